@@ -1,0 +1,125 @@
+// The sort engine: fixed-size records ordered by up to 64 keys, in memory or,
+// when they outgrow 64 buffers of 64 KB, through runs in a private temporary
+// file that reading merges. KaSortedArray::sort and the diagnostics lists sort
+// their element pointers with it in memory:
+//
+//     KaSort s(sizeof(void*));
+//     s.attachPointerArray(n, array);
+//     s.addKey(KA_SORT_KEY_OBJECT, 0, sizeof(void*));
+//     rc = s.finishInput();            // array now ascending by compare()
+//
+// Operations return 0 on success and 1 on failure with a diagnostic posted;
+// a read that has no record to give returns 0 with a null record.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "foundation/kaobject.h"
+
+constexpr size_t KA_SORT_MAX_KEYS = 64;
+constexpr size_t KA_SORT_MAX_BUFFERS = 64;
+constexpr size_t KA_SORT_BUFFER_SIZE = 65536;
+constexpr size_t KA_SORT_STACK_DEPTH = 200;
+constexpr size_t KA_SORT_PATH_SIZE = 1025;
+
+// Key types (bits).
+enum : uint16_t {
+  KA_SORT_KEY_DESCENDING = 0x1,
+  KA_SORT_KEY_COLLATE = 0x2,   // locale collation of two counted texts
+  KA_SORT_KEY_CALLBACK = 0x4,
+  KA_SORT_KEY_OBJECT = 0x8,    // the key holds a KaObject*, ordered by its compare()
+};
+
+// Flags of KaSort::flags.
+enum : uint8_t {
+  KA_SORT_OWNS_BUFFERS = 0x1,
+  KA_SORT_SPILLED = 0x2,
+  KA_SORT_READY = 0x4,
+  KA_SORT_REORDER_RUNS = 0x8,
+};
+
+// Returns <0, 0 or >0 for the key values at a and b.
+typedef int16_t (*KaSortCallback)(void* context, const void* a, const void* b);
+
+struct KaSortKey {
+  uint16_t type;
+  uint64_t offset;
+  uint16_t length;
+  KaSortCallback callback;
+  void* context;
+};
+
+struct KaSortMerge;
+
+class KaSort : public KaObject {
+public:
+  uint64_t runRecords;
+  uint64_t readCursor;
+  uint64_t totalRecords;
+  uint64_t keyCount;
+  uint64_t startKey;
+  KaSortKey keys[KA_SORT_MAX_KEYS];
+  uint16_t runCount;
+  uint64_t lastRunRecords;
+  int32_t fd;
+  char path[KA_SORT_PATH_SIZE];
+  uint16_t recordSize;
+  uint16_t bufferCount;
+  uint64_t recordsPerBuffer;
+  uint8_t flags;
+  KaSortMerge* merge;
+  uint8_t* current;
+  // groupFirst and groupLast; the suffix keeps them apart from the
+  // operations of the same names.
+  uint64_t groupFirstIndex;
+  uint64_t groupLastIndex;
+  uint8_t* buffers[KA_SORT_MAX_BUFFERS];
+
+  explicit KaSort(uint16_t recordSize) noexcept;
+  ~KaSort() override;
+
+  void setRecordSize(uint16_t size) noexcept;
+  int addKey(uint16_t type, uint64_t offset, uint16_t length) noexcept;
+  // Supplies the function of a callback key added with addKey (index from 0).
+  int setKeyCallback(uint64_t index, KaSortCallback callback, void* context) noexcept;
+  int addRecord(const void* record) noexcept;
+  int getRecordSlot(void** slot) noexcept;
+  // Sorts the caller's array of n pointer-sized records in place.
+  void attachPointerArray(uint64_t n, void* array) noexcept;
+  int finishInput() noexcept;
+
+  int first(void** record) noexcept;
+  int next(void** record) noexcept;
+  int nextSorted(void** record) noexcept;
+  int nextWithLevel(void** record, uint64_t* level) noexcept;
+  int find(const void* keyRecord, void** record) noexcept;
+
+  void setStartKey(uint64_t k) noexcept;
+  int resort() noexcept;
+  uint64_t markGroupStart() noexcept;
+  uint64_t markGroupEnd() noexcept;
+  int sortGroup(uint64_t k, int whole) noexcept;
+  int groupFirst(void** record) noexcept;
+  int groupNext(void** record) noexcept;
+
+private:
+  int compareRecords(const uint8_t* a, const uint8_t* b) const noexcept;
+  uint64_t leadingEqualKeys(const uint8_t* a, const uint8_t* b, uint64_t limit) const noexcept;
+  uint8_t* recordAt(uint64_t index) const noexcept;
+  int sortRange(uint64_t lo, uint64_t hi) noexcept;
+  int sortRangeVariant(uint64_t lo, uint64_t hi, int whole) noexcept;
+  int spillRun() noexcept;
+  int writeBuffers() noexcept;
+  int prepareRead() noexcept;
+  int readFileRecords(uint64_t index, uint64_t count, uint8_t* dest) noexcept;
+  int writeFileRecords(uint64_t index, uint64_t count, const uint8_t* src) noexcept;
+  int mergeInit() noexcept;
+  int mergeStart() noexcept;
+  int mergeLoad(uint16_t entry) noexcept;
+  int mergeHead(uint16_t entry, const uint8_t** head) noexcept;
+  int mergeOrder() noexcept;
+  int mergeAdvance(void** record) noexcept;
+  int mergeOutput(void** record) noexcept;
+  int readRecord(void** record) noexcept;
+  int resortRuns() noexcept;
+  int sortGroupOnDisk() noexcept;
+};
