@@ -1,0 +1,90 @@
+// Process-wide pointer slots, per-thread records and the err* operations with
+// which every part of the driver posts a diagnostic by message number into
+// the calling thread's current error list.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "foundation/kaobject.h"
+
+class KaError;
+class KaErrorList;
+
+// ---- Process slot table -------------------------------------------------
+
+constexpr int KA_TASK_SLOT_COUNT = 20;
+// Fixed indexes; each user guards its own slot with its own lock.
+constexpr int KA_TASK_SLOT_CONVERTER_USE = 1;   // use counter of the converter caches
+constexpr int KA_TASK_SLOT_SHARED_OBJECT = 4;   // shared, reference-counted object
+constexpr int KA_TASK_SLOT_ENV_COUNT = 9;       // number of live environment handles
+constexpr int KA_TASK_SLOT_LOCK_TABLE = 10;     // table of 45 critical sections
+constexpr int KA_TASK_SLOT_INI_CACHE = 12;      // ini-file cache list
+constexpr int KA_TASK_SLOT_THREAD_LIST = 13;    // head of the KaThreadInfo list
+
+int taskInit() noexcept;
+int taskIsInit() noexcept;
+void* taskGetSlot(int index) noexcept;
+void taskSetSlot(int index, void* value) noexcept;
+void** taskSlotAddress(int index) noexcept;
+// Deletes the ini cache list once no environment is alive.
+void taskReleaseIniCache() noexcept;
+
+// ---- Per-thread records -------------------------------------------------
+
+constexpr int KA_THREAD_SLOT_COUNT = 7;
+constexpr int KA_THREAD_SLOT_ERROR_LIST = 0;    // the thread's current KaErrorList
+
+// One record per thread that is inside the driver. Records are reused by
+// later threads once free and are never unlinked or freed.
+class KaThreadInfo : public KaObject {
+public:
+    KaThreadInfo* next = nullptr;
+    uint64_t threadId = 0;
+    void* slots[KA_THREAD_SLOT_COUNT] = {};
+    int64_t useCount = 0;
+
+    KaThreadInfo() noexcept = default;
+    ~KaThreadInfo() override;
+
+    // Lowers the use count by one under the thread-list lock.
+    void release() noexcept;
+};
+
+// The record in use for the thread id, or null.
+KaThreadInfo* threadFind(uint64_t threadId) noexcept;
+void* threadGetSlot(int index) noexcept;
+void** threadSlotAddress(int index) noexcept;
+void threadSetSlot(int index, void* value) noexcept;
+// 1 when the calling thread is registered (once more), 0 when no record
+// could be had.
+int threadAttach() noexcept;
+void threadDetach() noexcept;
+// The calling thread's record in use, or null.
+KaThreadInfo* threadCurrent() noexcept;
+uint64_t threadCurrentId() noexcept;
+
+// ---- Error posting by message number ------------------------------------
+
+// Size of the catalogue text buffers, in units or bytes; longer texts are cut.
+constexpr size_t KA_MESSAGE_TEXT_SIZE = 1024;
+
+// Each returns the new record, so that parameters can be chained; with no
+// current list (or no memory) the process-wide parameter sink is returned.
+KaError* errPost(uint16_t number) noexcept;
+KaError* errPostWarning(uint16_t number) noexcept;
+KaError* errPostText(uint16_t number, const uint16_t* text) noexcept;
+KaError* errPostTextA(uint16_t number, const char* text) noexcept;
+// Appends the catalogue text to the last record (or the record at index) and
+// restarts its parameter numbering, so that following parameters fill the
+// placeholders of the appended text.
+KaError* errAppendMessage(uint16_t number) noexcept;
+KaError* errAppendMessageAt(uint16_t number, size_t index) noexcept;
+
+// Catalogue text of the number into buffer (capacity in units or bytes,
+// terminator included); the text is cut to fit. Without a catalogue the
+// text is the number in decimal. Returns the length of the text stored.
+size_t errLoadMessageW(uint16_t* buffer, size_t units, uint16_t number) noexcept;
+size_t errLoadMessage(char* buffer, size_t size, uint16_t number) noexcept;
+
+// The system's message box: the text (and caption) on standard output.
+int errShowMessage(const char* text, const char* caption, int flag) noexcept;
+int16_t errMessageBox(const char* text, const char* caption, int16_t flag) noexcept;
