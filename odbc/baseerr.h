@@ -48,9 +48,9 @@ constexpr int32_t kBaseSqlstateUnits = 6;
 
 class BaseError : public KaError {
 public:
-    BaseError(uint16_t native, const char* text, int32_t encoding, bool warning,
+    BaseError(uint16_t native, const char* text, int32_t encoding, int warning,
               uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    BaseError(uint16_t native, const uint16_t* text, bool warning, uint16_t sqlstateMsg,
+    BaseError(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg,
               uintptr_t userData) noexcept;
     // The static records: kind 1 out of memory, kind 2 the parameter sink.
     explicit BaseError(int32_t staticKind) noexcept;
@@ -71,9 +71,9 @@ public:
 
     KaError* outOfMemoryRecord() noexcept override;
     KaError* staticRecord() noexcept override;
-    KaError* newRecord(uint16_t native, const char* text, int32_t encoding, bool warning,
+    KaError* newRecord(uint16_t native, const char* text, int32_t encoding, int warning,
                        uint16_t sqlstateMsg, uintptr_t userData) noexcept override;
-    KaError* newRecordW(uint16_t native, const uint16_t* text, bool warning,
+    KaError* newRecordW(uint16_t native, const uint16_t* text, int warning,
                         uint16_t sqlstateMsg, uintptr_t userData) noexcept override;
 
     // Posts an error with SQLSTATE index `index` on this list.
@@ -82,7 +82,7 @@ public:
     BaseConnection* owningConnection() const noexcept;
     // Record n, 1-based, counting the out-of-memory mark as record 1.
     KaError* getRecord(int64_t n) noexcept;
-    int64_t recordCount() const noexcept;
+    int64_t diagCount() const noexcept;
 
     int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native, uint16_t* message,
                        int16_t bufferLength, int16_t* textLength) noexcept;
