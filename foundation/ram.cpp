@@ -4,6 +4,15 @@
 #include <cstdlib>
 
 #include "foundation/kaerror.h"
+#include "foundation/kalock.h"
+
+namespace {
+
+// The allocator's process-wide lock, created at load and destroyed at exit.
+// The system allocator is thread-safe, so no wrapper takes it.
+KaCriticalSection ramLock(0, kKaLockPlain);
+
+} // namespace
 
 void* ramAlloc(size_t size) noexcept
 {
