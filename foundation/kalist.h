@@ -41,7 +41,9 @@ public:
     KaNode* nodeAt(size_t index) noexcept;
     // The next step from the cursor reaches the first node.
     void rewind() noexcept;
-    // The node after the cursor, or null past the tail; the cursor moves to it.
+    // Moves the cursor one node on and returns it: after rewind the first
+    // node, after the tail the first node again (the list is circular), null
+    // when the cursor is null.
     KaNode* nextNode() noexcept;
     void seek(KaNode* node) noexcept;
     void deleteAll() noexcept;

@@ -118,9 +118,19 @@ public:
     // Calls slot 3 only when there is no buffer or it is smaller than needed.
     int16_t ensureCapacity(size_t needed) noexcept;
 
-private:
+protected:
+    friend class KaReplaceString;
+
+    // Set by KaStringEx. A member rather than a slot because freeBuffer,
+    // assign and the temporaries of the editing operations are not virtual,
+    // yet each of them gives up buffers that may hold a secret.
+    uint8_t wipes;
+
+    // Frees an owned buffer (wiping it first for the Ex form); the fields
+    // are left for the caller to reset.
     void releaseOwned() noexcept;
-    int16_t takeBlock(size_t size, int32_t codePage) noexcept;
+
+private:
     int16_t collapseRuns(int (*isRunByte)(char), char q1, char q2, char q3) noexcept;
 };
 
