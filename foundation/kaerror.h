@@ -19,6 +19,12 @@ constexpr uint16_t KA_SQLSTATE_INDEX_GENERAL = 60;      // "HY000"
 constexpr uint16_t KA_SQLSTATE_INDEX_OUT_OF_MEMORY = 61; // "HY001"
 constexpr int KA_SQLSTATE_LEN = 5;
 
+// An IANA code page number, kept apart from the small encoding selectors so
+// that the two record constructors cannot be confused.
+struct KaCodePage {
+    int64_t number;
+};
+
 class KaError : public KaNode {
 public:
     // flags
@@ -48,7 +54,7 @@ public:
             uint16_t sqlstateMsg, uintptr_t userData) noexcept;
     KaError(uint16_t native, const char* text, UConverter* converter, int warning,
             uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    KaError(uint16_t native, const char* text, int64_t codePage, int warning,
+    KaError(uint16_t native, const char* text, KaCodePage codePage, int warning,
             uint16_t sqlstateMsg, uintptr_t userData) noexcept;
     KaError(uint16_t native, const uint16_t* text, int warning,
             uint16_t sqlstateMsg, uintptr_t userData) noexcept;
@@ -149,15 +155,18 @@ public:
     int copyFrom(KaErrorList& other) noexcept;
     int moveAllFrom(KaErrorList& other) noexcept;
     int joinMessages(KaString& text, char separator) noexcept;
-    int sort() noexcept;
+    // Stable: records that compare equal keep their posting order.
+    int16_t sort() noexcept;
     // Deletes every record and clears the counts and the mark.
     void clear() noexcept;
 
     // Sets the mark (once) and counts it as an error.
     void setOutOfMemoryMark() noexcept;
+    // The stored record at index (null past the end); moves no cursor.
+    KaError* recordAt(size_t index) const noexcept;
 
 private:
-    KaError* recordAt(size_t index) const noexcept;
+    void clearOutOfMemoryMark() noexcept;
     KaError* takeOut(size_t index) noexcept;
 };
 
