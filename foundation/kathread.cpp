@@ -2,6 +2,7 @@
 #include "foundation/kathread.h"
 
 #include <pthread.h>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -26,9 +27,16 @@ KaCriticalSection& threadListLock() noexcept
 // Records for threads that register while the allocator is exhausted, so
 // that such a thread still has an error list and its diagnostics reach the
 // application. Once linked they are reused like any other record.
-constexpr int kReserveRecords = 4;
+constexpr int kReserveRecords = KA_THREAD_RESERVE_RECORDS;
 alignas(KaThreadInfo) unsigned char gReserveStorage[kReserveRecords][sizeof(KaThreadInfo)];
 int gReserveUsed = 0;  // under the thread-list lock
+
+KaThreadInfo* newThreadRecord() noexcept
+{
+    return new KaThreadInfo;
+}
+
+std::atomic<KaThreadRecordAllocator> gRecordAllocator{newThreadRecord};
 
 KaThreadInfo* listHead() noexcept
 {
@@ -173,6 +181,11 @@ void threadSetSlot(int index, void* value) noexcept
         rec->slots[index] = value;
 }
 
+KaThreadRecordAllocator threadSetRecordAllocator(KaThreadRecordAllocator allocator) noexcept
+{
+    return gRecordAllocator.exchange(allocator != nullptr ? allocator : newThreadRecord);
+}
+
 int threadAttach() noexcept
 {
     uint64_t id = threadCurrentId();
@@ -194,7 +207,7 @@ int threadAttach() noexcept
 
     // Allocated outside the lock: a failure reports through the thread
     // records, which take the lock themselves.
-    KaThreadInfo* fresh = new KaThreadInfo;
+    KaThreadInfo* fresh = gRecordAllocator.load()();
     lock.enter();
     if (fresh == nullptr && gReserveUsed < kReserveRecords)
         fresh = new (gReserveStorage[gReserveUsed++]) KaThreadInfo;

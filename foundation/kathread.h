@@ -49,6 +49,16 @@ public:
     void release() noexcept;
 };
 
+// Records kept in static storage for threads that register while the
+// allocator is exhausted.
+constexpr int KA_THREAD_RESERVE_RECORDS = 4;
+
+// How threadAttach obtains a new record (by default `new KaThreadInfo`);
+// replaceable so that an exhausted allocator can be simulated. Returns the
+// allocator in use before.
+using KaThreadRecordAllocator = KaThreadInfo* (*)() noexcept;
+KaThreadRecordAllocator threadSetRecordAllocator(KaThreadRecordAllocator allocator) noexcept;
+
 // The record in use for the thread id, or null.
 KaThreadInfo* threadFind(uint64_t threadId) noexcept;
 void* threadGetSlot(int index) noexcept;
