@@ -101,7 +101,9 @@ int16_t baseConvertToChar(BaseStatement* stmt, int32_t srcKind, int64_t srcCodeP
                           int32_t truncation, int32_t highestSecond, bool negativeYears,
                           uint32_t flags) noexcept;
 
-int16_t baseParseDate(const char* text, BaseDate* out, bool negativeYears, uint32_t flags) noexcept;
+// Text of at least 10 characters (11 with a negative year).
+int16_t baseParseDate(const char* text, int64_t length, BaseDate* out, bool negativeYears,
+                      uint32_t flags) noexcept;
 int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
                       int32_t highestSecond, uint32_t flags, bool reportDrop,
                       bool allow24) noexcept;
@@ -133,18 +135,21 @@ int64_t baseNarrowFromUtf16Be(char* out, int64_t room, const uint8_t* text, int6
 char* baseUtcTimestampText(int64_t secondsToAdd) noexcept;
 
 void baseIntervalFields(int32_t code, int32_t* intervalClass, uint32_t* fieldMask) noexcept;
-// Skips white space and reads decimal digits; 0, or 1 on no digit or overflow.
+// Skips white space and reads decimal digits: 0, 1 when there is no digit,
+// 2 when the value exceeds 4294967295. Posts nothing.
 int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
                           uint32_t* value) noexcept;
 int16_t baseParseInterval(int32_t code, const char* text, int64_t length, BaseInterval* out,
                           const void* appRecord) noexcept;
+// text holds kBaseIntervalTextSize bytes.
 int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
                            int64_t* produced, int64_t leadingPrecision,
                            int64_t secondsPrecision) noexcept;
 int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int32_t codeTo,
                             BaseInterval* out) noexcept;
 
-int16_t baseParseGuid(const char* text, BaseGuid* out) noexcept;
-int16_t baseParseGuidW(const uint16_t* text, BaseGuid* out) noexcept;
+// The 36-character text; a shorter one is error 22018.
+int16_t baseParseGuid(const char* text, int64_t length, BaseGuid* out) noexcept;
+int16_t baseParseGuidW(const uint16_t* text, int64_t units, BaseGuid* out) noexcept;
 int16_t baseFormatGuid(const BaseGuid* guid, char* out) noexcept;
 int16_t baseFormatGuidW(const BaseGuid* guid, uint16_t* out) noexcept;

@@ -26,7 +26,7 @@ int32_t unitLength(const uint16_t* s) noexcept
 BaseConnection::BaseConnection(BaseEnv* owner) noexcept
     : env(owner), handle(nullptr), dsnNameW(nullptr), dsnNameA(nullptr), driverTextMode(1),
       connectionFlags(0), appCodePage(kCpLatin1), workarounds(0), doubleToStringPrecision(0),
-      roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), dbmsName(nullptr)
+      roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), allowTime24(0), dbmsName(nullptr)
 {
 }
 

@@ -57,6 +57,7 @@ public:
     uint16_t roundingMode;
     uint32_t timestampTruncationBehavior;
     uint32_t allowHH24;
+    uint32_t allowTime24;  // 24:00:00 accepted in timestamp text
     uint16_t* dbmsName;  // SQL_DBMS_NAME kept from the completion of the connect
 };
 
