@@ -13,6 +13,7 @@
 #include <unicode/utf8.h>
 
 #include "convert/codepage.h"
+#include "convert/icucache.h"
 #include "foundation/ram.h"
 
 namespace {
@@ -583,6 +584,142 @@ int KaLeadByteTableBuild(UConverter* converter, uint8_t** tableOut) noexcept
         ucnv_resetToUnicode(converter);
     }
     *tableOut = table;
+    return 0;
+}
+
+int KaLeadTableGet(KaPtrTableCache* cache, KaIcuCache* pool, int64_t codePage, const uint8_t** tableOut) noexcept
+{
+    if (cache == nullptr || pool == nullptr || tableOut == nullptr)
+        return 1;
+    if (uint8_t* cached = cache->find(codePage)) {
+        *tableOut = cached;
+        return 0;
+    }
+    KaConvCallbackContext* context = nullptr;
+    UConverter* converter = pool->acquire(codePage, &context);
+    if (converter == nullptr)
+        return 1;
+    uint8_t* table = nullptr;
+    int failed = KaLeadByteTableBuild(converter, &table);
+    pool->release(codePage, converter, context);
+    if (failed)
+        return 1;
+    if (cache->add(codePage, table)) {
+        ramFree(table);
+        return 1;
+    }
+    *tableOut = table;
+    return 0;
+}
+
+int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8_t* out) noexcept
+{
+    const uint8_t* table = cache != nullptr ? cache->find(codePage) : nullptr;
+    if (table == nullptr || out == nullptr)
+        return 1;
+    *out = table[byte];
+    return 0;
+}
+
+int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n, size_t* countOut) noexcept
+{
+    const uint8_t* table = cache != nullptr ? cache->find(codePage) : nullptr;
+    if (table == nullptr || countOut == nullptr)
+        return 1;
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++count)
+        i += table[static_cast<unsigned char>(data[i])] + 1u;
+    *countOut = count;
+    return 0;
+}
+
+int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n, size_t* lengthOut,
+                       size_t* countOut) noexcept
+{
+    const uint8_t* table = cache != nullptr ? cache->find(codePage) : nullptr;
+    if (table == nullptr)
+        return 1;
+    size_t count = 0;
+    size_t i = 0;
+    while (i < n) {
+        size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
+        if (i + step > n)
+            break;
+        i += step;
+        ++count;
+    }
+    if (lengthOut != nullptr)
+        *lengthOut = i;
+    if (countOut != nullptr)
+        *countOut = count;
+    return 0;
+}
+
+int KaLeadPrevPos(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t pos, size_t* out) noexcept
+{
+    const uint8_t* table = cache != nullptr ? cache->find(codePage) : nullptr;
+    if (table == nullptr || out == nullptr)
+        return 1;
+    *out = pos > 0 && table[static_cast<unsigned char>(data[pos - 1])] ? pos - 1 : pos;
+    return 0;
+}
+
+int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage, const char* data, size_t pos,
+                      size_t* out) noexcept
+{
+    if (out == nullptr || converter == nullptr)
+        return 1;
+    if (pos == 0) {
+        *out = 0;
+        return 0;
+    }
+    int8_t maxSize = ucnv_getMaxCharSize(converter);
+    if (maxSize <= 1) {
+        *out = pos;
+        return 0;
+    }
+    if (maxSize == 2) {
+        // A byte value can be a lead byte and a trail byte at once, so the
+        // boundary is found by stepping from the start, not by looking back.
+        if (cache == nullptr)
+            return 1;
+        const uint8_t* table = cache->find(codePage);
+        if (table == nullptr) {
+            uint8_t* built = nullptr;
+            if (KaLeadByteTableBuild(converter, &built))
+                return 1;
+            if (cache->add(codePage, built)) {
+                ramFree(built);
+                return 1;
+            }
+            table = built;
+        }
+        size_t i = 0;
+        while (i < pos) {
+            size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
+            if (i + step > pos)
+                break;
+            i += step;
+        }
+        *out = i;
+        return 0;
+    }
+    // Three- and four-byte code pages: let the converter find the characters.
+    ucnv_resetToUnicode(converter);
+    const char* s = data;
+    const char* end = data + pos;
+    size_t boundary = 0;
+    while (s < end) {
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_getNextUChar(converter, &s, end, &status);
+        if (status == U_TRUNCATED_CHAR_FOUND || status == U_INDEX_OUTOFBOUNDS_ERROR)
+            break;
+        boundary = static_cast<size_t>(s - data);
+        if (U_FAILURE(status))
+            break;
+    }
+    ucnv_resetToUnicode(converter);
+    *out = boundary;
     return 0;
 }
 

@@ -109,6 +109,9 @@ protected:
     // and its temporaries included, is wiped first. A member because
     // freeBuffer, toNarrow and the editing temporaries are not virtual.
     bool wipes = false;
+    // Size of the narrow block, so that it is wiped whole even when the text
+    // holds a zero unit.
+    size_t narrowBytes = 0;
 
     void releaseBlock(void* block, size_t bytes) const noexcept;
     void releaseNarrow() noexcept;
