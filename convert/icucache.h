@@ -173,9 +173,9 @@ public:
                int64_t* consumed, int64_t codePage) noexcept;
   int fromUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                        int64_t codePage) noexcept;
-  int convertCounted(char* dest, int64_t destLen, uint16_t* src, int64_t srcLen, int64_t* written,
+  int convertCounted(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* written,
                      int64_t* consumed, int64_t codePage, int swap) noexcept;
-  int fromUnicode(char* dest, int64_t destLen, uint16_t* src, int64_t srcLen, int64_t* length,
+  int fromUnicode(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* length,
                   int64_t codePage, int swap) noexcept;
   int convertBytes(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                    int64_t* consumed, int64_t codePage, int swap) noexcept;
@@ -186,7 +186,7 @@ public:
   static void operator delete(void* block) noexcept;
 
 private:
-  int openConverter(const char* name, UConverter** converter, int64_t codePage) noexcept;
+  int openConverter(const char* name, UConverter** converter, int64_t codePage, const char* shownName) noexcept;
   int finishToCodePage(int32_t result) noexcept;
   int finishFromCodePage(int32_t result) noexcept;
   int utf8(UConverter** converter) noexcept;
@@ -222,6 +222,9 @@ public:
   // Null after posting when no converter can be opened. *context receives
   // the converter's callback context (null in mode 0).
   UConverter* acquire(int64_t codePage, KaConvCallbackContext** context) noexcept;
+  // The same without any diagnostic, for the catalogue lookups that posting
+  // itself relies on.
+  UConverter* acquireQuiet(int64_t codePage, KaConvCallbackContext** context) noexcept;
   int release(int64_t codePage, UConverter* converter, KaConvCallbackContext* context) noexcept;
   // Either output may be null.
   void getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minBytes) noexcept;
@@ -232,6 +235,8 @@ public:
   void setMode(int32_t mode) noexcept;
 
 private:
-  UConverter* openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context) noexcept;
+  UConverter* take(int64_t codePage, KaConvCallbackContext** context, UErrorCode* status) noexcept;
+  UConverter* openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context,
+                         UErrorCode* status) noexcept;
   void resetLocked() noexcept;
 };

@@ -102,24 +102,38 @@ public:
   int groupNext(void** record) noexcept;
 
 private:
-  int compareRecords(const uint8_t* a, const uint8_t* b) const noexcept;
+  int compareRecords(const uint8_t* a, const uint8_t* b, uint64_t fromKey) const noexcept;
   uint64_t leadingEqualKeys(const uint8_t* a, const uint8_t* b, uint64_t limit) const noexcept;
-  uint8_t* recordAt(uint64_t index) const noexcept;
+  uint8_t* recordAt(uint64_t slot) const noexcept;
+  void swapRecords(uint8_t* a, uint8_t* b) const noexcept;
+  int compareExchange(uint64_t i, uint64_t j) const noexcept;
   int sortRange(uint64_t lo, uint64_t hi) noexcept;
   int sortRangeVariant(uint64_t lo, uint64_t hi, int whole) noexcept;
-  int spillRun() noexcept;
-  int writeBuffers() noexcept;
+  int checkKeys() noexcept;
+  int writeRun(uint16_t run) noexcept;
   int prepareRead() noexcept;
-  int readFileRecords(uint64_t index, uint64_t count, uint8_t* dest) noexcept;
-  int writeFileRecords(uint64_t index, uint64_t count, const uint8_t* src) noexcept;
+  int transfer(uint64_t index, uint64_t count, uint64_t slot, int write) noexcept;
+  int keepCurrent(const uint8_t* record) noexcept;
   int mergeInit() noexcept;
-  int mergeStart() noexcept;
-  int mergeLoad(uint16_t entry) noexcept;
-  int mergeHead(uint16_t entry, const uint8_t** head) noexcept;
+  void mergeFree() noexcept;
+  int mergeLoad(uint64_t entry, uint64_t protectSlot) noexcept;
+  int mergeHead(uint64_t entry, uint64_t protectSlot, const uint8_t** head) noexcept;
+  void mergeRetire(uint64_t entry) noexcept;
   int mergeOrder() noexcept;
-  int mergeAdvance(void** record) noexcept;
-  int mergeOutput(void** record) noexcept;
-  int readRecord(void** record) noexcept;
+  int mergeRestart(int atGroupStart) noexcept;
+  int mergeAdvance(const uint8_t** record) noexcept;
+  int mergeRead(const uint8_t** record) noexcept;
+  int readNext(const uint8_t** record) noexcept;
   int resortRuns() noexcept;
-  int sortGroupOnDisk() noexcept;
+  int sortGroupOnDisk(int whole) noexcept;
+
+  // Reading state beyond the record fields: the storage of the private
+  // current copy, whether the merge block was
+  // allocated (it did not fit in buffer 0), whether the first run's head is
+  // still to be handed out (after a restart or a missed find), and whether
+  // the last read ran past the end (markGroupEnd needs to know).
+  uint8_t* currentCopy = nullptr;
+  uint8_t mergeAllocated = 0;
+  uint8_t headPending = 0;
+  uint8_t atEnd = 0;
 };

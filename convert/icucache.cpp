@@ -1,0 +1,1188 @@
+// The converter caches of connections and statements, and the mapping of
+// ICU statuses and conversion results to diagnostics.
+#include "convert/icucache.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "convert/codepage.h"
+#include "convert/dbcs.h"
+#include "convert/icuconv.h"
+#include "foundation/kaerror.h"
+#include "foundation/kathread.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
+
+namespace {
+
+constexpr uint16_t kSqlstateGeneralWarning = 2;   // "01000"
+constexpr uint16_t kSqlstateTruncated = 4;        // "01004"
+constexpr uint16_t kSqlstateGeneralError = 60;    // "HY000"
+constexpr size_t kDecimalSize = 24;
+constexpr uint64_t kFirstGrowth = 16;
+
+// The private-range EBCDIC converters: not ASCII-compatible, so text goes
+// through the full pivot conversion rather than the ASCII fast path.
+bool isPrivateEbcdic(int64_t cp)
+{
+  switch (cp) {
+  case 2000005039: case 2000005040: case 2000005041: case 2000005042: case 2000005043:
+  case 2000005045: case 2000005046: case 2000005049: case 2000005053: case 2000005056:
+    return true;
+  default:
+    return false;
+  }
+}
+
+KaError* postError(uint16_t number)
+{
+  return errPost(number)->setSqlstateMsg(kSqlstateGeneralError);
+}
+
+void postNoConverter(int64_t codePage, const char* name)
+{
+  char decimal[kDecimalSize];
+  if (name == nullptr) {
+    snprintf(decimal, sizeof decimal, "%lld", static_cast<long long>(codePage));
+    name = decimal;
+  }
+  postError(MSG_CONVERTER_NOT_AVAILABLE)->addParamText(name);
+}
+
+void postOpenFailure(UErrorCode status, int64_t codePage, const char* name, int32_t mode)
+{
+  if (status == U_FILE_ACCESS_ERROR)
+    postNoConverter(codePage, name);
+  else
+    icuErrorToDiag(status, mode);
+}
+
+void postCallbackFailure()
+{
+  postError(MSG_CONVERSION_FAILED);
+  KaErrorAppendText(" Unable to set callback");
+}
+
+extern "C" void kaSubstitutionCallback(const void* context, UConverterFromUnicodeArgs* args,
+                                       const UChar* codeUnits, int32_t length, UChar32 codePoint,
+                                       UConverterCallbackReason reason, UErrorCode* err)
+{
+  auto* ctx = static_cast<KaConvCallbackContext*>(const_cast<void*>(context));
+  bool substitution = reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR;
+  if (substitution) {
+    // Mode 1 leaves the error standing, so the conversion stops here.
+    if (ctx->mode == kConvModeFail)
+      return;
+    if (ctx->mode != kConvModeSubstitute)
+      ctx->substituted = 1;
+  }
+  if (ctx->previous)
+    ctx->previous(ctx->previousContext, args, codeUnits, length, codePoint, reason, err);
+}
+
+size_t measure(const char* src, int64_t srcLen)
+{
+  if (srcLen >= 0)
+    return static_cast<size_t>(srcLen);
+  return src ? strlen(src) : 0;
+}
+
+size_t measureW(const uint16_t* src, int64_t srcLen)
+{
+  if (srcLen >= 0)
+    return static_cast<size_t>(srcLen);
+  return wcslen16(src);
+}
+
+size_t destSize(int64_t destLen)
+{
+  return destLen > 0 ? static_cast<size_t>(destLen) : 0;
+}
+
+void store(int64_t* out, size_t value)
+{
+  if (out)
+    *out = static_cast<int64_t>(value);
+}
+
+template <class T>
+int growArray(T** array, uint64_t count, uint64_t capacity)
+{
+  T* grown = static_cast<T*>(ramAlloc(capacity * sizeof(T)));
+  if (grown == nullptr)
+    return 1;
+  if (count)
+    memcpy(grown, *array, count * sizeof(T));
+  ramFree(*array);
+  *array = grown;
+  return 0;
+}
+
+KaCriticalSection& useCountLock()
+{
+  static KaCriticalSection lock(0, kKaLockPlain);
+  return lock;
+}
+
+}  // namespace
+
+int KaInstallSubstitutionCallback(UConverter* converter, KaConvCallbackContext* ctx,
+                                  UErrorCode* status) noexcept
+{
+  *status = U_ZERO_ERROR;
+  ucnv_setFromUCallBack(converter, kaSubstitutionCallback, ctx, &ctx->previous, &ctx->previousContext,
+                        status);
+  return U_FAILURE(*status) ? 1 : 0;
+}
+
+int icuErrorToDiag(int32_t status, int32_t mode) noexcept
+{
+  switch (status) {
+  case U_ZERO_ERROR:
+    return 0;
+  case U_BUFFER_OVERFLOW_ERROR:
+    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+    return 0;
+  case U_ILLEGAL_CHAR_FOUND:
+    if (mode == kConvModeFail) {
+      postError(MSG_CONVERSION_FAILED);
+      return 1;
+    }
+    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(kSqlstateGeneralWarning);
+    return 0;
+  case U_FILE_ACCESS_ERROR:
+    postError(MSG_CONVERTER_NOT_AVAILABLE)->addParamText("(unknown)");
+    return 1;
+  case U_INVALID_TABLE_FORMAT:
+  case U_INVALID_TABLE_FILE:
+    postError(MSG_CONVERTER_TABLE_INVALID);
+    return 1;
+  default:
+    if (status < U_ZERO_ERROR)  // ICU warnings are successes
+      return 0;
+    postError(MSG_CONVERSION_FAILED);
+    return 1;
+  }
+}
+
+int convResultToDiag(int32_t result, int32_t mode) noexcept
+{
+  switch (result) {
+  case kConvDone:
+    return 0;
+  case kConvTruncated:
+    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+    return 0;
+  case kConvReplaced:
+    // Under mode 1 nothing is substituted, so a replaced character means ICU
+    // met input it could not convert: the conversion failed.
+    if (mode == kConvModeFail) {
+      postError(MSG_CONVERSION_FAILED);
+      return 1;
+    }
+    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(kSqlstateGeneralWarning);
+    return 0;
+  case kConvBadTable:
+    postError(MSG_CONVERTER_TABLE_INVALID);
+    return 1;
+  case kConvNoData:
+    postError(MSG_CONVERTER_NOT_AVAILABLE)->addParamText("(unknown)");
+    return 1;
+  default:
+    postError(MSG_CONVERSION_FAILED);
+    return 1;
+  }
+}
+
+uint16_t useCountChange(int up) noexcept
+{
+  KaCriticalSection& lock = useCountLock();
+  lock.enter();
+  uintptr_t count = reinterpret_cast<uintptr_t>(taskGetSlot(KA_TASK_SLOT_CONVERTER_USE));
+  uint16_t result;
+  if (up) {
+    result = static_cast<uint16_t>(count);
+    ++count;
+  } else {
+    if (count)
+      --count;
+    result = static_cast<uint16_t>(count);
+  }
+  taskSetSlot(KA_TASK_SLOT_CONVERTER_USE, reinterpret_cast<void*>(count));
+  lock.leave();
+  return result;
+}
+
+// --- KaIntCache -----------------------------------------------------------------
+
+void* KaIntCache::operator new(size_t size) noexcept { return ramAlloc(size); }
+void KaIntCache::operator delete(void* block) noexcept { ramFree(block); }
+
+KaIntCache::~KaIntCache()
+{
+  for (uint64_t i = 0; i < count; ++i)
+    ucnv_close(values[i]);
+  ramFree(keys);
+  ramFree(values);
+}
+
+int KaIntCache::allocate(uint64_t n) noexcept
+{
+  if (n <= capacity)
+    return 0;
+  int64_t* k = static_cast<int64_t*>(ramAlloc(n * sizeof(int64_t)));
+  UConverter** v = static_cast<UConverter**>(ramAlloc(n * sizeof(UConverter*)));
+  if (k == nullptr || v == nullptr) {
+    ramFree(k);
+    ramFree(v);
+    return 1;
+  }
+  if (count) {
+    memcpy(k, keys, count * sizeof(int64_t));
+    memcpy(v, values, count * sizeof(UConverter*));
+  }
+  ramFree(keys);
+  ramFree(values);
+  keys = k;
+  values = v;
+  capacity = n;
+  return 0;
+}
+
+int KaIntCache::add(int64_t key, UConverter* converter) noexcept
+{
+  if (count == capacity && allocate(capacity ? capacity * 2 : kFirstGrowth))
+    return 1;
+  keys[count] = key;
+  values[count] = converter;
+  ++count;
+  return 0;
+}
+
+UConverter* KaIntCache::find(int64_t key) const noexcept
+{
+  for (uint64_t i = 0; i < count; ++i)
+    if (keys[i] == key)
+      return values[i];
+  return nullptr;
+}
+
+void KaIntCache::setFallback(int flag) noexcept
+{
+  for (uint64_t i = 0; i < count; ++i)
+    ucnv_setFallback(values[i], flag ? true : false);
+}
+
+// --- KaStrCache -----------------------------------------------------------------
+
+void* KaStrCache::operator new(size_t size) noexcept { return ramAlloc(size); }
+void KaStrCache::operator delete(void* block) noexcept { ramFree(block); }
+
+KaStrCache::~KaStrCache()
+{
+  for (uint64_t i = 0; i < count; ++i) {
+    ucnv_close(converters[i]);
+    ramFree(names[i]);
+  }
+  ramFree(names);
+  ramFree(nameLengths);
+  ramFree(converters);
+}
+
+int KaStrCache::allocate(uint64_t n) noexcept
+{
+  if (n <= capacity)
+    return 0;
+  char** nm = nullptr;
+  uint64_t* len = nullptr;
+  UConverter** cv = nullptr;
+  nm = static_cast<char**>(ramAlloc(n * sizeof(char*)));
+  if (nm)
+    len = static_cast<uint64_t*>(ramAlloc(n * sizeof(uint64_t)));
+  if (len)
+    cv = static_cast<UConverter**>(ramAlloc(n * sizeof(UConverter*)));
+  if (cv == nullptr) {
+    ramFree(nm);
+    ramFree(len);
+    return 1;
+  }
+  if (count) {
+    memcpy(nm, names, count * sizeof(char*));
+    memcpy(len, nameLengths, count * sizeof(uint64_t));
+    memcpy(cv, converters, count * sizeof(UConverter*));
+  }
+  ramFree(names);
+  ramFree(nameLengths);
+  ramFree(converters);
+  names = nm;
+  nameLengths = len;
+  converters = cv;
+  capacity = n;
+  return 0;
+}
+
+int KaStrCache::add(char* nameCopy, uint64_t length, UConverter* converter) noexcept
+{
+  if (count == capacity && allocate(capacity ? capacity * 2 : kFirstGrowth))
+    return 1;
+  names[count] = nameCopy;
+  nameLengths[count] = length;
+  converters[count] = converter;
+  ++count;
+  return 0;
+}
+
+UConverter* KaStrCache::find(const char** name, uint64_t length) const noexcept
+{
+  for (uint64_t i = 0; i < count; ++i) {
+    if (nameLengths[i] == length && memcmp(names[i], *name, length) == 0) {
+      *name = names[i];
+      return converters[i];
+    }
+  }
+  return nullptr;
+}
+
+void KaStrCache::setFallback(int flag) noexcept
+{
+  for (uint64_t i = 0; i < count; ++i)
+    ucnv_setFallback(converters[i], flag ? true : false);
+}
+
+// --- KaPtrTableCache ------------------------------------------------------------
+
+void* KaPtrTableCache::operator new(size_t size) noexcept { return ramAlloc(size); }
+void KaPtrTableCache::operator delete(void* block) noexcept { ramFree(block); }
+
+KaPtrTableCache::~KaPtrTableCache()
+{
+  for (uint64_t i = 0; i < count; ++i)
+    ramFree(tables[i]);
+  ramFree(keys);
+  ramFree(tables);
+}
+
+int KaPtrTableCache::allocate(uint64_t n) noexcept
+{
+  if (n <= capacity)
+    return 0;
+  if (growArray(&keys, count, n))
+    return 1;
+  if (growArray(&tables, count, n))
+    return 1;
+  capacity = n;
+  return 0;
+}
+
+int KaPtrTableCache::add(int64_t key, uint8_t* table) noexcept
+{
+  if (count == capacity && allocate(capacity ? capacity * 2 : kFirstGrowth))
+    return 1;
+  keys[count] = key;
+  tables[count] = table;
+  ++count;
+  return 0;
+}
+
+uint8_t* KaPtrTableCache::find(int64_t key) const noexcept
+{
+  for (uint64_t i = 0; i < count; ++i)
+    if (keys[i] == key)
+      return tables[i];
+  return nullptr;
+}
+
+// --- KaCharConv -----------------------------------------------------------------
+
+void* KaCharConv::operator new(size_t size) noexcept { return ramAlloc(size); }
+void KaCharConv::operator delete(void* block) noexcept { ramFree(block); }
+
+KaCharConv::~KaCharConv()
+{
+  delete byNumber;
+  delete leadTables;
+  delete byName;
+}
+
+int KaCharConv::init(uint64_t capacity) noexcept
+{
+  lock.enter();
+  int rc = 1;
+  if (byNumber == nullptr)
+    byNumber = new KaIntCache;
+  if (leadTables == nullptr)
+    leadTables = new KaPtrTableCache;
+  if (byName == nullptr)
+    byName = new KaStrCache;
+  if (byNumber && leadTables && byName && byNumber->allocate(capacity) == 0 && byName->allocate(capacity) == 0)
+    rc = 0;
+  lock.leave();
+  return rc;
+}
+
+void KaCharConv::setMode(int32_t mode) noexcept
+{
+  lock.enter();
+  callbackContext.mode = mode;
+  callbackContext.substituted = 0;
+  lock.leave();
+}
+
+void KaCharConv::setFallback(int flag) noexcept
+{
+  lock.enter();
+  fallback = flag ? 1 : 0;
+  if (byNumber)
+    byNumber->setFallback(fallback);
+  if (byName)
+    byName->setFallback(fallback);
+  lock.leave();
+}
+
+// Opens a converter with the set's callback and fallback; posts on failure.
+int KaCharConv::openConverter(const char* name, UConverter** converter, int64_t codePage,
+                              const char* shownName) noexcept
+{
+  *converter = nullptr;
+  UErrorCode status = U_ZERO_ERROR;
+  UConverter* c = ucnv_open(name, &status);
+  if (c == nullptr || U_FAILURE(status)) {
+    if (c)
+      ucnv_close(c);
+    postOpenFailure(status, codePage, shownName, callbackContext.mode);
+    return 1;
+  }
+  if (KaInstallSubstitutionCallback(c, &callbackContext, &status)) {
+    ucnv_close(c);
+    postCallbackFailure();
+    return 1;
+  }
+  if (fallback)
+    ucnv_setFallback(c, true);
+  *converter = c;
+  return 0;
+}
+
+int KaCharConv::getConverter(int64_t codePage, UConverter** converter) noexcept
+{
+  *converter = nullptr;
+  lock.enter();
+  int rc = 0;
+  if (codePage == lastNumber && lastConverter) {
+    *converter = lastConverter;
+  } else if (byNumber == nullptr) {
+    postError(MSG_CONVERSION_FAILED);
+    rc = 1;
+  } else {
+    UConverter* c = byNumber->find(codePage);
+    if (c == nullptr) {
+      const char* name = ianaNameFromNumber(codePage);
+      // The 2739 parameter is the number, also when the table has a name.
+      if (openConverter(name, &c, codePage, nullptr) == 0 && byNumber->add(codePage, c)) {
+        ucnv_close(c);
+        c = nullptr;
+      }
+      if (c == nullptr)
+        rc = 1;
+    }
+    if (c) {
+      lastNumber = codePage;
+      lastConverter = c;
+      *converter = c;
+    }
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::getConverterByName(const char* name, uint64_t length, UConverter** converter) noexcept
+{
+  *converter = nullptr;
+  if (name == nullptr) {
+    postError(MSG_CONVERSION_FAILED);
+    return 1;
+  }
+  lock.enter();
+  int rc = 1;
+  if (lastByName && lastNameLength == length && memcmp(lastName, name, length) == 0) {
+    *converter = lastByName;
+    rc = 0;
+  } else if (byName == nullptr) {
+    postError(MSG_CONVERSION_FAILED);
+  } else {
+    const char* found = name;
+    UConverter* c = byName->find(&found, length);
+    if (c == nullptr) {
+      char* copy = static_cast<char*>(ramAlloc(length + 1));
+      if (copy) {
+        memcpy(copy, name, length);
+        copy[length] = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        c = ucnv_open(copy, &status);
+        if (c == nullptr || U_FAILURE(status)) {
+          if (c)
+            ucnv_close(c);
+          c = nullptr;
+          postOpenFailure(status, 0, copy, callbackContext.mode);
+        } else if (KaInstallSubstitutionCallback(c, &callbackContext, &status)) {
+          ucnv_close(c);
+          c = nullptr;
+          postCallbackFailure();
+        } else {
+          if (fallback)
+            ucnv_setFallback(c, true);
+          if (byName->add(copy, length, c)) {
+            ucnv_close(c);
+            c = nullptr;
+          } else {
+            found = copy;
+            copy = nullptr;
+          }
+        }
+        ramFree(copy);
+      }
+    }
+    if (c) {
+      lastByName = c;
+      lastName = found;
+      lastNameLength = length;
+      *converter = c;
+      rc = 0;
+    }
+  }
+  lock.leave();
+  return rc;
+}
+
+int64_t KaCharConv::maxCharSize(int64_t codePage) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int64_t size = getConverter(codePage, &c) ? 0 : ucnv_getMaxCharSize(c);
+  lock.leave();
+  return size;
+}
+
+int64_t KaCharConv::minCharSize(int64_t codePage) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int64_t size = getConverter(codePage, &c) ? 0 : ucnv_getMinCharSize(c);
+  lock.leave();
+  return size;
+}
+
+int KaCharConv::leadTable(int64_t codePage, const uint8_t** table) noexcept
+{
+  *table = nullptr;
+  lock.enter();
+  int rc = 0;
+  if (codePage == lastLeadNumber && lastLeadTable) {
+    *table = lastLeadTable;
+  } else {
+    uint8_t* t = leadTables ? leadTables->find(codePage) : nullptr;
+    if (t == nullptr) {
+      UConverter* c;
+      rc = 1;
+      if (leadTables && getConverter(codePage, &c) == 0 && KaLeadByteTableBuild(c, &t) == 0) {
+        if (leadTables->add(codePage, t)) {
+          ramFree(t);
+          t = nullptr;
+        } else {
+          rc = 0;
+        }
+      } else {
+        t = nullptr;
+      }
+    }
+    if (t) {
+      lastLeadNumber = codePage;
+      lastLeadTable = t;
+      *table = t;
+    }
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::leadByteInfo(int64_t codePage, uint8_t byte, uint8_t* info) noexcept
+{
+  const uint8_t* table;
+  if (leadTable(codePage, &table))
+    return 1;
+  *info = table[byte];
+  return 0;
+}
+
+int KaCharConv::utf8(UConverter** converter) noexcept
+{
+  if (utf8Converter == nullptr && getConverterByName("UTF8", 4, &utf8Converter))
+    return 1;
+  *converter = utf8Converter;
+  return 0;
+}
+
+// Target is a code page: a substitution seen by the callback is reported
+// as result 2 in place of the routine's result.
+int KaCharConv::finishToCodePage(int32_t result) noexcept
+{
+  if (callbackContext.substituted) {
+    callbackContext.substituted = 0;
+    result = kConvReplaced;
+  }
+  return convResultToDiag(result, callbackContext.mode);
+}
+
+int KaCharConv::finishFromCodePage(int32_t result) noexcept
+{
+  return convResultToDiag(result, callbackContext.mode);
+}
+
+int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+                       int64_t* consumed, int64_t codePage) noexcept
+{
+  size_t n = measure(src, srcLen);
+  size_t room = destSize(destLen);
+  if (codePage == kCodePageUtf8) {
+    if (dest == nullptr || (src == nullptr && n > 0)) {
+      postError(MSG_CONVERSION_FAILED);
+      return 1;
+    }
+    size_t copy = n;
+    if (room < n) {
+      errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+      copy = room;
+    }
+    if (copy)
+      memcpy(dest, src, copy);
+    if (copy < room)
+      dest[copy] = 0;
+    store(written, copy);
+    store(consumed, copy);
+    return 0;
+  }
+  if (codePage == kCodePageUtf16LE) {
+    const uint16_t* units = reinterpret_cast<const uint16_t*>(src);
+    size_t unitCount = n / 2;
+    size_t length = 0;
+    lock.enter();
+    int32_t r = utf16ToUtf8(dest, room, units, static_cast<int64_t>(unitCount), &length, 0);
+    int rc = finishFromCodePage(r);
+    lock.leave();
+    if (rc)
+      return 1;
+    if (consumed) {
+      size_t taken = unitCount * 2;
+      if (length >= room) {
+        // Only characters whose UTF-8 bytes fit were written.
+        size_t out = 0;
+        size_t i = 0;
+        while (i < unitCount) {
+          uint16_t u = units[i];
+          size_t bytes = u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+          size_t step = 1;
+          if (u >= 0xD800 && u <= 0xDBFF && i + 1 < unitCount && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            bytes = 4;
+            step = 2;
+          }
+          if (out + bytes > room)
+            break;
+          out += bytes;
+          i += step;
+        }
+        taken = i * 2;
+      }
+      store(consumed, taken);
+    }
+    store(written, length);
+    return 0;
+  }
+  if (isPrivateEbcdic(codePage))
+    return convert(dest, destLen, src, static_cast<int64_t>(n), written, consumed, codePage, kCodePageUtf8);
+
+  lock.enter();
+  UConverter* source;
+  UConverter* target;
+  int rc = 1;
+  if (getConverter(codePage, &source) == 0 && utf8(&target) == 0) {
+    size_t w = 0, c = 0;
+    int32_t r = convertCodePageViaUnicode(dest, room, src, n, &w, &c, source, target);
+    store(written, w);
+    store(consumed, c);
+    rc = finishFromCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::toUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+                               int64_t codePage) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target;
+  int rc = 1;
+  if (getConverter(codePage, &source) == 0 && utf8(&target) == 0) {
+    size_t len = 0;
+    int32_t r = convertCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
+    store(length, len);
+    rc = finishFromCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+// One converter serves as source and target when the code pages are the
+// same; a pivot conversion needs two, so a private one is opened then.
+int KaCharConv::convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+                        int64_t* consumed, int64_t from, int64_t to) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target = nullptr;
+  UConverter* own = nullptr;
+  int rc = 1;
+  if (getConverter(from, &source) == 0) {
+    if (from == to) {
+      if (openConverter(ianaNameFromNumber(to), &own, to, nullptr) == 0)
+        target = own;
+    } else {
+      getConverter(to, &target);
+    }
+  }
+  if (target) {
+    size_t w = 0, c = 0;
+    int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
+    store(written, w);
+    store(consumed, c);
+    rc = finishToCodePage(r);
+  }
+  if (own)
+    ucnv_close(own);
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::convertWiped(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+                             int64_t* consumed, int64_t from, int64_t to) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target = nullptr;
+  UConverter* own = nullptr;
+  int rc = 1;
+  if (getConverter(from, &source) == 0) {
+    if (from == to) {
+      if (openConverter(ianaNameFromNumber(to), &own, to, nullptr) == 0)
+        target = own;
+    } else {
+      getConverter(to, &target);
+    }
+  }
+  if (target) {
+    size_t w = 0, c = 0;
+    int32_t r = convertCodePagesCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
+    store(written, w);
+    store(consumed, c);
+    rc = finishToCodePage(r);
+  }
+  if (own)
+    ucnv_close(own);
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+                               int64_t* consumed, const char* fromName, const char* toName) noexcept
+{
+  if (fromName == nullptr || toName == nullptr) {
+    postError(MSG_CONVERSION_FAILED);
+    return 1;
+  }
+  lock.enter();
+  UConverter* source;
+  UConverter* target = nullptr;
+  UConverter* own = nullptr;
+  int rc = 1;
+  if (getConverterByName(fromName, strlen(fromName), &source) == 0) {
+    if (strcmp(fromName, toName) == 0) {
+      if (openConverter(toName, &own, 0, toName) == 0)
+        target = own;
+    } else {
+      getConverterByName(toName, strlen(toName), &target);
+    }
+  }
+  if (target) {
+    size_t w = 0, c = 0;
+    int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
+    store(written, w);
+    store(consumed, c);
+    rc = finishToCodePage(r);
+  }
+  if (own)
+    ucnv_close(own);
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::convertMeasured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+                                int64_t from, int64_t to) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target = nullptr;
+  UConverter* own = nullptr;
+  int rc = 1;
+  if (getConverter(from, &source) == 0) {
+    if (from == to) {
+      if (openConverter(ianaNameFromNumber(to), &own, to, nullptr) == 0)
+        target = own;
+    } else {
+      getConverter(to, &target);
+    }
+  }
+  if (target) {
+    size_t len = 0;
+    int32_t r = convertCodePagesChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
+    store(length, len);
+    rc = finishToCodePage(r);
+  }
+  if (own)
+    ucnv_close(own);
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::fromUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+                         int64_t* consumed, int64_t codePage) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target;
+  int rc = 1;
+  if (getConverter(codePage, &target) == 0 && utf8(&source) == 0) {
+    size_t w = 0, c = 0;
+    int32_t r = convertToCodePageCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, target, source);
+    store(written, w);
+    store(consumed, c);
+    rc = finishToCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::fromUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+                                 int64_t codePage) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target;
+  int rc = 1;
+  if (getConverter(codePage, &target) == 0 && utf8(&source) == 0) {
+    size_t len = 0;
+    int32_t r = convertToCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, target, source);
+    store(length, len);
+    rc = finishToCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::convertCounted(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* written,
+                               int64_t* consumed, int64_t codePage, int swap) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int rc = 1;
+  if (getConverter(codePage, &c) == 0) {
+    size_t w = 0, used = 0;
+    int32_t r = fromUnicodeCounted(dest, destSize(destLen), src, measureW(src, srcLen), &w, &used, c, swap);
+    store(written, w);
+    store(consumed, used);
+    rc = finishToCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::fromUnicode(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* length,
+                            int64_t codePage, int swap) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int rc = 1;
+  if (getConverter(codePage, &c) == 0) {
+    size_t len = 0;
+    int32_t r = ::fromUnicode(dest, destSize(destLen), src, measureW(src, srcLen), &len, c, swap);
+    store(length, len);
+    rc = finishToCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::convertBytes(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+                             int64_t* consumed, int64_t codePage, int swap) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int rc = 1;
+  if (getConverter(codePage, &c) == 0) {
+    size_t w = 0, used = 0;
+    int32_t r = toUnicodeCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &used, c, swap);
+    store(written, w);
+    store(consumed, used);
+    rc = finishFromCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+int KaCharConv::toUnicode(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+                          int64_t codePage, int swap) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int rc = 1;
+  if (getConverter(codePage, &c) == 0) {
+    size_t len = 0;
+    int32_t r = ::toUnicode(dest, destSize(destLen), src, measure(src, srcLen), &len, c, swap);
+    store(length, len);
+    rc = finishFromCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+// --- KaIcuCache -----------------------------------------------------------------
+
+KaIcuCache::~KaIcuCache()
+{
+  resetLocked();
+}
+
+// Opens a converter for the pool; posts nothing (the caller does, outside
+// the lock). With mode not 0 the converter gets its own callback context.
+UConverter* KaIcuCache::openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context,
+                                   UErrorCode* status) noexcept
+{
+  *context = nullptr;
+  *status = U_ZERO_ERROR;
+  UConverter* c = ucnv_open(name, status);
+  if (c == nullptr || U_FAILURE(*status)) {
+    if (c)
+      ucnv_close(c);
+    if (!U_FAILURE(*status))
+      *status = U_MEMORY_ALLOCATION_ERROR;
+    return nullptr;
+  }
+  if (mode != kConvModeSubstitute) {
+    auto* ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
+    if (ctx == nullptr) {
+      ucnv_close(c);
+      *status = U_MEMORY_ALLOCATION_ERROR;
+      return nullptr;
+    }
+    ctx->mode = mode;
+    ctx->substituted = 0;
+    ctx->previous = nullptr;
+    ctx->previousContext = nullptr;
+    if (KaInstallSubstitutionCallback(c, ctx, status)) {
+      ramFree(ctx);
+      ucnv_close(c);
+      return nullptr;
+    }
+    *context = ctx;
+  }
+  if (fallback)
+    ucnv_setFallback(c, true);
+  (void)codePage;
+  return c;
+}
+
+UConverter* KaIcuCache::take(int64_t codePage, KaConvCallbackContext** context, UErrorCode* status) noexcept
+{
+  *context = nullptr;
+  *status = U_ZERO_ERROR;
+  lock.enter();
+  uint64_t limit = capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries;
+  uint64_t i = 0;
+  while (i < count && entries[i].number != codePage)
+    ++i;
+  bool found = i < count;
+  if (found && entries[i].idle > 0) {
+    uint64_t k = --entries[i].idle;
+    UConverter* c = entries[i].idleConverters[k];
+    *context = contexts[i][k];
+    entries[i].idleConverters[k] = nullptr;
+    contexts[i][k] = nullptr;
+    lock.leave();
+    return c;
+  }
+  const char* name = found ? entries[i].name : ianaNameFromNumber(codePage);
+  UConverter* c = openPooled(codePage, name, context, status);
+  if (c && !found && count < limit) {
+    KaIcuCacheEntry& e = entries[count];
+    e.number = codePage;
+    e.name = name;
+    e.maxBytes = ucnv_getMaxCharSize(c);
+    e.minBytes = ucnv_getMinCharSize(c);
+    e.idle = 0;
+    ++count;
+  }
+  lock.leave();
+  return c;
+}
+
+UConverter* KaIcuCache::acquire(int64_t codePage, KaConvCallbackContext** context) noexcept
+{
+  UErrorCode status;
+  UConverter* c = take(codePage, context, &status);
+  if (c == nullptr) {
+    if (status == U_MEMORY_ALLOCATION_ERROR)
+      ramOutOfMemory();
+    else
+      postOpenFailure(status, codePage, nullptr, mode);
+  }
+  return c;
+}
+
+UConverter* KaIcuCache::acquireQuiet(int64_t codePage, KaConvCallbackContext** context) noexcept
+{
+  UErrorCode status;
+  return take(codePage, context, &status);
+}
+
+int KaIcuCache::release(int64_t codePage, UConverter* converter, KaConvCallbackContext* context) noexcept
+{
+  if (converter == nullptr) {
+    ramFree(context);
+    return 0;
+  }
+  ucnv_reset(converter);
+  if (context)
+    context->substituted = 0;
+  lock.enter();
+  // A converter taken before the mode changed goes, not back to the pool.
+  int32_t itsMode = context ? context->mode : kConvModeSubstitute;
+  if (itsMode == mode) {
+    for (uint64_t i = 0; i < count; ++i) {
+      KaIcuCacheEntry& e = entries[i];
+      if (e.number == codePage && e.idle < kIcuCacheIdle) {
+        ucnv_setFallback(converter, fallback ? true : false);
+        e.idleConverters[e.idle] = converter;
+        contexts[i][e.idle] = context;
+        ++e.idle;
+        lock.leave();
+        return 0;
+      }
+    }
+  }
+  lock.leave();
+  ucnv_close(converter);
+  ramFree(context);
+  return 0;
+}
+
+void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minBytes) noexcept
+{
+  int64_t maxSize = 2;
+  int64_t minSize = 1;
+  if (codePage == kCodePageUtf16BE || codePage == kCodePageUtf16LE || codePage == kCodePageUtf16) {
+    minSize = 2;
+  } else {
+    lock.enter();
+    uint64_t limit = capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries;
+    uint64_t i = 0;
+    while (i < count && entries[i].number != codePage)
+      ++i;
+    if (i < count) {
+      maxSize = entries[i].maxBytes;
+      minSize = entries[i].minBytes;
+    } else {
+      const char* name = ianaNameFromNumber(codePage);
+      UErrorCode status = U_ZERO_ERROR;
+      UConverter* c = ucnv_open(name, &status);
+      if (c && !U_FAILURE(status)) {
+        maxSize = ucnv_getMaxCharSize(c);
+        minSize = ucnv_getMinCharSize(c);
+        KaConvCallbackContext* ctx = nullptr;
+        bool keep = count < limit;
+        if (keep && mode != kConvModeSubstitute) {
+          ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
+          if (ctx) {
+            ctx->mode = mode;
+            ctx->substituted = 0;
+            ctx->previous = nullptr;
+            ctx->previousContext = nullptr;
+          }
+          if (ctx == nullptr || KaInstallSubstitutionCallback(c, ctx, &status)) {
+            ramFree(ctx);
+            ctx = nullptr;
+            keep = false;
+          }
+        }
+        if (keep) {
+          if (fallback)
+            ucnv_setFallback(c, true);
+          KaIcuCacheEntry& e = entries[count];
+          e.number = codePage;
+          e.name = name;
+          e.maxBytes = maxSize;
+          e.minBytes = minSize;
+          e.idle = 1;
+          e.idleConverters[0] = c;
+          contexts[count][0] = ctx;
+          ++count;
+        } else {
+          ucnv_close(c);
+        }
+      } else if (c) {
+        ucnv_close(c);
+      }
+    }
+    lock.leave();
+  }
+  if (maxBytes)
+    *maxBytes = maxSize;
+  if (minBytes)
+    *minBytes = minSize;
+}
+
+void KaIcuCache::setFallback(int flag) noexcept
+{
+  lock.enter();
+  fallback = flag ? 1 : 0;
+  for (uint64_t i = 0; i < count; ++i)
+    for (uint64_t k = 0; k < entries[i].idle; ++k)
+      ucnv_setFallback(entries[i].idleConverters[k], fallback ? true : false);
+  lock.leave();
+}
+
+void KaIcuCache::resetLocked() noexcept
+{
+  for (uint64_t i = 0; i < count; ++i) {
+    for (uint64_t k = 0; k < entries[i].idle; ++k) {
+      ucnv_close(entries[i].idleConverters[k]);
+      entries[i].idleConverters[k] = nullptr;
+      ramFree(contexts[i][k]);
+      contexts[i][k] = nullptr;
+    }
+    entries[i].idle = 0;
+  }
+}
+
+void KaIcuCache::reset() noexcept
+{
+  lock.enter();
+  resetLocked();
+  lock.leave();
+}
+
+void KaIcuCache::setMode(int32_t newMode) noexcept
+{
+  lock.enter();
+  resetLocked();
+  mode = newMode;
+  lock.leave();
+}
