@@ -649,7 +649,7 @@ int16_t KaErrorList::sort() noexcept
     if (count < 2)
         return 0;
     auto before = [](void* a, void* b) {
-        return static_cast<KaError*>(b)->compare(*static_cast<KaError*>(a)) < 0;
+        return static_cast<KaError*>(a)->compare(*static_cast<KaError*>(b)) < 0;
     };
     void** tmp = static_cast<void**>(ramAlloc(count * sizeof(void*)));
     if (tmp == nullptr) {
