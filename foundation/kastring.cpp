@@ -90,6 +90,18 @@ int isCrOrLf(char c)
     return c == '\r' || c == '\n';
 }
 
+// Room needed to quote n bytes: strQuote doubles every quote byte of the
+// whole text, zero bytes included, so the quotes are counted over all of it.
+size_t quotedSize(const char* text, size_t n, char quoteByte) noexcept
+{
+    size_t quotes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] == quoteByte)
+            ++quotes;
+    }
+    return sizeSum(n, quotes, 3);
+}
+
 bool inside(const char* p, const char* start, size_t n) noexcept
 {
     auto a = reinterpret_cast<uintptr_t>(p);
@@ -614,7 +626,7 @@ int16_t KaString::quote(char quoteByte) noexcept
         fastMemcpy(copy, data, n);
     copy[n] = 0;
     int16_t rc = 0;
-    if (ensureCapacity(sizeSum(n, countChar(quoteByte), 3)) != 0) {
+    if (ensureCapacity(quotedSize(copy, n, quoteByte)) != 0) {
         rc = 1;
     } else {
         char* end = strQuote(data, copy, n, codePage, quoteByte);
@@ -637,9 +649,11 @@ void KaString::unquote() noexcept
 int16_t KaString::appendQuoted(const KaString& other, char quoteByte) noexcept
 {
     size_t n = other.len;
-    if (ensureCapacity(sizeSum(len, n + other.countChar(quoteByte), 3)) != 0)
+    const char* source = other.data != nullptr ? other.data : kEmpty;
+    if (ensureCapacity(sizeSum(len, quotedSize(source, n, quoteByte))) != 0)
         return 1;
-    char* end = strQuote(data + len, other.data != nullptr ? other.data : kEmpty, n, other.codePage, quoteByte);
+    source = other.data != nullptr ? other.data : kEmpty;  // this string may be the other
+    char* end = strQuote(data + len, source, n, other.codePage, quoteByte);
     len = static_cast<size_t>(end - data);
     return 0;
 }

@@ -519,6 +519,15 @@ TEST_F(StringTest, QuoteAndUnquoteInPlace)
     EXPECT_EQ(text(s), "it's\"x\"");
 }
 
+TEST_F(StringTest, QuoteCountsQuotesPastAZeroByte)
+{
+    KaString s;
+    ASSERT_EQ(s.assign("a\0''", 4), 0);
+    ASSERT_EQ(s.quote('\''), 0);
+    EXPECT_EQ(text(s), std::string("'a\0'''''", 8));
+    EXPECT_LE(s.len + 1, s.capacity);
+}
+
 TEST_F(StringTest, QuoteOnBorrowedBufferFailsWithTextUnchanged)
 {
     char buffer[6] = "it's";
