@@ -17,11 +17,13 @@ void* gTaskSlots[KA_TASK_SLOT_COUNT];
 
 // Guards the thread list. Built on first use rather than by a static
 // initialiser of this file, so that code run by other initialisers at load
-// can already post.
+// can already post, and never destroyed, so that code run by exit handlers
+// still can.
 KaCriticalSection& threadListLock() noexcept
 {
-    static KaCriticalSection lock(0, kKaLockPlain);
-    return lock;
+    alignas(KaCriticalSection) static unsigned char storage[sizeof(KaCriticalSection)];
+    static KaCriticalSection* lock = new (storage) KaCriticalSection(0, kKaLockPlain);
+    return *lock;
 }
 
 // Records for threads that register while the allocator is exhausted, so

@@ -21,6 +21,11 @@ extern "C" const char* __asan_default_options()
     return "allocator_may_return_null=1";
 }
 
+extern "C" const char* __tsan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+
 namespace {
 
 KaError* post(KaErrorList& list, const char* state, int64_t row = -1, int64_t column = -1,
