@@ -1342,6 +1342,18 @@ int16_t doubleToText(const Settings& s, bool real, double d, int64_t dstCp, void
 
 // ---- baseFormatDouble ------------------------------------------------------------
 
+void baseDoubleTableEntry(int32_t index, int16_t* m, uint64_t* t) noexcept
+{
+    if (index < 0 || index >= kTableSize) {
+        *m = 0;
+        *t = 0;
+        return;
+    }
+    const DoubleTables& tab = doubleTables();
+    *m = tab.m[index];
+    *t = tab.t[index];
+}
+
 void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produced,
                       int64_t dstCodePage, BaseNumber* form, double value,
                       int32_t* success) noexcept

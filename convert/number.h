@@ -98,6 +98,10 @@ void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produ
                       int64_t dstCodePage, BaseNumber* form, double value,
                       int32_t* success) noexcept;
 
+// Row `index` (biased binary exponent + 57) of the double formatter's tables:
+// the power of ten M and the multiplier T = 10^M x 2^(index - 1068), rounded.
+void baseDoubleTableEntry(int32_t index, int16_t* m, uint64_t* t) noexcept;
+
 int32_t baseNumericValToText(const uint8_t magnitude[kBaseNumericMagnitude], char* text) noexcept;
 int32_t baseU128ToText(const uint8_t* magnitude, int32_t byteCount, char* text) noexcept;
 int16_t baseDigitsToNumericVal(const char* digits, int32_t count,

@@ -221,7 +221,7 @@ bool BaseOutString::putWideText(const void* data, int64_t length, bool terminate
 
 bool BaseOutString::putWideTextChars(const uint16_t* data, int64_t chars) noexcept
 {
-    if (chars < 0)
+    if (chars < 0 || data == nullptr)
         chars = 0;
     reportLength(chars);
     reportNotNull();
