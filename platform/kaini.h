@@ -76,11 +76,24 @@ public:
     int32_t loaded = 0;
     KaSemaphore semaphore;
 
+    // Bytes of the file held in image (the terminating 0 not counted); the
+    // file may have changed size between measuring and reading it.
+    uint64_t imageLength = 0;
     // 1 while the list holds the one reference of the keeping operations,
     // so that the list can give exactly that reference back when it goes.
     int32_t keptByList = 0;
     // 1 once the list that held the entry is gone; the last holder deletes it.
     int32_t detached = 0;
+
+private:
+    // Reads the whole open file into image, with its time and size: 0/1.
+    int32_t loadImage(int32_t fd) noexcept;
+    void dropImage() noexcept;
+    int32_t listSections(char* output, int32_t size) noexcept;
+    int32_t listKeys(const char* sectionStart, const char* sectionEnd, char* output,
+                     int32_t size) noexcept;
+    int32_t rewrite(const char* section, const char* key, const char* value) noexcept;
+    friend int32_t KaIniOpen(KaIniFileCache*, const char*, int32_t) noexcept;
 };
 
 // The process-wide list of cached files (process slot 12).

@@ -1,0 +1,796 @@
+// Conversion of text values between code pages into caller buffers.
+#include "convert/textcvt.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+
+#include "foundation/kaerror.h"
+#include "foundation/kathread.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
+
+namespace {
+
+using u8 = uint8_t;
+
+// Registered code pages whose bytes below 128 are not ASCII although their
+// numbers are positive: 7-bit stateful and Unicode forms, and EBCDIC.
+constexpr int64_t kNotAsciiCompatible[] = {
+    37, 39, 40, 104, 105,                              // ISO-2022 families
+    1000, 1001, 1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019,
+    2016,                                              // IBM-Thai (EBCDIC)
+    2028, 2029, 2030, 2031, 2032, 2033, 2034, 2035, 2036, 2037, 2038, 2039, 2040,
+    2041, 2042, 2043, 2044, 2055, 2056, 2057, 2061, 2062, 2063,
+    2064, 2065, 2066, 2067, 2068, 2069, 2070, 2071, 2072, 2073, 2074, 2075, 2076,
+    2077, 2078, 2079, 2080, 2081, 2082, 2083,          // EBCDIC-xx
+    2085,                                              // HZ-GB-2312
+    2091, 2092, 2093, 2094, 2095, 2096, 2097, 2098, 2099, 2100, 2102,
+    2000000300, 2000000833, 2000000834, 2000000835, 2000000837, 2000000875,
+    2000000930, 2000000933, 2000000935, 2000000937, 2000000939, 2000001025,
+    2000001027, 2000001159, 2000001364, 2000001388, 2000001399, 2000004396,
+    2000005026, 2000005039, 2000005040, 2000005041, 2000005042, 2000005043,
+    2000005045, 2000005046, 2000005049, 2000005053, 2000005056,
+};
+
+int64_t magnitude(int64_t cp) { return cp < 0 ? -cp : cp; }
+
+bool isUtf16Cp(int64_t cp) { return cp == kCpUtf16BE || cp == kCpUtf16LE || cp == kCpUtf16; }
+bool isUtf32Cp(int64_t cp) { return cp == 1017 || cp == kCpUtf32BE || cp == kCpUtf32LE; }
+
+uint16_t unitAt(const u8* p, bool be)
+{
+    return be ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+void putUnit(u8* p, uint16_t u, bool be)
+{
+    if (be) {
+        p[0] = static_cast<u8>(u >> 8);
+        p[1] = static_cast<u8>(u);
+    } else {
+        p[0] = static_cast<u8>(u);
+        p[1] = static_cast<u8>(u >> 8);
+    }
+}
+
+bool isHighSurrogate(uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+
+void zeroBytes(void* dst, int64_t n)
+{
+    if (n > 0)
+        memset(dst, 0, static_cast<size_t>(n));
+}
+
+// The blank of a code page: 1 for bytes of value 0x20, 2 for 0x40 (EBCDIC).
+bool restIsBlank(int64_t cp, const u8* p, int64_t n)
+{
+    if (cp == kCpUtf16LE || cp == kCpUtf16 || cp == kCpUtf16BE) {
+        bool be = cp == kCpUtf16BE;
+        if (n % 2)
+            return false;
+        for (int64_t i = 0; i < n; i += 2)
+            if (unitAt(p + i, be) != 0x20)
+                return false;
+        return true;
+    }
+    if (isUtf32Cp(cp)) {
+        bool be = cp != kCpUtf32LE;
+        if (n % 4)
+            return false;
+        for (int64_t i = 0; i < n; i += 4) {
+            uint32_t v = be ? (uint32_t(p[i]) << 24 | uint32_t(p[i + 1]) << 16 | uint32_t(p[i + 2]) << 8 | p[i + 3])
+                            : (uint32_t(p[i + 3]) << 24 | uint32_t(p[i + 2]) << 16 | uint32_t(p[i + 1]) << 8 | p[i]);
+            if (v != 0x20)
+                return false;
+        }
+        return true;
+    }
+    u8 blank = baseIsAsciiCompatible(cp) ? 0x20 : 0x40;
+    for (int64_t i = 0; i < n; ++i)
+        if (p[i] != blank)
+            return false;
+    return true;
+}
+
+int64_t utf8Boundary(const u8* buf, int64_t n)
+{
+    if (n <= 0)
+        return 0;
+    int64_t j = n - 1;
+    while (j > 0 && (buf[j] & 0xC0) == 0x80 && n - j < 4)
+        --j;
+    u8 lead = buf[j];
+    int64_t need = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return (n - j < need) ? j : n;
+}
+
+// The longest prefix of n bytes of text in cp that ends on a character.
+int64_t trimToCharacter(int64_t cp, const u8* buf, int64_t n, KaIcuCache* cache)
+{
+    if (n <= 0)
+        return 0;
+    if (isUtf16Cp(cp)) {
+        n &= ~int64_t(1);
+        if (n >= 2 && isHighSurrogate(unitAt(buf + n - 2, cp == kCpUtf16BE)))
+            n -= 2;
+        return n;
+    }
+    if (isUtf32Cp(cp))
+        return n - n % 4;
+    if (cp == kCpUtf8)
+        return utf8Boundary(buf, n);
+    int64_t maxBytes = 1, minBytes = 1;
+    cache->getCharSizes(magnitude(cp), &maxBytes, &minBytes);
+    if (maxBytes == minBytes)
+        return maxBytes > 1 ? n - n % maxBytes : n;
+    KaConvCallbackContext* ctx = nullptr;
+    UConverter* conv = cache->acquireQuiet(magnitude(cp), &ctx);
+    if (!conv)
+        return n;
+    // Decode without flushing: the bytes of an incomplete last character
+    // stay pending in the converter.
+    const char* s = reinterpret_cast<const char*>(buf);
+    const char* end = s + n;
+    UChar scratch[kTextCvtUnitChunk];
+    UErrorCode status = U_ZERO_ERROR;
+    do {
+        UChar* t = scratch;
+        status = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &t, scratch + kTextCvtUnitChunk, &s, end, nullptr, false, &status);
+    } while (status == U_BUFFER_OVERFLOW_ERROR);
+    int64_t good = n;
+    if (U_SUCCESS(status)) {
+        int32_t pending = ucnv_toUCountPending(conv, &status);
+        if (U_SUCCESS(status) && pending > 0 && pending <= n)
+            good = n - pending;
+    }
+    cache->release(magnitude(cp), conv, ctx);
+    return good;
+}
+
+// Hands out the source text as chunks of UTF-16 units.
+struct Utf16Feed {
+    int64_t cp;
+    const u8* src;
+    int64_t len;
+    int64_t pos = 0;
+    UConverter* conv = nullptr;
+    KaConvCallbackContext* ctx = nullptr;
+    bool done = false;
+    UChar chunk[kTextCvtUnitChunk];
+
+    Utf16Feed(int64_t c, const u8* s, int64_t l) : cp(c), src(s), len(l) {}
+
+    bool needsConverter() const { return cp != kCpUtf16LE && cp != kCpUtf16BE; }
+
+    // Units in chunk; done becomes true with the last chunk. -1 with *status
+    // on a conversion failure.
+    int32_t next(UErrorCode* status)
+    {
+        if (done)
+            return 0;
+        if (!needsConverter()) {
+            int64_t units = (len - pos) / 2;
+            if (units > static_cast<int64_t>(kTextCvtUnitChunk))
+                units = kTextCvtUnitChunk;
+            bool be = cp == kCpUtf16BE;
+            for (int64_t i = 0; i < units; ++i)
+                chunk[i] = unitAt(src + pos + 2 * i, be);
+            pos += 2 * units;
+            // An odd last byte is half a unit: nothing to convert.
+            if (len - pos < 2)
+                done = true;
+            return static_cast<int32_t>(units);
+        }
+        UChar* t = chunk;
+        const char* s = reinterpret_cast<const char*>(src + pos);
+        const char* end = reinterpret_cast<const char*>(src + len);
+        *status = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &t, chunk + kTextCvtUnitChunk, &s, end, nullptr, true, status);
+        pos = reinterpret_cast<const u8*>(s) - src;
+        if (*status == U_BUFFER_OVERFLOW_ERROR) {
+            *status = U_ZERO_ERROR;
+        } else if (U_FAILURE(*status)) {
+            return -1;
+        } else {
+            done = true;
+        }
+        return static_cast<int32_t>(t - chunk);
+    }
+};
+
+bool unitsBlank(const UChar* p, const UChar* end)
+{
+    for (; p < end; ++p)
+        if (*p != 0x20)
+            return false;
+    return true;
+}
+
+// Whether everything the feed still holds decodes to blanks.
+bool feedRestBlank(Utf16Feed& feed)
+{
+    while (!feed.done) {
+        UErrorCode status = U_ZERO_ERROR;
+        int32_t n = feed.next(&status);
+        if (n < 0 || !unitsBlank(feed.chunk, feed.chunk + n))
+            return false;
+    }
+    return true;
+}
+
+void postSubstitution(KaConvCallbackContext* ctx)
+{
+    if (ctx && ctx->substituted) {
+        errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstate("01000");
+        ctx->substituted = 0;
+    }
+}
+
+struct GeneralResult {
+    int64_t written = 0;  // bytes in the target, ending on a character
+    int64_t full = 0;     // bytes the whole text needs (when counted)
+    int32_t truncated = 0;
+};
+
+// Source to target through UTF-16 chunks, at most room bytes, no
+// terminator. countRest: after a cut, count what the rest would need.
+// blankTail: a cut-off rest of blanks is no truncation. 0 or 1 (posted).
+int32_t convertGeneral(int64_t srcCp, const u8* src, int64_t srcLen, int64_t dstCp, u8* dst,
+                       int64_t room, bool countRest, bool blankTail, GeneralResult* r,
+                       KaIcuCache* cache)
+{
+    if (!cache) {
+        icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
+        return 1;
+    }
+    Utf16Feed feed(magnitude(srcCp), src, srcLen);
+    const int64_t srcConvCp = magnitude(srcCp);
+    const int64_t dstConvCp = magnitude(dstCp);
+    KaConvCallbackContext* tctx = nullptr;
+    UConverter* tconv = cache->acquire(dstConvCp, &tctx);
+    if (!tconv)
+        return 1;
+    if (feed.needsConverter()) {
+        feed.conv = cache->acquire(srcConvCp, &feed.ctx);
+        if (!feed.conv) {
+            cache->release(dstConvCp, tconv, tctx);
+            return 1;
+        }
+    }
+    auto finish = [&](int32_t rc) {
+        postSubstitution(tctx);
+        cache->release(dstConvCp, tconv, tctx);
+        if (feed.conv)
+            cache->release(srcConvCp, feed.conv, feed.ctx);
+        return rc;
+    };
+
+    // Counting without a buffer still needs a valid target position.
+    char none = 0;
+    char* t = dst ? reinterpret_cast<char*>(dst) : &none;
+    char* const tStart = t;
+    char* const tLimit = t + (dst && room > 0 ? room : 0);
+    UErrorCode status = U_ZERO_ERROR;
+    bool cut = false;
+    int64_t counted = 0;
+    char scratch[kTextCvtCountChunk];
+    while (!feed.done) {
+        int32_t n = feed.next(&status);
+        if (n < 0)
+            return finish(icuErrorToDiag(status, cache->mode));
+        const UChar* cs = feed.chunk;
+        const UChar* ce = feed.chunk + n;
+        bool flush = feed.done;
+        if (!cut) {
+            status = U_ZERO_ERROR;
+            ucnv_fromUnicode(tconv, &t, tLimit, &cs, ce, nullptr, flush, &status);
+            if (status == U_BUFFER_OVERFLOW_ERROR) {
+                cut = true;
+                int64_t raw = t - tStart;
+                r->written = trimToCharacter(dstCp, dst, raw, cache);
+                counted = raw;
+                if (blankTail) {
+                    bool blank = true;
+                    // A character only partly written must itself be a blank.
+                    if (r->written < raw && !(cs > feed.chunk && cs[-1] == 0x20))
+                        blank = false;
+                    if (blank && unitsBlank(cs, ce) && feedRestBlank(feed))
+                        return finish(0);
+                    r->truncated = 1;
+                    return finish(0);
+                }
+                r->truncated = 1;
+                if (!countRest)
+                    return finish(0);
+            } else if (U_FAILURE(status)) {
+                return finish(icuErrorToDiag(status, cache->mode));
+            } else {
+                continue;
+            }
+        }
+        // Counting only: the rest goes through a scratch area.
+        for (;;) {
+            char* st = scratch;
+            status = U_ZERO_ERROR;
+            ucnv_fromUnicode(tconv, &st, scratch + sizeof scratch, &cs, ce, nullptr, flush, &status);
+            counted += st - scratch;
+            if (status == U_BUFFER_OVERFLOW_ERROR)
+                continue;
+            if (U_FAILURE(status))
+                return finish(icuErrorToDiag(status, cache->mode));
+            break;
+        }
+    }
+    if (!cut) {
+        r->written = t - tStart;
+        r->full = r->written;
+    } else {
+        r->full = counted;
+    }
+    return finish(0);
+}
+
+int64_t termWidth(int64_t cp, KaIcuCache* cache)
+{
+    if (isUtf16Cp(cp))
+        return 2;
+    int64_t minBytes = 1;
+    if (cache)
+        cache->getCharSizes(magnitude(cp), nullptr, &minBytes);
+    return minBytes > 0 ? minBytes : 1;
+}
+
+bool badArguments(const void* src, int64_t srcLen, const void* dst, int64_t dstSize)
+{
+    return srcLen < 0 || (!src && srcLen > 0) || dstSize < 0 || (!dst && dstSize > 0);
+}
+
+} // namespace
+
+int32_t baseIsAsciiCompatible(int64_t cp) noexcept
+{
+    if (cp < 0)
+        return 0;
+    size_t lo = 0, hi = sizeof kNotAsciiCompatible / sizeof kNotAsciiCompatible[0];
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (kNotAsciiCompatible[mid] < cp)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return (lo < sizeof kNotAsciiCompatible / sizeof kNotAsciiCompatible[0] &&
+            kNotAsciiCompatible[lo] == cp)
+               ? 0
+               : 1;
+}
+
+int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t dstCp,
+                                void* dstV, int64_t dstSize, int32_t fullLength, int64_t* produced,
+                                int32_t* truncatedOut, KaIcuCache* cache) noexcept
+{
+    int32_t truncLocal = 0;
+    int32_t* truncated = truncatedOut ? truncatedOut : &truncLocal;
+    *truncated = 0;
+    if (badArguments(srcV, srcLen, dstV, dstSize) || !cache) {
+        icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
+        return 1;
+    }
+    const u8* src = static_cast<const u8*>(srcV);
+    u8* dst = static_cast<u8*>(dstV);
+    const int64_t t = termWidth(dstCp, cache);
+    const int64_t room = dstSize - t;
+
+    // 1. No room even for the terminator.
+    if (room < 0) {
+        *truncated = 1;
+        zeroBytes(dst, dstSize < 2 ? dstSize : 2);
+        if (produced) {
+            if (!fullLength) {
+                *produced = 0;
+            } else if (srcCp == dstCp) {
+                *produced = srcLen;
+            } else {
+                GeneralResult r;
+                if (convertGeneral(srcCp, src, srcLen, dstCp, dst, 0, true, false, &r, cache) != 0)
+                    return 1;
+                *produced = r.full;
+            }
+        }
+        return 0;
+    }
+
+    // 2. Same code page: a copy that does not split a character.
+    if (srcCp == dstCp) {
+        int64_t n = srcLen;
+        if (n > room) {
+            *truncated = 1;
+            n = trimToCharacter(dstCp, src, room, cache);
+        }
+        if (n > 0)
+            memmove(dst, src, static_cast<size_t>(n));
+        zeroBytes(dst + n, t);
+        if (produced)
+            *produced = fullLength ? srcLen : n;
+        return 0;
+    }
+
+    // 3. UTF-16 in the other byte order.
+    if ((srcCp == kCpUtf16BE && dstCp == kCpUtf16LE) || (srcCp == kCpUtf16LE && dstCp == kCpUtf16BE)) {
+        int64_t n = srcLen & ~int64_t(1);
+        if (n > room) {
+            *truncated = 1;
+            n = trimToCharacter(srcCp, src, room, cache);
+        }
+        for (int64_t i = 0; i < n; i += 2) {
+            u8 a = src[i], b = src[i + 1];
+            dst[i] = b;
+            dst[i + 1] = a;
+        }
+        // The caller's buffer is an output argument: it is terminated too.
+        zeroBytes(dst + n, t);
+        if (produced)
+            *produced = fullLength ? (srcLen & ~int64_t(1)) : n;
+        return 0;
+    }
+
+    int64_t w = 0;
+    int64_t i = 0;
+    bool fastCut = false;
+    // 4. To UTF-16 from an ASCII-compatible code page: ASCII widened directly.
+    if ((dstCp == kCpUtf16LE || dstCp == kCpUtf16BE) && baseIsAsciiCompatible(srcCp)) {
+        bool be = dstCp == kCpUtf16BE;
+        while (i < srcLen && src[i] < 0x80) {
+            if (w + 2 > room) {
+                fastCut = true;
+                break;
+            }
+            putUnit(dst + w, src[i], be);
+            w += 2;
+            ++i;
+        }
+        if (i == srcLen) {
+            zeroBytes(dst + w, t);
+            if (produced)
+                *produced = w;
+            return 0;
+        }
+    }
+    // 5. From UTF-16 to an ASCII-compatible code page: ASCII narrowed directly.
+    else if ((srcCp == kCpUtf16LE || srcCp == kCpUtf16BE) && baseIsAsciiCompatible(dstCp)) {
+        bool be = srcCp == kCpUtf16BE;
+        while (i + 1 < srcLen) {
+            uint16_t u = unitAt(src + i, be);
+            if (u >= 0x80)
+                break;
+            if (w + 1 > room) {
+                fastCut = true;
+                break;
+            }
+            dst[w++] = static_cast<u8>(u);
+            i += 2;
+        }
+        if (i + 1 >= srcLen) {
+            zeroBytes(dst + w, t);
+            if (produced)
+                *produced = w;
+            return 0;
+        }
+    }
+
+    // 6. The rest through ICU.
+    GeneralResult r;
+    int32_t rc;
+    if (fastCut) {
+        *truncated = 1;
+        r.written = 0;
+        r.full = 0;
+        rc = 0;
+        if (fullLength && produced)
+            rc = convertGeneral(srcCp, src + i, srcLen - i, dstCp, dst + w, 0, true, false, &r, cache);
+        r.written = 0;
+    } else {
+        rc = convertGeneral(srcCp, src + i, srcLen - i, dstCp, dst + w, room - w,
+                            fullLength && produced, false, &r, cache);
+        if (r.truncated)
+            *truncated = 1;
+    }
+    if (rc != 0) {
+        zeroBytes(dst, dstSize < t ? dstSize : t);
+        return rc;
+    }
+    zeroBytes(dst + w + r.written, t);
+    if (produced)
+        *produced = w + ((fullLength && *truncated) ? r.full : r.written);
+    return 0;
+}
+
+int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t dstCp, void* dstV,
+                        int64_t dstSize, int64_t* produced, int32_t* truncatedOut, KaIcuCache* cache,
+                        int32_t blankTail) noexcept
+{
+    int32_t truncLocal = 0;
+    int32_t* truncated = truncatedOut ? truncatedOut : &truncLocal;
+    *truncated = 0;
+    if (produced)
+        *produced = 0;
+    if (badArguments(srcV, srcLen, dstV, dstSize) || !cache) {
+        icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
+        return 1;
+    }
+    const u8* src = static_cast<const u8*>(srcV);
+    u8* dst = static_cast<u8*>(dstV);
+
+    // 1. The same converter: a copy.
+    if (magnitude(srcCp) == magnitude(dstCp)) {
+        int64_t n = srcLen;
+        if (n > dstSize) {
+            n = dstSize;
+            if (!(blankTail && restIsBlank(srcCp, src + n, srcLen - n))) {
+                *truncated = 1;
+                n = trimToCharacter(dstCp, src, n, cache);
+            }
+        }
+        if (n > 0)
+            memmove(dst, src, static_cast<size_t>(n));
+        if (produced)
+            *produced = n;
+        return 0;
+    }
+
+    // 4. UTF-16 in the other byte order.
+    if ((srcCp == kCpUtf16BE && dstCp == kCpUtf16LE) || (srcCp == kCpUtf16LE && dstCp == kCpUtf16BE)) {
+        int64_t whole = srcLen & ~int64_t(1);
+        int64_t n = whole;
+        if (n > dstSize) {
+            n = dstSize & ~int64_t(1);
+            if (!(blankTail && restIsBlank(srcCp, src + n, whole - n))) {
+                *truncated = 1;
+                n = trimToCharacter(srcCp, src, n, cache);
+            }
+        }
+        for (int64_t i = 0; i < n; i += 2) {
+            u8 a = src[i], b = src[i + 1];
+            dst[i] = b;
+            dst[i + 1] = a;
+        }
+        if (produced)
+            *produced = n;
+        return 0;
+    }
+
+    // 3. Into UTF-16 from another code page.
+    if (dstCp == kCpUtf16LE || dstCp == kCpUtf16BE) {
+        bool be = dstCp == kCpUtf16BE;
+        Utf16Feed feed(magnitude(srcCp), src, srcLen);
+        if (feed.needsConverter()) {
+            feed.conv = cache->acquire(feed.cp, &feed.ctx);
+            if (!feed.conv)
+                return 1;
+        }
+        int64_t w = 0;
+        int32_t rc = 0;
+        while (!feed.done) {
+            UErrorCode status = U_ZERO_ERROR;
+            int32_t n = feed.next(&status);
+            if (n < 0) {
+                rc = icuErrorToDiag(status, cache->mode);
+                break;
+            }
+            int32_t k = 0;
+            for (; k < n; ++k) {
+                uint16_t u = feed.chunk[k];
+                // A surrogate pair goes whole or not at all.
+                int64_t need = (isHighSurrogate(u) && k + 1 < n) ? 4 : 2;
+                if (w + need > dstSize)
+                    break;
+                putUnit(dst + w, u, be);
+                w += 2;
+                if (need == 4) {
+                    putUnit(dst + w, feed.chunk[++k], be);
+                    w += 2;
+                }
+            }
+            if (k < n) {
+                if (!(blankTail && unitsBlank(feed.chunk + k, feed.chunk + n) && feedRestBlank(feed)))
+                    *truncated = 1;
+                break;
+            }
+        }
+        if (feed.conv)
+            cache->release(feed.cp, feed.conv, feed.ctx);
+        if (rc != 0)
+            return rc;
+        if (produced)
+            *produced = w;
+        return 0;
+    }
+
+    // 2. Into any other code page.
+    GeneralResult r;
+    int32_t rc = convertGeneral(srcCp, src, srcLen, dstCp, dst, dstSize, false, blankTail != 0, &r,
+                                cache);
+    if (rc != 0)
+        return rc;
+    if (r.truncated)
+        *truncated = 1;
+    if (produced)
+        *produced = r.written;
+    return 0;
+}
+
+// ---- Allocating wrappers ------------------------------------------------
+
+int64_t baseTextModeCodePage(const BaseTextContext& conn) noexcept
+{
+    if (conn.driverTextMode == 2)
+        return kCpUtf16LE;
+    if (conn.driverTextMode == 3)
+        return kCpUtf8;
+    return conn.appCodePage;
+}
+
+int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units,
+                          int64_t targetCp, char** out, int64_t* produced, int64_t bytesPerUnit,
+                          int64_t termLen) noexcept
+{
+    if (!out)
+        return 1;
+    *out = nullptr;
+    if (produced)
+        *produced = 0;
+    if (units == kTextNts)
+        units = text ? u_strlen(reinterpret_cast<const UChar*>(text)) : 0;
+    if (units < 0 || (!text && units > 0) || bytesPerUnit <= 0 || termLen < 0 ||
+        units > (INT64_MAX / 8) / (bytesPerUnit > 4 ? bytesPerUnit : 4)) {
+        icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
+        return 1;
+    }
+    int64_t capacity = units * bytesPerUnit;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        char* buf = static_cast<char*>(ramAlloc(static_cast<size_t>(capacity + termLen)));
+        if (!buf)
+            return 1;
+        int64_t n = 0;
+        int32_t cut = 0;
+        if (baseConvertText(kCpUtf16LE, text, units * 2, targetCp, buf, capacity, &n, &cut,
+                            conn.cache, 0) != 0) {
+            ramFree(buf);
+            return 1;
+        }
+        if (!cut) {
+            zeroBytes(buf + n, termLen);
+            *out = buf;
+            if (produced)
+                *produced = n;
+            return 0;
+        }
+        ramFree(buf);
+        // The connection's bytes per character undercounted this code page:
+        // once more with the converter's own maximum.
+        int64_t maxBytes = 4;
+        conn.cache->getCharSizes(magnitude(targetCp), &maxBytes, nullptr);
+        if (maxBytes < 4)
+            maxBytes = 4;
+        capacity = units * maxBytes + 16;
+    }
+    icuErrorToDiag(U_INTERNAL_PROGRAM_ERROR);
+    return 1;
+}
+
+int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units,
+                             char** out, int64_t* produced) noexcept
+{
+    if (conn.driverTextMode == 2)
+        return baseAllocFromWide(conn, text, units, kCpUtf16LE, out, produced, 2, 2);
+    if (conn.driverTextMode == 3)
+        return baseAllocFromWide(conn, text, units, kCpUtf8, out, produced, 3, 1);
+    return baseAllocFromWide(conn, text, units, conn.appCodePage, out, produced,
+                             conn.bytesPerChar > 0 ? conn.bytesPerChar : 4,
+                             conn.narrowTermWidth > 0 ? conn.narrowTermWidth : 1);
+}
+
+int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const char* text,
+                            int64_t length, uint16_t** out, int64_t* produced) noexcept
+{
+    if (!out)
+        return 1;
+    *out = nullptr;
+    if (produced)
+        *produced = 0;
+    if (length == kTextNts)
+        length = text ? static_cast<int64_t>(strlen(text)) : 0;
+    if (length < 0 || (!text && length > 0) || length > INT64_MAX / 4) {
+        icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
+        return 1;
+    }
+    uint16_t* buf = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(2 * length + 2)));
+    if (!buf)
+        return 1;
+    int64_t n = 0;
+    int32_t cut = 0;
+    if (baseConvertText(srcCp, text, length, kCpUtf16LE, buf, 2 * length, &n, &cut, conn.cache, 0) != 0) {
+        ramFree(buf);
+        return 1;
+    }
+    int64_t units = n / 2;
+    if (units > length)
+        units = length;
+    buf[units] = 0;
+    *out = buf;
+    if (produced)
+        *produced = units;
+    return 0;
+}
+
+int32_t baseAllocWideFromApp(const BaseTextContext& conn, const char* text, int64_t length,
+                             uint16_t** out, int64_t* produced) noexcept
+{
+    return baseAllocWideFromCp(conn, baseTextModeCodePage(conn), text, length, out, produced);
+}
+
+// ---- Routines without callers in the driver -----------------------------
+
+int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* count,
+                       KaIcuCache* cache) noexcept
+{
+    if (!count || length < 0 || (!text && length > 0) || !cache) {
+        icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
+        return 1;
+    }
+    Utf16Feed feed(magnitude(cp), static_cast<const u8*>(text), length);
+    if (feed.needsConverter()) {
+        feed.conv = cache->acquire(feed.cp, &feed.ctx);
+        if (!feed.conv) {
+            KaErrorAppendText(" Unable to count the number of characters.");
+            return 1;
+        }
+    }
+    int64_t n = 0;
+    int32_t rc = 0;
+    bool pendingHigh = false;
+    while (!feed.done) {
+        UErrorCode status = U_ZERO_ERROR;
+        int32_t k = feed.next(&status);
+        if (k < 0) {
+            rc = icuErrorToDiag(status, cache->mode);
+            KaErrorAppendText(" Unable to count the number of characters.");
+            break;
+        }
+        for (int32_t i = 0; i < k; ++i) {
+            uint16_t u = feed.chunk[i];
+            // The low half of a pair adds nothing (pairs may span chunks).
+            if (!(pendingHigh && u >= 0xDC00 && u <= 0xDFFF))
+                ++n;
+            pendingHigh = isHighSurrogate(u);
+        }
+    }
+    if (feed.conv)
+        cache->release(feed.cp, feed.conv, feed.ctx);
+    if (rc == 0)
+        *count = n;
+    return rc;
+}
+
+const char* baseCodePageConverterName(int64_t cp) noexcept
+{
+    switch (cp) {
+    case kCpLatin1:
+        return "ISO-8859-1";
+    case kCpUtf8:
+        return "TWNAR_ICU_UTF8";
+    case kCpUtf16BE:
+        return "TWNAR_ICU_UTF16BE";
+    case kCpUtf16LE:
+        return "TWNAR_ICU_UTF16LE";
+    default:
+        break;
+    }
+    static thread_local char unknown[48];
+    snprintf(unknown, sizeof unknown, "Unknown codepage: %lld", static_cast<long long>(cp));
+    return unknown;
+}

@@ -1,0 +1,482 @@
+// In-memory images of odbc.ini and odbcinst.ini and the application code
+// page derived from them.
+#include "platform/kainiimage.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <unicode/ustring.h>
+
+#include "convert/codepage.h"
+#include "foundation/ram.h"
+#include "platform/kaini.h"
+
+KaIniImage odbcIniImage = {nullptr, 0};
+KaIniImage odbcInstImage = {nullptr, 0};
+
+namespace {
+
+constexpr size_t kImagePathMax = 1024;
+// Digits the integer readers accumulate; more would overflow 64 bits.
+constexpr int kImageIntDigits = 18;
+
+inline bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+const char* nextLine(const char* p, const char* end)
+{
+    while (p < end && !isLineEnd(*p))
+        ++p;
+    while (p < end && isLineEnd(*p))
+        ++p;
+    return p;
+}
+
+const char* sectionBracket(const char* lineStart, const char* end)
+{
+    const char* p = lineStart;
+    while (p < end && isBlank(*p))
+        ++p;
+    return (p < end && *p == '[') ? p : nullptr;
+}
+
+const char* nextSectionLine(const char* p, const char* end)
+{
+    while (p < end) {
+        if (sectionBracket(p, end))
+            return p;
+        p = nextLine(p, end);
+    }
+    return end;
+}
+
+// The path named by the first set variable, else $HOME/homeName; false when
+// none is set or the path does not fit.
+bool imagePath(char* out, const char* var1, const char* var2, const char* homeName)
+{
+    const char* v = getenv(var1);
+    if (!v)
+        v = getenv(var2);
+    size_t n;
+    if (v) {
+        n = strlen(v);
+        if (n >= kImagePathMax)
+            return false;
+        memcpy(out, v, n + 1);
+        return true;
+    }
+    const char* home = getenv("HOME");
+    if (!home)
+        return false;
+    n = strlen(home);
+    size_t m = strlen(homeName);
+    if (n + 1 + m >= kImagePathMax)
+        return false;
+    memcpy(out, home, n);
+    out[n] = '/';
+    memcpy(out + n + 1, homeName, m + 1);
+    return true;
+}
+
+// Reads a whole file. This runs from a static initialiser, before the rest
+// of the platform layer is set up, so it calls the system directly. Returns
+// the last system call's result (negative on failure).
+int64_t readImage(const char* path, KaIniImage* image)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size < 0) {
+        close(fd);
+        return -1;
+    }
+    size_t size = static_cast<size_t>(st.st_size);
+    char* block = static_cast<char*>(ramAlloc(size + 1));
+    if (!block) {
+        close(fd);
+        return -1;
+    }
+    size_t got = 0;
+    ssize_t r = 0;
+    while (got < size) {
+        r = read(fd, block + got, size - got);
+        if (r < 0) {
+            ramFree(block);
+            close(fd);
+            return -1;
+        }
+        if (r == 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    block[got] = 0;
+    image->data = block;
+    image->length = static_cast<int64_t>(got) + 1;
+    return close(fd);
+}
+
+void freeImage(KaIniImage* image)
+{
+    ramFree(image->data);
+    image->data = nullptr;
+    image->length = 0;
+}
+
+int32_t copyDefault(const char* def, char* out, int32_t size)
+{
+    return strCopyTrunc(out, def ? def : "", size);
+}
+
+// Text of key in section of an image, "&" when absent: the integer readers.
+int32_t readForInt(const KaIniImage& image, const char* section, const char* key, char* buf,
+                   int32_t size)
+{
+    if (!image.data)
+        return copyDefault("&", buf, size);
+    return getProfileStringFromImage(image.data, image.length, section, key, "&", buf, size);
+}
+
+int64_t accumulate(const char* p, bool negative)
+{
+    int64_t v = 0;
+    for (int i = 0; i < kImageIntDigits && *p >= '0' && *p <= '9'; ++i, ++p)
+        v = v * 10 + (*p - '0');
+    return negative ? -v : v;
+}
+
+struct ImageLoader {
+    ImageLoader()
+    {
+        loadIniImages();
+        atexit(freeIniImagesNow);
+    }
+};
+ImageLoader imageLoader;
+
+} // namespace
+
+int64_t loadIniImagesChecked() noexcept
+{
+    freeIniImagesNow();
+    char path[kImagePathMax];
+    int64_t rc = 0;
+    // A missing odbc.ini does not keep odbcinst.ini from being read: the
+    // code page may be set in either.
+    if (imagePath(path, "ODBCINI", "ODBC_INI", ".odbc.ini"))
+        rc = readImage(path, &odbcIniImage);
+    if (imagePath(path, "ODBCINST", "ODBCINSTINI", ".odbcinst.ini"))
+        rc = readImage(path, &odbcInstImage);
+    return rc;
+}
+
+void loadIniImages() noexcept
+{
+    loadIniImagesChecked();
+}
+
+void freeIniImages(void*) noexcept
+{
+    freeIniImagesNow();
+}
+
+void freeIniImagesNow() noexcept
+{
+    freeImage(&odbcIniImage);
+    freeImage(&odbcInstImage);
+}
+
+int32_t findSectionInImage(const char* image, int64_t length, const char* header,
+                           const char** sectionStart, const char** nextSection) noexcept
+{
+    if (!image || !header || length <= 0)
+        return 0;
+    const char* end = image + strnlen(image, static_cast<size_t>(length));
+    size_t hlen = strlen(header);
+    for (const char* p = image; p < end; p = nextLine(p, end)) {
+        const char* b = sectionBracket(p, end);
+        if (!b)
+            continue;
+        const char* close = b;
+        while (close < end && !isLineEnd(*close) && *close != ']')
+            ++close;
+        if (close >= end || *close != ']')
+            continue;
+        size_t n = static_cast<size_t>(close - b + 1);
+        if (n <= kIniImageKeyMax && n == hlen && strncasecmp(b, header, n) == 0) {
+            *sectionStart = b;
+            *nextSection = nextSectionLine(nextLine(close, end), end);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int32_t findKeyInImage(const char* image, const char* key, const char** lineStart,
+                       const char* sectionEnd, const char** valueStart,
+                       const char** valueEnd) noexcept
+{
+    (void)image;
+    const char* end = sectionEnd;
+    size_t klen = strlen(key);
+    for (const char* p = nextLine(*lineStart, end); p < end;) {
+        const char* q = p;
+        while (q < end && isBlank(*q))
+            ++q;
+        if (q >= end)
+            return 0;
+        if (*q == ';' || *q == '#' || isLineEnd(*q)) {
+            p = nextLine(q, end);
+            continue;
+        }
+        if (*q == '[')
+            return 0;
+        // The key text reaches up to "=" with any blanks before it; a line
+        // without "=" holds no key.
+        const char* e = q;
+        while (e < end && !isLineEnd(*e) && *e != '=')
+            ++e;
+        if (e >= end || *e != '=') {
+            p = nextLine(e, end);
+            continue;
+        }
+        size_t n = static_cast<size_t>(e - q);
+        if (n <= kIniImageKeyMax && n == klen && strncasecmp(q, key, n) == 0) {
+            const char* v = e + 1;
+            while (v < end && (isBlank(*v) || *v == '='))
+                ++v;
+            const char* ve = v;
+            while (ve < end && !isLineEnd(*ve))
+                ++ve;
+            *lineStart = p;
+            *valueStart = v;
+            *valueEnd = ve;
+            return 1;
+        }
+        p = nextLine(e, end);
+    }
+    return 0;
+}
+
+int32_t getProfileStringFromImage(const char* image, int64_t length, const char* section,
+                                  const char* key, const char* defaultValue, char* output,
+                                  int32_t size) noexcept
+{
+    if (!output || size <= 0)
+        return 0;
+    if (!image || !section || length <= 0)
+        return copyDefault(defaultValue, output, size);
+    char header[kIniImageHeaderMax + 1];
+    size_t slen = strlen(section);
+    if (slen + 2 > kIniImageHeaderMax)
+        return copyDefault(defaultValue, output, size);
+    header[0] = '[';
+    memcpy(header + 1, section, slen);
+    header[slen + 1] = ']';
+    header[slen + 2] = 0;
+    const char* start = nullptr;
+    const char* next = nullptr;
+    if (!findSectionInImage(image, length, header, &start, &next))
+        return copyDefault(defaultValue, output, size);
+    if (!key) {
+        int32_t pos = 0;
+        for (const char* p = nextLine(start, next); p < next; p = nextLine(p, next)) {
+            const char* q = p;
+            while (q < next && isBlank(*q))
+                ++q;
+            const char* e = q;
+            while (e < next && !isLineEnd(*e) && *e != '=')
+                ++e;
+            if (q >= next || *q == ';' || *q == '#' || e >= next || *e != '=')
+                continue;
+            const char* ke = e;
+            while (ke > q && isBlank(ke[-1]))
+                --ke;
+            int32_t n = static_cast<int32_t>(ke - q);
+            if (pos + n + 1 > size - 1)
+                break;
+            memcpy(output + pos, q, static_cast<size_t>(n));
+            pos += n;
+            output[pos++] = 0;
+        }
+        if (pos == 0)
+            return copyDefault(defaultValue, output, size);
+        output[pos++] = 0;
+        return pos;
+    }
+    const char* line = start;
+    const char* vs = nullptr;
+    const char* ve = nullptr;
+    if (!findKeyInImage(image, key, &line, next, &vs, &ve) || ve == vs)
+        return copyDefault(defaultValue, output, size);
+    size_t n = static_cast<size_t>(ve - vs);
+    if (n < static_cast<size_t>(size)) {
+        memcpy(output, vs, n);
+        output[n] = 0;
+        return static_cast<int32_t>(n);
+    }
+    memcpy(output, vs, static_cast<size_t>(size) - 1);
+    output[size - 1] = 0;
+    return size - 1;
+}
+
+int32_t getOdbcIniImageString(const char* section, const char* key, const char* defaultValue,
+                              char* output, int32_t size) noexcept
+{
+    if (!odbcIniImage.data)
+        return copyDefault(defaultValue, output, size);
+    return getProfileStringFromImage(odbcIniImage.data, odbcIniImage.length, section, key,
+                                     defaultValue, output, size);
+}
+
+int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue,
+                               char* output, int32_t size) noexcept
+{
+    if (!odbcInstImage.data)
+        return copyDefault(defaultValue, output, size);
+    return getProfileStringFromImage(odbcInstImage.data, odbcInstImage.length, section, key,
+                                     defaultValue, output, size);
+}
+
+int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
+{
+    char buf[kIniImageIntBuffer];
+    readForInt(odbcIniImage, section, key, buf, sizeof buf);
+    if (buf[0] == '&')
+        return defaultValue;
+    const char* p = buf;
+    if (*p == '{')
+        ++p;
+    while (isBlank(*p))
+        ++p;
+    bool negative = (*p == '-');
+    if (negative)
+        ++p;
+    return accumulate(p, negative);
+}
+
+int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
+{
+    char buf[kIniImageIntBuffer];
+    readForInt(odbcInstImage, section, key, buf, sizeof buf);
+    if (buf[0] == '&')
+        return defaultValue;
+    const char* p = buf;
+    while (isBlank(*p))
+        ++p;
+    bool negative = (*p == '-');
+    if (negative)
+        ++p;
+    return accumulate(p, negative);
+}
+
+namespace {
+// A value that names a code page: neither absent nor -1.
+bool isSet(int64_t v) { return v != kIniImageAbsent && v != -1; }
+
+// IANAAppCodePage, then AppCodePage mapped, in one section: true with *cp.
+bool codePageIn(int64_t (*reader)(const char*, const char*, int64_t) noexcept, const char* section,
+                int64_t* cp)
+{
+    int64_t v = reader(section, "IANAAppCodePage", kIniImageAbsent);
+    if (isSet(v)) {
+        *cp = v;
+        return true;
+    }
+    v = reader(section, "AppCodePage", kIniImageAbsent);
+    if (isSet(v)) {
+        int64_t mapped = ianaFromAppCodePage(v);
+        if (mapped != INT64_MIN) {
+            *cp = mapped;
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+int64_t getAppCodePage(const char* dataSourceName) noexcept
+{
+    int64_t cp = 0;
+    if (dataSourceName && *dataSourceName && codePageIn(getOdbcIniImageInt, dataSourceName, &cp))
+        return cp;
+    if (codePageIn(getOdbcIniImageInt, "ODBC", &cp))
+        return cp;
+    if (codePageIn(getOdbcInstImageInt, "ODBC", &cp))
+        return cp;
+    return 4;
+}
+
+int64_t getAppCodePageW(const uint16_t* connectionString, int64_t length, uint16_t** dsnOut) noexcept
+{
+    uint16_t* localDsn = nullptr;
+    uint16_t** dsn = dsnOut ? dsnOut : &localDsn;
+    int64_t cp = INT64_MIN;
+    if (connectionString && length > 0)
+        cp = scanAppCodePageW(connectionString, static_cast<size_t>(length), dsn);
+    if (cp == INT64_MIN) {
+        char* name = nullptr;
+        if (*dsn) {
+            int32_t units = u_strlen(reinterpret_cast<const UChar*>(*dsn));
+            int32_t cap = units * 4 + 1;
+            name = static_cast<char*>(ramAllocInt(cap));
+            if (name) {
+                // Section names in the files are UTF-8 text.
+                UErrorCode status = U_ZERO_ERROR;
+                u_strToUTF8(name, cap, nullptr, reinterpret_cast<const UChar*>(*dsn), units,
+                            &status);
+                if (U_FAILURE(status)) {
+                    ramFree(name);
+                    name = nullptr;
+                }
+            }
+        }
+        cp = getAppCodePage(name);
+        ramFree(name);
+    }
+    if (localDsn)
+        ucnvFree(localDsn);
+    return cp;
+}
+
+int64_t getAppCodePageA(const char* connectionString, int64_t length, char** dsnOut) noexcept
+{
+    char* localDsn = nullptr;
+    char** dsn = dsnOut ? dsnOut : &localDsn;
+    int64_t cp = INT64_MIN;
+    if (connectionString && length > 0)
+        cp = scanAppCodePage(connectionString, static_cast<size_t>(length), dsn);
+    if (cp == INT64_MIN)
+        cp = getAppCodePage(*dsn);
+    if (localDsn)
+        ucnvFree(localDsn);
+    return cp;
+}
+
+int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceName,
+                             const char* driverName, const char* key,
+                             const char* defaultValue) noexcept
+{
+    if (!output || size <= 0)
+        return 0;
+    int32_t n = 0;
+    if (dataSourceName && *dataSourceName) {
+        n = KaGetPrivateProfileStringRelease(dataSourceName, key, "", output, size, "odbc.ini");
+        if (n > 0)
+            return n;
+    }
+    if (driverName && *driverName) {
+        n = KaGetPrivateProfileStringRelease(driverName, key, "", output, size, "odbcinst.ini");
+        if (n > 0)
+            return n;
+    }
+    n = KaGetPrivateProfileStringRelease("ODBC", key, "", output, size, "odbc.ini");
+    if (n > 0)
+        return n;
+    return KaGetPrivateProfileStringRelease("ODBC", key, defaultValue, output, size,
+                                            "odbcinst.ini");
+}

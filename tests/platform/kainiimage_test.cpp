@@ -1,0 +1,265 @@
+// The in-memory images of odbc.ini and odbcinst.ini and the application code
+// page derived from them and from connection strings.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "convert/codepage.h"
+#include "foundation/kathread.h"
+#include "platform/kaini.h"
+#include "platform/kainiimage.h"
+#include "support/errorscope.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kVars[] = {"HOME", "ODBCINI", "ODBC_INI", "ODBCINST", "ODBCINSTINI", "ODBCSYSINI"};
+
+class ImageTest : public ::testing::Test {
+protected:
+    std::string dir;
+    std::map<std::string, std::string> saved;
+    std::map<std::string, bool> wasSet;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/kainiimage_testXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        for (const char* v : kVars) {
+            const char* cur = getenv(v);
+            wasSet[v] = cur != nullptr;
+            saved[v] = cur ? cur : "";
+            unsetenv(v);
+        }
+        taskReleaseIniCache();
+    }
+
+    void TearDown() override
+    {
+        for (const char* v : kVars) {
+            if (wasSet[v])
+                setenv(v, saved[v].c_str(), 1);
+            else
+                unsetenv(v);
+        }
+        loadIniImages();
+        taskReleaseIniCache();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    std::string put(const std::string& name, const std::string& text)
+    {
+        std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        return path;
+    }
+
+    // odbc.ini and odbcinst.ini in the home directory; empty text: no file.
+    void home(const std::string& odbcIni, const std::string& odbcInst)
+    {
+        setenv("HOME", dir.c_str(), 1);
+        if (!odbcIni.empty())
+            put(".odbc.ini", odbcIni);
+        if (!odbcInst.empty())
+            put(".odbcinst.ini", odbcInst);
+        loadIniImages();
+    }
+};
+
+TEST_F(ImageTest, NoVariablesMeanNoImagesAndCodePage4)
+{
+    loadIniImages();
+    EXPECT_EQ(odbcIniImage.data, nullptr);
+    EXPECT_EQ(odbcInstImage.data, nullptr);
+    EXPECT_EQ(getAppCodePage("Any"), 4);
+    EXPECT_EQ(getAppCodePage(nullptr), 4);
+}
+
+struct CodePageCase {
+    const char* name;
+    const char* odbcIni;
+    const char* odbcInst;
+    const char* dsn;
+    int64_t want;
+};
+
+const CodePageCase kCodePageCases[] = {
+    {"IANAAppCodePage in the data source", "[Sales]\nIANAAppCodePage=106\n", "", "Sales", 106},
+    {"a blank before = hides the key from the image", "[Sales]\nIANAAppCodePage =106\n[ODBC]\nIANAAppCodePage=2252\n",
+     "", "Sales", 2252},
+    {"AppCodePage is mapped", "[ODBC]\nAppCodePage=1252\n", "", nullptr, 2252},
+    {"an unmapped AppCodePage lets the search go on", "[Sales]\nAppCodePage=8\n[ODBC]\nIANAAppCodePage=106\n", "",
+     "Sales", 106},
+    {"-1 counts as not set", "[Sales]\nIANAAppCodePage=-1\n", "[ODBC]\nIANAAppCodePage=2252\n", "Sales", 2252},
+    {"0 is a result", "[Sales]\nIANAAppCodePage=0\n", "", "Sales", 0},
+    {"braces are read in odbc.ini", "[Sales]\nIANAAppCodePage={106}\n", "", "Sales", 106},
+    {"braces read as 0 in odbcinst.ini", "", "[ODBC]\nIANAAppCodePage={106}\n", nullptr, 0},
+    {"the data source comes before ODBC", "[Sales]\nIANAAppCodePage=106\n[ODBC]\nIANAAppCodePage=2252\n", "",
+     "Sales", 106},
+    {"odbcinst.ini ODBC last", "[Other]\nx=1\n", "[ODBC]\nAppCodePage=1250\n", "Sales", 2250},
+    {"section names ignore case", "[sales]\niana""appcodepage=106\n", "", "SALES", 106},
+    {"a bracket in an earlier value keeps the key", "[Sales]\nBanner=[hi]\nIANAAppCodePage=106\n", "", "Sales", 106},
+    {"a line without = hides nothing", "[Sales]\njunk\nIANAAppCodePage=106\n", "", "Sales", 106},
+    {"a key in the next section is not taken", "[Sales]\nx=1\n[Other]\nIANAAppCodePage=106\n", "", "Sales", 4},
+    {"a negative number names an EBCDIC page", "[Sales]\nIANAAppCodePage=-2028\n", "", "Sales", -2028},
+};
+
+TEST_F(ImageTest, CodePageComesFromTheFirstSourceThatNamesOne)
+{
+    for (const CodePageCase& c : kCodePageCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir + "/.odbc.ini");
+        fs::remove(dir + "/.odbcinst.ini");
+        home(c.odbcIni, c.odbcInst);
+        EXPECT_EQ(getAppCodePage(c.dsn), c.want);
+    }
+}
+
+TEST_F(ImageTest, OdbcinstIsReadWhenOdbcIniIsMissing)
+{
+    home("", "[ODBC]\nIANAAppCodePage=106\n");
+    EXPECT_EQ(odbcIniImage.data, nullptr);
+    ASSERT_NE(odbcInstImage.data, nullptr);
+    EXPECT_EQ(getAppCodePage("Sales"), 106);
+}
+
+TEST_F(ImageTest, VariablesNameTheFiles)
+{
+    std::string ini = put("user.ini", "[ODBC]\nIANAAppCodePage=2252\n");
+    std::string inst = put("inst.ini", "[ODBC]\nIANAAppCodePage=106\n");
+    setenv("ODBC_INI", ini.c_str(), 1);
+    setenv("ODBCINSTINI", inst.c_str(), 1);
+    loadIniImages();
+    EXPECT_EQ(getOdbcIniImageInt("ODBC", "IANAAppCodePage", -5), 2252);
+    EXPECT_EQ(getOdbcInstImageInt("ODBC", "IANAAppCodePage", -5), 106);
+    // ODBCINI and ODBCINST come first.
+    std::string ini2 = put("user2.ini", "[ODBC]\nIANAAppCodePage=4\n");
+    std::string inst2 = put("inst2.ini", "[ODBC]\nIANAAppCodePage=3\n");
+    setenv("ODBCINI", ini2.c_str(), 1);
+    setenv("ODBCINST", inst2.c_str(), 1);
+    loadIniImages();
+    EXPECT_EQ(getOdbcIniImageInt("ODBC", "IANAAppCodePage", -5), 4);
+    EXPECT_EQ(getOdbcInstImageInt("ODBC", "IANAAppCodePage", -5), 3);
+}
+
+TEST_F(ImageTest, ImagesAreNotRefreshed)
+{
+    home("[ODBC]\nIANAAppCodePage=106\n", "");
+    put(".odbc.ini", "[ODBC]\nIANAAppCodePage=2252\n");
+    EXPECT_EQ(getAppCodePage(nullptr), 106);
+}
+
+struct ConnCase {
+    const char16_t* text;
+    int64_t want;
+    const char16_t* dsn;  // captured name, or null
+};
+
+TEST_F(ImageTest, ConnectionStringNamesTheCodePageOrTheDataSource)
+{
+    home("[Sales]\nIANAAppCodePage=2252\n[Daten]\nIANAAppCodePage=106\n", "[ODBC]\nAppCodePage=1250\n");
+    const ConnCase cases[] = {
+        {u"DSN=x;IACP=2252", 2252, u"x"},
+        {u" iacp = { 106 } ;ACP=1252", 106, nullptr},
+        {u"ACP=1252;AppCodePage=1250", 2250, nullptr},
+        {u"DSN=Sales;UID=u", 2252, u"Sales"},
+        {u"DSN=Daten", 106, u"Daten"},
+        {u"DSN=Nowhere", 2250, u"Nowhere"},
+        {u"UID=u;PWD=p", 2250, nullptr},
+        {u"DSN=Sales;IACP=", 2252, u"Sales"},
+    };
+    for (const ConnCase& c : cases) {
+        SCOPED_TRACE(katest::narrow(c.text));
+        uint16_t* dsn = nullptr;
+        std::u16string s(c.text);
+        EXPECT_EQ(getAppCodePageW(katest::W(s.c_str()), static_cast<int64_t>(s.size()), &dsn), c.want);
+        if (c.dsn) {
+            ASSERT_NE(dsn, nullptr);
+            EXPECT_EQ(katest::u16(dsn), c.dsn);
+        } else {
+            EXPECT_EQ(dsn, nullptr);
+        }
+        ucnvFree(dsn);
+    }
+    // Without a place for the name the scan still uses it.
+    std::u16string s = u"DSN=Daten";
+    EXPECT_EQ(getAppCodePageW(katest::W(s.c_str()), static_cast<int64_t>(s.size()), nullptr), 106);
+    char* dsnA = nullptr;
+    EXPECT_EQ(getAppCodePageA("DSN=Daten;UID=x", 15, &dsnA), 106);
+    ASSERT_NE(dsnA, nullptr);
+    EXPECT_STREQ(dsnA, "Daten");
+    ucnvFree(dsnA);
+}
+
+TEST(ImageParser, ReadsValuesKeysAndDefaults)
+{
+    const char image[] = "; c\n[A]\nk1=v1\n  k2 = two words \n#k3=x\nk4=\nk5==eq\n\n[B]\nk1=b\n";
+    const int64_t len = sizeof image;
+    char out[32 + 4];
+    struct {
+        const char* section;
+        const char* key;
+        const char* want;
+        int32_t n;
+    } cases[] = {
+        {"A", "k1", "v1", 2},      {"a", "K1", "v1", 2},        {"A", "k2 ", "two words ", 10},
+        {"A", "k2", "dflt", 4},    {"A", "k3", "dflt", 4},      {"A", "k4", "dflt", 4},
+        {"A", "k5", "eq", 2},      {"B", "k1", "b", 1},         {"C", "k1", "dflt", 4},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::string(c.section) + "/" + c.key);
+        memset(out, 0x5A, sizeof out);
+        EXPECT_EQ(getProfileStringFromImage(image, len, c.section, c.key, "dflt", out + 2, 32), c.n);
+        EXPECT_STREQ(out + 2, c.want);
+        EXPECT_EQ(out[1], 0x5A);
+        EXPECT_EQ(out[34], 0x5A);
+    }
+    // A cut value: size-1 bytes and a 0, result size-1.
+    memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(getProfileStringFromImage(image, len, "A", "k2 ", "dflt", out + 2, 4), 3);
+    EXPECT_STREQ(out + 2, "two");
+    EXPECT_EQ(out[6], 0x5A);
+    // The keys of a section, each with its 0, and a final 0.
+    memset(out, 0x5A, sizeof out);
+    int32_t n = getProfileStringFromImage(image, len, "A", nullptr, "dflt", out + 2, 32);
+    EXPECT_EQ(n, 13);
+    EXPECT_EQ(0, memcmp(out + 2, "k1\0k2\0k4\0k5\0\0", 13));
+    // Overlong section names are simply not found.
+    std::string longName(300, 'x');
+    EXPECT_EQ(getProfileStringFromImage(image, len, longName.c_str(), "k1", "d", out + 2, 32), 1);
+    EXPECT_EQ(getProfileStringFromImage(nullptr, 0, "A", "k1", "d", out + 2, 32), 1);
+}
+
+TEST_F(ImageTest, OdbcProfileStringTakesTheFirstNonEmptySource)
+{
+    std::string ini = put("o.ini", "[Sales]\nA=from dsn\nE=\n[ODBC]\nB=from odbc\nC=odbc c\n");
+    std::string inst = put("i.ini", "[Drv]\nB=from driver\n[ODBC]\nD=inst d\n");
+    setenv("ODBCINI", ini.c_str(), 1);
+    setenv("ODBCINST", inst.c_str(), 1);
+    char out[32];
+    getOdbcProfileString(out, sizeof out, "Sales", "Drv", "A", "dflt");
+    EXPECT_STREQ(out, "from dsn");
+    getOdbcProfileString(out, sizeof out, "Sales", "Drv", "B", "dflt");
+    EXPECT_STREQ(out, "from driver");
+    getOdbcProfileString(out, sizeof out, "Sales", "", "B", "dflt");
+    EXPECT_STREQ(out, "from odbc");
+    getOdbcProfileString(out, sizeof out, "Sales", "Drv", "D", "dflt");
+    EXPECT_STREQ(out, "inst d");
+    getOdbcProfileString(out, sizeof out, "Sales", "Drv", "E", "dflt");
+    EXPECT_STREQ(out, "dflt");
+    EXPECT_EQ(getOdbcProfileString(nullptr, 5, "Sales", "Drv", "A", "d"), 0);
+}
+
+}  // namespace
