@@ -90,7 +90,8 @@ public:
     void attach(char* data, size_t capacity, size_t length) noexcept;
     // Takes ownership of a block from ramAlloc.
     void adopt(char* data, size_t capacity, int32_t codePage, size_t length) noexcept;
-    // Wipes and frees an owned buffer; the string is empty afterwards.
+    // Frees an owned buffer (wiped first by the Ex form); the string is
+    // empty afterwards and may grow again.
     void freeBuffer() noexcept;
 
     // Appending writes no terminator.
