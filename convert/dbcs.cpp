@@ -574,13 +574,15 @@ int KaLeadByteTableBuild(UConverter* converter, uint8_t** tableOut) noexcept
     if (table == nullptr)
         return 1;
     for (size_t b = 0; b < kLeadByteTableSize; ++b) {
+        // Without flushing, a byte that begins a longer character yields
+        // nothing yet; the substitution callbacks never get to hide it.
         char byte = static_cast<char>(b);
         const char* s = &byte;
         UChar target[2];
         UChar* t = target;
         UErrorCode status = U_ZERO_ERROR;
-        ucnv_toUnicode(converter, &t, target + 2, &s, &byte + 1, nullptr, true, &status);
-        table[b] = U_FAILURE(status) ? 1 : 0;
+        ucnv_toUnicode(converter, &t, target + 2, &s, &byte + 1, nullptr, false, &status);
+        table[b] = U_FAILURE(status) || t == target ? 1 : 0;
         ucnv_resetToUnicode(converter);
     }
     *tableOut = table;
@@ -704,7 +706,14 @@ int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t cod
         *out = i;
         return 0;
     }
-    // Three- and four-byte code pages: let the converter find the characters.
+    // Three- and four-byte code pages: let the converter find the characters,
+    // with a stopping callback so that a cut character is not substituted.
+    UConverterToUCallback oldAction = nullptr;
+    const void* oldContext = nullptr;
+    UErrorCode cbStatus = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, &oldAction, &oldContext, &cbStatus);
+    if (U_FAILURE(cbStatus))
+        return 1;
     ucnv_resetToUnicode(converter);
     const char* s = data;
     const char* end = data + pos;
@@ -712,13 +721,13 @@ int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t cod
     while (s < end) {
         UErrorCode status = U_ZERO_ERROR;
         ucnv_getNextUChar(converter, &s, end, &status);
-        if (status == U_TRUNCATED_CHAR_FOUND || status == U_INDEX_OUTOFBOUNDS_ERROR)
-            break;
-        boundary = static_cast<size_t>(s - data);
         if (U_FAILURE(status))
             break;
+        boundary = static_cast<size_t>(s - data);
     }
     ucnv_resetToUnicode(converter);
+    cbStatus = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter, oldAction, oldContext, nullptr, nullptr, &cbStatus);
     *out = boundary;
     return 0;
 }
