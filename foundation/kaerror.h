@@ -25,6 +25,9 @@ struct KaCodePage {
     int64_t number;
 };
 
+// The two static records (out of memory, parameter sink) are shared by every
+// thread: every operation that would change one leaves it as it is, so
+// change records through the setters below rather than their fields.
 class KaError : public KaNode {
 public:
     // flags
