@@ -126,7 +126,7 @@ int KaSort::setKeyCallback(uint64_t index, KaSortCallback callback, void* contex
 // after they were added.
 int KaSort::checkKeys() noexcept
 {
-  if (recordSize == 0 || recordsPerBuffer == 0) {
+  if (recordSize == 0 || (recordsPerBuffer == 0 && totalRecords > 0)) {
     errPost(MSG_SORT_LIMIT_EXCEEDED);
     return 1;
   }
