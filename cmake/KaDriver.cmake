@@ -9,7 +9,7 @@ function(ka_add_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
   target_compile_options(${name} PRIVATE ${KA_WARNINGS}
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions>)
   target_link_libraries(${name} PUBLIC ICU::uc ICU::i18n ICU::data Threads::Threads ${CMAKE_DL_LIBS})
   add_dependencies(${name} ka_messages)
   set_property(GLOBAL APPEND PROPERTY KA_DRIVER_LIBS ${name})
