@@ -465,18 +465,18 @@ int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceN
         return 0;
     int32_t n = 0;
     if (dataSourceName && *dataSourceName) {
-        n = KaGetPrivateProfileStringRelease(dataSourceName, key, "", output, size, "odbc.ini");
+        n = KaGetPrivateProfileStringRelease(dataSourceName, key, "", output, size, ".odbc.ini");
         if (n > 0)
             return n;
     }
     if (driverName && *driverName) {
-        n = KaGetPrivateProfileStringRelease(driverName, key, "", output, size, "odbcinst.ini");
+        n = KaGetPrivateProfileStringRelease(driverName, key, "", output, size, ".odbcinst.ini");
         if (n > 0)
             return n;
     }
-    n = KaGetPrivateProfileStringRelease("ODBC", key, "", output, size, "odbc.ini");
+    n = KaGetPrivateProfileStringRelease("ODBC", key, "", output, size, ".odbc.ini");
     if (n > 0)
         return n;
     return KaGetPrivateProfileStringRelease("ODBC", key, defaultValue, output, size,
-                                            "odbcinst.ini");
+                                            ".odbcinst.ini");
 }

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <atomic>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -214,7 +215,7 @@ TEST_F(IniTest, ReadsValuesAsUnixOdbcDoesExceptWhereTheDriverDiffers)
         // By the configured name and by the path: the same file.
         EXPECT_EQ(get(c.section, c.key, "odbc.ini"), c.ours);
         EXPECT_EQ(get(c.section, c.key, path), c.ours);
-        EXPECT_EQ(odbcinst().value(c.section, c.key, "odbc.ini"), c.unixodbc ? c.unixodbc : c.ours);
+        EXPECT_EQ(odbcinst().value(c.section, c.key, path.c_str()), c.unixodbc ? c.unixodbc : c.ours);
     }
 }
 
@@ -224,15 +225,136 @@ TEST_F(IniTest, ListsSectionsAndKeysAsUnixOdbcDoes)
     setenv("ODBCINI", path.c_str(), 1);
     char ours[1024], theirs[1024];
     int32_t n = KaGetPrivateProfileStringRelease(nullptr, nullptr, "", ours, sizeof ours, "odbc.ini");
-    int m = odbcinst().get(nullptr, nullptr, "", theirs, sizeof theirs, "odbc.ini");
+    int m = odbcinst().get(nullptr, nullptr, "", theirs, sizeof theirs, path.c_str());
     // The installer library leaves "ODBC Data Sources" out of the list.
     std::vector<std::string> expected = splitList(theirs, m);
     expected.insert(expected.begin(), "ODBC Data Sources");
     EXPECT_EQ(splitList(ours, n), expected);
 
     n = KaGetPrivateProfileStringRelease("Sales", nullptr, "", ours, sizeof ours, "odbc.ini");
-    m = odbcinst().get("Sales", nullptr, "", theirs, sizeof theirs, "odbc.ini");
+    m = odbcinst().get("Sales", nullptr, "", theirs, sizeof theirs, path.c_str());
     EXPECT_EQ(splitList(ours, n), splitList(theirs, m));
+}
+
+// Lines of a command's output.
+std::vector<std::string> run(const std::string& command)
+{
+    std::vector<std::string> lines;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p)
+        return lines;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) {
+        std::string line(buf);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        lines.push_back(line);
+    }
+    pclose(p);
+    return lines;
+}
+
+// The keys of a section as the odbcinst command shows them ("-s" data
+// sources, "-d" drivers), read in a fresh process with this environment.
+std::map<std::string, std::string> odbcinstQuery(const char* kind, const std::string& name)
+{
+    std::map<std::string, std::string> keys;
+    for (const std::string& line : run(std::string("odbcinst -q ") + kind + " -n '" + name + "'")) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            keys[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return keys;
+}
+
+TEST_F(IniTest, OdbcinstQueryListsTheSameDataSources)
+{
+    std::string path = copyFixture("odbc.ini");
+    setenv("ODBCINI", path.c_str(), 1);
+    std::vector<std::string> theirs;
+    for (const std::string& line : run("odbcinst -q -s"))
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']')
+            theirs.push_back(line.substr(1, line.size() - 2));
+    ASSERT_FALSE(theirs.empty());
+    char ours[1024];
+    int32_t n = KaGetPrivateProfileStringRelease(nullptr, nullptr, "", ours, sizeof ours, ".odbc.ini");
+    std::vector<std::string> dataSources;
+    for (const std::string& name : splitList(ours, n))
+        if (name != "ODBC Data Sources" && name != "ODBC")
+            dataSources.push_back(name);
+    EXPECT_EQ(dataSources, theirs);
+}
+
+TEST_F(IniTest, DriverSectionReadsAsOdbcinstQueryShowsIt)
+{
+    // unixODBC finds odbcinst.ini in ODBCSYSINI; the driver through ODBCINST.
+    std::string sys = dir + "/sys/odbcinst.ini";
+    writeFile(sys, readFile(fixtureDir() + "/odbcinst.ini"));
+    setenv("ODBCINST", sys.c_str(), 1);
+    std::map<std::string, std::string> keys = odbcinstQuery("-d", "Mirrowen Spark");
+    ASSERT_EQ(keys.size(), 5u);
+    for (const auto& [key, value] : keys) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(get("Mirrowen Spark", key.c_str(), ".odbcinst.ini"), value);
+        EXPECT_EQ(odbcinst().value("Mirrowen Spark", key.c_str(), sys.c_str()), value);
+    }
+    EXPECT_EQ(KaGetPrivateProfileIntRelease("Mirrowen Spark", "Threading", 0, ".odbcinst.ini"), 2);
+}
+
+TEST_F(IniTest, FilesAreFoundWhereTheDriverLooksForThem)
+{
+    // The home directory, for both readers.
+    // The home directory is $HOME for the driver; unixODBC takes the user's
+    // home from the password database and does not see this file.
+    put("home/.odbc.ini", "[Home]\nwhere=home\n");
+    EXPECT_EQ(get("Home", "where", ".odbc.ini"), "home");
+    EXPECT_EQ(odbcinstQuery("-s", "Home").count("where"), 0u);
+    taskReleaseIniCache();
+    // ODBCINI, then ODBC_INI.
+    std::string other = put("other.ini", "[Home]\nwhere=other\n");
+    setenv("ODBC_INI", other.c_str(), 1);
+    EXPECT_EQ(get("Home", "where", ".odbc.ini"), "other");
+    EXPECT_EQ(get("Home", "where", "ODBC.INI"), "other");
+    taskReleaseIniCache();
+    std::string named = put("named.ini", "[Home]\nwhere=odbcini\n");
+    setenv("ODBCINI", named.c_str(), 1);
+    EXPECT_EQ(get("Home", "where", ".odbc.ini"), "odbcini");
+    EXPECT_EQ(odbcinstQuery("-s", "Home")["where"], "odbcini");
+    taskReleaseIniCache();
+
+    // odbcinst.ini: the driver reads ODBCINST, else ODBCINSTINI as a path,
+    // else the home directory; unixODBC reads ODBCSYSINI's directory.
+    put("sys/odbcinst.ini", "[Drv]\nwhere=sys\n");
+    put("home/.odbcinst.ini", "[Drv]\nwhere=home\n");
+    EXPECT_EQ(get("Drv", "where", ".odbcinst.ini"), "home");
+    EXPECT_EQ(odbcinstQuery("-d", "Drv")["where"], "sys");
+    taskReleaseIniCache();
+    std::string inst = put("inst.ini", "[Drv]\nwhere=odbcinstini\n");
+    setenv("ODBCINSTINI", inst.c_str(), 1);
+    EXPECT_EQ(get("Drv", "where", ".odbcinst.ini"), "odbcinstini");
+    taskReleaseIniCache();
+    std::string first = put("first.ini", "[Drv]\nwhere=odbcinst\n");
+    setenv("ODBCINST", first.c_str(), 1);
+    EXPECT_EQ(get("Drv", "where", "ODBCINST.INI"), "odbcinst");
+}
+
+TEST_F(IniTest, FileGrowingWhileReadIsReadWithinItsBuffer)
+{
+    std::string path = put("grow.ini", "[S]\nk=v\n");
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+        for (int i = 0; i < 2000 && !stop; ++i) {
+            std::string line = "x" + std::to_string(i) + "=" + std::string(50, 'y') + "\n";
+            if (write(fd, line.data(), line.size()) < 0)
+                break;
+        }
+        close(fd);
+    });
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(get("S", "k", path), "v");
+    stop = true;
+    writer.join();
 }
 
 TEST_F(IniTest, SectionListEndsWithTwoZerosAndCountsThem)
