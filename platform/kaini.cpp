@@ -30,7 +30,6 @@ constexpr uint16_t kIniLockPollMs = 10;
 constexpr int kIniReopenAttempts = 100;
 // The byte that every writer of these files locks (as bosfopen does).
 constexpr off_t kIniLockOffset = 1;
-constexpr uint16_t kIniUtf16Units = 1024;
 
 // Guards the creation of the list in its process slot.
 KaCriticalSection iniListLock{0, kKaLockPlain};

@@ -13,19 +13,13 @@
 // Work-buffer limits of the reader and writer.
 constexpr size_t kIniValueBuffer = 2048;    // a value read (at most 2047 bytes)
 constexpr size_t kIniHeaderBuffer = 528;    // "[" section "]" and its 0
-constexpr size_t kIniKeyBuffer = 536;       // a key and its 0
-constexpr size_t kIniLineBuffer = 2056;     // key "=" value and a line feed
 constexpr size_t kIniIntDigits = 19;        // characters the integer reader reads
 constexpr size_t kIniPathMax = 1024;        // a file name and its 0
 constexpr size_t kIniWideSectionUtf8 = 512; // a UTF-16 section converted to UTF-8
-constexpr size_t kIniWideReadBuffer = 512;  // the narrow read behind the UTF-16 reader
 
 // Open modes given to KaIniOpen and KaIniFileCacheList::findOrOpen.
 constexpr int32_t kIniOpenRead = 0;
 constexpr int32_t kIniOpenCreate = 4;
-
-// Process slot that holds the cache list.
-constexpr int kIniCacheSlot = 12;
 
 // One cached ini file. Fields are guarded by the entry's semaphore.
 class KaIniFileCache : public KaObject {
