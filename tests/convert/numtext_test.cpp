@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/numtext.h"
-#include "errorscope.h"
+#include "support/errorscope.h"
 #include "kamessages.h"
 
 namespace {

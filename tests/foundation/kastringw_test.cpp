@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "errorscope.h"
+#include "support/errorscope.h"
 #include "foundation/kaarray.h"
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
