@@ -679,8 +679,9 @@ const DoubleTables& doubleTables() noexcept
                 bigSetPow2(&q, k + 1);
                 for (int i = 0; i < -m; ++i)
                     bigDivSmall(&q, 10);
-                uint64_t v = bigLow64(q);
-                t.t[e] = (v >> 1) + (v & 1);
+                // The doubled quotient may need a 65th bit.
+                unsigned __int128 v = static_cast<unsigned __int128>(q.limb[2] & 1u) << 64 | bigLow64(q);
+                t.t[e] = static_cast<uint64_t>((v >> 1) + (v & 1));
             }
         }
         return &t;
@@ -1180,12 +1181,14 @@ int16_t decimalToDouble(const Settings& s, const BaseNumber& n, double* out) noe
     }
     if (n.exponent > 309)
         return errOutOfRange();
-    int32_t use = n.digitCount < 16 ? n.digitCount : 16;
+    // Every digit goes to strtod, which rounds correctly; cutting to 16 digits
+    // would turn the 17-digit text of a double into its neighbour.
+    int32_t use = n.digitCount;
     if (s.doubleToStringPrecision != 0) {
         int32_t p = s.doubleToStringPrecision > 17 ? 17 : s.doubleToStringPrecision;
         use = n.digitCount < p ? n.digitCount : p;
     }
-    char text[64];
+    char text[kBaseMaxDigits + 32];
     int32_t pos = 0;
     if (n.negative)
         text[pos++] = '-';
