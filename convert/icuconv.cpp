@@ -233,6 +233,10 @@ int32_t convertPivotWhole(char* dest, size_t destLen, const char* src, size_t sr
     if (dest == nullptr || destLen == 0 || src == nullptr || source == nullptr || target == nullptr ||
         destLen > kMaxIcuLength || srcLen > kMaxIcuLength)
         return kConvFailed;
+    // A converter left behind by a truncated conversion still holds the
+    // bytes that did not fit; they do not belong to this text.
+    ucnv_resetToUnicode(source);
+    ucnv_resetFromUnicode(target);
     size_t out = 0;
     size_t in = 0;
     int32_t result = kConvDone;

@@ -443,3 +443,23 @@ TEST(IcuConvHelpers, SwapAndLength)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IcuConvPivot, TruncationLeavesNothingBehindForTheNextText)
+{
+    Converter latin("ISO-8859-1");
+    Converter utf8("UTF-8");
+    char small[4];
+    size_t written = 0;
+    // The second byte of the cut character waits in the target converter.
+    EXPECT_EQ(convertCodePages(small, 4, "a\xE9\xE9", 3, &written, nullptr, latin, utf8), kConvTruncated);
+    char buf[16];
+    EXPECT_EQ(convertCodePages(buf, sizeof buf, "z\xE9", 2, &written, nullptr, latin, utf8), kConvDone);
+    EXPECT_EQ(std::string(buf, written), "z\xC3\xA9");
+    EXPECT_EQ(convertCodePageViaUnicode(small, 3, "\xE9\xE9", 2, &written, nullptr, latin, utf8), kConvTruncated);
+    EXPECT_EQ(convertCodePageViaUnicode(buf, sizeof buf, "\xE9", 1, &written, nullptr, latin, utf8), kConvDone);
+    EXPECT_EQ(std::string(buf, written), "\xC3\xA9");
+}
+
+}  // namespace
