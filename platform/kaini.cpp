@@ -1652,6 +1652,99 @@ void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t c
     *length = (lineLen > capacity - 1) ? -2 : lineLen;
 }
 
+// ---- Record-lock list -----------------------------------------------------
+
+namespace {
+
+struct BosLockRecord : public KaObject {
+    uint64_t thread = 0;
+    uint64_t inode = 0;
+    uint64_t device = 0;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    int64_t uses = 0;
+};
+
+KaCriticalSection bosLockListLock{0, kKaLockPlain};
+KaArray bosLockList{16, KaArray::ownsElements};
+
+bool overlaps(const BosLockRecord& r, uint64_t offset, uint64_t length)
+{
+    return offset < r.offset + r.length && r.offset < offset + length;
+}
+
+} // namespace
+
+int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept
+{
+    struct stat st;
+    if (fd <= 0 || fstat(fd, &st) != 0) {
+        bosMapError(fd <= 0 ? EBADF : errno, nullptr);
+        return 1;
+    }
+    const uint64_t self = bosGetThreadId();
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    bosLockListLock.enter();
+    size_t found = bosLockList.count;
+    for (size_t i = 0; i < bosLockList.count; ++i) {
+        auto* r = static_cast<BosLockRecord*>(bosLockList.items[i]);
+        if (r->inode != st.st_ino || r->device != st.st_dev)
+            continue;
+        if (r->thread == self && r->offset == offset && r->length == length) {
+            found = i;
+            break;
+        }
+        if (mode != kLockRangeFree && r->thread != self && overlaps(*r, offset, length)) {
+            bosLockListLock.leave();
+            bosMapError(EAGAIN, nullptr);
+            return 1;
+        }
+    }
+    int32_t rc = 0;
+    if (mode == kLockRangeFree) {
+        if (found < bosLockList.count) {
+            auto* r = static_cast<BosLockRecord*>(bosLockList.items[found]);
+            if (--r->uses <= 0) {
+                fl.l_type = F_UNLCK;
+                fcntl(fd, F_SETLK, &fl);
+                bosLockList.deleteAt(found);
+            }
+        }
+    } else if (found < bosLockList.count) {
+        ++static_cast<BosLockRecord*>(bosLockList.items[found])->uses;
+    } else {
+        fl.l_type = (mode == kLockRangeWrite) ? F_WRLCK : F_RDLCK;
+        if (fcntl(fd, F_SETLK, &fl) != 0) {
+            int err = errno;
+            // A range held by another process reads as locked, not as denied.
+            bosMapError(err == EACCES ? EAGAIN : err, nullptr);
+            rc = 1;
+        } else {
+            auto* r = new BosLockRecord();
+            if (!r || bosLockList.append(r) != 0) {
+                delete r;
+                fl.l_type = F_UNLCK;
+                fcntl(fd, F_SETLK, &fl);
+                bosMapError(ENOMEM, nullptr);
+                rc = 1;
+            } else {
+                r->thread = self;
+                r->inode = st.st_ino;
+                r->device = st.st_dev;
+                r->offset = offset;
+                r->length = length;
+                r->uses = 1;
+            }
+        }
+    }
+    bosLockListLock.leave();
+    return rc;
+}
+
 // ---- KaIni ------------------------------------------------------------------
 
 KaIni::KaIni() noexcept = default;

@@ -177,6 +177,15 @@ int32_t strCopyTrunc(char* dest, const char* src, int32_t size) noexcept;
 void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t capacity,
                     int64_t* length) noexcept;
 
+// Record locks on byte ranges of an open descriptor, counted per thread in a
+// process-wide list. mode: 1 shared, 2 exclusive (neither waits), 0 frees
+// one use of the range. 0 done, 1 failed (posted; 1512 when the range is
+// held elsewhere).
+constexpr int32_t kLockRangeFree = 0;
+constexpr int32_t kLockRangeRead = 1;
+constexpr int32_t kLockRangeWrite = 2;
+int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept;
+
 // 1 when a key names a secret whose value trace output must not show.
 int32_t KaIniIsSecretKey(const char* key) noexcept;
 

@@ -752,6 +752,55 @@ TEST_F(IniTest, KaIniWithoutAFilePosts2717)
     EXPECT_EQ(ini.close(), 0);
 }
 
+// ---- Record-lock list -------------------------------------------------------------
+
+TEST_F(IniTest, RangeLocksCountPerThreadAndExcludeOthers)
+{
+    std::string path = put("locks.dat", std::string(64, 'x'));
+    int fd = open(path.c_str(), O_RDWR);
+    ASSERT_GT(fd, 0);
+    katest::ErrorScope errors;
+    EXPECT_EQ(bosLockRange(fd, 10, 5, kLockRangeWrite), 0);
+    EXPECT_EQ(bosLockRange(fd, 10, 5, kLockRangeWrite), 0);  // counted again
+    // Another thread of the process: an overlapping range is refused.
+    int32_t other = -1;
+    uint16_t otherNative = 0;
+    std::thread([&] {
+        katest::ErrorScope threadErrors;
+        other = bosLockRange(fd, 12, 10, kLockRangeRead);
+        otherNative = threadErrors.size() ? threadErrors.native(0) : 0;
+        // A range beside it is free.
+        EXPECT_EQ(bosLockRange(fd, 20, 5, kLockRangeWrite), 0);
+        EXPECT_EQ(bosLockRange(fd, 20, 5, kLockRangeFree), 0);
+    }).join();
+    EXPECT_EQ(other, 1);
+    EXPECT_EQ(otherNative, 1512);
+    // Another process sees the record lock until the last use is freed.
+    auto childCanLock = [&] {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int cfd = open(path.c_str(), O_RDWR);
+            struct flock fl;
+            memset(&fl, 0, sizeof fl);
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            fl.l_start = 10;
+            fl.l_len = 5;
+            _exit(fcntl(cfd, F_SETLK, &fl) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    EXPECT_FALSE(childCanLock());
+    EXPECT_EQ(bosLockRange(fd, 10, 5, kLockRangeFree), 0);
+    EXPECT_FALSE(childCanLock());
+    EXPECT_EQ(bosLockRange(fd, 10, 5, kLockRangeFree), 0);
+    EXPECT_TRUE(childCanLock());
+    EXPECT_EQ(errors.size(), 0u);
+    close(fd);
+}
+
 // ---- Trace output ---------------------------------------------------------------
 
 TEST_F(IniTest, TraceOutputNeverShowsPasswords)
