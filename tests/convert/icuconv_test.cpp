@@ -10,6 +10,7 @@
 #include <vector>
 #include <unicode/ucnv.h>
 
+#include "convert/codepage.h"
 #include "convert/icuconv.h"
 
 namespace {
@@ -460,6 +461,46 @@ TEST(IcuConvPivot, TruncationLeavesNothingBehindForTheNextText)
     EXPECT_EQ(convertCodePageViaUnicode(small, 3, "\xE9\xE9", 2, &written, nullptr, latin, utf8), kConvTruncated);
     EXPECT_EQ(convertCodePageViaUnicode(buf, sizeof buf, "\xE9", 1, &written, nullptr, latin, utf8), kConvDone);
     EXPECT_EQ(std::string(buf, written), "\xC3\xA9");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IcuConvEveryCodePage, TextRoundTripsThroughUtf16)
+{
+    // Letters and digits exist in every code page of the tables that has
+    // single-byte characters.
+    const std::u16string text = u"Hello 123";
+    std::vector<uint16_t> source(text.begin(), text.end());
+    int tried = 0;
+    for (int64_t number = 1; number < 2000020000;
+         number = number < 5000 ? number + 1 : (number < 2000000000 ? 2000000000 : number + 1)) {
+        const char* name = ianaNameFromNumber(number);
+        if (name == nullptr)
+            continue;
+        UErrorCode status = U_ZERO_ERROR;
+        UConverter* c = ucnv_open(name, &status);
+        if (U_FAILURE(status))
+            continue;
+        if (ucnv_getType(c) == UCNV_DBCS) {
+            // Double-byte-only tables hold no Latin letters of their own.
+            ucnv_close(c);
+            continue;
+        }
+        ++tried;
+        char bytes[64];
+        size_t length = 0;
+        EXPECT_EQ(fromUnicode(bytes, sizeof bytes, source.data(), source.size(), &length, c, 0), kConvDone) << name;
+        uint16_t back[32];
+        size_t units = 0;
+        EXPECT_EQ(toUnicode(back, 32, bytes, length, &units, c, 0), kConvDone) << name;
+        // A converter that writes a byte-order mark reads it back as one.
+        size_t skip = units > 0 && back[0] == 0xFEFF ? 1 : 0;
+        EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(back) + skip, units - skip), text) << name;
+        ucnv_close(c);
+    }
+    EXPECT_GT(tried, 100);
 }
 
 }  // namespace
