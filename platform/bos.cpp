@@ -36,14 +36,6 @@
 #include "kamessages.h"
 #include "platform/kaini.h"
 
-// Weak: the install directory is also found without the ini reader linked
-// in (a test of this layer alone); the driver always links it.
-int32_t KaGetPrivateProfileString(const char* section, const char* key, const char* defaultValue, char* output,
-                                  int32_t size, const char* fileName) noexcept __attribute__((weak));
-int32_t KaGetPrivateProfileStringRelease(const char* section, const char* key, const char* defaultValue,
-                                         char* output, int32_t size, const char* fileName) noexcept
-    __attribute__((weak));
-
 uint64_t bosDebugFlags = 0;
 char bosInstallDir[BOS_INSTALL_DIR_SIZE];
 
@@ -1516,9 +1508,8 @@ int bosInitInstallDir(const char* dir)
       if (copyBounded(work, sizeof work, v))
         work[0] = 0;
     } else {
-      if (KaGetPrivateProfileString)
-        KaGetPrivateProfileString("ODBC", "InstallDir", "", work, sizeof work, "ODBC.INI");
-      if (work[0] == 0 && KaGetPrivateProfileStringRelease)
+      KaGetPrivateProfileString("ODBC", "InstallDir", "", work, sizeof work, "ODBC.INI");
+      if (work[0] == 0)
         KaGetPrivateProfileStringRelease("ODBC", "InstallDir", "", work, sizeof work, "ODBCINST.INI");
     }
   }

@@ -609,6 +609,26 @@ TEST_F(BosTest, InstallDirectoryIsTrimmed)
   bosInitInstallDir(saved);
 }
 
+TEST_F(BosTest, InstallDirectoryFromTheIniFiles)
+{
+  char saved[BOS_INSTALL_DIR_SIZE];
+  bosGetInstallDir(saved, sizeof saved);
+  unsetEnv("TW_INSTALLDIR");
+  writeFile("odbc.ini", "[ODBC]\nInstallDir=/opt/from/odbcini/\n");
+  writeFile("empty.ini", "[ODBC]\nTrace=0\n");
+  writeFile("odbcinst.ini", "[ODBC]\nInstallDir=/opt/from/odbcinst\n");
+  unsetEnv("ODBC_INI");
+  unsetEnv("ODBCINSTINI");
+  setEnv("ODBCINI", path("odbc.ini"));
+  setEnv("ODBCINST", path("odbcinst.ini"));
+  EXPECT_EQ(0, bosInitInstallDir(nullptr));
+  EXPECT_STREQ("/opt/from/odbcini", bosInstallDir);
+  setEnv("ODBCINI", path("empty.ini"));
+  EXPECT_EQ(0, bosInitInstallDir(nullptr));
+  EXPECT_STREQ("/opt/from/odbcinst", bosInstallDir);
+  bosInitInstallDir(saved);
+}
+
 TEST_F(BosTest, LookupWithoutCatalogueGivesTheNumber)
 {
   katest::closeCatalogue();
