@@ -454,6 +454,120 @@ TEST_F(BosTest, WideWriteConvertsTheWholeText)
   bosfdelete(name);
 }
 
+TEST_F(BosTest, SeekTruncateAndFileTimes)
+{
+  char name[BOS_PATH_SIZE];
+  int32_t fd;
+  ASSERT_EQ(0, bosfopen(name, BOS_OPEN_TEMP, &fd));
+  ASSERT_EQ(0, bosfwrite(fd, -1, "0123456789", 10));
+  EXPECT_EQ(4, bosfseek(fd, 4, SEEK_SET));
+  EXPECT_EQ(4, bosfseek(fd, -3, SEEK_SET));  // negative from the start: stays
+  EXPECT_EQ(10, bosfseek(fd, 0, SEEK_END));
+  ASSERT_EQ(0, bosftrunc(fd, 6));
+  int32_t mtime = 0;
+  uint64_t size = 0;
+  ASSERT_EQ(0, bosGetFileTimeSize(name, &mtime, &size));
+  EXPECT_EQ(6u, size);
+  EXPECT_GT(mtime, 0);
+  ASSERT_EQ(0, bosftruncPath(name, 2));
+  ASSERT_EQ(0, bosGetFileTimeSize(name, nullptr, &size));
+  EXPECT_EQ(2u, size);
+  EXPECT_EQ(1, bosGetFileTimeSize(path("none").c_str(), &mtime, &size));
+  EXPECT_EQ(1, bosftruncQuiet(-1, 0));
+  EXPECT_EQ(0u, errors.size());
+  bosfclose(fd);
+  bosfdelete(name);
+  EXPECT_EQ(0, bosfclose(0));
+}
+
+TEST_F(BosTest, OpenSearchesPathWhenAsked)
+{
+  ASSERT_EQ(0, mkdir(path("bin").c_str(), 0700));
+  writeFile("bin/tool.cfg", "x");
+  setEnv("PATH", "/nonexistent:" + dir + "/bin");
+  char name[BOS_PATH_SIZE] = "tool.cfg";
+  int32_t fd;
+  ASSERT_EQ(0, bosfopen(name, BOS_OPEN_SEARCH, &fd));
+  EXPECT_GT(fd, 0);
+  EXPECT_EQ(path("bin/tool.cfg"), name);
+  bosfclose(fd);
+}
+
+TEST_F(BosTest, DirectoriesMountsAndRelativeNames)
+{
+  char cwd[BOS_PATH_SIZE];
+  bosGetCwd(cwd, 0);
+  ASSERT_EQ(0, mkdir(path("sub1").c_str(), 0700));
+  ASSERT_EQ(0, mkdir(path("sub2").c_str(), 0700));
+  ASSERT_EQ(0, mkdir(path(".hidden").c_str(), 0700));
+  writeFile("plain", "");
+  ASSERT_EQ(0, bosChdir(dir.c_str()));
+  std::set<std::string> subdirs;
+  void* cursor = nullptr;
+  char name[BOS_PATH_SIZE];
+  do {
+    ASSERT_EQ(0, bosNextSubdir(&cursor, name));
+    if (name[0])
+      subdirs.insert(name);
+  } while (cursor);
+  EXPECT_EQ((std::set<std::string>{"sub1", "sub2"}), subdirs);
+
+  char p[BOS_PATH_SIZE] = "rel/file";
+  ASSERT_EQ(0, bosMakeAbsolutePath(p));
+  EXPECT_EQ(path("rel/file"), p);
+  snprintf(p, sizeof p, "%s", path("sub1/x").c_str());
+  bosStripCwd(p);
+  EXPECT_STREQ("sub1/x", p);
+  char slashed[BOS_PATH_SIZE];
+  bosGetCwd(slashed, 1);
+  EXPECT_EQ(dir + "/", slashed);
+  ASSERT_EQ(0, bosChdir(cwd));
+  EXPECT_EQ(1, bosChdir(path("none").c_str()));
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_EQ(MSG_CHANGE_DIRECTORY_FAILED, errors.native(0));
+
+  setEnv("HOME", dir);
+  snprintf(p, sizeof p, "notes.txt");
+  ASSERT_EQ(0, bosHomePath(p));
+  EXPECT_EQ(path("notes.txt"), p);
+
+  std::set<std::string> mounts;
+  cursor = nullptr;
+  do {
+    ASSERT_EQ(0, bosNextMount(&cursor, name));
+    if (name[0])
+      mounts.insert(name);
+  } while (cursor);
+  EXPECT_EQ(1u, mounts.count("/"));
+}
+
+TEST_F(BosTest, NameConversionsFailRatherThanCut)
+{
+  std::u16string longName(BOS_PATH_SIZE, u'n');
+  char out[BOS_PATH_SIZE];
+  EXPECT_EQ(-1, KaUtf16ToLocal1024(out, katest::W(longName.c_str())));
+  // Exactly the buffer's size leaves no room for the terminator.
+  std::u16string exact(8, u'e');
+  char small[8];
+  EXPECT_EQ(-1, KaUtf16ToUtf8(small, sizeof small, katest::W(exact.c_str())));
+  EXPECT_EQ(2u, errors.size());
+  errors.list.clear();
+  EXPECT_EQ(7, KaUtf16ToUtf8(small, sizeof small, katest::W(exact.substr(0, 7).c_str())));
+  EXPECT_EQ(3, KaUtf16ToLocal(out, sizeof out, katest::W(u"\u00e9t\u00e9")));
+  EXPECT_EQ(std::string("\xe9t\xe9"), out);
+  uint16_t wide[4];
+  EXPECT_EQ(3, KaLocalToUtf16(wide, 4, "\xe9t\xe9 and more"));
+  EXPECT_EQ(u"\u00e9t\u00e9", katest::u16(wide));
+  EXPECT_EQ(0u, errors.size());
+
+  setEnv("KA_TEST_VALUE", "value-1");
+  uint16_t value[16];
+  ASSERT_NE(nullptr, bosGetEnvW(katest::W(u"KA_TEST_VALUE"), value, 16));
+  EXPECT_EQ(u"value-1", katest::u16(value));
+  EXPECT_EQ(nullptr, bosGetEnvW(katest::W(u"KA_TEST_VALUE"), value, 4));
+  EXPECT_EQ(nullptr, bosGetEnvW(katest::W(u"KA_NOT_SET_ANYWHERE"), value, 16));
+}
+
 // --- Paths ------------------------------------------------------------------------
 
 TEST_F(BosTest, PathFromDirectoryNameAndExtension)
