@@ -168,8 +168,9 @@ TEST(CodePageScan, NeverReadsPastTheLength)
         std::vector<uint16_t> heap(text.begin(), text.begin() + n);
         uint16_t* dsn = nullptr;
         int64_t r = scanAppCodePageW(heap.data(), n, &dsn);
-        if (n < 5)
+        if (n < 5) {
             EXPECT_EQ(r, INT64_MIN) << n;
+        }
         EXPECT_EQ(dsn, nullptr);
     }
 }

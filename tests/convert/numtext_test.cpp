@@ -96,8 +96,9 @@ TEST(NumTextParse, SignedAgreesWithStrtoll)
         ErrorScope wscope;
         int64_t wvalue = 12345;
         int wgot = outcomeOf(wscope, textWToI64(wide.data(), &wvalue));
-        if (text[0] != ' ' && text[0] != '\t')
+        if (text[0] != ' ' && text[0] != '\t') {
             EXPECT_EQ(wgot, want);
+        }
     }
 }
 
