@@ -438,3 +438,29 @@ TEST_F(Diagnostics, PostingWithoutCurrentListGoesNowhere)
     EXPECT_TRUE(sink->isStatic());
     EXPECT_EQ(sink->addParamText("ignored"), sink);
 }
+
+TEST_F(Diagnostics, RecordsComeBackInOdbcOrderAfterTheCall)
+{
+    DiagScope d;
+    int64_t row = 0;
+    basePostError(kBaseIdxGeneralError)->setSqlstate("42000");
+    basePostError(kBaseIdxLinkFailure);                              // 08S01
+    basePostWarning(kBaseIdxTruncated);                              // 01004
+    basePostWarning(kBaseIdxGeneralWarning)->setSqlstate("01S01");
+    basePostError(kBaseIdxGeneralError)->setSqlstate("IM001");
+    d.list.currentRow = &row;                                        // row 1
+    basePostError(kBaseIdxOutOfRange);                               // 22003, row 1
+    d.list.currentRow = nullptr;
+    basePostError(kBaseIdxOutOfRange);                               // 22003, no row
+    ASSERT_EQ(d.list.sort(), 0);
+    std::vector<std::string> states;
+    for (int16_t i = 1; i <= 7; ++i)
+        states.push_back(sqlstateOf(d.list, i));
+    EXPECT_EQ(states, (std::vector<std::string>{"08S01", "01S01", "42000", "22003", "22003", "IM001",
+                                                "01004"}));
+    SQLLEN rowNumber = 0;
+    d.list.getDiagField(4, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(rowNumber, -1);  // no row comes before row 1
+    d.list.getDiagField(5, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(rowNumber, 1);
+}
