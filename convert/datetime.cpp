@@ -557,10 +557,8 @@ int16_t storeFromTimestamp(Call& c, const BaseTimestamp& ts, bool fromTimestamp)
 }
 
 // Rule 4: text into a date-time structure.
-int16_t fromText(Call& c, int32_t srcKindUnused, int64_t srcCp, const void* src,
-                 int64_t srcLength) noexcept
+int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noexcept
 {
-    (void)srcKindUnused;
     char text[kBaseMaxDateText + 1];
     char wide[kBaseMaxDateText * 4 + 1];
     const char* p = nullptr;
@@ -908,7 +906,7 @@ int16_t baseConvertToChar(BaseStatement* stmt, int32_t srcKind, int64_t srcCodeP
            fractionDigits, truncation, highestSecond, negativeYears, flags, false};
     int16_t rc = 2;
     if (srcKind == kBaseKindText && isDateTimeKind(dstKind))
-        rc = fromText(c, srcKind, srcCodePage, src, srcLength);
+        rc = fromText(c, srcCodePage, src, srcLength);
     else if (isDateTimeKind(srcKind) && isDateTimeKind(dstKind))
         rc = fromStructure(c, srcKind, src);
     else if (isDateTimeKind(srcKind) && dstKind == kBaseKindText)
