@@ -464,3 +464,15 @@ TEST_F(Diagnostics, RecordsComeBackInOdbcOrderAfterTheCall)
     d.list.getDiagField(5, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
     EXPECT_EQ(rowNumber, 1);
 }
+
+TEST_F(Diagnostics, ShowErrorsPrintsAndEmptiesTheList)
+{
+    DiagScope d;
+    basePostError(kBaseIdxOutOfRange);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(d.list.showErrors(nullptr), 2);
+    std::string shown = testing::internal::GetCapturedStdout();
+    EXPECT_NE(shown.find("ODBC driver diagnostics"), std::string::npos);
+    EXPECT_NE(shown.find("[Mirrowen][ODBC ]Numeric value out of range"), std::string::npos);
+    EXPECT_EQ(d.list.diagCount(), 0);
+}

@@ -1,0 +1,36 @@
+// SQL-to-C conversion into character buffers: any server value written as
+// text in the application's code page (SQL_C_CHAR, SQL_C_WCHAR and their
+// unterminated forms), character data converted between code pages, and long
+// values delivered to SQLGetData in pieces. Used by the SQL-to-C dispatch.
+#pragma once
+#include <cstdint>
+
+#include "convert/basecvt.h"
+
+// Terminator bytes of the text target of cType (0 for the unterminated forms).
+int32_t baseTextTargetTermWidth(int16_t cType, const BaseConvertSettings& settings) noexcept;
+// Code page of the text target of cType.
+int64_t baseTextTargetCodePage(const BaseStatement* stmt, int16_t cType,
+                               const BaseConvertSettings& settings) noexcept;
+
+// The character branch of the SQL-to-C conversion: cType is SQL_C_CHAR,
+// SQL_C_WCHAR, 8001 or 8002. 0 success, 1 failure (posted).
+int16_t baseConvertToCharacter(BaseStatement* stmt, const BaseConvertSettings& settings,
+                               int16_t sqlType, int64_t size, int16_t scale, int16_t cType,
+                               BaseOutString* out, const void* src, int64_t srcLength,
+                               int32_t srcKind, int64_t srcCodePage) noexcept;
+
+// Text of code page srcCodePage into the target text of cType, from the
+// statement's long-data offset on, converted once into the statement's
+// conversion buffer when the code pages differ and served from there.
+int16_t baseCopyCharacterData(BaseStatement* stmt, const BaseConvertSettings& settings,
+                              int16_t cType, BaseOutString* out, const void* src,
+                              int64_t srcLength, int64_t srcCodePage) noexcept;
+
+// The bytes from the long-data offset on as upper-case hexadecimal text.
+int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t cType,
+                         BaseOutString* out, const void* src, int64_t srcLength) noexcept;
+
+// Removes trailing fraction zeros (and a bare decimal point) from number text
+// of `length` bytes in codePage; returns the new length.
+int64_t baseRemoveTrailingZeros(const void* text, int64_t length, int64_t codePage) noexcept;
