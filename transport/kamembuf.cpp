@@ -1,0 +1,210 @@
+// The encrypted in-memory holder of one UTF-16 text.
+#include "transport/kamembuf.h"
+
+#include "foundation/fast.h"
+#include "foundation/kaerror.h"
+#include "foundation/kathread.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
+
+namespace {
+
+constexpr uint64_t kUnitBytes = 2;
+// Longest text whose ciphertext size still fits in 64 bits.
+constexpr uint64_t kMaxUnits = (UINT64_MAX - KA_DES_BLOCK_SIZE) / kUnitBytes - 1;
+
+const uint8_t kZeroKey[KA_MEMBUF_KEY_SIZE] = {};
+
+uint64_t cipherSize(uint64_t units)
+{
+    return (units * kUnitBytes + KA_DES_BLOCK_SIZE - 1) / KA_DES_BLOCK_SIZE * KA_DES_BLOCK_SIZE;
+}
+
+void postState(uint64_t number)
+{
+    errPost(MSG_MEMORY_BUFFER_STATE)
+        ->addParamUnsigned(number)
+        ->setSqlstate("HY000")
+        ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
+}
+
+// A source must be encrypted, and its size must match its length: a block
+// left null by a failed allocation, or fields out of step with each other,
+// would make the cipher read beyond the block.
+bool usableSource(const KaMemoryBuffer& source)
+{
+    if (source.length > kMaxUnits || source.size != cipherSize(source.length))
+        return false;
+    return (source.data == nullptr) == (source.size == 0);
+}
+
+}  // namespace
+
+KaMemoryBuffer::KaMemoryBuffer() noexcept
+    : data(nullptr), length(0), size(0), state(KA_MEMBUF_ENCRYPTED)
+{
+}
+
+KaMemoryBuffer::~KaMemoryBuffer()
+{
+    release();
+}
+
+void* KaMemoryBuffer::operator new(size_t bytes) noexcept
+{
+    return ramAlloc(bytes);
+}
+
+void KaMemoryBuffer::operator delete(void* block) noexcept
+{
+    ramFree(block);
+}
+
+void KaMemoryBuffer::release() noexcept
+{
+    if (data != nullptr) {
+        fastMemzero(data, size);
+        ramFree(data);
+    }
+    data = nullptr;
+}
+
+void KaMemoryBuffer::resetCipher() noexcept
+{
+    // No key material stays in the object between operations.
+    cipher.setIV(kZeroKey);
+    cipher.setKey(kZeroKey, KA_CRYPT_DECRYPT);
+}
+
+void KaMemoryBuffer::clear() noexcept
+{
+    release();
+    length = 0;
+    size = 0;
+}
+
+int KaMemoryBuffer::setEncrypted(const uint16_t* text, int64_t count, const uint8_t* key) noexcept
+{
+    if (state != KA_MEMBUF_ENCRYPTED) {
+        postState(KA_MEMBUF_ERR_NOT_ENCRYPTED);
+        return 1;
+    }
+    release();
+    uint64_t units = 0;
+    if (count == KA_MEMBUF_NTS) {
+        if (text != nullptr)
+            while (text[units] != 0)
+                ++units;
+    } else if (text != nullptr) {
+        units = static_cast<uint64_t>(count);
+    }
+    if (units > kMaxUnits) {
+        // A failed buffer: null data, nonzero size.
+        length = 0;
+        size = KA_DES_BLOCK_SIZE;
+        ramOutOfMemory();
+        return 1;
+    }
+    length = units;
+    size = cipherSize(units);
+    if (size == 0)
+        return 0;
+    data = static_cast<uint16_t*>(ramAlloc(size));
+    if (data == nullptr)
+        return 1;
+    // The key doubles as the IV.
+    cipher.setIV(key);
+    cipher.setKey(key, KA_CRYPT_ENCRYPT);
+    fastMemcpy(data, text, units * kUnitBytes);
+    // The padding of the last block carries no meaning; zeros keep it from
+    // carrying leftovers of the heap either.
+    fastMemset(reinterpret_cast<uint8_t*>(data) + units * kUnitBytes, 0, size - units * kUnitBytes);
+    cipher.encrypt(data, data, size);
+    resetCipher();
+    return 0;
+}
+
+int KaMemoryBuffer::decryptFrom(const KaMemoryBuffer& source, const uint8_t* key) noexcept
+{
+    if (source.state != KA_MEMBUF_ENCRYPTED) {
+        postState(KA_MEMBUF_ERR_NOT_ENCRYPTED);
+        return 1;
+    }
+    if (!usableSource(source)) {
+        postState(KA_MEMBUF_ERR_DECRYPT_SOURCE);
+        return 1;
+    }
+    // The plain block is made before this buffer's own is released, so that
+    // a buffer may decrypt itself.
+    uint64_t units = source.length;
+    uint64_t textBytes = units * kUnitBytes + kUnitBytes;
+    uint64_t n = units == 0 ? kUnitBytes : (source.size > textBytes ? source.size : textBytes);
+    auto* block = static_cast<uint16_t*>(ramAlloc(n));
+    if (block != nullptr && units != 0) {
+        cipher.setIV(key);
+        cipher.setKey(key, KA_CRYPT_DECRYPT);
+        cipher.decrypt(source.data, block, source.size);
+        resetCipher();
+        // The decrypted padding of the last block goes too.
+        if (n > textBytes)
+            fastMemzero(reinterpret_cast<uint8_t*>(block) + textBytes, n - textBytes);
+    }
+    release();
+    state = KA_MEMBUF_PLAIN;
+    if (block == nullptr) {
+        length = 0;
+        size = 0;
+        return 1;
+    }
+    block[units] = 0;
+    data = block;
+    length = units;
+    size = n;
+    return 0;
+}
+
+int KaMemoryBuffer::copyFrom(const KaMemoryBuffer& source) noexcept
+{
+    if (source.state != KA_MEMBUF_ENCRYPTED) {
+        postState(KA_MEMBUF_ERR_NOT_ENCRYPTED);
+        return 1;
+    }
+    if (!usableSource(source)) {
+        postState(KA_MEMBUF_ERR_COPY_SOURCE);
+        return 1;
+    }
+    if (&source == this)
+        return 0;
+    uint16_t* block = nullptr;
+    if (source.size != 0) {
+        block = static_cast<uint16_t*>(ramAlloc(source.size));
+        if (block != nullptr)
+            fastMemcpy(block, source.data, source.size);
+    }
+    release();
+    state = KA_MEMBUF_ENCRYPTED;
+    data = block;
+    length = source.length;
+    size = source.size;
+    return source.size != 0 && block == nullptr ? 1 : 0;
+}
+
+int KaMemoryBuffer::allocPlain(uint64_t n) noexcept
+{
+    release();
+    state = KA_MEMBUF_PLAIN;
+    length = 0;
+    size = 0;
+    if (n > kMaxUnits) {
+        ramOutOfMemory();
+        return 1;
+    }
+    uint64_t bytes = n == 0 ? 1 : n * kUnitBytes;
+    data = static_cast<uint16_t*>(ramAlloc(bytes));
+    if (data == nullptr)
+        return 1;
+    fastMemset(data, 0, bytes);
+    length = n;
+    size = bytes;
+    return 0;
+}

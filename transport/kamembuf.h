@@ -1,0 +1,63 @@
+// KaMemoryBuffer: one UTF-16 text (a password, a whole connection string)
+// kept DES-CBC encrypted under a caller's 8-byte key, decrypted only into
+// short-lived plain buffers. Every block it gives up is wiped first. Used by
+// the connection handle, the pools, the attribute-string parser and NTLM.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "transport/kacipher.h"
+
+// Key size of every operation.
+constexpr size_t KA_MEMBUF_KEY_SIZE = KA_DES_KEY_SIZE;
+// Length argument of setEncrypted meaning a NUL-terminated text (SQL_NTS).
+constexpr int64_t KA_MEMBUF_NTS = -3;
+
+// States.
+constexpr uint64_t KA_MEMBUF_ENCRYPTED = 1;
+constexpr uint64_t KA_MEMBUF_PLAIN = 2;
+
+// Numbers carried by message 2809.
+constexpr uint64_t KA_MEMBUF_ERR_NOT_ENCRYPTED = 1;
+constexpr uint64_t KA_MEMBUF_ERR_DECRYPT_SOURCE = 2;
+constexpr uint64_t KA_MEMBUF_ERR_COPY_SOURCE = 4;
+
+// A plain structure embedded in its owner or allocated by it. Callers read
+// `data` and `length` of a plain buffer directly: the text and its length.
+struct KaMemoryBuffer {
+    // Ciphertext (encrypted state) or UTF-16 text followed by a NUL (plain).
+    uint16_t* data;
+    // Text length in UTF-16 units, without a terminator.
+    uint64_t length;
+    // Encrypted: ciphertext bytes, 2 x length rounded up to 8 (null data with
+    // a size other than 0 marks a failed allocation). Plain: the bytes of the
+    // block, so that all of it is wiped.
+    uint64_t size;
+    uint64_t state;
+    // Holds an all-zero key and IV between operations.
+    DESwCBCEncryptor cipher;
+
+    KaMemoryBuffer() noexcept;
+    ~KaMemoryBuffer();
+    KaMemoryBuffer(const KaMemoryBuffer&) = delete;
+    KaMemoryBuffer& operator=(const KaMemoryBuffer&) = delete;
+
+    static void* operator new(size_t bytes) noexcept;
+    static void operator delete(void* block) noexcept;
+    static void* operator new(size_t, void* place) noexcept { return place; }
+    static void operator delete(void*, void*) noexcept {}
+
+    // Wipes and frees the block; the state stays.
+    void clear() noexcept;
+    // Each returns 0, or 1 with the diagnostic posted (2809 or out of memory).
+    // count: units, or KA_MEMBUF_NTS (a null text then counts as empty).
+    int setEncrypted(const uint16_t* text, int64_t count, const uint8_t* key) noexcept;
+    int decryptFrom(const KaMemoryBuffer& source, const uint8_t* key) noexcept;
+    int copyFrom(const KaMemoryBuffer& source) noexcept;
+    // A plain block of room for n units, for the caller to fill.
+    int allocPlain(uint64_t n) noexcept;
+
+private:
+    void release() noexcept;
+    void resetCipher() noexcept;
+};
