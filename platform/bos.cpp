@@ -1495,8 +1495,8 @@ void* LoadLibraryW(const uint16_t* name, int32_t versionFlag)
 
 int bosInitInstallDir(const char* dir)
 {
-  KaCriticalSection& lock = stringsLock();
-  lock.enter();
+  // The ini files are read before the lock is taken: the ini reader opens
+  // files through this layer and must not meet the catalogue's lock.
   char work[BOS_INSTALL_DIR_SIZE];
   work[0] = 0;
   if (dir) {
@@ -1517,6 +1517,8 @@ int bosInitInstallDir(const char* dir)
   size_t n = strlen(work);
   if (n > 0 && work[n - 1] == '/')
     work[n - 1] = 0;
+  KaCriticalSection& lock = stringsLock();
+  lock.enter();
   memcpy(bosInstallDir, work, strlen(work) + 1);
   int rc = bosInstallDir[0] == 0 ? 1 : 0;
   lock.leave();
