@@ -159,8 +159,8 @@ TEST_F(SortTest, PointerArraysOfEveryShapeComeOutAscending)
   EXPECT_EQ(0u, errors.size());
 }
 
-// An adversary in the manner of McIlroy's "killer adversary": values are
-// decided lazily so that every partition comes out as lopsided as possible.
+// An adversary that decides the values lazily, during the sort, so that
+// every partition comes out as lopsided as possible.
 // A quicksort that always stacked its left part ran out of its 200-range
 // stack on such input and left the records partly ordered.
 struct Adversary {
