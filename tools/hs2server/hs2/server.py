@@ -153,7 +153,7 @@ class Server:
             iprot = SafeBinaryProtocol(reader)
             try:
                 reply, action = self.service.process(iprot, conn)
-            except (Closed, EOFError, ConnectionError):
+            except (Closed, EOFError, ConnectionError, TTransportException):
                 return
             except Exception as e:  # a message that cannot be decoded ends the connection
                 self._send(sock, self._exception(str(e)), framed, None)

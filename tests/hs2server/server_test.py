@@ -1,0 +1,749 @@
+#!/usr/bin/python3
+"""Tests of the HiveServer2 test server (tools/hs2server): the wire as Hive
+writes it, the statements, the transports with their authentication and TLS,
+and the faults. Each test class starts the servers it needs on free loopback
+ports. Ends with the line "N passed, N failed"."""
+
+import base64
+import http.client
+import os
+import shutil
+import socket
+import ssl
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from hs2client import (T, TCLIService, Client, QueryError, ServerProcess, column_member,  # noqa: E402
+                       connect_socket, decode_rowset, is_null, recv_exact, sasl_message,
+                       sasl_plain)
+from hs2 import fixture  # noqa: E402
+from thrift.Thrift import TApplicationException, TMessageType, TType  # noqa: E402
+from thrift.protocol.TBinaryProtocol import TBinaryProtocol  # noqa: E402
+from thrift.transport.TTransport import TMemoryBuffer  # noqa: E402
+
+V5 = T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V5
+V6 = T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V6
+V8 = T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V8
+V10 = T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V10
+V11 = T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V11
+
+
+def hive_bitmap(values):
+    """The bitmap Hive's BitSet gives for values (independent of the server)."""
+    nulls = [i for i, v in enumerate(values) if v is None]
+    size = 1 + ((nulls[-1] + 1) // 8 if nulls else 0)
+    out = bytearray(size)
+    for i in nulls:
+        out[i // 8] |= 1 << (i % 8)
+    return bytes(out)
+
+
+def message(name, args_struct, seqid=0):
+    buf = TMemoryBuffer()
+    prot = TBinaryProtocol(buf)
+    prot.writeMessageBegin(name, TMessageType.CALL, seqid)
+    args_struct.write(prot)
+    prot.writeMessageEnd()
+    return buf.getvalue()
+
+
+def read_frame(sock):
+    (length,) = struct.unpack(">I", recv_exact(sock, 4))
+    return length, recv_exact(sock, length)
+
+
+def decode_reply(name, data):
+    prot = TBinaryProtocol(TMemoryBuffer(data))
+    mname, mtype, _ = prot.readMessageBegin()
+    if mtype == TMessageType.EXCEPTION:
+        exc = TApplicationException()
+        exc.read(prot)
+        return exc
+    result = getattr(TCLIService, name + "_result")()
+    result.read(prot)
+    return result.success
+
+
+class Servers:
+    """Starts servers once per class and stops them afterwards."""
+    running = []
+
+    @classmethod
+    def start(cls, *args):
+        s = ServerProcess(*args)
+        cls.running.append(s)
+        return s
+
+    @classmethod
+    def stop_all(cls):
+        while cls.running:
+            s = cls.running.pop()
+            s.__exit__(None, None, None)
+
+
+def tearDownModule():
+    Servers.stop_all()
+
+
+class WireTest(unittest.TestCase):
+    """Result sets as Hive encodes them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.srv = {k: Servers.start("--server", k, "--synthetic-rows", "30000")
+                   for k in ("hive-1.2", "hive-2.3", "hive-3.1", "spark-3")}
+
+    def client(self, key="hive-3.1", protocol=V10):
+        c = Client(self.srv[key].port, protocol=protocol)
+        self.addCleanup(c.close)
+        c.open()
+        return c
+
+    def test_protocol_version_is_the_lower_of_both(self):
+        cases = [("hive-1.2", V10, V8), ("hive-2.3", V11, V10), ("hive-3.1", V11, V11),
+                 ("hive-3.1", V5, V5), ("spark-3", V10, V10)]
+        for key, client, want in cases:
+            with self.subTest(server=key, client=client):
+                c = self.client(key, client)
+                self.assertEqual(c.open_resp.serverProtocolVersion, want)
+
+    def test_column_wise_nulls_bitmap_and_placeholders(self):
+        c = self.client()
+        op = c.execute("SELECT * FROM all_types").operationHandle
+        meta = c.metadata(op).schema.columns
+        f = c.fetch(op, 16)
+        self.assertEqual(f.results.rows, [])
+        self.assertFalse(f.hasMoreRows)
+        expected = fixture.all_types_rows()[:16]
+        placeholders = {"boolVal": True, "byteVal": 0, "i16Val": 0, "i32Val": 0, "i64Val": 0,
+                        "doubleVal": 0.0, "stringVal": "", "binaryVal": b""}
+        for j, col in enumerate(f.results.columns):
+            member, v = column_member(col)
+            want = [r[j] for r in expected]
+            with self.subTest(column=meta[j].columnName):
+                self.assertEqual(v.nulls, hive_bitmap(want))
+                for i, w in enumerate(want):
+                    if w is None:
+                        self.assertEqual(v.values[i], placeholders[member])
+
+    def test_bitmap_length_follows_the_last_null(self):
+        # id 2 is the all-NULL row: in a block of rows 2..17 (index 0) the
+        # bitmap of a column without later NULLs has one byte; a column whose
+        # last NULL sits at index 9 has two.
+        c = self.client()
+        op = c.execute("SELECT c_int, id FROM all_types WHERE id >= 2 AND id < 12").operationHandle
+        f = c.fetch(op, 100)
+        ints = [r[0] for r in decode_rowset(f.results)]
+        member, v = column_member(f.results.columns[0])
+        self.assertEqual(len(v.nulls), 1 + (max(i for i, x in enumerate(ints) if x is None) + 1) // 8)
+        _, idv = column_member(f.results.columns[1])
+        self.assertEqual(idv.nulls, b"\x00")
+
+    def test_members_by_type(self):
+        c = self.client()
+        op = c.execute("SELECT * FROM all_types").operationHandle
+        f = c.fetch(op, 3)
+        members = [column_member(col)[0] for col in f.results.columns]
+        self.assertEqual(members, ["i32Val", "boolVal", "byteVal", "i16Val", "i32Val", "i64Val",
+                                   "doubleVal", "doubleVal"] + ["stringVal"] * 7 +
+                         ["binaryVal"] + ["stringVal"] * 3)
+
+    def test_row_wise_below_v6(self):
+        c = self.client(protocol=V5)
+        op = c.execute("SELECT id, c_boolean, c_int, c_double, c_binary FROM all_types").operationHandle
+        f = c.fetch(op, 3)
+        self.assertIsNone(f.results.columns)
+        rows = f.results.rows
+        self.assertEqual(len(rows), 3)
+        null_row = rows[1].colVals
+        self.assertIsNotNone(null_row[1].boolVal)
+        self.assertIsNone(null_row[1].boolVal.value)
+        self.assertIsNotNone(null_row[2].i32Val)
+        self.assertIsNone(null_row[2].i32Val.value)
+        self.assertIsNotNone(null_row[3].doubleVal)
+        self.assertEqual(rows[0].colVals[4].stringVal.value, "\x00\x01\x02")
+
+    def test_values_by_identity(self):
+        cases = [
+            ("hive-1.2", "c_decimal", 1, "1.5"), ("hive-2.3", "c_decimal", 1, "1.50"),
+            ("hive-1.2", "c_decimal", 5, "0"), ("hive-3.1", "c_decimal_wide", 5, "0.0000000000"),
+            ("hive-1.2", "c_timestamp", 3, "1970-01-01 00:00:00.0"),
+            ("hive-3.1", "c_timestamp", 3, "1970-01-01 00:00:00"),
+            ("hive-2.3", "c_timestamp", 6, "1999-12-31 23:59:59.5"),
+            ("hive-3.1", "c_char", 5, "a         "),
+            ("hive-3.1", "c_float", 6, 0.10000000149011612),
+        ]
+        for key, col, row_id, want in cases:
+            with self.subTest(server=key, column=col, id=row_id):
+                c = self.client(key)
+                _, _, rows, _ = c.query("SELECT %s FROM all_types WHERE id = %d" % (col, row_id))
+                self.assertEqual(rows, [[want]])
+
+    def test_metadata_entries_and_qualifiers(self):
+        c = self.client()
+        op = c.execute("SELECT c_varchar, c_decimal, c_char, c_array, c_struct FROM all_types").operationHandle
+        cols = c.metadata(op).schema.columns
+        self.assertEqual([x.columnName for x in cols],
+                         ["all_types.c_varchar", "all_types.c_decimal", "all_types.c_char",
+                          "all_types.c_array", "all_types.c_struct"])
+        self.assertEqual([x.position for x in cols], [1, 2, 3, 4, 5])
+        types = []
+        for x in cols:
+            self.assertEqual(len(x.typeDesc.types), 1)
+            entry = x.typeDesc.types[0].primitiveEntry
+            self.assertIsNotNone(entry)
+            types.append(entry.type)
+        self.assertEqual(types, [T.TTypeId.VARCHAR_TYPE, T.TTypeId.DECIMAL_TYPE, T.TTypeId.CHAR_TYPE,
+                                 T.TTypeId.ARRAY_TYPE, T.TTypeId.STRUCT_TYPE])
+        q = [x.typeDesc.types[0].primitiveEntry.typeQualifiers for x in cols]
+        self.assertEqual(q[0].qualifiers["characterMaximumLength"].i32Value, 20)
+        self.assertEqual(q[1].qualifiers["precision"].i32Value, 10)
+        self.assertEqual(q[1].qualifiers["scale"].i32Value, 2)
+        self.assertEqual(q[2].qualifiers["characterMaximumLength"].i32Value, 10)
+        self.assertIsNone(q[3])
+
+    def test_column_names(self):
+        cases = [
+            ("hive-3.1", "SELECT id, name AS n FROM people p", ["p.id", "p.n"]),
+            ("hive-3.1", "SELECT * FROM sales.customers", ["customers.id", "customers.name", "customers.email"]),
+            ("hive-3.1", "SELECT count(*), 1 FROM people", ["_c0", "_c1"]),
+            ("hive-3.1", "SHOW DATABASES", ["database_name"]),
+            ("spark-3", "SELECT id, name AS n FROM people p", ["id", "n"]),
+            ("spark-3", "SHOW TABLES IN sales", ["database", "tableName", "isTemporary"]),
+            ("hive-2.3", "SHOW TABLES IN sales", ["tab_name"]),
+            ("hive-2.3", "DESCRIBE people", ["col_name", "data_type", "comment"]),
+        ]
+        for key, sql, want in cases:
+            with self.subTest(server=key, sql=sql):
+                names, _, _, _ = self.client(key).query(sql)
+                self.assertEqual(names, want)
+
+    def test_fetch_blocks_first_and_end(self):
+        c = self.client()
+        op = c.execute("SELECT id FROM all_types").operationHandle
+        self.assertEqual([r[0] for r in decode_rowset(c.fetch(op, 15).results)], list(range(1, 16)))
+        self.assertEqual([r[0] for r in decode_rowset(c.fetch(op, 15).results)], list(range(16, 31)))
+        again = c.fetch(op, 4, orientation=T.TFetchOrientation.FETCH_FIRST)
+        self.assertEqual([r[0] for r in decode_rowset(again.results)], [1, 2, 3, 4])
+        rest = decode_rowset(c.fetch(op, 100).results)
+        self.assertEqual(rest[0][0], 5)
+        self.assertEqual(len(rest), 36)
+        end = c.fetch(op, 100)
+        self.assertEqual(end.status.statusCode, 0)
+        self.assertEqual(decode_rowset(end.results), [])
+        self.assertFalse(end.hasMoreRows)
+        prior = c.fetch(op, 1, orientation=T.TFetchOrientation.FETCH_PRIOR)
+        self.assertEqual(prior.status.statusCode, T.TStatusCode.ERROR_STATUS)
+        self.assertEqual(prior.status.sqlState, "HY106")
+
+    def test_synthetic_table_blocks(self):
+        for protocol, limit, block in ((V10, 25000, 10000), (V5, 2500, 1000)):
+            with self.subTest(protocol=protocol):
+                c = self.client(protocol=protocol)
+                op = c.execute("SELECT * FROM bench.synthetic LIMIT %d" % limit).operationHandle
+                c.metadata(op)
+                seen = 0
+                while True:
+                    f = c.fetch(op, block)
+                    rows = decode_rowset(f.results)
+                    if not rows:
+                        break
+                    for j, row in enumerate(rows):
+                        r = seen + j
+                        want = list(fixture.synthetic_row(r))
+                        self.assertEqual(row[0], r + 1)
+                        self.assertEqual(row[1], want[1])
+                        self.assertEqual(row[4], want[4])
+                        self.assertEqual(row[7], want[7])
+                    seen += len(rows)
+                self.assertEqual(seen, limit)
+
+    def test_hive_caps_the_block_size(self):
+        for key, want in (("hive-3.1", 10000), ("hive-1.2", 20000)):
+            with self.subTest(server=key):
+                c = self.client(key)
+                op = c.execute("SELECT id FROM bench.synthetic").operationHandle
+                self.assertEqual(len(decode_rowset(c.fetch(op, 20000).results)), want)
+
+    def test_interval_types(self):
+        names, cols, rows, _ = self.client().query("SELECT iym, idt FROM intervals WHERE id = 1")
+        self.assertEqual([x.typeDesc.types[0].primitiveEntry.type for x in cols],
+                         [T.TTypeId.INTERVAL_YEAR_MONTH_TYPE, T.TTypeId.INTERVAL_DAY_TIME_TYPE])
+        self.assertEqual(rows, [["1-2", "1 02:03:04.500000000"]])
+
+
+class StatementTest(unittest.TestCase):
+    """Hive's own statements and its errors."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.srv = {k: Servers.start("--server", k) for k in ("hive-1.2", "hive-3.1", "spark-3")}
+
+    def client(self, key="hive-3.1"):
+        c = Client(self.srv[key].port)
+        self.addCleanup(c.close)
+        c.open()
+        return c
+
+    def error_of(self, c, sql):
+        resp = c.execute(sql)
+        self.assertEqual(resp.status.statusCode, T.TStatusCode.ERROR_STATUS, sql)
+        self.assertIsNone(resp.operationHandle)
+        return resp.status
+
+    def test_show_databases_and_tables(self):
+        c = self.client()
+        self.assertEqual(c.query("SHOW DATABASES")[2], [["bench"], ["default"], ["sales"]])
+        self.assertEqual(c.query("SHOW TABLES IN sales")[2], [["customers"], ["orders"]])
+        self.assertEqual(c.query("SHOW TABLES IN default 'peo*|empty*'")[2], [["empty_table"], ["people"]])
+        spark = self.client("spark-3")
+        self.assertEqual(spark.query("SHOW TABLES IN sales")[2],
+                         [["sales", "customers", False], ["sales", "orders", False]])
+        self.assertEqual(spark.query("SHOW TABLES IN global_temp")[2],
+                         [["global_temp", "gv_people", True]])
+
+    def test_describe(self):
+        c = self.client()
+        self.assertEqual(c.query("DESCRIBE sales.customers")[2],
+                         [["id", "int", ""], ["name", "string", ""],
+                          ["email", "varchar(64)", "contact address"]])
+        rows = c.query("DESCRIBE sales.orders")[2]
+        self.assertEqual(rows[6:], [["", None, None], ["# Partition Information", None, None],
+                                    ["# col_name", "data_type", "comment"], ["", None, None],
+                                    ["dt", "string", ""]])
+        old = self.client("hive-1.2").query("DESCRIBE sales.customers")[2]
+        self.assertEqual(old[0], ["id                  ", "int                 ", ""])
+
+    def test_describe_formatted(self):
+        for key in ("hive-1.2", "hive-3.1"):
+            with self.subTest(server=key):
+                rows = self.client(key).query("DESCRIBE FORMATTED default.v_adults")[2]
+                cells = {r[0].strip(): r for r in rows if r[0]}
+                self.assertIn("# Detailed Table Information", cells)
+                self.assertEqual(cells["Table Type:"], ["Table Type:         ", "VIRTUAL_VIEW        ", None])
+                self.assertEqual(cells["Database:"][1].strip(), "default")
+                self.assertEqual(rows.index(cells["# Detailed Table Information"]) >
+                                 rows.index(cells["age" if key == "hive-3.1" else "age"]), True)
+        hive3 = self.client().query("DESCRIBE FORMATTED sales.orders")[2]
+        self.assertEqual(hive3[0], ["order_id", "bigint", ""])
+        old = self.client("hive-1.2").query("DESCRIBE FORMATTED sales.orders")[2]
+        self.assertEqual(old[0], ["# col_name            ", "data_type           ", "comment             "])
+        spark = self.client("spark-3").query("DESCRIBE FORMATTED sales.orders")[2]
+        self.assertIn(["Type", "EXTERNAL", ""], spark)
+        self.assertEqual(spark[0], ["order_id", "bigint", None])
+
+    def test_use_and_set(self):
+        c = self.client()
+        resp = c.execute("USE sales")
+        self.assertEqual(resp.status.statusCode, 0)
+        self.assertFalse(resp.operationHandle.hasResultSet)
+        self.assertEqual(len(c.query("SELECT * FROM customers")[2]), 3)
+        resp = c.execute("SET hive.exec.dynamic.partition=true")
+        self.assertFalse(resp.operationHandle.hasResultSet)
+        self.assertEqual(c.query("SET hive.exec.dynamic.partition")[2],
+                         [["hive.exec.dynamic.partition=true"]])
+        self.assertEqual(c.query("SELECT current_database()")[2], [["sales"]])
+
+    def test_version(self):
+        self.assertEqual(self.client().query("SELECT version()")[2],
+                         [["3.1.3 r4df4d75bf1e16fe0af75aad0b4179c34c07fc975"]])
+        status = self.error_of(self.client("hive-1.2"), "SELECT version()")
+        self.assertEqual((status.errorCode, status.sqlState), (10011, "42000"))
+        self.assertIn("Invalid function 'version'", status.errorMessage)
+
+    def test_errors(self):
+        c = self.client()
+        cases = [
+            ("SELECT * FROM nosuch", 10001, "42S02", "Table not found 'nosuch'"),
+            ("DESCRIBE nosuch", 10001, "42S02", "Table not found"),
+            ("SELECT nocol FROM people", 10004, "42000", "Invalid table alias or column reference 'nocol'"),
+            ("USE nosuchdb", 10072, "42000", "Database does not exist: nosuchdb"),
+            ("SELEC 1", 40000, "42000", "ParseException line 1:0 cannot recognize input near 'SELEC' '1' '<EOF>'"),
+            ("SELECT 1;", 40000, "42000", "ParseException"),
+        ]
+        for sql, code, state, text in cases:
+            with self.subTest(sql=sql):
+                status = self.error_of(c, sql)
+                self.assertEqual(status.errorCode, code)
+                self.assertEqual(status.sqlState, state)
+                self.assertIn(text, status.errorMessage)
+                self.assertTrue(status.infoMessages)
+
+    def test_ddl_and_insert(self):
+        c = self.client()
+        for sql in ("CREATE DATABASE scratch", "CREATE TABLE scratch.t (a int, b string COMMENT 'bee', d decimal(5,2))",
+                    "INSERT INTO scratch.t VALUES (1, 'x', 1.5), (2, NULL, NULL)",
+                    "INSERT INTO TABLE scratch.t (a) VALUES (3)"):
+            self.assertEqual(c.execute(sql).status.statusCode, 0, sql)
+        names, _, rows, _ = c.query("SELECT * FROM scratch.t ORDER BY a")
+        self.assertEqual(rows, [[1, "x", "1.50"], [2, None, None], [3, None, None]])
+        self.assertEqual(c.query("DESCRIBE scratch.t")[2][1], ["b", "string", "bee"])
+        self.assertEqual(c.execute("DROP DATABASE scratch CASCADE").status.statusCode, 0)
+        self.assertNotIn(["scratch"], c.query("SHOW DATABASES")[2])
+
+    def test_get_info(self):
+        cases = [("hive-3.1", "Apache Hive", "3.1.3", "Hive"), ("hive-1.2", "Apache Hive", "1.2.1", "Hive"),
+                 ("spark-3", "Spark SQL", "3.1.3", "Spark SQL")]
+        for key, name, version, server in cases:
+            with self.subTest(server=key):
+                c = self.client(key)
+                ask = lambda t: c.client.GetInfo(T.TGetInfoReq(sessionHandle=c.session, infoType=t))  # noqa: E731
+                self.assertEqual(ask(T.TGetInfoType.CLI_DBMS_NAME).infoValue.stringValue, name)
+                self.assertEqual(ask(T.TGetInfoType.CLI_DBMS_VER).infoValue.stringValue, version)
+                self.assertEqual(ask(T.TGetInfoType.CLI_SERVER_NAME).infoValue.stringValue, server)
+                other = ask(T.TGetInfoType.CLI_MAX_COLUMN_NAME_LEN)
+                self.assertEqual(other.status.statusCode, T.TStatusCode.ERROR_STATUS)
+                self.assertIn("Unrecognized GetInfoType value", other.status.errorMessage)
+
+    def test_metadata_calls(self):
+        c = self.client()
+        cases = [
+            (c.client.GetSchemas, T.TGetSchemasReq(sessionHandle=c.session, schemaName="s%"),
+             [["sales", ""]]),
+            (c.client.GetTables, T.TGetTablesReq(sessionHandle=c.session, schemaName="default",
+                                                 tableName="%", tableTypes=["VIEW"]),
+             [["", "default", "v_adults", "VIEW", None] + [None] * 5]),
+            (c.client.GetTables, T.TGetTablesReq(sessionHandle=c.session, schemaName="sales",
+                                                 tableName="ord_rs", tableTypes=["EXTERNAL_TABLE"]),
+             [["", "sales", "orders", "TABLE", "orders by day"] + [None] * 5]),
+        ]
+        for call, req, want in cases:
+            with self.subTest(req=type(req).__name__):
+                op = call(req).operationHandle
+                self.assertEqual(decode_rowset(c.fetch(op, 100).results), want)
+        op = c.client.GetColumns(T.TGetColumnsReq(sessionHandle=c.session, schemaName="sales",
+                                                  tableName="customers", columnName="e%")).operationHandle
+        row = decode_rowset(c.fetch(op, 100).results)[0]
+        self.assertEqual(row[:7], [None, "sales", "customers", "email", 12, "VARCHAR", 64])
+        self.assertEqual(row[16], 3)
+        op = c.client.GetTypeInfo(T.TGetTypeInfoReq(sessionHandle=c.session)).operationHandle
+        names = [r[0] for r in decode_rowset(c.fetch(op, 100).results)]
+        self.assertIn("DECIMAL", names)
+
+
+class ProtocolTest(unittest.TestCase):
+    """SASL, frames and malformed input on the binary transport."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.srv = Servers.start("--user", "alice", "--password", "secret")
+        cls.nosasl = Servers.start("--auth", "nosasl")
+
+    def test_sasl_plain(self):
+        for final, password, want in ((2, "secret", 5), (5, "secret", 5), (2, "wrong", 3)):
+            with self.subTest(status=final, password=password):
+                sock = connect_socket(self.srv.port)
+                self.addCleanup(sock.close)
+                status, payload = sasl_plain(sock, "alice", password, final)
+                self.assertEqual(status, want)
+                if want == 3:
+                    self.assertEqual(payload, b"Error validating the login")
+
+    def test_sasl_refusals(self):
+        sock = connect_socket(self.srv.port)
+        self.addCleanup(sock.close)
+        sock.sendall(sasl_message(1, b"CRAM-MD5"))
+        status, length = struct.unpack(">BI", recv_exact(sock, 5))
+        self.assertEqual(status, 3)
+        sock2 = connect_socket(self.srv.port)
+        self.addCleanup(sock2.close)
+        sock2.sendall(sasl_message(2, b"PLAIN"))
+        status, length = struct.unpack(">BI", recv_exact(sock2, 5))
+        self.assertEqual(status, 4)
+
+    def open_framed(self):
+        sock = connect_socket(self.srv.port)
+        self.addCleanup(sock.close)
+        self.assertEqual(sasl_plain(sock, "alice", "secret")[0], 5)
+        msg = message("OpenSession", TCLIService.OpenSession_args(
+            req=T.TOpenSessionReq(client_protocol=V10)))
+        sock.sendall(struct.pack(">I", len(msg)) + msg)
+        length, data = read_frame(sock)
+        self.assertEqual(length, len(data))
+        return sock, decode_reply("OpenSession", data).sessionHandle
+
+    def test_unknown_binary_field_is_skipped(self):
+        sock, session = self.open_framed()
+        # ExecuteStatementReq with an extra field 9 holding bytes that are not UTF-8.
+        buf = TMemoryBuffer()
+        prot = TBinaryProtocol(buf)
+        prot.writeMessageBegin("ExecuteStatement", TMessageType.CALL, 3)
+        prot.writeStructBegin("args")
+        prot.writeFieldBegin("req", TType.STRUCT, 1)
+        prot.writeStructBegin("req")
+        prot.writeFieldBegin("sessionHandle", TType.STRUCT, 1)
+        session.write(prot)
+        prot.writeFieldBegin("statement", TType.STRING, 2)
+        prot.writeBinary("SELECT 'caf\u00e9'".encode("utf-8"))
+        prot.writeFieldBegin("x", TType.STRING, 9)
+        prot.writeBinary(b"\xff\xfe\x80\x00")
+        prot.writeFieldStop()
+        prot.writeFieldBegin("runAsync", TType.BOOL, 4)
+        prot.writeBool(True)
+        prot.writeFieldStop()
+        msg = buf.getvalue()
+        sock.sendall(struct.pack(">I", len(msg)) + msg)
+        resp = decode_reply("ExecuteStatement", read_frame(sock)[1])
+        self.assertEqual(resp.status.statusCode, 0)
+        self.assertTrue(resp.operationHandle.hasResultSet)
+
+    def test_bad_utf8_statement_gets_an_answer(self):
+        sock, session = self.open_framed()
+        buf = TMemoryBuffer()
+        prot = TBinaryProtocol(buf)
+        prot.writeMessageBegin("ExecuteStatement", TMessageType.CALL, 0)
+        prot.writeStructBegin("args")
+        prot.writeFieldBegin("req", TType.STRUCT, 1)
+        prot.writeFieldBegin("sessionHandle", TType.STRUCT, 1)
+        session.write(prot)
+        prot.writeFieldBegin("statement", TType.STRING, 2)
+        prot.writeBinary(b"SELECT '\xff'")
+        prot.writeFieldStop()
+        prot.writeFieldStop()
+        msg = buf.getvalue()
+        sock.sendall(struct.pack(">I", len(msg)) + msg)
+        self.assertEqual(decode_reply("ExecuteStatement", read_frame(sock)[1]).status.statusCode, 0)
+
+    def test_unknown_method_is_an_exception(self):
+        sock, _ = self.open_framed()
+        msg = message("NoSuchCall", TCLIService.CloseSession_args(req=T.TCloseSessionReq()))
+        sock.sendall(struct.pack(">I", len(msg)) + msg)
+        exc = decode_reply("NoSuchCall", read_frame(sock)[1])
+        self.assertIsInstance(exc, TApplicationException)
+        self.assertEqual(exc.type, TApplicationException.UNKNOWN_METHOD)
+
+    def test_oversized_frame_from_client_closes(self):
+        sock = connect_socket(self.srv.port)
+        self.addCleanup(sock.close)
+        self.assertEqual(sasl_plain(sock, "alice", "secret")[0], 5)
+        sock.sendall(struct.pack(">I", 0x7FFFFFF0) + b"\x80\x01")
+        self.assertEqual(sock.recv(10), b"")   # closed without reading 2 GiB
+
+    def test_invalid_handles(self):
+        c = Client(self.srv.port, user="alice", password="secret")
+        self.addCleanup(c.close)
+        c.open()
+        bogus = T.TSessionHandle(sessionId=T.THandleIdentifier(guid=b"\x01" * 16, secret=b"\x02" * 16))
+        resp = c.client.ExecuteStatement(T.TExecuteStatementReq(sessionHandle=bogus, statement="SELECT 1"))
+        self.assertEqual(resp.status.statusCode, T.TStatusCode.ERROR_STATUS)
+        self.assertIn("Invalid SessionHandle", resp.status.errorMessage)
+        op = c.execute("SELECT 1").operationHandle
+        self.assertEqual(c.close_op(op).status.statusCode, 0)
+        again = c.fetch(op)
+        self.assertIn("Invalid OperationHandle", again.status.errorMessage)
+
+    def test_nosasl_is_raw_thrift(self):
+        c = Client(self.nosasl.port, auth="nosasl")
+        self.addCleanup(c.close)
+        c.open()
+        self.assertEqual(c.query("SELECT count(*) FROM people")[2], [[8]])
+
+
+class FaultTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.srv = Servers.start()
+
+    def client(self):
+        c = Client(self.srv.port)
+        self.addCleanup(c.close)
+        c.open()
+        return c
+
+    def test_running_then_finished(self):
+        c = self.client()
+        self.assertEqual(c.execute("SET hs2server.fault.running=1500").status.statusCode, 0)
+        op = c.execute("SELECT id FROM people").operationHandle
+        self.assertEqual(c.status(op).operationState, T.TOperationState.RUNNING_STATE)
+        early = c.fetch(op)
+        self.assertEqual(early.status.statusCode, T.TStatusCode.ERROR_STATUS)
+        self.assertIn("Expected state FINISHED, but found RUNNING", early.status.errorMessage)
+        while c.status(op).operationState == T.TOperationState.RUNNING_STATE:
+            pass
+        self.assertEqual(c.status(op).operationState, T.TOperationState.FINISHED_STATE)
+        self.assertEqual(len(decode_rowset(c.fetch(op).results)), 8)
+
+    def test_error_state(self):
+        c = self.client()
+        op = c.execute("SELECT 1", overlay={"hs2server.fault.error-state": "boom"}).operationHandle
+        st = c.status(op)
+        self.assertEqual(st.operationState, T.TOperationState.ERROR_STATE)
+        self.assertEqual(st.errorMessage, "boom")
+        self.assertEqual(c.fetch(op).status.errorMessage, "boom")
+        # the overlay was for that statement only
+        op2 = c.execute("SELECT 1").operationHandle
+        self.assertEqual(c.status(op2).operationState, T.TOperationState.FINISHED_STATE)
+
+    def test_drop_in_the_middle_of_a_fetch(self):
+        c = self.client()
+        c.execute("SET hs2server.fault.drop=FetchResults:2")
+        op = c.execute("SELECT id FROM all_types").operationHandle
+        self.assertEqual(len(decode_rowset(c.fetch(op, 10).results)), 10)
+        with self.assertRaises(Exception):
+            c.fetch(op, 10)
+
+    def raw_session(self, fault):
+        sock = connect_socket(self.srv.port)
+        self.addCleanup(sock.close)
+        self.assertEqual(sasl_plain(sock, "hive", "hive")[0], 5)
+        msg = message("OpenSession", TCLIService.OpenSession_args(req=T.TOpenSessionReq(
+            client_protocol=V10, configuration={"set:hiveconf:hs2server.fault." + fault[0]: fault[1]})))
+        sock.sendall(struct.pack(">I", len(msg)) + msg)
+        session = decode_reply("OpenSession", read_frame(sock)[1]).sessionHandle
+        msg = message("GetInfo", TCLIService.GetInfo_args(req=T.TGetInfoReq(
+            sessionHandle=session, infoType=T.TGetInfoType.CLI_DBMS_VER)))
+        sock.sendall(struct.pack(">I", len(msg)) + msg)
+        return sock
+
+    def test_truncated_frame(self):
+        sock = self.raw_session(("truncate", "GetInfo"))
+        (length,) = struct.unpack(">I", recv_exact(sock, 4))
+        data = b""
+        while True:
+            chunk = sock.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+        self.assertLess(len(data), length)
+
+    def test_oversized_length_prefix(self):
+        sock = self.raw_session(("oversize", "GetInfo"))
+        self.assertEqual(struct.unpack(">I", recv_exact(sock, 4))[0], 0x7FFFFFF0)
+
+    def test_stalled_reply(self):
+        sock = self.raw_session(("stall", "GetInfo:3000"))
+        sock.settimeout(0.3)
+        with self.assertRaises(socket.timeout):
+            sock.recv(4)
+        sock.settimeout(30)
+        length, data = read_frame(sock)
+        self.assertEqual(decode_reply("GetInfo", data).infoValue.stringValue, "3.1.3")
+
+    def test_command_line_fault(self):
+        with ServerProcess("--fault", "error-state=down") as s:
+            c = Client(s.port)
+            self.addCleanup(c.close)
+            c.open()
+            op = c.execute("SELECT 1").operationHandle
+            self.assertEqual(c.status(op).errorMessage, "down")
+
+
+class HttpTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.srv = Servers.start("--transport", "http", "--user", "bob", "--password", "pw")
+
+    def post(self, body, headers, path="/cliservice"):
+        conn = http.client.HTTPConnection("127.0.0.1", self.srv.port, timeout=30)
+        self.addCleanup(conn.close)
+        conn.request("POST", path, body, dict({"Content-Type": "application/x-thrift"}, **headers))
+        resp = conn.getresponse()
+        return resp, resp.read()
+
+    def open_msg(self):
+        return message("OpenSession", TCLIService.OpenSession_args(
+            req=T.TOpenSessionReq(client_protocol=V10)))
+
+    def basic(self, user, password):
+        return "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
+
+    def test_login_cookie_and_refusals(self):
+        resp, _ = self.post(self.open_msg(), {})
+        self.assertEqual(resp.status, 401)
+        resp, _ = self.post(self.open_msg(), {"Authorization": self.basic("bob", "nope")})
+        self.assertEqual(resp.status, 401)
+        resp, body = self.post(self.open_msg(), {"Authorization": self.basic("bob", "pw")})
+        self.assertEqual(resp.status, 200)
+        self.assertEqual(decode_reply("OpenSession", body).status.statusCode, 0)
+        cookie = resp.getheader("Set-Cookie")
+        self.assertTrue(cookie.startswith("hive.server2.auth="))
+        value = cookie.split(";")[0]
+        for header in (value, "other=1; " + value + "; Max-Age=86400; HttpOnly",
+                       "hive.server2.auth=forged; " + value):
+            with self.subTest(cookie=header):
+                resp, body = self.post(self.open_msg(), {"Cookie": header}, "/cliservice/x")
+                self.assertEqual(resp.status, 200)
+                self.assertIsNone(resp.getheader("Set-Cookie"))
+        resp, _ = self.post(self.open_msg(), {"Cookie": "hive.server2.auth=cu=bob&s=00"})
+        self.assertEqual(resp.status, 401)
+        resp, _ = self.post(self.open_msg(), {"Authorization": self.basic("bob", "pw")}, "/other")
+        self.assertEqual(resp.status, 404)
+
+    def test_thrift_client_over_http(self):
+        c = Client(self.srv.port, transport="http", user="bob", password="pw")
+        self.addCleanup(c.close)
+        c.open()
+        self.assertEqual(c.query("SELECT name FROM people WHERE id = 3")[2], [["Chlo\u00e9"]])
+
+
+class TlsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="hs2tls-")
+        d = cls.dir
+
+        def run(*args):
+            subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=test CA",
+            "-keyout", d + "/ca.key", "-out", d + "/ca.pem", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        for name, host in (("server", "localhost"), ("wrong", "wrong.example")):
+            run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + host,
+                "-keyout", "%s/%s.key" % (d, name), "-out", "%s/%s.csr" % (d, name))
+            with open("%s/%s.ext" % (d, name), "w") as f:
+                f.write("subjectAltName=DNS:%s\n" % host)
+            run("x509", "-req", "-in", "%s/%s.csr" % (d, name), "-CA", d + "/ca.pem", "-CAkey", d + "/ca.key",
+                "-CAcreateserial", "-days", "2", "-out", "%s/%s.pem" % (d, name), "-extfile", "%s/%s.ext" % (d, name))
+        cls.good = Servers.start("--tls-cert", d + "/server.pem", "--tls-key", d + "/server.key")
+        cls.wrong = Servers.start("--tls-cert", d + "/wrong.pem", "--tls-key", d + "/wrong.key")
+        cls.http = Servers.start("--transport", "http", "--tls-cert", d + "/server.pem",
+                                 "--tls-key", d + "/server.key")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_binary_over_tls(self):
+        c = Client(self.good.port, tls_ca=self.dir + "/ca.pem")
+        self.addCleanup(c.close)
+        c.open()
+        self.assertEqual(c.query("SELECT count(*) FROM people")[2], [[8]])
+
+    def test_wrong_host_name_is_refused(self):
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            connect_socket(self.wrong.port, self.dir + "/ca.pem")
+
+    def test_http_over_tls(self):
+        c = Client(self.http.port, transport="http", tls_ca=self.dir + "/ca.pem")
+        self.addCleanup(c.close)
+        c.open()
+        self.assertEqual(c.query("SELECT 1")[2], [[1]])
+
+
+class LifecycleTest(unittest.TestCase):
+    def test_sigterm_stops_cleanly(self):
+        s = ServerProcess()
+        c = Client(s.port)
+        c.open()
+        self.assertEqual(s.stop(), 0)
+        c.close()
+        s.proc.stdout.close()
+        s.proc.stderr.close()
+
+
+class CountingResult(unittest.TextTestResult):
+    pass
+
+
+if __name__ == "__main__":
+    runner = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult)
+    program = unittest.main(testRunner=runner, exit=False)
+    r = program.result
+    bad = len(r.failures) + len(r.errors) + len(r.unexpectedSuccesses)
+    print("%d passed, %d failed" % (r.testsRun - bad - len(r.skipped), bad))
+    sys.exit(1 if bad or r.testsRun == 0 else 0)
