@@ -349,6 +349,18 @@ class StatementTest(unittest.TestCase):
                          [["hive.exec.dynamic.partition=true"]])
         self.assertEqual(c.query("SELECT current_database()")[2], [["sales"]])
 
+    def test_statement_without_result_set(self):
+        c = self.client()
+        op = c.execute("USE default").operationHandle
+        self.assertEqual(c.status(op).operationState, T.TOperationState.FINISHED_STATE)
+        self.assertEqual(c.metadata(op).schema.columns, [])
+        f = c.fetch(op)
+        self.assertEqual(f.status.statusCode, 0)
+        self.assertEqual(decode_rowset(f.results), [])
+        bad = c.execute("SET hs2server.fault.stall=FetchResults:soon")
+        self.assertEqual(bad.status.statusCode, T.TStatusCode.ERROR_STATUS)
+        self.assertIn("Invalid fault", bad.status.errorMessage)
+
     def test_version(self):
         self.assertEqual(self.client().query("SELECT version()")[2],
                          [["3.1.3 r4df4d75bf1e16fe0af75aad0b4179c34c07fc975"]])
@@ -723,6 +735,24 @@ class TlsTest(unittest.TestCase):
         self.addCleanup(c.close)
         c.open()
         self.assertEqual(c.query("SELECT 1")[2], [[1]])
+
+
+class DataDirTest(unittest.TestCase):
+    def test_json_tables_and_views(self):
+        d = tempfile.mkdtemp(prefix="hs2data-")
+        self.addCleanup(shutil.rmtree, d, True)
+        with open(os.path.join(d, "extra.json"), "w") as f:
+            f.write('''{"database": "extra", "tables": [
+              {"name": "t", "columns": [["k", "int"], ["b", "binary"], ["v", "varchar(5)", "vee"]],
+               "rows": [[1, {"hex": "00ff"}, "x"], [2, {"base64": "AQI="}, null]]},
+              {"name": "w", "view": "SELECT k FROM t WHERE k > 1", "columns": [["k", "int"]]}]}''')
+        with ServerProcess("--data", d, "--no-builtin") as s:
+            c = Client(s.port)
+            self.addCleanup(c.close)
+            c.open()
+            self.assertEqual(c.query("SELECT * FROM extra.t")[2], [[1, b"\x00\xff", "x"], [2, b"\x01\x02", None]])
+            self.assertEqual(c.query("SELECT * FROM extra.w")[2], [[2]])
+            self.assertEqual(c.query("SHOW DATABASES")[2], [["default"], ["extra"]])
 
 
 class LifecycleTest(unittest.TestCase):

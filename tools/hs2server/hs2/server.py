@@ -312,7 +312,10 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         handler_cls = auth.SCHEMES.get(scheme.lower())
         if handler_cls is None:
             raise auth.AuthFailure("Unsupported authentication scheme %s" % scheme)
-        user = handler_cls(owner.options.credentials).authenticate(token.strip())
+        scheme_obj = handler_cls(owner.options.credentials)
+        user = scheme_obj.authenticate(token.strip())
+        # multi-step schemes (Negotiate) hand back their own reply headers
+        self.auth_headers = list(getattr(scheme_obj, "response_headers", ()))
         return user, owner.cookies.make(user)
 
     def do_POST(self):
@@ -337,7 +340,8 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
                 SafeBinaryProtocol(TMemoryBuffer(body)), self.conn)
         except Exception as e:
             reply, action = self.owner._exception(str(e)), None
-        extra = []
+        extra = list(getattr(self, "auth_headers", ()))
+        self.auth_headers = ()
         if cookie is not None:
             secure = "; Secure" if self.owner.tls is not None else ""
             extra.append(("Set-Cookie", "%s=%s; Max-Age=%d; HttpOnly%s"

@@ -11,6 +11,7 @@ import os
 import struct
 import threading
 import time
+import traceback
 import uuid
 
 from thrift.Thrift import TApplicationException, TMessageType, TType
@@ -136,7 +137,10 @@ class Session:
 
     def set_conf(self, key, value):
         if key.startswith("hs2server.fault."):
-            self.faults.set(key[len("hs2server.fault."):], value)
+            try:
+                self.faults.set(key[len("hs2server.fault."):], value)
+            except ValueError as e:
+                raise HiveError("Invalid fault %s=%s: %s" % (key, value, e)) from None
         self.conf[key] = value
 
 
@@ -229,6 +233,7 @@ class Service:
         self.sessions = {}
         self.lock = threading.Lock()
         self.blocks = SyntheticBlocks(self)
+        self.log = None
         self.methods = {name: getattr(self, "_" + name) for name in (
             "OpenSession", "CloseSession", "GetInfo", "ExecuteStatement", "GetTypeInfo",
             "GetCatalogs", "GetSchemas", "GetTables", "GetTableTypes", "GetColumns",
@@ -265,7 +270,19 @@ class Service:
         action = faults.action(name, counts)
         if action is not None and action[0] == "drop":
             return None, action
-        resp = fn(req, conn)
+        if self.log is not None:
+            self.log("%s %s %s" % (conn.peer, name, getattr(req, "statement", "") or ""))
+        try:
+            resp = fn(req, conn)
+        except Exception as e:
+            # A fault of the server itself: the client gets an exception
+            # reply and the connection stays usable.
+            traceback.print_exc()
+            oprot.writeMessageBegin(name, TMessageType.EXCEPTION, seqid)
+            TApplicationException(TApplicationException.INTERNAL_ERROR,
+                                  "%s: %s" % (type(e).__name__, e)).write(oprot)
+            oprot.writeMessageEnd()
+            return out.getvalue(), action
         oprot.writeMessageBegin(name, TMessageType.REPLY, seqid)
         if isinstance(resp, RawReply):
             oprot.writeMessageEnd()
@@ -629,8 +646,6 @@ class Service:
                 return T.TFetchResultsResp(status=self.ok(), hasMoreRows=False,
                                            results=self.rowset([("operation_log", ht.parse("string"), None)],
                                                                [], protocol, 0))
-            if not op.has_result_set:
-                raise HiveError("No result set associated with the operation")
             self._assert_finished(op)
             if req.orientation not in (0, 4):
                 raise HiveError("The fetch type %s is not supported for this resultset"
@@ -649,7 +664,8 @@ class Service:
             rows = op.result.rows[start:start + count]
             offset = start if op.metadata else 0
             return T.TFetchResultsResp(status=self.ok(), hasMoreRows=False,
-                                       results=self.rowset(op.result.columns, rows, protocol, offset))
+                                       results=self.rowset(op.result.columns or [], rows, protocol,
+                                                           offset))
         except HiveError as e:
             return T.TFetchResultsResp(status=self.error(e), hasMoreRows=False)
 
