@@ -144,7 +144,7 @@ private:
     bool isQuote(uint32_t ch) const noexcept;
     bool inSet(const KaStringW& set, uint32_t ch) const noexcept;
     void extendTo(KaTokenW& token) const noexcept;
-    void continueToken(KaTokenW& token, int mode) noexcept;
+    void continueToken(KaTokenW& token) noexcept;
     int matchSequence(KaTokenW& token, const uint16_t* words, size_t count, bool exact) noexcept;
     int split(KaArray& out, uint16_t separator, bool copies) noexcept;
     void reload() noexcept;

@@ -119,7 +119,7 @@ private:
     bool isAlnumAt(uint64_t at) const noexcept;
     void extendTo(KaToken& token) const noexcept;
     void startToken(KaToken& token, uint32_t kind) const noexcept;
-    void continueToken(KaToken& token, int mode) noexcept;
+    void continueToken(KaToken& token) noexcept;
     int matchSequence(KaToken& token, const char* words, bool exact) noexcept;
     int split(KaArray& out, char separator, bool copies) noexcept;
     void reload() noexcept;
