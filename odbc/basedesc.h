@@ -8,6 +8,7 @@
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
 #include "foundation/kaobject.h"
+#include "odbc/baseerr.h"
 
 class BaseConnection;
 class BaseDescriptor;
@@ -175,6 +176,24 @@ public:
     BaseDescriptor(BaseConnection* connection, Kind kind) noexcept;
     ~BaseDescriptor() override;
 
+    // ---- The descriptor ODBC functions, in slot order (3-8) -------------
+    // Each returns the ODBC return code, or -5 to be called once more.
+    // SQLCopyDesc is called on the target.
+    virtual int16_t copyDesc(BaseDescriptor* source) noexcept;
+    // 0: the descriptor may now be deleted.
+    virtual int16_t freeCheck() noexcept;
+    virtual int16_t getDescField(int16_t recNumber, int16_t field, void* value,
+                                 int32_t bufferLength, int32_t* stringLength) noexcept;
+    virtual int16_t getDescRec(int16_t recNumber, uint16_t* name, int16_t bufferLength,
+                               int16_t* nameLength, int16_t* type, int16_t* subType,
+                               int64_t* length, int16_t* precision, int16_t* scale,
+                               int16_t* nullable) noexcept;
+    virtual int16_t setDescField(int16_t recNumber, int16_t field, void* value,
+                                 int32_t bufferLength) noexcept;
+    virtual int16_t setDescRec(int16_t recNumber, int16_t type, int16_t subType, int64_t length,
+                               int16_t precision, int16_t scale, void* data,
+                               int64_t* stringLength, int64_t* indicator) noexcept;
+
     // Makes records 0 to n exist: surplus records are deleted, missing ones
     // made with their kind's defaults. 0, or 1 when memory ran out (the
     // records made so far stay).
@@ -189,6 +208,7 @@ public:
     }
 
     BaseConnection* connection;
+    BaseErrorList diagnostics{connection};
     uint16_t* arrayStatusPtr = nullptr;
     KaArray records;
     uint8_t autoAllocated = 1;
@@ -222,6 +242,15 @@ public:
 
     int64_t* bindOffsetPtr = nullptr;
     int64_t bindType = 0;  // SQL_BIND_BY_COLUMN, else the row size
+};
+
+// An application descriptor that the application allocated on a connection
+// (SQL_DESC_ALLOC_USER): it belongs to the connection and sits in its
+// descriptor list until it is freed.
+class BaseAXDWR : public BaseAXD {
+public:
+    explicit BaseAXDWR(BaseConnection* connection) noexcept;
+    ~BaseAXDWR() override;
 };
 
 class BaseIRD : public BaseDescriptor {

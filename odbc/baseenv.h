@@ -1,16 +1,71 @@
-// The environment handle object: its diagnostics, its connection handles and
-// the ODBC version the application asked for.
+// The environment handle object: its diagnostics, its connection handles,
+// the ODBC version the application asked for, and its share in the
+// process-wide state of all environments (their count and the table of 45
+// locks that connections of the process-table thread model use). Used by the
+// entry points, the connection handle and the physical connection.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/kalist.h"
+#include "foundation/kalock.h"
 #include "foundation/kaobject.h"
 #include "odbc/baseerr.h"
+
+class BaseConnection;
+class BaseStubConnection;
+
+// Entries of the process-wide lock table.
+constexpr int32_t kBaseLockTableSize = 45;
+
+// ODBC function numbers of the environment calls.
+constexpr uint16_t kBaseApiEndTran = 23;
+constexpr uint16_t kBaseApiGetEnvAttr = 1012;
+constexpr uint16_t kBaseApiSetEnvAttr = 1019;
+
+// Environment attributes the environment answers itself.
+constexpr int32_t kBaseEnvAttrOdbcVersion = 200;
+constexpr int32_t kBaseEnvAttrConnectionPooling = 201;
+constexpr int32_t kBaseEnvAttrOutputNts = 10001;
+constexpr int32_t kBaseEnvAttrOutputNtsOld = 1065;
+
+// Completion types of SQLEndTran.
+constexpr int16_t kBaseCommit = 0;
+constexpr int16_t kBaseRollback = 1;
 
 class BaseEnv : public KaObject {
 public:
     explicit BaseEnv(int32_t lockTableIndex) noexcept;
     ~BaseEnv() override;
+
+    // SQLGetEnvAttr: SQL_ATTR_ODBC_VERSION and SQL_ATTR_OUTPUT_NTS.
+    virtual int16_t getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
+                               int32_t* stringLength) noexcept;
+    // SQLSetEnvAttr: only SQL_ATTR_ODBC_VERSION has an effect.
+    virtual int16_t setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    // SQLEndTran on the environment: every physical connection of every
+    // connection handle, in list order.
+    virtual int16_t endTransaction(int16_t completionType) noexcept;
+    // 0 when the environment is usable.
+    virtual int16_t initCheck() noexcept;
+    // Makes a physical connection of the driver's class (*out, 0), or -1.
+    // Unless skipAcceptCheck is set the new connection's acceptNewConnection
+    // is asked and a refused connection is deleted. The driver's environment
+    // class supplies it; this one has no connection class and fails.
+    virtual int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept;
+
+    // Entry and exit of an environment call: the diagnostics list is emptied
+    // and made the thread's current list until leaveApi.
+    int16_t enterApi(uint16_t apiId) noexcept;
+    int16_t leaveApi(int16_t rc) noexcept;
+
+    // Called by the connection handle's constructor and destructor.
+    void addConnection(BaseStubConnection* connection) noexcept;
+    void removeConnection(BaseStubConnection* connection) noexcept;
+
+    // The lock-table entry of this environment's driver, or null while the
+    // table does not exist.
+    KaCriticalSection* driverLock() const noexcept;
 
     BaseErrorList diagnostics;
     int16_t connectionCount;
@@ -18,3 +73,18 @@ public:
     KaList connections;  // BaseStubConnection handles, in creation order
     int32_t odbc2Mode;   // 1 when SQL_ATTR_ODBC_VERSION is SQL_OV_ODBC2
 };
+
+// Guards the live-environment count (process slot 9) and the lock table
+// (process slot 10).
+KaCriticalSection& baseEnvLock() noexcept;
+// Guards the creation of the connection-pool manager.
+KaCriticalSection& basePoolManagerLock() noexcept;
+// The lock table while at least one environment lives, else null.
+KaCriticalSection* baseLockTable() noexcept;
+// Number of live environments.
+int64_t baseLiveEnvironments() noexcept;
+
+// The driver library's file name without directory and extension (the name
+// its message catalogue and setup library are named after) into out; false
+// when it does not fit or cannot be found (out is then empty).
+bool baseDriverBaseName(char* out, size_t size) noexcept;

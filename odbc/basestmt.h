@@ -7,7 +7,8 @@
 
 #include "convert/basecvt.h"
 #include "convert/icucache.h"
-#include "foundation/kaobject.h"
+#include "foundation/kalist.h"
+#include "odbc/baseerr.h"
 
 class BaseAXD;
 class BaseConnection;
@@ -17,10 +18,102 @@ class BaseIPDRecord;
 class BaseIRD;
 class KaErrorList;
 
-class BaseStatement : public KaObject {
+// The node links the statement into its connection's statement list.
+class BaseStatement : public KaNode {
 public:
     explicit BaseStatement(BaseConnection* connection) noexcept;
     ~BaseStatement() override;
+
+    // ---- The statement-level ODBC functions, in slot order (3-41) -------
+    // Each returns the ODBC return code, or -5 to be called once more with
+    // the same arguments; diagnostics go to the statement's list.
+    virtual int16_t bindCol(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
+                            int64_t* indicator) noexcept;
+    virtual int16_t bindParameter(uint16_t param, int16_t ioType, int16_t cType, int16_t sqlType,
+                                  uint64_t columnSize, int16_t digits, void* value,
+                                  int64_t bufferLength, int64_t* indicator) noexcept;
+    virtual int16_t bulkOperations(int16_t operation) noexcept;
+    virtual int16_t cancel() noexcept;
+    virtual int16_t closeCursorApi() noexcept;
+    virtual int16_t colAttribute(uint16_t column, uint16_t field, void* charValue,
+                                 int16_t bufferLength, int16_t* stringLength,
+                                 int64_t* numericValue) noexcept;
+    virtual int16_t columnPrivileges(const uint16_t* catalog, int16_t catalogLength,
+                                     const uint16_t* schema, int16_t schemaLength,
+                                     const uint16_t* table, int16_t tableLength,
+                                     const uint16_t* column, int16_t columnLength) noexcept;
+    virtual int16_t columns(const uint16_t* catalog, int16_t catalogLength,
+                            const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                            int16_t tableLength, const uint16_t* column,
+                            int16_t columnLength) noexcept;
+    virtual int16_t describeCol(uint16_t column, uint16_t* name, int16_t bufferLength,
+                                int16_t* nameLength, int16_t* dataType, uint64_t* columnSize,
+                                int16_t* digits, int16_t* nullable) noexcept;
+    virtual int16_t describeParam(uint16_t param, int16_t* dataType, uint64_t* size,
+                                  int16_t* digits, int16_t* nullable) noexcept;
+    virtual int16_t execDirect(const uint16_t* text, int32_t length) noexcept;
+    virtual int16_t execute() noexcept;
+    virtual int16_t extendedFetch(uint16_t fetchType, int64_t row, uint64_t* rowCount,
+                                  uint16_t* rowStatus) noexcept;
+    virtual int16_t fetchScroll(int16_t orientation, int64_t offset) noexcept;
+    virtual int16_t fetch() noexcept;
+    virtual int16_t foreignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength,
+                                const uint16_t* pkSchema, int16_t pkSchemaLength,
+                                const uint16_t* pkTable, int16_t pkTableLength,
+                                const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                const uint16_t* fkSchema, int16_t fkSchemaLength,
+                                const uint16_t* fkTable, int16_t fkTableLength) noexcept;
+    // Option 1 (SQL_DROP) also serves SQLFreeHandle: on success the
+    // statement is gone.
+    virtual int16_t freeStmt(uint16_t option) noexcept;
+    virtual int16_t getData(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
+                            int64_t* indicator) noexcept;
+    virtual int16_t getCursorName(uint16_t* name, int16_t bufferLength,
+                                  int16_t* nameLength) noexcept;
+    virtual int16_t getStmtAttr(int32_t attribute, void* value, int32_t bufferLength,
+                                int32_t* stringLength) noexcept;
+    virtual int16_t getTypeInfo(int16_t dataType) noexcept;
+    virtual int16_t moreResults() noexcept;
+    virtual int16_t numParams(int16_t* count) noexcept;
+    virtual int16_t numResultCols(int16_t* count) noexcept;
+    virtual int16_t paramData(void** value) noexcept;
+    virtual int16_t prepare(const uint16_t* text, int32_t length) noexcept;
+    virtual int16_t primaryKeys(const uint16_t* catalog, int16_t catalogLength,
+                                const uint16_t* schema, int16_t schemaLength,
+                                const uint16_t* table, int16_t tableLength) noexcept;
+    virtual int16_t procedureColumns(const uint16_t* catalog, int16_t catalogLength,
+                                     const uint16_t* schema, int16_t schemaLength,
+                                     const uint16_t* procedure, int16_t procedureLength,
+                                     const uint16_t* column, int16_t columnLength) noexcept;
+    virtual int16_t procedures(const uint16_t* catalog, int16_t catalogLength,
+                               const uint16_t* schema, int16_t schemaLength,
+                               const uint16_t* procedure, int16_t procedureLength) noexcept;
+    virtual int16_t putData(void* data, int64_t length) noexcept;
+    virtual int16_t rowCountApi(int64_t* count) noexcept;
+    virtual int16_t setCursorName(const uint16_t* name, int16_t length) noexcept;
+    virtual int16_t setPos(uint64_t row, uint16_t operation, uint16_t lockType) noexcept;
+    virtual int16_t setScrollOptions(uint16_t concurrency, int64_t keyset,
+                                     uint16_t rowset) noexcept;
+    virtual int16_t setStmtAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    virtual int16_t specialColumns(uint16_t identifierType, const uint16_t* catalog,
+                                   int16_t catalogLength, const uint16_t* schema,
+                                   int16_t schemaLength, const uint16_t* table,
+                                   int16_t tableLength, uint16_t scope,
+                                   uint16_t nullable) noexcept;
+    virtual int16_t statistics(const uint16_t* catalog, int16_t catalogLength,
+                               const uint16_t* schema, int16_t schemaLength,
+                               const uint16_t* table, int16_t tableLength, uint16_t unique,
+                               uint16_t reserved) noexcept;
+    virtual int16_t tablePrivileges(const uint16_t* catalog, int16_t catalogLength,
+                                    const uint16_t* schema, int16_t schemaLength,
+                                    const uint16_t* table, int16_t tableLength) noexcept;
+    virtual int16_t tables(const uint16_t* catalog, int16_t catalogLength,
+                           const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                           int16_t tableLength, const uint16_t* type,
+                           int16_t typeLength) noexcept;
+    // Slot 123: registers the new statement with its connection; 0, or
+    // non-zero when the statement must not be handed out.
+    virtual int16_t initStatement() noexcept;
 
     // Makes the implicit APD and ARD, the IPD and the IRD; 0, or 1 when
     // memory ran out.
@@ -57,6 +150,7 @@ public:
 
     KaIcuCache icuCache;
     BaseConnection* connection;
+    BaseErrorList diagnostics{connection};
     int64_t charCodePage;  // code page of SQL_C_CHAR data (statement attribute 1064)
 
     // Conversion work buffer: a value converted whole for delivery in pieces.
