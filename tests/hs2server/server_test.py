@@ -307,6 +307,19 @@ class StatementTest(unittest.TestCase):
         self.assertEqual(spark.query("SHOW TABLES IN global_temp")[2],
                          [["global_temp", "gv_people", True]])
 
+    def test_spark_temporary_views(self):
+        c = self.client("spark-3")
+        self.assertEqual(c.execute("CREATE TEMPORARY VIEW tv AS SELECT id FROM people WHERE id < 3").status.statusCode, 0)
+        self.assertEqual(c.query("SHOW TABLES IN sales")[2],
+                         [["sales", "customers", False], ["sales", "orders", False], ["", "tv", True]])
+        self.assertEqual(c.query("DESCRIBE tv")[2], [["id", "int", None]])
+        self.assertEqual(c.query("SELECT * FROM tv")[2], [[1], [2]])
+        other = self.client("spark-3")
+        self.assertEqual(other.execute("SELECT * FROM tv").status.errorCode, 0)
+        self.assertIn("Table or view not found: tv", other.execute("SELECT * FROM tv").status.errorMessage)
+        self.assertEqual(c.execute("DROP VIEW tv").status.statusCode, 0)
+        self.assertEqual(len(c.query("SHOW TABLES IN sales")[2]), 2)
+
     def test_describe(self):
         c = self.client()
         self.assertEqual(c.query("DESCRIBE sales.customers")[2],
@@ -455,6 +468,18 @@ class ProtocolTest(unittest.TestCase):
                 self.assertEqual(status, want)
                 if want == 3:
                     self.assertEqual(payload, b"Error validating the login")
+
+    def test_sasl_plain_payload_forms(self):
+        cases = [(b"alice\0secret", 5), (b"boss\0alice\0secret", 5), (b"\0\0secret", 3),
+                 (b"\0alice\0", 3), (b"alice", 3), (b"a\0b\0c\0d", 3)]
+        for payload, want in cases:
+            with self.subTest(payload=payload):
+                sock = connect_socket(self.srv.port)
+                self.addCleanup(sock.close)
+                sock.sendall(sasl_message(1, b"PLAIN") + sasl_message(5, payload))
+                status, length = struct.unpack(">BI", recv_exact(sock, 5))
+                recv_exact(sock, length)
+                self.assertEqual(status, want)
 
     def test_sasl_refusals(self):
         sock = connect_socket(self.srv.port)

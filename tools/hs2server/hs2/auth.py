@@ -46,18 +46,24 @@ class PlainMechanism:
         self.user = None
 
     def step(self, payload):
-        """Returns (done, challenge); raises AuthFailure."""
+        """Returns (done, challenge); raises AuthFailure. The password is
+        checked for the authentication id; the session then runs as the
+        authorisation id when one is given (impersonation)."""
         parts = payload.split(b"\0")
-        if len(parts) != 3:
+        if len(parts) not in (2, 3):
             raise AuthFailure("Invalid message format")
         try:
-            user = parts[1].decode("utf-8")
-            password = parts[2].decode("utf-8")
+            parts = [p.decode("utf-8") for p in parts]
         except UnicodeDecodeError:
             raise AuthFailure(LOGIN_ERROR) from None
+        authz = parts[0] if len(parts) == 3 else ""
+        user, password = parts[-2], parts[-1]
         if not user:
             raise AuthFailure("No user name provided")
-        self.user = self.credentials.check(user, password)
+        if not password:
+            raise AuthFailure("No password provided")
+        self.credentials.check(user, password)
+        self.user = authz or user
         return True, b""
 
 

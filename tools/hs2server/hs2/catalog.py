@@ -51,9 +51,12 @@ class Table:
         self.synthetic = synthetic
         self.create_time = int(time.time())
 
+    # Set for a session's temporary view, whose SQLite name carries the session.
+    physical_name = None
+
     @property
     def physical(self):
-        return '"%s.%s"' % (self.db, self.name)
+        return self.physical_name or '"%s.%s"' % (self.db, self.name)
 
     @property
     def is_view(self):
@@ -151,10 +154,11 @@ class Catalog:
                 self.insert_rows(table, rows)
             self.tables[key] = table
 
-    def add_view(self, table, sqlite_select):
+    def add_view(self, table, sqlite_select, register=True):
         with self.lock:
             self.db.execute("CREATE VIEW %s AS %s" % (table.physical, sqlite_select))
-            self.tables[(table.db, table.name)] = table
+            if register:
+                self.tables[(table.db, table.name)] = table
 
     def insert_rows(self, table, rows):
         if not rows:
@@ -170,7 +174,8 @@ class Catalog:
             if table.synthetic is None:
                 kind = "VIEW" if table.is_view else "TABLE"
                 self.db.execute("DROP %s IF EXISTS %s" % (kind, table.physical))
-            self.tables.pop((table.db, table.name), None)
+            if self.tables.get((table.db, table.name)) is table:
+                del self.tables[(table.db, table.name)]
 
     # -- loading -----------------------------------------------------------
     def load(self, spec, translate_view=None):

@@ -134,6 +134,7 @@ class Session:
         self.faults = faults
         self.counts = {}
         self.operations = {}
+        self.temp_views = {}
 
     def set_conf(self, key, value):
         if key.startswith("hs2server.fault."):
@@ -368,6 +369,9 @@ class Service:
                     if value not in self.catalog.databases:
                         raise self.front.errors.database_not_found(value)
                     session.database = value
+                elif key == "hive.server2.proxy.user":
+                    session.user = value
+                    session.set_conf(key, value)
                 elif key.startswith("set:hiveconf:") or key.startswith("set:hivevar:"):
                     session.set_conf(key.split(":", 2)[2], value)
                 else:
@@ -391,6 +395,9 @@ class Service:
             return self.T.TCloseSessionResp(status=self.error(e))
         with self.lock:
             self.sessions.pop(s.guid, None)
+        with self.catalog.lock:
+            for view in s.temp_views.values():
+                self.catalog.drop_table(view)
         return self.T.TCloseSessionResp(status=self.ok())
 
     def _GetInfo(self, req, conn):

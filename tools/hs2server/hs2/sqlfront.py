@@ -293,9 +293,17 @@ class Frontend:
             return first, self._name(toks, i + 2), i + 3
         return session.database, first, i + 1
 
+    def _lookup(self, session, db, name, qualified):
+        """A session's temporary view hides a table of the same unqualified name."""
+        if not qualified:
+            temp = getattr(session, "temp_views", {}).get(name)
+            if temp is not None:
+                return temp
+        return self.catalog.get_table(db, name)
+
     def _table_at(self, session, toks, i):
         db, name, j = self._qualified(session, toks, i)
-        table = self.catalog.get_table(db, name)
+        table = self._lookup(session, db, name, j == i + 3)
         if table is None:
             shown = name if db == session.database else "%s.%s" % (db, name)
             raise self.errors.table_not_found(shown, toks[i].line, toks[i].col)
@@ -335,10 +343,12 @@ class Frontend:
                       if (pattern is None or pattern.match(t.name))
                       and (not t1.is_kw("views") or t.is_view)]
             if self.identity.is_spark:
+                temps = [t for n, t in sorted(session.temp_views.items())
+                         if pattern is None or pattern.match(n)]
                 return Result([("database", ht.parse("string"), None),
                                ("tableName", ht.parse("string"), None),
                                ("isTemporary", ht.parse("boolean"), None)],
-                              [(t.db, t.name, 1 if t.temporary else 0) for t in tables])
+                              [(t.db, t.name, 1 if t.temporary else 0) for t in tables + temps])
             return string_result(["tab_name"], [(t.name,) for t in tables])
         if t1.is_kw("columns"):
             i = 3 if toks[2].is_kw("in", "from") else 2
@@ -401,6 +411,8 @@ class Frontend:
         if if_not:
             i += 3
         db, name, i = self._qualified(session, toks, i)
+        if temporary and kind.is_kw("view") and self.identity.is_spark:
+            return self._temp_view(session, sql, toks, name, i)
         if db not in self.catalog.databases:
             raise self.errors.database_not_found(db)
         if self.catalog.get_table(db, name) is not None:
@@ -454,6 +466,23 @@ class Frontend:
         self.catalog.add_table(table)
         return Result()
 
+    def _temp_view(self, session, sql, toks, name, i):
+        """Spark's session-local temporary view: listed by SHOW TABLES under the
+        database "" and found by its bare name."""
+        if not toks[i].is_kw("as"):
+            raise self.errors.parse(toks[i].line, toks[i].col, near(toks, i))
+        select_sql = sql[toks[i + 1].start:]
+        res = self.query(session, select_sql, self.lexer.tokens(select_sql))
+        cols = [Column(n.split(".")[-1].lower(), t, None) for n, t, _ in res.columns]
+        old = session.temp_views.pop(name, None)
+        if old is not None:
+            self.catalog.drop_table(old)
+        table = Table("", name, cols, "VIRTUAL_VIEW", view_text=select_sql, temporary=True)
+        table.physical_name = sqlite_ident("tmp.%s.%s" % (session.guid.hex(), name))
+        self.catalog.add_view(table, self.translate_view(select_sql, session.database, session), False)
+        session.temp_views[name] = table
+        return Result()
+
     def drop(self, session, toks):
         kind = toks[1]
         i = 2
@@ -470,8 +499,10 @@ class Frontend:
             return Result()
         if not kind.is_kw("table", "view"):
             raise self.errors.parse(kind.line, kind.col, near(toks, 1))
-        db, name, _ = self._qualified(session, toks, i)
-        table = self.catalog.get_table(db, name)
+        db, name, j = self._qualified(session, toks, i)
+        table = self._lookup(session, db, name, j == i + 3)
+        if table is not None and table.db == "" and table.temporary:
+            session.temp_views.pop(name, None)
         if table is None:
             if if_exists:
                 return Result()
@@ -521,7 +552,7 @@ class Frontend:
             select = "VALUES " + ", ".join(rows)
         else:
             sub = sql[toks[i].start:]
-            select = self.translate_view(sub, session.database)
+            select = self.translate_view(sub, session.database, session)
         cols = ", ".join(sqlite_ident(c.name) for c in target)
         try:
             if overwrite:
@@ -544,9 +575,10 @@ class Frontend:
         raise self.errors.parse(toks[-1].line, toks[-1].col, ["'<EOF>'"] * 3)
 
     # -- queries ---------------------------------------------------------------
-    def translate_view(self, sql, database):
+    def translate_view(self, sql, database, session=None):
+        """SQLite text of a HiveQL query, resolved against database."""
         class _S:
-            pass
+            temp_views = getattr(session, "temp_views", {})
         s = _S()
         s.database = database
         toks = self.lexer.tokens(sql)
@@ -658,7 +690,7 @@ class Frontend:
             return nxt
         else:
             db, name, nxt = session.database, first.value, k + 1
-        table = self.catalog.get_table(db, name)
+        table = self._lookup(session, db, name, nxt == k + 3)
         if table is None:
             shown = name if nxt == k + 1 else "%s.%s" % (db, name)
             raise self.errors.table_not_found(shown, first.line, first.col)
