@@ -16,6 +16,8 @@
 #include "sql/kascannea.h"
 #include "transport/kamembuf.h"
 
+class KaError;
+
 // dsnDriverMode values.
 constexpr int32_t KA_DSN_DRIVER_NONE = 1;
 constexpr int32_t KA_DSN_FIRST = 2;
@@ -36,6 +38,8 @@ public:
     int resize(size_t n) noexcept;
     void set(size_t index) noexcept;      // ignored beyond count
     bool test(size_t index) const noexcept;
+    // The bits after index move down by one.
+    void removeAt(size_t index) noexcept;
     size_t countClear() const noexcept;
 };
 
@@ -122,8 +126,11 @@ public:
     int buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept;
 
 private:
+    bool atSeparator() noexcept;
     int parseAttribute(const uint8_t* key) noexcept;
+    int store(const uint8_t* key, const uint16_t* value, size_t valueLength) noexcept;
     void syntaxError() noexcept;
+    KaError* postBothNames(const uint16_t* name1, const uint16_t* name2) noexcept;
     size_t find(const uint16_t* name, size_t count) const noexcept;
     void markUsed(size_t index) noexcept;
     int storeValue(size_t index, const uint16_t* key, size_t keyLength, AttributeObject* value) noexcept;
@@ -175,6 +182,7 @@ public:
     int build(KaString& out, char outSeparator) noexcept;
 
 private:
+    bool atSeparator() noexcept;
     int parseAttribute() noexcept;
     void syntaxError() noexcept;
     size_t find(const char* name, size_t count) const noexcept;
