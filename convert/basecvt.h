@@ -4,6 +4,7 @@
 // reads. Used by fetch and SQLGetData, the catalog rows and the parameter
 // conversion.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/number.h"

@@ -1,0 +1,582 @@
+// SQL-to-C conversion into character buffers: text copies between code
+// pages with the long-data pieces of SQLGetData, decimal and floating-point
+// text, hexadecimal text of binary data, date and time text and GUID text.
+#include "convert/convchar.h"
+
+#include <cstring>
+
+#include "convert/datetime.h"
+#include "convert/number.h"
+#include "convert/textcvt.h"
+#include "kamessages.h"
+#include "odbc/baseerr.h"
+#include "odbc/basestring.h"
+#include "odbc/basestmt.h"
+
+namespace {
+
+enum class Path { None, Text, Decimal, Float, Hex, DateTime, Guid };
+
+// Hexadecimal text of a code page without ASCII digits is built in chunks.
+constexpr int64_t kHexChunk = 256;
+// Terminators are at most this wide.
+constexpr int64_t kMaxTermWidth = 3;
+// Characters of GUID text.
+constexpr int64_t kGuidChars = kBaseGuidTextLength;
+// Minimum buffer of date, time and timestamp text, in characters.
+constexpr int64_t kDateChars = 11;
+constexpr int64_t kTimeChars = 9;
+constexpr int64_t kTimestampChars = 20;
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+int64_t absCp(int64_t cp) noexcept
+{
+    return cp < 0 ? -cp : cp;
+}
+
+// Bytes of one character unit of ASCII text written in cp.
+int64_t unitBytes(int64_t cp) noexcept
+{
+    if (baseIsUtf16CodePage(cp))
+        return 2;
+    if (baseIsUtf32CodePage(cp))
+        return 4;
+    return 1;
+}
+
+bool isBigEndian(int64_t cp) noexcept
+{
+    return cp == kCpUtf16BE || cp == kCpUtf32BE;
+}
+
+// One ASCII character as a unit of cp at out (unitBytes(cp) bytes).
+void putUnit(uint8_t* out, char c, int64_t cp, int64_t unit) noexcept
+{
+    if (unit == 1) {
+        out[0] = static_cast<uint8_t>(c);
+        return;
+    }
+    std::memset(out, 0, static_cast<size_t>(unit));
+    out[isBigEndian(cp) ? unit - 1 : 0] = static_cast<uint8_t>(c);
+}
+
+uint32_t getUnit(const uint8_t* in, int64_t cp, int64_t unit) noexcept
+{
+    if (unit == 1)
+        return in[0];
+    uint32_t v = 0;
+    if (isBigEndian(cp)) {
+        for (int64_t i = 0; i < unit; ++i)
+            v = (v << 8) | in[i];
+    } else {
+        for (int64_t i = unit - 1; i >= 0; --i)
+            v = (v << 8) | in[i];
+    }
+    return v;
+}
+
+Path pathOfSqlType(int16_t sqlType, const BaseConvertSettings& settings) noexcept
+{
+    switch (sqlType) {
+    case kBaseSqlChar:
+    case kBaseSqlVarChar:
+    case kBaseSqlLongVarChar:
+    case kBaseSqlWChar:
+    case kBaseSqlWVarChar:
+    case kBaseSqlWLongVarChar:
+        return Path::Text;
+    case kBaseSqlGraphic:
+    case kBaseSqlVarGraphic:
+    case kBaseSqlLongVarGraphic:
+        return settings.graphicAsChar ? Path::Text : Path::None;
+    case kBaseSqlNumeric:
+    case kBaseSqlDecimal:
+    case kBaseSqlInteger:
+    case kBaseSqlSmallInt:
+    case kBaseSqlBigInt:
+    case kBaseSqlTinyInt:
+    case kBaseSqlBit:
+        return Path::Decimal;
+    case kBaseSqlFloat:
+    case kBaseSqlReal:
+    case kBaseSqlDouble:
+        return Path::Float;
+    case kBaseSqlBinary:
+    case kBaseSqlVarBinary:
+    case kBaseSqlLongVarBinary:
+        return Path::Hex;
+    case kBaseSqlTypeDate:
+    case kBaseSqlTypeTime:
+    case kBaseSqlTypeTimestamp:
+        return Path::DateTime;
+    case kBaseSqlGuid:
+        return Path::Guid;
+    default:
+        return sqlType >= kBaseSqlIntervalYear && sqlType <= kBaseSqlIntervalMinuteToSecond
+                   ? Path::Text
+                   : Path::None;
+    }
+}
+
+// The path a value of `kind` takes when its column's type does not fit it.
+Path pathOfKind(int32_t kind) noexcept
+{
+    if (kind == kBaseKindText)
+        return Path::Text;
+    if (kind == kBaseKindBinary)
+        return Path::Hex;
+    if (kind >= kBaseKindBit && kind <= kBaseKindDecimal)
+        return Path::Decimal;
+    if (kind == kBaseKindReal || kind == kBaseKindDouble)
+        return Path::Float;
+    if ((kind >= kBaseKindDate && kind <= kBaseKindTimestamp) || kind == kBaseKindTimeFraction)
+        return Path::DateTime;
+    if (kind == kBaseKindGuid)
+        return Path::Guid;
+    return Path::None;
+}
+
+bool isNumberKind(int32_t kind) noexcept
+{
+    return kind >= kBaseKindBit && kind <= kBaseKindDouble;
+}
+
+bool pathTakes(Path path, int32_t kind) noexcept
+{
+    switch (path) {
+    case Path::Text:
+        return kind == kBaseKindText;
+    case Path::Decimal:
+    case Path::Float:
+        return kind == kBaseKindText || isNumberKind(kind);
+    case Path::Hex:
+        return true;
+    case Path::DateTime:
+        return kind == kBaseKindText || isNumberKind(kind) ||
+               (kind >= kBaseKindDate && kind <= kBaseKindTimestamp) ||
+               kind == kBaseKindTimeFraction;
+    case Path::Guid:
+        return kind == kBaseKindText || kind == kBaseKindGuid;
+    case Path::None:
+        return false;
+    }
+    return false;
+}
+
+struct Target {
+    int64_t cp;
+    int32_t term;      // terminator bytes
+    int64_t unit;      // bytes of one character unit
+    int64_t available; // buffer length less the terminator
+};
+
+Target targetOf(const BaseStatement* stmt, int16_t cType, const BaseConvertSettings& settings,
+                const BaseOutString* out) noexcept
+{
+    Target t;
+    t.cp = baseTextTargetCodePage(stmt, cType, settings);
+    t.term = baseTextTargetTermWidth(cType, settings);
+    t.unit = unitBytes(absCp(t.cp));
+    t.available = out->bufferLength - t.term;
+    if (t.available < 0)
+        t.available = 0;
+    return t;
+}
+
+// Completion of the number and date texts: length, terminator, 01004.
+void complete(BaseOutString* out, const Target& t, int64_t written, int64_t reported) noexcept
+{
+    baseReportLength(out, reported);
+    if (out->buffer == nullptr)
+        return;
+    if (out->bufferLength > 0 && t.term > 0) {
+        int64_t width = t.term < kMaxTermWidth ? t.term : kMaxTermWidth;
+        int64_t at = written;
+        if (at + width > out->bufferLength)
+            at = out->bufferLength - width;
+        if (at < 0) {
+            at = 0;
+            width = out->bufferLength;
+        }
+        std::memset(static_cast<uint8_t*>(out->buffer) + at, 0, static_cast<size_t>(width));
+    }
+    if (t.available < reported)
+        basePostWarning(kBaseIdxTruncated);
+}
+
+// Where number and date text goes: the buffer, or scratch room when the
+// caller wants only the length.
+struct Room {
+    uint8_t* data;
+    int64_t size;
+    bool scratch;
+};
+
+Room roomOf(BaseOutString* out, const Target& t, uint8_t* scratch) noexcept
+{
+    if (out->buffer == nullptr)
+        return {scratch, kBaseTextScratch, true};
+    return {static_cast<uint8_t*>(out->buffer), t.available, false};
+}
+
+// Steps 3 and 4: decimal and floating-point text.
+int16_t writeNumberText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t scale,
+                        int16_t cType, BaseOutString* out, const void* src, int64_t srcLength,
+                        int32_t srcKind, int64_t srcCodePage, int64_t limitChars,
+                        bool trimZeros) noexcept
+{
+    const Target t = targetOf(stmt, cType, settings, out);
+    uint8_t scratch[kBaseTextScratch];
+    Room room = roomOf(out, t, scratch);
+    int64_t maxLength = room.size;
+    const int64_t limit = limitChars * t.unit;
+    const bool limited = limit > 0 && limit <= maxLength;
+    if (limited)
+        maxLength = limit;
+    int64_t produced = 0;
+    if (baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, kBaseKindText, t.cp,
+                           room.data, &produced, maxLength, scale, kBaseTruncSilent,
+                           baseFetchFlags(settings)) != 0)
+        return 1;
+    if (limited && produced > limit)
+        produced = limit;
+    int64_t written = produced < maxLength ? produced : maxLength;
+    if (trimZeros && produced <= maxLength) {
+        produced = baseRemoveTrailingZeros(room.data, produced, t.cp);
+        written = produced;
+    }
+    if (room.scratch) {
+        baseReportLength(out, produced);
+        return 0;
+    }
+    complete(out, t, written, produced);
+    return 0;
+}
+
+// Step 7: date and time text.
+int16_t writeDateTimeText(BaseStatement* stmt, const BaseConvertSettings& settings,
+                          int16_t sqlType, int16_t scale, int16_t cType, BaseOutString* out,
+                          const void* src, int64_t srcLength, int32_t srcKind,
+                          int64_t srcCodePage) noexcept
+{
+    const Target t = targetOf(stmt, cType, settings, out);
+    int32_t columnKind = sqlType == kBaseSqlTypeDate   ? kBaseKindDate
+                         : sqlType == kBaseSqlTypeTime ? kBaseKindTime
+                         : sqlType == kBaseSqlTypeTimestamp
+                             ? kBaseKindTimestamp
+                             : (srcKind == kBaseKindTimeFraction ? kBaseKindTime : srcKind);
+    int64_t minChars = columnKind == kBaseKindDate   ? kDateChars
+                       : columnKind == kBaseKindTime ? kTimeChars
+                                                     : kTimestampChars;
+    int64_t charBytes = t.term > 0 ? t.term : t.unit;
+    if (out->buffer != nullptr && out->bufferLength < minChars * charBytes) {
+        basePostErrorMsg(kBaseIdxOutOfRange, MSG_VALUE_DOES_NOT_FIT);
+        return 1;
+    }
+    if (srcKind == kBaseKindText)
+        return baseCopyCharacterData(stmt, settings, cType, out, src, srcLength, srcCodePage);
+
+    alignas(8) uint8_t value[kBaseTimestampSize];
+    const void* from = src;
+    int64_t fromLength = srcLength;
+    int32_t fromKind = srcKind;
+    bool direct = false;
+    if (columnKind == kBaseKindDate)
+        direct = srcKind == kBaseKindDate || srcKind == kBaseKindTimestamp;
+    else if (columnKind == kBaseKindTime)
+        direct = srcKind == kBaseKindTime || srcKind == kBaseKindTimestamp ||
+                 srcKind == kBaseKindTimeFraction;
+    else if (columnKind == kBaseKindTimestamp)
+        direct = srcKind == kBaseKindTimestamp;
+    if (!direct) {
+        if (baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, columnKind, 0, value,
+                               &fromLength, 0, scale, kBaseTruncWarn,
+                               baseFetchFlags(settings)) != 0)
+            return 1;
+        from = value;
+        fromKind = columnKind;
+    }
+    uint8_t scratch[kBaseTextScratch];
+    Room room = roomOf(out, t, scratch);
+    int64_t produced = 0;
+    if (baseConvertToChar(stmt, fromKind, 0, from, fromLength, kBaseKindText, t.cp, room.data,
+                          &produced, room.size, scale, kBaseTruncSilent,
+                          settings.leapSecond ? 61 : 59, settings.negativeYears,
+                          baseFetchFlags(settings)) != 0)
+        return 1;
+    if (room.scratch) {
+        baseReportLength(out, produced);
+        return 0;
+    }
+    complete(out, t, produced < room.size ? produced : room.size, produced);
+    return 0;
+}
+
+// Writes n ASCII characters as text of the target code page; returns the
+// bytes written, or -1 after a posted conversion failure.
+int64_t putAscii(BaseStatement* stmt, const Target& t, const char* text, int64_t n,
+                 uint8_t* out) noexcept
+{
+    if (t.cp < 0) {
+        int64_t produced = 0;
+        int32_t truncated = 0;
+        if (stmt->convertText(kCpUtf8, text, n, t.cp, out, n, &produced, &truncated, 0) != 0)
+            return -1;
+        return produced;
+    }
+    if (t.unit == 1) {
+        std::memcpy(out, text, static_cast<size_t>(n));
+        return n;
+    }
+    for (int64_t i = 0; i < n; ++i)
+        putUnit(out + i * t.unit, text[i], t.cp, t.unit);
+    return n * t.unit;
+}
+
+// Step 8: GUID text.
+int16_t writeGuidText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t cType,
+                      BaseOutString* out, const void* src, int64_t srcLength) noexcept
+{
+    const Target t = targetOf(stmt, cType, settings, out);
+    if (srcLength < kBaseGuidSize) {
+        basePostError(kBaseIdxOutOfRange);
+        return 1;
+    }
+    const int64_t bytes = kGuidChars * t.unit;
+    if (out->buffer != nullptr && out->bufferLength < bytes + t.term) {
+        if (settings.odbc2)
+            basePostWarning(kBaseIdxTruncated);
+        else
+            basePostError(kBaseIdxRightTruncation);
+        return 1;
+    }
+    BaseGuid guid;
+    std::memcpy(&guid, src, sizeof guid);
+    char text[kGuidChars + 1];
+    if (baseFormatGuid(&guid, text) != 0)
+        return 1;
+    int64_t written = bytes;
+    if (out->buffer != nullptr) {
+        written = putAscii(stmt, t, text, kGuidChars, static_cast<uint8_t*>(out->buffer));
+        if (written < 0)
+            return 1;
+        std::memset(static_cast<uint8_t*>(out->buffer) + written, 0, static_cast<size_t>(t.term));
+    }
+    baseReportLength(out, written);
+    return 0;
+}
+
+}  // namespace
+
+int32_t baseTextTargetTermWidth(int16_t cType, const BaseConvertSettings& settings) noexcept
+{
+    if (cType == kBaseCChar)
+        return settings.narrowTermWidth;
+    if (cType == kBaseCWChar)
+        return settings.wideTermWidth;
+    return 0;
+}
+
+int64_t baseTextTargetCodePage(const BaseStatement* stmt, int16_t cType,
+                               const BaseConvertSettings& settings) noexcept
+{
+    if (cType == kBaseCChar || cType == kBaseCCharNoTerm)
+        return stmt->charCodePage;
+    return settings.wideCodePage;
+}
+
+int16_t baseCopyCharacterData(BaseStatement* stmt, const BaseConvertSettings& settings,
+                              int16_t cType, BaseOutString* out, const void* src,
+                              int64_t srcLength, int64_t srcCodePage) noexcept
+{
+    const Target t = targetOf(stmt, cType, settings, out);
+    const bool terminate = t.term > 0;
+    if (srcCodePage == 0)
+        srcCodePage = kCpUtf8;  // text without a code page is the driver's own UTF-8
+
+    if (absCp(srcCodePage) == t.cp) {
+        int64_t offset = stmt->getDataReturned;
+        if (offset < 0 || offset > srcLength)
+            offset = srcLength;
+        bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, srcLength - offset,
+                                terminate, t.term);
+        stmt->pieceLengthOverride = cut && out->bufferLength > t.term ? t.available : 0;
+        return 0;
+    }
+
+    if (stmt->convertedLength < 0) {
+        int64_t maxBytes = 4;
+        stmt->charConversionContext()->getCharSizes(t.cp, &maxBytes, nullptr);
+        if (maxBytes < 1)
+            maxBytes = 4;
+        int64_t chars = baseIsUtf16CodePage(absCp(srcCodePage)) ? srcLength / 2 : srcLength;
+        if (chars > (INT64_MAX - kMaxTermWidth) / 8) {
+            basePostError(kBaseIdxOutOfRange);
+            return 1;
+        }
+        const int64_t room = chars * maxBytes + t.term;
+        if (out->buffer != nullptr && out->bufferLength >= room && stmt->getDataReturned == 0) {
+            int64_t produced = 0;
+            int32_t truncated = 0;
+            if (stmt->convertText(srcCodePage, src, srcLength, t.cp, out->buffer,
+                                  out->bufferLength - t.term, &produced, &truncated, 0) != 0)
+                return 1;
+            if (truncated == 0) {
+                std::memset(static_cast<uint8_t*>(out->buffer) + produced, 0,
+                            static_cast<size_t>(t.term));
+                baseReportLength(out, produced);
+                stmt->pieceLengthOverride = 0;
+                return 0;
+            }
+        }
+        // Converted once, served in pieces from the statement's buffer.
+        int64_t size = room > 0 ? room : 1;
+        for (int attempt = 0;; ++attempt) {
+            uint8_t* buffer = stmt->growConvertBuffer(size);
+            if (buffer == nullptr)
+                return 1;
+            int64_t produced = 0;
+            int32_t truncated = 0;
+            if (stmt->convertText(srcCodePage, src, srcLength, t.cp, buffer, size, &produced,
+                                  &truncated, 0) != 0)
+                return 1;
+            if (truncated == 0) {
+                stmt->convertedLength = produced;
+                break;
+            }
+            if (attempt == 1 || size > INT64_MAX / 2) {
+                basePostError(kBaseIdxGeneralError);
+                return 1;
+            }
+            size *= 2;
+        }
+    }
+    int64_t offset = stmt->getDataReturned;
+    if (offset < 0 || offset > stmt->convertedLength)
+        offset = stmt->convertedLength;
+    bool cut = out->putText(stmt->convertBuffer + offset, stmt->convertedLength - offset,
+                            terminate, t.term);
+    stmt->pieceLengthOverride = cut && out->bufferLength > t.term ? t.available : 0;
+    return 0;
+}
+
+int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t cType,
+                         BaseOutString* out, const void* src, int64_t srcLength) noexcept
+{
+    const Target t = targetOf(stmt, cType, settings, out);
+    int64_t offset = stmt->getDataReturned;
+    if (offset < 0 || offset > srcLength)
+        offset = srcLength;
+    const int64_t remaining = srcLength - offset;
+    const int64_t perByte = 2 * t.unit;
+    if (remaining > INT64_MAX / perByte) {
+        basePostError(kBaseIdxOutOfRange);
+        return 1;
+    }
+    const int64_t full = remaining * perByte;
+    baseReportLength(out, full);
+    stmt->pieceLengthOverride = 0;
+    if (out->buffer == nullptr)
+        return 0;
+    auto* dst = static_cast<uint8_t*>(out->buffer);
+    if (out->bufferLength < t.term) {
+        if (out->bufferLength > 0)
+            std::memset(dst, 0, static_cast<size_t>(out->bufferLength));
+        if (full + t.term != 0)
+            basePostWarning(kBaseIdxTruncated);
+        return 0;
+    }
+    int64_t count = t.available / perByte;
+    if (count > remaining)
+        count = remaining;
+    const uint8_t* from = static_cast<const uint8_t*>(src) + offset;
+    int64_t written = 0;
+    char chunk[2 * kHexChunk];
+    for (int64_t done = 0; done < count;) {
+        int64_t n = count - done < kHexChunk ? count - done : kHexChunk;
+        for (int64_t i = 0; i < n; ++i) {
+            chunk[2 * i] = kHexDigits[from[done + i] >> 4];
+            chunk[2 * i + 1] = kHexDigits[from[done + i] & 0xF];
+        }
+        int64_t w = putAscii(stmt, t, chunk, 2 * n, dst + written);
+        if (w < 0)
+            return 1;
+        written += w;
+        done += n;
+    }
+    std::memset(dst + written, 0, static_cast<size_t>(t.term));
+    if (count < remaining) {
+        stmt->pieceLengthOverride = count;
+        basePostWarning(kBaseIdxTruncated);
+    }
+    return 0;
+}
+
+int64_t baseRemoveTrailingZeros(const void* text, int64_t length, int64_t codePage) noexcept
+{
+    const auto* p = static_cast<const uint8_t*>(text);
+    const int64_t unit = codePage < 0 ? 1 : unitBytes(codePage);
+    const int64_t n = length / unit;
+    int64_t i = n - 1;
+    int64_t zeros = 0;
+    while (i >= 0 && getUnit(p + i * unit, codePage, unit) == '0') {
+        ++zeros;
+        --i;
+    }
+    if (zeros == 0)
+        return length;
+    bool nonZero = false;
+    while (i >= 0) {
+        uint32_t c = getUnit(p + i * unit, codePage, unit);
+        if (c == '.') {
+            int64_t remove = nonZero ? zeros : zeros + 1;
+            return (n - remove) * unit;
+        }
+        if (c < '0' || c > '9')
+            return length;
+        nonZero = nonZero || c != '0';
+        --i;
+    }
+    return length;
+}
+
+int16_t baseConvertToCharacter(BaseStatement* stmt, const BaseConvertSettings& settings,
+                               int16_t sqlType, int64_t size, int16_t scale, int16_t cType,
+                               BaseOutString* out, const void* src, int64_t srcLength,
+                               int32_t srcKind, int64_t srcCodePage) noexcept
+{
+    Path path = pathOfSqlType(sqlType, settings);
+    if (!pathTakes(path, srcKind))
+        path = pathOfKind(srcKind);
+    const bool trim = (settings.workarounds & kBaseWaTrimTrailingZeros) != 0;
+    switch (path) {
+    case Path::Text:
+        return baseCopyCharacterData(stmt, settings, cType, out, src, srcLength, srcCodePage);
+    case Path::Decimal:
+        return writeNumberText(stmt, settings, scale, cType, out, src, srcLength, srcKind,
+                               srcCodePage, 0,
+                               trim && (sqlType == kBaseSqlNumeric || sqlType == kBaseSqlDecimal));
+    case Path::Float: {
+        bool real = sqlType == kBaseSqlReal || (sqlType != kBaseSqlFloat &&
+                                                sqlType != kBaseSqlDouble &&
+                                                srcKind == kBaseKindReal);
+        return writeNumberText(stmt, settings, scale, cType, out, src, srcLength, srcKind,
+                               srcCodePage, real ? kBaseRealTextWidth : settings.floatTextWidth,
+                               trim);
+    }
+    case Path::Hex:
+        return baseWriteHexText(stmt, settings, cType, out, src, srcLength);
+    case Path::DateTime:
+        return writeDateTimeText(stmt, settings, sqlType, scale, cType, out, src, srcLength,
+                                 srcKind, srcCodePage);
+    case Path::Guid:
+        if (srcKind == kBaseKindText)
+            return baseCopyCharacterData(stmt, settings, cType, out, src, srcLength, srcCodePage);
+        return writeGuidText(stmt, settings, cType, out, src, srcLength);
+    case Path::None:
+        break;
+    }
+    (void)size;
+    return 0;
+}
