@@ -1,16 +1,81 @@
-// The physical connection and the connection handle: construction, resource
-// strings and the data-source name.
+// The physical connection and the connection handle: construction, the
+// entry and exit steps of connection calls, the operations behind the
+// connection exports, transactions, buffered attributes, resource strings
+// and the data-source name.
 #include "odbc/baseconn.h"
 
 #include <cstring>
 
 #include "convert/numtext.h"
 #include "convert/textcvt.h"
+#include "foundation/kathread.h"
 #include "foundation/ram.h"
+#include "kamessages.h"
+#include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
+#include "platform/bos.h"
 
 namespace {
 
 const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
+
+constexpr int16_t kRcSuccess = 0;
+constexpr int16_t kRcSuccessWithInfo = 1;
+constexpr int16_t kRcError = -1;
+
+// Connection attributes a physical connection keeps itself.
+constexpr int32_t kAttrAccessMode = 101;
+constexpr int32_t kAttrAutocommit = 102;
+constexpr int32_t kAttrLoginTimeout = 103;
+constexpr int32_t kAttrCurrentCatalog = 109;
+constexpr int32_t kAttrTranslateLib = 106;
+constexpr int32_t kAttrTxnIsolation = 108;
+constexpr int32_t kAttrPacketSize = 112;
+constexpr int32_t kAttrConnectionTimeout = 113;
+constexpr int32_t kAttrAnsiApp = 115;
+constexpr int32_t kAttrConnectionDead = 1209;
+constexpr int32_t kAttrTextAttr1045 = 1045;
+constexpr int32_t kAttrPoolControl = 1068;
+constexpr int32_t kAttrEncrypted1069 = 1069;
+
+// SQLGetFunctions requests for all functions at once.
+constexpr uint16_t kApiAllFunctions = 0;
+constexpr uint16_t kApiAllFunctionsSize = 100;
+constexpr uint16_t kApiOdbc3AllFunctions = 999;
+constexpr uint16_t kApiOdbc3AllFunctionsSize = 250;
+
+// ODBC function numbers of the functions the driver exports.
+const uint16_t kExportedFunctions[] = {
+    4,    5,    6,    7,    8,    9,    11,   12,   13,   16,   17,   18,   19,   20,   21,
+    24,   40,   41,   43,   44,   45,   47,   48,   49,   52,   53,   54,   55,   56,   58,
+    59,   60,   61,   62,   63,   65,   66,   67,   68,   69,   70,   72,   1001, 1003, 1004,
+    1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012, 1014, 1016, 1017, 1018, 1019, 1020, 1021,
+};
+
+bool exported(uint16_t id) noexcept
+{
+    for (uint16_t f : kExportedFunctions)
+        if (f == id)
+            return true;
+    return false;
+}
+
+// Info types the connection answers before the full information tables
+// exist; the texts and numbers are the driver's.
+constexpr uint16_t kInfoDataSourceName = 2;
+constexpr uint16_t kInfoDriverName = 6;
+constexpr uint16_t kInfoDriverVer = 7;
+constexpr uint16_t kInfoDbmsName = 17;
+constexpr uint16_t kInfoCursorCommitBehavior = 23;
+constexpr uint16_t kInfoCursorRollbackBehavior = 24;
+constexpr uint16_t kInfoTxnCapable = 46;
+constexpr uint16_t kInfoDriverOdbcVer = 77;
+constexpr uint16_t kCursorPreserve = 2;
+
+#define U16(s) reinterpret_cast<const uint16_t*>(u##s)
+
+// Longest text answer, in units with the terminator.
+constexpr int32_t kInfoTextUnits = 1024;
 
 int32_t unitLength(const uint16_t* s) noexcept
 {
@@ -21,20 +86,511 @@ int32_t unitLength(const uint16_t* s) noexcept
     return n;
 }
 
+void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
+{
+    if (value != nullptr)
+        std::memcpy(value, &v, sizeof v);
+    if (stringLength != nullptr)
+        *stringLength = static_cast<int32_t>(sizeof v);
+}
+
+// A UTF-16 answer into a buffer of bufferLength bytes; the length output is
+// the full length in bytes. A cut posts the truncation warning.
+int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
+                      int64_t* fullBytes) noexcept
+{
+    int64_t len = unitLength(text);
+    if (fullBytes != nullptr)
+        *fullBytes = len * 2;
+    if (value == nullptr)
+        return kRcSuccess;
+    int64_t chars = bufferLength > 0 ? bufferLength / 2 : 0;
+    auto* out = static_cast<uint16_t*>(value);
+    if (len < chars) {
+        std::memcpy(out, text, static_cast<size_t>(len) * 2);
+        out[len] = 0;
+        return kRcSuccess;
+    }
+    if (chars > 0) {
+        std::memcpy(out, text, static_cast<size_t>(chars - 1) * 2);
+        out[chars - 1] = 0;
+    }
+    basePostWarning(kBaseIdxTruncated);
+    return kRcSuccessWithInfo;
+}
+
+// The UTF-16 copy of an attribute string given in bytes or as SQL_NTS;
+// 0 with *out (owned) and *units, 1 after the diagnostic.
+int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
+{
+    *out = nullptr;
+    *units = 0;
+    const auto* text = static_cast<const uint16_t*>(value);
+    int64_t n = 0;
+    if (length == static_cast<int32_t>(kTextNts))
+        n = unitLength(text);
+    else
+        n = length / 2;
+    if (n < 0 || (n > 0 && text == nullptr)) {
+        basePostError(kBaseIdxBadLength);
+        return 1;
+    }
+    auto* copy = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(n + 1) * 2));
+    if (copy == nullptr)
+        return 1;
+    if (n > 0)
+        std::memcpy(copy, text, static_cast<size_t>(n) * 2);
+    copy[n] = 0;
+    *out = copy;
+    *units = static_cast<int32_t>(n);
+    return 0;
+}
+
+// Narrow NUL-terminated text widened unit by unit into an owned copy.
+int16_t widenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
+{
+    const auto* text = static_cast<const char*>(value);
+    size_t n = text != nullptr ? std::strlen(text) : 0;
+    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
+    if (copy == nullptr)
+        return 1;
+    for (size_t i = 0; i < n; ++i)
+        copy[i] = static_cast<unsigned char>(text[i]);
+    copy[n] = 0;
+    *out = copy;
+    *units = static_cast<int32_t>(n);
+    return 0;
+}
+
 }  // namespace
 
+KaError* basePostNotConnected() noexcept
+{
+    return basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN)->setSqlstate("08003");
+}
+
+// The answers of SQLGetInfo that need no information table: the driver's
+// names and versions and its transaction behaviour. conn may be null (before
+// a physical connection exists). 0 or 1 with the value written; -1 after
+// the diagnostic for an info type it does not answer.
+int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
+                            int16_t bufferLength, int16_t* stringLength) noexcept
+{
+    uint16_t text[kInfoTextUnits];
+    text[0] = 0;
+    bool isText = true;
+    uint16_t number = 0;
+    switch (infoType) {
+    case kInfoDataSourceName:
+        if (conn != nullptr && conn->dsnNameW != nullptr) {
+            int32_t n = unitLength(conn->dsnNameW);
+            if (n >= kInfoTextUnits)
+                n = kInfoTextUnits - 1;
+            std::memcpy(text, conn->dsnNameW, static_cast<size_t>(n) * 2);
+            text[n] = 0;
+        }
+        break;
+    case kInfoDriverName:
+        if (conn != nullptr) {
+            if (conn->driverLibraryName(text, kInfoTextUnits) != 0)
+                return kRcError;
+        } else {
+            char name[BOS_PATH_SIZE];
+            if (baseDriverBaseName(name, sizeof name - 4))
+                std::strcat(name, ".so");
+            KaLocalToUtf16(text, kInfoTextUnits, name);
+        }
+        break;
+    case kInfoDriverVer: {
+        const uint16_t* v = U16("08.01.0427 (B0547, U0390)");
+        std::memcpy(text, v, static_cast<size_t>(unitLength(v) + 1) * 2);
+        break;
+    }
+    case kInfoDbmsName:
+        if (conn != nullptr && conn->dbmsName != nullptr) {
+            int32_t n = unitLength(conn->dbmsName);
+            if (n >= kInfoTextUnits)
+                n = kInfoTextUnits - 1;
+            std::memcpy(text, conn->dbmsName, static_cast<size_t>(n) * 2);
+            text[n] = 0;
+        } else if (conn != nullptr) {
+            conn->getResourceString(kBaseResProductName, text);
+        } else {
+            errLoadMessageW(text, kInfoTextUnits, static_cast<uint16_t>(kBaseResProductName));
+        }
+        break;
+    case kInfoDriverOdbcVer: {
+        const uint16_t* v = U16("03.52");
+        std::memcpy(text, v, static_cast<size_t>(unitLength(v) + 1) * 2);
+        break;
+    }
+    case kInfoCursorCommitBehavior:
+    case kInfoCursorRollbackBehavior:
+        isText = false;
+        number = kCursorPreserve;
+        break;
+    case kInfoTxnCapable:
+        isText = false;
+        number = 0;
+        break;
+    default:
+        basePostError(kBaseIdxNotSupported);
+        return kRcError;
+    }
+    if (!isText) {
+        if (value != nullptr)
+            std::memcpy(value, &number, sizeof number);
+        if (stringLength != nullptr)
+            *stringLength = static_cast<int16_t>(sizeof number);
+        return kRcSuccess;
+    }
+    int64_t full = 0;
+    int16_t rc = putWideAnswer(text, value, bufferLength, &full);
+    if (stringLength != nullptr)
+        *stringLength = static_cast<int16_t>(full);
+    return rc;
+}
+
+// ---- BaseConnection ---------------------------------------------------------
+
+void* BaseConnection::operator new(size_t size) noexcept
+{
+    void* block = ramAlloc(size > 0 ? size : 1);
+    if (block != nullptr)
+        std::memset(block, 0, size);
+    return block;
+}
+
+void BaseConnection::operator delete(void* block) noexcept
+{
+    ramFree(block);
+}
+
 BaseConnection::BaseConnection(BaseEnv* owner) noexcept
-    : env(owner), handle(nullptr), dsnNameW(nullptr), dsnNameA(nullptr), driverTextMode(1),
-      connectionFlags(0), appCodePage(kCpLatin1), workarounds(0), doubleToStringPrecision(0),
-      roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), allowTime24(0), dbmsName(nullptr)
+    : xaState(0), connectionLock(0, kKaLockPlain), env(owner), handle(nullptr),
+      dsnNameW(nullptr), dsnNameA(nullptr), accessMode(0), autocommit(1), loginTimeout(15),
+      connectionTimeout(0), txnIsolation(0), packetSize(0), quietMode(0),
+      wideCharCodePage(kCpUtf16LE), driverTextMode(1), connectionFlags(0),
+      threadModel(kBaseThreadPerConnection), appCodePage(kCpLatin1), failoverMode(0),
+      freshFromPool(0), configuredFailoverMode(0), workarounds(0), doubleToStringPrecision(0),
+      roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), allowTime24(0),
+      dbmsName(nullptr), enteredLock(nullptr)
 {
 }
 
 BaseConnection::~BaseConnection()
 {
+    // Statements and descriptors cannot outlive their connection.
+    while (statements.count != 0) {
+        KaNode* node = statements.removeFirst();
+        delete node;
+    }
+    while (descriptors.count != 0) {
+        KaNode* node = descriptors.removeFirst();
+        delete node;
+    }
     ramFree(dsnNameW);
     ramFree(dsnNameA);
     ramFree(dbmsName);
+}
+
+BaseErrorList* BaseConnection::callDiagnostics() noexcept
+{
+    if (handle != nullptr)
+        return &handle->diagnostics;
+    if (env != nullptr)
+        return &env->diagnostics;
+    return nullptr;
+}
+
+int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
+{
+    enteredLock = nullptr;
+    if (threadModel == kBaseThreadPerConnection) {
+        // The thread that is reconnecting the handle already holds its lock.
+        bool owner = handle != nullptr && handle->ownerThreadSet != 0 &&
+                     handle->ownerThread == threadCurrentId();
+        if (handle != nullptr && !owner)
+            enteredLock = &handle->apiLock;
+    } else if (threadModel == kBaseThreadPerDriver && env != nullptr) {
+        enteredLock = env->driverLock();
+    }
+    if (enteredLock != nullptr)
+        enteredLock->enter();
+    BaseErrorList* list = callDiagnostics();
+    if (list != nullptr) {
+        list->ownerData = this;
+        list->clear();
+        KaErrorPushList(list);
+        list->currentApiFunction = apiId;
+    }
+    if (enterHook() != 0)
+        return 1;
+    if (xaState == 1 || xaState == 2)
+        return lock() != 0 ? 1 : 0;
+    return 0;
+}
+
+int16_t BaseConnection::leaveApi(int16_t rc) noexcept
+{
+    BaseErrorList* list = callDiagnostics();
+    if (list != nullptr) {
+        if (rc == kRcSuccess && list->hasOnlyWarnings())
+            rc = kRcSuccessWithInfo;
+        KaErrorPopList();
+        if (list->recordCount() > 1)
+            list->sort();
+    }
+    KaCriticalSection* locked = enteredLock;
+    enteredLock = nullptr;
+    if (locked != nullptr)
+        locked->leave();
+    if (leaveHook() != 0)
+        return kRcError;
+    if ((xaState == 1 || xaState == 2) && unlock() != 0)
+        return kRcError;
+    return rc;
+}
+
+int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
+                                      int16_t outCapacity, int16_t* outLength) noexcept
+{
+    if (out != nullptr && outCapacity > 0)
+        out[0] = 0;
+    if (outLength != nullptr)
+        *outLength = 0;
+    if (enterApi(kBaseApiBrowseConnect) == 0)
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
+    return leaveApi(kRcError);
+}
+
+int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
+                                int16_t userLength, const uint16_t* password,
+                                int16_t passwordLength) noexcept
+{
+    if (enterApi(kBaseApiConnect) == 0)
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
+    return leaveApi(kRcError);
+}
+
+int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t inLength,
+                                      uint16_t* out, int16_t outCapacity, int16_t* outLength,
+                                      uint16_t completion) noexcept
+{
+    if (out != nullptr && outCapacity > 0)
+        out[0] = 0;
+    if (outLength != nullptr)
+        *outLength = 0;
+    if (enterApi(kBaseApiDriverConnect) == 0)
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
+    return leaveApi(kRcError);
+}
+
+int16_t BaseConnection::disconnect() noexcept
+{
+    if (enterApi(kBaseApiDisconnect) != 0)
+        return leaveApi(kRcError);
+    connectionFlags &= ~(kBaseConnConnected | kBaseConnTransactionActive);
+    return leaveApi(kRcSuccess);
+}
+
+int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
+                                       int32_t* stringLength) noexcept
+{
+    if (enterApi(kBaseApiGetConnectAttr) != 0)
+        return leaveApi(kRcError);
+    int16_t rc = kRcSuccess;
+    switch (attribute) {
+    case kAttrAccessMode:
+        putInt32(value, stringLength, static_cast<uint32_t>(accessMode));
+        break;
+    case kAttrAutocommit:
+        putInt32(value, stringLength, static_cast<uint32_t>(autocommit));
+        break;
+    case kAttrLoginTimeout:
+        putInt32(value, stringLength, static_cast<uint32_t>(loginTimeout));
+        break;
+    case kAttrTxnIsolation:
+        putInt32(value, stringLength, static_cast<uint32_t>(txnIsolation));
+        break;
+    case kAttrPacketSize:
+        putInt32(value, stringLength, static_cast<uint32_t>(packetSize));
+        break;
+    case kAttrConnectionTimeout:
+        putInt32(value, stringLength, static_cast<uint32_t>(connectionTimeout));
+        break;
+    case kAttrConnectionDead:
+        putInt32(value, stringLength, isConnected() ? 0u : 1u);
+        break;
+    default:
+        basePostError(kBaseIdxNotSupported);
+        rc = kRcError;
+        break;
+    }
+    return leaveApi(rc);
+}
+
+int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) noexcept
+{
+    if (enterApi(kBaseApiGetFunctions) != 0)
+        return leaveApi(kRcError);
+    if (supported != nullptr) {
+        if (functionId == kApiOdbc3AllFunctions) {
+            std::memset(supported, 0, kApiOdbc3AllFunctionsSize * sizeof *supported);
+            for (uint16_t f : kExportedFunctions)
+                supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
+        } else if (functionId == kApiAllFunctions) {
+            std::memset(supported, 0, kApiAllFunctionsSize * sizeof *supported);
+            for (uint16_t f : kExportedFunctions)
+                if (f < kApiAllFunctionsSize)
+                    supported[f] = 1;
+        } else {
+            *supported = exported(functionId) ? 1 : 0;
+        }
+    }
+    return leaveApi(kRcSuccess);
+}
+
+int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength,
+                                int16_t* stringLength) noexcept
+{
+    if (enterApi(kBaseApiGetInfo) != 0)
+        return leaveApi(kRcError);
+    return leaveApi(baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength));
+}
+
+int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
+                                  int32_t outCapacity, int32_t* outLength) noexcept
+{
+    if (enterApi(kBaseApiNativeSql) != 0)
+        return leaveApi(kRcError);
+    if (!isConnected())
+        basePostNotConnected();
+    else
+        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+    return leaveApi(kRcError);
+}
+
+int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
+{
+    if (enterApi(kBaseApiSetConnectAttr) != 0)
+        return leaveApi(kRcError);
+    int16_t applied = applyConnectAttr(attribute, value, length);
+    if (applied == 2)
+        basePostError(kBaseIdxNotSupported);
+    return leaveApi(applied == 0 ? kRcSuccess : kRcError);
+}
+
+int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
+{
+    // Integer attributes arrive in the pointer argument itself.
+    auto number = static_cast<int64_t>(reinterpret_cast<intptr_t>(value));
+    switch (attribute) {
+    case kAttrAccessMode:
+        accessMode = number;
+        return 0;
+    case kAttrAutocommit:
+        autocommit = number;
+        return 0;
+    case kAttrLoginTimeout:
+        loginTimeout = number;
+        return 0;
+    case kAttrTxnIsolation:
+        txnIsolation = number;
+        return 0;
+    case kAttrPacketSize:
+        packetSize = number;
+        return 0;
+    case kAttrConnectionTimeout:
+        connectionTimeout = number;
+        return 0;
+    default:
+        return 2;
+    }
+}
+
+int16_t BaseConnection::endTran(int16_t completionType) noexcept
+{
+    if (enterApi(kBaseApiEndTran) != 0)
+        return leaveApi(kRcError);
+    if (completionType != kBaseCommit && completionType != kBaseRollback) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
+            ->setSqlstate("HY012")
+            ->addParamSigned(completionType);
+        return leaveApi(kRcError);
+    }
+    int16_t rc = endTransaction(completionType) == 1 ? kRcError : kRcSuccess;
+    return leaveApi(rc);
+}
+
+int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
+{
+    if (autocommit != 0 || (connectionFlags & kBaseConnTransactionActive) == 0)
+        return 0;
+    if (autocommitChange(completionType) != 0)
+        return 1;
+    connectionFlags &= ~kBaseConnTransactionActive;
+    // The driver's cursor commit and rollback behaviour is SQL_CB_PRESERVE
+    // (see baseAnswerBasicInfo): open cursors stay open across the end of a
+    // transaction.
+    return 0;
+}
+
+int16_t BaseConnection::beginTransaction() noexcept
+{
+    if (autocommit != 0 || (connectionFlags & kBaseConnTransactionActive) != 0 ||
+        xaState == 1 || xaState == 2)
+        return 0;
+    if (beginTranCheck() != 0)
+        return 1;
+    connectionFlags |= kBaseConnTransactionActive;
+    return 0;
+}
+
+int16_t BaseConnection::exportTableToFile(const char* table, const uint16_t* tableW,
+                                          const char* file, const uint16_t* fileW,
+                                          int64_t codePage, int64_t errorTolerance,
+                                          int64_t warningTolerance, const char* log,
+                                          const uint16_t* logW) noexcept
+{
+    if (!isConnected())
+        basePostNotConnected();
+    else
+        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+    return leaveApi(kRcError);
+}
+
+int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t* tableW,
+                                              const char* description,
+                                              const uint16_t* descriptionW, char* messages,
+                                              uint16_t* messagesW, int32_t bufferLength,
+                                              int32_t* messageCount) noexcept
+{
+    if (messageCount != nullptr)
+        *messageCount = 0;
+    if (enterApi(kBaseApiValidateTable) != 0)
+        return leaveApi(kRcError);
+    if (!isConnected())
+        basePostNotConnected();
+    else
+        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+    return leaveApi(kRcError);
+}
+
+int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
+{
+    if (out != nullptr)
+        *out = nullptr;
+    basePostError(kBaseIdxGeneralError);
+    return 1;
+}
+
+int16_t BaseConnection::driverLibraryName(uint16_t* out, int32_t capacity) noexcept
+{
+    if (out != nullptr && capacity > 0)
+        out[0] = 0;
+    basePostError(kBaseIdxGeneralError);
+    return 1;
 }
 
 int32_t BaseConnection::driverResourceStrA(uint32_t id, char* out, int32_t capacity) noexcept
@@ -122,12 +678,281 @@ int16_t BaseConnection::setDsnName(const uint16_t* textW) noexcept
     return 0;
 }
 
-BaseStubConnection::BaseStubConnection(BaseEnv* owner) noexcept
-    : magic(kBaseStubMagic), handleKey{}, env(owner), current(nullptr), diagnostics(nullptr)
+int16_t BaseConnection::beginTranCheck() noexcept
 {
+    return 0;
+}
+
+int16_t BaseConnection::autocommitChange(int16_t completionType) noexcept
+{
+    basePostError(kBaseIdxGeneralError);
+    return 1;
+}
+
+int16_t BaseConnection::acceptNewConnection() noexcept
+{
+    return 0;
+}
+
+int16_t BaseConnection::bulkHook(int64_t* first, int64_t* second) noexcept
+{
+    if (first != nullptr)
+        *first = 0;
+    if (second != nullptr)
+        *second = 0;
+    return 0;
+}
+
+int16_t BaseConnection::enterHook() noexcept
+{
+    return 0;
+}
+
+int16_t BaseConnection::leaveHook() noexcept
+{
+    return 0;
+}
+
+int16_t BaseConnection::lock() noexcept
+{
+    if ((connectionFlags & kBaseConnXaLocks) != 0)
+        connectionLock.enter();
+    return 0;
+}
+
+int16_t BaseConnection::unlock() noexcept
+{
+    if ((connectionFlags & kBaseConnXaLocks) != 0)
+        connectionLock.leave();
+    return 0;
+}
+
+int16_t BaseConnection::xaEnlist(void* transaction) noexcept
+{
+    basePostError(kBaseIdxNotSupported);
+    return 1;
+}
+
+int16_t BaseConnection::xaDelist(void* transaction) noexcept
+{
+    basePostError(kBaseIdxNotSupported);
+    return 1;
+}
+
+int16_t BaseConnection::loadTableFromFile(const uint16_t* table, const uint16_t* dataFile,
+                                          int64_t errorTolerance, int64_t warningTolerance,
+                                          const uint16_t* description, const uint16_t* log,
+                                          const uint16_t* discard, int64_t firstRecord,
+                                          int64_t recordCount, int64_t readBufferKb) noexcept
+{
+    return 1;
+}
+
+// ---- Buffered attributes ----------------------------------------------------
+
+BaseBufferedAttr::BaseBufferedAttr(int32_t attr, intptr_t v, int32_t len, int32_t own) noexcept
+    : attribute(attr), value(v), length(len), owned(own)
+{
+}
+
+BaseBufferedAttr::~BaseBufferedAttr()
+{
+    if (owned != 0)
+        ramFree(reinterpret_cast<void*>(value));
+}
+
+// ---- BaseStubConnection -----------------------------------------------------
+
+void* BaseStubConnection::operator new(size_t size) noexcept
+{
+    void* block = ramAlloc(size > 0 ? size : 1);
+    if (block != nullptr)
+        std::memset(block, 0, size);
+    return block;
+}
+
+void BaseStubConnection::operator delete(void* block) noexcept
+{
+    ramFree(block);
+}
+
+BaseStubConnection::BaseStubConnection(BaseEnv* owner) noexcept
+    : magic(kBaseStubMagic), handleKey{}, env(owner), current(nullptr), diagnostics(nullptr),
+      ansiApp(0), bufferedAttrs(kBaseBufferedAttrGrowth, KaArray::ownsElements),
+      nextServerIndex(0), standbyReady(0), reconnecting(0), apiLock(0, kKaLockPlain),
+      ownerThreadSet(0), ownerThread(kBaseNoOwnerThread), reconnectLock(0, kKaLockPlain),
+      failoverStatement(nullptr), failoverDisabled(0), enteredLock(nullptr)
+{
+    if (env != nullptr)
+        env->addConnection(this);
 }
 
 BaseStubConnection::~BaseStubConnection()
 {
+    while (connections.count != 0) {
+        auto* conn = static_cast<BaseConnection*>(connections.first());
+        removeConnection(conn);
+        delete conn;
+    }
+    bufferedAttrs.deleteAll();
+    if (env != nullptr)
+        env->removeConnection(this);
     magic = 0;
+}
+
+int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
+{
+    enteredLock = env != nullptr ? env->driverLock() : nullptr;
+    if (enteredLock != nullptr)
+        enteredLock->enter();
+    diagnostics.ownerData = current;
+    diagnostics.clear();
+    KaErrorPushList(&diagnostics);
+    diagnostics.currentApiFunction = apiId;
+    return 0;
+}
+
+int16_t BaseStubConnection::leaveApi(int16_t rc) noexcept
+{
+    if (rc == kRcSuccess && diagnostics.hasOnlyWarnings())
+        rc = kRcSuccessWithInfo;
+    KaErrorPopList();
+    if (diagnostics.recordCount() > 1)
+        diagnostics.sort();
+    KaCriticalSection* locked = enteredLock;
+    enteredLock = nullptr;
+    if (locked != nullptr)
+        locked->leave();
+    return rc;
+}
+
+void BaseStubConnection::addConnection(BaseConnection* connection) noexcept
+{
+    if (connection == nullptr)
+        return;
+    connections.addLast(connection);
+    connection->handle = this;
+}
+
+void BaseStubConnection::removeConnection(BaseConnection* connection) noexcept
+{
+    if (connection == nullptr)
+        return;
+    KaNode* node = connections.first();
+    for (size_t i = 0; i < connections.count && node != nullptr; ++i, node = node->next) {
+        if (node == connection) {
+            connections.remove(connection);
+            break;
+        }
+    }
+    if (current == connection)
+        current = nullptr;
+    if (connection->handle == this)
+        connection->handle = nullptr;
+    if (diagnostics.ownerData == connection)
+        diagnostics.ownerData = current;
+}
+
+int16_t BaseStubConnection::setCurrentConnection(BaseConnection* connection) noexcept
+{
+    addConnection(connection);
+    current = connection;
+    if (ansiApp != 0)
+        connection->connectionFlags |= kBaseConnAnsiApp;
+    else
+        connection->connectionFlags &= ~kBaseConnAnsiApp;
+    connection->env = env;
+    applyBufferedAttrs(connection);
+    return 0;
+}
+
+BaseBufferedAttr* BaseStubConnection::findBufferedAttr(int32_t attribute) const noexcept
+{
+    for (size_t i = 0; i < bufferedAttrs.count; ++i) {
+        auto* attr = static_cast<BaseBufferedAttr*>(bufferedAttrs.at(i));
+        if (attr->attribute == attribute)
+            return attr;
+    }
+    return nullptr;
+}
+
+int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
+                                            int32_t length) noexcept
+{
+    enterApi(kBaseApiSetConnectAttr);
+    int16_t rc = kRcSuccess;
+    intptr_t kept = reinterpret_cast<intptr_t>(value);
+    int32_t keptLength = length;
+    int32_t owned = 0;
+    switch (attribute) {
+    case kAttrAnsiApp:
+        ansiApp = reinterpret_cast<intptr_t>(value) == 1 ? 1 : 0;
+        basePostError(kBaseIdxNotSupported);
+        return leaveApi(kRcError);
+    case kAttrEncrypted1069:
+        // Only its encrypted form may be kept, which a connected handle
+        // makes; it is not buffered in the clear.
+        basePostError(kBaseIdxNotSupported);
+        return leaveApi(kRcError);
+    case kAttrPoolControl:
+        // Without a pool manager there is no pooled connection to mark.
+        return leaveApi(kRcSuccess);
+    case kAttrTranslateLib:
+    case kAttrCurrentCatalog: {
+        uint16_t* copy = nullptr;
+        if (copyWideAttr(value, length, &copy, &keptLength) != 0)
+            return leaveApi(kRcError);
+        kept = reinterpret_cast<intptr_t>(copy);
+        owned = 1;
+        break;
+    }
+    case kAttrTextAttr1045: {
+        uint16_t* copy = nullptr;
+        int16_t failed = length == 0 ? widenAttr(value, &copy, &keptLength)
+                                     : copyWideAttr(value, length, &copy, &keptLength);
+        if (failed != 0)
+            return leaveApi(kRcError);
+        kept = reinterpret_cast<intptr_t>(copy);
+        owned = 1;
+        break;
+    }
+    default:
+        break;
+    }
+    for (size_t i = 0; i < bufferedAttrs.count; ++i) {
+        if (static_cast<BaseBufferedAttr*>(bufferedAttrs.at(i))->attribute == attribute) {
+            bufferedAttrs.deleteAt(i);
+            break;
+        }
+    }
+    auto* attr = new BaseBufferedAttr(attribute, kept, keptLength, owned);
+    if (attr == nullptr) {
+        if (owned != 0)
+            ramFree(reinterpret_cast<void*>(kept));
+        return leaveApi(kRcError);
+    }
+    if (bufferedAttrs.append(attr) != 0) {
+        delete attr;
+        KaErrorPostOutOfMemory();
+        rc = kRcError;
+    }
+    return leaveApi(rc);
+}
+
+void BaseStubConnection::applyBufferedAttrs(BaseConnection* connection) noexcept
+{
+    for (size_t i = 0; i < bufferedAttrs.count;) {
+        auto* attr = static_cast<BaseBufferedAttr*>(bufferedAttrs.at(i));
+        int16_t applied = connection->applyConnectAttr(
+            attr->attribute, reinterpret_cast<void*>(attr->value), attr->length);
+        if (applied == 1) {
+            // The connect goes on; the refusal stays as a warning and the
+            // value is not offered to later connections.
+            if (KaError* last = KaErrorGetLast(); last != nullptr)
+                last->setWarning();
+            bufferedAttrs.deleteAt(i);
+            continue;
+        }
+        ++i;
+    }
 }

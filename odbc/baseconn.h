@@ -67,6 +67,13 @@ constexpr uint64_t kBaseNoOwnerThread = 0xfedcba89;
 // 08003: the handle has no open connection.
 KaError* basePostNotConnected() noexcept;
 
+// The SQLGetInfo answers that need no information table (the driver's names
+// and versions, its transaction and cursor behaviour); conn may be null
+// before a physical connection exists. The ODBC return code; an info type
+// it does not answer posts HYC00.
+int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
+                            int16_t bufferLength, int16_t* stringLength) noexcept;
+
 class BaseConnection : public KaNode {
 public:
     explicit BaseConnection(BaseEnv* env) noexcept;

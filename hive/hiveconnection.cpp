@@ -1,0 +1,62 @@
+// The HiveServer2 physical connection: construction, its statements, its
+// library name and its resource texts.
+#include "hive/hiveconnection.h"
+
+#include <cstring>
+
+#include "foundation/kathread.h"
+#include "hive/hivestatement.h"
+#include "odbc/baseenv.h"
+#include "platform/bos.h"
+
+HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
+{
+    threadModel = kBaseThreadPerConnection;
+    connectionFlags |=
+        kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
+    loginTimeout = kHiveDefaultLoginTimeout;
+}
+
+HiveConnection::~HiveConnection() = default;
+
+int16_t HiveConnection::createStatement(BaseStatement** out) noexcept
+{
+    if (out == nullptr)
+        return 1;
+    *out = nullptr;
+    auto* stmt = new HiveStatement(this);
+    if (stmt == nullptr)
+        return 1;
+    if (stmt->initStatement() != 0) {
+        delete stmt;
+        return 1;
+    }
+    *out = stmt;
+    return 0;
+}
+
+int16_t HiveConnection::driverLibraryName(uint16_t* out, int32_t capacity) noexcept
+{
+    if (out == nullptr || capacity <= 0)
+        return 1;
+    out[0] = 0;
+    char name[BOS_PATH_SIZE];
+    if (!baseDriverBaseName(name, sizeof name))
+        return 0;
+    size_t n = std::strlen(name);
+    if (n + 3 < sizeof name)
+        std::memcpy(name + n, ".so", 4);
+    return KaLocalToUtf16(out, static_cast<size_t>(capacity), name) < 0 ? 1 : 0;
+}
+
+int32_t HiveConnection::driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept
+{
+    if (out == nullptr || capacity <= 0)
+        return 0;
+    out[0] = 0;
+    if (id > UINT16_MAX)
+        return 0;
+    size_t units = static_cast<size_t>(capacity < kHiveResourceTextUnits ? capacity
+                                                                         : kHiveResourceTextUnits);
+    return static_cast<int32_t>(errLoadMessageW(out, units, static_cast<uint16_t>(id)));
+}

@@ -1,0 +1,27 @@
+// The driver's environment class.
+#include "odbc/dummyenv.h"
+
+#include "hive/hiveconnection.h"
+
+DummyEnv::DummyEnv() noexcept : BaseEnv(kDummyEnvLockIndex) {}
+
+DummyEnv::~DummyEnv() = default;
+
+int16_t DummyEnv::newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept
+{
+    if (out != nullptr)
+        *out = nullptr;
+    auto* conn = new HiveConnection(this);
+    if (conn == nullptr)
+        return -1;
+    if (skipAcceptCheck == 0 && conn->acceptNewConnection() == 1) {
+        delete conn;
+        return -1;
+    }
+    if (out == nullptr) {
+        delete conn;
+        return -1;
+    }
+    *out = conn;
+    return 0;
+}
