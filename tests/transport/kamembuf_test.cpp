@@ -1,0 +1,377 @@
+#include "transport/kamembuf.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "foundation/ram.h"
+#include "kamessages.h"
+#include "support/errorscope.h"
+#include "transport/secretwatch.h"
+
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+
+namespace {
+
+using katest::ErrorScope;
+
+const uint8_t kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+const uint8_t kOtherKey[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+const uint8_t kZero[8] = {};
+
+const uint16_t* W(const char16_t* s)
+{
+    return reinterpret_cast<const uint16_t*>(s);
+}
+
+std::u16string text(const KaMemoryBuffer& m)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(m.data), size_t(m.length));
+}
+
+// The embedded cipher holds the all-zero key and IV.
+bool cipherIsReset(const KaMemoryBuffer& m)
+{
+    DESwCBCEncryptor zero;
+    zero.setKey(kZero, KA_CRYPT_DECRYPT);
+    return std::memcmp(m.cipher.ivStore, kZero, 8) == 0 && std::memcmp(m.cipher.chainStore, kZero, 8) == 0 &&
+           std::memcmp(m.cipher.schedule, zero.schedule, sizeof zero.schedule) == 0;
+}
+
+void expect2809(const ErrorScope& scope, const char* number)
+{
+    ASSERT_EQ(scope.size(), 1u);
+    EXPECT_EQ(scope.native(0), MSG_MEMORY_BUFFER_STATE);
+    EXPECT_EQ(katest::sqlstate(scope.at(0)), "HY000");
+    EXPECT_EQ(scope.at(0)->sqlstateMsg, MSG_SQLSTATE_GENERAL_ERROR);
+    EXPECT_NE(scope.text(0).find(number), std::string::npos) << scope.text(0);
+}
+
+class MemoryBufferTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { katest::openCatalogue(); }
+    static void TearDownTestSuite() { katest::closeCatalogue(); }
+};
+
+TEST_F(MemoryBufferTest, EmptyTextsHoldNothing)
+{
+    struct Case {
+        const uint16_t* text;
+        int64_t count;
+    };
+    for (Case c : {Case{W(u"abc"), 0}, Case{nullptr, KA_MEMBUF_NTS}, Case{W(u""), KA_MEMBUF_NTS}}) {
+        ErrorScope scope;
+        KaMemoryBuffer m;
+        ASSERT_EQ(m.setEncrypted(c.text, c.count, kKey), 0);
+        EXPECT_EQ(m.data, nullptr);
+        EXPECT_EQ(m.size, 0u);
+        EXPECT_EQ(m.length, 0u);
+        KaMemoryBuffer plain;
+        ASSERT_EQ(plain.decryptFrom(m, kKey), 0);
+        EXPECT_EQ(plain.state, KA_MEMBUF_PLAIN);
+        EXPECT_EQ(plain.length, 0u);
+        ASSERT_NE(plain.data, nullptr);
+        EXPECT_EQ(plain.data[0], 0);
+        EXPECT_EQ(scope.size(), 0u);
+    }
+}
+
+TEST_F(MemoryBufferTest, SizesAndRoundTripsByLength)
+{
+    struct Case {
+        const char16_t* text;
+        uint64_t size;
+    };
+    for (Case c : {Case{u"a", 8}, Case{u"abc", 8}, Case{u"abcd", 8}, Case{u"abcde", 16},
+                   Case{u"p\u00e4ssw\u00f6rd \U0001F511 long enough for three blocks", 0}}) {
+        std::u16string expected(c.text);
+        KaMemoryBuffer m;
+        ASSERT_EQ(m.setEncrypted(W(c.text), KA_MEMBUF_NTS, kKey), 0);
+        EXPECT_EQ(m.length, expected.size());
+        EXPECT_EQ(m.size, (2 * expected.size() + 7) / 8 * 8);
+        if (c.size != 0) {
+            EXPECT_EQ(m.size, c.size);
+        }
+        EXPECT_EQ(m.state, KA_MEMBUF_ENCRYPTED);
+        // The text is not there in the clear.
+        EXPECT_EQ(memmem(m.data, m.size, c.text, 2 * expected.size()), nullptr);
+        EXPECT_TRUE(cipherIsReset(m));
+
+        KaMemoryBuffer plain;
+        ASSERT_EQ(plain.decryptFrom(m, kKey), 0);
+        EXPECT_TRUE(cipherIsReset(plain));
+        EXPECT_EQ(text(plain), expected);
+        EXPECT_EQ(plain.data[plain.length], 0);
+        // Everything behind the terminator, the decrypted padding included, is zero.
+        const auto* bytes = reinterpret_cast<const uint8_t*>(plain.data);
+        for (uint64_t i = 2 * plain.length; i < plain.size; ++i)
+            EXPECT_EQ(bytes[i], 0) << i;
+    }
+}
+
+TEST_F(MemoryBufferTest, CiphertextIsDesCbcUnderTheKeyAsKeyAndIv)
+{
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(u"abcd"), 4, kKey), 0);
+    DESwCBCEncryptor des;
+    des.setIV(kKey);
+    des.setKey(kKey, KA_CRYPT_ENCRYPT);
+    uint8_t expected[8];
+    des.encrypt(u"abcd", expected, 8);
+    EXPECT_EQ(std::memcmp(m.data, expected, 8), 0);
+}
+
+TEST_F(MemoryBufferTest, WrongKeyGivesWrongTextSilently)
+{
+    ErrorScope scope;
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(u"secret value"), KA_MEMBUF_NTS, kKey), 0);
+    KaMemoryBuffer plain;
+    ASSERT_EQ(plain.decryptFrom(m, kOtherKey), 0);
+    EXPECT_EQ(plain.length, 12u);
+    EXPECT_NE(text(plain), u"secret value");
+    EXPECT_EQ(scope.size(), 0u);
+}
+
+TEST_F(MemoryBufferTest, PlainBufferRefusesEncryptionUntilCopiedInto)
+{
+    KaMemoryBuffer source;
+    ASSERT_EQ(source.setEncrypted(W(u"pw"), 2, kKey), 0);
+    for (int way = 0; way < 2; ++way) {
+        KaMemoryBuffer m;
+        if (way == 0)
+            ASSERT_EQ(m.decryptFrom(source, kKey), 0);
+        else
+            ASSERT_EQ(m.allocPlain(5), 0);
+        ASSERT_EQ(m.state, KA_MEMBUF_PLAIN);
+        uint16_t* before = m.data;
+        {
+            ErrorScope scope;
+            EXPECT_EQ(m.setEncrypted(W(u"x"), 1, kKey), 1);
+            expect2809(scope, "(1)");
+        }
+        EXPECT_EQ(m.data, before);
+        {
+            ErrorScope scope;
+            KaMemoryBuffer other;
+            EXPECT_EQ(other.decryptFrom(m, kKey), 1);
+            expect2809(scope, "(1)");
+        }
+        {
+            ErrorScope scope;
+            KaMemoryBuffer other;
+            EXPECT_EQ(other.copyFrom(m), 1);
+            expect2809(scope, "(1)");
+        }
+        ASSERT_EQ(m.copyFrom(source), 0);
+        EXPECT_EQ(m.state, KA_MEMBUF_ENCRYPTED);
+        ASSERT_EQ(m.setEncrypted(W(u"again"), 5, kKey), 0);
+    }
+}
+
+TEST_F(MemoryBufferTest, AllocPlainGivesRoomForTheCaller)
+{
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.allocPlain(3), 0);
+    EXPECT_EQ(m.length, 3u);
+    m.data[0] = 'a';
+    m.data[1] = 'b';
+    m.data[2] = 0;
+    KaMemoryBuffer none;
+    ASSERT_EQ(none.allocPlain(0), 0);
+    EXPECT_NE(none.data, nullptr);
+    EXPECT_EQ(none.length, 0u);
+}
+
+TEST_F(MemoryBufferTest, CopyReproducesTheCiphertext)
+{
+    KaMemoryBuffer source;
+    ASSERT_EQ(source.setEncrypted(W(u"connection=string;PWD=x"), KA_MEMBUF_NTS, kKey), 0);
+    KaMemoryBuffer copy;
+    ASSERT_EQ(copy.setEncrypted(W(u"old"), 3, kOtherKey), 0);
+    ASSERT_EQ(copy.copyFrom(source), 0);
+    EXPECT_EQ(copy.length, source.length);
+    ASSERT_EQ(copy.size, source.size);
+    EXPECT_NE(copy.data, source.data);
+    EXPECT_EQ(std::memcmp(copy.data, source.data, source.size), 0);
+    KaMemoryBuffer plain;
+    ASSERT_EQ(plain.decryptFrom(copy, kKey), 0);
+    EXPECT_EQ(text(plain), u"connection=string;PWD=x");
+    ASSERT_EQ(copy.copyFrom(copy), 0);
+    EXPECT_EQ(std::memcmp(copy.data, source.data, source.size), 0);
+}
+
+TEST_F(MemoryBufferTest, ClearedBufferIsAnEmptySource)
+{
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(u"something"), KA_MEMBUF_NTS, kKey), 0);
+    m.clear();
+    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.length, 0u);
+    EXPECT_EQ(m.size, 0u);
+    EXPECT_EQ(m.state, KA_MEMBUF_ENCRYPTED);
+    KaMemoryBuffer copy;
+    ASSERT_EQ(copy.copyFrom(m), 0);
+    EXPECT_EQ(copy.data, nullptr);
+    KaMemoryBuffer plain;
+    ASSERT_EQ(plain.decryptFrom(m, kKey), 0);
+    EXPECT_EQ(plain.length, 0u);
+
+    // Clearing a plain buffer keeps it plain.
+    plain.clear();
+    EXPECT_EQ(plain.state, KA_MEMBUF_PLAIN);
+    EXPECT_EQ(plain.data, nullptr);
+}
+
+TEST_F(MemoryBufferTest, ABufferMayDecryptItself)
+{
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(u"self"), 4, kKey), 0);
+    ASSERT_EQ(m.decryptFrom(m, kKey), 0);
+    EXPECT_EQ(m.state, KA_MEMBUF_PLAIN);
+    EXPECT_EQ(text(m), u"self");
+}
+
+TEST_F(MemoryBufferTest, InconsistentSourcesAreRefused)
+{
+    struct Case {
+        uint64_t length;
+        uint64_t size;
+        bool data;
+    };
+    // A failed allocation (null data, nonzero size), a size that does not
+    // fit the length, and a size that is no multiple of the block.
+    for (Case c : {Case{3, 8, false}, Case{3, 16, true}, Case{1, 4, true}, Case{0, 8, true}}) {
+        KaMemoryBuffer source;
+        uint8_t block[16] = {};
+        source.data = c.data ? reinterpret_cast<uint16_t*>(block) : nullptr;
+        source.length = c.length;
+        source.size = c.size;
+
+        KaMemoryBuffer target;
+        ASSERT_EQ(target.setEncrypted(W(u"keep"), 4, kKey), 0);
+        std::vector<uint8_t> before(reinterpret_cast<uint8_t*>(target.data),
+                                    reinterpret_cast<uint8_t*>(target.data) + target.size);
+        {
+            ErrorScope scope;
+            EXPECT_EQ(target.decryptFrom(source, kKey), 1);
+            expect2809(scope, "(2)");
+        }
+        {
+            ErrorScope scope;
+            EXPECT_EQ(target.copyFrom(source), 1);
+            expect2809(scope, "(4)");
+        }
+        EXPECT_EQ(target.state, KA_MEMBUF_ENCRYPTED);
+        ASSERT_EQ(target.size, before.size());
+        EXPECT_EQ(std::memcmp(target.data, before.data(), before.size()), 0);
+        source.data = nullptr;  // not ours to free
+    }
+}
+
+TEST_F(MemoryBufferTest, FailedAllocationLeavesARefusedSource)
+{
+    static const uint16_t filler[4] = {'a', 'b', 'c', 'd'};
+    for (int64_t count : {int64_t(1) << 52, INT64_MAX}) {
+        KaMemoryBuffer m;
+        {
+            ErrorScope scope;
+            EXPECT_EQ(m.setEncrypted(filler, count, kKey), 1);
+            EXPECT_EQ(scope.list.outOfMemoryMark, 1);
+        }
+        EXPECT_EQ(m.data, nullptr);
+        EXPECT_NE(m.size, 0u);
+        ErrorScope scope;
+        KaMemoryBuffer other;
+        EXPECT_EQ(other.copyFrom(m), 1);
+        expect2809(scope, "(4)");
+        // Set again, it is usable.
+        ASSERT_EQ(m.setEncrypted(filler, 4, kKey), 0);
+        EXPECT_EQ(other.copyFrom(m), 0);
+    }
+}
+
+TEST_F(MemoryBufferTest, HeapHolderComesFromTheAllocator)
+{
+    auto* m = new KaMemoryBuffer();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->setEncrypted(W(u"heap"), 4, kKey), 0);
+    delete m;
+}
+
+// ---- wiping ----------------------------------------------------------------
+
+constexpr const char* kSecret = "Zq9-xW!plainSecretPwd";
+const char16_t* const kSecretW = u"Zq9-xW!plainSecretPwd";
+
+TEST_F(MemoryBufferTest, WatchSeesAnUnwipedBlock)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    katest::SecretWatch watch(kSecret);
+    auto* raw = static_cast<char16_t*>(ramAlloc(64));
+    ASSERT_NE(raw, nullptr);
+    std::memcpy(raw, kSecretW, 2 * std::char_traits<char16_t>::length(kSecretW));
+    ramFree(raw);
+    EXPECT_EQ(watch.leaks(), 1);
+}
+
+TEST_F(MemoryBufferTest, PlainTextIsWipedOnEveryWayOut)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    KaMemoryBuffer source;
+    ASSERT_EQ(source.setEncrypted(W(kSecretW), KA_MEMBUF_NTS, kKey), 0);
+    katest::SecretWatch watch(kSecret);
+    enum Way { destroy, clear, reuse, copyOver, allocOver };
+    for (Way way : {destroy, clear, reuse, copyOver, allocOver}) {
+        auto* plain = new KaMemoryBuffer();
+        ASSERT_NE(plain, nullptr);
+        ASSERT_EQ(plain->decryptFrom(source, kKey), 0);
+        // Compared in place: a heap copy freed here would count as a leak.
+        ASSERT_EQ(plain->length, std::char_traits<char16_t>::length(kSecretW));
+        ASSERT_EQ(std::memcmp(plain->data, kSecretW, 2 * plain->length), 0);
+        switch (way) {
+        case destroy:
+            break;
+        case clear:
+            plain->clear();
+            break;
+        case reuse:
+            ASSERT_EQ(plain->decryptFrom(source, kKey), 0);
+            break;
+        case copyOver:
+            ASSERT_EQ(plain->copyFrom(source), 0);
+            break;
+        case allocOver:
+            ASSERT_EQ(plain->allocPlain(2), 0);
+            break;
+        }
+        delete plain;
+        EXPECT_EQ(watch.leaks(), 0) << way;
+    }
+    EXPECT_GT(watch.frees(), 0);
+}
+
+TEST_F(MemoryBufferTest, CiphertextBlocksAreWipedToo)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(kSecretW), KA_MEMBUF_NTS, kKey), 0);
+    // Watch for the ciphertext's own first bytes.
+    char pattern[9] = {};
+    std::memcpy(pattern, m.data, 8);
+    if (std::strlen(pattern) < 8)
+        GTEST_SKIP() << "ciphertext holds a zero byte";
+    katest::SecretWatch watch(pattern);
+    m.clear();
+    EXPECT_EQ(watch.leaks(), 0);
+}
+
+}  // namespace
