@@ -584,13 +584,16 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
             int32_t k = 0;
             for (; k < n; ++k) {
                 uint16_t u = feed.chunk[k];
-                // A surrogate pair goes whole or not at all.
-                int64_t need = (isHighSurrogate(u) && k + 1 < n) ? 4 : 2;
+                // A surrogate pair goes whole or not at all, also when its
+                // low half opens the next chunk.
+                bool pairHere = isHighSurrogate(u) && k + 1 < n;
+                bool pairNext = isHighSurrogate(u) && k + 1 == n && !feed.done;
+                int64_t need = (pairHere || pairNext) ? 4 : 2;
                 if (w + need > dstSize)
                     break;
                 putUnit(dst + w, u, be);
                 w += 2;
-                if (need == 4) {
+                if (pairHere) {
                     putUnit(dst + w, feed.chunk[++k], be);
                     w += 2;
                 }

@@ -232,6 +232,31 @@ TEST(ConvertText, FillsWithoutTerminatorAndForgivesBlankTails)
     }
 }
 
+// The source is decoded in chunks; a pair whose halves land in two chunks
+// must still go whole or not at all.
+TEST(ConvertText, PairAcrossDecodeChunksIsNotSplit)
+{
+    const size_t lead = kTextCvtUnitChunk - 1;
+    std::string src(lead, 'a');
+    src += "\xF0\x9F\x98\x80";
+    KaIcuCache cache;
+    for (int64_t size : {static_cast<int64_t>(2 * lead + 2), static_cast<int64_t>(2 * lead + 4)}) {
+        SCOPED_TRACE(size);
+        Guarded out(static_cast<size_t>(size));
+        int64_t produced = -1;
+        int32_t truncated = -1;
+        ASSERT_EQ(baseConvertText(106, src.data(), static_cast<int64_t>(src.size()), 1014, out.data(), size,
+                                  &produced, &truncated, &cache, 0),
+                  0);
+        const bool fits = size == static_cast<int64_t>(2 * lead + 4);
+        EXPECT_EQ(truncated, fits ? 0 : 1);
+        ASSERT_EQ(produced, static_cast<int64_t>(fits ? 2 * lead + 4 : 2 * lead));
+        if (fits)
+            EXPECT_EQ(out.first(produced).back(), 0xDE);
+        EXPECT_TRUE(out.guardsIntact());
+    }
+}
+
 // ---- Allocating wrappers -----------------------------------------------------
 
 TEST(AllocatingWrappers, FollowTheConnectionTextMode)
