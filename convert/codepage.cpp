@@ -726,56 +726,51 @@ constexpr auto converterAliasTable = makeConverterAliases();
 static_assert(namesStrictlySorted(preferredAliasTable));
 static_assert(namesStrictlySorted(converterAliasTable));
 
+// Binary search of sorted rows; order(row) is negative when the key sorts
+// before the row, positive after it, 0 on the row itself.
+template <typename Row, typename Order>
+const Row* findRow(const Row* rows, size_t n, Order order)
+{
+    size_t low = 0;
+    size_t high = n;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        int c = order(rows[middle]);
+        if (c < 0)
+            high = middle;
+        else if (c > 0)
+            low = middle + 1;
+        else
+            return &rows[middle];
+    }
+    return nullptr;
+}
+
+int orderOf(int64_t key, int64_t rowKey)
+{
+    return key < rowKey ? -1 : key > rowKey ? 1 : 0;
+}
+
 template <size_t N>
 const char* findName(const NumberName (&rows)[N], int64_t number)
 {
-    int64_t low = 0;
-    int64_t high = static_cast<int64_t>(N) - 1;
-    while (low <= high) {
-        int64_t middle = (low + high) / 2;
-        if (number < rows[middle].number)
-            high = middle - 1;
-        else if (number > rows[middle].number)
-            low = middle + 1;
-        else
-            return rows[middle].name;
-    }
-    return nullptr;
+    const NumberName* row = findRow(rows, N, [number](const NumberName& r) { return orderOf(number, r.number); });
+    return row != nullptr ? row->name : nullptr;
 }
 
 template <size_t N>
 int64_t findNumber(const NumberPair (&rows)[N], int64_t key)
 {
-    int64_t low = 0;
-    int64_t high = static_cast<int64_t>(N) - 1;
-    while (low <= high) {
-        int64_t middle = (low + high) / 2;
-        if (key < rows[middle].key)
-            high = middle - 1;
-        else if (key > rows[middle].key)
-            low = middle + 1;
-        else
-            return rows[middle].value;
-    }
-    return kCodePageNotInTable;
+    const NumberPair* row = findRow(rows, N, [key](const NumberPair& r) { return orderOf(key, r.key); });
+    return row != nullptr ? row->value : kCodePageNotInTable;
 }
 
 template <size_t N>
 int64_t findByName(const std::array<NameNumber, N>& rows, const char* name)
 {
-    int64_t low = 0;
-    int64_t high = static_cast<int64_t>(N) - 1;
-    while (low <= high) {
-        int64_t middle = (low + high) / 2;
-        int c = compareCharsetName(name, rows[middle].name);
-        if (c < 0)
-            high = middle - 1;
-        else if (c > 0)
-            low = middle + 1;
-        else
-            return rows[middle].number;
-    }
-    return kCodePageNone;
+    const NameNumber* row =
+        findRow(rows.data(), N, [name](const NameNumber& r) { return compareCharsetName(name, r.name); });
+    return row != nullptr ? row->number : kCodePageNone;
 }
 
 }  // namespace
