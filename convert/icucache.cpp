@@ -733,24 +733,32 @@ int KaCharConv::toUTF8Measured(char* dest, int64_t destLen, const char* src, int
 }
 
 // One converter serves as source and target when the code pages are the
-// same; a pivot conversion needs two, so a private one is opened then.
+// same; a pivot conversion needs two, so a private one (*own, which the
+// caller closes) is opened then.
+int KaCharConv::converterPair(int64_t from, int64_t to, UConverter** source, UConverter** target,
+                              UConverter** own) noexcept
+{
+  *target = nullptr;
+  *own = nullptr;
+  if (getConverter(from, source))
+    return 1;
+  if (from != to)
+    return getConverter(to, target);
+  if (openConverter(ianaNameFromNumber(to), own, to, nullptr))
+    return 1;
+  *target = *own;
+  return 0;
+}
+
 int KaCharConv::convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                         int64_t* consumed, int64_t from, int64_t to) noexcept
 {
   lock.enter();
   UConverter* source;
-  UConverter* target = nullptr;
-  UConverter* own = nullptr;
+  UConverter* target;
+  UConverter* own;
   int rc = 1;
-  if (getConverter(from, &source) == 0) {
-    if (from == to) {
-      if (openConverter(ianaNameFromNumber(to), &own, to, nullptr) == 0)
-        target = own;
-    } else {
-      getConverter(to, &target);
-    }
-  }
-  if (target) {
+  if (converterPair(from, to, &source, &target, &own) == 0) {
     size_t w = 0, c = 0;
     int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
     store(written, w);
@@ -768,18 +776,10 @@ int KaCharConv::convertWiped(char* dest, int64_t destLen, const char* src, int64
 {
   lock.enter();
   UConverter* source;
-  UConverter* target = nullptr;
-  UConverter* own = nullptr;
+  UConverter* target;
+  UConverter* own;
   int rc = 1;
-  if (getConverter(from, &source) == 0) {
-    if (from == to) {
-      if (openConverter(ianaNameFromNumber(to), &own, to, nullptr) == 0)
-        target = own;
-    } else {
-      getConverter(to, &target);
-    }
-  }
-  if (target) {
+  if (converterPair(from, to, &source, &target, &own) == 0) {
     size_t w = 0, c = 0;
     int32_t r = convertCodePagesCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
     store(written, w);
@@ -830,18 +830,10 @@ int KaCharConv::convertMeasured(char* dest, int64_t destLen, const char* src, in
 {
   lock.enter();
   UConverter* source;
-  UConverter* target = nullptr;
-  UConverter* own = nullptr;
+  UConverter* target;
+  UConverter* own;
   int rc = 1;
-  if (getConverter(from, &source) == 0) {
-    if (from == to) {
-      if (openConverter(ianaNameFromNumber(to), &own, to, nullptr) == 0)
-        target = own;
-    } else {
-      getConverter(to, &target);
-    }
-  }
-  if (target) {
+  if (converterPair(from, to, &source, &target, &own) == 0) {
     size_t len = 0;
     int32_t r = convertCodePagesChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
     store(length, len);

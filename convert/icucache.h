@@ -187,6 +187,8 @@ public:
 
 private:
   int openConverter(const char* name, UConverter** converter, int64_t codePage, const char* shownName) noexcept;
+  int converterPair(int64_t from, int64_t to, UConverter** source, UConverter** target,
+                    UConverter** own) noexcept;
   int finishToCodePage(int32_t result) noexcept;
   int finishFromCodePage(int32_t result) noexcept;
   int utf8(UConverter** converter) noexcept;
