@@ -663,7 +663,8 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
   }
   if (codePage == kCodePageUtf16LE) {
     const uint16_t* units = reinterpret_cast<const uint16_t*>(src);
-    size_t unitCount = n / 2;
+    // A terminated source ends at its zero unit, not at its first zero byte.
+    size_t unitCount = srcLen < 0 ? wcslen16(units) : n / 2;
     size_t length = 0;
     lock.enter();
     int32_t r = utf16ToUtf8(dest, room, units, static_cast<int64_t>(unitCount), &length, 0);

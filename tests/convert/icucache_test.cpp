@@ -253,6 +253,16 @@ TEST_F(IcuCacheTest, Utf16ToUtf8CountsWholeCharactersConsumed)
   EXPECT_EQ(8, written);
   EXPECT_EQ(10, consumed);
   EXPECT_EQ("a\xc3\xa9\xf0\x9f\x98\x80" "b", std::string(big));
+
+  // A terminated UTF-16 source is measured in units, not up to its first
+  // zero byte.
+  const uint16_t terminated[] = {u'a', 0x00E9, u'b', 0};
+  memset(big, 0x5A, sizeof big);
+  EXPECT_EQ(0, cv->toUTF8(big, sizeof big, reinterpret_cast<const char*>(terminated), -1, &written, &consumed,
+                          kUtf16LE));
+  EXPECT_EQ(4, written);
+  EXPECT_EQ(6, consumed);
+  EXPECT_EQ("a\xc3\xa9" "b", std::string(big));
   delete cv;
 }
 
