@@ -31,7 +31,14 @@ int16_t BaseDescriptor::copyDesc(BaseDescriptor*) noexcept
 
 int16_t BaseDescriptor::freeCheck() noexcept
 {
-    return 0;
+    if (autoAllocated == 0)
+        return 0;
+    // A statement's own descriptors go with the statement.
+    diagnostics.clear();
+    KaErrorPushList(&diagnostics);
+    basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
+    KaErrorPopList();
+    return kRcError;
 }
 
 int16_t BaseDescriptor::getDescField(int16_t, int16_t, void*, int32_t, int32_t*) noexcept
