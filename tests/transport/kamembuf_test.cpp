@@ -144,8 +144,9 @@ TEST_F(MemoryBufferTest, PlainBufferRefusesEncryptionUntilCopiedInto)
     ASSERT_EQ(source.setEncrypted(W(u"pw"), 2, kKey), 0);
     for (int way = 0; way < 2; ++way) {
         KaMemoryBuffer m;
-        if (way == 0)
+        if (way == 0) {
             ASSERT_EQ(m.decryptFrom(source, kKey), 0);
+        }
         else
             ASSERT_EQ(m.allocPlain(5), 0);
         ASSERT_EQ(m.state, KA_MEMBUF_PLAIN);

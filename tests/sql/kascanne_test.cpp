@@ -1,0 +1,337 @@
+#include "sql/kascanne.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/kaarray.h"
+#include "sql/scancases.h"
+
+namespace {
+
+using katest::ExpectedToken;
+using katest::ScanCase;
+
+std::u16string widen(const std::string& s)
+{
+    std::u16string out;
+    for (unsigned char c : s)
+        out.push_back(char16_t(c));
+    return out;
+}
+
+const uint16_t* W(const char16_t* s)
+{
+    return reinterpret_cast<const uint16_t*>(s);
+}
+
+std::u16string str(const KaSubStringW& t)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(t.data), t.len);
+}
+
+// The input in a heap block of exactly its length, so that a read past the
+// end is caught by the sanitizer.
+struct ExactText {
+    std::vector<uint16_t> units;
+    explicit ExactText(const std::u16string& s) : units(s.begin(), s.end()) {}
+    const uint16_t* data() const { return units.empty() ? nullptr : units.data(); }
+    size_t size() const { return units.size(); }
+};
+
+void apply(KaScannerW& s, const katest::ScanOptions& o)
+{
+    s.parenGroups = o.parenGroups;
+    s.braceGroups = o.braceGroups;
+    s.bracketGroups = o.bracketGroups;
+    s.returnComments = o.returnComments;
+    s.skipComments = o.skipComments;
+    if (o.decimalOff)
+        s.decimalNumbers = 0;
+    if (o.blankQuotes)
+        s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = ' ';
+    s.groupOpen = o.groupOpen;
+    s.groupClose = o.groupClose;
+    std::u16string start = widen(o.wordStartChars), cont = widen(o.wordChars), delim = widen(o.delimiterChars);
+    ASSERT_EQ(s.setWordStartChars(KaSubStringW(W(start.c_str()), start.size())), 0);
+    ASSERT_EQ(s.setWordChars(KaSubStringW(W(cont.c_str()), cont.size())), 0);
+    if (!delim.empty()) {
+        ASSERT_EQ(s.delimiterChars.assign(W(delim.c_str()), delim.size()), 0);
+    }
+}
+
+struct Got {
+    uint32_t kind;
+    std::u16string text;
+    int64_t start;
+};
+
+std::vector<Got> scanAll(KaScannerW& s, int mode)
+{
+    std::vector<Got> out;
+    KaTokenW t;
+    for (int guard = 0; guard < 1000; ++guard) {
+        s.nextToken(t, mode);
+        out.push_back({t.kind, str(t), t.start});
+        if (t.kind == KA_TOKEN_END)
+            break;
+    }
+    return out;
+}
+
+TEST(KaScannerW, SharedCases)
+{
+    for (const ScanCase& c : katest::scanCases()) {
+        ExactText text(widen(c.input));
+        KaScannerW s(text.data(), text.size());
+        apply(s, c.options);
+        std::vector<Got> got = scanAll(s, c.mode);
+        ASSERT_EQ(got.size(), c.tokens.size() + 1) << c.name;
+        for (size_t i = 0; i < c.tokens.size(); ++i) {
+            EXPECT_EQ(got[i].kind, c.tokens[i].kind) << c.name << " #" << i;
+            EXPECT_EQ(got[i].text, widen(c.tokens[i].text)) << c.name << " #" << i;
+            // A token is a view at its start offset.
+            EXPECT_EQ(text.units.size() >= size_t(got[i].start) + got[i].text.size(), true) << c.name;
+            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(text.data()) + got[i].start,
+                                     got[i].text.size()),
+                      got[i].text)
+                << c.name;
+        }
+        EXPECT_EQ(got.back().kind, KA_TOKEN_END) << c.name;
+        EXPECT_EQ(got.back().start, int64_t(text.size())) << c.name;
+        EXPECT_TRUE(got.back().text.empty()) << c.name;
+    }
+}
+
+TEST(KaScannerW, SharedItemCases)
+{
+    for (const katest::ItemCase& c : katest::itemCases()) {
+        ExactText text(widen(c.input));
+        KaScannerW s(text.data(), text.size());
+        s.bracedItems = c.bracedItems ? 1 : 0;
+        s.parenGroups = c.parenGroups;
+        KaArray items;
+        ASSERT_EQ(s.splitToSubstrings(items, uint16_t(c.separator)), 0) << c.name;
+        ASSERT_EQ(items.count, c.items.size()) << c.name;
+        for (size_t i = 0; i < items.count; ++i)
+            EXPECT_EQ(str(*static_cast<KaSubStringW*>(items.at(i))), widen(c.items[i])) << c.name << " #" << i;
+
+        KaScannerW again(text.data(), text.size());
+        again.bracedItems = s.bracedItems;
+        again.parenGroups = s.parenGroups;
+        KaArray copies;
+        ASSERT_EQ(again.splitToStrings(copies, uint16_t(c.separator)), 0);
+        ASSERT_EQ(copies.count, c.items.size());
+        for (size_t i = 0; i < copies.count; ++i) {
+            auto* owned = static_cast<KaStringW*>(copies.at(i));
+            EXPECT_EQ(str(*owned), widen(c.items[i]));
+            EXPECT_TRUE(owned->owns);
+        }
+    }
+}
+
+TEST(KaScannerW, BracketedNames)
+{
+    ExactText text(u"[a]]b] c [open");
+    KaScannerW s(text.data(), text.size());
+    s.bracketGroups = 1;
+    auto got = scanAll(s, 0);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].kind, 3u);
+    EXPECT_EQ(got[0].text, u"[a]]b]");
+    EXPECT_EQ(got[1].text, u"c");
+    EXPECT_EQ(got[2].kind, 4u);
+    EXPECT_EQ(got[2].text, u"[open");
+
+    KaScannerW off(text.data(), text.size());
+    auto plain = scanAll(off, 0);
+    EXPECT_EQ(plain[0].kind, 10u);
+    EXPECT_EQ(plain[0].text, u"[");
+}
+
+TEST(KaScannerW, UnterminatedBracedItem)
+{
+    ExactText text(u"{open;x=1");
+    KaScannerW s(text.data(), text.size());
+    s.bracedItems = 1;
+    KaTokenW t;
+    s.nextItem(t, ';');
+    EXPECT_EQ(t.kind, 4u);
+    EXPECT_EQ(str(t), u"{open;x=1");
+}
+
+TEST(KaScannerW, UnicodeCharacters)
+{
+    struct Case {
+        const char16_t* input;
+        std::vector<std::pair<uint32_t, std::u16string>> tokens;
+    };
+    const Case cases[] = {
+        // Letters beyond ASCII, ideographic space, a letter outside the BMP.
+        {u"caf\u00e9\u3000\U00010400x", {{2, u"caf\u00e9"}, {2, u"\U00010400x"}}},
+        // A surrogate pair is one character.
+        {u"a\U0001F600b", {{2, u"a"}, {10, u"\U0001F600"}, {2, u"b"}}},
+        // Digits other than ASCII make numbers.
+        {u"\u0661\u0662 x", {{5, u"\u0661\u0662"}, {2, u"x"}}},
+        // A symbol whose code equals a two-character operator entry is
+        // reported as that operator; a letter of such a code stays a word.
+        {u"\u2626 \u2b2b \u3c3d", {{0x2626, u"\u2626"}, {0x2B2B, u"\u2b2b"}, {2, u"\u3c3d"}}},
+    };
+    for (const Case& c : cases) {
+        ExactText text(c.input);
+        KaScannerW s(text.data(), text.size());
+        auto got = scanAll(s, 0);
+        ASSERT_EQ(got.size(), c.tokens.size() + 1);
+        for (size_t i = 0; i < c.tokens.size(); ++i) {
+            EXPECT_EQ(got[i].kind, c.tokens[i].first) << i;
+            EXPECT_EQ(got[i].text, c.tokens[i].second) << i;
+        }
+    }
+}
+
+TEST(KaScannerW, NulUnitAndLoneSurrogateAtTheEnd)
+{
+    std::u16string input = u"a";
+    input.push_back(0);
+    input.push_back(char16_t(0xD83D));  // a high surrogate with nothing after it
+    ExactText text(input);
+    KaScannerW s(text.data(), text.size());
+    auto got = scanAll(s, 0);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[1].kind, 0u);
+    EXPECT_EQ(got[1].text.size(), 1u);
+    EXPECT_EQ(got[2].kind, 10u);
+    EXPECT_EQ(got[2].text.size(), 1u);
+    EXPECT_EQ(got[3].start, 3);
+}
+
+TEST(KaScannerW, MatchTextExtendsOrRestores)
+{
+    ExactText text(u"FOR  update x FOR UPDATES");
+    KaScannerW s(text.data(), text.size());
+    KaTokenW t;
+    s.nextToken(t, 0);
+    ASSERT_EQ(s.matchText(t, W(u"FOR UPDATE")), 1);
+    EXPECT_EQ(str(t), u"FOR  update");
+    EXPECT_EQ(s.matchTextExact(t, W(u"for update")), 0);
+    s.nextToken(t, 0);
+    EXPECT_EQ(str(t), u"x");
+    s.nextToken(t, 0);
+    EXPECT_EQ(s.matchText(t, W(u"FOR UPDATE")), 0);
+    s.nextToken(t, 0);
+    EXPECT_EQ(str(t), u"UPDATES");
+
+    ExactText list(u"group by");
+    KaScannerW g(list.data(), list.size());
+    g.nextToken(t, 0);
+    const char16_t choices[] = u"ORDER BY\0GROUP BY\0";
+    EXPECT_EQ(g.matchAny(t, W(choices)), 1);
+    EXPECT_EQ(str(t), u"group by");
+    KaScannerW h(list.data(), list.size());
+    h.nextToken(t, 0);
+    EXPECT_EQ(h.matchAnyExact(t, W(choices)), 0);
+    EXPECT_EQ(h.matchWords(t, W(u"GROUP BY"), 5), 1);  // only "GROUP" counts
+    EXPECT_EQ(str(t), u"group");
+}
+
+TEST(KaScannerW, ReturnedCommentBreaksAMatch)
+{
+    ExactText text(u"ORDER -- c\n BY");
+    KaScannerW s(text.data(), text.size());
+    s.returnComments = 1;
+    KaTokenW t;
+    s.nextToken(t, 0);
+    EXPECT_EQ(s.matchText(t, W(u"ORDER BY")), 0);
+    s.skipComments = 1;
+    s.returnComments = 0;
+    EXPECT_EQ(s.matchText(t, W(u"ORDER BY")), 1);
+}
+
+TEST(KaScannerW, PushBackAndTokenAt)
+{
+    ExactText text(u"alpha beta");
+    KaScannerW s(text.data(), text.size());
+    KaTokenW a, b;
+    s.nextToken(a, 0);
+    s.nextToken(b, 0);
+    s.pushBack(b);
+    s.nextToken(b, 0);
+    EXPECT_EQ(str(b), u"beta");
+    s.nextToken(b, 0);
+    EXPECT_EQ(b.kind, 1u);
+    s.pushBack(a);
+    s.nextToken(b, 0);
+    EXPECT_EQ(str(b), u"alpha");
+    s.tokenAt(b, 2, 3);
+    EXPECT_EQ(str(b), u"pha");
+    EXPECT_EQ(b.start, 2);
+    EXPECT_EQ(b.kind, 0u);
+    s.tokenAt(b, 8, 100);  // clipped to the input
+    EXPECT_EQ(str(b), u"ta");
+}
+
+TEST(KaScannerW, NewInputRestoresDecimalNumbers)
+{
+    ExactText text(u"1.5");
+    KaScannerW s(text.data(), text.size());
+    s.decimalNumbers = 0;
+    s.parenGroups = 1;
+    s.setInput(text.data(), text.size());
+    EXPECT_EQ(s.decimalNumbers, 1);
+    EXPECT_EQ(s.parenGroups, 1);  // options stay
+    auto got = scanAll(s, 0);
+    EXPECT_EQ(got[0].kind, 9u);
+}
+
+TEST(KaScannerW, BoundScannerEditsInPlace)
+{
+    KaStringW sql;
+    ASSERT_EQ(sql.assign(W(u"select `a` from `t` where x")), 0);
+    KaScannerW s(&sql);
+    s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = ' ';
+    KaTokenW t;
+    KaSubStringW empty(W(u""), 0);
+    for (s.nextToken(t, 0); t.kind != KA_TOKEN_END; s.nextToken(t, 0))
+        if (t.kind == 0x60) {
+            ASSERT_EQ(s.replaceToken(t, empty), 0);
+        }
+    EXPECT_EQ(str(sql), u"select a from t where x");
+
+    KaScannerW e(&sql);
+    for (e.nextToken(t, 0); t.kind != KA_TOKEN_END; e.nextToken(t, 0)) {
+        if (str(t) == u"from") {
+            KaSubStringW hint(W(u"/*+ x */ "), 9);
+            ASSERT_EQ(e.insertBefore(t, hint), 0);
+            EXPECT_EQ(str(t), u"from");
+        } else if (str(t) == u"t") {
+            KaSubStringW longer(W(u"a_much_longer_table_name_that_grows_the_buffer"), 46);
+            ASSERT_EQ(e.replaceToken(t, longer), 0);
+        }
+    }
+    EXPECT_EQ(str(sql), u"select a /*+ x */ from a_much_longer_table_name_that_grows_the_buffer where x");
+
+    ExactText text(u"abc");
+    KaScannerW unbound(text.data(), text.size());
+    unbound.nextToken(t, 0);
+    EXPECT_EQ(unbound.replaceToken(t, empty), 1);
+}
+
+TEST(KaScannerW, ConstructorsScanTheWholeText)
+{
+    KaStringW owned;
+    ASSERT_EQ(owned.assign(W(u"x y")), 0);
+    KaScannerW fromString(owned);
+    EXPECT_EQ(fromString.bound, nullptr);
+    EXPECT_EQ(fromString.length, 3u);
+    KaScannerW fromTerminated(W(u"x y z"));
+    EXPECT_EQ(fromTerminated.length, 5u);
+    KaScannerW empty;
+    KaTokenW t;
+    empty.nextToken(t, 0);
+    EXPECT_EQ(t.kind, 1u);
+    empty.nextItem(t, ';');
+    EXPECT_EQ(t.kind, 1u);
+}
+
+}  // namespace
