@@ -453,6 +453,13 @@ void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) 
     const BaseConnection* conn = stmt->connection;
     if (conn == nullptr)
         return;
+    if (conn->wideCharCodePage != 0) {
+        out->wideCodePage = conn->wideCharCodePage;
+        out->wideTermWidth = baseIsUtf16CodePage(conn->wideCharCodePage)   ? 2
+                             : baseIsUtf32CodePage(conn->wideCharCodePage) ? 4
+                                                                           : 1;
+    }
+    out->sharedCache = conn->threadModel != 0;
     out->workarounds = conn->workarounds;
     out->timestampTruncationBehavior = conn->timestampTruncationBehavior;
     out->allowHH24 = conn->allowHH24 != 0;

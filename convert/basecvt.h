@@ -138,6 +138,7 @@ struct BaseConvertSettings {
     bool zeroExcess = false;            // parameter bytes may exceed the column by zeros
     bool timeWithFraction = false;      // SQL_TYPE_TIME parameters are sent with a fraction
     bool sharedCache = true;            // statements use the connection's converter cache
+                                        // (thread models 1 and 2)
     // The connection's convertHook: non-zero sends SQL_C_BINARY data of the
     // SQL type as raw bytes. Null answers 0.
     int32_t (*convertHook)(BaseConnection* connection, int16_t sqlType) = nullptr;

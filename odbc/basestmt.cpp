@@ -74,7 +74,7 @@ int16_t BaseStatement::createDescriptors() noexcept
 
 KaIcuCache* BaseStatement::charConversionContext() noexcept
 {
-    if (connection != nullptr && conversionSettings.sharedCache)
+    if (connection != nullptr && connection->threadModel != 0)
         return &connection->icuCache;
     return &icuCache;
 }
