@@ -818,6 +818,7 @@ int KaValueParser::parseAttribute() noexcept
             currentKey.set(nullptr, 0);
             return 1;
         }
+        value->codePage = codePage;
     }
     currentKey.set(nullptr, 0);
     scanner.nextToken(token, KA_SCAN_PLAIN);

@@ -1,0 +1,532 @@
+#include "odbc/kavalueparser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/kaerror.h"
+#include "kamessages.h"
+#include "support/errorscope.h"
+#include "transport/secretwatch.h"
+
+namespace {
+
+using katest::ErrorScope;
+
+const uint8_t kKey[8] = {0x5A, 0x11, 0x93, 0xC4, 0x07, 0xE8, 0x2B, 0x6D};
+
+const uint16_t* W(const char16_t* s)
+{
+    return reinterpret_cast<const uint16_t*>(s);
+}
+
+std::u16string str(const KaSubStringW* s)
+{
+    if (s == nullptr)
+        return u"<null>";
+    return std::u16string(reinterpret_cast<const char16_t*>(s->data), s->len);
+}
+
+std::string str(const KaSubString* s)
+{
+    if (s == nullptr)
+        return "<null>";
+    return std::string(s->data != nullptr ? s->data : "", s->len);
+}
+
+// A parser set up as the connect paths set it up.
+struct Conn {
+    std::u16string text;
+    KaValueParserW p;
+
+    explicit Conn(const char16_t* s, int32_t duplicates = 1, const char16_t* source = nullptr)
+        : text(s), p(W(text.c_str()), text.size(), ';', W(source), duplicates)
+    {
+        p.setQuoteChars(0, 0, 0);
+        p.addWordChars(W(u"_.()"));
+    }
+    int parse(KaSensitivePredicate sensitive = nullptr) { return p.parse(kKey, sensitive); }
+    std::u16string value(const char16_t* name) { return str(p.getValueCStr(W(name))); }
+    std::u16string secret(const char16_t* name)
+    {
+        int found = 0;
+        KaMemoryBuffer holder;
+        if (p.getSecret(W(name), &found, holder) != 0)
+            return u"<error>";
+        if (!found)
+            return u"<absent>";
+        KaMemoryBuffer plain;
+        if (plain.decryptFrom(holder, kKey) != 0)
+            return u"<error>";
+        return std::u16string(reinterpret_cast<const char16_t*>(plain.data), size_t(plain.length));
+    }
+    std::vector<std::u16string> keys() const
+    {
+        std::vector<std::u16string> out;
+        for (size_t i = 0; i < p.attributes.count; ++i)
+            out.push_back(str(p.keyAt(i)));
+        return out;
+    }
+};
+
+class ValueParserTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { katest::openCatalogue(); }
+    static void TearDownTestSuite() { katest::closeCatalogue(); }
+};
+
+TEST_F(ValueParserTest, FirstOfDsnAndDriverWins)
+{
+    struct Case {
+        const char16_t* text;
+        std::vector<std::u16string> keys;
+        const char16_t* dsn;
+        const char16_t* driver;
+    };
+    const Case cases[] = {
+        {u"DSN=a;DRIVER=b", {u"DSN"}, u"a", u"<null>"},
+        {u"DRIVER=b;DSN=a", {u"DRIVER"}, u"<null>", u"b"},
+        {u"UID=u;driver=b;dsn=a", {u"UID", u"driver"}, u"<null>", u"b"},
+        {u"Host=h;dsn=a;Driver={x y};Port=1", {u"Host", u"dsn", u"Port"}, u"a", u"<null>"},
+    };
+    for (const Case& c : cases) {
+        ErrorScope scope;
+        Conn conn(c.text);
+        ASSERT_EQ(conn.parse(), 0) << katest::narrow(c.text);
+        EXPECT_EQ(conn.keys(), c.keys);
+        EXPECT_EQ(conn.value(u"DSN"), c.dsn);
+        EXPECT_EQ(conn.value(u"Driver"), c.driver);
+        EXPECT_EQ(scope.size(), 0u);
+    }
+}
+
+TEST_F(ValueParserTest, DuplicateKeys)
+{
+    {
+        ErrorScope scope;
+        Conn conn(u"DSN=a;DSN=b", 0);
+        EXPECT_EQ(conn.parse(), 1);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_EQ(scope.native(0), MSG_SYNTAX_ERROR_AT);
+        EXPECT_NE(scope.text(0).find("position 9"), std::string::npos) << scope.text(0);
+        EXPECT_NE(scope.text(0).find("DSN is given more than once"), std::string::npos) << scope.text(0);
+        // What was read before the error stays.
+        EXPECT_EQ(conn.value(u"DSN"), u"a");
+    }
+    {
+        ErrorScope scope;
+        Conn conn(u"DSN=a;dsn=b", 1);
+        ASSERT_EQ(conn.parse(), 0);
+        EXPECT_EQ(conn.value(u"DSN"), u"a");
+        EXPECT_EQ(conn.p.attributes.count, 1u);
+    }
+    {
+        ErrorScope scope;
+        Conn conn(u"DRIVER={x};DRIVER={y}", 0);
+        ASSERT_EQ(conn.parse(), 0);
+        EXPECT_EQ(conn.value(u"DRIVER"), u"x");
+        EXPECT_EQ(scope.size(), 0u);
+    }
+}
+
+TEST_F(ValueParserTest, BracedSensitiveValueIsHeldEncrypted)
+{
+    ErrorScope scope;
+    Conn conn(u"PWD={a;b}}c} ;DSN=d");
+    ASSERT_EQ(conn.parse(), 0);
+    EXPECT_EQ(conn.p.getValueCStr(W(u"PWD")), nullptr);
+    EXPECT_EQ(conn.secret(u"pwd"), u"a;b}c");
+    EXPECT_EQ(conn.value(u"DSN"), u"d");
+    auto* attr = static_cast<AttributeObject*>(conn.p.attributes.valueAt(0));
+    ASSERT_NE(attr, nullptr);
+    EXPECT_EQ(attr->text, nullptr);
+    ASSERT_NE(attr->secret, nullptr);
+    EXPECT_EQ(attr->secret->state, KA_MEMBUF_ENCRYPTED);
+    EXPECT_EQ(attr->secret->length, 5u);
+    // A plain value asked for as a secret is refused.
+    int found = -1;
+    KaMemoryBuffer holder;
+    EXPECT_EQ(conn.p.getSecret(W(u"DSN"), &found, holder), 1);
+    ASSERT_EQ(scope.size(), 1u);
+    EXPECT_EQ(scope.native(0), MSG_ATTRIBUTE_NOT_ENCRYPTED);
+    EXPECT_EQ(katest::sqlstate(scope.at(0)), "HY000");
+    EXPECT_EQ(conn.secret(u"NOPE"), u"<absent>");
+}
+
+TEST_F(ValueParserTest, WhichKeysAreSensitive)
+{
+    Conn conn(u"pwd=1;Password=2;uid=3;LogonID=4;TrustStorePassword=5;UserName=6");
+    ASSERT_EQ(conn.parse([](const KaSubStringW& key) {
+        return int(key.len > 8 && str(&key).find(u"Password") != std::u16string::npos);
+    }),
+              0);
+    for (const char16_t* k : {u"PWD", u"PASSWORD", u"UID", u"LOGONID", u"TrustStorePassword"}) {
+        EXPECT_EQ(conn.p.getValueCStr(W(k)), nullptr) << katest::narrow(k);
+        EXPECT_NE(conn.secret(k), u"<absent>");
+    }
+    EXPECT_EQ(conn.secret(u"TrustStorePassword"), u"5");
+    EXPECT_EQ(conn.value(u"UserName"), u"6");
+}
+
+TEST_F(ValueParserTest, BareOdbcWord)
+{
+    {
+        Conn conn(u"ODBC;DSN=a");
+        ASSERT_EQ(conn.parse(), 0);
+        EXPECT_EQ(conn.keys(), std::vector<std::u16string>{u"DSN"});
+    }
+    {
+        ErrorScope scope;
+        Conn conn(u"ODBC=1");
+        EXPECT_EQ(conn.parse(), 1);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_EQ(scope.native(0), MSG_SYNTAX_ERROR_AT);
+        EXPECT_NE(scope.text(0).find("position 4"), std::string::npos) << scope.text(0);
+    }
+}
+
+TEST_F(ValueParserTest, KeysAndValuesAsWritten)
+{
+    struct Case {
+        const char16_t* text;
+        const char16_t* key;
+        const char16_t* value;
+    };
+    const Case cases[] = {
+        {u"Data Source=x", u"Data Source", u"x"},
+        {u"  Data   Source = x y  ;", u"Data   Source", u"x y"},
+        {u"K==v", u"K", u"=v"},
+        {u"K=", u"K", u""},
+        {u"K=;L=1", u"K", u""},
+        {u"Server.Name(1)=h", u"Server.Name(1)", u"h"},
+        {u"K={}", u"K", u""},
+        {u"K={ padded }", u"K", u" padded "},
+        {u"K={{x}}}", u"K", u"{x}"},
+        {u"K=a}b", u"K", u"a}b"},
+        {u"K='a;b'", u"K", u"'a"},
+        {u"K=\u00e9t\u00e9;", u"K", u"\u00e9t\u00e9"},
+    };
+    for (const Case& c : cases) {
+        ErrorScope scope;
+        Conn conn(c.text);
+        ASSERT_EQ(conn.parse(), c.text == std::u16string(u"K='a;b'") ? 1 : 0) << katest::narrow(c.text);
+        ASSERT_GE(conn.p.attributes.count, 1u);
+        EXPECT_EQ(str(conn.p.keyAt(0)), c.key);
+        EXPECT_EQ(conn.value(c.key), c.value) << katest::narrow(c.text);
+    }
+}
+
+TEST_F(ValueParserTest, EmptyStrings)
+{
+    for (const char16_t* text : {u"", u";;", u" ; ; "}) {
+        ErrorScope scope;
+        Conn conn(text);
+        ASSERT_EQ(conn.parse(), 0);
+        EXPECT_EQ(conn.p.attributes.count, 0u);
+        EXPECT_EQ(conn.p.countUnused(), 0);
+        EXPECT_EQ(conn.p.nextUnused(), nullptr);
+        KaStringW out;
+        ASSERT_EQ(conn.p.build(out, ';'), 0);
+        EXPECT_EQ(out.len, 0u);
+    }
+}
+
+TEST_F(ValueParserTest, SyntaxErrorsNameTheirPosition)
+{
+    struct Case {
+        const char16_t* text;
+        const char* position;
+    };
+    const Case cases[] = {
+        {u"=x", "position 0"},
+        {u"DSN x", "position 5"},     // the key is "DSN x" and no "=" follows
+        {u"DSN=a;b", "position 7"},
+        {u"DSN=a;1=2", "position 6"},  // a key cannot begin with a number here
+        {u"PWD={abc}x;DSN=a", "position 9"},
+        // An unclosed brace must not swallow the attributes after it.
+        {u"DRIVER={", "position 7"},
+        {u"DRIVER={abc;DSN=x", "position 7"},
+    };
+    for (const Case& c : cases) {
+        ErrorScope scope;
+        Conn conn(c.text);
+        EXPECT_EQ(conn.parse(), 1) << katest::narrow(c.text);
+        ASSERT_EQ(scope.size(), 1u) << katest::narrow(c.text);
+        EXPECT_EQ(scope.native(0), MSG_SYNTAX_ERROR_AT);
+        EXPECT_NE(scope.text(0).find(c.position), std::string::npos) << scope.text(0);
+    }
+    {
+        ErrorScope scope;
+        Conn open(u"DRIVER={abc;DSN=x");
+        EXPECT_EQ(open.parse(), 1);
+        EXPECT_FALSE(open.p.hasKey(W(u"DSN")));
+        EXPECT_FALSE(open.p.hasKey(W(u"DRIVER")));
+    }
+    ErrorScope scope;
+    Conn named(u"DSN=a;;x", 1, u"connection string");
+    EXPECT_EQ(named.parse(), 1);
+    ASSERT_EQ(scope.size(), 1u);
+    EXPECT_EQ(scope.native(0), MSG_SYNTAX_ERROR_AT_IN);
+    EXPECT_NE(scope.text(0).find("position 8 (connection string)"), std::string::npos) << scope.text(0);
+}
+
+TEST_F(ValueParserTest, BracedDriverOfOneBraceStaysOneBrace)
+{
+    // What the option reading sees for DRIVER={{}: a value of one "{".
+    Conn conn(u"DRIVER={{}");
+    ASSERT_EQ(conn.parse(), 0);
+    EXPECT_EQ(conn.value(u"DRIVER"), u"{");
+}
+
+TEST_F(ValueParserTest, BuildRefusesSecretsBuildDecryptedBracesThem)
+{
+    Conn conn(u"DSN=x;PWD={a;b}}c};Note={lead}");
+    ASSERT_EQ(conn.parse(), 0);
+    {
+        ErrorScope scope;
+        KaStringW out;
+        EXPECT_EQ(conn.p.build(out, ';'), 1);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_EQ(scope.native(0), MSG_ATTRIBUTE_STRING_HOLDS_SECRET);
+        EXPECT_EQ(katest::sqlstate(scope.at(0)), "HY000");
+        EXPECT_EQ(scope.at(0)->sqlstateMsg, MSG_SQLSTATE_GENERAL_ERROR);
+    }
+    ErrorScope scope;
+    KaStringWEx out;
+    ASSERT_EQ(conn.p.buildDecrypted(out, kKey, ';'), 0);
+    EXPECT_EQ(str(&out), u"DSN=x;PWD={a;b}}c};Note=lead");
+    EXPECT_EQ(scope.size(), 0u);
+}
+
+TEST_F(ValueParserTest, BuiltTextParsesBackToTheSameValues)
+{
+    const char16_t* values[] = {u"plain", u"a;b", u"{braced}", u"}", u"a}}b", u" lead", u"trail ",
+                                u"", u"x=y", u"{", u"}{;", u"caf\u00e9 \U0001F511"};
+    KaValueParserW built(W(u""), 0, ';', nullptr, 1);
+    ASSERT_EQ(built.parse(kKey, nullptr), 0);
+    std::u16string keys[std::size(values)];
+    for (size_t i = 0; i < std::size(values); ++i) {
+        keys[i] = u"K" + std::u16string(1, char16_t('a' + i));
+        ASSERT_EQ(built.setValue(W(keys[i].c_str()), keys[i].size(), W(values[i]),
+                                 std::char_traits<char16_t>::length(values[i]), nullptr, 0),
+                  0);
+    }
+    // Values holding the separator come back as setValue quoted them.
+    KaStringW text;
+    ASSERT_EQ(built.build(text, ';'), 0);
+    std::u16string copy = str(&text);
+    KaValueParserW reparsed(W(copy.c_str()), copy.size(), ';', nullptr, 0);
+    reparsed.setQuoteChars(0, 0, 0);
+    ASSERT_EQ(reparsed.parse(kKey, nullptr), 0) << katest::narrow(copy);
+    ASSERT_EQ(reparsed.attributes.count, std::size(values));
+    for (size_t i = 0; i < std::size(values); ++i)
+        EXPECT_EQ(str(reparsed.getValueCStr(W(keys[i].c_str()))), str(built.getValueCStr(W(keys[i].c_str()))))
+            << i;
+}
+
+TEST_F(ValueParserTest, ValueUnderEitherKeyword)
+{
+    {
+        ErrorScope scope;
+        Conn conn(u"HostName=h;HOST=h;PORT=1;PortNumber=2;DB=x");
+        ASSERT_EQ(conn.parse(), 0);
+        KaStringW* v = nullptr;
+        ASSERT_EQ(conn.p.getValueByNames(W(u"HOST"), W(u"HostName"), &v), 0);
+        EXPECT_EQ(str(v), u"h");
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_TRUE(scope.at(0)->isWarning());
+        EXPECT_NE(scope.text(0).find("both keywords HOST and HostName"), std::string::npos) << scope.text(0);
+
+        EXPECT_EQ(conn.p.getValueByNames(W(u"PORT"), W(u"PortNumber"), &v), 1);
+        EXPECT_EQ(v, nullptr);
+        ASSERT_EQ(scope.size(), 2u);
+        EXPECT_FALSE(scope.at(1)->isWarning());
+
+        ASSERT_EQ(conn.p.getValueByNames(W(u"DB"), W(u"Database"), &v), 0);
+        EXPECT_EQ(str(v), u"x");
+        ASSERT_EQ(conn.p.getValueByNames(W(u"XO"), W(u"ExtendedOptions"), &v), 0);
+        EXPECT_EQ(v, nullptr);
+        ASSERT_EQ(conn.p.getValueByNames(W(u"DB"), nullptr, &v), 0);
+        EXPECT_EQ(str(v), u"x");
+        EXPECT_EQ(scope.size(), 2u);
+        EXPECT_EQ(conn.p.countUnused(), 0);
+    }
+    {
+        ErrorScope scope;
+        Conn conn(u"UID=a;LogonID=a;PWD=p");
+        ASSERT_EQ(conn.parse(), 0);
+        int found = -1;
+        KaMemoryBuffer holder;
+        EXPECT_EQ(conn.p.getSecretByNames(W(u"UID"), W(u"LogonID"), &found, holder), 1);
+        EXPECT_EQ(found, 0);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_NE(scope.text(0).find("both keywords UID and LogonID"), std::string::npos);
+        ASSERT_EQ(conn.p.getSecretByNames(W(u"PWD"), W(u"Password"), &found, holder), 0);
+        EXPECT_EQ(found, 1);
+        EXPECT_EQ(holder.length, 1u);
+    }
+}
+
+TEST_F(ValueParserTest, UnusedAttributes)
+{
+    Conn conn(u"A=1;B=2;C=3");
+    ASSERT_EQ(conn.parse(), 0);
+    EXPECT_EQ(conn.p.countUnused(), 3);
+    EXPECT_EQ(conn.value(u"b"), u"2");
+    EXPECT_EQ(conn.p.countUnused(), 2);
+    EXPECT_EQ(str(conn.p.nextUnused()), u"A");
+    EXPECT_EQ(str(conn.p.nextUnused()), u"C");
+    EXPECT_EQ(conn.p.nextUnused(), nullptr);
+    EXPECT_EQ(conn.p.nextUnused(), nullptr);
+    // hasKey and indexOf do not count as reading.
+    EXPECT_TRUE(conn.p.hasKey(W(u"a")));
+    EXPECT_EQ(conn.p.indexOf(W(u"C"), 1), 2);
+    EXPECT_EQ(conn.p.indexOf(W(u"D"), 1), -1);
+    EXPECT_EQ(conn.p.countUnused(), 2);
+
+    // Removing an attribute takes its mark along.
+    conn.p.removeKey(W(u"A"));
+    EXPECT_EQ(conn.p.countUnused(), 1);
+    ASSERT_EQ(conn.p.resetUsed(), 0);
+    EXPECT_EQ(str(conn.p.nextUnused()), u"B");
+    EXPECT_EQ(str(conn.p.nextUnused()), u"C");
+    EXPECT_EQ(conn.p.keyAt(2), nullptr);
+}
+
+TEST_F(ValueParserTest, SetValueQuotesAndReplaces)
+{
+    Conn conn(u"HostName=h;UID=u");
+    ASSERT_EQ(conn.parse(), 0);
+    ASSERT_EQ(conn.p.setValueCStr(W(u"HOST"), W(u"new"), W(u"HostName")), 0);
+    EXPECT_EQ(conn.keys(), (std::vector<std::u16string>{u"HostName", u"UID"}));
+    EXPECT_EQ(conn.value(u"HostName"), u"new");
+    ASSERT_EQ(conn.p.setValueCStr(W(u"Opt"), W(u"a;it's"), nullptr), 0);
+    EXPECT_EQ(conn.value(u"Opt"), u"'a;it''s'");
+    ASSERT_EQ(conn.p.setValueCStr(W(u"Q"), W(u"say \"x\""), nullptr), 0);
+    EXPECT_EQ(conn.value(u"Q"), u"'say \"x\"'");
+    // New entries have no mark until the marks are reset.
+    conn.p.resetUsed();
+    EXPECT_EQ(conn.p.countUnused(), 4);
+
+    // A plain value replaced by a secret and back.
+    KaMemoryBuffer secret;
+    ASSERT_EQ(secret.setEncrypted(W(u"s3cr3t"), KA_MEMBUF_NTS, kKey), 0);
+    ASSERT_EQ(conn.p.setSecret(W(u"LogonID"), secret, W(u"UID")), 0);
+    EXPECT_EQ(conn.secret(u"UID"), u"s3cr3t");
+    ASSERT_EQ(conn.p.setSecret(W(u"NewPwd"), secret, nullptr), 0);
+    EXPECT_EQ(conn.secret(u"NewPwd"), u"s3cr3t");
+    EXPECT_EQ(conn.p.attributes.count, 5u);
+}
+
+// ---- wiping ----------------------------------------------------------------
+
+constexpr const char* kSecret = "Zq9-xW!plainSecretPwd";
+const char16_t kConnString[] = u"DSN=x;UID=someone;PWD={Zq9-xW!plainSecretPwd};Host=h";
+
+TEST_F(ValueParserTest, PasswordNeverReachesTheHeapInTheClear)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    katest::SecretWatch watch(kSecret);
+    {
+        auto* p = new KaValueParserW(W(kConnString), std::size(kConnString) - 1, ';', nullptr, 1);
+        ASSERT_NE(p, nullptr);
+        p->setQuoteChars(0, 0, 0);
+        ASSERT_EQ(p->parse(kKey, nullptr), 0);
+        int found = 0;
+        KaMemoryBuffer holder;
+        ASSERT_EQ(p->getSecret(W(u"PWD"), &found, holder), 0);
+        {
+            KaMemoryBuffer plain;
+            ASSERT_EQ(plain.decryptFrom(holder, kKey), 0);
+            ASSERT_EQ(plain.length, 21u);
+        }
+        {
+            KaStringWEx out;
+            ASSERT_EQ(p->buildDecrypted(out, kKey, ';'), 0);
+            ASSERT_NE(out.len, 0u);
+        }
+        ASSERT_EQ(p->setValueCStr(W(u"PWD"), W(u"other"), nullptr), 0);
+        delete p;
+    }
+    EXPECT_EQ(watch.leaks(), 0);
+    EXPECT_GT(watch.frees(), 0);
+}
+
+// ---- the 8-bit parser --------------------------------------------------------
+
+struct Narrow {
+    std::string text;
+    KaValueParser p;
+    explicit Narrow(const char* s, int32_t duplicates = 0, char sep = ';')
+        : text(s), p(text.data(), text.size(), KA_TEXT_UTF8, sep, nullptr, duplicates)
+    {
+    }
+    std::string value(const char* name) { return str(p.getValueCStr(name)); }
+};
+
+TEST_F(ValueParserTest, NarrowParserRules)
+{
+    ErrorScope scope;
+    Narrow n("ODBCTraceMode=1;TraceFile=/tmp/x.out;Driver={a}}};Driver={b};DSN=d;1st=v;PWD={p;w}");
+    ASSERT_EQ(n.p.parse(), 0);
+    EXPECT_EQ(n.value("odbctracemode"), "1");
+    EXPECT_EQ(n.value("TraceFile"), "/tmp/x.out");
+    EXPECT_EQ(n.value("DRIVER"), "a}");
+    EXPECT_EQ(n.value("DSN"), "<null>");
+    EXPECT_EQ(n.value("1st"), "v");
+    EXPECT_EQ(n.value("PWD"), "p;w");
+    EXPECT_EQ(n.p.getValueCStr("TraceFile")->codePage, KA_TEXT_UTF8);
+    EXPECT_EQ(scope.size(), 0u);
+    EXPECT_EQ(n.p.countUnused(), 0);
+
+    KaString out;
+    ASSERT_EQ(n.p.build(out, ';'), 0);
+    EXPECT_EQ(str(&out), "ODBCTraceMode=1;TraceFile=/tmp/x.out;Driver=a};1st=v;PWD={p;w}");
+}
+
+TEST_F(ValueParserTest, NarrowBothKeywordsAlwaysFail)
+{
+    ErrorScope scope;
+    Narrow n("Host=h;HostName=h");
+    ASSERT_EQ(n.p.parse(), 0);
+    KaString* v = nullptr;
+    EXPECT_EQ(n.p.getValueByNames("Host", "HostName", &v), 1);
+    EXPECT_EQ(v, nullptr);
+    ASSERT_EQ(scope.size(), 1u);
+    EXPECT_FALSE(scope.at(0)->isWarning());
+    EXPECT_NE(scope.text(0).find("both keywords Host and HostName"), std::string::npos) << scope.text(0);
+}
+
+TEST_F(ValueParserTest, NarrowErrorsAndEdits)
+{
+    {
+        ErrorScope scope;
+        Narrow n("A=1;a=2");
+        EXPECT_EQ(n.p.parse(), 1);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_NE(scope.text(0).find("a is given more than once"), std::string::npos) << scope.text(0);
+    }
+    {
+        ErrorScope scope;
+        Narrow n("A={open;B=1");
+        EXPECT_EQ(n.p.parse(), 1);
+        EXPECT_FALSE(n.p.hasKey("B"));
+    }
+    {
+        Narrow n("A=1,B=2", 0, ',');
+        ASSERT_EQ(n.p.parse(), 0);
+        ASSERT_EQ(n.p.setValueCStr("C", "x,y", nullptr), 0);
+        EXPECT_EQ(n.value("C"), "'x,y'");
+        n.p.removeKey("A");
+        KaString out;
+        ASSERT_EQ(n.p.build(out, ','), 0);
+        EXPECT_EQ(str(&out), "B=2,C={'x,y'}");
+        ASSERT_EQ(n.p.resetUsed(), 0);
+        EXPECT_EQ(str(n.p.nextUnused()), "B");
+        EXPECT_EQ(n.p.indexOf("C", 1), 1);
+    }
+}
+
+}  // namespace
