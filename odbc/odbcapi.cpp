@@ -22,6 +22,7 @@
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
 #include "odbc/dummyenv.h"
+#include "odbc/odbcapi.h"
 #include "platform/bos.h"
 
 namespace {

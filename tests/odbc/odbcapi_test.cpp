@@ -1,0 +1,596 @@
+// The exported entry points called as a driver manager calls them: handle
+// allocation and checking, connects that cannot reach a server yet, the
+// connection handle before and after its physical connection exists, the
+// second call and the pool retry, the diagnostics exports with their ODBC 2
+// SQLSTATEs, and the bulk and setup exports.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hive/hiveconnection.h"
+#include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
+#include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
+#include "odbc/odbcapi.h"
+#include "support/diagscope.h"
+
+using katest::narrow;
+using katest::u16;
+
+namespace {
+
+SQLWCHAR* W(std::u16string& s)
+{
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
+
+struct Diag {
+    SQLRETURN rc;
+    std::string state;
+    std::string text;
+};
+
+Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
+{
+    SQLWCHAR state[6] = {};
+    SQLWCHAR text[600] = {};
+    SQLSMALLINT len = 0;
+    SQLINTEGER native = 0;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, rec, state, &native, text, 600, &len);
+    return {rc, narrow(u16(state)), narrow(u16(text))};
+}
+
+const std::string kConnectRefused =
+    "[Mirrowen][ODBC Apache Spark SQL driver]The connection could not be opened because no "
+    "server connection is available in this version of the driver.";
+
+class Exports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(katest::openCatalogue(), 0);
+        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
+        ASSERT_NE(env, nullptr);
+        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
+                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
+                  SQL_SUCCESS);
+        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
+        ASSERT_NE(dbc, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (dbc != nullptr) {
+            EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+        }
+        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
+        katest::closeCatalogue();
+    }
+
+    BaseStubConnection* stub() { return static_cast<BaseStubConnection*>(dbc); }
+
+    // A failed connect leaves the physical connection attached, unopened.
+    void failConnect()
+    {
+        std::u16string dsn = u"spark";
+        ASSERT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
+        ASSERT_NE(stub()->current, nullptr);
+    }
+
+    // Attaches a physical connection that counts as open, so that statement
+    // and descriptor handles can be made on it.
+    HiveConnection* attachOpen()
+    {
+        auto* conn = new HiveConnection(static_cast<BaseEnv*>(env));
+        conn->connectionFlags |= kBaseConnConnected;
+        stub()->setCurrentConnection(conn);
+        return conn;
+    }
+
+    SQLHANDLE env = nullptr;
+    SQLHANDLE dbc = nullptr;
+};
+
+// A physical connection whose operations answer as the test says.
+class ScriptedConnection : public BaseConnection {
+public:
+    explicit ScriptedConnection(BaseEnv* env) : BaseConnection(env) {}
+
+    int16_t getFunctions(uint16_t, uint16_t* supported) noexcept override
+    {
+        ++functionsCalls;
+        *supported = 1;
+        return functionsAnswers[std::min<size_t>(functionsCalls - 1, functionsAnswers.size() - 1)];
+    }
+
+    int16_t getConnectAttr(int32_t, void* value, int32_t, int32_t*) noexcept override
+    {
+        enterApi(kBaseApiGetConnectAttr);
+        ++attrCalls;
+        int16_t rc = SQL_SUCCESS;
+        if (attrCalls == 1) {
+            // The call lost its link and the exit step reconnected it.
+            basePostError(kBaseIdxReconnected);
+            rc = SQL_ERROR;
+        } else {
+            *static_cast<SQLUINTEGER*>(value) = 42;
+        }
+        return leaveApi(rc);
+    }
+
+    std::vector<int16_t> functionsAnswers{SQL_SUCCESS};
+    size_t functionsCalls = 0;
+    int attrCalls = 0;
+};
+
+}  // namespace
+
+TEST_F(Exports, HandlesOfTheWrongKindOrNullAreInvalid)
+{
+    std::u16string text = u"select 1";
+    SQLINTEGER value = 0;
+    SQLUSMALLINT flag = 0;
+    SQLHANDLE out = nullptr;
+    struct Case {
+        const char* call;
+        SQLRETURN rc;
+    };
+    const Case cases[] = {
+        {"SQLGetEnvAttr(dbc)", SQLGetEnvAttr(dbc, SQL_ATTR_ODBC_VERSION, &value, 4, nullptr)},
+        {"SQLSetEnvAttr(null)", SQLSetEnvAttr(nullptr, SQL_ATTR_ODBC_VERSION, nullptr, 0)},
+        {"SQLAllocHandle(DBC, dbc)", SQLAllocHandle(SQL_HANDLE_DBC, dbc, &out)},
+        {"SQLAllocHandle(STMT, env)", SQLAllocHandle(SQL_HANDLE_STMT, env, &out)},
+        {"SQLAllocHandle(DESC, null)", SQLAllocHandle(SQL_HANDLE_DESC, nullptr, &out)},
+        {"SQLConnectW(env)", SQLConnectW(env, nullptr, 0, nullptr, 0, nullptr, 0)},
+        {"SQLDisconnect(env)", SQLDisconnect(env)},
+        {"SQLGetFunctions(env)", SQLGetFunctions(env, SQL_API_SQLFETCH, &flag)},
+        {"SQLGetInfoW(null)", SQLGetInfoW(nullptr, SQL_DRIVER_VER, nullptr, 0, nullptr)},
+        {"SQLExecDirectW(dbc)", SQLExecDirectW(dbc, W(text), SQL_NTS)},
+        {"SQLFetch(env)", SQLFetch(env)},
+        {"SQLFreeStmt(null)", SQLFreeStmt(nullptr, SQL_CLOSE)},
+        {"SQLGetDescFieldW(dbc)", SQLGetDescFieldW(dbc, 0, SQL_DESC_COUNT, &value, 4, nullptr)},
+        {"SQLCopyDesc(env, dbc)", SQLCopyDesc(env, dbc)},
+        {"SQLFreeHandle(STMT, dbc)", SQLFreeHandle(SQL_HANDLE_STMT, dbc)},
+        {"SQLFreeHandle(DBC, env)", SQLFreeHandle(SQL_HANDLE_DBC, env)},
+        {"SQLFreeHandle(ENV, dbc)", SQLFreeHandle(SQL_HANDLE_ENV, dbc)},
+        {"SQLGetDiagRecW(STMT, dbc)", SQLGetDiagRecW(SQL_HANDLE_STMT, dbc, 1, nullptr, nullptr,
+                                                     nullptr, 0, nullptr)},
+        {"SQLEndTran(DBC, env)", SQLEndTran(SQL_HANDLE_DBC, env, SQL_COMMIT)},
+        {"SQLEndTran(STMT, dbc)", SQLEndTran(SQL_HANDLE_STMT, dbc, SQL_COMMIT)},
+        {"SQLEndTran(7, env)", SQLEndTran(7, env, SQL_COMMIT)},
+        {"ExportTableToFile(env)", ExportTableToFile(env, nullptr, nullptr, 0, 0, 0, nullptr)},
+        {"ValidateTableFromFileW(null)",
+         ValidateTableFromFileW(nullptr, nullptr, nullptr, nullptr, 0, nullptr)},
+        {"LoadTableFromFile(env)",
+         LoadTableFromFile(env, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, 0, 0, 0)},
+        {"GetBulkDiagRecW(ENV, env)",
+         GetBulkDiagRecW(SQL_HANDLE_ENV, env, 1, nullptr, nullptr, nullptr, 0, nullptr)},
+        {"GetBulkDiagRec(DBC, env)",
+         GetBulkDiagRec(SQL_HANDLE_DBC, env, 1, nullptr, nullptr, nullptr, 0, nullptr)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.rc, SQL_INVALID_HANDLE) << c.call;
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(static_cast<BaseEnv*>(env)->connectionCount, 1);
+}
+
+TEST_F(Exports, UnknownHandleTypesFail)
+{
+    SQLHANDLE out = env;
+    EXPECT_EQ(SQLAllocHandle(9, env, &out), SQL_ERROR);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, nullptr, nullptr), SQL_ERROR);
+    EXPECT_EQ(SQLFreeHandle(9, env), SQL_ERROR);
+    EXPECT_EQ(SQLGetDiagRecW(9, env, 1, nullptr, nullptr, nullptr, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(SQLGetDiagFieldW(9, env, 0, SQL_DIAG_NUMBER, nullptr, 0, nullptr), SQL_ERROR);
+}
+
+TEST_F(Exports, EveryConnectIsRefusedWithUnableToConnect)
+{
+    std::u16string dsn = u"spark";
+    std::u16string user = u"me";
+    std::u16string password = u"secret";
+    std::u16string in = u"DRIVER={VYspark28};HOST=localhost;PORT=10000";
+
+    EXPECT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, W(user), SQL_NTS, W(password), SQL_NTS),
+              SQL_ERROR);
+    Diag d = diagOf(SQL_HANDLE_DBC, dbc);
+    EXPECT_EQ(d.rc, SQL_SUCCESS);
+    EXPECT_EQ(d.state, "08001");
+    EXPECT_EQ(d.text, kConnectRefused);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc, 2).rc, SQL_NO_DATA);
+
+    SQLWCHAR out[34];
+    std::fill(std::begin(out), std::end(out), SQLWCHAR{0xBEEF});
+    SQLSMALLINT outLength = -9;
+    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out + 1, 32, &outLength,
+                                SQL_DRIVER_NOPROMPT),
+              SQL_ERROR);
+    EXPECT_EQ(out[0], 0xBEEF);
+    EXPECT_EQ(out[1], 0);
+    EXPECT_EQ(out[33], 0xBEEF);
+    EXPECT_EQ(outLength, 0);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).text, kConnectRefused);
+
+    EXPECT_EQ(SQLBrowseConnectW(dbc, W(in), SQL_NTS, out + 1, 32, &outLength), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08001");
+    EXPECT_EQ(out[33], 0xBEEF);
+
+    // Disconnecting the never-opened connection is harmless.
+    EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_EQ(stub()->connections.count, 1u);
+}
+
+TEST_F(Exports, StatementsAndDescriptorsNeedAnOpenConnection)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt == 1)
+            failConnect();
+        for (SQLSMALLINT type : {SQL_HANDLE_STMT, SQL_HANDLE_DESC}) {
+            SQLHANDLE out = env;
+            EXPECT_EQ(SQLAllocHandle(type, dbc, &out), SQL_ERROR);
+            EXPECT_EQ(out, nullptr);
+            Diag d = diagOf(SQL_HANDLE_DBC, dbc);
+            EXPECT_EQ(d.state, "08003");
+            EXPECT_NE(d.text.find("]Connection not open"), std::string::npos) << d.text;
+        }
+    }
+}
+
+TEST_F(Exports, ConnectionAttributesBeforeConnectAreKeptForTheConnection)
+{
+    SQLUINTEGER value = 99;
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &value, 0, nullptr), SQL_NO_DATA);
+    EXPECT_EQ(value, 99u);
+
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                                 reinterpret_cast<SQLPOINTER>(intptr_t{5}), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                                 reinterpret_cast<SQLPOINTER>(intptr_t{7}), 0),
+              SQL_SUCCESS);
+    std::u16string catalog = u"sales";
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(catalog), SQL_NTS), SQL_SUCCESS);
+    catalog = u"XXXXX";  // the handle keeps its own copy
+    ASSERT_EQ(stub()->bufferedAttrs.count, 2u);
+    BaseBufferedAttr* kept = stub()->findBufferedAttr(SQL_ATTR_CURRENT_CATALOG);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(narrow(u16(reinterpret_cast<const uint16_t*>(kept->value))), "sales");
+    EXPECT_EQ(kept->length, 5);
+
+    // A negative byte length of a text attribute is refused.
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(catalog), -20), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HY090");
+    // The ANSI-application attribute is recorded but reported unsupported.
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_ANSI_APP,
+                                 reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AA_TRUE}), 0),
+              SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
+    EXPECT_EQ(stub()->ansiApp, 1u);
+
+    failConnect();
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 7u);
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_CONNECTION_DEAD, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, SQLUINTEGER{SQL_CD_TRUE});
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                 reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AUTOCOMMIT_OFF}), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, SQLUINTEGER{SQL_AUTOCOMMIT_OFF});
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_TRACE, &value, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
+}
+
+TEST_F(Exports, GetInfoAnswersBeforeConnect)
+{
+    struct Case {
+        SQLUSMALLINT info;
+        const char* text;
+    };
+    const Case cases[] = {
+        {SQL_DRIVER_VER, "08.01.0427 (B0547, U0390)"},
+        {SQL_DRIVER_ODBC_VER, "03.52"},
+        {SQL_DBMS_NAME, "Spark SQL"},
+    };
+    for (const Case& c : cases) {
+        SQLWCHAR buffer[66];
+        std::fill(std::begin(buffer), std::end(buffer), SQLWCHAR{0xBEEF});
+        SQLSMALLINT length = 0;
+        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer + 1, 128, &length), SQL_SUCCESS) << c.info;
+        EXPECT_EQ(narrow(u16(buffer + 1)), c.text);
+        EXPECT_EQ(length, static_cast<SQLSMALLINT>(std::strlen(c.text) * 2));
+        EXPECT_EQ(buffer[0], 0xBEEF);
+        EXPECT_EQ(buffer[65], 0xBEEF);
+    }
+    // A buffer of four characters takes three and the terminator.
+    SQLWCHAR small[6];
+    std::fill(std::begin(small), std::end(small), SQLWCHAR{0xBEEF});
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_DRIVER_VER, small + 1, 8, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(narrow(u16(small + 1)), "08.");
+    EXPECT_EQ(small[5], 0xBEEF);
+    EXPECT_EQ(length, 50);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "01004");
+
+    SQLUSMALLINT behaviour = 9;
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_CURSOR_COMMIT_BEHAVIOR, &behaviour, 2, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(behaviour, SQL_CB_PRESERVE);
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_MAX_COLUMNS_IN_TABLE, &behaviour, 2, nullptr), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
+}
+
+TEST_F(Exports, CallsThatNeedAPhysicalConnectionSayConnectionNotOpen)
+{
+    SQLUSMALLINT flags[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = {};
+    std::u16string sql = u"select 1";
+    SQLWCHAR out[16];
+    SQLINTEGER outLength = 0;
+    struct Case {
+        const char* call;
+        SQLRETURN rc;
+    };
+    const Case before[] = {
+        {"SQLGetFunctions", SQLGetFunctions(dbc, SQL_API_ODBC3_ALL_FUNCTIONS, flags)},
+        {"SQLNativeSqlW", SQLNativeSqlW(dbc, W(sql), SQL_NTS, out, 16, &outLength)},
+        {"SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT)},
+        {"ExportTableToFile",
+         ExportTableToFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
+                           reinterpret_cast<const SQLCHAR*>("f"), 4, -1, -1, nullptr)},
+        {"ValidateTableFromFile",
+         ValidateTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
+                               reinterpret_cast<const SQLCHAR*>("d"), nullptr, 0, nullptr)},
+        {"LoadTableFromFileW",
+         LoadTableFromFileW(dbc, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, 1, 1, 64)},
+    };
+    for (const Case& c : before) {
+        EXPECT_EQ(c.rc, SQL_ERROR) << c.call;
+    }
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
+    EXPECT_EQ(stub()->current, nullptr);
+
+    failConnect();
+    EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_ODBC3_ALL_FUNCTIONS, flags), SQL_SUCCESS);
+    EXPECT_TRUE(SQL_FUNC_EXISTS(flags, SQL_API_SQLEXECDIRECT));
+    EXPECT_TRUE(SQL_FUNC_EXISTS(flags, SQL_API_SQLGETDIAGREC));
+    EXPECT_FALSE(SQL_FUNC_EXISTS(flags, SQL_API_SQLALLOCENV));
+    EXPECT_FALSE(SQL_FUNC_EXISTS(flags, SQL_API_SQLTRANSACT));
+    SQLUSMALLINT one = 7;
+    EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLBROWSECONNECT, &one), SQL_SUCCESS);
+    EXPECT_EQ(one, SQL_TRUE);
+    EXPECT_EQ(SQLNativeSqlW(dbc, W(sql), SQL_NTS, out, 16, &outLength), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
+    // Nothing is open, so there is no transaction to end.
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK), SQL_SUCCESS);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_ENV, env, SQL_COMMIT), SQL_SUCCESS);
+}
+
+TEST_F(Exports, LoadingATableFailsWithoutADiagnostic)
+{
+    failConnect();
+    std::u16string table = u"t";
+    std::u16string file = u"/nonexistent/data";
+    EXPECT_EQ(LoadTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
+                                 reinterpret_cast<SQLWCHAR*>(file.data()), -1, -1, nullptr,
+                                 nullptr, nullptr, 1, 10, 64),
+              SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
+    EXPECT_EQ(LoadTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
+                                reinterpret_cast<const SQLCHAR*>("data.txt"), -1, -1,
+                                reinterpret_cast<const SQLCHAR*>("data.xml"), nullptr, nullptr, 1,
+                                10, 64),
+              SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
+    // The export and the validation still need an open connection.
+    EXPECT_EQ(ExportTableToFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
+                                 reinterpret_cast<SQLWCHAR*>(file.data()), 1014, -1, -1, nullptr),
+              SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
+    SQLINTEGER count = -1;
+    EXPECT_EQ(ValidateTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
+                                     reinterpret_cast<SQLWCHAR*>(file.data()), nullptr, 0,
+                                     &count),
+              SQL_ERROR);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
+}
+
+TEST_F(Exports, EndTranOnAStatementHandleIsAnInvalidHandleType)
+{
+    attachOpen();
+    SQLHANDLE stmt = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_STMT, stmt, SQL_COMMIT), SQL_ERROR);
+    Diag d = diagOf(SQL_HANDLE_STMT, stmt);
+    EXPECT_EQ(d.state, "HY092");
+    EXPECT_EQ(d.text, "[Mirrowen][ODBC Apache Spark SQL driver]Invalid attribute/option "
+                      "identifier: the handle type 3 cannot be used with this function");
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+}
+
+TEST_F(Exports, StatementAndDescriptorHandlesLiveOnAnOpenConnection)
+{
+    HiveConnection* conn = attachOpen();
+    SQLHANDLE stmt = nullptr;
+    SQLHANDLE desc = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &desc), SQL_SUCCESS);
+    EXPECT_EQ(conn->statements.count, 1u);
+    EXPECT_EQ(conn->descriptors.count, 1u);
+    auto* d = static_cast<BaseDescriptor*>(desc);
+    EXPECT_EQ(d->autoAllocated, 0);
+    ASSERT_NE(d->record(0), nullptr);
+    EXPECT_EQ(d->record(0)->conciseType, SQL_C_DEFAULT);
+
+    std::u16string sql = u"select 1";
+    EXPECT_EQ(SQLExecDirectW(stmt, W(sql), SQL_NTS), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_STMT, stmt).state, "HYC00");
+    SQLINTEGER count = 0;
+    EXPECT_EQ(SQLGetDescFieldW(desc, 0, SQL_DESC_COUNT, &count, 4, nullptr), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DESC, desc).state, "HYC00");
+    // Handles of one kind are refused where the other is expected.
+    EXPECT_EQ(SQLFetch(desc), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLGetDescFieldW(stmt, 0, SQL_DESC_COUNT, &count, 4, nullptr), SQL_INVALID_HANDLE);
+
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, desc), SQL_SUCCESS);
+    EXPECT_EQ(conn->descriptors.count, 0u);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+    EXPECT_EQ(conn->statements.count, 0u);
+    // A statement left allocated goes with its connection.
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+}
+
+TEST_F(Exports, AStatementsOwnDescriptorsCannotBeFreed)
+{
+    attachOpen();
+    SQLHANDLE stmt = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    BaseAXD implicit(static_cast<BaseStatement*>(stmt)->connection);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, &implicit), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DESC, &implicit).state, "HY017");
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+}
+
+TEST_F(Exports, AnOperationIsCalledOnceMoreWhenItAsksAndNeverPassesTheRequestOn)
+{
+    auto* conn = new ScriptedConnection(static_cast<BaseEnv*>(env));
+    stub()->setCurrentConnection(conn);
+    SQLUSMALLINT flag = 0;
+
+    conn->functionsAnswers = {-5, SQL_SUCCESS};
+    EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_SUCCESS);
+    EXPECT_EQ(conn->functionsCalls, 2u);
+
+    conn->functionsCalls = 0;
+    conn->functionsAnswers = {-5, -5, -5};
+    EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_ERROR);
+    EXPECT_EQ(conn->functionsCalls, 2u);
+    Diag d = diagOf(SQL_HANDLE_DBC, dbc);
+    EXPECT_EQ(d.state, "HY000");
+    EXPECT_NE(d.text.find("The operation did not finish"), std::string::npos) << d.text;
+}
+
+TEST_F(Exports, AFreshPooledConnectionRepeatsACallThatReestablishedItsLink)
+{
+    auto* conn = new ScriptedConnection(static_cast<BaseEnv*>(env));
+    stub()->setCurrentConnection(conn);
+    SQLUINTEGER value = 0;
+
+    // Not taken from a pool: the failure stands.
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(conn->attrCalls, 1);
+
+    conn->attrCalls = 0;
+    conn->freshFromPool = 1;
+    conn->configuredFailoverMode = 2;
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(conn->attrCalls, 2);
+    EXPECT_EQ(value, 42u);
+    EXPECT_EQ(conn->freshFromPool, 0u);
+    EXPECT_EQ(conn->failoverMode, 2);
+}
+
+TEST_F(Exports, OdbcTwoApplicationsReadOdbcTwoSqlstates)
+{
+    SQLINTEGER value = 0;
+    ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
+                            reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC2}), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLGetEnvAttr(env, SQL_ATTR_CONNECTION_POOLING, &value, 4, nullptr), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_ENV, env).state, "S1C00");
+    SQLWCHAR state[6] = {};
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLGetDiagFieldW(SQL_HANDLE_ENV, env, 1, SQL_DIAG_SQLSTATE, state, sizeof state,
+                               &length),
+              SQL_SUCCESS);
+    EXPECT_EQ(narrow(u16(state)), "S1C00");
+    // Connection diagnostics follow their environment's version.
+    failConnect();
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08001");
+    SQLUSMALLINT info = 0;
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_MAX_COLUMNS_IN_TABLE, &info, 2, nullptr), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "S1C00");
+}
+
+TEST_F(Exports, BulkDiagnosticsInTheApplicationCodePage)
+{
+    failConnect();
+    SQLCHAR state[8];
+    SQLCHAR message[260];
+    std::memset(state, 0x5A, sizeof state);
+    std::memset(message, 0x5A, sizeof message);
+    SQLINTEGER native = -1;
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 258,
+                             &length),
+              SQL_SUCCESS);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(state + 1)), "08001");
+    EXPECT_EQ(state[0], 0x5A);
+    EXPECT_EQ(state[7], 0x5A);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused);
+    EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
+    EXPECT_EQ(message[0], 0x5A);
+    EXPECT_EQ(message[259], 0x5A);
+
+    // Cut to the buffer, and measured without one.
+    std::memset(message, 0x5A, sizeof message);
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 10,
+                             &length),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused.substr(0, 9));
+    EXPECT_EQ(message[11], 0x5A);
+    length = 0;
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, nullptr, nullptr, nullptr, 0, &length),
+              SQL_SUCCESS);
+    EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state + 1, &native, message + 1, 258,
+                             &length),
+              SQL_NO_DATA);
+
+    SQLWCHAR stateW[6] = {};
+    SQLWCHAR messageW[260] = {};
+    EXPECT_EQ(GetBulkDiagRecW(SQL_HANDLE_DBC, dbc, 1, stateW, &native, messageW, 260, &length),
+              SQL_SUCCESS);
+    EXPECT_EQ(narrow(u16(stateW)), "08001");
+    EXPECT_EQ(narrow(u16(messageW)), kConnectRefused);
+}
+
+TEST_F(Exports, ConnectionErrorsComeAsOneText)
+{
+    failConnect();
+    char* text = getConnectionErrors(dbc);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text), kConnectRefused);
+    std::free(text);
+}
+
+TEST(SetupExports, ConfigDsnFailsAndTellsTheInstaller)
+{
+    using InstallerError = SQLRETURN (*)(WORD, DWORD*, LPSTR, WORD, WORD*);
+    // The installer library is loaded while it asks the driver, as here.
+    void* installer = dlopen("libodbcinst.so.2", RTLD_NOW);
+    ASSERT_NE(installer, nullptr) << dlerror();
+    auto readError = reinterpret_cast<InstallerError>(dlsym(installer, "SQLInstallerError"));
+    ASSERT_NE(readError, nullptr);
+
+    for (bool fileDsn : {false, true}) {
+        BOOL ok = fileDsn ? ConfigFileDSN(nullptr, 1, "VYspark28", "DSN=x\0", "x.dsn")
+                          : ConfigDSN(nullptr, 1, "VYspark28", "DSN=x\0");
+        EXPECT_EQ(ok, 0);
+        DWORD code = 0;
+        char text[256] = {};
+        WORD length = 0;
+        ASSERT_EQ(readError(1, &code, text, sizeof text, &length), SQL_SUCCESS);
+        EXPECT_EQ(code, 11u);
+        EXPECT_NE(std::string(text).find("setup is not available"), std::string::npos) << text;
+    }
+    // The installer stays loaded: its error list belongs to the process.
+}
