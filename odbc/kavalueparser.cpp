@@ -372,8 +372,11 @@ int KaValueParserW::store(const uint8_t* key, const uint16_t* value, size_t valu
             return 1;
         }
     } else {
-        attr->text = new KaStringW();
-        if (attr->text == nullptr || unbraceInto(*attr->text, value, valueLen) != 0) {
+        // Plain values are wiped too: a caller may keep a password under a
+        // key it did not name as sensitive.
+        auto* text = new KaStringWEx();
+        attr->text = text;
+        if (text == nullptr || unbraceInto(*text, value, valueLen) != 0) {
             delete attr;
             return 1;
         }
@@ -545,7 +548,7 @@ int KaValueParserW::setValue(const uint16_t* keyText, size_t keyLength, const ui
     auto* attr = new AttributeObject();
     if (attr == nullptr)
         return 1;
-    attr->text = new KaStringW();
+    attr->text = new KaStringWEx();
     if (attr->text == nullptr || attr->text->assign(value, value != nullptr ? valueLength : 0) != 0) {
         delete attr;
         return 1;
@@ -627,11 +630,24 @@ KaSubStringW* KaValueParserW::nextUnused() noexcept
 
 // ---- KaValueParserW: building ------------------------------------------------------------
 
-int KaValueParserW::buildInto(KaStringW& out, const uint8_t* key, uint16_t outSeparator, bool decrypt) noexcept
+int KaValueParserW::build(KaStringW& out, uint16_t outSeparator) noexcept
 {
-    out.len = 0;
-    if (out.data != nullptr && out.capacity != 0)
-        out.data[0] = 0;
+    return buildInto(out, nullptr, outSeparator, false);
+}
+
+int KaValueParserW::buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept
+{
+    return buildInto(out, key, outSeparator, true);
+}
+
+int KaValueParserW::buildInto(KaStringW& result, const uint8_t* key, uint16_t outSeparator, bool decrypt) noexcept
+{
+    result.len = 0;
+    if (result.data != nullptr && result.capacity != 0)
+        result.data[0] = 0;
+    // Built in a wiping string and handed over in one piece, so that the
+    // blocks given up while the text grows hold no decrypted value.
+    KaStringWEx out;
     for (size_t i = 0; i < attributes.count; ++i) {
         KaSubStringW* k = attributes.keyAt(i);
         auto* attr = static_cast<AttributeObject*>(attributes.valueAt(i));
@@ -660,19 +676,7 @@ int KaValueParserW::buildInto(KaStringW& out, const uint8_t* key, uint16_t outSe
         if (failed != 0)
             return 1;
     }
-    if (out.data != nullptr && out.len < out.capacity)
-        out.data[out.len] = 0;
-    return 0;
-}
-
-int KaValueParserW::build(KaStringW& out, uint16_t outSeparator) noexcept
-{
-    return buildInto(out, nullptr, outSeparator, false);
-}
-
-int KaValueParserW::buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept
-{
-    return buildInto(out, key, outSeparator, true);
+    return result.assign(out.data, out.len) != 0 ? 1 : 0;
 }
 
 // ---- KaValueParser ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/fast.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
@@ -447,11 +448,35 @@ TEST_F(ValueParserTest, PasswordNeverReachesTheHeapInTheClear)
             ASSERT_EQ(p->buildDecrypted(out, kKey, ';'), 0);
             ASSERT_NE(out.len, 0u);
         }
+        {
+            // Into a string that does not wipe: only its final block holds the
+            // text, and the caller wipes that one.
+            KaStringW out;
+            ASSERT_EQ(out.assign(W(u"some earlier content")), 0);
+            ASSERT_EQ(p->buildDecrypted(out, kKey, ';'), 0);
+            fastMemzero(out.data, out.capacity * 2);
+        }
         ASSERT_EQ(p->setValueCStr(W(u"PWD"), W(u"other"), nullptr), 0);
         delete p;
     }
     EXPECT_EQ(watch.leaks(), 0);
     EXPECT_GT(watch.frees(), 0);
+}
+
+const char16_t kKeyStoreString[] = u"TrustStorePassword={Zq9-xW!plainSecretPwd};KP=Zq9-xW!plainSecretPwd";
+
+TEST_F(ValueParserTest, PlainValuesAreWipedWhenFreed)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    katest::SecretWatch watch(kSecret);
+    {
+        KaValueParserW p(W(kKeyStoreString), std::size(kKeyStoreString) - 1, ';', nullptr, 1);
+        ASSERT_EQ(p.parse(kKey, nullptr), 0);
+        ASSERT_NE(p.getValueCStr(W(u"KP")), nullptr);
+        ASSERT_EQ(p.setValueCStr(W(u"KP"), W(u"replaced"), nullptr), 0);
+    }
+    EXPECT_EQ(watch.leaks(), 0);
 }
 
 // ---- the 8-bit parser --------------------------------------------------------
