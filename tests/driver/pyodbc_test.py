@@ -1,0 +1,59 @@
+"""pyodbc loads the driver through unixODBC: a connect attempt ends with the
+driver's own 08001 diagnostic, with attributes given before connecting, and
+again on a fresh attempt. Run with /usr/bin/python3; argument: the driver
+library."""
+import os
+import sys
+import tempfile
+import unittest
+
+REFUSAL = ("[Mirrowen][ODBC Apache Spark SQL driver]The connection could not be "
+           "opened because no server connection is available in this version of "
+           "the driver.")
+
+
+class PyodbcLoadsTheDriver(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_test.")
+        with open(os.path.join(cls.dir.name, "odbcinst.ini"), "w") as f:
+            f.write("[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY)
+        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
+            f.write("[spark]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=10000\n")
+        os.environ["ODBCSYSINI"] = cls.dir.name
+        os.environ["ODBCINSTINI"] = "odbcinst.ini"
+        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        global pyodbc
+        import pyodbc
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def assertRefused(self, error):
+        state, message = error.args[0], error.args[1]
+        self.assertEqual(state, "08001")
+        self.assertIn(REFUSAL, message)
+
+    def test_the_driver_is_registered(self):
+        self.assertIn("VYspark28", pyodbc.drivers())
+
+    def test_connect_by_data_source_is_refused_by_the_driver(self):
+        with self.assertRaises(pyodbc.Error) as caught:
+            pyodbc.connect("DSN=spark;UID=user;PWD=secret", timeout=5)
+        self.assertRefused(caught.exception)
+
+    def test_connect_by_driver_with_attributes_before_is_refused_by_the_driver(self):
+        SQL_ATTR_LOGIN_TIMEOUT = 103
+        SQL_ATTR_AUTOCOMMIT = 102
+        for _ in range(2):
+            with self.assertRaises(pyodbc.Error) as caught:
+                pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=10000",
+                               attrs_before={SQL_ATTR_LOGIN_TIMEOUT: 7,
+                                             SQL_ATTR_AUTOCOMMIT: 0})
+            self.assertRefused(caught.exception)
+
+
+if __name__ == "__main__":
+    LIBRARY = sys.argv.pop(1)
+    unittest.main(verbosity=2)
