@@ -884,8 +884,10 @@ int16_t binaryRule(Ctx& c, const Value& v) noexcept
     const auto* bytes = static_cast<const uint8_t*>(v.ptr);
     int64_t count = v.len;
     if (count > limit) {
+        // Zero bytes beyond the column are no loss when the switch says so.
+        if (!c.settings.zeroExcess || !excessIs(bytes, count, limit, 1, 0))
+            basePostWarning(kBaseIdxFractionTruncated);
         count = limit;
-        basePostWarning(kBaseIdxFractionTruncated);
     }
     if (c.dstKind != kBaseKindText) {
         if (count > c.dstSize)
