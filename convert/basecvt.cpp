@@ -485,21 +485,6 @@ int32_t baseConvertHook(const BaseStatement* stmt, const BaseConvertSettings& se
 
 // ---- Type tables ------------------------------------------------------------------------------
 
-bool baseIsVarLengthType(int32_t t) noexcept
-{
-    return inRange(t, -97, -95) || inRange(t, -10, -8) || inRange(t, -4, -1) || t == 1 || t == 12;
-}
-
-bool baseIsCharacterType(int32_t t) noexcept
-{
-    return inRange(t, -97, -95) || inRange(t, -10, -8) || t == -1 || t == 1 || t == 12;
-}
-
-bool baseIsRawBinaryType(int32_t t) noexcept
-{
-    return baseIsVarLengthType(t) || t == kBaseSqlGuid;
-}
-
 int32_t baseIntervalCodeOfSqlType(int32_t type) noexcept
 {
     return inRange(type, 101, 113) ? type - 100 : 0;
@@ -575,16 +560,6 @@ int64_t baseKindSize(int32_t kind) noexcept
     default:
         return 0;
     }
-}
-
-bool baseIsUtf16CodePage(int64_t cp) noexcept
-{
-    return cp == kCpUtf16BE || cp == kCpUtf16LE || cp == kCpUtf16;
-}
-
-bool baseIsUtf32CodePage(int64_t cp) noexcept
-{
-    return cp == kCpUtf32BE || cp == kCpUtf32LE;
 }
 
 int16_t baseCheckSqlToC(uint16_t column, int16_t sqlType, int16_t cType) noexcept
@@ -723,19 +698,14 @@ void baseAnnotateDiagnostics(size_t first, uint16_t msg, uint64_t number) noexce
 
 // ---- Conversions --------------------------------------------------------------------------
 
-int16_t baseConvertSqlToC(BaseStatement* stmt, int16_t sqlType, int64_t size, int16_t scale,
-                          bool unsignedFlag, int16_t cType, BaseOutString* out, const void* src,
-                          int64_t srcLength, int32_t srcKind, int64_t srcCodePage,
-                          const BaseAXDRecord* ard) noexcept
-{
-    if (stmt == nullptr || out == nullptr || (src == nullptr && srcLength > 0) || srcLength < 0) {
-        basePostError(kBaseIdxGeneralError);
-        return 1;
-    }
-    BaseConvertSettings settings;
-    baseConvertSettingsOf(stmt, &settings);
-    const uint32_t flags = baseFetchFlags(settings);
+namespace {
 
+int16_t convertWith(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t sqlType,
+                    int64_t size, int16_t scale, bool unsignedFlag, int16_t cType,
+                    BaseOutString* out, const void* src, int64_t srcLength, int32_t srcKind,
+                    int64_t srcCodePage, const BaseAXDRecord* ard) noexcept
+{
+    const uint32_t flags = baseFetchFlags(settings);
     switch (cType) {
     case kBaseCChar:
     case kBaseCWChar:
@@ -783,6 +753,23 @@ int16_t baseConvertSqlToC(BaseStatement* stmt, int16_t sqlType, int64_t size, in
     return 0;
 }
 
+}  // namespace
+
+int16_t baseConvertSqlToC(BaseStatement* stmt, int16_t sqlType, int64_t size, int16_t scale,
+                          bool unsignedFlag, int16_t cType, BaseOutString* out, const void* src,
+                          int64_t srcLength, int32_t srcKind, int64_t srcCodePage,
+                          const BaseAXDRecord* ard) noexcept
+{
+    if (stmt == nullptr || out == nullptr || (src == nullptr && srcLength > 0) || srcLength < 0) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    BaseConvertSettings settings;
+    baseConvertSettingsOf(stmt, &settings);
+    return convertWith(stmt, settings, sqlType, size, scale, unsignedFlag, cType, out, src,
+                       srcLength, srcKind, srcCodePage, ard);
+}
+
 int16_t baseConvertColumnValue(BaseStatement* stmt, uint16_t column, int16_t cType,
                                BaseOutString* out, const void* src, int64_t srcLength,
                                int32_t srcKind) noexcept
@@ -813,9 +800,10 @@ int16_t baseConvertColumnValue(BaseStatement* stmt, uint16_t column, int16_t cTy
         } else {
             int64_t size = baseIsVarLengthType(sqlType) ? static_cast<int64_t>(rec->length)
                                                         : rec->precision;
-            rc = baseConvertSqlToC(stmt, sqlType, size, rec->scale, rec->isUnsigned(), cType, out,
-                                   src, srcLength, srcKind, rec->codePage,
-                                   stmt->ardRecord(column));
+            // Only the numeric structure takes anything from the ARD record.
+            const BaseAXDRecord* ard = cType == kBaseCNumeric ? stmt->ardRecord(column) : nullptr;
+            rc = convertWith(stmt, settings, sqlType, size, rec->scale, rec->isUnsigned(), cType,
+                             out, src, srcLength, srcKind, rec->codePage, ard);
         }
     }
     if (list != nullptr && list->recordCount() > before)

@@ -153,9 +153,19 @@ int32_t baseConvertHook(const BaseStatement* stmt, const BaseConvertSettings& se
 
 // ---- Type tables -------------------------------------------------------------
 
-bool baseIsVarLengthType(int32_t sqlType) noexcept;
-bool baseIsCharacterType(int32_t sqlType) noexcept;
-bool baseIsRawBinaryType(int32_t sqlType) noexcept;
+constexpr bool baseIsVarLengthType(int32_t t) noexcept
+{
+    return (t >= -97 && t <= -95) || (t >= -10 && t <= -8) || (t >= -4 && t <= -1) || t == 1 ||
+           t == 12;
+}
+constexpr bool baseIsCharacterType(int32_t t) noexcept
+{
+    return (t >= -97 && t <= -95) || (t >= -10 && t <= -8) || t == -1 || t == 1 || t == 12;
+}
+constexpr bool baseIsRawBinaryType(int32_t t) noexcept
+{
+    return baseIsVarLengthType(t) || t == kBaseSqlGuid;
+}
 // 1 to 13 for the interval types 101 to 113, 0 for every other number.
 int32_t baseIntervalCodeOfSqlType(int32_t type) noexcept;
 int32_t baseIntervalCodeOfCType(int32_t type) noexcept;
@@ -163,8 +173,14 @@ int32_t baseIntervalCodeOfCType(int32_t type) noexcept;
 int32_t baseKindOfCType(int16_t cType, bool unsignedColumn) noexcept;
 // Byte size of a fixed-size value kind (0 for the others).
 int64_t baseKindSize(int32_t kind) noexcept;
-bool baseIsUtf16CodePage(int64_t cp) noexcept;
-bool baseIsUtf32CodePage(int64_t cp) noexcept;
+constexpr bool baseIsUtf16CodePage(int64_t cp) noexcept
+{
+    return cp == 1013 || cp == 1014 || cp == 1015;
+}
+constexpr bool baseIsUtf32CodePage(int64_t cp) noexcept
+{
+    return cp == 1018 || cp == 1019;
+}
 
 // ---- Conversions -------------------------------------------------------------
 
