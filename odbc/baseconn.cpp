@@ -305,18 +305,21 @@ BaseErrorList* BaseConnection::callDiagnostics() noexcept
 
 int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
 {
-    enteredLock = nullptr;
+    KaCriticalSection* section = nullptr;
     if (threadModel == kBaseThreadPerConnection) {
         // The thread that is reconnecting the handle already holds its lock.
         bool owner = handle != nullptr && handle->ownerThreadSet != 0 &&
                      handle->ownerThread == threadCurrentId();
         if (handle != nullptr && !owner)
-            enteredLock = &handle->apiLock;
+            section = &handle->apiLock;
     } else if (threadModel == kBaseThreadPerDriver && env != nullptr) {
-        enteredLock = env->driverLock();
+        section = env->driverLock();
     }
-    if (enteredLock != nullptr)
-        enteredLock->enter();
+    if (section != nullptr)
+        section->enter();
+    // Written only once the lock is held: the thread leaving before us reads
+    // it to know what to release.
+    enteredLock = section;
     BaseErrorList* list = callDiagnostics();
     if (list != nullptr) {
         list->ownerData = this;
@@ -802,9 +805,10 @@ BaseStubConnection::~BaseStubConnection()
 
 int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
 {
-    enteredLock = env != nullptr ? env->driverLock() : nullptr;
-    if (enteredLock != nullptr)
-        enteredLock->enter();
+    KaCriticalSection* section = env != nullptr ? env->driverLock() : nullptr;
+    if (section != nullptr)
+        section->enter();
+    enteredLock = section;
     diagnostics.ownerData = current;
     diagnostics.clear();
     KaErrorPushList(&diagnostics);

@@ -516,6 +516,18 @@ SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* table
     return settle(rc, &stub->diagnostics);
 }
 
+// A handle that must not be freed yet: HY010 on its list.
+SQLRETURN stillInUse(BaseErrorList* list, const char* what) noexcept
+{
+    list->clear();
+    KaErrorPushList(list);
+    basePostErrorMsg(kBaseIdxGeneralError, MSG_HANDLE_STILL_IN_USE)
+        ->setSqlstate("HY010")
+        ->addParamText(what);
+    KaErrorPopList();
+    return SQL_ERROR;
+}
+
 // Tells the installer why a setup request failed, when the installer
 // library can be reached from here.
 void postInstallerError(const char* text) noexcept
@@ -566,6 +578,9 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
         BaseEnv* env = envOf(handle);
         if (env == nullptr)
             return SQL_INVALID_HANDLE;
+        // Its connections point back at it.
+        if (env->connectionCount != 0)
+            return stillInUse(&env->diagnostics, "connection handles");
         delete env;
         CloseStrings(nullptr, &gCatalogueUsers);
         taskReleaseIniCache();
@@ -575,6 +590,8 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
         BaseStubConnection* stub = connOf(handle);
         if (stub == nullptr)
             return SQL_INVALID_HANDLE;
+        if (stub->current != nullptr && stub->current->isConnected())
+            return stillInUse(&stub->diagnostics, "an open connection");
         delete stub;
         return SQL_SUCCESS;
     }

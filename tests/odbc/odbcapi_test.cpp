@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hive/hiveconnection.h"
@@ -69,6 +70,7 @@ protected:
     void TearDown() override
     {
         if (dbc != nullptr) {
+            EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
             EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
         }
         EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
@@ -180,6 +182,22 @@ TEST_F(Exports, HandlesOfTheWrongKindOrNullAreInvalid)
         EXPECT_EQ(c.rc, SQL_INVALID_HANDLE) << c.call;
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(static_cast<BaseEnv*>(env)->connectionCount, 1);
+}
+
+TEST_F(Exports, HandlesStillInUseAreNotFreed)
+{
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_ERROR);
+    Diag d = diagOf(SQL_HANDLE_ENV, env);
+    EXPECT_EQ(d.state, "HY010");
+    EXPECT_EQ(d.text, "[Mirrowen][ODBC ]Function sequence error: the handle still has "
+                      "connection handles that must be freed first");
+
+    attachOpen();
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HY010");
+    EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+    dbc = nullptr;
 }
 
 TEST_F(Exports, UnknownHandleTypesFail)
@@ -570,6 +588,32 @@ TEST_F(Exports, ConnectionErrorsComeAsOneText)
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::string(text), kConnectRefused);
     std::free(text);
+}
+
+TEST_F(Exports, CallsOnOneConnectionFromManyThreadsTakeTurns)
+{
+    failConnect();
+    ASSERT_EQ(stub()->current->threadModel, kBaseThreadPerConnection);
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 500;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kCalls; ++i) {
+                SQLUSMALLINT flag = 0;
+                SQLUINTEGER timeout = 0;
+                if (SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag) != SQL_SUCCESS || flag != 1)
+                    ++failures[t];
+                if (SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &timeout, 0, nullptr) !=
+                    SQL_SUCCESS)
+                    ++failures[t];
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
 }
 
 TEST(SetupExports, ConfigDsnFailsAndTellsTheInstaller)
