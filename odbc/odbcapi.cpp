@@ -517,13 +517,13 @@ SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* table
 }
 
 // A handle that must not be freed yet: HY010 on its list.
-SQLRETURN stillInUse(BaseErrorList* list, const char* what) noexcept
+SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexcept
 {
     list->clear();
     KaErrorPushList(list);
-    basePostErrorMsg(kBaseIdxGeneralError, MSG_HANDLE_STILL_IN_USE)
-        ->setSqlstate("HY010")
-        ->addParamText(what);
+    KaError* record = basePostErrorMsg(kBaseIdxGeneralError, msg)->setSqlstate("HY010");
+    if (what != nullptr)
+        record->addParamText(what);
     KaErrorPopList();
     return SQL_ERROR;
 }
@@ -580,7 +580,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
             return SQL_INVALID_HANDLE;
         // Its connections point back at it.
         if (env->connectionCount != 0)
-            return stillInUse(&env->diagnostics, "connection handles");
+            return stillInUse(&env->diagnostics, MSG_HANDLE_STILL_IN_USE, "connection handles");
         delete env;
         CloseStrings(nullptr, &gCatalogueUsers);
         taskReleaseIniCache();
@@ -591,7 +591,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
         if (stub == nullptr)
             return SQL_INVALID_HANDLE;
         if (stub->current != nullptr && stub->current->isConnected())
-            return stillInUse(&stub->diagnostics, "an open connection");
+            return stillInUse(&stub->diagnostics, MSG_CONNECTION_STILL_OPEN, nullptr);
         delete stub;
         return SQL_SUCCESS;
     }

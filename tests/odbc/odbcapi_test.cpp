@@ -194,7 +194,9 @@ TEST_F(Exports, HandlesStillInUseAreNotFreed)
 
     attachOpen();
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HY010");
+    d = diagOf(SQL_HANDLE_DBC, dbc);
+    EXPECT_EQ(d.state, "HY010");
+    EXPECT_NE(d.text.find("the connection is still open"), std::string::npos) << d.text;
     EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
     dbc = nullptr;
