@@ -226,8 +226,9 @@ BaseEnv* envOfList(SQLSMALLINT type, SQLHANDLE handle) noexcept
     }
 }
 
-// The diagnostics list of a handle of the given type; *valid is false when
-// the handle is not one of that type.
+// The diagnostics list of a handle of the given type, or null when the
+// handle is not one of that type; *known is false for a type that is none
+// of the four.
 BaseErrorList* listOf(SQLSMALLINT type, SQLHANDLE handle, bool* known) noexcept
 {
     *known = true;
