@@ -278,15 +278,28 @@ int16_t toInterval(BaseStatement* stmt, uint32_t flags, int16_t sqlType, int16_t
         text[1 + len] = '\'';
         textLength = len + 2;
     } else if (srcKind == kBaseKindText) {
+        // Numbers of exact numeric columns often arrive as text: they are
+        // the literal of a single-field interval just as well.
+        const bool number = dstCode <= kBaseIntervalSecond &&
+                            (sqlType == kBaseSqlNumeric || sqlType == kBaseSqlDecimal ||
+                             sqlType == kBaseSqlInteger || sqlType == kBaseSqlSmallInt ||
+                             sqlType == kBaseSqlTinyInt || sqlType == kBaseSqlBigInt);
+        const int64_t at = number ? 1 : 0;
+        const int64_t room = kIntervalTextRoom - 2 * at;
         int64_t abs = srcCodePage < 0 ? -srcCodePage : srcCodePage;
         if (srcCodePage < 0 || baseIsUtf16CodePage(abs) || baseIsUtf32CodePage(abs)) {
             int32_t truncated = 0;
-            if (stmt->convertText(srcCodePage, src, srcLength, kCpUtf8, text, kIntervalTextRoom,
+            if (stmt->convertText(srcCodePage, src, srcLength, kCpUtf8, text + at, room,
                                   &textLength, &truncated, 0) != 0)
                 return 1;
         } else {
-            textLength = srcLength < kIntervalTextRoom ? srcLength : kIntervalTextRoom;
-            std::memcpy(text, src, static_cast<size_t>(textLength));
+            textLength = srcLength < room ? srcLength : room;
+            std::memcpy(text + at, src, static_cast<size_t>(textLength));
+        }
+        if (number) {
+            text[0] = '\'';
+            text[textLength + 1] = '\'';
+            textLength += 2;
         }
     } else {
         return errRestricted(sqlType, cType);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "convert/datetime.h"
+#include "convert/numtext.h"
 #include "convert/textcvt.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
@@ -312,8 +313,48 @@ uint32_t blankOf(int64_t cp) noexcept
     return cp < 0 ? 0x40 : 0x20;
 }
 
+// The single field of an interval of code 1 to 6 as decimal text into out
+// (kBaseIntervalTextSize bytes); returns its length.
+int64_t intervalFieldText(const BaseInterval& in, int32_t code, char* out) noexcept
+{
+    uint64_t value = 0;
+    uint32_t fraction = 0;
+    switch (code) {
+    case kBaseIntervalYear:
+        value = in.fields.yearMonth.year;
+        break;
+    case kBaseIntervalMonth:
+        value = in.fields.yearMonth.month;
+        break;
+    case kBaseIntervalDay:
+        value = in.fields.daySecond.day;
+        break;
+    case kBaseIntervalHour:
+        value = in.fields.daySecond.hour;
+        break;
+    case kBaseIntervalMinute:
+        value = in.fields.daySecond.minute;
+        break;
+    default:
+        value = in.fields.daySecond.second;
+        fraction = in.fields.daySecond.fraction;
+        break;
+    }
+    int64_t n = 0;
+    if (in.sign == 1)
+        out[n++] = '-';
+    n += static_cast<int64_t>(u64ToText(out + n, value));
+    if (fraction != 0) {
+        out[n++] = '.';
+        baseFormatFraction(out + n, fraction);
+        n += 9;
+    }
+    out[n] = 0;
+    return n;
+}
+
 // Rule 3: SQL_C_BINARY data read as the image of the SQL type.
-int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v) noexcept
+int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w) noexcept
 {
     if (baseConvertHook(c.stmt, c.settings, c.sqlType) != 0) {
         if (srcLength > c.dstSize ||
@@ -359,6 +400,17 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v) noexcep
         image = kBaseGuidSize;
         break;
     default:
+        // The image of an interval is its interval structure.
+        if (baseIntervalCodeOfSqlType(c.sqlType) != 0) {
+            if (srcLength != kBaseIntervalSize)
+                return errImage(kBaseIntervalSize, srcLength);
+            std::memcpy(&w->interval, src, sizeof w->interval);
+            if (w->interval.code < kBaseIntervalYear ||
+                w->interval.code > kBaseIntervalMinuteToSecond)
+                w->interval.code = baseIntervalCodeOfSqlType(c.sqlType);
+            *v = {kKindIntervalStruct, &w->interval, kBaseIntervalSize, 0};
+            return 0;
+        }
         break;
     }
     if (kind >= 0) {
@@ -406,7 +458,7 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
     case kBaseCNumeric:
         return readNumeric(c, src, srcLength, v, w);
     case kBaseCBinary:
-        return readBinary(c, src, srcLength, v);
+        return readBinary(c, src, srcLength, v, w);
     case kBaseCTypeDate: {
         BaseDate d;
         std::memcpy(&d, src, sizeof d);
@@ -440,10 +492,15 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
         const int32_t code = baseIntervalCodeOfCType(c.cType);
         std::memcpy(&w->interval, src, sizeof w->interval);
         w->interval.code = code;
-        if (isCharSql(c, c.sqlType) || c.sqlType == kBaseSqlTinyInt ||
-            c.sqlType == kBaseSqlSmallInt || c.sqlType == kBaseSqlInteger ||
-            c.sqlType == kBaseSqlBigInt || c.sqlType == kBaseSqlDecimal ||
-            c.sqlType == kBaseSqlNumeric) {
+        const bool exactNumeric = c.sqlType == kBaseSqlTinyInt ||
+                                  c.sqlType == kBaseSqlSmallInt || c.sqlType == kBaseSqlInteger ||
+                                  c.sqlType == kBaseSqlBigInt || c.sqlType == kBaseSqlDecimal ||
+                                  c.sqlType == kBaseSqlNumeric;
+        if (exactNumeric && code <= kBaseIntervalSecond) {
+            // A number column takes the value of the single field, not the
+            // interval literal, which is no number.
+            *v = {kBaseKindText, w->text, intervalFieldText(w->interval, code, w->text), kCpUtf8};
+        } else if (isCharSql(c, c.sqlType) || exactNumeric) {
             int64_t len = 0;
             if (baseFormatInterval(code, &w->interval, w->text, &len, c.size, c.scale) != 0)
                 return 1;

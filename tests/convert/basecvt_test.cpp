@@ -438,6 +438,8 @@ std::vector<Case> fixedCases()
          text("INTERVAL '5' DAY"), SQL_C_INTERVAL_DAY, 28, 0, bytesOf(dayInterval(5)), 28, ""},
         {"negative literal", SQL_INTERVAL_DAY, 5, 0, kBaseKindText, text("'-12'"),
          SQL_C_INTERVAL_DAY, 28, 0, bytesOf(dayInterval(12, true)), 28, ""},
+        {"decimal text to interval day", SQL_DECIMAL, 10, 0, kBaseKindText, text("-3"),
+         SQL_C_INTERVAL_DAY, 28, 0, bytesOf(dayInterval(3, true)), 28, ""},
         {"integer to interval day", SQL_INTEGER, 10, 0, kBaseKindInteger, bytesOf<int32_t>(7),
          SQL_C_INTERVAL_DAY, 28, 0, bytesOf(dayInterval(7)), 28, ""},
         {"day to hour interval to hours", SQL_INTERVAL_DAY_TO_HOUR, 5, 0, kBaseKindText,
@@ -510,6 +512,97 @@ TEST_F(SqlToC, FixedSizeTargets)
                 EXPECT_EQ(buf.data()[i], 0x5A);
         }
     }
+}
+
+namespace {
+
+// An interval literal of each interval code.
+const char* intervalLiteral(int code)
+{
+    static const char* literals[] = {"",          "'1'",       "'1'",          "'1'",
+                                     "'1'",       "'1'",       "'1'",          "'1-02'",
+                                     "'1 02'",    "'1 02:03'", "'1 02:03:04'", "'01:02'",
+                                     "'01:02:03'", "'01:02'"};
+    return code >= 1 && code <= 13 ? literals[code] : "";
+}
+
+// A value of the column's type, as text in UTF-8 (or in its own kind), that
+// suits the C type asked for.
+void sourceFor(int16_t s, int16_t c, std::string* value, int32_t* kind)
+{
+    *kind = kBaseKindText;
+    const int cCode = baseIntervalCodeOfCType(c);
+    const int sCode = baseIntervalCodeOfSqlType(s);
+    if (s == SQL_BINARY || s == SQL_VARBINARY || s == SQL_LONGVARBINARY) {
+        *value = std::string("\x01\x02\x03", 3);
+        *kind = kBaseKindBinary;
+    } else if (s == SQL_GUID) {
+        *value = kGuidText;
+    } else if (s == SQL_TYPE_DATE) {
+        *value = "2001-02-03";
+    } else if (s == SQL_TYPE_TIME) {
+        *value = "10:11:12";
+    } else if (s == SQL_TYPE_TIMESTAMP) {
+        *value = "2001-02-03 10:11:12";
+    } else if (sCode != 0) {
+        *value = cCode != 0 ? intervalLiteral(sCode) : "1";
+    } else if (!baseIsCharacterType(s) && s != -150) {
+        *value = "1";
+    } else if (c == SQL_C_TYPE_DATE) {
+        *value = "2001-02-03";
+    } else if (c == SQL_C_TYPE_TIME) {
+        *value = "10:11:12";
+    } else if (c == SQL_C_TYPE_TIMESTAMP) {
+        *value = "2001-02-03 10:11:12";
+    } else if (cCode != 0) {
+        *value = intervalLiteral(cCode);
+    } else if (c == SQL_C_GUID) {
+        *value = kGuidText;
+    } else {
+        *value = "1";
+    }
+}
+
+}  // namespace
+
+TEST_F(SqlToC, EveryAllowedPairConverts)
+{
+    int converted = 0;
+    for (int16_t s : kSqlTypes) {
+        for (int16_t c : kCTypes) {
+            // The callers resolve SQL_C_DEFAULT and SQL_ARD_TYPE first.
+            if (!expectedAllowed(s, c) || c == SQL_C_DEFAULT || c == SQL_ARD_TYPE)
+                continue;
+            SCOPED_TRACE(testing::Message() << "SQL " << s << " C " << c);
+            Stmt st;
+            st.stmt.conversionSettings.graphicAsChar = true;
+            std::string value;
+            int32_t kind = 0;
+            sourceFor(s, c, &value, &kind);
+            // Wide columns deliver UTF-16 text.
+            int64_t cp = kCpUtf8;
+            if (kind == kBaseKindText && (s == SQL_WCHAR || s == SQL_WVARCHAR ||
+                                          s == SQL_WLONGVARCHAR)) {
+                std::u16string w(value.begin(), value.end());
+                value = cvttest::u16le(w);
+                cp = kCpUtf16LE;
+            }
+            Guarded buf(96);
+            int64_t length = -99;
+            BaseOutString out(buf.data(), 96, &length, nullptr);
+            st.stmt.resetLongData();
+            DiagScope d;
+            int16_t rc = baseConvertSqlToC(&st.stmt, s, 20, 0, false, c, &out, value.data(),
+                                           static_cast<int64_t>(value.size()), kind, cp,
+                                           nullptr);
+            EXPECT_EQ(rc, 0) << states(d);
+            EXPECT_FALSE(d.list.hasErrors()) << states(d);
+            EXPECT_TRUE(buf.guardsIntact());
+            EXPECT_NE(length, -99);
+            ++converted;
+        }
+    }
+    EXPECT_GT(converted, 500);
 }
 
 TEST_F(SqlToC, NumericStructureTakesTheArdPrecisionAndScale)

@@ -129,6 +129,15 @@ SQL_INTERVAL_STRUCT dayInterval(unsigned days)
     return v;
 }
 
+SQL_INTERVAL_STRUCT secondInterval(unsigned seconds, unsigned fraction)
+{
+    SQL_INTERVAL_STRUCT v{};
+    v.interval_type = SQL_IS_SECOND;
+    v.intval.day_second.second = seconds;
+    v.intval.day_second.fraction = fraction;
+    return v;
+}
+
 SQL_INTERVAL_STRUCT hourInterval(unsigned hours)
 {
     SQL_INTERVAL_STRUCT v{};
@@ -313,6 +322,12 @@ std::vector<Case> cases()
         {"hours into day to hour", SQL_C_INTERVAL_HOUR, bytesOf(hourInterval(26)),
          SQL_INTERVAL_DAY_TO_HOUR, 5, 0, kBaseKindText, utf8, 64, 0,
          "INTERVAL '1 02' DAY(2) TO HOUR", 30, ""},
+        {"interval day into integer", SQL_C_INTERVAL_DAY, bytesOf(dayInterval(5)), SQL_INTEGER,
+         10, 0, kBaseKindInteger, 0, 4, 0, bytesOf<int32_t>(5), 4, ""},
+        {"interval seconds into decimal text", SQL_C_INTERVAL_SECOND, bytesOf(secondInterval(12, 500000000)),
+         SQL_DECIMAL, 10, 1, kBaseKindText, utf8, 20, 0, "12.5", 4, ""},
+        {"interval structure as binary image", SQL_C_BINARY, bytesOf(dayInterval(4)),
+         SQL_INTERVAL_DAY, 5, 0, kBaseKindText, utf8, 40, 0, "INTERVAL '4' DAY(5)", 19, ""},
         {"interval literal text", SQL_C_CHAR, "INTERVAL '3' DAY", SQL_INTERVAL_DAY, 5, 0,
          kBaseKindText, utf8, 20, 0, "3", 1, ""},
         {"guid text into guid", SQL_C_CHAR, kGuidText, SQL_GUID, 36, 0, kBaseKindGuid, 0, 16, 0,
@@ -355,6 +370,159 @@ TEST_F(CToSql, AllowedPairsAndRefusals)
     DiagScope d;
     baseCheckCToSql(2, SQL_C_GUID, SQL_INTEGER);
     EXPECT_EQ(d.text(0), "Parameter 2: C type -11 cannot be converted to SQL type 4");
+}
+
+namespace {
+
+// A valid application value of C type c for a parameter of SQL type s.
+std::string appValueFor(int16_t c, int16_t s)
+{
+    const int sCode = s >= 101 && s <= 113 ? s - 100 : 0;
+    const int cCode = c >= 101 && c <= 113 ? c - 100 : 0;
+    static const char* literals[] = {"",           "'1'",         "'1'",     "'1'",
+                                     "'1'",        "'1'",         "'1'",     "'1-02'",
+                                     "'1 02'",     "'1 02:03'",   "'1 02:03:04'",
+                                     "'01:02'",    "'01:02:03'",  "'01:02'"};
+    auto text = [&]() -> std::string {
+        if (s == SQL_TYPE_DATE)
+            return "2001-02-03";
+        if (s == SQL_TYPE_TIME)
+            return "10:11:12";
+        if (s == SQL_TYPE_TIMESTAMP)
+            return "2001-02-03 10:11:12";
+        if (s == SQL_GUID)
+            return kGuidText;
+        if (s == SQL_BINARY || s == SQL_VARBINARY || s == SQL_LONGVARBINARY)
+            return "0A";
+        if (sCode != 0)
+            return literals[sCode];
+        return "1";
+    };
+    switch (c) {
+    case SQL_C_CHAR:
+        return text();
+    case SQL_C_WCHAR: {
+        std::string t = text();
+        return u16le(std::u16string(t.begin(), t.end()));
+    }
+    case SQL_C_BINARY:
+        switch (s) {
+        case SQL_INTEGER:
+            return bytesOf<int32_t>(1);
+        case SQL_SMALLINT:
+            return bytesOf<int16_t>(1);
+        case SQL_REAL:
+            return bytesOf<float>(1);
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+            return bytesOf<double>(1);
+        case SQL_BIT:
+        case SQL_TINYINT:
+            return std::string("\x01", 1);
+        case SQL_BIGINT:
+            return bytesOf<int64_t>(1);
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+            return std::string("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x1C", 11);
+        case SQL_TYPE_DATE:
+            return bytesOf(date(2001, 2, 3));
+        case SQL_TYPE_TIME:
+            return bytesOf(time(10, 11, 12));
+        case SQL_TYPE_TIMESTAMP:
+            return bytesOf(stamp(2001, 2, 3, 0, 0, 0, 0));
+        case SQL_GUID:
+            return bytesOf(guidValue());
+        default:
+            if (sCode != 0) {
+                SQL_INTERVAL_STRUCT v{};
+                v.interval_type = static_cast<SQLINTERVAL>(sCode);
+                v.intval.day_second.day = 0;
+                return bytesOf(v);
+            }
+            return "ab";
+        }
+    case SQL_C_NUMERIC:
+        return bytesOf(numeric(1, 0, true, 1));
+    case SQL_C_FLOAT:
+        return bytesOf<float>(1);
+    case SQL_C_DOUBLE:
+        return bytesOf<double>(1);
+    case SQL_C_TYPE_DATE:
+        return bytesOf(date(2001, 2, 3));
+    case SQL_C_TYPE_TIME:
+        return bytesOf(time(10, 11, 12));
+    case SQL_C_TYPE_TIMESTAMP:
+        return bytesOf(stamp(2001, 2, 3, 0, 0, 0, 0));
+    case SQL_C_GUID:
+        return bytesOf(guidValue());
+    default:
+        break;
+    }
+    if (cCode != 0) {
+        SQL_INTERVAL_STRUCT v{};
+        v.interval_type = static_cast<SQLINTERVAL>(cCode);
+        if (cCode == 1 || cCode == 7)
+            v.intval.year_month.year = 1;
+        else if (cCode == 2)
+            v.intval.year_month.month = 1;
+        else if (cCode == 3 || (cCode >= 8 && cCode <= 10))
+            v.intval.day_second.day = 1;
+        else if (cCode == 4 || cCode == 11 || cCode == 12)
+            v.intval.day_second.hour = 1;
+        else if (cCode == 5 || cCode == 13)
+            v.intval.day_second.minute = 1;
+        else
+            v.intval.day_second.second = 1;
+        return bytesOf(v);
+    }
+    // The integer C types.
+    return bytesOf<int64_t>(1);
+}
+
+}  // namespace
+
+TEST_F(CToSql, EveryAllowedPairConverts)
+{
+    const int16_t cTypes[] = {
+        SQL_C_CHAR, SQL_C_WCHAR, SQL_C_BINARY, SQL_C_NUMERIC, SQL_C_LONG, SQL_C_SHORT,
+        SQL_C_FLOAT, SQL_C_DOUBLE, SQL_C_BIT, SQL_C_TINYINT, SQL_C_STINYINT, SQL_C_UTINYINT,
+        SQL_C_SSHORT, SQL_C_USHORT, SQL_C_SLONG, SQL_C_ULONG, SQL_C_SBIGINT, SQL_C_UBIGINT,
+        SQL_C_TYPE_DATE, SQL_C_TYPE_TIME, SQL_C_TYPE_TIMESTAMP, 101, 102, 103, 104, 105, 106,
+        107, 108, 109, 110, 111, 112, 113, SQL_C_GUID};
+    const int16_t sqlTypes[] = {
+        SQL_CHAR, SQL_VARCHAR, SQL_LONGVARCHAR, SQL_WCHAR, SQL_WVARCHAR, SQL_WLONGVARCHAR,
+        SQL_DECIMAL, SQL_NUMERIC, SQL_SMALLINT, SQL_INTEGER, SQL_REAL, SQL_FLOAT, SQL_DOUBLE,
+        SQL_BIT, SQL_TINYINT, SQL_BIGINT, SQL_BINARY, SQL_VARBINARY, SQL_LONGVARBINARY,
+        SQL_TYPE_DATE, SQL_TYPE_TIME, SQL_TYPE_TIMESTAMP, 101, 102, 103, 104, 105, 106, 107,
+        108, 109, 110, 111, 112, 113, SQL_GUID};
+    int converted = 0;
+    for (int16_t c : cTypes) {
+        for (int16_t s : sqlTypes) {
+            if (!expectedAllowed(c, s))
+                continue;
+            const std::string value = appValueFor(c, s);
+            const bool wide = s == SQL_WCHAR || s == SQL_WVARCHAR || s == SQL_WLONGVARCHAR;
+            // As literal text, and as the column's own kind.
+            for (int32_t kind : {static_cast<int32_t>(kBaseKindText),
+                                 baseColumnKindOfSqlType(s, false)}) {
+                SCOPED_TRACE(testing::Message() << "C " << c << " SQL " << s << " kind " << kind);
+                Stmt st;
+                st.stmt.conversionSettings.columnSizeAsCharacter = true;
+                Guarded buf(1100);
+                int64_t produced = -1;
+                DiagScope d;
+                int16_t rc = baseConvertCToSql(
+                    &st.stmt, c, 20, 0, false, value.data(), static_cast<int64_t>(value.size()),
+                    s, kind, wide ? kCpUtf16LE : kCpUtf8, buf.data(), &produced, 1100, 1);
+                EXPECT_EQ(rc, 0) << states(d);
+                EXPECT_FALSE(d.list.hasErrors()) << states(d);
+                EXPECT_TRUE(buf.guardsIntact());
+                EXPECT_GE(produced, 0);
+                ++converted;
+            }
+        }
+    }
+    EXPECT_GT(converted, 500);
 }
 
 TEST_F(CToSql, ValuesIntoSqlTypes)
