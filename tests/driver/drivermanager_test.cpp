@@ -48,7 +48,7 @@ std::string narrowOf(const SQLWCHAR* s)
 }
 
 const char kRefusal[] =
-    "[Mirrowen][ODBC Apache Spark SQL driver]The connection could not be opened because no "
+    "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
     "server connection is available in this version of the driver.";
 
 class DriverManager : public ::testing::Test {

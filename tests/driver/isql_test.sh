@@ -36,7 +36,7 @@ case $out in
     exit 1 ;;
 esac
 case $out in
-*"[08001]"*"[Mirrowen][ODBC Apache Spark SQL driver]The connection could not be opened"*) ;;
+*"[08001]"*"[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened"*) ;;
 *)
     echo "the driver's diagnostic did not reach isql" >&2
     exit 1 ;;

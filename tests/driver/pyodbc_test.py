@@ -7,7 +7,7 @@ import sys
 import tempfile
 import unittest
 
-REFUSAL = ("[Mirrowen][ODBC Apache Spark SQL driver]The connection could not be "
+REFUSAL = ("[Mirrowen][ODBC HiveServer2 driver]The connection could not be "
            "opened because no server connection is available in this version of "
            "the driver.")
 

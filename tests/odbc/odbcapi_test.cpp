@@ -50,7 +50,7 @@ Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
 }
 
 const std::string kConnectRefused =
-    "[Mirrowen][ODBC Apache Spark SQL driver]The connection could not be opened because no "
+    "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
     "server connection is available in this version of the driver.";
 
 class Exports : public ::testing::Test {
@@ -319,7 +319,7 @@ TEST_F(Exports, GetInfoAnswersBeforeConnect)
     const Case cases[] = {
         {SQL_DRIVER_VER, "08.01.0427 (B0547, U0390)"},
         {SQL_DRIVER_ODBC_VER, "03.52"},
-        {SQL_DBMS_NAME, "Spark SQL"},
+        {SQL_DBMS_NAME, "HiveServer2"},
     };
     for (const Case& c : cases) {
         SQLWCHAR buffer[66];
@@ -431,7 +431,7 @@ TEST_F(Exports, EndTranOnAStatementHandleIsAnInvalidHandleType)
     EXPECT_EQ(SQLEndTran(SQL_HANDLE_STMT, stmt, SQL_COMMIT), SQL_ERROR);
     Diag d = diagOf(SQL_HANDLE_STMT, stmt);
     EXPECT_EQ(d.state, "HY092");
-    EXPECT_EQ(d.text, "[Mirrowen][ODBC Apache Spark SQL driver]Invalid attribute/option "
+    EXPECT_EQ(d.text, "[Mirrowen][ODBC HiveServer2 driver]Invalid attribute/option "
                       "identifier: the handle type 3 cannot be used with this function");
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
 }
