@@ -538,7 +538,8 @@ int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
         return finish(c, produced);
     }
     void* target = w->fixed2;
-    int64_t maxLength = c.size;
+    // A decimal column of unknown precision takes every digit it is given.
+    int64_t maxLength = c.size > 0 || c.dstKind != kBaseKindDecimal ? c.size : kBaseMaxDigits;
     if (c.dstKind == kBaseKindDecimal) {
         // The target header carries the keep-all-digits flag in.
         target = &w->result;
@@ -1107,7 +1108,8 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
             std::memset(&w->decimal2, 0, kBaseDecimalHeader);
             int64_t len = 0;
             if (baseConvertNumeric(stmt, v.kind, v.cp, v.ptr, v.len, kBaseKindDecimal, 0,
-                                   &w->decimal2, &len, size, scale, kBaseTruncStrict,
+                                   &w->decimal2, &len, size > 0 ? size : kBaseMaxDigits, scale,
+                                   kBaseTruncStrict,
                                    c.flags) != 0)
                 return 1;
             v = {kBaseKindDecimal, &w->decimal2, len, 0};

@@ -249,6 +249,8 @@ std::vector<Case> cases()
          kBaseKindInteger, 0, 4, 0, bytesOf<int32_t>(1), 4, ""},
         {"decimal text", SQL_C_CHAR, "123.45", SQL_DECIMAL, 5, 2, kBaseKindDecimal, 0, 1008, 0,
          decimal(3, "12345"), 13, ""},
+        {"decimal of unknown precision", SQL_C_CHAR, "-123.45", SQL_DECIMAL, 0, 2,
+         kBaseKindDecimal, 0, 1008, 0, decimal(3, "12345", true), 13, ""},
         {"decimal too wide", SQL_C_CHAR, "123.45", SQL_DECIMAL, 4, 2, kBaseKindDecimal, 0, 1008,
          1, none, -1, "22003"},
         {"decimal digits dropped", SQL_C_CHAR, "1.239", SQL_DECIMAL, 10, 2, kBaseKindDecimal, 0,
