@@ -55,7 +55,10 @@ void KaThreadingInit() noexcept
 
 KaPosixSemaphore::KaPosixSemaphore() noexcept
 {
-    sem_init(&sem, 1, 1);
+    // The semaphore lives in this process's heap, so another process could
+    // never reach it: it guards threads only. Processes that share a file
+    // rely on file locks (the ini writer locks and renames).
+    sem_init(&sem, 0, 1);
 }
 
 KaPosixSemaphore::~KaPosixSemaphore()

@@ -1,5 +1,5 @@
 // Locks, semaphores and threads: a mutex that can be switched off as a whole,
-// a process-shared counting semaphore, a table of System V semaphores, and
+// a counting semaphore shared by the threads of the process, a table of System V semaphores, and
 // the thread calls. Process-wide locks are static KaCriticalSection objects;
 // per-object locks are members of the objects they guard.
 #pragma once
@@ -43,7 +43,7 @@ public:
     pthread_mutex_t mutex;
 };
 
-// Holds a POSIX semaphore created process-shared with value 1.
+// Holds a POSIX semaphore with value 1, private to the process.
 class KaPosixSemaphore : public KaObject {
 public:
     KaPosixSemaphore() noexcept;
