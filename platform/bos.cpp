@@ -403,8 +403,13 @@ int resolveName(char* name, uint32_t flags)
   if (copyBounded(resolved, sizeof resolved, name))
     return ENAMETOOLONG;
   if (flags & BOS_OPEN_HOME) {
+    // "ODBC.INI" and "ODBCINST.INI" name the user's files, which live in
+    // the home directory under their dotted names.
+    const char* homeName = kind == kConfigOdbcIni       ? ".odbc.ini"
+                           : kind == kConfigOdbcInstIni ? ".odbcinst.ini"
+                                                        : name;
     const char* home = envValue("HOME");
-    if (home && joinPath(resolved, sizeof resolved, home, name))
+    if (home && joinPath(resolved, sizeof resolved, home, homeName))
       return ENAMETOOLONG;
   }
   const char* chosen = resolved;

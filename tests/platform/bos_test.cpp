@@ -327,6 +327,20 @@ TEST_F(BosTest, ConfigNamesResolveWithoutOpening)
   EXPECT_EQ(0, bosfopen(name, BOS_OPEN_CONFIG | BOS_OPEN_RESOLVE_ONLY, &fd));
   EXPECT_EQ(path(".kalib.ini"), name);
 
+  // Without the environment variables, the upper-case names are the
+  // user's dotted files in the home directory.
+  unsetEnv("ODBCINI");
+  unsetEnv("ODBC_INI");
+  unsetEnv("ODBCINSTINI");
+  writeFile(".odbc.ini", "[ODBC]\n");
+  writeFile(".odbcinst.ini", "[ODBC]\n");
+  snprintf(name, sizeof name, "ODBC.INI");
+  EXPECT_EQ(0, bosfopen(name, BOS_OPEN_CONFIG | BOS_OPEN_RESOLVE_ONLY, &fd));
+  EXPECT_EQ(path(".odbc.ini"), name);
+  snprintf(name, sizeof name, "ODBCINST.INI");
+  EXPECT_EQ(0, bosfopen(name, BOS_OPEN_CONFIG | BOS_OPEN_RESOLVE_ONLY, &fd));
+  EXPECT_EQ(path(".odbcinst.ini"), name);
+
   // Home-relative names: HOME with a trailing "/" gets no second one.
   setEnv("HOME", dir + "/");
   snprintf(name, sizeof name, "x.txt");
