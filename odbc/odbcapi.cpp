@@ -63,8 +63,8 @@ BaseStubConnection* connOf(SQLHANDLE handle) noexcept
 {
     if (handle == nullptr)
         return nullptr;
-    auto* stub = dynamic_cast<BaseStubConnection*>(objectOf(handle));
-    return stub != nullptr && stub->magic == kBaseStubMagic ? stub : nullptr;
+    auto* connHandle = dynamic_cast<BaseStubConnection*>(objectOf(handle));
+    return connHandle != nullptr && connHandle->magic == kBaseStubMagic ? connHandle : nullptr;
 }
 
 BaseStatement* stmtOf(SQLHANDLE handle) noexcept
@@ -166,39 +166,40 @@ SQLRETURN onDescriptor(SQLHDESC handle, Call&& call) noexcept
 
 // The connection has no physical connection (never connected): 08003 on the
 // handle.
-SQLRETURN notConnected(BaseStubConnection* stub, uint16_t apiId) noexcept
+SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) noexcept
 {
-    stub->enterApi(apiId);
+    connHandle->enterApi(apiId);
     basePostNotConnected();
-    return stub->leaveApi(SQL_ERROR);
+    return connHandle->leaveApi(SQL_ERROR);
 }
 
 // Connection export on the current physical connection.
 template <class Call>
 SQLRETURN onConnection(SQLHDBC handle, uint16_t apiId, Call&& call) noexcept
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (stub->current == nullptr)
-        return notConnected(stub, apiId);
-    return twice(&stub->diagnostics, [&]() noexcept { return call(stub->current); });
+    if (connHandle->current == nullptr)
+        return notConnected(connHandle, apiId);
+    return twice(&connHandle->diagnostics,
+                 [&]() noexcept { return call(connHandle->current); });
 }
 
 // Makes and attaches the physical connection for a connect when the handle
 // has none; 0, or -1 with the diagnostics on the handle.
-SQLRETURN ensurePhysical(BaseStubConnection* stub) noexcept
+SQLRETURN ensurePhysical(BaseStubConnection* connHandle) noexcept
 {
-    if (stub->current != nullptr)
+    if (connHandle->current != nullptr)
         return SQL_SUCCESS;
-    stub->diagnostics.clear();
-    KaErrorPushList(&stub->diagnostics);
+    connHandle->diagnostics.clear();
+    KaErrorPushList(&connHandle->diagnostics);
     SQLRETURN rc = SQL_ERROR;
     BaseConnection* conn = nullptr;
-    if (stub->env == nullptr)
+    if (connHandle->env == nullptr)
         basePostNotConnected();
-    else if (stub->env->newConnection(0, &conn) == 0 && conn != nullptr)
-        rc = stub->setCurrentConnection(conn) == 1 ? SQL_ERROR : SQL_SUCCESS;
+    else if (connHandle->env->newConnection(0, &conn) == 0 && conn != nullptr)
+        rc = connHandle->setCurrentConnection(conn) == 1 ? SQL_ERROR : SQL_SUCCESS;
     KaErrorPopList();
     return rc;
 }
@@ -210,8 +211,8 @@ BaseEnv* envOfList(SQLSMALLINT type, SQLHANDLE handle) noexcept
     case SQL_HANDLE_ENV:
         return envOf(handle);
     case SQL_HANDLE_DBC: {
-        BaseStubConnection* stub = connOf(handle);
-        return stub != nullptr ? stub->env : nullptr;
+        BaseStubConnection* connHandle = connOf(handle);
+        return connHandle != nullptr ? connHandle->env : nullptr;
     }
     case SQL_HANDLE_STMT: {
         BaseStatement* stmt = stmtOf(handle);
@@ -238,8 +239,8 @@ BaseErrorList* listOf(SQLSMALLINT type, SQLHANDLE handle, bool* known) noexcept
         return env != nullptr ? &env->diagnostics : nullptr;
     }
     case SQL_HANDLE_DBC: {
-        BaseStubConnection* stub = connOf(handle);
-        return stub != nullptr ? &stub->diagnostics : nullptr;
+        BaseStubConnection* connHandle = connOf(handle);
+        return connHandle != nullptr ? &connHandle->diagnostics : nullptr;
     }
     case SQL_HANDLE_STMT: {
         BaseStatement* stmt = stmtOf(handle);
@@ -315,22 +316,22 @@ SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
         return SQL_INVALID_HANDLE;
     env->diagnostics.clear();
     KaErrorPushList(&env->diagnostics);
-    auto* stub = new BaseStubConnection(env);
+    auto* connHandle = new BaseStubConnection(env);
     KaErrorPopList();
-    if (stub == nullptr)
+    if (connHandle == nullptr)
         return SQL_ERROR;
-    *output = stub;
+    *output = connHandle;
     return SQL_SUCCESS;
 }
 
 SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
-    BaseStubConnection* stub = connOf(input);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(input);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    BaseConnection* conn = stub->current;
+    BaseConnection* conn = connHandle->current;
     if (conn == nullptr || !conn->isConnected())
-        return notConnected(stub, kBaseApiAllocHandle);
+        return notConnected(connHandle, kBaseApiAllocHandle);
     if (conn->enterApi(kBaseApiAllocHandle) != 0)
         return conn->leaveApi(SQL_ERROR);
     BaseStatement* stmt = nullptr;
@@ -349,12 +350,12 @@ SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
 
 SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
-    BaseStubConnection* stub = connOf(input);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(input);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    BaseConnection* conn = stub->current;
+    BaseConnection* conn = connHandle->current;
     if (conn == nullptr || !conn->isConnected())
-        return notConnected(stub, kBaseApiAllocHandle);
+        return notConnected(connHandle, kBaseApiAllocHandle);
     if (conn->enterApi(kBaseApiAllocHandle) != 0)
         return conn->leaveApi(SQL_ERROR);
     auto* desc = new BaseAXDWR(conn);
@@ -371,7 +372,7 @@ SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 
 // Diagnostics of a connection handle converted into a code page; *state
 // receives the narrowed SQLSTATE (six bytes).
-SQLRETURN bulkDiagConverted(BaseStubConnection* stub, SQLSMALLINT recNumber, char* state,
+SQLRETURN bulkDiagConverted(BaseStubConnection* connHandle, SQLSMALLINT recNumber, char* state,
                             SQLINTEGER* native, void* message, int64_t messageBytes,
                             int64_t unitBytes, SQLSMALLINT* textLength, int64_t targetCp) noexcept
 {
@@ -380,11 +381,12 @@ SQLRETURN bulkDiagConverted(BaseStubConnection* stub, SQLSMALLINT recNumber, cha
     uint16_t stateW[kBaseSqlstateUnits] = {};
     uint16_t text[kBulkDiagUnits];
     SQLSMALLINT textUnits = 0;
-    SQLRETURN rc = stub->diagnostics.getDiagRec(recNumber, stateW, native, text,
+    SQLRETURN rc = connHandle->diagnostics.getDiagRec(recNumber, stateW, native, text,
                                                 kBulkDiagUnits, &textUnits);
     if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
         int64_t len = textUnits < kBulkDiagUnits ? textUnits : kBulkDiagUnits - 1;
-        KaIcuCache* cache = stub->current != nullptr ? &stub->current->icuCache : nullptr;
+        KaIcuCache* cache =
+            connHandle->current != nullptr ? &connHandle->current->icuCache : nullptr;
         int64_t produced = 0;
         int32_t truncated = 0;
         if (message != nullptr && messageBytes > 0) {
@@ -407,8 +409,8 @@ SQLRETURN bulkDiagConverted(BaseStubConnection* stub, SQLSMALLINT recNumber, cha
             for (int i = 0; i < kBaseSqlstateUnits; ++i)
                 state[i] = static_cast<char>(stateW[i]);
             state[kBaseSqlstateUnits - 1] = 0;
-            if (stub->env != nullptr && stub->env->odbc2Mode != 0)
-                stub->diagnostics.mapSqlStateToOdbc2(state);
+            if (connHandle->env != nullptr && connHandle->env->odbc2Mode != 0)
+                connHandle->diagnostics.mapSqlStateToOdbc2(state);
         }
     }
     KaErrorPopList();
@@ -460,12 +462,12 @@ SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount], 
                     SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, SQLBIGINT firstRecord,
                     SQLBIGINT recordCount, SQLBIGINT readBufferKb) noexcept
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    BaseConnection* conn = stub->current;
+    BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
-        return notConnected(stub, kBaseApiLoadTable);
+        return notConnected(connHandle, kBaseApiLoadTable);
     if (conn->enterApi(kBaseApiLoadTable) != 0)
         return conn->leaveApi(SQL_ERROR);
     LoadTexts args;
@@ -475,30 +477,31 @@ SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount], 
         if (passThrough) {
             args.wide[i] = static_cast<uint16_t*>(const_cast<void*>(texts[i]));
         } else if (args.convert(i, conn, cp, static_cast<const char*>(texts[i])) != 0) {
-            return settle(conn->leaveApi(SQL_ERROR), &stub->diagnostics);
+            return settle(conn->leaveApi(SQL_ERROR), &connHandle->diagnostics);
         }
     }
     int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance,
                                              warningTolerance, args.wide[2], args.wide[3],
                                              args.wide[4], firstRecord, recordCount, readBufferKb);
-    return settle(conn->leaveApi(loaded == 0 ? SQL_SUCCESS : SQL_ERROR), &stub->diagnostics);
+    return settle(conn->leaveApi(loaded == 0 ? SQL_SUCCESS : SQL_ERROR),
+                  &connHandle->diagnostics);
 }
 
 SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW, const char* file,
                       const uint16_t* fileW, int64_t codePage, SQLBIGINT errorTolerance,
                       SQLBIGINT warningTolerance, const char* log, const uint16_t* logW) noexcept
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    BaseConnection* conn = stub->current;
+    BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
-        return notConnected(stub, kBaseApiExportTable);
+        return notConnected(connHandle, kBaseApiExportTable);
     if (conn->enterApi(kBaseApiExportTable) != 0)
         return conn->leaveApi(SQL_ERROR);
     SQLRETURN rc = conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance,
                                            warningTolerance, log, logW);
-    return settle(rc, &stub->diagnostics);
+    return settle(rc, &connHandle->diagnostics);
 }
 
 SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
@@ -506,15 +509,15 @@ SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* table
                         uint16_t* messagesW, SQLINTEGER bufferLength,
                         SQLINTEGER* messageCount) noexcept
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    BaseConnection* conn = stub->current;
+    BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
-        return notConnected(stub, kBaseApiValidateTable);
+        return notConnected(connHandle, kBaseApiValidateTable);
     SQLRETURN rc = conn->validateTableFromFile(table, tableW, description, descriptionW, messages,
                                                messagesW, bufferLength, messageCount);
-    return settle(rc, &stub->diagnostics);
+    return settle(rc, &connHandle->diagnostics);
 }
 
 // A handle that must not be freed yet: HY010 on its list.
@@ -588,12 +591,12 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
         return SQL_SUCCESS;
     }
     case SQL_HANDLE_DBC: {
-        BaseStubConnection* stub = connOf(handle);
-        if (stub == nullptr)
+        BaseStubConnection* connHandle = connOf(handle);
+        if (connHandle == nullptr)
             return SQL_INVALID_HANDLE;
-        if (stub->current != nullptr && stub->current->isConnected())
-            return stillInUse(&stub->diagnostics, MSG_CONNECTION_STILL_OPEN, nullptr);
-        delete stub;
+        if (connHandle->current != nullptr && connHandle->current->isConnected())
+            return stillInUse(&connHandle->diagnostics, MSG_CONNECTION_STILL_OPEN, nullptr);
+        delete connHandle;
         return SQL_SUCCESS;
     }
     case SQL_HANDLE_STMT:
@@ -716,13 +719,13 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLeng
                               SQLWCHAR* user, SQLSMALLINT userLength, SQLWCHAR* password,
                               SQLSMALLINT passwordLength)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (ensurePhysical(stub) != SQL_SUCCESS)
+    if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
-    return twice(&stub->diagnostics, [&]() noexcept {
-        return stub->current->connect(dsn, dsnLength, user, userLength, password,
+    return twice(&connHandle->diagnostics, [&]() noexcept {
+        return connHandle->current->connect(dsn, dsnLength, user, userLength, password,
                                       passwordLength);
     });
 }
@@ -731,14 +734,14 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in
                                     SQLSMALLINT inLength, SQLWCHAR* out, SQLSMALLINT outCapacity,
                                     SQLSMALLINT* outLength, SQLUSMALLINT completion)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (ensurePhysical(stub) != SQL_SUCCESS)
+    if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
-    return twice(&stub->diagnostics, [&]() noexcept {
-        return stub->current->driverConnect(window, in, inLength, out, outCapacity, outLength,
-                                            completion);
+    return twice(&connHandle->diagnostics, [&]() noexcept {
+        return connHandle->current->driverConnect(window, in, inLength, out, outCapacity,
+                                                  outLength, completion);
     });
 }
 
@@ -746,33 +749,35 @@ SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC handle, SQLWCHAR* in, SQLSMALLINT in
                                     SQLWCHAR* out, SQLSMALLINT outCapacity,
                                     SQLSMALLINT* outLength)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (ensurePhysical(stub) != SQL_SUCCESS)
+    if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
-    SQLRETURN rc = stub->current->browseConnect(in, inLength, out, outCapacity, outLength);
+    SQLRETURN rc =
+        connHandle->current->browseConnect(in, inLength, out, outCapacity, outLength);
     return rc == kRcAgain ? SQL_ERROR : rc;
 }
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     SQLRETURN result = SQL_SUCCESS;
     // Connections other than the current one (a standby) go away; the
     // current one stays attached for a later connect.
-    KaNode* node = stub->connections.first();
-    size_t count = stub->connections.count;
+    KaNode* node = connHandle->connections.first();
+    size_t count = connHandle->connections.count;
     for (size_t i = 0; i < count && node != nullptr; ++i) {
         auto* conn = static_cast<BaseConnection*>(node);
         node = i + 1 < count ? node->next : nullptr;
-        SQLRETURN rc = twice(&stub->diagnostics, [&]() noexcept { return conn->disconnect(); });
-        if (conn == stub->current) {
+        SQLRETURN rc =
+            twice(&connHandle->diagnostics, [&]() noexcept { return conn->disconnect(); });
+        if (conn == connHandle->current) {
             result = rc;
         } else {
-            stub->removeConnection(conn);
+            connHandle->removeConnection(conn);
             delete conn;
         }
     }
@@ -782,14 +787,15 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
 SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
                                      SQLINTEGER bufferLength, SQLINTEGER* stringLength)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (stub->current == nullptr)
+    if (connHandle->current == nullptr)
         return SQL_NO_DATA;
-    return poolRetry(handleConnection, stub, &stub->diagnostics, [&]() noexcept {
-        return stub->current != nullptr
-                   ? stub->current->getConnectAttr(attribute, value, bufferLength, stringLength)
+    return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
+        return connHandle->current != nullptr
+                   ? connHandle->current->getConnectAttr(attribute, value, bufferLength,
+                                                         stringLength)
                    : static_cast<SQLRETURN>(SQL_NO_DATA);
     });
 }
@@ -797,15 +803,16 @@ SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
 SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
                                      SQLINTEGER length)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (stub->current == nullptr)
-        return settle(stub->setBufferedAttr(attribute, value, length), &stub->diagnostics);
-    return poolRetry(handleConnection, stub, &stub->diagnostics, [&]() noexcept {
-        return stub->current != nullptr
-                   ? stub->current->setConnectAttr(attribute, value, length)
-                   : stub->setBufferedAttr(attribute, value, length);
+    if (connHandle->current == nullptr)
+        return settle(connHandle->setBufferedAttr(attribute, value, length),
+                      &connHandle->diagnostics);
+    return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
+        return connHandle->current != nullptr
+                   ? connHandle->current->setConnectAttr(attribute, value, length)
+                   : connHandle->setBufferedAttr(attribute, value, length);
     });
 }
 
@@ -819,31 +826,31 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT function, SQLUSMA
 SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER value,
                               SQLSMALLINT bufferLength, SQLSMALLINT* stringLength)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (stub->current == nullptr) {
-        stub->enterApi(kBaseApiGetInfo);
+    if (connHandle->current == nullptr) {
+        connHandle->enterApi(kBaseApiGetInfo);
         SQLRETURN rc = baseAnswerBasicInfo(nullptr, infoType, value, bufferLength, stringLength);
-        return stub->leaveApi(rc);
+        return connHandle->leaveApi(rc);
     }
-    return twice(&stub->diagnostics, [&]() noexcept {
-        return stub->current->getInfo(infoType, value, bufferLength, stringLength);
+    return twice(&connHandle->diagnostics, [&]() noexcept {
+        return connHandle->current->getInfo(infoType, value, bufferLength, stringLength);
     });
 }
 
 SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLength, SQLWCHAR* out,
                                 SQLINTEGER outCapacity, SQLINTEGER* outLength)
 {
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (stub->current == nullptr)
-        return notConnected(stub, kBaseApiNativeSql);
-    return poolRetry(handleConnection, stub, &stub->diagnostics, [&]() noexcept {
-        return stub->current != nullptr
-                   ? stub->current->nativeSql(in, inLength, out, outCapacity, outLength)
-                   : notConnected(stub, kBaseApiNativeSql);
+    if (connHandle->current == nullptr)
+        return notConnected(connHandle, kBaseApiNativeSql);
+    return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
+        return connHandle->current != nullptr
+                   ? connHandle->current->nativeSql(in, inLength, out, outCapacity, outLength)
+                   : notConnected(connHandle, kBaseApiNativeSql);
     });
 }
 
@@ -1205,15 +1212,17 @@ __attribute__((visibility("default"))) SQLRETURN GetBulkDiagRecW(
 {
     if (type != SQL_HANDLE_DBC)
         return SQL_INVALID_HANDLE;
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    int64_t cp = stub->current != nullptr ? stub->current->wideCharCodePage : kCpUtf16LE;
+    int64_t cp =
+        connHandle->current != nullptr ? connHandle->current->wideCharCodePage : kCpUtf16LE;
     if (cp == kCpUtf16LE)
         return SQLGetDiagRecW(type, handle, recNumber, sqlstate, native, message, bufferLength,
                               textLength);
     int64_t unit = unitBytesOf(cp);
-    return bulkDiagConverted(stub, recNumber, reinterpret_cast<char*>(sqlstate), native, message,
+    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native,
+                             message,
                              bufferLength > 0 ? static_cast<int64_t>(bufferLength) * unit : 0,
                              unit, textLength, cp);
 }
@@ -1224,12 +1233,12 @@ __attribute__((visibility("default"))) SQLRETURN GetBulkDiagRec(
 {
     if (type != SQL_HANDLE_DBC)
         return SQL_INVALID_HANDLE;
-    BaseStubConnection* stub = connOf(handle);
-    if (stub == nullptr)
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    int64_t cp = stub->current != nullptr ? stub->current->appCodePage : kCpLatin1;
-    return bulkDiagConverted(stub, recNumber, reinterpret_cast<char*>(sqlstate), native, message,
-                             bufferLength > 0 ? bufferLength : 0, 1, textLength, cp);
+    int64_t cp = connHandle->current != nullptr ? connHandle->current->appCodePage : kCpLatin1;
+    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native,
+                             message, bufferLength > 0 ? bufferLength : 0, 1, textLength, cp);
 }
 
 __attribute__((visibility("default"))) SQLRETURN ExportTableToFile(

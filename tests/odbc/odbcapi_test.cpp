@@ -77,14 +77,14 @@ protected:
         katest::closeCatalogue();
     }
 
-    BaseStubConnection* stub() { return static_cast<BaseStubConnection*>(dbc); }
+    BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
 
     // A failed connect leaves the physical connection attached, unopened.
     void failConnect()
     {
         std::u16string dsn = u"spark";
         ASSERT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
-        ASSERT_NE(stub()->current, nullptr);
+        ASSERT_NE(handleObject()->current, nullptr);
     }
 
     // Attaches a physical connection that counts as open, so that statement
@@ -93,7 +93,7 @@ protected:
     {
         auto* conn = new HiveConnection(static_cast<BaseEnv*>(env));
         conn->connectionFlags |= kBaseConnConnected;
-        stub()->setCurrentConnection(conn);
+        handleObject()->setCurrentConnection(conn);
         return conn;
     }
 
@@ -246,7 +246,7 @@ TEST_F(Exports, EveryConnectIsRefusedWithUnableToConnect)
 
     // Disconnecting the never-opened connection is harmless.
     EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
-    EXPECT_EQ(stub()->connections.count, 1u);
+    EXPECT_EQ(handleObject()->connections.count, 1u);
 }
 
 TEST_F(Exports, StatementsAndDescriptorsNeedAnOpenConnection)
@@ -280,8 +280,8 @@ TEST_F(Exports, ConnectionAttributesBeforeConnectAreKeptForTheConnection)
     std::u16string catalog = u"sales";
     EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(catalog), SQL_NTS), SQL_SUCCESS);
     catalog = u"XXXXX";  // the handle keeps its own copy
-    ASSERT_EQ(stub()->bufferedAttrs.count, 2u);
-    BaseBufferedAttr* kept = stub()->findBufferedAttr(SQL_ATTR_CURRENT_CATALOG);
+    ASSERT_EQ(handleObject()->bufferedAttrs.count, 2u);
+    BaseBufferedAttr* kept = handleObject()->findBufferedAttr(SQL_ATTR_CURRENT_CATALOG);
     ASSERT_NE(kept, nullptr);
     EXPECT_EQ(narrow(u16(reinterpret_cast<const uint16_t*>(kept->value))), "sales");
     EXPECT_EQ(kept->length, 5);
@@ -294,7 +294,7 @@ TEST_F(Exports, ConnectionAttributesBeforeConnectAreKeptForTheConnection)
                                  reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AA_TRUE}), 0),
               SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
-    EXPECT_EQ(stub()->ansiApp, 1u);
+    EXPECT_EQ(handleObject()->ansiApp, 1u);
 
     failConnect();
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &value, 0, nullptr), SQL_SUCCESS);
@@ -375,7 +375,7 @@ TEST_F(Exports, CallsThatNeedAPhysicalConnectionSayConnectionNotOpen)
         EXPECT_EQ(c.rc, SQL_ERROR) << c.call;
     }
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
-    EXPECT_EQ(stub()->current, nullptr);
+    EXPECT_EQ(handleObject()->current, nullptr);
 
     failConnect();
     EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_ODBC3_ALL_FUNCTIONS, flags), SQL_SUCCESS);
@@ -482,7 +482,7 @@ TEST_F(Exports, AStatementsOwnDescriptorsCannotBeFreed)
 TEST_F(Exports, AnOperationIsCalledOnceMoreWhenItAsksAndNeverPassesTheRequestOn)
 {
     auto* conn = new ScriptedConnection(static_cast<BaseEnv*>(env));
-    stub()->setCurrentConnection(conn);
+    handleObject()->setCurrentConnection(conn);
     SQLUSMALLINT flag = 0;
 
     conn->functionsAnswers = {-5, SQL_SUCCESS};
@@ -501,7 +501,7 @@ TEST_F(Exports, AnOperationIsCalledOnceMoreWhenItAsksAndNeverPassesTheRequestOn)
 TEST_F(Exports, AFreshPooledConnectionRepeatsACallThatReestablishedItsLink)
 {
     auto* conn = new ScriptedConnection(static_cast<BaseEnv*>(env));
-    stub()->setCurrentConnection(conn);
+    handleObject()->setCurrentConnection(conn);
     SQLUINTEGER value = 0;
 
     // Not taken from a pool: the failure stands.
@@ -595,7 +595,7 @@ TEST_F(Exports, ConnectionErrorsComeAsOneText)
 TEST_F(Exports, CallsOnOneConnectionFromManyThreadsTakeTurns)
 {
     failConnect();
-    ASSERT_EQ(stub()->current->threadModel, kBaseThreadPerConnection);
+    ASSERT_EQ(handleObject()->current->threadModel, kBaseThreadPerConnection);
     constexpr int kThreads = 4;
     constexpr int kCalls = 500;
     std::vector<int> failures(kThreads, 0);
