@@ -169,6 +169,18 @@ KaError* basePostNotConnected() noexcept
     return basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN)->setSqlstate("08003");
 }
 
+int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept
+{
+    list->clear();
+    KaErrorPushList(list);
+    if (conn == nullptr || !conn->isConnected())
+        basePostNotConnected();
+    else
+        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+    KaErrorPopList();
+    return kRcError;
+}
+
 // The answers of SQLGetInfo that need no information table: the driver's
 // names and versions and its transaction behaviour. conn may be null (before
 // a physical connection exists). 0 or 1 with the value written; -1 after

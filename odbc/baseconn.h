@@ -66,6 +66,9 @@ constexpr uint64_t kBaseNoOwnerThread = 0xfedcba89;
 // do in its state; each keeps the SQLSTATE ODBC gives for the case.
 // 08003: the handle has no open connection.
 KaError* basePostNotConnected() noexcept;
+// A statement or descriptor call the driver cannot run: 08003 without an
+// open connection, else HYC00, posted on the handle's own list; -1.
+int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept;
 
 // The SQLGetInfo answers that need no information table (the driver's names
 // and versions, its transaction and cursor behaviour); conn may be null

@@ -12,14 +12,7 @@ constexpr int16_t kRcError = -1;
 
 int16_t refuse(BaseDescriptor* desc) noexcept
 {
-    desc->diagnostics.clear();
-    KaErrorPushList(&desc->diagnostics);
-    if (desc->connection == nullptr || !desc->connection->isConnected())
-        basePostNotConnected();
-    else
-        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    KaErrorPopList();
-    return kRcError;
+    return baseRefuseCall(&desc->diagnostics, desc->connection);
 }
 
 }  // namespace

@@ -14,17 +14,9 @@ constexpr int16_t kRcSuccess = 0;
 constexpr int16_t kRcError = -1;
 constexpr uint16_t kDrop = 1;
 
-// Posts the refusal on the statement's own list for the call.
 int16_t refuse(BaseStatement* stmt) noexcept
 {
-    stmt->diagnostics.clear();
-    KaErrorPushList(&stmt->diagnostics);
-    if (stmt->connection == nullptr || !stmt->connection->isConnected())
-        basePostNotConnected();
-    else
-        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    KaErrorPopList();
-    return kRcError;
+    return baseRefuseCall(&stmt->diagnostics, stmt->connection);
 }
 
 }  // namespace
