@@ -70,69 +70,42 @@ int unbraceInto(Str& dest, const Char* text, size_t n)
     return 0;
 }
 
-bool isWhiteW(uint16_t unit)
+bool isWhite(uint16_t unit)
 {
     return u_isWhitespace(UChar32(unit)) != 0;
+}
+
+bool isWhite(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
 // Braces keep a value whole on the way back in: one that begins with a
 // brace, holds a separator, or has white space at either end (which the
 // parser would otherwise cut).
-bool needsBracesW(const uint16_t* v, size_t n, uint16_t separator)
+template <typename Char>
+bool needsBraces(const Char* v, size_t n, Char separator)
 {
     if (n == 0)
         return false;
-    if (v[0] == '{' || isWhiteW(v[0]) || isWhiteW(v[n - 1]))
+    if (v[0] == Char('{') || isWhite(v[0]) || isWhite(v[n - 1]))
         return true;
     for (size_t i = 0; i < n; ++i)
-        if (v[i] == ';' || v[i] == separator)
+        if (v[i] == Char(';') || v[i] == separator)
             return true;
     return false;
 }
 
-bool isWhiteByte(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-bool needsBraces(const char* v, size_t n, char separator)
-{
-    if (n == 0)
-        return false;
-    if (v[0] == '{' || isWhiteByte(v[0]) || isWhiteByte(v[n - 1]))
-        return true;
-    for (size_t i = 0; i < n; ++i)
-        if (v[i] == ';' || v[i] == separator)
-            return true;
-    return false;
-}
-
-int appendBracedW(KaStringW& out, const uint16_t* v, size_t n)
+template <typename Char, typename Str>
+int appendBraced(Str& out, const Char* v, size_t n)
 {
     if (out.appendChar('{') != 0)
         return 1;
     size_t runStart = 0;
     for (size_t i = 0; i < n; ++i) {
-        if (v[i] != '}')
+        if (v[i] != Char('}'))
             continue;
         // Each closing brace inside is written twice.
-        if (out.append(v + runStart, i - runStart + 1) != 0 || out.appendChar('}') != 0)
-            return 1;
-        runStart = i + 1;
-    }
-    if (runStart < n && out.append(v + runStart, n - runStart) != 0)
-        return 1;
-    return out.appendChar('}');
-}
-
-int appendBraced(KaString& out, const char* v, size_t n)
-{
-    if (out.appendChar('{') != 0)
-        return 1;
-    size_t runStart = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (v[i] != '}')
-            continue;
         if (out.append(v + runStart, i - runStart + 1) != 0 || out.appendChar('}') != 0)
             return 1;
         runStart = i + 1;
@@ -671,8 +644,8 @@ int KaValueParserW::buildInto(KaStringW& result, const uint8_t* key, uint16_t ou
             v = attr->text->data;
             n = attr->text->len;
         }
-        int failed = needsBracesW(v, n, outSeparator) ? appendBracedW(out, v, n)
-                                                      : (n != 0 ? out.append(v, n) : 0);
+        int failed = needsBraces(v, n, outSeparator) ? appendBraced(out, v, n)
+                                                     : (n != 0 ? out.append(v, n) : 0);
         if (failed != 0)
             return 1;
     }
