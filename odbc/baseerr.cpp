@@ -92,13 +92,11 @@ BaseError& staticParamSink() noexcept
 // Force both records into being while the library loads.
 [[maybe_unused]] const bool kStaticRecordsMade = (staticOutOfMemory(), staticParamSink(), true);
 
-// Without RTTI: a list is a BaseErrorList exactly when it hands out our
-// out-of-memory record.
+// The thread's current list may be a plain foundation list with no handle
+// behind it.
 BaseErrorList* asBaseList(KaErrorList* list) noexcept
 {
-    if (list == nullptr || list->outOfMemoryRecord() != &staticOutOfMemory())
-        return nullptr;
-    return static_cast<BaseErrorList*>(list);
+    return list != nullptr ? dynamic_cast<BaseErrorList*>(list) : nullptr;
 }
 
 // The name that stands for the driver in message prefixes.
@@ -905,10 +903,15 @@ void baseSetLastSqlstate(uint16_t msg) noexcept
 
 extern "C" __attribute__((visibility("default"))) char* getConnectionErrors(void* connectionHandle)
 {
-    auto* stub = static_cast<BaseStubConnection*>(connectionHandle);
-    if (stub == nullptr || stub->magic != kBaseStubMagic || stub->current == nullptr)
+    // Any handle may arrive here; only a live connection handle is read.
+    auto* connHandle =
+        connectionHandle != nullptr
+            ? dynamic_cast<BaseStubConnection*>(static_cast<KaObject*>(connectionHandle))
+            : nullptr;
+    if (connHandle == nullptr || connHandle->magic != kBaseStubMagic ||
+        connHandle->current == nullptr)
         return nullptr;
-    BaseConnection* conn = stub->current;
+    BaseConnection* conn = connHandle->current;
     BaseErrorList* list = nullptr;
     if (conn->handle != nullptr)
         list = &conn->handle->diagnostics;

@@ -409,26 +409,40 @@ TEST_F(Diagnostics, SetLastSqlstateTakesTheCatalogueText)
 TEST_F(Diagnostics, GetConnectionErrorsEmptiesTheHandleList)
 {
     BaseEnv env(15);
-    BaseStubConnection stub(&env);
+    BaseStubConnection connHandle(&env);
     FakeConnection conn(&env);
-    conn.handle = &stub;
-    stub.current = &conn;
-    stub.diagnostics.ownerData = &conn;
-    KaErrorPushList(&stub.diagnostics);
+    conn.handle = &connHandle;
+    connHandle.current = &conn;
+    connHandle.diagnostics.ownerData = &conn;
+    KaErrorPushList(&connHandle.diagnostics);
     basePostError(kBaseIdxLinkFailure);
     basePostErrorTextW(kBaseIdxGeneralError, 42, W(u"server said no"));
     KaErrorPopList();
-    char* text = getConnectionErrors(&stub);
+    char* text = getConnectionErrors(&connHandle);
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ(text,
                  "[Mirrowen][ODBC Spark driver]Communication link failure\n"
                  "[Mirrowen][ODBC Spark driver][SparkSQL]server said no");
     std::free(text);
-    EXPECT_EQ(stub.diagnostics.diagCount(), 0);
+    EXPECT_EQ(connHandle.diagnostics.diagCount(), 0);
 
     BaseStubConnection idle(&env);
     EXPECT_EQ(getConnectionErrors(&idle), nullptr);
     EXPECT_EQ(getConnectionErrors(nullptr), nullptr);
+}
+
+// A handle of another kind, smaller than a connection handle, is refused
+// without being read past its end.
+TEST_F(Diagnostics, GetConnectionErrorsRefusesOtherHandles)
+{
+    struct SmallHandle : KaObject {};
+    auto* other = new SmallHandle();
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(getConnectionErrors(other), nullptr);
+    delete other;
+
+    BaseEnv env(15);
+    EXPECT_EQ(getConnectionErrors(&env), nullptr);
 }
 
 TEST_F(Diagnostics, PostingWithoutCurrentListGoesNowhere)
