@@ -739,7 +739,9 @@ uint16_t* BaseErrorList::concatenateMessages() noexcept
             pos += static_cast<int64_t>(d);
             continue;
         }
-        pos += len;
+        // A cut reported as success (the no-truncation workaround) leaves
+        // fewer units than the full length: advance by what was written.
+        pos += unitLength(text + pos);
     }
     text[pos] = 0;
     clear();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -396,6 +397,25 @@ TEST_F(Diagnostics, ConcatenateMessages)
     EXPECT_EQ(d.list.diagCount(), 0);
     EXPECT_EQ(d.list.errorCount, 0);
     EXPECT_EQ(d.list.warningCount, 0);
+}
+
+TEST_F(Diagnostics, ConcatenationKeepsRecordsAfterAQuietlyCutMessage)
+{
+    BaseEnv env(15);
+    FakeConnection conn(&env);
+    conn.workarounds = kBaseWaNoMessageTruncation;
+    DiagScope d(&conn);
+    // Longer than a 16-bit message length can describe.
+    std::u16string huge(40000, u'x');
+    errPostText(MSG_SQLSTATE_GENERAL_ERROR, reinterpret_cast<const uint16_t*>(huge.c_str()));
+    basePostWarning(kBaseIdxTruncated);
+    uint16_t* text = d.list.concatenateMessages();
+    ASSERT_NE(text, nullptr);
+    std::string all = narrow(u16(text));
+    ramFree(text);
+    const std::string tail = "\n[Mirrowen][ODBC Spark driver]String data, right truncated";
+    ASSERT_GT(all.size(), tail.size());
+    EXPECT_EQ(all.substr(all.size() - tail.size()), tail);
 }
 
 TEST_F(Diagnostics, SetLastSqlstateTakesTheCatalogueText)
