@@ -783,7 +783,9 @@ int KaValueParser::parseAttribute() noexcept
     bool skip = present || (dsnDriverMode == KA_DRIVER_FIRST && keyIs(currentKey, "DSN")) ||
                 (dsnDriverMode == KA_DSN_FIRST && keyIs(currentKey, "DRIVER"));
     if (!skip) {
-        auto* value = new KaString(codePage);
+        // Any value may be a password: a wiping string leaves no copy behind
+        // when it grows or is freed.
+        auto* value = new KaStringEx(codePage);
         auto* keyCopy = new KaString(codePage);
         if (value == nullptr || keyCopy == nullptr ||
             unbraceInto(*value, token.len != 0 ? token.data : "", token.len) != 0 ||
@@ -876,7 +878,7 @@ int KaValueParser::setValue(const char* keyText, size_t keyLength, const char* v
     size_t i = find(keyText, keyLength);
     if (i == attributes.count && altKey != nullptr)
         i = find(altKey, altKeyLength);
-    auto* text = new KaString(codePage);
+    auto* text = new KaStringEx(codePage);
     if (text == nullptr)
         return 1;
     if (text->assign(value != nullptr ? value : "", value != nullptr ? valueLength : 0, codePage) != 0) {

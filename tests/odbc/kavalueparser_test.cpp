@@ -491,6 +491,24 @@ struct Narrow {
     std::string value(const char* name) { return str(p.getValueCStr(name)); }
 };
 
+TEST_F(ValueParserTest, NarrowValuesAreWipedWhenFreed)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    ErrorScope scope;
+    // On the stack, so that the watch sees only the parser's own copies.
+    char text[] = "UID=u;PWD={Zq9-xW!plainSecretPwd};Other=x";
+    katest::SecretWatch watch("Zq9-xW!plainSecretPwd");
+    {
+        KaValueParser p(text, std::strlen(text), KA_TEXT_UTF8, ';', nullptr, 0);
+        ASSERT_EQ(p.parse(), 0);
+        ASSERT_NE(p.getValueCStr("PWD"), nullptr);
+        ASSERT_EQ(p.setValue("PWD", 3, "replaced", 8, nullptr, 0), 0);
+    }
+    EXPECT_EQ(watch.leaks(), 0);
+    EXPECT_GT(watch.frees(), 0);
+}
+
 TEST_F(ValueParserTest, NarrowParserRules)
 {
     ErrorScope scope;
