@@ -468,9 +468,7 @@ void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) 
         return;
     if (conn->wideCharCodePage != 0) {
         out->wideCodePage = conn->wideCharCodePage;
-        out->wideTermWidth = baseIsUtf16CodePage(conn->wideCharCodePage)   ? 2
-                             : baseIsUtf32CodePage(conn->wideCharCodePage) ? 4
-                                                                           : 1;
+        out->wideTermWidth = baseCodePageUnitWidth(conn->wideCharCodePage);
     }
     out->sharedCache = conn->threadModel != 0;
     out->workarounds = conn->workarounds;
@@ -879,4 +877,18 @@ int16_t baseConvertOutputParam(BaseStatement* stmt, uint16_t param, const void* 
     }
     apd->removeBindOffset(rowSize, row);
     return rc;
+}
+
+int64_t baseTerminatedLength(const void* text, int32_t width) noexcept
+{
+    const auto* p = static_cast<const unsigned char*>(text);
+    int64_t n = 0;
+    for (;;) {
+        bool zero = true;
+        for (int32_t i = 0; i < width; ++i)
+            zero = zero && p[n + i] == 0;
+        if (zero)
+            return n;
+        n += width;
+    }
 }

@@ -181,6 +181,13 @@ constexpr bool baseIsUtf32CodePage(int64_t cp) noexcept
 {
     return cp == 1018 || cp == 1019;
 }
+// Bytes of one code unit, and so of the terminator, of text in a code page.
+constexpr int32_t baseCodePageUnitWidth(int64_t cp) noexcept
+{
+    return baseIsUtf16CodePage(cp) ? 2 : baseIsUtf32CodePage(cp) ? 4 : 1;
+}
+// Bytes of terminated text whose terminator is a zero unit of `width` bytes.
+int64_t baseTerminatedLength(const void* text, int32_t width) noexcept;
 
 // ---- Conversions -------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "convert/basecvt.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
@@ -450,8 +451,10 @@ struct LoadTexts {
             return 0;
         BaseTextContext context{&conn->icuCache, conn->driverTextMode, conn->appCodePage, 4, 1};
         int64_t produced = 0;
-        if (baseAllocWideFromCp(context, cp, text, static_cast<int64_t>(std::strlen(text)),
-                                &wide[i], &produced) != 0)
+        // Wide text in a code page other than UTF-16LE still ends with a
+        // zero unit of that code page's width, not with a zero byte.
+        int64_t length = baseTerminatedLength(text, baseCodePageUnitWidth(cp));
+        if (baseAllocWideFromCp(context, cp, text, length, &wide[i], &produced) != 0)
             return 1;
         owned[i] = true;
         return 0;

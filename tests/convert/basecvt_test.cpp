@@ -857,3 +857,13 @@ TEST_F(SqlToC, BindOffsetsRowWiseAndColumnWise)
     EXPECT_EQ(rec->dataPtr, area);
     EXPECT_EQ(reinterpret_cast<uint8_t*>(rec->indicatorPtr), area + 128);
 }
+
+TEST(TerminatedText, EndsAtAZeroUnitOfTheCodePagesWidth)
+{
+    // "AB" in UTF-16BE and UTF-32LE begins or is full of zero bytes.
+    const unsigned char utf16be[] = {0, 'A', 0, 'B', 0, 0};
+    const unsigned char utf32le[] = {'A', 0, 0, 0, 'B', 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(baseTerminatedLength(utf16be, baseCodePageUnitWidth(1013)), 4);
+    EXPECT_EQ(baseTerminatedLength(utf32le, baseCodePageUnitWidth(1019)), 8);
+    EXPECT_EQ(baseTerminatedLength("abc", baseCodePageUnitWidth(106)), 3);
+}
