@@ -5,9 +5,13 @@
 #include <benchmark/benchmark.h>
 
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "alloccount.h"
 #include "foundation/fast.h"
@@ -500,6 +504,49 @@ void ErrPostNoList(benchmark::State& state)
     meter.report();
 }
 BENCHMARK(ErrPostNoList);
+
+// The calling thread's error list, as every call into the driver and every
+// posted diagnostic looks it up, with other threads registered before it
+// (its record then lies at the end of the list).
+void ThreadLookup(benchmark::State& state)
+{
+    const int others = int(state.range(0));
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    int registered = 0;
+    std::vector<std::thread> holders;
+    for (int i = 0; i < others; ++i) {
+        holders.emplace_back([&] {
+            threadAttach();
+            std::unique_lock<std::mutex> lock(m);
+            ++registered;
+            cv.notify_all();
+            cv.wait(lock, [&] { return done; });
+            lock.unlock();
+            threadDetach();
+        });
+    }
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return registered == others; });
+    }
+    KaErrorList list;
+    KaErrorPushList(&list);
+    kabench::Meter meter(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(KaErrorCurrentList());
+    meter.report();
+    KaErrorPopList();
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    for (auto& t : holders)
+        t.join();
+}
+BENCHMARK(ThreadLookup)->ArgName("others")->Arg(0)->Arg(63);
 
 // The counters' own zero: an empty loop must show no allocation and no lock.
 void CounterBaseline(benchmark::State& state)

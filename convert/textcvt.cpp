@@ -4,9 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
+#include "convert/codepage.h"
+#include "convert/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
@@ -344,6 +348,90 @@ int64_t termWidth(int64_t cp, KaIcuCache* cache)
     return minBytes > 0 ? minBytes : 1;
 }
 
+// Code pages whose converter maps bytes 0x00-0x7F and U+0000-U+007F to each
+// other one for one, with one-byte characters: ASCII text passes between two
+// of them, and to and from UTF-16, without a converter. Some numbers that
+// are not on the list above still fail this (Unicode compression forms,
+// PC code pages that move control characters), so the converter decides.
+// Probed once per number and kept; the table is filled without a lock and
+// only grows. A slot holds the number shifted left by 2, bit 1 (so that a
+// used slot is never 0) and the answer in bit 0. Once it is full, further
+// code pages simply take the converter path.
+constexpr size_t kAsciiPageSlots = 64;
+constexpr int64_t kAsciiPageMax = int64_t(1) << 40;
+std::atomic<uint64_t> gAsciiPages[kAsciiPageSlots];
+
+// 1 or 0; -1 when the code page has no converter (nothing is kept then).
+int probeAsciiPage(int64_t cp)
+{
+    const char* name = ianaNameFromNumber(cp);
+    if (name == nullptr)
+        return -1;
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* conv = ucnv_open(name, &status);
+    if (conv == nullptr || U_FAILURE(status)) {
+        if (conv)
+            ucnv_close(conv);
+        return -1;
+    }
+    int answer = isAsciiTransparent(conv) && ucnv_getMinCharSize(conv) == 1 ? 1 : 0;
+    ucnv_close(conv);
+    return answer;
+}
+
+bool asciiPassesUnchanged(int64_t cp)
+{
+    if (cp < 0 || cp >= kAsciiPageMax)
+        return false;
+    const uint64_t key = uint64_t(cp) << 2 | 2;
+    bool room = false;
+    for (std::atomic<uint64_t>& slot : gAsciiPages) {
+        uint64_t v = slot.load(std::memory_order_relaxed);
+        if (v == 0) {
+            room = true;
+            break;
+        }
+        if ((v & ~uint64_t(1)) == key)
+            return (v & 1) != 0;
+    }
+    if (!room)
+        return false;
+    int answer = baseIsAsciiCompatible(cp) ? probeAsciiPage(cp) : 0;
+    if (answer < 0)
+        return false;
+    for (std::atomic<uint64_t>& slot : gAsciiPages) {
+        uint64_t expected = 0;
+        if (slot.compare_exchange_strong(expected, key | uint64_t(answer), std::memory_order_relaxed))
+            break;
+        if ((expected & ~uint64_t(1)) == key)
+            break;
+    }
+    return answer != 0;
+}
+
+// Copies the run of bytes below 0x80 at the start of src, at most n, eight
+// bytes at a time; returns its length. dst may be null to only measure.
+int64_t copyAsciiRun(u8* dst, const u8* src, int64_t n)
+{
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    int64_t i = 0;
+    while (i + 8 <= n) {
+        uint64_t word;
+        memcpy(&word, src + i, 8);
+        if (word & kHighBits)
+            break;
+        if (dst)
+            memcpy(dst + i, &word, 8);
+        i += 8;
+    }
+    while (i < n && src[i] < 0x80) {
+        if (dst)
+            dst[i] = src[i];
+        ++i;
+    }
+    return i;
+}
+
 bool badArguments(const void* src, int64_t srcLen, const void* dst, int64_t dstSize)
 {
     return srcLen < 0 || (!src && srcLen > 0) || dstSize < 0 || (!dst && dstSize > 0);
@@ -382,7 +470,11 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
     }
     const u8* src = static_cast<const u8*>(srcV);
     u8* dst = static_cast<u8*>(dstV);
-    const int64_t t = termWidth(dstCp, cache);
+    // Between two such code pages ASCII is copied, and the converters (and
+    // the pool's lock) are needed only from the first other byte on.
+    const bool asciiCopy = srcCp != dstCp && !isUtf16Cp(srcCp) && !isUtf16Cp(dstCp) &&
+                           asciiPassesUnchanged(srcCp) && asciiPassesUnchanged(dstCp);
+    const int64_t t = asciiCopy ? 1 : termWidth(dstCp, cache);
     const int64_t room = dstSize - t;
 
     // 1. No room even for the terminator.
@@ -442,7 +534,7 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
     int64_t i = 0;
     bool fastCut = false;
     // 4. To UTF-16 from an ASCII-compatible code page: ASCII widened directly.
-    if ((dstCp == kCpUtf16LE || dstCp == kCpUtf16BE) && baseIsAsciiCompatible(srcCp)) {
+    if ((dstCp == kCpUtf16LE || dstCp == kCpUtf16BE) && asciiPassesUnchanged(srcCp)) {
         bool be = dstCp == kCpUtf16BE;
         while (i < srcLen && src[i] < 0x80) {
             if (w + 2 > room) {
@@ -461,7 +553,7 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
         }
     }
     // 5. From UTF-16 to an ASCII-compatible code page: ASCII narrowed directly.
-    else if ((srcCp == kCpUtf16LE || srcCp == kCpUtf16BE) && baseIsAsciiCompatible(dstCp)) {
+    else if ((srcCp == kCpUtf16LE || srcCp == kCpUtf16BE) && asciiPassesUnchanged(dstCp)) {
         bool be = srcCp == kCpUtf16BE;
         while (i + 1 < srcLen) {
             uint16_t u = unitAt(src + i, be);
@@ -478,6 +570,40 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
             zeroBytes(dst + w, t);
             if (produced)
                 *produced = w;
+            return 0;
+        }
+    }
+    // Between two 8-bit code pages: ASCII copied as it stands.
+    else if (asciiCopy) {
+        int64_t limit = srcLen < room ? srcLen : room;
+        i = w = copyAsciiRun(dst, src, limit);
+        if (i == srcLen) {
+            zeroBytes(dst + w, t);
+            if (produced)
+                *produced = w;
+            return 0;
+        }
+        if (i == room) {
+            // Cut between ASCII characters; only a non-ASCII rest needs
+            // converting to be counted.
+            *truncated = 1;
+            int64_t full = room;
+            if (fullLength && produced) {
+                full += copyAsciiRun(nullptr, src + room, srcLen - room);
+                if (full < srcLen) {
+                    GeneralResult r;
+                    int32_t rc = convertGeneral(srcCp, src + full, srcLen - full, dstCp, dst + w, 0, true,
+                                                false, &r, cache);
+                    if (rc != 0) {
+                        zeroBytes(dst, dstSize < t ? dstSize : t);
+                        return rc;
+                    }
+                    full += r.full;
+                }
+            }
+            zeroBytes(dst + w, t);
+            if (produced)
+                *produced = fullLength ? full : w;
             return 0;
         }
     }

@@ -40,27 +40,53 @@ KaThreadInfo* newThreadRecord() noexcept
 
 std::atomic<KaThreadRecordAllocator> gRecordAllocator{newThreadRecord};
 
-KaThreadInfo* listHead() noexcept
+// The calling thread's record as found last; checked before each use, as
+// the thread may have freed it and another thread taken it over since.
+thread_local KaThreadInfo* tLastRecord = nullptr;
+
+// The head is set once, under the thread-list lock, and read by lock-free
+// lookups.
+std::atomic_ref<void*> slotRef(int index) noexcept
 {
-    return static_cast<KaThreadInfo*>(gTaskSlots[KA_TASK_SLOT_THREAD_LIST]);
+    return std::atomic_ref<void*>(gTaskSlots[index]);
 }
 
-// Caller holds the thread-list lock.
-KaThreadInfo* findLocked(uint64_t id) noexcept
+KaThreadInfo* listHead() noexcept
 {
-    for (KaThreadInfo* p = listHead(); p != nullptr; p = p->next) {
-        if (p->useCount > 0 && p->threadId == id)
+    return static_cast<KaThreadInfo*>(slotRef(KA_TASK_SLOT_THREAD_LIST).load(std::memory_order_acquire));
+}
+
+// The count first: a positive count read here was stored after the owner it
+// belongs to.
+bool ownedBy(const KaThreadInfo* rec, uint64_t id) noexcept
+{
+    return rec->useCount.load(std::memory_order_acquire) > 0 &&
+           rec->threadId.load(std::memory_order_relaxed) == id;
+}
+
+KaThreadInfo* walk(uint64_t id) noexcept
+{
+    for (KaThreadInfo* p = listHead(); p != nullptr; p = p->next.load(std::memory_order_acquire)) {
+        if (ownedBy(p, id))
             return p;
     }
     return nullptr;
 }
 
+// Caller holds the thread-list lock.
 void initRecord(KaThreadInfo* rec, uint64_t id) noexcept
 {
     for (void*& slot : rec->slots)
         slot = nullptr;
-    rec->threadId = id;
-    rec->useCount = 1;
+    rec->threadId.store(id, std::memory_order_relaxed);
+    rec->useCount.store(1, std::memory_order_release);
+}
+
+// Caller holds the thread-list lock.
+void lowerUseCount(KaThreadInfo* rec) noexcept
+{
+    if (rec->useCount.load(std::memory_order_relaxed) > 0)
+        rec->useCount.fetch_sub(1, std::memory_order_release);
 }
 
 bool validThreadSlot(int index) noexcept
@@ -99,13 +125,13 @@ int taskIsInit() noexcept
 
 void* taskGetSlot(int index) noexcept
 {
-    return validTaskSlot(index) ? gTaskSlots[index] : nullptr;
+    return validTaskSlot(index) ? slotRef(index).load(std::memory_order_acquire) : nullptr;
 }
 
 void taskSetSlot(int index, void* value) noexcept
 {
     if (validTaskSlot(index))
-        gTaskSlots[index] = value;
+        slotRef(index).store(value, std::memory_order_release);
 }
 
 void** taskSlotAddress(int index) noexcept
@@ -132,8 +158,7 @@ void KaThreadInfo::release() noexcept
 {
     KaCriticalSection& lock = threadListLock();
     lock.enter();
-    if (useCount > 0)
-        --useCount;
+    lowerUseCount(this);
     lock.leave();
 }
 
@@ -142,20 +167,24 @@ uint64_t threadCurrentId() noexcept
     return static_cast<uint64_t>(pthread_self());
 }
 
-// The list is walked under the lock: another thread may be taking over a
-// free record or appending one at the same moment.
 KaThreadInfo* threadFind(uint64_t threadId) noexcept
 {
-    KaCriticalSection& lock = threadListLock();
-    lock.enter();
-    KaThreadInfo* rec = findLocked(threadId);
-    lock.leave();
-    return rec;
+    KaThreadInfo* last = tLastRecord;
+    if (last != nullptr && ownedBy(last, threadId))
+        return last;
+    return walk(threadId);
 }
 
 KaThreadInfo* threadCurrent() noexcept
 {
-    return threadFind(threadCurrentId());
+    uint64_t id = threadCurrentId();
+    KaThreadInfo* rec = tLastRecord;
+    if (rec != nullptr && ownedBy(rec, id))
+        return rec;
+    rec = walk(id);
+    if (rec != nullptr)
+        tLastRecord = rec;
+    return rec;
 }
 
 void* threadGetSlot(int index) noexcept
@@ -193,14 +222,15 @@ int threadAttach() noexcept
     uint64_t id = threadCurrentId();
     KaCriticalSection& lock = threadListLock();
     lock.enter();
-    if (KaThreadInfo* rec = findLocked(id)) {
-        ++rec->useCount;
+    if (KaThreadInfo* rec = threadCurrent()) {
+        rec->useCount.fetch_add(1, std::memory_order_release);
         lock.leave();
         return 1;
     }
-    for (KaThreadInfo* p = listHead(); p != nullptr; p = p->next) {
-        if (p->useCount == 0) {
+    for (KaThreadInfo* p = listHead(); p != nullptr; p = p->next.load(std::memory_order_acquire)) {
+        if (p->useCount.load(std::memory_order_relaxed) == 0) {
             initRecord(p, id);
+            tLastRecord = p;
             lock.leave();
             return 1;
         }
@@ -218,15 +248,17 @@ int threadAttach() noexcept
         return 0;
     }
     initRecord(fresh, id);
-    fresh->next = nullptr;
+    fresh->next.store(nullptr, std::memory_order_relaxed);
+    // Published only now, complete: lookups may reach it at once.
     KaThreadInfo* last = listHead();
     if (last == nullptr) {
-        gTaskSlots[KA_TASK_SLOT_THREAD_LIST] = fresh;
+        slotRef(KA_TASK_SLOT_THREAD_LIST).store(fresh, std::memory_order_release);
     } else {
-        while (last->next != nullptr)
-            last = last->next;
-        last->next = fresh;
+        while (KaThreadInfo* n = last->next.load(std::memory_order_relaxed))
+            last = n;
+        last->next.store(fresh, std::memory_order_release);
     }
+    tLastRecord = fresh;
     lock.leave();
     return 1;
 }
@@ -236,9 +268,9 @@ void threadDetach() noexcept
     uint64_t id = threadCurrentId();
     KaCriticalSection& lock = threadListLock();
     lock.enter();
-    KaThreadInfo* rec = findLocked(id);
-    if (rec != nullptr && rec->useCount > 0)
-        --rec->useCount;
+    KaThreadInfo* rec = threadFind(id);
+    if (rec != nullptr)
+        lowerUseCount(rec);
     lock.leave();
 }
 

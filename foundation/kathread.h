@@ -2,6 +2,7 @@
 // which every part of the driver posts a diagnostic by message number into
 // the calling thread's current error list.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include "foundation/kaobject.h"
@@ -35,12 +36,18 @@ constexpr int KA_THREAD_SLOT_ERROR_LIST = 0;    // the thread's current KaErrorL
 
 // One record per thread that is inside the driver. Records are reused by
 // later threads once free and are never unlinked or freed.
+//
+// Lookups walk the list without the thread-list lock while other threads
+// register, so the link, the owner and the use count are atomics. A record
+// is linked only once initialised, and a reused record gets its owner
+// before its use count turns positive. The slots are plain: only the
+// owning thread touches them.
 class KaThreadInfo : public KaObject {
 public:
-    KaThreadInfo* next = nullptr;
-    uint64_t threadId = 0;
+    std::atomic<KaThreadInfo*> next{nullptr};
+    std::atomic<uint64_t> threadId{0};
     void* slots[KA_THREAD_SLOT_COUNT] = {};
-    int64_t useCount = 0;
+    std::atomic<int64_t> useCount{0};
 
     KaThreadInfo() noexcept = default;
     ~KaThreadInfo() override;
@@ -59,7 +66,7 @@ constexpr int KA_THREAD_RESERVE_RECORDS = 4;
 using KaThreadRecordAllocator = KaThreadInfo* (*)() noexcept;
 KaThreadRecordAllocator threadSetRecordAllocator(KaThreadRecordAllocator allocator) noexcept;
 
-// The record in use for the thread id, or null.
+// The record in use for the thread id, or null. Takes no lock.
 KaThreadInfo* threadFind(uint64_t threadId) noexcept;
 void* threadGetSlot(int index) noexcept;
 void** threadSlotAddress(int index) noexcept;
@@ -68,7 +75,8 @@ void threadSetSlot(int index, void* value) noexcept;
 // could be had.
 int threadAttach() noexcept;
 void threadDetach() noexcept;
-// The calling thread's record in use, or null.
+// The calling thread's record in use, or null. Takes no lock; the record
+// found last is remembered per thread, so the usual answer costs no walk.
 KaThreadInfo* threadCurrent() noexcept;
 uint64_t threadCurrentId() noexcept;
 

@@ -6,6 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <iterator>
+#include <thread>
+#include <utility>
+
+#include <unicode/ucnv.h>
+
+#include "convert/codepage.h"
 #include "convert/icucache.h"
 #include "convert/textcvt.h"
 #include "foundation/ram.h"
@@ -83,6 +92,16 @@ std::vector<ToBufferCase> toBufferCases()
         {"UTF-8 into UTF-32 ends with a 4-byte terminator", 106, B("A"), 1019, 16, 0, B("A\0\0\0\0\0\0\0"), 4,
          0},
         {"empty source", 106, Bytes{}, 1014, 4, 1, B("\0\0"), 0, 0},
+        {"Latin-1 ASCII to UTF-8", 4, B("plain text"), 106, 16, 0, B("plain text\0"), 10, 0},
+        {"Latin-1 to UTF-8 from the first accented letter on", 4, B("ab\xE9" "cd"), 106, 16, 0,
+         B("ab\xC3\xA9" "cd\0"), 6, 0},
+        {"Latin-1 ASCII cut, full length of an ASCII rest", 4, B("abcdef"), 106, 4, 1, B("abc\0"), 6, 1},
+        {"Latin-1 ASCII cut, full length counts the accented rest", 4, B("abcd\xE9"), 106, 3, 1, B("ab\0"), 6,
+         1},
+        {"Latin-1 ASCII cut, plain length", 4, B("abcd\xE9"), 106, 3, 0, B("ab\0"), 2, 1},
+        {"UTF-8 to Latin-1 cut before the accented letter", 106, B("ab\xC3\xA9"), 4, 3, 1, B("ab\0"), 3, 1},
+        {"ASCII into a terminator only", 4, B("ab"), 106, 1, 1, B("\0"), 2, 1},
+        {"IBM437 control bytes are not ASCII", 2011, B("a\x1A"), 1014, 8, 0, B("a\0\x1C\0\0\0"), 4, 0},
     };
 }
 
@@ -104,6 +123,182 @@ TEST(TextToBuffer, ConvertsTerminatesAndReportsLengths)
         EXPECT_TRUE(out.guardsIntact());
         EXPECT_EQ(errors.size(), 0u);
     }
+}
+
+// Text in srcCp made from UTF-8 by ICU itself.
+Bytes encode(int64_t cp, const std::string& utf8)
+{
+    std::vector<char> out(utf8.size() * 4 + 16);
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t n = ucnv_convert(ianaNameFromNumber(cp), "UTF-8", out.data(), static_cast<int32_t>(out.size()),
+                             utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+    EXPECT_TRUE(U_SUCCESS(status)) << u_errorName(status);
+    return Bytes(out.begin(), out.begin() + (U_SUCCESS(status) ? n : 0));
+}
+
+struct CellResult {
+    int32_t rc = -1;
+    Bytes out;          // up to and including the terminator
+    int64_t produced = -1;
+    int32_t truncated = -1;
+    size_t diagnostics = 0;
+};
+
+CellResult convertCell(int64_t srcCp, const Bytes& src, int64_t dstCp, int64_t size, int32_t fullLength,
+                       KaIcuCache* cache)
+{
+    CellResult r;
+    katest::ErrorScope errors;
+    Guarded out(static_cast<size_t>(size));
+    r.rc = baseConvertTextToBuffer(srcCp, src.data(), static_cast<int64_t>(src.size()), dstCp, out.data(), size,
+                                   fullLength, &r.produced, &r.truncated, cache);
+    EXPECT_TRUE(out.guardsIntact());
+    r.diagnostics = errors.size();
+    r.out = out.first(static_cast<size_t>(size));
+    return r;
+}
+
+// Target sizes worth trying: every small one, those around the end of the
+// leading ASCII run and around the end of the text, and a stride between.
+std::vector<int64_t> cutPoints(int64_t srcCp, const Bytes& src, int64_t dstCp, int64_t full)
+{
+    const bool wideSrc = srcCp == 1013 || srcCp == 1014;
+    const bool wideDst = dstCp == 1013 || dstCp == 1014;
+    size_t run = 0;
+    if (wideSrc) {
+        while (run + 1 < src.size() && src[run + (srcCp == 1014 ? 1 : 0)] == 0 &&
+               src[run + (srcCp == 1014 ? 0 : 1)] < 0x80)
+            run += 2;
+        run /= 2;
+    } else {
+        while (run < src.size() && src[run] < 0x80)
+            ++run;
+    }
+    const int64_t asciiEnd = static_cast<int64_t>(run) * (wideDst ? 2 : 1);
+    std::vector<int64_t> sizes;
+    for (int64_t s = 0; s <= full + 4; ++s) {
+        if (s <= 24 || s % 97 == 0 || (s >= asciiEnd - 3 && s <= asciiEnd + 8) || s >= full - 8)
+            sizes.push_back(s);
+    }
+    return sizes;
+}
+
+// Where ASCII is copied or widened without a converter, the result must be
+// ICU's, cut at the same place. A negative source number names the same
+// converter but is never taken as ASCII, so it gives the converter path.
+TEST(TextToBuffer, AsciiShortcutsMatchTheConverterPathAtEveryCut)
+{
+    const std::string longAscii(1200, 'x');
+    const std::vector<std::string> texts = {
+        "",
+        "Order 100234 shipped, status OK.",
+        "ab\xC3\xA9" "cd",
+        "\xC3\xA9t\xC3\xA9",
+        "M\xC3\xBCller \xE2\x82\xAC 12 \xE6\x97\xA5\xE6\x9C\xAC",   // euro and CJK: substituted in some
+        "tilde ~ backslash \\ control \x1A\x1C\x7F end",
+        longAscii + "\xC3\xBC" + "tail",
+        longAscii.substr(0, 501) + "\xE6\x97\xA5",
+    };
+    struct Pair {
+        int64_t src, dst;
+    };
+    const Pair pairs[] = {
+        {4, 106}, {106, 4}, {2252, 106}, {106, 2252}, {4, 2252}, {3, 106}, {106, 2026}, {2026, 106},
+        {114, 106}, {2024, 106}, {106, 2024}, {2011, 106}, {106, 2011},
+        {1011, 1014}, {1020, 1014}, {1014, 1011}, {1014, 1020}, {2011, 1014}, {1014, 2011}, {4, 1013},
+    };
+    for (int32_t mode : {kConvModeSubstitute, kConvModeReport}) {
+        KaIcuCache cache;
+        cache.setMode(mode);
+        for (const Pair& p : pairs) {
+            for (const std::string& text : texts) {
+                Bytes src = encode(p.src, text);
+                CellResult whole = convertCell(-p.src, src, p.dst, 16384, 1, &cache);
+                ASSERT_EQ(whole.rc, 0);
+                for (int64_t size : cutPoints(p.src, src, p.dst, whole.produced)) {
+                    for (int32_t full : {0, 1}) {
+                        SCOPED_TRACE(std::to_string(p.src) + " to " + std::to_string(p.dst) + ", mode " +
+                                     std::to_string(mode) + ", " + std::to_string(src.size()) +
+                                     " bytes into " + std::to_string(size) + (full ? ", full length" : ""));
+                        CellResult want = convertCell(-p.src, src, p.dst, size, full, &cache);
+                        CellResult got = convertCell(p.src, src, p.dst, size, full, &cache);
+                        ASSERT_EQ(got.rc, want.rc);
+                        ASSERT_EQ(got.produced, want.produced);
+                        ASSERT_EQ(got.truncated, want.truncated);
+                        ASSERT_EQ(got.diagnostics, want.diagnostics);
+                        // What the caller may read: the text and its terminator.
+                        CellResult plain = full ? convertCell(-p.src, src, p.dst, size, 0, &cache) : want;
+                        const int64_t term = (p.dst == 1013 || p.dst == 1014) ? 2 : 1;
+                        const auto shown = static_cast<size_t>(std::min(size, plain.produced + term));
+                        ASSERT_EQ(Bytes(got.out.begin(), got.out.begin() + shown),
+                                  Bytes(want.out.begin(), want.out.begin() + shown));
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(TextToBuffer, AsciiCellBetweenByteCodePagesTakesNoConverter)
+{
+    KaIcuCache cache;
+    Guarded out(64);
+    int64_t produced = 0;
+    int32_t truncated = 0;
+    for (auto [src, dst] : {std::pair<int64_t, int64_t>{4, 106}, {106, 4}, {106, 2252}}) {
+        ASSERT_EQ(baseConvertTextToBuffer(src, "Order 100234 shipped", 20, dst, out.data(), 64, 1, &produced,
+                                          &truncated, &cache),
+                  0);
+        EXPECT_EQ(produced, 20);
+        ASSERT_EQ(baseConvertTextToBuffer(src, "Order 100234 shipped", 20, dst, out.data(), 8, 1, &produced,
+                                          &truncated, &cache),
+                  0);
+        EXPECT_EQ(produced, 20);
+        EXPECT_EQ(truncated, 1);
+    }
+    // The pool was never asked: no code page has an entry.
+    EXPECT_EQ(cache.count, 0u);
+    // A letter beyond ASCII needs both converters.
+    ASSERT_EQ(baseConvertTextToBuffer(4, "caf\xE9", 4, 106, out.data(), 64, 0, &produced, &truncated, &cache), 0);
+    EXPECT_EQ(out.first(6), B("caf\xC3\xA9\0"));
+    EXPECT_EQ(cache.count, 2u);
+    EXPECT_TRUE(out.guardsIntact());
+}
+
+TEST(TextToBuffer, ThreadsLearningCodePagesAtOnceAgree)
+{
+    // Code pages no other test uses, so that the threads find them unknown
+    // and probe them at the same moment.
+    const int64_t pages[] = {2250, 2251, 2253, 2254, 2255, 2257, 109, 111};
+    const std::string text = "Stra\xC3\x9F" "e 7, caf\xC3\xA9 ok";
+    std::vector<CellResult> want;
+    for (int64_t cp : pages) {
+        KaIcuCache cache;
+        want.push_back(convertCell(-cp, encode(cp, text), 106, 64, 1, &cache));
+    }
+    std::vector<Bytes> sources;
+    for (int64_t cp : pages)
+        sources.push_back(encode(cp, text));
+    std::atomic<bool> go{false};
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            KaIcuCache cache;
+            while (!go.load())
+                std::this_thread::yield();
+            for (size_t k = 0; k < std::size(pages); ++k) {
+                size_t i = (k + size_t(t)) % std::size(pages);
+                CellResult got = convertCell(pages[i], sources[i], 106, 64, 1, &cache);
+                if (got.rc != 0 || got.out != want[i].out || got.produced != want[i].produced)
+                    ++mismatches;
+            }
+        });
+    }
+    go = true;
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(TextToBuffer, ProducedLengthIsOptional)
@@ -251,8 +446,9 @@ TEST(ConvertText, PairAcrossDecodeChunksIsNotSplit)
         const bool fits = size == static_cast<int64_t>(2 * lead + 4);
         EXPECT_EQ(truncated, fits ? 0 : 1);
         ASSERT_EQ(produced, static_cast<int64_t>(fits ? 2 * lead + 4 : 2 * lead));
-        if (fits)
+        if (fits) {
             EXPECT_EQ(out.first(produced).back(), 0xDE);
+        }
         EXPECT_TRUE(out.guardsIntact());
     }
 }

@@ -118,7 +118,7 @@ TEST(KaThread, AttachNestsAndFreedRecordsAreReused)
         ASSERT_EQ(threadAttach(), 1);
         held = threadCurrent();
         ASSERT_NE(held, nullptr);
-        EXPECT_EQ(held->useCount, 2);
+        EXPECT_EQ(held->useCount.load(), 2);
         threadDetach();
         EXPECT_EQ(threadCurrent(), held);
         for (int i = 1; i < KA_THREAD_SLOT_COUNT; ++i)
@@ -127,7 +127,7 @@ TEST(KaThread, AttachNestsAndFreedRecordsAreReused)
         EXPECT_EQ(threadCurrent(), nullptr);
         EXPECT_EQ(threadGetSlot(1), nullptr);
         threadDetach();   // one too many: nothing happens
-        EXPECT_EQ(held->useCount, 0);
+        EXPECT_EQ(held->useCount.load(), 0);
     });
     KaThreadInfo* expected = firstFree();
     ASSERT_NE(expected, nullptr);
@@ -138,9 +138,96 @@ TEST(KaThread, AttachNestsAndFreedRecordsAreReused)
         // A reused record starts empty.
         for (int i = 0; i < KA_THREAD_SLOT_COUNT; ++i)
             EXPECT_EQ(threadGetSlot(i), nullptr) << i;
-        EXPECT_EQ(rec->threadId, threadCurrentId());
+        EXPECT_EQ(rec->threadId.load(), threadCurrentId());
         threadDetach();
     });
+}
+
+TEST(KaThread, RecordTakenOverByAnotherThreadIsNoLongerTheCallers)
+{
+    // A frees its record while it lives on; B takes the record over. A's
+    // lookups must not answer with it, nor write into B's slots.
+    Gate aFreed, bHolds, aChecked;
+    KaThreadInfo* aRecord = nullptr;
+    KaThreadInfo* bRecord = nullptr;
+    int bValue = 0;
+    std::thread a([&] {
+        ASSERT_EQ(threadAttach(), 1);
+        aRecord = threadCurrent();
+        threadSetSlot(1, &aRecord);
+        threadDetach();
+        aFreed.release();
+        bHolds.wait();
+        EXPECT_EQ(threadCurrent(), nullptr);
+        EXPECT_EQ(threadFind(threadCurrentId()), nullptr);
+        EXPECT_EQ(threadGetSlot(1), nullptr);
+        EXPECT_EQ(threadSlotAddress(1), nullptr);
+        threadSetSlot(1, &aRecord);   // no record: nothing stored
+        threadDetach();               // not B's count to lower
+        ASSERT_EQ(threadAttach(), 1);
+        EXPECT_NE(threadCurrent(), bRecord);
+        EXPECT_EQ(threadGetSlot(1), nullptr);
+        threadDetach();
+        aChecked.release();
+    });
+    std::thread b([&] {
+        aFreed.wait();
+        ASSERT_EQ(threadAttach(), 1);
+        bRecord = threadCurrent();
+        threadSetSlot(1, &bValue);
+        bHolds.release();
+        aChecked.wait();
+        EXPECT_EQ(threadCurrent(), bRecord);
+        EXPECT_EQ(threadGetSlot(1), &bValue);
+        EXPECT_EQ(bRecord->useCount.load(), 1);
+        threadDetach();
+    });
+    a.join();
+    b.join();
+    // B took the first free record, which A had just given back.
+    EXPECT_EQ(bRecord, aRecord);
+}
+
+TEST(KaThread, LookupsStayRightWhileOthersRegister)
+{
+    // Threads come and go (taking over freed records and appending new
+    // ones) while others look their own records up and use their slots.
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 300;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int r = 0; r < kRounds; ++r) {
+                if (threadAttach() != 1) {
+                    ++failures;
+                    continue;
+                }
+                KaThreadInfo* rec = threadCurrent();
+                void* mark = reinterpret_cast<void*>(uintptr_t(t * kRounds + r + 1));
+                threadSetSlot(2, mark);
+                if (rec == nullptr || rec->threadId.load() != threadCurrentId() ||
+                    threadFind(threadCurrentId()) != rec || threadGetSlot(2) != mark)
+                    ++failures;
+                if (r % 7 == 0) {
+                    // A short-lived thread of its own, registered meanwhile.
+                    std::thread([&] {
+                        if (threadAttach() != 1 || threadCurrent() == rec || threadGetSlot(2) != nullptr)
+                            ++failures;
+                        threadDetach();
+                    }).join();
+                }
+                if (threadGetSlot(2) != mark)
+                    ++failures;
+                threadDetach();
+                if (threadCurrent() != nullptr)
+                    ++failures;
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(KaThread, NewThreadTakesFirstFreeRecordElseAppends)
