@@ -1662,6 +1662,19 @@ int64_t LoadStringFromOpenFileW(const char* reserved, uint32_t number, uint16_t*
   int64_t n = LoadStringFromOpenFile(reserved, number, narrow, units);
   if (n == 0)
     return 0;
+  // Catalogue texts are nearly always ASCII, which every default converter
+  // maps to itself: widen those directly and skip the converter pool.
+  int64_t ascii = 0;
+  while (ascii < n && static_cast<unsigned char>(narrow[ascii]) < 0x80)
+    ++ascii;
+  if (ascii == n) {
+    if (n > static_cast<int64_t>(units - 1))
+      n = static_cast<int64_t>(units - 1);
+    for (int64_t i = 0; i < n; ++i)
+      buffer[i] = static_cast<unsigned char>(narrow[i]);
+    buffer[n] = 0;
+    return n;
+  }
   // Posting a diagnostic reads the catalogue through here, so nothing in
   // this path may post.
   KaConvCallbackContext* ctx;
