@@ -282,18 +282,18 @@ void KaSubPtrKeyW::deleteKeyAndValue()
     value_ = nullptr;
 }
 
-// ---- KaSeqDictionary -----------------------------------------------------
+// ---- KaSeqDictionaryBase -------------------------------------------------
 
-KaSeqDictionary::KaSeqDictionary() noexcept : KaArray(kSeqGrowStep, 0), noCase(0) {}
+KaSeqDictionaryBase::KaSeqDictionaryBase() noexcept : KaArray(kSeqGrowStep, 0), noCase(0) {}
 
-KaSeqDictionary::~KaSeqDictionary()
+KaSeqDictionaryBase::~KaSeqDictionaryBase()
 {
     // Whatever the owner left is released here, so that no key or value
     // (which may be a secret) outlives the dictionary.
     deleteAll();
 }
 
-int16_t KaSeqDictionary::appendEntry(KaAssociation* entry) noexcept
+int16_t KaSeqDictionaryBase::appendEntry(KaAssociation* entry) noexcept
 {
     if (entry == nullptr)
         return 1;
@@ -304,29 +304,104 @@ int16_t KaSeqDictionary::appendEntry(KaAssociation* entry) noexcept
     return 0;
 }
 
+int16_t KaSeqDictionaryBase::addIntInt(int64_t key, int64_t value) noexcept
+{
+    return appendEntry(new KaIntIntKey(key, value));
+}
+
+int16_t KaSeqDictionaryBase::addIntPtr(int64_t key, KaObject* value) noexcept
+{
+    return appendEntry(new KaIntPtrKey(key, value));
+}
+
+size_t KaSeqDictionaryBase::findInt(int64_t key) const noexcept
+{
+    return findWhere([&](const KaAssociation& e) { return e.equalInt(key) != 0; });
+}
+
+int KaSeqDictionaryBase::containsInt(int64_t key) const noexcept
+{
+    return findInt(key) != count;
+}
+
+void KaSeqDictionaryBase::setValueAt(size_t index, KaObject* value) noexcept
+{
+    if (index < count)
+        entryAt(index)->setValue(value);
+}
+
+void KaSeqDictionaryBase::setIntValue(int64_t key, int64_t value) noexcept
+{
+    size_t i = findInt(key);
+    if (i < count)
+        entryAt(i)->setIntValue(value);
+}
+
+KaObject* KaSeqDictionaryBase::valueOrNull(size_t index) const noexcept
+{
+    return index < count ? entryAt(index)->value() : nullptr;
+}
+
+KaObject* KaSeqDictionaryBase::valueOfInt(int64_t key) const noexcept
+{
+    return valueOrNull(findInt(key));
+}
+
+int64_t KaSeqDictionaryBase::intValueOf(int64_t key) const noexcept
+{
+    size_t i = findInt(key);
+    return i < count ? entryAt(i)->intValue() : 0;
+}
+
+KaObject* KaSeqDictionaryBase::valueAt(size_t index) const noexcept
+{
+    return entryAt(index)->value();
+}
+
+int64_t KaSeqDictionaryBase::intKeyAt(size_t index) const noexcept
+{
+    return entryAt(index)->intKey();
+}
+
+int64_t KaSeqDictionaryBase::intValueAt(size_t index) const noexcept
+{
+    return entryAt(index)->intValue();
+}
+
+void KaSeqDictionaryBase::deleteAt(size_t index) noexcept
+{
+    if (index >= count)
+        return;
+    if (KaAssociation* e = entryAt(index))
+        e->deleteKeyAndValue();
+    KaArray::deleteAt(index);
+}
+
+void KaSeqDictionaryBase::deleteAll() noexcept
+{
+    for (size_t i = count; i > 0; --i) {
+        KaAssociation* e = entryAt(i - 1);
+        items[i - 1] = nullptr;
+        if (e != nullptr) {
+            e->deleteKeyAndValue();
+            delete e;
+        }
+    }
+    count = 0;
+}
+
+// ---- KaSeqDictionary -----------------------------------------------------
+
 int16_t KaSeqDictionary::add(KaSubString* key, KaString* value) noexcept
 {
     return appendEntry(new KaSubPtrKey(key, value));
 }
 
-int16_t KaSeqDictionary::addIntInt(int64_t key, int64_t value) noexcept
-{
-    return appendEntry(new KaIntIntKey(key, value));
-}
-
-int16_t KaSeqDictionary::addIntPtr(int64_t key, KaObject* value) noexcept
-{
-    return appendEntry(new KaIntPtrKey(key, value));
-}
-
 size_t KaSeqDictionary::find(const KaSubString& key) const noexcept
 {
-    for (size_t i = 0; i < count; ++i) {
-        KaAssociation* e = entryAt(i);
-        if (e != nullptr && (noCase ? e->equalKeyNoCase(key) : e->equalKey(key)))
-            return i;
-    }
-    return count;
+    return findWhere([&](const KaAssociation& e) {
+        return (noCase ? e.equalKeyNoCase(key) : e.equalKey(key)) != 0;
+    });
 }
 
 size_t KaSeqDictionary::indexOfKey(const KaSubString& key) const noexcept
@@ -339,51 +414,14 @@ int KaSeqDictionary::containsKey(const KaSubString& key) const noexcept
     return find(key) != count;
 }
 
-size_t KaSeqDictionary::findInt(int64_t key) const noexcept
-{
-    for (size_t i = 0; i < count; ++i) {
-        KaAssociation* e = entryAt(i);
-        if (e != nullptr && e->equalInt(key))
-            return i;
-    }
-    return count;
-}
-
-int KaSeqDictionary::containsInt(int64_t key) const noexcept
-{
-    return findInt(key) != count;
-}
-
 void KaSeqDictionary::setValue(const KaSubString& key, KaString* value) noexcept
 {
-    size_t i = find(key);
-    if (i < count)
-        entryAt(i)->setValue(value);
-}
-
-void KaSeqDictionary::setIntValue(int64_t key, int64_t value) noexcept
-{
-    size_t i = findInt(key);
-    if (i < count)
-        entryAt(i)->setIntValue(value);
+    setValueAt(find(key), value);
 }
 
 KaObject* KaSeqDictionary::valueOf(const KaSubString& key) const noexcept
 {
-    size_t i = find(key);
-    return i < count ? entryAt(i)->value() : nullptr;
-}
-
-KaObject* KaSeqDictionary::valueOfInt(int64_t key) const noexcept
-{
-    size_t i = findInt(key);
-    return i < count ? entryAt(i)->value() : nullptr;
-}
-
-int64_t KaSeqDictionary::intValueOf(int64_t key) const noexcept
-{
-    size_t i = findInt(key);
-    return i < count ? entryAt(i)->intValue() : 0;
+    return valueOrNull(find(key));
 }
 
 KaSubString* KaSeqDictionary::keyAt(size_t index) const noexcept
@@ -391,86 +429,18 @@ KaSubString* KaSeqDictionary::keyAt(size_t index) const noexcept
     return entryAt(index)->key();
 }
 
-KaObject* KaSeqDictionary::valueAt(size_t index) const noexcept
-{
-    return entryAt(index)->value();
-}
-
-int64_t KaSeqDictionary::intKeyAt(size_t index) const noexcept
-{
-    return entryAt(index)->intKey();
-}
-
-int64_t KaSeqDictionary::intValueAt(size_t index) const noexcept
-{
-    return entryAt(index)->intValue();
-}
-
-void KaSeqDictionary::deleteAt(size_t index) noexcept
-{
-    if (index >= count)
-        return;
-    if (KaAssociation* e = entryAt(index))
-        e->deleteKeyAndValue();
-    KaArray::deleteAt(index);
-}
-
-void KaSeqDictionary::deleteAll() noexcept
-{
-    for (size_t i = count; i > 0; --i) {
-        KaAssociation* e = entryAt(i - 1);
-        items[i - 1] = nullptr;
-        if (e != nullptr) {
-            e->deleteKeyAndValue();
-            delete e;
-        }
-    }
-    count = 0;
-}
-
 // ---- KaSeqDictionaryW ----------------------------------------------------
-
-KaSeqDictionaryW::KaSeqDictionaryW() noexcept : KaArray(kSeqGrowStep, 0), noCase(0) {}
-
-KaSeqDictionaryW::~KaSeqDictionaryW()
-{
-    deleteAll();
-}
-
-int16_t KaSeqDictionaryW::appendEntry(KaAssociation* entry) noexcept
-{
-    if (entry == nullptr)
-        return 1;
-    if (append(entry) != 0) {
-        delete entry;
-        return 1;
-    }
-    return 0;
-}
 
 int16_t KaSeqDictionaryW::add(KaStringW* key, KaObject* value) noexcept
 {
     return appendEntry(new KaSubPtrKeyW(key, value));
 }
 
-int16_t KaSeqDictionaryW::addIntInt(int64_t key, int64_t value) noexcept
-{
-    return appendEntry(new KaIntIntKey(key, value));
-}
-
-int16_t KaSeqDictionaryW::addIntPtr(int64_t key, KaObject* value) noexcept
-{
-    return appendEntry(new KaIntPtrKey(key, value));
-}
-
 size_t KaSeqDictionaryW::find(const KaSubStringW& key) const noexcept
 {
-    for (size_t i = 0; i < count; ++i) {
-        KaAssociation* e = entryAt(i);
-        if (e != nullptr && (noCase ? e->equalKeyNoCaseW(key) : e->equalKeyW(key)))
-            return i;
-    }
-    return count;
+    return findWhere([&](const KaAssociation& e) {
+        return (noCase ? e.equalKeyNoCaseW(key) : e.equalKeyW(key)) != 0;
+    });
 }
 
 size_t KaSeqDictionaryW::indexOfKey(const KaSubStringW& key) const noexcept
@@ -483,93 +453,19 @@ int KaSeqDictionaryW::containsKey(const KaSubStringW& key) const noexcept
     return find(key) != count;
 }
 
-size_t KaSeqDictionaryW::findInt(int64_t key) const noexcept
-{
-    for (size_t i = 0; i < count; ++i) {
-        KaAssociation* e = entryAt(i);
-        if (e != nullptr && e->equalInt(key))
-            return i;
-    }
-    return count;
-}
-
-int KaSeqDictionaryW::containsInt(int64_t key) const noexcept
-{
-    return findInt(key) != count;
-}
-
 void KaSeqDictionaryW::setValue(const KaSubStringW& key, KaObject* value) noexcept
 {
-    size_t i = find(key);
-    if (i < count)
-        entryAt(i)->setValue(value);
-}
-
-void KaSeqDictionaryW::setIntValue(int64_t key, int64_t value) noexcept
-{
-    size_t i = findInt(key);
-    if (i < count)
-        entryAt(i)->setIntValue(value);
+    setValueAt(find(key), value);
 }
 
 KaObject* KaSeqDictionaryW::valueOf(const KaSubStringW& key) const noexcept
 {
-    size_t i = find(key);
-    return i < count ? entryAt(i)->value() : nullptr;
-}
-
-KaObject* KaSeqDictionaryW::valueOfInt(int64_t key) const noexcept
-{
-    size_t i = findInt(key);
-    return i < count ? entryAt(i)->value() : nullptr;
-}
-
-int64_t KaSeqDictionaryW::intValueOf(int64_t key) const noexcept
-{
-    size_t i = findInt(key);
-    return i < count ? entryAt(i)->intValue() : 0;
+    return valueOrNull(find(key));
 }
 
 KaSubStringW* KaSeqDictionaryW::keyAt(size_t index) const noexcept
 {
     return entryAt(index)->keyW();
-}
-
-KaObject* KaSeqDictionaryW::valueAt(size_t index) const noexcept
-{
-    return entryAt(index)->value();
-}
-
-int64_t KaSeqDictionaryW::intKeyAt(size_t index) const noexcept
-{
-    return entryAt(index)->intKey();
-}
-
-int64_t KaSeqDictionaryW::intValueAt(size_t index) const noexcept
-{
-    return entryAt(index)->intValue();
-}
-
-void KaSeqDictionaryW::deleteAt(size_t index) noexcept
-{
-    if (index >= count)
-        return;
-    if (KaAssociation* e = entryAt(index))
-        e->deleteKeyAndValue();
-    KaArray::deleteAt(index);
-}
-
-void KaSeqDictionaryW::deleteAll() noexcept
-{
-    for (size_t i = count; i > 0; --i) {
-        KaAssociation* e = entryAt(i - 1);
-        items[i - 1] = nullptr;
-        if (e != nullptr) {
-            e->deleteKeyAndValue();
-            delete e;
-        }
-    }
-    count = 0;
 }
 
 // ---- KaSet ---------------------------------------------------------------
@@ -722,26 +618,26 @@ int16_t KaSet::addReplacing(KaAssociation* entry, KaAssociation** replaced) noex
     return 0;
 }
 
-// ---- KaDictionary --------------------------------------------------------
+// ---- KaDictionaryBase ----------------------------------------------------
 
-KaDictionary::KaDictionary() noexcept : flags(0) {}
+KaDictionaryBase::KaDictionaryBase() noexcept : flags(0) {}
 
-KaDictionary::~KaDictionary()
+KaDictionaryBase::~KaDictionaryBase()
 {
     deleteAll();
 }
 
-uint64_t KaDictionary::hashOf(const KaAssociation& entry) const
+uint64_t KaDictionaryBase::hashOf(const KaAssociation& entry) const
 {
     return entry.hash();
 }
 
-int KaDictionary::same(const KaAssociation& stored, const KaAssociation& added) const
+int KaDictionaryBase::same(const KaAssociation& stored, const KaAssociation& added) const
 {
     return (flags & noCase) ? stored.matchesNoCase(added) : stored.matches(added);
 }
 
-int16_t KaDictionary::addEntry(KaAssociation* entry) noexcept
+int16_t KaDictionaryBase::addEntry(KaAssociation* entry) noexcept
 {
     if (entry == nullptr)
         return 1;
@@ -757,19 +653,61 @@ int16_t KaDictionary::addEntry(KaAssociation* entry) noexcept
     return 0;
 }
 
-int16_t KaDictionary::add(KaSubString* key, KaString* value) noexcept
-{
-    return addEntry(new KaSubPtrKey(key, value));
-}
-
-int16_t KaDictionary::addIntInt(int64_t key, int64_t value) noexcept
+int16_t KaDictionaryBase::addIntInt(int64_t key, int64_t value) noexcept
 {
     return addEntry(new KaIntIntKey(key, value));
 }
 
-int16_t KaDictionary::addIntPtr(int64_t key, KaObject* value) noexcept
+int16_t KaDictionaryBase::addIntPtr(int64_t key, KaObject* value) noexcept
 {
     return addEntry(new KaIntPtrKey(key, value));
+}
+
+size_t KaDictionaryBase::findInt(int64_t key) const noexcept
+{
+    return probe(static_cast<uint64_t>(key), [&](const KaAssociation& e) { return e.intKey() == key; });
+}
+
+int KaDictionaryBase::containsInt(int64_t key) const noexcept
+{
+    return bucketAt(findInt(key)) != nullptr;
+}
+
+KaObject* KaDictionaryBase::valueOrNull(size_t bucket) const noexcept
+{
+    KaAssociation* e = bucketAt(bucket);
+    return e != nullptr ? e->value() : nullptr;
+}
+
+KaObject* KaDictionaryBase::valueOfInt(int64_t key) const noexcept
+{
+    return valueOrNull(findInt(key));
+}
+
+int64_t KaDictionaryBase::intValueOf(int64_t key) const noexcept
+{
+    KaAssociation* e = bucketAt(findInt(key));
+    return e != nullptr ? e->intValue() : 0;
+}
+
+void KaDictionaryBase::deleteAll() noexcept
+{
+    for (size_t b = table.capacity; b > 0 && table.items != nullptr; --b) {
+        auto* e = static_cast<KaAssociation*>(table.items[b - 1]);
+        table.items[b - 1] = nullptr;
+        if (e != nullptr) {
+            e->deleteKeyAndValue();
+            delete e;
+        }
+    }
+    count = 0;
+}
+
+// ---- KaDictionary --------------------------------------------------------
+
+int16_t KaDictionary::add(KaSubString* key, KaString* value) noexcept
+{
+    return addEntry(new KaSubPtrKey(key, value));
 }
 
 size_t KaDictionary::find(const KaSubString& key) const noexcept
@@ -780,100 +718,21 @@ size_t KaDictionary::find(const KaSubString& key) const noexcept
     });
 }
 
-size_t KaDictionary::findInt(int64_t key) const noexcept
-{
-    return probe(static_cast<uint64_t>(key), [&](const KaAssociation& e) { return e.intKey() == key; });
-}
-
 int KaDictionary::containsKey(const KaSubString& key) const noexcept
 {
     return bucketAt(find(key)) != nullptr;
 }
 
-int KaDictionary::containsInt(int64_t key) const noexcept
-{
-    return bucketAt(findInt(key)) != nullptr;
-}
-
 KaObject* KaDictionary::valueOf(const KaSubString& key) const noexcept
 {
-    KaAssociation* e = bucketAt(find(key));
-    return e != nullptr ? e->value() : nullptr;
-}
-
-KaObject* KaDictionary::valueOfInt(int64_t key) const noexcept
-{
-    KaAssociation* e = bucketAt(findInt(key));
-    return e != nullptr ? e->value() : nullptr;
-}
-
-int64_t KaDictionary::intValueOf(int64_t key) const noexcept
-{
-    KaAssociation* e = bucketAt(findInt(key));
-    return e != nullptr ? e->intValue() : 0;
-}
-
-void KaDictionary::deleteAll() noexcept
-{
-    for (size_t b = table.capacity; b > 0 && table.items != nullptr; --b) {
-        auto* e = static_cast<KaAssociation*>(table.items[b - 1]);
-        table.items[b - 1] = nullptr;
-        if (e != nullptr) {
-            e->deleteKeyAndValue();
-            delete e;
-        }
-    }
-    count = 0;
+    return valueOrNull(find(key));
 }
 
 // ---- KaDictionaryW -------------------------------------------------------
 
-KaDictionaryW::KaDictionaryW() noexcept : flags(0) {}
-
-KaDictionaryW::~KaDictionaryW()
-{
-    deleteAll();
-}
-
-uint64_t KaDictionaryW::hashOf(const KaAssociation& entry) const
-{
-    return entry.hash();
-}
-
-int KaDictionaryW::same(const KaAssociation& stored, const KaAssociation& added) const
-{
-    return (flags & noCase) ? stored.matchesNoCase(added) : stored.matches(added);
-}
-
-int16_t KaDictionaryW::addEntry(KaAssociation* entry) noexcept
-{
-    if (entry == nullptr)
-        return 1;
-    KaAssociation* replaced = nullptr;
-    if (addReplacing(entry, &replaced) != 0) {
-        delete entry;
-        return 1;
-    }
-    if (replaced != nullptr) {
-        replaced->deleteKeyAndValue();
-        delete replaced;
-    }
-    return 0;
-}
-
 int16_t KaDictionaryW::add(KaStringW* key, KaObject* value) noexcept
 {
     return addEntry(new KaSubPtrKeyW(key, value));
-}
-
-int16_t KaDictionaryW::addIntInt(int64_t key, int64_t value) noexcept
-{
-    return addEntry(new KaIntIntKey(key, value));
-}
-
-int16_t KaDictionaryW::addIntPtr(int64_t key, KaObject* value) noexcept
-{
-    return addEntry(new KaIntPtrKey(key, value));
 }
 
 size_t KaDictionaryW::find(const KaSubStringW& key) const noexcept
@@ -884,48 +743,12 @@ size_t KaDictionaryW::find(const KaSubStringW& key) const noexcept
     });
 }
 
-size_t KaDictionaryW::findInt(int64_t key) const noexcept
-{
-    return probe(static_cast<uint64_t>(key), [&](const KaAssociation& e) { return e.intKey() == key; });
-}
-
 int KaDictionaryW::containsKey(const KaSubStringW& key) const noexcept
 {
     return bucketAt(find(key)) != nullptr;
 }
 
-int KaDictionaryW::containsInt(int64_t key) const noexcept
-{
-    return bucketAt(findInt(key)) != nullptr;
-}
-
 KaObject* KaDictionaryW::valueOf(const KaSubStringW& key) const noexcept
 {
-    KaAssociation* e = bucketAt(find(key));
-    return e != nullptr ? e->value() : nullptr;
-}
-
-KaObject* KaDictionaryW::valueOfInt(int64_t key) const noexcept
-{
-    KaAssociation* e = bucketAt(findInt(key));
-    return e != nullptr ? e->value() : nullptr;
-}
-
-int64_t KaDictionaryW::intValueOf(int64_t key) const noexcept
-{
-    KaAssociation* e = bucketAt(findInt(key));
-    return e != nullptr ? e->intValue() : 0;
-}
-
-void KaDictionaryW::deleteAll() noexcept
-{
-    for (size_t b = table.capacity; b > 0 && table.items != nullptr; --b) {
-        auto* e = static_cast<KaAssociation*>(table.items[b - 1]);
-        table.items[b - 1] = nullptr;
-        if (e != nullptr) {
-            e->deleteKeyAndValue();
-            delete e;
-        }
-    }
-    count = 0;
+    return valueOrNull(find(key));
 }

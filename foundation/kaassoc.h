@@ -115,77 +115,72 @@ public:
 // Insertion-ordered dictionaries with linear lookup. On a failed add the
 // caller keeps the key and the value it passed. Keys and values are released
 // by deleteAt and deleteAll (the destructor runs deleteAll for what is left).
-class KaSeqDictionary : public KaArray {
+// What does not depend on the key's string type is shared by both forms.
+class KaSeqDictionaryBase : public KaArray {
 public:
     int32_t noCase;
 
-    KaSeqDictionary() noexcept;
-    ~KaSeqDictionary() override;
+    KaSeqDictionaryBase() noexcept;
+    ~KaSeqDictionaryBase() override;
 
     KaAssociation* entryAt(size_t index) const noexcept
     {
         return static_cast<KaAssociation*>(items[index]);
     }
-    int16_t add(KaSubString* key, KaString* value) noexcept;
     int16_t addIntInt(int64_t key, int64_t value) noexcept;
     int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
     // Indices are `count` when the key is absent.
+    size_t findInt(int64_t key) const noexcept;
+    int containsInt(int64_t key) const noexcept;
+    void setIntValue(int64_t key, int64_t value) noexcept;
+    KaObject* valueOfInt(int64_t key) const noexcept;
+    int64_t intValueOf(int64_t key) const noexcept;
+    KaObject* valueAt(size_t index) const noexcept;
+    int64_t intKeyAt(size_t index) const noexcept;
+    int64_t intValueAt(size_t index) const noexcept;
+    void deleteAt(size_t index) noexcept;
+    void deleteAll() noexcept;
+
+protected:
+    int16_t appendEntry(KaAssociation* entry) noexcept;
+    // Index of the first entry the predicate accepts, or `count`.
+    template <typename Match>
+    size_t findWhere(Match matchesEntry) const noexcept
+    {
+        for (size_t i = 0; i < count; ++i) {
+            KaAssociation* e = entryAt(i);
+            if (e != nullptr && matchesEntry(*e))
+                return i;
+        }
+        return count;
+    }
+    // Index `count` (a key that was not found) changes nothing.
+    void setValueAt(size_t index, KaObject* value) noexcept;
+    KaObject* valueOrNull(size_t index) const noexcept;
+};
+
+class KaSeqDictionary : public KaSeqDictionaryBase {
+public:
+    int16_t add(KaSubString* key, KaString* value) noexcept;
     size_t find(const KaSubString& key) const noexcept;
     size_t indexOfKey(const KaSubString& key) const noexcept;
     int containsKey(const KaSubString& key) const noexcept;
-    size_t findInt(int64_t key) const noexcept;
-    int containsInt(int64_t key) const noexcept;
     // A key that is absent leaves the dictionary unchanged (the value stays
     // with the caller).
     void setValue(const KaSubString& key, KaString* value) noexcept;
-    void setIntValue(int64_t key, int64_t value) noexcept;
     KaObject* valueOf(const KaSubString& key) const noexcept;
-    KaObject* valueOfInt(int64_t key) const noexcept;
-    int64_t intValueOf(int64_t key) const noexcept;
     KaSubString* keyAt(size_t index) const noexcept;
-    KaObject* valueAt(size_t index) const noexcept;
-    int64_t intKeyAt(size_t index) const noexcept;
-    int64_t intValueAt(size_t index) const noexcept;
-    void deleteAt(size_t index) noexcept;
-    void deleteAll() noexcept;
-
-private:
-    int16_t appendEntry(KaAssociation* entry) noexcept;
 };
 
-class KaSeqDictionaryW : public KaArray {
+class KaSeqDictionaryW : public KaSeqDictionaryBase {
 public:
-    int32_t noCase;
-
-    KaSeqDictionaryW() noexcept;
-    ~KaSeqDictionaryW() override;
-
-    KaAssociation* entryAt(size_t index) const noexcept
-    {
-        return static_cast<KaAssociation*>(items[index]);
-    }
     int16_t add(KaStringW* key, KaObject* value) noexcept;
-    int16_t addIntInt(int64_t key, int64_t value) noexcept;
-    int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
     size_t find(const KaSubStringW& key) const noexcept;
     size_t indexOfKey(const KaSubStringW& key) const noexcept;
     int containsKey(const KaSubStringW& key) const noexcept;
-    size_t findInt(int64_t key) const noexcept;
-    int containsInt(int64_t key) const noexcept;
     void setValue(const KaSubStringW& key, KaObject* value) noexcept;
-    void setIntValue(int64_t key, int64_t value) noexcept;
     KaObject* valueOf(const KaSubStringW& key) const noexcept;
-    KaObject* valueOfInt(int64_t key) const noexcept;
-    int64_t intValueOf(int64_t key) const noexcept;
     KaSubStringW* keyAt(size_t index) const noexcept;
-    KaObject* valueAt(size_t index) const noexcept;
-    int64_t intKeyAt(size_t index) const noexcept;
-    int64_t intValueAt(size_t index) const noexcept;
-    void deleteAt(size_t index) noexcept;
-    void deleteAll() noexcept;
-
-private:
-    int16_t appendEntry(KaAssociation* entry) noexcept;
 };
 
 // Open-addressing hash set with linear probing downwards.
@@ -239,56 +234,45 @@ protected:
     }
 };
 
-class KaDictionary : public KaSet {
+// The hash dictionaries; what does not depend on the key's string type is
+// shared by both forms.
+class KaDictionaryBase : public KaSet {
 public:
     static constexpr uint8_t noCase = 1;  // bit of `flags`
     uint8_t flags;
 
-    KaDictionary() noexcept;
-    ~KaDictionary() override;
+    KaDictionaryBase() noexcept;
+    ~KaDictionaryBase() override;
     uint64_t hashOf(const KaAssociation& entry) const override;
     int same(const KaAssociation& stored, const KaAssociation& added) const override;
 
+    int16_t addIntInt(int64_t key, int64_t value) noexcept;
+    int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
+    size_t findInt(int64_t key) const noexcept;
+    int containsInt(int64_t key) const noexcept;
+    KaObject* valueOfInt(int64_t key) const noexcept;
+    int64_t intValueOf(int64_t key) const noexcept;
+    void deleteAll() noexcept;
+
+protected:
     // On failure the association is deleted and the caller keeps the key and
     // value. An entry with an equal key is replaced and released.
-    int16_t add(KaSubString* key, KaString* value) noexcept;
-    int16_t addIntInt(int64_t key, int64_t value) noexcept;
-    int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
-    size_t find(const KaSubString& key) const noexcept;
-    size_t findInt(int64_t key) const noexcept;
-    int containsKey(const KaSubString& key) const noexcept;
-    int containsInt(int64_t key) const noexcept;
-    KaObject* valueOf(const KaSubString& key) const noexcept;
-    KaObject* valueOfInt(int64_t key) const noexcept;
-    int64_t intValueOf(int64_t key) const noexcept;
-    void deleteAll() noexcept;
-
-private:
     int16_t addEntry(KaAssociation* entry) noexcept;
+    KaObject* valueOrNull(size_t bucket) const noexcept;
 };
 
-class KaDictionaryW : public KaSet {
+class KaDictionary : public KaDictionaryBase {
 public:
-    static constexpr uint8_t noCase = 1;
-    uint8_t flags;
+    int16_t add(KaSubString* key, KaString* value) noexcept;
+    size_t find(const KaSubString& key) const noexcept;
+    int containsKey(const KaSubString& key) const noexcept;
+    KaObject* valueOf(const KaSubString& key) const noexcept;
+};
 
-    KaDictionaryW() noexcept;
-    ~KaDictionaryW() override;
-    uint64_t hashOf(const KaAssociation& entry) const override;
-    int same(const KaAssociation& stored, const KaAssociation& added) const override;
-
+class KaDictionaryW : public KaDictionaryBase {
+public:
     int16_t add(KaStringW* key, KaObject* value) noexcept;
-    int16_t addIntInt(int64_t key, int64_t value) noexcept;
-    int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
     size_t find(const KaSubStringW& key) const noexcept;
-    size_t findInt(int64_t key) const noexcept;
     int containsKey(const KaSubStringW& key) const noexcept;
-    int containsInt(int64_t key) const noexcept;
     KaObject* valueOf(const KaSubStringW& key) const noexcept;
-    KaObject* valueOfInt(int64_t key) const noexcept;
-    int64_t intValueOf(int64_t key) const noexcept;
-    void deleteAll() noexcept;
-
-private:
-    int16_t addEntry(KaAssociation* entry) noexcept;
 };
