@@ -103,6 +103,47 @@ int KaParamSpans::replaced(size_t pos, size_t count, size_t n) noexcept
     return 0;
 }
 
+namespace {
+
+// Replaces every placeholder of the given kind and number in the string,
+// passing over text that earlier parameters put in; 1 when the string could
+// not grow.
+template <typename Str, typename Unit>
+int replacePlaceholder(Str& s, KaParamSpans& spans, Unit kind, uint16_t number, const Unit* text,
+                       size_t n) noexcept
+{
+    Unit placeholder[kPlaceholderMax];
+    size_t pLen = buildPlaceholder<Unit>(placeholder, kind, number);
+    if (s.data == nullptr)
+        return 0;
+    size_t pos = 0;
+    for (;;) {
+        size_t at = findUnits<Unit>(s.data, s.len, placeholder, pLen, pos);
+        if (at >= s.len)
+            break;
+        if (spans.overlaps(at, pLen)) {
+            pos = at + 1;
+            continue;
+        }
+        if (n > pLen) {
+            size_t need = s.len + (n - pLen) + 1;
+            if (s.capacity < need && s.reserve(need) != 0)
+                return 1;
+        }
+        if (spans.replaced(at, pLen, n) != 0)
+            return 1;
+        memmove(s.data + at + n, s.data + at + pLen, (s.len - at - pLen) * sizeof(Unit));
+        if (n != 0)
+            memcpy(s.data + at, text, n * sizeof(Unit));
+        s.len = s.len - pLen + n;
+        s.data[s.len] = 0;
+        pos = at + n;
+    }
+    return 0;
+}
+
+}  // namespace
+
 // ---- KaParamStringW -----------------------------------------------------
 
 KaParamStringW::KaParamStringW() noexcept = default;
@@ -175,36 +216,9 @@ int KaParamStringW::allocate(size_t units) noexcept
 int KaParamStringW::substitute(uint16_t kind, const uint16_t* text, size_t n) noexcept
 {
     ++paramCount;
-    uint16_t placeholder[kPlaceholderMax];
-    size_t pLen = buildPlaceholder<uint16_t>(placeholder, kind, paramCount);
-    if (data == nullptr)
-        return 0;
-    size_t pos = 0;
-    for (;;) {
-        size_t at = findUnits<uint16_t>(data, len, placeholder, pLen, pos);
-        if (at >= len)
-            break;
-        if (spans_.overlaps(at, pLen)) {
-            pos = at + 1;
-            continue;
-        }
-        if (n > pLen) {
-            size_t need = len + (n - pLen) + 1;
-            if (capacity < need && reserve(need) != 0) {
-                paramFlags |= FAILED;
-                return 1;
-            }
-        }
-        if (spans_.replaced(at, pLen, n) != 0) {
-            paramFlags |= FAILED;
-            return 1;
-        }
-        memmove(data + at + n, data + at + pLen, (len - at - pLen) * sizeof(uint16_t));
-        if (n != 0)
-            memcpy(data + at, text, n * sizeof(uint16_t));
-        len = len - pLen + n;
-        data[len] = 0;
-        pos = at + n;
+    if (replacePlaceholder(*this, spans_, kind, paramCount, text, n) != 0) {
+        paramFlags |= FAILED;
+        return 1;
     }
     return 0;
 }
@@ -342,36 +356,9 @@ int KaParamString::allocate(size_t n, int32_t cp) noexcept
 int KaParamString::substitute(char kind, const char* text, size_t n) noexcept
 {
     ++paramCount;
-    char placeholder[kPlaceholderMax];
-    size_t pLen = buildPlaceholder<char>(placeholder, kind, paramCount);
-    if (data == nullptr)
-        return 0;
-    size_t pos = 0;
-    for (;;) {
-        size_t at = findUnits<char>(data, len, placeholder, pLen, pos);
-        if (at >= len)
-            break;
-        if (spans_.overlaps(at, pLen)) {
-            pos = at + 1;
-            continue;
-        }
-        if (n > pLen) {
-            size_t need = len + (n - pLen) + 1;
-            if (capacity < need && reserve(need) != 0) {
-                paramFlags |= FAILED;
-                return 1;
-            }
-        }
-        if (spans_.replaced(at, pLen, n) != 0) {
-            paramFlags |= FAILED;
-            return 1;
-        }
-        memmove(data + at + n, data + at + pLen, len - at - pLen);
-        if (n != 0)
-            memcpy(data + at, text, n);
-        len = len - pLen + n;
-        data[len] = 0;
-        pos = at + n;
+    if (replacePlaceholder(*this, spans_, kind, paramCount, text, n) != 0) {
+        paramFlags |= FAILED;
+        return 1;
     }
     return 0;
 }
