@@ -95,6 +95,30 @@ bool isSpaceChar(const char* p, size_t n) noexcept
     return KaDbcsIsSpace(one) != 0;
 }
 
+// 8-bit no-case order of one character of each text: a double-byte
+// character byte by byte, a single byte upper-cased; 0 when they are equal.
+int noCaseCompareChar(const char* a, const char* b, bool doubleByte) noexcept
+{
+    unsigned char ca = ub(a[0]);
+    unsigned char cb = ub(b[0]);
+    if (doubleByte) {
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        unsigned char ca2 = ub(a[1]);
+        unsigned char cb2 = ub(b[1]);
+        if (ca2 != cb2)
+            return ca2 < cb2 ? -1 : 1;
+        return 0;
+    }
+    if (ca != cb) {
+        unsigned char ua = upperByte(ca);
+        unsigned char ubb = upperByte(cb);
+        if (ua != ubb)
+            return ua < ubb ? -1 : 1;
+    }
+    return 0;
+}
+
 // 8-bit no-case order of counted texts over their common length, then by
 // length. A lead byte with no trail byte inside that length stands alone.
 int noCaseCompareCounted(const char* a, size_t alen, const char* b, size_t blen) noexcept
@@ -102,25 +126,10 @@ int noCaseCompareCounted(const char* a, size_t alen, const char* b, size_t blen)
     size_t n = alen < blen ? alen : blen;
     size_t i = 0;
     while (i < n) {
-        unsigned char ca = ub(a[i]);
-        unsigned char cb = ub(b[i]);
-        if (i + 1 < n && isDoubleByteN(a + i, n - i)) {
-            if (ca != cb)
-                return ca < cb ? -1 : 1;
-            unsigned char ca2 = ub(a[i + 1]);
-            unsigned char cb2 = ub(b[i + 1]);
-            if (ca2 != cb2)
-                return ca2 < cb2 ? -1 : 1;
-            i += 2;
-            continue;
-        }
-        if (ca != cb) {
-            unsigned char ua = upperByte(ca);
-            unsigned char ubb = upperByte(cb);
-            if (ua != ubb)
-                return ua < ubb ? -1 : 1;
-        }
-        ++i;
+        bool doubleByte = i + 1 < n && isDoubleByteN(a + i, n - i);
+        if (int c = noCaseCompareChar(a + i, b + i, doubleByte))
+            return c;
+        i += doubleByte ? 2 : 1;
     }
     return sign3(static_cast<long long>(alen), static_cast<long long>(blen));
 }
@@ -133,24 +142,12 @@ int noCaseCompareTerm(const char* a, const char* b) noexcept
         unsigned char cb = ub(b[i]);
         if (ca == 0 || cb == 0)
             return ca == cb ? 0 : (ca == 0 ? -1 : 1);
-        if (ca >= 0x80 && KaDbcsIsDoubleByte(a + i)) {
-            if (ca != cb)
-                return ca < cb ? -1 : 1;
-            // Both lead bytes are equal and non-zero, so b[i + 1] is readable.
-            unsigned char ca2 = ub(a[i + 1]);
-            unsigned char cb2 = ub(b[i + 1]);
-            if (ca2 != cb2)
-                return ca2 < cb2 ? -1 : 1;
-            i += 2;
-            continue;
-        }
-        if (ca != cb) {
-            unsigned char ua = upperByte(ca);
-            unsigned char ubb = upperByte(cb);
-            if (ua != ubb)
-                return ua < ubb ? -1 : 1;
-        }
-        ++i;
+        // The trail byte of b is read only after both lead bytes were found
+        // equal and non-zero, so it is inside b.
+        bool doubleByte = ca >= 0x80 && KaDbcsIsDoubleByte(a + i);
+        if (int c = noCaseCompareChar(a + i, b + i, doubleByte))
+            return c;
+        i += doubleByte ? 2 : 1;
     }
 }
 
