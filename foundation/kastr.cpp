@@ -1338,6 +1338,76 @@ int strLikeCharMatchW(const uint16_t* v, const uint16_t* p, int caseSensitive) n
     return likeCharMatchW(tv, 0, tv.step(0), tp, 0, tp.step(0), caseSensitive) ? 1 : 0;
 }
 
+namespace {
+
+// LIKE matching that goes back to the last wildcard on a mismatch. stepV and
+// stepP give the units of the value's and the pattern's character at an
+// index; same(v, vl, p, pl) compares one character of each.
+template <typename Unit, typename StepV, typename StepP, typename Same>
+int likeMatch(size_t vlen, const Unit* pattern, size_t plen, Unit wildcard, Unit oneChar, Unit escape,
+              StepV stepV, StepP stepP, Same same) noexcept
+{
+    size_t v = 0;
+    size_t p = 0;
+    bool haveBack = false;
+    size_t backV = 0;
+    size_t backP = 0;
+    while (v < vlen) {
+        bool mismatch = false;
+        if (p >= plen) {
+            mismatch = true;
+        } else if (pattern[p] == wildcard) {
+            for (;;) {
+                while (p < plen && pattern[p] == wildcard)
+                    ++p;
+                while (p < plen && pattern[p] == oneChar && v < vlen) {
+                    v += stepV(v);
+                    ++p;
+                }
+                if (p < plen && pattern[p] == wildcard)
+                    continue;
+                break;
+            }
+            if (p >= plen)
+                return 1;
+            haveBack = true;
+            backV = v;
+            backP = p;
+            continue;
+        } else if (pattern[p] == oneChar) {
+            v += stepV(v);
+            ++p;
+            continue;
+        } else {
+            if (escape != 0 && pattern[p] == escape) {
+                ++p;
+                if (p >= plen)
+                    mismatch = true;
+            }
+            if (!mismatch) {
+                size_t pl = stepP(p);
+                size_t vl = stepV(v);
+                if (same(v, vl, p, pl)) {
+                    v += vl;
+                    p += pl;
+                    continue;
+                }
+                mismatch = true;
+            }
+        }
+        if (!haveBack)
+            return 0;
+        backV += stepV(backV);
+        v = backV;
+        p = backP;
+    }
+    while (p < plen && pattern[p] == wildcard)
+        ++p;
+    return p >= plen ? 1 : 0;
+}
+
+} // namespace
+
 int strLike(const char* value, const char* pattern, char wildcard, char oneChar, char escape,
             int caseSensitive, int exactLength, int kind) noexcept
 {
@@ -1352,63 +1422,13 @@ int strLikeN(const char* value, size_t vlen, const char* pattern, size_t plen, c
         vlen = strTrimmedLenN(value, vlen, kind);
         plen = strTrimmedLenN(pattern, plen, kind);
     }
-    size_t v = 0;
-    size_t p = 0;
-    bool haveBack = false;
-    size_t backV = 0;
-    size_t backP = 0;
-    while (v < vlen) {
-        bool mismatch = false;
-        if (p >= plen) {
-            mismatch = true;
-        } else if (pattern[p] == wildcard) {
-            for (;;) {
-                while (p < plen && pattern[p] == wildcard)
-                    ++p;
-                while (p < plen && pattern[p] == oneChar && v < vlen) {
-                    v += charLenN(value, v, vlen, kind);
-                    ++p;
-                }
-                if (p < plen && pattern[p] == wildcard)
-                    continue;
-                break;
-            }
-            if (p >= plen)
-                return 1;
-            haveBack = true;
-            backV = v;
-            backP = p;
-            continue;
-        } else if (pattern[p] == oneChar) {
-            v += charLenN(value, v, vlen, kind);
-            ++p;
-            continue;
-        } else {
-            if (escape != 0 && pattern[p] == escape) {
-                ++p;
-                if (p >= plen)
-                    mismatch = true;
-            }
-            if (!mismatch) {
-                size_t pl = charLenN(pattern, p, plen, kind);
-                size_t vl = charLenN(value, v, vlen, kind);
-                if (likeCharMatch(value + v, vl, pattern + p, pl, caseSensitive)) {
-                    v += vl;
-                    p += pl;
-                    continue;
-                }
-                mismatch = true;
-            }
-        }
-        if (!haveBack)
-            return 0;
-        backV += charLenN(value, backV, vlen, kind);
-        v = backV;
-        p = backP;
-    }
-    while (p < plen && pattern[p] == wildcard)
-        ++p;
-    return p >= plen ? 1 : 0;
+    return likeMatch<char>(
+        vlen, pattern, plen, wildcard, oneChar, escape,
+        [&](size_t i) { return charLenN(value, i, vlen, kind); },
+        [&](size_t i) { return charLenN(pattern, i, plen, kind); },
+        [&](size_t v, size_t vl, size_t p, size_t pl) {
+            return likeCharMatch(value + v, vl, pattern + p, pl, caseSensitive);
+        });
 }
 
 int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_t plen,
@@ -1421,61 +1441,10 @@ int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_
     }
     TextW tv = counted(value, vlen);
     TextW tp = counted(pattern, plen);
-    size_t v = 0;
-    size_t p = 0;
-    bool haveBack = false;
-    size_t backV = 0;
-    size_t backP = 0;
-    while (v < vlen) {
-        bool mismatch = false;
-        if (p >= plen) {
-            mismatch = true;
-        } else if (pattern[p] == wildcard) {
-            for (;;) {
-                while (p < plen && pattern[p] == wildcard)
-                    ++p;
-                while (p < plen && pattern[p] == oneChar && v < vlen) {
-                    v += tv.step(v);
-                    ++p;
-                }
-                if (p < plen && pattern[p] == wildcard)
-                    continue;
-                break;
-            }
-            if (p >= plen)
-                return 1;
-            haveBack = true;
-            backV = v;
-            backP = p;
-            continue;
-        } else if (pattern[p] == oneChar) {
-            v += tv.step(v);
-            ++p;
-            continue;
-        } else {
-            if (escape != 0 && pattern[p] == escape) {
-                ++p;
-                if (p >= plen)
-                    mismatch = true;
-            }
-            if (!mismatch) {
-                size_t pl = tp.step(p);
-                size_t vl = tv.step(v);
-                if (likeCharMatchW(tv, v, vl, tp, p, pl, caseSensitive)) {
-                    v += vl;
-                    p += pl;
-                    continue;
-                }
-                mismatch = true;
-            }
-        }
-        if (!haveBack)
-            return 0;
-        backV += tv.step(backV);
-        v = backV;
-        p = backP;
-    }
-    while (p < plen && pattern[p] == wildcard)
-        ++p;
-    return p >= plen ? 1 : 0;
+    return likeMatch<uint16_t>(
+        vlen, pattern, plen, wildcard, oneChar, escape, [&](size_t i) { return tv.step(i); },
+        [&](size_t i) { return tp.step(i); },
+        [&](size_t v, size_t vl, size_t p, size_t pl) {
+            return likeCharMatchW(tv, v, vl, tp, p, pl, caseSensitive);
+        });
 }
