@@ -402,7 +402,7 @@ int16_t rawBytes(BaseStatement* stmt, int16_t sqlType, BaseOutString* out, const
         return errDoesNotFit();
     const uint8_t* from = static_cast<const uint8_t*>(src) + offset;
     bool cut = out->putWideText(from, remaining, false, 0, false);
-    stmt->pieceLengthOverride = cut && out->bufferLength > 0 ? out->bufferLength : 0;
+    stmt->notePiece(cut, out->bufferLength);
     return 0;
 }
 
@@ -799,15 +799,9 @@ int16_t baseConvertColumnValue(BaseStatement* stmt, uint16_t column, int16_t cTy
         baseConvertSettingsOf(stmt, &settings);
         const int16_t sqlType = rec->conciseType;
         if (baseIsVarLengthType(sqlType) && directCopyApplies(stmt, settings, rec, cType, srcKind)) {
-            int64_t offset = stmt->getDataReturned;
-            if (offset < 0 || offset > srcLength)
-                offset = srcLength;
-            int32_t width = baseTextTargetTermWidth(cType, settings);
-            int64_t remaining = srcLength - offset;
-            bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, remaining, true,
-                                    width);
-            stmt->pieceLengthOverride =
-                cut && out->bufferLength > width ? out->bufferLength - width : 0;
+            // The code pages match: the text copy serves it from the source.
+            rc = baseCopyCharacterData(stmt, settings, cType, out, src, srcLength,
+                                       rec->codePageAbs);
         } else {
             int64_t size = baseIsVarLengthType(sqlType) ? static_cast<int64_t>(rec->length)
                                                         : rec->precision;

@@ -181,6 +181,9 @@ Target targetOf(const BaseStatement* stmt, int16_t cType, const BaseConvertSetti
     t.available = out->bufferLength - t.term;
     if (t.available < 0)
         t.available = 0;
+    // Text before a two-byte terminator is cut at whole units only.
+    if (t.term == 2)
+        t.available &= ~int64_t{1};
     return t;
 }
 
@@ -401,7 +404,7 @@ int16_t baseCopyCharacterData(BaseStatement* stmt, const BaseConvertSettings& se
             offset = srcLength;
         bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, srcLength - offset,
                                 terminate, t.term);
-        stmt->pieceLengthOverride = cut && out->bufferLength > t.term ? t.available : 0;
+        stmt->notePiece(cut, t.available);
         return 0;
     }
 
@@ -457,7 +460,7 @@ int16_t baseCopyCharacterData(BaseStatement* stmt, const BaseConvertSettings& se
         offset = stmt->convertedLength;
     bool cut = out->putText(stmt->convertBuffer + offset, stmt->convertedLength - offset,
                             terminate, t.term);
-    stmt->pieceLengthOverride = cut && out->bufferLength > t.term ? t.available : 0;
+    stmt->notePiece(cut, t.available);
     return 0;
 }
 
@@ -483,8 +486,10 @@ int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& setting
     if (out->bufferLength < t.term) {
         if (out->bufferLength > 0)
             std::memset(dst, 0, static_cast<size_t>(out->bufferLength));
-        if (full + t.term != 0)
+        if (full + t.term != 0) {
+            stmt->notePiece(remaining > 0, 0);
             basePostWarning(kBaseIdxTruncated);
+        }
         return 0;
     }
     int64_t count = t.available / perByte;
@@ -507,7 +512,7 @@ int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& setting
     }
     std::memset(dst + written, 0, static_cast<size_t>(t.term));
     if (count < remaining) {
-        stmt->pieceLengthOverride = count;
+        stmt->notePiece(true, count);
         basePostWarning(kBaseIdxTruncated);
     }
     return 0;

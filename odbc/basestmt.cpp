@@ -137,6 +137,11 @@ int32_t BaseStatement::advanceLongData(int64_t available) noexcept
     return 1;
 }
 
+void BaseStatement::notePiece(bool cut, int64_t delivered) noexcept
+{
+    pieceLengthOverride = !cut ? 0 : delivered > 0 ? delivered : kBasePieceEmpty;
+}
+
 BaseIPDRecord* BaseStatement::getParamIPDRecord(uint16_t param) noexcept
 {
     if (param == 0)

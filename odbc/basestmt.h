@@ -18,6 +18,9 @@ class BaseIPDRecord;
 class BaseIRD;
 class KaErrorList;
 
+// Piece-length override of a cut piece that delivered no byte of the value.
+constexpr int64_t kBasePieceEmpty = -1;
+
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
 public:
@@ -139,6 +142,10 @@ public:
     // conversion recorded, else by `available`) and 1 is returned; else the
     // value is finished and 0 is returned.
     int32_t advanceLongData(int64_t available) noexcept;
+    // Records the bytes of the current value that a piece delivered: 0 after
+    // a piece that held the rest; a cut piece that delivered nothing leaves
+    // the offset where it is.
+    void notePiece(bool cut, int64_t delivered) noexcept;
 
     // The IPD record of parameter marker `param` (1-based).
     BaseIPDRecord* getParamIPDRecord(uint16_t param) noexcept;
@@ -162,7 +169,7 @@ public:
     // and the length the last piece moved it by when that is not the
     // available length of the buffer (0 unused).
     int64_t getDataReturned;
-    int64_t pieceLengthOverride;
+    int64_t pieceLengthOverride;  // kBasePieceEmpty: the piece moved nothing on
 
     int64_t currentParamRow;
     uint16_t markerCount;

@@ -867,3 +867,30 @@ TEST(TerminatedText, EndsAtAZeroUnitOfTheCodePagesWidth)
     EXPECT_EQ(baseTerminatedLength(utf32le, baseCodePageUnitWidth(1019)), 8);
     EXPECT_EQ(baseTerminatedLength("abc", baseCodePageUnitWidth(106)), 3);
 }
+
+TEST_F(SqlToC, DirectCopyOfWideColumnsIntoAnOddBufferLosesNoByte)
+{
+    Stmt s(kCpUtf8);
+    s.column(1, SQL_WVARCHAR, 100, 0, kCpUtf16LE);
+    std::u16string text;
+    for (int i = 0; i < 30; ++i)
+        text += u"\u65e5\u20ac";
+    const std::string value = cvttest::u16le(text);
+    s.stmt.resetLongData();
+    std::string got;
+    for (int piece = 0; piece < 200; ++piece) {
+        Guarded buf(9);
+        int64_t length = -99;
+        BaseOutString out(buf.data(), 9, &length, nullptr);
+        DiagScope d;
+        ASSERT_EQ(baseConvertColumnValue(&s.stmt, 1, SQL_C_WCHAR, &out, value.data(),
+                                         static_cast<int64_t>(value.size()), kBaseKindText),
+                  0);
+        ASSERT_TRUE(buf.guardsIntact());
+        got += buf.str(static_cast<size_t>(length < 6 ? length : 6));
+        if (s.stmt.advanceLongData(7) == 0)
+            break;
+    }
+    EXPECT_EQ(got, value);
+    EXPECT_EQ(s.stmt.convertBuffer, nullptr);
+}

@@ -347,9 +347,10 @@ TEST_F(CharTargets, LongUtf8ValueAsWideTextIsConvertedOnceAndServedInPieces)
     EXPECT_EQ(s.stmt.convertedLength, static_cast<int64_t>(expect.size()));
     EXPECT_EQ(pieces, static_cast<int>((expect.size() + 997) / 998));
 
-    // An odd buffer length still delivers every byte.
+    // An odd buffer length still delivers every byte: 98 of them, whole
+    // units, before the terminator.
     Stmt odd(kCpUtf8);
-    EXPECT_EQ(readPieces(odd, SQL_WVARCHAR, SQL_C_WCHAR, value, kCpUtf8, 101, 99), expect);
+    EXPECT_EQ(readPieces(odd, SQL_WVARCHAR, SQL_C_WCHAR, value, kCpUtf8, 101, 98), expect);
 }
 
 TEST_F(CharTargets, LongValueInTheApplicationCodePageIsCopiedWithoutConversion)
@@ -431,4 +432,81 @@ TEST_F(CharTargets, BinaryAsHexTextInPieces)
                              bufferLength - 2, kBaseKindBinary, nullptr, true),
                   ascii16(hex.c_str()));
     }
+}
+
+TEST_F(CharTargets, WidePiecesOfAnOddBufferLoseNoByte)
+{
+    // Characters whose both bytes are non-zero in UTF-16, so that a byte
+    // skipped at a piece border shows.
+    std::string value;
+    for (int i = 0; i < 40; ++i)
+        value += "\xe6\x97\xa5\xe2\x82\xac";  // U+65E5 U+20AC
+    const std::string expect = utf16Of(value);
+    for (int64_t bufferLength : {5, 11, 101}) {
+        SCOPED_TRACE(bufferLength);
+        Stmt s(kCpUtf8);
+        s.stmt.resetLongData();
+        std::string got;
+        for (int piece = 0; piece < 1000; ++piece) {
+            Guarded buf(static_cast<size_t>(bufferLength));
+            int64_t length = -99;
+            BaseOutString out(buf.data(), bufferLength, &length, nullptr);
+            DiagScope d;
+            ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_WVARCHAR, 1000, 0, false, SQL_C_WCHAR, &out,
+                                        value.data(), static_cast<int64_t>(value.size()),
+                                        kBaseKindText, kCpUtf8, nullptr),
+                      0);
+            ASSERT_TRUE(buf.guardsIntact());
+            // The application sees whole units before the terminator.
+            int64_t whole = (bufferLength - 2) & ~int64_t{1};
+            got += buf.str(static_cast<size_t>(length < whole ? length : whole));
+            if (s.stmt.advanceLongData(bufferLength - 2) == 0)
+                break;
+        }
+        EXPECT_EQ(got, expect);
+    }
+    // Three bytes hold no unit besides the terminator: the offset stays.
+    Stmt s(kCpUtf8);
+    s.stmt.resetLongData();
+    Guarded buf(3);
+    int64_t length = -99;
+    BaseOutString out(buf.data(), 3, &length, nullptr);
+    DiagScope d;
+    ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_WVARCHAR, 1000, 0, false, SQL_C_WCHAR, &out,
+                                value.data(), static_cast<int64_t>(value.size()), kBaseKindText,
+                                kCpUtf8, nullptr),
+              0);
+    EXPECT_EQ(states(d), "01004");
+    EXPECT_TRUE(buf.guardsIntact());
+    EXPECT_EQ(s.stmt.advanceLongData(1), 1);
+    EXPECT_EQ(s.stmt.getDataReturned, 0);
+}
+
+TEST_F(CharTargets, HexPiecesIntoAWideBufferTooSmallForOneByteKeepTheOffset)
+{
+    const std::string value = "\x12\x34\x56";
+    Stmt s;
+    s.stmt.resetLongData();
+    // Four bytes hold the terminator and half a byte's text: nothing of the
+    // value is delivered, so nothing of it may be skipped.
+    Guarded small(4);
+    int64_t length = -99;
+    BaseOutString out(small.data(), 4, &length, nullptr);
+    DiagScope d;
+    ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out,
+                                value.data(), 3, kBaseKindBinary, 0, nullptr),
+              0);
+    EXPECT_EQ(length, 12);
+    EXPECT_EQ(states(d), "01004");
+    EXPECT_TRUE(small.guardsIntact());
+    EXPECT_EQ(s.stmt.advanceLongData(1), 1);
+    EXPECT_EQ(s.stmt.getDataReturned, 0);
+
+    Guarded big(20);
+    BaseOutString out2(big.data(), 20, &length, nullptr);
+    ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out2,
+                                value.data(), 3, kBaseKindBinary, 0, nullptr),
+              0);
+    EXPECT_EQ(big.str(14), ascii16("123456") + std::string(2, '\0'));
+    EXPECT_TRUE(big.guardsIntact());
 }
