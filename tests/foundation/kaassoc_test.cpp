@@ -11,6 +11,7 @@
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
 #include "foundation/kathread.h"
+#include "support/freewatch.h"
 
 // Huge requests must come back as null rather than abort the test.
 extern "C" const char* __asan_default_options()
@@ -18,65 +19,9 @@ extern "C" const char* __asan_default_options()
     return "allocator_may_return_null=1";
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                         void (*)(const volatile void*));
-#endif
-
 namespace {
 
-// Records the contents of one watched block at the moment it is freed.
-class FreeWatch {
-public:
-    static constexpr size_t kMax = 64;
-
-    FreeWatch(const void* block, size_t size)
-    {
-        watched_ = block;
-        size_ = size < kMax ? size : kMax;
-        seen_ = false;
-#if defined(__SANITIZE_ADDRESS__)
-        static bool installed = false;
-        if (!installed) {
-            __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
-            installed = true;
-        }
-#endif
-    }
-    ~FreeWatch() { watched_ = nullptr; }
-    static bool available()
-    {
-#if defined(__SANITIZE_ADDRESS__)
-        return true;
-#else
-        return false;
-#endif
-    }
-    bool seen() const { return seen_; }
-    bool wiped() const
-    {
-        for (size_t i = 0; i < size_; ++i) {
-            if (snapshot_[i] != 0)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    // The sanitizer installs a hook pair only when both are given.
-    static void onMalloc(const volatile void*, size_t) {}
-    static void onFree(const volatile void* p)
-    {
-        if (p != nullptr && p == watched_) {
-            std::memcpy(snapshot_, const_cast<const void*>(p), size_);
-            seen_ = true;
-        }
-    }
-    static inline const volatile void* watched_ = nullptr;
-    static inline size_t size_ = 0;
-    static inline bool seen_ = false;
-    static inline unsigned char snapshot_[kMax];
-};
+using katest::FreeWatch;
 
 int g_keys = 0;
 int g_values = 0;
