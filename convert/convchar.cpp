@@ -35,22 +35,12 @@ int64_t absCp(int64_t cp) noexcept
     return cp < 0 ? -cp : cp;
 }
 
-// Bytes of one character unit of ASCII text written in cp.
-int64_t unitBytes(int64_t cp) noexcept
-{
-    if (baseIsUtf16CodePage(cp))
-        return 2;
-    if (baseIsUtf32CodePage(cp))
-        return 4;
-    return 1;
-}
-
 bool isBigEndian(int64_t cp) noexcept
 {
     return cp == kCpUtf16BE || cp == kCpUtf32BE;
 }
 
-// One ASCII character as a unit of cp at out (unitBytes(cp) bytes).
+// One ASCII character as a unit of cp at out (`unit` bytes).
 void putUnit(uint8_t* out, char c, int64_t cp, int64_t unit) noexcept
 {
     if (unit == 1) {
@@ -177,7 +167,7 @@ Target targetOf(const BaseStatement* stmt, int16_t cType, const BaseConvertSetti
     Target t;
     t.cp = baseTextTargetCodePage(stmt, cType, settings);
     t.term = baseTextTargetTermWidth(cType, settings);
-    t.unit = unitBytes(absCp(t.cp));
+    t.unit = baseCodePageUnitWidth(absCp(t.cp));
     t.available = out->bufferLength - t.term;
     if (t.available < 0)
         t.available = 0;
@@ -521,7 +511,7 @@ int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& setting
 int64_t baseRemoveTrailingZeros(const void* text, int64_t length, int64_t codePage) noexcept
 {
     const auto* p = static_cast<const uint8_t*>(text);
-    const int64_t unit = codePage < 0 ? 1 : unitBytes(codePage);
+    const int64_t unit = codePage < 0 ? 1 : baseCodePageUnitWidth(codePage);
     const int64_t n = length / unit;
     int64_t i = n - 1;
     int64_t zeros = 0;

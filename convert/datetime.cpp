@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "convert/basecvt.h"
 #include "convert/dbcs.h"
 #include "convert/number.h"
 #include "convert/numtext.h"
@@ -735,9 +736,7 @@ int16_t fromStructure(Call& c, int32_t srcKind, const void* src) noexcept
 // Writes the 8-bit text of a date-time value into the target code page.
 int16_t writeText(Call& c, const char* text, int64_t len) noexcept
 {
-    bool utf16 = c.dstCp == kCpUtf16LE || c.dstCp == kCpUtf16 || c.dstCp == kCpUtf16BE;
-    bool utf32 = c.dstCp == kCpUtf32LE || c.dstCp == kCpUtf32BE;
-    int64_t unit = utf16 ? 2 : utf32 ? 4 : 1;
+    const int64_t unit = baseCodePageUnitWidth(c.dstCp);
     int64_t room = c.maxLength > 0 ? c.maxLength / unit : 0;
     int64_t n = len;
     bool cut = false;
@@ -811,9 +810,7 @@ int64_t writeTime(char* out, int32_t h, int32_t m, int32_t s) noexcept
 // Rule 6: a date-time value as text.
 int16_t toText(Call& c, int32_t srcKind, const void* src) noexcept
 {
-    bool utf16 = c.dstCp == kCpUtf16LE || c.dstCp == kCpUtf16 || c.dstCp == kCpUtf16BE;
-    bool utf32 = c.dstCp == kCpUtf32LE || c.dstCp == kCpUtf32BE;
-    int64_t unit = utf16 ? 2 : utf32 ? 4 : 1;
+    const int64_t unit = baseCodePageUnitWidth(c.dstCp);
     // The minimum room is counted in characters of the target: half a date in
     // UTF-16 is no date.
     int64_t room = c.maxLength > 0 ? c.maxLength / unit : 0;

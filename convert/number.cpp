@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "convert/basecvt.h"
 #include "convert/datetime.h"
 #include "convert/numtext.h"
 #include "convert/textcvt.h"
@@ -63,11 +64,6 @@ bool isUtf16(int64_t cp) noexcept
 bool isUtf32(int64_t cp) noexcept
 {
     return cp == kCpUtf32BE || cp == kCpUtf32LE;
-}
-
-int64_t unitSize(int64_t cp) noexcept
-{
-    return isUtf16(cp) ? 2 : isUtf32(cp) ? 4 : 1;
 }
 
 bool odbc3Param(uint32_t flags) noexcept
@@ -313,7 +309,7 @@ int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t 
     char narrow[kBaseMaxNumberText];
     if (isUtf16(cp) || isUtf32(cp)) {
         const auto* bytes = static_cast<const uint8_t*>(src);
-        int64_t unit = unitSize(cp);
+        int64_t unit = baseCodePageUnitWidth(cp);
         int64_t units = srcLength / unit;
         auto unitAt = [&](int64_t i) -> uint32_t {
             const uint8_t* b = bytes + i * unit;
@@ -565,7 +561,7 @@ int16_t numberToText(const Settings& s, const BaseNumber& n, int64_t scale, int6
                      void* dst, int64_t maxLength, int64_t* produced, int32_t truncation,
                      uint32_t flags, bool dropped) noexcept
 {
-    int64_t unit = unitSize(dstCp);
+    int64_t unit = baseCodePageUnitWidth(dstCp);
     int64_t y = maxLength > 0 ? maxLength / unit : 0;
     char text[kTextWork];
     TextResult r{};
@@ -1362,7 +1358,7 @@ void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produ
                       int32_t* success) noexcept
 {
     const bool real = kind == kBaseKindReal;
-    int64_t unit = unitSize(dstCodePage);
+    int64_t unit = baseCodePageUnitWidth(dstCodePage);
     int64_t b = maxLength > 0 ? maxLength / unit : 0;
     *success = 0;
     if (b <= 0) {
@@ -1609,7 +1605,7 @@ int16_t baseConvertNumeric(BaseStatement* stmt, int32_t srcKind, int64_t srcCode
             if (neg)
                 text[n++] = '-';
             n += static_cast<int64_t>(u64ToTextN(text + n, kNumTextCapacity - 1, mag));
-            int64_t unit = unitSize(dstCodePage);
+            int64_t unit = baseCodePageUnitWidth(dstCodePage);
             if (n > (maxLength > 0 ? maxLength / unit : 0))
                 return errNoRoom(flags, false, dstKind);
             len = encodeAscii(s, text, n, dstCodePage, dst, maxLength);

@@ -89,15 +89,6 @@ bool isUtf16(int64_t cp) noexcept
     return baseIsUtf16CodePage(cp);
 }
 
-int64_t unitOf(int64_t cp) noexcept
-{
-    if (isUtf16(cp))
-        return 2;
-    if (baseIsUtf32CodePage(cp))
-        return 4;
-    return 1;
-}
-
 bool isNarrowCharSql(const Ctx& c, int16_t t) noexcept
 {
     return t == kBaseSqlChar || t == kBaseSqlVarChar || t == kBaseSqlLongVarChar ||
@@ -293,7 +284,7 @@ int16_t readNumeric(const Ctx& c, const void* src, int64_t srcLength, Value* v,
 // The excess of a value beyond `limit` bytes is all `blank` units.
 bool excessIs(const uint8_t* p, int64_t length, int64_t limit, int64_t cp, uint32_t blank) noexcept
 {
-    int64_t unit = unitOf(absCp(cp));
+    int64_t unit = baseCodePageUnitWidth(absCp(cp));
     for (int64_t i = limit; i + unit <= length; i += unit) {
         uint32_t u = 0;
         if (unit == 1)
@@ -426,7 +417,9 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
     const bool excessOk = text ? c.settings.blankExcess : c.settings.zeroExcess;
     int64_t limit = c.dstKind == kBaseKindText ? textRoom(c) : c.dstSize;
     if (!excessOk && c.size > 0 && c.size < limit)
-        limit = c.size * (text && c.dstKind == kBaseKindText ? unitOf(absCp(c.dstCp)) : 1);
+        limit = c.size * (text && c.dstKind == kBaseKindText
+                              ? baseCodePageUnitWidth(absCp(c.dstCp))
+                              : 1);
     if (limit > c.dstSize)
         limit = c.dstSize;
     int64_t length = srcLength;
@@ -562,7 +555,7 @@ int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
 // Text that holds two apostrophes stands for what is between the first two.
 void betweenApostrophes(Value* v) noexcept
 {
-    int64_t unit = unitOf(absCp(v->cp));
+    int64_t unit = baseCodePageUnitWidth(absCp(v->cp));
     const auto* p = static_cast<const uint8_t*>(v->ptr);
     int64_t first = -1;
     for (int64_t i = 0; i + unit <= v->len; i += unit) {
@@ -614,7 +607,7 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
         if (unsupportedWide(v))
             return errGeneral();
         betweenApostrophes(&v);
-        int64_t unit = unitOf(absCp(v.cp));
+        int64_t unit = baseCodePageUnitWidth(absCp(v.cp));
         if (c.sqlType == kBaseSqlTypeDate && v.len > kDateTextLength * unit)
             v.len = kDateTextLength * unit;
         if (c.sqlType == kBaseSqlTypeTime && v.len > kLongTimeText * unit) {
@@ -710,7 +703,7 @@ int64_t columnTextRoom(const Ctx& c, bool doubleForDates) noexcept
 {
     int64_t room = textRoom(c);
     if (c.size > 0) {
-        int64_t unit = unitOf(absCp(c.dstCp));
+        int64_t unit = baseCodePageUnitWidth(absCp(c.dstCp));
         int64_t chars = c.size;
         if (doubleForDates && c.settings.columnSizeAsCharacter && unit == 1)
             chars *= 2;
@@ -788,7 +781,7 @@ int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
         if (baseFormatGuid(&guid, w->text) != 0)
             return 1;
         produced = kBaseGuidTextLength;
-        if (direct && textRoom(c) < kBaseGuidTextLength * unitOf(absCp(c.dstCp)))
+        if (direct && textRoom(c) < kBaseGuidTextLength * baseCodePageUnitWidth(absCp(c.dstCp)))
             return rightTruncation(c, true);
     } else {
         return errGeneral();
@@ -903,7 +896,7 @@ int16_t decodeHex(const uint8_t* text, int64_t unit, int64_t first, int64_t digi
 int16_t binaryRule(Ctx& c, const Value& v) noexcept
 {
     const int64_t limit = c.size > 0 ? c.size : INT64_MAX;
-    const int64_t outUnit = unitOf(absCp(c.dstCp));
+    const int64_t outUnit = baseCodePageUnitWidth(absCp(c.dstCp));
     int64_t written = 0;
     if (v.kind == kBaseKindText) {
         const int64_t unit = absCp(v.cp) == kCpUtf16LE ? 2 : 1;
