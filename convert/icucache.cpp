@@ -638,6 +638,51 @@ int KaCharConv::finishFromCodePage(int32_t result) noexcept
   return convResultToDiag(result, callbackContext.mode);
 }
 
+template <typename Run>
+int KaCharConv::runOn(int64_t codePage, bool toCodePage, Run run) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  int rc = 1;
+  if (getConverter(codePage, &c) == 0) {
+    int32_t r = run(c);
+    rc = toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+template <typename Run>
+int KaCharConv::runWithUtf8(int64_t codePage, bool toCodePage, Run run) noexcept
+{
+  lock.enter();
+  UConverter* c;
+  UConverter* u;
+  int rc = 1;
+  if (getConverter(codePage, &c) == 0 && utf8(&u) == 0) {
+    int32_t r = run(c, u);
+    rc = toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
+  }
+  lock.leave();
+  return rc;
+}
+
+template <typename Run>
+int KaCharConv::runOnPair(int64_t from, int64_t to, Run run) noexcept
+{
+  lock.enter();
+  UConverter* source;
+  UConverter* target;
+  UConverter* own;
+  int rc = 1;
+  if (converterPair(from, to, &source, &target, &own) == 0)
+    rc = finishToCodePage(run(source, target));
+  if (own)
+    ucnv_close(own);
+  lock.leave();
+  return rc;
+}
+
 int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                        int64_t* consumed, int64_t codePage) noexcept
 {
@@ -701,36 +746,24 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
   if (isPrivateEbcdic(codePage))
     return convert(dest, destLen, src, static_cast<int64_t>(n), written, consumed, codePage, kCodePageUtf8);
 
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  int rc = 1;
-  if (getConverter(codePage, &source) == 0 && utf8(&target) == 0) {
+  return runWithUtf8(codePage, false, [&](UConverter* source, UConverter* target) {
     size_t w = 0, c = 0;
     int32_t r = convertCodePageViaUnicode(dest, room, src, n, &w, &c, source, target);
     store(written, w);
     store(consumed, c);
-    rc = finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::toUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                                int64_t codePage) noexcept
 {
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  int rc = 1;
-  if (getConverter(codePage, &source) == 0 && utf8(&target) == 0) {
+  return runWithUtf8(codePage, false, [&](UConverter* source, UConverter* target) {
     size_t len = 0;
     int32_t r = convertCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
     store(length, len);
-    rc = finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 // One converter serves as source and target when the code pages are the
@@ -754,43 +787,25 @@ int KaCharConv::converterPair(int64_t from, int64_t to, UConverter** source, UCo
 int KaCharConv::convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                         int64_t* consumed, int64_t from, int64_t to) noexcept
 {
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  UConverter* own;
-  int rc = 1;
-  if (converterPair(from, to, &source, &target, &own) == 0) {
+  return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
     size_t w = 0, c = 0;
     int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
     store(written, w);
     store(consumed, c);
-    rc = finishToCodePage(r);
-  }
-  if (own)
-    ucnv_close(own);
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::convertWiped(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                              int64_t* consumed, int64_t from, int64_t to) noexcept
 {
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  UConverter* own;
-  int rc = 1;
-  if (converterPair(from, to, &source, &target, &own) == 0) {
+  return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
     size_t w = 0, c = 0;
     int32_t r = convertCodePagesCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
     store(written, w);
     store(consumed, c);
-    rc = finishToCodePage(r);
-  }
-  if (own)
-    ucnv_close(own);
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
@@ -829,122 +844,81 @@ int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int
 int KaCharConv::convertMeasured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                                 int64_t from, int64_t to) noexcept
 {
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  UConverter* own;
-  int rc = 1;
-  if (converterPair(from, to, &source, &target, &own) == 0) {
+  return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
     size_t len = 0;
     int32_t r = convertCodePagesChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
     store(length, len);
-    rc = finishToCodePage(r);
-  }
-  if (own)
-    ucnv_close(own);
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::fromUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                          int64_t* consumed, int64_t codePage) noexcept
 {
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  int rc = 1;
-  if (getConverter(codePage, &target) == 0 && utf8(&source) == 0) {
+  return runWithUtf8(codePage, true, [&](UConverter* target, UConverter* source) {
     size_t w = 0, c = 0;
     int32_t r = convertToCodePageCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, target, source);
     store(written, w);
     store(consumed, c);
-    rc = finishToCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::fromUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                                  int64_t codePage) noexcept
 {
-  lock.enter();
-  UConverter* source;
-  UConverter* target;
-  int rc = 1;
-  if (getConverter(codePage, &target) == 0 && utf8(&source) == 0) {
+  return runWithUtf8(codePage, true, [&](UConverter* target, UConverter* source) {
     size_t len = 0;
     int32_t r = convertToCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, target, source);
     store(length, len);
-    rc = finishToCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::convertCounted(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* written,
                                int64_t* consumed, int64_t codePage, int swap) noexcept
 {
-  lock.enter();
-  UConverter* c;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0) {
+  return runOn(codePage, true, [&](UConverter* c) {
     size_t w = 0, used = 0;
     int32_t r = fromUnicodeCounted(dest, destSize(destLen), src, measureW(src, srcLen), &w, &used, c, swap);
     store(written, w);
     store(consumed, used);
-    rc = finishToCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::fromUnicode(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* length,
                             int64_t codePage, int swap) noexcept
 {
-  lock.enter();
-  UConverter* c;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0) {
+  return runOn(codePage, true, [&](UConverter* c) {
     size_t len = 0;
     int32_t r = ::fromUnicode(dest, destSize(destLen), src, measureW(src, srcLen), &len, c, swap);
     store(length, len);
-    rc = finishToCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::convertBytes(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                              int64_t* consumed, int64_t codePage, int swap) noexcept
 {
-  lock.enter();
-  UConverter* c;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0) {
+  return runOn(codePage, false, [&](UConverter* c) {
     size_t w = 0, used = 0;
     int32_t r = toUnicodeCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &used, c, swap);
     store(written, w);
     store(consumed, used);
-    rc = finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 int KaCharConv::toUnicode(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                           int64_t codePage, int swap) noexcept
 {
-  lock.enter();
-  UConverter* c;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0) {
+  return runOn(codePage, false, [&](UConverter* c) {
     size_t len = 0;
     int32_t r = ::toUnicode(dest, destSize(destLen), src, measure(src, srcLen), &len, c, swap);
     store(length, len);
-    rc = finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+    return r;
+  });
 }
 
 // --- KaIcuCache -----------------------------------------------------------------

@@ -192,6 +192,17 @@ private:
   int finishToCodePage(int32_t result) noexcept;
   int finishFromCodePage(int32_t result) noexcept;
   int utf8(UConverter** converter) noexcept;
+  // Under the lock, run gets the converters named and returns the
+  // routine's result, which is then reported as finishToCodePage (or
+  // finishFromCodePage) does; 1 when a converter cannot be had.
+  template <typename Run>
+  int runOn(int64_t codePage, bool toCodePage, Run run) noexcept;
+  // run(code page's converter, UTF-8 converter).
+  template <typename Run>
+  int runWithUtf8(int64_t codePage, bool toCodePage, Run run) noexcept;
+  // run(source, target) for a code page to code page conversion.
+  template <typename Run>
+  int runOnPair(int64_t from, int64_t to, Run run) noexcept;
 };
 
 struct KaIcuCacheEntry {
