@@ -394,9 +394,9 @@ void DESwCBCEncryptorOracle::cryptBlock(uint8_t* block, const uint8_t*, int) noe
     fastMemcpy(chainStore, saved, KA_DES_BLOCK_SIZE);
 }
 
-// ---- DES3EncryptorOracle ---------------------------------------------------
+// ---- DES3EncryptorOracleBase ----------------------------------------------
 
-DES3EncryptorOracle::DES3EncryptorOracle() noexcept
+DES3EncryptorOracleBase::DES3EncryptorOracleBase() noexcept
 {
     iv = ivStore;
     chain = chainStore;
@@ -404,14 +404,14 @@ DES3EncryptorOracle::DES3EncryptorOracle() noexcept
     blockSize = KA_DES_BLOCK_SIZE;
 }
 
-DES3EncryptorOracle::~DES3EncryptorOracle()
+DES3EncryptorOracleBase::~DES3EncryptorOracleBase()
 {
     fastMemzero(keyStore, sizeof keyStore);
     fastMemzero(ivStore, sizeof ivStore);
     fastMemzero(chainStore, sizeof chainStore);
 }
 
-void DES3EncryptorOracle::setKeyLength(uint64_t newVariant) noexcept
+void DES3EncryptorOracleBase::setKeyLength(uint64_t newVariant) noexcept
 {
     if (newVariant != variant) {
         variant = newVariant;
@@ -419,32 +419,44 @@ void DES3EncryptorOracle::setKeyLength(uint64_t newVariant) noexcept
     }
 }
 
-void DES3EncryptorOracle::setKey(const uint8_t* key, int) noexcept
+void DES3EncryptorOracleBase::setKey(const uint8_t* key, int) noexcept
 {
     fastMemcpy(keyStore, key, tripleKeySize(variant));
     reinit = 1;
 }
 
-void DES3EncryptorOracle::setIV(const uint8_t* ivBytes) noexcept
+void DES3EncryptorOracleBase::setIV(const uint8_t* ivBytes) noexcept
 {
     fastMemcpy(ivStore, ivBytes, KA_DES_BLOCK_SIZE);
     fastMemcpy(chainStore, ivBytes, KA_DES_BLOCK_SIZE);
 }
 
-void DES3EncryptorOracle::setDecryptionKey(const uint8_t* key, const uint8_t* ivBytes) noexcept
+void DES3EncryptorOracleBase::installDecryptionKey(const uint8_t* key) noexcept
 {
     fastMemcpy(keyStore, key, tripleKeySize(variant));
     buildTripleDecryption(stages, keyStore, variant);
+}
+
+void DES3EncryptorOracleBase::prepareEncryption() noexcept
+{
+    if (reinit != 0) {
+        buildTripleEncryption(stages, keyStore, variant);
+        reinit = 0;
+    }
+}
+
+// ---- DES3EncryptorOracle ---------------------------------------------------
+
+void DES3EncryptorOracle::setDecryptionKey(const uint8_t* key, const uint8_t* ivBytes) noexcept
+{
+    installDecryptionKey(key);
     setIV(ivBytes);
     reinit = 0;
 }
 
 void DES3EncryptorOracle::cryptBlock(uint8_t* block, const uint8_t*, int) noexcept
 {
-    if (reinit != 0) {
-        buildTripleEncryption(stages, keyStore, variant);
-        reinit = 0;
-    }
+    prepareEncryption();
     uint8_t saved[KA_DES_BLOCK_SIZE];
     fastMemcpy(saved, block, KA_DES_BLOCK_SIZE);
     runTriple(stages, block);
@@ -454,54 +466,15 @@ void DES3EncryptorOracle::cryptBlock(uint8_t* block, const uint8_t*, int) noexce
 
 // ---- DES3EncryptorOracleE --------------------------------------------------
 
-DES3EncryptorOracleE::DES3EncryptorOracleE() noexcept
-{
-    iv = ivStore;
-    chain = chainStore;
-    reinit = 1;
-    blockSize = KA_DES_BLOCK_SIZE;
-}
-
-DES3EncryptorOracleE::~DES3EncryptorOracleE()
-{
-    fastMemzero(keyStore, sizeof keyStore);
-    fastMemzero(ivStore, sizeof ivStore);
-    fastMemzero(chainStore, sizeof chainStore);
-}
-
-void DES3EncryptorOracleE::setKeyLength(uint64_t newVariant) noexcept
-{
-    if (newVariant != variant) {
-        variant = newVariant;
-        reinit = 1;
-    }
-}
-
-void DES3EncryptorOracleE::setKey(const uint8_t* key, int) noexcept
-{
-    fastMemcpy(keyStore, key, tripleKeySize(variant));
-    reinit = 1;
-}
-
-void DES3EncryptorOracleE::setIV(const uint8_t* ivBytes) noexcept
-{
-    fastMemcpy(ivStore, ivBytes, KA_DES_BLOCK_SIZE);
-    fastMemcpy(chainStore, ivBytes, KA_DES_BLOCK_SIZE);
-}
-
 void DES3EncryptorOracleE::setDecryptionKey(const uint8_t* key) noexcept
 {
-    fastMemcpy(keyStore, key, tripleKeySize(variant));
-    buildTripleDecryption(stages, keyStore, variant);
+    installDecryptionKey(key);
     reinit = 0;
 }
 
 void DES3EncryptorOracleE::cryptBlock(uint8_t* block, const uint8_t*, int) noexcept
 {
-    if (reinit != 0) {
-        buildTripleEncryption(stages, keyStore, variant);
-        reinit = 0;
-    }
+    prepareEncryption();
     xorBlock(block, chainStore, KA_DES_BLOCK_SIZE);
     runTriple(stages, block);
     fastMemcpy(chainStore, block, KA_DES_BLOCK_SIZE);

@@ -88,8 +88,9 @@ public:
 
 // Triple DES out of three software stages (K1 at key bytes 0-7, K2 at 8-15,
 // K3 at 16-23; the two-key variant uses K1 for K3). The plain form chains as
-// CBC decryption, the E form as CBC encryption.
-class DES3EncryptorOracle : public KaCrypto {
+// CBC decryption, the E form as CBC encryption; both keep their key, IV and
+// chain here.
+class DES3EncryptorOracleBase : public KaCrypto {
 public:
     uint64_t variant = 0;
     DESwCBCEncryptor stages[3];
@@ -97,30 +98,28 @@ public:
     uint8_t ivStore[KA_DES_BLOCK_SIZE] = {};
     uint8_t chainStore[KA_DES_BLOCK_SIZE] = {};
 
-    DES3EncryptorOracle() noexcept;
-    ~DES3EncryptorOracle() override;
+    DES3EncryptorOracleBase() noexcept;
+    ~DES3EncryptorOracleBase() override;
     void setKey(const uint8_t* key, int direction) noexcept override;
     void setIV(const uint8_t* ivBytes) noexcept override;
-    void cryptBlock(uint8_t* block, const uint8_t* chaining, int direction) noexcept override;
 
     void setKeyLength(uint64_t newVariant) noexcept;
+
+protected:
+    // Copies the key and builds the stages for decryption.
+    void installDecryptionKey(const uint8_t* key) noexcept;
+    // Builds the stages for encryption when the key or variant changed.
+    void prepareEncryption() noexcept;
+};
+
+class DES3EncryptorOracle : public DES3EncryptorOracleBase {
+public:
+    void cryptBlock(uint8_t* block, const uint8_t* chaining, int direction) noexcept override;
     void setDecryptionKey(const uint8_t* key, const uint8_t* ivBytes) noexcept;
 };
 
-class DES3EncryptorOracleE : public KaCrypto {
+class DES3EncryptorOracleE : public DES3EncryptorOracleBase {
 public:
-    uint64_t variant = 0;
-    DESwCBCEncryptor stages[3];
-    uint8_t keyStore[KA_DES3_KEY_SIZE] = {};
-    uint8_t ivStore[KA_DES_BLOCK_SIZE] = {};
-    uint8_t chainStore[KA_DES_BLOCK_SIZE] = {};
-
-    DES3EncryptorOracleE() noexcept;
-    ~DES3EncryptorOracleE() override;
-    void setKey(const uint8_t* key, int direction) noexcept override;
-    void setIV(const uint8_t* ivBytes) noexcept override;
     void cryptBlock(uint8_t* block, const uint8_t* chaining, int direction) noexcept override;
-
-    void setKeyLength(uint64_t newVariant) noexcept;
     void setDecryptionKey(const uint8_t* key) noexcept;
 };
