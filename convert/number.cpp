@@ -1094,6 +1094,9 @@ int16_t decimalToInteger(const BaseNumber& n, int32_t kind, uint32_t flags, bool
     }
     if (!wide && v > UINT32_MAX)
         return errOutOfRange();
+    // Below 0 is outside a bit's range even when the integer part is 0.
+    if (kind == kBaseKindBit && n.negative && !isZero(n))
+        return errOutOfRange();
     *negative = n.negative && v != 0;
     *mag = v;
     return 0;
@@ -1123,7 +1126,7 @@ int16_t doubleToInteger(double d, int32_t kind, uint32_t flags, bool fromText, b
     case kBaseKindUSmallInt:
     case kBaseKindUInteger:
     case kBaseKindTime:
-        if (kind == kBaseKindBit && ip < 0)
+        if (kind == kBaseKindBit && d < 0)
             return errOutOfRange();
         if (!(ip > -1.0 && ip <= 4294967295.0))
             return errOutOfRange();

@@ -869,3 +869,34 @@ TEST(NumberSources, BitAndOtherKinds)
                                  &produced, 0, 0, kBaseTruncWarn, kFetch3),
               1);
 }
+
+TEST(NumberRange, NegativeFractionIsNoBit)
+{
+    // A bit holds 0 and 1; any value below 0 is out of its range, even one
+    // whose integer part is 0.
+    DiagScope d;
+    uint8_t bit = 0x5A;
+    int64_t produced = -1;
+    EXPECT_EQ(baseConvertNumeric(nullptr, kBaseKindText, 106, "-0.5", 4, kBaseKindBit, 0, &bit,
+                                 &produced, 0, 0, kBaseTruncWarn, 6),
+              1);
+    double negative = -0.25;
+    EXPECT_EQ(baseConvertNumeric(nullptr, kBaseKindDouble, 0, &negative, 8, kBaseKindBit, 0, &bit,
+                                 &produced, 0, 0, kBaseTruncWarn, 6),
+              1);
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+    EXPECT_EQ(d.index(1), kBaseIdxOutOfRange);
+    EXPECT_EQ(bit, 0x5A);
+    // A fraction between 0 and 1 is cut to 0 with 01S07; -0 is 0.
+    DiagScope d2;
+    EXPECT_EQ(baseConvertNumeric(nullptr, kBaseKindText, 106, "0.5", 3, kBaseKindBit, 0, &bit,
+                                 &produced, 0, 0, kBaseTruncWarn, 6),
+              0);
+    EXPECT_EQ(bit, 0);
+    double negZero = -0.0;
+    EXPECT_EQ(baseConvertNumeric(nullptr, kBaseKindDouble, 0, &negZero, 8, kBaseKindBit, 0, &bit,
+                                 &produced, 0, 0, kBaseTruncWarn, 6),
+              0);
+    EXPECT_EQ(bit, 0);
+}
