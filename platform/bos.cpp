@@ -116,6 +116,29 @@ int copyBounded(char* dst, size_t size, const char* src)
   return 0;
 }
 
+// Copies the first n bytes of src into dst of size bytes (at least 1),
+// cutting them to fit, and terminates dst; 0.
+int copyTruncated(char* dst, size_t size, const char* src, size_t n)
+{
+  if (n > size - 1)
+    n = size - 1;
+  memcpy(dst, src, n);
+  dst[n] = 0;
+  return 0;
+}
+
+// The UTF-16 form of a name query (host, user): its answer in the local
+// code page, widened.
+int widenedAnswer(int (*query)(char*, size_t), uint16_t* buffer, size_t units)
+{
+  if (buffer == nullptr || units == 0)
+    return 0;
+  char answer[kHostBuffer];
+  if (query(answer, sizeof answer))
+    return 1;
+  return KaLocalToUtf16(buffer, units, answer) < 0 ? 1 : 0;
+}
+
 // Joins a, a "/" unless a is empty or ends with one, and b into dst.
 int joinPath(char* dst, size_t size, const char* a, const char* b)
 {
@@ -234,6 +257,22 @@ void trimTrailingSpace(char* s, size_t keep)
     s[--n] = 0;
 }
 
+// The length of a conversion into 8-bit text, or -1 with out emptied and the
+// failure posted. A result that fills the buffer exactly has lost its last
+// character, so a missing terminator fails as an overflow does.
+int64_t narrowResult(char* out, int32_t len, UErrorCode st)
+{
+  if (U_FAILURE(st) || st == U_STRING_NOT_TERMINATED_WARNING) {
+    out[0] = 0;
+    if (st == U_BUFFER_OVERFLOW_ERROR || st == U_STRING_NOT_TERMINATED_WARNING)
+      errPost(MSG_CONVERSION_FAILED);
+    else
+      icuErrorToDiag(st);
+    return -1;
+  }
+  return len;
+}
+
 }  // namespace
 
 // --- Name conversion ---------------------------------------------------------
@@ -261,15 +300,7 @@ int64_t KaUtf16ToLocal(char* out, size_t size, const uint16_t* in)
   int32_t len = ucnv_fromUChars(c, out, static_cast<int32_t>(size), reinterpret_cast<const UChar*>(in),
                                 static_cast<int32_t>(n), &st);
   nameConverters().release(kNameCodePage, c, ctx);
-  if (U_FAILURE(st) || st == U_STRING_NOT_TERMINATED_WARNING) {
-    out[0] = 0;
-    if (st == U_BUFFER_OVERFLOW_ERROR || st == U_STRING_NOT_TERMINATED_WARNING)
-      errPost(MSG_CONVERSION_FAILED);
-    else
-      icuErrorToDiag(st);
-    return -1;
-  }
-  return len;
+  return narrowResult(out, len, st);
 }
 
 int64_t KaUtf16ToLocal1024(char* out, const uint16_t* in)
@@ -326,16 +357,7 @@ int64_t KaUtf16ToUtf8(char* out, size_t size, const uint16_t* in)
   int32_t len = 0;
   UErrorCode st = U_ZERO_ERROR;
   u_strToUTF8(out, static_cast<int32_t>(size), &len, reinterpret_cast<const UChar*>(in), -1, &st);
-  if (U_FAILURE(st) || st == U_STRING_NOT_TERMINATED_WARNING) {
-    out[0] = 0;
-    // A result that fills the buffer exactly has lost its last character.
-    if (st == U_BUFFER_OVERFLOW_ERROR || st == U_STRING_NOT_TERMINATED_WARNING)
-      errPost(MSG_CONVERSION_FAILED);
-    else
-      icuErrorToDiag(st);
-    return -1;
-  }
-  return len;
+  return narrowResult(out, len, st);
 }
 
 int64_t KaUtf16ToUtf8_1024(char* out, const uint16_t* in)
@@ -1169,22 +1191,12 @@ int bosGetHostName(char* buffer, size_t size)
     return 1;
   }
   host[BOS_HOST_NAME_SIZE] = 0;
-  size_t n = strlen(host);
-  if (n > size - 1)
-    n = size - 1;
-  memcpy(buffer, host, n);
-  buffer[n] = 0;
-  return 0;
+  return copyTruncated(buffer, size, host, strlen(host));
 }
 
 int bosGetHostNameW(uint16_t* buffer, size_t units)
 {
-  if (buffer == nullptr || units == 0)
-    return 0;
-  char host[kHostBuffer];
-  if (bosGetHostName(host, sizeof host))
-    return 1;
-  return KaLocalToUtf16(buffer, units, host) < 0 ? 1 : 0;
+  return widenedAnswer(bosGetHostName, buffer, units);
 }
 
 int bosGetComputerName(char* buffer, size_t size)
@@ -1214,12 +1226,7 @@ int bosGetUserName(char* buffer, size_t size)
       errPost(MSG_USER_NAME_UNKNOWN);
       return 1;
     }
-    size_t n = strlen(found->pw_name);
-    if (n > size - 1)
-      n = size - 1;
-    memcpy(buffer, found->pw_name, n);
-    buffer[n] = 0;
-    return 0;
+    return copyTruncated(buffer, size, found->pw_name, strlen(found->pw_name));
   }
   char login[kHostBuffer];
   rc = getlogin_r(login, sizeof login);
@@ -1231,22 +1238,12 @@ int bosGetUserName(char* buffer, size_t size)
     errPost(MSG_USER_NAME_UNKNOWN);
     return 1;
   }
-  size_t n = strnlen(login, sizeof login - 1);
-  if (n > size - 1)
-    n = size - 1;
-  memcpy(buffer, login, n);
-  buffer[n] = 0;
-  return 0;
+  return copyTruncated(buffer, size, login, strnlen(login, sizeof login - 1));
 }
 
 int bosGetUserNameW(uint16_t* buffer, size_t units)
 {
-  if (buffer == nullptr || units == 0)
-    return 0;
-  char user[kHostBuffer];
-  if (bosGetUserName(user, sizeof user))
-    return 1;
-  return KaLocalToUtf16(buffer, units, user) < 0 ? 1 : 0;
+  return widenedAnswer(bosGetUserName, buffer, units);
 }
 
 int bosGetProcessName(char* buffer, size_t size)
