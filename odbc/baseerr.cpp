@@ -251,16 +251,12 @@ bool cutAllowed(const BaseErrorList* list) noexcept
     return conn == nullptr || (conn->workarounds & kBaseWaNoMessageTruncation) == 0;
 }
 
-}  // namespace
-
-void BaseError::formatMessageW(const BaseErrorList* list, uint16_t* out, int64_t b,
-                               int64_t* fullLength, bool* truncated) const noexcept
+// Writes the prefix and the message m into out of b units, cut to fit and
+// terminated; *fullLength gets the uncut length in units.
+template <typename Unit>
+void writeMessage(const BaseError& record, const BaseErrorList* list, const Unit* m, int64_t mLen,
+                  Unit* out, int64_t b, int64_t* fullLength, bool* truncated) noexcept
 {
-    if (truncated != nullptr)
-        *truncated = false;
-    auto* self = const_cast<BaseError*>(this);
-    const uint16_t* m = isOutOfMemory() ? kOutOfMemoryText : self->messageW();
-    int64_t mLen = unitLength(m);
     if (mLen == 0) {
         if (fullLength != nullptr)
             *fullLength = 0;
@@ -271,48 +267,7 @@ void BaseError::formatMessageW(const BaseErrorList* list, uint16_t* out, int64_t
     Piece pieces[8];
     uint16_t nameBuf[kBaseResourceTextUnits];
     uint16_t dbmsBuf[kBaseResourceTextUnits];
-    int count = buildPrefix(*this, list, pieces, nameBuf, dbmsBuf);
-    pieces[count++] = {m, mLen};
-    int64_t full = 0;
-    for (int i = 0; i < count; ++i)
-        full += pieces[i].len;
-    if (fullLength != nullptr)
-        *fullLength = full;
-    if (out == nullptr)
-        return;
-    int64_t room = b > 0 ? b - 1 : 0;
-    if (full > room && truncated != nullptr && cutAllowed(list))
-        *truncated = true;
-    if (b <= 0)
-        return;
-    int64_t pos = 0;
-    for (int i = 0; i < count && pos < room; ++i) {
-        int64_t n = pieces[i].len < room - pos ? pieces[i].len : room - pos;
-        std::memcpy(out + pos, pieces[i].text, static_cast<size_t>(n) * 2);
-        pos += n;
-    }
-    out[pos] = 0;
-}
-
-void BaseError::formatMessageA(const BaseErrorList* list, char* out, int64_t b,
-                               int64_t* fullLength, bool* truncated) const noexcept
-{
-    if (truncated != nullptr)
-        *truncated = false;
-    auto* self = const_cast<BaseError*>(this);
-    const char* m = isOutOfMemory() ? "Out Of Memory" : self->messageA();
-    int64_t mLen = m != nullptr ? static_cast<int64_t>(std::strlen(m)) : 0;
-    if (mLen == 0) {
-        if (fullLength != nullptr)
-            *fullLength = 0;
-        if (out != nullptr && b > 0)
-            out[0] = 0;
-        return;
-    }
-    Piece pieces[8];
-    uint16_t nameBuf[kBaseResourceTextUnits];
-    uint16_t dbmsBuf[kBaseResourceTextUnits];
-    int count = buildPrefix(*this, list, pieces, nameBuf, dbmsBuf);
+    int count = buildPrefix(record, list, pieces, nameBuf, dbmsBuf);
     int64_t full = mLen;
     for (int i = 0; i < count; ++i)
         full += pieces[i].len;
@@ -326,14 +281,38 @@ void BaseError::formatMessageA(const BaseErrorList* list, char* out, int64_t b,
     if (b <= 0)
         return;
     int64_t pos = 0;
-    // The prefix is ASCII text; its units narrow to bytes.
+    // The prefix is ASCII text; for 8-bit output its units narrow to bytes
+    // (the low byte of each).
     for (int i = 0; i < count && pos < room; ++i)
         for (int64_t k = 0; k < pieces[i].len && pos < room; ++k)
-            out[pos++] = static_cast<char>(pieces[i].text[k] & 0xFF);
+            out[pos++] = static_cast<Unit>(pieces[i].text[k]);
     int64_t n = mLen < room - pos ? mLen : room - pos;
-    std::memcpy(out + pos, m, static_cast<size_t>(n));
+    std::memcpy(out + pos, m, static_cast<size_t>(n) * sizeof(Unit));
     pos += n;
     out[pos] = 0;
+}
+
+}  // namespace
+
+void BaseError::formatMessageW(const BaseErrorList* list, uint16_t* out, int64_t b,
+                               int64_t* fullLength, bool* truncated) const noexcept
+{
+    if (truncated != nullptr)
+        *truncated = false;
+    auto* self = const_cast<BaseError*>(this);
+    const uint16_t* m = isOutOfMemory() ? kOutOfMemoryText : self->messageW();
+    writeMessage(*this, list, m, unitLength(m), out, b, fullLength, truncated);
+}
+
+void BaseError::formatMessageA(const BaseErrorList* list, char* out, int64_t b,
+                               int64_t* fullLength, bool* truncated) const noexcept
+{
+    if (truncated != nullptr)
+        *truncated = false;
+    auto* self = const_cast<BaseError*>(this);
+    const char* m = isOutOfMemory() ? "Out Of Memory" : self->messageA();
+    int64_t mLen = m != nullptr ? static_cast<int64_t>(std::strlen(m)) : 0;
+    writeMessage(*this, list, m, mLen, out, b, fullLength, truncated);
 }
 
 // ---- Lists -----------------------------------------------------------------
