@@ -13,6 +13,7 @@
 #include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
+#include "odbc/basestring.h"
 #include "platform/bos.h"
 
 namespace {
@@ -99,22 +100,8 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
                       int64_t* fullBytes) noexcept
 {
-    int64_t len = unitLength(text);
-    if (fullBytes != nullptr)
-        *fullBytes = len * 2;
-    if (value == nullptr)
+    if (!baseCopyWideAnswer(text, value, bufferLength, fullBytes))
         return kRcSuccess;
-    int64_t chars = bufferLength > 0 ? bufferLength / 2 : 0;
-    auto* out = static_cast<uint16_t*>(value);
-    if (len < chars) {
-        std::memcpy(out, text, static_cast<size_t>(len) * 2);
-        out[len] = 0;
-        return kRcSuccess;
-    }
-    if (chars > 0) {
-        std::memcpy(out, text, static_cast<size_t>(chars - 1) * 2);
-        out[chars - 1] = 0;
-    }
     basePostWarning(kBaseIdxTruncated);
     return kRcSuccessWithInfo;
 }

@@ -12,6 +12,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/basestring.h"
 
 namespace {
 
@@ -155,23 +156,11 @@ KaError* postResource(uint16_t index, uint16_t msg, int warning) noexcept
 int16_t putStringField(const uint16_t* text, void* value, int16_t bufferLength,
                        int16_t* stringLength) noexcept
 {
-    int64_t len = unitLength(text);
+    int64_t full = 0;
+    bool cut = baseCopyWideAnswer(text, value, bufferLength, &full);
     if (stringLength != nullptr)
-        *stringLength = len * 2 > INT16_MAX ? INT16_MAX : static_cast<int16_t>(len * 2);
-    if (value == nullptr)
-        return kRcSuccess;
-    int64_t chars = bufferLength > 0 ? bufferLength / 2 : 0;
-    auto* out = static_cast<uint16_t*>(value);
-    if (len < chars) {
-        std::memcpy(out, text, static_cast<size_t>(len) * 2);
-        out[len] = 0;
-        return kRcSuccess;
-    }
-    if (chars > 0) {
-        std::memcpy(out, text, static_cast<size_t>(chars - 1) * 2);
-        out[chars - 1] = 0;
-    }
-    return kRcSuccessWithInfo;
+        *stringLength = full > INT16_MAX ? INT16_MAX : static_cast<int16_t>(full);
+    return cut ? kRcSuccessWithInfo : kRcSuccess;
 }
 
 void putInt32(void* value, int16_t* stringLength, int32_t v) noexcept

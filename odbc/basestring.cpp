@@ -38,6 +38,29 @@ void copySwapped(uint8_t* out, const uint8_t* in, int64_t bytes) noexcept
 
 }  // namespace
 
+bool baseCopyWideAnswer(const uint16_t* text, void* buffer, int64_t bufferLength,
+                        int64_t* fullBytes) noexcept
+{
+    int64_t len = text != nullptr ? static_cast<int64_t>(unitsToNul(text)) : 0;
+    if (fullBytes != nullptr)
+        *fullBytes = len * 2;
+    if (buffer == nullptr)
+        return false;
+    int64_t chars = bufferLength > 0 ? bufferLength / 2 : 0;
+    auto* out = static_cast<uint16_t*>(buffer);
+    if (len < chars) {
+        if (len > 0)
+            std::memcpy(out, text, static_cast<size_t>(len) * 2);
+        out[len] = 0;
+        return false;
+    }
+    if (chars > 0) {
+        std::memcpy(out, text, static_cast<size_t>(chars - 1) * 2);
+        out[chars - 1] = 0;
+    }
+    return true;
+}
+
 // ---- Input strings ---------------------------------------------------------
 
 BaseInStringW::BaseInStringW(const uint16_t* text, int64_t length) noexcept

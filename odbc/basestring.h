@@ -52,6 +52,14 @@ private:
     bool badLength;
 };
 
+// Copies a terminated UTF-16 answer (null: empty) into a buffer of
+// bufferLength bytes: whole with its NUL when it fits, else as many whole
+// units as fit before a NUL. *fullBytes (optional) gets the uncut length in
+// bytes; a null buffer is only measured. true when the answer was cut; the
+// caller decides whether that is worth a warning.
+bool baseCopyWideAnswer(const uint16_t* text, void* buffer, int64_t bufferLength,
+                        int64_t* fullBytes) noexcept;
+
 // An application's output buffer with its length and null-flag pointers.
 class BaseOutString : public KaObject {
 public:

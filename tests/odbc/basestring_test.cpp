@@ -374,3 +374,35 @@ TEST(BaseOutString, IndicatorRowsAndBindingOffsets)
     BaseOutString none(data, int32_t{4}, nullptr, nullptr);
     EXPECT_EQ(none.getIndicator(0), -1);
 }
+
+TEST(BaseCopyWideAnswer, WholeCutOrMeasuredWithoutAWarning)
+{
+    const uint16_t text[] = {'a', 'b', 'c', 0};
+    struct Case {
+        int64_t bufferLength;
+        bool cut;
+        size_t units;  // written before the NUL
+    } cases[] = {
+        {8, false, 3}, {20, false, 3}, {7, true, 2}, {6, true, 2}, {2, true, 0}, {1, true, 0}, {0, true, 0},
+    };
+    for (const Case& c : cases) {
+        DiagScope d;
+        Guarded out(static_cast<size_t>(c.bufferLength));
+        int64_t full = -1;
+        EXPECT_EQ(baseCopyWideAnswer(text, out.data(), c.bufferLength, &full), c.cut) << c.bufferLength;
+        EXPECT_EQ(full, 6);
+        EXPECT_TRUE(out.guardsIntact()) << c.bufferLength;
+        if (c.bufferLength >= 2) {
+            uint16_t got[4] = {};
+            std::memcpy(got, out.data(), (c.units + 1) * 2);
+            EXPECT_EQ(got[c.units], 0) << c.bufferLength;
+            EXPECT_EQ(std::memcmp(got, text, c.units * 2), 0) << c.bufferLength;
+        }
+        EXPECT_EQ(d.size(), 0u);
+    }
+    int64_t full = -1;
+    EXPECT_FALSE(baseCopyWideAnswer(text, nullptr, 8, &full));
+    EXPECT_EQ(full, 6);
+    EXPECT_FALSE(baseCopyWideAnswer(nullptr, nullptr, 0, &full));
+    EXPECT_EQ(full, 0);
+}
