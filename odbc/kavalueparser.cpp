@@ -173,6 +173,42 @@ size_t KaBitArray::countClear() const noexcept
     return clear;
 }
 
+// ---- Used attributes, for both parsers -------------------------------------
+
+namespace {
+
+template <typename Dictionary>
+void removeAttribute(Dictionary& attributes, KaBitArray& used, size_t index) noexcept
+{
+    if (index >= attributes.count)
+        return;
+    attributes.deleteAt(index);
+    // The used bits follow their attributes.
+    used.removeAt(index);
+}
+
+uint16_t unusedCount(const KaBitArray& used) noexcept
+{
+    size_t n = used.countClear();
+    return n < UINT16_MAX ? uint16_t(n) : UINT16_MAX;
+}
+
+template <typename Dictionary>
+auto nextUnusedKey(const Dictionary& attributes, const KaBitArray& used, uint16_t& cursor) noexcept
+    -> decltype(attributes.keyAt(0))
+{
+    size_t n = attributes.count < used.count ? attributes.count : used.count;
+    // The cursor is 16 bits wide; it stops rather than wraps.
+    while (cursor < n && cursor < UINT16_MAX) {
+        size_t i = cursor++;
+        if (!used.test(i))
+            return attributes.keyAt(i);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 // ---- AttributeObject --------------------------------------------------------
 
 AttributeObject::~AttributeObject()
@@ -568,11 +604,7 @@ void KaValueParserW::removeKey(const uint16_t* name) noexcept
 
 void KaValueParserW::removeAt(size_t index) noexcept
 {
-    if (index >= attributes.count)
-        return;
-    attributes.deleteAt(index);
-    // The used bits follow their attributes.
-    used.removeAt(index);
+    removeAttribute(attributes, used, index);
 }
 
 // ---- KaValueParserW: used attributes ---------------------------------------------------
@@ -585,20 +617,12 @@ int KaValueParserW::resetUsed() noexcept
 
 uint16_t KaValueParserW::countUnused() const noexcept
 {
-    size_t n = used.countClear();
-    return n < UINT16_MAX ? uint16_t(n) : UINT16_MAX;
+    return unusedCount(used);
 }
 
 KaSubStringW* KaValueParserW::nextUnused() noexcept
 {
-    size_t n = attributes.count < used.count ? attributes.count : used.count;
-    // The cursor is 16 bits wide; it stops rather than wraps.
-    while (unusedCursor < n && unusedCursor < UINT16_MAX) {
-        size_t i = unusedCursor++;
-        if (!used.test(i))
-            return attributes.keyAt(i);
-    }
-    return nullptr;
+    return nextUnusedKey(attributes, used, unusedCursor);
 }
 
 // ---- KaValueParserW: building ------------------------------------------------------------
@@ -920,10 +944,7 @@ void KaValueParser::removeKey(const char* name) noexcept
 
 void KaValueParser::removeAt(size_t index) noexcept
 {
-    if (index >= attributes.count)
-        return;
-    attributes.deleteAt(index);
-    used.removeAt(index);
+    removeAttribute(attributes, used, index);
 }
 
 int KaValueParser::resetUsed() noexcept
@@ -934,19 +955,12 @@ int KaValueParser::resetUsed() noexcept
 
 uint16_t KaValueParser::countUnused() const noexcept
 {
-    size_t n = used.countClear();
-    return n < UINT16_MAX ? uint16_t(n) : UINT16_MAX;
+    return unusedCount(used);
 }
 
 KaSubString* KaValueParser::nextUnused() noexcept
 {
-    size_t n = attributes.count < used.count ? attributes.count : used.count;
-    while (unusedCursor < n && unusedCursor < UINT16_MAX) {
-        size_t i = unusedCursor++;
-        if (!used.test(i))
-            return attributes.keyAt(i);
-    }
-    return nullptr;
+    return nextUnusedKey(attributes, used, unusedCursor);
 }
 
 int KaValueParser::build(KaString& out, char outSeparator) noexcept
