@@ -325,7 +325,11 @@ SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
     return SQL_SUCCESS;
 }
 
-SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
+// A statement or descriptor under a connected connection, made inside the
+// connection's API entry. make(conn, &child) says whether it succeeded; a
+// child made for a call that fails after all is given back to discard.
+template <typename Child, typename Make, typename Discard>
+SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Discard discard) noexcept
 {
     BaseStubConnection* connHandle = connOf(input);
     if (connHandle == nullptr)
@@ -335,40 +339,35 @@ SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
         return notConnected(connHandle, kBaseApiAllocHandle);
     if (conn->enterApi(kBaseApiAllocHandle) != 0)
         return conn->leaveApi(SQL_ERROR);
-    BaseStatement* stmt = nullptr;
-    SQLRETURN rc = conn->createStatement(&stmt) == 0 ? SQL_SUCCESS : SQL_ERROR;
-    rc = conn->leaveApi(rc);
+    Child* child = nullptr;
+    SQLRETURN rc = conn->leaveApi(make(conn, &child) ? SQL_SUCCESS : SQL_ERROR);
     if (rc == kRcAgain)
         rc = SQL_ERROR;
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
-        if (stmt != nullptr)
-            stmt->freeStmt(SQL_DROP);
+        if (child != nullptr)
+            discard(child);
         return rc;
     }
-    *output = stmt;
+    *output = child;
     return rc;
+}
+
+SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
+{
+    return allocUnderConnection<BaseStatement>(
+        input, output, [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
+        [](BaseStatement* stmt) { stmt->freeStmt(SQL_DROP); });
 }
 
 SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
-    BaseStubConnection* connHandle = connOf(input);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    BaseConnection* conn = connHandle->current;
-    if (conn == nullptr || !conn->isConnected())
-        return notConnected(connHandle, kBaseApiAllocHandle);
-    if (conn->enterApi(kBaseApiAllocHandle) != 0)
-        return conn->leaveApi(SQL_ERROR);
-    auto* desc = new BaseAXDWR(conn);
-    SQLRETURN rc = conn->leaveApi(desc != nullptr ? SQL_SUCCESS : SQL_ERROR);
-    if (rc == kRcAgain)
-        rc = SQL_ERROR;
-    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
-        delete desc;
-        return rc;
-    }
-    *output = desc;
-    return rc;
+    return allocUnderConnection<BaseAXDWR>(
+        input, output,
+        [](BaseConnection* conn, BaseAXDWR** desc) {
+            *desc = new BaseAXDWR(conn);
+            return *desc != nullptr;
+        },
+        [](BaseAXDWR* desc) { delete desc; });
 }
 
 // Diagnostics of a connection handle converted into a code page; *state
