@@ -78,6 +78,15 @@ constexpr uint16_t kCursorPreserve = 2;
 // Longest text answer, in units with the terminator.
 constexpr int32_t kInfoTextUnits = 1024;
 
+// Connection objects start from zeroed memory.
+void* zeroedBlock(size_t size) noexcept
+{
+    void* block = ramAlloc(size > 0 ? size : 1);
+    if (block != nullptr)
+        std::memset(block, 0, size);
+    return block;
+}
+
 int32_t unitLength(const uint16_t* s) noexcept
 {
     int32_t n = 0;
@@ -254,10 +263,7 @@ int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value
 
 void* BaseConnection::operator new(size_t size) noexcept
 {
-    void* block = ramAlloc(size > 0 ? size : 1);
-    if (block != nullptr)
-        std::memset(block, 0, size);
-    return block;
+    return zeroedBlock(size);
 }
 
 void BaseConnection::operator delete(void* block) noexcept
@@ -322,9 +328,7 @@ int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
     BaseErrorList* list = callDiagnostics();
     if (list != nullptr) {
         list->ownerData = this;
-        list->clear();
-        KaErrorPushList(list);
-        list->currentApiFunction = apiId;
+        list->enterApi(apiId);
     }
     if (enterHook() != 0)
         return 1;
@@ -336,13 +340,8 @@ int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
 int16_t BaseConnection::leaveApi(int16_t rc) noexcept
 {
     BaseErrorList* list = callDiagnostics();
-    if (list != nullptr) {
-        if (rc == kRcSuccess && list->hasOnlyWarnings())
-            rc = kRcSuccessWithInfo;
-        KaErrorPopList();
-        if (list->recordCount() > 1)
-            list->sort();
-    }
+    if (list != nullptr)
+        rc = list->leaveApi(rc);
     KaCriticalSection* locked = enteredLock;
     enteredLock = nullptr;
     if (locked != nullptr)
@@ -767,10 +766,7 @@ BaseBufferedAttr::~BaseBufferedAttr()
 
 void* BaseStubConnection::operator new(size_t size) noexcept
 {
-    void* block = ramAlloc(size > 0 ? size : 1);
-    if (block != nullptr)
-        std::memset(block, 0, size);
-    return block;
+    return zeroedBlock(size);
 }
 
 void BaseStubConnection::operator delete(void* block) noexcept
@@ -809,19 +805,13 @@ int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
         section->enter();
     enteredLock = section;
     diagnostics.ownerData = current;
-    diagnostics.clear();
-    KaErrorPushList(&diagnostics);
-    diagnostics.currentApiFunction = apiId;
+    diagnostics.enterApi(apiId);
     return 0;
 }
 
 int16_t BaseStubConnection::leaveApi(int16_t rc) noexcept
 {
-    if (rc == kRcSuccess && diagnostics.hasOnlyWarnings())
-        rc = kRcSuccessWithInfo;
-    KaErrorPopList();
-    if (diagnostics.recordCount() > 1)
-        diagnostics.sort();
+    rc = diagnostics.leaveApi(rc);
     KaCriticalSection* locked = enteredLock;
     enteredLock = nullptr;
     if (locked != nullptr)

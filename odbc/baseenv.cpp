@@ -141,20 +141,13 @@ BaseEnv::~BaseEnv()
 
 int16_t BaseEnv::enterApi(uint16_t apiId) noexcept
 {
-    diagnostics.clear();
-    KaErrorPushList(&diagnostics);
-    diagnostics.currentApiFunction = apiId;
+    diagnostics.enterApi(apiId);
     return 0;
 }
 
 int16_t BaseEnv::leaveApi(int16_t rc) noexcept
 {
-    if (rc == kRcSuccess && diagnostics.hasOnlyWarnings())
-        rc = kRcSuccessWithInfo;
-    KaErrorPopList();
-    if (diagnostics.recordCount() > 1)
-        diagnostics.sort();
-    return rc;
+    return diagnostics.leaveApi(rc);
 }
 
 void BaseEnv::addConnection(BaseStubConnection* connection) noexcept

@@ -368,6 +368,23 @@ BaseConnection* BaseErrorList::owningConnection() const noexcept
     return static_cast<BaseConnection*>(ownerData);
 }
 
+void BaseErrorList::enterApi(uint16_t apiId) noexcept
+{
+    clear();
+    KaErrorPushList(this);
+    currentApiFunction = apiId;
+}
+
+int16_t BaseErrorList::leaveApi(int16_t rc) noexcept
+{
+    if (rc == kRcSuccess && hasOnlyWarnings())
+        rc = kRcSuccessWithInfo;
+    KaErrorPopList();
+    if (recordCount() > 1)
+        sort();
+    return rc;
+}
+
 int64_t BaseErrorList::diagCount() const noexcept
 {
     return static_cast<int64_t>(recordCount()) + (outOfMemoryMark != 0 ? 1 : 0);

@@ -80,6 +80,11 @@ public:
     KaError* postError(uint16_t index, uint16_t msg) noexcept;
 
     BaseConnection* owningConnection() const noexcept;
+    // The diagnostics of one API call: emptied and made the thread's current
+    // list on entry; on exit no longer current and sorted, and a success
+    // that posted only warnings becomes success with information.
+    void enterApi(uint16_t apiId) noexcept;
+    int16_t leaveApi(int16_t rc) noexcept;
     // Record n, 1-based, counting the out-of-memory mark as record 1.
     KaError* getRecord(int64_t n) noexcept;
     int64_t diagCount() const noexcept;
