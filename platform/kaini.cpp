@@ -20,6 +20,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"
+#include "platform/initext.h"
 
 namespace {
 
@@ -34,32 +35,10 @@ constexpr off_t kIniLockOffset = 1;
 // Guards the creation of the list in its process slot.
 KaCriticalSection iniListLock{0, kKaLockPlain};
 
-inline bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Start of the next line: past the rest of this one and all line ends.
-const char* nextLine(const char* p, const char* end)
-{
-    while (p < end && !isLineEnd(*p))
-        ++p;
-    while (p < end && isLineEnd(*p))
-        ++p;
-    return p;
-}
-
-// The "[" of a line that opens a section (first non-blank character), else null.
-const char* sectionBracket(const char* lineStart, const char* end)
-{
-    const char* p = lineStart;
-    while (p < end && isBlank(*p))
-        ++p;
-    return (p < end && *p == '[') ? p : nullptr;
-}
-
 // The "]" that closes the bracket on the same line, else null.
 const char* closingBracket(const char* bracket, const char* end)
 {
-    for (const char* p = bracket; p < end && !isLineEnd(*p); ++p)
+    for (const char* p = bracket; p < end && !iniIsLineEnd(*p); ++p)
         if (*p == ']')
             return p;
     return nullptr;
@@ -68,24 +47,13 @@ const char* closingBracket(const char* bracket, const char* end)
 // Past the end of the line at p and one line end ("\r\n", "\n" or "\r").
 const char* pastLineEnd(const char* p, const char* end)
 {
-    while (p < end && !isLineEnd(*p))
+    while (p < end && !iniIsLineEnd(*p))
         ++p;
     if (p < end && *p == '\r')
         ++p;
     if (p < end && *p == '\n')
         ++p;
     return p;
-}
-
-// Start of the first line at or after p that opens a section, else end.
-const char* nextSectionLine(const char* p, const char* end)
-{
-    while (p < end) {
-        if (sectionBracket(p, end))
-            return p;
-        p = nextLine(p, end);
-    }
-    return end;
 }
 
 bool textEquals(const char* a, size_t aLen, const char* b, size_t bLen, int32_t ignoreCase)
@@ -313,14 +281,14 @@ struct IniOut {
         if (to > from)
             put(from, static_cast<size_t>(to - from));
     }
-    bool endsWithLineEnd() const { return len > 0 && isLineEnd(data[len - 1]); }
+    bool endsWithLineEnd() const { return len > 0 && iniIsLineEnd(data[len - 1]); }
 };
 
 // Count of line feeds that end the text, counting only a run made of line ends.
 size_t trailingLineFeeds(const char* from, const char* to)
 {
     size_t n = 0;
-    while (to > from && isLineEnd(to[-1])) {
+    while (to > from && iniIsLineEnd(to[-1])) {
         if (to[-1] == '\n')
             ++n;
         --to;
@@ -336,12 +304,12 @@ void separate(IniOut& out, const char* head, const char* headEnd)
         return;
     bool onlyLineEnds = true;
     for (const char* p = head; p < headEnd; ++p)
-        if (!isLineEnd(*p))
+        if (!iniIsLineEnd(*p))
             onlyLineEnds = false;
     if (onlyLineEnds)
         return;
     size_t lf = trailingLineFeeds(head, headEnd);
-    if (!isLineEnd(headEnd[-1]))
+    if (!iniIsLineEnd(headEnd[-1]))
         out.put("\n\n");
     else if (lf < 2)
         out.put("\n");
@@ -623,16 +591,16 @@ int32_t KaIniFileCache::findSection(const char* header, char** sectionStart,
     const char* p = image + (utf8Marked ? 3 : 0);
     size_t hlen = strlen(header);
     while (p < end) {
-        const char* b = sectionBracket(p, end);
+        const char* b = iniSectionBracket(p, end);
         if (b) {
             const char* close = closingBracket(b, end);
             if (close && textEquals(b, static_cast<size_t>(close - b + 1), header, hlen, 1)) {
                 *sectionStart = const_cast<char*>(p);
-                *nextSection = const_cast<char*>(nextSectionLine(nextLine(close, end), end));
+                *nextSection = const_cast<char*>(iniNextSectionLine(iniNextLine(close, end), end));
                 return 1;
             }
         }
-        p = nextLine(p, end);
+        p = iniNextLine(p, end);
     }
     return 0;
 }
@@ -642,42 +610,42 @@ int32_t KaIniFileCache::findKey(const char* key, char** lineStart, const char* s
 {
     const char* end = sectionEnd;
     size_t klen = strlen(key);
-    const char* p = nextLine(*lineStart, end);
+    const char* p = iniNextLine(*lineStart, end);
     while (p < end) {
         const char* q = p;
-        while (q < end && isBlank(*q))
+        while (q < end && iniIsBlank(*q))
             ++q;
         if (q >= end)
             return 0;
-        if (*q == ';' || *q == '#' || isLineEnd(*q)) {
-            p = nextLine(q, end);
+        if (*q == ';' || *q == '#' || iniIsLineEnd(*q)) {
+            p = iniNextLine(q, end);
             continue;
         }
         if (*q == '[')
             return 0;
         const char* e = q;
-        while (e < end && !isLineEnd(*e) && *e != '=')
+        while (e < end && !iniIsLineEnd(*e) && *e != '=')
             ++e;
         if (e >= end || *e != '=') {
-            p = nextLine(e, end);
+            p = iniNextLine(e, end);
             continue;
         }
         const char* keyEnd = e;
-        while (keyEnd > q && isBlank(keyEnd[-1]))
+        while (keyEnd > q && iniIsBlank(keyEnd[-1]))
             --keyEnd;
         if (textEquals(q, static_cast<size_t>(keyEnd - q), key, klen, keyMode == 1)) {
             const char* v = e + 1;
-            while (v < end && isBlank(*v))
+            while (v < end && iniIsBlank(*v))
                 ++v;
             const char* ve = v;
-            while (ve < end && !isLineEnd(*ve))
+            while (ve < end && !iniIsLineEnd(*ve))
                 ++ve;
             *lineStart = const_cast<char*>(p);
             *valueStart = const_cast<char*>(v);
             *valueEnd = const_cast<char*>(ve);
             return 1;
         }
-        p = nextLine(e, end);
+        p = iniNextLine(e, end);
     }
     return 0;
 }
@@ -688,7 +656,7 @@ int32_t KaIniFileCache::listSections(char* output, int32_t size) noexcept
     const char* p = image + (utf8Marked ? 3 : 0);
     int32_t pos = 0;
     while (p < end) {
-        const char* b = sectionBracket(p, end);
+        const char* b = iniSectionBracket(p, end);
         if (b) {
             const char* close = closingBracket(b, end);
             if (close) {
@@ -700,7 +668,7 @@ int32_t KaIniFileCache::listSections(char* output, int32_t size) noexcept
                 output[pos++] = 0;
             }
         }
-        p = nextLine(p, end);
+        p = iniNextLine(p, end);
     }
     output[pos++] = 0;
     return pos;
@@ -710,17 +678,17 @@ int32_t KaIniFileCache::listKeys(const char* sectionStart, const char* sectionEn
                                  int32_t size) noexcept
 {
     int32_t pos = 0;
-    const char* p = nextLine(sectionStart, sectionEnd);
+    const char* p = iniNextLine(sectionStart, sectionEnd);
     while (p < sectionEnd) {
         const char* q = p;
-        while (q < sectionEnd && isBlank(*q))
+        while (q < sectionEnd && iniIsBlank(*q))
             ++q;
         const char* e = q;
-        while (e < sectionEnd && !isLineEnd(*e) && *e != '=')
+        while (e < sectionEnd && !iniIsLineEnd(*e) && *e != '=')
             ++e;
         if (q < sectionEnd && *q != ';' && *q != '#' && e < sectionEnd && *e == '=') {
             const char* keyEnd = e;
-            while (keyEnd > q && isBlank(keyEnd[-1]))
+            while (keyEnd > q && iniIsBlank(keyEnd[-1]))
                 --keyEnd;
             int32_t n = static_cast<int32_t>(keyEnd - q);
             if (pos + n + 1 > size - 1)
@@ -731,7 +699,7 @@ int32_t KaIniFileCache::listKeys(const char* sectionStart, const char* sectionEn
             if (traceOn(BOS_TRACE_INI_READ))
                 printf("GetProfileString: Entry %.*s Len=%d\n", n, q, n);
         }
-        p = nextLine(q, sectionEnd);
+        p = iniNextLine(q, sectionEnd);
     }
     output[pos++] = 0;
     return pos;
@@ -783,7 +751,7 @@ int32_t KaIniFileCache::getProfileString(const char* section, const char* key,
                         if (traceOn(BOS_TRACE_INI_WRITE))
                             printf("%s Fecthing all entries for %s\n", pre, section);
                     }
-                    if (nextLine(start, next) < next)
+                    if (iniNextLine(start, next) < next)
                         result = listKeys(start, next, output, size);
                 } else {
                     char* line = start;
@@ -847,7 +815,7 @@ int32_t KaIniFileCache::getProfileSection(const char* section, char* output, int
     lock();
     char* start = nullptr;
     char* next = nullptr;
-    if (loaded && findSection(header, &start, &next) && nextLine(start, next) < next) {
+    if (loaded && findSection(header, &start, &next) && iniNextLine(start, next) < next) {
         result = listKeys(start, next, output, size);
         if (result <= 1) {
             output[0] = 0;
@@ -962,7 +930,7 @@ int32_t KaIniFileCache::writeProfileString(const char* section, const char* key,
     // Text that would change the structure of the file cannot be written.
     auto bad = [](const char* s, const char* extra) {
         for (; *s; ++s)
-            if (isLineEnd(*s) || (extra && strchr(extra, *s)))
+            if (iniIsLineEnd(*s) || (extra && strchr(extra, *s)))
                 return true;
         return false;
     };
@@ -1128,7 +1096,7 @@ int32_t KaIniFileCache::rewrite(const char* section, const char* key, const char
         const char* held = next;
         if (tail < next && trailingLineFeeds(tail, next) > 1) {
             held = next;
-            while (held > tail && isLineEnd(held[-1]))
+            while (held > tail && iniIsLineEnd(held[-1]))
                 --held;
             tailEnd = held;
             if (tailEnd < next && tailEnd[0] == '\r')

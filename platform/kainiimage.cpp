@@ -13,6 +13,7 @@
 
 #include "convert/codepage.h"
 #include "foundation/ram.h"
+#include "platform/initext.h"
 #include "platform/kaini.h"
 
 KaIniImage odbcIniImage = {nullptr, 0};
@@ -23,36 +24,6 @@ namespace {
 constexpr size_t kImagePathMax = 1024;
 // Digits the integer readers accumulate; more would overflow 64 bits.
 constexpr int kImageIntDigits = 18;
-
-inline bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-const char* nextLine(const char* p, const char* end)
-{
-    while (p < end && !isLineEnd(*p))
-        ++p;
-    while (p < end && isLineEnd(*p))
-        ++p;
-    return p;
-}
-
-const char* sectionBracket(const char* lineStart, const char* end)
-{
-    const char* p = lineStart;
-    while (p < end && isBlank(*p))
-        ++p;
-    return (p < end && *p == '[') ? p : nullptr;
-}
-
-const char* nextSectionLine(const char* p, const char* end)
-{
-    while (p < end) {
-        if (sectionBracket(p, end))
-            return p;
-        p = nextLine(p, end);
-    }
-    return end;
-}
 
 // The path named by the first set variable, else $HOME/homeName; false when
 // none is set or the path does not fit.
@@ -197,19 +168,19 @@ int32_t findSectionInImage(const char* image, int64_t length, const char* header
         return 0;
     const char* end = image + strnlen(image, static_cast<size_t>(length));
     size_t hlen = strlen(header);
-    for (const char* p = image; p < end; p = nextLine(p, end)) {
-        const char* b = sectionBracket(p, end);
+    for (const char* p = image; p < end; p = iniNextLine(p, end)) {
+        const char* b = iniSectionBracket(p, end);
         if (!b)
             continue;
         const char* close = b;
-        while (close < end && !isLineEnd(*close) && *close != ']')
+        while (close < end && !iniIsLineEnd(*close) && *close != ']')
             ++close;
         if (close >= end || *close != ']')
             continue;
         size_t n = static_cast<size_t>(close - b + 1);
         if (n <= kIniImageKeyMax && n == hlen && strncasecmp(b, header, n) == 0) {
             *sectionStart = b;
-            *nextSection = nextSectionLine(nextLine(close, end), end);
+            *nextSection = iniNextSectionLine(iniNextLine(close, end), end);
             return 1;
         }
     }
@@ -223,14 +194,14 @@ int32_t findKeyInImage(const char* image, const char* key, const char** lineStar
     (void)image;
     const char* end = sectionEnd;
     size_t klen = strlen(key);
-    for (const char* p = nextLine(*lineStart, end); p < end;) {
+    for (const char* p = iniNextLine(*lineStart, end); p < end;) {
         const char* q = p;
-        while (q < end && isBlank(*q))
+        while (q < end && iniIsBlank(*q))
             ++q;
         if (q >= end)
             return 0;
-        if (*q == ';' || *q == '#' || isLineEnd(*q)) {
-            p = nextLine(q, end);
+        if (*q == ';' || *q == '#' || iniIsLineEnd(*q)) {
+            p = iniNextLine(q, end);
             continue;
         }
         if (*q == '[')
@@ -238,26 +209,26 @@ int32_t findKeyInImage(const char* image, const char* key, const char** lineStar
         // The key text reaches up to "=" with any blanks before it; a line
         // without "=" holds no key.
         const char* e = q;
-        while (e < end && !isLineEnd(*e) && *e != '=')
+        while (e < end && !iniIsLineEnd(*e) && *e != '=')
             ++e;
         if (e >= end || *e != '=') {
-            p = nextLine(e, end);
+            p = iniNextLine(e, end);
             continue;
         }
         size_t n = static_cast<size_t>(e - q);
         if (n <= kIniImageKeyMax && n == klen && strncasecmp(q, key, n) == 0) {
             const char* v = e + 1;
-            while (v < end && (isBlank(*v) || *v == '='))
+            while (v < end && (iniIsBlank(*v) || *v == '='))
                 ++v;
             const char* ve = v;
-            while (ve < end && !isLineEnd(*ve))
+            while (ve < end && !iniIsLineEnd(*ve))
                 ++ve;
             *lineStart = p;
             *valueStart = v;
             *valueEnd = ve;
             return 1;
         }
-        p = nextLine(e, end);
+        p = iniNextLine(e, end);
     }
     return 0;
 }
@@ -284,17 +255,17 @@ int32_t getProfileStringFromImage(const char* image, int64_t length, const char*
         return copyDefault(defaultValue, output, size);
     if (!key) {
         int32_t pos = 0;
-        for (const char* p = nextLine(start, next); p < next; p = nextLine(p, next)) {
+        for (const char* p = iniNextLine(start, next); p < next; p = iniNextLine(p, next)) {
             const char* q = p;
-            while (q < next && isBlank(*q))
+            while (q < next && iniIsBlank(*q))
                 ++q;
             const char* e = q;
-            while (e < next && !isLineEnd(*e) && *e != '=')
+            while (e < next && !iniIsLineEnd(*e) && *e != '=')
                 ++e;
             if (q >= next || *q == ';' || *q == '#' || e >= next || *e != '=')
                 continue;
             const char* ke = e;
-            while (ke > q && isBlank(ke[-1]))
+            while (ke > q && iniIsBlank(ke[-1]))
                 --ke;
             int32_t n = static_cast<int32_t>(ke - q);
             if (pos + n + 1 > size - 1)
@@ -351,7 +322,7 @@ int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t default
     const char* p = buf;
     if (*p == '{')
         ++p;
-    while (isBlank(*p))
+    while (iniIsBlank(*p))
         ++p;
     bool negative = (*p == '-');
     if (negative)
@@ -366,7 +337,7 @@ int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaul
     if (buf[0] == '&')
         return defaultValue;
     const char* p = buf;
-    while (isBlank(*p))
+    while (iniIsBlank(*p))
         ++p;
     bool negative = (*p == '-');
     if (negative)
