@@ -30,8 +30,9 @@ static_assert(offsetof(BaseTimestamp, fraction) == offsetof(SQL_TIMESTAMP_STRUCT
 static_assert(sizeof(BaseGuid) == sizeof(SQLGUID), "GUID structure");
 static_assert(sizeof(BaseInterval) == sizeof(SQL_INTERVAL_STRUCT), "interval structure");
 static_assert(offsetof(BaseInterval, fields) == offsetof(SQL_INTERVAL_STRUCT, intval), "interval fields");
-static_assert(kBaseIntervalYear == SQL_IS_YEAR && kBaseIntervalMinuteToSecond == SQL_IS_MINUTE_TO_SECOND &&
-                  kBaseIntervalDayToSecond == SQL_IS_DAY_TO_SECOND,
+static_assert(static_cast<int>(kBaseIntervalYear) == static_cast<int>(SQL_IS_YEAR) &&
+                  static_cast<int>(kBaseIntervalMinuteToSecond) == static_cast<int>(SQL_IS_MINUTE_TO_SECOND) &&
+                  static_cast<int>(kBaseIntervalDayToSecond) == static_cast<int>(SQL_IS_DAY_TO_SECOND),
               "interval codes");
 
 namespace {
@@ -312,11 +313,13 @@ TEST(ParseText, Times)
             EXPECT_EQ(d.index(0), kBaseIdxBadCharValue);
             continue;
         }
-        if (c.kind == kBaseKindTimeFraction)
+        if (c.kind == kBaseKindTimeFraction) {
             EXPECT_EQ(t.fraction, c.fraction) << c.text;
+        }
         EXPECT_EQ(d.size(), c.warned ? 1u : 0u) << c.text;
-        if (c.warned)
+        if (c.warned) {
             EXPECT_EQ(d.index(0), kBaseIdxFractionTruncated);
+        }
     }
 }
 
@@ -513,8 +516,9 @@ TEST(ConvertToChar, StructuresAsText)
         ASSERT_EQ(r.rc, 0) << c.scale << "/" << c.room;
         EXPECT_EQ(r.text, c.text) << c.scale << "/" << c.room;
         EXPECT_EQ(d.size(), c.cut ? 1u : 0u) << c.scale << "/" << c.room;
-        if (c.cut)
+        if (c.cut) {
             EXPECT_EQ(d.index(0), kBaseIdxTruncated);
+        }
     }
     BaseTimestamp big{static_cast<int16_t>(10000), 1, 1, 0, 0, 0, 0};
     DiagScope d;

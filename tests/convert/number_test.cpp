@@ -167,8 +167,9 @@ TEST(NumberParse, Exponent)
         int16_t v = 0;
         EXPECT_EQ(baseParseExponent(c.text, static_cast<int32_t>(std::strlen(c.text)), &v), c.used)
             << c.text;
-        if (c.used != 0)
+        if (c.used != 0) {
             EXPECT_EQ(v, c.value) << c.text;
+        }
     }
 }
 

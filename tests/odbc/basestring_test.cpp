@@ -70,8 +70,9 @@ TEST(BaseInStringW, LengthRules)
         EXPECT_EQ(s.len, c.expected) << c.length;
         EXPECT_EQ(s.checkLength(), 0);
         EXPECT_EQ(d.size(), 0u);
-        if (c.expected > 0)
+        if (c.expected > 0) {
             EXPECT_EQ(s.data, c.p);  // no copy
+        }
     }
 }
 

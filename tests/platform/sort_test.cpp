@@ -422,8 +422,9 @@ TEST_F(SortTest, FullBuffersSpillARunAndReadingMergesTwoRuns)
     keys.push_back(v);
     uint64_t rec[2] = {__builtin_bswap64(v), static_cast<uint64_t>(i)};
     ASSERT_EQ(0, s.addRecord(rec));
-    if (i == 262143)
+    if (i == 262143) {
       EXPECT_EQ(0, s.flags & KA_SORT_SPILLED);
+    }
   }
   EXPECT_NE(0, s.flags & KA_SORT_SPILLED);
   EXPECT_EQ(1u, s.runCount);
