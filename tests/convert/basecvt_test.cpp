@@ -20,6 +20,9 @@
 #include "support/diagscope.h"
 
 using cvttest::bytesOf;
+using cvttest::date;
+using cvttest::stamp;
+using cvttest::time;
 using cvttest::Guarded;
 using cvttest::states;
 using cvttest::Stmt;
@@ -222,37 +225,6 @@ TEST_F(SqlToC, DefaultCTypes)
 }
 
 namespace {
-
-SQL_DATE_STRUCT date(int y, int m, int d)
-{
-    SQL_DATE_STRUCT v{};
-    v.year = static_cast<SQLSMALLINT>(y);
-    v.month = static_cast<SQLUSMALLINT>(m);
-    v.day = static_cast<SQLUSMALLINT>(d);
-    return v;
-}
-
-SQL_TIME_STRUCT time(int h, int m, int s)
-{
-    SQL_TIME_STRUCT v{};
-    v.hour = static_cast<SQLUSMALLINT>(h);
-    v.minute = static_cast<SQLUSMALLINT>(m);
-    v.second = static_cast<SQLUSMALLINT>(s);
-    return v;
-}
-
-SQL_TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f)
-{
-    SQL_TIMESTAMP_STRUCT v{};
-    v.year = static_cast<SQLSMALLINT>(y);
-    v.month = static_cast<SQLUSMALLINT>(mo);
-    v.day = static_cast<SQLUSMALLINT>(d);
-    v.hour = static_cast<SQLUSMALLINT>(h);
-    v.minute = static_cast<SQLUSMALLINT>(mi);
-    v.second = static_cast<SQLUSMALLINT>(s);
-    v.fraction = f;
-    return v;
-}
 
 SQL_INTERVAL_STRUCT dayInterval(unsigned days, bool negative = false)
 {

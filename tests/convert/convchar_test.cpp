@@ -19,6 +19,8 @@
 #include "support/diagscope.h"
 
 using cvttest::bytesOf;
+using cvttest::date;
+using cvttest::stamp;
 using cvttest::Guarded;
 using cvttest::states;
 using cvttest::Stmt;
@@ -71,28 +73,6 @@ struct Case {
     uint64_t workarounds = 0;
     bool odbc2 = false;
 };
-
-SQL_DATE_STRUCT date(int y, int m, int d)
-{
-    SQL_DATE_STRUCT v{};
-    v.year = static_cast<SQLSMALLINT>(y);
-    v.month = static_cast<SQLUSMALLINT>(m);
-    v.day = static_cast<SQLUSMALLINT>(d);
-    return v;
-}
-
-SQL_TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f)
-{
-    SQL_TIMESTAMP_STRUCT v{};
-    v.year = static_cast<SQLSMALLINT>(y);
-    v.month = static_cast<SQLUSMALLINT>(mo);
-    v.day = static_cast<SQLUSMALLINT>(d);
-    v.hour = static_cast<SQLUSMALLINT>(h);
-    v.minute = static_cast<SQLUSMALLINT>(mi);
-    v.second = static_cast<SQLUSMALLINT>(s);
-    v.fraction = f;
-    return v;
-}
 
 SQLGUID guidValue()
 {

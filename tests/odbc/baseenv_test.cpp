@@ -113,7 +113,7 @@ TEST_F(EnvTest, UnknownEnvironmentAttributeIsOptionalFeatureNotImplemented)
     EXPECT_EQ(env.getEnvAttr(SQL_ATTR_CONNECTION_POOLING, &value, 4, nullptr), SQL_ERROR);
     ASSERT_EQ(env.diagnostics.diagCount(), 1);
     EXPECT_EQ(stateOf(env.diagnostics, 1), "HYC00");
-    EXPECT_EQ(textOf(env.diagnostics, 1), "[Mirrowen][ODBC ]Optional feature not implemented");
+    EXPECT_EQ(textOf(env.diagnostics, 1), "[Mirrowen][ODBC ]Optional feature not supported");
     // The next call starts with an empty list.
     EXPECT_EQ(env.getEnvAttr(SQL_ATTR_ODBC_VERSION, &value, 4, nullptr), SQL_SUCCESS);
     EXPECT_EQ(env.diagnostics.diagCount(), 0);

@@ -108,4 +108,36 @@ inline std::string states(katest::DiagScope& d)
     return out;
 }
 
+// ODBC date, time and timestamp structures from their fields.
+inline SQL_DATE_STRUCT date(int y, int m, int d)
+{
+    SQL_DATE_STRUCT v{};
+    v.year = static_cast<SQLSMALLINT>(y);
+    v.month = static_cast<SQLUSMALLINT>(m);
+    v.day = static_cast<SQLUSMALLINT>(d);
+    return v;
+}
+
+inline SQL_TIME_STRUCT time(int h, int m, int s)
+{
+    SQL_TIME_STRUCT v{};
+    v.hour = static_cast<SQLUSMALLINT>(h);
+    v.minute = static_cast<SQLUSMALLINT>(m);
+    v.second = static_cast<SQLUSMALLINT>(s);
+    return v;
+}
+
+inline SQL_TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, unsigned f)
+{
+    SQL_TIMESTAMP_STRUCT v{};
+    v.year = static_cast<SQLSMALLINT>(y);
+    v.month = static_cast<SQLUSMALLINT>(mo);
+    v.day = static_cast<SQLUSMALLINT>(d);
+    v.hour = static_cast<SQLUSMALLINT>(h);
+    v.minute = static_cast<SQLUSMALLINT>(mi);
+    v.second = static_cast<SQLUSMALLINT>(s);
+    v.fraction = f;
+    return v;
+}
+
 }  // namespace cvttest
