@@ -137,6 +137,14 @@ KaSubString::KaSubString(const char* text, KaTextEncoding cp) noexcept
 {
 }
 
+KaSubString::KaSubString(const char* text, size_t* length) noexcept : KaSubString(text, KA_TEXT_LOCALE, length) {}
+
+KaSubString::KaSubString(const char* text, KaTextEncoding cp, size_t* length) noexcept : KaSubString(text, cp)
+{
+    if (length != nullptr)
+        *length = len;
+}
+
 KaSubString::~KaSubString() = default;
 
 int16_t KaSubString::compare(const KaObject& other) const

@@ -34,6 +34,10 @@ public:
     KaSubString(const char* data, size_t length, int32_t codePage) noexcept;
     explicit KaSubString(const char* text) noexcept;
     KaSubString(const char* text, KaTextEncoding codePage) noexcept;
+    // As the two above, and *length (when not null) receives the text's
+    // length, so a caller that needs it does not measure the text twice.
+    KaSubString(const char* text, size_t* length) noexcept;
+    KaSubString(const char* text, KaTextEncoding codePage, size_t* length) noexcept;
     ~KaSubString() override;
 
     // Case-insensitive order of the two texts (the other must be a KaSubString).

@@ -78,6 +78,42 @@ TEST_F(StringTest, ViewConstructorsAndSet)
     EXPECT_EQ(terminated.codePage, 1);  // set without a code page resets it
 }
 
+TEST_F(StringTest, TerminatedTextConstructorsHandBackTheLength)
+{
+    static const char withInnerZero[] = "ab\0cd";
+    struct Case {
+        const char* text;
+        int32_t encoding;  // 0: the overload without one
+        size_t expectedLen;
+        int32_t expectedCodePage;
+    } cases[] = {
+        {"hello", 0, 5, KA_TEXT_LOCALE},
+        {"", 0, 0, KA_TEXT_LOCALE},
+        {withInnerZero, 0, 2, KA_TEXT_LOCALE},
+        {"\xC3\xA9t\xC3\xA9", KA_TEXT_UTF8, 5, KA_TEXT_UTF8},
+        {nullptr, 0, 0, KA_TEXT_LOCALE},
+        {nullptr, KA_TEXT_UTF8, 0, KA_TEXT_UTF8},
+    };
+    for (const auto& c : cases) {
+        size_t length = 0xA5A5;
+        KaSubString view = c.encoding == 0 ? KaSubString(c.text, &length)
+                                           : KaSubString(c.text, static_cast<KaTextEncoding>(c.encoding), &length);
+        const char* shown = c.text != nullptr ? c.text : "(null)";
+        EXPECT_EQ(length, c.expectedLen) << shown;
+        EXPECT_EQ(view.len, c.expectedLen) << shown;
+        EXPECT_EQ(view.lenAtSet, c.expectedLen) << shown;
+        EXPECT_EQ(view.data, c.text) << shown;  // a view, not a copy
+        EXPECT_EQ(view.codePage, c.expectedCodePage) << shown;
+    }
+
+    // The length is optional.
+    KaSubString unwanted("abc", static_cast<size_t*>(nullptr));
+    EXPECT_EQ(unwanted.len, 3u);
+    KaSubString unwantedUtf8("abcd", KA_TEXT_UTF8, nullptr);
+    EXPECT_EQ(unwantedUtf8.len, 4u);
+    EXPECT_TRUE(nothingPosted());
+}
+
 TEST_F(StringTest, CompareIsCaseInsensitiveAndShorterFirst)
 {
     struct Case {
