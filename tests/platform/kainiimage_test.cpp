@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -240,6 +241,52 @@ TEST(ImageParser, ReadsValuesKeysAndDefaults)
     std::string longName(300, 'x');
     EXPECT_EQ(getProfileStringFromImage(image, len, longName.c_str(), "k1", "d", out + 2, 32), 1);
     EXPECT_EQ(getProfileStringFromImage(nullptr, 0, "A", "k1", "d", out + 2, 32), 1);
+}
+
+TEST_F(ImageTest, CheckedLoadReportsTheLastSystemCallAndFreeingEmptiesBothImages)
+{
+    struct Case {
+        const char* name;
+        const char* odbcIni;  // null: the variable names a missing file
+        const char* odbcInst;
+        bool failed;          // a negative result
+    } cases[] = {
+        {"both files read", "[ODBC]\nA=1\n", "[ODBC]\nB=2\n", false},
+        {"odbcinst.ini missing", "[ODBC]\nA=1\n", nullptr, true},
+        {"odbc.ini missing, odbcinst.ini read last", nullptr, "[ODBC]\nB=2\n", false},
+        {"neither file exists", nullptr, nullptr, true},
+    };
+    for (const auto& c : cases) {
+        std::string ini = c.odbcIni ? put("o.ini", c.odbcIni) : dir + "/missing-o.ini";
+        std::string inst = c.odbcInst ? put("i.ini", c.odbcInst) : dir + "/missing-i.ini";
+        setenv("ODBCINI", ini.c_str(), 1);
+        setenv("ODBCINST", inst.c_str(), 1);
+        int64_t rc = loadIniImagesChecked();
+        EXPECT_EQ(rc < 0, c.failed) << c.name << ": " << rc;
+        EXPECT_EQ(odbcIniImage.data != nullptr, c.odbcIni != nullptr) << c.name;
+        EXPECT_EQ(odbcInstImage.data != nullptr, c.odbcInst != nullptr) << c.name;
+        if (c.odbcIni) {
+            EXPECT_EQ(odbcIniImage.length, static_cast<int64_t>(strlen(c.odbcIni)) + 1) << c.name;
+            EXPECT_STREQ(odbcIniImage.data, c.odbcIni) << c.name;
+        }
+
+        freeIniImagesNow();
+        EXPECT_EQ(odbcIniImage.data, nullptr) << c.name;
+        EXPECT_EQ(odbcIniImage.length, 0) << c.name;
+        EXPECT_EQ(odbcInstImage.data, nullptr) << c.name;
+        EXPECT_EQ(odbcInstImage.length, 0) << c.name;
+        EXPECT_EQ(getAppCodePage(nullptr), 4) << c.name;
+        std::remove((dir + "/o.ini").c_str());
+        std::remove((dir + "/i.ini").c_str());
+    }
+
+    // With no variable set and no HOME nothing is opened, which is no failure.
+    unsetenv("ODBCINI");
+    unsetenv("ODBCINST");
+    EXPECT_EQ(loadIniImagesChecked(), 0);
+    EXPECT_EQ(odbcIniImage.data, nullptr);
+    EXPECT_EQ(odbcInstImage.data, nullptr);
+    freeIniImagesNow();  // a second free of empty images is harmless
 }
 
 TEST_F(ImageTest, OdbcProfileStringTakesTheFirstNonEmptySource)
