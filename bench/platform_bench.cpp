@@ -12,8 +12,8 @@
 #include <unicode/ucnv.h>
 
 #include "alloccount.h"
-#include "convert/icucache.h"
-#include "convert/icuconv.h"
+#include "foundation/icucache.h"
+#include "foundation/icuconv.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
 #include "platform/sort.h"

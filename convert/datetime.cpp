@@ -8,9 +8,9 @@
 #include <ctime>
 
 #include "convert/basecvt.h"
-#include "convert/dbcs.h"
+#include "foundation/dbcs.h"
 #include "convert/number.h"
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "convert/textcvt.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"

@@ -16,7 +16,7 @@
 
 #include "convert/basecvt.h"
 #include "convert/datetime.h"
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "convert/textcvt.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "convert/datetime.h"
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "convert/textcvt.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"

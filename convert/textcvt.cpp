@@ -9,8 +9,8 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
-#include "convert/codepage.h"
-#include "convert/icuconv.h"
+#include "foundation/codepage.h"
+#include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"

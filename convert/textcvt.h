@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/icucache.h"
+#include "foundation/icucache.h"
 
 // Work areas of the converters (stack chunks).
 constexpr size_t kTextCvtUnitChunk = 500;    // UTF-16 units decoded at a time

@@ -127,6 +127,27 @@ public:
     SemArray objects;
 };
 
+// Holds a lock for the life of a scope: a KaCriticalSection (enter/leave)
+// or a KaSemaphore (wait/post). Every lock of the driver is taken this way,
+// so no early return can leave one held.
+template <class Lock>
+class [[nodiscard]] KaLockGuard {
+public:
+    explicit KaLockGuard(Lock& lock) noexcept : held(lock) { acquire(held); }
+    ~KaLockGuard() { release(held); }
+
+    KaLockGuard(const KaLockGuard&) = delete;
+    KaLockGuard& operator=(const KaLockGuard&) = delete;
+
+private:
+    static void acquire(KaCriticalSection& l) noexcept { l.enter(); }
+    static void release(KaCriticalSection& l) noexcept { l.leave(); }
+    static void acquire(KaSemaphore& s) noexcept { s.wait(); }
+    static void release(KaSemaphore& s) noexcept { s.post(); }
+
+    Lock& held;
+};
+
 // Connect-time threading hook; nothing to prepare on this platform.
 void KaThreadingInit() noexcept;
 

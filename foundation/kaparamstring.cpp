@@ -4,7 +4,7 @@
 #include <cstring>
 #include <unicode/ustring.h>
 
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
 
 namespace {

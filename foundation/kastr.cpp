@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert/dbcs.h"
+#include "foundation/dbcs.h"
 #include "foundation/fast.h"
 #include "foundation/ram.h"
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/dbcs.h"
-#include "convert/numtext.h"
+#include "foundation/dbcs.h"
+#include "foundation/numtext.h"
 #include "foundation/fast.h"
 #include "foundation/kaarray.h"
 #include "foundation/kastr.h"

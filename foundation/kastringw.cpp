@@ -10,11 +10,11 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
-#include "convert/codepage.h"
-#include "convert/dbcs.h"
-#include "convert/icucache.h"
-#include "convert/icuconv.h"
-#include "convert/numtext.h"
+#include "foundation/codepage.h"
+#include "foundation/dbcs.h"
+#include "foundation/icucache.h"
+#include "foundation/icuconv.h"
+#include "foundation/numtext.h"
 #include "foundation/fast.h"
 #include "foundation/kaarray.h"
 #include "foundation/kaerror.h"

@@ -9,7 +9,6 @@
 
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
-#include "platform/bos.h"
 
 namespace {
 
@@ -321,12 +320,41 @@ KaError* errAppendMessageAt(uint16_t number, size_t index) noexcept
     return rec->appendTemplateW(text);
 }
 
+namespace {
+
+int64_t decimalText(uint32_t number, char* buffer, size_t size) noexcept
+{
+    int n = snprintf(buffer, size, "%u", number);
+    if (n < 0)
+        return 0;
+    return size_t(n) < size ? n : int64_t(size - 1);
+}
+
+int64_t decimalTextW(uint32_t number, uint16_t* buffer, size_t units) noexcept
+{
+    char text[16];
+    int64_t n = decimalText(number, text, units < sizeof text ? units : sizeof text);
+    for (int64_t i = 0; i <= n; ++i)
+        buffer[i] = static_cast<unsigned char>(text[i]);
+    return n;
+}
+
+constexpr KaMessageSource kDecimalSource = {decimalText, decimalTextW};
+std::atomic<const KaMessageSource*> gMessageSource{&kDecimalSource};
+
+}  // namespace
+
+void errSetMessageSource(const KaMessageSource* source) noexcept
+{
+    gMessageSource.store(source != nullptr ? source : &kDecimalSource, std::memory_order_release);
+}
+
 size_t errLoadMessageW(uint16_t* buffer, size_t units, uint16_t number) noexcept
 {
     if (buffer == nullptr || units == 0)
         return 0;
     buffer[0] = 0;
-    int64_t n = LoadStringFromOpenFileW(nullptr, number, buffer, units);
+    int64_t n = gMessageSource.load(std::memory_order_acquire)->loadW(number, buffer, units);
     if (n <= 0) {
         buffer[0] = 0;
         return 0;
@@ -341,7 +369,7 @@ size_t errLoadMessage(char* buffer, size_t size, uint16_t number) noexcept
     if (buffer == nullptr || size == 0)
         return 0;
     char text[KA_MESSAGE_TEXT_SIZE];
-    int64_t n = LoadStringFromOpenFile(nullptr, number, text, sizeof text);
+    int64_t n = gMessageSource.load(std::memory_order_acquire)->load(number, text, sizeof text);
     size_t len = n <= 0 ? 0 : size_t(n);
     if (len >= sizeof text)
         len = sizeof text - 1;

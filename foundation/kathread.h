@@ -103,6 +103,18 @@ KaError* errAppendMessageAt(uint16_t number, size_t index) noexcept;
 size_t errLoadMessageW(uint16_t* buffer, size_t units, uint16_t number) noexcept;
 size_t errLoadMessage(char* buffer, size_t size, uint16_t number) noexcept;
 
+// Where catalogue texts come from. The foundation reads no catalogue itself:
+// the operating-system layer, which opens it, installs its readers here.
+// Each stores the text of number, cut to fit and terminated, and returns its
+// length. With no source installed a text is the number in decimal, as with
+// a missing catalogue.
+struct KaMessageSource {
+    int64_t (*load)(uint32_t number, char* buffer, size_t size) noexcept;
+    int64_t (*loadW)(uint32_t number, uint16_t* buffer, size_t units) noexcept;
+};
+// The source must outlive every later post; null restores the default.
+void errSetMessageSource(const KaMessageSource* source) noexcept;
+
 // The system's message box: the text (and caption) on standard output.
 int errShowMessage(const char* text, const char* caption, int flag) noexcept;
 int16_t errMessageBox(const char* text, const char* caption, int16_t flag) noexcept;

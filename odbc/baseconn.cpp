@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "convert/textcvt.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"

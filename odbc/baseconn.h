@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/icucache.h"
+#include "foundation/icucache.h"
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
 #include "foundation/kalock.h"

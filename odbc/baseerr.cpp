@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "convert/textcvt.h"
 #include "foundation/kastringw.h"
 #include "foundation/kathread.h"

@@ -2,7 +2,7 @@
 // of the value being read and the text-conversion wrappers.
 #include "odbc/basestmt.h"
 
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "convert/basecvt.h"
-#include "convert/icucache.h"
+#include "foundation/icucache.h"
 #include "foundation/kalist.h"
 #include "odbc/baseerr.h"
 

@@ -14,7 +14,7 @@
 #include "foundation/kastringw.h"
 #include "sql/kascanne.h"
 #include "sql/kascannea.h"
-#include "transport/kamembuf.h"
+#include "security/kamembuf.h"
 
 class KaError;
 

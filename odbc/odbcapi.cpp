@@ -22,7 +22,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
-#include "odbc/dummyenv.h"
+#include "hive/dummyenv.h"
 #include "odbc/odbcapi.h"
 #include "platform/bos.h"
 

@@ -27,8 +27,8 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
-#include "convert/codepage.h"
-#include "convert/icucache.h"
+#include "foundation/codepage.h"
+#include "foundation/icucache.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
 #include "foundation/kathread.h"
@@ -1600,8 +1600,26 @@ int64_t lookup(nl_catd cat, uint32_t number, char* buffer, size_t size)
 
 }  // namespace
 
+namespace {
+
+int64_t catalogueText(uint32_t number, char* buffer, size_t size) noexcept
+{
+  return LoadStringFromOpenFile(nullptr, number, buffer, size);
+}
+
+int64_t catalogueTextW(uint32_t number, uint16_t* buffer, size_t units) noexcept
+{
+  return LoadStringFromOpenFileW(nullptr, number, buffer, units);
+}
+
+constexpr KaMessageSource kCatalogueSource = {catalogueText, catalogueTextW};
+
+}  // namespace
+
 int OpenStrings(const char* baseName, void* reserved1, void* reserved2, int32_t* counter)
 {
+  // From here on diagnostics take their texts from the catalogue.
+  errSetMessageSource(&kCatalogueSource);
   KaCriticalSection& lock = stringsLock();
   lock.enter();
   if (counter)

@@ -14,7 +14,7 @@
 
 #include <unicode/ustring.h>
 
-#include "convert/icucache.h"
+#include "foundation/icucache.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"

@@ -11,7 +11,7 @@
 
 #include <unicode/ustring.h>
 
-#include "convert/codepage.h"
+#include "foundation/codepage.h"
 #include "foundation/ram.h"
 #include "platform/initext.h"
 #include "platform/kaini.h"

@@ -14,8 +14,8 @@
 
 #include <unicode/ucnv.h>
 
-#include "convert/codepage.h"
-#include "convert/icucache.h"
+#include "foundation/codepage.h"
+#include "foundation/icucache.h"
 #include "convert/textcvt.h"
 #include "foundation/ram.h"
 #include "kamessages.h"

@@ -10,7 +10,7 @@ const { spawn, execFileSync } = require('child_process');
 const assert = require('assert');
 
 const root = path.resolve(__dirname, '..', '..');
-const hive = require(path.join(root, 'node_modules', 'hive-driver'));
+const hive = require(path.join(root, 'tools', 'hs2server', 'node_modules', 'hive-driver'));
 const { TCLIService, TCLIService_types: T } = hive.thrift;
 const server = path.join(root, 'tools', 'hs2server', 'hs2server');
 const python = '/usr/bin/python3';

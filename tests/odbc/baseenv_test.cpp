@@ -12,7 +12,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
-#include "odbc/dummyenv.h"
+#include "hive/dummyenv.h"
 #include "support/diagscope.h"
 
 using katest::narrow;

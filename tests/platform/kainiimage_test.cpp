@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/codepage.h"
+#include "foundation/codepage.h"
 #include "foundation/kathread.h"
 #include "platform/kaini.h"
 #include "platform/kainiimage.h"

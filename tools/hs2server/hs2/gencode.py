@@ -16,8 +16,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOL_DIR = os.path.dirname(HERE)
-ROOT = os.path.dirname(os.path.dirname(TOOL_DIR))
-DEFAULT_IDL = os.path.join(ROOT, "node_modules", "hive-driver", "thrift", "TCLIService.thrift")
+DEFAULT_IDL = os.path.join(TOOL_DIR, "node_modules", "hive-driver", "thrift", "TCLIService.thrift")
 DEFAULT_OUT = os.path.join(TOOL_DIR, "gen")
 STAMP = "idl.sha256"
 

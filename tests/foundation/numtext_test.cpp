@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 #include "support/errorscope.h"
 #include "kamessages.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 #include <unicode/ucnv.h>
 
-#include "convert/codepage.h"
-#include "convert/icuconv.h"
+#include "foundation/codepage.h"
+#include "foundation/icuconv.h"
 
 namespace {
 

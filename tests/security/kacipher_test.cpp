@@ -1,4 +1,4 @@
-#include "transport/kacipher.h"
+#include "security/kacipher.h"
 
 #include <gtest/gtest.h>
 

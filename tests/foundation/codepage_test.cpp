@@ -7,7 +7,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
-#include "convert/codepage.h"
+#include "foundation/codepage.h"
 #include "foundation/ram.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Code-page tables and lookups, the application-code-page scanners and the
 // UTF-16/UTF-8 encoders.
-#include "convert/codepage.h"
+#include "foundation/codepage.h"
 
 #include <algorithm>
 #include <array>

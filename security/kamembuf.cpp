@@ -1,5 +1,5 @@
 // The encrypted in-memory holder of one UTF-16 text.
-#include "transport/kamembuf.h"
+#include "security/kamembuf.h"
 
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"

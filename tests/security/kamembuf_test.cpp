@@ -1,4 +1,4 @@
-#include "transport/kamembuf.h"
+#include "security/kamembuf.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
-#include "transport/secretwatch.h"
+#include "security/secretwatch.h"
 
 extern "C" const char* __asan_default_options()
 {

@@ -1,6 +1,6 @@
 // Character stepping, classification and case over locale multibyte, UTF-8
 // and UTF-16 text; UTF-8/UTF-16/UTF-32 helpers; lead-byte tables.
-#include "convert/dbcs.h"
+#include "foundation/dbcs.h"
 
 #include <climits>
 #include <cstdlib>
@@ -12,8 +12,8 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
-#include "convert/codepage.h"
-#include "convert/icucache.h"
+#include "foundation/codepage.h"
+#include "foundation/icucache.h"
 #include "foundation/ram.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Decimal text to and from integers.
-#include "convert/numtext.h"
+#include "foundation/numtext.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
-#include "convert/dbcs.h"
+#include "foundation/dbcs.h"
 #include "foundation/kaerror.h"
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"

@@ -1,7 +1,7 @@
 // The converter caches against real ICU converters: one converter per code
 // page, the pool of idle converters, the substitution modes, the mapping of
 // failures to diagnostics, and use from many threads at once.
-#include "convert/icucache.h"
+#include "foundation/icucache.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "convert/icuconv.h"
+#include "foundation/icuconv.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "support/errorscope.h"

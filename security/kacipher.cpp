@@ -1,5 +1,5 @@
 // CBC over a per-class block operation, and DES (FIPS 46-3) in software.
-#include "transport/kacipher.h"
+#include "security/kacipher.h"
 
 #include "foundation/fast.h"
 

@@ -1,5 +1,5 @@
 // ICU conversion routines: pivot, character-wise and UTF-16/UTF-8 paths.
-#include "convert/icuconv.h"
+#include "foundation/icuconv.h"
 
 #include <atomic>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
-#include "convert/codepage.h"
+#include "foundation/codepage.h"
 #include "foundation/fast.h"
 
 namespace {

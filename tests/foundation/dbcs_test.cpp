@@ -6,8 +6,8 @@
 #include <string>
 #include <unicode/ucnv.h>
 
-#include "convert/dbcs.h"
-#include "convert/icucache.h"
+#include "foundation/dbcs.h"
+#include "foundation/icucache.h"
 #include "foundation/ram.h"
 
 namespace {

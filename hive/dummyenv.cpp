@@ -1,5 +1,5 @@
 // The driver's environment class.
-#include "odbc/dummyenv.h"
+#include "hive/dummyenv.h"
 
 #include "hive/hiveconnection.h"
 

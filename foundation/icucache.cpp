@@ -1,13 +1,13 @@
 // The converter caches of connections and statements, and the mapping of
 // ICU statuses and conversion results to diagnostics.
-#include "convert/icucache.h"
+#include "foundation/icucache.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "convert/codepage.h"
-#include "convert/dbcs.h"
-#include "convert/icuconv.h"
+#include "foundation/codepage.h"
+#include "foundation/dbcs.h"
+#include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"

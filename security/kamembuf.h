@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "transport/kacipher.h"
+#include "security/kacipher.h"
 
 // Key size of every operation.
 constexpr size_t KA_MEMBUF_KEY_SIZE = KA_DES_KEY_SIZE;
