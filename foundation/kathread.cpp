@@ -138,15 +138,22 @@ void** taskSlotAddress(int index) noexcept
     return validTaskSlot(index) ? &gTaskSlots[index] : nullptr;
 }
 
+namespace {
+std::atomic<KaTaskReleaseHook> gIniCacheRelease{nullptr};
+}
+
+void taskSetIniCacheRelease(KaTaskReleaseHook hook) noexcept
+{
+    gIniCacheRelease.store(hook, std::memory_order_release);
+}
+
 void taskReleaseIniCache() noexcept
 {
     if (gTaskSlots[KA_TASK_SLOT_ENV_COUNT] != nullptr)
         return;
-    auto* cache = static_cast<KaObject*>(gTaskSlots[KA_TASK_SLOT_INI_CACHE]);
-    if (cache == nullptr)
-        return;
-    gTaskSlots[KA_TASK_SLOT_INI_CACHE] = nullptr;
-    delete cache;
+    KaTaskReleaseHook hook = gIniCacheRelease.load(std::memory_order_acquire);
+    if (hook != nullptr)
+        hook();
 }
 
 // ---- Thread records -----------------------------------------------------

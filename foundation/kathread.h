@@ -26,8 +26,12 @@ int taskIsInit() noexcept;
 void* taskGetSlot(int index) noexcept;
 void taskSetSlot(int index, void* value) noexcept;
 void** taskSlotAddress(int index) noexcept;
-// Deletes the ini cache list once no environment is alive.
+// Releases the ini cache once no environment is alive, through the hook its
+// owner (the platform layer, which guards the cache with its own lock)
+// registered; nothing happens while no hook is registered.
 void taskReleaseIniCache() noexcept;
+using KaTaskReleaseHook = void (*)() noexcept;
+void taskSetIniCacheRelease(KaTaskReleaseHook hook) noexcept;
 
 // ---- Per-thread records -------------------------------------------------
 

@@ -1267,14 +1267,32 @@ void KaIniFileCacheList::keep(KaIniFileCache* entry) noexcept
         release(entry);
 }
 
+namespace {
+
+// Run by the task slots when the last environment goes: the list is taken
+// out of its slot under the same lock that guards its creation.
+void releaseIniCacheList() noexcept
+{
+    KaCriticalSection& lock = iniListLock;
+    lock.enter();
+    auto* list = static_cast<KaIniFileCacheList*>(taskGetSlot(KA_TASK_SLOT_INI_CACHE));
+    taskSetSlot(KA_TASK_SLOT_INI_CACHE, nullptr);
+    lock.leave();
+    delete list;
+}
+
+}  // namespace
+
 KaIniFileCacheList* KaIniFileCacheListGet(int32_t create) noexcept
 {
     iniListLock.enter();
     auto* list = static_cast<KaIniFileCacheList*>(taskGetSlot(KA_TASK_SLOT_INI_CACHE));
     if (!list && create) {
         list = new KaIniFileCacheList();
-        if (list)
+        if (list) {
             taskSetSlot(KA_TASK_SLOT_INI_CACHE, list);
+            taskSetIniCacheRelease(releaseIniCacheList);
+        }
     }
     iniListLock.leave();
     return list;

@@ -92,22 +92,24 @@ TEST(KaTask, SlotsHoldValuesAndRejectBadIndexes)
     taskSetSlot(KA_TASK_SLOT_COUNT, &value);   // ignored
 }
 
-TEST(KaTask, IniCacheIsReleasedOnlyWithoutEnvironments)
+namespace {
+int gReleases = 0;
+void countRelease() noexcept { ++gReleases; }
+}  // namespace
+
+TEST(KaTask, IniCacheReleaseHookRunsOnlyWithoutEnvironments)
 {
-    struct Cache : KaObject {
-        bool* deleted;
-        explicit Cache(bool* d) : deleted(d) {}
-        ~Cache() override { *deleted = true; }
-    };
-    bool deleted = false;
-    taskSetSlot(KA_TASK_SLOT_INI_CACHE, new Cache(&deleted));
+    gReleases = 0;
+    taskSetIniCacheRelease(countRelease);
     taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(1));
     taskReleaseIniCache();
-    EXPECT_FALSE(deleted);
+    EXPECT_EQ(gReleases, 0);
     taskSetSlot(KA_TASK_SLOT_ENV_COUNT, nullptr);
     taskReleaseIniCache();
-    EXPECT_TRUE(deleted);
-    EXPECT_EQ(taskGetSlot(KA_TASK_SLOT_INI_CACHE), nullptr);
+    EXPECT_EQ(gReleases, 1);
+    taskSetIniCacheRelease(nullptr);
+    taskReleaseIniCache();
+    EXPECT_EQ(gReleases, 1);
 }
 
 TEST(KaThread, AttachNestsAndFreedRecordsAreReused)
