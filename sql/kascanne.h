@@ -1,47 +1,17 @@
 // The UTF-16 pull tokenizer (KaScannerW with its token KaTokenW) on which
 // statement analysis, escape translation, the statement framework's scans,
 // the catalog type list and the connection-string parser stand. Tokens are
-// views into the scanned text; nothing is copied per token.
+// views into the scanned text; nothing is copied per token. The reading
+// itself is shared with the 8-bit KaScanner (sql/kascanlogic.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "foundation/kaobject.h"
 #include "foundation/kastringw.h"
+#include "sql/kascan.h"
 
 class KaArray;
-
-// Token kinds (the kind field); a one- or two-character operator carries its
-// operator code instead (see kaOperatorTable).
-enum TokenKind : uint32_t {
-    KA_TOKEN_NONE = 0,         // empty list item; also a NUL unit in the input
-    KA_TOKEN_END = 1,          // end of input: empty text at the end position
-    KA_TOKEN_WORD = 2,
-    KA_TOKEN_CLOSED = 3,       // closed quoted text or group
-    KA_TOKEN_UNTERMINATED = 4, // quoted text or group that the input ended inside
-    KA_TOKEN_NUMBER = 5,
-    KA_TOKEN_RUN = 6,          // mode 1
-    KA_TOKEN_SQL_WORD = 7,     // mode 2
-    KA_TOKEN_ITEM = 8,         // nextItem
-    KA_TOKEN_NUMBER_AT_END = 9,
-    KA_TOKEN_OTHER = 10,       // any other single character
-    KA_TOKEN_COMMENT = 11,
-    KA_TOKEN_OUTER_JOIN = 12,  // "(+)"
-};
-
-enum ScanMode : int {
-    KA_SCAN_PLAIN = 0,
-    KA_SCAN_RUNS = 1,
-    KA_SCAN_SQL_WORDS = 2,
-};
-
-// One-character operators, each followed by the two-character operators
-// that begin with it (first * 256 + second); searched in this order.
-constexpr uint16_t kaOperatorCount = 44;
-extern const uint32_t kaOperatorTable[kaOperatorCount];
-
-// No caller-defined group.
-constexpr uint16_t kaNoGroup = 0xFFFF;
 
 class KaTokenW : public KaSubStringW {
 public:
@@ -70,6 +40,7 @@ public:
     KaStringW delimiterChars;
     uint16_t groupOpen = kaNoGroup;
     uint16_t groupClose = 0;
+    // Units of the last character read (2 for a surrogate pair), 0 at the end.
     uint64_t lastCharLength = 0;
     uint8_t braceGroups = 0;
     uint8_t parenGroups = 0;
@@ -98,8 +69,8 @@ public:
     void resetOptions() noexcept;
     // Each set is emptied, then filled with the given characters; 1 when
     // memory runs out.
-    int setWordStartChars(const KaSubStringW& characters) noexcept;
-    int setWordChars(const KaSubStringW& characters) noexcept;
+    [[nodiscard]] int setWordStartChars(const KaSubStringW& characters) noexcept;
+    [[nodiscard]] int setWordChars(const KaSubStringW& characters) noexcept;
 
     // mode is a ScanMode; the caller reads the token's kind.
     void nextToken(KaTokenW& token, int mode) noexcept;
@@ -121,13 +92,13 @@ public:
     int matchAnyExact(KaTokenW& token, const uint16_t* list) noexcept;
 
     // Bound scanners only; 1 when the string cannot grow (nothing changes).
-    int replaceToken(const KaTokenW& token, const KaSubStringW& replacement) noexcept;
-    int insertBefore(KaTokenW& token, const KaSubStringW& text) noexcept;
+    [[nodiscard]] int replaceToken(const KaTokenW& token, const KaSubStringW& replacement) noexcept;
+    [[nodiscard]] int insertBefore(KaTokenW& token, const KaSubStringW& text) noexcept;
 
     // The array's elements are deleted and replaced by one element per item
     // (KaSubStringW views, or owned KaStringW copies); 1 when memory runs out.
-    int splitToSubstrings(KaArray& out, uint16_t separator) noexcept;
-    int splitToStrings(KaArray& out, uint16_t separator) noexcept;
+    [[nodiscard]] int splitToSubstrings(KaArray& out, uint16_t separator) noexcept;
+    [[nodiscard]] int splitToStrings(KaArray& out, uint16_t separator) noexcept;
 
     // The readers of the token forms; each continues the token whose first
     // character was just read.
@@ -135,21 +106,4 @@ public:
     void readBracketed(KaTokenW& token, uint16_t close) noexcept;
     void readGroup(KaTokenW& token, uint16_t open, uint16_t close) noexcept;
     void readComment(KaTokenW& token) noexcept;
-
-private:
-    // Code point of the character read (0 at the end).
-    uint32_t readChar() noexcept;
-    void unreadChar() noexcept;
-    uint16_t peekUnit() const noexcept;
-    bool isQuote(uint32_t ch) const noexcept;
-    bool inSet(const KaStringW& set, uint32_t ch) const noexcept;
-    void extendTo(KaTokenW& token) const noexcept;
-    void continueToken(KaTokenW& token) noexcept;
-    int matchSequence(KaTokenW& token, const uint16_t* words, size_t count, bool exact) noexcept;
-    int split(KaArray& out, uint16_t separator, bool copies) noexcept;
-    void reload() noexcept;
 };
-
-// Helpers shared with the 8-bit twin: the operator code of a character and
-// the one after it, and the number of units the operator takes (1 or 2).
-uint32_t kaOperatorLookup(uint32_t ch, uint32_t next, int* width) noexcept;

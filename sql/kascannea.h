@@ -2,13 +2,14 @@
 // KaScannerW for byte text in UTF-8 or the process locale's multibyte
 // encoding: 8-bit statement analysis, the multi-row INSERT parser, the 8-bit
 // connection-string parser, the XML reader, query files and the grammar lexer.
+// The reading itself is shared with KaScannerW (sql/kascanlogic.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "foundation/kaobject.h"
 #include "foundation/kastring.h"
-#include "sql/kascanne.h"
+#include "sql/kascan.h"
 
 class KaArray;
 
@@ -45,10 +46,12 @@ public:
     KaString wordStartChars;
     KaString wordChars;
     KaString delimiterChars;
-    // 3 UTF-8; any other value the multibyte encoding of the process locale.
+    // KA_TEXT_UTF8, or any other KaTextEncoding for the multibyte encoding of
+    // the process locale.
     uint32_t encoding = KA_TEXT_LOCALE;
     uint16_t groupOpen = kaNoGroup;
     uint16_t groupClose = 0;
+    // Bytes of the last character read, 0 at the end.
     uint64_t lastCharLength = 0;
     uint8_t flags = decimalNumbers;
     uint32_t bracedItems = 0;
@@ -75,14 +78,14 @@ public:
         flags = on ? uint8_t(flags | bit) : uint8_t(flags & ~bit);
     }
 
-    // New input in encoding 1, resp. the given encoding; both unbind.
+    // New input in KA_TEXT_LOCALE, resp. the given encoding; both unbind.
     void rewind(const char* bytes, uint64_t length) noexcept;
     void setInput(const char* bytes, uint64_t length, uint32_t encoding) noexcept;
     // The encoding is left as it is.
     void bindString(KaString& editable) noexcept;
     void resetOptions() noexcept;
-    int setWordStartChars(const KaSubString& characters) noexcept;
-    int setWordChars(const KaSubString& characters) noexcept;
+    [[nodiscard]] int setWordStartChars(const KaSubString& characters) noexcept;
+    [[nodiscard]] int setWordChars(const KaSubString& characters) noexcept;
 
     void nextToken(KaToken& token, int mode) noexcept;
     void nextItem(KaToken& token, char separator) noexcept;
@@ -94,33 +97,14 @@ public:
     int matchTextExact(KaToken& token, const char* words) noexcept;
     int matchAnyExact(KaToken& token, const char* list) noexcept;
 
-    int replaceToken(const KaToken& token, const KaSubString& replacement) noexcept;
-    int insertBefore(KaToken& token, const KaSubString& text) noexcept;
+    [[nodiscard]] int replaceToken(const KaToken& token, const KaSubString& replacement) noexcept;
+    [[nodiscard]] int insertBefore(KaToken& token, const KaSubString& text) noexcept;
 
-    int splitToSubstrings(KaArray& out, char separator) noexcept;
-    int splitToStrings(KaArray& out, char separator) noexcept;
+    [[nodiscard]] int splitToSubstrings(KaArray& out, char separator) noexcept;
+    [[nodiscard]] int splitToStrings(KaArray& out, char separator) noexcept;
 
     void readQuoted(KaToken& token, uint8_t quote) noexcept;
     void readBracketed(KaToken& token, uint8_t close) noexcept;
     void readGroup(KaToken& token, uint8_t open, uint8_t close) noexcept;
     void readComment(KaToken& token) noexcept;
-
-private:
-    // Bytes of the character at the position (at least 1, never past the end).
-    size_t charLengthAt(uint64_t at) const noexcept;
-    // First byte of the character read (0 at the end).
-    int readChar() noexcept;
-    void unreadChar() noexcept;
-    uint8_t peekByte() const noexcept;
-    bool isQuote(int ch) const noexcept;
-    bool inSet(const KaString& set, int ch) const noexcept;
-    bool isSpaceAt(uint64_t at) const noexcept;
-    bool isAlphaAt(uint64_t at) const noexcept;
-    bool isAlnumAt(uint64_t at) const noexcept;
-    void extendTo(KaToken& token) const noexcept;
-    void startToken(KaToken& token, uint32_t kind) const noexcept;
-    void continueToken(KaToken& token) noexcept;
-    int matchSequence(KaToken& token, const char* words, bool exact) noexcept;
-    int split(KaArray& out, char separator, bool copies) noexcept;
-    void reload() noexcept;
 };
