@@ -12,13 +12,11 @@ namespace {
 
 using katest::ExpectedToken;
 using katest::ScanCase;
+using Got = katest::Got<char16_t>;
 
-std::u16string widen(const std::string& s)
+std::u16string widen(const std::string& s, const std::u16string& broken = {})
 {
-    std::u16string out;
-    for (unsigned char c : s)
-        out.push_back(char16_t(c));
-    return out;
+    return katest::unitsOf<char16_t>(s, broken);
 }
 
 const uint16_t* W(const char16_t* s)
@@ -28,16 +26,11 @@ const uint16_t* W(const char16_t* s)
 
 std::u16string str(const KaSubStringW& t)
 {
-    return std::u16string(reinterpret_cast<const char16_t*>(t.data), t.len);
+    return katest::textOf<char16_t>(t);
 }
 
-// The input in a heap block of exactly its length, so that a read past the
-// end is caught by the sanitizer.
-struct ExactText {
-    std::vector<uint16_t> units;
-    explicit ExactText(const std::u16string& s) : units(s.begin(), s.end()) {}
-    const uint16_t* data() const { return units.empty() ? nullptr : units.data(); }
-    size_t size() const { return units.size(); }
+struct ExactText : katest::ExactText<uint16_t> {
+    explicit ExactText(const std::u16string& s) : katest::ExactText<uint16_t>(s) {}
 };
 
 void apply(KaScannerW& s, const katest::ScanOptions& o)
@@ -51,6 +44,8 @@ void apply(KaScannerW& s, const katest::ScanOptions& o)
         s.decimalNumbers = 0;
     if (o.blankQuotes)
         s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = ' ';
+    if (o.nulQuotes)
+        s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = 0;
     s.groupOpen = o.groupOpen;
     s.groupClose = o.groupClose;
     std::u16string start = widen(o.wordStartChars), cont = widen(o.wordChars), delim = widen(o.delimiterChars);
@@ -61,22 +56,17 @@ void apply(KaScannerW& s, const katest::ScanOptions& o)
     }
 }
 
-struct Got {
-    uint32_t kind;
-    std::u16string text;
-    int64_t start;
-};
-
 std::vector<Got> scanAll(KaScannerW& s, int mode)
 {
-    std::vector<Got> out;
-    KaTokenW t;
-    for (int guard = 0; guard < 1000; ++guard) {
-        s.nextToken(t, mode);
-        out.push_back({t.kind, str(t), t.start});
-        if (t.kind == KA_TOKEN_END)
-            break;
-    }
+    return katest::scanAll<char16_t, KaTokenW>(s, mode);
+}
+
+// The expected texts as UTF-16, the tilde standing for the broken character.
+std::vector<std::u16string> texts(const std::vector<ExpectedToken>& tokens, const std::u16string& broken = {})
+{
+    std::vector<std::u16string> out;
+    for (const ExpectedToken& e : tokens)
+        out.push_back(widen(e.text, broken));
     return out;
 }
 
@@ -86,21 +76,7 @@ TEST(KaScannerW, SharedCases)
         ExactText text(widen(c.input));
         KaScannerW s(text.data(), text.size());
         apply(s, c.options);
-        std::vector<Got> got = scanAll(s, c.mode);
-        ASSERT_EQ(got.size(), c.tokens.size() + 1) << c.name;
-        for (size_t i = 0; i < c.tokens.size(); ++i) {
-            EXPECT_EQ(got[i].kind, c.tokens[i].kind) << c.name << " #" << i;
-            EXPECT_EQ(got[i].text, widen(c.tokens[i].text)) << c.name << " #" << i;
-            // A token is a view at its start offset.
-            EXPECT_EQ(text.units.size() >= size_t(got[i].start) + got[i].text.size(), true) << c.name;
-            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(text.data()) + got[i].start,
-                                     got[i].text.size()),
-                      got[i].text)
-                << c.name;
-        }
-        EXPECT_EQ(got.back().kind, KA_TOKEN_END) << c.name;
-        EXPECT_EQ(got.back().start, int64_t(text.size())) << c.name;
-        EXPECT_TRUE(got.back().text.empty()) << c.name;
+        katest::expectTokens<char16_t, KaTokenW>(s, c.mode, text, c.tokens, texts(c.tokens), c.name);
     }
 }
 
@@ -131,22 +107,47 @@ TEST(KaScannerW, SharedItemCases)
     }
 }
 
+TEST(KaScannerW, EveryPrefixStaysInsideTheInput)
+{
+    std::vector<std::string> inputs = katest::hostileInputs();
+    for (const ScanCase& c : katest::scanCases())
+        inputs.push_back(c.input);
+    std::vector<std::u16string> broken;
+    for (const katest::BrokenChar& b : katest::brokenChars())
+        broken.push_back(b.wide);
+    broken.push_back({char16_t(0xDC00), char16_t(0xD800)});  // a pair in the wrong order
+    for (const std::u16string& b : broken) {
+        for (const std::string& input : inputs) {
+            std::u16string units = widen(input, b);
+            for (const katest::ScanOptions& o : katest::hostileOptions()) {
+                katest::checkEveryPrefix<KaScannerW, KaTokenW, KaSubStringW>(
+                    std::vector<uint16_t>(units.begin(), units.end()),
+                    [&o](KaScannerW& s, const uint16_t* text, size_t n) {
+                        s.setInput(text, n);
+                        apply(s, o);
+                    },
+                    input);
+            }
+        }
+    }
+}
+
 TEST(KaScannerW, BracketedNames)
 {
     ExactText text(u"[a]]b] c [open");
     KaScannerW s(text.data(), text.size());
     s.bracketGroups = 1;
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0].kind, 3u);
+    EXPECT_EQ(got[0].kind, KA_TOKEN_CLOSED);
     EXPECT_EQ(got[0].text, u"[a]]b]");
     EXPECT_EQ(got[1].text, u"c");
-    EXPECT_EQ(got[2].kind, 4u);
+    EXPECT_EQ(got[2].kind, KA_TOKEN_UNTERMINATED);
     EXPECT_EQ(got[2].text, u"[open");
 
     KaScannerW off(text.data(), text.size());
-    auto plain = scanAll(off, 0);
-    EXPECT_EQ(plain[0].kind, 10u);
+    auto plain = scanAll(off, KA_SCAN_PLAIN);
+    EXPECT_EQ(plain[0].kind, KA_TOKEN_OTHER);
     EXPECT_EQ(plain[0].text, u"[");
 }
 
@@ -157,7 +158,7 @@ TEST(KaScannerW, UnterminatedBracedItem)
     s.bracedItems = 1;
     KaTokenW t;
     s.nextItem(t, ';');
-    EXPECT_EQ(t.kind, 4u);
+    EXPECT_EQ(t.kind, KA_TOKEN_UNTERMINATED);
     EXPECT_EQ(str(t), u"{open;x=1");
 }
 
@@ -169,19 +170,20 @@ TEST(KaScannerW, UnicodeCharacters)
     };
     const Case cases[] = {
         // Letters beyond ASCII, ideographic space, a letter outside the BMP.
-        {u"caf\u00e9\u3000\U00010400x", {{2, u"caf\u00e9"}, {2, u"\U00010400x"}}},
+        {u"caf\u00e9\u3000\U00010400x", {{KA_TOKEN_WORD, u"caf\u00e9"}, {KA_TOKEN_WORD, u"\U00010400x"}}},
         // A surrogate pair is one character.
-        {u"a\U0001F600b", {{2, u"a"}, {10, u"\U0001F600"}, {2, u"b"}}},
+        {u"a\U0001F600b", {{KA_TOKEN_WORD, u"a"}, {KA_TOKEN_OTHER, u"\U0001F600"}, {KA_TOKEN_WORD, u"b"}}},
         // Digits other than ASCII make numbers.
-        {u"\u0661\u0662 x", {{5, u"\u0661\u0662"}, {2, u"x"}}},
+        {u"\u0661\u0662 x", {{KA_TOKEN_NUMBER, u"\u0661\u0662"}, {KA_TOKEN_WORD, u"x"}}},
         // A symbol whose code equals a two-character operator entry is
         // reported as that operator; a letter of such a code stays a word.
-        {u"\u2626 \u2b2b \u3c3d", {{0x2626, u"\u2626"}, {0x2B2B, u"\u2b2b"}, {2, u"\u3c3d"}}},
+        {u"\u2626 \u2b2b \u3c3d",
+         {{kaOperatorPair('&', '&'), u"\u2626"}, {kaOperatorPair('+', '+'), u"\u2b2b"}, {KA_TOKEN_WORD, u"\u3c3d"}}},
     };
     for (const Case& c : cases) {
         ExactText text(c.input);
         KaScannerW s(text.data(), text.size());
-        auto got = scanAll(s, 0);
+        auto got = scanAll(s, KA_SCAN_PLAIN);
         ASSERT_EQ(got.size(), c.tokens.size() + 1);
         for (size_t i = 0; i < c.tokens.size(); ++i) {
             EXPECT_EQ(got[i].kind, c.tokens[i].first) << i;
@@ -197,11 +199,11 @@ TEST(KaScannerW, NulUnitAndLoneSurrogateAtTheEnd)
     input.push_back(char16_t(0xD83D));  // a high surrogate with nothing after it
     ExactText text(input);
     KaScannerW s(text.data(), text.size());
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[1].kind, 0u);
+    EXPECT_EQ(got[1].kind, KA_TOKEN_NONE);
     EXPECT_EQ(got[1].text.size(), 1u);
-    EXPECT_EQ(got[2].kind, 10u);
+    EXPECT_EQ(got[2].kind, KA_TOKEN_OTHER);
     EXPECT_EQ(got[2].text.size(), 1u);
     EXPECT_EQ(got[3].start, 3);
 }
@@ -211,25 +213,25 @@ TEST(KaScannerW, MatchTextExtendsOrRestores)
     ExactText text(u"FOR  update x FOR UPDATES");
     KaScannerW s(text.data(), text.size());
     KaTokenW t;
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     ASSERT_EQ(s.matchText(t, W(u"FOR UPDATE")), 1);
     EXPECT_EQ(str(t), u"FOR  update");
     EXPECT_EQ(s.matchTextExact(t, W(u"for update")), 0);
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(str(t), u"x");
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(s.matchText(t, W(u"FOR UPDATE")), 0);
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(str(t), u"UPDATES");
 
     ExactText list(u"group by");
     KaScannerW g(list.data(), list.size());
-    g.nextToken(t, 0);
+    g.nextToken(t, KA_SCAN_PLAIN);
     const char16_t choices[] = u"ORDER BY\0GROUP BY\0";
     EXPECT_EQ(g.matchAny(t, W(choices)), 1);
     EXPECT_EQ(str(t), u"group by");
     KaScannerW h(list.data(), list.size());
-    h.nextToken(t, 0);
+    h.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(h.matchAnyExact(t, W(choices)), 0);
     EXPECT_EQ(h.matchWords(t, W(u"GROUP BY"), 5), 1);  // only "GROUP" counts
     EXPECT_EQ(str(t), u"group");
@@ -241,7 +243,7 @@ TEST(KaScannerW, ReturnedCommentBreaksAMatch)
     KaScannerW s(text.data(), text.size());
     s.returnComments = 1;
     KaTokenW t;
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(s.matchText(t, W(u"ORDER BY")), 0);
     s.skipComments = 1;
     s.returnComments = 0;
@@ -253,20 +255,20 @@ TEST(KaScannerW, PushBackAndTokenAt)
     ExactText text(u"alpha beta");
     KaScannerW s(text.data(), text.size());
     KaTokenW a, b;
-    s.nextToken(a, 0);
-    s.nextToken(b, 0);
+    s.nextToken(a, KA_SCAN_PLAIN);
+    s.nextToken(b, KA_SCAN_PLAIN);
     s.pushBack(b);
-    s.nextToken(b, 0);
+    s.nextToken(b, KA_SCAN_PLAIN);
     EXPECT_EQ(str(b), u"beta");
-    s.nextToken(b, 0);
-    EXPECT_EQ(b.kind, 1u);
+    s.nextToken(b, KA_SCAN_PLAIN);
+    EXPECT_EQ(b.kind, KA_TOKEN_END);
     s.pushBack(a);
-    s.nextToken(b, 0);
+    s.nextToken(b, KA_SCAN_PLAIN);
     EXPECT_EQ(str(b), u"alpha");
     s.tokenAt(b, 2, 3);
     EXPECT_EQ(str(b), u"pha");
     EXPECT_EQ(b.start, 2);
-    EXPECT_EQ(b.kind, 0u);
+    EXPECT_EQ(b.kind, KA_TOKEN_NONE);
     s.tokenAt(b, 8, 100);  // clipped to the input
     EXPECT_EQ(str(b), u"ta");
 }
@@ -280,8 +282,8 @@ TEST(KaScannerW, NewInputRestoresDecimalNumbers)
     s.setInput(text.data(), text.size());
     EXPECT_EQ(s.decimalNumbers, 1);
     EXPECT_EQ(s.parenGroups, 1);  // options stay
-    auto got = scanAll(s, 0);
-    EXPECT_EQ(got[0].kind, 9u);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
+    EXPECT_EQ(got[0].kind, KA_TOKEN_NUMBER_AT_END);
 }
 
 TEST(KaScannerW, BoundScannerEditsInPlace)
@@ -292,14 +294,14 @@ TEST(KaScannerW, BoundScannerEditsInPlace)
     s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = ' ';
     KaTokenW t;
     KaSubStringW empty(W(u""), 0);
-    for (s.nextToken(t, 0); t.kind != KA_TOKEN_END; s.nextToken(t, 0))
-        if (t.kind == 0x60) {
+    for (s.nextToken(t, KA_SCAN_PLAIN); t.kind != KA_TOKEN_END; s.nextToken(t, KA_SCAN_PLAIN))
+        if (t.kind == '`') {
             ASSERT_EQ(s.replaceToken(t, empty), 0);
         }
     EXPECT_EQ(str(sql), u"select a from t where x");
 
     KaScannerW e(&sql);
-    for (e.nextToken(t, 0); t.kind != KA_TOKEN_END; e.nextToken(t, 0)) {
+    for (e.nextToken(t, KA_SCAN_PLAIN); t.kind != KA_TOKEN_END; e.nextToken(t, KA_SCAN_PLAIN)) {
         if (str(t) == u"from") {
             KaSubStringW hint(W(u"/*+ x */ "), 9);
             ASSERT_EQ(e.insertBefore(t, hint), 0);
@@ -313,7 +315,7 @@ TEST(KaScannerW, BoundScannerEditsInPlace)
 
     ExactText text(u"abc");
     KaScannerW unbound(text.data(), text.size());
-    unbound.nextToken(t, 0);
+    unbound.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(unbound.replaceToken(t, empty), 1);
 }
 
@@ -328,10 +330,10 @@ TEST(KaScannerW, ConstructorsScanTheWholeText)
     EXPECT_EQ(fromTerminated.length, 5u);
     KaScannerW empty;
     KaTokenW t;
-    empty.nextToken(t, 0);
-    EXPECT_EQ(t.kind, 1u);
+    empty.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(t.kind, KA_TOKEN_END);
     empty.nextItem(t, ';');
-    EXPECT_EQ(t.kind, 1u);
+    EXPECT_EQ(t.kind, KA_TOKEN_END);
 }
 
 }  // namespace

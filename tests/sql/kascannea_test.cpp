@@ -14,19 +14,17 @@
 
 namespace {
 
+using katest::ExpectedToken;
 using katest::ScanCase;
+using Got = katest::Got<char>;
 
 std::string str(const KaSubString& t)
 {
-    return std::string(t.data != nullptr ? t.data : "", t.len);
+    return katest::textOf<char>(t);
 }
 
-// The input in a heap block of exactly its length.
-struct ExactText {
-    std::vector<char> bytes;
-    explicit ExactText(const std::string& s) : bytes(s.begin(), s.end()) {}
-    const char* data() const { return bytes.empty() ? nullptr : bytes.data(); }
-    size_t size() const { return bytes.size(); }
+struct ExactText : katest::ExactText<char> {
+    explicit ExactText(const std::string& s) : katest::ExactText<char>(s) {}
 };
 
 void apply(KaScanner& s, const katest::ScanOptions& o)
@@ -39,6 +37,8 @@ void apply(KaScanner& s, const katest::ScanOptions& o)
         s.setOption(KaScanner::decimalNumbers, false);
     if (o.blankQuotes)
         s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = ' ';
+    if (o.nulQuotes)
+        s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = 0;
     s.groupOpen = o.groupOpen;
     s.groupClose = o.groupClose;
     ASSERT_EQ(s.setWordStartChars(KaSubString(o.wordStartChars)), 0);
@@ -48,22 +48,17 @@ void apply(KaScanner& s, const katest::ScanOptions& o)
     }
 }
 
-struct Got {
-    uint32_t kind;
-    std::string text;
-    int64_t start;
-};
-
 std::vector<Got> scanAll(KaScanner& s, int mode)
 {
-    std::vector<Got> out;
-    KaToken t;
-    for (int guard = 0; guard < 1000; ++guard) {
-        s.nextToken(t, mode);
-        out.push_back({t.kind, str(t), t.start});
-        if (t.kind == KA_TOKEN_END)
-            break;
-    }
+    return katest::scanAll<char, KaToken>(s, mode);
+}
+
+// The expected texts as bytes, the tilde standing for the broken character.
+std::vector<std::string> texts(const std::vector<ExpectedToken>& tokens, const std::string& broken = {})
+{
+    std::vector<std::string> out;
+    for (const ExpectedToken& e : tokens)
+        out.push_back(katest::unitsOf<char>(e.text, broken));
     return out;
 }
 
@@ -71,6 +66,29 @@ class ScannerTest : public ::testing::Test {
 protected:
     void SetUp() override { std::setlocale(LC_CTYPE, "C"); }
     void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
+
+    // Every prefix of the hostile inputs and the shared cases' inputs, with
+    // each broken character in place of the tilde.
+    static void everyPrefix(KaTextEncoding encoding)
+    {
+        std::vector<std::string> inputs = katest::hostileInputs();
+        for (const ScanCase& c : katest::scanCases())
+            inputs.push_back(c.input);
+        for (const katest::BrokenChar& b : katest::brokenChars()) {
+            for (const std::string& input : inputs) {
+                std::string bytes = katest::unitsOf<char>(input, b.narrow);
+                for (const katest::ScanOptions& o : katest::hostileOptions()) {
+                    katest::checkEveryPrefix<KaScanner, KaToken, KaSubString>(
+                        std::vector<char>(bytes.begin(), bytes.end()),
+                        [&o, encoding](KaScanner& s, const char* text, size_t n) {
+                            s.setInput(text, n, encoding);
+                            apply(s, o);
+                        },
+                        input);
+                }
+            }
+        }
+    }
 };
 
 TEST_F(ScannerTest, SharedCasesInBothEncodings)
@@ -80,15 +98,7 @@ TEST_F(ScannerTest, SharedCasesInBothEncodings)
             ExactText text(c.input);
             KaScanner s(text.data(), text.size(), encoding);
             apply(s, c.options);
-            std::vector<Got> got = scanAll(s, c.mode);
-            ASSERT_EQ(got.size(), c.tokens.size() + 1) << c.name;
-            for (size_t i = 0; i < c.tokens.size(); ++i) {
-                EXPECT_EQ(got[i].kind, c.tokens[i].kind) << c.name << " #" << i;
-                EXPECT_EQ(got[i].text, c.tokens[i].text) << c.name << " #" << i;
-                EXPECT_EQ(c.input.substr(size_t(got[i].start), got[i].text.size()), got[i].text) << c.name;
-            }
-            EXPECT_EQ(got.back().kind, KA_TOKEN_END) << c.name;
-            EXPECT_EQ(got.back().start, int64_t(text.size())) << c.name;
+            katest::expectTokens<char, KaToken>(s, c.mode, text, c.tokens, texts(c.tokens), c.name);
         }
     }
 }
@@ -120,33 +130,39 @@ TEST_F(ScannerTest, SharedItemCases)
     }
 }
 
+TEST_F(ScannerTest, EveryPrefixStaysInsideTheInput)
+{
+    everyPrefix(KA_TEXT_UTF8);
+    everyPrefix(KA_TEXT_LOCALE);
+}
+
 TEST_F(ScannerTest, OpenBracketIsAlwaysAnOrdinaryCharacter)
 {
     ExactText text("[a] [");
     KaScanner s(text.data(), text.size());
     s.setOption(KaScanner::parenGroups, true);
     s.setOption(KaScanner::braceGroups, true);
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 5u);
-    EXPECT_EQ(got[0].kind, 10u);
+    EXPECT_EQ(got[0].kind, KA_TOKEN_OTHER);
     EXPECT_EQ(got[1].text, "a");
-    EXPECT_EQ(got[2].kind, 10u);
+    EXPECT_EQ(got[2].kind, KA_TOKEN_OTHER);
     EXPECT_EQ(got[2].text, "]");
-    EXPECT_EQ(got[3].kind, 10u);
+    EXPECT_EQ(got[3].kind, KA_TOKEN_OTHER);
 }
 
 TEST_F(ScannerTest, Utf8FourByteSequenceIsOneCharacter)
 {
     ExactText text("a\xF0\x9F\x98\x80" "b \xC3\xA9");
     KaScanner s(text.data(), text.size(), KA_TEXT_UTF8);
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 5u);
     EXPECT_EQ(got[0].text, "a");
-    EXPECT_EQ(got[1].kind, 10u);
+    EXPECT_EQ(got[1].kind, KA_TOKEN_OTHER);
     EXPECT_EQ(got[1].text, "\xF0\x9F\x98\x80");
     EXPECT_EQ(got[2].text, "b");
     // In the C locale the two-byte letter is no letter either.
-    EXPECT_EQ(got[3].kind, 10u);
+    EXPECT_EQ(got[3].kind, KA_TOKEN_OTHER);
     EXPECT_EQ(got[3].text, "\xC3\xA9");
 }
 
@@ -156,9 +172,9 @@ TEST_F(ScannerTest, Utf8LettersFollowTheProcessLocale)
         GTEST_SKIP() << "no C.UTF-8 locale";
     ExactText text("caf\xC3\xA9 x");
     KaScanner s(text.data(), text.size(), KA_TEXT_UTF8);
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].kind, 2u);
+    EXPECT_EQ(got[0].kind, KA_TOKEN_WORD);
     EXPECT_EQ(got[0].text, "caf\xC3\xA9");
 }
 
@@ -166,7 +182,7 @@ TEST_F(ScannerTest, CutUtf8SequenceNeverReadsPastTheEnd)
 {
     ExactText text("ab\xF0\x9F");
     KaScanner s(text.data(), text.size(), KA_TEXT_UTF8);
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[1].text, "\xF0\x9F");
     EXPECT_EQ(got[2].start, 4);
@@ -211,12 +227,12 @@ TEST_F(DoubleByteLocale, TrailByteNeverOpensAQuote)
     // 0x81 0x60: one GBK character whose trail byte is the back-quote.
     ExactText text("x \x81\x60 y`z`");
     KaScanner s(text.data(), text.size(), KA_TEXT_LOCALE);
-    auto got = scanAll(s, 0);
+    auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_GE(got.size(), 4u);
     EXPECT_EQ(got[0].text, "x");
     EXPECT_EQ(got[1].text.substr(0, 2), "\x81\x60");
-    EXPECT_NE(got[1].kind, 3u);
-    EXPECT_NE(got[1].kind, 4u);
+    EXPECT_NE(got[1].kind, KA_TOKEN_CLOSED);
+    EXPECT_NE(got[1].kind, KA_TOKEN_UNTERMINATED);
     EXPECT_EQ(got.back().kind, KA_TOKEN_END);
     bool quoted = false;
     for (const Got& g : got)
@@ -236,25 +252,30 @@ TEST_F(DoubleByteLocale, TrailByteNeverSplitsAnItem)
     EXPECT_EQ(str(*static_cast<KaSubString*>(items.at(1))), "b");
 }
 
+TEST_F(DoubleByteLocale, EveryPrefixStaysInsideTheInput)
+{
+    everyPrefix(KA_TEXT_LOCALE);
+}
+
 TEST_F(ScannerTest, MatchTextAndAny)
 {
     ExactText text("FOR  update x FOR UPDATES");
     KaScanner s(text.data(), text.size());
     KaToken t;
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     ASSERT_EQ(s.matchText(t, "FOR UPDATE"), 1);
     EXPECT_EQ(str(t), "FOR  update");
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(str(t), "x");
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(s.matchText(t, "FOR UPDATE"), 0);
     EXPECT_EQ(s.matchTextExact(t, "for"), 0);
-    s.nextToken(t, 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
     EXPECT_EQ(str(t), "UPDATES");
 
     ExactText list("group by");
     KaScanner g(list.data(), list.size());
-    g.nextToken(t, 0);
+    g.nextToken(t, KA_SCAN_PLAIN);
     const char choices[] = "ORDER BY\0GROUP BY\0";
     EXPECT_EQ(g.matchAnyExact(t, choices), 0);
     EXPECT_EQ(g.matchAny(t, choices), 1);
@@ -281,8 +302,8 @@ TEST_F(ScannerTest, EncodingsOfTheConstructors)
     typed.setInput("1.5", 3, KA_TEXT_UTF8);
     EXPECT_TRUE(typed.option(KaScanner::decimalNumbers));
     KaToken t;
-    typed.nextToken(t, 0);
-    EXPECT_EQ(t.kind, 9u);
+    typed.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(t.kind, KA_TOKEN_NUMBER_AT_END);
     EXPECT_EQ(t.codePage, KA_TEXT_UTF8);
 }
 
@@ -294,14 +315,14 @@ TEST_F(ScannerTest, BoundScannerEditsInPlace)
     s.quoteChar1 = s.quoteChar2 = s.quoteChar3 = ' ';
     KaToken t;
     KaSubString empty("", size_t(0));
-    for (s.nextToken(t, 0); t.kind != KA_TOKEN_END; s.nextToken(t, 0))
-        if (t.kind == 0x60) {
+    for (s.nextToken(t, KA_SCAN_PLAIN); t.kind != KA_TOKEN_END; s.nextToken(t, KA_SCAN_PLAIN))
+        if (t.kind == '`') {
             ASSERT_EQ(s.replaceToken(t, empty), 0);
         }
     EXPECT_EQ(str(sql), "select a from t");
 
     KaScanner e(&sql);
-    for (e.nextToken(t, 0); t.kind != KA_TOKEN_END; e.nextToken(t, 0)) {
+    for (e.nextToken(t, KA_SCAN_PLAIN); t.kind != KA_TOKEN_END; e.nextToken(t, KA_SCAN_PLAIN)) {
         if (str(t) == "from") {
             ASSERT_EQ(e.insertBefore(t, KaSubString("/*+ x */ ")), 0);
             EXPECT_EQ(str(t), "from");
@@ -315,12 +336,12 @@ TEST_F(ScannerTest, PushBackRereads)
     ExactText text("alpha beta");
     KaScanner s(text.data(), text.size());
     KaToken a, b;
-    s.nextToken(a, 0);
-    s.nextToken(b, 0);
-    s.nextToken(b, 0);
-    EXPECT_EQ(b.kind, 1u);
+    s.nextToken(a, KA_SCAN_PLAIN);
+    s.nextToken(b, KA_SCAN_PLAIN);
+    s.nextToken(b, KA_SCAN_PLAIN);
+    EXPECT_EQ(b.kind, KA_TOKEN_END);
     s.pushBack(a);
-    s.nextToken(b, 0);
+    s.nextToken(b, KA_SCAN_PLAIN);
     EXPECT_EQ(str(b), "alpha");
     s.tokenAt(b, 6, 50);
     EXPECT_EQ(str(b), "beta");

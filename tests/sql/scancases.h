@@ -1,10 +1,19 @@
-// Tokenizer cases over ASCII text that the UTF-16 and the 8-bit scanner must
-// both answer alike: the options set, the input, and the tokens expected
-// (kind and text) before the end token.
+// Tokenizer cases that the UTF-16 and the 8-bit scanner must both answer
+// alike: the options set, the input, and the tokens expected (kind and text)
+// before the end token. Besides the tables, the helpers both test files run
+// them with: exact-size input blocks, the token collector and the check that
+// scans every prefix of a hostile input.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/kaarray.h"
+#include "foundation/kastring.h"
+#include "sql/kascan.h"
 
 namespace katest {
 
@@ -16,7 +25,8 @@ struct ScanOptions {
     bool skipComments = false;
     bool decimalOff = false;
     bool blankQuotes = false;
-    uint16_t groupOpen = 0xFFFF;
+    bool nulQuotes = false;
+    uint16_t groupOpen = kaNoGroup;
     uint16_t groupClose = 0;
     const char* wordStartChars = "";
     const char* wordChars = "";
@@ -46,79 +56,94 @@ inline ScanOptions with(void (*set)(ScanOptions&))
 inline const std::vector<ScanCase>& scanCases()
 {
     static const std::vector<ScanCase> cases = {
-        {"doubled quote", {}, 0, "'it''s' x", {{3, "'it''s'"}, {2, "x"}}},
-        {"open quote", {}, 0, "a 'abc", {{2, "a"}, {4, "'abc"}}},
-        {"double quotes", {}, 0, "a\"b c\"d", {{2, "a"}, {3, "\"b c\""}, {2, "d"}}},
-        {"paren group", with([](ScanOptions& o) { o.parenGroups = true; }), 0, "(a (b) ')' c) x",
-         {{3, "(a (b) ')' c)"}, {2, "x"}}},
-        {"open paren group", with([](ScanOptions& o) { o.parenGroups = true; }), 0, "(a (b", {{4, "(a (b"}}},
-        {"quote open in group", with([](ScanOptions& o) { o.parenGroups = true; }), 0, "(a ')", {{4, "(a ')"}}},
-        {"outer-join mark", {}, 0, "x(+)", {{2, "x"}, {12, "(+)"}}},
-        {"outer-join mark as group", with([](ScanOptions& o) { o.parenGroups = true; }), 0, "(+)", {{3, "(+)"}}},
-        {"less-equal", {}, 0, "a<=b", {{2, "a"}, {0x3C3D, "<="}, {2, "b"}}},
-        {"less blank equal", {}, 0, "a< =b", {{2, "a"}, {0x3C, "<"}, {0x3D, "="}, {2, "b"}}},
-        {"not equal", {}, 0, "<>", {{0x3C3E, "<>"}}},
-        {"two-character operators", {}, 0, "!= !< !> == =* =< => ** *= >= || && ++ //",
-         {{0x213D, "!="}, {0x213C, "!<"}, {0x213E, "!>"}, {0x3D3D, "=="}, {0x3D2A, "=*"},
-          {0x3D3C, "=<"}, {0x3D3E, "=>"}, {0x2A2A, "**"}, {0x2A3D, "*="}, {0x3E3D, ">="},
-          {0x7C7C, "||"}, {0x2626, "&&"}, {0x2B2B, "++"}, {0x2F2F, "//"}}},
-        {"one-character operators", {}, 0, "? , ( ) . ; : { } $ # % @ ! * / - + & | > <",
-         {{0x3F, "?"}, {0x2C, ","}, {0x28, "("}, {0x29, ")"}, {0x2E, "."}, {0x3B, ";"},
-          {0x3A, ":"}, {0x7B, "{"}, {0x7D, "}"}, {0x24, "$"}, {0x23, "#"}, {0x25, "%"},
-          {0x40, "@"}, {0x21, "!"}, {0x2A, "*"}, {0x2F, "/"}, {0x2D, "-"}, {0x2B, "+"},
-          {0x26, "&"}, {0x7C, "|"}, {0x3E, ">"}, {0x3C, "<"}}},
-        {"other characters", {}, 0, "~ ^ \\", {{10, "~"}, {10, "^"}, {10, "\\"}}},
-        {"minus pair without comments", {}, 0, "a--b", {{2, "a"}, {0x2D2D, "--"}, {2, "b"}}},
-        {"line comment returned", with([](ScanOptions& o) { o.returnComments = true; }), 0,
-         "a -- note\nb", {{2, "a"}, {11, "-- note"}, {2, "b"}}},
-        {"line comment at the end", with([](ScanOptions& o) { o.returnComments = true; }), 0, "a -- note",
-         {{2, "a"}, {11, "-- note"}}},
-        {"block comment", with([](ScanOptions& o) { o.returnComments = true; }), 0, "/* x */y",
-         {{11, "/* x */"}, {2, "y"}}},
-        {"opening asterisk does not close", with([](ScanOptions& o) { o.returnComments = true; }), 0,
-         "/*/ x */", {{11, "/*/ x */"}}},
-        {"open block comment", with([](ScanOptions& o) { o.returnComments = true; }), 0, "/* open",
-         {{11, "/* open"}}},
-        {"skipped comment then plain mode", with([](ScanOptions& o) { o.skipComments = true; }), 2,
-         "SELECT /* c */ x", {{7, "SELECT"}, {2, "x"}}},
-        {"skipped comments in a row", with([](ScanOptions& o) { o.skipComments = true; }), 0,
-         "a -- one\n/* two */ -- three\nb", {{2, "a"}, {2, "b"}}},
-        {"number then blank", {}, 0, "12.5 ", {{5, "12.5"}}},
-        {"number at the end", {}, 0, "12.5", {{9, "12.5"}}},
-        {"point number then blank", {}, 0, ".5 ", {{5, ".5"}}},
-        {"two points", {}, 0, "1.2.3", {{5, "1.2"}, {9, ".3"}}},
-        {"no exponent", {}, 0, "1e5", {{5, "1"}, {2, "e5"}}},
-        {"trailing point", {}, 0, "12. x", {{5, "12."}, {2, "x"}}},
-        {"integers only", with([](ScanOptions& o) { o.decimalOff = true; }), 0, "1.5",
-         {{5, "1"}, {0x2E, "."}, {5, "5"}}},
-        {"number sign in mode 2", {}, 2, "#tmp", {{7, "#tmp"}}},
-        {"number sign in mode 0", {}, 0, "#tmp", {{0x23, "#"}, {2, "tmp"}}},
-        {"SQL word characters", {}, 2, "a$b#c_1 x.y", {{7, "a$b#c_1"}, {7, "x"}, {0x2E, "."}, {7, "y"}}},
-        {"runs", {}, 1, "abc,def|x y(z)",
-         {{6, "abc"}, {0x2C, ","}, {6, "def"}, {0x7C, "|"}, {6, "x"}, {6, "y"}, {0x28, "("}, {6, "z"},
-          {0x29, ")"}}},
-        {"delimiter characters", with([](ScanOptions& o) { o.delimiterChars = " ,"; }), 0, "a.b-c, d",
-         {{2, "a.b-c"}, {0x2C, ","}, {2, "d"}}},
+        {"doubled quote", {}, KA_SCAN_PLAIN, "'it''s' x", {{KA_TOKEN_CLOSED, "'it''s'"}, {KA_TOKEN_WORD, "x"}}},
+        {"open quote", {}, KA_SCAN_PLAIN, "a 'abc", {{KA_TOKEN_WORD, "a"}, {KA_TOKEN_UNTERMINATED, "'abc"}}},
+        {"double quotes", {}, KA_SCAN_PLAIN, "a\"b c\"d",
+         {{KA_TOKEN_WORD, "a"}, {KA_TOKEN_CLOSED, "\"b c\""}, {KA_TOKEN_WORD, "d"}}},
+        {"paren group", with([](ScanOptions& o) { o.parenGroups = true; }), KA_SCAN_PLAIN, "(a (b) ')' c) x",
+         {{KA_TOKEN_CLOSED, "(a (b) ')' c)"}, {KA_TOKEN_WORD, "x"}}},
+        {"open paren group", with([](ScanOptions& o) { o.parenGroups = true; }), KA_SCAN_PLAIN, "(a (b",
+         {{KA_TOKEN_UNTERMINATED, "(a (b"}}},
+        {"quote open in group", with([](ScanOptions& o) { o.parenGroups = true; }), KA_SCAN_PLAIN, "(a ')",
+         {{KA_TOKEN_UNTERMINATED, "(a ')"}}},
+        {"outer-join mark", {}, KA_SCAN_PLAIN, "x(+)", {{KA_TOKEN_WORD, "x"}, {KA_TOKEN_OUTER_JOIN, "(+)"}}},
+        {"outer-join mark as group", with([](ScanOptions& o) { o.parenGroups = true; }), KA_SCAN_PLAIN, "(+)",
+         {{KA_TOKEN_CLOSED, "(+)"}}},
+        {"less-equal", {}, KA_SCAN_PLAIN, "a<=b",
+         {{KA_TOKEN_WORD, "a"}, {kaOperatorPair('<', '='), "<="}, {KA_TOKEN_WORD, "b"}}},
+        {"less blank equal", {}, KA_SCAN_PLAIN, "a< =b",
+         {{KA_TOKEN_WORD, "a"}, {'<', "<"}, {'=', "="}, {KA_TOKEN_WORD, "b"}}},
+        {"not equal", {}, KA_SCAN_PLAIN, "<>", {{kaOperatorPair('<', '>'), "<>"}}},
+        {"two-character operators", {}, KA_SCAN_PLAIN, "!= !< !> == =* =< => ** *= >= || && ++ //",
+         {{kaOperatorPair('!', '='), "!="}, {kaOperatorPair('!', '<'), "!<"}, {kaOperatorPair('!', '>'), "!>"},
+          {kaOperatorPair('=', '='), "=="}, {kaOperatorPair('=', '*'), "=*"}, {kaOperatorPair('=', '<'), "=<"},
+          {kaOperatorPair('=', '>'), "=>"}, {kaOperatorPair('*', '*'), "**"}, {kaOperatorPair('*', '='), "*="},
+          {kaOperatorPair('>', '='), ">="}, {kaOperatorPair('|', '|'), "||"}, {kaOperatorPair('&', '&'), "&&"},
+          {kaOperatorPair('+', '+'), "++"}, {kaOperatorPair('/', '/'), "//"}}},
+        {"one-character operators", {}, KA_SCAN_PLAIN, "? , ( ) . ; : { } $ # % @ ! * / - + & | > <",
+         {{'?', "?"}, {',', ","}, {'(', "("}, {')', ")"}, {'.', "."}, {';', ";"}, {':', ":"}, {'{', "{"},
+          {'}', "}"}, {'$', "$"}, {'#', "#"}, {'%', "%"}, {'@', "@"}, {'!', "!"}, {'*', "*"}, {'/', "/"},
+          {'-', "-"}, {'+', "+"}, {'&', "&"}, {'|', "|"}, {'>', ">"}, {'<', "<"}}},
+        {"other characters", {}, KA_SCAN_PLAIN, "~ ^ \\",
+         {{KA_TOKEN_OTHER, "~"}, {KA_TOKEN_OTHER, "^"}, {KA_TOKEN_OTHER, "\\"}}},
+        {"minus pair without comments", {}, KA_SCAN_PLAIN, "a--b",
+         {{KA_TOKEN_WORD, "a"}, {kaOperatorPair('-', '-'), "--"}, {KA_TOKEN_WORD, "b"}}},
+        {"line comment returned", with([](ScanOptions& o) { o.returnComments = true; }), KA_SCAN_PLAIN,
+         "a -- note\nb", {{KA_TOKEN_WORD, "a"}, {KA_TOKEN_COMMENT, "-- note"}, {KA_TOKEN_WORD, "b"}}},
+        {"line comment at the end", with([](ScanOptions& o) { o.returnComments = true; }), KA_SCAN_PLAIN,
+         "a -- note", {{KA_TOKEN_WORD, "a"}, {KA_TOKEN_COMMENT, "-- note"}}},
+        {"block comment", with([](ScanOptions& o) { o.returnComments = true; }), KA_SCAN_PLAIN, "/* x */y",
+         {{KA_TOKEN_COMMENT, "/* x */"}, {KA_TOKEN_WORD, "y"}}},
+        {"opening asterisk does not close", with([](ScanOptions& o) { o.returnComments = true; }), KA_SCAN_PLAIN,
+         "/*/ x */", {{KA_TOKEN_COMMENT, "/*/ x */"}}},
+        {"open block comment", with([](ScanOptions& o) { o.returnComments = true; }), KA_SCAN_PLAIN, "/* open",
+         {{KA_TOKEN_COMMENT, "/* open"}}},
+        {"skipped comment then plain mode", with([](ScanOptions& o) { o.skipComments = true; }), KA_SCAN_SQL_WORDS,
+         "SELECT /* c */ x", {{KA_TOKEN_SQL_WORD, "SELECT"}, {KA_TOKEN_WORD, "x"}}},
+        {"skipped comments in a row", with([](ScanOptions& o) { o.skipComments = true; }), KA_SCAN_PLAIN,
+         "a -- one\n/* two */ -- three\nb", {{KA_TOKEN_WORD, "a"}, {KA_TOKEN_WORD, "b"}}},
+        {"number then blank", {}, KA_SCAN_PLAIN, "12.5 ", {{KA_TOKEN_NUMBER, "12.5"}}},
+        {"number at the end", {}, KA_SCAN_PLAIN, "12.5", {{KA_TOKEN_NUMBER_AT_END, "12.5"}}},
+        {"point number then blank", {}, KA_SCAN_PLAIN, ".5 ", {{KA_TOKEN_NUMBER, ".5"}}},
+        {"two points", {}, KA_SCAN_PLAIN, "1.2.3", {{KA_TOKEN_NUMBER, "1.2"}, {KA_TOKEN_NUMBER_AT_END, ".3"}}},
+        {"no exponent", {}, KA_SCAN_PLAIN, "1e5", {{KA_TOKEN_NUMBER, "1"}, {KA_TOKEN_WORD, "e5"}}},
+        {"trailing point", {}, KA_SCAN_PLAIN, "12. x", {{KA_TOKEN_NUMBER, "12."}, {KA_TOKEN_WORD, "x"}}},
+        {"integers only", with([](ScanOptions& o) { o.decimalOff = true; }), KA_SCAN_PLAIN, "1.5",
+         {{KA_TOKEN_NUMBER, "1"}, {'.', "."}, {KA_TOKEN_NUMBER, "5"}}},
+        {"number sign in SQL-word mode", {}, KA_SCAN_SQL_WORDS, "#tmp", {{KA_TOKEN_SQL_WORD, "#tmp"}}},
+        {"number sign in plain mode", {}, KA_SCAN_PLAIN, "#tmp", {{'#', "#"}, {KA_TOKEN_WORD, "tmp"}}},
+        {"SQL word characters", {}, KA_SCAN_SQL_WORDS, "a$b#c_1 x.y",
+         {{KA_TOKEN_SQL_WORD, "a$b#c_1"}, {KA_TOKEN_SQL_WORD, "x"}, {'.', "."}, {KA_TOKEN_SQL_WORD, "y"}}},
+        {"runs", {}, KA_SCAN_RUNS, "abc,def|x y(z)",
+         {{KA_TOKEN_RUN, "abc"}, {',', ","}, {KA_TOKEN_RUN, "def"}, {'|', "|"}, {KA_TOKEN_RUN, "x"},
+          {KA_TOKEN_RUN, "y"}, {'(', "("}, {KA_TOKEN_RUN, "z"}, {')', ")"}}},
+        {"delimiter characters", with([](ScanOptions& o) { o.delimiterChars = " ,"; }), KA_SCAN_PLAIN, "a.b-c, d",
+         {{KA_TOKEN_WORD, "a.b-c"}, {',', ","}, {KA_TOKEN_WORD, "d"}}},
         {"procedure-call words",
          with([](ScanOptions& o) {
              o.wordStartChars = "#_";
              o.wordChars = "$#_0123456789";
          }),
-         0, "#t$1 _x", {{2, "#t$1"}, {2, "_x"}}},
-        {"white space starting a word", with([](ScanOptions& o) { o.wordStartChars = " "; }), 0, " x",
-         {{2, " x"}}},
+         KA_SCAN_PLAIN, "#t$1 _x", {{KA_TOKEN_WORD, "#t$1"}, {KA_TOKEN_WORD, "_x"}}},
+        {"white space starting a word", with([](ScanOptions& o) { o.wordStartChars = " "; }), KA_SCAN_PLAIN, " x",
+         {{KA_TOKEN_WORD, " x"}}},
         {"caller group",
          with([](ScanOptions& o) {
              o.groupOpen = '<';
              o.groupClose = '>';
          }),
-         0, "<a<b>c> d", {{3, "<a<b>c>"}, {2, "d"}}},
-        {"brace group", with([](ScanOptions& o) { o.braceGroups = true; }), 0, "{fn x('}')} y",
-         {{3, "{fn x('}')}"}, {2, "y"}}},
-        {"blank quotes", with([](ScanOptions& o) { o.blankQuotes = true; }), 0, "`a` 'b'",
-         {{0x60, "`"}, {2, "a"}, {0x60, "`"}, {0x27, "'"}, {2, "b"}, {0x27, "'"}}},
-        {"empty", {}, 0, "", {}},
-        {"blanks only", {}, 0, " \t\r\n ", {}},
+         KA_SCAN_PLAIN, "<a<b>c> d", {{KA_TOKEN_CLOSED, "<a<b>c>"}, {KA_TOKEN_WORD, "d"}}},
+        {"brace group", with([](ScanOptions& o) { o.braceGroups = true; }), KA_SCAN_PLAIN, "{fn x('}')} y",
+         {{KA_TOKEN_CLOSED, "{fn x('}')}"}, {KA_TOKEN_WORD, "y"}}},
+        {"blank quotes", with([](ScanOptions& o) { o.blankQuotes = true; }), KA_SCAN_PLAIN, "`a` 'b'",
+         {{'`', "`"}, {KA_TOKEN_WORD, "a"}, {'`', "`"}, {'\'', "'"}, {KA_TOKEN_WORD, "b"}, {'\'', "'"}}},
+        {"NUL quotes", with([](ScanOptions& o) { o.nulQuotes = true; }), KA_SCAN_PLAIN, std::string("'a' \0b\0 c", 9),
+         {{'\'', "'"}, {KA_TOKEN_WORD, "a"}, {'\'', "'"}, {KA_TOKEN_CLOSED, std::string("\0b\0", 3)},
+          {KA_TOKEN_WORD, "c"}}},
+        {"NUL quote open at the end", with([](ScanOptions& o) { o.nulQuotes = true; }), KA_SCAN_PLAIN,
+         std::string("x \0", 3), {{KA_TOKEN_WORD, "x"}, {KA_TOKEN_UNTERMINATED, std::string("\0", 1)}}},
+        {"empty", {}, KA_SCAN_PLAIN, "", {}},
+        {"blanks only", {}, KA_SCAN_PLAIN, " \t\r\n ", {}},
     };
     return cases;
 }
@@ -145,6 +170,221 @@ inline const std::vector<ItemCase>& itemCases()
         {"open quote runs out", false, false, ';', "a'b;c", {"a'b;c"}},
     };
     return cases;
+}
+
+// ---- characters that are not whole ------------------------------------------------
+
+// A character that is not whole, in each scanner's form: a lone or misplaced
+// surrogate, a UTF-8 sequence cut short, a double-byte lead without its
+// trail. It is one character of its own: it never takes a quote, separator
+// or closing character after it along. In the inputs and texts below a tilde
+// stands for it.
+struct BrokenChar {
+    const char* name;
+    std::u16string wide;
+    std::string narrow;
+    KaTextEncoding encoding;  // how the 8-bit scanner steps it
+};
+
+inline const std::vector<BrokenChar>& brokenChars()
+{
+    static const std::vector<BrokenChar> chars = {
+        {"lone high surrogate; UTF-8 lead without its trail", std::u16string(1, char16_t(0xD800)), "\xC3",
+         KA_TEXT_UTF8},
+        {"lone low surrogate; stray UTF-8 trail byte", std::u16string(1, char16_t(0xDC00)), "\x80", KA_TEXT_UTF8},
+        {"last high surrogate; four-byte UTF-8 sequence cut short", std::u16string(1, char16_t(0xDBFF)),
+         "\xF0\x9F\x98", KA_TEXT_UTF8},
+        {"high surrogate; double-byte lead without its trail", std::u16string(1, char16_t(0xD83D)), "\x81",
+         KA_TEXT_LOCALE},
+    };
+    return chars;
+}
+
+constexpr char kBrokenMark = '~';
+
+// Inputs that end inside every form a token can take, and such forms holding
+// a character that is not whole; the prefix check scans every prefix of each.
+inline const std::vector<std::string>& hostileInputs()
+{
+    static const std::vector<std::string> inputs = {
+        "'it''s' \"a\"\"b\" `c``d` [e]]f] <g<h>i> {j{k}l} (m(n)o) x",
+        "(a ')' {b '}' [c ']' <d '>'",
+        "/* a * / b */ -- c\n-- d",
+        "a(+)b (+ ( 1.2.3 .4 5. 6e7 <=> !=< ==* ** *=",
+        std::string("'\0'\0\0 `\0", 8),
+        "{fn x('}') ;y=1; {z;w}} ;'q;r' ;(s;t)",
+        "~'~' \"~\" (~) {~} [~] <~> /*~*/ --~\n ~,~;~ a~b 1~ .~",
+        "'~", "(~", "/*~", "--~", "[~", "{~", "<~",
+    };
+    return inputs;
+}
+
+// The option sets the prefix check scans each input with.
+inline const std::vector<ScanOptions>& hostileOptions()
+{
+    static const std::vector<ScanOptions> options = {
+        {},
+        with([](ScanOptions& o) {
+            o.parenGroups = true;
+            o.braceGroups = true;
+            o.bracketGroups = true;
+            o.returnComments = true;
+            o.groupOpen = '<';
+            o.groupClose = '>';
+        }),
+        with([](ScanOptions& o) {
+            o.skipComments = true;
+            o.decimalOff = true;
+            o.wordStartChars = " #";
+            o.wordChars = "$#";
+        }),
+        with([](ScanOptions& o) {
+            o.delimiterChars = " ,;";
+            o.nulQuotes = true;
+            o.braceGroups = true;
+        }),
+        with([](ScanOptions& o) {
+            o.blankQuotes = true;
+            o.parenGroups = true;
+            o.groupOpen = '\'';
+            o.groupClose = '\'';
+        }),
+    };
+    return options;
+}
+
+// ---- helpers the two test files share ------------------------------------------------
+
+// ASCII text as code units of Char, each byte one unit; the tilde becomes
+// the broken character given.
+template <class Char>
+std::basic_string<Char> unitsOf(const std::string& ascii, const std::basic_string<Char>& broken = {})
+{
+    std::basic_string<Char> out;
+    for (char c : ascii) {
+        if (c == kBrokenMark && !broken.empty())
+            out += broken;
+        else
+            out.push_back(Char(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+// The input in a heap block of exactly its length, so that a read past the
+// end is caught by the sanitizer.
+template <class Unit>
+struct ExactText {
+    std::vector<Unit> units;
+    template <class Text>
+    explicit ExactText(const Text& s) : units(s.begin(), s.end())
+    {
+    }
+    const Unit* data() const { return units.empty() ? nullptr : units.data(); }
+    size_t size() const { return units.size(); }
+};
+
+template <class Char>
+struct Got {
+    uint32_t kind;
+    std::basic_string<Char> text;
+    int64_t start;
+};
+
+template <class Char, class Token>
+std::basic_string<Char> textOf(const Token& t)
+{
+    if (t.data == nullptr)
+        return {};
+    return std::basic_string<Char>(reinterpret_cast<const Char*>(t.data), t.len);
+}
+
+// Every token up to and including the end token (at most 1000).
+template <class Char, class Token, class Scanner>
+std::vector<Got<Char>> scanAll(Scanner& s, int mode)
+{
+    std::vector<Got<Char>> out;
+    Token t;
+    for (int guard = 0; guard < 1000; ++guard) {
+        s.nextToken(t, mode);
+        out.push_back({t.kind, textOf<Char>(t), t.start});
+        if (t.kind == KA_TOKEN_END)
+            break;
+    }
+    return out;
+}
+
+// The tokens of one case, compared with the expected ones (their texts
+// given as Char units); each token is a view of the input at its start.
+template <class Char, class Token, class Scanner, class Unit>
+void expectTokens(Scanner& s, int mode, const ExactText<Unit>& text, const std::vector<ExpectedToken>& expected,
+                  const std::vector<std::basic_string<Char>>& texts, const std::string& name)
+{
+    std::vector<Got<Char>> got = scanAll<Char, Token>(s, mode);
+    ASSERT_EQ(got.size(), expected.size() + 1) << name;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(got[i].kind, expected[i].kind) << name << " #" << i;
+        EXPECT_EQ(got[i].text, texts[i]) << name << " #" << i;
+        ASSERT_GE(text.size(), size_t(got[i].start) + got[i].text.size()) << name;
+        EXPECT_EQ(std::basic_string<Char>(reinterpret_cast<const Char*>(text.data()) + got[i].start,
+                                          got[i].text.size()),
+                  got[i].text)
+            << name;
+    }
+    EXPECT_EQ(got.back().kind, KA_TOKEN_END) << name;
+    EXPECT_EQ(got.back().start, int64_t(text.size())) << name;
+    EXPECT_TRUE(got.back().text.empty()) << name;
+}
+
+// Scans every prefix of the input, each in a block of exactly its length, in
+// every mode and as lists: tokens lie inside the text, in order, each a view
+// of the text at its start, and the end token stands at the end. setUp
+// gives a scanner its input and options.
+template <class Scanner, class Token, class View, class Unit, class SetUp>
+void checkEveryPrefix(const std::vector<Unit>& input, SetUp setUp, const std::string& name)
+{
+    for (size_t n = 0; n <= input.size(); ++n) {
+        ExactText<Unit> text(std::vector<Unit>(input.begin(), input.begin() + std::ptrdiff_t(n)));
+        for (int mode : {KA_SCAN_PLAIN, KA_SCAN_RUNS, KA_SCAN_SQL_WORDS}) {
+            Scanner s;
+            setUp(s, text.data(), text.size());
+            Token t;
+            uint64_t behind = 0;
+            bool ended = false;
+            for (size_t guard = 0; guard <= n && !ended; ++guard) {
+                s.nextToken(t, mode);
+                ASSERT_GE(t.start, int64_t(behind)) << name << " prefix " << n << " mode " << mode;
+                ASSERT_LE(uint64_t(t.start) + t.len, n) << name << " prefix " << n << " mode " << mode;
+                if (t.kind == KA_TOKEN_END) {
+                    EXPECT_EQ(uint64_t(t.start), n) << name << " prefix " << n;
+                    EXPECT_EQ(t.len, 0u) << name << " prefix " << n;
+                    ended = true;
+                    break;
+                }
+                ASSERT_GT(t.len, 0u) << name << " prefix " << n << " mode " << mode;
+                ASSERT_EQ(static_cast<const void*>(t.data), static_cast<const void*>(text.data() + t.start)) << name;
+                behind = uint64_t(t.start) + t.len;
+            }
+            EXPECT_TRUE(ended) << name << " prefix " << n << " mode " << mode;
+        }
+        for (uint32_t braced : {0u, 1u}) {
+            for (char separator : {';', ','}) {
+                Scanner s;
+                setUp(s, text.data(), text.size());
+                s.bracedItems = braced;
+                KaArray items;
+                ASSERT_EQ(s.splitToSubstrings(items, separator), 0) << name;
+                ASSERT_GE(items.count, 1u) << name;
+                for (size_t i = 0; i < items.count; ++i) {
+                    const auto* item = static_cast<const View*>(items.at(i));
+                    if (item->len == 0)
+                        continue;
+                    const auto* first = reinterpret_cast<const Unit*>(item->data);
+                    ASSERT_TRUE(first >= text.data() && first + item->len <= text.data() + n)
+                        << name << " prefix " << n << " item " << i;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace katest
