@@ -17,15 +17,15 @@ struct KaScanTraitsW {
     using View = KaSubStringW;
     using String = KaStringW;
 
-    // A high surrogate takes the unit after it along, but never one beyond
-    // the input.
+    // A high surrogate makes one character only with a low surrogate after
+    // it; alone it is a character of its own, so that it never hides the
+    // quote or separator that follows it.
     static uint32_t decode(const KaScannerW& s, uint64_t at, uint64_t* units) noexcept
     {
         uint16_t unit = s.input[at];
-        if (U16_IS_LEAD(unit) && at + 1 < s.length) {
-            uint16_t trail = s.input[at + 1];
+        if (U16_IS_LEAD(unit) && at + 1 < s.length && U16_IS_TRAIL(s.input[at + 1])) {
             *units = 2;
-            return U16_IS_TRAIL(trail) ? uint32_t(U16_GET_SUPPLEMENTARY(unit, trail)) : unit;
+            return uint32_t(U16_GET_SUPPLEMENTARY(unit, s.input[at + 1]));
         }
         *units = 1;
         return unit;

@@ -41,7 +41,9 @@ struct KaScanTraitsA {
     using View = KaSubString;
     using String = KaString;
 
-    // The value is the first byte; the length never reaches past the end.
+    // The value is the first byte. A UTF-8 sequence ends at the first byte
+    // that cannot continue it, so that a cut or broken sequence never takes
+    // a quote or separator after it along.
     static uint32_t decode(const KaScanner& s, uint64_t at, uint64_t* units) noexcept
     {
         auto lead = static_cast<unsigned char>(s.input[at]);
@@ -49,7 +51,8 @@ struct KaScanTraitsA {
         uint64_t n = 1;
         if (lead >= 0x80 && s.encoding == KA_TEXT_UTF8) {
             uint64_t announced = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : kUtf8CharMax;
-            n = announced < left ? announced : left;
+            while (n < announced && n < left && (static_cast<unsigned char>(s.input[at + n]) & 0xC0) == 0x80)
+                ++n;
         } else if (lead >= 0x80 && left >= kLocaleCharMax) {
             std::mbstate_t state{};
             if (std::mbrlen(s.input + at, kLocaleCharMax, &state) == kLocaleCharMax)

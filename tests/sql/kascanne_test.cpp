@@ -107,6 +107,31 @@ TEST(KaScannerW, SharedItemCases)
     }
 }
 
+// A lone or misplaced surrogate is one character of its own: the quote,
+// separator or closing character after it keeps its meaning.
+TEST(KaScannerW, BrokenCharacterTakesNothingAlong)
+{
+    for (const katest::BrokenChar& b : katest::brokenChars()) {
+        for (const katest::BrokenCase& c : katest::brokenCases()) {
+            ExactText text(widen(c.input, b.wide));
+            KaScannerW s(text.data(), text.size());
+            apply(s, c.options);
+            katest::expectTokens<char16_t, KaTokenW>(s, KA_SCAN_PLAIN, text, c.tokens, texts(c.tokens, b.wide),
+                                                     std::string(b.name) + ": " + c.name);
+        }
+        for (const katest::BrokenItemCase& c : katest::brokenItemCases()) {
+            ExactText text(widen(c.input, b.wide));
+            KaScannerW s(text.data(), text.size());
+            KaArray items;
+            ASSERT_EQ(s.splitToSubstrings(items, uint16_t(c.separator)), 0);
+            ASSERT_EQ(items.count, c.items.size()) << b.name << ": " << c.name;
+            for (size_t i = 0; i < items.count; ++i)
+                EXPECT_EQ(str(*static_cast<KaSubStringW*>(items.at(i))), widen(c.items[i], b.wide))
+                    << b.name << ": " << c.name << " #" << i;
+        }
+    }
+}
+
 TEST(KaScannerW, EveryPrefixStaysInsideTheInput)
 {
     std::vector<std::string> inputs = katest::hostileInputs();

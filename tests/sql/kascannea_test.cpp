@@ -67,6 +67,33 @@ protected:
     void SetUp() override { std::setlocale(LC_CTYPE, "C"); }
     void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
 
+    // The shared cases with characters that are not whole, for the broken
+    // characters stepped in the given encoding.
+    static void brokenCharacterCases(KaTextEncoding encoding)
+    {
+        for (const katest::BrokenChar& b : katest::brokenChars()) {
+            if (b.encoding != encoding)
+                continue;
+            for (const katest::BrokenCase& c : katest::brokenCases()) {
+                ExactText text(katest::unitsOf<char>(c.input, b.narrow));
+                KaScanner s(text.data(), text.size(), encoding);
+                apply(s, c.options);
+                katest::expectTokens<char, KaToken>(s, KA_SCAN_PLAIN, text, c.tokens, texts(c.tokens, b.narrow),
+                                                    std::string(b.name) + ": " + c.name);
+            }
+            for (const katest::BrokenItemCase& c : katest::brokenItemCases()) {
+                ExactText text(katest::unitsOf<char>(c.input, b.narrow));
+                KaScanner s(text.data(), text.size(), encoding);
+                KaArray items;
+                ASSERT_EQ(s.splitToSubstrings(items, c.separator), 0);
+                ASSERT_EQ(items.count, c.items.size()) << b.name << ": " << c.name;
+                for (size_t i = 0; i < items.count; ++i)
+                    EXPECT_EQ(str(*static_cast<KaSubString*>(items.at(i))), katest::unitsOf<char>(c.items[i], b.narrow))
+                        << b.name << ": " << c.name << " #" << i;
+            }
+        }
+    }
+
     // Every prefix of the hostile inputs and the shared cases' inputs, with
     // each broken character in place of the tilde.
     static void everyPrefix(KaTextEncoding encoding)
@@ -128,6 +155,13 @@ TEST_F(ScannerTest, SharedItemCases)
             EXPECT_EQ(owned->codePage, KA_TEXT_UTF8);
         }
     }
+}
+
+// A UTF-8 sequence cut short or broken is one character of its own: the
+// quote, separator or closing character after it keeps its meaning.
+TEST_F(ScannerTest, BrokenUtf8TakesNothingAlong)
+{
+    brokenCharacterCases(KA_TEXT_UTF8);
 }
 
 TEST_F(ScannerTest, EveryPrefixStaysInsideTheInput)
@@ -250,6 +284,12 @@ TEST_F(DoubleByteLocale, TrailByteNeverSplitsAnItem)
     ASSERT_EQ(items.count, 2u);
     EXPECT_EQ(str(*static_cast<KaSubString*>(items.at(0))), "a\x81\x7C");
     EXPECT_EQ(str(*static_cast<KaSubString*>(items.at(1))), "b");
+}
+
+// A double-byte lead without a valid trail after it is one byte of its own.
+TEST_F(DoubleByteLocale, BrokenCharacterTakesNothingAlong)
+{
+    brokenCharacterCases(KA_TEXT_LOCALE);
 }
 
 TEST_F(DoubleByteLocale, EveryPrefixStaysInsideTheInput)

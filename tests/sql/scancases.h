@@ -202,6 +202,50 @@ inline const std::vector<BrokenChar>& brokenChars()
 
 constexpr char kBrokenMark = '~';
 
+struct BrokenCase {
+    const char* name;
+    ScanOptions options;
+    std::string input;
+    std::vector<ExpectedToken> tokens;
+};
+
+inline const std::vector<BrokenCase>& brokenCases()
+{
+    static const std::vector<BrokenCase> cases = {
+        {"before a quote", {}, "~'x' y", {{KA_TOKEN_OTHER, "~"}, {KA_TOKEN_CLOSED, "'x'"}, {KA_TOKEN_WORD, "y"}}},
+        {"inside quoted text", {}, "'a~' b", {{KA_TOKEN_CLOSED, "'a~'"}, {KA_TOKEN_WORD, "b"}}},
+        {"at the end", {}, "a ~", {{KA_TOKEN_WORD, "a"}, {KA_TOKEN_OTHER, "~"}}},
+        {"at the end of an open quote", {}, "'~", {{KA_TOKEN_UNTERMINATED, "'~"}}},
+        {"before a group's close", with([](ScanOptions& o) { o.parenGroups = true; }), "(~) x",
+         {{KA_TOKEN_CLOSED, "(~)"}, {KA_TOKEN_WORD, "x"}}},
+        {"before a comment's close", with([](ScanOptions& o) { o.returnComments = true; }), "/*~*/ x",
+         {{KA_TOKEN_COMMENT, "/*~*/"}, {KA_TOKEN_WORD, "x"}}},
+        {"before an operator", {}, "~<=1",
+         {{KA_TOKEN_OTHER, "~"}, {kaOperatorPair('<', '='), "<="}, {KA_TOKEN_NUMBER, "1"}}},
+        {"before a delimiter", with([](ScanOptions& o) { o.delimiterChars = " ,"; }), "a~,b",
+         {{KA_TOKEN_WORD, "a~"}, {',', ","}, {KA_TOKEN_WORD, "b"}}},
+    };
+    return cases;
+}
+
+struct BrokenItemCase {
+    const char* name;
+    char separator;
+    std::string input;
+    std::vector<std::string> items;
+};
+
+inline const std::vector<BrokenItemCase>& brokenItemCases()
+{
+    static const std::vector<BrokenItemCase> cases = {
+        {"before a separator", ';', "a~;b", {"a~", "b"}},
+        {"before a quote's close", ';', "'~';x", {"'~'", "x"}},
+        {"before trailing blanks", ',', "~ ,x", {"~", "x"}},
+        {"at the end", ',', "x,~", {"x", "~"}},
+    };
+    return cases;
+}
+
 // Inputs that end inside every form a token can take, and such forms holding
 // a character that is not whole; the prefix check scans every prefix of each.
 inline const std::vector<std::string>& hostileInputs()
