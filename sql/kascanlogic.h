@@ -397,7 +397,8 @@ public:
 
     [[nodiscard]] int replaceToken(const Token& token, const View& replacement) noexcept
     {
-        if (s.bound == nullptr || token.start < 0 || uint64_t(token.start) + token.len > s.length)
+        if (s.bound == nullptr || token.start < 0 || uint64_t(token.start) > s.length ||
+            token.len > s.length - uint64_t(token.start))
             return 1;
         size_t n = replacement.data != nullptr ? replacement.len : 0;
         // A null text deletes; a counted empty text would be taken as terminated.
@@ -405,7 +406,14 @@ public:
         if (s.bound->replace(size_t(token.start), token.len, text, n) != 0)
             return 1;
         reload();
-        s.position = s.position + n - token.len;
+        uint64_t begin = uint64_t(token.start);
+        uint64_t end = begin + token.len;
+        // A position behind the token moves with the text after it; one
+        // inside the token goes behind the replacement.
+        if (s.position >= end)
+            s.position = s.position - token.len + n;
+        else if (s.position > begin)
+            s.position = begin + n;
         if (s.position > s.length)
             s.position = s.length;
         return 0;

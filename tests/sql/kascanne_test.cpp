@@ -344,6 +344,30 @@ TEST(KaScannerW, BoundScannerEditsInPlace)
     EXPECT_EQ(unbound.replaceToken(t, empty), 1);
 }
 
+// An edit ahead of the position (the scanner pushed back before it) leaves
+// the position where it is, instead of moving it by the change in length.
+TEST(KaScannerW, EditAheadOfThePositionKeepsIt)
+{
+    KaStringW sql;
+    ASSERT_EQ(sql.assign(W(u"abc def ghi")), 0);
+    KaScannerW s(&sql);
+    KaTokenW abc, def, ghi, t;
+    s.nextToken(abc, KA_SCAN_PLAIN);
+    s.nextToken(def, KA_SCAN_PLAIN);
+    s.nextToken(ghi, KA_SCAN_PLAIN);
+    s.pushBack(abc);
+    ASSERT_EQ(s.replaceToken(ghi, KaSubStringW(W(u"x"), 1)), 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(str(t), u"abc");
+    s.pushBack(abc);
+    ASSERT_EQ(s.replaceToken(def, KaSubStringW(W(u"longer"), 6)), 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(str(t), u"abc");
+    s.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(str(t), u"longer");
+    EXPECT_EQ(str(sql), u"abc longer x");
+}
+
 TEST(KaScannerW, ConstructorsScanTheWholeText)
 {
     KaStringW owned;

@@ -371,6 +371,30 @@ TEST_F(ScannerTest, BoundScannerEditsInPlace)
     EXPECT_EQ(str(sql), "select a /*+ x */ from t");
 }
 
+// An edit ahead of the position (the scanner pushed back before it) leaves
+// the position where it is, instead of moving it by the change in length.
+TEST_F(ScannerTest, EditAheadOfThePositionKeepsIt)
+{
+    KaString sql;
+    ASSERT_EQ(sql.assign("abc def ghi"), 0);
+    KaScanner s(&sql);
+    KaToken abc, def, ghi, t;
+    s.nextToken(abc, KA_SCAN_PLAIN);
+    s.nextToken(def, KA_SCAN_PLAIN);
+    s.nextToken(ghi, KA_SCAN_PLAIN);
+    s.pushBack(abc);
+    ASSERT_EQ(s.replaceToken(ghi, KaSubString("x")), 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(str(t), "abc");
+    s.pushBack(abc);
+    ASSERT_EQ(s.replaceToken(def, KaSubString("longer")), 0);
+    s.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(str(t), "abc");
+    s.nextToken(t, KA_SCAN_PLAIN);
+    EXPECT_EQ(str(t), "longer");
+    EXPECT_EQ(str(sql), "abc longer x");
+}
+
 TEST_F(ScannerTest, PushBackRereads)
 {
     ExactText text("alpha beta");
