@@ -458,6 +458,7 @@ class ProtocolTest(unittest.TestCase):
     def setUpClass(cls):
         cls.srv = Servers.start("--user", "alice", "--password", "secret")
         cls.nosasl = Servers.start("--auth", "nosasl")
+        cls.anyone = Servers.start()
 
     def test_sasl_plain(self):
         for final, password, want in ((2, "secret", 5), (5, "secret", 5), (2, "wrong", 3)):
@@ -470,23 +471,42 @@ class ProtocolTest(unittest.TestCase):
                     self.assertEqual(payload, b"Error validating the login")
 
     def test_sasl_plain_payload_forms(self):
+        # Every refusal reads "Error validating the login": PlainSaslServer
+        # wraps its own reasons (format, no user, no password) in it.
         cases = [(b"alice\0secret", 5), (b"boss\0alice\0secret", 5), (b"\0\0secret", 3),
-                 (b"\0alice\0", 3), (b"alice", 3), (b"a\0b\0c\0d", 3)]
+                 (b"\0alice\0", 3), (b"alice", 3), (b"a\0b\0c\0d", 3), (b"alice\0", 3),
+                 ("\0alice\0s\u00e9cret".encode(), 3)]
         for payload, want in cases:
             with self.subTest(payload=payload):
                 sock = connect_socket(self.srv.port)
                 self.addCleanup(sock.close)
                 sock.sendall(sasl_message(1, b"PLAIN") + sasl_message(5, payload))
                 status, length = struct.unpack(">BI", recv_exact(sock, 5))
-                recv_exact(sock, length)
+                text = recv_exact(sock, length)
                 self.assertEqual(status, want)
+                if want == 3:
+                    self.assertEqual(text, b"Error validating the login")
+
+    def test_sasl_plain_session_user(self):
+        # The session runs as the authentication id, whatever authzid says,
+        # and each byte of it is one character (sign-extended above 0x7F).
+        cases = [(self.srv.port, "alice", "boss", "alice"), (self.anyone.port, "j\u00fc", "", "j\uffc3\uffbc")]
+        for port, user, authzid, want in cases:
+            with self.subTest(user=user, authzid=authzid):
+                c = Client(port, user=user, password="secret", authzid=authzid)
+                self.addCleanup(c.close)
+                c.open()
+                self.assertEqual(c.query("SELECT current_user()")[2], [[want]])
 
     def test_sasl_refusals(self):
-        sock = connect_socket(self.srv.port)
-        self.addCleanup(sock.close)
-        sock.sendall(sasl_message(1, b"CRAM-MD5"))
-        status, length = struct.unpack(">BI", recv_exact(sock, 5))
-        self.assertEqual(status, 3)
+        for mech in (b"CRAM-MD5", b"plain"):
+            with self.subTest(mechanism=mech):
+                sock = connect_socket(self.srv.port)
+                self.addCleanup(sock.close)
+                sock.sendall(sasl_message(1, mech))
+                status, length = struct.unpack(">BI", recv_exact(sock, 5))
+                self.assertEqual(status, 3)
+                self.assertEqual(recv_exact(sock, length), b"Unsupported mechanism type " + mech)
         sock2 = connect_socket(self.srv.port)
         self.addCleanup(sock2.close)
         sock2.sendall(sasl_message(2, b"PLAIN"))
@@ -690,10 +710,17 @@ class HttpTest(unittest.TestCase):
         return "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
 
     def test_login_cookie_and_refusals(self):
-        resp, _ = self.post(self.open_msg(), {})
-        self.assertEqual(resp.status, 401)
-        resp, _ = self.post(self.open_msg(), {"Authorization": self.basic("bob", "nope")})
-        self.assertEqual(resp.status, 401)
+        # ThriftHttpServlet: 401, no WWW-Authenticate without Kerberos, the
+        # message println'd after "Authentication Error: ".
+        refusals = [({}, "Authorization header received from the client is empty."),
+                    ({"Authorization": self.basic("bob", "nope")},
+                     "javax.security.sasl.AuthenticationException: Error validating the login")]
+        for headers, text in refusals:
+            with self.subTest(headers=headers):
+                resp, body = self.post(self.open_msg(), headers)
+                self.assertEqual(resp.status, 401)
+                self.assertEqual(body, ("Authentication Error: %s\n" % text).encode())
+                self.assertIsNone(resp.getheader("WWW-Authenticate"))
         resp, body = self.post(self.open_msg(), {"Authorization": self.basic("bob", "pw")})
         self.assertEqual(resp.status, 200)
         self.assertEqual(decode_reply("OpenSession", body).status.statusCode, 0)
