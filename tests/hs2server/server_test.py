@@ -450,6 +450,15 @@ class StatementTest(unittest.TestCase):
         names = [r[0] for r in decode_rowset(c.fetch(op, 100).results)]
         self.assertIn("DECIMAL", names)
 
+    def test_adjacent_string_literals_are_one_string(self):
+        for key in ("hive-3.1", "spark-3"):
+            with self.subTest(server=key):
+                c = self.client(key)
+                self.assertEqual(c.query("SELECT 'O''Brien', 'a' 'b', \"x\"'y', 'it''s' -- 'no'")[2],
+                                 [["OBrien", "ab", "xy", "its"]])
+                self.assertEqual(c.query("SELECT id FROM people WHERE name = 'Chlo'  'é'")[2], [[3]])
+                self.assertEqual(c.query("SELECT count(*) FROM people WHERE name = 'O''Brien'")[2], [[0]])
+
 
 class ProtocolTest(unittest.TestCase):
     """SASL, frames and malformed input on the binary transport."""

@@ -102,7 +102,16 @@ class Lexer:
                         line_start = j + 1
                     buf.append(ch)
                     j += 1
-                out.append(Tok("str", sql[i:j + 1], "".join(buf), i, j + 1, line, col))
+                prev = out[-1] if out else None
+                if prev is not None and prev.kind == "str":
+                    # Hive's StringLiteral and stringLiteralSequence (Spark's
+                    # STRING+ alike): literals that follow each other are one
+                    # string, so 'O''Brien' reads as OBrien.
+                    prev.value += "".join(buf)
+                    prev.text = sql[prev.start:j + 1]
+                    prev.end = j + 1
+                else:
+                    out.append(Tok("str", sql[i:j + 1], "".join(buf), i, j + 1, line, col))
                 i = j + 1
             elif c.isdigit() or (c == "." and i + 1 < n and sql[i + 1].isdigit()):
                 m = re.compile(r"(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?(BD|bd|[LSYlsy])?").match(sql, i)
