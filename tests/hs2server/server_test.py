@@ -265,8 +265,7 @@ class WireTest(unittest.TestCase):
         op = c.execute("SELECT c_varchar, c_decimal, c_char, c_array, c_struct FROM all_types").operationHandle
         cols = c.metadata(op).schema.columns
         self.assertEqual([x.columnName for x in cols],
-                         ["all_types.c_varchar", "all_types.c_decimal", "all_types.c_char",
-                          "all_types.c_array", "all_types.c_struct"])
+                         ["c_varchar", "c_decimal", "c_char", "c_array", "c_struct"])
         self.assertEqual([x.position for x in cols], [1, 2, 3, 4, 5])
         types = []
         for x in cols:
@@ -285,8 +284,16 @@ class WireTest(unittest.TestCase):
 
     def test_column_names(self):
         cases = [
-            ("hive-3.1", "SELECT id, name AS n FROM people p", ["p.id", "p.n"]),
+            ("hive-3.1", "SELECT id, name AS n FROM people p", ["id", "n"]),
+            ("hive-3.1", "SELECT p.id, p.name AS n, p.city x FROM people p", ["p.id", "n", "x"]),
+            ("hive-1.2", "SELECT people.id, age FROM people", ["people.id", "age"]),
             ("hive-3.1", "SELECT * FROM sales.customers", ["customers.id", "customers.name", "customers.email"]),
+            ("hive-2.3", "SELECT c.*, c.id AS k FROM sales.customers c", ["c.id", "c.name", "c.email", "k"]),
+            ("hive-3.1", "SELECT s.id, n AS m, i FROM bench.synthetic s LIMIT 1", ["s.id", "m", "i"]),
+            ("hive-3.1", "SELECT * FROM bench.synthetic LIMIT 1",
+             ["synthetic." + c[0] for c in fixture.SYNTHETIC_COLUMNS]),
+            ("spark-3", "SELECT * FROM sales.customers", ["id", "name", "email"]),
+            ("spark-3", "SELECT p.id, name AS n FROM people p", ["id", "n"]),
             ("hive-3.1", "SELECT count(*), 1 FROM people", ["_c0", "_c1"]),
             ("hive-3.1", "SHOW DATABASES", ["database_name"]),
             ("spark-3", "SELECT id, name AS n FROM people p", ["id", "n"]),
@@ -298,6 +305,14 @@ class WireTest(unittest.TestCase):
             with self.subTest(server=key, sql=sql):
                 names, _, _, _ = self.client(key).query(sql)
                 self.assertEqual(names, want)
+
+    def test_unique_column_names_can_be_turned_off(self):
+        c = Client(self.srv["hive-3.1"].port)
+        self.addCleanup(c.close)
+        c.open({"set:hiveconf:hive.resultset.use.unique.column.names": "false"})
+        self.assertEqual(c.query("SELECT *, c.id FROM sales.customers c")[0], ["id", "name", "email", "id"])
+        c.execute("SET hive.resultset.use.unique.column.names=true")
+        self.assertEqual(c.query("SELECT c.id FROM sales.customers c")[0], ["c.id"])
 
     def test_fetch_blocks_first_and_end(self):
         c = self.client()
@@ -400,35 +415,68 @@ class StatementTest(unittest.TestCase):
         self.assertEqual(c.execute("DROP VIEW tv").status.statusCode, 0)
         self.assertEqual(len(c.query("SHOW TABLES IN sales")[2]), 2)
 
+    ORDERS = [["order_id", "bigint", ""], ["customer_id", "int", ""], ["amount", "decimal(12,2)", ""],
+              ["ordered_at", "timestamp", ""], ["status", "varchar(16)", ""]]
+    DT = [["dt", "string", ""]]
+    BLANK = [["", None, None]]
+    PART = [["# Partition Information", None, None]]
+    HEADER = [["# col_name", "data_type", "comment"]]
+    PADDED = [["# col_name            ", "data_type           ", "comment             "], ["", None, None]]
+
     def test_describe(self):
-        c = self.client()
-        self.assertEqual(c.query("DESCRIBE sales.customers")[2],
+        # Column rows are never padded over HiveServer2; the partition section
+        # follows the identity's header shape.
+        cases = [
+            ("hive-3.1", self.ORDERS + self.DT + self.BLANK + self.PART + self.HEADER + self.DT),
+            ("hive-2.3", self.ORDERS + self.DT + self.BLANK + self.PART + self.PADDED + self.DT),
+            ("hive-1.2", self.ORDERS + self.DT + self.BLANK + self.PART + self.PADDED + self.DT),
+            ("spark-3", [r[:2] + [None] for r in self.ORDERS + self.DT] +
+             [["# Partition Information", "", ""]] + self.HEADER + [["dt", "string", None]]),
+        ]
+        for key, want in cases:
+            with self.subTest(server=key):
+                self.assertEqual(self.client(key).query("DESCRIBE sales.orders")[2], want)
+        self.assertEqual(self.client("hive-1.2").query("DESCRIBE sales.customers")[2],
                          [["id", "int", ""], ["name", "string", ""],
                           ["email", "varchar(64)", "contact address"]])
-        rows = c.query("DESCRIBE sales.orders")[2]
-        self.assertEqual(rows[6:], [["", None, None], ["# Partition Information", None, None],
-                                    ["# col_name", "data_type", "comment"], ["", None, None],
-                                    ["dt", "string", ""]])
-        old = self.client("hive-1.2").query("DESCRIBE sales.customers")[2]
-        self.assertEqual(old[0], ["id                  ", "int                 ", ""])
 
-    def test_describe_formatted(self):
-        for key in ("hive-1.2", "hive-3.1"):
+    def test_describe_formatted_columns_and_partitions(self):
+        cases = [
+            # TextMetaDataFormatter of 3.1: unpadded header, columns at once
+            ("hive-3.1", self.HEADER + self.ORDERS + self.BLANK + self.PART + self.HEADER + self.DT),
+            # 1.2 and 2.3: padded header followed by an empty row
+            ("hive-2.3", self.PADDED + self.ORDERS + self.BLANK + self.PART + self.PADDED + self.DT),
+            ("hive-1.2", self.PADDED + self.ORDERS + self.BLANK + self.PART + self.PADDED + self.DT),
+            ("spark-3", [r[:2] + [None] for r in self.ORDERS + self.DT] +
+             [["# Partition Information", "", ""]] + self.HEADER + [["dt", "string", None]]),
+        ]
+        for key, want in cases:
+            with self.subTest(server=key):
+                rows = self.client(key).query("DESCRIBE FORMATTED sales.orders")[2]
+                self.assertEqual(rows[:len(want)], want)
+                self.assertEqual(rows[len(want) + 1][0], "# Detailed Table Information")
+        spark = self.client("spark-3").query("DESCRIBE FORMATTED sales.orders")[2]
+        self.assertIn(["Type", "EXTERNAL", ""], spark)
+
+    def test_describe_formatted_view(self):
+        cases = [
+            ("hive-1.2", ["View Original Text:", "View Expanded Text:"]),
+            ("hive-2.3", ["View Original Text:", "View Expanded Text:"]),
+            ("hive-3.1", ["View Original Text:", "View Expanded Text:", "View Rewrite Enabled:"]),
+        ]
+        for key, keys in cases:
             with self.subTest(server=key):
                 rows = self.client(key).query("DESCRIBE FORMATTED default.v_adults")[2]
                 cells = {r[0].strip(): r for r in rows if r[0]}
-                self.assertIn("# Detailed Table Information", cells)
+                # key/value rows stay padded to 20 in every version
                 self.assertEqual(cells["Table Type:"], ["Table Type:         ", "VIRTUAL_VIEW        ", None])
                 self.assertEqual(cells["Database:"][1].strip(), "default")
-                self.assertEqual(rows.index(cells["# Detailed Table Information"]) >
-                                 rows.index(cells["age" if key == "hive-3.1" else "age"]), True)
-        hive3 = self.client().query("DESCRIBE FORMATTED sales.orders")[2]
-        self.assertEqual(hive3[0], ["order_id", "bigint", ""])
-        old = self.client("hive-1.2").query("DESCRIBE FORMATTED sales.orders")[2]
-        self.assertEqual(old[0], ["# col_name            ", "data_type           ", "comment             "])
-        spark = self.client("spark-3").query("DESCRIBE FORMATTED sales.orders")[2]
-        self.assertIn(["Type", "EXTERNAL", ""], spark)
-        self.assertEqual(spark[0], ["order_id", "bigint", None])
+                self.assertLess(rows.index(cells["age"]), rows.index(cells["# Detailed Table Information"]))
+                view = rows.index(cells["# View Information"])
+                self.assertEqual([r[0].strip() for r in rows[view + 1:]], keys)
+                self.assertEqual(rows[view + 1][1].strip(), "SELECT id, name, age FROM people WHERE age >= 18")
+                if len(keys) == 3:
+                    self.assertEqual(rows[-1], ["View Rewrite Enabled:", "No                  ", None])
 
     def test_use_and_set(self):
         c = self.client()

@@ -67,9 +67,6 @@ class Identity:
         self.view_keys = kw["view_keys"]
         self.protect_mode = kw["protect_mode"]
         self.owner_type = kw["owner_type"]
-        # DESCRIBE cells padded to 20; the FORMATTED header over the columns.
-        self.describe_padding = key == "hive-1.2"
-        self.formatted_header = key in ("hive-1.2", "hive-2.3")
         self.states_wording = kw["states_wording"]
         self.metadata_states = kw["metadata_states"]
         self.long_poll_step = kw["long_poll_step"]
