@@ -2,7 +2,9 @@
 // HiveServer2 client from the npm registry: over binary PLAIN, binary NOSASL
 // and HTTP it connects, fetches every type of the fixture in blocks smaller
 // than the table, asks GetInfo, GetTables and GetColumns, and compares what
-// it receives with the fixture. Ends with the line "N passed, N failed".
+// it receives with the fixture; it also reads the Spark identity's short NULL
+// bitmaps and sees a protocol newer than the server refused. Ends with the
+// line "N passed, N failed".
 'use strict';
 
 const path = require('path');
@@ -46,8 +48,10 @@ function stopServer(proc) {
   });
 }
 
-function expectedRows(table) {
-  const text = execFileSync(python, [server, '--print-rows', table], { maxBuffer: 64 << 20 });
+function expectedRows(table, identity) {
+  const args = [server, '--print-rows', table];
+  if (identity) args.push('--server', identity);
+  const text = execFileSync(python, args, { maxBuffer: 64 << 20 });
   return JSON.parse(text.toString('utf8'));
 }
 
@@ -123,13 +127,7 @@ async function runMode(mode, args, expected) {
       const op = await session.executeStatement('SELECT * FROM default.all_types');
       const { rows, blocks } = await fetchRows(session, op, 7);
       assert.ok(blocks > 2, 'expected several fetch blocks, got ' + blocks);
-      assert.strictEqual(rows.length, expected.rows.length);
-      rows.forEach((row, i) => {
-        expected.columns.forEach(([col, type], j) => {
-          const want = asDelivered(type, expected.rows[i][j]);
-          assert.deepStrictEqual(normalise(row[col]), want, 'row ' + i + ' column ' + col);
-        });
-      });
+      checkRows(rows, expected);
     });
 
     await check(mode + ': GetInfo names the server', async () => {
@@ -196,12 +194,65 @@ async function wrongPassword() {
   }
 }
 
+function checkRows(rows, expected) {
+  assert.strictEqual(rows.length, expected.rows.length);
+  rows.forEach((row, i) => {
+    expected.columns.forEach(([col, type], j) => {
+      const want = asDelivered(type, expected.rows[i][j]);
+      assert.deepStrictEqual(normalise(row[col]), want, 'row ' + i + ' column ' + col);
+    });
+  });
+}
+
+async function sparkIdentity() {
+  const { proc, port } = await startServer(['--server', 'spark-3']);
+  let client = null;
+  try {
+    client = await connect('plain', port, 'alice', 'secret');
+    const session = await client.openSession({
+      client_protocol: T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V10,
+    });
+    await check('spark-3: empty and short NULL bitmaps read as the fixture', async () => {
+      const expected = expectedRows('default.all_types', 'spark-3');
+      // blocks of 9: columns without a NULL in a block send no bitmap bytes
+      const op = await session.executeStatement('SELECT * FROM default.all_types');
+      checkRows((await fetchRows(session, op, 9)).rows, expected);
+    });
+    await session.close();
+  } finally {
+    if (client) { try { await client.close(); } catch (e) { /* already gone */ } }
+    await stopServer(proc);
+  }
+}
+
+async function newerProtocol() {
+  const { proc, port } = await startServer(['--server', 'hive-1.2']);
+  let client = null;
+  try {
+    client = await connect('plain', port, 'alice', 'secret');
+    await check('hive-1.2: a client protocol newer than the server fails OpenSession', async () => {
+      await assert.rejects(client.openSession({
+        client_protocol: T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V10,
+      }), (e) => /Required field 'client_protocol' is unset!/.test(e.message));
+      const session = await client.openSession({
+        client_protocol: T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V8,
+      });
+      await session.close();
+    });
+  } finally {
+    if (client) { try { await client.close(); } catch (e) { /* already gone */ } }
+    await stopServer(proc);
+  }
+}
+
 async function main() {
   const expected = expectedRows('default.all_types');
   await runMode('plain', ['--auth', 'plain', '--user', 'alice', '--password', 'secret'], expected);
   await runMode('nosasl', ['--auth', 'nosasl'], expected);
   await runMode('http', ['--transport', 'http', '--auth', 'plain', '--user', 'alice', '--password', 'secret'], expected);
   await wrongPassword();
+  await sparkIdentity();
+  await newerProtocol();
   console.log(passed + ' passed, ' + failed + ' failed');
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
 }

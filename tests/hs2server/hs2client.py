@@ -105,9 +105,10 @@ def connect_socket(port, tls_ca=None, server_hostname="localhost", timeout=30):
     return sock
 
 
-def sasl_plain(sock, user, password, final_status=2):
+def sasl_plain(sock, user, password, final_status=2, authzid=""):
     sock.sendall(sasl_message(1, b"PLAIN"))
-    sock.sendall(sasl_message(final_status, b"\0" + user.encode() + b"\0" + password.encode()))
+    sock.sendall(sasl_message(final_status, authzid.encode() + b"\0" + user.encode() + b"\0"
+                              + password.encode()))
     status, length = struct.unpack(">BI", recv_exact(sock, 5))
     return status, recv_exact(sock, length)
 
@@ -117,7 +118,7 @@ class Client:
 
     def __init__(self, port, transport="binary", auth="plain", user="hive", password="hive",
                  tls_ca=None, protocol=T.TProtocolVersion.HIVE_CLI_SERVICE_PROTOCOL_V10,
-                 path="/cliservice"):
+                 path="/cliservice", authzid=""):
         self.transport_kind = transport
         if transport == "http":
             scheme = "https" if tls_ca else "http"
@@ -130,7 +131,7 @@ class Client:
             self.sock = connect_socket(port, tls_ca)
             raw = SocketTransport(self.sock)
             if auth == "plain":
-                status, payload = sasl_plain(self.sock, user, password)
+                status, payload = sasl_plain(self.sock, user, password, authzid=authzid)
                 if status != 5:
                     raise PermissionError(payload.decode("utf-8", "replace"))
                 self.trans = TTransport.TFramedTransport(raw)

@@ -16,7 +16,12 @@ LOGIN_ERROR = "Error validating the login"
 
 
 class AuthFailure(Exception):
-    pass
+    """A refused login: str() is what the client is told, `cause` the
+    reason behind it (for the log)."""
+
+    def __init__(self, message, cause=None):
+        super().__init__(message)
+        self.cause = cause or message
 
 
 class Credentials:
@@ -36,8 +41,16 @@ class Credentials:
         return user
 
 
+def java_chars(data):
+    """Bytes as PlainSaslServer turns them into text: each byte cast to a Java
+    char on its own, sign-extended, so a byte of 0x80 or more becomes
+    U+FF80..U+FFFF and a UTF-8 name arrives as one odd character per byte."""
+    return "".join(chr(b) if b < 0x80 else chr(0xFF00 | b) for b in data)
+
+
 class PlainMechanism:
-    """SASL PLAIN: one message "[authzid] NUL user NUL password"."""
+    """SASL PLAIN as Hive's PlainSaslServer reads it: one message
+    "[authzid] NUL user NUL password"."""
 
     name = "PLAIN"
 
@@ -46,24 +59,20 @@ class PlainMechanism:
         self.user = None
 
     def step(self, payload):
-        """Returns (done, challenge); raises AuthFailure. The password is
-        checked for the authentication id; the session then runs as the
-        authorisation id when one is given (impersonation)."""
+        """Returns (done, challenge); raises AuthFailure. Every failure reaches
+        the client as "Error validating the login" (evaluateResponse wraps its
+        IOExceptions in that SaslException). The authorisation id is ignored:
+        the session runs as the authentication id (getAuthorizationID)."""
         parts = payload.split(b"\0")
         if len(parts) not in (2, 3):
-            raise AuthFailure("Invalid message format")
-        try:
-            parts = [p.decode("utf-8") for p in parts]
-        except UnicodeDecodeError:
-            raise AuthFailure(LOGIN_ERROR) from None
-        authz = parts[0] if len(parts) == 3 else ""
-        user, password = parts[-2], parts[-1]
+            raise AuthFailure(LOGIN_ERROR, "Invalid message format")
+        user, password = java_chars(parts[-2]), java_chars(parts[-1])
         if not user:
-            raise AuthFailure("No user name provided")
+            raise AuthFailure(LOGIN_ERROR, "No user name provided")
         if not password:
-            raise AuthFailure("No password provided")
+            raise AuthFailure(LOGIN_ERROR, "No password name provided")
         self.credentials.check(user, password)
-        self.user = authz or user
+        self.user = user
         return True, b""
 
 
@@ -84,7 +93,12 @@ class BasicScheme:
         if not sep:
             raise AuthFailure("Authorization header received from the client does not "
                               "contain a password")
-        return self.credentials.check(user, password)
+        try:
+            return self.credentials.check(user, password)
+        except AuthFailure as e:
+            # ThriftHttpServlet.doPasswdAuth wraps the provider's exception:
+            # HttpAuthenticationException(e).getMessage() is e.toString().
+            raise AuthFailure("javax.security.sasl.AuthenticationException: %s" % e) from None
 
 
 SCHEMES = {"basic": BasicScheme}

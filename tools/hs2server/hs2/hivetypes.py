@@ -7,6 +7,7 @@ text for everything else, already written as Hive writes it except where the
 server identity changes the text (TIMESTAMP, DECIMAL, CHAR).
 """
 
+import math
 import struct
 
 # TTypeId values of HiveServer2's IDL.
@@ -44,9 +45,9 @@ _UPPER = {
     TIMESTAMPLOCALTZ: "TIMESTAMP WITH LOCAL TIME ZONE",
 }
 
-_MAX_PRECISION = {TINYINT: 3, SMALLINT: 5, INT: 10, BIGINT: 19, FLOAT: 7, DOUBLE: 15,
+MAX_PRECISION = {TINYINT: 3, SMALLINT: 5, INT: 10, BIGINT: 19, FLOAT: 7, DOUBLE: 15,
                   DECIMAL: 38}
-NUMERIC = frozenset(_MAX_PRECISION)
+NUMERIC = frozenset(MAX_PRECISION)
 INTEGRAL = frozenset((TINYINT, SMALLINT, INT, BIGINT))
 COMPLEX = frozenset((ARRAY, MAP, STRUCT, UNION))
 
@@ -99,7 +100,7 @@ class HiveType:
     # JDBC facts of GetColumns, as Hive's TypeDescriptor computes them.
     def column_size(self):
         if self.type_id in NUMERIC:
-            return self.precision if self.type_id == DECIMAL else _MAX_PRECISION[self.type_id]
+            return self.precision if self.type_id == DECIMAL else MAX_PRECISION[self.type_id]
         if self.type_id in (STRING, BINARY):
             return INT_MAX
         if self.type_id in (CHAR, VARCHAR):
@@ -213,7 +214,27 @@ def sqlite_decl(htype):
 
 def float32(v):
     """A FLOAT travels as the double that Java's float widening gives."""
-    return struct.unpack("<f", struct.pack("<f", v))[0]
+    try:
+        return struct.unpack("<f", struct.pack("<f", v))[0]
+    except OverflowError:
+        return math.copysign(math.inf, v)
+
+
+def float_as_text(v):
+    """A FLOAT sent as Double.valueOf(Float.toString(f)): the double nearest
+    to the shortest decimal that reads back as the same float, so 0.1f
+    arrives as 0.1 rather than 0.10000000149011612."""
+    f = float32(v)
+    if f == 0.0 or math.isinf(f) or math.isnan(f):
+        return f
+    # Outside [1e-3, 1e7) Java writes d.dddE±n with at least one digit after
+    # the point, so at least two significant digits (1.4E-45, not 1E-45).
+    first = 2 if abs(f) < 1e-3 or abs(f) >= 1e7 else 1
+    for digits in range(first, 10):
+        text = "%.*e" % (digits - 1, f)
+        if float32(float(text)) == f:
+            return float(text)
+    return f
 
 
 def _trim_fraction(frac, min_digits):
@@ -249,15 +270,22 @@ def format_decimal(text, scale, pad):
 
 
 class WireStyle:
-    """How one server identity writes the values whose text differs."""
+    """How one server identity writes the values whose text differs: the
+    TIMESTAMP text, DECIMAL padding, whether FLOAT goes as its text in
+    row-wise results too (column-wise it always does), and the NULL bitmap
+    ("hive" or "spark", see service.null_bitmap)."""
 
-    def __init__(self, timestamp_style="java", pad_decimal=True):
+    def __init__(self, timestamp_style="java", pad_decimal=True, float_text_rows=False,
+                 null_bitmap="hive"):
         self.timestamp_style = timestamp_style
         self.pad_decimal = pad_decimal
+        self.float_text_rows = float_text_rows
+        self.null_bitmap = null_bitmap
 
 
-def to_wire(value, htype, style, binary_as_bytes=True):
-    """Turns a stored value into what the wire member holds; None stays None."""
+def to_wire(value, htype, style, columnar=True):
+    """Turns a stored value into what the wire member holds, column-wise (V6
+    and later) or row-wise; None stays None."""
     if value is None:
         return None
     t = htype.type_id
@@ -266,13 +294,15 @@ def to_wire(value, htype, style, binary_as_bytes=True):
     if t in INTEGRAL:
         return int(value)
     if t == FLOAT:
+        if columnar or style.float_text_rows:
+            return float_as_text(float(value))
         return float32(float(value))
     if t == DOUBLE:
         return float(value)
     if t == BINARY:
         data = bytes(value) if not isinstance(value, str) else value.encode("utf-8")
         # Before V6 Hive turns the bytes into a Java String (bad UTF-8 replaced).
-        return data if binary_as_bytes else data.decode("utf-8", "replace")
+        return data if columnar else data.decode("utf-8", "replace")
     if isinstance(value, bytes):
         value = value.decode("utf-8", "replace")
     value = str(value) if not isinstance(value, str) else value

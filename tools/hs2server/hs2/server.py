@@ -208,8 +208,9 @@ class Server:
         if status != START:
             send(ERROR, b"Expecting START status, received %d" % status)
             return False
-        name = payload.decode("latin-1")
-        mech_cls = auth.MECHANISMS.get(name.upper())
+        name = payload.decode("utf-8", "replace")
+        # TSaslServerTransport looks the name up as sent: "plain" is unknown.
+        mech_cls = auth.MECHANISMS.get(name)
         if mech_cls is None:
             send(BAD, ("Unsupported mechanism type %s" % name).encode("utf-8"))
             return False
@@ -225,6 +226,8 @@ class Server:
             try:
                 done, challenge = mech.step(payload)
             except auth.AuthFailure as e:
+                if self.service.log is not None:
+                    self.service.log("%s SASL refused: %s" % (conn.peer, e.cause))
                 send(BAD, str(e).encode("utf-8"))
                 return False
             if action is not None and action[0] == "stall":
@@ -283,7 +286,8 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
 
     def _reply(self, code, body, ctype="application/x-thrift", extra=()):
         self.send_response(code)
-        self.send_header("Content-Type", ctype)
+        if ctype is not None:
+            self.send_header("Content-Type", ctype)
         self.send_header("Content-Length", str(len(body)))
         for k, v in extra:
             self.send_header(k, v)
@@ -331,8 +335,10 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         try:
             user, cookie = self._authenticate()
         except auth.AuthFailure as e:
-            self._reply(401, ("Unauthorized: %s" % e).encode("utf-8"), "text/plain",
-                        [("WWW-Authenticate", "Basic realm=\"hiveserver2\"")])
+            # ThriftHttpServlet.doPost: 401, the text println'd, no content
+            # type, and WWW-Authenticate: Negotiate only under Kerberos.
+            self._reply(401, ("Authentication Error: %s\n" % e).encode("utf-8"), None,
+                        list(getattr(e, "headers", ())))
             return
         self.conn.user = user
         try:

@@ -21,7 +21,7 @@ from thrift.transport.TTransport import TMemoryBuffer
 from . import fixture
 from . import hivetypes as ht
 from .catalog import HiveError
-from .identity import V6
+from .identity import FINISHED, V6
 from .sqlfront import Frontend, Result, jdbc_like
 
 STRING_LIMIT = 64 * 1024 * 1024
@@ -50,11 +50,12 @@ class SafeBinaryProtocol(TBinaryProtocol):
 
 # ---- faults ----------------------------------------------------------------
 
-FAULT_NAMES = ("running", "error-state", "stall", "drop", "truncate", "oversize")
+FAULT_NAMES = ("running", "pending", "error-state", "stall", "drop", "truncate", "oversize")
+MAX_FAULT_MS = 7 * 86400 * 1000     # a week: longer waits are read as a week
 
 
 def parse_fault(spec):
-    """NAME[=VALUE]: running=MS, error-state[=TEXT], stall=METHOD:MS,
+    """NAME[=VALUE]: running=MS, pending=MS, error-state[=TEXT], stall=METHOD:MS,
     drop=METHOD[:N], truncate=METHOD[:N], oversize=METHOD[:N]. METHOD is a
     TCLIService call name, "*" for any, or "sasl" for the SASL answer."""
     name, _, value = spec.partition("=")
@@ -62,15 +63,15 @@ def parse_fault(spec):
     if name not in FAULT_NAMES:
         raise ValueError("unknown fault %r (known: %s)" % (name, ", ".join(FAULT_NAMES)))
     value = value.strip()
-    if name == "running":
-        return (name, None, int(value or "0"))
+    if name in ("running", "pending"):
+        return (name, None, min(max(int(value or "0"), 0), MAX_FAULT_MS))
     if name == "error-state":
         return (name, None, value or None)
     method, _, arg = value.partition(":")
     if not method:
         raise ValueError("fault %s needs a method" % name)
     if name == "stall":
-        return (name, method, int(arg or "0"))
+        return (name, method, min(max(int(arg or "0"), 0), MAX_FAULT_MS))
     return (name, method, int(arg) if arg else None)
 
 
@@ -146,7 +147,7 @@ class Session:
 
 
 class Operation:
-    def __init__(self, session, op_type, result, metadata=False):
+    def __init__(self, session, op_type, result, metadata=False, run_async=False):
         self.guid = uuid.uuid4().bytes
         self.secret = uuid.uuid4().bytes
         self.session = session
@@ -154,12 +155,16 @@ class Operation:
         self.result = result
         self.has_result_set = result.columns is not None
         self.metadata = metadata
+        self.run_async = run_async
         self.pos = 0
         self.started = time.time()
-        self.ready_at = self.started
+        self.pending_until = self.started   # PENDING until then (asynchronous runs only)
+        self.ready_at = self.started        # RUNNING until then
         self.error = None
         self.cancelled = False
+        self.closed = False
         self.state_lock = threading.Lock()
+        self.changed = threading.Event()    # wakes long polls on cancel and close
 
     @property
     def total(self):
@@ -170,9 +175,21 @@ class Operation:
     def state(self):
         if self.cancelled:
             return 3
-        if time.time() < self.ready_at:
+        now = time.time()
+        if now < self.pending_until:
+            return 7
+        if now < self.ready_at:
             return 1
         return 5 if self.error is not None else 2
+
+    def wait(self, deadline):
+        """Blocks until the operation is done, cancelled or closed, or until
+        deadline (a time.time() value), whichever comes first."""
+        while not (self.cancelled or self.closed):
+            remaining = min(deadline, self.ready_at) - time.time()
+            if remaining <= 0:
+                return
+            self.changed.wait(remaining)
 
 
 # ---- the service -------------------------------------------------------------
@@ -188,49 +205,52 @@ class ConnectionDrop(Exception):
     pass
 
 
+class ProtocolError(Exception):
+    """A request the server's Thrift layer cannot read: the reply is a
+    TApplicationException PROTOCOL_ERROR, as Thrift's ProcessFunction sends
+    when reading the arguments fails."""
+
+
 _ORIENTATIONS = {0: "FETCH_NEXT", 1: "FETCH_PRIOR", 2: "FETCH_RELATIVE", 3: "FETCH_ABSOLUTE",
                  4: "FETCH_FIRST", 5: "FETCH_LAST"}
 _OP_TYPE_NAMES = {0: "EXECUTE_STATEMENT", 1: "GET_TYPE_INFO", 2: "GET_CATALOGS", 3: "GET_SCHEMAS",
                   4: "GET_TABLES", 5: "GET_TABLE_TYPES", 6: "GET_COLUMNS", 7: "GET_FUNCTIONS"}
 
-# Hive's GetTypeInfo rows: name, java.sql type, precision, prefix, suffix,
-# create params, case sensitive, searchable, unsigned, min/max scale, radix.
-_TYPE_INFO = [
-    ("VOID", 0, None, None, None, None, False, 3, False, None, None, None),
-    ("BOOLEAN", 16, None, None, None, None, False, 3, False, None, None, None),
-    ("TINYINT", -6, 3, None, None, None, False, 3, False, None, None, 10),
-    ("SMALLINT", 5, 5, None, None, None, False, 3, False, None, None, 10),
-    ("INT", 4, 10, None, None, None, False, 3, False, None, None, 10),
-    ("BIGINT", -5, 19, None, None, None, False, 3, False, None, None, 10),
-    ("FLOAT", 6, 7, None, None, None, False, 3, False, None, None, 10),
-    ("DOUBLE", 8, 15, None, None, None, False, 3, False, None, None, 10),
-    ("STRING", 12, None, None, None, None, True, 3, True, None, None, None),
-    ("CHAR", 1, None, None, None, None, True, 3, True, None, None, None),
-    ("VARCHAR", 12, None, None, None, None, True, 3, True, None, None, None),
-    ("DATE", 91, None, None, None, None, False, 3, False, None, None, None),
-    ("TIMESTAMP", 93, None, None, None, None, False, 3, False, None, None, None),
-    ("BINARY", -2, None, None, None, None, False, 3, False, None, None, None),
-    ("DECIMAL", 3, 38, None, None, None, False, 3, False, 0, 38, 10),
-    ("ARRAY", 2003, None, None, None, None, True, 0, True, None, None, None),
-    ("MAP", 2000, None, None, None, None, True, 0, True, None, None, None),
-    ("STRUCT", 2002, None, None, None, None, True, 0, True, None, None, None),
-    ("UNIONTYPE", 1111, None, None, None, None, True, 0, True, None, None, None),
-    ("USER_DEFINED", 1111, None, None, None, None, True, 0, True, None, None, None),
-]
-
-
 def _cols(spec):
     return [(n, ht.parse(t), None) for n, t in spec]
 
 
+# hive.server2.long.polling.timeout's default, in milliseconds.
+LONG_POLLING_TIMEOUT = 5000
+_TIME_UNITS = {"": 1, "ms": 1, "msec": 1, "millis": 1, "milliseconds": 1, "s": 1000, "sec": 1000,
+               "secs": 1000, "seconds": 1000, "m": 60000, "min": 60000, "mins": 60000,
+               "minutes": 60000, "h": 3600000, "hours": 3600000, "d": 86400000, "days": 86400000,
+               "us": 0.001, "usec": 0.001, "ns": 0.000001, "nsec": 0.000001}
+
+
+def time_ms(text, default):
+    """A HiveConf time value ("5000", "5000ms", "5s") in milliseconds; the
+    default when the text cannot be read."""
+    t = text.strip().lower()
+    num = t.rstrip("abcdefghijklmnopqrstuvwxyz").strip()
+    unit = t[len(num):].strip()
+    try:
+        value = float(num) * _TIME_UNITS[unit]
+    except (ValueError, KeyError):
+        return default
+    return max(value, 0.0) if value == value else default
+
+
 class Service:
-    def __init__(self, catalog, identity, ttypes, tcli, max_fetch_size=None):
+    def __init__(self, catalog, identity, ttypes, tcli, max_fetch_size=None,
+                 long_polling_timeout=LONG_POLLING_TIMEOUT):
         self.catalog = catalog
         self.identity = identity
         self.T = ttypes
         self.tcli = tcli
         self.front = Frontend(catalog, identity)
         self.max_fetch_size = max_fetch_size if max_fetch_size is not None else identity.max_fetch_size
+        self.long_polling_timeout = long_polling_timeout
         self.sessions = {}
         self.lock = threading.Lock()
         self.blocks = SyntheticBlocks(self)
@@ -275,6 +295,11 @@ class Service:
             self.log("%s %s %s" % (conn.peer, name, getattr(req, "statement", "") or ""))
         try:
             resp = fn(req, conn)
+        except ProtocolError as e:
+            oprot.writeMessageBegin(name, TMessageType.EXCEPTION, seqid)
+            TApplicationException(TApplicationException.PROTOCOL_ERROR, str(e)).write(oprot)
+            oprot.writeMessageEnd()
+            return out.getvalue(), action
         except Exception as e:
             # A fault of the server itself: the client gets an exception
             # reply and the connection stays usable.
@@ -358,8 +383,13 @@ class Service:
     # -- sessions ------------------------------------------------------------------
     def _OpenSession(self, req, conn):
         T = self.T
-        client = req.client_protocol if req.client_protocol is not None else 0
-        protocol = min(self.identity.protocol, client)
+        client = req.client_protocol
+        if client is None or not 0 <= client <= self.identity.protocol:
+            # The server's Java enum has no constant for a newer version: the
+            # field reads as null and TOpenSessionReq.validate() fails.
+            raise ProtocolError(unset_protocol_text(req))
+        # ThriftCLIService.getMinVersion: an older client gets its own version.
+        protocol = client
         user = conn.user or req.username or "anonymous"
         session = Session(user, protocol, conn.faults.copy())
         config = {}
@@ -404,14 +434,13 @@ class Service:
         T = self.T
         try:
             self._need_session(req.sessionHandle)
-            answers = {T.TGetInfoType.CLI_SERVER_NAME: self.identity.server_name,
-                       T.TGetInfoType.CLI_DBMS_NAME: self.identity.dbms_name,
-                       T.TGetInfoType.CLI_DBMS_VER: self.identity.version}
-            if req.infoType not in answers:
-                name = T.TGetInfoType._VALUES_TO_NAMES.get(req.infoType, str(req.infoType))
+            name = T.TGetInfoType._VALUES_TO_NAMES.get(req.infoType, str(req.infoType))
+            answer = self.identity.info.get(name)
+            if answer is None:
                 raise HiveError("Unrecognized GetInfoType value: %s" % name)
-            return T.TGetInfoResp(status=self.ok(),
-                                  infoValue=T.TGetInfoValue(stringValue=answers[req.infoType]))
+            value = (T.TGetInfoValue(stringValue=answer) if isinstance(answer, str)
+                     else T.TGetInfoValue(lenValue=answer))
+            return T.TGetInfoResp(status=self.ok(), infoValue=value)
         except HiveError as e:
             return T.TGetInfoResp(status=self.error(e))
 
@@ -428,10 +457,14 @@ class Service:
                     if k.startswith("hs2server.fault."):
                         faults.set(k[len("hs2server.fault."):], v)
             result = self.front.execute(session, req.statement or "")
-            op = Operation(session, T.TOperationType.EXECUTE_STATEMENT, result)
-            running = faults.value("running")
-            if running:
-                op.ready_at = op.started + running / 1000.0
+            op = Operation(session, T.TOperationType.EXECUTE_STATEMENT, result,
+                           run_async=bool(req.runAsync))
+            # Only an asynchronous run waits for a background thread: PENDING
+            # until it starts, then RUNNING.
+            pending = faults.value("pending") if op.run_async else None
+            if pending:
+                op.pending_until = op.started + pending / 1000.0
+            op.ready_at = op.pending_until + (faults.value("running") or 0) / 1000.0
             if faults.has("error-state"):
                 text = faults.value("error-state")
                 op.error = HiveError(text, None, 0) if text else HiveError(
@@ -467,10 +500,7 @@ class Service:
                           ("MINIMUM_SCALE", "smallint"), ("MAXIMUM_SCALE", "smallint"),
                           ("SQL_DATA_TYPE", "int"), ("SQL_DATETIME_SUB", "int"),
                           ("NUM_PREC_RADIX", "int")])
-            rows = [(n, jt, prec, pre, suf, cp, 1, cs, srch, uns, False, False, None,
-                     mins, maxs, None, None, radix)
-                    for n, jt, prec, pre, suf, cp, cs, srch, uns, mins, maxs, radix in _TYPE_INFO]
-            return Result(cols, rows)
+            return Result(cols, [type_info_row(t) for t in self.identity.type_info_order])
         return self._metadata(req, T.TOperationType.GET_TYPE_INFO, build, T.TGetTypeInfoResp)
 
     def _GetCatalogs(self, req, conn):
@@ -483,7 +513,7 @@ class Service:
         T = self.T
         return self._metadata(req, T.TOperationType.GET_TABLE_TYPES,
                               lambda s: Result(_cols([("TABLE_TYPE", "string")]),
-                                               [("TABLE",), ("VIEW",), ("INDEX_TABLE",)]),
+                                               [(t,) for t in self.identity.table_types]),
                               T.TGetTableTypesResp)
 
     def _GetFunctions(self, req, conn):
@@ -497,7 +527,8 @@ class Service:
             return Result(_cols([("FUNCTION_CAT", "string"), ("FUNCTION_SCHEM", "string"),
                                  ("FUNCTION_NAME", "string"), ("REMARKS", "string"),
                                  ("FUNCTION_TYPE", "int"), ("SPECIFIC_NAME", "string")]),
-                          [(None, None, n, "", 1, n) for n in sorted(names) if pat.match(n)])
+                          [(None, None, n, "", 1, self.identity.function_class(n))
+                           for n in sorted(names) if pat.match(n)])
         return self._metadata(req, T.TOperationType.GET_FUNCTIONS, build, T.TGetFunctionsResp)
 
     def _GetSchemas(self, req, conn):
@@ -533,7 +564,7 @@ class Service:
                     wanted.update(hive_types.get(tt.strip().upper(), (tt.strip().upper(),)))
             spec = [("TABLE_CAT", "string"), ("TABLE_SCHEM", "string"), ("TABLE_NAME", "string"),
                     ("TABLE_TYPE", "string"), ("REMARKS", "string")]
-            if self.identity.key != "hive-1.2":
+            if self.identity.get_tables_type_columns:
                 spec += [("TYPE_CAT", "string"), ("TYPE_SCHEM", "string"), ("TYPE_NAME", "string"),
                          ("SELF_REFERENCING_COL_NAME", "string"), ("REF_GENERATION", "string")]
             rows = []
@@ -581,18 +612,38 @@ class Service:
             op = self._need_op(req.operationHandle)
         except HiveError as e:
             return T.TGetOperationStatusResp(status=self.error(e))
+        if op.run_async:
+            # CLIService.getOperationStatus: an asynchronous operation is
+            # waited for up to the long polling timeout before the answer.
+            now = time.time()
+            timeout = self._long_polling_ms(op.session)
+            if self.identity.long_poll_step:
+                age = int((now - op.started) * 1000)
+                timeout = min(timeout, (age // 10000 + 1) * 500)
+            op.wait(now + timeout / 1000.0)
         state = op.state()
         resp = T.TGetOperationStatusResp(status=self.ok(), operationState=state)
         if state == T.TOperationState.ERROR_STATE:
             resp.sqlState = op.error.sql_state
             resp.errorCode = op.error.error_code
             resp.errorMessage = op.error.message
-        if self.identity.key != "hive-1.2":
+        if self.identity.status_times:
             resp.operationStarted = int(op.started * 1000)
             if state in (2, 3, 5):
                 resp.operationCompleted = int(max(op.ready_at, op.started) * 1000)
             resp.hasResultSet = op.has_result_set
+        if self.identity.progress_update:
+            # No execution engine reports progress here: ProgressMonitor.NULL.
+            resp.progressUpdateResponse = T.TProgressUpdateResp(
+                headerNames=[], rows=[], progressedPercentage=0.0,
+                status=T.TJobExecutionStatus.NOT_AVAILABLE, footerSummary="", startTime=0)
         return resp
+
+    def _long_polling_ms(self, session):
+        text = session.conf.get("hive.server2.long.polling.timeout")
+        if text is None:
+            return self.long_polling_timeout
+        return time_ms(text, self.long_polling_timeout)
 
     def _CancelOperation(self, req, conn):
         T = self.T
@@ -600,8 +651,9 @@ class Service:
             op = self._need_op(req.operationHandle)
         except HiveError as e:
             return T.TCancelOperationResp(status=self.error(e))
-        if op.state() == 1:
+        if op.state() in (1, 7):
             op.cancelled = True
+            op.changed.set()
         return T.TCancelOperationResp(status=self.ok())
 
     def _CloseOperation(self, req, conn):
@@ -612,22 +664,22 @@ class Service:
             return T.TCloseOperationResp(status=self.error(e))
         with self.lock:
             op.session.operations.pop(op.guid, None)
+        op.closed = True
+        op.changed.set()
         return T.TCloseOperationResp(status=self.ok())
 
-    def _assert_finished(self, op):
+    def _assert_state(self, op, expected):
+        """Operation.assertState: a HiveSQLException without SQLSTATE; the
+        query's own error is for GetOperationStatus to tell."""
         state = op.state()
-        if state == 5:
-            raise op.error
-        if state != 2:
-            names = {1: "RUNNING", 3: "CANCELED"}
-            raise HiveError("Expected state FINISHED, but found %s" % names.get(state, state))
+        if state not in expected:
+            raise HiveError(self.identity.state_error(expected, state))
 
     def _GetResultSetMetadata(self, req, conn):
         T = self.T
         try:
             op = self._need_op(req.operationHandle)
-            if self.identity.key == "hive-1.2" or op.state() != 1:
-                self._assert_finished(op)
+            self._assert_state(op, self.identity.metadata_states)
             descs = []
             for pos, (name, htype, comment) in enumerate(op.result.columns or [], 1):
                 quals = htype.qualifiers()
@@ -653,7 +705,7 @@ class Service:
                 return T.TFetchResultsResp(status=self.ok(), hasMoreRows=False,
                                            results=self.rowset([("operation_log", ht.parse("string"), None)],
                                                                [], protocol, 0))
-            self._assert_finished(op)
+            self._assert_state(op, (FINISHED,))
             if req.orientation not in (0, 4):
                 raise HiveError("The fetch type %s is not supported for this resultset"
                                 % _ORIENTATIONS.get(req.orientation, req.orientation), "HY106")
@@ -685,12 +737,13 @@ class Service:
             for row in rows:
                 vals = []
                 for (name, htype, _), v in zip(columns, row):
-                    vals.append(self._row_value(htype, ht.to_wire(v, htype, style, False)))
+                    vals.append(self._row_value(htype, ht.to_wire(v, htype, style, columnar=False)))
                 out.append(T.TRow(colVals=vals))
             return T.TRowSet(startRowOffset=offset, rows=out)
         cols = []
         for j, (name, htype, _) in enumerate(columns):
-            cols.append(self._column(htype, [ht.to_wire(r[j], htype, style, True) for r in rows]))
+            cols.append(self._column(htype, [ht.to_wire(r[j], htype, style, columnar=True)
+                                             for r in rows]))
         return T.TRowSet(startRowOffset=offset, rows=[], columns=cols)
 
     def _row_value(self, htype, v):
@@ -713,7 +766,7 @@ class Service:
     def _column(self, htype, values):
         T = self.T
         t = htype.type_id
-        nulls = null_bitmap(values)
+        nulls = null_bitmap(values, self.identity.style.null_bitmap)
         if t == ht.BOOLEAN:
             return T.TColumn(boolVal=T.TBoolColumn(values=[True if v is None else v for v in values], nulls=nulls))
         if t in ht.INTEGRAL:
@@ -732,19 +785,50 @@ class Service:
         return T.TColumn(stringVal=T.TStringColumn(values=["" if v is None else v for v in values], nulls=nulls))
 
 
-def null_bitmap(values):
-    """Hive's BitSet bytes: bit i % 8 of byte i / 8, as many bytes as
-    1 + (index of the last NULL + 1) / 8."""
+def null_bitmap(values, kind="hive"):
+    """The NULL bitmap of a column: bit i % 8 of byte i / 8 set for a NULL at
+    row i. "hive" (ColumnBuffer.toTBinary) sends 1 + (index of the last NULL
+    + 1) / 8 bytes, so at least one; "spark" (RowSetUtils, BitSet.toByteArray)
+    sends ceil((index of the last NULL + 1) / 8), none without a NULL."""
     last = -1
     for i in range(len(values) - 1, -1, -1):
         if values[i] is None:
             last = i
             break
-    out = bytearray(1 + (last + 1) // 8)
+    size = 1 + (last + 1) // 8 if kind == "hive" else (last + 8) // 8
+    out = bytearray(size)
     for i in range(last + 1):
         if values[i] is None:
             out[i >> 3] |= 1 << (i & 7)
     return bytes(out)
+
+
+def type_info_row(type_id):
+    """A GetTypeInfo row as GetTypeInfoOperation builds it from Hive's Type
+    enum: CASE_SENSITIVE only for STRING, UNSIGNED_ATTRIBUTE for every
+    non-numeric type, SEARCHABLE none for the complex types, MINIMUM_SCALE
+    and MAXIMUM_SCALE 0 for all, DECIMAL included."""
+    h = ht.HiveType(type_id, "")
+    numeric = type_id in ht.NUMERIC
+    searchable = 0 if type_id in ht.COMPLEX or type_id == ht.USER_DEFINED else 3
+    return (h.upper_name, h.jdbc_type, ht.MAX_PRECISION.get(type_id), None, None, None, 1,
+            type_id == ht.STRING, searchable, not numeric, False, False, None, 0, 0, None, None,
+            10 if numeric else None)
+
+
+def unset_protocol_text(req):
+    """The TProtocolException text of TOpenSessionReq.validate(), with the
+    request as the generated Java toString() prints it (it does print the
+    password)."""
+    parts = ["client_protocol:null"]
+    if req.username is not None:
+        parts.append("username:%s" % req.username)
+    if req.password is not None:
+        parts.append("password:%s" % req.password)
+    if req.configuration is not None:
+        parts.append("configuration:{%s}" % ", ".join(
+            "%s=%s" % kv for kv in req.configuration.items()))
+    return "Required field 'client_protocol' is unset! Struct:TOpenSessionReq(%s)" % ", ".join(parts)
 
 
 def _uuid(guid):

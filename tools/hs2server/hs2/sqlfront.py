@@ -102,7 +102,16 @@ class Lexer:
                         line_start = j + 1
                     buf.append(ch)
                     j += 1
-                out.append(Tok("str", sql[i:j + 1], "".join(buf), i, j + 1, line, col))
+                prev = out[-1] if out else None
+                if prev is not None and prev.kind == "str":
+                    # Hive's StringLiteral and stringLiteralSequence (Spark's
+                    # STRING+ alike): literals that follow each other are one
+                    # string, so 'O''Brien' reads as OBrien.
+                    prev.value += "".join(buf)
+                    prev.text = sql[prev.start:j + 1]
+                    prev.end = j + 1
+                else:
+                    out.append(Tok("str", sql[i:j + 1], "".join(buf), i, j + 1, line, col))
                 i = j + 1
             elif c.isdigit() or (c == "." and i + 1 < n and sql[i + 1].isdigit()):
                 m = re.compile(r"(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?(BD|bd|[LSYlsy])?").match(sql, i)
@@ -785,6 +794,24 @@ class Frontend:
             items.append(item)
         return items
 
+    def _unique_names(self):
+        """hive.resultset.use.unique.column.names (true by default in Hive)."""
+        if not self.identity.qualify_result_columns:
+            return False
+        conf = getattr(self.session, "conf", {})
+        return conf.get("hive.resultset.use.unique.column.names", "true").strip().lower() != "false"
+
+    def _result_name(self, qual, name, alias):
+        """A result column's name as SemanticAnalyzer.getColAlias and
+        convertRowSchemaToResultSetSchema give it: an alias as written, a
+        bare column bare, "t.col" (and "*", qual then being the table alias)
+        as "t.col" while unique column names are on."""
+        if alias:
+            return alias
+        if qual and self._unique_names():
+            return "%s.%s" % (qual, name)
+        return name
+
     def _describe_result(self, items, refs, names, rows):
         """(name, HiveType, comment) for each result column."""
         spark = self.identity.is_spark
@@ -799,7 +826,7 @@ class Frontend:
                             planned = None
                             break
                         for c in table.columns:
-                            planned.append((c.name if spark else "%s.%s" % (alias, c.name), c.htype))
+                            planned.append((self._result_name(alias, c.name, None), c.htype))
                     if planned is None:
                         break
                     continue
@@ -814,12 +841,10 @@ class Frontend:
                         planned.append((item.alias or "_c%d" % item.index, ht.parse("boolean")))
                         continue
                     if hit is not None:
-                        name = item.alias or cname
-                        planned.append((name if spark else "%s.%s" % (hit[0], name), hit[1].htype))
+                        planned.append((self._result_name(qual, cname, item.alias), hit[1].htype))
                         continue
                     if qual is not None and qual in refs:
-                        name = item.alias or cname
-                        planned.append((name if spark else "%s.%s" % (qual, name), None))
+                        planned.append((self._result_name(qual, cname, item.alias), None))
                         continue
                 name = item.alias or ("".join(t.text for t in item.toks).lower() if spark
                                       else "_c%d" % item.index)
@@ -897,11 +922,12 @@ class Frontend:
         if not ok:
             raise self.errors.other("The synthetic table %s.%s answers only SELECT <columns> "
                                     "FROM it [LIMIT n]" % (table.db, table.name))
-        indexes = []
+        indexes, names = [], []
         alias = next(iter(refs))
         for item in items:
             if item.star is not None:
                 indexes.extend(range(len(table.columns)))
+                names.extend(self._result_name(alias, c.name, None) for c in table.columns)
                 continue
             c = table.column(item.column[1]) if item.column else None
             if c is None:
@@ -909,9 +935,8 @@ class Frontend:
                 raise self.errors.column_not_found(t.value, t.line, t.col,
                                                    ["%s.%s" % (alias, x.name) for x in table.columns])
             indexes.append(table.columns.index(c))
-        spark = self.identity.is_spark
-        cols = [(table.columns[k].name if spark else "%s.%s" % (alias, table.columns[k].name),
-                 table.columns[k].htype, None) for k in indexes]
+            names.append(self._result_name(item.column[0], c.name, item.alias))
+        cols = [(name, table.columns[k].htype, None) for name, k in zip(names, indexes)]
         total = table.synthetic["rows"]
         if limit is not None:
             total = min(total, limit)
@@ -956,41 +981,48 @@ def _hive_date(ts):
     return datetime.datetime.utcfromtimestamp(ts).strftime("%a %b %d %H:%M:%S UTC %Y")
 
 
+_HEADER = ("# col_name", "data_type", "comment")
+# MetaDataFormatUtils.formatColumnsHeader of 1.2 and 2.3: "# " and each cell
+# padded to 20 by formatOutput, whatever isOutputPadded says.
+_PADDED_HEADER = ("# col_name            ", "data_type           ", "comment             ")
+
+
 def describe_rows(table, formatted, identity):
-    """DESCRIBE [FORMATTED] rows of (col_name, data_type, comment)."""
+    """DESCRIBE [FORMATTED] rows of (col_name, data_type, comment). The column
+    rows are never padded: HiveServer2 turns isOutputPadded off."""
     spark = identity.is_spark
-    pad = identity.describe_padding
     parts = [c for c in table.columns if c.name in table.partition_columns]
     plain = [c for c in table.columns if c.name not in table.partition_columns]
 
     def col_row(c):
         comment = c.comment if c.comment is not None else (None if spark else "")
-        if pad:
-            return (_pad(c.name), _pad(c.htype.name), comment)
         return (c.name, c.htype.name, comment)
 
-    blank = ("", "", "") if spark else ("", None, None)
+    if spark:
+        # DescribeTableCommand: no header over the columns; the partition
+        # section is "# Partition Information" and a header without empty rows.
+        rows = [col_row(c) for c in table.columns]
+        if parts:
+            rows.append(("# Partition Information", "", ""))
+            rows.append(_HEADER)
+            rows.extend(col_row(c) for c in parts)
+        return rows + _spark_details(table, identity) if formatted else rows
+
+    blank = ("", None, None)
+    if identity.describe_header == "padded":
+        header = [_PADDED_HEADER, blank]      # formatColumnsHeader's empty line
+    else:
+        header = [_HEADER]                    # TextMetaDataTable row, unpadded
     rows = []
-    if formatted and identity.formatted_header:
-        rows.append(("# col_name            ", "data_type           ", "comment             "))
-        rows.append(blank)
+    if formatted:
+        rows.extend(header)
+    # DDLTask.describeTable adds the partition columns to the plain listing.
     rows.extend(col_row(c) for c in (plain if formatted else table.columns))
     if parts:
-        if not spark:
-            rows.append(blank)
-        rows.append(("# Partition Information", "", "") if spark else ("# Partition Information", None, None))
-        if identity.formatted_header or not formatted:
-            rows.append(("# col_name            ", "data_type           ", "comment             ")
-                        if pad else ("# col_name", "data_type", "comment"))
-        else:
-            rows.append(("# col_name", "data_type", "comment"))
-        if not spark:
-            rows.append(blank)
+        rows += [blank, ("# Partition Information", None, None)] + header
         rows.extend(col_row(c) for c in parts)
     if not formatted:
         return rows
-    if spark:
-        return rows + _spark_details(table, identity)
     return rows + _hive_details(table, identity)
 
 
@@ -1007,7 +1039,7 @@ def _hive_details(table, identity):
         rows.append(kv("OwnerType:", "USER"))
     rows += [kv("Owner:", table.owner), kv("CreateTime:", _hive_date(table.create_time)),
              kv("LastAccessTime:", "UNKNOWN")]
-    if identity.key == "hive-1.2":
+    if identity.protect_mode:
         rows.append(kv("Protect Mode:", "None"))
     rows.append(kv("Retention:", "0"))
     if not table.is_view:
@@ -1033,10 +1065,11 @@ def _hive_details(table, identity):
     if not table.is_view:
         rows += [("Storage Desc Params:", None, None), param("serialization.format", "1")]
     if table.is_view:
-        first, second = (("Original Query:", "Expanded Query:") if identity.key == "hive-3.1"
-                         else ("View Original Text:", "View Expanded Text:"))
-        rows += [blank, ("# View Information", None, None), kv(first, table.view_text),
-                 kv(second, table.view_text)]
+        # MetaDataFormatUtils.getViewInfo: original and expanded text, and from
+        # 3.x whether rewriting is enabled.
+        values = (table.view_text, table.view_text, "No")
+        rows += [blank, ("# View Information", None, None)]
+        rows += [kv(k, v) for k, v in zip(identity.view_keys, values)]
     return rows
 
 
