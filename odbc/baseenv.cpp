@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "foundation/kathread.h"
@@ -23,6 +24,10 @@ constexpr int32_t kOdbcVersion3 = 3;
 // Process-wide locks, made while the library loads and gone at exit.
 KaCriticalSection gEnvLock(0, kKaLockPlain);
 KaCriticalSection gPoolManagerLock(0, kKaLockPlain);
+
+// Constant-initialised, so that a registration from another object's static
+// initialiser finds it ready whatever the order of initialisation.
+std::atomic<BaseEnvFactory> gEnvFactory{nullptr};
 
 void putInt32(void* value, int32_t* stringLength, int32_t v) noexcept
 {
@@ -77,6 +82,16 @@ int64_t baseLiveEnvironments() noexcept
     auto n = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
     gEnvLock.leave();
     return n;
+}
+
+BaseEnvFactory baseSetEnvFactory(BaseEnvFactory factory) noexcept
+{
+    return gEnvFactory.exchange(factory, std::memory_order_acq_rel);
+}
+
+BaseEnvFactory baseEnvFactory() noexcept
+{
+    return gEnvFactory.load(std::memory_order_acquire);
 }
 
 bool baseDriverBaseName(char* out, size_t size) noexcept

@@ -84,6 +84,17 @@ KaCriticalSection* baseLockTable() noexcept;
 // Number of live environments.
 int64_t baseLiveEnvironments() noexcept;
 
+// Makes an environment object of the driver's own class: a BaseEnv whose
+// newConnection makes the driver's connections. Null when memory ran out.
+using BaseEnvFactory = BaseEnv* (*)() noexcept;
+// The environment class lives above this layer: the driver library
+// registers its factory while it loads, and SQLAllocHandle(SQL_HANDLE_ENV)
+// fails while none is registered. Returns the factory it replaces; null
+// unregisters.
+BaseEnvFactory baseSetEnvFactory(BaseEnvFactory factory) noexcept;
+// The registered factory, or null.
+BaseEnvFactory baseEnvFactory() noexcept;
+
 // The driver library's file name without directory and extension (the name
 // its message catalogue and setup library are named after) into out; false
 // when it does not fit or cannot be found (out is then empty).

@@ -22,7 +22,6 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
-#include "hive/dummyenv.h"
 #include "odbc/odbcapi.h"
 #include "platform/bos.h"
 
@@ -291,7 +290,9 @@ SQLRETURN allocEnv(SQLHANDLE* output) noexcept
     BaseErrorList scratch(nullptr);
     KaErrorPushList(&scratch);
     SQLRETURN rc = SQL_ERROR;
-    auto* env = new DummyEnv();
+    // Without a registered environment class there is nothing to make.
+    BaseEnvFactory factory = baseEnvFactory();
+    BaseEnv* env = factory != nullptr ? factory() : nullptr;
     if (env != nullptr) {
         installDirFromLibrary();
         char base[BOS_PATH_SIZE];

@@ -12,13 +12,15 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
-#include "hive/dummyenv.h"
 #include "support/diagscope.h"
 
 using katest::narrow;
 using katest::u16;
 
 namespace {
+
+// The lock-table entry the tests' environments use.
+constexpr int32_t kLockIndex = 15;
 
 std::string stateOf(BaseErrorList& list, int16_t rec)
 {
@@ -80,7 +82,7 @@ TEST_F(EnvTest, OdbcVersionIsThreeUntilTheApplicationAsksForTwo)
     };
     const Case cases[] = {{0, 3}, {SQL_OV_ODBC2, 2}, {SQL_OV_ODBC3, 3}, {SQL_OV_ODBC3_80, 3}};
     for (const Case& c : cases) {
-        DummyEnv env;
+        BaseEnv env(kLockIndex);
         if (c.set != 0) {
             EXPECT_EQ(env.setEnvAttr(SQL_ATTR_ODBC_VERSION, reinterpret_cast<void*>(c.set), 0),
                       SQL_SUCCESS);
@@ -98,7 +100,7 @@ TEST_F(EnvTest, OdbcVersionIsThreeUntilTheApplicationAsksForTwo)
 
 TEST_F(EnvTest, OutputNtsIsAlwaysOn)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     for (int32_t attr : {SQL_ATTR_OUTPUT_NTS, kBaseEnvAttrOutputNtsOld}) {
         int32_t value = 0;
         EXPECT_EQ(env.getEnvAttr(attr, &value, 4, nullptr), SQL_SUCCESS);
@@ -108,7 +110,7 @@ TEST_F(EnvTest, OutputNtsIsAlwaysOn)
 
 TEST_F(EnvTest, UnknownEnvironmentAttributeIsOptionalFeatureNotImplemented)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     int32_t value = 0;
     EXPECT_EQ(env.getEnvAttr(SQL_ATTR_CONNECTION_POOLING, &value, 4, nullptr), SQL_ERROR);
     ASSERT_EQ(env.diagnostics.diagCount(), 1);
@@ -121,7 +123,7 @@ TEST_F(EnvTest, UnknownEnvironmentAttributeIsOptionalFeatureNotImplemented)
 
 TEST_F(EnvTest, ConnectionPoolingIsAcceptedAndChangesNothing)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     EXPECT_EQ(env.setEnvAttr(SQL_ATTR_CONNECTION_POOLING,
                              reinterpret_cast<void*>(intptr_t{SQL_CP_ONE_PER_DRIVER}), 0),
               SQL_SUCCESS);
@@ -133,15 +135,15 @@ TEST_F(EnvTest, LockTableLivesAsLongAsAnEnvironment)
 {
     ASSERT_EQ(baseLiveEnvironments(), 0);
     EXPECT_EQ(baseLockTable(), nullptr);
-    auto* first = new DummyEnv();
-    auto* second = new DummyEnv();
+    auto* first = new BaseEnv(kLockIndex);
+    auto* second = new BaseEnv(kLockIndex);
     EXPECT_EQ(baseLiveEnvironments(), 2);
     KaCriticalSection* table = baseLockTable();
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(first->driverLock(), &table[kDummyEnvLockIndex]);
+    EXPECT_EQ(first->driverLock(), &table[kLockIndex]);
     delete first;
     EXPECT_EQ(baseLockTable(), table);
-    EXPECT_EQ(second->driverLock(), &table[kDummyEnvLockIndex]);
+    EXPECT_EQ(second->driverLock(), &table[kLockIndex]);
     delete second;
     EXPECT_EQ(baseLiveEnvironments(), 0);
     EXPECT_EQ(baseLockTable(), nullptr);
@@ -149,7 +151,7 @@ TEST_F(EnvTest, LockTableLivesAsLongAsAnEnvironment)
 
 TEST_F(EnvTest, ConnectionHandlesJoinAndLeaveTheirEnvironment)
 {
-    auto* env = new DummyEnv();
+    auto* env = new BaseEnv(kLockIndex);
     auto* a = new BaseStubConnection(env);
     auto* b = new BaseStubConnection(env);
     EXPECT_EQ(env->connectionCount, 2);
@@ -166,7 +168,7 @@ TEST_F(EnvTest, ConnectionHandlesJoinAndLeaveTheirEnvironment)
 
 TEST_F(EnvTest, SuccessWithOnlyWarningsLeavesAsSuccessWithInfo)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     env.enterApi(kBaseApiEndTran);
     basePostWarning(kBaseIdxGeneralWarning);
     EXPECT_EQ(env.leaveApi(SQL_SUCCESS), SQL_SUCCESS_WITH_INFO);
@@ -178,7 +180,7 @@ TEST_F(EnvTest, SuccessWithOnlyWarningsLeavesAsSuccessWithInfo)
 
 TEST_F(EnvTest, EnvironmentCommitWalksEveryConnectionAndKeepsGoingAfterAFailure)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection h1(&env), h2(&env);
     auto* failing = new TxnConnection(&env, 1);
     auto* good = new TxnConnection(&env);
@@ -208,7 +210,7 @@ TEST_F(EnvTest, EnvironmentCommitWalksEveryConnectionAndKeepsGoingAfterAFailure)
 
 TEST_F(EnvTest, CommitWithAutocommitOnDoesNotReachTheServer)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -221,7 +223,7 @@ TEST_F(EnvTest, CommitWithAutocommitOnDoesNotReachTheServer)
 
 TEST_F(EnvTest, ConnectionEndTranEndsTheOpenTransaction)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -235,7 +237,7 @@ TEST_F(EnvTest, ConnectionEndTranEndsTheOpenTransaction)
 
 TEST_F(EnvTest, UnknownCompletionTypeIsInvalidTransactionOperationCode)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -251,7 +253,7 @@ TEST_F(EnvTest, UnknownCompletionTypeIsInvalidTransactionOperationCode)
 
 TEST_F(EnvTest, ImplicitTransactionStartsOnlyWhenAllowed)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     TxnConnection conn(&env);
     conn.autocommit = 1;
     EXPECT_EQ(conn.beginTransaction(), 0);
@@ -276,7 +278,7 @@ TEST_F(EnvTest, ImplicitTransactionStartsOnlyWhenAllowed)
 
 TEST_F(EnvTest, XaSlotsAreNotSupportedAndTheLockFollowsTheFlag)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -296,7 +298,7 @@ TEST_F(EnvTest, XaSlotsAreNotSupportedAndTheLockFollowsTheFlag)
 
 TEST_F(EnvTest, EnvironmentWithoutDriverClassMakesNoConnection)
 {
-    BaseEnv env(kDummyEnvLockIndex);
+    BaseEnv env(kLockIndex);
     katest::DiagScope d;
     BaseConnection* conn = reinterpret_cast<BaseConnection*>(&env);
     EXPECT_EQ(env.newConnection(0, &conn), -1);

@@ -22,6 +22,7 @@
 #include "odbc/basestmt.h"
 #include "odbc/odbcapi.h"
 #include "support/diagscope.h"
+#include "support/envfactory.h"
 
 using katest::narrow;
 using katest::u16;
@@ -78,6 +79,8 @@ protected:
     }
 
     BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
+
+    katest::EnvFactoryScope factory;
 
     // A failed connect leaves the physical connection attached, unopened.
     void failConnect()
@@ -616,6 +619,54 @@ TEST_F(Exports, CallsOnOneConnectionFromManyThreadsTakeTurns)
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+}
+
+namespace {
+
+BaseEnv* noEnvironment() noexcept
+{
+    return nullptr;
+}
+
+// An environment class whose environments are not usable.
+class UnusableEnv : public BaseEnv {
+public:
+    UnusableEnv() noexcept : BaseEnv(0) {}
+    int16_t initCheck() noexcept override { return 1; }
+};
+
+BaseEnv* unusableEnvironment() noexcept
+{
+    return new UnusableEnv();
+}
+
+}  // namespace
+
+TEST(EnvironmentExports, WithoutAUsableEnvironmentClassNoEnvironmentIsMade)
+{
+    struct Case {
+        const char* what;
+        BaseEnvFactory factory;
+    };
+    const Case cases[] = {
+        {"none registered", nullptr},
+        {"the factory makes nothing", noEnvironment},
+        {"the environment is not usable", unusableEnvironment},
+    };
+    for (const Case& c : cases) {
+        katest::EnvFactoryScope scope(c.factory);
+        SQLHANDLE env = &env;
+        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_ERROR) << c.what;
+        EXPECT_EQ(env, nullptr) << c.what;
+        EXPECT_EQ(baseLiveEnvironments(), 0) << c.what;
+    }
+    // Registered again, the driver's class makes the environments.
+    katest::EnvFactoryScope scope;
+    EXPECT_EQ(baseEnvFactory(), hiveMakeEnv);
+    SQLHANDLE env = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
+    EXPECT_NE(dynamic_cast<DummyEnv*>(static_cast<KaObject*>(env)), nullptr);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
 }
 
 TEST(SetupExports, ConfigDsnFailsAndTellsTheInstaller)
