@@ -1,11 +1,10 @@
-// The exported entry points called as a driver manager calls them: handle
+// The exported ODBC functions called as a driver manager calls them: handle
 // allocation and checking, connects that cannot reach a server yet, the
 // connection handle before and after its physical connection exists, the
-// second call and the pool retry, the diagnostics exports with their ODBC 2
-// SQLSTATEs, and the bulk and setup exports.
+// second call and the pool retry, and the diagnostics exports with their
+// ODBC 2 SQLSTATEs.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -20,89 +19,22 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
-#include "odbc/odbcapi.h"
+#include "odbc/bulkapi.h"
 #include "support/diagscope.h"
 #include "support/envfactory.h"
+#include "support/exportfixture.h"
 
 using katest::narrow;
 using katest::u16;
 
 namespace {
 
-SQLWCHAR* W(std::u16string& s)
-{
-    return reinterpret_cast<SQLWCHAR*>(s.data());
-}
+using katest::Diag;
+using katest::diagOf;
+using katest::kConnectRefused;
+using katest::W;
 
-struct Diag {
-    SQLRETURN rc;
-    std::string state;
-    std::string text;
-};
-
-Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
-{
-    SQLWCHAR state[6] = {};
-    SQLWCHAR text[600] = {};
-    SQLSMALLINT len = 0;
-    SQLINTEGER native = 0;
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, rec, state, &native, text, 600, &len);
-    return {rc, narrow(u16(state)), narrow(u16(text))};
-}
-
-const std::string kConnectRefused =
-    "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
-    "server connection is available in this version of the driver.";
-
-class Exports : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(katest::openCatalogue(), 0);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_NE(env, nullptr);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-        ASSERT_NE(dbc, nullptr);
-    }
-
-    void TearDown() override
-    {
-        if (dbc != nullptr) {
-            EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
-            EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        }
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-        katest::closeCatalogue();
-    }
-
-    BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
-
-    katest::EnvFactoryScope factory;
-
-    // A failed connect leaves the physical connection attached, unopened.
-    void failConnect()
-    {
-        std::u16string dsn = u"spark";
-        ASSERT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
-        ASSERT_NE(handleObject()->current, nullptr);
-    }
-
-    // Attaches a physical connection that counts as open, so that statement
-    // and descriptor handles can be made on it.
-    HiveConnection* attachOpen()
-    {
-        auto* conn = new HiveConnection(static_cast<BaseEnv*>(env));
-        conn->connectionFlags |= kBaseConnConnected;
-        handleObject()->setCurrentConnection(conn);
-        return conn;
-    }
-
-    SQLHANDLE env = nullptr;
-    SQLHANDLE dbc = nullptr;
-};
+using Exports = katest::ExportFixture;
 
 // A physical connection whose operations answer as the test says.
 class ScriptedConnection : public BaseConnection {
@@ -396,36 +328,6 @@ TEST_F(Exports, CallsThatNeedAPhysicalConnectionSayConnectionNotOpen)
     EXPECT_EQ(SQLEndTran(SQL_HANDLE_ENV, env, SQL_COMMIT), SQL_SUCCESS);
 }
 
-TEST_F(Exports, LoadingATableFailsWithoutADiagnostic)
-{
-    failConnect();
-    std::u16string table = u"t";
-    std::u16string file = u"/nonexistent/data";
-    EXPECT_EQ(LoadTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                 reinterpret_cast<SQLWCHAR*>(file.data()), -1, -1, nullptr,
-                                 nullptr, nullptr, 1, 10, 64),
-              SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
-    EXPECT_EQ(LoadTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
-                                reinterpret_cast<const SQLCHAR*>("data.txt"), -1, -1,
-                                reinterpret_cast<const SQLCHAR*>("data.xml"), nullptr, nullptr, 1,
-                                10, 64),
-              SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
-    // The export and the validation still need an open connection.
-    EXPECT_EQ(ExportTableToFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                 reinterpret_cast<SQLWCHAR*>(file.data()), 1014, -1, -1, nullptr),
-              SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
-    SQLINTEGER count = -1;
-    EXPECT_EQ(ValidateTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                     reinterpret_cast<SQLWCHAR*>(file.data()), nullptr, 0,
-                                     &count),
-              SQL_ERROR);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
-}
-
 TEST_F(Exports, EndTranOnAStatementHandleIsAnInvalidHandleType)
 {
     attachOpen();
@@ -543,49 +445,6 @@ TEST_F(Exports, OdbcTwoApplicationsReadOdbcTwoSqlstates)
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "S1C00");
 }
 
-TEST_F(Exports, BulkDiagnosticsInTheApplicationCodePage)
-{
-    failConnect();
-    SQLCHAR state[8];
-    SQLCHAR message[260];
-    std::memset(state, 0x5A, sizeof state);
-    std::memset(message, 0x5A, sizeof message);
-    SQLINTEGER native = -1;
-    SQLSMALLINT length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 258,
-                             &length),
-              SQL_SUCCESS);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(state + 1)), "08001");
-    EXPECT_EQ(state[0], 0x5A);
-    EXPECT_EQ(state[7], 0x5A);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused);
-    EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(message[0], 0x5A);
-    EXPECT_EQ(message[259], 0x5A);
-
-    // Cut to the buffer, and measured without one.
-    std::memset(message, 0x5A, sizeof message);
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 10,
-                             &length),
-              SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused.substr(0, 9));
-    EXPECT_EQ(message[11], 0x5A);
-    length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, nullptr, nullptr, nullptr, 0, &length),
-              SQL_SUCCESS);
-    EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state + 1, &native, message + 1, 258,
-                             &length),
-              SQL_NO_DATA);
-
-    SQLWCHAR stateW[6] = {};
-    SQLWCHAR messageW[260] = {};
-    EXPECT_EQ(GetBulkDiagRecW(SQL_HANDLE_DBC, dbc, 1, stateW, &native, messageW, 260, &length),
-              SQL_SUCCESS);
-    EXPECT_EQ(narrow(u16(stateW)), "08001");
-    EXPECT_EQ(narrow(u16(messageW)), kConnectRefused);
-}
-
 TEST_F(Exports, ConnectionErrorsComeAsOneText)
 {
     failConnect();
@@ -669,25 +528,3 @@ TEST(EnvironmentExports, WithoutAUsableEnvironmentClassNoEnvironmentIsMade)
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
 }
 
-TEST(SetupExports, ConfigDsnFailsAndTellsTheInstaller)
-{
-    using InstallerError = SQLRETURN (*)(WORD, DWORD*, LPSTR, WORD, WORD*);
-    // The installer library is loaded while it asks the driver, as here.
-    void* installer = dlopen("libodbcinst.so.2", RTLD_NOW);
-    ASSERT_NE(installer, nullptr) << dlerror();
-    auto readError = reinterpret_cast<InstallerError>(dlsym(installer, "SQLInstallerError"));
-    ASSERT_NE(readError, nullptr);
-
-    for (bool fileDsn : {false, true}) {
-        BOOL ok = fileDsn ? ConfigFileDSN(nullptr, 1, "VYspark28", "DSN=x\0", "x.dsn")
-                          : ConfigDSN(nullptr, 1, "VYspark28", "DSN=x\0");
-        EXPECT_EQ(ok, 0);
-        DWORD code = 0;
-        char text[256] = {};
-        WORD length = 0;
-        ASSERT_EQ(readError(1, &code, text, sizeof text, &length), SQL_SUCCESS);
-        EXPECT_EQ(code, 11u);
-        EXPECT_NE(std::string(text).find("setup is not available"), std::string::npos) << text;
-    }
-    // The installer stays loaded: its error list belongs to the process.
-}
