@@ -9,7 +9,7 @@
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
-#include "security/secretwatch.h"
+#include "support/freewatch.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
-#include "security/secretwatch.h"
+#include "support/freewatch.h"
 
 extern "C" const char* __asan_default_options()
 {
