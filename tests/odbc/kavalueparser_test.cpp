@@ -1,7 +1,12 @@
+// The attribute-string parsers: the grammar and its errors, the first of DSN
+// and DRIVER, sensitive values held encrypted, lookups and edits, building
+// back, and that no value is left in freed memory; the UTF-16 form first,
+// then the 8-bit form.
 #include "odbc/kavalueparser.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -504,6 +509,33 @@ TEST_F(ValueParserTest, NarrowValuesAreWipedWhenFreed)
         ASSERT_EQ(p.parse(), 0);
         ASSERT_NE(p.getValueCStr("PWD"), nullptr);
         ASSERT_EQ(p.setValue("PWD", 3, "replaced", 8, nullptr, 0), 0);
+    }
+    EXPECT_EQ(watch.leaks(), 0);
+    EXPECT_GT(watch.frees(), 0);
+}
+
+TEST_F(ValueParserTest, NarrowBuildLeavesNoCopyBehind)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    ErrorScope scope;
+    // Long values after the password make the built text grow several times.
+    std::string long1(300, 'a');
+    std::string long2(600, 'b');
+    std::string text = "PWD={Zq9-xW!plainSecretPwd};A=" + long1 + ";B=" + long2;
+    KaValueParser p(text.data(), text.size(), KA_TEXT_UTF8, ';', nullptr, 0);
+    ASSERT_EQ(p.parse(), 0);
+    katest::SecretWatch watch("Zq9-xW!plainSecretPwd");
+    {
+        // Into a string that does not wipe: only its final block holds the
+        // text, and the caller wipes that one.
+        KaString out;
+        ASSERT_EQ(p.build(out, ';'), 0);
+        const char head[] = "PWD=Zq9-xW!plainSecretPwd;";
+        ASSERT_GE(out.len, sizeof head - 1);
+        // Compared in place: a std::string copy would be a freed block too.
+        EXPECT_EQ(std::memcmp(out.data, head, sizeof head - 1), 0);
+        fastMemzero(out.data, out.capacity);
     }
     EXPECT_EQ(watch.leaks(), 0);
     EXPECT_GT(watch.frees(), 0);
