@@ -13,6 +13,7 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 using katest::narrow;
 using katest::u16;
@@ -87,12 +88,11 @@ TEST_F(EnvTest, OdbcVersionIsThreeUntilTheApplicationAsksForTwo)
             EXPECT_EQ(env.setEnvAttr(SQL_ATTR_ODBC_VERSION, reinterpret_cast<void*>(c.set), 0),
                       SQL_SUCCESS);
         }
-        int32_t guard[3] = {-7, -7, -7};
+        katest::Guarded<int32_t> value(1);
         int32_t length = -1;
-        EXPECT_EQ(env.getEnvAttr(SQL_ATTR_ODBC_VERSION, &guard[1], 4, &length), SQL_SUCCESS);
-        EXPECT_EQ(guard[1], c.expected) << "set " << c.set;
-        EXPECT_EQ(guard[0], -7);
-        EXPECT_EQ(guard[2], -7);
+        EXPECT_EQ(env.getEnvAttr(SQL_ATTR_ODBC_VERSION, value.data(), 4, &length), SQL_SUCCESS);
+        EXPECT_EQ(value.data()[0], c.expected) << "set " << c.set;
+        EXPECT_TRUE(value.guardsIntact());
         EXPECT_EQ(length, 4);
         EXPECT_EQ(env.odbc2Mode, c.expected == 2 ? 1 : 0);
     }

@@ -18,6 +18,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 using katest::DiagScope;
 using katest::narrow;
@@ -150,17 +151,12 @@ TEST_F(Diagnostics, MessageCutToBufferReportsFullLength)
     d.list.driverNameText = W(u"X");
     basePostErrorTextW(kBaseIdxGeneralError, 0, W(u"a forty character message text.........."));
     const std::string full = "[Mirrowen][ODBC X]a forty character message text..........";
-    uint16_t buf[10 + 4];
-    for (auto& u : buf)
-        u = 0xBEEF;
+    katest::Guarded<uint16_t> buf(10);
     int16_t len = 0;
-    EXPECT_EQ(d.list.getDiagRec(1, nullptr, nullptr, buf + 2, 10, &len), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(d.list.getDiagRec(1, nullptr, nullptr, buf.data(), 10, &len), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(len, static_cast<int16_t>(full.size()));
-    EXPECT_EQ(narrow(u16(buf + 2)), full.substr(0, 9));
-    EXPECT_EQ(buf[0], 0xBEEF);
-    EXPECT_EQ(buf[1], 0xBEEF);
-    EXPECT_EQ(buf[12], 0xBEEF);
-    EXPECT_EQ(buf[13], 0xBEEF);
+    EXPECT_EQ(narrow(u16(buf.data())), full.substr(0, 9));
+    EXPECT_TRUE(buf.guardsIntact());
     // Without a buffer the length is still reported and nothing counts as cut.
     EXPECT_EQ(d.list.getDiagRec(1, nullptr, nullptr, nullptr, 0, &len), SQL_SUCCESS);
     EXPECT_EQ(len, static_cast<int16_t>(full.size()));

@@ -9,11 +9,11 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
-#include <cstring>
 #include <string>
 
 #include "foundation/codepage.h"
 #include "support/exportfixture.h"
+#include "support/guarded.h"
 
 using katest::diagOf;
 using katest::kConnectRefused;
@@ -56,42 +56,41 @@ TEST_F(BulkExports, LoadingATableFailsWithoutADiagnostic)
 TEST_F(BulkExports, BulkDiagnosticsInTheApplicationCodePage)
 {
     failConnect();
-    SQLCHAR state[8];
-    SQLCHAR message[260];
-    std::memset(state, 0x5A, sizeof state);
-    std::memset(message, 0x5A, sizeof message);
+    katest::Guarded<SQLCHAR> state(6);
+    katest::Guarded<SQLCHAR> message(258);
     SQLINTEGER native = -1;
     SQLSMALLINT length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 258,
-                             &length),
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state.data(), &native, message.data(),
+                             SQLSMALLINT(message.size()), &length),
               SQL_SUCCESS);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(state + 1)), "08001");
-    EXPECT_EQ(state[0], 0x5A);
-    EXPECT_EQ(state[7], 0x5A);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(state.data())), "08001");
+    EXPECT_TRUE(state.guardsIntact());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(message.data())), kConnectRefused);
     EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(message[0], 0x5A);
-    EXPECT_EQ(message[259], 0x5A);
+    EXPECT_TRUE(message.guardsIntact());
 
     // Cut to the buffer, and measured without one.
-    std::memset(message, 0x5A, sizeof message);
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 10,
-                             &length),
+    katest::Guarded<SQLCHAR> cut(10);
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state.data(), &native, cut.data(),
+                             SQLSMALLINT(cut.size()), &length),
               SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused.substr(0, 9));
-    EXPECT_EQ(message[11], 0x5A);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(cut.data())), kConnectRefused.substr(0, 9));
+    EXPECT_TRUE(cut.guardsIntact());
     length = 0;
     EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, nullptr, nullptr, nullptr, 0, &length),
               SQL_SUCCESS);
     EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state + 1, &native, message + 1, 258,
-                             &length),
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state.data(), &native, message.data(),
+                             SQLSMALLINT(message.size()), &length),
               SQL_NO_DATA);
 
-    SQLWCHAR stateW[6] = {};
-    SQLWCHAR messageW[260] = {};
-    EXPECT_EQ(GetBulkDiagRecW(SQL_HANDLE_DBC, dbc, 1, stateW, &native, messageW, 260, &length),
+    katest::Guarded<SQLWCHAR> stateW(6);
+    katest::Guarded<SQLWCHAR> messageW(260);
+    EXPECT_EQ(GetBulkDiagRecW(SQL_HANDLE_DBC, dbc, 1, stateW.data(), &native, messageW.data(),
+                              SQLSMALLINT(messageW.size()), &length),
               SQL_SUCCESS);
-    EXPECT_EQ(narrow(u16(stateW)), "08001");
-    EXPECT_EQ(narrow(u16(messageW)), kConnectRefused);
+    EXPECT_EQ(narrow(u16(stateW.data())), "08001");
+    EXPECT_EQ(narrow(u16(messageW.data())), kConnectRefused);
+    EXPECT_TRUE(stateW.guardsIntact());
+    EXPECT_TRUE(messageW.guardsIntact());
 }

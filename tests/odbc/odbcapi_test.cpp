@@ -23,6 +23,7 @@
 #include "support/diagscope.h"
 #include "support/envfactory.h"
 #include "support/exportfixture.h"
+#include "support/guarded.h"
 
 using katest::narrow;
 using katest::u16;
@@ -163,21 +164,19 @@ TEST_F(Exports, EveryConnectIsRefusedWithUnableToConnect)
     EXPECT_EQ(d.text, kConnectRefused);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc, 2).rc, SQL_NO_DATA);
 
-    SQLWCHAR out[34];
-    std::fill(std::begin(out), std::end(out), SQLWCHAR{0xBEEF});
+    katest::Guarded<SQLWCHAR> out(32);
     SQLSMALLINT outLength = -9;
-    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out + 1, 32, &outLength,
+    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out.data(), 32, &outLength,
                                 SQL_DRIVER_NOPROMPT),
               SQL_ERROR);
-    EXPECT_EQ(out[0], 0xBEEF);
-    EXPECT_EQ(out[1], 0);
-    EXPECT_EQ(out[33], 0xBEEF);
+    EXPECT_EQ(out.data()[0], 0);
+    EXPECT_TRUE(out.guardsIntact());
     EXPECT_EQ(outLength, 0);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).text, kConnectRefused);
 
-    EXPECT_EQ(SQLBrowseConnectW(dbc, W(in), SQL_NTS, out + 1, 32, &outLength), SQL_ERROR);
+    EXPECT_EQ(SQLBrowseConnectW(dbc, W(in), SQL_NTS, out.data(), 32, &outLength), SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08001");
-    EXPECT_EQ(out[33], 0xBEEF);
+    EXPECT_TRUE(out.guardsIntact());
 
     // Disconnecting the never-opened connection is harmless.
     EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
@@ -257,22 +256,22 @@ TEST_F(Exports, GetInfoAnswersBeforeConnect)
         {SQL_DBMS_NAME, "HiveServer2"},
     };
     for (const Case& c : cases) {
-        SQLWCHAR buffer[66];
-        std::fill(std::begin(buffer), std::end(buffer), SQLWCHAR{0xBEEF});
+        katest::Guarded<SQLWCHAR> buffer(64);
         SQLSMALLINT length = 0;
-        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer + 1, 128, &length), SQL_SUCCESS) << c.info;
-        EXPECT_EQ(narrow(u16(buffer + 1)), c.text);
+        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer.data(), SQLSMALLINT(buffer.bytes()), &length),
+                  SQL_SUCCESS)
+            << c.info;
+        EXPECT_EQ(narrow(u16(buffer.data())), c.text);
         EXPECT_EQ(length, static_cast<SQLSMALLINT>(std::strlen(c.text) * 2));
-        EXPECT_EQ(buffer[0], 0xBEEF);
-        EXPECT_EQ(buffer[65], 0xBEEF);
+        EXPECT_TRUE(buffer.guardsIntact());
     }
     // A buffer of four characters takes three and the terminator.
-    SQLWCHAR small[6];
-    std::fill(std::begin(small), std::end(small), SQLWCHAR{0xBEEF});
+    katest::Guarded<SQLWCHAR> small(4);
     SQLSMALLINT length = 0;
-    EXPECT_EQ(SQLGetInfoW(dbc, SQL_DRIVER_VER, small + 1, 8, &length), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(narrow(u16(small + 1)), "08.");
-    EXPECT_EQ(small[5], 0xBEEF);
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_DRIVER_VER, small.data(), SQLSMALLINT(small.bytes()), &length),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(narrow(u16(small.data())), "08.");
+    EXPECT_TRUE(small.guardsIntact());
     EXPECT_EQ(length, 50);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "01004");
 
