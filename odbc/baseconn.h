@@ -30,10 +30,6 @@ constexpr uint64_t kBaseConnConnectionTimeoutSettable = 0x200;
 constexpr uint64_t kBaseConnCharAttrsSettable = 0x400;
 constexpr uint64_t kBaseConnXaLocks = 0x4000;
 
-// Resource strings that name the driver and the DBMS.
-constexpr uint32_t kBaseResDriverName = 20112;
-constexpr uint32_t kBaseResProductName = 20101;
-
 // Bit of WORKAROUNDS: a cut diagnostic message is not reported as cut.
 constexpr uint64_t kBaseWaNoMessageTruncation = 0x2000000;
 // Bit of WORKAROUNDS: prepared statements survive commit and rollback.
@@ -44,17 +40,8 @@ constexpr int32_t kBaseThreadSafe = 0;
 constexpr int32_t kBaseThreadPerConnection = 1;
 constexpr int32_t kBaseThreadPerDriver = 2;
 
-// ODBC function numbers recorded by the connection entry steps.
-constexpr uint16_t kBaseApiConnect = 7;
-constexpr uint16_t kBaseApiDisconnect = 9;
-constexpr uint16_t kBaseApiBrowseConnect = 55;
-constexpr uint16_t kBaseApiDriverConnect = 41;
-constexpr uint16_t kBaseApiGetConnectAttr = 1007;
-constexpr uint16_t kBaseApiSetConnectAttr = 50;
-constexpr uint16_t kBaseApiGetFunctions = 44;
-constexpr uint16_t kBaseApiGetInfo = 45;
-constexpr uint16_t kBaseApiNativeSql = 62;
-constexpr uint16_t kBaseApiAllocHandle = 1001;
+// Function numbers of the driver's own bulk calls, recorded by their entry
+// steps as the ODBC functions record theirs (SQL_API_*).
 constexpr uint16_t kBaseApiLoadTable = 2000;
 constexpr uint16_t kBaseApiExportTable = 2001;
 constexpr uint16_t kBaseApiValidateTable = 2002;
@@ -86,8 +73,8 @@ public:
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* block) noexcept;
 
-    // ---- Virtual operations, in slot order -----------------------------
-    // 3-12: the connection-level ODBC functions.
+    // ---- Virtual operations -----------------------------------------------
+    // The connection-level ODBC functions.
     virtual int16_t browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
                                   int16_t outCapacity, int16_t* outLength) noexcept;
     virtual int16_t connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
@@ -110,7 +97,7 @@ public:
     virtual int16_t setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // SQLEndTran on this connection.
     virtual int16_t endTran(int16_t completionType) noexcept;
-    // 13, 14: the bulk export and validation. The export runs after the
+    // The bulk export and validation. The export runs after the
     // caller's entry step and makes the exit step itself; the validation
     // makes both.
     virtual int16_t exportTableToFile(const char* table, const uint16_t* tableW,
@@ -122,35 +109,36 @@ public:
                                           const uint16_t* descriptionW, char* messages,
                                           uint16_t* messagesW, int32_t bufferLength,
                                           int32_t* messageCount) noexcept;
-    // 15: the driver's statement object, constructed and registered with
+    // The driver's statement object, constructed and registered with
     // this connection (*out); 0, or 1 with the diagnostics posted.
     virtual int16_t createStatement(BaseStatement** out) noexcept;
-    // 16: the driver's own file name into out (capacity units with the
+    // The driver's own file name into out (capacity units with the
     // terminator).
     virtual int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept;
-    // 23, 24: text of driver resource string `id` into out (capacity with
+    // Text of driver resource string `id` into out (capacity with
     // the terminator); returns its length.
     virtual int32_t driverResourceStrA(uint32_t id, char* out, int32_t capacity) noexcept;
     virtual int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept;
-    // 29: 0 when an implicit transaction may start.
+    // 0 when an implicit transaction may start.
     virtual int16_t beginTranCheck() noexcept;
-    // 30: the server's commit (0) or rollback (1); 0 on success.
+    // The server's commit (SQL_COMMIT) or rollback (SQL_ROLLBACK); 0 on
+    // success.
     virtual int16_t autocommitChange(int16_t completionType) noexcept;
-    // 37: 1 refuses a physical connection just made for an application
+    // 1 refuses a physical connection just made for an application
     // connect.
     virtual int16_t acceptNewConnection() noexcept;
-    // 45: asked by bulk validation.
+    // Asked by bulk validation.
     virtual int16_t bulkHook(int64_t* first, int64_t* second) noexcept;
-    // 46, 47: asked by enterApi and leaveApi; non-zero fails the call.
+    // Asked by enterApi and leaveApi; non-zero fails the call.
     virtual int16_t enterHook() noexcept;
     virtual int16_t leaveHook() noexcept;
-    // 48, 49: the connection lock while enlisted.
+    // The connection lock while enlisted.
     virtual int16_t lock() noexcept;
     virtual int16_t unlock() noexcept;
-    // 50, 51: XA enlistment.
+    // XA enlistment.
     virtual int16_t xaEnlist(void* transaction) noexcept;
     virtual int16_t xaDelist(void* transaction) noexcept;
-    // 66: the bulk load; 1 (failure, nothing posted) in this class.
+    // The bulk load; 1 (failure, nothing posted) in this class.
     virtual int16_t loadTableFromFile(const uint16_t* table, const uint16_t* dataFile,
                                       int64_t errorTolerance, int64_t warningTolerance,
                                       const uint16_t* description, const uint16_t* log,
@@ -186,7 +174,7 @@ public:
 
     KaIcuCache icuCache;
     uint32_t xaState;        // 0 not enlisted; 1 and 2 enlisted
-    KaCriticalSection connectionLock;  // taken by slots 48/49 while enlisted
+    KaCriticalSection connectionLock;  // taken by lock()/unlock() while enlisted
     BaseEnv* env;
     BaseStubConnection* handle;
     KaList statements;       // BaseStatement objects of this connection

@@ -2,6 +2,8 @@
 #include "odbc/baseenv.h"
 
 #include <dlfcn.h>
+#include <sql.h>
+#include <sqlext.h>
 
 #include <atomic>
 #include <cstring>
@@ -13,13 +15,6 @@
 #include "platform/bos.h"
 
 namespace {
-
-constexpr int16_t kRcSuccess = 0;
-constexpr int16_t kRcSuccessWithInfo = 1;
-constexpr int16_t kRcError = -1;
-
-constexpr int32_t kOdbcVersion2 = 2;
-constexpr int32_t kOdbcVersion3 = 3;
 
 // Process-wide locks, made while the library loads and gone at exit.
 KaCriticalSection gEnvLock(0, kKaLockPlain);
@@ -200,19 +195,19 @@ KaCriticalSection* BaseEnv::driverLock() const noexcept
 int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
                             int32_t* stringLength) noexcept
 {
-    enterApi(kBaseApiGetEnvAttr);
-    int16_t rc = kRcSuccess;
+    enterApi(SQL_API_SQLGETENVATTR);
+    int16_t rc = SQL_SUCCESS;
     switch (attribute) {
-    case kBaseEnvAttrOdbcVersion:
-        putInt32(value, stringLength, odbc2Mode != 0 ? kOdbcVersion2 : kOdbcVersion3);
+    case SQL_ATTR_ODBC_VERSION:
+        putInt32(value, stringLength, odbc2Mode != 0 ? SQL_OV_ODBC2 : SQL_OV_ODBC3);
         break;
     case kBaseEnvAttrOutputNtsOld:
-    case kBaseEnvAttrOutputNts:
-        putInt32(value, stringLength, 1);
+    case SQL_ATTR_OUTPUT_NTS:
+        putInt32(value, stringLength, SQL_TRUE);
         break;
     default:
         basePostError(kBaseIdxNotSupported);
-        rc = kRcError;
+        rc = SQL_ERROR;
         break;
     }
     return leaveApi(rc);
@@ -220,22 +215,22 @@ int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength
 
 int16_t BaseEnv::setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    enterApi(kBaseApiSetEnvAttr);
+    enterApi(SQL_API_SQLSETENVATTR);
     // Integer attributes arrive in the pointer argument itself.
-    if (attribute == kBaseEnvAttrOdbcVersion)
-        odbc2Mode = reinterpret_cast<intptr_t>(value) == kOdbcVersion2 ? 1 : 0;
-    return leaveApi(kRcSuccess);
+    if (attribute == SQL_ATTR_ODBC_VERSION)
+        odbc2Mode = reinterpret_cast<intptr_t>(value) == SQL_OV_ODBC2 ? 1 : 0;
+    return leaveApi(SQL_SUCCESS);
 }
 
 int16_t BaseEnv::endTransaction(int16_t completionType) noexcept
 {
-    if (enterApi(kBaseApiEndTran) != 0)
-        return leaveApi(kRcError);
-    if (completionType != kBaseCommit && completionType != kBaseRollback) {
+    if (enterApi(SQL_API_SQLTRANSACT) != 0)
+        return leaveApi(SQL_ERROR);
+    if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
             ->setSqlstate("HY012")
             ->addParamSigned(completionType);
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     }
     bool failed = false;
     size_t handles = connections.count;
@@ -253,7 +248,7 @@ int16_t BaseEnv::endTransaction(int16_t completionType) noexcept
             KaErrorPopList();
         }
     }
-    return leaveApi(failed ? kRcError : kRcSuccess);
+    return leaveApi(failed ? SQL_ERROR : SQL_SUCCESS);
 }
 
 int16_t BaseEnv::initCheck() noexcept
@@ -266,5 +261,5 @@ int16_t BaseEnv::newConnection(int32_t skipAcceptCheck, BaseConnection** out) no
     if (out != nullptr)
         *out = nullptr;
     basePostErrorMsg(kBaseIdxGeneralError, MSG_NO_CONNECTION_CLASS);
-    return kRcError;
+    return SQL_ERROR;
 }

@@ -18,20 +18,9 @@ class BaseStubConnection;
 // Entries of the process-wide lock table.
 constexpr int32_t kBaseLockTableSize = 45;
 
-// ODBC function numbers of the environment calls.
-constexpr uint16_t kBaseApiEndTran = 23;
-constexpr uint16_t kBaseApiGetEnvAttr = 1012;
-constexpr uint16_t kBaseApiSetEnvAttr = 1019;
-
-// Environment attributes the environment answers itself.
-constexpr int32_t kBaseEnvAttrOdbcVersion = 200;
-constexpr int32_t kBaseEnvAttrConnectionPooling = 201;
-constexpr int32_t kBaseEnvAttrOutputNts = 10001;
+// An environment attribute of the driver's own number that answers as
+// SQL_ATTR_OUTPUT_NTS does.
 constexpr int32_t kBaseEnvAttrOutputNtsOld = 1065;
-
-// Completion types of SQLEndTran.
-constexpr int16_t kBaseCommit = 0;
-constexpr int16_t kBaseRollback = 1;
 
 class BaseEnv : public KaObject {
 public:
@@ -74,8 +63,8 @@ public:
     int32_t odbc2Mode;   // 1 when SQL_ATTR_ODBC_VERSION is SQL_OV_ODBC2
 };
 
-// Guards the live-environment count (process slot 9) and the lock table
-// (process slot 10).
+// Guards the live-environment count (KA_TASK_SLOT_ENV_COUNT) and the lock
+// table (KA_TASK_SLOT_LOCK_TABLE).
 KaCriticalSection& baseEnvLock() noexcept;
 // Guards the creation of the connection-pool manager.
 KaCriticalSection& basePoolManagerLock() noexcept;

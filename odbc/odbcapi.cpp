@@ -192,8 +192,8 @@ SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Di
         return SQL_INVALID_HANDLE;
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr || !conn->isConnected())
-        return notConnected(connHandle, kBaseApiAllocHandle);
-    if (conn->enterApi(kBaseApiAllocHandle) != 0)
+        return notConnected(connHandle, SQL_API_SQLALLOCHANDLE);
+    if (conn->enterApi(SQL_API_SQLALLOCHANDLE) != 0)
         return conn->leaveApi(SQL_ERROR);
     Child* child = nullptr;
     SQLRETURN rc = conn->leaveApi(make(conn, &child) ? SQL_SUCCESS : SQL_ERROR);
@@ -337,7 +337,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
                      [&]() noexcept { return env->endTransaction(completion); });
     }
     case SQL_HANDLE_DBC:
-        return onConnection(handle, kBaseApiEndTran,
+        return onConnection(handle, SQL_API_SQLTRANSACT,
                             [&](BaseConnection* c) noexcept { return c->endTran(completion); });
     default: {
         // A statement or descriptor handle can tell the application what was
@@ -506,7 +506,7 @@ SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT function, SQLUSMALLINT* supported)
 {
-    return onConnection(handle, kBaseApiGetFunctions, [&](BaseConnection* c) noexcept {
+    return onConnection(handle, SQL_API_SQLGETFUNCTIONS, [&](BaseConnection* c) noexcept {
         return c->getFunctions(function, supported);
     });
 }
@@ -518,7 +518,7 @@ SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER 
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr) {
-        connHandle->enterApi(kBaseApiGetInfo);
+        connHandle->enterApi(SQL_API_SQLGETINFO);
         SQLRETURN rc = baseAnswerBasicInfo(nullptr, infoType, value, bufferLength, stringLength);
         return connHandle->leaveApi(rc);
     }
@@ -534,11 +534,11 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLengt
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
-        return notConnected(connHandle, kBaseApiNativeSql);
+        return notConnected(connHandle, SQL_API_SQLNATIVESQL);
     return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
                    ? connHandle->current->nativeSql(in, inLength, out, outCapacity, outLength)
-                   : notConnected(connHandle, kBaseApiNativeSql);
+                   : notConnected(connHandle, SQL_API_SQLNATIVESQL);
     });
 }
 

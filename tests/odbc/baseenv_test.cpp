@@ -169,10 +169,10 @@ TEST_F(EnvTest, ConnectionHandlesJoinAndLeaveTheirEnvironment)
 TEST_F(EnvTest, SuccessWithOnlyWarningsLeavesAsSuccessWithInfo)
 {
     BaseEnv env(kLockIndex);
-    env.enterApi(kBaseApiEndTran);
+    env.enterApi(SQL_API_SQLTRANSACT);
     basePostWarning(kBaseIdxGeneralWarning);
     EXPECT_EQ(env.leaveApi(SQL_SUCCESS), SQL_SUCCESS_WITH_INFO);
-    env.enterApi(kBaseApiEndTran);
+    env.enterApi(SQL_API_SQLTRANSACT);
     EXPECT_EQ(env.diagnostics.diagCount(), 0);
     basePostError(kBaseIdxGeneralError);
     EXPECT_EQ(env.leaveApi(SQL_SUCCESS), SQL_SUCCESS);
@@ -276,7 +276,7 @@ TEST_F(EnvTest, ImplicitTransactionStartsOnlyWhenAllowed)
     EXPECT_TRUE(conn.active());
 }
 
-TEST_F(EnvTest, XaSlotsAreNotSupportedAndTheLockFollowsTheFlag)
+TEST_F(EnvTest, XaEnlistmentIsNotSupportedAndTheLockFollowsTheFlag)
 {
     BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);

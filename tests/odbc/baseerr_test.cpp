@@ -25,11 +25,18 @@ using katest::narrow;
 using katest::u16;
 using katest::W;
 
-static_assert(kBaseIdxTruncated == 4 && kBaseIdxGeneralError == KA_SQLSTATE_INDEX_GENERAL &&
+static_assert(kBaseIdxTruncated == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED &&
+                  kBaseIdxGeneralError == KA_SQLSTATE_INDEX_GENERAL &&
                   kBaseIdxOutOfMemory == KA_SQLSTATE_INDEX_OUT_OF_MEMORY,
               "framework indexes");
 
 namespace {
+
+// A driver resource text's number (in the range the physical connection
+// answers) and a server's native error code.
+constexpr uint16_t kResourceText = 1234;
+constexpr uint32_t kServerNative = 10011;
+static_assert(baseIsResourceMessage(kResourceText));
 
 // A driver's physical connection that names itself through its resources.
 class FakeConnection : public BaseConnection {
@@ -43,9 +50,9 @@ public:
 
     int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override
     {
-        std::u16string text = id == kBaseResDriverName    ? driver_
-                              : id == kBaseResProductName ? product_
-                              : id == 1234                ? std::u16string(u"resource text 1234")
+        std::u16string text = id == MSG_DRIVER_PRODUCT_NAME    ? driver_
+                              : id == MSG_DBMS_PRODUCT_NAME ? product_
+                              : id == kResourceText       ? std::u16string(u"resource text 1234")
                                                           : std::u16string();
         int32_t n = static_cast<int32_t>(text.size());
         if (n > capacity - 1)
@@ -116,16 +123,16 @@ TEST_F(Diagnostics, PrefixNamesDriverAndForServerErrorsTheDbms)
     FakeConnection conn(&env);
     DiagScope d(&conn);
     basePostError(kBaseIdxGeneralError);                               // a driver error
-    basePostErrorTextW(kBaseIdxGeneralError, 10011, W(u"Table not found"));  // a server error
-    basePostResourceError(kBaseIdxGeneralError, 1234);                  // a resource text
+    basePostErrorTextW(kBaseIdxGeneralError, kServerNative, W(u"Table not found"));  // a server error
+    basePostResourceError(kBaseIdxGeneralError, kResourceText);         // a resource text
     EXPECT_EQ(message(d.list, 1), "[Mirrowen][ODBC Spark driver]General error");
     EXPECT_EQ(message(d.list, 2), "[Mirrowen][ODBC Spark driver][SparkSQL]Table not found");
     EXPECT_EQ(message(d.list, 3), "[Mirrowen][ODBC Spark driver]resource text 1234");
     int32_t native = 0;
     d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr);
-    EXPECT_EQ(native, 10011);
+    EXPECT_EQ(native, int32_t(kServerNative));
     d.list.getDiagRec(3, nullptr, &native, nullptr, 0, nullptr);
-    EXPECT_EQ(native, 1234);
+    EXPECT_EQ(native, kResourceText);
 
     // Once connected the DBMS name kept from SQL_DBMS_NAME is used.
     static const uint16_t dbms[] = {'H', 'i', 'v', 'e', 0};

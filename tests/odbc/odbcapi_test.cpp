@@ -20,6 +20,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/bulkapi.h"
+#include "odbc/exportcall.h"
 #include "support/diagscope.h"
 #include "support/envfactory.h"
 #include "support/exportfixture.h"
@@ -51,7 +52,7 @@ public:
 
     int16_t getConnectAttr(int32_t, void* value, int32_t, int32_t*) noexcept override
     {
-        enterApi(kBaseApiGetConnectAttr);
+        enterApi(SQL_API_SQLGETCONNECTATTR);
         ++attrCalls;
         int16_t rc = SQL_SUCCESS;
         if (attrCalls == 1) {
@@ -389,12 +390,12 @@ TEST_F(Exports, AnOperationIsCalledOnceMoreWhenItAsksAndNeverPassesTheRequestOn)
     handleObject()->setCurrentConnection(conn);
     SQLUSMALLINT flag = 0;
 
-    conn->functionsAnswers = {-5, SQL_SUCCESS};
+    conn->functionsAnswers = {kBaseRcAgain, SQL_SUCCESS};
     EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_SUCCESS);
     EXPECT_EQ(conn->functionsCalls, 2u);
 
     conn->functionsCalls = 0;
-    conn->functionsAnswers = {-5, -5, -5};
+    conn->functionsAnswers = {kBaseRcAgain, kBaseRcAgain, kBaseRcAgain};
     EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_ERROR);
     EXPECT_EQ(conn->functionsCalls, 2u);
     Diag d = diagOf(SQL_HANDLE_DBC, dbc);
