@@ -96,8 +96,8 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 
 // A UTF-16 answer into a buffer of bufferLength bytes; the length output is
 // the full length in bytes. A cut posts the truncation warning.
-int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
-                      int64_t* fullBytes) noexcept
+[[nodiscard]] int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
+                                    int64_t* fullBytes) noexcept
 {
     if (!baseCopyWideAnswer(text, value, bufferLength, fullBytes))
         return SQL_SUCCESS;
@@ -107,7 +107,8 @@ int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
 
 // The UTF-16 copy of an attribute string given in bytes or as SQL_NTS;
 // 0 with *out (owned) and *units, 1 after the diagnostic.
-int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
+[[nodiscard]] int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out,
+                                   int32_t* units) noexcept
 {
     *out = nullptr;
     *units = 0;
@@ -133,7 +134,7 @@ int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t*
 }
 
 // Narrow NUL-terminated text widened unit by unit into an owned copy.
-int16_t widenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
+[[nodiscard]] int16_t widenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
 {
     const auto* text = static_cast<const char*>(value);
     size_t n = text != nullptr ? std::strlen(text) : 0;
@@ -310,6 +311,9 @@ int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
     } else if (threadModel == kBaseThreadPerDriver && env != nullptr) {
         section = env->driverLock();
     }
+    // Held from this entry step to leaveApi, with the operation in between:
+    // two functions, so no scoped guard can span it; leaveApi releases what
+    // enteredLock names on every path.
     if (section != nullptr)
         section->enter();
     // Written only once the lock is held: the thread leaving before us reads
@@ -704,6 +708,8 @@ int16_t BaseConnection::leaveHook() noexcept
     return 0;
 }
 
+// Taken in the entry step and released in the exit step of every call
+// while the connection is enlisted, so held by hand, not by a scoped guard.
 int16_t BaseConnection::lock() noexcept
 {
     if ((connectionFlags & kBaseConnXaLocks) != 0)
@@ -791,6 +797,7 @@ BaseStubConnection::~BaseStubConnection()
 int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
 {
     KaCriticalSection* section = env != nullptr ? env->driverLock() : nullptr;
+    // Held until leaveApi, as in BaseConnection::enterApi.
     if (section != nullptr)
         section->enter();
     enteredLock = section;

@@ -65,18 +65,14 @@ KaCriticalSection& basePoolManagerLock() noexcept
 
 KaCriticalSection* baseLockTable() noexcept
 {
-    gEnvLock.enter();
-    auto* table = static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
-    gEnvLock.leave();
-    return table;
+    KaLockGuard guard(gEnvLock);
+    return static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
 }
 
 int64_t baseLiveEnvironments() noexcept
 {
-    gEnvLock.enter();
-    auto n = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
-    gEnvLock.leave();
-    return n;
+    KaLockGuard guard(gEnvLock);
+    return reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
 }
 
 BaseEnvFactory baseSetEnvFactory(BaseEnvFactory factory) noexcept
@@ -115,30 +111,30 @@ bool baseDriverBaseName(char* out, size_t size) noexcept
 BaseEnv::BaseEnv(int32_t lockIndex) noexcept
     : diagnostics(nullptr), connectionCount(0), lockTableIndex(lockIndex), odbc2Mode(0)
 {
-    gEnvLock.enter();
+    KaLockGuard guard(gEnvLock);
     auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
     if (live == 0) {
         taskSetSlot(KA_TASK_SLOT_LOCK_TABLE, makeLockTable());
         bosInitInstallDir(nullptr);
     }
     taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(live + 1));
-    gEnvLock.leave();
 }
 
 BaseEnv::~BaseEnv()
 {
-    gEnvLock.enter();
-    auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
-    if (live > 0)
-        --live;
-    taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(live));
-    if (live == 0) {
-        auto* table = static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
-        taskSetSlot(KA_TASK_SLOT_LOCK_TABLE, nullptr);
-        if (table != nullptr)
-            destroyLockTable(table);
+    {
+        KaLockGuard guard(gEnvLock);
+        auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
+        if (live > 0)
+            --live;
+        taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(live));
+        if (live == 0) {
+            auto* table = static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
+            taskSetSlot(KA_TASK_SLOT_LOCK_TABLE, nullptr);
+            if (table != nullptr)
+                destroyLockTable(table);
+        }
     }
-    gEnvLock.leave();
     // The handles are the application's to free; a handle that outlives its
     // environment must not reach back into it.
     for (KaNode* node = connections.first(); node != nullptr && connections.count != 0;

@@ -28,25 +28,28 @@ public:
     ~BaseEnv() override;
 
     // SQLGetEnvAttr: SQL_ATTR_ODBC_VERSION and SQL_ATTR_OUTPUT_NTS.
-    virtual int16_t getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
-                               int32_t* stringLength) noexcept;
+    [[nodiscard]] virtual int16_t getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
+                                             int32_t* stringLength) noexcept;
     // SQLSetEnvAttr: only SQL_ATTR_ODBC_VERSION has an effect.
-    virtual int16_t setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t setEnvAttr(int32_t attribute, void* value,
+                                             int32_t length) noexcept;
     // SQLEndTran on the environment: every physical connection of every
     // connection handle, in list order.
-    virtual int16_t endTransaction(int16_t completionType) noexcept;
+    [[nodiscard]] virtual int16_t endTransaction(int16_t completionType) noexcept;
     // 0 when the environment is usable.
-    virtual int16_t initCheck() noexcept;
+    [[nodiscard]] virtual int16_t initCheck() noexcept;
     // Makes a physical connection of the driver's class (*out, 0), or -1.
     // Unless skipAcceptCheck is set the new connection's acceptNewConnection
     // is asked and a refused connection is deleted. The driver's environment
     // class supplies it; this one has no connection class and fails.
-    virtual int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept;
+    [[nodiscard]] virtual int16_t newConnection(int32_t skipAcceptCheck,
+                                                BaseConnection** out) noexcept;
 
     // Entry and exit of an environment call: the diagnostics list is emptied
-    // and made the thread's current list until leaveApi.
+    // and made the thread's current list until leaveApi. The entry cannot fail
+    // (0).
     int16_t enterApi(uint16_t apiId) noexcept;
-    int16_t leaveApi(int16_t rc) noexcept;
+    [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
 
     // Called by the connection handle's constructor and destructor.
     void addConnection(BaseStubConnection* connection) noexcept;

@@ -125,8 +125,8 @@ KaError* postResource(uint16_t index, uint16_t msg, int warning) noexcept
 
 // Copies a string field: whole when shorter than the buffer, else cut with a
 // NUL. The length output is the full length in bytes.
-int16_t putStringField(const uint16_t* text, void* value, int16_t bufferLength,
-                       int16_t* stringLength) noexcept
+[[nodiscard]] int16_t putStringField(const uint16_t* text, void* value, int16_t bufferLength,
+                                     int16_t* stringLength) noexcept
 {
     int64_t full = 0;
     bool cut = baseCopyWideAnswer(text, value, bufferLength, &full);

@@ -89,15 +89,16 @@ public:
     // list on entry; on exit no longer current and sorted, and a success
     // that posted only warnings becomes success with information.
     void enterApi(uint16_t apiId) noexcept;
-    int16_t leaveApi(int16_t rc) noexcept;
+    [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
     // Record n, 1-based, counting the out-of-memory mark as record 1.
     KaError* getRecord(int64_t n) noexcept;
     int64_t diagCount() const noexcept;
 
-    int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native, uint16_t* message,
-                       int16_t bufferLength, int16_t* textLength) noexcept;
-    int16_t getDiagField(int16_t recNumber, int16_t fieldId, void* value, int16_t bufferLength,
-                         int16_t* stringLength) noexcept;
+    [[nodiscard]] int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native,
+                                     uint16_t* message, int16_t bufferLength,
+                                     int16_t* textLength) noexcept;
+    [[nodiscard]] int16_t getDiagField(int16_t recNumber, int16_t fieldId, void* value,
+                                       int16_t bufferLength, int16_t* stringLength) noexcept;
 
     void mapSqlStateToOdbc2W(uint16_t* sqlstate) const noexcept;
     void mapSqlStateToOdbc2(char* sqlstate) const noexcept;
@@ -109,7 +110,7 @@ public:
     // All records as one UTF-16 text from ramAlloc (the caller frees it); the
     // list is emptied. Null when no memory is left.
     uint16_t* concatenateMessages() noexcept;
-    int16_t showErrors(void* window) noexcept;
+    [[nodiscard]] int16_t showErrors(void* window) noexcept;
 
     const uint16_t* dynamicFunctionText;
     int32_t dynamicFunctionCode;

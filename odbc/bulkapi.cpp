@@ -33,9 +33,10 @@ constexpr int64_t kMeasureScratch = 64;
 
 // Diagnostics of a connection handle converted into a code page; *state
 // receives the narrowed SQLSTATE (six bytes).
-SQLRETURN bulkDiagConverted(BaseStubConnection* connHandle, SQLSMALLINT recNumber, char* state,
-                            SQLINTEGER* native, void* message, int64_t messageBytes,
-                            int64_t unitBytes, SQLSMALLINT* textLength, int64_t targetCp) noexcept
+[[nodiscard]] SQLRETURN bulkDiagConverted(BaseStubConnection* connHandle, SQLSMALLINT recNumber,
+                                          char* state, SQLINTEGER* native, void* message,
+                                          int64_t messageBytes, int64_t unitBytes,
+                                          SQLSMALLINT* textLength, int64_t targetCp) noexcept
 {
     KaErrorList scratch;
     KaErrorPushList(&scratch);
@@ -105,7 +106,7 @@ struct LoadTexts {
     }
 
     // 0, or 1 after the conversion's diagnostic.
-    int convert(int i, BaseConnection* conn, int64_t cp, const char* text) noexcept
+    [[nodiscard]] int convert(int i, BaseConnection* conn, int64_t cp, const char* text) noexcept
     {
         if (text == nullptr)
             return 0;
@@ -121,9 +122,10 @@ struct LoadTexts {
     }
 };
 
-SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount], bool wideForm,
-                    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, SQLBIGINT firstRecord,
-                    SQLBIGINT recordCount, SQLBIGINT readBufferKb) noexcept
+[[nodiscard]] SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount],
+                                  bool wideForm, SQLBIGINT errorTolerance,
+                                  SQLBIGINT warningTolerance, SQLBIGINT firstRecord,
+                                  SQLBIGINT recordCount, SQLBIGINT readBufferKb) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -150,9 +152,10 @@ SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount], 
                   &connHandle->diagnostics);
 }
 
-SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW, const char* file,
-                      const uint16_t* fileW, int64_t codePage, SQLBIGINT errorTolerance,
-                      SQLBIGINT warningTolerance, const char* log, const uint16_t* logW) noexcept
+[[nodiscard]] SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
+                                    const char* file, const uint16_t* fileW, int64_t codePage,
+                                    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance,
+                                    const char* log, const uint16_t* logW) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -167,10 +170,10 @@ SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
     return settle(rc, &connHandle->diagnostics);
 }
 
-SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
-                        const char* description, const uint16_t* descriptionW, char* messages,
-                        uint16_t* messagesW, SQLINTEGER bufferLength,
-                        SQLINTEGER* messageCount) noexcept
+[[nodiscard]] SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
+                                      const char* description, const uint16_t* descriptionW,
+                                      char* messages, uint16_t* messagesW, SQLINTEGER bufferLength,
+                                      SQLINTEGER* messageCount) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)

@@ -55,7 +55,7 @@ inline BaseDescriptor* descOf(SQLHANDLE handle) noexcept
 
 // A second request to be called again is an operation that cannot finish:
 // it becomes SQL_ERROR with a diagnostic on the handle's list.
-inline SQLRETURN settle(SQLRETURN rc, BaseErrorList* list) noexcept
+[[nodiscard]] inline SQLRETURN settle(SQLRETURN rc, BaseErrorList* list) noexcept
 {
     if (rc != kBaseRcAgain)
         return rc;
@@ -68,7 +68,7 @@ inline SQLRETURN settle(SQLRETURN rc, BaseErrorList* list) noexcept
 }
 
 template <class Call>
-SQLRETURN twice(BaseErrorList* list, Call&& call) noexcept
+[[nodiscard]] SQLRETURN twice(BaseErrorList* list, Call&& call) noexcept
 {
     SQLRETURN rc = call();
     if (rc == kBaseRcAgain)
@@ -80,8 +80,8 @@ SQLRETURN twice(BaseErrorList* list, Call&& call) noexcept
 // reconnected diagnostic on its list), the call runs once more on the new
 // link.
 template <class Call>
-SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner, BaseErrorList* list,
-                    Call&& call) noexcept
+[[nodiscard]] SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner,
+                                  BaseErrorList* list, Call&& call) noexcept
 {
     SQLRETURN rc = call();
     BaseConnection* conn = connection(owner);
@@ -113,7 +113,7 @@ inline BaseConnection* handleConnection(void* owner) noexcept
 
 // Statement export: the operation on the statement, with the second call.
 template <class Call>
-SQLRETURN onStatement(SQLHSTMT handle, Call&& call) noexcept
+[[nodiscard]] SQLRETURN onStatement(SQLHSTMT handle, Call&& call) noexcept
 {
     BaseStatement* stmt = stmtOf(handle);
     if (stmt == nullptr)
@@ -123,7 +123,7 @@ SQLRETURN onStatement(SQLHSTMT handle, Call&& call) noexcept
 
 // Statement export with the retry after a re-established pooled link.
 template <class Call>
-SQLRETURN onStatementRetry(SQLHSTMT handle, Call&& call) noexcept
+[[nodiscard]] SQLRETURN onStatementRetry(SQLHSTMT handle, Call&& call) noexcept
 {
     BaseStatement* stmt = stmtOf(handle);
     if (stmt == nullptr)
@@ -133,7 +133,7 @@ SQLRETURN onStatementRetry(SQLHSTMT handle, Call&& call) noexcept
 }
 
 template <class Call>
-SQLRETURN onDescriptor(SQLHDESC handle, Call&& call) noexcept
+[[nodiscard]] SQLRETURN onDescriptor(SQLHDESC handle, Call&& call) noexcept
 {
     BaseDescriptor* desc = descOf(handle);
     if (desc == nullptr)
@@ -143,7 +143,7 @@ SQLRETURN onDescriptor(SQLHDESC handle, Call&& call) noexcept
 
 // The connection has no physical connection (never connected): 08003 on the
 // handle.
-inline SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) noexcept
+[[nodiscard]] inline SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) noexcept
 {
     connHandle->enterApi(apiId);
     basePostNotConnected();
@@ -152,7 +152,7 @@ inline SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) no
 
 // Connection export on the current physical connection.
 template <class Call>
-SQLRETURN onConnection(SQLHDBC handle, uint16_t apiId, Call&& call) noexcept
+[[nodiscard]] SQLRETURN onConnection(SQLHDBC handle, uint16_t apiId, Call&& call) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)

@@ -110,7 +110,7 @@ void postGeneral(uint16_t number, const KaSubStringW* name)
 // A braced value ("{" ... "}") loses its braces, and each doubled closing
 // brace inside stands for one.
 template <typename Char, typename Str>
-int unbraceInto(Str& dest, const Char* text, size_t n)
+[[nodiscard]] int unbraceInto(Str& dest, const Char* text, size_t n)
 {
     if (n < 2 || text[0] != Char('{') || text[n - 1] != Char('}'))
         return dest.assign(text, n) != 0 ? 1 : 0;
@@ -154,7 +154,7 @@ bool needsBraces(const Char* v, size_t n, Char separator)
 }
 
 template <typename Char, typename Str>
-int appendBraced(Str& out, const Char* v, size_t n)
+[[nodiscard]] int appendBraced(Str& out, const Char* v, size_t n)
 {
     if (out.appendChar('{') != 0)
         return 1;

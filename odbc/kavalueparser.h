@@ -38,8 +38,8 @@ public:
     KaBitArray& operator=(const KaBitArray&) = delete;
 
     // n bits, all clear; 1 when memory runs out (the array is then empty).
-    int resize(size_t n) noexcept;
-    void set(size_t index) noexcept;      // ignored beyond count
+    [[nodiscard]] int resize(size_t n) noexcept;
+    void set(size_t index) noexcept;  // ignored beyond count
     bool test(size_t index) const noexcept;
     // The bits after index move down by one.
     void removeAt(size_t index) noexcept;
@@ -115,7 +115,7 @@ public:
     // 0 for none (no quote character is special).
     void setQuoteChars(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
     // Adds the characters to the characters that start and continue a word.
-    int addWordChars(const Unit* characters) noexcept;
+    [[nodiscard]] int addWordChars(const Unit* characters) noexcept;
 
     // The plain value (marking the attribute used), or null when absent or
     // held encrypted.
@@ -123,7 +123,8 @@ public:
     String* getValueCStr(const Unit* name) noexcept;
     // The value under either name (a long and a short keyword); name2 may be
     // null. *value is null when neither is present.
-    int getValueByNames(const Unit* name1, const Unit* name2, String** value) noexcept;
+    [[nodiscard]] int getValueByNames(const Unit* name1, const Unit* name2,
+                                      String** value) noexcept;
 
     bool hasKey(const Unit* name) const noexcept;
     int64_t indexOf(const Unit* name, size_t count) const noexcept;
@@ -131,20 +132,21 @@ public:
 
     // The value is stored in apostrophes when it holds an apostrophe, a
     // quotation mark or the separator. altKey may be null.
-    int setValue(const Unit* key, size_t keyLength, const Unit* value, size_t valueLength,
-                 const Unit* altKey, size_t altKeyLength) noexcept;
-    int setValueCStr(const Unit* key, const Unit* value, const Unit* altKey) noexcept;
+    [[nodiscard]] int setValue(const Unit* key, size_t keyLength, const Unit* value,
+                               size_t valueLength, const Unit* altKey,
+                               size_t altKeyLength) noexcept;
+    [[nodiscard]] int setValueCStr(const Unit* key, const Unit* value, const Unit* altKey) noexcept;
 
     void removeKey(const Unit* name) noexcept;
     void removeAt(size_t index) noexcept;
 
-    int resetUsed() noexcept;
+    [[nodiscard]] int resetUsed() noexcept;
     uint16_t countUnused() const noexcept;
     SubString* nextUnused() noexcept;
 
     // Writes key=value pairs; an encrypted value fails it
     // (MSG_ATTRIBUTE_STRING_HOLDS_SECRET).
-    int build(String& out, Unit outSeparator) noexcept;
+    [[nodiscard]] int build(String& out, Unit outSeparator) noexcept;
 
 protected:
     // Nothing is parsed yet; the text must stay unchanged until parse
@@ -157,7 +159,7 @@ protected:
     // The grammar; store(value, length) keeps one attribute's value under
     // currentKey, 0 or 1.
     template <typename Store>
-    int parseWith(Store&& store) noexcept;
+    [[nodiscard]] int parseWith(Store&& store) noexcept;
     void syntaxError() noexcept;
     // Both keywords given: the syntax diagnostic with the two names appended.
     KaError* postBothNames(const Unit* name1, const Unit* name2) noexcept;
@@ -165,11 +167,12 @@ protected:
     void markUsed(size_t index) noexcept;
     // Puts value under the entry at index, or under a new entry with a copy
     // of the key; the value is the dictionary's, or deleted on failure.
-    int storeValue(size_t index, const Unit* key, size_t keyLength, Value* value) noexcept;
+    [[nodiscard]] int storeValue(size_t index, const Unit* key, size_t keyLength,
+                                 Value* value) noexcept;
     // Writes every attribute into out (a wiping string); valueOf(value, key,
     // scratch, &text, &length) gives the text of one value, 0 or 1.
     template <typename ValueOf>
-    int buildInto(String& result, Unit outSeparator, ValueOf&& valueOf) noexcept;
+    [[nodiscard]] int buildInto(String& result, Unit outSeparator, ValueOf&& valueOf) noexcept;
 
 private:
     Parser& self() noexcept { return static_cast<Parser&>(*this); }
@@ -192,18 +195,20 @@ public:
     // key: the 8 bytes under which sensitive values are encrypted.
     // 0 ok, 1 syntax error or out of memory (posted); the attributes read
     // before the error stay.
-    int parse(const uint8_t* key, KaSensitivePredicate sensitive) noexcept;
+    [[nodiscard]] int parse(const uint8_t* key, KaSensitivePredicate sensitive) noexcept;
 
     // Copies an encrypted value into holder and sets *found (0 when absent);
     // a plain value under the name is refused (MSG_ATTRIBUTE_NOT_ENCRYPTED).
-    int getSecret(const uint16_t* name, int* found, KaMemoryBuffer& holder) noexcept;
-    int getSecretByNames(const uint16_t* name1, const uint16_t* name2, int* found,
-                         KaMemoryBuffer& holder) noexcept;
-    int setSecret(const uint16_t* key, const KaMemoryBuffer& holder, const uint16_t* altKey) noexcept;
+    [[nodiscard]] int getSecret(const uint16_t* name, int* found, KaMemoryBuffer& holder) noexcept;
+    [[nodiscard]] int getSecretByNames(const uint16_t* name1, const uint16_t* name2, int* found,
+                                       KaMemoryBuffer& holder) noexcept;
+    [[nodiscard]] int setSecret(const uint16_t* key, const KaMemoryBuffer& holder,
+                                const uint16_t* altKey) noexcept;
 
     // As build, with encrypted values decrypted under key: give it a
     // KaStringWEx, since it writes passwords.
-    int buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept;
+    [[nodiscard]] int buildDecrypted(KaStringW& out, const uint8_t* key,
+                                     uint16_t outSeparator) noexcept;
 
 private:
     friend class KaValueParserCore<uint16_t, KaValueParserW>;
@@ -211,7 +216,8 @@ private:
     KaSubStringW view(const uint16_t* name, size_t count) const noexcept;
     void bindKey(const uint16_t* text, size_t length) noexcept;
     KaStringW* newString(bool wiping) const noexcept;
-    int assignText(KaStringW& target, const uint16_t* text, size_t length) const noexcept;
+    [[nodiscard]] int assignText(KaStringW& target, const uint16_t* text,
+                                 size_t length) const noexcept;
     static KaStringW* textOf(AttributeObject* value) noexcept;
     static AttributeObject* holdText(KaStringW* text) noexcept;
     // Two values under both keywords that are equal are let through with a
@@ -220,7 +226,7 @@ private:
     // The first token of a key.
     static bool startsKey(uint32_t kind) noexcept;
 
-    int store(const uint8_t* key, const uint16_t* value, size_t valueLength) noexcept;
+    [[nodiscard]] int store(const uint8_t* key, const uint16_t* value, size_t valueLength) noexcept;
 };
 
 class KaValueParser : public KaValueParserCore<char, KaValueParser> {
@@ -235,7 +241,7 @@ public:
                   int32_t allowDuplicates) noexcept;
     ~KaValueParser() override;
 
-    int parse() noexcept;
+    [[nodiscard]] int parse() noexcept;
 
 private:
     friend class KaValueParserCore<char, KaValueParser>;
@@ -243,11 +249,11 @@ private:
     KaSubString view(const char* name, size_t count) const noexcept;
     void bindKey(const char* text, size_t length) noexcept;
     KaString* newString(bool wiping) const noexcept;
-    int assignText(KaString& target, const char* text, size_t length) const noexcept;
+    [[nodiscard]] int assignText(KaString& target, const char* text, size_t length) const noexcept;
     static KaString* textOf(KaString* value) noexcept;
     static KaString* holdText(KaString* text) noexcept;
     static constexpr bool kEqualValuesWarn = false;
     static bool startsKey(uint32_t kind) noexcept;
 
-    int store(const char* value, size_t valueLength) noexcept;
+    [[nodiscard]] int store(const char* value, size_t valueLength) noexcept;
 };

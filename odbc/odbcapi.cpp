@@ -43,7 +43,7 @@ int32_t gCatalogueUsers = 0;
 
 // Makes and attaches the physical connection for a connect when the handle
 // has none; 0, or -1 with the diagnostics on the handle.
-SQLRETURN ensurePhysical(BaseStubConnection* connHandle) noexcept
+[[nodiscard]] SQLRETURN ensurePhysical(BaseStubConnection* connHandle) noexcept
 {
     if (connHandle->current != nullptr)
         return SQL_SUCCESS;
@@ -138,7 +138,7 @@ void installDirFromLibrary() noexcept
         bosInitInstallDir(dir);
 }
 
-SQLRETURN allocEnv(SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocEnv(SQLHANDLE* output) noexcept
 {
     taskInit();
     // Diagnostics of this step have no handle to go to.
@@ -166,7 +166,7 @@ SQLRETURN allocEnv(SQLHANDLE* output) noexcept
     return rc;
 }
 
-SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     BaseEnv* env = envOf(input);
     if (env == nullptr)
@@ -185,7 +185,8 @@ SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
 // connection's API entry. make(conn, &child) says whether it succeeded; a
 // child made for a call that fails after all is given back to discard.
 template <typename Child, typename Make, typename Discard>
-SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Discard discard) noexcept
+[[nodiscard]] SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make,
+                                             Discard discard) noexcept
 {
     BaseStubConnection* connHandle = connOf(input);
     if (connHandle == nullptr)
@@ -208,14 +209,15 @@ SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Di
     return rc;
 }
 
-SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     return allocUnderConnection<BaseStatement>(
-        input, output, [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
+        input, output,
+        [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
         [](BaseStatement* stmt) { stmt->freeStmt(SQL_DROP); });
 }
 
-SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     return allocUnderConnection<BaseAXDWR>(
         input, output,
@@ -227,7 +229,7 @@ SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 }
 
 // A handle that must not be freed yet: HY010 on its list.
-SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexcept
+[[nodiscard]] SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexcept
 {
     list->clear();
     KaErrorPushList(list);

@@ -34,7 +34,8 @@ std::string stateOf(BaseErrorList& list, int16_t rec)
 std::string textOf(BaseErrorList& list, int16_t rec)
 {
     uint16_t text[600] = {};
-    list.getDiagRec(rec, nullptr, nullptr, text, 600, nullptr);
+    if (list.getDiagRec(rec, nullptr, nullptr, text, 600, nullptr) != SQL_SUCCESS)
+        return "none";
     return narrow(u16(text));
 }
 

@@ -78,7 +78,7 @@ std::string message(BaseErrorList& list, int16_t rec)
 std::string sqlstateOf(BaseErrorList& list, int16_t rec)
 {
     uint16_t state[6] = {};
-    list.getDiagRec(rec, state, nullptr, nullptr, 0, nullptr);
+    EXPECT_EQ(list.getDiagRec(rec, state, nullptr, nullptr, 0, nullptr), SQL_SUCCESS);
     return narrow(u16(state));
 }
 
@@ -104,7 +104,7 @@ TEST_F(Diagnostics, PostedRecordsCarryIndexTextAndNative)
     EXPECT_EQ(d.text(1), "The connection string attribute FOO was not used");
     // Without user data the native error of a record with an SQLSTATE index is 0.
     int32_t native = -1;
-    d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr);
+    EXPECT_EQ(d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(native, 0);
 }
 
@@ -129,9 +129,9 @@ TEST_F(Diagnostics, PrefixNamesDriverAndForServerErrorsTheDbms)
     EXPECT_EQ(message(d.list, 2), "[Mirrowen][ODBC Spark driver][SparkSQL]Table not found");
     EXPECT_EQ(message(d.list, 3), "[Mirrowen][ODBC Spark driver]resource text 1234");
     int32_t native = 0;
-    d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr);
+    EXPECT_EQ(d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(native, int32_t(kServerNative));
-    d.list.getDiagRec(3, nullptr, &native, nullptr, 0, nullptr);
+    EXPECT_EQ(d.list.getDiagRec(3, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(native, kResourceText);
 
     // Once connected the DBMS name kept from SQL_DBMS_NAME is used.
@@ -203,7 +203,7 @@ TEST_F(Diagnostics, RecordWithoutIndexReportsGeneralErrorAndItsMessageNumber)
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(sqlstateOf(d.list, 1), "HY000");
     int32_t native = 0;
-    d.list.getDiagRec(1, nullptr, &native, nullptr, 0, nullptr);
+    EXPECT_EQ(d.list.getDiagRec(1, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(native, MSG_VALUE_DOES_NOT_FIT);
     int32_t field = -1;
     int16_t len = 0;
@@ -244,10 +244,10 @@ TEST_F(Diagnostics, RowAndColumnComeFromTheHandle)
     EXPECT_EQ(d.list.getDiagField(1, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, &len), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, 5);
     EXPECT_EQ(len, 8);
-    d.list.getDiagField(1, SQL_DIAG_COLUMN_NUMBER, &columnNumber, 4, &len);
+    EXPECT_EQ(d.list.getDiagField(1, SQL_DIAG_COLUMN_NUMBER, &columnNumber, 4, &len), SQL_SUCCESS);
     EXPECT_EQ(columnNumber, 2);
     EXPECT_EQ(len, 4);
-    d.list.getDiagField(2, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(d.list.getDiagField(2, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, -1);
 }
 
@@ -338,10 +338,10 @@ TEST_F(Diagnostics, DynamicFunction)
         d.list.setDynamicFunction(c.kind, c.sub, c.dynamic, c.call);
         uint16_t buf[32];
         int16_t len = 0;
-        d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION, buf, sizeof buf, &len);
+        EXPECT_EQ(d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION, buf, sizeof buf, &len), SQL_SUCCESS);
         EXPECT_EQ(narrow(u16(buf)), c.text);
         SQLINTEGER code = 99;
-        d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION_CODE, &code, 4, &len);
+        EXPECT_EQ(d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION_CODE, &code, 4, &len), SQL_SUCCESS);
         EXPECT_EQ(code, c.code) << c.text;
     }
     d.list.clearDynamicFunction();
@@ -496,9 +496,9 @@ TEST_F(Diagnostics, RecordsComeBackInOdbcOrderAfterTheCall)
     EXPECT_EQ(states, (std::vector<std::string>{"08S01", "01S01", "42000", "22003", "22003", "IM001",
                                                 "01004"}));
     SQLLEN rowNumber = 0;
-    d.list.getDiagField(4, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(d.list.getDiagField(4, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, -1);  // no row comes before row 1
-    d.list.getDiagField(5, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(d.list.getDiagField(5, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, 1);
 }
 

@@ -50,7 +50,7 @@ struct Conn {
         : text(s), p(W(text.c_str()), text.size(), ';', W(source), duplicates)
     {
         p.setQuoteChars(0, 0, 0);
-        p.addWordChars(W(u"_.()"));
+        EXPECT_EQ(p.addWordChars(W(u"_.()")), 0);
     }
     int parse(KaSensitivePredicate sensitive = nullptr) { return p.parse(kKey, sensitive); }
     std::u16string value(const char16_t* name) { return str(p.getValueCStr(W(name))); }
@@ -412,7 +412,7 @@ TEST_F(ValueParserTest, SetValueQuotesAndReplaces)
     ASSERT_EQ(conn.p.setValueCStr(W(u"Q"), W(u"say \"x\""), nullptr), 0);
     EXPECT_EQ(conn.value(u"Q"), u"'say \"x\"'");
     // New entries have no mark until the marks are reset.
-    conn.p.resetUsed();
+    ASSERT_EQ(conn.p.resetUsed(), 0);
     EXPECT_EQ(conn.p.countUnused(), 4);
 
     // A plain value replaced by a secret and back.

@@ -52,7 +52,8 @@ public:
 
     int16_t getConnectAttr(int32_t, void* value, int32_t, int32_t*) noexcept override
     {
-        enterApi(SQL_API_SQLGETCONNECTATTR);
+        if (enterApi(SQL_API_SQLGETCONNECTATTR) != 0)
+            return leaveApi(SQL_ERROR);
         ++attrCalls;
         int16_t rc = SQL_SUCCESS;
         if (attrCalls == 1) {
