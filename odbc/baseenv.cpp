@@ -32,7 +32,7 @@ void putInt32(void* value, int32_t* stringLength, int32_t v) noexcept
         *stringLength = static_cast<int32_t>(sizeof v);
 }
 
-// Makes the 45 locks; null when memory ran out.
+// Makes the lock table; null when memory ran out.
 KaCriticalSection* makeLockTable() noexcept
 {
     void* block = ramAlloc(sizeof(KaCriticalSection) * kBaseLockTableSize);

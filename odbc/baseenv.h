@@ -1,8 +1,10 @@
 // The environment handle object: its diagnostics, its connection handles,
 // the ODBC version the application asked for, and its share in the
-// process-wide state of all environments (their count and the table of 45
-// locks that connections of the process-table thread model use). Used by the
-// entry points, the connection handle and the physical connection.
+// process-wide state of all environments (their count and the lock table
+// that connections of the per-driver thread model use); and the factory
+// through which the entry points make environments of the driver's class.
+// Used by the entry points, the connection handle and the physical
+// connection.
 #pragma once
 #include <cstddef>
 #include <cstdint>
