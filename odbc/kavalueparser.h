@@ -69,7 +69,6 @@ struct KaParserText<uint16_t> {
     using Token = KaTokenW;
     using SubString = KaSubStringW;
     using String = KaStringW;
-    using WipingString = KaStringWEx;
     using Dictionary = KaSeqDictionaryW;
     // What the dictionary holds for a value: text or an encrypted holder.
     using Value = AttributeObject;
@@ -81,7 +80,6 @@ struct KaParserText<char> {
     using Token = KaToken;
     using SubString = KaSubString;
     using String = KaString;
-    using WipingString = KaStringEx;
     using Dictionary = KaSeqDictionary;
     using Value = KaString;
 };
@@ -169,8 +167,9 @@ protected:
     // of the key; the value is the dictionary's, or deleted on failure.
     [[nodiscard]] int storeValue(size_t index, const Unit* key, size_t keyLength,
                                  Value* value) noexcept;
-    // Writes every attribute into out (a wiping string); valueOf(value, key,
-    // scratch, &text, &length) gives the text of one value, 0 or 1.
+    // Writes every attribute into result (built in a wiping string first);
+    // valueOf(value, key, scratch, &text, &length) gives the text of one
+    // value, 0 or 1.
     template <typename ValueOf>
     [[nodiscard]] int buildInto(String& result, Unit outSeparator, ValueOf&& valueOf) noexcept;
 
@@ -179,7 +178,7 @@ private:
     const Parser& self() const noexcept { return static_cast<const Parser&>(*this); }
     bool atSeparator() noexcept;
     template <typename Store>
-    int parseAttribute(Store& store) noexcept;
+    [[nodiscard]] int parseAttribute(Store& store) noexcept;
 };
 
 class KaValueParserW : public KaValueParserCore<uint16_t, KaValueParserW> {
