@@ -1,5 +1,6 @@
 // The driver's information exports: its version and its maker, as fixed
 // narrow texts that installers and support tools read without a connection.
+#include "driver/driverinfo.h"
 
 extern "C" {
 

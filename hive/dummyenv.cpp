@@ -3,6 +3,11 @@
 
 #include "hive/hiveconnection.h"
 
+BaseEnv* hiveMakeEnv() noexcept
+{
+    return new DummyEnv();
+}
+
 DummyEnv::DummyEnv() noexcept : BaseEnv(kDummyEnvLockIndex) {}
 
 DummyEnv::~DummyEnv() = default;

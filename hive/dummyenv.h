@@ -1,5 +1,7 @@
 // The driver's environment class: a BaseEnv whose connections are
-// HiveServer2 connections. SQLAllocHandle makes one per environment handle.
+// HiveServer2 connections. SQLAllocHandle makes one per environment handle
+// through hiveMakeEnv, the factory the driver library registers with the
+// ODBC layer.
 #pragma once
 #include <cstdint>
 
@@ -13,5 +15,9 @@ public:
     DummyEnv() noexcept;
     ~DummyEnv() override;
 
-    int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept override;
+    [[nodiscard]] int16_t newConnection(int32_t skipAcceptCheck,
+                                        BaseConnection** out) noexcept override;
 };
+
+// A new DummyEnv as a BaseEnvFactory; null when memory ran out.
+BaseEnv* hiveMakeEnv() noexcept;

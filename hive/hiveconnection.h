@@ -20,7 +20,7 @@ public:
     explicit HiveConnection(BaseEnv* env) noexcept;
     ~HiveConnection() override;
 
-    int16_t createStatement(BaseStatement** out) noexcept override;
-    int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept override;
+    [[nodiscard]] int16_t createStatement(BaseStatement** out) noexcept override;
+    [[nodiscard]] int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept override;
     int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override;
 };

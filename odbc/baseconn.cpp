@@ -4,11 +4,15 @@
 // and the data-source name.
 #include "odbc/baseconn.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <cstring>
 
-#include "foundation/numtext.h"
 #include "convert/textcvt.h"
+#include "foundation/codepage.h"
 #include "foundation/kathread.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseenv.h"
@@ -20,37 +24,32 @@ namespace {
 
 const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
 
-constexpr int16_t kRcSuccess = 0;
-constexpr int16_t kRcSuccessWithInfo = 1;
-constexpr int16_t kRcError = -1;
-
-// Connection attributes a physical connection keeps itself.
-constexpr int32_t kAttrAccessMode = 101;
-constexpr int32_t kAttrAutocommit = 102;
-constexpr int32_t kAttrLoginTimeout = 103;
-constexpr int32_t kAttrCurrentCatalog = 109;
-constexpr int32_t kAttrTranslateLib = 106;
-constexpr int32_t kAttrTxnIsolation = 108;
-constexpr int32_t kAttrPacketSize = 112;
-constexpr int32_t kAttrConnectionTimeout = 113;
-constexpr int32_t kAttrAnsiApp = 115;
-constexpr int32_t kAttrConnectionDead = 1209;
+// Connection attributes of the driver's own numbers.
 constexpr int32_t kAttrTextAttr1045 = 1045;
 constexpr int32_t kAttrPoolControl = 1068;
 constexpr int32_t kAttrEncrypted1069 = 1069;
 
 // SQLGetFunctions requests for all functions at once.
-constexpr uint16_t kApiAllFunctions = 0;
 constexpr uint16_t kApiAllFunctionsSize = 100;
-constexpr uint16_t kApiOdbc3AllFunctions = 999;
-constexpr uint16_t kApiOdbc3AllFunctionsSize = 250;
 
 // ODBC function numbers of the functions the driver exports.
 const uint16_t kExportedFunctions[] = {
-    4,    5,    6,    7,    8,    9,    11,   12,   13,   16,   17,   18,   19,   20,   21,
-    24,   40,   41,   43,   44,   45,   47,   48,   49,   52,   53,   54,   55,   56,   58,
-    59,   60,   61,   62,   63,   65,   66,   67,   68,   69,   70,   72,   1001, 1003, 1004,
-    1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012, 1014, 1016, 1017, 1018, 1019, 1020, 1021,
+    SQL_API_SQLBINDCOL, SQL_API_SQLCANCEL, SQL_API_SQLCOLATTRIBUTE, SQL_API_SQLCONNECT,
+    SQL_API_SQLDESCRIBECOL, SQL_API_SQLDISCONNECT, SQL_API_SQLEXECDIRECT, SQL_API_SQLEXECUTE,
+    SQL_API_SQLFETCH, SQL_API_SQLFREESTMT, SQL_API_SQLGETCURSORNAME, SQL_API_SQLNUMRESULTCOLS,
+    SQL_API_SQLPREPARE, SQL_API_SQLROWCOUNT, SQL_API_SQLSETCURSORNAME, SQL_API_SQLBULKOPERATIONS,
+    SQL_API_SQLCOLUMNS, SQL_API_SQLDRIVERCONNECT, SQL_API_SQLGETDATA, SQL_API_SQLGETFUNCTIONS,
+    SQL_API_SQLGETINFO, SQL_API_SQLGETTYPEINFO, SQL_API_SQLPARAMDATA, SQL_API_SQLPUTDATA,
+    SQL_API_SQLSPECIALCOLUMNS, SQL_API_SQLSTATISTICS, SQL_API_SQLTABLES, SQL_API_SQLBROWSECONNECT,
+    SQL_API_SQLCOLUMNPRIVILEGES, SQL_API_SQLDESCRIBEPARAM, SQL_API_SQLEXTENDEDFETCH,
+    SQL_API_SQLFOREIGNKEYS, SQL_API_SQLMORERESULTS, SQL_API_SQLNATIVESQL, SQL_API_SQLNUMPARAMS,
+    SQL_API_SQLPRIMARYKEYS, SQL_API_SQLPROCEDURECOLUMNS, SQL_API_SQLPROCEDURES, SQL_API_SQLSETPOS,
+    SQL_API_SQLSETSCROLLOPTIONS, SQL_API_SQLTABLEPRIVILEGES, SQL_API_SQLBINDPARAMETER,
+    SQL_API_SQLALLOCHANDLE, SQL_API_SQLCLOSECURSOR, SQL_API_SQLCOPYDESC, SQL_API_SQLENDTRAN,
+    SQL_API_SQLFREEHANDLE, SQL_API_SQLGETCONNECTATTR, SQL_API_SQLGETDESCFIELD,
+    SQL_API_SQLGETDESCREC, SQL_API_SQLGETDIAGFIELD, SQL_API_SQLGETDIAGREC, SQL_API_SQLGETENVATTR,
+    SQL_API_SQLGETSTMTATTR, SQL_API_SQLSETCONNECTATTR, SQL_API_SQLSETDESCFIELD,
+    SQL_API_SQLSETDESCREC, SQL_API_SQLSETENVATTR, SQL_API_SQLSETSTMTATTR, SQL_API_SQLFETCHSCROLL,
 };
 
 bool exported(uint16_t id) noexcept
@@ -63,15 +62,6 @@ bool exported(uint16_t id) noexcept
 
 // Info types the connection answers before the full information tables
 // exist; the texts and numbers are the driver's.
-constexpr uint16_t kInfoDataSourceName = 2;
-constexpr uint16_t kInfoDriverName = 6;
-constexpr uint16_t kInfoDriverVer = 7;
-constexpr uint16_t kInfoDbmsName = 17;
-constexpr uint16_t kInfoCursorCommitBehavior = 23;
-constexpr uint16_t kInfoCursorRollbackBehavior = 24;
-constexpr uint16_t kInfoTxnCapable = 46;
-constexpr uint16_t kInfoDriverOdbcVer = 77;
-constexpr uint16_t kCursorPreserve = 2;
 
 #define U16(s) reinterpret_cast<const uint16_t*>(u##s)
 
@@ -106,24 +96,25 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 
 // A UTF-16 answer into a buffer of bufferLength bytes; the length output is
 // the full length in bytes. A cut posts the truncation warning.
-int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
-                      int64_t* fullBytes) noexcept
+[[nodiscard]] int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
+                                    int64_t* fullBytes) noexcept
 {
     if (!baseCopyWideAnswer(text, value, bufferLength, fullBytes))
-        return kRcSuccess;
+        return SQL_SUCCESS;
     basePostWarning(kBaseIdxTruncated);
-    return kRcSuccessWithInfo;
+    return SQL_SUCCESS_WITH_INFO;
 }
 
 // The UTF-16 copy of an attribute string given in bytes or as SQL_NTS;
 // 0 with *out (owned) and *units, 1 after the diagnostic.
-int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
+[[nodiscard]] int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out,
+                                   int32_t* units) noexcept
 {
     *out = nullptr;
     *units = 0;
     const auto* text = static_cast<const uint16_t*>(value);
     int64_t n = 0;
-    if (length == static_cast<int32_t>(kTextNts))
+    if (length == SQL_NTS)
         n = unitLength(text);
     else
         n = length / 2;
@@ -143,7 +134,7 @@ int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t*
 }
 
 // Narrow NUL-terminated text widened unit by unit into an owned copy.
-int16_t widenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
+[[nodiscard]] int16_t widenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
 {
     const auto* text = static_cast<const char*>(value);
     size_t n = text != nullptr ? std::strlen(text) : 0;
@@ -174,7 +165,7 @@ int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
     KaErrorPopList();
-    return kRcError;
+    return SQL_ERROR;
 }
 
 // The answers of SQLGetInfo that need no information table: the driver's
@@ -189,7 +180,7 @@ int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value
     bool isText = true;
     uint16_t number = 0;
     switch (infoType) {
-    case kInfoDataSourceName:
+    case SQL_DATA_SOURCE_NAME:
         if (conn != nullptr && conn->dsnNameW != nullptr) {
             int32_t n = unitLength(conn->dsnNameW);
             if (n >= kInfoTextUnits)
@@ -198,10 +189,10 @@ int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value
             text[n] = 0;
         }
         break;
-    case kInfoDriverName:
+    case SQL_DRIVER_NAME:
         if (conn != nullptr) {
             if (conn->driverLibraryName(text, kInfoTextUnits) != 0)
-                return kRcError;
+                return SQL_ERROR;
         } else {
             char name[BOS_PATH_SIZE];
             if (baseDriverBaseName(name, sizeof name - 4))
@@ -209,12 +200,12 @@ int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value
             KaLocalToUtf16(text, kInfoTextUnits, name);
         }
         break;
-    case kInfoDriverVer: {
+    case SQL_DRIVER_VER: {
         const uint16_t* v = U16("08.01.0427 (B0547, U0390)");
         std::memcpy(text, v, static_cast<size_t>(unitLength(v) + 1) * 2);
         break;
     }
-    case kInfoDbmsName:
+    case SQL_DBMS_NAME:
         if (conn != nullptr && conn->dbmsName != nullptr) {
             int32_t n = unitLength(conn->dbmsName);
             if (n >= kInfoTextUnits)
@@ -222,35 +213,35 @@ int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value
             std::memcpy(text, conn->dbmsName, static_cast<size_t>(n) * 2);
             text[n] = 0;
         } else if (conn != nullptr) {
-            conn->getResourceString(kBaseResProductName, text);
+            conn->getResourceString(MSG_DBMS_PRODUCT_NAME, text);
         } else {
-            errLoadMessageW(text, kInfoTextUnits, static_cast<uint16_t>(kBaseResProductName));
+            errLoadMessageW(text, kInfoTextUnits, static_cast<uint16_t>(MSG_DBMS_PRODUCT_NAME));
         }
         break;
-    case kInfoDriverOdbcVer: {
+    case SQL_DRIVER_ODBC_VER: {
         const uint16_t* v = U16("03.52");
         std::memcpy(text, v, static_cast<size_t>(unitLength(v) + 1) * 2);
         break;
     }
-    case kInfoCursorCommitBehavior:
-    case kInfoCursorRollbackBehavior:
+    case SQL_CURSOR_COMMIT_BEHAVIOR:
+    case SQL_CURSOR_ROLLBACK_BEHAVIOR:
         isText = false;
-        number = kCursorPreserve;
+        number = SQL_CB_PRESERVE;
         break;
-    case kInfoTxnCapable:
+    case SQL_TXN_CAPABLE:
         isText = false;
-        number = 0;
+        number = SQL_TC_NONE;
         break;
     default:
         basePostError(kBaseIdxNotSupported);
-        return kRcError;
+        return SQL_ERROR;
     }
     if (!isText) {
         if (value != nullptr)
             std::memcpy(value, &number, sizeof number);
         if (stringLength != nullptr)
             *stringLength = static_cast<int16_t>(sizeof number);
-        return kRcSuccess;
+        return SQL_SUCCESS;
     }
     int64_t full = 0;
     int16_t rc = putWideAnswer(text, value, bufferLength, &full);
@@ -273,10 +264,10 @@ void BaseConnection::operator delete(void* block) noexcept
 
 BaseConnection::BaseConnection(BaseEnv* owner) noexcept
     : xaState(0), connectionLock(0, kKaLockPlain), env(owner), handle(nullptr),
-      dsnNameW(nullptr), dsnNameA(nullptr), accessMode(0), autocommit(1), loginTimeout(15),
+      dsnNameW(nullptr), dsnNameA(nullptr), accessMode(0), autocommit(SQL_AUTOCOMMIT_ON), loginTimeout(SQL_LOGIN_TIMEOUT_DEFAULT),
       connectionTimeout(0), txnIsolation(0), packetSize(0), quietMode(0),
-      wideCharCodePage(kCpUtf16LE), driverTextMode(1), connectionFlags(0),
-      threadModel(kBaseThreadPerConnection), appCodePage(kCpLatin1), failoverMode(0),
+      wideCharCodePage(kCodePageUtf16LE), driverTextMode(1), connectionFlags(0),
+      threadModel(kBaseThreadPerConnection), appCodePage(kCodePageLatin1), failoverMode(0),
       freshFromPool(0), configuredFailoverMode(0), workarounds(0), doubleToStringPrecision(0),
       roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), allowTime24(0),
       dbmsName(nullptr), enteredLock(nullptr)
@@ -320,6 +311,9 @@ int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
     } else if (threadModel == kBaseThreadPerDriver && env != nullptr) {
         section = env->driverLock();
     }
+    // Held from this entry step to leaveApi, with the operation in between:
+    // two functions, so no scoped guard can span it; leaveApi releases what
+    // enteredLock names on every path.
     if (section != nullptr)
         section->enter();
     // Written only once the lock is held: the thread leaving before us reads
@@ -347,9 +341,9 @@ int16_t BaseConnection::leaveApi(int16_t rc) noexcept
     if (locked != nullptr)
         locked->leave();
     if (leaveHook() != 0)
-        return kRcError;
+        return SQL_ERROR;
     if ((xaState == 1 || xaState == 2) && unlock() != 0)
-        return kRcError;
+        return SQL_ERROR;
     return rc;
 }
 
@@ -360,18 +354,18 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         out[0] = 0;
     if (outLength != nullptr)
         *outLength = 0;
-    if (enterApi(kBaseApiBrowseConnect) == 0)
+    if (enterApi(SQL_API_SQLBROWSECONNECT) == 0)
         basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
-    return leaveApi(kRcError);
+    return leaveApi(SQL_ERROR);
 }
 
 int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
                                 int16_t userLength, const uint16_t* password,
                                 int16_t passwordLength) noexcept
 {
-    if (enterApi(kBaseApiConnect) == 0)
+    if (enterApi(SQL_API_SQLCONNECT) == 0)
         basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
-    return leaveApi(kRcError);
+    return leaveApi(SQL_ERROR);
 }
 
 int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t inLength,
@@ -382,50 +376,50 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         out[0] = 0;
     if (outLength != nullptr)
         *outLength = 0;
-    if (enterApi(kBaseApiDriverConnect) == 0)
+    if (enterApi(SQL_API_SQLDRIVERCONNECT) == 0)
         basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
-    return leaveApi(kRcError);
+    return leaveApi(SQL_ERROR);
 }
 
 int16_t BaseConnection::disconnect() noexcept
 {
-    if (enterApi(kBaseApiDisconnect) != 0)
-        return leaveApi(kRcError);
+    if (enterApi(SQL_API_SQLDISCONNECT) != 0)
+        return leaveApi(SQL_ERROR);
     connectionFlags &= ~(kBaseConnConnected | kBaseConnTransactionActive);
-    return leaveApi(kRcSuccess);
+    return leaveApi(SQL_SUCCESS);
 }
 
 int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
                                        int32_t* stringLength) noexcept
 {
-    if (enterApi(kBaseApiGetConnectAttr) != 0)
-        return leaveApi(kRcError);
-    int16_t rc = kRcSuccess;
+    if (enterApi(SQL_API_SQLGETCONNECTATTR) != 0)
+        return leaveApi(SQL_ERROR);
+    int16_t rc = SQL_SUCCESS;
     switch (attribute) {
-    case kAttrAccessMode:
+    case SQL_ATTR_ACCESS_MODE:
         putInt32(value, stringLength, static_cast<uint32_t>(accessMode));
         break;
-    case kAttrAutocommit:
+    case SQL_ATTR_AUTOCOMMIT:
         putInt32(value, stringLength, static_cast<uint32_t>(autocommit));
         break;
-    case kAttrLoginTimeout:
+    case SQL_ATTR_LOGIN_TIMEOUT:
         putInt32(value, stringLength, static_cast<uint32_t>(loginTimeout));
         break;
-    case kAttrTxnIsolation:
+    case SQL_ATTR_TXN_ISOLATION:
         putInt32(value, stringLength, static_cast<uint32_t>(txnIsolation));
         break;
-    case kAttrPacketSize:
+    case SQL_ATTR_PACKET_SIZE:
         putInt32(value, stringLength, static_cast<uint32_t>(packetSize));
         break;
-    case kAttrConnectionTimeout:
+    case SQL_ATTR_CONNECTION_TIMEOUT:
         putInt32(value, stringLength, static_cast<uint32_t>(connectionTimeout));
         break;
-    case kAttrConnectionDead:
-        putInt32(value, stringLength, isConnected() ? 0u : 1u);
+    case SQL_ATTR_CONNECTION_DEAD:
+        putInt32(value, stringLength, isConnected() ? SQL_CD_FALSE : SQL_CD_TRUE);
         break;
     default:
         basePostError(kBaseIdxNotSupported);
-        rc = kRcError;
+        rc = SQL_ERROR;
         break;
     }
     return leaveApi(rc);
@@ -433,53 +427,53 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
 
 int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) noexcept
 {
-    if (enterApi(kBaseApiGetFunctions) != 0)
-        return leaveApi(kRcError);
+    if (enterApi(SQL_API_SQLGETFUNCTIONS) != 0)
+        return leaveApi(SQL_ERROR);
     if (supported != nullptr) {
-        if (functionId == kApiOdbc3AllFunctions) {
-            std::memset(supported, 0, kApiOdbc3AllFunctionsSize * sizeof *supported);
+        if (functionId == SQL_API_ODBC3_ALL_FUNCTIONS) {
+            std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof *supported);
             for (uint16_t f : kExportedFunctions)
                 supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
-        } else if (functionId == kApiAllFunctions) {
+        } else if (functionId == SQL_API_ALL_FUNCTIONS) {
             std::memset(supported, 0, kApiAllFunctionsSize * sizeof *supported);
             for (uint16_t f : kExportedFunctions)
                 if (f < kApiAllFunctionsSize)
-                    supported[f] = 1;
+                    supported[f] = SQL_TRUE;
         } else {
-            *supported = exported(functionId) ? 1 : 0;
+            *supported = exported(functionId) ? SQL_TRUE : SQL_FALSE;
         }
     }
-    return leaveApi(kRcSuccess);
+    return leaveApi(SQL_SUCCESS);
 }
 
 int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength,
                                 int16_t* stringLength) noexcept
 {
-    if (enterApi(kBaseApiGetInfo) != 0)
-        return leaveApi(kRcError);
+    if (enterApi(SQL_API_SQLGETINFO) != 0)
+        return leaveApi(SQL_ERROR);
     return leaveApi(baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength));
 }
 
 int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
                                   int32_t outCapacity, int32_t* outLength) noexcept
 {
-    if (enterApi(kBaseApiNativeSql) != 0)
-        return leaveApi(kRcError);
+    if (enterApi(SQL_API_SQLNATIVESQL) != 0)
+        return leaveApi(SQL_ERROR);
     if (!isConnected())
         basePostNotConnected();
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    return leaveApi(kRcError);
+    return leaveApi(SQL_ERROR);
 }
 
 int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    if (enterApi(kBaseApiSetConnectAttr) != 0)
-        return leaveApi(kRcError);
+    if (enterApi(SQL_API_SQLSETCONNECTOPTION) != 0)
+        return leaveApi(SQL_ERROR);
     int16_t applied = applyConnectAttr(attribute, value, length);
     if (applied == 2)
         basePostError(kBaseIdxNotSupported);
-    return leaveApi(applied == 0 ? kRcSuccess : kRcError);
+    return leaveApi(applied == 0 ? SQL_SUCCESS : SQL_ERROR);
 }
 
 int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
@@ -487,22 +481,22 @@ int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t
     // Integer attributes arrive in the pointer argument itself.
     auto number = static_cast<int64_t>(reinterpret_cast<intptr_t>(value));
     switch (attribute) {
-    case kAttrAccessMode:
+    case SQL_ATTR_ACCESS_MODE:
         accessMode = number;
         return 0;
-    case kAttrAutocommit:
+    case SQL_ATTR_AUTOCOMMIT:
         autocommit = number;
         return 0;
-    case kAttrLoginTimeout:
+    case SQL_ATTR_LOGIN_TIMEOUT:
         loginTimeout = number;
         return 0;
-    case kAttrTxnIsolation:
+    case SQL_ATTR_TXN_ISOLATION:
         txnIsolation = number;
         return 0;
-    case kAttrPacketSize:
+    case SQL_ATTR_PACKET_SIZE:
         packetSize = number;
         return 0;
-    case kAttrConnectionTimeout:
+    case SQL_ATTR_CONNECTION_TIMEOUT:
         connectionTimeout = number;
         return 0;
     default:
@@ -512,15 +506,15 @@ int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t
 
 int16_t BaseConnection::endTran(int16_t completionType) noexcept
 {
-    if (enterApi(kBaseApiEndTran) != 0)
-        return leaveApi(kRcError);
-    if (completionType != kBaseCommit && completionType != kBaseRollback) {
+    if (enterApi(SQL_API_SQLTRANSACT) != 0)
+        return leaveApi(SQL_ERROR);
+    if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
             ->setSqlstate("HY012")
             ->addParamSigned(completionType);
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     }
-    int16_t rc = endTransaction(completionType) == 1 ? kRcError : kRcSuccess;
+    int16_t rc = endTransaction(completionType) == 1 ? SQL_ERROR : SQL_SUCCESS;
     return leaveApi(rc);
 }
 
@@ -558,7 +552,7 @@ int16_t BaseConnection::exportTableToFile(const char* table, const uint16_t* tab
         basePostNotConnected();
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    return leaveApi(kRcError);
+    return leaveApi(SQL_ERROR);
 }
 
 int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t* tableW,
@@ -570,12 +564,12 @@ int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t*
     if (messageCount != nullptr)
         *messageCount = 0;
     if (enterApi(kBaseApiValidateTable) != 0)
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     if (!isConnected())
         basePostNotConnected();
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    return leaveApi(kRcError);
+    return leaveApi(SQL_ERROR);
 }
 
 int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
@@ -634,10 +628,10 @@ int32_t BaseConnection::getResourceString(uint32_t id, uint16_t* outW) noexcept
     int32_t n = driverResourceStrA(id, narrow, sizeof narrow);
     if (n < 0)
         n = 0;
-    int64_t cp = driverTextMode == 2 ? kCpUtf16LE : driverTextMode == 3 ? kCpUtf8 : appCodePage;
+    int64_t cp = driverTextMode == 2 ? kCodePageUtf16LE : driverTextMode == 3 ? kCodePageUtf8 : appCodePage;
     int64_t produced = 0;
     int32_t truncated = 0;
-    if (baseConvertTextToBuffer(cp, narrow, n, kCpUtf16LE, outW, kBaseResourceTextUnits * 2, 0,
+    if (baseConvertTextToBuffer(cp, narrow, n, kCodePageUtf16LE, outW, kBaseResourceTextUnits * 2, 0,
                                 &produced, &truncated, &icuCache) != 0) {
         outW[0] = 0;
         return 0;
@@ -714,6 +708,8 @@ int16_t BaseConnection::leaveHook() noexcept
     return 0;
 }
 
+// Taken in the entry step and released in the exit step of every call
+// while the connection is enlisted, so held by hand, not by a scoped guard.
 int16_t BaseConnection::lock() noexcept
 {
     if ((connectionFlags & kBaseConnXaLocks) != 0)
@@ -801,6 +797,7 @@ BaseStubConnection::~BaseStubConnection()
 int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
 {
     KaCriticalSection* section = env != nullptr ? env->driverLock() : nullptr;
+    // Held until leaveApi, as in BaseConnection::enterApi.
     if (section != nullptr)
         section->enter();
     enteredLock = section;
@@ -872,29 +869,29 @@ BaseBufferedAttr* BaseStubConnection::findBufferedAttr(int32_t attribute) const 
 int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
                                             int32_t length) noexcept
 {
-    enterApi(kBaseApiSetConnectAttr);
-    int16_t rc = kRcSuccess;
+    enterApi(SQL_API_SQLSETCONNECTOPTION);
+    int16_t rc = SQL_SUCCESS;
     intptr_t kept = reinterpret_cast<intptr_t>(value);
     int32_t keptLength = length;
     int32_t owned = 0;
     switch (attribute) {
-    case kAttrAnsiApp:
-        ansiApp = reinterpret_cast<intptr_t>(value) == 1 ? 1 : 0;
+    case SQL_ATTR_ANSI_APP:
+        ansiApp = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
         basePostError(kBaseIdxNotSupported);
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     case kAttrEncrypted1069:
         // Only its encrypted form may be kept, which a connected handle
         // makes; it is not buffered in the clear.
         basePostError(kBaseIdxNotSupported);
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     case kAttrPoolControl:
         // Without a pool manager there is no pooled connection to mark.
-        return leaveApi(kRcSuccess);
-    case kAttrTranslateLib:
-    case kAttrCurrentCatalog: {
+        return leaveApi(SQL_SUCCESS);
+    case SQL_ATTR_TRANSLATE_LIB:
+    case SQL_ATTR_CURRENT_CATALOG: {
         uint16_t* copy = nullptr;
         if (copyWideAttr(value, length, &copy, &keptLength) != 0)
-            return leaveApi(kRcError);
+            return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);
         owned = 1;
         break;
@@ -904,7 +901,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
         int16_t failed = length == 0 ? widenAttr(value, &copy, &keptLength)
                                      : copyWideAttr(value, length, &copy, &keptLength);
         if (failed != 0)
-            return leaveApi(kRcError);
+            return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);
         owned = 1;
         break;
@@ -922,12 +919,12 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
     if (attr == nullptr) {
         if (owned != 0)
             ramFree(reinterpret_cast<void*>(kept));
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     }
     if (bufferedAttrs.append(attr) != 0) {
         delete attr;
         KaErrorPostOutOfMemory();
-        rc = kRcError;
+        rc = SQL_ERROR;
     }
     return leaveApi(rc);
 }

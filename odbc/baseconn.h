@@ -30,10 +30,6 @@ constexpr uint64_t kBaseConnConnectionTimeoutSettable = 0x200;
 constexpr uint64_t kBaseConnCharAttrsSettable = 0x400;
 constexpr uint64_t kBaseConnXaLocks = 0x4000;
 
-// Resource strings that name the driver and the DBMS.
-constexpr uint32_t kBaseResDriverName = 20112;
-constexpr uint32_t kBaseResProductName = 20101;
-
 // Bit of WORKAROUNDS: a cut diagnostic message is not reported as cut.
 constexpr uint64_t kBaseWaNoMessageTruncation = 0x2000000;
 // Bit of WORKAROUNDS: prepared statements survive commit and rollback.
@@ -44,17 +40,8 @@ constexpr int32_t kBaseThreadSafe = 0;
 constexpr int32_t kBaseThreadPerConnection = 1;
 constexpr int32_t kBaseThreadPerDriver = 2;
 
-// ODBC function numbers recorded by the connection entry steps.
-constexpr uint16_t kBaseApiConnect = 7;
-constexpr uint16_t kBaseApiDisconnect = 9;
-constexpr uint16_t kBaseApiBrowseConnect = 55;
-constexpr uint16_t kBaseApiDriverConnect = 41;
-constexpr uint16_t kBaseApiGetConnectAttr = 1007;
-constexpr uint16_t kBaseApiSetConnectAttr = 50;
-constexpr uint16_t kBaseApiGetFunctions = 44;
-constexpr uint16_t kBaseApiGetInfo = 45;
-constexpr uint16_t kBaseApiNativeSql = 62;
-constexpr uint16_t kBaseApiAllocHandle = 1001;
+// Function numbers of the driver's own bulk calls, recorded by their entry
+// steps as the ODBC functions record theirs (SQL_API_*).
 constexpr uint16_t kBaseApiLoadTable = 2000;
 constexpr uint16_t kBaseApiExportTable = 2001;
 constexpr uint16_t kBaseApiValidateTable = 2002;
@@ -68,14 +55,14 @@ constexpr uint64_t kBaseNoOwnerThread = 0xfedcba89;
 KaError* basePostNotConnected() noexcept;
 // A statement or descriptor call the driver cannot run: 08003 without an
 // open connection, else HYC00, posted on the handle's own list; -1.
-int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept;
+[[nodiscard]] int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept;
 
 // The SQLGetInfo answers that need no information table (the driver's names
 // and versions, its transaction and cursor behaviour); conn may be null
 // before a physical connection exists. The ODBC return code; an info type
 // it does not answer posts HYC00.
-int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
-                            int16_t bufferLength, int16_t* stringLength) noexcept;
+[[nodiscard]] int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
+                                          int16_t bufferLength, int16_t* stringLength) noexcept;
 
 class BaseConnection : public KaNode {
 public:
@@ -86,93 +73,101 @@ public:
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* block) noexcept;
 
-    // ---- Virtual operations, in slot order -----------------------------
-    // 3-12: the connection-level ODBC functions.
-    virtual int16_t browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
-                                  int16_t outCapacity, int16_t* outLength) noexcept;
-    virtual int16_t connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
-                            int16_t userLength, const uint16_t* password,
-                            int16_t passwordLength) noexcept;
-    virtual int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength,
-                                  uint16_t* out, int16_t outCapacity, int16_t* outLength,
-                                  uint16_t completion) noexcept;
-    virtual int16_t disconnect() noexcept;
-    virtual int16_t getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
-                                   int32_t* stringLength) noexcept;
+    // ---- Virtual operations -----------------------------------------------
+    // The connection-level ODBC functions.
+    [[nodiscard]] virtual int16_t browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
+                                                int16_t outCapacity, int16_t* outLength) noexcept;
+    [[nodiscard]] virtual int16_t connect(const uint16_t* dsn, int16_t dsnLength,
+                                          const uint16_t* user, int16_t userLength,
+                                          const uint16_t* password,
+                                          int16_t passwordLength) noexcept;
+    [[nodiscard]] virtual int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength,
+                                                uint16_t* out, int16_t outCapacity,
+                                                int16_t* outLength, uint16_t completion) noexcept;
+    [[nodiscard]] virtual int16_t disconnect() noexcept;
+    [[nodiscard]] virtual int16_t getConnectAttr(int32_t attribute, void* value,
+                                                 int32_t bufferLength,
+                                                 int32_t* stringLength) noexcept;
     // SQLGetFunctions; supported points at one flag, or at the 100-entry
     // array (SQL_API_ALL_FUNCTIONS) or the 250-word bitmap
     // (SQL_API_ODBC3_ALL_FUNCTIONS).
-    virtual int16_t getFunctions(uint16_t functionId, uint16_t* supported) noexcept;
-    virtual int16_t getInfo(uint16_t infoType, void* value, int16_t bufferLength,
-                            int16_t* stringLength) noexcept;
-    virtual int16_t nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
-                              int32_t outCapacity, int32_t* outLength) noexcept;
-    virtual int16_t setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t getFunctions(uint16_t functionId, uint16_t* supported) noexcept;
+    [[nodiscard]] virtual int16_t getInfo(uint16_t infoType, void* value, int16_t bufferLength,
+                                          int16_t* stringLength) noexcept;
+    [[nodiscard]] virtual int16_t nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
+                                            int32_t outCapacity, int32_t* outLength) noexcept;
+    [[nodiscard]] virtual int16_t setConnectAttr(int32_t attribute, void* value,
+                                                 int32_t length) noexcept;
     // SQLEndTran on this connection.
-    virtual int16_t endTran(int16_t completionType) noexcept;
-    // 13, 14: the bulk export and validation. The export runs after the
+    [[nodiscard]] virtual int16_t endTran(int16_t completionType) noexcept;
+    // The bulk export and validation. The export runs after the
     // caller's entry step and makes the exit step itself; the validation
     // makes both.
-    virtual int16_t exportTableToFile(const char* table, const uint16_t* tableW,
-                                      const char* file, const uint16_t* fileW, int64_t codePage,
-                                      int64_t errorTolerance, int64_t warningTolerance,
-                                      const char* log, const uint16_t* logW) noexcept;
-    virtual int16_t validateTableFromFile(const char* table, const uint16_t* tableW,
-                                          const char* description,
-                                          const uint16_t* descriptionW, char* messages,
-                                          uint16_t* messagesW, int32_t bufferLength,
-                                          int32_t* messageCount) noexcept;
-    // 15: the driver's statement object, constructed and registered with
+    [[nodiscard]] virtual int16_t exportTableToFile(const char* table, const uint16_t* tableW,
+                                                    const char* file, const uint16_t* fileW,
+                                                    int64_t codePage, int64_t errorTolerance,
+                                                    int64_t warningTolerance, const char* log,
+                                                    const uint16_t* logW) noexcept;
+    [[nodiscard]] virtual int16_t validateTableFromFile(const char* table, const uint16_t* tableW,
+                                                        const char* description,
+                                                        const uint16_t* descriptionW,
+                                                        char* messages, uint16_t* messagesW,
+                                                        int32_t bufferLength,
+                                                        int32_t* messageCount) noexcept;
+    // The driver's statement object, constructed and registered with
     // this connection (*out); 0, or 1 with the diagnostics posted.
-    virtual int16_t createStatement(BaseStatement** out) noexcept;
-    // 16: the driver's own file name into out (capacity units with the
+    [[nodiscard]] virtual int16_t createStatement(BaseStatement** out) noexcept;
+    // The driver's own file name into out (capacity units with the
     // terminator).
-    virtual int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept;
-    // 23, 24: text of driver resource string `id` into out (capacity with
+    [[nodiscard]] virtual int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept;
+    // Text of driver resource string `id` into out (capacity with
     // the terminator); returns its length.
     virtual int32_t driverResourceStrA(uint32_t id, char* out, int32_t capacity) noexcept;
     virtual int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept;
-    // 29: 0 when an implicit transaction may start.
-    virtual int16_t beginTranCheck() noexcept;
-    // 30: the server's commit (0) or rollback (1); 0 on success.
-    virtual int16_t autocommitChange(int16_t completionType) noexcept;
-    // 37: 1 refuses a physical connection just made for an application
+    // 0 when an implicit transaction may start.
+    [[nodiscard]] virtual int16_t beginTranCheck() noexcept;
+    // The server's commit (SQL_COMMIT) or rollback (SQL_ROLLBACK); 0 on
+    // success.
+    [[nodiscard]] virtual int16_t autocommitChange(int16_t completionType) noexcept;
+    // 1 refuses a physical connection just made for an application
     // connect.
-    virtual int16_t acceptNewConnection() noexcept;
-    // 45: asked by bulk validation.
-    virtual int16_t bulkHook(int64_t* first, int64_t* second) noexcept;
-    // 46, 47: asked by enterApi and leaveApi; non-zero fails the call.
-    virtual int16_t enterHook() noexcept;
-    virtual int16_t leaveHook() noexcept;
-    // 48, 49: the connection lock while enlisted.
-    virtual int16_t lock() noexcept;
-    virtual int16_t unlock() noexcept;
-    // 50, 51: XA enlistment.
-    virtual int16_t xaEnlist(void* transaction) noexcept;
-    virtual int16_t xaDelist(void* transaction) noexcept;
-    // 66: the bulk load; 1 (failure, nothing posted) in this class.
-    virtual int16_t loadTableFromFile(const uint16_t* table, const uint16_t* dataFile,
-                                      int64_t errorTolerance, int64_t warningTolerance,
-                                      const uint16_t* description, const uint16_t* log,
-                                      const uint16_t* discard, int64_t firstRecord,
-                                      int64_t recordCount, int64_t readBufferKb) noexcept;
+    [[nodiscard]] virtual int16_t acceptNewConnection() noexcept;
+    // Asked by bulk validation.
+    [[nodiscard]] virtual int16_t bulkHook(int64_t* first, int64_t* second) noexcept;
+    // Asked by enterApi and leaveApi; non-zero fails the call.
+    [[nodiscard]] virtual int16_t enterHook() noexcept;
+    [[nodiscard]] virtual int16_t leaveHook() noexcept;
+    // The connection lock while enlisted.
+    [[nodiscard]] virtual int16_t lock() noexcept;
+    [[nodiscard]] virtual int16_t unlock() noexcept;
+    // XA enlistment.
+    [[nodiscard]] virtual int16_t xaEnlist(void* transaction) noexcept;
+    [[nodiscard]] virtual int16_t xaDelist(void* transaction) noexcept;
+    // The bulk load; 1 (failure, nothing posted) in this class.
+    [[nodiscard]] virtual int16_t loadTableFromFile(const uint16_t* table, const uint16_t* dataFile,
+                                                    int64_t errorTolerance,
+                                                    int64_t warningTolerance,
+                                                    const uint16_t* description,
+                                                    const uint16_t* log, const uint16_t* discard,
+                                                    int64_t firstRecord, int64_t recordCount,
+                                                    int64_t readBufferKb) noexcept;
 
     // ---- Entry and exit of every connection-level call -------------------
     // 0, or 1 when the call must fail; leaveApi runs on every path.
-    int16_t enterApi(uint16_t apiId) noexcept;
-    int16_t leaveApi(int16_t rc) noexcept;
+    [[nodiscard]] int16_t enterApi(uint16_t apiId) noexcept;
+    [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
     // The list a call of this connection posts to: the handle's, else the
     // environment's.
     BaseErrorList* callDiagnostics() noexcept;
 
     // ---- Transactions ----------------------------------------------------
     // 0 done, 1 failed (diagnostics posted).
-    int16_t endTransaction(int16_t completionType) noexcept;
-    int16_t beginTransaction() noexcept;
+    [[nodiscard]] int16_t endTransaction(int16_t completionType) noexcept;
+    [[nodiscard]] int16_t beginTransaction() noexcept;
 
     // Applies one connection attribute to this connection: 0 applied, 1
     // failed (posted), 2 not an attribute this connection keeps.
-    int16_t applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    [[nodiscard]] int16_t applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
 
     // Text of driver resource string `id` as UTF-16 into outW
     // (kBaseResourceTextUnits).
@@ -180,13 +175,13 @@ public:
     // Narrow data-source name; "Default" when there is none.
     const char* getDsnName() noexcept;
     // 0, or 1 when no memory is left.
-    int16_t setDsnName(const uint16_t* textW) noexcept;
+    [[nodiscard]] int16_t setDsnName(const uint16_t* textW) noexcept;
 
     bool isConnected() const noexcept { return (connectionFlags & kBaseConnConnected) != 0; }
 
     KaIcuCache icuCache;
     uint32_t xaState;        // 0 not enlisted; 1 and 2 enlisted
-    KaCriticalSection connectionLock;  // taken by slots 48/49 while enlisted
+    KaCriticalSection connectionLock;  // taken by lock()/unlock() while enlisted
     BaseEnv* env;
     BaseStubConnection* handle;
     KaList statements;       // BaseStatement objects of this connection
@@ -247,16 +242,17 @@ public:
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* block) noexcept;
 
-    // Entry and exit of calls that run on the handle alone.
+    // Entry and exit of calls that run on the handle alone; the entry
+    // cannot fail (0).
     int16_t enterApi(uint16_t apiId) noexcept;
-    int16_t leaveApi(int16_t rc) noexcept;
+    [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
 
     // Attach a new physical connection and make it current; 0.
     int16_t setCurrentConnection(BaseConnection* connection) noexcept;
     void addConnection(BaseConnection* connection) noexcept;
     void removeConnection(BaseConnection* connection) noexcept;
     // SQLSetConnectAttr while there is no physical connection.
-    int16_t setBufferedAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    [[nodiscard]] int16_t setBufferedAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // The buffered value of an attribute, or null.
     BaseBufferedAttr* findBufferedAttr(int32_t attribute) const noexcept;
     // Applies the buffered attributes to a connection; those it does not

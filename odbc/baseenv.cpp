@@ -2,7 +2,10 @@
 #include "odbc/baseenv.h"
 
 #include <dlfcn.h>
+#include <sql.h>
+#include <sqlext.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "foundation/kathread.h"
@@ -13,16 +16,13 @@
 
 namespace {
 
-constexpr int16_t kRcSuccess = 0;
-constexpr int16_t kRcSuccessWithInfo = 1;
-constexpr int16_t kRcError = -1;
-
-constexpr int32_t kOdbcVersion2 = 2;
-constexpr int32_t kOdbcVersion3 = 3;
-
 // Process-wide locks, made while the library loads and gone at exit.
 KaCriticalSection gEnvLock(0, kKaLockPlain);
 KaCriticalSection gPoolManagerLock(0, kKaLockPlain);
+
+// Constant-initialised, so that a registration from another object's static
+// initialiser finds it ready whatever the order of initialisation.
+std::atomic<BaseEnvFactory> gEnvFactory{nullptr};
 
 void putInt32(void* value, int32_t* stringLength, int32_t v) noexcept
 {
@@ -32,7 +32,7 @@ void putInt32(void* value, int32_t* stringLength, int32_t v) noexcept
         *stringLength = static_cast<int32_t>(sizeof v);
 }
 
-// Makes the 45 locks; null when memory ran out.
+// Makes the lock table; null when memory ran out.
 KaCriticalSection* makeLockTable() noexcept
 {
     void* block = ramAlloc(sizeof(KaCriticalSection) * kBaseLockTableSize);
@@ -65,18 +65,24 @@ KaCriticalSection& basePoolManagerLock() noexcept
 
 KaCriticalSection* baseLockTable() noexcept
 {
-    gEnvLock.enter();
-    auto* table = static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
-    gEnvLock.leave();
-    return table;
+    KaLockGuard guard(gEnvLock);
+    return static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
 }
 
 int64_t baseLiveEnvironments() noexcept
 {
-    gEnvLock.enter();
-    auto n = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
-    gEnvLock.leave();
-    return n;
+    KaLockGuard guard(gEnvLock);
+    return reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
+}
+
+BaseEnvFactory baseSetEnvFactory(BaseEnvFactory factory) noexcept
+{
+    return gEnvFactory.exchange(factory, std::memory_order_acq_rel);
+}
+
+BaseEnvFactory baseEnvFactory() noexcept
+{
+    return gEnvFactory.load(std::memory_order_acquire);
 }
 
 bool baseDriverBaseName(char* out, size_t size) noexcept
@@ -105,30 +111,30 @@ bool baseDriverBaseName(char* out, size_t size) noexcept
 BaseEnv::BaseEnv(int32_t lockIndex) noexcept
     : diagnostics(nullptr), connectionCount(0), lockTableIndex(lockIndex), odbc2Mode(0)
 {
-    gEnvLock.enter();
+    KaLockGuard guard(gEnvLock);
     auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
     if (live == 0) {
         taskSetSlot(KA_TASK_SLOT_LOCK_TABLE, makeLockTable());
         bosInitInstallDir(nullptr);
     }
     taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(live + 1));
-    gEnvLock.leave();
 }
 
 BaseEnv::~BaseEnv()
 {
-    gEnvLock.enter();
-    auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
-    if (live > 0)
-        --live;
-    taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(live));
-    if (live == 0) {
-        auto* table = static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
-        taskSetSlot(KA_TASK_SLOT_LOCK_TABLE, nullptr);
-        if (table != nullptr)
-            destroyLockTable(table);
+    {
+        KaLockGuard guard(gEnvLock);
+        auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
+        if (live > 0)
+            --live;
+        taskSetSlot(KA_TASK_SLOT_ENV_COUNT, reinterpret_cast<void*>(live));
+        if (live == 0) {
+            auto* table = static_cast<KaCriticalSection*>(taskGetSlot(KA_TASK_SLOT_LOCK_TABLE));
+            taskSetSlot(KA_TASK_SLOT_LOCK_TABLE, nullptr);
+            if (table != nullptr)
+                destroyLockTable(table);
+        }
     }
-    gEnvLock.leave();
     // The handles are the application's to free; a handle that outlives its
     // environment must not reach back into it.
     for (KaNode* node = connections.first(); node != nullptr && connections.count != 0;
@@ -185,19 +191,19 @@ KaCriticalSection* BaseEnv::driverLock() const noexcept
 int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
                             int32_t* stringLength) noexcept
 {
-    enterApi(kBaseApiGetEnvAttr);
-    int16_t rc = kRcSuccess;
+    enterApi(SQL_API_SQLGETENVATTR);
+    int16_t rc = SQL_SUCCESS;
     switch (attribute) {
-    case kBaseEnvAttrOdbcVersion:
-        putInt32(value, stringLength, odbc2Mode != 0 ? kOdbcVersion2 : kOdbcVersion3);
+    case SQL_ATTR_ODBC_VERSION:
+        putInt32(value, stringLength, odbc2Mode != 0 ? SQL_OV_ODBC2 : SQL_OV_ODBC3);
         break;
     case kBaseEnvAttrOutputNtsOld:
-    case kBaseEnvAttrOutputNts:
-        putInt32(value, stringLength, 1);
+    case SQL_ATTR_OUTPUT_NTS:
+        putInt32(value, stringLength, SQL_TRUE);
         break;
     default:
         basePostError(kBaseIdxNotSupported);
-        rc = kRcError;
+        rc = SQL_ERROR;
         break;
     }
     return leaveApi(rc);
@@ -205,22 +211,22 @@ int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength
 
 int16_t BaseEnv::setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    enterApi(kBaseApiSetEnvAttr);
+    enterApi(SQL_API_SQLSETENVATTR);
     // Integer attributes arrive in the pointer argument itself.
-    if (attribute == kBaseEnvAttrOdbcVersion)
-        odbc2Mode = reinterpret_cast<intptr_t>(value) == kOdbcVersion2 ? 1 : 0;
-    return leaveApi(kRcSuccess);
+    if (attribute == SQL_ATTR_ODBC_VERSION)
+        odbc2Mode = reinterpret_cast<intptr_t>(value) == SQL_OV_ODBC2 ? 1 : 0;
+    return leaveApi(SQL_SUCCESS);
 }
 
 int16_t BaseEnv::endTransaction(int16_t completionType) noexcept
 {
-    if (enterApi(kBaseApiEndTran) != 0)
-        return leaveApi(kRcError);
-    if (completionType != kBaseCommit && completionType != kBaseRollback) {
+    if (enterApi(SQL_API_SQLTRANSACT) != 0)
+        return leaveApi(SQL_ERROR);
+    if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
             ->setSqlstate("HY012")
             ->addParamSigned(completionType);
-        return leaveApi(kRcError);
+        return leaveApi(SQL_ERROR);
     }
     bool failed = false;
     size_t handles = connections.count;
@@ -238,7 +244,7 @@ int16_t BaseEnv::endTransaction(int16_t completionType) noexcept
             KaErrorPopList();
         }
     }
-    return leaveApi(failed ? kRcError : kRcSuccess);
+    return leaveApi(failed ? SQL_ERROR : SQL_SUCCESS);
 }
 
 int16_t BaseEnv::initCheck() noexcept
@@ -251,5 +257,5 @@ int16_t BaseEnv::newConnection(int32_t skipAcceptCheck, BaseConnection** out) no
     if (out != nullptr)
         *out = nullptr;
     basePostErrorMsg(kBaseIdxGeneralError, MSG_NO_CONNECTION_CLASS);
-    return kRcError;
+    return SQL_ERROR;
 }

@@ -1,8 +1,10 @@
 // The environment handle object: its diagnostics, its connection handles,
 // the ODBC version the application asked for, and its share in the
-// process-wide state of all environments (their count and the table of 45
-// locks that connections of the process-table thread model use). Used by the
-// entry points, the connection handle and the physical connection.
+// process-wide state of all environments (their count and the lock table
+// that connections of the per-driver thread model use); and the factory
+// through which the entry points make environments of the driver's class.
+// Used by the entry points, the connection handle and the physical
+// connection.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,20 +20,9 @@ class BaseStubConnection;
 // Entries of the process-wide lock table.
 constexpr int32_t kBaseLockTableSize = 45;
 
-// ODBC function numbers of the environment calls.
-constexpr uint16_t kBaseApiEndTran = 23;
-constexpr uint16_t kBaseApiGetEnvAttr = 1012;
-constexpr uint16_t kBaseApiSetEnvAttr = 1019;
-
-// Environment attributes the environment answers itself.
-constexpr int32_t kBaseEnvAttrOdbcVersion = 200;
-constexpr int32_t kBaseEnvAttrConnectionPooling = 201;
-constexpr int32_t kBaseEnvAttrOutputNts = 10001;
+// An environment attribute of the driver's own number that answers as
+// SQL_ATTR_OUTPUT_NTS does.
 constexpr int32_t kBaseEnvAttrOutputNtsOld = 1065;
-
-// Completion types of SQLEndTran.
-constexpr int16_t kBaseCommit = 0;
-constexpr int16_t kBaseRollback = 1;
 
 class BaseEnv : public KaObject {
 public:
@@ -39,25 +30,28 @@ public:
     ~BaseEnv() override;
 
     // SQLGetEnvAttr: SQL_ATTR_ODBC_VERSION and SQL_ATTR_OUTPUT_NTS.
-    virtual int16_t getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
-                               int32_t* stringLength) noexcept;
+    [[nodiscard]] virtual int16_t getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
+                                             int32_t* stringLength) noexcept;
     // SQLSetEnvAttr: only SQL_ATTR_ODBC_VERSION has an effect.
-    virtual int16_t setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t setEnvAttr(int32_t attribute, void* value,
+                                             int32_t length) noexcept;
     // SQLEndTran on the environment: every physical connection of every
     // connection handle, in list order.
-    virtual int16_t endTransaction(int16_t completionType) noexcept;
+    [[nodiscard]] virtual int16_t endTransaction(int16_t completionType) noexcept;
     // 0 when the environment is usable.
-    virtual int16_t initCheck() noexcept;
+    [[nodiscard]] virtual int16_t initCheck() noexcept;
     // Makes a physical connection of the driver's class (*out, 0), or -1.
     // Unless skipAcceptCheck is set the new connection's acceptNewConnection
     // is asked and a refused connection is deleted. The driver's environment
     // class supplies it; this one has no connection class and fails.
-    virtual int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept;
+    [[nodiscard]] virtual int16_t newConnection(int32_t skipAcceptCheck,
+                                                BaseConnection** out) noexcept;
 
     // Entry and exit of an environment call: the diagnostics list is emptied
-    // and made the thread's current list until leaveApi.
+    // and made the thread's current list until leaveApi. The entry cannot fail
+    // (0).
     int16_t enterApi(uint16_t apiId) noexcept;
-    int16_t leaveApi(int16_t rc) noexcept;
+    [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
 
     // Called by the connection handle's constructor and destructor.
     void addConnection(BaseStubConnection* connection) noexcept;
@@ -74,8 +68,8 @@ public:
     int32_t odbc2Mode;   // 1 when SQL_ATTR_ODBC_VERSION is SQL_OV_ODBC2
 };
 
-// Guards the live-environment count (process slot 9) and the lock table
-// (process slot 10).
+// Guards the live-environment count (KA_TASK_SLOT_ENV_COUNT) and the lock
+// table (KA_TASK_SLOT_LOCK_TABLE).
 KaCriticalSection& baseEnvLock() noexcept;
 // Guards the creation of the connection-pool manager.
 KaCriticalSection& basePoolManagerLock() noexcept;
@@ -83,6 +77,17 @@ KaCriticalSection& basePoolManagerLock() noexcept;
 KaCriticalSection* baseLockTable() noexcept;
 // Number of live environments.
 int64_t baseLiveEnvironments() noexcept;
+
+// Makes an environment object of the driver's own class: a BaseEnv whose
+// newConnection makes the driver's connections. Null when memory ran out.
+using BaseEnvFactory = BaseEnv* (*)() noexcept;
+// The environment class lives above this layer: the driver library
+// registers its factory while it loads, and SQLAllocHandle(SQL_HANDLE_ENV)
+// fails while none is registered. Returns the factory it replaces; null
+// unregisters.
+BaseEnvFactory baseSetEnvFactory(BaseEnvFactory factory) noexcept;
+// The registered factory, or null.
+BaseEnvFactory baseEnvFactory() noexcept;
 
 // The driver library's file name without directory and extension (the name
 // its message catalogue and setup library are named after) into out; false

@@ -1,11 +1,14 @@
 // The framework's diagnostics records, lists and posting operations.
 #include "odbc/baseerr.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <cstdlib>
 #include <cstring>
 
-#include "foundation/numtext.h"
 #include "convert/textcvt.h"
+#include "foundation/numtext.h"
 #include "foundation/kastringw.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
@@ -15,37 +18,6 @@
 #include "odbc/basestring.h"
 
 namespace {
-
-// ODBC function numbers whose invalid-descriptor-index errors have their own
-// ODBC 2 SQLSTATEs.
-constexpr uint16_t kApiBindCol = 4;
-constexpr uint16_t kApiColAttribute = 6;
-constexpr uint16_t kApiFetch = 13;
-constexpr uint16_t kApiGetData = 43;
-constexpr uint16_t kApiDescribeParam = 58;
-constexpr uint16_t kApiBindParameter = 72;
-constexpr uint16_t kApiFetchScroll = 1021;
-
-// Diagnostic field identifiers (SQL_DIAG_...).
-constexpr int16_t kDiagNumber = 2;
-constexpr int16_t kDiagRowCount = 3;
-constexpr int16_t kDiagSqlstate = 4;
-constexpr int16_t kDiagNative = 5;
-constexpr int16_t kDiagMessageText = 6;
-constexpr int16_t kDiagDynamicFunction = 7;
-constexpr int16_t kDiagClassOrigin = 8;
-constexpr int16_t kDiagSubclassOrigin = 9;
-constexpr int16_t kDiagConnectionName = 10;
-constexpr int16_t kDiagServerName = 11;
-constexpr int16_t kDiagDynamicFunctionCode = 12;
-constexpr int16_t kDiagCursorRowCount = -1249;
-constexpr int16_t kDiagRowNumber = -1248;
-constexpr int16_t kDiagColumnNumber = -1247;
-
-constexpr int16_t kRcSuccess = 0;
-constexpr int16_t kRcSuccessWithInfo = 1;
-constexpr int16_t kRcError = -1;
-constexpr int16_t kRcNoData = 100;
 
 // Longest text a message box shows, in units.
 constexpr int64_t kShowErrorsMax = 32767;
@@ -103,9 +75,9 @@ BaseErrorList* asBaseList(KaErrorList* list) noexcept
 // The name that stands for the driver in message prefixes.
 int64_t driverName(BaseConnection* conn, uint16_t* out) noexcept
 {
-    int64_t n = conn->getResourceString(kBaseResDriverName, out);
+    int64_t n = conn->getResourceString(MSG_DRIVER_PRODUCT_NAME, out);
     if (n == 0 || (out[0] >= '0' && out[0] <= '9'))
-        n = conn->getResourceString(kBaseResProductName, out);
+        n = conn->getResourceString(MSG_DBMS_PRODUCT_NAME, out);
     return n;
 }
 
@@ -153,14 +125,14 @@ KaError* postResource(uint16_t index, uint16_t msg, int warning) noexcept
 
 // Copies a string field: whole when shorter than the buffer, else cut with a
 // NUL. The length output is the full length in bytes.
-int16_t putStringField(const uint16_t* text, void* value, int16_t bufferLength,
-                       int16_t* stringLength) noexcept
+[[nodiscard]] int16_t putStringField(const uint16_t* text, void* value, int16_t bufferLength,
+                                     int16_t* stringLength) noexcept
 {
     int64_t full = 0;
     bool cut = baseCopyWideAnswer(text, value, bufferLength, &full);
     if (stringLength != nullptr)
         *stringLength = full > INT16_MAX ? INT16_MAX : static_cast<int16_t>(full);
-    return cut ? kRcSuccessWithInfo : kRcSuccess;
+    return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
 void putInt32(void* value, int16_t* stringLength, int32_t v) noexcept
@@ -228,7 +200,7 @@ int buildPrefix(const BaseError& record, const BaseErrorList* list, Piece* piece
         if (conn->dbmsName != nullptr)
             pieces[n++] = {conn->dbmsName, unitLength(conn->dbmsName)};
         else
-            pieces[n++] = {dbmsBuf, conn->getResourceString(kBaseResProductName, dbmsBuf)};
+            pieces[n++] = {dbmsBuf, conn->getResourceString(MSG_DBMS_PRODUCT_NAME, dbmsBuf)};
         pieces[n++] = {kClose, 1};
     }
     return n;
@@ -377,8 +349,8 @@ void BaseErrorList::enterApi(uint16_t apiId) noexcept
 
 int16_t BaseErrorList::leaveApi(int16_t rc) noexcept
 {
-    if (rc == kRcSuccess && hasOnlyWarnings())
-        rc = kRcSuccessWithInfo;
+    if (rc == SQL_SUCCESS && hasOnlyWarnings())
+        rc = SQL_SUCCESS_WITH_INFO;
     KaErrorPopList();
     if (recordCount() > 1)
         sort();
@@ -420,10 +392,10 @@ int16_t BaseErrorList::getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t
                                   int16_t* textLength) noexcept
 {
     if (recNumber < 1)
-        return kRcError;
+        return SQL_ERROR;
     KaError* record = getRecord(recNumber);
     if (record == nullptr)
-        return kRcNoData;
+        return SQL_NO_DATA;
     if (sqlstate != nullptr)
         sqlstateOf(record, sqlstate);
     if (native != nullptr) {
@@ -437,64 +409,64 @@ int16_t BaseErrorList::getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t
     static_cast<BaseError*>(record)->formatMessageW(this, message, bufferLength, &full, &cut);
     if (textLength != nullptr)
         *textLength = full > INT16_MAX ? INT16_MAX : static_cast<int16_t>(full);
-    return cut ? kRcSuccessWithInfo : kRcSuccess;
+    return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
 int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* value,
                                     int16_t bufferLength, int16_t* stringLength) noexcept
 {
     if (recNumber < 0)
-        return kRcNoData;
+        return SQL_NO_DATA;
     // Header fields do not depend on the record number.
     switch (fieldId) {
-    case kDiagNumber:
+    case SQL_DIAG_NUMBER:
         putInt32(value, stringLength, static_cast<int32_t>(diagCount()));
-        return kRcSuccess;
-    case kDiagRowCount:
+        return SQL_SUCCESS;
+    case SQL_DIAG_ROW_COUNT:
         putInt64(value, stringLength, rowCount);
-        return kRcSuccess;
-    case kDiagDynamicFunction:
+        return SQL_SUCCESS;
+    case SQL_DIAG_DYNAMIC_FUNCTION:
         return putStringField(dynamicFunctionText != nullptr ? dynamicFunctionText : kEmpty,
                               value, bufferLength, stringLength);
-    case kDiagDynamicFunctionCode:
+    case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
         putInt32(value, stringLength, dynamicFunctionCode);
-        return kRcSuccess;
-    case kDiagCursorRowCount:
+        return SQL_SUCCESS;
+    case SQL_DIAG_CURSOR_ROW_COUNT:
         putInt64(value, stringLength, cursorRowCount);
-        return kRcSuccess;
+        return SQL_SUCCESS;
     default:
         break;
     }
     switch (fieldId) {
-    case kDiagSqlstate:
-    case kDiagNative:
-    case kDiagMessageText:
-    case kDiagClassOrigin:
-    case kDiagSubclassOrigin:
-    case kDiagConnectionName:
-    case kDiagServerName:
-    case kDiagRowNumber:
-    case kDiagColumnNumber:
+    case SQL_DIAG_SQLSTATE:
+    case SQL_DIAG_NATIVE:
+    case SQL_DIAG_MESSAGE_TEXT:
+    case SQL_DIAG_CLASS_ORIGIN:
+    case SQL_DIAG_SUBCLASS_ORIGIN:
+    case SQL_DIAG_CONNECTION_NAME:
+    case SQL_DIAG_SERVER_NAME:
+    case SQL_DIAG_ROW_NUMBER:
+    case SQL_DIAG_COLUMN_NUMBER:
         break;
     default:
-        return kRcError;
+        return SQL_ERROR;
     }
     if (recNumber == 0)
-        return kRcError;
+        return SQL_ERROR;
     KaError* record = getRecord(recNumber);
     if (record == nullptr)
-        return kRcNoData;
+        return SQL_NO_DATA;
     BaseConnection* conn = owningConnection();
     switch (fieldId) {
-    case kDiagSqlstate: {
+    case SQL_DIAG_SQLSTATE: {
         uint16_t state[kBaseSqlstateUnits];
         sqlstateOf(record, state);
         return putStringField(state, value, bufferLength, stringLength);
     }
-    case kDiagNative:
+    case SQL_DIAG_NATIVE:
         putInt32(value, stringLength, static_cast<int32_t>(record->userData & 0xFFFFFFFFu));
-        return kRcSuccess;
-    case kDiagMessageText: {
+        return SQL_SUCCESS;
+    case SQL_DIAG_MESSAGE_TEXT: {
         int64_t full = 0;
         bool cut = false;
         int64_t chars = bufferLength > 0 ? bufferLength / 2 : 0;
@@ -502,9 +474,9 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
                                                         chars, &full, &cut);
         if (stringLength != nullptr)
             *stringLength = full * 2 > INT16_MAX ? INT16_MAX : static_cast<int16_t>(full * 2);
-        return cut ? kRcSuccessWithInfo : kRcSuccess;
+        return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
     }
-    case kDiagClassOrigin: {
+    case SQL_DIAG_CLASS_ORIGIN: {
         uint16_t state[kBaseSqlstateUnits];
         sqlstateOf(record, state);
         const uint16_t* origin = U16("ISO 9075");
@@ -514,9 +486,9 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
         }
         return putStringField(origin, value, bufferLength, stringLength);
     }
-    case kDiagSubclassOrigin:
+    case SQL_DIAG_SUBCLASS_ORIGIN:
         return putStringField(U16("ISO 9075"), value, bufferLength, stringLength);
-    case kDiagConnectionName: {
+    case SQL_DIAG_CONNECTION_NAME: {
         if (conn == nullptr)
             return putStringField(kEmpty, value, bufferLength, stringLength);
         static const uint16_t kHead[] = {'T', 'r', 'e', 'l', 'l', 'i', 'w', 'a',
@@ -530,7 +502,7 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
         std::memcpy(text + kHeadLen + nameLen, kDriverSuffix, (kDriverSuffixLen + 1) * 2);
         return putStringField(text, value, bufferLength, stringLength);
     }
-    case kDiagServerName: {
+    case SQL_DIAG_SERVER_NAME: {
         if (conn == nullptr)
             return putStringField(kEmpty, value, bufferLength, stringLength);
         const uint16_t* dsn = conn->dsnNameW;
@@ -538,14 +510,14 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
             dsn = U16("Default");
         return putStringField(dsn, value, bufferLength, stringLength);
     }
-    case kDiagRowNumber:
+    case SQL_DIAG_ROW_NUMBER:
         putInt64(value, stringLength, record->row);
-        return kRcSuccess;
-    case kDiagColumnNumber:
+        return SQL_SUCCESS;
+    case SQL_DIAG_COLUMN_NUMBER:
         putInt32(value, stringLength, static_cast<int32_t>(record->column));
-        return kRcSuccess;
+        return SQL_SUCCESS;
     default:
-        return kRcError;
+        return SQL_ERROR;
     }
 }
 
@@ -576,10 +548,10 @@ void mapToOdbc2(T* s, uint16_t api) noexcept
     else if (is("07008"))
         set("S1000");
     else if (is("07009")) {
-        if (api == kApiBindParameter || api == kApiDescribeParam)
+        if (api == SQL_API_SQLBINDPARAMETER || api == SQL_API_SQLDESCRIBEPARAM)
             set("S1093");
-        else if (api == kApiBindCol || api == kApiColAttribute || api == kApiFetch ||
-                 api == kApiGetData || api == kApiFetchScroll)
+        else if (api == SQL_API_SQLBINDCOL || api == SQL_API_SQLCOLATTRIBUTE || api == SQL_API_SQLFETCH ||
+                 api == SQL_API_SQLGETDATA || api == SQL_API_SQLFETCHSCROLL)
             set("S1002");
     } else if (is("22007"))
         set("22008");
@@ -690,7 +662,7 @@ uint16_t* BaseErrorList::concatenateMessages() noexcept
         int16_t len = 0;
         int16_t rc = getDiagRec(static_cast<int16_t>(i > INT16_MAX ? INT16_MAX : i), nullptr,
                                 nullptr, nullptr, 0, &len);
-        sum += (rc == kRcSuccess || rc == kRcSuccessWithInfo) ? len + 4 : 1024;
+        sum += (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) ? len + 4 : 1024;
     }
     int64_t total = sum + 64;
     auto* text = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(total) * 2));
@@ -709,13 +681,13 @@ uint16_t* BaseErrorList::concatenateMessages() noexcept
         int16_t len = 0;
         int16_t rc = getDiagRec(static_cast<int16_t>(i), nullptr, nullptr, text + pos,
                                 static_cast<int16_t>(space), &len);
-        if (rc == kRcSuccessWithInfo) {
+        if (rc == SQL_SUCCESS_WITH_INFO) {
             pos += unitLength(text + pos);
             std::memcpy(text + pos, kMore, 4 * 2);
             pos += 4;
             break;
         }
-        if (rc != kRcSuccess) {
+        if (rc != SQL_SUCCESS) {
             for (const char* p = kFailed; *p != 0 && pos < total - 32; ++p)
                 text[pos++] = static_cast<uint16_t>(*p);
             uint16_t digits[kNumTextCapacity + 1];

@@ -6,30 +6,35 @@
 #include <cstdint>
 
 #include "foundation/kaerror.h"
+#include "kamessages.h"
 
 class BaseConnection;
 class BaseErrorList;
 
-// SQLSTATE indexes of the catalogue that the framework posts itself.
-constexpr uint16_t kBaseIdxGeneralWarning = 2;     // 01000
-constexpr uint16_t kBaseIdxTruncated = 4;          // 01004
-constexpr uint16_t kBaseIdxBadConnAttr = 7;        // 01S00
-constexpr uint16_t kBaseIdxFractionTruncated = 14; // 01S07
-constexpr uint16_t kBaseIdxUnableToConnect = 21;   // 08001
-constexpr uint16_t kBaseIdxLinkFailure = 27;       // 08S01
-constexpr uint16_t kBaseIdxRightTruncation = 32;   // 22001
-constexpr uint16_t kBaseIdxIndicatorRequired = 33; // 22002
-constexpr uint16_t kBaseIdxOutOfRange = 34;        // 22003
-constexpr uint16_t kBaseIdxBadDatetime = 36;       // 22007
-constexpr uint16_t kBaseIdxDatetimeOverflow = 37;  // 22008
-constexpr uint16_t kBaseIdxIntervalOverflow = 40;  // 22015
-constexpr uint16_t kBaseIdxBadCharValue = 41;      // 22018
+// SQLSTATE indexes of the catalogue that the framework posts itself, under
+// the framework's names.
+constexpr uint16_t kBaseIdxGeneralWarning = MSG_SQLSTATE_GENERAL_WARNING;
+constexpr uint16_t kBaseIdxTruncated = MSG_SQLSTATE_STRING_RIGHT_TRUNCATED;
+constexpr uint16_t kBaseIdxBadConnAttr = MSG_SQLSTATE_INVALID_CONNECTION_ATTRIBUTE;
+constexpr uint16_t kBaseIdxFractionTruncated = MSG_SQLSTATE_FRACTIONAL_TRUNCATION;
+constexpr uint16_t kBaseIdxUnableToConnect = MSG_SQLSTATE_UNABLE_TO_CONNECT;
+constexpr uint16_t kBaseIdxLinkFailure = MSG_SQLSTATE_LINK_FAILURE;
+constexpr uint16_t kBaseIdxRightTruncation = MSG_SQLSTATE_STRING_TRUNCATION;
+constexpr uint16_t kBaseIdxIndicatorRequired = MSG_SQLSTATE_INDICATOR_REQUIRED;
+constexpr uint16_t kBaseIdxOutOfRange = MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE;
+constexpr uint16_t kBaseIdxBadDatetime = MSG_SQLSTATE_INVALID_DATETIME_FORMAT;
+constexpr uint16_t kBaseIdxDatetimeOverflow = MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW;
+constexpr uint16_t kBaseIdxIntervalOverflow = MSG_SQLSTATE_INTERVAL_FIELD_OVERFLOW;
+constexpr uint16_t kBaseIdxBadCharValue = MSG_SQLSTATE_INVALID_CAST;
+constexpr uint16_t kBaseIdxGeneralError = MSG_SQLSTATE_GENERAL_ERROR;
+constexpr uint16_t kBaseIdxOutOfMemory = MSG_SQLSTATE_OUT_OF_MEMORY;
+constexpr uint16_t kBaseIdxBadLength = MSG_SQLSTATE_INVALID_STRING_LENGTH;
+constexpr uint16_t kBaseIdxNotSupported = MSG_SQLSTATE_OPTIONAL_FEATURE;
+constexpr uint16_t kBaseIdxTimeout = MSG_SQLSTATE_TIMEOUT_EXPIRED;
+// Connection re-established after a link failure; the entry points repeat
+// a call that posted it on a fresh pooled connection. The catalogue has no
+// entry for it yet, hence no MSG_ name.
 constexpr uint16_t kBaseIdxReconnected = 50;
-constexpr uint16_t kBaseIdxGeneralError = 60;      // HY000
-constexpr uint16_t kBaseIdxOutOfMemory = 61;       // HY001
-constexpr uint16_t kBaseIdxBadLength = 82;         // HY090
-constexpr uint16_t kBaseIdxNotSupported = 102;     // HYC00
-constexpr uint16_t kBaseIdxTimeout = 103;          // HYT00
 // The default text of an index is the catalogue entry this far above it.
 constexpr uint16_t kBaseDefaultTextOffset = 149;
 
@@ -84,15 +89,16 @@ public:
     // list on entry; on exit no longer current and sorted, and a success
     // that posted only warnings becomes success with information.
     void enterApi(uint16_t apiId) noexcept;
-    int16_t leaveApi(int16_t rc) noexcept;
+    [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
     // Record n, 1-based, counting the out-of-memory mark as record 1.
     KaError* getRecord(int64_t n) noexcept;
     int64_t diagCount() const noexcept;
 
-    int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native, uint16_t* message,
-                       int16_t bufferLength, int16_t* textLength) noexcept;
-    int16_t getDiagField(int16_t recNumber, int16_t fieldId, void* value, int16_t bufferLength,
-                         int16_t* stringLength) noexcept;
+    [[nodiscard]] int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native,
+                                     uint16_t* message, int16_t bufferLength,
+                                     int16_t* textLength) noexcept;
+    [[nodiscard]] int16_t getDiagField(int16_t recNumber, int16_t fieldId, void* value,
+                                       int16_t bufferLength, int16_t* stringLength) noexcept;
 
     void mapSqlStateToOdbc2W(uint16_t* sqlstate) const noexcept;
     void mapSqlStateToOdbc2(char* sqlstate) const noexcept;
@@ -104,7 +110,7 @@ public:
     // All records as one UTF-16 text from ramAlloc (the caller frees it); the
     // list is emptied. Null when no memory is left.
     uint16_t* concatenateMessages() noexcept;
-    int16_t showErrors(void* window) noexcept;
+    [[nodiscard]] int16_t showErrors(void* window) noexcept;
 
     const uint16_t* dynamicFunctionText;
     int32_t dynamicFunctionCode;

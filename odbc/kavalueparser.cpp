@@ -1,7 +1,10 @@
-// The attribute-string parsers.
+// The attribute-string parsers: the grammar, lookups, edits and building
+// once for both code units, then the steps that only one form has.
 #include "odbc/kavalueparser.h"
 
 #include <unicode/uchar.h>
+
+#include <type_traits>
 
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
@@ -20,19 +23,73 @@ inline const uint16_t* W(const char16_t* s)
 const uint16_t* const kSensitiveKeys[] = {W(u"PWD"), W(u"PASSWORD"), W(u"UID"), W(u"LOGONID")};
 const uint16_t kBlankW[] = {' ', 0};
 
-bool keyIs(const KaSubStringW& key, const char16_t* name)
+// A keyword the grammar knows, in both code units.
+struct Keyword {
+    const char* narrow;
+    const char16_t* wide;
+};
+constexpr Keyword kDriver{"DRIVER", u"DRIVER"};
+constexpr Keyword kDsn{"DSN", u"DSN"};
+constexpr Keyword kOdbc{"ODBC", u"ODBC"};
+
+bool keyIs(const KaSubStringW& key, Keyword name)
 {
-    return key.data != nullptr && strEqualNoCaseNW(key.data, key.len, W(name)) != 0;
+    return key.data != nullptr && strEqualNoCaseNW(key.data, key.len, W(name.wide)) != 0;
 }
 
-bool keyIs(const KaSubString& key, const char* name)
+bool keyIs(const KaSubString& key, Keyword name)
 {
-    return key.data != nullptr && strEqualNoCaseN(key.data, key.len, name, fastStrlen(name)) != 0;
+    return key.data != nullptr &&
+           strEqualNoCaseN(key.data, key.len, name.narrow, fastStrlen(name.narrow)) != 0;
 }
 
-size_t lengthW(const uint16_t* s)
+size_t lengthOf(const uint16_t* s)
 {
     return s != nullptr ? strLenW(s) : 0;
+}
+
+size_t lengthOf(const char* s)
+{
+    return s != nullptr ? fastStrlen(s) : 0;
+}
+
+bool sameUnits(const uint16_t* a, const uint16_t* b, size_t n)
+{
+    return strEqualMemW(a, b, n) != 0;
+}
+
+KaError* addName(KaError* record, const uint16_t* name)
+{
+    return record->addParamW(name);
+}
+
+KaError* addName(KaError* record, const char* name)
+{
+    return record->addParamText(name);
+}
+
+KaError* addName(KaError* record, const KaSubStringW& name)
+{
+    return record->addParamSubStringW(name);
+}
+
+KaError* addName(KaError* record, const KaSubString& name)
+{
+    return record->addParamSubString(name);
+}
+
+// The scanner joined the character after a token with it: scanning goes on
+// from there.
+void rescanFrom(KaScannerW& scanner, int64_t position)
+{
+    scanner.position = uint64_t(position);
+    scanner.atEnd = 0;
+}
+
+void rescanFrom(KaScanner& scanner, int64_t position)
+{
+    scanner.position = uint64_t(position);
+    scanner.setOption(KaScanner::atEnd, false);
 }
 
 // Appends a catalogue text, set off by a blank, to the record just posted.
@@ -53,7 +110,7 @@ void postGeneral(uint16_t number, const KaSubStringW* name)
 // A braced value ("{" ... "}") loses its braces, and each doubled closing
 // brace inside stands for one.
 template <typename Char, typename Str>
-int unbraceInto(Str& dest, const Char* text, size_t n)
+[[nodiscard]] int unbraceInto(Str& dest, const Char* text, size_t n)
 {
     if (n < 2 || text[0] != Char('{') || text[n - 1] != Char('}'))
         return dest.assign(text, n) != 0 ? 1 : 0;
@@ -97,7 +154,7 @@ bool needsBraces(const Char* v, size_t n, Char separator)
 }
 
 template <typename Char, typename Str>
-int appendBraced(Str& out, const Char* v, size_t n)
+[[nodiscard]] int appendBraced(Str& out, const Char* v, size_t n)
 {
     if (out.appendChar('{') != 0)
         return 1;
@@ -173,42 +230,6 @@ size_t KaBitArray::countClear() const noexcept
     return clear;
 }
 
-// ---- Used attributes, for both parsers -------------------------------------
-
-namespace {
-
-template <typename Dictionary>
-void removeAttribute(Dictionary& attributes, KaBitArray& used, size_t index) noexcept
-{
-    if (index >= attributes.count)
-        return;
-    attributes.deleteAt(index);
-    // The used bits follow their attributes.
-    used.removeAt(index);
-}
-
-uint16_t unusedCount(const KaBitArray& used) noexcept
-{
-    size_t n = used.countClear();
-    return n < UINT16_MAX ? uint16_t(n) : UINT16_MAX;
-}
-
-template <typename Dictionary>
-auto nextUnusedKey(const Dictionary& attributes, const KaBitArray& used, uint16_t& cursor) noexcept
-    -> decltype(attributes.keyAt(0))
-{
-    size_t n = attributes.count < used.count ? attributes.count : used.count;
-    // The cursor is 16 bits wide; it stops rather than wraps.
-    while (cursor < n && cursor < UINT16_MAX) {
-        size_t i = cursor++;
-        if (!used.test(i))
-            return attributes.keyAt(i);
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 // ---- AttributeObject --------------------------------------------------------
 
 AttributeObject::~AttributeObject()
@@ -217,35 +238,40 @@ AttributeObject::~AttributeObject()
     delete secret;
 }
 
-// ---- KaValueParserW: construction -------------------------------------------
+// ---- KaValueParserCore: construction ------------------------------------------
 
-KaValueParserW::KaValueParserW(const uint16_t* text, size_t length, uint16_t sep,
-                               const uint16_t* name, int32_t duplicates) noexcept
-    : scanner(text, length), separator(sep), sourceName(name), allowDuplicates(duplicates)
+template <typename Unit, typename Parser>
+template <typename... Encoding>
+KaValueParserCore<Unit, Parser>::KaValueParserCore(const Unit* text, size_t length, Unit sep,
+                                                   const Unit* name, int32_t duplicates,
+                                                   Encoding... encoding) noexcept
+    : scanner(text, length, static_cast<uint32_t>(encoding)...),
+      separator(sep),
+      sourceName(name),
+      token(encoding...),
+      currentKey(encoding...),
+      allowDuplicates(duplicates)
 {
     attributes.noCase = 1;
     // Connection-string mode: a value in braces ends at an undoubled "}".
     scanner.bracedItems = 1;
 }
 
-KaValueParserW::KaValueParserW(const KaSubStringW& text, uint16_t sep, const uint16_t* name,
-                               int32_t duplicates) noexcept
-    : KaValueParserW(text.data, text.len, sep, name, duplicates)
-{
-}
+template <typename Unit, typename Parser>
+KaValueParserCore<Unit, Parser>::~KaValueParserCore() = default;
 
-KaValueParserW::~KaValueParserW() = default;
-
-void KaValueParserW::setQuoteChars(uint16_t q1, uint16_t q2, uint16_t q3) noexcept
+template <typename Unit, typename Parser>
+void KaValueParserCore<Unit, Parser>::setQuoteChars(uint16_t q1, uint16_t q2, uint16_t q3) noexcept
 {
     scanner.quoteChar1 = q1;
     scanner.quoteChar2 = q2;
     scanner.quoteChar3 = q3;
 }
 
-int KaValueParserW::addWordChars(const uint16_t* characters) noexcept
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::addWordChars(const Unit* characters) noexcept
 {
-    size_t n = lengthW(characters);
+    size_t n = lengthOf(characters);
     if (n == 0)
         return 0;
     if (scanner.wordStartChars.append(characters, n) != 0 || scanner.wordChars.append(characters, n) != 0)
@@ -253,39 +279,41 @@ int KaValueParserW::addWordChars(const uint16_t* characters) noexcept
     return 0;
 }
 
-// ---- KaValueParserW: parsing --------------------------------------------------
+// ---- KaValueParserCore: parsing --------------------------------------------------
 
-void KaValueParserW::syntaxError() noexcept
+template <typename Unit, typename Parser>
+void KaValueParserCore<Unit, Parser>::syntaxError() noexcept
 {
     auto offset = static_cast<uint64_t>(token.start);
     if (sourceName != nullptr)
-        errPost(MSG_SYNTAX_ERROR_AT_IN)->addParamUnsigned(offset)->addParamW(sourceName);
+        addName(errPost(MSG_SYNTAX_ERROR_AT_IN)->addParamUnsigned(offset), sourceName);
     else
         errPost(MSG_SYNTAX_ERROR_AT)->addParamUnsigned(offset);
 }
 
-bool KaValueParserW::atSeparator() noexcept
+template <typename Unit, typename Parser>
+bool KaValueParserCore<Unit, Parser>::atSeparator() noexcept
 {
     if (token.kind == KA_TOKEN_END || token.len == 0 || token.data[0] != separator)
         return false;
     if (token.len > 1) {
         // The scanner joined the separator with an operator character.
-        scanner.position = uint64_t(token.start) + 1;
-        scanner.atEnd = 0;
+        rescanFrom(scanner, token.start + 1);
         token.len = 1;
     }
     return true;
 }
 
-int KaValueParserW::parse(const uint8_t* key, KaSensitivePredicate sensitive) noexcept
+template <typename Unit, typename Parser>
+template <typename Store>
+int KaValueParserCore<Unit, Parser>::parseWith(Store&& store) noexcept
 {
-    isSensitive = sensitive;
     dsnDriverMode = KA_DSN_DRIVER_NONE;
     for (;;) {
         scanner.nextToken(token, KA_SCAN_PLAIN);
         if (token.kind == KA_TOKEN_END)
             break;
-        if (!atSeparator() && parseAttribute(key) != 0)
+        if (!atSeparator() && parseAttribute(store) != 0)
             return 1;
         if (!atSeparator())
             break;
@@ -297,9 +325,11 @@ int KaValueParserW::parse(const uint8_t* key, KaSensitivePredicate sensitive) no
     return resetUsed();
 }
 
-int KaValueParserW::parseAttribute(const uint8_t* key) noexcept
+template <typename Unit, typename Parser>
+template <typename Store>
+int KaValueParserCore<Unit, Parser>::parseAttribute(Store& store) noexcept
 {
-    if (token.kind != KA_TOKEN_WORD) {
+    if (!Parser::startsKey(token.kind)) {
         syntaxError();
         return 1;
     }
@@ -312,29 +342,27 @@ int KaValueParserW::parseAttribute(const uint8_t* key) noexcept
             break;
         keyEnd = token.start + int64_t(token.len);
     }
-    currentKey.set(scanner.input + keyStart, size_t(keyEnd - keyStart));
+    self().bindKey(scanner.input + keyStart, size_t(keyEnd - keyStart));
     bool present = attributes.find(currentKey) != attributes.count;
-    if (present && allowDuplicates == 0 && !keyIs(currentKey, u"DRIVER")) {
+    if (present && allowDuplicates == 0 && !keyIs(currentKey, kDriver)) {
         syntaxError();
         KaError* rec = KaErrorGetLast();
         if (rec != nullptr)
-            appendMessage(rec, MSG_ATTRIBUTE_DUPLICATE)->addParamSubStringW(currentKey);
+            addName(appendMessage(rec, MSG_ATTRIBUTE_DUPLICATE), currentKey);
         currentKey.set(nullptr, 0);
         return 1;
     }
-    if (keyIs(currentKey, u"ODBC")) {
+    if (keyIs(currentKey, kOdbc)) {
         currentKey.set(nullptr, 0);
         return 0;
     }
-    if (token.kind == KA_TOKEN_END || token.len == 0 || token.data[0] != '=') {
+    if (token.kind == KA_TOKEN_END || token.len == 0 || token.data[0] != Unit('=')) {
         syntaxError();
         currentKey.set(nullptr, 0);
         return 1;
     }
-    if (token.len > 1) {
-        scanner.position = uint64_t(token.start) + 1;
-        scanner.atEnd = 0;
-    }
+    if (token.len > 1)
+        rescanFrom(scanner, token.start + 1);
     scanner.nextItem(token, separator);
     if (token.kind == KA_TOKEN_UNTERMINATED) {
         // A value opened with "{" and never closed would swallow every
@@ -343,24 +371,344 @@ int KaValueParserW::parseAttribute(const uint8_t* key) noexcept
         currentKey.set(nullptr, 0);
         return 1;
     }
-    const uint16_t* value = token.len != 0 ? token.data : nullptr;
-    size_t valueLen = token.len;
-
     if (dsnDriverMode == KA_DSN_DRIVER_NONE) {
-        if (keyIs(currentKey, u"DSN"))
+        if (keyIs(currentKey, kDsn))
             dsnDriverMode = KA_DSN_FIRST;
-        else if (keyIs(currentKey, u"DRIVER"))
+        else if (keyIs(currentKey, kDriver))
             dsnDriverMode = KA_DRIVER_FIRST;
     }
-    bool skip = present || (dsnDriverMode == KA_DRIVER_FIRST && keyIs(currentKey, u"DSN")) ||
-                (dsnDriverMode == KA_DSN_FIRST && keyIs(currentKey, u"DRIVER"));
-    if (!skip && store(key, value, valueLen) != 0) {
+    bool skip = present || (dsnDriverMode == KA_DRIVER_FIRST && keyIs(currentKey, kDsn)) ||
+                (dsnDriverMode == KA_DSN_FIRST && keyIs(currentKey, kDriver));
+    if (!skip && store(token.len != 0 ? token.data : nullptr, token.len) != 0) {
         currentKey.set(nullptr, 0);
         return 1;
     }
     currentKey.set(nullptr, 0);
     scanner.nextToken(token, KA_SCAN_PLAIN);
     return 0;
+}
+
+// ---- KaValueParserCore: lookups ----------------------------------------------------
+
+template <typename Unit, typename Parser>
+size_t KaValueParserCore<Unit, Parser>::find(const Unit* name, size_t count) const noexcept
+{
+    if (name == nullptr)
+        return attributes.count;
+    return attributes.find(self().view(name, count));
+}
+
+template <typename Unit, typename Parser>
+void KaValueParserCore<Unit, Parser>::markUsed(size_t index) noexcept
+{
+    used.set(index);
+}
+
+template <typename Unit, typename Parser>
+auto KaValueParserCore<Unit, Parser>::getValue(const SubString& name) noexcept -> String*
+{
+    size_t i = find(name.data, name.len);
+    if (i == attributes.count)
+        return nullptr;
+    markUsed(i);
+    return Parser::textOf(static_cast<Value*>(attributes.valueAt(i)));
+}
+
+template <typename Unit, typename Parser>
+auto KaValueParserCore<Unit, Parser>::getValueCStr(const Unit* name) noexcept -> String*
+{
+    return getValue(self().view(name, lengthOf(name)));
+}
+
+template <typename Unit, typename Parser>
+KaError* KaValueParserCore<Unit, Parser>::postBothNames(const Unit* name1, const Unit* name2) noexcept
+{
+    syntaxError();
+    KaError* rec = KaErrorGetLast();
+    if (rec == nullptr)
+        return nullptr;
+    addName(addName(appendMessage(rec, MSG_ATTRIBUTE_TWO_KEYWORDS), name1), name2);
+    return rec;
+}
+
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::getValueByNames(const Unit* name1, const Unit* name2,
+                                                     String** value) noexcept
+{
+    *value = nullptr;
+    size_t i1 = find(name1, lengthOf(name1));
+    size_t i2 = find(name2, lengthOf(name2));
+    size_t none = attributes.count;
+    if (i1 != none && i2 != none && i1 != i2) {
+        markUsed(i1);
+        markUsed(i2);
+        KaError* rec = postBothNames(name1, name2);
+        if constexpr (Parser::kEqualValuesWarn) {
+            String* v1 = Parser::textOf(static_cast<Value*>(attributes.valueAt(i1)));
+            String* v2 = Parser::textOf(static_cast<Value*>(attributes.valueAt(i2)));
+            bool same = v1 != nullptr && v2 != nullptr && v1->len == v2->len &&
+                        (v1->len == 0 || sameUnits(v1->data, v2->data, v1->len));
+            if (same) {
+                if (rec != nullptr)
+                    rec->setWarning();
+                *value = v1;
+                return 0;
+            }
+        }
+        return 1;
+    }
+    size_t i = i1 != none ? i1 : i2;
+    if (i == none)
+        return 0;
+    markUsed(i);
+    *value = Parser::textOf(static_cast<Value*>(attributes.valueAt(i)));
+    return 0;
+}
+
+template <typename Unit, typename Parser>
+bool KaValueParserCore<Unit, Parser>::hasKey(const Unit* name) const noexcept
+{
+    return find(name, lengthOf(name)) != attributes.count;
+}
+
+template <typename Unit, typename Parser>
+int64_t KaValueParserCore<Unit, Parser>::indexOf(const Unit* name, size_t count) const noexcept
+{
+    size_t i = find(name, count);
+    return i == attributes.count ? -1 : int64_t(i);
+}
+
+template <typename Unit, typename Parser>
+auto KaValueParserCore<Unit, Parser>::keyAt(size_t index) const noexcept -> SubString*
+{
+    return index < attributes.count ? attributes.keyAt(index) : nullptr;
+}
+
+// ---- KaValueParserCore: editing -------------------------------------------------------
+
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::storeValue(size_t index, const Unit* keyText, size_t keyLength,
+                                                Value* value) noexcept
+{
+    if (index < attributes.count) {
+        attributes.entryAt(index)->setValue(value);
+        return 0;
+    }
+    String* keyCopy = self().newString(false);
+    if (keyCopy == nullptr || self().assignText(*keyCopy, keyText, keyLength) != 0 ||
+        attributes.add(keyCopy, value) != 0) {
+        delete keyCopy;
+        delete value;
+        return 1;
+    }
+    return 0;
+}
+
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::setValue(const Unit* keyText, size_t keyLength, const Unit* value,
+                                              size_t valueLength, const Unit* altKey,
+                                              size_t altKeyLength) noexcept
+{
+    if (keyText == nullptr)
+        return 1;
+    size_t i = find(keyText, keyLength);
+    if (i == attributes.count && altKey != nullptr)
+        i = find(altKey, altKeyLength);
+    // Any value may be a password: a wiping string leaves no copy behind.
+    String* text = self().newString(true);
+    if (text == nullptr)
+        return 1;
+    if (self().assignText(*text, value, value != nullptr ? valueLength : 0) != 0 ||
+        ((text->findChar('\'', 0) < text->len || text->findChar('"', 0) < text->len ||
+          text->findChar(separator, 0) < text->len) &&
+         text->quote('\'') != 0)) {
+        delete text;
+        return 1;
+    }
+    Value* held = Parser::holdText(text);
+    if (held == nullptr) {
+        delete text;
+        return 1;
+    }
+    return storeValue(i, keyText, keyLength, held);
+}
+
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::setValueCStr(const Unit* keyText, const Unit* value,
+                                                  const Unit* altKey) noexcept
+{
+    return setValue(keyText, lengthOf(keyText), value, lengthOf(value), altKey, lengthOf(altKey));
+}
+
+template <typename Unit, typename Parser>
+void KaValueParserCore<Unit, Parser>::removeKey(const Unit* name) noexcept
+{
+    size_t i = find(name, lengthOf(name));
+    if (i != attributes.count)
+        removeAt(i);
+}
+
+template <typename Unit, typename Parser>
+void KaValueParserCore<Unit, Parser>::removeAt(size_t index) noexcept
+{
+    if (index >= attributes.count)
+        return;
+    attributes.deleteAt(index);
+    // The used bits follow their attributes.
+    used.removeAt(index);
+}
+
+// ---- KaValueParserCore: used attributes ---------------------------------------------------
+
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::resetUsed() noexcept
+{
+    unusedCursor = 0;
+    return used.resize(attributes.count);
+}
+
+template <typename Unit, typename Parser>
+uint16_t KaValueParserCore<Unit, Parser>::countUnused() const noexcept
+{
+    size_t n = used.countClear();
+    return n < UINT16_MAX ? uint16_t(n) : UINT16_MAX;
+}
+
+template <typename Unit, typename Parser>
+auto KaValueParserCore<Unit, Parser>::nextUnused() noexcept -> SubString*
+{
+    size_t n = attributes.count < used.count ? attributes.count : used.count;
+    // The cursor is 16 bits wide; it stops rather than wraps.
+    while (unusedCursor < n && unusedCursor < UINT16_MAX) {
+        size_t i = unusedCursor++;
+        if (!used.test(i))
+            return attributes.keyAt(i);
+    }
+    return nullptr;
+}
+
+// ---- KaValueParserCore: building ------------------------------------------------------------
+
+template <typename Unit, typename Parser>
+template <typename ValueOf>
+int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator,
+                                               ValueOf&& valueOf) noexcept
+{
+    result.len = 0;
+    if (result.data != nullptr && result.capacity != 0)
+        result.data[0] = 0;
+    // Built in a wiping string and handed over in one piece, so that the
+    // blocks given up while the text grows hold no value (any of which may
+    // be a password).
+    String* out = self().newString(true);
+    if (out == nullptr)
+        return 1;
+    int failed = 0;
+    for (size_t i = 0; i < attributes.count && failed == 0; ++i) {
+        SubString* k = attributes.keyAt(i);
+        if (k == nullptr)
+            continue;
+        if ((out->len != 0 && out->appendChar(outSeparator) != 0) || out->append(k->data, k->len) != 0 ||
+            out->appendChar('=') != 0) {
+            failed = 1;
+            break;
+        }
+        // A decrypted value lives here only while it is written.
+        KaMemoryBuffer plain;
+        const Unit* v = nullptr;
+        size_t n = 0;
+        if (valueOf(static_cast<Value*>(attributes.valueAt(i)), *k, plain, &v, &n) != 0) {
+            failed = 1;
+            break;
+        }
+        failed = needsBraces(v, n, outSeparator) ? appendBraced(*out, v, n)
+                                                 : (n != 0 ? out->append(v, n) : 0);
+    }
+    if (failed == 0 && self().assignText(result, out->data, out->len) != 0)
+        failed = 1;
+    delete out;
+    return failed != 0 ? 1 : 0;
+}
+
+template <typename Unit, typename Parser>
+int KaValueParserCore<Unit, Parser>::build(String& out, Unit outSeparator) noexcept
+{
+    return buildInto(out, outSeparator,
+                     [](Value* value, const SubString& key, KaMemoryBuffer&, const Unit** v,
+                        size_t* n) noexcept {
+                         if constexpr (std::is_same_v<Value, AttributeObject>) {
+                             if (value != nullptr && value->secret != nullptr) {
+                                 postGeneral(MSG_ATTRIBUTE_STRING_HOLDS_SECRET, &key);
+                                 return 1;
+                             }
+                         }
+                         String* text = Parser::textOf(value);
+                         *v = text != nullptr ? text->data : nullptr;
+                         *n = text != nullptr && text->data != nullptr ? text->len : 0;
+                         return 0;
+                     });
+}
+
+// ---- KaValueParserW -------------------------------------------------------------------------
+
+KaValueParserW::KaValueParserW(const uint16_t* text, size_t length, uint16_t sep,
+                               const uint16_t* name, int32_t duplicates) noexcept
+    : KaValueParserCore(text, length, sep, name, duplicates)
+{
+}
+
+KaValueParserW::KaValueParserW(const KaSubStringW& text, uint16_t sep, const uint16_t* name,
+                               int32_t duplicates) noexcept
+    : KaValueParserW(text.data, text.len, sep, name, duplicates)
+{
+}
+
+KaValueParserW::~KaValueParserW() = default;
+
+KaSubStringW KaValueParserW::view(const uint16_t* name, size_t count) const noexcept
+{
+    return KaSubStringW(name, count);
+}
+
+void KaValueParserW::bindKey(const uint16_t* text, size_t length) noexcept
+{
+    currentKey.set(text, length);
+}
+
+KaStringW* KaValueParserW::newString(bool wiping) const noexcept
+{
+    return wiping ? new KaStringWEx() : new KaStringW();
+}
+
+int KaValueParserW::assignText(KaStringW& target, const uint16_t* text, size_t length) const noexcept
+{
+    return target.assign(text, length) != 0 ? 1 : 0;
+}
+
+KaStringW* KaValueParserW::textOf(AttributeObject* value) noexcept
+{
+    return value != nullptr ? value->text : nullptr;
+}
+
+AttributeObject* KaValueParserW::holdText(KaStringW* text) noexcept
+{
+    auto* attr = new AttributeObject();
+    if (attr != nullptr)
+        attr->text = text;
+    return attr;
+}
+
+bool KaValueParserW::startsKey(uint32_t kind) noexcept
+{
+    return kind == KA_TOKEN_WORD;
+}
+
+int KaValueParserW::parse(const uint8_t* key, KaSensitivePredicate sensitive) noexcept
+{
+    isSensitive = sensitive;
+    return parseWith([this, key](const uint16_t* value, size_t length) noexcept {
+        return store(key, value, length);
+    });
 }
 
 int KaValueParserW::store(const uint8_t* key, const uint16_t* value, size_t valueLen) noexcept
@@ -390,55 +738,18 @@ int KaValueParserW::store(const uint8_t* key, const uint16_t* value, size_t valu
             return 1;
         }
     }
-    auto* keyCopy = new KaStringW();
-    if (keyCopy == nullptr || keyCopy->assign(currentKey.data, currentKey.len) != 0 ||
-        attributes.add(keyCopy, attr) != 0) {
-        delete keyCopy;
-        delete attr;
-        return 1;
-    }
-    return 0;
-}
-
-// ---- KaValueParserW: lookups ----------------------------------------------------
-
-size_t KaValueParserW::find(const uint16_t* name, size_t count) const noexcept
-{
-    if (name == nullptr)
-        return attributes.count;
-    KaSubStringW view(name, count);
-    return attributes.find(view);
-}
-
-void KaValueParserW::markUsed(size_t index) noexcept
-{
-    used.set(index);
-}
-
-KaStringW* KaValueParserW::getValue(const KaSubStringW& name) noexcept
-{
-    size_t i = find(name.data, name.len);
-    if (i == attributes.count)
-        return nullptr;
-    markUsed(i);
-    auto* attr = static_cast<AttributeObject*>(attributes.valueAt(i));
-    return attr != nullptr ? attr->text : nullptr;
-}
-
-KaStringW* KaValueParserW::getValueCStr(const uint16_t* name) noexcept
-{
-    return getValue(KaSubStringW(name, lengthW(name)));
+    return storeValue(attributes.count, currentKey.data, currentKey.len, attr);
 }
 
 int KaValueParserW::getSecret(const uint16_t* name, int* found, KaMemoryBuffer& holder) noexcept
 {
     *found = 0;
-    size_t i = find(name, lengthW(name));
+    size_t i = find(name, lengthOf(name));
     if (i == attributes.count)
         return 0;
     auto* attr = static_cast<AttributeObject*>(attributes.valueAt(i));
     if (attr == nullptr || attr->secret == nullptr) {
-        KaSubStringW view(name, lengthW(name));
+        KaSubStringW view(name, lengthOf(name));
         postGeneral(MSG_ATTRIBUTE_NOT_ENCRYPTED, &view);
         return 1;
     }
@@ -449,55 +760,12 @@ int KaValueParserW::getSecret(const uint16_t* name, int* found, KaMemoryBuffer& 
     return 0;
 }
 
-// Both keywords given: the syntax diagnostic with the two names appended.
-KaError* KaValueParserW::postBothNames(const uint16_t* name1, const uint16_t* name2) noexcept
-{
-    syntaxError();
-    KaError* rec = KaErrorGetLast();
-    if (rec == nullptr)
-        return nullptr;
-    appendMessage(rec, MSG_ATTRIBUTE_TWO_KEYWORDS)->addParamW(name1)->addParamW(name2);
-    return rec;
-}
-
-int KaValueParserW::getValueByNames(const uint16_t* name1, const uint16_t* name2, KaStringW** value) noexcept
-{
-    *value = nullptr;
-    size_t i1 = find(name1, lengthW(name1));
-    size_t i2 = find(name2, lengthW(name2));
-    size_t none = attributes.count;
-    if (i1 != none && i2 != none && i1 != i2) {
-        markUsed(i1);
-        markUsed(i2);
-        auto* a1 = static_cast<AttributeObject*>(attributes.valueAt(i1));
-        auto* a2 = static_cast<AttributeObject*>(attributes.valueAt(i2));
-        KaError* rec = postBothNames(name1, name2);
-        KaStringW* v1 = a1 != nullptr ? a1->text : nullptr;
-        KaStringW* v2 = a2 != nullptr ? a2->text : nullptr;
-        bool same = v1 != nullptr && v2 != nullptr && v1->len == v2->len &&
-                    (v1->len == 0 || strEqualMemW(v1->data, v2->data, v1->len) != 0);
-        if (!same)
-            return 1;
-        if (rec != nullptr)
-            rec->setWarning();
-        *value = v1;
-        return 0;
-    }
-    size_t i = i1 != none ? i1 : i2;
-    if (i == none)
-        return 0;
-    markUsed(i);
-    auto* attr = static_cast<AttributeObject*>(attributes.valueAt(i));
-    *value = attr != nullptr ? attr->text : nullptr;
-    return 0;
-}
-
 int KaValueParserW::getSecretByNames(const uint16_t* name1, const uint16_t* name2, int* found,
                                      KaMemoryBuffer& holder) noexcept
 {
     *found = 0;
-    size_t i1 = find(name1, lengthW(name1));
-    size_t i2 = find(name2, lengthW(name2));
+    size_t i1 = find(name1, lengthOf(name1));
+    size_t i2 = find(name2, lengthOf(name2));
     size_t none = attributes.count;
     if (i1 != none && i2 != none && i1 != i2) {
         markUsed(i1);
@@ -512,78 +780,14 @@ int KaValueParserW::getSecretByNames(const uint16_t* name1, const uint16_t* name
     return 0;
 }
 
-bool KaValueParserW::hasKey(const uint16_t* name) const noexcept
-{
-    return find(name, lengthW(name)) != attributes.count;
-}
-
-int64_t KaValueParserW::indexOf(const uint16_t* name, size_t count) const noexcept
-{
-    size_t i = find(name, count);
-    return i == attributes.count ? -1 : int64_t(i);
-}
-
-KaSubStringW* KaValueParserW::keyAt(size_t index) const noexcept
-{
-    return index < attributes.count ? attributes.keyAt(index) : nullptr;
-}
-
-// ---- KaValueParserW: editing -------------------------------------------------------
-
-int KaValueParserW::storeValue(size_t index, const uint16_t* keyText, size_t keyLength,
-                               AttributeObject* value) noexcept
-{
-    if (index < attributes.count) {
-        attributes.entryAt(index)->setValue(value);
-        return 0;
-    }
-    auto* keyCopy = new KaStringW();
-    if (keyCopy == nullptr || keyCopy->assign(keyText, keyLength) != 0 || attributes.add(keyCopy, value) != 0) {
-        delete keyCopy;
-        delete value;
-        return 1;
-    }
-    return 0;
-}
-
-int KaValueParserW::setValue(const uint16_t* keyText, size_t keyLength, const uint16_t* value,
-                             size_t valueLength, const uint16_t* altKey, size_t altKeyLength) noexcept
-{
-    if (keyText == nullptr)
-        return 1;
-    size_t i = find(keyText, keyLength);
-    if (i == attributes.count && altKey != nullptr)
-        i = find(altKey, altKeyLength);
-    auto* attr = new AttributeObject();
-    if (attr == nullptr)
-        return 1;
-    attr->text = new KaStringWEx();
-    if (attr->text == nullptr || attr->text->assign(value, value != nullptr ? valueLength : 0) != 0) {
-        delete attr;
-        return 1;
-    }
-    KaStringW& t = *attr->text;
-    if ((t.findChar('\'', 0) < t.len || t.findChar('"', 0) < t.len || t.findChar(separator, 0) < t.len) &&
-        t.quote('\'') != 0) {
-        delete attr;
-        return 1;
-    }
-    return storeValue(i, keyText, keyLength, attr);
-}
-
-int KaValueParserW::setValueCStr(const uint16_t* keyText, const uint16_t* value, const uint16_t* altKey) noexcept
-{
-    return setValue(keyText, lengthW(keyText), value, lengthW(value), altKey, lengthW(altKey));
-}
-
 int KaValueParserW::setSecret(const uint16_t* keyText, const KaMemoryBuffer& holder, const uint16_t* altKey) noexcept
 {
     if (keyText == nullptr)
         return 1;
-    size_t keyLength = lengthW(keyText);
+    size_t keyLength = lengthOf(keyText);
     size_t i = find(keyText, keyLength);
     if (i == attributes.count && altKey != nullptr)
-        i = find(altKey, lengthW(altKey));
+        i = find(altKey, lengthOf(altKey));
     auto* attr = new AttributeObject();
     if (attr == nullptr)
         return 1;
@@ -595,101 +799,36 @@ int KaValueParserW::setSecret(const uint16_t* keyText, const KaMemoryBuffer& hol
     return storeValue(i, keyText, keyLength, attr);
 }
 
-void KaValueParserW::removeKey(const uint16_t* name) noexcept
-{
-    size_t i = find(name, lengthW(name));
-    if (i != attributes.count)
-        removeAt(i);
-}
-
-void KaValueParserW::removeAt(size_t index) noexcept
-{
-    removeAttribute(attributes, used, index);
-}
-
-// ---- KaValueParserW: used attributes ---------------------------------------------------
-
-int KaValueParserW::resetUsed() noexcept
-{
-    unusedCursor = 0;
-    return used.resize(attributes.count);
-}
-
-uint16_t KaValueParserW::countUnused() const noexcept
-{
-    return unusedCount(used);
-}
-
-KaSubStringW* KaValueParserW::nextUnused() noexcept
-{
-    return nextUnusedKey(attributes, used, unusedCursor);
-}
-
-// ---- KaValueParserW: building ------------------------------------------------------------
-
-int KaValueParserW::build(KaStringW& out, uint16_t outSeparator) noexcept
-{
-    return buildInto(out, nullptr, outSeparator, false);
-}
-
 int KaValueParserW::buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept
 {
-    return buildInto(out, key, outSeparator, true);
-}
-
-int KaValueParserW::buildInto(KaStringW& result, const uint8_t* key, uint16_t outSeparator, bool decrypt) noexcept
-{
-    result.len = 0;
-    if (result.data != nullptr && result.capacity != 0)
-        result.data[0] = 0;
-    // Built in a wiping string and handed over in one piece, so that the
-    // blocks given up while the text grows hold no decrypted value.
-    KaStringWEx out;
-    for (size_t i = 0; i < attributes.count; ++i) {
-        KaSubStringW* k = attributes.keyAt(i);
-        auto* attr = static_cast<AttributeObject*>(attributes.valueAt(i));
-        if (k == nullptr || attr == nullptr)
-            continue;
-        if ((out.len != 0 && out.appendChar(outSeparator) != 0) || out.append(k->data, k->len) != 0 ||
-            out.appendChar('=') != 0)
-            return 1;
-        // Decrypted values live here only while they are written.
-        KaMemoryBuffer plain;
-        const uint16_t* v = nullptr;
-        size_t n = 0;
-        if (attr->secret != nullptr) {
-            if (!decrypt || plain.decryptFrom(*attr->secret, key) != 0) {
-                postGeneral(MSG_ATTRIBUTE_STRING_HOLDS_SECRET, k);
-                return 1;
-            }
-            v = plain.data;
-            n = size_t(plain.length);
-        } else if (attr->text != nullptr) {
-            v = attr->text->data;
-            n = attr->text->len;
-        }
-        int failed = needsBraces(v, n, outSeparator) ? appendBraced(out, v, n)
-                                                     : (n != 0 ? out.append(v, n) : 0);
-        if (failed != 0)
-            return 1;
-    }
-    return result.assign(out.data, out.len) != 0 ? 1 : 0;
+    return buildInto(out, outSeparator,
+                     [key](AttributeObject* attr, const KaSubStringW& name, KaMemoryBuffer& plain,
+                           const uint16_t** v, size_t* n) noexcept {
+                         *v = nullptr;
+                         *n = 0;
+                         if (attr == nullptr)
+                             return 0;
+                         if (attr->secret != nullptr) {
+                             if (plain.decryptFrom(*attr->secret, key) != 0) {
+                                 postGeneral(MSG_ATTRIBUTE_STRING_HOLDS_SECRET, &name);
+                                 return 1;
+                             }
+                             *v = plain.data;
+                             *n = size_t(plain.length);
+                         } else if (attr->text != nullptr) {
+                             *v = attr->text->data;
+                             *n = attr->text->len;
+                         }
+                         return 0;
+                     });
 }
 
 // ---- KaValueParser ---------------------------------------------------------------------------
 
 KaValueParser::KaValueParser(const char* text, size_t length, int32_t textCodePage, char sep,
                              const char* name, int32_t duplicates) noexcept
-    : scanner(text, length, uint32_t(textCodePage)),
-      separator(sep),
-      sourceName(name),
-      token(textCodePage),
-      currentKey(textCodePage),
-      allowDuplicates(duplicates),
-      codePage(textCodePage)
+    : KaValueParserCore(text, length, sep, name, duplicates, textCodePage), codePage(textCodePage)
 {
-    attributes.noCase = 1;
-    scanner.bracedItems = 1;
 }
 
 KaValueParser::KaValueParser(const KaSubString& text, char sep, const char* name, int32_t duplicates) noexcept
@@ -699,291 +838,59 @@ KaValueParser::KaValueParser(const KaSubString& text, char sep, const char* name
 
 KaValueParser::~KaValueParser() = default;
 
-void KaValueParser::setQuoteChars(uint16_t q1, uint16_t q2, uint16_t q3) noexcept
+KaSubString KaValueParser::view(const char* name, size_t count) const noexcept
 {
-    scanner.quoteChar1 = q1;
-    scanner.quoteChar2 = q2;
-    scanner.quoteChar3 = q3;
+    return KaSubString(name, count, codePage);
 }
 
-int KaValueParser::addWordChars(const char* characters) noexcept
+void KaValueParser::bindKey(const char* text, size_t length) noexcept
 {
-    if (characters == nullptr || *characters == '\0')
-        return 0;
-    if (scanner.wordStartChars.append(characters) != 0 || scanner.wordChars.append(characters) != 0)
-        return 1;
-    return 0;
+    currentKey.set(text, length, codePage);
 }
 
-void KaValueParser::syntaxError() noexcept
+KaString* KaValueParser::newString(bool wiping) const noexcept
 {
-    auto offset = static_cast<uint64_t>(token.start);
-    if (sourceName != nullptr)
-        errPost(MSG_SYNTAX_ERROR_AT_IN)->addParamUnsigned(offset)->addParamText(sourceName);
-    else
-        errPost(MSG_SYNTAX_ERROR_AT)->addParamUnsigned(offset);
+    return wiping ? new KaStringEx(codePage) : new KaString(codePage);
 }
 
-bool KaValueParser::atSeparator() noexcept
+int KaValueParser::assignText(KaString& target, const char* text, size_t length) const noexcept
 {
-    if (token.kind == KA_TOKEN_END || token.len == 0 || token.data[0] != separator)
-        return false;
-    if (token.len > 1) {
-        scanner.position = uint64_t(token.start) + 1;
-        scanner.setOption(KaScanner::atEnd, false);
-        token.len = 1;
-    }
-    return true;
+    return target.assign(text != nullptr ? text : "", text != nullptr ? length : 0, codePage) != 0 ? 1 : 0;
+}
+
+KaString* KaValueParser::textOf(KaString* value) noexcept
+{
+    return value;
+}
+
+KaString* KaValueParser::holdText(KaString* text) noexcept
+{
+    return text;
+}
+
+bool KaValueParser::startsKey(uint32_t kind) noexcept
+{
+    // Trace options may have keys such as "1st".
+    return kind == KA_TOKEN_WORD || kind == KA_TOKEN_NUMBER;
 }
 
 int KaValueParser::parse() noexcept
 {
-    dsnDriverMode = KA_DSN_DRIVER_NONE;
-    for (;;) {
-        scanner.nextToken(token, KA_SCAN_PLAIN);
-        if (token.kind == KA_TOKEN_END)
-            break;
-        if (!atSeparator() && parseAttribute() != 0)
-            return 1;
-        if (!atSeparator())
-            break;
-    }
-    if (token.kind != KA_TOKEN_END) {
-        syntaxError();
-        return 1;
-    }
-    return resetUsed();
+    return parseWith([this](const char* value, size_t length) noexcept { return store(value, length); });
 }
 
-int KaValueParser::parseAttribute() noexcept
+int KaValueParser::store(const char* value, size_t valueLength) noexcept
 {
-    if (token.kind != KA_TOKEN_WORD && token.kind != KA_TOKEN_NUMBER) {
-        syntaxError();
-        return 1;
-    }
-    int64_t keyStart = token.start;
-    int64_t keyEnd = token.start + int64_t(token.len);
-    for (;;) {
-        scanner.nextToken(token, KA_SCAN_PLAIN);
-        if (token.kind != KA_TOKEN_WORD)
-            break;
-        keyEnd = token.start + int64_t(token.len);
-    }
-    currentKey.set(scanner.input + keyStart, size_t(keyEnd - keyStart), codePage);
-    bool present = attributes.find(currentKey) != attributes.count;
-    if (present && allowDuplicates == 0 && !keyIs(currentKey, "DRIVER")) {
-        syntaxError();
-        KaError* rec = KaErrorGetLast();
-        if (rec != nullptr)
-            appendMessage(rec, MSG_ATTRIBUTE_DUPLICATE)->addParamSubString(currentKey);
-        currentKey.set(nullptr, 0);
-        return 1;
-    }
-    if (keyIs(currentKey, "ODBC")) {
-        currentKey.set(nullptr, 0);
-        return 0;
-    }
-    if (token.kind == KA_TOKEN_END || token.len == 0 || token.data[0] != '=') {
-        syntaxError();
-        currentKey.set(nullptr, 0);
-        return 1;
-    }
-    if (token.len > 1) {
-        scanner.position = uint64_t(token.start) + 1;
-        scanner.setOption(KaScanner::atEnd, false);
-    }
-    scanner.nextItem(token, separator);
-    if (token.kind == KA_TOKEN_UNTERMINATED) {
-        syntaxError();
-        currentKey.set(nullptr, 0);
-        return 1;
-    }
-    if (dsnDriverMode == KA_DSN_DRIVER_NONE) {
-        if (keyIs(currentKey, "DSN"))
-            dsnDriverMode = KA_DSN_FIRST;
-        else if (keyIs(currentKey, "DRIVER"))
-            dsnDriverMode = KA_DRIVER_FIRST;
-    }
-    bool skip = present || (dsnDriverMode == KA_DRIVER_FIRST && keyIs(currentKey, "DSN")) ||
-                (dsnDriverMode == KA_DSN_FIRST && keyIs(currentKey, "DRIVER"));
-    if (!skip) {
-        // Any value may be a password: a wiping string leaves no copy behind
-        // when it grows or is freed.
-        auto* value = new KaStringEx(codePage);
-        auto* keyCopy = new KaString(codePage);
-        if (value == nullptr || keyCopy == nullptr ||
-            unbraceInto(*value, token.len != 0 ? token.data : "", token.len) != 0 ||
-            keyCopy->assign(currentKey.data, currentKey.len, codePage) != 0 || attributes.add(keyCopy, value) != 0) {
-            if (value != nullptr && value->data != nullptr)
-                fastMemzero(value->data, value->capacity);
-            delete value;
-            delete keyCopy;
-            currentKey.set(nullptr, 0);
-            return 1;
-        }
-        value->codePage = codePage;
-    }
-    currentKey.set(nullptr, 0);
-    scanner.nextToken(token, KA_SCAN_PLAIN);
-    return 0;
-}
-
-size_t KaValueParser::find(const char* name, size_t count) const noexcept
-{
-    if (name == nullptr)
-        return attributes.count;
-    KaSubString view(name, count, codePage);
-    return attributes.find(view);
-}
-
-void KaValueParser::markUsed(size_t index) noexcept
-{
-    used.set(index);
-}
-
-KaString* KaValueParser::getValue(const KaSubString& name) noexcept
-{
-    size_t i = find(name.data, name.len);
-    if (i == attributes.count)
-        return nullptr;
-    markUsed(i);
-    return static_cast<KaString*>(attributes.valueAt(i));
-}
-
-KaString* KaValueParser::getValueCStr(const char* name) noexcept
-{
-    return getValue(KaSubString(name, name != nullptr ? fastStrlen(name) : 0, codePage));
-}
-
-int KaValueParser::getValueByNames(const char* name1, const char* name2, KaString** value) noexcept
-{
-    *value = nullptr;
-    size_t i1 = find(name1, name1 != nullptr ? fastStrlen(name1) : 0);
-    size_t i2 = find(name2, name2 != nullptr ? fastStrlen(name2) : 0);
-    size_t none = attributes.count;
-    if (i1 != none && i2 != none && i1 != i2) {
-        markUsed(i1);
-        markUsed(i2);
-        syntaxError();
-        KaError* rec = KaErrorGetLast();
-        if (rec != nullptr)
-            appendMessage(rec, MSG_ATTRIBUTE_TWO_KEYWORDS)->addParamText(name1)->addParamText(name2);
-        return 1;
-    }
-    size_t i = i1 != none ? i1 : i2;
-    if (i == none)
-        return 0;
-    markUsed(i);
-    *value = static_cast<KaString*>(attributes.valueAt(i));
-    return 0;
-}
-
-bool KaValueParser::hasKey(const char* name) const noexcept
-{
-    return find(name, name != nullptr ? fastStrlen(name) : 0) != attributes.count;
-}
-
-int64_t KaValueParser::indexOf(const char* name, size_t count) const noexcept
-{
-    size_t i = find(name, count);
-    return i == attributes.count ? -1 : int64_t(i);
-}
-
-KaSubString* KaValueParser::keyAt(size_t index) const noexcept
-{
-    return index < attributes.count ? attributes.keyAt(index) : nullptr;
-}
-
-int KaValueParser::setValue(const char* keyText, size_t keyLength, const char* value, size_t valueLength,
-                            const char* altKey, size_t altKeyLength) noexcept
-{
-    if (keyText == nullptr)
-        return 1;
-    size_t i = find(keyText, keyLength);
-    if (i == attributes.count && altKey != nullptr)
-        i = find(altKey, altKeyLength);
+    // Any value may be a password: a wiping string leaves no copy behind
+    // when it grows or is freed.
     auto* text = new KaStringEx(codePage);
-    if (text == nullptr)
-        return 1;
-    if (text->assign(value != nullptr ? value : "", value != nullptr ? valueLength : 0, codePage) != 0) {
+    if (text == nullptr || unbraceInto(*text, value != nullptr ? value : "", valueLength) != 0) {
         delete text;
         return 1;
     }
-    if ((text->findChar('\'', 0) < text->len || text->findChar('"', 0) < text->len ||
-         text->findChar(separator, 0) < text->len) &&
-        text->quote('\'') != 0) {
-        delete text;
-        return 1;
-    }
-    if (i < attributes.count) {
-        attributes.entryAt(i)->setValue(text);
-        return 0;
-    }
-    auto* keyCopy = new KaString(codePage);
-    if (keyCopy == nullptr || keyCopy->assign(keyText, keyLength, codePage) != 0 ||
-        attributes.add(keyCopy, text) != 0) {
-        delete keyCopy;
-        delete text;
-        return 1;
-    }
-    return 0;
+    text->codePage = codePage;
+    return storeValue(attributes.count, currentKey.data, currentKey.len, text);
 }
 
-int KaValueParser::setValueCStr(const char* keyText, const char* value, const char* altKey) noexcept
-{
-    return setValue(keyText, keyText != nullptr ? fastStrlen(keyText) : 0, value,
-                    value != nullptr ? fastStrlen(value) : 0, altKey, altKey != nullptr ? fastStrlen(altKey) : 0);
-}
-
-void KaValueParser::removeKey(const char* name) noexcept
-{
-    size_t i = find(name, name != nullptr ? fastStrlen(name) : 0);
-    if (i != attributes.count)
-        removeAt(i);
-}
-
-void KaValueParser::removeAt(size_t index) noexcept
-{
-    removeAttribute(attributes, used, index);
-}
-
-int KaValueParser::resetUsed() noexcept
-{
-    unusedCursor = 0;
-    return used.resize(attributes.count);
-}
-
-uint16_t KaValueParser::countUnused() const noexcept
-{
-    return unusedCount(used);
-}
-
-KaSubString* KaValueParser::nextUnused() noexcept
-{
-    return nextUnusedKey(attributes, used, unusedCursor);
-}
-
-int KaValueParser::build(KaString& out, char outSeparator) noexcept
-{
-    out.len = 0;
-    if (out.data != nullptr && out.capacity != 0)
-        out.data[0] = '\0';
-    for (size_t i = 0; i < attributes.count; ++i) {
-        KaSubString* k = attributes.keyAt(i);
-        auto* v = static_cast<KaString*>(attributes.valueAt(i));
-        if (k == nullptr)
-            continue;
-        if ((out.len != 0 && out.appendChar(outSeparator) != 0) || out.append(k->data, k->len) != 0 ||
-            out.appendChar('=') != 0)
-            return 1;
-        const char* text = v != nullptr ? v->data : nullptr;
-        size_t n = v != nullptr && v->data != nullptr ? v->len : 0;
-        int failed = needsBraces(text, n, outSeparator) ? appendBraced(out, text, n)
-                                                       : (n != 0 ? out.append(text, n) : 0);
-        if (failed != 0)
-            return 1;
-    }
-    if (out.data != nullptr && out.len < out.capacity)
-        out.data[out.len] = '\0';
-    return 0;
-}
+template class KaValueParserCore<uint16_t, KaValueParserW>;
+template class KaValueParserCore<char, KaValueParser>;

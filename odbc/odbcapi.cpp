@@ -1,9 +1,8 @@
-// The driver's exported entry points: the ODBC functions in their Unicode
-// forms, the bulk functions and the setup entry points. Each
-// finds the object behind its handle, refuses a handle that is null or of
-// the wrong kind with SQL_INVALID_HANDLE, and forwards to one operation of
-// the object. An operation may ask to be called once more (-5); the code
-// never leaves the driver.
+// The driver's exported ODBC functions in their Unicode forms. Each finds
+// the object behind its handle, refuses a handle that is null or of the
+// wrong kind with SQL_INVALID_HANDLE, and forwards to one operation of the
+// object. The bulk exports are in bulkapi.cpp, the setup entry points in
+// setupapi.cpp.
 #include <dlfcn.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -11,8 +10,6 @@
 
 #include <cstring>
 
-#include "convert/basecvt.h"
-#include "convert/textcvt.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
@@ -22,174 +19,31 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
-#include "hive/dummyenv.h"
-#include "odbc/odbcapi.h"
+#include "odbc/exportcall.h"
 #include "platform/bos.h"
 
+using baseexport::connOf;
+using baseexport::descOf;
+using baseexport::envOf;
+using baseexport::handleConnection;
+using baseexport::notConnected;
+using baseexport::onConnection;
+using baseexport::onDescriptor;
+using baseexport::onStatement;
+using baseexport::onStatementRetry;
+using baseexport::poolRetry;
+using baseexport::settle;
+using baseexport::stmtOf;
+using baseexport::twice;
+
 namespace {
-
-// The internal code with which an operation asks to be called once more.
-constexpr SQLRETURN kRcAgain = -5;
-
-// SQL_DIAG_SQLSTATE.
-constexpr SQLSMALLINT kDiagSqlstate = 4;
-// Units of the text buffer the bulk diagnostics read a record into.
-constexpr int32_t kBulkDiagUnits = 2048;
-// Bytes of the scratch buffer that measures a converted text.
-constexpr int64_t kMeasureScratch = 64;
-
-// The installer's error code for a request that could not be carried out.
-constexpr uint32_t kInstallerRequestFailed = 11;
-constexpr BOOL kInstallerFalse = 0;
-const char kSetupUnavailable[] =
-    "Data source setup is not available: this version of the driver has no setup library.";
-
 
 // Reference count of the message catalogue, one per live environment.
 int32_t gCatalogueUsers = 0;
 
-KaObject* objectOf(SQLHANDLE handle) noexcept
-{
-    return static_cast<KaObject*>(handle);
-}
-
-// Handles are the driver's own objects; RTTI tells their kind, so that a
-// handle of another kind is refused instead of being misread.
-BaseEnv* envOf(SQLHANDLE handle) noexcept
-{
-    return handle != nullptr ? dynamic_cast<BaseEnv*>(objectOf(handle)) : nullptr;
-}
-
-BaseStubConnection* connOf(SQLHANDLE handle) noexcept
-{
-    if (handle == nullptr)
-        return nullptr;
-    auto* connHandle = dynamic_cast<BaseStubConnection*>(objectOf(handle));
-    return connHandle != nullptr && connHandle->magic == kBaseStubMagic ? connHandle : nullptr;
-}
-
-BaseStatement* stmtOf(SQLHANDLE handle) noexcept
-{
-    return handle != nullptr ? dynamic_cast<BaseStatement*>(objectOf(handle)) : nullptr;
-}
-
-BaseDescriptor* descOf(SQLHANDLE handle) noexcept
-{
-    return handle != nullptr ? dynamic_cast<BaseDescriptor*>(objectOf(handle)) : nullptr;
-}
-
-// A second -5 is an operation that cannot finish: it becomes SQL_ERROR with
-// a diagnostic on the handle's list.
-SQLRETURN settle(SQLRETURN rc, BaseErrorList* list) noexcept
-{
-    if (rc != kRcAgain)
-        return rc;
-    if (list != nullptr) {
-        KaErrorPushList(list);
-        basePostErrorMsg(kBaseIdxGeneralError, MSG_OPERATION_NOT_FINISHED);
-        KaErrorPopList();
-    }
-    return SQL_ERROR;
-}
-
-template <class Call>
-SQLRETURN twice(BaseErrorList* list, Call&& call) noexcept
-{
-    SQLRETURN rc = call();
-    if (rc == kRcAgain)
-        rc = call();
-    return settle(rc, list);
-}
-
-// After a pooled connection was re-established inside the call (diagnostic
-// of index 50), the call runs once more on the new link.
-template <class Call>
-SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner, BaseErrorList* list,
-                    Call&& call) noexcept
-{
-    SQLRETURN rc = call();
-    BaseConnection* conn = connection(owner);
-    if (rc == SQL_ERROR && conn != nullptr && conn->freshFromPool == 1 && list != nullptr) {
-        for (size_t i = 0; i < list->recordCount(); ++i) {
-            KaError* record = list->recordAt(i);
-            if (record != nullptr && record->sqlstateMsg == kBaseIdxReconnected) {
-                conn->freshFromPool = 0;
-                conn->failoverMode = conn->configuredFailoverMode;
-                rc = kRcAgain;
-                break;
-            }
-        }
-    }
-    if (rc == kRcAgain)
-        rc = call();
-    return settle(rc, list);
-}
-
-BaseConnection* stmtConnection(void* owner) noexcept
-{
-    return static_cast<BaseStatement*>(owner)->connection;
-}
-
-BaseConnection* handleConnection(void* owner) noexcept
-{
-    return static_cast<BaseStubConnection*>(owner)->current;
-}
-
-// Statement export: the operation on the statement, with the second call.
-template <class Call>
-SQLRETURN onStatement(SQLHSTMT handle, Call&& call) noexcept
-{
-    BaseStatement* stmt = stmtOf(handle);
-    if (stmt == nullptr)
-        return SQL_INVALID_HANDLE;
-    return twice(&stmt->diagnostics, [&]() noexcept { return call(stmt); });
-}
-
-// Statement export with the retry after a re-established pooled link.
-template <class Call>
-SQLRETURN onStatementRetry(SQLHSTMT handle, Call&& call) noexcept
-{
-    BaseStatement* stmt = stmtOf(handle);
-    if (stmt == nullptr)
-        return SQL_INVALID_HANDLE;
-    return poolRetry(stmtConnection, stmt, &stmt->diagnostics,
-                     [&]() noexcept { return call(stmt); });
-}
-
-template <class Call>
-SQLRETURN onDescriptor(SQLHDESC handle, Call&& call) noexcept
-{
-    BaseDescriptor* desc = descOf(handle);
-    if (desc == nullptr)
-        return SQL_INVALID_HANDLE;
-    return twice(&desc->diagnostics, [&]() noexcept { return call(desc); });
-}
-
-// The connection has no physical connection (never connected): 08003 on the
-// handle.
-SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) noexcept
-{
-    connHandle->enterApi(apiId);
-    basePostNotConnected();
-    return connHandle->leaveApi(SQL_ERROR);
-}
-
-// Connection export on the current physical connection.
-template <class Call>
-SQLRETURN onConnection(SQLHDBC handle, uint16_t apiId, Call&& call) noexcept
-{
-    BaseStubConnection* connHandle = connOf(handle);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    if (connHandle->current == nullptr)
-        return notConnected(connHandle, apiId);
-    return twice(&connHandle->diagnostics,
-                 [&]() noexcept { return call(connHandle->current); });
-}
-
 // Makes and attaches the physical connection for a connect when the handle
 // has none; 0, or -1 with the diagnostics on the handle.
-SQLRETURN ensurePhysical(BaseStubConnection* connHandle) noexcept
+[[nodiscard]] SQLRETURN ensurePhysical(BaseStubConnection* connHandle) noexcept
 {
     if (connHandle->current != nullptr)
         return SQL_SUCCESS;
@@ -284,14 +138,16 @@ void installDirFromLibrary() noexcept
         bosInitInstallDir(dir);
 }
 
-SQLRETURN allocEnv(SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocEnv(SQLHANDLE* output) noexcept
 {
     taskInit();
     // Diagnostics of this step have no handle to go to.
     BaseErrorList scratch(nullptr);
     KaErrorPushList(&scratch);
     SQLRETURN rc = SQL_ERROR;
-    auto* env = new DummyEnv();
+    // Without a registered environment class there is nothing to make.
+    BaseEnvFactory factory = baseEnvFactory();
+    BaseEnv* env = factory != nullptr ? factory() : nullptr;
     if (env != nullptr) {
         installDirFromLibrary();
         char base[BOS_PATH_SIZE];
@@ -310,7 +166,7 @@ SQLRETURN allocEnv(SQLHANDLE* output) noexcept
     return rc;
 }
 
-SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     BaseEnv* env = envOf(input);
     if (env == nullptr)
@@ -329,19 +185,20 @@ SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
 // connection's API entry. make(conn, &child) says whether it succeeded; a
 // child made for a call that fails after all is given back to discard.
 template <typename Child, typename Make, typename Discard>
-SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Discard discard) noexcept
+[[nodiscard]] SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make,
+                                             Discard discard) noexcept
 {
     BaseStubConnection* connHandle = connOf(input);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr || !conn->isConnected())
-        return notConnected(connHandle, kBaseApiAllocHandle);
-    if (conn->enterApi(kBaseApiAllocHandle) != 0)
+        return notConnected(connHandle, SQL_API_SQLALLOCHANDLE);
+    if (conn->enterApi(SQL_API_SQLALLOCHANDLE) != 0)
         return conn->leaveApi(SQL_ERROR);
     Child* child = nullptr;
     SQLRETURN rc = conn->leaveApi(make(conn, &child) ? SQL_SUCCESS : SQL_ERROR);
-    if (rc == kRcAgain)
+    if (rc == kBaseRcAgain)
         rc = SQL_ERROR;
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
         if (child != nullptr)
@@ -352,14 +209,15 @@ SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Di
     return rc;
 }
 
-SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     return allocUnderConnection<BaseStatement>(
-        input, output, [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
+        input, output,
+        [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
         [](BaseStatement* stmt) { stmt->freeStmt(SQL_DROP); });
 }
 
-SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
+[[nodiscard]] SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     return allocUnderConnection<BaseAXDWR>(
         input, output,
@@ -370,160 +228,8 @@ SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
         [](BaseAXDWR* desc) { delete desc; });
 }
 
-// Diagnostics of a connection handle converted into a code page; *state
-// receives the narrowed SQLSTATE (six bytes).
-SQLRETURN bulkDiagConverted(BaseStubConnection* connHandle, SQLSMALLINT recNumber, char* state,
-                            SQLINTEGER* native, void* message, int64_t messageBytes,
-                            int64_t unitBytes, SQLSMALLINT* textLength, int64_t targetCp) noexcept
-{
-    KaErrorList scratch;
-    KaErrorPushList(&scratch);
-    uint16_t stateW[kBaseSqlstateUnits] = {};
-    uint16_t text[kBulkDiagUnits];
-    SQLSMALLINT textUnits = 0;
-    SQLRETURN rc = connHandle->diagnostics.getDiagRec(recNumber, stateW, native, text,
-                                                kBulkDiagUnits, &textUnits);
-    if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
-        int64_t len = textUnits < kBulkDiagUnits ? textUnits : kBulkDiagUnits - 1;
-        KaIcuCache* cache =
-            connHandle->current != nullptr ? &connHandle->current->icuCache : nullptr;
-        int64_t produced = 0;
-        int32_t truncated = 0;
-        if (message != nullptr && messageBytes > 0) {
-            if (baseConvertTextToBuffer(kCpUtf16LE, text, len * 2, targetCp, message,
-                                        messageBytes, 0, &produced, &truncated, cache) != 0)
-                rc = SQL_ERROR;
-            else if (truncated != 0)
-                rc = SQL_SUCCESS_WITH_INFO;
-        } else if (textLength != nullptr) {
-            char measure[kMeasureScratch];
-            if (baseConvertTextToBuffer(kCpUtf16LE, text, len * 2, targetCp, measure,
-                                        sizeof measure, 1, &produced, &truncated, cache) != 0)
-                rc = SQL_ERROR;
-        }
-        if (rc != SQL_ERROR && textLength != nullptr) {
-            int64_t units = produced / (unitBytes > 0 ? unitBytes : 1);
-            *textLength = units > INT16_MAX ? INT16_MAX : static_cast<SQLSMALLINT>(units);
-        }
-        if (state != nullptr) {
-            for (int i = 0; i < kBaseSqlstateUnits; ++i)
-                state[i] = static_cast<char>(stateW[i]);
-            state[kBaseSqlstateUnits - 1] = 0;
-            if (connHandle->env != nullptr && connHandle->env->odbc2Mode != 0)
-                connHandle->diagnostics.mapSqlStateToOdbc2(state);
-        }
-    }
-    KaErrorPopList();
-    return rc;
-}
-
-// Bytes of one character unit in a code page used for wide text.
-int64_t unitBytesOf(int64_t cp) noexcept
-{
-    if (cp == kCpUtf32BE || cp == kCpUtf32LE)
-        return 4;
-    if (cp == kCpUtf16BE || cp == kCpUtf16LE || cp == kCpUtf16)
-        return 2;
-    return 1;
-}
-
-// Converted copies of the load's five text arguments; all are freed with it.
-struct LoadTexts {
-    static constexpr int kCount = 5;
-    uint16_t* wide[kCount] = {};
-    bool owned[kCount] = {};
-
-    LoadTexts() noexcept = default;
-    LoadTexts(const LoadTexts&) = delete;
-    LoadTexts& operator=(const LoadTexts&) = delete;
-    ~LoadTexts()
-    {
-        for (int i = 0; i < kCount; ++i)
-            if (owned[i])
-                ramFree(wide[i]);
-    }
-
-    // 0, or 1 after the conversion's diagnostic.
-    int convert(int i, BaseConnection* conn, int64_t cp, const char* text) noexcept
-    {
-        if (text == nullptr)
-            return 0;
-        BaseTextContext context{&conn->icuCache, conn->driverTextMode, conn->appCodePage, 4, 1};
-        int64_t produced = 0;
-        // Wide text in a code page other than UTF-16LE still ends with a
-        // zero unit of that code page's width, not with a zero byte.
-        int64_t length = baseTerminatedLength(text, baseCodePageUnitWidth(cp));
-        if (baseAllocWideFromCp(context, cp, text, length, &wide[i], &produced) != 0)
-            return 1;
-        owned[i] = true;
-        return 0;
-    }
-};
-
-SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount], bool wideForm,
-                    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, SQLBIGINT firstRecord,
-                    SQLBIGINT recordCount, SQLBIGINT readBufferKb) noexcept
-{
-    BaseStubConnection* connHandle = connOf(handle);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    BaseConnection* conn = connHandle->current;
-    if (conn == nullptr)
-        return notConnected(connHandle, kBaseApiLoadTable);
-    if (conn->enterApi(kBaseApiLoadTable) != 0)
-        return conn->leaveApi(SQL_ERROR);
-    LoadTexts args;
-    bool passThrough = wideForm && conn->wideCharCodePage == kCpUtf16LE;
-    int64_t cp = wideForm ? conn->wideCharCodePage : conn->appCodePage;
-    for (int i = 0; i < LoadTexts::kCount; ++i) {
-        if (passThrough) {
-            args.wide[i] = static_cast<uint16_t*>(const_cast<void*>(texts[i]));
-        } else if (args.convert(i, conn, cp, static_cast<const char*>(texts[i])) != 0) {
-            return settle(conn->leaveApi(SQL_ERROR), &connHandle->diagnostics);
-        }
-    }
-    int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance,
-                                             warningTolerance, args.wide[2], args.wide[3],
-                                             args.wide[4], firstRecord, recordCount, readBufferKb);
-    return settle(conn->leaveApi(loaded == 0 ? SQL_SUCCESS : SQL_ERROR),
-                  &connHandle->diagnostics);
-}
-
-SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW, const char* file,
-                      const uint16_t* fileW, int64_t codePage, SQLBIGINT errorTolerance,
-                      SQLBIGINT warningTolerance, const char* log, const uint16_t* logW) noexcept
-{
-    BaseStubConnection* connHandle = connOf(handle);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    BaseConnection* conn = connHandle->current;
-    if (conn == nullptr)
-        return notConnected(connHandle, kBaseApiExportTable);
-    if (conn->enterApi(kBaseApiExportTable) != 0)
-        return conn->leaveApi(SQL_ERROR);
-    SQLRETURN rc = conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance,
-                                           warningTolerance, log, logW);
-    return settle(rc, &connHandle->diagnostics);
-}
-
-SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
-                        const char* description, const uint16_t* descriptionW, char* messages,
-                        uint16_t* messagesW, SQLINTEGER bufferLength,
-                        SQLINTEGER* messageCount) noexcept
-{
-    BaseStubConnection* connHandle = connOf(handle);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    BaseConnection* conn = connHandle->current;
-    if (conn == nullptr)
-        return notConnected(connHandle, kBaseApiValidateTable);
-    SQLRETURN rc = conn->validateTableFromFile(table, tableW, description, descriptionW, messages,
-                                               messagesW, bufferLength, messageCount);
-    return settle(rc, &connHandle->diagnostics);
-}
-
 // A handle that must not be freed yet: HY010 on its list.
-SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexcept
+[[nodiscard]] SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexcept
 {
     list->clear();
     KaErrorPushList(list);
@@ -532,24 +238,6 @@ SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexce
         record->addParamText(what);
     KaErrorPopList();
     return SQL_ERROR;
-}
-
-// Tells the installer why a setup request failed, when the installer
-// library can be reached from here.
-void postInstallerError(const char* text) noexcept
-{
-    using PostFn = SQLRETURN (*)(DWORD, LPCSTR);
-    static const char* const kNames[] = {"libodbcinst.so.2", "libodbcinst.so"};
-    for (const char* name : kNames) {
-        void* lib = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-        if (lib == nullptr)
-            continue;
-        auto post = reinterpret_cast<PostFn>(dlsym(lib, "SQLPostInstallerError"));
-        if (post != nullptr)
-            post(kInstallerRequestFailed, text);
-        dlclose(lib);
-        return;
-    }
 }
 
 }  // namespace
@@ -651,7 +339,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
                      [&]() noexcept { return env->endTransaction(completion); });
     }
     case SQL_HANDLE_DBC:
-        return onConnection(handle, kBaseApiEndTran,
+        return onConnection(handle, SQL_API_SQLTRANSACT,
                             [&](BaseConnection* c) noexcept { return c->endTran(completion); });
     default: {
         // A statement or descriptor handle can tell the application what was
@@ -706,7 +394,7 @@ SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLI
     if (list == nullptr)
         return SQL_INVALID_HANDLE;
     SQLRETURN rc = list->getDiagField(recNumber, field, value, bufferLength, stringLength);
-    if ((rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && field == kDiagSqlstate &&
+    if ((rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && field == SQL_DIAG_SQLSTATE &&
         value != nullptr && bufferLength >= kBaseSqlstateUnits * 2) {
         BaseEnv* env = envOfList(type, handle);
         if (env != nullptr && env->odbc2Mode != 0)
@@ -758,7 +446,7 @@ SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC handle, SQLWCHAR* in, SQLSMALLINT in
         return SQL_ERROR;
     SQLRETURN rc =
         connHandle->current->browseConnect(in, inLength, out, outCapacity, outLength);
-    return rc == kRcAgain ? SQL_ERROR : rc;
+    return rc == kBaseRcAgain ? SQL_ERROR : rc;
 }
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
@@ -820,7 +508,7 @@ SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT function, SQLUSMALLINT* supported)
 {
-    return onConnection(handle, kBaseApiGetFunctions, [&](BaseConnection* c) noexcept {
+    return onConnection(handle, SQL_API_SQLGETFUNCTIONS, [&](BaseConnection* c) noexcept {
         return c->getFunctions(function, supported);
     });
 }
@@ -832,7 +520,7 @@ SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER 
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr) {
-        connHandle->enterApi(kBaseApiGetInfo);
+        connHandle->enterApi(SQL_API_SQLGETINFO);
         SQLRETURN rc = baseAnswerBasicInfo(nullptr, infoType, value, bufferLength, stringLength);
         return connHandle->leaveApi(rc);
     }
@@ -848,11 +536,11 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLengt
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
-        return notConnected(connHandle, kBaseApiNativeSql);
+        return notConnected(connHandle, SQL_API_SQLNATIVESQL);
     return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
                    ? connHandle->current->nativeSql(in, inLength, out, outCapacity, outLength)
-                   : notConnected(connHandle, kBaseApiNativeSql);
+                   : notConnected(connHandle, SQL_API_SQLNATIVESQL);
     });
 }
 
@@ -1204,116 +892,6 @@ SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT t
         return d->setDescRec(recNumber, type, subType, length, precision, scale, data,
                              stringLength, indicator);
     });
-}
-
-// ---- Bulk transfer -----------------------------------------------------------
-
-__attribute__((visibility("default"))) SQLRETURN GetBulkDiagRecW(
-    SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLWCHAR* sqlstate,
-    SQLINTEGER* native, SQLWCHAR* message, SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
-{
-    if (type != SQL_HANDLE_DBC)
-        return SQL_INVALID_HANDLE;
-    BaseStubConnection* connHandle = connOf(handle);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    int64_t cp =
-        connHandle->current != nullptr ? connHandle->current->wideCharCodePage : kCpUtf16LE;
-    if (cp == kCpUtf16LE)
-        return SQLGetDiagRecW(type, handle, recNumber, sqlstate, native, message, bufferLength,
-                              textLength);
-    int64_t unit = unitBytesOf(cp);
-    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native,
-                             message,
-                             bufferLength > 0 ? static_cast<int64_t>(bufferLength) * unit : 0,
-                             unit, textLength, cp);
-}
-
-__attribute__((visibility("default"))) SQLRETURN GetBulkDiagRec(
-    SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLCHAR* sqlstate,
-    SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
-{
-    if (type != SQL_HANDLE_DBC)
-        return SQL_INVALID_HANDLE;
-    BaseStubConnection* connHandle = connOf(handle);
-    if (connHandle == nullptr)
-        return SQL_INVALID_HANDLE;
-    int64_t cp = connHandle->current != nullptr ? connHandle->current->appCodePage : kCpLatin1;
-    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native,
-                             message, bufferLength > 0 ? bufferLength : 0, 1, textLength, cp);
-}
-
-__attribute__((visibility("default"))) SQLRETURN ExportTableToFile(
-    SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* file, SQLINTEGER codePage,
-    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, const SQLCHAR* log)
-{
-    return exportTable(handle, reinterpret_cast<const char*>(table), nullptr,
-                       reinterpret_cast<const char*>(file), nullptr, codePage, errorTolerance,
-                       warningTolerance, reinterpret_cast<const char*>(log), nullptr);
-}
-
-__attribute__((visibility("default"))) SQLRETURN ExportTableToFileW(
-    SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* file, SQLBIGINT codePage,
-    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, const SQLWCHAR* log)
-{
-    return exportTable(handle, nullptr, table, nullptr, file, codePage, errorTolerance,
-                       warningTolerance, nullptr, log);
-}
-
-__attribute__((visibility("default"))) SQLRETURN ValidateTableFromFile(
-    SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* description, SQLCHAR* messages,
-    SQLINTEGER bufferLength, SQLINTEGER* messageCount)
-{
-    return validateTable(handle, reinterpret_cast<const char*>(table), nullptr,
-                         reinterpret_cast<const char*>(description), nullptr,
-                         reinterpret_cast<char*>(messages), nullptr, bufferLength, messageCount);
-}
-
-__attribute__((visibility("default"))) SQLRETURN ValidateTableFromFileW(
-    SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* description, SQLWCHAR* messages,
-    SQLINTEGER bufferLength, SQLINTEGER* messageCount)
-{
-    return validateTable(handle, nullptr, table, nullptr, description, nullptr, messages,
-                         bufferLength, messageCount);
-}
-
-__attribute__((visibility("default"))) SQLRETURN LoadTableFromFile(
-    SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* dataFile, SQLBIGINT errorTolerance,
-    SQLBIGINT warningTolerance, const SQLCHAR* description, const SQLCHAR* log,
-    const SQLCHAR* discard, SQLBIGINT firstRecord, SQLBIGINT recordCount,
-    SQLBIGINT readBufferKb)
-{
-    const void* texts[LoadTexts::kCount] = {table, dataFile, description, log, discard};
-    return loadTable(handle, texts, false, errorTolerance, warningTolerance, firstRecord,
-                     recordCount, readBufferKb);
-}
-
-__attribute__((visibility("default"))) SQLRETURN LoadTableFromFileW(
-    SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* dataFile, SQLBIGINT errorTolerance,
-    SQLBIGINT warningTolerance, const SQLWCHAR* description, const SQLWCHAR* log,
-    const SQLWCHAR* discard, SQLBIGINT firstRecord, SQLBIGINT recordCount,
-    SQLBIGINT readBufferKb)
-{
-    const void* texts[LoadTexts::kCount] = {table, dataFile, description, log, discard};
-    return loadTable(handle, texts, true, errorTolerance, warningTolerance, firstRecord,
-                     recordCount, readBufferKb);
-}
-
-// ---- Setup ---------------------------------------------------------------------
-
-__attribute__((visibility("default"))) BOOL ConfigDSN(HWND window, WORD request,
-                                                      LPCSTR driver, LPCSTR attributes)
-{
-    postInstallerError(kSetupUnavailable);
-    return kInstallerFalse;
-}
-
-__attribute__((visibility("default"))) BOOL ConfigFileDSN(HWND window, WORD request,
-                                                          LPCSTR driver, LPCSTR attributes,
-                                                          LPCSTR fileDsn)
-{
-    postInstallerError(kSetupUnavailable);
-    return kInstallerFalse;
 }
 
 }  // extern "C"

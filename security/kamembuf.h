@@ -17,7 +17,7 @@ constexpr int64_t KA_MEMBUF_NTS = -3;
 constexpr uint64_t KA_MEMBUF_ENCRYPTED = 1;
 constexpr uint64_t KA_MEMBUF_PLAIN = 2;
 
-// Numbers carried by message 2809.
+// Numbers carried by MSG_MEMORY_BUFFER_STATE.
 constexpr uint64_t KA_MEMBUF_ERR_NOT_ENCRYPTED = 1;
 constexpr uint64_t KA_MEMBUF_ERR_DECRYPT_SOURCE = 2;
 constexpr uint64_t KA_MEMBUF_ERR_COPY_SOURCE = 4;
@@ -49,13 +49,15 @@ struct KaMemoryBuffer {
 
     // Wipes and frees the block; the state stays.
     void clear() noexcept;
-    // Each returns 0, or 1 with the diagnostic posted (2809 or out of memory).
+    // Each returns 0, or 1 with the diagnostic posted (MSG_MEMORY_BUFFER_STATE
+    // or out of memory).
     // count: units, or KA_MEMBUF_NTS (a null text then counts as empty).
-    int setEncrypted(const uint16_t* text, int64_t count, const uint8_t* key) noexcept;
-    int decryptFrom(const KaMemoryBuffer& source, const uint8_t* key) noexcept;
-    int copyFrom(const KaMemoryBuffer& source) noexcept;
+    [[nodiscard]] int setEncrypted(const uint16_t* text, int64_t count,
+                                   const uint8_t* key) noexcept;
+    [[nodiscard]] int decryptFrom(const KaMemoryBuffer& source, const uint8_t* key) noexcept;
+    [[nodiscard]] int copyFrom(const KaMemoryBuffer& source) noexcept;
     // A plain block of room for n units, for the caller to fill.
-    int allocPlain(uint64_t n) noexcept;
+    [[nodiscard]] int allocPlain(uint64_t n) noexcept;
 
 private:
     void release() noexcept;

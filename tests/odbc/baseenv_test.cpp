@@ -12,13 +12,16 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
-#include "hive/dummyenv.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 using katest::narrow;
 using katest::u16;
 
 namespace {
+
+// The lock-table entry the tests' environments use.
+constexpr int32_t kLockIndex = 15;
 
 std::string stateOf(BaseErrorList& list, int16_t rec)
 {
@@ -31,7 +34,8 @@ std::string stateOf(BaseErrorList& list, int16_t rec)
 std::string textOf(BaseErrorList& list, int16_t rec)
 {
     uint16_t text[600] = {};
-    list.getDiagRec(rec, nullptr, nullptr, text, 600, nullptr);
+    if (list.getDiagRec(rec, nullptr, nullptr, text, 600, nullptr) != SQL_SUCCESS)
+        return "none";
     return narrow(u16(text));
 }
 
@@ -80,17 +84,16 @@ TEST_F(EnvTest, OdbcVersionIsThreeUntilTheApplicationAsksForTwo)
     };
     const Case cases[] = {{0, 3}, {SQL_OV_ODBC2, 2}, {SQL_OV_ODBC3, 3}, {SQL_OV_ODBC3_80, 3}};
     for (const Case& c : cases) {
-        DummyEnv env;
+        BaseEnv env(kLockIndex);
         if (c.set != 0) {
             EXPECT_EQ(env.setEnvAttr(SQL_ATTR_ODBC_VERSION, reinterpret_cast<void*>(c.set), 0),
                       SQL_SUCCESS);
         }
-        int32_t guard[3] = {-7, -7, -7};
+        katest::Guarded<int32_t> value(1);
         int32_t length = -1;
-        EXPECT_EQ(env.getEnvAttr(SQL_ATTR_ODBC_VERSION, &guard[1], 4, &length), SQL_SUCCESS);
-        EXPECT_EQ(guard[1], c.expected) << "set " << c.set;
-        EXPECT_EQ(guard[0], -7);
-        EXPECT_EQ(guard[2], -7);
+        EXPECT_EQ(env.getEnvAttr(SQL_ATTR_ODBC_VERSION, value.data(), 4, &length), SQL_SUCCESS);
+        EXPECT_EQ(value.data()[0], c.expected) << "set " << c.set;
+        EXPECT_TRUE(value.guardsIntact());
         EXPECT_EQ(length, 4);
         EXPECT_EQ(env.odbc2Mode, c.expected == 2 ? 1 : 0);
     }
@@ -98,7 +101,7 @@ TEST_F(EnvTest, OdbcVersionIsThreeUntilTheApplicationAsksForTwo)
 
 TEST_F(EnvTest, OutputNtsIsAlwaysOn)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     for (int32_t attr : {SQL_ATTR_OUTPUT_NTS, kBaseEnvAttrOutputNtsOld}) {
         int32_t value = 0;
         EXPECT_EQ(env.getEnvAttr(attr, &value, 4, nullptr), SQL_SUCCESS);
@@ -108,7 +111,7 @@ TEST_F(EnvTest, OutputNtsIsAlwaysOn)
 
 TEST_F(EnvTest, UnknownEnvironmentAttributeIsOptionalFeatureNotImplemented)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     int32_t value = 0;
     EXPECT_EQ(env.getEnvAttr(SQL_ATTR_CONNECTION_POOLING, &value, 4, nullptr), SQL_ERROR);
     ASSERT_EQ(env.diagnostics.diagCount(), 1);
@@ -121,7 +124,7 @@ TEST_F(EnvTest, UnknownEnvironmentAttributeIsOptionalFeatureNotImplemented)
 
 TEST_F(EnvTest, ConnectionPoolingIsAcceptedAndChangesNothing)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     EXPECT_EQ(env.setEnvAttr(SQL_ATTR_CONNECTION_POOLING,
                              reinterpret_cast<void*>(intptr_t{SQL_CP_ONE_PER_DRIVER}), 0),
               SQL_SUCCESS);
@@ -133,15 +136,15 @@ TEST_F(EnvTest, LockTableLivesAsLongAsAnEnvironment)
 {
     ASSERT_EQ(baseLiveEnvironments(), 0);
     EXPECT_EQ(baseLockTable(), nullptr);
-    auto* first = new DummyEnv();
-    auto* second = new DummyEnv();
+    auto* first = new BaseEnv(kLockIndex);
+    auto* second = new BaseEnv(kLockIndex);
     EXPECT_EQ(baseLiveEnvironments(), 2);
     KaCriticalSection* table = baseLockTable();
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(first->driverLock(), &table[kDummyEnvLockIndex]);
+    EXPECT_EQ(first->driverLock(), &table[kLockIndex]);
     delete first;
     EXPECT_EQ(baseLockTable(), table);
-    EXPECT_EQ(second->driverLock(), &table[kDummyEnvLockIndex]);
+    EXPECT_EQ(second->driverLock(), &table[kLockIndex]);
     delete second;
     EXPECT_EQ(baseLiveEnvironments(), 0);
     EXPECT_EQ(baseLockTable(), nullptr);
@@ -149,7 +152,7 @@ TEST_F(EnvTest, LockTableLivesAsLongAsAnEnvironment)
 
 TEST_F(EnvTest, ConnectionHandlesJoinAndLeaveTheirEnvironment)
 {
-    auto* env = new DummyEnv();
+    auto* env = new BaseEnv(kLockIndex);
     auto* a = new BaseStubConnection(env);
     auto* b = new BaseStubConnection(env);
     EXPECT_EQ(env->connectionCount, 2);
@@ -166,11 +169,11 @@ TEST_F(EnvTest, ConnectionHandlesJoinAndLeaveTheirEnvironment)
 
 TEST_F(EnvTest, SuccessWithOnlyWarningsLeavesAsSuccessWithInfo)
 {
-    DummyEnv env;
-    env.enterApi(kBaseApiEndTran);
+    BaseEnv env(kLockIndex);
+    env.enterApi(SQL_API_SQLTRANSACT);
     basePostWarning(kBaseIdxGeneralWarning);
     EXPECT_EQ(env.leaveApi(SQL_SUCCESS), SQL_SUCCESS_WITH_INFO);
-    env.enterApi(kBaseApiEndTran);
+    env.enterApi(SQL_API_SQLTRANSACT);
     EXPECT_EQ(env.diagnostics.diagCount(), 0);
     basePostError(kBaseIdxGeneralError);
     EXPECT_EQ(env.leaveApi(SQL_SUCCESS), SQL_SUCCESS);
@@ -178,7 +181,7 @@ TEST_F(EnvTest, SuccessWithOnlyWarningsLeavesAsSuccessWithInfo)
 
 TEST_F(EnvTest, EnvironmentCommitWalksEveryConnectionAndKeepsGoingAfterAFailure)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection h1(&env), h2(&env);
     auto* failing = new TxnConnection(&env, 1);
     auto* good = new TxnConnection(&env);
@@ -208,7 +211,7 @@ TEST_F(EnvTest, EnvironmentCommitWalksEveryConnectionAndKeepsGoingAfterAFailure)
 
 TEST_F(EnvTest, CommitWithAutocommitOnDoesNotReachTheServer)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -221,7 +224,7 @@ TEST_F(EnvTest, CommitWithAutocommitOnDoesNotReachTheServer)
 
 TEST_F(EnvTest, ConnectionEndTranEndsTheOpenTransaction)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -235,7 +238,7 @@ TEST_F(EnvTest, ConnectionEndTranEndsTheOpenTransaction)
 
 TEST_F(EnvTest, UnknownCompletionTypeIsInvalidTransactionOperationCode)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -251,7 +254,7 @@ TEST_F(EnvTest, UnknownCompletionTypeIsInvalidTransactionOperationCode)
 
 TEST_F(EnvTest, ImplicitTransactionStartsOnlyWhenAllowed)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     TxnConnection conn(&env);
     conn.autocommit = 1;
     EXPECT_EQ(conn.beginTransaction(), 0);
@@ -274,9 +277,9 @@ TEST_F(EnvTest, ImplicitTransactionStartsOnlyWhenAllowed)
     EXPECT_TRUE(conn.active());
 }
 
-TEST_F(EnvTest, XaSlotsAreNotSupportedAndTheLockFollowsTheFlag)
+TEST_F(EnvTest, XaEnlistmentIsNotSupportedAndTheLockFollowsTheFlag)
 {
-    DummyEnv env;
+    BaseEnv env(kLockIndex);
     BaseStubConnection handle(&env);
     auto* conn = new TxnConnection(&env);
     handle.setCurrentConnection(conn);
@@ -296,7 +299,7 @@ TEST_F(EnvTest, XaSlotsAreNotSupportedAndTheLockFollowsTheFlag)
 
 TEST_F(EnvTest, EnvironmentWithoutDriverClassMakesNoConnection)
 {
-    BaseEnv env(kDummyEnvLockIndex);
+    BaseEnv env(kLockIndex);
     katest::DiagScope d;
     BaseConnection* conn = reinterpret_cast<BaseConnection*>(&env);
     EXPECT_EQ(env.newConnection(0, &conn), -1);

@@ -18,17 +18,25 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 using katest::DiagScope;
 using katest::narrow;
 using katest::u16;
 using katest::W;
 
-static_assert(kBaseIdxTruncated == 4 && kBaseIdxGeneralError == KA_SQLSTATE_INDEX_GENERAL &&
+static_assert(kBaseIdxTruncated == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED &&
+                  kBaseIdxGeneralError == KA_SQLSTATE_INDEX_GENERAL &&
                   kBaseIdxOutOfMemory == KA_SQLSTATE_INDEX_OUT_OF_MEMORY,
               "framework indexes");
 
 namespace {
+
+// A driver resource text's number (in the range the physical connection
+// answers) and a server's native error code.
+constexpr uint16_t kResourceText = 1234;
+constexpr uint32_t kServerNative = 10011;
+static_assert(baseIsResourceMessage(kResourceText));
 
 // A driver's physical connection that names itself through its resources.
 class FakeConnection : public BaseConnection {
@@ -42,9 +50,9 @@ public:
 
     int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override
     {
-        std::u16string text = id == kBaseResDriverName    ? driver_
-                              : id == kBaseResProductName ? product_
-                              : id == 1234                ? std::u16string(u"resource text 1234")
+        std::u16string text = id == MSG_DRIVER_PRODUCT_NAME    ? driver_
+                              : id == MSG_DBMS_PRODUCT_NAME ? product_
+                              : id == kResourceText       ? std::u16string(u"resource text 1234")
                                                           : std::u16string();
         int32_t n = static_cast<int32_t>(text.size());
         if (n > capacity - 1)
@@ -70,7 +78,7 @@ std::string message(BaseErrorList& list, int16_t rec)
 std::string sqlstateOf(BaseErrorList& list, int16_t rec)
 {
     uint16_t state[6] = {};
-    list.getDiagRec(rec, state, nullptr, nullptr, 0, nullptr);
+    EXPECT_EQ(list.getDiagRec(rec, state, nullptr, nullptr, 0, nullptr), SQL_SUCCESS);
     return narrow(u16(state));
 }
 
@@ -96,7 +104,7 @@ TEST_F(Diagnostics, PostedRecordsCarryIndexTextAndNative)
     EXPECT_EQ(d.text(1), "The connection string attribute FOO was not used");
     // Without user data the native error of a record with an SQLSTATE index is 0.
     int32_t native = -1;
-    d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr);
+    EXPECT_EQ(d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(native, 0);
 }
 
@@ -115,16 +123,16 @@ TEST_F(Diagnostics, PrefixNamesDriverAndForServerErrorsTheDbms)
     FakeConnection conn(&env);
     DiagScope d(&conn);
     basePostError(kBaseIdxGeneralError);                               // a driver error
-    basePostErrorTextW(kBaseIdxGeneralError, 10011, W(u"Table not found"));  // a server error
-    basePostResourceError(kBaseIdxGeneralError, 1234);                  // a resource text
+    basePostErrorTextW(kBaseIdxGeneralError, kServerNative, W(u"Table not found"));  // a server error
+    basePostResourceError(kBaseIdxGeneralError, kResourceText);         // a resource text
     EXPECT_EQ(message(d.list, 1), "[Mirrowen][ODBC Spark driver]General error");
     EXPECT_EQ(message(d.list, 2), "[Mirrowen][ODBC Spark driver][SparkSQL]Table not found");
     EXPECT_EQ(message(d.list, 3), "[Mirrowen][ODBC Spark driver]resource text 1234");
     int32_t native = 0;
-    d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr);
-    EXPECT_EQ(native, 10011);
-    d.list.getDiagRec(3, nullptr, &native, nullptr, 0, nullptr);
-    EXPECT_EQ(native, 1234);
+    EXPECT_EQ(d.list.getDiagRec(2, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(native, int32_t(kServerNative));
+    EXPECT_EQ(d.list.getDiagRec(3, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(native, kResourceText);
 
     // Once connected the DBMS name kept from SQL_DBMS_NAME is used.
     static const uint16_t dbms[] = {'H', 'i', 'v', 'e', 0};
@@ -150,17 +158,12 @@ TEST_F(Diagnostics, MessageCutToBufferReportsFullLength)
     d.list.driverNameText = W(u"X");
     basePostErrorTextW(kBaseIdxGeneralError, 0, W(u"a forty character message text.........."));
     const std::string full = "[Mirrowen][ODBC X]a forty character message text..........";
-    uint16_t buf[10 + 4];
-    for (auto& u : buf)
-        u = 0xBEEF;
+    katest::Guarded<uint16_t> buf(10);
     int16_t len = 0;
-    EXPECT_EQ(d.list.getDiagRec(1, nullptr, nullptr, buf + 2, 10, &len), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(d.list.getDiagRec(1, nullptr, nullptr, buf.data(), 10, &len), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(len, static_cast<int16_t>(full.size()));
-    EXPECT_EQ(narrow(u16(buf + 2)), full.substr(0, 9));
-    EXPECT_EQ(buf[0], 0xBEEF);
-    EXPECT_EQ(buf[1], 0xBEEF);
-    EXPECT_EQ(buf[12], 0xBEEF);
-    EXPECT_EQ(buf[13], 0xBEEF);
+    EXPECT_EQ(narrow(u16(buf.data())), full.substr(0, 9));
+    EXPECT_TRUE(buf.guardsIntact());
     // Without a buffer the length is still reported and nothing counts as cut.
     EXPECT_EQ(d.list.getDiagRec(1, nullptr, nullptr, nullptr, 0, &len), SQL_SUCCESS);
     EXPECT_EQ(len, static_cast<int16_t>(full.size()));
@@ -200,7 +203,7 @@ TEST_F(Diagnostics, RecordWithoutIndexReportsGeneralErrorAndItsMessageNumber)
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(sqlstateOf(d.list, 1), "HY000");
     int32_t native = 0;
-    d.list.getDiagRec(1, nullptr, &native, nullptr, 0, nullptr);
+    EXPECT_EQ(d.list.getDiagRec(1, nullptr, &native, nullptr, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(native, MSG_VALUE_DOES_NOT_FIT);
     int32_t field = -1;
     int16_t len = 0;
@@ -241,10 +244,10 @@ TEST_F(Diagnostics, RowAndColumnComeFromTheHandle)
     EXPECT_EQ(d.list.getDiagField(1, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, &len), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, 5);
     EXPECT_EQ(len, 8);
-    d.list.getDiagField(1, SQL_DIAG_COLUMN_NUMBER, &columnNumber, 4, &len);
+    EXPECT_EQ(d.list.getDiagField(1, SQL_DIAG_COLUMN_NUMBER, &columnNumber, 4, &len), SQL_SUCCESS);
     EXPECT_EQ(columnNumber, 2);
     EXPECT_EQ(len, 4);
-    d.list.getDiagField(2, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(d.list.getDiagField(2, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, -1);
 }
 
@@ -335,10 +338,10 @@ TEST_F(Diagnostics, DynamicFunction)
         d.list.setDynamicFunction(c.kind, c.sub, c.dynamic, c.call);
         uint16_t buf[32];
         int16_t len = 0;
-        d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION, buf, sizeof buf, &len);
+        EXPECT_EQ(d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION, buf, sizeof buf, &len), SQL_SUCCESS);
         EXPECT_EQ(narrow(u16(buf)), c.text);
         SQLINTEGER code = 99;
-        d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION_CODE, &code, 4, &len);
+        EXPECT_EQ(d.list.getDiagField(0, SQL_DIAG_DYNAMIC_FUNCTION_CODE, &code, 4, &len), SQL_SUCCESS);
         EXPECT_EQ(code, c.code) << c.text;
     }
     d.list.clearDynamicFunction();
@@ -493,9 +496,9 @@ TEST_F(Diagnostics, RecordsComeBackInOdbcOrderAfterTheCall)
     EXPECT_EQ(states, (std::vector<std::string>{"08S01", "01S01", "42000", "22003", "22003", "IM001",
                                                 "01004"}));
     SQLLEN rowNumber = 0;
-    d.list.getDiagField(4, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(d.list.getDiagField(4, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, -1);  // no row comes before row 1
-    d.list.getDiagField(5, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr);
+    EXPECT_EQ(d.list.getDiagField(5, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, 1);
 }
 

@@ -1,7 +1,12 @@
+// The attribute-string parsers: the grammar and its errors, the first of DSN
+// and DRIVER, sensitive values held encrypted, lookups and edits, building
+// back, and that no value is left in freed memory; the UTF-16 form first,
+// then the 8-bit form.
 #include "odbc/kavalueparser.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,7 +14,7 @@
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
-#include "security/secretwatch.h"
+#include "support/freewatch.h"
 
 namespace {
 
@@ -45,7 +50,7 @@ struct Conn {
         : text(s), p(W(text.c_str()), text.size(), ';', W(source), duplicates)
     {
         p.setQuoteChars(0, 0, 0);
-        p.addWordChars(W(u"_.()"));
+        EXPECT_EQ(p.addWordChars(W(u"_.()")), 0);
     }
     int parse(KaSensitivePredicate sensitive = nullptr) { return p.parse(kKey, sensitive); }
     std::u16string value(const char16_t* name) { return str(p.getValueCStr(W(name))); }
@@ -407,7 +412,7 @@ TEST_F(ValueParserTest, SetValueQuotesAndReplaces)
     ASSERT_EQ(conn.p.setValueCStr(W(u"Q"), W(u"say \"x\""), nullptr), 0);
     EXPECT_EQ(conn.value(u"Q"), u"'say \"x\"'");
     // New entries have no mark until the marks are reset.
-    conn.p.resetUsed();
+    ASSERT_EQ(conn.p.resetUsed(), 0);
     EXPECT_EQ(conn.p.countUnused(), 4);
 
     // A plain value replaced by a secret and back.
@@ -504,6 +509,33 @@ TEST_F(ValueParserTest, NarrowValuesAreWipedWhenFreed)
         ASSERT_EQ(p.parse(), 0);
         ASSERT_NE(p.getValueCStr("PWD"), nullptr);
         ASSERT_EQ(p.setValue("PWD", 3, "replaced", 8, nullptr, 0), 0);
+    }
+    EXPECT_EQ(watch.leaks(), 0);
+    EXPECT_GT(watch.frees(), 0);
+}
+
+TEST_F(ValueParserTest, NarrowBuildLeavesNoCopyBehind)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    ErrorScope scope;
+    // Long values after the password make the built text grow several times.
+    std::string long1(300, 'a');
+    std::string long2(600, 'b');
+    std::string text = "PWD={Zq9-xW!plainSecretPwd};A=" + long1 + ";B=" + long2;
+    KaValueParser p(text.data(), text.size(), KA_TEXT_UTF8, ';', nullptr, 0);
+    ASSERT_EQ(p.parse(), 0);
+    katest::SecretWatch watch("Zq9-xW!plainSecretPwd");
+    {
+        // Into a string that does not wipe: only its final block holds the
+        // text, and the caller wipes that one.
+        KaString out;
+        ASSERT_EQ(p.build(out, ';'), 0);
+        const char head[] = "PWD=Zq9-xW!plainSecretPwd;";
+        ASSERT_GE(out.len, sizeof head - 1);
+        // Compared in place: a std::string copy would be a freed block too.
+        EXPECT_EQ(std::memcmp(out.data, head, sizeof head - 1), 0);
+        fastMemzero(out.data, out.capacity);
     }
     EXPECT_EQ(watch.leaks(), 0);
     EXPECT_GT(watch.frees(), 0);

@@ -1,11 +1,10 @@
-// The exported entry points called as a driver manager calls them: handle
+// The exported ODBC functions called as a driver manager calls them: handle
 // allocation and checking, connects that cannot reach a server yet, the
 // connection handle before and after its physical connection exists, the
-// second call and the pool retry, the diagnostics exports with their ODBC 2
-// SQLSTATEs, and the bulk and setup exports.
+// second call and the pool retry, and the diagnostics exports with their
+// ODBC 2 SQLSTATEs.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -20,86 +19,24 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
-#include "odbc/odbcapi.h"
+#include "odbc/bulkapi.h"
+#include "odbc/exportcall.h"
 #include "support/diagscope.h"
+#include "support/envfactory.h"
+#include "support/exportfixture.h"
+#include "support/guarded.h"
 
 using katest::narrow;
 using katest::u16;
 
 namespace {
 
-SQLWCHAR* W(std::u16string& s)
-{
-    return reinterpret_cast<SQLWCHAR*>(s.data());
-}
+using katest::Diag;
+using katest::diagOf;
+using katest::kConnectRefused;
+using katest::W;
 
-struct Diag {
-    SQLRETURN rc;
-    std::string state;
-    std::string text;
-};
-
-Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
-{
-    SQLWCHAR state[6] = {};
-    SQLWCHAR text[600] = {};
-    SQLSMALLINT len = 0;
-    SQLINTEGER native = 0;
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, rec, state, &native, text, 600, &len);
-    return {rc, narrow(u16(state)), narrow(u16(text))};
-}
-
-const std::string kConnectRefused =
-    "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
-    "server connection is available in this version of the driver.";
-
-class Exports : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(katest::openCatalogue(), 0);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_NE(env, nullptr);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-        ASSERT_NE(dbc, nullptr);
-    }
-
-    void TearDown() override
-    {
-        if (dbc != nullptr) {
-            EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
-            EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        }
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-        katest::closeCatalogue();
-    }
-
-    BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
-
-    // A failed connect leaves the physical connection attached, unopened.
-    void failConnect()
-    {
-        std::u16string dsn = u"spark";
-        ASSERT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR);
-        ASSERT_NE(handleObject()->current, nullptr);
-    }
-
-    // Attaches a physical connection that counts as open, so that statement
-    // and descriptor handles can be made on it.
-    HiveConnection* attachOpen()
-    {
-        auto* conn = new HiveConnection(static_cast<BaseEnv*>(env));
-        conn->connectionFlags |= kBaseConnConnected;
-        handleObject()->setCurrentConnection(conn);
-        return conn;
-    }
-
-    SQLHANDLE env = nullptr;
-    SQLHANDLE dbc = nullptr;
-};
+using Exports = katest::ExportFixture;
 
 // A physical connection whose operations answer as the test says.
 class ScriptedConnection : public BaseConnection {
@@ -115,7 +52,8 @@ public:
 
     int16_t getConnectAttr(int32_t, void* value, int32_t, int32_t*) noexcept override
     {
-        enterApi(kBaseApiGetConnectAttr);
+        if (enterApi(SQL_API_SQLGETCONNECTATTR) != 0)
+            return leaveApi(SQL_ERROR);
         ++attrCalls;
         int16_t rc = SQL_SUCCESS;
         if (attrCalls == 1) {
@@ -228,21 +166,19 @@ TEST_F(Exports, EveryConnectIsRefusedWithUnableToConnect)
     EXPECT_EQ(d.text, kConnectRefused);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc, 2).rc, SQL_NO_DATA);
 
-    SQLWCHAR out[34];
-    std::fill(std::begin(out), std::end(out), SQLWCHAR{0xBEEF});
+    katest::Guarded<SQLWCHAR> out(32);
     SQLSMALLINT outLength = -9;
-    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out + 1, 32, &outLength,
+    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out.data(), 32, &outLength,
                                 SQL_DRIVER_NOPROMPT),
               SQL_ERROR);
-    EXPECT_EQ(out[0], 0xBEEF);
-    EXPECT_EQ(out[1], 0);
-    EXPECT_EQ(out[33], 0xBEEF);
+    EXPECT_EQ(out.data()[0], 0);
+    EXPECT_TRUE(out.guardsIntact());
     EXPECT_EQ(outLength, 0);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).text, kConnectRefused);
 
-    EXPECT_EQ(SQLBrowseConnectW(dbc, W(in), SQL_NTS, out + 1, 32, &outLength), SQL_ERROR);
+    EXPECT_EQ(SQLBrowseConnectW(dbc, W(in), SQL_NTS, out.data(), 32, &outLength), SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08001");
-    EXPECT_EQ(out[33], 0xBEEF);
+    EXPECT_TRUE(out.guardsIntact());
 
     // Disconnecting the never-opened connection is harmless.
     EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
@@ -322,22 +258,22 @@ TEST_F(Exports, GetInfoAnswersBeforeConnect)
         {SQL_DBMS_NAME, "HiveServer2"},
     };
     for (const Case& c : cases) {
-        SQLWCHAR buffer[66];
-        std::fill(std::begin(buffer), std::end(buffer), SQLWCHAR{0xBEEF});
+        katest::Guarded<SQLWCHAR> buffer(64);
         SQLSMALLINT length = 0;
-        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer + 1, 128, &length), SQL_SUCCESS) << c.info;
-        EXPECT_EQ(narrow(u16(buffer + 1)), c.text);
+        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer.data(), SQLSMALLINT(buffer.bytes()), &length),
+                  SQL_SUCCESS)
+            << c.info;
+        EXPECT_EQ(narrow(u16(buffer.data())), c.text);
         EXPECT_EQ(length, static_cast<SQLSMALLINT>(std::strlen(c.text) * 2));
-        EXPECT_EQ(buffer[0], 0xBEEF);
-        EXPECT_EQ(buffer[65], 0xBEEF);
+        EXPECT_TRUE(buffer.guardsIntact());
     }
     // A buffer of four characters takes three and the terminator.
-    SQLWCHAR small[6];
-    std::fill(std::begin(small), std::end(small), SQLWCHAR{0xBEEF});
+    katest::Guarded<SQLWCHAR> small(4);
     SQLSMALLINT length = 0;
-    EXPECT_EQ(SQLGetInfoW(dbc, SQL_DRIVER_VER, small + 1, 8, &length), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(narrow(u16(small + 1)), "08.");
-    EXPECT_EQ(small[5], 0xBEEF);
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_DRIVER_VER, small.data(), SQLSMALLINT(small.bytes()), &length),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(narrow(u16(small.data())), "08.");
+    EXPECT_TRUE(small.guardsIntact());
     EXPECT_EQ(length, 50);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "01004");
 
@@ -391,36 +327,6 @@ TEST_F(Exports, CallsThatNeedAPhysicalConnectionSayConnectionNotOpen)
     // Nothing is open, so there is no transaction to end.
     EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK), SQL_SUCCESS);
     EXPECT_EQ(SQLEndTran(SQL_HANDLE_ENV, env, SQL_COMMIT), SQL_SUCCESS);
-}
-
-TEST_F(Exports, LoadingATableFailsWithoutADiagnostic)
-{
-    failConnect();
-    std::u16string table = u"t";
-    std::u16string file = u"/nonexistent/data";
-    EXPECT_EQ(LoadTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                 reinterpret_cast<SQLWCHAR*>(file.data()), -1, -1, nullptr,
-                                 nullptr, nullptr, 1, 10, 64),
-              SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
-    EXPECT_EQ(LoadTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
-                                reinterpret_cast<const SQLCHAR*>("data.txt"), -1, -1,
-                                reinterpret_cast<const SQLCHAR*>("data.xml"), nullptr, nullptr, 1,
-                                10, 64),
-              SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
-    // The export and the validation still need an open connection.
-    EXPECT_EQ(ExportTableToFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                 reinterpret_cast<SQLWCHAR*>(file.data()), 1014, -1, -1, nullptr),
-              SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
-    SQLINTEGER count = -1;
-    EXPECT_EQ(ValidateTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                     reinterpret_cast<SQLWCHAR*>(file.data()), nullptr, 0,
-                                     &count),
-              SQL_ERROR);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
 }
 
 TEST_F(Exports, EndTranOnAStatementHandleIsAnInvalidHandleType)
@@ -485,12 +391,12 @@ TEST_F(Exports, AnOperationIsCalledOnceMoreWhenItAsksAndNeverPassesTheRequestOn)
     handleObject()->setCurrentConnection(conn);
     SQLUSMALLINT flag = 0;
 
-    conn->functionsAnswers = {-5, SQL_SUCCESS};
+    conn->functionsAnswers = {kBaseRcAgain, SQL_SUCCESS};
     EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_SUCCESS);
     EXPECT_EQ(conn->functionsCalls, 2u);
 
     conn->functionsCalls = 0;
-    conn->functionsAnswers = {-5, -5, -5};
+    conn->functionsAnswers = {kBaseRcAgain, kBaseRcAgain, kBaseRcAgain};
     EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_ERROR);
     EXPECT_EQ(conn->functionsCalls, 2u);
     Diag d = diagOf(SQL_HANDLE_DBC, dbc);
@@ -540,49 +446,6 @@ TEST_F(Exports, OdbcTwoApplicationsReadOdbcTwoSqlstates)
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "S1C00");
 }
 
-TEST_F(Exports, BulkDiagnosticsInTheApplicationCodePage)
-{
-    failConnect();
-    SQLCHAR state[8];
-    SQLCHAR message[260];
-    std::memset(state, 0x5A, sizeof state);
-    std::memset(message, 0x5A, sizeof message);
-    SQLINTEGER native = -1;
-    SQLSMALLINT length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 258,
-                             &length),
-              SQL_SUCCESS);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(state + 1)), "08001");
-    EXPECT_EQ(state[0], 0x5A);
-    EXPECT_EQ(state[7], 0x5A);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused);
-    EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(message[0], 0x5A);
-    EXPECT_EQ(message[259], 0x5A);
-
-    // Cut to the buffer, and measured without one.
-    std::memset(message, 0x5A, sizeof message);
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state + 1, &native, message + 1, 10,
-                             &length),
-              SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(message + 1)), kConnectRefused.substr(0, 9));
-    EXPECT_EQ(message[11], 0x5A);
-    length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, nullptr, nullptr, nullptr, 0, &length),
-              SQL_SUCCESS);
-    EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state + 1, &native, message + 1, 258,
-                             &length),
-              SQL_NO_DATA);
-
-    SQLWCHAR stateW[6] = {};
-    SQLWCHAR messageW[260] = {};
-    EXPECT_EQ(GetBulkDiagRecW(SQL_HANDLE_DBC, dbc, 1, stateW, &native, messageW, 260, &length),
-              SQL_SUCCESS);
-    EXPECT_EQ(narrow(u16(stateW)), "08001");
-    EXPECT_EQ(narrow(u16(messageW)), kConnectRefused);
-}
-
 TEST_F(Exports, ConnectionErrorsComeAsOneText)
 {
     failConnect();
@@ -618,25 +481,51 @@ TEST_F(Exports, CallsOnOneConnectionFromManyThreadsTakeTurns)
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
 }
 
-TEST(SetupExports, ConfigDsnFailsAndTellsTheInstaller)
-{
-    using InstallerError = SQLRETURN (*)(WORD, DWORD*, LPSTR, WORD, WORD*);
-    // The installer library is loaded while it asks the driver, as here.
-    void* installer = dlopen("libodbcinst.so.2", RTLD_NOW);
-    ASSERT_NE(installer, nullptr) << dlerror();
-    auto readError = reinterpret_cast<InstallerError>(dlsym(installer, "SQLInstallerError"));
-    ASSERT_NE(readError, nullptr);
+namespace {
 
-    for (bool fileDsn : {false, true}) {
-        BOOL ok = fileDsn ? ConfigFileDSN(nullptr, 1, "VYspark28", "DSN=x\0", "x.dsn")
-                          : ConfigDSN(nullptr, 1, "VYspark28", "DSN=x\0");
-        EXPECT_EQ(ok, 0);
-        DWORD code = 0;
-        char text[256] = {};
-        WORD length = 0;
-        ASSERT_EQ(readError(1, &code, text, sizeof text, &length), SQL_SUCCESS);
-        EXPECT_EQ(code, 11u);
-        EXPECT_NE(std::string(text).find("setup is not available"), std::string::npos) << text;
-    }
-    // The installer stays loaded: its error list belongs to the process.
+BaseEnv* noEnvironment() noexcept
+{
+    return nullptr;
 }
+
+// An environment class whose environments are not usable.
+class UnusableEnv : public BaseEnv {
+public:
+    UnusableEnv() noexcept : BaseEnv(0) {}
+    int16_t initCheck() noexcept override { return 1; }
+};
+
+BaseEnv* unusableEnvironment() noexcept
+{
+    return new UnusableEnv();
+}
+
+}  // namespace
+
+TEST(EnvironmentExports, WithoutAUsableEnvironmentClassNoEnvironmentIsMade)
+{
+    struct Case {
+        const char* what;
+        BaseEnvFactory factory;
+    };
+    const Case cases[] = {
+        {"none registered", nullptr},
+        {"the factory makes nothing", noEnvironment},
+        {"the environment is not usable", unusableEnvironment},
+    };
+    for (const Case& c : cases) {
+        katest::EnvFactoryScope scope(c.factory);
+        SQLHANDLE env = &env;
+        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_ERROR) << c.what;
+        EXPECT_EQ(env, nullptr) << c.what;
+        EXPECT_EQ(baseLiveEnvironments(), 0) << c.what;
+    }
+    // Registered again, the driver's class makes the environments.
+    katest::EnvFactoryScope scope;
+    EXPECT_EQ(baseEnvFactory(), hiveMakeEnv);
+    SQLHANDLE env = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
+    EXPECT_NE(dynamic_cast<DummyEnv*>(static_cast<KaObject*>(env)), nullptr);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
+}
+

@@ -9,7 +9,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
-#include "security/secretwatch.h"
+#include "support/freewatch.h"
 
 extern "C" const char* __asan_default_options()
 {
@@ -43,7 +43,7 @@ bool cipherIsReset(const KaMemoryBuffer& m)
            std::memcmp(m.cipher.schedule, zero.schedule, sizeof zero.schedule) == 0;
 }
 
-void expect2809(const ErrorScope& scope, const char* number)
+void expectBufferState(const ErrorScope& scope, const char* number)
 {
     ASSERT_EQ(scope.size(), 1u);
     EXPECT_EQ(scope.native(0), MSG_MEMORY_BUFFER_STATE);
@@ -154,20 +154,20 @@ TEST_F(MemoryBufferTest, PlainBufferRefusesEncryptionUntilCopiedInto)
         {
             ErrorScope scope;
             EXPECT_EQ(m.setEncrypted(W(u"x"), 1, kKey), 1);
-            expect2809(scope, "(1)");
+            expectBufferState(scope, "(1)");
         }
         EXPECT_EQ(m.data, before);
         {
             ErrorScope scope;
             KaMemoryBuffer other;
             EXPECT_EQ(other.decryptFrom(m, kKey), 1);
-            expect2809(scope, "(1)");
+            expectBufferState(scope, "(1)");
         }
         {
             ErrorScope scope;
             KaMemoryBuffer other;
             EXPECT_EQ(other.copyFrom(m), 1);
-            expect2809(scope, "(1)");
+            expectBufferState(scope, "(1)");
         }
         ASSERT_EQ(m.copyFrom(source), 0);
         EXPECT_EQ(m.state, KA_MEMBUF_ENCRYPTED);
@@ -261,12 +261,12 @@ TEST_F(MemoryBufferTest, InconsistentSourcesAreRefused)
         {
             ErrorScope scope;
             EXPECT_EQ(target.decryptFrom(source, kKey), 1);
-            expect2809(scope, "(2)");
+            expectBufferState(scope, "(2)");
         }
         {
             ErrorScope scope;
             EXPECT_EQ(target.copyFrom(source), 1);
-            expect2809(scope, "(4)");
+            expectBufferState(scope, "(4)");
         }
         EXPECT_EQ(target.state, KA_MEMBUF_ENCRYPTED);
         ASSERT_EQ(target.size, before.size());
@@ -290,7 +290,7 @@ TEST_F(MemoryBufferTest, FailedAllocationLeavesARefusedSource)
         ErrorScope scope;
         KaMemoryBuffer other;
         EXPECT_EQ(other.copyFrom(m), 1);
-        expect2809(scope, "(4)");
+        expectBufferState(scope, "(4)");
         // Set again, it is usable.
         ASSERT_EQ(m.setEncrypted(filler, 4, kKey), 0);
         EXPECT_EQ(other.copyFrom(m), 0);

@@ -1,7 +1,7 @@
-// The driver's own exported functions beside the standard ODBC ones: the
-// bulk diagnostics, table export, validation and load, the setup entry
-// points and the information texts. Applications reach them by dlsym; the
-// tests call them directly.
+// The driver's bulk exports beside the standard ODBC functions: the
+// diagnostics of a connection in the application's code page, and the table
+// export, validation and load. Applications reach them by dlsym; the tests
+// call them directly.
 #pragma once
 #include <sql.h>
 #include <sqlext.h>
@@ -36,11 +36,5 @@ SQLRETURN LoadTableFromFileW(SQLHDBC handle, const SQLWCHAR* table, const SQLWCH
                              const SQLWCHAR* description, const SQLWCHAR* log,
                              const SQLWCHAR* discard, SQLBIGINT firstRecord,
                              SQLBIGINT recordCount, SQLBIGINT readBufferKb);
-char* getConnectionErrors(void* connectionHandle);
-BOOL ConfigDSN(HWND window, WORD request, LPCSTR driver, LPCSTR attributes);
-BOOL ConfigFileDSN(HWND window, WORD request, LPCSTR driver, LPCSTR attributes,
-                   LPCSTR fileDsn);
-const char* getFileVersionString();
-const char* getCompanyNameString();
 
 }  // extern "C"

@@ -1,0 +1,12 @@
+// What the driver library sets up while it loads: the upper layers fill in
+// the registration points the lower ones declare, before the driver manager
+// can call an entry point.
+#include "hive/dummyenv.h"
+#include "odbc/baseenv.h"
+
+namespace {
+
+// The environments SQLAllocHandle makes are the Hive driver's.
+[[maybe_unused]] const bool kEnvFactoryRegistered = (baseSetEnvFactory(hiveMakeEnv), true);
+
+}  // namespace

@@ -1,0 +1,166 @@
+// What the exported entry points are built from: the object behind a
+// handle, the second call an operation may ask for, and the ways a call
+// reaches a statement, a descriptor or a connection. Internal to the ODBC
+// layer's export files (odbcapi.cpp, bulkapi.cpp).
+#pragma once
+#include <sql.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/kaerror.h"
+#include "foundation/kaobject.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
+#include "odbc/baseenv.h"
+#include "odbc/baseerr.h"
+#include "odbc/basestmt.h"
+
+// The code with which an operation asks to be called once more; it never
+// leaves the driver.
+constexpr SQLRETURN kBaseRcAgain = -5;
+
+namespace baseexport {
+
+inline KaObject* objectOf(SQLHANDLE handle) noexcept
+{
+    return static_cast<KaObject*>(handle);
+}
+
+// Handles are the driver's own objects; RTTI tells their kind, so that a
+// handle of another kind is refused instead of being misread.
+inline BaseEnv* envOf(SQLHANDLE handle) noexcept
+{
+    return handle != nullptr ? dynamic_cast<BaseEnv*>(objectOf(handle)) : nullptr;
+}
+
+inline BaseStubConnection* connOf(SQLHANDLE handle) noexcept
+{
+    if (handle == nullptr)
+        return nullptr;
+    auto* connHandle = dynamic_cast<BaseStubConnection*>(objectOf(handle));
+    return connHandle != nullptr && connHandle->magic == kBaseStubMagic ? connHandle : nullptr;
+}
+
+inline BaseStatement* stmtOf(SQLHANDLE handle) noexcept
+{
+    return handle != nullptr ? dynamic_cast<BaseStatement*>(objectOf(handle)) : nullptr;
+}
+
+inline BaseDescriptor* descOf(SQLHANDLE handle) noexcept
+{
+    return handle != nullptr ? dynamic_cast<BaseDescriptor*>(objectOf(handle)) : nullptr;
+}
+
+// A second request to be called again is an operation that cannot finish:
+// it becomes SQL_ERROR with a diagnostic on the handle's list.
+[[nodiscard]] inline SQLRETURN settle(SQLRETURN rc, BaseErrorList* list) noexcept
+{
+    if (rc != kBaseRcAgain)
+        return rc;
+    if (list != nullptr) {
+        KaErrorPushList(list);
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_OPERATION_NOT_FINISHED);
+        KaErrorPopList();
+    }
+    return SQL_ERROR;
+}
+
+template <class Call>
+[[nodiscard]] SQLRETURN twice(BaseErrorList* list, Call&& call) noexcept
+{
+    SQLRETURN rc = call();
+    if (rc == kBaseRcAgain)
+        rc = call();
+    return settle(rc, list);
+}
+
+// After a pooled connection was re-established inside the call (the
+// reconnected diagnostic on its list), the call runs once more on the new
+// link.
+template <class Call>
+[[nodiscard]] SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner,
+                                  BaseErrorList* list, Call&& call) noexcept
+{
+    SQLRETURN rc = call();
+    BaseConnection* conn = connection(owner);
+    if (rc == SQL_ERROR && conn != nullptr && conn->freshFromPool == 1 && list != nullptr) {
+        for (size_t i = 0; i < list->recordCount(); ++i) {
+            KaError* record = list->recordAt(i);
+            if (record != nullptr && record->sqlstateMsg == kBaseIdxReconnected) {
+                conn->freshFromPool = 0;
+                conn->failoverMode = conn->configuredFailoverMode;
+                rc = kBaseRcAgain;
+                break;
+            }
+        }
+    }
+    if (rc == kBaseRcAgain)
+        rc = call();
+    return settle(rc, list);
+}
+
+inline BaseConnection* stmtConnection(void* owner) noexcept
+{
+    return static_cast<BaseStatement*>(owner)->connection;
+}
+
+inline BaseConnection* handleConnection(void* owner) noexcept
+{
+    return static_cast<BaseStubConnection*>(owner)->current;
+}
+
+// Statement export: the operation on the statement, with the second call.
+template <class Call>
+[[nodiscard]] SQLRETURN onStatement(SQLHSTMT handle, Call&& call) noexcept
+{
+    BaseStatement* stmt = stmtOf(handle);
+    if (stmt == nullptr)
+        return SQL_INVALID_HANDLE;
+    return twice(&stmt->diagnostics, [&]() noexcept { return call(stmt); });
+}
+
+// Statement export with the retry after a re-established pooled link.
+template <class Call>
+[[nodiscard]] SQLRETURN onStatementRetry(SQLHSTMT handle, Call&& call) noexcept
+{
+    BaseStatement* stmt = stmtOf(handle);
+    if (stmt == nullptr)
+        return SQL_INVALID_HANDLE;
+    return poolRetry(stmtConnection, stmt, &stmt->diagnostics,
+                     [&]() noexcept { return call(stmt); });
+}
+
+template <class Call>
+[[nodiscard]] SQLRETURN onDescriptor(SQLHDESC handle, Call&& call) noexcept
+{
+    BaseDescriptor* desc = descOf(handle);
+    if (desc == nullptr)
+        return SQL_INVALID_HANDLE;
+    return twice(&desc->diagnostics, [&]() noexcept { return call(desc); });
+}
+
+// The connection has no physical connection (never connected): 08003 on the
+// handle.
+[[nodiscard]] inline SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) noexcept
+{
+    connHandle->enterApi(apiId);
+    basePostNotConnected();
+    return connHandle->leaveApi(SQL_ERROR);
+}
+
+// Connection export on the current physical connection.
+template <class Call>
+[[nodiscard]] SQLRETURN onConnection(SQLHDBC handle, uint16_t apiId, Call&& call) noexcept
+{
+    BaseStubConnection* connHandle = connOf(handle);
+    if (connHandle == nullptr)
+        return SQL_INVALID_HANDLE;
+    if (connHandle->current == nullptr)
+        return notConnected(connHandle, apiId);
+    return twice(&connHandle->diagnostics,
+                 [&]() noexcept { return call(connHandle->current); });
+}
+
+}  // namespace baseexport
