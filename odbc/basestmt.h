@@ -1,6 +1,7 @@
-// The statement object: the members the conversion engine reads, its
-// descriptors, its long-data state for the column value being read, and its
-// wrappers of the text conversions.
+// The statement object: its descriptors, its long-data state for the column
+// value being read, the conversion context it fills for the conversion
+// engine and its entries into the engine, and its wrappers of the text
+// conversions.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,10 @@
 #include "foundation/kalist.h"
 #include "odbc/baseerr.h"
 
+class BaseOutString;
+
 class BaseAXD;
+class BaseAXDRecord;
 class BaseConnection;
 class BaseDescriptor;
 class BaseIPD;
@@ -18,16 +22,13 @@ class BaseIPDRecord;
 class BaseIRD;
 class KaErrorList;
 
-// Piece-length override of a cut piece that delivered no byte of the value.
-constexpr int64_t kBasePieceEmpty = -1;
-
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
 public:
     explicit BaseStatement(BaseConnection* connection) noexcept;
     ~BaseStatement() override;
 
-    // ---- The statement-level ODBC functions, in slot order (3-41) -------
+    // ---- The statement-level ODBC functions ------------------------------
     // Each returns the ODBC return code, or -5 to be called once more with
     // the same arguments; diagnostics go to the statement's list.
     virtual int16_t bindCol(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
@@ -114,29 +115,61 @@ public:
                            const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
                            int16_t tableLength, const uint16_t* type,
                            int16_t typeLength) noexcept;
-    // Slot 123: registers the new statement with its connection; 0, or
-    // non-zero when the statement must not be handed out.
-    virtual int16_t initStatement() noexcept;
+    // Registers the new statement with its connection; 0, or non-zero when
+    // the statement must not be handed out.
+    [[nodiscard]] virtual int16_t initStatement() noexcept;
 
     // Makes the implicit APD and ARD, the IPD and the IRD; 0, or 1 when
     // memory ran out.
-    int16_t createDescriptors() noexcept;
+    [[nodiscard]] int16_t createDescriptors() noexcept;
 
     // The converter cache of the statement's character conversions: the
     // connection's when it shares one with its statements, else its own.
     KaIcuCache* charConversionContext() noexcept;
-    int32_t convertText(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp, void* dst,
-                        int64_t dstSize, int64_t* produced, int32_t* truncated,
-                        int32_t blankTail) noexcept;
-    int32_t convertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp,
-                                void* dst, int64_t dstSize, int32_t fullLength, int64_t* produced,
-                                int32_t* truncated) noexcept;
+    [[nodiscard]] int32_t convertText(int64_t srcCp, const void* src, int64_t srcLen,
+                                      int64_t dstCp, void* dst, int64_t dstSize,
+                                      int64_t* produced, int32_t* truncated,
+                                      int32_t blankTail) noexcept;
+    [[nodiscard]] int32_t convertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen,
+                                              int64_t dstCp, void* dst, int64_t dstSize,
+                                              int32_t fullLength, int64_t* produced,
+                                              int32_t* truncated) noexcept;
+
+    // ---- Value conversion ------------------------------------------------
+    // Fills ctx for a value of this statement: the connection's settings,
+    // the statement's character code page and converters, and the long-data
+    // state of the value being read. The description and target are the
+    // caller's to fill.
+    void conversionContext(BaseConvertContext* ctx) noexcept;
+    // Takes back the long-data state a conversion left in ctx.
+    void keepLongData(const BaseConvertContext& ctx) noexcept;
+    // One value of result column `column` (1-based), described by its IRD
+    // record, into `out` as cType; SQL_C_NUMERIC takes the precision and
+    // scale of the column's ARD record. 0, or 1 after posting.
+    [[nodiscard]] int16_t convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out,
+                                             const void* src, int64_t srcLength,
+                                             int32_t srcKind) noexcept;
+    // A returned output-parameter value (length SQL_NULL_DATA for NULL) into
+    // the buffer the APD record of parameter `param` binds, in the row of
+    // the current parameter row. Nothing happens without a data pointer.
+    [[nodiscard]] int16_t convertOutputParam(uint16_t param, const void* value, int64_t length,
+                                             int32_t srcKind) noexcept;
+    // The application's value of parameter `param` into dstKind, described
+    // by its IPD record and the APD record it reads.
+    [[nodiscard]] int16_t convertParamValue(uint16_t param, const void* src, int64_t srcLength,
+                                            int32_t dstKind, void* dst, int64_t dstSize,
+                                            int64_t* produced) noexcept;
+    // An application value of cType into the SQL type of result column
+    // `column`; the kind chosen goes to chosenKind (may be null).
+    [[nodiscard]] int16_t convertToColumnType(uint16_t column, int16_t cType, const void* src,
+                                              int64_t srcLength, void* dst, int32_t* chosenKind,
+                                              int64_t* produced, int64_t dstSize) noexcept;
 
     // Long-data state. resetLongData starts a new column value.
     void resetLongData() noexcept;
     // The conversion buffer with room for at least `size` bytes (its
     // contents are not kept); null after the out-of-memory diagnostic.
-    uint8_t* growConvertBuffer(int64_t size) noexcept;
+    [[nodiscard]] uint8_t* growConvertBuffer(int64_t size) noexcept;
     // After a piece of a value was delivered: when the piece ended with the
     // truncation warning the offset moves on (by the piece length the
     // conversion recorded, else by `available`) and 1 is returned; else the
@@ -149,8 +182,8 @@ public:
 
     // The IPD record of parameter marker `param` (1-based).
     BaseIPDRecord* getParamIPDRecord(uint16_t param) noexcept;
-    // Appends message 6073 with `number` to every diagnostic of `list` from
-    // index `first` on that does not carry it yet.
+    // Appends message MSG_PARAMETER_ROW with `number` to every diagnostic of
+    // `list` from index `first` on that does not carry it yet.
     void annotateParamRowErrors(size_t first, KaErrorList* list, uint64_t number) noexcept;
     // The ARD record of column `column`, or null beyond the ARD's records.
     BaseAXDRecord* ardRecord(uint16_t column) const noexcept;
@@ -187,3 +220,6 @@ public:
     // does not carry; baseConvertSettingsOf overlays the ones it does.
     BaseConvertSettings conversionSettings;
 };
+
+// The settings of the statement's connection (defaults without a statement).
+void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) noexcept;

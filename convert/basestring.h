@@ -8,11 +8,6 @@
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
 
-// The length argument that asks for the text to be measured up to its NUL.
-constexpr int64_t kBaseNts = -3;
-// SQL_NULL_DATA as written into a length or indicator field.
-constexpr int64_t kBaseNullData = -1;
-
 // An application's UTF-16 input argument. The text buffer is the caller's own
 // and is never freed by the string.
 class BaseInStringW : public KaStringW {
