@@ -99,15 +99,16 @@ constexpr int32_t kBaseIntervalTextSize = 128;
                                         uint32_t flags) noexcept;
 
 // Text of at least 10 characters (11 with a negative year).
-int16_t baseParseDate(const char* text, int64_t length, BaseDate* out, bool negativeYears,
-                      uint32_t flags) noexcept;
-int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
-                      int32_t highestSecond, uint32_t flags, bool reportDrop,
-                      bool allow24) noexcept;
-int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
-                           int32_t highestSecond, bool negativeYears, uint32_t flags,
-                           bool reportDrop, bool allow24) noexcept;
-int16_t baseCheckDate(int32_t year, int32_t month, int32_t day, bool negativeYears) noexcept;
+[[nodiscard]] int16_t baseParseDate(const char* text, int64_t length, BaseDate* out,
+                                    bool negativeYears, uint32_t flags) noexcept;
+[[nodiscard]] int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
+                                    int32_t highestSecond, uint32_t flags, bool reportDrop,
+                                    bool allow24) noexcept;
+[[nodiscard]] int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
+                                         int32_t highestSecond, bool negativeYears, uint32_t flags,
+                                         bool reportDrop, bool allow24) noexcept;
+[[nodiscard]] int16_t baseCheckDate(int32_t year, int32_t month, int32_t day,
+                                    bool negativeYears) noexcept;
 int32_t baseLooksLikeTime(const char* text, int64_t length) noexcept;
 int32_t baseLooksLikeTimestamp(const char* text, int64_t length) noexcept;
 void baseNormalizeHour24(void* value, int32_t kind) noexcept;
@@ -134,13 +135,13 @@ char* baseUtcTimestampText(int64_t secondsToAdd) noexcept;
 void baseIntervalFields(int32_t code, int32_t* intervalClass, uint32_t* fieldMask) noexcept;
 // Skips white space and reads decimal digits: 0, 1 when there is no digit,
 // 2 when the value exceeds 4294967295. Posts nothing.
-int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
-                          uint32_t* value) noexcept;
-int16_t baseParseInterval(int32_t code, const char* text, int64_t length, BaseInterval* out,
-                          const void* appRecord) noexcept;
+[[nodiscard]] int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
+                                        uint32_t* value) noexcept;
+[[nodiscard]] int16_t baseParseInterval(int32_t code, const char* text, int64_t length,
+                                        BaseInterval* out, const void* appRecord) noexcept;
 // text holds kBaseIntervalTextSize bytes.
-int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
-                           int64_t* produced, int64_t leadingPrecision,
-                           int64_t secondsPrecision) noexcept;
-int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int32_t codeTo,
-                            BaseInterval* out) noexcept;
+[[nodiscard]] int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
+                                         int64_t* produced, int64_t leadingPrecision,
+                                         int64_t secondsPrecision) noexcept;
+[[nodiscard]] int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval,
+                                          int32_t codeTo, BaseInterval* out) noexcept;

@@ -31,90 +31,99 @@ public:
     // ---- The statement-level ODBC functions ------------------------------
     // Each returns the ODBC return code, or -5 to be called once more with
     // the same arguments; diagnostics go to the statement's list.
-    virtual int16_t bindCol(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
-                            int64_t* indicator) noexcept;
-    virtual int16_t bindParameter(uint16_t param, int16_t ioType, int16_t cType, int16_t sqlType,
-                                  uint64_t columnSize, int16_t digits, void* value,
-                                  int64_t bufferLength, int64_t* indicator) noexcept;
-    virtual int16_t bulkOperations(int16_t operation) noexcept;
-    virtual int16_t cancel() noexcept;
-    virtual int16_t closeCursorApi() noexcept;
-    virtual int16_t colAttribute(uint16_t column, uint16_t field, void* charValue,
-                                 int16_t bufferLength, int16_t* stringLength,
-                                 int64_t* numericValue) noexcept;
-    virtual int16_t columnPrivileges(const uint16_t* catalog, int16_t catalogLength,
-                                     const uint16_t* schema, int16_t schemaLength,
-                                     const uint16_t* table, int16_t tableLength,
-                                     const uint16_t* column, int16_t columnLength) noexcept;
-    virtual int16_t columns(const uint16_t* catalog, int16_t catalogLength,
-                            const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
-                            int16_t tableLength, const uint16_t* column,
-                            int16_t columnLength) noexcept;
-    virtual int16_t describeCol(uint16_t column, uint16_t* name, int16_t bufferLength,
-                                int16_t* nameLength, int16_t* dataType, uint64_t* columnSize,
-                                int16_t* digits, int16_t* nullable) noexcept;
-    virtual int16_t describeParam(uint16_t param, int16_t* dataType, uint64_t* size,
-                                  int16_t* digits, int16_t* nullable) noexcept;
-    virtual int16_t execDirect(const uint16_t* text, int32_t length) noexcept;
-    virtual int16_t execute() noexcept;
-    virtual int16_t extendedFetch(uint16_t fetchType, int64_t row, uint64_t* rowCount,
-                                  uint16_t* rowStatus) noexcept;
-    virtual int16_t fetchScroll(int16_t orientation, int64_t offset) noexcept;
-    virtual int16_t fetch() noexcept;
-    virtual int16_t foreignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength,
-                                const uint16_t* pkSchema, int16_t pkSchemaLength,
-                                const uint16_t* pkTable, int16_t pkTableLength,
-                                const uint16_t* fkCatalog, int16_t fkCatalogLength,
-                                const uint16_t* fkSchema, int16_t fkSchemaLength,
-                                const uint16_t* fkTable, int16_t fkTableLength) noexcept;
+    [[nodiscard]] virtual int16_t bindCol(uint16_t column, int16_t cType, void* value,
+                                          int64_t bufferLength, int64_t* indicator) noexcept;
+    [[nodiscard]] virtual int16_t bindParameter(uint16_t param, int16_t ioType, int16_t cType,
+                                                int16_t sqlType, uint64_t columnSize,
+                                                int16_t digits, void* value, int64_t bufferLength,
+                                                int64_t* indicator) noexcept;
+    [[nodiscard]] virtual int16_t bulkOperations(int16_t operation) noexcept;
+    [[nodiscard]] virtual int16_t cancel() noexcept;
+    [[nodiscard]] virtual int16_t closeCursorApi() noexcept;
+    [[nodiscard]] virtual int16_t colAttribute(uint16_t column, uint16_t field, void* charValue,
+                                               int16_t bufferLength, int16_t* stringLength,
+                                               int64_t* numericValue) noexcept;
+    [[nodiscard]] virtual int16_t columnPrivileges(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength,
+                                                   const uint16_t* table, int16_t tableLength,
+                                                   const uint16_t* column,
+                                                   int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t columns(const uint16_t* catalog, int16_t catalogLength,
+                                          const uint16_t* schema, int16_t schemaLength,
+                                          const uint16_t* table, int16_t tableLength,
+                                          const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t describeCol(uint16_t column, uint16_t* name, int16_t bufferLength,
+                                              int16_t* nameLength, int16_t* dataType,
+                                              uint64_t* columnSize, int16_t* digits,
+                                              int16_t* nullable) noexcept;
+    [[nodiscard]] virtual int16_t describeParam(uint16_t param, int16_t* dataType, uint64_t* size,
+                                                int16_t* digits, int16_t* nullable) noexcept;
+    [[nodiscard]] virtual int16_t execDirect(const uint16_t* text, int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t execute() noexcept;
+    [[nodiscard]] virtual int16_t extendedFetch(uint16_t fetchType, int64_t row, uint64_t* rowCount,
+                                                uint16_t* rowStatus) noexcept;
+    [[nodiscard]] virtual int16_t fetchScroll(int16_t orientation, int64_t offset) noexcept;
+    [[nodiscard]] virtual int16_t fetch() noexcept;
+    [[nodiscard]] virtual int16_t foreignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength,
+                                              const uint16_t* pkSchema, int16_t pkSchemaLength,
+                                              const uint16_t* pkTable, int16_t pkTableLength,
+                                              const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                              const uint16_t* fkSchema, int16_t fkSchemaLength,
+                                              const uint16_t* fkTable,
+                                              int16_t fkTableLength) noexcept;
     // Option 1 (SQL_DROP) also serves SQLFreeHandle: on success the
     // statement is gone.
-    virtual int16_t freeStmt(uint16_t option) noexcept;
-    virtual int16_t getData(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
-                            int64_t* indicator) noexcept;
-    virtual int16_t getCursorName(uint16_t* name, int16_t bufferLength,
-                                  int16_t* nameLength) noexcept;
-    virtual int16_t getStmtAttr(int32_t attribute, void* value, int32_t bufferLength,
-                                int32_t* stringLength) noexcept;
-    virtual int16_t getTypeInfo(int16_t dataType) noexcept;
-    virtual int16_t moreResults() noexcept;
-    virtual int16_t numParams(int16_t* count) noexcept;
-    virtual int16_t numResultCols(int16_t* count) noexcept;
-    virtual int16_t paramData(void** value) noexcept;
-    virtual int16_t prepare(const uint16_t* text, int32_t length) noexcept;
-    virtual int16_t primaryKeys(const uint16_t* catalog, int16_t catalogLength,
-                                const uint16_t* schema, int16_t schemaLength,
-                                const uint16_t* table, int16_t tableLength) noexcept;
-    virtual int16_t procedureColumns(const uint16_t* catalog, int16_t catalogLength,
-                                     const uint16_t* schema, int16_t schemaLength,
-                                     const uint16_t* procedure, int16_t procedureLength,
-                                     const uint16_t* column, int16_t columnLength) noexcept;
-    virtual int16_t procedures(const uint16_t* catalog, int16_t catalogLength,
-                               const uint16_t* schema, int16_t schemaLength,
-                               const uint16_t* procedure, int16_t procedureLength) noexcept;
-    virtual int16_t putData(void* data, int64_t length) noexcept;
-    virtual int16_t rowCountApi(int64_t* count) noexcept;
-    virtual int16_t setCursorName(const uint16_t* name, int16_t length) noexcept;
-    virtual int16_t setPos(uint64_t row, uint16_t operation, uint16_t lockType) noexcept;
-    virtual int16_t setScrollOptions(uint16_t concurrency, int64_t keyset,
-                                     uint16_t rowset) noexcept;
-    virtual int16_t setStmtAttr(int32_t attribute, void* value, int32_t length) noexcept;
-    virtual int16_t specialColumns(uint16_t identifierType, const uint16_t* catalog,
-                                   int16_t catalogLength, const uint16_t* schema,
-                                   int16_t schemaLength, const uint16_t* table,
-                                   int16_t tableLength, uint16_t scope,
-                                   uint16_t nullable) noexcept;
-    virtual int16_t statistics(const uint16_t* catalog, int16_t catalogLength,
-                               const uint16_t* schema, int16_t schemaLength,
-                               const uint16_t* table, int16_t tableLength, uint16_t unique,
-                               uint16_t reserved) noexcept;
-    virtual int16_t tablePrivileges(const uint16_t* catalog, int16_t catalogLength,
-                                    const uint16_t* schema, int16_t schemaLength,
-                                    const uint16_t* table, int16_t tableLength) noexcept;
-    virtual int16_t tables(const uint16_t* catalog, int16_t catalogLength,
-                           const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
-                           int16_t tableLength, const uint16_t* type,
-                           int16_t typeLength) noexcept;
+    [[nodiscard]] virtual int16_t freeStmt(uint16_t option) noexcept;
+    [[nodiscard]] virtual int16_t getData(uint16_t column, int16_t cType, void* value,
+                                          int64_t bufferLength, int64_t* indicator) noexcept;
+    [[nodiscard]] virtual int16_t getCursorName(uint16_t* name, int16_t bufferLength,
+                                                int16_t* nameLength) noexcept;
+    [[nodiscard]] virtual int16_t getStmtAttr(int32_t attribute, void* value, int32_t bufferLength,
+                                              int32_t* stringLength) noexcept;
+    [[nodiscard]] virtual int16_t getTypeInfo(int16_t dataType) noexcept;
+    [[nodiscard]] virtual int16_t moreResults() noexcept;
+    [[nodiscard]] virtual int16_t numParams(int16_t* count) noexcept;
+    [[nodiscard]] virtual int16_t numResultCols(int16_t* count) noexcept;
+    [[nodiscard]] virtual int16_t paramData(void** value) noexcept;
+    [[nodiscard]] virtual int16_t prepare(const uint16_t* text, int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t primaryKeys(const uint16_t* catalog, int16_t catalogLength,
+                                              const uint16_t* schema, int16_t schemaLength,
+                                              const uint16_t* table, int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t procedureColumns(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength,
+                                                   const uint16_t* procedure,
+                                                   int16_t procedureLength, const uint16_t* column,
+                                                   int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t procedures(const uint16_t* catalog, int16_t catalogLength,
+                                             const uint16_t* schema, int16_t schemaLength,
+                                             const uint16_t* procedure,
+                                             int16_t procedureLength) noexcept;
+    [[nodiscard]] virtual int16_t putData(void* data, int64_t length) noexcept;
+    [[nodiscard]] virtual int16_t rowCountApi(int64_t* count) noexcept;
+    [[nodiscard]] virtual int16_t setCursorName(const uint16_t* name, int16_t length) noexcept;
+    [[nodiscard]] virtual int16_t setPos(uint64_t row, uint16_t operation,
+                                         uint16_t lockType) noexcept;
+    [[nodiscard]] virtual int16_t setScrollOptions(uint16_t concurrency, int64_t keyset,
+                                                   uint16_t rowset) noexcept;
+    [[nodiscard]] virtual int16_t setStmtAttr(int32_t attribute, void* value,
+                                              int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t specialColumns(uint16_t identifierType, const uint16_t* catalog,
+                                                 int16_t catalogLength, const uint16_t* schema,
+                                                 int16_t schemaLength, const uint16_t* table,
+                                                 int16_t tableLength, uint16_t scope,
+                                                 uint16_t nullable) noexcept;
+    [[nodiscard]] virtual int16_t statistics(const uint16_t* catalog, int16_t catalogLength,
+                                             const uint16_t* schema, int16_t schemaLength,
+                                             const uint16_t* table, int16_t tableLength,
+                                             uint16_t unique, uint16_t reserved) noexcept;
+    [[nodiscard]] virtual int16_t tablePrivileges(const uint16_t* catalog, int16_t catalogLength,
+                                                  const uint16_t* schema, int16_t schemaLength,
+                                                  const uint16_t* table,
+                                                  int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t tables(const uint16_t* catalog, int16_t catalogLength,
+                                         const uint16_t* schema, int16_t schemaLength,
+                                         const uint16_t* table, int16_t tableLength,
+                                         const uint16_t* type, int16_t typeLength) noexcept;
     // Registers the new statement with its connection; 0, or non-zero when
     // the statement must not be handed out.
     [[nodiscard]] virtual int16_t initStatement() noexcept;
