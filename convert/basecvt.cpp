@@ -4,6 +4,7 @@
 // context's long-data helpers. Character targets are written by convchar.cpp.
 #include "convert/basecvt.h"
 
+#include <climits>
 #include <cstring>
 
 #include "convert/basediag.h"
@@ -737,10 +738,13 @@ int16_t baseDefaultCType(int16_t sqlType, int32_t narrowText) noexcept
 
 void baseReportLength(BaseOutString* out, int64_t length) noexcept
 {
+    // As the output string reports lengths: one beyond the field's range is
+    // the largest value the field holds, since wrapped it could read as
+    // SQL_NULL_DATA or SQL_NTS.
     if (out->length32 != nullptr)
-        *out->length32 = static_cast<int32_t>(length);
+        *out->length32 = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
     else if (out->length16 != nullptr)
-        *out->length16 = static_cast<int16_t>(length);
+        *out->length16 = length > INT16_MAX ? INT16_MAX : static_cast<int16_t>(length);
     else if (out->length64 != nullptr)
         *out->length64 = length;
     if (out->nullFlag32 != nullptr)

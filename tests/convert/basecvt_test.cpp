@@ -715,6 +715,29 @@ TEST_F(SqlToC, OutputParameterDiagnosticsCarryTheRow)
     EXPECT_NE(d.text(0).find("(row 3)"), std::string::npos) << d.text(0);
 }
 
+TEST(ReportLength, ALengthBeyondTheFieldIsTheLargestItHolds)
+{
+    // Wrapped, 2^31 + 3 would read as a negative length (SQL_NULL_DATA or
+    // SQL_NTS for some values) in a 32-bit field.
+    const int64_t huge = (int64_t{1} << 31) + 3;
+    int32_t length32 = 0;
+    int32_t flag32 = 7;
+    BaseOutString out32(nullptr, int32_t{0}, &length32, &flag32);
+    baseReportLength(&out32, huge);
+    EXPECT_EQ(length32, INT32_MAX);
+    EXPECT_EQ(flag32, 0);
+    int16_t length16 = 0;
+    BaseOutString out16(nullptr, int16_t{0}, &length16);
+    baseReportLength(&out16, 70000);
+    EXPECT_EQ(length16, INT16_MAX);
+    int64_t length64 = 0;
+    BaseOutString out64(nullptr, int64_t{0}, &length64, nullptr);
+    baseReportLength(&out64, huge);
+    EXPECT_EQ(length64, huge);
+    baseReportLength(&out32, 12);
+    EXPECT_EQ(length32, 12);
+}
+
 TEST(TerminatedText, EndsAtAZeroUnitOfTheCodePagesWidth)
 {
     // "AB" in UTF-16BE and UTF-32LE begins or is full of zero bytes.
