@@ -10,7 +10,6 @@
 #include "convert/paramcvt.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
-#include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
