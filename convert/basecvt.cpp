@@ -1,23 +1,22 @@
 // SQL-to-C value conversion: the pair table, the default C types, the
 // dispatch on the C type and the fixed-size targets (numbers, the numeric
-// structure, dates and times, intervals, GUIDs, binary images). Character
-// targets are written by convchar.cpp.
+// structure, dates and times, intervals, GUIDs, binary images), and the
+// context's long-data helpers. Character targets are written by convchar.cpp.
 #include "convert/basecvt.h"
 
+#include <climits>
 #include <cstring>
 
+#include "convert/basediag.h"
+#include "convert/basestring.h"
 #include "convert/convchar.h"
 #include "convert/datetime.h"
+#include "convert/guid.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "foundation/ram.h"
 #include "kamessages.h"
-#include "odbc/baseconn.h"
-#include "odbc/basedesc.h"
-#include "odbc/baseenv.h"
-#include "odbc/baseerr.h"
-#include "odbc/basestring.h"
-#include "odbc/basestmt.h"
 
 namespace {
 
@@ -32,13 +31,13 @@ constexpr int64_t kPackedRoom = kBaseMaxDigits / 2 + 2;
 
 int16_t errDoesNotFit() noexcept
 {
-    basePostErrorMsg(kBaseIdxOutOfRange, MSG_VALUE_DOES_NOT_FIT);
+    baseCvtPostErrorMsg(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE, MSG_VALUE_DOES_NOT_FIT);
     return 1;
 }
 
 int16_t errRestricted(int16_t sqlType, int16_t cType) noexcept
 {
-    basePostErrorMsg(17, MSG_SQL_TO_C_REFUSED)
+    baseCvtPostErrorMsg(MSG_SQLSTATE_RESTRICTED_DATA_TYPE, MSG_SQL_TO_C_REFUSED)
         ->addParamUnsigned(0)
         ->addParamSigned(sqlType)
         ->addParamSigned(cType);
@@ -50,16 +49,16 @@ bool inRange(int32_t v, int32_t lo, int32_t hi) noexcept
     return v >= lo && v <= hi;
 }
 
-// The signed and unsigned integer C types -28 to -25 and -18 to -15.
+// The integer C types of a stated sign.
 bool isSizedIntegerC(int32_t c) noexcept
 {
-    return inRange(c, -28, -25) || inRange(c, -18, -15);
+    return inRange(c, SQL_C_UTINYINT, SQL_C_SBIGINT) || inRange(c, SQL_C_ULONG, SQL_C_SSHORT);
 }
 
 bool isNumberC(int32_t c) noexcept
 {
-    return c == kBaseCNumeric || c == kBaseCLong || c == kBaseCShort || c == kBaseCFloat ||
-           c == kBaseCDouble || isSizedIntegerC(c) || c == kBaseCBit || c == kBaseCTinyInt;
+    return c == SQL_C_NUMERIC || c == SQL_C_LONG || c == SQL_C_SHORT || c == SQL_C_FLOAT ||
+           c == SQL_C_DOUBLE || isSizedIntegerC(c) || c == SQL_C_BIT || c == SQL_C_TINYINT;
 }
 
 // ---- Numeric structure ---------------------------------------------------------------
@@ -77,16 +76,15 @@ bool allZeros(const char* digits, int64_t n) noexcept
     return true;
 }
 
-int16_t toNumericStruct(BaseStatement* stmt, const BaseConvertSettings& settings, uint32_t flags,
-                        int16_t colScale, BaseOutString* out, const void* src, int64_t srcLength,
-                        int32_t srcKind, int64_t srcCodePage, const BaseAXDRecord* ard) noexcept
+int16_t toNumericStruct(const BaseConvertContext& ctx, uint32_t flags, const void* src,
+                        int64_t srcLength, int32_t srcKind) noexcept
 {
     BaseDecimal dec;
     std::memset(&dec, 0, kBaseDecimalHeader);
     dec.keepAllDigits = 1;
     int64_t produced = 0;
-    if (baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, kBaseKindDecimal, 0, &dec,
-                           &produced, kBaseMaxDigits, colScale, kBaseTruncWarn, flags) != 0)
+    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kBaseKindDecimal, 0, &dec,
+                           &produced, kBaseMaxDigits, ctx.scale, kBaseTruncWarn, flags) != 0)
         return 1;
 
     // Room for the digits and for the zeros that may be put before or after them.
@@ -109,7 +107,7 @@ int16_t toNumericStruct(BaseStatement* stmt, const BaseConvertSettings& settings
         precision = 1;
         scale = 0;
         negative = false;
-    } else if (settings.usePositiveScale && scale < 0) {
+    } else if (ctx.settings.usePositiveScale && scale < 0) {
         if (n - scale > kBaseNumericMaxDigits)
             return errDoesNotFit();
         std::memset(digits + n, '0', static_cast<size_t>(-scale));
@@ -158,9 +156,10 @@ int16_t toNumericStruct(BaseStatement* stmt, const BaseConvertSettings& settings
         precision = n;
     }
 
-    if (ard != nullptr && ard->numericScaleRequested()) {
-        int64_t wantPrecision = ard->precision > 0 ? ard->precision : kBaseNumericMaxDigits - 1;
-        int64_t wantScale = ard->scale;
+    if (ctx.hasAppRecord && ctx.appScaleRequested) {
+        int64_t wantPrecision =
+            ctx.appPrecision > 0 ? ctx.appPrecision : kBaseNumericMaxDigits - 1;
+        int64_t wantScale = ctx.appScale;
         int64_t intDigits = n - scale;
         int64_t lead = 0;
         while (lead < n && lead < intDigits && digits[lead] == '0')
@@ -201,19 +200,23 @@ int16_t toNumericStruct(BaseStatement* stmt, const BaseConvertSettings& settings
     result.scale = static_cast<int8_t>(scale);
     result.sign = negative && !allZeros(digits, n) ? 0 : 1;
     if (dropped)
-        basePostWarning(kBaseIdxFractionTruncated);
-    baseReportFixed(out, &result, kBaseNumericSize);
+        baseCvtPostWarning(MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
+    baseReportFixed(ctx.out, &result, kBaseNumericSize);
     return 0;
 }
 
 // ---- Dates and times -------------------------------------------------------------------
 
-// Step 8 into a local structure: text is parsed by the column's type first.
-int16_t toDateTimeValue(BaseStatement* stmt, const BaseConvertSettings& settings, uint32_t flags,
-                        int16_t sqlType, int16_t scale, const void* src, int64_t srcLength,
-                        int32_t srcKind, int64_t srcCodePage, int32_t dstKind, void* dst,
+// A date, time or timestamp value into a local structure: text is parsed by
+// the column's type first.
+int16_t toDateTimeValue(const BaseConvertContext& ctx, uint32_t flags, const void* src,
+                        int64_t srcLength, int32_t srcKind, int32_t dstKind, void* dst,
                         int64_t* produced) noexcept
 {
+    const BaseConvertSettings& settings = ctx.settings;
+    const int16_t sqlType = ctx.sqlType;
+    const int16_t scale = ctx.scale;
+    const int64_t srcCodePage = ctx.codePage;
     const int32_t highest = settings.leapSecond ? 61 : 59;
     alignas(8) uint8_t parsed[kBaseTimestampSize];
     const void* from = src;
@@ -221,12 +224,12 @@ int16_t toDateTimeValue(BaseStatement* stmt, const BaseConvertSettings& settings
     int32_t fromKind = srcKind;
     int64_t fromCp = srcCodePage;
     if (srcKind == kBaseKindText) {
-        int32_t parseKind = sqlType == kBaseSqlTypeDate        ? kBaseKindDate
-                            : sqlType == kBaseSqlTypeTime      ? kBaseKindTimeFraction
-                            : sqlType == kBaseSqlTypeTimestamp ? kBaseKindTimestamp
+        int32_t parseKind = sqlType == SQL_TYPE_DATE        ? kBaseKindDate
+                            : sqlType == SQL_TYPE_TIME      ? kBaseKindTimeFraction
+                            : sqlType == SQL_TYPE_TIMESTAMP ? kBaseKindTimestamp
                                                                : dstKind;
         int64_t len = 0;
-        if (baseConvertToChar(stmt, kBaseKindText, srcCodePage, src, srcLength, parseKind, 0,
+        if (baseConvertToChar(&ctx, kBaseKindText, srcCodePage, src, srcLength, parseKind, 0,
                               parsed, &len, sizeof parsed, scale, kBaseTruncWarn, highest,
                               settings.negativeYears, flags) != 0)
             return 1;
@@ -241,7 +244,7 @@ int16_t toDateTimeValue(BaseStatement* stmt, const BaseConvertSettings& settings
         fromCp = 0;
     }
     int64_t len = 0;
-    if (baseConvertToChar(stmt, fromKind, fromCp, from, fromLength, dstKind, 0, dst, &len,
+    if (baseConvertToChar(&ctx, fromKind, fromCp, from, fromLength, dstKind, 0, dst, &len,
                           baseKindSize(dstKind), scale, kBaseTruncWarn, highest,
                           settings.negativeYears, flags) != 0)
         return 1;
@@ -251,10 +254,12 @@ int16_t toDateTimeValue(BaseStatement* stmt, const BaseConvertSettings& settings
 
 // ---- Intervals -----------------------------------------------------------------------------
 
-int16_t toInterval(BaseStatement* stmt, uint32_t flags, int16_t sqlType, int16_t scale,
-                   int16_t cType, BaseOutString* out, const void* src, int64_t srcLength,
-                   int32_t srcKind, int64_t srcCodePage) noexcept
+int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* src,
+                   int64_t srcLength, int32_t srcKind) noexcept
 {
+    const int16_t sqlType = ctx.sqlType;
+    const int16_t cType = ctx.cType;
+    const int64_t srcCodePage = ctx.codePage;
     BaseInterval result;
     std::memset(&result, 0, sizeof result);
     const int32_t dstCode = baseIntervalCodeOfCType(cType);
@@ -270,8 +275,9 @@ int16_t toInterval(BaseStatement* stmt, uint32_t flags, int16_t sqlType, int16_t
             return errRestricted(sqlType, cType);
         int64_t len = 0;
         text[0] = '\'';
-        if (baseConvertNumeric(stmt, srcKind, 0, src, srcLength, kBaseKindText, kCpUtf8, text + 1,
-                               &len, kIntervalTextRoom - 2, scale, kBaseTruncSilent, flags) != 0)
+        if (baseConvertNumeric(&ctx, srcKind, 0, src, srcLength, kBaseKindText, kCodePageUtf8,
+                               text + 1, &len, kIntervalTextRoom - 2, ctx.scale,
+                               kBaseTruncSilent, flags) != 0)
             return 1;
         if (len > kIntervalTextRoom - 2)
             return errDoesNotFit();
@@ -281,16 +287,16 @@ int16_t toInterval(BaseStatement* stmt, uint32_t flags, int16_t sqlType, int16_t
         // Numbers of exact numeric columns often arrive as text: they are
         // the literal of a single-field interval just as well.
         const bool number = dstCode <= kBaseIntervalSecond &&
-                            (sqlType == kBaseSqlNumeric || sqlType == kBaseSqlDecimal ||
-                             sqlType == kBaseSqlInteger || sqlType == kBaseSqlSmallInt ||
-                             sqlType == kBaseSqlTinyInt || sqlType == kBaseSqlBigInt);
+                            (sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL ||
+                             sqlType == SQL_INTEGER || sqlType == SQL_SMALLINT ||
+                             sqlType == SQL_TINYINT || sqlType == SQL_BIGINT);
         const int64_t at = number ? 1 : 0;
         const int64_t room = kIntervalTextRoom - 2 * at;
         int64_t abs = srcCodePage < 0 ? -srcCodePage : srcCodePage;
         if (srcCodePage < 0 || baseIsUtf16CodePage(abs) || baseIsUtf32CodePage(abs)) {
             int32_t truncated = 0;
-            if (stmt->convertText(srcCodePage, src, srcLength, kCpUtf8, text + at, room,
-                                  &textLength, &truncated, 0) != 0)
+            if (baseConvertText(srcCodePage, src, srcLength, kCodePageUtf8, text + at, room,
+                                &textLength, &truncated, baseConvertCache(&ctx), 0) != 0)
                 return 1;
         } else {
             textLength = srcLength < room ? srcLength : room;
@@ -320,22 +326,25 @@ int16_t toInterval(BaseStatement* stmt, uint32_t flags, int16_t sqlType, int16_t
             errRestricted(sqlType, cType);
         return 1;
     }
-    baseReportFixed(out, &result, kBaseIntervalSize);
+    baseReportFixed(ctx.out, &result, kBaseIntervalSize);
     return 0;
 }
 
 // ---- GUID ------------------------------------------------------------------------------------
 
-int16_t toGuid(int16_t sqlType, BaseOutString* out, const void* src, int64_t srcLength,
-               int32_t srcKind, int64_t srcCodePage) noexcept
+int16_t toGuid(const BaseConvertContext& ctx, const void* src, int64_t srcLength,
+               int32_t srcKind) noexcept
 {
+    const int16_t sqlType = ctx.sqlType;
+    const int64_t srcCodePage = ctx.codePage;
+    BaseOutString* out = ctx.out;
     // SQL_C_GUID is fixed-size: a buffer length of 0 means "not given".
     if (out->buffer != nullptr && out->bufferLength > 0 && out->bufferLength < kBaseGuidSize)
         return errDoesNotFit();
     BaseGuid guid;
     std::memset(&guid, 0, sizeof guid);
     if (srcKind == kBaseKindText) {
-        if (srcCodePage == kCpUtf16LE) {
+        if (srcCodePage == kCodePageUtf16LE) {
             if (baseParseGuidW(static_cast<const uint16_t*>(src), srcLength / 2, &guid) != 0)
                 return 1;
         } else if (baseParseGuid(static_cast<const char*>(src), srcLength, &guid) != 0) {
@@ -344,7 +353,7 @@ int16_t toGuid(int16_t sqlType, BaseOutString* out, const void* src, int64_t src
     } else if (srcKind == kBaseKindGuid && srcLength >= kBaseGuidSize) {
         std::memcpy(&guid, src, sizeof guid);
     } else {
-        return errRestricted(sqlType, kBaseCGuid);
+        return errRestricted(sqlType, SQL_C_GUID);
     }
     baseReportFixed(out, &guid, kBaseGuidSize);
     return 0;
@@ -361,29 +370,29 @@ struct Image {
 Image imageOf(int16_t sqlType, int64_t size, bool unsignedFlag) noexcept
 {
     switch (sqlType) {
-    case kBaseSqlNumeric:
-    case kBaseSqlDecimal:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
         return {kBaseKindPacked, size / 2 + 1};
-    case kBaseSqlInteger:
+    case SQL_INTEGER:
         return {unsignedFlag ? kBaseKindUInteger : kBaseKindInteger, 4};
-    case kBaseSqlSmallInt:
+    case SQL_SMALLINT:
         return {unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt, 2};
-    case kBaseSqlFloat:
-    case kBaseSqlDouble:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
         return {kBaseKindDouble, 8};
-    case kBaseSqlReal:
+    case SQL_REAL:
         return {kBaseKindReal, 4};
-    case kBaseSqlTypeDate:
+    case SQL_TYPE_DATE:
         return {kBaseKindDate, 6};
-    case kBaseSqlTypeTime:
+    case SQL_TYPE_TIME:
         return {kBaseKindTime, 6};
-    case kBaseSqlTypeTimestamp:
+    case SQL_TYPE_TIMESTAMP:
         return {kBaseKindTimestamp, 16};
-    case kBaseSqlBit:
+    case SQL_BIT:
         return {kBaseKindBit, 1};
-    case kBaseSqlTinyInt:
+    case SQL_TINYINT:
         return {unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt, 1};
-    case kBaseSqlBigInt:
+    case SQL_BIGINT:
         return {unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt, 8};
     default:
         return {-1, 0};
@@ -391,28 +400,28 @@ Image imageOf(int16_t sqlType, int64_t size, bool unsignedFlag) noexcept
 }
 
 // The value's bytes from the long-data offset on, in pieces.
-int16_t rawBytes(BaseStatement* stmt, int16_t sqlType, BaseOutString* out, const void* src,
-                 int64_t srcLength) noexcept
+int16_t rawBytes(BaseConvertContext& ctx, const void* src, int64_t srcLength) noexcept
 {
-    int64_t offset = stmt->getDataReturned;
+    BaseOutString* out = ctx.out;
+    int64_t offset = ctx.offset;
     if (offset < 0 || offset > srcLength)
         offset = srcLength;
     int64_t remaining = srcLength - offset;
-    if (out->bufferLength < remaining && !baseIsVarLengthType(sqlType))
+    if (out->bufferLength < remaining && !baseIsVarLengthType(ctx.sqlType))
         return errDoesNotFit();
     const uint8_t* from = static_cast<const uint8_t*>(src) + offset;
     bool cut = out->putWideText(from, remaining, false, 0, false);
-    stmt->notePiece(cut, out->bufferLength);
+    ctx.notePiece(cut, out->bufferLength);
     return 0;
 }
 
-int16_t toBinary(BaseStatement* stmt, const BaseConvertSettings& settings, uint32_t flags,
-                 int16_t sqlType, int64_t size, int16_t scale, bool unsignedFlag,
-                 BaseOutString* out, const void* src, int64_t srcLength, int32_t srcKind,
-                 int64_t srcCodePage) noexcept
+int16_t toBinary(BaseConvertContext& ctx, uint32_t flags, const void* src, int64_t srcLength,
+                 int32_t srcKind) noexcept
 {
-    if (baseConvertHook(stmt, settings, sqlType) == 0 && !baseIsRawBinaryType(sqlType)) {
-        Image image = imageOf(sqlType, size, unsignedFlag);
+    BaseOutString* out = ctx.out;
+    const int16_t sqlType = ctx.sqlType;
+    if (baseConvertHook(ctx.settings, sqlType) == 0 && !baseIsRawBinaryType(sqlType)) {
+        Image image = imageOf(sqlType, ctx.size, ctx.unsignedFlag);
         if (image.kind >= 0) {
             if (image.bytes <= 0 || image.bytes > kPackedRoom ||
                 (out->buffer != nullptr && out->bufferLength < image.bytes))
@@ -421,64 +430,78 @@ int16_t toBinary(BaseStatement* stmt, const BaseConvertSettings& settings, uint3
             int64_t produced = 0;
             int16_t rc = 0;
             if (image.kind >= kBaseKindDate && image.kind <= kBaseKindTimestamp)
-                rc = toDateTimeValue(stmt, settings, flags, sqlType, scale, src, srcLength,
-                                     srcKind, srcCodePage, image.kind, value, &produced);
+                rc = toDateTimeValue(ctx, flags, src, srcLength, srcKind, image.kind, value,
+                                     &produced);
             else
-                rc = baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, image.kind, 0,
-                                        value, &produced, size, scale, kBaseTruncWarn, flags);
+                rc = baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, image.kind,
+                                        0, value, &produced, ctx.size, ctx.scale, kBaseTruncWarn,
+                                        flags);
             if (rc != 0)
                 return 1;
             baseReportFixed(out, value, image.bytes);
             return 0;
         }
     }
-    return rawBytes(stmt, sqlType, out, src, srcLength);
+    return rawBytes(ctx, src, srcLength);
 }
 
 // ---- Direct copy ----------------------------------------------------------------------------
 
 // Character data already in the C type's code page goes out as it is.
-bool directCopyApplies(const BaseStatement* stmt, const BaseConvertSettings& settings,
-                       const BaseIRDRecord* rec, int16_t cType, int32_t srcKind) noexcept
+bool directCopyApplies(const BaseConvertContext& ctx, int32_t srcKind) noexcept
 {
     if (srcKind != kBaseKindText)
         return false;
-    int16_t t = rec->conciseType;
-    if (cType == kBaseCChar)
-        return (t == kBaseSqlChar || t == kBaseSqlVarChar) && rec->codePageAbs == stmt->charCodePage;
-    if (cType == kBaseCWChar)
-        return (t == kBaseSqlWChar || t == kBaseSqlWVarChar) &&
-               rec->codePageAbs == settings.wideCodePage;
+    const int16_t t = ctx.sqlType;
+    const int64_t cp = ctx.codePage < 0 ? -ctx.codePage : ctx.codePage;
+    if (ctx.cType == SQL_C_CHAR)
+        return (t == SQL_CHAR || t == SQL_VARCHAR) && cp == ctx.charCodePage;
+    if (ctx.cType == SQL_C_WCHAR)
+        return (t == SQL_WCHAR || t == SQL_WVARCHAR) && cp == ctx.settings.wideCodePage;
     return false;
+}
+
+// Converters for contexts that name none (tools and tests).
+KaIcuCache& fallbackCache() noexcept
+{
+    static KaIcuCache cache;
+    return cache;
 }
 
 }  // namespace
 
-// ---- Settings ---------------------------------------------------------------------------------
+// ---- Context ----------------------------------------------------------------------------------
 
-void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) noexcept
+void BaseConvertContext::notePiece(bool cut, int64_t delivered) noexcept
 {
-    if (stmt == nullptr) {
-        *out = BaseConvertSettings{};
-        return;
+    pieceLength = basePieceLength(cut, delivered);
+}
+
+uint8_t* BaseConvertContext::growConvertBuffer(int64_t want) noexcept
+{
+    return baseGrowBuffer(&convertBuffer, &convertBufferSize, want);
+}
+
+uint8_t* baseGrowBuffer(uint8_t** buffer, int64_t* capacity, int64_t size) noexcept
+{
+    if (size <= *capacity && *buffer != nullptr)
+        return *buffer;
+    ramFree(*buffer);
+    *buffer = nullptr;
+    *capacity = 0;
+    if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2) {
+        ramOutOfMemory();
+        return nullptr;
     }
-    *out = stmt->conversionSettings;
-    const BaseConnection* conn = stmt->connection;
-    if (conn == nullptr)
-        return;
-    if (conn->wideCharCodePage != 0) {
-        out->wideCodePage = conn->wideCharCodePage;
-        out->wideTermWidth = baseCodePageUnitWidth(conn->wideCharCodePage);
-    }
-    out->sharedCache = conn->threadModel != 0;
-    out->workarounds = conn->workarounds;
-    out->timestampTruncationBehavior = conn->timestampTruncationBehavior;
-    out->allowHH24 = conn->allowHH24 != 0;
-    out->allowTime24 = conn->allowTime24 != 0;
-    if (conn->doubleToStringPrecision != 0)
-        out->floatTextWidth = conn->doubleToStringPrecision + kBaseFloatTextExtra;
-    if (conn->env != nullptr)
-        out->odbc2 = conn->env->odbc2Mode == 1;
+    *buffer = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(size)));
+    if (*buffer != nullptr)
+        *capacity = size;
+    return *buffer;
+}
+
+KaIcuCache* baseConvertCache(const BaseConvertContext* ctx) noexcept
+{
+    return ctx != nullptr && ctx->cache != nullptr ? ctx->cache : &fallbackCache();
 }
 
 uint32_t baseFetchFlags(const BaseConvertSettings& settings) noexcept
@@ -486,56 +509,91 @@ uint32_t baseFetchFlags(const BaseConvertSettings& settings) noexcept
     return kBaseFlagFetch | (settings.odbc2 ? kBaseFlagOdbc2 : kBaseFlagOdbc3);
 }
 
-int32_t baseConvertHook(const BaseStatement* stmt, const BaseConvertSettings& settings,
-                        int16_t sqlType) noexcept
+int32_t baseConvertHook(const BaseConvertSettings& settings, int16_t sqlType) noexcept
 {
-    if (settings.convertHook == nullptr || stmt == nullptr)
+    if (settings.convertHook == nullptr)
         return 0;
-    return settings.convertHook(stmt->connection, sqlType);
+    return settings.convertHook(settings.hookConnection, sqlType);
 }
 
 // ---- Type tables ------------------------------------------------------------------------------
 
+namespace {
+
+// The interval types follow their codes at this distance (SQL_INTERVAL_YEAR
+// is 100 + SQL_CODE_YEAR), in C types as in SQL types.
+constexpr int32_t kIntervalTypeBase = SQL_INTERVAL_YEAR - SQL_CODE_YEAR;
+static_assert(SQL_C_INTERVAL_MINUTE_TO_SECOND - kIntervalTypeBase == SQL_CODE_MINUTE_TO_SECOND,
+              "interval C types follow their codes");
+
+bool isIntervalSql(int32_t t) noexcept
+{
+    return inRange(t, SQL_INTERVAL_YEAR, SQL_INTERVAL_MINUTE_TO_SECOND);
+}
+
+// The single-field interval C types.
+bool isSingleFieldIntervalC(int32_t c) noexcept
+{
+    return inRange(c, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_SECOND);
+}
+
+// The C types of intervals with day, hour, minute or second fields.
+bool isDayTimeIntervalC(int32_t c) noexcept
+{
+    return inRange(c, SQL_C_INTERVAL_DAY, SQL_C_INTERVAL_SECOND) ||
+           inRange(c, SQL_C_INTERVAL_DAY_TO_HOUR, SQL_C_INTERVAL_MINUTE_TO_SECOND);
+}
+
+bool isYearMonthIntervalC(int32_t c) noexcept
+{
+    return c == SQL_C_INTERVAL_YEAR || c == SQL_C_INTERVAL_MONTH ||
+           c == SQL_C_INTERVAL_YEAR_TO_MONTH;
+}
+
+}  // namespace
+
 int32_t baseIntervalCodeOfSqlType(int32_t type) noexcept
 {
-    return inRange(type, 101, 113) ? type - 100 : 0;
+    return isIntervalSql(type) ? type - kIntervalTypeBase : 0;
 }
 
 int32_t baseIntervalCodeOfCType(int32_t type) noexcept
 {
-    return inRange(type, 101, 113) ? type - 100 : 0;
+    return inRange(type, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND)
+               ? type - kIntervalTypeBase
+               : 0;
 }
 
 int32_t baseKindOfCType(int16_t cType, bool unsignedColumn) noexcept
 {
     switch (cType) {
-    case kBaseCBit:
+    case SQL_C_BIT:
         return kBaseKindBit;
-    case kBaseCTinyInt:
+    case SQL_C_TINYINT:
         return unsignedColumn ? kBaseKindUTinyInt : kBaseKindTinyInt;
-    case kBaseCShort:
+    case SQL_C_SHORT:
         return unsignedColumn ? kBaseKindUSmallInt : kBaseKindSmallInt;
-    case kBaseCLong:
+    case SQL_C_LONG:
         return unsignedColumn ? kBaseKindUInteger : kBaseKindInteger;
-    case kBaseCSTinyInt:
+    case SQL_C_STINYINT:
         return kBaseKindTinyInt;
-    case kBaseCUTinyInt:
+    case SQL_C_UTINYINT:
         return kBaseKindUTinyInt;
-    case kBaseCSShort:
+    case SQL_C_SSHORT:
         return kBaseKindSmallInt;
-    case kBaseCUShort:
+    case SQL_C_USHORT:
         return kBaseKindUSmallInt;
-    case kBaseCSLong:
+    case SQL_C_SLONG:
         return kBaseKindInteger;
-    case kBaseCULong:
+    case SQL_C_ULONG:
         return kBaseKindUInteger;
-    case kBaseCSBigInt:
+    case SQL_C_SBIGINT:
         return kBaseKindBigInt;
-    case kBaseCUBigInt:
+    case SQL_C_UBIGINT:
         return kBaseKindUBigInt;
-    case kBaseCFloat:
+    case SQL_C_FLOAT:
         return kBaseKindReal;
-    case kBaseCDouble:
+    case SQL_C_DOUBLE:
         return kBaseKindDouble;
     default:
         return -1;
@@ -577,59 +635,60 @@ int16_t baseCheckSqlToC(uint16_t column, int16_t sqlType, int16_t cType) noexcep
 {
     const int32_t c = cType;
     bool allowed = false;
-    if (c == kBaseCChar || c == kBaseCWChar || c == kBaseCBinary || c == kBaseCDefault ||
-        c == kBaseCArdType || sqlType == kBaseSqlVariant || baseIsCharacterType(sqlType)) {
+    if (c == SQL_C_CHAR || c == SQL_C_WCHAR || c == SQL_C_BINARY || c == SQL_C_DEFAULT ||
+        c == SQL_ARD_TYPE || sqlType == kBaseSqlVariant || baseIsCharacterType(sqlType)) {
         allowed = true;
     } else {
+        // Exact numbers and integers as intervals of one field.
+        const bool integerC = c == SQL_C_NUMERIC || c == SQL_C_LONG || c == SQL_C_SHORT ||
+                              isSizedIntegerC(c) || c == SQL_C_TINYINT;
         switch (sqlType) {
-        case kBaseSqlNumeric:
-        case kBaseSqlDecimal:
-        case kBaseSqlInteger:
-        case kBaseSqlSmallInt:
-        case kBaseSqlTinyInt:
-        case kBaseSqlBigInt:
-            allowed = isNumberC(c) || inRange(c, 101, 106);
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+        case SQL_TINYINT:
+        case SQL_BIGINT:
+            allowed = isNumberC(c) || isSingleFieldIntervalC(c);
             break;
-        case kBaseSqlFloat:
-        case kBaseSqlReal:
-        case kBaseSqlDouble:
-        case kBaseSqlBit:
+        case SQL_FLOAT:
+        case SQL_REAL:
+        case SQL_DOUBLE:
+        case SQL_BIT:
             allowed = isNumberC(c);
             break;
-        case kBaseSqlTypeDate:
-            allowed = c == 91 || c == 93;
+        case SQL_TYPE_DATE:
+            allowed = c == SQL_C_TYPE_DATE || c == SQL_C_TYPE_TIMESTAMP;
             break;
-        case kBaseSqlTypeTime:
-            allowed = c == 92 || c == 93;
+        case SQL_TYPE_TIME:
+            allowed = c == SQL_C_TYPE_TIME || c == SQL_C_TYPE_TIMESTAMP;
             break;
-        case kBaseSqlTypeTimestamp:
-            allowed = inRange(c, 91, 93);
+        case SQL_TYPE_TIMESTAMP:
+            allowed = inRange(c, SQL_C_TYPE_DATE, SQL_C_TYPE_TIMESTAMP);
             break;
-        case kBaseSqlIntervalYear:
-        case kBaseSqlIntervalMonth:
-            allowed = c == 2 || c == 4 || c == 5 || c == 101 || c == 102 || c == 107 ||
-                      isSizedIntegerC(c) || c == kBaseCTinyInt;
+        case SQL_INTERVAL_YEAR:
+        case SQL_INTERVAL_MONTH:
+            allowed = integerC || isYearMonthIntervalC(c);
             break;
-        case kBaseSqlIntervalDay:
-        case kBaseSqlIntervalHour:
-        case kBaseSqlIntervalMinute:
-        case kBaseSqlIntervalSecond:
-            allowed = c == 2 || c == 4 || c == 5 || inRange(c, 103, 106) || inRange(c, 108, 113) ||
-                      isSizedIntegerC(c) || c == kBaseCTinyInt;
+        case SQL_INTERVAL_DAY:
+        case SQL_INTERVAL_HOUR:
+        case SQL_INTERVAL_MINUTE:
+        case SQL_INTERVAL_SECOND:
+            allowed = integerC || isDayTimeIntervalC(c);
             break;
-        case kBaseSqlIntervalYearToMonth:
-            allowed = c == 101 || c == 102 || c == 107;
+        case SQL_INTERVAL_YEAR_TO_MONTH:
+            allowed = isYearMonthIntervalC(c);
             break;
-        case kBaseSqlIntervalDayToHour:
-        case kBaseSqlIntervalDayToMinute:
-        case kBaseSqlIntervalDayToSecond:
-        case kBaseSqlIntervalHourToMinute:
-        case kBaseSqlIntervalHourToSecond:
-        case kBaseSqlIntervalMinuteToSecond:
-            allowed = inRange(c, 103, 106) || inRange(c, 108, 113);
+        case SQL_INTERVAL_DAY_TO_HOUR:
+        case SQL_INTERVAL_DAY_TO_MINUTE:
+        case SQL_INTERVAL_DAY_TO_SECOND:
+        case SQL_INTERVAL_HOUR_TO_MINUTE:
+        case SQL_INTERVAL_HOUR_TO_SECOND:
+        case SQL_INTERVAL_MINUTE_TO_SECOND:
+            allowed = isDayTimeIntervalC(c);
             break;
-        case kBaseSqlGuid:
-            allowed = c == kBaseCGuid;
+        case SQL_GUID:
+            allowed = c == SQL_C_GUID;
             break;
         default:
             break;
@@ -637,7 +696,7 @@ int16_t baseCheckSqlToC(uint16_t column, int16_t sqlType, int16_t cType) noexcep
     }
     if (allowed)
         return 0;
-    basePostErrorMsg(17, MSG_SQL_TO_C_REFUSED)
+    baseCvtPostErrorMsg(MSG_SQLSTATE_RESTRICTED_DATA_TYPE, MSG_SQL_TO_C_REFUSED)
         ->addParamUnsigned(column)
         ->addParamSigned(sqlType)
         ->addParamSigned(cType);
@@ -647,31 +706,31 @@ int16_t baseCheckSqlToC(uint16_t column, int16_t sqlType, int16_t cType) noexcep
 int16_t baseDefaultCType(int16_t sqlType, int32_t narrowText) noexcept
 {
     switch (sqlType) {
-    case kBaseSqlInteger:
-    case kBaseSqlSmallInt:
-    case kBaseSqlReal:
-    case kBaseSqlTypeDate:
-    case kBaseSqlTypeTime:
-    case kBaseSqlTypeTimestamp:
-    case kBaseSqlGuid:
-    case kBaseSqlBit:
-    case kBaseSqlTinyInt:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_REAL:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_GUID:
+    case SQL_BIT:
+    case SQL_TINYINT:
         return sqlType;
-    case kBaseSqlFloat:
-    case kBaseSqlDouble:
-        return kBaseCDouble;
-    case kBaseSqlBigInt:
-        return kBaseCSBigInt;
-    case kBaseSqlLongVarBinary:
-    case kBaseSqlVarBinary:
-    case kBaseSqlBinary:
-        return kBaseCBinary;
-    case kBaseSqlWLongVarChar:
-    case kBaseSqlWVarChar:
-    case kBaseSqlWChar:
-        return narrowText == 1 ? kBaseCChar : kBaseCWChar;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return SQL_C_DOUBLE;
+    case SQL_BIGINT:
+        return SQL_C_SBIGINT;
+    case SQL_LONGVARBINARY:
+    case SQL_VARBINARY:
+    case SQL_BINARY:
+        return SQL_C_BINARY;
+    case SQL_WLONGVARCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WCHAR:
+        return narrowText == 1 ? SQL_C_CHAR : SQL_C_WCHAR;
     default:
-        return inRange(sqlType, 101, 113) ? sqlType : kBaseCChar;
+        return isIntervalSql(sqlType) ? sqlType : SQL_C_CHAR;
     }
 }
 
@@ -679,10 +738,13 @@ int16_t baseDefaultCType(int16_t sqlType, int32_t narrowText) noexcept
 
 void baseReportLength(BaseOutString* out, int64_t length) noexcept
 {
+    // As the output string reports lengths: one beyond the field's range is
+    // the largest value the field holds, since wrapped it could read as
+    // SQL_NULL_DATA or SQL_NTS.
     if (out->length32 != nullptr)
-        *out->length32 = static_cast<int32_t>(length);
+        *out->length32 = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
     else if (out->length16 != nullptr)
-        *out->length16 = static_cast<int16_t>(length);
+        *out->length16 = length > INT16_MAX ? INT16_MAX : static_cast<int16_t>(length);
     else if (out->length64 != nullptr)
         *out->length64 = length;
     if (out->nullFlag32 != nullptr)
@@ -711,165 +773,118 @@ void baseAnnotateDiagnostics(size_t first, uint16_t msg, uint64_t number) noexce
 
 namespace {
 
-int16_t convertWith(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t sqlType,
-                    int64_t size, int16_t scale, bool unsignedFlag, int16_t cType,
-                    BaseOutString* out, const void* src, int64_t srcLength, int32_t srcKind,
-                    int64_t srcCodePage, const BaseAXDRecord* ard) noexcept
+int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                    int32_t srcKind) noexcept
 {
-    const uint32_t flags = baseFetchFlags(settings);
+    const uint32_t flags = baseFetchFlags(ctx.settings);
+    const int16_t cType = ctx.cType;
     switch (cType) {
-    case kBaseCChar:
-    case kBaseCWChar:
+    case SQL_C_CHAR:
+    case SQL_C_WCHAR:
     case kBaseCCharNoTerm:
     case kBaseCWCharNoTerm:
-        return baseConvertToCharacter(stmt, settings, sqlType, size, scale, cType, out, src,
-                                      srcLength, srcKind, srcCodePage);
-    case kBaseCNumeric:
-        return toNumericStruct(stmt, settings, flags, scale, out, src, srcLength, srcKind,
-                               srcCodePage, ard);
-    case kBaseCTypeDate:
-    case kBaseCTypeTime:
-    case kBaseCTypeTimestamp: {
-        int32_t kind = cType == kBaseCTypeDate   ? kBaseKindDate
-                       : cType == kBaseCTypeTime ? kBaseKindTime
-                                                 : kBaseKindTimestamp;
+        return baseConvertToCharacter(ctx, src, srcLength, srcKind);
+    case SQL_C_NUMERIC:
+        return toNumericStruct(ctx, flags, src, srcLength, srcKind);
+    case SQL_C_TYPE_DATE:
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TYPE_TIMESTAMP: {
+        int32_t kind = cType == SQL_C_TYPE_DATE   ? kBaseKindDate
+                       : cType == SQL_C_TYPE_TIME ? kBaseKindTime
+                                                  : kBaseKindTimestamp;
         alignas(8) uint8_t value[kBaseTimestampSize];
         int64_t produced = 0;
-        if (toDateTimeValue(stmt, settings, flags, sqlType, scale, src, srcLength, srcKind,
-                            srcCodePage, kind, value, &produced) != 0)
+        if (toDateTimeValue(ctx, flags, src, srcLength, srcKind, kind, value, &produced) != 0)
             return 1;
-        baseReportFixed(out, value, produced);
+        baseReportFixed(ctx.out, value, produced);
         return 0;
     }
-    case kBaseCGuid:
-        return toGuid(sqlType, out, src, srcLength, srcKind, srcCodePage);
-    case kBaseCBinary:
-        return toBinary(stmt, settings, flags, sqlType, size, scale, unsignedFlag, out, src,
-                        srcLength, srcKind, srcCodePage);
+    case SQL_C_GUID:
+        return toGuid(ctx, src, srcLength, srcKind);
+    case SQL_C_BINARY:
+        return toBinary(ctx, flags, src, srcLength, srcKind);
     default:
         break;
     }
-    if (inRange(cType, kBaseCIntervalYear, kBaseCIntervalMinuteToSecond))
-        return toInterval(stmt, flags, sqlType, scale, cType, out, src, srcLength, srcKind,
-                          srcCodePage);
-    int32_t kind = baseKindOfCType(cType, unsignedFlag);
+    if (inRange(cType, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND))
+        return toInterval(ctx, flags, src, srcLength, srcKind);
+    int32_t kind = baseKindOfCType(cType, ctx.unsignedFlag);
     if (kind < 0)
         return 0;  // a C type this engine does not produce: nothing is written
     alignas(8) uint8_t value[8];
     int64_t produced = 0;
-    if (baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, kind, 0, value, &produced,
-                           size, scale, kBaseTruncWarn, flags) != 0)
+    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kind, 0, value,
+                           &produced, ctx.size, ctx.scale, kBaseTruncWarn, flags) != 0)
         return 1;
-    baseReportFixed(out, value, baseKindSize(kind));
+    baseReportFixed(ctx.out, value, baseKindSize(kind));
     return 0;
 }
 
 }  // namespace
 
-int16_t baseConvertSqlToC(BaseStatement* stmt, int16_t sqlType, int64_t size, int16_t scale,
-                          bool unsignedFlag, int16_t cType, BaseOutString* out, const void* src,
-                          int64_t srcLength, int32_t srcKind, int64_t srcCodePage,
-                          const BaseAXDRecord* ard) noexcept
+int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                          int32_t srcKind) noexcept
 {
-    if (stmt == nullptr || out == nullptr || (src == nullptr && srcLength > 0) || srcLength < 0) {
-        basePostError(kBaseIdxGeneralError);
+    if (ctx.out == nullptr || (src == nullptr && srcLength > 0) || srcLength < 0) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
-    BaseConvertSettings settings;
-    baseConvertSettingsOf(stmt, &settings);
-    return convertWith(stmt, settings, sqlType, size, scale, unsignedFlag, cType, out, src,
-                       srcLength, srcKind, srcCodePage, ard);
+    return convertWith(ctx, src, srcLength, srcKind);
 }
 
-int16_t baseConvertColumnValue(BaseStatement* stmt, uint16_t column, int16_t cType,
-                               BaseOutString* out, const void* src, int64_t srcLength,
+int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src, int64_t srcLength,
                                int32_t srcKind) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     const size_t before = list != nullptr ? list->recordCount() : 0;
-    const BaseIRDRecord* rec =
-        stmt != nullptr && stmt->ird != nullptr && column != 0 ? stmt->ird->irdRecord(column)
-                                                               : nullptr;
     int16_t rc = 0;
-    if (rec == nullptr || out == nullptr || srcLength < 0 || (src == nullptr && srcLength > 0)) {
-        basePostError(kBaseIdxGeneralError);
+    if (ctx.column == 0 || ctx.out == nullptr || srcLength < 0 ||
+        (src == nullptr && srcLength > 0)) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         rc = 1;
+    } else if (baseIsVarLengthType(ctx.sqlType) && directCopyApplies(ctx, srcKind)) {
+        // The code pages match: the text copy serves it from the source.
+        rc = baseCopyCharacterData(ctx, src, srcLength);
     } else {
-        BaseConvertSettings settings;
-        baseConvertSettingsOf(stmt, &settings);
-        const int16_t sqlType = rec->conciseType;
-        if (baseIsVarLengthType(sqlType) && directCopyApplies(stmt, settings, rec, cType, srcKind)) {
-            // The code pages match: the text copy serves it from the source.
-            rc = baseCopyCharacterData(stmt, settings, cType, out, src, srcLength,
-                                       rec->codePageAbs);
-        } else {
-            int64_t size = baseIsVarLengthType(sqlType) ? static_cast<int64_t>(rec->length)
-                                                        : rec->precision;
-            // Only the numeric structure takes anything from the ARD record.
-            const BaseAXDRecord* ard = cType == kBaseCNumeric ? stmt->ardRecord(column) : nullptr;
-            rc = convertWith(stmt, settings, sqlType, size, rec->scale, rec->isUnsigned(), cType,
-                             out, src, srcLength, srcKind, rec->codePage, ard);
-        }
+        rc = convertWith(ctx, src, srcLength, srcKind);
     }
     if (list != nullptr && list->recordCount() > before)
-        baseAnnotateDiagnostics(before, MSG_COLUMN_NUMBER, column);
+        baseAnnotateDiagnostics(before, MSG_COLUMN_NUMBER, ctx.column);
     return rc;
 }
 
-int16_t baseConvertColumnValueInt(BaseStatement* stmt, int32_t column, int16_t cType,
-                                  BaseOutString* out, const void* src, int64_t srcLength,
-                                  int32_t srcKind) noexcept
+int16_t baseConvertColumnValueInt(BaseConvertContext& ctx, int32_t column, const void* src,
+                                  int64_t srcLength, int32_t srcKind) noexcept
 {
     if (column < 0 || column > UINT16_MAX) {
-        basePostError(kBaseIdxGeneralError);
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
-    return baseConvertColumnValue(stmt, static_cast<uint16_t>(column), cType, out, src, srcLength,
-                                  srcKind);
+    ctx.column = static_cast<uint16_t>(column);
+    return baseConvertColumnValue(ctx, src, srcLength, srcKind);
 }
 
-int16_t baseConvertOutputParam(BaseStatement* stmt, uint16_t param, const void* value,
-                               int64_t length, int32_t srcKind) noexcept
+int16_t baseConvertOutputParam(BaseConvertContext& ctx, const void* value, int64_t length,
+                               int32_t srcKind) noexcept
 {
-    BaseIPDRecord* ipdRec = stmt != nullptr ? stmt->getParamIPDRecord(param) : nullptr;
-    if (ipdRec == nullptr) {
-        basePostError(kBaseIdxGeneralError);
+    if (ctx.out == nullptr) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
-    BaseAXDRecord* apd = ipdRec->apdRecord();
-    if (apd == nullptr || apd->dataPtr == nullptr)
-        return 0;
-    const int64_t rowSize = stmt->currentApd != nullptr ? stmt->currentApd->bindType : 0;
-    const int64_t row = stmt->currentParamRow;
-    apd->applyBindOffset(rowSize, row);
-    const int16_t cType = ipdRec->cType();
-    int16_t rc = 0;
-    if (length == kBaseNullData) {
-        BaseConvertSettings settings;
-        baseConvertSettingsOf(stmt, &settings);
-        int64_t count = cType == kBaseCLong || cType == kBaseCFloat ? 4
-                        : cType == kBaseCShort                       ? 2
-                        : cType == kBaseCDouble                      ? 8
-                        : cType == kBaseCWChar                       ? settings.wideTermWidth
+    if (length == SQL_NULL_DATA) {
+        const int16_t cType = ctx.cType;
+        int64_t count = cType == SQL_C_LONG || cType == SQL_C_FLOAT ? 4
+                        : cType == SQL_C_SHORT                       ? 2
+                        : cType == SQL_C_DOUBLE                      ? 8
+                        : cType == SQL_C_WCHAR                       ? ctx.settings.wideTermWidth
                                                                      : 1;
-        int64_t* lengthPtr = apd->indicatorPtr != nullptr ? apd->indicatorPtr : apd->octetLengthPtr;
-        BaseOutString o(apd->dataPtr, apd->octetLength, lengthPtr, nullptr);
-        rc = o.setNull(count);
-    } else {
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t before = list != nullptr ? list->recordCount() : 0;
-        int64_t* lengthPtr =
-            apd->octetLengthPtr != nullptr ? apd->octetLengthPtr : apd->indicatorPtr;
-        int64_t* flagPtr = apd->indicatorPtr != lengthPtr ? apd->indicatorPtr : nullptr;
-        BaseOutString o(apd->dataPtr, apd->octetLength, lengthPtr, flagPtr);
-        const int16_t sqlType = ipdRec->conciseType;
-        int64_t size = baseIsVarLengthType(sqlType) ? static_cast<int64_t>(ipdRec->length)
-                                                    : ipdRec->precision;
-        rc = baseConvertSqlToC(stmt, sqlType, size, ipdRec->scale, ipdRec->isUnsigned(), cType, &o,
-                               value, length, srcKind, ipdRec->codePage, nullptr);
-        stmt->annotateParamRowErrors(before, list, static_cast<uint64_t>(row) + 1);
+        return ctx.out->setNull(count);
     }
-    apd->removeBindOffset(rowSize, row);
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t before = list != nullptr ? list->recordCount() : 0;
+    int16_t rc = baseConvertSqlToC(ctx, value, length, srcKind);
+    if (ctx.paramRow != 0)
+        baseAnnotateParamRow(before, list, ctx.paramRow);
     return rc;
 }
 

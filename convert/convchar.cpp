@@ -5,13 +5,13 @@
 
 #include <cstring>
 
+#include "convert/basediag.h"
+#include "convert/basestring.h"
 #include "convert/datetime.h"
+#include "convert/guid.h"
 #include "convert/number.h"
 #include "convert/textcvt.h"
 #include "kamessages.h"
-#include "odbc/baseerr.h"
-#include "odbc/basestring.h"
-#include "odbc/basestmt.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int64_t absCp(int64_t cp) noexcept
 
 bool isBigEndian(int64_t cp) noexcept
 {
-    return cp == kCpUtf16BE || cp == kCpUtf32BE;
+    return cp == kCodePageUtf16BE || cp == kCodePageUtf32BE;
 }
 
 // One ASCII character as a unit of cp at out (`unit` bytes).
@@ -69,41 +69,41 @@ uint32_t getUnit(const uint8_t* in, int64_t cp, int64_t unit) noexcept
 Path pathOfSqlType(int16_t sqlType, const BaseConvertSettings& settings) noexcept
 {
     switch (sqlType) {
-    case kBaseSqlChar:
-    case kBaseSqlVarChar:
-    case kBaseSqlLongVarChar:
-    case kBaseSqlWChar:
-    case kBaseSqlWVarChar:
-    case kBaseSqlWLongVarChar:
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
         return Path::Text;
     case kBaseSqlGraphic:
     case kBaseSqlVarGraphic:
     case kBaseSqlLongVarGraphic:
         return settings.graphicAsChar ? Path::Text : Path::None;
-    case kBaseSqlNumeric:
-    case kBaseSqlDecimal:
-    case kBaseSqlInteger:
-    case kBaseSqlSmallInt:
-    case kBaseSqlBigInt:
-    case kBaseSqlTinyInt:
-    case kBaseSqlBit:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_BIGINT:
+    case SQL_TINYINT:
+    case SQL_BIT:
         return Path::Decimal;
-    case kBaseSqlFloat:
-    case kBaseSqlReal:
-    case kBaseSqlDouble:
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE:
         return Path::Float;
-    case kBaseSqlBinary:
-    case kBaseSqlVarBinary:
-    case kBaseSqlLongVarBinary:
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
         return Path::Hex;
-    case kBaseSqlTypeDate:
-    case kBaseSqlTypeTime:
-    case kBaseSqlTypeTimestamp:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
         return Path::DateTime;
-    case kBaseSqlGuid:
+    case SQL_GUID:
         return Path::Guid;
     default:
-        return sqlType >= kBaseSqlIntervalYear && sqlType <= kBaseSqlIntervalMinuteToSecond
+        return sqlType >= SQL_INTERVAL_YEAR && sqlType <= SQL_INTERVAL_MINUTE_TO_SECOND
                    ? Path::Text
                    : Path::None;
     }
@@ -161,12 +161,12 @@ struct Target {
     int64_t available; // buffer length less the terminator
 };
 
-Target targetOf(const BaseStatement* stmt, int16_t cType, const BaseConvertSettings& settings,
-                const BaseOutString* out) noexcept
+Target targetOf(const BaseConvertContext& ctx) noexcept
 {
+    const BaseOutString* out = ctx.out;
     Target t;
-    t.cp = baseTextTargetCodePage(stmt, cType, settings);
-    t.term = baseTextTargetTermWidth(cType, settings);
+    t.cp = baseTextTargetCodePage(ctx, ctx.cType);
+    t.term = baseTextTargetTermWidth(ctx.cType, ctx.settings);
     t.unit = baseCodePageUnitWidth(absCp(t.cp));
     t.available = out->bufferLength - t.term;
     if (t.available < 0)
@@ -195,7 +195,7 @@ void complete(BaseOutString* out, const Target& t, int64_t written, int64_t repo
         std::memset(static_cast<uint8_t*>(out->buffer) + at, 0, static_cast<size_t>(width));
     }
     if (t.available < reported)
-        basePostWarning(kBaseIdxTruncated);
+        baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
 }
 
 // Where number and date text goes: the buffer, or scratch room when the
@@ -213,13 +213,13 @@ Room roomOf(BaseOutString* out, const Target& t, uint8_t* scratch) noexcept
     return {static_cast<uint8_t*>(out->buffer), t.available, false};
 }
 
-// Steps 3 and 4: decimal and floating-point text.
-int16_t writeNumberText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t scale,
-                        int16_t cType, BaseOutString* out, const void* src, int64_t srcLength,
-                        int32_t srcKind, int64_t srcCodePage, int64_t limitChars,
-                        bool trimZeros) noexcept
+// Decimal and floating-point text, of at most limitChars characters when
+// that is not 0.
+int16_t writeNumberText(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                        int32_t srcKind, int64_t limitChars, bool trimZeros) noexcept
 {
-    const Target t = targetOf(stmt, cType, settings, out);
+    BaseOutString* out = ctx.out;
+    const Target t = targetOf(ctx);
     uint8_t scratch[kBaseTextScratch];
     Room room = roomOf(out, t, scratch);
     int64_t maxLength = room.size;
@@ -228,9 +228,9 @@ int16_t writeNumberText(BaseStatement* stmt, const BaseConvertSettings& settings
     if (limited)
         maxLength = limit;
     int64_t produced = 0;
-    if (baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, kBaseKindText, t.cp,
-                           room.data, &produced, maxLength, scale, kBaseTruncSilent,
-                           baseFetchFlags(settings)) != 0)
+    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kBaseKindText, t.cp,
+                           room.data, &produced, maxLength, ctx.scale, kBaseTruncSilent,
+                           baseFetchFlags(ctx.settings)) != 0)
         return 1;
     if (limited && produced > limit)
         produced = limit;
@@ -247,16 +247,16 @@ int16_t writeNumberText(BaseStatement* stmt, const BaseConvertSettings& settings
     return 0;
 }
 
-// Step 7: date and time text.
-int16_t writeDateTimeText(BaseStatement* stmt, const BaseConvertSettings& settings,
-                          int16_t sqlType, int16_t scale, int16_t cType, BaseOutString* out,
-                          const void* src, int64_t srcLength, int32_t srcKind,
-                          int64_t srcCodePage) noexcept
+// Date and time text, of the column's type when it has one.
+int16_t writeDateTimeText(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                          int32_t srcKind) noexcept
 {
-    const Target t = targetOf(stmt, cType, settings, out);
-    int32_t columnKind = sqlType == kBaseSqlTypeDate   ? kBaseKindDate
-                         : sqlType == kBaseSqlTypeTime ? kBaseKindTime
-                         : sqlType == kBaseSqlTypeTimestamp
+    BaseOutString* out = ctx.out;
+    const int16_t sqlType = ctx.sqlType;
+    const Target t = targetOf(ctx);
+    int32_t columnKind = sqlType == SQL_TYPE_DATE   ? kBaseKindDate
+                         : sqlType == SQL_TYPE_TIME ? kBaseKindTime
+                         : sqlType == SQL_TYPE_TIMESTAMP
                              ? kBaseKindTimestamp
                              : (srcKind == kBaseKindTimeFraction ? kBaseKindTime : srcKind);
     int64_t minChars = columnKind == kBaseKindDate   ? kDateChars
@@ -264,11 +264,11 @@ int16_t writeDateTimeText(BaseStatement* stmt, const BaseConvertSettings& settin
                                                      : kTimestampChars;
     int64_t charBytes = t.term > 0 ? t.term : t.unit;
     if (out->buffer != nullptr && out->bufferLength < minChars * charBytes) {
-        basePostErrorMsg(kBaseIdxOutOfRange, MSG_VALUE_DOES_NOT_FIT);
+        baseCvtPostErrorMsg(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE, MSG_VALUE_DOES_NOT_FIT);
         return 1;
     }
     if (srcKind == kBaseKindText)
-        return baseCopyCharacterData(stmt, settings, cType, out, src, srcLength, srcCodePage);
+        return baseCopyCharacterData(ctx, src, srcLength);
 
     alignas(8) uint8_t value[kBaseTimestampSize];
     const void* from = src;
@@ -283,9 +283,9 @@ int16_t writeDateTimeText(BaseStatement* stmt, const BaseConvertSettings& settin
     else if (columnKind == kBaseKindTimestamp)
         direct = srcKind == kBaseKindTimestamp;
     if (!direct) {
-        if (baseConvertNumeric(stmt, srcKind, srcCodePage, src, srcLength, columnKind, 0, value,
-                               &fromLength, 0, scale, kBaseTruncWarn,
-                               baseFetchFlags(settings)) != 0)
+        if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, columnKind, 0, value,
+                               &fromLength, 0, ctx.scale, kBaseTruncWarn,
+                               baseFetchFlags(ctx.settings)) != 0)
             return 1;
         from = value;
         fromKind = columnKind;
@@ -293,10 +293,10 @@ int16_t writeDateTimeText(BaseStatement* stmt, const BaseConvertSettings& settin
     uint8_t scratch[kBaseTextScratch];
     Room room = roomOf(out, t, scratch);
     int64_t produced = 0;
-    if (baseConvertToChar(stmt, fromKind, 0, from, fromLength, kBaseKindText, t.cp, room.data,
-                          &produced, room.size, scale, kBaseTruncSilent,
-                          settings.leapSecond ? 61 : 59, settings.negativeYears,
-                          baseFetchFlags(settings)) != 0)
+    if (baseConvertToChar(&ctx, fromKind, 0, from, fromLength, kBaseKindText, t.cp, room.data,
+                          &produced, room.size, ctx.scale, kBaseTruncSilent,
+                          ctx.settings.leapSecond ? 61 : 59, ctx.settings.negativeYears,
+                          baseFetchFlags(ctx.settings)) != 0)
         return 1;
     if (room.scratch) {
         baseReportLength(out, produced);
@@ -308,13 +308,14 @@ int16_t writeDateTimeText(BaseStatement* stmt, const BaseConvertSettings& settin
 
 // Writes n ASCII characters as text of the target code page; returns the
 // bytes written, or -1 after a posted conversion failure.
-int64_t putAscii(BaseStatement* stmt, const Target& t, const char* text, int64_t n,
+int64_t putAscii(const BaseConvertContext& ctx, const Target& t, const char* text, int64_t n,
                  uint8_t* out) noexcept
 {
     if (t.cp < 0) {
         int64_t produced = 0;
         int32_t truncated = 0;
-        if (stmt->convertText(kCpUtf8, text, n, t.cp, out, n, &produced, &truncated, 0) != 0)
+        if (baseConvertText(kCodePageUtf8, text, n, t.cp, out, n, &produced, &truncated,
+                            baseConvertCache(&ctx), 0) != 0)
             return -1;
         return produced;
     }
@@ -327,21 +328,21 @@ int64_t putAscii(BaseStatement* stmt, const Target& t, const char* text, int64_t
     return n * t.unit;
 }
 
-// Step 8: GUID text.
-int16_t writeGuidText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t cType,
-                      BaseOutString* out, const void* src, int64_t srcLength) noexcept
+// GUID text.
+int16_t writeGuidText(const BaseConvertContext& ctx, const void* src, int64_t srcLength) noexcept
 {
-    const Target t = targetOf(stmt, cType, settings, out);
+    BaseOutString* out = ctx.out;
+    const Target t = targetOf(ctx);
     if (srcLength < kBaseGuidSize) {
-        basePostError(kBaseIdxOutOfRange);
+        baseCvtPostError(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
         return 1;
     }
     const int64_t bytes = kGuidChars * t.unit;
     if (out->buffer != nullptr && out->bufferLength < bytes + t.term) {
-        if (settings.odbc2)
-            basePostWarning(kBaseIdxTruncated);
+        if (ctx.settings.odbc2)
+            baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
         else
-            basePostError(kBaseIdxRightTruncation);
+            baseCvtPostError(MSG_SQLSTATE_STRING_TRUNCATION);
         return 1;
     }
     BaseGuid guid;
@@ -351,7 +352,7 @@ int16_t writeGuidText(BaseStatement* stmt, const BaseConvertSettings& settings, 
         return 1;
     int64_t written = bytes;
     if (out->buffer != nullptr) {
-        written = putAscii(stmt, t, text, kGuidChars, static_cast<uint8_t*>(out->buffer));
+        written = putAscii(ctx, t, text, kGuidChars, static_cast<uint8_t*>(out->buffer));
         if (written < 0)
             return 1;
         std::memset(static_cast<uint8_t*>(out->buffer) + written, 0, static_cast<size_t>(t.term));
@@ -364,112 +365,112 @@ int16_t writeGuidText(BaseStatement* stmt, const BaseConvertSettings& settings, 
 
 int32_t baseTextTargetTermWidth(int16_t cType, const BaseConvertSettings& settings) noexcept
 {
-    if (cType == kBaseCChar)
+    if (cType == SQL_C_CHAR)
         return settings.narrowTermWidth;
-    if (cType == kBaseCWChar)
+    if (cType == SQL_C_WCHAR)
         return settings.wideTermWidth;
     return 0;
 }
 
-int64_t baseTextTargetCodePage(const BaseStatement* stmt, int16_t cType,
-                               const BaseConvertSettings& settings) noexcept
+int64_t baseTextTargetCodePage(const BaseConvertContext& ctx, int16_t cType) noexcept
 {
-    if (cType == kBaseCChar || cType == kBaseCCharNoTerm)
-        return stmt->charCodePage;
-    return settings.wideCodePage;
+    if (cType == SQL_C_CHAR || cType == kBaseCCharNoTerm)
+        return ctx.charCodePage;
+    return ctx.settings.wideCodePage;
 }
 
-int16_t baseCopyCharacterData(BaseStatement* stmt, const BaseConvertSettings& settings,
-                              int16_t cType, BaseOutString* out, const void* src,
-                              int64_t srcLength, int64_t srcCodePage) noexcept
+int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t srcLength) noexcept
 {
-    const Target t = targetOf(stmt, cType, settings, out);
+    BaseOutString* out = ctx.out;
+    const Target t = targetOf(ctx);
     const bool terminate = t.term > 0;
-    if (srcCodePage == 0)
-        srcCodePage = kCpUtf8;  // text without a code page is the driver's own UTF-8
+    // Text without a code page is the driver's own UTF-8.
+    const int64_t srcCodePage = ctx.codePage != 0 ? ctx.codePage : kCodePageUtf8;
 
     if (absCp(srcCodePage) == t.cp) {
-        int64_t offset = stmt->getDataReturned;
+        int64_t offset = ctx.offset;
         if (offset < 0 || offset > srcLength)
             offset = srcLength;
         bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, srcLength - offset,
                                 terminate, t.term);
-        stmt->notePiece(cut, t.available);
+        ctx.notePiece(cut, t.available);
         return 0;
     }
 
-    if (stmt->convertedLength < 0) {
+    KaIcuCache* cache = baseConvertCache(&ctx);
+    if (ctx.convertedLength < 0) {
         int64_t maxBytes = 4;
-        stmt->charConversionContext()->getCharSizes(t.cp, &maxBytes, nullptr);
+        cache->getCharSizes(t.cp, &maxBytes, nullptr);
         if (maxBytes < 1)
             maxBytes = 4;
         int64_t chars = baseIsUtf16CodePage(absCp(srcCodePage)) ? srcLength / 2 : srcLength;
         if (chars > (INT64_MAX - kMaxTermWidth) / 8) {
-            basePostError(kBaseIdxOutOfRange);
+            baseCvtPostError(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
             return 1;
         }
         const int64_t room = chars * maxBytes + t.term;
-        if (out->buffer != nullptr && out->bufferLength >= room && stmt->getDataReturned == 0) {
+        if (out->buffer != nullptr && out->bufferLength >= room && ctx.offset == 0) {
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (stmt->convertText(srcCodePage, src, srcLength, t.cp, out->buffer,
-                                  out->bufferLength - t.term, &produced, &truncated, 0) != 0)
+            if (baseConvertText(srcCodePage, src, srcLength, t.cp, out->buffer,
+                                out->bufferLength - t.term, &produced, &truncated, cache,
+                                0) != 0)
                 return 1;
             if (truncated == 0) {
                 std::memset(static_cast<uint8_t*>(out->buffer) + produced, 0,
                             static_cast<size_t>(t.term));
                 baseReportLength(out, produced);
-                stmt->pieceLengthOverride = 0;
+                ctx.pieceLength = 0;
                 return 0;
             }
         }
-        // Converted once, served in pieces from the statement's buffer.
+        // Converted once, served in pieces from the conversion buffer.
         int64_t size = room > 0 ? room : 1;
         for (int attempt = 0;; ++attempt) {
-            uint8_t* buffer = stmt->growConvertBuffer(size);
+            uint8_t* buffer = ctx.growConvertBuffer(size);
             if (buffer == nullptr)
                 return 1;
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (stmt->convertText(srcCodePage, src, srcLength, t.cp, buffer, size, &produced,
-                                  &truncated, 0) != 0)
+            if (baseConvertText(srcCodePage, src, srcLength, t.cp, buffer, size, &produced,
+                                &truncated, cache, 0) != 0)
                 return 1;
             if (truncated == 0) {
-                stmt->convertedLength = produced;
+                ctx.convertedLength = produced;
                 break;
             }
             if (attempt == 1 || size > INT64_MAX / 2) {
-                basePostError(kBaseIdxGeneralError);
+                baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
                 return 1;
             }
             size *= 2;
         }
     }
-    int64_t offset = stmt->getDataReturned;
-    if (offset < 0 || offset > stmt->convertedLength)
-        offset = stmt->convertedLength;
-    bool cut = out->putText(stmt->convertBuffer + offset, stmt->convertedLength - offset,
-                            terminate, t.term);
-    stmt->notePiece(cut, t.available);
+    int64_t offset = ctx.offset;
+    if (offset < 0 || offset > ctx.convertedLength)
+        offset = ctx.convertedLength;
+    bool cut = out->putText(ctx.convertBuffer + offset, ctx.convertedLength - offset, terminate,
+                            t.term);
+    ctx.notePiece(cut, t.available);
     return 0;
 }
 
-int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t cType,
-                         BaseOutString* out, const void* src, int64_t srcLength) noexcept
+int16_t baseWriteHexText(BaseConvertContext& ctx, const void* src, int64_t srcLength) noexcept
 {
-    const Target t = targetOf(stmt, cType, settings, out);
-    int64_t offset = stmt->getDataReturned;
+    BaseOutString* out = ctx.out;
+    const Target t = targetOf(ctx);
+    int64_t offset = ctx.offset;
     if (offset < 0 || offset > srcLength)
         offset = srcLength;
     const int64_t remaining = srcLength - offset;
     const int64_t perByte = 2 * t.unit;
     if (remaining > INT64_MAX / perByte) {
-        basePostError(kBaseIdxOutOfRange);
+        baseCvtPostError(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
         return 1;
     }
     const int64_t full = remaining * perByte;
     baseReportLength(out, full);
-    stmt->pieceLengthOverride = 0;
+    ctx.pieceLength = 0;
     if (out->buffer == nullptr)
         return 0;
     auto* dst = static_cast<uint8_t*>(out->buffer);
@@ -477,8 +478,8 @@ int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& setting
         if (out->bufferLength > 0)
             std::memset(dst, 0, static_cast<size_t>(out->bufferLength));
         if (full + t.term != 0) {
-            stmt->notePiece(remaining > 0, 0);
-            basePostWarning(kBaseIdxTruncated);
+            ctx.notePiece(remaining > 0, 0);
+            baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
         }
         return 0;
     }
@@ -494,7 +495,7 @@ int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& setting
             chunk[2 * i] = kHexDigits[from[done + i] >> 4];
             chunk[2 * i + 1] = kHexDigits[from[done + i] & 0xF];
         }
-        int64_t w = putAscii(stmt, t, chunk, 2 * n, dst + written);
+        int64_t w = putAscii(ctx, t, chunk, 2 * n, dst + written);
         if (w < 0)
             return 1;
         written += w;
@@ -502,8 +503,8 @@ int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& setting
     }
     std::memset(dst + written, 0, static_cast<size_t>(t.term));
     if (count < remaining) {
-        stmt->notePiece(true, count);
-        basePostWarning(kBaseIdxTruncated);
+        ctx.notePiece(true, count);
+        baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
     }
     return 0;
 }
@@ -536,42 +537,36 @@ int64_t baseRemoveTrailingZeros(const void* text, int64_t length, int64_t codePa
     return length;
 }
 
-int16_t baseConvertToCharacter(BaseStatement* stmt, const BaseConvertSettings& settings,
-                               int16_t sqlType, int64_t size, int16_t scale, int16_t cType,
-                               BaseOutString* out, const void* src, int64_t srcLength,
-                               int32_t srcKind, int64_t srcCodePage) noexcept
+int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                               int32_t srcKind) noexcept
 {
-    Path path = pathOfSqlType(sqlType, settings);
+    const int16_t sqlType = ctx.sqlType;
+    Path path = pathOfSqlType(sqlType, ctx.settings);
     if (!pathTakes(path, srcKind))
         path = pathOfKind(srcKind);
-    const bool trim = (settings.workarounds & kBaseWaTrimTrailingZeros) != 0;
+    const bool trim = (ctx.settings.workarounds & kBaseWaTrimTrailingZeros) != 0;
     switch (path) {
     case Path::Text:
-        return baseCopyCharacterData(stmt, settings, cType, out, src, srcLength, srcCodePage);
+        return baseCopyCharacterData(ctx, src, srcLength);
     case Path::Decimal:
-        return writeNumberText(stmt, settings, scale, cType, out, src, srcLength, srcKind,
-                               srcCodePage, 0,
-                               trim && (sqlType == kBaseSqlNumeric || sqlType == kBaseSqlDecimal));
+        return writeNumberText(ctx, src, srcLength, srcKind, 0,
+                               trim && (sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL));
     case Path::Float: {
-        bool real = sqlType == kBaseSqlReal || (sqlType != kBaseSqlFloat &&
-                                                sqlType != kBaseSqlDouble &&
-                                                srcKind == kBaseKindReal);
-        return writeNumberText(stmt, settings, scale, cType, out, src, srcLength, srcKind,
-                               srcCodePage, real ? kBaseRealTextWidth : settings.floatTextWidth,
-                               trim);
+        bool real = sqlType == SQL_REAL ||
+                    (sqlType != SQL_FLOAT && sqlType != SQL_DOUBLE && srcKind == kBaseKindReal);
+        return writeNumberText(ctx, src, srcLength, srcKind,
+                               real ? kBaseRealTextWidth : ctx.settings.floatTextWidth, trim);
     }
     case Path::Hex:
-        return baseWriteHexText(stmt, settings, cType, out, src, srcLength);
+        return baseWriteHexText(ctx, src, srcLength);
     case Path::DateTime:
-        return writeDateTimeText(stmt, settings, sqlType, scale, cType, out, src, srcLength,
-                                 srcKind, srcCodePage);
+        return writeDateTimeText(ctx, src, srcLength, srcKind);
     case Path::Guid:
         if (srcKind == kBaseKindText)
-            return baseCopyCharacterData(stmt, settings, cType, out, src, srcLength, srcCodePage);
-        return writeGuidText(stmt, settings, cType, out, src, srcLength);
+            return baseCopyCharacterData(ctx, src, srcLength);
+        return writeGuidText(ctx, src, srcLength);
     case Path::None:
         break;
     }
-    (void)size;
     return 0;
 }

@@ -10,26 +10,23 @@
 // Terminator bytes of the text target of cType (0 for the unterminated forms).
 int32_t baseTextTargetTermWidth(int16_t cType, const BaseConvertSettings& settings) noexcept;
 // Code page of the text target of cType.
-int64_t baseTextTargetCodePage(const BaseStatement* stmt, int16_t cType,
-                               const BaseConvertSettings& settings) noexcept;
+int64_t baseTextTargetCodePage(const BaseConvertContext& ctx, int16_t cType) noexcept;
 
-// The character branch of the SQL-to-C conversion: cType is SQL_C_CHAR,
-// SQL_C_WCHAR, 8001 or 8002. 0 success, 1 failure (posted).
-int16_t baseConvertToCharacter(BaseStatement* stmt, const BaseConvertSettings& settings,
-                               int16_t sqlType, int64_t size, int16_t scale, int16_t cType,
-                               BaseOutString* out, const void* src, int64_t srcLength,
-                               int32_t srcKind, int64_t srcCodePage) noexcept;
+// The character branch of the SQL-to-C conversion: ctx.cType is SQL_C_CHAR,
+// SQL_C_WCHAR or one of their unterminated forms. 0 success, 1 failure
+// (posted).
+[[nodiscard]] int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src,
+                                             int64_t srcLength, int32_t srcKind) noexcept;
 
-// Text of code page srcCodePage into the target text of cType, from the
-// statement's long-data offset on, converted once into the statement's
-// conversion buffer when the code pages differ and served from there.
-int16_t baseCopyCharacterData(BaseStatement* stmt, const BaseConvertSettings& settings,
-                              int16_t cType, BaseOutString* out, const void* src,
-                              int64_t srcLength, int64_t srcCodePage) noexcept;
+// Text of code page ctx.codePage into the target text of ctx.cType from the
+// long-data offset on, converted once into the conversion buffer when the
+// code pages differ and served from there.
+[[nodiscard]] int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src,
+                                            int64_t srcLength) noexcept;
 
 // The bytes from the long-data offset on as upper-case hexadecimal text.
-int16_t baseWriteHexText(BaseStatement* stmt, const BaseConvertSettings& settings, int16_t cType,
-                         BaseOutString* out, const void* src, int64_t srcLength) noexcept;
+[[nodiscard]] int16_t baseWriteHexText(BaseConvertContext& ctx, const void* src,
+                                       int64_t srcLength) noexcept;
 
 // Removes trailing fraction zeros (and a bare decimal point) from number text
 // of `length` bytes in codePage; returns the new length.

@@ -1,6 +1,5 @@
-// Date, time, timestamp, interval and GUID values: calendar arithmetic,
-// conversions between structures, text and numbers, interval literals and
-// GUID text.
+// Date, time, timestamp and interval values: calendar arithmetic,
+// conversions between structures, text and numbers, and interval literals.
 #include "convert/datetime.h"
 
 #include <cctype>
@@ -8,16 +7,15 @@
 #include <ctime>
 
 #include "convert/basecvt.h"
-#include "foundation/dbcs.h"
+#include "convert/basediag.h"
 #include "convert/number.h"
-#include "foundation/numtext.h"
 #include "convert/textcvt.h"
+#include "foundation/dbcs.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
-#include "odbc/baseconn.h"
-#include "odbc/baseerr.h"
-#include "odbc/basestmt.h"
+#include "kamessages.h"
 #include "platform/bos.h"
 
 namespace {
@@ -35,23 +33,15 @@ struct Settings {
     uint32_t allowTime24;
 };
 
-Settings settingsOf(BaseStatement* stmt) noexcept
+Settings settingsOf(const BaseConvertContext* ctx) noexcept
 {
     Settings s{0, 0, 0};
-    if (stmt != nullptr && stmt->connection != nullptr) {
-        s.timestampTruncationBehavior = stmt->connection->timestampTruncationBehavior;
-        s.allowHH24 = stmt->connection->allowHH24;
-        s.allowTime24 = stmt->connection->allowTime24;
+    if (ctx != nullptr) {
+        s.timestampTruncationBehavior = ctx->settings.timestampTruncationBehavior;
+        s.allowHH24 = ctx->settings.allowHH24 ? 1 : 0;
+        s.allowTime24 = ctx->settings.allowTime24 ? 1 : 0;
     }
     return s;
-}
-
-KaIcuCache* cacheOf(BaseStatement* stmt) noexcept
-{
-    static KaIcuCache fallback;
-    if (stmt != nullptr && stmt->connection != nullptr)
-        return &stmt->connection->icuCache;
-    return &fallback;
 }
 
 bool odbc3(uint32_t flags) noexcept
@@ -67,7 +57,8 @@ bool odbc3Param(uint32_t flags) noexcept
 // A bad date, time or timestamp text: 22018 for ODBC 3, 22008 for ODBC 2.
 int16_t errBadText(uint32_t flags) noexcept
 {
-    basePostError(odbc3(flags) ? kBaseIdxBadCharValue : kBaseIdxDatetimeOverflow);
+    baseCvtPostError(odbc3(flags) ? MSG_SQLSTATE_INVALID_CAST
+                                  : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
     return 1;
 }
 
@@ -229,7 +220,7 @@ int16_t baseCheckDate(int32_t year, int32_t month, int32_t day, bool negativeYea
     }
     if (ok)
         return 0;
-    basePostError(kBaseIdxBadDatetime);
+    baseCvtPostError(MSG_SQLSTATE_INVALID_DATETIME_FORMAT);
     return 1;
 }
 
@@ -403,7 +394,7 @@ int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targe
             bool lost = droppedNonZero || (targetKind == kBaseKindTime && fraction != 0);
             bool tell = odbc3(flags) || ((flags & kBaseFlagOdbc2) != 0 && (flags & kBaseFlagParam) != 0);
             if (lost && reportDrop && tell)
-                basePostWarning(kBaseIdxFractionTruncated);
+                baseCvtPostWarning(MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
         } else if (c == '-' || c == '+') {
             // an offset from UTC: ignored
         } else if (targetKind == kBaseKindTimeFraction) {
@@ -425,11 +416,12 @@ int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
                            bool reportDrop, bool allow24) noexcept
 {
     if (length < 10) {
-        basePostError(odbc3(flags) ? kBaseIdxBadCharValue : kBaseIdxDatetimeOverflow);
+        baseCvtPostError(odbc3(flags) ? MSG_SQLSTATE_INVALID_CAST
+                                  : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
         return 1;
     }
     if (length >= 30 && reportDrop && odbc3Param(flags)) {
-        basePostError(kBaseIdxDatetimeOverflow);
+        baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
         return 1;
     }
     int64_t shift = (negativeYears && text[0] == '-') ? 1 : 0;
@@ -483,7 +475,7 @@ void baseNormalizeHour24(void* value, int32_t kind) noexcept
 namespace {
 
 struct Call {
-    BaseStatement* stmt;
+    const BaseConvertContext* ctx;
     Settings s;
     int32_t dstKind;
     int64_t dstCp;
@@ -501,9 +493,9 @@ struct Call {
 int16_t errRoom(const Call& c) noexcept
 {
     if (odbc3Param(c.flags) && c.dstKind == kBaseKindText)
-        basePostError(kBaseIdxRightTruncation);
+        baseCvtPostError(MSG_SQLSTATE_STRING_TRUNCATION);
     else
-        basePostError(kBaseIdxOutOfRange);
+        baseCvtPostError(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     return 1;
 }
 
@@ -527,7 +519,7 @@ int16_t storeFromTimestamp(Call& c, const BaseTimestamp& ts, bool fromTimestamp)
     case kBaseKindDate:
         if (fromTimestamp && (ts.hour != 0 || ts.minute != 0 || ts.second != 0 || ts.fraction != 0)) {
             if (odbc3Param(c.flags)) {
-                basePostError(kBaseIdxDatetimeOverflow);
+                baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
                 return 1;
             }
             c.cut = true;
@@ -537,7 +529,7 @@ int16_t storeFromTimestamp(Call& c, const BaseTimestamp& ts, bool fromTimestamp)
     case kBaseKindTime:
         if (ts.fraction != 0) {
             if (odbc3Param(c.flags)) {
-                basePostError(kBaseIdxDatetimeOverflow);
+                baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
                 return 1;
             }
             c.cut = true;
@@ -557,7 +549,7 @@ int16_t storeFromTimestamp(Call& c, const BaseTimestamp& ts, bool fromTimestamp)
     return 0;
 }
 
-// Rule 4: text into a date-time structure.
+// Text into a date-time structure.
 int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noexcept
 {
     char text[kBaseMaxDateText + 1];
@@ -566,10 +558,10 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
     int64_t n = 0;
     if (srcLength < 0)
         srcLength = 0;
-    if (srcCp == kCpUtf16LE || srcCp == kCpUtf16 || srcCp == kCpUtf16BE) {
+    if (srcCp == kCodePageUtf16LE || srcCp == kCodePageUtf16 || srcCp == kCodePageUtf16BE) {
         const auto* b = static_cast<const uint8_t*>(src);
         int64_t units = srcLength / 2;
-        bool be = srcCp == kCpUtf16BE;
+        bool be = srcCp == kCodePageUtf16BE;
         auto unitAt = [&](int64_t i) -> uint16_t {
             return be ? static_cast<uint16_t>(b[2 * i] << 8 | b[2 * i + 1])
                       : static_cast<uint16_t>(b[2 * i + 1] << 8 | b[2 * i]);
@@ -590,8 +582,8 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
         if (srcCp < 0) {
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (baseConvertText(srcCp, src, srcLength, kCpUtf8, wide, sizeof wide - 1, &produced,
-                                &truncated, cacheOf(c.stmt), 1) != 0)
+            if (baseConvertText(srcCp, src, srcLength, kCodePageUtf8, wide, sizeof wide - 1,
+                                &produced, &truncated, baseConvertCache(c.ctx), 1) != 0)
                 return 1;
             p = wide;
             n = produced;
@@ -631,7 +623,7 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
                 // The time structure has no fraction: dropping one is a cut.
                 if (t.fraction != 0) {
                     if (odbc3Param(c.flags) && reportDrop) {
-                        basePostError(kBaseIdxDatetimeOverflow);
+                        baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
                         return 1;
                     }
                     c.cut = true;
@@ -683,7 +675,7 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
     }
 }
 
-// Rule 5: a date-time structure into another.
+// A date-time structure into another.
 int16_t fromStructure(Call& c, int32_t srcKind, const void* src) noexcept
 {
     BaseTimestamp ts{};
@@ -726,7 +718,7 @@ int16_t fromStructure(Call& c, int32_t srcKind, const void* src) noexcept
             lost = ts.second != 0 || ts.fraction != 0 || (s == -4 && ts.minute != 0);
         }
         if (lost && c.s.timestampTruncationBehavior != 1) {
-            basePostError(kBaseIdxDatetimeOverflow);
+            baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
             return 1;
         }
     }
@@ -752,15 +744,15 @@ int16_t writeText(Call& c, const char* text, int64_t len) noexcept
     if (unit == 1) {
         if (c.dstCp < 0) {
             int32_t truncated = 0;
-            if (baseConvertText(kCpUtf8, text, n, c.dstCp, c.dst, c.maxLength, &bytes, &truncated,
-                                cacheOf(c.stmt), 0) != 0)
+            if (baseConvertText(kCodePageUtf8, text, n, c.dstCp, c.dst, c.maxLength, &bytes,
+                                &truncated, baseConvertCache(c.ctx), 0) != 0)
                 return 1;
         } else {
             std::memcpy(out, text, static_cast<size_t>(n));
             bytes = n;
         }
     } else {
-        bool be = c.dstCp == kCpUtf16BE || c.dstCp == kCpUtf32BE;
+        bool be = c.dstCp == kCodePageUtf16BE || c.dstCp == kCodePageUtf32BE;
         for (int64_t i = 0; i < n; ++i) {
             uint8_t* u = out + i * unit;
             std::memset(u, 0, static_cast<size_t>(unit));
@@ -807,7 +799,7 @@ int64_t writeTime(char* out, int32_t h, int32_t m, int32_t s) noexcept
     return 8;
 }
 
-// Rule 6: a date-time value as text.
+// A date-time value as text.
 int16_t toText(Call& c, int32_t srcKind, const void* src) noexcept
 {
     const int64_t unit = baseCodePageUnitWidth(c.dstCp);
@@ -893,13 +885,13 @@ int16_t toText(Call& c, int32_t srcKind, const void* src) noexcept
 
 }  // namespace
 
-int16_t baseConvertToChar(BaseStatement* stmt, int32_t srcKind, int64_t srcCodePage,
+int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage,
                           const void* src, int64_t srcLength, int32_t dstKind, int64_t dstCodePage,
                           void* dst, int64_t* produced, int64_t maxLength, int16_t fractionDigits,
                           int32_t truncation, int32_t highestSecond, bool negativeYears,
                           uint32_t flags) noexcept
 {
-    Call c{stmt, settingsOf(stmt), dstKind, dstCodePage, dst, produced, maxLength,
+    Call c{ctx, settingsOf(ctx), dstKind, dstCodePage, dst, produced, maxLength,
            fractionDigits, truncation, highestSecond, negativeYears, flags, false};
     int16_t rc = 2;
     if (srcKind == kBaseKindText && isDateTimeKind(dstKind))
@@ -915,7 +907,7 @@ int16_t baseConvertToChar(BaseStatement* stmt, int32_t srcKind, int64_t srcCodeP
         BaseTimeFraction tf{};
         void* target = dstKind == kBaseKindTimeFraction ? static_cast<void*>(&tf) : dst;
         int64_t len = 0;
-        if (baseConvertNumeric(stmt, numSrc, srcCodePage, src, srcLength, numDst, dstCodePage,
+        if (baseConvertNumeric(ctx, numSrc, srcCodePage, src, srcLength, numDst, dstCodePage,
                                target, &len, maxLength, fractionDigits, truncation, flags) != 0)
             return 1;
         if (dstKind == kBaseKindTimeFraction) {
@@ -933,7 +925,8 @@ int16_t baseConvertToChar(BaseStatement* stmt, int32_t srcKind, int64_t srcCodeP
     if (c.cut && truncation != kBaseTruncSilent) {
         if (truncation == kBaseTruncStrict && odbc3(flags))
             return errRoom(c);
-        basePostWarning(dstKind == kBaseKindText ? kBaseIdxTruncated : kBaseIdxFractionTruncated);
+        baseCvtPostWarning(dstKind == kBaseKindText ? MSG_SQLSTATE_STRING_RIGHT_TRUNCATED
+                                                    : MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
     }
     return 0;
 }
@@ -982,13 +975,13 @@ namespace {
 
 int16_t errInterval() noexcept
 {
-    basePostError(kBaseIdxIntervalOverflow);
+    baseCvtPostError(MSG_SQLSTATE_INTERVAL_FIELD_OVERFLOW);
     return 1;
 }
 
 int16_t errIntervalText() noexcept
 {
-    basePostError(kBaseIdxBadCharValue);
+    baseCvtPostError(MSG_SQLSTATE_INVALID_CAST);
     return 1;
 }
 
@@ -1002,7 +995,7 @@ int16_t baseParseInterval(int32_t code, const char* text, int64_t length, BaseIn
     uint32_t mask = 0;
     baseIntervalFields(code, &cls, &mask);
     if (mask == 0) {
-        basePostError(kBaseIdxGeneralError);
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
     int64_t i = 0;
@@ -1156,7 +1149,7 @@ int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* tex
     uint32_t mask = 0;
     baseIntervalFields(code, &cls, &mask);
     if (mask == 0) {
-        basePostError(kBaseIdxGeneralError);
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
     const int64_t b = leadingPrecision;
@@ -1337,86 +1330,7 @@ int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int3
             remainder = true;
     }
     if (remainder)
-        basePostWarning(kBaseIdxFractionTruncated);
+        baseCvtPostWarning(MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
     *out = r;
     return 0;
-}
-
-// ---- GUID --------------------------------------------------------------------
-
-namespace {
-
-constexpr int kGuidHexAt[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
-
-template <typename T>
-int16_t parseGuid(const T* text, int64_t length, BaseGuid* out) noexcept
-{
-    if (text == nullptr || length < kBaseGuidTextLength) {
-        basePostError(kBaseIdxBadCharValue);
-        return 1;
-    }
-    uint8_t bytes[16];
-    for (int i = 0; i < 16; ++i) {
-        int rc;
-        if constexpr (sizeof(T) == 1)
-            rc = unhexify(&bytes[i], reinterpret_cast<const char*>(text) + kGuidHexAt[i], 2);
-        else
-            rc = unhexifyW(&bytes[i], reinterpret_cast<const uint16_t*>(text) + kGuidHexAt[i], 2);
-        if (rc != 0)
-            return 1;
-    }
-    BaseGuid g{};
-    g.data1 = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-    g.data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-    g.data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-    std::memcpy(g.data4, bytes + 8, 8);
-    *out = g;
-    return 0;
-}
-
-template <typename T>
-int16_t formatGuid(const BaseGuid* guid, T* out) noexcept
-{
-    if (out == nullptr || guid == nullptr) {
-        basePostError(kBaseIdxGeneralError);
-        return 1;
-    }
-    static const char kHex[] = "0123456789ABCDEF";
-    uint8_t bytes[16] = {
-        static_cast<uint8_t>(guid->data1 >> 24), static_cast<uint8_t>(guid->data1 >> 16),
-        static_cast<uint8_t>(guid->data1 >> 8),  static_cast<uint8_t>(guid->data1),
-        static_cast<uint8_t>(guid->data2 >> 8),  static_cast<uint8_t>(guid->data2),
-        static_cast<uint8_t>(guid->data3 >> 8),  static_cast<uint8_t>(guid->data3)};
-    std::memcpy(bytes + 8, guid->data4, 8);
-    int pos = 0;
-    for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10)
-            out[pos++] = '-';
-        out[pos++] = static_cast<T>(kHex[bytes[i] >> 4]);
-        out[pos++] = static_cast<T>(kHex[bytes[i] & 0x0F]);
-    }
-    out[pos] = 0;
-    return 0;
-}
-
-}  // namespace
-
-int16_t baseParseGuid(const char* text, int64_t length, BaseGuid* out) noexcept
-{
-    return parseGuid(text, length, out);
-}
-
-int16_t baseParseGuidW(const uint16_t* text, int64_t units, BaseGuid* out) noexcept
-{
-    return parseGuid(text, units, out);
-}
-
-int16_t baseFormatGuid(const BaseGuid* guid, char* out) noexcept
-{
-    return formatGuid(guid, out);
-}
-
-int16_t baseFormatGuidW(const BaseGuid* guid, uint16_t* out) noexcept
-{
-    return formatGuid(guid, out);
 }

@@ -1,12 +1,12 @@
-// Date, time, timestamp, interval and GUID values: conversions between their
-// structures, text and numbers, day-number calendar arithmetic, interval
-// literals and GUID text. Used by the SQL-to-C and C-to-SQL conversions.
+// Date, time, timestamp and interval values: conversions between their
+// structures, text and numbers, day-number calendar arithmetic and interval
+// literals. Used by the SQL-to-C and C-to-SQL conversions.
 #pragma once
 #include <cstdint>
 
-class BaseStatement;
+struct BaseConvertContext;
 
-// Value layouts (those of the ODBC date, time, timestamp, GUID and interval
+// Value layouts (those of the ODBC date, time, timestamp and interval
 // structures; kind 25 is the time followed by a 32-bit fraction).
 struct BaseDate {
     int16_t year;
@@ -33,12 +33,6 @@ struct BaseTimeFraction {
     uint16_t second;
     uint32_t fraction;
 };
-struct BaseGuid {
-    uint32_t data1;
-    uint16_t data2;
-    uint16_t data3;
-    uint8_t data4[8];
-};
 struct BaseInterval {
     int32_t code;  // 1 YEAR .. 13 MINUTE TO SECOND
     int32_t sign;  // 1 negative
@@ -59,7 +53,6 @@ struct BaseInterval {
 static_assert(sizeof(BaseDate) == 6 && sizeof(BaseTime) == 6, "date and time are 6 bytes");
 static_assert(sizeof(BaseTimestamp) == 16, "timestamp is 16 bytes");
 static_assert(sizeof(BaseTimeFraction) == 12, "time with fraction is 12 bytes");
-static_assert(sizeof(BaseGuid) == 16, "GUID is 16 bytes");
 static_assert(sizeof(BaseInterval) == 28, "interval is 28 bytes");
 
 // Interval codes (the ODBC interval types less 100).
@@ -88,29 +81,34 @@ constexpr uint32_t kBaseFieldSecond = 1;
 constexpr int32_t kBaseIntervalClassYearMonth = 1;
 constexpr int32_t kBaseIntervalClassDayTime = 2;
 
-// Characters of GUID text without the NUL.
-constexpr int32_t kBaseGuidTextLength = 36;
 // Characters of date text looked at after trimming.
 constexpr int32_t kBaseMaxDateText = 32;
 // Room an interval text can need (INTERVAL '-...' DAY(n) TO SECOND(n)).
 constexpr int32_t kBaseIntervalTextSize = 128;
 
-int16_t baseConvertToChar(BaseStatement* stmt, int32_t srcKind, int64_t srcCodePage,
-                          const void* src, int64_t srcLength, int32_t dstKind, int64_t dstCodePage,
-                          void* dst, int64_t* produced, int64_t maxLength, int16_t fractionDigits,
-                          int32_t truncation, int32_t highestSecond, bool negativeYears,
-                          uint32_t flags) noexcept;
+// A date, time or timestamp value between text, its structures and numbers
+// (a date is its day number, a time its seconds since midnight). 0, or 1
+// after posting. ctx gives the settings and the converters (null: the
+// defaults).
+[[nodiscard]] int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind,
+                                        int64_t srcCodePage, const void* src, int64_t srcLength,
+                                        int32_t dstKind, int64_t dstCodePage, void* dst,
+                                        int64_t* produced, int64_t maxLength,
+                                        int16_t fractionDigits, int32_t truncation,
+                                        int32_t highestSecond, bool negativeYears,
+                                        uint32_t flags) noexcept;
 
 // Text of at least 10 characters (11 with a negative year).
-int16_t baseParseDate(const char* text, int64_t length, BaseDate* out, bool negativeYears,
-                      uint32_t flags) noexcept;
-int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
-                      int32_t highestSecond, uint32_t flags, bool reportDrop,
-                      bool allow24) noexcept;
-int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
-                           int32_t highestSecond, bool negativeYears, uint32_t flags,
-                           bool reportDrop, bool allow24) noexcept;
-int16_t baseCheckDate(int32_t year, int32_t month, int32_t day, bool negativeYears) noexcept;
+[[nodiscard]] int16_t baseParseDate(const char* text, int64_t length, BaseDate* out,
+                                    bool negativeYears, uint32_t flags) noexcept;
+[[nodiscard]] int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
+                                    int32_t highestSecond, uint32_t flags, bool reportDrop,
+                                    bool allow24) noexcept;
+[[nodiscard]] int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
+                                         int32_t highestSecond, bool negativeYears, uint32_t flags,
+                                         bool reportDrop, bool allow24) noexcept;
+[[nodiscard]] int16_t baseCheckDate(int32_t year, int32_t month, int32_t day,
+                                    bool negativeYears) noexcept;
 int32_t baseLooksLikeTime(const char* text, int64_t length) noexcept;
 int32_t baseLooksLikeTimestamp(const char* text, int64_t length) noexcept;
 void baseNormalizeHour24(void* value, int32_t kind) noexcept;
@@ -137,19 +135,13 @@ char* baseUtcTimestampText(int64_t secondsToAdd) noexcept;
 void baseIntervalFields(int32_t code, int32_t* intervalClass, uint32_t* fieldMask) noexcept;
 // Skips white space and reads decimal digits: 0, 1 when there is no digit,
 // 2 when the value exceeds 4294967295. Posts nothing.
-int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
-                          uint32_t* value) noexcept;
-int16_t baseParseInterval(int32_t code, const char* text, int64_t length, BaseInterval* out,
-                          const void* appRecord) noexcept;
+[[nodiscard]] int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
+                                        uint32_t* value) noexcept;
+[[nodiscard]] int16_t baseParseInterval(int32_t code, const char* text, int64_t length,
+                                        BaseInterval* out, const void* appRecord) noexcept;
 // text holds kBaseIntervalTextSize bytes.
-int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
-                           int64_t* produced, int64_t leadingPrecision,
-                           int64_t secondsPrecision) noexcept;
-int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int32_t codeTo,
-                            BaseInterval* out) noexcept;
-
-// The 36-character text; a shorter one is error 22018.
-int16_t baseParseGuid(const char* text, int64_t length, BaseGuid* out) noexcept;
-int16_t baseParseGuidW(const uint16_t* text, int64_t units, BaseGuid* out) noexcept;
-int16_t baseFormatGuid(const BaseGuid* guid, char* out) noexcept;
-int16_t baseFormatGuidW(const BaseGuid* guid, uint16_t* out) noexcept;
+[[nodiscard]] int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
+                                         int64_t* produced, int64_t leadingPrecision,
+                                         int64_t secondsPrecision) noexcept;
+[[nodiscard]] int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval,
+                                          int32_t codeTo, BaseInterval* out) noexcept;

@@ -18,10 +18,8 @@
 #include "convert/datetime.h"
 #include "foundation/numtext.h"
 #include "convert/textcvt.h"
+#include "convert/basediag.h"
 #include "kamessages.h"
-#include "odbc/baseconn.h"
-#include "odbc/baseerr.h"
-#include "odbc/basestmt.h"
 
 namespace {
 
@@ -30,40 +28,27 @@ namespace {
 struct Settings {
     uint16_t doubleToStringPrecision;
     uint16_t roundingMode;
-    KaIcuCache* cache;
+    const BaseConvertContext* ctx;
 };
 
-// Converters for statement-less calls (tools and tests) come from here.
-KaIcuCache& fallbackCache() noexcept
+Settings settingsOf(const BaseConvertContext* ctx) noexcept
 {
-    static KaIcuCache cache;
-    return cache;
-}
-
-Settings settingsOf(BaseStatement* stmt) noexcept
-{
-    Settings s{0, 0, nullptr};
-    if (stmt != nullptr && stmt->connection != nullptr) {
-        s.doubleToStringPrecision = stmt->connection->doubleToStringPrecision;
-        s.roundingMode = stmt->connection->roundingMode;
-        s.cache = &stmt->connection->icuCache;
+    Settings s{0, 0, ctx};
+    if (ctx != nullptr) {
+        s.doubleToStringPrecision = ctx->settings.doubleToStringPrecision;
+        s.roundingMode = ctx->settings.roundingMode;
     }
     return s;
 }
 
-KaIcuCache* cacheOf(const Settings& s) noexcept
-{
-    return s.cache != nullptr ? s.cache : &fallbackCache();
-}
-
 bool isUtf16(int64_t cp) noexcept
 {
-    return cp == kCpUtf16BE || cp == kCpUtf16LE || cp == kCpUtf16;
+    return cp == kCodePageUtf16BE || cp == kCodePageUtf16LE || cp == kCodePageUtf16;
 }
 
 bool isUtf32(int64_t cp) noexcept
 {
-    return cp == kCpUtf32BE || cp == kCpUtf32LE;
+    return cp == kCodePageUtf32BE || cp == kCodePageUtf32LE;
 }
 
 bool odbc3Param(uint32_t flags) noexcept
@@ -73,27 +58,28 @@ bool odbc3Param(uint32_t flags) noexcept
 
 int16_t errOutOfRange() noexcept
 {
-    basePostError(kBaseIdxOutOfRange);
+    baseCvtPostError(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     return 1;
 }
 
 int16_t errBadChar() noexcept
 {
-    basePostError(kBaseIdxBadCharValue);
+    baseCvtPostError(MSG_SQLSTATE_INVALID_CAST);
     return 1;
 }
 
-// Rule 10: text that cannot hold the integer part.
+// Text that cannot hold the integer part: 22001 for an ODBC 3 parameter that
+// lost digits or goes into text or a bit, else 22003.
 int16_t errNoRoom(uint32_t flags, bool dropped, int32_t dstKind) noexcept
 {
     if (odbc3Param(flags) && (dropped || dstKind == kBaseKindText || dstKind == kBaseKindBit)) {
-        basePostError(kBaseIdxRightTruncation);
+        baseCvtPostError(MSG_SQLSTATE_STRING_TRUNCATION);
         return 1;
     }
     return errOutOfRange();
 }
 
-// Rule 8: dropped digits end with 01S07, or with an error for an ODBC 3
+// Dropped digits end with 01S07, or with an error for an ODBC 3
 // application's parameter under the strict policy.
 int16_t finishDropped(bool dropped, int32_t truncation, uint32_t flags, int32_t dstKind) noexcept
 {
@@ -101,7 +87,7 @@ int16_t finishDropped(bool dropped, int32_t truncation, uint32_t flags, int32_t 
         return 0;
     if (truncation == kBaseTruncStrict && odbc3Param(flags))
         return errNoRoom(flags, true, dstKind);
-    basePostWarning(kBaseIdxFractionTruncated);
+    baseCvtPostWarning(MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
     return 0;
 }
 
@@ -314,8 +300,9 @@ int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t 
         auto unitAt = [&](int64_t i) -> uint32_t {
             const uint8_t* b = bytes + i * unit;
             if (unit == 2)
-                return cp == kCpUtf16BE ? (uint32_t{b[0]} << 8 | b[1]) : (uint32_t{b[1]} << 8 | b[0]);
-            if (cp == kCpUtf32BE)
+                return cp == kCodePageUtf16BE ? (uint32_t{b[0]} << 8 | b[1])
+                                              : (uint32_t{b[1]} << 8 | b[0]);
+            if (cp == kCodePageUtf32BE)
                 return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
             return uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
         };
@@ -365,8 +352,8 @@ int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t 
     if (cp < 0) {
         int64_t produced = 0;
         int32_t truncated = 0;
-        if (baseConvertText(cp, src, srcLength, kCpUtf8, narrow, sizeof narrow, &produced,
-                            &truncated, cacheOf(s), 1) != 0)
+        if (baseConvertText(cp, src, srcLength, kCodePageUtf8, narrow, sizeof narrow, &produced,
+                            &truncated, baseConvertCache(s.ctx), 1) != 0)
             return 1;
         if (truncated != 0)
             return errBadChar();
@@ -386,8 +373,8 @@ int64_t encodeAscii(const Settings& s, const char* text, int64_t n, int64_t cp, 
     if (isUtf16(cp)) {
         for (int64_t i = 0; i < n; ++i) {
             auto c = static_cast<uint8_t>(text[i]);
-            out[2 * i] = cp == kCpUtf16BE ? 0 : c;
-            out[2 * i + 1] = cp == kCpUtf16BE ? c : 0;
+            out[2 * i] = cp == kCodePageUtf16BE ? 0 : c;
+            out[2 * i + 1] = cp == kCodePageUtf16BE ? c : 0;
         }
         return n * 2;
     }
@@ -395,18 +382,18 @@ int64_t encodeAscii(const Settings& s, const char* text, int64_t n, int64_t cp, 
         for (int64_t i = 0; i < n; ++i) {
             auto c = static_cast<uint8_t>(text[i]);
             uint8_t* u = out + 4 * i;
-            u[0] = cp == kCpUtf32BE ? 0 : c;
+            u[0] = cp == kCodePageUtf32BE ? 0 : c;
             u[1] = 0;
             u[2] = 0;
-            u[3] = cp == kCpUtf32BE ? c : 0;
+            u[3] = cp == kCodePageUtf32BE ? c : 0;
         }
         return n * 4;
     }
     if (cp < 0) {
         int64_t produced = 0;
         int32_t truncated = 0;
-        if (baseConvertText(kCpUtf8, text, n, cp, dst, roomBytes, &produced, &truncated,
-                            cacheOf(s), 0) != 0)
+        if (baseConvertText(kCodePageUtf8, text, n, cp, dst, roomBytes, &produced, &truncated,
+                            baseConvertCache(s.ctx), 0) != 0)
             return -1;
         return produced;
     }
@@ -499,7 +486,8 @@ int64_t writeExponentForm(const BaseNumber& n, int64_t digits, char* out, int64_
     return pos;
 }
 
-// Rule 9: the decimal form as text in y characters. Returns 1 after rule 10.
+// The decimal form as text in y characters. Returns 1 after errNoRoom when
+// not even the integer part fits.
 int16_t formatNumber(const BaseNumber& n, int64_t scale, int64_t y, char* out, uint32_t flags,
                      bool dropped, TextResult* r) noexcept
 {
@@ -556,7 +544,7 @@ int16_t formatNumber(const BaseNumber& n, int64_t scale, int64_t y, char* out, u
     return 0;
 }
 
-// Rule 9 from the form to the target, with the produced length.
+// The decimal form as text of the target's code page, with the produced length.
 int16_t numberToText(const Settings& s, const BaseNumber& n, int64_t scale, int64_t dstCp,
                      void* dst, int64_t maxLength, int64_t* produced, int32_t truncation,
                      uint32_t flags, bool dropped) noexcept
@@ -781,7 +769,8 @@ void libraryDigits(double value, int precision, BaseNumber* form) noexcept
         precision = 17;
     char text[64];
     std::snprintf(text, sizeof text, "%.*e", precision - 1, value);
-    baseParseNumberText(text, static_cast<int64_t>(std::strlen(text)), form);
+    // The library's text of a finite double always reads back.
+    (void)baseParseNumberText(text, static_cast<int64_t>(std::strlen(text)), form);
     form->fromExponentForm = true;
 }
 
@@ -1073,7 +1062,7 @@ int16_t storeInteger(bool negative, uint64_t mag, int32_t kind, void* dst, int64
     }
 }
 
-// Rule 4: the integer part of a decimal form.
+// The integer part of a decimal form.
 int16_t decimalToInteger(const BaseNumber& n, int32_t kind, uint32_t flags, bool fromText,
                          bool* negative, uint64_t* mag, bool* dropped) noexcept
 {
@@ -1102,7 +1091,7 @@ int16_t decimalToInteger(const BaseNumber& n, int32_t kind, uint32_t flags, bool
     return 0;
 }
 
-// Rule 7: a double into an integer, date or time target.
+// A double into an integer, date or time target.
 int16_t doubleToInteger(double d, int32_t kind, uint32_t flags, bool fromText, bool* negative,
                         uint64_t* mag, bool* dropped) noexcept
 {
@@ -1144,7 +1133,7 @@ int16_t doubleToInteger(double d, int32_t kind, uint32_t flags, bool fromText, b
     return 0;
 }
 
-// Rule 7: a double into a timestamp.
+// A double into a timestamp.
 int16_t doubleToTimestamp(double d, void* dst, int64_t* produced) noexcept
 {
     if (!(d >= -2147483648.0 && d < 2147483648.0))
@@ -1171,7 +1160,7 @@ int16_t doubleToTimestamp(double d, void* dst, int64_t* produced) noexcept
     return 0;
 }
 
-// Rule 7: a decimal form read as a double.
+// A decimal form read as a double.
 int16_t decimalToDouble(const Settings& s, const BaseNumber& n, double* out) noexcept
 {
     if (isZero(n)) {
@@ -1517,7 +1506,7 @@ int16_t baseDigitsToNumericVal(const char* digits, int32_t count,
     for (int32_t i = 0; i < count; ++i) {
         auto d = static_cast<unsigned>(digits[i] - '0');
         if (d > 9 || v > (max - d) / 10) {
-            basePostErrorMsg(kBaseIdxOutOfRange, MSG_VALUE_DOES_NOT_FIT);
+            baseCvtPostErrorMsg(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE, MSG_VALUE_DOES_NOT_FIT);
             return 1;
         }
         v = v * 10 + d;
@@ -1547,12 +1536,12 @@ uint64_t baseDigitsToU64(const char* digits, int32_t count) noexcept
 
 // ---- The engine ------------------------------------------------------------------
 
-int16_t baseConvertNumeric(BaseStatement* stmt, int32_t srcKind, int64_t srcCodePage,
+int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage,
                            const void* src, int64_t srcLength, int32_t dstKind,
                            int64_t dstCodePage, void* dst, int64_t* produced, int64_t maxLength,
                            int16_t scale, int32_t truncation, uint32_t flags) noexcept
 {
-    const Settings s = settingsOf(stmt);
+    const Settings s = settingsOf(ctx);
     BaseNumber work;
     Value v{};
     if (readSource(s, srcKind, srcCodePage, src, srcLength, dstKind, &v, &work) != 0)

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-class BaseStatement;
+struct BaseConvertContext;
 
 // Value kinds with which every value handed to the conversion engine is tagged.
 enum BaseValueKind : int32_t {
@@ -85,11 +85,13 @@ constexpr int32_t kBaseU128TextSize = 41;
 
 // Convert one value between kinds. Returns 0, or 1 after posting the error.
 // maxLength is the byte room of a text target and the precision of packed and
-// decimal targets; *produced is set only on success.
-int16_t baseConvertNumeric(BaseStatement* stmt, int32_t srcKind, int64_t srcCodePage,
-                           const void* src, int64_t srcLength, int32_t dstKind,
-                           int64_t dstCodePage, void* dst, int64_t* produced, int64_t maxLength,
-                           int16_t scale, int32_t truncation, uint32_t flags) noexcept;
+// decimal targets; *produced is set only on success. ctx gives the settings
+// and the converters (null: the defaults).
+[[nodiscard]] int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind,
+                                         int64_t srcCodePage, const void* src, int64_t srcLength,
+                                         int32_t dstKind, int64_t dstCodePage, void* dst,
+                                         int64_t* produced, int64_t maxLength, int16_t scale,
+                                         int32_t truncation, uint32_t flags) noexcept;
 
 // Write a double (kind 14) or real (kind 13) as shortest text with 15 or 7
 // significant digits. When the text does not fit, *success is 0 and `form`
@@ -104,11 +106,11 @@ void baseDoubleTableEntry(int32_t index, int16_t* m, uint64_t* t) noexcept;
 
 int32_t baseNumericValToText(const uint8_t magnitude[kBaseNumericMagnitude], char* text) noexcept;
 int32_t baseU128ToText(const uint8_t* magnitude, int32_t byteCount, char* text) noexcept;
-int16_t baseDigitsToNumericVal(const char* digits, int32_t count,
-                               uint8_t target[kBaseNumericMagnitude]) noexcept;
+[[nodiscard]] int16_t baseDigitsToNumericVal(const char* digits, int32_t count,
+                                             uint8_t target[kBaseNumericMagnitude]) noexcept;
 uint32_t baseDigitsToU32(const char* digits, int32_t count) noexcept;
 uint64_t baseDigitsToU64(const char* digits, int32_t count) noexcept;
 int32_t baseParseExponent(const char* text, int32_t length, int16_t* value) noexcept;
 
 // Parse text (already narrowed) into the decimal form; 0, or 1 after error 22018.
-int16_t baseParseNumberText(const char* text, int64_t length, BaseNumber* out) noexcept;
+[[nodiscard]] int16_t baseParseNumberText(const char* text, int64_t length, BaseNumber* out) noexcept;

@@ -6,17 +6,15 @@
 
 #include <cstring>
 
+#include "convert/basediag.h"
 #include "convert/datetime.h"
-#include "foundation/numtext.h"
+#include "convert/guid.h"
 #include "convert/textcvt.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "foundation/numtext.h"
 #include "kamessages.h"
-#include "odbc/baseconn.h"
-#include "odbc/basedesc.h"
-#include "odbc/baseerr.h"
-#include "odbc/basestmt.h"
 
 namespace {
 
@@ -58,7 +56,7 @@ struct Work {
 };
 
 struct Ctx {
-    BaseStatement* stmt;
+    const BaseConvertContext* cvt;
     BaseConvertSettings settings;
     uint32_t flags;
     int16_t cType;
@@ -91,13 +89,13 @@ bool isUtf16(int64_t cp) noexcept
 
 bool isNarrowCharSql(const Ctx& c, int16_t t) noexcept
 {
-    return t == kBaseSqlChar || t == kBaseSqlVarChar || t == kBaseSqlLongVarChar ||
-           (c.settings.graphicAsChar && inRange(t, -97, -95));
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR ||
+           (c.settings.graphicAsChar && baseIsGraphicType(t));
 }
 
 bool isWideCharSql(int16_t t) noexcept
 {
-    return inRange(t, kBaseSqlWLongVarChar, kBaseSqlWChar);
+    return inRange(t, SQL_WLONGVARCHAR, SQL_WCHAR);
 }
 
 bool isCharSql(const Ctx& c, int16_t t) noexcept
@@ -112,19 +110,19 @@ bool odbc3(const Ctx& c) noexcept
 
 int16_t errGeneral() noexcept
 {
-    basePostError(kBaseIdxGeneralError);
+    baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
     return 1;
 }
 
 int16_t errDoesNotFit() noexcept
 {
-    basePostErrorMsg(kBaseIdxOutOfRange, MSG_VALUE_DOES_NOT_FIT);
+    baseCvtPostErrorMsg(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE, MSG_VALUE_DOES_NOT_FIT);
     return 1;
 }
 
 int16_t errImage(int64_t imageBytes, int64_t srcLength) noexcept
 {
-    basePostErrorMsg(kBaseIdxOutOfRange, MSG_BINARY_IMAGE_LENGTH)
+    baseCvtPostErrorMsg(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE, MSG_BINARY_IMAGE_LENGTH)
         ->addParamSigned(imageBytes)
         ->addParamSigned(srcLength);
     return 1;
@@ -135,10 +133,10 @@ int16_t errImage(int64_t imageBytes, int64_t srcLength) noexcept
 int16_t rightTruncation(const Ctx& c, bool failAlways) noexcept
 {
     if (odbc3(c)) {
-        basePostError(kBaseIdxRightTruncation);
+        baseCvtPostError(MSG_SQLSTATE_STRING_TRUNCATION);
         return 1;
     }
-    basePostWarning(kBaseIdxTruncated);
+    baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
     return failAlways ? 1 : 0;
 }
 
@@ -182,44 +180,44 @@ int16_t storeFixed(const Ctx& c, const void* value, int64_t length) noexcept
 int32_t sqlKindOf(const Ctx& c) noexcept
 {
     switch (c.sqlType) {
-    case kBaseSqlInteger:
+    case SQL_INTEGER:
         return c.unsignedFlag ? kBaseKindUInteger : kBaseKindInteger;
-    case kBaseSqlSmallInt:
+    case SQL_SMALLINT:
         return c.unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt;
-    case kBaseSqlTinyInt:
+    case SQL_TINYINT:
         return c.unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt;
-    case kBaseSqlBigInt:
+    case SQL_BIGINT:
         return c.unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt;
-    case kBaseSqlBit:
+    case SQL_BIT:
         return kBaseKindBit;
-    case kBaseSqlReal:
+    case SQL_REAL:
         return kBaseKindReal;
-    case kBaseSqlFloat:
-    case kBaseSqlDouble:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
         return kBaseKindDouble;
-    case kBaseSqlTypeDate:
+    case SQL_TYPE_DATE:
         return kBaseKindDate;
-    case kBaseSqlTypeTime:
+    case SQL_TYPE_TIME:
         return c.settings.timeWithFraction || c.dstKind == kBaseKindTimeFraction
                    ? kBaseKindTimeFraction
                    : kBaseKindTime;
-    case kBaseSqlTypeTimestamp:
+    case SQL_TYPE_TIMESTAMP:
         return kBaseKindTimestamp;
     default:
         return -1;
     }
 }
 
-// ---- Rule 2: reading the application's value ---------------------------------------
+// ---- Reading the application's value ---------------------------------------
 
 // Invalid date or time structures: 22007, or 22008 for character columns and
 // ODBC 2 applications (an invalid date inside a timestamp stays 22007).
 int16_t errDateTime(const Ctx& c, bool keep36) noexcept
 {
     if (!keep36 && (isCharSql(c, c.sqlType) || !odbc3(c)))
-        basePostError(kBaseIdxDatetimeOverflow);
+        baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
     else
-        basePostError(kBaseIdxBadDatetime);
+        baseCvtPostError(MSG_SQLSTATE_INVALID_DATETIME_FORMAT);
     return 1;
 }
 
@@ -238,7 +236,7 @@ int16_t checkDate(const Ctx& c, int32_t y, int32_t m, int32_t d, bool inTimestam
     // baseCheckDate posted 22007; some callers report 22008 instead.
     if (!inTimestamp && (isCharSql(c, c.sqlType) || !odbc3(c))) {
         KaErrorDiscardLast();
-        basePostError(kBaseIdxDatetimeOverflow);
+        baseCvtPostError(MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
     }
     return 1;
 }
@@ -250,12 +248,9 @@ int16_t readNumeric(const Ctx& c, const void* src, int64_t srcLength, Value* v,
     BaseNumeric num;
     std::memcpy(&num, src, sizeof num);
     int32_t scale = num.scale;
-    if (c.param != 0) {
-        const BaseIPDRecord* ipdRec = c.stmt->getParamIPDRecord(c.param);
-        const BaseAXDRecord* apd = ipdRec != nullptr ? ipdRec->apdRecord() : nullptr;
-        if (apd != nullptr)
-            scale = apd->scale;
-    }
+    // A parameter's scale is the one its application record states.
+    if (c.cvt->hasAppRecord)
+        scale = c.cvt->appScale;
     char digits[kBaseU128TextSize];
     int32_t n = baseNumericValToText(num.val, digits);
     if (n > 0 && digits[n - 1] == 0)
@@ -289,7 +284,7 @@ bool excessIs(const uint8_t* p, int64_t length, int64_t limit, int64_t cp, uint3
         uint32_t u = 0;
         if (unit == 1)
             u = p[i];
-        else if (cp == kCpUtf16BE)
+        else if (cp == kCodePageUtf16BE)
             u = static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
         else
             u = static_cast<uint32_t>(p[i] | p[i + 1] << 8);
@@ -344,10 +339,10 @@ int64_t intervalFieldText(const BaseInterval& in, int32_t code, char* out) noexc
     return n;
 }
 
-// Rule 3: SQL_C_BINARY data read as the image of the SQL type.
+// SQL_C_BINARY data read as the image of the SQL type.
 int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w) noexcept
 {
-    if (baseConvertHook(c.stmt, c.settings, c.sqlType) != 0) {
+    if (baseConvertHook(c.settings, c.sqlType) != 0) {
         if (srcLength > c.dstSize ||
             (srcLength < c.dstSize && !baseIsVarLengthType(c.sqlType) &&
              c.dstKind != kBaseKindDecimal))
@@ -361,32 +356,32 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
     int32_t kind = -1;
     int64_t image = 0;
     switch (c.sqlType) {
-    case kBaseSqlNumeric:
-    case kBaseSqlDecimal:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
         kind = kBaseKindPacked;
         image = c.size / 2 + 1;
         break;
-    case kBaseSqlInteger:
-    case kBaseSqlSmallInt:
-    case kBaseSqlTinyInt:
-    case kBaseSqlBigInt:
-    case kBaseSqlReal:
-    case kBaseSqlFloat:
-    case kBaseSqlDouble:
-    case kBaseSqlTypeDate:
-    case kBaseSqlTypeTimestamp:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
         kind = sqlKindOf(c);
         image = baseKindSize(kind);
         break;
-    case kBaseSqlTypeTime:
+    case SQL_TYPE_TIME:
         kind = kBaseKindTime;
         image = 6;
         break;
-    case kBaseSqlBit:
+    case SQL_BIT:
         kind = kBaseKindBit;
         image = 1;
         break;
-    case kBaseSqlGuid:
+    case SQL_GUID:
         kind = kBaseKindGuid;
         image = kBaseGuidSize;
         break;
@@ -439,20 +434,20 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
 int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w) noexcept
 {
     switch (c.cType) {
-    case kBaseCChar:
-        *v = {kBaseKindText, src, srcLength, c.stmt->charCodePage};
+    case SQL_C_CHAR:
+        *v = {kBaseKindText, src, srcLength, c.cvt->charCodePage};
         return 0;
-    case kBaseCWChar:
+    case SQL_C_WCHAR:
         *v = {kBaseKindText, src, srcLength, c.settings.wideCodePage};
         return 0;
-    case kBaseCGuid:
+    case SQL_C_GUID:
         *v = {kBaseKindGuid, src, kBaseGuidSize, 0};
         return 0;
-    case kBaseCNumeric:
+    case SQL_C_NUMERIC:
         return readNumeric(c, src, srcLength, v, w);
-    case kBaseCBinary:
+    case SQL_C_BINARY:
         return readBinary(c, src, srcLength, v, w);
-    case kBaseCTypeDate: {
+    case SQL_C_TYPE_DATE: {
         BaseDate d;
         std::memcpy(&d, src, sizeof d);
         if (checkDate(c, d.year, d.month, d.day, false) != 0)
@@ -460,7 +455,7 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
         *v = {kBaseKindDate, src, kBaseDateSize, 0};
         return 0;
     }
-    case kBaseCTypeTime: {
+    case SQL_C_TYPE_TIME: {
         BaseTime t;
         std::memcpy(&t, src, sizeof t);
         if (!timeValid(c, t.hour, t.minute, t.second))
@@ -468,7 +463,7 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
         *v = {kBaseKindTime, src, 6, 0};
         return 0;
     }
-    case kBaseCTypeTimestamp: {
+    case SQL_C_TYPE_TIMESTAMP: {
         BaseTimestamp ts;
         std::memcpy(&ts, src, sizeof ts);
         if (checkDate(c, ts.year, ts.month, ts.day, true) != 0)
@@ -481,23 +476,24 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
     default:
         break;
     }
-    if (inRange(c.cType, kBaseCIntervalYear, kBaseCIntervalMinuteToSecond)) {
+    if (inRange(c.cType, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND)) {
         const int32_t code = baseIntervalCodeOfCType(c.cType);
         std::memcpy(&w->interval, src, sizeof w->interval);
         w->interval.code = code;
-        const bool exactNumeric = c.sqlType == kBaseSqlTinyInt ||
-                                  c.sqlType == kBaseSqlSmallInt || c.sqlType == kBaseSqlInteger ||
-                                  c.sqlType == kBaseSqlBigInt || c.sqlType == kBaseSqlDecimal ||
-                                  c.sqlType == kBaseSqlNumeric;
+        const bool exactNumeric = c.sqlType == SQL_TINYINT ||
+                                  c.sqlType == SQL_SMALLINT || c.sqlType == SQL_INTEGER ||
+                                  c.sqlType == SQL_BIGINT || c.sqlType == SQL_DECIMAL ||
+                                  c.sqlType == SQL_NUMERIC;
         if (exactNumeric && code <= kBaseIntervalSecond) {
             // A number column takes the value of the single field, not the
             // interval literal, which is no number.
-            *v = {kBaseKindText, w->text, intervalFieldText(w->interval, code, w->text), kCpUtf8};
+            *v = {kBaseKindText, w->text, intervalFieldText(w->interval, code, w->text),
+                  kCodePageUtf8};
         } else if (isCharSql(c, c.sqlType) || exactNumeric) {
             int64_t len = 0;
             if (baseFormatInterval(code, &w->interval, w->text, &len, c.size, c.scale) != 0)
                 return 1;
-            *v = {kBaseKindText, w->text, len, kCpUtf8};
+            *v = {kBaseKindText, w->text, len, kCodePageUtf8};
         } else {
             *v = {kKindIntervalStruct, &w->interval, kBaseIntervalSize, 0};
         }
@@ -510,9 +506,9 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
     return 0;
 }
 
-// ---- Rule 4 ------------------------------------------------------------------------------
+// ---- Into the target kind --------------------------------------------------------------
 
-// 4.12: the number engine into the target kind.
+// The number engine into the target kind.
 int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
 {
     int64_t produced = 0;
@@ -520,12 +516,12 @@ int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
         int64_t limit = v.kind == kBaseKindReal     ? kRealTextLimit
                         : v.kind == kBaseKindDouble ? kDoubleTextLimit
                                                     : kOtherTextLimit;
-        if (absCp(c.dstCp) == kCpUtf16LE)
+        if (absCp(c.dstCp) == kCodePageUtf16LE)
             limit *= 2;
         int64_t room = textRoom(c);
         if (room > limit && (v.kind == kBaseKindReal || v.kind == kBaseKindDouble))
             room = limit;
-        if (baseConvertNumeric(c.stmt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
+        if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
                                &produced, room, c.scale, kBaseTruncStrict, c.flags) != 0)
             return 1;
         return finish(c, produced);
@@ -546,7 +542,7 @@ int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
     } else if (baseKindSize(c.dstKind) == 0) {
         return errGeneral();
     }
-    if (baseConvertNumeric(c.stmt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, target, &produced,
+    if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, target, &produced,
                            maxLength, c.scale, kBaseTruncStrict, c.flags) != 0)
         return 1;
     return storeFixed(c, target, produced);
@@ -575,7 +571,7 @@ void betweenApostrophes(Value* v) noexcept
 bool unsupportedWide(const Value& v) noexcept
 {
     int64_t cp = absCp(v.cp);
-    return (isUtf16(cp) && cp != kCpUtf16LE) || baseIsUtf32CodePage(cp);
+    return (isUtf16(cp) && cp != kCodePageUtf16LE) || baseIsUtf32CodePage(cp);
 }
 
 // Text copied into the text target with the code-page conversion; the
@@ -585,8 +581,8 @@ int16_t copyTextInto(const Ctx& c, const Value& v, int64_t limit, bool* truncate
 {
     int32_t cut = 0;
     *length = 0;
-    if (c.stmt->convertText(v.cp, v.ptr, v.len, c.dstCp, c.dst, limit, length, &cut,
-                            c.settings.blankExcess ? 1 : 0) != 0)
+    if (baseConvertText(v.cp, v.ptr, v.len, c.dstCp, c.dst, limit, length, &cut,
+                        baseConvertCache(c.cvt), c.settings.blankExcess ? 1 : 0) != 0)
         return 1;
     *truncated = cut != 0;
     return 0;
@@ -596,7 +592,7 @@ int16_t copyTextInto(const Ctx& c, const Value& v, int64_t limit, bool* truncate
 int16_t putAsciiText(const Ctx& c, const char* text, int64_t n, int64_t* length,
                      bool* truncated) noexcept
 {
-    Value v{kBaseKindText, text, n, kCpUtf8};
+    Value v{kBaseKindText, text, n, kCodePageUtf8};
     return copyTextInto(c, v, textRoom(c), truncated, length);
 }
 
@@ -608,9 +604,9 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
             return errGeneral();
         betweenApostrophes(&v);
         int64_t unit = baseCodePageUnitWidth(absCp(v.cp));
-        if (c.sqlType == kBaseSqlTypeDate && v.len > kDateTextLength * unit)
+        if (c.sqlType == SQL_TYPE_DATE && v.len > kDateTextLength * unit)
             v.len = kDateTextLength * unit;
-        if (c.sqlType == kBaseSqlTypeTime && v.len > kLongTimeText * unit) {
+        if (c.sqlType == SQL_TYPE_TIME && v.len > kLongTimeText * unit) {
             v.ptr = static_cast<const uint8_t*>(v.ptr) + kTimePartOffset * unit;
             v.len = kTimePartLength * unit;
         }
@@ -618,7 +614,7 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
     const int32_t highest = c.settings.leapSecond ? 61 : 59;
     if (v.kind != sqlKind && c.dstKind != sqlKind) {
         int64_t len = 0;
-        if (baseConvertToChar(c.stmt, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len,
+        if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len,
                               sizeof w->fixed, c.scale, kBaseTruncStrict, highest,
                               c.settings.negativeYears, c.flags) != 0)
             return 1;
@@ -631,7 +627,7 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
         int64_t room = textRoom(c);
         if (room > kOtherTextLimit)
             room = kOtherTextLimit;
-        if (baseConvertToChar(c.stmt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
+        if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
                               &produced, room, c.scale, kBaseTruncStrict, highest,
                               c.settings.negativeYears, c.flags) != 0)
             return 1;
@@ -639,7 +635,7 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
     }
     if (baseKindSize(c.dstKind) == 0)
         return errGeneral();
-    if (baseConvertToChar(c.stmt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, w->fixed2, &produced,
+    if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, w->fixed2, &produced,
                           sizeof w->fixed2, c.scale, kBaseTruncStrict, highest,
                           c.settings.negativeYears, c.flags) != 0)
         return 1;
@@ -675,7 +671,7 @@ int16_t intervalRule(Ctx& c, Value v, Work* w) noexcept
         const int32_t toCode = baseIntervalCodeOfSqlType(c.sqlType);
         BaseInterval converted = *in;
         if (in->code != toCode && baseConvertInterval(in->code, in, toCode, &converted) != 0) {
-            basePostErrorMsg(17, MSG_C_TO_SQL_REFUSED)
+            baseCvtPostErrorMsg(MSG_SQLSTATE_RESTRICTED_DATA_TYPE, MSG_C_TO_SQL_REFUSED)
                 ->addParamUnsigned(c.param)
                 ->addParamSigned(c.cType)
                 ->addParamSigned(c.sqlType);
@@ -724,7 +720,7 @@ int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
                 return 1;
             return storeFixed(c, v.ptr, v.len);
         }
-        if (c.cType == kBaseCBinary) {
+        if (c.cType == SQL_C_BINARY) {
             if (v.len > textRoom(c))
                 return rightTruncation(c, true);
             if (v.len > 0)
@@ -750,13 +746,13 @@ int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
         if (wide && v.kind == kBaseKindPacked)
             return errGeneral();
         if (direct) {
-            if (baseConvertNumeric(c.stmt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp,
+            if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp,
                                    c.dst, &produced, columnTextRoom(c, false), c.scale,
                                    kBaseTruncStrict, c.flags) != 0)
                 return 1;
             return finish(c, produced);
         }
-        if (baseConvertNumeric(c.stmt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, kCpUtf8,
+        if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, kCodePageUtf8,
                                w->text, &produced, sizeof w->text, c.scale, kBaseTruncStrict,
                                c.flags) != 0)
             return 1;
@@ -764,14 +760,14 @@ int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
                v.kind == kBaseKindTimeFraction) {
         const int32_t highest = c.settings.leapSecond ? 61 : 59;
         if (direct) {
-            if (baseConvertToChar(c.stmt, v.kind, 0, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
+            if (baseConvertToChar(c.cvt, v.kind, 0, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
                                   &produced, columnTextRoom(c, true), kFullFractionDigits,
                                   kBaseTruncStrict, highest, c.settings.negativeYears,
                                   c.flags) != 0)
                 return 1;
             return finish(c, produced);
         }
-        if (baseConvertToChar(c.stmt, v.kind, 0, v.ptr, v.len, kBaseKindText, kCpUtf8, w->text,
+        if (baseConvertToChar(c.cvt, v.kind, 0, v.ptr, v.len, kBaseKindText, kCodePageUtf8, w->text,
                               &produced, sizeof w->text, kFullFractionDigits, kBaseTruncStrict,
                               highest, c.settings.negativeYears, c.flags) != 0)
             return 1;
@@ -786,10 +782,11 @@ int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
     } else {
         return errGeneral();
     }
-    // Text built in UTF-8, converted into the target as text of 4.7.
+    // Text built in UTF-8, converted into the target as the character rule
+    // converts text.
     bool truncated = false;
     int64_t length = 0;
-    Value text{kBaseKindText, w->text, produced, kCpUtf8};
+    Value text{kBaseKindText, w->text, produced, kCodePageUtf8};
     if (copyTextInto(c, text, textRoom(c), &truncated, &length) != 0)
         return 1;
     if (truncated && rightTruncation(c, false) != 0)
@@ -802,7 +799,7 @@ int16_t guidRule(Ctx& c, const Value& v, Work* w) noexcept
     if (v.kind == kBaseKindText) {
         if (c.dstKind == kBaseKindGuid) {
             BaseGuid guid;
-            int16_t rc = absCp(v.cp) == kCpUtf16LE
+            int16_t rc = absCp(v.cp) == kCodePageUtf16LE
                              ? baseParseGuidW(static_cast<const uint16_t*>(v.ptr), v.len / 2, &guid)
                              : baseParseGuid(static_cast<const char*>(v.ptr), v.len, &guid);
             if (rc != 0)
@@ -889,7 +886,7 @@ int16_t decodeHex(const uint8_t* text, int64_t unit, int64_t first, int64_t digi
     KaErrorList* list = KaErrorCurrentList();
     KaError* last = list != nullptr ? list->last() : nullptr;
     if (last != nullptr)
-        last->setSqlstateMsg(kBaseIdxBadCharValue);
+        last->setSqlstateMsg(MSG_SQLSTATE_INVALID_CAST);
     return 1;
 }
 
@@ -899,7 +896,7 @@ int16_t binaryRule(Ctx& c, const Value& v) noexcept
     const int64_t outUnit = baseCodePageUnitWidth(absCp(c.dstCp));
     int64_t written = 0;
     if (v.kind == kBaseKindText) {
-        const int64_t unit = absCp(v.cp) == kCpUtf16LE ? 2 : 1;
+        const int64_t unit = absCp(v.cp) == kCodePageUtf16LE ? 2 : 1;
         const auto* p = static_cast<const uint8_t*>(v.ptr);
         int64_t digits = v.len / unit;
         int64_t need = (digits + 1) / 2;
@@ -937,7 +934,7 @@ int16_t binaryRule(Ctx& c, const Value& v) noexcept
     if (count > limit) {
         // Zero bytes beyond the column are no loss when the switch says so.
         if (!c.settings.zeroExcess || !excessIs(bytes, count, limit, 1, 0))
-            basePostWarning(kBaseIdxFractionTruncated);
+            baseCvtPostWarning(MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
         count = limit;
     }
     if (c.dstKind != kBaseKindText) {
@@ -962,35 +959,35 @@ uint32_t baseParamFlags(const BaseConvertSettings& settings) noexcept
 int32_t baseColumnKindOfSqlType(int16_t sqlType, bool unsignedFlag) noexcept
 {
     switch (sqlType) {
-    case kBaseSqlNumeric:
-    case kBaseSqlDecimal:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
         return kBaseKindDecimal;
-    case kBaseSqlInteger:
+    case SQL_INTEGER:
         return unsignedFlag ? kBaseKindUInteger : kBaseKindInteger;
-    case kBaseSqlSmallInt:
+    case SQL_SMALLINT:
         return unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt;
-    case kBaseSqlFloat:
-    case kBaseSqlDouble:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
         return kBaseKindDouble;
-    case kBaseSqlReal:
+    case SQL_REAL:
         return kBaseKindReal;
-    case kBaseSqlTypeDate:
+    case SQL_TYPE_DATE:
         return kBaseKindDate;
-    case kBaseSqlTypeTime:
+    case SQL_TYPE_TIME:
         return kBaseKindTime;
-    case kBaseSqlTypeTimestamp:
+    case SQL_TYPE_TIMESTAMP:
         return kBaseKindTimestamp;
-    case kBaseSqlGuid:
+    case SQL_GUID:
         return kBaseKindGuid;
-    case kBaseSqlBit:
+    case SQL_BIT:
         return kBaseKindBit;
-    case kBaseSqlTinyInt:
+    case SQL_TINYINT:
         return unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt;
-    case kBaseSqlBigInt:
+    case SQL_BIGINT:
         return unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt;
-    case kBaseSqlLongVarBinary:
-    case kBaseSqlVarBinary:
-    case kBaseSqlBinary:
+    case SQL_LONGVARBINARY:
+    case SQL_VARBINARY:
+    case SQL_BINARY:
         return kBaseKindBinary;
     default:
         return kBaseKindText;
@@ -1000,81 +997,89 @@ int32_t baseColumnKindOfSqlType(int16_t sqlType, bool unsignedFlag) noexcept
 int16_t baseCheckCToSql(uint16_t param, int16_t cType, int16_t sqlType) noexcept
 {
     const int32_t s = sqlType;
+    // Numbers, and the exact numbers among them.
+    const bool numberSql = inRange(s, SQL_NUMERIC, SQL_DOUBLE) || inRange(s, SQL_BIT, SQL_BIGINT);
+    const bool exactSql = inRange(s, SQL_NUMERIC, SQL_SMALLINT) || s == SQL_TINYINT ||
+                          s == SQL_BIGINT;
+    const bool yearMonthSql = s == SQL_INTERVAL_YEAR || s == SQL_INTERVAL_MONTH ||
+                              s == SQL_INTERVAL_YEAR_TO_MONTH;
+    const bool dayTimeSql = inRange(s, SQL_INTERVAL_DAY, SQL_INTERVAL_SECOND) ||
+                            inRange(s, SQL_INTERVAL_DAY_TO_HOUR, SQL_INTERVAL_MINUTE_TO_SECOND);
     bool allowed = false;
-    if (baseIsCharacterType(s) || cType == kBaseCChar || cType == kBaseCWChar ||
-        cType == kBaseCBinary || cType == kBaseCDefault || s == kBaseSqlVariant) {
+    if (baseIsCharacterType(s) || cType == SQL_C_CHAR || cType == SQL_C_WCHAR ||
+        cType == SQL_C_BINARY || cType == SQL_C_DEFAULT || s == kBaseSqlVariant) {
         allowed = true;
-    } else if (cType == kBaseCNumeric || cType == kBaseCLong || cType == kBaseCShort ||
-               cType == kBaseCTinyInt || inRange(cType, -28, -25) || inRange(cType, -18, -15)) {
-        allowed = inRange(s, 2, 8) || inRange(s, 101, 106) || inRange(s, -7, -5);
-    } else if (cType == kBaseCFloat || cType == kBaseCDouble || cType == kBaseCBit) {
-        allowed = inRange(s, 2, 8) || inRange(s, -7, -5);
-    } else if (cType == kBaseCTypeDate) {
-        allowed = s == 91 || s == 93;
-    } else if (cType == kBaseCTypeTime) {
-        allowed = s == 92 || s == 93;
-    } else if (cType == kBaseCTypeTimestamp) {
-        allowed = inRange(s, 91, 93);
-    } else if (cType == 101 || cType == 102) {
-        allowed = inRange(s, 2, 5) || s == 101 || s == 102 || s == 107 || s == -6 || s == -5;
-    } else if (inRange(cType, 103, 106)) {
-        allowed = inRange(s, 2, 5) || inRange(s, 103, 106) || inRange(s, 108, 113) || s == -6 ||
-                  s == -5;
-    } else if (cType == 107) {
-        allowed = s == 101 || s == 102 || s == 107;
-    } else if (inRange(cType, 108, 113)) {
-        allowed = inRange(s, 103, 106) || inRange(s, 108, 113);
-    } else if (cType == kBaseCGuid) {
-        allowed = s == kBaseSqlGuid;
+    } else if (cType == SQL_C_NUMERIC || cType == SQL_C_LONG || cType == SQL_C_SHORT ||
+               cType == SQL_C_TINYINT || inRange(cType, SQL_C_UTINYINT, SQL_C_SBIGINT) ||
+               inRange(cType, SQL_C_ULONG, SQL_C_SSHORT)) {
+        allowed = numberSql || inRange(s, SQL_INTERVAL_YEAR, SQL_INTERVAL_SECOND);
+    } else if (cType == SQL_C_FLOAT || cType == SQL_C_DOUBLE || cType == SQL_C_BIT) {
+        allowed = numberSql;
+    } else if (cType == SQL_C_TYPE_DATE) {
+        allowed = s == SQL_TYPE_DATE || s == SQL_TYPE_TIMESTAMP;
+    } else if (cType == SQL_C_TYPE_TIME) {
+        allowed = s == SQL_TYPE_TIME || s == SQL_TYPE_TIMESTAMP;
+    } else if (cType == SQL_C_TYPE_TIMESTAMP) {
+        allowed = inRange(s, SQL_TYPE_DATE, SQL_TYPE_TIMESTAMP);
+    } else if (cType == SQL_C_INTERVAL_YEAR || cType == SQL_C_INTERVAL_MONTH) {
+        allowed = exactSql || yearMonthSql;
+    } else if (inRange(cType, SQL_C_INTERVAL_DAY, SQL_C_INTERVAL_SECOND)) {
+        allowed = exactSql || dayTimeSql;
+    } else if (cType == SQL_C_INTERVAL_YEAR_TO_MONTH) {
+        allowed = yearMonthSql;
+    } else if (inRange(cType, SQL_C_INTERVAL_DAY_TO_HOUR, SQL_C_INTERVAL_MINUTE_TO_SECOND)) {
+        allowed = dayTimeSql;
+    } else if (cType == SQL_C_GUID) {
+        allowed = s == SQL_GUID;
     }
     if (allowed)
         return 0;
-    basePostErrorMsg(17, MSG_C_TO_SQL_REFUSED)
+    baseCvtPostErrorMsg(MSG_SQLSTATE_RESTRICTED_DATA_TYPE, MSG_C_TO_SQL_REFUSED)
         ->addParamUnsigned(param)
         ->addParamSigned(cType)
         ->addParamSigned(sqlType);
     return 1;
 }
 
-int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int16_t scale,
-                          bool unsignedFlag, const void* src, int64_t srcLength, int16_t sqlType,
-                          int32_t dstKind, int64_t dstCodePage, void* dst, int64_t* produced,
-                          int64_t dstSize, uint16_t param) noexcept
+int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                          int32_t dstKind, void* dst, int64_t* produced, int64_t dstSize) noexcept
 {
-    if (stmt == nullptr || dst == nullptr || dstSize < 0 || srcLength < 0 ||
-        (src == nullptr && srcLength > 0))
+    if (dst == nullptr || dstSize < 0 || srcLength < 0 || (src == nullptr && srcLength > 0))
         return errGeneral();
+    const int16_t sqlType = ctx.sqlType;
+    const int64_t size = ctx.size;
+    const int16_t scale = ctx.scale;
     Ctx c;
-    c.stmt = stmt;
-    baseConvertSettingsOf(stmt, &c.settings);
+    c.cvt = &ctx;
+    c.settings = ctx.settings;
     c.flags = baseParamFlags(c.settings);
-    c.cType = cType == kBaseCDefault
+    c.cType = ctx.cType == SQL_C_DEFAULT
                   ? baseDefaultCType(sqlType, (c.settings.workarounds &
                                                kBaseWaDescribeWideAsNarrow) != 0)
-                  : cType;
+                  : ctx.cType;
     c.size = size;
     c.scale = scale;
-    c.unsignedFlag = unsignedFlag;
+    c.unsignedFlag = ctx.unsignedFlag;
     c.sqlType = sqlType;
     c.dstKind = dstKind;
-    c.dstCp = dstCodePage == 0 ? kCpUtf8 : dstCodePage;
+    c.dstCp = ctx.codePage == 0 ? kCodePageUtf8 : ctx.codePage;
     c.dst = static_cast<uint8_t*>(dst);
     c.produced = produced;
     c.dstSize = dstSize;
-    c.param = param;
+    c.param = ctx.param;
 
     static const uint8_t kNothing[1] = {0};
     if (src == nullptr)
         src = kNothing;
     // Fixed-size C values are read whole whatever length was given.
-    int32_t fixedKind = baseKindOfCType(c.cType, unsignedFlag);
+    int32_t fixedKind = baseKindOfCType(c.cType, c.unsignedFlag);
     int64_t need = fixedKind >= 0                       ? baseKindSize(fixedKind)
-                   : c.cType == kBaseCTypeDate          ? kBaseDateSize
-                   : c.cType == kBaseCTypeTime          ? kBaseDateSize
-                   : c.cType == kBaseCTypeTimestamp     ? kBaseTimestampSize
-                   : c.cType == kBaseCGuid              ? kBaseGuidSize
-                   : c.cType == kBaseCNumeric           ? kBaseNumericSize
-                   : inRange(c.cType, 101, 113)         ? kBaseIntervalSize
+                   : c.cType == SQL_C_TYPE_DATE          ? kBaseDateSize
+                   : c.cType == SQL_C_TYPE_TIME          ? kBaseDateSize
+                   : c.cType == SQL_C_TYPE_TIMESTAMP     ? kBaseTimestampSize
+                   : c.cType == SQL_C_GUID              ? kBaseGuidSize
+                   : c.cType == SQL_C_NUMERIC           ? kBaseNumericSize
+                   : baseIntervalCodeOfCType(c.cType) != 0 ? kBaseIntervalSize
                                                         : 0;
     if (need > 0 && src == kNothing)
         return errGeneral();
@@ -1084,12 +1089,12 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
     Value v{};
     if (readAppValue(c, src, srcLength, &v, w) != 0)
         return 1;
-    if (c.cType == kBaseCBinary && v.kind == -1)
+    if (c.cType == SQL_C_BINARY && v.kind == -1)
         return finish(c, v.len);
 
     switch (sqlType) {
-    case kBaseSqlNumeric:
-    case kBaseSqlDecimal:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
         if (dstKind == kBaseKindDecimal) {
             if (dstSize >= kBaseDecimalHeader) {
                 BaseDecimal head;
@@ -1100,7 +1105,7 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
         } else if (dstKind != kBaseKindPacked) {
             std::memset(&w->decimal2, 0, kBaseDecimalHeader);
             int64_t len = 0;
-            if (baseConvertNumeric(stmt, v.kind, v.cp, v.ptr, v.len, kBaseKindDecimal, 0,
+            if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, kBaseKindDecimal, 0,
                                    &w->decimal2, &len, size > 0 ? size : kBaseMaxDigits, scale,
                                    kBaseTruncStrict,
                                    c.flags) != 0)
@@ -1108,24 +1113,24 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
             v = {kBaseKindDecimal, &w->decimal2, len, 0};
         }
         return finalStep(c, v, w);
-    case kBaseSqlInteger:
-    case kBaseSqlSmallInt:
-    case kBaseSqlTinyInt:
-    case kBaseSqlBigInt:
-    case kBaseSqlBit: {
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_BIT: {
         int32_t sqlKind = sqlKindOf(c);
         if (v.kind != sqlKind && dstKind != sqlKind) {
             int64_t len = 0;
-            if (baseConvertNumeric(stmt, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len,
+            if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len,
                                    size, scale, kBaseTruncStrict, c.flags) != 0)
                 return 1;
             v = {sqlKind, w->fixed, len, 0};
         }
         return finalStep(c, v, w);
     }
-    case kBaseSqlReal:
-    case kBaseSqlFloat:
-    case kBaseSqlDouble: {
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE: {
         if (dstKind == kBaseKindDecimal) {
             if (dstSize >= kBaseDecimalHeader) {
                 BaseDecimal head;
@@ -1137,7 +1142,7 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
             int32_t sqlKind = sqlKindOf(c);
             if (v.kind != sqlKind && dstKind != sqlKind) {
                 int64_t len = 0;
-                if (baseConvertNumeric(stmt, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed,
+                if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed,
                                        &len, size, scale, kBaseTruncStrict, c.flags) != 0)
                     return 1;
                 v = {sqlKind, w->fixed, len, 0};
@@ -1145,20 +1150,20 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
         }
         return finalStep(c, v, w);
     }
-    case kBaseSqlTypeDate:
-    case kBaseSqlTypeTime:
-    case kBaseSqlTypeTimestamp:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
         return dateTimeRule(c, v, w);
-    case kBaseSqlGuid:
+    case SQL_GUID:
         return guidRule(c, v, w);
-    case kBaseSqlBinary:
-    case kBaseSqlVarBinary:
-    case kBaseSqlLongVarBinary:
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
         return binaryRule(c, v);
     default:
         break;
     }
-    if (inRange(sqlType, kBaseSqlIntervalYear, kBaseSqlIntervalMinuteToSecond))
+    if (inRange(sqlType, SQL_INTERVAL_YEAR, SQL_INTERVAL_MINUTE_TO_SECOND))
         return intervalRule(c, v, w);
     if (isNarrowCharSql(c, sqlType))
         return characterRule(c, v, w, false);
@@ -1167,36 +1172,19 @@ int16_t baseConvertCToSql(BaseStatement* stmt, int16_t cType, int64_t size, int1
     return finish(c, 0);
 }
 
-int16_t baseConvertParamValue(BaseStatement* stmt, uint16_t param, const void* src,
-                              int64_t srcLength, int32_t dstKind, void* dst, int64_t dstSize,
+int16_t baseConvertParamValue(const BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                              int32_t dstKind, void* dst, int64_t dstSize,
                               int64_t* produced) noexcept
 {
-    BaseIPDRecord* ipdRec = stmt != nullptr ? stmt->getParamIPDRecord(param) : nullptr;
-    if (ipdRec == nullptr)
-        return errGeneral();
-    const int16_t sqlType = ipdRec->conciseType;
-    int64_t size = baseIsVarLengthType(sqlType) ? static_cast<int64_t>(ipdRec->length)
-                                                : ipdRec->precision;
-    return baseConvertCToSql(stmt, ipdRec->cType(), size, ipdRec->scale, ipdRec->isUnsigned(),
-                             src, srcLength, sqlType, dstKind, ipdRec->codePage, dst, produced,
-                             dstSize, param);
+    return baseConvertCToSql(ctx, src, srcLength, dstKind, dst, produced, dstSize);
 }
 
-int16_t baseConvertToColumnType(BaseStatement* stmt, uint16_t column, int16_t cType,
-                                const void* src, int64_t srcLength, void* dst,
-                                int32_t* chosenKind, int64_t* produced, int64_t dstSize) noexcept
+int16_t baseConvertToColumnType(const BaseConvertContext& ctx, const void* src,
+                                int64_t srcLength, void* dst, int32_t* chosenKind,
+                                int64_t* produced, int64_t dstSize) noexcept
 {
-    const BaseIRDRecord* rec =
-        stmt != nullptr && stmt->ird != nullptr && column != 0 ? stmt->ird->irdRecord(column)
-                                                               : nullptr;
-    if (rec == nullptr)
-        return errGeneral();
-    const int16_t sqlType = rec->conciseType;
-    const int32_t kind = baseColumnKindOfSqlType(sqlType, rec->isUnsigned());
+    const int32_t kind = baseColumnKindOfSqlType(ctx.sqlType, ctx.unsignedFlag);
     if (chosenKind != nullptr)
         *chosenKind = kind;
-    int64_t size = baseIsVarLengthType(sqlType) ? static_cast<int64_t>(rec->length)
-                                                : rec->precision;
-    return baseConvertCToSql(stmt, cType, size, rec->scale, rec->isUnsigned(), src, srcLength,
-                             sqlType, kind, rec->codePage, dst, produced, dstSize, 0);
+    return baseConvertCToSql(ctx, src, srcLength, kind, dst, produced, dstSize);
 }

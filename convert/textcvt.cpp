@@ -41,8 +41,15 @@ constexpr int64_t kNotAsciiCompatible[] = {
 
 int64_t magnitude(int64_t cp) { return cp < 0 ? -cp : cp; }
 
-bool isUtf16Cp(int64_t cp) { return cp == kCpUtf16BE || cp == kCpUtf16LE || cp == kCpUtf16; }
-bool isUtf32Cp(int64_t cp) { return cp == 1017 || cp == kCpUtf32BE || cp == kCpUtf32LE; }
+bool isUtf16Cp(int64_t cp)
+{
+    return cp == kCodePageUtf16BE || cp == kCodePageUtf16LE || cp == kCodePageUtf16;
+}
+// 1017 is UTF-32 with a byte-order mark.
+bool isUtf32Cp(int64_t cp)
+{
+    return cp == 1017 || cp == kCodePageUtf32BE || cp == kCodePageUtf32LE;
+}
 
 uint16_t unitAt(const u8* p, bool be)
 {
@@ -71,8 +78,8 @@ void zeroBytes(void* dst, int64_t n)
 // The blank of a code page: 1 for bytes of value 0x20, 2 for 0x40 (EBCDIC).
 bool restIsBlank(int64_t cp, const u8* p, int64_t n)
 {
-    if (cp == kCpUtf16LE || cp == kCpUtf16 || cp == kCpUtf16BE) {
-        bool be = cp == kCpUtf16BE;
+    if (cp == kCodePageUtf16LE || cp == kCodePageUtf16 || cp == kCodePageUtf16BE) {
+        bool be = cp == kCodePageUtf16BE;
         if (n % 2)
             return false;
         for (int64_t i = 0; i < n; i += 2)
@@ -81,7 +88,7 @@ bool restIsBlank(int64_t cp, const u8* p, int64_t n)
         return true;
     }
     if (isUtf32Cp(cp)) {
-        bool be = cp != kCpUtf32LE;
+        bool be = cp != kCodePageUtf32LE;
         if (n % 4)
             return false;
         for (int64_t i = 0; i < n; i += 4) {
@@ -118,13 +125,13 @@ int64_t trimToCharacter(int64_t cp, const u8* buf, int64_t n, KaIcuCache* cache)
         return 0;
     if (isUtf16Cp(cp)) {
         n &= ~int64_t(1);
-        if (n >= 2 && isHighSurrogate(unitAt(buf + n - 2, cp == kCpUtf16BE)))
+        if (n >= 2 && isHighSurrogate(unitAt(buf + n - 2, cp == kCodePageUtf16BE)))
             n -= 2;
         return n;
     }
     if (isUtf32Cp(cp))
         return n - n % 4;
-    if (cp == kCpUtf8)
+    if (cp == kCodePageUtf8)
         return utf8Boundary(buf, n);
     int64_t maxBytes = 1, minBytes = 1;
     cache->getCharSizes(magnitude(cp), &maxBytes, &minBytes);
@@ -168,7 +175,7 @@ struct Utf16Feed {
 
     Utf16Feed(int64_t c, const u8* s, int64_t l) : cp(c), src(s), len(l) {}
 
-    bool needsConverter() const { return cp != kCpUtf16LE && cp != kCpUtf16BE; }
+    bool needsConverter() const { return cp != kCodePageUtf16LE && cp != kCodePageUtf16BE; }
 
     // Units in chunk; done becomes true with the last chunk. -1 with *status
     // on a conversion failure.
@@ -180,7 +187,7 @@ struct Utf16Feed {
             int64_t units = (len - pos) / 2;
             if (units > static_cast<int64_t>(kTextCvtUnitChunk))
                 units = kTextCvtUnitChunk;
-            bool be = cp == kCpUtf16BE;
+            bool be = cp == kCodePageUtf16BE;
             for (int64_t i = 0; i < units; ++i)
                 chunk[i] = unitAt(src + pos + 2 * i, be);
             pos += 2 * units;
@@ -477,7 +484,7 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
     const int64_t t = asciiCopy ? 1 : termWidth(dstCp, cache);
     const int64_t room = dstSize - t;
 
-    // 1. No room even for the terminator.
+    // No room even for the terminator.
     if (room < 0) {
         *truncated = 1;
         zeroBytes(dst, dstSize < 2 ? dstSize : 2);
@@ -496,7 +503,7 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
         return 0;
     }
 
-    // 2. Same code page: a copy that does not split a character.
+    // Same code page: a copy that does not split a character.
     if (srcCp == dstCp) {
         int64_t n = srcLen;
         if (n > room) {
@@ -511,8 +518,9 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
         return 0;
     }
 
-    // 3. UTF-16 in the other byte order.
-    if ((srcCp == kCpUtf16BE && dstCp == kCpUtf16LE) || (srcCp == kCpUtf16LE && dstCp == kCpUtf16BE)) {
+    // UTF-16 in the other byte order.
+    if ((srcCp == kCodePageUtf16BE && dstCp == kCodePageUtf16LE) ||
+        (srcCp == kCodePageUtf16LE && dstCp == kCodePageUtf16BE)) {
         int64_t n = srcLen & ~int64_t(1);
         if (n > room) {
             *truncated = 1;
@@ -533,9 +541,9 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
     int64_t w = 0;
     int64_t i = 0;
     bool fastCut = false;
-    // 4. To UTF-16 from an ASCII-compatible code page: ASCII widened directly.
-    if ((dstCp == kCpUtf16LE || dstCp == kCpUtf16BE) && asciiPassesUnchanged(srcCp)) {
-        bool be = dstCp == kCpUtf16BE;
+    // To UTF-16 from an ASCII-compatible code page: ASCII widened directly.
+    if ((dstCp == kCodePageUtf16LE || dstCp == kCodePageUtf16BE) && asciiPassesUnchanged(srcCp)) {
+        bool be = dstCp == kCodePageUtf16BE;
         while (i < srcLen && src[i] < 0x80) {
             if (w + 2 > room) {
                 fastCut = true;
@@ -552,9 +560,10 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
             return 0;
         }
     }
-    // 5. From UTF-16 to an ASCII-compatible code page: ASCII narrowed directly.
-    else if ((srcCp == kCpUtf16LE || srcCp == kCpUtf16BE) && asciiPassesUnchanged(dstCp)) {
-        bool be = srcCp == kCpUtf16BE;
+    // From UTF-16 to an ASCII-compatible code page: ASCII narrowed directly.
+    else if ((srcCp == kCodePageUtf16LE || srcCp == kCodePageUtf16BE) &&
+             asciiPassesUnchanged(dstCp)) {
+        bool be = srcCp == kCodePageUtf16BE;
         while (i + 1 < srcLen) {
             uint16_t u = unitAt(src + i, be);
             if (u >= 0x80)
@@ -608,7 +617,7 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
         }
     }
 
-    // 6. The rest through ICU.
+    // The rest through ICU.
     GeneralResult r;
     int32_t rc;
     if (fastCut) {
@@ -651,7 +660,7 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
     const u8* src = static_cast<const u8*>(srcV);
     u8* dst = static_cast<u8*>(dstV);
 
-    // 1. The same converter: a copy.
+    // The same converter: a copy.
     if (magnitude(srcCp) == magnitude(dstCp)) {
         int64_t n = srcLen;
         if (n > dstSize) {
@@ -668,8 +677,9 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
         return 0;
     }
 
-    // 4. UTF-16 in the other byte order.
-    if ((srcCp == kCpUtf16BE && dstCp == kCpUtf16LE) || (srcCp == kCpUtf16LE && dstCp == kCpUtf16BE)) {
+    // UTF-16 in the other byte order.
+    if ((srcCp == kCodePageUtf16BE && dstCp == kCodePageUtf16LE) ||
+        (srcCp == kCodePageUtf16LE && dstCp == kCodePageUtf16BE)) {
         int64_t whole = srcLen & ~int64_t(1);
         int64_t n = whole;
         if (n > dstSize) {
@@ -689,9 +699,9 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
         return 0;
     }
 
-    // 3. Into UTF-16 from another code page.
-    if (dstCp == kCpUtf16LE || dstCp == kCpUtf16BE) {
-        bool be = dstCp == kCpUtf16BE;
+    // Into UTF-16 from another code page.
+    if (dstCp == kCodePageUtf16LE || dstCp == kCodePageUtf16BE) {
+        bool be = dstCp == kCodePageUtf16BE;
         Utf16Feed feed(magnitude(srcCp), src, srcLen);
         if (feed.needsConverter()) {
             feed.conv = cache->acquire(feed.cp, &feed.ctx);
@@ -739,7 +749,7 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
         return 0;
     }
 
-    // 2. Into any other code page.
+    // Into any other code page.
     GeneralResult r;
     int32_t rc = convertGeneral(srcCp, src, srcLen, dstCp, dst, dstSize, false, blankTail != 0, &r,
                                 cache);
@@ -757,9 +767,9 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
 int64_t baseTextModeCodePage(const BaseTextContext& conn) noexcept
 {
     if (conn.driverTextMode == 2)
-        return kCpUtf16LE;
+        return kCodePageUtf16LE;
     if (conn.driverTextMode == 3)
-        return kCpUtf8;
+        return kCodePageUtf8;
     return conn.appCodePage;
 }
 
@@ -772,7 +782,7 @@ int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int
     *out = nullptr;
     if (produced)
         *produced = 0;
-    if (units == kTextNts)
+    if (units == SQL_NTS)
         units = text ? u_strlen(reinterpret_cast<const UChar*>(text)) : 0;
     if (units < 0 || (!text && units > 0) || bytesPerUnit <= 0 || termLen < 0 ||
         units > (INT64_MAX / 8) / (bytesPerUnit > 4 ? bytesPerUnit : 4)) {
@@ -786,7 +796,7 @@ int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int
             return 1;
         int64_t n = 0;
         int32_t cut = 0;
-        if (baseConvertText(kCpUtf16LE, text, units * 2, targetCp, buf, capacity, &n, &cut,
+        if (baseConvertText(kCodePageUtf16LE, text, units * 2, targetCp, buf, capacity, &n, &cut,
                             conn.cache, 0) != 0) {
             ramFree(buf);
             return 1;
@@ -815,9 +825,9 @@ int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, 
                              char** out, int64_t* produced) noexcept
 {
     if (conn.driverTextMode == 2)
-        return baseAllocFromWide(conn, text, units, kCpUtf16LE, out, produced, 2, 2);
+        return baseAllocFromWide(conn, text, units, kCodePageUtf16LE, out, produced, 2, 2);
     if (conn.driverTextMode == 3)
-        return baseAllocFromWide(conn, text, units, kCpUtf8, out, produced, 3, 1);
+        return baseAllocFromWide(conn, text, units, kCodePageUtf8, out, produced, 3, 1);
     return baseAllocFromWide(conn, text, units, conn.appCodePage, out, produced,
                              conn.bytesPerChar > 0 ? conn.bytesPerChar : 4,
                              conn.narrowTermWidth > 0 ? conn.narrowTermWidth : 1);
@@ -831,7 +841,7 @@ int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const ch
     *out = nullptr;
     if (produced)
         *produced = 0;
-    if (length == kTextNts)
+    if (length == SQL_NTS)
         length = text ? static_cast<int64_t>(strlen(text)) : 0;
     if (length < 0 || (!text && length > 0) || length > INT64_MAX / 4) {
         icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
@@ -842,7 +852,8 @@ int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const ch
         return 1;
     int64_t n = 0;
     int32_t cut = 0;
-    if (baseConvertText(srcCp, text, length, kCpUtf16LE, buf, 2 * length, &n, &cut, conn.cache, 0) != 0) {
+    if (baseConvertText(srcCp, text, length, kCodePageUtf16LE, buf, 2 * length, &n, &cut,
+                        conn.cache, 0) != 0) {
         ramFree(buf);
         return 1;
     }
@@ -908,13 +919,13 @@ int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* co
 const char* baseCodePageConverterName(int64_t cp) noexcept
 {
     switch (cp) {
-    case kCpLatin1:
+    case kCodePageLatin1:
         return "ISO-8859-1";
-    case kCpUtf8:
+    case kCodePageUtf8:
         return "TWNAR_ICU_UTF8";
-    case kCpUtf16BE:
+    case kCodePageUtf16BE:
         return "TWNAR_ICU_UTF16BE";
-    case kCpUtf16LE:
+    case kCodePageUtf16LE:
         return "TWNAR_ICU_UTF16LE";
     default:
         break;

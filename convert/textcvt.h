@@ -2,9 +2,12 @@
 // buffers, with the converters borrowed from a KaIcuCache, and the allocating
 // wrappers that the connection and its statements use for whole strings.
 #pragma once
+#include <sql.h>
+
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/codepage.h"
 #include "foundation/icucache.h"
 
 // Work areas of the converters (stack chunks).
@@ -12,17 +15,17 @@ constexpr size_t kTextCvtUnitChunk = 500;    // UTF-16 units decoded at a time
 constexpr size_t kTextCvtSwapChunk = 1000;   // bytes of UTF-16BE swapped at a time
 constexpr size_t kTextCvtCountChunk = 256;   // scratch bytes for counting a full length
 
-// Code pages this engine treats specially.
-constexpr int64_t kCpLatin1 = 4;
-constexpr int64_t kCpUtf8 = 106;
-constexpr int64_t kCpUtf16BE = 1013;
-constexpr int64_t kCpUtf16LE = 1014;
-constexpr int64_t kCpUtf16 = 1015;
-constexpr int64_t kCpUtf32BE = 1018;
-constexpr int64_t kCpUtf32LE = 1019;
-
-// Length that means "measured up to the terminator".
-constexpr int64_t kTextNts = -3;
+// Former names of foundation/codepage.h's code pages and of SQL_NTS. Nothing
+// in convert/ uses them; they stay only until odbc/baseconn.cpp,
+// odbc/baseerr.cpp, odbc/odbcapi.cpp and bench/platform_bench.cpp use those.
+constexpr int64_t kCpLatin1 = kCodePageLatin1;
+constexpr int64_t kCpUtf8 = kCodePageUtf8;
+constexpr int64_t kCpUtf16BE = kCodePageUtf16BE;
+constexpr int64_t kCpUtf16LE = kCodePageUtf16LE;
+constexpr int64_t kCpUtf16 = kCodePageUtf16;
+constexpr int64_t kCpUtf32BE = kCodePageUtf32BE;
+constexpr int64_t kCpUtf32LE = kCodePageUtf32LE;
+constexpr int64_t kTextNts = SQL_NTS;
 
 // Converts src (srcLen bytes) from srcCp into dst (dstSize bytes) with a
 // terminator of the target's width. *truncated is set when the text was cut;
@@ -34,9 +37,10 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen, 
 
 // Converts without a terminator; *produced receives the bytes written. With
 // blankTail, a cut-off part made only of blanks is not a truncation.
-int32_t baseConvertText(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp, void* dst,
-                        int64_t dstSize, int64_t* produced, int32_t* truncated, KaIcuCache* cache,
-                        int32_t blankTail) noexcept;
+[[nodiscard]] int32_t baseConvertText(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp,
+                                      void* dst, int64_t dstSize, int64_t* produced,
+                                      int32_t* truncated, KaIcuCache* cache,
+                                      int32_t blankTail) noexcept;
 
 // What the allocating wrappers need of a connection: its converter cache and
 // its text settings (connection attribute 1062 and the application code page).
@@ -50,19 +54,22 @@ struct BaseTextContext {
 
 // New buffer (ramAlloc, caller frees with ramFree) holding the UTF-16LE text
 // converted into targetCp and termLen zero bytes; *produced excludes them.
-// units may be kTextNts. On failure *out is null and the result 1.
-int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units,
-                          int64_t targetCp, char** out, int64_t* produced, int64_t bytesPerUnit,
-                          int64_t termLen) noexcept;
+// units may be SQL_NTS. On failure *out is null and the result 1.
+[[nodiscard]] int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text,
+                                        int64_t units, int64_t targetCp, char** out,
+                                        int64_t* produced, int64_t bytesPerUnit,
+                                        int64_t termLen) noexcept;
 // The same into the connection's text mode.
-int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units,
-                             char** out, int64_t* produced) noexcept;
-// New UTF-16LE buffer from text in srcCp (length bytes or kTextNts); *produced
+[[nodiscard]] int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text,
+                                           int64_t units, char** out, int64_t* produced) noexcept;
+// New UTF-16LE buffer from text in srcCp (length bytes or SQL_NTS); *produced
 // in units, at most the source length; a zero unit follows.
-int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const char* text,
-                            int64_t length, uint16_t** out, int64_t* produced) noexcept;
-int32_t baseAllocWideFromApp(const BaseTextContext& conn, const char* text, int64_t length,
-                             uint16_t** out, int64_t* produced) noexcept;
+[[nodiscard]] int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp,
+                                          const char* text, int64_t length, uint16_t** out,
+                                          int64_t* produced) noexcept;
+[[nodiscard]] int32_t baseAllocWideFromApp(const BaseTextContext& conn, const char* text,
+                                           int64_t length, uint16_t** out,
+                                           int64_t* produced) noexcept;
 
 // The code page of a connection's narrow text under its text mode.
 int64_t baseTextModeCodePage(const BaseTextContext& conn) noexcept;
@@ -72,8 +79,8 @@ int32_t baseIsAsciiCompatible(int64_t cp) noexcept;
 
 // Number of characters of text in cp (a surrogate pair counts once): 0 with
 // *count, 1 after posting the converter's error.
-int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* count,
-                       KaIcuCache* cache) noexcept;
+[[nodiscard]] int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* count,
+                                     KaIcuCache* cache) noexcept;
 
 // Name of the driver's ICU converter for 4, 106, 1013 and 1014; for others
 // "Unknown codepage: " and the number, in a per-thread buffer.

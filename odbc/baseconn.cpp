@@ -17,7 +17,7 @@
 #include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
-#include "odbc/basestring.h"
+#include "convert/basestring.h"
 #include "platform/bos.h"
 
 namespace {

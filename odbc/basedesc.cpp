@@ -33,8 +33,8 @@ BaseRecord::~BaseRecord()
 
 BaseAXDRecord::BaseAXDRecord() noexcept
 {
-    conciseType = kBaseRecordTypeDefault;
-    appConciseType = kBaseRecordTypeDefault;
+    conciseType = SQL_C_DEFAULT;
+    appConciseType = SQL_C_DEFAULT;
     intervalPrecision = kBaseDefaultIntervalPrecision;
 }
 
@@ -118,8 +118,8 @@ BaseAXDRecord* BaseIPDRecord::apdRecord() const noexcept
 int16_t BaseIPDRecord::cType() const noexcept
 {
     const BaseAXDRecord* apd = apdRecord();
-    int16_t type = apd != nullptr ? apd->conciseType : kBaseCDefault;
-    if (type != kBaseCDefault)
+    int16_t type = apd != nullptr ? apd->conciseType : SQL_C_DEFAULT;
+    if (type != SQL_C_DEFAULT)
         return type;
     int32_t narrow = 0;
     if (owner != nullptr && owner->connection != nullptr)

@@ -28,7 +28,6 @@ constexpr uint16_t kBaseRecRowVer = 0x80;
 constexpr int64_t kBaseLengthElementSize = 8;
 // Defaults of new records.
 constexpr int64_t kBaseDefaultIntervalPrecision = 2;
-constexpr int16_t kBaseRecordTypeDefault = 99;  // SQL_C_DEFAULT
 constexpr int64_t kBaseIrdDefaultLength = -11;
 
 class BaseRecord : public KaObject {
@@ -176,28 +175,31 @@ public:
     BaseDescriptor(BaseConnection* connection, Kind kind) noexcept;
     ~BaseDescriptor() override;
 
-    // ---- The descriptor ODBC functions, in slot order (3-8) -------------
+    // ---- The descriptor ODBC functions ----------------------------------
     // Each returns the ODBC return code, or -5 to be called once more.
     // SQLCopyDesc is called on the target.
-    virtual int16_t copyDesc(BaseDescriptor* source) noexcept;
+    [[nodiscard]] virtual int16_t copyDesc(BaseDescriptor* source) noexcept;
     // 0: the descriptor may now be deleted.
-    virtual int16_t freeCheck() noexcept;
-    virtual int16_t getDescField(int16_t recNumber, int16_t field, void* value,
-                                 int32_t bufferLength, int32_t* stringLength) noexcept;
-    virtual int16_t getDescRec(int16_t recNumber, uint16_t* name, int16_t bufferLength,
-                               int16_t* nameLength, int16_t* type, int16_t* subType,
-                               int64_t* length, int16_t* precision, int16_t* scale,
-                               int16_t* nullable) noexcept;
-    virtual int16_t setDescField(int16_t recNumber, int16_t field, void* value,
-                                 int32_t bufferLength) noexcept;
-    virtual int16_t setDescRec(int16_t recNumber, int16_t type, int16_t subType, int64_t length,
-                               int16_t precision, int16_t scale, void* data,
-                               int64_t* stringLength, int64_t* indicator) noexcept;
+    [[nodiscard]] virtual int16_t freeCheck() noexcept;
+    [[nodiscard]] virtual int16_t getDescField(int16_t recNumber, int16_t field, void* value,
+                                               int32_t bufferLength,
+                                               int32_t* stringLength) noexcept;
+    [[nodiscard]] virtual int16_t getDescRec(int16_t recNumber, uint16_t* name,
+                                             int16_t bufferLength, int16_t* nameLength,
+                                             int16_t* type, int16_t* subType, int64_t* length,
+                                             int16_t* precision, int16_t* scale,
+                                             int16_t* nullable) noexcept;
+    [[nodiscard]] virtual int16_t setDescField(int16_t recNumber, int16_t field, void* value,
+                                               int32_t bufferLength) noexcept;
+    [[nodiscard]] virtual int16_t setDescRec(int16_t recNumber, int16_t type, int16_t subType,
+                                             int64_t length, int16_t precision, int16_t scale,
+                                             void* data, int64_t* stringLength,
+                                             int64_t* indicator) noexcept;
 
     // Makes records 0 to n exist: surplus records are deleted, missing ones
     // made with their kind's defaults. 0, or 1 when memory ran out (the
     // records made so far stay).
-    int16_t setRecordCount(int64_t n) noexcept;
+    [[nodiscard]] int16_t setRecordCount(int64_t n) noexcept;
     // Records 1 and up (SQL_DESC_COUNT) less the hidden ones.
     int64_t count() const noexcept;
     BaseRecord* record(int64_t n) const noexcept

@@ -1,14 +1,14 @@
 // The descriptor ODBC functions of BaseDescriptor as the exports reach them
 // on a descriptor that the driver cannot serve yet, and the application
 // descriptor that SQLAllocHandle makes on a connection.
+#include <sql.h>
+
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 
 namespace {
-
-constexpr int16_t kRcError = -1;
 
 int16_t refuse(BaseDescriptor* desc) noexcept
 {
@@ -31,7 +31,7 @@ int16_t BaseDescriptor::freeCheck() noexcept
     KaErrorPushList(&diagnostics);
     basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
     KaErrorPopList();
-    return kRcError;
+    return SQL_ERROR;
 }
 
 int16_t BaseDescriptor::getDescField(int16_t, int16_t, void*, int32_t, int32_t*) noexcept
@@ -61,7 +61,7 @@ BaseAXDWR::BaseAXDWR(BaseConnection* conn) noexcept : BaseAXD(conn)
     autoAllocated = 0;
     // Record 0 with the application defaults (SQL_C_DEFAULT); a failure
     // leaves it absent, which the record accessors already allow for.
-    setRecordCount(0);
+    (void)setRecordCount(0);
     if (conn != nullptr)
         conn->descriptors.addLast(this);
 }

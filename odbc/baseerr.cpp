@@ -15,7 +15,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
-#include "odbc/basestring.h"
+#include "convert/basestring.h"
 
 namespace {
 

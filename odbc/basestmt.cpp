@@ -1,14 +1,19 @@
 // The statement object: construction, its descriptors, the long-data state
-// of the value being read and the text-conversion wrappers.
+// of the value being read, the conversion context and the entries into the
+// conversion engine, and the text-conversion wrappers.
 #include "odbc/basestmt.h"
 
-#include "foundation/numtext.h"
+#include <sql.h>
+
+#include "convert/basediag.h"
+#include "convert/basestring.h"
+#include "convert/paramcvt.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
-#include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basedesc.h"
 
@@ -17,24 +22,31 @@ namespace {
 // Message 6096 ends a piece with 01004 without more data to come.
 constexpr uint16_t kMsgNoMorePieces = 6096;
 
-bool containsUnits(const uint16_t* text, const uint16_t* part, size_t n) noexcept
+// The description of a value by its implementation record.
+void describe(BaseConvertContext* ctx, const BaseIXDRecord& rec) noexcept
 {
-    if (text == nullptr || n == 0)
-        return false;
-    for (; *text != 0; ++text) {
-        size_t k = 0;
-        while (k < n && text[k] == part[k])
-            ++k;
-        if (k == n)
-            return true;
-    }
-    return false;
+    ctx->sqlType = rec.conciseType;
+    ctx->size = baseDescribedSize(rec.conciseType, rec.length, rec.precision);
+    ctx->scale = rec.scale;
+    ctx->unsignedFlag = rec.isUnsigned();
+    ctx->codePage = rec.codePage;
+}
+
+// The precision and scale of an application record, for SQL_C_NUMERIC.
+void takeAppRecord(BaseConvertContext* ctx, const BaseAXDRecord* rec) noexcept
+{
+    ctx->hasAppRecord = rec != nullptr;
+    if (rec == nullptr)
+        return;
+    ctx->appScaleRequested = rec->numericScaleRequested();
+    ctx->appPrecision = rec->precision;
+    ctx->appScale = rec->scale;
 }
 
 }  // namespace
 
 BaseStatement::BaseStatement(BaseConnection* conn) noexcept
-    : connection(conn), charCodePage(conn != nullptr ? conn->appCodePage : kCpLatin1),
+    : connection(conn), charCodePage(conn != nullptr ? conn->appCodePage : kCodePageLatin1),
       convertBuffer(nullptr), convertBufferSize(0), convertedLength(-1), getDataReturned(0),
       pieceLengthOverride(0), currentParamRow(0), markerCount(0), returnValueParam(false),
       currentApd(nullptr), currentArd(nullptr), ipd(nullptr), ird(nullptr),
@@ -105,19 +117,7 @@ void BaseStatement::resetLongData() noexcept
 
 uint8_t* BaseStatement::growConvertBuffer(int64_t size) noexcept
 {
-    if (size <= convertBufferSize && convertBuffer != nullptr)
-        return convertBuffer;
-    ramFree(convertBuffer);
-    convertBuffer = nullptr;
-    convertBufferSize = 0;
-    if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2) {
-        ramOutOfMemory();
-        return nullptr;
-    }
-    convertBuffer = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(size)));
-    if (convertBuffer != nullptr)
-        convertBufferSize = size;
-    return convertBuffer;
+    return baseGrowBuffer(&convertBuffer, &convertBufferSize, size);
 }
 
 int32_t BaseStatement::advanceLongData(int64_t available) noexcept
@@ -125,7 +125,8 @@ int32_t BaseStatement::advanceLongData(int64_t available) noexcept
     KaErrorList* list = KaErrorCurrentList();
     KaError* last = list != nullptr ? list->last() : nullptr;
     bool goesOn = list != nullptr && list->hasOnlyWarnings() && last != nullptr &&
-                  last->sqlstateMsg == kBaseIdxTruncated && last->nativeCode != kMsgNoMorePieces;
+                  last->sqlstateMsg == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED &&
+                  last->nativeCode != kMsgNoMorePieces;
     if (!goesOn) {
         pieceLengthOverride = 0;
         return 0;
@@ -139,7 +140,7 @@ int32_t BaseStatement::advanceLongData(int64_t available) noexcept
 
 void BaseStatement::notePiece(bool cut, int64_t delivered) noexcept
 {
-    pieceLengthOverride = !cut ? 0 : delivered > 0 ? delivered : kBasePieceEmpty;
+    pieceLengthOverride = basePieceLength(cut, delivered);
 }
 
 BaseIPDRecord* BaseStatement::getParamIPDRecord(uint16_t param) noexcept
@@ -157,31 +158,7 @@ BaseIPDRecord* BaseStatement::getParamIPDRecord(uint16_t param) noexcept
 void BaseStatement::annotateParamRowErrors(size_t first, KaErrorList* list,
                                            uint64_t number) noexcept
 {
-    if (list == nullptr || first >= list->recordCount())
-        return;
-    uint16_t text[KA_MESSAGE_TEXT_SIZE];
-    size_t len = errLoadMessageW(text, KA_MESSAGE_TEXT_SIZE, MSG_PARAMETER_ROW);
-    // The appended text as it reads once filled in, to tell marked records.
-    uint16_t filled[KA_MESSAGE_TEXT_SIZE + 24];
-    size_t n = 0;
-    for (size_t i = 0; i < len && n + 22 < sizeof filled / sizeof filled[0]; ++i) {
-        if (text[i] == '%' && i + 2 < len && text[i + 1] == 'd' && text[i + 2] == '1') {
-            char digits[24];
-            size_t d = u64ToText(digits, number);
-            for (size_t k = 0; k < d; ++k)
-                filled[n++] = static_cast<uint8_t>(digits[k]);
-            i += 2;
-        } else {
-            filled[n++] = text[i];
-        }
-    }
-    filled[n] = 0;
-    for (size_t i = first; i < list->recordCount(); ++i) {
-        KaError* rec = list->recordAt(i);
-        if (rec == nullptr || rec->isStatic() || containsUnits(rec->messageW(), filled, n))
-            continue;
-        rec->appendTemplateW(text)->addParamUnsigned(number);
-    }
+    baseAnnotateParamRow(first, list, number);
 }
 
 BaseAXDRecord* BaseStatement::ardRecord(uint16_t column) const noexcept
@@ -189,4 +166,153 @@ BaseAXDRecord* BaseStatement::ardRecord(uint16_t column) const noexcept
     if (currentArd == nullptr || column > currentArd->count())
         return nullptr;
     return currentArd->axdRecord(column);
+}
+
+// ---- Value conversion -----------------------------------------------------------------
+
+void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) noexcept
+{
+    if (stmt == nullptr) {
+        *out = BaseConvertSettings{};
+        return;
+    }
+    *out = stmt->conversionSettings;
+    const BaseConnection* conn = stmt->connection;
+    if (conn == nullptr)
+        return;
+    if (conn->wideCharCodePage != 0) {
+        out->wideCodePage = conn->wideCharCodePage;
+        out->wideTermWidth = baseCodePageUnitWidth(conn->wideCharCodePage);
+    }
+    out->sharedCache = conn->threadModel != 0;
+    out->workarounds = conn->workarounds;
+    out->timestampTruncationBehavior = conn->timestampTruncationBehavior;
+    out->doubleToStringPrecision = conn->doubleToStringPrecision;
+    out->roundingMode = conn->roundingMode;
+    out->allowHH24 = conn->allowHH24 != 0;
+    out->allowTime24 = conn->allowTime24 != 0;
+    if (conn->doubleToStringPrecision != 0)
+        out->floatTextWidth = conn->doubleToStringPrecision + kBaseFloatTextExtra;
+    if (conn->env != nullptr)
+        out->odbc2 = conn->env->odbc2Mode == 1;
+    if (out->convertHook != nullptr && out->hookConnection == nullptr)
+        out->hookConnection = stmt->connection;
+}
+
+void BaseStatement::conversionContext(BaseConvertContext* ctx) noexcept
+{
+    *ctx = BaseConvertContext{};
+    baseConvertSettingsOf(this, &ctx->settings);
+    ctx->charCodePage = charCodePage;
+    ctx->cache = charConversionContext();
+    ctx->offset = getDataReturned;
+    ctx->pieceLength = pieceLengthOverride;
+    ctx->convertBuffer = convertBuffer;
+    ctx->convertBufferSize = convertBufferSize;
+    ctx->convertedLength = convertedLength;
+}
+
+void BaseStatement::keepLongData(const BaseConvertContext& ctx) noexcept
+{
+    // The engine may have grown the buffer: the old one is gone already.
+    convertBuffer = ctx.convertBuffer;
+    convertBufferSize = ctx.convertBufferSize;
+    convertedLength = ctx.convertedLength;
+    pieceLengthOverride = ctx.pieceLength;
+}
+
+int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out,
+                                          const void* src, int64_t srcLength,
+                                          int32_t srcKind) noexcept
+{
+    const BaseIRDRecord* rec = ird != nullptr && column != 0 ? ird->irdRecord(column) : nullptr;
+    if (rec == nullptr) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
+        return 1;
+    }
+    BaseConvertContext ctx;
+    conversionContext(&ctx);
+    describe(&ctx, *rec);
+    ctx.cType = cType;
+    ctx.out = out;
+    ctx.column = column;
+    // Only the numeric structure takes anything from the ARD record.
+    if (cType == SQL_C_NUMERIC)
+        takeAppRecord(&ctx, ardRecord(column));
+    const int16_t rc = baseConvertColumnValue(ctx, src, srcLength, srcKind);
+    keepLongData(ctx);
+    return rc;
+}
+
+int16_t BaseStatement::convertOutputParam(uint16_t param, const void* value, int64_t length,
+                                          int32_t srcKind) noexcept
+{
+    BaseIPDRecord* ipdRec = getParamIPDRecord(param);
+    if (ipdRec == nullptr) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
+        return 1;
+    }
+    BaseAXDRecord* apd = ipdRec->apdRecord();
+    if (apd == nullptr || apd->dataPtr == nullptr)
+        return 0;
+    const int64_t rowSize = currentApd != nullptr ? currentApd->bindType : 0;
+    const int64_t row = currentParamRow;
+    apd->applyBindOffset(rowSize, row);
+    // NULL goes into the indicator first, a value's length into the octet
+    // length first, with the indicator as its not-null flag.
+    int64_t* lengthPtr = nullptr;
+    int64_t* flagPtr = nullptr;
+    if (length == SQL_NULL_DATA) {
+        lengthPtr = apd->indicatorPtr != nullptr ? apd->indicatorPtr : apd->octetLengthPtr;
+    } else {
+        lengthPtr = apd->octetLengthPtr != nullptr ? apd->octetLengthPtr : apd->indicatorPtr;
+        flagPtr = apd->indicatorPtr != lengthPtr ? apd->indicatorPtr : nullptr;
+    }
+    BaseOutString out(apd->dataPtr, apd->octetLength, lengthPtr, flagPtr);
+    BaseConvertContext ctx;
+    conversionContext(&ctx);
+    describe(&ctx, *ipdRec);
+    ctx.cType = ipdRec->cType();
+    ctx.out = &out;
+    ctx.param = param;
+    ctx.paramRow = static_cast<uint64_t>(row) + 1;
+    const int16_t rc = baseConvertOutputParam(ctx, value, length, srcKind);
+    keepLongData(ctx);
+    apd->removeBindOffset(rowSize, row);
+    return rc;
+}
+
+int16_t BaseStatement::convertParamValue(uint16_t param, const void* src, int64_t srcLength,
+                                         int32_t dstKind, void* dst, int64_t dstSize,
+                                         int64_t* produced) noexcept
+{
+    const BaseIPDRecord* ipdRec = getParamIPDRecord(param);
+    if (ipdRec == nullptr) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
+        return 1;
+    }
+    BaseConvertContext ctx;
+    conversionContext(&ctx);
+    describe(&ctx, *ipdRec);
+    ctx.cType = ipdRec->cType();
+    ctx.param = param;
+    takeAppRecord(&ctx, ipdRec->apdRecord());
+    return baseConvertParamValue(ctx, src, srcLength, dstKind, dst, dstSize, produced);
+}
+
+int16_t BaseStatement::convertToColumnType(uint16_t column, int16_t cType, const void* src,
+                                           int64_t srcLength, void* dst, int32_t* chosenKind,
+                                           int64_t* produced, int64_t dstSize) noexcept
+{
+    const BaseIRDRecord* rec = ird != nullptr && column != 0 ? ird->irdRecord(column) : nullptr;
+    if (rec == nullptr) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
+        return 1;
+    }
+    BaseConvertContext ctx;
+    conversionContext(&ctx);
+    describe(&ctx, *rec);
+    ctx.cType = cType;
+    ctx.column = column;
+    return baseConvertToColumnType(ctx, src, srcLength, dst, chosenKind, produced, dstSize);
 }

@@ -1,6 +1,8 @@
 // The statement-level ODBC functions of BaseStatement as the exports reach
 // them on a statement that the driver cannot run yet: each refuses with a
 // diagnostic on the statement's list. SQL_DROP frees the statement.
+#include <sql.h>
+
 #include <cstring>
 
 #include "foundation/kaerror.h"
@@ -9,10 +11,6 @@
 #include "odbc/basestmt.h"
 
 namespace {
-
-constexpr int16_t kRcSuccess = 0;
-constexpr int16_t kRcError = -1;
-constexpr uint16_t kDrop = 1;
 
 int16_t refuse(BaseStatement* stmt) noexcept
 {
@@ -111,7 +109,7 @@ int16_t BaseStatement::foreignKeys(const uint16_t*, int16_t, const uint16_t*, in
 
 int16_t BaseStatement::freeStmt(uint16_t option) noexcept
 {
-    if (option != kDrop)
+    if (option != SQL_DROP)
         return refuse(this);
     if (connection != nullptr) {
         KaNode* node = connection->statements.first();
@@ -124,7 +122,7 @@ int16_t BaseStatement::freeStmt(uint16_t option) noexcept
         }
     }
     delete this;
-    return kRcSuccess;
+    return SQL_SUCCESS;
 }
 
 int16_t BaseStatement::getData(uint16_t, int16_t, void*, int64_t, int64_t*) noexcept

@@ -20,6 +20,7 @@
 
 using cvttest::bytesOf;
 using cvttest::date;
+using cvttest::guidValue;
 using cvttest::stamp;
 using cvttest::Guarded;
 using cvttest::states;
@@ -73,17 +74,6 @@ struct Case {
     uint64_t workarounds = 0;
     bool odbc2 = false;
 };
-
-SQLGUID guidValue()
-{
-    SQLGUID g{};
-    g.Data1 = 0x12345678;
-    g.Data2 = 0x9ABC;
-    g.Data3 = 0xDEF0;
-    const uint8_t d4[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-    std::memcpy(g.Data4, d4, 8);
-    return g;
-}
 
 std::vector<Case> cases()
 {
@@ -178,17 +168,16 @@ TEST_F(CharTargets, ValuesAsText)
 {
     for (const Case& c : cases()) {
         SCOPED_TRACE(c.name);
-        Stmt s(kCpUtf8);
+        Stmt s(kCodePageUtf8);
         s.setOdbc2(c.odbc2);
-        s.conn.workarounds = c.workarounds;
+        s.ctx.settings.workarounds = c.workarounds;
         Guarded buf(c.bufferLength > 0 ? static_cast<size_t>(c.bufferLength) : 1);
         int64_t length = -99;
         BaseOutString out(buf.data(), c.bufferLength, &length, nullptr);
-        int64_t srcCp = std::string(c.name).find("latin1") == 0 ? kCpLatin1 : kCpUtf8;
+        int64_t srcCp = std::string(c.name).find("latin1") == 0 ? kCodePageLatin1 : kCodePageUtf8;
         DiagScope d;
-        int16_t rc = baseConvertSqlToC(&s.stmt, c.sqlType, c.size, c.scale, false, c.cType, &out,
-                                       c.src.data(), static_cast<int64_t>(c.src.size()), c.kind,
-                                       srcCp, nullptr);
+        int16_t rc = s.sqlToC(c.sqlType, c.size, c.scale, false, c.cType, &out, c.src.data(),
+                              static_cast<int64_t>(c.src.size()), c.kind, srcCp);
         EXPECT_EQ(rc, c.rc);
         EXPECT_EQ(states(d), c.states);
         EXPECT_TRUE(buf.guardsIntact());
@@ -202,8 +191,8 @@ TEST_F(CharTargets, ValuesAsText)
                 EXPECT_EQ(buf.data()[c.expect.size() + static_cast<size_t>(i)], 0);
             // Nothing past the terminator is touched; removed trailing zeros
             // stay behind it.
-            size_t from = c.workarounds != 0 ? buf.size : c.expect.size() + size_t(term);
-            for (size_t i = from; i < buf.size; ++i)
+            size_t from = c.workarounds != 0 ? buf.size() : c.expect.size() + size_t(term);
+            for (size_t i = from; i < buf.size(); ++i)
                 EXPECT_EQ(buf.data()[i], 0x5A) << i;
         }
     }
@@ -215,8 +204,8 @@ TEST_F(CharTargets, NoBufferReportsTheFullLength)
     int64_t length = -99;
     BaseOutString out(nullptr, 0, &length, nullptr);
     DiagScope d;
-    EXPECT_EQ(baseConvertSqlToC(&s.stmt, SQL_DECIMAL, 10, 2, false, SQL_C_CHAR, &out, "12345.5",
-                                7, kBaseKindText, kCpUtf8, nullptr),
+    EXPECT_EQ(s.sqlToC(SQL_DECIMAL, 10, 2, false, SQL_C_CHAR, &out, "12345.5", 7, kBaseKindText,
+                       kCodePageUtf8),
               0);
     EXPECT_EQ(length, 8);  // 12345.50
     EXPECT_EQ(d.size(), 0u);
@@ -234,17 +223,17 @@ TEST_F(CharTargets, TrailingZeros)
     };
     for (const auto& c : cases) {
         std::string in = c.in;
-        int64_t n = baseRemoveTrailingZeros(in.data(), static_cast<int64_t>(in.size()), kCpUtf8);
+        int64_t n = baseRemoveTrailingZeros(in.data(), static_cast<int64_t>(in.size()), kCodePageUtf8);
         EXPECT_EQ(in.substr(0, static_cast<size_t>(n)), c.out) << c.in;
         std::string wide = ascii16(c.in);
-        n = baseRemoveTrailingZeros(wide.data(), static_cast<int64_t>(wide.size()), kCpUtf16LE);
+        n = baseRemoveTrailingZeros(wide.data(), static_cast<int64_t>(wide.size()), kCodePageUtf16LE);
         EXPECT_EQ(wide.substr(0, static_cast<size_t>(n)), ascii16(c.out)) << c.in;
         std::string big;
         for (size_t i = 0; i < wide.size(); i += 2) {
             big.push_back(wide[i + 1]);
             big.push_back(wide[i]);
         }
-        n = baseRemoveTrailingZeros(big.data(), static_cast<int64_t>(big.size()), kCpUtf16BE);
+        n = baseRemoveTrailingZeros(big.data(), static_cast<int64_t>(big.size()), kCodePageUtf16BE);
         EXPECT_EQ(n, static_cast<int64_t>(ascii16(c.out).size())) << c.in;
     }
 }
@@ -258,7 +247,7 @@ std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::strin
                        int32_t srcKind = kBaseKindText, int* pieceCount = nullptr,
                        bool scanTerminator = false)
 {
-    s.stmt.resetLongData();
+    s.resetLongData();
     std::string got;
     int pieces = 0;
     int64_t lastLength = -1;
@@ -267,9 +256,8 @@ std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::strin
         int64_t length = -99;
         BaseOutString out(buf.data(), bufferLength, &length, nullptr);
         DiagScope d;
-        int16_t rc = baseConvertSqlToC(&s.stmt, sqlType, 1000000, 0, false, cType, &out,
-                                       value.data(), static_cast<int64_t>(value.size()), srcKind,
-                                       srcCp, nullptr);
+        int16_t rc = s.sqlToC(sqlType, 1000000, 0, false, cType, &out, value.data(),
+                              static_cast<int64_t>(value.size()), srcKind, srcCp);
         EXPECT_EQ(rc, 0);
         EXPECT_TRUE(buf.guardsIntact());
         if (rc != 0 || !buf.guardsIntact())
@@ -289,7 +277,7 @@ std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::strin
                 n += wide ? 2 : 1;
         }
         got += buf.str(static_cast<size_t>(n));
-        if (s.stmt.advanceLongData(available) == 0) {
+        if (s.advanceLongData(available) == 0) {
             EXPECT_LE(length, available);
             EXPECT_EQ(d.size(), 0u);
             break;
@@ -316,71 +304,70 @@ std::string mixedText(size_t chars)
 
 TEST_F(CharTargets, LongUtf8ValueAsWideTextIsConvertedOnceAndServedInPieces)
 {
-    Stmt s(kCpUtf8);
+    Stmt s(kCodePageUtf8);
     const std::string value = mixedText(10000);
     const std::string expect = utf16Of(value);
     int pieces = 0;
-    std::string got = readPieces(s, SQL_WLONGVARCHAR, SQL_C_WCHAR, value, kCpUtf8, 1000, 998,
+    std::string got = readPieces(s, SQL_WLONGVARCHAR, SQL_C_WCHAR, value, kCodePageUtf8, 1000, 998,
                                  kBaseKindText, &pieces);
     EXPECT_EQ(got, expect);
-    EXPECT_NE(s.stmt.convertBuffer, nullptr);
-    EXPECT_EQ(s.stmt.convertedLength, static_cast<int64_t>(expect.size()));
+    EXPECT_NE(s.ctx.convertBuffer, nullptr);
+    EXPECT_EQ(s.ctx.convertedLength, static_cast<int64_t>(expect.size()));
     EXPECT_EQ(pieces, static_cast<int>((expect.size() + 997) / 998));
 
     // An odd buffer length still delivers every byte: 98 of them, whole
     // units, before the terminator.
-    Stmt odd(kCpUtf8);
-    EXPECT_EQ(readPieces(odd, SQL_WVARCHAR, SQL_C_WCHAR, value, kCpUtf8, 101, 98), expect);
+    Stmt odd(kCodePageUtf8);
+    EXPECT_EQ(readPieces(odd, SQL_WVARCHAR, SQL_C_WCHAR, value, kCodePageUtf8, 101, 98), expect);
 }
 
 TEST_F(CharTargets, LongValueInTheApplicationCodePageIsCopiedWithoutConversion)
 {
-    Stmt s(kCpUtf8);
+    Stmt s(kCodePageUtf8);
     const std::string value = mixedText(3000);
-    EXPECT_EQ(readPieces(s, SQL_LONGVARCHAR, SQL_C_CHAR, value, kCpUtf8, 257, 256), value);
-    EXPECT_EQ(s.stmt.convertBuffer, nullptr);
+    EXPECT_EQ(readPieces(s, SQL_LONGVARCHAR, SQL_C_CHAR, value, kCodePageUtf8, 257, 256), value);
+    EXPECT_EQ(s.ctx.convertBuffer, nullptr);
 }
 
 TEST_F(CharTargets, Utf8ValueIntoLatin1ApplicationInPieces)
 {
-    Stmt s(kCpLatin1);
+    Stmt s(kCodePageLatin1);
     std::string value;
     std::string expect;
     for (int i = 0; i < 500; ++i) {
         value += "Gr\xc3\xbc\xc3\x9f" "e ";
         expect += "Gr\xfc\xdf" "e ";
     }
-    EXPECT_EQ(readPieces(s, SQL_LONGVARCHAR, SQL_C_CHAR, value, kCpUtf8, 64, 63), expect);
+    EXPECT_EQ(readPieces(s, SQL_LONGVARCHAR, SQL_C_CHAR, value, kCodePageUtf8, 64, 63), expect);
 }
 
 TEST_F(CharTargets, WideTextIntoUtf8ApplicationInPieces)
 {
-    Stmt s(kCpUtf8);
+    Stmt s(kCodePageUtf8);
     const std::string utf8 = mixedText(2000);
     const std::string wide = utf16Of(utf8);
-    EXPECT_EQ(readPieces(s, SQL_WLONGVARCHAR, SQL_C_CHAR, wide, kCpUtf16LE, 50, 49), utf8);
+    EXPECT_EQ(readPieces(s, SQL_WLONGVARCHAR, SQL_C_CHAR, wide, kCodePageUtf16LE, 50, 49), utf8);
 }
 
 TEST_F(CharTargets, ValueThatFitsIsConvertedStraightIntoTheBuffer)
 {
-    Stmt s(kCpUtf8);
+    Stmt s(kCodePageUtf8);
     const std::string value = mixedText(100);
     const std::string expect = utf16Of(value);
     Guarded buf(2 * value.size() + 2);
     int64_t length = -99;
-    BaseOutString out(buf.data(), static_cast<int64_t>(buf.size), &length, nullptr);
-    s.stmt.resetLongData();
+    BaseOutString out(buf.data(), static_cast<int64_t>(buf.size()), &length, nullptr);
+    s.resetLongData();
     DiagScope d;
-    EXPECT_EQ(baseConvertSqlToC(&s.stmt, SQL_WVARCHAR, 200, 0, false, SQL_C_WCHAR, &out,
-                                value.data(), static_cast<int64_t>(value.size()), kBaseKindText,
-                                kCpUtf8, nullptr),
+    EXPECT_EQ(s.sqlToC(SQL_WVARCHAR, 200, 0, false, SQL_C_WCHAR, &out, value.data(),
+                       static_cast<int64_t>(value.size()), kBaseKindText, kCodePageUtf8),
               0);
     EXPECT_EQ(length, static_cast<int64_t>(expect.size()));
     EXPECT_EQ(buf.str(expect.size()), expect);
     EXPECT_EQ(buf.data()[expect.size()], 0);
     EXPECT_EQ(buf.data()[expect.size() + 1], 0);
     EXPECT_TRUE(buf.guardsIntact());
-    EXPECT_EQ(s.stmt.convertBuffer, nullptr);
+    EXPECT_EQ(s.ctx.convertBuffer, nullptr);
     EXPECT_EQ(d.size(), 0u);
 }
 
@@ -424,68 +411,67 @@ TEST_F(CharTargets, WidePiecesOfAnOddBufferLoseNoByte)
     const std::string expect = utf16Of(value);
     for (int64_t bufferLength : {5, 11, 101}) {
         SCOPED_TRACE(bufferLength);
-        Stmt s(kCpUtf8);
-        s.stmt.resetLongData();
+        Stmt s(kCodePageUtf8);
+        s.resetLongData();
         std::string got;
         for (int piece = 0; piece < 1000; ++piece) {
             Guarded buf(static_cast<size_t>(bufferLength));
             int64_t length = -99;
             BaseOutString out(buf.data(), bufferLength, &length, nullptr);
             DiagScope d;
-            ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_WVARCHAR, 1000, 0, false, SQL_C_WCHAR, &out,
-                                        value.data(), static_cast<int64_t>(value.size()),
-                                        kBaseKindText, kCpUtf8, nullptr),
+            ASSERT_EQ(s.sqlToC(SQL_WVARCHAR, 1000, 0, false, SQL_C_WCHAR, &out, value.data(),
+                               static_cast<int64_t>(value.size()), kBaseKindText, kCodePageUtf8),
                       0);
             ASSERT_TRUE(buf.guardsIntact());
             // The application sees whole units before the terminator.
             int64_t whole = (bufferLength - 2) & ~int64_t{1};
             got += buf.str(static_cast<size_t>(length < whole ? length : whole));
-            if (s.stmt.advanceLongData(bufferLength - 2) == 0)
+            if (s.advanceLongData(bufferLength - 2) == 0)
                 break;
         }
         EXPECT_EQ(got, expect);
     }
     // Three bytes hold no unit besides the terminator: the offset stays.
-    Stmt s(kCpUtf8);
-    s.stmt.resetLongData();
+    Stmt s(kCodePageUtf8);
+    s.resetLongData();
     Guarded buf(3);
     int64_t length = -99;
     BaseOutString out(buf.data(), 3, &length, nullptr);
     DiagScope d;
-    ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_WVARCHAR, 1000, 0, false, SQL_C_WCHAR, &out,
-                                value.data(), static_cast<int64_t>(value.size()), kBaseKindText,
-                                kCpUtf8, nullptr),
+    ASSERT_EQ(s.sqlToC(SQL_WVARCHAR, 1000, 0, false, SQL_C_WCHAR, &out, value.data(),
+                       static_cast<int64_t>(value.size()), kBaseKindText, kCodePageUtf8),
               0);
     EXPECT_EQ(states(d), "01004");
     EXPECT_TRUE(buf.guardsIntact());
-    EXPECT_EQ(s.stmt.advanceLongData(1), 1);
-    EXPECT_EQ(s.stmt.getDataReturned, 0);
+    EXPECT_EQ(s.ctx.pieceLength, kBasePieceEmpty);
+    EXPECT_EQ(s.advanceLongData(1), 1);
+    EXPECT_EQ(s.ctx.offset, 0);
 }
 
 TEST_F(CharTargets, HexPiecesIntoAWideBufferTooSmallForOneByteKeepTheOffset)
 {
     const std::string value = "\x12\x34\x56";
     Stmt s;
-    s.stmt.resetLongData();
+    s.resetLongData();
     // Four bytes hold the terminator and half a byte's text: nothing of the
     // value is delivered, so nothing of it may be skipped.
     Guarded small(4);
     int64_t length = -99;
     BaseOutString out(small.data(), 4, &length, nullptr);
     DiagScope d;
-    ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out,
-                                value.data(), 3, kBaseKindBinary, 0, nullptr),
+    ASSERT_EQ(s.sqlToC(SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out, value.data(), 3,
+                       kBaseKindBinary, 0),
               0);
     EXPECT_EQ(length, 12);
     EXPECT_EQ(states(d), "01004");
     EXPECT_TRUE(small.guardsIntact());
-    EXPECT_EQ(s.stmt.advanceLongData(1), 1);
-    EXPECT_EQ(s.stmt.getDataReturned, 0);
+    EXPECT_EQ(s.advanceLongData(1), 1);
+    EXPECT_EQ(s.ctx.offset, 0);
 
     Guarded big(20);
     BaseOutString out2(big.data(), 20, &length, nullptr);
-    ASSERT_EQ(baseConvertSqlToC(&s.stmt, SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out2,
-                                value.data(), 3, kBaseKindBinary, 0, nullptr),
+    ASSERT_EQ(s.sqlToC(SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out2, value.data(), 3,
+                       kBaseKindBinary, 0),
               0);
     EXPECT_EQ(big.str(14), ascii16("123456") + std::string(2, '\0'));
     EXPECT_TRUE(big.guardsIntact());

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "convert/basecvt.h"
 #include "convert/datetime.h"
 #include "convert/number.h"
 #include "kamessages.h"
-#include "odbc/baseconn.h"
-#include "odbc/basestmt.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 using katest::DiagScope;
 
@@ -29,7 +29,8 @@ namespace {
 constexpr int64_t kLatin1 = 4;
 constexpr uint32_t kFetch3 = kBaseFlagOdbc3 | kBaseFlagFetch;
 constexpr uint32_t kParam3 = kBaseFlagOdbc3 | kBaseFlagParam;
-constexpr uint8_t kGuard = 0xA5;
+// Room bytes start as this, which no number text holds.
+constexpr uint8_t kUnwritten = 0xFF;
 
 struct Result {
     int16_t rc;
@@ -40,23 +41,19 @@ struct Result {
 // Converts into a text target with guard bytes around the buffer.
 Result toText(int32_t kind, const void* src, int64_t len, int64_t room, int16_t scale = 0,
               int32_t trunc = kBaseTruncSilent, uint32_t flags = kFetch3,
-              BaseStatement* stmt = nullptr)
+              const BaseConvertContext* ctx = nullptr)
 {
-    std::vector<uint8_t> buf(static_cast<size_t>(room) + 16, kGuard);
+    katest::Guarded<> buf(static_cast<size_t>(room), kUnwritten);
     int64_t produced = -1;
-    int16_t rc = baseConvertNumeric(stmt, kind, kLatin1, src, len, kBaseKindText, kLatin1,
-                                    buf.data() + 8, &produced, room, scale, trunc, flags);
-    for (size_t i = 0; i < 8; ++i) {
-        EXPECT_EQ(buf[i], kGuard);
-        EXPECT_EQ(buf[buf.size() - 1 - i], kGuard);
-    }
+    int16_t rc = baseConvertNumeric(ctx, kind, kLatin1, src, len, kBaseKindText, kLatin1,
+                                    buf.data(), &produced, room, scale, trunc, flags);
+    EXPECT_TRUE(buf.guardsIntact());
     // A cut text reports its full length: what was written ends at the first
-    // untouched byte (the texts here are ASCII, never the guard byte).
-    int64_t written = 0;
-    while (rc == 0 && written < room && buf[8 + static_cast<size_t>(written)] != kGuard)
+    // untouched byte.
+    size_t written = 0;
+    while (rc == 0 && written < buf.size() && buf.data()[written] != kUnwritten)
         ++written;
-    return {rc, std::string(reinterpret_cast<char*>(buf.data() + 8), static_cast<size_t>(written)),
-            produced};
+    return {rc, buf.str(written), produced};
 }
 
 Result textToText(const std::string& s, int64_t room, int16_t scale = 0,
@@ -67,18 +64,18 @@ Result textToText(const std::string& s, int64_t room, int16_t scale = 0,
 }
 
 Result doubleText(double d, int64_t room, int32_t trunc = kBaseTruncSilent,
-                  BaseStatement* stmt = nullptr)
+                  const BaseConvertContext* ctx = nullptr)
 {
-    return toText(kBaseKindDouble, &d, 8, room, 0, trunc, kFetch3, stmt);
+    return toText(kBaseKindDouble, &d, 8, room, 0, trunc, kFetch3, ctx);
 }
 
 template <typename T>
 int16_t fromText(const std::string& s, int32_t kind, T* out, int32_t trunc = kBaseTruncWarn,
-                 uint32_t flags = kFetch3, BaseStatement* stmt = nullptr, int16_t scale = 0,
-                 int64_t maxLength = 0)
+                 uint32_t flags = kFetch3, const BaseConvertContext* ctx = nullptr,
+                 int16_t scale = 0, int64_t maxLength = 0)
 {
     int64_t produced = 0;
-    return baseConvertNumeric(stmt, kBaseKindText, kLatin1, s.data(), static_cast<int64_t>(s.size()),
+    return baseConvertNumeric(ctx, kBaseKindText, kLatin1, s.data(), static_cast<int64_t>(s.size()),
                               kind, 0, out, &produced, maxLength, scale, trunc, flags);
 }
 
@@ -86,12 +83,6 @@ std::string digitsOf(const BaseNumber& n)
 {
     return std::string(n.digits, static_cast<size_t>(n.digitCount));
 }
-
-// A statement whose connection carries the number settings.
-struct StatementWith {
-    BaseConnection conn{nullptr};
-    BaseStatement stmt{&conn};
-};
 
 }  // namespace
 
@@ -142,7 +133,7 @@ TEST(NumberParse, NotANumberIs22018)
         BaseNumber n{};
         EXPECT_EQ(baseParseNumberText(text.data(), static_cast<int64_t>(text.size()), &n), 1) << text;
         ASSERT_EQ(d.size(), 1u) << text;
-        EXPECT_EQ(d.index(0), kBaseIdxBadCharValue);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_INVALID_CAST);
     }
     DiagScope d;
     BaseNumber n{};
@@ -198,7 +189,7 @@ TEST(NumberParse, Utf16TextIsTrimmedAndMustBeAscii)
                                  0, &i, &produced, 0, 0, kBaseTruncWarn, kFetch3),
               1);
     ASSERT_EQ(scope.size(), 1u);
-    EXPECT_EQ(scope.index(0), kBaseIdxBadCharValue);
+    EXPECT_EQ(scope.index(0), MSG_SQLSTATE_INVALID_CAST);
 }
 
 TEST(NumberRange, IntegerTargets)
@@ -246,7 +237,7 @@ TEST(NumberRange, IntegerTargets)
             EXPECT_EQ(d.size(), 0u);
         } else {
             ASSERT_EQ(d.size(), 1u) << c.text;
-            EXPECT_EQ(d.index(0), kBaseIdxOutOfRange) << c.text;
+            EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE) << c.text;
         }
     }
 }
@@ -259,7 +250,7 @@ TEST(NumberRange, DroppedFractionWarnsUnderPolicy)
         ASSERT_EQ(fromText("2.5", kBaseKindInteger, &v, kBaseTruncWarn), 0);
         EXPECT_EQ(v, 2);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxFractionTruncated);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
         EXPECT_TRUE(d.warning(0));
     }
     {
@@ -275,7 +266,7 @@ TEST(NumberRange, DroppedFractionWarnsUnderPolicy)
         int32_t v = 0;
         EXPECT_EQ(fromText("2.5", kBaseKindInteger, &v, kBaseTruncStrict, kParam3), 1);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxRightTruncation);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_STRING_TRUNCATION);
     }
     {
         DiagScope d;
@@ -318,7 +309,7 @@ TEST(NumberRange, DoublesIntoIntegers)
         EXPECT_EQ(rc == 0, c.ok) << c.value << " kind " << c.kind;
         if (!c.ok) {
             ASSERT_EQ(d.size(), 1u);
-            EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+            EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
             continue;
         }
         int64_t got = out;
@@ -344,7 +335,7 @@ TEST(NumberRange, TextToDouble)
         double v = 0;
         EXPECT_EQ(fromText(text, kBaseKindDouble, &v), 1) << text;
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     }
     DiagScope d;
     float f = 0;
@@ -608,23 +599,23 @@ TEST(DoubleText, ThroughTheEngine)
         ASSERT_EQ(r.rc, 0);
         EXPECT_EQ(r.produced, 5);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxFractionTruncated);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_FRACTIONAL_TRUNCATION);
     }
     {
         DiagScope d;
         r = doubleText(123456.0, 3);  // the integer part does not fit
         EXPECT_EQ(r.rc, 1);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     }
     {
         DiagScope d;
         r = doubleText(1.0, 0);  // no room at all
         EXPECT_EQ(r.rc, 1);
     }
-    StatementWith s;
-    s.conn.doubleToStringPrecision = 17;
-    r = doubleText(0.1, 30, kBaseTruncSilent, &s.stmt);
+    BaseConvertContext ctx;
+    ctx.settings.doubleToStringPrecision = 17;
+    r = doubleText(0.1, 30, kBaseTruncSilent, &ctx);
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(r.text, ".10000000000000001");
     // UTF-16LE and UTF-32BE targets hold the same characters.
@@ -685,14 +676,14 @@ TEST(DecimalText, IntegerPartThatDoesNotFit)
         Result r = textToText("123456", 5);
         EXPECT_EQ(r.rc, 1);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     }
     {
         DiagScope d;
         Result r = textToText("123456", 5, 0, kBaseTruncWarn, kParam3);
         EXPECT_EQ(r.rc, 1);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxRightTruncation);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_STRING_TRUNCATION);
     }
     {
         DiagScope d;
@@ -719,11 +710,11 @@ TEST(DecimalKind12, RoundingModeAndScale)
         {"0.004", 2, 1, "0", 1},   {"99.5", 0, 1, "1", 3},     {"123.4567", 0, 0, "123", 3},
     };
     for (const Case& c : cases) {
-        StatementWith s;
-        s.conn.roundingMode = c.rounding;
+        BaseConvertContext ctx;
+        ctx.settings.roundingMode = c.rounding;
         DiagScope d;
         BaseDecimal out{};
-        ASSERT_EQ(fromText(c.in, kBaseKindDecimal, &out, kBaseTruncSilent, kFetch3, &s.stmt, c.scale, 38),
+        ASSERT_EQ(fromText(c.in, kBaseKindDecimal, &out, kBaseTruncSilent, kFetch3, &ctx, c.scale, 38),
                   0)
             << c.in;
         EXPECT_EQ(std::string(out.digits, out.digitCount), c.digits) << c.in << " rm " << c.rounding;
@@ -736,7 +727,7 @@ TEST(DecimalKind12, RangeAndNegativeScale)
     DiagScope d;
     BaseDecimal out{};
     EXPECT_EQ(fromText("12345", kBaseKindDecimal, &out, kBaseTruncWarn, kFetch3, nullptr, 2, 6), 1);
-    EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+    EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     ASSERT_EQ(fromText("1234", kBaseKindDecimal, &out, kBaseTruncWarn, kFetch3, nullptr, 2, 6), 0);
     // Scale -2: hundreds only.
     ASSERT_EQ(fromText("1200", kBaseKindDecimal, &out, kBaseTruncWarn, kFetch3, nullptr, -2, 6), 0);
@@ -792,7 +783,7 @@ TEST(NumericMagnitude, TextAndDigits)
     EXPECT_EQ(std::memcmp(back, max, 16), 0);
     EXPECT_EQ(baseDigitsToNumericVal("340282366920938463463374607431768211456", 39, back), 1);
     ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
+    EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     EXPECT_EQ(d.at(0)->nativeCode, MSG_VALUE_DOES_NOT_FIT);
     // Round trips of values of every width.
     unsigned __int128 v = 1;
@@ -851,7 +842,7 @@ TEST(NumberSources, BitAndOtherKinds)
                                  &produced, 0, 0, kBaseTruncWarn, kFetch3),
               1);
     ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d.index(0), kBaseIdxBadCharValue);
+    EXPECT_EQ(d.index(0), MSG_SQLSTATE_INVALID_CAST);
     uint16_t us = 65535;
     int64_t wide = 0;
     ASSERT_EQ(baseConvertNumeric(nullptr, kBaseKindUSmallInt, 0, &us, 2, kBaseKindBigInt, 0, &wide,
@@ -886,8 +877,8 @@ TEST(NumberRange, NegativeFractionIsNoBit)
                                  &produced, 0, 0, kBaseTruncWarn, 6),
               1);
     ASSERT_EQ(d.size(), 2u);
-    EXPECT_EQ(d.index(0), kBaseIdxOutOfRange);
-    EXPECT_EQ(d.index(1), kBaseIdxOutOfRange);
+    EXPECT_EQ(d.index(0), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
+    EXPECT_EQ(d.index(1), MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     EXPECT_EQ(bit, 0x5A);
     // A fraction between 0 and 1 is cut to 0 with 01S07; -0 is 0.
     DiagScope d2;

@@ -22,6 +22,8 @@
 
 using cvttest::bytesOf;
 using cvttest::date;
+using cvttest::guidValue;
+using cvttest::kGuidText;
 using cvttest::stamp;
 using cvttest::time;
 using cvttest::Guarded;
@@ -139,18 +141,7 @@ std::string decimal(int exponent, const char* digits, bool negative = false)
     return std::string(reinterpret_cast<const char*>(&d), kBaseDecimalHeader + d.digitCount);
 }
 
-SQLGUID guidValue()
-{
-    SQLGUID g{};
-    g.Data1 = 0x12345678;
-    g.Data2 = 0x9ABC;
-    g.Data3 = 0xDEF0;
-    const uint8_t d4[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-    std::memcpy(g.Data4, d4, 8);
-    return g;
-}
 
-const char kGuidText[] = "12345678-9ABC-DEF0-0123-456789ABCDEF";
 
 struct Case {
     const char* name;
@@ -173,7 +164,7 @@ struct Case {
 
 std::vector<Case> cases()
 {
-    const int64_t utf8 = kCpUtf8;
+    const int64_t utf8 = kCodePageUtf8;
     const std::string none;
     return {
         // Text into character columns.
@@ -186,7 +177,7 @@ std::vector<Case> cases()
         {"text longer than the target", SQL_C_CHAR, "abcdef", SQL_VARCHAR, 100, 0,
          kBaseKindText, utf8, 4, 1, none, -1, "22001", false, true},
         {"latin1 into wide column", SQL_C_CHAR, "caf\xc3\xa9", SQL_WVARCHAR, 10, 0,
-         kBaseKindText, kCpUtf16LE, 20, 0, u16le(u"caf\u00e9"), 8, ""},
+         kBaseKindText, kCodePageUtf16LE, 20, 0, u16le(u"caf\u00e9"), 8, ""},
         {"number into text", SQL_C_SLONG, bytesOf<int32_t>(-5), SQL_VARCHAR, 10, 0,
          kBaseKindText, utf8, 20, 0, "-5", 2, ""},
         {"double into text", SQL_C_DOUBLE, bytesOf<double>(2.5), SQL_VARCHAR, 10, 0,
@@ -194,9 +185,9 @@ std::vector<Case> cases()
         {"number wider than the column", SQL_C_SLONG, bytesOf<int32_t>(123456), SQL_VARCHAR, 3,
          0, kBaseKindText, utf8, 20, 1, none, -1, "22001"},
         {"number into wide text", SQL_C_SLONG, bytesOf<int32_t>(42), SQL_WVARCHAR, 10, 0,
-         kBaseKindText, kCpUtf16LE, 20, 0, u16le(u"42"), 4, ""},
+         kBaseKindText, kCodePageUtf16LE, 20, 0, u16le(u"42"), 4, ""},
         {"date into wide text", SQL_C_TYPE_DATE, bytesOf(date(2001, 2, 3)), SQL_WVARCHAR, 10, 0,
-         kBaseKindText, kCpUtf16LE, 40, 0, u16le(u"2001-02-03"), 20, ""},
+         kBaseKindText, kCodePageUtf16LE, 40, 0, u16le(u"2001-02-03"), 20, ""},
         {"guid into text", SQL_C_GUID, bytesOf(guidValue()), SQL_VARCHAR, 36, 0, kBaseKindText,
          utf8, 40, 0, kGuidText, 36, ""},
         {"interval into text", SQL_C_INTERVAL_DAY, bytesOf(dayInterval(5)), SQL_VARCHAR, 255, 0,
@@ -284,7 +275,7 @@ std::vector<Case> cases()
         {"wide hex into bytes", SQL_C_WCHAR, u16le(u"BEEF"), SQL_VARBINARY, 10, 0,
          kBaseKindBinary, 0, 10, 0, "\xBE\xEF", 2, ""},
         {"bytes into hex text", SQL_C_BINARY, "\x01\xAB", SQL_VARBINARY, 10, 0, kBaseKindText,
-         kCpUtf16LE, 20, 0, u16le(u"01AB"), 8, ""},
+         kCodePageUtf16LE, 20, 0, u16le(u"01AB"), 8, ""},
         {"bytes longer than the column", SQL_C_BINARY, "\x01\x02\x03", SQL_VARBINARY, 2, 0,
          kBaseKindBinary, 0, 10, 1, none, -1, "22001"},
         {"bytes cut at the column, ODBC 2", SQL_C_BINARY, "\x01\x02\x03", SQL_VARBINARY, 2, 0,
@@ -342,7 +333,7 @@ TEST_F(CToSql, AllowedPairsAndRefusals)
         }
     }
     DiagScope d;
-    baseCheckCToSql(2, SQL_C_GUID, SQL_INTEGER);
+    EXPECT_EQ(baseCheckCToSql(2, SQL_C_GUID, SQL_INTEGER), 1);
     EXPECT_EQ(d.text(0), "Parameter 2: C type -11 cannot be converted to SQL type 4");
 }
 
@@ -481,13 +472,14 @@ TEST_F(CToSql, EveryAllowedPairConverts)
                                  baseColumnKindOfSqlType(s, false)}) {
                 SCOPED_TRACE(testing::Message() << "C " << c << " SQL " << s << " kind " << kind);
                 Stmt st;
-                st.stmt.conversionSettings.columnSizeAsCharacter = true;
+                st.ctx.settings.columnSizeAsCharacter = true;
                 Guarded buf(1100);
                 int64_t produced = -1;
                 DiagScope d;
-                int16_t rc = baseConvertCToSql(
-                    &st.stmt, c, 20, 0, false, value.data(), static_cast<int64_t>(value.size()),
-                    s, kind, wide ? kCpUtf16LE : kCpUtf8, buf.data(), &produced, 1100, 1);
+                int16_t rc = st.cToSql(c, 20, 0, false, value.data(),
+                                       static_cast<int64_t>(value.size()), s, kind,
+                                       wide ? kCodePageUtf16LE : kCodePageUtf8, buf.data(),
+                                       &produced, 1100);
                 EXPECT_EQ(rc, 0) << states(d);
                 EXPECT_FALSE(d.list.hasErrors()) << states(d);
                 EXPECT_TRUE(buf.guardsIntact());
@@ -505,14 +497,14 @@ TEST_F(CToSql, ValuesIntoSqlTypes)
         SCOPED_TRACE(c.name);
         Stmt s;
         s.setOdbc2(c.odbc2);
-        s.stmt.conversionSettings.columnSizeAsCharacter = c.columnSizeAsCharacter;
-        s.stmt.conversionSettings.zeroExcess = c.zeroExcess;
+        s.ctx.settings.columnSizeAsCharacter = c.columnSizeAsCharacter;
+        s.ctx.settings.zeroExcess = c.zeroExcess;
         Guarded buf(static_cast<size_t>(c.dstSize));
         int64_t produced = -1;
         DiagScope d;
-        int16_t rc = baseConvertCToSql(&s.stmt, c.cType, c.size, c.scale, false, c.src.data(),
-                                       static_cast<int64_t>(c.src.size()), c.sqlType, c.dstKind,
-                                       c.dstCp, buf.data(), &produced, c.dstSize, 1);
+        int16_t rc = s.cToSql(c.cType, c.size, c.scale, false, c.src.data(),
+                              static_cast<int64_t>(c.src.size()), c.sqlType, c.dstKind, c.dstCp,
+                              buf.data(), &produced, c.dstSize);
         EXPECT_EQ(rc, c.rc);
         EXPECT_EQ(states(d), c.states);
         EXPECT_TRUE(buf.guardsIntact());
@@ -528,57 +520,40 @@ TEST_F(CToSql, TextTargetWithoutLengthGetsATerminator)
     Stmt s;
     Guarded buf(8);
     DiagScope d;
-    EXPECT_EQ(baseConvertCToSql(&s.stmt, SQL_C_CHAR, 10, 0, false, "abc", 3, SQL_VARCHAR,
-                                kBaseKindText, kCpUtf16LE, buf.data(), nullptr, 8, 0),
+    EXPECT_EQ(s.cToSql(SQL_C_CHAR, 10, 0, false, "abc", 3, SQL_VARCHAR, kBaseKindText,
+                       kCodePageUtf16LE, buf.data(), nullptr, 8),
               0);
     EXPECT_EQ(buf.str(8), std::string("a\0b\0c\0\0\0", 8));
     EXPECT_TRUE(buf.guardsIntact());
 
     // The terminator needs room too.
     Guarded small(6);
-    EXPECT_EQ(baseConvertCToSql(&s.stmt, SQL_C_CHAR, 10, 0, false, "abc", 3, SQL_VARCHAR,
-                                kBaseKindText, kCpUtf16LE, small.data(), nullptr, 6, 0),
+    EXPECT_EQ(s.cToSql(SQL_C_CHAR, 10, 0, false, "abc", 3, SQL_VARCHAR, kBaseKindText,
+                       kCodePageUtf16LE, small.data(), nullptr, 6),
               1);
     EXPECT_TRUE(small.guardsIntact());
 }
 
-TEST_F(CToSql, ParametersAreDescribedByTheirRecords)
+TEST_F(CToSql, NumericParametersTakeTheScaleOfTheirApplicationRecord)
 {
-    Stmt s;
-    s.stmt.markerCount = 2;
-    ASSERT_EQ(s.stmt.ipd->setRecordCount(2), 0);
-    ASSERT_EQ(s.stmt.currentApd->setRecordCount(2), 0);
-    BaseIPDRecord* ipd = s.stmt.ipd->ipdRecord(2);
-    ipd->conciseType = SQL_WVARCHAR;
-    ipd->length = 10;
-    ipd->setCodePage(kCpUtf16LE);
-    BaseAXDRecord* apd = s.stmt.currentApd->axdRecord(2);
-    apd->conciseType = SQL_C_SLONG;
-    EXPECT_EQ(ipd->cType(), SQL_C_SLONG);
-    int32_t value = -314;
+    // 12345 with scale 2 in the structure; the application record says 3.
+    SQL_NUMERIC_STRUCT value = numeric(5, 2, true, 12345);
     Guarded buf(32);
     int64_t produced = -1;
     DiagScope d;
-    EXPECT_EQ(baseConvertParamValue(&s.stmt, 2, &value, 4, kBaseKindText, buf.data(), 32,
+    Stmt s;
+    ASSERT_EQ(s.cToSql(SQL_C_NUMERIC, 10, 0, false, &value, sizeof value, SQL_VARCHAR,
+                       kBaseKindText, kCodePageUtf8, buf.data(), &produced, 32),
+              0);
+    EXPECT_EQ(buf.str(static_cast<size_t>(produced)), "123.45");
+    s.ctx.hasAppRecord = true;
+    s.ctx.appScale = 3;
+    ASSERT_EQ(baseConvertParamValue(s.ctx, &value, sizeof value, kBaseKindText, buf.data(), 32,
                                     &produced),
               0);
-    EXPECT_EQ(produced, 8);
-    EXPECT_EQ(buf.str(8), u16le(u"-314"));
-
-    // SQL_C_DEFAULT stands for the SQL type's own C type.
-    apd->conciseType = SQL_C_DEFAULT;
-    EXPECT_EQ(ipd->cType(), SQL_C_WCHAR);
-    ipd->conciseType = SQL_INTEGER;
-    EXPECT_EQ(ipd->cType(), SQL_C_LONG);
-
-    // With a return value the first marker is the return value.
-    s.stmt.returnValueParam = true;
-    EXPECT_EQ(s.stmt.getParamIPDRecord(1), ipd);
-    EXPECT_EQ(s.stmt.getParamIPDRecord(2), nullptr);
-    EXPECT_EQ(baseConvertParamValue(&s.stmt, 3, &value, 4, kBaseKindText, buf.data(), 32,
-                                    &produced),
-              1);
+    EXPECT_EQ(buf.str(static_cast<size_t>(produced)), "12.345");
     EXPECT_TRUE(buf.guardsIntact());
+    EXPECT_EQ(d.size(), 0u);
 }
 
 TEST_F(CToSql, ValuesForResultColumnsTakeTheColumnsKind)
@@ -602,25 +577,22 @@ TEST_F(CToSql, ValuesForResultColumnsTakeTheColumnsKind)
         EXPECT_EQ(baseColumnKindOfSqlType(k.sqlType, k.isUnsigned), k.kind) << k.sqlType;
 
     Stmt s;
-    s.column(1, SQL_SMALLINT, 5);
-    s.column(2, SQL_VARCHAR, 10, 0, kCpUtf8);
     int32_t chosen = -1;
     int64_t produced = -1;
     Guarded buf(16);
     DiagScope d;
-    EXPECT_EQ(baseConvertToColumnType(&s.stmt, 1, SQL_C_CHAR, "-12", 3, buf.data(), &chosen,
-                                      &produced, 16),
-              0);
+    s.describe(SQL_SMALLINT, 5);
+    s.ctx.cType = SQL_C_CHAR;
+    EXPECT_EQ(baseConvertToColumnType(s.ctx, "-12", 3, buf.data(), &chosen, &produced, 16), 0);
     EXPECT_EQ(chosen, kBaseKindSmallInt);
     EXPECT_EQ(buf.str(2), bytesOf<int16_t>(-12));
-    EXPECT_EQ(baseConvertToColumnType(&s.stmt, 2, SQL_C_DOUBLE, nullptr, 0, buf.data(), &chosen,
-                                      &produced, 16),
+    s.describe(SQL_VARCHAR, 10, 0, kCodePageUtf8);
+    s.ctx.cType = SQL_C_DOUBLE;
+    EXPECT_EQ(baseConvertToColumnType(s.ctx, nullptr, 0, buf.data(), &chosen, &produced, 16),
               1);  // a fixed-size C value needs its data
     DiagScope d2;
     double v = 0.25;
-    EXPECT_EQ(baseConvertToColumnType(&s.stmt, 2, SQL_C_DOUBLE, &v, 8, buf.data(), &chosen,
-                                      &produced, 16),
-              0);
+    EXPECT_EQ(baseConvertToColumnType(s.ctx, &v, 8, buf.data(), &chosen, &produced, 16), 0);
     EXPECT_EQ(chosen, kBaseKindText);
     EXPECT_EQ(buf.str(static_cast<size_t>(produced)), ".25");
     EXPECT_TRUE(buf.guardsIntact());

@@ -20,6 +20,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -28,24 +29,10 @@ using Bytes = std::vector<uint8_t>;
 Bytes bytes(const char* s, size_t n) { return Bytes(s, s + n); }
 #define B(lit) bytes(lit, sizeof(lit) - 1)
 
-constexpr size_t kGuard = 8;
-constexpr uint8_t kGuardByte = 0xA5;
+using Guarded = katest::Guarded<>;
 
-// An output buffer with guard bytes on both sides.
-struct Guarded {
-    std::vector<uint8_t> mem;
-    size_t size;
-    explicit Guarded(size_t n) : mem(n + 2 * kGuard, kGuardByte), size(n) {}
-    uint8_t* data() { return mem.data() + kGuard; }
-    bool guardsIntact() const
-    {
-        for (size_t i = 0; i < kGuard; ++i)
-            if (mem[i] != kGuardByte || mem[kGuard + size + i] != kGuardByte)
-                return false;
-        return true;
-    }
-    Bytes first(size_t n) const { return Bytes(mem.begin() + kGuard, mem.begin() + kGuard + n); }
-};
+// The first n bytes of a buffer's room.
+Bytes first(const Guarded& g, size_t n) { return Bytes(g.data(), g.data() + n); }
 
 struct ToBufferCase {
     const char* name;
@@ -117,7 +104,7 @@ TEST(TextToBuffer, ConvertsTerminatesAndReportsLengths)
         ASSERT_EQ(baseConvertTextToBuffer(c.srcCp, c.src.data(), static_cast<int64_t>(c.src.size()), c.dstCp,
                                           out.data(), c.dstSize, c.fullLength, &produced, &truncated, &cache),
                   0);
-        EXPECT_EQ(out.first(c.want.size()), c.want);
+        EXPECT_EQ(first(out, c.want.size()), c.want);
         EXPECT_EQ(produced, c.produced);
         EXPECT_EQ(truncated, c.truncated);
         EXPECT_TRUE(out.guardsIntact());
@@ -154,7 +141,7 @@ CellResult convertCell(int64_t srcCp, const Bytes& src, int64_t dstCp, int64_t s
                                    fullLength, &r.produced, &r.truncated, cache);
     EXPECT_TRUE(out.guardsIntact());
     r.diagnostics = errors.size();
-    r.out = out.first(static_cast<size_t>(size));
+    r.out = first(out, static_cast<size_t>(size));
     return r;
 }
 
@@ -260,7 +247,7 @@ TEST(TextToBuffer, AsciiCellBetweenByteCodePagesTakesNoConverter)
     EXPECT_EQ(cache.count, 0u);
     // A letter beyond ASCII needs both converters.
     ASSERT_EQ(baseConvertTextToBuffer(4, "caf\xE9", 4, 106, out.data(), 64, 0, &produced, &truncated, &cache), 0);
-    EXPECT_EQ(out.first(6), B("caf\xC3\xA9\0"));
+    EXPECT_EQ(first(out, 6), B("caf\xC3\xA9\0"));
     EXPECT_EQ(cache.count, 2u);
     EXPECT_TRUE(out.guardsIntact());
 }
@@ -308,7 +295,7 @@ TEST(TextToBuffer, ProducedLengthIsOptional)
     int32_t truncated = 0;
     EXPECT_EQ(baseConvertTextToBuffer(106, "abcdef", 6, 1014, out.data(), 4, 1, nullptr, &truncated, &cache), 0);
     EXPECT_EQ(truncated, 1);
-    EXPECT_EQ(out.first(4), B("a\0\0\0"));
+    EXPECT_EQ(first(out, 4), B("a\0\0\0"));
     EXPECT_TRUE(out.guardsIntact());
 }
 
@@ -418,12 +405,12 @@ TEST(ConvertText, FillsWithoutTerminatorAndForgivesBlankTails)
                                   c.dstSize, &produced, &truncated, &cache, c.blankTail),
                   0);
         EXPECT_EQ(produced, static_cast<int64_t>(c.want.size()));
-        EXPECT_EQ(out.first(c.want.size()), c.want);
+        EXPECT_EQ(first(out, c.want.size()), c.want);
         EXPECT_EQ(truncated, c.truncated);
         EXPECT_TRUE(out.guardsIntact());
         // Nothing is written behind the text.
-        for (size_t i = c.want.size(); i < out.size; ++i)
-            EXPECT_EQ(out.data()[i], kGuardByte);
+        for (size_t i = c.want.size(); i < out.size(); ++i)
+            EXPECT_EQ(out.data()[i], Guarded::kDefaultFill);
     }
 }
 
@@ -447,7 +434,7 @@ TEST(ConvertText, PairAcrossDecodeChunksIsNotSplit)
         EXPECT_EQ(truncated, fits ? 0 : 1);
         ASSERT_EQ(produced, static_cast<int64_t>(fits ? 2 * lead + 4 : 2 * lead));
         if (fits) {
-            EXPECT_EQ(out.first(produced).back(), 0xDE);
+            EXPECT_EQ(first(out, produced).back(), 0xDE);
         }
         EXPECT_TRUE(out.guardsIntact());
     }
@@ -462,7 +449,7 @@ TEST(AllocatingWrappers, FollowTheConnectionTextMode)
     BaseTextContext utf8{&cache, 3, 4, 4, 1};
     char* out = nullptr;
     int64_t produced = 0;
-    ASSERT_EQ(baseAllocAppFromWide(utf8, katest::W(text), kTextNts, &out, &produced), 0);
+    ASSERT_EQ(baseAllocAppFromWide(utf8, katest::W(text), SQL_NTS, &out, &produced), 0);
     EXPECT_EQ(produced, 6);
     EXPECT_EQ(std::string(out, 7), std::string("h\xC3\xA9llo\0", 7));
     ramFree(out);
@@ -487,7 +474,7 @@ TEST(AllocatingWrappers, TooFewBytesPerCharacterStillConvertWhole)
     BaseTextContext gb{&cache, 1, 114, 1, 1};
     char* out = nullptr;
     int64_t produced = 0;
-    ASSERT_EQ(baseAllocAppFromWide(gb, katest::W(text), kTextNts, &out, &produced), 0);
+    ASSERT_EQ(baseAllocAppFromWide(gb, katest::W(text), SQL_NTS, &out, &produced), 0);
     EXPECT_EQ(produced, 12);
     uint16_t* back = nullptr;
     int64_t units = 0;
@@ -504,11 +491,11 @@ TEST(AllocatingWrappers, WideFromCodePageIsTerminated)
     BaseTextContext utf8{&cache, 3, 4, 4, 1};
     uint16_t* out = nullptr;
     int64_t units = 0;
-    ASSERT_EQ(baseAllocWideFromApp(utf8, "h\xC3\xA9llo", kTextNts, &out, &units), 0);
+    ASSERT_EQ(baseAllocWideFromApp(utf8, "h\xC3\xA9llo", SQL_NTS, &out, &units), 0);
     EXPECT_EQ(units, 5);
     EXPECT_EQ(katest::u16(out), u"h\u00e9llo");
     ramFree(out);
-    ASSERT_EQ(baseAllocWideFromCp(utf8, 4, "", kTextNts, &out, &units), 0);
+    ASSERT_EQ(baseAllocWideFromCp(utf8, 4, "", SQL_NTS, &out, &units), 0);
     EXPECT_EQ(units, 0);
     EXPECT_EQ(out[0], 0);
     ramFree(out);

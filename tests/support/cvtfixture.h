@@ -1,48 +1,29 @@
-// Shared pieces of the value-conversion tests: a connection and statement
-// with their descriptors, output buffers surrounded by guard bytes, and
-// helpers that turn values into the bytes a conversion reads or writes.
+// Shared pieces of the value-conversion tests: a stand-in for the statement
+// that fills the engine's conversion context and keeps its long-data state
+// between the pieces of a value, the GUID every test converts, and helpers
+// that turn values into the bytes a conversion reads or writes.
 #pragma once
 #include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "convert/basecvt.h"
-#include "convert/textcvt.h"
-#include "odbc/baseconn.h"
-#include "odbc/basedesc.h"
-#include "odbc/baseenv.h"
-#include "odbc/basestring.h"
-#include "odbc/basestmt.h"
+#include "convert/basestring.h"
+#include "convert/paramcvt.h"
+#include "foundation/kaerror.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 namespace cvttest {
 
-constexpr uint8_t kGuard = 0xA5;
-constexpr size_t kGuardBytes = 16;
-
-// An output buffer with guard bytes on both sides; the bytes inside start as
-// a fill pattern so that untouched bytes can be told apart.
-struct Guarded {
-    std::vector<uint8_t> bytes;
-    size_t size;
-
-    explicit Guarded(size_t n, uint8_t fill = 0x5A) : bytes(n + 2 * kGuardBytes, kGuard), size(n)
-    {
-        std::memset(bytes.data() + kGuardBytes, fill, n);
-    }
-    uint8_t* data() { return bytes.data() + kGuardBytes; }
-    std::string str(size_t n) { return std::string(reinterpret_cast<char*>(data()), n); }
-    bool guardsIntact() const
-    {
-        for (size_t i = 0; i < kGuardBytes; ++i)
-            if (bytes[i] != kGuard || bytes[kGuardBytes + size + i] != kGuard)
-                return false;
-        return true;
-    }
-};
+using Guarded = katest::Guarded<>;
 
 template <typename T>
 std::string bytesOf(const T& v)
@@ -60,38 +41,80 @@ inline std::string u16le(const std::u16string& s)
     return out;
 }
 
-// The statement and its connection, as a driver sets them up for a result.
+// What the statement does for the engine, without a connection: one
+// conversion context with its own converters, filled per call and kept
+// between the pieces of a value.
 struct Stmt {
-    BaseEnv env{15};
-    BaseConnection conn{&env};
-    BaseStatement stmt{&conn};
+    KaIcuCache cache;
+    BaseConvertContext ctx;
 
-    explicit Stmt(int64_t appCodePage = kCpUtf8)
+    explicit Stmt(int64_t appCodePage = kCodePageUtf8)
     {
-        conn.appCodePage = appCodePage;
-        stmt.charCodePage = appCodePage;
-        EXPECT_EQ(stmt.createDescriptors(), 0);
+        ctx.charCodePage = appCodePage;
+        ctx.cache = &cache;
+    }
+    ~Stmt() { ramFree(ctx.convertBuffer); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    void setOdbc2(bool on) { ctx.settings.odbc2 = on; }
+
+    // Describes the value as its implementation record would.
+    void describe(int16_t sqlType, int64_t size, int16_t scale = 0,
+                  int64_t cp = kCodePageUtf8, bool isUnsigned = false)
+    {
+        ctx.sqlType = sqlType;
+        ctx.size = size;
+        ctx.scale = scale;
+        ctx.codePage = cp;
+        ctx.unsignedFlag = isUnsigned;
     }
 
-    void setOdbc2(bool on) { env.odbc2Mode = on ? 1 : 0; }
-
-    // Describes result column n.
-    BaseIRDRecord* column(int64_t n, int16_t sqlType, int64_t size, int16_t scale = 0,
-                          int64_t cp = kCpUtf8, bool isUnsigned = false)
+    // A new column value, as the statement starts one.
+    void resetLongData()
     {
-        if (stmt.ird->count() < n) {
-            EXPECT_EQ(stmt.ird->setRecordCount(n), 0);
-        }
-        BaseIRDRecord* rec = stmt.ird->irdRecord(n);
-        rec->conciseType = sqlType;
-        if (baseIsVarLengthType(sqlType))
-            rec->length = static_cast<uint64_t>(size);
-        else
-            rec->precision = static_cast<int16_t>(size);
-        rec->scale = scale;
-        rec->setCodePage(cp);
-        rec->flags = isUnsigned ? kBaseRecUnsigned : 0;
-        return rec;
+        ctx.offset = 0;
+        ctx.pieceLength = 0;
+        ctx.convertedLength = -1;
+    }
+
+    // After a piece, as the statement after SQLGetData: when the piece
+    // ended with the truncation warning the offset moves on (by the piece
+    // length the engine noted, else by `available`) and 1 is returned.
+    int advanceLongData(int64_t available)
+    {
+        KaErrorList* list = KaErrorCurrentList();
+        KaError* last = list != nullptr ? list->last() : nullptr;
+        bool goesOn = list != nullptr && list->hasOnlyWarnings() && last != nullptr &&
+                      last->sqlstateMsg == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED;
+        int64_t step = ctx.pieceLength != 0 ? ctx.pieceLength : available;
+        ctx.pieceLength = 0;
+        if (!goesOn)
+            return 0;
+        if (step > 0)
+            ctx.offset += step;
+        return 1;
+    }
+
+    // A described value of the server's into `out` as cType.
+    int16_t sqlToC(int16_t sqlType, int64_t size, int16_t scale, bool isUnsigned, int16_t cType,
+                   BaseOutString* out, const void* src, int64_t srcLength, int32_t srcKind,
+                   int64_t srcCodePage)
+    {
+        describe(sqlType, size, scale, srcCodePage, isUnsigned);
+        ctx.cType = cType;
+        ctx.out = out;
+        return baseConvertSqlToC(ctx, src, srcLength, srcKind);
+    }
+
+    // An application value of cType into dstKind for the described SQL type.
+    int16_t cToSql(int16_t cType, int64_t size, int16_t scale, bool isUnsigned, const void* src,
+                   int64_t srcLength, int16_t sqlType, int32_t dstKind, int64_t dstCodePage,
+                   void* dst, int64_t* produced, int64_t dstSize)
+    {
+        describe(sqlType, size, scale, dstCodePage, isUnsigned);
+        ctx.cType = cType;
+        return baseConvertCToSql(ctx, src, srcLength, dstKind, dst, produced, dstSize);
     }
 };
 
@@ -139,5 +162,19 @@ inline SQL_TIMESTAMP_STRUCT stamp(int y, int mo, int d, int h, int mi, int s, un
     v.fraction = f;
     return v;
 }
+
+// The GUID the conversion tests convert, and its text.
+inline SQLGUID guidValue()
+{
+    SQLGUID g{};
+    g.Data1 = 0x12345678;
+    g.Data2 = 0x9ABC;
+    g.Data3 = 0xDEF0;
+    const uint8_t d4[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    std::memcpy(g.Data4, d4, 8);
+    return g;
+}
+
+constexpr char kGuidText[] = "12345678-9ABC-DEF0-0123-456789ABCDEF";
 
 }  // namespace cvttest

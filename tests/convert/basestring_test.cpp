@@ -9,40 +9,22 @@
 #include <cstring>
 #include <vector>
 
-#include "odbc/basestring.h"
+#include "convert/basestring.h"
+#include "kamessages.h"
 #include "support/diagscope.h"
+#include "support/guarded.h"
 
 using katest::DiagScope;
 
-static_assert(kBaseNts == SQL_NTS, "SQL_NTS");
-static_assert(kBaseNullData == SQL_NULL_DATA, "SQL_NULL_DATA");
-
 namespace {
 
-constexpr uint8_t kGuard = 0xA5;
-constexpr size_t kGuardBytes = 8;
-
-// An output buffer with guard bytes on both sides.
-struct Guarded {
-    std::vector<uint8_t> bytes;
-    size_t size;
-
-    explicit Guarded(size_t n) : bytes(n + 2 * kGuardBytes, kGuard), size(n) {}
-    uint8_t* data() { return bytes.data() + kGuardBytes; }
-    bool guardsIntact() const
-    {
-        for (size_t i = 0; i < kGuardBytes; ++i)
-            if (bytes[i] != kGuard || bytes[kGuardBytes + size + i] != kGuard)
-                return false;
-        return true;
-    }
-};
+using Guarded = katest::Guarded<>;
 
 size_t truncationWarnings(DiagScope& d)
 {
     size_t n = 0;
     for (size_t i = 0; i < d.size(); ++i)
-        if (d.index(i) == kBaseIdxTruncated && d.warning(i))
+        if (d.index(i) == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED && d.warning(i))
             ++n;
     return n;
 }
@@ -87,7 +69,7 @@ TEST(BaseInStringW, NegativeLengthOtherThanNtsIsInvalid)
         EXPECT_EQ(d.size(), 0u);
         EXPECT_EQ(s.checkLength(), 1);
         ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d.index(0), kBaseIdxBadLength);
+        EXPECT_EQ(d.index(0), MSG_SQLSTATE_INVALID_STRING_LENGTH);
         EXPECT_FALSE(d.warning(0));
     }
 }
@@ -108,7 +90,7 @@ TEST(BaseInString, LengthRulesAndCodePage)
     EXPECT_EQ(bad.len, 0u);
     EXPECT_EQ(bad.checkLength(), 1);
     ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d.index(0), kBaseIdxBadLength);
+    EXPECT_EQ(d.index(0), MSG_SQLSTATE_INVALID_STRING_LENGTH);
 }
 
 TEST(BaseInString, GrowingCopiesAwayFromTheCallersBuffer)
@@ -142,7 +124,7 @@ TEST_P(PutText, CutsTerminatesAndReportsFullLength)
     const PutCase& c = GetParam();
     const char data[] = "0123456789ABCDEFGHIJ";
     Guarded buf(static_cast<size_t>(c.bufferLength > 0 ? c.bufferLength : 0));
-    std::memset(buf.data(), 'z', buf.size);
+    std::memset(buf.data(), 'z', buf.size());
     int32_t length = -99;
     DiagScope d;
     BaseOutString out(buf.data(), static_cast<int32_t>(c.bufferLength), &length, nullptr, 1);
@@ -315,7 +297,7 @@ TEST(BaseOutString, SetNullWithoutIndicatorIsAnError)
     BaseOutString out(buf, int32_t{4}, nullptr, nullptr);
     EXPECT_EQ(out.setNull(2), 1);
     ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d.index(0), kBaseIdxIndicatorRequired);
+    EXPECT_EQ(d.index(0), MSG_SQLSTATE_INDICATOR_REQUIRED);
     EXPECT_FALSE(d.warning(0));
     EXPECT_EQ(buf[0], 'a');
 }

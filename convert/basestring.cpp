@@ -1,10 +1,13 @@
 // ODBC string arguments in and out.
-#include "odbc/basestring.h"
+#include "convert/basestring.h"
+
+#include <sql.h>
 
 #include <climits>
 #include <cstring>
 
-#include "odbc/baseerr.h"
+#include "convert/basediag.h"
+#include "kamessages.h"
 
 namespace {
 
@@ -68,7 +71,7 @@ BaseInStringW::BaseInStringW(const uint16_t* text, int64_t length) noexcept
 {
     size_t units = 0;
     if (text != nullptr) {
-        if (length == kBaseNts)
+        if (length == SQL_NTS)
             units = unitsToNul(text);
         else if (length < 0)
             badLength = true;  // never taken as a size: the text stays empty
@@ -95,7 +98,7 @@ int16_t BaseInStringW::checkLength() const noexcept
 {
     if (!badLength)
         return 0;
-    basePostError(kBaseIdxBadLength);
+    baseCvtPostError(MSG_SQLSTATE_INVALID_STRING_LENGTH);
     return 1;
 }
 
@@ -109,7 +112,7 @@ BaseInString::BaseInString(const char* text, int64_t length, int32_t cp) noexcep
 {
     size_t bytes = 0;
     if (text != nullptr) {
-        if (length == kBaseNts)
+        if (length == SQL_NTS)
             bytes = std::strlen(text);
         else if (length < 0)
             badLength = true;
@@ -136,7 +139,7 @@ int16_t BaseInString::checkLength() const noexcept
 {
     if (!badLength)
         return 0;
-    basePostError(kBaseIdxBadLength);
+    baseCvtPostError(MSG_SQLSTATE_INVALID_STRING_LENGTH);
     return 1;
 }
 
@@ -197,14 +200,14 @@ bool BaseOutString::writeCut(const void* data, int64_t length, bool terminate, i
     auto* out = static_cast<uint8_t*>(buffer);
     if (bufferLength <= 0) {
         if (length + t != 0) {
-            basePostWarning(kBaseIdxTruncated);
+            baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
             return true;
         }
         return false;
     }
     bool cut = false;
     if (length + t > bufferLength) {
-        basePostWarning(kBaseIdxTruncated);
+        baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
         cut = true;
         if (bufferLength < t) {
             std::memset(out, 0, static_cast<size_t>(bufferLength));
@@ -251,14 +254,14 @@ bool BaseOutString::putWideTextChars(const uint16_t* data, int64_t chars) noexce
     if (buffer == nullptr)
         return false;
     if (bufferLength <= 0) {
-        basePostWarning(kBaseIdxTruncated);
+        baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
         return true;
     }
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t bytes = chars * 2;
     bool cut = false;
     if (bytes + 2 > bufferLength) {
-        basePostWarning(kBaseIdxTruncated);
+        baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
         cut = true;
         if (bufferLength < 2) {
             out[0] = 0;
@@ -311,13 +314,13 @@ bool BaseOutString::putBytes(const void* data, int64_t length, bool terminate,
 int16_t BaseOutString::setNull(int64_t count) noexcept
 {
     if (length32 != nullptr)
-        *length32 = static_cast<int32_t>(kBaseNullData);
+        *length32 = static_cast<int32_t>(SQL_NULL_DATA);
     else if (length16 != nullptr)
-        *length16 = static_cast<int16_t>(kBaseNullData);
+        *length16 = static_cast<int16_t>(SQL_NULL_DATA);
     else if (length64 != nullptr)
-        *length64 = kBaseNullData;
+        *length64 = SQL_NULL_DATA;
     else {
-        basePostError(kBaseIdxIndicatorRequired);
+        baseCvtPostError(MSG_SQLSTATE_INDICATOR_REQUIRED);
         return 1;
     }
     if (nullFlag32 != nullptr)

@@ -8,11 +8,6 @@
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
 
-// The length argument that asks for the text to be measured up to its NUL.
-constexpr int64_t kBaseNts = -3;
-// SQL_NULL_DATA as written into a length or indicator field.
-constexpr int64_t kBaseNullData = -1;
-
 // An application's UTF-16 input argument. The text buffer is the caller's own
 // and is never freed by the string.
 class BaseInStringW : public KaStringW {
@@ -22,7 +17,7 @@ public:
 
     // 0 when the length argument was usable. A negative length other than
     // SQL_NTS leaves the string empty; this posts HY090 for it and returns 1.
-    int16_t checkLength() const noexcept;
+    [[nodiscard]] int16_t checkLength() const noexcept;
     bool lengthValid() const noexcept { return !badLength; }
 
     const uint16_t* callerText;
@@ -41,7 +36,7 @@ public:
     BaseInString(const char* text, int64_t length, int32_t codePage) noexcept;
     ~BaseInString() override;
 
-    int16_t checkLength() const noexcept;
+    [[nodiscard]] int16_t checkLength() const noexcept;
     bool lengthValid() const noexcept { return !badLength; }
 
     const char* callerText;
@@ -83,7 +78,7 @@ public:
     bool putBytes(const void* data, int64_t length, bool terminate, int32_t width) noexcept;
 
     // Reports SQL_NULL_DATA; 1 after error 22002 when there is no length field.
-    int16_t setNull(int64_t count) noexcept;
+    [[nodiscard]] int16_t setNull(int64_t count) noexcept;
     // The length field of row `row` read as an array; -1 when there is none.
     int64_t getIndicator(int64_t row) const noexcept;
 
