@@ -114,11 +114,11 @@ void CharConvUtf8ToUtf16(benchmark::State& state)
     int64_t length = 0;
     // The first call opens the converter; the loop measures the calls after.
     conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()), &length,
-                    kCpUtf8, 0);
+                    kCodePageUtf8, 0);
     kabench::Meter meter(state);
     for (auto _ : state) {
         if (conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()),
-                            &length, kCpUtf8, 0) != 0) {
+                            &length, kCodePageUtf8, 0) != 0) {
             state.SkipWithError("the conversion failed");
             break;
         }
@@ -140,11 +140,11 @@ void CharConvLatin1ToUtf8(benchmark::State& state)
     Diagnostics diags;
     int64_t written = 0, consumed = 0;
     conv->convert(reinterpret_cast<char*>(gOut), kOutBytes, src.data(), int64_t(src.size()), &written, &consumed,
-                  kCpLatin1, kCpUtf8);
+                  kCodePageLatin1, kCodePageUtf8);
     kabench::Meter meter(state);
     for (auto _ : state) {
         if (conv->convert(reinterpret_cast<char*>(gOut), kOutBytes, src.data(), int64_t(src.size()), &written,
-                          &consumed, kCpLatin1, kCpUtf8) != 0) {
+                          &consumed, kCodePageLatin1, kCodePageUtf8) != 0) {
             state.SkipWithError("the conversion failed");
             break;
         }
@@ -169,8 +169,11 @@ void convertCell(benchmark::State& state, int64_t srcCp, int64_t dstCp)
     int64_t produced = 0;
     int32_t truncated = 0;
     // Fills the pool, as the first cell of a result set does.
-    baseConvertTextToBuffer(srcCp, src.data(), int64_t(src.size()), dstCp, gOut, kOutBytes, 0, &produced, &truncated,
-                            &cache);
+    if (baseConvertTextToBuffer(srcCp, src.data(), int64_t(src.size()), dstCp, gOut, kOutBytes, 0, &produced,
+                                &truncated, &cache) != 0) {
+        state.SkipWithError("the conversion failed");
+        return;
+    }
     kabench::Meter meter(state);
     for (auto _ : state) {
         if (baseConvertTextToBuffer(srcCp, src.data(), int64_t(src.size()), dstCp, gOut, kOutBytes, 0, &produced,
@@ -189,13 +192,13 @@ void convertCell(benchmark::State& state, int64_t srcCp, int64_t dstCp)
 
 void CellUtf8ToUtf16(benchmark::State& state)
 {
-    convertCell(state, kCpUtf8, kCpUtf16LE);
+    convertCell(state, kCodePageUtf8, kCodePageUtf16LE);
 }
 BENCHMARK(CellUtf8ToUtf16)->ArgName("text")->Arg(0)->Arg(1)->Arg(2);
 
 void CellLatin1ToUtf8(benchmark::State& state)
 {
-    convertCell(state, kCpLatin1, kCpUtf8);
+    convertCell(state, kCodePageLatin1, kCodePageUtf8);
 }
 BENCHMARK(CellLatin1ToUtf8)->ArgName("text")->Arg(0)->Arg(3)->Arg(2)->Arg(4);
 

@@ -15,23 +15,11 @@ constexpr size_t kTextCvtUnitChunk = 500;    // UTF-16 units decoded at a time
 constexpr size_t kTextCvtSwapChunk = 1000;   // bytes of UTF-16BE swapped at a time
 constexpr size_t kTextCvtCountChunk = 256;   // scratch bytes for counting a full length
 
-// Former names of foundation/codepage.h's code pages and of SQL_NTS. Nothing
-// in convert/ uses them; they stay only until odbc/baseconn.cpp,
-// odbc/baseerr.cpp, odbc/odbcapi.cpp and bench/platform_bench.cpp use those.
-constexpr int64_t kCpLatin1 = kCodePageLatin1;
-constexpr int64_t kCpUtf8 = kCodePageUtf8;
-constexpr int64_t kCpUtf16BE = kCodePageUtf16BE;
-constexpr int64_t kCpUtf16LE = kCodePageUtf16LE;
-constexpr int64_t kCpUtf16 = kCodePageUtf16;
-constexpr int64_t kCpUtf32BE = kCodePageUtf32BE;
-constexpr int64_t kCpUtf32LE = kCodePageUtf32LE;
-constexpr int64_t kTextNts = SQL_NTS;
-
 // Converts src (srcLen bytes) from srcCp into dst (dstSize bytes) with a
 // terminator of the target's width. *truncated is set when the text was cut;
 // *produced (optional) receives the bytes written, or with fullLength the
 // bytes the whole text needs. 0 success, 1 failure (posted).
-int32_t baseConvertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp,
+[[nodiscard]] int32_t baseConvertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp,
                                 void* dst, int64_t dstSize, int32_t fullLength, int64_t* produced,
                                 int32_t* truncated, KaIcuCache* cache) noexcept;
 

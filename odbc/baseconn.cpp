@@ -647,7 +647,7 @@ const char* BaseConnection::getDsnName() noexcept
         dsnNameA = nullptr;
         BaseTextContext context{&icuCache, 1, appCodePage, 4, 1};
         int64_t produced = 0;
-        if (baseAllocFromWide(context, dsnNameW, kTextNts, appCodePage, &dsnNameA, &produced, 4,
+        if (baseAllocFromWide(context, dsnNameW, SQL_NTS, appCodePage, &dsnNameA, &produced, 4,
                               1) != 0)
             dsnNameA = ramDupWToBytes(dsnNameW, static_cast<size_t>(unitLength(dsnNameW)));
     }

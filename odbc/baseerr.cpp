@@ -884,7 +884,7 @@ extern "C" __attribute__((visibility("default"))) char* getConnectionErrors(void
     BaseTextContext context{&conn->icuCache, conn->driverTextMode, conn->appCodePage, 4, 1};
     char* narrow = nullptr;
     int64_t produced = 0;
-    if (baseAllocFromWide(context, text, kTextNts, conn->appCodePage, &narrow, &produced, 4, 1) !=
+    if (baseAllocFromWide(context, text, SQL_NTS, conn->appCodePage, &narrow, &produced, 4, 1) !=
         0) {
         // The caller gets the text in any case: each unit narrowed to its low byte.
         narrow = ramDupWToBytes(text, static_cast<size_t>(unitLength(text)));
