@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "foundation/fast.h"
+#include "foundation/kasortcore.h"
 #include "foundation/ram.h"
-#include "platform/sort.h"
 
 namespace {
 
@@ -283,13 +283,7 @@ int KaSortedArray::findEqual(const KaObject& key, size_t* index) const noexcept
 
 int16_t KaSortedArray::sort() noexcept
 {
-    if (count < 2)
-        return 0;
-    KaSort sorter(static_cast<uint16_t>(kSlotSize));
-    sorter.attachPointerArray(count, items);
-    if (sorter.addKey(KA_SORT_KEY_OBJECT, 0, static_cast<uint16_t>(kSlotSize)) != 0)
-        return 1;
-    return sorter.finishInput() != 0 ? 1 : 0;
+    return KaSortCore::sortObjects(items, count) != 0 ? 1 : 0;
 }
 
 void KaSortedArray::removeDuplicates() noexcept
