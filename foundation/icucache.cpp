@@ -7,6 +7,7 @@
 
 #include "foundation/codepage.h"
 #include "foundation/dbcs.h"
+#include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"

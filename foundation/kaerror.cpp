@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "foundation/errpost.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "foundation/compare.h"
+#include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaobject.h"
-#include "foundation/kathread.h"
 #include "kamessages.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "foundation/kathread.h"
+#include "foundation/errpost.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"

@@ -404,13 +404,3 @@ TEST(KaThread, RegistrationSurvivesAnExhaustedAllocator)
     for (auto& t : holders)
         t.join();
 }
-
-TEST(KaErr, ShowMessagePrintsCaptionOnlyWhenAsked)
-{
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(errShowMessage("body", "Title", 1), 2);
-    EXPECT_EQ(errShowMessage("body", "Title", 0), 2);
-    EXPECT_EQ(errMessageBox("box", nullptr, 1), 2);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Title:\nbody\n\nbody\n\nbox\n");
-}
