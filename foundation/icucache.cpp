@@ -197,8 +197,7 @@ int convResultToDiag(int32_t result, int32_t mode) noexcept
 
 uint16_t useCountChange(int up) noexcept
 {
-  KaCriticalSection& lock = useCountLock();
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(useCountLock());
   uintptr_t count = reinterpret_cast<uintptr_t>(taskGetSlot(KA_TASK_SLOT_CONVERTER_USE));
   uint16_t result;
   if (up) {
@@ -210,7 +209,6 @@ uint16_t useCountChange(int up) noexcept
     result = static_cast<uint16_t>(count);
   }
   taskSetSlot(KA_TASK_SLOT_CONVERTER_USE, reinterpret_cast<void*>(count));
-  lock.leave();
   return result;
 }
 
@@ -407,37 +405,33 @@ KaCharConv::~KaCharConv()
 
 int KaCharConv::init(uint64_t capacity) noexcept
 {
-  lock.enter();
-  int rc = 1;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (byNumber == nullptr)
     byNumber = new KaIntCache;
   if (leadTables == nullptr)
     leadTables = new KaPtrTableCache;
   if (byName == nullptr)
     byName = new KaStrCache;
-  if (byNumber && leadTables && byName && byNumber->allocate(capacity) == 0 && byName->allocate(capacity) == 0)
-    rc = 0;
-  lock.leave();
-  return rc;
+  bool ready = byNumber && leadTables && byName && byNumber->allocate(capacity) == 0 &&
+               byName->allocate(capacity) == 0;
+  return ready ? 0 : 1;
 }
 
 void KaCharConv::setMode(int32_t mode) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   callbackContext.mode = mode;
   callbackContext.substituted = 0;
-  lock.leave();
 }
 
 void KaCharConv::setFallback(int flag) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   fallback = flag ? 1 : 0;
   if (byNumber)
     byNumber->setFallback(fallback);
   if (byName)
     byName->setFallback(fallback);
-  lock.leave();
 }
 
 // Opens a converter with the set's callback and fallback; posts on failure.
@@ -467,33 +461,30 @@ int KaCharConv::openConverter(const char* name, UConverter** converter, int64_t 
 int KaCharConv::getConverter(int64_t codePage, UConverter** converter) noexcept
 {
   *converter = nullptr;
-  lock.enter();
-  int rc = 0;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (codePage == lastNumber && lastConverter) {
     *converter = lastConverter;
-  } else if (byNumber == nullptr) {
+    return 0;
+  }
+  if (byNumber == nullptr) {
     postError(MSG_CONVERSION_FAILED);
-    rc = 1;
-  } else {
-    UConverter* c = byNumber->find(codePage);
-    if (c == nullptr) {
-      const char* name = ianaNameFromNumber(codePage);
-      // The 2739 parameter is the number, also when the table has a name.
-      if (openConverter(name, &c, codePage, nullptr) == 0 && byNumber->add(codePage, c)) {
-        ucnv_close(c);
-        c = nullptr;
-      }
-      if (c == nullptr)
-        rc = 1;
-    }
-    if (c) {
-      lastNumber = codePage;
-      lastConverter = c;
-      *converter = c;
+    return 1;
+  }
+  UConverter* c = byNumber->find(codePage);
+  if (c == nullptr) {
+    // The parameter of MSG_CONVERTER_NOT_AVAILABLE is the number, also when
+    // the table has a name.
+    if (openConverter(ianaNameFromNumber(codePage), &c, codePage, nullptr))
+      return 1;
+    if (byNumber->add(codePage, c)) {
+      ucnv_close(c);
+      return 1;
     }
   }
-  lock.leave();
-  return rc;
+  lastNumber = codePage;
+  lastConverter = c;
+  *converter = c;
+  return 0;
 }
 
 int KaCharConv::getConverterByName(const char* name, uint64_t length, UConverter** converter) noexcept
@@ -503,107 +494,76 @@ int KaCharConv::getConverterByName(const char* name, uint64_t length, UConverter
     postError(MSG_CONVERSION_FAILED);
     return 1;
   }
-  lock.enter();
-  int rc = 1;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (lastByName && lastNameLength == length && memcmp(lastName, name, length) == 0) {
     *converter = lastByName;
-    rc = 0;
-  } else if (byName == nullptr) {
-    postError(MSG_CONVERSION_FAILED);
-  } else {
-    const char* found = name;
-    UConverter* c = byName->find(&found, length);
-    if (c == nullptr) {
-      char* copy = static_cast<char*>(ramAlloc(length + 1));
-      if (copy) {
-        memcpy(copy, name, length);
-        copy[length] = 0;
-        UErrorCode status = U_ZERO_ERROR;
-        c = ucnv_open(copy, &status);
-        if (c == nullptr || U_FAILURE(status)) {
-          if (c)
-            ucnv_close(c);
-          c = nullptr;
-          postOpenFailure(status, 0, copy, callbackContext.mode);
-        } else if (KaInstallSubstitutionCallback(c, &callbackContext, &status)) {
-          ucnv_close(c);
-          c = nullptr;
-          postCallbackFailure();
-        } else {
-          if (fallback)
-            ucnv_setFallback(c, true);
-          if (byName->add(copy, length, c)) {
-            ucnv_close(c);
-            c = nullptr;
-          } else {
-            found = copy;
-            copy = nullptr;
-          }
-        }
-        ramFree(copy);
-      }
-    }
-    if (c) {
-      lastByName = c;
-      lastName = found;
-      lastNameLength = length;
-      *converter = c;
-      rc = 0;
-    }
+    return 0;
   }
-  lock.leave();
-  return rc;
+  if (byName == nullptr) {
+    postError(MSG_CONVERSION_FAILED);
+    return 1;
+  }
+  const char* found = name;
+  UConverter* c = byName->find(&found, length);
+  if (c == nullptr) {
+    char* copy = static_cast<char*>(ramAlloc(length + 1));
+    if (copy == nullptr)
+      return 1;
+    memcpy(copy, name, length);
+    copy[length] = 0;
+    if (openConverter(copy, &c, 0, copy) == 0 && byName->add(copy, length, c)) {
+      ucnv_close(c);
+      c = nullptr;
+    }
+    if (c == nullptr) {
+      ramFree(copy);
+      return 1;
+    }
+    found = copy;
+  }
+  lastByName = c;
+  lastName = found;
+  lastNameLength = length;
+  *converter = c;
+  return 0;
 }
 
 int64_t KaCharConv::maxCharSize(int64_t codePage) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
-  int64_t size = getConverter(codePage, &c) ? 0 : ucnv_getMaxCharSize(c);
-  lock.leave();
-  return size;
+  return getConverter(codePage, &c) ? 0 : ucnv_getMaxCharSize(c);
 }
 
 int64_t KaCharConv::minCharSize(int64_t codePage) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
-  int64_t size = getConverter(codePage, &c) ? 0 : ucnv_getMinCharSize(c);
-  lock.leave();
-  return size;
+  return getConverter(codePage, &c) ? 0 : ucnv_getMinCharSize(c);
 }
 
 int KaCharConv::leadTable(int64_t codePage, const uint8_t** table) noexcept
 {
   *table = nullptr;
-  lock.enter();
-  int rc = 0;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (codePage == lastLeadNumber && lastLeadTable) {
     *table = lastLeadTable;
-  } else {
-    uint8_t* t = leadTables ? leadTables->find(codePage) : nullptr;
-    if (t == nullptr) {
-      UConverter* c;
-      rc = 1;
-      if (leadTables && getConverter(codePage, &c) == 0 && KaLeadByteTableBuild(c, &t) == 0) {
-        if (leadTables->add(codePage, t)) {
-          ramFree(t);
-          t = nullptr;
-        } else {
-          rc = 0;
-        }
-      } else {
-        t = nullptr;
-      }
-    }
-    if (t) {
-      lastLeadNumber = codePage;
-      lastLeadTable = t;
-      *table = t;
+    return 0;
+  }
+  uint8_t* t = leadTables ? leadTables->find(codePage) : nullptr;
+  if (t == nullptr) {
+    UConverter* c;
+    if (leadTables == nullptr || getConverter(codePage, &c) || KaLeadByteTableBuild(c, &t))
+      return 1;
+    if (leadTables->add(codePage, t)) {
+      ramFree(t);
+      return 1;
     }
   }
-  lock.leave();
-  return rc;
+  lastLeadNumber = codePage;
+  lastLeadTable = t;
+  *table = t;
+  return 0;
 }
 
 int KaCharConv::leadByteInfo(int64_t codePage, uint8_t byte, uint8_t* info) noexcept
@@ -642,36 +602,30 @@ int KaCharConv::finishFromCodePage(int32_t result) noexcept
 template <typename Run>
 int KaCharConv::runOn(int64_t codePage, bool toCodePage, Run run) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0) {
-    int32_t r = run(c);
-    rc = toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+  if (getConverter(codePage, &c))
+    return 1;
+  int32_t r = run(c);
+  return toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
 }
 
 template <typename Run>
 int KaCharConv::runWithUtf8(int64_t codePage, bool toCodePage, Run run) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
   UConverter* u;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0 && utf8(&u) == 0) {
-    int32_t r = run(c, u);
-    rc = toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+  if (getConverter(codePage, &c) || utf8(&u))
+    return 1;
+  int32_t r = run(c, u);
+  return toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
 }
 
 template <typename Run>
 int KaCharConv::runOnPair(int64_t from, int64_t to, Run run) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* source;
   UConverter* target;
   UConverter* own;
@@ -680,7 +634,6 @@ int KaCharConv::runOnPair(int64_t from, int64_t to, Run run) noexcept
     rc = finishToCodePage(run(source, target));
   if (own)
     ucnv_close(own);
-  lock.leave();
   return rc;
 }
 
@@ -712,10 +665,13 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
     // A terminated source ends at its zero unit, not at its first zero byte.
     size_t unitCount = srcLen < 0 ? wcslen16(units) : n / 2;
     size_t length = 0;
-    lock.enter();
     int32_t r = utf16ToUtf8(dest, room, units, static_cast<int64_t>(unitCount), &length, 0);
-    int rc = finishFromCodePage(r);
-    lock.leave();
+    int rc;
+    {
+      // Reporting reads the set's mode.
+      KaLockGuard<KaCriticalSection> guard(lock);
+      rc = finishFromCodePage(r);
+    }
     if (rc)
       return 1;
     if (consumed) {
@@ -816,7 +772,7 @@ int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int
     postError(MSG_CONVERSION_FAILED);
     return 1;
   }
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* source;
   UConverter* target = nullptr;
   UConverter* own = nullptr;
@@ -838,7 +794,6 @@ int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int
   }
   if (own)
     ucnv_close(own);
-  lock.leave();
   return rc;
 }
 
@@ -929,10 +884,33 @@ KaIcuCache::~KaIcuCache()
   resetLocked();
 }
 
+namespace {
+
+// A callback context of mode installed on a pooled converter; null (with
+// *status set) when it cannot be had.
+KaConvCallbackContext* installPooledContext(UConverter* c, int32_t mode, UErrorCode* status) noexcept
+{
+  auto* ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
+  if (ctx == nullptr) {
+    *status = U_MEMORY_ALLOCATION_ERROR;
+    return nullptr;
+  }
+  ctx->mode = mode;
+  ctx->substituted = 0;
+  ctx->previous = nullptr;
+  ctx->previousContext = nullptr;
+  if (KaInstallSubstitutionCallback(c, ctx, status)) {
+    ramFree(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+}  // namespace
+
 // Opens a converter for the pool; posts nothing (the caller does, outside
 // the lock). With mode not 0 the converter gets its own callback context.
-UConverter* KaIcuCache::openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context,
-                                   UErrorCode* status) noexcept
+UConverter* KaIcuCache::openPooled(const char* name, KaConvCallbackContext** context, UErrorCode* status) noexcept
 {
   *context = nullptr;
   *status = U_ZERO_ERROR;
@@ -945,38 +923,47 @@ UConverter* KaIcuCache::openPooled(int64_t codePage, const char* name, KaConvCal
     return nullptr;
   }
   if (mode != kConvModeSubstitute) {
-    auto* ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
-    if (ctx == nullptr) {
-      ucnv_close(c);
-      *status = U_MEMORY_ALLOCATION_ERROR;
-      return nullptr;
-    }
-    ctx->mode = mode;
-    ctx->substituted = 0;
-    ctx->previous = nullptr;
-    ctx->previousContext = nullptr;
-    if (KaInstallSubstitutionCallback(c, ctx, status)) {
-      ramFree(ctx);
+    *context = installPooledContext(c, mode, status);
+    if (*context == nullptr) {
       ucnv_close(c);
       return nullptr;
     }
-    *context = ctx;
   }
   if (fallback)
     ucnv_setFallback(c, true);
-  (void)codePage;
   return c;
+}
+
+uint64_t KaIcuCache::entryIndex(int64_t codePage) const noexcept
+{
+  uint64_t i = 0;
+  while (i < count && entries[i].number != codePage)
+    ++i;
+  return i;
+}
+
+bool KaIcuCache::full() const noexcept
+{
+  return count >= (capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries);
+}
+
+KaIcuCacheEntry& KaIcuCache::addEntry(int64_t codePage, const char* name, UConverter* converter) noexcept
+{
+  KaIcuCacheEntry& e = entries[count++];
+  e.number = codePage;
+  e.name = name;
+  e.maxBytes = ucnv_getMaxCharSize(converter);
+  e.minBytes = ucnv_getMinCharSize(converter);
+  e.idle = 0;
+  return e;
 }
 
 UConverter* KaIcuCache::take(int64_t codePage, KaConvCallbackContext** context, UErrorCode* status) noexcept
 {
   *context = nullptr;
   *status = U_ZERO_ERROR;
-  lock.enter();
-  uint64_t limit = capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries;
-  uint64_t i = 0;
-  while (i < count && entries[i].number != codePage)
-    ++i;
+  KaLockGuard<KaCriticalSection> guard(lock);
+  uint64_t i = entryIndex(codePage);
   bool found = i < count;
   if (found && entries[i].idle > 0) {
     uint64_t k = --entries[i].idle;
@@ -984,21 +971,12 @@ UConverter* KaIcuCache::take(int64_t codePage, KaConvCallbackContext** context, 
     *context = contexts[i][k];
     entries[i].idleConverters[k] = nullptr;
     contexts[i][k] = nullptr;
-    lock.leave();
     return c;
   }
   const char* name = found ? entries[i].name : ianaNameFromNumber(codePage);
-  UConverter* c = openPooled(codePage, name, context, status);
-  if (c && !found && count < limit) {
-    KaIcuCacheEntry& e = entries[count];
-    e.number = codePage;
-    e.name = name;
-    e.maxBytes = ucnv_getMaxCharSize(c);
-    e.minBytes = ucnv_getMinCharSize(c);
-    e.idle = 0;
-    ++count;
-  }
-  lock.leave();
+  UConverter* c = openPooled(name, context, status);
+  if (c && !found && !full())
+    addEntry(codePage, name, c);
   return c;
 }
 
@@ -1030,23 +1008,20 @@ int KaIcuCache::release(int64_t codePage, UConverter* converter, KaConvCallbackC
   ucnv_reset(converter);
   if (context)
     context->substituted = 0;
-  lock.enter();
-  // A converter taken before the mode changed goes, not back to the pool.
-  int32_t itsMode = context ? context->mode : kConvModeSubstitute;
-  if (itsMode == mode) {
-    for (uint64_t i = 0; i < count; ++i) {
+  {
+    KaLockGuard<KaCriticalSection> guard(lock);
+    // A converter taken before the mode changed goes, not back to the pool.
+    int32_t itsMode = context ? context->mode : kConvModeSubstitute;
+    uint64_t i = entryIndex(codePage);
+    if (itsMode == mode && i < count && entries[i].idle < kIcuCacheIdle) {
       KaIcuCacheEntry& e = entries[i];
-      if (e.number == codePage && e.idle < kIcuCacheIdle) {
-        ucnv_setFallback(converter, fallback ? true : false);
-        e.idleConverters[e.idle] = converter;
-        contexts[i][e.idle] = context;
-        ++e.idle;
-        lock.leave();
-        return 0;
-      }
+      ucnv_setFallback(converter, fallback ? true : false);
+      e.idleConverters[e.idle] = converter;
+      contexts[i][e.idle] = context;
+      ++e.idle;
+      return 0;
     }
   }
-  lock.leave();
   ucnv_close(converter);
   ramFree(context);
   return 0;
@@ -1059,15 +1034,14 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
   if (codePage == kCodePageUtf16BE || codePage == kCodePageUtf16LE || codePage == kCodePageUtf16) {
     minSize = 2;
   } else {
-    lock.enter();
-    uint64_t limit = capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries;
-    uint64_t i = 0;
-    while (i < count && entries[i].number != codePage)
-      ++i;
+    KaLockGuard<KaCriticalSection> guard(lock);
+    uint64_t i = entryIndex(codePage);
     if (i < count) {
       maxSize = entries[i].maxBytes;
       minSize = entries[i].minBytes;
     } else {
+      // The converter opened to measure is kept as the entry's first idle
+      // one while the pool has room.
       const char* name = ianaNameFromNumber(codePage);
       UErrorCode status = U_ZERO_ERROR;
       UConverter* c = ucnv_open(name, &status);
@@ -1075,33 +1049,19 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
         maxSize = ucnv_getMaxCharSize(c);
         minSize = ucnv_getMinCharSize(c);
         KaConvCallbackContext* ctx = nullptr;
-        bool keep = count < limit;
+        bool keep = !full();
         if (keep && mode != kConvModeSubstitute) {
-          ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
-          if (ctx) {
-            ctx->mode = mode;
-            ctx->substituted = 0;
-            ctx->previous = nullptr;
-            ctx->previousContext = nullptr;
-          }
-          if (ctx == nullptr || KaInstallSubstitutionCallback(c, ctx, &status)) {
-            ramFree(ctx);
-            ctx = nullptr;
-            keep = false;
-          }
+          ctx = installPooledContext(c, mode, &status);
+          keep = ctx != nullptr;
         }
         if (keep) {
           if (fallback)
             ucnv_setFallback(c, true);
-          KaIcuCacheEntry& e = entries[count];
-          e.number = codePage;
-          e.name = name;
-          e.maxBytes = maxSize;
-          e.minBytes = minSize;
+          uint64_t slot = count;
+          KaIcuCacheEntry& e = addEntry(codePage, name, c);
           e.idle = 1;
           e.idleConverters[0] = c;
-          contexts[count][0] = ctx;
-          ++count;
+          contexts[slot][0] = ctx;
         } else {
           ucnv_close(c);
         }
@@ -1109,7 +1069,6 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
         ucnv_close(c);
       }
     }
-    lock.leave();
   }
   if (maxBytes)
     *maxBytes = maxSize;
@@ -1119,12 +1078,11 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
 
 void KaIcuCache::setFallback(int flag) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   fallback = flag ? 1 : 0;
   for (uint64_t i = 0; i < count; ++i)
     for (uint64_t k = 0; k < entries[i].idle; ++k)
       ucnv_setFallback(entries[i].idleConverters[k], fallback ? true : false);
-  lock.leave();
 }
 
 void KaIcuCache::resetLocked() noexcept
@@ -1142,15 +1100,13 @@ void KaIcuCache::resetLocked() noexcept
 
 void KaIcuCache::reset() noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   resetLocked();
-  lock.leave();
 }
 
 void KaIcuCache::setMode(int32_t newMode) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   resetLocked();
   mode = newMode;
-  lock.leave();
 }

@@ -249,7 +249,11 @@ public:
 
 private:
   UConverter* take(int64_t codePage, KaConvCallbackContext** context, UErrorCode* status) noexcept;
-  UConverter* openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context,
-                         UErrorCode* status) noexcept;
+  UConverter* openPooled(const char* name, KaConvCallbackContext** context, UErrorCode* status) noexcept;
+  // The entry of the code page, or count when there is none.
+  uint64_t entryIndex(int64_t codePage) const noexcept;
+  bool full() const noexcept;
+  // A new entry with no idle converter, sized from converter.
+  KaIcuCacheEntry& addEntry(int64_t codePage, const char* name, UConverter* converter) noexcept;
   void resetLocked() noexcept;
 };

@@ -85,6 +85,25 @@ void lowerUseCount(KaThreadInfo* rec) noexcept
         rec->useCount.fetch_sub(1, std::memory_order_release);
 }
 
+// Registers the thread once more on its own record, or on the first free
+// one listed; false when a new record is needed. Caller holds the
+// thread-list lock.
+bool attachListed(uint64_t id) noexcept
+{
+    if (KaThreadInfo* rec = threadCurrent()) {
+        rec->useCount.fetch_add(1, std::memory_order_release);
+        return true;
+    }
+    for (KaThreadInfo* p = listHead(); p != nullptr; p = p->next.load(std::memory_order_acquire)) {
+        if (p->useCount.load(std::memory_order_relaxed) == 0) {
+            initRecord(p, id);
+            tLastRecord = p;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool validThreadSlot(int index) noexcept
 {
     return index >= 0 && index < KA_THREAD_SLOT_COUNT;
@@ -149,10 +168,8 @@ KaThreadInfo::~KaThreadInfo() = default;
 
 void KaThreadInfo::release() noexcept
 {
-    KaCriticalSection& lock = threadListLock();
-    lock.enter();
+    KaLockGuard<KaCriticalSection> guard(threadListLock());
     lowerUseCount(this);
-    lock.leave();
 }
 
 uint64_t threadCurrentId() noexcept
@@ -213,33 +230,20 @@ KaThreadRecordAllocator threadSetRecordAllocator(KaThreadRecordAllocator allocat
 int threadAttach() noexcept
 {
     uint64_t id = threadCurrentId();
-    KaCriticalSection& lock = threadListLock();
-    lock.enter();
-    if (KaThreadInfo* rec = threadCurrent()) {
-        rec->useCount.fetch_add(1, std::memory_order_release);
-        lock.leave();
-        return 1;
-    }
-    for (KaThreadInfo* p = listHead(); p != nullptr; p = p->next.load(std::memory_order_acquire)) {
-        if (p->useCount.load(std::memory_order_relaxed) == 0) {
-            initRecord(p, id);
-            tLastRecord = p;
-            lock.leave();
+    {
+        KaLockGuard<KaCriticalSection> guard(threadListLock());
+        if (attachListed(id))
             return 1;
-        }
     }
-    lock.leave();
 
     // Allocated outside the lock: a failure reports through the thread
     // records, which take the lock themselves.
     KaThreadInfo* fresh = gRecordAllocator.load()();
-    lock.enter();
+    KaLockGuard<KaCriticalSection> guard(threadListLock());
     if (fresh == nullptr && gReserveUsed < kReserveRecords)
         fresh = new (gReserveStorage[gReserveUsed++]) KaThreadInfo;
-    if (fresh == nullptr) {
-        lock.leave();
+    if (fresh == nullptr)
         return 0;
-    }
     initRecord(fresh, id);
     fresh->next.store(nullptr, std::memory_order_relaxed);
     // Published only now, complete: lookups may reach it at once.
@@ -252,17 +256,14 @@ int threadAttach() noexcept
         last->next.store(fresh, std::memory_order_release);
     }
     tLastRecord = fresh;
-    lock.leave();
     return 1;
 }
 
 void threadDetach() noexcept
 {
     uint64_t id = threadCurrentId();
-    KaCriticalSection& lock = threadListLock();
-    lock.enter();
+    KaLockGuard<KaCriticalSection> guard(threadListLock());
     KaThreadInfo* rec = threadFind(id);
     if (rec != nullptr)
         lowerUseCount(rec);
-    lock.leave();
 }
