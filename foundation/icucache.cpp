@@ -88,7 +88,7 @@ size_t measure(const char* src, int64_t srcLen)
   return src ? strlen(src) : 0;
 }
 
-size_t measureW(const uint16_t* src, int64_t srcLen)
+size_t measure(const uint16_t* src, int64_t srcLen)
 {
   if (srcLen >= 0)
     return static_cast<size_t>(srcLen);
@@ -104,6 +104,30 @@ void store(int64_t* out, size_t value)
 {
   if (out)
     *out = static_cast<int64_t>(value);
+}
+
+// Runs a routine of icuconv.h over the caller's buffers, whose lengths are
+// the set's (-1: terminated source), and hands back the counts it made
+// through the optional outputs; the converters (and swap flag) follow.
+template <typename Routine, typename D, typename S, typename... Rest>
+int32_t runCounted(Routine routine, D* dest, int64_t destLen, const S* src, int64_t srcLen, int64_t* written,
+                   int64_t* consumed, Rest... rest)
+{
+  size_t w = 0, c = 0;
+  int32_t r = routine(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, rest...);
+  store(written, w);
+  store(consumed, c);
+  return r;
+}
+
+template <typename Routine, typename D, typename S, typename... Rest>
+int32_t runMeasured(Routine routine, D* dest, int64_t destLen, const S* src, int64_t srcLen, int64_t* length,
+                    Rest... rest)
+{
+  size_t len = 0;
+  int32_t r = routine(dest, destSize(destLen), src, measure(src, srcLen), &len, rest...);
+  store(length, len);
+  return r;
 }
 
 template <class T>
@@ -622,8 +646,8 @@ int KaCharConv::runWithUtf8(int64_t codePage, bool toCodePage, Run run) noexcept
   return toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
 }
 
-template <typename Run>
-int KaCharConv::runOnPair(int64_t from, int64_t to, Run run) noexcept
+template <typename Key, typename Run>
+int KaCharConv::runOnPair(Key from, Key to, Run run) noexcept
 {
   KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* source;
@@ -704,11 +728,8 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
     return convert(dest, destLen, src, static_cast<int64_t>(n), written, consumed, codePage, kCodePageUtf8);
 
   return runWithUtf8(codePage, false, [&](UConverter* source, UConverter* target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePageViaUnicode(dest, room, src, n, &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertCodePageViaUnicode, dest, destLen, src, static_cast<int64_t>(n), written, consumed,
+                      source, target);
   });
 }
 
@@ -716,10 +737,7 @@ int KaCharConv::toUTF8Measured(char* dest, int64_t destLen, const char* src, int
                                int64_t codePage) noexcept
 {
   return runWithUtf8(codePage, false, [&](UConverter* source, UConverter* target) {
-    size_t len = 0;
-    int32_t r = convertCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
-    store(length, len);
-    return r;
+    return runMeasured(convertCodePageChars, dest, destLen, src, srcLen, length, source, target);
   });
 }
 
@@ -741,15 +759,27 @@ int KaCharConv::converterPair(int64_t from, int64_t to, UConverter** source, UCo
   return 0;
 }
 
+// The same by converter names.
+int KaCharConv::converterPair(const char* from, const char* to, UConverter** source, UConverter** target,
+                              UConverter** own) noexcept
+{
+  *target = nullptr;
+  *own = nullptr;
+  if (getConverterByName(from, strlen(from), source))
+    return 1;
+  if (strcmp(from, to) != 0)
+    return getConverterByName(to, strlen(to), target);
+  if (openConverter(to, own, 0, to))
+    return 1;
+  *target = *own;
+  return 0;
+}
+
 int KaCharConv::convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                         int64_t* consumed, int64_t from, int64_t to) noexcept
 {
   return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertCodePages, dest, destLen, src, srcLen, written, consumed, source, target);
   });
 }
 
@@ -757,11 +787,7 @@ int KaCharConv::convertWiped(char* dest, int64_t destLen, const char* src, int64
                              int64_t* consumed, int64_t from, int64_t to) noexcept
 {
   return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePagesCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertCodePagesCounted, dest, destLen, src, srcLen, written, consumed, source, target);
   });
 }
 
@@ -772,39 +798,16 @@ int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int
     postError(MSG_CONVERSION_FAILED);
     return 1;
   }
-  KaLockGuard<KaCriticalSection> guard(lock);
-  UConverter* source;
-  UConverter* target = nullptr;
-  UConverter* own = nullptr;
-  int rc = 1;
-  if (getConverterByName(fromName, strlen(fromName), &source) == 0) {
-    if (strcmp(fromName, toName) == 0) {
-      if (openConverter(toName, &own, 0, toName) == 0)
-        target = own;
-    } else {
-      getConverterByName(toName, strlen(toName), &target);
-    }
-  }
-  if (target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    rc = finishToCodePage(r);
-  }
-  if (own)
-    ucnv_close(own);
-  return rc;
+  return runOnPair(fromName, toName, [&](UConverter* source, UConverter* target) {
+    return runCounted(convertCodePages, dest, destLen, src, srcLen, written, consumed, source, target);
+  });
 }
 
 int KaCharConv::convertMeasured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                                 int64_t from, int64_t to) noexcept
 {
   return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
-    size_t len = 0;
-    int32_t r = convertCodePagesChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
-    store(length, len);
-    return r;
+    return runMeasured(convertCodePagesChars, dest, destLen, src, srcLen, length, source, target);
   });
 }
 
@@ -812,11 +815,7 @@ int KaCharConv::fromUTF8(char* dest, int64_t destLen, const char* src, int64_t s
                          int64_t* consumed, int64_t codePage) noexcept
 {
   return runWithUtf8(codePage, true, [&](UConverter* target, UConverter* source) {
-    size_t w = 0, c = 0;
-    int32_t r = convertToCodePageCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, target, source);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertToCodePageCounted, dest, destLen, src, srcLen, written, consumed, target, source);
   });
 }
 
@@ -824,10 +823,7 @@ int KaCharConv::fromUTF8Measured(char* dest, int64_t destLen, const char* src, i
                                  int64_t codePage) noexcept
 {
   return runWithUtf8(codePage, true, [&](UConverter* target, UConverter* source) {
-    size_t len = 0;
-    int32_t r = convertToCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, target, source);
-    store(length, len);
-    return r;
+    return runMeasured(convertToCodePageChars, dest, destLen, src, srcLen, length, target, source);
   });
 }
 
@@ -835,11 +831,7 @@ int KaCharConv::convertCounted(char* dest, int64_t destLen, const uint16_t* src,
                                int64_t* consumed, int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, true, [&](UConverter* c) {
-    size_t w = 0, used = 0;
-    int32_t r = fromUnicodeCounted(dest, destSize(destLen), src, measureW(src, srcLen), &w, &used, c, swap);
-    store(written, w);
-    store(consumed, used);
-    return r;
+    return runCounted(fromUnicodeCounted, dest, destLen, src, srcLen, written, consumed, c, swap);
   });
 }
 
@@ -847,10 +839,7 @@ int KaCharConv::fromUnicode(char* dest, int64_t destLen, const uint16_t* src, in
                             int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, true, [&](UConverter* c) {
-    size_t len = 0;
-    int32_t r = ::fromUnicode(dest, destSize(destLen), src, measureW(src, srcLen), &len, c, swap);
-    store(length, len);
-    return r;
+    return runMeasured(::fromUnicode, dest, destLen, src, srcLen, length, c, swap);
   });
 }
 
@@ -858,11 +847,7 @@ int KaCharConv::convertBytes(uint16_t* dest, int64_t destLen, const char* src, i
                              int64_t* consumed, int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, false, [&](UConverter* c) {
-    size_t w = 0, used = 0;
-    int32_t r = toUnicodeCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &used, c, swap);
-    store(written, w);
-    store(consumed, used);
-    return r;
+    return runCounted(toUnicodeCounted, dest, destLen, src, srcLen, written, consumed, c, swap);
   });
 }
 
@@ -870,10 +855,7 @@ int KaCharConv::toUnicode(uint16_t* dest, int64_t destLen, const char* src, int6
                           int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, false, [&](UConverter* c) {
-    size_t len = 0;
-    int32_t r = ::toUnicode(dest, destSize(destLen), src, measure(src, srcLen), &len, c, swap);
-    store(length, len);
-    return r;
+    return runMeasured(::toUnicode, dest, destLen, src, srcLen, length, c, swap);
   });
 }
 

@@ -375,7 +375,8 @@ KaErrorList::KaErrorList(void* owner) noexcept : ownerData(owner)
 {
     flags |= ownsElements | ownsBuffer;
     sortFlags |= noSort1 | noSort2;
-    allocate(INITIAL_SLOTS);
+    // Without them the slots are taken by the first add, which reports.
+    (void)allocate(INITIAL_SLOTS);
 }
 
 KaErrorList::~KaErrorList() = default;
@@ -568,7 +569,7 @@ void KaErrorList::moveLastTo(size_t index) noexcept
         return;
     void* rec = items[count - 1];
     KaArray::removeAt(count - 1);
-    insertAt(rec, index);   // the slot just freed makes room
+    (void)insertAt(rec, index);   // cannot fail: the slot just freed makes room
 }
 
 void KaErrorList::demoteAll() noexcept

@@ -138,7 +138,7 @@ public:
 
     // 0 on success; 1 when the slots cannot grow (the record is not kept and
     // the list carries the out-of-memory mark).
-    int add(KaError* record) noexcept;
+    [[nodiscard]] int add(KaError* record) noexcept;
     KaError* removeFirst() noexcept;
     KaError* removeLast() noexcept;
     KaError* removeAt(size_t index) noexcept;
@@ -155,9 +155,9 @@ public:
     void appendTextFrom(const char* text, size_t index) noexcept;
     void moveLastTo(size_t index) noexcept;
     void demoteAll() noexcept;
-    int copyFrom(KaErrorList& other) noexcept;
-    int moveAllFrom(KaErrorList& other) noexcept;
-    int joinMessages(KaString& text, char separator) noexcept;
+    [[nodiscard]] int copyFrom(KaErrorList& other) noexcept;
+    [[nodiscard]] int moveAllFrom(KaErrorList& other) noexcept;
+    [[nodiscard]] int joinMessages(KaString& text, char separator) noexcept;
     // Stable: records that compare equal keep their posting order.
     int16_t sort() noexcept;
     // Deletes every record and clears the counts and the mark.

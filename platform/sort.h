@@ -57,26 +57,26 @@ public:
   void setRecordSize(uint16_t size) noexcept;
   int addKey(uint16_t type, uint64_t offset, uint16_t length) noexcept;
   // Supplies the function of a callback key added with addKey (index from 0).
-  int setKeyCallback(uint64_t index, KaSortCallback callback, void* context) noexcept;
-  int addRecord(const void* record) noexcept;
-  int getRecordSlot(void** slot) noexcept;
+  [[nodiscard]] int setKeyCallback(uint64_t index, KaSortCallback callback, void* context) noexcept;
+  [[nodiscard]] int addRecord(const void* record) noexcept;
+  [[nodiscard]] int getRecordSlot(void** slot) noexcept;
   // Sorts the caller's array of n pointer-sized records in place.
   void attachPointerArray(uint64_t n, void* array) noexcept;
-  int finishInput() noexcept;
+  [[nodiscard]] int finishInput() noexcept;
 
-  int first(void** record) noexcept;
-  int next(void** record) noexcept;
-  int nextSorted(void** record) noexcept;
-  int nextWithLevel(void** record, uint64_t* level) noexcept;
-  int find(const void* keyRecord, void** record) noexcept;
+  [[nodiscard]] int first(void** record) noexcept;
+  [[nodiscard]] int next(void** record) noexcept;
+  [[nodiscard]] int nextSorted(void** record) noexcept;
+  [[nodiscard]] int nextWithLevel(void** record, uint64_t* level) noexcept;
+  [[nodiscard]] int find(const void* keyRecord, void** record) noexcept;
 
   void setStartKey(uint64_t k) noexcept;
-  int resort() noexcept;
+  [[nodiscard]] int resort() noexcept;
   uint64_t markGroupStart() noexcept;
   uint64_t markGroupEnd() noexcept;
-  int sortGroup(uint64_t k, int whole) noexcept;
-  int groupFirst(void** record) noexcept;
-  int groupNext(void** record) noexcept;
+  [[nodiscard]] int sortGroup(uint64_t k, int whole) noexcept;
+  [[nodiscard]] int groupFirst(void** record) noexcept;
+  [[nodiscard]] int groupNext(void** record) noexcept;
 
 private:
   // The records in the buffers and the keys, as the quicksort sees them.
@@ -99,8 +99,8 @@ private:
   int mergeAdvance(const uint8_t** record) noexcept;
   int mergeRead(const uint8_t** record) noexcept;
   int readNext(const uint8_t** record) noexcept;
-  int resortRuns() noexcept;
-  int sortGroupOnDisk(int whole) noexcept;
+  [[nodiscard]] int resortRuns() noexcept;
+  [[nodiscard]] int sortGroupOnDisk(int whole) noexcept;
 
   // Reading state beyond the record fields: the storage of the private
   // current copy, whether the merge block was

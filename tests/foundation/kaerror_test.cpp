@@ -265,9 +265,9 @@ TEST(KaErrorList, CopyAndMoveKeepEverythingThatOrdersRecords)
 TEST(KaErrorList, JoinAndAppendText)
 {
     KaErrorList list;
-    list.add(list.newRecordW(1, W(u"one"), 0, 0, 0));
-    list.add(list.newRecord(2, "two", 3, 0, 0, 0));
-    list.add(list.newRecordW(3, W(u"three"), 0, 0, 0));
+    ASSERT_EQ(list.add(list.newRecordW(1, W(u"one"), 0, 0, 0)), 0);
+    ASSERT_EQ(list.add(list.newRecord(2, "two", 3, 0, 0, 0)), 0);
+    ASSERT_EQ(list.add(list.newRecordW(3, W(u"three"), 0, 0, 0)), 0);
     list.appendTextFrom("!", 1);
     KaString joined;
     ASSERT_EQ(list.joinMessages(joined, '|'), 0);
