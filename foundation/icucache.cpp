@@ -16,9 +16,6 @@
 
 namespace {
 
-constexpr uint16_t kSqlstateGeneralWarning = 2;   // "01000"
-constexpr uint16_t kSqlstateTruncated = 4;        // "01004"
-constexpr uint16_t kSqlstateGeneralError = 60;    // "HY000"
 constexpr size_t kDecimalSize = 24;
 constexpr uint64_t kFirstGrowth = 16;
 
@@ -37,7 +34,7 @@ bool isPrivateEbcdic(int64_t cp)
 
 KaError* postError(uint16_t number)
 {
-  return errPost(number)->setSqlstateMsg(kSqlstateGeneralError);
+  return errPost(number)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
 }
 
 void postNoConverter(int64_t codePage, const char* name)
@@ -71,7 +68,7 @@ extern "C" void kaSubstitutionCallback(const void* context, UConverterFromUnicod
   auto* ctx = static_cast<KaConvCallbackContext*>(const_cast<void*>(context));
   bool substitution = reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR;
   if (substitution) {
-    // Mode 1 leaves the error standing, so the conversion stops here.
+    // Failing mode leaves the error standing, so the conversion stops here.
     if (ctx->mode == kConvModeFail)
       return;
     if (ctx->mode != kConvModeSubstitute)
@@ -166,14 +163,14 @@ int icuErrorToDiag(int32_t status, int32_t mode) noexcept
   case U_ZERO_ERROR:
     return 0;
   case U_BUFFER_OVERFLOW_ERROR:
-    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
     return 0;
   case U_ILLEGAL_CHAR_FOUND:
     if (mode == kConvModeFail) {
       postError(MSG_CONVERSION_FAILED);
       return 1;
     }
-    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(kSqlstateGeneralWarning);
+    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_WARNING);
     return 0;
   case U_FILE_ACCESS_ERROR:
     postError(MSG_CONVERTER_NOT_AVAILABLE)->addParamText("(unknown)");
@@ -196,16 +193,16 @@ int convResultToDiag(int32_t result, int32_t mode) noexcept
   case kConvDone:
     return 0;
   case kConvTruncated:
-    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
     return 0;
   case kConvReplaced:
-    // Under mode 1 nothing is substituted, so a replaced character means ICU
+    // Failing mode substitutes nothing, so a replaced character means ICU
     // met input it could not convert: the conversion failed.
     if (mode == kConvModeFail) {
       postError(MSG_CONVERSION_FAILED);
       return 1;
     }
-    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(kSqlstateGeneralWarning);
+    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_WARNING);
     return 0;
   case kConvBadTable:
     postError(MSG_CONVERTER_TABLE_INVALID);
@@ -673,7 +670,7 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
     }
     size_t copy = n;
     if (room < n) {
-      errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+      errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
       copy = room;
     }
     if (copy)

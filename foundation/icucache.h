@@ -2,8 +2,8 @@
 // connection (opened once per code page or name, with the substitution
 // callback of ReportCodepageConversionErrors), and KaIcuCache, the small pool
 // of idle converters per code page that connections and statements embed.
-// Also the mapping of ICU statuses and conversion results to diagnostics
-// 2735-2739. Both owners lock, so statements of one connection, and threads
+// Also the mapping of ICU statuses and conversion results to the conversion
+// diagnostics (MSG_CONVERSION_*, MSG_CONVERTER_*). Both owners lock, so statements of one connection, and threads
 // converting at once, may share them.
 #pragma once
 #include <cstddef>
@@ -15,7 +15,7 @@
 // Modes of ReportCodepageConversionErrors.
 constexpr int32_t kConvModeSubstitute = 0;  // substitute silently
 constexpr int32_t kConvModeFail = 1;        // fail on a character the target lacks
-constexpr int32_t kConvModeReport = 2;      // substitute and warn with 2736
+constexpr int32_t kConvModeReport = 2;      // substitute and warn (MSG_CONVERSION_CHARACTER_REPLACED)
 
 constexpr int64_t kConvNoLast = 4275878537LL;  // no code page has this number
 constexpr size_t kIcuCacheEntries = 8;
@@ -25,7 +25,7 @@ constexpr size_t kLeadTableBytes = 256;
 // Context of the substitution callback (24 bytes).
 struct KaConvCallbackContext {
   int32_t mode;
-  int32_t substituted;  // set by the callback in mode 2; cleared by its reader
+  int32_t substituted;  // set by the callback in reporting mode; cleared by its reader
   UConverterFromUCallback previous;
   const void* previousContext;
 };
@@ -36,10 +36,12 @@ struct KaConvCallbackContext {
                                   UErrorCode* status) noexcept;
 
 // Posts the diagnostic of an ICU failure status (conversion results are
-// those of convert/icuconv.h). 0 for success, truncation
-// (2735) and substitution (2736); 1 for failures (2737-2739). mode is the
-// ReportCodepageConversionErrors of the converter's owner: with mode 1 an
-// illegal character is a failure (2737), not a substitution.
+// those of foundation/icuconv.h). 0 for success, truncation
+// (MSG_CONVERSION_TRUNCATED) and substitution
+// (MSG_CONVERSION_CHARACTER_REPLACED); 1 for failures. mode is the
+// ReportCodepageConversionErrors of the converter's owner: with
+// kConvModeFail an illegal character is a failure (MSG_CONVERSION_FAILED),
+// not a substitution.
 int icuErrorToDiag(int32_t status, int32_t mode = kConvModeSubstitute) noexcept;
 // The same for a conversion result.
 [[nodiscard]] int convResultToDiag(int32_t result, int32_t mode = kConvModeSubstitute) noexcept;
@@ -117,7 +119,8 @@ public:
 };
 
 // A connection's converter set. Create with new (null on no memory), then
-// init(31), then set callbackContext.mode.
+// init with the number of converters to make room for, then set
+// callbackContext.mode.
 class KaCharConv {
 public:
   KaIntCache* byNumber = nullptr;
@@ -236,7 +239,7 @@ public:
   KaIcuCache& operator=(const KaIcuCache&) = delete;
 
   // Null after posting when no converter can be opened. *context receives
-  // the converter's callback context (null in mode 0).
+  // the converter's callback context (null in substituting mode).
   [[nodiscard]] UConverter* acquire(int64_t codePage, KaConvCallbackContext** context) noexcept;
   // The same without any diagnostic, for the catalogue lookups that posting
   // itself relies on.

@@ -1,5 +1,5 @@
 // Growable arrays of pointer-sized slots (KaArray and its typed forms), the
-// array ordered by the elements' compare slot (KaSortedArray), and alignment
+// array ordered by the elements' compare() (KaSortedArray), and alignment
 // helpers. Every subsystem keeps its sequences in these.
 #pragma once
 #include <cstddef>
@@ -133,7 +133,7 @@ public:
     // Binary search; *position is where the element belongs when not found.
     int search(const KaObject& element, size_t* position) const noexcept;
     int findEqual(const KaObject& key, size_t* index) const noexcept;
-    // One ascending sort of the element pointers by their compare slot.
+    // One ascending sort of the element pointers by their compare().
     [[nodiscard]] int16_t sort() noexcept;
     // Deletes all but the first of each run of equal elements.
     void removeDuplicates() noexcept;

@@ -15,6 +15,9 @@ const uint16_t kOutOfMemoryW[] = {u'O', u'u', u't', u' ', u'O', u'f', u' ', u'M'
                                   u'e', u'm', u'o', u'r', u'y', 0};
 const char kOutOfMemoryA[] = "Out Of Memory";
 const uint16_t kEmptyW[1] = {0};
+// Native code of the record that the out-of-memory mark becomes when the
+// list is demoted to warnings.
+constexpr uint16_t kDemotedOutOfMemoryNative = 2;
 const uint16_t kUnknownW[] = {u'<', u'u', u'n', u'k', u'n', u'o', u'w', u'n', u'>', 0};
 
 // Records whose text changes would touch memory that every thread shares.
@@ -575,7 +578,7 @@ void KaErrorList::moveLastTo(size_t index) noexcept
 void KaErrorList::demoteAll() noexcept
 {
     if (outOfMemoryMark != 0) {
-        KaError* rec = newRecordW(2, kOutOfMemoryW, 1, 0, 0);
+        KaError* rec = newRecordW(kDemotedOutOfMemoryNative, kOutOfMemoryW, 1, 0, 0);
         clearOutOfMemoryMark();
         if (rec != nullptr && add(rec) != 0) {
             delete rec;

@@ -7,16 +7,17 @@
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
 #include "foundation/kaparamstring.h"
+#include "kamessages.h"
 
 struct UConverter;
 class KaErrorList;
 class KaThreadInfo;
 
 // Native code of the static out-of-memory record.
-constexpr uint16_t KA_OUT_OF_MEMORY_NATIVE = 30190;
+constexpr uint16_t KA_OUT_OF_MEMORY_NATIVE = MSG_OUT_OF_MEMORY;
 // SQLSTATE indexes reported for records posted without one.
-constexpr uint16_t KA_SQLSTATE_INDEX_GENERAL = 60;      // "HY000"
-constexpr uint16_t KA_SQLSTATE_INDEX_OUT_OF_MEMORY = 61; // "HY001"
+constexpr uint16_t KA_SQLSTATE_INDEX_GENERAL = MSG_SQLSTATE_GENERAL_ERROR;
+constexpr uint16_t KA_SQLSTATE_INDEX_OUT_OF_MEMORY = MSG_SQLSTATE_OUT_OF_MEMORY;
 constexpr int KA_SQLSTATE_LEN = 5;
 
 // An IANA code page number, kept apart from the small encoding selectors so

@@ -63,9 +63,10 @@ TEST(ErrPost, TextsComeFromTheInstalledSource)
 
 TEST(ErrPost, WithoutACurrentListPostsReachTheParameterSink)
 {
-    EXPECT_EQ(KaErrorParamSink(), errPost(MSG_SORT_KEY_INVALID));
+    EXPECT_EQ(KaErrorParamSink(), errPostWarning(MSG_SORT_KEY_INVALID));
     EXPECT_EQ(KaErrorParamSink(), errPostTextA(MSG_SORT_KEY_INVALID, "text"));
     EXPECT_EQ(KaErrorParamSink(), errAppendMessage(MSG_SORT_KEY_INVALID));
+    EXPECT_EQ(KaErrorParamSink(), errAppendMessageAt(MSG_SORT_KEY_INVALID, 0));
 }
 
 TEST(ErrPost, ShowMessagePrintsCaptionOnlyWhenAsked)
