@@ -140,6 +140,15 @@ int growArray(T** array, uint64_t count, uint64_t capacity)
   return 0;
 }
 
+// Grows the parallel arrays of a cache to capacity slots, keeping the count
+// in use. Arrays grown before one that fails stay larger; the cache's
+// capacity changes only when all have grown.
+template <class... T>
+int growArrays(uint64_t count, uint64_t capacity, T**... arrays)
+{
+  return (growArray(arrays, count, capacity) || ...) ? 1 : 0;
+}
+
 KaCriticalSection& useCountLock()
 {
   static KaCriticalSection lock(0, kKaLockPlain);
@@ -250,21 +259,8 @@ int KaIntCache::allocate(uint64_t n) noexcept
 {
   if (n <= capacity)
     return 0;
-  int64_t* k = static_cast<int64_t*>(ramAlloc(n * sizeof(int64_t)));
-  UConverter** v = static_cast<UConverter**>(ramAlloc(n * sizeof(UConverter*)));
-  if (k == nullptr || v == nullptr) {
-    ramFree(k);
-    ramFree(v);
+  if (growArrays(count, n, &keys, &values))
     return 1;
-  }
-  if (count) {
-    memcpy(k, keys, count * sizeof(int64_t));
-    memcpy(v, values, count * sizeof(UConverter*));
-  }
-  ramFree(keys);
-  ramFree(values);
-  keys = k;
-  values = v;
   capacity = n;
   return 0;
 }
@@ -313,30 +309,8 @@ int KaStrCache::allocate(uint64_t n) noexcept
 {
   if (n <= capacity)
     return 0;
-  char** nm = nullptr;
-  uint64_t* len = nullptr;
-  UConverter** cv = nullptr;
-  nm = static_cast<char**>(ramAlloc(n * sizeof(char*)));
-  if (nm)
-    len = static_cast<uint64_t*>(ramAlloc(n * sizeof(uint64_t)));
-  if (len)
-    cv = static_cast<UConverter**>(ramAlloc(n * sizeof(UConverter*)));
-  if (cv == nullptr) {
-    ramFree(nm);
-    ramFree(len);
+  if (growArrays(count, n, &names, &nameLengths, &converters))
     return 1;
-  }
-  if (count) {
-    memcpy(nm, names, count * sizeof(char*));
-    memcpy(len, nameLengths, count * sizeof(uint64_t));
-    memcpy(cv, converters, count * sizeof(UConverter*));
-  }
-  ramFree(names);
-  ramFree(nameLengths);
-  ramFree(converters);
-  names = nm;
-  nameLengths = len;
-  converters = cv;
   capacity = n;
   return 0;
 }
@@ -386,9 +360,7 @@ int KaPtrTableCache::allocate(uint64_t n) noexcept
 {
   if (n <= capacity)
     return 0;
-  if (growArray(&keys, count, n))
-    return 1;
-  if (growArray(&tables, count, n))
+  if (growArrays(count, n, &keys, &tables))
     return 1;
   capacity = n;
   return 0;

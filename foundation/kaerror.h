@@ -107,6 +107,11 @@ public:
 private:
     KaError* substituted(int status) noexcept;
     KaError* addParamNarrow(const char* data, size_t len, int32_t encoding) noexcept;
+    // The shared bodies of the narrow and wide twins.
+    template <typename Unit>
+    KaError* appendAny(const Unit* text) noexcept;
+    template <typename Unit>
+    KaError* setSqlstateAny(const Unit* state) noexcept;
 };
 
 class KaErrorList : public KaSortedArray {
