@@ -1,7 +1,8 @@
 // Locks, semaphores and threads: a mutex that can be switched off as a whole,
-// a counting semaphore shared by the threads of the process, a table of System V semaphores, and
-// the thread calls. Process-wide locks are static KaCriticalSection objects;
-// per-object locks are members of the objects they guard.
+// a counting semaphore shared by the threads of the process, a table of
+// System V semaphores, the scoped guard every lock is held by, and the thread
+// calls. Process-wide locks are static KaCriticalSection objects; per-object
+// locks are members of the objects they guard.
 #pragma once
 #include <pthread.h>
 #include <semaphore.h>
