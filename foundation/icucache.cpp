@@ -7,6 +7,7 @@
 
 #include "foundation/codepage.h"
 #include "foundation/dbcs.h"
+#include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
@@ -15,9 +16,6 @@
 
 namespace {
 
-constexpr uint16_t kSqlstateGeneralWarning = 2;   // "01000"
-constexpr uint16_t kSqlstateTruncated = 4;        // "01004"
-constexpr uint16_t kSqlstateGeneralError = 60;    // "HY000"
 constexpr size_t kDecimalSize = 24;
 constexpr uint64_t kFirstGrowth = 16;
 
@@ -36,7 +34,7 @@ bool isPrivateEbcdic(int64_t cp)
 
 KaError* postError(uint16_t number)
 {
-  return errPost(number)->setSqlstateMsg(kSqlstateGeneralError);
+  return errPost(number)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
 }
 
 void postNoConverter(int64_t codePage, const char* name)
@@ -70,7 +68,7 @@ extern "C" void kaSubstitutionCallback(const void* context, UConverterFromUnicod
   auto* ctx = static_cast<KaConvCallbackContext*>(const_cast<void*>(context));
   bool substitution = reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR;
   if (substitution) {
-    // Mode 1 leaves the error standing, so the conversion stops here.
+    // Failing mode leaves the error standing, so the conversion stops here.
     if (ctx->mode == kConvModeFail)
       return;
     if (ctx->mode != kConvModeSubstitute)
@@ -87,7 +85,7 @@ size_t measure(const char* src, int64_t srcLen)
   return src ? strlen(src) : 0;
 }
 
-size_t measureW(const uint16_t* src, int64_t srcLen)
+size_t measure(const uint16_t* src, int64_t srcLen)
 {
   if (srcLen >= 0)
     return static_cast<size_t>(srcLen);
@@ -105,6 +103,30 @@ void store(int64_t* out, size_t value)
     *out = static_cast<int64_t>(value);
 }
 
+// Runs a routine of icuconv.h over the caller's buffers, whose lengths are
+// the set's (-1: terminated source), and hands back the counts it made
+// through the optional outputs; the converters (and swap flag) follow.
+template <typename Routine, typename D, typename S, typename... Rest>
+int32_t runCounted(Routine routine, D* dest, int64_t destLen, const S* src, int64_t srcLen, int64_t* written,
+                   int64_t* consumed, Rest... rest)
+{
+  size_t w = 0, c = 0;
+  int32_t r = routine(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, rest...);
+  store(written, w);
+  store(consumed, c);
+  return r;
+}
+
+template <typename Routine, typename D, typename S, typename... Rest>
+int32_t runMeasured(Routine routine, D* dest, int64_t destLen, const S* src, int64_t srcLen, int64_t* length,
+                    Rest... rest)
+{
+  size_t len = 0;
+  int32_t r = routine(dest, destSize(destLen), src, measure(src, srcLen), &len, rest...);
+  store(length, len);
+  return r;
+}
+
 template <class T>
 int growArray(T** array, uint64_t count, uint64_t capacity)
 {
@@ -116,6 +138,15 @@ int growArray(T** array, uint64_t count, uint64_t capacity)
   ramFree(*array);
   *array = grown;
   return 0;
+}
+
+// Grows the parallel arrays of a cache to capacity slots, keeping the count
+// in use. Arrays grown before one that fails stay larger; the cache's
+// capacity changes only when all have grown.
+template <class... T>
+int growArrays(uint64_t count, uint64_t capacity, T**... arrays)
+{
+  return (growArray(arrays, count, capacity) || ...) ? 1 : 0;
 }
 
 KaCriticalSection& useCountLock()
@@ -141,14 +172,14 @@ int icuErrorToDiag(int32_t status, int32_t mode) noexcept
   case U_ZERO_ERROR:
     return 0;
   case U_BUFFER_OVERFLOW_ERROR:
-    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
     return 0;
   case U_ILLEGAL_CHAR_FOUND:
     if (mode == kConvModeFail) {
       postError(MSG_CONVERSION_FAILED);
       return 1;
     }
-    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(kSqlstateGeneralWarning);
+    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_WARNING);
     return 0;
   case U_FILE_ACCESS_ERROR:
     postError(MSG_CONVERTER_NOT_AVAILABLE)->addParamText("(unknown)");
@@ -171,16 +202,16 @@ int convResultToDiag(int32_t result, int32_t mode) noexcept
   case kConvDone:
     return 0;
   case kConvTruncated:
-    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+    errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
     return 0;
   case kConvReplaced:
-    // Under mode 1 nothing is substituted, so a replaced character means ICU
+    // Failing mode substitutes nothing, so a replaced character means ICU
     // met input it could not convert: the conversion failed.
     if (mode == kConvModeFail) {
       postError(MSG_CONVERSION_FAILED);
       return 1;
     }
-    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(kSqlstateGeneralWarning);
+    errPostWarning(MSG_CONVERSION_CHARACTER_REPLACED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_WARNING);
     return 0;
   case kConvBadTable:
     postError(MSG_CONVERTER_TABLE_INVALID);
@@ -196,8 +227,7 @@ int convResultToDiag(int32_t result, int32_t mode) noexcept
 
 uint16_t useCountChange(int up) noexcept
 {
-  KaCriticalSection& lock = useCountLock();
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(useCountLock());
   uintptr_t count = reinterpret_cast<uintptr_t>(taskGetSlot(KA_TASK_SLOT_CONVERTER_USE));
   uint16_t result;
   if (up) {
@@ -209,7 +239,6 @@ uint16_t useCountChange(int up) noexcept
     result = static_cast<uint16_t>(count);
   }
   taskSetSlot(KA_TASK_SLOT_CONVERTER_USE, reinterpret_cast<void*>(count));
-  lock.leave();
   return result;
 }
 
@@ -230,21 +259,8 @@ int KaIntCache::allocate(uint64_t n) noexcept
 {
   if (n <= capacity)
     return 0;
-  int64_t* k = static_cast<int64_t*>(ramAlloc(n * sizeof(int64_t)));
-  UConverter** v = static_cast<UConverter**>(ramAlloc(n * sizeof(UConverter*)));
-  if (k == nullptr || v == nullptr) {
-    ramFree(k);
-    ramFree(v);
+  if (growArrays(count, n, &keys, &values))
     return 1;
-  }
-  if (count) {
-    memcpy(k, keys, count * sizeof(int64_t));
-    memcpy(v, values, count * sizeof(UConverter*));
-  }
-  ramFree(keys);
-  ramFree(values);
-  keys = k;
-  values = v;
   capacity = n;
   return 0;
 }
@@ -293,30 +309,8 @@ int KaStrCache::allocate(uint64_t n) noexcept
 {
   if (n <= capacity)
     return 0;
-  char** nm = nullptr;
-  uint64_t* len = nullptr;
-  UConverter** cv = nullptr;
-  nm = static_cast<char**>(ramAlloc(n * sizeof(char*)));
-  if (nm)
-    len = static_cast<uint64_t*>(ramAlloc(n * sizeof(uint64_t)));
-  if (len)
-    cv = static_cast<UConverter**>(ramAlloc(n * sizeof(UConverter*)));
-  if (cv == nullptr) {
-    ramFree(nm);
-    ramFree(len);
+  if (growArrays(count, n, &names, &nameLengths, &converters))
     return 1;
-  }
-  if (count) {
-    memcpy(nm, names, count * sizeof(char*));
-    memcpy(len, nameLengths, count * sizeof(uint64_t));
-    memcpy(cv, converters, count * sizeof(UConverter*));
-  }
-  ramFree(names);
-  ramFree(nameLengths);
-  ramFree(converters);
-  names = nm;
-  nameLengths = len;
-  converters = cv;
   capacity = n;
   return 0;
 }
@@ -366,9 +360,7 @@ int KaPtrTableCache::allocate(uint64_t n) noexcept
 {
   if (n <= capacity)
     return 0;
-  if (growArray(&keys, count, n))
-    return 1;
-  if (growArray(&tables, count, n))
+  if (growArrays(count, n, &keys, &tables))
     return 1;
   capacity = n;
   return 0;
@@ -406,37 +398,33 @@ KaCharConv::~KaCharConv()
 
 int KaCharConv::init(uint64_t capacity) noexcept
 {
-  lock.enter();
-  int rc = 1;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (byNumber == nullptr)
     byNumber = new KaIntCache;
   if (leadTables == nullptr)
     leadTables = new KaPtrTableCache;
   if (byName == nullptr)
     byName = new KaStrCache;
-  if (byNumber && leadTables && byName && byNumber->allocate(capacity) == 0 && byName->allocate(capacity) == 0)
-    rc = 0;
-  lock.leave();
-  return rc;
+  bool ready = byNumber && leadTables && byName && byNumber->allocate(capacity) == 0 &&
+               byName->allocate(capacity) == 0;
+  return ready ? 0 : 1;
 }
 
 void KaCharConv::setMode(int32_t mode) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   callbackContext.mode = mode;
   callbackContext.substituted = 0;
-  lock.leave();
 }
 
 void KaCharConv::setFallback(int flag) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   fallback = flag ? 1 : 0;
   if (byNumber)
     byNumber->setFallback(fallback);
   if (byName)
     byName->setFallback(fallback);
-  lock.leave();
 }
 
 // Opens a converter with the set's callback and fallback; posts on failure.
@@ -466,33 +454,30 @@ int KaCharConv::openConverter(const char* name, UConverter** converter, int64_t 
 int KaCharConv::getConverter(int64_t codePage, UConverter** converter) noexcept
 {
   *converter = nullptr;
-  lock.enter();
-  int rc = 0;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (codePage == lastNumber && lastConverter) {
     *converter = lastConverter;
-  } else if (byNumber == nullptr) {
+    return 0;
+  }
+  if (byNumber == nullptr) {
     postError(MSG_CONVERSION_FAILED);
-    rc = 1;
-  } else {
-    UConverter* c = byNumber->find(codePage);
-    if (c == nullptr) {
-      const char* name = ianaNameFromNumber(codePage);
-      // The 2739 parameter is the number, also when the table has a name.
-      if (openConverter(name, &c, codePage, nullptr) == 0 && byNumber->add(codePage, c)) {
-        ucnv_close(c);
-        c = nullptr;
-      }
-      if (c == nullptr)
-        rc = 1;
-    }
-    if (c) {
-      lastNumber = codePage;
-      lastConverter = c;
-      *converter = c;
+    return 1;
+  }
+  UConverter* c = byNumber->find(codePage);
+  if (c == nullptr) {
+    // The parameter of MSG_CONVERTER_NOT_AVAILABLE is the number, also when
+    // the table has a name.
+    if (openConverter(ianaNameFromNumber(codePage), &c, codePage, nullptr))
+      return 1;
+    if (byNumber->add(codePage, c)) {
+      ucnv_close(c);
+      return 1;
     }
   }
-  lock.leave();
-  return rc;
+  lastNumber = codePage;
+  lastConverter = c;
+  *converter = c;
+  return 0;
 }
 
 int KaCharConv::getConverterByName(const char* name, uint64_t length, UConverter** converter) noexcept
@@ -502,107 +487,76 @@ int KaCharConv::getConverterByName(const char* name, uint64_t length, UConverter
     postError(MSG_CONVERSION_FAILED);
     return 1;
   }
-  lock.enter();
-  int rc = 1;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (lastByName && lastNameLength == length && memcmp(lastName, name, length) == 0) {
     *converter = lastByName;
-    rc = 0;
-  } else if (byName == nullptr) {
-    postError(MSG_CONVERSION_FAILED);
-  } else {
-    const char* found = name;
-    UConverter* c = byName->find(&found, length);
-    if (c == nullptr) {
-      char* copy = static_cast<char*>(ramAlloc(length + 1));
-      if (copy) {
-        memcpy(copy, name, length);
-        copy[length] = 0;
-        UErrorCode status = U_ZERO_ERROR;
-        c = ucnv_open(copy, &status);
-        if (c == nullptr || U_FAILURE(status)) {
-          if (c)
-            ucnv_close(c);
-          c = nullptr;
-          postOpenFailure(status, 0, copy, callbackContext.mode);
-        } else if (KaInstallSubstitutionCallback(c, &callbackContext, &status)) {
-          ucnv_close(c);
-          c = nullptr;
-          postCallbackFailure();
-        } else {
-          if (fallback)
-            ucnv_setFallback(c, true);
-          if (byName->add(copy, length, c)) {
-            ucnv_close(c);
-            c = nullptr;
-          } else {
-            found = copy;
-            copy = nullptr;
-          }
-        }
-        ramFree(copy);
-      }
-    }
-    if (c) {
-      lastByName = c;
-      lastName = found;
-      lastNameLength = length;
-      *converter = c;
-      rc = 0;
-    }
+    return 0;
   }
-  lock.leave();
-  return rc;
+  if (byName == nullptr) {
+    postError(MSG_CONVERSION_FAILED);
+    return 1;
+  }
+  const char* found = name;
+  UConverter* c = byName->find(&found, length);
+  if (c == nullptr) {
+    char* copy = static_cast<char*>(ramAlloc(length + 1));
+    if (copy == nullptr)
+      return 1;
+    memcpy(copy, name, length);
+    copy[length] = 0;
+    if (openConverter(copy, &c, 0, copy) == 0 && byName->add(copy, length, c)) {
+      ucnv_close(c);
+      c = nullptr;
+    }
+    if (c == nullptr) {
+      ramFree(copy);
+      return 1;
+    }
+    found = copy;
+  }
+  lastByName = c;
+  lastName = found;
+  lastNameLength = length;
+  *converter = c;
+  return 0;
 }
 
 int64_t KaCharConv::maxCharSize(int64_t codePage) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
-  int64_t size = getConverter(codePage, &c) ? 0 : ucnv_getMaxCharSize(c);
-  lock.leave();
-  return size;
+  return getConverter(codePage, &c) ? 0 : ucnv_getMaxCharSize(c);
 }
 
 int64_t KaCharConv::minCharSize(int64_t codePage) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
-  int64_t size = getConverter(codePage, &c) ? 0 : ucnv_getMinCharSize(c);
-  lock.leave();
-  return size;
+  return getConverter(codePage, &c) ? 0 : ucnv_getMinCharSize(c);
 }
 
 int KaCharConv::leadTable(int64_t codePage, const uint8_t** table) noexcept
 {
   *table = nullptr;
-  lock.enter();
-  int rc = 0;
+  KaLockGuard<KaCriticalSection> guard(lock);
   if (codePage == lastLeadNumber && lastLeadTable) {
     *table = lastLeadTable;
-  } else {
-    uint8_t* t = leadTables ? leadTables->find(codePage) : nullptr;
-    if (t == nullptr) {
-      UConverter* c;
-      rc = 1;
-      if (leadTables && getConverter(codePage, &c) == 0 && KaLeadByteTableBuild(c, &t) == 0) {
-        if (leadTables->add(codePage, t)) {
-          ramFree(t);
-          t = nullptr;
-        } else {
-          rc = 0;
-        }
-      } else {
-        t = nullptr;
-      }
-    }
-    if (t) {
-      lastLeadNumber = codePage;
-      lastLeadTable = t;
-      *table = t;
+    return 0;
+  }
+  uint8_t* t = leadTables ? leadTables->find(codePage) : nullptr;
+  if (t == nullptr) {
+    UConverter* c;
+    if (leadTables == nullptr || getConverter(codePage, &c) || KaLeadByteTableBuild(c, &t))
+      return 1;
+    if (leadTables->add(codePage, t)) {
+      ramFree(t);
+      return 1;
     }
   }
-  lock.leave();
-  return rc;
+  lastLeadNumber = codePage;
+  lastLeadTable = t;
+  *table = t;
+  return 0;
 }
 
 int KaCharConv::leadByteInfo(int64_t codePage, uint8_t byte, uint8_t* info) noexcept
@@ -641,36 +595,30 @@ int KaCharConv::finishFromCodePage(int32_t result) noexcept
 template <typename Run>
 int KaCharConv::runOn(int64_t codePage, bool toCodePage, Run run) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0) {
-    int32_t r = run(c);
-    rc = toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+  if (getConverter(codePage, &c))
+    return 1;
+  int32_t r = run(c);
+  return toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
 }
 
 template <typename Run>
 int KaCharConv::runWithUtf8(int64_t codePage, bool toCodePage, Run run) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* c;
   UConverter* u;
-  int rc = 1;
-  if (getConverter(codePage, &c) == 0 && utf8(&u) == 0) {
-    int32_t r = run(c, u);
-    rc = toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
-  }
-  lock.leave();
-  return rc;
+  if (getConverter(codePage, &c) || utf8(&u))
+    return 1;
+  int32_t r = run(c, u);
+  return toCodePage ? finishToCodePage(r) : finishFromCodePage(r);
 }
 
-template <typename Run>
-int KaCharConv::runOnPair(int64_t from, int64_t to, Run run) noexcept
+template <typename Key, typename Run>
+int KaCharConv::runOnPair(Key from, Key to, Run run) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   UConverter* source;
   UConverter* target;
   UConverter* own;
@@ -679,7 +627,6 @@ int KaCharConv::runOnPair(int64_t from, int64_t to, Run run) noexcept
     rc = finishToCodePage(run(source, target));
   if (own)
     ucnv_close(own);
-  lock.leave();
   return rc;
 }
 
@@ -695,7 +642,7 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
     }
     size_t copy = n;
     if (room < n) {
-      errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(kSqlstateTruncated);
+      errPostWarning(MSG_CONVERSION_TRUNCATED)->setSqlstateMsg(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
       copy = room;
     }
     if (copy)
@@ -711,10 +658,13 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
     // A terminated source ends at its zero unit, not at its first zero byte.
     size_t unitCount = srcLen < 0 ? wcslen16(units) : n / 2;
     size_t length = 0;
-    lock.enter();
     int32_t r = utf16ToUtf8(dest, room, units, static_cast<int64_t>(unitCount), &length, 0);
-    int rc = finishFromCodePage(r);
-    lock.leave();
+    int rc;
+    {
+      // Reporting reads the set's mode.
+      KaLockGuard<KaCriticalSection> guard(lock);
+      rc = finishFromCodePage(r);
+    }
     if (rc)
       return 1;
     if (consumed) {
@@ -747,11 +697,8 @@ int KaCharConv::toUTF8(char* dest, int64_t destLen, const char* src, int64_t src
     return convert(dest, destLen, src, static_cast<int64_t>(n), written, consumed, codePage, kCodePageUtf8);
 
   return runWithUtf8(codePage, false, [&](UConverter* source, UConverter* target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePageViaUnicode(dest, room, src, n, &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertCodePageViaUnicode, dest, destLen, src, static_cast<int64_t>(n), written, consumed,
+                      source, target);
   });
 }
 
@@ -759,10 +706,7 @@ int KaCharConv::toUTF8Measured(char* dest, int64_t destLen, const char* src, int
                                int64_t codePage) noexcept
 {
   return runWithUtf8(codePage, false, [&](UConverter* source, UConverter* target) {
-    size_t len = 0;
-    int32_t r = convertCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
-    store(length, len);
-    return r;
+    return runMeasured(convertCodePageChars, dest, destLen, src, srcLen, length, source, target);
   });
 }
 
@@ -784,15 +728,27 @@ int KaCharConv::converterPair(int64_t from, int64_t to, UConverter** source, UCo
   return 0;
 }
 
+// The same by converter names.
+int KaCharConv::converterPair(const char* from, const char* to, UConverter** source, UConverter** target,
+                              UConverter** own) noexcept
+{
+  *target = nullptr;
+  *own = nullptr;
+  if (getConverterByName(from, strlen(from), source))
+    return 1;
+  if (strcmp(from, to) != 0)
+    return getConverterByName(to, strlen(to), target);
+  if (openConverter(to, own, 0, to))
+    return 1;
+  *target = *own;
+  return 0;
+}
+
 int KaCharConv::convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                         int64_t* consumed, int64_t from, int64_t to) noexcept
 {
   return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertCodePages, dest, destLen, src, srcLen, written, consumed, source, target);
   });
 }
 
@@ -800,11 +756,7 @@ int KaCharConv::convertWiped(char* dest, int64_t destLen, const char* src, int64
                              int64_t* consumed, int64_t from, int64_t to) noexcept
 {
   return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePagesCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertCodePagesCounted, dest, destLen, src, srcLen, written, consumed, source, target);
   });
 }
 
@@ -815,40 +767,16 @@ int KaCharConv::convertByNames(char* dest, int64_t destLen, const char* src, int
     postError(MSG_CONVERSION_FAILED);
     return 1;
   }
-  lock.enter();
-  UConverter* source;
-  UConverter* target = nullptr;
-  UConverter* own = nullptr;
-  int rc = 1;
-  if (getConverterByName(fromName, strlen(fromName), &source) == 0) {
-    if (strcmp(fromName, toName) == 0) {
-      if (openConverter(toName, &own, 0, toName) == 0)
-        target = own;
-    } else {
-      getConverterByName(toName, strlen(toName), &target);
-    }
-  }
-  if (target) {
-    size_t w = 0, c = 0;
-    int32_t r = convertCodePages(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, source, target);
-    store(written, w);
-    store(consumed, c);
-    rc = finishToCodePage(r);
-  }
-  if (own)
-    ucnv_close(own);
-  lock.leave();
-  return rc;
+  return runOnPair(fromName, toName, [&](UConverter* source, UConverter* target) {
+    return runCounted(convertCodePages, dest, destLen, src, srcLen, written, consumed, source, target);
+  });
 }
 
 int KaCharConv::convertMeasured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                                 int64_t from, int64_t to) noexcept
 {
   return runOnPair(from, to, [&](UConverter* source, UConverter* target) {
-    size_t len = 0;
-    int32_t r = convertCodePagesChars(dest, destSize(destLen), src, measure(src, srcLen), &len, source, target);
-    store(length, len);
-    return r;
+    return runMeasured(convertCodePagesChars, dest, destLen, src, srcLen, length, source, target);
   });
 }
 
@@ -856,11 +784,7 @@ int KaCharConv::fromUTF8(char* dest, int64_t destLen, const char* src, int64_t s
                          int64_t* consumed, int64_t codePage) noexcept
 {
   return runWithUtf8(codePage, true, [&](UConverter* target, UConverter* source) {
-    size_t w = 0, c = 0;
-    int32_t r = convertToCodePageCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &c, target, source);
-    store(written, w);
-    store(consumed, c);
-    return r;
+    return runCounted(convertToCodePageCounted, dest, destLen, src, srcLen, written, consumed, target, source);
   });
 }
 
@@ -868,10 +792,7 @@ int KaCharConv::fromUTF8Measured(char* dest, int64_t destLen, const char* src, i
                                  int64_t codePage) noexcept
 {
   return runWithUtf8(codePage, true, [&](UConverter* target, UConverter* source) {
-    size_t len = 0;
-    int32_t r = convertToCodePageChars(dest, destSize(destLen), src, measure(src, srcLen), &len, target, source);
-    store(length, len);
-    return r;
+    return runMeasured(convertToCodePageChars, dest, destLen, src, srcLen, length, target, source);
   });
 }
 
@@ -879,11 +800,7 @@ int KaCharConv::convertCounted(char* dest, int64_t destLen, const uint16_t* src,
                                int64_t* consumed, int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, true, [&](UConverter* c) {
-    size_t w = 0, used = 0;
-    int32_t r = fromUnicodeCounted(dest, destSize(destLen), src, measureW(src, srcLen), &w, &used, c, swap);
-    store(written, w);
-    store(consumed, used);
-    return r;
+    return runCounted(fromUnicodeCounted, dest, destLen, src, srcLen, written, consumed, c, swap);
   });
 }
 
@@ -891,10 +808,7 @@ int KaCharConv::fromUnicode(char* dest, int64_t destLen, const uint16_t* src, in
                             int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, true, [&](UConverter* c) {
-    size_t len = 0;
-    int32_t r = ::fromUnicode(dest, destSize(destLen), src, measureW(src, srcLen), &len, c, swap);
-    store(length, len);
-    return r;
+    return runMeasured(::fromUnicode, dest, destLen, src, srcLen, length, c, swap);
   });
 }
 
@@ -902,11 +816,7 @@ int KaCharConv::convertBytes(uint16_t* dest, int64_t destLen, const char* src, i
                              int64_t* consumed, int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, false, [&](UConverter* c) {
-    size_t w = 0, used = 0;
-    int32_t r = toUnicodeCounted(dest, destSize(destLen), src, measure(src, srcLen), &w, &used, c, swap);
-    store(written, w);
-    store(consumed, used);
-    return r;
+    return runCounted(toUnicodeCounted, dest, destLen, src, srcLen, written, consumed, c, swap);
   });
 }
 
@@ -914,10 +824,7 @@ int KaCharConv::toUnicode(uint16_t* dest, int64_t destLen, const char* src, int6
                           int64_t codePage, int swap) noexcept
 {
   return runOn(codePage, false, [&](UConverter* c) {
-    size_t len = 0;
-    int32_t r = ::toUnicode(dest, destSize(destLen), src, measure(src, srcLen), &len, c, swap);
-    store(length, len);
-    return r;
+    return runMeasured(::toUnicode, dest, destLen, src, srcLen, length, c, swap);
   });
 }
 
@@ -928,10 +835,33 @@ KaIcuCache::~KaIcuCache()
   resetLocked();
 }
 
+namespace {
+
+// A callback context of mode installed on a pooled converter; null (with
+// *status set) when it cannot be had.
+KaConvCallbackContext* installPooledContext(UConverter* c, int32_t mode, UErrorCode* status) noexcept
+{
+  auto* ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
+  if (ctx == nullptr) {
+    *status = U_MEMORY_ALLOCATION_ERROR;
+    return nullptr;
+  }
+  ctx->mode = mode;
+  ctx->substituted = 0;
+  ctx->previous = nullptr;
+  ctx->previousContext = nullptr;
+  if (KaInstallSubstitutionCallback(c, ctx, status)) {
+    ramFree(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+}  // namespace
+
 // Opens a converter for the pool; posts nothing (the caller does, outside
 // the lock). With mode not 0 the converter gets its own callback context.
-UConverter* KaIcuCache::openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context,
-                                   UErrorCode* status) noexcept
+UConverter* KaIcuCache::openPooled(const char* name, KaConvCallbackContext** context, UErrorCode* status) noexcept
 {
   *context = nullptr;
   *status = U_ZERO_ERROR;
@@ -944,38 +874,47 @@ UConverter* KaIcuCache::openPooled(int64_t codePage, const char* name, KaConvCal
     return nullptr;
   }
   if (mode != kConvModeSubstitute) {
-    auto* ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
-    if (ctx == nullptr) {
-      ucnv_close(c);
-      *status = U_MEMORY_ALLOCATION_ERROR;
-      return nullptr;
-    }
-    ctx->mode = mode;
-    ctx->substituted = 0;
-    ctx->previous = nullptr;
-    ctx->previousContext = nullptr;
-    if (KaInstallSubstitutionCallback(c, ctx, status)) {
-      ramFree(ctx);
+    *context = installPooledContext(c, mode, status);
+    if (*context == nullptr) {
       ucnv_close(c);
       return nullptr;
     }
-    *context = ctx;
   }
   if (fallback)
     ucnv_setFallback(c, true);
-  (void)codePage;
   return c;
+}
+
+uint64_t KaIcuCache::entryIndex(int64_t codePage) const noexcept
+{
+  uint64_t i = 0;
+  while (i < count && entries[i].number != codePage)
+    ++i;
+  return i;
+}
+
+bool KaIcuCache::full() const noexcept
+{
+  return count >= (capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries);
+}
+
+KaIcuCacheEntry& KaIcuCache::addEntry(int64_t codePage, const char* name, UConverter* converter) noexcept
+{
+  KaIcuCacheEntry& e = entries[count++];
+  e.number = codePage;
+  e.name = name;
+  e.maxBytes = ucnv_getMaxCharSize(converter);
+  e.minBytes = ucnv_getMinCharSize(converter);
+  e.idle = 0;
+  return e;
 }
 
 UConverter* KaIcuCache::take(int64_t codePage, KaConvCallbackContext** context, UErrorCode* status) noexcept
 {
   *context = nullptr;
   *status = U_ZERO_ERROR;
-  lock.enter();
-  uint64_t limit = capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries;
-  uint64_t i = 0;
-  while (i < count && entries[i].number != codePage)
-    ++i;
+  KaLockGuard<KaCriticalSection> guard(lock);
+  uint64_t i = entryIndex(codePage);
   bool found = i < count;
   if (found && entries[i].idle > 0) {
     uint64_t k = --entries[i].idle;
@@ -983,21 +922,12 @@ UConverter* KaIcuCache::take(int64_t codePage, KaConvCallbackContext** context, 
     *context = contexts[i][k];
     entries[i].idleConverters[k] = nullptr;
     contexts[i][k] = nullptr;
-    lock.leave();
     return c;
   }
   const char* name = found ? entries[i].name : ianaNameFromNumber(codePage);
-  UConverter* c = openPooled(codePage, name, context, status);
-  if (c && !found && count < limit) {
-    KaIcuCacheEntry& e = entries[count];
-    e.number = codePage;
-    e.name = name;
-    e.maxBytes = ucnv_getMaxCharSize(c);
-    e.minBytes = ucnv_getMinCharSize(c);
-    e.idle = 0;
-    ++count;
-  }
-  lock.leave();
+  UConverter* c = openPooled(name, context, status);
+  if (c && !found && !full())
+    addEntry(codePage, name, c);
   return c;
 }
 
@@ -1029,23 +959,20 @@ int KaIcuCache::release(int64_t codePage, UConverter* converter, KaConvCallbackC
   ucnv_reset(converter);
   if (context)
     context->substituted = 0;
-  lock.enter();
-  // A converter taken before the mode changed goes, not back to the pool.
-  int32_t itsMode = context ? context->mode : kConvModeSubstitute;
-  if (itsMode == mode) {
-    for (uint64_t i = 0; i < count; ++i) {
+  {
+    KaLockGuard<KaCriticalSection> guard(lock);
+    // A converter taken before the mode changed goes, not back to the pool.
+    int32_t itsMode = context ? context->mode : kConvModeSubstitute;
+    uint64_t i = entryIndex(codePage);
+    if (itsMode == mode && i < count && entries[i].idle < kIcuCacheIdle) {
       KaIcuCacheEntry& e = entries[i];
-      if (e.number == codePage && e.idle < kIcuCacheIdle) {
-        ucnv_setFallback(converter, fallback ? true : false);
-        e.idleConverters[e.idle] = converter;
-        contexts[i][e.idle] = context;
-        ++e.idle;
-        lock.leave();
-        return 0;
-      }
+      ucnv_setFallback(converter, fallback ? true : false);
+      e.idleConverters[e.idle] = converter;
+      contexts[i][e.idle] = context;
+      ++e.idle;
+      return 0;
     }
   }
-  lock.leave();
   ucnv_close(converter);
   ramFree(context);
   return 0;
@@ -1058,15 +985,14 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
   if (codePage == kCodePageUtf16BE || codePage == kCodePageUtf16LE || codePage == kCodePageUtf16) {
     minSize = 2;
   } else {
-    lock.enter();
-    uint64_t limit = capacity < kIcuCacheEntries ? capacity : kIcuCacheEntries;
-    uint64_t i = 0;
-    while (i < count && entries[i].number != codePage)
-      ++i;
+    KaLockGuard<KaCriticalSection> guard(lock);
+    uint64_t i = entryIndex(codePage);
     if (i < count) {
       maxSize = entries[i].maxBytes;
       minSize = entries[i].minBytes;
     } else {
+      // The converter opened to measure is kept as the entry's first idle
+      // one while the pool has room.
       const char* name = ianaNameFromNumber(codePage);
       UErrorCode status = U_ZERO_ERROR;
       UConverter* c = ucnv_open(name, &status);
@@ -1074,33 +1000,19 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
         maxSize = ucnv_getMaxCharSize(c);
         minSize = ucnv_getMinCharSize(c);
         KaConvCallbackContext* ctx = nullptr;
-        bool keep = count < limit;
+        bool keep = !full();
         if (keep && mode != kConvModeSubstitute) {
-          ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
-          if (ctx) {
-            ctx->mode = mode;
-            ctx->substituted = 0;
-            ctx->previous = nullptr;
-            ctx->previousContext = nullptr;
-          }
-          if (ctx == nullptr || KaInstallSubstitutionCallback(c, ctx, &status)) {
-            ramFree(ctx);
-            ctx = nullptr;
-            keep = false;
-          }
+          ctx = installPooledContext(c, mode, &status);
+          keep = ctx != nullptr;
         }
         if (keep) {
           if (fallback)
             ucnv_setFallback(c, true);
-          KaIcuCacheEntry& e = entries[count];
-          e.number = codePage;
-          e.name = name;
-          e.maxBytes = maxSize;
-          e.minBytes = minSize;
+          uint64_t slot = count;
+          KaIcuCacheEntry& e = addEntry(codePage, name, c);
           e.idle = 1;
           e.idleConverters[0] = c;
-          contexts[count][0] = ctx;
-          ++count;
+          contexts[slot][0] = ctx;
         } else {
           ucnv_close(c);
         }
@@ -1108,7 +1020,6 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
         ucnv_close(c);
       }
     }
-    lock.leave();
   }
   if (maxBytes)
     *maxBytes = maxSize;
@@ -1118,12 +1029,11 @@ void KaIcuCache::getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minB
 
 void KaIcuCache::setFallback(int flag) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   fallback = flag ? 1 : 0;
   for (uint64_t i = 0; i < count; ++i)
     for (uint64_t k = 0; k < entries[i].idle; ++k)
       ucnv_setFallback(entries[i].idleConverters[k], fallback ? true : false);
-  lock.leave();
 }
 
 void KaIcuCache::resetLocked() noexcept
@@ -1141,15 +1051,13 @@ void KaIcuCache::resetLocked() noexcept
 
 void KaIcuCache::reset() noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   resetLocked();
-  lock.leave();
 }
 
 void KaIcuCache::setMode(int32_t newMode) noexcept
 {
-  lock.enter();
+  KaLockGuard<KaCriticalSection> guard(lock);
   resetLocked();
   mode = newMode;
-  lock.leave();
 }

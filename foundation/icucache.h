@@ -2,8 +2,8 @@
 // connection (opened once per code page or name, with the substitution
 // callback of ReportCodepageConversionErrors), and KaIcuCache, the small pool
 // of idle converters per code page that connections and statements embed.
-// Also the mapping of ICU statuses and conversion results to diagnostics
-// 2735-2739. Both owners lock, so statements of one connection, and threads
+// Also the mapping of ICU statuses and conversion results to the conversion
+// diagnostics (MSG_CONVERSION_*, MSG_CONVERTER_*). Both owners lock, so statements of one connection, and threads
 // converting at once, may share them.
 #pragma once
 #include <cstddef>
@@ -15,7 +15,7 @@
 // Modes of ReportCodepageConversionErrors.
 constexpr int32_t kConvModeSubstitute = 0;  // substitute silently
 constexpr int32_t kConvModeFail = 1;        // fail on a character the target lacks
-constexpr int32_t kConvModeReport = 2;      // substitute and warn with 2736
+constexpr int32_t kConvModeReport = 2;      // substitute and warn (MSG_CONVERSION_CHARACTER_REPLACED)
 
 constexpr int64_t kConvNoLast = 4275878537LL;  // no code page has this number
 constexpr size_t kIcuCacheEntries = 8;
@@ -25,24 +25,26 @@ constexpr size_t kLeadTableBytes = 256;
 // Context of the substitution callback (24 bytes).
 struct KaConvCallbackContext {
   int32_t mode;
-  int32_t substituted;  // set by the callback in mode 2; cleared by its reader
+  int32_t substituted;  // set by the callback in reporting mode; cleared by its reader
   UConverterFromUCallback previous;
   const void* previousContext;
 };
 
 // Installs the substitution callback on a converter with ctx; 0/1 (the ICU
 // status is left in *status).
-int KaInstallSubstitutionCallback(UConverter* converter, KaConvCallbackContext* ctx,
+[[nodiscard]] int KaInstallSubstitutionCallback(UConverter* converter, KaConvCallbackContext* ctx,
                                   UErrorCode* status) noexcept;
 
 // Posts the diagnostic of an ICU failure status (conversion results are
-// those of convert/icuconv.h). 0 for success, truncation
-// (2735) and substitution (2736); 1 for failures (2737-2739). mode is the
-// ReportCodepageConversionErrors of the converter's owner: with mode 1 an
-// illegal character is a failure (2737), not a substitution.
+// those of foundation/icuconv.h). 0 for success, truncation
+// (MSG_CONVERSION_TRUNCATED) and substitution
+// (MSG_CONVERSION_CHARACTER_REPLACED); 1 for failures. mode is the
+// ReportCodepageConversionErrors of the converter's owner: with
+// kConvModeFail an illegal character is a failure (MSG_CONVERSION_FAILED),
+// not a substitution.
 int icuErrorToDiag(int32_t status, int32_t mode = kConvModeSubstitute) noexcept;
 // The same for a conversion result.
-int convResultToDiag(int32_t result, int32_t mode = kConvModeSubstitute) noexcept;
+[[nodiscard]] int convResultToDiag(int32_t result, int32_t mode = kConvModeSubstitute) noexcept;
 // Process-wide count of converter-cache users; up: 1 counts up (returns the
 // count before), 0 counts down (returns the count after).
 uint16_t useCountChange(int up) noexcept;
@@ -60,8 +62,8 @@ public:
   KaIntCache(const KaIntCache&) = delete;
   KaIntCache& operator=(const KaIntCache&) = delete;
 
-  int allocate(uint64_t n) noexcept;
-  int add(int64_t key, UConverter* converter) noexcept;
+  [[nodiscard]] int allocate(uint64_t n) noexcept;
+  [[nodiscard]] int add(int64_t key, UConverter* converter) noexcept;
   UConverter* find(int64_t key) const noexcept;
   void setFallback(int flag) noexcept;
 
@@ -83,9 +85,9 @@ public:
   KaStrCache(const KaStrCache&) = delete;
   KaStrCache& operator=(const KaStrCache&) = delete;
 
-  int allocate(uint64_t n) noexcept;
+  [[nodiscard]] int allocate(uint64_t n) noexcept;
   // nameCopy: a ramAlloc'd NUL-terminated copy that the cache takes over on success.
-  int add(char* nameCopy, uint64_t length, UConverter* converter) noexcept;
+  [[nodiscard]] int add(char* nameCopy, uint64_t length, UConverter* converter) noexcept;
   // On a hit *name is replaced by the cache's own copy.
   UConverter* find(const char** name, uint64_t length) const noexcept;
   void setFallback(int flag) noexcept;
@@ -107,9 +109,9 @@ public:
   KaPtrTableCache(const KaPtrTableCache&) = delete;
   KaPtrTableCache& operator=(const KaPtrTableCache&) = delete;
 
-  int allocate(uint64_t n) noexcept;
+  [[nodiscard]] int allocate(uint64_t n) noexcept;
   // The cache takes over a ramAlloc'd table on success.
-  int add(int64_t key, uint8_t* table) noexcept;
+  [[nodiscard]] int add(int64_t key, uint8_t* table) noexcept;
   uint8_t* find(int64_t key) const noexcept;
 
   static void* operator new(size_t size) noexcept;
@@ -117,7 +119,8 @@ public:
 };
 
 // A connection's converter set. Create with new (null on no memory), then
-// init(31), then set callbackContext.mode.
+// init with the number of converters to make room for, then set
+// callbackContext.mode.
 class KaCharConv {
 public:
   KaIntCache* byNumber = nullptr;
@@ -142,42 +145,42 @@ public:
   KaCharConv(const KaCharConv&) = delete;
   KaCharConv& operator=(const KaCharConv&) = delete;
 
-  int init(uint64_t capacity) noexcept;
+  [[nodiscard]] int init(uint64_t capacity) noexcept;
   void setMode(int32_t mode) noexcept;
   void setFallback(int flag) noexcept;
 
   // The converter stays owned by the set; use it only while no other thread
   // converts through the set (or hold `lock`).
-  int getConverter(int64_t codePage, UConverter** converter) noexcept;
-  int getConverterByName(const char* name, uint64_t length, UConverter** converter) noexcept;
+  [[nodiscard]] int getConverter(int64_t codePage, UConverter** converter) noexcept;
+  [[nodiscard]] int getConverterByName(const char* name, uint64_t length, UConverter** converter) noexcept;
   int64_t maxCharSize(int64_t codePage) noexcept;
   int64_t minCharSize(int64_t codePage) noexcept;
-  int leadTable(int64_t codePage, const uint8_t** table) noexcept;
-  int leadByteInfo(int64_t codePage, uint8_t byte, uint8_t* info) noexcept;
+  [[nodiscard]] int leadTable(int64_t codePage, const uint8_t** table) noexcept;
+  [[nodiscard]] int leadByteInfo(int64_t codePage, uint8_t byte, uint8_t* info) noexcept;
 
   // Byte counts for 8-bit text, unit counts for UTF-16; srcLen -1: terminated.
   // written, consumed and length are optional.
-  int toUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int toUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
              int64_t* consumed, int64_t codePage) noexcept;
-  int toUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+  [[nodiscard]] int toUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                      int64_t codePage) noexcept;
   int convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
               int64_t* consumed, int64_t from, int64_t to) noexcept;
-  int convertWiped(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int convertWiped(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                    int64_t* consumed, int64_t from, int64_t to) noexcept;
-  int convertByNames(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int convertByNames(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                      int64_t* consumed, const char* fromName, const char* toName) noexcept;
-  int convertMeasured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+  [[nodiscard]] int convertMeasured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                       int64_t from, int64_t to) noexcept;
-  int fromUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int fromUTF8(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                int64_t* consumed, int64_t codePage) noexcept;
-  int fromUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+  [[nodiscard]] int fromUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                        int64_t codePage) noexcept;
-  int convertCounted(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int convertCounted(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* written,
                      int64_t* consumed, int64_t codePage, int swap) noexcept;
-  int fromUnicode(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* length,
+  [[nodiscard]] int fromUnicode(char* dest, int64_t destLen, const uint16_t* src, int64_t srcLen, int64_t* length,
                   int64_t codePage, int swap) noexcept;
-  int convertBytes(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int convertBytes(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                    int64_t* consumed, int64_t codePage, int swap) noexcept;
   int toUnicode(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                 int64_t codePage, int swap) noexcept;
@@ -188,6 +191,8 @@ public:
 private:
   int openConverter(const char* name, UConverter** converter, int64_t codePage, const char* shownName) noexcept;
   int converterPair(int64_t from, int64_t to, UConverter** source, UConverter** target,
+                    UConverter** own) noexcept;
+  int converterPair(const char* from, const char* to, UConverter** source, UConverter** target,
                     UConverter** own) noexcept;
   int finishToCodePage(int32_t result) noexcept;
   int finishFromCodePage(int32_t result) noexcept;
@@ -200,9 +205,10 @@ private:
   // run(code page's converter, UTF-8 converter).
   template <typename Run>
   int runWithUtf8(int64_t codePage, bool toCodePage, Run run) noexcept;
-  // run(source, target) for a code page to code page conversion.
-  template <typename Run>
-  int runOnPair(int64_t from, int64_t to, Run run) noexcept;
+  // run(source, target) for a conversion between two code pages (Key
+  // int64_t) or two converter names (Key const char*).
+  template <typename Key, typename Run>
+  int runOnPair(Key from, Key to, Run run) noexcept;
 };
 
 struct KaIcuCacheEntry {
@@ -233,11 +239,11 @@ public:
   KaIcuCache& operator=(const KaIcuCache&) = delete;
 
   // Null after posting when no converter can be opened. *context receives
-  // the converter's callback context (null in mode 0).
-  UConverter* acquire(int64_t codePage, KaConvCallbackContext** context) noexcept;
+  // the converter's callback context (null in substituting mode).
+  [[nodiscard]] UConverter* acquire(int64_t codePage, KaConvCallbackContext** context) noexcept;
   // The same without any diagnostic, for the catalogue lookups that posting
   // itself relies on.
-  UConverter* acquireQuiet(int64_t codePage, KaConvCallbackContext** context) noexcept;
+  [[nodiscard]] UConverter* acquireQuiet(int64_t codePage, KaConvCallbackContext** context) noexcept;
   int release(int64_t codePage, UConverter* converter, KaConvCallbackContext* context) noexcept;
   // Either output may be null.
   void getCharSizes(int64_t codePage, int64_t* maxBytes, int64_t* minBytes) noexcept;
@@ -249,7 +255,11 @@ public:
 
 private:
   UConverter* take(int64_t codePage, KaConvCallbackContext** context, UErrorCode* status) noexcept;
-  UConverter* openPooled(int64_t codePage, const char* name, KaConvCallbackContext** context,
-                         UErrorCode* status) noexcept;
+  UConverter* openPooled(const char* name, KaConvCallbackContext** context, UErrorCode* status) noexcept;
+  // The entry of the code page, or count when there is none.
+  uint64_t entryIndex(int64_t codePage) const noexcept;
+  bool full() const noexcept;
+  // A new entry with no idle converter, sized from converter.
+  KaIcuCacheEntry& addEntry(int64_t codePage, const char* name, UConverter* converter) noexcept;
   void resetLocked() noexcept;
 };

@@ -10,6 +10,7 @@
 
 #include "foundation/codepage.h"
 #include "foundation/fast.h"
+#include "foundation/kastr.h"
 
 namespace {
 
@@ -23,6 +24,31 @@ UChar* asUChar(uint16_t* p)
 const UChar* asUChar(const uint16_t* p)
 {
     return reinterpret_cast<const UChar*>(p);
+}
+
+// For the routines that write whole characters and a terminator: the last
+// tail bytes are cleared first, so that a character cut at the end leaves no
+// stray bytes, and ICU gets the room less one byte for the terminator.
+size_t boundedCapacity(char* dest, size_t destLen, size_t tail)
+{
+    if (tail > destLen)
+        tail = destLen;
+    if (tail > 0)
+        std::memset(dest + destLen - tail, 0, tail);
+    return destLen > 0 ? destLen - 1 : 0;
+}
+
+// The result of such a routine: the terminator kept out of ICU's capacity
+// lets text that fills the rest of the buffer exactly still fit.
+int32_t boundedResult(char* dest, size_t destLen, size_t total, UErrorCode status)
+{
+    if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR)
+        return icuErrorToResult(status);
+    if (total < destLen) {
+        dest[total] = 0;
+        return kConvDone;
+    }
+    return kConvTruncated;
 }
 
 // --- Which converters map ASCII to itself ---------------------------------
@@ -149,12 +175,7 @@ void swapBytes16(const uint16_t* source, uint16_t* destination, size_t units) no
 
 size_t wcslen16(const uint16_t* text) noexcept
 {
-    if (text == nullptr)
-        return 0;
-    size_t n = 0;
-    while (text[n] != 0)
-        ++n;
-    return n;
+    return text != nullptr ? strLenW(text) : 0;
 }
 
 int32_t maxCharSizeOf(int64_t codePage) noexcept
@@ -605,27 +626,14 @@ int32_t fromUnicode(char* dest, size_t destLen, const uint16_t* src, size_t srcL
     if (src == nullptr || converter == nullptr || (dest == nullptr && destLen > 0) || destLen > kMaxIcuLength ||
         srcLen > kMaxIcuLength)
         return kConvFailed;
-    size_t tail = static_cast<size_t>(ucnv_getMaxCharSize(converter));
-    if (tail > destLen)
-        tail = destLen;
-    if (tail > 0)
-        std::memset(dest + destLen - tail, 0, tail);
+    size_t cap = boundedCapacity(dest, destLen, static_cast<size_t>(ucnv_getMaxCharSize(converter)));
     ucnv_resetFromUnicode(converter);
-    size_t cap = destLen > 0 ? destLen - 1 : 0;
     size_t total = 0;
     size_t taken = 0;
     UErrorCode status = fromUnicodeWhole(converter, dest, cap, src, srcLen, swap != 0, &total, &taken);
     if (length != nullptr)
         *length = total;
-    if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status))
-        return icuErrorToResult(status);
-    // The terminator was kept out of ICU's capacity, so text that fills the
-    // rest of the buffer exactly still fits.
-    if (total < destLen) {
-        dest[total] = 0;
-        return kConvDone;
-    }
-    return kConvTruncated;
+    return boundedResult(dest, destLen, total, status);
 }
 
 int32_t toUnicodeCounted(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
@@ -771,21 +779,13 @@ int32_t utf16ToUtf8Bounded(char* dest, size_t destLen, const uint16_t* src, int6
     if (src == nullptr || (dest == nullptr && destLen > 0) || destLen > kMaxIcuLength ||
         !resolveLength(src, srcLen, &n))
         return kConvFailed;
-    size_t tail = destLen < 4 ? destLen : 4;
-    if (tail > 0)
-        std::memset(dest + destLen - tail, 0, tail);
-    size_t cap = destLen > 0 ? destLen - 1 : 0;
+    // Four bytes: the longest UTF-8 character.
+    size_t cap = boundedCapacity(dest, destLen, 4);
     size_t total = 0;
     UErrorCode status = toUtf8Whole(dest, cap, src, n, swap != 0, &total);
     if (length != nullptr)
         *length = total;
-    if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR)
-        return icuErrorToResult(status);
-    if (total < destLen) {
-        dest[total] = 0;
-        return kConvDone;
-    }
-    return kConvTruncated;
+    return boundedResult(dest, destLen, total, status);
 }
 
 int32_t utf8ToUtf16(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length,

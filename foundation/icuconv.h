@@ -28,47 +28,47 @@ constexpr int64_t kSourceTerminated = -3;
 //
 // The ASCII fast path copies bytes below 0x80 unchanged only when both
 // converters map ASCII to itself; any other pair goes through the pivot.
-int32_t convertCodePageViaUnicode(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
+[[nodiscard]] int32_t convertCodePageViaUnicode(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
                                   size_t* consumed, UConverter* source, UConverter* target) noexcept;
-int32_t convertCodePages(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
+[[nodiscard]] int32_t convertCodePages(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
                          size_t* consumed, UConverter* source, UConverter* target) noexcept;
 // The same, and the pivot is wiped before returning.
-int32_t convertCodePagesCounted(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
+[[nodiscard]] int32_t convertCodePagesCounted(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
                                 size_t* consumed, UConverter* source, UConverter* target) noexcept;
-int32_t convertToCodePageCounted(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
+[[nodiscard]] int32_t convertToCodePageCounted(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
                                  size_t* consumed, UConverter* target, UConverter* source) noexcept;
 // Character-wise: only whole characters are written, then a terminator;
 // *length gets the full length the text needs.
-int32_t convertCodePageChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
+[[nodiscard]] int32_t convertCodePageChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
                              UConverter* source, UConverter* target) noexcept;
-int32_t convertCodePagesChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
+[[nodiscard]] int32_t convertCodePagesChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
                               UConverter* source, UConverter* target) noexcept;
-int32_t convertToCodePageChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
+[[nodiscard]] int32_t convertToCodePageChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
                                UConverter* target, UConverter* source) noexcept;
 
 // swap: the UTF-16 side is in the other byte order. The caller's source is
 // never changed.
-int32_t fromUnicodeCounted(char* dest, size_t destLen, const uint16_t* src, size_t srcLen, size_t* written,
+[[nodiscard]] int32_t fromUnicodeCounted(char* dest, size_t destLen, const uint16_t* src, size_t srcLen, size_t* written,
                            size_t* consumed, UConverter* converter, int swap) noexcept;
-int32_t fromUnicode(char* dest, size_t destLen, const uint16_t* src, size_t srcLen, size_t* length,
+[[nodiscard]] int32_t fromUnicode(char* dest, size_t destLen, const uint16_t* src, size_t srcLen, size_t* length,
                     UConverter* converter, int swap) noexcept;
-int32_t toUnicodeCounted(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
+[[nodiscard]] int32_t toUnicodeCounted(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
                          size_t* consumed, UConverter* converter, int swap) noexcept;
-int32_t toUnicode(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
+[[nodiscard]] int32_t toUnicode(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
                   UConverter* converter, int swap) noexcept;
 // srcLen may be kSourceTerminated.
-int32_t utf16ToUtf8(char* dest, size_t destLen, const uint16_t* src, int64_t srcLen, size_t* length,
+[[nodiscard]] int32_t utf16ToUtf8(char* dest, size_t destLen, const uint16_t* src, int64_t srcLen, size_t* length,
                     int swap) noexcept;
-int32_t utf16ToUtf8Bounded(char* dest, size_t destLen, const uint16_t* src, int64_t srcLen, size_t* length,
+[[nodiscard]] int32_t utf16ToUtf8Bounded(char* dest, size_t destLen, const uint16_t* src, int64_t srcLen, size_t* length,
                            int swap) noexcept;
-int32_t utf8ToUtf16(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length,
+[[nodiscard]] int32_t utf8ToUtf16(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length,
                     int swap) noexcept;
-int32_t utf8ToUtf16Bounded(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length,
+[[nodiscard]] int32_t utf8ToUtf16Bounded(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length,
                            int swap) noexcept;
 
 // source and destination may be the same.
 void swapBytes16(const uint16_t* source, uint16_t* destination, size_t units) noexcept;
-int32_t icuErrorToResult(UErrorCode status) noexcept;
+[[nodiscard]] int32_t icuErrorToResult(UErrorCode status) noexcept;
 // Maximum bytes per character of the code page's converter; 0 when it
 // cannot be opened.
 int32_t maxCharSizeOf(int64_t codePage) noexcept;

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "foundation/fast.h"
+#include "foundation/kasortcore.h"
 #include "foundation/ram.h"
-#include "platform/sort.h"
 
 namespace {
 
@@ -21,6 +21,38 @@ size_t slotBytes(size_t n) noexcept
         return 0;
     }
     return n * kSlotSize;
+}
+
+// Binary search of the sorted slots 0..count-1; order(i) compares the wanted
+// element with slot i (<0 before it). 1 with *position at an equal slot, else
+// 0 with *position where the element belongs.
+template <typename Order>
+int searchSlots(size_t count, size_t* position, Order order) noexcept
+{
+    *position = 0;
+    if (count == 0 || order(0) < 0)
+        return 0;
+    size_t lo = 0;
+    size_t hi = count - 1;
+    size_t mid = 0;
+    int r = 0;
+    while (lo <= hi) {
+        mid = lo + (hi - lo) / 2;
+        r = order(mid);
+        if (r == 0) {
+            *position = mid;
+            return 1;
+        }
+        if (r > 0) {
+            lo = mid + 1;
+        } else {
+            if (mid == 0)
+                break;
+            hi = mid - 1;
+        }
+    }
+    *position = r > 0 ? mid + 1 : mid;
+    return 0;
 }
 
 }  // namespace
@@ -226,30 +258,7 @@ KaSortedArray::~KaSortedArray() = default;
 
 int KaSortedArray::search(const KaObject& element, size_t* position) const noexcept
 {
-    *position = 0;
-    if (count == 0 || element.compare(*at(0)) < 0)
-        return 0;
-    size_t lo = 0;
-    size_t hi = count - 1;
-    size_t mid = 0;
-    int r = 0;
-    while (lo <= hi) {
-        mid = lo + (hi - lo) / 2;
-        r = element.compare(*at(mid));
-        if (r == 0) {
-            *position = mid;
-            return 1;
-        }
-        if (r > 0) {
-            lo = mid + 1;
-        } else {
-            if (mid == 0)
-                break;
-            hi = mid - 1;
-        }
-    }
-    *position = r > 0 ? mid + 1 : mid;
-    return 0;
+    return searchSlots(count, position, [&](size_t i) { return element.compare(*at(i)); });
 }
 
 size_t KaSortedArray::lastEqual(const KaObject& element, size_t position) const noexcept
@@ -283,13 +292,7 @@ int KaSortedArray::findEqual(const KaObject& key, size_t* index) const noexcept
 
 int16_t KaSortedArray::sort() noexcept
 {
-    if (count < 2)
-        return 0;
-    KaSort sorter(static_cast<uint16_t>(kSlotSize));
-    sorter.attachPointerArray(count, items);
-    if (sorter.addKey(KA_SORT_KEY_OBJECT, 0, static_cast<uint16_t>(kSlotSize)) != 0)
-        return 1;
-    return sorter.finishInput() != 0 ? 1 : 0;
+    return KaSortCore::sortObjects(items, count) != 0 ? 1 : 0;
 }
 
 void KaSortedArray::removeDuplicates() noexcept
@@ -325,31 +328,10 @@ KaSortedArrayKASIZE_T::~KaSortedArrayKASIZE_T() = default;
 
 int KaSortedArrayKASIZE_T::search(size_t value, size_t* position) const noexcept
 {
-    *position = 0;
-    if (count == 0 || value < at(0))
-        return 0;
-    size_t lo = 0;
-    size_t hi = count - 1;
-    size_t mid = 0;
-    bool greater = false;
-    while (lo <= hi) {
-        mid = lo + (hi - lo) / 2;
-        size_t v = at(mid);
-        if (value == v) {
-            *position = mid;
-            return 1;
-        }
-        greater = value > v;
-        if (greater) {
-            lo = mid + 1;
-        } else {
-            if (mid == 0)
-                break;
-            hi = mid - 1;
-        }
-    }
-    *position = greater ? mid + 1 : mid;
-    return 0;
+    return searchSlots(count, position, [&](size_t i) {
+        size_t v = at(i);
+        return (value > v) - (value < v);
+    });
 }
 
 size_t KaSortedArrayKASIZE_T::lastEqual(size_t position) const noexcept

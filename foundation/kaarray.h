@@ -1,5 +1,5 @@
 // Growable arrays of pointer-sized slots (KaArray and its typed forms), the
-// array ordered by the elements' compare slot (KaSortedArray), and alignment
+// array ordered by the elements' compare() (KaSortedArray), and alignment
 // helpers. Every subsystem keeps its sequences in these.
 #pragma once
 #include <cstddef>
@@ -30,18 +30,18 @@ public:
     KaObject* at(size_t index) const noexcept { return static_cast<KaObject*>(items[index]); }
 
     // A fresh block of n null slots (an owned block held before is freed).
-    int16_t allocate(size_t n) noexcept;
+    [[nodiscard]] int16_t allocate(size_t n) noexcept;
     // Grows by n slots, or doubles for n 0; keep 1 copies the old slots.
-    int16_t reserve(size_t n, int keep) noexcept;
+    [[nodiscard]] int16_t reserve(size_t n, int keep) noexcept;
     // Indices are the caller's to keep in range: index <= count here,
     // index < count for the removal operations.
-    int16_t insertAt(void* item, size_t index) noexcept;
-    int16_t append(void* item) noexcept { return insertAt(item, count); }
+    [[nodiscard]] int16_t insertAt(void* item, size_t index) noexcept;
+    [[nodiscard]] int16_t append(void* item) noexcept { return insertAt(item, count); }
     void removeAt(size_t index) noexcept;
     void deleteAt(size_t index) noexcept;
     void deleteAll() noexcept;
     // capacity and count become n; slots beyond the old size are null.
-    int16_t setSize(size_t n) noexcept;
+    [[nodiscard]] int16_t setSize(size_t n) noexcept;
     int contains(const void* pointer) const noexcept;
 };
 
@@ -51,11 +51,11 @@ public:
     ~KaArrayKASIZE_T() override;
     size_t at(size_t index) const noexcept { return reinterpret_cast<size_t>(items[index]); }
     void setAt(size_t index, size_t value) noexcept { items[index] = reinterpret_cast<void*>(value); }
-    int16_t insertAt(size_t value, size_t index) noexcept
+    [[nodiscard]] int16_t insertAt(size_t value, size_t index) noexcept
     {
         return KaArray::insertAt(reinterpret_cast<void*>(value), index);
     }
-    int16_t append(size_t value) noexcept { return insertAt(value, count); }
+    [[nodiscard]] int16_t append(size_t value) noexcept { return insertAt(value, count); }
 };
 
 class KaArrayKASSIZE_T : public KaArray {
@@ -64,11 +64,11 @@ public:
     ~KaArrayKASSIZE_T() override;
     ptrdiff_t at(size_t index) const noexcept { return reinterpret_cast<ptrdiff_t>(items[index]); }
     void setAt(size_t index, ptrdiff_t value) noexcept { items[index] = reinterpret_cast<void*>(value); }
-    int16_t insertAt(ptrdiff_t value, size_t index) noexcept
+    [[nodiscard]] int16_t insertAt(ptrdiff_t value, size_t index) noexcept
     {
         return KaArray::insertAt(reinterpret_cast<void*>(value), index);
     }
-    int16_t append(ptrdiff_t value) noexcept { return insertAt(value, count); }
+    [[nodiscard]] int16_t append(ptrdiff_t value) noexcept { return insertAt(value, count); }
 };
 
 class KaArrayS32 : public KaArray {
@@ -83,11 +83,11 @@ public:
     {
         items[index] = reinterpret_cast<void*>(static_cast<intptr_t>(value));
     }
-    int16_t insertAt(int32_t value, size_t index) noexcept
+    [[nodiscard]] int16_t insertAt(int32_t value, size_t index) noexcept
     {
         return KaArray::insertAt(reinterpret_cast<void*>(static_cast<intptr_t>(value)), index);
     }
-    int16_t append(int32_t value) noexcept { return insertAt(value, count); }
+    [[nodiscard]] int16_t append(int32_t value) noexcept { return insertAt(value, count); }
 };
 
 class KaArrayU32 : public KaArray {
@@ -102,11 +102,11 @@ public:
     {
         items[index] = reinterpret_cast<void*>(static_cast<uintptr_t>(value));
     }
-    int16_t insertAt(uint32_t value, size_t index) noexcept
+    [[nodiscard]] int16_t insertAt(uint32_t value, size_t index) noexcept
     {
         return KaArray::insertAt(reinterpret_cast<void*>(static_cast<uintptr_t>(value)), index);
     }
-    int16_t append(uint32_t value) noexcept { return insertAt(value, count); }
+    [[nodiscard]] int16_t append(uint32_t value) noexcept { return insertAt(value, count); }
 };
 
 // Slots hold raw blocks from ramAlloc; owned elements are freed, not deleted.
@@ -129,12 +129,12 @@ public:
     ~KaSortedArray() override;
 
     // Equal elements keep their insertion order.
-    int16_t insertSorted(KaObject* element) noexcept;
+    [[nodiscard]] int16_t insertSorted(KaObject* element) noexcept;
     // Binary search; *position is where the element belongs when not found.
     int search(const KaObject& element, size_t* position) const noexcept;
     int findEqual(const KaObject& key, size_t* index) const noexcept;
-    // One ascending sort of the element pointers by their compare slot.
-    int16_t sort() noexcept;
+    // One ascending sort of the element pointers by their compare().
+    [[nodiscard]] int16_t sort() noexcept;
     // Deletes all but the first of each run of equal elements.
     void removeDuplicates() noexcept;
     // The same without deleting the dropped elements.
@@ -148,7 +148,7 @@ class KaSortedArrayKASIZE_T : public KaArrayKASIZE_T {
 public:
     KaSortedArrayKASIZE_T() noexcept;
     ~KaSortedArrayKASIZE_T() override;
-    int16_t insertSorted(size_t value) noexcept;
+    [[nodiscard]] int16_t insertSorted(size_t value) noexcept;
     int search(size_t value, size_t* position) const noexcept;
     // Index of the last of the run of values equal to the one at position.
     size_t lastEqual(size_t position) const noexcept;

@@ -565,13 +565,13 @@ int16_t KaSet::rehash(size_t n) noexcept
 
 int16_t KaSet::reset() noexcept
 {
-    table.setSize(0);
+    int16_t rc = table.setSize(0);
     count = 0;
     tableSize = 0;
     maxCount = 0;
     loadPercent = kLoadPercent;
     growthPercent = kGrowthPercent;
-    return 0;
+    return rc;
 }
 
 int16_t KaSet::add(KaAssociation* entry) noexcept

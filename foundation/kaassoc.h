@@ -127,8 +127,8 @@ public:
     {
         return static_cast<KaAssociation*>(items[index]);
     }
-    int16_t addIntInt(int64_t key, int64_t value) noexcept;
-    int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
+    [[nodiscard]] int16_t addIntInt(int64_t key, int64_t value) noexcept;
+    [[nodiscard]] int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
     // Indices are `count` when the key is absent.
     size_t findInt(int64_t key) const noexcept;
     int containsInt(int64_t key) const noexcept;
@@ -142,7 +142,7 @@ public:
     void deleteAll() noexcept;
 
 protected:
-    int16_t appendEntry(KaAssociation* entry) noexcept;
+    [[nodiscard]] int16_t appendEntry(KaAssociation* entry) noexcept;
     // Index of the first entry the predicate accepts, or `count`.
     template <typename Match>
     size_t findWhere(Match matchesEntry) const noexcept
@@ -161,7 +161,7 @@ protected:
 
 class KaSeqDictionary : public KaSeqDictionaryBase {
 public:
-    int16_t add(KaSubString* key, KaString* value) noexcept;
+    [[nodiscard]] int16_t add(KaSubString* key, KaString* value) noexcept;
     size_t find(const KaSubString& key) const noexcept;
     size_t indexOfKey(const KaSubString& key) const noexcept;
     int containsKey(const KaSubString& key) const noexcept;
@@ -174,7 +174,7 @@ public:
 
 class KaSeqDictionaryW : public KaSeqDictionaryBase {
 public:
-    int16_t add(KaStringW* key, KaObject* value) noexcept;
+    [[nodiscard]] int16_t add(KaStringW* key, KaObject* value) noexcept;
     size_t find(const KaSubStringW& key) const noexcept;
     size_t indexOfKey(const KaSubStringW& key) const noexcept;
     int containsKey(const KaSubStringW& key) const noexcept;
@@ -204,18 +204,18 @@ public:
         return bucket < tableSize ? static_cast<KaAssociation*>(table.items[bucket]) : nullptr;
     }
     // Stores the entry; 1 (with the set unchanged) when it cannot grow.
-    int16_t add(KaAssociation* entry) noexcept;
+    [[nodiscard]] int16_t add(KaAssociation* entry) noexcept;
     size_t findSlot(const KaAssociation& entry) const noexcept;
     size_t hashIndex(uint64_t hash) const noexcept;
     size_t loadLimit() const noexcept;
     size_t setTableSize(size_t entries) noexcept;
-    int16_t reserveEntries(size_t n) noexcept;
-    int16_t rehash(size_t n) noexcept;
-    int16_t reset() noexcept;
+    [[nodiscard]] int16_t reserveEntries(size_t n) noexcept;
+    [[nodiscard]] int16_t rehash(size_t n) noexcept;
+    [[nodiscard]] int16_t reset() noexcept;
 
 protected:
     // As add; an equal entry that was stored is handed back in *replaced.
-    int16_t addReplacing(KaAssociation* entry, KaAssociation** replaced) noexcept;
+    [[nodiscard]] int16_t addReplacing(KaAssociation* entry, KaAssociation** replaced) noexcept;
     // Bucket of the entry matching the predicate, or the empty bucket where
     // probing stopped; tableSize when the set has no buckets.
     template <typename Match>
@@ -246,8 +246,8 @@ public:
     uint64_t hashOf(const KaAssociation& entry) const override;
     int same(const KaAssociation& stored, const KaAssociation& added) const override;
 
-    int16_t addIntInt(int64_t key, int64_t value) noexcept;
-    int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
+    [[nodiscard]] int16_t addIntInt(int64_t key, int64_t value) noexcept;
+    [[nodiscard]] int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
     size_t findInt(int64_t key) const noexcept;
     int containsInt(int64_t key) const noexcept;
     KaObject* valueOfInt(int64_t key) const noexcept;
@@ -257,13 +257,13 @@ public:
 protected:
     // On failure the association is deleted and the caller keeps the key and
     // value. An entry with an equal key is replaced and released.
-    int16_t addEntry(KaAssociation* entry) noexcept;
+    [[nodiscard]] int16_t addEntry(KaAssociation* entry) noexcept;
     KaObject* valueOrNull(size_t bucket) const noexcept;
 };
 
 class KaDictionary : public KaDictionaryBase {
 public:
-    int16_t add(KaSubString* key, KaString* value) noexcept;
+    [[nodiscard]] int16_t add(KaSubString* key, KaString* value) noexcept;
     size_t find(const KaSubString& key) const noexcept;
     int containsKey(const KaSubString& key) const noexcept;
     KaObject* valueOf(const KaSubString& key) const noexcept;
@@ -271,7 +271,7 @@ public:
 
 class KaDictionaryW : public KaDictionaryBase {
 public:
-    int16_t add(KaStringW* key, KaObject* value) noexcept;
+    [[nodiscard]] int16_t add(KaStringW* key, KaObject* value) noexcept;
     size_t find(const KaSubStringW& key) const noexcept;
     int containsKey(const KaSubStringW& key) const noexcept;
     KaObject* valueOf(const KaSubStringW& key) const noexcept;

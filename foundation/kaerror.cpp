@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <new>
 
+#include "foundation/errpost.h"
+#include "foundation/kastr.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 
@@ -14,17 +16,36 @@ const uint16_t kOutOfMemoryW[] = {u'O', u'u', u't', u' ', u'O', u'f', u' ', u'M'
                                   u'e', u'm', u'o', u'r', u'y', 0};
 const char kOutOfMemoryA[] = "Out Of Memory";
 const uint16_t kEmptyW[1] = {0};
+// Native code of the record that the out-of-memory mark becomes when the
+// list is demoted to warnings.
+constexpr uint16_t kDemotedOutOfMemoryNative = 2;
 const uint16_t kUnknownW[] = {u'<', u'u', u'n', u'k', u'n', u'o', u'w', u'n', u'>', 0};
 
 // Records whose text changes would touch memory that every thread shares.
 constexpr uint8_t kImmutable = KaError::STATIC_RECORD | KaError::NO_PARAMS;
 
-size_t unitsLength(const uint16_t* text) noexcept
+// The text appended to a record's message, in either code unit; 0 or the
+// status of the append.
+int appendUnits(KaParamStringW& message, const uint16_t* text) noexcept
 {
-    size_t n = 0;
-    while (text[n] != 0)
-        ++n;
-    return n;
+    size_t n = strLenW(text);
+    return n != 0 ? message.append(text, n) : 0;
+}
+
+int appendUnits(KaParamStringW& message, const char* text) noexcept
+{
+    size_t n = strlen(text);
+    return n != 0 ? message.appendNarrow(text, n) : 0;
+}
+
+uint16_t unitValue(char c) noexcept
+{
+    return uint16_t(uint8_t(c));
+}
+
+uint16_t unitValue(uint16_t u) noexcept
+{
+    return u;
 }
 
 bool sameState(const uint16_t* a, const char* b) noexcept
@@ -115,32 +136,28 @@ const char* KaError::messageA() noexcept
     return text != nullptr ? text : "";
 }
 
-KaError* KaError::appendTextW(const uint16_t* text) noexcept
+template <typename Unit>
+KaError* KaError::appendAny(const Unit* text) noexcept
 {
     if (flags & kImmutable)
         return KaErrorParamSink();
     if (text == nullptr)
         return this;
-    size_t n = unitsLength(text);
-    if (n != 0 && message.append(text, n) != 0)
+    if (appendUnits(message, text) != 0)
         return KaErrorParamSink();
     if (message.data != nullptr)
         message.data[message.len] = 0;
     return this;
 }
 
+KaError* KaError::appendTextW(const uint16_t* text) noexcept
+{
+    return appendAny(text);
+}
+
 KaError* KaError::appendText(const char* text) noexcept
 {
-    if (flags & kImmutable)
-        return KaErrorParamSink();
-    if (text == nullptr)
-        return this;
-    size_t n = strlen(text);
-    if (n != 0 && message.appendNarrow(text, n) != 0)
-        return KaErrorParamSink();
-    if (message.data != nullptr)
-        message.data[message.len] = 0;
-    return this;
+    return appendAny(text);
 }
 
 KaError* KaError::appendTemplateW(const uint16_t* text) noexcept
@@ -149,7 +166,7 @@ KaError* KaError::appendTemplateW(const uint16_t* text) noexcept
         return KaErrorParamSink();
     if (text == nullptr)
         text = kEmptyW;
-    if (message.appendTemplate(text, unitsLength(text)) != 0)
+    if (message.appendTemplate(text, strLenW(text)) != 0)
         return KaErrorParamSink();
     return this;
 }
@@ -200,7 +217,7 @@ KaError* KaError::addParamText(const char* text) noexcept
 {
     if (text == nullptr)
         return addParamNarrow(nullptr, 0, encoding);
-    size_t n = encoding == 2 ? 2 * unitsLength(reinterpret_cast<const uint16_t*>(text))
+    size_t n = encoding == 2 ? 2 * strLenW(reinterpret_cast<const uint16_t*>(text))
                              : strlen(text);
     return addParamNarrow(text, n, encoding);
 }
@@ -262,28 +279,27 @@ const char* KaError::sqlstateA() noexcept
     return sqlstateNarrow;
 }
 
-KaError* KaError::setSqlstate(const char* state) noexcept
-{
-    if ((flags & kImmutable) || state == nullptr)
-        return this;
-    int i = 0;
-    for (; i < KA_SQLSTATE_LEN && state[i] != '\0'; ++i)
-        sqlstateWide[i] = uint16_t(uint8_t(state[i]));
-    for (; i <= KA_SQLSTATE_LEN; ++i)
-        sqlstateWide[i] = 0;
-    return this;
-}
-
-KaError* KaError::setSqlstateW(const uint16_t* state) noexcept
+template <typename Unit>
+KaError* KaError::setSqlstateAny(const Unit* state) noexcept
 {
     if ((flags & kImmutable) || state == nullptr)
         return this;
     int i = 0;
     for (; i < KA_SQLSTATE_LEN && state[i] != 0; ++i)
-        sqlstateWide[i] = state[i];
+        sqlstateWide[i] = unitValue(state[i]);
     for (; i <= KA_SQLSTATE_LEN; ++i)
         sqlstateWide[i] = 0;
     return this;
+}
+
+KaError* KaError::setSqlstate(const char* state) noexcept
+{
+    return setSqlstateAny(state);
+}
+
+KaError* KaError::setSqlstateW(const uint16_t* state) noexcept
+{
+    return setSqlstateAny(state);
 }
 
 KaError* KaError::setSqlstateMsg(uint16_t number) noexcept
@@ -374,7 +390,8 @@ KaErrorList::KaErrorList(void* owner) noexcept : ownerData(owner)
 {
     flags |= ownsElements | ownsBuffer;
     sortFlags |= noSort1 | noSort2;
-    allocate(INITIAL_SLOTS);
+    // Without them the slots are taken by the first add, which reports.
+    (void)allocate(INITIAL_SLOTS);
 }
 
 KaErrorList::~KaErrorList() = default;
@@ -567,13 +584,13 @@ void KaErrorList::moveLastTo(size_t index) noexcept
         return;
     void* rec = items[count - 1];
     KaArray::removeAt(count - 1);
-    insertAt(rec, index);   // the slot just freed makes room
+    (void)insertAt(rec, index);   // cannot fail: the slot just freed makes room
 }
 
 void KaErrorList::demoteAll() noexcept
 {
     if (outOfMemoryMark != 0) {
-        KaError* rec = newRecordW(2, kOutOfMemoryW, 1, 0, 0);
+        KaError* rec = newRecordW(kDemotedOutOfMemoryNative, kOutOfMemoryW, 1, 0, 0);
         clearOutOfMemoryMark();
         if (rec != nullptr && add(rec) != 0) {
             delete rec;

@@ -7,16 +7,17 @@
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
 #include "foundation/kaparamstring.h"
+#include "kamessages.h"
 
 struct UConverter;
 class KaErrorList;
 class KaThreadInfo;
 
 // Native code of the static out-of-memory record.
-constexpr uint16_t KA_OUT_OF_MEMORY_NATIVE = 30190;
+constexpr uint16_t KA_OUT_OF_MEMORY_NATIVE = MSG_OUT_OF_MEMORY;
 // SQLSTATE indexes reported for records posted without one.
-constexpr uint16_t KA_SQLSTATE_INDEX_GENERAL = 60;      // "HY000"
-constexpr uint16_t KA_SQLSTATE_INDEX_OUT_OF_MEMORY = 61; // "HY001"
+constexpr uint16_t KA_SQLSTATE_INDEX_GENERAL = MSG_SQLSTATE_GENERAL_ERROR;
+constexpr uint16_t KA_SQLSTATE_INDEX_OUT_OF_MEMORY = MSG_SQLSTATE_OUT_OF_MEMORY;
 constexpr int KA_SQLSTATE_LEN = 5;
 
 // An IANA code page number, kept apart from the small encoding selectors so
@@ -106,6 +107,11 @@ public:
 private:
     KaError* substituted(int status) noexcept;
     KaError* addParamNarrow(const char* data, size_t len, int32_t encoding) noexcept;
+    // The shared bodies of the narrow and wide twins.
+    template <typename Unit>
+    KaError* appendAny(const Unit* text) noexcept;
+    template <typename Unit>
+    KaError* setSqlstateAny(const Unit* state) noexcept;
 };
 
 class KaErrorList : public KaSortedArray {
@@ -138,7 +144,7 @@ public:
 
     // 0 on success; 1 when the slots cannot grow (the record is not kept and
     // the list carries the out-of-memory mark).
-    int add(KaError* record) noexcept;
+    [[nodiscard]] int add(KaError* record) noexcept;
     KaError* removeFirst() noexcept;
     KaError* removeLast() noexcept;
     KaError* removeAt(size_t index) noexcept;
@@ -155,9 +161,9 @@ public:
     void appendTextFrom(const char* text, size_t index) noexcept;
     void moveLastTo(size_t index) noexcept;
     void demoteAll() noexcept;
-    int copyFrom(KaErrorList& other) noexcept;
-    int moveAllFrom(KaErrorList& other) noexcept;
-    int joinMessages(KaString& text, char separator) noexcept;
+    [[nodiscard]] int copyFrom(KaErrorList& other) noexcept;
+    [[nodiscard]] int moveAllFrom(KaErrorList& other) noexcept;
+    [[nodiscard]] int joinMessages(KaString& text, char separator) noexcept;
     // Stable: records that compare equal keep their posting order.
     int16_t sort() noexcept;
     // Deletes every record and clears the counts and the mark.

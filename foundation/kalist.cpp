@@ -4,6 +4,49 @@
 KaNode::~KaNode() = default;
 KaDNode::~KaDNode() = default;
 
+namespace {
+
+// What both lists do alike over their tail, count and cursor; linking and
+// unlinking are each list's own.
+
+template <class List>
+auto walkTo(List& list, size_t index) noexcept
+{
+    list.cursor = list.first();
+    for (size_t i = 0; i < index && list.cursor != nullptr; ++i)
+        list.cursor = (list.cursor == list.tail) ? nullptr : list.cursor->next;
+    return list.cursor;
+}
+
+template <class List>
+auto stepCursor(List& list) noexcept
+{
+    if (list.cursor != nullptr)
+        list.cursor = list.cursor->next;
+    return list.cursor;
+}
+
+template <class List>
+void moveLast(List& list, size_t index) noexcept
+{
+    auto* node = list.removeLast();
+    if (node != nullptr)
+        list.insertAt(node, index);
+}
+
+template <class List>
+void deleteEvery(List& list) noexcept
+{
+    while (list.tail != nullptr) {
+        auto* node = list.first();
+        list.remove(node);
+        delete node;
+    }
+    list.cursor = nullptr;
+}
+
+}  // namespace
+
 // ---- KaList --------------------------------------------------------------
 
 KaList::KaList() noexcept : tail(nullptr), count(0), cursor(nullptr) {}
@@ -86,17 +129,12 @@ KaNode* KaList::removeLast() noexcept
 
 void KaList::moveLastTo(size_t index) noexcept
 {
-    KaNode* node = removeLast();
-    if (node != nullptr)
-        insertAt(node, index);
+    moveLast(*this, index);
 }
 
 KaNode* KaList::nodeAt(size_t index) noexcept
 {
-    cursor = first();
-    for (size_t i = 0; i < index && cursor != nullptr; ++i)
-        cursor = (cursor == tail) ? nullptr : cursor->next;
-    return cursor;
+    return walkTo(*this, index);
 }
 
 void KaList::rewind() noexcept
@@ -106,10 +144,7 @@ void KaList::rewind() noexcept
 
 KaNode* KaList::nextNode() noexcept
 {
-    if (cursor == nullptr)
-        return nullptr;
-    cursor = cursor->next;
-    return cursor;
+    return stepCursor(*this);
 }
 
 void KaList::seek(KaNode* node) noexcept
@@ -125,13 +160,7 @@ void KaList::seek(KaNode* node) noexcept
 
 void KaList::deleteAll() noexcept
 {
-    while (tail != nullptr) {
-        cursor = first();
-        KaNode* node = cursor;
-        remove(node);
-        delete node;
-    }
-    cursor = nullptr;
+    deleteEvery(*this);
 }
 
 // ---- KaDList -------------------------------------------------------------
@@ -215,17 +244,12 @@ KaDNode* KaDList::removeLast() noexcept
 
 void KaDList::moveLastTo(size_t index) noexcept
 {
-    KaDNode* node = removeLast();
-    if (node != nullptr)
-        insertAt(node, index);
+    moveLast(*this, index);
 }
 
 KaDNode* KaDList::nodeAt(size_t index) noexcept
 {
-    cursor = first();
-    for (size_t i = 0; i < index && cursor != nullptr; ++i)
-        cursor = (cursor == tail) ? nullptr : cursor->next;
-    return cursor;
+    return walkTo(*this, index);
 }
 
 void KaDList::rewind() noexcept
@@ -235,19 +259,10 @@ void KaDList::rewind() noexcept
 
 KaDNode* KaDList::nextNode() noexcept
 {
-    if (cursor == nullptr)
-        return nullptr;
-    cursor = cursor->next;
-    return cursor;
+    return stepCursor(*this);
 }
 
 void KaDList::deleteAll() noexcept
 {
-    while (tail != nullptr) {
-        cursor = first();
-        KaDNode* node = cursor;
-        remove(node);
-        delete node;
-    }
-    cursor = nullptr;
+    deleteEvery(*this);
 }

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cerrno>
 
+#include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "foundation/kaparamstring.h"
-#include "foundation/kathread.h"
 #include "kamessages.h"
 
 // ---- KaCriticalSection ----------------------------------------------------

@@ -1,7 +1,8 @@
 // Locks, semaphores and threads: a mutex that can be switched off as a whole,
-// a counting semaphore shared by the threads of the process, a table of System V semaphores, and
-// the thread calls. Process-wide locks are static KaCriticalSection objects;
-// per-object locks are members of the objects they guard.
+// a counting semaphore shared by the threads of the process, a table of
+// System V semaphores, the scoped guard every lock is held by, and the thread
+// calls. Process-wide locks are static KaCriticalSection objects; per-object
+// locks are members of the objects they guard.
 #pragma once
 #include <pthread.h>
 #include <semaphore.h>
@@ -80,7 +81,7 @@ public:
 
 // A semaphore created on first use through a slot. Lock returns 0 when the
 // semaphore is held, 1 when none could be created (out of memory posted).
-int KaSemaphoreLock(uint64_t* slot) noexcept;
+[[nodiscard]] int KaSemaphoreLock(uint64_t* slot) noexcept;
 void KaSemaphoreUnlock(uint64_t* slot) noexcept;
 
 // Array of the objects that a KaSemaphoreInfo keeps: grow step 16, no
@@ -91,8 +92,8 @@ public:
     SemArray() noexcept;
     ~SemArray() override;
 
-    int semAppend(KaObject* object) noexcept;                   // 0/1
-    int semInsertAt(uint16_t index, KaObject* object) noexcept; // 0/1
+    [[nodiscard]] int semAppend(KaObject* object) noexcept;                   // 0/1
+    [[nodiscard]] int semInsertAt(uint16_t index, KaObject* object) noexcept; // 0/1
     void semDeleteAll() noexcept;
     void semDeleteAt(uint16_t index) noexcept;
     void semRemoveAt(uint16_t index) noexcept;
@@ -153,7 +154,7 @@ void KaThreadingInit() noexcept;
 
 using KaThreadStart = void* (*)(void*);
 // 0 on success, else the pthread_create error number.
-int threadCreate(KaThreadStart start, void* argument, pthread_t* threadOut) noexcept;
+[[nodiscard]] int threadCreate(KaThreadStart start, void* argument, pthread_t* threadOut) noexcept;
 [[noreturn]] void threadExit(void* result) noexcept;
 pthread_t threadSelf() noexcept;
 // 0 for result 0; otherwise posts the thread-creation failure and returns 1.

@@ -1,14 +1,12 @@
-// The sort engine: records collected in 64 KB buffers, sorted by an
-// iterative quicksort, spilled as runs into a private temporary file when the
+// The sort engine: records collected in 64 KB buffers, sorted by the
+// foundation's quicksort, spilled as runs into a private temporary file when the
 // buffers are full, and merged back when read.
 #include "platform/sort.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "foundation/compare.h"
-#include "foundation/fast.h"
-#include "foundation/kathread.h"
+#include "foundation/errpost.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"
@@ -20,7 +18,6 @@ constexpr int64_t kHeadLoad = -1;   // the run's head must be read from the file
 constexpr int64_t kHeadDone = -2;   // the run is exhausted
 constexpr uint64_t kMergeHeaderBytes = 56;
 constexpr uint64_t kMergeEntryBytes = 64;
-constexpr size_t kSwapChunk = 256;
 
 }  // namespace
 
@@ -95,9 +92,7 @@ void KaSort::setRecordSize(uint16_t size) noexcept
 
 int KaSort::addKey(uint16_t type, uint64_t offset, uint16_t length) noexcept
 {
-  bool outside = recordSize != 0 && (offset > recordSize || length > recordSize - offset);
-  bool shortObject = (type & KA_SORT_KEY_OBJECT) && length < sizeof(KaObject*);
-  if (keyCount >= KA_SORT_MAX_KEYS || outside || shortObject) {
+  if (keyCount >= KA_SORT_MAX_KEYS || !KaSortCore::keyFits(type, offset, length, recordSize)) {
     errPost(MSG_SORT_KEY_INVALID);
     return 1;
   }
@@ -132,203 +127,9 @@ int KaSort::checkKeys() noexcept
   }
   for (uint64_t k = 0; k < keyCount; ++k) {
     const KaSortKey& key = keys[k];
-    if (key.offset > recordSize || key.length > recordSize - key.offset) {
+    if (!KaSortCore::keyFits(key.type, key.offset, key.length, recordSize)) {
       errPost(MSG_SORT_KEY_INVALID);
       return 1;
-    }
-  }
-  return 0;
-}
-
-uint8_t* KaSort::recordAt(uint64_t slot) const noexcept
-{
-  return buffers[slot / recordsPerBuffer] + (slot % recordsPerBuffer) * recordSize;
-}
-
-namespace {
-
-int sign(int64_t v) noexcept
-{
-  return (v > 0) - (v < 0);
-}
-
-int compareKey(const KaSortKey& key, const uint8_t* a, const uint8_t* b) noexcept
-{
-  const uint8_t* ka = a + key.offset;
-  const uint8_t* kb = b + key.offset;
-  int r;
-  if (key.type & KA_SORT_KEY_OBJECT) {
-    const KaObject* oa;
-    const KaObject* ob;
-    memcpy(&oa, ka, sizeof oa);
-    memcpy(&ob, kb, sizeof ob);
-    if (oa == nullptr || ob == nullptr)
-      r = (oa != nullptr) - (ob != nullptr);
-    else
-      r = sign(oa->compare(*ob));
-  } else if (key.type & KA_SORT_KEY_COLLATE) {
-    r = compareCollateCounted(reinterpret_cast<const char*>(ka), key.length,
-                              reinterpret_cast<const char*>(kb), key.length);
-  } else if ((key.type & KA_SORT_KEY_CALLBACK) && key.callback) {
-    r = sign(key.callback(key.context, ka, kb));
-  } else {
-    r = fastMemcmp(ka, kb, key.length);
-  }
-  if (r != 0 && (key.type & KA_SORT_KEY_DESCENDING))
-    r = -r;
-  return r;
-}
-
-}  // namespace
-
-int KaSort::compareRecords(const uint8_t* a, const uint8_t* b, uint64_t fromKey) const noexcept
-{
-  for (uint64_t k = fromKey; k < keyCount; ++k) {
-    int r = compareKey(keys[k], a, b);
-    if (r != 0)
-      return r;
-  }
-  return 0;
-}
-
-uint64_t KaSort::leadingEqualKeys(const uint8_t* a, const uint8_t* b, uint64_t limit) const noexcept
-{
-  uint64_t k = 0;
-  while (k < limit && k < keyCount && compareKey(keys[k], a, b) == 0)
-    ++k;
-  return k;
-}
-
-void KaSort::swapRecords(uint8_t* a, uint8_t* b) const noexcept
-{
-  if (a == b)
-    return;
-  if (recordSize == sizeof(uint64_t)) {
-    uint64_t x, y;
-    memcpy(&x, a, sizeof x);
-    memcpy(&y, b, sizeof y);
-    memcpy(a, &y, sizeof y);
-    memcpy(b, &x, sizeof x);
-    return;
-  }
-  uint8_t tmp[kSwapChunk];
-  for (size_t done = 0; done < recordSize;) {
-    size_t n = recordSize - done < kSwapChunk ? recordSize - done : kSwapChunk;
-    memcpy(tmp, a + done, n);
-    memcpy(a + done, b + done, n);
-    memcpy(b + done, tmp, n);
-    done += n;
-  }
-}
-
-int KaSort::compareExchange(uint64_t i, uint64_t j) const noexcept
-{
-  uint8_t* a = recordAt(i);
-  uint8_t* b = recordAt(j);
-  if (compareRecords(a, b, startKey) > 0) {
-    swapRecords(a, b);
-    return 1;
-  }
-  return 0;
-}
-
-// Iterative quicksort of slots lo..hi. The larger part is pushed and the
-// smaller one sorted next, so the stack never holds more than log2(n) ranges.
-int KaSort::sortRange(uint64_t lo64, uint64_t hi64) noexcept
-{
-  struct Range {
-    int64_t lo, hi;
-  } stack[KA_SORT_STACK_DEPTH];
-  size_t top = 0;
-  int64_t lo = static_cast<int64_t>(lo64);
-  int64_t hi = static_cast<int64_t>(hi64);
-
-  for (;;) {
-    while (hi > lo) {
-      int64_t n = hi - lo + 1;
-      if (n == 2) {
-        compareExchange(lo, hi);
-        break;
-      }
-      if (n == 3) {
-        compareExchange(lo, lo + 1);
-        compareExchange(lo + 1, lo + 2);
-        compareExchange(lo, lo + 1);
-        break;
-      }
-      if (n == 4) {
-        compareExchange(lo, lo + 1);
-        compareExchange(lo + 2, lo + 3);
-        compareExchange(lo, lo + 2);
-        compareExchange(lo + 1, lo + 3);
-        compareExchange(lo + 1, lo + 2);
-        break;
-      }
-      int64_t mid = lo + (hi - lo) / 2;
-      if (hi - lo <= 150) {
-        compareExchange(lo, mid);
-        compareExchange(mid, hi);
-        compareExchange(lo, mid);
-      } else {
-        int64_t s[5] = {lo, lo + (hi - lo) / 4, mid, hi - (hi - lo) / 4, hi};
-        static const uint8_t net[9][2] = {{0, 1}, {3, 4}, {2, 4}, {2, 3}, {1, 4},
-                                          {0, 3}, {0, 2}, {1, 3}, {1, 2}};
-        for (const auto& c : net)
-          compareExchange(s[c[0]], s[c[1]]);
-      }
-      // The samples at lo and hi now bound the pivot, so both scans stop
-      // inside the range without index checks.
-      swapRecords(recordAt(mid), recordAt(hi - 1));
-      const uint8_t* pivot = recordAt(hi - 1);
-      int64_t i = lo;
-      int64_t j = hi - 1;
-      for (;;) {
-        while (compareRecords(recordAt(++i), pivot, startKey) < 0) {
-        }
-        while (compareRecords(recordAt(--j), pivot, startKey) > 0) {
-        }
-        if (i >= j)
-          break;
-        swapRecords(recordAt(i), recordAt(j));
-      }
-      swapRecords(recordAt(i), recordAt(hi - 1));
-
-      int64_t leftN = i - lo;
-      int64_t rightN = hi - i;
-      if (top == KA_SORT_STACK_DEPTH) {
-        errPost(MSG_SORT_LIMIT_EXCEEDED);
-        return 1;
-      }
-      if (leftN > rightN) {
-        if (leftN >= 2)
-          stack[top++] = {lo, i - 1};
-        lo = i + 1;
-      } else {
-        if (rightN >= 2)
-          stack[top++] = {i + 1, hi};
-        hi = i - 1;
-      }
-    }
-    if (top == 0)
-      return 0;
-    --top;
-    lo = stack[top].lo;
-    hi = stack[top].hi;
-  }
-}
-
-int KaSort::sortRangeVariant(uint64_t lo, uint64_t hi, int whole) noexcept
-{
-  if (hi <= lo || hi == kNoSlot)
-    return 0;
-  if (startKey == 0 || whole)
-    return sortRange(lo, hi);
-  uint64_t stretch = lo;
-  for (uint64_t i = lo + 1; i <= hi + 1; ++i) {
-    if (i == hi + 1 || leadingEqualKeys(recordAt(i - 1), recordAt(i), startKey) < startKey) {
-      if (i - 1 > stretch && sortRange(stretch, i - 1))
-        return 1;
-      stretch = i;
     }
   }
   return 0;
@@ -357,7 +158,7 @@ int KaSort::getRecordSlot(void** slot) noexcept
       if (bufferCount < 2)
         return 1;
       // Memory is full: the collected records become one sorted run.
-      if (runRecords > 1 && sortRange(0, runRecords - 1))
+      if (runRecords > 1 && core().sortRange(0, runRecords - 1))
         return 1;
       flags |= KA_SORT_SPILLED;
       if (runCount == UINT16_MAX) {
@@ -377,7 +178,7 @@ int KaSort::getRecordSlot(void** slot) noexcept
   }
   runRecords = index + 1;
   ++totalRecords;
-  *slot = recordAt(index);
+  *slot = core().recordAt(index);
   return 0;
 }
 
@@ -444,7 +245,7 @@ int KaSort::prepareRead() noexcept
     return 0;
   if (checkKeys())
     return 1;
-  if (runRecords > 1 && sortRange(0, runRecords - 1))
+  if (runRecords > 1 && core().sortRange(0, runRecords - 1))
     return 1;
   readCursor = 0;
   current = nullptr;
@@ -578,7 +379,7 @@ int KaSort::mergeHead(uint64_t entry, uint64_t protectSlot, const uint8_t** head
   if (run.headPos == kHeadLoad && mergeLoad(entry, protectSlot))
     return 1;
   KaSortRun& loaded = merge->runs()[entry];
-  *head = recordAt(loaded.slot + loaded.headPos);
+  *head = core().recordAt(loaded.slot + loaded.headPos);
   return 0;
 }
 
@@ -610,7 +411,7 @@ int KaSort::mergeOrder() noexcept
       // a had none; load a again with b protected.
       if (a && runs[j - 1].headPos == kHeadLoad && mergeHead(j - 1, runs[j].slot, &a))
         return 1;
-      bool greater = a == nullptr ? b != nullptr : (b != nullptr && compareRecords(a, b, 0) > 0);
+      bool greater = a == nullptr ? b != nullptr : (b != nullptr && core().compareRecords(a, b, 0) > 0);
       if (!greater)
         break;
       KaSortRun t = runs[j - 1];
@@ -696,7 +497,7 @@ int KaSort::mergeAdvance(const uint8_t** record) noexcept
         return 1;
       if (runs[0].headPos == kHeadLoad && mergeHead(0, runs[mid].slot, &head))
         return 1;
-      int c = compareRecords(head, probe, 0);
+      int c = core().compareRecords(head, probe, 0);
       if (c == 0) {
         pos = mid;
         break;
@@ -745,7 +546,7 @@ int KaSort::readNext(const uint8_t** record) noexcept
     atEnd = 1;
     return 0;
   }
-  *record = recordAt(readCursor++);
+  *record = core().recordAt(readCursor++);
   return 0;
 }
 
@@ -818,7 +619,7 @@ int KaSort::nextWithLevel(void** record, uint64_t* level) noexcept
   if (rec == nullptr)
     return 0;
   if (before != 0 && current != nullptr)
-    *level = leadingEqualKeys(current, rec, keyCount);
+    *level = core().leadingEqualKeys(current, rec, keyCount);
   if (keepCurrent(rec))
     return 1;
   *record = current;
@@ -833,18 +634,19 @@ int KaSort::find(const void* keyRecord, void** record) noexcept
   const uint8_t* key = static_cast<const uint8_t*>(keyRecord);
   current = nullptr;
   atEnd = 0;
+  const KaSortCore records = core();
   if (!(flags & KA_SORT_SPILLED)) {
     uint64_t lo = 0;
     uint64_t hi = runRecords;
     while (lo < hi) {
       uint64_t mid = lo + (hi - lo) / 2;
-      if (compareRecords(recordAt(mid), key, 0) < 0)
+      if (records.compareRecords(records.recordAt(mid), key, 0) < 0)
         lo = mid + 1;
       else
         hi = mid;
     }
-    if (lo < runRecords && compareRecords(recordAt(lo), key, 0) == 0) {
-      current = recordAt(lo);
+    if (lo < runRecords && records.compareRecords(records.recordAt(lo), key, 0) == 0) {
+      current = records.recordAt(lo);
       *record = current;
       readCursor = lo + 1;
     } else {
@@ -878,7 +680,7 @@ int KaSort::find(const void* keyRecord, void** record) noexcept
         bosMapError(EIO, path);
         return 1;
       }
-      if (compareRecords(currentCopy, key, 0) < 0)
+      if (records.compareRecords(currentCopy, key, 0) < 0)
         lo = mid + 1;
       else
         hi = mid;
@@ -893,7 +695,7 @@ int KaSort::find(const void* keyRecord, void** record) noexcept
   const uint8_t* head;
   if (mergeRead(&head))
     return 1;
-  if (head && compareRecords(head, key, 0) == 0) {
+  if (head && records.compareRecords(head, key, 0) == 0) {
     if (keepCurrent(head))
       return 1;
     *record = current;
@@ -920,7 +722,7 @@ int KaSort::resort() noexcept
   current = nullptr;
   atEnd = 0;
   if (!(flags & KA_SORT_SPILLED))
-    return runRecords > 1 ? sortRangeVariant(0, runRecords - 1, 0) : 0;
+    return runRecords > 1 ? core().sortRangeVariant(0, runRecords - 1, 0) : 0;
   return resortRuns();
 }
 
@@ -934,7 +736,7 @@ int KaSort::resortRuns() noexcept
     uint64_t first = r * perRun;
     if (transfer(first, n, 0, 0))
       return 1;
-    if (n > 1 && sortRangeVariant(0, n - 1, 0))
+    if (n > 1 && core().sortRangeVariant(0, n - 1, 0))
       return 1;
     if (transfer(first, n, 0, 1))
       return 1;
@@ -976,7 +778,7 @@ int KaSort::sortGroup(uint64_t k, int whole) noexcept
     int64_t gf = static_cast<int64_t>(groupFirstIndex);
     int64_t gl = static_cast<int64_t>(groupLastIndex);
     if (gl > gf && static_cast<uint64_t>(gl) < runRecords)
-      rc = sortRangeVariant(groupFirstIndex, groupLastIndex, whole);
+      rc = core().sortRangeVariant(groupFirstIndex, groupLastIndex, whole);
   } else {
     rc = sortGroupOnDisk(whole);
   }
@@ -1011,7 +813,7 @@ int KaSort::sortGroupOnDisk(int whole) noexcept
         loaded = m->slotsPerRun;
       if (end < run.bufferFirst + loaded) {
         uint64_t s = run.slot + (start - run.bufferFirst);
-        if (sortRangeVariant(s, s + n - 1, whole) || transfer(start, n, s, 1))
+        if (core().sortRangeVariant(s, s + n - 1, whole) || transfer(start, n, s, 1))
           return 1;
         continue;
       }
@@ -1030,13 +832,13 @@ int KaSort::sortGroupOnDisk(int whole) noexcept
     uint64_t freeSlots = m->lastSlot - m->firstFree + 1;
     if (n <= freeSlots) {
       uint64_t s = m->firstFree;
-      if (transfer(start, n, s, 0) || sortRangeVariant(s, s + n - 1, whole) || transfer(start, n, s, 1))
+      if (transfer(start, n, s, 0) || core().sortRangeVariant(s, s + n - 1, whole) || transfer(start, n, s, 1))
         return 1;
       continue;
     }
     uint64_t header = m->firstFree;
     uint64_t park = static_cast<uint64_t>(count) * m->recordsPerRun;
-    if (transfer(park, header, 0, 1) || transfer(start, n, 0, 0) || sortRangeVariant(0, n - 1, whole) ||
+    if (transfer(park, header, 0, 1) || transfer(start, n, 0, 0) || core().sortRangeVariant(0, n - 1, whole) ||
         transfer(start, n, 0, 1) || transfer(park, header, 0, 0))
       return 1;
   }
@@ -1052,7 +854,7 @@ int KaSort::groupFirst(void** record) noexcept
   if (!(flags & KA_SORT_SPILLED)) {
     if (groupFirstIndex >= runRecords)
       return 0;
-    current = recordAt(groupFirstIndex);
+    current = core().recordAt(groupFirstIndex);
     readCursor = groupFirstIndex + 1;
     *record = current;
     return 0;

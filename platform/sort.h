@@ -1,12 +1,9 @@
 // The sort engine: fixed-size records ordered by up to 64 keys, in memory or,
 // when they outgrow 64 buffers of 64 KB, through runs in a private temporary
-// file that reading merges. KaSortedArray::sort and the diagnostics lists sort
-// their element pointers with it in memory:
-//
-//     KaSort s(sizeof(void*));
-//     s.attachPointerArray(n, array);
-//     s.addKey(KA_SORT_KEY_OBJECT, 0, sizeof(void*));
-//     rc = s.finishInput();            // array now ascending by compare()
+// file that reading merges. The keys, the record comparison and the
+// in-memory quicksort are the foundation's (foundation/kasortcore.h); this
+// class adds the buffers it allocates, the run file, the merge, searching
+// and groups.
 //
 // Operations return 0 on success and 1 on failure with a diagnostic posted;
 // a read that has no record to give returns 0 with a null record.
@@ -14,20 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 #include "foundation/kaobject.h"
+#include "foundation/kasortcore.h"
 
-constexpr size_t KA_SORT_MAX_KEYS = 64;
 constexpr size_t KA_SORT_MAX_BUFFERS = 64;
 constexpr size_t KA_SORT_BUFFER_SIZE = 65536;
-constexpr size_t KA_SORT_STACK_DEPTH = 200;
 constexpr size_t KA_SORT_PATH_SIZE = 1025;
-
-// Key types (bits).
-enum : uint16_t {
-  KA_SORT_KEY_DESCENDING = 0x1,
-  KA_SORT_KEY_COLLATE = 0x2,   // locale collation of two counted texts
-  KA_SORT_KEY_CALLBACK = 0x4,
-  KA_SORT_KEY_OBJECT = 0x8,    // the key holds a KaObject*, ordered by its compare()
-};
 
 // Flags of KaSort::flags.
 enum : uint8_t {
@@ -35,17 +23,6 @@ enum : uint8_t {
   KA_SORT_SPILLED = 0x2,
   KA_SORT_READY = 0x4,
   KA_SORT_REORDER_RUNS = 0x8,
-};
-
-// Returns <0, 0 or >0 for the key values at a and b.
-typedef int16_t (*KaSortCallback)(void* context, const void* a, const void* b);
-
-struct KaSortKey {
-  uint16_t type;
-  uint64_t offset;
-  uint16_t length;
-  KaSortCallback callback;
-  void* context;
 };
 
 struct KaSortMerge;
@@ -80,35 +57,33 @@ public:
   void setRecordSize(uint16_t size) noexcept;
   int addKey(uint16_t type, uint64_t offset, uint16_t length) noexcept;
   // Supplies the function of a callback key added with addKey (index from 0).
-  int setKeyCallback(uint64_t index, KaSortCallback callback, void* context) noexcept;
-  int addRecord(const void* record) noexcept;
-  int getRecordSlot(void** slot) noexcept;
+  [[nodiscard]] int setKeyCallback(uint64_t index, KaSortCallback callback, void* context) noexcept;
+  [[nodiscard]] int addRecord(const void* record) noexcept;
+  [[nodiscard]] int getRecordSlot(void** slot) noexcept;
   // Sorts the caller's array of n pointer-sized records in place.
   void attachPointerArray(uint64_t n, void* array) noexcept;
-  int finishInput() noexcept;
+  [[nodiscard]] int finishInput() noexcept;
 
-  int first(void** record) noexcept;
-  int next(void** record) noexcept;
-  int nextSorted(void** record) noexcept;
-  int nextWithLevel(void** record, uint64_t* level) noexcept;
-  int find(const void* keyRecord, void** record) noexcept;
+  [[nodiscard]] int first(void** record) noexcept;
+  [[nodiscard]] int next(void** record) noexcept;
+  [[nodiscard]] int nextSorted(void** record) noexcept;
+  [[nodiscard]] int nextWithLevel(void** record, uint64_t* level) noexcept;
+  [[nodiscard]] int find(const void* keyRecord, void** record) noexcept;
 
   void setStartKey(uint64_t k) noexcept;
-  int resort() noexcept;
+  [[nodiscard]] int resort() noexcept;
   uint64_t markGroupStart() noexcept;
   uint64_t markGroupEnd() noexcept;
-  int sortGroup(uint64_t k, int whole) noexcept;
-  int groupFirst(void** record) noexcept;
-  int groupNext(void** record) noexcept;
+  [[nodiscard]] int sortGroup(uint64_t k, int whole) noexcept;
+  [[nodiscard]] int groupFirst(void** record) noexcept;
+  [[nodiscard]] int groupNext(void** record) noexcept;
 
 private:
-  int compareRecords(const uint8_t* a, const uint8_t* b, uint64_t fromKey) const noexcept;
-  uint64_t leadingEqualKeys(const uint8_t* a, const uint8_t* b, uint64_t limit) const noexcept;
-  uint8_t* recordAt(uint64_t slot) const noexcept;
-  void swapRecords(uint8_t* a, uint8_t* b) const noexcept;
-  int compareExchange(uint64_t i, uint64_t j) const noexcept;
-  int sortRange(uint64_t lo, uint64_t hi) noexcept;
-  int sortRangeVariant(uint64_t lo, uint64_t hi, int whole) noexcept;
+  // The records in the buffers and the keys, as the quicksort sees them.
+  KaSortCore core() const noexcept
+  {
+    return {keys, keyCount, startKey, buffers, recordsPerBuffer, recordSize};
+  }
   int checkKeys() noexcept;
   int writeRun(uint16_t run) noexcept;
   int prepareRead() noexcept;
@@ -124,8 +99,8 @@ private:
   int mergeAdvance(const uint8_t** record) noexcept;
   int mergeRead(const uint8_t** record) noexcept;
   int readNext(const uint8_t** record) noexcept;
-  int resortRuns() noexcept;
-  int sortGroupOnDisk(int whole) noexcept;
+  [[nodiscard]] int resortRuns() noexcept;
+  [[nodiscard]] int sortGroupOnDisk(int whole) noexcept;
 
   // Reading state beyond the record fields: the storage of the private
   // current copy, whether the merge block was

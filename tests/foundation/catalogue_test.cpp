@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/errorscope.h"
+#include "support/guarded.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "kamessages.h"
@@ -87,12 +88,12 @@ TEST(CatalogueFile, EveryEntryReadsBackThroughCatgets)
 TEST(CatalogueFile, HoldsTheFixedEntries)
 {
     auto entries = sourceEntries();
-    EXPECT_EQ(entries[60].text, "HY000");
-    EXPECT_EQ(entries[61].text, "HY001");
-    EXPECT_FALSE(entries[60 + 149].text.empty());
-    EXPECT_FALSE(entries[61 + 149].text.empty());
+    EXPECT_EQ(entries[MSG_SQLSTATE_GENERAL_ERROR].text, "HY000");
+    EXPECT_EQ(entries[MSG_SQLSTATE_OUT_OF_MEMORY].text, "HY001");
+    EXPECT_FALSE(entries[MSG_SQLSTATE_GENERAL_ERROR_TEXT].text.empty());
+    EXPECT_FALSE(entries[MSG_SQLSTATE_OUT_OF_MEMORY_TEXT].text.empty());
     // Used as a printf format with two strings.
-    const std::string& f = entries[30050].text;
+    const std::string& f = entries[MSG_SYSTEM_ERROR_ON_OBJECT].text;
     size_t count = 0;
     for (size_t at = f.find('%'); at != std::string::npos; at = f.find('%', at + 1)) {
         ASSERT_LT(at + 1, f.size());
@@ -104,8 +105,9 @@ TEST(CatalogueFile, HoldsTheFixedEntries)
 
 TEST(CatalogueFile, SqlstateIndexesHaveStatesAndDefaultTexts)
 {
-    // An index holds the five-character SQLSTATE; index + 149 its default
-    // message.
+    // An index holds the five-character SQLSTATE; the entry a fixed offset
+    // further its default message.
+    constexpr int kTextOffset = MSG_SQLSTATE_GENERAL_ERROR_TEXT - MSG_SQLSTATE_GENERAL_ERROR;
     auto entries = sourceEntries();
     for (const auto& [number, entry] : entries) {
         bool index = entry.name.rfind("SQLSTATE_", 0) == 0 &&
@@ -113,19 +115,28 @@ TEST(CatalogueFile, SqlstateIndexesHaveStatesAndDefaultTexts)
         if (!index)
             continue;
         EXPECT_TRUE(isSqlstate(entry.text)) << number << " " << entry.name;
-        auto text = entries.find(number + 149);
+        auto text = entries.find(number + kTextOffset);
         ASSERT_NE(text, entries.end()) << "no default message for index " << number;
         EXPECT_FALSE(text->second.text.empty());
-        EXPECT_FALSE(isSqlstate(text->second.text)) << number + 149;
+        EXPECT_FALSE(isSqlstate(text->second.text)) << number + kTextOffset;
     }
 }
 
 TEST(CatalogueFile, GeneratedHeaderNamesTheNumbers)
 {
-    EXPECT_EQ(MSG_SQLSTATE_GENERAL_ERROR, 60);
-    EXPECT_EQ(MSG_SQLSTATE_OUT_OF_MEMORY, 61);
-    EXPECT_EQ(MSG_INVALID_HEX_DIGIT, 2708);
-    EXPECT_EQ(MSG_SYSTEM_ERROR_ON_OBJECT, 30050);
+    auto entries = sourceEntries();
+    struct Case {
+        uint16_t number;
+        const char* name;
+    } cases[] = {
+        {MSG_SQLSTATE_GENERAL_ERROR, "SQLSTATE_GENERAL_ERROR"},
+        {MSG_SQLSTATE_OUT_OF_MEMORY, "SQLSTATE_OUT_OF_MEMORY"},
+        {MSG_INVALID_HEX_DIGIT, "INVALID_HEX_DIGIT"},
+        {MSG_SYSTEM_ERROR_ON_OBJECT, "SYSTEM_ERROR_ON_OBJECT"},
+        {MSG_OUT_OF_MEMORY, "OUT_OF_MEMORY"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(entries[c.number].name, c.name) << c.number;
 }
 
 TEST_F(Catalogue, PostedRecordsCarryTheCatalogueText)
@@ -135,11 +146,11 @@ TEST_F(Catalogue, PostedRecordsCarryTheCatalogueText)
     errPost(MSG_INVALID_HEX_DIGIT);
     errPostWarning(MSG_BASE64_INVALID_CHARACTER)->addParamUnsigned(17);
     ASSERT_EQ(scope.size(), 2u);
-    EXPECT_EQ(scope.text(0), entries[2708].text);
-    EXPECT_EQ(scope.native(0), 2708);
+    EXPECT_EQ(scope.text(0), entries[MSG_INVALID_HEX_DIGIT].text);
+    EXPECT_EQ(scope.native(0), MSG_INVALID_HEX_DIGIT);
     EXPECT_FALSE(scope.at(0)->isWarning());
     EXPECT_TRUE(scope.at(1)->isWarning());
-    std::string expected = entries[2844].text;
+    std::string expected = entries[MSG_BASE64_INVALID_CHARACTER].text;
     expected.replace(expected.find("%d1"), 3, "17");
     EXPECT_EQ(scope.text(1), expected);
     // Posted by number: no SQLSTATE until the poster sets one.
@@ -152,13 +163,13 @@ TEST_F(Catalogue, AppendedMessageTakesTheNextParameters)
     ErrorScope scope;
     errPostText(1, katest::W(u"Read of %s1 failed. "))->addParamW(katest::W(u"%d1"));
     errAppendMessage(MSG_BASE64_INVALID_CHARACTER)->addParamUnsigned(3);
-    std::string tail = entries[2844].text;
+    std::string tail = entries[MSG_BASE64_INVALID_CHARACTER].text;
     tail.replace(tail.find("%d1"), 3, "3");
     EXPECT_EQ(scope.text(0), "Read of %d1 failed. " + tail);
 
     errPostText(2, katest::W(u"second"));
     errAppendMessageAt(MSG_INVALID_HEX_DIGIT, 0);
-    EXPECT_EQ(scope.text(0), "Read of %d1 failed. " + tail + entries[2708].text);
+    EXPECT_EQ(scope.text(0), "Read of %d1 failed. " + tail + entries[MSG_INVALID_HEX_DIGIT].text);
     EXPECT_EQ(errAppendMessageAt(MSG_INVALID_HEX_DIGIT, 9), KaErrorParamSink());
 }
 
@@ -176,33 +187,26 @@ TEST_F(Catalogue, SqlstateIndexResolvesThroughTheCatalogue)
 TEST_F(Catalogue, LoadsAreBoundedByTheCallersBuffer)
 {
     auto entries = sourceEntries();
-    const std::string& full = entries[209].text;
+    const std::string& full = entries[MSG_SQLSTATE_GENERAL_ERROR_TEXT].text;
     ASSERT_GT(full.size(), 4u);
 
-    char narrow[4 + 8 + 8];
-    memset(narrow, 0x5A, sizeof narrow);
-    size_t n = errLoadMessage(narrow + 8, 4, 209);
+    katest::Guarded<char> narrow(4);
+    size_t n = errLoadMessage(narrow.data(), narrow.size(), MSG_SQLSTATE_GENERAL_ERROR_TEXT);
     EXPECT_EQ(n, 3u);
-    EXPECT_EQ(std::string(narrow + 8), full.substr(0, 3));
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(narrow[i], 0x5A);
-        EXPECT_EQ(narrow[8 + 4 + i], 0x5A);
-    }
-    EXPECT_EQ(errLoadMessage(narrow + 8, 0, 209), 0u);
+    EXPECT_EQ(std::string(narrow.data()), full.substr(0, 3));
+    EXPECT_TRUE(narrow.guardsIntact());
+    katest::Guarded<char> none(0);
+    EXPECT_EQ(errLoadMessage(none.data(), 0, MSG_SQLSTATE_GENERAL_ERROR_TEXT), 0u);
+    EXPECT_TRUE(none.guardsIntact());
 
-    uint16_t wide[6 + 8 + 8];
-    for (auto& u : wide)
-        u = 0x5A5A;
-    n = errLoadMessageW(wide + 8, 6, 209);
+    katest::Guarded<uint16_t> wide(6);
+    n = errLoadMessageW(wide.data(), wide.size(), MSG_SQLSTATE_GENERAL_ERROR_TEXT);
     EXPECT_EQ(n, 5u);
-    EXPECT_EQ(katest::narrow(katest::u16(wide + 8)), full.substr(0, 5));
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(wide[i], 0x5A5A);
-        EXPECT_EQ(wide[8 + 6 + i], 0x5A5A);
-    }
+    EXPECT_EQ(katest::narrow(katest::u16(wide.data())), full.substr(0, 5));
+    EXPECT_TRUE(wide.guardsIntact());
 
     char whole[KA_MESSAGE_TEXT_SIZE];
-    EXPECT_EQ(errLoadMessage(whole, sizeof whole, 209), full.size());
+    EXPECT_EQ(errLoadMessage(whole, sizeof whole, MSG_SQLSTATE_GENERAL_ERROR_TEXT), full.size());
     EXPECT_EQ(std::string(whole), full);
 }
 
@@ -212,13 +216,14 @@ TEST(CatalogueMissing, LookupsYieldTheMessageNumber)
     ErrorScope scope;
     errPost(MSG_INVALID_HEX_DIGIT);
     ASSERT_EQ(scope.size(), 1u);
-    EXPECT_EQ(scope.text(0), "2708");
-    EXPECT_EQ(scope.native(0), 2708);
+    EXPECT_EQ(scope.text(0), std::to_string(MSG_INVALID_HEX_DIGIT));
+    EXPECT_EQ(scope.native(0), MSG_INVALID_HEX_DIGIT);
 
+    // Cut to the room like any text.
     char text[3];
-    EXPECT_EQ(errLoadMessage(text, sizeof text, 30050), 2u);
-    EXPECT_STREQ(text, "30");
+    EXPECT_EQ(errLoadMessage(text, sizeof text, MSG_SYSTEM_ERROR_ON_OBJECT), 2u);
+    EXPECT_EQ(std::string(text), std::to_string(MSG_SYSTEM_ERROR_ON_OBJECT).substr(0, 2));
     uint16_t wide[KA_MESSAGE_TEXT_SIZE];
-    errLoadMessageW(wide, KA_MESSAGE_TEXT_SIZE, 61);
-    EXPECT_EQ(katest::u16(wide), u"61");
+    errLoadMessageW(wide, KA_MESSAGE_TEXT_SIZE, MSG_SQLSTATE_OUT_OF_MEMORY);
+    EXPECT_EQ(katest::narrow(katest::u16(wide)), std::to_string(MSG_SQLSTATE_OUT_OF_MEMORY));
 }

@@ -9,6 +9,7 @@
 
 #include "foundation/codepage.h"
 #include "foundation/ram.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -193,23 +194,20 @@ TEST(CodePageUtf, Utf16ToUtf8MatchesIcu)
         int32_t expectLen = 0;
         UErrorCode es = U_ZERO_ERROR;
         u_strToUTF8(expect, sizeof expect, &expectLen, t.data(), static_cast<int32_t>(t.size()), &es);
-        char buf[64 + 2];
-        buf[0] = '#';
-        buf[65] = '#';
-        char* dest = buf + 1;
+        katest::Guarded<char> buf(64);
+        char* dest = buf.data();
         const uint16_t* src = reinterpret_cast<const uint16_t*>(t.data());
         int32_t len = -1;
         UErrorCode status = U_ZERO_ERROR;
-        char* r = ucnvUtf16ToUtf8(&dest, 64, &len, &src, static_cast<int32_t>(t.size()), &status);
-        EXPECT_EQ(r, buf + 1);
+        char* r = ucnvUtf16ToUtf8(&dest, static_cast<int32_t>(buf.size()), &len, &src, static_cast<int32_t>(t.size()), &status);
+        EXPECT_EQ(r, buf.data());
         EXPECT_TRUE(U_SUCCESS(status));
         EXPECT_EQ(len, expectLen);
-        EXPECT_EQ(std::string(buf + 1, len), std::string(expect, expectLen));
-        EXPECT_EQ(buf[1 + len], 0);
-        EXPECT_EQ(dest, buf + 1 + len);
+        EXPECT_EQ(std::string(buf.data(), len), std::string(expect, expectLen));
+        EXPECT_EQ(buf.data()[len], 0);
+        EXPECT_EQ(dest, buf.data() + len);
         EXPECT_EQ(src, reinterpret_cast<const uint16_t*>(t.data()) + t.size());
-        EXPECT_EQ(buf[0], '#');
-        EXPECT_EQ(buf[65], '#');
+        EXPECT_TRUE(buf.guardsIntact());
     }
 }
 
@@ -248,36 +246,33 @@ TEST(CodePageUtf, Utf16ToUtf8Errors)
 TEST(CodePageUtf, Utf8ToUtf16)
 {
     const char text[] = "a\xC3\xA9\xF0\x9F\x98\x80";
-    uint16_t buf[8 + 2];
-    buf[0] = 0xBEEF;
-    buf[9] = 0xBEEF;
-    uint16_t* dest = buf + 1;
+    katest::Guarded<uint16_t> buf(8);
+    uint16_t* dest = buf.data();
     const char* src = text;
     int32_t len = 0;
     UErrorCode status = U_ZERO_ERROR;
-    EXPECT_EQ(ucnvUtf8ToUtf16(&dest, 8, &len, &src, -1, &status), buf + 1);
+    EXPECT_EQ(ucnvUtf8ToUtf16(&dest, 8, &len, &src, -1, &status), buf.data());
     EXPECT_TRUE(U_SUCCESS(status));
     EXPECT_EQ(len, 4);
-    EXPECT_EQ(buf[1], 'a');
-    EXPECT_EQ(buf[2], 0xE9);
-    EXPECT_EQ(buf[3], 0xD83D);
-    EXPECT_EQ(buf[4], 0xDE00);
-    EXPECT_EQ(buf[5], 0);
-    EXPECT_EQ(buf[0], 0xBEEF);
-    EXPECT_EQ(buf[9], 0xBEEF);
+    EXPECT_EQ(buf.data()[0], 'a');
+    EXPECT_EQ(buf.data()[1], 0xE9);
+    EXPECT_EQ(buf.data()[2], 0xD83D);
+    EXPECT_EQ(buf.data()[3], 0xDE00);
+    EXPECT_EQ(buf.data()[4], 0);
+    EXPECT_TRUE(buf.guardsIntact());
 
     // Room for the high surrogate only: it is written and the low one counted.
-    dest = buf + 1;
+    dest = buf.data();
     src = text;
     status = U_ZERO_ERROR;
     ucnvUtf8ToUtf16(&dest, 3, &len, &src, -1, &status);
     EXPECT_EQ(status, U_BUFFER_OVERFLOW_ERROR);
     EXPECT_EQ(len, 4);
-    EXPECT_EQ(buf[3], 0xD83D);
+    EXPECT_EQ(buf.data()[2], 0xD83D);
 
     // A character cut short by the end of the input.
     const char cut[] = "ab\xE2\x82";
-    dest = buf + 1;
+    dest = buf.data();
     src = cut;
     status = U_ZERO_ERROR;
     ucnvUtf8ToUtf16(&dest, 8, &len, &src, 4, &status);
@@ -285,11 +280,12 @@ TEST(CodePageUtf, Utf8ToUtf16)
     EXPECT_EQ(src, cut + 2);
 
     const char bad[] = "a\xFFz";
-    dest = buf + 1;
+    dest = buf.data();
     src = bad;
     status = U_ZERO_ERROR;
     EXPECT_EQ(ucnvUtf8ToUtf16(&dest, 8, &len, &src, 3, &status), nullptr);
     EXPECT_EQ(status, U_INVALID_CHAR_FOUND);
+    EXPECT_TRUE(buf.guardsIntact());
 }
 
 }  // namespace

@@ -11,17 +11,15 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/codepage.h"
 #include "foundation/icuconv.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
+#include "support/guarded.h"
 
 namespace {
 
-constexpr int64_t kLatin1 = 4;
-constexpr int64_t kUtf8 = 106;
-constexpr int64_t kUtf16LE = 1014;
-constexpr int64_t kUtf32LE = 1019;
 constexpr int64_t kMissing = 2000005039;  // a private converter this ICU build lacks
 
 class IcuCacheTest : public ::testing::Test {
@@ -106,13 +104,13 @@ TEST_F(IcuCacheTest, OneConverterPerCodePage)
   UConverter* b;
   UConverter* c;
   UConverter* again;
-  ASSERT_EQ(0, cv->getConverter(kLatin1, &a));
-  ASSERT_EQ(0, cv->getConverter(kLatin1, &again));
+  ASSERT_EQ(0, cv->getConverter(kCodePageLatin1, &a));
+  ASSERT_EQ(0, cv->getConverter(kCodePageLatin1, &again));
   EXPECT_EQ(a, again);
   ASSERT_EQ(0, cv->getConverter(2252, &b));
-  ASSERT_EQ(0, cv->getConverter(kUtf8, &c));
+  ASSERT_EQ(0, cv->getConverter(kCodePageUtf8, &c));
   EXPECT_NE(a, b);
-  ASSERT_EQ(0, cv->getConverter(kLatin1, &again));
+  ASSERT_EQ(0, cv->getConverter(kCodePageLatin1, &again));
   EXPECT_EQ(a, again);
   ASSERT_EQ(0, cv->getConverter(2252, &again));
   EXPECT_EQ(b, again);
@@ -167,25 +165,24 @@ TEST_F(IcuCacheTest, ReportModesDecideOnCharactersTheTargetLacks)
   for (const ModeCase& m : cases) {
     errors.list.clear();
     KaCharConv* cv = newCharConv(m.mode);
-    char out[16 + 2];
-    memset(out, 0x5A, sizeof out);
+    katest::Guarded<char> out(16);
     int64_t written = -1;
     int64_t consumed = -1;
-    EXPECT_EQ(m.rc, cv->fromUTF8(out, 16, euro, -1, &written, &consumed, kLatin1)) << m.mode;
-    EXPECT_EQ(0x5A, out[16]);
+    EXPECT_EQ(m.rc, cv->fromUTF8(out.data(), 16, euro, -1, &written, &consumed, kCodePageLatin1)) << m.mode;
+    EXPECT_TRUE(out.guardsIntact());
     ASSERT_EQ(m.diagnostics, errors.size()) << m.mode;
     if (m.diagnostics) {
       EXPECT_EQ(m.message, errors.native(0));
     }
     if (m.rc == 0) {
       EXPECT_EQ(3, written);
-      EXPECT_EQ(std::string("a\x1a" "b"), std::string(out, 3));
+      EXPECT_EQ(std::string("a\x1a" "b"), out.str(3));
     }
     delete cv;
   }
 }
 
-TEST_F(IcuCacheTest, IllegalInputUnderModeOneIsAFailure)
+TEST_F(IcuCacheTest, IllegalInputUnderFailingModeIsAFailure)
 {
   const uint16_t lone[] = {u'a', 0xD800, u'b', 0};
   for (int32_t mode : {kConvModeFail, kConvModeReport}) {
@@ -193,7 +190,7 @@ TEST_F(IcuCacheTest, IllegalInputUnderModeOneIsAFailure)
     KaCharConv* cv = newCharConv(mode);
     char out[16];
     int64_t length = 0;
-    int rc = cv->fromUnicode(out, sizeof out, lone, 3, &length, kLatin1, 0);
+    int rc = cv->fromUnicode(out, sizeof out, lone, 3, &length, kCodePageLatin1, 0);
     if (mode == kConvModeFail) {
       EXPECT_EQ(1, rc);
       ASSERT_GE(errors.size(), 1u);
@@ -211,22 +208,23 @@ TEST_F(IcuCacheTest, IllegalInputUnderModeOneIsAFailure)
 TEST_F(IcuCacheTest, Utf8IntoSmallerBufferIsCutWithoutTerminator)
 {
   KaCharConv* cv = newCharConv(0);
-  char out[4 + 2];
-  memset(out, 0x5A, sizeof out);
+  katest::Guarded<char> out(4);
   int64_t written = 0;
   int64_t consumed = 0;
-  EXPECT_EQ(0, cv->toUTF8(out, 4, "abcdefg", -1, &written, &consumed, kUtf8));
+  EXPECT_EQ(0, cv->toUTF8(out.data(), 4, "abcdefg", -1, &written, &consumed, kCodePageUtf8));
   EXPECT_EQ(4, written);
   EXPECT_EQ(4, consumed);
-  EXPECT_EQ("abcd", std::string(out, 4));
-  EXPECT_EQ(0x5A, out[4]);
+  EXPECT_EQ("abcd", out.str(4));
+  EXPECT_TRUE(out.guardsIntact());
   ASSERT_EQ(1u, errors.size());
   EXPECT_EQ(MSG_CONVERSION_TRUNCATED, errors.native(0));
   EXPECT_TRUE(errors.at(0)->isWarning());
 
   errors.list.clear();
-  EXPECT_EQ(0, cv->toUTF8(out, 6, "ab", 2, &written, &consumed, kUtf8));
-  EXPECT_EQ(std::string("ab\0", 3), std::string(out, 3));
+  katest::Guarded<char> roomy(6);
+  EXPECT_EQ(0, cv->toUTF8(roomy.data(), 6, "ab", 2, &written, &consumed, kCodePageUtf8));
+  EXPECT_EQ(std::string("ab\0", 3), roomy.str(3));
+  EXPECT_TRUE(roomy.guardsIntact());
   EXPECT_EQ(0u, errors.size());
   delete cv;
 }
@@ -236,20 +234,19 @@ TEST_F(IcuCacheTest, Utf16ToUtf8CountsWholeCharactersConsumed)
   KaCharConv* cv = newCharConv(0);
   // "a", U+00E9 (2 bytes), U+1F600 (4 bytes), "b"
   const uint16_t text[] = {u'a', 0x00E9, 0xD83D, 0xDE00, u'b'};
-  char out[5 + 2];
-  memset(out, 0x5A, sizeof out);
+  katest::Guarded<char> out(5);
   int64_t written = 0;
   int64_t consumed = 0;
-  EXPECT_EQ(0, cv->toUTF8(out, 5, reinterpret_cast<const char*>(text), sizeof text, &written, &consumed,
-                          kUtf16LE));
+  EXPECT_EQ(0, cv->toUTF8(out.data(), 5, reinterpret_cast<const char*>(text), sizeof text, &written, &consumed,
+                          kCodePageUtf16LE));
   EXPECT_EQ(8, written);   // the full length
   EXPECT_EQ(4, consumed);  // "a" and U+00E9 fit whole
-  EXPECT_EQ(0x5A, out[5]);
+  EXPECT_TRUE(out.guardsIntact());
 
   errors.list.clear();
   char big[16];
   EXPECT_EQ(0, cv->toUTF8(big, sizeof big, reinterpret_cast<const char*>(text), sizeof text, &written, &consumed,
-                          kUtf16LE));
+                          kCodePageUtf16LE));
   EXPECT_EQ(8, written);
   EXPECT_EQ(10, consumed);
   EXPECT_EQ("a\xc3\xa9\xf0\x9f\x98\x80" "b", std::string(big));
@@ -257,12 +254,13 @@ TEST_F(IcuCacheTest, Utf16ToUtf8CountsWholeCharactersConsumed)
   // A terminated UTF-16 source is measured in units, not up to its first
   // zero byte.
   const uint16_t terminated[] = {u'a', 0x00E9, u'b', 0};
-  memset(big, 0x5A, sizeof big);
-  EXPECT_EQ(0, cv->toUTF8(big, sizeof big, reinterpret_cast<const char*>(terminated), -1, &written, &consumed,
-                          kUtf16LE));
+  katest::Guarded<char> measured(16);
+  EXPECT_EQ(0, cv->toUTF8(measured.data(), 16, reinterpret_cast<const char*>(terminated), -1, &written, &consumed,
+                          kCodePageUtf16LE));
   EXPECT_EQ(4, written);
   EXPECT_EQ(6, consumed);
-  EXPECT_EQ("a\xc3\xa9" "b", std::string(big));
+  EXPECT_EQ("a\xc3\xa9" "b", std::string(measured.data()));
+  EXPECT_TRUE(measured.guardsIntact());
   delete cv;
 }
 
@@ -272,26 +270,64 @@ TEST_F(IcuCacheTest, ConversionsBetweenCodePages)
   char out[32];
   int64_t written = 0;
   int64_t consumed = 0;
-  ASSERT_EQ(0, cv->toUTF8(out, sizeof out, "caf\xe9", 4, &written, &consumed, kLatin1));
+  ASSERT_EQ(0, cv->toUTF8(out, sizeof out, "caf\xe9", 4, &written, &consumed, kCodePageLatin1));
   EXPECT_EQ("caf\xc3\xa9", std::string(out, written));
-  ASSERT_EQ(0, cv->convert(out, sizeof out, "caf\xe9", 4, &written, &consumed, kLatin1, 2252));
+  ASSERT_EQ(0, cv->convert(out, sizeof out, "caf\xe9", 4, &written, &consumed, kCodePageLatin1, 2252));
   EXPECT_EQ("caf\xe9", std::string(out, written));
   // Same code page on both sides.
-  ASSERT_EQ(0, cv->convert(out, sizeof out, "caf\xe9", 4, &written, &consumed, kLatin1, kLatin1));
+  ASSERT_EQ(0, cv->convert(out, sizeof out, "caf\xe9", 4, &written, &consumed, kCodePageLatin1, kCodePageLatin1));
   EXPECT_EQ("caf\xe9", std::string(out, written));
   uint16_t wide[8];
   int64_t units = 0;
-  ASSERT_EQ(0, cv->toUnicode(wide, 8, "caf\xe9", 4, &units, kLatin1, 0));
+  ASSERT_EQ(0, cv->toUnicode(wide, 8, "caf\xe9", 4, &units, kCodePageLatin1, 0));
   EXPECT_EQ(4, units);
   EXPECT_EQ(0x00E9, wide[3]);
   int64_t length = 0;
-  ASSERT_EQ(0, cv->fromUnicode(out, sizeof out, wide, 4, &length, kUtf8, 0));
+  ASSERT_EQ(0, cv->fromUnicode(out, sizeof out, wide, 4, &length, kCodePageUtf8, 0));
   EXPECT_EQ("caf\xc3\xa9", std::string(out, length));
-  EXPECT_EQ(1, cv->minCharSize(kUtf8));
-  EXPECT_EQ(4, cv->minCharSize(kUtf32LE));
+  EXPECT_EQ(1, cv->minCharSize(kCodePageUtf8));
+  EXPECT_EQ(4, cv->minCharSize(kCodePageUtf32LE));
   uint8_t lead = 9;
-  EXPECT_EQ(0, cv->leadByteInfo(kLatin1, 'a', &lead));
+  EXPECT_EQ(0, cv->leadByteInfo(kCodePageLatin1, 'a', &lead));
   EXPECT_EQ(0u, errors.size());
+  delete cv;
+}
+
+TEST_F(IcuCacheTest, ConversionByConverterNames)
+{
+  KaCharConv* cv = newCharConv(0);
+  struct Case {
+    const char* from;
+    const char* to;
+    const char* input;
+    int rc;
+    const char* output;
+    uint16_t message;
+  } cases[] = {
+      {"ISO-8859-1", "UTF-8", "caf\xe9", 0, "caf\xc3\xa9", 0},
+      // One name on both sides: a private converter serves as the target.
+      {"ISO-8859-1", "ISO-8859-1", "caf\xe9", 0, "caf\xe9", 0},
+      {"no-such-converter", "UTF-8", "x", 1, "", MSG_CONVERTER_NOT_AVAILABLE},
+      {"UTF-8", "no-such-converter", "x", 1, "", MSG_CONVERTER_NOT_AVAILABLE},
+      {nullptr, "UTF-8", "x", 1, "", MSG_CONVERSION_FAILED},
+  };
+  for (const Case& c : cases) {
+    errors.list.clear();
+    katest::Guarded<char> out(16);
+    int64_t written = 0;
+    int64_t consumed = 0;
+    EXPECT_EQ(c.rc, cv->convertByNames(out.data(), 16, c.input, -1, &written, &consumed, c.from, c.to))
+        << (c.from ? c.from : "null") << " " << c.to;
+    EXPECT_TRUE(out.guardsIntact());
+    if (c.rc == 0) {
+      EXPECT_EQ(c.output, out.str(static_cast<size_t>(written)));
+      EXPECT_EQ(static_cast<int64_t>(strlen(c.input)), consumed);
+      EXPECT_EQ(0u, errors.size());
+    } else {
+      ASSERT_GE(errors.size(), 1u);
+      EXPECT_EQ(c.message, errors.native(0));
+    }
+  }
   delete cv;
 }
 
@@ -303,7 +339,7 @@ TEST_F(IcuCacheTest, CharConvIsSafeAcrossThreads)
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       katest::ErrorScope local;
-      const int64_t pages[] = {kLatin1, 2252, 2250, kUtf8};
+      const int64_t pages[] = {kCodePageLatin1, 2252, 2250, kCodePageUtf8};
       for (int i = 0; i < 500; ++i) {
         int64_t cp = pages[(i + t) % 4];
         uint16_t wide[16];
@@ -331,17 +367,17 @@ TEST_F(IcuCacheTest, PoolKeepsThreeIdleConvertersPerCodePage)
   KaConvCallbackContext* ctx[4];
   UConverter* c[4];
   for (int i = 0; i < 4; ++i) {
-    c[i] = pool.acquire(kLatin1, &ctx[i]);
+    c[i] = pool.acquire(kCodePageLatin1, &ctx[i]);
     ASSERT_NE(nullptr, c[i]);
     EXPECT_EQ(nullptr, ctx[i]);  // mode 0: no callback
   }
   EXPECT_EQ(1u, pool.count);
   for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(0, pool.release(kLatin1, c[i], ctx[i]));
+    EXPECT_EQ(0, pool.release(kCodePageLatin1, c[i], ctx[i]));
   EXPECT_EQ(3u, pool.entries[0].idle);
   KaConvCallbackContext* again;
-  EXPECT_EQ(c[2], pool.acquire(kLatin1, &again));
-  pool.release(kLatin1, c[2], again);
+  EXPECT_EQ(c[2], pool.acquire(kCodePageLatin1, &again));
+  pool.release(kCodePageLatin1, c[2], again);
   EXPECT_EQ(0u, errors.size());
 }
 
@@ -371,7 +407,7 @@ TEST_F(IcuCacheTest, CharSizesWithAndWithoutEntries)
   KaIcuCache pool;
   int64_t maxBytes = 0;
   int64_t minBytes = 0;
-  pool.getCharSizes(kUtf16LE, &maxBytes, &minBytes);
+  pool.getCharSizes(kCodePageUtf16LE, &maxBytes, &minBytes);
   EXPECT_EQ(2, maxBytes);
   EXPECT_EQ(2, minBytes);
   EXPECT_EQ(0u, pool.count);
@@ -381,7 +417,7 @@ TEST_F(IcuCacheTest, CharSizesWithAndWithoutEntries)
   EXPECT_EQ(1, minBytes);
   EXPECT_EQ(0u, pool.count);
 
-  pool.getCharSizes(kUtf8, &maxBytes, nullptr);
+  pool.getCharSizes(kCodePageUtf8, &maxBytes, nullptr);
   EXPECT_EQ(3, maxBytes);
   EXPECT_EQ(1u, pool.count);
   EXPECT_EQ(1u, pool.entries[0].idle);
@@ -390,7 +426,7 @@ TEST_F(IcuCacheTest, CharSizesWithAndWithoutEntries)
   for (int64_t cp : pages)
     pool.getCharSizes(cp, nullptr, nullptr);
   EXPECT_EQ(8u, pool.count);
-  pool.getCharSizes(kUtf32LE, nullptr, &minBytes);
+  pool.getCharSizes(kCodePageUtf32LE, nullptr, &minBytes);
   EXPECT_EQ(4, minBytes);
   EXPECT_EQ(0u, errors.size());
 }
@@ -415,14 +451,14 @@ TEST_F(IcuCacheTest, ModeChangeResetsThePoolAndGivesCallbacks)
 {
   KaIcuCache pool;
   KaConvCallbackContext* ctx;
-  UConverter* before = pool.acquire(kLatin1, &ctx);
+  UConverter* before = pool.acquire(kCodePageLatin1, &ctx);
   ASSERT_NE(nullptr, before);
   pool.setMode(kConvModeReport);
   // Taken under mode 0, so it is closed rather than pooled.
-  pool.release(kLatin1, before, ctx);
+  pool.release(kCodePageLatin1, before, ctx);
   EXPECT_EQ(0u, pool.entries[0].idle);
 
-  UConverter* c = pool.acquire(kLatin1, &ctx);
+  UConverter* c = pool.acquire(kCodePageLatin1, &ctx);
   ASSERT_NE(nullptr, c);
   ASSERT_NE(nullptr, ctx);
   EXPECT_EQ(kConvModeReport, ctx->mode);
@@ -432,13 +468,13 @@ TEST_F(IcuCacheTest, ModeChangeResetsThePoolAndGivesCallbacks)
   ucnv_fromUChars(c, out, sizeof out, reinterpret_cast<const UChar*>(euro), 2, &st);
   EXPECT_FALSE(U_FAILURE(st));
   EXPECT_EQ(1, ctx->substituted);
-  pool.release(kLatin1, c, ctx);
+  pool.release(kCodePageLatin1, c, ctx);
   EXPECT_EQ(1u, pool.entries[0].idle);
   // The substitution mark does not travel to the next user.
-  UConverter* next = pool.acquire(kLatin1, &ctx);
+  UConverter* next = pool.acquire(kCodePageLatin1, &ctx);
   EXPECT_EQ(c, next);
   EXPECT_EQ(0, ctx->substituted);
-  pool.release(kLatin1, next, ctx);
+  pool.release(kCodePageLatin1, next, ctx);
 }
 
 TEST_F(IcuCacheTest, SharedPoolUnderManyThreads)
@@ -449,7 +485,7 @@ TEST_F(IcuCacheTest, SharedPoolUnderManyThreads)
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
-      const int64_t pages[] = {kLatin1, 2252, kUtf8, 5, 6, 7, 8, 9, 10, 11};
+      const int64_t pages[] = {kCodePageLatin1, 2252, kCodePageUtf8, 5, 6, 7, 8, 9, 10, 11};
       for (int i = 0; i < 400; ++i) {
         int64_t cp = pages[(i * 7 + t) % 10];
         KaConvCallbackContext* ctx;

@@ -12,6 +12,7 @@
 
 #include "foundation/codepage.h"
 #include "foundation/icuconv.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -118,12 +119,12 @@ TEST(IcuConvTable, AgreesWithIconv)
         for (int r = 0; r < 3; ++r) {
             Converter from(tc.from);
             Converter to(tc.to);
-            std::vector<char> buf(256 + 2, '#');
+            katest::Guarded<char> buf(256);
             size_t written = 999;
             size_t consumed = 999;
-            int32_t result = routines[r](buf.data() + 1, 256, tc.input.data(), tc.input.size(), &written, &consumed,
-                                         from, to);
-            std::string got(buf.data() + 1, written);
+            int32_t result = routines[r](buf.data(), buf.size(), tc.input.data(), tc.input.size(), &written,
+                                         &consumed, from, to);
+            std::string got(buf.data(), written);
             SCOPED_TRACE(std::string(tc.label) + " / " + names[r]);
             EXPECT_EQ(result, tc.result);
             if (iconvFailed) {
@@ -134,10 +135,9 @@ TEST(IcuConvTable, AgreesWithIconv)
             } else {
                 EXPECT_EQ(got, expect);
                 EXPECT_EQ(consumed, tc.input.size());
-                EXPECT_EQ(buf[1 + written], 0);
+                EXPECT_EQ(buf.data()[written], 0);
             }
-            EXPECT_EQ(buf[0], '#');
-            EXPECT_EQ(buf[257], '#');
+            EXPECT_TRUE(buf.guardsIntact());
         }
     }
 }
@@ -146,16 +146,15 @@ TEST(IcuConvFastPath, AsciiIntoSmallerBufferTruncatesWithoutTerminator)
 {
     Converter latin1("ISO-8859-1");
     Converter utf8("UTF-8");
-    char buf[4 + 2] = {'#', '#', '#', '#', '#', '#'};
+    katest::Guarded<char> buf(4);
     size_t written = 0;
     size_t consumed = 0;
-    EXPECT_EQ(convertCodePageViaUnicode(buf + 1, 4, "0123456789", 10, &written, &consumed, latin1, utf8),
+    EXPECT_EQ(convertCodePageViaUnicode(buf.data(), buf.size(), "0123456789", 10, &written, &consumed, latin1, utf8),
               kConvTruncated);
     EXPECT_EQ(written, 4u);
     EXPECT_EQ(consumed, 4u);
-    EXPECT_EQ(std::string(buf + 1, 4), "0123");
-    EXPECT_EQ(buf[0], '#');
-    EXPECT_EQ(buf[5], '#');
+    EXPECT_EQ(buf.str(4), "0123");
+    EXPECT_TRUE(buf.guardsIntact());
 }
 
 TEST(IcuConvFastPath, NullOrEmptyArgumentsFail)
@@ -226,14 +225,13 @@ TEST(IcuConvChars, TruncatesAtWholeCharactersAndMeasuresTheRest)
     Converter latin("ISO-8859-1");
     Converter utf8("UTF-8");
     const std::string text(6, '\xE9');  // 12 bytes of UTF-8
-    char buf[5 + 2];
-    std::memset(buf, '#', sizeof buf);
+    katest::Guarded<char> buf(5);
     size_t length = 0;
-    EXPECT_EQ(convertCodePageChars(buf + 1, 5, text.data(), text.size(), &length, latin, utf8), kConvTruncated);
+    EXPECT_EQ(convertCodePageChars(buf.data(), buf.size(), text.data(), text.size(), &length, latin, utf8),
+              kConvTruncated);
     EXPECT_EQ(length, 12u);
-    EXPECT_EQ(std::string(buf + 1, 5), std::string("\xC3\xA9\xC3\xA9\0", 5));
-    EXPECT_EQ(buf[0], '#');
-    EXPECT_EQ(buf[6], '#');
+    EXPECT_EQ(buf.str(5), std::string("\xC3\xA9\xC3\xA9\0", 5));
+    EXPECT_TRUE(buf.guardsIntact());
 
     // Enough room: the whole text and one NUL.
     char big[32];
@@ -251,26 +249,29 @@ TEST(IcuConvChars, SupplementaryCharacterSurvivesAndWideTerminatorFits)
     Converter utf8("UTF-8");
     Converter utf16("UTF-16LE");
     const std::string text = "\xF0\x9F\x98\x80z";
-    char buf[16 + 2];
-    std::memset(buf, '#', sizeof buf);
+    katest::Guarded<char> buf(16);
     size_t length = 0;
-    EXPECT_EQ(convertCodePagesChars(buf + 1, 16, text.data(), text.size(), &length, utf8, utf16), kConvDone);
+    EXPECT_EQ(convertCodePagesChars(buf.data(), buf.size(), text.data(), text.size(), &length, utf8, utf16),
+              kConvDone);
     EXPECT_EQ(length, 6u);
-    EXPECT_EQ(std::string(buf + 1, 8), std::string("\x3D\xD8\x00\xDEz\0\0\0", 8));
+    EXPECT_EQ(buf.str(8), std::string("\x3D\xD8\x00\xDEz\0\0\0", 8));
 
     // Five bytes: the pair does not fit before the two-byte terminator.
-    std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(convertCodePageChars(buf + 1, 5, text.data(), text.size(), &length, utf8, utf16), kConvTruncated);
+    katest::Guarded<char> five(5);
+    EXPECT_EQ(convertCodePageChars(five.data(), five.size(), text.data(), text.size(), &length, utf8, utf16),
+              kConvTruncated);
     EXPECT_EQ(length, 6u);
-    EXPECT_EQ(buf[1], 0);
-    EXPECT_EQ(buf[2], 0);
-    EXPECT_EQ(buf[0], '#');
-    EXPECT_EQ(buf[6], '#');
+    EXPECT_EQ(five.str(2), std::string("\0\0", 2));
+    EXPECT_TRUE(five.guardsIntact());
 
     // Back from UTF-16 to UTF-8 character by character.
     const std::string wide("\x3D\xD8\x00\xDE", 4);
-    EXPECT_EQ(convertToCodePageChars(buf + 1, 16, wide.data(), wide.size(), &length, utf8, utf16), kConvDone);
-    EXPECT_EQ(std::string(buf + 1, 5), std::string("\xF0\x9F\x98\x80\0", 5));
+    katest::Guarded<char> back(16);
+    EXPECT_EQ(convertToCodePageChars(back.data(), back.size(), wide.data(), wide.size(), &length, utf8, utf16),
+              kConvDone);
+    EXPECT_EQ(back.str(5), std::string("\xF0\x9F\x98\x80\0", 5));
+    EXPECT_TRUE(buf.guardsIntact());
+    EXPECT_TRUE(back.guardsIntact());
 }
 
 std::vector<uint16_t> units(const char16_t* s)
@@ -329,12 +330,11 @@ TEST(IcuConvUnicode, FromUnicodeStaysInsideATinyDestination)
 {
     Converter utf8("UTF-8");  // three bytes per character at most
     const std::vector<uint16_t> source = units(u"abc");
-    char buf[1 + 4] = {'#', '#', '#', '#', '#'};
+    katest::Guarded<char> buf(1);
     size_t length = 0;
-    EXPECT_EQ(fromUnicode(buf + 1, 1, source.data(), source.size(), &length, utf8, 0), kConvTruncated);
+    EXPECT_EQ(fromUnicode(buf.data(), buf.size(), source.data(), source.size(), &length, utf8, 0), kConvTruncated);
     EXPECT_EQ(length, 3u);
-    EXPECT_EQ(buf[0], '#');
-    EXPECT_EQ(buf[2], '#');
+    EXPECT_TRUE(buf.guardsIntact());
 
     // Text that fills the buffer but for its terminator is not truncated.
     char exact[4];
@@ -346,13 +346,12 @@ TEST(IcuConvUnicode, FromUnicodeStaysInsideATinyDestination)
 TEST(IcuConvUnicode, ToUnicode)
 {
     Converter latin("ISO-8859-1");
-    uint16_t one[1 + 2] = {0xBEEF, 0xBEEF, 0xBEEF};
+    katest::Guarded<uint16_t> one(1);
     size_t length = 0;
-    EXPECT_EQ(toUnicode(one + 1, 1, "abc", 3, &length, latin, 0), kConvTruncated);
+    EXPECT_EQ(toUnicode(one.data(), one.size(), "abc", 3, &length, latin, 0), kConvTruncated);
     EXPECT_EQ(length, 3u);
-    EXPECT_EQ(one[1], 0);
-    EXPECT_EQ(one[0], 0xBEEF);
-    EXPECT_EQ(one[2], 0xBEEF);
+    EXPECT_EQ(one.data()[0], 0);
+    EXPECT_TRUE(one.guardsIntact());
 
     uint16_t exact[4];
     EXPECT_EQ(toUnicode(exact, 4, "ab\xE9", 3, &length, latin, 0), kConvDone);
@@ -361,16 +360,16 @@ TEST(IcuConvUnicode, ToUnicode)
     EXPECT_EQ(toUnicode(exact, 4, "ab\xE9", 3, &length, latin, 1), kConvDone);
     EXPECT_EQ(exact[2], 0xE900);
 
-    uint16_t counted[4 + 1];
-    counted[4] = 0xBEEF;
+    katest::Guarded<uint16_t> counted(4);
     size_t written = 0;
     size_t consumed = 0;
-    EXPECT_EQ(toUnicodeCounted(counted, 4, "abcdef", 6, &written, &consumed, latin, 0), kConvTruncated);
+    EXPECT_EQ(toUnicodeCounted(counted.data(), counted.size(), "abcdef", 6, &written, &consumed, latin, 0),
+              kConvTruncated);
     EXPECT_EQ(written, 4u);
-    EXPECT_EQ(counted[4], 0xBEEF);
-    EXPECT_EQ(toUnicodeCounted(counted, 4, "ab", 2, &written, &consumed, latin, 1), kConvDone);
-    EXPECT_EQ(counted[0], 0x6100);
-    EXPECT_EQ(counted[2], 0);
+    EXPECT_TRUE(counted.guardsIntact());
+    EXPECT_EQ(toUnicodeCounted(counted.data(), counted.size(), "ab", 2, &written, &consumed, latin, 1), kConvDone);
+    EXPECT_EQ(counted.data()[0], 0x6100);
+    EXPECT_EQ(counted.data()[2], 0);
 }
 
 TEST(IcuConvUtf, Utf16AndUtf8)
@@ -402,11 +401,10 @@ TEST(IcuConvUtf, Utf16AndUtf8)
     EXPECT_EQ(wide[1], 0xE900);
     EXPECT_EQ(utf8ToUtf16(wide, 8, "a\xFF", 2, &length, 0), kConvFailed);
 
-    uint16_t bounded[3 + 1];
-    bounded[3] = 0xBEEF;
-    EXPECT_EQ(utf8ToUtf16Bounded(bounded, 3, "abc", 3, &length, 0), kConvTruncated);
-    EXPECT_EQ(bounded[2], 0);
-    EXPECT_EQ(bounded[3], 0xBEEF);
+    katest::Guarded<uint16_t> bounded(3);
+    EXPECT_EQ(utf8ToUtf16Bounded(bounded.data(), bounded.size(), "abc", 3, &length, 0), kConvTruncated);
+    EXPECT_EQ(bounded.data()[2], 0);
+    EXPECT_TRUE(bounded.guardsIntact());
     EXPECT_EQ(utf16ToUtf8Bounded(buf, 3, source.data(), 1, &length, 0), kConvDone);
     EXPECT_EQ(std::string(buf, 2), std::string("x\0", 2));
 }
@@ -428,8 +426,8 @@ TEST(IcuConvResults, StatusMapping)
     EXPECT_EQ(missing, nullptr);
     EXPECT_EQ(icuErrorToResult(status), kConvNoData);
 
-    EXPECT_EQ(maxCharSizeOf(106), 3);
-    EXPECT_EQ(maxCharSizeOf(4), 1);
+    EXPECT_EQ(maxCharSizeOf(kCodePageUtf8), 3);
+    EXPECT_EQ(maxCharSizeOf(kCodePageLatin1), 1);
     EXPECT_EQ(maxCharSizeOf(17), 0);
 }
 

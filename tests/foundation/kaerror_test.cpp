@@ -10,6 +10,7 @@
 #include "support/errorscope.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
+#include "kamessages.h"
 
 using katest::ErrorScope;
 using katest::W;
@@ -158,7 +159,7 @@ TEST(KaErrorList, StaticRecordsNeverChange)
     for (KaError* rec : {sink, oom}) {
         EXPECT_EQ(rec->addParamW(W(u"x"))->addParamUnsigned(5)->addParamText("y"), rec);
         rec->setSqlstate("42000");
-        rec->setSqlstateMsg(7);
+        rec->setSqlstateMsg(MSG_SQLSTATE_INVALID_CONNECTION_ATTRIBUTE);
         rec->setWarning();
         rec->appendTextW(W(u"more"));
         rec->setRowColumn(4, 4);
@@ -233,7 +234,7 @@ TEST(KaErrorList, CopyAndMoveKeepEverythingThatOrdersRecords)
     KaErrorList from;
     KaError* a = post(from, "22003", 4, 2, 7);
     a->userData = 99;
-    a->setSqlstateMsg(34);
+    a->setSqlstateMsg(MSG_SQLSTATE_NUMERIC_OUT_OF_RANGE);
     post(from, "01004", -1, -1, 8, 1);
     from.setOutOfMemoryMark();
 
@@ -265,9 +266,9 @@ TEST(KaErrorList, CopyAndMoveKeepEverythingThatOrdersRecords)
 TEST(KaErrorList, JoinAndAppendText)
 {
     KaErrorList list;
-    list.add(list.newRecordW(1, W(u"one"), 0, 0, 0));
-    list.add(list.newRecord(2, "two", 3, 0, 0, 0));
-    list.add(list.newRecordW(3, W(u"three"), 0, 0, 0));
+    ASSERT_EQ(list.add(list.newRecordW(1, W(u"one"), 0, 0, 0)), 0);
+    ASSERT_EQ(list.add(list.newRecord(2, "two", 3, 0, 0, 0)), 0);
+    ASSERT_EQ(list.add(list.newRecordW(3, W(u"three"), 0, 0, 0)), 0);
     list.appendTextFrom("!", 1);
     KaString joined;
     ASSERT_EQ(list.joinMessages(joined, '|'), 0);
@@ -301,7 +302,7 @@ TEST(KaError, ParameterThatIsNotUtf8LeavesNoConversionDiagnostic)
 TEST(KaErrorThread, PostingWithoutCurrentListGoesNowhere)
 {
     ASSERT_EQ(KaErrorCurrentList(), nullptr);
-    KaError* sink = errPost(2708);
+    KaError* sink = errPost(MSG_INVALID_HEX_DIGIT);
     EXPECT_EQ(sink, KaErrorParamSink());
     EXPECT_EQ(sink->addParamW(W(u"x")), sink);
     EXPECT_EQ(KaErrorPostNewW(1, 0, W(u"t"), 0), KaErrorParamSink());

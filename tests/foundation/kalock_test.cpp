@@ -186,7 +186,7 @@ TEST(KaSemaphoreSlot, CreatedOnFirstLockAndShared)
     for (auto& t : threads) {
         t = std::thread([&] {
             for (int i = 0; i < 2000; ++i) {
-                KaSemaphoreLock(&slot);
+                EXPECT_EQ(KaSemaphoreLock(&slot), 0);
                 ++counter;
                 KaSemaphoreUnlock(&slot);
             }

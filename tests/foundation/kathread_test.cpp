@@ -25,6 +25,11 @@ extern "C" const char* __asan_default_options()
 
 namespace {
 
+// Slots that no part of the driver uses, for the tests to fill.
+constexpr int kSpareTaskSlot = 3;
+constexpr int kSpareThreadSlot = 1;
+constexpr int kOtherSpareThreadSlot = 2;
+
 // Runs fn on a thread of its own and waits for it.
 void onThread(const std::function<void()>& fn)
 {
@@ -83,10 +88,10 @@ TEST(KaTask, SlotsHoldValuesAndRejectBadIndexes)
     int value = 0;
     EXPECT_EQ(taskInit(), 1);
     EXPECT_EQ(taskIsInit(), 1);
-    taskSetSlot(3, &value);
-    EXPECT_EQ(taskGetSlot(3), &value);
+    taskSetSlot(kSpareTaskSlot, &value);
+    EXPECT_EQ(taskGetSlot(kSpareTaskSlot), &value);
     EXPECT_EQ(*taskSlotAddress(3), &value);
-    taskSetSlot(3, nullptr);
+    taskSetSlot(kSpareTaskSlot, nullptr);
     EXPECT_EQ(taskGetSlot(KA_TASK_SLOT_COUNT), nullptr);
     EXPECT_EQ(taskSlotAddress(-1), nullptr);
     taskSetSlot(KA_TASK_SLOT_COUNT, &value);   // ignored
@@ -127,7 +132,7 @@ TEST(KaThread, AttachNestsAndFreedRecordsAreReused)
             threadSetSlot(i, reinterpret_cast<void*>(uintptr_t(i)));
         threadDetach();
         EXPECT_EQ(threadCurrent(), nullptr);
-        EXPECT_EQ(threadGetSlot(1), nullptr);
+        EXPECT_EQ(threadGetSlot(kSpareThreadSlot), nullptr);
         threadDetach();   // one too many: nothing happens
         EXPECT_EQ(held->useCount.load(), 0);
     });
@@ -156,19 +161,19 @@ TEST(KaThread, RecordTakenOverByAnotherThreadIsNoLongerTheCallers)
     std::thread a([&] {
         ASSERT_EQ(threadAttach(), 1);
         aRecord = threadCurrent();
-        threadSetSlot(1, &aRecord);
+        threadSetSlot(kSpareThreadSlot, &aRecord);
         threadDetach();
         aFreed.release();
         bHolds.wait();
         EXPECT_EQ(threadCurrent(), nullptr);
         EXPECT_EQ(threadFind(threadCurrentId()), nullptr);
-        EXPECT_EQ(threadGetSlot(1), nullptr);
+        EXPECT_EQ(threadGetSlot(kSpareThreadSlot), nullptr);
         EXPECT_EQ(threadSlotAddress(1), nullptr);
-        threadSetSlot(1, &aRecord);   // no record: nothing stored
+        threadSetSlot(kSpareThreadSlot, &aRecord);   // no record: nothing stored
         threadDetach();               // not B's count to lower
         ASSERT_EQ(threadAttach(), 1);
         EXPECT_NE(threadCurrent(), bRecord);
-        EXPECT_EQ(threadGetSlot(1), nullptr);
+        EXPECT_EQ(threadGetSlot(kSpareThreadSlot), nullptr);
         threadDetach();
         aChecked.release();
     });
@@ -176,11 +181,11 @@ TEST(KaThread, RecordTakenOverByAnotherThreadIsNoLongerTheCallers)
         aFreed.wait();
         ASSERT_EQ(threadAttach(), 1);
         bRecord = threadCurrent();
-        threadSetSlot(1, &bValue);
+        threadSetSlot(kSpareThreadSlot, &bValue);
         bHolds.release();
         aChecked.wait();
         EXPECT_EQ(threadCurrent(), bRecord);
-        EXPECT_EQ(threadGetSlot(1), &bValue);
+        EXPECT_EQ(threadGetSlot(kSpareThreadSlot), &bValue);
         EXPECT_EQ(bRecord->useCount.load(), 1);
         threadDetach();
     });
@@ -207,19 +212,20 @@ TEST(KaThread, LookupsStayRightWhileOthersRegister)
                 }
                 KaThreadInfo* rec = threadCurrent();
                 void* mark = reinterpret_cast<void*>(uintptr_t(t * kRounds + r + 1));
-                threadSetSlot(2, mark);
+                threadSetSlot(kOtherSpareThreadSlot, mark);
                 if (rec == nullptr || rec->threadId.load() != threadCurrentId() ||
-                    threadFind(threadCurrentId()) != rec || threadGetSlot(2) != mark)
+                    threadFind(threadCurrentId()) != rec || threadGetSlot(kOtherSpareThreadSlot) != mark)
                     ++failures;
                 if (r % 7 == 0) {
                     // A short-lived thread of its own, registered meanwhile.
                     std::thread([&] {
-                        if (threadAttach() != 1 || threadCurrent() == rec || threadGetSlot(2) != nullptr)
+                        if (threadAttach() != 1 || threadCurrent() == rec ||
+                            threadGetSlot(kOtherSpareThreadSlot) != nullptr)
                             ++failures;
                         threadDetach();
                     }).join();
                 }
-                if (threadGetSlot(2) != mark)
+                if (threadGetSlot(kOtherSpareThreadSlot) != mark)
                     ++failures;
                 threadDetach();
                 if (threadCurrent() != nullptr)
@@ -403,14 +409,4 @@ TEST(KaThread, RegistrationSurvivesAnExhaustedAllocator)
         g->release();
     for (auto& t : holders)
         t.join();
-}
-
-TEST(KaErr, ShowMessagePrintsCaptionOnlyWhenAsked)
-{
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(errShowMessage("body", "Title", 1), 2);
-    EXPECT_EQ(errShowMessage("body", "Title", 0), 2);
-    EXPECT_EQ(errMessageBox("box", nullptr, 1), 2);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Title:\nbody\n\nbody\n\nbox\n");
 }
