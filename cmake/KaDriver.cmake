@@ -1,8 +1,8 @@
-# Helpers shared by the subsystem folders: one static library each, all of
-# them built alike and gathered into one link group for the driver and tests.
+# Helpers shared by the subsystem folders: one static library each, built
+# alike. The folders stand in the order of KA_SUBSYSTEMS (top CMakeLists.txt),
+# and a library may use only libraries of folders below its own.
 
 set(KA_WARNINGS -Wall -Wextra -Wno-unused-parameter)
-set_property(GLOBAL PROPERTY KA_DRIVER_LIBS "")
 
 # ka_add_library(<name> <sources...>)
 function(ka_add_library name)
@@ -12,21 +12,33 @@ function(ka_add_library name)
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions>)
   target_link_libraries(${name} PUBLIC ICU::uc ICU::i18n ICU::data Threads::Threads ${CMAKE_DL_LIBS})
   add_dependencies(${name} ka_messages)
-  set_property(GLOBAL APPEND PROPERTY KA_DRIVER_LIBS ${name})
 endfunction()
 
-# The subsystem libraries call each other in both directions (the foundation
-# posts diagnostics whose texts need the platform layer, and so on), so they
-# are linked as one group that the linker rescans.
-function(ka_finish_driver_libraries)
-  get_property(libs GLOBAL PROPERTY KA_DRIVER_LIBS)
-  add_library(ka_driver_libs INTERFACE)
-  if(libs)
-    string(REPLACE ";" "," libcsv "${libs}")
-    target_link_libraries(ka_driver_libs INTERFACE "$<LINK_GROUP:RESCAN,${libcsv}>")
-    foreach(l IN LISTS libs)
-      target_include_directories(ka_driver_libs INTERFACE $<TARGET_PROPERTY:${l},INTERFACE_INCLUDE_DIRECTORIES>)
-    endforeach()
+# ka_library_uses(<name> <lower libraries...>): links the libraries that
+# <name> calls; each must stand below <name> in KA_SUBSYSTEMS.
+function(ka_library_uses name)
+  list(FIND KA_SUBSYSTEMS ${name} own)
+  if(own LESS 0)
+    message(FATAL_ERROR "${name} is not a subsystem folder listed in KA_SUBSYSTEMS")
   endif()
-  target_link_libraries(ka_driver_libs INTERFACE ICU::uc ICU::i18n ICU::data Threads::Threads ${CMAKE_DL_LIBS})
+  foreach(lower IN LISTS ARGN)
+    list(FIND KA_SUBSYSTEMS ${lower} rank)
+    if(rank LESS 0 OR NOT rank LESS own)
+      message(FATAL_ERROR "${name} may not use ${lower}: it does not stand below ${name} in KA_SUBSYSTEMS")
+    endif()
+  endforeach()
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+
+# The whole driver for the shared library, tests and benchmarks: the top
+# library, which links everything below it.
+function(ka_finish_driver_libraries)
+  set(top "")
+  foreach(sub IN LISTS KA_SUBSYSTEMS)
+    if(TARGET ${sub})
+      set(top ${sub})
+    endif()
+  endforeach()
+  add_library(ka_driver_libs INTERFACE)
+  target_link_libraries(ka_driver_libs INTERFACE ${top})
 endfunction()
