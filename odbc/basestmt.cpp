@@ -19,9 +19,6 @@
 
 namespace {
 
-// Message 6096 ends a piece with 01004 without more data to come.
-constexpr uint16_t kMsgNoMorePieces = 6096;
-
 // The description of a value by its implementation record.
 void describe(BaseConvertContext* ctx, const BaseIXDRecord& rec) noexcept
 {
@@ -126,7 +123,7 @@ int32_t BaseStatement::advanceLongData(int64_t available) noexcept
     KaError* last = list != nullptr ? list->last() : nullptr;
     bool goesOn = list != nullptr && list->hasOnlyWarnings() && last != nullptr &&
                   last->sqlstateMsg == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED &&
-                  last->nativeCode != kMsgNoMorePieces;
+                  last->nativeCode != MSG_VALUE_CUT_AT_SOURCE;  // a value cut at its source has no more pieces
     if (!goesOn) {
         pieceLengthOverride = 0;
         return 0;
