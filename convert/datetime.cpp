@@ -18,7 +18,7 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
-#include "platform/bos.h"
+#include "platform/bosenv.h"
 
 namespace {
 

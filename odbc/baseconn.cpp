@@ -15,6 +15,7 @@
 #include "odbc/basestmt.h"
 #include "odbc/basestring.h"
 #include "platform/bos.h"
+#include "platform/bosname.h"
 
 namespace {
 

@@ -25,6 +25,8 @@
 #include "hive/dummyenv.h"
 #include "odbc/odbcapi.h"
 #include "platform/bos.h"
+#include "platform/boscatalog.h"
+#include "platform/boslib.h"
 
 namespace {
 

@@ -20,6 +20,9 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"
+#include "platform/bosenv.h"
+#include "platform/bosfile.h"
+#include "platform/bosname.h"
 #include "platform/initext.h"
 
 namespace {
@@ -104,6 +107,13 @@ void traceImage(const char* image, uint64_t length)
             printf("%.*s\n", static_cast<int>(e - p), p);
         p = e < end ? e + 1 : e;
     }
+}
+
+// A missing file name fails with the diagnostic that bosfopen posts for it.
+void postMissingFileName()
+{
+    int32_t fd = 0;
+    static_cast<void>(bosfopen(nullptr, 0, &fd));
 }
 
 bool hasErrorList() { return KaErrorCurrentList() != nullptr; }
@@ -472,8 +482,7 @@ int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode)
         printf("KaIniOpen: File:%s \n", fileName ? fileName : "<NULL>");
     uint32_t flags = static_cast<uint32_t>(openMode) | BOS_OPEN_CONFIG | BOS_OPEN_READWRITE;
     if (!fileName) {
-        int32_t fd = 0;
-        bosfopen(nullptr, flags, &fd);  // posts the null-name diagnostic
+        postMissingFileName();
         return 1;
     }
     char name[kIniPathMax];
@@ -1196,7 +1205,7 @@ KaIniFileCache* KaIniFileCacheList::findOrOpen(const char* fileName, int32_t ope
     char name[kIniPathMax];
     int32_t fd = 0;
     if (!fileName) {
-        bosfopen(nullptr, BOS_OPEN_RESOLVE_ONLY | BOS_OPEN_CONFIG, &fd);
+        postMissingFileName();
         return nullptr;
     }
     size_t len = strlen(fileName);

@@ -17,7 +17,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basestmt.h"
-#include "platform/bos.h"
+#include "platform/bosenv.h"
 #include "support/diagscope.h"
 
 using katest::DiagScope;
