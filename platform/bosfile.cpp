@@ -53,14 +53,13 @@ int notZero(int fd)
   return moved;
 }
 
-// The byte that every opener of a driver file locks.
 int setByteLock(int fd, short type)
 {
   struct flock fl;
   memset(&fl, 0, sizeof fl);
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
-  fl.l_start = 1;
+  fl.l_start = BOS_FILE_LOCK_OFFSET;
   fl.l_len = 1;
   return fcntl(fd, F_SETLK, &fl);
 }

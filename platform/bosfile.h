@@ -26,6 +26,10 @@ enum : uint32_t {
   BOS_OPEN_APPEND = 0x4000,
 };
 
+// The byte that every opener of a driver file locks: bosfopen takes its
+// record lock, the ini writer its description lock.
+constexpr int64_t BOS_FILE_LOCK_OFFSET = 1;
+
 // Codes of bosFileAccess.
 enum : int {
   BOS_ACCESS_WRITABLE = 1,
