@@ -14,6 +14,7 @@
 
 #include <unicode/ustring.h>
 
+#include "foundation/fast.h"
 #include "foundation/icucache.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
@@ -53,6 +54,21 @@ bool textEquals(const char* a, size_t aLen, const char* b, size_t bLen, int32_t 
     if (aLen != bLen)
         return false;
     return ignoreCase ? strncasecmp(a, b, aLen) == 0 : memcmp(a, b, aLen) == 0;
+}
+
+// Ini text holds passwords: its memory is wiped before it goes back.
+void freeText(char* text, size_t bytes)
+{
+    if (!text)
+        return;
+    fastMemzero(text, bytes);
+    ramFree(text);
+}
+
+// The bytes of an entry's image that hold the file's text, and its 0.
+size_t imageBytes(const KaIniFileCache& entry)
+{
+    return static_cast<size_t>(entry.imageLength) + 1;
 }
 
 // The text of a loaded image, past a UTF-8 byte order mark.
@@ -254,31 +270,36 @@ struct IniOut {
     size_t cap = 0;
     bool failed = false;
 
-    ~IniOut() { ramFree(data); }
+    IniOut() = default;
+    IniOut(const IniOut&) = delete;
+    IniOut& operator=(const IniOut&) = delete;
+    ~IniOut() { freeText(data, cap); }
     void put(const char* p, size_t n)
     {
         if (failed || n == 0)
             return;
-        if (len + n > cap) {
-            size_t want = cap ? cap * 2 : 4096;
-            while (want < len + n)
-                want *= 2;
-            void* block = data;
-            if (!block) {
-                block = ramAlloc(want);
-                if (!block) {
-                    failed = true;
-                    return;
-                }
-            } else if (ramRealloc(&block, want) != 0) {
-                failed = true;
-                return;
-            }
-            data = static_cast<char*>(block);
-            cap = want;
+        if (len + n > cap && !grow(len + n)) {
+            failed = true;
+            return;
         }
         memcpy(data + len, p, n);
         len += n;
+    }
+    // A larger buffer; the old one is wiped, never left behind by realloc.
+    bool grow(size_t needed)
+    {
+        size_t want = cap ? cap * 2 : 4096;
+        while (want < needed)
+            want *= 2;
+        char* block = static_cast<char*>(ramAlloc(want));
+        if (!block)
+            return false;
+        if (len)
+            memcpy(block, data, len);
+        freeText(data, cap);
+        data = block;
+        cap = want;
+        return true;
     }
     void put(const char* s) { put(s, strlen(s)); }
     void put(const char* from, const char* to)
@@ -633,7 +654,7 @@ KaIniFileCache::~KaIniFileCache()
         bosfclose(descriptor);
     ramFree(path);
     ramFree(pathW);
-    ramFree(image);
+    freeText(image, imageBytes(*this));
 }
 
 void KaIniFileCache::lock() noexcept { semaphore.wait(); }
@@ -656,7 +677,7 @@ int32_t KaIniFileCache::dropRef() noexcept
 
 void KaIniFileCache::dropImage() noexcept
 {
-    ramFree(image);
+    freeText(image, imageBytes(*this));
     image = nullptr;
     imageLength = 0;
     loaded = 0;
@@ -680,7 +701,7 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
     while (got < size) {
         uint64_t count = 0;
         if (bosfread(fd, static_cast<int64_t>(got), block + got, size - got, &count) != 0) {
-            ramFree(block);
+            freeText(block, size + 1);
             return 1;
         }
         if (count == 0)
@@ -688,7 +709,7 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
         got += count;
     }
     block[got] = 0;
-    ramFree(image);
+    freeText(image, imageBytes(*this));
     image = block;
     imageLength = got;
     imageSize = size;

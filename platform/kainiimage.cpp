@@ -12,6 +12,7 @@
 #include <unicode/ustring.h>
 
 #include "foundation/codepage.h"
+#include "foundation/fast.h"
 #include "foundation/ram.h"
 #include "platform/initext.h"
 #include "platform/kaini.h"
@@ -76,6 +77,8 @@ int64_t readImage(const char* path, KaIniImage* image)
     while (got < size) {
         r = read(fd, block + got, size - got);
         if (r < 0) {
+            // What was read of the file may hold passwords.
+            fastMemzero(block, size + 1);
             ramFree(block);
             close(fd);
             return -1;
@@ -90,8 +93,11 @@ int64_t readImage(const char* path, KaIniImage* image)
     return close(fd);
 }
 
+// The images hold the files' passwords: wiped before their memory goes back.
 void freeImage(KaIniImage* image)
 {
+    if (image->data)
+        fastMemzero(image->data, static_cast<size_t>(image->length));
     ramFree(image->data);
     image->data = nullptr;
     image->length = 0;

@@ -29,6 +29,7 @@
 #include "platform/kaini.h"
 #include "platformtest.h"
 #include "support/errorscope.h"
+#include "support/freewatch.h"
 #include "support/guarded.h"
 
 namespace fs = std::filesystem;
@@ -706,6 +707,32 @@ TEST_F(IniTest, CachedEntriesAreSharedAndCounted)
     EXPECT_EQ(list->entries.count, 1u);
     KaIniFileRelease(a);
     EXPECT_EQ(list->entries.count, 0u);
+}
+
+TEST_F(IniTest, CachedTextIsWipedBeforeItsMemoryGoesBack)
+{
+    if (!katest::FreeWatch::available())
+        GTEST_SKIP() << "needs AddressSanitizer's free hook";
+    std::string path = put("secret.ini", "[S]\nPWD=hunter2\n");
+    KaIniFileCache* entry = KaIniFileOpenCached(path.c_str());
+    ASSERT_NE(entry, nullptr);
+    ASSERT_NE(entry->image, nullptr);
+    {
+        // A change on disk replaces the image at the next read.
+        katest::FreeWatch watch(entry->image, entry->imageLength + 1);
+        writeFile(path, "[S]\nPWD=correct horse\n");
+        char buf[32];
+        EXPECT_EQ(KaIniFileGetString(entry, "S", "PWD", "", buf, sizeof buf), 13);
+        EXPECT_TRUE(watch.seen());
+        EXPECT_TRUE(watch.wiped());
+    }
+    {
+        // The last holder's release frees it.
+        katest::FreeWatch watch(entry->image, entry->imageLength + 1);
+        KaIniFileRelease(entry);
+        EXPECT_TRUE(watch.seen());
+        EXPECT_TRUE(watch.wiped());
+    }
 }
 
 TEST_F(IniTest, KeepingReadersHoldOneReferenceBetweenThem)

@@ -20,6 +20,7 @@
 #include "platform/kainiimage.h"
 #include "platformtest.h"
 #include "support/errorscope.h"
+#include "support/freewatch.h"
 #include "support/guarded.h"
 
 namespace fs = std::filesystem;
@@ -145,6 +146,18 @@ TEST_F(ImageTest, VariablesNameTheFiles)
     loadIniImages();
     EXPECT_EQ(getOdbcIniImageInt("ODBC", "IANAAppCodePage", -5), 4);
     EXPECT_EQ(getOdbcInstImageInt("ODBC", "IANAAppCodePage", -5), 3);
+}
+
+TEST_F(ImageTest, FreedImagesAreWipedFirst)
+{
+    if (!katest::FreeWatch::available())
+        GTEST_SKIP() << "needs AddressSanitizer's free hook";
+    home("[Sales]\nPWD=hunter2\n", "");
+    ASSERT_NE(odbcIniImage.data, nullptr);
+    katest::FreeWatch watch(odbcIniImage.data, static_cast<size_t>(odbcIniImage.length));
+    freeIniImagesNow();
+    EXPECT_TRUE(watch.seen());
+    EXPECT_TRUE(watch.wiped());
 }
 
 TEST_F(ImageTest, ImagesAreNotRefreshed)
