@@ -12,11 +12,11 @@
 #include "platform/bos.h"
 
 // Work-buffer limits of the reader and writer.
-constexpr size_t kIniValueBuffer = 2048;    // a value read (at most 2047 bytes)
-constexpr size_t kIniHeaderBuffer = 528;    // "[" section "]" and its 0
-constexpr size_t kIniIntDigits = 19;        // characters the integer reader reads
-constexpr size_t kIniPathMax = BOS_PATH_SIZE; // a file name and its 0
-constexpr size_t kIniWideSectionUtf8 = 512; // a UTF-16 section converted to UTF-8
+constexpr size_t kIniValueBuffer = 2048;       // a value read (at most 2047 bytes)
+constexpr size_t kIniHeaderBuffer = 528;       // "[" section "]" and its 0
+constexpr size_t kIniIntDigits = 19;           // characters the integer reader reads
+constexpr size_t kIniPathMax = BOS_PATH_SIZE;  // a file name and its 0
+constexpr size_t kIniWideSectionUtf8 = 512;    // a UTF-16 section converted to UTF-8
 
 // Open modes given to KaIniOpen and KaIniFileCacheList::findOrOpen.
 constexpr int32_t kIniOpenRead = 0;
@@ -35,12 +35,13 @@ public:
 
     // Section header "[" name "]" (brackets included): 1 when found, with the
     // "[" and the start of the next section (or the image's end).
-    [[nodiscard]] int32_t findSection(const char* header, char** sectionStart, char** nextSection) noexcept;
+    [[nodiscard]] int32_t findSection(const char* header, char** sectionStart,
+                                      char** nextSection) noexcept;
     // Key within [*lineStart, sectionEnd): 1 when found; *lineStart becomes the
     // key's line, the value runs from *valueStart to *valueEnd. keyMode 1
     // compares ignoring case.
-    [[nodiscard]] int32_t findKey(const char* key, char** lineStart, const char* sectionEnd, char** valueStart,
-                    char** valueEnd, int32_t keyMode) noexcept;
+    [[nodiscard]] int32_t findKey(const char* key, char** lineStart, const char* sectionEnd,
+                                  char** valueStart, char** valueEnd, int32_t keyMode) noexcept;
 
     int32_t getProfileString(const char* section, const char* key, const char* defaultValue,
                              char* output, int32_t size, int32_t keyMode) noexcept;
@@ -50,11 +51,12 @@ public:
     int32_t getProfileSection(const char* section, char* output, int32_t size) noexcept;
     // key and value: set; null value: delete the key; null key: delete the
     // section. 1 written, 0 not.
-    [[nodiscard]] int32_t writeProfileString(const char* section, const char* key, const char* value) noexcept;
+    [[nodiscard]] int32_t writeProfileString(const char* section, const char* key,
+                                             const char* value) noexcept;
 
     void addRef() noexcept;
-    // Drops one reference; 1 when none is left.
-    int32_t dropRef() noexcept;
+    // Drops one reference; 1 when none is left (the caller deletes it then).
+    [[nodiscard]] int32_t dropRef() noexcept;
 
     // The entry's semaphore, for callers that cannot hold it through
     // KaLockGuard<KaSemaphore>.
@@ -130,7 +132,8 @@ public:
 KaIniFileCacheList* KaIniFileCacheListGet(int32_t create) noexcept;
 
 // Loads the file into the entry: 0 on success, 1 on failure.
-[[nodiscard]] int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode) noexcept;
+[[nodiscard]] int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName,
+                                int32_t openMode) noexcept;
 
 // Holding an entry: open (kIniOpenCreate, created when missing) and release.
 [[nodiscard]] KaIniFileCache* KaIniFileOpenCached(const char* fileName) noexcept;
@@ -145,10 +148,10 @@ int64_t KaIniFileGetInt(KaIniFileCache* entry, const char* section, const char* 
                         int64_t defaultValue) noexcept;
 int64_t KaIniFileGetIntW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
                          int64_t defaultValue) noexcept;
-[[nodiscard]] int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section, const char* key,
-                                           const char* value) noexcept;
-[[nodiscard]] int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
-                              const uint16_t* value) noexcept;
+[[nodiscard]] int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section,
+                                           const char* key, const char* value) noexcept;
+[[nodiscard]] int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section,
+                                            const uint16_t* key, const uint16_t* value) noexcept;
 
 // The profile operations by file name. The plain forms keep the file in the
 // cache; the Release and W forms give their reference back.
@@ -169,12 +172,14 @@ int64_t KaGetPrivateProfileIntW(const uint16_t* section, const uint16_t* key, in
 int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size,
                                    const char* fileName) noexcept;
 // The writers: 1 written, 0 not.
-[[nodiscard]] int32_t KaWritePrivateProfileString(const char* section, const char* key, const char* value,
-                                                  const char* fileName) noexcept;
+[[nodiscard]] int32_t KaWritePrivateProfileString(const char* section, const char* key,
+                                                  const char* value, const char* fileName) noexcept;
 [[nodiscard]] int32_t KaWritePrivateProfileStringRelease(const char* section, const char* key,
-                                                         const char* value, const char* fileName) noexcept;
+                                                         const char* value,
+                                                         const char* fileName) noexcept;
 [[nodiscard]] int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key,
-                                     const uint16_t* value, const uint16_t* fileName) noexcept;
+                                                   const uint16_t* value,
+                                                   const uint16_t* fileName) noexcept;
 
 // One-shot forms on a private entry, outside the cache: 1 when the file
 // cannot be loaded, else the entry operation's result.
@@ -182,8 +187,8 @@ int64_t bosGetProfileStringFile(const char* section, const char* key, const char
                                 char* output, int32_t size, const char* fileName) noexcept;
 int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue,
                              const char* fileName) noexcept;
-[[nodiscard]] int64_t bosWriteProfileStringFile(const char* section, const char* key, const char* value,
-                                  const char* fileName) noexcept;
+[[nodiscard]] int64_t bosWriteProfileStringFile(const char* section, const char* key,
+                                                const char* value, const char* fileName) noexcept;
 
 // Copies src into dest of size bytes: whole with its 0 when shorter than
 // size (its length returned), else size-1 bytes and a 0 (size-1 returned).
@@ -203,7 +208,8 @@ void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t c
 constexpr int32_t kLockRangeFree = 0;
 constexpr int32_t kLockRangeRead = 1;
 constexpr int32_t kLockRangeWrite = 2;
-[[nodiscard]] int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept;
+[[nodiscard]] int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length,
+                                   int32_t mode) noexcept;
 
 // 1 when a key names a secret whose value trace output must not show.
 int32_t KaIniIsSecretKey(const char* key) noexcept;
