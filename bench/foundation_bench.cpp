@@ -21,7 +21,8 @@
 #include "foundation/kastringw.h"
 #include "foundation/kathread.h"
 #include "kamessages.h"
-#include "platform/bos.h"
+#include "platform/boscatalog.h"
+#include "platform/boslib.h"
 
 namespace {
 

@@ -375,18 +375,18 @@ const char* modeLabel(int64_t mode)
     return mode == KA_SCAN_SQL_WORDS ? "SQL words" : mode == KA_SCAN_RUNS ? "runs" : "plain";
 }
 
-void ScanSelectW(benchmark::State& state)
+// Scans the statement once an iteration, token by token; setInput points
+// the scanner at it.
+template <typename Scanner, typename Token, typename SetInput>
+void scanSelect(benchmark::State& state, SetInput setInput)
 {
     int mode = int(state.range(0));
-    std::vector<uint16_t> sql;
-    for (const char* p = kSelect; *p != '\0'; ++p)
-        sql.push_back(static_cast<unsigned char>(*p));
-    KaScannerW scanner;
-    KaTokenW token;
+    Scanner scanner;
+    Token token;
     int64_t tokens = 0;
     kabench::Meter meter(state);
     for (auto _ : state) {
-        scanner.setInput(sql.data(), sql.size());
+        setInput(scanner);
         tokens = 0;
         do {
             scanner.nextToken(token, mode);
@@ -399,28 +399,20 @@ void ScanSelectW(benchmark::State& state)
     state.counters["tokens"] = double(tokens);
     state.SetLabel(modeLabel(mode));
 }
+
+void ScanSelectW(benchmark::State& state)
+{
+    std::vector<uint16_t> sql;
+    for (const char* p = kSelect; *p != '\0'; ++p)
+        sql.push_back(static_cast<unsigned char>(*p));
+    scanSelect<KaScannerW, KaTokenW>(state, [&](KaScannerW& scanner) { scanner.setInput(sql.data(), sql.size()); });
+}
 BENCHMARK(ScanSelectW)->ArgName("mode")->Arg(KA_SCAN_PLAIN)->Arg(KA_SCAN_SQL_WORDS);
 
 void ScanSelectUtf8(benchmark::State& state)
 {
-    int mode = int(state.range(0));
-    KaScanner scanner;
-    KaToken token;
-    int64_t tokens = 0;
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        scanner.setInput(kSelect, sizeof kSelect - 1, KA_TEXT_UTF8);
-        tokens = 0;
-        do {
-            scanner.nextToken(token, mode);
-            ++tokens;
-        } while (token.kind != KA_TOKEN_END);
-        benchmark::DoNotOptimize(token.data);
-    }
-    meter.report(double(tokens));
-    state.SetItemsProcessed(state.iterations() * tokens);
-    state.counters["tokens"] = double(tokens);
-    state.SetLabel(modeLabel(mode));
+    scanSelect<KaScanner, KaToken>(
+        state, [](KaScanner& scanner) { scanner.setInput(kSelect, sizeof kSelect - 1, KA_TEXT_UTF8); });
 }
 BENCHMARK(ScanSelectUtf8)->ArgName("mode")->Arg(KA_SCAN_PLAIN)->Arg(KA_SCAN_SQL_WORDS);
 

@@ -16,7 +16,7 @@
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
-#include "platform/bos.h"
+#include "platform/bosenv.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "hive/hivestatement.h"
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
+#include "platform/bosname.h"
 
 HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
 {

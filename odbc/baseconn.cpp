@@ -19,6 +19,7 @@
 #include "odbc/basestmt.h"
 #include "convert/basestring.h"
 #include "platform/bos.h"
+#include "platform/bosname.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
-#include "platform/bos.h"
+#include "platform/boslib.h"
 
 namespace {
 

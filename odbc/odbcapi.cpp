@@ -21,6 +21,8 @@
 #include "odbc/basestmt.h"
 #include "odbc/exportcall.h"
 #include "platform/bos.h"
+#include "platform/boscatalog.h"
+#include "platform/boslib.h"
 
 using baseexport::connOf;
 using baseexport::descOf;

@@ -14,12 +14,16 @@
 
 #include <unicode/ustring.h>
 
+#include "foundation/fast.h"
 #include "foundation/icucache.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"
+#include "platform/bosenv.h"
+#include "platform/bosfile.h"
+#include "platform/bosname.h"
 #include "platform/initext.h"
 
 namespace {
@@ -29,20 +33,9 @@ constexpr int kIniLockAttempts = 3000;
 constexpr uint16_t kIniLockPollMs = 10;
 // Times a writer retries when the file was replaced while it waited.
 constexpr int kIniReopenAttempts = 100;
-// The byte that every writer of these files locks (as bosfopen does).
-constexpr off_t kIniLockOffset = 1;
 
-// Guards the creation of the list in its process slot.
+// Guards the creation of the list in its task slot.
 KaCriticalSection iniListLock{0, kKaLockPlain};
-
-// The "]" that closes the bracket on the same line, else null.
-const char* closingBracket(const char* bracket, const char* end)
-{
-    for (const char* p = bracket; p < end && !iniIsLineEnd(*p); ++p)
-        if (*p == ']')
-            return p;
-    return nullptr;
-}
 
 // Past the end of the line at p and one line end ("\r\n", "\n" or "\r").
 const char* pastLineEnd(const char* p, const char* end)
@@ -61,6 +54,27 @@ bool textEquals(const char* a, size_t aLen, const char* b, size_t bLen, int32_t 
     if (aLen != bLen)
         return false;
     return ignoreCase ? strncasecmp(a, b, aLen) == 0 : memcmp(a, b, aLen) == 0;
+}
+
+// Ini text holds passwords: its memory is wiped before it goes back.
+void freeText(char* text, size_t bytes)
+{
+    if (!text)
+        return;
+    fastMemzero(text, bytes);
+    ramFree(text);
+}
+
+// The bytes of an entry's image that hold the file's text, and its 0.
+size_t imageBytes(const KaIniFileCache& entry)
+{
+    return static_cast<size_t>(entry.imageLength) + 1;
+}
+
+// The text of a loaded image, past a UTF-8 byte order mark.
+const char* textAfterMark(const KaIniFileCache& entry)
+{
+    return entry.image + (entry.utf8Marked ? 3 : 0);
 }
 
 bool traceOn(uint64_t bit) { return (bosDebugFlags & bit) != 0; }
@@ -104,6 +118,13 @@ void traceImage(const char* image, uint64_t length)
             printf("%.*s\n", static_cast<int>(e - p), p);
         p = e < end ? e + 1 : e;
     }
+}
+
+// A missing file name fails with the diagnostic that bosfopen posts for it.
+void postMissingFileName()
+{
+    int32_t fd = 0;
+    static_cast<void>(bosfopen(nullptr, 0, &fd));
 }
 
 bool hasErrorList() { return KaErrorCurrentList() != nullptr; }
@@ -215,7 +236,7 @@ int lockForWrite(int32_t fd, const char* path)
     memset(&fl, 0, sizeof fl);
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
-    fl.l_start = kIniLockOffset;
+    fl.l_start = BOS_FILE_LOCK_OFFSET;
     fl.l_len = 1;
     for (int attempt = 0;; ++attempt) {
         if (fcntl(fd, F_OFD_SETLK, &fl) == 0)
@@ -249,31 +270,36 @@ struct IniOut {
     size_t cap = 0;
     bool failed = false;
 
-    ~IniOut() { ramFree(data); }
+    IniOut() = default;
+    IniOut(const IniOut&) = delete;
+    IniOut& operator=(const IniOut&) = delete;
+    ~IniOut() { freeText(data, cap); }
     void put(const char* p, size_t n)
     {
         if (failed || n == 0)
             return;
-        if (len + n > cap) {
-            size_t want = cap ? cap * 2 : 4096;
-            while (want < len + n)
-                want *= 2;
-            void* block = data;
-            if (!block) {
-                block = ramAlloc(want);
-                if (!block) {
-                    failed = true;
-                    return;
-                }
-            } else if (ramRealloc(&block, want) != 0) {
-                failed = true;
-                return;
-            }
-            data = static_cast<char*>(block);
-            cap = want;
+        if (len + n > cap && !grow(len + n)) {
+            failed = true;
+            return;
         }
         memcpy(data + len, p, n);
         len += n;
+    }
+    // A larger buffer; the old one is wiped, never left behind by realloc.
+    bool grow(size_t needed)
+    {
+        size_t want = cap ? cap * 2 : 4096;
+        while (want < needed)
+            want *= 2;
+        char* block = static_cast<char*>(ramAlloc(want));
+        if (!block)
+            return false;
+        if (len)
+            memcpy(block, data, len);
+        freeText(data, cap);
+        data = block;
+        cap = want;
+        return true;
     }
     void put(const char* s) { put(s, strlen(s)); }
     void put(const char* from, const char* to)
@@ -282,6 +308,57 @@ struct IniOut {
             put(from, static_cast<size_t>(to - from));
     }
     bool endsWithLineEnd() const { return len > 0 && iniIsLineEnd(data[len - 1]); }
+    const char* text() const { return data ? data : ""; }
+};
+
+// One change to a file: a key set (key and value), a key deleted (null
+// value) or a section deleted (null key).
+struct IniEdit {
+    const char* header;  // "[" section "]"
+    const char* section;
+    const char* key;
+    const char* value;
+
+    bool addsLine() const { return key && value; }
+    // New keys of the ODBC sections go right under the header.
+    bool odbcSection() const
+    {
+        return strcmp(section, "ODBC") == 0 || strcmp(section, "ODBC Data Sources") == 0;
+    }
+};
+
+constexpr char kPutTrace[] = "PutProfileString:";
+
+// True when text holds a line end or one of the extra characters.
+bool breaksLine(const char* text, const char* extra)
+{
+    for (; *text; ++text)
+        if (iniIsLineEnd(*text) || (extra && strchr(extra, *text)))
+            return true;
+    return false;
+}
+
+// The part of a write whose text would change the structure of the file,
+// named for the diagnostic; null when all can be written.
+const char* unwritablePart(const char* section, const char* key, const char* value)
+{
+    if (breaksLine(section, "]") || !*section)
+        return "the section name";
+    if (key && (breaksLine(key, "=") || !*key || strchr("[;#", *key)))
+        return "the key name";
+    if (key && value && breaksLine(value, nullptr))
+        return "the value";
+    return nullptr;
+}
+
+// A descriptor that is closed when the scope ends.
+struct IniDescriptor {
+    int32_t fd = 0;
+
+    IniDescriptor() = default;
+    IniDescriptor(const IniDescriptor&) = delete;
+    IniDescriptor& operator=(const IniDescriptor&) = delete;
+    ~IniDescriptor() { bosfclose(fd); }
 };
 
 // Count of line feeds that end the text, counting only a run made of line ends.
@@ -315,34 +392,181 @@ void separate(IniOut& out, const char* head, const char* headEnd)
         out.put("\n");
 }
 
+// Where the empty lines that end a section start, past the line end of its
+// last line; next when it ends in at most one line feed.
+const char* trailingEmptyLines(const char* tail, const char* next)
+{
+    if (tail >= next || trailingLineFeeds(tail, next) <= 1)
+        return next;
+    const char* p = next;
+    while (p > tail && iniIsLineEnd(p[-1]))
+        --p;
+    return pastLineEnd(p, next);
+}
+
+void putEntry(IniOut& out, const IniEdit& edit, bool announce)
+{
+    out.put(edit.key);
+    out.put("=");
+    out.put(edit.value);
+    out.put("\n");
+    if (announce && traceOn(BOS_TRACE_INI_WRITE))
+        printf("%s Entry missing adding it.\n|->%s=%s\n", kPutTrace, edit.key, shownValue(edit.key, edit.value));
+}
+
+// The section is missing: the text as it is, and a new section at its end
+// when a key is set.
+void addSection(IniOut& out, const char* text, const char* end, const IniEdit& edit)
+{
+    out.put(text, end);
+    if (!edit.addsLine())
+        return;
+    separate(out, text, end);
+    out.put(edit.header);
+    out.put("\n");
+    putEntry(out, edit, false);
+    if (traceOn(BOS_TRACE_INI_WRITE))
+        printf("%s Section missing adding it.\n|->%s\n", kPutTrace, edit.header);
+}
+
+// The text without the section that starts at sectionStart.
+void dropSection(IniOut& out, const char* text, const char* end, const char* sectionStart, const char* next,
+                 const IniEdit& edit)
+{
+    if (traceOn(BOS_TRACE_INI_WRITE))
+        printf("%s Deleting section %s\n", kPutTrace, edit.section);
+    out.put(text, sectionStart);
+    out.put(next, end);
+}
+
+// The text with the key of the section that starts at sectionStart set,
+// added or deleted.
+void editKey(KaIniFileCache& entry, IniOut& out, const char* text, const char* end, char* sectionStart, char* next,
+             const IniEdit& edit)
+{
+    // The header line with its line end.
+    const char* headerEnd = pastLineEnd(sectionStart, next);
+    char* line = sectionStart;
+    char* valueStart = nullptr;
+    char* valueEnd = nullptr;
+    const bool keyFound = entry.findKey(edit.key, &line, next, &valueStart, &valueEnd, 1) != 0;
+    const char* head = keyFound ? line : sectionStart;
+    const char* tail = keyFound ? pastLineEnd(valueEnd, end) : headerEnd;
+    if (keyFound && traceOn(BOS_TRACE_INI_WRITE)) {
+        if (edit.value)
+            printf("%s %s %s\n", kPutTrace, "Updating Entry Value with:", shownValue(edit.key, edit.value));
+        else
+            printf("%s %s %s\n", kPutTrace, "Deleting Entry:", edit.key);
+    }
+    out.put(text, head);
+    if (!keyFound) {
+        if (edit.addsLine())
+            separate(out, text, head);
+        out.put(sectionStart, headerEnd);
+        if (!out.endsWithLineEnd())
+            out.put("\n");
+    }
+    // A changed key keeps its place (a later duplicate of it would
+    // otherwise shadow the new value); a new one goes under the header of
+    // the ODBC sections, after the last entry of the others.
+    const bool hereNow = edit.addsLine() && (edit.odbcSection() || keyFound);
+    if (hereNow)
+        putEntry(out, edit, !keyFound);
+    // The section's own lines; its trailing empty lines are held back so
+    // that a new entry goes after the last entry.
+    const char* held = trailingEmptyLines(tail, next);
+    out.put(tail, held);
+    if (edit.addsLine() && !hereNow) {
+        if (out.len > 0 && !out.endsWithLineEnd())
+            out.put("\n");
+        putEntry(out, edit, !keyFound);
+    }
+    out.put(held, end);
+}
+
+// The new text of the file: the edit applied to the image just read.
+void composeEdit(KaIniFileCache& entry, const IniEdit& edit, IniOut& out)
+{
+    const char* text = entry.image;
+    const char* end = entry.image + entry.imageLength;
+    char* sectionStart = nullptr;
+    char* next = nullptr;
+    const bool found = entry.findSection(edit.header, &sectionStart, &next) != 0;
+    if (traceOn(BOS_TRACE_INI_WRITE))
+        printf(found ? "%s Section %s found.\n" : "%s Section %s not found.\n", kPutTrace, edit.header);
+    if (!found)
+        addSection(out, text, end, edit);
+    else if (!edit.key)
+        dropSection(out, text, end, sectionStart, next, edit);
+    else
+        editKey(entry, out, text, end, sectionStart, next, edit);
+}
+
+// Opens and locks the file that name designates now. Another writer may
+// replace the file while this one waits for the lock, so the lock counts
+// only when the name still leads to the locked file. 0 with *fd, else 1
+// (posted).
+int openForRewrite(const char* name, int32_t* fd)
+{
+    for (int attempt = 0;; ++attempt) {
+        char resolved[kIniPathMax];
+        memcpy(resolved, name, strlen(name) + 1);
+        int32_t d = 0;
+        if (bosfopen(resolved, BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING | BOS_OPEN_NO_LOCK, &d) != 0 ||
+            d <= 0)
+            return 1;
+        if (lockForWrite(d, name) != 0) {
+            bosfclose(d);
+            return 1;
+        }
+        if (sameFile(d, name)) {
+            *fd = d;
+            return 0;
+        }
+        bosfclose(d);
+        if (attempt >= kIniReopenAttempts) {
+            bosMapError(EAGAIN, name);
+            return 1;
+        }
+    }
+}
+
+// Other processes see a change only by the file's time and size: when both
+// still read as recorded, the size is made to differ. 0, or 1 (posted).
+int showChange(int fd, const char* data, size_t len, int32_t recordedTime, uint64_t recordedSize)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || static_cast<int32_t>(st.st_mtime) != recordedTime ||
+        static_cast<uint64_t>(st.st_size) != recordedSize)
+        return 0;
+    if (len > 2 && data[len - 1] == '\n' && data[len - 2] == '\n')
+        return bosftrunc(fd, static_cast<int64_t>(len - 1));
+    return bosfwrite(fd, static_cast<int64_t>(len), "\n", 1);
+}
+
+// What replaceFile gives when no file can be made beside the old one.
+constexpr int kNoFileBeside = 2;
+
 // Writes data to a fresh file beside path and renames it over path. 0 done,
-// 1 failed (posted; path untouched), 2 no file can be made in the directory.
+// 1 failed (posted; path untouched), kNoFileBeside.
 int replaceFile(const char* realPath, const struct stat& original, const char* data, size_t len,
-                int32_t recordedTime, uint64_t recordedSize, bool* adjusted)
+                int32_t recordedTime, uint64_t recordedSize)
 {
     char tmp[kIniPathMax];
     int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", realPath);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmp)
-        return 2;
+        return kNoFileBeside;
     int fd = mkostemp(tmp, O_CLOEXEC);
     if (fd < 0)
-        return 2;
+        return kNoFileBeside;
     // The new file takes the old one's owner and mode; until then it is
     // private (mkostemp makes it 0600), so secrets never show.
     // Only root may give a file away; a failure leaves the caller's own.
     int ignored = fchown(fd, original.st_uid, original.st_gid);
     (void)ignored;
     int rc = bosfwrite(fd, 0, data, len);
-    struct stat st;
-    if (rc == 0 && fstat(fd, &st) == 0 && static_cast<int32_t>(st.st_mtime) == recordedTime &&
-        static_cast<uint64_t>(st.st_size) == recordedSize) {
-        // Other processes see a change only by time and size: make the size differ.
-        if (len > 2 && data[len - 1] == '\n' && data[len - 2] == '\n')
-            rc = bosftrunc(fd, static_cast<int64_t>(len - 1));
-        else
-            rc = bosfwrite(fd, static_cast<int64_t>(len), "\n", 1);
-        *adjusted = true;
-    }
+    if (rc == 0)
+        rc = showChange(fd, data, len, recordedTime, recordedSize);
     if (rc == 0 && fchmod(fd, original.st_mode & 07777) != 0) {
         bosMapError(errno, realPath);
         rc = 1;
@@ -359,6 +583,42 @@ int replaceFile(const char* realPath, const struct stat& original, const char* d
     if (rc != 0)
         unlink(tmp);
     return rc;
+}
+
+// Rewrites the locked file itself. 0, or 1 (posted).
+int rewriteInPlace(int32_t fd, const char* data, size_t len, int32_t recordedTime, uint64_t recordedSize)
+{
+    if (bosfwrite(fd, 0, data, len) != 0 || bosftrunc(fd, static_cast<int64_t>(len)) != 0)
+        return 1;
+    return showChange(fd, data, len, recordedTime, recordedSize);
+}
+
+// Puts the new text in place of the locked file: a fresh file renamed over
+// it, or, where no file can be made beside it (a directory the caller may
+// not write), the file itself rewritten, still under the lock. 0, or 1
+// (posted).
+int storeText(int32_t fd, const char* name, const struct stat& original, const IniOut& out, int32_t recordedTime,
+              uint64_t recordedSize)
+{
+    char realName[PATH_MAX];
+    int rc = kNoFileBeside;
+    if (realpath(name, realName) && strlen(realName) < kIniPathMax)
+        rc = replaceFile(realName, original, out.text(), out.len, recordedTime, recordedSize);
+    if (rc == kNoFileBeside)
+        rc = rewriteInPlace(fd, out.text(), out.len, recordedTime, recordedSize);
+    return rc;
+}
+
+// Prints the cache's image after a write.
+void traceWritten(const char* image, uint64_t length)
+{
+    if (image && length) {
+        printf("%s Updated FileCache: Len=%d\n", kPutTrace, static_cast<int>(length));
+        printf("%s Updated FileCache:\n|->", kPutTrace);
+        traceImage(image, length);
+    } else {
+        printf("%s FileCache is empty.\n", kPutTrace);
+    }
 }
 
 } // namespace
@@ -394,7 +654,7 @@ KaIniFileCache::~KaIniFileCache()
         bosfclose(descriptor);
     ramFree(path);
     ramFree(pathW);
-    ramFree(image);
+    freeText(image, imageBytes(*this));
 }
 
 void KaIniFileCache::lock() noexcept { semaphore.wait(); }
@@ -402,24 +662,22 @@ void KaIniFileCache::unlock() noexcept { semaphore.post(); }
 
 void KaIniFileCache::addRef() noexcept
 {
-    lock();
+    KaLockGuard<KaSemaphore> guard(semaphore);
     ++refCount;
-    unlock();
 }
 
 int32_t KaIniFileCache::dropRef() noexcept
 {
-    lock();
+    KaLockGuard<KaSemaphore> guard(semaphore);
     int32_t last = (refCount <= 1) ? 1 : 0;
     if (refCount > 0)
         --refCount;
-    unlock();
     return last;
 }
 
 void KaIniFileCache::dropImage() noexcept
 {
-    ramFree(image);
+    freeText(image, imageBytes(*this));
     image = nullptr;
     imageLength = 0;
     loaded = 0;
@@ -443,7 +701,7 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
     while (got < size) {
         uint64_t count = 0;
         if (bosfread(fd, static_cast<int64_t>(got), block + got, size - got, &count) != 0) {
-            ramFree(block);
+            freeText(block, size + 1);
             return 1;
         }
         if (count == 0)
@@ -451,7 +709,7 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
         got += count;
     }
     block[got] = 0;
-    ramFree(image);
+    freeText(image, imageBytes(*this));
     image = block;
     imageLength = got;
     imageSize = size;
@@ -464,63 +722,90 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
     return 0;
 }
 
+namespace {
+
+// Diagnostics of an open that failed for want of write access: the file may
+// still be read.
+bool refusedWriting(uint16_t native)
+{
+    return native == MSG_FILE_ACCESS_DENIED || native == MSG_OPERATION_NOT_PERMITTED ||
+           native == MSG_FILE_NAME_MISSING || native == MSG_READ_ONLY_FILE_SYSTEM;
+}
+
+enum IniOpenResult { kIniOpened, kIniOpenFailed, kIniOdbcinstMissing };
+
+// Opens a configuration file (name: its resolved name on return), read-write
+// where the caller may write it, else read-only; *flags end as the ones
+// that opened it. A missing odbcinst file is no failure: it reads as empty,
+// and its diagnostic is taken back.
+IniOpenResult openConfigFile(const char* fileName, char (&name)[kIniPathMax], uint32_t* flags, int32_t* fd)
+{
+    const size_t len = strlen(fileName);
+    const bool odbcinst = isOdbcinstName(fileName);
+    for (;;) {
+        memcpy(name, fileName, len + 1);
+        if (bosfopen(name, *flags, fd) == 0 && *fd > 0)
+            return kIniOpened;
+        *fd = 0;
+        const bool list = hasErrorList();
+        const bool readWrite = (*flags & BOS_OPEN_READWRITE) != 0;
+        if (!odbcinst) {
+            if (!list) {
+                if (!readWrite)
+                    return kIniOpenFailed;
+                *flags &= ~(BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING);
+                continue;
+            }
+            if (readWrite && refusedWriting(KaErrorGetLastNative())) {
+                *flags &= ~BOS_OPEN_READWRITE;
+                KaErrorDiscardLast();
+                continue;
+            }
+            KaErrorSetLastWarning(1);
+            return kIniOpenFailed;
+        }
+        if (readWrite) {
+            if (list)
+                KaErrorDiscardLast();
+            *flags &= ~(BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING);
+            continue;
+        }
+        if (!list)
+            return kIniOdbcinstMissing;
+        if (KaErrorGetLastNative() != MSG_FILE_NOT_FOUND)
+            return kIniOpenFailed;
+        KaErrorDiscardLast();
+        return kIniOdbcinstMissing;
+    }
+}
+
+} // namespace
+
 int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode) noexcept
 {
     if (!entry)
         return 1;
     if (traceOn(BOS_TRACE_INI_OPEN))
         printf("KaIniOpen: File:%s \n", fileName ? fileName : "<NULL>");
-    uint32_t flags = static_cast<uint32_t>(openMode) | BOS_OPEN_CONFIG | BOS_OPEN_READWRITE;
     if (!fileName) {
-        int32_t fd = 0;
-        bosfopen(nullptr, flags, &fd);  // posts the null-name diagnostic
+        postMissingFileName();
         return 1;
     }
-    char name[kIniPathMax];
-    size_t len = strlen(fileName);
-    if (len >= sizeof name) {
+    if (strlen(fileName) >= kIniPathMax) {
         bosMapError(ENAMETOOLONG, nullptr);
         return 1;
     }
-    bool odbcinst = isOdbcinstName(fileName);
+    char name[kIniPathMax];
+    uint32_t flags = static_cast<uint32_t>(openMode) | BOS_OPEN_CONFIG | BOS_OPEN_READWRITE;
     int32_t fd = 0;
-    for (;;) {
-        memcpy(name, fileName, len + 1);
-        if (bosfopen(name, flags, &fd) == 0 && fd > 0)
-            break;
-        fd = 0;
-        bool list = hasErrorList();
-        if (!odbcinst) {
-            if (!list) {
-                if (flags & BOS_OPEN_READWRITE) {
-                    flags &= ~(BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING);
-                    continue;
-                }
-                return 1;
-            }
-            uint16_t native = KaErrorGetLastNative();
-            if ((flags & BOS_OPEN_READWRITE) &&
-                (native == 1508 || native == 1519 || native == 30040 || native == 30049)) {
-                flags &= ~BOS_OPEN_READWRITE;
-                KaErrorDiscardLast();
-                continue;
-            }
-            KaErrorSetLastWarning(1);
-            return 1;
-        }
-        if (flags & BOS_OPEN_READWRITE) {
-            if (list)
-                KaErrorDiscardLast();
-            flags &= ~(BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING);
-            continue;
-        }
-        // A missing odbcinst file reads as empty: the entry stays unloaded.
-        if (!list)
-            return 0;
-        if (KaErrorGetLastNative() != 1509)
-            return 1;
-        KaErrorDiscardLast();
+    switch (openConfigFile(fileName, name, &flags, &fd)) {
+    case kIniOpenFailed:
+        return 1;
+    case kIniOdbcinstMissing:
+        // The entry stays unloaded.
         return 0;
+    case kIniOpened:
+        break;
     }
     entry->openFlags = static_cast<int32_t>(flags);
     entry->descriptor = fd;
@@ -550,36 +835,32 @@ int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode)
 int32_t KaIniFileCache::refresh() noexcept
 {
     char name[kIniPathMax];
-    lock();
-    if (pathW) {
-        if (utf16ToUtf8Name(name, sizeof name, pathW) < 0) {
-            unlock();
-            return 1;
-        }
-    } else if (path && strlen(path) < sizeof name) {
-        memcpy(name, path, strlen(path) + 1);
-    } else {
-        unlock();
+    if (copyName(name) != 0)
         return 1;
-    }
-    unlock();
     int32_t t = 0;
     uint64_t size = 0;
     if (bosGetFileTimeSize(name, &t, &size) != 0)
         return 1;
-    lock();
-    if (loaded && t == modTime && size == imageSize) {
-        unlock();
+    KaLockGuard<KaSemaphore> guard(semaphore);
+    if (loaded && t == modTime && size == imageSize)
         return 0;
-    }
     ramFree(path);
     path = nullptr;
     ramFree(pathW);
     pathW = nullptr;
     dropImage();
-    int32_t rc = KaIniOpen(this, name, kIniOpenRead);
-    unlock();
-    return rc;
+    return KaIniOpen(this, name, kIniOpenRead);
+}
+
+int32_t KaIniFileCache::copyName(char (&name)[kIniPathMax]) noexcept
+{
+    KaLockGuard<KaSemaphore> guard(semaphore);
+    if (pathW)
+        return utf16ToUtf8Name(name, sizeof name, pathW) < 0 ? 1 : 0;
+    if (!path || strlen(path) >= sizeof name)
+        return 1;
+    memcpy(name, path, strlen(path) + 1);
+    return 0;
 }
 
 int32_t KaIniFileCache::findSection(const char* header, char** sectionStart,
@@ -587,22 +868,12 @@ int32_t KaIniFileCache::findSection(const char* header, char** sectionStart,
 {
     if (!image || !header)
         return 0;
-    const char* end = image + imageLength;
-    const char* p = image + (utf8Marked ? 3 : 0);
-    size_t hlen = strlen(header);
-    while (p < end) {
-        const char* b = iniSectionBracket(p, end);
-        if (b) {
-            const char* close = closingBracket(b, end);
-            if (close && textEquals(b, static_cast<size_t>(close - b + 1), header, hlen, 1)) {
-                *sectionStart = const_cast<char*>(p);
-                *nextSection = const_cast<char*>(iniNextSectionLine(iniNextLine(close, end), end));
-                return 1;
-            }
-        }
-        p = iniNextLine(p, end);
-    }
-    return 0;
+    IniSection found;
+    if (!iniFindSection(textAfterMark(*this), image + imageLength, header, &found))
+        return 0;
+    *sectionStart = const_cast<char*>(found.line);
+    *nextSection = const_cast<char*>(found.next);
+    return 1;
 }
 
 int32_t KaIniFileCache::findKey(const char* key, char** lineStart, const char* sectionEnd,
@@ -610,42 +881,18 @@ int32_t KaIniFileCache::findKey(const char* key, char** lineStart, const char* s
 {
     const char* end = sectionEnd;
     size_t klen = strlen(key);
-    const char* p = iniNextLine(*lineStart, end);
-    while (p < end) {
-        const char* q = p;
-        while (q < end && iniIsBlank(*q))
-            ++q;
-        if (q >= end)
-            return 0;
-        if (*q == ';' || *q == '#' || iniIsLineEnd(*q)) {
-            p = iniNextLine(q, end);
+    IniKeyLine k;
+    for (const char* p = iniNextLine(*lineStart, end); iniFindKeyLine(p, end, &k);
+         p = iniNextLine(k.equals, end)) {
+        if (!textEquals(k.key, static_cast<size_t>(k.keyEnd - k.key), key, klen, keyMode == 1))
             continue;
-        }
-        if (*q == '[')
-            return 0;
-        const char* e = q;
-        while (e < end && !iniIsLineEnd(*e) && *e != '=')
-            ++e;
-        if (e >= end || *e != '=') {
-            p = iniNextLine(e, end);
-            continue;
-        }
-        const char* keyEnd = e;
-        while (keyEnd > q && iniIsBlank(keyEnd[-1]))
-            --keyEnd;
-        if (textEquals(q, static_cast<size_t>(keyEnd - q), key, klen, keyMode == 1)) {
-            const char* v = e + 1;
-            while (v < end && iniIsBlank(*v))
-                ++v;
-            const char* ve = v;
-            while (ve < end && !iniIsLineEnd(*ve))
-                ++ve;
-            *lineStart = const_cast<char*>(p);
-            *valueStart = const_cast<char*>(v);
-            *valueEnd = const_cast<char*>(ve);
-            return 1;
-        }
-        p = iniNextLine(e, end);
+        const char* v = nullptr;
+        const char* ve = nullptr;
+        iniKeyValue(k, end, false, &v, &ve);
+        *lineStart = const_cast<char*>(k.line);
+        *valueStart = const_cast<char*>(v);
+        *valueEnd = const_cast<char*>(ve);
+        return 1;
     }
     return 0;
 }
@@ -653,12 +900,12 @@ int32_t KaIniFileCache::findKey(const char* key, char** lineStart, const char* s
 int32_t KaIniFileCache::listSections(char* output, int32_t size) noexcept
 {
     const char* end = image + imageLength;
-    const char* p = image + (utf8Marked ? 3 : 0);
+    const char* p = textAfterMark(*this);
     int32_t pos = 0;
     while (p < end) {
         const char* b = iniSectionBracket(p, end);
         if (b) {
-            const char* close = closingBracket(b, end);
+            const char* close = iniClosingBracket(b, end);
             if (close) {
                 int32_t n = static_cast<int32_t>(close - b - 1);
                 if (pos + n + 1 > size - 1)
@@ -677,30 +924,11 @@ int32_t KaIniFileCache::listSections(char* output, int32_t size) noexcept
 int32_t KaIniFileCache::listKeys(const char* sectionStart, const char* sectionEnd, char* output,
                                  int32_t size) noexcept
 {
-    int32_t pos = 0;
-    const char* p = iniNextLine(sectionStart, sectionEnd);
-    while (p < sectionEnd) {
-        const char* q = p;
-        while (q < sectionEnd && iniIsBlank(*q))
-            ++q;
-        const char* e = q;
-        while (e < sectionEnd && !iniIsLineEnd(*e) && *e != '=')
-            ++e;
-        if (q < sectionEnd && *q != ';' && *q != '#' && e < sectionEnd && *e == '=') {
-            const char* keyEnd = e;
-            while (keyEnd > q && iniIsBlank(keyEnd[-1]))
-                --keyEnd;
-            int32_t n = static_cast<int32_t>(keyEnd - q);
-            if (pos + n + 1 > size - 1)
-                break;
-            memcpy(output + pos, q, static_cast<size_t>(n));
-            pos += n;
-            output[pos++] = 0;
-            if (traceOn(BOS_TRACE_INI_READ))
-                printf("GetProfileString: Entry %.*s Len=%d\n", n, q, n);
-        }
-        p = iniNextLine(q, sectionEnd);
-    }
+    const bool trace = traceOn(BOS_TRACE_INI_READ);
+    int32_t pos = iniListKeys(sectionStart, sectionEnd, output, size, [trace](const char* key, int32_t n) {
+        if (trace)
+            printf("GetProfileString: Entry %.*s Len=%d\n", n, key, n);
+    });
     output[pos++] = 0;
     return pos;
 }
@@ -714,10 +942,11 @@ int32_t KaIniFileCache::getProfileString(const char* section, const char* key,
     const bool trace = traceOn(BOS_TRACE_INI_READ);
     const char* pre = "GetProfileString:";
     if (trace) {
-        lock();
-        printf("GetProfileString: File:%s Section:[%s] Entry:\n%s\n", path ? path : "<NULL>",
-               section ? section : "NULL", key ? key : "NULL");
-        unlock();
+        {
+            KaLockGuard<KaSemaphore> guard(semaphore);
+            printf("GetProfileString: File:%s Section:[%s] Entry:\n%s\n", path ? path : "<NULL>",
+                   section ? section : "NULL", key ? key : "NULL");
+        }
         if (defaultValue)
             printf("%s defaultStr:\n%s\n", pre, shownValue(key, defaultValue));
     }
@@ -726,60 +955,15 @@ int32_t KaIniFileCache::getProfileString(const char* section, const char* key,
         if (trace)
             printf("%s Multi-Entry Output Requested.\n", pre);
         if (refresh() == 0) {
-            lock();
+            KaLockGuard<KaSemaphore> guard(semaphore);
             if (loaded && image)
                 result = listSections(output, size);
-            unlock();
         }
     } else {
         char header[kIniHeaderBuffer];
-        size_t slen = strlen(section);
-        if (slen + 3 <= sizeof header && refresh() == 0) {
-            header[0] = '[';
-            memcpy(header + 1, section, slen);
-            header[slen + 1] = ']';
-            header[slen + 2] = 0;
-            lock();
-            char* start = nullptr;
-            char* next = nullptr;
-            if (loaded && findSection(header, &start, &next)) {
-                if (trace)
-                    printf("%s Section %s found.\n", pre, header);
-                if (!key) {
-                    if (trace) {
-                        printf("%s Multi-Entry Output Requested.\n", pre);
-                        if (traceOn(BOS_TRACE_INI_WRITE))
-                            printf("%s Fecthing all entries for %s\n", pre, section);
-                    }
-                    if (iniNextLine(start, next) < next)
-                        result = listKeys(start, next, output, size);
-                } else {
-                    char* line = start;
-                    char* vs = nullptr;
-                    char* ve = nullptr;
-                    if (findKey(key, &line, next, &vs, &ve, keyMode) && ve > vs) {
-                        size_t n = static_cast<size_t>(ve - vs);
-                        if (n < static_cast<size_t>(size)) {
-                            memcpy(output, vs, n);
-                            output[n] = 0;
-                            result = static_cast<int32_t>(n);
-                        } else {
-                            memcpy(output, vs, static_cast<size_t>(size) - 1);
-                            output[size - 1] = 0;
-                            result = size;
-                        }
-                        if (trace) {
-                            printf("%s Entry %s found.\n", pre, key);
-                            printf("%s Value=%s\n", pre, shownValue(key, output));
-                        }
-                    } else if (trace) {
-                        printf("%s Entry %s not found.\n", pre, key);
-                    }
-                }
-            } else if (trace) {
-                printf("%s Section %s not found.\n", pre, header);
-            }
-            unlock();
+        if (iniSectionHeader(header, section) && refresh() == 0) {
+            KaLockGuard<KaSemaphore> guard(semaphore);
+            result = readSection(header, section, key, output, size, keyMode);
         }
     }
     if (result < 0)
@@ -790,41 +974,82 @@ int32_t KaIniFileCache::getProfileString(const char* section, const char* key,
     return result;
 }
 
+int32_t KaIniFileCache::readSection(const char* header, const char* section, const char* key,
+                                    char* output, int32_t size, int32_t keyMode) noexcept
+{
+    const bool trace = traceOn(BOS_TRACE_INI_READ);
+    const char* pre = "GetProfileString:";
+    char* start = nullptr;
+    char* next = nullptr;
+    if (!loaded || !findSection(header, &start, &next)) {
+        if (trace)
+            printf("%s Section %s not found.\n", pre, header);
+        return -1;
+    }
+    if (trace)
+        printf("%s Section %s found.\n", pre, header);
+    if (!key) {
+        if (trace) {
+            printf("%s Multi-Entry Output Requested.\n", pre);
+            if (traceOn(BOS_TRACE_INI_WRITE))
+                printf("%s Fecthing all entries for %s\n", pre, section);
+        }
+        return iniNextLine(start, next) < next ? listKeys(start, next, output, size) : -1;
+    }
+    char* line = start;
+    char* vs = nullptr;
+    char* ve = nullptr;
+    if (!findKey(key, &line, next, &vs, &ve, keyMode) || ve <= vs) {
+        if (trace)
+            printf("%s Entry %s not found.\n", pre, key);
+        return -1;
+    }
+    int32_t result;
+    size_t n = static_cast<size_t>(ve - vs);
+    if (n < static_cast<size_t>(size)) {
+        memcpy(output, vs, n);
+        output[n] = 0;
+        result = static_cast<int32_t>(n);
+    } else {
+        memcpy(output, vs, static_cast<size_t>(size) - 1);
+        output[size - 1] = 0;
+        result = size;
+    }
+    if (trace) {
+        printf("%s Entry %s found.\n", pre, key);
+        printf("%s Value=%s\n", pre, shownValue(key, output));
+    }
+    return result;
+}
+
 int32_t KaIniFileCache::getProfileSection(const char* section, char* output, int32_t size) noexcept
 {
     if (!output || size <= 0)
         return 0;
     if (traceOn(BOS_TRACE_INI_READ)) {
-        lock();
+        KaLockGuard<KaSemaphore> guard(semaphore);
         printf("GetProfileSection: File:%s Section:[%s] \n", path ? path : "<NULL>",
                section ? section : "NULL");
-        unlock();
     }
     output[0] = 0;
     if (!section)
         return 0;
     char header[kIniHeaderBuffer];
-    size_t slen = strlen(section);
-    if (slen + 3 > sizeof header || refresh() != 0)
+    if (!iniSectionHeader(header, section) || refresh() != 0)
         return 0;
-    header[0] = '[';
-    memcpy(header + 1, section, slen);
-    header[slen + 1] = ']';
-    header[slen + 2] = 0;
-    int32_t result = 0;
-    lock();
+    KaLockGuard<KaSemaphore> guard(semaphore);
     char* start = nullptr;
     char* next = nullptr;
-    if (loaded && findSection(header, &start, &next) && iniNextLine(start, next) < next) {
-        result = listKeys(start, next, output, size);
-        if (result <= 1) {
-            output[0] = 0;
-            result = 0;
-        }
-    } else if (traceOn(BOS_TRACE_INI_READ)) {
-        printf("GetProfileSection: No data found.\n");
+    if (!loaded || !findSection(header, &start, &next) || iniNextLine(start, next) >= next) {
+        if (traceOn(BOS_TRACE_INI_READ))
+            printf("GetProfileSection: No data found.\n");
+        return 0;
     }
-    unlock();
+    int32_t result = listKeys(start, next, output, size);
+    if (result <= 1) {
+        output[0] = 0;
+        result = 0;
+    }
     return result;
 }
 
@@ -915,33 +1140,19 @@ int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_
 int32_t KaIniFileCache::writeProfileString(const char* section, const char* key,
                                            const char* value) noexcept
 {
-    lock();
-    int32_t isLoaded = loaded;
-    if (traceOn(BOS_TRACE_INI_WRITE)) {
-        printf("PutProfileString: File:%s Section:[%s] Entry:\n%s\n", path ? path : "<NULL>",
-               section ? section : "NULL", key ? key : "NULL");
-        printf("PutProfileString: newStr:\n%s\n", shownValue(key, value));
+    int32_t isLoaded = 0;
+    {
+        KaLockGuard<KaSemaphore> guard(semaphore);
+        isLoaded = loaded;
+        if (traceOn(BOS_TRACE_INI_WRITE)) {
+            printf("PutProfileString: File:%s Section:[%s] Entry:\n%s\n", path ? path : "<NULL>",
+                   section ? section : "NULL", key ? key : "NULL");
+            printf("PutProfileString: newStr:\n%s\n", shownValue(key, value));
+        }
     }
-    unlock();
-    if (!isLoaded)
+    if (!isLoaded || !section)
         return 0;
-    if (!section)
-        return 0;
-    // Text that would change the structure of the file cannot be written.
-    auto bad = [](const char* s, const char* extra) {
-        for (; *s; ++s)
-            if (iniIsLineEnd(*s) || (extra && strchr(extra, *s)))
-                return true;
-        return false;
-    };
-    const char* what = nullptr;
-    if (bad(section, "]") || !*section)
-        what = "the section name";
-    else if (key && (bad(key, "=") || !*key || strchr("[;#", *key)))
-        what = "the key name";
-    else if (key && value && bad(value, nullptr))
-        what = "the value";
-    if (what) {
+    if (const char* what = unwritablePart(section, key, value)) {
         errPost(MSG_INI_TEXT_INVALID)->addParamText(what);
         return 0;
     }
@@ -952,243 +1163,111 @@ int32_t KaIniFileCache::writeProfileString(const char* section, const char* key,
 
 int32_t KaIniFileCache::rewrite(const char* section, const char* key, const char* value) noexcept
 {
-    const bool trace = traceOn(BOS_TRACE_INI_WRITE);
-    const char* pre = "PutProfileString:";
     char header[kIniHeaderBuffer];
-    size_t slen = strlen(section);
-    if (slen + 3 > sizeof header) {
+    if (!iniSectionHeader(header, section)) {
         bosMapError(ENAMETOOLONG, section);
         return 0;
     }
-    header[0] = '[';
-    memcpy(header + 1, section, slen);
-    header[slen + 1] = ']';
-    header[slen + 2] = 0;
-    const bool odbcSection = strcmp(section, "ODBC") == 0 || strcmp(section, "ODBC Data Sources") == 0;
-
-    lock();
-    char name[kIniPathMax];
-    if (!loaded || !path || strlen(path) >= sizeof name) {
-        unlock();
+    if (rewriteLocked(header, section, key, value) != 0)
         return 0;
+    // The cache takes the new text from the file, as it takes any change
+    // made on disk; a failed reload leaves that to the next read.
+    static_cast<void>(refresh());
+    if (traceOn(BOS_TRACE_INI_WRITE)) {
+        KaLockGuard<KaSemaphore> guard(semaphore);
+        traceWritten(image, imageLength);
     }
+    return 1;
+}
+
+int32_t KaIniFileCache::rewriteLocked(const char* header, const char* section, const char* key,
+                                      const char* value) noexcept
+{
+    KaLockGuard<KaSemaphore> guard(semaphore);
+    char name[kIniPathMax];
+    if (!loaded || !path || strlen(path) >= sizeof name)
+        return 1;
     memcpy(name, path, strlen(path) + 1);
-
-    // Open and lock the file that the name designates now; another writer
-    // may replace it while this one waits, so check that it still does.
-    int32_t fd = 0;
-    int attempt = 0;
-    for (;; ++attempt) {
-        char buf[kIniPathMax];
-        memcpy(buf, name, strlen(name) + 1);
-        if (bosfopen(buf, BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING | BOS_OPEN_NO_LOCK, &fd) != 0 ||
-            fd <= 0) {
-            unlock();
-            return 0;
-        }
-        if (lockForWrite(fd, name) != 0) {
-            bosfclose(fd);
-            unlock();
-            return 0;
-        }
-        if (sameFile(fd, name))
-            break;
-        bosfclose(fd);
-        fd = 0;
-        if (attempt >= kIniReopenAttempts) {
-            bosMapError(EAGAIN, name);
-            unlock();
-            return 0;
-        }
-    }
-
+    IniDescriptor file;
+    if (openForRewrite(name, &file.fd) != 0)
+        return 1;
     // Under the lock the file is read again: the change applies to what is
     // on disk now, so concurrent writers never undo each other's keys.
     struct stat original;
-    int32_t loadFailed = 0;
-    if (fstat(fd, &original) != 0) {
+    if (fstat(file.fd, &original) != 0) {
         bosMapError(errno, name);
-        loadFailed = 1;
-    } else {
-        loadFailed = loadImage(fd);
+        return 1;
     }
-    if (loadFailed) {
-        bosfclose(fd);
-        unlock();
-        return 0;
-    }
+    if (loadImage(file.fd) != 0)
+        return 1;
     const int32_t recordedTime = modTime;
     const uint64_t recordedSize = imageSize;
-
-    const char* img = image;
-    const char* end = image + imageLength;
-    char* s = nullptr;
-    char* next = nullptr;
-    const bool found = findSection(header, &s, &next) != 0;
-    const bool newLine = key && value;
     IniOut out;
-    if (trace)
-        printf(found ? "%s Section %s found.\n" : "%s Section %s not found.\n", pre, header);
-
-    if (!found) {
-        out.put(img, end);
-        if (newLine) {
-            separate(out, img, end);
-            out.put(header);
-            out.put("\n");
-            out.put(key);
-            out.put("=");
-            out.put(value);
-            out.put("\n");
-            if (trace)
-                printf("%s Section missing adding it.\n|->%s\n", pre, header);
-        }
-    } else if (!key) {
-        if (trace)
-            printf("%s Deleting section %s\n", pre, section);
-        out.put(img, s);
-        out.put(next, end);
-    } else {
-        // The header line with its line end.
-        const char* headerEnd = pastLineEnd(s, next);
-        char* line = s;
-        char* vs = nullptr;
-        char* ve = nullptr;
-        const bool keyFound = findKey(key, &line, next, &vs, &ve, 1) != 0;
-        const char* head = keyFound ? line : s;
-        const char* tail = headerEnd;
-        if (keyFound) {
-            tail = ve;
-            if (tail < end && *tail == '\r')
-                ++tail;
-            if (tail < end && *tail == '\n')
-                ++tail;
-            if (trace) {
-                if (value)
-                    printf("%s %s %s\n", pre, "Updating Entry Value with:", shownValue(key, value));
-                else
-                    printf("%s %s %s\n", pre, "Deleting Entry:", key);
-            }
-        }
-        out.put(img, head);
-        if (!keyFound) {
-            if (newLine)
-                separate(out, img, head);
-            out.put(s, headerEnd);
-            if (!out.endsWithLineEnd())
-                out.put("\n");
-        }
-        // A changed key keeps its place (a later duplicate of it would
-        // otherwise shadow the new value); a new one goes under the header of
-        // the ODBC sections, after the last entry of the others.
-        const bool hereNow = newLine && (odbcSection || keyFound);
-        if (hereNow) {
-            out.put(key);
-            out.put("=");
-            out.put(value);
-            out.put("\n");
-            if (trace && !keyFound)
-                printf("%s Entry missing adding it.\n|->%s=%s\n", pre, key, shownValue(key, value));
-        }
-        // The section's own lines; its trailing empty lines are held back so
-        // that a new entry goes after the last entry.
-        const char* tailEnd = next;
-        const char* held = next;
-        if (tail < next && trailingLineFeeds(tail, next) > 1) {
-            held = next;
-            while (held > tail && iniIsLineEnd(held[-1]))
-                --held;
-            tailEnd = held;
-            if (tailEnd < next && tailEnd[0] == '\r')
-                ++tailEnd;
-            if (tailEnd < next && tailEnd[0] == '\n')
-                ++tailEnd;
-            held = tailEnd;
-        }
-        out.put(tail, tailEnd);
-        if (newLine && !hereNow) {
-            if (out.len > 0 && !out.endsWithLineEnd())
-                out.put("\n");
-            out.put(key);
-            out.put("=");
-            out.put(value);
-            out.put("\n");
-            if (trace && !keyFound)
-                printf("%s Entry missing adding it.\n|->%s=%s\n", pre, key, shownValue(key, value));
-        }
-        out.put(held, end);
-    }
-    if (out.failed) {
-        bosfclose(fd);
-        unlock();
-        return 0;
-    }
-
-    char realName[PATH_MAX];
-    bool adjusted = false;
-    int rc = 2;
-    if (realpath(name, realName) && strlen(realName) < kIniPathMax)
-        rc = replaceFile(realName, original, out.data ? out.data : "", out.len, recordedTime,
-                         recordedSize, &adjusted);
-    if (rc == 2) {
-        // No new file can be made beside it (a directory the caller may not
-        // write): rewrite in place, still under the lock.
-        rc = bosfwrite(fd, 0, out.data ? out.data : "", out.len) != 0 ||
-                     bosftrunc(fd, static_cast<int64_t>(out.len)) != 0
-                 ? 1
-                 : 0;
-        struct stat st;
-        if (rc == 0 && fstat(fd, &st) == 0 && static_cast<int32_t>(st.st_mtime) == recordedTime &&
-            static_cast<uint64_t>(st.st_size) == recordedSize) {
-            if (out.len > 2 && out.data[out.len - 1] == '\n' && out.data[out.len - 2] == '\n')
-                rc = bosftrunc(fd, static_cast<int64_t>(out.len - 1));
-            else
-                rc = bosfwrite(fd, static_cast<int64_t>(out.len), "\n", 1);
-        }
-    }
-    bosfclose(fd);
+    composeEdit(*this, IniEdit{header, section, key, value}, out);
+    if (out.failed)
+        return 1;
+    int rc = storeText(file.fd, name, original, out, recordedTime, recordedSize);
+    // The image no longer shows the file: the next refresh reloads it.
     modTime = 0;
     imageSize = 0;
-    unlock();
-    if (rc != 0)
-        return 0;
-    refresh();
-    if (trace) {
-        lock();
-        if (image && imageLength) {
-            printf("%s Updated FileCache: Len=%d\n", pre, static_cast<int>(imageLength));
-            printf("%s Updated FileCache:\n|->", pre);
-            traceImage(image, imageLength);
-        } else {
-            printf("%s FileCache is empty.\n", pre);
-        }
-        unlock();
-    }
-    return 1;
+    return rc;
 }
 
 // ---- KaIniFileCacheList -------------------------------------------------
 
 KaIniFileCacheList::KaIniFileCacheList() noexcept : semaphore(nullptr, 0), entries(16, 0) {}
 
+namespace {
+
+// Gives back the list's keeping reference of an entry as the list goes:
+// true when no holder is left, else the entry stays, detached, for its
+// holders.
+bool detachFromList(KaIniFileCache* entry)
+{
+    KaLockGuard<KaSemaphore> guard(entry->semaphore);
+    if (entry->keptByList) {
+        entry->keptByList = 0;
+        --entry->refCount;
+    }
+    bool last = entry->refCount <= 0;
+    entry->detached = last ? 0 : 1;
+    return last;
+}
+
+// Takes one more reference of the entry when it holds the file name.
+bool shareIfNamed(KaIniFileCache* entry, const char* name)
+{
+    KaLockGuard<KaSemaphore> guard(entry->semaphore);
+    bool same = entry->path && strcmp(entry->path, name) == 0;
+    if (same)
+        ++entry->refCount;
+    return same;
+}
+
+// Turns the caller's reference into the list's keeping reference when the
+// entry is loaded, in the list and not kept yet.
+bool becomeKept(KaIniFileCacheList& list, KaIniFileCache* entry)
+{
+    KaLockGuard<KaSemaphore> listGuard(list.semaphore);
+    bool inList = list.entries.contains(entry) != 0;
+    KaLockGuard<KaSemaphore> entryGuard(entry->semaphore);
+    if (!inList || !entry->loaded || entry->keptByList)
+        return false;
+    entry->keptByList = 1;
+    return true;
+}
+
+} // namespace
+
 KaIniFileCacheList::~KaIniFileCacheList()
 {
-    semaphore.wait();
+    KaLockGuard<KaSemaphore> guard(semaphore);
     for (size_t i = 0; i < entries.count; ++i) {
         auto* entry = static_cast<KaIniFileCache*>(entries.items[i]);
-        entry->lock();
-        if (entry->keptByList) {
-            entry->keptByList = 0;
-            --entry->refCount;
-        }
-        bool last = entry->refCount <= 0;
-        entry->detached = last ? 0 : 1;
-        entry->unlock();
-        if (last)
+        if (detachFromList(entry))
             delete entry;
     }
     entries.count = 0;
-    semaphore.post();
 }
 
 KaIniFileCache* KaIniFileCacheList::findOrOpen(const char* fileName, int32_t openMode) noexcept
@@ -1196,7 +1275,7 @@ KaIniFileCache* KaIniFileCacheList::findOrOpen(const char* fileName, int32_t ope
     char name[kIniPathMax];
     int32_t fd = 0;
     if (!fileName) {
-        bosfopen(nullptr, BOS_OPEN_RESOLVE_ONLY | BOS_OPEN_CONFIG, &fd);
+        postMissingFileName();
         return nullptr;
     }
     size_t len = strlen(fileName);
@@ -1207,18 +1286,11 @@ KaIniFileCache* KaIniFileCacheList::findOrOpen(const char* fileName, int32_t ope
     memcpy(name, fileName, len + 1);
     if (bosfopen(name, BOS_OPEN_RESOLVE_ONLY | BOS_OPEN_CONFIG, &fd) != 0)
         return nullptr;
-    semaphore.wait();
+    KaLockGuard<KaSemaphore> guard(semaphore);
     for (size_t i = 0; i < entries.count; ++i) {
         auto* entry = static_cast<KaIniFileCache*>(entries.items[i]);
-        entry->lock();
-        bool same = entry->path && strcmp(entry->path, name) == 0;
-        if (same)
-            ++entry->refCount;
-        entry->unlock();
-        if (same) {
-            semaphore.post();
+        if (shareIfNamed(entry, name))
             return entry;
-        }
     }
     auto* entry = new KaIniFileCache();
     if (entry && KaIniOpen(entry, fileName, openMode) != 0) {
@@ -1229,7 +1301,6 @@ KaIniFileCache* KaIniFileCacheList::findOrOpen(const char* fileName, int32_t ope
         delete entry;
         entry = nullptr;
     }
-    semaphore.post();
     return entry;
 }
 
@@ -1237,7 +1308,7 @@ void KaIniFileCacheList::release(KaIniFileCache* entry) noexcept
 {
     if (!entry)
         return;
-    semaphore.wait();
+    KaLockGuard<KaSemaphore> guard(semaphore);
     size_t i = 0;
     while (i < entries.count && entries.items[i] != entry)
         ++i;
@@ -1246,24 +1317,11 @@ void KaIniFileCacheList::release(KaIniFileCache* entry) noexcept
             entries.removeAt(i);
         delete entry;
     }
-    semaphore.post();
 }
 
 void KaIniFileCacheList::keep(KaIniFileCache* entry) noexcept
 {
-    if (!entry)
-        return;
-    semaphore.wait();
-    bool inList = entries.contains(entry) != 0;
-    entry->lock();
-    bool drop = true;
-    if (inList && entry->loaded && !entry->keptByList) {
-        entry->keptByList = 1;
-        drop = false;
-    }
-    entry->unlock();
-    semaphore.post();
-    if (drop)
+    if (entry && !becomeKept(*this, entry))
         release(entry);
 }
 
@@ -1273,11 +1331,12 @@ namespace {
 // out of its slot under the same lock that guards its creation.
 void releaseIniCacheList() noexcept
 {
-    KaCriticalSection& lock = iniListLock;
-    lock.enter();
-    auto* list = static_cast<KaIniFileCacheList*>(taskGetSlot(KA_TASK_SLOT_INI_CACHE));
-    taskSetSlot(KA_TASK_SLOT_INI_CACHE, nullptr);
-    lock.leave();
+    KaIniFileCacheList* list = nullptr;
+    {
+        KaLockGuard<KaCriticalSection> guard(iniListLock);
+        list = static_cast<KaIniFileCacheList*>(taskGetSlot(KA_TASK_SLOT_INI_CACHE));
+        taskSetSlot(KA_TASK_SLOT_INI_CACHE, nullptr);
+    }
     delete list;
 }
 
@@ -1285,7 +1344,7 @@ void releaseIniCacheList() noexcept
 
 KaIniFileCacheList* KaIniFileCacheListGet(int32_t create) noexcept
 {
-    iniListLock.enter();
+    KaLockGuard<KaCriticalSection> guard(iniListLock);
     auto* list = static_cast<KaIniFileCacheList*>(taskGetSlot(KA_TASK_SLOT_INI_CACHE));
     if (!list && create) {
         list = new KaIniFileCacheList();
@@ -1294,7 +1353,6 @@ KaIniFileCacheList* KaIniFileCacheListGet(int32_t create) noexcept
             taskSetIniCacheRelease(releaseIniCacheList);
         }
     }
-    iniListLock.leave();
     return list;
 }
 
@@ -1394,6 +1452,16 @@ int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section, co
 // ---- Operations by file name --------------------------------------------
 
 namespace {
+// Gives the caller's reference back, or leaves it to the list as its
+// keeping reference.
+void handBack(KaIniFileCacheList* list, KaIniFileCache* entry, bool keeping)
+{
+    if (keeping)
+        list->keep(entry);
+    else
+        list->release(entry);
+}
+
 KaIniFileCache* openByName(const char* fileName, int32_t mode, KaIniFileCacheList** list)
 {
     *list = KaIniFileCacheListGet(1);
@@ -1413,10 +1481,7 @@ int32_t readString(const char* section, const char* key, const char* defaultValu
         return strCopyTrunc(output, defaultValue, size);
     }
     int32_t n = entry->getProfileString(section, key, defaultValue, output, size, 1);
-    if (keeping)
-        list->keep(entry);
-    else
-        list->release(entry);
+    handBack(list, entry, keeping);
     return n;
 }
 
@@ -1428,10 +1493,7 @@ int64_t readInt(const char* section, const char* key, int64_t defaultValue, cons
     if (!entry)
         return defaultValue;
     int64_t n = entry->getProfileInt(section, key, defaultValue);
-    if (keeping)
-        list->keep(entry);
-    else
-        list->release(entry);
+    handBack(list, entry, keeping);
     return n;
 }
 
@@ -1443,10 +1505,7 @@ int32_t writeString(const char* section, const char* key, const char* value, con
     if (!entry)
         return 0;
     int32_t rc = entry->writeProfileString(section, key, value);
-    if (keeping)
-        list->keep(entry);
-    else
-        list->release(entry);
+    handBack(list, entry, keeping);
     return rc;
 }
 } // namespace
@@ -1554,43 +1613,45 @@ int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* ke
 
 // ---- One-shot operations ------------------------------------------------
 
-int64_t bosGetProfileStringFile(const char* section, const char* key, const char* defaultValue,
-                                char* output, int32_t size, const char* fileName) noexcept
+namespace {
+
+// Runs an operation on a private entry loaded for it alone: 1 when the file
+// cannot be loaded, else the operation's result.
+template <typename Operation>
+int64_t onPrivateEntry(const char* fileName, int32_t openMode, Operation operation)
 {
     KaIniFileCache* entry = new KaIniFileCache();
     if (!entry)
         return 1;
     int64_t rc = 1;
-    if (KaIniOpen(entry, fileName, kIniOpenRead) == 0)
-        rc = entry->getProfileString(section, key, defaultValue, output, size, 1);
+    if (KaIniOpen(entry, fileName, openMode) == 0)
+        rc = operation(*entry);
     delete entry;
     return rc;
+}
+
+} // namespace
+
+int64_t bosGetProfileStringFile(const char* section, const char* key, const char* defaultValue,
+                                char* output, int32_t size, const char* fileName) noexcept
+{
+    return onPrivateEntry(fileName, kIniOpenRead, [&](KaIniFileCache& entry) {
+        return entry.getProfileString(section, key, defaultValue, output, size, 1);
+    });
 }
 
 int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue,
                              const char* fileName) noexcept
 {
-    KaIniFileCache* entry = new KaIniFileCache();
-    if (!entry)
-        return 1;
-    int64_t rc = 1;
-    if (KaIniOpen(entry, fileName, kIniOpenRead) == 0)
-        rc = entry->getProfileInt(section, key, defaultValue);
-    delete entry;
-    return rc;
+    return onPrivateEntry(fileName, kIniOpenRead,
+                          [&](KaIniFileCache& entry) { return entry.getProfileInt(section, key, defaultValue); });
 }
 
 int64_t bosWriteProfileStringFile(const char* section, const char* key, const char* value,
                                   const char* fileName) noexcept
 {
-    KaIniFileCache* entry = new KaIniFileCache();
-    if (!entry)
-        return 1;
-    int64_t rc = 1;
-    if (KaIniOpen(entry, fileName, kIniOpenCreate) == 0)
-        rc = entry->writeProfileString(section, key, value);
-    delete entry;
-    return rc;
+    return onPrivateEntry(fileName, kIniOpenCreate,
+                          [&](KaIniFileCache& entry) { return entry.writeProfileString(section, key, value); });
 }
 
 // ---- Line reader ----------------------------------------------------------
@@ -1661,20 +1722,19 @@ bool overlaps(const BosLockRecord& r, uint64_t offset, uint64_t length)
 
 } // namespace
 
-int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept
+namespace {
+
+// One request against the list and the descriptor's record locks, under the
+// list's lock: 0, or the errno value to post.
+int changeRangeLocks(int32_t fd, const struct stat& st, uint64_t offset, uint64_t length, int32_t mode)
 {
-    struct stat st;
-    if (fd <= 0 || fstat(fd, &st) != 0) {
-        bosMapError(fd <= 0 ? EBADF : errno, nullptr);
-        return 1;
-    }
     const uint64_t self = bosGetThreadId();
     struct flock fl;
     memset(&fl, 0, sizeof fl);
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(offset);
     fl.l_len = static_cast<off_t>(length);
-    bosLockListLock.enter();
+    KaLockGuard<KaCriticalSection> guard(bosLockListLock);
     size_t found = bosLockList.count;
     for (size_t i = 0; i < bosLockList.count; ++i) {
         auto* r = static_cast<BosLockRecord*>(bosLockList.items[i]);
@@ -1684,13 +1744,9 @@ int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode)
             found = i;
             break;
         }
-        if (mode != kLockRangeFree && r->thread != self && overlaps(*r, offset, length)) {
-            bosLockListLock.leave();
-            bosMapError(EAGAIN, nullptr);
-            return 1;
-        }
+        if (mode != kLockRangeFree && r->thread != self && overlaps(*r, offset, length))
+            return EAGAIN;
     }
-    int32_t rc = 0;
     if (mode == kLockRangeFree) {
         if (found < bosLockList.count) {
             auto* r = static_cast<BosLockRecord*>(bosLockList.items[found]);
@@ -1700,35 +1756,47 @@ int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode)
                 bosLockList.deleteAt(found);
             }
         }
-    } else if (found < bosLockList.count) {
-        ++static_cast<BosLockRecord*>(bosLockList.items[found])->uses;
-    } else {
-        fl.l_type = (mode == kLockRangeWrite) ? F_WRLCK : F_RDLCK;
-        if (fcntl(fd, F_SETLK, &fl) != 0) {
-            int err = errno;
-            // A range held by another process reads as locked, not as denied.
-            bosMapError(err == EACCES ? EAGAIN : err, nullptr);
-            rc = 1;
-        } else {
-            auto* r = new BosLockRecord();
-            if (!r || bosLockList.append(r) != 0) {
-                delete r;
-                fl.l_type = F_UNLCK;
-                fcntl(fd, F_SETLK, &fl);
-                bosMapError(ENOMEM, nullptr);
-                rc = 1;
-            } else {
-                r->thread = self;
-                r->inode = st.st_ino;
-                r->device = st.st_dev;
-                r->offset = offset;
-                r->length = length;
-                r->uses = 1;
-            }
-        }
+        return 0;
     }
-    bosLockListLock.leave();
-    return rc;
+    if (found < bosLockList.count) {
+        ++static_cast<BosLockRecord*>(bosLockList.items[found])->uses;
+        return 0;
+    }
+    fl.l_type = (mode == kLockRangeWrite) ? F_WRLCK : F_RDLCK;
+    if (fcntl(fd, F_SETLK, &fl) != 0) {
+        // A range held by another process reads as locked, not as denied.
+        return errno == EACCES ? EAGAIN : errno;
+    }
+    auto* r = new BosLockRecord();
+    if (!r || bosLockList.append(r) != 0) {
+        delete r;
+        fl.l_type = F_UNLCK;
+        fcntl(fd, F_SETLK, &fl);
+        return ENOMEM;
+    }
+    r->thread = self;
+    r->inode = st.st_ino;
+    r->device = st.st_dev;
+    r->offset = offset;
+    r->length = length;
+    r->uses = 1;
+    return 0;
+}
+
+} // namespace
+
+int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept
+{
+    struct stat st;
+    if (fd <= 0 || fstat(fd, &st) != 0) {
+        bosMapError(fd <= 0 ? EBADF : errno, nullptr);
+        return 1;
+    }
+    int err = changeRangeLocks(fd, st, offset, length, mode);
+    if (err == 0)
+        return 0;
+    bosMapError(err, nullptr);
+    return 1;
 }
 
 // ---- KaIni ------------------------------------------------------------------
@@ -1811,7 +1879,9 @@ int32_t KaIni::writeProfileString(const char* section, const char* key, const ch
 {
     if (!checkOpen())
         return 0;
-    entry->writeProfileString(section, key, value);
+    // The wrapper's writers give 0 either way; a failed write has posted its
+    // diagnostic.
+    static_cast<void>(entry->writeProfileString(section, key, value));
     return 0;
 }
 

@@ -9,13 +9,14 @@
 #include "foundation/kaarray.h"
 #include "foundation/kalock.h"
 #include "foundation/kaobject.h"
+#include "platform/bos.h"
 
 // Work-buffer limits of the reader and writer.
-constexpr size_t kIniValueBuffer = 2048;    // a value read (at most 2047 bytes)
-constexpr size_t kIniHeaderBuffer = 528;    // "[" section "]" and its 0
-constexpr size_t kIniIntDigits = 19;        // characters the integer reader reads
-constexpr size_t kIniPathMax = 1024;        // a file name and its 0
-constexpr size_t kIniWideSectionUtf8 = 512; // a UTF-16 section converted to UTF-8
+constexpr size_t kIniValueBuffer = 2048;       // a value read (at most 2047 bytes)
+constexpr size_t kIniHeaderBuffer = 528;       // "[" section "]" and its 0
+constexpr size_t kIniIntDigits = 19;           // characters the integer reader reads
+constexpr size_t kIniPathMax = BOS_PATH_SIZE;  // a file name and its 0
+constexpr size_t kIniWideSectionUtf8 = 512;    // a UTF-16 section converted to UTF-8
 
 // Open modes given to KaIniOpen and KaIniFileCacheList::findOrOpen.
 constexpr int32_t kIniOpenRead = 0;
@@ -30,16 +31,17 @@ public:
     // Reloads the image when the file's time or size changed on disk: 0 when
     // the image is current, else the result of the reload; 1 when the file's
     // status cannot be read.
-    int32_t refresh() noexcept;
+    [[nodiscard]] int32_t refresh() noexcept;
 
     // Section header "[" name "]" (brackets included): 1 when found, with the
     // "[" and the start of the next section (or the image's end).
-    int32_t findSection(const char* header, char** sectionStart, char** nextSection) noexcept;
+    [[nodiscard]] int32_t findSection(const char* header, char** sectionStart,
+                                      char** nextSection) noexcept;
     // Key within [*lineStart, sectionEnd): 1 when found; *lineStart becomes the
     // key's line, the value runs from *valueStart to *valueEnd. keyMode 1
     // compares ignoring case.
-    int32_t findKey(const char* key, char** lineStart, const char* sectionEnd, char** valueStart,
-                    char** valueEnd, int32_t keyMode) noexcept;
+    [[nodiscard]] int32_t findKey(const char* key, char** lineStart, const char* sectionEnd,
+                                  char** valueStart, char** valueEnd, int32_t keyMode) noexcept;
 
     int32_t getProfileString(const char* section, const char* key, const char* defaultValue,
                              char* output, int32_t size, int32_t keyMode) noexcept;
@@ -49,12 +51,15 @@ public:
     int32_t getProfileSection(const char* section, char* output, int32_t size) noexcept;
     // key and value: set; null value: delete the key; null key: delete the
     // section. 1 written, 0 not.
-    int32_t writeProfileString(const char* section, const char* key, const char* value) noexcept;
+    [[nodiscard]] int32_t writeProfileString(const char* section, const char* key,
+                                             const char* value) noexcept;
 
     void addRef() noexcept;
-    // Drops one reference; 1 when none is left.
-    int32_t dropRef() noexcept;
+    // Drops one reference; 1 when none is left (the caller deletes it then).
+    [[nodiscard]] int32_t dropRef() noexcept;
 
+    // The entry's semaphore, for callers that cannot hold it through
+    // KaLockGuard<KaSemaphore>.
     void lock() noexcept;
     void unlock() noexcept;
 
@@ -81,16 +86,30 @@ public:
 
 private:
     // Reads the whole open file into image, with its time and size: 0/1.
-    int32_t loadImage(int32_t fd) noexcept;
+    [[nodiscard]] int32_t loadImage(int32_t fd) noexcept;
     void dropImage() noexcept;
+    // The file's name (the UTF-16 one in UTF-8 when set) under the entry's
+    // lock: 0/1.
+    [[nodiscard]] int32_t copyName(char (&name)[kIniPathMax]) noexcept;
     int32_t listSections(char* output, int32_t size) noexcept;
     int32_t listKeys(const char* sectionStart, const char* sectionEnd, char* output,
                      int32_t size) noexcept;
+    // getProfileString within the section of header, under the entry's
+    // lock: the length stored, or -1 when the default applies.
+    int32_t readSection(const char* header, const char* section, const char* key, char* output,
+                        int32_t size, int32_t keyMode) noexcept;
+    // writeProfileString once the text is known to be writable: 1 written,
+    // 0 not.
     int32_t rewrite(const char* section, const char* key, const char* value) noexcept;
+    // Under the entry's lock: locks the file, reads it again, applies the
+    // change and puts the new text in place. 0 done, 1 failed (posted).
+    [[nodiscard]] int32_t rewriteLocked(const char* header, const char* section, const char* key,
+                                        const char* value) noexcept;
     friend int32_t KaIniOpen(KaIniFileCache*, const char*, int32_t) noexcept;
 };
 
-// The process-wide list of cached files (process slot 12).
+// The process-wide list of cached files, kept in the task slot
+// KA_TASK_SLOT_INI_CACHE.
 class KaIniFileCacheList : public KaObject {
 public:
     KaIniFileCacheList() noexcept;
@@ -98,7 +117,7 @@ public:
     // stay alive, detached, until their holders release them.
     ~KaIniFileCacheList() override;
 
-    KaIniFileCache* findOrOpen(const char* fileName, int32_t openMode) noexcept;
+    [[nodiscard]] KaIniFileCache* findOrOpen(const char* fileName, int32_t openMode) noexcept;
     void release(KaIniFileCache* entry) noexcept;
     // Turns the caller's reference into the list's keeping reference (at most
     // one per entry).
@@ -108,15 +127,16 @@ public:
     KaArray entries;
 };
 
-// The list in process slot 12, created when asked for and missing; null only
+// The list in its task slot, created when asked for and missing; null only
 // when it cannot be created.
 KaIniFileCacheList* KaIniFileCacheListGet(int32_t create) noexcept;
 
 // Loads the file into the entry: 0 on success, 1 on failure.
-int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode) noexcept;
+[[nodiscard]] int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName,
+                                int32_t openMode) noexcept;
 
-// Holding an entry: open (mode 4, created when missing) and release.
-KaIniFileCache* KaIniFileOpenCached(const char* fileName) noexcept;
+// Holding an entry: open (kIniOpenCreate, created when missing) and release.
+[[nodiscard]] KaIniFileCache* KaIniFileOpenCached(const char* fileName) noexcept;
 void KaIniFileRelease(KaIniFileCache* entry) noexcept;
 
 // The profile operations on an entry the caller holds.
@@ -128,10 +148,10 @@ int64_t KaIniFileGetInt(KaIniFileCache* entry, const char* section, const char* 
                         int64_t defaultValue) noexcept;
 int64_t KaIniFileGetIntW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
                          int64_t defaultValue) noexcept;
-int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section, const char* key,
-                             const char* value) noexcept;
-int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
-                              const uint16_t* value) noexcept;
+[[nodiscard]] int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section,
+                                           const char* key, const char* value) noexcept;
+[[nodiscard]] int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section,
+                                            const uint16_t* key, const uint16_t* value) noexcept;
 
 // The profile operations by file name. The plain forms keep the file in the
 // cache; the Release and W forms give their reference back.
@@ -151,12 +171,15 @@ int64_t KaGetPrivateProfileIntW(const uint16_t* section, const uint16_t* key, in
                                 const uint16_t* fileName) noexcept;
 int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size,
                                    const char* fileName) noexcept;
-int32_t KaWritePrivateProfileString(const char* section, const char* key, const char* value,
-                                    const char* fileName) noexcept;
-int32_t KaWritePrivateProfileStringRelease(const char* section, const char* key, const char* value,
-                                           const char* fileName) noexcept;
-int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key,
-                                     const uint16_t* value, const uint16_t* fileName) noexcept;
+// The writers: 1 written, 0 not.
+[[nodiscard]] int32_t KaWritePrivateProfileString(const char* section, const char* key,
+                                                  const char* value, const char* fileName) noexcept;
+[[nodiscard]] int32_t KaWritePrivateProfileStringRelease(const char* section, const char* key,
+                                                         const char* value,
+                                                         const char* fileName) noexcept;
+[[nodiscard]] int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key,
+                                                   const uint16_t* value,
+                                                   const uint16_t* fileName) noexcept;
 
 // One-shot forms on a private entry, outside the cache: 1 when the file
 // cannot be loaded, else the entry operation's result.
@@ -164,8 +187,8 @@ int64_t bosGetProfileStringFile(const char* section, const char* key, const char
                                 char* output, int32_t size, const char* fileName) noexcept;
 int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue,
                              const char* fileName) noexcept;
-int64_t bosWriteProfileStringFile(const char* section, const char* key, const char* value,
-                                  const char* fileName) noexcept;
+[[nodiscard]] int64_t bosWriteProfileStringFile(const char* section, const char* key,
+                                                const char* value, const char* fileName) noexcept;
 
 // Copies src into dest of size bytes: whole with its 0 when shorter than
 // size (its length returned), else size-1 bytes and a 0 (size-1 returned).
@@ -178,13 +201,15 @@ void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t c
                     int64_t* length) noexcept;
 
 // Record locks on byte ranges of an open descriptor, counted per thread in a
-// process-wide list. mode: 1 shared, 2 exclusive (neither waits), 0 frees
-// one use of the range. 0 done, 1 failed (posted; 1512 when the range is
+// process-wide list. mode: kLockRangeRead shared, kLockRangeWrite exclusive
+// (neither waits), kLockRangeFree frees one use of the range. 0 done, 1
+// failed (posted; MSG_RESOURCE_TEMPORARILY_UNAVAILABLE when the range is
 // held elsewhere).
 constexpr int32_t kLockRangeFree = 0;
 constexpr int32_t kLockRangeRead = 1;
 constexpr int32_t kLockRangeWrite = 2;
-int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept;
+[[nodiscard]] int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length,
+                                   int32_t mode) noexcept;
 
 // 1 when a key names a secret whose value trace output must not show.
 int32_t KaIniIsSecretKey(const char* key) noexcept;
@@ -194,7 +219,7 @@ class KaIni : public KaObject {
 public:
     KaIni() noexcept;
     ~KaIni() override;
-    virtual int32_t open(const char* fileName) noexcept;
+    [[nodiscard]] virtual int32_t open(const char* fileName) noexcept;
     virtual int32_t close() noexcept;
 
     int32_t getProfileStringMode(const char* section, const char* key, const char* defaultValue,
@@ -205,8 +230,8 @@ public:
     int32_t getProfileSection(const char* section, char* output, int32_t size) noexcept;
     int32_t writeProfileString(const char* section, const char* key, const char* value) noexcept;
     int32_t deleteProfileKey(const char* section, const char* key) noexcept;
-    // 1 when a file is open; else posts 2717 and gives 0.
-    int32_t checkOpen() noexcept;
+    // 1 when a file is open; else posts MSG_INI_FILE_NOT_OPEN and gives 0.
+    [[nodiscard]] int32_t checkOpen() noexcept;
 
     KaIniFileCache* entry = nullptr;
     char* fileName = nullptr;

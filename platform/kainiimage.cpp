@@ -12,6 +12,7 @@
 #include <unicode/ustring.h>
 
 #include "foundation/codepage.h"
+#include "foundation/fast.h"
 #include "foundation/ram.h"
 #include "platform/initext.h"
 #include "platform/kaini.h"
@@ -21,7 +22,6 @@ KaIniImage odbcInstImage = {nullptr, 0};
 
 namespace {
 
-constexpr size_t kImagePathMax = 1024;
 // Digits the integer readers accumulate; more would overflow 64 bits.
 constexpr int kImageIntDigits = 18;
 
@@ -35,7 +35,7 @@ bool imagePath(char* out, const char* var1, const char* var2, const char* homeNa
     size_t n;
     if (v) {
         n = strlen(v);
-        if (n >= kImagePathMax)
+        if (n >= kIniPathMax)
             return false;
         memcpy(out, v, n + 1);
         return true;
@@ -45,7 +45,7 @@ bool imagePath(char* out, const char* var1, const char* var2, const char* homeNa
         return false;
     n = strlen(home);
     size_t m = strlen(homeName);
-    if (n + 1 + m >= kImagePathMax)
+    if (n + 1 + m >= kIniPathMax)
         return false;
     memcpy(out, home, n);
     out[n] = '/';
@@ -77,6 +77,8 @@ int64_t readImage(const char* path, KaIniImage* image)
     while (got < size) {
         r = read(fd, block + got, size - got);
         if (r < 0) {
+            // What was read of the file may hold passwords.
+            fastMemzero(block, size + 1);
             ramFree(block);
             close(fd);
             return -1;
@@ -91,8 +93,11 @@ int64_t readImage(const char* path, KaIniImage* image)
     return close(fd);
 }
 
+// The images hold the files' passwords: wiped before their memory goes back.
 void freeImage(KaIniImage* image)
 {
+    if (image->data)
+        fastMemzero(image->data, static_cast<size_t>(image->length));
     ramFree(image->data);
     image->data = nullptr;
     image->length = 0;
@@ -120,6 +125,26 @@ int64_t accumulate(const char* p, bool negative)
     return negative ? -v : v;
 }
 
+// The integer of key in section of an image: blanks, a "-" and the leading
+// digits (after a "{" when braces are read); the default when absent.
+int64_t imageInt(const KaIniImage& image, const char* section, const char* key, int64_t defaultValue,
+                 bool braces)
+{
+    char buf[kIniImageIntBuffer];
+    readForInt(image, section, key, buf, sizeof buf);
+    if (buf[0] == '&')
+        return defaultValue;
+    const char* p = buf;
+    if (braces && *p == '{')
+        ++p;
+    while (iniIsBlank(*p))
+        ++p;
+    bool negative = (*p == '-');
+    if (negative)
+        ++p;
+    return accumulate(p, negative);
+}
+
 struct ImageLoader {
     ImageLoader()
     {
@@ -134,7 +159,7 @@ ImageLoader imageLoader;
 int64_t loadIniImagesChecked() noexcept
 {
     freeIniImagesNow();
-    char path[kImagePathMax];
+    char path[kIniPathMax];
     int64_t rc = 0;
     // A missing odbc.ini does not keep odbcinst.ini from being read: the
     // code page may be set in either.
@@ -164,27 +189,16 @@ void freeIniImagesNow() noexcept
 int32_t findSectionInImage(const char* image, int64_t length, const char* header,
                            const char** sectionStart, const char** nextSection) noexcept
 {
-    if (!image || !header || length <= 0)
+    // A header longer than the parser's limit matches nothing.
+    if (!image || !header || length <= 0 || strlen(header) > kIniImageKeyMax)
         return 0;
     const char* end = image + strnlen(image, static_cast<size_t>(length));
-    size_t hlen = strlen(header);
-    for (const char* p = image; p < end; p = iniNextLine(p, end)) {
-        const char* b = iniSectionBracket(p, end);
-        if (!b)
-            continue;
-        const char* close = b;
-        while (close < end && !iniIsLineEnd(*close) && *close != ']')
-            ++close;
-        if (close >= end || *close != ']')
-            continue;
-        size_t n = static_cast<size_t>(close - b + 1);
-        if (n <= kIniImageKeyMax && n == hlen && strncasecmp(b, header, n) == 0) {
-            *sectionStart = b;
-            *nextSection = iniNextSectionLine(iniNextLine(close, end), end);
-            return 1;
-        }
-    }
-    return 0;
+    IniSection found;
+    if (!iniFindSection(image, end, header, &found))
+        return 0;
+    *sectionStart = found.bracket;
+    *nextSection = found.next;
+    return 1;
 }
 
 int32_t findKeyInImage(const char* image, const char* key, const char** lineStart,
@@ -194,41 +208,16 @@ int32_t findKeyInImage(const char* image, const char* key, const char** lineStar
     (void)image;
     const char* end = sectionEnd;
     size_t klen = strlen(key);
-    for (const char* p = iniNextLine(*lineStart, end); p < end;) {
-        const char* q = p;
-        while (q < end && iniIsBlank(*q))
-            ++q;
-        if (q >= end)
-            return 0;
-        if (*q == ';' || *q == '#' || iniIsLineEnd(*q)) {
-            p = iniNextLine(q, end);
+    IniKeyLine k;
+    for (const char* p = iniNextLine(*lineStart, end); iniFindKeyLine(p, end, &k);
+         p = iniNextLine(k.equals, end)) {
+        // Here the key text reaches up to "=" with any blanks before it.
+        size_t n = static_cast<size_t>(k.equals - k.key);
+        if (n > kIniImageKeyMax || n != klen || strncasecmp(k.key, key, n) != 0)
             continue;
-        }
-        if (*q == '[')
-            return 0;
-        // The key text reaches up to "=" with any blanks before it; a line
-        // without "=" holds no key.
-        const char* e = q;
-        while (e < end && !iniIsLineEnd(*e) && *e != '=')
-            ++e;
-        if (e >= end || *e != '=') {
-            p = iniNextLine(e, end);
-            continue;
-        }
-        size_t n = static_cast<size_t>(e - q);
-        if (n <= kIniImageKeyMax && n == klen && strncasecmp(q, key, n) == 0) {
-            const char* v = e + 1;
-            while (v < end && (iniIsBlank(*v) || *v == '='))
-                ++v;
-            const char* ve = v;
-            while (ve < end && !iniIsLineEnd(*ve))
-                ++ve;
-            *lineStart = p;
-            *valueStart = v;
-            *valueEnd = ve;
-            return 1;
-        }
-        p = iniNextLine(e, end);
+        *lineStart = k.line;
+        iniKeyValue(k, end, true, valueStart, valueEnd);
+        return 1;
     }
     return 0;
 }
@@ -242,38 +231,14 @@ int32_t getProfileStringFromImage(const char* image, int64_t length, const char*
     if (!image || !section || length <= 0)
         return copyDefault(defaultValue, output, size);
     char header[kIniImageHeaderMax + 1];
-    size_t slen = strlen(section);
-    if (slen + 2 > kIniImageHeaderMax)
+    if (!iniSectionHeader(header, section))
         return copyDefault(defaultValue, output, size);
-    header[0] = '[';
-    memcpy(header + 1, section, slen);
-    header[slen + 1] = ']';
-    header[slen + 2] = 0;
     const char* start = nullptr;
     const char* next = nullptr;
     if (!findSectionInImage(image, length, header, &start, &next))
         return copyDefault(defaultValue, output, size);
     if (!key) {
-        int32_t pos = 0;
-        for (const char* p = iniNextLine(start, next); p < next; p = iniNextLine(p, next)) {
-            const char* q = p;
-            while (q < next && iniIsBlank(*q))
-                ++q;
-            const char* e = q;
-            while (e < next && !iniIsLineEnd(*e) && *e != '=')
-                ++e;
-            if (q >= next || *q == ';' || *q == '#' || e >= next || *e != '=')
-                continue;
-            const char* ke = e;
-            while (ke > q && iniIsBlank(ke[-1]))
-                --ke;
-            int32_t n = static_cast<int32_t>(ke - q);
-            if (pos + n + 1 > size - 1)
-                break;
-            memcpy(output + pos, q, static_cast<size_t>(n));
-            pos += n;
-            output[pos++] = 0;
-        }
+        int32_t pos = iniListKeys(start, next, output, size, [](const char*, int32_t) {});
         if (pos == 0)
             return copyDefault(defaultValue, output, size);
         output[pos++] = 0;
@@ -315,34 +280,13 @@ int32_t getOdbcInstImageString(const char* section, const char* key, const char*
 
 int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
 {
-    char buf[kIniImageIntBuffer];
-    readForInt(odbcIniImage, section, key, buf, sizeof buf);
-    if (buf[0] == '&')
-        return defaultValue;
-    const char* p = buf;
-    if (*p == '{')
-        ++p;
-    while (iniIsBlank(*p))
-        ++p;
-    bool negative = (*p == '-');
-    if (negative)
-        ++p;
-    return accumulate(p, negative);
+    // odbc.ini values may stand in braces; odbcinst.ini's are read as they are.
+    return imageInt(odbcIniImage, section, key, defaultValue, true);
 }
 
 int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
 {
-    char buf[kIniImageIntBuffer];
-    readForInt(odbcInstImage, section, key, buf, sizeof buf);
-    if (buf[0] == '&')
-        return defaultValue;
-    const char* p = buf;
-    while (iniIsBlank(*p))
-        ++p;
-    bool negative = (*p == '-');
-    if (negative)
-        ++p;
-    return accumulate(p, negative);
+    return imageInt(odbcInstImage, section, key, defaultValue, false);
 }
 
 namespace {
@@ -361,7 +305,7 @@ bool codePageIn(int64_t (*reader)(const char*, const char*, int64_t) noexcept, c
     v = reader(section, "AppCodePage", kIniImageAbsent);
     if (isSet(v)) {
         int64_t mapped = ianaFromAppCodePage(v);
-        if (mapped != INT64_MIN) {
+        if (mapped != kCodePageNotInTable) {
             *cp = mapped;
             return true;
         }
@@ -379,53 +323,82 @@ int64_t getAppCodePage(const char* dataSourceName) noexcept
         return cp;
     if (codePageIn(getOdbcInstImageInt, "ODBC", &cp))
         return cp;
-    return 4;
+    return kCodePageLatin1;
 }
 
-int64_t getAppCodePageW(const uint16_t* connectionString, int64_t length, uint16_t** dsnOut) noexcept
+namespace {
+
+int64_t scanCodePage(const uint16_t* text, size_t length, uint16_t** dsn)
 {
-    uint16_t* localDsn = nullptr;
-    uint16_t** dsn = dsnOut ? dsnOut : &localDsn;
-    int64_t cp = INT64_MIN;
-    if (connectionString && length > 0)
-        cp = scanAppCodePageW(connectionString, static_cast<size_t>(length), dsn);
-    if (cp == INT64_MIN) {
-        char* name = nullptr;
-        if (*dsn) {
-            int32_t units = u_strlen(reinterpret_cast<const UChar*>(*dsn));
-            int32_t cap = units * 4 + 1;
-            name = static_cast<char*>(ramAllocInt(cap));
-            if (name) {
-                // Section names in the files are UTF-8 text.
-                UErrorCode status = U_ZERO_ERROR;
-                u_strToUTF8(name, cap, nullptr, reinterpret_cast<const UChar*>(*dsn), units,
-                            &status);
-                if (U_FAILURE(status)) {
-                    ramFree(name);
-                    name = nullptr;
-                }
-            }
+    return scanAppCodePageW(text, length, dsn);
+}
+
+int64_t scanCodePage(const char* text, size_t length, char** dsn)
+{
+    return scanAppCodePage(text, length, dsn);
+}
+
+// A data source's name as the files hold their section names: UTF-8 text.
+class SectionName {
+public:
+    explicit SectionName(const char* dsn) : name_(dsn) {}
+    explicit SectionName(const uint16_t* dsn)
+    {
+        if (!dsn)
+            return;
+        int32_t units = u_strlen(reinterpret_cast<const UChar*>(dsn));
+        int32_t cap = units * 4 + 1;
+        owned_ = static_cast<char*>(ramAllocInt(cap));
+        if (!owned_)
+            return;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8(owned_, cap, nullptr, reinterpret_cast<const UChar*>(dsn), units, &status);
+        if (U_FAILURE(status)) {
+            ramFree(owned_);
+            owned_ = nullptr;
         }
-        cp = getAppCodePage(name);
-        ramFree(name);
+        name_ = owned_;
+    }
+    ~SectionName() { ramFree(owned_); }
+    SectionName(const SectionName&) = delete;
+    SectionName& operator=(const SectionName&) = delete;
+
+    const char* get() const { return name_; }
+
+private:
+    char* owned_ = nullptr;
+    const char* name_ = nullptr;
+};
+
+// The code page a connection string names, else the one of the data source
+// it names (or of no data source); the DSN goes to *dsnOut when asked for.
+template <typename Unit>
+int64_t connectionCodePage(const Unit* connectionString, int64_t length, Unit** dsnOut)
+{
+    Unit* localDsn = nullptr;
+    Unit** dsn = dsnOut ? dsnOut : &localDsn;
+    int64_t cp = kCodePageNotInTable;
+    if (connectionString && length > 0)
+        cp = scanCodePage(connectionString, static_cast<size_t>(length), dsn);
+    if (cp == kCodePageNotInTable) {
+        SectionName name(*dsn);
+        cp = getAppCodePage(name.get());
     }
     if (localDsn)
         ucnvFree(localDsn);
     return cp;
 }
 
+} // namespace
+
+int64_t getAppCodePageW(const uint16_t* connectionString, int64_t length, uint16_t** dsnOut) noexcept
+{
+    return connectionCodePage(connectionString, length, dsnOut);
+}
+
 int64_t getAppCodePageA(const char* connectionString, int64_t length, char** dsnOut) noexcept
 {
-    char* localDsn = nullptr;
-    char** dsn = dsnOut ? dsnOut : &localDsn;
-    int64_t cp = INT64_MIN;
-    if (connectionString && length > 0)
-        cp = scanAppCodePage(connectionString, static_cast<size_t>(length), dsn);
-    if (cp == INT64_MIN)
-        cp = getAppCodePage(*dsn);
-    if (localDsn)
-        ucnvFree(localDsn);
-    return cp;
+    return connectionCodePage(connectionString, length, dsnOut);
 }
 
 int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceName,

@@ -10,6 +10,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"
+#include "platform/bosfile.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "convert/number.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
-#include "platform/bos.h"
+#include "platform/bosenv.h"
 #include "support/diagscope.h"
 #include "support/guarded.h"
 

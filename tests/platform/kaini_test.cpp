@@ -27,7 +27,10 @@
 #include "kamessages.h"
 #include "platform/bos.h"
 #include "platform/kaini.h"
+#include "platformtest.h"
 #include "support/errorscope.h"
+#include "support/freewatch.h"
+#include "support/guarded.h"
 
 namespace fs = std::filesystem;
 
@@ -77,39 +80,28 @@ const char* const kIniVars[] = {"HOME", "ODBCINI", "ODBC_INI", "ODBCINST", "ODBC
 
 class IniTest : public ::testing::Test {
 protected:
+    katest::EnvScope env;
+    katest::TempDir tempDir{"kaini_test"};
     std::string dir;
-    std::map<std::string, std::string> saved;
-    std::map<std::string, bool> wasSet;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kaini_testXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        for (const char* v : kIniVars) {
-            const char* cur = getenv(v);
-            wasSet[v] = cur != nullptr;
-            saved[v] = cur ? cur : "";
-            unsetenv(v);
-        }
+        ASSERT_FALSE(tempDir.path().empty());
+        dir = tempDir.path();
+        for (const char* v : kIniVars)
+            env.unset(v);
         fs::create_directory(dir + "/home");
         fs::create_directory(dir + "/sys");
-        setenv("HOME", (dir + "/home").c_str(), 1);
-        setenv("ODBCSYSINI", (dir + "/sys").c_str(), 1);
+        env.set("HOME", dir + "/home");
+        env.set("ODBCSYSINI", dir + "/sys");
         taskReleaseIniCache();
     }
 
     void TearDown() override
     {
         taskReleaseIniCache();
-        for (const char* v : kIniVars) {
-            if (wasSet[v])
-                setenv(v, saved[v].c_str(), 1);
-            else
-                unsetenv(v);
-        }
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        env.restore();
+        tempDir.remove();
     }
 
     std::string put(const std::string& name, const std::string& text)
@@ -208,7 +200,7 @@ const ReadCase kReadCases[] = {
 TEST_F(IniTest, ReadsValuesAsUnixOdbcDoesExceptWhereTheDriverDiffers)
 {
     std::string path = copyFixture("odbc.ini");
-    setenv("ODBCINI", path.c_str(), 1);
+    env.set("ODBCINI", path);
     ASSERT_NE(odbcinst().get, nullptr) << "libodbcinst is not installed";
     for (const ReadCase& c : kReadCases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
@@ -222,7 +214,7 @@ TEST_F(IniTest, ReadsValuesAsUnixOdbcDoesExceptWhereTheDriverDiffers)
 TEST_F(IniTest, ListsSectionsAndKeysAsUnixOdbcDoes)
 {
     std::string path = copyFixture("odbc.ini");
-    setenv("ODBCINI", path.c_str(), 1);
+    env.set("ODBCINI", path);
     char ours[1024], theirs[1024];
     int32_t n = KaGetPrivateProfileStringRelease(nullptr, nullptr, "", ours, sizeof ours, "odbc.ini");
     int m = odbcinst().get(nullptr, nullptr, "", theirs, sizeof theirs, path.c_str());
@@ -270,7 +262,7 @@ std::map<std::string, std::string> odbcinstQuery(const char* kind, const std::st
 TEST_F(IniTest, OdbcinstQueryListsTheSameDataSources)
 {
     std::string path = copyFixture("odbc.ini");
-    setenv("ODBCINI", path.c_str(), 1);
+    env.set("ODBCINI", path);
     std::vector<std::string> theirs;
     for (const std::string& line : run("odbcinst -q -s"))
         if (line.size() > 2 && line.front() == '[' && line.back() == ']')
@@ -290,7 +282,7 @@ TEST_F(IniTest, DriverSectionReadsAsOdbcinstQueryShowsIt)
     // unixODBC finds odbcinst.ini in ODBCSYSINI; the driver through ODBCINST.
     std::string sys = dir + "/sys/odbcinst.ini";
     writeFile(sys, readFile(fixtureDir() + "/odbcinst.ini"));
-    setenv("ODBCINST", sys.c_str(), 1);
+    env.set("ODBCINST", sys);
     std::map<std::string, std::string> keys = odbcinstQuery("-d", "Mirrowen Spark");
     ASSERT_EQ(keys.size(), 5u);
     for (const auto& [key, value] : keys) {
@@ -312,12 +304,12 @@ TEST_F(IniTest, FilesAreFoundWhereTheDriverLooksForThem)
     taskReleaseIniCache();
     // ODBCINI, then ODBC_INI.
     std::string other = put("other.ini", "[Home]\nwhere=other\n");
-    setenv("ODBC_INI", other.c_str(), 1);
+    env.set("ODBC_INI", other);
     EXPECT_EQ(get("Home", "where", ".odbc.ini"), "other");
     EXPECT_EQ(get("Home", "where", "ODBC.INI"), "other");
     taskReleaseIniCache();
     std::string named = put("named.ini", "[Home]\nwhere=odbcini\n");
-    setenv("ODBCINI", named.c_str(), 1);
+    env.set("ODBCINI", named);
     EXPECT_EQ(get("Home", "where", ".odbc.ini"), "odbcini");
     EXPECT_EQ(odbcinstQuery("-s", "Home")["where"], "odbcini");
     taskReleaseIniCache();
@@ -330,11 +322,11 @@ TEST_F(IniTest, FilesAreFoundWhereTheDriverLooksForThem)
     EXPECT_EQ(odbcinstQuery("-d", "Drv")["where"], "sys");
     taskReleaseIniCache();
     std::string inst = put("inst.ini", "[Drv]\nwhere=odbcinstini\n");
-    setenv("ODBCINSTINI", inst.c_str(), 1);
+    env.set("ODBCINSTINI", inst);
     EXPECT_EQ(get("Drv", "where", ".odbcinst.ini"), "odbcinstini");
     taskReleaseIniCache();
     std::string first = put("first.ini", "[Drv]\nwhere=odbcinst\n");
-    setenv("ODBCINST", first.c_str(), 1);
+    env.set("ODBCINST", first);
     EXPECT_EQ(get("Drv", "where", "ODBCINST.INI"), "odbcinst");
 }
 
@@ -360,33 +352,27 @@ TEST_F(IniTest, FileGrowingWhileReadIsReadWithinItsBuffer)
 TEST_F(IniTest, SectionListEndsWithTwoZerosAndCountsThem)
 {
     std::string path = put("ab.ini", "[A]\nx=1\n[B]\ny=2\n");
-    char buf[16 + 8];
-    memset(buf, 0x5A, sizeof buf);
-    int32_t n = KaGetPrivateProfileStringRelease(nullptr, nullptr, "", buf + 4, 16, path.c_str());
+    katest::Guarded<char> buf(16);
+    int32_t n = KaGetPrivateProfileStringRelease(nullptr, nullptr, "", buf.data(), 16, path.c_str());
     EXPECT_EQ(n, 5);
-    EXPECT_EQ(0, memcmp(buf + 4, "A\0B\0\0", 5));
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(buf[i], 0x5A);
-        EXPECT_EQ(buf[4 + 16 + i], 0x5A);
-    }
+    EXPECT_EQ(0, memcmp(buf.data(), "A\0B\0\0", 5));
+    EXPECT_TRUE(buf.guardsIntact());
 }
 
 TEST_F(IniTest, ValueCutToSizeReturnsSize)
 {
     std::string path = put("cut.ini", "[S]\nkey=12345678\nlong=abc\n");
-    char buf[5 + 8];
-    memset(buf, 0x5A, sizeof buf);
-    int32_t n = KaGetPrivateProfileStringRelease("S", "key", "", buf + 4, 5, path.c_str());
+    katest::Guarded<char> buf(5);
+    int32_t n = KaGetPrivateProfileStringRelease("S", "key", "", buf.data(), 5, path.c_str());
     EXPECT_EQ(n, 5);
-    EXPECT_STREQ(buf + 4, "1234");
-    EXPECT_EQ(buf[3], 0x5A);
-    EXPECT_EQ(buf[9], 0x5A);
+    EXPECT_STREQ(buf.data(), "1234");
+    EXPECT_TRUE(buf.guardsIntact());
     // A default longer than the output is cut, never written past it.
-    memset(buf, 0x5A, sizeof buf);
-    n = KaGetPrivateProfileStringRelease("S", "none", "defaultvalue", buf + 4, 5, path.c_str());
+    katest::Guarded<char> cut(5);
+    n = KaGetPrivateProfileStringRelease("S", "none", "defaultvalue", cut.data(), 5, path.c_str());
     EXPECT_EQ(n, 4);
-    EXPECT_STREQ(buf + 4, "defa");
-    EXPECT_EQ(buf[9], 0x5A);
+    EXPECT_STREQ(cut.data(), "defa");
+    EXPECT_TRUE(cut.guardsIntact());
 }
 
 TEST_F(IniTest, MissingOdbcinstLeavesTheErrorListAsItWas)
@@ -432,25 +418,21 @@ TEST_F(IniTest, WideReadersReadUtf8AndLatin1Text)
     // "Größe" in UTF-8, "café" in ISO-8859-1.
     std::string path = put("wide.ini", "[S]\nu8=Gr\xC3\xB6\xC3\x9F" "e\nl1=caf\xE9\n");
     std::u16string file(path.begin(), path.end());
-    uint16_t out[16 + 4];
-    for (auto& u : out)
-        u = 0x5A5A;
-    int32_t n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"u8"), katest::W(u"d"), out + 2,
+    katest::Guarded<uint16_t> out(16);
+    int32_t n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"u8"), katest::W(u"d"), out.data(),
                                            16, katest::W(file.c_str()));
     EXPECT_EQ(n, 5);
-    EXPECT_EQ(katest::u16(out + 2), u"Größe");
-    n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"l1"), katest::W(u"d"), out + 2, 16,
+    EXPECT_EQ(katest::u16(out.data()), u"Größe");
+    n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"l1"), katest::W(u"d"), out.data(), 16,
                                    katest::W(file.c_str()));
-    EXPECT_EQ(katest::u16(out + 2), u"café");
+    EXPECT_EQ(katest::u16(out.data()), u"café");
     // Cut to the output: units-1 and a 0.
-    for (auto& u : out)
-        u = 0x5A5A;
-    n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"u8"), katest::W(u"d"), out + 2, 3,
+    katest::Guarded<uint16_t> cut(3);
+    n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"u8"), katest::W(u"d"), cut.data(), 3,
                                    katest::W(file.c_str()));
     EXPECT_EQ(n, 2);
-    EXPECT_EQ(katest::u16(out + 2), u"Gr");
-    EXPECT_EQ(out[1], 0x5A5A);
-    EXPECT_EQ(out[5], 0x5A5A);
+    EXPECT_EQ(katest::u16(cut.data()), u"Gr");
+    EXPECT_TRUE(cut.guardsIntact());
 }
 
 TEST_F(IniTest, WideWriterWritesUtf8ThatReadsBack)
@@ -549,7 +531,7 @@ TEST_F(IniTest, WritesKeepTheFileLayout)
 TEST_F(IniTest, WrittenValuesReadBackThroughUnixOdbc)
 {
     std::string path = copyFixture("odbc.ini");
-    setenv("ODBCINI", path.c_str(), 1);
+    env.set("ODBCINI", path);
     ASSERT_EQ(KaWritePrivateProfileString("Sales", "Port", "10001", "odbc.ini"), 1);
     ASSERT_EQ(KaWritePrivateProfileString("Reports", "Driver", "Mirrowen Spark", "odbc.ini"), 1);
     ASSERT_EQ(KaWritePrivateProfileString("ODBC Data Sources", "Reports", "Mirrowen Spark", "odbc.ini"), 1);
@@ -605,6 +587,31 @@ TEST_F(IniTest, RewriteKeepsModeAndWritesThroughSymlinks)
     for (auto& e : fs::directory_iterator(dir))
         files += (e.is_regular_file() && !e.is_symlink()) ? 1 : 0;
     EXPECT_EQ(files, 1u);
+}
+
+TEST_F(IniTest, FileWithoutRoomBesideItIsRewrittenInPlace)
+{
+    // A real path too long for a temporary name beside it: the file itself
+    // is rewritten, under the lock, and keeps its identity.
+    std::string deep = dir;
+    while (deep.size() < kIniPathMax + 16) {
+        deep += "/" + std::string(200, 'd');
+        ASSERT_TRUE(fs::create_directory(deep));
+    }
+    std::string target = deep + "/deep.ini";
+    writeFile(target, "[S]\na=1\n\n[T]\nc=3\n");
+    std::string link = dir + "/short.ini";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    struct stat before;
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+    EXPECT_EQ(KaWritePrivateProfileStringRelease("S", "b", "2", link.c_str()), 1);
+    struct stat after;
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(readFile(target), "[S]\na=1\nb=2\n\n[T]\nc=3\n");
+    // A shorter text leaves nothing of the old one behind.
+    EXPECT_EQ(KaWritePrivateProfileStringRelease("T", nullptr, nullptr, link.c_str()), 1);
+    EXPECT_EQ(readFile(target), "[S]\na=1\nb=2\n\n");
 }
 
 TEST_F(IniTest, SameSizeRewriteWithinTheSecondChangesTheSize)
@@ -673,7 +680,7 @@ TEST_F(IniTest, ThreadsWritingAtOnceLoseNoKey)
         threads.emplace_back([&, t] {
             for (int k = 0; k < kKeys; ++k) {
                 std::string key = "t" + std::to_string(t) + "_" + std::to_string(k);
-                KaWritePrivateProfileStringRelease("T", key.c_str(), "v", path.c_str());
+                EXPECT_EQ(KaWritePrivateProfileStringRelease("T", key.c_str(), "v", path.c_str()), 1);
             }
         });
     for (auto& th : threads)
@@ -700,6 +707,32 @@ TEST_F(IniTest, CachedEntriesAreSharedAndCounted)
     EXPECT_EQ(list->entries.count, 1u);
     KaIniFileRelease(a);
     EXPECT_EQ(list->entries.count, 0u);
+}
+
+TEST_F(IniTest, CachedTextIsWipedBeforeItsMemoryGoesBack)
+{
+    if (!katest::FreeWatch::available())
+        GTEST_SKIP() << "needs AddressSanitizer's free hook";
+    std::string path = put("secret.ini", "[S]\nPWD=hunter2\n");
+    KaIniFileCache* entry = KaIniFileOpenCached(path.c_str());
+    ASSERT_NE(entry, nullptr);
+    ASSERT_NE(entry->image, nullptr);
+    {
+        // A change on disk replaces the image at the next read.
+        katest::FreeWatch watch(entry->image, entry->imageLength + 1);
+        writeFile(path, "[S]\nPWD=correct horse\n");
+        char buf[32];
+        EXPECT_EQ(KaIniFileGetString(entry, "S", "PWD", "", buf, sizeof buf), 13);
+        EXPECT_TRUE(watch.seen());
+        EXPECT_TRUE(watch.wiped());
+    }
+    {
+        // The last holder's release frees it.
+        katest::FreeWatch watch(entry->image, entry->imageLength + 1);
+        KaIniFileRelease(entry);
+        EXPECT_TRUE(watch.seen());
+        EXPECT_TRUE(watch.wiped());
+    }
 }
 
 TEST_F(IniTest, KeepingReadersHoldOneReferenceBetweenThem)
@@ -731,7 +764,7 @@ TEST_F(IniTest, DeletingTheListLeavesHeldEntriesUsable)
     KaIniFileRelease(held);
 }
 
-TEST_F(IniTest, KaIniWithoutAFilePosts2717)
+TEST_F(IniTest, KaIniWithoutAFilePostsThatNoFileIsOpen)
 {
     katest::ErrorScope errors;
     KaIni ini;
@@ -774,7 +807,7 @@ TEST_F(IniTest, RangeLocksCountPerThreadAndExcludeOthers)
         EXPECT_EQ(bosLockRange(fd, 20, 5, kLockRangeFree), 0);
     }).join();
     EXPECT_EQ(other, 1);
-    EXPECT_EQ(otherNative, 1512);
+    EXPECT_EQ(otherNative, MSG_RESOURCE_TEMPORARILY_UNAVAILABLE);
     // Another process sees the record lock until the last use is freed.
     auto childCanLock = [&] {
         pid_t pid = fork();
@@ -811,11 +844,12 @@ TEST_F(IniTest, TraceOutputNeverShowsPasswords)
     testing::internal::CaptureStdout();
     char buf[32];
     KaGetPrivateProfileStringRelease("S", "PWD", "", buf, sizeof buf, path.c_str());
-    KaWritePrivateProfileStringRelease("S", "ProxyPassword", "newsecret", path.c_str());
+    int32_t written = KaWritePrivateProfileStringRelease("S", "ProxyPassword", "newsecret", path.c_str());
     KaGetPrivateProfileStringRelease("S", "Host", "", buf, sizeof buf, path.c_str());
     fflush(stdout);
     std::string out = testing::internal::GetCapturedStdout();
     bosDebugFlags = flags;
+    EXPECT_EQ(written, 1);
     EXPECT_EQ(out.find("hunter2"), std::string::npos);
     EXPECT_EQ(out.find("swordfish"), std::string::npos);
     EXPECT_EQ(out.find("newsecret"), std::string::npos);
@@ -827,14 +861,12 @@ TEST_F(IniTest, TraceOutputNeverShowsPasswords)
 
 TEST(IniPieces, StrCopyTruncCutsToSizeMinusOne)
 {
-    char buf[6 + 2];
-    memset(buf, 0x5A, sizeof buf);
-    EXPECT_EQ(strCopyTrunc(buf + 1, "abc", 6), 3);
-    EXPECT_STREQ(buf + 1, "abc");
-    EXPECT_EQ(strCopyTrunc(buf + 1, "abcdefgh", 6), 5);
-    EXPECT_STREQ(buf + 1, "abcde");
-    EXPECT_EQ(buf[7], 0x5A);
-    EXPECT_EQ(buf[0], 0x5A);
+    katest::Guarded<char> buf(6);
+    EXPECT_EQ(strCopyTrunc(buf.data(), "abc", 6), 3);
+    EXPECT_STREQ(buf.data(), "abc");
+    EXPECT_EQ(strCopyTrunc(buf.data(), "abcdefgh", 6), 5);
+    EXPECT_STREQ(buf.data(), "abcde");
+    EXPECT_TRUE(buf.guardsIntact());
 }
 
 TEST(IniPieces, LineReaderHonoursQuotesAndComments)
@@ -852,12 +884,11 @@ TEST(IniPieces, LineReaderHonoursQuotesAndComments)
     bosIniReadLine(text, &pos, out, sizeof out, &len);
     EXPECT_EQ(len, -1);
     pos = 0;
-    char small[4 + 2];
-    memset(small, 0x5A, sizeof small);
-    bosIniReadLine("abcdefgh\n", &pos, small + 1, 4, &len);
+    katest::Guarded<char> small(4);
+    bosIniReadLine("abcdefgh\n", &pos, small.data(), 4, &len);
     EXPECT_EQ(len, -2);
-    EXPECT_STREQ(small + 1, "abc");
-    EXPECT_EQ(small[5], 0x5A);
+    EXPECT_STREQ(small.data(), "abc");
+    EXPECT_TRUE(small.guardsIntact());
 }
 
 TEST(IniPieces, SecretKeysAreRecognised)

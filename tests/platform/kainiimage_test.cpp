@@ -18,7 +18,10 @@
 #include "foundation/kathread.h"
 #include "platform/kaini.h"
 #include "platform/kainiimage.h"
+#include "platformtest.h"
 #include "support/errorscope.h"
+#include "support/freewatch.h"
+#include "support/guarded.h"
 
 namespace fs = std::filesystem;
 
@@ -28,36 +31,25 @@ const char* const kVars[] = {"HOME", "ODBCINI", "ODBC_INI", "ODBCINST", "ODBCINS
 
 class ImageTest : public ::testing::Test {
 protected:
+    katest::EnvScope env;
+    katest::TempDir tempDir{"kainiimage_test"};
     std::string dir;
-    std::map<std::string, std::string> saved;
-    std::map<std::string, bool> wasSet;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kainiimage_testXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        for (const char* v : kVars) {
-            const char* cur = getenv(v);
-            wasSet[v] = cur != nullptr;
-            saved[v] = cur ? cur : "";
-            unsetenv(v);
-        }
+        ASSERT_FALSE(tempDir.path().empty());
+        dir = tempDir.path();
+        for (const char* v : kVars)
+            env.unset(v);
         taskReleaseIniCache();
     }
 
     void TearDown() override
     {
-        for (const char* v : kVars) {
-            if (wasSet[v])
-                setenv(v, saved[v].c_str(), 1);
-            else
-                unsetenv(v);
-        }
+        env.restore();
         loadIniImages();
         taskReleaseIniCache();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        tempDir.remove();
     }
 
     std::string put(const std::string& name, const std::string& text)
@@ -70,7 +62,7 @@ protected:
     // odbc.ini and odbcinst.ini in the home directory; empty text: no file.
     void home(const std::string& odbcIni, const std::string& odbcInst)
     {
-        setenv("HOME", dir.c_str(), 1);
+        env.set("HOME", dir);
         if (!odbcIni.empty())
             put(".odbc.ini", odbcIni);
         if (!odbcInst.empty())
@@ -79,13 +71,13 @@ protected:
     }
 };
 
-TEST_F(ImageTest, NoVariablesMeanNoImagesAndCodePage4)
+TEST_F(ImageTest, NoVariablesMeanNoImagesAndLatin1)
 {
     loadIniImages();
     EXPECT_EQ(odbcIniImage.data, nullptr);
     EXPECT_EQ(odbcInstImage.data, nullptr);
-    EXPECT_EQ(getAppCodePage("Any"), 4);
-    EXPECT_EQ(getAppCodePage(nullptr), 4);
+    EXPECT_EQ(getAppCodePage("Any"), kCodePageLatin1);
+    EXPECT_EQ(getAppCodePage(nullptr), kCodePageLatin1);
 }
 
 struct CodePageCase {
@@ -113,7 +105,8 @@ const CodePageCase kCodePageCases[] = {
     {"section names ignore case", "[sales]\niana""appcodepage=106\n", "", "SALES", 106},
     {"a bracket in an earlier value keeps the key", "[Sales]\nBanner=[hi]\nIANAAppCodePage=106\n", "", "Sales", 106},
     {"a line without = hides nothing", "[Sales]\njunk\nIANAAppCodePage=106\n", "", "Sales", 106},
-    {"a key in the next section is not taken", "[Sales]\nx=1\n[Other]\nIANAAppCodePage=106\n", "", "Sales", 4},
+    {"a key in the next section is not taken", "[Sales]\nx=1\n[Other]\nIANAAppCodePage=106\n", "", "Sales",
+     kCodePageLatin1},
     {"a negative number names an EBCDIC page", "[Sales]\nIANAAppCodePage=-2028\n", "", "Sales", -2028},
 };
 
@@ -140,19 +133,31 @@ TEST_F(ImageTest, VariablesNameTheFiles)
 {
     std::string ini = put("user.ini", "[ODBC]\nIANAAppCodePage=2252\n");
     std::string inst = put("inst.ini", "[ODBC]\nIANAAppCodePage=106\n");
-    setenv("ODBC_INI", ini.c_str(), 1);
-    setenv("ODBCINSTINI", inst.c_str(), 1);
+    env.set("ODBC_INI", ini);
+    env.set("ODBCINSTINI", inst);
     loadIniImages();
     EXPECT_EQ(getOdbcIniImageInt("ODBC", "IANAAppCodePage", -5), 2252);
     EXPECT_EQ(getOdbcInstImageInt("ODBC", "IANAAppCodePage", -5), 106);
     // ODBCINI and ODBCINST come first.
     std::string ini2 = put("user2.ini", "[ODBC]\nIANAAppCodePage=4\n");
     std::string inst2 = put("inst2.ini", "[ODBC]\nIANAAppCodePage=3\n");
-    setenv("ODBCINI", ini2.c_str(), 1);
-    setenv("ODBCINST", inst2.c_str(), 1);
+    env.set("ODBCINI", ini2);
+    env.set("ODBCINST", inst2);
     loadIniImages();
     EXPECT_EQ(getOdbcIniImageInt("ODBC", "IANAAppCodePage", -5), 4);
     EXPECT_EQ(getOdbcInstImageInt("ODBC", "IANAAppCodePage", -5), 3);
+}
+
+TEST_F(ImageTest, FreedImagesAreWipedFirst)
+{
+    if (!katest::FreeWatch::available())
+        GTEST_SKIP() << "needs AddressSanitizer's free hook";
+    home("[Sales]\nPWD=hunter2\n", "");
+    ASSERT_NE(odbcIniImage.data, nullptr);
+    katest::FreeWatch watch(odbcIniImage.data, static_cast<size_t>(odbcIniImage.length));
+    freeIniImagesNow();
+    EXPECT_TRUE(watch.seen());
+    EXPECT_TRUE(watch.wiped());
 }
 
 TEST_F(ImageTest, ImagesAreNotRefreshed)
@@ -208,7 +213,6 @@ TEST(ImageParser, ReadsValuesKeysAndDefaults)
 {
     const char image[] = "; c\n[A]\nk1=v1\n  k2 = two words \n#k3=x\nk4=\nk5==eq\n\n[B]\nk1=b\n";
     const int64_t len = sizeof image;
-    char out[32 + 4];
     struct {
         const char* section;
         const char* key;
@@ -221,26 +225,25 @@ TEST(ImageParser, ReadsValuesKeysAndDefaults)
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
-        memset(out, 0x5A, sizeof out);
-        EXPECT_EQ(getProfileStringFromImage(image, len, c.section, c.key, "dflt", out + 2, 32), c.n);
-        EXPECT_STREQ(out + 2, c.want);
-        EXPECT_EQ(out[1], 0x5A);
-        EXPECT_EQ(out[34], 0x5A);
+        katest::Guarded<char> out(32);
+        EXPECT_EQ(getProfileStringFromImage(image, len, c.section, c.key, "dflt", out.data(), 32), c.n);
+        EXPECT_STREQ(out.data(), c.want);
+        EXPECT_TRUE(out.guardsIntact());
     }
     // A cut value: size-1 bytes and a 0, result size-1.
-    memset(out, 0x5A, sizeof out);
-    EXPECT_EQ(getProfileStringFromImage(image, len, "A", "k2 ", "dflt", out + 2, 4), 3);
-    EXPECT_STREQ(out + 2, "two");
-    EXPECT_EQ(out[6], 0x5A);
+    katest::Guarded<char> cut(4);
+    EXPECT_EQ(getProfileStringFromImage(image, len, "A", "k2 ", "dflt", cut.data(), 4), 3);
+    EXPECT_STREQ(cut.data(), "two");
+    EXPECT_TRUE(cut.guardsIntact());
     // The keys of a section, each with its 0, and a final 0.
-    memset(out, 0x5A, sizeof out);
-    int32_t n = getProfileStringFromImage(image, len, "A", nullptr, "dflt", out + 2, 32);
+    katest::Guarded<char> out(32);
+    int32_t n = getProfileStringFromImage(image, len, "A", nullptr, "dflt", out.data(), 32);
     EXPECT_EQ(n, 13);
-    EXPECT_EQ(0, memcmp(out + 2, "k1\0k2\0k4\0k5\0\0", 13));
+    EXPECT_EQ(0, memcmp(out.data(), "k1\0k2\0k4\0k5\0\0", 13));
     // Overlong section names are simply not found.
     std::string longName(300, 'x');
-    EXPECT_EQ(getProfileStringFromImage(image, len, longName.c_str(), "k1", "d", out + 2, 32), 1);
-    EXPECT_EQ(getProfileStringFromImage(nullptr, 0, "A", "k1", "d", out + 2, 32), 1);
+    EXPECT_EQ(getProfileStringFromImage(image, len, longName.c_str(), "k1", "d", out.data(), 32), 1);
+    EXPECT_EQ(getProfileStringFromImage(nullptr, 0, "A", "k1", "d", out.data(), 32), 1);
 }
 
 TEST_F(ImageTest, CheckedLoadReportsTheLastSystemCallAndFreeingEmptiesBothImages)
@@ -259,8 +262,8 @@ TEST_F(ImageTest, CheckedLoadReportsTheLastSystemCallAndFreeingEmptiesBothImages
     for (const auto& c : cases) {
         std::string ini = c.odbcIni ? put("o.ini", c.odbcIni) : dir + "/missing-o.ini";
         std::string inst = c.odbcInst ? put("i.ini", c.odbcInst) : dir + "/missing-i.ini";
-        setenv("ODBCINI", ini.c_str(), 1);
-        setenv("ODBCINST", inst.c_str(), 1);
+        env.set("ODBCINI", ini);
+        env.set("ODBCINST", inst);
         int64_t rc = loadIniImagesChecked();
         EXPECT_EQ(rc < 0, c.failed) << c.name << ": " << rc;
         EXPECT_EQ(odbcIniImage.data != nullptr, c.odbcIni != nullptr) << c.name;
@@ -275,14 +278,14 @@ TEST_F(ImageTest, CheckedLoadReportsTheLastSystemCallAndFreeingEmptiesBothImages
         EXPECT_EQ(odbcIniImage.length, 0) << c.name;
         EXPECT_EQ(odbcInstImage.data, nullptr) << c.name;
         EXPECT_EQ(odbcInstImage.length, 0) << c.name;
-        EXPECT_EQ(getAppCodePage(nullptr), 4) << c.name;
+        EXPECT_EQ(getAppCodePage(nullptr), kCodePageLatin1) << c.name;
         std::remove((dir + "/o.ini").c_str());
         std::remove((dir + "/i.ini").c_str());
     }
 
     // With no variable set and no HOME nothing is opened, which is no failure.
-    unsetenv("ODBCINI");
-    unsetenv("ODBCINST");
+    env.unset("ODBCINI");
+    env.unset("ODBCINST");
     EXPECT_EQ(loadIniImagesChecked(), 0);
     EXPECT_EQ(odbcIniImage.data, nullptr);
     EXPECT_EQ(odbcInstImage.data, nullptr);
@@ -293,8 +296,8 @@ TEST_F(ImageTest, OdbcProfileStringTakesTheFirstNonEmptySource)
 {
     std::string ini = put("o.ini", "[Sales]\nA=from dsn\nE=\n[ODBC]\nB=from odbc\nC=odbc c\n");
     std::string inst = put("i.ini", "[Drv]\nB=from driver\n[ODBC]\nD=inst d\n");
-    setenv("ODBCINI", ini.c_str(), 1);
-    setenv("ODBCINST", inst.c_str(), 1);
+    env.set("ODBCINI", ini);
+    env.set("ODBCINST", inst);
     char out[32];
     getOdbcProfileString(out, sizeof out, "Sales", "Drv", "A", "dflt");
     EXPECT_STREQ(out, "from dsn");

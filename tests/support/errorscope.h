@@ -9,7 +9,8 @@
 
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
-#include "platform/bos.h"
+#include "platform/boscatalog.h"
+#include "platform/boslib.h"
 
 namespace katest {
 

@@ -1,0 +1,28 @@
+// The message catalogue through the operating-system layer: the driver's
+// shared catalogue, opened and closed by count and installed as the source of
+// diagnostic texts, and catalogues that a caller keeps by handle. Used by the
+// entry points (opening and closing) and, through the message source, by
+// every diagnostic the driver posts.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Largest catalogue text LoadStringFromOpenFileW produces, in UTF-16 units.
+constexpr size_t BOS_MESSAGE_UNITS_MAX = 4096;
+
+// The shared catalogue <install>/locale/<lang>/LC_MESSAGES/<baseName>.mo,
+// counted by *counter when given. Posts nothing; always 0 (a missing
+// catalogue leaves the texts as their numbers).
+int OpenStrings(const char* baseName, void* reserved1, void* reserved2, int32_t* counter);
+int CloseStrings(void* reserved, int32_t* counter);
+// Text of message number into buffer (size bytes, always terminated); the
+// number in decimal when there is no text. Returns the length stored; a
+// size of 0 stores nothing and returns 0.
+int64_t LoadStringFromOpenFile(const char* reserved, uint32_t number, char* buffer, size_t size);
+// units: capacity including the terminator (above BOS_MESSAGE_UNITS_MAX taken
+// as that). Returns units stored.
+int64_t LoadStringFromOpenFileW(const char* reserved, uint32_t number, uint16_t* buffer, size_t units);
+// The same on a catalogue that the caller keeps; *handle is null when none.
+int OpenStringsHandle(const char* baseName, void** handle);
+int CloseStringsHandle(void** handle);
+int64_t LoadStringFromHandle(void* handle, uint32_t number, char* buffer, size_t size);
