@@ -9,6 +9,9 @@
 #include <unicode/utypes.h>
 
 constexpr int64_t kCodePageUnset = -999;
+// ICU's default converter: the converter pools open it for this number,
+// which names no IANA code page.
+constexpr int64_t kCodePageDefault = 0;
 constexpr int64_t kCodePageNone = 2000000000;   // what a failed name lookup gives
 constexpr int64_t kCodePageNotInTable = INT64_MIN;
 constexpr int64_t kCodePageAscii = 3;

@@ -121,13 +121,13 @@ int64_t widenBytes(const char* text, int64_t n, uint16_t* buffer, size_t units)
 int64_t widenQuietly(const char* text, int64_t n, uint16_t* buffer, size_t units)
 {
   KaConvCallbackContext* ctx;
-  UConverter* c = bosNameConverters().acquireQuiet(kBosDefaultCodePage, &ctx);
+  UConverter* c = bosNameConverters().acquireQuiet(kCodePageDefault, &ctx);
   if (c == nullptr)
     return -1;
   UErrorCode st = U_ZERO_ERROR;
   int32_t len = ucnv_toUChars(c, reinterpret_cast<UChar*>(buffer), static_cast<int32_t>(units - 1), text,
                               static_cast<int32_t>(n), &st);
-  bosNameConverters().release(kBosDefaultCodePage, c, ctx);
+  bosNameConverters().release(kCodePageDefault, c, ctx);
   if (st == U_BUFFER_OVERFLOW_ERROR || st == U_STRING_NOT_TERMINATED_WARNING) {
     len = static_cast<int32_t>(units - 1);
     st = U_ZERO_ERROR;

@@ -80,7 +80,7 @@ uint16_t* bosGetEnvW(const uint16_t* name, uint16_t* value, size_t capacity)
     return nullptr;
   char narrow[BOS_PATH_SIZE];
   KaConvCallbackContext* ctx;
-  UConverter* c = bosNameConverters().acquire(kBosDefaultCodePage, &ctx);
+  UConverter* c = bosNameConverters().acquire(kCodePageDefault, &ctx);
   if (c == nullptr)
     return nullptr;
   uint16_t* result = nullptr;
@@ -96,7 +96,7 @@ uint16_t* bosGetEnvW(const uint16_t* name, uint16_t* value, size_t capacity)
         result = value;
     }
   }
-  bosNameConverters().release(kBosDefaultCodePage, c, ctx);
+  bosNameConverters().release(kCodePageDefault, c, ctx);
   return result;
 }
 

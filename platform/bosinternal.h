@@ -8,13 +8,10 @@
 #include <cstdint>
 
 #include "foundation/kalock.h"
+#include "foundation/codepage.h"
 #include "platform/bos.h"
 
 class KaIcuCache;
-
-// ICU's default converter: the converter pool opens it for this number,
-// which names no IANA code page.
-constexpr int64_t kBosDefaultCodePage = 0;
 
 inline bool bosTraced(uint64_t bit)
 {
