@@ -113,8 +113,11 @@ void CharConvUtf8ToUtf16(benchmark::State& state)
     Diagnostics diags;
     int64_t length = 0;
     // The first call opens the converter; the loop measures the calls after.
-    conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()), &length,
-                    kCodePageUtf8, 0);
+    if (conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()), &length,
+                        kCodePageUtf8, 0) != 0) {
+        state.SkipWithError("the conversion failed");
+        return;
+    }
     kabench::Meter meter(state);
     for (auto _ : state) {
         if (conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()),
@@ -139,8 +142,11 @@ void CharConvLatin1ToUtf8(benchmark::State& state)
     KaCharConv* conv = charConv();
     Diagnostics diags;
     int64_t written = 0, consumed = 0;
-    conv->convert(reinterpret_cast<char*>(gOut), kOutBytes, src.data(), int64_t(src.size()), &written, &consumed,
-                  kCodePageLatin1, kCodePageUtf8);
+    if (conv->convert(reinterpret_cast<char*>(gOut), kOutBytes, src.data(), int64_t(src.size()), &written, &consumed,
+                      kCodePageLatin1, kCodePageUtf8) != 0) {
+        state.SkipWithError("the conversion failed");
+        return;
+    }
     kabench::Meter meter(state);
     for (auto _ : state) {
         if (conv->convert(reinterpret_cast<char*>(gOut), kOutBytes, src.data(), int64_t(src.size()), &written,
@@ -328,8 +334,8 @@ struct Item : KaObject {
     }
 };
 
-// How sorted arrays and diagnostics lists sort: the caller's own pointer
-// array, ordered by the objects' compare. Each iteration restores the
+// The external sort on a caller's pointer array held in memory, ordered by
+// the objects' compare (sorted arrays use the in-memory core directly). Each iteration restores the
 // shuffled order first (a copy of n pointers).
 void SortPointerArray(benchmark::State& state)
 {
@@ -348,8 +354,7 @@ void SortPointerArray(benchmark::State& state)
         std::memcpy(work.data(), shuffled.data(), size_t(n) * sizeof(KaObject*));
         KaSort sort(sizeof(void*));
         sort.attachPointerArray(uint64_t(n), work.data());
-        sort.addKey(KA_SORT_KEY_OBJECT, 0, sizeof(void*));
-        if (sort.finishInput() != 0) {
+        if (sort.addKey(KA_SORT_KEY_OBJECT, 0, sizeof(void*)) != 0 || sort.finishInput() != 0) {
             state.SkipWithError("the sort failed");
             break;
         }

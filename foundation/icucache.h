@@ -164,7 +164,7 @@ public:
              int64_t* consumed, int64_t codePage) noexcept;
   [[nodiscard]] int toUTF8Measured(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                      int64_t codePage) noexcept;
-  int convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
+  [[nodiscard]] int convert(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
               int64_t* consumed, int64_t from, int64_t to) noexcept;
   [[nodiscard]] int convertWiped(char* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                    int64_t* consumed, int64_t from, int64_t to) noexcept;
@@ -182,7 +182,7 @@ public:
                   int64_t codePage, int swap) noexcept;
   [[nodiscard]] int convertBytes(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* written,
                    int64_t* consumed, int64_t codePage, int swap) noexcept;
-  int toUnicode(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
+  [[nodiscard]] int toUnicode(uint16_t* dest, int64_t destLen, const char* src, int64_t srcLen, int64_t* length,
                 int64_t codePage, int swap) noexcept;
 
   static void* operator new(size_t size) noexcept;

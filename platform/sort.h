@@ -55,7 +55,7 @@ public:
   ~KaSort() override;
 
   void setRecordSize(uint16_t size) noexcept;
-  int addKey(uint16_t type, uint64_t offset, uint16_t length) noexcept;
+  [[nodiscard]] int addKey(uint16_t type, uint64_t offset, uint16_t length) noexcept;
   // Supplies the function of a callback key added with addKey (index from 0).
   [[nodiscard]] int setKeyCallback(uint64_t index, KaSortCallback callback, void* context) noexcept;
   [[nodiscard]] int addRecord(const void* record) noexcept;
