@@ -342,7 +342,7 @@ TEST(TextToBuffer, FailingModeStopsAtAMissingCharacter)
     EXPECT_TRUE(out.guardsIntact());
 }
 
-TEST(TextToBuffer, UnknownConverterFailsWith2739)
+TEST(TextToBuffer, UnknownConverterFailsAsConverterNotAvailable)
 {
     KaIcuCache cache;
     katest::ErrorScope errors;
