@@ -399,7 +399,7 @@ void KaStringWToNarrow(benchmark::State& state)
     s.assign(units(text), text.size());
     kabench::Meter meter(state);
     for (auto _ : state)
-        benchmark::DoNotOptimize(s.toNarrow(kNarrowUtf8));
+        benchmark::DoNotOptimize(s.toNarrow(KA_TEXT_UTF8));
     meter.report();
 }
 BENCHMARK(KaStringWToNarrow);

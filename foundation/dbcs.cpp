@@ -48,7 +48,7 @@ size_t utf8CharLen(const char* p, size_t available)
 
 size_t charLenBounded(const char* p, size_t available, int32_t kind)
 {
-    if (kind == kKindUtf8)
+    if (kind == KA_TEXT_UTF8)
         return utf8CharLen(p, available);
     size_t n = localeCharLen(p);
     return n > available && available > 0 ? available : n;
@@ -75,7 +75,7 @@ size_t localeMax()
 
 size_t KaDbcsCharLen(const char* p, int32_t kind) noexcept
 {
-    if (kind == kKindUtf8)
+    if (kind == KA_TEXT_UTF8)
         return utf8CharLen(p, 4);
     return localeCharLen(p);
 }
@@ -105,7 +105,7 @@ const char* KaDbcsPrevChar(const char* data, const char* p, int32_t kind) noexce
 {
     if (p <= data)
         return p;
-    if (kind != kKindUtf8) {
+    if (kind != KA_TEXT_UTF8) {
         // Locale text cannot be read backwards reliably: step forward from
         // the start to the character that ends at p.
         return data + KaDbcsPrevIndexFromStart(data, static_cast<size_t>(p - data), kind);
@@ -154,7 +154,7 @@ size_t KaDbcsCharCount(const char* p, int32_t kind, size_t n) noexcept
 {
     if (p == nullptr)
         return 0;
-    if (kind == kKindUtf16) {
+    if (kind == KA_TEXT_UTF16) {
         const auto* u = reinterpret_cast<const uint16_t*>(p);
         size_t count = 0;
         while (count < n / 2 && u[count] != 0)
@@ -172,7 +172,7 @@ size_t KaDbcsCharCount(const char* p, int32_t kind, size_t n) noexcept
 
 size_t KaDbcsCharCountN(const char* data, size_t len, int32_t kind) noexcept
 {
-    if (kind == kKindUtf16)
+    if (kind == KA_TEXT_UTF16)
         return len / 2;
     size_t count = 0;
     for (size_t i = 0; i < len; ++count)

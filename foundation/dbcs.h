@@ -8,13 +8,10 @@
 #include <cstdint>
 #include <unicode/ucnv.h>
 
+#include "foundation/katext.h"
+
 class KaPtrTableCache;
 class KaIcuCache;
-
-// Encoding kinds: anything other than UTF-8 steps as the locale encoding.
-constexpr int32_t kKindLocale = 1;
-constexpr int32_t kKindUtf16 = 2;
-constexpr int32_t kKindUtf8 = 3;
 
 // Entries of a lead-byte table.
 constexpr size_t kLeadByteTableSize = 256;
@@ -40,7 +37,7 @@ const char* KaDbcsLastChar(const char* p, int32_t kind) noexcept;
 int KaDbcsCharEqual(const char* p, const char* q, int32_t kind) noexcept;
 int KaDbcsCharEqualAt(const char* data, size_t i, const char* other, size_t j, int32_t kind) noexcept;
 // Characters of a NUL-terminated string, looking at no more than n bytes
-// (SIZE_MAX: no limit); kind 2 counts UTF-16 units.
+// (SIZE_MAX: no limit); KA_TEXT_UTF16 counts UTF-16 units.
 size_t KaDbcsCharCount(const char* p, int32_t kind, size_t n) noexcept;
 size_t KaDbcsCharCountN(const char* data, size_t len, int32_t kind) noexcept;
 size_t KaUtf8CharsInBytes(const char* data, size_t n) noexcept;

@@ -180,7 +180,7 @@ int KaParamStringW::setA(const char* text, int mode) noexcept
     spans_.clear();
     if (text == nullptr)
         text = "";
-    size_t n = mode == kNarrowUtf16 ? unitsLength(reinterpret_cast<const uint16_t*>(text))
+    size_t n = mode == KA_TEXT_UTF16 ? unitsLength(reinterpret_cast<const uint16_t*>(text))
                                     : strlen(text);
     return finishSet(assignNarrow(text, n, mode));
 }

@@ -48,7 +48,8 @@ public:
 
     int set(const uint16_t* text) noexcept;
     int set(const uint16_t* data, size_t len) noexcept;
-    // mode 2: bytes already are UTF-16; 1: locale multibyte; else UTF-8.
+    // mode KA_TEXT_UTF16: the bytes already are UTF-16; KA_TEXT_LOCALE: the
+    // locale's multibyte encoding; anything else UTF-8.
     int setA(const char* text, int mode) noexcept;
     int setFromConverter(const char* text, UConverter* converter) noexcept;
     int setFromCodePage(const char* text, int64_t codePage) noexcept;

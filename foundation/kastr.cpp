@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kKindUtf8Text = 3;
-constexpr int kKindEveryByte = 4;
 // Room for one locale character and its terminator.
 constexpr size_t kCharBufSize = 8;
 
@@ -40,9 +38,9 @@ inline int sign3(long long a, long long b) noexcept
 size_t claimedCharLen(const char* p, size_t avail, int kind) noexcept
 {
     unsigned char b = ub(*p);
-    if (b < 0x80 || kind == kKindEveryByte)
+    if (b < 0x80 || kind == KA_TEXT_SINGLE_BYTE)
         return 1;
-    if (kind == kKindUtf8Text)
+    if (kind == KA_TEXT_UTF8)
         return b < 0xC0 ? 1 : (b < 0xE0 ? 2 : (b < 0xF0 ? 3 : 4));
     if (avail < 2)
         return 1;
@@ -60,7 +58,7 @@ inline size_t charLenN(const char* data, size_t i, size_t len, int kind) noexcep
 // Step over the character at p of terminated text (never past the zero).
 inline size_t charLenT(const char* p, int kind) noexcept
 {
-    if (ub(*p) < 0x80 || kind == kKindEveryByte)
+    if (ub(*p) < 0x80 || kind == KA_TEXT_SINGLE_BYTE)
         return 1;
     size_t n = KaDbcsCharLen(p, kind);
     return n == 0 ? 1 : n;
@@ -897,7 +895,7 @@ const char* strFindChar(const char* s, char c, int kind) noexcept
 
 const char* strFindCharDbcs(const char* s, char c) noexcept
 {
-    return strFindChar(s, c, kKindLocale);
+    return strFindChar(s, c, KA_TEXT_LOCALE);
 }
 
 const char* strFindLastChar(const char* s, char c, int kind) noexcept
@@ -1048,11 +1046,11 @@ bool inCharSet(char c, const char* set, int flags, int kind) noexcept
         return false;
     if (set != nullptr && strFindChar(set, c, kind) != nullptr)
         return true;
-    if ((flags & kStrCharSetLower) && strFindChar("abcdefghijklmnopqrstuvwxyz", c, kKindLocale))
+    if ((flags & kStrCharSetLower) && strFindChar("abcdefghijklmnopqrstuvwxyz", c, KA_TEXT_LOCALE))
         return true;
-    if ((flags & kStrCharSetUpper) && strFindChar("ABCDEFGHIJKLMNOPQRSTUVWXYZ", c, kKindLocale))
+    if ((flags & kStrCharSetUpper) && strFindChar("ABCDEFGHIJKLMNOPQRSTUVWXYZ", c, KA_TEXT_LOCALE))
         return true;
-    if ((flags & kStrCharSetDigit) && strFindChar("0123456789", c, kKindLocale))
+    if ((flags & kStrCharSetDigit) && strFindChar("0123456789", c, KA_TEXT_LOCALE))
         return true;
     return false;
 }
@@ -1326,7 +1324,7 @@ int strXmlEscape(const char* s, char** out, uint16_t* outLen) noexcept
 
 int strLikeCharMatch(const char* v, const char* p, int caseSensitive) noexcept
 {
-    return likeCharMatch(v, charLenT(v, kKindLocale), p, charLenT(p, kKindLocale), caseSensitive) ? 1 : 0;
+    return likeCharMatch(v, charLenT(v, KA_TEXT_LOCALE), p, charLenT(p, KA_TEXT_LOCALE), caseSensitive) ? 1 : 0;
 }
 
 int strLikeCharMatchW(const uint16_t* v, const uint16_t* p, int caseSensitive) noexcept

@@ -7,19 +7,10 @@
 #include <cstdint>
 
 #include "foundation/kaobject.h"
+#include "foundation/katext.h"
 
 class KaArray;
 class KaString;
-
-// Narrow encoding selector carried by 8-bit strings and handed to the
-// character-stepping routines. The two-argument (terminated text, encoding)
-// overloads take this type so that a literal length can never be mistaken for
-// an encoding.
-enum KaTextEncoding : int32_t {
-    KA_TEXT_LOCALE = 1,  // the locale's multibyte encoding, the default
-    KA_TEXT_UTF16 = 2,   // bytes that already are UTF-16 (UTF-16 strings only)
-    KA_TEXT_UTF8 = 3,
-};
 
 class KaSubString : public KaObject {
 public:

@@ -333,11 +333,11 @@ int KaStringW::assign(const uint16_t* text, size_t n) noexcept
 
 int KaStringW::assignNarrow(const char* bytes, size_t n, int32_t form) noexcept
 {
-    if (form == kNarrowUtf16)
+    if (form == KA_TEXT_UTF16)
         return assign(reinterpret_cast<const uint16_t*>(bytes), n);
     if (bytes == nullptr)
         n = 0;
-    if (form == kNarrowLocale) {
+    if (form == KA_TEXT_LOCALE) {
         if (n > (SIZE_MAX / kUnit - 1) / 2) {
             ramOutOfMemory();
             return 1;
@@ -794,7 +794,7 @@ const char* KaStringW::toNarrow(int32_t form) noexcept
     releaseNarrow();
     const uint16_t* text = data;
     size_t n = data != nullptr ? len : 0;
-    if (form == kNarrowUtf8) {
+    if (form == KA_TEXT_UTF8) {
         if (n > (static_cast<size_t>(INT32_MAX) - 1) / 3) {
             errPost(MSG_CONVERSION_FAILED);
             return nullptr;

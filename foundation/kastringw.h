@@ -8,15 +8,11 @@
 #include <cstdint>
 #include <unicode/ucnv.h>
 #include "foundation/kaobject.h"
+#include "foundation/katext.h"
 
 class KaArray;
 class KaSubString;
 class KaStringW;
-
-// Narrow input and output forms of KaStringW.
-constexpr int32_t kNarrowLocale = 1;  // the locale's multibyte encoding
-constexpr int32_t kNarrowUtf16 = 2;   // the bytes already are UTF-16 units
-constexpr int32_t kNarrowUtf8 = 3;
 
 // Spare units a rewriter opens beyond a pending write.
 constexpr size_t kReplaceGapSlackW = 512;
@@ -69,7 +65,7 @@ public:
 
     int assign(const uint16_t* terminated) noexcept;
     int assign(const uint16_t* text, size_t n) noexcept;
-    // form: kNarrowLocale, kNarrowUtf16 (n counts units) or kNarrowUtf8.
+    // form: KA_TEXT_LOCALE, KA_TEXT_UTF16 (n counts units) or KA_TEXT_UTF8.
     int assignNarrow(const char* bytes, size_t n, int32_t form) noexcept;
     int assignFromCodePage(const char* bytes, size_t n, UConverter* converter) noexcept;
     int assignFromCodePageNumber(const char* bytes, size_t n, int64_t codePage) noexcept;
@@ -99,7 +95,7 @@ public:
     int tabsToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
     int crlfToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
 
-    // Replaces the cached narrow copy (kNarrowUtf8 or the locale encoding)
+    // Replaces the cached narrow copy (KA_TEXT_UTF8 or the locale encoding)
     // and returns it; valid until the next call or destruction. Null after a
     // posted diagnostic (no memory, or text that cannot be converted).
     const char* toNarrow(int32_t form) noexcept;

@@ -84,7 +84,7 @@ struct UnitsA {
             }
             if (!KaDbcsIsSpaceAt(text, i))
                 return;
-            size_t step = KaDbcsCharLen(text + i, kKindLocale);
+            size_t step = KaDbcsCharLen(text + i, KA_TEXT_LOCALE);
             i += step;
         }
     }

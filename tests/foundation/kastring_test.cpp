@@ -62,20 +62,20 @@ TEST_F(StringTest, ViewConstructorsAndSet)
     KaSubString empty(KA_TEXT_UTF8);
     EXPECT_EQ(empty.len, 0u);
     EXPECT_EQ(empty.data, nullptr);
-    EXPECT_EQ(empty.codePage, 3);
+    EXPECT_EQ(empty.codePage, KA_TEXT_UTF8);
 
     KaSubString counted("abcdef", 3);
     EXPECT_EQ(text(counted), "abc");
-    EXPECT_EQ(counted.codePage, 1);
+    EXPECT_EQ(counted.codePage, KA_TEXT_LOCALE);
 
     KaSubString terminated("hello", KA_TEXT_UTF8);
     EXPECT_EQ(terminated.len, 5u);
-    EXPECT_EQ(terminated.codePage, 3);
+    EXPECT_EQ(terminated.codePage, KA_TEXT_UTF8);
 
     terminated.set("xy", 2);
     EXPECT_EQ(terminated.len, 2u);
     EXPECT_EQ(terminated.lenAtSet, 2u);
-    EXPECT_EQ(terminated.codePage, 1);  // set without a code page resets it
+    EXPECT_EQ(terminated.codePage, KA_TEXT_LOCALE);  // set without a code page resets it
 }
 
 TEST_F(StringTest, TerminatedTextConstructorsHandBackTheLength)
@@ -260,7 +260,7 @@ TEST_F(StringTest, SplitLinesMakesOwnedStringsAndLeavesTheViewAlone)
     for (size_t i = 0; i < 3; ++i) {
         auto* line = static_cast<KaString*>(lines.at(i));
         EXPECT_EQ(text(*line), expected[i]);
-        EXPECT_EQ(line->codePage, 3);
+        EXPECT_EQ(line->codePage, KA_TEXT_UTF8);
     }
 
     KaArray trailing;
@@ -286,7 +286,7 @@ TEST_F(StringTest, AssignTakesAnExactBlockWithTerminator)
     EXPECT_EQ(s.capacity, 5u);
     EXPECT_EQ(s.lenAtSet, 4u);
     EXPECT_EQ(s.data[4], 0);
-    EXPECT_EQ(s.codePage, 3);
+    EXPECT_EQ(s.codePage, KA_TEXT_UTF8);
 }
 
 TEST_F(StringTest, AssignFromOwnTextKeepsIt)
@@ -329,7 +329,7 @@ TEST_F(StringTest, AllocateGivesAnEmptyBlock)
     ASSERT_EQ(s.allocate(10, KA_TEXT_UTF8), 0);
     EXPECT_EQ(s.len, 0u);
     EXPECT_EQ(s.capacity, 11u);
-    EXPECT_EQ(s.codePage, 3);
+    EXPECT_EQ(s.codePage, KA_TEXT_UTF8);
     ASSERT_EQ(s.append("0123456789"), 0);
     EXPECT_EQ(s.capacity, 11u);
 }

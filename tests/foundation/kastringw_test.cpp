@@ -36,13 +36,13 @@ const uint16_t* W(const char16_t* s)
 TEST(KaStringW, AssignNarrowUtf8)
 {
     KaStringW s;
-    ASSERT_EQ(s.assignNarrow("\xF0\x9F\x98\x80", 4, kNarrowUtf8), 0);
+    ASSERT_EQ(s.assignNarrow("\xF0\x9F\x98\x80", 4, KA_TEXT_UTF8), 0);
     EXPECT_EQ(s.len, 2u);
     EXPECT_EQ(s.data[0], 0xD83D);
     EXPECT_EQ(s.data[1], 0xDE00);
     EXPECT_EQ(s.data[2], 0);
     KaStringW t;
-    ASSERT_EQ(t.assignNarrow("abc", 3, kNarrowUtf8), 0);
+    ASSERT_EQ(t.assignNarrow("abc", 3, KA_TEXT_UTF8), 0);
     EXPECT_EQ(text(t), u"abc");
     EXPECT_EQ(t.data[3], 0);
 }
@@ -52,7 +52,7 @@ TEST(KaStringW, AssignNarrowRejectsBrokenUtf8)
     ErrorScope scope;
     KaStringW s;
     ASSERT_EQ(s.assign(W(u"kept")), 0);
-    EXPECT_EQ(s.assignNarrow("a\xFF", 2, kNarrowUtf8), 1);
+    EXPECT_EQ(s.assignNarrow("a\xFF", 2, KA_TEXT_UTF8), 1);
     ASSERT_EQ(scope.size(), 1u);
     EXPECT_EQ(scope.native(0), MSG_CONVERSION_FAILED);
     EXPECT_EQ(katest::sqlstate(scope.at(0)), "01004");
@@ -75,18 +75,18 @@ TEST(KaStringW, AssignNarrowLocaleAndUtf16Forms)
     Utf8Locale locale;
     ASSERT_TRUE(locale.ok);
     KaStringW s;
-    ASSERT_EQ(s.assignNarrow("\xC3\xA9t\xE2\x82\xAC\xF0\x9F\x98\x80", 10, kNarrowLocale), 0);
+    ASSERT_EQ(s.assignNarrow("\xC3\xA9t\xE2\x82\xAC\xF0\x9F\x98\x80", 10, KA_TEXT_LOCALE), 0);
     EXPECT_EQ(text(s), u"\u00e9t\u20ac\U0001F600");
     EXPECT_EQ(s.data[s.len], 0);
-    ASSERT_EQ(s.assignNarrow("a\xFF", 2, kNarrowLocale), 0);
+    ASSERT_EQ(s.assignNarrow("a\xFF", 2, KA_TEXT_LOCALE), 0);
     EXPECT_EQ(text(s), u"a\ufffd");
 
     const uint16_t units[] = {'h', 'i'};
-    ASSERT_EQ(s.assignNarrow(reinterpret_cast<const char*>(units), 2, kNarrowUtf16), 0);
+    ASSERT_EQ(s.assignNarrow(reinterpret_cast<const char*>(units), 2, KA_TEXT_UTF16), 0);
     EXPECT_EQ(text(s), u"hi");
 
     ASSERT_EQ(s.assign(W(u"\u00e9\U0001F600")), 0);
-    const char* narrow = s.toNarrow(kNarrowLocale);
+    const char* narrow = s.toNarrow(KA_TEXT_LOCALE);
     ASSERT_NE(narrow, nullptr);
     EXPECT_STREQ(narrow, "\xC3\xA9\xF0\x9F\x98\x80");
 }
@@ -95,16 +95,16 @@ TEST(KaStringW, ToNarrowUtf8)
 {
     KaStringW s;
     ASSERT_EQ(s.assign(W(u"\u00e9")), 0);
-    const char* first = s.toNarrow(kNarrowUtf8);
+    const char* first = s.toNarrow(KA_TEXT_UTF8);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(std::string(first, 3), std::string("\xC3\xA9\0", 3));
-    const char* second = s.toNarrow(kNarrowUtf8);
+    const char* second = s.toNarrow(KA_TEXT_UTF8);
     ASSERT_NE(second, nullptr);
     EXPECT_STREQ(second, "\xC3\xA9");
     EXPECT_EQ(s.narrow, second);
 
     KaStringW empty;
-    ASSERT_NE(empty.toNarrow(kNarrowUtf8), nullptr);
+    ASSERT_NE(empty.toNarrow(KA_TEXT_UTF8), nullptr);
     EXPECT_STREQ(empty.narrow, "");
 }
 
@@ -114,7 +114,7 @@ TEST(KaStringW, ToNarrowFailsOnTextWithoutUtf8Form)
     KaStringW s;
     const uint16_t lone[] = {'a', 0xD800, 'b'};
     ASSERT_EQ(s.assign(lone, 3), 0);
-    EXPECT_EQ(s.toNarrow(kNarrowUtf8), nullptr);
+    EXPECT_EQ(s.toNarrow(KA_TEXT_UTF8), nullptr);
     EXPECT_EQ(s.narrow, nullptr);
     ASSERT_EQ(scope.size(), 1u);
     EXPECT_EQ(scope.native(0), MSG_CONVERSION_FAILED);
@@ -320,10 +320,10 @@ TEST(KaStringWEx, WipesEveryBlockItGivesUp)
     EXPECT_NE(s->data, first);
     EXPECT_TRUE(wipedAfterFree(first, firstBytes));
 
-    const char* narrow = s->toNarrow(kNarrowUtf8);
+    const char* narrow = s->toNarrow(KA_TEXT_UTF8);
     ASSERT_NE(narrow, nullptr);
     size_t narrowBytes = 3 * s->len + 1;
-    ASSERT_NE(s->toNarrow(kNarrowUtf8), nullptr);
+    ASSERT_NE(s->toNarrow(KA_TEXT_UTF8), nullptr);
     EXPECT_TRUE(wipedAfterFree(narrow, narrowBytes));
 
     const void* grown = s->data;
@@ -335,7 +335,7 @@ TEST(KaStringWEx, WipesEveryBlockItGivesUp)
     ASSERT_EQ(s->quote('\''), 0);
     const void* last = s->data;
     size_t lastBytes = s->capacity * 2;
-    const char* lastNarrow = s->toNarrow(kNarrowUtf8);
+    const char* lastNarrow = s->toNarrow(KA_TEXT_UTF8);
     size_t lastNarrowBytes = 3 * s->len + 1;
     delete s;
     EXPECT_TRUE(wipedAfterFree(last, lastBytes));
