@@ -80,7 +80,8 @@ public:
     int16_t assign(const char* data, size_t n, int32_t codePage) noexcept;
     int16_t allocate(size_t n) noexcept;
     int16_t allocate(size_t n, int32_t codePage) noexcept;
-    // Borrows a caller's buffer: such a string refuses to grow (message 2716).
+    // Borrows a caller's buffer: such a string refuses to grow
+    // (MSG_STRING_BUFFER_BORROWED).
     void attach(char* data, size_t capacity, int32_t codePage, size_t length) noexcept;
     void attach(char* data, size_t capacity, size_t length) noexcept;
     // Takes ownership of a block from ramAlloc.
@@ -89,7 +90,7 @@ public:
     // empty afterwards and may grow again.
     void freeBuffer() noexcept;
 
-    // Appending writes no terminator.
+    // Appends keep a zero byte behind the text.
     int16_t appendChar(char byte) noexcept;
     int16_t append(const char* text) noexcept;
     int16_t append(const char* data, size_t n) noexcept;
@@ -111,23 +112,16 @@ public:
     int16_t crlfToBlanks(char q1, char q2, char q3) noexcept;
     int16_t removeComments() noexcept;
 
-    // Calls slot 3 only when there is no buffer or it is smaller than needed.
+    // Calls reserve only when there is no buffer or it is smaller than needed.
     int16_t ensureCapacity(size_t needed) noexcept;
 
 protected:
-    friend class KaReplaceString;
+    friend struct KaStringOps;
 
-    // Set by KaStringEx. A member rather than a slot because freeBuffer,
-    // assign and the temporaries of the editing operations are not virtual,
-    // yet each of them gives up buffers that may hold a secret.
+    // Set by KaStringEx. A member rather than a virtual function because
+    // freeBuffer, assign and the temporaries of the editing operations are
+    // not virtual, yet each of them gives up buffers that may hold a secret.
     uint8_t wipes;
-
-    // Frees an owned buffer (wiping it first for the Ex form); the fields
-    // are left for the caller to reset.
-    void releaseOwned() noexcept;
-
-private:
-    int16_t collapseRuns(int (*isRunByte)(char), char q1, char q2, char q3) noexcept;
 };
 
 // The form for secrets: no buffer it gives up keeps its contents.
@@ -160,7 +154,4 @@ public:
     void copyThrough(size_t n) noexcept;
     // Drops n unread bytes (n at most the view's len).
     void skip(size_t n) noexcept;
-
-private:
-    void closeGap() noexcept;
 };

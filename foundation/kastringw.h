@@ -14,9 +14,6 @@ class KaArray;
 class KaSubString;
 class KaStringW;
 
-// Spare units a rewriter opens beyond a pending write.
-constexpr size_t kReplaceGapSlackW = 512;
-
 class KaSubStringW : public KaObject {
 public:
     size_t len = 0;
@@ -57,7 +54,7 @@ public:
     KaStringW() noexcept = default;
     ~KaStringW() override;
     // Grows (or takes) the buffer to exactly newCapacity units, keeping the
-    // text; 2716 when the buffer is borrowed.
+    // text; MSG_STRING_BUFFER_BORROWED when the buffer is borrowed.
     virtual int reserve(size_t newCapacity) noexcept;
 
     KaStringW(const KaStringW&) = delete;
@@ -101,6 +98,8 @@ public:
     const char* toNarrow(int32_t form) noexcept;
 
 protected:
+    friend struct KaStringOps;
+
     // Set by KaStringWEx: every block the string gives up, its narrow copy
     // and its temporaries included, is wiped first. A member because
     // freeBuffer, toNarrow and the editing temporaries are not virtual.
@@ -109,10 +108,7 @@ protected:
     // holds a zero unit.
     size_t narrowBytes = 0;
 
-    void releaseBlock(void* block, size_t bytes) const noexcept;
     void releaseNarrow() noexcept;
-    int ensure(size_t needed) noexcept;
-    int joinRuns(uint16_t q1, uint16_t q2, uint16_t q3, int which) noexcept;
 };
 
 class KaStringWEx : public KaStringW {

@@ -152,6 +152,83 @@ TEST(KaStringW, BorrowedBufferRefusesToGrow)
     EXPECT_EQ(scope.size(), 2u);
 }
 
+TEST(KaStringW, ShrinkingKeepsTheLengthInsideTheBuffer)
+{
+    // A length left beyond the buffer would let the next append write past it.
+    for (bool wiping : {false, true}) {
+        KaStringW plain;
+        KaStringWEx secret;
+        KaStringW& s = wiping ? static_cast<KaStringW&>(secret) : plain;
+        ASSERT_EQ(s.assign(W(u"abcdefgh")), 0);
+        ASSERT_EQ(s.reserve(4), 0);
+        EXPECT_EQ(s.capacity, 4u) << wiping;
+        EXPECT_EQ(s.len, 4u) << wiping;
+        ASSERT_EQ(s.append(W(u"xy"), 2), 0);
+        EXPECT_EQ(text(s), u"abcdxy") << wiping;
+        EXPECT_EQ(s.data[s.len], 0) << wiping;
+    }
+}
+
+TEST(KaStringW, AttachKeepsTheLengthInsideTheBuffer)
+{
+    uint16_t buffer[3] = {'a', 'b', 'c'};
+    KaStringW s;
+    s.attach(buffer, 3, 10);
+    EXPECT_EQ(s.len, 3u);
+}
+
+TEST(KaStringW, FreedBorrowedStringMayGrowAgain)
+{
+    ErrorScope scope;
+    uint16_t buffer[4] = {'a', 'b', 0, 0};
+    KaStringW s;
+    s.attach(buffer, 4, 2);
+    s.freeBuffer();
+    EXPECT_EQ(s.data, nullptr);
+    ASSERT_EQ(s.append(W(u"xyz"), 3), 0);
+    EXPECT_EQ(text(s), u"xyz");
+    EXPECT_EQ(buffer[0], 'a');
+    EXPECT_EQ(scope.size(), 0u);
+}
+
+TEST(KaStringW, UnescapeBracedKeepsALoneClosingUnit)
+{
+    struct Case {
+        const char16_t* in;
+        char16_t closing;
+        const char16_t* out;
+    } cases[] = {
+        {u"{a}}b}", u'}', u"a}b"},
+        {u"{ab}}", u'}', u"ab}"},
+        {u"{a)}", u')', u"a)"},        // not the final brace in its place
+        {u"{a))b}", u')', u"a)b"},
+        {u"{\U0001F600}", u'}', u"\U0001F600"},
+        {u"{}", u'}', u""},
+    };
+    for (const auto& c : cases) {
+        KaStringW dest;
+        ASSERT_EQ(KaSubStringW(W(c.in)).unescapeBracedInto(dest, c.closing), 0);
+        EXPECT_EQ(text(dest), c.out);
+        EXPECT_EQ(dest.data[dest.len], 0);
+    }
+
+    // A borrowed destination with room is written in place.
+    uint16_t room[8] = {};
+    KaStringW borrowed;
+    borrowed.attach(room, 8, 0);
+    ASSERT_EQ(KaSubStringW(W(u"{a}}}")).unescapeBracedInto(borrowed, '}'), 0);
+    EXPECT_EQ(text(borrowed), u"a}");
+    EXPECT_EQ(borrowed.data, room);
+}
+
+TEST(KaStringW, IndexInPassesOverMissingEntries)
+{
+    const uint16_t* list[] = {nullptr, W(u"KEY"), W(u"key")};
+    KaSubStringW key(W(u"key"));
+    EXPECT_EQ(key.indexIn(list, 3), 2u);
+    EXPECT_EQ(key.indexInNoCase(list, 3), 1u);
+}
+
 TEST(KaStringW, GrowsAndEdits)
 {
     KaStringW s;
