@@ -1165,7 +1165,10 @@ const uint16_t* strFindCharOutsideQuotesW(const uint16_t* s, uint16_t c, uint16_
 
 // ==== Lengths, trims, escaping ==============================================
 
-size_t strLenW(const uint16_t* s) noexcept
+namespace {
+
+template <typename Unit>
+size_t unitsBeforeZero(const Unit* s) noexcept
 {
     size_t n = 0;
     while (s[n] != 0)
@@ -1173,12 +1176,29 @@ size_t strLenW(const uint16_t* s) noexcept
     return n;
 }
 
+// The end of the last character of counted text that keep(i, n) keeps.
+template <typename Keep>
+size_t keptEnd(const char* s, size_t len, int kind, Keep keep) noexcept
+{
+    size_t end = 0;
+    lastWhere(counted(s, len, kind), [&](size_t i, size_t n) {
+        if (keep(i, n))
+            end = i + n;
+        return false;
+    });
+    return end;
+}
+
+} // namespace
+
+size_t strLenW(const uint16_t* s) noexcept
+{
+    return unitsBeforeZero(s);
+}
+
 size_t strLenW32(const uint32_t* s) noexcept
 {
-    size_t n = 0;
-    while (s[n] != 0)
-        ++n;
-    return n;
+    return unitsBeforeZero(s);
 }
 
 int charWidthClass(int32_t c) noexcept
@@ -1188,14 +1208,7 @@ int charWidthClass(int32_t c) noexcept
 
 size_t strTrimmedLenN(const char* s, size_t len, int kind) noexcept
 {
-    size_t end = 0;
-    for (size_t i = 0; i < len;) {
-        size_t n = charLenN(s, i, len, kind);
-        if (!isSpaceChar(s + i, n))
-            end = i + n;
-        i += n;
-    }
-    return end;
+    return keptEnd(s, len, kind, [s](size_t i, size_t n) { return !isSpaceChar(s + i, n); });
 }
 
 void strTrimSpaces(char* s, int kind) noexcept
@@ -1205,14 +1218,7 @@ void strTrimSpaces(char* s, int kind) noexcept
 
 size_t strTrimmedLenSpaces(const char* s, size_t len, int kind) noexcept
 {
-    size_t end = 0;
-    for (size_t i = 0; i < len;) {
-        size_t n = charLenN(s, i, len, kind);
-        if (n != 1 || s[i] != ' ')
-            end = i + n;
-        i += n;
-    }
-    return end;
+    return keptEnd(s, len, kind, [s](size_t i, size_t n) { return n != 1 || s[i] != ' '; });
 }
 
 void strTrimTrailingSpaces(char* s, int kind) noexcept
