@@ -7,13 +7,11 @@
 #include <string>
 
 #include "foundation/kaerror.h"
+#include "support/u16.h"
 
 namespace {
 
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
+using katest::W;
 
 std::unique_ptr<char[]> exactCopy(const std::string& s)
 {

@@ -9,6 +9,7 @@
 #include "foundation/dbcs.h"
 #include "foundation/icucache.h"
 #include "foundation/ram.h"
+#include "support/localescope.h"
 
 namespace {
 
@@ -92,16 +93,7 @@ TEST(DbcsCodePoints, CaseOfLatin1AndBeyond)
     EXPECT_EQ(KaUToLower('Q'), 'q');
 }
 
-struct Utf8Locale {
-    std::string saved;
-    bool ok;
-    Utf8Locale()
-    {
-        saved = std::setlocale(LC_CTYPE, nullptr);
-        ok = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
-    }
-    ~Utf8Locale() { std::setlocale(LC_CTYPE, saved.c_str()); }
-};
+using katest::Utf8Locale;
 
 TEST(DbcsLocale, UpperCaseInPlaceNeverChangesTheLength)
 {

@@ -9,18 +9,14 @@
 #include <vector>
 
 #include "foundation/ram.h"
+#include "support/localescope.h"
+#include "support/u16.h"
 
 namespace {
 
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
-
-std::u16string U(const uint16_t* s, size_t n)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
-}
+using katest::W;
+using katest::u16;
+using katest::widen;
 
 // An output buffer with guard units on both sides.
 template <typename T>
@@ -88,15 +84,10 @@ private:
 // characters under C.UTF-8, whose mblen over two bytes reports 2.
 class Utf8Locale : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        saved_ = setlocale(LC_CTYPE, nullptr);
-        ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-    }
-    void TearDown() override { setlocale(LC_CTYPE, saved_.c_str()); }
+    void SetUp() override { ASSERT_TRUE(locale_.ok); }
 
 private:
-    std::string saved_;
+    katest::Utf8Locale locale_;
 };
 
 } // namespace
@@ -288,7 +279,7 @@ TEST(StrCopyW, BoundedDropsAHighSurrogateCutFromItsPair)
     for (const auto& c : cases) {
         Guarded<uint16_t> out(4);
         uint16_t* end = strCopyBoundedW(out.data(), 4, W(c.src.c_str()));
-        EXPECT_EQ(U(out.data(), end - out.data()), c.want);
+        EXPECT_EQ(u16(out.data(), end - out.data()), c.want);
         EXPECT_EQ(*end, 0);
         EXPECT_TRUE(out.guardsIntact());
     }
@@ -306,12 +297,12 @@ TEST(StrCopyW, CountedBoundedAndPlainCopies)
     Guarded<uint16_t> out(3);
     const char16_t src[] = {u'a', 0xD83D, 0xDE00};
     uint16_t* end = strCopyNBoundedW(out.data(), 3, W(src), 3);
-    EXPECT_EQ(U(out.data(), end - out.data()), u"a");
+    EXPECT_EQ(u16(out.data(), end - out.data()), u"a");
     EXPECT_TRUE(out.guardsIntact());
 
     Guarded<uint16_t> copy(4);
     end = strCopyNW(copy.data(), W(u"abc"), 3);
-    EXPECT_EQ(U(copy.data(), 3), u"abc");
+    EXPECT_EQ(u16(copy.data(), 3), u"abc");
     EXPECT_EQ(*end, 0);
     EXPECT_EQ(strCopyW(copy.data(), W(u"xy")), copy.data() + 2);
     EXPECT_TRUE(copy.guardsIntact());
@@ -455,12 +446,12 @@ TEST(StrQuoteW, SurrogatesAndQuotes)
     Guarded<uint16_t> out(2 * 5 + 3);
     uint16_t* end = strQuoteW(out.data(), W(src), 5, u'\'');
     const char16_t want[] = {u'\'', u'i', u'\'', u'\'', 0xD83D, 0xDE00, u'x', u'\''};
-    EXPECT_EQ(U(out.data(), end - out.data()), std::u16string(want, 8));
+    EXPECT_EQ(u16(out.data(), end - out.data()), std::u16string(want, 8));
     EXPECT_EQ(*end, 0);
     // A high surrogate that is the last unit ends the copy.
     const char16_t cut[] = {u'a', 0xD83D};
     end = strQuoteW(out.data(), W(cut), 2, u'"');
-    EXPECT_EQ(U(out.data(), end - out.data()), u"\"a\"");
+    EXPECT_EQ(u16(out.data(), end - out.data()), u"\"a\"");
     EXPECT_TRUE(out.guardsIntact());
 }
 
@@ -468,7 +459,7 @@ TEST(StrUnquoteW, CopiesAndInPlace)
 {
     Guarded<uint16_t> out(8);
     uint16_t* end = strUnquoteW(out.data(), W(u"'a''b'"), 6);
-    EXPECT_EQ(U(out.data(), end - out.data()), u"a'b");
+    EXPECT_EQ(u16(out.data(), end - out.data()), u"a'b");
     end = strUnquoteW(out.data(), W(u"'"), 1);
     EXPECT_EQ(end, out.data());
     EXPECT_EQ(out.data()[0], 0);
@@ -497,9 +488,9 @@ TEST(StrStripBracketsW, BracketedAndPlain)
 {
     Guarded<uint16_t> out(6);
     EXPECT_EQ(strStripBracketsW(out.data(), W(u"[a]]b]"), 6), 3u);
-    EXPECT_EQ(U(out.data(), 3), u"a]b");
+    EXPECT_EQ(u16(out.data(), 3), u"a]b");
     EXPECT_EQ(strStripBracketsW(out.data(), W(u"abc"), 3), 3u);
-    EXPECT_EQ(U(out.data(), 3), u"abc");
+    EXPECT_EQ(u16(out.data(), 3), u"abc");
     EXPECT_EQ(strStripBracketsW(out.data(), W(u"["), 1), 1u);
     EXPECT_TRUE(out.guardsIntact());
 }
@@ -745,11 +736,6 @@ const LikeCase kLikeCases[] = {
     {"TABLE_1", "table%", 0, 0, 1},
     {"TABLE_1", "table%", 1, 0, 0},
 };
-
-std::u16string widen(const char* s)
-{
-    return std::u16string(s, s + std::strlen(s));
-}
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/errorscope.h"
+#include "support/localescope.h"
 #include "foundation/kaarray.h"
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
@@ -22,15 +23,11 @@
 namespace {
 
 using katest::ErrorScope;
+using katest::W;
 
 std::u16string text(const KaSubStringW& s)
 {
-    return std::u16string(reinterpret_cast<const char16_t*>(s.data), s.len);
-}
-
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
+    return katest::u16(s.data, s.len);
 }
 
 TEST(KaStringW, AssignNarrowUtf8)
@@ -59,16 +56,7 @@ TEST(KaStringW, AssignNarrowRejectsBrokenUtf8)
     EXPECT_EQ(text(s), u"kept");
 }
 
-struct Utf8Locale {
-    std::string saved;
-    bool ok;
-    Utf8Locale()
-    {
-        saved = std::setlocale(LC_CTYPE, nullptr);
-        ok = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
-    }
-    ~Utf8Locale() { std::setlocale(LC_CTYPE, saved.c_str()); }
-};
+using katest::Utf8Locale;
 
 TEST(KaStringW, AssignNarrowLocaleAndUtf16Forms)
 {

@@ -10,6 +10,7 @@
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "platform/bos.h"
+#include "support/u16.h"
 
 namespace katest {
 
@@ -45,27 +46,10 @@ inline void closeCatalogue()
     CloseStrings(nullptr, nullptr);
 }
 
-inline std::u16string u16(const uint16_t* s)
+// The record's message as ASCII text.
+inline std::string messageText(KaError* rec)
 {
-    if (s == nullptr)
-        return {};
-    std::u16string out;
-    while (*s != 0)
-        out.push_back(char16_t(*s++));
-    return out;
-}
-
-inline const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
-
-inline std::string narrow(const std::u16string& s)
-{
-    std::string out;
-    for (char16_t c : s)
-        out.push_back(c < 0x80 ? char(c) : '?');
-    return out;
+    return narrow(u16(rec->messageW()));
 }
 
 inline std::string sqlstate(const KaError* rec)
@@ -86,7 +70,7 @@ struct ErrorScope {
 
     size_t size() const { return list.count; }
     KaError* at(size_t i) const { return list.recordAt(i); }
-    std::string text(size_t i) const { return narrow(u16(list.recordAt(i)->messageW())); }
+    std::string text(size_t i) const { return messageText(list.recordAt(i)); }
     uint16_t native(size_t i) const { return list.recordAt(i)->nativeCode; }
 };
 
