@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/ram.h"
+#include "support/guarded.h"
 #include "support/localescope.h"
 #include "support/u16.h"
 
@@ -18,37 +19,8 @@ using katest::W;
 using katest::u16;
 using katest::widen;
 
-// An output buffer with guard units on both sides.
 template <typename T>
-class Guarded {
-public:
-    static constexpr size_t kGuard = 8;
-    static constexpr T kFill = static_cast<T>(0x5A);
-
-    explicit Guarded(size_t n) : buf_(n + 2 * kGuard, kFill), n_(n) {}
-    T* data() { return buf_.data() + kGuard; }
-    bool guardsIntact() const
-    {
-        for (size_t i = 0; i < kGuard; ++i) {
-            if (buf_[i] != kFill || buf_[kGuard + n_ + i] != kFill)
-                return false;
-        }
-        return true;
-    }
-    // Units of the data area that were written (differ from the fill).
-    bool untouched() const
-    {
-        for (size_t i = 0; i < n_; ++i) {
-            if (buf_[kGuard + i] != kFill)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    std::vector<T> buf_;
-    size_t n_;
-};
+using Guarded = katest::Guarded<T>;
 
 // Counted text in a heap block of exactly its size, so that reading past it
 // trips AddressSanitizer.

@@ -341,7 +341,7 @@ TEST(KaStringW, CodePageInput)
     EXPECT_EQ(s.len, 0u);
 }
 
-TEST(KaStringW, MissingConverterDataPosts2739)
+TEST(KaStringW, MissingConverterDataPostsConverterNotAvailable)
 {
     ASSERT_EQ(katest::openCatalogue(), 0);
     {
