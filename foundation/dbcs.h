@@ -106,23 +106,27 @@ int isCodePageAvailable(int64_t codePage) noexcept;
 
 // --- Lead-byte tables ----------------------------------------------------------
 // All return 0, or 1 when no table can be had (no memory, no converter).
-int KaLeadByteTableBuild(UConverter* converter, uint8_t** tableOut) noexcept;
-int KaLeadTableGet(KaPtrTableCache* cache, KaIcuCache* pool, int64_t codePage, const uint8_t** tableOut) noexcept;
-int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8_t* out) noexcept;
-int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n, size_t* countOut) noexcept;
-int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n,
-                       size_t* lengthOut, size_t* countOut) noexcept;
-int KaLeadPrevPos(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t pos, size_t* out) noexcept;
+[[nodiscard]] int KaLeadByteTableBuild(UConverter* converter, uint8_t** tableOut) noexcept;
+[[nodiscard]] int KaLeadTableGet(KaPtrTableCache* cache, KaIcuCache* pool, int64_t codePage,
+                                 const uint8_t** tableOut) noexcept;
+[[nodiscard]] int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8_t* out) noexcept;
+[[nodiscard]] int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n,
+                                  size_t* countOut) noexcept;
+[[nodiscard]] int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n,
+                                     size_t* lengthOut, size_t* countOut) noexcept;
+[[nodiscard]] int KaLeadPrevPos(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t pos,
+                                size_t* out) noexcept;
 // The end of the last whole character at or before pos. The table is built
 // with the given converter the first time a code page needs one.
-int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage, const char* data,
-                      size_t pos, size_t* out) noexcept;
+[[nodiscard]] int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage,
+                                    const char* data, size_t pos, size_t* out) noexcept;
 // Byte count of UTF-8 output cut at pos that ends on a character boundary.
 size_t KaUtf8CutPos(const char* data, size_t pos) noexcept;
 
 // --- UTF-32 --------------------------------------------------------------------
 // count < 0: NUL-terminated. Return 0, or 1 on bad input or no memory.
-int utf32ToUtf16Alloc(const void* text, int64_t count, uint16_t** out, size_t* countOut) noexcept;
-int utf16ToUtf32(const uint16_t* text, int64_t count, uint32_t* dest, size_t capacity, size_t* totalOut) noexcept;
+[[nodiscard]] int utf32ToUtf16Alloc(const void* text, int64_t count, uint16_t** out, size_t* countOut) noexcept;
+[[nodiscard]] int utf16ToUtf32(const uint16_t* text, int64_t count, uint32_t* dest, size_t capacity,
+                               size_t* totalOut) noexcept;
 // *lengthInOut: capacity in, full length out.
-int utf16ToUtf32Len(const uint16_t* text, int64_t count, uint32_t* dest, size_t* lengthInOut) noexcept;
+[[nodiscard]] int utf16ToUtf32Len(const uint16_t* text, int64_t count, uint32_t* dest, size_t* lengthInOut) noexcept;

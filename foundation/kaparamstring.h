@@ -36,6 +36,8 @@ private:
     size_t capacity_ = 0;
 };
 
+// Every operation that fails also sets FAILED, which the next set clears, so
+// a poster may fill all parameters and look at failed() once.
 class KaParamStringW : public KaStringW {
 public:
     uint16_t paramCount = 0;

@@ -4,10 +4,11 @@
 //
 // 8-bit text is terminated (zero byte) or counted (pointer, byte count); its
 // characters are stepped by an encoding kind (KA_TEXT_UTF8, KA_TEXT_SINGLE_BYTE
-// where a search says so, anything else the locale's multibyte encoding). UTF-16 text is uint16_t units, terminated by a
-// zero unit or counted in units; a surrogate pair is one character where a
-// function steps by code points. Comparisons return -1/0/1, equality tests
-// 1/0, copies the address of the terminating zero they wrote.
+// where a search says so, anything else the locale's multibyte encoding).
+// UTF-16 text is uint16_t units, terminated by a zero unit or counted in
+// units; a surrogate pair is one character where a function steps by code
+// points. Comparisons return -1/0/1, equality tests 1/0, copies the address of
+// the terminating zero they wrote.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -166,7 +167,7 @@ size_t strTrimmedLenW32(const uint32_t* s, size_t len) noexcept;
 
 // New heap block (free with ramFree) with " & ' < > replaced by entities;
 // 0 ok, 1 failure (null text, no memory, or a result too long for *outLen).
-int strXmlEscape(const char* s, char** out, uint16_t* outLen) noexcept;
+[[nodiscard]] int strXmlEscape(const char* s, char** out, uint16_t* outLen) noexcept;
 
 // SQL LIKE: 1 match, 0 no match. Unless exactLength is set, trailing white
 // space of value and pattern is ignored.
