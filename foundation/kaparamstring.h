@@ -75,8 +75,7 @@ public:
     bool failed() const noexcept { return (paramFlags & FAILED) != 0; }
 
 private:
-    int substitute(uint16_t kind, const uint16_t* data, size_t len) noexcept;
-    int finishSet(int status) noexcept;
+    friend struct KaParamOps;
     KaParamSpans spans_;
 };
 
@@ -112,7 +111,6 @@ public:
     bool failed() const noexcept { return (paramFlags & FAILED) != 0; }
 
 private:
-    int substitute(char kind, const char* data, size_t len) noexcept;
-    int finishSet(int status) noexcept;
+    friend struct KaParamOps;
     KaParamSpans spans_;
 };
