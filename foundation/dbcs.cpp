@@ -623,6 +623,26 @@ int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8
     return 0;
 }
 
+namespace {
+
+// Where the last character that fits whole into n bytes ends, stepping by a
+// lead-byte table; *count receives the characters.
+size_t wholeCharsEnd(const uint8_t* table, const char* data, size_t n, size_t* count) noexcept
+{
+    size_t i = 0;
+    *count = 0;
+    while (i < n) {
+        size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
+        if (i + step > n)
+            break;
+        i += step;
+        ++*count;
+    }
+    return i;
+}
+
+}  // namespace
+
 int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n, size_t* countOut) noexcept
 {
     const uint8_t* table = cache != nullptr ? cache->find(codePage) : nullptr;
@@ -642,14 +662,7 @@ int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* dat
     if (table == nullptr)
         return 1;
     size_t count = 0;
-    size_t i = 0;
-    while (i < n) {
-        size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
-        if (i + step > n)
-            break;
-        i += step;
-        ++count;
-    }
+    size_t i = wholeCharsEnd(table, data, n, &count);
     if (lengthOut != nullptr)
         *lengthOut = i;
     if (countOut != nullptr)
@@ -696,14 +709,8 @@ int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t cod
             }
             table = built;
         }
-        size_t i = 0;
-        while (i < pos) {
-            size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
-            if (i + step > pos)
-                break;
-            i += step;
-        }
-        *out = i;
+        size_t count = 0;
+        *out = wholeCharsEnd(table, data, pos, &count);
         return 0;
     }
     // Three- and four-byte code pages: let the converter find the characters,
