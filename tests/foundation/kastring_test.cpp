@@ -10,6 +10,7 @@
 #include "foundation/kaarray.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "support/errorscope.h"
 #include "support/freewatch.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -26,16 +27,7 @@ using katest::FreeWatch;
 
 class StringTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(threadAttach(), 1);
-        KaErrorPushList(&list);
-    }
-    void TearDown() override
-    {
-        KaErrorPopList();
-        threadDetach();
-    }
+    void SetUp() override { ASSERT_EQ(thread.attached, 1); }
     bool posted(uint16_t native) const
     {
         for (size_t i = 0; i < list.count; ++i) {
@@ -47,7 +39,9 @@ protected:
     }
     bool nothingPosted() const { return list.count == 0 && list.outOfMemoryMark == 0; }
 
-    KaErrorList list;
+    katest::ThreadScope thread;
+    katest::ErrorScope errors;
+    KaErrorList& list = errors.list;
 };
 
 std::string text(const KaSubString& s)

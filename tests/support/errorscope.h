@@ -59,6 +59,17 @@ inline std::string sqlstate(const KaError* rec)
     return narrow(u16(s));
 }
 
+// Attaches the calling thread to the driver for its lifetime; attached is
+// threadAttach's answer.
+struct ThreadScope {
+    int attached;
+
+    ThreadScope() : attached(threadAttach()) {}
+    ~ThreadScope() { threadDetach(); }
+    ThreadScope(const ThreadScope&) = delete;
+    ThreadScope& operator=(const ThreadScope&) = delete;
+};
+
 // Makes a fresh list current for its lifetime.
 struct ErrorScope {
     KaErrorList list;
