@@ -302,13 +302,13 @@ void appendGrowing(benchmark::State& state, const Unit* piece)
     state.SetItemsProcessed(state.iterations() * appends);
 }
 
-// The same appends into a string whose capacity was made once beforehand.
-template <typename S, typename Unit>
-void appendReserved(benchmark::State& state, const Unit* piece)
+// appends calls of add(s) into a string whose capacity (units) was made once
+// beforehand.
+template <typename S, typename Add>
+void appendReserved(benchmark::State& state, int64_t appends, size_t capacity, Add add)
 {
-    int64_t appends = state.range(0);
     S s;
-    if (s.reserve(size_t(appends) * kPieceLen + 1) != 0) {
+    if (s.reserve(capacity) != 0) {
         state.SkipWithError("reserve failed");
         return;
     }
@@ -316,13 +316,21 @@ void appendReserved(benchmark::State& state, const Unit* piece)
     for (auto _ : state) {
         s.len = 0;
         for (int64_t i = 0; i < appends; ++i) {
-            if (s.append(piece, kPieceLen) != 0)
+            if (add(s) != 0)
                 state.SkipWithError("append failed");
         }
         benchmark::DoNotOptimize(s.data);
     }
     meter.report(double(appends));
     state.SetItemsProcessed(state.iterations() * appends);
+}
+
+template <typename S, typename Unit>
+void appendPiecesReserved(benchmark::State& state, const Unit* piece)
+{
+    int64_t appends = state.range(0);
+    appendReserved<S>(state, appends, size_t(appends) * kPieceLen + 1,
+                      [piece](S& s) { return s.append(piece, kPieceLen); });
 }
 
 void KaStringAppendGrowing(benchmark::State& state)
@@ -333,29 +341,14 @@ BENCHMARK(KaStringAppendGrowing)->ArgName("appends")->Arg(16)->Arg(256);
 
 void KaStringAppendReserved(benchmark::State& state)
 {
-    appendReserved<KaString>(state, kPiece);
+    appendPiecesReserved<KaString>(state, kPiece);
 }
 BENCHMARK(KaStringAppendReserved)->ArgName("appends")->Arg(16)->Arg(256);
 
 void KaStringAppendChar(benchmark::State& state)
 {
     constexpr int64_t kChars = 256;
-    KaString s;
-    if (s.ensureCapacity(kChars + 1) != 0) {
-        state.SkipWithError("reserve failed");
-        return;
-    }
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        s.len = 0;
-        for (int64_t i = 0; i < kChars; ++i) {
-            if (s.appendChar('x') != 0)
-                state.SkipWithError("append failed");
-        }
-        benchmark::DoNotOptimize(s.data);
-    }
-    meter.report(double(kChars));
-    state.SetItemsProcessed(state.iterations() * kChars);
+    appendReserved<KaString>(state, kChars, kChars + 1, [](KaString& s) { return s.appendChar('x'); });
 }
 BENCHMARK(KaStringAppendChar);
 
@@ -367,7 +360,7 @@ BENCHMARK(KaStringWAppendGrowing)->ArgName("appends")->Arg(16)->Arg(256);
 
 void KaStringWAppendReserved(benchmark::State& state)
 {
-    appendReserved<KaStringW>(state, kPieceW);
+    appendPiecesReserved<KaStringW>(state, kPieceW);
 }
 BENCHMARK(KaStringWAppendReserved)->ArgName("appends")->Arg(16)->Arg(256);
 
@@ -375,22 +368,8 @@ BENCHMARK(KaStringWAppendReserved)->ArgName("appends")->Arg(16)->Arg(256);
 void KaStringWAppendNarrow(benchmark::State& state)
 {
     constexpr int64_t kAppends = 16;
-    KaStringW s;
-    if (s.reserve(size_t(kAppends) * kPieceLen + 1) != 0) {
-        state.SkipWithError("reserve failed");
-        return;
-    }
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        s.len = 0;
-        for (int64_t i = 0; i < kAppends; ++i) {
-            if (s.appendNarrow(kPiece, kPieceLen) != 0)
-                state.SkipWithError("append failed");
-        }
-        benchmark::DoNotOptimize(s.data);
-    }
-    meter.report(double(kAppends));
-    state.SetItemsProcessed(state.iterations() * kAppends);
+    appendReserved<KaStringW>(state, kAppends, size_t(kAppends) * kPieceLen + 1,
+                              [](KaStringW& s) { return s.appendNarrow(kPiece, kPieceLen); });
 }
 BENCHMARK(KaStringWAppendNarrow);
 

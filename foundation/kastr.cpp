@@ -725,6 +725,17 @@ size_t copyWhileRoom(D* dst, size_t size, const S* src, Conv conv) noexcept
     return i;
 }
 
+// As much of terminated src as size units of dst hold with a terminator.
+template <typename D, typename S, typename Conv>
+D* copyBounded(D* dst, size_t size, const S* src, Conv conv) noexcept
+{
+    if (size == 0)
+        return dst;
+    size_t i = copyWhileRoom(dst, size, src, conv);
+    dst[i] = 0;
+    return dst + i;
+}
+
 inline size_t roomFor(size_t n, size_t size) noexcept
 {
     return n < size - 1 ? n : size - 1;
@@ -740,11 +751,7 @@ inline size_t withoutCutPair(const uint16_t* dst, size_t m) noexcept
 
 char* strCopyBounded(char* dst, size_t size, const char* src) noexcept
 {
-    if (size == 0)
-        return dst;
-    size_t i = copyWhileRoom(dst, size, src, same);
-    dst[i] = 0;
-    return dst + i;
+    return copyBounded(dst, size, src, same);
 }
 
 char* strCopyN(char* dst, size_t size, const char* src, size_t n) noexcept
@@ -818,11 +825,7 @@ uint16_t* strWidenNW(uint16_t* dst, const char* src, size_t n) noexcept
 
 uint16_t* strWidenBoundedW(uint16_t* dst, size_t size, const char* src) noexcept
 {
-    if (size == 0)
-        return dst;
-    size_t i = copyWhileRoom(dst, size, src, widen);
-    dst[i] = 0;
-    return dst + i;
+    return copyBounded(dst, size, src, widen);
 }
 
 uint16_t* strWidenHighByteW(uint16_t* dst, const char* src) noexcept
