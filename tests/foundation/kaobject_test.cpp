@@ -61,7 +61,7 @@ TEST_F(ObjectTest, DefaultCompareHoldsEveryObjectEqual)
     EXPECT_EQ(static_cast<const KaObject&>(a).compare(a), 0);
 }
 
-TEST_F(ObjectTest, CompareSlotIsReachedThroughTheBase)
+TEST_F(ObjectTest, CompareOverrideIsReachedThroughTheBase)
 {
     Ordered one(1);
     Ordered two(2);

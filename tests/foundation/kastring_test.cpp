@@ -795,6 +795,19 @@ TEST_F(StringTest, RewriterQuotesEmittedText)
     EXPECT_EQ(text(s), "x='it''s'");
 }
 
+TEST_F(StringTest, RewriterQuotesItsOwnUnreadText)
+{
+    // The unread text moves while the gap opens under the quoted copy.
+    KaString s;
+    ASSERT_EQ(s.assign("it's"), 0);
+    {
+        KaReplaceString r(s);
+        ASSERT_EQ(r.emitQuoted(r.data, r.len, '\''), 0);
+        r.copyThrough(r.len);
+    }
+    EXPECT_EQ(text(s), "'it''s'it's");
+}
+
 TEST_F(StringTest, RewriterOnBorrowedTargetFailsCleanly)
 {
     char buffer[16];

@@ -445,6 +445,18 @@ TEST(KaReplaceStringW, EmitQuoted)
     EXPECT_EQ(katest::sqlstate(scope.at(0)), "01004");
 }
 
+TEST(KaReplaceStringW, QuotesItsOwnUnreadText)
+{
+    KaStringW target;
+    ASSERT_EQ(target.assign(W(u"it's \U0001F600")), 0);
+    {
+        KaReplaceStringW r(target);
+        ASSERT_EQ(r.emitQuoted(r.data, r.len, '\''), 0);
+        ASSERT_EQ(r.copyThrough(r.len), 0);
+    }
+    EXPECT_EQ(text(target), u"'it''s \U0001F600'it's \U0001F600");
+}
+
 TEST(UpperKeyCache, Utf16Keys)
 {
     KaSubStringW key(W(u"select"));
