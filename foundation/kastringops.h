@@ -299,15 +299,23 @@ struct KaStringOps {
         }
     }
 
+    // A borrowed buffer is the caller's: the string never takes another.
+    template <typename S>
+    static bool refusesGrowth(const S& s) noexcept
+    {
+        if (s.owns)
+            return false;
+        errPost(MSG_STRING_BUFFER_BORROWED);
+        return true;
+    }
+
     // Grows (or shrinks) the buffer to exactly newCapacity units in place.
     template <typename Tr>
     static int reserve(typename Tr::Owned& s, size_t newCapacity) noexcept
     {
         using Unit = typename Tr::Unit;
-        if (!s.owns) {
-            errPost(MSG_STRING_BUFFER_BORROWED);
+        if (refusesGrowth(s))
             return 1;
-        }
         if (newCapacity > SIZE_MAX / sizeof(Unit)) {
             ramOutOfMemory();
             return 1;
@@ -333,10 +341,8 @@ struct KaStringOps {
     static int reserveWiping(typename Tr::Owned& s, size_t newCapacity) noexcept
     {
         using Unit = typename Tr::Unit;
-        if (!s.owns) {
-            errPost(MSG_STRING_BUFFER_BORROWED);
+        if (refusesGrowth(s))
             return 1;
-        }
         Unit* block = newUnits<Unit>(newCapacity == 0 ? 1 : newCapacity);
         if (block == nullptr)
             return 1;
