@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "alloccount.h"
+#include "../tests/support/u16.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
 #include "foundation/kastr.h"
@@ -153,17 +154,11 @@ const char kText[] =
 const char kPattern[] = "status";
 const char kPatternUpper[] = "STATUS";
 
-std::u16string widen(const char* s)
-{
-    std::u16string out;
-    while (*s != '\0')
-        out.push_back(char16_t(static_cast<unsigned char>(*s++)));
-    return out;
-}
+using katest::widen;
 
 const uint16_t* units(const std::u16string& s)
 {
-    return reinterpret_cast<const uint16_t*>(s.c_str());
+    return katest::W(s.c_str());
 }
 
 template <typename F>
@@ -287,90 +282,86 @@ BENCHMARK(StrLikeNW)->ArgName("case")->DenseRange(0, 3);
 
 constexpr char kPiece[] = "0123456789";
 constexpr size_t kPieceLen = sizeof kPiece - 1;
+const uint16_t kPieceW[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 0};
 
 // Growth is exact, so every append past the capacity takes a new block: one
-// allocation per append is the specified cost here.
-void KaStringAppendGrowing(benchmark::State& state)
+// allocation per append is the cost the strings promise here.
+template <typename S, typename Unit>
+void appendGrowing(benchmark::State& state, const Unit* piece)
 {
     int64_t appends = state.range(0);
     kabench::Meter meter(state);
     for (auto _ : state) {
-        KaString s;
-        for (int64_t i = 0; i < appends; ++i)
-            s.append(kPiece, kPieceLen);
+        S s;
+        for (int64_t i = 0; i < appends; ++i) {
+            if (s.append(piece, kPieceLen) != 0)
+                state.SkipWithError("append failed");
+        }
         benchmark::DoNotOptimize(s.data);
     }
     meter.report(double(appends));
     state.SetItemsProcessed(state.iterations() * appends);
 }
-BENCHMARK(KaStringAppendGrowing)->ArgName("appends")->Arg(16)->Arg(256);
 
-// The same appends into a string whose capacity was made once beforehand.
-void KaStringAppendReserved(benchmark::State& state)
+// appends calls of add(s) into a string whose capacity (units) was made once
+// beforehand.
+template <typename S, typename Add>
+void appendReserved(benchmark::State& state, int64_t appends, size_t capacity, Add add)
 {
-    int64_t appends = state.range(0);
-    KaString s;
-    s.ensureCapacity(size_t(appends) * kPieceLen + 1);
+    S s;
+    if (s.reserve(capacity) != 0) {
+        state.SkipWithError("reserve failed");
+        return;
+    }
     kabench::Meter meter(state);
     for (auto _ : state) {
         s.len = 0;
-        for (int64_t i = 0; i < appends; ++i)
-            s.append(kPiece, kPieceLen);
+        for (int64_t i = 0; i < appends; ++i) {
+            if (add(s) != 0)
+                state.SkipWithError("append failed");
+        }
         benchmark::DoNotOptimize(s.data);
     }
     meter.report(double(appends));
     state.SetItemsProcessed(state.iterations() * appends);
+}
+
+template <typename S, typename Unit>
+void appendPiecesReserved(benchmark::State& state, const Unit* piece)
+{
+    int64_t appends = state.range(0);
+    appendReserved<S>(state, appends, size_t(appends) * kPieceLen + 1,
+                      [piece](S& s) { return s.append(piece, kPieceLen); });
+}
+
+void KaStringAppendGrowing(benchmark::State& state)
+{
+    appendGrowing<KaString>(state, kPiece);
+}
+BENCHMARK(KaStringAppendGrowing)->ArgName("appends")->Arg(16)->Arg(256);
+
+void KaStringAppendReserved(benchmark::State& state)
+{
+    appendPiecesReserved<KaString>(state, kPiece);
 }
 BENCHMARK(KaStringAppendReserved)->ArgName("appends")->Arg(16)->Arg(256);
 
 void KaStringAppendChar(benchmark::State& state)
 {
     constexpr int64_t kChars = 256;
-    KaString s;
-    s.ensureCapacity(kChars + 1);
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        s.len = 0;
-        for (int64_t i = 0; i < kChars; ++i)
-            s.appendChar('x');
-        benchmark::DoNotOptimize(s.data);
-    }
-    meter.report(double(kChars));
-    state.SetItemsProcessed(state.iterations() * kChars);
+    appendReserved<KaString>(state, kChars, kChars + 1, [](KaString& s) { return s.appendChar('x'); });
 }
 BENCHMARK(KaStringAppendChar);
 
-const uint16_t kPieceW[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 0};
-
 void KaStringWAppendGrowing(benchmark::State& state)
 {
-    int64_t appends = state.range(0);
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        KaStringW s;
-        for (int64_t i = 0; i < appends; ++i)
-            s.append(kPieceW, kPieceLen);
-        benchmark::DoNotOptimize(s.data);
-    }
-    meter.report(double(appends));
-    state.SetItemsProcessed(state.iterations() * appends);
+    appendGrowing<KaStringW>(state, kPieceW);
 }
 BENCHMARK(KaStringWAppendGrowing)->ArgName("appends")->Arg(16)->Arg(256);
 
 void KaStringWAppendReserved(benchmark::State& state)
 {
-    int64_t appends = state.range(0);
-    KaStringW s;
-    s.reserve(size_t(appends) * kPieceLen + 1);
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        s.len = 0;
-        for (int64_t i = 0; i < appends; ++i)
-            s.append(kPieceW, kPieceLen);
-        benchmark::DoNotOptimize(s.data);
-    }
-    meter.report(double(appends));
-    state.SetItemsProcessed(state.iterations() * appends);
+    appendPiecesReserved<KaStringW>(state, kPieceW);
 }
 BENCHMARK(KaStringWAppendReserved)->ArgName("appends")->Arg(16)->Arg(256);
 
@@ -378,17 +369,8 @@ BENCHMARK(KaStringWAppendReserved)->ArgName("appends")->Arg(16)->Arg(256);
 void KaStringWAppendNarrow(benchmark::State& state)
 {
     constexpr int64_t kAppends = 16;
-    KaStringW s;
-    s.reserve(size_t(kAppends) * kPieceLen + 1);
-    kabench::Meter meter(state);
-    for (auto _ : state) {
-        s.len = 0;
-        for (int64_t i = 0; i < kAppends; ++i)
-            s.appendNarrow(kPiece, kPieceLen);
-        benchmark::DoNotOptimize(s.data);
-    }
-    meter.report(double(kAppends));
-    state.SetItemsProcessed(state.iterations() * kAppends);
+    appendReserved<KaStringW>(state, kAppends, size_t(kAppends) * kPieceLen + 1,
+                              [](KaStringW& s) { return s.appendNarrow(kPiece, kPieceLen); });
 }
 BENCHMARK(KaStringWAppendNarrow);
 
@@ -397,10 +379,13 @@ void KaStringWToNarrow(benchmark::State& state)
 {
     KaStringW s;
     std::u16string text = widen(kText);
-    s.assign(units(text), text.size());
+    if (s.assign(units(text), text.size()) != 0) {
+        state.SkipWithError("assign failed");
+        return;
+    }
     kabench::Meter meter(state);
     for (auto _ : state)
-        benchmark::DoNotOptimize(s.toNarrow(kNarrowUtf8));
+        benchmark::DoNotOptimize(s.toNarrow(KA_TEXT_UTF8));
     meter.report();
 }
 BENCHMARK(KaStringWToNarrow);

@@ -48,7 +48,7 @@ size_t utf8CharLen(const char* p, size_t available)
 
 size_t charLenBounded(const char* p, size_t available, int32_t kind)
 {
-    if (kind == kKindUtf8)
+    if (kind == KA_TEXT_UTF8)
         return utf8CharLen(p, available);
     size_t n = localeCharLen(p);
     return n > available && available > 0 ? available : n;
@@ -75,7 +75,7 @@ size_t localeMax()
 
 size_t KaDbcsCharLen(const char* p, int32_t kind) noexcept
 {
-    if (kind == kKindUtf8)
+    if (kind == KA_TEXT_UTF8)
         return utf8CharLen(p, 4);
     return localeCharLen(p);
 }
@@ -105,7 +105,7 @@ const char* KaDbcsPrevChar(const char* data, const char* p, int32_t kind) noexce
 {
     if (p <= data)
         return p;
-    if (kind != kKindUtf8) {
+    if (kind != KA_TEXT_UTF8) {
         // Locale text cannot be read backwards reliably: step forward from
         // the start to the character that ends at p.
         return data + KaDbcsPrevIndexFromStart(data, static_cast<size_t>(p - data), kind);
@@ -154,7 +154,7 @@ size_t KaDbcsCharCount(const char* p, int32_t kind, size_t n) noexcept
 {
     if (p == nullptr)
         return 0;
-    if (kind == kKindUtf16) {
+    if (kind == KA_TEXT_UTF16) {
         const auto* u = reinterpret_cast<const uint16_t*>(p);
         size_t count = 0;
         while (count < n / 2 && u[count] != 0)
@@ -172,7 +172,7 @@ size_t KaDbcsCharCount(const char* p, int32_t kind, size_t n) noexcept
 
 size_t KaDbcsCharCountN(const char* data, size_t len, int32_t kind) noexcept
 {
-    if (kind == kKindUtf16)
+    if (kind == KA_TEXT_UTF16)
         return len / 2;
     size_t count = 0;
     for (size_t i = 0; i < len; ++count)
@@ -623,6 +623,26 @@ int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8
     return 0;
 }
 
+namespace {
+
+// Where the last character that fits whole into n bytes ends, stepping by a
+// lead-byte table; *count receives the characters.
+size_t wholeCharsEnd(const uint8_t* table, const char* data, size_t n, size_t* count) noexcept
+{
+    size_t i = 0;
+    *count = 0;
+    while (i < n) {
+        size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
+        if (i + step > n)
+            break;
+        i += step;
+        ++*count;
+    }
+    return i;
+}
+
+}  // namespace
+
 int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n, size_t* countOut) noexcept
 {
     const uint8_t* table = cache != nullptr ? cache->find(codePage) : nullptr;
@@ -642,14 +662,7 @@ int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* dat
     if (table == nullptr)
         return 1;
     size_t count = 0;
-    size_t i = 0;
-    while (i < n) {
-        size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
-        if (i + step > n)
-            break;
-        i += step;
-        ++count;
-    }
+    size_t i = wholeCharsEnd(table, data, n, &count);
     if (lengthOut != nullptr)
         *lengthOut = i;
     if (countOut != nullptr)
@@ -696,14 +709,8 @@ int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t cod
             }
             table = built;
         }
-        size_t i = 0;
-        while (i < pos) {
-            size_t step = table[static_cast<unsigned char>(data[i])] + 1u;
-            if (i + step > pos)
-                break;
-            i += step;
-        }
-        *out = i;
+        size_t count = 0;
+        *out = wholeCharsEnd(table, data, pos, &count);
         return 0;
     }
     // Three- and four-byte code pages: let the converter find the characters,

@@ -8,13 +8,10 @@
 #include <cstdint>
 #include <unicode/ucnv.h>
 
+#include "foundation/katext.h"
+
 class KaPtrTableCache;
 class KaIcuCache;
-
-// Encoding kinds: anything other than UTF-8 steps as the locale encoding.
-constexpr int32_t kKindLocale = 1;
-constexpr int32_t kKindUtf16 = 2;
-constexpr int32_t kKindUtf8 = 3;
 
 // Entries of a lead-byte table.
 constexpr size_t kLeadByteTableSize = 256;
@@ -40,7 +37,7 @@ const char* KaDbcsLastChar(const char* p, int32_t kind) noexcept;
 int KaDbcsCharEqual(const char* p, const char* q, int32_t kind) noexcept;
 int KaDbcsCharEqualAt(const char* data, size_t i, const char* other, size_t j, int32_t kind) noexcept;
 // Characters of a NUL-terminated string, looking at no more than n bytes
-// (SIZE_MAX: no limit); kind 2 counts UTF-16 units.
+// (SIZE_MAX: no limit); KA_TEXT_UTF16 counts UTF-16 units.
 size_t KaDbcsCharCount(const char* p, int32_t kind, size_t n) noexcept;
 size_t KaDbcsCharCountN(const char* data, size_t len, int32_t kind) noexcept;
 size_t KaUtf8CharsInBytes(const char* data, size_t n) noexcept;
@@ -109,23 +106,27 @@ int isCodePageAvailable(int64_t codePage) noexcept;
 
 // --- Lead-byte tables ----------------------------------------------------------
 // All return 0, or 1 when no table can be had (no memory, no converter).
-int KaLeadByteTableBuild(UConverter* converter, uint8_t** tableOut) noexcept;
-int KaLeadTableGet(KaPtrTableCache* cache, KaIcuCache* pool, int64_t codePage, const uint8_t** tableOut) noexcept;
-int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8_t* out) noexcept;
-int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n, size_t* countOut) noexcept;
-int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n,
-                       size_t* lengthOut, size_t* countOut) noexcept;
-int KaLeadPrevPos(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t pos, size_t* out) noexcept;
+[[nodiscard]] int KaLeadByteTableBuild(UConverter* converter, uint8_t** tableOut) noexcept;
+[[nodiscard]] int KaLeadTableGet(KaPtrTableCache* cache, KaIcuCache* pool, int64_t codePage,
+                                 const uint8_t** tableOut) noexcept;
+[[nodiscard]] int KaLeadByteInfo(KaPtrTableCache* cache, int64_t codePage, uint8_t byte, uint8_t* out) noexcept;
+[[nodiscard]] int KaLeadCharCount(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n,
+                                  size_t* countOut) noexcept;
+[[nodiscard]] int KaLeadCharCountFit(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t n,
+                                     size_t* lengthOut, size_t* countOut) noexcept;
+[[nodiscard]] int KaLeadPrevPos(KaPtrTableCache* cache, int64_t codePage, const char* data, size_t pos,
+                                size_t* out) noexcept;
 // The end of the last whole character at or before pos. The table is built
 // with the given converter the first time a code page needs one.
-int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage, const char* data,
-                      size_t pos, size_t* out) noexcept;
+[[nodiscard]] int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage,
+                                    const char* data, size_t pos, size_t* out) noexcept;
 // Byte count of UTF-8 output cut at pos that ends on a character boundary.
 size_t KaUtf8CutPos(const char* data, size_t pos) noexcept;
 
 // --- UTF-32 --------------------------------------------------------------------
 // count < 0: NUL-terminated. Return 0, or 1 on bad input or no memory.
-int utf32ToUtf16Alloc(const void* text, int64_t count, uint16_t** out, size_t* countOut) noexcept;
-int utf16ToUtf32(const uint16_t* text, int64_t count, uint32_t* dest, size_t capacity, size_t* totalOut) noexcept;
+[[nodiscard]] int utf32ToUtf16Alloc(const void* text, int64_t count, uint16_t** out, size_t* countOut) noexcept;
+[[nodiscard]] int utf16ToUtf32(const uint16_t* text, int64_t count, uint32_t* dest, size_t capacity,
+                               size_t* totalOut) noexcept;
 // *lengthInOut: capacity in, full length out.
-int utf16ToUtf32Len(const uint16_t* text, int64_t count, uint32_t* dest, size_t* lengthInOut) noexcept;
+[[nodiscard]] int utf16ToUtf32Len(const uint16_t* text, int64_t count, uint32_t* dest, size_t* lengthInOut) noexcept;

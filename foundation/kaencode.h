@@ -22,13 +22,13 @@ size_t hexifyW(uint16_t* out, const void* bytes, size_t n) noexcept;
 size_t hexifyU32(uint32_t* out, const void* bytes, size_t n) noexcept;
 
 // n hex digits to (n + 1) / 2 bytes; an odd last digit is a high nibble.
-// 0 on success; 1 after posting 2708 for an invalid digit.
-int unhexify(void* out, const char* hex, size_t n) noexcept;
-int unhexifyW(void* out, const uint16_t* hex, size_t n) noexcept;
-int unhexifyU32(void* out, const uint32_t* hex, size_t n) noexcept;
+// 0 on success; 1 after posting MSG_INVALID_HEX_DIGIT for an invalid digit.
+[[nodiscard]] int unhexify(void* out, const char* hex, size_t n) noexcept;
+[[nodiscard]] int unhexifyW(void* out, const uint16_t* hex, size_t n) noexcept;
+[[nodiscard]] int unhexifyU32(void* out, const uint32_t* hex, size_t n) noexcept;
 // As unhexify, writing every decoded byte equal to escape twice; out holds
 // n bytes (the worst case); *outLen is the number of bytes written.
-int unhexifyEscaped(void* out, const char* hex, size_t n, uint8_t escape,
+[[nodiscard]] int unhexifyEscaped(void* out, const char* hex, size_t n, uint8_t escape,
                     size_t* outLen) noexcept;
 int isHexText(const void* bytes, size_t n) noexcept;
 
@@ -41,8 +41,8 @@ void KaBase64MakeReverseTable(const char* alphabet, uint8_t table[256]) noexcept
 // end of the output.
 char* KaBase64Encode(const void* bytes, uint32_t length, char* out, const char* alphabet) noexcept;
 // Decodes into out, which holds capacity bytes; returns the end of the output,
-// or null after posting 2844 (character not in the alphabet, with its
-// position) or 2849 (output buffer too small).
+// or null after posting MSG_BASE64_INVALID_CHARACTER (with the character's
+// position) or MSG_BASE64_OUTPUT_TOO_SMALL.
 uint8_t* KaBase64Decode(const char* text, uint32_t length, uint8_t* out, uint32_t capacity,
                         const uint8_t reverseTable[256]) noexcept;
 

@@ -46,7 +46,7 @@ public:
     uint16_t nativeCode = 0;
     uint16_t sqlstateMsg = 0;          // catalogue number of the SQLSTATE text; 0 none
     KaParamStringW message;
-    int32_t encoding = 3;              // 1 locale multibyte, 2 UTF-16 bytes, 3 UTF-8
+    int32_t encoding = KA_TEXT_UTF8;
     char sqlstateNarrow[KA_SQLSTATE_LEN + 1] = {};
     uint16_t sqlstateWide[KA_SQLSTATE_LEN + 1] = {};   // empty = not set
     int64_t row = -1;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unicode/ustring.h>
 
+#include "foundation/kastr.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 
@@ -39,14 +40,6 @@ size_t findUnits(const Unit* text, size_t len, const Unit* pattern, size_t patte
             return i;
     }
     return len;
-}
-
-size_t unitsLength(const uint16_t* text) noexcept
-{
-    size_t n = 0;
-    while (text[n] != 0)
-        ++n;
-    return n;
 }
 
 }  // namespace
@@ -144,154 +137,168 @@ int replacePlaceholder(Str& s, KaParamSpans& spans, Unit kind, uint16_t number, 
 
 }  // namespace
 
+// What both message strings do around their own text: a fresh template
+// restarts the numbering and forgets the inserted spans, and every failure is
+// kept in FAILED.
+struct KaParamOps {
+    template <typename S>
+    static void restart(S& s) noexcept
+    {
+        s.freeBuffer();
+        s.paramCount = 0;
+        s.spans_.clear();
+    }
+
+    template <typename S>
+    static int finishSet(S& s, int status) noexcept
+    {
+        if (status == 0)
+            s.paramFlags &= uint8_t(~S::FAILED);
+        else
+            s.paramFlags |= S::FAILED;
+        return status == 0 ? 0 : 1;
+    }
+
+    template <typename S>
+    static int fail(S& s) noexcept
+    {
+        s.paramFlags |= S::FAILED;
+        return 1;
+    }
+
+    template <typename S, typename Unit>
+    static int substitute(S& s, Unit kind, const Unit* text, size_t n) noexcept
+    {
+        ++s.paramCount;
+        if (replacePlaceholder(s, s.spans_, kind, s.paramCount, text, n) != 0)
+            return fail(s);
+        return 0;
+    }
+
+    // write(digits) puts the decimal text into kNumberTextMax units.
+    template <typename S, typename Unit, typename Write>
+    static int substituteNumber(S& s, Write write) noexcept
+    {
+        Unit digits[kNumberTextMax];
+        size_t n = write(digits);
+        return substitute(s, Unit('d'), static_cast<const Unit*>(digits), n);
+    }
+
+    // Adds the next parameter unless an earlier one failed.
+    template <typename S, typename Add>
+    static S& chain(S& s, Add add) noexcept
+    {
+        if (!s.failed())
+            (void)add();
+        return s;
+    }
+};
+
 // ---- KaParamStringW -----------------------------------------------------
 
 KaParamStringW::KaParamStringW() noexcept = default;
 
 KaParamStringW::~KaParamStringW() = default;
 
-int KaParamStringW::finishSet(int status) noexcept
-{
-    if (status == 0)
-        paramFlags &= uint8_t(~FAILED);
-    else
-        paramFlags |= FAILED;
-    return status == 0 ? 0 : 1;
-}
-
 int KaParamStringW::set(const uint16_t* text) noexcept
 {
-    return set(text, text == nullptr ? 0 : unitsLength(text));
+    return set(text, text == nullptr ? 0 : strLenW(text));
 }
 
 int KaParamStringW::set(const uint16_t* text, size_t n) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
+    KaParamOps::restart(*this);
     static const uint16_t empty[1] = {0};
-    return finishSet(assign(text == nullptr ? empty : text, n));
+    return KaParamOps::finishSet(*this, assign(text == nullptr ? empty : text, n));
 }
 
 int KaParamStringW::setA(const char* text, int mode) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
+    KaParamOps::restart(*this);
     if (text == nullptr)
         text = "";
-    size_t n = mode == kNarrowUtf16 ? unitsLength(reinterpret_cast<const uint16_t*>(text))
-                                    : strlen(text);
-    return finishSet(assignNarrow(text, n, mode));
+    size_t n = mode == KA_TEXT_UTF16 ? strLenW(reinterpret_cast<const uint16_t*>(text)) : strlen(text);
+    return KaParamOps::finishSet(*this, assignNarrow(text, n, mode));
 }
 
 int KaParamStringW::setFromConverter(const char* text, UConverter* converter) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
+    KaParamOps::restart(*this);
     if (text == nullptr)
         text = "";
-    return finishSet(assignFromCodePage(text, strlen(text), converter));
+    return KaParamOps::finishSet(*this, assignFromCodePage(text, strlen(text), converter));
 }
 
 int KaParamStringW::setFromCodePage(const char* text, int64_t codePage) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
+    KaParamOps::restart(*this);
     if (text == nullptr)
         text = "";
-    return finishSet(assignFromCodePageNumber(text, strlen(text), codePage));
+    return KaParamOps::finishSet(*this, assignFromCodePageNumber(text, strlen(text), codePage));
 }
 
 int KaParamStringW::allocate(size_t units) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
-    return finishSet(KaStringW::allocate(units));
-}
-
-int KaParamStringW::substitute(uint16_t kind, const uint16_t* text, size_t n) noexcept
-{
-    ++paramCount;
-    if (replacePlaceholder(*this, spans_, kind, paramCount, text, n) != 0) {
-        paramFlags |= FAILED;
-        return 1;
-    }
-    return 0;
+    KaParamOps::restart(*this);
+    return KaParamOps::finishSet(*this, KaStringW::allocate(units));
 }
 
 int KaParamStringW::addParam(const uint16_t* text) noexcept
 {
-    return substitute(u's', text, text == nullptr ? 0 : unitsLength(text));
+    return KaParamOps::substitute(*this, uint16_t('s'), text, text == nullptr ? 0 : strLenW(text));
 }
 
 int KaParamStringW::addParamUnsigned(uint64_t value) noexcept
 {
-    uint16_t digits[kNumberTextMax];
-    size_t n = u64ToTextWN(digits, kNumberTextMax, value);
-    return substitute(u'd', digits, n);
+    return KaParamOps::substituteNumber<KaParamStringW, uint16_t>(
+        *this, [value](uint16_t* digits) { return u64ToTextWN(digits, kNumberTextMax, value); });
 }
 
 int KaParamStringW::addParamSigned(int64_t value) noexcept
 {
-    uint16_t digits[kNumberTextMax];
-    size_t n = i64ToTextWN(digits, kNumberTextMax, value);
-    return substitute(u'd', digits, n);
+    return KaParamOps::substituteNumber<KaParamStringW, uint16_t>(
+        *this, [value](uint16_t* digits) { return i64ToTextWN(digits, kNumberTextMax, value); });
 }
 
 int KaParamStringW::addParamSubString(const KaSubStringW& text) noexcept
 {
-    return substitute(u's', text.data, text.data == nullptr ? 0 : text.len);
+    return KaParamOps::substitute(*this, uint16_t('s'), static_cast<const uint16_t*>(text.data),
+                                  text.data == nullptr ? 0 : text.len);
 }
 
 int KaParamStringW::addParamQuoted(const uint16_t* text, uint16_t quote) noexcept
 {
     KaStringW copy;
     static const uint16_t empty[1] = {0};
-    if (copy.assign(text == nullptr ? empty : text) != 0 || copy.quote(quote) != 0) {
-        paramFlags |= FAILED;
-        return 1;
-    }
+    if (copy.assign(text == nullptr ? empty : text) != 0 || copy.quote(quote) != 0)
+        return KaParamOps::fail(*this);
     return addParamSubString(copy);
 }
 
 KaParamStringW& KaParamStringW::chainParam(const uint16_t* text) noexcept
 {
-    if (!failed())
-        addParam(text);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParam(text); });
 }
 
 KaParamStringW& KaParamStringW::chainUnsigned(uint64_t value) noexcept
 {
-    if (!failed())
-        addParamUnsigned(value);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParamUnsigned(value); });
 }
 
 KaParamStringW& KaParamStringW::chainSigned(int64_t value) noexcept
 {
-    if (!failed())
-        addParamSigned(value);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParamSigned(value); });
 }
 
 KaParamStringW& KaParamStringW::chainSubString(const KaSubStringW& text) noexcept
 {
-    if (!failed())
-        addParamSubString(text);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParamSubString(text); });
 }
 
 int KaParamStringW::appendTemplate(const uint16_t* text, size_t n) noexcept
 {
-    if (n != 0 && append(text, n) != 0) {
-        paramFlags |= FAILED;
-        return 1;
-    }
+    if (n != 0 && append(text, n) != 0)
+        return KaParamOps::fail(*this);
     if (data != nullptr)
         data[len] = 0;
     paramCount = 0;
@@ -305,15 +312,6 @@ KaParamString::KaParamString() noexcept : KaString() {}
 KaParamString::KaParamString(int32_t codePage) noexcept : KaString(codePage) {}
 
 KaParamString::~KaParamString() = default;
-
-int KaParamString::finishSet(int status) noexcept
-{
-    if (status == 0)
-        paramFlags &= uint8_t(~FAILED);
-    else
-        paramFlags |= FAILED;
-    return status == 0 ? 0 : 1;
-}
 
 int KaParamString::set(const char* text) noexcept
 {
@@ -334,10 +332,8 @@ int KaParamString::set(const char* text, size_t n) noexcept
 
 int KaParamString::set(const char* text, size_t n, int32_t cp) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
-    return finishSet(assign(text == nullptr ? "" : text, n, cp));
+    KaParamOps::restart(*this);
+    return KaParamOps::finishSet(*this, assign(text == nullptr ? "" : text, n, cp));
 }
 
 int KaParamString::allocate(size_t n) noexcept
@@ -347,25 +343,13 @@ int KaParamString::allocate(size_t n) noexcept
 
 int KaParamString::allocate(size_t n, int32_t cp) noexcept
 {
-    freeBuffer();
-    paramCount = 0;
-    spans_.clear();
-    return finishSet(KaString::allocate(n, cp));
-}
-
-int KaParamString::substitute(char kind, const char* text, size_t n) noexcept
-{
-    ++paramCount;
-    if (replacePlaceholder(*this, spans_, kind, paramCount, text, n) != 0) {
-        paramFlags |= FAILED;
-        return 1;
-    }
-    return 0;
+    KaParamOps::restart(*this);
+    return KaParamOps::finishSet(*this, KaString::allocate(n, cp));
 }
 
 int KaParamString::addParam(const char* text) noexcept
 {
-    return substitute('s', text, text == nullptr ? 0 : strlen(text));
+    return KaParamOps::substitute(*this, 's', text, text == nullptr ? 0 : strlen(text));
 }
 
 int KaParamString::addParamQuoted(const char* text, char quote) noexcept
@@ -373,56 +357,45 @@ int KaParamString::addParamQuoted(const char* text, char quote) noexcept
     KaString copy(codePage);
     if (text == nullptr)
         text = "";
-    if (copy.assign(text, strlen(text), codePage) != 0 || copy.quote(quote) != 0) {
-        paramFlags |= FAILED;
-        return 1;
-    }
-    return substitute('s', copy.data, copy.len);
+    if (copy.assign(text, strlen(text), codePage) != 0 || copy.quote(quote) != 0)
+        return KaParamOps::fail(*this);
+    return addParamSubString(copy);
 }
 
 int KaParamString::addParamUnsigned(uint64_t value) noexcept
 {
-    char digits[kNumberTextMax];
-    size_t n = u64ToTextN(digits, kNumberTextMax, value);
-    return substitute('d', digits, n);
+    return KaParamOps::substituteNumber<KaParamString, char>(
+        *this, [value](char* digits) { return u64ToTextN(digits, kNumberTextMax, value); });
 }
 
 int KaParamString::addParamSigned(int64_t value) noexcept
 {
-    char digits[kNumberTextMax];
-    size_t n = i64ToTextN(digits, kNumberTextMax, value);
-    return substitute('d', digits, n);
+    return KaParamOps::substituteNumber<KaParamString, char>(
+        *this, [value](char* digits) { return i64ToTextN(digits, kNumberTextMax, value); });
 }
 
 int KaParamString::addParamSubString(const KaSubString& text) noexcept
 {
-    return substitute('s', text.data, text.data == nullptr ? 0 : text.len);
+    return KaParamOps::substitute(*this, 's', static_cast<const char*>(text.data),
+                                  text.data == nullptr ? 0 : text.len);
 }
 
 KaParamString& KaParamString::chainParam(const char* text) noexcept
 {
-    if (!failed())
-        addParam(text);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParam(text); });
 }
 
 KaParamString& KaParamString::chainUnsigned(uint64_t value) noexcept
 {
-    if (!failed())
-        addParamUnsigned(value);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParamUnsigned(value); });
 }
 
 KaParamString& KaParamString::chainSigned(int64_t value) noexcept
 {
-    if (!failed())
-        addParamSigned(value);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParamSigned(value); });
 }
 
 KaParamString& KaParamString::chainSubString(const KaSubString& text) noexcept
 {
-    if (!failed())
-        addParamSubString(text);
-    return *this;
+    return KaParamOps::chain(*this, [&] { return addParamSubString(text); });
 }

@@ -36,6 +36,8 @@ private:
     size_t capacity_ = 0;
 };
 
+// Every operation that fails also sets FAILED, which the next set clears, so
+// a poster may fill all parameters and look at failed() once.
 class KaParamStringW : public KaStringW {
 public:
     uint16_t paramCount = 0;
@@ -48,7 +50,8 @@ public:
 
     int set(const uint16_t* text) noexcept;
     int set(const uint16_t* data, size_t len) noexcept;
-    // mode 2: bytes already are UTF-16; 1: locale multibyte; else UTF-8.
+    // mode KA_TEXT_UTF16: the bytes already are UTF-16; KA_TEXT_LOCALE: the
+    // locale's multibyte encoding; anything else UTF-8.
     int setA(const char* text, int mode) noexcept;
     int setFromConverter(const char* text, UConverter* converter) noexcept;
     int setFromCodePage(const char* text, int64_t codePage) noexcept;
@@ -72,8 +75,7 @@ public:
     bool failed() const noexcept { return (paramFlags & FAILED) != 0; }
 
 private:
-    int substitute(uint16_t kind, const uint16_t* data, size_t len) noexcept;
-    int finishSet(int status) noexcept;
+    friend struct KaParamOps;
     KaParamSpans spans_;
 };
 
@@ -109,7 +111,6 @@ public:
     bool failed() const noexcept { return (paramFlags & FAILED) != 0; }
 
 private:
-    int substitute(char kind, const char* data, size_t len) noexcept;
-    int finishSet(int status) noexcept;
+    friend struct KaParamOps;
     KaParamSpans spans_;
 };

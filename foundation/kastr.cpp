@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kKindUtf8Text = 3;
-constexpr int kKindEveryByte = 4;
 // Room for one locale character and its terminator.
 constexpr size_t kCharBufSize = 8;
 
@@ -40,9 +38,9 @@ inline int sign3(long long a, long long b) noexcept
 size_t claimedCharLen(const char* p, size_t avail, int kind) noexcept
 {
     unsigned char b = ub(*p);
-    if (b < 0x80 || kind == kKindEveryByte)
+    if (b < 0x80 || kind == KA_TEXT_SINGLE_BYTE)
         return 1;
-    if (kind == kKindUtf8Text)
+    if (kind == KA_TEXT_UTF8)
         return b < 0xC0 ? 1 : (b < 0xE0 ? 2 : (b < 0xF0 ? 3 : 4));
     if (avail < 2)
         return 1;
@@ -60,7 +58,7 @@ inline size_t charLenN(const char* data, size_t i, size_t len, int kind) noexcep
 // Step over the character at p of terminated text (never past the zero).
 inline size_t charLenT(const char* p, int kind) noexcept
 {
-    if (ub(*p) < 0x80 || kind == kKindEveryByte)
+    if (ub(*p) < 0x80 || kind == KA_TEXT_SINGLE_BYTE)
         return 1;
     size_t n = KaDbcsCharLen(p, kind);
     return n == 0 ? 1 : n;
@@ -182,6 +180,8 @@ struct TextW {
             return ((s[i] - 0xD800) << 10) + (s[i + 1] - 0xDC00) + 0x10000;
         return s[i];
     }
+    // Only a character of one unit can equal a unit searched for.
+    static bool byUnit(size_t n) noexcept { return n == 1; }
 };
 
 inline TextW counted(const uint16_t* s, size_t len) noexcept
@@ -191,6 +191,114 @@ inline TextW counted(const uint16_t* s, size_t len) noexcept
 inline TextW terminated(const uint16_t* s) noexcept
 {
     return TextW{s, 0, true};
+}
+
+// An 8-bit text that is either counted or terminated, stepped by its kind.
+struct TextA {
+    const char* s;
+    size_t len;
+    bool terminated;
+    int kind;
+
+    bool end(size_t i) const noexcept { return terminated ? s[i] == 0 : i >= len; }
+    size_t step(size_t i) const noexcept { return terminated ? charLenT(s + i, kind) : charLenN(s, i, len, kind); }
+    // A character is compared with a byte by its first byte.
+    static bool byUnit(size_t) noexcept { return true; }
+};
+
+inline TextA counted(const char* s, size_t len, int kind) noexcept
+{
+    return TextA{s, len, false, kind};
+}
+inline TextA terminated(const char* s, int kind) noexcept
+{
+    return TextA{s, 0, true, kind};
+}
+
+// ---- Walks shared by 8-bit and UTF-16 text -------------------------------
+
+// The first character at which at(i, n) holds (n: its units), or null.
+template <typename Text, typename At>
+auto firstWhere(const Text& t, At at) noexcept -> decltype(t.s)
+{
+    for (size_t i = 0; !t.end(i);) {
+        size_t n = t.step(i);
+        if (at(i, n))
+            return t.s + i;
+        i += n;
+    }
+    return nullptr;
+}
+
+template <typename Text, typename At>
+auto lastWhere(const Text& t, At at) noexcept -> decltype(t.s)
+{
+    decltype(t.s) found = nullptr;
+    for (size_t i = 0; !t.end(i);) {
+        size_t n = t.step(i);
+        if (at(i, n))
+            found = t.s + i;
+        i += n;
+    }
+    return found;
+}
+
+// The first character start of counted text with plen units left at which
+// at(i) holds, or null.
+template <typename Text, typename At>
+auto firstWindow(const Text& t, size_t plen, At at) noexcept -> decltype(t.s)
+{
+    if (plen == 0 || plen > t.len)
+        return nullptr;
+    for (size_t i = 0; t.len - i >= plen; i += t.step(i)) {
+        if (at(i))
+            return t.s + i;
+    }
+    return nullptr;
+}
+
+template <typename Text, typename Unit>
+auto findCharIn(const Text& t, Unit c) noexcept -> decltype(t.s)
+{
+    return firstWhere(t, [&](size_t i, size_t n) { return t.byUnit(n) && t.s[i] == c; });
+}
+
+// Quoted runs open at q1, q2 or q3 and close at the same unit; c inside
+// them is passed over.
+template <typename Text, typename Unit>
+auto findCharOutsideQuotesIn(const Text& t, Unit c, Unit q1, Unit q2, Unit q3) noexcept -> decltype(t.s)
+{
+    Unit open = 0;
+    return firstWhere(t, [&](size_t i, size_t n) {
+        if (!t.byUnit(n))
+            return false;
+        Unit u = t.s[i];  // never zero inside the text
+        if (open != 0) {
+            if (u == open)
+                open = 0;
+            return false;
+        }
+        if (u == c)
+            return true;
+        if (u == q1 || u == q2 || u == q3)
+            open = u;
+        return false;
+    });
+}
+
+// The last "." after the last "/".
+template <typename Text>
+auto findExtensionIn(const Text& t) noexcept -> decltype(t.s)
+{
+    decltype(t.s) dot = nullptr;
+    lastWhere(t, [&](size_t i, size_t n) {
+        if (t.byUnit(n) && t.s[i] == '/')
+            dot = nullptr;
+        else if (t.byUnit(n) && t.s[i] == '.')
+            dot = t.s + i;
+        return false;
+    });
+    return dot;
 }
 
 inline int32_t upperCp(int32_t c) noexcept
@@ -255,23 +363,13 @@ bool exactPrefixW(const TextW& text, size_t i, const uint16_t* pattern, size_t n
     return true;
 }
 
-const uint16_t* findCharW(const TextW& t, uint16_t c) noexcept
-{
-    for (size_t i = 0; !t.end(i);) {
-        size_t n = t.step(i);
-        if (n == 1 && t.s[i] == c)
-            return t.s + i;
-        i += n;
-    }
-    return nullptr;
-}
 
 const uint16_t* findW(const TextW& t, const uint16_t* pattern, size_t plen) noexcept
 {
     if (plen == 0)
         return nullptr;
     if (plen == 1)
-        return findCharW(t, pattern[0]);
+        return findCharIn(t, pattern[0]);
     for (size_t i = 0; !t.end(i); i += t.step(i)) {
         if (!t.terminated && plen > t.len - i)
             return nullptr;
@@ -285,14 +383,10 @@ const uint16_t* findCharNoCaseW(const TextW& t, uint32_t codePoint) noexcept
 {
     int32_t want = static_cast<int32_t>(codePoint);
     int32_t wantUpper = upperCp(want);
-    for (size_t i = 0; !t.end(i);) {
-        size_t n = t.step(i);
+    return firstWhere(t, [&](size_t i, size_t n) {
         int32_t c = t.codePoint(i, n);
-        if (c == want || upperCp(c) == wantUpper)
-            return t.s + i;
-        i += n;
-    }
-    return nullptr;
+        return c == want || upperCp(c) == wantUpper;
+    });
 }
 
 const uint16_t* findNoCaseW(const TextW& t, const uint16_t* pattern, size_t plen) noexcept
@@ -315,41 +409,69 @@ const uint16_t* findNoCaseW(const TextW& t, const uint16_t* pattern, size_t plen
     return nullptr;
 }
 
-const uint16_t* findCharOutsideQuotesW(const TextW& t, uint16_t c, uint16_t q1, uint16_t q2,
-                                       uint16_t q3) noexcept
-{
-    uint16_t open = 0;
-    for (size_t i = 0; !t.end(i);) {
-        size_t n = t.step(i);
-        uint16_t u = t.s[i];
-        if (n == 1) {
-            if (open != 0) {
-                if (u == open)
-                    open = 0;
-            } else if (u == c) {
-                return t.s + i;
-            } else if (u != 0 && (u == q1 || u == q2 || u == q3)) {
-                open = u;
-            }
-        }
-        i += n;
-    }
-    return nullptr;
-}
 
 // ---- Quoting helpers ---------------------------------------------------
 
-// Start of the last character of counted text, stepping from the start.
-size_t lastCharStart(const char* text, size_t len, int kind) noexcept
+// quote + src + quote with each quote doubled; claimed(p, avail) gives the
+// units the character at p claims, and a character cut by the end of src
+// ends the copy.
+template <typename Unit, typename Claimed>
+Unit* quoteIn(Unit* dst, const Unit* src, size_t n, Unit quote, Claimed claimed) noexcept
 {
+    Unit* out = dst;
+    *out++ = quote;
     size_t i = 0;
-    size_t last = 0;
-    while (i < len) {
-        last = i;
-        i += charLenN(text, i, len, kind);
+    while (i < n) {
+        size_t len = claimed(src + i, n - i);
+        if (len > n - i)
+            break;
+        if (len == 1 && src[i] == quote)
+            *out++ = quote;
+        std::memcpy(out, src + i, len * sizeof(Unit));
+        out += len;
+        i += len;
     }
-    return last;
+    *out++ = quote;
+    *out = 0;
+    return out;
 }
+
+// In place, well-formed text only: it starts and ends with the quote, and
+// every quote inside is doubled; otherwise the length comes back unchanged.
+// over(n) is the text's first n units as counted text.
+template <typename Unit, typename Over>
+size_t unquoteLenIn(Unit* text, size_t len, Unit quote, Over over) noexcept
+{
+    if (len < 2 || text[0] != quote)
+        return len;
+    size_t close = static_cast<size_t>(lastWhere(over(len), [](size_t, size_t) { return true; }) - text);
+    if (close != len - 1 || text[close] != quote)
+        return len;
+    auto inner = over(close);
+    for (size_t i = 1; i < close;) {
+        size_t n = inner.step(i);
+        if (n == 1 && text[i] == quote) {
+            if (i + 1 >= close || text[i + 1] != quote)
+                return len;
+            n = 2;
+        }
+        i += n;
+    }
+    size_t w = 0;
+    for (size_t i = 1; i < close;) {
+        size_t n = inner.step(i);
+        if (n == 1 && text[i] == quote) {
+            text[w++] = quote;
+            i += 2;
+            continue;
+        }
+        std::memmove(text + w, text + i, n * sizeof(Unit));
+        w += n;
+        i += n;
+    }
+    return w;
+}
+
 
 // Copies inner units, surrogate pairs whole and each doubled quote once;
 // a quote with no partner is kept. Returns units written.
@@ -551,27 +673,92 @@ int strCompareNoCaseNNW(const uint16_t* a, size_t alen, const uint16_t* b, size_
 
 // ==== Copies, widening and narrowing ========================================
 
-char* strCopyBounded(char* dst, size_t size, const char* src) noexcept
+namespace {
+
+inline char same(char c) noexcept
+{
+    return c;
+}
+inline uint16_t same16(uint16_t u) noexcept
+{
+    return u;
+}
+inline uint16_t widen(char c) noexcept
+{
+    return ub(c);
+}
+inline char lowByte(uint16_t u) noexcept
+{
+    return static_cast<char>(u & 0xFF);
+}
+
+// Terminated src into dst, each unit through conv; returns the end.
+template <typename D, typename S, typename Conv>
+D* copyTerminated(D* dst, const S* src, Conv conv) noexcept
+{
+    size_t i = 0;
+    for (; src[i] != 0; ++i)
+        dst[i] = conv(src[i]);
+    dst[i] = 0;
+    return dst + i;
+}
+
+template <typename D, typename S, typename Conv>
+D* copyCounted(D* dst, const S* src, size_t n, Conv conv) noexcept
+{
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = conv(src[i]);
+    dst[n] = 0;
+    return dst + n;
+}
+
+// Terminated src into size units of dst (size > 0), the terminator
+// included; returns the units copied, unterminated yet.
+template <typename D, typename S, typename Conv>
+size_t copyWhileRoom(D* dst, size_t size, const S* src, Conv conv) noexcept
+{
+    size_t i = 0;
+    while (i + 1 < size && src[i] != 0) {
+        dst[i] = conv(src[i]);
+        ++i;
+    }
+    return i;
+}
+
+// As much of terminated src as size units of dst hold with a terminator.
+template <typename D, typename S, typename Conv>
+D* copyBounded(D* dst, size_t size, const S* src, Conv conv) noexcept
 {
     if (size == 0)
         return dst;
-    size_t i = 0;
-    while (i + 1 < size && src[i] != 0) {
-        dst[i] = src[i];
-        ++i;
-    }
+    size_t i = copyWhileRoom(dst, size, src, conv);
     dst[i] = 0;
     return dst + i;
+}
+
+inline size_t roomFor(size_t n, size_t size) noexcept
+{
+    return n < size - 1 ? n : size - 1;
+}
+
+// A high surrogate in the last of m copied units would lose its partner.
+inline size_t withoutCutPair(const uint16_t* dst, size_t m) noexcept
+{
+    return m > 0 && isHigh(dst[m - 1]) ? m - 1 : m;
+}
+
+} // namespace
+
+char* strCopyBounded(char* dst, size_t size, const char* src) noexcept
+{
+    return copyBounded(dst, size, src, same);
 }
 
 char* strCopyN(char* dst, size_t size, const char* src, size_t n) noexcept
 {
     if (size == 0)
         return dst;
-    size_t m = n < size - 1 ? n : size - 1;
-    fastMemcpy(dst, src, m);
-    dst[m] = 0;
-    return dst + m;
+    return strCopyNTerm(dst, src, roomFor(n, size));
 }
 
 char* strAppendN(char* dst, const char* src, size_t n) noexcept
@@ -588,24 +775,16 @@ char* strCopyNTerm(char* dst, const char* src, size_t n) noexcept
 
 uint16_t* strCopyW(uint16_t* dst, const uint16_t* src) noexcept
 {
-    size_t i = 0;
-    while ((dst[i] = src[i]) != 0)
-        ++i;
-    return dst + i;
+    return copyTerminated(dst, src, same16);
 }
 
 uint16_t* strCopyBoundedW(uint16_t* dst, size_t size, const uint16_t* src) noexcept
 {
     if (size == 0)
         return dst;
-    size_t i = 0;
-    while (i + 1 < size && src[i] != 0) {
-        dst[i] = src[i];
-        ++i;
-    }
-    // A high surrogate in the last place would lose its partner.
-    if (i == size - 1 && i > 0 && isHigh(dst[i - 1]))
-        --i;
+    size_t i = copyWhileRoom(dst, size, src, same16);
+    if (i == size - 1)
+        i = withoutCutPair(dst, i);
     dst[i] = 0;
     return dst + i;
 }
@@ -614,10 +793,10 @@ uint16_t* strCopyNBoundedW(uint16_t* dst, size_t size, const uint16_t* src, size
 {
     if (size == 0)
         return dst;
-    size_t m = n < size - 1 ? n : size - 1;
+    size_t m = roomFor(n, size);
     fastMemcpy(dst, src, m * sizeof(uint16_t));
-    if (m < n && m > 0 && isHigh(dst[m - 1]))
-        --m;
+    if (m < n)
+        m = withoutCutPair(dst, m);
     dst[m] = 0;
     return dst + m;
 }
@@ -631,99 +810,51 @@ uint16_t* strCopyNW(uint16_t* dst, const uint16_t* src, size_t n) noexcept
 
 uint16_t* strSwapCopyW(uint16_t* dst, const uint16_t* src, size_t n) noexcept
 {
-    for (size_t i = 0; i < n; ++i)
-        dst[i] = static_cast<uint16_t>((src[i] << 8) | (src[i] >> 8));
-    dst[n] = 0;
-    return dst + n;
+    return copyCounted(dst, src, n, [](uint16_t u) { return static_cast<uint16_t>((u << 8) | (u >> 8)); });
 }
 
 uint16_t* strWidenW(uint16_t* dst, const char* src) noexcept
 {
-    size_t i = 0;
-    while ((dst[i] = ub(src[i])) != 0)
-        ++i;
-    return dst + i;
+    return copyTerminated(dst, src, widen);
 }
 
 uint16_t* strWidenNW(uint16_t* dst, const char* src, size_t n) noexcept
 {
-    for (size_t i = 0; i < n; ++i)
-        dst[i] = ub(src[i]);
-    dst[n] = 0;
-    return dst + n;
+    return copyCounted(dst, src, n, widen);
 }
 
 uint16_t* strWidenBoundedW(uint16_t* dst, size_t size, const char* src) noexcept
 {
-    if (size == 0)
-        return dst;
-    size_t i = 0;
-    while (i + 1 < size && src[i] != 0) {
-        dst[i] = ub(src[i]);
-        ++i;
-    }
-    dst[i] = 0;
-    return dst + i;
+    return copyBounded(dst, size, src, widen);
 }
 
 uint16_t* strWidenHighByteW(uint16_t* dst, const char* src) noexcept
 {
-    size_t i = 0;
-    for (; src[i] != 0; ++i)
-        dst[i] = static_cast<uint16_t>(ub(src[i]) << 8);
-    dst[i] = 0;
-    return dst + i;
+    return copyTerminated(dst, src, [](char c) { return static_cast<uint16_t>(ub(c) << 8); });
 }
 
 char* strNarrowW(char* dst, const uint16_t* src) noexcept
 {
-    size_t i = 0;
-    for (; src[i] != 0; ++i)
-        dst[i] = static_cast<char>(src[i] & 0xFF);
-    dst[i] = 0;
-    return dst + i;
+    return copyTerminated(dst, src, lowByte);
 }
 
 char* strNarrowNW(char* dst, const uint16_t* src, size_t n) noexcept
 {
-    for (size_t i = 0; i < n; ++i)
-        dst[i] = static_cast<char>(src[i] & 0xFF);
-    dst[n] = 0;
-    return dst + n;
+    return copyCounted(dst, src, n, lowByte);
 }
 
 char* strNarrowBoundedW(char* dst, size_t size, const uint16_t* src, size_t n) noexcept
 {
     if (size == 0)
         return dst;
-    size_t m = n < size - 1 ? n : size - 1;
-    return strNarrowNW(dst, src, m);
+    return strNarrowNW(dst, src, roomFor(n, size));
 }
 
 // ==== Quoting ===============================================================
 
 char* strQuote(char* dst, const char* src, size_t n, int kind, char quote) noexcept
 {
-    char* out = dst;
-    *out++ = quote;
-    size_t i = 0;
-    while (i < n) {
-        size_t len = claimedCharLen(src + i, n - i, kind);
-        if (len > n - i)
-            break;
-        if (len == 1) {
-            if (src[i] == quote)
-                *out++ = quote;
-            *out++ = src[i];
-        } else {
-            std::memcpy(out, src + i, len);
-            out += len;
-        }
-        i += len;
-    }
-    *out++ = quote;
-    *out = 0;
-    return out;
+    return quoteIn(dst, src, n, quote, [kind](const char* p, size_t avail) { return claimedCharLen(p, avail, kind); });
 }
 
 char* strQuoteCStr(char* dst, const char* src, int kind, char quote) noexcept
@@ -776,33 +907,7 @@ char* strUnquoteCStr(char* dst, const char* src) noexcept
 
 size_t strUnquoteLen(char* text, size_t len, char quote, int kind) noexcept
 {
-    if (len < 2 || text[0] != quote)
-        return len;
-    size_t close = lastCharStart(text, len, kind);
-    if (close == 0 || close != len - 1 || text[close] != quote)
-        return len;
-    for (size_t i = 1; i < close;) {
-        size_t n = charLenN(text, i, close, kind);
-        if (n == 1 && text[i] == quote) {
-            if (i + 1 >= close || text[i + 1] != quote)
-                return len;
-            n = 2;
-        }
-        i += n;
-    }
-    size_t w = 0;
-    for (size_t i = 1; i < close;) {
-        size_t n = charLenN(text, i, close, kind);
-        if (n == 1 && text[i] == quote) {
-            text[w++] = quote;
-            i += 2;
-            continue;
-        }
-        std::memmove(text + w, text + i, n);
-        w += n;
-        i += n;
-    }
-    return w;
+    return unquoteLenIn(text, len, quote, [text, kind](size_t n) { return counted(text, n, kind); });
 }
 
 size_t strUnquoteInPlace(char* text, char quote, int kind) noexcept
@@ -814,24 +919,7 @@ size_t strUnquoteInPlace(char* text, char quote, int kind) noexcept
 
 uint16_t* strQuoteW(uint16_t* dst, const uint16_t* src, size_t n, uint16_t quote) noexcept
 {
-    uint16_t* out = dst;
-    *out++ = quote;
-    for (size_t i = 0; i < n; ++i) {
-        uint16_t u = src[i];
-        if (isHigh(u)) {
-            if (i + 1 >= n)
-                break;
-            *out++ = u;
-            *out++ = src[++i];
-            continue;
-        }
-        if (u == quote)
-            *out++ = quote;
-        *out++ = u;
-    }
-    *out++ = quote;
-    *out = 0;
-    return out;
+    return quoteIn(dst, src, n, quote, [](const uint16_t* p, size_t) -> size_t { return isHigh(*p) ? 2 : 1; });
 }
 
 uint16_t* strUnquoteW(uint16_t* dst, const uint16_t* src, size_t n) noexcept
@@ -847,20 +935,9 @@ uint16_t* strUnquoteW(uint16_t* dst, const uint16_t* src, size_t n) noexcept
 
 size_t strUnquoteLenW(uint16_t* text, size_t len, uint16_t quote) noexcept
 {
-    if (len < 2 || text[0] != quote || text[len - 1] != quote)
-        return len;
-    // As for 8-bit text: an inner quote that is not doubled means the text
-    // is not one quoted string, so it is left alone.
-    size_t close = len - 1;
-    for (size_t i = 1; i < close; ++i) {
-        if (text[i] == quote) {
-            if (i + 1 >= close || text[i + 1] != quote)
-                return len;
-            ++i;
-        }
-    }
-    size_t w = undoubleW(text, text + 1, close - 1, quote);
-    text[w] = 0;
+    size_t w = unquoteLenIn(text, len, quote, [text](size_t n) { return counted(text, n); });
+    if (w != len)
+        text[w] = 0;
     return w;
 }
 
@@ -888,26 +965,17 @@ size_t strStripBracketsW(uint16_t* dst, const uint16_t* src, size_t n) noexcept
 
 const char* strFindChar(const char* s, char c, int kind) noexcept
 {
-    for (const char* p = s; *p != 0; p += charLenT(p, kind)) {
-        if (*p == c)
-            return p;
-    }
-    return nullptr;
+    return findCharIn(terminated(s, kind), c);
 }
 
 const char* strFindCharDbcs(const char* s, char c) noexcept
 {
-    return strFindChar(s, c, kKindLocale);
+    return strFindChar(s, c, KA_TEXT_LOCALE);
 }
 
 const char* strFindLastChar(const char* s, char c, int kind) noexcept
 {
-    const char* found = nullptr;
-    for (const char* p = s; *p != 0; p += charLenT(p, kind)) {
-        if (*p == c)
-            found = p;
-    }
-    return found;
+    return lastWhere(terminated(s, kind), [&](size_t i, size_t) { return s[i] == c; });
 }
 
 const char* strFind(const char* s, const char* pattern, int kind) noexcept
@@ -930,13 +998,8 @@ const char* strFind(const char* s, const char* pattern, int kind) noexcept
 
 const char* strFindN(const char* s, size_t len, const char* pattern, size_t plen, int kind) noexcept
 {
-    if (plen == 0 || plen > len)
-        return nullptr;
-    for (size_t i = 0; len - i >= plen; i += charLenN(s, i, len, kind)) {
-        if (s[i] == pattern[0] && fastMemeq(s + i + 1, pattern + 1, plen - 1))
-            return s + i;
-    }
-    return nullptr;
+    return firstWindow(counted(s, len, kind), plen,
+                       [&](size_t i) { return s[i] == pattern[0] && fastMemeq(s + i + 1, pattern + 1, plen - 1); });
 }
 
 const char* strFindNoCaseNN(const char* s, size_t len, const char* pattern, size_t plen, int kind) noexcept
@@ -975,69 +1038,33 @@ const char* strFindNoCaseN(const char* s, size_t len, const char* pattern, int k
 const char* strFindEitherCase(const char* s, size_t len, const char* lower, const char* upper,
                               size_t plen, int kind) noexcept
 {
-    if (plen == 0 || plen > len)
-        return nullptr;
-    for (size_t i = 0; len - i >= plen; i += charLenN(s, i, len, kind)) {
-        if (fastMatchEitherCase(s + i, lower, upper, plen))
-            return s + i;
-    }
-    return nullptr;
+    return firstWindow(counted(s, len, kind), plen,
+                       [&](size_t i) { return fastMatchEitherCase(s + i, lower, upper, plen) != 0; });
 }
 
 const char* strFindCharOutsideQuotes(const char* s, char c, char q1, char q2, char q3, int kind) noexcept
 {
-    char open = 0;
-    for (const char* p = s; *p != 0; p += charLenT(p, kind)) {
-        if (open != 0) {
-            if (*p == open)
-                open = 0;
-        } else if (*p == c) {
-            return p;
-        } else if (*p == q1 || *p == q2 || *p == q3) {
-            open = *p;
-        }
-    }
-    return nullptr;
+    return findCharOutsideQuotesIn(terminated(s, kind), c, q1, q2, q3);
 }
 
 const char* strFindExtension(const char* s, int kind) noexcept
 {
-    const char* dot = nullptr;
-    for (const char* p = s; *p != 0; p += charLenT(p, kind)) {
-        if (*p == '/')
-            dot = nullptr;
-        else if (*p == '.')
-            dot = p;
-    }
-    return dot;
+    return findExtensionIn(terminated(s, kind));
 }
 
 const char* strFindExtensionN(const char* s, size_t len, int kind) noexcept
 {
-    const char* dot = nullptr;
-    for (size_t i = 0; i < len; i += charLenN(s, i, len, kind)) {
-        if (s[i] == '/')
-            dot = nullptr;
-        else if (s[i] == '.')
-            dot = s + i;
-    }
-    return dot;
+    return findExtensionIn(counted(s, len, kind));
 }
 
 const uint16_t* strFindExtensionNW(const uint16_t* s, size_t len) noexcept
 {
-    for (size_t i = len; i > 0; --i) {
-        if (s[i - 1] == u'.')
-            return s + i - 1;
-        if (s[i - 1] == u'/')
-            return nullptr;
-    }
-    return nullptr;
+    return findExtensionIn(counted(s, len));
 }
 
 const uint16_t* strFindExtensionW(const uint16_t* s) noexcept
 {
-    return strFindExtensionNW(s, strLenW(s));
+    return findExtensionIn(terminated(s));
 }
 
 namespace {
@@ -1048,11 +1075,11 @@ bool inCharSet(char c, const char* set, int flags, int kind) noexcept
         return false;
     if (set != nullptr && strFindChar(set, c, kind) != nullptr)
         return true;
-    if ((flags & kStrCharSetLower) && strFindChar("abcdefghijklmnopqrstuvwxyz", c, kKindLocale))
+    if ((flags & kStrCharSetLower) && strFindChar("abcdefghijklmnopqrstuvwxyz", c, KA_TEXT_LOCALE))
         return true;
-    if ((flags & kStrCharSetUpper) && strFindChar("ABCDEFGHIJKLMNOPQRSTUVWXYZ", c, kKindLocale))
+    if ((flags & kStrCharSetUpper) && strFindChar("ABCDEFGHIJKLMNOPQRSTUVWXYZ", c, KA_TEXT_LOCALE))
         return true;
-    if ((flags & kStrCharSetDigit) && strFindChar("0123456789", c, kKindLocale))
+    if ((flags & kStrCharSetDigit) && strFindChar("0123456789", c, KA_TEXT_LOCALE))
         return true;
     return false;
 }
@@ -1061,77 +1088,44 @@ bool inCharSet(char c, const char* set, int flags, int kind) noexcept
 
 int strIsInCharSet(const char* s, size_t len, const char* set, int flags, int kind) noexcept
 {
-    for (size_t i = 0; i < len; i += charLenN(s, i, len, kind)) {
-        if (!inCharSet(s[i], set, flags, kind))
-            return 0;
-    }
-    return 1;
+    auto outside = [&](size_t i, size_t) { return !inCharSet(s[i], set, flags, kind); };
+    return firstWhere(counted(s, len, kind), outside) == nullptr ? 1 : 0;
 }
 
 int strHasNoCharOf(const char* s, size_t len, const char* set, int flags, int kind) noexcept
 {
-    for (size_t i = 0; i < len; i += charLenN(s, i, len, kind)) {
-        if (inCharSet(s[i], set, flags, kind))
-            return 0;
-    }
-    return 1;
+    auto inside = [&](size_t i, size_t) { return inCharSet(s[i], set, flags, kind); };
+    return firstWhere(counted(s, len, kind), inside) == nullptr ? 1 : 0;
 }
 
 const uint16_t* strFindCharW(const uint16_t* s, uint16_t c) noexcept
 {
-    return findCharW(terminated(s), c);
+    return findCharIn(terminated(s), c);
 }
 
 const uint16_t* strFindCharNW(const uint16_t* s, size_t len, uint16_t c) noexcept
 {
-    return findCharW(counted(s, len), c);
+    return findCharIn(counted(s, len), c);
 }
 
 const uint16_t* strFindLastCharNW(const uint16_t* s, size_t len, uint16_t c) noexcept
 {
-    size_t i = len;
-    while (i > 0) {
-        --i;
-        if (isLow(s[i]) && i > 0 && isHigh(s[i - 1])) {
-            --i;
-            continue;
-        }
-        if (s[i] == c)
-            return s + i;
-    }
-    return nullptr;
+    TextW t = counted(s, len);
+    return lastWhere(t, [&](size_t i, size_t n) { return t.byUnit(n) && s[i] == c; });
 }
 
 const uint16_t* strFindAnyOfNW(const uint16_t* s, size_t len, const uint16_t* set) noexcept
 {
     TextW t = counted(s, len);
-    for (size_t i = 0; i < len;) {
-        size_t n = t.step(i);
-        if (n == 1) {
-            for (const uint16_t* q = set; *q != 0; ++q) {
-                if (*q == s[i])
-                    return s + i;
-            }
-        }
-        i += n;
-    }
-    return nullptr;
+    return firstWhere(t, [&](size_t i, size_t n) { return t.byUnit(n) && strFindCharW(set, s[i]) != nullptr; });
 }
 
 const uint16_t* strFindAnyOfAsciiNW(const uint16_t* s, size_t len, const char* set) noexcept
 {
     TextW t = counted(s, len);
-    for (size_t i = 0; i < len;) {
-        size_t n = t.step(i);
-        if (n == 1 && s[i] < 0x100) {
-            for (const char* q = set; *q != 0; ++q) {
-                if (ub(*q) == s[i])
-                    return s + i;
-            }
-        }
-        i += n;
-    }
-    return nullptr;
+    return firstWhere(t, [&](size_t i, size_t n) {
+        return t.byUnit(n) && s[i] != 0 && s[i] < 0x100 && std::strchr(set, static_cast<char>(s[i])) != nullptr;
+    });
 }
 
 const uint16_t* strFindW(const uint16_t* s, const uint16_t* pattern, size_t plen) noexcept
@@ -1169,12 +1163,15 @@ const uint16_t* strFindNoCaseNW(const uint16_t* s, size_t len, const uint16_t* p
 const uint16_t* strFindCharOutsideQuotesW(const uint16_t* s, uint16_t c, uint16_t q1, uint16_t q2,
                                           uint16_t q3) noexcept
 {
-    return findCharOutsideQuotesW(terminated(s), c, q1, q2, q3);
+    return findCharOutsideQuotesIn(terminated(s), c, q1, q2, q3);
 }
 
 // ==== Lengths, trims, escaping ==============================================
 
-size_t strLenW(const uint16_t* s) noexcept
+namespace {
+
+template <typename Unit>
+size_t unitsBeforeZero(const Unit* s) noexcept
 {
     size_t n = 0;
     while (s[n] != 0)
@@ -1182,12 +1179,29 @@ size_t strLenW(const uint16_t* s) noexcept
     return n;
 }
 
+// The end of the last character of counted text that keep(i, n) keeps.
+template <typename Keep>
+size_t keptEnd(const char* s, size_t len, int kind, Keep keep) noexcept
+{
+    size_t end = 0;
+    lastWhere(counted(s, len, kind), [&](size_t i, size_t n) {
+        if (keep(i, n))
+            end = i + n;
+        return false;
+    });
+    return end;
+}
+
+} // namespace
+
+size_t strLenW(const uint16_t* s) noexcept
+{
+    return unitsBeforeZero(s);
+}
+
 size_t strLenW32(const uint32_t* s) noexcept
 {
-    size_t n = 0;
-    while (s[n] != 0)
-        ++n;
-    return n;
+    return unitsBeforeZero(s);
 }
 
 int charWidthClass(int32_t c) noexcept
@@ -1197,14 +1211,7 @@ int charWidthClass(int32_t c) noexcept
 
 size_t strTrimmedLenN(const char* s, size_t len, int kind) noexcept
 {
-    size_t end = 0;
-    for (size_t i = 0; i < len;) {
-        size_t n = charLenN(s, i, len, kind);
-        if (!isSpaceChar(s + i, n))
-            end = i + n;
-        i += n;
-    }
-    return end;
+    return keptEnd(s, len, kind, [s](size_t i, size_t n) { return !isSpaceChar(s + i, n); });
 }
 
 void strTrimSpaces(char* s, int kind) noexcept
@@ -1214,14 +1221,7 @@ void strTrimSpaces(char* s, int kind) noexcept
 
 size_t strTrimmedLenSpaces(const char* s, size_t len, int kind) noexcept
 {
-    size_t end = 0;
-    for (size_t i = 0; i < len;) {
-        size_t n = charLenN(s, i, len, kind);
-        if (n != 1 || s[i] != ' ')
-            end = i + n;
-        i += n;
-    }
-    return end;
+    return keptEnd(s, len, kind, [s](size_t i, size_t n) { return n != 1 || s[i] != ' '; });
 }
 
 void strTrimTrailingSpaces(char* s, int kind) noexcept
@@ -1326,7 +1326,7 @@ int strXmlEscape(const char* s, char** out, uint16_t* outLen) noexcept
 
 int strLikeCharMatch(const char* v, const char* p, int caseSensitive) noexcept
 {
-    return likeCharMatch(v, charLenT(v, kKindLocale), p, charLenT(p, kKindLocale), caseSensitive) ? 1 : 0;
+    return likeCharMatch(v, charLenT(v, KA_TEXT_LOCALE), p, charLenT(p, KA_TEXT_LOCALE), caseSensitive) ? 1 : 0;
 }
 
 int strLikeCharMatchW(const uint16_t* v, const uint16_t* p, int caseSensitive) noexcept

@@ -3,14 +3,17 @@
 // String classes, option parsers and catalog filters stand on them.
 //
 // 8-bit text is terminated (zero byte) or counted (pointer, byte count); its
-// characters are stepped by an encoding kind (3 UTF-8, anything else the
-// locale's multibyte encoding). UTF-16 text is uint16_t units, terminated by a
-// zero unit or counted in units; a surrogate pair is one character where a
-// function steps by code points. Comparisons return -1/0/1, equality tests
-// 1/0, copies the address of the terminating zero they wrote.
+// characters are stepped by an encoding kind (KA_TEXT_UTF8, KA_TEXT_SINGLE_BYTE
+// where a search says so, anything else the locale's multibyte encoding).
+// UTF-16 text is uint16_t units, terminated by a zero unit or counted in
+// units; a surrogate pair is one character where a function steps by code
+// points. Comparisons return -1/0/1, equality tests 1/0, copies the address of
+// the terminating zero they wrote.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "foundation/katext.h"
 
 // ---- Comparison and equality -------------------------------------------
 int strCompareN(const char* a, size_t alen, const char* b, size_t blen) noexcept;
@@ -91,7 +94,7 @@ const char* strFindN(const char* s, size_t len, const char* pattern, size_t plen
 const char* strFindNoCase(const char* s, const char* pattern, int kind) noexcept;
 const char* strFindNoCaseN(const char* s, size_t len, const char* pattern, int kind) noexcept;
 const char* strFindNoCaseNN(const char* s, size_t len, const char* pattern, size_t plen, int kind) noexcept;
-// Kind 4: every byte is one character.
+// KA_TEXT_SINGLE_BYTE: every byte is one character.
 const char* strFindEitherCase(const char* s, size_t len, const char* lower, const char* upper,
                               size_t plen, int kind) noexcept;
 const char* strFindCharOutsideQuotes(const char* s, char c, char q1, char q2, char q3, int kind) noexcept;
@@ -164,7 +167,7 @@ size_t strTrimmedLenW32(const uint32_t* s, size_t len) noexcept;
 
 // New heap block (free with ramFree) with " & ' < > replaced by entities;
 // 0 ok, 1 failure (null text, no memory, or a result too long for *outLen).
-int strXmlEscape(const char* s, char** out, uint16_t* outLen) noexcept;
+[[nodiscard]] int strXmlEscape(const char* s, char** out, uint16_t* outLen) noexcept;
 
 // SQL LIKE: 1 match, 0 no match. Unless exactLength is set, trailing white
 // space of value and pattern is ignored.

@@ -7,19 +7,10 @@
 #include <cstdint>
 
 #include "foundation/kaobject.h"
+#include "foundation/katext.h"
 
 class KaArray;
 class KaString;
-
-// Narrow encoding selector carried by 8-bit strings and handed to the
-// character-stepping routines. The two-argument (terminated text, encoding)
-// overloads take this type so that a literal length can never be mistaken for
-// an encoding.
-enum KaTextEncoding : int32_t {
-    KA_TEXT_LOCALE = 1,  // the locale's multibyte encoding, the default
-    KA_TEXT_UTF16 = 2,   // bytes that already are UTF-16 (UTF-16 strings only)
-    KA_TEXT_UTF8 = 3,
-};
 
 class KaSubString : public KaObject {
 public:
@@ -58,13 +49,13 @@ public:
     void trimRight() noexcept;
     int isBraced() const noexcept;
     int needsBraces() const noexcept;
-    int16_t stripBracesInto(KaString& destination) const noexcept;
-    int16_t unescapeBracedInto(KaString& destination, char closing) const noexcept;
+    [[nodiscard]] int16_t stripBracesInto(KaString& destination) const noexcept;
+    [[nodiscard]] int16_t unescapeBracedInto(KaString& destination, char closing) const noexcept;
     // The destination must hold len + 1 bytes (unquote) or 2 * len + 3 (quote).
     char* unquoteInto(char* destination) const noexcept;
     char* quoteInto(char* destination) const noexcept;
     // Appends one owned KaString per non-empty line to the array.
-    int16_t splitLines(KaArray& lines) const noexcept;
+    [[nodiscard]] int16_t splitLines(KaArray& lines) const noexcept;
 };
 
 class KaString : public KaSubString {
@@ -79,17 +70,18 @@ public:
     ~KaString() override;
 
     // Grows (or shrinks) the buffer to exactly newCapacity bytes.
-    virtual int16_t reserve(size_t newCapacity);
+    [[nodiscard]] virtual int16_t reserve(size_t newCapacity);
 
     // A new block of n + 1 bytes holding the text and a zero byte; an owned
     // buffer held before is released.
-    int16_t assign(const char* text) noexcept;
-    int16_t assign(const char* text, KaTextEncoding codePage) noexcept;
-    int16_t assign(const char* data, size_t n) noexcept;
-    int16_t assign(const char* data, size_t n, int32_t codePage) noexcept;
-    int16_t allocate(size_t n) noexcept;
-    int16_t allocate(size_t n, int32_t codePage) noexcept;
-    // Borrows a caller's buffer: such a string refuses to grow (message 2716).
+    [[nodiscard]] int16_t assign(const char* text) noexcept;
+    [[nodiscard]] int16_t assign(const char* text, KaTextEncoding codePage) noexcept;
+    [[nodiscard]] int16_t assign(const char* data, size_t n) noexcept;
+    [[nodiscard]] int16_t assign(const char* data, size_t n, int32_t codePage) noexcept;
+    [[nodiscard]] int16_t allocate(size_t n) noexcept;
+    [[nodiscard]] int16_t allocate(size_t n, int32_t codePage) noexcept;
+    // Borrows a caller's buffer: such a string refuses to grow
+    // (MSG_STRING_BUFFER_BORROWED).
     void attach(char* data, size_t capacity, int32_t codePage, size_t length) noexcept;
     void attach(char* data, size_t capacity, size_t length) noexcept;
     // Takes ownership of a block from ramAlloc.
@@ -98,45 +90,38 @@ public:
     // empty afterwards and may grow again.
     void freeBuffer() noexcept;
 
-    // Appending writes no terminator.
-    int16_t appendChar(char byte) noexcept;
-    int16_t append(const char* text) noexcept;
-    int16_t append(const char* data, size_t n) noexcept;
-    int16_t appendNumber(uint64_t value) noexcept;
-    int16_t appendSignedNumber(int64_t value) noexcept;
+    // Appends keep a zero byte behind the text.
+    [[nodiscard]] int16_t appendChar(char byte) noexcept;
+    [[nodiscard]] int16_t append(const char* text) noexcept;
+    [[nodiscard]] int16_t append(const char* data, size_t n) noexcept;
+    [[nodiscard]] int16_t appendNumber(uint64_t value) noexcept;
+    [[nodiscard]] int16_t appendSignedNumber(int64_t value) noexcept;
     // Replaces count bytes at position by n bytes of data (n 0 with data: the
     // terminated length of data; data null: deletion); writes a terminator.
-    int16_t replace(size_t position, size_t count, const char* data, size_t n) noexcept;
-    int16_t replaceRange(const KaSubString& range, const char* data, size_t n) noexcept;
-    int16_t replaceAll(const char* pattern, size_t count, const char* replacement, size_t n) noexcept;
-    int16_t replaceAll(const char* pattern, const char* replacement) noexcept;
-    int16_t quote(char quoteByte) noexcept;
+    [[nodiscard]] int16_t replace(size_t position, size_t count, const char* data, size_t n) noexcept;
+    [[nodiscard]] int16_t replaceRange(const KaSubString& range, const char* data, size_t n) noexcept;
+    [[nodiscard]] int16_t replaceAll(const char* pattern, size_t count, const char* replacement, size_t n) noexcept;
+    [[nodiscard]] int16_t replaceAll(const char* pattern, const char* replacement) noexcept;
+    [[nodiscard]] int16_t quote(char quoteByte) noexcept;
     void unquote() noexcept;
-    int16_t appendQuoted(const KaString& other, char quoteByte) noexcept;
-    int16_t ensureTrailingNewlines(size_t n) noexcept;
-    int16_t wrap(size_t width, char q1, char q2, char q3) noexcept;
-    int16_t joinLines(char q1, char q2, char q3) noexcept;
-    int16_t tabsToBlanks(char q1, char q2, char q3) noexcept;
-    int16_t crlfToBlanks(char q1, char q2, char q3) noexcept;
-    int16_t removeComments() noexcept;
+    [[nodiscard]] int16_t appendQuoted(const KaString& other, char quoteByte) noexcept;
+    [[nodiscard]] int16_t ensureTrailingNewlines(size_t n) noexcept;
+    [[nodiscard]] int16_t wrap(size_t width, char q1, char q2, char q3) noexcept;
+    [[nodiscard]] int16_t joinLines(char q1, char q2, char q3) noexcept;
+    [[nodiscard]] int16_t tabsToBlanks(char q1, char q2, char q3) noexcept;
+    [[nodiscard]] int16_t crlfToBlanks(char q1, char q2, char q3) noexcept;
+    [[nodiscard]] int16_t removeComments() noexcept;
 
-    // Calls slot 3 only when there is no buffer or it is smaller than needed.
-    int16_t ensureCapacity(size_t needed) noexcept;
+    // Calls reserve only when there is no buffer or it is smaller than needed.
+    [[nodiscard]] int16_t ensureCapacity(size_t needed) noexcept;
 
 protected:
-    friend class KaReplaceString;
+    friend struct KaStringOps;
 
-    // Set by KaStringEx. A member rather than a slot because freeBuffer,
-    // assign and the temporaries of the editing operations are not virtual,
-    // yet each of them gives up buffers that may hold a secret.
+    // Set by KaStringEx. A member rather than a virtual function because
+    // freeBuffer, assign and the temporaries of the editing operations are
+    // not virtual, yet each of them gives up buffers that may hold a secret.
     uint8_t wipes;
-
-    // Frees an owned buffer (wiping it first for the Ex form); the fields
-    // are left for the caller to reset.
-    void releaseOwned() noexcept;
-
-private:
-    int16_t collapseRuns(int (*isRunByte)(char), char q1, char q2, char q3) noexcept;
 };
 
 // The form for secrets: no buffer it gives up keeps its contents.
@@ -145,7 +130,7 @@ public:
     KaStringEx() noexcept;
     explicit KaStringEx(int32_t codePage) noexcept;
     ~KaStringEx() override;
-    int16_t reserve(size_t newCapacity) override;
+    [[nodiscard]] int16_t reserve(size_t newCapacity) override;
 };
 
 // Rewrites a KaString in place from front to back while reading it. The
@@ -163,13 +148,10 @@ public:
     ~KaReplaceString() override;
 
     // Inserts n bytes at the write position, opening the gap when needed.
-    int16_t emit(const char* data, size_t n) noexcept;
-    int16_t emitQuoted(const char* data, size_t n, char quoteByte) noexcept;
+    [[nodiscard]] int16_t emit(const char* data, size_t n) noexcept;
+    [[nodiscard]] int16_t emitQuoted(const char* data, size_t n, char quoteByte) noexcept;
     // Moves n unread bytes to the output (n at most the view's len).
     void copyThrough(size_t n) noexcept;
     // Drops n unread bytes (n at most the view's len).
     void skip(size_t n) noexcept;
-
-private:
-    void closeGap() noexcept;
 };

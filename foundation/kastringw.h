@@ -8,18 +8,11 @@
 #include <cstdint>
 #include <unicode/ucnv.h>
 #include "foundation/kaobject.h"
+#include "foundation/katext.h"
 
 class KaArray;
 class KaSubString;
 class KaStringW;
-
-// Narrow input and output forms of KaStringW.
-constexpr int32_t kNarrowLocale = 1;  // the locale's multibyte encoding
-constexpr int32_t kNarrowUtf16 = 2;   // the bytes already are UTF-16 units
-constexpr int32_t kNarrowUtf8 = 3;
-
-// Spare units a rewriter opens beyond a pending write.
-constexpr size_t kReplaceGapSlackW = 512;
 
 class KaSubStringW : public KaObject {
 public:
@@ -44,12 +37,12 @@ public:
     void trimRight() noexcept;
     int isBraced() const noexcept;
     int needsBraces() const noexcept;
-    int stripBracesInto(KaStringW& dest) const noexcept;
-    int unescapeBracedInto(KaStringW& dest, uint16_t closing) const noexcept;
+    [[nodiscard]] int stripBracesInto(KaStringW& dest) const noexcept;
+    [[nodiscard]] int unescapeBracedInto(KaStringW& dest, uint16_t closing) const noexcept;
     // dest needs 2 x len + 3 units for quoteInto, len units for unquoteInto.
     uint16_t* unquoteInto(uint16_t* dest) const noexcept;
     uint16_t* quoteInto(uint16_t* dest) const noexcept;
-    int splitLines(KaArray& out) const noexcept;
+    [[nodiscard]] int splitLines(KaArray& out) const noexcept;
 };
 
 class KaStringW : public KaSubStringW {
@@ -61,50 +54,53 @@ public:
     KaStringW() noexcept = default;
     ~KaStringW() override;
     // Grows (or takes) the buffer to exactly newCapacity units, keeping the
-    // text; 2716 when the buffer is borrowed.
-    virtual int reserve(size_t newCapacity) noexcept;
+    // text; MSG_STRING_BUFFER_BORROWED when the buffer is borrowed.
+    [[nodiscard]] virtual int reserve(size_t newCapacity) noexcept;
 
     KaStringW(const KaStringW&) = delete;
     KaStringW& operator=(const KaStringW&) = delete;
 
-    int assign(const uint16_t* terminated) noexcept;
-    int assign(const uint16_t* text, size_t n) noexcept;
-    // form: kNarrowLocale, kNarrowUtf16 (n counts units) or kNarrowUtf8.
-    int assignNarrow(const char* bytes, size_t n, int32_t form) noexcept;
-    int assignFromCodePage(const char* bytes, size_t n, UConverter* converter) noexcept;
-    int assignFromCodePageNumber(const char* bytes, size_t n, int64_t codePage) noexcept;
-    int allocate(size_t n) noexcept;
+    [[nodiscard]] int assign(const uint16_t* terminated) noexcept;
+    [[nodiscard]] int assign(const uint16_t* text, size_t n) noexcept;
+    // form: KA_TEXT_LOCALE, KA_TEXT_UTF16 (n counts units) or KA_TEXT_UTF8.
+    [[nodiscard]] int assignNarrow(const char* bytes, size_t n, int32_t form) noexcept;
+    [[nodiscard]] int assignFromCodePage(const char* bytes, size_t n, UConverter* converter) noexcept;
+    [[nodiscard]] int assignFromCodePageNumber(const char* bytes, size_t n, int64_t codePage) noexcept;
+    [[nodiscard]] int allocate(size_t n) noexcept;
     void attach(uint16_t* buffer, size_t bufferCapacity, size_t length) noexcept;
     void adopt(uint16_t* buffer, size_t bufferCapacity, size_t length) noexcept;
     void freeBuffer() noexcept;
 
-    int appendChar(uint16_t unit) noexcept;
-    int append(const uint16_t* text, size_t n) noexcept;
-    int appendNarrow(const char* bytes, size_t n) noexcept;
-    int appendNumber(uint64_t value) noexcept;
-    int appendSignedNumber(int64_t value) noexcept;
+    [[nodiscard]] int appendChar(uint16_t unit) noexcept;
+    [[nodiscard]] int append(const uint16_t* text, size_t n) noexcept;
+    [[nodiscard]] int appendNarrow(const char* bytes, size_t n) noexcept;
+    [[nodiscard]] int appendNumber(uint64_t value) noexcept;
+    [[nodiscard]] int appendSignedNumber(int64_t value) noexcept;
 
     // data null deletes the range; n 0 with data takes data's terminated length.
-    int replace(size_t pos, size_t count, const uint16_t* text, size_t n) noexcept;
-    int replaceRange(const KaSubStringW& range, const uint16_t* text, size_t n) noexcept;
-    int replaceAll(const uint16_t* pattern, size_t patternLen, const uint16_t* replacement, size_t n) noexcept;
-    int replaceAll(const uint16_t* pattern, const uint16_t* replacement) noexcept;
+    [[nodiscard]] int replace(size_t pos, size_t count, const uint16_t* text, size_t n) noexcept;
+    [[nodiscard]] int replaceRange(const KaSubStringW& range, const uint16_t* text, size_t n) noexcept;
+    [[nodiscard]] int replaceAll(const uint16_t* pattern, size_t patternLen, const uint16_t* replacement,
+                                 size_t n) noexcept;
+    [[nodiscard]] int replaceAll(const uint16_t* pattern, const uint16_t* replacement) noexcept;
 
-    int quote(uint16_t quoteUnit) noexcept;
+    [[nodiscard]] int quote(uint16_t quoteUnit) noexcept;
     void unquote() noexcept;
-    int appendQuoted(const KaStringW& other, uint16_t quoteUnit) noexcept;
-    int ensureTrailingNewlines(size_t n) noexcept;
-    int wrap(size_t width, uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
-    int joinLines(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
-    int tabsToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
-    int crlfToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
+    [[nodiscard]] int appendQuoted(const KaStringW& other, uint16_t quoteUnit) noexcept;
+    [[nodiscard]] int ensureTrailingNewlines(size_t n) noexcept;
+    [[nodiscard]] int wrap(size_t width, uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
+    [[nodiscard]] int joinLines(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
+    [[nodiscard]] int tabsToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
+    [[nodiscard]] int crlfToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept;
 
-    // Replaces the cached narrow copy (kNarrowUtf8 or the locale encoding)
+    // Replaces the cached narrow copy (KA_TEXT_UTF8 or the locale encoding)
     // and returns it; valid until the next call or destruction. Null after a
     // posted diagnostic (no memory, or text that cannot be converted).
     const char* toNarrow(int32_t form) noexcept;
 
 protected:
+    friend struct KaStringOps;
+
     // Set by KaStringWEx: every block the string gives up, its narrow copy
     // and its temporaries included, is wiped first. A member because
     // freeBuffer, toNarrow and the editing temporaries are not virtual.
@@ -113,17 +109,14 @@ protected:
     // holds a zero unit.
     size_t narrowBytes = 0;
 
-    void releaseBlock(void* block, size_t bytes) const noexcept;
     void releaseNarrow() noexcept;
-    int ensure(size_t needed) noexcept;
-    int joinRuns(uint16_t q1, uint16_t q2, uint16_t q3, int which) noexcept;
 };
 
 class KaStringWEx : public KaStringW {
 public:
     KaStringWEx() noexcept;
     ~KaStringWEx() override;
-    int reserve(size_t newCapacity) noexcept override;
+    [[nodiscard]] int reserve(size_t newCapacity) noexcept override;
 };
 
 class KaReplaceStringW : public KaSubStringW {
@@ -141,8 +134,8 @@ public:
     // Input handling of the user: copy n unread units through, or skip them.
     int copyThrough(size_t n) noexcept;
     void skip(size_t n) noexcept;
-    int emit(const uint16_t* units, size_t n) noexcept;
-    int emitQuoted(const uint16_t* units, size_t n, uint16_t quoteUnit) noexcept;
+    [[nodiscard]] int emit(const uint16_t* units, size_t n) noexcept;
+    [[nodiscard]] int emitQuoted(const uint16_t* units, size_t n, uint16_t quoteUnit) noexcept;
 };
 
 // Keys of up to this many units are upper-cased once into the cache.

@@ -15,31 +15,6 @@ namespace {
 
 enum ParseStatus { kParsed = 0, kOutOfRange = 1, kInvalid = 2 };
 
-// --- Diagnostics: the text as given, terminated or counted -------------------
-
-void postW(ParseStatus status, const uint16_t* text, size_t n, bool counted)
-{
-    KaError* record = errPost(status == kOutOfRange ? MSG_NUMBER_OUT_OF_RANGE : MSG_NUMBER_INVALID_CHARACTER);
-    if (counted) {
-        KaSubStringW view(text, n);
-        record->addParamSubStringW(view);
-    } else {
-        static const uint16_t empty[1] = {0};
-        record->addParamW(text != nullptr ? text : empty);
-    }
-}
-
-void postA(ParseStatus status, const char* text, size_t n, bool counted)
-{
-    KaError* record = errPost(status == kOutOfRange ? MSG_NUMBER_OUT_OF_RANGE : MSG_NUMBER_INVALID_CHARACTER);
-    if (counted) {
-        KaSubString view(text, n);
-        record->addParamSubString(view);
-    } else {
-        record->addParamText(text != nullptr ? text : "");
-    }
-}
-
 // --- Readers over UTF-16 and 8-bit text, terminated or counted ------------------
 
 struct UnitsW {
@@ -84,7 +59,7 @@ struct UnitsA {
             }
             if (!KaDbcsIsSpaceAt(text, i))
                 return;
-            size_t step = KaDbcsCharLen(text + i, kKindLocale);
+            size_t step = KaDbcsCharLen(text + i, KA_TEXT_LOCALE);
             i += step;
         }
     }
@@ -156,25 +131,44 @@ ParseStatus parseSigned(Units u, int64_t min, int64_t max, int64_t* out, Unsigne
     return kParsed;
 }
 
-template <typename Units>
-ParseStatus signedW(Units u, int64_t min, int64_t max, int64_t* out)
+ParseStatus parseUnsigned(UnitsW u, uint64_t max, uint64_t* out)
 {
-    return parseSigned(u, min, max, out,
-                       [](Units v, uint64_t limit, uint64_t* m) { return parseUnsignedW(v, limit, m); });
+    return parseUnsignedW(u, max, out);
 }
 
-template <typename Units>
-ParseStatus signedA(Units u, int64_t min, int64_t max, int64_t* out)
+ParseStatus parseUnsigned(UnitsA u, uint64_t max, uint64_t* out)
 {
-    return parseSigned(u, min, max, out,
-                       [](Units v, uint64_t limit, uint64_t* m) { return parseUnsignedA(v, limit, m); });
+    return parseUnsignedA(u, max, out);
 }
 
-template <typename T>
-int finishW(ParseStatus status, const uint16_t* text, size_t n, bool counted, uint64_t value, T* out)
+// --- Diagnostics: the text as given, terminated or counted -------------------
+
+void addText(KaError* record, const UnitsW& u, bool counted)
+{
+    if (counted) {
+        KaSubStringW view(u.text, u.n);
+        record->addParamSubStringW(view);
+    } else {
+        static const uint16_t empty[1] = {0};
+        record->addParamW(u.text != nullptr ? u.text : empty);
+    }
+}
+
+void addText(KaError* record, const UnitsA& u, bool counted)
+{
+    if (counted) {
+        KaSubString view(u.text, u.n);
+        record->addParamSubString(view);
+    } else {
+        record->addParamText(u.text != nullptr ? u.text : "");
+    }
+}
+
+template <typename Units, typename T>
+int finish(ParseStatus status, const Units& u, bool counted, uint64_t value, T* out)
 {
     if (status != kParsed) {
-        postW(status, text, n, counted);
+        addText(errPost(status == kOutOfRange ? MSG_NUMBER_OUT_OF_RANGE : MSG_NUMBER_INVALID_CHARACTER), u, counted);
         return 1;
     }
     if (out != nullptr)
@@ -182,48 +176,27 @@ int finishW(ParseStatus status, const uint16_t* text, size_t n, bool counted, ui
     return 0;
 }
 
-template <typename T>
-int finishA(ParseStatus status, const char* text, size_t n, bool counted, uint64_t value, T* out)
+// text of n units (SIZE_MAX: terminated) into *out, or 1 after the diagnostic.
+template <typename Units, typename Unit, typename T>
+int unsignedText(const Unit* text, size_t n, bool counted, uint64_t max, T* out)
 {
-    if (status != kParsed) {
-        postA(status, text, n, counted);
-        return 1;
+    Units u{text, n};
+    uint64_t value = 0;
+    ParseStatus status = text == nullptr ? kInvalid : parseUnsigned(u, max, &value);
+    return finish(status, u, counted, value, out);
+}
+
+template <typename Units, typename Unit, typename T>
+int signedText(const Unit* text, size_t n, bool counted, int64_t min, int64_t max, T* out)
+{
+    Units u{text, n};
+    int64_t value = 0;
+    ParseStatus status = kInvalid;
+    if (text != nullptr) {
+        status = parseSigned(u, min, max, &value,
+                             [](Units v, uint64_t limit, uint64_t* m) { return parseUnsigned(v, limit, m); });
     }
-    if (out != nullptr)
-        *out = static_cast<T>(value);
-    return 0;
-}
-
-template <typename T>
-int unsignedW(const uint16_t* text, size_t n, bool counted, uint64_t max, T* out)
-{
-    uint64_t value = 0;
-    ParseStatus status = text == nullptr ? kInvalid : parseUnsignedW(UnitsW{text, n}, max, &value);
-    return finishW(status, text, n, counted, value, out);
-}
-
-template <typename T>
-int signedWText(const uint16_t* text, size_t n, bool counted, int64_t min, int64_t max, T* out)
-{
-    int64_t value = 0;
-    ParseStatus status = text == nullptr ? kInvalid : signedW(UnitsW{text, n}, min, max, &value);
-    return finishW(status, text, n, counted, static_cast<uint64_t>(value), out);
-}
-
-template <typename T>
-int unsignedA(const char* text, size_t n, bool counted, uint64_t max, T* out)
-{
-    uint64_t value = 0;
-    ParseStatus status = text == nullptr ? kInvalid : parseUnsignedA(UnitsA{text, n}, max, &value);
-    return finishA(status, text, n, counted, value, out);
-}
-
-template <typename T>
-int signedAText(const char* text, size_t n, bool counted, int64_t min, int64_t max, T* out)
-{
-    int64_t value = 0;
-    ParseStatus status = text == nullptr ? kInvalid : signedA(UnitsA{text, n}, min, max, &value);
-    return finishA(status, text, n, counted, static_cast<uint64_t>(value), out);
+    return finish(status, u, counted, static_cast<uint64_t>(value), out);
 }
 
 constexpr size_t kTerminated = SIZE_MAX;
@@ -234,124 +207,124 @@ constexpr size_t kTerminated = SIZE_MAX;
 
 int textWToU64(const uint16_t* text, uint64_t* out) noexcept
 {
-    return unsignedW(text, kTerminated, false, UINT64_MAX, out);
+    return unsignedText<UnitsW>(text, kTerminated, false, UINT64_MAX, out);
 }
 
 int textWToU64N(const uint16_t* text, size_t n, uint64_t* out) noexcept
 {
-    return unsignedW(text, n, true, UINT64_MAX, out);
+    return unsignedText<UnitsW>(text, n, true, UINT64_MAX, out);
 }
 
 int textWToI64(const uint16_t* text, int64_t* out) noexcept
 {
-    return signedWText(text, kTerminated, false, INT64_MIN, INT64_MAX, out);
+    return signedText<UnitsW>(text, kTerminated, false, INT64_MIN, INT64_MAX, out);
 }
 
 int textWToI64N(const uint16_t* text, size_t n, int64_t* out) noexcept
 {
-    return signedWText(text, n, true, INT64_MIN, INT64_MAX, out);
+    return signedText<UnitsW>(text, n, true, INT64_MIN, INT64_MAX, out);
 }
 
 int textWToU32(const uint16_t* text, uint32_t* out) noexcept
 {
-    return unsignedW(text, kTerminated, false, UINT32_MAX, out);
+    return unsignedText<UnitsW>(text, kTerminated, false, UINT32_MAX, out);
 }
 
 int textWToU32N(const uint16_t* text, size_t n, uint32_t* out) noexcept
 {
-    return unsignedW(text, n, true, UINT32_MAX, out);
+    return unsignedText<UnitsW>(text, n, true, UINT32_MAX, out);
 }
 
 int textWToI32(const uint16_t* text, int32_t* out) noexcept
 {
-    return signedWText(text, kTerminated, false, INT32_MIN, INT32_MAX, out);
+    return signedText<UnitsW>(text, kTerminated, false, INT32_MIN, INT32_MAX, out);
 }
 
 int textWToI32N(const uint16_t* text, size_t n, int32_t* out) noexcept
 {
-    return signedWText(text, n, true, INT32_MIN, INT32_MAX, out);
+    return signedText<UnitsW>(text, n, true, INT32_MIN, INT32_MAX, out);
 }
 
 int textWToU16(const uint16_t* text, uint16_t* out) noexcept
 {
-    return unsignedW(text, kTerminated, false, UINT16_MAX, out);
+    return unsignedText<UnitsW>(text, kTerminated, false, UINT16_MAX, out);
 }
 
 int textWToU16N(const uint16_t* text, size_t n, uint16_t* out) noexcept
 {
-    return unsignedW(text, n, true, UINT16_MAX, out);
+    return unsignedText<UnitsW>(text, n, true, UINT16_MAX, out);
 }
 
 // --- 8-bit parsers ----------------------------------------------------------------
 
 int textToU64(const char* text, uint64_t* out) noexcept
 {
-    return unsignedA(text, kTerminated, false, UINT64_MAX, out);
+    return unsignedText<UnitsA>(text, kTerminated, false, UINT64_MAX, out);
 }
 
 int textToI64(const char* text, int64_t* out) noexcept
 {
-    return signedAText(text, kTerminated, false, INT64_MIN, INT64_MAX, out);
+    return signedText<UnitsA>(text, kTerminated, false, INT64_MIN, INT64_MAX, out);
 }
 
 int textToI32(const char* text, int32_t* out) noexcept
 {
-    return signedAText(text, kTerminated, false, INT32_MIN, INT32_MAX, out);
+    return signedText<UnitsA>(text, kTerminated, false, INT32_MIN, INT32_MAX, out);
 }
 
 int textToU32(const char* text, uint32_t* out) noexcept
 {
-    return unsignedA(text, kTerminated, false, UINT32_MAX, out);
+    return unsignedText<UnitsA>(text, kTerminated, false, UINT32_MAX, out);
 }
 
 int textToU16(const char* text, uint16_t* out) noexcept
 {
-    return unsignedA(text, kTerminated, false, UINT16_MAX, out);
+    return unsignedText<UnitsA>(text, kTerminated, false, UINT16_MAX, out);
 }
 
 int textToI16(const char* text, int16_t* out) noexcept
 {
-    return signedAText(text, kTerminated, false, INT16_MIN, INT16_MAX, out);
+    return signedText<UnitsA>(text, kTerminated, false, INT16_MIN, INT16_MAX, out);
 }
 
 int textToU8(const char* text, uint8_t* out) noexcept
 {
-    return unsignedA(text, kTerminated, false, UINT8_MAX, out);
+    return unsignedText<UnitsA>(text, kTerminated, false, UINT8_MAX, out);
 }
 
 int textToI8(const char* text, int8_t* out) noexcept
 {
-    return signedAText(text, kTerminated, false, INT8_MIN, INT8_MAX, out);
+    return signedText<UnitsA>(text, kTerminated, false, INT8_MIN, INT8_MAX, out);
 }
 
 int textToU64N(const char* text, size_t n, uint64_t* out) noexcept
 {
-    return unsignedA(text, n, true, UINT64_MAX, out);
+    return unsignedText<UnitsA>(text, n, true, UINT64_MAX, out);
 }
 
 int textToI64N(const char* text, size_t n, int64_t* out) noexcept
 {
-    return signedAText(text, n, true, INT64_MIN, INT64_MAX, out);
+    return signedText<UnitsA>(text, n, true, INT64_MIN, INT64_MAX, out);
 }
 
 int textToU32N(const char* text, size_t n, uint32_t* out) noexcept
 {
-    return unsignedA(text, n, true, UINT32_MAX, out);
+    return unsignedText<UnitsA>(text, n, true, UINT32_MAX, out);
 }
 
 int textToI32N(const char* text, size_t n, int32_t* out) noexcept
 {
-    return signedAText(text, n, true, INT32_MIN, INT32_MAX, out);
+    return signedText<UnitsA>(text, n, true, INT32_MIN, INT32_MAX, out);
 }
 
 int textToU16N(const char* text, size_t n, uint16_t* out) noexcept
 {
-    return unsignedA(text, n, true, UINT16_MAX, out);
+    return unsignedText<UnitsA>(text, n, true, UINT16_MAX, out);
 }
 
 int textToI16N(const char* text, size_t n, int16_t* out) noexcept
 {
-    return signedAText(text, n, true, INT16_MIN, INT16_MAX, out);
+    return signedText<UnitsA>(text, n, true, INT16_MIN, INT16_MAX, out);
 }
 
 // --- Writers ------------------------------------------------------------------------

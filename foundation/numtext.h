@@ -1,7 +1,7 @@
 // Decimal text to and from integers, for 8-bit, UTF-16, UTF-32 and
-// byte-swapped UTF-16 text. The parsers post 2701 (out of range) or 2702
-// (invalid character) with the text and return 1, leaving the output alone;
-// the writers never post. Used by option reading, tracing, messages and value
+// byte-swapped UTF-16 text. The parsers post MSG_NUMBER_OUT_OF_RANGE or
+// MSG_NUMBER_INVALID_CHARACTER with the text and return 1, leaving the output
+// alone; the writers never post. Used by option reading, tracing, messages and value
 // conversion.
 #pragma once
 #include <cstddef>
@@ -12,34 +12,34 @@
 constexpr size_t kNumTextCapacity = 32;
 
 // UTF-16 text, NUL-terminated or counted (n units).
-int textWToU64(const uint16_t* text, uint64_t* out) noexcept;
-int textWToU64N(const uint16_t* text, size_t n, uint64_t* out) noexcept;
-int textWToI64(const uint16_t* text, int64_t* out) noexcept;
-int textWToI64N(const uint16_t* text, size_t n, int64_t* out) noexcept;
-int textWToU32(const uint16_t* text, uint32_t* out) noexcept;
-int textWToU32N(const uint16_t* text, size_t n, uint32_t* out) noexcept;
-int textWToI32(const uint16_t* text, int32_t* out) noexcept;
-int textWToI32N(const uint16_t* text, size_t n, int32_t* out) noexcept;
-int textWToU16(const uint16_t* text, uint16_t* out) noexcept;
-int textWToU16N(const uint16_t* text, size_t n, uint16_t* out) noexcept;
+[[nodiscard]] int textWToU64(const uint16_t* text, uint64_t* out) noexcept;
+[[nodiscard]] int textWToU64N(const uint16_t* text, size_t n, uint64_t* out) noexcept;
+[[nodiscard]] int textWToI64(const uint16_t* text, int64_t* out) noexcept;
+[[nodiscard]] int textWToI64N(const uint16_t* text, size_t n, int64_t* out) noexcept;
+[[nodiscard]] int textWToU32(const uint16_t* text, uint32_t* out) noexcept;
+[[nodiscard]] int textWToU32N(const uint16_t* text, size_t n, uint32_t* out) noexcept;
+[[nodiscard]] int textWToI32(const uint16_t* text, int32_t* out) noexcept;
+[[nodiscard]] int textWToI32N(const uint16_t* text, size_t n, int32_t* out) noexcept;
+[[nodiscard]] int textWToU16(const uint16_t* text, uint16_t* out) noexcept;
+[[nodiscard]] int textWToU16N(const uint16_t* text, size_t n, uint16_t* out) noexcept;
 
 // 8-bit text in the locale's encoding, NUL-terminated.
-int textToU64(const char* text, uint64_t* out) noexcept;
-int textToI64(const char* text, int64_t* out) noexcept;
-int textToI32(const char* text, int32_t* out) noexcept;
-int textToU32(const char* text, uint32_t* out) noexcept;  // out may be null
-int textToU16(const char* text, uint16_t* out) noexcept;
-int textToI16(const char* text, int16_t* out) noexcept;
-int textToU8(const char* text, uint8_t* out) noexcept;
-int textToI8(const char* text, int8_t* out) noexcept;
+[[nodiscard]] int textToU64(const char* text, uint64_t* out) noexcept;
+[[nodiscard]] int textToI64(const char* text, int64_t* out) noexcept;
+[[nodiscard]] int textToI32(const char* text, int32_t* out) noexcept;
+[[nodiscard]] int textToU32(const char* text, uint32_t* out) noexcept;  // out may be null
+[[nodiscard]] int textToU16(const char* text, uint16_t* out) noexcept;
+[[nodiscard]] int textToI16(const char* text, int16_t* out) noexcept;
+[[nodiscard]] int textToU8(const char* text, uint8_t* out) noexcept;
+[[nodiscard]] int textToI8(const char* text, int8_t* out) noexcept;
 
 // 8-bit text, counted (n bytes).
-int textToU64N(const char* text, size_t n, uint64_t* out) noexcept;
-int textToI64N(const char* text, size_t n, int64_t* out) noexcept;
-int textToU32N(const char* text, size_t n, uint32_t* out) noexcept;
-int textToI32N(const char* text, size_t n, int32_t* out) noexcept;
-int textToU16N(const char* text, size_t n, uint16_t* out) noexcept;
-int textToI16N(const char* text, size_t n, int16_t* out) noexcept;
+[[nodiscard]] int textToU64N(const char* text, size_t n, uint64_t* out) noexcept;
+[[nodiscard]] int textToI64N(const char* text, size_t n, int64_t* out) noexcept;
+[[nodiscard]] int textToU32N(const char* text, size_t n, uint32_t* out) noexcept;
+[[nodiscard]] int textToI32N(const char* text, size_t n, int32_t* out) noexcept;
+[[nodiscard]] int textToU16N(const char* text, size_t n, uint16_t* out) noexcept;
+[[nodiscard]] int textToI16N(const char* text, size_t n, int16_t* out) noexcept;
 
 // Writers with a capacity in characters: the digits (and a leading '-') are
 // written without a terminator; the result is their count, 0 when they do

@@ -19,4 +19,4 @@ char* ramDupWToBytes(const uint16_t* units, size_t n) noexcept;
 char* ramDupWToBytesSigned(const uint16_t* units, int64_t n) noexcept;
 
 // 0 on success with *block replaced; 1 on failure with *block untouched.
-int ramRealloc(void** block, size_t size) noexcept;
+[[nodiscard]] int ramRealloc(void** block, size_t size) noexcept;

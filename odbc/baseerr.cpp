@@ -721,7 +721,7 @@ int16_t BaseErrorList::showErrors(void* window) noexcept
     }
     KaStringW wide;
     wide.attach(text, static_cast<size_t>(len) + 1, static_cast<size_t>(len));
-    const char* narrow = wide.toNarrow(kNarrowLocale);
+    const char* narrow = wide.toNarrow(KA_TEXT_LOCALE);
     int16_t rc = errMessageBox(narrow != nullptr ? narrow : "Out of memory", title,
                                kShowErrorsStyle);
     wide.attach(nullptr, 0, 0);

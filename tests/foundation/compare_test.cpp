@@ -7,13 +7,12 @@
 #include <string>
 
 #include "foundation/kaerror.h"
+#include "support/u16.h"
+#include "kamessages.h"
 
 namespace {
 
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
+using katest::W;
 
 std::unique_ptr<char[]> exactCopy(const std::string& s)
 {
@@ -102,8 +101,8 @@ TEST_F(InvalidCast, MarksTheLastRecord)
     errMarkInvalidCast();
     KaError* last = list_.last();
     ASSERT_NE(last, nullptr);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(last->sqlstateWide)), u"22018");
-    EXPECT_EQ(last->sqlstateMsg, 41);
+    EXPECT_EQ(katest::u16(last->sqlstateWide), u"22018");
+    EXPECT_EQ(last->sqlstateMsg, MSG_SQLSTATE_INVALID_CAST);
     // Only the last record changes.
     KaError* first = list_.at(0);
     ASSERT_NE(first, nullptr);
@@ -122,6 +121,12 @@ TEST_F(InvalidCast, LeavesTheSharedOutOfMemoryRecordAlone)
 
 TEST(InvalidCastNoList, DoesNothingWithoutACurrentList)
 {
+    ASSERT_EQ(KaErrorCurrentList(), nullptr);
     errMarkInvalidCast();
-    SUCCEED();
+    // No list is made on the way, and neither shared record takes the state.
+    EXPECT_EQ(KaErrorCurrentList(), nullptr);
+    for (KaError* shared : {KaErrorOutOfMemoryRecord(), KaErrorParamSink()}) {
+        EXPECT_EQ(shared->sqlstateWide[0], 0);
+        EXPECT_EQ(shared->sqlstateMsg, 0);
+    }
 }

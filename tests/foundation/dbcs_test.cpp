@@ -9,19 +9,20 @@
 #include "foundation/dbcs.h"
 #include "foundation/icucache.h"
 #include "foundation/ram.h"
+#include "support/localescope.h"
 
 namespace {
 
 TEST(DbcsUtf8, CharacterLengthsStopAtWhatFollows)
 {
-    EXPECT_EQ(KaDbcsCharLen("\x80", kKindUtf8), 1u);
-    EXPECT_EQ(KaDbcsCharLen("\xBF", kKindUtf8), 1u);
-    EXPECT_EQ(KaDbcsCharLen("\xF0\x9F\x98\x80", kKindUtf8), 4u);
-    EXPECT_EQ(KaDbcsCharLen("\xE2\x82\xAC", kKindUtf8), 3u);
+    EXPECT_EQ(KaDbcsCharLen("\x80", KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsCharLen("\xBF", KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsCharLen("\xF0\x9F\x98\x80", KA_TEXT_UTF8), 4u);
+    EXPECT_EQ(KaDbcsCharLen("\xE2\x82\xAC", KA_TEXT_UTF8), 3u);
     // A lead byte cut short by the terminator: the step ends at it.
-    EXPECT_EQ(KaDbcsCharLen("\xE2", kKindUtf8), 1u);
-    EXPECT_EQ(KaDbcsCharLen("\xE2\x82", kKindUtf8), 2u);
-    EXPECT_EQ(KaDbcsCharLen("\xF0" "a", kKindUtf8), 1u);
+    EXPECT_EQ(KaDbcsCharLen("\xE2", KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsCharLen("\xE2\x82", KA_TEXT_UTF8), 2u);
+    EXPECT_EQ(KaDbcsCharLen("\xF0" "a", KA_TEXT_UTF8), 1u);
 }
 
 TEST(DbcsUtf8, SteppingNeverPassesTheTerminator)
@@ -31,30 +32,30 @@ TEST(DbcsUtf8, SteppingNeverPassesTheTerminator)
     const char* p = text;
     int steps = 0;
     while (*p != 0 && steps < 10) {
-        p = KaDbcsNextChar(p, kKindUtf8);
+        p = KaDbcsNextChar(p, KA_TEXT_UTF8);
         ++steps;
     }
     EXPECT_EQ(p, text + 3);
     EXPECT_EQ(steps, 2);
-    EXPECT_EQ(KaDbcsCharCount(text, kKindUtf8, SIZE_MAX), 2u);
-    EXPECT_EQ(KaDbcsCharCountN("a\xE2\x82", 3, kKindUtf8), 2u);
+    EXPECT_EQ(KaDbcsCharCount(text, KA_TEXT_UTF8, SIZE_MAX), 2u);
+    EXPECT_EQ(KaDbcsCharCountN("a\xE2\x82", 3, KA_TEXT_UTF8), 2u);
 }
 
 TEST(DbcsUtf8, SteppingBackwards)
 {
     const char text[] = "a\xF0\x9F\x98\x80" "b";
-    EXPECT_EQ(KaDbcsPrevChar(text, text + 5, kKindUtf8), text + 1);
-    EXPECT_EQ(KaDbcsPrevChar(text, text + 6, kKindUtf8), text + 5);
-    EXPECT_EQ(KaDbcsPrevChar(text, text + 1, kKindUtf8), text);
-    EXPECT_EQ(KaDbcsPrevChar(text, text, kKindUtf8), text);
-    EXPECT_EQ(KaDbcsPrevIndex(text, 5, kKindUtf8), 1u);
-    EXPECT_EQ(KaDbcsPrevIndexFromStart(text, 5, kKindUtf8), 1u);
-    EXPECT_EQ(KaDbcsPrevIndexFromStart(text, 4, kKindUtf8), 1u);
-    EXPECT_EQ(KaDbcsLastChar(text, kKindUtf8), text + 5);
+    EXPECT_EQ(KaDbcsPrevChar(text, text + 5, KA_TEXT_UTF8), text + 1);
+    EXPECT_EQ(KaDbcsPrevChar(text, text + 6, KA_TEXT_UTF8), text + 5);
+    EXPECT_EQ(KaDbcsPrevChar(text, text + 1, KA_TEXT_UTF8), text);
+    EXPECT_EQ(KaDbcsPrevChar(text, text, KA_TEXT_UTF8), text);
+    EXPECT_EQ(KaDbcsPrevIndex(text, 5, KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsPrevIndexFromStart(text, 5, KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsPrevIndexFromStart(text, 4, KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsLastChar(text, KA_TEXT_UTF8), text + 5);
     EXPECT_EQ(KaUtf8CharsInBytes("a\xC3\xA9\xE2\x82\xAC", 4), 2u);
     EXPECT_EQ(KaUtf8CharsInBytes("a\xC3\xA9\xE2\x82\xAC", 6), 3u);
-    EXPECT_EQ(KaDbcsCharEqual("\xC3\xA9x", "\xC3\xA9y", kKindUtf8), 1);
-    EXPECT_EQ(KaDbcsCharEqual("\xC3\xA9", "\xC3\xA8", kKindUtf8), 0);
+    EXPECT_EQ(KaDbcsCharEqual("\xC3\xA9x", "\xC3\xA9y", KA_TEXT_UTF8), 1);
+    EXPECT_EQ(KaDbcsCharEqual("\xC3\xA9", "\xC3\xA8", KA_TEXT_UTF8), 0);
 }
 
 TEST(DbcsUtf8, CutPositions)
@@ -92,16 +93,7 @@ TEST(DbcsCodePoints, CaseOfLatin1AndBeyond)
     EXPECT_EQ(KaUToLower('Q'), 'q');
 }
 
-struct Utf8Locale {
-    std::string saved;
-    bool ok;
-    Utf8Locale()
-    {
-        saved = std::setlocale(LC_CTYPE, nullptr);
-        ok = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
-    }
-    ~Utf8Locale() { std::setlocale(LC_CTYPE, saved.c_str()); }
-};
+using katest::Utf8Locale;
 
 TEST(DbcsLocale, UpperCaseInPlaceNeverChangesTheLength)
 {
@@ -123,8 +115,8 @@ TEST(DbcsLocale, UpperCaseInPlaceNeverChangesTheLength)
     EXPECT_EQ(KaDbcsIsAlnum("7"), 1);
     EXPECT_EQ(KaDbcsIsAlnum("-"), 0);
     const char spaced[] = " \t\xE3\x80\x80x";
-    EXPECT_EQ(KaDbcsSkipSpaces(spaced, kKindUtf8), spaced + 5);
-    EXPECT_EQ(KaDbcsCharLen("\xC3\xA9", kKindLocale), 2u);
+    EXPECT_EQ(KaDbcsSkipSpaces(spaced, KA_TEXT_UTF8), spaced + 5);
+    EXPECT_EQ(KaDbcsCharLen("\xC3\xA9", KA_TEXT_LOCALE), 2u);
     KaDbcsStrUpper(nullptr);
 }
 

@@ -7,36 +7,24 @@
 #include <thread>
 #include <vector>
 
+#include "support/guarded.h"
+
 namespace {
 
-constexpr unsigned char kFill = 0xA5;
-constexpr size_t kGuard = 16;
+// A byte area with guards on both sides, misalign bytes past an 8-byte
+// boundary.
+using Area = katest::Guarded<uint8_t>;
 
-// A byte area with guards on both sides, placed at a chosen alignment.
-class Area {
-public:
-    Area(size_t n, size_t misalign) : buf_(n + 2 * kGuard + 16, kFill), n_(n)
-    {
-        auto base = reinterpret_cast<uintptr_t>(buf_.data()) + kGuard;
-        size_t pad = (8 - base % 8) % 8 + misalign;
-        start_ = kGuard + pad;
-    }
-    unsigned char* data() { return buf_.data() + start_; }
-    bool onlyRangeTouched(unsigned char inside) const
-    {
-        for (size_t i = 0; i < buf_.size(); ++i) {
-            bool in = i >= start_ && i < start_ + n_;
-            if (buf_[i] != (in ? inside : kFill))
-                return false;
-        }
-        return true;
-    }
+Area area(size_t n, size_t misalign)
+{
+    return Area(n, Area::kDefaultFill, misalign);
+}
 
-private:
-    std::vector<unsigned char> buf_;
-    size_t n_;
-    size_t start_;
-};
+// The guards are whole and the room holds nothing but inside.
+bool onlyRangeTouched(const Area& a, unsigned char inside)
+{
+    return a.untouched(inside);
+}
 
 } // namespace
 
@@ -44,9 +32,9 @@ TEST(FastMemzero, WipesExactlyTheRangeAtEveryAlignment)
 {
     for (size_t n : {0u, 1u, 3u, 6u, 7u, 8u, 9u, 31u, 4096u}) {
         for (size_t misalign = 0; misalign < 8; ++misalign) {
-            Area a(n, misalign);
+            Area a = area(n, misalign);
             fastMemzero(a.data(), n);
-            EXPECT_TRUE(a.onlyRangeTouched(0)) << "n=" << n << " misalign=" << misalign;
+            EXPECT_TRUE(onlyRangeTouched(a, 0)) << "n=" << n << " misalign=" << misalign;
         }
     }
 }
@@ -54,14 +42,14 @@ TEST(FastMemzero, WipesExactlyTheRangeAtEveryAlignment)
 TEST(FastMemset, FillsAndZeroWords)
 {
     for (size_t misalign = 0; misalign < 4; ++misalign) {
-        Area a(13, misalign);
+        Area a = area(13, misalign);
         fastMemset(a.data(), 0x3C, 13);
-        EXPECT_TRUE(a.onlyRangeTouched(0x3C));
+        EXPECT_TRUE(onlyRangeTouched(a, 0x3C));
     }
     for (size_t n : {1u, 3u, 8u}) {
-        Area a(4 * n, 0);
+        Area a = area(4 * n, 0);
         fastZeroWords(a.data(), n);
-        EXPECT_TRUE(a.onlyRangeTouched(0)) << n;
+        EXPECT_TRUE(onlyRangeTouched(a, 0)) << n;
     }
     fastMemset(nullptr, 0, 0);
     fastZeroWords(nullptr, 0);
@@ -70,16 +58,19 @@ TEST(FastMemset, FillsAndZeroWords)
 TEST(FastMemcpy, CopiesAndMovesWithinOneBuffer)
 {
     for (size_t misalign = 0; misalign < 8; ++misalign) {
-        Area a(19, misalign);
+        Area a = area(19, misalign);
         const char* src = "0123456789abcdefghi";
         fastMemcpy8(a.data(), src, 19);
         EXPECT_EQ(std::memcmp(a.data(), src, 19), 0);
-        Area b(19, misalign);
+        EXPECT_TRUE(a.guardsIntact()) << misalign;
+        Area b = area(19, misalign);
         fastMemcpyWords(b.data(), src, 19);
         EXPECT_EQ(std::memcmp(b.data(), src, 19), 0);
-        Area c(19, misalign);
+        EXPECT_TRUE(b.guardsIntact()) << misalign;
+        Area c = area(19, misalign);
         fastMemcpy(c.data(), src, 19);
         EXPECT_EQ(std::memcmp(c.data(), src, 19), 0);
+        EXPECT_TRUE(c.guardsIntact()) << misalign;
     }
     // Down over itself (dst below src) and up to open a gap.
     char down[] = "..abcdef";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/errorscope.h"
+#include "support/guarded.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -17,25 +18,12 @@ using katest::ErrorScope;
 
 namespace {
 
-constexpr uint8_t kGuard = 0xA5;
-constexpr size_t kGuardLen = 16;
+using Guarded = katest::Guarded<uint8_t>;
 
-// An output buffer with guard bytes on both sides.
-struct Guarded {
-    std::vector<uint8_t> raw;
-    size_t size;
-    explicit Guarded(size_t n) : raw(n + 2 * kGuardLen, kGuard), size(n) {}
-    uint8_t* data() { return raw.data() + kGuardLen; }
-    char* chars() { return reinterpret_cast<char*>(data()); }
-    bool intact() const
-    {
-        for (size_t i = 0; i < kGuardLen; ++i) {
-            if (raw[i] != kGuard || raw[kGuardLen + size + i] != kGuard)
-                return false;
-        }
-        return true;
-    }
-};
+char* chars(Guarded& g)
+{
+    return reinterpret_cast<char*>(g.data());
+}
 
 std::vector<uint8_t> randomBytes(size_t n, unsigned seed)
 {
@@ -101,10 +89,10 @@ TEST_F(KaEncode, HexFormatU64PadsAndNeverCuts)
     };
     for (const auto& c : cases) {
         Guarded out(KA_HEX_U64_BUFFER);
-        uint16_t n = hexFormatU64(out.chars(), c.value, c.min);
-        EXPECT_STREQ(out.chars(), c.text);
+        uint16_t n = hexFormatU64(chars(out), c.value, c.min);
+        EXPECT_STREQ(chars(out), c.text);
         EXPECT_EQ(n, strlen(c.text));
-        EXPECT_TRUE(out.intact());
+        EXPECT_TRUE(out.guardsIntact());
     }
 }
 
@@ -112,16 +100,16 @@ TEST_F(KaEncode, HexifyForms)
 {
     const uint8_t in[] = {0x00, 0xAB, 0x7F};
     Guarded up(6), low(6);
-    EXPECT_EQ(hexify(up.chars(), in, 3), 6u);
-    EXPECT_EQ(std::string(up.chars(), 6), "00AB7F");
-    EXPECT_EQ(hexifyLower(low.chars(), in, 3), 6u);
-    EXPECT_EQ(std::string(low.chars(), 6), "00ab7f");
-    EXPECT_TRUE(up.intact() && low.intact());
+    EXPECT_EQ(hexify(chars(up), in, 3), 6u);
+    EXPECT_EQ(std::string(chars(up), 6), "00AB7F");
+    EXPECT_EQ(hexifyLower(chars(low), in, 3), 6u);
+    EXPECT_EQ(std::string(chars(low), 6), "00ab7f");
+    EXPECT_TRUE(up.guardsIntact() && low.guardsIntact());
 
     Guarded w(12);
     EXPECT_EQ(hexifyW(reinterpret_cast<uint16_t*>(w.data()), in, 3), 12u);
-    EXPECT_EQ(katest::narrow(std::u16string(reinterpret_cast<char16_t*>(w.data()), 6)), "00AB7F");
-    EXPECT_TRUE(w.intact());
+    EXPECT_EQ(katest::narrow(katest::u16(reinterpret_cast<uint16_t*>(w.data()), 6)), "00AB7F");
+    EXPECT_TRUE(w.guardsIntact());
 
     Guarded u(24);
     EXPECT_EQ(hexifyU32(reinterpret_cast<uint32_t*>(u.data()), in, 3), 24u);
@@ -129,7 +117,7 @@ TEST_F(KaEncode, HexifyForms)
     EXPECT_EQ(u32[0], uint32_t('0'));
     EXPECT_EQ(u32[3], uint32_t('B'));
     EXPECT_EQ(u32[5], uint32_t('F'));
-    EXPECT_TRUE(u.intact());
+    EXPECT_TRUE(u.guardsIntact());
 }
 
 TEST_F(KaEncode, HexifyInPlace)
@@ -140,16 +128,16 @@ TEST_F(KaEncode, HexifyInPlace)
 
     Guarded buf(74);
     memcpy(buf.data(), bytes.data(), bytes.size());
-    hexify(buf.chars(), buf.data(), bytes.size());
-    EXPECT_EQ(std::string(buf.chars(), 74), expected);
-    EXPECT_TRUE(buf.intact());
+    hexify(chars(buf), buf.data(), bytes.size());
+    EXPECT_EQ(std::string(chars(buf), 74), expected);
+    EXPECT_TRUE(buf.guardsIntact());
 
     Guarded wide(4 * 37);
     memcpy(wide.data(), bytes.data(), bytes.size());
     hexifyW(reinterpret_cast<uint16_t*>(wide.data()), wide.data(), bytes.size());
-    std::u16string w(reinterpret_cast<char16_t*>(wide.data()), 74);
+    std::u16string w = katest::u16(reinterpret_cast<uint16_t*>(wide.data()), 74);
     EXPECT_EQ(katest::narrow(w), expected);
-    EXPECT_TRUE(wide.intact());
+    EXPECT_TRUE(wide.guardsIntact());
 }
 
 TEST_F(KaEncode, UnhexifyDecodesPairsAndOddTail)
@@ -162,7 +150,7 @@ TEST_F(KaEncode, UnhexifyDecodesPairsAndOddTail)
     ASSERT_EQ(unhexify(out.data(), "ABC", 3), 0);
     EXPECT_EQ(out.data()[0], 0xAB);
     EXPECT_EQ(out.data()[1], 0xC0);
-    EXPECT_TRUE(out.intact());
+    EXPECT_TRUE(out.guardsIntact());
     EXPECT_EQ(errors.size(), 0u);
 }
 
@@ -181,7 +169,7 @@ TEST_F(KaEncode, UnhexifyRejectsNonDigits)
         EXPECT_EQ(errors.native(i), MSG_INVALID_HEX_DIGIT);
     EXPECT_EQ(unhexifyU32(out.data(), u32Good, 2), 0);
     EXPECT_EQ(out.data()[0], 0xFF);
-    EXPECT_TRUE(out.intact());
+    EXPECT_TRUE(out.guardsIntact());
 }
 
 TEST_F(KaEncode, UnhexifyEscapedDoublesEscapeByte)
@@ -189,8 +177,8 @@ TEST_F(KaEncode, UnhexifyEscapedDoublesEscapeByte)
     Guarded out(8);
     size_t n = 0;
     ASSERT_EQ(unhexifyEscaped(out.data(), "41274127", 8, 0x27, &n), 0);
-    EXPECT_EQ(std::string(out.chars(), n), "A''A''");
-    EXPECT_TRUE(out.intact());
+    EXPECT_EQ(std::string(chars(out), n), "A''A''");
+    EXPECT_TRUE(out.guardsIntact());
 }
 
 TEST_F(KaEncode, IsHexText)
@@ -208,9 +196,9 @@ TEST_F(KaEncode, Base64EncodesRfc4648Vectors)
     for (auto& v : vectors) {
         auto n = uint32_t(strlen(v[0]));
         Guarded out(KaBase64EncodedLength(n));
-        char* end = KaBase64Encode(v[0], n, out.chars(), KaBase64StandardAlphabet);
-        EXPECT_EQ(std::string(out.chars(), size_t(end - out.chars())), v[1]);
-        EXPECT_TRUE(out.intact());
+        char* end = KaBase64Encode(v[0], n, chars(out), KaBase64StandardAlphabet);
+        EXPECT_EQ(std::string(chars(out), size_t(end - chars(out))), v[1]);
+        EXPECT_TRUE(out.guardsIntact());
     }
 }
 
@@ -221,8 +209,8 @@ TEST_F(KaEncode, Base64MatchesCoreutilsAndRoundTrips)
     for (size_t n : {1u, 2u, 3u, 56u, 57u, 58u}) {
         auto bytes = randomBytes(n, unsigned(n));
         Guarded enc(KaBase64EncodedLength(uint32_t(n)));
-        char* end = KaBase64Encode(bytes.data(), uint32_t(n), enc.chars(), KaBase64StandardAlphabet);
-        std::string text(enc.chars(), end);
+        char* end = KaBase64Encode(bytes.data(), uint32_t(n), chars(enc), KaBase64StandardAlphabet);
+        std::string text(chars(enc), end);
         EXPECT_EQ(text, coreutils("base64 -w0", bytes)) << n;
 
         Guarded dec(n);
@@ -231,7 +219,7 @@ TEST_F(KaEncode, Base64MatchesCoreutilsAndRoundTrips)
         ASSERT_NE(dend, nullptr);
         EXPECT_EQ(size_t(dend - dec.data()), n);
         EXPECT_EQ(memcmp(dec.data(), bytes.data(), n), 0);
-        EXPECT_TRUE(enc.intact() && dec.intact());
+        EXPECT_TRUE(enc.guardsIntact() && dec.guardsIntact());
     }
 }
 
@@ -248,13 +236,13 @@ TEST_F(KaEncode, Base64DecodeReportsBadCharacterPosition)
     // An unpadded last group is padded.
     end = KaBase64Decode("YWI", 3, out.data(), 3, table);
     ASSERT_NE(end, nullptr);
-    EXPECT_EQ(std::string(out.chars(), size_t(end - out.data())), "ab");
+    EXPECT_EQ(std::string(chars(out), size_t(end - out.data())), "ab");
 
     EXPECT_EQ(KaBase64Decode("Y!==", 4, out.data(), 3, table), nullptr);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors.native(0), MSG_BASE64_INVALID_CHARACTER);
     EXPECT_NE(errors.text(0).find("position 1"), std::string::npos) << errors.text(0);
-    EXPECT_TRUE(out.intact());
+    EXPECT_TRUE(out.guardsIntact());
 }
 
 TEST_F(KaEncode, Base64DecodeStopsAtCapacity)
@@ -266,13 +254,13 @@ TEST_F(KaEncode, Base64DecodeStopsAtCapacity)
     EXPECT_EQ(KaBase64Decode("Zm9vYmFy", 8, out.data(), 5, table), nullptr);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors.native(0), MSG_BASE64_OUTPUT_TOO_SMALL);
-    EXPECT_TRUE(out.intact());
+    EXPECT_TRUE(out.guardsIntact());
 
     Guarded exact(6);
     uint8_t* end = KaBase64Decode("Zm9vYmFy", 8, exact.data(), 6, table);
     ASSERT_NE(end, nullptr);
-    EXPECT_EQ(std::string(exact.chars(), size_t(end - exact.data())), "foobar");
-    EXPECT_TRUE(exact.intact());
+    EXPECT_EQ(std::string(chars(exact), size_t(end - exact.data())), "foobar");
+    EXPECT_TRUE(exact.guardsIntact());
 }
 
 TEST_F(KaEncode, UrlEncode)
@@ -292,24 +280,24 @@ TEST_F(KaEncode, UrlEncode)
     for (const auto& c : cases) {
         Guarded out(64);
         size_t n = 99;
-        ASSERT_EQ(urlEncode(c.in, KA_URL_NTS, out.chars(), 64, &n, c.keepSlash), out.chars());
-        EXPECT_STREQ(out.chars(), c.out);
+        ASSERT_EQ(urlEncode(c.in, KA_URL_NTS, chars(out), 64, &n, c.keepSlash), chars(out));
+        EXPECT_STREQ(chars(out), c.out);
         EXPECT_EQ(n, strlen(c.out));
-        EXPECT_TRUE(out.intact());
+        EXPECT_TRUE(out.guardsIntact());
     }
 }
 
 TEST_F(KaEncode, UrlEncodeFitsExactlyOrFails)
 {
     Guarded four(4);
-    EXPECT_EQ(urlEncode(" ", 1, four.chars(), 4, nullptr, 0), four.chars());
-    EXPECT_STREQ(four.chars(), "%20");
+    EXPECT_EQ(urlEncode(" ", 1, chars(four), 4, nullptr, 0), chars(four));
+    EXPECT_STREQ(chars(four), "%20");
     Guarded three(3);
-    EXPECT_EQ(urlEncode(" ", 1, three.chars(), 3, nullptr, 0), nullptr);
+    EXPECT_EQ(urlEncode(" ", 1, chars(three), 3, nullptr, 0), nullptr);
     Guarded two(2);
-    EXPECT_EQ(urlEncode("ab", 2, two.chars(), 2, nullptr, 0), nullptr);
+    EXPECT_EQ(urlEncode("ab", 2, chars(two), 2, nullptr, 0), nullptr);
     EXPECT_EQ(urlEncode("a", 1, nullptr, 8, nullptr, 0), nullptr);
-    EXPECT_TRUE(four.intact() && three.intact() && two.intact());
+    EXPECT_TRUE(four.guardsIntact() && three.guardsIntact() && two.guardsIntact());
 
     // The allocating form sizes its buffer for text that is escaped whole.
     size_t n = 0;
@@ -325,11 +313,11 @@ TEST_F(KaEncode, UrlEncodeWGoesThroughUtf8)
     Guarded out(32);
     const char16_t text[] = u"\u00e9 x";
     size_t n = 0;
-    ASSERT_NE(urlEncodeW(katest::W(text), 3, out.chars(), 32, &n, 0), nullptr);
-    EXPECT_STREQ(out.chars(), "%C3%A9%20x");
+    ASSERT_NE(urlEncodeW(katest::W(text), 3, chars(out), 32, &n, 0), nullptr);
+    EXPECT_STREQ(chars(out), "%C3%A9%20x");
     const char16_t lone[] = {u'a', 0xD800, u'b'};
-    EXPECT_EQ(urlEncodeW(katest::W(lone), 3, out.chars(), 32, &n, 0), nullptr);
-    EXPECT_TRUE(out.intact());
+    EXPECT_EQ(urlEncodeW(katest::W(lone), 3, chars(out), 32, &n, 0), nullptr);
+    EXPECT_TRUE(out.guardsIntact());
 }
 
 TEST_F(KaEncode, Crc32MatchesZlib)
@@ -373,7 +361,7 @@ TEST_F(KaEncode, Md5Rfc1321Suite)
         Guarded out(KA_MD5_DIGEST_SIZE);
         md5Digest(v[0], int32_t(8 * strlen(v[0])), out.data());
         EXPECT_EQ(hexOf(out.data(), KA_MD5_DIGEST_SIZE), v[1]) << v[0];
-        EXPECT_TRUE(out.intact());
+        EXPECT_TRUE(out.guardsIntact());
     }
 }
 
@@ -410,6 +398,6 @@ TEST_F(KaEncode, ByteCopyAscendsAndFillReturnsOut)
     EXPECT_STREQ(buf, "aaaaa");
     Guarded out(5);
     EXPECT_EQ(memFillBytes(out.data(), 0x33, 5), out.data());
-    EXPECT_EQ(std::string(out.chars(), 5), "33333");
-    EXPECT_TRUE(out.intact());
+    EXPECT_EQ(std::string(chars(out), 5), "33333");
+    EXPECT_TRUE(out.guardsIntact());
 }

@@ -6,6 +6,7 @@
 
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "support/errorscope.h"
 
 // Huge requests must come back as null rather than abort the test.
 extern "C" const char* __asan_default_options()
@@ -36,17 +37,11 @@ public:
 
 class ObjectTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(threadAttach(), 1);
-        KaErrorPushList(&list);
-    }
-    void TearDown() override
-    {
-        KaErrorPopList();
-        threadDetach();
-    }
-    KaErrorList list;
+    void SetUp() override { ASSERT_EQ(thread.attached, 1); }
+
+    katest::ThreadScope thread;
+    katest::ErrorScope errors;
+    KaErrorList& list = errors.list;
 };
 
 TEST_F(ObjectTest, DeleteThroughBaseRunsDerivedDestructorAndFreesBlock)
@@ -66,7 +61,7 @@ TEST_F(ObjectTest, DefaultCompareHoldsEveryObjectEqual)
     EXPECT_EQ(static_cast<const KaObject&>(a).compare(a), 0);
 }
 
-TEST_F(ObjectTest, CompareSlotIsReachedThroughTheBase)
+TEST_F(ObjectTest, CompareOverrideIsReachedThroughTheBase)
 {
     Ordered one(1);
     Ordered two(2);

@@ -6,18 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "support/u16.h"
+
 namespace {
 
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
+using katest::W;
 
 std::u16string text(const KaParamStringW& s)
 {
-    if (s.data == nullptr)
-        return {};
-    return std::u16string(reinterpret_cast<const char16_t*>(s.data), s.len);
+    return katest::u16(s.data, s.len);
 }
 
 std::string text(const KaParamString& s)

@@ -9,50 +9,18 @@
 #include <vector>
 
 #include "foundation/ram.h"
+#include "support/guarded.h"
+#include "support/localescope.h"
+#include "support/u16.h"
 
 namespace {
 
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
+using katest::W;
+using katest::u16;
+using katest::widen;
 
-std::u16string U(const uint16_t* s, size_t n)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
-}
-
-// An output buffer with guard units on both sides.
 template <typename T>
-class Guarded {
-public:
-    static constexpr size_t kGuard = 8;
-    static constexpr T kFill = static_cast<T>(0x5A);
-
-    explicit Guarded(size_t n) : buf_(n + 2 * kGuard, kFill), n_(n) {}
-    T* data() { return buf_.data() + kGuard; }
-    bool guardsIntact() const
-    {
-        for (size_t i = 0; i < kGuard; ++i) {
-            if (buf_[i] != kFill || buf_[kGuard + n_ + i] != kFill)
-                return false;
-        }
-        return true;
-    }
-    // Units of the data area that were written (differ from the fill).
-    bool untouched() const
-    {
-        for (size_t i = 0; i < n_; ++i) {
-            if (buf_[kGuard + i] != kFill)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    std::vector<T> buf_;
-    size_t n_;
-};
+using Guarded = katest::Guarded<T>;
 
 // Counted text in a heap block of exactly its size, so that reading past it
 // trips AddressSanitizer.
@@ -88,15 +56,10 @@ private:
 // characters under C.UTF-8, whose mblen over two bytes reports 2.
 class Utf8Locale : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        saved_ = setlocale(LC_CTYPE, nullptr);
-        ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-    }
-    void TearDown() override { setlocale(LC_CTYPE, saved_.c_str()); }
+    void SetUp() override { ASSERT_TRUE(locale_.ok); }
 
 private:
-    std::string saved_;
+    katest::Utf8Locale locale_;
 };
 
 } // namespace
@@ -288,7 +251,7 @@ TEST(StrCopyW, BoundedDropsAHighSurrogateCutFromItsPair)
     for (const auto& c : cases) {
         Guarded<uint16_t> out(4);
         uint16_t* end = strCopyBoundedW(out.data(), 4, W(c.src.c_str()));
-        EXPECT_EQ(U(out.data(), end - out.data()), c.want);
+        EXPECT_EQ(u16(out.data(), end - out.data()), c.want);
         EXPECT_EQ(*end, 0);
         EXPECT_TRUE(out.guardsIntact());
     }
@@ -306,12 +269,12 @@ TEST(StrCopyW, CountedBoundedAndPlainCopies)
     Guarded<uint16_t> out(3);
     const char16_t src[] = {u'a', 0xD83D, 0xDE00};
     uint16_t* end = strCopyNBoundedW(out.data(), 3, W(src), 3);
-    EXPECT_EQ(U(out.data(), end - out.data()), u"a");
+    EXPECT_EQ(u16(out.data(), end - out.data()), u"a");
     EXPECT_TRUE(out.guardsIntact());
 
     Guarded<uint16_t> copy(4);
     end = strCopyNW(copy.data(), W(u"abc"), 3);
-    EXPECT_EQ(U(copy.data(), 3), u"abc");
+    EXPECT_EQ(u16(copy.data(), 3), u"abc");
     EXPECT_EQ(*end, 0);
     EXPECT_EQ(strCopyW(copy.data(), W(u"xy")), copy.data() + 2);
     EXPECT_TRUE(copy.guardsIntact());
@@ -366,16 +329,16 @@ TEST(StrWiden, BytesBecomeUnitsAndBack)
 TEST(StrQuote, DoublesTheQuote)
 {
     Guarded<char> out(2 * 4 + 3);
-    char* end = strQuote(out.data(), "it's", 4, 1, '\'');
+    char* end = strQuote(out.data(), "it's", 4, KA_TEXT_LOCALE, '\'');
     EXPECT_STREQ(out.data(), "'it''s'");
     EXPECT_EQ(end, out.data() + 7);
     EXPECT_TRUE(out.guardsIntact());
 
-    strQuoteCStr(out.data(), "a\"b", 1, '"');
+    strQuoteCStr(out.data(), "a\"b", KA_TEXT_LOCALE, '"');
     EXPECT_STREQ(out.data(), "\"a\"\"b\"");
 
     char buf[32] = "x=";
-    EXPECT_EQ(strAppendQuoted(buf, "''", 1, '\''), buf + 8);
+    EXPECT_EQ(strAppendQuoted(buf, "''", KA_TEXT_LOCALE, '\''), buf + 8);
     EXPECT_STREQ(buf, "x=''''''");
 }
 
@@ -383,7 +346,7 @@ TEST(StrQuote, CutUtf8CharacterEndsTheCopy)
 {
     Guarded<char> out(2 * 2 + 3);
     Exact src("a\xE2");
-    strQuote(out.data(), src.data(), src.size(), 3, '\'');
+    strQuote(out.data(), src.data(), src.size(), KA_TEXT_UTF8, '\'');
     EXPECT_STREQ(out.data(), "'a'");
     EXPECT_TRUE(out.guardsIntact());
 }
@@ -404,12 +367,12 @@ TEST(StrUnquote, InPlaceLengthOnlyForWellFormedText)
     for (const auto& c : cases) {
         std::vector<char> buf(c.text.begin(), c.text.end());
         buf.push_back(0);
-        size_t got = strUnquoteLen(buf.data(), c.text.size(), '\'', 1);
+        size_t got = strUnquoteLen(buf.data(), c.text.size(), '\'', KA_TEXT_LOCALE);
         EXPECT_EQ(got, c.want) << c.text;
         EXPECT_EQ(std::string(buf.data(), got), c.after) << c.text;
     }
     char text[] = "'a''b'";
-    EXPECT_EQ(strUnquoteInPlace(text, '\'', 1), 3u);
+    EXPECT_EQ(strUnquoteInPlace(text, '\'', KA_TEXT_LOCALE), 3u);
     EXPECT_STREQ(text, "a'b");
 }
 
@@ -455,12 +418,12 @@ TEST(StrQuoteW, SurrogatesAndQuotes)
     Guarded<uint16_t> out(2 * 5 + 3);
     uint16_t* end = strQuoteW(out.data(), W(src), 5, u'\'');
     const char16_t want[] = {u'\'', u'i', u'\'', u'\'', 0xD83D, 0xDE00, u'x', u'\''};
-    EXPECT_EQ(U(out.data(), end - out.data()), std::u16string(want, 8));
+    EXPECT_EQ(u16(out.data(), end - out.data()), std::u16string(want, 8));
     EXPECT_EQ(*end, 0);
     // A high surrogate that is the last unit ends the copy.
     const char16_t cut[] = {u'a', 0xD83D};
     end = strQuoteW(out.data(), W(cut), 2, u'"');
-    EXPECT_EQ(U(out.data(), end - out.data()), u"\"a\"");
+    EXPECT_EQ(u16(out.data(), end - out.data()), u"\"a\"");
     EXPECT_TRUE(out.guardsIntact());
 }
 
@@ -468,7 +431,7 @@ TEST(StrUnquoteW, CopiesAndInPlace)
 {
     Guarded<uint16_t> out(8);
     uint16_t* end = strUnquoteW(out.data(), W(u"'a''b'"), 6);
-    EXPECT_EQ(U(out.data(), end - out.data()), u"a'b");
+    EXPECT_EQ(u16(out.data(), end - out.data()), u"a'b");
     end = strUnquoteW(out.data(), W(u"'"), 1);
     EXPECT_EQ(end, out.data());
     EXPECT_EQ(out.data()[0], 0);
@@ -497,9 +460,9 @@ TEST(StrStripBracketsW, BracketedAndPlain)
 {
     Guarded<uint16_t> out(6);
     EXPECT_EQ(strStripBracketsW(out.data(), W(u"[a]]b]"), 6), 3u);
-    EXPECT_EQ(U(out.data(), 3), u"a]b");
+    EXPECT_EQ(u16(out.data(), 3), u"a]b");
     EXPECT_EQ(strStripBracketsW(out.data(), W(u"abc"), 3), 3u);
-    EXPECT_EQ(U(out.data(), 3), u"abc");
+    EXPECT_EQ(u16(out.data(), 3), u"abc");
     EXPECT_EQ(strStripBracketsW(out.data(), W(u"["), 1), 1u);
     EXPECT_TRUE(out.guardsIntact());
 }
@@ -509,53 +472,53 @@ TEST(StrStripBracketsW, BracketedAndPlain)
 TEST(StrFind, CharactersAndSubstrings)
 {
     const char* s = "a,b,c";
-    EXPECT_EQ(strFindChar(s, ',', 1), s + 1);
-    EXPECT_EQ(strFindLastChar(s, ',', 1), s + 3);
-    EXPECT_EQ(strFindChar(s, 'x', 1), nullptr);
+    EXPECT_EQ(strFindChar(s, ',', KA_TEXT_LOCALE), s + 1);
+    EXPECT_EQ(strFindLastChar(s, ',', KA_TEXT_LOCALE), s + 3);
+    EXPECT_EQ(strFindChar(s, 'x', KA_TEXT_LOCALE), nullptr);
     EXPECT_EQ(strFindCharDbcs(s, 'c'), s + 4);
-    EXPECT_EQ(strFind(s, "b,c", 1), s + 2);
-    EXPECT_EQ(strFind(s, "c,d", 1), nullptr);   // would run past the end
-    EXPECT_EQ(strFind(s, "", 1), nullptr);
+    EXPECT_EQ(strFind(s, "b,c", KA_TEXT_LOCALE), s + 2);
+    EXPECT_EQ(strFind(s, "c,d", KA_TEXT_LOCALE), nullptr);   // would run past the end
+    EXPECT_EQ(strFind(s, "", KA_TEXT_LOCALE), nullptr);
 
     Exact t("xxabcab");
-    EXPECT_EQ(strFindN(t.data(), t.size(), "ab", 2, 1), t.data() + 2);
-    EXPECT_EQ(strFindN(t.data(), t.size(), "abx", 3, 1), nullptr);
-    EXPECT_EQ(strFindN(t.data(), t.size(), "", 0, 1), nullptr);
-    EXPECT_EQ(strFindN(t.data(), 2, "xxa", 3, 1), nullptr);   // longer than the text
+    EXPECT_EQ(strFindN(t.data(), t.size(), "ab", 2, KA_TEXT_LOCALE), t.data() + 2);
+    EXPECT_EQ(strFindN(t.data(), t.size(), "abx", 3, KA_TEXT_LOCALE), nullptr);
+    EXPECT_EQ(strFindN(t.data(), t.size(), "", 0, KA_TEXT_LOCALE), nullptr);
+    EXPECT_EQ(strFindN(t.data(), 2, "xxa", 3, KA_TEXT_LOCALE), nullptr);   // longer than the text
     Exact tail("zab");
-    EXPECT_EQ(strFindN(tail.data(), tail.size(), "ab", 2, 1), tail.data() + 1);
+    EXPECT_EQ(strFindN(tail.data(), tail.size(), "ab", 2, KA_TEXT_LOCALE), tail.data() + 1);
 }
 
 TEST(StrFind, Utf8StepsByCharacters)
 {
     // 0x82 is a continuation byte of the euro sign: never a character start.
     const char* s = "\xE2\x82\xAC\x82";
-    EXPECT_EQ(strFindChar(s, '\x82', 3), s + 3);
-    EXPECT_EQ(strFindChar(s, '\x82', 4), s + 1);
+    EXPECT_EQ(strFindChar(s, '\x82', KA_TEXT_UTF8), s + 3);
+    EXPECT_EQ(strFindChar(s, '\x82', KA_TEXT_SINGLE_BYTE), s + 1);
     const char* t = "\xE2\x82\xAC" "ab";
-    EXPECT_EQ(strFind(t, "ab", 3), t + 3);
+    EXPECT_EQ(strFind(t, "ab", KA_TEXT_UTF8), t + 3);
 }
 
 TEST(StrFind, NoCase)
 {
     const char* s = "Hello World";
-    EXPECT_EQ(strFindNoCase(s, "WORLD", 1), s + 6);
-    EXPECT_EQ(strFindNoCase(s, "worlds", 1), nullptr);
+    EXPECT_EQ(strFindNoCase(s, "WORLD", KA_TEXT_LOCALE), s + 6);
+    EXPECT_EQ(strFindNoCase(s, "worlds", KA_TEXT_LOCALE), nullptr);
     Exact t("abcXYZ");
-    EXPECT_EQ(strFindNoCaseN(t.data(), t.size(), "xy", 1), t.data() + 3);
-    EXPECT_EQ(strFindNoCaseNN(t.data(), t.size(), "Cx", 2, 1), t.data() + 2);
-    EXPECT_EQ(strFindNoCaseNN(t.data(), 3, "cx", 2, 1), nullptr);
+    EXPECT_EQ(strFindNoCaseN(t.data(), t.size(), "xy", KA_TEXT_LOCALE), t.data() + 3);
+    EXPECT_EQ(strFindNoCaseNN(t.data(), t.size(), "Cx", 2, KA_TEXT_LOCALE), t.data() + 2);
+    EXPECT_EQ(strFindNoCaseNN(t.data(), 3, "cx", 2, KA_TEXT_LOCALE), nullptr);
 }
 
 TEST(StrFind, EitherCaseAndOutsideQuotes)
 {
     Exact t("xSeLect");
-    EXPECT_EQ(strFindEitherCase(t.data(), t.size(), "select", "SELECT", 6, 4), t.data() + 1);
-    EXPECT_EQ(strFindEitherCase(t.data(), t.size(), "selects", "SELECTS", 7, 4), nullptr);
+    EXPECT_EQ(strFindEitherCase(t.data(), t.size(), "select", "SELECT", 6, KA_TEXT_SINGLE_BYTE), t.data() + 1);
+    EXPECT_EQ(strFindEitherCase(t.data(), t.size(), "selects", "SELECTS", 7, KA_TEXT_SINGLE_BYTE), nullptr);
 
     const char* s = "a'b,c',\"d,\",e";
-    EXPECT_EQ(strFindCharOutsideQuotes(s, ',', '\'', '"', '`', 1), s + 6);
-    EXPECT_EQ(strFindCharOutsideQuotes("'a,b", ',', '\'', 0, 0, 1), nullptr);
+    EXPECT_EQ(strFindCharOutsideQuotes(s, ',', '\'', '"', '`', KA_TEXT_LOCALE), s + 6);
+    EXPECT_EQ(strFindCharOutsideQuotes("'a,b", ',', '\'', 0, 0, KA_TEXT_LOCALE), nullptr);
 }
 
 TEST(StrFind, Extension)
@@ -564,10 +527,10 @@ TEST(StrFind, Extension)
         {"dir.d/file", -1}, {"dir/file.tar.gz", 12}, {"file.", 4}, {"", -1}, {".x", 0},
     };
     for (const auto& c : cases) {
-        const char* got = strFindExtension(c.path, 1);
+        const char* got = strFindExtension(c.path, KA_TEXT_LOCALE);
         EXPECT_EQ(got, c.at < 0 ? nullptr : c.path + c.at) << c.path;
         Exact t(c.path);
-        const char* gotN = strFindExtensionN(t.data(), t.size(), 1);
+        const char* gotN = strFindExtensionN(t.data(), t.size(), KA_TEXT_LOCALE);
         EXPECT_EQ(gotN, c.at < 0 ? nullptr : t.data() + c.at) << c.path;
         std::u16string w(c.path, c.path + std::strlen(c.path));
         const uint16_t* gotW = strFindExtensionW(W(w.c_str()));
@@ -577,15 +540,15 @@ TEST(StrFind, Extension)
 
 TEST(StrCharSet, FlagsAndSet)
 {
-    EXPECT_EQ(strIsInCharSet("abc123", 6, nullptr, kStrCharSetLower | kStrCharSetDigit, 1), 1);
-    EXPECT_EQ(strIsInCharSet("abC", 3, nullptr, kStrCharSetLower | kStrCharSetDigit, 1), 0);
-    EXPECT_EQ(strIsInCharSet("a_B", 3, "_", kStrCharSetLower | kStrCharSetUpper, 1), 1);
-    EXPECT_EQ(strIsInCharSet("", 0, nullptr, 0, 1), 1);
+    EXPECT_EQ(strIsInCharSet("abc123", 6, nullptr, kStrCharSetLower | kStrCharSetDigit, KA_TEXT_LOCALE), 1);
+    EXPECT_EQ(strIsInCharSet("abC", 3, nullptr, kStrCharSetLower | kStrCharSetDigit, KA_TEXT_LOCALE), 0);
+    EXPECT_EQ(strIsInCharSet("a_B", 3, "_", kStrCharSetLower | kStrCharSetUpper, KA_TEXT_LOCALE), 1);
+    EXPECT_EQ(strIsInCharSet("", 0, nullptr, 0, KA_TEXT_LOCALE), 1);
     // A zero byte inside the count is no member of any set.
-    EXPECT_EQ(strIsInCharSet("a\0", 2, "a", 0, 1), 0);
-    EXPECT_EQ(strHasNoCharOf("hello", 5, ";'", 0, 1), 1);
-    EXPECT_EQ(strHasNoCharOf("he;lo", 5, ";'", 0, 1), 0);
-    EXPECT_EQ(strHasNoCharOf("abc", 3, nullptr, kStrCharSetDigit, 1), 1);
+    EXPECT_EQ(strIsInCharSet("a\0", 2, "a", 0, KA_TEXT_LOCALE), 0);
+    EXPECT_EQ(strHasNoCharOf("hello", 5, ";'", 0, KA_TEXT_LOCALE), 1);
+    EXPECT_EQ(strHasNoCharOf("he;lo", 5, ";'", 0, KA_TEXT_LOCALE), 0);
+    EXPECT_EQ(strHasNoCharOf("abc", 3, nullptr, kStrCharSetDigit, KA_TEXT_LOCALE), 1);
 }
 
 TEST(StrFindW, UnitsSkippingSurrogatePairs)
@@ -641,15 +604,15 @@ TEST(StrFindW, NoCase)
 TEST(StrTrim, WhiteSpaceAndBlanks)
 {
     Exact t("abc \t\n");
-    EXPECT_EQ(strTrimmedLenN(t.data(), t.size(), 1), 3u);
-    EXPECT_EQ(strTrimmedLenSpaces("abc \t  ", 7, 1), 5u);
-    EXPECT_EQ(strTrimmedLenN("   ", 3, 1), 0u);
-    EXPECT_EQ(strTrimmedLenN("", 0, 1), 0u);
+    EXPECT_EQ(strTrimmedLenN(t.data(), t.size(), KA_TEXT_LOCALE), 3u);
+    EXPECT_EQ(strTrimmedLenSpaces("abc \t  ", 7, KA_TEXT_LOCALE), 5u);
+    EXPECT_EQ(strTrimmedLenN("   ", 3, KA_TEXT_LOCALE), 0u);
+    EXPECT_EQ(strTrimmedLenN("", 0, KA_TEXT_LOCALE), 0u);
     char a[] = "x y \t ";
-    strTrimSpaces(a, 1);
+    strTrimSpaces(a, KA_TEXT_LOCALE);
     EXPECT_STREQ(a, "x y");
     char b[] = "x \t  ";
-    strTrimTrailingSpaces(b, 1);
+    strTrimTrailingSpaces(b, KA_TEXT_LOCALE);
     EXPECT_STREQ(b, "x \t");
 }
 
@@ -746,20 +709,15 @@ const LikeCase kLikeCases[] = {
     {"TABLE_1", "table%", 1, 0, 0},
 };
 
-std::u16string widen(const char* s)
-{
-    return std::u16string(s, s + std::strlen(s));
-}
-
 } // namespace
 
 TEST(StrLike, PatternTable)
 {
     for (const auto& c : kLikeCases) {
-        EXPECT_EQ(strLike(c.value, c.pattern, '%', '_', '\\', c.caseSensitive, c.exact, 1), c.want)
+        EXPECT_EQ(strLike(c.value, c.pattern, '%', '_', '\\', c.caseSensitive, c.exact, KA_TEXT_LOCALE), c.want)
             << "'" << c.value << "' LIKE '" << c.pattern << "'";
         Exact v(c.value), p(c.pattern);
-        EXPECT_EQ(strLikeN(v.data(), v.size(), p.data(), p.size(), '%', '_', '\\', c.caseSensitive, c.exact, 1),
+        EXPECT_EQ(strLikeN(v.data(), v.size(), p.data(), p.size(), '%', '_', '\\', c.caseSensitive, c.exact, KA_TEXT_LOCALE),
                   c.want)
             << "counted '" << c.value << "' LIKE '" << c.pattern << "'";
         ExactW vw(widen(c.value)), pw(widen(c.pattern));
@@ -772,17 +730,17 @@ TEST(StrLike, PatternTable)
 
 TEST(StrLike, NoEscapeCharacter)
 {
-    EXPECT_EQ(strLike("a\\b", "a\\b", '%', '_', 0, 1, 0, 1), 1);
-    EXPECT_EQ(strLike("a%b", "a\\%b", '%', '_', 0, 1, 0, 1), 0);
+    EXPECT_EQ(strLike("a\\b", "a\\b", '%', '_', 0, 1, 0, KA_TEXT_LOCALE), 1);
+    EXPECT_EQ(strLike("a%b", "a\\%b", '%', '_', 0, 1, 0, KA_TEXT_LOCALE), 0);
 }
 
 TEST_F(Utf8Locale, LikeStepsWholeCharacters)
 {
     // One mark consumes a whole double-byte character.
-    EXPECT_EQ(strLike("\xC3\xA9t\xC3\xA9", "_t_", '%', '_', '\\', 1, 0, 1), 1);
-    EXPECT_EQ(strLike("\xC3\xA9", "__", '%', '_', '\\', 1, 0, 1), 0);
+    EXPECT_EQ(strLike("\xC3\xA9t\xC3\xA9", "_t_", '%', '_', '\\', 1, 0, KA_TEXT_LOCALE), 1);
+    EXPECT_EQ(strLike("\xC3\xA9", "__", '%', '_', '\\', 1, 0, KA_TEXT_LOCALE), 0);
     // Characters must agree in every byte, not just the first.
-    EXPECT_EQ(strLike("\xC3\xA9", "\xC3\x89", '%', '_', '\\', 0, 0, 1), 0);
+    EXPECT_EQ(strLike("\xC3\xA9", "\xC3\x89", '%', '_', '\\', 0, 0, KA_TEXT_LOCALE), 0);
     EXPECT_EQ(strLikeCharMatch("\xC3\xA9", "\xC3\xA9", 1), 1);
     EXPECT_EQ(strLikeCharMatch("a", "A", 0), 1);
     EXPECT_EQ(strLikeCharMatch("a", "A", 1), 0);
@@ -791,9 +749,9 @@ TEST_F(Utf8Locale, LikeStepsWholeCharacters)
 TEST(StrLike, Utf8KindComparesWholeCharacters)
 {
     // U+20AC and U+20AD share their first two bytes.
-    EXPECT_EQ(strLike("\xE2\x82\xAC", "\xE2\x82\xAD", '%', '_', '\\', 1, 0, 3), 0);
-    EXPECT_EQ(strLike("\xE2\x82\xAC" "x", "_x", '%', '_', '\\', 1, 0, 3), 1);
-    EXPECT_EQ(strLike("\xE2\x82\xAC" "x", "%\xE2\x82\xAC_", '%', '_', '\\', 1, 0, 3), 1);
+    EXPECT_EQ(strLike("\xE2\x82\xAC", "\xE2\x82\xAD", '%', '_', '\\', 1, 0, KA_TEXT_UTF8), 0);
+    EXPECT_EQ(strLike("\xE2\x82\xAC" "x", "_x", '%', '_', '\\', 1, 0, KA_TEXT_UTF8), 1);
+    EXPECT_EQ(strLike("\xE2\x82\xAC" "x", "%\xE2\x82\xAC_", '%', '_', '\\', 1, 0, KA_TEXT_UTF8), 1);
 }
 
 TEST(StrLikeW, CodePointsAndCase)

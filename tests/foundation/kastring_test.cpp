@@ -10,6 +10,7 @@
 #include "foundation/kaarray.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "support/errorscope.h"
 #include "support/freewatch.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -26,16 +27,7 @@ using katest::FreeWatch;
 
 class StringTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(threadAttach(), 1);
-        KaErrorPushList(&list);
-    }
-    void TearDown() override
-    {
-        KaErrorPopList();
-        threadDetach();
-    }
+    void SetUp() override { ASSERT_EQ(thread.attached, 1); }
     bool posted(uint16_t native) const
     {
         for (size_t i = 0; i < list.count; ++i) {
@@ -47,7 +39,9 @@ protected:
     }
     bool nothingPosted() const { return list.count == 0 && list.outOfMemoryMark == 0; }
 
-    KaErrorList list;
+    katest::ThreadScope thread;
+    katest::ErrorScope errors;
+    KaErrorList& list = errors.list;
 };
 
 std::string text(const KaSubString& s)
@@ -62,20 +56,20 @@ TEST_F(StringTest, ViewConstructorsAndSet)
     KaSubString empty(KA_TEXT_UTF8);
     EXPECT_EQ(empty.len, 0u);
     EXPECT_EQ(empty.data, nullptr);
-    EXPECT_EQ(empty.codePage, 3);
+    EXPECT_EQ(empty.codePage, KA_TEXT_UTF8);
 
     KaSubString counted("abcdef", 3);
     EXPECT_EQ(text(counted), "abc");
-    EXPECT_EQ(counted.codePage, 1);
+    EXPECT_EQ(counted.codePage, KA_TEXT_LOCALE);
 
     KaSubString terminated("hello", KA_TEXT_UTF8);
     EXPECT_EQ(terminated.len, 5u);
-    EXPECT_EQ(terminated.codePage, 3);
+    EXPECT_EQ(terminated.codePage, KA_TEXT_UTF8);
 
     terminated.set("xy", 2);
     EXPECT_EQ(terminated.len, 2u);
     EXPECT_EQ(terminated.lenAtSet, 2u);
-    EXPECT_EQ(terminated.codePage, 1);  // set without a code page resets it
+    EXPECT_EQ(terminated.codePage, KA_TEXT_LOCALE);  // set without a code page resets it
 }
 
 TEST_F(StringTest, TerminatedTextConstructorsHandBackTheLength)
@@ -260,7 +254,7 @@ TEST_F(StringTest, SplitLinesMakesOwnedStringsAndLeavesTheViewAlone)
     for (size_t i = 0; i < 3; ++i) {
         auto* line = static_cast<KaString*>(lines.at(i));
         EXPECT_EQ(text(*line), expected[i]);
-        EXPECT_EQ(line->codePage, 3);
+        EXPECT_EQ(line->codePage, KA_TEXT_UTF8);
     }
 
     KaArray trailing;
@@ -286,7 +280,7 @@ TEST_F(StringTest, AssignTakesAnExactBlockWithTerminator)
     EXPECT_EQ(s.capacity, 5u);
     EXPECT_EQ(s.lenAtSet, 4u);
     EXPECT_EQ(s.data[4], 0);
-    EXPECT_EQ(s.codePage, 3);
+    EXPECT_EQ(s.codePage, KA_TEXT_UTF8);
 }
 
 TEST_F(StringTest, AssignFromOwnTextKeepsIt)
@@ -329,7 +323,7 @@ TEST_F(StringTest, AllocateGivesAnEmptyBlock)
     ASSERT_EQ(s.allocate(10, KA_TEXT_UTF8), 0);
     EXPECT_EQ(s.len, 0u);
     EXPECT_EQ(s.capacity, 11u);
-    EXPECT_EQ(s.codePage, 3);
+    EXPECT_EQ(s.codePage, KA_TEXT_UTF8);
     ASSERT_EQ(s.append("0123456789"), 0);
     EXPECT_EQ(s.capacity, 11u);
 }
@@ -799,6 +793,19 @@ TEST_F(StringTest, RewriterQuotesEmittedText)
         ASSERT_EQ(r.emitQuoted("it's", 4, '\''), 0);
     }
     EXPECT_EQ(text(s), "x='it''s'");
+}
+
+TEST_F(StringTest, RewriterQuotesItsOwnUnreadText)
+{
+    // The unread text moves while the gap opens under the quoted copy.
+    KaString s;
+    ASSERT_EQ(s.assign("it's"), 0);
+    {
+        KaReplaceString r(s);
+        ASSERT_EQ(r.emitQuoted(r.data, r.len, '\''), 0);
+        r.copyThrough(r.len);
+    }
+    EXPECT_EQ(text(s), "'it''s'it's");
 }
 
 TEST_F(StringTest, RewriterOnBorrowedTargetFailsCleanly)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/errorscope.h"
+#include "support/localescope.h"
 #include "foundation/kaarray.h"
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
@@ -22,27 +23,23 @@
 namespace {
 
 using katest::ErrorScope;
+using katest::W;
 
 std::u16string text(const KaSubStringW& s)
 {
-    return std::u16string(reinterpret_cast<const char16_t*>(s.data), s.len);
-}
-
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
+    return katest::u16(s.data, s.len);
 }
 
 TEST(KaStringW, AssignNarrowUtf8)
 {
     KaStringW s;
-    ASSERT_EQ(s.assignNarrow("\xF0\x9F\x98\x80", 4, kNarrowUtf8), 0);
+    ASSERT_EQ(s.assignNarrow("\xF0\x9F\x98\x80", 4, KA_TEXT_UTF8), 0);
     EXPECT_EQ(s.len, 2u);
     EXPECT_EQ(s.data[0], 0xD83D);
     EXPECT_EQ(s.data[1], 0xDE00);
     EXPECT_EQ(s.data[2], 0);
     KaStringW t;
-    ASSERT_EQ(t.assignNarrow("abc", 3, kNarrowUtf8), 0);
+    ASSERT_EQ(t.assignNarrow("abc", 3, KA_TEXT_UTF8), 0);
     EXPECT_EQ(text(t), u"abc");
     EXPECT_EQ(t.data[3], 0);
 }
@@ -52,41 +49,32 @@ TEST(KaStringW, AssignNarrowRejectsBrokenUtf8)
     ErrorScope scope;
     KaStringW s;
     ASSERT_EQ(s.assign(W(u"kept")), 0);
-    EXPECT_EQ(s.assignNarrow("a\xFF", 2, kNarrowUtf8), 1);
+    EXPECT_EQ(s.assignNarrow("a\xFF", 2, KA_TEXT_UTF8), 1);
     ASSERT_EQ(scope.size(), 1u);
     EXPECT_EQ(scope.native(0), MSG_CONVERSION_FAILED);
     EXPECT_EQ(katest::sqlstate(scope.at(0)), "01004");
     EXPECT_EQ(text(s), u"kept");
 }
 
-struct Utf8Locale {
-    std::string saved;
-    bool ok;
-    Utf8Locale()
-    {
-        saved = std::setlocale(LC_CTYPE, nullptr);
-        ok = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
-    }
-    ~Utf8Locale() { std::setlocale(LC_CTYPE, saved.c_str()); }
-};
+using katest::Utf8Locale;
 
 TEST(KaStringW, AssignNarrowLocaleAndUtf16Forms)
 {
     Utf8Locale locale;
     ASSERT_TRUE(locale.ok);
     KaStringW s;
-    ASSERT_EQ(s.assignNarrow("\xC3\xA9t\xE2\x82\xAC\xF0\x9F\x98\x80", 10, kNarrowLocale), 0);
+    ASSERT_EQ(s.assignNarrow("\xC3\xA9t\xE2\x82\xAC\xF0\x9F\x98\x80", 10, KA_TEXT_LOCALE), 0);
     EXPECT_EQ(text(s), u"\u00e9t\u20ac\U0001F600");
     EXPECT_EQ(s.data[s.len], 0);
-    ASSERT_EQ(s.assignNarrow("a\xFF", 2, kNarrowLocale), 0);
+    ASSERT_EQ(s.assignNarrow("a\xFF", 2, KA_TEXT_LOCALE), 0);
     EXPECT_EQ(text(s), u"a\ufffd");
 
     const uint16_t units[] = {'h', 'i'};
-    ASSERT_EQ(s.assignNarrow(reinterpret_cast<const char*>(units), 2, kNarrowUtf16), 0);
+    ASSERT_EQ(s.assignNarrow(reinterpret_cast<const char*>(units), 2, KA_TEXT_UTF16), 0);
     EXPECT_EQ(text(s), u"hi");
 
     ASSERT_EQ(s.assign(W(u"\u00e9\U0001F600")), 0);
-    const char* narrow = s.toNarrow(kNarrowLocale);
+    const char* narrow = s.toNarrow(KA_TEXT_LOCALE);
     ASSERT_NE(narrow, nullptr);
     EXPECT_STREQ(narrow, "\xC3\xA9\xF0\x9F\x98\x80");
 }
@@ -95,16 +83,16 @@ TEST(KaStringW, ToNarrowUtf8)
 {
     KaStringW s;
     ASSERT_EQ(s.assign(W(u"\u00e9")), 0);
-    const char* first = s.toNarrow(kNarrowUtf8);
+    const char* first = s.toNarrow(KA_TEXT_UTF8);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(std::string(first, 3), std::string("\xC3\xA9\0", 3));
-    const char* second = s.toNarrow(kNarrowUtf8);
+    const char* second = s.toNarrow(KA_TEXT_UTF8);
     ASSERT_NE(second, nullptr);
     EXPECT_STREQ(second, "\xC3\xA9");
     EXPECT_EQ(s.narrow, second);
 
     KaStringW empty;
-    ASSERT_NE(empty.toNarrow(kNarrowUtf8), nullptr);
+    ASSERT_NE(empty.toNarrow(KA_TEXT_UTF8), nullptr);
     EXPECT_STREQ(empty.narrow, "");
 }
 
@@ -114,7 +102,7 @@ TEST(KaStringW, ToNarrowFailsOnTextWithoutUtf8Form)
     KaStringW s;
     const uint16_t lone[] = {'a', 0xD800, 'b'};
     ASSERT_EQ(s.assign(lone, 3), 0);
-    EXPECT_EQ(s.toNarrow(kNarrowUtf8), nullptr);
+    EXPECT_EQ(s.toNarrow(KA_TEXT_UTF8), nullptr);
     EXPECT_EQ(s.narrow, nullptr);
     ASSERT_EQ(scope.size(), 1u);
     EXPECT_EQ(scope.native(0), MSG_CONVERSION_FAILED);
@@ -150,6 +138,83 @@ TEST(KaStringW, BorrowedBufferRefusesToGrow)
     none.attach(nullptr, 0, 0);
     EXPECT_EQ(none.append(W(u"x"), 1), 1);
     EXPECT_EQ(scope.size(), 2u);
+}
+
+TEST(KaStringW, ShrinkingKeepsTheLengthInsideTheBuffer)
+{
+    // A length left beyond the buffer would let the next append write past it.
+    for (bool wiping : {false, true}) {
+        KaStringW plain;
+        KaStringWEx secret;
+        KaStringW& s = wiping ? static_cast<KaStringW&>(secret) : plain;
+        ASSERT_EQ(s.assign(W(u"abcdefgh")), 0);
+        ASSERT_EQ(s.reserve(4), 0);
+        EXPECT_EQ(s.capacity, 4u) << wiping;
+        EXPECT_EQ(s.len, 4u) << wiping;
+        ASSERT_EQ(s.append(W(u"xy"), 2), 0);
+        EXPECT_EQ(text(s), u"abcdxy") << wiping;
+        EXPECT_EQ(s.data[s.len], 0) << wiping;
+    }
+}
+
+TEST(KaStringW, AttachKeepsTheLengthInsideTheBuffer)
+{
+    uint16_t buffer[3] = {'a', 'b', 'c'};
+    KaStringW s;
+    s.attach(buffer, 3, 10);
+    EXPECT_EQ(s.len, 3u);
+}
+
+TEST(KaStringW, FreedBorrowedStringMayGrowAgain)
+{
+    ErrorScope scope;
+    uint16_t buffer[4] = {'a', 'b', 0, 0};
+    KaStringW s;
+    s.attach(buffer, 4, 2);
+    s.freeBuffer();
+    EXPECT_EQ(s.data, nullptr);
+    ASSERT_EQ(s.append(W(u"xyz"), 3), 0);
+    EXPECT_EQ(text(s), u"xyz");
+    EXPECT_EQ(buffer[0], 'a');
+    EXPECT_EQ(scope.size(), 0u);
+}
+
+TEST(KaStringW, UnescapeBracedKeepsALoneClosingUnit)
+{
+    struct Case {
+        const char16_t* in;
+        char16_t closing;
+        const char16_t* out;
+    } cases[] = {
+        {u"{a}}b}", u'}', u"a}b"},
+        {u"{ab}}", u'}', u"ab}"},
+        {u"{a)}", u')', u"a)"},        // not the final brace in its place
+        {u"{a))b}", u')', u"a)b"},
+        {u"{\U0001F600}", u'}', u"\U0001F600"},
+        {u"{}", u'}', u""},
+    };
+    for (const auto& c : cases) {
+        KaStringW dest;
+        ASSERT_EQ(KaSubStringW(W(c.in)).unescapeBracedInto(dest, c.closing), 0);
+        EXPECT_EQ(text(dest), c.out);
+        EXPECT_EQ(dest.data[dest.len], 0);
+    }
+
+    // A borrowed destination with room is written in place.
+    uint16_t room[8] = {};
+    KaStringW borrowed;
+    borrowed.attach(room, 8, 0);
+    ASSERT_EQ(KaSubStringW(W(u"{a}}}")).unescapeBracedInto(borrowed, '}'), 0);
+    EXPECT_EQ(text(borrowed), u"a}");
+    EXPECT_EQ(borrowed.data, room);
+}
+
+TEST(KaStringW, IndexInPassesOverMissingEntries)
+{
+    const uint16_t* list[] = {nullptr, W(u"KEY"), W(u"key")};
+    KaSubStringW key(W(u"key"));
+    EXPECT_EQ(key.indexIn(list, 3), 2u);
+    EXPECT_EQ(key.indexInNoCase(list, 3), 1u);
 }
 
 TEST(KaStringW, GrowsAndEdits)
@@ -276,7 +341,7 @@ TEST(KaStringW, CodePageInput)
     EXPECT_EQ(s.len, 0u);
 }
 
-TEST(KaStringW, MissingConverterDataPosts2739)
+TEST(KaStringW, MissingConverterDataPostsConverterNotAvailable)
 {
     ASSERT_EQ(katest::openCatalogue(), 0);
     {
@@ -320,10 +385,10 @@ TEST(KaStringWEx, WipesEveryBlockItGivesUp)
     EXPECT_NE(s->data, first);
     EXPECT_TRUE(wipedAfterFree(first, firstBytes));
 
-    const char* narrow = s->toNarrow(kNarrowUtf8);
+    const char* narrow = s->toNarrow(KA_TEXT_UTF8);
     ASSERT_NE(narrow, nullptr);
     size_t narrowBytes = 3 * s->len + 1;
-    ASSERT_NE(s->toNarrow(kNarrowUtf8), nullptr);
+    ASSERT_NE(s->toNarrow(KA_TEXT_UTF8), nullptr);
     EXPECT_TRUE(wipedAfterFree(narrow, narrowBytes));
 
     const void* grown = s->data;
@@ -335,7 +400,7 @@ TEST(KaStringWEx, WipesEveryBlockItGivesUp)
     ASSERT_EQ(s->quote('\''), 0);
     const void* last = s->data;
     size_t lastBytes = s->capacity * 2;
-    const char* lastNarrow = s->toNarrow(kNarrowUtf8);
+    const char* lastNarrow = s->toNarrow(KA_TEXT_UTF8);
     size_t lastNarrowBytes = 3 * s->len + 1;
     delete s;
     EXPECT_TRUE(wipedAfterFree(last, lastBytes));
@@ -378,6 +443,18 @@ TEST(KaReplaceStringW, EmitQuoted)
     ASSERT_EQ(scope.size(), 1u);
     EXPECT_EQ(scope.native(0), MSG_CONVERSION_FAILED);
     EXPECT_EQ(katest::sqlstate(scope.at(0)), "01004");
+}
+
+TEST(KaReplaceStringW, QuotesItsOwnUnreadText)
+{
+    KaStringW target;
+    ASSERT_EQ(target.assign(W(u"it's \U0001F600")), 0);
+    {
+        KaReplaceStringW r(target);
+        ASSERT_EQ(r.emitQuoted(r.data, r.len, '\''), 0);
+        ASSERT_EQ(r.copyThrough(r.len), 0);
+    }
+    EXPECT_EQ(text(target), u"'it''s \U0001F600'it's \U0001F600");
 }
 
 TEST(UpperKeyCache, Utf16Keys)

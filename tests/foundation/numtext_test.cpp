@@ -189,7 +189,7 @@ TEST(NumTextParse, CountedEightBitTexts)
     EXPECT_EQ(u, 123u);
 }
 
-std::vector<uint16_t> W(const char16_t* s, bool terminate = true)
+std::vector<uint16_t> exactUnits(const char16_t* s, bool terminate = true)
 {
     std::vector<uint16_t> v;
     while (*s)
@@ -218,7 +218,7 @@ TEST(NumTextParse, Utf16Texts)
     for (const Case& c : cases) {
         ErrorScope scope;
         uint64_t value = 99;
-        std::vector<uint16_t> text = W(c.text);
+        std::vector<uint16_t> text = exactUnits(c.text);
         EXPECT_EQ(outcomeOf(scope, textWToU64(text.data(), &value)), c.outcome);
         EXPECT_EQ(value, c.outcome == 0 ? c.value : 99u);
         ErrorScope counted;
@@ -227,20 +227,20 @@ TEST(NumTextParse, Utf16Texts)
     }
     ErrorScope scope;
     int64_t v = 0;
-    std::vector<uint16_t> min = W(u"-9223372036854775808");
+    std::vector<uint16_t> min = exactUnits(u"-9223372036854775808");
     EXPECT_EQ(textWToI64(min.data(), &v), 0);
     EXPECT_EQ(v, INT64_MIN);
-    std::vector<uint16_t> over = W(u"9223372036854775808");
+    std::vector<uint16_t> over = exactUnits(u"9223372036854775808");
     EXPECT_EQ(textWToI64(over.data(), &v), 1);
     int32_t i = 0;
-    std::vector<uint16_t> imin = W(u"-2147483648");
+    std::vector<uint16_t> imin = exactUnits(u"-2147483648");
     EXPECT_EQ(textWToI32(imin.data(), &i), 0);
     EXPECT_EQ(i, INT32_MIN);
     uint16_t u16 = 0;
-    std::vector<uint16_t> port = W(u"10000");
+    std::vector<uint16_t> port = exactUnits(u"10000");
     EXPECT_EQ(textWToU16(port.data(), &u16), 0);
     EXPECT_EQ(u16, 10000);
-    std::vector<uint16_t> digits = W(u"123456", false);
+    std::vector<uint16_t> digits = exactUnits(u"123456", false);
     uint32_t u32 = 0;
     EXPECT_EQ(textWToU32N(digits.data(), 4, &u32), 0);
     EXPECT_EQ(u32, 1234u);

@@ -40,9 +40,15 @@ TEST(Ram, ZeroSizeGivesFreeableBlock)
 
 TEST(Ram, FreeOfNullDoesNothing)
 {
+    KaErrorList list;
+    KaErrorPushList(&list);
     ramFree(nullptr);
     ramFreeBlock(nullptr);
     ramFreeRaw(nullptr);
+    KaErrorPopList();
+    EXPECT_FALSE(list.hasErrors());
+    EXPECT_EQ(list.outOfMemoryMark, 0);
+    EXPECT_EQ(list.count, 0u);
 }
 
 TEST_F(RamWithList, NegativeIntSizeFailsWithOutOfMemoryMark)

@@ -21,7 +21,7 @@ struct DiagScope {
     // The SQLSTATE index the record was posted with.
     uint16_t index(size_t i) { return at(i)->sqlstateMsg; }
     bool warning(size_t i) { return at(i)->isWarning(); }
-    std::string text(size_t i) { return narrow(u16(at(i)->messageW())); }
+    std::string text(size_t i) { return messageText(at(i)); }
 };
 
 }  // namespace katest

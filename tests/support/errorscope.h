@@ -11,6 +11,7 @@
 #include "foundation/kathread.h"
 #include "platform/boscatalog.h"
 #include "platform/boslib.h"
+#include "support/u16.h"
 
 namespace katest {
 
@@ -46,27 +47,10 @@ inline void closeCatalogue()
     CloseStrings(nullptr, nullptr);
 }
 
-inline std::u16string u16(const uint16_t* s)
+// The record's message as ASCII text.
+inline std::string messageText(KaError* rec)
 {
-    if (s == nullptr)
-        return {};
-    std::u16string out;
-    while (*s != 0)
-        out.push_back(char16_t(*s++));
-    return out;
-}
-
-inline const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
-
-inline std::string narrow(const std::u16string& s)
-{
-    std::string out;
-    for (char16_t c : s)
-        out.push_back(c < 0x80 ? char(c) : '?');
-    return out;
+    return narrow(u16(rec->messageW()));
 }
 
 inline std::string sqlstate(const KaError* rec)
@@ -75,6 +59,17 @@ inline std::string sqlstate(const KaError* rec)
     rec->effectiveSqlstate(s);
     return narrow(u16(s));
 }
+
+// Attaches the calling thread to the driver for its lifetime; attached is
+// threadAttach's answer.
+struct ThreadScope {
+    int attached;
+
+    ThreadScope() : attached(threadAttach()) {}
+    ~ThreadScope() { threadDetach(); }
+    ThreadScope(const ThreadScope&) = delete;
+    ThreadScope& operator=(const ThreadScope&) = delete;
+};
 
 // Makes a fresh list current for its lifetime.
 struct ErrorScope {
@@ -87,7 +82,7 @@ struct ErrorScope {
 
     size_t size() const { return list.count; }
     KaError* at(size_t i) const { return list.recordAt(i); }
-    std::string text(size_t i) const { return narrow(u16(list.recordAt(i)->messageW())); }
+    std::string text(size_t i) const { return messageText(list.recordAt(i)); }
     uint16_t native(size_t i) const { return list.recordAt(i)->nativeCode; }
 };
 
