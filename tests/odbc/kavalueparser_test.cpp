@@ -15,17 +15,15 @@
 #include "kamessages.h"
 #include "support/errorscope.h"
 #include "support/freewatch.h"
+#include "support/u16.h"
+
+using katest::W;
 
 namespace {
 
 using katest::ErrorScope;
 
 const uint8_t kKey[8] = {0x5A, 0x11, 0x93, 0xC4, 0x07, 0xE8, 0x2B, 0x6D};
-
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
 
 std::u16string str(const KaSubStringW* s)
 {

@@ -10,6 +10,9 @@
 #include "kamessages.h"
 #include "support/errorscope.h"
 #include "support/freewatch.h"
+#include "support/u16.h"
+
+using katest::W;
 
 extern "C" const char* __asan_default_options()
 {
@@ -23,11 +26,6 @@ using katest::ErrorScope;
 const uint8_t kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 const uint8_t kOtherKey[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 const uint8_t kZero[8] = {};
-
-const uint16_t* W(const char16_t* s)
-{
-    return reinterpret_cast<const uint16_t*>(s);
-}
 
 std::u16string text(const KaMemoryBuffer& m)
 {
