@@ -402,7 +402,7 @@ int64_t encodeAscii(const Settings& s, const char* text, int64_t n, int64_t cp, 
     return n;
 }
 
-// Longest text rule 9 builds in one go before encoding: an integer part of
+// Longest number text built in one go before encoding: an integer part of
 // up to 1000 digits plus zeros, a point, fraction digits and scale padding.
 constexpr int64_t kTextWork = 4096;
 
@@ -433,7 +433,7 @@ int64_t writeSigned(char* out, int64_t room, int64_t v) noexcept
     return len;
 }
 
-// Plain form of n into out with room y characters (rule 9.2).
+// Plain (non-exponent) form of n into out with room y characters.
 int64_t writePlain(const BaseNumber& n, int64_t scale, char* out, int64_t y) noexcept
 {
     int64_t pos = 0;
