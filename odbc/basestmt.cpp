@@ -218,21 +218,28 @@ void BaseStatement::keepLongData(const BaseConvertContext& ctx) noexcept
     pieceLengthOverride = ctx.pieceLength;
 }
 
-int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out,
-                                          const void* src, int64_t srcLength,
-                                          int32_t srcKind) noexcept
+int16_t BaseStatement::columnContext(uint16_t column, int16_t cType, BaseConvertContext* ctx) noexcept
 {
     const BaseIRDRecord* rec = ird != nullptr && column != 0 ? ird->irdRecord(column) : nullptr;
     if (rec == nullptr) {
         baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
+    conversionContext(ctx);
+    describe(ctx, *rec);
+    ctx->cType = cType;
+    ctx->column = column;
+    return 0;
+}
+
+int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out,
+                                          const void* src, int64_t srcLength,
+                                          int32_t srcKind) noexcept
+{
     BaseConvertContext ctx;
-    conversionContext(&ctx);
-    describe(&ctx, *rec);
-    ctx.cType = cType;
+    if (columnContext(column, cType, &ctx) != 0)
+        return 1;
     ctx.out = out;
-    ctx.column = column;
     // Only the numeric structure takes anything from the ARD record.
     if (cType == SQL_C_NUMERIC)
         takeAppRecord(&ctx, ardRecord(column));
@@ -301,15 +308,8 @@ int16_t BaseStatement::convertToColumnType(uint16_t column, int16_t cType, const
                                            int64_t srcLength, void* dst, int32_t* chosenKind,
                                            int64_t* produced, int64_t dstSize) noexcept
 {
-    const BaseIRDRecord* rec = ird != nullptr && column != 0 ? ird->irdRecord(column) : nullptr;
-    if (rec == nullptr) {
-        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
-        return 1;
-    }
     BaseConvertContext ctx;
-    conversionContext(&ctx);
-    describe(&ctx, *rec);
-    ctx.cType = cType;
-    ctx.column = column;
+    if (columnContext(column, cType, &ctx) != 0)
+        return 1;
     return baseConvertToColumnType(ctx, src, srcLength, dst, chosenKind, produced, dstSize);
 }

@@ -152,6 +152,9 @@ public:
     void conversionContext(BaseConvertContext* ctx) noexcept;
     // Takes back the long-data state a conversion left in ctx.
     void keepLongData(const BaseConvertContext& ctx) noexcept;
+    // conversionContext for a value of result column `column` as cType,
+    // described by its IRD record; 1 after posting when there is none.
+    [[nodiscard]] int16_t columnContext(uint16_t column, int16_t cType, BaseConvertContext* ctx) noexcept;
     // One value of result column `column` (1-based), described by its IRD
     // record, into `out` as cType; SQL_C_NUMERIC takes the precision and
     // scale of the column's ARD record. 0, or 1 after posting.
