@@ -13,32 +13,16 @@
 
 #include "foundation/kaobject.h"
 #include "support/errorscope.h"
+#include "support/sortitem.h"
 
 namespace {
-
-struct Item : KaObject {
-    int value = 0;
-    int16_t compare(const KaObject& other) const override
-    {
-        int o = static_cast<const Item&>(other).value;
-        return static_cast<int16_t>((value > o) - (value < o));
-    }
-};
 
 // Sorts the values the way KaSortedArray does: pointers to objects.
 std::vector<int> sortObjects(const std::vector<int>& values, int* rc)
 {
-    std::vector<Item> items(values.size());
-    std::vector<void*> ptrs(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        items[i].value = values[i];
-        ptrs[i] = &items[i];
-    }
-    *rc = KaSortCore::sortObjects(ptrs.data(), ptrs.size());
-    std::vector<int> out;
-    for (void* p : ptrs)
-        out.push_back(static_cast<Item*>(p)->value);
-    return out;
+    return katest::sortValuesAsObjects(values, rc, [](void** items, size_t n) {
+        return KaSortCore::sortObjects(items, n);
+    });
 }
 
 // A view over one caller's block of records.
@@ -111,7 +95,7 @@ int16_t byLastByte(void* context, const void* a, const void* b)
 TEST_F(SortCoreTest, EachKeyKindComparesAsItsTypeSays)
 {
     int calls = 0;
-    Item one, two;
+    katest::SortItem one, two;
     one.value = 1;
     two.value = 2;
     struct Rec {

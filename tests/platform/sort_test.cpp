@@ -19,6 +19,7 @@
 
 #include "kamessages.h"
 #include "support/errorscope.h"
+#include "support/sortitem.h"
 
 namespace {
 
@@ -29,32 +30,15 @@ void expectOk(int rc)
   EXPECT_EQ(0, rc);
 }
 
-struct Item : KaObject {
-  int value = 0;
-  int16_t compare(const KaObject& other) const override
-  {
-    int o = static_cast<const Item&>(other).value;
-    return static_cast<int16_t>((value > o) - (value < o));
-  }
-};
-
 // Sorts the values as pointers to objects, attached as the records.
 std::vector<int> sortObjects(const std::vector<int>& values, int* rc)
 {
-  std::vector<Item> items(values.size());
-  std::vector<KaObject*> ptrs(values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    items[i].value = values[i];
-    ptrs[i] = &items[i];
-  }
-  KaSort s(sizeof(void*));
-  s.attachPointerArray(ptrs.size(), ptrs.data());
-  EXPECT_EQ(0, s.addKey(KA_SORT_KEY_OBJECT, 0, sizeof(void*)));
-  *rc = s.finishInput();
-  std::vector<int> out;
-  for (KaObject* p : ptrs)
-    out.push_back(static_cast<Item*>(p)->value);
-  return out;
+  return katest::sortValuesAsObjects(values, rc, [](void** items, size_t n) {
+    KaSort s(sizeof(void*));
+    s.attachPointerArray(n, items);
+    EXPECT_EQ(0, s.addKey(KA_SORT_KEY_OBJECT, 0, sizeof(void*)));
+    return s.finishInput();
+  });
 }
 
 class SortTest : public ::testing::Test {
