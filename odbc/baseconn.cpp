@@ -20,6 +20,7 @@
 #include "odbc/basestmt.h"
 #include "odbc/basestring.h"
 #include "platform/bos.h"
+#include "platform/kaini.h"
 
 namespace {
 
@@ -62,6 +63,10 @@ KaCriticalSection* popEntryLock() noexcept
     --tEntryDepth;
     return tEntryDepth < kEntryDepth ? tEntryLocks[tEntryDepth] : nullptr;
 }
+
+// The application code page's ini value, and what "not set" reads as.
+constexpr size_t kAppCodePageTextSize = 32;
+const char kAppCodePageUnset[] = "-999";
 
 // SQLGetFunctions requests for all functions at once.
 constexpr uint16_t kApiAllFunctionsSize = 100;
@@ -185,6 +190,32 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 
 }  // namespace
 
+int64_t baseReadAppCodePage() noexcept
+{
+    char text[kAppCodePageTextSize];
+    KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text,
+                                     sizeof text, ".odbc.ini");
+    if (text[0] == 0 || std::strcmp(text, kAppCodePageUnset) == 0)
+        KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text,
+                                         sizeof text, ".odbcinst.ini");
+    if (std::strcmp(text, kAppCodePageUnset) == 0)
+        return kCodePageLatin1;
+    // A value that is not a decimal number gives the default, silently.
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    if (*p == 0)
+        return kCodePageLatin1;
+    int64_t value = 0;
+    for (; *p != 0; ++p) {
+        if (*p < '0' || *p > '9' || value > (INT32_MAX - 9) / 10)
+            return kCodePageLatin1;
+        value = value * 10 + (*p - '0');
+    }
+    return negative ? -value : value;
+}
+
 KaError* basePostNotConnected() noexcept
 {
     return basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN)->setSqlstate("08003");
@@ -307,6 +338,7 @@ BaseConnection::BaseConnection(BaseEnv* owner) noexcept
       dbmsName(nullptr), serverNameA(nullptr), serverNameW(nullptr), connectionKey{},
       failoverPreconnect(0)
 {
+    appCodePage = baseReadAppCodePage();
 }
 
 BaseConnection::~BaseConnection()
@@ -875,6 +907,7 @@ BaseStubConnection::~BaseStubConnection()
     if (env != nullptr)
         env->removeConnection(this);
     magic = 0;
+    fastMemzero(handleKey, sizeof handleKey);
 }
 
 int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept

@@ -74,6 +74,11 @@ void baseDeriveKey(const uint8_t letters[kBaseKeyLetters],
 // index is what identifies the failure.
 bool baseListHasLinkFailure(KaErrorList* list) noexcept;
 
+// The application code page (IANA number) from IANAAPPCODEPAGE in the ODBC
+// section of the user's odbc.ini, else odbcinst.ini; ISO-8859-1 when it is
+// unset or no number.
+int64_t baseReadAppCodePage() noexcept;
+
 // The catalogue texts a connection posts when it is asked for work it cannot
 // do in its state; each keeps the SQLSTATE ODBC gives for the case.
 // 08003: the handle has no open connection.

@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string.h>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 #include "kamessages.h"
+#include "foundation/codepage.h"
 #include "odbc/baseconn.h"
 #include "support/diagscope.h"
 #include "support/testconnection.h"
@@ -324,4 +327,60 @@ TEST_F(ConnTest, ReconnectUsesAReadyStandbyWithoutANewConnection)
     EXPECT_EQ(control.made, made);
     EXPECT_EQ(control.connects, connects);
     EXPECT_EQ(handle->standbyReady, 0);
+}
+
+TEST(AppCodePageTest, ReadFromTheUserIniThenTheInstIniAndDefaultsToLatin1Silently)
+{
+    struct Case {
+        const char* odbcIni;      // IANAAPPCODEPAGE line of odbc.ini, or null
+        const char* odbcInstIni;  // of odbcinst.ini
+        int64_t expected;
+    };
+    const Case cases[] = {
+        {"106", "2026", 106},
+        {nullptr, "2026", 2026},
+        {"-999", "2026", 2026},
+        {nullptr, nullptr, kCodePageLatin1},
+        {"utf8", nullptr, kCodePageLatin1},
+        {"12x", nullptr, kCodePageLatin1},
+        {"99999999999999", nullptr, kCodePageLatin1},
+    };
+    std::string dir = katest::buildDir() + "/tests/appcodepage-" + std::to_string(getpid());
+    ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+    const char* saved[] = {"ODBCINI", "ODBCINST", "ODBC_INI", "ODBCINSTINI"};
+    std::string before[4];
+    bool had[4];
+    for (int i = 0; i < 4; ++i) {
+        const char* v = std::getenv(saved[i]);
+        had[i] = v != nullptr;
+        before[i] = v != nullptr ? v : "";
+    }
+    int n = 0;
+    for (const Case& c : cases) {
+        // Fresh file names each time: the ini reader caches by name.
+        std::string odbc = dir + "/odbc" + std::to_string(n) + ".ini";
+        std::string inst = dir + "/odbcinst" + std::to_string(n) + ".ini";
+        ++n;
+        std::ofstream(odbc) << "[ODBC]\n"
+                            << (c.odbcIni != nullptr ? std::string("IANAAPPCODEPAGE=") + c.odbcIni
+                                                     : std::string("Trace=0"))
+                            << "\n";
+        std::ofstream(inst) << "[ODBC]\n"
+                            << (c.odbcInstIni != nullptr
+                                    ? std::string("IANAAPPCODEPAGE=") + c.odbcInstIni
+                                    : std::string("Trace=0"))
+                            << "\n";
+        setenv("ODBCINI", odbc.c_str(), 1);
+        setenv("ODBCINST", inst.c_str(), 1);
+        katest::DiagScope scope;
+        EXPECT_EQ(baseReadAppCodePage(), c.expected) << odbc;
+        EXPECT_EQ(scope.size(), 0u);
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (had[i])
+            setenv(saved[i], before[i].c_str(), 1);
+        else
+            unsetenv(saved[i]);
+    }
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
