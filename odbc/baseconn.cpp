@@ -374,11 +374,14 @@ int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
 {
     KaCriticalSection* section = nullptr;
     bool off = handle != nullptr && handle->lockingOff();
+    // The thread that is reconnecting the handle already holds the lock its
+    // failed call took; both locks are plain mutexes, so taking either again
+    // would hang the reconnect.
+    bool owner = handle != nullptr && handle->ownedByCaller();
     if (threadModel == kBaseThreadPerConnection) {
-        // The thread that is reconnecting the handle already holds its lock.
-        if (handle != nullptr && !off && !handle->ownedByCaller())
+        if (handle != nullptr && !off && !owner)
             section = &handle->apiLock;
-    } else if (threadModel == kBaseThreadPerDriver && env != nullptr && !off) {
+    } else if (threadModel == kBaseThreadPerDriver && env != nullptr && !off && !owner) {
         section = env->driverLock();
     }
     // Held from this entry step to leaveApi, with the operation in between:

@@ -124,6 +124,46 @@ TEST_P(LockSwitchTest, SwitchingLockingOffReleasesWhatWasTakenAndDestroysNothing
     EXPECT_EQ(control.sharedCounter, 2);
 }
 
+// One thread loses the link while three others keep calling: the handle
+// reconnects once, under the lock the losing call holds, and the calls of
+// the reconnect itself do not wait for that lock.
+TEST_P(LockSwitchTest, ALinkLostAmongCallingThreadsReconnectsOnce)
+{
+    conn->threadModel = GetParam();
+    // The new connection locks by the same model: its connect, run by the
+    // reconnecting thread, must not wait for the lock that thread holds.
+    control.threadModel = GetParam();
+    conn->failoverMode = 1;
+    int16_t outLength = 0;
+    ASSERT_EQ(conn->driverConnect(nullptr, reinterpret_cast<const uint16_t*>(u"DSN=t"), SQL_NTS,
+                                  nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS);
+    int made = control.made;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kCallsEach; ++i) {
+                if (t == 0 && i == kCallsEach / 2) {
+                    if (conn->callLosingLink() != SQL_ERROR)
+                        ++failures;
+                } else if (conn->work() != SQL_SUCCESS) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(control.made, made + 1);
+    EXPECT_NE(handle->current, conn);
+    EXPECT_EQ(handle->ownerThreadSet, 0u);
+    // A second failure seen on the old connection reconnects nothing more.
+    EXPECT_EQ(conn->callLosingLink(), SQL_ERROR);
+    EXPECT_EQ(control.made, made + 1);
+}
+
 // The models that lock.
 INSTANTIATE_TEST_SUITE_P(Models, LockSwitchTest,
                          ::testing::Values(kBaseThreadPerConnection, kBaseThreadPerDriver),

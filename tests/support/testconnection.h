@@ -20,6 +20,7 @@ namespace katest {
 struct TestConnectionControl {
     std::atomic<int> connectFailures{0};  // so many connects fail from now on
     int made = 0;                         // connections made
+    int32_t threadModel = kBaseThreadPerConnection;  // of the connections made
     int connects = 0;                     // successful connects
     std::u16string lastConnectString;
     // Touched only inside connection calls, so that a lock that fails to
@@ -119,6 +120,7 @@ public:
         auto* conn = new TestConnection(this, control_);
         if (conn == nullptr)
             return -1;
+        conn->threadModel = control_->threadModel;
         ++control_->made;
         *out = conn;
         return 0;
