@@ -28,11 +28,9 @@ const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
 
 // Connection attributes of the driver's own numbers.
 constexpr int32_t kAttrTextAttr1045 = 1045;
-constexpr int32_t kAttrPoolControl = 1068;
-constexpr int32_t kAttrEncrypted1069 = 1069;
 constexpr int32_t kAttrWideCharMode = 1061;
 constexpr int32_t kAttrDriverTextMode = 1062;
-// Values of attribute 1068: mark every pooled connection for closing, and
+// Values of the pool control attribute: mark every pooled connection for closing, and
 // shut the pool manager down.
 constexpr intptr_t kPoolMarkForClose = 1;
 constexpr intptr_t kPoolShutDown = 7600;
@@ -566,6 +564,18 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
 {
     if (enterApi(SQL_API_SQLSETCONNECTOPTION) != 0)
         return leaveApi(SQL_ERROR);
+    if (attribute == kBaseAttrEncrypted && handle != nullptr) {
+        // Kept by the handle, encrypted; stored directly rather than through
+        // the handle's own entry step, whose lock this call may hold already.
+        int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
+        if (units < 0 && units != SQL_NTS) {
+            basePostError(kBaseIdxBadLength);
+            return leaveApi(SQL_ERROR);
+        }
+        return leaveApi(handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0
+                            ? SQL_SUCCESS
+                            : SQL_ERROR);
+    }
     int16_t applied = applyConnectAttr(attribute, value, length);
     if (applied == 2)
         basePostError(kBaseIdxNotSupported);
@@ -995,7 +1005,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
         ansiApp = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
         basePostError(kBaseIdxNotSupported);
         return leaveApi(SQL_ERROR);
-    case kAttrEncrypted1069: {
+    case kBaseAttrEncrypted: {
         // Its length is taken as for the translation library: bytes, or
         // SQL_NTS measured.
         int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
@@ -1007,7 +1017,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
                             ? SQL_SUCCESS
                             : SQL_ERROR);
     }
-    case kAttrPoolControl:
+    case kBaseAttrPoolControl:
         // Without a pool manager there is no pooled connection to mark and
         // none to shut down.
         (void)kPoolMarkForClose;

@@ -1,8 +1,9 @@
 // The physical connection (BaseConnection) and the connection handle the
 // application holds (BaseStubConnection): the operations the entry points
-// call, the entry and exit steps of connection calls, transactions, buffered
-// attributes, and the members the diagnostics, the resource strings and the
-// conversion engine read.
+// call, the entry and exit steps of connection calls under the thread
+// models, transactions, encrypted credentials, buffered attributes and
+// recorded settings, the reconnect after a lost link, and the members the
+// diagnostics, the resource strings and the conversion engine read.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,12 @@ constexpr uint16_t kBaseApiValidateTable = 2002;
 
 // The owner-thread value that means "no thread owns the handle".
 constexpr uint64_t kBaseNoOwnerThread = 0xfedcba89;
+
+// The driver's own connection attributes the handle keeps: a value held
+// encrypted, and the pool control (mark pooled connections for closing,
+// shut the pool manager down).
+constexpr int32_t kBaseAttrEncrypted = 1069;
+constexpr int32_t kBaseAttrPoolControl = 1068;
 
 // Random letters a connection or handle key is derived from.
 constexpr size_t kBaseKeyLetters = 16;

@@ -415,7 +415,7 @@ int16_t BaseStubConnection::storeConnectString(const uint16_t* textW, int64_t le
     {
         ScopedKey oldKey(handleKey);
         ScopedKey newKey(letters);
-        // Attribute 1069 follows the handle letters.
+        // The encrypted attribute follows the handle letters.
         if (attr1069Value.length != 0) {
             KaMemoryBuffer plain;
             failed = plain.decryptFrom(attr1069Value, oldKey.get()) != 0 ||

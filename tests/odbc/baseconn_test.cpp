@@ -154,7 +154,7 @@ TEST_F(ConnTest, RecordingKeepsOneSettingWithoutFailoverAndEverySettingWithIt)
 TEST_F(ConnTest, EncryptedAttributeIsKeptEncryptedAndClearedByAnEmptyValue)
 {
     const char16_t secret[] = u"token-value";
-    ASSERT_EQ(handle->setBufferedAttr(1069, const_cast<char16_t*>(secret), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(handle->setBufferedAttr(kBaseAttrEncrypted, const_cast<char16_t*>(secret), SQL_NTS), SQL_SUCCESS);
     ASSERT_EQ(handle->attr1069Value.length, 11u);
     EXPECT_EQ(::memmem(handle->attr1069Value.data, handle->attr1069Value.size, secret, 8),
               nullptr);
@@ -166,7 +166,7 @@ TEST_F(ConnTest, EncryptedAttributeIsKeptEncryptedAndClearedByAnEmptyValue)
     ASSERT_EQ(handle->decryptHandleValue(handle->attr1069Value, plain), 0);
     EXPECT_EQ(u16(plain.data), u"token-value");
 
-    ASSERT_EQ(handle->setBufferedAttr(1069, const_cast<char16_t*>(u""), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(handle->setBufferedAttr(kBaseAttrEncrypted, const_cast<char16_t*>(u""), SQL_NTS), SQL_SUCCESS);
     EXPECT_EQ(handle->attr1069Value.length, 0u);
     EXPECT_EQ(handle->attr1069Value.data, nullptr);
 }
@@ -383,4 +383,18 @@ TEST(AppCodePageTest, ReadFromTheUserIniThenTheInstIniAndDefaultsToLatin1Silentl
             unsetenv(saved[i]);
     }
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+TEST_F(ConnTest, EncryptedAttributeOnAConnectionGoesToTheHandleUnderEveryThreadModel)
+{
+    TestConnection* conn = connect();
+    for (int32_t model : {kBaseThreadSafe, kBaseThreadPerConnection, kBaseThreadPerDriver}) {
+        conn->threadModel = model;
+        ASSERT_EQ(conn->setConnectAttr(kBaseAttrEncrypted, const_cast<char16_t*>(u"abc"), 6), SQL_SUCCESS);
+        KaMemoryBuffer plain;
+        ASSERT_EQ(handle->decryptHandleValue(handle->attr1069Value, plain), 0);
+        EXPECT_EQ(u16(plain.data), u"abc");
+        EXPECT_EQ(conn->setConnectAttr(kBaseAttrEncrypted, const_cast<char16_t*>(u"abc"), -8), SQL_ERROR);
+        EXPECT_EQ(diagState(1), "HY090");
+    }
 }
