@@ -11,6 +11,7 @@
 
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
+#include "foundation/fast.h"
 #include "foundation/kathread.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
@@ -20,6 +21,7 @@
 #include "convert/basestring.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
+#include "platform/kaini.h"
 
 namespace {
 
@@ -27,8 +29,43 @@ const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
 
 // Connection attributes of the driver's own numbers.
 constexpr int32_t kAttrTextAttr1045 = 1045;
-constexpr int32_t kAttrPoolControl = 1068;
-constexpr int32_t kAttrEncrypted1069 = 1069;
+constexpr int32_t kAttrWideCharMode = 1061;
+constexpr int32_t kAttrDriverTextMode = 1062;
+// Values of the pool control attribute: mark every pooled connection for closing, and
+// shut the pool manager down.
+constexpr intptr_t kPoolMarkForClose = 1;
+constexpr intptr_t kPoolShutDown = 7600;
+
+// What the entry steps of the calling thread locked, innermost last, so that
+// each exit step releases exactly what its own entry took even when another
+// thread switched the handle's locking off in between. Calls nest only while
+// a thread reconnects; deeper nesting than this takes no lock.
+constexpr int kEntryDepth = 16;
+thread_local KaCriticalSection* tEntryLocks[kEntryDepth];
+thread_local int tEntryDepth = 0;
+
+void pushEntryLock(KaCriticalSection* section) noexcept
+{
+    if (tEntryDepth >= kEntryDepth)
+        section = nullptr;
+    if (section != nullptr)
+        section->enter();
+    if (tEntryDepth < kEntryDepth)
+        tEntryLocks[tEntryDepth] = section;
+    ++tEntryDepth;
+}
+
+KaCriticalSection* popEntryLock() noexcept
+{
+    if (tEntryDepth == 0)
+        return nullptr;
+    --tEntryDepth;
+    return tEntryDepth < kEntryDepth ? tEntryLocks[tEntryDepth] : nullptr;
+}
+
+// The application code page's ini value, and what "not set" reads as.
+constexpr size_t kAppCodePageTextSize = 32;
+const char kAppCodePageUnset[] = "-999";
 
 // SQLGetFunctions requests for all functions at once.
 constexpr uint16_t kApiAllFunctionsSize = 100;
@@ -152,6 +189,32 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 
 }  // namespace
 
+int64_t baseReadAppCodePage() noexcept
+{
+    char text[kAppCodePageTextSize];
+    KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text,
+                                     sizeof text, ".odbc.ini");
+    if (text[0] == 0 || std::strcmp(text, kAppCodePageUnset) == 0)
+        KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text,
+                                         sizeof text, ".odbcinst.ini");
+    if (std::strcmp(text, kAppCodePageUnset) == 0)
+        return kCodePageLatin1;
+    // A value that is not a decimal number gives the default, silently.
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    if (*p == 0)
+        return kCodePageLatin1;
+    int64_t value = 0;
+    for (; *p != 0; ++p) {
+        if (*p < '0' || *p > '9' || value > (INT32_MAX - 9) / 10)
+            return kCodePageLatin1;
+        value = value * 10 + (*p - '0');
+    }
+    return negative ? -value : value;
+}
+
 KaError* basePostNotConnected() noexcept
 {
     return basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN)->setSqlstate("08003");
@@ -271,8 +334,10 @@ BaseConnection::BaseConnection(BaseEnv* owner) noexcept
       threadModel(kBaseThreadPerConnection), appCodePage(kCodePageLatin1), failoverMode(0),
       freshFromPool(0), configuredFailoverMode(0), workarounds(0), doubleToStringPrecision(0),
       roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), allowTime24(0),
-      dbmsName(nullptr), enteredLock(nullptr)
+      dbmsName(nullptr), serverNameA(nullptr), serverNameW(nullptr), connectionKey{},
+      failoverPreconnect(0)
 {
+    appCodePage = baseReadAppCodePage();
 }
 
 BaseConnection::~BaseConnection()
@@ -289,6 +354,10 @@ BaseConnection::~BaseConnection()
     ramFree(dsnNameW);
     ramFree(dsnNameA);
     ramFree(dbmsName);
+    ramFree(serverNameA);
+    ramFree(serverNameW);
+    events.deleteAll();
+    fastMemzero(connectionKey, sizeof connectionKey);
 }
 
 BaseErrorList* BaseConnection::callDiagnostics() noexcept
@@ -303,23 +372,21 @@ BaseErrorList* BaseConnection::callDiagnostics() noexcept
 int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
 {
     KaCriticalSection* section = nullptr;
+    bool off = handle != nullptr && handle->lockingOff();
+    // The thread that is reconnecting the handle already holds the lock its
+    // failed call took; both locks are plain mutexes, so taking either again
+    // would hang the reconnect.
+    bool owner = handle != nullptr && handle->ownedByCaller();
     if (threadModel == kBaseThreadPerConnection) {
-        // The thread that is reconnecting the handle already holds its lock.
-        bool owner = handle != nullptr && handle->ownerThreadSet != 0 &&
-                     handle->ownerThread == threadCurrentId();
-        if (handle != nullptr && !owner)
+        if (handle != nullptr && !off && !owner)
             section = &handle->apiLock;
-    } else if (threadModel == kBaseThreadPerDriver && env != nullptr) {
+    } else if (threadModel == kBaseThreadPerDriver && env != nullptr && !off && !owner) {
         section = env->driverLock();
     }
     // Held from this entry step to leaveApi, with the operation in between:
-    // two functions, so no scoped guard can span it; leaveApi releases what
-    // enteredLock names on every path.
-    if (section != nullptr)
-        section->enter();
-    // Written only once the lock is held: the thread leaving before us reads
-    // it to know what to release.
-    enteredLock = section;
+    // two functions, so no scoped guard can span it; the calling thread's
+    // record tells leaveApi what to release on every path.
+    pushEntryLock(section);
     BaseErrorList* list = callDiagnostics();
     if (list != nullptr) {
         list->ownerData = this;
@@ -332,13 +399,20 @@ int16_t BaseConnection::enterApi(uint16_t apiId) noexcept
     return 0;
 }
 
+bool BaseConnection::hasLinkFailure(int16_t rc) noexcept
+{
+    return rc == SQL_ERROR && baseListHasLinkFailure(callDiagnostics());
+}
+
 int16_t BaseConnection::leaveApi(int16_t rc) noexcept
 {
     BaseErrorList* list = callDiagnostics();
+    if (failoverMode != 0 && handle != nullptr && handle->failoverDisabled == 0 &&
+        hasLinkFailure(rc))
+        reconnectAfterLinkFailure(list);
     if (list != nullptr)
         rc = list->leaveApi(rc);
-    KaCriticalSection* locked = enteredLock;
-    enteredLock = nullptr;
+    KaCriticalSection* locked = popEntryLock();
     if (locked != nullptr)
         locked->leave();
     if (leaveHook() != 0)
@@ -346,6 +420,26 @@ int16_t BaseConnection::leaveApi(int16_t rc) noexcept
     if ((xaState == 1 || xaState == 2) && unlock() != 0)
         return SQL_ERROR;
     return rc;
+}
+
+void BaseConnection::reconnectAfterLinkFailure(BaseErrorList* list) noexcept
+{
+    BaseStubConnection* owner = handle;
+    // Two threads that see the same failure reconnect once: the second
+    // finds its connection no longer current.
+    KaLockGuard<KaCriticalSection> guard(owner->reconnectLock);
+    if (owner->current != this)
+        return;
+    owner->failoverStatement = nullptr;
+    if (owner->reconnect() != 0)
+        return;
+    BaseConnection* now = owner->current;
+    list->clear();
+    bool servers = now->serverNameW != nullptr && now->serverNameW[0] != 0;
+    KaError* record = list->postError(
+        kBaseIdxReconnected, servers ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED);
+    if (record != nullptr && servers)
+        record->addParamText(now->serverNameA != nullptr ? now->serverNameA : "");
 }
 
 int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
@@ -471,9 +565,23 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
 {
     if (enterApi(SQL_API_SQLSETCONNECTOPTION) != 0)
         return leaveApi(SQL_ERROR);
+    if (attribute == kBaseAttrEncrypted && handle != nullptr) {
+        // Kept by the handle, encrypted; stored directly rather than through
+        // the handle's own entry step, whose lock this call may hold already.
+        int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
+        if (units < 0 && units != SQL_NTS) {
+            basePostError(kBaseIdxBadLength);
+            return leaveApi(SQL_ERROR);
+        }
+        return leaveApi(handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0
+                            ? SQL_SUCCESS
+                            : SQL_ERROR);
+    }
     int16_t applied = applyConnectAttr(attribute, value, length);
     if (applied == 2)
         basePostError(kBaseIdxNotSupported);
+    else if (applied == 0)
+        recordConnectAttr(attribute, value, length);
     return leaveApi(applied == 0 ? SQL_SUCCESS : SQL_ERROR);
 }
 
@@ -492,6 +600,12 @@ int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t
         loginTimeout = number;
         return 0;
     case SQL_ATTR_TXN_ISOLATION:
+        // One isolation level, as SQLGetInfo's bit mask names them.
+        if (number != SQL_TXN_READ_UNCOMMITTED && number != SQL_TXN_READ_COMMITTED &&
+            number != SQL_TXN_REPEATABLE_READ && number != SQL_TXN_SERIALIZABLE) {
+            basePostError(kBaseIdxNotSupported);
+            return 1;
+        }
         txnIsolation = number;
         return 0;
     case SQL_ATTR_PACKET_SIZE:
@@ -685,6 +799,20 @@ int16_t BaseConnection::autocommitChange(int16_t completionType) noexcept
     return 1;
 }
 
+int16_t BaseConnection::attrAllowedNow(int32_t connected, int32_t attribute) noexcept
+{
+    switch (attribute) {
+    case SQL_ATTR_LOGIN_TIMEOUT:
+    case SQL_ATTR_PACKET_SIZE:
+        return connected == 0 ? 1 : 0;
+    case kAttrWideCharMode:
+    case kAttrDriverTextMode:
+        return 1;
+    default:
+        return connected != 0 ? 1 : 0;
+    }
+}
+
 int16_t BaseConnection::acceptNewConnection() noexcept
 {
     return 0;
@@ -776,7 +904,7 @@ BaseStubConnection::BaseStubConnection(BaseEnv* owner) noexcept
       ansiApp(0), bufferedAttrs(kBaseBufferedAttrGrowth, KaArray::ownsElements),
       nextServerIndex(0), standbyReady(0), reconnecting(0), apiLock(0, kKaLockPlain),
       ownerThreadSet(0), ownerThread(kBaseNoOwnerThread), reconnectLock(0, kKaLockPlain),
-      failoverStatement(nullptr), failoverDisabled(0), enteredLock(nullptr)
+      failoverStatement(nullptr), failoverDisabled(0), lockingSwitchedOff(0)
 {
     if (env != nullptr)
         env->addConnection(this);
@@ -793,15 +921,14 @@ BaseStubConnection::~BaseStubConnection()
     if (env != nullptr)
         env->removeConnection(this);
     magic = 0;
+    fastMemzero(handleKey, sizeof handleKey);
 }
 
 int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
 {
-    KaCriticalSection* section = env != nullptr ? env->driverLock() : nullptr;
+    KaCriticalSection* section = env != nullptr && !lockingOff() ? env->driverLock() : nullptr;
     // Held until leaveApi, as in BaseConnection::enterApi.
-    if (section != nullptr)
-        section->enter();
-    enteredLock = section;
+    pushEntryLock(section);
     diagnostics.ownerData = current;
     diagnostics.enterApi(apiId);
     return 0;
@@ -810,8 +937,7 @@ int16_t BaseStubConnection::enterApi(uint16_t apiId) noexcept
 int16_t BaseStubConnection::leaveApi(int16_t rc) noexcept
 {
     rc = diagnostics.leaveApi(rc);
-    KaCriticalSection* locked = enteredLock;
-    enteredLock = nullptr;
+    KaCriticalSection* locked = popEntryLock();
     if (locked != nullptr)
         locked->leave();
     return rc;
@@ -880,13 +1006,23 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
         ansiApp = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
         basePostError(kBaseIdxNotSupported);
         return leaveApi(SQL_ERROR);
-    case kAttrEncrypted1069:
-        // Only its encrypted form may be kept, which a connected handle
-        // makes; it is not buffered in the clear.
-        basePostError(kBaseIdxNotSupported);
-        return leaveApi(SQL_ERROR);
-    case kAttrPoolControl:
-        // Without a pool manager there is no pooled connection to mark.
+    case kBaseAttrEncrypted: {
+        // Its length is taken as for the translation library: bytes, or
+        // SQL_NTS measured.
+        int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
+        if (units < 0 && units != SQL_NTS) {
+            basePostError(kBaseIdxBadLength);
+            return leaveApi(SQL_ERROR);
+        }
+        return leaveApi(setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0
+                            ? SQL_SUCCESS
+                            : SQL_ERROR);
+    }
+    case kBaseAttrPoolControl:
+        // Without a pool manager there is no pooled connection to mark and
+        // none to shut down.
+        (void)kPoolMarkForClose;
+        (void)kPoolShutDown;
         return leaveApi(SQL_SUCCESS);
     case SQL_ATTR_TRANSLATE_LIB:
     case SQL_ATTR_CURRENT_CATALOG: {
@@ -910,40 +1046,14 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
     default:
         break;
     }
-    for (size_t i = 0; i < bufferedAttrs.count; ++i) {
-        if (static_cast<BaseBufferedAttr*>(bufferedAttrs.at(i))->attribute == attribute) {
-            bufferedAttrs.deleteAt(i);
-            break;
-        }
-    }
     auto* attr = new BaseBufferedAttr(attribute, kept, keptLength, owned);
     if (attr == nullptr) {
         if (owned != 0)
             ramFree(reinterpret_cast<void*>(kept));
         return leaveApi(SQL_ERROR);
     }
-    if (bufferedAttrs.append(attr) != 0) {
-        delete attr;
-        KaErrorPostOutOfMemory();
+    if (putBufferedAttr(attr) != 0)
         rc = SQL_ERROR;
-    }
     return leaveApi(rc);
 }
 
-void BaseStubConnection::applyBufferedAttrs(BaseConnection* connection) noexcept
-{
-    for (size_t i = 0; i < bufferedAttrs.count;) {
-        auto* attr = static_cast<BaseBufferedAttr*>(bufferedAttrs.at(i));
-        int16_t applied = connection->applyConnectAttr(
-            attr->attribute, reinterpret_cast<void*>(attr->value), attr->length);
-        if (applied == 1) {
-            // The connect goes on; the refusal stays as a warning and the
-            // value is not offered to later connections.
-            if (KaError* last = KaErrorGetLast(); last != nullptr)
-                last->setWarning();
-            bufferedAttrs.deleteAt(i);
-            continue;
-        }
-        ++i;
-    }
-}

@@ -1,8 +1,9 @@
 // The physical connection (BaseConnection) and the connection handle the
 // application holds (BaseStubConnection): the operations the entry points
-// call, the entry and exit steps of connection calls, transactions, buffered
-// attributes, and the members the diagnostics, the resource strings and the
-// conversion engine read.
+// call, the entry and exit steps of connection calls under the thread
+// models, transactions, encrypted credentials, buffered attributes and
+// recorded settings, the reconnect after a lost link, and the members the
+// diagnostics, the resource strings and the conversion engine read.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +12,11 @@
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
 #include "foundation/kalock.h"
+#include "foundation/kastringw.h"
 #include "odbc/baseerr.h"
+#include "security/kamembuf.h"
 
+class BaseBufferedEvent;
 class BaseEnv;
 class BaseStatement;
 class BaseStubConnection;
@@ -48,6 +52,39 @@ constexpr uint16_t kBaseApiValidateTable = 2002;
 
 // The owner-thread value that means "no thread owns the handle".
 constexpr uint64_t kBaseNoOwnerThread = 0xfedcba89;
+
+// The driver's own connection attributes the handle keeps: a value held
+// encrypted, and the pool control (mark pooled connections for closing,
+// shut the pool manager down).
+constexpr int32_t kBaseAttrEncrypted = 1069;
+constexpr int32_t kBaseAttrPoolControl = 1068;
+
+// Random letters a connection or handle key is derived from.
+constexpr size_t kBaseKeyLetters = 16;
+// Units of the output buffer of the reconnect's driver connect.
+constexpr int16_t kBaseReconnectOutUnits = 512;
+
+// Kinds of recorded settings (BaseBufferedEvent::kind).
+constexpr int32_t kBaseEventConnectAttr = 0;  // code: the attribute
+constexpr int32_t kBaseEventConnected = 1;    // code 0: the connected marker
+constexpr int32_t kBaseEventStmtAttr = 2;     // code: the statement attribute
+constexpr int32_t kBaseEventStmtState = 3;    // code: the statement event
+
+// The DES key of 16 letters: each pair gives the low nibbles of one byte,
+// whose top bit is flipped when the seven below hold an even number of ones.
+void baseDeriveKey(const uint8_t letters[kBaseKeyLetters],
+                   uint8_t key[KA_MEMBUF_KEY_SIZE]) noexcept;
+// New letters from the kernel's generator; 0, or 1 with the diagnostic.
+[[nodiscard]] int16_t baseDrawKeyLetters(uint8_t letters[kBaseKeyLetters]) noexcept;
+// True when a diagnostics list holds a record of the link-failure SQLSTATE
+// index (08S01); records carry their message number as native code, so the
+// index is what identifies the failure.
+bool baseListHasLinkFailure(KaErrorList* list) noexcept;
+
+// The application code page (IANA number) from IANAAPPCODEPAGE in the ODBC
+// section of the user's odbc.ini, else odbcinst.ini; ISO-8859-1 when it is
+// unset or no number.
+int64_t baseReadAppCodePage() noexcept;
 
 // The catalogue texts a connection posts when it is asked for work it cannot
 // do in its state; each keeps the SQLSTATE ODBC gives for the case.
@@ -129,6 +166,10 @@ public:
     // The server's commit (SQL_COMMIT) or rollback (SQL_ROLLBACK); 0 on
     // success.
     [[nodiscard]] virtual int16_t autocommitChange(int16_t completionType) noexcept;
+    // Non-zero when the attribute may be set in the given state: before the
+    // open only the login and packet settings and the text modes, after it
+    // the rest.
+    [[nodiscard]] virtual int16_t attrAllowedNow(int32_t connected, int32_t attribute) noexcept;
     // 1 refuses a physical connection just made for an application
     // connect.
     [[nodiscard]] virtual int16_t acceptNewConnection() noexcept;
@@ -156,6 +197,11 @@ public:
     // 0, or 1 when the call must fail; leaveApi runs on every path.
     [[nodiscard]] int16_t enterApi(uint16_t apiId) noexcept;
     [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
+    // rc is SQL_ERROR and the call's diagnostics hold a link failure.
+    bool hasLinkFailure(int16_t rc) noexcept;
+    // The exit step's reconnect: the handle reconnects once, and the call's
+    // diagnostics become the one record that says so.
+    void reconnectAfterLinkFailure(BaseErrorList* list) noexcept;
     // The list a call of this connection posts to: the handle's, else the
     // environment's.
     BaseErrorList* callDiagnostics() noexcept;
@@ -178,6 +224,37 @@ public:
     [[nodiscard]] int16_t setDsnName(const uint16_t* textW) noexcept;
 
     bool isConnected() const noexcept { return (connectionFlags & kBaseConnConnected) != 0; }
+
+    // ---- Credentials ------------------------------------------------------
+    // Kept encrypted under the connection key; length in units or SQL_NTS.
+    // 0, or 1 with the diagnostic.
+    [[nodiscard]] int16_t setUserId(const uint16_t* textW, int64_t length) noexcept;
+    [[nodiscard]] int16_t setPassword(const uint16_t* textW, int64_t length) noexcept;
+    [[nodiscard]] int16_t setUserIdCStr(const uint16_t* textW) noexcept;
+    [[nodiscard]] int16_t setPasswordCStr(const uint16_t* textW) noexcept;
+    // Decrypts into the caller's holder (plain state); 0, or non-zero.
+    [[nodiscard]] int16_t getUserId(KaMemoryBuffer& outHolder) noexcept;
+    [[nodiscard]] int16_t getPassword(KaMemoryBuffer& outHolder) noexcept;
+    // New connection letters, drawn at each connect; the credentials stored
+    // under the old ones are re-encrypted. 0, or 1 with the diagnostic.
+    [[nodiscard]] int16_t drawConnectionKey() noexcept;
+
+    // ---- Recorded settings ------------------------------------------------
+    // The new event appended to `events`, or null (out of memory posted).
+    BaseBufferedEvent* addBufferedEvent(int32_t kind, int32_t code, intptr_t value, int32_t length,
+                                        int32_t owned, void* owner) noexcept;
+    void removeBufferedEvents(void* owner) noexcept;
+    // At disconnect: the attribute events become the handle's buffered
+    // attributes. 0, or 1 when one could not be kept.
+    [[nodiscard]] int16_t saveBufferedAttrs() noexcept;
+    void applyBufferedAttrs() noexcept;
+    void applyBufferedEvents() noexcept;
+    // Replays events [from, to] (-1: the first, the last) of another
+    // connection's list onto this one; 0, or 1 when any failed.
+    [[nodiscard]] int16_t replayEvents(KaDList* list, int64_t from, int64_t to) noexcept;
+    // Records an attribute set on this connection: with failover off it
+    // replaces the earlier setting of the same attribute.
+    void recordConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
 
     KaIcuCache icuCache;
     uint32_t xaState;        // 0 not enlisted; 1 and 2 enlisted
@@ -216,9 +293,36 @@ public:
     uint32_t allowTime24;  // 24:00:00 accepted in timestamp text
     uint16_t* dbmsName;  // SQL_DBMS_NAME kept from the completion of the connect
 
+    KaMemoryBuffer userId;
+    KaMemoryBuffer password;
+    // Server reached (keyword=value pairs) and the alternate-servers text of
+    // the connect; they choose and fill the reconnect messages.
+    char* serverNameA;
+    uint16_t* serverNameW;
+    uint8_t connectionKey[kBaseKeyLetters];
+    KaDList events;  // BaseBufferedEvent, owned
+    uint16_t failoverPreconnect;
+
 private:
-    // What enterApi locked, so that leaveApi undoes exactly that.
-    KaCriticalSection* enteredLock;
+    // Re-encrypts one holder from the old key to the new one.
+    [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey,
+                                const uint8_t* newKey) noexcept;
+};
+
+// A setting recorded on a physical connection, replayed after a reconnect
+// and carried to the next connect of the handle.
+class BaseBufferedEvent : public KaDNode {
+public:
+    BaseBufferedEvent(int32_t kind, int32_t code, intptr_t value, void* owner, int32_t length,
+                      int32_t owned) noexcept;
+    ~BaseBufferedEvent() override;
+
+    int32_t kind;
+    int32_t code;
+    intptr_t value;
+    void* owner;  // the connection (kinds 0, 1) or the statement (2, 3)
+    int32_t length;
+    int32_t owned;
 };
 
 // A connection attribute set on a handle before a physical connection
@@ -255,9 +359,43 @@ public:
     [[nodiscard]] int16_t setBufferedAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // The buffered value of an attribute, or null.
     BaseBufferedAttr* findBufferedAttr(int32_t attribute) const noexcept;
-    // Applies the buffered attributes to a connection; those it does not
-    // keep stay for later connections.
+    // Applies the buffered attributes the connection allows in its state;
+    // one it refuses is dropped with a warning, the others stay for later
+    // connections.
     void applyBufferedAttrs(BaseConnection* connection) noexcept;
+    // Replaces the buffered attribute of the same number; 0, or 1 (the
+    // attribute is deleted, out of memory posted).
+    [[nodiscard]] int16_t putBufferedAttr(BaseBufferedAttr* attr) noexcept;
+
+    // Attribute 1069 kept encrypted under the handle key: 0, or -1.
+    [[nodiscard]] int16_t setEncryptedAttr(const uint16_t* textW, int64_t length) noexcept;
+    // The connection string of the last connect, kept encrypted for the
+    // reconnect under newly drawn handle letters; length in units or SQL_NTS.
+    // 0, or 1 with the diagnostic.
+    [[nodiscard]] int16_t storeConnectString(const uint16_t* textW) noexcept;
+    [[nodiscard]] int16_t storeConnectString(const uint16_t* textW, int64_t length) noexcept;
+    [[nodiscard]] int16_t storeConnectString(const KaStringW& text) noexcept;
+    // Decrypts a holder kept under the handle key into outHolder.
+    [[nodiscard]] int16_t decryptHandleValue(const KaMemoryBuffer& holder,
+                                             KaMemoryBuffer& outHolder) noexcept;
+
+    // After a link failure: a new physical connection, connected with the
+    // stored string, with the recorded settings replayed. 0, or 1.
+    [[nodiscard]] int16_t reconnect() noexcept;
+    [[nodiscard]] int16_t reconnectNew(BaseConnection** out) noexcept;
+
+    // Switches the handle's locking off for good (the application said it
+    // uses no threads). Called inside a connection call; the locks stay
+    // alive, so the running call's exit step and any thread already waiting
+    // release what they took, and later calls take none.
+    void switchLockingOff() noexcept;
+    bool lockingOff() const noexcept;
+
+    // The owner mark: set by the thread that reconnects or replays, so that
+    // its nested connection calls do not wait for apiLock.
+    void markOwner() noexcept;
+    void clearOwner() noexcept;
+    bool ownedByCaller() const noexcept;
 
     uint64_t magic;
     uint8_t handleKey[16];
@@ -266,6 +404,7 @@ public:
     KaList connections;
     BaseErrorList diagnostics;
     uint64_t ansiApp;
+    KaMemoryBuffer attr1069Value;
     KaArray bufferedAttrs;  // BaseBufferedAttr, owned
     uint64_t nextServerIndex;
     uint16_t standbyReady;
@@ -276,9 +415,16 @@ public:
     KaCriticalSection reconnectLock;
     BaseStatement* failoverStatement;
     uint32_t failoverDisabled;
+    KaMemoryBuffer connectString;
 
 private:
-    KaCriticalSection* enteredLock;
+    // Pre-connect and post-connect replay of the old connection's events.
+    [[nodiscard]] int16_t replayBeforeConnect(BaseConnection* target, BaseConnection* old) noexcept;
+    [[nodiscard]] int16_t replayAfterConnect(BaseConnection* target, BaseConnection* old) noexcept;
+    void postReconnectFailure(BaseConnection* old) noexcept;
+
+    // Read by every entering thread while one thread may set it.
+    int32_t lockingSwitchedOff;
 };
 
 constexpr uint64_t kBaseStubMagic = 0xdd1e1c74776e6172ULL;

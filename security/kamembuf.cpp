@@ -3,6 +3,7 @@
 
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/karandom.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -35,13 +36,16 @@ bool usableSource(const KaMemoryBuffer& source)
 {
     if (source.length > kMaxUnits || source.size != cipherSize(source.length))
         return false;
+    if (source.size != 0 && source.cipherKind != KA_MEMBUF_CIPHER_DES)
+        return false;
     return (source.data == nullptr) == (source.size == 0);
 }
 
 }  // namespace
 
 KaMemoryBuffer::KaMemoryBuffer() noexcept
-    : data(nullptr), length(0), size(0), state(KA_MEMBUF_ENCRYPTED)
+    : data(nullptr), length(0), size(0), state(KA_MEMBUF_ENCRYPTED),
+      cipherKind(KA_MEMBUF_CIPHER_NONE), iv{}
 {
 }
 
@@ -107,13 +111,20 @@ int KaMemoryBuffer::setEncrypted(const uint16_t* text, int64_t count, const uint
     }
     length = units;
     size = cipherSize(units);
+    cipherKind = KA_MEMBUF_CIPHER_NONE;
     if (size == 0)
         return 0;
+    if (KaRandomBytes(iv, sizeof iv) != 0) {
+        length = 0;
+        size = 0;
+        postState(KA_MEMBUF_ERR_NO_RANDOM);
+        return 1;
+    }
     data = static_cast<uint16_t*>(ramAlloc(size));
     if (data == nullptr)
         return 1;
-    // The key doubles as the IV.
-    cipher.setIV(key);
+    cipherKind = KA_MEMBUF_CIPHER_DES;
+    cipher.setIV(iv);
     cipher.setKey(key, KA_CRYPT_ENCRYPT);
     fastMemcpy(data, text, units * kUnitBytes);
     // The padding of the last block carries no meaning; zeros keep it from
@@ -141,7 +152,7 @@ int KaMemoryBuffer::decryptFrom(const KaMemoryBuffer& source, const uint8_t* key
     uint64_t n = units == 0 ? kUnitBytes : (source.size > textBytes ? source.size : textBytes);
     auto* block = static_cast<uint16_t*>(ramAlloc(n));
     if (block != nullptr && units != 0) {
-        cipher.setIV(key);
+        cipher.setIV(source.iv);
         cipher.setKey(key, KA_CRYPT_DECRYPT);
         cipher.decrypt(source.data, block, source.size);
         resetCipher();
@@ -186,6 +197,8 @@ int KaMemoryBuffer::copyFrom(const KaMemoryBuffer& source) noexcept
     data = block;
     length = source.length;
     size = source.size;
+    cipherKind = source.cipherKind;
+    fastMemcpy(iv, source.iv, sizeof iv);
     return source.size != 0 && block == nullptr ? 1 : 0;
 }
 

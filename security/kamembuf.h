@@ -1,6 +1,6 @@
 // KaMemoryBuffer: one UTF-16 text (a password, a whole connection string)
-// kept DES-CBC encrypted under a caller's 8-byte key, decrypted only into
-// short-lived plain buffers. Every block it gives up is wiped first. Used by
+// kept DES-CBC encrypted under a caller's 8-byte key and a random IV of its
+// own, decrypted only into short-lived plain buffers. Every block it gives up is wiped first. Used by
 // the connection handle, the pools, the attribute-string parser and NTLM.
 #pragma once
 #include <cstddef>
@@ -21,6 +21,16 @@ constexpr uint64_t KA_MEMBUF_PLAIN = 2;
 constexpr uint64_t KA_MEMBUF_ERR_NOT_ENCRYPTED = 1;
 constexpr uint64_t KA_MEMBUF_ERR_DECRYPT_SOURCE = 2;
 constexpr uint64_t KA_MEMBUF_ERR_COPY_SOURCE = 4;
+constexpr uint64_t KA_MEMBUF_ERR_NO_RANDOM = 8;
+
+// The cipher that encrypted a holder. Each holder records its own, because a
+// stronger cipher may become available (the TLS library loads) between the
+// encryption of a text and its decryption. The software cipher is DES: the
+// key is only 8 bytes drawn for one connection, and it lives in the same
+// process as the ciphertext, so the holder keeps secrets out of dumps and
+// stray reads rather than out of an attacker's reach.
+constexpr uint32_t KA_MEMBUF_CIPHER_NONE = 0;
+constexpr uint32_t KA_MEMBUF_CIPHER_DES = 1;
 
 // A plain structure embedded in its owner or allocated by it. Callers read
 // `data` and `length` of a plain buffer directly: the text and its length.
@@ -34,6 +44,10 @@ struct KaMemoryBuffer {
     // block, so that all of it is wiped.
     uint64_t size;
     uint64_t state;
+    // Cipher and IV of the ciphertext: a fresh random IV per encryption, so
+    // that equal texts under one key do not give equal ciphertexts.
+    uint32_t cipherKind;
+    uint8_t iv[KA_DES_BLOCK_SIZE];
     // Holds an all-zero key and IV between operations.
     DESwCBCEncryptor cipher;
 

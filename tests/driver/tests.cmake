@@ -36,3 +36,32 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.isql driver.pyodbc PROPERTIES TIMEOUT 120)
+
+# A test build of the driver library whose connections connect without a
+# server (tests/support's fake), so that the driver manager reaches a
+# connected state. It sits in a tree of its own under the driver's file
+# name, beside a link to the build's catalogue.
+set(KA_CONN_DRIVER_DIR ${CMAKE_BINARY_DIR}/tests/conndriver)
+set(KA_CONN_DRIVER_SO ${KA_CONN_DRIVER_DIR}/lib/VYspark28.so)
+add_library(ka_conn_driver SHARED ${CMAKE_SOURCE_DIR}/driver/driverinfo.cpp
+  ${KA_DRIVER_TESTS}/conndriverinit.cpp)
+set_target_properties(ka_conn_driver PROPERTIES
+  PREFIX "" OUTPUT_NAME VYspark28 SUFFIX ".so"
+  LIBRARY_OUTPUT_DIRECTORY ${KA_CONN_DRIVER_DIR}/lib
+  LINK_DEPENDS ${CMAKE_SOURCE_DIR}/driver/VYspark28.map)
+target_compile_options(ka_conn_driver PRIVATE ${KA_WARNINGS})
+target_include_directories(ka_conn_driver PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(ka_conn_driver PRIVATE ka_driver_libs)
+target_link_options(ka_conn_driver PRIVATE
+  LINKER:--whole-archive $<TARGET_FILE:odbc> LINKER:--no-whole-archive
+  LINKER:--version-script=${CMAKE_SOURCE_DIR}/driver/VYspark28.map LINKER:--no-undefined)
+add_dependencies(ka_conn_driver odbc ka_messages)
+add_custom_command(TARGET ka_conn_driver POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E create_symlink ${CMAKE_BINARY_DIR}/locale ${KA_CONN_DRIVER_DIR}/locale)
+
+add_executable(driver_drivermanager_conn_test ${KA_DRIVER_TESTS}/drivermanager_conn_test.cpp)
+target_compile_options(driver_drivermanager_conn_test PRIVATE ${KA_WARNINGS})
+target_link_libraries(driver_drivermanager_conn_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_drivermanager_conn_test ka_conn_driver)
+gtest_discover_tests(driver_drivermanager_conn_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_CONN_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")

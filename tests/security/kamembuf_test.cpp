@@ -112,16 +112,44 @@ TEST_F(MemoryBufferTest, SizesAndRoundTripsByLength)
     }
 }
 
-TEST_F(MemoryBufferTest, CiphertextIsDesCbcUnderTheKeyAsKeyAndIv)
+TEST_F(MemoryBufferTest, CiphertextIsDesCbcUnderTheKeyAndTheHoldersOwnIv)
 {
     KaMemoryBuffer m;
     ASSERT_EQ(m.setEncrypted(W(u"abcd"), 4, kKey), 0);
+    EXPECT_EQ(m.cipherKind, KA_MEMBUF_CIPHER_DES);
     DESwCBCEncryptor des;
-    des.setIV(kKey);
+    des.setIV(m.iv);
     des.setKey(kKey, KA_CRYPT_ENCRYPT);
     uint8_t expected[8];
     des.encrypt(u"abcd", expected, 8);
     EXPECT_EQ(std::memcmp(m.data, expected, 8), 0);
+}
+
+TEST_F(MemoryBufferTest, EqualTextsUnderOneKeyGetDifferentIvsAndCiphertexts)
+{
+    KaMemoryBuffer a;
+    KaMemoryBuffer b;
+    ASSERT_EQ(a.setEncrypted(W(u"same secret"), KA_MEMBUF_NTS, kKey), 0);
+    ASSERT_EQ(b.setEncrypted(W(u"same secret"), KA_MEMBUF_NTS, kKey), 0);
+    EXPECT_NE(std::memcmp(a.iv, b.iv, sizeof a.iv), 0);
+    EXPECT_NE(std::memcmp(a.data, b.data, a.size), 0);
+    // The copy carries the IV along, so it decrypts.
+    KaMemoryBuffer copy;
+    ASSERT_EQ(copy.copyFrom(a), 0);
+    KaMemoryBuffer plain;
+    ASSERT_EQ(plain.decryptFrom(copy, kKey), 0);
+    EXPECT_EQ(text(plain), u"same secret");
+}
+
+TEST_F(MemoryBufferTest, HolderOfAnUnknownCipherIsRefused)
+{
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(u"abcd"), 4, kKey), 0);
+    m.cipherKind = KA_MEMBUF_CIPHER_NONE;
+    ErrorScope scope;
+    KaMemoryBuffer plain;
+    EXPECT_EQ(plain.decryptFrom(m, kKey), 1);
+    expectBufferState(scope, "(2)");
 }
 
 TEST_F(MemoryBufferTest, WrongKeyGivesWrongTextSilently)

@@ -1,0 +1,19 @@
+// The load-time registration of the driver library's test build: its
+// environments make the fake connection of tests/support, whose connect
+// succeeds without a server (or fails when its string says FAIL=1), so that
+// the driver manager can reach a connected state.
+#include "odbc/baseenv.h"
+#include "support/testconnection.h"
+
+namespace {
+
+katest::TestConnectionControl gControl;
+
+BaseEnv* makeTestEnv() noexcept
+{
+    return new katest::TestEnv(&gControl);
+}
+
+[[maybe_unused]] const bool kEnvFactoryRegistered = (baseSetEnvFactory(makeTestEnv), true);
+
+}  // namespace
