@@ -32,9 +32,8 @@ constexpr uint16_t kBaseIdxBadLength = MSG_SQLSTATE_INVALID_STRING_LENGTH;
 constexpr uint16_t kBaseIdxNotSupported = MSG_SQLSTATE_OPTIONAL_FEATURE;
 constexpr uint16_t kBaseIdxTimeout = MSG_SQLSTATE_TIMEOUT_EXPIRED;
 // Connection re-established after a link failure; the entry points repeat
-// a call that posted it on a fresh pooled connection. The catalogue has no
-// entry for it yet, hence no MSG_ name.
-constexpr uint16_t kBaseIdxReconnected = 50;
+// a call that posted it on a fresh pooled connection.
+constexpr uint16_t kBaseIdxReconnected = MSG_SQLSTATE_CONNECTION_REESTABLISHED;
 // The default text of an index is the catalogue entry this far above it.
 constexpr uint16_t kBaseDefaultTextOffset = 149;
 

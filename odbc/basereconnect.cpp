@@ -14,8 +14,6 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 
-static_assert(kBaseIdxReconnected == MSG_SQLSTATE_CONNECTION_REESTABLISHED,
-              "the re-established diagnostic is the catalogue's");
 
 namespace {
 
