@@ -1,0 +1,23 @@
+# Stand-in libraries that the tests load at run time in place of libraries
+# that do not exist on Linux (the setup and dialog back ends, a driver
+# manager's trace library) or that the binding tests need: each records the
+# calls it receives in the file that KA_STANDIN_LOG names.
+set(KA_STANDIN_DIR ${CMAKE_BINARY_DIR}/tests/standin)
+
+function(ka_standin target output source)
+  add_library(${target} MODULE ${CMAKE_CURRENT_LIST_DIR}/${source})
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${output} SUFFIX ".so"
+    LIBRARY_OUTPUT_DIRECTORY ${KA_STANDIN_DIR})
+  # Loaded into sanitized and unsanitized processes alike.
+  target_compile_options(${target} PRIVATE -fno-sanitize=all)
+  target_link_options(${target} PRIVATE -fno-sanitize=all)
+endfunction()
+
+ka_standin(ka_standin_calls libkastandin standin_calls.c)
+
+foreach(t IN ITEMS platform_callmapper_test)
+  if(TARGET ${t})
+    target_compile_definitions(${t} PRIVATE KA_STANDIN_DIR="${KA_STANDIN_DIR}")
+    add_dependencies(${t} ka_standin_calls)
+  endif()
+endforeach()
