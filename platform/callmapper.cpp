@@ -184,6 +184,30 @@ int UtlLibCallMapper::initializeOnce() noexcept
     return result;
 }
 
+void* bosGetProcAddress(void* library, const char* name) noexcept
+{
+    return library != nullptr && name != nullptr ? dlsym(library, name) : nullptr;
+}
+
+void bosFreeLibrary(void* library) noexcept
+{
+    if (library != nullptr)
+        dlclose(library);
+}
+
+void bosLoaderError(char* out, size_t size) noexcept
+{
+    if (out == nullptr || size == 0)
+        return;
+    const char* text = dlerror();
+    size_t n = text != nullptr ? strlen(text) : 0;
+    if (n >= size)
+        n = size - 1;
+    if (n > 0)
+        memcpy(out, text, n);
+    out[n] = 0;
+}
+
 size_t callMapperRegistryCount() noexcept
 {
     KaLockGuard guard(callMapperLock);

@@ -112,5 +112,12 @@ public:
     static void* findOwner(const void* handle) noexcept;
 };
 
+// The loader's symbol lookup and unloading, for the few callers that hold a
+// library handle of their own (LoadLibrary of boslib.h opens it).
+[[nodiscard]] void* bosGetProcAddress(void* library, const char* name) noexcept;
+void bosFreeLibrary(void* library) noexcept;
+// The loader's last error text into out (size bytes), empty when none.
+void bosLoaderError(char* out, size_t size) noexcept;
+
 // Number of CallMappers the registry holds (tests check the sharing).
 size_t callMapperRegistryCount() noexcept;

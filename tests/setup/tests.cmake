@@ -14,10 +14,11 @@ function(ka_standin target output source)
 endfunction()
 
 ka_standin(ka_standin_calls libkastandin standin_calls.c)
+ka_standin(ka_standin_trace libkastandintrace standin_trace.c)
 
-foreach(t IN ITEMS platform_callmapper_test)
+foreach(t IN ITEMS platform_callmapper_test odbc_tracebridge_test)
   if(TARGET ${t})
     target_compile_definitions(${t} PRIVATE KA_STANDIN_DIR="${KA_STANDIN_DIR}")
-    add_dependencies(${t} ka_standin_calls)
+    add_dependencies(${t} ka_standin_calls ka_standin_trace)
   endif()
 endforeach()
