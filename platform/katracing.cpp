@@ -15,6 +15,7 @@
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "platform/bosenv.h"
 
 namespace {
 
@@ -497,4 +498,36 @@ KaTracing* createTracing(const char* options) noexcept
         errPost(MSG_TRACE_MODE_INVALID);
         return nullptr;
     }
+}
+
+KaTracing* kaCreatePacketTracing(const KaPacketLogSettings& settings, int* connectFails) noexcept
+{
+    *connectFails = 0;
+    char modeText[40];
+    snprintf(modeText, sizeof modeText, "ODBCTraceMode=%llu", static_cast<unsigned long long>(settings.mode));
+    KaTracing* writer = createTracing(modeText);
+    if (writer == nullptr) {
+        *connectFails = 1;
+        return nullptr;
+    }
+    BosLocalTime now;
+    bosGetLocalTime(&now);
+    const char* prefix = settings.prefix != nullptr ? settings.prefix : "pkt";
+    char options[KA_TRACE_PATH_MAX + 256];
+    int n = snprintf(options, sizeof options,
+                     "ODBCTraceMemBuffSize=%llu;ODBCTraceMaxFileSize=%llu;ODBCTraceMaxNumFiles=%llu;"
+                     "ODBCTraceFlush=%llu;TraceFile=%s%04u%02u%02u%02u%02u%02u%03u_.out",
+                     static_cast<unsigned long long>(settings.memBuffSize),
+                     static_cast<unsigned long long>(settings.maxFileSize),
+                     static_cast<unsigned long long>(settings.maxNumFiles),
+                     static_cast<unsigned long long>(settings.flush), prefix, unsigned(now.year), unsigned(now.month),
+                     unsigned(now.day), unsigned(now.hour), unsigned(now.minute), unsigned(now.second),
+                     unsigned(now.millisecond));
+    if (n < 0 || size_t(n) >= sizeof options || writer->configure(options) != 0) {
+        if (n < 0 || size_t(n) >= sizeof options)
+            postTraceFileProblem(" Trace file too long: ", prefix);
+        delete writer;
+        return nullptr;
+    }
+    return writer;
 }

@@ -114,6 +114,21 @@ inline bool kaTraceOn(const KaTracing* writer) noexcept
 // A new, unconfigured writer of the kind ODBCTraceMode names, or null.
 [[nodiscard]] KaTracing* createTracing(const char* options) noexcept;
 
+// The connection's packet-logging settings, as its options give them.
+struct KaPacketLogSettings {
+    uint64_t mode;          // ODBCTraceMode
+    uint64_t memBuffSize;   // KB
+    uint64_t maxFileSize;   // KB
+    uint64_t maxNumFiles;
+    uint64_t flush;
+    const char* prefix;     // file name before the time stamp, directory included
+};
+// Makes and configures the packet-logging writer: files named prefix, the
+// local time to the millisecond and "_.out". *connectFails is set when no
+// writer could be made at all (the connect fails); null without it when the
+// writer could not be configured (the connect goes on without logging).
+[[nodiscard]] KaTracing* kaCreatePacketTracing(const KaPacketLogSettings& settings, int* connectFails) noexcept;
+
 // Looks key up in an option string (keys compared without regard to case,
 // a braced value may hold ";"). 0 with the value's text and length, or with
 // *value null when the key is absent; 1 when the string does not parse.

@@ -347,4 +347,39 @@ TEST_F(TracingTest, FlushAndCloseFromOtherThreadsDoNotRace)
     writer.join();
 }
 
+TEST_F(TracingTest, PacketLoggingWritesATimeStampedFileThatReadsBack)
+{
+    std::string prefix = path("pkt");
+    KaPacketLogSettings settings = {KA_TRACE_MODE_MEMORY_FILE, 1, 100, 10, 0, prefix.c_str()};
+    int connectFails = 1;
+    KaTracing* writer = kaCreatePacketTracing(settings, &connectFails);
+    ASSERT_NE(nullptr, writer);
+    EXPECT_EQ(0, connectFails);
+    std::string expected;
+    for (int i = 0; i < 100; ++i) {
+        std::string line = "packet " + std::to_string(i) + " sent\n";
+        expected += line;
+        ASSERT_EQ(0, writer->write(line.data(), line.size()));
+    }
+    ASSERT_EQ(0, writer->close());
+    delete writer;
+    std::vector<std::string> files = listDir(dir);
+    ASSERT_EQ(1u, files.size());
+    // pkt, year to milliseconds (17 digits), "_", the file number, ".out".
+    const std::string& name = files[0];
+    ASSERT_EQ(3u + 17u + 1u + 2u + 4u, name.size()) << name;
+    EXPECT_EQ("pkt", name.substr(0, 3));
+    EXPECT_EQ("_01.out", name.substr(20));
+    EXPECT_EQ(expected, read(name));
+
+    settings.mode = 5;
+    EXPECT_EQ(nullptr, kaCreatePacketTracing(settings, &connectFails));
+    EXPECT_EQ(1, connectFails);
+    settings.mode = KA_TRACE_MODE_FILE;
+    std::string missing = dir + "/none/pkt";
+    settings.prefix = missing.c_str();
+    EXPECT_EQ(nullptr, kaCreatePacketTracing(settings, &connectFails));
+    EXPECT_EQ(0, connectFails);
+}
+
 }  // namespace
