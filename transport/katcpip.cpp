@@ -161,6 +161,11 @@ int KaTCPIP::connectBasic(uint16_t port, const uint16_t* hostW, const char* host
 int KaTCPIP::connect(uint16_t port, const uint16_t* hostW, const char* host,
                      const uint16_t* service, int32_t flags) noexcept
 {
+    bool noHost = empty(host) && empty(hostW);
+    // Blanks before either form do not count; the narrow form is used when
+    // anything is left of it, else the wide one.
+    host = skipBlanks(host);
+    hostW = skipBlanks(hostW);
     char narrow[kHostNameSize];
     const char* shownHost = !empty(host) ? host : "";
     if (empty(host) && !empty(hostW)) {
@@ -168,7 +173,7 @@ int KaTCPIP::connect(uint16_t port, const uint16_t* hostW, const char* host,
             return KA_SOCK_FAILED;
         shownHost = narrow;
     }
-    if ((port == 0 && empty(service)) || (empty(host) && empty(hostW))) {
+    if ((port == 0 && empty(service)) || noHost) {
         if (postErrors)
             errPost(MSG_SOCKET_NO_HOST_OR_PORT)
                 ->addParamText(shownHost)

@@ -80,6 +80,65 @@ TEST_F(TcpTest, EchoesOverIpv4AndIpv6AndByName)
     EXPECT_EQ(0u, errors.size());
 }
 
+TEST_F(TcpTest, ABlankNarrowHostGivesWayToTheWideOne)
+{
+    LoopbackServer server(Peer::Echo);
+    KaTCPIP t;
+    ASSERT_EQ(KA_SOCK_OK, t.connectBasic(server.port(), W(u" 127.0.0.1"), " \t", nullptr));
+    ASSERT_EQ(KA_SOCK_OK, t.send("w", 1, 0));
+    EXPECT_EQ("w", readAll(t, 1));
+}
+
+TEST_F(TcpTest, EachFailureCodePostsItsLinkFailure)
+{
+    struct Case {
+        int code;
+        uint16_t message;   // 0: nothing posted
+    } cases[] = {
+        {KA_SOCK_FAILED, MSG_SOCKET_ERROR},
+        {KA_SOCK_TIMED_OUT, MSG_SOCKET_TIMED_OUT},
+        {KA_SOCK_LOST, MSG_SOCKET_CONNECTION_LOST},
+        {KA_SOCK_PROTOCOL, MSG_SOCKET_PROTOCOL_ERROR},
+        {KA_SOCK_NOTHING_YET, 0},
+        {KA_SOCK_OK, 0},
+    };
+    for (const Case& c : cases) {
+        katest::ErrorScope local;
+        KaTCPIP t;
+        t.postError(c.code, ECONNABORTED);
+        if (c.message == 0) {
+            EXPECT_EQ(0u, local.size()) << c.code;
+            continue;
+        }
+        ASSERT_EQ(1u, local.size()) << c.code;
+        EXPECT_EQ(c.message, local.native(0));
+        EXPECT_EQ("08S01", katest::sqlstate(local.at(0)));
+        t.postErrors = 0;
+        t.postError(c.code, ECONNABORTED);
+        EXPECT_EQ(1u, local.size());
+    }
+    katest::ErrorScope local;
+    KaTCPIP t;
+    t.postError(KA_SOCK_FAILED, ECONNABORTED);
+    EXPECT_NE(std::string::npos, local.text(0).find(std::to_string(ECONNABORTED))) << local.text(0);
+}
+
+TEST_F(TcpTest, AFailingCloseIsReportedAndAPlainCloseIsNot)
+{
+    LoopbackServer server(Peer::Echo);
+    KaTCPIP t;
+    ASSERT_EQ(KA_SOCK_OK, t.connect(server.port(), nullptr, "127.0.0.1", nullptr, 0));
+    ASSERT_EQ(0, ::close(t.record->socket));   // the close underneath will fail
+    EXPECT_EQ(KA_SOCK_FAILED, t.disconnect());
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(MSG_SOCKET_ERROR, errors.native(0));
+    ASSERT_NE(nullptr, t.record);               // the record stays, its socket gone
+    EXPECT_EQ(-1, t.record->socket);
+    EXPECT_EQ(KA_SOCK_OK, t.disconnect());
+    EXPECT_EQ(nullptr, t.record);
+    EXPECT_EQ(1u, errors.size());
+}
+
 TEST_F(TcpTest, TheParallelConnectReachesTheServer)
 {
     LoopbackServer server(Peer::Echo);
@@ -180,22 +239,25 @@ TEST_F(TcpTest, ASilentServerTimesOutWithinTheBudgetAndPostsNothing)
     EXPECT_EQ(0u, errors.size());
 }
 
-TEST_F(TcpTest, APeerThatHangsUpEndsTheConnection)
+TEST_F(TcpTest, APeerThatHangsUpOrResetsEndsTheConnection)
 {
-    LoopbackServer server(Peer::HangUp);
-    KaTCPIP t;
-    t.timeout = 20000;
-    ASSERT_EQ(KA_SOCK_OK, t.connect(server.port(), nullptr, "127.0.0.1", nullptr, 0));
-    char buffer[16];
-    size_t count = 0;
-    EXPECT_EQ(KA_SOCK_LOST, t.recv(buffer, sizeof buffer, &count, 0));
-    EXPECT_EQ(nullptr, t.record);
-    EXPECT_EQ(0, t.connected);
-    EXPECT_EQ(KA_SOCK_LOST, t.send("x", 1, 0));
-    ASSERT_EQ(2u, errors.size());
-    for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(MSG_SOCKET_CONNECTION_LOST, errors.native(i));
-        EXPECT_EQ("08S01", katest::sqlstate(errors.at(i)));
+    for (Peer kind : {Peer::HangUp, Peer::Reset}) {
+        katest::ErrorScope local;
+        LoopbackServer server(kind);
+        KaTCPIP t;
+        t.timeout = 20000;
+        ASSERT_EQ(KA_SOCK_OK, t.connect(server.port(), nullptr, "127.0.0.1", nullptr, 0));
+        char buffer[16];
+        size_t count = 0;
+        EXPECT_EQ(KA_SOCK_LOST, t.recv(buffer, sizeof buffer, &count, 0));
+        EXPECT_EQ(nullptr, t.record);
+        EXPECT_EQ(0, t.connected);
+        EXPECT_EQ(KA_SOCK_LOST, t.send("x", 1, 0));
+        ASSERT_EQ(2u, local.size());
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(MSG_SOCKET_CONNECTION_LOST, local.native(i));
+            EXPECT_EQ("08S01", katest::sqlstate(local.at(i)));
+        }
     }
 }
 

@@ -25,6 +25,7 @@ enum class Peer {
     Echo,         // sends back what it reads
     Silent,       // accepts and never answers
     HangUp,       // accepts and closes at once
+    Reset,        // accepts and resets the connection at once
     SlowReader,   // small receive buffer, small reads with pauses; keeps the bytes
 };
 
@@ -116,7 +117,11 @@ private:
                 int c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (c >= 0) {
                     ++accepted_;
-                    if (kind_ == Peer::HangUp)
+                    if (kind_ == Peer::Reset) {
+                        linger hard = {1, 0};
+                        setsockopt(c, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                    }
+                    if (kind_ == Peer::HangUp || kind_ == Peer::Reset)
                         close(c);
                     else
                         clients_.push_back(c);
