@@ -226,6 +226,25 @@ TEST_F(SocketTest, TheConnectRunsUnderTheLoginTimeOutAndTheSessionSwitchesAway)
     EXPECT_EQ("echo", std::string(buffer, count));
 }
 
+TEST_F(SocketTest, AHostThatDoesNotAnswerFailsWithinTheLoginTimeOut)
+{
+    katest::StalledListener stalled;
+    BaseSocketSettings settings;
+    settings.loginTimeout = 1;
+    settings.loginTimeoutOffered = 1;   // blocking connect stays on: the budget still holds
+    BaseSocket s(nullptr, &settings);
+    ASSERT_EQ(0, s.createTransport());
+    DiagScope d;
+    auto start = Clock::now();
+    EXPECT_EQ(KA_SOCK_TIMED_OUT, s.connectTo("127.0.0.1", stalled.port, 0));
+    double took = secondsSince(start);
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 30.0);
+    ASSERT_EQ(1u, d.size());
+    EXPECT_EQ(MSG_SOCKET_CONNECT_TIMED_OUT, d.at(0)->nativeCode);
+    EXPECT_EQ("HYT00", katest::sqlstate(d.at(0)));
+}
+
 TEST_F(SocketTest, AStalledLoginEndsWithOneTimeOutErrorAndKeepsEarlierDiagnostics)
 {
     LoopbackServer server(Peer::Silent);

@@ -268,41 +268,9 @@ TEST(ConnectionLayer, TheIpv4PathConnectsByAddressAndByName)
     EXPECT_EQ(-1, r.socket);
 }
 
-// A listener that never accepts, with its one-place queue already taken:
-// a further connect stays pending, as with a host that does not answer.
-struct StalledListener {
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::vector<int> fillers;
-    uint16_t port = 0;
-
-    StalledListener()
-    {
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(listener, reinterpret_cast<sockaddr*>(&a), len);
-        listen(listener, 0);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < 3; ++i) {
-            int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(c, reinterpret_cast<sockaddr*>(&a), len);
-            fillers.push_back(c);
-        }
-        usleep(200 * 1000);
-    }
-    ~StalledListener()
-    {
-        for (int c : fillers)
-            close(c);
-        close(listener);
-    }
-};
-
 TEST(ConnectionLayer, AStalledConnectEndsWithTheBudget)
 {
-    StalledListener stalled;
+    katest::StalledListener stalled;
     for (int parallel : {0, 1}) {
         FakeResolver resolver;
         gAnswer = {"127.0.0.1"};
@@ -324,7 +292,7 @@ TEST(ConnectionLayer, TheTransportReportsAStalledConnectAsATimeOut)
     ASSERT_EQ(0, katest::openCatalogue());
     katest::ThreadScope thread;
     katest::ErrorScope errors;
-    StalledListener stalled;
+    katest::StalledListener stalled;
     KaTCPIP t;   // blocking connect is on by default: the budget still bounds it
     t.timeout = 1000;
     auto start = Clock::now();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kamessages.h"
@@ -137,6 +138,23 @@ TEST_F(TcpTest, AFailingCloseIsReportedAndAPlainCloseIsNot)
     EXPECT_EQ(KA_SOCK_OK, t.disconnect());
     EXPECT_EQ(nullptr, t.record);
     EXPECT_EQ(1u, errors.size());
+}
+
+TEST_F(TcpTest, ConnectingAgainReplacesTheEarlierConnection)
+{
+    LoopbackServer server(Peer::Echo);
+    KaTCPIP t;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(KA_SOCK_OK, t.connect(server.port(), nullptr, "127.0.0.1", nullptr, 0));
+        ASSERT_EQ(KA_SOCK_OK, t.send("r", 1, 0));
+        EXPECT_EQ("r", readAll(t, 1));
+    }
+    // The earlier connections were closed: the server sees them go.
+    auto end = Clock::now() + std::chrono::seconds(30);
+    while (server.open() > 1 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(3, server.accepted());
+    EXPECT_EQ(1, server.open());
 }
 
 TEST_F(TcpTest, TheParallelConnectReachesTheServer)

@@ -1,7 +1,8 @@
 // Loopback peers for the transport tests: a server on 127.0.0.1 or ::1 on a
 // free port that echoes, stays silent, hangs up at once or reads slowly
-// through a small buffer. Each runs in its own thread, lives at most
-// kLifetime and stops with its object.
+// through a small buffer, and a listener whose connects never complete.
+// Each server runs in its own thread, lives at most kLifetime and stops
+// with its object.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -82,6 +83,8 @@ public:
     uint16_t port() const { return port_; }
     std::string portText() const { return std::to_string(port_); }
     int accepted() const { return accepted_; }
+    // Connections accepted and not yet closed by the peer.
+    int open() const { return open_; }
 
     // What a slow reader has read so far.
     std::string received()
@@ -125,6 +128,7 @@ private:
                         close(c);
                     else
                         clients_.push_back(c);
+                    open_ = int(clients_.size());
                 }
             }
             for (size_t i = 1; i < fds.size(); ++i) {
@@ -135,6 +139,7 @@ private:
                 if (n <= 0) {
                     close(fds[i].fd);
                     clients_.erase(std::find(clients_.begin(), clients_.end(), fds[i].fd));
+                    open_ = int(clients_.size());
                     continue;
                 }
                 if (kind_ == Peer::Echo) {
@@ -161,6 +166,7 @@ private:
     bool ok_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<int> accepted_{0};
+    std::atomic<int> open_{0};
     std::vector<int> clients_;
     std::thread thread_;
     std::mutex lock_;
@@ -191,5 +197,40 @@ inline uint16_t unusedPort(int family = AF_INET)
     close(fd);
     return port;
 }
+
+// A listener that never accepts, with its one-place queue already taken:
+// a further connect stays pending, as with a host that does not answer.
+class StalledListener {
+public:
+    StalledListener()
+    {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(listener, reinterpret_cast<sockaddr*>(&a), len);
+        listen(listener, 0);
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        for (int i = 0; i < 3; ++i) {
+            int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(c, reinterpret_cast<sockaddr*>(&a), len);
+            fillers.push_back(c);
+        }
+        usleep(200 * 1000);
+    }
+    ~StalledListener()
+    {
+        for (int c : fillers)
+            close(c);
+        close(listener);
+    }
+    StalledListener(const StalledListener&) = delete;
+    StalledListener& operator=(const StalledListener&) = delete;
+
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::vector<int> fillers;
+    uint16_t port = 0;
+};
 
 }  // namespace katest
