@@ -148,6 +148,11 @@ struct Pending {
         }
         count = 0;
     }
+    void add(int fd, const addrinfo* ai) noexcept
+    {
+        entries[count] = {fd, 0, 0};
+        addresses[count++] = ai;
+    }
     void remove(size_t i) noexcept
     {
         ::close(entries[i].fd);
@@ -235,6 +240,198 @@ void openSucceeded(ConnectionRecord* record, int fd, const addrinfo* ai) noexcep
     memset(&record->peer, 0, sizeof record->peer);
     if (ai != nullptr && ai->ai_addrlen <= sizeof record->peer)
         memcpy(&record->peer, ai->ai_addr, ai->ai_addrlen);
+}
+
+
+// Why an open failed: the failing call's name and the code.
+struct OpenFailure {
+    const char* call = "";
+    int code = 0;
+};
+
+// Resolves name (a copy of host that this cuts at a scope "%"); 0 with
+// *list, or 1 with why. A scoped name is first resolved whole; when that
+// fails and the bare address resolves, scoped names are resolved bare from
+// then on and the scope becomes the interface index.
+int resolveHost(ResolverTable* resolver, const char* host, char* name, uint32_t* scopeId,
+                addrinfo** list, OpenFailure& why) noexcept
+{
+    const char* scope = nullptr;
+    if (char* percent = strchr(name, '%'); percent != nullptr) {
+        *percent = 0;
+        scope = percent + 1;
+        if (name[0] == 0 || *scope == 0) {
+            why = {host, kConnectionErrorGeneric};
+            return 1;
+        }
+    }
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    if (scope != nullptr && resolver->scopeAttached.load() == 1) {
+        int rc = resolver->getaddrinfo(host, nullptr, &hints, list);
+        if (rc == 0) {
+            resolver->scopeSettled = 1;
+        } else if (resolver->scopeSettled.load()) {
+            why = {resolver->gai_strerror(rc), kConnectionErrorGeneric};
+            return 1;
+        } else {
+            if (resolver->getaddrinfo(name, nullptr, &hints, list) != 0) {
+                why = {resolver->gai_strerror(rc), kConnectionErrorGeneric};
+                return 1;
+            }
+            resolver->scopeAttached = 0;
+            resolver->scopeSettled = 1;
+        }
+    } else if (resolver->getaddrinfo(name, nullptr, &hints, list) != 0) {
+        why = {"getaddrinfo", kConnectionErrorGeneric};
+        return 1;
+    }
+    if (scope != nullptr && resolver->scopeAttached.load() == 0 &&
+        resolver->if_nametoindex != nullptr)
+        *scopeId = resolver->if_nametoindex(scope);
+    if (*list == nullptr) {
+        why = {"empty addr list from getaddrinfo", kConnectionErrorGeneric};
+        return 1;
+    }
+    return 0;
+}
+
+// A socket for the address with the record's options, bound to the
+// wildcard address: the descriptor, -1 to go on with the next address, or
+// -2 when the open must end (why says why).
+int openSocket(const ConnectionRecord* record, const addrinfo* ai, uint32_t scopeId,
+               bool blocking, OpenFailure& why) noexcept
+{
+    int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0)
+        return -1;
+    if (!blocking && setBlocking(fd, false) != 0) {
+        ::close(fd);
+        why = {"fcntl", kConnectionErrorGeneric};
+        return -2;
+    }
+    applyOptions(record, fd);
+    int err = raiseBuffer(fd, SO_RCVBUF, record->receiveBufferSize);
+    if (err == 0)
+        err = raiseBuffer(fd, SO_SNDBUF, record->sendBufferSize);
+    if (err != 0) {
+        ::close(fd);
+        why = {"getsockopt", err};
+        return -2;
+    }
+    if (!bindWildcard(fd, ai->ai_family, scopeId)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Runs one parallel round: the connected socket in blocking mode, -1 when
+// every socket of the round failed (more addresses may follow), -2 when the
+// open must end (why says why).
+int settleRound(Pending& pending, const Budget& budget, const addrinfo** winner,
+                OpenFailure& why) noexcept
+{
+    int won = runParallelRound(pending, budget, &why.code);
+    if (won >= 0) {
+        int fd = pending.entries[won].fd;
+        *winner = pending.addresses[won];
+        pending.closeAllBut(fd);
+        if (setBlocking(fd, true) != 0) {
+            ::close(fd);
+            why = {"parallelfcntl", kConnectionErrorGeneric};
+            return -2;
+        }
+        return fd;
+    }
+    if (won == -2) {
+        why = {"", kConnectionErrorTimedOut};
+        return -2;
+    }
+    if (won == -3) {
+        why = {"parallelconnect", kConnectionErrorGeneric};
+        return -2;
+    }
+    return -1;
+}
+
+// Connects to the first address that answers, one after the other or up to
+// kConnectionParallelSockets at a time: the connected socket in blocking
+// mode and *winner, or -1 with why.
+int connectAny(const ConnectionRecord* record, addrinfo* list, uint16_t port, uint32_t scopeId,
+               Budget& budget, bool parallel, bool blocking, const addrinfo** winner,
+               OpenFailure& why) noexcept
+{
+    why = {"connect", kConnectionErrorGeneric};
+    Pending pending;
+    budget.begin();
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        if (budget.spent()) {
+            pending.closeAllBut(-1);
+            why = {"", kConnectionErrorTimedOut};
+            return -1;
+        }
+        int fd = openSocket(record, ai, scopeId, blocking, why);
+        if (fd == -2) {
+            pending.closeAllBut(-1);
+            return -1;
+        }
+        if (fd == -1)
+            continue;
+        setPort(ai, port, scopeId);
+        if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
+            pending.closeAllBut(-1);
+            if (!blocking && setBlocking(fd, true) != 0) {
+                ::close(fd);
+                why = {"fcntl", kConnectionErrorGeneric};
+                return -1;
+            }
+            *winner = ai;
+            return fd;
+        }
+        int err = errno;
+        if (blocking || err != EINPROGRESS) {
+            why.code = err;
+            ::close(fd);
+            continue;
+        }
+        if (parallel) {
+            pending.add(fd, ai);
+            if (pending.count < kConnectionParallelSockets && ai->ai_next != nullptr)
+                continue;
+            int settled = settleRound(pending, budget, winner, why);
+            if (settled == -1)
+                continue;   // every socket of this round failed: the next addresses
+            return settled >= 0 ? settled : -1;
+        }
+        err = awaitConnect(fd, budget);
+        if (err != 0) {
+            ::close(fd);
+            if (err == kConnectionErrorTimedOut) {
+                why = {"", kConnectionErrorTimedOut};
+                return -1;
+            }
+            why.code = err;
+            continue;
+        }
+        if (setBlocking(fd, true) != 0) {
+            ::close(fd);
+            why = {"fcntl", kConnectionErrorGeneric};
+            return -1;
+        }
+        *winner = ai;
+        return fd;
+    }
+    // The last addresses failed at once or got no socket: the sockets still
+    // pending get their round.
+    if (pending.count > 0) {
+        int settled = settleRound(pending, budget, winner, why);
+        if (settled >= 0)
+            return settled;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -371,207 +568,35 @@ int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port, 
     record->socket = -1;
     record->port = port;
     *errorCode = 0;
-    Budget budget(timeoutMs);
+    OpenFailure why;
     char name[kHostTextSize];
-    const char* call = "";
-    int code = 0;
-    int fd = -1;
-    addrinfo* list = nullptr;
-    Pending pending;
-    const char* scope = nullptr;
-    uint32_t scopeId = 0;
-    int won = -1;  // the winning pending socket of a parallel round
-    // A budget bounds the connect even when a blocking connect is asked for.
-    bool blocking = record->blockingConnect && !parallel && !budget.limited();
-
     if (host == nullptr || strlen(host) >= sizeof name) {
-        ConnectionSetError(record, "ConnectionOpen", host == nullptr ? "" : host,
-                           kConnectionErrorGeneric, -1);
-        *errorCode = kConnectionErrorGeneric;
-        return 0;
-    }
-    memcpy(name, host, strlen(host) + 1);
-    if (char* percent = strchr(name, '%'); percent != nullptr) {
-        *percent = 0;
-        scope = percent + 1;
-        if (name[0] == 0 || *scope == 0) {
-            call = host;
-            code = kConnectionErrorGeneric;
-            goto failed;
-        }
-    }
-    {
-        addrinfo hints = {};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        int rc;
-        if (scope != nullptr && resolver->scopeAttached.load() == 1) {
-            rc = resolver->getaddrinfo(host, nullptr, &hints, &list);
-            if (rc != 0) {
-                if (resolver->scopeSettled.load()) {
-                    call = resolver->gai_strerror(rc);
-                    code = kConnectionErrorGeneric;
-                    goto failed;
-                }
-                int first = rc;
-                rc = resolver->getaddrinfo(name, nullptr, &hints, &list);
-                if (rc != 0) {
-                    call = resolver->gai_strerror(first);
-                    code = kConnectionErrorGeneric;
-                    goto failed;
-                }
-                resolver->scopeAttached = 0;
-                resolver->scopeSettled = 1;
-            } else {
-                resolver->scopeSettled = 1;
-            }
-        } else {
-            rc = resolver->getaddrinfo(name, nullptr, &hints, &list);
-            if (rc != 0) {
-                call = "getaddrinfo";
-                code = kConnectionErrorGeneric;
-                goto failed;
-            }
-        }
-        if (scope != nullptr && resolver->scopeAttached.load() == 0 &&
-            resolver->if_nametoindex != nullptr)
-            scopeId = resolver->if_nametoindex(scope);
-        if (list == nullptr) {
-            call = "empty addr list from getaddrinfo";
-            code = kConnectionErrorGeneric;
-            goto failed;
-        }
-    }
-
-    budget.begin();
-    code = kConnectionErrorGeneric;
-    call = "connect";
-    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        if (budget.spent()) {
-            call = "";
-            code = kConnectionErrorTimedOut;
-            goto failed;
-        }
-        fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0)
-            continue;
-        if (!blocking && setBlocking(fd, false) != 0) {
-            call = "fcntl";
-            code = kConnectionErrorGeneric;
-            goto failed;
-        }
-        applyOptions(record, fd);
-        if (int err = raiseBuffer(fd, SO_RCVBUF, record->receiveBufferSize); err != 0) {
-            call = "getsockopt";
-            code = err;
-            goto failed;
-        }
-        if (int err = raiseBuffer(fd, SO_SNDBUF, record->sendBufferSize); err != 0) {
-            call = "getsockopt";
-            code = err;
-            goto failed;
-        }
-        if (!bindWildcard(fd, ai->ai_family, scopeId)) {
-            closeSocket(fd);
-            continue;
-        }
-        setPort(ai, port, scopeId);
-        if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
-            if (!blocking && setBlocking(fd, true) != 0) {
-                call = "fcntl";
-                code = kConnectionErrorGeneric;
-                goto failed;
-            }
-            pending.closeAllBut(-1);
-            openSucceeded(record, fd, ai);
+        why = {host != nullptr ? host : "", kConnectionErrorGeneric};
+    } else {
+        memcpy(name, host, strlen(host) + 1);
+        addrinfo* list = nullptr;
+        uint32_t scopeId = 0;
+        if (resolveHost(resolver, host, name, &scopeId, &list, why) == 0) {
+            Budget budget(timeoutMs);
+            // A budget bounds the connect even when a blocking connect is
+            // asked for.
+            bool blocking = record->blockingConnect && !parallel && !budget.limited();
+            const addrinfo* winner = nullptr;
+            int fd = connectAny(record, list, port, scopeId, budget, parallel != 0, blocking,
+                                &winner, why);
+            if (fd >= 0)
+                openSucceeded(record, fd, winner);
             resolver->freeaddrinfo(list);
-            return 1;
-        }
-        int err = errno;
-        if (blocking || err != EINPROGRESS) {
-            code = err;
-            closeSocket(fd);
-            continue;
-        }
-        if (parallel) {
-            pending.entries[pending.count] = {fd, 0, 0};
-            pending.addresses[pending.count++] = ai;
-            fd = -1;
-            if (pending.count < kConnectionParallelSockets && ai->ai_next != nullptr)
-                continue;
-            won = runParallelRound(pending, budget, &code);
-            if (won >= 0)
-                goto parallelWon;
-            if (won == -2) {
-                call = "";
-                code = kConnectionErrorTimedOut;
-                goto failed;
-            }
-            if (won == -3) {
-                call = "parallelconnect";
-                code = kConnectionErrorGeneric;
-                goto failed;
-            }
-            continue;  // every socket of this round failed: the next addresses
-        }
-        err = awaitConnect(fd, budget);
-        if (err == kConnectionErrorTimedOut) {
-            call = "";
-            code = kConnectionErrorTimedOut;
-            goto failed;
-        }
-        if (err != 0) {
-            code = err;
-            closeSocket(fd);
-            continue;
-        }
-        if (setBlocking(fd, true) != 0) {
-            call = "fcntl";
-            code = kConnectionErrorGeneric;
-            goto failed;
-        }
-        openSucceeded(record, fd, ai);
-        resolver->freeaddrinfo(list);
-        return 1;
-    }
-    if (pending.count > 0) {
-        // The last addresses failed at once or could not get a socket: the
-        // sockets still pending get their round.
-        won = runParallelRound(pending, budget, &code);
-        if (won >= 0) {
-        parallelWon:
-            fd = pending.entries[won].fd;
-            const addrinfo* winner = pending.addresses[won];
-            pending.closeAllBut(fd);
-            if (setBlocking(fd, true) != 0) {
-                call = "parallelfcntl";
-                code = kConnectionErrorGeneric;
-                goto failed;
-            }
-            openSucceeded(record, fd, winner);
+            if (fd >= 0)
+                return 1;
+        } else if (list != nullptr) {
             resolver->freeaddrinfo(list);
-            return 1;
-        }
-        if (won == -2) {
-            call = "";
-            code = kConnectionErrorTimedOut;
-        } else if (won == -3) {
-            call = "parallelconnect";
-            code = kConnectionErrorGeneric;
         }
     }
-
-failed:
-    closeSocket(fd);
-    pending.closeAllBut(-1);
-    record->socket = -1;
-    if (list != nullptr)
-        resolver->freeaddrinfo(list);
-    if (code == 0)
-        code = kConnectionErrorGeneric;
-    *errorCode = code;
-    ConnectionSetError(record, "ConnectionOpen", call, code, -1);
+    if (why.code == 0)
+        why.code = kConnectionErrorGeneric;
+    *errorCode = why.code;
+    ConnectionSetError(record, "ConnectionOpen", why.call, why.code, -1);
     return 0;
 }
 
