@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +39,13 @@ template <typename Unit>
 bool empty(const Unit* text) noexcept
 {
     return text == nullptr || *text == 0;
+}
+
+// A time-out as poll takes it: a value past its range would read as
+// negative, which means no limit.
+int pollTime(uint32_t ms) noexcept
+{
+    return ms > uint32_t(INT32_MAX) ? INT32_MAX : int(ms);
 }
 
 void ignoreSigpipe() noexcept
@@ -225,7 +233,7 @@ int KaTCPIP::connect(uint16_t port, const uint16_t* hostW, const char* host,
     record->setLinger = lingerMode;
     record->lingerValue = {1, 0};
 
-    int32_t budget = timeout != 0 ? int32_t(timeout) : -1;
+    int32_t budget = timeout != 0 ? pollTime(timeout) : -1;
     int code = 0;
     int opened = loadResolver() == 0
                      ? ConnectionOpenEx(record, name, port, &code, resolverTable(), budget, flags)
@@ -274,7 +282,7 @@ int KaTCPIP::awaitWritable() noexcept
 {
     for (;;) {
         pollfd p = {record->socket, POLLOUT, 0};
-        int n = poll(&p, 1, int(timeout));
+        int n = poll(&p, 1, pollTime(timeout));
         if (n > 0)
             return KA_SOCK_OK;
         if (n == 0)
@@ -335,7 +343,7 @@ int KaTCPIP::recv(void* buffer, size_t size, size_t* received, int32_t wait) noe
     if (timeout != 0 || wait) {
         for (;;) {
             record->pollEntry.revents = 0;
-            int n = poll(&record->pollEntry, 1, wait ? waitTimeout : int(timeout));
+            int n = poll(&record->pollEntry, 1, wait ? waitTimeout : pollTime(timeout));
             if (n > 0)
                 break;
             if (n == 0)
