@@ -1,0 +1,306 @@
+#include "sql/basesql.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "errorscope.h"
+#include "kamessages.h"
+
+namespace {
+
+std::u16string text(const KaSubStringW& v)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(v.data), v.len);
+}
+
+const uint16_t* W(const std::u16string& s)
+{
+    return reinterpret_cast<const uint16_t*>(s.c_str());
+}
+
+bool posted(const katest::ErrorScope& errors, uint16_t msg)
+{
+    for (size_t i = 0; i < errors.size(); ++i)
+        if (errors.native(i) == msg)
+            return true;
+    return false;
+}
+
+struct KindCase {
+    std::u16string sql;
+    uint32_t kind;
+    uint32_t object;
+    std::u16string keyword;
+};
+
+TEST(BaseSqlStringW, StatementAndObjectKindFromTheFirstTwoWords)
+{
+    const KindCase cases[] = {
+        {u"((select 1))", KA_STMT_SELECT, KA_OBJECT_NONE, u"select"},
+        {u"   ", KA_STMT_NONE, KA_OBJECT_NONE, u""},
+        {u"", KA_STMT_NONE, KA_OBJECT_NONE, u""},
+        {u"'x' select", KA_STMT_NONE, KA_OBJECT_NONE, u""},
+        {u"SELECT x FROM t", KA_STMT_SELECT, KA_OBJECT_OTHER, u"SELECT"},
+        {u"CREATE VIEW v AS SELECT 1", KA_STMT_CREATE, KA_OBJECT_VIEW, u"CREATE"},
+        {u"/* c */ drop table t", KA_STMT_DROP, KA_OBJECT_TABLE, u"drop"},
+        {u"-- line\nwith a as (select 1) select * from a", KA_STMT_SELECT, KA_OBJECT_OTHER, u"with"},
+        {u"use db", KA_STMT_OTHER, KA_OBJECT_OTHER, u"use"},
+        {u"insert", KA_STMT_INSERT, KA_OBJECT_NONE, u"insert"},
+        {u"create index", KA_STMT_CREATE, KA_OBJECT_INDEX, u"create"},
+        {u"grant synonym", KA_STMT_GRANT, KA_OBJECT_SYNONYM, u"grant"},
+        {u"selected x", KA_STMT_OTHER, KA_OBJECT_OTHER, u"selected"},
+        {u"\U0001F600 select", KA_STMT_NONE, KA_OBJECT_NONE, u""},
+    };
+    for (const auto& c : cases) {
+        BaseSqlStringW s(W(c.sql), int64_t(c.sql.size()));
+        EXPECT_EQ(s.getStatementKind(), c.kind) << std::string(c.sql.begin(), c.sql.end());
+        EXPECT_EQ(s.objectKind, c.object);
+        EXPECT_EQ(text(s.keyword), c.keyword);
+    }
+}
+
+struct MarkerCase {
+    std::u16string sql;
+    std::vector<size_t> markers;
+};
+
+TEST(BaseSqlStringW, MarkersOutsideEveryQuoteKindAndComment)
+{
+    const MarkerCase cases[] = {
+        {u"select ? from t where a = ?", {7, 26}},
+        {u"select '?', \"?\", `?` from t where a = ?", {38}},
+        {u"select 1 -- ?\n, ? /* ? */", {16}},
+        {u"select '\U0001F600?' , ?", {15}},
+        {u"with q as (select ? /* ? */ from t) select ? from q", {18, 43}},
+        {u"insert into t values (?, ?)", {22, 25}},
+    };
+    for (const auto& c : cases) {
+        BaseSqlStringW s(W(c.sql), int64_t(c.sql.size()));
+        s.getStatementKind();
+        ASSERT_EQ(s.scanClauses(kSqlRecordMarkers, nullptr), 0);
+        std::vector<size_t> got;
+        for (size_t i = 0; i < s.markerCount(); ++i)
+            got.push_back(s.markerOffsets.at(i));
+        EXPECT_EQ(got, c.markers) << std::string(c.sql.begin(), c.sql.end());
+    }
+}
+
+struct ClauseCase {
+    std::u16string sql;
+    uint32_t fromList, groupBy, unionFlag, having;
+    uint64_t forUpdate;
+};
+
+TEST(BaseSqlStringW, ClauseFlags)
+{
+    const ClauseCase cases[] = {
+        {u"SELECT a FROM t1, t2", 1, 0, 0, 0, 0},
+        {u"SELECT a FROM t1 WHERE x IN (1, 2)", 0, 0, 0, 0, 0},
+        {u"SELECT a FROM t1 UNION SELECT b FROM t2, t3", 0, 0, 1, 0, 0},
+        {u"SELECT a FROM t GROUP a", 0, 0, 0, 0, 0},
+        {u"SELECT a FROM t GROUP BY a HAVING count(*) > 1", 0, 1, 0, 1, 0},
+        {u"SELECT a FROM t FOR UPDATE", 0, 0, 0, 0, 16},
+        {u"SELECT a FROM t FOR x", 0, 0, 0, 0, 0},
+        {u"SELECT a FROM (select b, c from u) q", 0, 0, 0, 0, 0},
+        // ROLLUP and CUBE modifiers are no common table expression.
+        {u"SELECT a, count(*) FROM t1, t2 GROUP BY a WITH ROLLUP", 1, 1, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        BaseSqlStringW s(W(c.sql), int64_t(c.sql.size()));
+        s.getStatementKind();
+        ASSERT_EQ(s.scanClauses(kSqlCheckPositioned, nullptr), 0);
+        EXPECT_EQ(s.hasFromList, c.fromList) << std::string(c.sql.begin(), c.sql.end());
+        EXPECT_EQ(s.hasGroupBy, c.groupBy);
+        EXPECT_EQ(s.hasUnion, c.unionFlag);
+        EXPECT_EQ(s.hasHaving, c.having);
+        EXPECT_EQ(s.forUpdatePos, c.forUpdate);
+    }
+}
+
+TEST(BaseSqlStringW, WithRollupKeepsLaterMarkersInTheirPlace)
+{
+    std::u16string sql = u"SELECT a FROM t GROUP BY a WITH CUBE HAVING a > ?";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    ASSERT_EQ(s.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    ASSERT_EQ(s.markerCount(), 1u);
+    EXPECT_EQ(s.markerOffsets.at(0), sql.size() - 1);
+    EXPECT_EQ(s.hasHaving, 1u);
+}
+
+TEST(BaseSqlStringW, WhereCurrentOfFindsTheCursorName)
+{
+    std::u16string sql = u"UPDATE t SET a = 1 WHERE CURRENT OF c1";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    ASSERT_EQ(s.scanClauses(kSqlCheckPositioned, nullptr), 0);
+    EXPECT_EQ(s.currentOfPos, sql.find(u"CURRENT"));
+    EXPECT_EQ(text(s.cursorName), u"c1");
+    EXPECT_EQ(s.currentOfLength, sql.size() - s.currentOfPos);
+
+    KaStringW replaced;
+    std::u16string name = u"SQL_CUR0001";
+    ASSERT_EQ(s.replaceRange(s.cursorName, W(name), name.size()), 0);
+    EXPECT_EQ(text(s), u"UPDATE t SET a = 1 WHERE CURRENT OF SQL_CUR0001");
+    EXPECT_EQ(text(s.cursorName), name);
+    EXPECT_EQ(text(s.keyword), u"UPDATE");
+    // The application's buffer was not written.
+    EXPECT_EQ(sql, u"UPDATE t SET a = 1 WHERE CURRENT OF c1");
+}
+
+TEST(BaseSqlStringW, WhereCurrentOfWithoutNameIsRefused)
+{
+    katest::ErrorScope errors;
+    std::u16string sql = u"DELETE FROM t WHERE CURRENT OF";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    EXPECT_EQ(s.scanClauses(kSqlCheckPositioned, nullptr), 1);
+    EXPECT_TRUE(posted(errors, MSG_CURSOR_NAME_MISSING));
+}
+
+TEST(BaseSqlStringW, ForUpdateAppendedAndRemoved)
+{
+    std::u16string sql = u"SELECT a FROM t";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.restoreLength();
+    EXPECT_EQ(text(s), sql);
+    ASSERT_EQ(s.appendForUpdate(), 0);
+    EXPECT_EQ(text(s), u"SELECT a FROM t FOR UPDATE");
+    s.restoreLength();
+    EXPECT_EQ(text(s), sql);
+}
+
+struct OrdinalCase {
+    std::u16string sql;
+    std::u16string expected;  // empty: unchanged
+    int16_t added;
+};
+
+TEST(BaseSqlStringW, OrderByOrdinalsRewriteIsTokenBasedOrLeavesTheText)
+{
+    const OrdinalCase cases[] = {
+        {u"SELECT a, b FROM t ORDER BY c DESC, d", u"SELECT a, b , c, d FROM t ORDER BY 3 DESC, 4", 2},
+        // Commas inside calls are no select-list columns; LIMIT stays.
+        {u"SELECT concat(a, b) FROM t ORDER BY  lower(c)  LIMIT 5",
+         u"SELECT concat(a, b) , lower(c) FROM t ORDER BY  2  LIMIT 5", 1},
+        {u"SELECT a FROM t ORDER\n\tBY c", u"SELECT a , c FROM t ORDER\n\tBY 2", 1},
+        {u"SELECT a FROM t ORDER BY 1", u"", 0},
+        {u"SELECT DISTINCT a FROM t ORDER BY c", u"", 0},
+        {u"SELECT a ORDER BY c", u"", 0},
+        {u"SELECT a FROM t ORDER BY c FOR UPDATE", u"", 0},
+        {u"SELECT a FROM t ORDER BY c + ?", u"", 0},
+    };
+    for (const auto& c : cases) {
+        BaseSqlStringW s(W(c.sql), int64_t(c.sql.size()));
+        s.getStatementKind();
+        int16_t added = -1;
+        ASSERT_EQ(s.scanClauses(kSqlOrderByOrdinals | kSqlRecordMarkers, &added), 0);
+        EXPECT_EQ(text(s), c.expected.empty() ? c.sql : c.expected) << std::string(c.sql.begin(), c.sql.end());
+        EXPECT_EQ(added, c.added);
+    }
+}
+
+TEST(BaseSqlStringW, OrderByRewriteMovesMarkerOffsets)
+{
+    std::u16string sql = u"SELECT a FROM t WHERE x = ? ORDER BY c LIMIT ?";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    int16_t added = 0;
+    ASSERT_EQ(s.scanClauses(kSqlOrderByOrdinals | kSqlRecordMarkers, &added), 0);
+    std::u16string now = text(s);
+    ASSERT_NE(now, sql);
+    ASSERT_EQ(s.markerCount(), 2u);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(now[s.markerOffsets.at(i)], u'?');
+}
+
+uint16_t writeNull(uint16_t* buffer, uint16_t capacity, uint16_t, void*) noexcept
+{
+    const char16_t* t = u"NULL";
+    for (uint16_t i = 0; i < 4 && i < capacity; ++i)
+        buffer[i] = t[i];
+    return 4;
+}
+
+uint16_t writeTooMuch(uint16_t*, uint16_t capacity, uint16_t, void*) noexcept
+{
+    return uint16_t(capacity + 1);
+}
+
+TEST(BaseSqlStringW, SubstituteParametersReplacesEachMarker)
+{
+    std::u16string sql = u"select ? from t where a = '?' and b = ?";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    ASSERT_EQ(s.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    KaStringW out;
+    ASSERT_EQ(s.substituteParameters(out, writeNull, nullptr, 0), 0);
+    EXPECT_EQ(text(out), u"select NULL from t where a = '?' and b = NULL");
+}
+
+TEST(BaseSqlStringW, SubstitutionCallbackBeyondItsRoomFails)
+{
+    katest::ErrorScope errors;
+    std::u16string sql = u"select ?";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    ASSERT_EQ(s.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    KaStringW out;
+    EXPECT_EQ(s.substituteParameters(out, writeTooMuch, nullptr, 0), 1);
+}
+
+TEST(BaseSqlStringW, MoreMarkersThanOdbcCanNumberAreRefused)
+{
+    katest::ErrorScope errors;
+    std::u16string sql = u"select ";
+    for (size_t i = 0; i < 32768; ++i)
+        sql += u"?,";
+    sql += u"1";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    EXPECT_EQ(s.scanClauses(kSqlRecordMarkers, nullptr), 1);
+    EXPECT_TRUE(posted(errors, MSG_TOO_MANY_PARAMETER_MARKERS));
+    // 32767 is the most a statement may hold, and it is taken.
+    std::u16string most = u"select ";
+    for (size_t i = 0; i < 32767; ++i)
+        most += u"?,";
+    BaseSqlStringW m(W(most), int64_t(most.size()));
+    m.getStatementKind();
+    EXPECT_EQ(m.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    EXPECT_EQ(m.markerCount(), 32767u);
+}
+
+TEST(BaseSqlStringW, CopyTakesTextAndAnalysis)
+{
+    std::u16string sql = u"select a from t1, t2 where b = ?";
+    BaseSqlStringW s(W(sql), int64_t(sql.size()));
+    s.getStatementKind();
+    ASSERT_EQ(s.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    BaseSqlStringW c;
+    ASSERT_EQ(c.copy(s), 0);
+    EXPECT_EQ(text(c), sql);
+    EXPECT_FALSE(c.borrowed());
+    EXPECT_EQ(c.statementKind, uint32_t(KA_STMT_SELECT));
+    EXPECT_EQ(c.hasFromList, 1u);
+    ASSERT_EQ(c.markerCount(), 1u);
+    EXPECT_EQ(c.markerOffsets.at(0), sql.size() - 1);
+}
+
+TEST(BaseSqlStringW, AppendWhereFalse)
+{
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"select a from t", u"select a from t WHERE 0=1"},
+        {u"select a from t where b = 1 order by a", u"select a from t  WHERE 0=1"},
+        {u"select a from t group by a having a > 1", u"select a from t  WHERE 0=1 group by a "},
+    };
+    for (const auto& c : cases) {
+        BaseSqlStringW s(W(c.first), int64_t(c.first.size()));
+        KaStringW out;
+        ASSERT_EQ(s.appendWhereFalse(out), 0);
+        EXPECT_EQ(text(out), c.second);
+    }
+}
+
+} // namespace
