@@ -20,6 +20,7 @@
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
 #include "odbc/exportcall.h"
+#include "odbc/nativesql.h"
 #include "platform/bos.h"
 
 using baseexport::connOf;
@@ -539,7 +540,7 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLengt
         return notConnected(connHandle, SQL_API_SQLNATIVESQL);
     return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
-                   ? connHandle->current->nativeSql(in, inLength, out, outCapacity, outLength)
+                   ? baseNativeSqlW(*connHandle->current, in, inLength, out, outCapacity, outLength)
                    : notConnected(connHandle, SQL_API_SQLNATIVESQL);
     });
 }

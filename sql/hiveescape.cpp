@@ -347,8 +347,9 @@ int HiveEscapeTranslator::translateFunction(const KaEscapeBody& body, KaStringW&
     case KA_FN_DATABASE:
         if (takeArguments(body, args, 0) != 0)
             return 1;
+        // Without a known name the server answers for its own session.
         if (database == nullptr)
-            return appendAscii(out, "NULL");
+            return appendAscii(out, "current_database()");
         return hiveAppendStringLiteral(out, database, databaseLength);
     case KA_FN_TIMESTAMPADD:
     case KA_FN_TIMESTAMPDIFF:
@@ -368,5 +369,36 @@ int HiveEscapeTranslator::translateFunction(const KaEscapeBody& body, KaStringW&
         return extractField(body, out);
     default:
         return fail(MSG_ESCAPE_NO_SERVER_FORM);
+    }
+}
+
+void hiveTrimStatement(KaSubStringW& text) noexcept
+{
+    while (text.len > 0 && (u_isUWhiteSpace(text.data[text.len - 1]) != 0 || text.data[text.len - 1] == ';'))
+        --text.len;
+}
+
+void hiveFixQuotedLiterals(uint16_t* text, size_t length) noexcept
+{
+    uint16_t quote = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const uint16_t u = text[i];
+        const bool more = i + 1 < length;
+        if (quote == 0) {
+            if (u == '\'' || u == '`' || u == '"')
+                quote = u;
+        } else if (quote == '`') {
+            if (u == '`' && more && text[i + 1] == '`')
+                ++i;
+            else if (u == '`')
+                quote = 0;
+        } else if (u == '\\' && more) {
+            ++i;
+        } else if (u == quote && quote == '\'' && more && text[i + 1] == '\'') {
+            text[i] = '\\';
+            ++i;
+        } else if (u == quote) {
+            quote = 0;
+        }
     }
 }

@@ -28,8 +28,8 @@ int32_t tsiIntervalCode(const KaEscapeBody& word) noexcept;
 
 class HiveEscapeTranslator : public KaEscapeHost {
 public:
-    // The connection's current database (UTF-16, not terminated); null
-    // writes NULL for {fn DATABASE()}.
+    // The connection's current database (UTF-16, not terminated); null lets
+    // {fn DATABASE()} ask the server (current_database()).
     const uint16_t* database = nullptr;
     size_t databaseLength = 0;
 
@@ -47,3 +47,13 @@ private:
 // backslash before each backslash and apostrophe (HiveQL does not read a
 // doubled apostrophe as one).
 [[nodiscard]] int hiveAppendStringLiteral(KaStringW& out, const uint16_t* text, size_t length) noexcept;
+
+// The Hive connection's text preparation before escape translation: trailing
+// white space and statement-ending semicolons go (HiveServer2 takes one
+// statement without a terminator).
+void hiveTrimStatement(KaSubStringW& text) noexcept;
+
+// The Hive literal hook, in place: inside an apostrophe-quoted literal a
+// doubled apostrophe becomes a backslash and an apostrophe, which HiveQL
+// reads as one apostrophe; back-quoted names and escaped quotes are passed.
+void hiveFixQuotedLiterals(uint16_t* text, size_t length) noexcept;

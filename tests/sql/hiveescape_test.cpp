@@ -155,10 +155,34 @@ TEST(HiveEscapeTranslator, ConvertNamesTheRefusedType)
     katest::closeCatalogue();
 }
 
+TEST(HiveEscapeTranslator, LiteralHookTurnsDoubledApostrophesIntoEscapes)
+{
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"select 'it''s'", u"select 'it\\'s'"},
+        {u"select 'a\\'' x", u"select 'a\\'' x"},
+        {u"select `a''b`, \"c''d\"", u"select `a''b`, \"c''d\""},
+        {u"select ''", u"select ''"},
+        {u"select 'x'''", u"select 'x\\''"},
+    };
+    for (const auto& c : cases) {
+        std::u16string t = c.first;
+        hiveFixQuotedLiterals(reinterpret_cast<uint16_t*>(t.data()), t.size());
+        EXPECT_EQ(t, c.second) << katest::narrow(c.first);
+    }
+}
+
+TEST(HiveEscapeTranslator, TrimDropsTrailingBlanksAndSemicolons)
+{
+    std::u16string t = u"select 1 ; ;\n ";
+    KaSubStringW v(W(t), t.size());
+    hiveTrimStatement(v);
+    EXPECT_EQ(v.len, 8u);
+}
+
 TEST(HiveEscapeTranslator, DatabaseNameIsAHiveStringLiteral)
 {
     EXPECT_EQ(translate("{fn database()}", u"it's\\db").sql, " 'it\\'s\\\\db'");
-    EXPECT_EQ(translate("{fn database()}", nullptr).sql, " NULL");
+    EXPECT_EQ(translate("{fn database()}", nullptr).sql, " current_database()");
 }
 
 // ---- meaning, checked on the test server --------------------------------
@@ -223,6 +247,7 @@ TEST(HiveEscapeTranslator, TranslationsKeepTheirOdbcMeaningOnTheServer)
         {"{fn LCASE('AB')}", "\"ab\""},
         {"{fn ABS(-3)}", "3"},
         {"{fn CONVERT('12', SQL_INTEGER)}", "12"},
+        {"{fn DATABASE()}", "\"default\""},
     };
     std::vector<std::string> expressions;
     for (const auto& c : cases) {
