@@ -10,6 +10,7 @@
 #include "odbc/basestring.h"
 #include "sql/basesql.h"
 #include "sql/hiveescape.h"
+#include "sql/hiverewrite.h"
 #include "sql/sqlpost.h"
 
 namespace {
@@ -50,6 +51,18 @@ int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t i
     sqlSetErrorPoster(basePostErrorMsg);
     BaseSqlStringW text(in, inLength);
     hiveTrimStatement(text);
+    // The rewriter with the options' defaults (EnableSqlParser on, column
+    // qualifiers kept, aliases quoted, bracketed names read).
+    HiveSqlRewriter rewriter(0, 1, 1);
+    KaStringW rewritten;
+    int rewrite = rewriter.rewrite(text.data, text.data + text.len, rewritten);
+    if (rewrite == kHiveRewriteRefused)
+        return connection.leaveApi(SQL_ERROR);
+    if (rewrite == kHiveRewriteDone) {
+        text.clear();
+        if (text.assign(rewritten.data, rewritten.len) != 0)
+            return connection.leaveApi(SQL_ERROR);
+    }
     HiveEscapeTranslator hive;
     uint32_t markers = 0;
     int32_t returnParameter = 0;

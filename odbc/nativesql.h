@@ -1,6 +1,6 @@
 // SQLNativeSqlW's answer: the application's text as the driver would send it
-// (trimmed, ODBC escapes translated into HiveQL, doubled apostrophes in
-// literals escaped). odbc/odbcapi.cpp forwards the export here.
+// (trimmed, rewritten into HiveQL forms, ODBC escapes translated, doubled
+// apostrophes in literals escaped). odbc/odbcapi.cpp forwards the export here.
 #pragma once
 #include <cstdint>
 

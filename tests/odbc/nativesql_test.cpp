@@ -25,9 +25,11 @@ TEST_F(NativeSql, ReturnsTheHiveQLTranslation)
     attachOpen();
     const std::pair<std::u16string, std::u16string> cases[] = {
         {u"select {fn ucase(name)} from t where d = {d '2024-01-31'};",
-         u"select  ucase(name) from t where d =  '2024-01-31'"},
-        {u"select 'it''s' from t  ", u"select 'it\\'s' from t"},
-        {u"select {fn mod(a, 3)} from t", u"select  ((a) % (3)) from t"},
+         u"select  ucase(name) from t t where d =  '2024-01-31'"},
+        {u"select 'it''s' from t  ", u"select 'it\\'s' from t t"},
+        {u"select {fn mod(a, 3)} m from t", u"select  ((a) % (3)) `m` from t t"},
+        {u"insert into t values ({d '2024-01-31'})",
+         u"insert into TABLE  t  SELECT  '2024-01-31' FROM (SELECT COUNT(*) FROM  t ) TEMP_ALIAS"},
         {u"select 1", u"select 1"},
     };
     for (const auto& c : cases) {
@@ -49,6 +51,16 @@ TEST_F(NativeSql, RefusedEscapeFailsWithSyntaxError)
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "42000");
 }
 
+TEST_F(NativeSql, IncompleteInsertValuesIsRefused)
+{
+    attachOpen();
+    std::u16string in = u"insert into t values (1, 2";
+    SQLWCHAR out[64] = {};
+    SQLINTEGER length = 0;
+    EXPECT_EQ(SQLNativeSqlW(dbc, const_cast<SQLWCHAR*>(W(in.c_str())), SQL_NTS, out, 64, &length), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "42000");
+}
+
 TEST_F(NativeSql, ShortBufferIsCutWithAWarning)
 {
     attachOpen();
@@ -58,7 +70,7 @@ TEST_F(NativeSql, ShortBufferIsCutWithAWarning)
         u = 0x7777;
     SQLINTEGER length = 0;
     EXPECT_EQ(SQLNativeSqlW(dbc, const_cast<SQLWCHAR*>(W(in.c_str())), SQL_NTS, out, 6, &length), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(length, SQLINTEGER(std::u16string(u"select  ucase(name) from t").size()));
+    EXPECT_EQ(length, SQLINTEGER(std::u16string(u"select  ucase(name) from t t").size()));
     EXPECT_EQ(answerOf(out, 5), u"selec");
     EXPECT_EQ(out[5], 0);
     EXPECT_EQ(out[6], 0x7777);
