@@ -2,9 +2,13 @@
 
 #include <sql.h>
 
+#include <cstring>
+#include <type_traits>
+
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 #include "sql/kascanne.h"
+#include "sql/kascannea.h"
 #include "sql/sqlpost.h"
 
 namespace {
@@ -14,17 +18,20 @@ constexpr uint32_t kOpClose = ')';
 constexpr uint32_t kOpComma = ',';
 constexpr uint32_t kOpMarker = '?';
 
-bool isWord(const KaTokenW& t) noexcept
+template <class Token>
+bool isWord(const Token& t) noexcept
 {
     return t.kind == KA_TOKEN_WORD || t.kind == KA_TOKEN_SQL_WORD;
 }
 
-bool wordIs(const KaTokenW& t, const char* word) noexcept
+template <class Token>
+bool wordIs(const Token& t, const char* word) noexcept
 {
     return isWord(t) && sqlWordIs(t, word);
 }
 
-size_t measure(const uint16_t* text) noexcept
+template <class Unit>
+size_t measure(const Unit* text) noexcept
 {
     size_t n = 0;
     while (text[n] != 0)
@@ -33,7 +40,8 @@ size_t measure(const uint16_t* text) noexcept
 }
 
 // Re-points a view that looked into `oldBase` at the same offset in `newBase`.
-void rebase(KaSubStringW& view, const uint16_t* oldBase, uint16_t* newBase) noexcept
+template <class View, class Unit>
+void rebase(View& view, const Unit* oldBase, Unit* newBase) noexcept
 {
     if (view.len == 0 || view.data == nullptr || oldBase == nullptr)
         return;
@@ -41,7 +49,8 @@ void rebase(KaSubStringW& view, const uint16_t* oldBase, uint16_t* newBase) noex
 }
 
 // The ASCII words of the ordinal rewrite that end the ORDER BY item list.
-bool endsOrderList(const KaTokenW& t) noexcept
+template <class Token>
+bool endsOrderList(const Token& t) noexcept
 {
     static const char* const words[] = {"LIMIT", "FOR", "OFFSET", "FETCH", "UNION", "INTERSECT", "EXCEPT",
                                         "MINUS"};
@@ -51,44 +60,118 @@ bool endsOrderList(const KaTokenW& t) noexcept
     return false;
 }
 
-} // namespace
-
-bool sqlWordIs(const KaSubStringW& view, const char* word) noexcept
+template <class View>
+bool wordEquals(const View& view, const char* word) noexcept
 {
     size_t i = 0;
     for (; word[i] != 0; ++i) {
         if (i >= view.len)
             return false;
-        uint16_t a = view.data[i];
-        uint16_t b = static_cast<unsigned char>(word[i]);
+        uint32_t a = static_cast<std::make_unsigned_t<std::remove_pointer_t<decltype(view.data)>>>(view.data[i]);
+        uint32_t b = static_cast<unsigned char>(word[i]);
         if (a >= 'a' && a <= 'z')
-            a = uint16_t(a - 32);
+            a -= 32;
         if (b >= 'a' && b <= 'z')
-            b = uint16_t(b - 32);
+            b -= 32;
         if (a != b)
             return false;
     }
     return i == view.len;
 }
 
-BaseSqlStringW::BaseSqlStringW() noexcept
+} // namespace
+
+bool sqlWordIs(const KaSubStringW& view, const char* word) noexcept
+{
+    return wordEquals(view, word);
+}
+
+bool sqlWordIs(const KaSubString& view, const char* word) noexcept
+{
+    return wordEquals(view, word);
+}
+
+// ---- what differs between the two code units ----------------------------------
+
+void SqlTextTraitsW::open(KaScannerW& scanner, const uint16_t* text, size_t n, const KaStringW&) noexcept
+{
+    scanner.setInput(text, n);
+}
+
+void SqlTextTraitsW::option(KaScannerW& scanner, KaSqlScan which, bool on) noexcept
+{
+    uint8_t v = on ? 1 : 0;
+    switch (which) {
+    case KaSqlScan::skipComments: scanner.skipComments = v; break;
+    case KaSqlScan::returnComments: scanner.returnComments = v; break;
+    case KaSqlScan::parenGroups: scanner.parenGroups = v; break;
+    case KaSqlScan::bracketGroups: scanner.bracketGroups = v; break;
+    }
+}
+
+int SqlTextTraitsW::matchText(KaScannerW& scanner, KaTokenW& token, const char* words) noexcept
+{
+    uint16_t wide[32];
+    size_t n = 0;
+    for (; words[n] != 0 && n + 1 < 32; ++n)
+        wide[n] = uint16_t(uint8_t(words[n]));
+    wide[n] = 0;
+    return scanner.matchText(token, wide);
+}
+
+int SqlTextTraitsW::appendAscii(KaStringW& out, const char* text) noexcept
+{
+    return out.appendNarrow(text, std::strlen(text));
+}
+
+void SqlTextTraitsA::open(KaScanner& scanner, const char* text, size_t n, const KaString& owner) noexcept
+{
+    scanner.setInput(text, n, uint32_t(owner.codePage));
+}
+
+void SqlTextTraitsA::option(KaScanner& scanner, KaSqlScan which, bool on) noexcept
+{
+    switch (which) {
+    case KaSqlScan::skipComments: scanner.setOption(KaScanner::skipComments, on); break;
+    case KaSqlScan::returnComments: scanner.setOption(KaScanner::returnComments, on); break;
+    case KaSqlScan::parenGroups: scanner.setOption(KaScanner::parenGroups, on); break;
+    case KaSqlScan::bracketGroups: break;  // no bracketed names in 8-bit text
+    }
+}
+
+int SqlTextTraitsA::matchText(KaScanner& scanner, KaToken& token, const char* words) noexcept
+{
+    return scanner.matchText(token, words);
+}
+
+int SqlTextTraitsA::appendAscii(KaString& out, const char* text) noexcept
+{
+    return out.append(text);
+}
+
+
+template <class T>
+KaSqlTextT<T>::KaSqlTextT() noexcept
 {
     markerOffsets.growStep = 16;
 }
 
-BaseSqlStringW::BaseSqlStringW(const uint16_t* text, int64_t length) noexcept : BaseSqlStringW()
+template <class T>
+KaSqlTextT<T>::~KaSqlTextT() = default;
+
+template <class T>
+void KaSqlTextT<T>::borrow(const Unit* text, int64_t length) noexcept
 {
     if (text == nullptr)
         return;
     size_t n = length == SQL_NTS ? measure(text) : length >= 0 ? size_t(length) : 0;
     // The application's buffer is only read; makeOwned copies before any edit.
-    attach(const_cast<uint16_t*>(text), n, n);
+    this->attach(const_cast<Unit*>(text), n, n);
     callerText = text;
 }
 
-BaseSqlStringW::~BaseSqlStringW() = default;
-
-void BaseSqlStringW::clear() noexcept
+template <class T>
+void KaSqlTextT<T>::clear() noexcept
 {
     freeBuffer();
     callerText = nullptr;
@@ -103,13 +186,15 @@ void BaseSqlStringW::clear() noexcept
     multipleStatements = 0;
 }
 
-uint32_t BaseSqlStringW::getStatementKind() noexcept
+template <class T>
+uint32_t KaSqlTextT<T>::getStatementKind() noexcept
 {
     if (statementKind != KA_STMT_UNKNOWN)
         return statementKind;
-    KaScannerW scanner(data, len);
-    scanner.skipComments = 1;
-    KaTokenW token;
+    Scanner scanner;
+    T::open(scanner, data, len, *this);
+    T::option(scanner, KaSqlScan::skipComments, 1);
+    Token token;
     do
         scanner.nextToken(token, KA_SCAN_SQL_WORDS);
     while (token.kind == kOpOpen);
@@ -128,7 +213,7 @@ uint32_t BaseSqlStringW::getStatementKind() noexcept
                  {"WITH", KA_STMT_SELECT},   {"XQUERY", KA_STMT_XQUERY}};
     statementKind = KA_STMT_OTHER;
     for (const auto& k : kinds)
-        if (sqlWordIs(token, k.word)) {
+        if (sqlWordIs(token, k.word) && (T::hasXQuery || k.kind != KA_STMT_XQUERY)) {
             statementKind = k.kind;
             break;
         }
@@ -146,7 +231,8 @@ uint32_t BaseSqlStringW::getStatementKind() noexcept
     return statementKind;
 }
 
-int BaseSqlStringW::recordMarker(uint64_t offset) noexcept
+template <class T>
+int KaSqlTextT<T>::recordMarker(uint64_t offset) noexcept
 {
     if (markerOffsets.count >= kSqlMaxMarkers) {
         sqlPostError(KA_SQLSTATE_INDEX_GENERAL, MSG_TOO_MANY_PARAMETER_MARKERS);
@@ -155,7 +241,8 @@ int BaseSqlStringW::recordMarker(uint64_t offset) noexcept
     return markerOffsets.append(size_t(offset)) != 0 ? 1 : 0;
 }
 
-int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
+template <class T>
+int KaSqlTextT<T>::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
 {
     if (addedColumns != nullptr)
         *addedColumns = 0;
@@ -166,17 +253,18 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
     if (record)
         markerOffsets.count = 0;
 
-    KaScannerW scanner(data, len);
+    Scanner scanner;
+    T::open(scanner, data, len, *this);
     scanner.quoteChar1 = quoteChar1;
     scanner.quoteChar2 = quoteChar2;
     scanner.quoteChar3 = quoteChar3;
-    scanner.returnComments = 1;
-    scanner.bracketGroups = bracketNames != 0 ? 1 : 0;
+    T::option(scanner, KaSqlScan::returnComments, 1);
+    T::option(scanner, KaSqlScan::bracketGroups, bracketNames != 0 ? 1 : 0);
 
     bool fromOpen = false;
     bool fromEnded = false;
     bool cteRead = false;
-    KaTokenW previous;
+    Token previous;
 
     // Ordinal rewrite bookkeeping: all at parenthesis depth 0 of the outer
     // select; any doubt abandons the rewrite and leaves the text alone.
@@ -203,7 +291,7 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
                items.append(itemDesc ? 1 : 0) == 0;
     };
 
-    KaTokenW token;
+    Token token;
     for (;;) {
         scanner.nextToken(token, KA_SCAN_SQL_WORDS);
         if (token.kind == KA_TOKEN_END)
@@ -221,25 +309,26 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
             // WITH opens a common table expression only where a name follows;
             // GROUP BY ... WITH ROLLUP / WITH CUBE are clause modifiers.
             if (!cteRead && wordIs(token, "WITH") && !wordIs(previous, "START")) {
-                KaTokenW name;
+                Token name;
                 scanner.nextToken(name, KA_SCAN_PLAIN);
                 if (isWord(name) && !sqlWordIs(name, "ROLLUP") && !sqlWordIs(name, "CUBE")) {
                     cteRead = true;
-                    scanner.parenGroups = 1;
-                    KaTokenW next;
+                    T::option(scanner, KaSqlScan::parenGroups, 1);
+                    Token next;
                     scanner.nextToken(next, KA_SCAN_PLAIN);
                     if (!wordIs(next, "AS"))
                         scanner.nextToken(next, KA_SCAN_PLAIN);
-                    KaTokenW body;
+                    Token body;
                     scanner.nextToken(body, KA_SCAN_PLAIN);
-                    scanner.parenGroups = 0;
+                    T::option(scanner, KaSqlScan::parenGroups, 0);
                     if (record && (body.kind == KA_TOKEN_CLOSED || body.kind == KA_TOKEN_UNTERMINATED)) {
-                        KaScannerW inner(body.data, body.len);
+                        Scanner inner;
+                        T::open(inner, body.data, body.len, *this);
                         inner.quoteChar1 = quoteChar1;
                         inner.quoteChar2 = quoteChar2;
                         inner.quoteChar3 = quoteChar3;
-                        inner.skipComments = 1;
-                        KaTokenW t;
+                        T::option(inner, KaSqlScan::skipComments, 1);
+                        Token t;
                         for (inner.nextToken(t, KA_SCAN_SQL_WORDS); t.kind != KA_TOKEN_END;
                              inner.nextToken(t, KA_SCAN_SQL_WORDS))
                             if (t.kind == kOpMarker && recordMarker(uint64_t(body.start + t.start)) != 0)
@@ -260,7 +349,7 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
                 else if (wordIs(token, "WHERE") || wordIs(token, "ORDER") || wordIs(token, "MINUS"))
                     fromEnded = true;
             }
-            if (wordIs(token, "FOR") && scanner.matchText(token, sqlText(u"FOR UPDATE"))) {
+            if (wordIs(token, "FOR") && T::matchText(scanner, token, "FOR UPDATE")) {
                 forUpdatePos = at;
                 ordinalsOk = false;
                 break;
@@ -279,8 +368,8 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
             } else if (wordIs(token, "COMPUTE")) {
                 fromEnded = true;
             } else if (wordIs(token, "GROUP")) {
-                KaTokenW probe = token;
-                if (scanner.matchText(probe, sqlText(u"GROUP BY"))) {
+                Token probe = token;
+                if (T::matchText(scanner, probe, "GROUP BY")) {
                     hasGroupBy = 1;
                     fromEnded = true;
                 }
@@ -293,10 +382,10 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
         }
 
         if (positioned && wordIs(token, "WHERE")) {
-            KaTokenW probe = token;
-            if (scanner.matchText(probe, sqlText(u"WHERE CURRENT OF"))) {
+            Token probe = token;
+            if (T::matchText(scanner, probe, "WHERE CURRENT OF")) {
                 currentOfPos = at + 6;
-                KaTokenW name;
+                Token name;
                 scanner.nextToken(name, KA_SCAN_PLAIN);
                 if (name.kind == KA_TOKEN_END) {
                     sqlPostSyntaxError(MSG_CURSOR_NAME_MISSING);
@@ -351,8 +440,8 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
                         ordinalsOk = false;  // added columns would change the distinct rows
                     }
                 } else if (fromFound && depth == 0 && wordIs(token, "ORDER")) {
-                    KaTokenW probe = token;
-                    if (scanner.matchText(probe, sqlText(u"ORDER BY"))) {
+                    Token probe = token;
+                    if (T::matchText(scanner, probe, "ORDER BY")) {
                         inOrder = true;
                     }
                 }
@@ -376,25 +465,26 @@ int BaseSqlStringW::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
 
 // ORDER BY expressions become added select-list columns ordered by their
 // ordinals; the markers and FOR UPDATE position move with the text.
-int BaseSqlStringW::rewriteOrderBy(uint64_t fromPos, uint64_t itemsStart, uint64_t itemsEnd,
+template <class T>
+int KaSqlTextT<T>::rewriteOrderBy(uint64_t fromPos, uint64_t itemsStart, uint64_t itemsEnd,
                                    const KaArrayKASIZE_T& items, size_t selectCommas,
                                    int16_t* addedColumns) noexcept
 {
     size_t itemCount = items.count / 3;
     if (itemCount > size_t(INT16_MAX))
         return 0;
-    KaStringW columns;
-    KaStringW ordinals;
+    String columns;
+    String ordinals;
     for (size_t i = 0; i < itemCount; ++i) {
         size_t s = items.at(3 * i);
         size_t e = items.at(3 * i + 1);
-        if (columns.append(sqlText(u", "), 2) != 0 || columns.append(data + s, e - s) != 0)
+        if (T::appendAscii(columns, ", ") != 0 || columns.append(data + s, e - s) != 0)
             return 1;
-        if (i > 0 && ordinals.append(sqlText(u", "), 2) != 0)
+        if (i > 0 && T::appendAscii(ordinals, ", ") != 0)
             return 1;
         if (ordinals.appendNumber(selectCommas + 2 + i) != 0)
             return 1;
-        if (items.at(3 * i + 2) != 0 && ordinals.append(sqlText(u" DESC"), 5) != 0)
+        if (items.at(3 * i + 2) != 0 && T::appendAscii(ordinals, " DESC") != 0)
             return 1;
     }
     if (columns.appendChar(' ') != 0)
@@ -427,14 +517,15 @@ int BaseSqlStringW::rewriteOrderBy(uint64_t fromPos, uint64_t itemsStart, uint64
     return 0;
 }
 
-int BaseSqlStringW::substituteParameters(KaStringW& out, ParameterTextCallback callback, void* context,
+template <class T>
+int KaSqlTextT<T>::substituteParameters(String& out, typename T::Callback callback, void* context,
                                          uint16_t skip) const noexcept
 {
     out.len = 0;
     if (out.allocate(len + 1) != 0)
         return 1;
     size_t from = 0;
-    uint16_t work[kSqlParamTextMax];
+    Unit work[kSqlParamTextMax];
     for (size_t i = skip != 0 ? 1 : 0; i < markerOffsets.count; ++i) {
         size_t at = markerOffsets.at(i);
         if (at < from || at >= len)
@@ -454,18 +545,20 @@ int BaseSqlStringW::substituteParameters(KaStringW& out, ParameterTextCallback c
     return out.append(data + from, len - from) != 0 ? 1 : 0;
 }
 
-int BaseSqlStringW::appendForUpdate() noexcept
+template <class T>
+int KaSqlTextT<T>::appendForUpdate() noexcept
 {
     if (makeOwned() != 0)
         return 1;
     uint64_t at = len;
-    if (append(sqlText(u" FOR UPDATE"), 11) != 0)
+    if (T::appendAscii(*this, " FOR UPDATE") != 0)
         return 1;
     forUpdatePos = at;
     return 0;
 }
 
-void BaseSqlStringW::restoreLength() noexcept
+template <class T>
+void KaSqlTextT<T>::restoreLength() noexcept
 {
     if (forUpdatePos == 0 || forUpdatePos > len)
         return;
@@ -475,24 +568,25 @@ void BaseSqlStringW::restoreLength() noexcept
     data[len] = 0;
 }
 
-int BaseSqlStringW::replaceRange(const KaSubStringW& range, const uint16_t* text, size_t length) noexcept
+template <class T>
+int KaSqlTextT<T>::replaceRange(const View& range, const Unit* text, size_t length) noexcept
 {
     if (range.data == nullptr || range.data < data || range.data + range.len > data + len)
         return 1;
     size_t offset = size_t(range.data - data);
     size_t oldLength = range.len;
-    uint16_t* oldBase = data;
+    Unit* oldBase = data;
     if (makeOwned() != 0)
         return 1;
     oldBase = data;
-    auto offsetOf = [&](const KaSubStringW& v) { return size_t(v.data - oldBase); };
+    auto offsetOf = [&](const View& v) { return size_t(v.data - oldBase); };
     size_t kwAt = keyword.len != 0 ? offsetOf(keyword) : 0;
     size_t objAt = objectWord.len != 0 ? offsetOf(objectWord) : 0;
     size_t curAt = cursorName.len != 0 ? offsetOf(cursorName) : 0;
     if (replace(offset, oldLength, length != 0 ? text : nullptr, length) != 0)
         return 1;
     const int64_t diff = int64_t(length) - int64_t(oldLength);
-    auto move = [&](KaSubStringW& v, size_t at) {
+    auto move = [&](View& v, size_t at) {
         if (v.len == 0)
             return;
         if (at == offset)
@@ -510,11 +604,12 @@ int BaseSqlStringW::replaceRange(const KaSubStringW& range, const uint16_t* text
     return 0;
 }
 
-int BaseSqlStringW::makeOwned() noexcept
+template <class T>
+int KaSqlTextT<T>::makeOwned() noexcept
 {
     if (!borrowed())
         return 0;
-    const uint16_t* old = data;
+    const Unit* old = data;
     size_t n = len;
     // attach left owns false: drop the borrowed buffer without freeing it.
     data = nullptr;
@@ -522,7 +617,7 @@ int BaseSqlStringW::makeOwned() noexcept
     len = 0;
     owns = true;
     if (allocate(n + 1) != 0 || append(old, n) != 0) {
-        attach(const_cast<uint16_t*>(old), n, n);
+        this->attach(const_cast<Unit*>(old), n, n);
         return 1;
     }
     callerText = nullptr;
@@ -532,7 +627,8 @@ int BaseSqlStringW::makeOwned() noexcept
     return 0;
 }
 
-int BaseSqlStringW::copy(const BaseSqlStringW& from) noexcept
+template <class T>
+int KaSqlTextT<T>::copy(const KaSqlTextT& from) noexcept
 {
     freeBuffer();
     callerText = nullptr;
@@ -558,10 +654,12 @@ int BaseSqlStringW::copy(const BaseSqlStringW& from) noexcept
     return 0;
 }
 
-int BaseSqlStringW::appendWhereFalse(KaStringW& out) const noexcept
+template <class T>
+int KaSqlTextT<T>::appendWhereFalse(String& out) const noexcept
 {
-    KaScannerW scanner(data, len);
-    KaTokenW token;
+    Scanner scanner;
+    T::open(scanner, data, len, *this);
+    Token token;
     size_t cut = len;
     bool cutFound = false;
     size_t group = 0;
@@ -594,9 +692,41 @@ int BaseSqlStringW::appendWhereFalse(KaStringW& out) const noexcept
     if (groupFound && group < cut)
         cut = group;
     out.len = 0;
-    if (out.append(data, cut) != 0 || out.append(sqlText(u" WHERE 0=1"), 10) != 0)
+    if (out.append(data, cut) != 0 || T::appendAscii(out, T::whereFalse) != 0)
         return 1;
     if (groupFound && (out.appendChar(' ') != 0 || out.append(data + group, groupEnd - group) != 0))
         return 1;
     return 0;
 }
+
+template class KaSqlTextT<SqlTextTraitsW>;
+template class KaSqlTextT<SqlTextTraitsA>;
+
+BaseSqlStringW::BaseSqlStringW() noexcept = default;
+
+BaseSqlStringW::BaseSqlStringW(const uint16_t* text, int64_t length) noexcept
+{
+    borrow(text, length);
+}
+
+BaseSqlStringW::~BaseSqlStringW() = default;
+
+BaseSqlString::BaseSqlString() noexcept
+{
+    codePage = KA_TEXT_LOCALE;
+}
+
+BaseSqlString::BaseSqlString(int32_t encoding) noexcept
+{
+    codePage = encoding;
+}
+
+BaseSqlString::BaseSqlString(const char* text, int64_t length) noexcept : BaseSqlString(text, length, KA_TEXT_LOCALE) {}
+
+BaseSqlString::BaseSqlString(const char* text, int64_t length, int32_t encoding) noexcept
+{
+    codePage = encoding;
+    borrow(text, length);
+}
+
+BaseSqlString::~BaseSqlString() = default;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "errorscope.h"
@@ -301,6 +304,110 @@ TEST(BaseSqlStringW, AppendWhereFalse)
         ASSERT_EQ(s.appendWhereFalse(out), 0);
         EXPECT_EQ(text(out), c.second);
     }
+}
+
+} // namespace
+
+namespace {
+
+std::vector<size_t> markersOf(BaseSqlString& s)
+{
+    s.getStatementKind();
+    EXPECT_EQ(s.scanClauses(kSqlRecordMarkers | kSqlCheckPositioned, nullptr), 0);
+    std::vector<size_t> got;
+    for (size_t i = 0; i < s.markerCount(); ++i)
+        got.push_back(s.markerOffsets.at(i));
+    return got;
+}
+
+TEST(BaseSqlString, KindsAsTheWideTwinButXQueryIsOther)
+{
+    const std::pair<std::string, uint32_t> cases[] = {
+        {"((select 1))", KA_STMT_SELECT}, {"xquery x", KA_STMT_OTHER}, {"  ", KA_STMT_NONE},
+        {"/* c */ update t set a = 1", KA_STMT_UPDATE}, {"with q as (select 1) select 1", KA_STMT_SELECT},
+    };
+    for (const auto& c : cases) {
+        BaseSqlString s(c.first.data(), int64_t(c.first.size()), KA_TEXT_UTF8);
+        EXPECT_EQ(s.getStatementKind(), c.second) << c.first;
+    }
+    std::u16string wide = u"xquery x";
+    BaseSqlStringW w(W(wide), int64_t(wide.size()));
+    EXPECT_EQ(w.getStatementKind(), uint32_t(KA_STMT_XQUERY));
+}
+
+TEST(BaseSqlString, Utf8MarkersAtByteOffsets)
+{
+    // "é" takes two bytes: the marker after it stands at byte 11.
+    std::string sql = "select '\xC3\xA9?', \xC3\xA9 ?";
+    BaseSqlString s(sql.data(), int64_t(sql.size()), KA_TEXT_UTF8);
+    EXPECT_EQ(markersOf(s), (std::vector<size_t>{sql.size() - 1}));
+    EXPECT_EQ(s.hasFromList, 0u);
+}
+
+TEST(BaseSqlString, WhereCurrentOfAndForUpdateInBytes)
+{
+    std::string sql = "update t set a = 1 where current of c1";
+    BaseSqlString s(sql.data(), int64_t(sql.size()), KA_TEXT_UTF8);
+    markersOf(s);
+    EXPECT_EQ(s.currentOfPos, sql.find("current"));
+    EXPECT_EQ(std::string(s.cursorName.data, s.cursorName.len), "c1");
+    std::string name = "SQL_CUR1";
+    ASSERT_EQ(s.replaceRange(s.cursorName, name.data(), name.size()), 0);
+    EXPECT_EQ(std::string(s.data, s.len), "update t set a = 1 where current of SQL_CUR1");
+    EXPECT_EQ(sql, "update t set a = 1 where current of c1");
+
+    std::string select = "select a from t";
+    BaseSqlString f(select.data(), int64_t(select.size()));
+    ASSERT_EQ(f.appendForUpdate(), 0);
+    EXPECT_EQ(std::string(f.data, f.len), "select a from t FOR UPDATE");
+    f.restoreLength();
+    EXPECT_EQ(std::string(f.data, f.len), select);
+    KaString out;
+    ASSERT_EQ(f.appendWhereFalse(out), 0);
+    EXPECT_EQ(std::string(out.data, out.len), "select a from t where 0=1");
+}
+
+uint16_t narrowNull(char* buffer, uint16_t capacity, uint16_t, void*) noexcept
+{
+    const char* t = "NULL";
+    for (uint16_t i = 0; i < 4 && i < capacity; ++i)
+        buffer[i] = t[i];
+    return 4;
+}
+
+TEST(BaseSqlString, SubstituteParametersInBytes)
+{
+    std::string sql = "select ? from t where a = '?' and b = ?";
+    BaseSqlString s(sql.data(), int64_t(sql.size()), KA_TEXT_UTF8);
+    markersOf(s);
+    KaString out;
+    ASSERT_EQ(s.substituteParameters(out, narrowNull, nullptr, 0), 0);
+    EXPECT_EQ(std::string(out.data, out.len), "select NULL from t where a = '?' and b = NULL");
+}
+
+// A GBK locale built for the test: a character whose trail byte is the
+// back-quote must not open a quote that would hide the marker after it.
+TEST(BaseSqlString, DoubleByteTrailByteHidesNoMarker)
+{
+    char templ[] = "/tmp/basesql_locXXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    std::string dir = templ;
+    std::string command = "localedef -i zh_CN -f GBK " + dir + "/zh_CN.GBK >/dev/null 2>&1";
+    bool built = std::system(command.c_str()) == 0;
+    if (built) {
+        setenv("LOCPATH", dir.c_str(), 1);
+        built = std::setlocale(LC_CTYPE, "zh_CN.GBK") != nullptr;
+    }
+    if (built) {
+        std::string sql = "select \x81\x60 ? from t";
+        BaseSqlString s(sql.data(), int64_t(sql.size()), KA_TEXT_LOCALE);
+        EXPECT_EQ(markersOf(s), (std::vector<size_t>{10}));
+    }
+    std::setlocale(LC_CTYPE, "C");
+    unsetenv("LOCPATH");
+    std::system(("rm -rf " + dir).c_str());
+    if (!built)
+        GTEST_SKIP() << "no localedef to build a GBK locale";
 }
 
 } // namespace
