@@ -5,7 +5,12 @@
 #include <cstring>
 #include <type_traits>
 
+#include <unicode/ucnv.h>
+#include <unicode/utf16.h>
+
+#include "foundation/icucache.h"
 #include "foundation/kaerror.h"
+#include "foundation/kalock.h"
 #include "kamessages.h"
 #include "sql/kascanne.h"
 #include "sql/kascannea.h"
@@ -730,3 +735,132 @@ BaseSqlString::BaseSqlString(const char* text, int64_t length, int32_t encoding)
 }
 
 BaseSqlString::~BaseSqlString() = default;
+
+// ---- conversion between the twins ----------------------------------------------
+
+namespace {
+
+// Takes the analysis over, each offset of the source mapped through `map`
+// (source offset -> target offset; the source length maps to the target's).
+template <class To, class From>
+int takeAnalysis(To& to, const From& from, const KaArrayKASIZE_T& map) noexcept
+{
+    auto at = [&](size_t offset) { return map.at(offset < map.count ? offset : map.count - 1); };
+    auto view = [&](typename To::View& target, const typename From::View& source) {
+        if (source.len == 0 || source.data == nullptr) {
+            target.set(nullptr, 0);
+            return;
+        }
+        size_t start = size_t(source.data - from.data);
+        size_t s = at(start);
+        target.set(to.data + s, at(start + source.len) - s);
+    };
+    to.statementKind = from.statementKind;
+    to.objectKind = from.objectKind;
+    view(to.keyword, from.keyword);
+    view(to.objectWord, from.objectWord);
+    view(to.cursorName, from.cursorName);
+    to.markerOffsets.count = 0;
+    for (size_t i = 0; i < from.markerOffsets.count; ++i)
+        if (to.markerOffsets.append(at(from.markerOffsets.at(i))) != 0)
+            return 1;
+    to.forUpdatePos = from.forUpdatePos != 0 ? at(size_t(from.forUpdatePos)) : 0;
+    to.currentOfPos = from.currentOfPos != 0 ? at(size_t(from.currentOfPos)) : 0;
+    to.currentOfLength = from.currentOfPos != 0
+                             ? at(size_t(from.currentOfPos + from.currentOfLength)) - to.currentOfPos
+                             : 0;
+    to.hasGroupBy = from.hasGroupBy;
+    to.hasUnion = from.hasUnion;
+    to.hasIntersect = from.hasIntersect;
+    to.hasHaving = from.hasHaving;
+    to.hasFromList = from.hasFromList;
+    to.quoteChar1 = typename To::Unit(static_cast<uint8_t>(from.quoteChar1));
+    to.quoteChar2 = typename To::Unit(static_cast<uint8_t>(from.quoteChar2));
+    to.quoteChar3 = typename To::Unit(static_cast<uint8_t>(from.quoteChar3));
+    return 0;
+}
+
+// A map entry for every source offset up to and including the length; an
+// offset inside a character maps to the end of the character.
+int mapCharacter(KaArrayKASIZE_T& map, size_t sourceUnits, size_t targetEnd) noexcept
+{
+    for (size_t i = 0; i < sourceUnits; ++i)
+        if (map.append(targetEnd) != 0)
+            return 1;
+    return 0;
+}
+
+} // namespace
+
+int BaseSqlStringW::assignConverted(const BaseSqlString& narrow, KaCharConv& converters, int64_t codePage) noexcept
+{
+    KaLockGuard guard(converters.lock);
+    UConverter* converter = nullptr;
+    if (converters.getConverter(codePage, &converter) != 0 || converter == nullptr)
+        return 1;
+    ucnv_resetToUnicode(converter);
+    KaStringW text;
+    KaArrayKASIZE_T map;
+    if (text.allocate(narrow.len + 1) != 0 || map.append(0) != 0)
+        return 1;
+    const char* source = narrow.data;
+    const char* limit = narrow.data + narrow.len;
+    while (source < limit) {
+        const char* before = source;
+        UErrorCode status = U_ZERO_ERROR;
+        UChar32 c = ucnv_getNextUChar(converter, &source, limit, &status);
+        if (U_FAILURE(status) || source <= before) {
+            icuErrorToDiag(int32_t(status));
+            return 1;
+        }
+        uint16_t units[2];
+        size_t n = 0;
+        U16_APPEND_UNSAFE(units, n, c);
+        if (text.append(units, n) != 0)
+            return 1;
+        // map[b] for b = before+1 .. source: inside the character, then its end.
+        if (mapCharacter(map, size_t(source - before), text.len) != 0)
+            return 1;
+    }
+    freeBuffer();
+    callerText = nullptr;
+    owns = true;
+    if (allocate(text.len + 1) != 0 || append(text.data, text.len) != 0)
+        return 1;
+    return takeAnalysis(*this, narrow, map);
+}
+
+int BaseSqlString::assignConverted(const BaseSqlStringW& wide, KaCharConv& converters, int64_t codePage) noexcept
+{
+    KaLockGuard guard(converters.lock);
+    UConverter* converter = nullptr;
+    if (converters.getConverter(codePage, &converter) != 0 || converter == nullptr)
+        return 1;
+    ucnv_resetFromUnicode(converter);
+    KaString text;
+    KaArrayKASIZE_T map;
+    if (map.append(0) != 0)
+        return 1;
+    for (size_t i = 0; i < wide.len;) {
+        size_t n = U16_IS_LEAD(wide.data[i]) && i + 1 < wide.len && U16_IS_TRAIL(wide.data[i + 1]) ? 2 : 1;
+        char bytes[16];
+        UErrorCode status = U_ZERO_ERROR;
+        int32_t written = ucnv_fromUChars(converter, bytes, int32_t(sizeof bytes),
+                                          reinterpret_cast<const UChar*>(wide.data + i), int32_t(n), &status);
+        if (U_FAILURE(status) || written < 0) {
+            icuErrorToDiag(int32_t(status));
+            return 1;
+        }
+        if (text.append(bytes, size_t(written)) != 0)
+            return 1;
+        if (mapCharacter(map, n, text.len) != 0)
+            return 1;
+        i += n;
+    }
+    freeBuffer();
+    callerText = nullptr;
+    owns = true;
+    if (allocate(text.len + 1) != 0 || append(text.data, text.len) != 0)
+        return 1;
+    return takeAnalysis(*this, wide, map);
+}

@@ -61,6 +61,7 @@ using ParameterTextCallbackA = uint16_t (*)(char* buffer, uint16_t capacity, uin
 
 class BaseSqlStringW;
 class BaseSqlString;
+class KaCharConv;
 
 // The scanner switches the analysis sets.
 enum class KaSqlScan : uint8_t { skipComments, returnComments, parenGroups, bracketGroups };
@@ -178,6 +179,11 @@ public:
     BaseSqlStringW() noexcept;
     BaseSqlStringW(const uint16_t* text, int64_t length) noexcept;
     ~BaseSqlStringW() override;
+
+    // Takes over the 8-bit text (in `codePage`, converted with the caller's
+    // converter set) and its analysis, every offset moved to UTF-16 units.
+    [[nodiscard]] int assignConverted(const BaseSqlString& narrow, KaCharConv& converters,
+                                      int64_t codePage) noexcept;
 };
 
 // The 8-bit twin, in the encoding kind of KaString (KA_TEXT_LOCALE unless
@@ -189,6 +195,11 @@ public:
     BaseSqlString(const char* text, int64_t length) noexcept;
     BaseSqlString(const char* text, int64_t length, int32_t encoding) noexcept;
     ~BaseSqlString() override;
+
+    // Takes over the UTF-16 text converted to `codePage` and its analysis,
+    // every offset moved to bytes.
+    [[nodiscard]] int assignConverted(const BaseSqlStringW& wide, KaCharConv& converters,
+                                      int64_t codePage) noexcept;
 };
 
 // A UTF-16 literal as the driver's unit type.

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "errorscope.h"
+#include "foundation/codepage.h"
+#include "foundation/icucache.h"
 #include "kamessages.h"
 
 namespace {
@@ -408,6 +410,65 @@ TEST(BaseSqlString, DoubleByteTrailByteHidesNoMarker)
     std::system(("rm -rf " + dir).c_str());
     if (!built)
         GTEST_SKIP() << "no localedef to build a GBK locale";
+}
+
+} // namespace
+
+namespace {
+
+struct Converters {
+    KaCharConv* set = new KaCharConv;
+    Converters() { EXPECT_EQ(set->init(31), 0); }
+    ~Converters() { delete set; }
+};
+
+TEST(BaseSqlStringConversion, Utf8OffsetsMoveToUtf16Units)
+{
+    // "é" takes two bytes and one unit: the marker at byte 3 is at unit 2.
+    std::string sql = "\xC3\xA9x? from t where current of c1";
+    BaseSqlString narrow(sql.data(), int64_t(sql.size()), KA_TEXT_UTF8);
+    narrow.statementKind = KA_STMT_UPDATE;
+    ASSERT_EQ(narrow.scanClauses(kSqlRecordMarkers | kSqlCheckPositioned, nullptr), 0);
+    ASSERT_EQ(narrow.markerCount(), 1u);
+    ASSERT_EQ(narrow.markerOffsets.at(0), 3u);
+    Converters conv;
+    BaseSqlStringW wide;
+    ASSERT_EQ(wide.assignConverted(narrow, *conv.set, kCodePageUtf8), 0);
+    EXPECT_EQ(text(wide), u"\u00E9x? from t where current of c1");
+    ASSERT_EQ(wide.markerCount(), 1u);
+    EXPECT_EQ(wide.markerOffsets.at(0), 2u);
+    EXPECT_EQ(text(wide.cursorName), u"c1");
+    EXPECT_EQ(wide.currentOfPos, narrow.currentOfPos - 1);
+    EXPECT_EQ(wide.currentOfLength, narrow.currentOfLength);
+
+    BaseSqlString back(KA_TEXT_UTF8);
+    ASSERT_EQ(back.assignConverted(wide, *conv.set, kCodePageUtf8), 0);
+    EXPECT_EQ(std::string(back.data, back.len), sql);
+    EXPECT_EQ(back.markerOffsets.at(0), 3u);
+    EXPECT_EQ(std::string(back.cursorName.data, back.cursorName.len), "c1");
+}
+
+TEST(BaseSqlStringConversion, BeyondTheBmpAndSingleByteText)
+{
+    std::u16string sql = u"select \U0001F600, ? from t";
+    BaseSqlStringW wide(W(sql), int64_t(sql.size()));
+    wide.getStatementKind();
+    ASSERT_EQ(wide.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    ASSERT_EQ(wide.markerOffsets.at(0), 11u);
+    Converters conv;
+    BaseSqlString narrow(KA_TEXT_UTF8);
+    ASSERT_EQ(narrow.assignConverted(wide, *conv.set, kCodePageUtf8), 0);
+    EXPECT_EQ(narrow.markerOffsets.at(0), 13u);  // four bytes for two units
+    EXPECT_EQ(narrow.data[13], '?');
+    EXPECT_EQ(std::string(narrow.keyword.data, narrow.keyword.len), "select");
+
+    std::string latin = "select a, ? from t";
+    BaseSqlString plain(latin.data(), int64_t(latin.size()));
+    plain.getStatementKind();
+    ASSERT_EQ(plain.scanClauses(kSqlRecordMarkers, nullptr), 0);
+    BaseSqlStringW same;
+    ASSERT_EQ(same.assignConverted(plain, *conv.set, kCodePageLatin1), 0);
+    EXPECT_EQ(same.markerOffsets.at(0), plain.markerOffsets.at(0));
 }
 
 } // namespace
