@@ -438,6 +438,11 @@ int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNative
         int16_t form = kEscapeNone;
         uint64_t at = position;
         findNextEscape(host, text.data, text.len, markerCount, &at, &form, &text.multipleStatements);
+        // ODBC numbers parameters in an SQLSMALLINT.
+        if (markerCount != nullptr && *markerCount > kSqlMaxMarkers) {
+            sqlPostError(KA_SQLSTATE_INDEX_GENERAL, MSG_TOO_MANY_PARAMETER_MARKERS);
+            return 1;
+        }
         if (form == kEscapeNone)
             return 0;
         EscapeFound e{};

@@ -197,6 +197,20 @@ TEST(EscapeTranslation, LoneHighSurrogateAtTheEndIsNotReadPast)
     EXPECT_EQ(translateEscapes(host, s, 0, &markers, nullptr, &call), 0);
 }
 
+TEST(EscapeTranslation, MoreMarkersThanOdbcCanNumberAreRefused)
+{
+    RecordingHost host;
+    std::u16string most;
+    for (size_t i = 0; i < kSqlMaxMarkers; ++i)
+        most += u"?,";
+    Translated fits = run(host, most);
+    EXPECT_EQ(fits.rc, 0);
+    EXPECT_EQ(fits.markers, uint32_t(kSqlMaxMarkers));
+    Translated over = run(host, most + u"?");
+    EXPECT_EQ(over.rc, 1);
+    EXPECT_EQ(over.error, MSG_TOO_MANY_PARAMETER_MARKERS);
+}
+
 TEST(EscapeTranslation, MultipleStatementsAreNoticed)
 {
     RecordingHost host;
