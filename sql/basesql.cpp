@@ -116,9 +116,11 @@ void SqlTextTraitsW::option(KaScannerW& scanner, KaSqlScan which, bool on) noexc
 
 int SqlTextTraitsW::matchText(KaScannerW& scanner, KaTokenW& token, const char* words) noexcept
 {
-    uint16_t wide[32];
+    // The analysis matches short fixed phrases ("WHERE CURRENT OF").
+    constexpr size_t kPhraseMax = 32;
+    uint16_t wide[kPhraseMax];
     size_t n = 0;
-    for (; words[n] != 0 && n + 1 < 32; ++n)
+    for (; words[n] != 0 && n + 1 < kPhraseMax; ++n)
         wide[n] = uint16_t(uint8_t(words[n]));
     wide[n] = 0;
     return scanner.matchText(token, wide);
@@ -843,7 +845,9 @@ int BaseSqlString::assignConverted(const BaseSqlStringW& wide, KaCharConv& conve
         return 1;
     for (size_t i = 0; i < wide.len;) {
         size_t n = U16_IS_LEAD(wide.data[i]) && i + 1 < wide.len && U16_IS_TRAIL(wide.data[i + 1]) ? 2 : 1;
-        char bytes[16];
+        // No code page takes more bytes for one character.
+        constexpr size_t kCharBytesMax = 16;
+        char bytes[kCharBytesMax];
         UErrorCode status = U_ZERO_ERROR;
         int32_t written = ucnv_fromUChars(converter, bytes, int32_t(sizeof bytes),
                                           reinterpret_cast<const UChar*>(wide.data + i), int32_t(n), &status);
