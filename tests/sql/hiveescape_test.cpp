@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "errorscope.h"
+#include "hiveeval.h"
 #include "kamessages.h"
 #include "sql/basesql.h"
 
@@ -187,44 +184,6 @@ TEST(HiveEscapeTranslator, DatabaseNameIsAHiveStringLiteral)
 
 // ---- meaning, checked on the test server --------------------------------
 
-std::string sourceDir()
-{
-    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    std::string file = __FILE__;
-    return file.substr(0, file.rfind("/tests/"));
-}
-
-// Runs SELECT <expression> for each on the test server; one JSON value (or
-// "ERROR ...") per expression.
-std::vector<std::string> evaluate(const std::vector<std::string>& expressions)
-{
-    char inputName[] = "/tmp/ka_hiveeval_XXXXXX";
-    int fd = mkstemp(inputName);
-    if (fd < 0)
-        return {};
-    close(fd);
-    {
-        std::ofstream in(inputName);
-        for (const auto& e : expressions)
-            in << e << "\n";
-    }
-    std::string command = "/usr/bin/python3 " + sourceDir() + "/tests/sql/hiveeval.py < " + inputName;
-    std::vector<std::string> lines;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        while (fgets(buffer, sizeof buffer, p) != nullptr) {
-            std::string line(buffer);
-            while (!line.empty() && line.back() == '\n')
-                line.pop_back();
-            lines.push_back(line);
-        }
-        pclose(p);
-    }
-    unlink(inputName);
-    return lines;
-}
-
 TEST(HiveEscapeTranslator, TranslationsKeepTheirOdbcMeaningOnTheServer)
 {
     // Escapes whose HiveQL the test server evaluates as Hive does, with the
@@ -255,7 +214,7 @@ TEST(HiveEscapeTranslator, TranslationsKeepTheirOdbcMeaningOnTheServer)
         ASSERT_EQ(r.rc, 0) << c.first;
         expressions.push_back(r.sql);
     }
-    std::vector<std::string> got = evaluate(expressions);
+    std::vector<std::string> got = katest::evaluateOnTestServer(expressions);
     ASSERT_EQ(got.size(), expressions.size());
     for (size_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i], cases[i].second) << cases[i].first << " -> " << expressions[i];

@@ -1,6 +1,7 @@
-"""Evaluates HiveQL expressions on the test server for the escape
-translation's tests: one expression per input line; prints, per line, the
-value of SELECT <expression> as JSON, or "ERROR <text>"."""
+"""Evaluates HiveQL on the test server for the SQL text tests: one
+expression per input line, or a whole statement after "!"; prints, per line,
+the first value of SELECT <expression> (or of the statement) as JSON, or
+"ERROR <text>"."""
 
 import json
 import os
@@ -19,7 +20,7 @@ def main():
         try:
             for e in exprs:
                 try:
-                    _, _, rows, _ = client.query("SELECT " + e)
+                    _, _, rows, _ = client.query(e[1:] if e.startswith("!") else "SELECT " + e)
                     print(json.dumps(rows[0][0] if rows else None), flush=True)
                 except QueryError as err:
                     print("ERROR " + str(err).replace("\n", " "), flush=True)

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "errorscope.h"
+#include "hiveeval.h"
 #include "kamessages.h"
 
 namespace {
@@ -101,6 +103,34 @@ TEST(HiveSqlRewriter, UnclosedTextsRunToTheEnd)
         Rewritten r = rewrite(c);
         EXPECT_EQ(r.sql, c);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The rewritten statements run on the test server and give what the
+// original statements mean.
+TEST(HiveSqlRewriter, RewrittenStatementsRunOnTheServer)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"CREATE TABLE rw_t (a int, b string)", "null"},
+        {"INSERT INTO rw_t VALUES (7, 'x')", "null"},
+        {"SELECT b v FROM rw_t WHERE a = 7", "\"x\""},
+        {"SELECT id i FROM all_types WHERE id = 1", "1"},
+        {"SELECT a.id FROM all_types a, all_types b WHERE a.id = b.id AND a.id = 2", "2"},
+        {"SELECT x.id FROM (SELECT id k, id FROM all_types) x, all_types u WHERE x.id = u.id AND u.id = 3", "3"},
+        {"SELECT concat(b, 'y%') FROM rw_t", "\"xy%\""},
+    };
+    std::vector<std::string> statements;
+    for (const auto& c : cases) {
+        Rewritten r = rewrite(c.first);
+        statements.push_back("!" + r.sql);
+    }
+    std::vector<std::string> got = katest::evaluateOnTestServer(statements);
+    ASSERT_EQ(got.size(), statements.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i], cases[i].second) << cases[i].first << " -> " << statements[i];
 }
 
 } // namespace
