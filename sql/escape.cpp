@@ -419,6 +419,106 @@ int32_t intervalKind(const uint16_t* rest, size_t n) noexcept
 
 } // namespace
 
+namespace {
+
+// The text under translation as a gap buffer: the final text written at the
+// front, the text still to be read at the back. A translation that must be
+// read again goes in front of the unread part; the unread part moves only
+// when the gap is too small, then leaving room to spare, so each unit is
+// copied a bounded number of times however many escapes the text holds.
+class EscapeWriter {
+public:
+    [[nodiscard]] int init(const uint16_t* text, size_t n) noexcept
+    {
+        if (grow(n + kReplaceGapSlackW) != 0)
+            return 1;
+        read = capacity - n;
+        copy(buffer.data + read, text, n);
+        return 0;
+    }
+
+    const uint16_t* unread() const noexcept { return buffer.data + read; }
+    size_t unreadLength() const noexcept { return capacity - read; }
+
+    void pass(size_t n) noexcept
+    {
+        if (written != read)
+            copy(buffer.data + written, buffer.data + read, n);
+        written += n;
+        read += n;
+    }
+
+    void skip(size_t n) noexcept { read += n; }
+
+    [[nodiscard]] int emit(const uint16_t* text, size_t n) noexcept
+    {
+        if (ensureGap(n) != 0)
+            return 1;
+        copy(buffer.data + written, text, n);
+        written += n;
+        return 0;
+    }
+
+    // The text is read next, before the rest of the unread part.
+    [[nodiscard]] int unreadText(const uint16_t* text, size_t n) noexcept
+    {
+        if (ensureGap(n) != 0)
+            return 1;
+        read -= n;
+        copy(buffer.data + read, text, n);
+        return 0;
+    }
+
+    [[nodiscard]] int finish(KaStringW& out) noexcept
+    {
+        out.len = 0;
+        return out.allocate(written + unreadLength() + 1) != 0 || out.append(buffer.data, written) != 0 ||
+                       out.append(unread(), unreadLength()) != 0
+                   ? 1
+                   : 0;
+    }
+
+private:
+    static void copy(uint16_t* to, const uint16_t* from, size_t n) noexcept
+    {
+        for (size_t i = 0; i < n; ++i)
+            to[i] = from[i];
+    }
+
+    [[nodiscard]] int ensureGap(size_t n) noexcept
+    {
+        return read - written >= n ? 0 : grow(capacity + n + kReplaceGapSlackW + capacity / 2);
+    }
+
+    // A new block: the written part at its front, the unread part at its back.
+    [[nodiscard]] int grow(size_t newCapacity) noexcept
+    {
+        KaStringW next;
+        if (next.allocate(newCapacity) != 0)
+            return 1;
+        size_t unreadUnits = capacity - read;
+        size_t newRead = newCapacity - unreadUnits;
+        if (buffer.data != nullptr) {
+            copy(next.data, buffer.data, written);
+            copy(next.data + newRead, buffer.data + read, unreadUnits);
+        }
+        buffer.freeBuffer();
+        buffer.adopt(next.data, next.capacity, 0);
+        next.data = nullptr;
+        next.capacity = 0;
+        capacity = newCapacity;
+        read = newRead;
+        return 0;
+    }
+
+    KaStringW buffer;
+    size_t capacity = 0;
+    size_t written = 0;
+    size_t read = 0;
+};
+
+} // namespace
+
 int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNativeSql, uint32_t* markerCount,
                      int32_t* returnParameter, int32_t* callKind) noexcept
 {
@@ -432,36 +532,51 @@ int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNative
     uint64_t passesLeft = uint64_t(text.len) * 4 + 64;
     uint64_t position = 0;
     KaStringW out;
+    // Text without escapes is only read; the writer starts at the first one.
+    EscapeWriter writer;
+    bool writing = false;
     for (;;) {
         if (passesLeft-- == 0)
             return fail(MSG_ESCAPE_NESTED_TOO_DEEP);
+        const uint16_t* base = writing ? writer.unread() : text.data;
+        const size_t length = writing ? writer.unreadLength() : text.len;
         int16_t form = kEscapeNone;
         uint64_t at = position;
-        findNextEscape(host, text.data, text.len, markerCount, &at, &form, &text.multipleStatements);
+        findNextEscape(host, base, length, markerCount, &at, &form, &text.multipleStatements);
         // ODBC numbers parameters in an SQLSMALLINT.
         if (markerCount != nullptr && *markerCount > kSqlMaxMarkers) {
             sqlPostError(KA_SQLSTATE_INDEX_GENERAL, MSG_TOO_MANY_PARAMETER_MARKERS);
             return 1;
         }
-        if (form == kEscapeNone)
-            return 0;
+        if (form == kEscapeNone) {
+            if (!writing)
+                return 0;
+            // Views into the old text would dangle; none is set before the
+            // analysis, which runs after the translation.
+            KaStringW result;
+            if (writer.finish(result) != 0)
+                return 1;
+            const int32_t multiple = text.multipleStatements;
+            text.clear();
+            text.multipleStatements = multiple;
+            return text.assign(result.data, result.len) != 0 ? 1 : 0;
+        }
         EscapeFound e{};
         e.opening = at;
         e.form = form;
         e.bodyStart = at + (form == kEscapeLong ? 4 : 1);
         uint64_t closing = e.bodyStart;
         int16_t closeKind = form;
-        findNextEscape(host, text.data, text.len, nullptr, &closing, &closeKind, &text.multipleStatements);
+        findNextEscape(host, base, length, nullptr, &closing, &closeKind, &text.multipleStatements);
         if (closeKind < 0)
             return fail(MSG_ESCAPE_NESTED_TOO_DEEP);
         if (closeKind == kEscapeNone)
             return fail(MSG_ESCAPE_NOT_CLOSED);
         e.escapeEnd = closing + (form == kEscapeLong ? 4 : 1);
         e.bodyEnd = closing;
-        while (e.bodyEnd > e.bodyStart && isBlank(text.data[e.bodyEnd - 1]))
+        while (e.bodyEnd > e.bodyStart && isBlank(base[e.bodyEnd - 1]))
             --e.bodyEnd;
 
-        const uint16_t* base = text.data;
         KaScannerW scanner(base + e.bodyStart, e.bodyEnd - e.bodyStart);
         if (form == kEscapeLong) {
             int header = readVendorHeader(scanner);
@@ -585,14 +700,21 @@ int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNative
             return 1;
         if (host.dispatchEscape(body, out, EscapeKind(kind), code) != 0)
             return 1;
-        if (text.makeOwned() != 0)
-            return 1;
-        if (text.replace(size_t(e.opening), size_t(e.escapeEnd - e.opening), out.data, out.len) != 0)
-            return 1;
+        if (!writing) {
+            if (writer.init(text.data, text.len) != 0)
+                return 1;
+            writing = true;
+        }
+        writer.pass(size_t(e.opening));
+        writer.skip(size_t(e.escapeEnd - e.opening));
         const bool final = kind == KA_ESC_TIME || kind == KA_ESC_DATE || kind == KA_ESC_TIMESTAMP ||
                            kind == KA_ESC_QUOTED || kind == KA_ESC_VERBATIM;
-        // Other translations are read again, so that escapes nested in their
-        // arguments are translated and their markers counted.
-        position = final ? e.opening + out.len : e.opening + 1;
+        // The blank stays; other translations are read again, so that escapes
+        // nested in their arguments are translated and their markers counted.
+        if (writer.emit(out.data, 1) != 0)
+            return 1;
+        if ((final ? writer.emit(out.data + 1, out.len - 1) : writer.unreadText(out.data + 1, out.len - 1)) != 0)
+            return 1;
+        position = 0;
     }
 }

@@ -211,11 +211,26 @@ TEST(EscapeTranslation, MoreMarkersThanOdbcCanNumberAreRefused)
     EXPECT_EQ(over.error, MSG_TOO_MANY_PARAMETER_MARKERS);
 }
 
+TEST(EscapeTranslation, ManyEscapesAndLongTranslationsKeepTheirOrder)
+{
+    RecordingHost host;
+    std::u16string in;
+    std::u16string expected;
+    for (int i = 0; i < 20000; ++i) {
+        in += u"{d '2024-01-31'},{fn ucase({fn lcase(x)})},";
+        expected += u" <1:0:2024-01-31>, <4:18:( <4:6:(x)>)>,";
+    }
+    Translated t = run(host, in);
+    ASSERT_EQ(t.rc, 0);
+    EXPECT_TRUE(t.sql == expected);
+}
+
 TEST(EscapeTranslation, MultipleStatementsAreNoticed)
 {
     RecordingHost host;
     const std::pair<std::u16string, int32_t> cases[] = {
         {u"select 1; select 2", 1},
+        {u"select {d '2024-01-31'}; select {fn ucase(a)}", 1},
         {u"select 1;", 0},
         {u"select ';' ", 0},
         {u"create procedure p as begin select 1; end", 0},
