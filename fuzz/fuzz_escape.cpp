@@ -19,11 +19,24 @@ uint16_t writeValue(uint16_t* buffer, uint16_t capacity, uint16_t number, void*)
     return n;
 }
 
+// The 8-bit twin over the same bytes as UTF-8 text.
+void analyseNarrow(const uint8_t* data, size_t size) noexcept
+{
+    BaseSqlString text(reinterpret_cast<const char*>(data), int64_t(size), KA_TEXT_UTF8);
+    text.getStatementKind();
+    int16_t added = 0;
+    if (text.scanClauses(kSqlRecordMarkers | kSqlCheckPositioned | kSqlOrderByOrdinals, &added) != 0)
+        return;
+    KaString described;
+    (void)text.appendWhereFalse(described);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     kafuzz::DiagnosticScope diagnostics;
+    analyseNarrow(data, size);
     std::vector<uint16_t> units = kafuzz::unitsOf(data, size);
     BaseSqlStringW text(units.data(), int64_t(units.size()));
     HiveEscapeTranslator hive;

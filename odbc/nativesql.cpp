@@ -50,19 +50,10 @@ int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t i
     // SQL text processing files its refusals by framework error index.
     sqlSetErrorPoster(basePostErrorMsg);
     BaseSqlStringW text(in, inLength);
-    hiveTrimStatement(text);
-    // The rewriter with the options' defaults (EnableSqlParser on, column
-    // qualifiers kept, aliases quoted, bracketed names read).
-    HiveSqlRewriter rewriter(0, 1, 1);
-    KaStringW rewritten;
-    int rewrite = rewriter.rewrite(text.data, text.data + text.len, rewritten);
-    if (rewrite == kHiveRewriteRefused)
+    // The rewriter runs with the options' defaults: EnableSqlParser on,
+    // column qualifiers kept, aliases quoted, bracketed names read.
+    if (hivePreprocessSql(text, HiveRewriteOptions{}) != 0)
         return connection.leaveApi(SQL_ERROR);
-    if (rewrite == kHiveRewriteDone) {
-        text.clear();
-        if (text.assign(rewritten.data, rewritten.len) != 0)
-            return connection.leaveApi(SQL_ERROR);
-    }
     HiveEscapeTranslator hive;
     uint32_t markers = 0;
     int32_t returnParameter = 0;

@@ -1,6 +1,8 @@
 #include "sql/hiverewrite.h"
 
 #include "kamessages.h"
+#include "sql/basesql.h"
+#include "sql/hiveescape.h"
 #include "sql/sqlpost.h"
 
 namespace {
@@ -784,4 +786,20 @@ int HiveSqlRewriter::rewrite(const uint16_t* begin, const uint16_t* end, KaStrin
         return kHiveRewriteRefused;
     }
     return error != 0 ? kHiveRewriteUnchanged : kHiveRewriteDone;
+}
+
+int hivePreprocessSql(BaseSqlStringW& text, const HiveRewriteOptions& options) noexcept
+{
+    hiveTrimStatement(text);
+    if (options.enableSqlParser == 0)
+        return 0;
+    HiveSqlRewriter rewriter(options.removeColumnQualifiers, options.quoteAliases, options.parseDelimitedIds);
+    KaStringW rewritten;
+    int rc = rewriter.rewrite(text.data, text.data + text.len, rewritten);
+    if (rc == kHiveRewriteRefused)
+        return 1;
+    if (rc != kHiveRewriteDone)
+        return 0;
+    text.clear();
+    return text.assign(rewritten.data, rewritten.len) != 0 ? 1 : 0;
 }

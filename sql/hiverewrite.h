@@ -113,3 +113,19 @@ private:
     bool previousWasAs = false;
     uint32_t incomplete = 0;
 };
+
+class BaseSqlStringW;
+
+// The Hive connection's options for the rewriter.
+struct HiveRewriteOptions {
+    uint32_t enableSqlParser = 1;
+    uint32_t removeColumnQualifiers = 0;
+    uint32_t quoteAliases = 1;
+    uint32_t parseDelimitedIds = 1;
+};
+
+// The Hive connection's text preparation before escape translation: trailing
+// white space and semicolons go, then the rewriter runs when enabled. 0 with
+// the text rewritten or left as it was; 1 when the statement is refused
+// (diagnostic posted) or memory ran out.
+[[nodiscard]] int hivePreprocessSql(BaseSqlStringW& text, const HiveRewriteOptions& options) noexcept;

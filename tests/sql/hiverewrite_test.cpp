@@ -8,6 +8,7 @@
 #include "errorscope.h"
 #include "hiveeval.h"
 #include "kamessages.h"
+#include "sql/basesql.h"
 
 namespace {
 
@@ -131,6 +132,29 @@ TEST(HiveSqlRewriter, RewrittenStatementsRunOnTheServer)
     ASSERT_EQ(got.size(), statements.size());
     for (size_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i], cases[i].second) << cases[i].first << " -> " << statements[i];
+}
+
+} // namespace
+
+namespace {
+
+TEST(HiveSqlRewriter, PreprocessTrimsAndRewritesByTheOptions)
+{
+    std::u16string in = u"SELECT a b FROM t ;; \n";
+    const uint16_t* w = reinterpret_cast<const uint16_t*>(in.c_str());
+    BaseSqlStringW on(w, int64_t(in.size()));
+    ASSERT_EQ(hivePreprocessSql(on, HiveRewriteOptions{}), 0);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(on.data), on.len), u"SELECT a `b` FROM t t");
+    HiveRewriteOptions off;
+    off.enableSqlParser = 0;
+    BaseSqlStringW kept(w, int64_t(in.size()));
+    ASSERT_EQ(hivePreprocessSql(kept, off), 0);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(kept.data), kept.len), u"SELECT a b FROM t");
+    EXPECT_TRUE(kept.borrowed());
+    katest::ErrorScope errors;
+    std::u16string cut = u"INSERT INTO t VALUES (1";
+    BaseSqlStringW refused(reinterpret_cast<const uint16_t*>(cut.c_str()), int64_t(cut.size()));
+    EXPECT_EQ(hivePreprocessSql(refused, HiveRewriteOptions{}), 1);
 }
 
 } // namespace
