@@ -7,7 +7,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
-#include "odbc/basestring.h"
+#include "convert/basestring.h"
 #include "sql/basesql.h"
 #include "sql/hiveescape.h"
 #include "sql/hiverewrite.h"

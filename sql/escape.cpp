@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 
 #include "foundation/kaerror.h"
+#include "foundation/kastringops.h"
 #include "kamessages.h"
 #include "sql/basesql.h"
 #include "sql/kascanne.h"
@@ -430,7 +431,7 @@ class EscapeWriter {
 public:
     [[nodiscard]] int init(const uint16_t* text, size_t n) noexcept
     {
-        if (grow(n + kReplaceGapSlackW) != 0)
+        if (grow(n + kKaReplaceGapSlack) != 0)
             return 1;
         read = capacity - n;
         copy(buffer.data + read, text, n);
@@ -487,7 +488,7 @@ private:
 
     [[nodiscard]] int ensureGap(size_t n) noexcept
     {
-        return read - written >= n ? 0 : grow(capacity + n + kReplaceGapSlackW + capacity / 2);
+        return read - written >= n ? 0 : grow(capacity + n + kKaReplaceGapSlack + capacity / 2);
     }
 
     // A new block: the written part at its front, the unread part at its back.
