@@ -20,7 +20,6 @@
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
 #include "odbc/exportcall.h"
-#include "odbc/nativesql.h"
 #include "platform/bos.h"
 #include "platform/boscatalog.h"
 #include "platform/boslib.h"
@@ -550,7 +549,7 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLengt
         return notConnected(connHandle, SQL_API_SQLNATIVESQL);
     return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
-                   ? baseNativeSqlW(*connHandle->current, in, inLength, out, outCapacity, outLength)
+                   ? connHandle->current->nativeSql(in, inLength, out, outCapacity, outLength)
                    : notConnected(connHandle, SQL_API_SQLNATIVESQL);
     });
 }
