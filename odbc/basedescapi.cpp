@@ -1,6 +1,5 @@
 // The descriptor ODBC functions of BaseDescriptor as the exports reach them
-// on a descriptor that the driver cannot serve yet, and the application
-// descriptor that SQLAllocHandle makes on a connection.
+// on a descriptor that the driver cannot serve yet.
 #include <sql.h>
 
 #include "foundation/kaerror.h"
@@ -54,28 +53,4 @@ int16_t BaseDescriptor::setDescRec(int16_t, int16_t, int16_t, int64_t, int16_t, 
                                    int64_t*, int64_t*) noexcept
 {
     return refuse(this);
-}
-
-BaseAXDWR::BaseAXDWR(BaseConnection* conn) noexcept : BaseAXD(conn)
-{
-    autoAllocated = 0;
-    // Record 0 with the application defaults (SQL_C_DEFAULT); a failure
-    // leaves it absent, which the record accessors already allow for.
-    (void)setRecordCount(0);
-    if (conn != nullptr)
-        conn->descriptors.addLast(this);
-}
-
-BaseAXDWR::~BaseAXDWR()
-{
-    if (connection == nullptr)
-        return;
-    KaNode* node = connection->descriptors.first();
-    for (size_t i = 0; i < connection->descriptors.count && node != nullptr;
-         ++i, node = node->next) {
-        if (node == this) {
-            connection->descriptors.remove(this);
-            break;
-        }
-    }
 }

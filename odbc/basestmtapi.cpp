@@ -2,6 +2,7 @@
 // them on a statement that the driver cannot run yet: each refuses with a
 // diagnostic on the statement's list. SQL_DROP frees the statement.
 #include <sql.h>
+#include <sqlext.h>
 
 #include <cstring>
 
@@ -12,9 +13,18 @@
 
 namespace {
 
+// Inside the call frame, so that a refused call is locked, counted and
+// reported as every other statement call.
 int16_t refuse(BaseStatement* stmt) noexcept
 {
-    return baseRefuseCall(&stmt->diagnostics, stmt->connection);
+    if (stmt->enterFunction(0) == 0) {
+        BaseConnection* conn = stmt->connection;
+        if (conn == nullptr || !conn->isConnected())
+            basePostNotConnected();
+        else
+            basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+    }
+    return stmt->exitFunction(SQL_ERROR);
 }
 
 }  // namespace
@@ -111,18 +121,11 @@ int16_t BaseStatement::freeStmt(uint16_t option) noexcept
 {
     if (option != SQL_DROP)
         return refuse(this);
-    if (connection != nullptr) {
-        KaNode* node = connection->statements.first();
-        for (size_t i = 0; i < connection->statements.count && node != nullptr;
-             ++i, node = node->next) {
-            if (node == this) {
-                connection->statements.remove(this);
-                break;
-            }
-        }
-    }
+    if (enterFunction(SQL_API_SQLFREESTMT) != 0)
+        return exitFunction(SQL_ERROR);
+    const int16_t rc = exitFunction(SQL_SUCCESS);
     delete this;
-    return SQL_SUCCESS;
+    return rc;
 }
 
 int16_t BaseStatement::getData(uint16_t, int16_t, void*, int64_t, int64_t*) noexcept
@@ -241,12 +244,4 @@ int16_t BaseStatement::tables(const uint16_t*, int16_t, const uint16_t*, int16_t
                               const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
-}
-
-int16_t BaseStatement::initStatement() noexcept
-{
-    if (connection == nullptr)
-        return 1;
-    connection->statements.addLast(this);
-    return 0;
 }
