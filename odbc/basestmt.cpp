@@ -145,6 +145,22 @@ int16_t BaseStatement::createDescriptors() noexcept
     return 0;
 }
 
+int16_t baseMakeStatement(BaseConnection* conn, BaseStatement** out) noexcept
+{
+    if (out == nullptr)
+        return 1;
+    *out = nullptr;
+    auto* stmt = new BaseStatement(conn);
+    if (stmt == nullptr)
+        return 1;
+    if (stmt->initStatement() != 0) {
+        delete stmt;
+        return 1;
+    }
+    *out = stmt;
+    return 0;
+}
+
 int16_t BaseStatement::createIRD(BaseIRD** out) noexcept
 {
     *out = new BaseIRDWR(this);

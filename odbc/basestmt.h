@@ -407,5 +407,9 @@ public:
     BaseConvertSettings conversionSettings;
 };
 
+// A framework statement on conn, initialised (*out); 0, or 1 with the
+// diagnostics posted.
+[[nodiscard]] int16_t baseMakeStatement(BaseConnection* conn, BaseStatement** out) noexcept;
+
 // The settings of the statement's connection (defaults without a statement).
 void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) noexcept;
