@@ -104,12 +104,12 @@ int16_t BaseStatement::enterFunction(uint16_t function) noexcept
         threadRecord = nullptr;
         threadRecordId = kBaseNoThread;
         if (threadAttach() == 0) {
-            // Posted on the statement's list, which is not current: nothing
-            // was pushed, so the exit step pops nothing.
-            KaErrorPushList(&diagnostics);
-            basePostError(kBaseIdxGeneralError);
-            KaErrorAppendText(kThreadInitFailed);
-            KaErrorPopList();
+            // Posted straight on the statement's list: a thread without a
+            // record has no list stack, and nothing was pushed for the exit
+            // step to pop.
+            KaError* record = diagnostics.postError(kBaseIdxGeneralError, 0);
+            if (record != nullptr)
+                record->appendText(kThreadInitFailed);
             return 1;
         }
         threadRecordId = self;
