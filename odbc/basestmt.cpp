@@ -136,10 +136,15 @@ int16_t BaseStatement::createDescriptors() noexcept
         return 1;
     if (ird == nullptr && createIRD(&ird) != 0)
         return 1;
-    if (currentArd == nullptr)
-        currentArd = implicitArd;
-    if (currentApd == nullptr)
-        currentApd = implicitApd;
+    {
+        // Freeing an explicit descriptor reads every statement's current
+        // ones under this lock.
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        if (currentArd == nullptr)
+            currentArd = implicitArd;
+        if (currentApd == nullptr)
+            currentApd = implicitApd;
+    }
     if (procedureIpd == nullptr && createIPD(&procedureIpd) != 0)
         return 1;
     return 0;

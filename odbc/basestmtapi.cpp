@@ -9,6 +9,7 @@
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
 
 namespace {
@@ -138,9 +139,35 @@ int16_t BaseStatement::getCursorName(uint16_t*, int16_t, int16_t*) noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::getStmtAttr(int32_t, void*, int32_t, int32_t*) noexcept
+int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t,
+                                   int32_t* stringLength) noexcept
 {
-    return refuse(this);
+    // The statement's descriptor handles, which a driver manager asks for
+    // as soon as the statement exists; the other attributes are refused.
+    BaseDescriptor* desc = nullptr;
+    switch (attribute) {
+    case SQL_ATTR_APP_ROW_DESC:
+        desc = currentArd;
+        break;
+    case SQL_ATTR_APP_PARAM_DESC:
+        desc = currentApd;
+        break;
+    case SQL_ATTR_IMP_ROW_DESC:
+        desc = ird;
+        break;
+    case SQL_ATTR_IMP_PARAM_DESC:
+        desc = ipd;
+        break;
+    default:
+        return refuse(this);
+    }
+    if (enterFunction(SQL_API_SQLGETSTMTATTR) != 0)
+        return exitFunction(SQL_ERROR);
+    if (value != nullptr)
+        *static_cast<SQLHDESC*>(value) = desc;
+    if (stringLength != nullptr)
+        *stringLength = static_cast<int32_t>(sizeof(SQLHDESC));
+    return exitFunction(SQL_SUCCESS);
 }
 
 int16_t BaseStatement::getTypeInfo(int16_t) noexcept
