@@ -8,6 +8,7 @@
 
 #include "foundation/kaerror.h"
 #include "kamessages.h"
+#include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
@@ -244,9 +245,38 @@ int16_t BaseStatement::setScrollOptions(uint16_t, int64_t, uint16_t) noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::setStmtAttr(int32_t, void*, int32_t) noexcept
+int16_t BaseStatement::setStmtAttr(int32_t attribute, void* value, int32_t) noexcept
 {
-    return refuse(this);
+    // An application descriptor of the connection replaces the statement's
+    // own (null gives it back); the other attributes are refused.
+    if (attribute != SQL_ATTR_APP_ROW_DESC && attribute != SQL_ATTR_APP_PARAM_DESC)
+        return refuse(this);
+    if (enterFunction(SQL_API_SQLSETSTMTATTR) != 0)
+        return exitFunction(SQL_ERROR);
+    const bool rows = attribute == SQL_ATTR_APP_ROW_DESC;
+    BaseAXD* chosen = rows ? implicitArd : implicitApd;
+    if (value != nullptr) {
+        auto* given = dynamic_cast<BaseAXD*>(static_cast<KaObject*>(value));
+        const bool explicitOne = given != nullptr && given->autoAllocated == 0 &&
+                                 given->connection == connection;
+        if (!explicitOne && given != static_cast<BaseDescriptor*>(chosen)) {
+            basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
+            return exitFunction(SQL_ERROR);
+        }
+        chosen = given;
+    }
+    {
+        // Freeing an explicit descriptor reads the current ones under it.
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        if (rows) {
+            if (currentArd != chosen)
+                bindingsChanged = true;
+            currentArd = chosen;
+        } else {
+            currentApd = chosen;
+        }
+    }
+    return exitFunction(SQL_SUCCESS);
 }
 
 int16_t BaseStatement::specialColumns(uint16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,

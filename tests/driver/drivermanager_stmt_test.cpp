@@ -129,7 +129,18 @@ TEST_F(StatementsThroughDriverManager, ExplicitDescriptorsAndLeftoverHandlesGoWi
     ASSERT_TRUE(SQL_SUCCEEDED(connect()));
     SQLHDESC desc = SQL_NULL_HDESC;
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &desc), SQL_SUCCESS);
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    // Attached as the statement's ARD, and given back when it is freed.
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, desc, 0), SQL_SUCCESS);
+    SQLHDESC current = SQL_NULL_HDESC;
+    EXPECT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &current, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(current, desc);
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, desc), SQL_SUCCESS);
+    EXPECT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &current, 0, nullptr), SQL_SUCCESS);
+    EXPECT_NE(current, desc);
+    EXPECT_NE(current, nullptr);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
     SQLHSTMT stmts[4] = {};
     for (SQLHSTMT& s : stmts)
         ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &s), SQL_SUCCESS);

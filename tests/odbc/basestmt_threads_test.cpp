@@ -1,5 +1,6 @@
 // Eight threads allocating, using and freeing statements and descriptors on
-// one connection under each thread model. Under the per-connection and
+// one connection under each thread model, each attaching its descriptor to
+// its statement and freeing it while the others run. Under the per-connection and
 // per-driver models every statement call is serialised, which a plain
 // counter touched by each call shows (ThreadSanitizer reports it otherwise;
 // tools/test-all runs this suite in a ThreadSanitizer build too).
@@ -140,13 +141,15 @@ TEST_P(StatementThreads, EightThreadsAllocateUseAndFreeStatementsOnOneConnection
                         return;
                     }
                 }
+                if (SQLSetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, desc, 0) != SQL_SUCCESS)
+                    ++failures;
                 if (SQLFetch(stmt) != SQL_ERROR || stateOf(stmt) != "HYC00")
                     ++failures;
                 SQLLEN rows = 0;
                 if (SQLRowCount(stmt, &rows) != SQL_ERROR)
                     ++failures;
                 auto* counting = static_cast<CountingStatement*>(stmt);
-                if (unlocked && counting->ownCalls != 2)
+                if (unlocked && counting->ownCalls != 3)
                     ++failures;
                 if (SQLFreeHandle(SQL_HANDLE_DESC, desc) != SQL_SUCCESS ||
                     SQLFreeHandle(SQL_HANDLE_STMT, stmt) != SQL_SUCCESS)
@@ -160,8 +163,9 @@ TEST_P(StatementThreads, EightThreadsAllocateUseAndFreeStatementsOnOneConnection
     EXPECT_EQ(conn->statements.count, 0u);
     EXPECT_EQ(conn->descriptors.count, 0u);
     if (!unlocked) {
-        // Two refused calls and the drop enter each statement.
-        EXPECT_EQ(counter.calls, long{kThreads} * kRounds * 3);
+        // The attached descriptor, two refused calls and the drop enter
+        // each statement.
+        EXPECT_EQ(counter.calls, long{kThreads} * kRounds * 4);
     }
 }
 
