@@ -89,6 +89,18 @@ constexpr int64_t kBaseStmtFlagRetrieveData = 0x4;
 constexpr int64_t kBaseStmtFlagScrollChanged = 0x8;
 constexpr int64_t kBaseStmtFlagMetadataId = 0x10;
 
+// Stages of a statement's failover (failoverState) that the entry step
+// reports.
+constexpr int32_t kBaseFailoverNone = 0;
+constexpr int32_t kBaseFailoverReplay = 2;
+constexpr int32_t kBaseFailoverReplaying = 3;
+constexpr int32_t kBaseFailoverRestored = 4;
+constexpr int32_t kBaseFailoverReported = 5;
+constexpr int32_t kBaseFailoverNotRestored = 6;
+constexpr int32_t kBaseFailoverDone = 7;
+constexpr int32_t kBaseFailoverLost = 8;
+constexpr int32_t kBaseFailoverFailed = 9;
+
 // The thread id of a statement no thread has entered yet.
 constexpr uint64_t kBaseNoThread = 0xfedcba89;
 // The word pushed for a null text on the argument stack.
@@ -224,6 +236,12 @@ public:
     // statement to have the call repeated after a failover.
     [[nodiscard]] int16_t exitFunction(int16_t status) noexcept;
 
+    // Clears the failover fields once a failover is over for the statement.
+    void resetFailoverState() noexcept;
+    // The entry step's report of the failover stage the statement is in; 1
+    // ends the call.
+    [[nodiscard]] int16_t enterFailoverStage(uint16_t function, bool ownerThread) noexcept;
+
     // ---- The argument stack of re-entered calls -----------------------------
     // 0, or 1 when the stack cannot grow.
     [[nodiscard]] int16_t pushAsyncString(const uint16_t* text, int64_t length) noexcept;
@@ -332,6 +350,9 @@ public:
 
     // Failover bookkeeping kept from construction.
     void* eventSlots[5];
+    int64_t hashSkip;
+    int64_t rowsFetched;
+    int64_t rowsHashed;
     uint16_t lastApiId;
     int32_t failoverState;
     int32_t replayDone;

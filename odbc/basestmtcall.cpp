@@ -37,6 +37,27 @@ void postCancelled() noexcept
         record->setSqlstate("HY008");
 }
 
+// The failover's diagnostic by its stage: the link failure when the
+// statement has no usable connection, else the re-established connection
+// (an error when the statement's state could not be restored, a warning
+// when it was). The current server is named when the connection has one.
+void postFailoverStage(BaseConnection* conn, uint16_t index, bool lost, bool warning) noexcept
+{
+    const bool named = conn->serverNameW != nullptr && conn->serverNameW[0] != 0;
+    uint16_t msg = 0;
+    if (lost)
+        msg = named ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED;
+    else
+        msg = named ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED;
+    KaError* record = warning ? basePostWarningMsg(index, msg) : basePostErrorMsg(index, msg);
+    if (record == nullptr || !named)
+        return;
+    if (lost)
+        record->addParamW(conn->serverNameW);
+    else
+        record->addParamText(conn->serverNameA != nullptr ? conn->serverNameA : "");
+}
+
 BasePooled* takeFrom(BasePooled** pool, int64_t* count) noexcept
 {
     if (*count == 0)
@@ -136,9 +157,67 @@ int16_t BaseStatement::enterFunction(uint16_t function) noexcept
             KaErrorPopList();
         return 1;
     }
+    if (connection != nullptr && connection->failoverMode != 0 &&
+        enterFailoverStage(function, ownerThread) != 0)
+        return 1;
     if (enterHook() != 0)
         return 1;
     return 0;
+}
+
+int16_t BaseStatement::enterFailoverStage(uint16_t function, bool ownerThread) noexcept
+{
+    if (failoverState == kBaseFailoverNone) {
+        rowsHashed = 0;
+        return 0;
+    }
+    // Closing and freeing must work whatever the failover left behind.
+    if (function == SQL_API_SQLCLOSECURSOR || function == SQL_API_SQLFREESTMT)
+        return 0;
+    if (ownerThread)
+        KaErrorPushList(&diagnostics);
+    int16_t rc = 0;
+    const bool reconnecting = connection->handle != nullptr && connection->handle->reconnecting != 0;
+    switch (failoverState) {
+    case kBaseFailoverDone:
+        resetFailoverState();
+        break;
+    case kBaseFailoverNotRestored:
+        if (reconnecting)
+            postFailoverStage(connection, kBaseIdxLinkFailure, true, false);
+        else
+            postFailoverStage(connection, kBaseIdxReconnected, false, false);
+        failoverState = kBaseFailoverDone;
+        rc = 1;
+        break;
+    case kBaseFailoverLost:
+        postFailoverStage(connection, kBaseIdxLinkFailure, true, false);
+        failoverState = kBaseFailoverFailed;
+        rc = 1;
+        break;
+    case kBaseFailoverRestored:
+        postFailoverStage(connection, kBaseIdxGeneralWarning, false, true);
+        failoverState = kBaseFailoverReported;
+        break;
+    default:
+        // The replay of a moved statement's events belongs to the statement
+        // failover, which runs it from here once it exists.
+        break;
+    }
+    if (ownerThread)
+        KaErrorPopList();
+    return rc;
+}
+
+void BaseStatement::resetFailoverState() noexcept
+{
+    failoverState = kBaseFailoverNone;
+    replayDone = 0;
+    savedState = 0;
+    replayable = 1;
+    hashSkip = 0;
+    rowsFetched = 0;
+    rowsHashed = 0;
 }
 
 int16_t BaseStatement::exitFunction(int16_t status) noexcept

@@ -437,3 +437,53 @@ TEST_F(StatementCall, RowStatusAndRowOperations)
     EXPECT_FALSE(stmt->resultDescribed);
     delete stmt;
 }
+
+TEST_F(StatementCall, TheEntryStepReportsTheStageOfAFailover)
+{
+    conn->failoverMode = 1;
+    BaseStatement* stmt = newStatement();
+    auto firstText = [&] {
+        return stmt->diagnostics.recordCount() == 0
+                   ? std::string()
+                   : katest::messageText(stmt->diagnostics.recordAt(0));
+    };
+    // Moved and restored: the call runs and says so once.
+    stmt->failoverState = kBaseFailoverRestored;
+    ASSERT_EQ(stmt->enterFunction(SQL_API_SQLFETCH), 0);
+    EXPECT_EQ(stmt->exitFunction(SQL_SUCCESS), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->failoverState, kBaseFailoverReported);
+    ASSERT_EQ(stmt->diagnostics.recordCount(), 1u);
+    EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxGeneralWarning);
+    EXPECT_NE(firstText().find("has been re-established; the call did not complete"),
+              std::string::npos)
+        << firstText();
+
+    // Moved but not restored: the call ends, and the next one starts afresh.
+    stmt->failoverState = kBaseFailoverNotRestored;
+    EXPECT_EQ(stmt->enterFunction(SQL_API_SQLFETCH), 1);
+    EXPECT_EQ(stmt->exitFunction(SQL_ERROR), SQL_ERROR);
+    EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxReconnected);
+    EXPECT_EQ(stmt->failoverState, kBaseFailoverDone);
+    stmt->replayDone = 1;
+    ASSERT_EQ(stmt->enterFunction(SQL_API_SQLFETCH), 0);
+    EXPECT_EQ(stmt->exitFunction(SQL_SUCCESS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->failoverState, kBaseFailoverNone);
+    EXPECT_EQ(stmt->replayDone, 0);
+
+    // No usable connection: the link failure, naming the servers tried;
+    // closing and freeing still work.
+    std::u16string servers = u"hostA:10000";
+    conn->serverNameW = static_cast<uint16_t*>(ramAlloc((servers.size() + 1) * 2));
+    std::memcpy(conn->serverNameW, servers.c_str(), (servers.size() + 1) * 2);
+    stmt->failoverState = kBaseFailoverLost;
+    EXPECT_EQ(stmt->enterFunction(SQL_API_SQLFREESTMT), 0);
+    EXPECT_EQ(stmt->exitFunction(SQL_SUCCESS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->enterFunction(SQL_API_SQLFETCH), 1);
+    EXPECT_EQ(stmt->exitFunction(SQL_ERROR), SQL_ERROR);
+    EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxLinkFailure);
+    EXPECT_NE(firstText().find("could not be re-established with the servers hostA:10000"),
+              std::string::npos)
+        << firstText();
+    EXPECT_EQ(stmt->failoverState, kBaseFailoverFailed);
+    delete stmt;
+}
