@@ -512,7 +512,11 @@ void BaseIRDRecord::setConciseType(int16_t type) noexcept
 
 int16_t BaseIRDRecord::copyFrom(const BaseRecord& other) noexcept
 {
+    // The octet-length buffer of a result column is the record's own and is
+    // freed with it: another record's pointer is never taken over.
+    int64_t* ownOctetLength = octetLengthPtr;
     int16_t rc = BaseIXDRecord::copyFrom(other);
+    octetLengthPtr = ownOctetLength;
     const auto* ird = dynamic_cast<const BaseIRDRecord*>(&other);
     if (ird == nullptr)
         return rc;

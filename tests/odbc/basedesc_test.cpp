@@ -386,3 +386,21 @@ TEST_F(Descriptors, FreeingAnExplicitDescriptorGivesStatementsTheirOwnBack)
     delete stmt;
     EXPECT_EQ(conn.statements.count, 0u);
 }
+
+TEST_F(Descriptors, AResultColumnCopyKeepsItsOwnBuffers)
+{
+    // IRD records free their buffers: a copy must not take over another
+    // record's octet-length buffer (freed twice) or an application's (not
+    // the driver's to free); the sanitizer reports either.
+    int64_t applicationLength = 0;
+    BaseAXDWR ard(nullptr, 1);
+    ASSERT_EQ(ard.setRecordCount(1), 0);
+    ard.axdRecord(1)->octetLengthPtr = &applicationLength;
+    BaseIRDWR ird(nullptr);
+    ASSERT_EQ(ird.setRecordCount(2), 0);
+    ird.irdRecord(1)->octetLengthPtr = static_cast<int64_t*>(ramAlloc(sizeof(int64_t)));
+    ASSERT_EQ(ird.irdRecord(2)->copyFrom(*ird.irdRecord(1)), 0);
+    EXPECT_EQ(ird.irdRecord(2)->octetLengthPtr, nullptr);
+    ASSERT_EQ(ird.irdRecord(2)->copyFrom(*ard.axdRecord(1)), 0);
+    EXPECT_EQ(ird.irdRecord(2)->octetLengthPtr, nullptr);
+}
