@@ -647,7 +647,8 @@ int16_t BaseCofCRecord::copyFrom(const BaseRecord& other) noexcept
     valueFlag1 = cofc->valueFlag1;
     valueFlag2 = cofc->valueFlag2;
     ramFree(valueBuffer);
-    valueBuffer = static_cast<uint8_t*>(ramAlloc(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 1));
+    const size_t bytes = bufferSize > 0 ? static_cast<size_t>(bufferSize) : 1;
+    valueBuffer = static_cast<uint8_t*>(ramAlloc(bytes));
     if (valueBuffer == nullptr)
         return 1;
     if (valueLength > 0 && cofc->valueBuffer != nullptr) {

@@ -70,7 +70,8 @@ void takeAppRecord(BaseConvertContext* ctx, const BaseAXDRecord* rec) noexcept
 }  // namespace
 
 BaseStatement::BaseStatement(BaseConnection* conn) noexcept
-    : eventSlots{}, hashSkip(0), rowsFetched(0), rowsHashed(0), lastApiId(0), failoverState(0), replayDone(0), savedState(0), replayable(1),
+    : eventSlots{}, hashSkip(0), rowsFetched(0), rowsHashed(0), lastApiId(0), failoverState(0),
+      replayDone(0), savedState(0), replayable(1),
       sinkPools{}, sourcePools{}, converterPools{}, sinkCounts{}, sourceCounts{},
       converterCounts{}, attributeValues{}, furtherAttributeValues{}, connection(conn),
       diagnosticsInUse(&diagnostics), cursorName(nullptr), executionMode(0),

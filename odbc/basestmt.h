@@ -55,6 +55,10 @@ struct BasePoolMakers {
 // Installs the makers; returns the ones installed before.
 BasePoolMakers baseSetPoolMakers(const BasePoolMakers& makers) noexcept;
 
+// Replay levels of a statement's recorded events: allocated, prepared,
+// executed, cursor open, fetch positions.
+constexpr int kBaseReplayLevels = 5;
+
 // Statement states (StatementState).
 constexpr int32_t kBaseStmtAllocated = 0;
 constexpr int32_t kBaseStmtPrepared = 1;
@@ -349,7 +353,7 @@ public:
     BaseAXDRecord* ardRecord(uint16_t column) const noexcept;
 
     // Failover bookkeeping kept from construction.
-    void* eventSlots[5];
+    void* eventSlots[kBaseReplayLevels];
     int64_t hashSkip;
     int64_t rowsFetched;
     int64_t rowsHashed;

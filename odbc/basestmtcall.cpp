@@ -177,7 +177,8 @@ int16_t BaseStatement::enterFailoverStage(uint16_t function, bool ownerThread) n
     if (ownerThread)
         KaErrorPushList(&diagnostics);
     int16_t rc = 0;
-    const bool reconnecting = connection->handle != nullptr && connection->handle->reconnecting != 0;
+    const bool reconnecting =
+        connection->handle != nullptr && connection->handle->reconnecting != 0;
     switch (failoverState) {
     case kBaseFailoverDone:
         resetFailoverState();

@@ -114,17 +114,23 @@ TEST_F(StatementCall, TheReturnCodeAndTheHeaderFollowTheStatementKind)
         int16_t expected;
         int64_t headerRows;
     };
+    constexpr uint16_t kDirect = SQL_API_SQLEXECDIRECT;
+    constexpr uint16_t kExecute = SQL_API_SQLEXECUTE;
+    constexpr int32_t kSelect = 8;
+    constexpr int32_t kUpdate = kBaseKindUpdate;
+    constexpr int32_t kDelete = kBaseKindDelete;
+    constexpr int16_t kInfo = SQL_SUCCESS_WITH_INFO;
     const Case cases[] = {
-        {"update of no row", SQL_API_SQLEXECDIRECT, kBaseKindUpdate, 0, 0, false, 0, 0, SQL_NO_DATA, 0},
-        {"the same for ODBC 2", SQL_API_SQLEXECDIRECT, kBaseKindUpdate, 0, 0, false, 0, 1, SQL_SUCCESS, 0},
-        {"update of one row", SQL_API_SQLEXECDIRECT, kBaseKindUpdate, 1, 0, false, 0, 0, SQL_SUCCESS, 1},
-        {"insert of none with info", SQL_API_SQLEXECUTE, kBaseKindInsert, 0, 0, true, 0, 0, SQL_NO_DATA, 0},
-        {"delete that failed", SQL_API_SQLEXECUTE, kBaseKindDelete, 0, 0, false, SQL_ERROR, 0, SQL_ERROR, 0},
-        {"select of no rows", SQL_API_SQLEXECDIRECT, 8, 0, 2, false, 0, 0, SQL_SUCCESS, 0},
-        {"delete with result columns", SQL_API_SQLEXECDIRECT, kBaseKindDelete, 0, 1, false, 0, 0, SQL_SUCCESS, 0},
-        {"warnings only", SQL_API_SQLPREPARE, 8, 5, 0, true, 0, 0, SQL_SUCCESS_WITH_INFO, 0},
-        {"fetch", SQL_API_SQLFETCH, kBaseKindDelete, 4, 0, false, 0, 0, SQL_SUCCESS, 0},
-        {"more results", SQL_API_SQLMORERESULTS, 8, 3, 0, false, 0, 0, SQL_SUCCESS, 3},
+        {"update of no row", kDirect, kUpdate, 0, 0, false, 0, 0, SQL_NO_DATA, 0},
+        {"the same for ODBC 2", kDirect, kUpdate, 0, 0, false, 0, 1, SQL_SUCCESS, 0},
+        {"update of one row", kDirect, kUpdate, 1, 0, false, 0, 0, SQL_SUCCESS, 1},
+        {"insert of none with info", kExecute, kBaseKindInsert, 0, 0, true, 0, 0, SQL_NO_DATA, 0},
+        {"delete that failed", kExecute, kDelete, 0, 0, false, SQL_ERROR, 0, SQL_ERROR, 0},
+        {"select of no rows", kDirect, kSelect, 0, 2, false, 0, 0, SQL_SUCCESS, 0},
+        {"delete with result columns", kDirect, kDelete, 0, 1, false, 0, 0, SQL_SUCCESS, 0},
+        {"warnings only", SQL_API_SQLPREPARE, kSelect, 5, 0, true, 0, 0, kInfo, 0},
+        {"fetch", SQL_API_SQLFETCH, kDelete, 4, 0, false, 0, 0, SQL_SUCCESS, 0},
+        {"more results", SQL_API_SQLMORERESULTS, kSelect, 3, 0, false, 0, 0, SQL_SUCCESS, 3},
     };
     BaseStatement* stmt = newStatement();
     ASSERT_NE(stmt, nullptr);
