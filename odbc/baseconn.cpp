@@ -684,10 +684,8 @@ int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t*
 
 int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
 {
-    if (out != nullptr)
-        *out = nullptr;
-    basePostError(kBaseIdxGeneralError);
-    return 1;
+    // The framework's own statement; a driver's connection makes its class.
+    return baseMakeStatement(this, out);
 }
 
 int16_t BaseConnection::driverLibraryName(uint16_t* out, int32_t capacity) noexcept
