@@ -18,6 +18,7 @@
 #include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
+#include "odbc/nativesql.h"
 #include "convert/basestring.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
@@ -552,13 +553,7 @@ int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLe
 int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
                                   int32_t outCapacity, int32_t* outLength) noexcept
 {
-    if (enterApi(SQL_API_SQLNATIVESQL) != 0)
-        return leaveApi(SQL_ERROR);
-    if (!isConnected())
-        basePostNotConnected();
-    else
-        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    return leaveApi(SQL_ERROR);
+    return baseNativeSqlW(*this, in, inLength, out, outCapacity, outLength);
 }
 
 int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
@@ -689,10 +684,8 @@ int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t*
 
 int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
 {
-    if (out != nullptr)
-        *out = nullptr;
-    basePostError(kBaseIdxGeneralError);
-    return 1;
+    // The framework's own statement; a driver's connection makes its class.
+    return baseMakeStatement(this, out);
 }
 
 int16_t BaseConnection::driverLibraryName(uint16_t* out, int32_t capacity) noexcept

@@ -4,20 +4,47 @@
 #include "odbc/basestmt.h"
 
 #include <sql.h>
+#include <sqlext.h>
 
 #include "convert/basediag.h"
 #include "convert/basestring.h"
 #include "convert/paramcvt.h"
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
+#include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basedesc.h"
 
 namespace {
+
+// Grow step of the argument stack.
+constexpr size_t kAsyncStackGrowStep = 16;
+// The level of the replay event a new statement records.
+constexpr int32_t kBaseReplayAllocated = 1;
+
+// The statement's locks do nothing while the application said it uses no
+// threads.
+int32_t baseStatementLocksOff(const BaseConnection* conn) noexcept
+{
+    return conn != nullptr && conn->handle != nullptr && conn->handle->lockingOff() ? 1 : 0;
+}
+
+// ODBC's defaults of the statement attributes a statement keeps.
+void baseDefaultStmtAttrs(int64_t* values) noexcept
+{
+    values[kBaseAttrCursorType] = SQL_CURSOR_FORWARD_ONLY;
+    values[kBaseAttrConcurrency] = SQL_CONCUR_READ_ONLY;
+    values[kBaseAttrRowsetSize] = 1;
+    values[kBaseAttrUseBookmarks] = SQL_UB_OFF;
+    values[kBaseAttrCursorSensitivity] = SQL_UNSPECIFIED;
+    // SQL_ATTR_RETRIEVE_DATA is on.
+    values[kBaseAttrFlags] = kBaseStmtFlagRetrieveData;
+}
 
 // The description of a value by its implementation record.
 void describe(BaseConvertContext* ctx, const BaseIXDRecord& rec) noexcept
@@ -43,41 +70,140 @@ void takeAppRecord(BaseConvertContext* ctx, const BaseAXDRecord* rec) noexcept
 }  // namespace
 
 BaseStatement::BaseStatement(BaseConnection* conn) noexcept
-    : connection(conn), charCodePage(conn != nullptr ? conn->appCodePage : kCodePageLatin1),
+    : eventSlots{}, hashSkip(0), rowsFetched(0), rowsHashed(0), lastApiId(0), failoverState(0),
+      replayDone(0), savedState(0), replayable(1),
+      sinkPools{}, sourcePools{}, converterPools{}, sinkCounts{}, sourceCounts{},
+      converterCounts{}, attributeValues{}, furtherAttributeValues{}, connection(conn),
+      diagnosticsInUse(&diagnostics), cursorName(nullptr), executionMode(0),
+      statementState(kBaseStmtAllocated), resultColumnCount(0), lastRowCache(-1),
+      statementKind(0), objectKind(0), refersToCursor(0), escapeResult(0),
+      resultDescribed(false), bindingsChanged(false), reentryPending(false),
+      extendedFetchMode(false), apiId(-1), getDataConverter(nullptr),
+      statementLock(baseStatementLocksOff(conn), kKaLockPlain),
+      cancelLock(baseStatementLocksOff(conn), kKaLockPlain), cancelRequested(0),
+      extendedFetchStatusArray(nullptr), rowCount(-1), procedureIpd(nullptr),
+      reentrySqlText(nullptr), threadRecordId(kBaseNoThread), threadRecord(nullptr),
+      charCodePage(conn != nullptr ? conn->appCodePage : kCodePageLatin1),
       convertBuffer(nullptr), convertBufferSize(0), convertedLength(-1), getDataReturned(0),
       pieceLengthOverride(0), currentParamRow(0), markerCount(0), returnValueParam(false),
       currentApd(nullptr), currentArd(nullptr), ipd(nullptr), ird(nullptr),
       implicitApd(nullptr), implicitArd(nullptr), keyDescriptor(nullptr)
 {
+    asyncArgumentStack.growStep = kAsyncStackGrowStep;
+    baseDefaultStmtAttrs(attributeValues);
+    if (conn == nullptr)
+        return;
+    {
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        conn->statements.addLast(this);
+        // With failover on, the statement's allocation is an event to replay.
+        if (conn->failoverMode != 0)
+            eventSlots[0] = conn->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocated, 0,
+                                                   0, 0, this);
+    }
 }
 
 BaseStatement::~BaseStatement()
 {
-    delete implicitApd;
-    delete implicitArd;
-    delete ipd;
-    delete ird;
+    if (connection != nullptr) {
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        baseUnlinkNode(&connection->statements, this);
+        connection->removeBufferedEvents(this);
+    }
+    ramFree(cursorName);
     ramFree(convertBuffer);
+    ramFree(reentrySqlText);
+    delete implicitArd;
+    delete implicitApd;
+    delete ird;
+    delete ipd;
+    delete procedureIpd;
+    if (threadRecord != nullptr)
+        threadRecord->release();
+    emptyPools();
 }
 
 int16_t BaseStatement::createDescriptors() noexcept
 {
+    if (implicitArd == nullptr && (implicitArd = new BaseAXDWR(connection, 1)) == nullptr)
+        return 1;
     if (implicitApd == nullptr) {
-        implicitApd = new BaseAXD(connection);
+        implicitApd = new BaseAXDWR(connection, 1);
         if (implicitApd == nullptr)
             return 1;
         implicitApd->isAPD = 1;
     }
-    if (implicitArd == nullptr && (implicitArd = new BaseAXD(connection)) == nullptr)
+    if (ipd == nullptr && createIPD(&ipd) != 0)
         return 1;
-    if (ipd == nullptr && (ipd = new BaseIPD(this)) == nullptr)
+    if (ird == nullptr && createIRD(&ird) != 0)
         return 1;
-    if (ird == nullptr && (ird = new BaseIRD(this)) == nullptr)
+    {
+        // Freeing an explicit descriptor reads every statement's current
+        // ones under this lock.
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        if (currentArd == nullptr)
+            currentArd = implicitArd;
+        if (currentApd == nullptr)
+            currentApd = implicitApd;
+    }
+    if (procedureIpd == nullptr && createIPD(&procedureIpd) != 0)
         return 1;
-    if (currentApd == nullptr)
-        currentApd = implicitApd;
-    if (currentArd == nullptr)
-        currentArd = implicitArd;
+    return 0;
+}
+
+int16_t baseMakeStatement(BaseConnection* conn, BaseStatement** out) noexcept
+{
+    if (out == nullptr)
+        return 1;
+    *out = nullptr;
+    auto* stmt = new BaseStatement(conn);
+    if (stmt == nullptr)
+        return 1;
+    if (stmt->initStatement() != 0) {
+        delete stmt;
+        return 1;
+    }
+    *out = stmt;
+    return 0;
+}
+
+int16_t BaseStatement::createIRD(BaseIRD** out) noexcept
+{
+    *out = new BaseIRDWR(this);
+    return *out != nullptr ? 0 : 1;
+}
+
+int16_t BaseStatement::createIPD(BaseIPD** out) noexcept
+{
+    *out = new BaseIPDWR(this);
+    return *out != nullptr ? 0 : 1;
+}
+
+int16_t BaseStatement::createCofC(BaseCofC** out) noexcept
+{
+    *out = new BaseCofC(this);
+    return *out != nullptr ? 0 : 1;
+}
+
+int16_t BaseStatement::initStatement() noexcept
+{
+    if (connection == nullptr)
+        return 1;
+    return createDescriptors();
+}
+
+int16_t BaseStatement::enterHook() noexcept
+{
+    return 0;
+}
+
+int16_t BaseStatement::exitHook() noexcept
+{
+    return 0;
+}
+
+int16_t BaseStatement::rebindConverterCache(BaseConnection*) noexcept
+{
     return 0;
 }
 

@@ -8,19 +8,107 @@
 
 #include "convert/basecvt.h"
 #include "foundation/icucache.h"
+#include "foundation/kaarray.h"
 #include "foundation/kalist.h"
+#include "foundation/kalock.h"
 #include "odbc/baseerr.h"
 
 class BaseOutString;
 
 class BaseAXD;
 class BaseAXDRecord;
+class BaseCofC;
+class BaseIPDWR;
+class BaseIRDWR;
+class KaThreadInfo;
 class BaseConnection;
 class BaseDescriptor;
 class BaseIPD;
 class BaseIPDRecord;
 class BaseIRD;
+class BaseStatement;
 class KaErrorList;
+
+// Kinds of pooled objects a statement keeps, and the pool depth.
+constexpr int kBaseSinkKinds = 5;
+constexpr int kBaseSourceKinds = 5;
+constexpr int kBaseConverterKinds = 7;
+constexpr int kBasePoolDepth = 256;
+
+// What the statement's pools need of a data sink, source or converter: made
+// ready for reuse on release (0: it may be pooled), and a mark for objects
+// that must never be pooled. The byte-stream classes derive from it.
+class BasePooled : public KaObject {
+public:
+    ~BasePooled() override = default;
+    [[nodiscard]] virtual int16_t resetForReuse() noexcept = 0;
+    bool notPooled = false;
+};
+
+// Makers of pooled objects by kind, installed by the layer that provides the
+// stream classes; a kind without a maker posts the general error.
+struct BasePoolMakers {
+    BasePooled* (*makeSink)(BaseStatement* stmt, int kind) noexcept;
+    BasePooled* (*makeSource)(BaseStatement* stmt, int kind) noexcept;
+    BasePooled* (*makeConverter)(BaseStatement* stmt, int kind) noexcept;
+};
+// Installs the makers; returns the ones installed before.
+BasePoolMakers baseSetPoolMakers(const BasePoolMakers& makers) noexcept;
+
+// Replay levels of a statement's recorded events: allocated, prepared,
+// executed, cursor open, fetch positions.
+constexpr int kBaseReplayLevels = 5;
+
+// Statement states (StatementState).
+constexpr int32_t kBaseStmtAllocated = 0;
+constexpr int32_t kBaseStmtPrepared = 1;
+constexpr int32_t kBaseStmtNeedData = 2;
+constexpr int32_t kBaseStmtMustPutData = 3;
+constexpr int32_t kBaseStmtPuttingData = 4;
+constexpr int32_t kBaseStmtExecuted = 5;
+constexpr int32_t kBaseStmtCursorOpen = 6;
+
+// Statement kinds of the analysed text that the exit step tests.
+constexpr int32_t kBaseKindDelete = 3;
+constexpr int32_t kBaseKindInsert = 6;
+constexpr int32_t kBaseKindUpdate = 9;
+
+// Capability bit of a cursor type: the work's cursor row count is reported.
+constexpr uint64_t kBaseCapCursorRowCount = 0x200;
+// Cursor types with a capability word each.
+constexpr int kBaseCursorTypes = 4;
+
+// Attribute values a statement copies from its connection, in order.
+enum BaseStmtAttrIndex : int {
+    kBaseAttrMaxLength, kBaseAttrQueryTimeout, kBaseAttrReserved, kBaseAttrMaxRows,
+    kBaseAttrCursorType, kBaseAttrConcurrency, kBaseAttrAskedConcurrency, kBaseAttrRowsetSize,
+    kBaseAttrKeysetSize, kBaseAttrUseBookmarks, kBaseAttrCursorSensitivity,
+    kBaseAttrFetchBookmarkPtr, kBaseAttrFlags, kBaseAttrCount
+};
+constexpr int kBaseFurtherAttrCount = 3;
+// Bits of attributeValues[kBaseAttrFlags].
+constexpr int64_t kBaseStmtFlagAsync = 0x1;
+constexpr int64_t kBaseStmtFlagNoScan = 0x2;
+constexpr int64_t kBaseStmtFlagRetrieveData = 0x4;
+constexpr int64_t kBaseStmtFlagScrollChanged = 0x8;
+constexpr int64_t kBaseStmtFlagMetadataId = 0x10;
+
+// Stages of a statement's failover (failoverState) that the entry step
+// reports.
+constexpr int32_t kBaseFailoverNone = 0;
+constexpr int32_t kBaseFailoverReplay = 2;
+constexpr int32_t kBaseFailoverReplaying = 3;
+constexpr int32_t kBaseFailoverRestored = 4;
+constexpr int32_t kBaseFailoverReported = 5;
+constexpr int32_t kBaseFailoverNotRestored = 6;
+constexpr int32_t kBaseFailoverDone = 7;
+constexpr int32_t kBaseFailoverLost = 8;
+constexpr int32_t kBaseFailoverFailed = 9;
+
+// The thread id of a statement no thread has entered yet.
+constexpr uint64_t kBaseNoThread = 0xfedcba89;
+// The word pushed for a null text on the argument stack.
+constexpr size_t kBaseAsyncNullText = static_cast<size_t>(-1);
 
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
@@ -124,13 +212,77 @@ public:
                                          const uint16_t* schema, int16_t schemaLength,
                                          const uint16_t* table, int16_t tableLength,
                                          const uint16_t* type, int16_t typeLength) noexcept;
-    // Registers the new statement with its connection; 0, or non-zero when
-    // the statement must not be handed out.
+    // The descriptors a driver supplies its own classes of, bound to the
+    // statement's connection (the IRD and IPD also to the statement); 0, or 1
+    // when memory ran out.
+    [[nodiscard]] virtual int16_t createIRD(BaseIRD** out) noexcept;
+    [[nodiscard]] virtual int16_t createIPD(BaseIPD** out) noexcept;
+    [[nodiscard]] virtual int16_t createCofC(BaseCofC** out) noexcept;
+    // Completes a new statement (its descriptors); 0, or non-zero when the
+    // statement must not be handed out.
     [[nodiscard]] virtual int16_t initStatement() noexcept;
+    // Asked by the entry and exit steps; non-zero ends the call, resp. turns
+    // it into SQL_ERROR.
+    [[nodiscard]] virtual int16_t enterHook() noexcept;
+    [[nodiscard]] virtual int16_t exitHook() noexcept;
+    // The statement moved to another connection.
+    virtual int16_t rebindConverterCache(BaseConnection* newConnection) noexcept;
 
-    // Makes the implicit APD and ARD, the IPD and the IRD; 0, or 1 when
-    // memory ran out.
+    // Makes the implicit APD and ARD, the IPD, the IRD and the procedure
+    // IPD; 0, or 1 when memory ran out.
     [[nodiscard]] int16_t createDescriptors() noexcept;
+
+    // ---- Entry and exit of every statement call ----------------------------
+    // 0 to go on, 1 when the call must end: the caller then goes on to
+    // exitFunction with SQL_ERROR, which releases what the entry took.
+    [[nodiscard]] int16_t enterFunction(uint16_t apiId) noexcept;
+    // The ODBC return code of the call for the work's status, or -5 once per
+    // statement to have the call repeated after a failover.
+    [[nodiscard]] int16_t exitFunction(int16_t status) noexcept;
+
+    // Clears the failover fields once a failover is over for the statement.
+    void resetFailoverState() noexcept;
+    // The entry step's report of the failover stage the statement is in; 1
+    // ends the call.
+    [[nodiscard]] int16_t enterFailoverStage(uint16_t function, bool ownerThread) noexcept;
+
+    // ---- The argument stack of re-entered calls -----------------------------
+    // 0, or 1 when the stack cannot grow.
+    [[nodiscard]] int16_t pushAsyncString(const uint16_t* text, int64_t length) noexcept;
+    // A new copy (ramFree) of the text pushed last, its length stored with
+    // the width given (1, 2, 4 or 8 bytes); null for a null text, an unknown
+    // width or no memory (length 1 then).
+    uint16_t* popAsyncString(void* length, int width) noexcept;
+    // The last pushed words holding `bytes` bytes, in pushing order; null
+    // after the out-of-memory diagnostic.
+    uint8_t* popAsyncWords(int64_t bytes) noexcept;
+
+    // ---- Pools -----------------------------------------------------------
+    // Null after the diagnostic.
+    BasePooled* acquireSink(int kind) noexcept;
+    BasePooled* acquireSource(int kind) noexcept;
+    BasePooled* acquireConverter(int kind) noexcept;
+    // Pooled when the kind is pooled, the pool has room and the object
+    // resets; deleted otherwise.
+    void releaseSink(BasePooled* sink, int kind) noexcept;
+    void releaseSource(BasePooled* source, int kind) noexcept;
+    void releaseConverter(BasePooled* converter, int kind) noexcept;
+    // An IRD record's long-data sink goes back to the pool of its kind.
+    void releaseLongDataSink(KaObject* sink) noexcept;
+    // Deletes every pooled object of every kind.
+    void emptyPools() noexcept;
+
+    // ---- Descriptor and row operations --------------------------------------
+    // which: bit 0 IRD, bit 1 ARD, bit 2 APD and IPD. 0, or 1.
+    [[nodiscard]] int16_t ensureDescriptorRecords(uint16_t n, int which) noexcept;
+    [[nodiscard]] int16_t checkParamNumber(uint16_t n) noexcept;
+    void clearResultDescription() noexcept;
+    uint16_t getRowStatus(int64_t index) const noexcept;
+    void setRowStatus(int64_t index, uint16_t value) noexcept;
+    // Into the application's status array (none: nothing written).
+    void setRowOperation(int64_t index, uint16_t value) noexcept;
+    // rc is SQL_ERROR and the statement's list holds a link failure.
+    bool isConnectionLost(int16_t rc) noexcept;
 
     // The converter cache of the statement's character conversions: the
     // connection's when it shares one with its statements, else its own.
@@ -200,9 +352,56 @@ public:
     // The ARD record of column `column`, or null beyond the ARD's records.
     BaseAXDRecord* ardRecord(uint16_t column) const noexcept;
 
+    // Failover bookkeeping kept from construction.
+    void* eventSlots[kBaseReplayLevels];
+    int64_t hashSkip;
+    int64_t rowsFetched;
+    int64_t rowsHashed;
+    uint16_t lastApiId;
+    int32_t failoverState;
+    int32_t replayDone;
+    int32_t savedState;
+    int32_t replayable;
+
+    BasePooled* sinkPools[kBaseSinkKinds][kBasePoolDepth];
+    BasePooled* sourcePools[kBaseSourceKinds][kBasePoolDepth];
+    BasePooled* converterPools[kBaseConverterKinds][kBasePoolDepth];
+    int64_t sinkCounts[kBaseSinkKinds];
+    int64_t sourceCounts[kBaseSourceKinds];
+    int64_t converterCounts[kBaseConverterKinds];
+
     KaIcuCache icuCache;
+    int64_t attributeValues[kBaseAttrCount];
+    int64_t furtherAttributeValues[kBaseFurtherAttrCount];
     BaseConnection* connection;
     BaseErrorList diagnostics{connection};
+    // The list the statement's work posts to.
+    BaseErrorList* diagnosticsInUse;
+    uint16_t* cursorName;
+    int32_t executionMode;
+    int32_t statementState;
+    uint16_t resultColumnCount;
+    int64_t lastRowCache;
+    int32_t statementKind;
+    int32_t objectKind;
+    int32_t refersToCursor;
+    int32_t escapeResult;
+    bool resultDescribed;
+    bool bindingsChanged;
+    bool reentryPending;
+    bool extendedFetchMode;
+    int16_t apiId;
+    BasePooled* getDataConverter;
+    KaArrayKASIZE_T asyncArgumentStack;
+    KaCriticalSection statementLock;
+    KaCriticalSection cancelLock;
+    int32_t cancelRequested;
+    uint16_t* extendedFetchStatusArray;
+    int64_t rowCount;
+    BaseIPD* procedureIpd;
+    uint16_t* reentrySqlText;
+    uint64_t threadRecordId;
+    KaThreadInfo* threadRecord;
     int64_t charCodePage;  // code page of SQL_C_CHAR data (statement attribute 1064)
 
     // Conversion work buffer: a value converted whole for delivery in pieces.
@@ -232,6 +431,10 @@ public:
     // does not carry; baseConvertSettingsOf overlays the ones it does.
     BaseConvertSettings conversionSettings;
 };
+
+// A framework statement on conn, initialised (*out); 0, or 1 with the
+// diagnostics posted.
+[[nodiscard]] int16_t baseMakeStatement(BaseConnection* conn, BaseStatement** out) noexcept;
 
 // The settings of the statement's connection (defaults without a statement).
 void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) noexcept;

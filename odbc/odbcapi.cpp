@@ -224,7 +224,7 @@ template <typename Child, typename Make, typename Discard>
     return allocUnderConnection<BaseAXDWR>(
         input, output,
         [](BaseConnection* conn, BaseAXDWR** desc) {
-            *desc = new BaseAXDWR(conn);
+            *desc = new BaseAXDWR(conn, 0);
             return *desc != nullptr;
         },
         [](BaseAXDWR* desc) { delete desc; });

@@ -395,7 +395,9 @@ public:
 
     // ---- editing ------------------------------------------------------------------------
 
-    [[nodiscard]] int replaceToken(const Token& token, const View& replacement) noexcept
+    // The token is re-pointed at the replacement in the edited text, so that
+    // it never views a buffer the edit has freed.
+    [[nodiscard]] int replaceToken(Token& token, const View& replacement) noexcept
     {
         if (s.bound == nullptr || token.start < 0 || uint64_t(token.start) > s.length ||
             token.len > s.length - uint64_t(token.start))
@@ -416,6 +418,7 @@ public:
             s.position = begin + n;
         if (s.position > s.length)
             s.position = s.length;
+        Traits::setText(s, token, s.input + begin, n);
         return 0;
     }
 

@@ -278,7 +278,7 @@ int KaScannerW::matchAnyExact(KaTokenW& token, const uint16_t* list) noexcept
 
 // ---- editing and splitting ------------------------------------------------------
 
-int KaScannerW::replaceToken(const KaTokenW& token, const KaSubStringW& replacement) noexcept
+int KaScannerW::replaceToken(KaTokenW& token, const KaSubStringW& replacement) noexcept
 {
     return Logic(*this).replaceToken(token, replacement);
 }

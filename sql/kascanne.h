@@ -92,7 +92,7 @@ public:
     int matchAnyExact(KaTokenW& token, const uint16_t* list) noexcept;
 
     // Bound scanners only; 1 when the string cannot grow (nothing changes).
-    [[nodiscard]] int replaceToken(const KaTokenW& token, const KaSubStringW& replacement) noexcept;
+    [[nodiscard]] int replaceToken(KaTokenW& token, const KaSubStringW& replacement) noexcept;
     [[nodiscard]] int insertBefore(KaTokenW& token, const KaSubStringW& text) noexcept;
 
     // The array's elements are deleted and replaced by one element per item

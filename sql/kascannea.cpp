@@ -328,7 +328,7 @@ int KaScanner::matchAnyExact(KaToken& token, const char* list) noexcept
 
 // ---- editing and splitting ---------------------------------------------------------
 
-int KaScanner::replaceToken(const KaToken& token, const KaSubString& replacement) noexcept
+int KaScanner::replaceToken(KaToken& token, const KaSubString& replacement) noexcept
 {
     return Logic(*this).replaceToken(token, replacement);
 }

@@ -97,7 +97,7 @@ public:
     int matchTextExact(KaToken& token, const char* words) noexcept;
     int matchAnyExact(KaToken& token, const char* list) noexcept;
 
-    [[nodiscard]] int replaceToken(const KaToken& token, const KaSubString& replacement) noexcept;
+    [[nodiscard]] int replaceToken(KaToken& token, const KaSubString& replacement) noexcept;
     [[nodiscard]] int insertBefore(KaToken& token, const KaSubString& text) noexcept;
 
     [[nodiscard]] int splitToSubstrings(KaArray& out, char separator) noexcept;

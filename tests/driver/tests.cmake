@@ -65,3 +65,20 @@ target_link_libraries(driver_drivermanager_conn_test PRIVATE GTest::gtest_main $
 add_dependencies(driver_drivermanager_conn_test ka_conn_driver)
 gtest_discover_tests(driver_drivermanager_conn_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_CONN_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
+
+# Statement and descriptor handles of the test build through the driver
+# manager, from C++ and from pyodbc.
+add_executable(driver_drivermanager_stmt_test ${KA_DRIVER_TESTS}/drivermanager_stmt_test.cpp)
+target_compile_options(driver_drivermanager_stmt_test PRIVATE ${KA_WARNINGS})
+target_link_libraries(driver_drivermanager_stmt_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_drivermanager_stmt_test ka_conn_driver)
+gtest_discover_tests(driver_drivermanager_stmt_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_CONN_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
+
+add_test(NAME driver.pyodbc_statements
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_stmt_test.py ${KA_CONN_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_statements PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_statements PROPERTIES TIMEOUT 120)

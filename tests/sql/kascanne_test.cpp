@@ -334,6 +334,9 @@ TEST(KaScannerW, BoundScannerEditsInPlace)
         } else if (str(t) == u"t") {
             KaSubStringW longer(W(u"a_much_longer_table_name_that_grows_the_buffer"), 46);
             ASSERT_EQ(e.replaceToken(t, longer), 0);
+            // The token views the replacement in the grown buffer, not the
+            // freed one.
+            EXPECT_EQ(str(t), u"a_much_longer_table_name_that_grows_the_buffer");
         }
     }
     EXPECT_EQ(str(sql), u"select a /*+ x */ from a_much_longer_table_name_that_grows_the_buffer where x");

@@ -366,9 +366,14 @@ TEST_F(ScannerTest, BoundScannerEditsInPlace)
         if (str(t) == "from") {
             ASSERT_EQ(e.insertBefore(t, KaSubString("/*+ x */ ")), 0);
             EXPECT_EQ(str(t), "from");
+        } else if (str(t) == "t") {
+            // The token views the replacement in the grown buffer, not the
+            // freed one.
+            ASSERT_EQ(e.replaceToken(t, KaSubString("a_much_longer_table_name_that_grows_the_buffer")), 0);
+            EXPECT_EQ(str(t), "a_much_longer_table_name_that_grows_the_buffer");
         }
     }
-    EXPECT_EQ(str(sql), "select a /*+ x */ from t");
+    EXPECT_EQ(str(sql), "select a /*+ x */ from a_much_longer_table_name_that_grows_the_buffer");
 }
 
 // An edit ahead of the position (the scanner pushed back before it) leaves

@@ -1,0 +1,64 @@
+#include "odbc/nativesql.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include "foundation/kastringw.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/baseerr.h"
+#include "convert/basestring.h"
+#include "sql/basesql.h"
+#include "sql/hiveescape.h"
+#include "sql/hiverewrite.h"
+#include "sql/sqlpost.h"
+
+namespace {
+
+int16_t answer(BaseSqlStringW& text, uint16_t* out, int32_t outCapacity, int32_t* outLength) noexcept
+{
+    KaStringW terminated;
+    if (terminated.assign(text.data, text.len) != 0)
+        return SQL_ERROR;
+    hiveFixQuotedLiterals(terminated.data, terminated.len);
+    if (outLength != nullptr)
+        *outLength = terminated.len > size_t(INT32_MAX) ? INT32_MAX : int32_t(terminated.len);
+    if (out == nullptr)
+        return SQL_SUCCESS;
+    int64_t fullBytes = 0;
+    if (!baseCopyWideAnswer(terminated.data, out, int64_t(outCapacity) * 2, &fullBytes))
+        return SQL_SUCCESS;
+    basePostWarning(kBaseIdxTruncated);
+    return SQL_SUCCESS_WITH_INFO;
+}
+
+} // namespace
+
+int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t inLength, uint16_t* out,
+                       int32_t outCapacity, int32_t* outLength) noexcept
+{
+    if (connection.enterApi(SQL_API_SQLNATIVESQL) != 0)
+        return connection.leaveApi(SQL_ERROR);
+    if (!connection.isConnected()) {
+        basePostNotConnected();
+        return connection.leaveApi(SQL_ERROR);
+    }
+    if (in == nullptr || (inLength < 0 && inLength != SQL_NTS) || (out != nullptr && outCapacity < 0)) {
+        basePostError(kBaseIdxBadLength);
+        return connection.leaveApi(SQL_ERROR);
+    }
+    // SQL text processing files its refusals by framework error index.
+    sqlSetErrorPoster(basePostErrorMsg);
+    BaseSqlStringW text(in, inLength);
+    // The rewriter runs with the options' defaults: EnableSqlParser on,
+    // column qualifiers kept, aliases quoted, bracketed names read.
+    if (hivePreprocessSql(text, HiveRewriteOptions{}) != 0)
+        return connection.leaveApi(SQL_ERROR);
+    HiveEscapeTranslator hive;
+    uint32_t markers = 0;
+    int32_t returnParameter = 0;
+    int32_t callKind = 0;
+    if (translateEscapes(hive, text, 1, &markers, &returnParameter, &callKind) != 0)
+        return connection.leaveApi(SQL_ERROR);
+    return connection.leaveApi(answer(text, out, outCapacity, outLength));
+}
