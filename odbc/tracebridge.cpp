@@ -35,12 +35,22 @@ void dropRecord(KaTraceLibraryRecord* record) noexcept
 }
 
 void writeData(KaTracer* tracer, int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// A tracer keeps the record it was enabled with; once that library is
+// unloaded the record is gone, so only the loaded one is ever called.
+void passToLibrary(KaTracer* tracer, int32_t level, const char* format, va_list args) noexcept
+{
+    KaLockGuard guard(traceLock);
+    if (tracer == nullptr || tracer->library == nullptr || tracer->library != traceLibrary ||
+        traceLibrary->twTraceData == nullptr)
+        return;
+    reinterpret_cast<TwTraceDataFn>(traceLibrary->twTraceData)(level, format, args);
+}
+
 void writeData(KaTracer* tracer, int32_t level, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    if (tracer->library != nullptr && tracer->library->twTraceData != nullptr)
-        reinterpret_cast<TwTraceDataFn>(tracer->library->twTraceData)(level, format, args);
+    passToLibrary(tracer, level, format, args);
     va_end(args);
 }
 
@@ -168,11 +178,9 @@ int TraceLibrary::enable(KaTracer* tracer, int16_t mode, const char* logFile, si
 
 void traceMessage(KaTracer* tracer, int32_t level, const char* format, ...) noexcept
 {
-    if (tracer == nullptr || tracer->library == nullptr || tracer->library->twTraceData == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    reinterpret_cast<TwTraceDataFn>(tracer->library->twTraceData)(level, format, args);
+    passToLibrary(tracer, level, format, args);
     va_end(args);
 }
 

@@ -114,6 +114,9 @@ TEST_F(TraceBridgeTest, ALibraryOfVersion1000IsKeptAndWritesLines)
     EXPECT_EQ(1, traceXid(&off, 1, &xid));
     TraceLibrary::unload();
     EXPECT_EQ(nullptr, TraceLibrary::loaded());
+    // The tracer still holds the unloaded library's record: nothing is called.
+    traceMessage(&tracer, 3, "after unload");
+    EXPECT_EQ(0, traceXid(&tracer, 1, nullptr));
 
     EXPECT_EQ("open\n"
               "3 value 42 of x\n"
