@@ -130,7 +130,10 @@ int LocateFile(char* pathOut, const char* name, uint32_t searchBits)
     pathOut[0] = 0;
   if (name == nullptr || name[0] == 0 || strlen(name) >= BOS_PATH_SIZE)
     return 1;
-  if (bosexist(name)) {
+  // A name with a directory part is taken as it stands. A bare name is never
+  // looked up in the working directory unless the caller asks for that: a
+  // library planted there must not be loaded behind the application's back.
+  if (strchr(name, '/') != nullptr && bosexist(name)) {
     if (pathOut)
       memcpy(pathOut, name, strlen(name) + 1);
     return 0;

@@ -3,6 +3,7 @@
 #include "platform/boslib.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -41,6 +42,26 @@ TEST_F(BosTest, LocateFileSearchesTheListsInOrder)
   ASSERT_EQ(0, LocateFile(out, "upper.so", BOS_SEARCH_KA | BOS_SEARCH_LIBPATH));
   EXPECT_EQ(path("bin/../upper.so"), out);
   EXPECT_EQ(0u, errors.size());
+}
+
+TEST_F(BosTest, ABareNameIsNotTakenFromTheWorkingDirectoryUnlessAsked)
+{
+  writeFile("planted.so", "");
+  char saved[BOS_PATH_SIZE];
+  ASSERT_NE(nullptr, getcwd(saved, sizeof saved));
+  ASSERT_EQ(0, chdir(dir.c_str()));
+  char out[BOS_PATH_SIZE];
+  unsetEnv("LD_LIBRARY_PATH");
+  unsetEnv("LD_RUN_PATH");
+  int implicitRc = LocateFile(out, "planted.so", 0);
+  std::string implicitOut = out;
+  int askedRc = LocateFile(out, "planted.so", BOS_SEARCH_CWD);
+  std::string askedOut = out;
+  ASSERT_EQ(0, chdir(saved));
+  EXPECT_EQ(1, implicitRc);
+  EXPECT_EQ("", implicitOut);
+  EXPECT_EQ(0, askedRc);
+  EXPECT_EQ(path("planted.so"), askedOut);
 }
 
 TEST_F(BosTest, LoadLibraryAddsVersionAndExtensionAndReportsLoaderErrors)
