@@ -68,6 +68,45 @@ void hexifyBytesW(uint8_t* out, const uint8_t* in, uint64_t n)
     }
 }
 
+// Bytes at the end of text[0, n) that begin a character the text does not
+// complete: an odd byte and a high surrogate in UTF-16, the remainder in a
+// fixed-width code page, what the converter still holds in another
+// variable-width one. UTF-8 is cut at the byte limit.
+uint64_t cutIncomplete(int64_t cp, uint16_t minSize, uint16_t maxSize, UConverter* boundary, const uint8_t* text,
+                       uint64_t n)
+{
+    if (isUtf16(cp)) {
+        uint64_t c = n & 1;
+        if (n - c >= 2) {
+            const uint8_t* u = text + n - c - 2;
+            uint16_t unit = cp == kCodePageUtf16LE ? uint16_t(u[0] | (u[1] << 8)) : uint16_t((u[0] << 8) | u[1]);
+            if (unit >= 0xD800 && unit <= 0xDBFF)
+                c += 2;
+        }
+        return c;
+    }
+    if (cp == kCodePageUtf8)
+        return 0;
+    if (minSize == maxSize && minSize > 0)
+        return n % minSize;
+    if (boundary == nullptr)
+        return 0;
+    UChar scratch[1024];
+    ucnv_resetToUnicode(boundary);
+    const char* src = reinterpret_cast<const char*>(text);
+    const char* end = src + n;
+    UErrorCode status;
+    do {
+        status = U_ZERO_ERROR;
+        UChar* t = scratch;
+        ucnv_toUnicode(boundary, &t, scratch + 1024, &src, end, nullptr, false, &status);
+    } while (status == U_BUFFER_OVERFLOW_ERROR);
+    status = U_ZERO_ERROR;
+    int32_t pending = ucnv_toUCountPending(boundary, &status);
+    ucnv_resetToUnicode(boundary);
+    return pending > 0 && uint64_t(pending) <= n ? uint64_t(pending) : 0;
+}
+
 }  // namespace
 
 // ---- KaDataConverter: the output side ------------------------------------------
@@ -677,39 +716,10 @@ bool KaCharConverterBase::substitutionsSeen() noexcept
 int KaCharConverterBase::incompleteTail(const uint8_t* text, uint64_t n, uint64_t* cut) noexcept
 {
     *cut = 0;
-    if (isUtf16(to)) {
-        uint64_t c = n & 1;
-        if (n - c >= 2) {
-            const uint8_t* u = text + n - c - 2;
-            uint16_t unit = to == kCodePageUtf16LE ? uint16_t(u[0] | (u[1] << 8)) : uint16_t((u[0] << 8) | u[1]);
-            if (unit >= 0xD800 && unit <= 0xDBFF)
-                c += 2;
-        }
-        *cut = c;
-        return 0;
-    }
-    if (to == kCodePageUtf8)
-        return 0;
-    if (minCharSize == maxCharSize && minCharSize > 0) {
-        *cut = n % minCharSize;
-        return 0;
-    }
-    if (boundaryConv.converter == nullptr && openHandle(&boundaryConv, to))
+    bool needsConverter = !isUtf16(to) && to != kCodePageUtf8 && !(minCharSize == maxCharSize && minCharSize > 0);
+    if (needsConverter && boundaryConv.converter == nullptr && openHandle(&boundaryConv, to))
         return 1;
-    UConverter* c = boundaryConv.converter;
-    ucnv_resetToUnicode(c);
-    const char* src = reinterpret_cast<const char*>(text);
-    const char* end = src + n;
-    UErrorCode status = U_ZERO_ERROR;
-    do {
-        status = U_ZERO_ERROR;
-        UChar* t = scratch;
-        ucnv_toUnicode(c, &t, scratch + KA_CVT_PIVOT_UNITS, &src, end, nullptr, false, &status);
-    } while (status == U_BUFFER_OVERFLOW_ERROR);
-    status = U_ZERO_ERROR;
-    int32_t pending = ucnv_toUCountPending(c, &status);
-    ucnv_resetToUnicode(c);
-    *cut = pending > 0 && uint64_t(pending) <= n ? uint64_t(pending) : 0;
+    *cut = cutIncomplete(to, minCharSize, maxCharSize, boundaryConv.converter, text, n);
     return 0;
 }
 
@@ -986,4 +996,110 @@ int KaCharConverterInput::finish() noexcept
         return 0;
     bool stop = false;
     return emit(0, &stop);
+}
+
+// ---- KaSimpleCharConverter -------------------------------------------------------------
+
+KaSimpleCharConverter::KaSimpleCharConverter() noexcept
+    : KaDataConverter(KA_CVT_SIMPLE_CHAR, 0), codePage(kCodePageUtf8), converter(nullptr), input(nullptr),
+      inputEnd(nullptr), maxCharSize(4), minCharSize(1), deferredStatus(0), mode(kConvModeSubstitute)
+{
+}
+
+KaSimpleCharConverter::~KaSimpleCharConverter()
+{
+    closeConverters();
+}
+
+int KaSimpleCharConverter::closeConverters() noexcept
+{
+    if (converter != nullptr)
+        ucnv_close(converter);
+    converter = nullptr;
+    return 0;
+}
+
+int KaSimpleCharConverter::open() noexcept
+{
+    deferredStatus = 0;
+    if (isUtf16(codePage)) {
+        minCharSize = maxCharSize = 2;
+        return 0;
+    }
+    if (codePage == kCodePageUtf8) {
+        minCharSize = 1;
+        maxCharSize = 4;
+        return 0;
+    }
+    if (converter == nullptr) {
+        const char* name = ianaNameFromNumber(codePage);
+        UErrorCode status = U_ZERO_ERROR;
+        converter = name != nullptr ? ucnv_open(name, &status) : nullptr;
+        if (converter == nullptr || U_FAILURE(status)) {
+            closeConverters();
+            char number[24];
+            snprintf(number, sizeof number, "%lld", static_cast<long long>(codePage));
+            errPost(MSG_CONVERTER_NOT_AVAILABLE)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText(number);
+            return 1;
+        }
+    }
+    minCharSize = uint16_t(ucnv_getMinCharSize(converter));
+    maxCharSize = uint16_t(ucnv_getMaxCharSize(converter));
+    return 0;
+}
+
+int KaSimpleCharConverter::set(const void* data, uint64_t length, KaMemorySink* memorySink, int64_t cp,
+                               int32_t newTerminate) noexcept
+{
+    attach(nullptr, memorySink);
+    borrowed = 1;  // the block is the caller's
+    input = static_cast<const uint8_t*>(data);
+    inputEnd = input + length;
+    if (cp != codePage)
+        closeConverters();
+    codePage = cp;
+    terminate = newTerminate;
+    remaining = int64_t(length);
+    return open();
+}
+
+int KaSimpleCharConverter::convert() noexcept
+{
+    if (deferredStatus != 0) {
+        postFailed();
+        return 1;
+    }
+    auto* out = static_cast<KaMemorySink*>(sink);
+    const uint64_t term = terminate ? minCharSize : 0;
+    const uint64_t avail = uint64_t(inputEnd - input);
+    const uint64_t space = out->capacity - out->position;
+    const uint64_t roomLeft = space > term ? space - term : 0;
+    uint8_t* dst = out->buffer + out->position;
+    uint64_t n = avail;
+    if (avail <= roomLeft) {
+        out->truncated = 0;
+    } else {
+        n = roomLeft;
+        n -= cutIncomplete(codePage, minCharSize, maxCharSize, converter, input, n);
+        out->truncated = 1;
+    }
+    memcpy(dst, input, n);
+    if (term > 0 && space >= n + term)
+        memset(dst + n, 0, term);
+    out->position += n;
+    input += n;
+    remaining = remaining > int64_t(n) ? remaining - int64_t(n) : 0;
+    finished = input == inputEnd ? 1 : 0;
+    return 0;
+}
+
+int KaSimpleCharConverter::rewind() noexcept
+{
+    postFailed();
+    return 1;
+}
+
+void KaSimpleCharConverter::setLength(int64_t bytes, int64_t) noexcept
+{
+    remaining = bytes;
 }

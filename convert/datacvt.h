@@ -200,7 +200,6 @@ private:
     int32_t fromFlushed;  // the target converter was flushed
     uint32_t carryCount;
     uint8_t carry[KA_CVT_CARRY_MAX];
-    UChar scratch[KA_CVT_PIVOT_UNITS];
 };
 
 // Text from the server's code page to the application's, terminated.
@@ -228,4 +227,33 @@ public:
                                    int64_t newTo) noexcept;
     // Hands the sink what the window holds, more 0, unless lastCall was set.
     [[nodiscard]] int finish() noexcept;
+};
+
+// One memory block into a memory sink, cut on a character border, with a
+// terminator: the cheap kind for values that are already whole in memory.
+class KaSimpleCharConverter : public KaDataConverter {
+public:
+    KaSimpleCharConverter() noexcept;
+    ~KaSimpleCharConverter() override;
+
+    // Each call delivers what fits the sink's room; later calls go on.
+    [[nodiscard]] int convert() noexcept override;
+    [[nodiscard]] int open() noexcept override;
+    // Neither is possible for a borrowed block: both post and fail.
+    [[nodiscard]] int rewind() noexcept override;
+    [[nodiscard]] int prepareOutput() noexcept override { return 0; }
+    void setLength(int64_t bytes, int64_t characters) noexcept override;
+    int closeConverters() noexcept override;
+
+    [[nodiscard]] int set(const void* data, uint64_t length, KaMemorySink* memorySink, int64_t codePage,
+                          int32_t newTerminate) noexcept;
+
+    int64_t codePage;
+    UConverter* converter;  // finds character borders only
+    const uint8_t* input;
+    const uint8_t* inputEnd;
+    uint16_t maxCharSize;
+    uint16_t minCharSize;
+    int32_t deferredStatus;
+    int32_t mode;
 };

@@ -379,6 +379,36 @@ TEST_F(DataCvtTest, ConvertToSourceDeliversTheConvertedValueFromATemporaryFile)
     EXPECT_TRUE(room.guardsIntact());
 }
 
+TEST_F(DataCvtTest, TheSimpleKindCutsAMemoryBlockOnACharacterBorder)
+{
+    // Windows-31J: "ab", then two two-byte characters.
+    std::string sjis = iconvConvert("SHIFT_JIS", "UTF-8", "ab\xE6\x97\xA5\xE6\x9C\xAC");
+    katest::Guarded<uint8_t> room(4);
+    auto* sink = new KaMemorySink;
+    sink->attach(room.data(), room.size());
+    KaSimpleCharConverter conv;
+    ASSERT_EQ(0, conv.set(sjis.data(), sjis.size(), sink, 2024, 1));
+    ASSERT_EQ(0, conv.convert());
+    EXPECT_EQ(2u, sink->position);
+    EXPECT_EQ(1, sink->truncated);
+    EXPECT_EQ(0, room.data()[2]);
+    EXPECT_EQ(4, conv.remaining);
+    sink->attach(room.data(), room.size());
+    ASSERT_EQ(0, conv.convert());
+    EXPECT_EQ(sjis.substr(2, 2), std::string(reinterpret_cast<char*>(room.data()), sink->position));
+    katest::Guarded<uint8_t> large(16);
+    sink->attach(large.data(), large.size());
+    ASSERT_EQ(0, conv.convert());
+    EXPECT_EQ(sjis.substr(4), std::string(reinterpret_cast<char*>(large.data()), sink->position));
+    EXPECT_EQ(0, sink->truncated);
+    EXPECT_EQ(0, conv.remaining);
+    EXPECT_EQ(1, conv.finished);
+    EXPECT_TRUE(room.guardsIntact());
+    EXPECT_TRUE(large.guardsIntact());
+    EXPECT_EQ(1, conv.rewind());
+    EXPECT_EQ(MSG_CONVERSION_FAILED, errors.native(0));
+}
+
 // ---- Binary ----------------------------------------------------------------
 
 TEST_F(DataCvtTest, BinaryToNarrowHexIntoANineByteWindowTakesFourBytes)
