@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unicode/utf16.h>
+
 #include "foundation/codepage.h"
 #include "foundation/compare.h"
 #include "foundation/errpost.h"
@@ -504,7 +506,7 @@ int KaBinaryConverterInput::convert() noexcept
 KaCharConverterBase::KaCharConverterBase(int32_t k, int64_t f, int64_t t, int32_t term, int32_t m) noexcept
     : KaDataConverter(k, KA_CVT_CHAR_BUFFER), from(f), to(t), pool(nullptr), mode(m), substituted(0),
       deferredStatus(0), maxCharSize(0), minCharSize(0), sourceConv{}, targetConv{}, boundaryConv{}, pivotStart(0),
-      pivotEnd(0), stageStart(0), stageEnd(0), stageHeld(0), toFlushed(0), fromFlushed(0), carryCount(0), carry{}
+      pivotEnd(0), stageStart(0), stageEnd(0), stageHeld(0), targetConverterUsed(0), toFlushed(0), fromFlushed(0), carryCount(0), carry{}
 {
     terminate = term;
 }
@@ -639,6 +641,7 @@ int KaCharConverterBase::setCodePagesBody(KaDataSource* newSource, KaDataSink* n
         terminate = 0;
     pivotStart = pivotEnd = 0;
     stageStart = stageEnd = stageHeld = 0;
+    targetConverterUsed = 0;
     carryCount = 0;
     toFlushed = fromFlushed = 0;
     if (setupSizes())
@@ -661,6 +664,7 @@ int KaCharConverterBase::rewind() noexcept
     resetConverters();
     pivotStart = pivotEnd = 0;
     stageStart = stageEnd = stageHeld = 0;
+    targetConverterUsed = 0;
     carryCount = 0;
     toFlushed = fromFlushed = 0;
     deferredStatus = 0;
@@ -819,6 +823,11 @@ int KaCharConverterBase::fillStage() noexcept
     }
     const uint64_t held = stageHeld;
     stageStart = stageEnd = stageHeld = 0;
+    if (to == kCodePageUtf16LE && !targetConverterUsed && fillStageUtf16LE(held))
+        return 0;
+    // Once the converter has worked on a value it may hold bytes of it: it
+    // does the rest of the value too.
+    targetConverterUsed = 1;
     char* base = reinterpret_cast<char*>(stage);
     char* t = base + held;
     const UChar* src = pivot + pivotStart;
@@ -854,6 +863,54 @@ int KaCharConverterBase::fillStage() noexcept
     return 0;
 }
 
+// The pivot already is UTF-16LE on this host: well-formed pivot text is
+// copied into the stage as it is, without the target converter. False when
+// the converter must do the work (a lone surrogate for it to substitute or
+// report).
+bool KaCharConverterBase::fillStageUtf16LE(uint64_t held) noexcept
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const UChar* p = pivot + pivotStart;
+    uint64_t units = minU64(pivotEnd - pivotStart, (sizeof stage - held) / 2);
+    bool expectTrail = held == 2 && U16_IS_LEAD(uint16_t(stage[0] | (stage[1] << 8)));
+    for (uint64_t i = 0; i < units; ++i) {
+        UChar u = p[i];
+        uint64_t b = held + 2 * i;
+        if (U16_IS_TRAIL(u)) {
+            if (!expectTrail)
+                return false;
+            expectTrail = false;
+            stageCharStart[b] = 0;
+        } else {
+            if (expectTrail)
+                return false;
+            expectTrail = U16_IS_LEAD(u);
+            stageCharStart[b] = 1;
+        }
+        stageCharStart[b + 1] = 0;
+    }
+    const bool pivotDone = pivotStart + units == pivotEnd;
+    if (expectTrail && pivotDone && toFlushed)
+        return false;  // the text ends with a lone high surrogate
+    memcpy(stage + held, p, units * 2);
+    pivotStart += units;
+    if (pivotStart == pivotEnd)
+        pivotStart = pivotEnd = 0;
+    stageEnd = held + units * 2;
+    if (expectTrail) {
+        // The trail comes with the next pivot: the lead waits with it.
+        stageEnd -= 2;
+        stageHeld = 2;
+    }
+    if (toFlushed && pivotDone && !expectTrail)
+        fromFlushed = 1;
+    return true;
+#else
+    (void)held;
+    return false;
+#endif
+}
+
 int KaCharConverterBase::convertValue() noexcept
 {
     const bool cutting = terminate && lastWindow();
@@ -877,7 +934,9 @@ int KaCharConverterBase::convertValue() noexcept
             }
             continue;
         }
-        if (pivotStart < pivotEnd || stageHeld > 0 || (toFlushed && !fromFlushed)) {
+        // Held bytes wait for the pivot's next units (or the converter's
+        // kept bytes, which its next call gives out).
+        if (pivotStart < pivotEnd || (toFlushed && !fromFlushed)) {
             if (fillStage())
                 return 1;
             continue;

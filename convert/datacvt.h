@@ -178,6 +178,7 @@ private:
     [[nodiscard]] int copyValue() noexcept;
     [[nodiscard]] int convertValue() noexcept;
     [[nodiscard]] int fillStage() noexcept;
+    [[nodiscard]] bool fillStageUtf16LE(uint64_t held) noexcept;
     [[nodiscard]] int fail(int32_t status) noexcept;
     // Bytes at the end of text[0, n) that begin a character the text does
     // not complete.
@@ -196,6 +197,7 @@ private:
     uint64_t stageStart;
     uint64_t stageEnd;
     uint64_t stageHeld;  // bytes after stageEnd of a character still being converted
+    int32_t targetConverterUsed;  // the target converter has worked on this value
     int32_t toFlushed;    // the source converter was flushed at the end of the input
     int32_t fromFlushed;  // the target converter was flushed
     uint32_t carryCount;

@@ -221,6 +221,16 @@ TEST_F(DataCvtTest, StreamingMatchesIcuAndIconvAtEveryBlockAndWindowBorder)
     EXPECT_EQ(0u, errors.size());
 }
 
+TEST_F(DataCvtTest, LoneSurrogatesInTheMiddleAreHandledAsIcuHandlesThem)
+{
+    std::string in = icuConvert("UTF-16BE", "UTF-8", mixedUtf8(9000));
+    in.insert(3001 * 2, std::string("\xD8\x3D", 2));  // a high surrogate with no trail
+    in.insert(5003 * 2, std::string("\xDC\x01", 2));  // a trail with no lead
+    std::string want = icuConvert("UTF-16LE", "UTF-16BE", in);
+    for (uint64_t blockSize : {3u, 4096u})
+        EXPECT_TRUE(pumpToFile(kCodePageUtf16BE, kCodePageUtf16LE, in, blockSize, 4096) == want) << blockSize;
+}
+
 TEST_F(DataCvtTest, ALongValueMatchesTheReferencesThroughLargeBlocks)
 {
     std::string in = mixedUtf8(600000);
