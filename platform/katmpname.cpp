@@ -1,0 +1,106 @@
+// The list of live temporary files and its exit-time clean-up.
+#include "platform/katmpname.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "foundation/kalock.h"
+#include "platform/bosfile.h"
+
+namespace {
+
+// The list lives in one static object whose destructor runs at normal exit:
+// every file still listed then is unlinked. Owners destroyed after it (static
+// objects of other files) find `gone` set and only unlink their own file.
+bool gone = false;
+
+struct TmpRegistry {
+    KaCriticalSection lock;
+    KaTmpName head;
+    uint64_t count;
+
+    TmpRegistry() noexcept : lock(0, kKaLockPlain), count(0)
+    {
+        head.path[0] = 0;
+        head.prev = head.next = &head;
+        head.listed = 0;
+    }
+    ~TmpRegistry()
+    {
+        KaLockGuard guard(lock);
+        for (KaTmpName* n = head.next; n != &head; n = n->next) {
+            if (n->path[0] != 0)
+                unlink(n->path);
+            n->listed = 0;
+        }
+        head.prev = head.next = &head;
+        count = 0;
+        gone = true;
+    }
+    TmpRegistry(const TmpRegistry&) = delete;
+    TmpRegistry& operator=(const TmpRegistry&) = delete;
+};
+
+TmpRegistry registry;
+
+}  // namespace
+
+void bosTmpNameInit(KaTmpName* name) noexcept
+{
+    name->path[0] = 0;
+    name->prev = name->next = nullptr;
+    name->listed = 0;
+}
+
+int bosTmpCreate(KaTmpName* name, int32_t* fd) noexcept
+{
+    *fd = 0;
+    name->path[0] = 0;
+    if (bosfopen(name->path, BOS_OPEN_TEMP | BOS_OPEN_READWRITE, fd)) {
+        name->path[0] = 0;
+        return 1;
+    }
+    if (gone)
+        return 0;
+    KaLockGuard guard(registry.lock);
+    name->next = &registry.head;
+    name->prev = registry.head.prev;
+    registry.head.prev->next = name;
+    registry.head.prev = name;
+    name->listed = 1;
+    ++registry.count;
+    return 0;
+}
+
+int bosTmpReopen(const KaTmpName* name, int32_t* fd) noexcept
+{
+    char path[BOS_PATH_SIZE];
+    memcpy(path, name->path, sizeof path);
+    path[sizeof path - 1] = 0;
+    return bosfopen(path, BOS_OPEN_READWRITE, fd);
+}
+
+void bosTmpDelete(KaTmpName* name) noexcept
+{
+    if (name->path[0] == 0)
+        return;
+    (void)bosfdelete(name->path);
+    name->path[0] = 0;
+    if (gone || !name->listed)
+        return;
+    KaLockGuard guard(registry.lock);
+    name->prev->next = name->next;
+    name->next->prev = name->prev;
+    name->prev = name->next = nullptr;
+    name->listed = 0;
+    --registry.count;
+}
+
+uint64_t bosTmpCount() noexcept
+{
+    if (gone)
+        return 0;
+    KaLockGuard guard(registry.lock);
+    return registry.count;
+}
