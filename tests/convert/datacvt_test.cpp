@@ -20,7 +20,7 @@
 #include "platform/katmpsink.h"
 #include "support/errorscope.h"
 #include "support/guarded.h"
-#include "../platform/tmpfiletest.h"
+#include "support/tmpfiletest.h"
 
 namespace {
 

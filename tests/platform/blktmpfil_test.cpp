@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "support/errorscope.h"
-#include "tmpfiletest.h"
+#include "support/tmpfiletest.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platformtest.h"
+#include "support/platformtest.h"
 #include "support/errorscope.h"
 
 namespace katest {

@@ -27,7 +27,7 @@
 #include "kamessages.h"
 #include "platform/bos.h"
 #include "platform/kaini.h"
-#include "platformtest.h"
+#include "support/platformtest.h"
 #include "support/errorscope.h"
 #include "support/freewatch.h"
 #include "support/guarded.h"

@@ -18,7 +18,7 @@
 #include "foundation/kathread.h"
 #include "platform/kaini.h"
 #include "platform/kainiimage.h"
-#include "platformtest.h"
+#include "support/platformtest.h"
 #include "support/errorscope.h"
 #include "support/freewatch.h"
 #include "support/guarded.h"

@@ -13,7 +13,7 @@
 
 #include "platform/katmpname.h"
 #include "support/errorscope.h"
-#include "tmpfiletest.h"
+#include "support/tmpfiletest.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/errorscope.h"
-#include "tmpfiletest.h"
+#include "support/tmpfiletest.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platformtest.h"
+#include "support/platformtest.h"
 
 namespace katest {
 
