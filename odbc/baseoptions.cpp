@@ -305,7 +305,12 @@ bool listsVersion111(const char* list) noexcept
         return false;
     }
     uint32_t primaryMask = kBaseTlsProtocolMask;
-    uint32_t unchosen = 0;
+    // The mask's one bit that names no protocol of the list counts as
+    // unchosen, so that a single chosen protocol leaves nothing to fall
+    // back to.
+    uint32_t unchosen = kBaseTlsProtocolMask & ~(kBaseTlsNoSslV2 | kBaseTlsNoSslV3 |
+                                                 kBaseTlsNoTlsV1 | kBaseTlsNoTlsV11 |
+                                                 kBaseTlsNoTlsV12);
     for (size_t i = 0; i < kProtocolCount; ++i) {
         if (flags[i] != 0)
             primaryMask = kPrimaryMasks[i];

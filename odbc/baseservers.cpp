@@ -5,6 +5,7 @@
 #include <sqlext.h>
 
 #include <atomic>
+#include <iterator>
 #include <cstring>
 
 #include "foundation/errpost.h"
@@ -380,8 +381,9 @@ int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCoun
         if (getOptionValue(parser, W(u"ASRV"), W(u"ALTERNATESERVERS"), W(kNoServers), &value,
                            nullptr, 0) != 0)
             return 1;
-        if (value != nullptr && value[0] != 0 &&
-            std::memcmp(value, kNoServers, sizeof kNoServers) != 0) {
+        bool notGiven = value != nullptr && unitsOf(value) == std::size(kNoServers) - 1 &&
+                        std::memcmp(value, kNoServers, sizeof kNoServers - 2) == 0;
+        if (value != nullptr && value[0] != 0 && !notGiven) {
             *list = value;
             value = nullptr;
         }
