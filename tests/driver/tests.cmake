@@ -65,3 +65,15 @@ target_link_libraries(driver_drivermanager_conn_test PRIVATE GTest::gtest_main $
 add_dependencies(driver_drivermanager_conn_test ka_conn_driver)
 gtest_discover_tests(driver_drivermanager_conn_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_CONN_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
+
+# isql, iusql and pyodbc connect to the test build by data source and by
+# DRIVER= string.
+add_test(NAME driver.isql_conn
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_conn_test.sh ${KA_CONN_DRIVER_SO} "${KA_ASAN_RUNTIME}")
+add_test(NAME driver.pyodbc_conn
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_conn_test.py ${KA_CONN_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_conn PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)

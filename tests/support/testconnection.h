@@ -72,8 +72,7 @@ public:
     }
 
     // The physical open: records what it was asked and answers as
-    // scripted. A driver manager test cannot reach the control: its
-    // connection string asks for the failure.
+    // scripted.
     int16_t openPhysical() noexcept override
     {
         TestOpenRecord record;
@@ -85,11 +84,13 @@ public:
         record.workarounds = workarounds;
         control_->opens.push_back(record);
         TestOpenOutcome outcome;
+        // A driver manager test cannot reach the control: the option FAIL=1
+        // asks for the failure.
         if (control_->scriptNext < control_->script.size())
             outcome = control_->script[control_->scriptNext++];
         if (outcome.waitMs != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(outcome.waitMs));
-        bool asked = currentString_.find(u"FAIL=1") != std::u16string::npos;
+        bool asked = fail_ == u"1";
         if (asked || control_->connectFailures.load() > 0) {
             if (!asked)
                 --control_->connectFailures;
@@ -124,6 +125,22 @@ public:
                 *stringLength = static_cast<int16_t>(n * 2);
             return SQL_SUCCESS;
         }
+        if (infoType == SQL_DBMS_NAME && !control_->opens.empty()) {
+            // Through a driver manager the test reads what the open was
+            // asked from the DBMS name.
+            const TestOpenRecord& open = control_->opens.back();
+            std::u16string name = u"host=" + open.host + u";port=" + open.port +
+                                  u";user=" + open.user;
+            size_t n = name.size();
+            size_t room = bufferLength > 0 ? static_cast<size_t>(bufferLength) / 2 : 0;
+            if (value != nullptr && room > n) {
+                std::memcpy(value, name.data(), n * 2);
+                static_cast<uint16_t*>(value)[n] = 0;
+            }
+            if (stringLength != nullptr)
+                *stringLength = static_cast<int16_t>(n * 2);
+            return SQL_SUCCESS;
+        }
         auto number = control_->numberInfo.find(infoType);
         if (number != control_->numberInfo.end()) {
             std::memcpy(value, &number->second, sizeof number->second);
@@ -145,7 +162,7 @@ public:
         return control_->serverKeywords != 0 ? W(u"\0\0\0") : nullptr;
     }
 
-    // The string of the connect under way, for FAIL=1 and the record.
+    // The string of the connect under way, for the record.
     int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
                           int16_t outCapacity, int16_t* outLength,
                           uint16_t completion) noexcept override
@@ -227,6 +244,7 @@ public:
     {
         host_ = option(parser, u"HOST", u"HostName");
         port_ = option(parser, u"PORT", u"PortNumber");
+        fail_ = option(parser, nullptr, u"FAIL");
         return 0;
     }
 
@@ -234,6 +252,7 @@ private:
     TestConnectionControl* control_;
     std::u16string host_;
     std::u16string port_;
+    std::u16string fail_;
     std::u16string currentString_;
 };
 
