@@ -361,7 +361,7 @@ BaseConnection::~BaseConnection()
     ramFree(profilePathW);
     ramFree(driverNameW);
     ramFree(initializationString);
-    ramFree(allowedOpenSSLVersions);
+    releaseOptionTexts();
     delete browseParser;
     unloadTranslator();
     events.deleteAll();

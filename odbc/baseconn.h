@@ -366,6 +366,8 @@ public:
     // Ends the physical link and frees what the connect read; 0, or 1.
     [[nodiscard]] int16_t closeConnection() noexcept;
     int16_t resetConnectState() noexcept;
+    // Frees (and wipes, for the passwords) the 8-bit option texts.
+    void releaseOptionTexts() noexcept;
     // The server passes of a connect; 0 connected, 1 failed.
     [[nodiscard]] int16_t connectToServers(const uint16_t* servers, uint64_t retryCount,
                                            uint64_t retryDelay, int32_t loadBalance,
@@ -548,6 +550,67 @@ public:
     int16_t (*translateToDataSourceFn)(uint64_t, int16_t, void*, int32_t, void*, int32_t,
                                        int32_t*, char*, int16_t, int16_t*) = nullptr;
     int32_t needLongDataLen = 0;
+    // Proxy, TLS files and libraries (8-bit, owned).
+    uint32_t proxyMode = 0;
+    char* proxyHost = nullptr;
+    uint32_t proxyPort = 0;
+    char* proxyUser = nullptr;
+    char* proxyPassword = nullptr;
+    char* cipherList = nullptr;
+    int32_t tlsTunnel = 0;
+    char* prngSeedFile = nullptr;
+    int64_t prngMaxBytes = 0;
+    uint16_t prngSeedSource = 0;
+    char* trustStore = nullptr;
+    char* trustStorePassword = nullptr;
+    char* keyStore = nullptr;
+    char* keyStorePassword = nullptr;
+    char* keyPassword = nullptr;
+    char* hostNameInCertificate = nullptr;
+    char* sslLibName = nullptr;
+    char* cryptoLibName = nullptr;
+    // Bulk, packet logging, sockets and catalog results.
+    uint16_t bulkFieldDelimiter = ',';
+    uint16_t bulkRecordDelimiter = 0;
+    int32_t columnSizeAsCharacter = 0;
+    uint16_t packetLogging = 0;
+    uint32_t packetLoggingOptions = 0;
+    uint64_t packetLoggingMode = 0;
+    int32_t reportBinaryPrecision = 1;
+    int64_t sendBufferSize = 0;
+    int64_t receiveBufferSize = 0;
+    int64_t maxReadSize = 0;
+    uint64_t bulkLoadBatchSize = 1024;
+    int64_t catalogRemarksDataType = 0;
+    int64_t catalogRemarksColumnSize = 0;
+    uint32_t enableBulkLoad = 0;
+    uint64_t bulkLoadThreshold = 0;
+    uint64_t bulkLoadReadBufferSize = 2048;
+    uint64_t bulkLoadWriteBufferSize = 256;
+    uint32_t bulkLoadProtocol = 0;
+    int64_t bulkBinaryThreshold = 32 * 1024;
+    int64_t bulkCharacterThreshold = -1;
+    int64_t bulkLoadErrorTolerance = 0;
+    int64_t bulkLoadWarningTolerance = -1;
+    uint16_t getDataLength = 0;
+    int32_t enableFallbackMapping = 0;
+    int32_t reauthenticationEnabled = 0;
+    // Time-outs and the rest.
+    int32_t useBlockingConnect = 1;
+    int32_t loginTimeoutLocked = 0;
+    int32_t queryTimeoutSupported = 0;  // the driver reads the query time-outs
+    int64_t queryTimeout = 0;
+    int32_t queryTimeoutIgnored = 0;
+    int64_t interruptTimeout = 0;
+    int32_t connectionReset = 0;
+    int32_t keepAlive = 0;
+    uint16_t octetSizeCalculation = 0;
+    int32_t allowDiskCaching = 1;
+    uint32_t varcharThreshold = UINT32_MAX;
+    uint32_t wvarcharThreshold = UINT32_MAX;
+    int64_t minLongVarcharSize = -1;
+    int64_t minWLongVarcharSize = -1;
+    int64_t longDataDescriptorLimit = 0;
     // What each cursor type does itself (low bits) and what the framework
     // emulates (high bits); the emulation the framework offers.
     uint64_t keysetCursorOps = 0;

@@ -414,8 +414,10 @@ int16_t BaseConnection::closeConnection() noexcept
     dsnNameW = nullptr;
     ramFree(dsnNameA);
     dsnNameA = nullptr;
-    ramFree(allowedOpenSSLVersions);
-    allowedOpenSSLVersions = nullptr;
+    releaseOptionTexts();
+    proxyPort = 0;
+    proxyMode = 0;
+    tlsTunnel = 0;
     ramFree(dbmsName);
     dbmsName = nullptr;
     ramFree(driverNameW);
@@ -434,6 +436,20 @@ int16_t BaseConnection::closeConnection() noexcept
     ramFree(profilePathW);
     profilePathW = nullptr;
     return rc;
+}
+
+void BaseConnection::releaseOptionTexts() noexcept
+{
+    char** texts[] = {&allowedOpenSSLVersions, &proxyHost, &proxyUser, &proxyPassword,
+                      &cipherList, &prngSeedFile, &trustStore, &trustStorePassword,
+                      &keyStore, &keyStorePassword, &keyPassword, &hostNameInCertificate,
+                      &sslLibName, &cryptoLibName};
+    for (char** text : texts) {
+        if (*text != nullptr)
+            fastMemzero(*text, std::strlen(*text));
+        ramFree(*text);
+        *text = nullptr;
+    }
 }
 
 int16_t BaseConnection::resetConnectState() noexcept

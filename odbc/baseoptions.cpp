@@ -237,6 +237,56 @@ private:
     KaValueParserW* parser_;
 };
 
+// A value as owned 8-bit (UTF-8) text in *target, the previous one freed;
+// absent (or empty when nonEmpty) leaves *target null. False when memory
+// ran out.
+[[nodiscard]] bool takeNarrow(OptionReader& r, char** target, bool nonEmpty) noexcept
+{
+    ramFree(*target);
+    *target = nullptr;
+    if (!r.present() || (nonEmpty && r.empty()))
+        return true;
+    *target = narrowCopy(r.value);
+    return *target != nullptr;
+}
+
+// Options of the packet logging found in section "ODBC" of odbc.ini when
+// neither the string nor the files of the connection gave them.
+[[nodiscard]] bool odbcSection(OptionReader& r, const char16_t* key) noexcept
+{
+    if (r.source != kBaseOptFromDefault && r.source != kBaseOptNotFound)
+        return true;
+    constexpr int32_t kUnits = 1025;
+    uint16_t value[kUnits];
+    int32_t n = KaGetPrivateProfileStringW(W(u"ODBC"), W(key), W(u""), value, kUnits,
+                                           W(u".odbc.ini"));
+    if (n <= 0)
+        return true;
+    uint16_t* copy = copyUnits(value, static_cast<size_t>(n));
+    if (copy == nullptr)
+        return false;
+    ramFree(r.value);
+    r.value = copy;
+    return true;
+}
+
+// A password kept as 8-bit text: one leading blank is skipped, an empty
+// rest sets nothing; the previous value is wiped.
+[[nodiscard]] bool takeSecretNarrow(OptionReader& r, char** target) noexcept
+{
+    if (*target != nullptr)
+        fastMemzero(*target, std::strlen(*target));
+    ramFree(*target);
+    *target = nullptr;
+    if (!r.present())
+        return true;
+    const uint16_t* rest = r.value[0] == ' ' ? r.value + 1 : r.value;
+    if (rest[0] == 0)
+        return true;
+    *target = narrowCopy(rest);
+    return *target != nullptr;
+}
+
 const char* const kProtocolNames[] = {"SSLV2", "SSLV3", "TLSV1", "TLSV1.1", "TLSV1.2"};
 constexpr size_t kProtocolCount = 5;
 const uint8_t kProtocolDefaults[kProtocolCount] = {0, 0, 1, 1, 1};
@@ -938,6 +988,29 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (reportCodepageConversionErrors != 0)
         icuCache.setMode(static_cast<int32_t>(reportCodepageConversionErrors));
 
+    // Proxy.
+    if (!r.get(u"ProxyMode", u"PXM", u"0") || !r.number(&proxyMode))
+        return 1;
+    if (proxyMode > 1) {
+        postOptionError(MSG_PROXY_MODE_INVALID)->addParamText("0,1");
+        return 1;
+    }
+    if (!r.get(u"ProxyHost", u"PXHN", nullptr) || !takeNarrow(r, &proxyHost, false))
+        return 1;
+    if (proxyMode == 1 && (proxyHost == nullptr || proxyHost[0] == 0)) {
+        postOptionError(MSG_PROXY_HOST_MISSING);
+        return 1;
+    }
+    if (!r.get(u"ProxyPort", u"PXPT", nullptr) || !r.number(&proxyPort))
+        return 1;
+    if (proxyMode == 1 && r.empty()) {
+        postOptionError(MSG_PROXY_PORT_MISSING);
+        return 1;
+    }
+    if (!r.get(u"ProxyUser", u"PXU", nullptr) || !takeNarrow(r, &proxyUser, false) ||
+        !r.get(u"ProxyPassword", u"PXPW", nullptr, 1) || !takeNarrow(r, &proxyPassword, false))
+        return 1;
+
     // Encryption.
     if (!r.get(u"EncryptionMethod", u"EM", u"0") || !r.number(&encryptionMethod))
         return 1;
@@ -971,16 +1044,156 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         if (!r.get(u"CryptoProtocolVersion", u"CPV", nullptr) || !readCryptoProtocols(this, r))
             return 1;
     }
-    if (!r.get(u"ValidateServerCertificate", u"VSC", u"1") ||
-        !r.number(&validateServerCertificate) ||
-        !r.get(u"SeedBeforeConnect", u"SBC", u"0") || !r.number(&seedBeforeConnect))
+    if (!r.get(u"CipherList", u"CL", nullptr))
         return 1;
+    if (!r.empty() && !takeNarrow(r, &cipherList, false)) {
+        postOptionError(MSG_CIPHER_LIST_INVALID);
+        return 1;
+    }
+    if (!r.get(u"TLSTunnel", u"TT", u"0"))
+        return 1;
+    if (!r.empty())
+        tlsTunnel = r.first1() ? 1 : 0;
+    if (!r.get(u"PRNGSeedFile", u"PSF", nullptr) || !takeNarrow(r, &prngSeedFile, true) ||
+        !r.get(u"PRNGMaxBytes", u"PMB", nullptr) || !r.number(&prngMaxBytes) ||
+        !r.get(u"PRNGSeedSource", u"PSS", u"0"))
+        return 1;
+    prngSeedSource = r.value[0] < '0' ? 0 : r.value[0] > '2' ? 2 : static_cast<uint16_t>(r.value[0] - '0');
     // The application code page comes from the string (or its data source).
     uint16_t* dsnOut = nullptr;
     appCodePage = getAppCodePageW(text, length == SQL_NTS ? -3 : length, &dsnOut);
     ramFree(dsnOut);
     if (!r.get(u"APPCODEPAGE", u"ACP", nullptr) || !r.get(u"IANAAPPCODEPAGE", u"IACP", nullptr))
         return 1;
+    if (!r.get(u"TrustStore", u"TS", nullptr) || !takeNarrow(r, &trustStore, false) ||
+        !r.get(u"TrustStorePassword", u"TSP", nullptr, 1) ||
+        !takeSecretNarrow(r, &trustStorePassword) ||
+        !r.get(u"KeyStore", u"KS", nullptr) || !takeNarrow(r, &keyStore, false) ||
+        !r.get(u"KeyStorePassword", u"KSP", nullptr, 1) || !takeSecretNarrow(r, &keyStorePassword) ||
+        !r.get(u"KeyPassword", u"KP", nullptr, 1) || !takeSecretNarrow(r, &keyPassword) ||
+        !r.get(u"HostNameInCertificate", u"HNIC", nullptr) ||
+        !takeNarrow(r, &hostNameInCertificate, true) ||
+        !r.get(u"ValidateServerCertificate", u"VSC", u"1") ||
+        !r.number(&validateServerCertificate) ||
+        !r.get(u"SSLLibName", u"SLN", nullptr) || !takeNarrow(r, &sslLibName, true) ||
+        !r.get(u"SeedBeforeConnect", u"SBC", u"0") || !r.number(&seedBeforeConnect) ||
+        !r.get(u"CryptoLibName", u"CLN", nullptr) || !takeNarrow(r, &cryptoLibName, true))
+        return 1;
+
+    // Bulk, packet logging, sockets and catalog results.
+    if (!r.get(u"BulkLoadFieldDelimiter", u"BLFD", u","))
+        return 1;
+    bulkFieldDelimiter = r.empty() ? ',' : delimiterFromOption(r.value);
+    if (bulkFieldDelimiter == 0) {
+        postOptionError(MSG_BULK_FIELD_DELIMITER_INVALID)->addParamW(r.value);
+        return 1;
+    }
+    if (!r.get(u"BulkLoadRecordDelimiter", u"BLRD", nullptr))
+        return 1;
+    bulkRecordDelimiter = r.present() ? delimiterFromOption(r.value) : 0;
+    if (r.present() && bulkRecordDelimiter == 0) {
+        postOptionError(MSG_BULK_RECORD_DELIMITER_INVALID)->addParamW(r.value);
+        return 1;
+    }
+    if (!r.get(u"COLUMNSIZEASCHARACTER", u"CSAC", u"0"))
+        return 1;
+    columnSizeAsCharacter = r.not0() ? 1 : 0;
+    if (!r.get(u"ENABLEPACKETLOGGING", u"EPL", u"0") || !odbcSection(r, u"ENABLEPACKETLOGGING") ||
+        !r.number(&packetLogging))
+        return 1;
+    if (packetLogging != 0) {
+        // The trace writer of packet logging comes with the trace layer;
+        // its settings are checked here.
+        uint64_t n = 0;
+        const char16_t* const sizes[][3] = {{u"PacketLoggingMemBuffSize", u"PLMBS", u"1024"},
+                                            {u"PacketLoggingMaxFileSize", u"PLMFS", u"102400"},
+                                            {u"PacketLoggingMaxNumFiles", u"PLMNF", u"10"},
+                                            {u"PacketLoggingFlush", u"PLF", u"0"}};
+        if (!r.get(u"PacketLoggingOptions", u"PLO", u"0") ||
+            !odbcSection(r, u"PacketLoggingOptions") || !r.number(&packetLoggingOptions) ||
+            !r.get(u"PacketLoggingMode", u"PLM", u"0") || !odbcSection(r, u"PacketLoggingMode") ||
+            !r.number(&packetLoggingMode))
+            return 1;
+        for (const auto& size : sizes)
+            if (!r.get(size[0], size[1], size[2]) || !odbcSection(r, size[0]) || !r.number(&n))
+                return 1;
+        if (!r.get(u"PacketLoggingFilePrefix", u"PLFP", u"pkt") ||
+            !odbcSection(r, u"PacketLoggingFilePrefix"))
+            return 1;
+    }
+    if (!r.get(u"REPORTBINARYPRECISION", u"RBP", u"1"))
+        return 1;
+    reportBinaryPrecision = r.first1() ? 1 : 0;
+    constexpr int64_t kSocketBufferLimit = 0x800000;
+    if (!r.get(u"SocketSendBufferSize", u"SSBS", u"0"))
+        return 1;
+    r.lenient(&sendBufferSize, int64_t{0});
+    if (sendBufferSize > kSocketBufferLimit)
+        sendBufferSize = kSocketBufferLimit;
+    if (!r.get(u"SocketReceiveBufferSize", u"SRBS", u"0"))
+        return 1;
+    r.lenient(&receiveBufferSize, int64_t{0});
+    if (receiveBufferSize > kSocketBufferLimit)
+        receiveBufferSize = kSocketBufferLimit;
+    if (!r.get(u"SocketMaxReadSize", u"SMRS", u"0"))
+        return 1;
+    r.lenient(&maxReadSize, int64_t{0});
+    if (maxReadSize >= 1 && maxReadSize < 8192)
+        maxReadSize = 8192;
+    if (!r.get(u"BulkLoadBatchSize", u"BLBS", u"1024"))
+        return 1;
+    r.lenient(&bulkLoadBatchSize, uint64_t{1024});
+    if (!r.get(u"CatalogRemarksDataType", u"CRDT", u"0"))
+        return 1;
+    r.lenient(&catalogRemarksDataType, int64_t{0});
+    if (!r.get(u"CatalogRemarksColumnSize", u"CRCS", u"0"))
+        return 1;
+    r.lenient(&catalogRemarksColumnSize, int64_t{0});
+    if (!r.get(u"EnableBulkLoad", u"EBL", u"0"))
+        return 1;
+    r.lenient(&enableBulkLoad, uint32_t{0});
+    if (!r.get(u"BulkLoadThreshold", u"BLTH", nullptr))
+        return 1;
+    if (r.present())
+        r.lenient(&bulkLoadThreshold, bulkLoadThreshold);
+    if (!r.get(u"BulkLoadReadBufferSize", u"BLRBS", u"2048"))
+        return 1;
+    r.lenient(&bulkLoadReadBufferSize, uint64_t{2048});
+    if (!r.get(u"BulkLoadWriteBufferSize", u"BLWBS", u"256"))
+        return 1;
+    r.lenient(&bulkLoadWriteBufferSize, uint64_t{256});
+    if (!r.get(u"BulkLoadProtocol", u"BLP", u"0"))
+        return 1;
+    r.lenient(&bulkLoadProtocol, uint32_t{0});
+    // Kilobytes; what would not fit once multiplied means no limit.
+    auto kilobytes = [](int64_t v) noexcept {
+        return v > 0 && v < (int64_t{1} << 53) ? v * 1024 : v > 0 ? -1 : v;
+    };
+    if (!r.get(u"BulkBinaryThreshold", u"BBT", u"32"))
+        return 1;
+    r.lenient(&bulkBinaryThreshold, int64_t{32});
+    bulkBinaryThreshold = kilobytes(bulkBinaryThreshold);
+    if (!r.get(u"BulkCharacterThreshold", u"BCT", u"-1"))
+        return 1;
+    r.lenient(&bulkCharacterThreshold, int64_t{-1});
+    bulkCharacterThreshold = kilobytes(bulkCharacterThreshold);
+    if (!r.get(u"BulkLoadErrorTolerance", u"BLET", u"0"))
+        return 1;
+    r.lenient(&bulkLoadErrorTolerance, int64_t{0});
+    if (!r.get(u"BulkLoadWarningTolerance", u"BLWT", u"-1"))
+        return 1;
+    r.lenient(&bulkLoadWarningTolerance, int64_t{-1});
+    if (!r.get(u"GETDATALENGTH", u"GDL", u"0"))
+        return 1;
+    uint64_t dataLength = 0;
+    r.lenient(&dataLength, uint64_t{0});
+    getDataLength = dataLength == 1 || dataLength == 2 ? static_cast<uint16_t>(dataLength) : 0;
+    if (!r.get(u"EnableFallbackMapping", u"EFM", u"0"))
+        return 1;
+    enableFallbackMapping = r.not0() ? 1 : 0;
+    if (!r.get(u"ReauthenticationEnabled", u"RAE", u"0"))
+        return 1;
+    reauthenticationEnabled = r.not0() ? 1 : 0;
 
     // Time-outs, failover, pooling and the rest.
     if ((connectionFlags & kBaseConnLoginTimeoutSettable) != 0) {
@@ -989,7 +1202,22 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         int64_t timeout = loginTimeout;
         if (r.present())
             r.lenient(&timeout, loginTimeout);
+        loginTimeoutLocked = timeout == -1 ? 1 : 0;
         loginTimeout = timeout == -1 ? 0 : timeout;
+        if (!r.get(u"UseBlockingConnect", u"UBC", u"1"))
+            return 1;
+        useBlockingConnect = r.value[0] == '0' && r.value[1] == 0 ? 0 : 1;
+    }
+    if (queryTimeoutSupported != 0) {
+        if (!r.get(u"QueryTimeout", u"QT", u"0"))
+            return 1;
+        r.lenient(&queryTimeout, int64_t{0});
+        queryTimeoutIgnored = queryTimeout == -1 ? 1 : 0;
+        if (queryTimeout == -1)
+            queryTimeout = 0;
+        if (!r.get(u"InterruptTimeout", u"IT", u"0"))
+            return 1;
+        r.lenient(&interruptTimeout, queryTimeout);
     }
     if (failoverSupported != 0) {
         if (!r.get(u"FailoverPreconnect", u"FP", u"0"))
@@ -1020,14 +1248,26 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     }
     if (!r.get(u"LoadBalanceTimeout", u"LBT", u"0") || !r.number(&loadBalanceTimeout))
         return 1;
+    if (!r.get(u"ConnectionReset", u"CR", u"0"))
+        return 1;
+    connectionReset = r.first1() ? 1 : 0;
+    if (!r.get(u"KeepAlive", u"KA", u"0"))
+        return 1;
+    keepAlive = r.first1() ? 1 : 0;
     if (!r.get(u"ConnectionTimeout", u"CT", u"0"))
         return 1;
     uint64_t connTimeout = 0;
     r.lenient(&connTimeout, uint64_t{0});
     connectionTimeout = static_cast<int64_t>(connTimeout);
+    if (!r.get(u"OctetSizeCalculation", u"OSC", u"0"))
+        return 1;
+    r.lenient(&octetSizeCalculation, uint16_t{0});
     if (!r.get(u"TimestampTruncationBehavior", u"TTB", u"0"))
         return 1;
     timestampTruncationBehavior = r.exact1() ? 1 : 0;
+    if (!r.get(u"AllowDiskCaching", u"ADC", u"1"))
+        return 1;
+    allowDiskCaching = r.first1() ? 1 : 0;
     if (!r.get(u"DRIVER", u"DRVR", nullptr))
         return 1;
     if (!r.get(u"InitializationString", u"IS", nullptr))
@@ -1053,7 +1293,30 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (!r.get(u"AllowHH24", u"HH24", u"0"))
         return 1;
     allowHH24 = r.exact1() ? 1 : 0;
+    if (!r.get(u"VarcharThreshold", u"VT", nullptr) || !r.number(&varcharThreshold))
+        return 1;
+    if (!r.present())
+        varcharThreshold = UINT32_MAX;
+    if (!r.get(u"WVarcharThreshold", u"WVT", nullptr) || !r.number(&wvarcharThreshold))
+        return 1;
+    if (!r.present())
+        wvarcharThreshold = varcharThreshold;
+    auto longSize = [](int64_t v) noexcept { return v >= 1 && v <= INT32_MAX ? v : -1; };
+    if (!r.get(u"MinLongVarcharSize", u"MINLVS", nullptr) || !r.number(&minLongVarcharSize))
+        return 1;
+    minLongVarcharSize = r.present() ? longSize(minLongVarcharSize) : -1;
+    if (!r.get(u"MinWLongVarcharSize", u"MINWLVS", nullptr) || !r.number(&minWLongVarcharSize))
+        return 1;
+    minWLongVarcharSize = r.present() ? longSize(minWLongVarcharSize) : minLongVarcharSize;
+    longDataDescriptorLimit = 0;
+    if (!r.get(u"LongDataDescriptorLimit", u"LDDL", nullptr))
+        return 1;
+    if (!r.empty() && !r.number(&longDataDescriptorLimit))
+        return 1;
     if (!r.get(u"DLOpenMode", nullptr, nullptr))
         return 1;
+    // Static cursors are emulated only where caching on disk is allowed.
+    if (allowDiskCaching == 0)
+        staticCursorEmulation = 0;
     return 0;
 }

@@ -247,6 +247,13 @@ TEST_F(Options, TheOptionTableRefusesWhatItMust)
         {u"EM=1;CPV=TLSV1.2,TLSV1", MSG_CRYPTO_PROTOCOLS_NOT_CONTIGUOUS},
         {u"EM=1;CPV=TLSV9", MSG_CRYPTO_PROTOCOL_INVALID},
         {u"EM=1;CPV=", MSG_CRYPTO_PROTOCOL_INVALID},
+        {u"PXM=2", MSG_PROXY_MODE_INVALID},
+        {u"PXM=1;PXPT=8080", MSG_PROXY_HOST_MISSING},
+        {u"PXM=1;PXHN=proxy", MSG_PROXY_PORT_MISSING},
+        {u"BLFD=ab", MSG_BULK_FIELD_DELIMITER_INVALID},
+        {u"BLRD=ab", MSG_BULK_RECORD_DELIMITER_INVALID},
+        {u"BLRD=", MSG_BULK_RECORD_DELIMITER_INVALID},
+        {u"PXM=1;PXHN=proxy;PXPT=8080", 0},
         {u"WA=1;WORKAROUNDS=1", 0},
         {u"EM=1;CPV=tlsv1.1,TLSV1.2", 0},
     };
@@ -292,6 +299,35 @@ TEST_F(Options, ProtocolListsGivePrimaryAndFallbackExclusions)
         EXPECT_EQ(conn->tlsFallbackProtocols & kBaseTlsProtocolMask, c.fallback);
         EXPECT_EQ(conn->cryptoProtocolExplicit, c.explicitly);
     }
+}
+
+TEST_F(Options, NumbersAreBoundedAndConvertedAsTheTableSays)
+{
+    katest::DiagScope scope;
+    const char16_t* text = u"SMRS=100;SSBS=99999999;SRBS=x;BLRD=\\n;BBT=2;BCT=-1;TSP= pw;VT=100;"
+                           u"MINLVS=0;GDL=3";
+    auto parser = parse(text);
+    ASSERT_EQ(conn->readConnectOptions(W(text), SQL_NTS, parser.get(), 0), 0);
+    EXPECT_EQ(conn->maxReadSize, 8192);
+    EXPECT_EQ(conn->sendBufferSize, 8388608);
+    // A lenient number that does not read takes its default quietly.
+    EXPECT_EQ(conn->receiveBufferSize, 0);
+    EXPECT_EQ(scope.size(), 0u) << scope.text(0);
+    EXPECT_EQ(conn->bulkRecordDelimiter, 10);
+    EXPECT_EQ(conn->bulkBinaryThreshold, 2048);
+    EXPECT_EQ(conn->bulkCharacterThreshold, -1);
+    ASSERT_NE(conn->trustStorePassword, nullptr);
+    EXPECT_STREQ(conn->trustStorePassword, "pw");
+    EXPECT_EQ(conn->varcharThreshold, 100u);
+    EXPECT_EQ(conn->wvarcharThreshold, 100u);
+    EXPECT_EQ(conn->minLongVarcharSize, -1);
+    EXPECT_EQ(conn->getDataLength, 0);
+
+    auto plain = parse(u"SMRS=0");
+    ASSERT_EQ(conn->readConnectOptions(W(u"SMRS=0"), SQL_NTS, plain.get(), 0), 0);
+    EXPECT_EQ(conn->maxReadSize, 0);
+    EXPECT_EQ(conn->varcharThreshold, UINT32_MAX);
+    EXPECT_EQ(conn->trustStorePassword, nullptr);
 }
 
 TEST_F(Options, AnApplicationWithoutThreadsSwitchesTheHandleLockingOff)
