@@ -354,8 +354,10 @@ int16_t BaseConnection::translateToDriverW(uint16_t* text, int64_t units) noexce
     int32_t outLength = 0;
     auto translate = [&](void* data, int32_t bytes) noexcept {
         message[0] = 0;
-        int16_t ok = translateToDriverFn(translationOption, SQL_WCHAR, data, bytes, data, bytes,
-                                         &outLength, message, sizeof message, &messageLength);
+        int32_t ok = translateToDriverFn(static_cast<uint32_t>(translationOption), SQL_WCHAR,
+                                         data, bytes, data, bytes, &outLength,
+                                         reinterpret_cast<uint8_t*>(message), sizeof message,
+                                         &messageLength);
         if (messageLength != 0) {
             message[sizeof message - 1] = 0;
             basePostErrorMsg(kBaseIdxGeneralError, MSG_TRANSLATION_FAILED)->addParamText(message);

@@ -545,10 +545,12 @@ public:
     uint64_t translationOption = 0;
     void* translatorLibrary = nullptr;
     uint16_t* translatorPathW = nullptr;
-    int16_t (*translateToDriverFn)(uint64_t, int16_t, void*, int32_t, void*, int32_t, int32_t*,
-                                   char*, int16_t, int16_t*) = nullptr;
-    int16_t (*translateToDataSourceFn)(uint64_t, int16_t, void*, int32_t, void*, int32_t,
-                                       int32_t*, char*, int16_t, int16_t*) = nullptr;
+    // The library's entry points: (option, SQL type, in, in length, out, out
+    // size, out length, message, message size, message length) -> BOOL.
+    int32_t (*translateToDriverFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t, int32_t*,
+                                   uint8_t*, int16_t, int16_t*) = nullptr;
+    int32_t (*translateToDataSourceFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t,
+                                       int32_t*, uint8_t*, int16_t, int16_t*) = nullptr;
     int32_t needLongDataLen = 0;
     // Proxy, TLS files and libraries (8-bit, owned).
     uint32_t proxyMode = 0;

@@ -18,6 +18,7 @@
 #include "foundation/kathread.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "support/diagscope.h"
 #include "support/guarded.h"
 #include "support/testconnection.h"
 #include "support/u16.h"
@@ -331,6 +332,32 @@ TEST_F(Connect, AMissingTranslationLibraryFailsTheConnect)
               SQL_ERROR);
     EXPECT_EQ(handle->diagnostics.getRecord(1)->sqlstateMsg, kBaseIdxTranslationLoad);
     EXPECT_TRUE(control.opens.empty());
+}
+
+TEST_F(Connect, TheTranslationLibraryTranslatesAndItsFailuresAreErrors)
+{
+    std::u16string library = katest::widen(KA_TEST_TRANSLATOR);
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;TRANSLATIONSHAREDLIBRARY=" + library),
+              SQL_SUCCESS);
+    ASSERT_NE(conn->translatorLibrary, nullptr);
+    std::u16string text = u"abC";
+    ASSERT_EQ(conn->translateToDriverW(reinterpret_cast<uint16_t*>(text.data()), 3), 0);
+    EXPECT_EQ(text, u"ABC");
+    struct Case {
+        uint64_t option;
+        uint32_t message;
+    };
+    // A library that returns FALSE has failed, with or without a message.
+    for (const Case& c : {Case{7, MSG_TRANSLATION_FAILED}, Case{8, MSG_TRANSLATION_FAILED}}) {
+        katest::DiagScope scope;
+        conn->translationOption = c.option;
+        EXPECT_EQ(conn->translateToDriverW(reinterpret_cast<uint16_t*>(text.data()), 3), 1);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_FALSE(scope.warning(0));
+        EXPECT_EQ(scope.at(0)->nativeCode, c.message);
+    }
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+    EXPECT_EQ(conn->translatorLibrary, nullptr);
 }
 
 TEST_F(Connect, DisconnectInsideATransactionFailsAndKeepsTheLink)
