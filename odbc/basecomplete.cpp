@@ -104,6 +104,145 @@ uint64_t cursorOps(uint32_t driver, uint64_t emulated) noexcept
 
 }  // namespace
 
+// ---- Catalog result descriptions ---------------------------------------------
+
+#define KA_COL(name, type, nullable, size) {reinterpret_cast<const uint16_t*>(u##name), type, nullable, size}
+
+const BaseCatalogColumn kBaseTablesColumns[kBaseTablesColumnCount] = {
+    KA_COL("TABLE_CAT", 12, 1, 128), KA_COL("TABLE_SCHEM", 12, 1, 128),
+    KA_COL("TABLE_NAME", 12, 1, 128), KA_COL("TABLE_TYPE", 12, 1, 128),
+    KA_COL("REMARKS", 12, 1, 254)};
+
+const BaseCatalogColumn kBaseColumnsColumns[kBaseColumnsColumnCount] = {
+    KA_COL("TABLE_CAT", 12, 1, 128),      KA_COL("TABLE_SCHEM", 12, 1, 128),
+    KA_COL("TABLE_NAME", 12, 0, 128),     KA_COL("COLUMN_NAME", 12, 0, 128),
+    KA_COL("DATA_TYPE", 5, 0, 0),         KA_COL("TYPE_NAME", 12, 0, 128),
+    KA_COL("COLUMN_SIZE", 4, 1, 0),       KA_COL("BUFFER_LENGTH", 4, 1, 0),
+    KA_COL("DECIMAL_DIGITS", 5, 1, 0),    KA_COL("NUM_PREC_RADIX", 5, 1, 0),
+    KA_COL("NULLABLE", 5, 0, 0),          KA_COL("REMARKS", 12, 1, 254),
+    KA_COL("COLUMN_DEF", 12, 1, 2000),    KA_COL("SQL_DATA_TYPE", 5, 0, 0),
+    KA_COL("SQL_DATETIME_SUB", 5, 1, 0),  KA_COL("CHAR_OCTET_LENGTH", 4, 1, 0),
+    KA_COL("ORDINAL_POSITION", 4, 0, 0),  KA_COL("IS_NULLABLE", 12, 1, 254)};
+
+const BaseCatalogColumn kBaseProceduresColumns[kBaseProceduresColumnCount] = {
+    KA_COL("PROCEDURE_CAT", 12, 1, 128),   KA_COL("PROCEDURE_SCHEM", 12, 1, 128),
+    KA_COL("PROCEDURE_NAME", 12, 0, 128),  KA_COL("NUM_INPUT_PARAMS", 4, 1, 0),
+    KA_COL("NUM_OUTPUT_PARAMS", 4, 1, 0),  KA_COL("NUM_RESULT_SETS", 4, 1, 0),
+    KA_COL("REMARKS", 12, 1, 254),         KA_COL("PROCEDURE_TYPE", 5, 1, 0)};
+
+const BaseCatalogColumn kBaseProcedureColumnsColumns[kBaseProcedureColumnsColumnCount] = {
+    KA_COL("PROCEDURE_CAT", 12, 1, 128),  KA_COL("PROCEDURE_SCHEM", 12, 1, 128),
+    KA_COL("PROCEDURE_NAME", 12, 0, 128), KA_COL("COLUMN_NAME", 12, 0, 128),
+    KA_COL("COLUMN_TYPE", 5, 0, 0),       KA_COL("DATA_TYPE", 5, 0, 0),
+    KA_COL("TYPE_NAME", 12, 0, 128),      KA_COL("COLUMN_SIZE", 4, 1, 0),
+    KA_COL("BUFFER_LENGTH", 4, 1, 0),     KA_COL("DECIMAL_DIGITS", 5, 1, 0),
+    KA_COL("NUM_PREC_RADIX", 5, 1, 0),    KA_COL("NULLABLE", 5, 0, 0),
+    KA_COL("REMARKS", 12, 1, 254),        KA_COL("COLUMN_DEF", 12, 1, 254),
+    KA_COL("SQL_DATA_TYPE", 5, 0, 0),     KA_COL("SQL_DATETIME_SUB", 5, 1, 0),
+    KA_COL("CHAR_OCTET_LENGTH", 4, 1, 0), KA_COL("ORDINAL_POSITION", 4, 0, 0),
+    KA_COL("IS_NULLABLE", 12, 1, 254)};
+
+#undef KA_COL
+
+namespace {
+
+struct CatalogSet {
+    const BaseCatalogColumn* builtIn;
+    uint16_t count;
+    const BaseCatalogColumn** description;
+    uint16_t* outCount;
+    uint16_t remarks;
+};
+
+}  // namespace
+
+int16_t BaseConnection::copyColumnTable(const BaseCatalogColumn* builtIn, uint16_t count,
+                                        const BaseCatalogColumn** description) noexcept
+{
+    auto* copy = static_cast<BaseCatalogColumn*>(ramAlloc(sizeof(BaseCatalogColumn) * count));
+    if (copy == nullptr)
+        return 1;
+    std::memcpy(copy, builtIn, sizeof(BaseCatalogColumn) * count);
+    *description = copy;
+    return 0;
+}
+
+int16_t BaseConnection::patchCatalogColumns(const BaseCatalogColumn* builtIn, uint16_t count,
+                                            const BaseCatalogColumn** description,
+                                            uint16_t* outCount, uint16_t remarks) noexcept
+{
+    if (catalogRemarksColumnSize == 0 && catalogRemarksDataType == 0)
+        return 0;
+    if (*description == builtIn && copyColumnTable(builtIn, count, description) != 0)
+        return 1;
+    auto* rows = const_cast<BaseCatalogColumn*>(*description);
+    if (catalogRemarksColumnSize > 0)
+        rows[remarks].columnSize = static_cast<uint32_t>(catalogRemarksColumnSize);
+    if (catalogRemarksDataType != 0)
+        rows[remarks].sqlType = static_cast<int16_t>(catalogRemarksDataType);
+    *outCount = count;
+    return 0;
+}
+
+int16_t BaseConnection::setRemarksColumnSize(uint32_t size) noexcept
+{
+    const CatalogSet sets[] = {
+        {kBaseTablesColumns, kBaseTablesColumnCount, &tablesColumns, &tablesColumnCount,
+         kBaseTablesRemarks},
+        {kBaseColumnsColumns, kBaseColumnsColumnCount, &columnsColumns, &columnsColumnCount,
+         kBaseColumnsRemarks},
+        {kBaseProceduresColumns, kBaseProceduresColumnCount, &proceduresColumns,
+         &proceduresColumnCount, kBaseProceduresRemarks},
+        {kBaseProcedureColumnsColumns, kBaseProcedureColumnsColumnCount, &procedureColumnsColumns,
+         &procedureColumnsColumnCount, kBaseProcedureColumnsRemarks}};
+    for (const CatalogSet& set : sets) {
+        if (*set.description == set.builtIn &&
+            copyColumnTable(set.builtIn, set.count, set.description) != 0)
+            return 1;
+        const_cast<BaseCatalogColumn*>(*set.description)[set.remarks].columnSize = size;
+    }
+    return 0;
+}
+
+void BaseConnection::restoreCatalogColumns() noexcept
+{
+    const CatalogSet sets[] = {
+        {kBaseTablesColumns, 0, &tablesColumns, nullptr, kBaseTablesRemarks},
+        {kBaseColumnsColumns, 0, &columnsColumns, nullptr, kBaseColumnsRemarks},
+        {kBaseProceduresColumns, 0, &proceduresColumns, nullptr, kBaseProceduresRemarks},
+        {kBaseProcedureColumnsColumns, 0, &procedureColumnsColumns, nullptr,
+         kBaseProcedureColumnsRemarks}};
+    for (const CatalogSet& set : sets) {
+        if (*set.description == set.builtIn)
+            continue;
+        auto* rows = const_cast<BaseCatalogColumn*>(*set.description);
+        rows[set.remarks].sqlType = set.builtIn[set.remarks].sqlType;
+        rows[set.remarks].columnSize = set.builtIn[set.remarks].columnSize;
+    }
+}
+
+void BaseConnection::scanTypeTable() noexcept
+{
+    for (size_t i = 0; typeTable != nullptr && i < typeTableCount; ++i) {
+        switch (typeTable[i].sqlType) {
+        case SQL_WLONGVARCHAR: hasWLongVarchar = 1; break;
+        case SQL_WVARCHAR: hasWVarchar = 1; break;
+        case SQL_WCHAR: hasWChar = 1; break;
+        default: break;
+        }
+    }
+}
+
+int16_t BaseConnection::bindsCharTypeNarrow(int16_t sqlType) const noexcept
+{
+    switch (sqlType) {
+    case SQL_CHAR: return static_cast<int16_t>(hasWChar);
+    case SQL_VARCHAR: return static_cast<int16_t>(hasWVarchar);
+    case SQL_LONGVARCHAR: return static_cast<int16_t>(hasWLongVarchar);
+    default: return 1;
+    }
+}
+
 // ---- Default driver answers -------------------------------------------------
 
 int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
@@ -163,6 +302,17 @@ int16_t BaseConnection::getConnectAttrDefault(int32_t attribute, uint32_t* value
 int16_t BaseConnection::completeConnect() noexcept
 {
     applyBufferedEvents();
+    if (patchCatalogColumns(kBaseTablesColumns, kBaseTablesColumnCount, &tablesColumns,
+                            &tablesColumnCount, kBaseTablesRemarks) != 0 ||
+        patchCatalogColumns(kBaseColumnsColumns, kBaseColumnsColumnCount, &columnsColumns,
+                            &columnsColumnCount, kBaseColumnsRemarks) != 0 ||
+        patchCatalogColumns(kBaseProceduresColumns, kBaseProceduresColumnCount,
+                            &proceduresColumns, &proceduresColumnCount,
+                            kBaseProceduresRemarks) != 0 ||
+        patchCatalogColumns(kBaseProcedureColumnsColumns, kBaseProcedureColumnsColumnCount,
+                            &procedureColumnsColumns, &procedureColumnsColumnCount,
+                            kBaseProcedureColumnsRemarks) != 0)
+        return 1;
     if (openPhysical() != 0) {
         KaErrorList* list = KaErrorCurrentList();
         uint32_t primary = tlsProtocols & kBaseTlsProtocolMask;
@@ -194,6 +344,7 @@ int16_t BaseConnection::completeConnect() noexcept
             return 1;
         }
     }
+    scanTypeTable();
     staticCursorEmulation = disableStaticCursorEmulation != 0 ? 0 : 1;
     return readServerInfo();
 }

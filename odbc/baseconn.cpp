@@ -362,6 +362,13 @@ BaseConnection::~BaseConnection()
     ramFree(driverNameW);
     ramFree(initializationString);
     releaseOptionTexts();
+    const BaseCatalogColumn* builtIns[] = {kBaseTablesColumns, kBaseColumnsColumns,
+                                           kBaseProceduresColumns, kBaseProcedureColumnsColumns};
+    const BaseCatalogColumn* descriptions[] = {tablesColumns, columnsColumns, proceduresColumns,
+                                               procedureColumnsColumns};
+    for (size_t i = 0; i < 4; ++i)
+        if (descriptions[i] != builtIns[i])
+            ramFree(const_cast<BaseCatalogColumn*>(descriptions[i]));
     delete browseParser;
     unloadTranslator();
     events.deleteAll();

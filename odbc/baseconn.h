@@ -202,6 +202,36 @@ struct ServerEntry {
     uint16_t* owned;  // the primary server's values
 };
 
+// One column of a catalog function's result: name, SQL type, nullable,
+// column size.
+struct BaseCatalogColumn {
+    const uint16_t* name;
+    int16_t sqlType;
+    int16_t nullable;
+    uint32_t columnSize;
+};
+// The built-in result descriptions of SQLTables, SQLColumns, SQLProcedures
+// and SQLProcedureColumns, shared by every connection, and the index of
+// their REMARKS column.
+extern const BaseCatalogColumn kBaseTablesColumns[];
+extern const BaseCatalogColumn kBaseColumnsColumns[];
+extern const BaseCatalogColumn kBaseProceduresColumns[];
+extern const BaseCatalogColumn kBaseProcedureColumnsColumns[];
+constexpr uint16_t kBaseTablesColumnCount = 5;
+constexpr uint16_t kBaseColumnsColumnCount = 18;
+constexpr uint16_t kBaseProceduresColumnCount = 8;
+constexpr uint16_t kBaseProcedureColumnsColumnCount = 19;
+constexpr uint16_t kBaseTablesRemarks = 4;
+constexpr uint16_t kBaseColumnsRemarks = 11;
+constexpr uint16_t kBaseProceduresRemarks = 6;
+constexpr uint16_t kBaseProcedureColumnsRemarks = 12;
+
+// One row of the driver's type table (the SQL type is what the
+// completion reads).
+struct BaseTypeRow {
+    int16_t sqlType;
+};
+
 class BaseConnection : public KaNode {
 public:
     explicit BaseConnection(BaseEnv* env) noexcept;
@@ -366,6 +396,20 @@ public:
     // Ends the physical link and frees what the connect read; 0, or 1.
     [[nodiscard]] int16_t closeConnection() noexcept;
     int16_t resetConnectState() noexcept;
+    // The four catalog descriptions: a private copy of the built-in one
+    // with the REMARKS options applied, when either is set. 0, or 1.
+    [[nodiscard]] int16_t patchCatalogColumns(const BaseCatalogColumn* builtIn, uint16_t count,
+                                              const BaseCatalogColumn** description,
+                                              uint16_t* outCount, uint16_t remarks) noexcept;
+    [[nodiscard]] int16_t copyColumnTable(const BaseCatalogColumn* builtIn, uint16_t count,
+                                          const BaseCatalogColumn** description) noexcept;
+    [[nodiscard]] int16_t setRemarksColumnSize(uint32_t size) noexcept;
+    // The built-in REMARKS type and size back into private copies.
+    void restoreCatalogColumns() noexcept;
+    // The wide character types the driver's type table names.
+    void scanTypeTable() noexcept;
+    // 0 when the driver binds the character type as its wide form.
+    int16_t bindsCharTypeNarrow(int16_t sqlType) const noexcept;
     // Frees (and wipes, for the passwords) the 8-bit option texts.
     void releaseOptionTexts() noexcept;
     // The server passes of a connect; 0 connected, 1 failed.
@@ -552,6 +596,21 @@ public:
     int32_t (*translateToDataSourceFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t,
                                        int32_t*, uint8_t*, int16_t, int16_t*) = nullptr;
     int32_t needLongDataLen = 0;
+    // Catalog result descriptions (built-in, or private copies) and the
+    // driver's type table with the wide types it names.
+    const BaseCatalogColumn* tablesColumns = kBaseTablesColumns;
+    uint16_t tablesColumnCount = kBaseTablesColumnCount;
+    const BaseCatalogColumn* columnsColumns = kBaseColumnsColumns;
+    uint16_t columnsColumnCount = kBaseColumnsColumnCount;
+    const BaseCatalogColumn* proceduresColumns = kBaseProceduresColumns;
+    uint16_t proceduresColumnCount = kBaseProceduresColumnCount;
+    const BaseCatalogColumn* procedureColumnsColumns = kBaseProcedureColumnsColumns;
+    uint16_t procedureColumnsColumnCount = kBaseProcedureColumnsColumnCount;
+    const BaseTypeRow* typeTable = nullptr;
+    size_t typeTableCount = 0;
+    int32_t hasWChar = 0;
+    int32_t hasWVarchar = 0;
+    int32_t hasWLongVarchar = 0;
     // Proxy, TLS files and libraries (8-bit, owned).
     uint32_t proxyMode = 0;
     char* proxyHost = nullptr;

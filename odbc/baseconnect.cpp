@@ -424,6 +424,7 @@ int16_t BaseConnection::closeConnection() noexcept
     driverNameW = nullptr;
     ramFree(serverTextW);
     serverTextW = nullptr;
+    restoreCatalogColumns();
     delete browseParser;
     browseParser = nullptr;
     browseFresh = 1;

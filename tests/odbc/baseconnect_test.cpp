@@ -360,6 +360,54 @@ TEST_F(Connect, TheTranslationLibraryTranslatesAndItsFailuresAreErrors)
     EXPECT_EQ(conn->translatorLibrary, nullptr);
 }
 
+TEST_F(Connect, RemarksOptionsPatchAPrivateCopyThatTheDisconnectRestores)
+{
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;CRDT=-9"), SQL_SUCCESS);
+    ASSERT_NE(conn->columnsColumns, kBaseColumnsColumns);
+    EXPECT_EQ(conn->columnsColumns[kBaseColumnsRemarks].sqlType, SQL_WVARCHAR);
+    EXPECT_EQ(conn->columnsColumns[kBaseColumnsRemarks].columnSize, 254u);
+    EXPECT_EQ(conn->tablesColumns[kBaseTablesRemarks].sqlType, SQL_WVARCHAR);
+    EXPECT_EQ(kBaseColumnsColumns[kBaseColumnsRemarks].sqlType, SQL_VARCHAR);
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+    EXPECT_EQ(conn->columnsColumns[kBaseColumnsRemarks].sqlType, SQL_VARCHAR);
+
+    // Without either option the built-in descriptions are used as they are.
+    BaseConnection* made = nullptr;
+    ASSERT_EQ(env->newConnection(0, &made), 0);
+    auto* other = static_cast<TestConnection*>(made);
+    handle->addConnection(other);
+    int16_t length = 0;
+    ASSERT_EQ(other->driverConnect(nullptr, W(u"DRIVER=TestDriver;HOST=a"), SQL_NTS, nullptr, 0,
+                                   &length, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS);
+    EXPECT_EQ(other->columnsColumns, kBaseColumnsColumns);
+}
+
+TEST_F(Connect, AReconnectWalksOnFromTheServerAfterTheOneInUse)
+{
+    control.failoverSupported = 1;
+    BaseConnection* made = nullptr;
+    ASSERT_EQ(env->newConnection(0, &made), 0);
+    auto* first = static_cast<TestConnection*>(made);
+    ASSERT_EQ(handle->setCurrentConnection(first), 0);
+    int16_t length = 0;
+    ASSERT_EQ(first->driverConnect(nullptr, W((std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;FM=1;") + kTwo).c_str()),
+                                   SQL_NTS, nullptr, 0, &length, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS);
+    EXPECT_EQ(first->failoverMode, 1);
+    EXPECT_EQ(handle->nextServerIndex, 1u);
+    control.script = {kRefused};
+    control.scriptNext = 0;
+    EXPECT_EQ(first->callLosingLink(), SQL_ERROR);
+    ASSERT_NE(handle->current, first);
+    EXPECT_EQ(hosts(), (std::vector<std::u16string>{u"a", u"b", u"c"}));
+    ASSERT_EQ(handle->diagnostics.diagCount(), 1);
+    KaError* record = handle->diagnostics.getRecord(1);
+    EXPECT_EQ(record->nativeCode, MSG_CONNECTION_REESTABLISHED_TO);
+    EXPECT_NE(katest::narrow(u16(record->messageW())).find("HostName=c:PortNumber=3"),
+              std::string::npos);
+}
+
 TEST_F(Connect, DisconnectInsideATransactionFailsAndKeepsTheLink)
 {
     ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a"), SQL_SUCCESS);
