@@ -389,6 +389,18 @@ public:
     // The completed connection string: the parser's attributes, then DSN,
     // UID and PWD (braced where needed) when the parser lacks them. 0, or 1.
     [[nodiscard]] int16_t buildOutConnectString(KaStringW& out, KaValueParserW* parser) noexcept;
+    // The value with the lowest source among the option (short and long
+    // keyword) and further long keywords (null-terminated list), stopping
+    // at the connection string.
+    [[nodiscard]] int16_t getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey,
+                                             const uint16_t* longKey,
+                                             const uint16_t* const* moreKeys,
+                                             const uint16_t* defaultValue, uint16_t** out,
+                                             int32_t* source, int32_t decode) noexcept;
+    // Take ownership of a new 8-bit text, freeing the old one.
+    void setHostNameInCertificate(char* text) noexcept;
+    void setTrustStore(char* text) noexcept;
+    void setTrustStorePassword(char* text) noexcept;
     // One warning (message 6015) for each attribute nothing looked up.
     void warnUnusedAttributes(KaValueParserW* parser) noexcept;
 

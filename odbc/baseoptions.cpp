@@ -693,6 +693,60 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     return 0;
 }
 
+int16_t BaseConnection::getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey,
+                                           const uint16_t* longKey,
+                                           const uint16_t* const* moreKeys,
+                                           const uint16_t* defaultValue, uint16_t** out,
+                                           int32_t* source, int32_t decode) noexcept
+{
+    int32_t best = kBaseOptNotFound;
+    if (getOptionValue(parser, shortKey, longKey, defaultValue, out, &best, decode) != 0)
+        return 1;
+    // A default counts as the weakest answer, below every stage that found
+    // the option.
+    auto rank = [](int32_t s) noexcept { return s == kBaseOptFromDefault ? 7 : s; };
+    for (size_t i = 0; moreKeys != nullptr && moreKeys[i] != nullptr && best != kBaseOptFromString;
+         ++i) {
+        uint16_t* value = nullptr;
+        int32_t from = kBaseOptNotFound;
+        if (getOptionValue(parser, nullptr, moreKeys[i], nullptr, &value, &from, decode) != 0) {
+            wipeFree(*out);
+            *out = nullptr;
+            return 1;
+        }
+        if (value != nullptr && rank(from) < rank(best)) {
+            wipeFree(*out);
+            *out = value;
+            best = from;
+        } else {
+            wipeFree(value);
+        }
+    }
+    if (source != nullptr)
+        *source = best;
+    return 0;
+}
+
+void BaseConnection::setHostNameInCertificate(char* text) noexcept
+{
+    ramFree(hostNameInCertificate);
+    hostNameInCertificate = text;
+}
+
+void BaseConnection::setTrustStore(char* text) noexcept
+{
+    ramFree(trustStore);
+    trustStore = text;
+}
+
+void BaseConnection::setTrustStorePassword(char* text) noexcept
+{
+    if (trustStorePassword != nullptr)
+        fastMemzero(trustStorePassword, std::strlen(trustStorePassword));
+    ramFree(trustStorePassword);
+    trustStorePassword = text;
+}
+
 int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint16_t* shortKey,
                                              const uint16_t* longKey,
                                              const uint16_t* defaultValue, KaMemoryBuffer& target,

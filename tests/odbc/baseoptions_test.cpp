@@ -181,6 +181,37 @@ TEST_F(Options, EachStageAnswersWhenTheEarlierOnesAreSilent)
     }
 }
 
+TEST_F(Options, TheBestOfSeveralKeywordsIsTheOneFromTheEarliestStage)
+{
+    writeIni("odbc.ini", "[sales]\nDriver=SalesDriver\nOldHost=dsnhost\n");
+    writeIni("odbcinst.ini", "[SalesDriver]\nHostName=drvhost\n");
+    ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
+    katest::DiagScope scope;
+    const uint16_t* more[] = {W(u"OldHost"), W(u"LegacyHost"), nullptr};
+    struct Case {
+        const char16_t* string;
+        const char16_t* expected;
+        int32_t source;
+    };
+    const Case cases[] = {
+        {u"DSN=sales", u"dsnhost", kBaseOptFromDataSource},
+        {u"DSN=sales;LegacyHost=s", u"s", kBaseOptFromString},
+        {u"DSN=sales;HOST=h", u"h", kBaseOptFromString},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)));
+        auto parser = parse(c.string);
+        uint16_t* value = nullptr;
+        int32_t source = -1;
+        ASSERT_EQ(conn->getOptionValueBest(parser.get(), W(u"HOST"), W(u"HostName"), more,
+                                           W(u"none"), &value, &source, 0),
+                  0);
+        EXPECT_EQ(u16(value), c.expected);
+        EXPECT_EQ(source, c.source);
+        ramFree(value);
+    }
+}
+
 TEST_F(Options, AProfileComesBeforeTheDataSourceAndIsChosenByName)
 {
     writeIni("odbc.ini", "[sales]\nDriver=SalesDriver\nWORKAROUNDS=2\n");
