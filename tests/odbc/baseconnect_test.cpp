@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/kathread.h"
@@ -282,6 +283,36 @@ TEST_F(Connect, LoadBalancingStartsAnywhereAndKeepsToTheList)
     ASSERT_EQ(control.opens.size(), 3u);
     for (const auto& host : hosts())
         EXPECT_TRUE(host == u"a" || host == u"b" || host == u"c") << katest::narrow(host);
+}
+
+// Load-balanced connects on several threads share the one seed; each
+// still tries every server of its pass.
+TEST_F(Connect, LoadBalancedConnectsOnSeveralThreadsEachTryTheirServers)
+{
+    constexpr int kThreads = 4;
+    std::vector<std::thread> threads;
+    std::vector<size_t> attempts(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            TestConnectionControl own;
+            own.script = {kRefused, kRefused, kRefused};
+            TestEnv ownEnv(&own);
+            auto* ownHandle = new BaseStubConnection(&ownEnv);
+            BaseConnection* made = nullptr;
+            if (ownEnv.newConnection(0, &made) == 0 && ownHandle->setCurrentConnection(made) == 0) {
+                std::u16string in = std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;LB=1;") + kTwo;
+                int16_t length = 0;
+                (void)made->driverConnect(nullptr, W(in.c_str()), SQL_NTS, nullptr, 0, &length,
+                                          SQL_DRIVER_NOPROMPT);
+            }
+            attempts[static_cast<size_t>(t)] = own.opens.size();
+            delete ownHandle;
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (size_t n : attempts)
+        EXPECT_EQ(n, 3u);
 }
 
 TEST_F(Connect, ARefusedProtocolFallsBackOnlyWhenTheUserNamedTheOlderOne)
