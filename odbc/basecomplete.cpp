@@ -14,6 +14,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/baseenv.h"
 #include "platform/boslib.h"
 
 namespace {
@@ -366,6 +367,9 @@ int16_t BaseConnection::readServerInfo() noexcept
         return 1;
     txnIsolation = number;
     connectionFlags |= kBaseConnConnected;
+    // An ODBC 2 application expects updatable statements by default.
+    defaultConcurrency = env != nullptr && env->odbc2Mode != 0 ? SQL_CONCUR_VALUES
+                                                                : SQL_CONCUR_READ_ONLY;
     if (!askText(SQL_DBMS_NAME))
         return 1;
     ramFree(dbmsName);

@@ -608,6 +608,8 @@ public:
     int32_t (*translateToDataSourceFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t,
                                        int32_t*, uint8_t*, int16_t, int16_t*) = nullptr;
     int32_t needLongDataLen = 0;
+    // SQL_ATTR_CONCURRENCY of new statements, set by the completion.
+    int64_t defaultConcurrency = 1;
     // Catalog result descriptions (built-in, or private copies) and the
     // driver's type table with the wide types it names.
     const BaseCatalogColumn* tablesColumns = kBaseTablesColumns;

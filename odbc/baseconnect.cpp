@@ -466,6 +466,7 @@ int16_t BaseConnection::resetConnectState() noexcept
     connectionTimeout = 0;
     quietMode = 0;
     workarounds = 0;
+    defaultConcurrency = SQL_CONCUR_READ_ONLY;
     // What the application set on the handle stays in force for it.
     applyBufferedAttrs();
     return 0;

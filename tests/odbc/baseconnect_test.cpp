@@ -348,7 +348,16 @@ TEST_F(Connect, CompletionKeepsTheDriversAnswers)
     // Read-only, no keyset cursors, static emulation on: only the
     // emulated positioning and locking bits stay.
     EXPECT_EQ(conn->keysetCursorOps, 0xC00000u);
+    EXPECT_EQ(conn->defaultConcurrency, SQL_CONCUR_READ_ONLY);
     ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+
+    // An ODBC 2 environment gets updatable statements by default.
+    env->odbc2Mode = 1;
+    EXPECT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a"), SQL_SUCCESS);
+    EXPECT_EQ(conn->defaultConcurrency, SQL_CONCUR_VALUES);
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+    EXPECT_EQ(conn->defaultConcurrency, SQL_CONCUR_READ_ONLY);
+    env->odbc2Mode = 0;
 
     control.textInfo[SQL_NEED_LONG_DATA_LEN] = u"";
     EXPECT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a"), SQL_ERROR);
