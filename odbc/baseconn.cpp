@@ -497,18 +497,24 @@ int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) n
 {
     if (enterApi(SQL_API_SQLGETFUNCTIONS) != 0)
         return leaveApi(SQL_ERROR);
+    // Workaround bits hide two functions from applications that misuse them.
+    auto hidden = [this](uint16_t f) noexcept {
+        return (f == SQL_API_SQLEXTENDEDFETCH && (workarounds & kBaseWaHideExtendedFetch) != 0) ||
+               (f == SQL_API_SQLSETDESCFIELD && (workarounds & kBaseWaHideSetDescField) != 0);
+    };
     if (supported != nullptr) {
         if (functionId == SQL_API_ODBC3_ALL_FUNCTIONS) {
             std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof *supported);
             for (uint16_t f : kExportedFunctions)
-                supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
+                if (!hidden(f))
+                    supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
         } else if (functionId == SQL_API_ALL_FUNCTIONS) {
             std::memset(supported, 0, kApiAllFunctionsSize * sizeof *supported);
             for (uint16_t f : kExportedFunctions)
-                if (f < kApiAllFunctionsSize)
+                if (f < kApiAllFunctionsSize && !hidden(f))
                     supported[f] = SQL_TRUE;
         } else {
-            *supported = exported(functionId) ? SQL_TRUE : SQL_FALSE;
+            *supported = exported(functionId) && !hidden(functionId) ? SQL_TRUE : SQL_FALSE;
         }
     }
     return leaveApi(SQL_SUCCESS);

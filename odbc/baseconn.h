@@ -99,6 +99,10 @@ constexpr uint32_t kBaseTlsProtocolMask = 0x3F000000;
 // TLS flag: the connection runs on its fallback protocols.
 constexpr uint32_t kBaseTlsFlagFellBack = 0x80;
 
+// Bits of WORKAROUNDS that report SQLExtendedFetch and SQLSetDescField as
+// unsupported.
+constexpr uint64_t kBaseWaHideExtendedFetch = 0x400;
+constexpr uint64_t kBaseWaHideSetDescField = 0x4000000;
 // Workaround bits that make connect, driver connect and disconnect succeed
 // at once (WORKAROUNDS).
 constexpr uint64_t kBaseWaConnectNoOp = 0xF000;

@@ -448,6 +448,27 @@ TEST_F(Connect, AReconnectWalksOnFromTheServerAfterTheOneInUse)
               std::string::npos);
 }
 
+TEST_F(Connect, WorkaroundBitsHideExtendedFetchAndSetDescField)
+{
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" +
+                            katest::widen(std::to_string(kBaseWaHideExtendedFetch))),
+              SQL_SUCCESS);
+    uint16_t bits[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = {};
+    ASSERT_EQ(conn->getFunctions(SQL_API_ODBC3_ALL_FUNCTIONS, bits), SQL_SUCCESS);
+    auto has = [&](uint16_t f) { return (bits[f >> 4] & (1u << (f & 0xF))) != 0; };
+    EXPECT_FALSE(has(SQL_API_SQLEXTENDEDFETCH));
+    EXPECT_TRUE(has(SQL_API_SQLCONNECT));
+    uint16_t one = 9;
+    ASSERT_EQ(conn->getFunctions(SQL_API_SQLEXTENDEDFETCH, &one), SQL_SUCCESS);
+    EXPECT_EQ(one, SQL_FALSE);
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" +
+                            katest::widen(std::to_string(kBaseWaHideSetDescField))),
+              SQL_SUCCESS);
+    ASSERT_EQ(conn->getFunctions(SQL_API_SQLSETDESCFIELD, &one), SQL_SUCCESS);
+    EXPECT_EQ(one, SQL_FALSE);
+}
+
 TEST_F(Connect, DisconnectInsideATransactionFailsAndKeepsTheLink)
 {
     ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a"), SQL_SUCCESS);
