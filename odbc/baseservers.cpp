@@ -536,10 +536,19 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 uint16_t* keptDsn = dsnNameW;
                 dsnNameW = nullptr;
                 int32_t keptFailover = failoverMode;
+                // A browse under way keeps its attributes: the caller's
+                // parser may be the browse's own.
+                KaValueParserW* keptBrowse = browseParser;
+                uint16_t keptLevel = browseLevel;
+                int32_t keptFresh = browseFresh;
+                browseParser = nullptr;
                 (void)closeConnection();
                 ramFree(dsnNameW);
                 dsnNameW = keptDsn;
                 failoverMode = keptFailover;
+                browseParser = keptBrowse;
+                browseLevel = keptLevel;
+                browseFresh = keptFresh;
                 ok = ok && userId.copyFrom(keptUser) == 0 && password.copyFrom(keptPassword) == 0;
                 KaValueParserW* fresh = nullptr;
                 if (ok) {

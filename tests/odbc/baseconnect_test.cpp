@@ -448,6 +448,19 @@ TEST_F(Connect, AReconnectWalksOnFromTheServerAfterTheOneInUse)
               std::string::npos);
 }
 
+TEST_F(Connect, BrowseTriesTheAlternatesItWasGiven)
+{
+    control.script = {kRefused};
+    katest::Guarded<uint16_t> out(256);
+    int16_t length = 0;
+    std::u16string in = std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;") + kTwo;
+    EXPECT_EQ(conn->browseConnect(W(in.c_str()), SQL_NTS, out.data(), 256, &length),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_TRUE(conn->isConnected());
+    EXPECT_EQ(hosts(), (std::vector<std::u16string>{u"a", u"b"}));
+    EXPECT_NE(u16(out.data()).find(u"HOST=a;PORT=1"), std::u16string::npos);
+}
+
 TEST_F(Connect, WorkaroundBitsHideExtendedFetchAndSetDescField)
 {
     ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" +
