@@ -117,19 +117,16 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
                           nullptr) == 0;
     ramFree(servers);
     if (ok && failoverMode != 0 && handle != nullptr && handle->reconnecting == 0) {
-        // The reconnect string carries the credentials: built in a wiping
-        // string, kept encrypted on the handle.
+        // The reconnect string carries the credentials: they stay encrypted
+        // until the wiping string is built, which goes encrypted to the
+        // handle.
         KaStringWEx reconnect;
-        KaMemoryBuffer uid;
-        KaMemoryBuffer pwd;
-        uid.state = KA_MEMBUF_PLAIN;
-        pwd.state = KA_MEMBUF_PLAIN;
         auto* parser = new KaValueParserW(W(u""), 0, ';', nullptr, 0);
+        BaseScopedKey key(connectionKey);
         ok = parser != nullptr && parser->setValueCStr(W(u"DSN"), name.data, nullptr) == 0 &&
-             getUserId(uid) == 0 && getPassword(pwd) == 0 &&
-             parser->setValueCStr(W(u"UID"), uid.data != nullptr ? uid.data : W(u""), nullptr) == 0 &&
-             parser->setValueCStr(W(u"PWD"), pwd.data != nullptr ? pwd.data : W(u""), nullptr) == 0 &&
-             parser->build(reconnect, ';') == 0 &&
+             parser->setSecret(W(u"UID"), userId, nullptr) == 0 &&
+             parser->setSecret(W(u"PWD"), password, nullptr) == 0 &&
+             parser->buildDecrypted(reconnect, key.get(), ';') == 0 &&
              handle->storeConnectString(reconnect.data, static_cast<int64_t>(reconnect.len)) == 0;
         delete parser;
     }

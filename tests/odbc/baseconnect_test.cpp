@@ -173,6 +173,29 @@ TEST_F(Connect, ConnectAndDriverConnectByDataSourceReadTheIniFiles)
     EXPECT_EQ(outString, u"DSN=Default;HOST=x");
 }
 
+TEST_F(Connect, AConnectWithFailoverKeepsACompleteReconnectString)
+{
+    control.failoverSupported = 1;
+    BaseConnection* made = nullptr;
+    ASSERT_EQ(env->newConnection(0, &made), 0);
+    auto* first = static_cast<TestConnection*>(made);
+    ASSERT_EQ(handle->setCurrentConnection(first), 0);
+    writeIni("odbc.ini", "[sales]\nDriver=TestDriver\nHostName=dsnhost\nFailoverMode=1\n");
+    ASSERT_EQ(first->connect(W(u"sales"), SQL_NTS, W(u"me"), SQL_NTS, W(u"p;w}"), SQL_NTS),
+              SQL_SUCCESS);
+    EXPECT_EQ(first->failoverMode, 1);
+    KaMemoryBuffer plain;
+    plain.state = KA_MEMBUF_PLAIN;
+    ASSERT_EQ(handle->decryptHandleValue(handle->connectString, plain), 0);
+    EXPECT_EQ(u16(plain.data), u"DSN=sales;UID=me;PWD={p;w}}}");
+    // The reconnect runs under it and reaches the same server as the user.
+    EXPECT_EQ(first->callLosingLink(), SQL_ERROR);
+    ASSERT_NE(handle->current, first);
+    ASSERT_EQ(control.opens.size(), 2u);
+    EXPECT_EQ(control.opens[1].host, u"dsnhost");
+    EXPECT_EQ(control.opens[1].password, u"p;w}");
+}
+
 TEST_F(Connect, AFailedConnectClosesAndWipesWhatItRead)
 {
     control.script = {{kBaseIdxUnableToConnect}};
