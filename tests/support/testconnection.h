@@ -18,6 +18,7 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/kavalueparser.h"
+#include "foundation/errpost.h"
 #include "foundation/ram.h"
 #include "support/errorscope.h"
 
@@ -147,6 +148,19 @@ public:
             return SQL_SUCCESS;
         }
         return BaseConnection::getInfoValue(infoType, value, bufferLength, stringLength);
+    }
+
+    // The catalogue's texts, as the driver gives them, so that messages
+    // carry the driver's name.
+    int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override
+    {
+        if (out == nullptr || capacity <= 0)
+            return 0;
+        out[0] = 0;
+        if (id > UINT16_MAX)
+            return 0;
+        return static_cast<int32_t>(
+            errLoadMessageW(out, static_cast<size_t>(capacity), static_cast<uint16_t>(id)));
     }
 
     const uint16_t* hostKeyword() noexcept override
