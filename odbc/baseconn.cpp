@@ -3,6 +3,7 @@
 // connection exports, transactions, buffered attributes, resource strings
 // and the data-source name.
 #include "odbc/baseconn.h"
+#include "odbc/kavalueparser.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -357,6 +358,20 @@ BaseConnection::~BaseConnection()
     ramFree(dbmsName);
     ramFree(serverNameA);
     ramFree(serverNameW);
+    ramFree(serverTextW);
+    ramFree(profilePathW);
+    ramFree(driverNameW);
+    ramFree(initializationString);
+    releaseOptionTexts();
+    const BaseCatalogColumn* builtIns[] = {kBaseTablesColumns, kBaseColumnsColumns,
+                                           kBaseProceduresColumns, kBaseProcedureColumnsColumns};
+    const BaseCatalogColumn* descriptions[] = {tablesColumns, columnsColumns, proceduresColumns,
+                                               procedureColumnsColumns};
+    for (size_t i = 0; i < 4; ++i)
+        if (descriptions[i] != builtIns[i])
+            ramFree(const_cast<BaseCatalogColumn*>(descriptions[i]));
+    delete browseParser;
+    unloadTranslator();
     events.deleteAll();
     fastMemzero(connectionKey, sizeof connectionKey);
 }
@@ -443,48 +458,6 @@ void BaseConnection::reconnectAfterLinkFailure(BaseErrorList* list) noexcept
         record->addParamText(now->serverNameA != nullptr ? now->serverNameA : "");
 }
 
-int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
-                                      int16_t outCapacity, int16_t* outLength) noexcept
-{
-    if (out != nullptr && outCapacity > 0)
-        out[0] = 0;
-    if (outLength != nullptr)
-        *outLength = 0;
-    if (enterApi(SQL_API_SQLBROWSECONNECT) == 0)
-        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
-    return leaveApi(SQL_ERROR);
-}
-
-int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
-                                int16_t userLength, const uint16_t* password,
-                                int16_t passwordLength) noexcept
-{
-    if (enterApi(SQL_API_SQLCONNECT) == 0)
-        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
-    return leaveApi(SQL_ERROR);
-}
-
-int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t inLength,
-                                      uint16_t* out, int16_t outCapacity, int16_t* outLength,
-                                      uint16_t completion) noexcept
-{
-    if (out != nullptr && outCapacity > 0)
-        out[0] = 0;
-    if (outLength != nullptr)
-        *outLength = 0;
-    if (enterApi(SQL_API_SQLDRIVERCONNECT) == 0)
-        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
-    return leaveApi(SQL_ERROR);
-}
-
-int16_t BaseConnection::disconnect() noexcept
-{
-    if (enterApi(SQL_API_SQLDISCONNECT) != 0)
-        return leaveApi(SQL_ERROR);
-    connectionFlags &= ~(kBaseConnConnected | kBaseConnTransactionActive);
-    return leaveApi(SQL_SUCCESS);
-}
-
 int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
                                        int32_t* stringLength) noexcept
 {
@@ -525,18 +498,24 @@ int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) n
 {
     if (enterApi(SQL_API_SQLGETFUNCTIONS) != 0)
         return leaveApi(SQL_ERROR);
+    // Workaround bits hide two functions from applications that misuse them.
+    auto hidden = [this](uint16_t f) noexcept {
+        return (f == SQL_API_SQLEXTENDEDFETCH && (workarounds & kBaseWaHideExtendedFetch) != 0) ||
+               (f == SQL_API_SQLSETDESCFIELD && (workarounds & kBaseWaHideSetDescField) != 0);
+    };
     if (supported != nullptr) {
         if (functionId == SQL_API_ODBC3_ALL_FUNCTIONS) {
             std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof *supported);
             for (uint16_t f : kExportedFunctions)
-                supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
+                if (!hidden(f))
+                    supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
         } else if (functionId == SQL_API_ALL_FUNCTIONS) {
             std::memset(supported, 0, kApiAllFunctionsSize * sizeof *supported);
             for (uint16_t f : kExportedFunctions)
-                if (f < kApiAllFunctionsSize)
+                if (f < kApiAllFunctionsSize && !hidden(f))
                     supported[f] = SQL_TRUE;
         } else {
-            *supported = exported(functionId) ? SQL_TRUE : SQL_FALSE;
+            *supported = exported(functionId) && !hidden(functionId) ? SQL_TRUE : SQL_FALSE;
         }
     }
     return leaveApi(SQL_SUCCESS);
@@ -878,6 +857,60 @@ BaseBufferedAttr::~BaseBufferedAttr()
 {
     if (owned != 0)
         ramFree(reinterpret_cast<void*>(value));
+}
+
+int16_t BaseConnection::readDriverOptions(KaValueParserW* parser, void* window) noexcept
+{
+    return 0;
+}
+
+int16_t BaseConnection::openPhysical() noexcept
+{
+    basePostErrorMsg(kBaseIdxUnableToConnect, MSG_CONNECT_NOT_AVAILABLE);
+    return 1;
+}
+
+int16_t BaseConnection::closePhysical() noexcept
+{
+    return 0;
+}
+
+int16_t BaseConnection::connectWithAttrs(void* window, uint16_t completion,
+                                         KaValueParserW* parser) noexcept
+{
+    return completeConnect();
+}
+
+int16_t BaseConnection::promptHook(void* window, uint16_t completion, int32_t* cancelled,
+                                   KaValueParserW* parser) noexcept
+{
+    return 0;
+}
+
+KaValueParserW* BaseConnection::optionSourceHook() noexcept
+{
+    return nullptr;
+}
+
+const uint16_t* BaseConnection::hostKeyword() noexcept
+{
+    return nullptr;
+}
+
+const uint16_t* BaseConnection::hostKeywordShort() noexcept
+{
+    return nullptr;
+}
+
+const uint16_t* BaseConnection::hostKeywordAlt() noexcept
+{
+    return nullptr;
+}
+
+int16_t BaseConnection::driverServers(uint16_t** list) noexcept
+{
+    *list = nullptr;
+    return 0;
 }
 
 // ---- BaseStubConnection -----------------------------------------------------

@@ -17,9 +17,14 @@
 #include "security/kamembuf.h"
 
 class BaseBufferedEvent;
+class KaValueParserW;
 class BaseEnv;
 class BaseStatement;
 class BaseStubConnection;
+
+// SQLSTATE indexes of the connect path.
+constexpr uint16_t kBaseIdxInvalidTransactionState = MSG_SQLSTATE_INVALID_TRANSACTION_STATE;
+constexpr uint16_t kBaseIdxTranslationLoad = MSG_SQLSTATE_TRANSLATION_LOAD_FAILED;
 
 // Units of a driver resource text, the terminator included (512 bytes).
 constexpr int32_t kBaseResourceTextUnits = 256;
@@ -64,6 +69,46 @@ constexpr size_t kBaseKeyLetters = 16;
 // Units of the output buffer of the reconnect's driver connect.
 constexpr int16_t kBaseReconnectOutUnits = 512;
 
+// Stages that give a connection option its value (getOptionValue).
+constexpr int32_t kBaseOptFromString = 0;
+constexpr int32_t kBaseOptFromProfile = 1;
+constexpr int32_t kBaseOptFromDataSource = 2;
+constexpr int32_t kBaseOptFromDriver = 3;
+constexpr int32_t kBaseOptFromDefault = 4;
+constexpr int32_t kBaseOptNotFound = 5;
+constexpr int32_t kBaseOptFromHook = 6;
+
+// Units of the ini buffers of the option lookup: the first read, and the
+// second one for a value that filled the first.
+constexpr int32_t kBaseOptionUnits = 4096;
+constexpr int32_t kBaseOptionLongUnits = 32768;
+// Units of a driver name taken from the connection string or the list of
+// data sources.
+constexpr int32_t kBaseDriverNameUnits = 1024;
+// Units the completed connection string starts with.
+constexpr size_t kBaseOutStringUnits = 512;
+
+// Exclusion bits of the TLS protocols in the TLS option words, and their
+// mask.
+constexpr uint32_t kBaseTlsNoSslV2 = 0x01000000;
+constexpr uint32_t kBaseTlsNoSslV3 = 0x02000000;
+constexpr uint32_t kBaseTlsNoTlsV1 = 0x04000000;
+constexpr uint32_t kBaseTlsNoTlsV12 = 0x08000000;
+constexpr uint32_t kBaseTlsNoTlsV11 = 0x10000000;
+constexpr uint32_t kBaseTlsProtocolMask = 0x3F000000;
+// TLS flag: the connection runs on its fallback protocols.
+constexpr uint32_t kBaseTlsFlagFellBack = 0x80;
+
+// Bits of WORKAROUNDS that report SQLExtendedFetch and SQLSetDescField as
+// unsupported.
+constexpr uint64_t kBaseWaHideExtendedFetch = 0x400;
+constexpr uint64_t kBaseWaHideSetDescField = 0x4000000;
+// Workaround bits that make connect, driver connect and disconnect succeed
+// at once (WORKAROUNDS).
+constexpr uint64_t kBaseWaConnectNoOp = 0xF000;
+// Bit of WORKAROUNDS: the application is an ANSI one.
+constexpr uint64_t kBaseWaAnsiApp = 0x1000000;
+
 // Kinds of recorded settings (BaseBufferedEvent::kind).
 constexpr int32_t kBaseEventConnectAttr = 0;  // code: the attribute
 constexpr int32_t kBaseEventConnected = 1;    // code 0: the connected marker
@@ -100,6 +145,96 @@ KaError* basePostNotConnected() noexcept;
 // it does not answer posts HYC00.
 [[nodiscard]] int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
                                           int16_t bufferLength, int16_t* stringLength) noexcept;
+
+// The 8-byte credential key derived from a connection's letters, wiped when
+// it goes out of scope.
+class BaseScopedKey {
+public:
+    explicit BaseScopedKey(const uint8_t* letters) noexcept { baseDeriveKey(letters, key); }
+    ~BaseScopedKey();
+    BaseScopedKey(const BaseScopedKey&) = delete;
+    BaseScopedKey& operator=(const BaseScopedKey&) = delete;
+    const uint8_t* get() const noexcept { return key; }
+
+private:
+    uint8_t key[KA_MEMBUF_KEY_SIZE];
+};
+
+// Option-value helpers of the connect path.
+// A stored value ("@01#$" or U+00FF, then hexadecimal text) deciphered in
+// place; other text is left alone. *length (may be null) gets the new
+// length. 0, or 1 for bad hexadecimal text or a failed decipher.
+[[nodiscard]] int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept;
+// One delimiter character from an option value ("\t" and its kind give the
+// control characters); 0 when the value names none.
+uint16_t delimiterFromOption(const uint16_t* value) noexcept;
+const char* skipBlanks(const char* text) noexcept;
+// Items of a comma list, optionally in parentheses, matched against names:
+// flags[i] set for name i. Absent or empty text copies defaults (zeros
+// when null). *unknownStart/*unknownEnd mark the last item that matched no
+// name (null when none). Returns 1 when the list was parenthesised.
+int32_t parseKeywordList(uint8_t* flags, const char* text, const char* const* names, size_t count,
+                         const uint8_t* defaults, const char** unknownStart,
+                         const char** unknownEnd) noexcept;
+// The names whose flags are set, comma-separated, in parentheses when
+// asked; 0 when out (size bytes) is too small, else the length.
+size_t buildKeywordList(char* out, size_t size, const uint8_t* flags, const char* const* names,
+                        size_t count, int32_t parenthesise) noexcept;
+// The selected names joined by ", " (cut to size).
+size_t joinSelectedNames(char* out, size_t size, const uint8_t* flags, const char* const* names,
+                         size_t count) noexcept;
+// True when the set flags form one unbroken run.
+bool flagsContiguous(const uint8_t* flags, size_t count) noexcept;
+// "0" and the number of each method bit 1-7 set in mask, joined by ", ".
+size_t encryptionMethodList(char* out, size_t size, uint32_t mask) noexcept;
+
+// One server of the alternate-servers list: its attributes (long keyword,
+// value, short keyword), the values pointing into the list text or into
+// the entry's own copy.
+struct BaseServerAttr {
+    const uint16_t* longKey;
+    size_t longLength;
+    const uint16_t* value;
+    size_t valueLength;
+    const uint16_t* shortKey;
+    size_t shortLength;
+};
+constexpr size_t kBaseServerMaxAttrs = 16;
+struct ServerEntry {
+    BaseServerAttr attrs[kBaseServerMaxAttrs];
+    size_t count;
+    uint16_t* owned;  // the primary server's values
+};
+
+// One column of a catalog function's result: name, SQL type, nullable,
+// column size.
+struct BaseCatalogColumn {
+    const uint16_t* name;
+    int16_t sqlType;
+    int16_t nullable;
+    uint32_t columnSize;
+};
+// The built-in result descriptions of SQLTables, SQLColumns, SQLProcedures
+// and SQLProcedureColumns, shared by every connection, and the index of
+// their REMARKS column.
+extern const BaseCatalogColumn kBaseTablesColumns[];
+extern const BaseCatalogColumn kBaseColumnsColumns[];
+extern const BaseCatalogColumn kBaseProceduresColumns[];
+extern const BaseCatalogColumn kBaseProcedureColumnsColumns[];
+constexpr uint16_t kBaseTablesColumnCount = 5;
+constexpr uint16_t kBaseColumnsColumnCount = 18;
+constexpr uint16_t kBaseProceduresColumnCount = 8;
+constexpr uint16_t kBaseProcedureColumnsColumnCount = 19;
+constexpr uint16_t kBaseTablesRemarks = 4;
+constexpr uint16_t kBaseColumnsRemarks = 11;
+constexpr uint16_t kBaseProceduresRemarks = 6;
+constexpr uint16_t kBaseProcedureColumnsRemarks = 12;
+
+// One row of the driver's type table (the SQL type is what the
+// completion reads).
+struct BaseTypeRow {
+    int16_t sqlType;
+};
 
 class BaseConnection : public KaNode {
 public:
@@ -192,6 +327,122 @@ public:
                                                     const uint16_t* log, const uint16_t* discard,
                                                     int64_t firstRecord, int64_t recordCount,
                                                     int64_t readBufferKb) noexcept;
+    // Reads the driver's own options after the framework's (parser null for
+    // SQLConnect); 0, or 1 with the diagnostic.
+    [[nodiscard]] virtual int16_t readDriverOptions(KaValueParserW* parser, void* window) noexcept;
+    // The driver's physical open of one connect attempt; 0, or 1 with the
+    // diagnostics (their SQLSTATE index decides on a retry).
+    [[nodiscard]] virtual int16_t openPhysical() noexcept;
+    // Closes the link of the physical open; 0, or 1.
+    [[nodiscard]] virtual int16_t closePhysical() noexcept;
+    // One attempt of SQLDriverConnect: the driver checks its attributes and
+    // completes the connect (completeConnect). 0, or 1.
+    [[nodiscard]] virtual int16_t connectWithAttrs(void* window, uint16_t completion,
+                                                   KaValueParserW* parser) noexcept;
+    // The value of a connection attribute the driver answers without a
+    // call (SQL_ATTR_CONNECTION_DEAD); 0, or 1 with the diagnostic.
+    [[nodiscard]] virtual int16_t getConnectAttrDefault(int32_t attribute,
+                                                        uint32_t* value) noexcept;
+    // Asked before the options are read; a dialog may fill the parser or set
+    // *cancelled. Without a dialog library nothing is asked: 0.
+    [[nodiscard]] virtual int16_t promptHook(void* window, uint16_t completion, int32_t* cancelled,
+                                             KaValueParserW* parser) noexcept;
+    // A further source of option values after the ini files, or null.
+    virtual KaValueParserW* optionSourceHook() noexcept;
+    // The server keywords: long keywords, short keywords and defaults, each
+    // a run of NUL-terminated texts ended by an empty one; null when the
+    // driver has none. A keyword starting with "*" is optional.
+    virtual const uint16_t* hostKeyword() noexcept;
+    virtual const uint16_t* hostKeywordShort() noexcept;
+    virtual const uint16_t* hostKeywordAlt() noexcept;
+    // The alternate servers and the retry settings of a connect; 0, or 1.
+    [[nodiscard]] virtual int16_t getAlternateServers(uint16_t** list, uint64_t* retryCount,
+                                                      uint64_t* retryDelay, int32_t* loadBalance,
+                                                      KaValueParserW* parser) noexcept;
+    // The driver's own server list (driverServersFlag); 0 with *list null
+    // when it gives none.
+    [[nodiscard]] virtual int16_t driverServers(uint16_t** list) noexcept;
+    // One SQLGetInfo answer without the call's entry step, for the
+    // framework's own use during a connect; an ODBC return code.
+    [[nodiscard]] virtual int16_t getInfoValue(uint16_t infoType, void* value,
+                                               int16_t bufferLength,
+                                               int16_t* stringLength) noexcept;
+
+    // ---- Connection options -------------------------------------------------
+    // The value of one option by the lookup order: connection string,
+    // profile, data source, driver section, hook, default. *out is a new
+    // NUL-terminated copy for the caller to free (null when nothing was
+    // found and no default given); *source (may be null) names the stage.
+    // 1 only when memory ran out, a stored value would not decode, or the
+    // string gave both keywords with different values.
+    [[nodiscard]] int16_t getOptionValue(KaValueParserW* parser, const uint16_t* shortKey,
+                                         const uint16_t* longKey, const uint16_t* defaultValue,
+                                         uint16_t** out, int32_t* source, int32_t decode) noexcept;
+    // Every framework option into this connection; parser null for
+    // SQLConnect; credentials 1 reads user id and password too. 0, or 1.
+    [[nodiscard]] int16_t readConnectOptions(const uint16_t* text, int64_t length,
+                                             KaValueParserW* parser, int32_t credentials) noexcept;
+    // UID or PWD straight into an encrypted holder.
+    [[nodiscard]] int16_t readCredentialOption(KaValueParserW* parser, const uint16_t* shortKey,
+                                               const uint16_t* longKey,
+                                               const uint16_t* defaultValue,
+                                               KaMemoryBuffer& target, int32_t* source) noexcept;
+    // dsnNameW from a data-source name that odbc.ini defines, else
+    // "Default". 0, or 1 when memory ran out.
+    [[nodiscard]] int16_t checkDataSource(const uint16_t* name) noexcept;
+    // The completed connection string: the parser's attributes, then DSN,
+    // UID and PWD (braced where needed) when the parser lacks them. 0, or 1.
+    [[nodiscard]] int16_t buildOutConnectString(KaStringW& out, KaValueParserW* parser) noexcept;
+    // The value with the lowest source among the option (short and long
+    // keyword) and further long keywords (null-terminated list), stopping
+    // at the connection string.
+    [[nodiscard]] int16_t getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey,
+                                             const uint16_t* longKey,
+                                             const uint16_t* const* moreKeys,
+                                             const uint16_t* defaultValue, uint16_t** out,
+                                             int32_t* source, int32_t decode) noexcept;
+    // Take ownership of a new 8-bit text, freeing the old one.
+    void setHostNameInCertificate(char* text) noexcept;
+    void setTrustStore(char* text) noexcept;
+    void setTrustStorePassword(char* text) noexcept;
+    // One warning (message 6015) for each attribute nothing looked up.
+    void warnUnusedAttributes(KaValueParserW* parser) noexcept;
+
+    // ---- Connect, disconnect ------------------------------------------------
+    // Ends the physical link and frees what the connect read; 0, or 1.
+    [[nodiscard]] int16_t closeConnection() noexcept;
+    int16_t resetConnectState() noexcept;
+    // The four catalog descriptions: a private copy of the built-in one
+    // with the REMARKS options applied, when either is set. 0, or 1.
+    [[nodiscard]] int16_t patchCatalogColumns(const BaseCatalogColumn* builtIn, uint16_t count,
+                                              const BaseCatalogColumn** description,
+                                              uint16_t* outCount, uint16_t remarks) noexcept;
+    [[nodiscard]] int16_t copyColumnTable(const BaseCatalogColumn* builtIn, uint16_t count,
+                                          const BaseCatalogColumn** description) noexcept;
+    [[nodiscard]] int16_t setRemarksColumnSize(uint32_t size) noexcept;
+    // The built-in REMARKS type and size back into private copies.
+    void restoreCatalogColumns() noexcept;
+    // The wide character types the driver's type table names.
+    void scanTypeTable() noexcept;
+    // 0 when the driver binds the character type as its wide form.
+    int16_t bindsCharTypeNarrow(int16_t sqlType) const noexcept;
+    // Frees (and wipes, for the passwords) the 8-bit option texts.
+    void releaseOptionTexts() noexcept;
+    // The server passes of a connect; 0 connected, 1 failed.
+    [[nodiscard]] int16_t connectToServers(const uint16_t* servers, uint64_t retryCount,
+                                           uint64_t retryDelay, int32_t loadBalance,
+                                           const uint16_t* text, int64_t length, void* window,
+                                           uint16_t completion, KaValueParserW* parser) noexcept;
+    // One attempt: open and the SQLGetInfo answers kept for the connection.
+    [[nodiscard]] int16_t completeConnect() noexcept;
+    [[nodiscard]] int16_t readServerInfo() noexcept;
+    // The ODBC translation library; 0, or 1 (error 112 posted).
+    [[nodiscard]] int16_t loadTranslator(const uint16_t* path) noexcept;
+    void unloadTranslator() noexcept;
+    // UTF-16 text translated in place towards the driver; 0, or 1.
+    [[nodiscard]] int16_t translateToDriverW(uint16_t* text, int64_t units) noexcept;
+    // The first unit of a text SQLGetInfo answer; 0, or 1.
+    [[nodiscard]] int16_t getInfoChar(uint16_t infoType, uint16_t* out) noexcept;
 
     // ---- Entry and exit of every connection-level call -------------------
     // 0, or 1 when the call must fail; leaveApi runs on every path.
@@ -299,9 +550,158 @@ public:
     // the connect; they choose and fill the reconnect messages.
     char* serverNameA;
     uint16_t* serverNameW;
+    // Set when CryptoProtocolVersion was given: only then may a refused
+    // protocol fall back to an older one.
+    int32_t cryptoProtocolExplicit = 0;
     uint8_t connectionKey[kBaseKeyLetters];
     KaDList events;  // BaseBufferedEvent, owned
     uint16_t failoverPreconnect;
+
+    // Option values of the connect (read by readConnectOptions).
+    uint64_t workarounds2 = 0;
+    uint64_t workarounds3 = 0;
+    uint16_t* profilePathW = nullptr;     // the profile in use, or null
+    uint16_t* driverNameW = nullptr;      // cached from the list of data sources
+    uint16_t* initializationString = nullptr;
+    int32_t autoTune = 0;
+    int32_t userIdFromFile = 0;
+    int32_t passwordFromFile = 0;
+    int32_t modifySql = 0;
+    int32_t vendorSqlStates = 0;
+    uint64_t defaultLongDataBuffLen = 0;
+    uint64_t catalogOptions = 0;
+    uint64_t maxRowsetSize = 0;
+    int32_t staticToKeyset = 0;
+    uint16_t driverCompatibility = 0;
+    int32_t useLongQualifiers = 0;
+    int32_t usePositiveScale = 0;
+    int32_t applicationUsingThreads = 0;
+    int32_t unicodeWorkarounds = 0;
+    int32_t identifierCaseSensitive = 0;
+    int32_t metadataIdOffCaseInsensitive = 0;
+    uint64_t staticCursorLongColBuffLen = 0;
+    uint32_t reportCodepageConversionErrors = 0;
+    uint32_t encryptionMethod = 0;
+    uint32_t allowedEncryptionMethods = 0;  // bit n allows method n
+    uint32_t tlsProtocols = 0;
+    uint32_t tlsFallbackProtocols = 0;
+    uint32_t tlsFlags = 0;
+    int32_t disableStaticCursorEmulation = 0;
+    int32_t staticCursorEmulation = 0;
+    uint16_t seedBeforeConnect = 0;
+    uint16_t validateServerCertificate = 0;
+    char* allowedOpenSSLVersions = nullptr;
+    int32_t failoverSupported = 0;      // the driver reads the failover options
+    uint16_t failoverGranularity = 0;
+    uint64_t failoverCacheSize = 0;
+    int32_t pooling = 0;
+    int64_t maxPoolSize = 0;
+    int64_t minPoolSize = 0;
+    int64_t loadBalanceTimeout = 0;
+    int32_t enableAsyncSupport = 0;
+    int32_t serverNameBehavior = 0;
+    uint16_t* serverTextW = nullptr;          // SQL_SERVER_NAME under ServerNameBehavior
+    int32_t driverServersFlag = 0;
+    uint64_t translationOption = 0;
+    void* translatorLibrary = nullptr;
+    uint16_t* translatorPathW = nullptr;
+    // The library's entry points: (option, SQL type, in, in length, out, out
+    // size, out length, message, message size, message length) -> BOOL.
+    int32_t (*translateToDriverFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t, int32_t*,
+                                   uint8_t*, int16_t, int16_t*) = nullptr;
+    int32_t (*translateToDataSourceFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t,
+                                       int32_t*, uint8_t*, int16_t, int16_t*) = nullptr;
+    int32_t needLongDataLen = 0;
+    // SQL_ATTR_CONCURRENCY of new statements, set by the completion.
+    int64_t defaultConcurrency = 1;
+    // Catalog result descriptions (built-in, or private copies) and the
+    // driver's type table with the wide types it names.
+    const BaseCatalogColumn* tablesColumns = kBaseTablesColumns;
+    uint16_t tablesColumnCount = kBaseTablesColumnCount;
+    const BaseCatalogColumn* columnsColumns = kBaseColumnsColumns;
+    uint16_t columnsColumnCount = kBaseColumnsColumnCount;
+    const BaseCatalogColumn* proceduresColumns = kBaseProceduresColumns;
+    uint16_t proceduresColumnCount = kBaseProceduresColumnCount;
+    const BaseCatalogColumn* procedureColumnsColumns = kBaseProcedureColumnsColumns;
+    uint16_t procedureColumnsColumnCount = kBaseProcedureColumnsColumnCount;
+    const BaseTypeRow* typeTable = nullptr;
+    size_t typeTableCount = 0;
+    int32_t hasWChar = 0;
+    int32_t hasWVarchar = 0;
+    int32_t hasWLongVarchar = 0;
+    // Proxy, TLS files and libraries (8-bit, owned).
+    uint32_t proxyMode = 0;
+    char* proxyHost = nullptr;
+    uint32_t proxyPort = 0;
+    char* proxyUser = nullptr;
+    char* proxyPassword = nullptr;
+    char* cipherList = nullptr;
+    int32_t tlsTunnel = 0;
+    char* prngSeedFile = nullptr;
+    int64_t prngMaxBytes = 0;
+    uint16_t prngSeedSource = 0;
+    char* trustStore = nullptr;
+    char* trustStorePassword = nullptr;
+    char* keyStore = nullptr;
+    char* keyStorePassword = nullptr;
+    char* keyPassword = nullptr;
+    char* hostNameInCertificate = nullptr;
+    char* sslLibName = nullptr;
+    char* cryptoLibName = nullptr;
+    // Bulk, packet logging, sockets and catalog results.
+    uint16_t bulkFieldDelimiter = ',';
+    uint16_t bulkRecordDelimiter = 0;
+    int32_t columnSizeAsCharacter = 0;
+    uint16_t packetLogging = 0;
+    uint32_t packetLoggingOptions = 0;
+    uint64_t packetLoggingMode = 0;
+    int32_t reportBinaryPrecision = 1;
+    int64_t sendBufferSize = 0;
+    int64_t receiveBufferSize = 0;
+    int64_t maxReadSize = 0;
+    uint64_t bulkLoadBatchSize = 1024;
+    int64_t catalogRemarksDataType = 0;
+    int64_t catalogRemarksColumnSize = 0;
+    uint32_t enableBulkLoad = 0;
+    uint64_t bulkLoadThreshold = 0;
+    uint64_t bulkLoadReadBufferSize = 2048;
+    uint64_t bulkLoadWriteBufferSize = 256;
+    uint32_t bulkLoadProtocol = 0;
+    int64_t bulkBinaryThreshold = 32 * 1024;
+    int64_t bulkCharacterThreshold = -1;
+    int64_t bulkLoadErrorTolerance = 0;
+    int64_t bulkLoadWarningTolerance = -1;
+    uint16_t getDataLength = 0;
+    int32_t enableFallbackMapping = 0;
+    int32_t reauthenticationEnabled = 0;
+    // Time-outs and the rest.
+    int32_t useBlockingConnect = 1;
+    int32_t loginTimeoutLocked = 0;
+    int32_t queryTimeoutSupported = 0;  // the driver reads the query time-outs
+    int64_t queryTimeout = 0;
+    int32_t queryTimeoutIgnored = 0;
+    int64_t interruptTimeout = 0;
+    int32_t connectionReset = 0;
+    int32_t keepAlive = 0;
+    uint16_t octetSizeCalculation = 0;
+    int32_t allowDiskCaching = 1;
+    uint32_t varcharThreshold = UINT32_MAX;
+    uint32_t wvarcharThreshold = UINT32_MAX;
+    int64_t minLongVarcharSize = -1;
+    int64_t minWLongVarcharSize = -1;
+    int64_t longDataDescriptorLimit = 0;
+    // What each cursor type does itself (low bits) and what the framework
+    // emulates (high bits); the emulation the framework offers.
+    uint64_t keysetCursorOps = 0;
+    uint64_t dynamicCursorOps = 0;
+    uint64_t staticCursorOps = 0;
+    uint64_t forwardCursorOps = 0;
+    uint64_t emulatedCursorAttrs = 0x1FE40;
+    // No browse is under way; the browse level and its accumulated
+    // attributes.
+    int32_t browseFresh = 1;
+    uint16_t browseLevel = 0;
+    KaValueParserW* browseParser = nullptr;
 
 private:
     // Re-encrypts one holder from the old key to the new one.

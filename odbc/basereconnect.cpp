@@ -14,23 +14,9 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 
-
 namespace {
 
 constexpr uint16_t kIdxOptionValueChanged = MSG_SQLSTATE_OPTION_VALUE_CHANGED;
-
-// Holds a derived key for one operation and wipes it on every way out.
-class ScopedKey {
-public:
-    explicit ScopedKey(const uint8_t* letters) noexcept { baseDeriveKey(letters, key); }
-    ~ScopedKey() { fastMemzero(key, sizeof key); }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    const uint8_t* get() const noexcept { return key; }
-
-private:
-    uint8_t key[KA_MEMBUF_KEY_SIZE];
-};
 
 int64_t unitCount(const uint16_t* text, int64_t length) noexcept
 {
@@ -72,6 +58,11 @@ int64_t connectedMarker(KaDList& events) noexcept
 
 }  // namespace
 
+BaseScopedKey::~BaseScopedKey()
+{
+    fastMemzero(key, sizeof key);
+}
+
 void baseDeriveKey(const uint8_t letters[kBaseKeyLetters], uint8_t key[KA_MEMBUF_KEY_SIZE]) noexcept
 {
     for (size_t i = 0; i < KA_MEMBUF_KEY_SIZE; ++i) {
@@ -106,13 +97,13 @@ bool baseListHasLinkFailure(KaErrorList* list) noexcept
 
 int16_t BaseConnection::setUserId(const uint16_t* textW, int64_t length) noexcept
 {
-    ScopedKey key(connectionKey);
+    BaseScopedKey key(connectionKey);
     return userId.setEncrypted(textW, unitCount(textW, length), key.get()) == 0 ? 0 : 1;
 }
 
 int16_t BaseConnection::setPassword(const uint16_t* textW, int64_t length) noexcept
 {
-    ScopedKey key(connectionKey);
+    BaseScopedKey key(connectionKey);
     return password.setEncrypted(textW, unitCount(textW, length), key.get()) == 0 ? 0 : 1;
 }
 
@@ -128,13 +119,13 @@ int16_t BaseConnection::setPasswordCStr(const uint16_t* textW) noexcept
 
 int16_t BaseConnection::getUserId(KaMemoryBuffer& outHolder) noexcept
 {
-    ScopedKey key(connectionKey);
+    BaseScopedKey key(connectionKey);
     return outHolder.decryptFrom(userId, key.get()) == 0 ? 0 : 1;
 }
 
 int16_t BaseConnection::getPassword(KaMemoryBuffer& outHolder) noexcept
 {
-    ScopedKey key(connectionKey);
+    BaseScopedKey key(connectionKey);
     return outHolder.decryptFrom(password, key.get()) == 0 ? 0 : 1;
 }
 
@@ -155,8 +146,8 @@ int16_t BaseConnection::drawConnectionKey() noexcept
     uint8_t letters[kBaseKeyLetters];
     if (baseDrawKeyLetters(letters) != 0)
         return 1;
-    ScopedKey oldKey(connectionKey);
-    ScopedKey newKey(letters);
+    BaseScopedKey oldKey(connectionKey);
+    BaseScopedKey newKey(letters);
     int16_t failed = rekey(userId, oldKey.get(), newKey.get());
     if (failed == 0)
         failed = rekey(password, oldKey.get(), newKey.get());
@@ -372,7 +363,7 @@ void BaseStubConnection::applyBufferedAttrs(BaseConnection* connection) noexcept
 int16_t BaseStubConnection::decryptHandleValue(const KaMemoryBuffer& holder,
                                                KaMemoryBuffer& outHolder) noexcept
 {
-    ScopedKey key(handleKey);
+    BaseScopedKey key(handleKey);
     return outHolder.decryptFrom(holder, key.get()) == 0 ? 0 : 1;
 }
 
@@ -390,7 +381,7 @@ int16_t BaseStubConnection::setEncryptedAttr(const uint16_t* textW, int64_t leng
         noLetters = noLetters && c == 0;
     if (noLetters && baseDrawKeyLetters(handleKey) != 0)
         return -1;
-    ScopedKey key(handleKey);
+    BaseScopedKey key(handleKey);
     return attr1069Value.setEncrypted(textW, units, key.get()) == 0 ? 0 : -1;
 }
 
@@ -411,8 +402,8 @@ int16_t BaseStubConnection::storeConnectString(const uint16_t* textW, int64_t le
         return 1;
     int16_t failed = 0;
     {
-        ScopedKey oldKey(handleKey);
-        ScopedKey newKey(letters);
+        BaseScopedKey oldKey(handleKey);
+        BaseScopedKey newKey(letters);
         // The encrypted attribute follows the handle letters.
         if (attr1069Value.length != 0) {
             KaMemoryBuffer plain;

@@ -464,18 +464,12 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
     for (size_t i = 0; i < count && node != nullptr; ++i) {
         auto* conn = static_cast<BaseConnection*>(node);
         node = i + 1 < count ? node->next : nullptr;
-        bool wasOpen = conn->isConnected();
+        // The disconnect keeps what the application set for the handle's
+        // next connect before it drops the recorded settings.
         SQLRETURN rc =
             twice(&connHandle->diagnostics, [&]() noexcept { return conn->disconnect(); });
         if (conn == connHandle->current) {
             result = rc;
-            // What the application set on this connection carries over to
-            // the handle's next connect; the recorded settings end with it.
-            if (wasOpen && SQL_SUCCEEDED(rc)) {
-                if (conn->saveBufferedAttrs() != 0)
-                    result = SQL_ERROR;
-                conn->removeBufferedEvents(conn);
-            }
         } else {
             connHandle->removeConnection(conn);
             delete conn;

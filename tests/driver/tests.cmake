@@ -82,3 +82,15 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_statements PROPERTIES TIMEOUT 120)
+
+# isql, iusql and pyodbc connect to the test build by data source and by
+# DRIVER= string.
+add_test(NAME driver.isql_conn
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_conn_test.sh ${KA_CONN_DRIVER_SO} "${KA_ASAN_RUNTIME}")
+add_test(NAME driver.pyodbc_conn
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_conn_test.py ${KA_CONN_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_conn PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)

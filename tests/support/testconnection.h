@@ -1,19 +1,46 @@
-// The one fake physical connection of the framework tests: its connect step
-// succeeds or fails on demand (no network), it can lose its link inside a
-// call, and it can refuse one attribute; an environment makes it. Used by
-// the connection and thread tests.
+// The one fake physical connection of the framework tests: its open step
+// records what it was asked and succeeds, fails with a chosen diagnostic or
+// waits, as a test scripts it (no network); it can lose its link inside a
+// call. An environment makes it. Used by the connection, thread and driver
+// manager tests.
 #pragma once
 #include <sql.h>
 #include <sqlext.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/kavalueparser.h"
+#include "foundation/errpost.h"
+#include "foundation/ram.h"
 #include "support/errorscope.h"
 
 namespace katest {
+
+// One scripted outcome of the open step.
+struct TestOpenOutcome {
+    uint16_t failIndex = 0;   // SQLSTATE index of the failure; 0 succeeds
+    uint16_t failMessage = 0; // its message number (0: the index's own text)
+    const char* failText = nullptr;  // posted as the text instead, when set
+    int waitMs = 0;           // how long the open takes first
+};
+
+// What one open was asked: the server options in force, the credentials.
+struct TestOpenRecord {
+    std::u16string host;      // HostName, as the options gave it
+    std::u16string port;
+    std::u16string user;
+    std::u16string password;
+    uint32_t tlsProtocols = 0;
+    uint64_t workarounds = 0;
+};
 
 // What the tests decide and observe, shared by every connection an
 // environment makes.
@@ -22,7 +49,16 @@ struct TestConnectionControl {
     int made = 0;                         // connections made
     int32_t threadModel = kBaseThreadPerConnection;  // of the connections made
     int connects = 0;                     // successful connects
-    std::u16string lastConnectString;
+    std::u16string lastConnectString;     // the string the open step ran under
+    // Scripted opens, taken in order; once used up, opens succeed.
+    std::vector<TestOpenOutcome> script;
+    size_t scriptNext = 0;
+    std::vector<TestOpenRecord> opens;    // every open, in order
+    int32_t serverKeywords = 1;           // the connections name HostName/PortNumber
+    int32_t failoverSupported = 0;
+    // SQLGetInfo answers the completion asks, by info type.
+    std::map<uint16_t, std::u16string> textInfo;
+    std::map<uint16_t, uint32_t> numberInfo;
     // Touched only inside connection calls, so that a lock that fails to
     // serialise them shows as a data race.
     long sharedCounter = 0;
@@ -33,45 +69,128 @@ public:
     TestConnection(BaseEnv* env, TestConnectionControl* control) noexcept
         : BaseConnection(env), control_(control)
     {
+        failoverSupported = control->failoverSupported;
     }
 
-    // A connect: stores the string for reconnects, opens, applies what was
-    // buffered and recorded, and marks the point a replay resumes from.
-    int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
-                          int16_t outCapacity, int16_t* outLength,
-                          uint16_t completion) noexcept override
+    // The physical open: records what it was asked and answers as
+    // scripted.
+    int16_t openPhysical() noexcept override
     {
-        if (outLength != nullptr)
-            *outLength = 0;
-        if (enterApi(SQL_API_SQLDRIVERCONNECT) != 0)
-            return leaveApi(SQL_ERROR);
-        std::u16string text(reinterpret_cast<const char16_t*>(in),
-                            inLength == SQL_NTS ? std::char_traits<char16_t>::length(
-                                                      reinterpret_cast<const char16_t*>(in))
-                                                : static_cast<size_t>(inLength));
-        // A driver manager test cannot reach the control: its connection
-        // string asks for the failure.
-        bool asked = text.find(u"FAIL=1") != std::u16string::npos;
+        TestOpenRecord record;
+        record.host = host_;
+        record.port = port_;
+        record.user = secret(userId);
+        record.password = secret(password);
+        record.tlsProtocols = tlsProtocols;
+        record.workarounds = workarounds;
+        control_->opens.push_back(record);
+        TestOpenOutcome outcome;
+        // A driver manager test cannot reach the control: the option FAIL=1
+        // asks for the failure.
+        if (control_->scriptNext < control_->script.size())
+            outcome = control_->script[control_->scriptNext++];
+        if (outcome.waitMs != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(outcome.waitMs));
+        bool asked = fail_ == u"1";
         if (asked || control_->connectFailures.load() > 0) {
             if (!asked)
                 --control_->connectFailures;
             basePostError(kBaseIdxUnableToConnect);
-            return leaveApi(SQL_ERROR);
+            return 1;
         }
-        auto units = static_cast<int64_t>(text.size());
-        control_->lastConnectString = text;
-        if (handle != nullptr && handle->reconnecting == 0 &&
-            handle->storeConnectString(in, units) != 0)
-            return leaveApi(SQL_ERROR);
-        connectionFlags |= kBaseConnConnected;
+        if (outcome.failIndex != 0) {
+            if (outcome.failText != nullptr)
+                basePostErrorTextA(outcome.failIndex, 0, outcome.failText, 3);
+            else if (outcome.failMessage != 0)
+                basePostErrorMsg(outcome.failIndex, outcome.failMessage);
+            else
+                basePostError(outcome.failIndex);
+            return 1;
+        }
+        control_->lastConnectString = currentString_;
         ++control_->connects;
-        applyBufferedEvents();
-        if (failoverMode != 0)
-            (void)addBufferedEvent(kBaseEventConnected, 0, 0, 0, 0, this);
-        return leaveApi(SQL_SUCCESS);
+        return 0;
     }
 
-    // A call during which the link drops: the transport posts the link
+    int16_t getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
+                         int16_t* stringLength) noexcept override
+    {
+        auto text = control_->textInfo.find(infoType);
+        if (text != control_->textInfo.end()) {
+            size_t n = text->second.size();
+            if (value != nullptr && static_cast<size_t>(bufferLength) >= (n + 1) * 2) {
+                std::memcpy(value, text->second.data(), n * 2);
+                static_cast<uint16_t*>(value)[n] = 0;
+            }
+            if (stringLength != nullptr)
+                *stringLength = static_cast<int16_t>(n * 2);
+            return SQL_SUCCESS;
+        }
+        if (infoType == SQL_DBMS_NAME && !control_->opens.empty()) {
+            // Through a driver manager the test reads what the open was
+            // asked from the DBMS name.
+            const TestOpenRecord& open = control_->opens.back();
+            std::u16string name = u"host=" + open.host + u";port=" + open.port +
+                                  u";user=" + open.user;
+            size_t n = name.size();
+            size_t room = bufferLength > 0 ? static_cast<size_t>(bufferLength) / 2 : 0;
+            if (value != nullptr && room > n) {
+                std::memcpy(value, name.data(), n * 2);
+                static_cast<uint16_t*>(value)[n] = 0;
+            }
+            if (stringLength != nullptr)
+                *stringLength = static_cast<int16_t>(n * 2);
+            return SQL_SUCCESS;
+        }
+        auto number = control_->numberInfo.find(infoType);
+        if (number != control_->numberInfo.end()) {
+            std::memcpy(value, &number->second, sizeof number->second);
+            return SQL_SUCCESS;
+        }
+        return BaseConnection::getInfoValue(infoType, value, bufferLength, stringLength);
+    }
+
+    // The catalogue's texts, as the driver gives them, so that messages
+    // carry the driver's name.
+    int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override
+    {
+        if (out == nullptr || capacity <= 0)
+            return 0;
+        out[0] = 0;
+        if (id > UINT16_MAX)
+            return 0;
+        return static_cast<int32_t>(
+            errLoadMessageW(out, static_cast<size_t>(capacity), static_cast<uint16_t>(id)));
+    }
+
+    const uint16_t* hostKeyword() noexcept override
+    {
+        return control_->serverKeywords != 0 ? W(u"HostName\0PortNumber\0*Database\0") : nullptr;
+    }
+    const uint16_t* hostKeywordShort() noexcept override
+    {
+        return control_->serverKeywords != 0 ? W(u"HOST\0PORT\0DB\0") : nullptr;
+    }
+    const uint16_t* hostKeywordAlt() noexcept override
+    {
+        return control_->serverKeywords != 0 ? W(u"\0\0\0") : nullptr;
+    }
+
+    // The string of the connect under way, for the record.
+    int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
+                          int16_t outCapacity, int16_t* outLength,
+                          uint16_t completion) noexcept override
+    {
+        const auto* text = reinterpret_cast<const char16_t*>(in);
+        currentString_.assign(text != nullptr ? text : u"",
+                              text == nullptr ? 0
+                              : inLength == SQL_NTS ? std::char_traits<char16_t>::length(text)
+                                                    : static_cast<size_t>(inLength));
+        return BaseConnection::driverConnect(window, in, inLength, out, outCapacity, outLength,
+                                             completion);
+    }
+
+// A call during which the link drops: the transport posts the link
     // failure under its own message number.
     int16_t callLosingLink() noexcept
     {
@@ -104,7 +223,51 @@ public:
     }
 
 private:
+    static const uint16_t* W(const char16_t* text) noexcept
+    {
+        return reinterpret_cast<const uint16_t*>(text);
+    }
+    // An option as the connection's lookup gives it (no connection string:
+    // the open sees what the options read into the connection).
+    std::u16string option(KaValueParserW* parser, const char16_t* shortKey,
+                          const char16_t* longKey) noexcept
+    {
+        uint16_t* value = nullptr;
+        std::u16string result;
+        if (getOptionValue(parser, W(shortKey), W(longKey), nullptr, &value, nullptr, 0) == 0 &&
+            value != nullptr)
+            result = reinterpret_cast<const char16_t*>(value);
+        ramFree(value);
+        return result;
+    }
+    std::u16string secret(KaMemoryBuffer& holder) noexcept
+    {
+        if (holder.length == 0)
+            return {};
+        KaMemoryBuffer plain;
+        plain.state = KA_MEMBUF_PLAIN;
+        BaseScopedKey key(connectionKey);
+        if (plain.decryptFrom(holder, key.get()) != 0)
+            return u"<undecryptable>";
+        return std::u16string(reinterpret_cast<const char16_t*>(plain.data), plain.length);
+    }
+
+public:
+    // The server options of an attempt, as a driver reads its own.
+    int16_t readDriverOptions(KaValueParserW* parser, void* window) noexcept override
+    {
+        host_ = option(parser, u"HOST", u"HostName");
+        port_ = option(parser, u"PORT", u"PortNumber");
+        fail_ = option(parser, nullptr, u"FAIL");
+        return 0;
+    }
+
+private:
     TestConnectionControl* control_;
+    std::u16string host_;
+    std::u16string port_;
+    std::u16string fail_;
+    std::u16string currentString_;
 };
 
 class TestEnv : public BaseEnv {

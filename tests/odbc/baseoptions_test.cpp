@@ -1,0 +1,446 @@
+// The connection options: the lookup order (string, profile, data source,
+// driver section, default) over real ini files, stored values, the option
+// table's checks, the TLS protocol lists and the completed connection
+// string.
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "foundation/kathread.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/kavalueparser.h"
+#include "security/kastoredvalue.h"
+#include "support/diagscope.h"
+#include "support/testconnection.h"
+#include "support/u16.h"
+
+using katest::TestConnection;
+using katest::TestConnectionControl;
+using katest::TestEnv;
+using katest::u16;
+using katest::W;
+
+namespace {
+
+const char* const kIniVars[] = {"ODBCINI", "ODBCINST", "ODBCSYSINI", "ODBCINSTINI", "ODBC_INI"};
+
+// The stored form of a text: "@01#$" and the hexadecimal of its enciphered
+// UTF-16 units.
+std::string storedForm(const std::u16string& text)
+{
+    std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    bytes.resize((bytes.size() + 7) / 8 * 8 + 8);
+    int64_t n = cryptEncode(reinterpret_cast<uint8_t*>(bytes.data()),
+                            static_cast<int64_t>(text.size() * 2), KA_STORED_MODE_OPTION, nullptr);
+    std::string out = "@01#$";
+    static const char* digits = "0123456789ABCDEF";
+    for (int64_t i = 0; i < n; ++i) {
+        auto b = static_cast<unsigned char>(bytes[static_cast<size_t>(i)]);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+class Options : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
+    static void TearDownTestSuite() { katest::closeCatalogue(); }
+
+    void SetUp() override
+    {
+        for (size_t i = 0; i < std::size(kIniVars); ++i) {
+            const char* v = std::getenv(kIniVars[i]);
+            had[i] = v != nullptr;
+            before[i] = v != nullptr ? v : "";
+            unsetenv(kIniVars[i]);
+        }
+        dir = "/tmp/ka-options-" + std::to_string(getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+        writeIni("odbc.ini", "");
+        writeIni("odbcinst.ini", "");
+        setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+        setenv("ODBCINST", (dir + "/odbcinst.ini").c_str(), 1);
+        taskReleaseIniCache();
+        env = new TestEnv(&control);
+        handle = new BaseStubConnection(env);
+        BaseConnection* made = nullptr;
+        ASSERT_EQ(env->newConnection(0, &made), 0);
+        conn = static_cast<TestConnection*>(made);
+        ASSERT_EQ(handle->setCurrentConnection(conn), 0);
+        ASSERT_EQ(conn->drawConnectionKey(), 0);
+    }
+
+    void TearDown() override
+    {
+        delete handle;
+        delete env;
+        taskReleaseIniCache();
+        for (size_t i = 0; i < std::size(kIniVars); ++i) {
+            if (had[i])
+                setenv(kIniVars[i], before[i].c_str(), 1);
+            else
+                unsetenv(kIniVars[i]);
+        }
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+
+    void writeIni(const std::string& name, const std::string& text)
+    {
+        std::ofstream(dir + "/" + name) << text;
+        taskReleaseIniCache();
+    }
+
+    std::unique_ptr<KaValueParserW> parse(const std::u16string& text)
+    {
+        auto parser = std::make_unique<KaValueParserW>(W(text.c_str()), text.size(), u';',
+                                                        nullptr, 0);
+        parser->setQuoteChars(0, 0, 0);
+        EXPECT_EQ(parser->addWordChars(W(u"_.()")), 0);
+        BaseScopedKey key(conn->connectionKey);
+        EXPECT_EQ(parser->parse(key.get(), nullptr), 0);
+        return parser;
+    }
+
+    struct Found {
+        int16_t rc;
+        std::u16string value;
+        int32_t source;
+        bool null;
+    };
+    Found lookup(KaValueParserW* parser, const char16_t* shortKey, const char16_t* longKey,
+                 const char16_t* def = nullptr, int32_t decode = 0)
+    {
+        uint16_t* value = nullptr;
+        int32_t source = -1;
+        int16_t rc = conn->getOptionValue(parser, shortKey != nullptr ? W(shortKey) : nullptr,
+                                          W(longKey), def != nullptr ? W(def) : nullptr, &value,
+                                          &source, decode);
+        Found f{rc, u16(value), source, value == nullptr};
+        ramFree(value);
+        return f;
+    }
+
+    TestConnectionControl control;
+    TestEnv* env = nullptr;
+    BaseStubConnection* handle = nullptr;
+    TestConnection* conn = nullptr;
+    std::string dir;
+    bool had[std::size(kIniVars)] = {};
+    std::string before[std::size(kIniVars)];
+};
+
+TEST_F(Options, EachStageAnswersWhenTheEarlierOnesAreSilent)
+{
+    writeIni("odbc.ini", "[ODBC Data Sources]\nsales=SalesDriver\n"
+                         "[sales]\nDriver=SalesDriver\nWORKAROUNDS=2\nDESCRIPTION=from dsn\n");
+    writeIni("odbcinst.ini", "[SalesDriver]\nWORKAROUNDS=3\nWORKAROUNDS2=4\n"
+                             "[OtherDriver]\nWORKAROUNDS=5\n");
+    ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
+    struct Case {
+        const char16_t* string;
+        const char16_t* longKey;
+        const char16_t* shortKey;
+        const char16_t* expected;
+        int32_t source;
+    };
+    const Case cases[] = {
+        {u"DSN=sales;WA=1", u"WORKAROUNDS", u"WA", u"1", kBaseOptFromString},
+        {u"DSN=sales;WORKAROUNDS=7", u"WORKAROUNDS", u"WA", u"7", kBaseOptFromString},
+        {u"DSN=sales", u"WORKAROUNDS", u"WA", u"2", kBaseOptFromDataSource},
+        {u"DSN=sales", u"WORKAROUNDS2", u"WA2", u"4", kBaseOptFromDriver},
+        {u"DSN=sales", u"WORKAROUNDS3", u"WA3", u"0", kBaseOptFromDefault},
+        // A DRIVER in the string names the driver section and skips the
+        // data source.
+        {u"DRIVER={OtherDriver};DSN=sales", u"WORKAROUNDS", u"WA", u"5", kBaseOptFromDriver},
+        {u"DRIVER=SalesDriver", u"DESCRIPTION", u"DESC", u"0", kBaseOptFromDefault},
+        // An empty value in the string is found there.
+        {u"DSN=sales;WA=", u"WORKAROUNDS", u"WA", u"", kBaseOptFromString},
+        // Quotes around a value go; inside, a quote escapes the next one.
+        {u"DSN=sales;WA='1''2'", u"WORKAROUNDS", u"WA", u"1'2", kBaseOptFromString},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)) + " " + katest::narrow(std::u16string(c.longKey)));
+        katest::DiagScope scope;
+        auto parser = parse(c.string);
+        Found f = lookup(parser.get(), c.shortKey, c.longKey, u"0");
+        EXPECT_EQ(f.rc, 0);
+        EXPECT_EQ(f.value, c.expected);
+        EXPECT_EQ(f.source, c.source);
+        EXPECT_EQ(scope.size(), 0u);
+    }
+}
+
+TEST_F(Options, TheBestOfSeveralKeywordsIsTheOneFromTheEarliestStage)
+{
+    writeIni("odbc.ini", "[sales]\nDriver=SalesDriver\nOldHost=dsnhost\n");
+    writeIni("odbcinst.ini", "[SalesDriver]\nHostName=drvhost\n");
+    ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
+    katest::DiagScope scope;
+    const uint16_t* more[] = {W(u"OldHost"), W(u"LegacyHost"), nullptr};
+    struct Case {
+        const char16_t* string;
+        const char16_t* expected;
+        int32_t source;
+    };
+    const Case cases[] = {
+        {u"DSN=sales", u"dsnhost", kBaseOptFromDataSource},
+        {u"DSN=sales;LegacyHost=s", u"s", kBaseOptFromString},
+        {u"DSN=sales;HOST=h", u"h", kBaseOptFromString},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)));
+        auto parser = parse(c.string);
+        uint16_t* value = nullptr;
+        int32_t source = -1;
+        ASSERT_EQ(conn->getOptionValueBest(parser.get(), W(u"HOST"), W(u"HostName"), more,
+                                           W(u"none"), &value, &source, 0),
+                  0);
+        EXPECT_EQ(u16(value), c.expected);
+        EXPECT_EQ(source, c.source);
+        ramFree(value);
+    }
+}
+
+TEST_F(Options, AProfileComesBeforeTheDataSourceAndIsChosenByName)
+{
+    writeIni("odbc.ini", "[sales]\nDriver=SalesDriver\nWORKAROUNDS=2\n");
+    writeIni("odbcinst.ini", "[SalesDriver]\nWORKAROUNDS=3\n");
+    writeIni("fast", "[SalesDriver]\nWORKAROUNDS=9\n");
+    ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
+    katest::DiagScope scope;
+    std::u16string text = u"DSN=sales;PN=fast;PD=" + katest::widen(dir);
+    auto parser = parse(text);
+    ASSERT_EQ(conn->readConnectOptions(W(text.c_str()), SQL_NTS, parser.get(), 0), 0);
+    ASSERT_NE(conn->profilePathW, nullptr);
+    EXPECT_EQ(conn->workarounds, 9u);
+    Found f = lookup(parser.get(), u"WA", u"WORKAROUNDS");
+    EXPECT_EQ(f.source, kBaseOptFromProfile);
+
+    // A profile that does not exist fails the reading.
+    std::u16string missing = u"DSN=sales;PN=absent;PD=" + katest::widen(dir);
+    auto other = parse(missing);
+    EXPECT_EQ(conn->readConnectOptions(W(missing.c_str()), SQL_NTS, other.get(), 0), 1);
+    ASSERT_GE(scope.size(), 1u);
+    EXPECT_EQ(scope.at(scope.size() - 1)->nativeCode, MSG_PROFILE_NOT_FOUND);
+}
+
+TEST_F(Options, StoredValuesAreDecodedWhereAskedAndLongValuesTakenAsTheyStand)
+{
+    std::string stored = storedForm(u"s3cr;t}");
+    writeIni("odbc.ini", "[sales]\nDriver=D\nProxyPassword=" + stored + "\nPWD=" + stored +
+                             "\n");
+    ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
+    katest::DiagScope scope;
+    EXPECT_EQ(lookup(nullptr, nullptr, u"ProxyPassword", nullptr, 1).value, u"s3cr;t}");
+    EXPECT_EQ(katest::narrow(lookup(nullptr, nullptr, u"ProxyPassword", nullptr, 0).value), stored);
+
+    // The password read for a connect is decoded into its holder.
+    int32_t source = -1;
+    ASSERT_EQ(conn->readCredentialOption(nullptr, W(u"PWD"), W(u"PWD"), nullptr, conn->password,
+                                         &source),
+              0);
+    EXPECT_EQ(source, kBaseOptFromDataSource);
+    KaMemoryBuffer plain;
+    plain.state = KA_MEMBUF_PLAIN;
+    ASSERT_EQ(conn->getPassword(plain), 0);
+    EXPECT_EQ(u16(plain.data), u"s3cr;t}");
+
+    // Bad hexadecimal text fails the lookup.
+    writeIni("odbc.ini", "[sales]\nDriver=D\nProxyPassword=@01#$ZZZZZZZZZZZZZZZZ\n");
+    EXPECT_EQ(lookup(nullptr, nullptr, u"ProxyPassword", nullptr, 1).rc, 1);
+    EXPECT_EQ(scope.size() >= 1u, true);
+}
+
+TEST_F(Options, TheOptionTableRefusesWhatItMust)
+{
+    struct Case {
+        const char16_t* string;
+        uint16_t message;  // the last diagnostic's; 0 succeeds
+    };
+    const Case cases[] = {
+        {u"WA=", MSG_NUMBER_INVALID_CHARACTER},
+        {u"WA=18446744073709551616", MSG_NUMBER_OUT_OF_RANGE},
+        {u"XO=1", MSG_UNUSED_CONNECTION_ATTRIBUTE},
+        {u"MXPS=1;MNPS=2", MSG_POOL_SIZE_INVALID},
+        {u"WA=1;WORKAROUNDS=2", MSG_SYNTAX_ERROR_AT},
+        {u"EM=3", MSG_ENCRYPTION_METHOD_INVALID},
+        {u"EM=1;CPV=TLSV1.2,TLSV1", MSG_CRYPTO_PROTOCOLS_NOT_CONTIGUOUS},
+        {u"EM=1;CPV=TLSV9", MSG_CRYPTO_PROTOCOL_INVALID},
+        {u"EM=1;CPV=", MSG_CRYPTO_PROTOCOL_INVALID},
+        {u"PXM=2", MSG_PROXY_MODE_INVALID},
+        {u"PXM=1;PXPT=8080", MSG_PROXY_HOST_MISSING},
+        {u"PXM=1;PXHN=proxy", MSG_PROXY_PORT_MISSING},
+        {u"BLFD=ab", MSG_BULK_FIELD_DELIMITER_INVALID},
+        {u"BLRD=ab", MSG_BULK_RECORD_DELIMITER_INVALID},
+        {u"BLRD=", MSG_BULK_RECORD_DELIMITER_INVALID},
+        {u"PXM=1;PXHN=proxy;PXPT=8080", 0},
+        {u"WA=1;WORKAROUNDS=1", 0},
+        {u"EM=1;CPV=tlsv1.1,TLSV1.2", 0},
+    };
+    conn->allowedEncryptionMethods = 1u << 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)));
+        katest::DiagScope scope;
+        auto parser = parse(c.string);
+        int16_t rc = conn->readConnectOptions(W(c.string), SQL_NTS, parser.get(), 0);
+        EXPECT_EQ(rc, c.message == 0 ? 0 : 1);
+        if (c.message != 0) {
+            ASSERT_GE(scope.size(), 1u);
+            KaError* last = scope.list.last();
+            EXPECT_EQ(last->nativeCode, c.message) << scope.text(scope.size() - 1);
+        }
+    }
+}
+
+TEST_F(Options, ProtocolListsGivePrimaryAndFallbackExclusions)
+{
+    conn->allowedEncryptionMethods = 1u << 1;
+    struct Case {
+        const char16_t* string;
+        uint32_t primary;
+        uint32_t fallback;
+        int32_t explicitly;
+    };
+    const Case cases[] = {
+        // Two protocols: the highest is offered first, the other after.
+        {u"EM=1;CPV=TLSV1.1,TLSV1.2", 0x37000000, 0x2F000000, 1},
+        // One protocol: nothing to fall back to.
+        {u"EM=1;CPV=TLSV1.2", 0x37000000, 0x37000000, 1},
+        // The default list, not given: no fallback is allowed to be used.
+        {u"EM=1", 0x37000000, 0x2B000000, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)));
+        katest::DiagScope scope;
+        auto parser = parse(c.string);
+        conn->tlsProtocols = 0;
+        ASSERT_EQ(conn->readConnectOptions(W(c.string), SQL_NTS, parser.get(), 0), 0);
+        EXPECT_EQ(conn->tlsProtocols & kBaseTlsProtocolMask, c.primary);
+        EXPECT_EQ(conn->tlsFallbackProtocols & kBaseTlsProtocolMask, c.fallback);
+        EXPECT_EQ(conn->cryptoProtocolExplicit, c.explicitly);
+    }
+}
+
+TEST_F(Options, NumbersAreBoundedAndConvertedAsTheTableSays)
+{
+    katest::DiagScope scope;
+    const char16_t* text = u"SMRS=100;SSBS=99999999;SRBS=x;BLRD=\\n;BBT=2;BCT=-1;TSP= pw;VT=100;"
+                           u"MINLVS=0;GDL=3";
+    auto parser = parse(text);
+    ASSERT_EQ(conn->readConnectOptions(W(text), SQL_NTS, parser.get(), 0), 0);
+    EXPECT_EQ(conn->maxReadSize, 8192);
+    EXPECT_EQ(conn->sendBufferSize, 8388608);
+    // A lenient number that does not read takes its default quietly.
+    EXPECT_EQ(conn->receiveBufferSize, 0);
+    EXPECT_EQ(scope.size(), 0u) << scope.text(0);
+    EXPECT_EQ(conn->bulkRecordDelimiter, 10);
+    EXPECT_EQ(conn->bulkBinaryThreshold, 2048);
+    EXPECT_EQ(conn->bulkCharacterThreshold, -1);
+    ASSERT_NE(conn->trustStorePassword, nullptr);
+    EXPECT_STREQ(conn->trustStorePassword, "pw");
+    EXPECT_EQ(conn->varcharThreshold, 100u);
+    EXPECT_EQ(conn->wvarcharThreshold, 100u);
+    EXPECT_EQ(conn->minLongVarcharSize, -1);
+    EXPECT_EQ(conn->getDataLength, 0);
+
+    auto plain = parse(u"SMRS=0");
+    ASSERT_EQ(conn->readConnectOptions(W(u"SMRS=0"), SQL_NTS, plain.get(), 0), 0);
+    EXPECT_EQ(conn->maxReadSize, 0);
+    EXPECT_EQ(conn->varcharThreshold, UINT32_MAX);
+    EXPECT_EQ(conn->trustStorePassword, nullptr);
+}
+
+TEST_F(Options, AnApplicationWithoutThreadsSwitchesTheHandleLockingOff)
+{
+    katest::DiagScope scope;
+    auto parser = parse(u"AUT=1");
+    ASSERT_EQ(conn->readConnectOptions(W(u"AUT=1"), SQL_NTS, parser.get(), 0), 0);
+    EXPECT_FALSE(handle->lockingOff());
+    auto off = parse(u"AUT=0;TCA=threadperconnection");
+    ASSERT_EQ(conn->readConnectOptions(W(u"AUT=0;TCA=threadperconnection"), SQL_NTS, off.get(), 0),
+              0);
+    EXPECT_EQ(conn->threadModel, kBaseThreadPerConnection);
+    EXPECT_TRUE(handle->lockingOff());
+}
+
+TEST_F(Options, CompletedStringBracesCredentialsSoTheyCannotAddAttributes)
+{
+    katest::DiagScope scope;
+    const char16_t* secret = u"a;DRIVER=evil;b}c{d";
+    ASSERT_EQ(conn->setUserId(W(u"me"), SQL_NTS), 0);
+    ASSERT_EQ(conn->setPassword(W(secret), SQL_NTS), 0);
+    ASSERT_EQ(conn->setDsnName(W(u"sales")), 0);
+    auto parser = parse(u"HOST=h");
+    KaStringWEx out;
+    ASSERT_EQ(conn->buildOutConnectString(out, parser.get()), 0);
+    std::u16string text = u16(out.data, out.len);
+    EXPECT_EQ(text, u"HOST=h;DSN=sales;UID=me;PWD={a;DRIVER=evil;b}}c{d};");
+    // Parsed back, the string gives the same values and nothing more.
+    auto back = parse(text);
+    EXPECT_FALSE(back->hasKey(W(u"DRIVER")));
+    int found = 0;
+    KaMemoryBuffer holder;
+    ASSERT_EQ(back->getSecret(W(u"PWD"), &found, holder), 0);
+    ASSERT_EQ(found, 1);
+    KaMemoryBuffer plain;
+    plain.state = KA_MEMBUF_PLAIN;
+    BaseScopedKey key(conn->connectionKey);
+    ASSERT_EQ(plain.decryptFrom(holder, key.get()), 0);
+    EXPECT_EQ(u16(plain.data), secret);
+}
+
+TEST(OptionHelpers, DelimitersKeywordListsAndRuns)
+{
+    struct Delim {
+        const char16_t* text;
+        uint16_t expected;
+    };
+    const Delim delims[] = {{u",", ','}, {u"\\n", 10}, {u"\\t", 9}, {u"\\f", 12},
+                            {u"\\r", 13}, {u"\\v", 11}, {u"ab", 0},  {u"", 0}, {u"\\x", 0}};
+    for (const Delim& d : delims)
+        EXPECT_EQ(delimiterFromOption(W(d.text)), d.expected) << katest::narrow(std::u16string(d.text));
+
+    const char* names[] = {"A", "BB", "C"};
+    uint8_t flags[3] = {};
+    const char* us = nullptr;
+    const char* ue = nullptr;
+    EXPECT_EQ(parseKeywordList(flags, " ( BB , C )", names, 3, nullptr, &us, &ue), 1);
+    EXPECT_EQ(flags[0] + 10 * flags[1] + 100 * flags[2], 110);
+    EXPECT_EQ(us, nullptr);
+    EXPECT_EQ(parseKeywordList(flags, "A,X y,C", names, 3, nullptr, &us, &ue), 0);
+    ASSERT_NE(us, nullptr);
+    EXPECT_EQ(std::string(us, ue), "X y");
+    const uint8_t defaults[3] = {1, 0, 1};
+    parseKeywordList(flags, "", names, 3, defaults, &us, &ue);
+    EXPECT_EQ(flags[0] + 10 * flags[1] + 100 * flags[2], 101);
+    char out[16];
+    EXPECT_EQ(buildKeywordList(out, sizeof out, flags, names, 3, 1), 5u);
+    EXPECT_STREQ(out, "(A,C)");
+    EXPECT_EQ(buildKeywordList(out, 4, flags, names, 3, 1), 0u);
+    EXPECT_FALSE(flagsContiguous(flags, 3));
+    const uint8_t run[5] = {0, 1, 1, 1, 0};
+    EXPECT_TRUE(flagsContiguous(run, 5));
+    char methods[32];
+    encryptionMethodList(methods, sizeof methods, 0x2 | 0x40);
+    EXPECT_STREQ(methods, "0, 1, 6");
+
+    // A text without the stored prefix is left alone.
+    uint16_t plain[] = {'a', 'b', 0};
+    int64_t length = -1;
+    EXPECT_EQ(decodeStoredOptionValue(plain, &length), 0);
+    EXPECT_EQ(length, 2);
+    EXPECT_EQ(plain[0], 'a');
+}
+
+}  // namespace
