@@ -16,9 +16,34 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     connectionFlags |=
         kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
     loginTimeout = kHiveDefaultLoginTimeout;
+    // Plain and SSL: the server speaks no other encryption.
+    allowedEncryptionMethods = 1u << 1;
 }
 
 HiveConnection::~HiveConnection() = default;
+
+namespace {
+
+constexpr char16_t kHostKeywords[] = u"HostName\0PortNumber\0*Database\0";
+constexpr char16_t kHostKeywordsShort[] = u"Host\0Port\0DB\0";
+constexpr char16_t kHostKeywordDefaults[] = u"\0\0\0";
+
+}  // namespace
+
+const uint16_t* HiveConnection::hostKeyword() noexcept
+{
+    return reinterpret_cast<const uint16_t*>(kHostKeywords);
+}
+
+const uint16_t* HiveConnection::hostKeywordShort() noexcept
+{
+    return reinterpret_cast<const uint16_t*>(kHostKeywordsShort);
+}
+
+const uint16_t* HiveConnection::hostKeywordAlt() noexcept
+{
+    return reinterpret_cast<const uint16_t*>(kHostKeywordDefaults);
+}
 
 int16_t HiveConnection::createStatement(BaseStatement** out) noexcept
 {

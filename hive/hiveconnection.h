@@ -23,4 +23,9 @@ public:
     [[nodiscard]] int16_t createStatement(BaseStatement** out) noexcept override;
     [[nodiscard]] int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept override;
     int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override;
+    // The server keywords alternate servers and browsing name: host and
+    // port, and optionally the database.
+    const uint16_t* hostKeyword() noexcept override;
+    const uint16_t* hostKeywordShort() noexcept override;
+    const uint16_t* hostKeywordAlt() noexcept override;
 };

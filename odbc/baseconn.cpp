@@ -20,6 +20,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/nativesql.h"
+#include "odbc/tracebridge.h"
 #include "convert/basestring.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
@@ -340,6 +341,8 @@ BaseConnection::BaseConnection(BaseEnv* owner) noexcept
       failoverPreconnect(0)
 {
     appCodePage = baseReadAppCodePage();
+    // The driver manager's trace settings, as odbc.ini has them now.
+    traceReadOdbcIni();
 }
 
 BaseConnection::~BaseConnection()
