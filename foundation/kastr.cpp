@@ -1199,6 +1199,17 @@ size_t strLenW(const uint16_t* s) noexcept
     return unitsBeforeZero(s);
 }
 
+uint16_t* strDupNW(const uint16_t* text, size_t n) noexcept
+{
+    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
+    if (copy == nullptr)
+        return nullptr;
+    if (n != 0)
+        std::memcpy(copy, text, n * sizeof(uint16_t));
+    copy[n] = 0;
+    return copy;
+}
+
 size_t strLenW32(const uint32_t* s) noexcept
 {
     return unitsBeforeZero(s);

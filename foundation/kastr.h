@@ -151,6 +151,13 @@ inline uint16_t* strFindNW(uint16_t* s, size_t len, const uint16_t* pattern, siz
 // ---- Lengths, trims, escaping, pattern matching --------------------------
 size_t strLenW(const uint16_t* s) noexcept;
 size_t strLenW32(const uint32_t* s) noexcept;
+// The length of terminated UTF-16 text; null reads as empty.
+inline size_t strLenOrZeroW(const uint16_t* s) noexcept { return s != nullptr ? strLenW(s) : 0; }
+// A UTF-16 literal (u"...") as the driver's code units.
+inline const uint16_t* strUnits(const char16_t* text) noexcept { return reinterpret_cast<const uint16_t*>(text); }
+// A terminated copy of the first n units of text, from ramAlloc; null after
+// the out-of-memory diagnostic.
+uint16_t* strDupNW(const uint16_t* text, size_t n) noexcept;
 // 1 when the value, taken as signed, is below 256, else 2.
 int charWidthClass(int32_t c) noexcept;
 

@@ -12,26 +12,13 @@
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
+#include "foundation/kastr.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "platform/boslib.h"
 
 namespace {
-
-const uint16_t* W(const char16_t* text) noexcept
-{
-    return reinterpret_cast<const uint16_t*>(text);
-}
-
-size_t unitsOf(const uint16_t* text) noexcept
-{
-    size_t n = 0;
-    if (text != nullptr)
-        while (text[n] != 0)
-            ++n;
-    return n;
-}
 
 // OpenSSL's reasons for a protocol the peer refuses.
 const char* const kRefusedProtocol[] = {"14077102", "unsupported protocol", "140943E8"};
@@ -257,7 +244,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
         return static_cast<int16_t>(SQL_SUCCESS);
     };
     auto putText = [&](const char16_t* text) noexcept {
-        size_t n = unitsOf(W(text));
+        size_t n = strLenOrZeroW(strUnits(text));
         size_t room = bufferLength > 0 ? static_cast<size_t>(bufferLength) / 2 : 0;
         if (value != nullptr && room != 0) {
             size_t copied = n < room - 1 ? n : room - 1;
@@ -373,7 +360,7 @@ int16_t BaseConnection::readServerInfo() noexcept
     if (!askText(SQL_DBMS_NAME))
         return 1;
     ramFree(dbmsName);
-    size_t n = unitsOf(text);
+    size_t n = strLenOrZeroW(text);
     dbmsName = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
     if (dbmsName == nullptr)
         return 1;
@@ -476,7 +463,7 @@ int16_t BaseConnection::loadTranslator(const uint16_t* path) noexcept
         basePostError(kBaseIdxTranslationLoad);
         return 1;
     }
-    size_t n = unitsOf(path);
+    size_t n = strLenOrZeroW(path);
     translatorPathW = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
     if (translatorPathW == nullptr) {
         dlclose(library);

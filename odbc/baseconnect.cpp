@@ -10,17 +10,13 @@
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
+#include "foundation/kastr.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/kavalueparser.h"
 
 namespace {
-
-const uint16_t* W(const char16_t* text) noexcept
-{
-    return reinterpret_cast<const uint16_t*>(text);
-}
 
 size_t unitsOf(const uint16_t* text, int64_t length) noexcept
 {
@@ -60,12 +56,12 @@ int16_t copyOut(const uint16_t* text, size_t n, uint16_t* out, int16_t capacity,
 KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text,
                                    size_t n) noexcept
 {
-    auto* parser = new KaValueParserW(text != nullptr ? text : W(u""), n, ';', nullptr, 0);
+    auto* parser = new KaValueParserW(text != nullptr ? text : strUnits(u""), n, ';', nullptr, 0);
     if (parser == nullptr)
         return nullptr;
     parser->setQuoteChars(0, 0, 0);
     BaseScopedKey key(conn->connectionKey);
-    if (parser->addWordChars(W(u"_.()")) != 0 || parser->parse(key.get(), nullptr) != 0) {
+    if (parser->addWordChars(strUnits(u"_.()")) != 0 || parser->parse(key.get(), nullptr) != 0) {
         delete parser;
         return nullptr;
     }
@@ -79,9 +75,9 @@ KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text,
 {
     if (holder.length == 0)
         return 0;
-    const uint16_t* key = !parser->hasKey(W(shortKey)) && parser->hasKey(W(longKey))
-                              ? W(longKey)
-                              : W(shortKey);
+    const uint16_t* key = !parser->hasKey(strUnits(shortKey)) && parser->hasKey(strUnits(longKey))
+                              ? strUnits(longKey)
+                              : strUnits(shortKey);
     return parser->setSecret(key, holder, nullptr);
 }
 
@@ -98,13 +94,13 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
     KaStringW name;
     KaStringW text;
     size_t n = unitsOf(dsn, dsnLength);
-    bool ok = name.assign(dsn != nullptr ? dsn : W(u""), n) == 0 && checkDataSource(name.data) == 0 &&
+    bool ok = name.assign(dsn != nullptr ? dsn : strUnits(u""), n) == 0 && checkDataSource(name.data) == 0 &&
               drawConnectionKey() == 0 &&
-              setUserId(user != nullptr ? user : W(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
-              setPassword(authentication != nullptr ? authentication : W(u""),
+              setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
+              setPassword(authentication != nullptr ? authentication : strUnits(u""),
                           static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
               promptHook(nullptr, 0, nullptr, nullptr) == 0 &&
-              text.append(W(u"DSN="), 4) == 0 && text.append(name.data, name.len) == 0;
+              text.append(strUnits(u"DSN="), 4) == 0 && text.append(name.data, name.len) == 0;
     uint16_t* servers = nullptr;
     uint64_t retryCount = 0;
     uint64_t retryDelay = 0;
@@ -121,11 +117,11 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
         // until the wiping string is built, which goes encrypted to the
         // handle.
         KaStringWEx reconnect;
-        auto* parser = new KaValueParserW(W(u""), 0, ';', nullptr, 0);
+        auto* parser = new KaValueParserW(strUnits(u""), 0, ';', nullptr, 0);
         BaseScopedKey key(connectionKey);
-        ok = parser != nullptr && parser->setValueCStr(W(u"DSN"), name.data, nullptr) == 0 &&
-             parser->setSecret(W(u"UID"), userId, nullptr) == 0 &&
-             parser->setSecret(W(u"PWD"), password, nullptr) == 0 &&
+        ok = parser != nullptr && parser->setValueCStr(strUnits(u"DSN"), name.data, nullptr) == 0 &&
+             parser->setSecret(strUnits(u"UID"), userId, nullptr) == 0 &&
+             parser->setSecret(strUnits(u"PWD"), password, nullptr) == 0 &&
              parser->buildDecrypted(reconnect, key.get(), ';') == 0 &&
              handle->storeConnectString(reconnect.data, static_cast<int64_t>(reconnect.len)) == 0;
         delete parser;
@@ -149,7 +145,7 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         return leaveApi(SQL_ERROR);
     size_t n = unitsOf(in, inLength);
     if ((workarounds & kBaseWaConnectNoOp) != 0)
-        return leaveApi(copyOut(in != nullptr ? in : W(u""), n, out, outCapacity, outLength));
+        return leaveApi(copyOut(in != nullptr ? in : strUnits(u""), n, out, outCapacity, outLength));
     KaValueParserW* parser = nullptr;
     uint16_t* servers = nullptr;
     int16_t rc = SQL_ERROR;
@@ -160,14 +156,14 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         parser = parseConnectString(this, in, n);
         if (parser == nullptr)
             break;
-        if (parser->hasKey(W(u"DSN"))) {
-            KaStringW* dsn = parser->getValueCStr(W(u"DSN"));
+        if (parser->hasKey(strUnits(u"DSN"))) {
+            KaStringW* dsn = parser->getValueCStr(strUnits(u"DSN"));
             KaStringW name;
-            if (name.assign(dsn != nullptr && dsn->data != nullptr ? dsn->data : W(u""),
+            if (name.assign(dsn != nullptr && dsn->data != nullptr ? dsn->data : strUnits(u""),
                             dsn != nullptr ? dsn->len : 0) != 0 ||
                 checkDataSource(name.data) != 0)
                 break;
-        } else if (!parser->hasKey(W(u"DRIVER"))) {
+        } else if (!parser->hasKey(strUnits(u"DRIVER"))) {
             if (checkDataSource(nullptr) != 0)
                 break;
         }
@@ -196,12 +192,12 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         }
         // The completed string: what the application gave, with the data
         // source and the credentials the connect used.
-        if ((dsnNameW != nullptr && parser->setValueCStr(W(u"DSN"), dsnNameW, nullptr) != 0) ||
+        if ((dsnNameW != nullptr && parser->setValueCStr(strUnits(u"DSN"), dsnNameW, nullptr) != 0) ||
             putCredential(parser, userId, u"UID", u"LOGONID") != 0 ||
             putCredential(parser, password, u"PWD", u"PASSWORD") != 0)
             break;
-        if ((workarounds2 & 0x20) != 0 && !parser->hasKey(W(u"DSN")) && password.length != 0 &&
-            parser->setValueCStr(W(u"DSN"), W(u"DEFAULT"), nullptr) != 0)
+        if ((workarounds2 & 0x20) != 0 && !parser->hasKey(strUnits(u"DSN")) && password.length != 0 &&
+            parser->setValueCStr(strUnits(u"DSN"), strUnits(u"DEFAULT"), nullptr) != 0)
             break;
         KaStringWEx scratch;
         if (buildOutConnectString(scratch, parser) != 0)
@@ -215,7 +211,7 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
             handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
             break;
-        rc = copyOut(completed.data != nullptr ? completed.data : W(u""), completed.len, out,
+        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out,
                      outCapacity, outLength);
     } while (false);
     ramFree(servers);
@@ -252,10 +248,10 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         given = parseConnectString(this, in, n);
         if (given == nullptr)
             break;
-        if (given->hasKey(W(u"DSN")) || fresh) {
+        if (given->hasKey(strUnits(u"DSN")) || fresh) {
             KaStringW name;
-            KaStringW* dsn = given->getValueCStr(W(u"DSN"));
-            if (dsn != nullptr && name.assign(dsn->data != nullptr ? dsn->data : W(u""), dsn->len) != 0)
+            KaStringW* dsn = given->getValueCStr(strUnits(u"DSN"));
+            if (dsn != nullptr && name.assign(dsn->data != nullptr ? dsn->data : strUnits(u""), dsn->len) != 0)
                 break;
             if (checkDataSource(dsn != nullptr ? name.data : nullptr) != 0)
                 break;
@@ -271,7 +267,7 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
             KaStringW* value = given->getValueCStr(keyText.data);
             if (value != nullptr) {
                 copied = browseParser->setValueCStr(keyText.data,
-                                                    value->data != nullptr ? value->data : W(u""),
+                                                    value->data != nullptr ? value->data : strUnits(u""),
                                                     nullptr) == 0;
                 continue;
             }
@@ -312,7 +308,7 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
                 if ((optional && reply.appendChar('*') != 0) ||
                     (shortKey != nullptr && (reply.append(shortKey, sn) != 0 || reply.appendChar(':') != 0)) ||
                     reply.append(longKey, unitsOf(longKey, SQL_NTS)) != 0 ||
-                    reply.append(W(u"=?;"), 3) != 0)
+                    reply.append(strUnits(u"=?;"), 3) != 0)
                     break;
             }
             longKeys += ln + 1;
@@ -321,7 +317,7 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         }
         browseFresh = 0;
         if (missing) {
-            int16_t copiedRc = copyOut(reply.data != nullptr ? reply.data : W(u""), reply.len, out,
+            int16_t copiedRc = copyOut(reply.data != nullptr ? reply.data : strUnits(u""), reply.len, out,
                                        outCapacity, outLength);
             rc = copiedRc == SQL_SUCCESS ? static_cast<int16_t>(SQL_NEED_DATA) : copiedRc;
             break;
@@ -351,7 +347,7 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
             handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
             break;
-        rc = copyOut(completed.data != nullptr ? completed.data : W(u""), completed.len, out,
+        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out,
                      outCapacity, outLength);
         connectionFlags |= kBaseConnConnected;
         delete browseParser;

@@ -13,6 +13,7 @@
 #include "foundation/kaerror.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
+#include "foundation/kastr.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/kavalueparser.h"
@@ -24,36 +25,11 @@
 
 namespace {
 
-const uint16_t* W(const char16_t* text) noexcept
-{
-    return reinterpret_cast<const uint16_t*>(text);
-}
-
-size_t unitsOf(const uint16_t* text) noexcept
-{
-    size_t n = 0;
-    if (text != nullptr)
-        while (text[n] != 0)
-            ++n;
-    return n;
-}
-
-uint16_t* copyUnits(const uint16_t* text, size_t n) noexcept
-{
-    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
-    if (copy == nullptr)
-        return nullptr;
-    if (n != 0)
-        std::memcpy(copy, text, n * 2);
-    copy[n] = 0;
-    return copy;
-}
-
 // Frees a value that may have held a secret.
 void wipeFree(uint16_t* text) noexcept
 {
     if (text != nullptr) {
-        fastMemzero(text, unitsOf(text) * 2);
+        fastMemzero(text, strLenOrZeroW(text) * 2);
         ramFree(text);
     }
 }
@@ -94,7 +70,7 @@ uint16_t* readIniValue(const uint16_t* section, const uint16_t* key, const uint1
         *failed = true;
         return nullptr;
     }
-    int32_t n = KaGetPrivateProfileStringW(section, key, W(u""), buffer, kBaseOptionUnits, file);
+    int32_t n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer, kBaseOptionUnits, file);
     if (n >= kBaseOptionUnits - 1) {
         ramFree(buffer);
         buffer = static_cast<uint16_t*>(ramAlloc(kBaseOptionLongUnits * 2));
@@ -102,10 +78,10 @@ uint16_t* readIniValue(const uint16_t* section, const uint16_t* key, const uint1
             *failed = true;
             return nullptr;
         }
-        n = KaGetPrivateProfileStringW(section, key, W(u""), buffer, kBaseOptionLongUnits, file);
+        n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer, kBaseOptionLongUnits, file);
         *taken = true;
     }
-    uint16_t* copy = n > 0 ? copyUnits(buffer, static_cast<size_t>(n)) : nullptr;
+    uint16_t* copy = n > 0 ? strDupNW(buffer, static_cast<size_t>(n)) : nullptr;
     if (n > 0 && copy == nullptr)
         *failed = true;
     fastMemzero(buffer, static_cast<size_t>(n > 0 ? n : 0) * 2);
@@ -131,7 +107,7 @@ uint16_t* unwrapQuoted(const uint16_t* text, size_t n) noexcept
         out[w] = 0;
         return out;
     }
-    return copyUnits(text, n);
+    return strDupNW(text, n);
 }
 
 // Decodes a found value when asked and it is stored; 1 on failure.
@@ -159,7 +135,7 @@ KaError* postOptionError(uint16_t msg) noexcept
 char* narrowCopy(const uint16_t* value) noexcept
 {
     KaStringW wide;
-    if (wide.assign(value != nullptr ? value : W(u""), unitsOf(value)) != 0)
+    if (wide.assign(value != nullptr ? value : strUnits(u""), strLenOrZeroW(value)) != 0)
         return nullptr;
     const char* text = wide.toNarrow(KA_TEXT_UTF8);
     if (text == nullptr)
@@ -194,8 +170,8 @@ public:
         wipeFree(value);
         value = nullptr;
         source = kBaseOptNotFound;
-        return conn_->getOptionValue(parser_, shortKey != nullptr ? W(shortKey) : nullptr,
-                                     W(longKey), def != nullptr ? W(def) : nullptr, &value,
+        return conn_->getOptionValue(parser_, shortKey != nullptr ? strUnits(shortKey) : nullptr,
+                                     strUnits(longKey), def != nullptr ? strUnits(def) : nullptr, &value,
                                      &source, decode) == 0;
     }
     bool present() const noexcept { return value != nullptr; }
@@ -258,11 +234,11 @@ private:
         return true;
     constexpr int32_t kUnits = 1025;
     uint16_t value[kUnits];
-    int32_t n = KaGetPrivateProfileStringW(W(u"ODBC"), W(key), W(u""), value, kUnits,
-                                           W(u".odbc.ini"));
+    int32_t n = KaGetPrivateProfileStringW(strUnits(u"ODBC"), strUnits(key), strUnits(u""), value, kUnits,
+                                           strUnits(u".odbc.ini"));
     if (n <= 0)
         return true;
-    uint16_t* copy = copyUnits(value, static_cast<size_t>(n));
+    uint16_t* copy = strDupNW(value, static_cast<size_t>(n));
     if (copy == nullptr)
         return false;
     ramFree(r.value);
@@ -382,7 +358,7 @@ bool listsVersion111(const char* list) noexcept
 
 int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept
 {
-    size_t n = unitsOf(text);
+    size_t n = strLenOrZeroW(text);
     if (length != nullptr)
         *length = static_cast<int64_t>(n);
     if (!isStored(text, n))
@@ -411,7 +387,7 @@ int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept
     if (cryptDecodeW(text, static_cast<int64_t>(units), KA_STORED_MODE_OPTION, nullptr) != 0)
         return 1;
     // The plain text ends at its first zero unit (the cipher's padding).
-    size_t plain = unitsOf(text);
+    size_t plain = strLenOrZeroW(text);
     fastMemzero(text + plain, (n - plain) * 2);
     if (length != nullptr)
         *length = static_cast<int64_t>(plain);
@@ -422,7 +398,7 @@ uint16_t delimiterFromOption(const uint16_t* value) noexcept
 {
     if (value == nullptr)
         return 0;
-    size_t n = unitsOf(value);
+    size_t n = strLenOrZeroW(value);
     if (n == 1 && value[0] < 128)
         return value[0];
     if (n == 2 && value[0] == '\\') {
@@ -589,7 +565,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     uint16_t* found = nullptr;
     int32_t from = kBaseOptNotFound;
     if (parser != nullptr) {
-        KaStringW* driver = parser->getValueCStr(W(u"DRIVER"));
+        KaStringW* driver = parser->getValueCStr(strUnits(u"DRIVER"));
         if (driver != nullptr) {
             size_t n = driver->len < kBaseDriverNameUnits - 1 ? driver->len
                                                               : kBaseDriverNameUnits - 1;
@@ -608,7 +584,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
                                     shortKey != nullptr ? longKey : nullptr, &value) != 0)
             return 1;
         if (value != nullptr) {
-            found = unwrapQuoted(value->data != nullptr ? value->data : W(u""), value->len);
+            found = unwrapQuoted(value->data != nullptr ? value->data : strUnits(u""), value->len);
             if (found == nullptr)
                 return 1;
             if (decodeIfAsked(found, decode) != 0) {
@@ -619,7 +595,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
         }
     }
     if (!stringDriver && driverNameW != nullptr) {
-        size_t n = unitsOf(driverNameW);
+        size_t n = strLenOrZeroW(driverNameW);
         if (n > kBaseDriverNameUnits - 1)
             n = kBaseDriverNameUnits - 1;
         std::memcpy(driverName, driverNameW, n * 2);
@@ -628,14 +604,14 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     if (!stringDriver && driverName[0] == 0 && dsnNameW != nullptr) {
         // The driver of the data source: its entry in the list of data
         // sources, else (as unixODBC writes odbc.ini) its own Driver key.
-        int32_t n = KaGetPrivateProfileStringW(W(u"ODBC Data Sources"), dsnNameW, W(u""),
+        int32_t n = KaGetPrivateProfileStringW(strUnits(u"ODBC Data Sources"), dsnNameW, strUnits(u""),
                                                driverName, kBaseDriverNameUnits,
-                                               W(u".odbc.ini"));
+                                               strUnits(u".odbc.ini"));
         if (n <= 0)
-            n = KaGetPrivateProfileStringW(dsnNameW, W(u"Driver"), W(u""), driverName,
-                                           kBaseDriverNameUnits, W(u".odbc.ini"));
+            n = KaGetPrivateProfileStringW(dsnNameW, strUnits(u"Driver"), strUnits(u""), driverName,
+                                           kBaseDriverNameUnits, strUnits(u".odbc.ini"));
         if (n > 0 && driverNameW == nullptr)
-            driverNameW = copyUnits(driverName, static_cast<size_t>(n));
+            driverNameW = strDupNW(driverName, static_cast<size_t>(n));
     }
     bool failed = false;
     bool taken = false;
@@ -648,9 +624,9 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     const Stage stages[] = {
         {profilePathW != nullptr && driverName[0] != 0, driverName, profilePathW,
          kBaseOptFromProfile},
-        {!stringDriver, dsnNameW != nullptr ? dsnNameW : W(u"Default"), W(u".odbc.ini"),
+        {!stringDriver, dsnNameW != nullptr ? dsnNameW : strUnits(u"Default"), strUnits(u".odbc.ini"),
          kBaseOptFromDataSource},
-        {driverName[0] != 0, driverName, W(u".odbcinst.ini"), kBaseOptFromDriver},
+        {driverName[0] != 0, driverName, strUnits(u".odbcinst.ini"), kBaseOptFromDriver},
     };
     for (const Stage& stage : stages) {
         if (found != nullptr || !stage.run)
@@ -674,7 +650,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
                                       shortKey != nullptr ? longKey : nullptr, &value) != 0)
                 return 1;
             if (value != nullptr) {
-                found = copyUnits(value->data != nullptr ? value->data : W(u""), value->len);
+                found = strDupNW(value->data != nullptr ? value->data : strUnits(u""), value->len);
                 if (found == nullptr)
                     return 1;
                 from = kBaseOptFromHook;
@@ -682,7 +658,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
         }
     }
     if (found == nullptr && defaultValue != nullptr) {
-        found = copyUnits(defaultValue, unitsOf(defaultValue));
+        found = strDupNW(defaultValue, strLenOrZeroW(defaultValue));
         if (found == nullptr)
             return 1;
         from = kBaseOptFromDefault;
@@ -756,7 +732,7 @@ int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint1
         *source = kBaseOptNotFound;
     bool stringDriver = false;
     if (parser != nullptr) {
-        stringDriver = parser->hasKey(W(u"DRIVER"));
+        stringDriver = parser->hasKey(strUnits(u"DRIVER"));
         int found = 0;
         if (parser->getSecretByNames(shortKey, longKey, &found, target) != 0)
             return 1;
@@ -769,14 +745,14 @@ int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint1
         KaMemoryBuffer holder;
         if (holder.allocPlain(kIniValueBuffer) != 0)
             return 1;
-        int32_t n = KaGetPrivateProfileStringW(dsnNameW != nullptr ? dsnNameW : W(u"Default"),
-                                               longKey, W(u""), holder.data, kIniValueBuffer,
-                                               W(u".odbc.ini"));
+        int32_t n = KaGetPrivateProfileStringW(dsnNameW != nullptr ? dsnNameW : strUnits(u"Default"),
+                                               longKey, strUnits(u""), holder.data, kIniValueBuffer,
+                                               strUnits(u".odbc.ini"));
         if (n > 0) {
             if (decodeStoredOptionValue(holder.data, nullptr) != 0)
                 return 1;
             if (holder.data[0] != 0) {
-                chosen = copyUnits(holder.data, unitsOf(holder.data));
+                chosen = strDupNW(holder.data, strLenOrZeroW(holder.data));
                 if (chosen == nullptr)
                     return 1;
                 from = kBaseOptFromDataSource;
@@ -784,7 +760,7 @@ int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint1
         }
     }
     if (chosen == nullptr && defaultValue != nullptr) {
-        chosen = copyUnits(defaultValue, unitsOf(defaultValue));
+        chosen = strDupNW(defaultValue, strLenOrZeroW(defaultValue));
         if (chosen == nullptr)
             return 1;
         from = kBaseOptFromDefault;
@@ -807,12 +783,12 @@ int16_t BaseConnection::checkDataSource(const uint16_t* name) noexcept
 {
     if (name != nullptr && name[0] != 0) {
         uint16_t driver[kBaseDriverNameUnits];
-        int32_t n = KaGetPrivateProfileStringW(name, W(u"Driver"), W(u""), driver,
-                                               kBaseDriverNameUnits - 1, W(u".odbc.ini"));
+        int32_t n = KaGetPrivateProfileStringW(name, strUnits(u"Driver"), strUnits(u""), driver,
+                                               kBaseDriverNameUnits - 1, strUnits(u".odbc.ini"));
         if (n > 0)
             return setDsnName(name) == 0 ? 0 : 1;
     }
-    return setDsnName(W(u"Default")) == 0 ? 0 : 1;
+    return setDsnName(strUnits(u"Default")) == 0 ? 0 : 1;
 }
 
 namespace {
@@ -825,7 +801,7 @@ namespace {
     bool brace = n != 0 && (value[0] == ' ' || value[n - 1] == ' ');
     for (size_t i = 0; i < n && !brace; ++i)
         brace = value[i] == ';' || value[i] == '{' || value[i] == '}' || value[i] == '=';
-    if (out.append(W(key), unitsOf(W(key))) != 0 || out.appendChar('=') != 0)
+    if (out.append(strUnits(key), strLenOrZeroW(strUnits(key))) != 0 || out.appendChar('=') != 0)
         return 1;
     if (!brace)
         return out.append(value, n) != 0 || out.appendChar(';') != 0 ? 1 : 0;
@@ -853,8 +829,8 @@ int16_t BaseConnection::buildOutConnectString(KaStringW& out, KaValueParserW* pa
         return 1;
     if (out.len != 0 && out.data[out.len - 1] != ';' && out.appendChar(';') != 0)
         return 1;
-    if (!parser->hasKey(W(u"DRIVER")) && !parser->hasKey(W(u"DSN")) && dsnNameW != nullptr &&
-        appendAttribute(out, u"DSN", dsnNameW, unitsOf(dsnNameW)) != 0)
+    if (!parser->hasKey(strUnits(u"DRIVER")) && !parser->hasKey(strUnits(u"DSN")) && dsnNameW != nullptr &&
+        appendAttribute(out, u"DSN", dsnNameW, strLenOrZeroW(dsnNameW)) != 0)
         return 1;
     struct Credential {
         KaMemoryBuffer* holder;
@@ -864,7 +840,7 @@ int16_t BaseConnection::buildOutConnectString(KaStringW& out, KaValueParserW* pa
     const Credential credentials[] = {{&userId, u"UID", u"LOGONID"},
                                       {&password, u"PWD", u"PASSWORD"}};
     for (const Credential& c : credentials) {
-        if (c.holder->length == 0 || parser->hasKey(W(c.key)) || parser->hasKey(W(c.longKey)))
+        if (c.holder->length == 0 || parser->hasKey(strUnits(c.key)) || parser->hasKey(strUnits(c.longKey)))
             continue;
         KaMemoryBuffer plain;
         plain.state = KA_MEMBUF_PLAIN;
@@ -900,7 +876,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     profilePathW = nullptr;
     if (!r.get(u"ProfileName", u"PN", u"_NOT_USED"))
         return 1;
-    if (!r.empty() && !sameNoCase(r.value, W(u"_NOT_USED"))) {
+    if (!r.empty() && !sameNoCase(r.value, strUnits(u"_NOT_USED"))) {
         uint16_t* name = r.value;
         r.value = nullptr;
         KaStringW path;
@@ -910,8 +886,8 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
             return 1;
         }
         if (!r.empty()) {
-            pathFailed = path.append(r.value, unitsOf(r.value)) != 0 ||
-                         (r.value[unitsOf(r.value) - 1] != '/' && path.appendChar('/') != 0);
+            pathFailed = path.append(r.value, strLenOrZeroW(r.value)) != 0 ||
+                         (r.value[strLenOrZeroW(r.value) - 1] != '/' && path.appendChar('/') != 0);
         } else {
             char dir[BOS_PATH_SIZE];
             dir[0] = 0;
@@ -922,9 +898,9 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
                 return 1;
             }
             pathFailed = path.appendNarrow(dir, std::strlen(dir)) != 0 ||
-                         path.append(W(u"/profiles/"), 10) != 0;
+                         path.append(strUnits(u"/profiles/"), 10) != 0;
         }
-        pathFailed = pathFailed || path.append(name, unitsOf(name)) != 0;
+        pathFailed = pathFailed || path.append(name, strLenOrZeroW(name)) != 0;
         ramFree(name);
         if (pathFailed)
             return 1;
@@ -932,7 +908,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
             postOptionError(MSG_PROFILE_NOT_FOUND)->addParamW(path.data);
             return 1;
         }
-        profilePathW = copyUnits(path.data, path.len);
+        profilePathW = strDupNW(path.data, path.len);
         if (profilePathW == nullptr)
             return 1;
     }
@@ -946,10 +922,10 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         return 1;
     if (credentials != 0) {
         int32_t source = kBaseOptNotFound;
-        if (readCredentialOption(parser, W(u"UID"), W(u"LOGONID"), nullptr, userId, &source) != 0)
+        if (readCredentialOption(parser, strUnits(u"UID"), strUnits(u"LOGONID"), nullptr, userId, &source) != 0)
             return 1;
         userIdFromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
-        if (readCredentialOption(parser, W(u"PWD"), W(u"PASSWORD"), nullptr, password, &source) !=
+        if (readCredentialOption(parser, strUnits(u"PWD"), strUnits(u"PASSWORD"), nullptr, password, &source) !=
             0)
             return 1;
         passwordFromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
@@ -1019,11 +995,11 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (!r.get(u"THREADCAPABILITY", u"TCA", nullptr))
         return 1;
     if (r.present()) {
-        if (sameNoCase(r.value, W(u"THREADSAFE")))
+        if (sameNoCase(r.value, strUnits(u"THREADSAFE")))
             threadModel = kBaseThreadSafe;
-        else if (sameNoCase(r.value, W(u"THREADPERDRIVER")))
+        else if (sameNoCase(r.value, strUnits(u"THREADPERDRIVER")))
             threadModel = kBaseThreadPerDriver;
-        else if (sameNoCase(r.value, W(u"THREADPERCONNECTION")))
+        else if (sameNoCase(r.value, strUnits(u"THREADPERCONNECTION")))
             threadModel = kBaseThreadPerConnection;
     }
     // An application without threads wants no locking. The locks stay

@@ -14,37 +14,13 @@
 #include "foundation/karandom.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
+#include "foundation/kastr.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/kavalueparser.h"
 #include "platform/bosenv.h"
 
 namespace {
-
-const uint16_t* W(const char16_t* text) noexcept
-{
-    return reinterpret_cast<const uint16_t*>(text);
-}
-
-size_t unitsOf(const uint16_t* text) noexcept
-{
-    size_t n = 0;
-    if (text != nullptr)
-        while (text[n] != 0)
-            ++n;
-    return n;
-}
-
-uint16_t* copyUnits(const uint16_t* text, size_t n) noexcept
-{
-    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
-    if (copy == nullptr)
-        return nullptr;
-    if (n != 0)
-        std::memcpy(copy, text, n * 2);
-    copy[n] = 0;
-    return copy;
-}
 
 // The text standing for "ALTERNATESERVERS not given".
 const char16_t kNoServers[] = u"abcdefghijklmnopqrstuvwxyz";
@@ -111,23 +87,23 @@ size_t collectKeywords(const uint16_t* longs, const uint16_t* shorts, const uint
     size_t count = 0;
     while (longs != nullptr && longs[0] != 0 && count < kBaseServerMaxAttrs) {
         ServerKeyword& k = out[count++];
-        size_t ln = unitsOf(longs);
+        size_t ln = strLenOrZeroW(longs);
         k.optional = longs[0] == '*';
         k.longKey = k.optional ? longs + 1 : longs;
         k.longLength = k.optional ? ln - 1 : ln;
         k.shortKey = shorts;
-        k.shortLength = shorts != nullptr ? unitsOf(shorts) : 0;
+        k.shortLength = shorts != nullptr ? strLenOrZeroW(shorts) : 0;
         if (k.shortLength != 0 && shorts[0] == '*') {
             ++k.shortKey;
             --k.shortLength;
         }
         k.defaultValue = defaults;
-        k.defaultLength = defaults != nullptr ? unitsOf(defaults) : 0;
+        k.defaultLength = defaults != nullptr ? strLenOrZeroW(defaults) : 0;
         longs += ln + 1;
         if (shorts != nullptr)
-            shorts += unitsOf(shorts) + 1;
+            shorts += strLenOrZeroW(shorts) + 1;
         if (defaults != nullptr)
-            defaults += unitsOf(defaults) + 1;
+            defaults += strLenOrZeroW(defaults) + 1;
     }
     return count;
 }
@@ -378,10 +354,10 @@ int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCoun
         if (driverServers(list) != 0)
             return 1;
     } else {
-        if (getOptionValue(parser, W(u"ASRV"), W(u"ALTERNATESERVERS"), W(kNoServers), &value,
+        if (getOptionValue(parser, strUnits(u"ASRV"), strUnits(u"ALTERNATESERVERS"), strUnits(kNoServers), &value,
                            nullptr, 0) != 0)
             return 1;
-        bool notGiven = value != nullptr && unitsOf(value) == std::size(kNoServers) - 1 &&
+        bool notGiven = value != nullptr && strLenOrZeroW(value) == std::size(kNoServers) - 1 &&
                         std::memcmp(value, kNoServers, sizeof kNoServers - 2) == 0;
         if (value != nullptr && value[0] != 0 && !notGiven) {
             *list = value;
@@ -400,7 +376,7 @@ int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCoun
     const Number numbers[] = {{u"CRC", u"CONNECTIONRETRYCOUNT", u"0", retryCount, 0},
                               {u"CRD", u"CONNECTIONRETRYDELAY", u"3", retryDelay, 3}};
     for (const Number& number : numbers) {
-        if (getOptionValue(parser, W(number.shortKey), W(number.longKey), W(number.def), &value,
+        if (getOptionValue(parser, strUnits(number.shortKey), strUnits(number.longKey), strUnits(number.def), &value,
                            nullptr, 0) != 0)
             return 1;
         if (textWToU64(value, number.out) != 0) {
@@ -412,7 +388,7 @@ int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCoun
         ramFree(value);
         value = nullptr;
     }
-    if (getOptionValue(parser, W(u"LB"), W(u"LOADBALANCING"), W(u"0"), &value, nullptr, 0) != 0)
+    if (getOptionValue(parser, strUnits(u"LB"), strUnits(u"LOADBALANCING"), strUnits(u"0"), &value, nullptr, 0) != 0)
         return 1;
     *loadBalance = driverServersFlag != 0 || (value != nullptr && value[0] != '0') ? 1 : 0;
     ramFree(value);
@@ -436,7 +412,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
         errPost(MSG_ALTERNATE_SERVERS_NEED_NOPROMPT);
         return 1;
     }
-    size_t n = length == SQL_NTS ? unitsOf(text) : static_cast<size_t>(length);
+    size_t n = length == SQL_NTS ? strLenOrZeroW(text) : static_cast<size_t>(length);
     ServerEntry* entries = nullptr;
     size_t serverCount = 0;
     auto release = [&]() noexcept {
@@ -469,10 +445,10 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 KaStringW def;
                 if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 ||
                     longKey.appendChar(0) != 0 ||
-                    shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : W(u""),
+                    shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""),
                                     keys[i].shortLength) != 0 ||
                     shortKey.appendChar(0) != 0 ||
-                    def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : W(u""),
+                    def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : strUnits(u""),
                                keys[i].defaultLength) != 0 ||
                     def.appendChar(0) != 0 ||
                     getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr,
@@ -483,9 +459,9 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 }
                 if (value != nullptr && value[0] != 0) {
                     offsets[keptCount] = values.len;
-                    lengths[keptCount] = unitsOf(value);
+                    lengths[keptCount] = strLenOrZeroW(value);
                     kept[keptCount++] = &keys[i];
-                    if (values.append(value, unitsOf(value)) != 0) {
+                    if (values.append(value, strLenOrZeroW(value)) != 0) {
                         ramFree(value);
                         release();
                         return 1;
@@ -493,7 +469,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 }
                 ramFree(value);
             }
-            primary.owned = copyUnits(values.data != nullptr ? values.data : W(u""), values.len);
+            primary.owned = strDupNW(values.data != nullptr ? values.data : strUnits(u""), values.len);
             if (primary.owned == nullptr) {
                 release();
                 return 1;
@@ -552,12 +528,12 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 ok = ok && userId.copyFrom(keptUser) == 0 && password.copyFrom(keptPassword) == 0;
                 KaValueParserW* fresh = nullptr;
                 if (ok) {
-                    fresh = new KaValueParserW(text != nullptr ? text : W(u""), n, ';', nullptr, 0);
+                    fresh = new KaValueParserW(text != nullptr ? text : strUnits(u""), n, ';', nullptr, 0);
                     BaseScopedKey key(connectionKey);
                     ok = fresh != nullptr;
                     if (ok) {
                         fresh->setQuoteChars(0, 0, 0);
-                        ok = fresh->addWordChars(W(u"_.()")) == 0 && fresh->parse(key.get(), nullptr) == 0;
+                        ok = fresh->addWordChars(strUnits(u"_.()")) == 0 && fresh->parse(key.get(), nullptr) == 0;
                     }
                 }
                 ok = ok && readConnectOptions(text, static_cast<int64_t>(n), fresh, 0) == 0;
@@ -623,7 +599,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
     ramFree(serverNameA);
     serverNameA = nullptr;
     if (haveServers && serverCount != 0) {
-        serverNameW = copyUnits(servers, unitsOf(servers));
+        serverNameW = strDupNW(servers, strLenOrZeroW(servers));
         KaStringW pairs;
         const char* narrow = nullptr;
         if (serverNameW != nullptr && serverText(pairs, entries[chosen], ':', true) == 0 &&
@@ -650,7 +626,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
     if (serverNameBehavior == 1 && serverCount != 0) {
         KaStringW pairs;
         if (serverText(pairs, entries[chosen], ';', false) == 0)
-            serverTextW = copyUnits(pairs.data != nullptr ? pairs.data : W(u""), pairs.len);
+            serverTextW = strDupNW(pairs.data != nullptr ? pairs.data : strUnits(u""), pairs.len);
     }
     if (parser != nullptr && haveServers && serverCount != 0 && driverServersFlag == 0) {
         // The completed string names the primary server.
