@@ -14,76 +14,39 @@
 #include <fstream>
 #include <string>
 
+#include "support/drivermanager.h"
+
 namespace {
 
-std::string driverLibrary()
-{
-    const char* lib = std::getenv("KA_DRIVER_LIB");
-    return lib != nullptr ? lib : "";
-}
+using katest::driverLibrary;
 
-class ConnectedDriverManager : public ::testing::Test {
+class ConnectedDriverManager : public katest::DriverManagerSuite {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_FALSE(driverLibrary().empty()) << "KA_DRIVER_LIB names the driver library";
-        const char* build = std::getenv("KA_TEST_BUILD_DIR");
-        iniDir = std::string(build != nullptr ? build : ".") + "/tests/driver-manager-conn-" +
-                 std::to_string(getpid());
-        ASSERT_EQ(system(("mkdir -p '" + iniDir + "'").c_str()), 0);
-        std::ofstream(iniDir + "/odbcinst.ini") << "[VYspark28test]\n"
-                                                   "Description=Driver test build\n"
-                                                   "Driver=" << driverLibrary() << "\n"
-                                                   "HostName=drvhost\n"
-                                                   "PortNumber=77\n";
-        std::ofstream(iniDir + "/odbc.ini") << "[sparktest]\n"
-                                               "Driver=VYspark28test\n"
-                                               "[prec]\n"
-                                               "Driver=VYspark28test\n"
-                                               "HostName=dsnhost\n"
-                                               "LOGONID=dsnuser\n"
-                                               "[failing]\n"
-                                               "Driver=VYspark28test\n"
-                                               "FAIL=1\n";
-        setenv("ODBCSYSINI", iniDir.c_str(), 1);
-        setenv("ODBCINSTINI", "odbcinst.ini", 1);
-        setenv("ODBCINI", (iniDir + "/odbc.ini").c_str(), 1);
+        writeIni("driver-manager-conn",
+                 "[VYspark28test]\n"
+                 "Description=Driver test build\n"
+                 "Driver=" + driverLibrary() + "\n"
+                 "HostName=drvhost\n"
+                 "PortNumber=77\n",
+                 "[sparktest]\n"
+                 "Driver=VYspark28test\n"
+                 "[prec]\n"
+                 "Driver=VYspark28test\n"
+                 "HostName=dsnhost\n"
+                 "LOGONID=dsnuser\n"
+                 "[failing]\n"
+                 "Driver=VYspark28test\n"
+                 "FAIL=1\n");
         // The driver finds its own section through ODBCINST (unixODBC
         // through ODBCSYSINI).
         setenv("ODBCINST", (iniDir + "/odbcinst.ini").c_str(), 1);
     }
 
-    static void TearDownTestSuite()
-    {
-        if (!iniDir.empty()) {
-            EXPECT_EQ(system(("rm -rf '" + iniDir + "'").c_str()), 0);
-        }
-    }
-
-    void SetUp() override
-    {
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
-
-    void TearDown() override
-    {
-        SQLDisconnect(dbc);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-    }
-
     SQLRETURN connect(const char* extra = "")
     {
-        std::string in = std::string("DRIVER={VYspark28test};UID=u;PWD=p;") + extra;
-        SQLCHAR out[512];
-        SQLSMALLINT outLength = 0;
-        return SQLDriverConnect(dbc, nullptr,
-                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(in.c_str())),
-                                SQL_NTS, out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+        return driverConnect(std::string("DRIVER={VYspark28test};UID=u;PWD=p;") + extra);
     }
 
     // What the test build's open was asked, as its DBMS name tells it.
@@ -94,37 +57,7 @@ protected:
         EXPECT_EQ(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &length), SQL_SUCCESS);
         return reinterpret_cast<char*>(name);
     }
-
-    SQLRETURN driverConnect(const std::string& in, std::string* completed = nullptr)
-    {
-        SQLCHAR out[512] = {};
-        SQLSMALLINT outLength = 0;
-        SQLRETURN rc = SQLDriverConnect(dbc, nullptr,
-                                        reinterpret_cast<SQLCHAR*>(const_cast<char*>(in.c_str())),
-                                        SQL_NTS, out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
-        if (completed != nullptr)
-            *completed = reinterpret_cast<char*>(out);
-        return rc;
-    }
-
-    SQLUINTEGER get(SQLINTEGER attribute)
-    {
-        SQLUINTEGER value = 0xdead;
-        EXPECT_EQ(SQLGetConnectAttr(dbc, attribute, &value, 0, nullptr), SQL_SUCCESS);
-        return value;
-    }
-
-    SQLRETURN set(SQLINTEGER attribute, intptr_t value)
-    {
-        return SQLSetConnectAttr(dbc, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
-    }
-
-    static std::string iniDir;
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
 };
-
-std::string ConnectedDriverManager::iniDir;
 
 }  // namespace
 

@@ -13,84 +13,29 @@
 #include <fstream>
 #include <string>
 
+#include "support/drivermanager.h"
+
 namespace {
 
-std::string driverLibrary()
-{
-    const char* lib = std::getenv("KA_DRIVER_LIB");
-    return lib != nullptr ? lib : "";
-}
+using katest::driverLibrary;
 
-class StatementsThroughDriverManager : public ::testing::Test {
+class StatementsThroughDriverManager : public katest::DriverManagerSuite {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_FALSE(driverLibrary().empty()) << "KA_DRIVER_LIB names the driver library";
-        const char* build = std::getenv("KA_TEST_BUILD_DIR");
-        iniDir = std::string(build != nullptr ? build : ".") + "/tests/driver-manager-stmt-" +
-                 std::to_string(getpid());
-        ASSERT_EQ(system(("mkdir -p '" + iniDir + "'").c_str()), 0);
-        std::ofstream(iniDir + "/odbcinst.ini") << "[VYspark28test]\n"
-                                                   "Description=Driver test build\n"
-                                                   "Driver=" << driverLibrary() << "\n";
-        std::ofstream(iniDir + "/odbc.ini") << "[sparktest]\n"
-                                               "Driver=VYspark28test\n";
-        setenv("ODBCSYSINI", iniDir.c_str(), 1);
-        setenv("ODBCINSTINI", "odbcinst.ini", 1);
-        setenv("ODBCINI", (iniDir + "/odbc.ini").c_str(), 1);
-    }
-
-    static void TearDownTestSuite()
-    {
-        if (!iniDir.empty()) {
-            EXPECT_EQ(system(("rm -rf '" + iniDir + "'").c_str()), 0);
-        }
-    }
-
-    void SetUp() override
-    {
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
-
-    void TearDown() override
-    {
-        SQLDisconnect(dbc);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
+        writeIni("driver-manager-stmt",
+                 "[VYspark28test]\n"
+                 "Description=Driver test build\n"
+                 "Driver=" + driverLibrary() + "\n",
+                 "[sparktest]\n"
+                 "Driver=VYspark28test\n");
     }
 
     SQLRETURN connect(const char* extra = "")
     {
-        std::string in = std::string("DRIVER={VYspark28test};UID=u;PWD=p;") + extra;
-        SQLCHAR out[512];
-        SQLSMALLINT outLength = 0;
-        return SQLDriverConnect(dbc, nullptr,
-                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(in.c_str())),
-                                SQL_NTS, out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+        return driverConnect(std::string("DRIVER={VYspark28test};UID=u;PWD=p;") + extra);
     }
-
-    SQLUINTEGER get(SQLINTEGER attribute)
-    {
-        SQLUINTEGER value = 0xdead;
-        EXPECT_EQ(SQLGetConnectAttr(dbc, attribute, &value, 0, nullptr), SQL_SUCCESS);
-        return value;
-    }
-
-    SQLRETURN set(SQLINTEGER attribute, intptr_t value)
-    {
-        return SQLSetConnectAttr(dbc, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
-    }
-
-    static std::string iniDir;
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
 };
-
-std::string StatementsThroughDriverManager::iniDir;
 
 }  // namespace
 

@@ -15,13 +15,11 @@
 #include <fstream>
 #include <string>
 
+#include "support/drivermanager.h"
+
 namespace {
 
-std::string driverLibrary()
-{
-    const char* lib = std::getenv("KA_DRIVER_LIB");
-    return lib != nullptr ? lib : "";
-}
+using katest::driverLibrary;
 
 struct Diag {
     SQLRETURN rc;
@@ -51,55 +49,20 @@ const char kRefusal[] =
     "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
     "server connection is available in this version of the driver.";
 
-class DriverManager : public ::testing::Test {
+class DriverManager : public katest::DriverManagerSuite {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_FALSE(driverLibrary().empty()) << "KA_DRIVER_LIB names the driver library";
-        const char* build = std::getenv("KA_TEST_BUILD_DIR");
-        iniDir = std::string(build != nullptr ? build : ".") + "/tests/driver-manager-" +
-                 std::to_string(getpid());
-        ASSERT_EQ(system(("mkdir -p '" + iniDir + "'").c_str()), 0);
-        std::ofstream(iniDir + "/odbcinst.ini") << "[VYspark28]\n"
-                                                   "Description=Driver under test\n"
-                                                   "Driver=" << driverLibrary() << "\n";
-        std::ofstream(iniDir + "/odbc.ini") << "[spark]\n"
-                                               "Driver=VYspark28\n"
-                                               "HostName=127.0.0.1\n"
-                                               "PortNumber=10000\n";
-        setenv("ODBCSYSINI", iniDir.c_str(), 1);
-        setenv("ODBCINSTINI", "odbcinst.ini", 1);
-        setenv("ODBCINI", (iniDir + "/odbc.ini").c_str(), 1);
+        writeIni("driver-manager",
+                 "[VYspark28]\n"
+                 "Description=Driver under test\n"
+                 "Driver=" + driverLibrary() + "\n",
+                 "[spark]\n"
+                 "Driver=VYspark28\n"
+                 "HostName=127.0.0.1\n"
+                 "PortNumber=10000\n");
     }
-
-    static void TearDownTestSuite()
-    {
-        if (!iniDir.empty()) {
-            EXPECT_EQ(system(("rm -rf '" + iniDir + "'").c_str()), 0);
-        }
-    }
-
-    void SetUp() override
-    {
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-    }
-
-    static std::string iniDir;
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
 };
-
-std::string DriverManager::iniDir;
 
 }  // namespace
 

@@ -15,6 +15,7 @@ endif()
 find_library(KA_ODBC_LIBRARY odbc REQUIRED)
 add_executable(driver_drivermanager_test ${KA_DRIVER_TESTS}/drivermanager_test.cpp)
 target_compile_options(driver_drivermanager_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_drivermanager_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(driver_drivermanager_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY}
   ${CMAKE_DL_LIBS})
 add_dependencies(driver_drivermanager_test VYspark28)
@@ -61,6 +62,7 @@ add_custom_command(TARGET ka_conn_driver POST_BUILD
 
 add_executable(driver_drivermanager_conn_test ${KA_DRIVER_TESTS}/drivermanager_conn_test.cpp)
 target_compile_options(driver_drivermanager_conn_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_drivermanager_conn_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(driver_drivermanager_conn_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
 add_dependencies(driver_drivermanager_conn_test ka_conn_driver)
 gtest_discover_tests(driver_drivermanager_conn_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
@@ -70,6 +72,7 @@ gtest_discover_tests(driver_drivermanager_conn_test TEST_PREFIX "driver." DISCOV
 # manager, from C++ and from pyodbc.
 add_executable(driver_drivermanager_stmt_test ${KA_DRIVER_TESTS}/drivermanager_stmt_test.cpp)
 target_compile_options(driver_drivermanager_stmt_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_drivermanager_stmt_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(driver_drivermanager_stmt_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
 add_dependencies(driver_drivermanager_stmt_test ka_conn_driver)
 gtest_discover_tests(driver_drivermanager_stmt_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
