@@ -19,6 +19,8 @@ namespace {
 
 class KaTreeTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
+
     katest::ThreadScope thread;
     katest::ErrorScope errors;
     katest::TmpDirScope tmp;
@@ -59,6 +61,8 @@ TEST_F(KaTreeTest, EntriesTooLargeForTwoKeysANodeAreRefused)
         EXPECT_EQ(t.insert(key.data(), data.data(), &existed), 1);
         ASSERT_GT(errors.size(), before);
         EXPECT_EQ(errors.native(before), MSG_TREE_ENTRY_TOO_LARGE);
+        EXPECT_NE(errors.text(before).find(std::to_string(s[0]) + "-byte key"), std::string::npos)
+            << errors.text(before);
         EXPECT_EQ(t.first(nullptr, nullptr, &found, nullptr), 1);
         EXPECT_EQ(found, 0);
     }
