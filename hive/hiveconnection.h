@@ -3,8 +3,11 @@
 // driver (its library name and resource texts) and makes the driver's
 // statements.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
+#include "hive/hivenetread.h"
+#include "hive/hivenetwrite.h"
 #include "odbc/baseconn.h"
 
 class BaseEnv;
@@ -12,6 +15,19 @@ class BaseStatement;
 
 // Login time-out the driver's connections start with, in seconds.
 constexpr int64_t kHiveDefaultLoginTimeout = 30;
+// Bytes of the session handle as the OpenSession reply carries it.
+constexpr size_t kHiveSessionHandleBytes = 50;
+// Longest server message kept from a status record; the rest is passed over.
+constexpr size_t kHiveMaxServerMessage = 65536;
+// Status codes of a TStatus.
+enum : int32_t {
+    HIVE_STATUS_SUCCESS = 0,
+    HIVE_STATUS_SUCCESS_WITH_INFO = 1,
+    HIVE_STATUS_STILL_EXECUTING = 2,
+    HIVE_STATUS_ERROR = 3,
+    HIVE_STATUS_INVALID_HANDLE = 4,
+};
+
 // Longest resource text the driver hands out, in UTF-16 units.
 constexpr int32_t kHiveResourceTextUnits = 1024;
 
@@ -23,4 +39,28 @@ public:
     [[nodiscard]] int16_t createStatement(BaseStatement** out) noexcept override;
     [[nodiscard]] int16_t driverLibraryName(uint16_t* out, int32_t capacity) noexcept override;
     int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override;
+
+    // Server errors: a TStatus read and posted, an EXCEPTION reply posted.
+    [[nodiscard]] int readStatus(int32_t* statusCode) noexcept;
+    void postServerError(int32_t errorCode, const char* sqlstate, const char* message,
+                         size_t length) noexcept;
+    [[nodiscard]] int readServerException(HiveNetReadBuffer* buffer) noexcept;
+
+    // The session calls the connection makes itself.
+    [[nodiscard]] int writeOpenSession(int32_t clientProtocol, const char* proxyUser,
+                                       size_t proxyUserLength) noexcept;
+    [[nodiscard]] int readOpenSessionReply(int32_t* serverProtocol) noexcept;
+    [[nodiscard]] int writeCloseSession() noexcept;
+    [[nodiscard]] int readCloseSessionReply() noexcept;
+    // A struct field holding the session handle.
+    [[nodiscard]] int writeSessionHandle(int16_t fieldId) noexcept;
+
+    // The wire, shared by the connection's statements.
+    HiveNetWriteBuffer writeBuffer;
+    HiveNetReadBuffer readBuffer;
+    uint8_t sessionHandle[kHiveSessionHandleBytes] = {};
+    int32_t sessionOpen = 0;
+    // Severity the next posted status record takes: status SUCCESS_WITH_INFO
+    // gives a warning, the call going on.
+    int32_t postingWarning = 0;
 };
