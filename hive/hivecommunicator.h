@@ -10,7 +10,7 @@
 class HiveConnection;
 class HiveStatement;
 class HiveNetReadBuffer;
-class HiveNetWriteBuffer;
+struct HiveNetWriteBuffer;
 
 // Bytes of a stored operation identifier (guid and secret fields).
 constexpr size_t kHiveOperationHandleBytes = 46;

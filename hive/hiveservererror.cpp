@@ -188,8 +188,11 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
                     messageLength = keep;
                 }
             }
-        } else {
+        } else if (id >= 1 && id <= 5) {
             rc = protocolError();
+        } else {
+            // A newer server's extra field.
+            rc = readBuffer.skip(type);
         }
         if (rc)
             break;

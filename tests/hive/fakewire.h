@@ -1,9 +1,11 @@
-// A connection socket without a network for the Thrift buffer tests: reads
-// are served from scripted chunks (each read takes at most one chunk, so a
-// test decides where the wire splits), writes are recorded. Also a small
-// builder of Thrift binary bytes.
+// For the Hive wire tests: the source tree (where the peers live), a
+// connection socket without a network whose reads are served from scripted
+// chunks (each read takes at most one chunk, so a test decides where the
+// wire splits) and whose writes are recorded, and a builder of Thrift
+// binary bytes.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <string>
 
@@ -14,6 +16,16 @@
 #include "transport/kasock.h"
 
 namespace katest {
+
+// The source tree: from the environment the test command sets, else from
+// where this header lies.
+inline std::string sourceRoot()
+{
+    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
+        return dir;
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("/tests/hive/"));
+}
 
 class FakeWire : public BaseSocket {
 public:

@@ -27,8 +27,7 @@ using katest::TB;
 
 std::string peerScript()
 {
-    const char* root = getenv("KA_TEST_SOURCE_DIR");
-    return std::string(root != nullptr ? root : ".") + "/tests/hive/thriftpeer.py";
+    return katest::sourceRoot() + "/tests/hive/thriftpeer.py";
 }
 
 std::string run(const std::string& command)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fakewire.h"
 #include "hive/dummyenv.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hiveconnection.h"
@@ -29,8 +30,7 @@ class Hs2Server {
 public:
     explicit Hs2Server(const std::vector<std::string>& options)
     {
-        const char* root = getenv("KA_TEST_SOURCE_DIR");
-        std::string tool = std::string(root != nullptr ? root : ".") + "/tools/hs2server/hs2server";
+        std::string tool = katest::sourceRoot() + "/tools/hs2server/hs2server";
         std::vector<std::string> args = {"/usr/bin/python3", tool, "--port", "0",
                                          "--synthetic-rows", "1000"};
         args.insert(args.end(), options.begin(), options.end());

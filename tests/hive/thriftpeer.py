@@ -128,9 +128,11 @@ def case(name):
     if name == "closesession":
         return reply("CloseSession", struct_bytes(T.TCloseSessionResp(status=status())))
     if name == "execute":
-        return reply("ExecuteStatement", with_unknown(
-            T.TExecuteStatementResp(status=status(1, errorMessage="ParseException warning"),
-                                    operationHandle=op_handle())))
+        # Unknown fields inside the status record too.
+        resp = unknown_fields() + b"\x0c\x00\x01" + with_unknown(
+            status(1, errorMessage="ParseException warning")) + struct_bytes(
+            T.TExecuteStatementResp(operationHandle=op_handle()))
+        return reply("ExecuteStatement", resp)
     if name == "execute-error":
         return reply("ExecuteStatement", struct_bytes(T.TExecuteStatementResp(
             status=status(3, sqlState="42000", errorCode=40000,
