@@ -19,6 +19,19 @@ constexpr int64_t kHiveDefaultLoginTimeout = 30;
 constexpr size_t kHiveSessionHandleBytes = 50;
 // Longest server message kept from a status record; the rest is passed over.
 constexpr size_t kHiveMaxServerMessage = 65536;
+// Longest message of a refused SASL login the driver reads.
+constexpr size_t kHiveSaslMessageSize = 1024;
+// Both halves of the credentials with AuthenticationMethod -1.
+constexpr char kHiveNoAuthIdentity[] = "VELTRANOX";
+// SASL status bytes.
+enum : uint8_t {
+    HIVE_SASL_START = 1,
+    HIVE_SASL_OK = 2,
+    HIVE_SASL_BAD = 3,
+    HIVE_SASL_ERROR = 4,
+    HIVE_SASL_COMPLETE = 5,
+};
+
 // Status codes of a TStatus.
 enum : int32_t {
     HIVE_STATUS_SUCCESS = 0,
@@ -52,6 +65,13 @@ public:
     [[nodiscard]] int readOpenSessionReply(int32_t* serverProtocol) noexcept;
     [[nodiscard]] int writeCloseSession() noexcept;
     [[nodiscard]] int readCloseSessionReply() noexcept;
+    // SASL PLAIN over the bare socket (framing off). method -1 logs in with
+    // the fixed identity, 0 with user and password as given; loginName,
+    // when not null, is the operating-system login to impersonate. The
+    // credential bytes are wiped from the write buffer afterwards.
+    [[nodiscard]] int saslPlainLogin(int32_t method, const char* user, size_t userLength,
+                                     const char* password, size_t passwordLength,
+                                     const char* loginName) noexcept;
     // A struct field holding the session handle.
     [[nodiscard]] int writeSessionHandle(int16_t fieldId) noexcept;
 
