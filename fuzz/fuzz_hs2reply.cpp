@@ -1,7 +1,7 @@
 // The HiveServer2 reply readers over arbitrary bytes as the server's answer:
-// the first byte picks the call whose reply is read, the second how the wire
-// splits the rest into socket reads. Every input must end in success or a
-// diagnostic: no crash, no overrun, no endless loop.
+// the first byte picks the call whose reply (or the SASL answer) is read,
+// the second how the wire splits the rest into socket reads. Every input
+// must end in success or a diagnostic: no crash, no overrun, no endless loop.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint8_t kind = 0;
     size_t length = 0;
     ColumnsIgnored columns;
-    switch (data[0] % 9) {
+    switch (data[0] % 10) {
     case 0:
         (void)conn.readOpenSessionReply(&status);
         break;
@@ -117,6 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     case 7:
         (void)comm.getInfo(18, text, sizeof text, &kind, &length);
+        break;
+    case 8:
+        // The SASL answer, read off the bare socket.
+        conn.readBuffer.framed = 0;
+        (void)conn.saslPlainLogin(0, "u", 1, "p", 1, nullptr);
         break;
     default: {
         char name[kHiveMethodNameSize];
