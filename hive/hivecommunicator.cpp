@@ -1,0 +1,1079 @@
+// The TCLIService calls: requests composed field by field, replies read by
+// field id (unknown fields skipped exactly, so newer servers' additions pass),
+// session and operation handles kept in their canonical bytes.
+#include "hive/hivecommunicator.h"
+
+#include <cstring>
+
+#include "foundation/errpost.h"
+#include "foundation/kaerror.h"
+#include "hive/hiveconnection.h"
+#include "kamessages.h"
+#include "transport/basesocket.h"
+
+namespace {
+
+constexpr size_t kGuidBytes = 16;
+// Longest qualifier key kept while reading a type description.
+constexpr size_t kQualifierKeySize = 100;
+
+int protocolError(const char* detail) noexcept
+{
+    errPost(MSG_THRIFT_PROTOCOL_ERROR)
+        ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)
+        ->addParamText(detail);
+    return 1;
+}
+
+// Passes the rest of the struct being read, up to and with its STOP.
+int skipRest(HiveNetReadBuffer& in) noexcept
+{
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            return 0;
+        if (in.skip(type))
+            return 1;
+    }
+}
+
+// A THandleIdentifier: its guid and secret, 16 bytes each.
+int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) noexcept
+{
+    int found = 0;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        if ((id == 1 || id == 2) && type == HIVE_T_STRING) {
+            int32_t n = 0;
+            if (in.readI32(&n))
+                return 1;
+            if (n != int32_t(kGuidBytes))
+                return protocolError("handle identifier of another length");
+            if (in.readBytes(id == 1 ? guid : secret, kGuidBytes))
+                return 1;
+            found |= id;
+        } else if (in.skip(type)) {
+            return 1;
+        }
+    }
+    return found == 3 ? 0 : protocolError("incomplete handle identifier");
+}
+
+// The stored form of an identifier: both string fields with their headers.
+void storeIdentifier(uint8_t* out, const uint8_t* guid, const uint8_t* secret) noexcept
+{
+    const uint8_t head1[7] = {HIVE_T_STRING, 0, 1, 0, 0, 0, kGuidBytes};
+    const uint8_t head2[7] = {HIVE_T_STRING, 0, 2, 0, 0, 0, kGuidBytes};
+    memcpy(out, head1, 7);
+    memcpy(out + 7, guid, kGuidBytes);
+    memcpy(out + 23, head2, 7);
+    memcpy(out + 30, secret, kGuidBytes);
+}
+
+size_t utf8Length(const uint16_t* text, size_t units) noexcept
+{
+    size_t n = 0;
+    for (size_t i = 0; i < units; ++i) {
+        uint16_t c = text[i];
+        if (c < 0x80) {
+            n += 1;
+        } else if (c < 0x800) {
+            n += 2;
+        } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 &&
+                   text[i + 1] < 0xE000) {
+            n += 4;
+            ++i;
+        } else {
+            n += 3;
+        }
+    }
+    return n;
+}
+
+// Column names come back lower-cased and without their table prefix.
+size_t normaliseColumnName(char* name, size_t length) noexcept
+{
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (name[i] >= 'A' && name[i] <= 'Z')
+            name[i] = char(name[i] - 'A' + 'a');
+        if (name[i] == '.')
+            start = i + 1;
+    }
+    memmove(name, name + start, length - start);
+    name[length - start] = 0;
+    return length - start;
+}
+
+const uint8_t kFetchMessageTemplate[kHiveFetchMessageBytes] = {
+    0x00, 0x00, 0x00, 0x70, 0x80, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0C,
+    'F', 'e', 't', 'c', 'h', 'R', 'e', 's', 'u', 'l', 't', 's',
+    0x00, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x0C, 0x00, 0x01, 0x0C, 0x00, 0x01,
+    0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x0B, 0x00, 0x02, 0x00, 0x00, 0x00, 0x10,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x03, 0x01, 0x00,
+    0x08, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
+    0x0A, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x27, 0x10,
+    0x00, 0x00,
+};
+
+void putBigEndian(uint8_t* out, uint64_t value, int n) noexcept
+{
+    for (int i = n - 1; i >= 0; --i) {
+        out[i] = uint8_t(value);
+        value >>= 8;
+    }
+}
+
+}  // namespace
+
+int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
+{
+    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) ||
+           out.writeStructFieldBegin(1);
+}
+
+int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept
+{
+    size_t n = utf8Length(text, units);
+    if (n > 0x7FFFFFFF || out.writeI32(int32_t(n)))
+        return 1;
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        int rc;
+        if (c < 0x80)
+            rc = out.put(uint8_t(c));
+        else if (c < 0x800)
+            rc = out.put(uint8_t(0xC0 | c >> 6)) || out.put(uint8_t(0x80 | (c & 0x3F)));
+        else if (c < 0x10000)
+            rc = out.put(uint8_t(0xE0 | c >> 12)) || out.put(uint8_t(0x80 | (c >> 6 & 0x3F))) ||
+                 out.put(uint8_t(0x80 | (c & 0x3F)));
+        else
+            rc = out.put(uint8_t(0xF0 | c >> 18)) || out.put(uint8_t(0x80 | (c >> 12 & 0x3F))) ||
+                 out.put(uint8_t(0x80 | (c >> 6 & 0x3F))) || out.put(uint8_t(0x80 | (c & 0x3F)));
+        if (rc)
+            return 1;
+    }
+    return 0;
+}
+
+int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    char name[kHiveMethodNameSize];
+    size_t n = 0;
+    int32_t type = 0;
+    if (in.readMessageBegin(name, sizeof name, &n, &type))
+        return 1;
+    if (type == HIVE_MSG_EXCEPTION) {
+        (void)connection->readServerException(&in);
+        return 1;
+    }
+    // A reply to another call cannot be read as this one's.
+    if (type != HIVE_MSG_REPLY || n != strlen(method) || memcmp(name, method, n) != 0)
+        return protocolError("reply to another call");
+    for (;;) {
+        uint8_t t = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&t, &id))
+            return 1;
+        if (t == HIVE_T_STOP)
+            return protocolError("reply without a response");
+        if (id == 0 && t == HIVE_T_STRUCT)
+            return 0;
+        if (in.skip(t))
+            return 1;
+    }
+}
+
+int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept
+{
+    return skipRest(in) || skipRest(in);
+}
+
+// The connection's own calls.
+
+int HiveConnection::writeSessionHandle(int16_t fieldId) noexcept
+{
+    return writeBuffer.writeStructFieldBegin(fieldId) ||
+           writeBuffer.writeBytes(sessionHandle, kHiveSessionHandleBytes) ||
+           writeBuffer.writeFieldStop();
+}
+
+int HiveConnection::writeOpenSession(int32_t clientProtocol, const char* proxyUser,
+                                     size_t proxyUserLength) noexcept
+{
+    static const char kProxyKey[] = "hive.server2.proxy.user";
+    HiveNetWriteBuffer& w = writeBuffer;
+    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, 1) ||
+        w.writeI32(clientProtocol))
+        return 1;
+    if (proxyUser != nullptr && proxyUserLength > 0) {
+        if (w.writeFieldBegin(HIVE_T_MAP, 4) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) ||
+            w.writeI32(1) || w.writeString(kProxyKey, sizeof kProxyKey - 1) ||
+            w.writeString(proxyUser, proxyUserLength))
+            return 1;
+    }
+    return w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
+{
+    HiveNetReadBuffer& in = readBuffer;
+    *serverProtocol = 0;
+    if (hiveReadReplyBegin(this, "OpenSession"))
+        return 1;
+    int32_t status = HIVE_STATUS_SUCCESS;
+    int haveHandle = 0;
+    uint8_t guid[kGuidBytes];
+    uint8_t secret[kGuidBytes];
+    // Fields are taken by their ids, in whatever order they come.
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        int rc;
+        if (id == 1 && type == HIVE_T_STRUCT) {
+            rc = readStatus(&status);
+        } else if (id == 2 && type == HIVE_T_I32) {
+            rc = in.readI32(serverProtocol);
+        } else if (id == 3 && type == HIVE_T_STRUCT) {
+            rc = 0;
+            for (;;) {
+                uint8_t t = 0;
+                int16_t fid = 0;
+                if ((rc = in.readFieldBegin(&t, &fid)) != 0 || t == HIVE_T_STOP)
+                    break;
+                if (fid == 1 && t == HIVE_T_STRUCT) {
+                    if ((rc = readHandleIdentifier(in, guid, secret)) != 0)
+                        break;
+                    haveHandle = 1;
+                } else if ((rc = in.skip(t)) != 0) {
+                    break;
+                }
+            }
+        } else if (id == 4 && type == HIVE_T_MAP) {
+            rc = in.skip(type);
+        } else if (id >= 1 && id <= 4) {
+            rc = protocolError("Protocol error.");
+        } else {
+            rc = in.skip(type);
+        }
+        if (rc)
+            return 1;
+    }
+    if (skipRest(in))
+        return 1;
+    if (status == HIVE_STATUS_ERROR || status == HIVE_STATUS_INVALID_HANDLE)
+        return 1;
+    if (!haveHandle)
+        return protocolError("OpenSession reply without a session handle");
+    sessionHandle[0] = HIVE_T_STRUCT;
+    sessionHandle[1] = 0;
+    sessionHandle[2] = 1;
+    storeIdentifier(sessionHandle + 3, guid, secret);
+    sessionHandle[kHiveSessionHandleBytes - 1] = HIVE_T_STOP;
+    sessionOpen = 1;
+    return 0;
+}
+
+int HiveConnection::writeCloseSession() noexcept
+{
+    HiveNetWriteBuffer& w = writeBuffer;
+    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(1) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveConnection::readCloseSessionReply() noexcept
+{
+    HiveNetReadBuffer& in = readBuffer;
+    if (hiveReadReplyBegin(this, "CloseSession"))
+        return 1;
+    int32_t status = HIVE_STATUS_SUCCESS;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        if (id != 1 || type != HIVE_T_STRUCT)
+            return protocolError("Protocol error.");
+        if (readStatus(&status))
+            return 1;
+    }
+    if (skipRest(in))
+        return 1;
+    sessionOpen = 0;
+    return status == HIVE_STATUS_ERROR ? 1 : 0;
+}
+
+// The statement's calls.
+
+HiveCommunicatorHS2::HiveCommunicatorHS2(HiveStatement* stmt, HiveConnection* conn) noexcept
+    : statement(stmt), operationHandle{}, fetchMessage{}, handleChanged(0), operationType(0),
+      blockColumnCount(0), connection(conn), rowsPerFetch(10000), fetchMessageState(-1),
+      pendingMethod("ExecuteStatement")
+{
+}
+
+HiveCommunicatorHS2::~HiveCommunicatorHS2() = default;
+
+uint8_t HiveCommunicatorHS2::typeCodeOfTypeId(int32_t typeId) noexcept
+{
+    static const uint8_t kCodes[20] = {
+        HIVE_TYPE_BOOLEAN, HIVE_TYPE_TINYINT, HIVE_TYPE_SMALLINT, HIVE_TYPE_INT,
+        HIVE_TYPE_BIGINT, HIVE_TYPE_FLOAT, HIVE_TYPE_DOUBLE, HIVE_TYPE_STRING,
+        HIVE_TYPE_TIMESTAMP, HIVE_TYPE_BINARY, HIVE_TYPE_ARRAY, HIVE_TYPE_MAP,
+        HIVE_TYPE_STRUCT, HIVE_TYPE_UNION, HIVE_TYPE_USER_DEFINED, HIVE_TYPE_DECIMAL,
+        HIVE_TYPE_NULL, HIVE_TYPE_DATE, HIVE_TYPE_VARCHAR, HIVE_TYPE_CHAR,
+    };
+    // Newer servers: 22 is a timestamp with local time zone, which reads
+    // as a timestamp; the interval types (20, 21) and anything later come
+    // as text.
+    constexpr int32_t kTimestampLocalTz = 22;
+    if (typeId >= 0 && typeId < 20)
+        return kCodes[typeId];
+    if (typeId == kTimestampLocalTz)
+        return HIVE_TYPE_TIMESTAMP;
+    return HIVE_TYPE_STRING;
+}
+
+int HiveCommunicatorHS2::resetBlockState() noexcept
+{
+    blockColumnCount = 0;
+    return 0;
+}
+
+int HiveCommunicatorHS2::releaseBlockState() noexcept
+{
+    blockColumnCount = 0;
+    return 0;
+}
+
+int HiveCommunicatorHS2::cancelOperation() noexcept
+{
+    return 0;
+}
+
+int HiveCommunicatorHS2::noOp7() noexcept
+{
+    return 0;
+}
+
+void HiveCommunicatorHS2::copyOperationHandle(uint8_t* out) const noexcept
+{
+    memcpy(out, operationHandle, kHiveOperationHandleBytes);
+}
+
+int HiveCommunicatorHS2::writeOperationHandle(int16_t fieldId, int32_t hasResultSet) noexcept
+{
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(1) ||
+           w.writeBytes(operationHandle, kHiveOperationHandleBytes) || w.writeFieldStop() ||
+           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(operationType) ||
+           w.writeFieldBegin(HIVE_T_BOOL, 3) || w.put(hasResultSet ? 1 : 0) ||
+           w.writeFieldStop();
+}
+
+int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units,
+                                          int32_t runAsync) noexcept
+{
+    if (closeCurrentOperation())
+        return 1;
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    pendingMethod = "ExecuteStatement";
+    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
+        w.writeFieldBegin(HIVE_T_STRING, 2) || hiveWriteUtf16(w, text, units) ||
+        w.writeFieldBegin(HIVE_T_MAP, 3) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) ||
+        w.writeI32(0))
+        return 1;
+    // runAsync is the request's own field, so that the server reads it.
+    if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1)))
+        return 1;
+    return w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* hasResultSet,
+                                                   double* modifiedRowCount) noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    *status = HIVE_STATUS_SUCCESS;
+    *hasResultSet = 0;
+    *modifiedRowCount = -1.0;
+    if (hiveReadReplyBegin(connection, pendingMethod))
+        return 1;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        int rc = 0;
+        if (id == 1 && type == HIVE_T_STRUCT) {
+            rc = connection->readStatus(status);
+        } else if (id == 2 && type == HIVE_T_STRUCT) {
+            for (;;) {
+                uint8_t t = 0;
+                int16_t fid = 0;
+                if ((rc = in.readFieldBegin(&t, &fid)) != 0 || t == HIVE_T_STOP)
+                    break;
+                if (fid == 1 && t == HIVE_T_STRUCT) {
+                    uint8_t guid[kGuidBytes];
+                    uint8_t secret[kGuidBytes];
+                    if ((rc = readHandleIdentifier(in, guid, secret)) != 0)
+                        break;
+                    storeIdentifier(operationHandle, guid, secret);
+                    handleChanged = 1;
+                } else if (fid == 2 && t == HIVE_T_I32) {
+                    if ((rc = in.readI32(&operationType)) != 0)
+                        break;
+                    handleChanged = 1;
+                } else if (fid == 3 && t == HIVE_T_BOOL) {
+                    if ((rc = in.readBool(hasResultSet)) != 0)
+                        break;
+                } else if (fid == 4 && t == HIVE_T_DOUBLE) {
+                    int64_t bits = 0;
+                    if ((rc = in.readI64(&bits)) != 0)
+                        break;
+                    memcpy(modifiedRowCount, &bits, sizeof bits);
+                } else if ((rc = in.skip(t)) != 0) {
+                    break;
+                }
+            }
+        } else {
+            rc = in.skip(type);
+        }
+        if (rc)
+            return 1;
+    }
+    if (skipRest(in))
+        return 1;
+    if (handleChanged && fetchMessageState == 0)
+        fetchMessageState = 1;
+    return *status == HIVE_STATUS_ERROR ? 1 : 0;
+}
+
+int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t* second) noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    int haveType = 0;
+    int qualifiers = 0;
+    *first = -1;
+    *second = -1;
+    for (;;) {
+        uint8_t t = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&t, &id))
+            return 1;
+        if (t == HIVE_T_STOP)
+            break;
+        if (id != 1 || t != HIVE_T_LIST) {
+            if (in.skip(t))
+                return 1;
+            continue;
+        }
+        uint8_t elem = 0;
+        int32_t count = 0;
+        if (in.readByte(&elem) || in.readI32(&count))
+            return 1;
+        if (elem != HIVE_T_STRUCT || count < 0) {
+            protocolError("Unexpected format for column type metadata.");
+            return 1;
+        }
+        for (int32_t e = 0; e < count; ++e) {
+            // The first entry describes the column; nested entries of
+            // complex types follow and are passed over.
+            for (;;) {
+                uint8_t ut = 0;
+                int16_t uid = 0;
+                if (in.readFieldBegin(&ut, &uid))
+                    return 1;
+                if (ut == HIVE_T_STOP)
+                    break;
+                if (e != 0 || uid != 1 || ut != HIVE_T_STRUCT) {
+                    if (in.skip(ut))
+                        return 1;
+                    continue;
+                }
+                for (;;) {
+                    uint8_t pt = 0;
+                    int16_t pid = 0;
+                    if (in.readFieldBegin(&pt, &pid))
+                        return 1;
+                    if (pt == HIVE_T_STOP)
+                        break;
+                    if (pid == 1 && pt == HIVE_T_I32) {
+                        int32_t typeId = 0;
+                        if (in.readI32(&typeId))
+                            return 1;
+                        *typeCode = typeCodeOfTypeId(typeId);
+                        haveType = 1;
+                        continue;
+                    }
+                    if (pid != 2 || pt != HIVE_T_STRUCT) {
+                        if (in.skip(pt))
+                            return 1;
+                        continue;
+                    }
+                    for (;;) {
+                        uint8_t qt = 0;
+                        int16_t qid = 0;
+                        if (in.readFieldBegin(&qt, &qid))
+                            return 1;
+                        if (qt == HIVE_T_STOP)
+                            break;
+                        if (qid != 1 || qt != HIVE_T_MAP) {
+                            if (in.skip(qt))
+                                return 1;
+                            continue;
+                        }
+                        uint8_t kt = 0;
+                        uint8_t vt = 0;
+                        int32_t n = 0;
+                        if (in.readByte(&kt) || in.readByte(&vt) || in.readI32(&n))
+                            return 1;
+                        if (kt != HIVE_T_STRING || vt != HIVE_T_STRUCT || n < 0) {
+                            protocolError("Unexpected format for column type metadata.");
+                            return 1;
+                        }
+                        for (int32_t q = 0; q < n; ++q) {
+                            char key[kQualifierKeySize];
+                            size_t keyLength = 0;
+                            if (in.readString(key, sizeof key, &keyLength, 0))
+                                return 1;
+                            for (;;) {
+                                uint8_t vt2 = 0;
+                                int16_t vid = 0;
+                                if (in.readFieldBegin(&vt2, &vid))
+                                    return 1;
+                                if (vt2 == HIVE_T_STOP)
+                                    break;
+                                if (vid != 1 || vt2 != HIVE_T_I32) {
+                                    if (in.skip(vt2))
+                                        return 1;
+                                    continue;
+                                }
+                                int32_t v = 0;
+                                if (in.readI32(&v))
+                                    return 1;
+                                // Precision and scale in either order: the
+                                // larger is the precision.
+                                if (qualifiers == 0) {
+                                    *first = v;
+                                } else if (qualifiers == 1) {
+                                    *second = v < *first ? v : *first;
+                                    *first = v < *first ? *first : v;
+                                }
+                                ++qualifiers;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if (!haveType) {
+        protocolError("Unexpected format for column type metadata.");
+        return 1;
+    }
+    return 0;
+}
+
+int HiveCommunicatorHS2::readColumnDesc(uint32_t number, HiveColumnSink* sink) noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    char name[kHiveColumnNameMax + 1];
+    size_t nameLength = 0;
+    name[0] = 0;
+    uint8_t typeCode = HIVE_TYPE_UNKNOWN;
+    int32_t first = -1;
+    int32_t second = -1;
+    int haveType = 0;
+    for (;;) {
+        uint8_t t = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&t, &id))
+            return 1;
+        if (t == HIVE_T_STOP)
+            break;
+        int rc;
+        if (id == 1 && t == HIVE_T_STRING) {
+            rc = in.readStringZ(name, sizeof name, &nameLength, 0);
+            if (rc == 0)
+                nameLength = normaliseColumnName(name, nameLength);
+        } else if (id == 2 && t == HIVE_T_STRUCT) {
+            rc = readTypeDesc(&typeCode, &first, &second);
+            haveType = 1;
+        } else if (id == 2) {
+            rc = protocolError("Unexpected TType for column type metadata.");
+        } else {
+            rc = in.skip(t);
+        }
+        if (rc)
+            return 1;
+    }
+    if (!haveType)
+        return protocolError("Unexpected format for column type metadata.");
+    return sink != nullptr ? sink->column(number, name, nameLength, typeCode, first, second) : 0;
+}
+
+int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t maxRowsInFetch,
+                                              HiveColumnSink* sink) noexcept
+{
+    rowsPerFetch = arrayFetchSize;
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(1, 1) ||
+        w.writeFieldStop() || w.writeFieldStop() || w.flush())
+        return 1;
+    HiveNetReadBuffer& in = connection->readBuffer;
+    if (hiveReadReplyBegin(connection, "GetResultSetMetadata"))
+        return 1;
+    int failed = 0;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        if (id == 1 && type == HIVE_T_STRUCT) {
+            int32_t status = 0;
+            if (connection->readStatus(&status))
+                return 1;
+            if (status == HIVE_STATUS_ERROR)
+                failed = 1;
+            continue;
+        }
+        if (id != 2 || type != HIVE_T_STRUCT) {
+            if (in.skip(type))
+                return 1;
+            continue;
+        }
+        for (;;) {
+            uint8_t t = 0;
+            int16_t fid = 0;
+            if (in.readFieldBegin(&t, &fid))
+                return 1;
+            if (t == HIVE_T_STOP)
+                break;
+            if (fid != 1 || t != HIVE_T_LIST) {
+                if (in.skip(t))
+                    return 1;
+                continue;
+            }
+            uint8_t elem = 0;
+            int32_t count = 0;
+            if (in.readByte(&elem) || in.readI32(&count))
+                return 1;
+            if (count < 0)
+                return protocolError("negative column count");
+            if (elem != HIVE_T_STRUCT) {
+                protocolError("Unexpected element type when parsing column metadata");
+                for (int32_t i = 0; i < count; ++i) {
+                    if (in.skip(elem))
+                        return 1;
+                }
+                failed = 1;
+                continue;
+            }
+            if (sink != nullptr && sink->columnCount(uint32_t(count)))
+                return 1;
+            // A result without columns has no rows to fetch; the division
+            // below needs a column.
+            if (maxRowsInFetch != -1)
+                rowsPerFetch = maxRowsInFetch;
+            else if (count > 0)
+                rowsPerFetch = int64_t(uint64_t(arrayFetchSize) / uint64_t(count));
+            if (rowsPerFetch <= 0)
+                rowsPerFetch = 1;
+            for (int32_t i = 0; i < count; ++i) {
+                if (readColumnDesc(uint32_t(i) + 1, sink))
+                    return 1;
+            }
+        }
+    }
+    if (skipRest(in))
+        return 1;
+    if (fetchMessageState == 0)
+        fetchMessageState = 1;
+    return failed;
+}
+
+int HiveCommunicatorHS2::sendFetchMessage(int32_t httpTransport) noexcept
+{
+    if (fetchMessageState == -1) {
+        memcpy(fetchMessage, kFetchMessageTemplate, sizeof fetchMessage);
+        fetchMessageState = 1;
+    }
+    if (fetchMessageState == 1 || handleChanged) {
+        memcpy(fetchMessage + 44, operationHandle + 7, kGuidBytes);
+        memcpy(fetchMessage + 67, operationHandle + 30, kGuidBytes);
+        putBigEndian(fetchMessage + 87, uint32_t(operationType), 4);
+        putBigEndian(fetchMessage + 106, uint64_t(rowsPerFetch), 8);
+        fetchMessageState = 0;
+        handleChanged = 0;
+    }
+    BaseSocket* socket = connection->writeBuffer.socket;
+    if (socket == nullptr)
+        return 1;
+    size_t skip = httpTransport ? 4 : 0;
+    return socket->write(fetchMessage + skip, sizeof fetchMessage - skip, 0) ? 1 : 0;
+}
+
+int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
+{
+    if (resultStyle == HIVE_RESULT_COLUMN_WISE)
+        return sendFetchMessage(connection->writeBuffer.httpTransport);
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(1, 1) ||
+           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_I64, 3) || w.writeI64(rowsPerFetch) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows) noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    *rows = 0;
+    *moreRows = 0;
+    blockColumnCount = 0;
+    if (hiveReadReplyBegin(connection, "FetchResults"))
+        return 1;
+    int failed = 0;
+    int sawRows = 0;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        if (id == 1 && type == HIVE_T_STRUCT) {
+            int32_t status = 0;
+            if (connection->readStatus(&status))
+                return 1;
+            if (status == HIVE_STATUS_ERROR)
+                failed = 1;
+            continue;
+        }
+        if (id != 3 || type != HIVE_T_STRUCT) {
+            if (in.skip(type))
+                return 1;
+            continue;
+        }
+        for (;;) {
+            uint8_t t = 0;
+            int16_t fid = 0;
+            if (in.readFieldBegin(&t, &fid))
+                return 1;
+            if (t == HIVE_T_STOP)
+                break;
+            if ((fid != 2 && fid != 3) || t != HIVE_T_LIST) {
+                if (in.skip(t))
+                    return 1;
+                continue;
+            }
+            uint8_t elem = 0;
+            int32_t count = 0;
+            if (in.readByte(&elem) || in.readI32(&count))
+                return 1;
+            if (count < 0)
+                return protocolError("Unexpected row data format");
+            if (elem != HIVE_T_STRUCT) {
+                protocolError(fid == 2 ? "Unexpected row data format"
+                                       : "Unexpected column wise data format");
+                for (int32_t i = 0; i < count; ++i) {
+                    if (in.skip(elem))
+                        return 1;
+                }
+                failed = 1;
+                continue;
+            }
+            if (fid == 2) {
+                sawRows = 1;
+                *rows = uint32_t(count);
+                *moreRows = count != 0;
+                if (count == 0)
+                    continue;
+                // Into the first row: the readers take the values from here.
+                uint8_t rt = 0;
+                int16_t rid = 0;
+                uint8_t ce = 0;
+                int32_t columns = 0;
+                if (in.readFieldBegin(&rt, &rid))
+                    return 1;
+                if (rt != HIVE_T_LIST || rid != 1)
+                    return protocolError("Unexpected row data format");
+                if (in.readByte(&ce) || in.readI32(&columns))
+                    return 1;
+                if (ce != HIVE_T_STRUCT || columns < 0)
+                    return protocolError("Unexpected column data format");
+                blockColumnCount = columns;
+                return failed;
+            }
+            // Column-wise: into the first column's value list; the readers
+            // take every column whole from here.
+            blockColumnCount = count;
+            sawRows = 1;
+            if (count == 0)
+                continue;
+            uint8_t ut = 0;
+            int16_t uid = 0;
+            uint8_t vt = 0;
+            int16_t vid = 0;
+            uint8_t ve = 0;
+            int32_t values = 0;
+            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT ||
+                in.readFieldBegin(&vt, &vid) || vt != HIVE_T_LIST || vid != 1 ||
+                in.readByte(&ve) || in.readI32(&values) || values < 0)
+                return protocolError("Unexpected column wise data format");
+            *rows = uint32_t(values);
+            *moreRows = values != 0;
+            return failed;
+        }
+    }
+    if (skipRest(in))
+        return 1;
+    if (!sawRows && !failed)
+        *moreRows = 1;
+    return failed;
+}
+
+int HiveCommunicatorHS2::nextRow() noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    uint8_t t = 0;
+    int16_t id = 0;
+    uint8_t elem = 0;
+    if (in.readFieldBegin(&t, &id) || t != HIVE_T_LIST || in.readByte(&elem) ||
+        elem != HIVE_T_STRUCT || in.skipBytes(4))
+        return protocolError("Unexpected field type in row data");
+    return 0;
+}
+
+int HiveCommunicatorHS2::skipByte() noexcept
+{
+    return connection->readBuffer.skipBytes(1);
+}
+
+int HiveCommunicatorHS2::endReply() noexcept
+{
+    HiveNetReadBuffer& in = connection->readBuffer;
+    // The row set's rest, the response's rest, the result struct's rest.
+    if (skipRest(in) || skipRest(in) || skipRest(in))
+        return protocolError("Unexpected field type in FetchResults reply");
+    return 0;
+}
+
+int HiveCommunicatorHS2::closeCurrentOperation() noexcept
+{
+    return closeOperation();
+}
+
+int HiveCommunicatorHS2::sendAndReadNothing() noexcept
+{
+    return connection->writeBuffer.flush();
+}
+
+int HiveCommunicatorHS2::closeOperation() noexcept
+{
+    if (!hasOperation())
+        return 0;
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    if (hiveWriteCallBegin(w, "CloseOperation", 0) || writeOperationHandle(1, 1) ||
+        w.writeFieldStop() || w.writeFieldStop() || sendAndReadNothing())
+        return 1;
+    HiveNetReadBuffer& in = connection->readBuffer;
+    if (hiveReadReplyBegin(connection, "CloseOperation"))
+        return 1;
+    int32_t status = HIVE_STATUS_SUCCESS;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        if (id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : in.skip(type))
+            return 1;
+    }
+    if (skipRest(in))
+        return 1;
+    memset(operationHandle, 0, sizeof operationHandle);
+    return status == HIVE_STATUS_ERROR ? 1 : 0;
+}
+
+int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
+{
+    *state = HIVE_OP_FINISHED;
+    if (!hasOperation())
+        return 0;
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    HiveNetReadBuffer& in = connection->readBuffer;
+    int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) ||
+             w.writeFieldStop() || w.writeFieldStop() || w.flush() ||
+             hiveReadReplyBegin(connection, "GetOperationStatus");
+    while (rc == 0) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if ((rc = in.readFieldBegin(&type, &id)) != 0 || type == HIVE_T_STOP)
+            break;
+        int32_t status = 0;
+        if (id == 1 && type == HIVE_T_STRUCT)
+            rc = connection->readStatus(&status);
+        else if (id == 2 && type == HIVE_T_I32)
+            rc = in.readI32(state);
+        else
+            rc = in.skip(type);
+    }
+    if (rc || skipRest(in))
+        return protocolError("getOperationStatus failed.");
+    return 0;
+}
+
+int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind,
+                                 size_t* length) noexcept
+{
+    *kind = HIVE_T_STOP;
+    *length = 0;
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    HiveNetReadBuffer& in = connection->readBuffer;
+    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(1) ||
+        w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(infoType) || w.writeFieldStop() ||
+        w.writeFieldStop() || w.flush())
+        return 1;
+    if (hiveReadReplyBegin(connection, "GetInfo"))
+        return 1;
+    int32_t status = HIVE_STATUS_SUCCESS;
+    int haveValue = 0;
+    for (;;) {
+        uint8_t type = 0;
+        int16_t id = 0;
+        if (in.readFieldBegin(&type, &id))
+            return 1;
+        if (type == HIVE_T_STOP)
+            break;
+        int rc = 0;
+        if (id == 1 && type == HIVE_T_STRUCT) {
+            rc = connection->readStatus(&status);
+        } else if (id == 2 && type == HIVE_T_STRUCT) {
+            uint8_t vt = 0;
+            int16_t vid = 0;
+            if (in.readFieldBegin(&vt, &vid))
+                return 1;
+            uint32_t n = vt == HIVE_T_I16 ? 2 : vt == HIVE_T_I32 ? 4 : vt == HIVE_T_I64 ? 8 : 0;
+            if (vt == HIVE_T_STRING) {
+                rc = in.readStringZ(static_cast<char*>(buffer), size, length, 0);
+            } else if (n != 0 && n <= size) {
+                rc = in.readBigEndian(buffer, n);
+                *length = n;
+            } else {
+                return protocolError("Unexpected element type when parsing getInfo data");
+            }
+            *kind = vt;
+            haveValue = 1;
+            if (rc == 0)
+                rc = skipRest(in);
+        } else {
+            rc = in.skip(type);
+        }
+        if (rc)
+            return 1;
+    }
+    if (skipRest(in))
+        return 1;
+    if (status == HIVE_STATUS_ERROR)
+        return 1;
+    if (!haveValue)
+        return protocolError("Unexpected element type when parsing getInfo data");
+    return 0;
+}
+
+int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits,
+                                   const uint16_t* table, size_t tableUnits,
+                                   const int32_t tableTypes[7]) noexcept
+{
+    static const char* const kTypeNames[7][3] = {
+        {"TABLE", "MANAGED_TABLE", "EXTERNAL_TABLE"},
+        {"VIEW", "VIRTUAL_VIEW", nullptr},
+        {"SYSTEM TABLE", "INDEX_TABLE", nullptr},
+        {"GLOBAL TEMPORARY", nullptr, nullptr},
+        {"LOCAL TEMPORARY", nullptr, nullptr},
+        {"ALIAS", nullptr, nullptr},
+        {"SYNONYM", nullptr, nullptr},
+    };
+    int32_t count = 0;
+    for (int i = 0; i < 7; ++i) {
+        for (int j = 0; tableTypes[i] && j < 3 && kTypeNames[i][j] != nullptr; ++j)
+            ++count;
+    }
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    pendingMethod = "GetTables";
+    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
+        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) ||
+        w.writeFieldBegin(HIVE_T_STRING, 3) || hiveWriteUtf16(w, schema, schemaUnits) ||
+        w.writeFieldBegin(HIVE_T_STRING, 4) || hiveWriteUtf16(w, table, tableUnits) ||
+        w.writeListFieldBegin(5, HIVE_T_STRING, count))
+        return 1;
+    for (int i = 0; i < 7; ++i) {
+        for (int j = 0; tableTypes[i] && j < 3 && kTypeNames[i][j] != nullptr; ++j) {
+            if (w.writeString(kTypeNames[i][j], strlen(kTypeNames[i][j])))
+                return 1;
+        }
+    }
+    return w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::getColumns(const uint16_t* schema, size_t schemaUnits,
+                                    const uint16_t* table, size_t tableUnits,
+                                    const uint16_t* column, size_t columnUnits) noexcept
+{
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    pendingMethod = "GetColumns";
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
+           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_STRING, 3) || hiveWriteUtf16(w, schema, schemaUnits) ||
+           w.writeFieldBegin(HIVE_T_STRING, 4) || hiveWriteUtf16(w, table, tableUnits) ||
+           w.writeFieldBegin(HIVE_T_STRING, 5) || hiveWriteUtf16(w, column, columnUnits) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) noexcept
+{
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    pendingMethod = "GetSchemas";
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
+           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_STRING, 3) || hiveWriteUtf16(w, schema, schemaUnits) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::getTypeInfo() noexcept
+{
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    pendingMethod = "GetTypeInfo";
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}

@@ -1,0 +1,171 @@
+// The TCLIService calls of a statement (HiveCommunicator, and its binary
+// HiveServer2 form HiveCommunicatorHS2): every request composed into the
+// connection's write buffer, every reply read off its read buffer as far as
+// the driver needs it, and the statement's operation handle. The statement
+// layer (execution, fetch, catalog functions) drives it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+class HiveConnection;
+class HiveStatement;
+class HiveNetReadBuffer;
+struct HiveNetWriteBuffer;
+
+// Bytes of a stored operation identifier (guid and secret fields).
+constexpr size_t kHiveOperationHandleBytes = 46;
+// Bytes of the prepared column-wise FetchResults message, frame length included.
+constexpr size_t kHiveFetchMessageBytes = 116;
+// Longest column name a metadata reply gives, without its NUL.
+constexpr size_t kHiveColumnNameMax = 385;
+// Longest method name read from a reply header.
+constexpr size_t kHiveMethodNameSize = 128;
+
+// Operation states of GetOperationStatus.
+enum : int32_t {
+    HIVE_OP_INITIALIZED = 0,
+    HIVE_OP_RUNNING = 1,
+    HIVE_OP_FINISHED = 2,
+};
+
+// Driver type codes of the server's type ids.
+enum : uint8_t {
+    HIVE_TYPE_UNKNOWN = 0,
+    HIVE_TYPE_BOOLEAN = 1,
+    HIVE_TYPE_TINYINT = 2,
+    HIVE_TYPE_SMALLINT = 3,
+    HIVE_TYPE_INT = 4,
+    HIVE_TYPE_BIGINT = 5,
+    HIVE_TYPE_FLOAT = 6,
+    HIVE_TYPE_DOUBLE = 7,
+    HIVE_TYPE_STRING = 8,
+    HIVE_TYPE_DATE = 9,
+    HIVE_TYPE_TIMESTAMP = 11,
+    HIVE_TYPE_MAP = 13,
+    HIVE_TYPE_STRUCT = 14,
+    HIVE_TYPE_BINARY = 15,
+    HIVE_TYPE_ARRAY = 16,
+    HIVE_TYPE_UNION = 17,
+    HIVE_TYPE_USER_DEFINED = 18,
+    HIVE_TYPE_DECIMAL = 19,
+    HIVE_TYPE_NULL = 21,
+    HIVE_TYPE_VARCHAR = 22,
+    HIVE_TYPE_CHAR = 23,
+};
+
+// Where the columns of a metadata reply go: the statement binds them to its
+// result descriptor. count comes first; then each column, numbered from 1,
+// with its qualifiers (-1 when absent). Non-zero fails the reading.
+class HiveColumnSink {
+public:
+    virtual ~HiveColumnSink() = default;
+    [[nodiscard]] virtual int columnCount(uint32_t count) noexcept = 0;
+    [[nodiscard]] virtual int column(uint32_t number, const char* name, size_t nameLength,
+                                     uint8_t typeCode, int32_t first, int32_t second) noexcept = 0;
+};
+
+// Reads a reply's message header and the result struct up to its response
+// (field 0); an EXCEPTION reply is posted as a server error. 0 positioned
+// at the response's first field header, or 1.
+[[nodiscard]] int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept;
+// Reads the fields of the struct being read up to its STOP, and then the
+// result struct's rest: the reply is consumed exactly.
+[[nodiscard]] int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept;
+// The message header of a call and the argument struct's field header.
+[[nodiscard]] int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method,
+                                     int32_t sequenceId) noexcept;
+// UTF-16 text as a Thrift string of UTF-8 (a lone surrogate becomes U+FFFD).
+[[nodiscard]] int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text,
+                                 size_t units) noexcept;
+
+class HiveCommunicator {
+public:
+    virtual uint8_t typeCodeOfTypeId(int32_t typeId) noexcept = 0;
+    virtual int resetBlockState() noexcept = 0;
+    virtual int releaseBlockState() noexcept = 0;
+    [[nodiscard]] virtual int executeStatement(const uint16_t* text, size_t units,
+                                               int32_t runAsync) noexcept = 0;
+    [[nodiscard]] virtual int readExecuteStatementReply(int32_t* status, int32_t* hasResultSet,
+                                                        double* modifiedRowCount) noexcept = 0;
+    [[nodiscard]] virtual int getResultSetMetadata(int64_t arrayFetchSize,
+                                                   int64_t maxRowsInFetch,
+                                                   HiveColumnSink* sink) noexcept = 0;
+    virtual int cancelOperation() noexcept = 0;
+    virtual int noOp7() noexcept = 0;
+    [[nodiscard]] virtual int requestNextBatch(int32_t resultStyle) noexcept = 0;
+    [[nodiscard]] virtual int readFetchResultsReply(uint32_t* rows, int32_t* moreRows) noexcept = 0;
+    [[nodiscard]] virtual int nextRow() noexcept = 0;
+    [[nodiscard]] virtual int skipByte() noexcept = 0;
+    [[nodiscard]] virtual int endReply() noexcept = 0;
+    [[nodiscard]] virtual int closeCurrentOperation() noexcept = 0;
+    virtual ~HiveCommunicator() = default;
+};
+
+class HiveCommunicatorHS2 : public HiveCommunicator {
+public:
+    HiveCommunicatorHS2(HiveStatement* statement, HiveConnection* connection) noexcept;
+    ~HiveCommunicatorHS2() override;
+
+    uint8_t typeCodeOfTypeId(int32_t typeId) noexcept override;
+    int resetBlockState() noexcept override;
+    int releaseBlockState() noexcept override;
+    [[nodiscard]] int executeStatement(const uint16_t* text, size_t units,
+                                       int32_t runAsync) noexcept override;
+    [[nodiscard]] int readExecuteStatementReply(int32_t* status, int32_t* hasResultSet,
+                                                double* modifiedRowCount) noexcept override;
+    [[nodiscard]] int getResultSetMetadata(int64_t arrayFetchSize, int64_t maxRowsInFetch,
+                                           HiveColumnSink* sink) noexcept override;
+    int cancelOperation() noexcept override;
+    int noOp7() noexcept override;
+    [[nodiscard]] int requestNextBatch(int32_t resultStyle) noexcept override;
+    [[nodiscard]] int readFetchResultsReply(uint32_t* rows, int32_t* moreRows) noexcept override;
+    [[nodiscard]] int nextRow() noexcept override;
+    [[nodiscard]] int skipByte() noexcept override;
+    [[nodiscard]] int endReply() noexcept override;
+    [[nodiscard]] int closeCurrentOperation() noexcept override;
+
+    [[nodiscard]] int closeOperation() noexcept;
+    [[nodiscard]] int getOperationStatus(int32_t* state) noexcept;
+    // kind: the Thrift type of the value; a string is NUL-terminated.
+    [[nodiscard]] int getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind,
+                              size_t* length) noexcept;
+    // Table types in order: tables, views, system tables, global temporary,
+    // local temporary, alias, synonym.
+    [[nodiscard]] int getTables(const uint16_t* schema, size_t schemaUnits,
+                                const uint16_t* table, size_t tableUnits,
+                                const int32_t tableTypes[7]) noexcept;
+    [[nodiscard]] int getColumns(const uint16_t* schema, size_t schemaUnits,
+                                 const uint16_t* table, size_t tableUnits,
+                                 const uint16_t* column, size_t columnUnits) noexcept;
+    [[nodiscard]] int getSchemas(const uint16_t* schema, size_t schemaUnits) noexcept;
+    [[nodiscard]] int getTypeInfo() noexcept;
+    // The column-wise FetchResults message, patched with the handle and
+    // rows per fetch, sent straight through the socket.
+    [[nodiscard]] int sendFetchMessage(int32_t httpTransport) noexcept;
+    void copyOperationHandle(uint8_t* out) const noexcept;
+    bool hasOperation() const noexcept { return operationHandle[0] != 0; }
+
+    HiveStatement* statement;
+    uint8_t operationHandle[kHiveOperationHandleBytes];
+    uint8_t fetchMessage[kHiveFetchMessageBytes];
+    int32_t handleChanged;
+    int32_t operationType;
+    int32_t blockColumnCount;
+    // Added: the connection whose wire the calls use (the statement layer
+    // that would lead to it is not needed for the calls themselves).
+    HiveConnection* connection;
+    // Added: rows asked for in one FetchResults; the metadata reply sets it.
+    int64_t rowsPerFetch;
+    // Added: -1 before the prepared message exists, 1 when it must be
+    // patched, 0 when it is current (the statement's column-wise fetch state).
+    int32_t fetchMessageState;
+    // Added: the method of the request whose reply readExecuteStatementReply
+    // reads (ExecuteStatement or a catalog call with the same reply shape).
+    const char* pendingMethod;
+
+private:
+    [[nodiscard]] int writeOperationHandle(int16_t fieldId, int32_t hasResultSet) noexcept;
+    [[nodiscard]] int sendAndReadNothing() noexcept;
+    [[nodiscard]] int readColumnDesc(uint32_t number, HiveColumnSink* sink) noexcept;
+    [[nodiscard]] int readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t* second) noexcept;
+};

@@ -1,0 +1,124 @@
+// The read half of the Thrift binary protocol on a Hive connection: the
+// wire buffer (HiveNetReadBuffer) reads the connection socket and removes
+// the frame lengths; the spool buffers (HiveNetReadFileBuffer and its
+// HiveServer2 form) serve the same readers from a temporary file. The reply
+// readers of the HiveServer2 calls and the data readers use them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/kaobject.h"
+
+class BaseSocket;
+class HiveConnection;
+class HiveStatement;
+class KaDataSink;
+class KaDataSource;
+
+// Buffer size and socket read size a wire buffer starts with.
+constexpr uint32_t kHiveReadChunkDefault = 5120;
+// Longest frame the driver accepts: a frame length is a positive i32.
+constexpr uint32_t kHiveMaxFrameLength = 0x7FFFFFFFu - 4;
+// Result styles of a connection.
+enum : int32_t {
+    HIVE_RESULT_ROW_WISE = 2,
+    HIVE_RESULT_COLUMN_WISE = 3,
+};
+
+class HiveNetReadBuffer : public KaObject {
+public:
+    HiveNetReadBuffer() noexcept;
+    ~HiveNetReadBuffer() override;
+    HiveNetReadBuffer(const HiveNetReadBuffer&) = delete;
+    HiveNetReadBuffer& operator=(const HiveNetReadBuffer&) = delete;
+
+    // Brings more bytes of the current message into the buffer.
+    [[nodiscard]] virtual int fill() noexcept;
+
+    [[nodiscard]] int attach(HiveConnection* conn, BaseSocket* sock) noexcept;
+    [[nodiscard]] int setCapacity(uint32_t n) noexcept;
+    void resetFrame() noexcept;
+    [[nodiscard]] int readByte(uint8_t* out) noexcept;
+    [[nodiscard]] int readBytes(void* destination, size_t n) noexcept;
+    [[nodiscard]] int readBigEndian(void* destination, uint32_t n) noexcept;
+    [[nodiscard]] int skipBytes(uint64_t n) noexcept;
+    [[nodiscard]] int readString(void* destination, size_t maximum, size_t* length,
+                                 int32_t leaveRest) noexcept;
+    [[nodiscard]] int readStringZ(char* destination, size_t size, size_t* length,
+                                  int32_t leaveRest) noexcept;
+    [[nodiscard]] int readMessageBegin(char* name, size_t nameSize, size_t* nameLength,
+                                       int32_t* messageType) noexcept;
+    [[nodiscard]] int readFieldBegin(uint8_t* type, int16_t* id) noexcept;
+    [[nodiscard]] int skip(uint8_t type) noexcept;
+    [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength,
+                                          char* second, size_t secondSize, size_t* secondLength,
+                                          int32_t* exceptionType) noexcept;
+    // Discards what is left of the current reply on the socket: the rest of
+    // the frame, counted by its length.
+    [[nodiscard]] int drainPending(HiveStatement* statement) noexcept;
+
+    // Typed readers for the reply readers.
+    [[nodiscard]] int readI16(int16_t* v) noexcept { return readBigEndian(v, 2); }
+    [[nodiscard]] int readI32(int32_t* v) noexcept { return readBigEndian(v, 4); }
+    [[nodiscard]] int readI64(int64_t* v) noexcept { return readBigEndian(v, 8); }
+    [[nodiscard]] int readBool(int32_t* v) noexcept
+    {
+        uint8_t b = 0;
+        if (readByte(&b))
+            return 1;
+        *v = b != 0;
+        return 0;
+    }
+
+    int32_t failed = 0;
+    uint8_t* data = nullptr;
+    BaseSocket* socket = nullptr;
+    uint32_t readPos = 0;
+    uint32_t chunkSize = kHiveReadChunkDefault;
+    uint32_t capacity = 0;
+    uint32_t allocated = 0;
+    uint32_t size = 0;
+    uint32_t frameEnd = 0;
+    uint32_t frameBytes = 0;
+    uint32_t frameRemaining = 0;
+    int32_t negotiated = 1;
+    int32_t framed = 0;
+    HiveConnection* connection = nullptr;
+    int32_t resultStyle = 0;
+    // The connection's TransportMode is HTTP: no frame lengths on the wire
+    // (kept here so that the buffer needs nothing of the options).
+    int32_t httpTransport = 0;
+
+protected:
+    void updateFrame() noexcept;
+    [[nodiscard]] int readChunk(uint32_t start, uint32_t minimum) noexcept;
+    // Nesting of skipped structs and containers the reader follows; deeper
+    // ones are refused, so a hostile reply cannot exhaust the stack.
+    [[nodiscard]] int skipAt(uint8_t type, int32_t depth) noexcept;
+    [[nodiscard]] int frameError() noexcept;
+};
+
+// Longest nesting of containers and structs the reader skips.
+constexpr int32_t kHiveMaxSkipDepth = 64;
+
+// A read buffer over a temporary file instead of the socket.
+class HiveNetReadFileBuffer : public HiveNetReadBuffer {
+public:
+    HiveNetReadFileBuffer() noexcept;
+    ~HiveNetReadFileBuffer() override;
+    [[nodiscard]] int fill() noexcept override;
+    [[nodiscard]] virtual int spoolToTempFile(HiveStatement* statement) noexcept = 0;
+    [[nodiscard]] int appendToSpool(const void* bytes, size_t n) noexcept;
+
+    KaDataSink* spoolSink = nullptr;
+    KaDataSource* spoolSource = nullptr;
+};
+
+class HiveNetReadFileBufferHS2 : public HiveNetReadFileBuffer {
+public:
+    HiveNetReadFileBufferHS2() noexcept;
+    ~HiveNetReadFileBufferHS2() override;
+    // Needs the statement's row-wise fetch state and cache readers, which
+    // the statement layer brings; until then it refuses.
+    [[nodiscard]] int spoolToTempFile(HiveStatement* statement) noexcept override;
+};
