@@ -21,7 +21,7 @@
 #include "platform/boslib.h"
 #include "platform/kaini.h"
 #include "platform/kainiimage.h"
-#include "security/kastoredvalue.h"
+#include "security/bufxform.h"
 
 namespace {
 
@@ -365,7 +365,8 @@ int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept
         return 0;
     size_t skip = text[0] == kStoredMark ? 1 : kStoredPrefixUnits;
     size_t digits = n - skip;
-    if (digits % 2 != 0 || digits % (2 * 8) != 0)
+    // Two hexadecimal digits a byte, two bytes a UTF-16 unit.
+    if (digits % 4 != 0)
         return 1;
     auto* hex = static_cast<char*>(ramAlloc(digits + 1));
     if (hex == nullptr)
@@ -384,9 +385,8 @@ int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept
         return 1;
     size_t units = bytes / 2;
     text[units] = 0;
-    if (cryptDecodeW(text, static_cast<int64_t>(units), KA_STORED_MODE_OPTION, nullptr) != 0)
-        return 1;
-    // The plain text ends at its first zero unit (the cipher's padding).
+    cryptDecodeW(reinterpret_cast<char16_t*>(text), units, KA_XFORM_TEA_MIX, nullptr);
+    // The plain text ends at its first zero unit, if it holds one.
     size_t plain = strLenOrZeroW(text);
     fastMemzero(text + plain, (n - plain) * 2);
     if (length != nullptr)

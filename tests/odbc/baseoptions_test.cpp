@@ -18,7 +18,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/kavalueparser.h"
-#include "security/kastoredvalue.h"
+#include "security/bufxform.h"
 #include "support/diagscope.h"
 #include "support/testconnection.h"
 #include "support/u16.h"
@@ -33,18 +33,17 @@ namespace {
 
 const char* const kIniVars[] = {"ODBCINI", "ODBCINST", "ODBCSYSINI", "ODBCINSTINI", "ODBC_INI"};
 
-// The stored form of a text: "@01#$" and the hexadecimal of its enciphered
-// UTF-16 units.
+// The stored form of a text: "@01#$" and the hexadecimal of its scrambled
+// UTF-16 units, as setup tools write it.
 std::string storedForm(const std::u16string& text)
 {
-    std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-    bytes.resize((bytes.size() + 7) / 8 * 8 + 8);
-    int64_t n = cryptEncode(reinterpret_cast<uint8_t*>(bytes.data()),
-                            static_cast<int64_t>(text.size() * 2), KA_STORED_MODE_OPTION, nullptr);
+    std::u16string units = text;
+    cryptEncodeW(units.data(), units.size(), KA_XFORM_TEA_MIX, nullptr);
+    std::string bytes(reinterpret_cast<const char*>(units.data()), units.size() * 2);
     std::string out = "@01#$";
     static const char* digits = "0123456789ABCDEF";
-    for (int64_t i = 0; i < n; ++i) {
-        auto b = static_cast<unsigned char>(bytes[static_cast<size_t>(i)]);
+    for (char c : bytes) {
+        auto b = static_cast<unsigned char>(c);
         out += digits[b >> 4];
         out += digits[b & 15];
     }
