@@ -52,8 +52,8 @@ struct Fixture {
     ~Fixture() { KaErrorPopList(); }
 };
 
-void run(benchmark::State& state, int16_t sqlType, int64_t size, int16_t scale, int16_t cType,
-         const void* value, int64_t length, int32_t kind, int64_t appCodePage = kCodePageUtf8)
+void run(benchmark::State& state, int16_t sqlType, int64_t size, int16_t scale, int16_t cType, const void* value,
+         int64_t length, int32_t kind, int64_t appCodePage = kCodePageUtf8)
 {
     Fixture f(sqlType, size, scale, appCodePage);
     alignas(8) unsigned char buffer[kBufferBytes];
@@ -78,7 +78,8 @@ void run(benchmark::State& state, int16_t sqlType, int64_t size, int16_t scale, 
 
 const int32_t kInteger = 1234567;
 const double kDouble = 3.14159265358979;
-const std::string kUtf8 = "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln, 2024 \xe2\x82\xac";
+const std::string kUtf8 = "Gr\xc3\xbc\xc3\x9f"
+                          "e aus K\xc3\xb6ln, 2024 \xe2\x82\xac";
 const std::string kTimestamp = "2024-03-05 17:45:12.123456789";
 const std::string kDecimal = "-12345678901234.56789";
 
@@ -100,28 +101,25 @@ void DoubleToChar(benchmark::State& s)
 }
 void Utf8ToChar(benchmark::State& s)
 {
-    run(s, SQL_VARCHAR, 255, 0, SQL_C_CHAR, kUtf8.data(),
-        static_cast<int64_t>(kUtf8.size()), kBaseKindText);
+    run(s, SQL_VARCHAR, 255, 0, SQL_C_CHAR, kUtf8.data(), static_cast<int64_t>(kUtf8.size()), kBaseKindText);
 }
 void Utf8ToCharLatin1(benchmark::State& s)
 {
-    run(s, SQL_VARCHAR, 255, 0, SQL_C_CHAR, kUtf8.data(),
-        static_cast<int64_t>(kUtf8.size()), kBaseKindText, kCodePageLatin1);
+    run(s, SQL_VARCHAR, 255, 0, SQL_C_CHAR, kUtf8.data(), static_cast<int64_t>(kUtf8.size()), kBaseKindText,
+        kCodePageLatin1);
 }
 void Utf8ToWChar(benchmark::State& s)
 {
-    run(s, SQL_VARCHAR, 255, 0, SQL_C_WCHAR, kUtf8.data(),
-        static_cast<int64_t>(kUtf8.size()), kBaseKindText);
+    run(s, SQL_VARCHAR, 255, 0, SQL_C_WCHAR, kUtf8.data(), static_cast<int64_t>(kUtf8.size()), kBaseKindText);
 }
 void TimestampTextToTimestamp(benchmark::State& s)
 {
-    run(s, SQL_TYPE_TIMESTAMP, 29, 9, SQL_C_TYPE_TIMESTAMP, kTimestamp.data(),
-        static_cast<int64_t>(kTimestamp.size()), kBaseKindText);
+    run(s, SQL_TYPE_TIMESTAMP, 29, 9, SQL_C_TYPE_TIMESTAMP, kTimestamp.data(), static_cast<int64_t>(kTimestamp.size()),
+        kBaseKindText);
 }
 void DecimalTextToNumeric(benchmark::State& s)
 {
-    run(s, SQL_DECIMAL, 38, 5, SQL_C_NUMERIC, kDecimal.data(),
-        static_cast<int64_t>(kDecimal.size()), kBaseKindText);
+    run(s, SQL_DECIMAL, 38, 5, SQL_C_NUMERIC, kDecimal.data(), static_cast<int64_t>(kDecimal.size()), kBaseKindText);
 }
 
 }  // namespace

@@ -148,9 +148,8 @@ BENCHMARK(LibcMemcpy)->Apply(sizes);
 // fragment; the searched-for part sits near the end.
 const char kName[] = "CUSTOMER_ORDER_LINE_ITEM_QUANTITY";
 const char kNameLower[] = "customer_order_line_item_quantity";
-const char kText[] =
-    "select o.order_id, o.customer_id, l.quantity, l.unit_price from orders o "
-    "join order_lines l on l.order_id = o.order_id where o.status = 'OPEN'";
+const char kText[] = "select o.order_id, o.customer_id, l.quantity, l.unit_price from orders o "
+                     "join order_lines l on l.order_id = o.order_id where o.status = 'OPEN'";
 const char kPattern[] = "status";
 const char kPatternUpper[] = "STATUS";
 
@@ -271,8 +270,8 @@ void StrLikeNW(benchmark::State& state)
     const LikeCase& c = kLikeCases[state.range(0)];
     std::u16string value = widen(kName), pattern = widen(c.pattern);
     runStr(state, [&] {
-        return strLikeNW(units(value), value.size(), units(pattern), pattern.size(), '%', '_', '\\',
-                         c.caseSensitive, 0);
+        return strLikeNW(units(value), value.size(), units(pattern), pattern.size(), '%', '_', '\\', c.caseSensitive,
+                         0);
     });
     state.SetLabel(c.pattern);
 }

@@ -40,8 +40,9 @@ struct Diagnostics {
 // A typical short character cell, all ASCII; the same length with accented
 // letters from the third word on; and a long cell.
 const std::string kAscii = "Order 100234 shipped to Springfield warehouse 7, status OK.";
-const std::string kUtf8Mixed =
-    "Bestellung f\xc3\xbcr M\xc3\xbcller, Stra\xc3\x9f" "e 7, K\xc3\xb6ln: gepr\xc3\xbc" "ft, \xc3\xa0 bient\xc3\xb4t.";
+const std::string kUtf8Mixed = "Bestellung f\xc3\xbcr M\xc3\xbcller, Stra\xc3\x9f"
+                               "e 7, K\xc3\xb6ln: gepr\xc3\xbc"
+                               "ft, \xc3\xa0 bient\xc3\xb4t.";
 
 // Latin-1 bytes of kUtf8Mixed.
 std::string latin1Of(const std::string& utf8)
@@ -120,8 +121,8 @@ void CharConvUtf8ToUtf16(benchmark::State& state)
     }
     kabench::Meter meter(state);
     for (auto _ : state) {
-        if (conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()),
-                            &length, kCodePageUtf8, 0) != 0) {
+        if (conv->toUnicode(reinterpret_cast<uint16_t*>(gOut), kOutBytes / 2, src.data(), int64_t(src.size()), &length,
+                            kCodePageUtf8, 0) != 0) {
             state.SkipWithError("the conversion failed");
             break;
         }
@@ -369,11 +370,10 @@ BENCHMARK(SortPointerArray)->ArgName("objects")->Arg(16)->Arg(1000)->Unit(benchm
 
 // ---- Tokenizers ------------------------------------------------------------------
 
-const char kSelect[] =
-    "SELECT c.customer_id, c.name, SUM(o.amount) AS total, COUNT(*) AS orders "
-    "FROM sales.customers c INNER JOIN sales.orders o ON o.customer_id = c.customer_id "
-    "WHERE o.order_date >= {d '2024-01-01'} AND c.region IN ('EU', 'US') AND c.name <> 'O''Brien' "
-    "GROUP BY c.customer_id, c.name HAVING SUM(o.amount) > 1000.50 ORDER BY total DESC LIMIT 100";
+const char kSelect[] = "SELECT c.customer_id, c.name, SUM(o.amount) AS total, COUNT(*) AS orders "
+                       "FROM sales.customers c INNER JOIN sales.orders o ON o.customer_id = c.customer_id "
+                       "WHERE o.order_date >= {d '2024-01-01'} AND c.region IN ('EU', 'US') AND c.name <> 'O''Brien' "
+                       "GROUP BY c.customer_id, c.name HAVING SUM(o.amount) > 1000.50 ORDER BY total DESC LIMIT 100";
 
 const char* modeLabel(int64_t mode)
 {

@@ -91,7 +91,8 @@ void FetchTracingToFiles(benchmark::State& state)
         state.SkipWithError("no directory");
         return;
     }
-    std::string options = std::string("TraceFile=") + dir + "/bench.log;ODBCTraceMaxFileSize=1024;ODBCTraceMaxNumFiles=2";
+    std::string options =
+        std::string("TraceFile=") + dir + "/bench.log;ODBCTraceMaxFileSize=1024;ODBCTraceMaxNumFiles=2";
     {
         KaFileTracing writer;
         if (writer.configure(options.c_str()) != 0) {

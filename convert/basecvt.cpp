@@ -57,8 +57,8 @@ bool isSizedIntegerC(int32_t c) noexcept
 
 bool isNumberC(int32_t c) noexcept
 {
-    return c == SQL_C_NUMERIC || c == SQL_C_LONG || c == SQL_C_SHORT || c == SQL_C_FLOAT ||
-           c == SQL_C_DOUBLE || isSizedIntegerC(c) || c == SQL_C_BIT || c == SQL_C_TINYINT;
+    return c == SQL_C_NUMERIC || c == SQL_C_LONG || c == SQL_C_SHORT || c == SQL_C_FLOAT || c == SQL_C_DOUBLE ||
+           isSizedIntegerC(c) || c == SQL_C_BIT || c == SQL_C_TINYINT;
 }
 
 // ---- Numeric structure ---------------------------------------------------------------
@@ -76,15 +76,15 @@ bool allZeros(const char* digits, int64_t n) noexcept
     return true;
 }
 
-int16_t toNumericStruct(const BaseConvertContext& ctx, uint32_t flags, const void* src,
-                        int64_t srcLength, int32_t srcKind) noexcept
+int16_t toNumericStruct(const BaseConvertContext& ctx, uint32_t flags, const void* src, int64_t srcLength,
+                        int32_t srcKind) noexcept
 {
     BaseDecimal dec;
     std::memset(&dec, 0, kBaseDecimalHeader);
     dec.keepAllDigits = 1;
     int64_t produced = 0;
-    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kBaseKindDecimal, 0, &dec,
-                           &produced, kBaseMaxDigits, ctx.scale, kBaseTruncWarn, flags) != 0)
+    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kBaseKindDecimal, 0, &dec, &produced,
+                           kBaseMaxDigits, ctx.scale, kBaseTruncWarn, flags) != 0)
         return 1;
 
     // Room for the digits and for the zeros that may be put before or after them.
@@ -138,8 +138,7 @@ int16_t toNumericStruct(const BaseConvertContext& ctx, uint32_t flags, const voi
         }
     } else if (precision > kBaseNumericMaxDigits - 1) {
         int64_t intDigits = dec.exponent > 0 ? dec.exponent : 0;
-        if (intDigits > kBaseNumericMaxDigits ||
-            (intDigits == kBaseNumericMaxDigits && exceedsMagnitude(digits)))
+        if (intDigits > kBaseNumericMaxDigits || (intDigits == kBaseNumericMaxDigits && exceedsMagnitude(digits)))
             return errDoesNotFit();
         if (n > kBaseNumericMaxDigits) {
             scale -= n - kBaseNumericMaxDigits;
@@ -157,8 +156,7 @@ int16_t toNumericStruct(const BaseConvertContext& ctx, uint32_t flags, const voi
     }
 
     if (ctx.hasAppRecord && ctx.appScaleRequested) {
-        int64_t wantPrecision =
-            ctx.appPrecision > 0 ? ctx.appPrecision : kBaseNumericMaxDigits - 1;
+        int64_t wantPrecision = ctx.appPrecision > 0 ? ctx.appPrecision : kBaseNumericMaxDigits - 1;
         int64_t wantScale = ctx.appScale;
         int64_t intDigits = n - scale;
         int64_t lead = 0;
@@ -209,9 +207,8 @@ int16_t toNumericStruct(const BaseConvertContext& ctx, uint32_t flags, const voi
 
 // A date, time or timestamp value into a local structure: text is parsed by
 // the column's type first.
-int16_t toDateTimeValue(const BaseConvertContext& ctx, uint32_t flags, const void* src,
-                        int64_t srcLength, int32_t srcKind, int32_t dstKind, void* dst,
-                        int64_t* produced) noexcept
+int16_t toDateTimeValue(const BaseConvertContext& ctx, uint32_t flags, const void* src, int64_t srcLength,
+                        int32_t srcKind, int32_t dstKind, void* dst, int64_t* produced) noexcept
 {
     const BaseConvertSettings& settings = ctx.settings;
     const int16_t sqlType = ctx.sqlType;
@@ -227,11 +224,10 @@ int16_t toDateTimeValue(const BaseConvertContext& ctx, uint32_t flags, const voi
         int32_t parseKind = sqlType == SQL_TYPE_DATE        ? kBaseKindDate
                             : sqlType == SQL_TYPE_TIME      ? kBaseKindTimeFraction
                             : sqlType == SQL_TYPE_TIMESTAMP ? kBaseKindTimestamp
-                                                               : dstKind;
+                                                            : dstKind;
         int64_t len = 0;
-        if (baseConvertToChar(&ctx, kBaseKindText, srcCodePage, src, srcLength, parseKind, 0,
-                              parsed, &len, sizeof parsed, scale, kBaseTruncWarn, highest,
-                              settings.negativeYears, flags) != 0)
+        if (baseConvertToChar(&ctx, kBaseKindText, srcCodePage, src, srcLength, parseKind, 0, parsed, &len,
+                              sizeof parsed, scale, kBaseTruncWarn, highest, settings.negativeYears, flags) != 0)
             return 1;
         if (parseKind == dstKind) {
             std::memcpy(dst, parsed, static_cast<size_t>(baseKindSize(dstKind)));
@@ -244,9 +240,8 @@ int16_t toDateTimeValue(const BaseConvertContext& ctx, uint32_t flags, const voi
         fromCp = 0;
     }
     int64_t len = 0;
-    if (baseConvertToChar(&ctx, fromKind, fromCp, from, fromLength, dstKind, 0, dst, &len,
-                          baseKindSize(dstKind), scale, kBaseTruncWarn, highest,
-                          settings.negativeYears, flags) != 0)
+    if (baseConvertToChar(&ctx, fromKind, fromCp, from, fromLength, dstKind, 0, dst, &len, baseKindSize(dstKind), scale,
+                          kBaseTruncWarn, highest, settings.negativeYears, flags) != 0)
         return 1;
     *produced = baseKindSize(dstKind);
     return 0;
@@ -254,8 +249,8 @@ int16_t toDateTimeValue(const BaseConvertContext& ctx, uint32_t flags, const voi
 
 // ---- Intervals -----------------------------------------------------------------------------
 
-int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* src,
-                   int64_t srcLength, int32_t srcKind) noexcept
+int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* src, int64_t srcLength,
+                   int32_t srcKind) noexcept
 {
     const int16_t sqlType = ctx.sqlType;
     const int16_t cType = ctx.cType;
@@ -275,9 +270,8 @@ int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* sr
             return errRestricted(sqlType, cType);
         int64_t len = 0;
         text[0] = '\'';
-        if (baseConvertNumeric(&ctx, srcKind, 0, src, srcLength, kBaseKindText, kCodePageUtf8,
-                               text + 1, &len, kIntervalTextRoom - 2, ctx.scale,
-                               kBaseTruncSilent, flags) != 0)
+        if (baseConvertNumeric(&ctx, srcKind, 0, src, srcLength, kBaseKindText, kCodePageUtf8, text + 1, &len,
+                               kIntervalTextRoom - 2, ctx.scale, kBaseTruncSilent, flags) != 0)
             return 1;
         if (len > kIntervalTextRoom - 2)
             return errDoesNotFit();
@@ -287,16 +281,15 @@ int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* sr
         // Numbers of exact numeric columns often arrive as text: they are
         // the literal of a single-field interval just as well.
         const bool number = dstCode <= kBaseIntervalSecond &&
-                            (sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL ||
-                             sqlType == SQL_INTEGER || sqlType == SQL_SMALLINT ||
-                             sqlType == SQL_TINYINT || sqlType == SQL_BIGINT);
+                            (sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL || sqlType == SQL_INTEGER ||
+                             sqlType == SQL_SMALLINT || sqlType == SQL_TINYINT || sqlType == SQL_BIGINT);
         const int64_t at = number ? 1 : 0;
         const int64_t room = kIntervalTextRoom - 2 * at;
         int64_t abs = srcCodePage < 0 ? -srcCodePage : srcCodePage;
         if (srcCodePage < 0 || baseIsUtf16CodePage(abs) || baseIsUtf32CodePage(abs)) {
             int32_t truncated = 0;
-            if (baseConvertText(srcCodePage, src, srcLength, kCodePageUtf8, text + at, room,
-                                &textLength, &truncated, baseConvertCache(&ctx), 0) != 0)
+            if (baseConvertText(srcCodePage, src, srcLength, kCodePageUtf8, text + at, room, &textLength, &truncated,
+                                baseConvertCache(&ctx), 0) != 0)
                 return 1;
         } else {
             textLength = srcLength < room ? srcLength : room;
@@ -332,8 +325,7 @@ int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* sr
 
 // ---- GUID ------------------------------------------------------------------------------------
 
-int16_t toGuid(const BaseConvertContext& ctx, const void* src, int64_t srcLength,
-               int32_t srcKind) noexcept
+int16_t toGuid(const BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     const int16_t sqlType = ctx.sqlType;
     const int64_t srcCodePage = ctx.codePage;
@@ -371,31 +363,19 @@ Image imageOf(int16_t sqlType, int64_t size, bool unsignedFlag) noexcept
 {
     switch (sqlType) {
     case SQL_NUMERIC:
-    case SQL_DECIMAL:
-        return {kBaseKindPacked, size / 2 + 1};
-    case SQL_INTEGER:
-        return {unsignedFlag ? kBaseKindUInteger : kBaseKindInteger, 4};
-    case SQL_SMALLINT:
-        return {unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt, 2};
+    case SQL_DECIMAL: return {kBaseKindPacked, size / 2 + 1};
+    case SQL_INTEGER: return {unsignedFlag ? kBaseKindUInteger : kBaseKindInteger, 4};
+    case SQL_SMALLINT: return {unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt, 2};
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-        return {kBaseKindDouble, 8};
-    case SQL_REAL:
-        return {kBaseKindReal, 4};
-    case SQL_TYPE_DATE:
-        return {kBaseKindDate, 6};
-    case SQL_TYPE_TIME:
-        return {kBaseKindTime, 6};
-    case SQL_TYPE_TIMESTAMP:
-        return {kBaseKindTimestamp, 16};
-    case SQL_BIT:
-        return {kBaseKindBit, 1};
-    case SQL_TINYINT:
-        return {unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt, 1};
-    case SQL_BIGINT:
-        return {unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt, 8};
-    default:
-        return {-1, 0};
+    case SQL_DOUBLE: return {kBaseKindDouble, 8};
+    case SQL_REAL: return {kBaseKindReal, 4};
+    case SQL_TYPE_DATE: return {kBaseKindDate, 6};
+    case SQL_TYPE_TIME: return {kBaseKindTime, 6};
+    case SQL_TYPE_TIMESTAMP: return {kBaseKindTimestamp, 16};
+    case SQL_BIT: return {kBaseKindBit, 1};
+    case SQL_TINYINT: return {unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt, 1};
+    case SQL_BIGINT: return {unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt, 8};
+    default: return {-1, 0};
     }
 }
 
@@ -415,8 +395,7 @@ int16_t rawBytes(BaseConvertContext& ctx, const void* src, int64_t srcLength) no
     return 0;
 }
 
-int16_t toBinary(BaseConvertContext& ctx, uint32_t flags, const void* src, int64_t srcLength,
-                 int32_t srcKind) noexcept
+int16_t toBinary(BaseConvertContext& ctx, uint32_t flags, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     BaseOutString* out = ctx.out;
     const int16_t sqlType = ctx.sqlType;
@@ -430,12 +409,10 @@ int16_t toBinary(BaseConvertContext& ctx, uint32_t flags, const void* src, int64
             int64_t produced = 0;
             int16_t rc = 0;
             if (image.kind >= kBaseKindDate && image.kind <= kBaseKindTimestamp)
-                rc = toDateTimeValue(ctx, flags, src, srcLength, srcKind, image.kind, value,
-                                     &produced);
+                rc = toDateTimeValue(ctx, flags, src, srcLength, srcKind, image.kind, value, &produced);
             else
-                rc = baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, image.kind,
-                                        0, value, &produced, ctx.size, ctx.scale, kBaseTruncWarn,
-                                        flags);
+                rc = baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, image.kind, 0, value, &produced,
+                                        ctx.size, ctx.scale, kBaseTruncWarn, flags);
             if (rc != 0)
                 return 1;
             baseReportFixed(out, value, image.bytes);
@@ -546,8 +523,7 @@ bool isDayTimeIntervalC(int32_t c) noexcept
 
 bool isYearMonthIntervalC(int32_t c) noexcept
 {
-    return c == SQL_C_INTERVAL_YEAR || c == SQL_C_INTERVAL_MONTH ||
-           c == SQL_C_INTERVAL_YEAR_TO_MONTH;
+    return c == SQL_C_INTERVAL_YEAR || c == SQL_C_INTERVAL_MONTH || c == SQL_C_INTERVAL_YEAR_TO_MONTH;
 }
 
 }  // namespace
@@ -559,44 +535,27 @@ int32_t baseIntervalCodeOfSqlType(int32_t type) noexcept
 
 int32_t baseIntervalCodeOfCType(int32_t type) noexcept
 {
-    return inRange(type, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND)
-               ? type - kIntervalTypeBase
-               : 0;
+    return inRange(type, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND) ? type - kIntervalTypeBase : 0;
 }
 
 int32_t baseKindOfCType(int16_t cType, bool unsignedColumn) noexcept
 {
     switch (cType) {
-    case SQL_C_BIT:
-        return kBaseKindBit;
-    case SQL_C_TINYINT:
-        return unsignedColumn ? kBaseKindUTinyInt : kBaseKindTinyInt;
-    case SQL_C_SHORT:
-        return unsignedColumn ? kBaseKindUSmallInt : kBaseKindSmallInt;
-    case SQL_C_LONG:
-        return unsignedColumn ? kBaseKindUInteger : kBaseKindInteger;
-    case SQL_C_STINYINT:
-        return kBaseKindTinyInt;
-    case SQL_C_UTINYINT:
-        return kBaseKindUTinyInt;
-    case SQL_C_SSHORT:
-        return kBaseKindSmallInt;
-    case SQL_C_USHORT:
-        return kBaseKindUSmallInt;
-    case SQL_C_SLONG:
-        return kBaseKindInteger;
-    case SQL_C_ULONG:
-        return kBaseKindUInteger;
-    case SQL_C_SBIGINT:
-        return kBaseKindBigInt;
-    case SQL_C_UBIGINT:
-        return kBaseKindUBigInt;
-    case SQL_C_FLOAT:
-        return kBaseKindReal;
-    case SQL_C_DOUBLE:
-        return kBaseKindDouble;
-    default:
-        return -1;
+    case SQL_C_BIT: return kBaseKindBit;
+    case SQL_C_TINYINT: return unsignedColumn ? kBaseKindUTinyInt : kBaseKindTinyInt;
+    case SQL_C_SHORT: return unsignedColumn ? kBaseKindUSmallInt : kBaseKindSmallInt;
+    case SQL_C_LONG: return unsignedColumn ? kBaseKindUInteger : kBaseKindInteger;
+    case SQL_C_STINYINT: return kBaseKindTinyInt;
+    case SQL_C_UTINYINT: return kBaseKindUTinyInt;
+    case SQL_C_SSHORT: return kBaseKindSmallInt;
+    case SQL_C_USHORT: return kBaseKindUSmallInt;
+    case SQL_C_SLONG: return kBaseKindInteger;
+    case SQL_C_ULONG: return kBaseKindUInteger;
+    case SQL_C_SBIGINT: return kBaseKindBigInt;
+    case SQL_C_UBIGINT: return kBaseKindUBigInt;
+    case SQL_C_FLOAT: return kBaseKindReal;
+    case SQL_C_DOUBLE: return kBaseKindDouble;
+    default: return -1;
     }
 }
 
@@ -605,29 +564,21 @@ int64_t baseKindSize(int32_t kind) noexcept
     switch (kind) {
     case kBaseKindBit:
     case kBaseKindTinyInt:
-    case kBaseKindUTinyInt:
-        return 1;
+    case kBaseKindUTinyInt: return 1;
     case kBaseKindSmallInt:
-    case kBaseKindUSmallInt:
-        return 2;
+    case kBaseKindUSmallInt: return 2;
     case kBaseKindInteger:
     case kBaseKindUInteger:
-    case kBaseKindReal:
-        return 4;
+    case kBaseKindReal: return 4;
     case kBaseKindBigInt:
     case kBaseKindUBigInt:
-    case kBaseKindDouble:
-        return 8;
+    case kBaseKindDouble: return 8;
     case kBaseKindDate:
-    case kBaseKindTime:
-        return 6;
-    case kBaseKindTimeFraction:
-        return 12;
+    case kBaseKindTime: return 6;
+    case kBaseKindTimeFraction: return 12;
     case kBaseKindTimestamp:
-    case kBaseKindGuid:
-        return 16;
-    default:
-        return 0;
+    case kBaseKindGuid: return 16;
+    default: return 0;
     }
 }
 
@@ -635,63 +586,42 @@ int16_t baseCheckSqlToC(uint16_t column, int16_t sqlType, int16_t cType) noexcep
 {
     const int32_t c = cType;
     bool allowed = false;
-    if (c == SQL_C_CHAR || c == SQL_C_WCHAR || c == SQL_C_BINARY || c == SQL_C_DEFAULT ||
-        c == SQL_ARD_TYPE || sqlType == kBaseSqlVariant || baseIsCharacterType(sqlType)) {
+    if (c == SQL_C_CHAR || c == SQL_C_WCHAR || c == SQL_C_BINARY || c == SQL_C_DEFAULT || c == SQL_ARD_TYPE ||
+        sqlType == kBaseSqlVariant || baseIsCharacterType(sqlType)) {
         allowed = true;
     } else {
         // Exact numbers and integers as intervals of one field.
-        const bool integerC = c == SQL_C_NUMERIC || c == SQL_C_LONG || c == SQL_C_SHORT ||
-                              isSizedIntegerC(c) || c == SQL_C_TINYINT;
+        const bool integerC =
+            c == SQL_C_NUMERIC || c == SQL_C_LONG || c == SQL_C_SHORT || isSizedIntegerC(c) || c == SQL_C_TINYINT;
         switch (sqlType) {
         case SQL_NUMERIC:
         case SQL_DECIMAL:
         case SQL_INTEGER:
         case SQL_SMALLINT:
         case SQL_TINYINT:
-        case SQL_BIGINT:
-            allowed = isNumberC(c) || isSingleFieldIntervalC(c);
-            break;
+        case SQL_BIGINT: allowed = isNumberC(c) || isSingleFieldIntervalC(c); break;
         case SQL_FLOAT:
         case SQL_REAL:
         case SQL_DOUBLE:
-        case SQL_BIT:
-            allowed = isNumberC(c);
-            break;
-        case SQL_TYPE_DATE:
-            allowed = c == SQL_C_TYPE_DATE || c == SQL_C_TYPE_TIMESTAMP;
-            break;
-        case SQL_TYPE_TIME:
-            allowed = c == SQL_C_TYPE_TIME || c == SQL_C_TYPE_TIMESTAMP;
-            break;
-        case SQL_TYPE_TIMESTAMP:
-            allowed = inRange(c, SQL_C_TYPE_DATE, SQL_C_TYPE_TIMESTAMP);
-            break;
+        case SQL_BIT: allowed = isNumberC(c); break;
+        case SQL_TYPE_DATE: allowed = c == SQL_C_TYPE_DATE || c == SQL_C_TYPE_TIMESTAMP; break;
+        case SQL_TYPE_TIME: allowed = c == SQL_C_TYPE_TIME || c == SQL_C_TYPE_TIMESTAMP; break;
+        case SQL_TYPE_TIMESTAMP: allowed = inRange(c, SQL_C_TYPE_DATE, SQL_C_TYPE_TIMESTAMP); break;
         case SQL_INTERVAL_YEAR:
-        case SQL_INTERVAL_MONTH:
-            allowed = integerC || isYearMonthIntervalC(c);
-            break;
+        case SQL_INTERVAL_MONTH: allowed = integerC || isYearMonthIntervalC(c); break;
         case SQL_INTERVAL_DAY:
         case SQL_INTERVAL_HOUR:
         case SQL_INTERVAL_MINUTE:
-        case SQL_INTERVAL_SECOND:
-            allowed = integerC || isDayTimeIntervalC(c);
-            break;
-        case SQL_INTERVAL_YEAR_TO_MONTH:
-            allowed = isYearMonthIntervalC(c);
-            break;
+        case SQL_INTERVAL_SECOND: allowed = integerC || isDayTimeIntervalC(c); break;
+        case SQL_INTERVAL_YEAR_TO_MONTH: allowed = isYearMonthIntervalC(c); break;
         case SQL_INTERVAL_DAY_TO_HOUR:
         case SQL_INTERVAL_DAY_TO_MINUTE:
         case SQL_INTERVAL_DAY_TO_SECOND:
         case SQL_INTERVAL_HOUR_TO_MINUTE:
         case SQL_INTERVAL_HOUR_TO_SECOND:
-        case SQL_INTERVAL_MINUTE_TO_SECOND:
-            allowed = isDayTimeIntervalC(c);
-            break;
-        case SQL_GUID:
-            allowed = c == SQL_C_GUID;
-            break;
-        default:
-            break;
+        case SQL_INTERVAL_MINUTE_TO_SECOND: allowed = isDayTimeIntervalC(c); break;
+        case SQL_GUID: allowed = c == SQL_C_GUID; break;
+        default: break;
         }
     }
     if (allowed)
@@ -714,23 +644,17 @@ int16_t baseDefaultCType(int16_t sqlType, int32_t narrowText) noexcept
     case SQL_TYPE_TIMESTAMP:
     case SQL_GUID:
     case SQL_BIT:
-    case SQL_TINYINT:
-        return sqlType;
+    case SQL_TINYINT: return sqlType;
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-        return SQL_C_DOUBLE;
-    case SQL_BIGINT:
-        return SQL_C_SBIGINT;
+    case SQL_DOUBLE: return SQL_C_DOUBLE;
+    case SQL_BIGINT: return SQL_C_SBIGINT;
     case SQL_LONGVARBINARY:
     case SQL_VARBINARY:
-    case SQL_BINARY:
-        return SQL_C_BINARY;
+    case SQL_BINARY: return SQL_C_BINARY;
     case SQL_WLONGVARCHAR:
     case SQL_WVARCHAR:
-    case SQL_WCHAR:
-        return narrowText == 1 ? SQL_C_CHAR : SQL_C_WCHAR;
-    default:
-        return isIntervalSql(sqlType) ? sqlType : SQL_C_CHAR;
+    case SQL_WCHAR: return narrowText == 1 ? SQL_C_CHAR : SQL_C_WCHAR;
+    default: return isIntervalSql(sqlType) ? sqlType : SQL_C_CHAR;
     }
 }
 
@@ -773,8 +697,7 @@ void baseAnnotateDiagnostics(size_t first, uint16_t msg, uint64_t number) noexce
 
 namespace {
 
-int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                    int32_t srcKind) noexcept
+int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     const uint32_t flags = baseFetchFlags(ctx.settings);
     const int16_t cType = ctx.cType;
@@ -782,10 +705,8 @@ int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength,
     case SQL_C_CHAR:
     case SQL_C_WCHAR:
     case kBaseCCharNoTerm:
-    case kBaseCWCharNoTerm:
-        return baseConvertToCharacter(ctx, src, srcLength, srcKind);
-    case SQL_C_NUMERIC:
-        return toNumericStruct(ctx, flags, src, srcLength, srcKind);
+    case kBaseCWCharNoTerm: return baseConvertToCharacter(ctx, src, srcLength, srcKind);
+    case SQL_C_NUMERIC: return toNumericStruct(ctx, flags, src, srcLength, srcKind);
     case SQL_C_TYPE_DATE:
     case SQL_C_TYPE_TIME:
     case SQL_C_TYPE_TIMESTAMP: {
@@ -799,12 +720,9 @@ int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength,
         baseReportFixed(ctx.out, value, produced);
         return 0;
     }
-    case SQL_C_GUID:
-        return toGuid(ctx, src, srcLength, srcKind);
-    case SQL_C_BINARY:
-        return toBinary(ctx, flags, src, srcLength, srcKind);
-    default:
-        break;
+    case SQL_C_GUID: return toGuid(ctx, src, srcLength, srcKind);
+    case SQL_C_BINARY: return toBinary(ctx, flags, src, srcLength, srcKind);
+    default: break;
     }
     if (inRange(cType, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND))
         return toInterval(ctx, flags, src, srcLength, srcKind);
@@ -813,8 +731,8 @@ int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength,
         return 0;  // a C type this engine does not produce: nothing is written
     alignas(8) uint8_t value[8];
     int64_t produced = 0;
-    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kind, 0, value,
-                           &produced, ctx.size, ctx.scale, kBaseTruncWarn, flags) != 0)
+    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kind, 0, value, &produced, ctx.size, ctx.scale,
+                           kBaseTruncWarn, flags) != 0)
         return 1;
     baseReportFixed(ctx.out, value, baseKindSize(kind));
     return 0;
@@ -822,8 +740,7 @@ int16_t convertWith(BaseConvertContext& ctx, const void* src, int64_t srcLength,
 
 }  // namespace
 
-int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                          int32_t srcKind) noexcept
+int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     if (ctx.out == nullptr || (src == nullptr && srcLength > 0) || srcLength < 0) {
         baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
@@ -832,14 +749,12 @@ int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src, int64_t srcL
     return convertWith(ctx, src, srcLength, srcKind);
 }
 
-int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                               int32_t srcKind) noexcept
+int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     const size_t before = list != nullptr ? list->recordCount() : 0;
     int16_t rc = 0;
-    if (ctx.column == 0 || ctx.out == nullptr || srcLength < 0 ||
-        (src == nullptr && srcLength > 0)) {
+    if (ctx.column == 0 || ctx.out == nullptr || srcLength < 0 || (src == nullptr && srcLength > 0)) {
         baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
         rc = 1;
     } else if (baseIsVarLengthType(ctx.sqlType) && directCopyApplies(ctx, srcKind)) {
@@ -853,8 +768,8 @@ int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src, int64_t
     return rc;
 }
 
-int16_t baseConvertColumnValueInt(BaseConvertContext& ctx, int32_t column, const void* src,
-                                  int64_t srcLength, int32_t srcKind) noexcept
+int16_t baseConvertColumnValueInt(BaseConvertContext& ctx, int32_t column, const void* src, int64_t srcLength,
+                                  int32_t srcKind) noexcept
 {
     if (column < 0 || column > UINT16_MAX) {
         baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
@@ -864,8 +779,7 @@ int16_t baseConvertColumnValueInt(BaseConvertContext& ctx, int32_t column, const
     return baseConvertColumnValue(ctx, src, srcLength, srcKind);
 }
 
-int16_t baseConvertOutputParam(BaseConvertContext& ctx, const void* value, int64_t length,
-                               int32_t srcKind) noexcept
+int16_t baseConvertOutputParam(BaseConvertContext& ctx, const void* value, int64_t length, int32_t srcKind) noexcept
 {
     if (ctx.out == nullptr) {
         baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
@@ -874,10 +788,10 @@ int16_t baseConvertOutputParam(BaseConvertContext& ctx, const void* value, int64
     if (length == SQL_NULL_DATA) {
         const int16_t cType = ctx.cType;
         int64_t count = cType == SQL_C_LONG || cType == SQL_C_FLOAT ? 4
-                        : cType == SQL_C_SHORT                       ? 2
-                        : cType == SQL_C_DOUBLE                      ? 8
-                        : cType == SQL_C_WCHAR                       ? ctx.settings.wideTermWidth
-                                                                     : 1;
+                        : cType == SQL_C_SHORT                      ? 2
+                        : cType == SQL_C_DOUBLE                     ? 8
+                        : cType == SQL_C_WCHAR                      ? ctx.settings.wideTermWidth
+                                                                    : 1;
         return ctx.out->setNull(count);
     }
     KaErrorList* list = KaErrorCurrentList();

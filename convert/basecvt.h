@@ -47,33 +47,33 @@ constexpr int32_t kBaseRealTextWidth = 13;
 constexpr int64_t kBaseTextScratch = 4200;
 
 // WORKAROUNDS bits read by the conversions.
-constexpr uint64_t kBaseWaTrimTrailingZeros = 0x10000;     // 65536
-constexpr uint64_t kBaseWaDescribeWideAsNarrow = 0x1000000; // 16777216
+constexpr uint64_t kBaseWaTrimTrailingZeros = 0x10000;       // 65536
+constexpr uint64_t kBaseWaDescribeWideAsNarrow = 0x1000000;  // 16777216
 
 // The connection settings a conversion reads, gathered once per value.
 struct BaseConvertSettings {
     int64_t wideCodePage = kCodePageUtf16LE;  // code page of SQL_C_WCHAR data (attribute 1061)
-    int32_t narrowTermWidth = 1;        // terminator bytes of SQL_C_CHAR text
-    int32_t wideTermWidth = 2;          // terminator bytes of SQL_C_WCHAR text
+    int32_t narrowTermWidth = 1;              // terminator bytes of SQL_C_CHAR text
+    int32_t wideTermWidth = 2;                // terminator bytes of SQL_C_WCHAR text
     int32_t floatTextWidth = kBaseFloatTextWidth;
-    int32_t getDataLength = 0;          // GETDATALENGTH
-    uint64_t workarounds = 0;           // WORKAROUNDS
+    int32_t getDataLength = 0;  // GETDATALENGTH
+    uint64_t workarounds = 0;   // WORKAROUNDS
     uint32_t timestampTruncationBehavior = 0;
     uint16_t doubleToStringPrecision = 0;  // DoubleToStringPrecision; 0 the shortest text
-    uint16_t roundingMode = 0;          // 1 rounds dropped decimal digits, else they are cut
+    uint16_t roundingMode = 0;             // 1 rounds dropped decimal digits, else they are cut
     bool allowHH24 = false;
-    bool allowTime24 = false;           // 24:00:00 accepted as a time
-    bool usePositiveScale = false;      // USEPOSITIVESCALE
-    bool graphicAsChar = false;         // the graphic types convert as character data
+    bool allowTime24 = false;       // 24:00:00 accepted as a time
+    bool usePositiveScale = false;  // USEPOSITIVESCALE
+    bool graphicAsChar = false;     // the graphic types convert as character data
     bool negativeYears = false;
     bool leapSecond = false;
-    bool odbc2 = false;                 // the environment asked for ODBC 2
-    bool columnSizeAsCharacter = false; // COLUMNSIZEASCHARACTER
-    bool blankExcess = false;           // parameter text may exceed the column by blanks
-    bool zeroExcess = false;            // parameter bytes may exceed the column by zeros
-    bool timeWithFraction = false;      // SQL_TYPE_TIME parameters are sent with a fraction
-    bool sharedCache = true;            // statements use the connection's converter cache
-                                        // (thread models 1 and 2)
+    bool odbc2 = false;                  // the environment asked for ODBC 2
+    bool columnSizeAsCharacter = false;  // COLUMNSIZEASCHARACTER
+    bool blankExcess = false;            // parameter text may exceed the column by blanks
+    bool zeroExcess = false;             // parameter bytes may exceed the column by zeros
+    bool timeWithFraction = false;       // SQL_TYPE_TIME parameters are sent with a fraction
+    bool sharedCache = true;             // statements use the connection's converter cache
+                                         // (thread models 1 and 2)
     // The connection's convertHook, called with hookConnection: non-zero
     // sends SQL_C_BINARY data of the SQL type as raw bytes. Null answers 0.
     int32_t (*convertHook)(void* connection, int16_t sqlType) = nullptr;
@@ -94,10 +94,10 @@ struct BaseConvertContext {
 
     // The value as the implementation record describes it.
     int16_t sqlType = 0;
-    int64_t size = 0;           // length of variable-length types, else the precision
+    int64_t size = 0;  // length of variable-length types, else the precision
     int16_t scale = 0;
     bool unsignedFlag = false;
-    int64_t codePage = 0;       // code page of its text on the server side; 0 is UTF-8
+    int64_t codePage = 0;  // code page of its text on the server side; 0 is UTF-8
 
     // The application's side.
     int16_t cType = 0;
@@ -156,8 +156,8 @@ constexpr bool baseIsGraphicType(int32_t t) noexcept
 }
 constexpr bool baseIsCharacterType(int32_t t) noexcept
 {
-    return baseIsGraphicType(t) || (t >= SQL_WLONGVARCHAR && t <= SQL_WCHAR) ||
-           t == SQL_LONGVARCHAR || t == SQL_CHAR || t == SQL_VARCHAR;
+    return baseIsGraphicType(t) || (t >= SQL_WLONGVARCHAR && t <= SQL_WCHAR) || t == SQL_LONGVARCHAR || t == SQL_CHAR ||
+           t == SQL_VARCHAR;
 }
 constexpr bool baseIsVarLengthType(int32_t t) noexcept
 {
@@ -204,15 +204,14 @@ int64_t baseTerminatedLength(const void* text, int32_t width) noexcept;
 // One value of result column ctx.column (1-based, described by the context)
 // into ctx.out as ctx.cType; character data in the C type's code page is
 // copied straight from the source. Every diagnostic is marked with the column.
-[[nodiscard]] int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src,
-                                             int64_t srcLength, int32_t srcKind) noexcept;
+[[nodiscard]] int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                                             int32_t srcKind) noexcept;
 // The same with the column number as a plain integer, which must fit.
-[[nodiscard]] int16_t baseConvertColumnValueInt(BaseConvertContext& ctx, int32_t column,
-                                                const void* src, int64_t srcLength,
-                                                int32_t srcKind) noexcept;
+[[nodiscard]] int16_t baseConvertColumnValueInt(BaseConvertContext& ctx, int32_t column, const void* src,
+                                                int64_t srcLength, int32_t srcKind) noexcept;
 // The conversion itself, for a described value whose text is in ctx.codePage.
-[[nodiscard]] int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src,
-                                        int64_t srcLength, int32_t srcKind) noexcept;
+[[nodiscard]] int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                                        int32_t srcKind) noexcept;
 // 0 when the pair is allowed; otherwise posts 07006 (MSG_SQL_TO_C_REFUSED) and returns 1.
 [[nodiscard]] int16_t baseCheckSqlToC(uint16_t column, int16_t sqlType, int16_t cType) noexcept;
 // The C type SQL_C_DEFAULT stands for; narrowText describes wide types as narrow.
@@ -221,8 +220,8 @@ int16_t baseDefaultCType(int16_t sqlType, int32_t narrowText) noexcept;
 // ctx.out, the buffer bound to the parameter (already moved to its row):
 // NULL clears the first bytes of the buffer, the width of ctx.cType's value;
 // other values are converted and their diagnostics marked with ctx.paramRow.
-[[nodiscard]] int16_t baseConvertOutputParam(BaseConvertContext& ctx, const void* value,
-                                             int64_t length, int32_t srcKind) noexcept;
+[[nodiscard]] int16_t baseConvertOutputParam(BaseConvertContext& ctx, const void* value, int64_t length,
+                                             int32_t srcKind) noexcept;
 
 // Reports the length (and not-null) of a value of `size` bytes copied into
 // the buffer, whatever its length: fixed-size targets ignore it.

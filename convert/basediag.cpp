@@ -8,10 +8,8 @@
 namespace {
 
 // The catalogue keeps an SQLSTATE's default text this far above the SQLSTATE.
-constexpr uint16_t kDefaultTextOffset =
-    MSG_SQLSTATE_GENERAL_ERROR_TEXT - MSG_SQLSTATE_GENERAL_ERROR;
-static_assert(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED + kDefaultTextOffset ==
-                  MSG_SQLSTATE_STRING_RIGHT_TRUNCATED_TEXT,
+constexpr uint16_t kDefaultTextOffset = MSG_SQLSTATE_GENERAL_ERROR_TEXT - MSG_SQLSTATE_GENERAL_ERROR;
+static_assert(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED + kDefaultTextOffset == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED_TEXT,
               "one offset for every SQLSTATE text");
 
 KaError* post(uint16_t sqlstate, uint16_t msg, int warning) noexcept
@@ -20,8 +18,7 @@ KaError* post(uint16_t sqlstate, uint16_t msg, int warning) noexcept
     if (list == nullptr)
         return KaErrorParamSink();
     uint16_t text[KA_MESSAGE_TEXT_SIZE];
-    errLoadMessageW(text, KA_MESSAGE_TEXT_SIZE,
-                    static_cast<uint16_t>(msg == 0 ? sqlstate + kDefaultTextOffset : msg));
+    errLoadMessageW(text, KA_MESSAGE_TEXT_SIZE, static_cast<uint16_t>(msg == 0 ? sqlstate + kDefaultTextOffset : msg));
     return KaErrorPost(list->newRecordW(msg, text, warning, sqlstate, 0));
 }
 

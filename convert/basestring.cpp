@@ -41,8 +41,7 @@ void copySwapped(uint8_t* out, const uint8_t* in, int64_t bytes) noexcept
 
 }  // namespace
 
-bool baseCopyWideAnswer(const uint16_t* text, void* buffer, int64_t bufferLength,
-                        int64_t* fullBytes) noexcept
+bool baseCopyWideAnswer(const uint16_t* text, void* buffer, int64_t bufferLength, int64_t* fullBytes) noexcept
 {
     int64_t len = text != nullptr ? static_cast<int64_t>(unitsToNul(text)) : 0;
     if (fullBytes != nullptr)
@@ -102,10 +101,7 @@ int16_t BaseInStringW::checkLength() const noexcept
     return 1;
 }
 
-BaseInString::BaseInString(const char* text, int64_t length) noexcept
-    : BaseInString(text, length, KA_TEXT_LOCALE)
-{
-}
+BaseInString::BaseInString(const char* text, int64_t length) noexcept : BaseInString(text, length, KA_TEXT_LOCALE) {}
 
 BaseInString::BaseInString(const char* text, int64_t length, int32_t cp) noexcept
     : KaString(cp), callerText(text), callerLength(length), sqlWord(0), badLength(false)
@@ -146,26 +142,19 @@ int16_t BaseInString::checkLength() const noexcept
 // ---- Output strings --------------------------------------------------------
 
 BaseOutString::BaseOutString(void* buf, int16_t bufLen, int16_t* lengthPtr, int32_t width) noexcept
-    : buffer(buf), bufferLength(bufLen), length16(lengthPtr), length32(nullptr),
-      length64(nullptr), nullFlag32(nullptr), nullFlag64(nullptr), terminatorWidth(width)
-{
-}
-
-BaseOutString::BaseOutString(void* buf, int32_t bufLen, int32_t* lengthPtr, int32_t* secondPtr,
-                             int32_t width) noexcept
-    : buffer(buf), bufferLength(bufLen), length16(nullptr), length32(lengthPtr),
-      length64(nullptr), nullFlag32(secondPtr != lengthPtr ? secondPtr : nullptr),
+    : buffer(buf), bufferLength(bufLen), length16(lengthPtr), length32(nullptr), length64(nullptr), nullFlag32(nullptr),
       nullFlag64(nullptr), terminatorWidth(width)
-{
-}
+{}
 
-BaseOutString::BaseOutString(void* buf, int64_t bufLen, int64_t* lengthPtr, int64_t* secondPtr,
-                             int32_t width) noexcept
-    : buffer(buf), bufferLength(bufLen), length16(nullptr), length32(nullptr),
-      length64(lengthPtr), nullFlag32(nullptr),
+BaseOutString::BaseOutString(void* buf, int32_t bufLen, int32_t* lengthPtr, int32_t* secondPtr, int32_t width) noexcept
+    : buffer(buf), bufferLength(bufLen), length16(nullptr), length32(lengthPtr), length64(nullptr),
+      nullFlag32(secondPtr != lengthPtr ? secondPtr : nullptr), nullFlag64(nullptr), terminatorWidth(width)
+{}
+
+BaseOutString::BaseOutString(void* buf, int64_t bufLen, int64_t* lengthPtr, int64_t* secondPtr, int32_t width) noexcept
+    : buffer(buf), bufferLength(bufLen), length16(nullptr), length32(nullptr), length64(lengthPtr), nullFlag32(nullptr),
       nullFlag64(secondPtr != lengthPtr ? secondPtr : nullptr), terminatorWidth(width)
-{
-}
+{}
 
 BaseOutString::~BaseOutString() = default;
 
@@ -189,8 +178,7 @@ void BaseOutString::reportNotNull() noexcept
         *nullFlag64 = 0;
 }
 
-bool BaseOutString::writeCut(const void* data, int64_t length, bool terminate, int32_t width,
-                             bool swap) noexcept
+bool BaseOutString::writeCut(const void* data, int64_t length, bool terminate, int32_t width, bool swap) noexcept
 {
     if (buffer == nullptr)
         return false;
@@ -229,16 +217,14 @@ bool BaseOutString::writeCut(const void* data, int64_t length, bool terminate, i
     return cut;
 }
 
-bool BaseOutString::putText(const void* data, int64_t length, bool terminate,
-                            int32_t width) noexcept
+bool BaseOutString::putText(const void* data, int64_t length, bool terminate, int32_t width) noexcept
 {
     reportLength(length);
     reportNotNull();
     return writeCut(data, length, terminate, width, false);
 }
 
-bool BaseOutString::putWideText(const void* data, int64_t length, bool terminate, int32_t width,
-                                bool swap) noexcept
+bool BaseOutString::putWideText(const void* data, int64_t length, bool terminate, int32_t width, bool swap) noexcept
 {
     reportLength(length);
     reportNotNull();
@@ -299,8 +285,7 @@ bool BaseOutString::putCStringOwnWidth(const char* text) noexcept
     return putCString(text, terminatorWidth);
 }
 
-bool BaseOutString::putBytes(const void* data, int64_t length, bool terminate,
-                             int32_t width) noexcept
+bool BaseOutString::putBytes(const void* data, int64_t length, bool terminate, int32_t width) noexcept
 {
     if (length32 != nullptr)
         *length32 = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);

@@ -52,14 +52,12 @@ private:
 // units as fit before a NUL. *fullBytes (optional) gets the uncut length in
 // bytes; a null buffer is only measured. true when the answer was cut; the
 // caller decides whether that is worth a warning.
-bool baseCopyWideAnswer(const uint16_t* text, void* buffer, int64_t bufferLength,
-                        int64_t* fullBytes) noexcept;
+bool baseCopyWideAnswer(const uint16_t* text, void* buffer, int64_t bufferLength, int64_t* fullBytes) noexcept;
 
 // An application's output buffer with its length and null-flag pointers.
 class BaseOutString : public KaObject {
 public:
-    BaseOutString(void* buffer, int16_t bufferLength, int16_t* lengthPtr,
-                  int32_t width = 1) noexcept;
+    BaseOutString(void* buffer, int16_t bufferLength, int16_t* lengthPtr, int32_t width = 1) noexcept;
     BaseOutString(void* buffer, int32_t bufferLength, int32_t* lengthPtr, int32_t* secondPtr,
                   int32_t width = 1) noexcept;
     BaseOutString(void* buffer, int64_t bufferLength, int64_t* lengthPtr, int64_t* secondPtr,
@@ -69,8 +67,7 @@ public:
     // Each put reports the full length and returns true when the data was cut
     // (the 01004 warning has then been posted).
     bool putText(const void* data, int64_t length, bool terminate, int32_t width) noexcept;
-    bool putWideText(const void* data, int64_t length, bool terminate, int32_t width,
-                     bool swap) noexcept;
+    bool putWideText(const void* data, int64_t length, bool terminate, int32_t width, bool swap) noexcept;
     bool putWideTextChars(const uint16_t* data, int64_t chars) noexcept;
     bool putSubString(const KaSubString& text) noexcept;
     bool putCString(const char* text, int32_t widthHint) noexcept;
@@ -97,7 +94,6 @@ public:
 private:
     void reportLength(int64_t length) noexcept;
     void reportNotNull() noexcept;
-    bool writeCut(const void* data, int64_t length, bool terminate, int32_t width,
-                  bool swap) noexcept;
+    bool writeCut(const void* data, int64_t length, bool terminate, int32_t width, bool swap) noexcept;
     void moveRows(int64_t rowSize, int64_t count) noexcept;
 };

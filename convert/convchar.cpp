@@ -74,38 +74,28 @@ Path pathOfSqlType(int16_t sqlType, const BaseConvertSettings& settings) noexcep
     case SQL_LONGVARCHAR:
     case SQL_WCHAR:
     case SQL_WVARCHAR:
-    case SQL_WLONGVARCHAR:
-        return Path::Text;
+    case SQL_WLONGVARCHAR: return Path::Text;
     case kBaseSqlGraphic:
     case kBaseSqlVarGraphic:
-    case kBaseSqlLongVarGraphic:
-        return settings.graphicAsChar ? Path::Text : Path::None;
+    case kBaseSqlLongVarGraphic: return settings.graphicAsChar ? Path::Text : Path::None;
     case SQL_NUMERIC:
     case SQL_DECIMAL:
     case SQL_INTEGER:
     case SQL_SMALLINT:
     case SQL_BIGINT:
     case SQL_TINYINT:
-    case SQL_BIT:
-        return Path::Decimal;
+    case SQL_BIT: return Path::Decimal;
     case SQL_FLOAT:
     case SQL_REAL:
-    case SQL_DOUBLE:
-        return Path::Float;
+    case SQL_DOUBLE: return Path::Float;
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY:
-        return Path::Hex;
+    case SQL_LONGVARBINARY: return Path::Hex;
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIME:
-    case SQL_TYPE_TIMESTAMP:
-        return Path::DateTime;
-    case SQL_GUID:
-        return Path::Guid;
-    default:
-        return sqlType >= SQL_INTERVAL_YEAR && sqlType <= SQL_INTERVAL_MINUTE_TO_SECOND
-                   ? Path::Text
-                   : Path::None;
+    case SQL_TYPE_TIMESTAMP: return Path::DateTime;
+    case SQL_GUID: return Path::Guid;
+    default: return sqlType >= SQL_INTERVAL_YEAR && sqlType <= SQL_INTERVAL_MINUTE_TO_SECOND ? Path::Text : Path::None;
     }
 }
 
@@ -135,30 +125,24 @@ bool isNumberKind(int32_t kind) noexcept
 bool pathTakes(Path path, int32_t kind) noexcept
 {
     switch (path) {
-    case Path::Text:
-        return kind == kBaseKindText;
+    case Path::Text: return kind == kBaseKindText;
     case Path::Decimal:
-    case Path::Float:
-        return kind == kBaseKindText || isNumberKind(kind);
-    case Path::Hex:
-        return true;
+    case Path::Float: return kind == kBaseKindText || isNumberKind(kind);
+    case Path::Hex: return true;
     case Path::DateTime:
-        return kind == kBaseKindText || isNumberKind(kind) ||
-               (kind >= kBaseKindDate && kind <= kBaseKindTimestamp) ||
+        return kind == kBaseKindText || isNumberKind(kind) || (kind >= kBaseKindDate && kind <= kBaseKindTimestamp) ||
                kind == kBaseKindTimeFraction;
-    case Path::Guid:
-        return kind == kBaseKindText || kind == kBaseKindGuid;
-    case Path::None:
-        return false;
+    case Path::Guid: return kind == kBaseKindText || kind == kBaseKindGuid;
+    case Path::None: return false;
     }
     return false;
 }
 
 struct Target {
     int64_t cp;
-    int32_t term;      // terminator bytes
-    int64_t unit;      // bytes of one character unit
-    int64_t available; // buffer length less the terminator
+    int32_t term;       // terminator bytes
+    int64_t unit;       // bytes of one character unit
+    int64_t available;  // buffer length less the terminator
 };
 
 Target targetOf(const BaseConvertContext& ctx) noexcept
@@ -215,8 +199,8 @@ Room roomOf(BaseOutString* out, const Target& t, uint8_t* scratch) noexcept
 
 // Decimal and floating-point text, of at most limitChars characters when
 // that is not 0.
-int16_t writeNumberText(BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                        int32_t srcKind, int64_t limitChars, bool trimZeros) noexcept
+int16_t writeNumberText(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind,
+                        int64_t limitChars, bool trimZeros) noexcept
 {
     BaseOutString* out = ctx.out;
     const Target t = targetOf(ctx);
@@ -228,9 +212,8 @@ int16_t writeNumberText(BaseConvertContext& ctx, const void* src, int64_t srcLen
     if (limited)
         maxLength = limit;
     int64_t produced = 0;
-    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kBaseKindText, t.cp,
-                           room.data, &produced, maxLength, ctx.scale, kBaseTruncSilent,
-                           baseFetchFlags(ctx.settings)) != 0)
+    if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, kBaseKindText, t.cp, room.data, &produced,
+                           maxLength, ctx.scale, kBaseTruncSilent, baseFetchFlags(ctx.settings)) != 0)
         return 1;
     if (limited && produced > limit)
         produced = limit;
@@ -248,17 +231,15 @@ int16_t writeNumberText(BaseConvertContext& ctx, const void* src, int64_t srcLen
 }
 
 // Date and time text, of the column's type when it has one.
-int16_t writeDateTimeText(BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                          int32_t srcKind) noexcept
+int16_t writeDateTimeText(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     BaseOutString* out = ctx.out;
     const int16_t sqlType = ctx.sqlType;
     const Target t = targetOf(ctx);
-    int32_t columnKind = sqlType == SQL_TYPE_DATE   ? kBaseKindDate
-                         : sqlType == SQL_TYPE_TIME ? kBaseKindTime
-                         : sqlType == SQL_TYPE_TIMESTAMP
-                             ? kBaseKindTimestamp
-                             : (srcKind == kBaseKindTimeFraction ? kBaseKindTime : srcKind);
+    int32_t columnKind = sqlType == SQL_TYPE_DATE        ? kBaseKindDate
+                         : sqlType == SQL_TYPE_TIME      ? kBaseKindTime
+                         : sqlType == SQL_TYPE_TIMESTAMP ? kBaseKindTimestamp
+                                                         : (srcKind == kBaseKindTimeFraction ? kBaseKindTime : srcKind);
     int64_t minChars = columnKind == kBaseKindDate   ? kDateChars
                        : columnKind == kBaseKindTime ? kTimeChars
                                                      : kTimestampChars;
@@ -278,14 +259,12 @@ int16_t writeDateTimeText(BaseConvertContext& ctx, const void* src, int64_t srcL
     if (columnKind == kBaseKindDate)
         direct = srcKind == kBaseKindDate || srcKind == kBaseKindTimestamp;
     else if (columnKind == kBaseKindTime)
-        direct = srcKind == kBaseKindTime || srcKind == kBaseKindTimestamp ||
-                 srcKind == kBaseKindTimeFraction;
+        direct = srcKind == kBaseKindTime || srcKind == kBaseKindTimestamp || srcKind == kBaseKindTimeFraction;
     else if (columnKind == kBaseKindTimestamp)
         direct = srcKind == kBaseKindTimestamp;
     if (!direct) {
-        if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, columnKind, 0, value,
-                               &fromLength, 0, ctx.scale, kBaseTruncWarn,
-                               baseFetchFlags(ctx.settings)) != 0)
+        if (baseConvertNumeric(&ctx, srcKind, ctx.codePage, src, srcLength, columnKind, 0, value, &fromLength, 0,
+                               ctx.scale, kBaseTruncWarn, baseFetchFlags(ctx.settings)) != 0)
             return 1;
         from = value;
         fromKind = columnKind;
@@ -293,9 +272,8 @@ int16_t writeDateTimeText(BaseConvertContext& ctx, const void* src, int64_t srcL
     uint8_t scratch[kBaseTextScratch];
     Room room = roomOf(out, t, scratch);
     int64_t produced = 0;
-    if (baseConvertToChar(&ctx, fromKind, 0, from, fromLength, kBaseKindText, t.cp, room.data,
-                          &produced, room.size, ctx.scale, kBaseTruncSilent,
-                          ctx.settings.leapSecond ? 61 : 59, ctx.settings.negativeYears,
+    if (baseConvertToChar(&ctx, fromKind, 0, from, fromLength, kBaseKindText, t.cp, room.data, &produced, room.size,
+                          ctx.scale, kBaseTruncSilent, ctx.settings.leapSecond ? 61 : 59, ctx.settings.negativeYears,
                           baseFetchFlags(ctx.settings)) != 0)
         return 1;
     if (room.scratch) {
@@ -308,14 +286,13 @@ int16_t writeDateTimeText(BaseConvertContext& ctx, const void* src, int64_t srcL
 
 // Writes n ASCII characters as text of the target code page; returns the
 // bytes written, or -1 after a posted conversion failure.
-int64_t putAscii(const BaseConvertContext& ctx, const Target& t, const char* text, int64_t n,
-                 uint8_t* out) noexcept
+int64_t putAscii(const BaseConvertContext& ctx, const Target& t, const char* text, int64_t n, uint8_t* out) noexcept
 {
     if (t.cp < 0) {
         int64_t produced = 0;
         int32_t truncated = 0;
-        if (baseConvertText(kCodePageUtf8, text, n, t.cp, out, n, &produced, &truncated,
-                            baseConvertCache(&ctx), 0) != 0)
+        if (baseConvertText(kCodePageUtf8, text, n, t.cp, out, n, &produced, &truncated, baseConvertCache(&ctx), 0) !=
+            0)
             return -1;
         return produced;
     }
@@ -391,8 +368,7 @@ int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t 
         int64_t offset = ctx.offset;
         if (offset < 0 || offset > srcLength)
             offset = srcLength;
-        bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, srcLength - offset,
-                                terminate, t.term);
+        bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, srcLength - offset, terminate, t.term);
         ctx.notePiece(cut, t.available);
         return 0;
     }
@@ -412,13 +388,11 @@ int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t 
         if (out->buffer != nullptr && out->bufferLength >= room && ctx.offset == 0) {
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (baseConvertText(srcCodePage, src, srcLength, t.cp, out->buffer,
-                                out->bufferLength - t.term, &produced, &truncated, cache,
-                                0) != 0)
+            if (baseConvertText(srcCodePage, src, srcLength, t.cp, out->buffer, out->bufferLength - t.term, &produced,
+                                &truncated, cache, 0) != 0)
                 return 1;
             if (truncated == 0) {
-                std::memset(static_cast<uint8_t*>(out->buffer) + produced, 0,
-                            static_cast<size_t>(t.term));
+                std::memset(static_cast<uint8_t*>(out->buffer) + produced, 0, static_cast<size_t>(t.term));
                 baseReportLength(out, produced);
                 ctx.pieceLength = 0;
                 return 0;
@@ -432,8 +406,7 @@ int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t 
                 return 1;
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (baseConvertText(srcCodePage, src, srcLength, t.cp, buffer, size, &produced,
-                                &truncated, cache, 0) != 0)
+            if (baseConvertText(srcCodePage, src, srcLength, t.cp, buffer, size, &produced, &truncated, cache, 0) != 0)
                 return 1;
             if (truncated == 0) {
                 ctx.convertedLength = produced;
@@ -449,8 +422,7 @@ int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t 
     int64_t offset = ctx.offset;
     if (offset < 0 || offset > ctx.convertedLength)
         offset = ctx.convertedLength;
-    bool cut = out->putText(ctx.convertBuffer + offset, ctx.convertedLength - offset, terminate,
-                            t.term);
+    bool cut = out->putText(ctx.convertBuffer + offset, ctx.convertedLength - offset, terminate, t.term);
     ctx.notePiece(cut, t.available);
     return 0;
 }
@@ -537,8 +509,7 @@ int64_t baseRemoveTrailingZeros(const void* text, int64_t length, int64_t codePa
     return length;
 }
 
-int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                               int32_t srcKind) noexcept
+int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
     const int16_t sqlType = ctx.sqlType;
     Path path = pathOfSqlType(sqlType, ctx.settings);
@@ -546,27 +517,22 @@ int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src, int64_t
         path = pathOfKind(srcKind);
     const bool trim = (ctx.settings.workarounds & kBaseWaTrimTrailingZeros) != 0;
     switch (path) {
-    case Path::Text:
-        return baseCopyCharacterData(ctx, src, srcLength);
+    case Path::Text: return baseCopyCharacterData(ctx, src, srcLength);
     case Path::Decimal:
         return writeNumberText(ctx, src, srcLength, srcKind, 0,
                                trim && (sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL));
     case Path::Float: {
-        bool real = sqlType == SQL_REAL ||
-                    (sqlType != SQL_FLOAT && sqlType != SQL_DOUBLE && srcKind == kBaseKindReal);
-        return writeNumberText(ctx, src, srcLength, srcKind,
-                               real ? kBaseRealTextWidth : ctx.settings.floatTextWidth, trim);
+        bool real = sqlType == SQL_REAL || (sqlType != SQL_FLOAT && sqlType != SQL_DOUBLE && srcKind == kBaseKindReal);
+        return writeNumberText(ctx, src, srcLength, srcKind, real ? kBaseRealTextWidth : ctx.settings.floatTextWidth,
+                               trim);
     }
-    case Path::Hex:
-        return baseWriteHexText(ctx, src, srcLength);
-    case Path::DateTime:
-        return writeDateTimeText(ctx, src, srcLength, srcKind);
+    case Path::Hex: return baseWriteHexText(ctx, src, srcLength);
+    case Path::DateTime: return writeDateTimeText(ctx, src, srcLength, srcKind);
     case Path::Guid:
         if (srcKind == kBaseKindText)
             return baseCopyCharacterData(ctx, src, srcLength);
         return writeGuidText(ctx, src, srcLength);
-    case Path::None:
-        break;
+    case Path::None: break;
     }
     return 0;
 }

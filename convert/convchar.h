@@ -15,18 +15,16 @@ int64_t baseTextTargetCodePage(const BaseConvertContext& ctx, int16_t cType) noe
 // The character branch of the SQL-to-C conversion: ctx.cType is SQL_C_CHAR,
 // SQL_C_WCHAR or one of their unterminated forms. 0 success, 1 failure
 // (posted).
-[[nodiscard]] int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src,
-                                             int64_t srcLength, int32_t srcKind) noexcept;
+[[nodiscard]] int16_t baseConvertToCharacter(BaseConvertContext& ctx, const void* src, int64_t srcLength,
+                                             int32_t srcKind) noexcept;
 
 // Text of code page ctx.codePage into the target text of ctx.cType from the
 // long-data offset on, converted once into the conversion buffer when the
 // code pages differ and served from there.
-[[nodiscard]] int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src,
-                                            int64_t srcLength) noexcept;
+[[nodiscard]] int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t srcLength) noexcept;
 
 // The bytes from the long-data offset on as upper-case hexadecimal text.
-[[nodiscard]] int16_t baseWriteHexText(BaseConvertContext& ctx, const void* src,
-                                       int64_t srcLength) noexcept;
+[[nodiscard]] int16_t baseWriteHexText(BaseConvertContext& ctx, const void* src, int64_t srcLength) noexcept;
 
 // Removes trailing fraction zeros (and a bare decimal point) from number text
 // of `length` bytes in codePage; returns the new length.

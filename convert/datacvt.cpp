@@ -118,8 +118,7 @@ KaDataConverter::KaDataConverter(int32_t k, uint64_t own) noexcept
       finished(0), form(KA_CVT_FORM_BYTES), ownBuffer(nullptr), ownSize(own), windowStart(nullptr), windowSpace(0),
       writePos(0), sourceMore(1), windowMore(1), hasWindow(0), outputOpen(0), block(nullptr), blockLeft(0),
       terminate(0), terminatorSize(0)
-{
-}
+{}
 
 KaDataConverter::~KaDataConverter()
 {
@@ -267,8 +266,7 @@ int KaDataConverter::convertToSource(KaTmpFileSink*, KaTmpFileSource*, KaDataSou
 // ---- KaBinaryConverter ---------------------------------------------------------------
 
 KaBinaryConverter::KaBinaryConverter() noexcept : KaDataConverter(KA_CVT_BINARY, KA_CVT_BINARY_BUFFER), pendingCount(0)
-{
-}
+{}
 
 KaBinaryConverter::~KaBinaryConverter() = default;
 
@@ -396,8 +394,7 @@ int KaBinaryConverter::convertToSource(KaTmpFileSink* tmpSink, KaTmpFileSource* 
 
 KaBinaryConverterInput::KaBinaryConverterInput() noexcept
     : KaDataConverter(KA_CVT_BINARY_INPUT, KA_CVT_BINARY_BUFFER), carryCount(0), carry{}
-{
-}
+{}
 
 KaBinaryConverterInput::~KaBinaryConverterInput() = default;
 
@@ -504,9 +501,10 @@ int KaBinaryConverterInput::convert() noexcept
 // ---- The character kinds -------------------------------------------------------------
 
 KaCharConverterBase::KaCharConverterBase(int32_t k, int64_t f, int64_t t, int32_t term, int32_t m) noexcept
-    : KaDataConverter(k, KA_CVT_CHAR_BUFFER), from(f), to(t), pool(nullptr), mode(m), substituted(0),
-      deferredStatus(0), maxCharSize(0), minCharSize(0), sourceConv{}, targetConv{}, boundaryConv{}, pivotStart(0),
-      pivotEnd(0), stageStart(0), stageEnd(0), stageHeld(0), targetConverterUsed(0), toFlushed(0), fromFlushed(0), carryCount(0), carry{}
+    : KaDataConverter(k, KA_CVT_CHAR_BUFFER), from(f), to(t), pool(nullptr), mode(m), substituted(0), deferredStatus(0),
+      maxCharSize(0), minCharSize(0), sourceConv{}, targetConv{}, boundaryConv{}, pivotStart(0), pivotEnd(0),
+      stageStart(0), stageEnd(0), stageHeld(0), targetConverterUsed(0), toFlushed(0), fromFlushed(0),
+      carryCount(0), carry{}
 {
     terminate = term;
 }
@@ -621,8 +619,8 @@ int KaCharConverterBase::setupSizes() noexcept
     return 0;
 }
 
-int KaCharConverterBase::setCodePagesBody(KaDataSource* newSource, KaDataSink* newSink, int64_t newFrom,
-                                          int64_t newTo, int32_t newTerminate) noexcept
+int KaCharConverterBase::setCodePagesBody(KaDataSource* newSource, KaDataSink* newSink, int64_t newFrom, int64_t newTo,
+                                          int32_t newTerminate) noexcept
 {
     deferredStatus = 0;
     substituted = 0;
@@ -973,8 +971,7 @@ int KaCharConverterBase::convertValue() noexcept
 
 KaCharConverter::KaCharConverter() noexcept
     : KaCharConverterBase(KA_CVT_CHAR, kCodePageUtf8, kCodePageUtf16LE, 1, kConvModeSubstitute)
-{
-}
+{}
 
 KaCharConverter::KaCharConverter(KaDataSource* src, KaDataSink* snk, int64_t f, int64_t t, int32_t term,
                                  int32_t m) noexcept
@@ -1029,11 +1026,9 @@ int KaCharConverter::convertToSource(KaTmpFileSink* tmpSink, KaTmpFileSource* tm
 
 KaCharConverterInput::KaCharConverterInput() noexcept
     : KaCharConverterBase(KA_CVT_CHAR_INPUT, kCodePageUtf16LE, kCodePageUtf8, 0, kConvModeSubstitute)
-{
-}
+{}
 
-KaCharConverterInput::KaCharConverterInput(KaDataSource* src, KaDataSink* snk, int64_t f, int64_t t,
-                                           int32_t m) noexcept
+KaCharConverterInput::KaCharConverterInput(KaDataSource* src, KaDataSink* snk, int64_t f, int64_t t, int32_t m) noexcept
     : KaCharConverterBase(KA_CVT_CHAR_INPUT, f, t, 0, m)
 {
     source = src;
@@ -1062,8 +1057,7 @@ int KaCharConverterInput::finish() noexcept
 KaSimpleCharConverter::KaSimpleCharConverter() noexcept
     : KaDataConverter(KA_CVT_SIMPLE_CHAR, 0), codePage(kCodePageUtf8), converter(nullptr), input(nullptr),
       inputEnd(nullptr), maxCharSize(4), minCharSize(1), deferredStatus(0), mode(kConvModeSubstitute)
-{
-}
+{}
 
 KaSimpleCharConverter::~KaSimpleCharConverter()
 {

@@ -196,10 +196,10 @@ private:
     uint8_t stageCharStart[KA_CVT_CHAR_BUFFER];
     uint64_t stageStart;
     uint64_t stageEnd;
-    uint64_t stageHeld;  // bytes after stageEnd of a character still being converted
+    uint64_t stageHeld;           // bytes after stageEnd of a character still being converted
     int32_t targetConverterUsed;  // the target converter has worked on this value
-    int32_t toFlushed;    // the source converter was flushed at the end of the input
-    int32_t fromFlushed;  // the target converter was flushed
+    int32_t toFlushed;            // the source converter was flushed at the end of the input
+    int32_t fromFlushed;          // the target converter was flushed
     uint32_t carryCount;
     uint8_t carry[KA_CVT_CARRY_MAX];
 };

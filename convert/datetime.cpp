@@ -57,8 +57,7 @@ bool odbc3Param(uint32_t flags) noexcept
 // A bad date, time or timestamp text: 22018 for ODBC 3, 22008 for ODBC 2.
 int16_t errBadText(uint32_t flags) noexcept
 {
-    baseCvtPostError(odbc3(flags) ? MSG_SQLSTATE_INVALID_CAST
-                                  : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
+    baseCvtPostError(odbc3(flags) ? MSG_SQLSTATE_INVALID_CAST : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
     return 1;
 }
 
@@ -191,8 +190,7 @@ int64_t baseJulianDayNumber(int32_t year, int32_t month, int32_t day) noexcept
     return day + (153 * mm + 2) / 5 + 365 * yy + floorDiv(yy, 4) - 32083;
 }
 
-void baseJulianDateOfDayNumber(int64_t dayNumber, int32_t* year, int32_t* month,
-                               int32_t* day) noexcept
+void baseJulianDateOfDayNumber(int64_t dayNumber, int32_t* year, int32_t* month, int32_t* day) noexcept
 {
     int64_t c = dayNumber + 32082;
     int64_t d = floorDiv(4 * c + 3, 1461);
@@ -208,8 +206,7 @@ void baseJulianDateOfDayNumber(int64_t dayNumber, int32_t* year, int32_t* month,
 
 int16_t baseCheckDate(int32_t year, int32_t month, int32_t day, bool negativeYears) noexcept
 {
-    bool yearOk = negativeYears ? (year >= -9999 && year <= 9999 && year != 0)
-                                : (year >= 1 && year <= 9999);
+    bool yearOk = negativeYears ? (year >= -9999 && year <= 9999 && year != 0) : (year >= 1 && year <= 9999);
     bool ok = yearOk && month >= 1 && month <= 12 && day >= 1 && day <= 31;
     if (ok && day == 31 && (month == 4 || month == 6 || month == 9 || month == 11))
         ok = false;
@@ -258,14 +255,38 @@ void formatFraction(T* out, int64_t value) noexcept
 
 }  // namespace
 
-void baseFormat2Digits(char* out, int32_t value) noexcept { formatDigits(out, value, 2); }
-void baseFormat3Digits(char* out, int32_t value) noexcept { formatDigits(out, value, 3); }
-void baseFormat4Digits(char* out, int32_t value) noexcept { formatDigits(out, value, 4); }
-void baseFormatFraction(char* out, int64_t value) noexcept { formatFraction(out, value); }
-void baseFormat2DigitsW(uint16_t* out, int32_t value) noexcept { formatDigits(out, value, 2); }
-void baseFormat3DigitsW(uint16_t* out, int32_t value) noexcept { formatDigits(out, value, 3); }
-void baseFormat4DigitsW(uint16_t* out, int32_t value) noexcept { formatDigits(out, value, 4); }
-void baseFormatFractionW(uint16_t* out, int64_t value) noexcept { formatFraction(out, value); }
+void baseFormat2Digits(char* out, int32_t value) noexcept
+{
+    formatDigits(out, value, 2);
+}
+void baseFormat3Digits(char* out, int32_t value) noexcept
+{
+    formatDigits(out, value, 3);
+}
+void baseFormat4Digits(char* out, int32_t value) noexcept
+{
+    formatDigits(out, value, 4);
+}
+void baseFormatFraction(char* out, int64_t value) noexcept
+{
+    formatFraction(out, value);
+}
+void baseFormat2DigitsW(uint16_t* out, int32_t value) noexcept
+{
+    formatDigits(out, value, 2);
+}
+void baseFormat3DigitsW(uint16_t* out, int32_t value) noexcept
+{
+    formatDigits(out, value, 3);
+}
+void baseFormat4DigitsW(uint16_t* out, int32_t value) noexcept
+{
+    formatDigits(out, value, 4);
+}
+void baseFormatFractionW(uint16_t* out, int64_t value) noexcept
+{
+    formatFraction(out, value);
+}
 
 int64_t baseNarrowFromUtf16Le(char* out, int64_t room, const uint8_t* text, int64_t units) noexcept
 {
@@ -314,8 +335,7 @@ char* baseUtcTimestampText(int64_t secondsToAdd) noexcept
 
 // ---- Parsing -----------------------------------------------------------------
 
-int16_t baseParseDate(const char* text, int64_t length, BaseDate* out, bool negativeYears,
-                      uint32_t flags) noexcept
+int16_t baseParseDate(const char* text, int64_t length, BaseDate* out, bool negativeYears, uint32_t flags) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     size_t before = countOf(list);
@@ -354,17 +374,15 @@ int32_t baseLooksLikeTimestamp(const char* text, int64_t length) noexcept
     return 1;
 }
 
-int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
-                      int32_t highestSecond, uint32_t flags, bool reportDrop,
-                      bool allow24) noexcept
+int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind, int32_t highestSecond,
+                      uint32_t flags, bool reportDrop, bool allow24) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     size_t before = countOf(list);
     if (length < 8)
         return errBadText(flags);
     uint32_t h = 0, m = 0, s = 0;
-    if (parseField(text, 2, &h) != 0 || parseField(text + 3, 2, &m) != 0 ||
-        parseField(text + 6, 2, &s) != 0)
+    if (parseField(text, 2, &h) != 0 || parseField(text + 3, 2, &m) != 0 || parseField(text + 6, 2, &s) != 0)
         return replaceWithBadText(list, before, flags);
     bool is24 = allow24 && h == 24 && m == 0 && s == 0;
     if (!is24 && !(h < 24 && m < 60 && s <= static_cast<uint32_t>(highestSecond)))
@@ -405,19 +423,16 @@ int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targe
         store<BaseTimeFraction>(out, BaseTimeFraction{static_cast<uint16_t>(h), static_cast<uint16_t>(m),
                                                       static_cast<uint16_t>(s), fraction});
     } else {
-        store<BaseTime>(out, BaseTime{static_cast<uint16_t>(h), static_cast<uint16_t>(m),
-                                      static_cast<uint16_t>(s)});
+        store<BaseTime>(out, BaseTime{static_cast<uint16_t>(h), static_cast<uint16_t>(m), static_cast<uint16_t>(s)});
     }
     return 0;
 }
 
-int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
-                           int32_t highestSecond, bool negativeYears, uint32_t flags,
-                           bool reportDrop, bool allow24) noexcept
+int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out, int32_t highestSecond,
+                           bool negativeYears, uint32_t flags, bool reportDrop, bool allow24) noexcept
 {
     if (length < 10) {
-        baseCvtPostError(odbc3(flags) ? MSG_SQLSTATE_INVALID_CAST
-                                  : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
+        baseCvtPostError(odbc3(flags) ? MSG_SQLSTATE_INVALID_CAST : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
         return 1;
     }
     if (length >= 30 && reportDrop && odbc3Param(flags)) {
@@ -436,15 +451,13 @@ int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
         char buf[9] = "00:00:00";
         for (int64_t i = 11; i < len && i < 19; ++i)
             buf[i - 11] = t[i];
-        if (baseParseTime(buf, 8, &time, kBaseKindTimeFraction, highestSecond, flags, reportDrop,
-                          allow24) != 0)
+        if (baseParseTime(buf, 8, &time, kBaseKindTimeFraction, highestSecond, flags, reportDrop, allow24) != 0)
             return 1;
-    } else if (baseParseTime(t + 11, len - 11, &time, kBaseKindTimeFraction, highestSecond, flags,
-                             reportDrop, allow24) != 0) {
+    } else if (baseParseTime(t + 11, len - 11, &time, kBaseKindTimeFraction, highestSecond, flags, reportDrop,
+                             allow24) != 0) {
         return 1;
     }
-    *out = BaseTimestamp{date.year, date.month, date.day, time.hour, time.minute, time.second,
-                         time.fraction};
+    *out = BaseTimestamp{date.year, date.month, date.day, time.hour, time.minute, time.second, time.fraction};
     return 0;
 }
 
@@ -503,12 +516,9 @@ int64_t producedSize(int32_t kind) noexcept
 {
     switch (kind) {
     case kBaseKindDate:
-    case kBaseKindTime:
-        return 6;
-    case kBaseKindTimeFraction:
-        return 12;
-    default:
-        return 16;
+    case kBaseKindTime: return 6;
+    case kBaseKindTimeFraction: return 12;
+    default: return 16;
     }
 }
 
@@ -539,11 +549,8 @@ int16_t storeFromTimestamp(Call& c, const BaseTimestamp& ts, bool fromTimestamp)
     case kBaseKindTimeFraction:
         store<BaseTimeFraction>(c.dst, BaseTimeFraction{ts.hour, ts.minute, ts.second, ts.fraction});
         break;
-    case kBaseKindTimestamp:
-        store<BaseTimestamp>(c.dst, ts);
-        break;
-    default:
-        return 1;
+    case kBaseKindTimestamp: store<BaseTimestamp>(c.dst, ts); break;
+    default: return 1;
     }
     *c.produced = producedSize(c.dstKind);
     return 0;
@@ -582,8 +589,8 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
         if (srcCp < 0) {
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (baseConvertText(srcCp, src, srcLength, kCodePageUtf8, wide, sizeof wide - 1,
-                                &produced, &truncated, baseConvertCache(c.ctx), 1) != 0)
+            if (baseConvertText(srcCp, src, srcLength, kCodePageUtf8, wide, sizeof wide - 1, &produced, &truncated,
+                                baseConvertCache(c.ctx), 1) != 0)
                 return 1;
             p = wide;
             n = produced;
@@ -606,8 +613,7 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
             if (baseParseDate(p, n, &d, c.negativeYears, c.flags) != 0)
                 return 1;
             ts = BaseTimestamp{d.year, d.month, d.day, 0, 0, 0, 0};
-        } else if (baseParseTimestamp(p, n, &ts, c.highestSecond, c.negativeYears, c.flags,
-                                      reportDrop, allow24) != 0) {
+        } else if (baseParseTimestamp(p, n, &ts, c.highestSecond, c.negativeYears, c.flags, reportDrop, allow24) != 0) {
             return 1;
         }
         return storeFromTimestamp(c, ts, true);
@@ -634,8 +640,7 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
             return storeFromTimestamp(c, ts, false);
         }
         if (baseLooksLikeTimestamp(p, n) != 0) {
-            if (baseParseTimestamp(p, n, &ts, c.highestSecond, c.negativeYears, c.flags,
-                                   reportDrop, allow24) != 0)
+            if (baseParseTimestamp(p, n, &ts, c.highestSecond, c.negativeYears, c.flags, reportDrop, allow24) != 0)
                 return 1;
             return storeFromTimestamp(c, ts, true);
         }
@@ -656,22 +661,20 @@ int16_t fromText(Call& c, int64_t srcCp, const void* src, int64_t srcLength) noe
             std::memcpy(buf, kFixedDate, kFixedLen);
             int64_t take = n < kMaxTimeChars ? n : kMaxTimeChars;
             std::memcpy(buf + kFixedLen, p, static_cast<size_t>(take));
-            if (baseParseTimestamp(buf, kFixedLen + take, &ts, c.highestSecond, false, c.flags,
-                                   reportDrop, allow24) != 0)
+            if (baseParseTimestamp(buf, kFixedLen + take, &ts, c.highestSecond, false, c.flags, reportDrop, allow24) !=
+                0)
                 return 1;
             int32_t y = 0, m = 0, d = 0;
             todayLocal(&y, &m, &d);
             ts.year = static_cast<int16_t>(y);
             ts.month = static_cast<uint16_t>(m);
             ts.day = static_cast<uint16_t>(d);
-        } else if (baseParseTimestamp(p, n, &ts, c.highestSecond, c.negativeYears, c.flags,
-                                      reportDrop, allow24) != 0) {
+        } else if (baseParseTimestamp(p, n, &ts, c.highestSecond, c.negativeYears, c.flags, reportDrop, allow24) != 0) {
             return 1;
         }
         return storeFromTimestamp(c, ts, false);
     }
-    default:
-        return 1;
+    default: return 1;
     }
 }
 
@@ -694,13 +697,16 @@ int16_t fromStructure(Call& c, int32_t srcKind, const void* src) noexcept
         int32_t y = 0, m = 0, d = 0;
         if (c.dstKind == kBaseKindTimestamp)
             todayLocal(&y, &m, &d);
-        ts = BaseTimestamp{static_cast<int16_t>(y), static_cast<uint16_t>(m), static_cast<uint16_t>(d),
-                           t.hour, t.minute, t.second, fraction};
+        ts = BaseTimestamp{static_cast<int16_t>(y),
+                           static_cast<uint16_t>(m),
+                           static_cast<uint16_t>(d),
+                           t.hour,
+                           t.minute,
+                           t.second,
+                           fraction};
         break;
     }
-    default:
-        ts = load<BaseTimestamp>(src);
-        break;
+    default: ts = load<BaseTimestamp>(src); break;
     }
     if (srcKind == kBaseKindDate && isTimeKind(c.dstKind))
         return 2;  // not a date-time conversion: numbers
@@ -744,8 +750,8 @@ int16_t writeText(Call& c, const char* text, int64_t len) noexcept
     if (unit == 1) {
         if (c.dstCp < 0) {
             int32_t truncated = 0;
-            if (baseConvertText(kCodePageUtf8, text, n, c.dstCp, c.dst, c.maxLength, &bytes,
-                                &truncated, baseConvertCache(c.ctx), 0) != 0)
+            if (baseConvertText(kCodePageUtf8, text, n, c.dstCp, c.dst, c.maxLength, &bytes, &truncated,
+                                baseConvertCache(c.ctx), 0) != 0)
                 return 1;
         } else {
             std::memcpy(out, text, static_cast<size_t>(n));
@@ -885,14 +891,13 @@ int16_t toText(Call& c, int32_t srcKind, const void* src) noexcept
 
 }  // namespace
 
-int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage,
-                          const void* src, int64_t srcLength, int32_t dstKind, int64_t dstCodePage,
-                          void* dst, int64_t* produced, int64_t maxLength, int16_t fractionDigits,
-                          int32_t truncation, int32_t highestSecond, bool negativeYears,
-                          uint32_t flags) noexcept
+int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage, const void* src,
+                          int64_t srcLength, int32_t dstKind, int64_t dstCodePage, void* dst, int64_t* produced,
+                          int64_t maxLength, int16_t fractionDigits, int32_t truncation, int32_t highestSecond,
+                          bool negativeYears, uint32_t flags) noexcept
 {
-    Call c{ctx, settingsOf(ctx), dstKind, dstCodePage, dst, produced, maxLength,
-           fractionDigits, truncation, highestSecond, negativeYears, flags, false};
+    Call c{ctx,        settingsOf(ctx), dstKind,       dstCodePage, dst,  produced, maxLength, fractionDigits,
+           truncation, highestSecond,   negativeYears, flags,       false};
     int16_t rc = 2;
     if (srcKind == kBaseKindText && isDateTimeKind(dstKind))
         rc = fromText(c, srcCodePage, src, srcLength);
@@ -907,8 +912,8 @@ int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind, int64_
         BaseTimeFraction tf{};
         void* target = dstKind == kBaseKindTimeFraction ? static_cast<void*>(&tf) : dst;
         int64_t len = 0;
-        if (baseConvertNumeric(ctx, numSrc, srcCodePage, src, srcLength, numDst, dstCodePage,
-                               target, &len, maxLength, fractionDigits, truncation, flags) != 0)
+        if (baseConvertNumeric(ctx, numSrc, srcCodePage, src, srcLength, numDst, dstCodePage, target, &len, maxLength,
+                               fractionDigits, truncation, flags) != 0)
             return 1;
         if (dstKind == kBaseKindTimeFraction) {
             tf.fraction = 0;
@@ -935,17 +940,15 @@ int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind, int64_
 
 void baseIntervalFields(int32_t code, int32_t* intervalClass, uint32_t* fieldMask) noexcept
 {
-    static const uint32_t kMasks[14] = {0,  32, 16, 8, 4, 2, 1,
-                                        48, 12, 14, 15, 6, 7, 3};
+    static const uint32_t kMasks[14] = {0, 32, 16, 8, 4, 2, 1, 48, 12, 14, 15, 6, 7, 3};
     uint32_t mask = (code >= 1 && code <= 13) ? kMasks[code] : 0;
     *fieldMask = mask;
     *intervalClass = (code == 1 || code == 2 || code == 7) ? kBaseIntervalClassYearMonth
-                     : mask != 0                            ? kBaseIntervalClassDayTime
-                                                            : 0;
+                     : mask != 0                           ? kBaseIntervalClassDayTime
+                                                           : 0;
 }
 
-int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
-                          uint32_t* value) noexcept
+int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed, uint32_t* value) noexcept
 {
     int64_t i = 0;
     while (i < length && std::isspace(static_cast<unsigned char>(text[i])))
@@ -1141,9 +1144,8 @@ struct TextBuf {
 
 }  // namespace
 
-int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
-                           int64_t* produced, int64_t leadingPrecision,
-                           int64_t secondsPrecision) noexcept
+int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text, int64_t* produced,
+                           int64_t leadingPrecision, int64_t secondsPrecision) noexcept
 {
     int32_t cls = 0;
     uint32_t mask = 0;
@@ -1219,13 +1221,34 @@ int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* tex
     case kBaseIntervalHour: out.put("HOUR("); break;
     case kBaseIntervalMinute: out.put("MINUTE("); break;
     case kBaseIntervalSecond: out.put("SECOND("); break;
-    case kBaseIntervalYearToMonth: p = b - 3; out.put("YEAR("); break;
-    case kBaseIntervalDayToHour: p = b - 3; out.put("DAY("); break;
-    case kBaseIntervalDayToMinute: p = b - 6; out.put("DAY("); break;
-    case kBaseIntervalDayToSecond: p = s == 0 ? b - 9 : b - 10 - s; out.put("DAY("); break;
-    case kBaseIntervalHourToMinute: p = b - 3; out.put("HOUR("); break;
-    case kBaseIntervalHourToSecond: p = s == 0 ? b - 6 : b - 7 - s; out.put("HOUR("); break;
-    default: p = s == 0 ? b - 3 : b - 4 - s; out.put("MINUTE("); break;
+    case kBaseIntervalYearToMonth:
+        p = b - 3;
+        out.put("YEAR(");
+        break;
+    case kBaseIntervalDayToHour:
+        p = b - 3;
+        out.put("DAY(");
+        break;
+    case kBaseIntervalDayToMinute:
+        p = b - 6;
+        out.put("DAY(");
+        break;
+    case kBaseIntervalDayToSecond:
+        p = s == 0 ? b - 9 : b - 10 - s;
+        out.put("DAY(");
+        break;
+    case kBaseIntervalHourToMinute:
+        p = b - 3;
+        out.put("HOUR(");
+        break;
+    case kBaseIntervalHourToSecond:
+        p = s == 0 ? b - 6 : b - 7 - s;
+        out.put("HOUR(");
+        break;
+    default:
+        p = s == 0 ? b - 3 : b - 4 - s;
+        out.put("MINUTE(");
+        break;
     }
     if (p < digitsOf(leadingValue))
         return errInterval();
@@ -1254,8 +1277,7 @@ int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* tex
     return 0;
 }
 
-int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int32_t codeTo,
-                            BaseInterval* out) noexcept
+int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int32_t codeTo, BaseInterval* out) noexcept
 {
     int32_t clsFrom = 0, clsTo = 0;
     uint32_t maskFrom = 0, maskTo = 0;

@@ -90,25 +90,20 @@ constexpr int32_t kBaseIntervalTextSize = 128;
 // (a date is its day number, a time its seconds since midnight). 0, or 1
 // after posting. ctx gives the settings and the converters (null: the
 // defaults).
-[[nodiscard]] int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind,
-                                        int64_t srcCodePage, const void* src, int64_t srcLength,
-                                        int32_t dstKind, int64_t dstCodePage, void* dst,
-                                        int64_t* produced, int64_t maxLength,
-                                        int16_t fractionDigits, int32_t truncation,
-                                        int32_t highestSecond, bool negativeYears,
+[[nodiscard]] int16_t baseConvertToChar(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage,
+                                        const void* src, int64_t srcLength, int32_t dstKind, int64_t dstCodePage,
+                                        void* dst, int64_t* produced, int64_t maxLength, int16_t fractionDigits,
+                                        int32_t truncation, int32_t highestSecond, bool negativeYears,
                                         uint32_t flags) noexcept;
 
 // Text of at least 10 characters (11 with a negative year).
-[[nodiscard]] int16_t baseParseDate(const char* text, int64_t length, BaseDate* out,
-                                    bool negativeYears, uint32_t flags) noexcept;
+[[nodiscard]] int16_t baseParseDate(const char* text, int64_t length, BaseDate* out, bool negativeYears,
+                                    uint32_t flags) noexcept;
 [[nodiscard]] int16_t baseParseTime(const char* text, int64_t length, void* out, int32_t targetKind,
-                                    int32_t highestSecond, uint32_t flags, bool reportDrop,
-                                    bool allow24) noexcept;
-[[nodiscard]] int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out,
-                                         int32_t highestSecond, bool negativeYears, uint32_t flags,
-                                         bool reportDrop, bool allow24) noexcept;
-[[nodiscard]] int16_t baseCheckDate(int32_t year, int32_t month, int32_t day,
-                                    bool negativeYears) noexcept;
+                                    int32_t highestSecond, uint32_t flags, bool reportDrop, bool allow24) noexcept;
+[[nodiscard]] int16_t baseParseTimestamp(const char* text, int64_t length, BaseTimestamp* out, int32_t highestSecond,
+                                         bool negativeYears, uint32_t flags, bool reportDrop, bool allow24) noexcept;
+[[nodiscard]] int16_t baseCheckDate(int32_t year, int32_t month, int32_t day, bool negativeYears) noexcept;
 int32_t baseLooksLikeTime(const char* text, int64_t length) noexcept;
 int32_t baseLooksLikeTimestamp(const char* text, int64_t length) noexcept;
 void baseNormalizeHour24(void* value, int32_t kind) noexcept;
@@ -116,8 +111,7 @@ void baseNormalizeHour24(void* value, int32_t kind) noexcept;
 int64_t baseDayNumber(int32_t year, int32_t month, int32_t day) noexcept;
 void baseDateOfDayNumber(int64_t dayNumber, int32_t* year, int32_t* month, int32_t* day) noexcept;
 int64_t baseJulianDayNumber(int32_t year, int32_t month, int32_t day) noexcept;
-void baseJulianDateOfDayNumber(int64_t dayNumber, int32_t* year, int32_t* month,
-                               int32_t* day) noexcept;
+void baseJulianDateOfDayNumber(int64_t dayNumber, int32_t* year, int32_t* month, int32_t* day) noexcept;
 
 void baseFormat2Digits(char* out, int32_t value) noexcept;
 void baseFormat3Digits(char* out, int32_t value) noexcept;
@@ -135,13 +129,11 @@ char* baseUtcTimestampText(int64_t secondsToAdd) noexcept;
 void baseIntervalFields(int32_t code, int32_t* intervalClass, uint32_t* fieldMask) noexcept;
 // Skips white space and reads decimal digits: 0, 1 when there is no digit,
 // 2 when the value exceeds 4294967295. Posts nothing.
-[[nodiscard]] int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed,
-                                        uint32_t* value) noexcept;
-[[nodiscard]] int16_t baseParseInterval(int32_t code, const char* text, int64_t length,
-                                        BaseInterval* out, const void* appRecord) noexcept;
+[[nodiscard]] int16_t baseParseUnsigned(const char* text, int64_t length, int64_t* consumed, uint32_t* value) noexcept;
+[[nodiscard]] int16_t baseParseInterval(int32_t code, const char* text, int64_t length, BaseInterval* out,
+                                        const void* appRecord) noexcept;
 // text holds kBaseIntervalTextSize bytes.
-[[nodiscard]] int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text,
-                                         int64_t* produced, int64_t leadingPrecision,
-                                         int64_t secondsPrecision) noexcept;
-[[nodiscard]] int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval,
-                                          int32_t codeTo, BaseInterval* out) noexcept;
+[[nodiscard]] int16_t baseFormatInterval(int32_t code, const BaseInterval* interval, char* text, int64_t* produced,
+                                         int64_t leadingPrecision, int64_t secondsPrecision) noexcept;
+[[nodiscard]] int16_t baseConvertInterval(int32_t codeFrom, const BaseInterval* interval, int32_t codeTo,
+                                          BaseInterval* out) noexcept;

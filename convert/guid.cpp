@@ -46,11 +46,10 @@ int16_t formatGuid(const BaseGuid* guid, T* out) noexcept
         return 1;
     }
     static const char kHex[] = "0123456789ABCDEF";
-    uint8_t bytes[16] = {
-        static_cast<uint8_t>(guid->data1 >> 24), static_cast<uint8_t>(guid->data1 >> 16),
-        static_cast<uint8_t>(guid->data1 >> 8),  static_cast<uint8_t>(guid->data1),
-        static_cast<uint8_t>(guid->data2 >> 8),  static_cast<uint8_t>(guid->data2),
-        static_cast<uint8_t>(guid->data3 >> 8),  static_cast<uint8_t>(guid->data3)};
+    uint8_t bytes[16] = {static_cast<uint8_t>(guid->data1 >> 24), static_cast<uint8_t>(guid->data1 >> 16),
+                         static_cast<uint8_t>(guid->data1 >> 8),  static_cast<uint8_t>(guid->data1),
+                         static_cast<uint8_t>(guid->data2 >> 8),  static_cast<uint8_t>(guid->data2),
+                         static_cast<uint8_t>(guid->data3 >> 8),  static_cast<uint8_t>(guid->data3)};
     std::memcpy(bytes + 8, guid->data4, 8);
     int pos = 0;
     for (int i = 0; i < 16; ++i) {

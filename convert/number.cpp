@@ -287,8 +287,7 @@ int16_t baseParseNumberText(const char* text, int64_t length, BaseNumber* out) n
 namespace {
 
 // Text of the source in any code page, narrowed to ASCII for the parser.
-int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t srcLength,
-                        BaseNumber* out) noexcept
+int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t srcLength, BaseNumber* out) noexcept
 {
     if (srcLength < 0)
         srcLength = 0;
@@ -300,8 +299,7 @@ int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t 
         auto unitAt = [&](int64_t i) -> uint32_t {
             const uint8_t* b = bytes + i * unit;
             if (unit == 2)
-                return cp == kCodePageUtf16BE ? (uint32_t{b[0]} << 8 | b[1])
-                                              : (uint32_t{b[1]} << 8 | b[0]);
+                return cp == kCodePageUtf16BE ? (uint32_t{b[0]} << 8 | b[1]) : (uint32_t{b[1]} << 8 | b[0]);
             if (cp == kCodePageUtf32BE)
                 return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
             return uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
@@ -352,8 +350,8 @@ int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t 
     if (cp < 0) {
         int64_t produced = 0;
         int32_t truncated = 0;
-        if (baseConvertText(cp, src, srcLength, kCodePageUtf8, narrow, sizeof narrow, &produced,
-                            &truncated, baseConvertCache(s.ctx), 1) != 0)
+        if (baseConvertText(cp, src, srcLength, kCodePageUtf8, narrow, sizeof narrow, &produced, &truncated,
+                            baseConvertCache(s.ctx), 1) != 0)
             return 1;
         if (truncated != 0)
             return errBadChar();
@@ -366,8 +364,7 @@ int16_t parseSourceText(const Settings& s, int64_t cp, const void* src, int64_t 
 
 // Writes n ASCII characters (already cut to the room) in the target's code
 // page; returns the bytes written, or -1 after a posted conversion failure.
-int64_t encodeAscii(const Settings& s, const char* text, int64_t n, int64_t cp, void* dst,
-                    int64_t roomBytes) noexcept
+int64_t encodeAscii(const Settings& s, const char* text, int64_t n, int64_t cp, void* dst, int64_t roomBytes) noexcept
 {
     auto* out = static_cast<uint8_t*>(dst);
     if (isUtf16(cp)) {
@@ -392,8 +389,8 @@ int64_t encodeAscii(const Settings& s, const char* text, int64_t n, int64_t cp, 
     if (cp < 0) {
         int64_t produced = 0;
         int32_t truncated = 0;
-        if (baseConvertText(kCodePageUtf8, text, n, cp, dst, roomBytes, &produced, &truncated,
-                            baseConvertCache(s.ctx), 0) != 0)
+        if (baseConvertText(kCodePageUtf8, text, n, cp, dst, roomBytes, &produced, &truncated, baseConvertCache(s.ctx),
+                            0) != 0)
             return -1;
         return produced;
     }
@@ -488,8 +485,8 @@ int64_t writeExponentForm(const BaseNumber& n, int64_t digits, char* out, int64_
 
 // The decimal form as text in y characters. Returns 1 after errNoRoom when
 // not even the integer part fits.
-int16_t formatNumber(const BaseNumber& n, int64_t scale, int64_t y, char* out, uint32_t flags,
-                     bool dropped, TextResult* r) noexcept
+int16_t formatNumber(const BaseNumber& n, int64_t scale, int64_t y, char* out, uint32_t flags, bool dropped,
+                     TextResult* r) noexcept
 {
     if (scale < 0)
         scale = 0;
@@ -545,9 +542,8 @@ int16_t formatNumber(const BaseNumber& n, int64_t scale, int64_t y, char* out, u
 }
 
 // The decimal form as text of the target's code page, with the produced length.
-int16_t numberToText(const Settings& s, const BaseNumber& n, int64_t scale, int64_t dstCp,
-                     void* dst, int64_t maxLength, int64_t* produced, int32_t truncation,
-                     uint32_t flags, bool dropped) noexcept
+int16_t numberToText(const Settings& s, const BaseNumber& n, int64_t scale, int64_t dstCp, void* dst, int64_t maxLength,
+                     int64_t* produced, int32_t truncation, uint32_t flags, bool dropped) noexcept
 {
     int64_t unit = baseCodePageUnitWidth(dstCp);
     int64_t y = maxLength > 0 ? maxLength / unit : 0;
@@ -805,8 +801,8 @@ void store(void* p, T v) noexcept
     std::memcpy(p, &v, sizeof v);
 }
 
-int16_t readSource(const Settings& s, int32_t kind, int64_t cp, const void* src, int64_t len,
-                   int32_t dstKind, Value* v, BaseNumber* work) noexcept
+int16_t readSource(const Settings& s, int32_t kind, int64_t cp, const void* src, int64_t len, int32_t dstKind, Value* v,
+                   BaseNumber* work) noexcept
 {
     v->fromText = false;
     v->dec = work;
@@ -894,8 +890,7 @@ int16_t readSource(const Settings& s, int32_t kind, int64_t cp, const void* src,
         work->negative = head.negative != 0;
         work->keepAllDigits = head.keepAllDigits != 0;
         work->fromExponentForm = false;
-        std::memcpy(work->digits, static_cast<const char*>(src) + kBaseDecimalHeader,
-                    static_cast<size_t>(count));
+        std::memcpy(work->digits, static_cast<const char*>(src) + kBaseDecimalHeader, static_cast<size_t>(count));
         for (int32_t i = 0; i < count; ++i)
             if (work->digits[i] < '0' || work->digits[i] > '9')
                 return errBadChar();
@@ -1041,8 +1036,7 @@ int16_t storeInteger(bool negative, uint64_t mag, int32_t kind, void* dst, int64
         if (y < INT16_MIN || y > INT16_MAX)
             return errOutOfRange();
         if (kind == kBaseKindDate) {
-            store<BaseDate>(dst, BaseDate{static_cast<int16_t>(y), static_cast<uint16_t>(m),
-                                          static_cast<uint16_t>(d)});
+            store<BaseDate>(dst, BaseDate{static_cast<int16_t>(y), static_cast<uint16_t>(m), static_cast<uint16_t>(d)});
             *produced = 6;
         } else {
             store<BaseTimestamp>(dst, BaseTimestamp{static_cast<int16_t>(y), static_cast<uint16_t>(m),
@@ -1052,19 +1046,17 @@ int16_t storeInteger(bool negative, uint64_t mag, int32_t kind, void* dst, int64
         return 0;
     }
     case kBaseKindTime:
-        store<BaseTime>(dst, BaseTime{static_cast<uint16_t>(mag / 3600),
-                                      static_cast<uint16_t>(mag / 60 % 60),
+        store<BaseTime>(dst, BaseTime{static_cast<uint16_t>(mag / 3600), static_cast<uint16_t>(mag / 60 % 60),
                                       static_cast<uint16_t>(mag % 60)});
         *produced = 6;
         return 0;
-    default:
-        return errOutOfRange();
+    default: return errOutOfRange();
     }
 }
 
 // The integer part of a decimal form.
-int16_t decimalToInteger(const BaseNumber& n, int32_t kind, uint32_t flags, bool fromText,
-                         bool* negative, uint64_t* mag, bool* dropped) noexcept
+int16_t decimalToInteger(const BaseNumber& n, int32_t kind, uint32_t flags, bool fromText, bool* negative,
+                         uint64_t* mag, bool* dropped) noexcept
 {
     bool wide = kind == kBaseKindBigInt || kind == kBaseKindUBigInt;
     int32_t intDigits = n.exponent > 0 ? n.exponent : 0;
@@ -1092,8 +1084,8 @@ int16_t decimalToInteger(const BaseNumber& n, int32_t kind, uint32_t flags, bool
 }
 
 // A double into an integer, date or time target.
-int16_t doubleToInteger(double d, int32_t kind, uint32_t flags, bool fromText, bool* negative,
-                        uint64_t* mag, bool* dropped) noexcept
+int16_t doubleToInteger(double d, int32_t kind, uint32_t flags, bool fromText, bool* negative, uint64_t* mag,
+                        bool* dropped) noexcept
 {
     if (std::isnan(d))
         return errOutOfRange();
@@ -1152,10 +1144,10 @@ int16_t doubleToTimestamp(double d, void* dst, int64_t* produced) noexcept
     baseDateOfDayNumber(static_cast<int64_t>(day), &y, &m, &dd);
     if (y < INT16_MIN || y > INT16_MAX)
         return errOutOfRange();
-    store<BaseTimestamp>(dst, BaseTimestamp{static_cast<int16_t>(y), static_cast<uint16_t>(m),
-                                            static_cast<uint16_t>(dd), static_cast<uint16_t>(s / 3600),
-                                            static_cast<uint16_t>(s / 60 % 60),
-                                            static_cast<uint16_t>(s % 60), static_cast<uint32_t>(ns)});
+    store<BaseTimestamp>(dst,
+                         BaseTimestamp{static_cast<int16_t>(y), static_cast<uint16_t>(m), static_cast<uint16_t>(dd),
+                                       static_cast<uint16_t>(s / 3600), static_cast<uint16_t>(s / 60 % 60),
+                                       static_cast<uint16_t>(s % 60), static_cast<uint32_t>(ns)});
     *produced = 16;
     return 0;
 }
@@ -1182,8 +1174,7 @@ int16_t decimalToDouble(const Settings& s, const BaseNumber& n, double* out) noe
         text[pos++] = '-';
     std::memcpy(text + pos, n.digits, static_cast<size_t>(use));
     pos += use;
-    pos += std::snprintf(text + pos, sizeof text - static_cast<size_t>(pos), "E%d",
-                         static_cast<int>(n.exponent - use));
+    pos += std::snprintf(text + pos, sizeof text - static_cast<size_t>(pos), "E%d", static_cast<int>(n.exponent - use));
     double v = std::strtod(text, nullptr);
     if (std::isinf(v))
         return errOutOfRange();
@@ -1193,8 +1184,8 @@ int16_t decimalToDouble(const Settings& s, const BaseNumber& n, double* out) noe
 
 // ---- Packed decimal and kind 12 -----------------------------------------------------
 
-int16_t decimalToPacked(const BaseNumber& n, int64_t precision, int64_t scale, uint32_t flags,
-                        void* dst, int64_t* produced, bool* dropped) noexcept
+int16_t decimalToPacked(const BaseNumber& n, int64_t precision, int64_t scale, uint32_t flags, void* dst,
+                        int64_t* produced, bool* dropped) noexcept
 {
     if (precision < 1)
         precision = 1;
@@ -1251,9 +1242,8 @@ void roundHalfUp(BaseNumber* n, int32_t keep) noexcept
     normalize(n);
 }
 
-int16_t decimalToKind12(const Settings& s, BaseNumber* n, int64_t precision, int64_t scale,
-                        int32_t truncation, uint32_t flags, bool fromText, void* dst,
-                        int64_t* produced, bool* dropped) noexcept
+int16_t decimalToKind12(const Settings& s, BaseNumber* n, int64_t precision, int64_t scale, int32_t truncation,
+                        uint32_t flags, bool fromText, void* dst, int64_t* produced, bool* dropped) noexcept
 {
     BaseDecimal head;
     std::memcpy(&head, dst, kBaseDecimalHeader);
@@ -1295,17 +1285,15 @@ int16_t decimalToKind12(const Settings& s, BaseNumber* n, int64_t precision, int
     head.digitCount = static_cast<uint16_t>(n->digitCount);
     head.negative = n->negative ? 1 : 0;
     std::memcpy(dst, &head, kBaseDecimalHeader);
-    std::memcpy(static_cast<char*>(dst) + kBaseDecimalHeader, n->digits,
-                static_cast<size_t>(n->digitCount));
+    std::memcpy(static_cast<char*>(dst) + kBaseDecimalHeader, n->digits, static_cast<size_t>(n->digitCount));
     *produced = kBaseDecimalHeader + n->digitCount;
     return 0;
 }
 
 // ---- Floating point to text ------------------------------------------------------
 
-int16_t doubleToText(const Settings& s, bool real, double d, int64_t dstCp, void* dst,
-                     int64_t maxLength, int64_t* produced, int32_t truncation, uint32_t flags,
-                     bool fromDouble) noexcept
+int16_t doubleToText(const Settings& s, bool real, double d, int64_t dstCp, void* dst, int64_t maxLength,
+                     int64_t* produced, int32_t truncation, uint32_t flags, bool fromDouble) noexcept
 {
     BaseNumber form;
     if (s.doubleToStringPrecision != 0 && fromDouble && std::isfinite(d) && d != 0.0) {
@@ -1318,8 +1306,7 @@ int16_t doubleToText(const Settings& s, bool real, double d, int64_t dstCp, void
     int64_t len = 0;
     std::memset(&form, 0, kBaseDecimalHeader);
     form.digitCount = 0;
-    baseFormatDouble(real ? kBaseKindReal : kBaseKindDouble, dst, maxLength, &len, dstCp, &form, d,
-                     &ok);
+    baseFormatDouble(real ? kBaseKindReal : kBaseKindDouble, dst, maxLength, &len, dstCp, &form, d, &ok);
     if (ok != 0) {
         *produced = len;
         return 0;
@@ -1345,9 +1332,8 @@ void baseDoubleTableEntry(int32_t index, int16_t* m, uint64_t* t) noexcept
     *t = tab.t[index];
 }
 
-void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produced,
-                      int64_t dstCodePage, BaseNumber* form, double value,
-                      int32_t* success) noexcept
+void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produced, int64_t dstCodePage,
+                      BaseNumber* form, double value, int32_t* success) noexcept
 {
     const bool real = kind == kBaseKindReal;
     int64_t unit = baseCodePageUnitWidth(dstCodePage);
@@ -1383,8 +1369,7 @@ void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produ
             return;
     } else if (std::isnan(value)) {
         bool quiet = ((bits >> 51) & 1) != 0;
-        const char* full = quiet ? (negative ? "-1.#QNAN" : "1.#QNAN")
-                                 : (negative ? "-1.#SNAN" : "1.#SNAN");
+        const char* full = quiet ? (negative ? "-1.#QNAN" : "1.#QNAN") : (negative ? "-1.#SNAN" : "1.#SNAN");
         if (!special(full, quiet ? "1#QNAN" : "1#SNAN"))
             return;
     } else if (value == 0.0) {
@@ -1498,8 +1483,7 @@ int32_t baseNumericValToText(const uint8_t magnitude[kBaseNumericMagnitude], cha
     return baseU128ToText(magnitude, kBaseNumericMagnitude, text);
 }
 
-int16_t baseDigitsToNumericVal(const char* digits, int32_t count,
-                               uint8_t target[kBaseNumericMagnitude]) noexcept
+int16_t baseDigitsToNumericVal(const char* digits, int32_t count, uint8_t target[kBaseNumericMagnitude]) noexcept
 {
     unsigned __int128 v = 0;
     const unsigned __int128 max = ~static_cast<unsigned __int128>(0);
@@ -1536,10 +1520,9 @@ uint64_t baseDigitsToU64(const char* digits, int32_t count) noexcept
 
 // ---- The engine ------------------------------------------------------------------
 
-int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage,
-                           const void* src, int64_t srcLength, int32_t dstKind,
-                           int64_t dstCodePage, void* dst, int64_t* produced, int64_t maxLength,
-                           int16_t scale, int32_t truncation, uint32_t flags) noexcept
+int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage, const void* src,
+                           int64_t srcLength, int32_t dstKind, int64_t dstCodePage, void* dst, int64_t* produced,
+                           int64_t maxLength, int16_t scale, int32_t truncation, uint32_t flags) noexcept
 {
     const Settings s = settingsOf(ctx);
     BaseNumber work;
@@ -1556,9 +1539,8 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
     bool dropped = false;
 
     // A decimal form without fraction and at most nine digits is a machine integer.
-    if (v.type == VType::Dec && work.exponent <= 9 && work.exponent >= work.digitCount &&
-        !isZero(work) && dstKind != kBaseKindDecimal && dstKind != kBaseKindPacked &&
-        dstKind != kBaseKindText) {
+    if (v.type == VType::Dec && work.exponent <= 9 && work.exponent >= work.digitCount && !isZero(work) &&
+        dstKind != kBaseKindDecimal && dstKind != kBaseKindPacked && dstKind != kBaseKindText) {
         uint64_t m = baseDigitsToU32(work.digits, work.digitCount);
         for (int32_t i = work.digitCount; i < work.exponent; ++i)
             m *= 10;
@@ -1569,8 +1551,8 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
             v.type = VType::UInt;
             v.u = m;
         }
-    } else if (v.type == VType::Dec && isZero(work) && dstKind != kBaseKindDecimal &&
-               dstKind != kBaseKindPacked && dstKind != kBaseKindText) {
+    } else if (v.type == VType::Dec && isZero(work) && dstKind != kBaseKindDecimal && dstKind != kBaseKindPacked &&
+               dstKind != kBaseKindText) {
         v.type = VType::UInt;
         v.u = 0;
     }
@@ -1581,8 +1563,8 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
     case VType::UInt: {
         bool neg = v.type == VType::Int && v.i < 0;
         uint64_t mag = v.type == VType::UInt ? v.u
-                       : neg ? static_cast<uint64_t>(-(v.i + 1)) + 1
-                             : static_cast<uint64_t>(v.i);
+                       : neg                 ? static_cast<uint64_t>(-(v.i + 1)) + 1
+                                             : static_cast<uint64_t>(v.i);
         if (dstKind == kBaseKindReal) {
             float f = neg ? -static_cast<float>(mag) : static_cast<float>(mag);
             store<float>(dst, f);
@@ -1608,10 +1590,9 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
             if (dstKind == kBaseKindPacked)
                 rc = decimalToPacked(work, maxLength, scale, flags, dst, &len, &dropped);
             else
-                rc = decimalToKind12(s, &work, maxLength, scale, truncation, flags, false, dst,
-                                     &len, &dropped);
-        } else if (isIntegerKind(dstKind) || dstKind == kBaseKindDate ||
-                   dstKind == kBaseKindTime || dstKind == kBaseKindTimestamp) {
+                rc = decimalToKind12(s, &work, maxLength, scale, truncation, flags, false, dst, &len, &dropped);
+        } else if (isIntegerKind(dstKind) || dstKind == kBaseKindDate || dstKind == kBaseKindTime ||
+                   dstKind == kBaseKindTimestamp) {
             rc = storeInteger(neg, mag, dstKind, dst, &len);
         } else {
             return errOutOfRange();
@@ -1636,8 +1617,8 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
         } else if (dstKind == kBaseKindTimestamp) {
             rc = doubleToTimestamp(d, dst, &len);
         } else if (dstKind == kBaseKindText) {
-            return doubleToText(s, fromReal, fromReal ? static_cast<double>(v.f) : d, dstCodePage,
-                                dst, maxLength, produced, truncation, flags, !fromReal);
+            return doubleToText(s, fromReal, fromReal ? static_cast<double>(v.f) : d, dstCodePage, dst, maxLength,
+                                produced, truncation, flags, !fromReal);
         } else if (dstKind == kBaseKindPacked || dstKind == kBaseKindDecimal) {
             if (!std::isfinite(d))
                 return errOutOfRange();
@@ -1653,10 +1634,8 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
             if (dstKind == kBaseKindPacked)
                 rc = decimalToPacked(work, maxLength, scale, flags, dst, &len, &dropped);
             else
-                rc = decimalToKind12(s, &work, maxLength, scale, truncation, flags, false, dst,
-                                     &len, &dropped);
-        } else if (isIntegerKind(dstKind) || dstKind == kBaseKindDate ||
-                   dstKind == kBaseKindTime) {
+                rc = decimalToKind12(s, &work, maxLength, scale, truncation, flags, false, dst, &len, &dropped);
+        } else if (isIntegerKind(dstKind) || dstKind == kBaseKindDate || dstKind == kBaseKindTime) {
             bool neg = false;
             uint64_t mag = 0;
             rc = doubleToInteger(d, dstKind, flags, v.fromText, &neg, &mag, &dropped);
@@ -1669,16 +1648,13 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
     }
     case VType::Dec: {
         if (dstKind == kBaseKindText) {
-            return numberToText(s, work, scale, dstCodePage, dst, maxLength, produced, truncation,
-                                flags, false);
+            return numberToText(s, work, scale, dstCodePage, dst, maxLength, produced, truncation, flags, false);
         }
         if (dstKind == kBaseKindPacked) {
             rc = decimalToPacked(work, maxLength, scale, flags, dst, &len, &dropped);
         } else if (dstKind == kBaseKindDecimal) {
-            rc = decimalToKind12(s, &work, maxLength, scale, truncation, flags, v.fromText, dst,
-                                 &len, &dropped);
-        } else if (dstKind == kBaseKindReal || dstKind == kBaseKindDouble ||
-                   dstKind == kBaseKindTimestamp) {
+            rc = decimalToKind12(s, &work, maxLength, scale, truncation, flags, v.fromText, dst, &len, &dropped);
+        } else if (dstKind == kBaseKindReal || dstKind == kBaseKindDouble || dstKind == kBaseKindTimestamp) {
             double d = 0;
             rc = decimalToDouble(s, work, &d);
             if (rc != 0)
@@ -1694,8 +1670,7 @@ int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64
             } else {
                 rc = doubleToTimestamp(d, dst, &len);
             }
-        } else if (isIntegerKind(dstKind) || dstKind == kBaseKindDate ||
-                   dstKind == kBaseKindTime) {
+        } else if (isIntegerKind(dstKind) || dstKind == kBaseKindDate || dstKind == kBaseKindTime) {
             bool neg = false;
             uint64_t mag = 0;
             rc = decimalToInteger(work, dstKind, flags, v.fromText, &neg, &mag, &dropped);

@@ -39,9 +39,9 @@ constexpr uint32_t kBaseFlagFetch = 0x4;
 constexpr uint32_t kBaseFlagParam = 0x8;
 
 // Truncation policy of a conversion.
-constexpr int32_t kBaseTruncSilent = 0;   // report the full length of cut text
-constexpr int32_t kBaseTruncWarn = 1;     // 01S07 when digits were dropped
-constexpr int32_t kBaseTruncStrict = 2;   // as 1, an error for ODBC 3 parameters
+constexpr int32_t kBaseTruncSilent = 0;  // report the full length of cut text
+constexpr int32_t kBaseTruncWarn = 1;    // 01S07 when digits were dropped
+constexpr int32_t kBaseTruncStrict = 2;  // as 1, an error for ODBC 3 parameters
 
 // Digits the decimal form holds at most.
 constexpr int32_t kBaseMaxDigits = 1000;
@@ -87,18 +87,16 @@ constexpr int32_t kBaseU128TextSize = 41;
 // maxLength is the byte room of a text target and the precision of packed and
 // decimal targets; *produced is set only on success. ctx gives the settings
 // and the converters (null: the defaults).
-[[nodiscard]] int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind,
-                                         int64_t srcCodePage, const void* src, int64_t srcLength,
-                                         int32_t dstKind, int64_t dstCodePage, void* dst,
-                                         int64_t* produced, int64_t maxLength, int16_t scale,
+[[nodiscard]] int16_t baseConvertNumeric(const BaseConvertContext* ctx, int32_t srcKind, int64_t srcCodePage,
+                                         const void* src, int64_t srcLength, int32_t dstKind, int64_t dstCodePage,
+                                         void* dst, int64_t* produced, int64_t maxLength, int16_t scale,
                                          int32_t truncation, uint32_t flags) noexcept;
 
 // Write a double (kind 14) or real (kind 13) as shortest text with 15 or 7
 // significant digits. When the text does not fit, *success is 0 and `form`
 // holds the value for the caller to cut.
-void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produced,
-                      int64_t dstCodePage, BaseNumber* form, double value,
-                      int32_t* success) noexcept;
+void baseFormatDouble(int32_t kind, void* dst, int64_t maxLength, int64_t* produced, int64_t dstCodePage,
+                      BaseNumber* form, double value, int32_t* success) noexcept;
 
 // Row `index` (biased binary exponent + 57) of the double formatter's tables:
 // the power of ten M and the multiplier T = 10^M x 2^(index - 1068), rounded.

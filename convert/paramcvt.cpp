@@ -180,31 +180,20 @@ int16_t storeFixed(const Ctx& c, const void* value, int64_t length) noexcept
 int32_t sqlKindOf(const Ctx& c) noexcept
 {
     switch (c.sqlType) {
-    case SQL_INTEGER:
-        return c.unsignedFlag ? kBaseKindUInteger : kBaseKindInteger;
-    case SQL_SMALLINT:
-        return c.unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt;
-    case SQL_TINYINT:
-        return c.unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt;
-    case SQL_BIGINT:
-        return c.unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt;
-    case SQL_BIT:
-        return kBaseKindBit;
-    case SQL_REAL:
-        return kBaseKindReal;
+    case SQL_INTEGER: return c.unsignedFlag ? kBaseKindUInteger : kBaseKindInteger;
+    case SQL_SMALLINT: return c.unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt;
+    case SQL_TINYINT: return c.unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt;
+    case SQL_BIGINT: return c.unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt;
+    case SQL_BIT: return kBaseKindBit;
+    case SQL_REAL: return kBaseKindReal;
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-        return kBaseKindDouble;
-    case SQL_TYPE_DATE:
-        return kBaseKindDate;
+    case SQL_DOUBLE: return kBaseKindDouble;
+    case SQL_TYPE_DATE: return kBaseKindDate;
     case SQL_TYPE_TIME:
-        return c.settings.timeWithFraction || c.dstKind == kBaseKindTimeFraction
-                   ? kBaseKindTimeFraction
-                   : kBaseKindTime;
-    case SQL_TYPE_TIMESTAMP:
-        return kBaseKindTimestamp;
-    default:
-        return -1;
+        return c.settings.timeWithFraction || c.dstKind == kBaseKindTimeFraction ? kBaseKindTimeFraction
+                                                                                 : kBaseKindTime;
+    case SQL_TYPE_TIMESTAMP: return kBaseKindTimestamp;
+    default: return -1;
     }
 }
 
@@ -241,8 +230,7 @@ int16_t checkDate(const Ctx& c, int32_t y, int32_t m, int32_t d, bool inTimestam
     return 1;
 }
 
-int16_t readNumeric(const Ctx& c, const void* src, int64_t srcLength, Value* v,
-                    Work* w) noexcept
+int16_t readNumeric(const Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w) noexcept
 {
     (void)srcLength;
     BaseNumeric num;
@@ -306,21 +294,11 @@ int64_t intervalFieldText(const BaseInterval& in, int32_t code, char* out) noexc
     uint64_t value = 0;
     uint32_t fraction = 0;
     switch (code) {
-    case kBaseIntervalYear:
-        value = in.fields.yearMonth.year;
-        break;
-    case kBaseIntervalMonth:
-        value = in.fields.yearMonth.month;
-        break;
-    case kBaseIntervalDay:
-        value = in.fields.daySecond.day;
-        break;
-    case kBaseIntervalHour:
-        value = in.fields.daySecond.hour;
-        break;
-    case kBaseIntervalMinute:
-        value = in.fields.daySecond.minute;
-        break;
+    case kBaseIntervalYear: value = in.fields.yearMonth.year; break;
+    case kBaseIntervalMonth: value = in.fields.yearMonth.month; break;
+    case kBaseIntervalDay: value = in.fields.daySecond.day; break;
+    case kBaseIntervalHour: value = in.fields.daySecond.hour; break;
+    case kBaseIntervalMinute: value = in.fields.daySecond.minute; break;
     default:
         value = in.fields.daySecond.second;
         fraction = in.fields.daySecond.fraction;
@@ -344,8 +322,7 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
 {
     if (baseConvertHook(c.settings, c.sqlType) != 0) {
         if (srcLength > c.dstSize ||
-            (srcLength < c.dstSize && !baseIsVarLengthType(c.sqlType) &&
-             c.dstKind != kBaseKindDecimal))
+            (srcLength < c.dstSize && !baseIsVarLengthType(c.sqlType) && c.dstKind != kBaseKindDecimal))
             return errImage(c.dstSize, srcLength);
         if (srcLength > 0)
             std::memcpy(c.dst, src, static_cast<size_t>(srcLength));
@@ -391,8 +368,7 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
             if (srcLength != kBaseIntervalSize)
                 return errImage(kBaseIntervalSize, srcLength);
             std::memcpy(&w->interval, src, sizeof w->interval);
-            if (w->interval.code < kBaseIntervalYear ||
-                w->interval.code > kBaseIntervalMinuteToSecond)
+            if (w->interval.code < kBaseIntervalYear || w->interval.code > kBaseIntervalMinuteToSecond)
                 w->interval.code = baseIntervalCodeOfSqlType(c.sqlType);
             *v = {kKindIntervalStruct, &w->interval, kBaseIntervalSize, 0};
             return 0;
@@ -401,8 +377,7 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
     }
     if (kind >= 0) {
         if (srcLength > image ||
-            (srcLength < image && !baseIsVarLengthType(c.sqlType) &&
-             c.dstKind != kBaseKindDecimal))
+            (srcLength < image && !baseIsVarLengthType(c.sqlType) && c.dstKind != kBaseKindDecimal))
             return errImage(image, srcLength);
         *v = {kind, src, srcLength, 0};
         return 0;
@@ -412,16 +387,13 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
     const bool excessOk = text ? c.settings.blankExcess : c.settings.zeroExcess;
     int64_t limit = c.dstKind == kBaseKindText ? textRoom(c) : c.dstSize;
     if (!excessOk && c.size > 0 && c.size < limit)
-        limit = c.size * (text && c.dstKind == kBaseKindText
-                              ? baseCodePageUnitWidth(absCp(c.dstCp))
-                              : 1);
+        limit = c.size * (text && c.dstKind == kBaseKindText ? baseCodePageUnitWidth(absCp(c.dstCp)) : 1);
     if (limit > c.dstSize)
         limit = c.dstSize;
     int64_t length = srcLength;
     if (length > limit) {
         const auto* p = static_cast<const uint8_t*>(src);
-        bool excessBlank = excessOk && (text ? excessIs(p, srcLength, limit, c.dstCp,
-                                                        blankOf(c.dstCp))
+        bool excessBlank = excessOk && (text ? excessIs(p, srcLength, limit, c.dstCp, blankOf(c.dstCp))
                                              : excessIs(p, srcLength, limit, 1, 0));
         if (!excessBlank && rightTruncation(c, false) != 0)
             return 1;
@@ -434,19 +406,11 @@ int16_t readBinary(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w
 int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work* w) noexcept
 {
     switch (c.cType) {
-    case SQL_C_CHAR:
-        *v = {kBaseKindText, src, srcLength, c.cvt->charCodePage};
-        return 0;
-    case SQL_C_WCHAR:
-        *v = {kBaseKindText, src, srcLength, c.settings.wideCodePage};
-        return 0;
-    case SQL_C_GUID:
-        *v = {kBaseKindGuid, src, kBaseGuidSize, 0};
-        return 0;
-    case SQL_C_NUMERIC:
-        return readNumeric(c, src, srcLength, v, w);
-    case SQL_C_BINARY:
-        return readBinary(c, src, srcLength, v, w);
+    case SQL_C_CHAR: *v = {kBaseKindText, src, srcLength, c.cvt->charCodePage}; return 0;
+    case SQL_C_WCHAR: *v = {kBaseKindText, src, srcLength, c.settings.wideCodePage}; return 0;
+    case SQL_C_GUID: *v = {kBaseKindGuid, src, kBaseGuidSize, 0}; return 0;
+    case SQL_C_NUMERIC: return readNumeric(c, src, srcLength, v, w);
+    case SQL_C_BINARY: return readBinary(c, src, srcLength, v, w);
     case SQL_C_TYPE_DATE: {
         BaseDate d;
         std::memcpy(&d, src, sizeof d);
@@ -473,22 +437,18 @@ int16_t readAppValue(Ctx& c, const void* src, int64_t srcLength, Value* v, Work*
         *v = {kBaseKindTimestamp, src, kBaseTimestampSize, 0};
         return 0;
     }
-    default:
-        break;
+    default: break;
     }
     if (inRange(c.cType, SQL_C_INTERVAL_YEAR, SQL_C_INTERVAL_MINUTE_TO_SECOND)) {
         const int32_t code = baseIntervalCodeOfCType(c.cType);
         std::memcpy(&w->interval, src, sizeof w->interval);
         w->interval.code = code;
-        const bool exactNumeric = c.sqlType == SQL_TINYINT ||
-                                  c.sqlType == SQL_SMALLINT || c.sqlType == SQL_INTEGER ||
-                                  c.sqlType == SQL_BIGINT || c.sqlType == SQL_DECIMAL ||
-                                  c.sqlType == SQL_NUMERIC;
+        const bool exactNumeric = c.sqlType == SQL_TINYINT || c.sqlType == SQL_SMALLINT || c.sqlType == SQL_INTEGER ||
+                                  c.sqlType == SQL_BIGINT || c.sqlType == SQL_DECIMAL || c.sqlType == SQL_NUMERIC;
         if (exactNumeric && code <= kBaseIntervalSecond) {
             // A number column takes the value of the single field, not the
             // interval literal, which is no number.
-            *v = {kBaseKindText, w->text, intervalFieldText(w->interval, code, w->text),
-                  kCodePageUtf8};
+            *v = {kBaseKindText, w->text, intervalFieldText(w->interval, code, w->text), kCodePageUtf8};
         } else if (isCharSql(c, c.sqlType) || exactNumeric) {
             int64_t len = 0;
             if (baseFormatInterval(code, &w->interval, w->text, &len, c.size, c.scale) != 0)
@@ -521,8 +481,8 @@ int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
         int64_t room = textRoom(c);
         if (room > limit && (v.kind == kBaseKindReal || v.kind == kBaseKindDouble))
             room = limit;
-        if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
-                               &produced, room, c.scale, kBaseTruncStrict, c.flags) != 0)
+        if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst, &produced, room,
+                               c.scale, kBaseTruncStrict, c.flags) != 0)
             return 1;
         return finish(c, produced);
     }
@@ -542,8 +502,8 @@ int16_t finalStep(const Ctx& c, const Value& v, Work* w) noexcept
     } else if (baseKindSize(c.dstKind) == 0) {
         return errGeneral();
     }
-    if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, target, &produced,
-                           maxLength, c.scale, kBaseTruncStrict, c.flags) != 0)
+    if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, target, &produced, maxLength, c.scale,
+                           kBaseTruncStrict, c.flags) != 0)
         return 1;
     return storeFixed(c, target, produced);
 }
@@ -576,21 +536,19 @@ bool unsupportedWide(const Value& v) noexcept
 
 // Text copied into the text target with the code-page conversion; the
 // result length in *length. Returns 1 on failure.
-int16_t copyTextInto(const Ctx& c, const Value& v, int64_t limit, bool* truncated,
-                     int64_t* length) noexcept
+int16_t copyTextInto(const Ctx& c, const Value& v, int64_t limit, bool* truncated, int64_t* length) noexcept
 {
     int32_t cut = 0;
     *length = 0;
-    if (baseConvertText(v.cp, v.ptr, v.len, c.dstCp, c.dst, limit, length, &cut,
-                        baseConvertCache(c.cvt), c.settings.blankExcess ? 1 : 0) != 0)
+    if (baseConvertText(v.cp, v.ptr, v.len, c.dstCp, c.dst, limit, length, &cut, baseConvertCache(c.cvt),
+                        c.settings.blankExcess ? 1 : 0) != 0)
         return 1;
     *truncated = cut != 0;
     return 0;
 }
 
 // ASCII text written into the text target in its code page.
-int16_t putAsciiText(const Ctx& c, const char* text, int64_t n, int64_t* length,
-                     bool* truncated) noexcept
+int16_t putAsciiText(const Ctx& c, const char* text, int64_t n, int64_t* length, bool* truncated) noexcept
 {
     Value v{kBaseKindText, text, n, kCodePageUtf8};
     return copyTextInto(c, v, textRoom(c), truncated, length);
@@ -614,9 +572,8 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
     const int32_t highest = c.settings.leapSecond ? 61 : 59;
     if (v.kind != sqlKind && c.dstKind != sqlKind) {
         int64_t len = 0;
-        if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len,
-                              sizeof w->fixed, c.scale, kBaseTruncStrict, highest,
-                              c.settings.negativeYears, c.flags) != 0)
+        if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len, sizeof w->fixed, c.scale,
+                              kBaseTruncStrict, highest, c.settings.negativeYears, c.flags) != 0)
             return 1;
         v = {sqlKind, w->fixed, len, 0};
     }
@@ -627,17 +584,15 @@ int16_t dateTimeRule(Ctx& c, Value v, Work* w) noexcept
         int64_t room = textRoom(c);
         if (room > kOtherTextLimit)
             room = kOtherTextLimit;
-        if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
-                              &produced, room, c.scale, kBaseTruncStrict, highest,
-                              c.settings.negativeYears, c.flags) != 0)
+        if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst, &produced, room,
+                              c.scale, kBaseTruncStrict, highest, c.settings.negativeYears, c.flags) != 0)
             return 1;
         return finish(c, produced);
     }
     if (baseKindSize(c.dstKind) == 0)
         return errGeneral();
-    if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, w->fixed2, &produced,
-                          sizeof w->fixed2, c.scale, kBaseTruncStrict, highest,
-                          c.settings.negativeYears, c.flags) != 0)
+    if (baseConvertToChar(c.cvt, v.kind, v.cp, v.ptr, v.len, c.dstKind, 0, w->fixed2, &produced, sizeof w->fixed2,
+                          c.scale, kBaseTruncStrict, highest, c.settings.negativeYears, c.flags) != 0)
         return 1;
     return storeFixed(c, w->fixed2, produced);
 }
@@ -712,8 +667,8 @@ int64_t columnTextRoom(const Ctx& c, bool doubleForDates) noexcept
 int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
 {
     if (v.kind == kBaseKindText) {
-        if (inRange(c.dstKind, kBaseKindTinyInt, kBaseKindUBigInt) ||
-            c.dstKind == kBaseKindReal || c.dstKind == kBaseKindDouble)
+        if (inRange(c.dstKind, kBaseKindTinyInt, kBaseKindUBigInt) || c.dstKind == kBaseKindReal ||
+            c.dstKind == kBaseKindDouble)
             return finalStep(c, v, w);
         if (c.dstKind != kBaseKindText) {
             if (v.len > c.dstSize && rightTruncation(c, true) != 0)
@@ -746,30 +701,26 @@ int16_t characterRule(Ctx& c, const Value& v, Work* w, bool wide) noexcept
         if (wide && v.kind == kBaseKindPacked)
             return errGeneral();
         if (direct) {
-            if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp,
-                                   c.dst, &produced, columnTextRoom(c, false), c.scale,
-                                   kBaseTruncStrict, c.flags) != 0)
+            if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst, &produced,
+                                   columnTextRoom(c, false), c.scale, kBaseTruncStrict, c.flags) != 0)
                 return 1;
             return finish(c, produced);
         }
-        if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, kCodePageUtf8,
-                               w->text, &produced, sizeof w->text, c.scale, kBaseTruncStrict,
-                               c.flags) != 0)
+        if (baseConvertNumeric(c.cvt, v.kind, v.cp, v.ptr, v.len, kBaseKindText, kCodePageUtf8, w->text, &produced,
+                               sizeof w->text, c.scale, kBaseTruncStrict, c.flags) != 0)
             return 1;
-    } else if ((v.kind >= kBaseKindDate && v.kind <= kBaseKindTimestamp) ||
-               v.kind == kBaseKindTimeFraction) {
+    } else if ((v.kind >= kBaseKindDate && v.kind <= kBaseKindTimestamp) || v.kind == kBaseKindTimeFraction) {
         const int32_t highest = c.settings.leapSecond ? 61 : 59;
         if (direct) {
-            if (baseConvertToChar(c.cvt, v.kind, 0, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst,
-                                  &produced, columnTextRoom(c, true), kFullFractionDigits,
-                                  kBaseTruncStrict, highest, c.settings.negativeYears,
-                                  c.flags) != 0)
+            if (baseConvertToChar(c.cvt, v.kind, 0, v.ptr, v.len, kBaseKindText, c.dstCp, c.dst, &produced,
+                                  columnTextRoom(c, true), kFullFractionDigits, kBaseTruncStrict, highest,
+                                  c.settings.negativeYears, c.flags) != 0)
                 return 1;
             return finish(c, produced);
         }
-        if (baseConvertToChar(c.cvt, v.kind, 0, v.ptr, v.len, kBaseKindText, kCodePageUtf8, w->text,
-                              &produced, sizeof w->text, kFullFractionDigits, kBaseTruncStrict,
-                              highest, c.settings.negativeYears, c.flags) != 0)
+        if (baseConvertToChar(c.cvt, v.kind, 0, v.ptr, v.len, kBaseKindText, kCodePageUtf8, w->text, &produced,
+                              sizeof w->text, kFullFractionDigits, kBaseTruncStrict, highest, c.settings.negativeYears,
+                              c.flags) != 0)
             return 1;
     } else if (v.kind == kBaseKindGuid) {
         BaseGuid guid;
@@ -863,13 +814,11 @@ int16_t emitHex(const Ctx& c, const uint8_t* bytes, int64_t count, int64_t* writ
 
 // Decodes `digits` hexadecimal digits of text in 1-byte or UTF-16LE units,
 // starting at digit `first`, into out; a bad digit is 22018.
-int16_t decodeHex(const uint8_t* text, int64_t unit, int64_t first, int64_t digits,
-                  uint8_t* out) noexcept
+int16_t decodeHex(const uint8_t* text, int64_t unit, int64_t first, int64_t digits, uint8_t* out) noexcept
 {
     int rc = 0;
     if (unit == 1) {
-        rc = unhexify(out, reinterpret_cast<const char*>(text) + first,
-                      static_cast<size_t>(digits));
+        rc = unhexify(out, reinterpret_cast<const char*>(text) + first, static_cast<size_t>(digits));
     } else {
         uint16_t units[2 * kHexWorkChunk];
         for (int64_t done = 0; rc == 0 && done < digits;) {
@@ -960,37 +909,23 @@ int32_t baseColumnKindOfSqlType(int16_t sqlType, bool unsignedFlag) noexcept
 {
     switch (sqlType) {
     case SQL_NUMERIC:
-    case SQL_DECIMAL:
-        return kBaseKindDecimal;
-    case SQL_INTEGER:
-        return unsignedFlag ? kBaseKindUInteger : kBaseKindInteger;
-    case SQL_SMALLINT:
-        return unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt;
+    case SQL_DECIMAL: return kBaseKindDecimal;
+    case SQL_INTEGER: return unsignedFlag ? kBaseKindUInteger : kBaseKindInteger;
+    case SQL_SMALLINT: return unsignedFlag ? kBaseKindUSmallInt : kBaseKindSmallInt;
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-        return kBaseKindDouble;
-    case SQL_REAL:
-        return kBaseKindReal;
-    case SQL_TYPE_DATE:
-        return kBaseKindDate;
-    case SQL_TYPE_TIME:
-        return kBaseKindTime;
-    case SQL_TYPE_TIMESTAMP:
-        return kBaseKindTimestamp;
-    case SQL_GUID:
-        return kBaseKindGuid;
-    case SQL_BIT:
-        return kBaseKindBit;
-    case SQL_TINYINT:
-        return unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt;
-    case SQL_BIGINT:
-        return unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt;
+    case SQL_DOUBLE: return kBaseKindDouble;
+    case SQL_REAL: return kBaseKindReal;
+    case SQL_TYPE_DATE: return kBaseKindDate;
+    case SQL_TYPE_TIME: return kBaseKindTime;
+    case SQL_TYPE_TIMESTAMP: return kBaseKindTimestamp;
+    case SQL_GUID: return kBaseKindGuid;
+    case SQL_BIT: return kBaseKindBit;
+    case SQL_TINYINT: return unsignedFlag ? kBaseKindUTinyInt : kBaseKindTinyInt;
+    case SQL_BIGINT: return unsignedFlag ? kBaseKindUBigInt : kBaseKindBigInt;
     case SQL_LONGVARBINARY:
     case SQL_VARBINARY:
-    case SQL_BINARY:
-        return kBaseKindBinary;
-    default:
-        return kBaseKindText;
+    case SQL_BINARY: return kBaseKindBinary;
+    default: return kBaseKindText;
     }
 }
 
@@ -999,19 +934,16 @@ int16_t baseCheckCToSql(uint16_t param, int16_t cType, int16_t sqlType) noexcept
     const int32_t s = sqlType;
     // Numbers, and the exact numbers among them.
     const bool numberSql = inRange(s, SQL_NUMERIC, SQL_DOUBLE) || inRange(s, SQL_BIT, SQL_BIGINT);
-    const bool exactSql = inRange(s, SQL_NUMERIC, SQL_SMALLINT) || s == SQL_TINYINT ||
-                          s == SQL_BIGINT;
-    const bool yearMonthSql = s == SQL_INTERVAL_YEAR || s == SQL_INTERVAL_MONTH ||
-                              s == SQL_INTERVAL_YEAR_TO_MONTH;
+    const bool exactSql = inRange(s, SQL_NUMERIC, SQL_SMALLINT) || s == SQL_TINYINT || s == SQL_BIGINT;
+    const bool yearMonthSql = s == SQL_INTERVAL_YEAR || s == SQL_INTERVAL_MONTH || s == SQL_INTERVAL_YEAR_TO_MONTH;
     const bool dayTimeSql = inRange(s, SQL_INTERVAL_DAY, SQL_INTERVAL_SECOND) ||
                             inRange(s, SQL_INTERVAL_DAY_TO_HOUR, SQL_INTERVAL_MINUTE_TO_SECOND);
     bool allowed = false;
-    if (baseIsCharacterType(s) || cType == SQL_C_CHAR || cType == SQL_C_WCHAR ||
-        cType == SQL_C_BINARY || cType == SQL_C_DEFAULT || s == kBaseSqlVariant) {
+    if (baseIsCharacterType(s) || cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY ||
+        cType == SQL_C_DEFAULT || s == kBaseSqlVariant) {
         allowed = true;
-    } else if (cType == SQL_C_NUMERIC || cType == SQL_C_LONG || cType == SQL_C_SHORT ||
-               cType == SQL_C_TINYINT || inRange(cType, SQL_C_UTINYINT, SQL_C_SBIGINT) ||
-               inRange(cType, SQL_C_ULONG, SQL_C_SSHORT)) {
+    } else if (cType == SQL_C_NUMERIC || cType == SQL_C_LONG || cType == SQL_C_SHORT || cType == SQL_C_TINYINT ||
+               inRange(cType, SQL_C_UTINYINT, SQL_C_SBIGINT) || inRange(cType, SQL_C_ULONG, SQL_C_SSHORT)) {
         allowed = numberSql || inRange(s, SQL_INTERVAL_YEAR, SQL_INTERVAL_SECOND);
     } else if (cType == SQL_C_FLOAT || cType == SQL_C_DOUBLE || cType == SQL_C_BIT) {
         allowed = numberSql;
@@ -1041,8 +973,8 @@ int16_t baseCheckCToSql(uint16_t param, int16_t cType, int16_t sqlType) noexcept
     return 1;
 }
 
-int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                          int32_t dstKind, void* dst, int64_t* produced, int64_t dstSize) noexcept
+int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t dstKind, void* dst,
+                          int64_t* produced, int64_t dstSize) noexcept
 {
     if (dst == nullptr || dstSize < 0 || srcLength < 0 || (src == nullptr && srcLength > 0))
         return errGeneral();
@@ -1054,8 +986,7 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
     c.settings = ctx.settings;
     c.flags = baseParamFlags(c.settings);
     c.cType = ctx.cType == SQL_C_DEFAULT
-                  ? baseDefaultCType(sqlType, (c.settings.workarounds &
-                                               kBaseWaDescribeWideAsNarrow) != 0)
+                  ? baseDefaultCType(sqlType, (c.settings.workarounds & kBaseWaDescribeWideAsNarrow) != 0)
                   : ctx.cType;
     c.size = size;
     c.scale = scale;
@@ -1073,14 +1004,14 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
         src = kNothing;
     // Fixed-size C values are read whole whatever length was given.
     int32_t fixedKind = baseKindOfCType(c.cType, c.unsignedFlag);
-    int64_t need = fixedKind >= 0                       ? baseKindSize(fixedKind)
-                   : c.cType == SQL_C_TYPE_DATE          ? kBaseDateSize
-                   : c.cType == SQL_C_TYPE_TIME          ? kBaseDateSize
-                   : c.cType == SQL_C_TYPE_TIMESTAMP     ? kBaseTimestampSize
-                   : c.cType == SQL_C_GUID              ? kBaseGuidSize
-                   : c.cType == SQL_C_NUMERIC           ? kBaseNumericSize
+    int64_t need = fixedKind >= 0                          ? baseKindSize(fixedKind)
+                   : c.cType == SQL_C_TYPE_DATE            ? kBaseDateSize
+                   : c.cType == SQL_C_TYPE_TIME            ? kBaseDateSize
+                   : c.cType == SQL_C_TYPE_TIMESTAMP       ? kBaseTimestampSize
+                   : c.cType == SQL_C_GUID                 ? kBaseGuidSize
+                   : c.cType == SQL_C_NUMERIC              ? kBaseNumericSize
                    : baseIntervalCodeOfCType(c.cType) != 0 ? kBaseIntervalSize
-                                                        : 0;
+                                                           : 0;
     if (need > 0 && src == kNothing)
         return errGeneral();
 
@@ -1105,10 +1036,8 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
         } else if (dstKind != kBaseKindPacked) {
             std::memset(&w->decimal2, 0, kBaseDecimalHeader);
             int64_t len = 0;
-            if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, kBaseKindDecimal, 0,
-                                   &w->decimal2, &len, size > 0 ? size : kBaseMaxDigits, scale,
-                                   kBaseTruncStrict,
-                                   c.flags) != 0)
+            if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, kBaseKindDecimal, 0, &w->decimal2, &len,
+                                   size > 0 ? size : kBaseMaxDigits, scale, kBaseTruncStrict, c.flags) != 0)
                 return 1;
             v = {kBaseKindDecimal, &w->decimal2, len, 0};
         }
@@ -1121,8 +1050,8 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
         int32_t sqlKind = sqlKindOf(c);
         if (v.kind != sqlKind && dstKind != sqlKind) {
             int64_t len = 0;
-            if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len,
-                                   size, scale, kBaseTruncStrict, c.flags) != 0)
+            if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len, size, scale,
+                                   kBaseTruncStrict, c.flags) != 0)
                 return 1;
             v = {sqlKind, w->fixed, len, 0};
         }
@@ -1142,8 +1071,8 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
             int32_t sqlKind = sqlKindOf(c);
             if (v.kind != sqlKind && dstKind != sqlKind) {
                 int64_t len = 0;
-                if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed,
-                                       &len, size, scale, kBaseTruncStrict, c.flags) != 0)
+                if (baseConvertNumeric(&ctx, v.kind, v.cp, v.ptr, v.len, sqlKind, 0, w->fixed, &len, size, scale,
+                                       kBaseTruncStrict, c.flags) != 0)
                     return 1;
                 v = {sqlKind, w->fixed, len, 0};
             }
@@ -1152,16 +1081,12 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
     }
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIME:
-    case SQL_TYPE_TIMESTAMP:
-        return dateTimeRule(c, v, w);
-    case SQL_GUID:
-        return guidRule(c, v, w);
+    case SQL_TYPE_TIMESTAMP: return dateTimeRule(c, v, w);
+    case SQL_GUID: return guidRule(c, v, w);
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY:
-        return binaryRule(c, v);
-    default:
-        break;
+    case SQL_LONGVARBINARY: return binaryRule(c, v);
+    default: break;
     }
     if (inRange(sqlType, SQL_INTERVAL_YEAR, SQL_INTERVAL_MINUTE_TO_SECOND))
         return intervalRule(c, v, w);
@@ -1172,16 +1097,14 @@ int16_t baseConvertCToSql(const BaseConvertContext& ctx, const void* src, int64_
     return finish(c, 0);
 }
 
-int16_t baseConvertParamValue(const BaseConvertContext& ctx, const void* src, int64_t srcLength,
-                              int32_t dstKind, void* dst, int64_t dstSize,
-                              int64_t* produced) noexcept
+int16_t baseConvertParamValue(const BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t dstKind,
+                              void* dst, int64_t dstSize, int64_t* produced) noexcept
 {
     return baseConvertCToSql(ctx, src, srcLength, dstKind, dst, produced, dstSize);
 }
 
-int16_t baseConvertToColumnType(const BaseConvertContext& ctx, const void* src,
-                                int64_t srcLength, void* dst, int32_t* chosenKind,
-                                int64_t* produced, int64_t dstSize) noexcept
+int16_t baseConvertToColumnType(const BaseConvertContext& ctx, const void* src, int64_t srcLength, void* dst,
+                                int32_t* chosenKind, int64_t* produced, int64_t dstSize) noexcept
 {
     const int32_t kind = baseColumnKindOfSqlType(ctx.sqlType, ctx.unsignedFlag);
     if (chosenKind != nullptr)

@@ -23,23 +23,27 @@ using u8 = uint8_t;
 // Registered code pages whose bytes below 128 are not ASCII although their
 // numbers are positive: 7-bit stateful and Unicode forms, and EBCDIC.
 constexpr int64_t kNotAsciiCompatible[] = {
-    37, 39, 40, 104, 105,                              // ISO-2022 families
-    1000, 1001, 1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019,
-    2016,                                              // IBM-Thai (EBCDIC)
-    2028, 2029, 2030, 2031, 2032, 2033, 2034, 2035, 2036, 2037, 2038, 2039, 2040,
-    2041, 2042, 2043, 2044, 2055, 2056, 2057, 2061, 2062, 2063,
-    2064, 2065, 2066, 2067, 2068, 2069, 2070, 2071, 2072, 2073, 2074, 2075, 2076,
-    2077, 2078, 2079, 2080, 2081, 2082, 2083,          // EBCDIC-xx
-    2085,                                              // HZ-GB-2312
-    2091, 2092, 2093, 2094, 2095, 2096, 2097, 2098, 2099, 2100, 2102,
-    2000000300, 2000000833, 2000000834, 2000000835, 2000000837, 2000000875,
-    2000000930, 2000000933, 2000000935, 2000000937, 2000000939, 2000001025,
-    2000001027, 2000001159, 2000001364, 2000001388, 2000001399, 2000004396,
-    2000005026, 2000005039, 2000005040, 2000005041, 2000005042, 2000005043,
-    2000005045, 2000005046, 2000005049, 2000005053, 2000005056,
+    37,         39,         40,         104,        105,  // ISO-2022 families
+    1000,       1001,       1012,       1013,       1014,       1015,       1016,       1017,       1018,
+    1019,
+    2016,  // IBM-Thai (EBCDIC)
+    2028,       2029,       2030,       2031,       2032,       2033,       2034,       2035,       2036,
+    2037,       2038,       2039,       2040,       2041,       2042,       2043,       2044,       2055,
+    2056,       2057,       2061,       2062,       2063,       2064,       2065,       2066,       2067,
+    2068,       2069,       2070,       2071,       2072,       2073,       2074,       2075,       2076,
+    2077,       2078,       2079,       2080,       2081,       2082,       2083,  // EBCDIC-xx
+    2085,                                                                          // HZ-GB-2312
+    2091,       2092,       2093,       2094,       2095,       2096,       2097,       2098,       2099,
+    2100,       2102,       2000000300, 2000000833, 2000000834, 2000000835, 2000000837, 2000000875, 2000000930,
+    2000000933, 2000000935, 2000000937, 2000000939, 2000001025, 2000001027, 2000001159, 2000001364, 2000001388,
+    2000001399, 2000004396, 2000005026, 2000005039, 2000005040, 2000005041, 2000005042, 2000005043, 2000005045,
+    2000005046, 2000005049, 2000005053, 2000005056,
 };
 
-int64_t magnitude(int64_t cp) { return cp < 0 ? -cp : cp; }
+int64_t magnitude(int64_t cp)
+{
+    return cp < 0 ? -cp : cp;
+}
 
 bool isUtf16Cp(int64_t cp)
 {
@@ -67,7 +71,10 @@ void putUnit(u8* p, uint16_t u, bool be)
     }
 }
 
-bool isHighSurrogate(uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isHighSurrogate(uint16_t u)
+{
+    return u >= 0xD800 && u <= 0xDBFF;
+}
 
 void zeroBytes(void* dst, int64_t n)
 {
@@ -250,9 +257,8 @@ struct GeneralResult {
 // Source to target through UTF-16 chunks, at most room bytes, no
 // terminator. countRest: after a cut, count what the rest would need.
 // blankTail: a cut-off rest of blanks is no truncation. 0 or 1 (posted).
-int32_t convertGeneral(int64_t srcCp, const u8* src, int64_t srcLen, int64_t dstCp, u8* dst,
-                       int64_t room, bool countRest, bool blankTail, GeneralResult* r,
-                       KaIcuCache* cache)
+int32_t convertGeneral(int64_t srcCp, const u8* src, int64_t srcLen, int64_t dstCp, u8* dst, int64_t room,
+                       bool countRest, bool blankTail, GeneralResult* r, KaIcuCache* cache)
 {
     if (!cache) {
         icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
@@ -444,7 +450,7 @@ bool badArguments(const void* src, int64_t srcLen, const void* dst, int64_t dstS
     return srcLen < 0 || (!src && srcLen > 0) || dstSize < 0 || (!dst && dstSize > 0);
 }
 
-} // namespace
+}  // namespace
 
 int32_t baseIsAsciiCompatible(int64_t cp) noexcept
 {
@@ -458,15 +464,12 @@ int32_t baseIsAsciiCompatible(int64_t cp) noexcept
         else
             hi = mid;
     }
-    return (lo < sizeof kNotAsciiCompatible / sizeof kNotAsciiCompatible[0] &&
-            kNotAsciiCompatible[lo] == cp)
-               ? 0
-               : 1;
+    return (lo < sizeof kNotAsciiCompatible / sizeof kNotAsciiCompatible[0] && kNotAsciiCompatible[lo] == cp) ? 0 : 1;
 }
 
-int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t dstCp,
-                                void* dstV, int64_t dstSize, int32_t fullLength, int64_t* produced,
-                                int32_t* truncatedOut, KaIcuCache* cache) noexcept
+int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t dstCp, void* dstV,
+                                int64_t dstSize, int32_t fullLength, int64_t* produced, int32_t* truncatedOut,
+                                KaIcuCache* cache) noexcept
 {
     int32_t truncLocal = 0;
     int32_t* truncated = truncatedOut ? truncatedOut : &truncLocal;
@@ -479,8 +482,8 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
     u8* dst = static_cast<u8*>(dstV);
     // Between two such code pages ASCII is copied, and the converters (and
     // the pool's lock) are needed only from the first other byte on.
-    const bool asciiCopy = srcCp != dstCp && !isUtf16Cp(srcCp) && !isUtf16Cp(dstCp) &&
-                           asciiPassesUnchanged(srcCp) && asciiPassesUnchanged(dstCp);
+    const bool asciiCopy = srcCp != dstCp && !isUtf16Cp(srcCp) && !isUtf16Cp(dstCp) && asciiPassesUnchanged(srcCp) &&
+                           asciiPassesUnchanged(dstCp);
     const int64_t t = asciiCopy ? 1 : termWidth(dstCp, cache);
     const int64_t room = dstSize - t;
 
@@ -561,8 +564,7 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
         }
     }
     // From UTF-16 to an ASCII-compatible code page: ASCII narrowed directly.
-    else if ((srcCp == kCodePageUtf16LE || srcCp == kCodePageUtf16BE) &&
-             asciiPassesUnchanged(dstCp)) {
+    else if ((srcCp == kCodePageUtf16LE || srcCp == kCodePageUtf16BE) && asciiPassesUnchanged(dstCp)) {
         bool be = srcCp == kCodePageUtf16BE;
         while (i + 1 < srcLen) {
             uint16_t u = unitAt(src + i, be);
@@ -601,8 +603,8 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
                 full += copyAsciiRun(nullptr, src + room, srcLen - room);
                 if (full < srcLen) {
                     GeneralResult r;
-                    int32_t rc = convertGeneral(srcCp, src + full, srcLen - full, dstCp, dst + w, 0, true,
-                                                false, &r, cache);
+                    int32_t rc =
+                        convertGeneral(srcCp, src + full, srcLen - full, dstCp, dst + w, 0, true, false, &r, cache);
                     if (rc != 0) {
                         zeroBytes(dst, dstSize < t ? dstSize : t);
                         return rc;
@@ -629,8 +631,8 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
             rc = convertGeneral(srcCp, src + i, srcLen - i, dstCp, dst + w, 0, true, false, &r, cache);
         r.written = 0;
     } else {
-        rc = convertGeneral(srcCp, src + i, srcLen - i, dstCp, dst + w, room - w,
-                            fullLength && produced, false, &r, cache);
+        rc = convertGeneral(srcCp, src + i, srcLen - i, dstCp, dst + w, room - w, fullLength && produced, false, &r,
+                            cache);
         if (r.truncated)
             *truncated = 1;
     }
@@ -644,9 +646,8 @@ int32_t baseConvertTextToBuffer(int64_t srcCp, const void* srcV, int64_t srcLen,
     return 0;
 }
 
-int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t dstCp, void* dstV,
-                        int64_t dstSize, int64_t* produced, int32_t* truncatedOut, KaIcuCache* cache,
-                        int32_t blankTail) noexcept
+int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t dstCp, void* dstV, int64_t dstSize,
+                        int64_t* produced, int32_t* truncatedOut, KaIcuCache* cache, int32_t blankTail) noexcept
 {
     int32_t truncLocal = 0;
     int32_t* truncated = truncatedOut ? truncatedOut : &truncLocal;
@@ -751,8 +752,7 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
 
     // Into any other code page.
     GeneralResult r;
-    int32_t rc = convertGeneral(srcCp, src, srcLen, dstCp, dst, dstSize, false, blankTail != 0, &r,
-                                cache);
+    int32_t rc = convertGeneral(srcCp, src, srcLen, dstCp, dst, dstSize, false, blankTail != 0, &r, cache);
     if (rc != 0)
         return rc;
     if (r.truncated)
@@ -773,9 +773,8 @@ int64_t baseTextModeCodePage(const BaseTextContext& conn) noexcept
     return conn.appCodePage;
 }
 
-int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units,
-                          int64_t targetCp, char** out, int64_t* produced, int64_t bytesPerUnit,
-                          int64_t termLen) noexcept
+int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units, int64_t targetCp,
+                          char** out, int64_t* produced, int64_t bytesPerUnit, int64_t termLen) noexcept
 {
     if (!out)
         return 1;
@@ -796,8 +795,7 @@ int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int
             return 1;
         int64_t n = 0;
         int32_t cut = 0;
-        if (baseConvertText(kCodePageUtf16LE, text, units * 2, targetCp, buf, capacity, &n, &cut,
-                            conn.cache, 0) != 0) {
+        if (baseConvertText(kCodePageUtf16LE, text, units * 2, targetCp, buf, capacity, &n, &cut, conn.cache, 0) != 0) {
             ramFree(buf);
             return 1;
         }
@@ -821,8 +819,8 @@ int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int
     return 1;
 }
 
-int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units,
-                             char** out, int64_t* produced) noexcept
+int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units, char** out,
+                             int64_t* produced) noexcept
 {
     if (conn.driverTextMode == 2)
         return baseAllocFromWide(conn, text, units, kCodePageUtf16LE, out, produced, 2, 2);
@@ -833,8 +831,8 @@ int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, 
                              conn.narrowTermWidth > 0 ? conn.narrowTermWidth : 1);
 }
 
-int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const char* text,
-                            int64_t length, uint16_t** out, int64_t* produced) noexcept
+int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const char* text, int64_t length,
+                            uint16_t** out, int64_t* produced) noexcept
 {
     if (!out)
         return 1;
@@ -852,8 +850,7 @@ int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const ch
         return 1;
     int64_t n = 0;
     int32_t cut = 0;
-    if (baseConvertText(srcCp, text, length, kCodePageUtf16LE, buf, 2 * length, &n, &cut,
-                        conn.cache, 0) != 0) {
+    if (baseConvertText(srcCp, text, length, kCodePageUtf16LE, buf, 2 * length, &n, &cut, conn.cache, 0) != 0) {
         ramFree(buf);
         return 1;
     }
@@ -867,16 +864,15 @@ int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const ch
     return 0;
 }
 
-int32_t baseAllocWideFromApp(const BaseTextContext& conn, const char* text, int64_t length,
-                             uint16_t** out, int64_t* produced) noexcept
+int32_t baseAllocWideFromApp(const BaseTextContext& conn, const char* text, int64_t length, uint16_t** out,
+                             int64_t* produced) noexcept
 {
     return baseAllocWideFromCp(conn, baseTextModeCodePage(conn), text, length, out, produced);
 }
 
 // ---- Routines without callers in the driver -----------------------------
 
-int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* count,
-                       KaIcuCache* cache) noexcept
+int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* count, KaIcuCache* cache) noexcept
 {
     if (!count || length < 0 || (!text && length > 0) || !cache) {
         icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
@@ -919,16 +915,11 @@ int32_t baseCountChars(int64_t cp, const void* text, int64_t length, int64_t* co
 const char* baseCodePageConverterName(int64_t cp) noexcept
 {
     switch (cp) {
-    case kCodePageLatin1:
-        return "ISO-8859-1";
-    case kCodePageUtf8:
-        return "TWNAR_ICU_UTF8";
-    case kCodePageUtf16BE:
-        return "TWNAR_ICU_UTF16BE";
-    case kCodePageUtf16LE:
-        return "TWNAR_ICU_UTF16LE";
-    default:
-        break;
+    case kCodePageLatin1: return "ISO-8859-1";
+    case kCodePageUtf8: return "TWNAR_ICU_UTF8";
+    case kCodePageUtf16BE: return "TWNAR_ICU_UTF16BE";
+    case kCodePageUtf16LE: return "TWNAR_ICU_UTF16LE";
+    default: break;
     }
     static thread_local char unknown[48];
     snprintf(unknown, sizeof unknown, "Unknown codepage: %lld", static_cast<long long>(cp));

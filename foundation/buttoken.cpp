@@ -13,10 +13,22 @@ namespace {
 
 enum class Kind { List, Quoted, Number, Fraction, Name, Escape, Operator, Param, OneChar };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isAlnum(char c) { return isDigit(c) || isAlpha(c); }
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isAlpha(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAlnum(char c)
+{
+    return isDigit(c) || isAlpha(c);
+}
+bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 const char* const kOperators[] = {"||", "<=", "<>", ">=", "!<", "!=", "!>", "*=", "**", "=*"};
 
@@ -25,7 +37,8 @@ const char* const kOperators[] = {"||", "<=", "<>", ">=", "!<", "!=", "!>", "*="
 class TokenText {
 public:
     TokenText(char* out, size_t outSize, uint32_t flags, char** grown, size_t rest) noexcept
-        : out_(out), limit_(outSize > 0 ? outSize - 1 : 0), flags_(flags), grown_(grown), rest_(rest) {}
+        : out_(out), limit_(outSize > 0 ? outSize - 1 : 0), flags_(flags), grown_(grown), rest_(rest)
+    {}
 
     ~TokenText()
     {
@@ -106,8 +119,7 @@ private:
 
 }  // namespace
 
-int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize, int32_t encoding,
-             char** grown) noexcept
+int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize, int32_t encoding, char** grown) noexcept
 {
     if (grown != nullptr)
         *grown = nullptr;
@@ -185,7 +197,7 @@ int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize, int
         bool closed = false;
         while (*q != 0 && !failed) {
             if (*q == quote) {
-                if (q[1] == quote) {   // a doubled quote stands for one
+                if (q[1] == quote) {  // a doubled quote stands for one
                     failed = token.put(q, 1);
                     q += 2;
                     continue;
@@ -214,7 +226,7 @@ int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize, int
                 failed = take(q);
             } else if (*q == '.' && !dotSeen) {
                 if (mode == BUT_MODE_DOTTED && isAlpha(q[1]))
-                    break;   // the dot belongs to a dotted name that follows
+                    break;  // the dot belongs to a dotted name that follows
                 dotSeen = true;
                 failed = take(q);
             } else {
@@ -271,14 +283,12 @@ int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize, int
                 failed = take(q);
         }
         break;
-    case Kind::OneChar:
-        failed = take(q);
-        break;
+    case Kind::OneChar: failed = take(q); break;
     }
     if (failed)
         return 1;
-    bool upper = (flags & BUT_TOKEN_KEEP_CASE) == 0 &&
-                 (kind == Kind::Name || kind == Kind::List || kind == Kind::OneChar);
+    bool upper =
+        (flags & BUT_TOKEN_KEEP_CASE) == 0 && (kind == Kind::Name || kind == Kind::List || kind == Kind::OneChar);
     token.finish(upper);
     *cursor = q;
     return 0;

@@ -30,5 +30,5 @@ enum : uint32_t {
 // its start and *grown the whole token (the caller frees it with ramFree);
 // with BUT_TOKEN_CUT out holds its start; otherwise it fails. 1 when the
 // text ends inside a quoted string or escape clause, or as just said.
-[[nodiscard]] int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize,
-                           int32_t encoding, char** grown = nullptr) noexcept;
+[[nodiscard]] int butToken(char* out, const char** cursor, uint32_t flags, size_t outSize, int32_t encoding,
+                           char** grown = nullptr) noexcept;

@@ -67,8 +67,8 @@ void butMarkAccelerator(uint8_t set[BUT_ACCELERATOR_SET_SIZE], const char* label
     set[u / 8] = uint8_t(set[u / 8] | (1u << (u % 8)));
 }
 
-void butAssignAccelerator(uint8_t set[BUT_ACCELERATOR_SET_SIZE], char* label, size_t labelSize,
-                          const char* arg1, const char* arg2, const char* arg3, const char* arg4) noexcept
+void butAssignAccelerator(uint8_t set[BUT_ACCELERATOR_SET_SIZE], char* label, size_t labelSize, const char* arg1,
+                          const char* arg2, const char* arg3, const char* arg4) noexcept
 {
     if (label == nullptr || labelSize == 0)
         return;
@@ -101,7 +101,7 @@ void butAssignAccelerator(uint8_t set[BUT_ACCELERATOR_SET_SIZE], char* label, si
             }
         }
         if (n + 1 > size - 1)
-            n = size - 2;   // room for the marker: the label's end is cut
+            n = size - 2;  // room for the marker: the label's end is cut
         if (at > n)
             at = n;
         memmove(text + at + 1, text + at, n - at);

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t BUT_ACCELERATOR_SET_SIZE = 32;   // 256 bits
+constexpr size_t BUT_ACCELERATOR_SET_SIZE = 32;  // 256 bits
 constexpr size_t BUT_MARKERS_SIZE = 88;
-constexpr size_t BUT_LABEL_SIZE = 264;            // a label after formatting, terminator included
+constexpr size_t BUT_LABEL_SIZE = 264;  // a label after formatting, terminator included
 
 // The marker characters, or an empty text when the catalogue has none.
 void butAcceleratorMarkers(char out[BUT_MARKERS_SIZE]) noexcept;
@@ -20,5 +20,5 @@ void butMarkAccelerator(uint8_t set[BUT_ACCELERATOR_SET_SIZE], const char* label
 // BUT_LABEL_SIZE - 1 and to labelSize. Unless it holds a marker already, the
 // first marker is inserted before its first unused non-blank character.
 void butAssignAccelerator(uint8_t set[BUT_ACCELERATOR_SET_SIZE], char* label, size_t labelSize,
-                          const char* arg1 = nullptr, const char* arg2 = nullptr,
-                          const char* arg3 = nullptr, const char* arg4 = nullptr) noexcept;
+                          const char* arg1 = nullptr, const char* arg2 = nullptr, const char* arg3 = nullptr,
+                          const char* arg4 = nullptr) noexcept;

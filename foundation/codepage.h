@@ -12,7 +12,7 @@ constexpr int64_t kCodePageUnset = -999;
 // ICU's default converter: the converter pools open it for this number,
 // which names no IANA code page.
 constexpr int64_t kCodePageDefault = 0;
-constexpr int64_t kCodePageNone = 2000000000;   // what a failed name lookup gives
+constexpr int64_t kCodePageNone = 2000000000;  // what a failed name lookup gives
 constexpr int64_t kCodePageNotInTable = INT64_MIN;
 constexpr int64_t kCodePageAscii = 3;
 constexpr int64_t kCodePageLatin1 = 4;
@@ -45,7 +45,7 @@ void ucnvFree(void* block) noexcept;
 // srcLength -1 means terminated; *lengthOut gets the full length of the
 // output even when it does not fit; *dest and *src are advanced. The result
 // is the destination, or null on failure.
-char* ucnvUtf16ToUtf8(char** dest, int32_t capacity, int32_t* lengthOut, const uint16_t** src,
-                      int32_t srcLength, UErrorCode* status) noexcept;
-uint16_t* ucnvUtf8ToUtf16(uint16_t** dest, int32_t capacity, int32_t* lengthOut, const char** src,
-                          int32_t srcLength, UErrorCode* status) noexcept;
+char* ucnvUtf16ToUtf8(char** dest, int32_t capacity, int32_t* lengthOut, const uint16_t** src, int32_t srcLength,
+                      UErrorCode* status) noexcept;
+uint16_t* ucnvUtf8ToUtf16(uint16_t** dest, int32_t capacity, int32_t* lengthOut, const char** src, int32_t srcLength,
+                          UErrorCode* status) noexcept;

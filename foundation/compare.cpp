@@ -77,7 +77,7 @@ int collateCounted(const char* a, size_t alen, const char* b, size_t blen, bool 
     return compareCollate(ca.text(), cb.text());
 }
 
-} // namespace
+}  // namespace
 
 int compareBlankPadded(const char* a, const char* b) noexcept
 {

@@ -118,8 +118,8 @@ int isCodePageAvailable(int64_t codePage) noexcept;
                                 size_t* out) noexcept;
 // The end of the last whole character at or before pos. The table is built
 // with the given converter the first time a code page needs one.
-[[nodiscard]] int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage,
-                                    const char* data, size_t pos, size_t* out) noexcept;
+[[nodiscard]] int KaLeadPrevCharPos(KaPtrTableCache* cache, UConverter* converter, int64_t codePage, const char* data,
+                                    size_t pos, size_t* out) noexcept;
 // Byte count of UTF-8 output cut at pos that ends on a character boundary.
 size_t KaUtf8CutPos(const char* data, size_t pos) noexcept;
 

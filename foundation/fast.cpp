@@ -23,7 +23,7 @@ int sign(int r) noexcept
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
-} // namespace
+}  // namespace
 
 size_t fastStrlen(const char* s) noexcept
 {

@@ -13,8 +13,8 @@ void fastMemcpyW(void* dst, const void* src, size_t n) noexcept;
 void fastMemcpy8(void* dst, const void* src, size_t n) noexcept;
 void fastMemcpyWords(void* dst, const void* src, size_t n) noexcept;
 
-int fastMemcmp(const void* a, const void* b, size_t n) noexcept;   // -1/0/1
-int fastMemeq(const void* a, const void* b, size_t n) noexcept;    // 1/0
+int fastMemcmp(const void* a, const void* b, size_t n) noexcept;  // -1/0/1
+int fastMemeq(const void* a, const void* b, size_t n) noexcept;   // 1/0
 // 1 when every byte of text equals the byte at the same place of a or of b.
 int fastMatchEitherCase(const void* text, const void* a, const void* b, size_t n) noexcept;
 
@@ -25,7 +25,7 @@ void fastSwapElements(void* array, uint16_t i, uint16_t j, uint16_t elementSize)
 // Both return the address of the zero byte they wrote.
 char* fastStrcpy(char* dst, const char* src) noexcept;
 char* fastStrcat(char* dst, const char* src) noexcept;
-int fastStrcmp(const char* a, const char* b) noexcept;             // -1/0/1
+int fastStrcmp(const char* a, const char* b) noexcept;  // -1/0/1
 
 void fastMemset(void* dst, int value, size_t n) noexcept;
 // The wipe used before memory holding secrets goes back; never elided.

@@ -107,12 +107,10 @@ int isAsciiTransparent(UConverter* converter) noexcept
     case UCNV_UTF8:
     case UCNV_CESU8:
     case UCNV_US_ASCII:
-    case UCNV_LATIN_1:
-        return 1;
+    case UCNV_LATIN_1: return 1;
     case UCNV_SBCS:
     case UCNV_MBCS:
-    case UCNV_DBCS:
-        break;
+    case UCNV_DBCS: break;
     default:
         // UTF-16/32, EBCDIC stateful, ISO-2022, HZ, UTF-7, SCSU, BOCU-1 ...
         return 0;
@@ -147,18 +145,13 @@ int isAsciiTransparent(UConverter* converter) noexcept
 int32_t icuErrorToResult(UErrorCode status) noexcept
 {
     switch (status) {
-    case U_ZERO_ERROR:
-        return kConvDone;
-    case U_FILE_ACCESS_ERROR:
-        return kConvNoData;
-    case U_ILLEGAL_CHAR_FOUND:
-        return kConvReplaced;
+    case U_ZERO_ERROR: return kConvDone;
+    case U_FILE_ACCESS_ERROR: return kConvNoData;
+    case U_ILLEGAL_CHAR_FOUND: return kConvReplaced;
     case U_INVALID_TABLE_FORMAT:
-    case U_INVALID_TABLE_FILE:
-        return kConvBadTable;
+    case U_INVALID_TABLE_FILE: return kConvBadTable;
     case U_BUFFER_OVERFLOW_ERROR:
-    case U_STRING_NOT_TERMINATED_WARNING:
-        return kConvTruncated;
+    case U_STRING_NOT_TERMINATED_WARNING: return kConvTruncated;
     default:
         // Other warnings (fallback used, default converter) are successes.
         return U_SUCCESS(status) ? kConvDone : kConvFailed;
@@ -248,8 +241,8 @@ void setCounts(size_t* written, size_t w, size_t* consumed, size_t c)
         *consumed = c;
 }
 
-int32_t convertPivotWhole(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
-                          size_t* consumed, UConverter* source, UConverter* target, bool wipe)
+int32_t convertPivotWhole(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written, size_t* consumed,
+                          UConverter* source, UConverter* target, bool wipe)
 {
     if (dest == nullptr || destLen == 0 || src == nullptr || source == nullptr || target == nullptr ||
         destLen > kMaxIcuLength || srcLen > kMaxIcuLength)
@@ -332,8 +325,8 @@ int32_t convertCodePageViaUnicode(char* dest, size_t destLen, const char* src, s
     return convertWithAsciiFastPath(dest, destLen, src, srcLen, written, consumed, source, target);
 }
 
-int32_t convertCodePages(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written,
-                         size_t* consumed, UConverter* source, UConverter* target) noexcept
+int32_t convertCodePages(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* written, size_t* consumed,
+                         UConverter* source, UConverter* target) noexcept
 {
     return convertPivotWhole(dest, destLen, src, srcLen, written, consumed, source, target, false);
 }
@@ -377,8 +370,8 @@ int32_t measurePending(UConverter* target, const UChar* units, int32_t n, bool f
     }
 }
 
-int32_t convertChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
-                     UConverter* source, UConverter* target)
+int32_t convertChars(char* dest, size_t destLen, const char* src, size_t srcLen, size_t* length, UConverter* source,
+                     UConverter* target)
 {
     if (src == nullptr || source == nullptr || target == nullptr || (dest == nullptr && destLen > 0) ||
         destLen > kMaxIcuLength || srcLen > kMaxIcuLength)
@@ -661,8 +654,8 @@ int32_t toUnicodeCounted(uint16_t* dest, size_t destLen, const char* src, size_t
     return result;
 }
 
-int32_t toUnicode(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* length,
-                  UConverter* converter, int swap) noexcept
+int32_t toUnicode(uint16_t* dest, size_t destLen, const char* src, size_t srcLen, size_t* length, UConverter* converter,
+                  int swap) noexcept
 {
     if (src == nullptr || converter == nullptr || (dest == nullptr && destLen > 0) || destLen > kMaxIcuLength ||
         srcLen > kMaxIcuLength)
@@ -753,8 +746,7 @@ UErrorCode toUtf8Whole(char* dest, size_t cap, const uint16_t* src, size_t n, bo
 
 }  // namespace
 
-int32_t utf16ToUtf8(char* dest, size_t destLen, const uint16_t* src, int64_t srcLen, size_t* length,
-                    int swap) noexcept
+int32_t utf16ToUtf8(char* dest, size_t destLen, const uint16_t* src, int64_t srcLen, size_t* length, int swap) noexcept
 {
     size_t n = 0;
     if (src == nullptr || (dest == nullptr && destLen > 0) || destLen > kMaxIcuLength ||
@@ -788,8 +780,7 @@ int32_t utf16ToUtf8Bounded(char* dest, size_t destLen, const uint16_t* src, int6
     return boundedResult(dest, destLen, total, status);
 }
 
-int32_t utf8ToUtf16(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length,
-                    int swap) noexcept
+int32_t utf8ToUtf16(uint16_t* dest, size_t destLen, const char* src, int64_t srcLen, size_t* length, int swap) noexcept
 {
     if (src == nullptr || (dest == nullptr && destLen > 0) || destLen > kMaxIcuLength ||
         (srcLen < 0 && srcLen != kSourceTerminated && srcLen != -1) || srcLen > static_cast<int64_t>(kMaxIcuLength))

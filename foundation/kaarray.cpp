@@ -63,8 +63,7 @@ KaArray::KaArray() noexcept : items(nullptr), capacity(0), count(0), growStep(0)
 
 KaArray::KaArray(size_t step, uint8_t f) noexcept
     : items(nullptr), capacity(0), count(0), growStep(step), flags(f), sortFlags(0)
-{
-}
+{}
 
 KaArray::~KaArray()
 {

@@ -75,10 +75,7 @@ class KaArrayS32 : public KaArray {
 public:
     KaArrayS32() noexcept = default;
     ~KaArrayS32() override;
-    int32_t at(size_t index) const noexcept
-    {
-        return static_cast<int32_t>(reinterpret_cast<intptr_t>(items[index]));
-    }
+    int32_t at(size_t index) const noexcept { return static_cast<int32_t>(reinterpret_cast<intptr_t>(items[index])); }
     void setAt(size_t index, int32_t value) noexcept
     {
         items[index] = reinterpret_cast<void*>(static_cast<intptr_t>(value));

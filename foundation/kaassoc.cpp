@@ -399,9 +399,7 @@ int16_t KaSeqDictionary::add(KaSubString* key, KaString* value) noexcept
 
 size_t KaSeqDictionary::find(const KaSubString& key) const noexcept
 {
-    return findWhere([&](const KaAssociation& e) {
-        return (noCase ? e.equalKeyNoCase(key) : e.equalKey(key)) != 0;
-    });
+    return findWhere([&](const KaAssociation& e) { return (noCase ? e.equalKeyNoCase(key) : e.equalKey(key)) != 0; });
 }
 
 size_t KaSeqDictionary::indexOfKey(const KaSubString& key) const noexcept
@@ -438,9 +436,7 @@ int16_t KaSeqDictionaryW::add(KaStringW* key, KaObject* value) noexcept
 
 size_t KaSeqDictionaryW::find(const KaSubStringW& key) const noexcept
 {
-    return findWhere([&](const KaAssociation& e) {
-        return (noCase ? e.equalKeyNoCaseW(key) : e.equalKeyW(key)) != 0;
-    });
+    return findWhere([&](const KaAssociation& e) { return (noCase ? e.equalKeyNoCaseW(key) : e.equalKeyW(key)) != 0; });
 }
 
 size_t KaSeqDictionaryW::indexOfKey(const KaSubStringW& key) const noexcept
@@ -470,8 +466,7 @@ KaSubStringW* KaSeqDictionaryW::keyAt(size_t index) const noexcept
 
 // ---- KaSet ---------------------------------------------------------------
 
-KaSet::KaSet() noexcept
-    : tableSize(0), count(0), loadPercent(kLoadPercent), growthPercent(kGrowthPercent), maxCount(0)
+KaSet::KaSet() noexcept : tableSize(0), count(0), loadPercent(kLoadPercent), growthPercent(kGrowthPercent), maxCount(0)
 {
     table.growStep = kSeqGrowStep;
 }
@@ -713,9 +708,8 @@ int16_t KaDictionary::add(KaSubString* key, KaString* value) noexcept
 size_t KaDictionary::find(const KaSubString& key) const noexcept
 {
     bool nc = (flags & noCase) != 0;
-    return probe(key.hash(), [&](const KaAssociation& e) {
-        return (nc ? e.equalKeyNoCase(key) : e.equalKey(key)) != 0;
-    });
+    return probe(key.hash(),
+                 [&](const KaAssociation& e) { return (nc ? e.equalKeyNoCase(key) : e.equalKey(key)) != 0; });
 }
 
 int KaDictionary::containsKey(const KaSubString& key) const noexcept
@@ -738,9 +732,8 @@ int16_t KaDictionaryW::add(KaStringW* key, KaObject* value) noexcept
 size_t KaDictionaryW::find(const KaSubStringW& key) const noexcept
 {
     bool nc = (flags & noCase) != 0;
-    return probe(key.hash(), [&](const KaAssociation& e) {
-        return (nc ? e.equalKeyNoCaseW(key) : e.equalKeyW(key)) != 0;
-    });
+    return probe(key.hash(),
+                 [&](const KaAssociation& e) { return (nc ? e.equalKeyNoCaseW(key) : e.equalKeyW(key)) != 0; });
 }
 
 int KaDictionaryW::containsKey(const KaSubStringW& key) const noexcept

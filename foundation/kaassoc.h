@@ -123,10 +123,7 @@ public:
     KaSeqDictionaryBase() noexcept;
     ~KaSeqDictionaryBase() override;
 
-    KaAssociation* entryAt(size_t index) const noexcept
-    {
-        return static_cast<KaAssociation*>(items[index]);
-    }
+    KaAssociation* entryAt(size_t index) const noexcept { return static_cast<KaAssociation*>(items[index]); }
     [[nodiscard]] int16_t addIntInt(int64_t key, int64_t value) noexcept;
     [[nodiscard]] int16_t addIntPtr(int64_t key, KaObject* value) noexcept;
     // Indices are `count` when the key is absent.

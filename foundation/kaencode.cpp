@@ -92,7 +92,10 @@ bool urlKeeps(uint8_t b, int keepSlash) noexcept
 
 // ---- MD5 (RFC 1321) ----
 
-inline uint32_t rotl(uint32_t x, int c) noexcept { return (x << c) | (x >> (32 - c)); }
+inline uint32_t rotl(uint32_t x, int c) noexcept
+{
+    return (x << c) | (x >> (32 - c));
+}
 
 const uint32_t kMd5K[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
@@ -105,18 +108,17 @@ const uint32_t kMd5K[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
 const int kMd5R[64] = {
-    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21,
+    7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+    14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+    4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21,
 };
 
 void md5Block(uint32_t state[4], const uint8_t block[64]) noexcept
 {
     uint32_t m[16];
     for (int i = 0; i < 16; ++i)
-        m[i] = uint32_t(block[4 * i]) | uint32_t(block[4 * i + 1]) << 8 |
-               uint32_t(block[4 * i + 2]) << 16 | uint32_t(block[4 * i + 3]) << 24;
+        m[i] = uint32_t(block[4 * i]) | uint32_t(block[4 * i + 1]) << 8 | uint32_t(block[4 * i + 2]) << 16 |
+               uint32_t(block[4 * i + 3]) << 24;
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     for (int i = 0; i < 64; ++i) {
         uint32_t f;
@@ -240,8 +242,7 @@ int isHexText(const void* bytes, size_t n) noexcept
     return 1;
 }
 
-const char KaBase64StandardAlphabet[65] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char KaBase64StandardAlphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 void KaBase64MakeReverseTable(const char* alphabet, uint8_t table[256]) noexcept
 {
@@ -281,9 +282,7 @@ uint8_t* KaBase64Decode(const char* text, uint32_t length, uint8_t* out, uint32_
                         const uint8_t reverseTable[256]) noexcept
 {
     uint8_t* const end = out + capacity;
-    auto charAt = [&](uint32_t pos) -> uint8_t {
-        return pos < length ? uint8_t(text[pos]) : uint8_t('=');
-    };
+    auto charAt = [&](uint32_t pos) -> uint8_t { return pos < length ? uint8_t(text[pos]) : uint8_t('='); };
     auto put = [&](uint8_t b) -> bool {
         if (out == end) {
             errPost(MSG_BASE64_OUTPUT_TOO_SMALL)->addParamUnsigned(capacity);
@@ -318,8 +317,7 @@ uint8_t* KaBase64Decode(const char* text, uint32_t length, uint8_t* out, uint32_
     return out;
 }
 
-char* urlEncode(const char* bytes, size_t length, char* out, size_t size, size_t* outLen,
-                int keepSlash) noexcept
+char* urlEncode(const char* bytes, size_t length, char* out, size_t size, size_t* outLen, int keepSlash) noexcept
 {
     if (out == nullptr || size == 0)
         return nullptr;
@@ -365,8 +363,7 @@ char* urlEncodeAlloc(const char* bytes, size_t length, size_t* outLen) noexcept
     return out;
 }
 
-char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t* outLen,
-                 int keepSlash) noexcept
+char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t* outLen, int keepSlash) noexcept
 {
     if (out == nullptr || units == nullptr)
         return nullptr;
@@ -378,8 +375,7 @@ char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t
         return nullptr;
     UErrorCode status = U_ZERO_ERROR;
     int32_t produced = 0;
-    u_strToUTF8(tmp, int32_t(tmpSize), &produced, reinterpret_cast<const UChar*>(units), int32_t(n),
-                &status);
+    u_strToUTF8(tmp, int32_t(tmpSize), &produced, reinterpret_cast<const UChar*>(units), int32_t(n), &status);
     char* result = nullptr;
     if (U_SUCCESS(status) && size_t(produced) < tmpSize)
         result = urlEncode(tmp, size_t(produced), out, size, outLen, keepSlash);

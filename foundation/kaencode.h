@@ -28,12 +28,14 @@ size_t hexifyU32(uint32_t* out, const void* bytes, size_t n) noexcept;
 [[nodiscard]] int unhexifyU32(void* out, const uint32_t* hex, size_t n) noexcept;
 // As unhexify, writing every decoded byte equal to escape twice; out holds
 // n bytes (the worst case); *outLen is the number of bytes written.
-[[nodiscard]] int unhexifyEscaped(void* out, const char* hex, size_t n, uint8_t escape,
-                    size_t* outLen) noexcept;
+[[nodiscard]] int unhexifyEscaped(void* out, const char* hex, size_t n, uint8_t escape, size_t* outLen) noexcept;
 int isHexText(const void* bytes, size_t n) noexcept;
 
 // Base64: 4 characters per 3 bytes, padded with '='.
-constexpr uint32_t KaBase64EncodedLength(uint32_t n) { return (n + 2) / 3 * 4; }
+constexpr uint32_t KaBase64EncodedLength(uint32_t n)
+{
+    return (n + 2) / 3 * 4;
+}
 // The standard alphabet of RFC 4648 and its reverse table (255 = not in it).
 extern const char KaBase64StandardAlphabet[65];
 void KaBase64MakeReverseTable(const char* alphabet, uint8_t table[256]) noexcept;
@@ -50,13 +52,11 @@ uint8_t* KaBase64Decode(const char* text, uint32_t length, uint8_t* out, uint32_
 // when keepSlash is set) stay, other bytes become "%XX". length SIZE_MAX means
 // NUL-terminated. Returns out, or null when the text does not fit.
 constexpr size_t KA_URL_NTS = SIZE_MAX;
-char* urlEncode(const char* bytes, size_t length, char* out, size_t size, size_t* outLen,
-                int keepSlash) noexcept;
+char* urlEncode(const char* bytes, size_t length, char* out, size_t size, size_t* outLen, int keepSlash) noexcept;
 // Allocates 3 * length + 1 bytes with ramAlloc; the caller frees with ramFree.
 char* urlEncodeAlloc(const char* bytes, size_t length, size_t* outLen) noexcept;
 // UTF-16 text through UTF-8; null on invalid surrogates.
-char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t* outLen,
-                 int keepSlash) noexcept;
+char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t* outLen, int keepSlash) noexcept;
 
 // Reflected IEEE 802.3 CRC-32 step, without the inversions before and after.
 uint32_t crc32Update(uint32_t crc, const void* bytes, uint32_t n) noexcept;

@@ -12,8 +12,7 @@
 
 namespace {
 
-const uint16_t kOutOfMemoryW[] = {u'O', u'u', u't', u' ', u'O', u'f', u' ', u'M',
-                                  u'e', u'm', u'o', u'r', u'y', 0};
+const uint16_t kOutOfMemoryW[] = {u'O', u'u', u't', u' ', u'O', u'f', u' ', u'M', u'e', u'm', u'o', u'r', u'y', 0};
 const char kOutOfMemoryA[] = "Out Of Memory";
 const uint16_t kEmptyW[1] = {0};
 // Native code of the record that the out-of-memory mark becomes when the
@@ -77,32 +76,27 @@ int16_t compareKeys(int64_t a, int64_t b) noexcept
 
 KaError::KaError(uint16_t native, const char* text, int32_t enc, int warning, uint16_t stateMsg,
                  uintptr_t user) noexcept
-    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(enc),
-      flags(warning ? WARNING : 0)
+    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(enc), flags(warning ? WARNING : 0)
 {
     message.setA(text, enc);
 }
 
-KaError::KaError(uint16_t native, const char* text, UConverter* converter, int warning,
-                 uint16_t stateMsg, uintptr_t user) noexcept
-    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(3),
-      flags(warning ? WARNING : 0)
+KaError::KaError(uint16_t native, const char* text, UConverter* converter, int warning, uint16_t stateMsg,
+                 uintptr_t user) noexcept
+    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(3), flags(warning ? WARNING : 0)
 {
     message.setFromConverter(text, converter);
 }
 
-KaError::KaError(uint16_t native, const char* text, KaCodePage codePage, int warning,
-                 uint16_t stateMsg, uintptr_t user) noexcept
-    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(3),
-      flags(warning ? WARNING : 0)
+KaError::KaError(uint16_t native, const char* text, KaCodePage codePage, int warning, uint16_t stateMsg,
+                 uintptr_t user) noexcept
+    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(3), flags(warning ? WARNING : 0)
 {
     message.setFromCodePage(text, codePage.number);
 }
 
-KaError::KaError(uint16_t native, const uint16_t* text, int warning, uint16_t stateMsg,
-                 uintptr_t user) noexcept
-    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(3),
-      flags(warning ? WARNING : 0)
+KaError::KaError(uint16_t native, const uint16_t* text, int warning, uint16_t stateMsg, uintptr_t user) noexcept
+    : userData(user), nativeCode(native), sqlstateMsg(stateMsg), encoding(3), flags(warning ? WARNING : 0)
 {
     message.set(text != nullptr ? text : kEmptyW);
 }
@@ -217,8 +211,7 @@ KaError* KaError::addParamText(const char* text) noexcept
 {
     if (text == nullptr)
         return addParamNarrow(nullptr, 0, encoding);
-    size_t n = encoding == 2 ? 2 * strLenW(reinterpret_cast<const uint16_t*>(text))
-                             : strlen(text);
+    size_t n = encoding == 2 ? 2 * strLenW(reinterpret_cast<const uint16_t*>(text)) : strlen(text);
     return addParamNarrow(text, n, encoding);
 }
 
@@ -406,8 +399,8 @@ KaError* KaErrorList::staticRecord() noexcept
     return KaErrorParamSink();
 }
 
-KaError* KaErrorList::newRecord(uint16_t native, const char* text, int32_t encoding, int warning,
-                                uint16_t stateMsg, uintptr_t user) noexcept
+KaError* KaErrorList::newRecord(uint16_t native, const char* text, int32_t encoding, int warning, uint16_t stateMsg,
+                                uintptr_t user) noexcept
 {
     KaError* rec = new KaError(native, text, encoding, warning, stateMsg, user);
     if (rec == nullptr)
@@ -415,8 +408,8 @@ KaError* KaErrorList::newRecord(uint16_t native, const char* text, int32_t encod
     return rec;
 }
 
-KaError* KaErrorList::newRecordCodePage(uint16_t native, const char* text, int64_t codePage,
-                                        int warning, uint16_t stateMsg, uintptr_t user) noexcept
+KaError* KaErrorList::newRecordCodePage(uint16_t native, const char* text, int64_t codePage, int warning,
+                                        uint16_t stateMsg, uintptr_t user) noexcept
 {
     KaError* rec = new KaError(native, text, KaCodePage{codePage}, warning, stateMsg, user);
     if (rec == nullptr)
@@ -424,8 +417,8 @@ KaError* KaErrorList::newRecordCodePage(uint16_t native, const char* text, int64
     return rec;
 }
 
-KaError* KaErrorList::newRecordConverter(uint16_t native, const char* text, UConverter* converter,
-                                         int warning, uint16_t stateMsg, uintptr_t user) noexcept
+KaError* KaErrorList::newRecordConverter(uint16_t native, const char* text, UConverter* converter, int warning,
+                                         uint16_t stateMsg, uintptr_t user) noexcept
 {
     KaError* rec = new KaError(native, text, converter, warning, stateMsg, user);
     if (rec == nullptr)
@@ -433,8 +426,8 @@ KaError* KaErrorList::newRecordConverter(uint16_t native, const char* text, UCon
     return rec;
 }
 
-KaError* KaErrorList::newRecordW(uint16_t native, const uint16_t* text, int warning,
-                                 uint16_t stateMsg, uintptr_t user) noexcept
+KaError* KaErrorList::newRecordW(uint16_t native, const uint16_t* text, int warning, uint16_t stateMsg,
+                                 uintptr_t user) noexcept
 {
     KaError* rec = new KaError(native, text, warning, stateMsg, user);
     if (rec == nullptr)
@@ -584,7 +577,7 @@ void KaErrorList::moveLastTo(size_t index) noexcept
         return;
     void* rec = items[count - 1];
     KaArray::removeAt(count - 1);
-    (void)insertAt(rec, index);   // cannot fail: the slot just freed makes room
+    (void)insertAt(rec, index);  // cannot fail: the slot just freed makes room
 }
 
 void KaErrorList::demoteAll() noexcept
@@ -665,9 +658,7 @@ int16_t KaErrorList::sort() noexcept
 {
     if (count < 2)
         return 0;
-    auto before = [](void* a, void* b) {
-        return static_cast<KaError*>(a)->compare(*static_cast<KaError*>(b)) < 0;
-    };
+    auto before = [](void* a, void* b) { return static_cast<KaError*>(a)->compare(*static_cast<KaError*>(b)) < 0; };
     void** tmp = static_cast<void**>(ramAlloc(count * sizeof(void*)));
     if (tmp == nullptr) {
         // Insertion sort needs no memory and is stable too.
@@ -738,8 +729,7 @@ KaError* KaErrorPost(KaError* record) noexcept
     return record;
 }
 
-KaError* KaErrorPostNew(uint16_t native, uintptr_t userData, const char* text, int warning,
-                        int32_t encoding) noexcept
+KaError* KaErrorPostNew(uint16_t native, uintptr_t userData, const char* text, int warning, int32_t encoding) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)
@@ -747,8 +737,7 @@ KaError* KaErrorPostNew(uint16_t native, uintptr_t userData, const char* text, i
     return KaErrorPost(list->newRecord(native, text, encoding, warning, 0, userData));
 }
 
-KaError* KaErrorPostNewW(uint16_t native, uintptr_t userData, const uint16_t* text,
-                         int warning) noexcept
+KaError* KaErrorPostNewW(uint16_t native, uintptr_t userData, const uint16_t* text, int warning) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)

@@ -44,24 +44,23 @@ public:
     KaErrorList* ownerList = nullptr;
     uintptr_t userData = 0;
     uint16_t nativeCode = 0;
-    uint16_t sqlstateMsg = 0;          // catalogue number of the SQLSTATE text; 0 none
+    uint16_t sqlstateMsg = 0;  // catalogue number of the SQLSTATE text; 0 none
     KaParamStringW message;
     int32_t encoding = KA_TEXT_UTF8;
     char sqlstateNarrow[KA_SQLSTATE_LEN + 1] = {};
-    uint16_t sqlstateWide[KA_SQLSTATE_LEN + 1] = {};   // empty = not set
+    uint16_t sqlstateWide[KA_SQLSTATE_LEN + 1] = {};  // empty = not set
     int64_t row = -1;
     int64_t column = -1;
     int64_t thirdKey = INT64_MIN;
     uint8_t flags = 0;
 
-    KaError(uint16_t native, const char* text, int32_t encoding, int warning,
-            uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    KaError(uint16_t native, const char* text, UConverter* converter, int warning,
-            uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    KaError(uint16_t native, const char* text, KaCodePage codePage, int warning,
-            uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    KaError(uint16_t native, const uint16_t* text, int warning,
-            uint16_t sqlstateMsg, uintptr_t userData) noexcept;
+    KaError(uint16_t native, const char* text, int32_t encoding, int warning, uint16_t sqlstateMsg,
+            uintptr_t userData) noexcept;
+    KaError(uint16_t native, const char* text, UConverter* converter, int warning, uint16_t sqlstateMsg,
+            uintptr_t userData) noexcept;
+    KaError(uint16_t native, const char* text, KaCodePage codePage, int warning, uint16_t sqlstateMsg,
+            uintptr_t userData) noexcept;
+    KaError(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg, uintptr_t userData) noexcept;
     explicit KaError(int staticKind) noexcept;
     ~KaError() override;
 
@@ -131,16 +130,14 @@ public:
 
     virtual KaError* outOfMemoryRecord() noexcept;
     virtual KaError* staticRecord() noexcept;
-    virtual KaError* newRecord(uint16_t native, const char* text, int32_t encoding, int warning,
-                               uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    virtual KaError* newRecordCodePage(uint16_t native, const char* text, int64_t codePage,
-                                       int warning, uint16_t sqlstateMsg,
-                                       uintptr_t userData) noexcept;
-    virtual KaError* newRecordConverter(uint16_t native, const char* text, UConverter* converter,
-                                        int warning, uint16_t sqlstateMsg,
-                                        uintptr_t userData) noexcept;
-    virtual KaError* newRecordW(uint16_t native, const uint16_t* text, int warning,
-                                uint16_t sqlstateMsg, uintptr_t userData) noexcept;
+    virtual KaError* newRecord(uint16_t native, const char* text, int32_t encoding, int warning, uint16_t sqlstateMsg,
+                               uintptr_t userData) noexcept;
+    virtual KaError* newRecordCodePage(uint16_t native, const char* text, int64_t codePage, int warning,
+                                       uint16_t sqlstateMsg, uintptr_t userData) noexcept;
+    virtual KaError* newRecordConverter(uint16_t native, const char* text, UConverter* converter, int warning,
+                                        uint16_t sqlstateMsg, uintptr_t userData) noexcept;
+    virtual KaError* newRecordW(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg,
+                                uintptr_t userData) noexcept;
 
     // 0 on success; 1 when the slots cannot grow (the record is not kept and
     // the list carries the out-of-memory mark).
@@ -186,10 +183,8 @@ KaError* KaErrorParamSink() noexcept;
 // Thread-level operations on the calling thread's current list.
 KaErrorList* KaErrorCurrentList() noexcept;
 KaError* KaErrorPost(KaError* record) noexcept;
-KaError* KaErrorPostNew(uint16_t native, uintptr_t userData, const char* text, int warning,
-                        int32_t encoding) noexcept;
-KaError* KaErrorPostNewW(uint16_t native, uintptr_t userData, const uint16_t* text,
-                         int warning) noexcept;
+KaError* KaErrorPostNew(uint16_t native, uintptr_t userData, const char* text, int warning, int32_t encoding) noexcept;
+KaError* KaErrorPostNewW(uint16_t native, uintptr_t userData, const uint16_t* text, int warning) noexcept;
 void KaErrorPostOutOfMemory() noexcept;
 KaError* KaErrorGetLast() noexcept;
 uint16_t KaErrorGetLastNative() noexcept;

@@ -15,8 +15,7 @@
 
 // ---- KaCriticalSection ----------------------------------------------------
 
-KaCriticalSection::KaCriticalSection(int32_t noLockValue, int32_t kind) noexcept
-    : noLock(1), recursive(0)
+KaCriticalSection::KaCriticalSection(int32_t noLockValue, int32_t kind) noexcept : noLock(1), recursive(0)
 {
     init(noLockValue, kind);
 }
@@ -47,9 +46,7 @@ void KaCriticalSection::init(int32_t noLockValue, int32_t kind) noexcept
     pthread_mutexattr_destroy(&attr);
 }
 
-void KaThreadingInit() noexcept
-{
-}
+void KaThreadingInit() noexcept {}
 
 // ---- Semaphores -----------------------------------------------------------
 
@@ -68,8 +65,7 @@ KaPosixSemaphore::~KaPosixSemaphore()
 
 KaSemaphore::KaSemaphore(uint64_t* slot, uint64_t previousState) noexcept
     : ownerSlot(previousState == kKaSemSlotDestroyed ? slot : nullptr)
-{
-}
+{}
 
 KaSemaphore::~KaSemaphore()
 {
@@ -126,9 +122,7 @@ void KaSemaphoreUnlock(uint64_t* slot) noexcept
 
 // ---- SemArray and KaSemaphoreInfo ------------------------------------------
 
-SemArray::SemArray() noexcept : KaArray(16, 0), spare(0)
-{
-}
+SemArray::SemArray() noexcept : KaArray(16, 0), spare(0) {}
 
 SemArray::~SemArray() = default;
 
@@ -171,9 +165,7 @@ KaObject* SemArray::semItemAt(uint16_t index) const noexcept
     return index < count ? at(index) : nullptr;
 }
 
-KaSemaphoreInfo::KaSemaphoreInfo() noexcept : entries(), count(0)
-{
-}
+KaSemaphoreInfo::KaSemaphoreInfo() noexcept : entries(), count(0) {}
 
 KaSemaphoreInfo::~KaSemaphoreInfo()
 {
@@ -254,7 +246,7 @@ uint16_t* decimalW(int value, uint16_t* out) noexcept
     return out;
 }
 
-} // namespace
+}  // namespace
 
 int threadReportCreateError(int result) noexcept
 {

@@ -72,8 +72,8 @@ public:
     KaSemaphore(const KaSemaphore&) = delete;
     KaSemaphore& operator=(const KaSemaphore&) = delete;
 
-    void wait() noexcept;   // sem_wait, retried when interrupted
-    void post() noexcept;   // sem_post
+    void wait() noexcept;  // sem_wait, retried when interrupted
+    void post() noexcept;  // sem_post
 
     KaPosixSemaphore posix;
     uint64_t* ownerSlot;
@@ -92,8 +92,8 @@ public:
     SemArray() noexcept;
     ~SemArray() override;
 
-    [[nodiscard]] int semAppend(KaObject* object) noexcept;                   // 0/1
-    [[nodiscard]] int semInsertAt(uint16_t index, KaObject* object) noexcept; // 0/1
+    [[nodiscard]] int semAppend(KaObject* object) noexcept;                    // 0/1
+    [[nodiscard]] int semInsertAt(uint16_t index, KaObject* object) noexcept;  // 0/1
     void semDeleteAll() noexcept;
     void semDeleteAt(uint16_t index) noexcept;
     void semRemoveAt(uint16_t index) noexcept;
@@ -110,7 +110,7 @@ public:
     struct Entry {
         uint16_t limit;
         uint16_t inUse;
-        int32_t semId;   // System V semaphore identifier
+        int32_t semId;  // System V semaphore identifier
     };
 
     KaSemaphoreInfo() noexcept;

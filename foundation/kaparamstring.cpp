@@ -30,8 +30,7 @@ size_t buildPlaceholder(Unit* out, Unit kind, uint16_t number) noexcept
 }
 
 template <typename Unit>
-size_t findUnits(const Unit* text, size_t len, const Unit* pattern, size_t patternLen,
-                 size_t start) noexcept
+size_t findUnits(const Unit* text, size_t len, const Unit* pattern, size_t patternLen, size_t start) noexcept
 {
     if (patternLen == 0 || len < patternLen)
         return len;
@@ -102,8 +101,7 @@ namespace {
 // passing over text that earlier parameters put in; 1 when the string could
 // not grow.
 template <typename Str, typename Unit>
-int replacePlaceholder(Str& s, KaParamSpans& spans, Unit kind, uint16_t number, const Unit* text,
-                       size_t n) noexcept
+int replacePlaceholder(Str& s, KaParamSpans& spans, Unit kind, uint16_t number, const Unit* text, size_t n) noexcept
 {
     Unit placeholder[kPlaceholderMax];
     size_t pLen = buildPlaceholder<Unit>(placeholder, kind, number);
@@ -376,8 +374,7 @@ int KaParamString::addParamSigned(int64_t value) noexcept
 
 int KaParamString::addParamSubString(const KaSubString& text) noexcept
 {
-    return KaParamOps::substitute(*this, 's', static_cast<const char*>(text.data),
-                                  text.data == nullptr ? 0 : text.len);
+    return KaParamOps::substitute(*this, 's', static_cast<const char*>(text.data), text.data == nullptr ? 0 : text.len);
 }
 
 KaParamString& KaParamString::chainParam(const char* text) noexcept

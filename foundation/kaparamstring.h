@@ -41,7 +41,7 @@ private:
 class KaParamStringW : public KaStringW {
 public:
     uint16_t paramCount = 0;
-    uint8_t paramFlags = 0;   // bit 0: failed
+    uint8_t paramFlags = 0;  // bit 0: failed
 
     static constexpr uint8_t FAILED = 1;
 
@@ -82,7 +82,7 @@ private:
 class KaParamString : public KaString {
 public:
     uint16_t paramCount = 0;
-    uint8_t paramFlags = 0;   // bit 0: failed
+    uint8_t paramFlags = 0;  // bit 0: failed
 
     static constexpr uint8_t FAILED = 1;
 

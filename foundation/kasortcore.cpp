@@ -34,8 +34,8 @@ int compareKey(const KaSortKey& key, const uint8_t* a, const uint8_t* b) noexcep
         else
             r = sign(oa->compare(*ob));
     } else if (key.type & KA_SORT_KEY_COLLATE) {
-        r = compareCollateCounted(reinterpret_cast<const char*>(ka), key.length,
-                                  reinterpret_cast<const char*>(kb), key.length);
+        r = compareCollateCounted(reinterpret_cast<const char*>(ka), key.length, reinterpret_cast<const char*>(kb),
+                                  key.length);
     } else if ((key.type & KA_SORT_KEY_CALLBACK) && key.callback) {
         r = sign(key.callback(key.context, ka, kb));
     } else {

@@ -13,9 +13,9 @@ constexpr size_t KA_SORT_STACK_DEPTH = 200;
 // Key types (bits).
 enum : uint16_t {
     KA_SORT_KEY_DESCENDING = 0x1,
-    KA_SORT_KEY_COLLATE = 0x2,   // locale collation of two counted texts
+    KA_SORT_KEY_COLLATE = 0x2,  // locale collation of two counted texts
     KA_SORT_KEY_CALLBACK = 0x4,
-    KA_SORT_KEY_OBJECT = 0x8,    // the key holds a KaObject*, ordered by its compare()
+    KA_SORT_KEY_OBJECT = 0x8,  // the key holds a KaObject*, ordered by its compare()
 };
 
 // Returns <0, 0 or >0 for the key values at a and b.

@@ -363,7 +363,6 @@ bool exactPrefixW(const TextW& text, size_t i, const uint16_t* pattern, size_t n
     return true;
 }
 
-
 const uint16_t* findW(const TextW& t, const uint16_t* pattern, size_t plen) noexcept
 {
     if (plen == 0)
@@ -408,7 +407,6 @@ const uint16_t* findNoCaseW(const TextW& t, const uint16_t* pattern, size_t plen
     }
     return nullptr;
 }
-
 
 // ---- Quoting helpers ---------------------------------------------------
 
@@ -472,7 +470,6 @@ size_t unquoteLenIn(Unit* text, size_t len, Unit quote, Over over) noexcept
     return w;
 }
 
-
 // Copies inner units, surrogate pairs whole and each doubled quote once;
 // a quote with no partner is kept. Returns units written.
 size_t undoubleW(uint16_t* dst, const uint16_t* src, size_t n, uint16_t quote) noexcept
@@ -519,7 +516,7 @@ bool likeCharMatchW(const TextW& v, size_t i, size_t vl, const TextW& p, size_t 
     return upperCp(v.codePoint(i, vl)) == upperCp(p.codePoint(j, pl));
 }
 
-} // namespace
+}  // namespace
 
 // ==== Comparison and equality ==============================================
 
@@ -747,7 +744,7 @@ inline size_t withoutCutPair(const uint16_t* dst, size_t m) noexcept
     return m > 0 && isHigh(dst[m - 1]) ? m - 1 : m;
 }
 
-} // namespace
+}  // namespace
 
 char* strCopyBounded(char* dst, size_t size, const char* src) noexcept
 {
@@ -1035,8 +1032,8 @@ const char* strFindNoCaseN(const char* s, size_t len, const char* pattern, int k
     return strFindNoCaseNN(s, len, pattern, std::strlen(pattern), kind);
 }
 
-const char* strFindEitherCase(const char* s, size_t len, const char* lower, const char* upper,
-                              size_t plen, int kind) noexcept
+const char* strFindEitherCase(const char* s, size_t len, const char* lower, const char* upper, size_t plen,
+                              int kind) noexcept
 {
     return firstWindow(counted(s, len, kind), plen,
                        [&](size_t i) { return fastMatchEitherCase(s + i, lower, upper, plen) != 0; });
@@ -1084,7 +1081,7 @@ bool inCharSet(char c, const char* set, int flags, int kind) noexcept
     return false;
 }
 
-} // namespace
+}  // namespace
 
 int strIsInCharSet(const char* s, size_t len, const char* set, int flags, int kind) noexcept
 {
@@ -1160,8 +1157,7 @@ const uint16_t* strFindNoCaseNW(const uint16_t* s, size_t len, const uint16_t* p
     return findNoCaseW(counted(s, len), pattern, plen);
 }
 
-const uint16_t* strFindCharOutsideQuotesW(const uint16_t* s, uint16_t c, uint16_t q1, uint16_t q2,
-                                          uint16_t q3) noexcept
+const uint16_t* strFindCharOutsideQuotesW(const uint16_t* s, uint16_t c, uint16_t q1, uint16_t q2, uint16_t q3) noexcept
 {
     return findCharOutsideQuotesIn(terminated(s), c, q1, q2, q3);
 }
@@ -1192,7 +1188,7 @@ size_t keptEnd(const char* s, size_t len, int kind, Keep keep) noexcept
     return end;
 }
 
-} // namespace
+}  // namespace
 
 size_t strLenW(const uint16_t* s) noexcept
 {
@@ -1263,7 +1259,7 @@ size_t trimmedLenW(const uint16_t* s, size_t len, bool swapped) noexcept
     return len;
 }
 
-} // namespace
+}  // namespace
 
 size_t strTrimmedLenW(const uint16_t* s, size_t len) noexcept
 {
@@ -1355,8 +1351,8 @@ namespace {
 // stepP give the units of the value's and the pattern's character at an
 // index; same(v, vl, p, pl) compares one character of each.
 template <typename Unit, typename StepV, typename StepP, typename Same>
-int likeMatch(size_t vlen, const Unit* pattern, size_t plen, Unit wildcard, Unit oneChar, Unit escape,
-              StepV stepV, StepP stepP, Same same) noexcept
+int likeMatch(size_t vlen, const Unit* pattern, size_t plen, Unit wildcard, Unit oneChar, Unit escape, StepV stepV,
+              StepP stepP, Same same) noexcept
 {
     size_t v = 0;
     size_t p = 0;
@@ -1417,34 +1413,32 @@ int likeMatch(size_t vlen, const Unit* pattern, size_t plen, Unit wildcard, Unit
     return p >= plen ? 1 : 0;
 }
 
-} // namespace
+}  // namespace
 
-int strLike(const char* value, const char* pattern, char wildcard, char oneChar, char escape,
-            int caseSensitive, int exactLength, int kind) noexcept
+int strLike(const char* value, const char* pattern, char wildcard, char oneChar, char escape, int caseSensitive,
+            int exactLength, int kind) noexcept
 {
-    return strLikeN(value, std::strlen(value), pattern, std::strlen(pattern), wildcard, oneChar, escape,
-                    caseSensitive, exactLength, kind);
+    return strLikeN(value, std::strlen(value), pattern, std::strlen(pattern), wildcard, oneChar, escape, caseSensitive,
+                    exactLength, kind);
 }
 
-int strLikeN(const char* value, size_t vlen, const char* pattern, size_t plen, char wildcard,
-             char oneChar, char escape, int caseSensitive, int exactLength, int kind) noexcept
+int strLikeN(const char* value, size_t vlen, const char* pattern, size_t plen, char wildcard, char oneChar, char escape,
+             int caseSensitive, int exactLength, int kind) noexcept
 {
     if (exactLength == 0) {
         vlen = strTrimmedLenN(value, vlen, kind);
         plen = strTrimmedLenN(pattern, plen, kind);
     }
     return likeMatch<char>(
-        vlen, pattern, plen, wildcard, oneChar, escape,
-        [&](size_t i) { return charLenN(value, i, vlen, kind); },
+        vlen, pattern, plen, wildcard, oneChar, escape, [&](size_t i) { return charLenN(value, i, vlen, kind); },
         [&](size_t i) { return charLenN(pattern, i, plen, kind); },
         [&](size_t v, size_t vl, size_t p, size_t pl) {
             return likeCharMatch(value + v, vl, pattern + p, pl, caseSensitive);
         });
 }
 
-int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_t plen,
-              uint16_t wildcard, uint16_t oneChar, uint16_t escape, int caseSensitive,
-              int exactLength) noexcept
+int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_t plen, uint16_t wildcard,
+              uint16_t oneChar, uint16_t escape, int caseSensitive, int exactLength) noexcept
 {
     if (exactLength == 0) {
         vlen = strTrimmedLenW(value, vlen);
@@ -1455,7 +1449,5 @@ int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_
     return likeMatch<uint16_t>(
         vlen, pattern, plen, wildcard, oneChar, escape, [&](size_t i) { return tv.step(i); },
         [&](size_t i) { return tp.step(i); },
-        [&](size_t v, size_t vl, size_t p, size_t pl) {
-            return likeCharMatchW(tv, v, vl, tp, p, pl, caseSensitive);
-        });
+        [&](size_t v, size_t vl, size_t p, size_t pl) { return likeCharMatchW(tv, v, vl, tp, p, pl, caseSensitive); });
 }

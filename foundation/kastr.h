@@ -95,8 +95,8 @@ const char* strFindNoCase(const char* s, const char* pattern, int kind) noexcept
 const char* strFindNoCaseN(const char* s, size_t len, const char* pattern, int kind) noexcept;
 const char* strFindNoCaseNN(const char* s, size_t len, const char* pattern, size_t plen, int kind) noexcept;
 // KA_TEXT_SINGLE_BYTE: every byte is one character.
-const char* strFindEitherCase(const char* s, size_t len, const char* lower, const char* upper,
-                              size_t plen, int kind) noexcept;
+const char* strFindEitherCase(const char* s, size_t len, const char* lower, const char* upper, size_t plen,
+                              int kind) noexcept;
 const char* strFindCharOutsideQuotes(const char* s, char c, char q1, char q2, char q3, int kind) noexcept;
 // The last "." after the last "/".
 const char* strFindExtension(const char* s, int kind) noexcept;
@@ -128,33 +128,59 @@ const uint16_t* strFindCharOutsideQuotesW(const uint16_t* s, uint16_t c, uint16_
 
 // Writable forms of the searches, for callers that edit what they find.
 inline char* strFindChar(char* s, char c, int kind) noexcept
-{ return const_cast<char*>(strFindChar(static_cast<const char*>(s), c, kind)); }
+{
+    return const_cast<char*>(strFindChar(static_cast<const char*>(s), c, kind));
+}
 inline char* strFindLastChar(char* s, char c, int kind) noexcept
-{ return const_cast<char*>(strFindLastChar(static_cast<const char*>(s), c, kind)); }
+{
+    return const_cast<char*>(strFindLastChar(static_cast<const char*>(s), c, kind));
+}
 inline char* strFind(char* s, const char* pattern, int kind) noexcept
-{ return const_cast<char*>(strFind(static_cast<const char*>(s), pattern, kind)); }
+{
+    return const_cast<char*>(strFind(static_cast<const char*>(s), pattern, kind));
+}
 inline char* strFindN(char* s, size_t len, const char* pattern, size_t plen, int kind) noexcept
-{ return const_cast<char*>(strFindN(static_cast<const char*>(s), len, pattern, plen, kind)); }
+{
+    return const_cast<char*>(strFindN(static_cast<const char*>(s), len, pattern, plen, kind));
+}
 inline char* strFindExtension(char* s, int kind) noexcept
-{ return const_cast<char*>(strFindExtension(static_cast<const char*>(s), kind)); }
+{
+    return const_cast<char*>(strFindExtension(static_cast<const char*>(s), kind));
+}
 inline uint16_t* strFindCharW(uint16_t* s, uint16_t c) noexcept
-{ return const_cast<uint16_t*>(strFindCharW(static_cast<const uint16_t*>(s), c)); }
+{
+    return const_cast<uint16_t*>(strFindCharW(static_cast<const uint16_t*>(s), c));
+}
 inline uint16_t* strFindCharNW(uint16_t* s, size_t len, uint16_t c) noexcept
-{ return const_cast<uint16_t*>(strFindCharNW(static_cast<const uint16_t*>(s), len, c)); }
+{
+    return const_cast<uint16_t*>(strFindCharNW(static_cast<const uint16_t*>(s), len, c));
+}
 inline uint16_t* strFindLastCharNW(uint16_t* s, size_t len, uint16_t c) noexcept
-{ return const_cast<uint16_t*>(strFindLastCharNW(static_cast<const uint16_t*>(s), len, c)); }
+{
+    return const_cast<uint16_t*>(strFindLastCharNW(static_cast<const uint16_t*>(s), len, c));
+}
 inline uint16_t* strFindW(uint16_t* s, const uint16_t* pattern, size_t plen) noexcept
-{ return const_cast<uint16_t*>(strFindW(static_cast<const uint16_t*>(s), pattern, plen)); }
+{
+    return const_cast<uint16_t*>(strFindW(static_cast<const uint16_t*>(s), pattern, plen));
+}
 inline uint16_t* strFindNW(uint16_t* s, size_t len, const uint16_t* pattern, size_t plen) noexcept
-{ return const_cast<uint16_t*>(strFindNW(static_cast<const uint16_t*>(s), len, pattern, plen)); }
+{
+    return const_cast<uint16_t*>(strFindNW(static_cast<const uint16_t*>(s), len, pattern, plen));
+}
 
 // ---- Lengths, trims, escaping, pattern matching --------------------------
 size_t strLenW(const uint16_t* s) noexcept;
 size_t strLenW32(const uint32_t* s) noexcept;
 // The length of terminated UTF-16 text; null reads as empty.
-inline size_t strLenOrZeroW(const uint16_t* s) noexcept { return s != nullptr ? strLenW(s) : 0; }
+inline size_t strLenOrZeroW(const uint16_t* s) noexcept
+{
+    return s != nullptr ? strLenW(s) : 0;
+}
 // A UTF-16 literal (u"...") as the driver's code units.
-inline const uint16_t* strUnits(const char16_t* text) noexcept { return reinterpret_cast<const uint16_t*>(text); }
+inline const uint16_t* strUnits(const char16_t* text) noexcept
+{
+    return reinterpret_cast<const uint16_t*>(text);
+}
 // A terminated copy of the first n units of text, from ramAlloc; null after
 // the out-of-memory diagnostic.
 uint16_t* strDupNW(const uint16_t* text, size_t n) noexcept;
@@ -178,13 +204,12 @@ size_t strTrimmedLenW32(const uint32_t* s, size_t len) noexcept;
 
 // SQL LIKE: 1 match, 0 no match. Unless exactLength is set, trailing white
 // space of value and pattern is ignored.
-int strLike(const char* value, const char* pattern, char wildcard, char oneChar, char escape,
-            int caseSensitive, int exactLength, int kind) noexcept;
-int strLikeN(const char* value, size_t vlen, const char* pattern, size_t plen, char wildcard,
-             char oneChar, char escape, int caseSensitive, int exactLength, int kind) noexcept;
-int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_t plen,
-              uint16_t wildcard, uint16_t oneChar, uint16_t escape, int caseSensitive,
-              int exactLength) noexcept;
+int strLike(const char* value, const char* pattern, char wildcard, char oneChar, char escape, int caseSensitive,
+            int exactLength, int kind) noexcept;
+int strLikeN(const char* value, size_t vlen, const char* pattern, size_t plen, char wildcard, char oneChar, char escape,
+             int caseSensitive, int exactLength, int kind) noexcept;
+int strLikeNW(const uint16_t* value, size_t vlen, const uint16_t* pattern, size_t plen, uint16_t wildcard,
+              uint16_t oneChar, uint16_t escape, int caseSensitive, int exactLength) noexcept;
 // One-character comparison of the LIKE match at terminated positions.
 int strLikeCharMatch(const char* v, const char* p, int caseSensitive) noexcept;
 int strLikeCharMatchW(const uint16_t* v, const uint16_t* p, int caseSensitive) noexcept;

@@ -66,23 +66,19 @@ KaSubString::KaSubString(int32_t cp) noexcept : len(0), lenAtSet(0), data(nullpt
 
 KaSubString::KaSubString(const char* d, size_t length) noexcept
     : len(length), lenAtSet(length), data(const_cast<char*>(d)), codePage(KA_TEXT_LOCALE)
-{
-}
+{}
 
 KaSubString::KaSubString(const char* d, size_t length, int32_t cp) noexcept
     : len(length), lenAtSet(length), data(const_cast<char*>(d)), codePage(cp)
-{
-}
+{}
 
 KaSubString::KaSubString(const char* text) noexcept
     : KaSubString(text, text != nullptr ? fastStrlen(text) : 0, KA_TEXT_LOCALE)
-{
-}
+{}
 
 KaSubString::KaSubString(const char* text, KaTextEncoding cp) noexcept
     : KaSubString(text, text != nullptr ? fastStrlen(text) : 0, cp)
-{
-}
+{}
 
 KaSubString::KaSubString(const char* text, size_t* length) noexcept : KaSubString(text, KA_TEXT_LOCALE, length) {}
 
@@ -97,8 +93,8 @@ KaSubString::~KaSubString() = default;
 int16_t KaSubString::compare(const KaObject& other) const
 {
     const auto& o = static_cast<const KaSubString&>(other);
-    return static_cast<int16_t>(strCompareNoCaseN(data != nullptr ? data : kEmpty, len,
-                                                  o.data != nullptr ? o.data : kEmpty, o.len));
+    return static_cast<int16_t>(
+        strCompareNoCaseN(data != nullptr ? data : kEmpty, len, o.data != nullptr ? o.data : kEmpty, o.len));
 }
 
 void KaSubString::set(const char* d, size_t length) noexcept
@@ -320,8 +316,7 @@ int16_t KaString::replaceAll(const char* pattern, const char* replacement) noexc
 {
     if (pattern == nullptr)
         return 0;
-    return replaceAll(pattern, fastStrlen(pattern), replacement,
-                      replacement != nullptr ? fastStrlen(replacement) : 0);
+    return replaceAll(pattern, fastStrlen(pattern), replacement, replacement != nullptr ? fastStrlen(replacement) : 0);
 }
 
 int16_t KaString::quote(char quoteByte) noexcept
@@ -351,17 +346,20 @@ int16_t KaString::wrap(size_t width, char q1, char q2, char q3) noexcept
 
 int16_t KaString::joinLines(char q1, char q2, char q3) noexcept
 {
-    return Ops::collapseRuns<NarrowText>(*this, [](char c) { return c == '\n'; }, q1, q2, q3);
+    return Ops::collapseRuns<NarrowText>(
+        *this, [](char c) { return c == '\n'; }, q1, q2, q3);
 }
 
 int16_t KaString::tabsToBlanks(char q1, char q2, char q3) noexcept
 {
-    return Ops::collapseRuns<NarrowText>(*this, [](char c) { return c == '\t'; }, q1, q2, q3);
+    return Ops::collapseRuns<NarrowText>(
+        *this, [](char c) { return c == '\t'; }, q1, q2, q3);
 }
 
 int16_t KaString::crlfToBlanks(char q1, char q2, char q3) noexcept
 {
-    return Ops::collapseRuns<NarrowText>(*this, [](char c) { return c == '\r' || c == '\n'; }, q1, q2, q3);
+    return Ops::collapseRuns<NarrowText>(
+        *this, [](char c) { return c == '\r' || c == '\n'; }, q1, q2, q3);
 }
 
 int16_t KaString::removeComments() noexcept
@@ -403,14 +401,11 @@ int16_t KaStringEx::reserve(size_t newCapacity)
 
 KaReplaceString::KaReplaceString() noexcept : KaSubString(), target(nullptr), writePos(0), readPos(0) {}
 
-KaReplaceString::KaReplaceString(int32_t cp) noexcept : KaSubString(cp), target(nullptr), writePos(0), readPos(0)
-{
-}
+KaReplaceString::KaReplaceString(int32_t cp) noexcept : KaSubString(cp), target(nullptr), writePos(0), readPos(0) {}
 
 KaReplaceString::KaReplaceString(KaString& t) noexcept
     : KaSubString(t.data, t.len, t.codePage), target(&t), writePos(0), readPos(0)
-{
-}
+{}
 
 KaReplaceString::~KaReplaceString()
 {

@@ -165,8 +165,7 @@ struct KaStringOps {
     }
 
     template <typename Tr>
-    static size_t indexInNoCase(const typename Tr::View& v, const typename Tr::Unit* const* list,
-                                size_t count) noexcept
+    static size_t indexInNoCase(const typename Tr::View& v, const typename Tr::Unit* const* list, size_t count) noexcept
     {
         for (size_t i = 0; i < count; ++i) {
             if (list[i] != nullptr && Tr::equalNoCase(v, list[i]))
@@ -660,8 +659,7 @@ struct KaStringOps {
                 lastBlank = i;
             ++lineCount;
             if (lineCount > width && lastBlank != SIZE_MAX && lastBlank > lineStart) {
-                if (append<Tr>(temp, s.data + lineStart, lastBlank - lineStart) != 0 ||
-                    appendChar<Tr>(temp, '\n') != 0)
+                if (append<Tr>(temp, s.data + lineStart, lastBlank - lineStart) != 0 || appendChar<Tr>(temp, '\n') != 0)
                     return 1;
                 lineStart = lastBlank + 1;
                 lineCount = i - lastBlank;

@@ -63,10 +63,7 @@ struct WideText {
     {
         return strQuoteW(dst, src, n, q);
     }
-    static uint16_t* unquote(uint16_t* dst, const uint16_t* src, size_t n) noexcept
-    {
-        return strUnquoteW(dst, src, n);
-    }
+    static uint16_t* unquote(uint16_t* dst, const uint16_t* src, size_t n) noexcept { return strUnquoteW(dst, src, n); }
     // A high surrogate at the end of the text has lost its partner.
     static bool cutAt(const uint16_t* p, size_t i, size_t n) noexcept { return U16_IS_LEAD(p[i]) && i + 1 >= n; }
     static void postCut() noexcept { postConversionFailed(); }
@@ -80,13 +77,11 @@ using Ops = KaStringOps;
 
 KaSubStringW::KaSubStringW(const uint16_t* text, size_t length) noexcept
     : len(length), data(const_cast<uint16_t*>(text))
-{
-}
+{}
 
 KaSubStringW::KaSubStringW(const uint16_t* terminated) noexcept
     : len(wcslen16(terminated)), data(const_cast<uint16_t*>(terminated))
-{
-}
+{}
 
 KaSubStringW::~KaSubStringW() = default;
 
@@ -273,8 +268,8 @@ int KaStringW::assignNarrow(const char* bytes, size_t n, int32_t form) noexcept
         return 1;
     int32_t produced = 0;
     UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8(reinterpret_cast<UChar*>(block), static_cast<int32_t>(n), &produced, bytes,
-                  static_cast<int32_t>(n), &status);
+    u_strFromUTF8(reinterpret_cast<UChar*>(block), static_cast<int32_t>(n), &produced, bytes, static_cast<int32_t>(n),
+                  &status);
     if (U_FAILURE(status)) {
         Ops::releaseUnits(*this, block, n + 1);
         postConversionFailed();
@@ -421,17 +416,20 @@ int KaStringW::wrap(size_t width, uint16_t q1, uint16_t q2, uint16_t q3) noexcep
 
 int KaStringW::joinLines(uint16_t q1, uint16_t q2, uint16_t q3) noexcept
 {
-    return Ops::collapseRuns<WideText>(*this, [](uint16_t u) { return u == '\n'; }, q1, q2, q3);
+    return Ops::collapseRuns<WideText>(
+        *this, [](uint16_t u) { return u == '\n'; }, q1, q2, q3);
 }
 
 int KaStringW::tabsToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept
 {
-    return Ops::collapseRuns<WideText>(*this, [](uint16_t u) { return u == '\t'; }, q1, q2, q3);
+    return Ops::collapseRuns<WideText>(
+        *this, [](uint16_t u) { return u == '\t'; }, q1, q2, q3);
 }
 
 int KaStringW::crlfToBlanks(uint16_t q1, uint16_t q2, uint16_t q3) noexcept
 {
-    return Ops::collapseRuns<WideText>(*this, [](uint16_t u) { return u == '\r' || u == '\n'; }, q1, q2, q3);
+    return Ops::collapseRuns<WideText>(
+        *this, [](uint16_t u) { return u == '\r' || u == '\n'; }, q1, q2, q3);
 }
 
 const char* KaStringW::toNarrow(int32_t form) noexcept
@@ -517,8 +515,7 @@ int KaStringWEx::reserve(size_t newCapacity) noexcept
 
 KaReplaceStringW::KaReplaceStringW(KaStringW& rewritten) noexcept
     : KaSubStringW(rewritten.data, rewritten.len), target(&rewritten)
-{
-}
+{}
 
 KaReplaceStringW::~KaReplaceStringW()
 {

@@ -8,8 +8,8 @@
 // The two-argument (terminated text, encoding) overloads of the strings take
 // this type so that a literal length can never be mistaken for an encoding.
 enum KaTextEncoding : int32_t {
-    KA_TEXT_LOCALE = 1,       // the locale's multibyte encoding, the default
-    KA_TEXT_UTF16 = 2,        // bytes that already are UTF-16 units
+    KA_TEXT_LOCALE = 1,  // the locale's multibyte encoding, the default
+    KA_TEXT_UTF16 = 2,   // bytes that already are UTF-16 units
     KA_TEXT_UTF8 = 3,
     KA_TEXT_SINGLE_BYTE = 4,  // every byte is one character (the text searches only)
 };

@@ -56,8 +56,7 @@ KaThreadInfo* listHead() noexcept
 // belongs to.
 bool ownedBy(const KaThreadInfo* rec, uint64_t id) noexcept
 {
-    return rec->useCount.load(std::memory_order_acquire) > 0 &&
-           rec->threadId.load(std::memory_order_relaxed) == id;
+    return rec->useCount.load(std::memory_order_acquire) > 0 && rec->threadId.load(std::memory_order_relaxed) == id;
 }
 
 KaThreadInfo* walk(uint64_t id) noexcept

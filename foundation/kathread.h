@@ -12,12 +12,12 @@
 
 constexpr int KA_TASK_SLOT_COUNT = 20;
 // Fixed indexes; each user guards its own slot with its own lock.
-constexpr int KA_TASK_SLOT_CONVERTER_USE = 1;   // use counter of the converter caches
-constexpr int KA_TASK_SLOT_SHARED_OBJECT = 4;   // shared, reference-counted object
-constexpr int KA_TASK_SLOT_ENV_COUNT = 9;       // number of live environment handles
-constexpr int KA_TASK_SLOT_LOCK_TABLE = 10;     // table of 45 critical sections
-constexpr int KA_TASK_SLOT_INI_CACHE = 12;      // ini-file cache list
-constexpr int KA_TASK_SLOT_THREAD_LIST = 13;    // head of the KaThreadInfo list
+constexpr int KA_TASK_SLOT_CONVERTER_USE = 1;  // use counter of the converter caches
+constexpr int KA_TASK_SLOT_SHARED_OBJECT = 4;  // shared, reference-counted object
+constexpr int KA_TASK_SLOT_ENV_COUNT = 9;      // number of live environment handles
+constexpr int KA_TASK_SLOT_LOCK_TABLE = 10;    // table of 45 critical sections
+constexpr int KA_TASK_SLOT_INI_CACHE = 12;     // ini-file cache list
+constexpr int KA_TASK_SLOT_THREAD_LIST = 13;   // head of the KaThreadInfo list
 
 int taskInit() noexcept;
 int taskIsInit() noexcept;
@@ -34,7 +34,7 @@ void taskSetIniCacheRelease(KaTaskReleaseHook hook) noexcept;
 // ---- Per-thread records -------------------------------------------------
 
 constexpr int KA_THREAD_SLOT_COUNT = 7;
-constexpr int KA_THREAD_SLOT_ERROR_LIST = 0;    // the thread's current KaErrorList
+constexpr int KA_THREAD_SLOT_ERROR_LIST = 0;  // the thread's current KaErrorList
 
 // One record per thread that is inside the driver. Records are reused by
 // later threads once free and are never unlinked or freed.

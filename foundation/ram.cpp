@@ -12,7 +12,7 @@ namespace {
 // The system allocator is thread-safe, so no wrapper takes it.
 KaCriticalSection ramLock(0, kKaLockPlain);
 
-} // namespace
+}  // namespace
 
 void* ramAlloc(size_t size) noexcept
 {

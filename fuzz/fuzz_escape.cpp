@@ -31,7 +31,7 @@ void analyseNarrow(const uint8_t* data, size_t size) noexcept
     (void)text.appendWhereFalse(described);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

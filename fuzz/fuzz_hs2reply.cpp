@@ -42,10 +42,7 @@ public:
 
 struct ColumnsIgnored : HiveColumnSink {
     int columnCount(uint32_t) noexcept override { return 0; }
-    int column(uint32_t, const char*, size_t, uint8_t, int32_t, int32_t) noexcept override
-    {
-        return 0;
-    }
+    int column(uint32_t, const char*, size_t, uint8_t, int32_t, int32_t) noexcept override { return 0; }
 };
 
 void readRows(HiveCommunicatorHS2& comm, HiveNetReadBuffer& in) noexcept
@@ -94,30 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t length = 0;
     ColumnsIgnored columns;
     switch (data[0] % 10) {
-    case 0:
-        (void)conn.readOpenSessionReply(&status);
-        break;
-    case 1:
-        (void)conn.readCloseSessionReply();
-        break;
-    case 2:
-        (void)comm.readExecuteStatementReply(&status, &flag, &count);
-        break;
-    case 3:
-        (void)comm.getResultSetMetadata(10000, -1, &columns);
-        break;
-    case 4:
-        readRows(comm, conn.readBuffer);
-        break;
-    case 5:
-        (void)comm.getOperationStatus(&status);
-        break;
-    case 6:
-        (void)comm.closeOperation();
-        break;
-    case 7:
-        (void)comm.getInfo(18, text, sizeof text, &kind, &length);
-        break;
+    case 0: (void)conn.readOpenSessionReply(&status); break;
+    case 1: (void)conn.readCloseSessionReply(); break;
+    case 2: (void)comm.readExecuteStatementReply(&status, &flag, &count); break;
+    case 3: (void)comm.getResultSetMetadata(10000, -1, &columns); break;
+    case 4: readRows(comm, conn.readBuffer); break;
+    case 5: (void)comm.getOperationStatus(&status); break;
+    case 6: (void)comm.closeOperation(); break;
+    case 7: (void)comm.getInfo(18, text, sizeof text, &kind, &length); break;
     case 8:
         // The SASL answer, read off the bare socket.
         conn.readBuffer.framed = 0;

@@ -15,8 +15,7 @@ public:
     DummyEnv() noexcept;
     ~DummyEnv() override;
 
-    [[nodiscard]] int16_t newConnection(int32_t skipAcceptCheck,
-                                        BaseConnection** out) noexcept override;
+    [[nodiscard]] int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept override;
 };
 
 // A new DummyEnv as a BaseEnvFactory; null when memory ran out.

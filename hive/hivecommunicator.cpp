@@ -19,9 +19,7 @@ constexpr size_t kQualifierKeySize = 100;
 
 int protocolError(const char* detail) noexcept
 {
-    errPost(MSG_THRIFT_PROTOCOL_ERROR)
-        ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)
-        ->addParamText(detail);
+    errPost(MSG_THRIFT_PROTOCOL_ERROR)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText(detail);
     return 1;
 }
 
@@ -87,8 +85,7 @@ size_t utf8Length(const uint16_t* text, size_t units) noexcept
             n += 1;
         } else if (c < 0x800) {
             n += 2;
-        } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 &&
-                   text[i + 1] < 0xE000) {
+        } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
             n += 4;
             ++i;
         } else {
@@ -114,17 +111,13 @@ size_t normaliseColumnName(char* name, size_t length) noexcept
 }
 
 const uint8_t kFetchMessageTemplate[kHiveFetchMessageBytes] = {
-    0x00, 0x00, 0x00, 0x70, 0x80, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0C,
-    'F', 'e', 't', 'c', 'h', 'R', 'e', 's', 'u', 'l', 't', 's',
-    0x00, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x0C, 0x00, 0x01, 0x0C, 0x00, 0x01,
-    0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0x0B, 0x00, 0x02, 0x00, 0x00, 0x00, 0x10,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x03, 0x01, 0x00,
-    0x08, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
-    0x0A, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x27, 0x10,
-    0x00, 0x00,
+    0x00, 0x00, 0x00, 0x70, 0x80, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0C, 'F',  'e',  't',  'c',  'h',
+    'R',  'e',  's',  'u',  'l',  't',  's',  0x00, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x0C, 0x00, 0x01,
+    0x0C, 0x00, 0x01, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0x0B, 0x00, 0x02, 0x00, 0x00, 0x00, 0x10, 0,
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0x00, 0x08,
+    0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x03, 0x01, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00,
+    0x00, 0x0A, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x27, 0x10, 0x00, 0x00,
 };
 
 void putBigEndian(uint8_t* out, uint64_t value, int n) noexcept
@@ -139,8 +132,7 @@ void putBigEndian(uint8_t* out, uint64_t value, int n) noexcept
 
 int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
 {
-    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) ||
-           out.writeStructFieldBegin(1);
+    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) || out.writeStructFieldBegin(1);
 }
 
 int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept
@@ -150,8 +142,7 @@ int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) 
         return 1;
     for (size_t i = 0; i < units; ++i) {
         uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c < 0xE000) {
@@ -213,22 +204,18 @@ int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept
 int HiveConnection::writeSessionHandle(int16_t fieldId) noexcept
 {
     return writeBuffer.writeStructFieldBegin(fieldId) ||
-           writeBuffer.writeBytes(sessionHandle, kHiveSessionHandleBytes) ||
-           writeBuffer.writeFieldStop();
+           writeBuffer.writeBytes(sessionHandle, kHiveSessionHandleBytes) || writeBuffer.writeFieldStop();
 }
 
-int HiveConnection::writeOpenSession(int32_t clientProtocol, const char* proxyUser,
-                                     size_t proxyUserLength) noexcept
+int HiveConnection::writeOpenSession(int32_t clientProtocol, const char* proxyUser, size_t proxyUserLength) noexcept
 {
     static const char kProxyKey[] = "hive.server2.proxy.user";
     HiveNetWriteBuffer& w = writeBuffer;
-    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, 1) ||
-        w.writeI32(clientProtocol))
+    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, 1) || w.writeI32(clientProtocol))
         return 1;
     if (proxyUser != nullptr && proxyUserLength > 0) {
-        if (w.writeFieldBegin(HIVE_T_MAP, 4) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) ||
-            w.writeI32(1) || w.writeString(kProxyKey, sizeof kProxyKey - 1) ||
-            w.writeString(proxyUser, proxyUserLength))
+        if (w.writeFieldBegin(HIVE_T_MAP, 4) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(1) ||
+            w.writeString(kProxyKey, sizeof kProxyKey - 1) || w.writeString(proxyUser, proxyUserLength))
             return 1;
     }
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
@@ -300,8 +287,8 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
 int HiveConnection::writeCloseSession() noexcept
 {
     HiveNetWriteBuffer& w = writeBuffer;
-    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(1) ||
-           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(1) || w.writeFieldStop() ||
+           w.writeFieldStop() || w.flush();
 }
 
 int HiveConnection::readCloseSessionReply() noexcept
@@ -331,22 +318,19 @@ int HiveConnection::readCloseSessionReply() noexcept
 // The statement's calls.
 
 HiveCommunicatorHS2::HiveCommunicatorHS2(HiveStatement* stmt, HiveConnection* conn) noexcept
-    : statement(stmt), operationHandle{}, fetchMessage{}, handleChanged(0), operationType(0),
-      blockColumnCount(0), connection(conn), rowsPerFetch(10000), fetchMessageState(-1),
-      pendingMethod("ExecuteStatement")
-{
-}
+    : statement(stmt), operationHandle{}, fetchMessage{}, handleChanged(0), operationType(0), blockColumnCount(0),
+      connection(conn), rowsPerFetch(10000), fetchMessageState(-1), pendingMethod("ExecuteStatement")
+{}
 
 HiveCommunicatorHS2::~HiveCommunicatorHS2() = default;
 
 uint8_t HiveCommunicatorHS2::typeCodeOfTypeId(int32_t typeId) noexcept
 {
     static const uint8_t kCodes[20] = {
-        HIVE_TYPE_BOOLEAN, HIVE_TYPE_TINYINT, HIVE_TYPE_SMALLINT, HIVE_TYPE_INT,
-        HIVE_TYPE_BIGINT, HIVE_TYPE_FLOAT, HIVE_TYPE_DOUBLE, HIVE_TYPE_STRING,
-        HIVE_TYPE_TIMESTAMP, HIVE_TYPE_BINARY, HIVE_TYPE_ARRAY, HIVE_TYPE_MAP,
-        HIVE_TYPE_STRUCT, HIVE_TYPE_UNION, HIVE_TYPE_USER_DEFINED, HIVE_TYPE_DECIMAL,
-        HIVE_TYPE_NULL, HIVE_TYPE_DATE, HIVE_TYPE_VARCHAR, HIVE_TYPE_CHAR,
+        HIVE_TYPE_BOOLEAN, HIVE_TYPE_TINYINT, HIVE_TYPE_SMALLINT, HIVE_TYPE_INT,       HIVE_TYPE_BIGINT,
+        HIVE_TYPE_FLOAT,   HIVE_TYPE_DOUBLE,  HIVE_TYPE_STRING,   HIVE_TYPE_TIMESTAMP, HIVE_TYPE_BINARY,
+        HIVE_TYPE_ARRAY,   HIVE_TYPE_MAP,     HIVE_TYPE_STRUCT,   HIVE_TYPE_UNION,     HIVE_TYPE_USER_DEFINED,
+        HIVE_TYPE_DECIMAL, HIVE_TYPE_NULL,    HIVE_TYPE_DATE,     HIVE_TYPE_VARCHAR,   HIVE_TYPE_CHAR,
     };
     // Newer servers: 22 is a timestamp with local time zone, which reads
     // as a timestamp; the interval types (20, 21) and anything later come
@@ -391,22 +375,19 @@ int HiveCommunicatorHS2::writeOperationHandle(int16_t fieldId, int32_t hasResult
     HiveNetWriteBuffer& w = connection->writeBuffer;
     return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(1) ||
            w.writeBytes(operationHandle, kHiveOperationHandleBytes) || w.writeFieldStop() ||
-           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(operationType) ||
-           w.writeFieldBegin(HIVE_T_BOOL, 3) || w.put(hasResultSet ? 1 : 0) ||
-           w.writeFieldStop();
+           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(operationType) || w.writeFieldBegin(HIVE_T_BOOL, 3) ||
+           w.put(hasResultSet ? 1 : 0) || w.writeFieldStop();
 }
 
-int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units,
-                                          int32_t runAsync) noexcept
+int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units, int32_t runAsync) noexcept
 {
     if (closeCurrentOperation())
         return 1;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "ExecuteStatement";
     if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || hiveWriteUtf16(w, text, units) ||
-        w.writeFieldBegin(HIVE_T_MAP, 3) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) ||
-        w.writeI32(0))
+        w.writeFieldBegin(HIVE_T_STRING, 2) || hiveWriteUtf16(w, text, units) || w.writeFieldBegin(HIVE_T_MAP, 3) ||
+        w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0))
         return 1;
     // runAsync is the request's own field, so that the server reads it.
     if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1)))
@@ -644,8 +625,8 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
 {
     rowsPerFetch = arrayFetchSize;
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(1, 1) ||
-        w.writeFieldStop() || w.writeFieldStop() || w.flush())
+    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
+        w.writeFieldStop() || w.flush())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
     if (hiveReadReplyBegin(connection, "GetResultSetMetadata"))
@@ -747,10 +728,9 @@ int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
     if (resultStyle == HIVE_RESULT_COLUMN_WISE)
         return sendFetchMessage(connection->writeBuffer.httpTransport);
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(1, 1) ||
-           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(0) ||
-           w.writeFieldBegin(HIVE_T_I64, 3) || w.writeI64(rowsPerFetch) ||
-           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(1, 1) || w.writeFieldBegin(HIVE_T_I32, 2) ||
+           w.writeI32(0) || w.writeFieldBegin(HIVE_T_I64, 3) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
+           w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows) noexcept
@@ -802,8 +782,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
             if (count < 0)
                 return protocolError("Unexpected row data format");
             if (elem != HIVE_T_STRUCT) {
-                protocolError(fid == 2 ? "Unexpected row data format"
-                                       : "Unexpected column wise data format");
+                protocolError(fid == 2 ? "Unexpected row data format" : "Unexpected column wise data format");
                 for (int32_t i = 0; i < count; ++i) {
                     if (in.skip(elem))
                         return 1;
@@ -845,9 +824,8 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
             int16_t vid = 0;
             uint8_t ve = 0;
             int32_t values = 0;
-            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT ||
-                in.readFieldBegin(&vt, &vid) || vt != HIVE_T_LIST || vid != 1 ||
-                in.readByte(&ve) || in.readI32(&values) || values < 0)
+            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid) ||
+                vt != HIVE_T_LIST || vid != 1 || in.readByte(&ve) || in.readI32(&values) || values < 0)
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;
@@ -867,8 +845,8 @@ int HiveCommunicatorHS2::nextRow() noexcept
     uint8_t t = 0;
     int16_t id = 0;
     uint8_t elem = 0;
-    if (in.readFieldBegin(&t, &id) || t != HIVE_T_LIST || in.readByte(&elem) ||
-        elem != HIVE_T_STRUCT || in.skipBytes(4))
+    if (in.readFieldBegin(&t, &id) || t != HIVE_T_LIST || in.readByte(&elem) || elem != HIVE_T_STRUCT ||
+        in.skipBytes(4))
         return protocolError("Unexpected field type in row data");
     return 0;
 }
@@ -902,8 +880,8 @@ int HiveCommunicatorHS2::closeOperation() noexcept
     if (!hasOperation())
         return 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "CloseOperation", 0) || writeOperationHandle(1, 1) ||
-        w.writeFieldStop() || w.writeFieldStop() || sendAndReadNothing())
+    if (hiveWriteCallBegin(w, "CloseOperation", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
+        w.writeFieldStop() || sendAndReadNothing())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
     if (hiveReadReplyBegin(connection, "CloseOperation"))
@@ -932,9 +910,8 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
         return 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) ||
-             w.writeFieldStop() || w.writeFieldStop() || w.flush() ||
-             hiveReadReplyBegin(connection, "GetOperationStatus");
+    int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) || w.writeFieldStop() ||
+             w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus");
     while (rc == 0) {
         uint8_t type = 0;
         int16_t id = 0;
@@ -953,16 +930,14 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
     return 0;
 }
 
-int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind,
-                                 size_t* length) noexcept
+int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind, size_t* length) noexcept
 {
     *kind = HIVE_T_STOP;
     *length = 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(infoType) || w.writeFieldStop() ||
-        w.writeFieldStop() || w.flush())
+    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(1) || w.writeFieldBegin(HIVE_T_I32, 2) ||
+        w.writeI32(infoType) || w.writeFieldStop() || w.writeFieldStop() || w.flush())
         return 1;
     if (hiveReadReplyBegin(connection, "GetInfo"))
         return 1;
@@ -1011,8 +986,7 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
     return 0;
 }
 
-int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits,
-                                   const uint16_t* table, size_t tableUnits,
+int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits, const uint16_t* table, size_t tableUnits,
                                    const int32_t tableTypes[7]) noexcept
 {
     static const char* const kTypeNames[7][3] = {
@@ -1032,10 +1006,9 @@ int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits,
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTables";
     if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) ||
-        w.writeFieldBegin(HIVE_T_STRING, 3) || hiveWriteUtf16(w, schema, schemaUnits) ||
-        w.writeFieldBegin(HIVE_T_STRING, 4) || hiveWriteUtf16(w, table, tableUnits) ||
-        w.writeListFieldBegin(5, HIVE_T_STRING, count))
+        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
+        hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, 4) ||
+        hiveWriteUtf16(w, table, tableUnits) || w.writeListFieldBegin(5, HIVE_T_STRING, count))
         return 1;
     for (int i = 0; i < 7; ++i) {
         for (int j = 0; tableTypes[i] && j < 3 && kTypeNames[i][j] != nullptr; ++j) {
@@ -1046,18 +1019,16 @@ int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits,
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
-int HiveCommunicatorHS2::getColumns(const uint16_t* schema, size_t schemaUnits,
-                                    const uint16_t* table, size_t tableUnits,
-                                    const uint16_t* column, size_t columnUnits) noexcept
+int HiveCommunicatorHS2::getColumns(const uint16_t* schema, size_t schemaUnits, const uint16_t* table,
+                                    size_t tableUnits, const uint16_t* column, size_t columnUnits) noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetColumns";
     return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) ||
-           w.writeFieldBegin(HIVE_T_STRING, 3) || hiveWriteUtf16(w, schema, schemaUnits) ||
-           w.writeFieldBegin(HIVE_T_STRING, 4) || hiveWriteUtf16(w, table, tableUnits) ||
-           w.writeFieldBegin(HIVE_T_STRING, 5) || hiveWriteUtf16(w, column, columnUnits) ||
-           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
+           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, 4) ||
+           hiveWriteUtf16(w, table, tableUnits) || w.writeFieldBegin(HIVE_T_STRING, 5) ||
+           hiveWriteUtf16(w, column, columnUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) noexcept
@@ -1065,15 +1036,14 @@ int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) 
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetSchemas";
     return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) ||
-           w.writeFieldBegin(HIVE_T_STRING, 3) || hiveWriteUtf16(w, schema, schemaUnits) ||
-           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
+           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::getTypeInfo() noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTypeInfo";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldStop() || w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) || w.writeFieldStop() ||
+           w.writeFieldStop() || w.flush();
 }

@@ -60,8 +60,8 @@ class HiveColumnSink {
 public:
     virtual ~HiveColumnSink() = default;
     [[nodiscard]] virtual int columnCount(uint32_t count) noexcept = 0;
-    [[nodiscard]] virtual int column(uint32_t number, const char* name, size_t nameLength,
-                                     uint8_t typeCode, int32_t first, int32_t second) noexcept = 0;
+    [[nodiscard]] virtual int column(uint32_t number, const char* name, size_t nameLength, uint8_t typeCode,
+                                     int32_t first, int32_t second) noexcept = 0;
 };
 
 // Reads a reply's message header and the result struct up to its response
@@ -72,23 +72,19 @@ public:
 // result struct's rest: the reply is consumed exactly.
 [[nodiscard]] int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept;
 // The message header of a call and the argument struct's field header.
-[[nodiscard]] int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method,
-                                     int32_t sequenceId) noexcept;
+[[nodiscard]] int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept;
 // UTF-16 text as a Thrift string of UTF-8 (a lone surrogate becomes U+FFFD).
-[[nodiscard]] int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text,
-                                 size_t units) noexcept;
+[[nodiscard]] int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept;
 
 class HiveCommunicator {
 public:
     virtual uint8_t typeCodeOfTypeId(int32_t typeId) noexcept = 0;
     virtual int resetBlockState() noexcept = 0;
     virtual int releaseBlockState() noexcept = 0;
-    [[nodiscard]] virtual int executeStatement(const uint16_t* text, size_t units,
-                                               int32_t runAsync) noexcept = 0;
+    [[nodiscard]] virtual int executeStatement(const uint16_t* text, size_t units, int32_t runAsync) noexcept = 0;
     [[nodiscard]] virtual int readExecuteStatementReply(int32_t* status, int32_t* hasResultSet,
                                                         double* modifiedRowCount) noexcept = 0;
-    [[nodiscard]] virtual int getResultSetMetadata(int64_t arrayFetchSize,
-                                                   int64_t maxRowsInFetch,
+    [[nodiscard]] virtual int getResultSetMetadata(int64_t arrayFetchSize, int64_t maxRowsInFetch,
                                                    HiveColumnSink* sink) noexcept = 0;
     virtual int cancelOperation() noexcept = 0;
     virtual int noOp7() noexcept = 0;
@@ -109,8 +105,7 @@ public:
     uint8_t typeCodeOfTypeId(int32_t typeId) noexcept override;
     int resetBlockState() noexcept override;
     int releaseBlockState() noexcept override;
-    [[nodiscard]] int executeStatement(const uint16_t* text, size_t units,
-                                       int32_t runAsync) noexcept override;
+    [[nodiscard]] int executeStatement(const uint16_t* text, size_t units, int32_t runAsync) noexcept override;
     [[nodiscard]] int readExecuteStatementReply(int32_t* status, int32_t* hasResultSet,
                                                 double* modifiedRowCount) noexcept override;
     [[nodiscard]] int getResultSetMetadata(int64_t arrayFetchSize, int64_t maxRowsInFetch,
@@ -127,15 +122,12 @@ public:
     [[nodiscard]] int closeOperation() noexcept;
     [[nodiscard]] int getOperationStatus(int32_t* state) noexcept;
     // kind: the Thrift type of the value; a string is NUL-terminated.
-    [[nodiscard]] int getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind,
-                              size_t* length) noexcept;
+    [[nodiscard]] int getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind, size_t* length) noexcept;
     // Table types in order: tables, views, system tables, global temporary,
     // local temporary, alias, synonym.
-    [[nodiscard]] int getTables(const uint16_t* schema, size_t schemaUnits,
-                                const uint16_t* table, size_t tableUnits,
+    [[nodiscard]] int getTables(const uint16_t* schema, size_t schemaUnits, const uint16_t* table, size_t tableUnits,
                                 const int32_t tableTypes[7]) noexcept;
-    [[nodiscard]] int getColumns(const uint16_t* schema, size_t schemaUnits,
-                                 const uint16_t* table, size_t tableUnits,
+    [[nodiscard]] int getColumns(const uint16_t* schema, size_t schemaUnits, const uint16_t* table, size_t tableUnits,
                                  const uint16_t* column, size_t columnUnits) noexcept;
     [[nodiscard]] int getSchemas(const uint16_t* schema, size_t schemaUnits) noexcept;
     [[nodiscard]] int getTypeInfo() noexcept;

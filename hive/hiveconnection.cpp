@@ -13,8 +13,7 @@
 HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
 {
     threadModel = kBaseThreadPerConnection;
-    connectionFlags |=
-        kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
+    connectionFlags |= kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
     loginTimeout = kHiveDefaultLoginTimeout;
     // Plain and SSL: the server speaks no other encryption.
     allowedEncryptionMethods = 1u << 1;
@@ -82,7 +81,6 @@ int32_t HiveConnection::driverResourceStr(uint32_t id, uint16_t* out, int32_t ca
     out[0] = 0;
     if (id > UINT16_MAX)
         return 0;
-    size_t units = static_cast<size_t>(capacity < kHiveResourceTextUnits ? capacity
-                                                                         : kHiveResourceTextUnits);
+    size_t units = static_cast<size_t>(capacity < kHiveResourceTextUnits ? capacity : kHiveResourceTextUnits);
     return static_cast<int32_t>(errLoadMessageW(out, units, static_cast<uint16_t>(id)));
 }

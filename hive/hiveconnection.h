@@ -60,13 +60,11 @@ public:
 
     // Server errors: a TStatus read and posted, an EXCEPTION reply posted.
     [[nodiscard]] int readStatus(int32_t* statusCode) noexcept;
-    void postServerError(int32_t errorCode, const char* sqlstate, const char* message,
-                         size_t length) noexcept;
+    void postServerError(int32_t errorCode, const char* sqlstate, const char* message, size_t length) noexcept;
     [[nodiscard]] int readServerException(HiveNetReadBuffer* buffer) noexcept;
 
     // The session calls the connection makes itself.
-    [[nodiscard]] int writeOpenSession(int32_t clientProtocol, const char* proxyUser,
-                                       size_t proxyUserLength) noexcept;
+    [[nodiscard]] int writeOpenSession(int32_t clientProtocol, const char* proxyUser, size_t proxyUserLength) noexcept;
     [[nodiscard]] int readOpenSessionReply(int32_t* serverProtocol) noexcept;
     [[nodiscard]] int writeCloseSession() noexcept;
     [[nodiscard]] int readCloseSessionReply() noexcept;
@@ -74,9 +72,8 @@ public:
     // the fixed identity, 0 with user and password as given; loginName,
     // when not null, is the operating-system login to impersonate. The
     // credential bytes are wiped from the write buffer afterwards.
-    [[nodiscard]] int saslPlainLogin(int32_t method, const char* user, size_t userLength,
-                                     const char* password, size_t passwordLength,
-                                     const char* loginName) noexcept;
+    [[nodiscard]] int saslPlainLogin(int32_t method, const char* user, size_t userLength, const char* password,
+                                     size_t passwordLength, const char* loginName) noexcept;
     // A struct field holding the session handle.
     [[nodiscard]] int writeSessionHandle(int16_t fieldId) noexcept;
 

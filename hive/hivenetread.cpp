@@ -116,8 +116,8 @@ void HiveNetReadBuffer::updateFrame() noexcept
         if (httpTransport) {
             frameRemaining = size - p;
         } else {
-            uint32_t n = uint32_t(data[p]) << 24 | uint32_t(data[p + 1]) << 16 |
-                         uint32_t(data[p + 2]) << 8 | data[p + 3];
+            uint32_t n =
+                uint32_t(data[p]) << 24 | uint32_t(data[p + 1]) << 16 | uint32_t(data[p + 2]) << 8 | data[p + 3];
             // A length beyond a positive i32 is no frame: the bound keeps
             // the sum below from wrapping.
             if (n > kHiveMaxFrameLength) {
@@ -239,8 +239,7 @@ int HiveNetReadBuffer::skipBytes(uint64_t n) noexcept
     return 0;
 }
 
-int HiveNetReadBuffer::readString(void* destination, size_t maximum, size_t* length,
-                                  int32_t leaveRest) noexcept
+int HiveNetReadBuffer::readString(void* destination, size_t maximum, size_t* length, int32_t leaveRest) noexcept
 {
     *length = 0;
     int32_t n = 0;
@@ -257,8 +256,7 @@ int HiveNetReadBuffer::readString(void* destination, size_t maximum, size_t* len
     return 0;
 }
 
-int HiveNetReadBuffer::readStringZ(char* destination, size_t size, size_t* length,
-                                   int32_t leaveRest) noexcept
+int HiveNetReadBuffer::readStringZ(char* destination, size_t size, size_t* length, int32_t leaveRest) noexcept
 {
     *length = 0;
     if (size == 0)
@@ -272,8 +270,7 @@ int HiveNetReadBuffer::readStringZ(char* destination, size_t size, size_t* lengt
     return 0;
 }
 
-int HiveNetReadBuffer::readMessageBegin(char* name, size_t nameSize, size_t* nameLength,
-                                        int32_t* messageType) noexcept
+int HiveNetReadBuffer::readMessageBegin(char* name, size_t nameSize, size_t* nameLength, int32_t* messageType) noexcept
 {
     *nameLength = 0;
     *messageType = 0;
@@ -321,15 +318,11 @@ int HiveNetReadBuffer::skipAt(uint8_t type, int32_t depth) noexcept
 {
     switch (type) {
     case HIVE_T_BOOL:
-    case HIVE_T_BYTE:
-        return skipBytes(1);
-    case HIVE_T_I16:
-        return skipBytes(2);
-    case HIVE_T_I32:
-        return skipBytes(4);
+    case HIVE_T_BYTE: return skipBytes(1);
+    case HIVE_T_I16: return skipBytes(2);
+    case HIVE_T_I32: return skipBytes(4);
     case HIVE_T_DOUBLE:
-    case HIVE_T_I64:
-        return skipBytes(8);
+    case HIVE_T_I64: return skipBytes(8);
     case HIVE_T_STRING: {
         int32_t n = 0;
         if (readI32(&n))
@@ -338,8 +331,7 @@ int HiveNetReadBuffer::skipAt(uint8_t type, int32_t depth) noexcept
             return protocolError("Unexpected string length");
         return skipBytes(uint64_t(n));
     }
-    default:
-        break;
+    default: break;
     }
     if (type != HIVE_T_STRUCT && type != HIVE_T_MAP && type != HIVE_T_SET && type != HIVE_T_LIST)
         return protocolError("Unhandled type in skip()", MSG_SQLSTATE_LINK_FAILURE);
@@ -377,9 +369,8 @@ int HiveNetReadBuffer::skipAt(uint8_t type, int32_t depth) noexcept
     return 0;
 }
 
-int HiveNetReadBuffer::readExceptionFields(char* message, size_t messageSize,
-                                           size_t* messageLength, char* second, size_t secondSize,
-                                           size_t* secondLength, int32_t* exceptionType) noexcept
+int HiveNetReadBuffer::readExceptionFields(char* message, size_t messageSize, size_t* messageLength, char* second,
+                                           size_t secondSize, size_t* secondLength, int32_t* exceptionType) noexcept
 {
     *messageLength = 0;
     *secondLength = 0;

@@ -42,17 +42,13 @@ public:
     [[nodiscard]] int readBytes(void* destination, size_t n) noexcept;
     [[nodiscard]] int readBigEndian(void* destination, uint32_t n) noexcept;
     [[nodiscard]] int skipBytes(uint64_t n) noexcept;
-    [[nodiscard]] int readString(void* destination, size_t maximum, size_t* length,
-                                 int32_t leaveRest) noexcept;
-    [[nodiscard]] int readStringZ(char* destination, size_t size, size_t* length,
-                                  int32_t leaveRest) noexcept;
-    [[nodiscard]] int readMessageBegin(char* name, size_t nameSize, size_t* nameLength,
-                                       int32_t* messageType) noexcept;
+    [[nodiscard]] int readString(void* destination, size_t maximum, size_t* length, int32_t leaveRest) noexcept;
+    [[nodiscard]] int readStringZ(char* destination, size_t size, size_t* length, int32_t leaveRest) noexcept;
+    [[nodiscard]] int readMessageBegin(char* name, size_t nameSize, size_t* nameLength, int32_t* messageType) noexcept;
     [[nodiscard]] int readFieldBegin(uint8_t* type, int16_t* id) noexcept;
     [[nodiscard]] int skip(uint8_t type) noexcept;
-    [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength,
-                                          char* second, size_t secondSize, size_t* secondLength,
-                                          int32_t* exceptionType) noexcept;
+    [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength, char* second,
+                                          size_t secondSize, size_t* secondLength, int32_t* exceptionType) noexcept;
     // Discards what is left of the current reply on the socket: the rest of
     // the frame, counted by its length.
     [[nodiscard]] int drainPending(HiveStatement* statement) noexcept;

@@ -6,11 +6,9 @@
 #include "transport/basesocket.h"
 
 HiveNetWriteBuffer::HiveNetWriteBuffer() noexcept
-    : connection(nullptr), socket(nullptr), window(nullptr), windowSize(0),
-      sink(kHiveWriteBlockSize), source(kHiveWriteBlockSize), length(0), framing(0),
-      httpTransport(0)
-{
-}
+    : connection(nullptr), socket(nullptr), window(nullptr), windowSize(0), sink(kHiveWriteBlockSize),
+      source(kHiveWriteBlockSize), length(0), framing(0), httpTransport(0)
+{}
 
 HiveNetWriteBuffer::~HiveNetWriteBuffer()
 {
@@ -114,8 +112,7 @@ int HiveNetWriteBuffer::writeFieldStop() noexcept
 
 int HiveNetWriteBuffer::writeListFieldBegin(int16_t id, uint8_t elementType, int32_t count) noexcept
 {
-    return writeFieldBegin(HIVE_T_LIST, id) || put(elementType) ||
-           writeBigEndian(uint32_t(count), 4);
+    return writeFieldBegin(HIVE_T_LIST, id) || put(elementType) || writeBigEndian(uint32_t(count), 4);
 }
 
 int HiveNetWriteBuffer::flushChunk(int32_t discard) noexcept
@@ -157,8 +154,7 @@ int HiveNetWriteBuffer::sendSource() noexcept
         uint64_t total = source.total;
         if (total > 0x7FFFFFFF)
             return 1;
-        uint8_t head[4] = {uint8_t(total >> 24), uint8_t(total >> 16), uint8_t(total >> 8),
-                           uint8_t(total)};
+        uint8_t head[4] = {uint8_t(total >> 24), uint8_t(total >> 16), uint8_t(total >> 8), uint8_t(total)};
         if (socket->write(head, 4, 0))
             return 1;
     }

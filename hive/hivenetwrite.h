@@ -53,8 +53,7 @@ struct HiveNetWriteBuffer {
     [[nodiscard]] int writeBytes(const void* data, size_t n) noexcept;
     [[nodiscard]] int writeBigEndian(uint64_t value, uint32_t n) noexcept;
     [[nodiscard]] int writeString(const void* data, size_t n) noexcept;
-    [[nodiscard]] int writeMessageBegin(int32_t type, const char* name, size_t nameLength,
-                                        int32_t sequenceId) noexcept;
+    [[nodiscard]] int writeMessageBegin(int32_t type, const char* name, size_t nameLength, int32_t sequenceId) noexcept;
     [[nodiscard]] int writeFieldBegin(uint8_t type, int16_t id) noexcept;
     [[nodiscard]] int writeStructFieldBegin(int16_t id) noexcept;
     [[nodiscard]] int writeFieldStop() noexcept;

@@ -20,9 +20,8 @@ int loginFailed() noexcept
 
 }  // namespace
 
-int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t userLength,
-                                   const char* password, size_t passwordLength,
-                                   const char* loginName) noexcept
+int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t userLength, const char* password,
+                                   size_t passwordLength, const char* loginName) noexcept
 {
     if (method != -1 && method != 0) {
         basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_SASL_UNSUPPORTED_METHOD);
@@ -43,8 +42,7 @@ int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t user
     HiveNetWriteBuffer& w = writeBuffer;
     w.framing = 0;
     int rc = w.put(HIVE_SASL_START) || w.writeString("PLAIN", 5) ||
-             w.put(loginName != nullptr ? HIVE_SASL_OK : HIVE_SASL_COMPLETE) ||
-             w.writeI32(int32_t(payload));
+             w.put(loginName != nullptr ? HIVE_SASL_OK : HIVE_SASL_COMPLETE) || w.writeI32(int32_t(payload));
     // Impersonation names the user first and the login second; without it
     // the authorisation identity is empty.
     if (rc == 0 && loginName != nullptr)

@@ -35,8 +35,7 @@ constexpr Keyword kKeywords[] = {
     {"ALREADY EXISTS", MSG_SQLSTATE_TABLE_EXISTS},
     {"IN INSERT CLAUSE", MSG_SQLSTATE_INSERT_VALUE_LIST_MISMATCH},
     {kColumnCountMismatch, 0},
-    {"NUMBER OF COLUMNS PRODUCED BY THE SELECT CLAUSE DOES NOT MATCH",
-     MSG_SQLSTATE_DEGREE_MISMATCH},
+    {"NUMBER OF COLUMNS PRODUCED BY THE SELECT CLAUSE DOES NOT MATCH", MSG_SQLSTATE_DEGREE_MISMATCH},
     {"CANNOT RESOLVE", MSG_SQLSTATE_COLUMN_NOT_FOUND},
     {"INVALID TABLE ALIAS OR COLUMN REFERENCE", MSG_SQLSTATE_COLUMN_NOT_FOUND},
     {"INVALID INDEX", MSG_SQLSTATE_INDEX_NOT_FOUND},
@@ -75,15 +74,11 @@ int protocolError() noexcept
 uint16_t mapHiveErrorCode(int32_t errorCode) noexcept
 {
     switch (errorCode) {
-    case 10001:
-        return MSG_SQLSTATE_TABLE_NOT_FOUND;
+    case 10001: return MSG_SQLSTATE_TABLE_NOT_FOUND;
     case 10002:
-    case 10004:
-        return MSG_SQLSTATE_COLUMN_NOT_FOUND;
-    case 10089:
-        return MSG_SQLSTATE_DEGREE_MISMATCH;
-    default:
-        return MSG_SQLSTATE_GENERAL_ERROR;
+    case 10004: return MSG_SQLSTATE_COLUMN_NOT_FOUND;
+    case 10089: return MSG_SQLSTATE_DEGREE_MISMATCH;
+    default: return MSG_SQLSTATE_GENERAL_ERROR;
     }
 }
 
@@ -113,8 +108,8 @@ void mapServerErrorText(int32_t errorCode, const char* text, int32_t warning) no
         basePostErrorTextA(index, native, text, KA_TEXT_UTF8);
 }
 
-void HiveConnection::postServerError(int32_t errorCode, const char* /*sqlstate*/,
-                                     const char* message, size_t /*length*/) noexcept
+void HiveConnection::postServerError(int32_t errorCode, const char* /*sqlstate*/, const char* message,
+                                     size_t /*length*/) noexcept
 {
     if (message == nullptr) {
         if (postingWarning)
@@ -215,8 +210,8 @@ int HiveConnection::readServerException(HiveNetReadBuffer* buffer) noexcept
     size_t messageLength = 0;
     size_t secondLength = 0;
     int32_t type = 0;
-    int rc = buffer->readExceptionFields(message, sizeof message, &messageLength, second,
-                                         sizeof second, &secondLength, &type);
+    int rc = buffer->readExceptionFields(message, sizeof message, &messageLength, second, sizeof second, &secondLength,
+                                         &type);
     if (rc) {
         errPost(MSG_THRIFT_PROTOCOL_ERROR)
             ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)

@@ -44,8 +44,7 @@ KaCriticalSection* baseCallLockOf(BaseConnection* conn, KaCriticalSection* own) 
     BaseStubConnection* handle = conn->handle;
     const bool off = handle != nullptr && handle->lockingOff();
     switch (conn->threadModel) {
-    case kBaseThreadSafe:
-        return own;
+    case kBaseThreadSafe: return own;
     case kBaseThreadPerConnection:
         if (handle == nullptr || off || handle->ownedByCaller())
             return nullptr;
@@ -54,8 +53,7 @@ KaCriticalSection* baseCallLockOf(BaseConnection* conn, KaCriticalSection* own) 
         if (conn->env == nullptr || off || (handle != nullptr && handle->ownedByCaller()))
             return nullptr;
         return conn->env->driverLock();
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 

@@ -46,8 +46,10 @@ void offeredProtocols(uint32_t options, char* out, size_t size) noexcept
         uint32_t bit;
         const char* name;
     };
-    const Name names[] = {{kBaseTlsNoSslV2, "SSLv2"}, {kBaseTlsNoSslV3, "SSLv3"},
-                          {kBaseTlsNoTlsV1, "TLSv1"}, {kBaseTlsNoTlsV11, "TLSv1.1"},
+    const Name names[] = {{kBaseTlsNoSslV2, "SSLv2"},
+                          {kBaseTlsNoSslV3, "SSLv3"},
+                          {kBaseTlsNoTlsV1, "TLSv1"},
+                          {kBaseTlsNoTlsV11, "TLSv1.1"},
                           {kBaseTlsNoTlsV12, "TLSv1.2"}};
     size_t w = 0;
     out[0] = 0;
@@ -75,10 +77,10 @@ uint64_t cursorOps(uint32_t driver, uint64_t emulated) noexcept
         uint64_t lacks;
     };
     const Pair pairs[] = {
-        {SQL_CA1_POS_DELETE, true, 0x2, 0x20000},   {SQL_CA1_POS_UPDATE, true, 0x1, 0x10000},
-        {SQL_CA1_POS_REFRESH, true, 0x4, 0x40000},  {SQL_CA1_POS_POSITION, true, 0x8, 0x80000},
-        {SQL_CA1_BULK_ADD, true, 0x10, 0x100000},   {SQL_CA1_LOCK_NO_CHANGE, true, 0x20, 0x200000},
-        {SQL_CA1_BOOKMARK, false, 0x40, 0x400000},  {SQL_CA1_LOCK_UNLOCK, false, 0x100, 0},
+        {SQL_CA1_POS_DELETE, true, 0x2, 0x20000},  {SQL_CA1_POS_UPDATE, true, 0x1, 0x10000},
+        {SQL_CA1_POS_REFRESH, true, 0x4, 0x40000}, {SQL_CA1_POS_POSITION, true, 0x8, 0x80000},
+        {SQL_CA1_BULK_ADD, true, 0x10, 0x100000},  {SQL_CA1_LOCK_NO_CHANGE, true, 0x20, 0x200000},
+        {SQL_CA1_BOOKMARK, false, 0x40, 0x400000}, {SQL_CA1_LOCK_UNLOCK, false, 0x100, 0},
         {SQL_CA1_LOCK_EXCLUSIVE, false, 0x80, 0},
     };
     uint64_t ops = 0;
@@ -94,40 +96,35 @@ uint64_t cursorOps(uint32_t driver, uint64_t emulated) noexcept
 
 // ---- Catalog result descriptions ---------------------------------------------
 
-#define KA_COL(name, type, nullable, size) {reinterpret_cast<const uint16_t*>(u##name), type, nullable, size}
+#define KA_COL(name, type, nullable, size)                                                                             \
+    {                                                                                                                  \
+        reinterpret_cast<const uint16_t*>(u##name), type, nullable, size                                               \
+    }
 
 const BaseCatalogColumn kBaseTablesColumns[kBaseTablesColumnCount] = {
-    KA_COL("TABLE_CAT", 12, 1, 128), KA_COL("TABLE_SCHEM", 12, 1, 128),
-    KA_COL("TABLE_NAME", 12, 1, 128), KA_COL("TABLE_TYPE", 12, 1, 128),
-    KA_COL("REMARKS", 12, 1, 254)};
+    KA_COL("TABLE_CAT", 12, 1, 128), KA_COL("TABLE_SCHEM", 12, 1, 128), KA_COL("TABLE_NAME", 12, 1, 128),
+    KA_COL("TABLE_TYPE", 12, 1, 128), KA_COL("REMARKS", 12, 1, 254)};
 
 const BaseCatalogColumn kBaseColumnsColumns[kBaseColumnsColumnCount] = {
-    KA_COL("TABLE_CAT", 12, 1, 128),      KA_COL("TABLE_SCHEM", 12, 1, 128),
-    KA_COL("TABLE_NAME", 12, 0, 128),     KA_COL("COLUMN_NAME", 12, 0, 128),
-    KA_COL("DATA_TYPE", 5, 0, 0),         KA_COL("TYPE_NAME", 12, 0, 128),
-    KA_COL("COLUMN_SIZE", 4, 1, 0),       KA_COL("BUFFER_LENGTH", 4, 1, 0),
-    KA_COL("DECIMAL_DIGITS", 5, 1, 0),    KA_COL("NUM_PREC_RADIX", 5, 1, 0),
-    KA_COL("NULLABLE", 5, 0, 0),          KA_COL("REMARKS", 12, 1, 254),
-    KA_COL("COLUMN_DEF", 12, 1, 2000),    KA_COL("SQL_DATA_TYPE", 5, 0, 0),
-    KA_COL("SQL_DATETIME_SUB", 5, 1, 0),  KA_COL("CHAR_OCTET_LENGTH", 4, 1, 0),
-    KA_COL("ORDINAL_POSITION", 4, 0, 0),  KA_COL("IS_NULLABLE", 12, 1, 254)};
+    KA_COL("TABLE_CAT", 12, 1, 128),      KA_COL("TABLE_SCHEM", 12, 1, 128),   KA_COL("TABLE_NAME", 12, 0, 128),
+    KA_COL("COLUMN_NAME", 12, 0, 128),    KA_COL("DATA_TYPE", 5, 0, 0),        KA_COL("TYPE_NAME", 12, 0, 128),
+    KA_COL("COLUMN_SIZE", 4, 1, 0),       KA_COL("BUFFER_LENGTH", 4, 1, 0),    KA_COL("DECIMAL_DIGITS", 5, 1, 0),
+    KA_COL("NUM_PREC_RADIX", 5, 1, 0),    KA_COL("NULLABLE", 5, 0, 0),         KA_COL("REMARKS", 12, 1, 254),
+    KA_COL("COLUMN_DEF", 12, 1, 2000),    KA_COL("SQL_DATA_TYPE", 5, 0, 0),    KA_COL("SQL_DATETIME_SUB", 5, 1, 0),
+    KA_COL("CHAR_OCTET_LENGTH", 4, 1, 0), KA_COL("ORDINAL_POSITION", 4, 0, 0), KA_COL("IS_NULLABLE", 12, 1, 254)};
 
 const BaseCatalogColumn kBaseProceduresColumns[kBaseProceduresColumnCount] = {
-    KA_COL("PROCEDURE_CAT", 12, 1, 128),   KA_COL("PROCEDURE_SCHEM", 12, 1, 128),
-    KA_COL("PROCEDURE_NAME", 12, 0, 128),  KA_COL("NUM_INPUT_PARAMS", 4, 1, 0),
-    KA_COL("NUM_OUTPUT_PARAMS", 4, 1, 0),  KA_COL("NUM_RESULT_SETS", 4, 1, 0),
-    KA_COL("REMARKS", 12, 1, 254),         KA_COL("PROCEDURE_TYPE", 5, 1, 0)};
+    KA_COL("PROCEDURE_CAT", 12, 1, 128), KA_COL("PROCEDURE_SCHEM", 12, 1, 128), KA_COL("PROCEDURE_NAME", 12, 0, 128),
+    KA_COL("NUM_INPUT_PARAMS", 4, 1, 0), KA_COL("NUM_OUTPUT_PARAMS", 4, 1, 0),  KA_COL("NUM_RESULT_SETS", 4, 1, 0),
+    KA_COL("REMARKS", 12, 1, 254),       KA_COL("PROCEDURE_TYPE", 5, 1, 0)};
 
 const BaseCatalogColumn kBaseProcedureColumnsColumns[kBaseProcedureColumnsColumnCount] = {
-    KA_COL("PROCEDURE_CAT", 12, 1, 128),  KA_COL("PROCEDURE_SCHEM", 12, 1, 128),
-    KA_COL("PROCEDURE_NAME", 12, 0, 128), KA_COL("COLUMN_NAME", 12, 0, 128),
-    KA_COL("COLUMN_TYPE", 5, 0, 0),       KA_COL("DATA_TYPE", 5, 0, 0),
-    KA_COL("TYPE_NAME", 12, 0, 128),      KA_COL("COLUMN_SIZE", 4, 1, 0),
-    KA_COL("BUFFER_LENGTH", 4, 1, 0),     KA_COL("DECIMAL_DIGITS", 5, 1, 0),
-    KA_COL("NUM_PREC_RADIX", 5, 1, 0),    KA_COL("NULLABLE", 5, 0, 0),
-    KA_COL("REMARKS", 12, 1, 254),        KA_COL("COLUMN_DEF", 12, 1, 254),
-    KA_COL("SQL_DATA_TYPE", 5, 0, 0),     KA_COL("SQL_DATETIME_SUB", 5, 1, 0),
-    KA_COL("CHAR_OCTET_LENGTH", 4, 1, 0), KA_COL("ORDINAL_POSITION", 4, 0, 0),
+    KA_COL("PROCEDURE_CAT", 12, 1, 128), KA_COL("PROCEDURE_SCHEM", 12, 1, 128), KA_COL("PROCEDURE_NAME", 12, 0, 128),
+    KA_COL("COLUMN_NAME", 12, 0, 128),   KA_COL("COLUMN_TYPE", 5, 0, 0),        KA_COL("DATA_TYPE", 5, 0, 0),
+    KA_COL("TYPE_NAME", 12, 0, 128),     KA_COL("COLUMN_SIZE", 4, 1, 0),        KA_COL("BUFFER_LENGTH", 4, 1, 0),
+    KA_COL("DECIMAL_DIGITS", 5, 1, 0),   KA_COL("NUM_PREC_RADIX", 5, 1, 0),     KA_COL("NULLABLE", 5, 0, 0),
+    KA_COL("REMARKS", 12, 1, 254),       KA_COL("COLUMN_DEF", 12, 1, 254),      KA_COL("SQL_DATA_TYPE", 5, 0, 0),
+    KA_COL("SQL_DATETIME_SUB", 5, 1, 0), KA_COL("CHAR_OCTET_LENGTH", 4, 1, 0),  KA_COL("ORDINAL_POSITION", 4, 0, 0),
     KA_COL("IS_NULLABLE", 12, 1, 254)};
 
 #undef KA_COL
@@ -156,8 +153,8 @@ int16_t BaseConnection::copyColumnTable(const BaseCatalogColumn* builtIn, uint16
 }
 
 int16_t BaseConnection::patchCatalogColumns(const BaseCatalogColumn* builtIn, uint16_t count,
-                                            const BaseCatalogColumn** description,
-                                            uint16_t* outCount, uint16_t remarks) noexcept
+                                            const BaseCatalogColumn** description, uint16_t* outCount,
+                                            uint16_t remarks) noexcept
 {
     if (catalogRemarksColumnSize == 0 && catalogRemarksDataType == 0)
         return 0;
@@ -175,17 +172,14 @@ int16_t BaseConnection::patchCatalogColumns(const BaseCatalogColumn* builtIn, ui
 int16_t BaseConnection::setRemarksColumnSize(uint32_t size) noexcept
 {
     const CatalogSet sets[] = {
-        {kBaseTablesColumns, kBaseTablesColumnCount, &tablesColumns, &tablesColumnCount,
-         kBaseTablesRemarks},
-        {kBaseColumnsColumns, kBaseColumnsColumnCount, &columnsColumns, &columnsColumnCount,
-         kBaseColumnsRemarks},
-        {kBaseProceduresColumns, kBaseProceduresColumnCount, &proceduresColumns,
-         &proceduresColumnCount, kBaseProceduresRemarks},
+        {kBaseTablesColumns, kBaseTablesColumnCount, &tablesColumns, &tablesColumnCount, kBaseTablesRemarks},
+        {kBaseColumnsColumns, kBaseColumnsColumnCount, &columnsColumns, &columnsColumnCount, kBaseColumnsRemarks},
+        {kBaseProceduresColumns, kBaseProceduresColumnCount, &proceduresColumns, &proceduresColumnCount,
+         kBaseProceduresRemarks},
         {kBaseProcedureColumnsColumns, kBaseProcedureColumnsColumnCount, &procedureColumnsColumns,
          &procedureColumnsColumnCount, kBaseProcedureColumnsRemarks}};
     for (const CatalogSet& set : sets) {
-        if (*set.description == set.builtIn &&
-            copyColumnTable(set.builtIn, set.count, set.description) != 0)
+        if (*set.description == set.builtIn && copyColumnTable(set.builtIn, set.count, set.description) != 0)
             return 1;
         const_cast<BaseCatalogColumn*>(*set.description)[set.remarks].columnSize = size;
     }
@@ -198,8 +192,7 @@ void BaseConnection::restoreCatalogColumns() noexcept
         {kBaseTablesColumns, 0, &tablesColumns, nullptr, kBaseTablesRemarks},
         {kBaseColumnsColumns, 0, &columnsColumns, nullptr, kBaseColumnsRemarks},
         {kBaseProceduresColumns, 0, &proceduresColumns, nullptr, kBaseProceduresRemarks},
-        {kBaseProcedureColumnsColumns, 0, &procedureColumnsColumns, nullptr,
-         kBaseProcedureColumnsRemarks}};
+        {kBaseProcedureColumnsColumns, 0, &procedureColumnsColumns, nullptr, kBaseProcedureColumnsRemarks}};
     for (const CatalogSet& set : sets) {
         if (*set.description == set.builtIn)
             continue;
@@ -256,22 +249,17 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
         return static_cast<int16_t>(SQL_SUCCESS);
     };
     switch (infoType) {
-    case SQL_DEFAULT_TXN_ISOLATION:
-        return putNumber(0);
+    case SQL_DEFAULT_TXN_ISOLATION: return putNumber(0);
     case SQL_DATA_SOURCE_READ_ONLY:
-    case SQL_NEED_LONG_DATA_LEN:
-        return putText(u"N");
-    case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1:
-        return putNumber(SQL_CA1_NEXT);
+    case SQL_NEED_LONG_DATA_LEN: return putText(u"N");
+    case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1: return putNumber(SQL_CA1_NEXT);
     case SQL_DYNAMIC_CURSOR_ATTRIBUTES1:
     case SQL_DYNAMIC_CURSOR_ATTRIBUTES2:
     case SQL_KEYSET_CURSOR_ATTRIBUTES1:
     case SQL_KEYSET_CURSOR_ATTRIBUTES2:
     case SQL_STATIC_CURSOR_ATTRIBUTES1:
-    case SQL_STATIC_CURSOR_ATTRIBUTES2:
-        return putNumber(0);
-    default:
-        return baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength);
+    case SQL_STATIC_CURSOR_ATTRIBUTES2: return putNumber(0);
+    default: return baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength);
     }
 }
 
@@ -290,16 +278,14 @@ int16_t BaseConnection::getConnectAttrDefault(int32_t attribute, uint32_t* value
 int16_t BaseConnection::completeConnect() noexcept
 {
     applyBufferedEvents();
-    if (patchCatalogColumns(kBaseTablesColumns, kBaseTablesColumnCount, &tablesColumns,
-                            &tablesColumnCount, kBaseTablesRemarks) != 0 ||
-        patchCatalogColumns(kBaseColumnsColumns, kBaseColumnsColumnCount, &columnsColumns,
-                            &columnsColumnCount, kBaseColumnsRemarks) != 0 ||
-        patchCatalogColumns(kBaseProceduresColumns, kBaseProceduresColumnCount,
-                            &proceduresColumns, &proceduresColumnCount,
-                            kBaseProceduresRemarks) != 0 ||
-        patchCatalogColumns(kBaseProcedureColumnsColumns, kBaseProcedureColumnsColumnCount,
-                            &procedureColumnsColumns, &procedureColumnsColumnCount,
-                            kBaseProcedureColumnsRemarks) != 0)
+    if (patchCatalogColumns(kBaseTablesColumns, kBaseTablesColumnCount, &tablesColumns, &tablesColumnCount,
+                            kBaseTablesRemarks) != 0 ||
+        patchCatalogColumns(kBaseColumnsColumns, kBaseColumnsColumnCount, &columnsColumns, &columnsColumnCount,
+                            kBaseColumnsRemarks) != 0 ||
+        patchCatalogColumns(kBaseProceduresColumns, kBaseProceduresColumnCount, &proceduresColumns,
+                            &proceduresColumnCount, kBaseProceduresRemarks) != 0 ||
+        patchCatalogColumns(kBaseProcedureColumnsColumns, kBaseProcedureColumnsColumnCount, &procedureColumnsColumns,
+                            &procedureColumnsColumnCount, kBaseProcedureColumnsRemarks) != 0)
         return 1;
     if (openPhysical() != 0) {
         KaErrorList* list = KaErrorCurrentList();
@@ -327,8 +313,7 @@ int16_t BaseConnection::completeConnect() noexcept
         if (rc != 0) {
             char fellBack[64];
             offeredProtocols(tlsFallbackProtocols, fellBack, sizeof fellBack);
-            basePostErrorMsg(kBaseIdxUnableToConnect, MSG_TLS_PROTOCOL_REFUSED)
-                ->addParamText(fellBack);
+            basePostErrorMsg(kBaseIdxUnableToConnect, MSG_TLS_PROTOCOL_REFUSED)->addParamText(fellBack);
             return 1;
         }
     }
@@ -355,8 +340,7 @@ int16_t BaseConnection::readServerInfo() noexcept
     txnIsolation = number;
     connectionFlags |= kBaseConnConnected;
     // An ODBC 2 application expects updatable statements by default.
-    defaultConcurrency = env != nullptr && env->odbc2Mode != 0 ? SQL_CONCUR_VALUES
-                                                                : SQL_CONCUR_READ_ONLY;
+    defaultConcurrency = env != nullptr && env->odbc2Mode != 0 ? SQL_CONCUR_VALUES : SQL_CONCUR_READ_ONLY;
     if (!askText(SQL_DBMS_NAME))
         return 1;
     ramFree(dbmsName);
@@ -397,12 +381,11 @@ int16_t BaseConnection::readServerInfo() noexcept
                 keysetCursorOps = 0xFF0000;
             } else {
                 const uint64_t e = emulatedCursorAttrs;
-                keysetCursorOps = ((e & SQL_CA1_POS_UPDATE) != 0 ? 0x10000 : 0) |
-                                  ((e & SQL_CA1_POS_DELETE) != 0 ? 0x20000 : 0) |
-                                  ((e & SQL_CA1_POS_POSITION) != 0 ? 0x80000 : 0) |
-                                  ((e & SQL_CA1_POS_REFRESH) != 0 ? 0x40000 : 0) |
-                                  ((e & SQL_CA1_BULK_ADD) != 0 ? 0x100000 : 0) |
-                                  ((e & SQL_CA1_LOCK_NO_CHANGE) != 0 ? 0xE00000 : 0xC00000);
+                keysetCursorOps =
+                    ((e & SQL_CA1_POS_UPDATE) != 0 ? 0x10000 : 0) | ((e & SQL_CA1_POS_DELETE) != 0 ? 0x20000 : 0) |
+                    ((e & SQL_CA1_POS_POSITION) != 0 ? 0x80000 : 0) | ((e & SQL_CA1_POS_REFRESH) != 0 ? 0x40000 : 0) |
+                    ((e & SQL_CA1_BULK_ADD) != 0 ? 0x100000 : 0) |
+                    ((e & SQL_CA1_LOCK_NO_CHANGE) != 0 ? 0xE00000 : 0xC00000);
             }
         }
     }
@@ -496,10 +479,9 @@ int16_t BaseConnection::translateToDriverW(uint16_t* text, int64_t units) noexce
     int32_t outLength = 0;
     auto translate = [&](void* data, int32_t bytes) noexcept {
         message[0] = 0;
-        int32_t ok = translateToDriverFn(static_cast<uint32_t>(translationOption), SQL_WCHAR,
-                                         data, bytes, data, bytes, &outLength,
-                                         reinterpret_cast<uint8_t*>(message), sizeof message,
-                                         &messageLength);
+        int32_t ok =
+            translateToDriverFn(static_cast<uint32_t>(translationOption), SQL_WCHAR, data, bytes, data, bytes,
+                                &outLength, reinterpret_cast<uint8_t*>(message), sizeof message, &messageLength);
         if (messageLength != 0) {
             message[sizeof message - 1] = 0;
             basePostErrorMsg(kBaseIdxGeneralError, MSG_TRANSLATION_FAILED)->addParamText(message);

@@ -75,22 +75,26 @@ constexpr uint16_t kApiAllFunctionsSize = 100;
 
 // ODBC function numbers of the functions the driver exports.
 const uint16_t kExportedFunctions[] = {
-    SQL_API_SQLBINDCOL, SQL_API_SQLCANCEL, SQL_API_SQLCOLATTRIBUTE, SQL_API_SQLCONNECT,
-    SQL_API_SQLDESCRIBECOL, SQL_API_SQLDISCONNECT, SQL_API_SQLEXECDIRECT, SQL_API_SQLEXECUTE,
-    SQL_API_SQLFETCH, SQL_API_SQLFREESTMT, SQL_API_SQLGETCURSORNAME, SQL_API_SQLNUMRESULTCOLS,
-    SQL_API_SQLPREPARE, SQL_API_SQLROWCOUNT, SQL_API_SQLSETCURSORNAME, SQL_API_SQLBULKOPERATIONS,
-    SQL_API_SQLCOLUMNS, SQL_API_SQLDRIVERCONNECT, SQL_API_SQLGETDATA, SQL_API_SQLGETFUNCTIONS,
-    SQL_API_SQLGETINFO, SQL_API_SQLGETTYPEINFO, SQL_API_SQLPARAMDATA, SQL_API_SQLPUTDATA,
-    SQL_API_SQLSPECIALCOLUMNS, SQL_API_SQLSTATISTICS, SQL_API_SQLTABLES, SQL_API_SQLBROWSECONNECT,
-    SQL_API_SQLCOLUMNPRIVILEGES, SQL_API_SQLDESCRIBEPARAM, SQL_API_SQLEXTENDEDFETCH,
-    SQL_API_SQLFOREIGNKEYS, SQL_API_SQLMORERESULTS, SQL_API_SQLNATIVESQL, SQL_API_SQLNUMPARAMS,
-    SQL_API_SQLPRIMARYKEYS, SQL_API_SQLPROCEDURECOLUMNS, SQL_API_SQLPROCEDURES, SQL_API_SQLSETPOS,
-    SQL_API_SQLSETSCROLLOPTIONS, SQL_API_SQLTABLEPRIVILEGES, SQL_API_SQLBINDPARAMETER,
-    SQL_API_SQLALLOCHANDLE, SQL_API_SQLCLOSECURSOR, SQL_API_SQLCOPYDESC, SQL_API_SQLENDTRAN,
-    SQL_API_SQLFREEHANDLE, SQL_API_SQLGETCONNECTATTR, SQL_API_SQLGETDESCFIELD,
-    SQL_API_SQLGETDESCREC, SQL_API_SQLGETDIAGFIELD, SQL_API_SQLGETDIAGREC, SQL_API_SQLGETENVATTR,
-    SQL_API_SQLGETSTMTATTR, SQL_API_SQLSETCONNECTATTR, SQL_API_SQLSETDESCFIELD,
-    SQL_API_SQLSETDESCREC, SQL_API_SQLSETENVATTR, SQL_API_SQLSETSTMTATTR, SQL_API_SQLFETCHSCROLL,
+    SQL_API_SQLBINDCOL,          SQL_API_SQLCANCEL,           SQL_API_SQLCOLATTRIBUTE,
+    SQL_API_SQLCONNECT,          SQL_API_SQLDESCRIBECOL,      SQL_API_SQLDISCONNECT,
+    SQL_API_SQLEXECDIRECT,       SQL_API_SQLEXECUTE,          SQL_API_SQLFETCH,
+    SQL_API_SQLFREESTMT,         SQL_API_SQLGETCURSORNAME,    SQL_API_SQLNUMRESULTCOLS,
+    SQL_API_SQLPREPARE,          SQL_API_SQLROWCOUNT,         SQL_API_SQLSETCURSORNAME,
+    SQL_API_SQLBULKOPERATIONS,   SQL_API_SQLCOLUMNS,          SQL_API_SQLDRIVERCONNECT,
+    SQL_API_SQLGETDATA,          SQL_API_SQLGETFUNCTIONS,     SQL_API_SQLGETINFO,
+    SQL_API_SQLGETTYPEINFO,      SQL_API_SQLPARAMDATA,        SQL_API_SQLPUTDATA,
+    SQL_API_SQLSPECIALCOLUMNS,   SQL_API_SQLSTATISTICS,       SQL_API_SQLTABLES,
+    SQL_API_SQLBROWSECONNECT,    SQL_API_SQLCOLUMNPRIVILEGES, SQL_API_SQLDESCRIBEPARAM,
+    SQL_API_SQLEXTENDEDFETCH,    SQL_API_SQLFOREIGNKEYS,      SQL_API_SQLMORERESULTS,
+    SQL_API_SQLNATIVESQL,        SQL_API_SQLNUMPARAMS,        SQL_API_SQLPRIMARYKEYS,
+    SQL_API_SQLPROCEDURECOLUMNS, SQL_API_SQLPROCEDURES,       SQL_API_SQLSETPOS,
+    SQL_API_SQLSETSCROLLOPTIONS, SQL_API_SQLTABLEPRIVILEGES,  SQL_API_SQLBINDPARAMETER,
+    SQL_API_SQLALLOCHANDLE,      SQL_API_SQLCLOSECURSOR,      SQL_API_SQLCOPYDESC,
+    SQL_API_SQLENDTRAN,          SQL_API_SQLFREEHANDLE,       SQL_API_SQLGETCONNECTATTR,
+    SQL_API_SQLGETDESCFIELD,     SQL_API_SQLGETDESCREC,       SQL_API_SQLGETDIAGFIELD,
+    SQL_API_SQLGETDIAGREC,       SQL_API_SQLGETENVATTR,       SQL_API_SQLGETSTMTATTR,
+    SQL_API_SQLSETCONNECTATTR,   SQL_API_SQLSETDESCFIELD,     SQL_API_SQLSETDESCREC,
+    SQL_API_SQLSETENVATTR,       SQL_API_SQLSETSTMTATTR,      SQL_API_SQLFETCHSCROLL,
 };
 
 bool exported(uint16_t id) noexcept
@@ -148,8 +152,7 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 
 // The UTF-16 copy of an attribute string given in bytes or as SQL_NTS;
 // 0 with *out (owned) and *units, 1 after the diagnostic.
-[[nodiscard]] int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out,
-                                   int32_t* units) noexcept
+[[nodiscard]] int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
 {
     *out = nullptr;
     *units = 0;
@@ -195,11 +198,10 @@ void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
 int64_t baseReadAppCodePage() noexcept
 {
     char text[kAppCodePageTextSize];
-    KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text,
-                                     sizeof text, ".odbc.ini");
+    KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text, sizeof text, ".odbc.ini");
     if (text[0] == 0 || std::strcmp(text, kAppCodePageUnset) == 0)
-        KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text,
-                                         sizeof text, ".odbcinst.ini");
+        KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text, sizeof text,
+                                         ".odbcinst.ini");
     if (std::strcmp(text, kAppCodePageUnset) == 0)
         return kCodePageLatin1;
     // A value that is not a decimal number gives the default, silently.
@@ -239,8 +241,8 @@ int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept
 // names and versions and its transaction behaviour. conn may be null (before
 // a physical connection exists). 0 or 1 with the value written; -1 after
 // the diagnostic for an info type it does not answer.
-int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
-                            int16_t bufferLength, int16_t* stringLength) noexcept
+int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value, int16_t bufferLength,
+                            int16_t* stringLength) noexcept
 {
     uint16_t text[kInfoTextUnits];
     text[0] = 0;
@@ -299,9 +301,7 @@ int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value
         isText = false;
         number = SQL_TC_NONE;
         break;
-    default:
-        basePostError(kBaseIdxNotSupported);
-        return SQL_ERROR;
+    default: basePostError(kBaseIdxNotSupported); return SQL_ERROR;
     }
     if (!isText) {
         if (value != nullptr)
@@ -330,15 +330,13 @@ void BaseConnection::operator delete(void* block) noexcept
 }
 
 BaseConnection::BaseConnection(BaseEnv* owner) noexcept
-    : xaState(0), connectionLock(0, kKaLockPlain), env(owner), handle(nullptr),
-      dsnNameW(nullptr), dsnNameA(nullptr), accessMode(0), autocommit(SQL_AUTOCOMMIT_ON), loginTimeout(SQL_LOGIN_TIMEOUT_DEFAULT),
-      connectionTimeout(0), txnIsolation(0), packetSize(0), quietMode(0),
-      wideCharCodePage(kCodePageUtf16LE), driverTextMode(1), connectionFlags(0),
-      threadModel(kBaseThreadPerConnection), appCodePage(kCodePageLatin1), failoverMode(0),
-      freshFromPool(0), configuredFailoverMode(0), workarounds(0), doubleToStringPrecision(0),
-      roundingMode(0), timestampTruncationBehavior(0), allowHH24(0), allowTime24(0),
-      dbmsName(nullptr), serverNameA(nullptr), serverNameW(nullptr), connectionKey{},
-      failoverPreconnect(0)
+    : xaState(0), connectionLock(0, kKaLockPlain), env(owner), handle(nullptr), dsnNameW(nullptr), dsnNameA(nullptr),
+      accessMode(0), autocommit(SQL_AUTOCOMMIT_ON), loginTimeout(SQL_LOGIN_TIMEOUT_DEFAULT), connectionTimeout(0),
+      txnIsolation(0), packetSize(0), quietMode(0), wideCharCodePage(kCodePageUtf16LE), driverTextMode(1),
+      connectionFlags(0), threadModel(kBaseThreadPerConnection), appCodePage(kCodePageLatin1), failoverMode(0),
+      freshFromPool(0), configuredFailoverMode(0), workarounds(0), doubleToStringPrecision(0), roundingMode(0),
+      timestampTruncationBehavior(0), allowHH24(0), allowTime24(0), dbmsName(nullptr), serverNameA(nullptr),
+      serverNameW(nullptr), connectionKey{}, failoverPreconnect(0)
 {
     appCodePage = baseReadAppCodePage();
     // The driver manager's trace settings, as odbc.ini has them now.
@@ -366,8 +364,8 @@ BaseConnection::~BaseConnection()
     ramFree(driverNameW);
     ramFree(initializationString);
     releaseOptionTexts();
-    const BaseCatalogColumn* builtIns[] = {kBaseTablesColumns, kBaseColumnsColumns,
-                                           kBaseProceduresColumns, kBaseProcedureColumnsColumns};
+    const BaseCatalogColumn* builtIns[] = {kBaseTablesColumns, kBaseColumnsColumns, kBaseProceduresColumns,
+                                           kBaseProcedureColumnsColumns};
     const BaseCatalogColumn* descriptions[] = {tablesColumns, columnsColumns, proceduresColumns,
                                                procedureColumnsColumns};
     for (size_t i = 0; i < 4; ++i)
@@ -426,8 +424,7 @@ bool BaseConnection::hasLinkFailure(int16_t rc) noexcept
 int16_t BaseConnection::leaveApi(int16_t rc) noexcept
 {
     BaseErrorList* list = callDiagnostics();
-    if (failoverMode != 0 && handle != nullptr && handle->failoverDisabled == 0 &&
-        hasLinkFailure(rc))
+    if (failoverMode != 0 && handle != nullptr && handle->failoverDisabled == 0 && hasLinkFailure(rc))
         reconnectAfterLinkFailure(list);
     if (list != nullptr)
         rc = list->leaveApi(rc);
@@ -455,8 +452,8 @@ void BaseConnection::reconnectAfterLinkFailure(BaseErrorList* list) noexcept
     BaseConnection* now = owner->current;
     list->clear();
     bool servers = now->serverNameW != nullptr && now->serverNameW[0] != 0;
-    KaError* record = list->postError(
-        kBaseIdxReconnected, servers ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED);
+    KaError* record =
+        list->postError(kBaseIdxReconnected, servers ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED);
     if (record != nullptr && servers)
         record->addParamText(now->serverNameA != nullptr ? now->serverNameA : "");
 }
@@ -468,27 +465,13 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
         return leaveApi(SQL_ERROR);
     int16_t rc = SQL_SUCCESS;
     switch (attribute) {
-    case SQL_ATTR_ACCESS_MODE:
-        putInt32(value, stringLength, static_cast<uint32_t>(accessMode));
-        break;
-    case SQL_ATTR_AUTOCOMMIT:
-        putInt32(value, stringLength, static_cast<uint32_t>(autocommit));
-        break;
-    case SQL_ATTR_LOGIN_TIMEOUT:
-        putInt32(value, stringLength, static_cast<uint32_t>(loginTimeout));
-        break;
-    case SQL_ATTR_TXN_ISOLATION:
-        putInt32(value, stringLength, static_cast<uint32_t>(txnIsolation));
-        break;
-    case SQL_ATTR_PACKET_SIZE:
-        putInt32(value, stringLength, static_cast<uint32_t>(packetSize));
-        break;
-    case SQL_ATTR_CONNECTION_TIMEOUT:
-        putInt32(value, stringLength, static_cast<uint32_t>(connectionTimeout));
-        break;
-    case SQL_ATTR_CONNECTION_DEAD:
-        putInt32(value, stringLength, isConnected() ? SQL_CD_FALSE : SQL_CD_TRUE);
-        break;
+    case SQL_ATTR_ACCESS_MODE: putInt32(value, stringLength, static_cast<uint32_t>(accessMode)); break;
+    case SQL_ATTR_AUTOCOMMIT: putInt32(value, stringLength, static_cast<uint32_t>(autocommit)); break;
+    case SQL_ATTR_LOGIN_TIMEOUT: putInt32(value, stringLength, static_cast<uint32_t>(loginTimeout)); break;
+    case SQL_ATTR_TXN_ISOLATION: putInt32(value, stringLength, static_cast<uint32_t>(txnIsolation)); break;
+    case SQL_ATTR_PACKET_SIZE: putInt32(value, stringLength, static_cast<uint32_t>(packetSize)); break;
+    case SQL_ATTR_CONNECTION_TIMEOUT: putInt32(value, stringLength, static_cast<uint32_t>(connectionTimeout)); break;
+    case SQL_ATTR_CONNECTION_DEAD: putInt32(value, stringLength, isConnected() ? SQL_CD_FALSE : SQL_CD_TRUE); break;
     default:
         basePostError(kBaseIdxNotSupported);
         rc = SQL_ERROR;
@@ -524,16 +507,15 @@ int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) n
     return leaveApi(SQL_SUCCESS);
 }
 
-int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength,
-                                int16_t* stringLength) noexcept
+int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength, int16_t* stringLength) noexcept
 {
     if (enterApi(SQL_API_SQLGETINFO) != 0)
         return leaveApi(SQL_ERROR);
     return leaveApi(baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength));
 }
 
-int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
-                                  int32_t outCapacity, int32_t* outLength) noexcept
+int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out, int32_t outCapacity,
+                                  int32_t* outLength) noexcept
 {
     return baseNativeSqlW(*this, in, inLength, out, outCapacity, outLength);
 }
@@ -550,9 +532,8 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
             basePostError(kBaseIdxBadLength);
             return leaveApi(SQL_ERROR);
         }
-        return leaveApi(handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0
-                            ? SQL_SUCCESS
-                            : SQL_ERROR);
+        return leaveApi(handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS
+                                                                                                  : SQL_ERROR);
     }
     int16_t applied = applyConnectAttr(attribute, value, length);
     if (applied == 2)
@@ -567,15 +548,9 @@ int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t
     // Integer attributes arrive in the pointer argument itself.
     auto number = static_cast<int64_t>(reinterpret_cast<intptr_t>(value));
     switch (attribute) {
-    case SQL_ATTR_ACCESS_MODE:
-        accessMode = number;
-        return 0;
-    case SQL_ATTR_AUTOCOMMIT:
-        autocommit = number;
-        return 0;
-    case SQL_ATTR_LOGIN_TIMEOUT:
-        loginTimeout = number;
-        return 0;
+    case SQL_ATTR_ACCESS_MODE: accessMode = number; return 0;
+    case SQL_ATTR_AUTOCOMMIT: autocommit = number; return 0;
+    case SQL_ATTR_LOGIN_TIMEOUT: loginTimeout = number; return 0;
     case SQL_ATTR_TXN_ISOLATION:
         // One isolation level, as SQLGetInfo's bit mask names them.
         if (number != SQL_TXN_READ_UNCOMMITTED && number != SQL_TXN_READ_COMMITTED &&
@@ -585,14 +560,9 @@ int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t
         }
         txnIsolation = number;
         return 0;
-    case SQL_ATTR_PACKET_SIZE:
-        packetSize = number;
-        return 0;
-    case SQL_ATTR_CONNECTION_TIMEOUT:
-        connectionTimeout = number;
-        return 0;
-    default:
-        return 2;
+    case SQL_ATTR_PACKET_SIZE: packetSize = number; return 0;
+    case SQL_ATTR_CONNECTION_TIMEOUT: connectionTimeout = number; return 0;
+    default: return 2;
     }
 }
 
@@ -625,8 +595,7 @@ int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
 
 int16_t BaseConnection::beginTransaction() noexcept
 {
-    if (autocommit != 0 || (connectionFlags & kBaseConnTransactionActive) != 0 ||
-        xaState == 1 || xaState == 2)
+    if (autocommit != 0 || (connectionFlags & kBaseConnTransactionActive) != 0 || xaState == 1 || xaState == 2)
         return 0;
     if (beginTranCheck() != 0)
         return 1;
@@ -634,11 +603,9 @@ int16_t BaseConnection::beginTransaction() noexcept
     return 0;
 }
 
-int16_t BaseConnection::exportTableToFile(const char* table, const uint16_t* tableW,
-                                          const char* file, const uint16_t* fileW,
-                                          int64_t codePage, int64_t errorTolerance,
-                                          int64_t warningTolerance, const char* log,
-                                          const uint16_t* logW) noexcept
+int16_t BaseConnection::exportTableToFile(const char* table, const uint16_t* tableW, const char* file,
+                                          const uint16_t* fileW, int64_t codePage, int64_t errorTolerance,
+                                          int64_t warningTolerance, const char* log, const uint16_t* logW) noexcept
 {
     if (!isConnected())
         basePostNotConnected();
@@ -647,11 +614,9 @@ int16_t BaseConnection::exportTableToFile(const char* table, const uint16_t* tab
     return leaveApi(SQL_ERROR);
 }
 
-int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t* tableW,
-                                              const char* description,
-                                              const uint16_t* descriptionW, char* messages,
-                                              uint16_t* messagesW, int32_t bufferLength,
-                                              int32_t* messageCount) noexcept
+int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t* tableW, const char* description,
+                                              const uint16_t* descriptionW, char* messages, uint16_t* messagesW,
+                                              int32_t bufferLength, int32_t* messageCount) noexcept
 {
     if (messageCount != nullptr)
         *messageCount = 0;
@@ -721,8 +686,8 @@ int32_t BaseConnection::getResourceString(uint32_t id, uint16_t* outW) noexcept
     int64_t cp = driverTextMode == 2 ? kCodePageUtf16LE : driverTextMode == 3 ? kCodePageUtf8 : appCodePage;
     int64_t produced = 0;
     int32_t truncated = 0;
-    if (baseConvertTextToBuffer(cp, narrow, n, kCodePageUtf16LE, outW, kBaseResourceTextUnits * 2, 0,
-                                &produced, &truncated, &icuCache) != 0) {
+    if (baseConvertTextToBuffer(cp, narrow, n, kCodePageUtf16LE, outW, kBaseResourceTextUnits * 2, 0, &produced,
+                                &truncated, &icuCache) != 0) {
         outW[0] = 0;
         return 0;
     }
@@ -737,8 +702,7 @@ const char* BaseConnection::getDsnName() noexcept
         dsnNameA = nullptr;
         BaseTextContext context{&icuCache, 1, appCodePage, 4, 1};
         int64_t produced = 0;
-        if (baseAllocFromWide(context, dsnNameW, SQL_NTS, appCodePage, &dsnNameA, &produced, 4,
-                              1) != 0)
+        if (baseAllocFromWide(context, dsnNameW, SQL_NTS, appCodePage, &dsnNameA, &produced, 4, 1) != 0)
             dsnNameA = ramDupWToBytes(dsnNameW, static_cast<size_t>(unitLength(dsnNameW)));
     }
     if (dsnNameA == nullptr || dsnNameA[0] == 0)
@@ -778,13 +742,10 @@ int16_t BaseConnection::attrAllowedNow(int32_t connected, int32_t attribute) noe
 {
     switch (attribute) {
     case SQL_ATTR_LOGIN_TIMEOUT:
-    case SQL_ATTR_PACKET_SIZE:
-        return connected == 0 ? 1 : 0;
+    case SQL_ATTR_PACKET_SIZE: return connected == 0 ? 1 : 0;
     case kAttrWideCharMode:
-    case kAttrDriverTextMode:
-        return 1;
-    default:
-        return connected != 0 ? 1 : 0;
+    case kAttrDriverTextMode: return 1;
+    default: return connected != 0 ? 1 : 0;
     }
 }
 
@@ -840,11 +801,10 @@ int16_t BaseConnection::xaDelist(void* transaction) noexcept
     return 1;
 }
 
-int16_t BaseConnection::loadTableFromFile(const uint16_t* table, const uint16_t* dataFile,
-                                          int64_t errorTolerance, int64_t warningTolerance,
-                                          const uint16_t* description, const uint16_t* log,
-                                          const uint16_t* discard, int64_t firstRecord,
-                                          int64_t recordCount, int64_t readBufferKb) noexcept
+int16_t BaseConnection::loadTableFromFile(const uint16_t* table, const uint16_t* dataFile, int64_t errorTolerance,
+                                          int64_t warningTolerance, const uint16_t* description, const uint16_t* log,
+                                          const uint16_t* discard, int64_t firstRecord, int64_t recordCount,
+                                          int64_t readBufferKb) noexcept
 {
     return 1;
 }
@@ -853,8 +813,7 @@ int16_t BaseConnection::loadTableFromFile(const uint16_t* table, const uint16_t*
 
 BaseBufferedAttr::BaseBufferedAttr(int32_t attr, intptr_t v, int32_t len, int32_t own) noexcept
     : attribute(attr), value(v), length(len), owned(own)
-{
-}
+{}
 
 BaseBufferedAttr::~BaseBufferedAttr()
 {
@@ -878,8 +837,7 @@ int16_t BaseConnection::closePhysical() noexcept
     return 0;
 }
 
-int16_t BaseConnection::connectWithAttrs(void* window, uint16_t completion,
-                                         KaValueParserW* parser) noexcept
+int16_t BaseConnection::connectWithAttrs(void* window, uint16_t completion, KaValueParserW* parser) noexcept
 {
     return completeConnect();
 }
@@ -929,11 +887,10 @@ void BaseStubConnection::operator delete(void* block) noexcept
 }
 
 BaseStubConnection::BaseStubConnection(BaseEnv* owner) noexcept
-    : magic(kBaseStubMagic), handleKey{}, env(owner), current(nullptr), diagnostics(nullptr),
-      ansiApp(0), bufferedAttrs(kBaseBufferedAttrGrowth, KaArray::ownsElements),
-      nextServerIndex(0), standbyReady(0), reconnecting(0), apiLock(0, kKaLockPlain),
-      ownerThreadSet(0), ownerThread(kBaseNoOwnerThread), reconnectLock(0, kKaLockPlain),
-      failoverStatement(nullptr), failoverDisabled(0), lockingSwitchedOff(0)
+    : magic(kBaseStubMagic), handleKey{}, env(owner), current(nullptr), diagnostics(nullptr), ansiApp(0),
+      bufferedAttrs(kBaseBufferedAttrGrowth, KaArray::ownsElements), nextServerIndex(0), standbyReady(0),
+      reconnecting(0), apiLock(0, kKaLockPlain), ownerThreadSet(0), ownerThread(kBaseNoOwnerThread),
+      reconnectLock(0, kKaLockPlain), failoverStatement(nullptr), failoverDisabled(0), lockingSwitchedOff(0)
 {
     if (env != nullptr)
         env->addConnection(this);
@@ -1022,8 +979,7 @@ BaseBufferedAttr* BaseStubConnection::findBufferedAttr(int32_t attribute) const 
     return nullptr;
 }
 
-int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
-                                            int32_t length) noexcept
+int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
     enterApi(SQL_API_SQLSETCONNECTOPTION);
     int16_t rc = SQL_SUCCESS;
@@ -1043,9 +999,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
             basePostError(kBaseIdxBadLength);
             return leaveApi(SQL_ERROR);
         }
-        return leaveApi(setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0
-                            ? SQL_SUCCESS
-                            : SQL_ERROR);
+        return leaveApi(setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS : SQL_ERROR);
     }
     case kBaseAttrPoolControl:
         // Without a pool manager there is no pooled connection to mark and
@@ -1064,16 +1018,15 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
     }
     case kAttrTextAttr1045: {
         uint16_t* copy = nullptr;
-        int16_t failed = length == 0 ? widenAttr(value, &copy, &keptLength)
-                                     : copyWideAttr(value, length, &copy, &keptLength);
+        int16_t failed =
+            length == 0 ? widenAttr(value, &copy, &keptLength) : copyWideAttr(value, length, &copy, &keptLength);
         if (failed != 0)
             return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);
         owned = 1;
         break;
     }
-    default:
-        break;
+    default: break;
     }
     auto* attr = new BaseBufferedAttr(attribute, kept, keptLength, owned);
     if (attr == nullptr) {
@@ -1085,4 +1038,3 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value,
         rc = SQL_ERROR;
     return leaveApi(rc);
 }
-

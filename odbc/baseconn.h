@@ -117,8 +117,7 @@ constexpr int32_t kBaseEventStmtState = 3;    // code: the statement event
 
 // The DES key of 16 letters: each pair gives the low nibbles of one byte,
 // whose top bit is flipped when the seven below hold an even number of ones.
-void baseDeriveKey(const uint8_t letters[kBaseKeyLetters],
-                   uint8_t key[KA_MEMBUF_KEY_SIZE]) noexcept;
+void baseDeriveKey(const uint8_t letters[kBaseKeyLetters], uint8_t key[KA_MEMBUF_KEY_SIZE]) noexcept;
 // New letters from the kernel's generator; 0, or 1 with the diagnostic.
 [[nodiscard]] int16_t baseDrawKeyLetters(uint8_t letters[kBaseKeyLetters]) noexcept;
 // True when a diagnostics list holds a record of the link-failure SQLSTATE
@@ -143,8 +142,8 @@ KaError* basePostNotConnected() noexcept;
 // and versions, its transaction and cursor behaviour); conn may be null
 // before a physical connection exists. The ODBC return code; an info type
 // it does not answer posts HYC00.
-[[nodiscard]] int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value,
-                                          int16_t bufferLength, int16_t* stringLength) noexcept;
+[[nodiscard]] int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value, int16_t bufferLength,
+                                          int16_t* stringLength) noexcept;
 
 // The 8-byte credential key derived from a connection's letters, wiped when
 // it goes out of scope.
@@ -174,15 +173,13 @@ const char* skipBlanks(const char* text) noexcept;
 // when null). *unknownStart/*unknownEnd mark the last item that matched no
 // name (null when none). Returns 1 when the list was parenthesised.
 int32_t parseKeywordList(uint8_t* flags, const char* text, const char* const* names, size_t count,
-                         const uint8_t* defaults, const char** unknownStart,
-                         const char** unknownEnd) noexcept;
+                         const uint8_t* defaults, const char** unknownStart, const char** unknownEnd) noexcept;
 // The names whose flags are set, comma-separated, in parentheses when
 // asked; 0 when out (size bytes) is too small, else the length.
-size_t buildKeywordList(char* out, size_t size, const uint8_t* flags, const char* const* names,
-                        size_t count, int32_t parenthesise) noexcept;
+size_t buildKeywordList(char* out, size_t size, const uint8_t* flags, const char* const* names, size_t count,
+                        int32_t parenthesise) noexcept;
 // The selected names joined by ", " (cut to size).
-size_t joinSelectedNames(char* out, size_t size, const uint8_t* flags, const char* const* names,
-                         size_t count) noexcept;
+size_t joinSelectedNames(char* out, size_t size, const uint8_t* flags, const char* const* names, size_t count) noexcept;
 // True when the set flags form one unbroken run.
 bool flagsContiguous(const uint8_t* flags, size_t count) noexcept;
 // "0" and the number of each method bit 1-7 set in mask, joined by ", ".
@@ -249,16 +246,13 @@ public:
     // The connection-level ODBC functions.
     [[nodiscard]] virtual int16_t browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
                                                 int16_t outCapacity, int16_t* outLength) noexcept;
-    [[nodiscard]] virtual int16_t connect(const uint16_t* dsn, int16_t dsnLength,
-                                          const uint16_t* user, int16_t userLength,
-                                          const uint16_t* password,
+    [[nodiscard]] virtual int16_t connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
+                                          int16_t userLength, const uint16_t* password,
                                           int16_t passwordLength) noexcept;
-    [[nodiscard]] virtual int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength,
-                                                uint16_t* out, int16_t outCapacity,
-                                                int16_t* outLength, uint16_t completion) noexcept;
+    [[nodiscard]] virtual int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
+                                                int16_t outCapacity, int16_t* outLength, uint16_t completion) noexcept;
     [[nodiscard]] virtual int16_t disconnect() noexcept;
-    [[nodiscard]] virtual int16_t getConnectAttr(int32_t attribute, void* value,
-                                                 int32_t bufferLength,
+    [[nodiscard]] virtual int16_t getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
                                                  int32_t* stringLength) noexcept;
     // SQLGetFunctions; supported points at one flag, or at the 100-entry
     // array (SQL_API_ALL_FUNCTIONS) or the 250-word bitmap
@@ -266,25 +260,21 @@ public:
     [[nodiscard]] virtual int16_t getFunctions(uint16_t functionId, uint16_t* supported) noexcept;
     [[nodiscard]] virtual int16_t getInfo(uint16_t infoType, void* value, int16_t bufferLength,
                                           int16_t* stringLength) noexcept;
-    [[nodiscard]] virtual int16_t nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out,
-                                            int32_t outCapacity, int32_t* outLength) noexcept;
-    [[nodiscard]] virtual int16_t setConnectAttr(int32_t attribute, void* value,
-                                                 int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out, int32_t outCapacity,
+                                            int32_t* outLength) noexcept;
+    [[nodiscard]] virtual int16_t setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // SQLEndTran on this connection.
     [[nodiscard]] virtual int16_t endTran(int16_t completionType) noexcept;
     // The bulk export and validation. The export runs after the
     // caller's entry step and makes the exit step itself; the validation
     // makes both.
-    [[nodiscard]] virtual int16_t exportTableToFile(const char* table, const uint16_t* tableW,
-                                                    const char* file, const uint16_t* fileW,
-                                                    int64_t codePage, int64_t errorTolerance,
+    [[nodiscard]] virtual int16_t exportTableToFile(const char* table, const uint16_t* tableW, const char* file,
+                                                    const uint16_t* fileW, int64_t codePage, int64_t errorTolerance,
                                                     int64_t warningTolerance, const char* log,
                                                     const uint16_t* logW) noexcept;
     [[nodiscard]] virtual int16_t validateTableFromFile(const char* table, const uint16_t* tableW,
-                                                        const char* description,
-                                                        const uint16_t* descriptionW,
-                                                        char* messages, uint16_t* messagesW,
-                                                        int32_t bufferLength,
+                                                        const char* description, const uint16_t* descriptionW,
+                                                        char* messages, uint16_t* messagesW, int32_t bufferLength,
                                                         int32_t* messageCount) noexcept;
     // The driver's statement object, constructed and registered with
     // this connection (*out); 0, or 1 with the diagnostics posted.
@@ -321,11 +311,9 @@ public:
     [[nodiscard]] virtual int16_t xaDelist(void* transaction) noexcept;
     // The bulk load; 1 (failure, nothing posted) in this class.
     [[nodiscard]] virtual int16_t loadTableFromFile(const uint16_t* table, const uint16_t* dataFile,
-                                                    int64_t errorTolerance,
-                                                    int64_t warningTolerance,
-                                                    const uint16_t* description,
-                                                    const uint16_t* log, const uint16_t* discard,
-                                                    int64_t firstRecord, int64_t recordCount,
+                                                    int64_t errorTolerance, int64_t warningTolerance,
+                                                    const uint16_t* description, const uint16_t* log,
+                                                    const uint16_t* discard, int64_t firstRecord, int64_t recordCount,
                                                     int64_t readBufferKb) noexcept;
     // Reads the driver's own options after the framework's (parser null for
     // SQLConnect); 0, or 1 with the diagnostic.
@@ -337,12 +325,10 @@ public:
     [[nodiscard]] virtual int16_t closePhysical() noexcept;
     // One attempt of SQLDriverConnect: the driver checks its attributes and
     // completes the connect (completeConnect). 0, or 1.
-    [[nodiscard]] virtual int16_t connectWithAttrs(void* window, uint16_t completion,
-                                                   KaValueParserW* parser) noexcept;
+    [[nodiscard]] virtual int16_t connectWithAttrs(void* window, uint16_t completion, KaValueParserW* parser) noexcept;
     // The value of a connection attribute the driver answers without a
     // call (SQL_ATTR_CONNECTION_DEAD); 0, or 1 with the diagnostic.
-    [[nodiscard]] virtual int16_t getConnectAttrDefault(int32_t attribute,
-                                                        uint32_t* value) noexcept;
+    [[nodiscard]] virtual int16_t getConnectAttrDefault(int32_t attribute, uint32_t* value) noexcept;
     // Asked before the options are read; a dialog may fill the parser or set
     // *cancelled. Without a dialog library nothing is asked: 0.
     [[nodiscard]] virtual int16_t promptHook(void* window, uint16_t completion, int32_t* cancelled,
@@ -356,16 +342,14 @@ public:
     virtual const uint16_t* hostKeywordShort() noexcept;
     virtual const uint16_t* hostKeywordAlt() noexcept;
     // The alternate servers and the retry settings of a connect; 0, or 1.
-    [[nodiscard]] virtual int16_t getAlternateServers(uint16_t** list, uint64_t* retryCount,
-                                                      uint64_t* retryDelay, int32_t* loadBalance,
-                                                      KaValueParserW* parser) noexcept;
+    [[nodiscard]] virtual int16_t getAlternateServers(uint16_t** list, uint64_t* retryCount, uint64_t* retryDelay,
+                                                      int32_t* loadBalance, KaValueParserW* parser) noexcept;
     // The driver's own server list (driverServersFlag); 0 with *list null
     // when it gives none.
     [[nodiscard]] virtual int16_t driverServers(uint16_t** list) noexcept;
     // One SQLGetInfo answer without the call's entry step, for the
     // framework's own use during a connect; an ODBC return code.
-    [[nodiscard]] virtual int16_t getInfoValue(uint16_t infoType, void* value,
-                                               int16_t bufferLength,
+    [[nodiscard]] virtual int16_t getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
                                                int16_t* stringLength) noexcept;
 
     // ---- Connection options -------------------------------------------------
@@ -375,17 +359,16 @@ public:
     // found and no default given); *source (may be null) names the stage.
     // 1 only when memory ran out, a stored value would not decode, or the
     // string gave both keywords with different values.
-    [[nodiscard]] int16_t getOptionValue(KaValueParserW* parser, const uint16_t* shortKey,
-                                         const uint16_t* longKey, const uint16_t* defaultValue,
-                                         uint16_t** out, int32_t* source, int32_t decode) noexcept;
+    [[nodiscard]] int16_t getOptionValue(KaValueParserW* parser, const uint16_t* shortKey, const uint16_t* longKey,
+                                         const uint16_t* defaultValue, uint16_t** out, int32_t* source,
+                                         int32_t decode) noexcept;
     // Every framework option into this connection; parser null for
     // SQLConnect; credentials 1 reads user id and password too. 0, or 1.
-    [[nodiscard]] int16_t readConnectOptions(const uint16_t* text, int64_t length,
-                                             KaValueParserW* parser, int32_t credentials) noexcept;
+    [[nodiscard]] int16_t readConnectOptions(const uint16_t* text, int64_t length, KaValueParserW* parser,
+                                             int32_t credentials) noexcept;
     // UID or PWD straight into an encrypted holder.
     [[nodiscard]] int16_t readCredentialOption(KaValueParserW* parser, const uint16_t* shortKey,
-                                               const uint16_t* longKey,
-                                               const uint16_t* defaultValue,
+                                               const uint16_t* longKey, const uint16_t* defaultValue,
                                                KaMemoryBuffer& target, int32_t* source) noexcept;
     // dsnNameW from a data-source name that odbc.ini defines, else
     // "Default". 0, or 1 when memory ran out.
@@ -396,11 +379,9 @@ public:
     // The value with the lowest source among the option (short and long
     // keyword) and further long keywords (null-terminated list), stopping
     // at the connection string.
-    [[nodiscard]] int16_t getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey,
-                                             const uint16_t* longKey,
-                                             const uint16_t* const* moreKeys,
-                                             const uint16_t* defaultValue, uint16_t** out,
-                                             int32_t* source, int32_t decode) noexcept;
+    [[nodiscard]] int16_t getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey, const uint16_t* longKey,
+                                             const uint16_t* const* moreKeys, const uint16_t* defaultValue,
+                                             uint16_t** out, int32_t* source, int32_t decode) noexcept;
     // Take ownership of a new 8-bit text, freeing the old one.
     void setHostNameInCertificate(char* text) noexcept;
     void setTrustStore(char* text) noexcept;
@@ -415,8 +396,8 @@ public:
     // The four catalog descriptions: a private copy of the built-in one
     // with the REMARKS options applied, when either is set. 0, or 1.
     [[nodiscard]] int16_t patchCatalogColumns(const BaseCatalogColumn* builtIn, uint16_t count,
-                                              const BaseCatalogColumn** description,
-                                              uint16_t* outCount, uint16_t remarks) noexcept;
+                                              const BaseCatalogColumn** description, uint16_t* outCount,
+                                              uint16_t remarks) noexcept;
     [[nodiscard]] int16_t copyColumnTable(const BaseCatalogColumn* builtIn, uint16_t count,
                                           const BaseCatalogColumn** description) noexcept;
     [[nodiscard]] int16_t setRemarksColumnSize(uint32_t size) noexcept;
@@ -429,9 +410,8 @@ public:
     // Frees (and wipes, for the passwords) the 8-bit option texts.
     void releaseOptionTexts() noexcept;
     // The server passes of a connect; 0 connected, 1 failed.
-    [[nodiscard]] int16_t connectToServers(const uint16_t* servers, uint64_t retryCount,
-                                           uint64_t retryDelay, int32_t loadBalance,
-                                           const uint16_t* text, int64_t length, void* window,
+    [[nodiscard]] int16_t connectToServers(const uint16_t* servers, uint64_t retryCount, uint64_t retryDelay,
+                                           int32_t loadBalance, const uint16_t* text, int64_t length, void* window,
                                            uint16_t completion, KaValueParserW* parser) noexcept;
     // One attempt: open and the SQLGetInfo answers kept for the connection.
     [[nodiscard]] int16_t completeConnect() noexcept;
@@ -492,8 +472,8 @@ public:
 
     // ---- Recorded settings ------------------------------------------------
     // The new event appended to `events`, or null (out of memory posted).
-    BaseBufferedEvent* addBufferedEvent(int32_t kind, int32_t code, intptr_t value, int32_t length,
-                                        int32_t owned, void* owner) noexcept;
+    BaseBufferedEvent* addBufferedEvent(int32_t kind, int32_t code, intptr_t value, int32_t length, int32_t owned,
+                                        void* owner) noexcept;
     void removeBufferedEvents(void* owner) noexcept;
     // At disconnect: the attribute events become the handle's buffered
     // attributes. 0, or 1 when one could not be kept.
@@ -508,12 +488,12 @@ public:
     void recordConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
 
     KaIcuCache icuCache;
-    uint32_t xaState;        // 0 not enlisted; 1 and 2 enlisted
+    uint32_t xaState;                  // 0 not enlisted; 1 and 2 enlisted
     KaCriticalSection connectionLock;  // taken by lock()/unlock() while enlisted
     BaseEnv* env;
     BaseStubConnection* handle;
-    KaList statements;       // BaseStatement objects of this connection
-    KaList descriptors;      // explicitly allocated descriptors
+    KaList statements;   // BaseStatement objects of this connection
+    KaList descriptors;  // explicitly allocated descriptors
     uint16_t* dsnNameW;
     char* dsnNameA;
     int64_t accessMode;
@@ -542,7 +522,7 @@ public:
     uint32_t timestampTruncationBehavior;
     uint32_t allowHH24;
     uint32_t allowTime24;  // 24:00:00 accepted in timestamp text
-    uint16_t* dbmsName;  // SQL_DBMS_NAME kept from the completion of the connect
+    uint16_t* dbmsName;    // SQL_DBMS_NAME kept from the completion of the connect
 
     KaMemoryBuffer userId;
     KaMemoryBuffer password;
@@ -560,8 +540,8 @@ public:
     // Option values of the connect (read by readConnectOptions).
     uint64_t workarounds2 = 0;
     uint64_t workarounds3 = 0;
-    uint16_t* profilePathW = nullptr;     // the profile in use, or null
-    uint16_t* driverNameW = nullptr;      // cached from the list of data sources
+    uint16_t* profilePathW = nullptr;  // the profile in use, or null
+    uint16_t* driverNameW = nullptr;   // cached from the list of data sources
     uint16_t* initializationString = nullptr;
     int32_t autoTune = 0;
     int32_t userIdFromFile = 0;
@@ -591,7 +571,7 @@ public:
     uint16_t seedBeforeConnect = 0;
     uint16_t validateServerCertificate = 0;
     char* allowedOpenSSLVersions = nullptr;
-    int32_t failoverSupported = 0;      // the driver reads the failover options
+    int32_t failoverSupported = 0;  // the driver reads the failover options
     uint16_t failoverGranularity = 0;
     uint64_t failoverCacheSize = 0;
     int32_t pooling = 0;
@@ -600,17 +580,17 @@ public:
     int64_t loadBalanceTimeout = 0;
     int32_t enableAsyncSupport = 0;
     int32_t serverNameBehavior = 0;
-    uint16_t* serverTextW = nullptr;          // SQL_SERVER_NAME under ServerNameBehavior
+    uint16_t* serverTextW = nullptr;  // SQL_SERVER_NAME under ServerNameBehavior
     int32_t driverServersFlag = 0;
     uint64_t translationOption = 0;
     void* translatorLibrary = nullptr;
     uint16_t* translatorPathW = nullptr;
     // The library's entry points: (option, SQL type, in, in length, out, out
     // size, out length, message, message size, message length) -> BOOL.
-    int32_t (*translateToDriverFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t, int32_t*,
-                                   uint8_t*, int16_t, int16_t*) = nullptr;
-    int32_t (*translateToDataSourceFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t,
-                                       int32_t*, uint8_t*, int16_t, int16_t*) = nullptr;
+    int32_t (*translateToDriverFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t, int32_t*, uint8_t*, int16_t,
+                                   int16_t*) = nullptr;
+    int32_t (*translateToDataSourceFn)(uint32_t, int16_t, void*, int32_t, void*, int32_t, int32_t*, uint8_t*, int16_t,
+                                       int16_t*) = nullptr;
     int32_t needLongDataLen = 0;
     // SQL_ATTR_CONCURRENCY of new statements, set by the completion.
     int64_t defaultConcurrency = 1;
@@ -705,16 +685,14 @@ public:
 
 private:
     // Re-encrypts one holder from the old key to the new one.
-    [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey,
-                                const uint8_t* newKey) noexcept;
+    [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept;
 };
 
 // A setting recorded on a physical connection, replayed after a reconnect
 // and carried to the next connect of the handle.
 class BaseBufferedEvent : public KaDNode {
 public:
-    BaseBufferedEvent(int32_t kind, int32_t code, intptr_t value, void* owner, int32_t length,
-                      int32_t owned) noexcept;
+    BaseBufferedEvent(int32_t kind, int32_t code, intptr_t value, void* owner, int32_t length, int32_t owned) noexcept;
     ~BaseBufferedEvent() override;
 
     int32_t kind;
@@ -733,7 +711,7 @@ public:
     ~BaseBufferedAttr() override;
 
     int32_t attribute;
-    intptr_t value;   // the value, or a pointer to the owned copy
+    intptr_t value;  // the value, or a pointer to the owned copy
     int32_t length;
     int32_t owned;
 };
@@ -776,8 +754,7 @@ public:
     [[nodiscard]] int16_t storeConnectString(const uint16_t* textW, int64_t length) noexcept;
     [[nodiscard]] int16_t storeConnectString(const KaStringW& text) noexcept;
     // Decrypts a holder kept under the handle key into outHolder.
-    [[nodiscard]] int16_t decryptHandleValue(const KaMemoryBuffer& holder,
-                                             KaMemoryBuffer& outHolder) noexcept;
+    [[nodiscard]] int16_t decryptHandleValue(const KaMemoryBuffer& holder, KaMemoryBuffer& outHolder) noexcept;
 
     // After a link failure: a new physical connection, connected with the
     // stored string, with the recorded settings replayed. 0, or 1.

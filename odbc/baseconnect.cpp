@@ -32,8 +32,7 @@ size_t unitsOf(const uint16_t* text, int64_t length) noexcept
 
 // The application's out buffer (capacity in characters, terminator
 // included): a cut text gives 01004.
-int16_t copyOut(const uint16_t* text, size_t n, uint16_t* out, int16_t capacity,
-                int16_t* outLength) noexcept
+int16_t copyOut(const uint16_t* text, size_t n, uint16_t* out, int16_t capacity, int16_t* outLength) noexcept
 {
     if (outLength != nullptr)
         *outLength = static_cast<int16_t>(n > INT16_MAX ? INT16_MAX : n);
@@ -53,8 +52,7 @@ int16_t copyOut(const uint16_t* text, size_t n, uint16_t* out, int16_t capacity,
 
 // A parser of a connection string with its sensitive values encrypted under
 // the connection key; null after the diagnostic.
-KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text,
-                                   size_t n) noexcept
+KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text, size_t n) noexcept
 {
     auto* parser = new KaValueParserW(text != nullptr ? text : strUnits(u""), n, ';', nullptr, 0);
     if (parser == nullptr)
@@ -70,22 +68,20 @@ KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text,
 
 // Sets a credential holder's value (still encrypted) in the parser under
 // the short key, or under the long one when only that is present.
-[[nodiscard]] int putCredential(KaValueParserW* parser, KaMemoryBuffer& holder,
-                                const char16_t* shortKey, const char16_t* longKey) noexcept
+[[nodiscard]] int putCredential(KaValueParserW* parser, KaMemoryBuffer& holder, const char16_t* shortKey,
+                                const char16_t* longKey) noexcept
 {
     if (holder.length == 0)
         return 0;
-    const uint16_t* key = !parser->hasKey(strUnits(shortKey)) && parser->hasKey(strUnits(longKey))
-                              ? strUnits(longKey)
-                              : strUnits(shortKey);
+    const uint16_t* key = !parser->hasKey(strUnits(shortKey)) && parser->hasKey(strUnits(longKey)) ? strUnits(longKey)
+                                                                                                   : strUnits(shortKey);
     return parser->setSecret(key, holder, nullptr);
 }
 
 }  // namespace
 
-int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user,
-                                int16_t userLength, const uint16_t* authentication,
-                                int16_t authenticationLength) noexcept
+int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user, int16_t userLength,
+                                const uint16_t* authentication, int16_t authenticationLength) noexcept
 {
     if (enterApi(SQL_API_SQLCONNECT) != 0)
         return leaveApi(SQL_ERROR);
@@ -99,8 +95,8 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
               setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
               setPassword(authentication != nullptr ? authentication : strUnits(u""),
                           static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
-              promptHook(nullptr, 0, nullptr, nullptr) == 0 &&
-              text.append(strUnits(u"DSN="), 4) == 0 && text.append(name.data, name.len) == 0;
+              promptHook(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
+              text.append(name.data, name.len) == 0;
     uint16_t* servers = nullptr;
     uint64_t retryCount = 0;
     uint64_t retryDelay = 0;
@@ -108,9 +104,8 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
     ok = ok && readConnectOptions(text.data, static_cast<int64_t>(text.len), nullptr, 0) == 0 &&
          readDriverOptions(nullptr, nullptr) == 0 &&
          getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, nullptr) == 0 &&
-         connectToServers(servers, retryCount, retryDelay, loadBalance, text.data,
-                          static_cast<int64_t>(text.len), nullptr, SQL_DRIVER_NOPROMPT,
-                          nullptr) == 0;
+         connectToServers(servers, retryCount, retryDelay, loadBalance, text.data, static_cast<int64_t>(text.len),
+                          nullptr, SQL_DRIVER_NOPROMPT, nullptr) == 0;
     ramFree(servers);
     if (ok && failoverMode != 0 && handle != nullptr && handle->reconnecting == 0) {
         // The reconnect string carries the credentials: they stay encrypted
@@ -133,9 +128,8 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
     return leaveApi(SQL_SUCCESS);
 }
 
-int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t inLength,
-                                      uint16_t* out, int16_t outCapacity, int16_t* outLength,
-                                      uint16_t completion) noexcept
+int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
+                                      int16_t outCapacity, int16_t* outLength, uint16_t completion) noexcept
 {
     if (outLength != nullptr)
         *outLength = 0;
@@ -177,14 +171,13 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         uint64_t retryCount = 0;
         uint64_t retryDelay = 0;
         int32_t loadBalance = 0;
-        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 ||
-            readDriverOptions(parser, window) != 0 ||
+        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 || readDriverOptions(parser, window) != 0 ||
             getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, parser) != 0)
             break;
         warnUnusedAttributes(parser);
         asked = driverCompatibility == 1 ? SQL_DRIVER_NOPROMPT : completion;
-        if (connectToServers(servers, retryCount, retryDelay, loadBalance, in,
-                             static_cast<int64_t>(n), window, asked, parser) != 0)
+        if (connectToServers(servers, retryCount, retryDelay, loadBalance, in, static_cast<int64_t>(n), window, asked,
+                             parser) != 0)
             break;
         if (!isConnected()) {
             rc = SQL_NO_DATA;
@@ -211,8 +204,8 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
             handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
             break;
-        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out,
-                     outCapacity, outLength);
+        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out, outCapacity,
+                     outLength);
     } while (false);
     ramFree(servers);
     delete parser;
@@ -221,8 +214,8 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
     return leaveApi(rc);
 }
 
-int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out,
-                                      int16_t outCapacity, int16_t* outLength) noexcept
+int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out, int16_t outCapacity,
+                                      int16_t* outLength) noexcept
 {
     if (outLength != nullptr)
         *outLength = 0;
@@ -266,8 +259,7 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
                 break;
             KaStringW* value = given->getValueCStr(keyText.data);
             if (value != nullptr) {
-                copied = browseParser->setValueCStr(keyText.data,
-                                                    value->data != nullptr ? value->data : strUnits(u""),
+                copied = browseParser->setValueCStr(keyText.data, value->data != nullptr ? value->data : strUnits(u""),
                                                     nullptr) == 0;
                 continue;
             }
@@ -307,8 +299,7 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
                     missing = true;
                 if ((optional && reply.appendChar('*') != 0) ||
                     (shortKey != nullptr && (reply.append(shortKey, sn) != 0 || reply.appendChar(':') != 0)) ||
-                    reply.append(longKey, unitsOf(longKey, SQL_NTS)) != 0 ||
-                    reply.append(strUnits(u"=?;"), 3) != 0)
+                    reply.append(longKey, unitsOf(longKey, SQL_NTS)) != 0 || reply.append(strUnits(u"=?;"), 3) != 0)
                     break;
             }
             longKeys += ln + 1;
@@ -317,8 +308,8 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         }
         browseFresh = 0;
         if (missing) {
-            int16_t copiedRc = copyOut(reply.data != nullptr ? reply.data : strUnits(u""), reply.len, out,
-                                       outCapacity, outLength);
+            int16_t copiedRc =
+                copyOut(reply.data != nullptr ? reply.data : strUnits(u""), reply.len, out, outCapacity, outLength);
             rc = copiedRc == SQL_SUCCESS ? static_cast<int16_t>(SQL_NEED_DATA) : copiedRc;
             break;
         }
@@ -328,11 +319,9 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         uint64_t retryDelay = 0;
         int32_t loadBalance = 0;
         bool opened = readDriverOptions(browseParser, nullptr) == 0 &&
-                      getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance,
-                                          browseParser) == 0 &&
+                      getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, browseParser) == 0 &&
                       connectToServers(servers, retryCount, retryDelay, loadBalance, all.data,
-                                       static_cast<int64_t>(all.len), nullptr, SQL_DRIVER_NOPROMPT,
-                                       browseParser) == 0;
+                                       static_cast<int64_t>(all.len), nullptr, SQL_DRIVER_NOPROMPT, browseParser) == 0;
         ramFree(servers);
         if (!opened) {
             // The open's diagnostics stay as warnings; the call fails.
@@ -347,8 +336,8 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
             handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
             break;
-        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out,
-                     outCapacity, outLength);
+        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out, outCapacity,
+                     outLength);
         connectionFlags |= kBaseConnConnected;
         delete browseParser;
         browseParser = nullptr;
@@ -434,10 +423,20 @@ int16_t BaseConnection::closeConnection() noexcept
 
 void BaseConnection::releaseOptionTexts() noexcept
 {
-    char** texts[] = {&allowedOpenSSLVersions, &proxyHost, &proxyUser, &proxyPassword,
-                      &cipherList, &prngSeedFile, &trustStore, &trustStorePassword,
-                      &keyStore, &keyStorePassword, &keyPassword, &hostNameInCertificate,
-                      &sslLibName, &cryptoLibName};
+    char** texts[] = {&allowedOpenSSLVersions,
+                      &proxyHost,
+                      &proxyUser,
+                      &proxyPassword,
+                      &cipherList,
+                      &prngSeedFile,
+                      &trustStore,
+                      &trustStorePassword,
+                      &keyStore,
+                      &keyStorePassword,
+                      &keyPassword,
+                      &hostNameInCertificate,
+                      &sslLibName,
+                      &cryptoLibName};
     for (char** text : texts) {
         if (*text != nullptr)
             fastMemzero(*text, std::strlen(*text));

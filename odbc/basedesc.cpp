@@ -194,29 +194,22 @@ int64_t BaseRecord::displaySize() const noexcept
     const int64_t ip = intervalPrecision;
     switch (conciseType) {
     case kVariantType:
-    case SQL_GUID:
-        return precision;
+    case SQL_GUID: return precision;
     case kGraphicType:
     case kVarGraphicType:
-    case kLongVarGraphicType:
-        return kNoTotal;
+    case kLongVarGraphicType: return kNoTotal;
     case SQL_WLONGVARCHAR:
     case SQL_WVARCHAR:
     case SQL_WCHAR:
     case SQL_LONGVARCHAR:
     case SQL_CHAR:
-    case SQL_VARCHAR:
-        return static_cast<int64_t>(length);
-    case SQL_BIT:
-        return 1;
-    case SQL_TINYINT:
-        return uns ? 3 : 4;
-    case SQL_BIGINT:
-        return 20;
+    case SQL_VARCHAR: return static_cast<int64_t>(length);
+    case SQL_BIT: return 1;
+    case SQL_TINYINT: return uns ? 3 : 4;
+    case SQL_BIGINT: return 20;
     case SQL_LONGVARBINARY:
     case SQL_VARBINARY:
-    case SQL_BINARY:
-        return length > kLargestHexLength ? INT64_MAX : static_cast<int64_t>(2 * length);
+    case SQL_BINARY: return length > kLargestHexLength ? INT64_MAX : static_cast<int64_t>(2 * length);
     case SQL_NUMERIC:
     case SQL_DECIMAL: {
         int64_t size = precision;
@@ -228,45 +221,29 @@ int64_t BaseRecord::displaySize() const noexcept
             size -= scale;
         return size;
     }
-    case SQL_INTEGER:
-        return uns ? 10 : 11;
-    case SQL_SMALLINT:
-        return uns ? 5 : 6;
+    case SQL_INTEGER: return uns ? 10 : 11;
+    case SQL_SMALLINT: return uns ? 5 : 6;
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-        return 22;
-    case SQL_REAL:
-        return 13;
-    case SQL_TYPE_DATE:
-        return 10;
-    case SQL_TYPE_TIME:
-        return scale <= 0 ? 8 : 9 + scale;
-    case SQL_TYPE_TIMESTAMP:
-        return scale <= 0 ? 19 : 20 + scale;
+    case SQL_DOUBLE: return 22;
+    case SQL_REAL: return 13;
+    case SQL_TYPE_DATE: return 10;
+    case SQL_TYPE_TIME: return scale <= 0 ? 8 : 9 + scale;
+    case SQL_TYPE_TIMESTAMP: return scale <= 0 ? 19 : 20 + scale;
     case SQL_INTERVAL_YEAR:
     case SQL_INTERVAL_MONTH:
     case SQL_INTERVAL_DAY:
     case SQL_INTERVAL_HOUR:
-    case SQL_INTERVAL_MINUTE:
-        return ip;
-    case SQL_INTERVAL_SECOND:
-        return scale > 0 ? ip + scale + 1 : ip;
+    case SQL_INTERVAL_MINUTE: return ip;
+    case SQL_INTERVAL_SECOND: return scale > 0 ? ip + scale + 1 : ip;
     case SQL_INTERVAL_YEAR_TO_MONTH:
     case SQL_INTERVAL_DAY_TO_HOUR:
-    case SQL_INTERVAL_HOUR_TO_MINUTE:
-        return ip + 3;
-    case SQL_INTERVAL_DAY_TO_MINUTE:
-        return ip + 6;
-    case SQL_INTERVAL_DAY_TO_SECOND:
-        return scale > 0 ? ip + 10 + scale : ip + 9;
-    case SQL_INTERVAL_HOUR_TO_SECOND:
-        return scale > 0 ? ip + 7 + scale : ip + 6;
-    case SQL_INTERVAL_MINUTE_TO_SECOND:
-        return scale > 0 ? ip + 4 + scale : ip + 3;
-    case kTimestampOffsetType:
-        return scale <= 0 ? 26 : 27 + scale;
-    default:
-        return kNoTotal;
+    case SQL_INTERVAL_HOUR_TO_MINUTE: return ip + 3;
+    case SQL_INTERVAL_DAY_TO_MINUTE: return ip + 6;
+    case SQL_INTERVAL_DAY_TO_SECOND: return scale > 0 ? ip + 10 + scale : ip + 9;
+    case SQL_INTERVAL_HOUR_TO_SECOND: return scale > 0 ? ip + 7 + scale : ip + 6;
+    case SQL_INTERVAL_MINUTE_TO_SECOND: return scale > 0 ? ip + 4 + scale : ip + 3;
+    case kTimestampOffsetType: return scale <= 0 ? 26 : 27 + scale;
+    default: return kNoTotal;
     }
 }
 
@@ -279,14 +256,11 @@ int64_t BaseRecord::numPrecRadix() const noexcept
     case SQL_NUMERIC:
     case SQL_DECIMAL:
     case SQL_INTEGER:
-    case SQL_SMALLINT:
-        return 10;
+    case SQL_SMALLINT: return 10;
     case SQL_FLOAT:
     case SQL_REAL:
-    case SQL_DOUBLE:
-        return 2;
-    default:
-        return 0;
+    case SQL_DOUBLE: return 2;
+    default: return 0;
     }
 }
 
@@ -336,8 +310,8 @@ void BaseAXDRecord::removeBindOffset(int64_t rowSize, int64_t row) noexcept
     if (row == 0 && savedBindOffset == 0)
         return;
     dataPtr = movePointer(dataPtr, -appliedDataOffset);
-    int64_t lengthDelta = rowSize != 0 ? row * rowSize + savedBindOffset
-                                       : row * kBaseLengthElementSize + savedBindOffset;
+    int64_t lengthDelta =
+        rowSize != 0 ? row * rowSize + savedBindOffset : row * kBaseLengthElementSize + savedBindOffset;
     indicatorPtr = movePointer(indicatorPtr, -lengthDelta);
     octetLengthPtr = movePointer(octetLengthPtr, -lengthDelta);
     appliedDataOffset = 0;
@@ -458,10 +432,9 @@ int16_t BaseIXDRecord::copyFrom(const BaseRecord& other) noexcept
     const BaseTypeInfoBlock* block = ixd.typeInfo;
     if (block == nullptr)
         return rc;
-    const bool shareable = ixd.typeInfoOwned == 0 &&
-                           ((block->localTypeNameId < kBaseFirstConnectionResource &&
-                             block->createParamsId < kBaseFirstConnectionResource) ||
-                            sameConnection(*this, other));
+    const bool shareable = ixd.typeInfoOwned == 0 && ((block->localTypeNameId < kBaseFirstConnectionResource &&
+                                                       block->createParamsId < kBaseFirstConnectionResource) ||
+                                                      sameConnection(*this, other));
     if (shareable) {
         typeInfo = const_cast<BaseTypeInfoBlock*>(block);
         return rc;
@@ -693,8 +666,7 @@ int64_t BaseCofCRecord::octetLengthValue() const noexcept
 
 BaseDescriptor::BaseDescriptor(BaseConnection* conn) noexcept
     : connection(conn), records(kRecordGrowStep, 0), statement(nullptr)
-{
-}
+{}
 
 BaseDescriptor::~BaseDescriptor()
 {
@@ -705,8 +677,7 @@ BaseDescriptor::~BaseDescriptor()
         // The statements that use this descriptor fall back to their own.
         KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
         KaNode* node = connection->statements.first();
-        for (size_t i = 0; i < connection->statements.count && node != nullptr;
-             ++i, node = node->next) {
+        for (size_t i = 0; i < connection->statements.count && node != nullptr; ++i, node = node->next) {
             auto* stmt = static_cast<BaseStatement*>(node);
             if (stmt->currentApd == this)
                 stmt->currentApd = stmt->implicitApd;
@@ -757,8 +728,7 @@ int16_t BaseDescriptor::setRecordCount(int64_t n) noexcept
         }
         return 0;
     }
-    if (want > records.capacity &&
-        records.reserve(want + kRecordGrowStep - records.capacity, 1) != 0)
+    if (want > records.capacity && records.reserve(want + kRecordGrowStep - records.capacity, 1) != 0)
         return 1;
     for (size_t i = records.count; i < want; ++i) {
         BaseRecord* rec = newRecord(static_cast<int64_t>(i));
@@ -861,15 +831,13 @@ int16_t BaseAXD::hasStatement(const BaseStatement* stmt) const noexcept
 int16_t BaseAXD::addStatement(BaseStatement* stmt) noexcept
 {
     if (validated == nullptr) {
-        validated = static_cast<BaseStatement**>(
-            ramAlloc(kBaseValidatedStep * sizeof(BaseStatement*)));
+        validated = static_cast<BaseStatement**>(ramAlloc(kBaseValidatedStep * sizeof(BaseStatement*)));
         if (validated == nullptr)
             return 1;
         validatedCount = 0;
     } else if (validatedCount % kBaseValidatedStep == kBaseValidatedStep - 1) {
         void* block = validated;
-        if (ramRealloc(&block, (validatedCount + kBaseValidatedStep + 1) *
-                                   sizeof(BaseStatement*)) != 0)
+        if (ramRealloc(&block, (validatedCount + kBaseValidatedStep + 1) * sizeof(BaseStatement*)) != 0)
             return 1;
         validated = static_cast<BaseStatement**>(block);
     }
@@ -916,8 +884,7 @@ int16_t BaseIXD::copyFrom(const BaseDescriptor& source) noexcept
     return rc;
 }
 
-BaseIRD::BaseIRD(BaseStatement* stmt) noexcept
-    : BaseIXD(stmt != nullptr ? stmt->connection : nullptr, stmt)
+BaseIRD::BaseIRD(BaseStatement* stmt) noexcept : BaseIXD(stmt != nullptr ? stmt->connection : nullptr, stmt)
 {
     isIRD = 1;
 }
@@ -977,10 +944,7 @@ BaseIRDWR::~BaseIRDWR()
     releaseEmbedded();
 }
 
-BaseIPD::BaseIPD(BaseStatement* stmt) noexcept
-    : BaseIXD(stmt != nullptr ? stmt->connection : nullptr, stmt)
-{
-}
+BaseIPD::BaseIPD(BaseStatement* stmt) noexcept : BaseIXD(stmt != nullptr ? stmt->connection : nullptr, stmt) {}
 
 BaseIPD::~BaseIPD() = default;
 
@@ -1004,8 +968,7 @@ BaseIPDWR::~BaseIPDWR()
     releaseEmbedded();
 }
 
-BaseCofC::BaseCofC(BaseStatement* stmt) noexcept
-    : BaseDescriptor(stmt != nullptr ? stmt->connection : nullptr)
+BaseCofC::BaseCofC(BaseStatement* stmt) noexcept : BaseDescriptor(stmt != nullptr ? stmt->connection : nullptr)
 {
     implementation = 1;
     statement = stmt;

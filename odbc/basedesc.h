@@ -129,8 +129,7 @@ public:
     // scaling flag is raised): SQL_C_NUMERIC values take them.
     bool numericScaleRequested() const noexcept
     {
-        return numericScaling1 != 0 || numericScaling2 != 0 || precisionSet != 0 ||
-               scaleSet != 0;
+        return numericScaling1 != 0 || numericScaling2 != 0 || precisionSet != 0 || scaleSet != 0;
     }
 
     int64_t savedBindOffset = 0;
@@ -290,19 +289,15 @@ public:
     [[nodiscard]] virtual int16_t copyDesc(BaseDescriptor* source) noexcept;
     // 0: the descriptor may now be deleted.
     [[nodiscard]] virtual int16_t freeCheck() noexcept;
-    [[nodiscard]] virtual int16_t getDescField(int16_t recNumber, int16_t field, void* value,
-                                               int32_t bufferLength,
+    [[nodiscard]] virtual int16_t getDescField(int16_t recNumber, int16_t field, void* value, int32_t bufferLength,
                                                int32_t* stringLength) noexcept;
-    [[nodiscard]] virtual int16_t getDescRec(int16_t recNumber, uint16_t* name,
-                                             int16_t bufferLength, int16_t* nameLength,
-                                             int16_t* type, int16_t* subType, int64_t* length,
-                                             int16_t* precision, int16_t* scale,
-                                             int16_t* nullable) noexcept;
+    [[nodiscard]] virtual int16_t getDescRec(int16_t recNumber, uint16_t* name, int16_t bufferLength,
+                                             int16_t* nameLength, int16_t* type, int16_t* subType, int64_t* length,
+                                             int16_t* precision, int16_t* scale, int16_t* nullable) noexcept;
     [[nodiscard]] virtual int16_t setDescField(int16_t recNumber, int16_t field, void* value,
                                                int32_t bufferLength) noexcept;
-    [[nodiscard]] virtual int16_t setDescRec(int16_t recNumber, int16_t type, int16_t subType,
-                                             int64_t length, int16_t precision, int16_t scale,
-                                             void* data, int64_t* stringLength,
+    [[nodiscard]] virtual int16_t setDescRec(int16_t recNumber, int16_t type, int16_t subType, int64_t length,
+                                             int16_t precision, int16_t scale, void* data, int64_t* stringLength,
                                              int64_t* indicator) noexcept;
     // Record n of this kind with its defaults, owned by this descriptor; null
     // after the out-of-memory diagnostic.
@@ -321,9 +316,7 @@ public:
     int64_t count() const noexcept;
     BaseRecord* record(int64_t n) const noexcept
     {
-        return n >= 0 && static_cast<size_t>(n) < records.count
-                   ? static_cast<BaseRecord*>(records.items[n])
-                   : nullptr;
+        return n >= 0 && static_cast<size_t>(n) < records.count ? static_cast<BaseRecord*>(records.items[n]) : nullptr;
     }
 
     // Entry and exit of every descriptor function: the lock of the
@@ -367,10 +360,7 @@ public:
     BaseRecord* newRecord(int64_t n) noexcept override;
     [[nodiscard]] int16_t copyFrom(const BaseDescriptor& source) noexcept override;
 
-    BaseAXDRecord* axdRecord(int64_t n) const noexcept
-    {
-        return static_cast<BaseAXDRecord*>(record(n));
-    }
+    BaseAXDRecord* axdRecord(int64_t n) const noexcept { return static_cast<BaseAXDRecord*>(record(n)); }
     // 1 when the statement checked its bindings against this descriptor
     // since the last change.
     int16_t hasStatement(const BaseStatement* stmt) const noexcept;
@@ -380,7 +370,7 @@ public:
     void freeValidated() noexcept;
 
     int64_t* bindOffsetPtr = nullptr;
-    int64_t bindType = 0;  // SQL_BIND_BY_COLUMN, else the row size
+    int64_t bindType = 0;                 // SQL_BIND_BY_COLUMN, else the row size
     BaseStatement** validated = nullptr;  // null-terminated
     uint16_t validatedCount = 0;
 };
@@ -413,10 +403,7 @@ public:
 
     BaseRecord* newRecord(int64_t n) noexcept override;
 
-    BaseIRDRecord* irdRecord(int64_t n) const noexcept
-    {
-        return static_cast<BaseIRDRecord*>(record(n));
-    }
+    BaseIRDRecord* irdRecord(int64_t n) const noexcept { return static_cast<BaseIRDRecord*>(record(n)); }
     // The internal row-status array holds n entries (a size of 0 counts as
     // 1, so that the row walk always has the entry it writes); with keep the
     // entries held stay, every other entry is SQL_ROW_NOROW. 0, or 1 when
@@ -443,10 +430,7 @@ public:
 
     BaseRecord* newRecord(int64_t n) noexcept override;
 
-    BaseIPDRecord* ipdRecord(int64_t n) const noexcept
-    {
-        return static_cast<BaseIPDRecord*>(record(n));
-    }
+    BaseIPDRecord* ipdRecord(int64_t n) const noexcept { return static_cast<BaseIPDRecord*>(record(n)); }
 };
 
 class BaseIPDWR : public BaseIPD {
@@ -467,8 +451,5 @@ public:
     BaseRecord* newRecord(int64_t n) noexcept override;
     [[nodiscard]] int16_t copyFrom(const BaseDescriptor& source) noexcept override;
 
-    BaseCofCRecord* cofcRecord(int64_t n) const noexcept
-    {
-        return static_cast<BaseCofCRecord*>(record(n));
-    }
+    BaseCofCRecord* cofcRecord(int64_t n) const noexcept { return static_cast<BaseCofCRecord*>(record(n)); }
 };

@@ -45,8 +45,8 @@ int16_t BaseDescriptor::getDescField(int16_t, int16_t, void*, int32_t, int32_t*)
     return refuse(this, SQL_API_SQLGETDESCFIELD);
 }
 
-int16_t BaseDescriptor::getDescRec(int16_t, uint16_t*, int16_t, int16_t*, int16_t*, int16_t*,
-                                   int64_t*, int16_t*, int16_t*, int16_t*) noexcept
+int16_t BaseDescriptor::getDescRec(int16_t, uint16_t*, int16_t, int16_t*, int16_t*, int16_t*, int64_t*, int16_t*,
+                                   int16_t*, int16_t*) noexcept
 {
     return refuse(this, SQL_API_SQLGETDESCREC);
 }
@@ -56,8 +56,8 @@ int16_t BaseDescriptor::setDescField(int16_t, int16_t, void*, int32_t) noexcept
     return refuse(this, SQL_API_SQLSETDESCFIELD);
 }
 
-int16_t BaseDescriptor::setDescRec(int16_t, int16_t, int16_t, int64_t, int16_t, int16_t, void*,
-                                   int64_t*, int64_t*) noexcept
+int16_t BaseDescriptor::setDescRec(int16_t, int16_t, int16_t, int64_t, int16_t, int16_t, void*, int64_t*,
+                                   int64_t*) noexcept
 {
     return refuse(this, SQL_API_SQLSETDESCREC);
 }

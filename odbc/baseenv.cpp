@@ -91,8 +91,7 @@ bool baseDriverBaseName(char* out, size_t size) noexcept
         return false;
     out[0] = 0;
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&baseDriverBaseName), &info) == 0 ||
-        info.dli_fname == nullptr)
+    if (dladdr(reinterpret_cast<void*>(&baseDriverBaseName), &info) == 0 || info.dli_fname == nullptr)
         return false;
     const char* name = std::strrchr(info.dli_fname, '/');
     name = name != nullptr ? name + 1 : info.dli_fname;
@@ -137,8 +136,7 @@ BaseEnv::~BaseEnv()
     }
     // The handles are the application's to free; a handle that outlives its
     // environment must not reach back into it.
-    for (KaNode* node = connections.first(); node != nullptr && connections.count != 0;
-         node = connections.first()) {
+    for (KaNode* node = connections.first(); node != nullptr && connections.count != 0; node = connections.first()) {
         auto* handle = static_cast<BaseStubConnection*>(node);
         connections.remove(handle);
         handle->env = nullptr;
@@ -188,19 +186,14 @@ KaCriticalSection* BaseEnv::driverLock() const noexcept
     return &table[lockTableIndex];
 }
 
-int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
-                            int32_t* stringLength) noexcept
+int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength, int32_t* stringLength) noexcept
 {
     enterApi(SQL_API_SQLGETENVATTR);
     int16_t rc = SQL_SUCCESS;
     switch (attribute) {
-    case SQL_ATTR_ODBC_VERSION:
-        putInt32(value, stringLength, odbc2Mode != 0 ? SQL_OV_ODBC2 : SQL_OV_ODBC3);
-        break;
+    case SQL_ATTR_ODBC_VERSION: putInt32(value, stringLength, odbc2Mode != 0 ? SQL_OV_ODBC2 : SQL_OV_ODBC3); break;
     case kBaseEnvAttrOutputNtsOld:
-    case SQL_ATTR_OUTPUT_NTS:
-        putInt32(value, stringLength, SQL_TRUE);
-        break;
+    case SQL_ATTR_OUTPUT_NTS: putInt32(value, stringLength, SQL_TRUE); break;
     default:
         basePostError(kBaseIdxNotSupported);
         rc = SQL_ERROR;

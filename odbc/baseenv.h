@@ -33,8 +33,7 @@ public:
     [[nodiscard]] virtual int16_t getEnvAttr(int32_t attribute, void* value, int32_t bufferLength,
                                              int32_t* stringLength) noexcept;
     // SQLSetEnvAttr: only SQL_ATTR_ODBC_VERSION has an effect.
-    [[nodiscard]] virtual int16_t setEnvAttr(int32_t attribute, void* value,
-                                             int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // SQLEndTran on the environment: every physical connection of every
     // connection handle, in list order.
     [[nodiscard]] virtual int16_t endTransaction(int16_t completionType) noexcept;
@@ -44,8 +43,7 @@ public:
     // Unless skipAcceptCheck is set the new connection's acceptNewConnection
     // is asked and a refused connection is deleted. The driver's environment
     // class supplies it; this one has no connection class and fails.
-    [[nodiscard]] virtual int16_t newConnection(int32_t skipAcceptCheck,
-                                                BaseConnection** out) noexcept;
+    [[nodiscard]] virtual int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept;
 
     // Entry and exit of an environment call: the diagnostics list is emptied
     // and made the thread's current list until leaveApi. The entry cannot fail

@@ -26,14 +26,12 @@ constexpr int16_t kShowErrorsStyle = 8240;
 
 #define U16(s) reinterpret_cast<const uint16_t*>(u##s)
 
-const uint16_t kPrefix[] = {'[', 'M', 'i', 'r', 'r', 'o', 'w', 'e', 'n', ']', '[',
-                            'O', 'D', 'B', 'C', ' ', 0};
+const uint16_t kPrefix[] = {'[', 'M', 'i', 'r', 'r', 'o', 'w', 'e', 'n', ']', '[', 'O', 'D', 'B', 'C', ' ', 0};
 constexpr int64_t kPrefixLen = 16;
 const uint16_t kDriverSuffix[] = {' ', 'd', 'r', 'i', 'v', 'e', 'r', 0};
 constexpr int64_t kDriverSuffixLen = 7;
 const uint16_t kEmpty[] = {0};
-const uint16_t kOutOfMemoryText[] = {'O', 'u', 't', ' ', 'O', 'f', ' ',
-                                     'M', 'e', 'm', 'o', 'r', 'y', 0};
+const uint16_t kOutOfMemoryText[] = {'O', 'u', 't', ' ', 'O', 'f', ' ', 'M', 'e', 'm', 'o', 'r', 'y', 0};
 
 int64_t unitLength(const uint16_t* s) noexcept
 {
@@ -96,14 +94,12 @@ KaError* postText(uint16_t index, uint32_t native, const uint16_t* text, int war
     return KaErrorPost(list->newRecordW(0, text != nullptr ? text : kEmpty, warning, index, native));
 }
 
-KaError* postTextA(uint16_t index, uint32_t native, const char* text, int32_t encoding,
-                   int warning) noexcept
+KaError* postTextA(uint16_t index, uint32_t native, const char* text, int32_t encoding, int warning) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)
         return KaErrorParamSink();
-    return KaErrorPost(
-        list->newRecord(0, text != nullptr ? text : "", encoding, warning, index, native));
+    return KaErrorPost(list->newRecord(0, text != nullptr ? text : "", encoding, warning, index, native));
 }
 
 KaError* postResource(uint16_t index, uint16_t msg, int warning) noexcept
@@ -160,17 +156,15 @@ struct DynamicFunction {
 
 // ---- Records ---------------------------------------------------------------
 
-BaseError::BaseError(uint16_t native, const char* text, int32_t encoding, int warning,
-                     uint16_t sqlstateMsg, uintptr_t userData) noexcept
+BaseError::BaseError(uint16_t native, const char* text, int32_t encoding, int warning, uint16_t sqlstateMsg,
+                     uintptr_t userData) noexcept
     : KaError(native, text, encoding, warning, sqlstateMsg, userData)
-{
-}
+{}
 
 BaseError::BaseError(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg,
                      uintptr_t userData) noexcept
     : KaError(native, text, warning, sqlstateMsg, userData)
-{
-}
+{}
 
 BaseError::BaseError(int32_t staticKind) noexcept : KaError(staticKind) {}
 
@@ -180,8 +174,8 @@ namespace {
 
 // The pieces of the prefix of a record's text; the two buffers hold the
 // resource texts the pieces may point into.
-int buildPrefix(const BaseError& record, const BaseErrorList* list, Piece* pieces,
-                uint16_t* nameBuf, uint16_t* dbmsBuf) noexcept
+int buildPrefix(const BaseError& record, const BaseErrorList* list, Piece* pieces, uint16_t* nameBuf,
+                uint16_t* dbmsBuf) noexcept
 {
     static const uint16_t kOpen[] = {'[', 0};
     static const uint16_t kClose[] = {']', 0};
@@ -215,8 +209,8 @@ bool cutAllowed(const BaseErrorList* list) noexcept
 // Writes the prefix and the message m into out of b units, cut to fit and
 // terminated; *fullLength gets the uncut length in units.
 template <typename Unit>
-void writeMessage(const BaseError& record, const BaseErrorList* list, const Unit* m, int64_t mLen,
-                  Unit* out, int64_t b, int64_t* fullLength, bool* truncated) noexcept
+void writeMessage(const BaseError& record, const BaseErrorList* list, const Unit* m, int64_t mLen, Unit* out, int64_t b,
+                  int64_t* fullLength, bool* truncated) noexcept
 {
     if (mLen == 0) {
         if (fullLength != nullptr)
@@ -255,8 +249,8 @@ void writeMessage(const BaseError& record, const BaseErrorList* list, const Unit
 
 }  // namespace
 
-void BaseError::formatMessageW(const BaseErrorList* list, uint16_t* out, int64_t b,
-                               int64_t* fullLength, bool* truncated) const noexcept
+void BaseError::formatMessageW(const BaseErrorList* list, uint16_t* out, int64_t b, int64_t* fullLength,
+                               bool* truncated) const noexcept
 {
     if (truncated != nullptr)
         *truncated = false;
@@ -265,8 +259,8 @@ void BaseError::formatMessageW(const BaseErrorList* list, uint16_t* out, int64_t
     writeMessage(*this, list, m, unitLength(m), out, b, fullLength, truncated);
 }
 
-void BaseError::formatMessageA(const BaseErrorList* list, char* out, int64_t b,
-                               int64_t* fullLength, bool* truncated) const noexcept
+void BaseError::formatMessageA(const BaseErrorList* list, char* out, int64_t b, int64_t* fullLength,
+                               bool* truncated) const noexcept
 {
     if (truncated != nullptr)
         *truncated = false;
@@ -279,11 +273,9 @@ void BaseError::formatMessageA(const BaseErrorList* list, char* out, int64_t b,
 // ---- Lists -----------------------------------------------------------------
 
 BaseErrorList::BaseErrorList(BaseConnection* owner) noexcept
-    : KaErrorList(owner), dynamicFunctionText(kEmpty), dynamicFunctionCode(0), cursorRowCount(0),
-      rowCount(0), currentRow(nullptr), currentColumn(nullptr), driverNameText(nullptr),
-      currentApiFunction(0)
-{
-}
+    : KaErrorList(owner), dynamicFunctionText(kEmpty), dynamicFunctionCode(0), cursorRowCount(0), rowCount(0),
+      currentRow(nullptr), currentColumn(nullptr), driverNameText(nullptr), currentApiFunction(0)
+{}
 
 BaseErrorList::~BaseErrorList() = default;
 
@@ -310,8 +302,8 @@ KaError* BaseErrorList::newRecord(uint16_t native, const char* text, int32_t enc
     return record;
 }
 
-KaError* BaseErrorList::newRecordW(uint16_t native, const uint16_t* text, int warning,
-                                   uint16_t sqlstateMsg, uintptr_t userData) noexcept
+KaError* BaseErrorList::newRecordW(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg,
+                                   uintptr_t userData) noexcept
 {
     auto* record = new BaseError(native, text, warning, sqlstateMsg, userData);
     if (record == nullptr)
@@ -387,9 +379,8 @@ void BaseErrorList::sqlstateOf(const KaError* record, uint16_t* out) const noexc
     baseSqlstateText(index, out);
 }
 
-int16_t BaseErrorList::getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native,
-                                  uint16_t* message, int16_t bufferLength,
-                                  int16_t* textLength) noexcept
+int16_t BaseErrorList::getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native, uint16_t* message,
+                                  int16_t bufferLength, int16_t* textLength) noexcept
 {
     if (recNumber < 1)
         return SQL_ERROR;
@@ -412,30 +403,21 @@ int16_t BaseErrorList::getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t
     return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
-int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* value,
-                                    int16_t bufferLength, int16_t* stringLength) noexcept
+int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* value, int16_t bufferLength,
+                                    int16_t* stringLength) noexcept
 {
     if (recNumber < 0)
         return SQL_NO_DATA;
     // Header fields do not depend on the record number.
     switch (fieldId) {
-    case SQL_DIAG_NUMBER:
-        putInt32(value, stringLength, static_cast<int32_t>(diagCount()));
-        return SQL_SUCCESS;
-    case SQL_DIAG_ROW_COUNT:
-        putInt64(value, stringLength, rowCount);
-        return SQL_SUCCESS;
+    case SQL_DIAG_NUMBER: putInt32(value, stringLength, static_cast<int32_t>(diagCount())); return SQL_SUCCESS;
+    case SQL_DIAG_ROW_COUNT: putInt64(value, stringLength, rowCount); return SQL_SUCCESS;
     case SQL_DIAG_DYNAMIC_FUNCTION:
-        return putStringField(dynamicFunctionText != nullptr ? dynamicFunctionText : kEmpty,
-                              value, bufferLength, stringLength);
-    case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
-        putInt32(value, stringLength, dynamicFunctionCode);
-        return SQL_SUCCESS;
-    case SQL_DIAG_CURSOR_ROW_COUNT:
-        putInt64(value, stringLength, cursorRowCount);
-        return SQL_SUCCESS;
-    default:
-        break;
+        return putStringField(dynamicFunctionText != nullptr ? dynamicFunctionText : kEmpty, value, bufferLength,
+                              stringLength);
+    case SQL_DIAG_DYNAMIC_FUNCTION_CODE: putInt32(value, stringLength, dynamicFunctionCode); return SQL_SUCCESS;
+    case SQL_DIAG_CURSOR_ROW_COUNT: putInt64(value, stringLength, cursorRowCount); return SQL_SUCCESS;
+    default: break;
     }
     switch (fieldId) {
     case SQL_DIAG_SQLSTATE:
@@ -446,10 +428,8 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
     case SQL_DIAG_CONNECTION_NAME:
     case SQL_DIAG_SERVER_NAME:
     case SQL_DIAG_ROW_NUMBER:
-    case SQL_DIAG_COLUMN_NUMBER:
-        break;
-    default:
-        return SQL_ERROR;
+    case SQL_DIAG_COLUMN_NUMBER: break;
+    default: return SQL_ERROR;
     }
     if (recNumber == 0)
         return SQL_ERROR;
@@ -470,8 +450,7 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
         int64_t full = 0;
         bool cut = false;
         int64_t chars = bufferLength > 0 ? bufferLength / 2 : 0;
-        static_cast<BaseError*>(record)->formatMessageW(this, static_cast<uint16_t*>(value),
-                                                        chars, &full, &cut);
+        static_cast<BaseError*>(record)->formatMessageW(this, static_cast<uint16_t*>(value), chars, &full, &cut);
         if (stringLength != nullptr)
             *stringLength = full * 2 > INT16_MAX ? INT16_MAX : static_cast<int16_t>(full * 2);
         return cut ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
@@ -486,13 +465,12 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
         }
         return putStringField(origin, value, bufferLength, stringLength);
     }
-    case SQL_DIAG_SUBCLASS_ORIGIN:
-        return putStringField(U16("ISO 9075"), value, bufferLength, stringLength);
+    case SQL_DIAG_SUBCLASS_ORIGIN: return putStringField(U16("ISO 9075"), value, bufferLength, stringLength);
     case SQL_DIAG_CONNECTION_NAME: {
         if (conn == nullptr)
             return putStringField(kEmpty, value, bufferLength, stringLength);
-        static const uint16_t kHead[] = {'T', 'r', 'e', 'l', 'l', 'i', 'w', 'a',
-                                         'v', 'e', ' ', 'O', 'D', 'B', 'C', ' ', 0};
+        static const uint16_t kHead[] = {'T', 'r', 'e', 'l', 'l', 'i', 'w', 'a', 'v',
+                                         'e', ' ', 'O', 'D', 'B', 'C', ' ', 0};
         constexpr int64_t kHeadLen = 16;
         uint16_t name[kBaseResourceTextUnits];
         int64_t nameLen = driverName(conn, name);
@@ -510,14 +488,11 @@ int16_t BaseErrorList::getDiagField(int16_t recNumber, int16_t fieldId, void* va
             dsn = U16("Default");
         return putStringField(dsn, value, bufferLength, stringLength);
     }
-    case SQL_DIAG_ROW_NUMBER:
-        putInt64(value, stringLength, record->row);
-        return SQL_SUCCESS;
+    case SQL_DIAG_ROW_NUMBER: putInt64(value, stringLength, record->row); return SQL_SUCCESS;
     case SQL_DIAG_COLUMN_NUMBER:
         putInt32(value, stringLength, static_cast<int32_t>(record->column));
         return SQL_SUCCESS;
-    default:
-        return SQL_ERROR;
+    default: return SQL_ERROR;
     }
 }
 
@@ -589,8 +564,7 @@ void BaseErrorList::mapSqlStateToOdbc2(char* sqlstate) const noexcept
         mapToOdbc2(sqlstate, currentApiFunction);
 }
 
-void BaseErrorList::setDynamicFunction(int32_t kind, int32_t subKind, bool dynamicCursor,
-                                       bool callFlag) noexcept
+void BaseErrorList::setDynamicFunction(int32_t kind, int32_t subKind, bool dynamicCursor, bool callFlag) noexcept
 {
     clearDynamicFunction();
     DynamicFunction f{kEmpty, 0};
@@ -622,24 +596,15 @@ void BaseErrorList::setDynamicFunction(int32_t kind, int32_t subKind, bool dynam
             else if (subKind == 3)
                 f = {U16("DROP VIEW"), 36};
             break;
-        case 5:
-            f = {U16("GRANT"), 48};
-            break;
-        case 6:
-            f = {U16("INSERT"), 50};
-            break;
-        case 7:
-            f = {U16("REVOKE"), 59};
-            break;
-        case 8:
-            f = {U16("SELECT CURSOR"), 85};
-            break;
+        case 5: f = {U16("GRANT"), 48}; break;
+        case 6: f = {U16("INSERT"), 50}; break;
+        case 7: f = {U16("REVOKE"), 59}; break;
+        case 8: f = {U16("SELECT CURSOR"), 85}; break;
         case 9:
             f = dynamicCursor ? DynamicFunction{U16("DYNAMIC UPDATE CURSOR"), 81}
                               : DynamicFunction{U16("UPDATE WHERE"), 82};
             break;
-        default:
-            break;
+        default: break;
         }
     }
     dynamicFunctionText = f.text;
@@ -660,8 +625,8 @@ uint16_t* BaseErrorList::concatenateMessages() noexcept
     int64_t sum = 0;
     for (int64_t i = 1; i <= n; ++i) {
         int16_t len = 0;
-        int16_t rc = getDiagRec(static_cast<int16_t>(i > INT16_MAX ? INT16_MAX : i), nullptr,
-                                nullptr, nullptr, 0, &len);
+        int16_t rc =
+            getDiagRec(static_cast<int16_t>(i > INT16_MAX ? INT16_MAX : i), nullptr, nullptr, nullptr, 0, &len);
         sum += (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) ? len + 4 : 1024;
     }
     int64_t total = sum + 64;
@@ -679,8 +644,8 @@ uint16_t* BaseErrorList::concatenateMessages() noexcept
         if (space < 1)
             break;
         int16_t len = 0;
-        int16_t rc = getDiagRec(static_cast<int16_t>(i), nullptr, nullptr, text + pos,
-                                static_cast<int16_t>(space), &len);
+        int16_t rc =
+            getDiagRec(static_cast<int16_t>(i), nullptr, nullptr, text + pos, static_cast<int16_t>(space), &len);
         if (rc == SQL_SUCCESS_WITH_INFO) {
             pos += unitLength(text + pos);
             std::memcpy(text + pos, kMore, 4 * 2);
@@ -722,8 +687,7 @@ int16_t BaseErrorList::showErrors(void* window) noexcept
     KaStringW wide;
     wide.attach(text, static_cast<size_t>(len) + 1, static_cast<size_t>(len));
     const char* narrow = wide.toNarrow(KA_TEXT_LOCALE);
-    int16_t rc = errMessageBox(narrow != nullptr ? narrow : "Out of memory", title,
-                               kShowErrorsStyle);
+    int16_t rc = errMessageBox(narrow != nullptr ? narrow : "Out of memory", title, kShowErrorsStyle);
     wide.attach(nullptr, 0, 0);
     ramFree(text);
     return rc;
@@ -755,8 +719,7 @@ BaseError* baseMakeDiag(BaseErrorList* list, uint16_t index, uint16_t msg, bool 
     uint16_t text[KA_MESSAGE_TEXT_SIZE];
     text[0] = 0;
     if (msg == 0) {
-        errLoadMessageW(text, KA_MESSAGE_TEXT_SIZE,
-                        static_cast<uint16_t>(index + kBaseDefaultTextOffset));
+        errLoadMessageW(text, KA_MESSAGE_TEXT_SIZE, static_cast<uint16_t>(index + kBaseDefaultTextOffset));
     } else if (baseIsResourceMessage(msg)) {
         BaseConnection* conn = list->owningConnection();
         if (conn != nullptr)
@@ -813,14 +776,12 @@ KaError* basePostWarningTextW(uint16_t index, uint32_t native, const uint16_t* t
     return postText(index, native, text, 1);
 }
 
-KaError* basePostErrorTextA(uint16_t index, uint32_t native, const char* text,
-                            int32_t encoding) noexcept
+KaError* basePostErrorTextA(uint16_t index, uint32_t native, const char* text, int32_t encoding) noexcept
 {
     return postTextA(index, native, text, encoding, 0);
 }
 
-KaError* basePostWarningTextA(uint16_t index, uint32_t native, const char* text,
-                              int32_t encoding) noexcept
+KaError* basePostWarningTextA(uint16_t index, uint32_t native, const char* text, int32_t encoding) noexcept
 {
     return postTextA(index, native, text, encoding, 1);
 }
@@ -863,12 +824,10 @@ void baseSetLastSqlstate(uint16_t msg) noexcept
 extern "C" __attribute__((visibility("default"))) char* getConnectionErrors(void* connectionHandle)
 {
     // Any handle may arrive here; only a live connection handle is read.
-    auto* connHandle =
-        connectionHandle != nullptr
-            ? dynamic_cast<BaseStubConnection*>(static_cast<KaObject*>(connectionHandle))
-            : nullptr;
-    if (connHandle == nullptr || connHandle->magic != kBaseStubMagic ||
-        connHandle->current == nullptr)
+    auto* connHandle = connectionHandle != nullptr
+                           ? dynamic_cast<BaseStubConnection*>(static_cast<KaObject*>(connectionHandle))
+                           : nullptr;
+    if (connHandle == nullptr || connHandle->magic != kBaseStubMagic || connHandle->current == nullptr)
         return nullptr;
     BaseConnection* conn = connHandle->current;
     BaseErrorList* list = nullptr;
@@ -884,8 +843,7 @@ extern "C" __attribute__((visibility("default"))) char* getConnectionErrors(void
     BaseTextContext context{&conn->icuCache, conn->driverTextMode, conn->appCodePage, 4, 1};
     char* narrow = nullptr;
     int64_t produced = 0;
-    if (baseAllocFromWide(context, text, SQL_NTS, conn->appCodePage, &narrow, &produced, 4, 1) !=
-        0) {
+    if (baseAllocFromWide(context, text, SQL_NTS, conn->appCodePage, &narrow, &produced, 4, 1) != 0) {
         // The caller gets the text in any case: each unit narrowed to its low byte.
         narrow = ramDupWToBytes(text, static_cast<size_t>(unitLength(text)));
     }

@@ -52,10 +52,9 @@ constexpr int32_t kBaseSqlstateUnits = 6;
 
 class BaseError : public KaError {
 public:
-    BaseError(uint16_t native, const char* text, int32_t encoding, int warning,
-              uint16_t sqlstateMsg, uintptr_t userData) noexcept;
-    BaseError(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg,
+    BaseError(uint16_t native, const char* text, int32_t encoding, int warning, uint16_t sqlstateMsg,
               uintptr_t userData) noexcept;
+    BaseError(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg, uintptr_t userData) noexcept;
     // The static records: kind 1 out of memory, kind 2 the parameter sink.
     explicit BaseError(int32_t staticKind) noexcept;
     ~BaseError() override;
@@ -75,10 +74,10 @@ public:
 
     KaError* outOfMemoryRecord() noexcept override;
     KaError* staticRecord() noexcept override;
-    KaError* newRecord(uint16_t native, const char* text, int32_t encoding, int warning,
-                       uint16_t sqlstateMsg, uintptr_t userData) noexcept override;
-    KaError* newRecordW(uint16_t native, const uint16_t* text, int warning,
-                        uint16_t sqlstateMsg, uintptr_t userData) noexcept override;
+    KaError* newRecord(uint16_t native, const char* text, int32_t encoding, int warning, uint16_t sqlstateMsg,
+                       uintptr_t userData) noexcept override;
+    KaError* newRecordW(uint16_t native, const uint16_t* text, int warning, uint16_t sqlstateMsg,
+                        uintptr_t userData) noexcept override;
 
     // Posts an error with SQLSTATE index `index` on this list.
     KaError* postError(uint16_t index, uint16_t msg) noexcept;
@@ -93,17 +92,15 @@ public:
     KaError* getRecord(int64_t n) noexcept;
     int64_t diagCount() const noexcept;
 
-    [[nodiscard]] int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native,
-                                     uint16_t* message, int16_t bufferLength,
-                                     int16_t* textLength) noexcept;
-    [[nodiscard]] int16_t getDiagField(int16_t recNumber, int16_t fieldId, void* value,
-                                       int16_t bufferLength, int16_t* stringLength) noexcept;
+    [[nodiscard]] int16_t getDiagRec(int16_t recNumber, uint16_t* sqlstate, int32_t* native, uint16_t* message,
+                                     int16_t bufferLength, int16_t* textLength) noexcept;
+    [[nodiscard]] int16_t getDiagField(int16_t recNumber, int16_t fieldId, void* value, int16_t bufferLength,
+                                       int16_t* stringLength) noexcept;
 
     void mapSqlStateToOdbc2W(uint16_t* sqlstate) const noexcept;
     void mapSqlStateToOdbc2(char* sqlstate) const noexcept;
 
-    void setDynamicFunction(int32_t kind, int32_t subKind, bool dynamicCursor,
-                            bool callFlag) noexcept;
+    void setDynamicFunction(int32_t kind, int32_t subKind, bool dynamicCursor, bool callFlag) noexcept;
     void clearDynamicFunction() noexcept;
 
     // All records as one UTF-16 text from ramAlloc (the caller frees it); the
@@ -136,10 +133,8 @@ KaError* basePostWarning(uint16_t index) noexcept;
 KaError* basePostWarningMsg(uint16_t index, uint16_t msg) noexcept;
 KaError* basePostErrorTextW(uint16_t index, uint32_t native, const uint16_t* text) noexcept;
 KaError* basePostWarningTextW(uint16_t index, uint32_t native, const uint16_t* text) noexcept;
-KaError* basePostErrorTextA(uint16_t index, uint32_t native, const char* text,
-                            int32_t encoding) noexcept;
-KaError* basePostWarningTextA(uint16_t index, uint32_t native, const char* text,
-                              int32_t encoding) noexcept;
+KaError* basePostErrorTextA(uint16_t index, uint32_t native, const char* text, int32_t encoding) noexcept;
+KaError* basePostWarningTextA(uint16_t index, uint32_t native, const char* text, int32_t encoding) noexcept;
 KaError* basePostResourceError(uint16_t index, uint16_t msg) noexcept;
 KaError* basePostResourceWarning(uint16_t index, uint16_t msg) noexcept;
 KaError* basePostResourceErrorGeneral(uint16_t msg) noexcept;

@@ -61,8 +61,8 @@ bool isStored(const uint16_t* text, size_t n) noexcept
 // One value of an ini section (default ""): a new copy, or null when the
 // value is empty or memory ran out (*failed). A value that fills the first
 // buffer is read again into the large one and then taken as it stands.
-uint16_t* readIniValue(const uint16_t* section, const uint16_t* key, const uint16_t* file,
-                       bool* taken, bool* failed) noexcept
+uint16_t* readIniValue(const uint16_t* section, const uint16_t* key, const uint16_t* file, bool* taken,
+                       bool* failed) noexcept
 {
     *taken = false;
     auto* buffer = static_cast<uint16_t*>(ramAlloc(kBaseOptionUnits * 2));
@@ -147,32 +147,40 @@ char* narrowCopy(const uint16_t* value) noexcept
     return out;
 }
 
-int parseNumber(const uint16_t* v, uint16_t* out) noexcept { return textWToU16(v, out); }
-int parseNumber(const uint16_t* v, uint32_t* out) noexcept { return textWToU32(v, out); }
-int parseNumber(const uint16_t* v, uint64_t* out) noexcept { return textWToU64(v, out); }
-int parseNumber(const uint16_t* v, int64_t* out) noexcept { return textWToI64(v, out); }
+int parseNumber(const uint16_t* v, uint16_t* out) noexcept
+{
+    return textWToU16(v, out);
+}
+int parseNumber(const uint16_t* v, uint32_t* out) noexcept
+{
+    return textWToU32(v, out);
+}
+int parseNumber(const uint16_t* v, uint64_t* out) noexcept
+{
+    return textWToU64(v, out);
+}
+int parseNumber(const uint16_t* v, int64_t* out) noexcept
+{
+    return textWToI64(v, out);
+}
 
 // Reads the options of one connect in order; each get() frees the value
 // of the previous one.
 class OptionReader {
 public:
-    OptionReader(BaseConnection* conn, KaValueParserW* parser) noexcept
-        : conn_(conn), parser_(parser)
-    {
-    }
+    OptionReader(BaseConnection* conn, KaValueParserW* parser) noexcept : conn_(conn), parser_(parser) {}
     ~OptionReader() { wipeFree(value); }
     OptionReader(const OptionReader&) = delete;
     OptionReader& operator=(const OptionReader&) = delete;
 
-    [[nodiscard]] bool get(const char16_t* longKey, const char16_t* shortKey,
-                           const char16_t* def, int32_t decode = 0) noexcept
+    [[nodiscard]] bool get(const char16_t* longKey, const char16_t* shortKey, const char16_t* def,
+                           int32_t decode = 0) noexcept
     {
         wipeFree(value);
         value = nullptr;
         source = kBaseOptNotFound;
-        return conn_->getOptionValue(parser_, shortKey != nullptr ? strUnits(shortKey) : nullptr,
-                                     strUnits(longKey), def != nullptr ? strUnits(def) : nullptr, &value,
-                                     &source, decode) == 0;
+        return conn_->getOptionValue(parser_, shortKey != nullptr ? strUnits(shortKey) : nullptr, strUnits(longKey),
+                                     def != nullptr ? strUnits(def) : nullptr, &value, &source, decode) == 0;
     }
     bool present() const noexcept { return value != nullptr; }
     bool exact1() const noexcept { return value != nullptr && value[0] == '1' && value[1] == 0; }
@@ -181,8 +189,7 @@ public:
     bool empty() const noexcept { return value == nullptr || value[0] == 0; }
     bool fromFile() const noexcept
     {
-        return source == kBaseOptFromProfile || source == kBaseOptFromDataSource ||
-               source == kBaseOptFromDriver;
+        return source == kBaseOptFromProfile || source == kBaseOptFromDataSource || source == kBaseOptFromDriver;
     }
 
     // Strict numbers fail the reading; lenient ones drop their diagnostic
@@ -266,11 +273,10 @@ private:
 const char* const kProtocolNames[] = {"SSLV2", "SSLV3", "TLSV1", "TLSV1.1", "TLSV1.2"};
 constexpr size_t kProtocolCount = 5;
 const uint8_t kProtocolDefaults[kProtocolCount] = {0, 0, 1, 1, 1};
-const uint32_t kProtocolBits[kProtocolCount] = {kBaseTlsNoSslV2, kBaseTlsNoSslV3, kBaseTlsNoTlsV1,
-                                                kBaseTlsNoTlsV11, kBaseTlsNoTlsV12};
+const uint32_t kProtocolBits[kProtocolCount] = {kBaseTlsNoSslV2, kBaseTlsNoSslV3, kBaseTlsNoTlsV1, kBaseTlsNoTlsV11,
+                                                kBaseTlsNoTlsV12};
 // The exclusions that leave only the highest chosen protocol, from TLSV1.2 down.
-const uint32_t kPrimaryMasks[kProtocolCount] = {0x3E000000, 0x3D000000, 0x3B000000, 0x2F000000,
-                                                0x37000000};
+const uint32_t kPrimaryMasks[kProtocolCount] = {0x3E000000, 0x3D000000, 0x3B000000, 0x2F000000, 0x37000000};
 
 // Whether a comma list of versions names "1.1.1".
 bool listsVersion111(const char* list) noexcept
@@ -303,9 +309,7 @@ bool listsVersion111(const char* list) noexcept
     if (r.present()) {
         char* text = r.empty() ? nullptr : narrowCopy(r.value);
         if (text == nullptr) {
-            postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)
-                ->addParamW(r.value)
-                ->addParamText(defaults);
+            postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamW(r.value)->addParamText(defaults);
             return false;
         }
         for (char* c = text; *c != 0; ++c)
@@ -313,12 +317,10 @@ bool listsVersion111(const char* list) noexcept
                 *c = static_cast<char>(*c - 32);
         const char* unknownStart = nullptr;
         const char* unknownEnd = nullptr;
-        parseKeywordList(flags, text, kProtocolNames, kProtocolCount, kProtocolDefaults,
-                         &unknownStart, &unknownEnd);
+        parseKeywordList(flags, text, kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart, &unknownEnd);
         if (unknownStart != nullptr) {
             KaSubString item(unknownStart, static_cast<size_t>(unknownEnd - unknownStart));
-            postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamSubString(item)->addParamText(
-                defaults);
+            postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamSubString(item)->addParamText(defaults);
             ramFree(text);
             return false;
         }
@@ -334,9 +336,8 @@ bool listsVersion111(const char* list) noexcept
     // The mask's one bit that names no protocol of the list counts as
     // unchosen, so that a single chosen protocol leaves nothing to fall
     // back to.
-    uint32_t unchosen = kBaseTlsProtocolMask & ~(kBaseTlsNoSslV2 | kBaseTlsNoSslV3 |
-                                                 kBaseTlsNoTlsV1 | kBaseTlsNoTlsV11 |
-                                                 kBaseTlsNoTlsV12);
+    uint32_t unchosen = kBaseTlsProtocolMask &
+                        ~(kBaseTlsNoSslV2 | kBaseTlsNoSslV3 | kBaseTlsNoTlsV1 | kBaseTlsNoTlsV11 | kBaseTlsNoTlsV12);
     for (size_t i = 0; i < kProtocolCount; ++i) {
         if (flags[i] != 0)
             primaryMask = kPrimaryMasks[i];
@@ -347,8 +348,8 @@ bool listsVersion111(const char* list) noexcept
     if (unchosen == primaryMask)
         conn->tlsFallbackProtocols = conn->tlsProtocols;
     else
-        conn->tlsFallbackProtocols = (conn->tlsProtocols & ~kBaseTlsProtocolMask) |
-                                     ((~primaryMask ^ unchosen) & kBaseTlsProtocolMask);
+        conn->tlsFallbackProtocols =
+            (conn->tlsProtocols & ~kBaseTlsProtocolMask) | ((~primaryMask ^ unchosen) & kBaseTlsProtocolMask);
     return true;
 }
 
@@ -422,8 +423,7 @@ const char* skipBlanks(const char* text) noexcept
 }
 
 int32_t parseKeywordList(uint8_t* flags, const char* text, const char* const* names, size_t count,
-                         const uint8_t* defaults, const char** unknownStart,
-                         const char** unknownEnd) noexcept
+                         const uint8_t* defaults, const char** unknownStart, const char** unknownEnd) noexcept
 {
     if (unknownStart != nullptr)
         *unknownStart = nullptr;
@@ -471,8 +471,8 @@ int32_t parseKeywordList(uint8_t* flags, const char* text, const char* const* na
     return parenthesised;
 }
 
-size_t buildKeywordList(char* out, size_t size, const uint8_t* flags, const char* const* names,
-                        size_t count, int32_t parenthesise) noexcept
+size_t buildKeywordList(char* out, size_t size, const uint8_t* flags, const char* const* names, size_t count,
+                        int32_t parenthesise) noexcept
 {
     size_t w = 0;
     auto put = [&](const char* s) {
@@ -502,8 +502,7 @@ size_t buildKeywordList(char* out, size_t size, const uint8_t* flags, const char
     return w;
 }
 
-size_t joinSelectedNames(char* out, size_t size, const uint8_t* flags, const char* const* names,
-                         size_t count) noexcept
+size_t joinSelectedNames(char* out, size_t size, const uint8_t* flags, const char* const* names, size_t count) noexcept
 {
     if (size == 0)
         return 0;
@@ -552,9 +551,9 @@ size_t encryptionMethodList(char* out, size_t size, uint32_t mask) noexcept
 
 // ---- The lookup -------------------------------------------------------------
 
-int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* shortKey,
-                                       const uint16_t* longKey, const uint16_t* defaultValue,
-                                       uint16_t** out, int32_t* source, int32_t decode) noexcept
+int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* shortKey, const uint16_t* longKey,
+                                       const uint16_t* defaultValue, uint16_t** out, int32_t* source,
+                                       int32_t decode) noexcept
 {
     *out = nullptr;
     if (source != nullptr)
@@ -567,8 +566,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     if (parser != nullptr) {
         KaStringW* driver = parser->getValueCStr(strUnits(u"DRIVER"));
         if (driver != nullptr) {
-            size_t n = driver->len < kBaseDriverNameUnits - 1 ? driver->len
-                                                              : kBaseDriverNameUnits - 1;
+            size_t n = driver->len < kBaseDriverNameUnits - 1 ? driver->len : kBaseDriverNameUnits - 1;
             if (n != 0)
                 std::memcpy(driverName, driver->data, n * 2);
             driverName[n] = 0;
@@ -580,8 +578,8 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
             stringDriver = true;
         }
         KaStringW* value = nullptr;
-        if (parser->getValueByNames(shortKey != nullptr ? shortKey : longKey,
-                                    shortKey != nullptr ? longKey : nullptr, &value) != 0)
+        if (parser->getValueByNames(shortKey != nullptr ? shortKey : longKey, shortKey != nullptr ? longKey : nullptr,
+                                    &value) != 0)
             return 1;
         if (value != nullptr) {
             found = unwrapQuoted(value->data != nullptr ? value->data : strUnits(u""), value->len);
@@ -604,9 +602,8 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     if (!stringDriver && driverName[0] == 0 && dsnNameW != nullptr) {
         // The driver of the data source: its entry in the list of data
         // sources, else (as unixODBC writes odbc.ini) its own Driver key.
-        int32_t n = KaGetPrivateProfileStringW(strUnits(u"ODBC Data Sources"), dsnNameW, strUnits(u""),
-                                               driverName, kBaseDriverNameUnits,
-                                               strUnits(u".odbc.ini"));
+        int32_t n = KaGetPrivateProfileStringW(strUnits(u"ODBC Data Sources"), dsnNameW, strUnits(u""), driverName,
+                                               kBaseDriverNameUnits, strUnits(u".odbc.ini"));
         if (n <= 0)
             n = KaGetPrivateProfileStringW(dsnNameW, strUnits(u"Driver"), strUnits(u""), driverName,
                                            kBaseDriverNameUnits, strUnits(u".odbc.ini"));
@@ -622,8 +619,7 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
         int32_t source;
     };
     const Stage stages[] = {
-        {profilePathW != nullptr && driverName[0] != 0, driverName, profilePathW,
-         kBaseOptFromProfile},
+        {profilePathW != nullptr && driverName[0] != 0, driverName, profilePathW, kBaseOptFromProfile},
         {!stringDriver, dsnNameW != nullptr ? dsnNameW : strUnits(u"Default"), strUnits(u".odbc.ini"),
          kBaseOptFromDataSource},
         {driverName[0] != 0, driverName, strUnits(u".odbcinst.ini"), kBaseOptFromDriver},
@@ -646,8 +642,8 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
         KaValueParserW* hook = optionSourceHook();
         if (hook != nullptr) {
             KaStringW* value = nullptr;
-            if (hook->getValueByNames(shortKey != nullptr ? shortKey : longKey,
-                                      shortKey != nullptr ? longKey : nullptr, &value) != 0)
+            if (hook->getValueByNames(shortKey != nullptr ? shortKey : longKey, shortKey != nullptr ? longKey : nullptr,
+                                      &value) != 0)
                 return 1;
             if (value != nullptr) {
                 found = strDupNW(value->data != nullptr ? value->data : strUnits(u""), value->len);
@@ -669,11 +665,9 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     return 0;
 }
 
-int16_t BaseConnection::getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey,
-                                           const uint16_t* longKey,
-                                           const uint16_t* const* moreKeys,
-                                           const uint16_t* defaultValue, uint16_t** out,
-                                           int32_t* source, int32_t decode) noexcept
+int16_t BaseConnection::getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey, const uint16_t* longKey,
+                                           const uint16_t* const* moreKeys, const uint16_t* defaultValue,
+                                           uint16_t** out, int32_t* source, int32_t decode) noexcept
 {
     int32_t best = kBaseOptNotFound;
     if (getOptionValue(parser, shortKey, longKey, defaultValue, out, &best, decode) != 0)
@@ -681,8 +675,7 @@ int16_t BaseConnection::getOptionValueBest(KaValueParserW* parser, const uint16_
     // A default counts as the weakest answer, below every stage that found
     // the option.
     auto rank = [](int32_t s) noexcept { return s == kBaseOptFromDefault ? 7 : s; };
-    for (size_t i = 0; moreKeys != nullptr && moreKeys[i] != nullptr && best != kBaseOptFromString;
-         ++i) {
+    for (size_t i = 0; moreKeys != nullptr && moreKeys[i] != nullptr && best != kBaseOptFromString; ++i) {
         uint16_t* value = nullptr;
         int32_t from = kBaseOptNotFound;
         if (getOptionValue(parser, nullptr, moreKeys[i], nullptr, &value, &from, decode) != 0) {
@@ -723,8 +716,7 @@ void BaseConnection::setTrustStorePassword(char* text) noexcept
     trustStorePassword = text;
 }
 
-int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint16_t* shortKey,
-                                             const uint16_t* longKey,
+int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint16_t* shortKey, const uint16_t* longKey,
                                              const uint16_t* defaultValue, KaMemoryBuffer& target,
                                              int32_t* source) noexcept
 {
@@ -745,9 +737,8 @@ int16_t BaseConnection::readCredentialOption(KaValueParserW* parser, const uint1
         KaMemoryBuffer holder;
         if (holder.allocPlain(kIniValueBuffer) != 0)
             return 1;
-        int32_t n = KaGetPrivateProfileStringW(dsnNameW != nullptr ? dsnNameW : strUnits(u"Default"),
-                                               longKey, strUnits(u""), holder.data, kIniValueBuffer,
-                                               strUnits(u".odbc.ini"));
+        int32_t n = KaGetPrivateProfileStringW(dsnNameW != nullptr ? dsnNameW : strUnits(u"Default"), longKey,
+                                               strUnits(u""), holder.data, kIniValueBuffer, strUnits(u".odbc.ini"));
         if (n > 0) {
             if (decodeStoredOptionValue(holder.data, nullptr) != 0)
                 return 1;
@@ -795,8 +786,7 @@ namespace {
 
 // key=value; with the value in braces (and "}" doubled) when it holds a
 // character that would end or open an attribute.
-[[nodiscard]] int appendAttribute(KaStringW& out, const char16_t* key, const uint16_t* value,
-                                  size_t n) noexcept
+[[nodiscard]] int appendAttribute(KaStringW& out, const char16_t* key, const uint16_t* value, size_t n) noexcept
 {
     bool brace = n != 0 && (value[0] == ' ' || value[n - 1] == ' ');
     for (size_t i = 0; i < n && !brace; ++i)
@@ -837,15 +827,13 @@ int16_t BaseConnection::buildOutConnectString(KaStringW& out, KaValueParserW* pa
         const char16_t* key;
         const char16_t* longKey;
     };
-    const Credential credentials[] = {{&userId, u"UID", u"LOGONID"},
-                                      {&password, u"PWD", u"PASSWORD"}};
+    const Credential credentials[] = {{&userId, u"UID", u"LOGONID"}, {&password, u"PWD", u"PASSWORD"}};
     for (const Credential& c : credentials) {
         if (c.holder->length == 0 || parser->hasKey(strUnits(c.key)) || parser->hasKey(strUnits(c.longKey)))
             continue;
         KaMemoryBuffer plain;
         plain.state = KA_MEMBUF_PLAIN;
-        if (plain.decryptFrom(*c.holder, key.get()) != 0 ||
-            appendAttribute(out, c.key, plain.data, plain.length) != 0)
+        if (plain.decryptFrom(*c.holder, key.get()) != 0 || appendAttribute(out, c.key, plain.data, plain.length) != 0)
             return 1;
     }
     return 0;
@@ -855,14 +843,13 @@ void BaseConnection::warnUnusedAttributes(KaValueParserW* parser) noexcept
 {
     parser->unusedCursor = 0;
     for (KaSubStringW* key = parser->nextUnused(); key != nullptr; key = parser->nextUnused())
-        basePostWarningMsg(kBaseIdxBadConnAttr, MSG_UNUSED_CONNECTION_ATTRIBUTE)
-            ->addParamSubStringW(*key);
+        basePostWarningMsg(kBaseIdxBadConnAttr, MSG_UNUSED_CONNECTION_ATTRIBUTE)->addParamSubStringW(*key);
 }
 
 // ---- Reading every option -------------------------------------------------------
 
-int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
-                                           KaValueParserW* parser, int32_t credentials) noexcept
+int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length, KaValueParserW* parser,
+                                           int32_t credentials) noexcept
 {
     OptionReader r(this, parser);
     ramFree(driverNameW);
@@ -897,8 +884,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
                 basePostError(kBaseIdxGeneralError)->appendText(" Unable to get install directory");
                 return 1;
             }
-            pathFailed = path.appendNarrow(dir, std::strlen(dir)) != 0 ||
-                         path.append(strUnits(u"/profiles/"), 10) != 0;
+            pathFailed = path.appendNarrow(dir, std::strlen(dir)) != 0 || path.append(strUnits(u"/profiles/"), 10) != 0;
         }
         pathFailed = pathFailed || path.append(name, strLenOrZeroW(name)) != 0;
         ramFree(name);
@@ -925,8 +911,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         if (readCredentialOption(parser, strUnits(u"UID"), strUnits(u"LOGONID"), nullptr, userId, &source) != 0)
             return 1;
         userIdFromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
-        if (readCredentialOption(parser, strUnits(u"PWD"), strUnits(u"PASSWORD"), nullptr, password, &source) !=
-            0)
+        if (readCredentialOption(parser, strUnits(u"PWD"), strUnits(u"PASSWORD"), nullptr, password, &source) != 0)
             return 1;
         passwordFromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
     }
@@ -937,8 +922,8 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         return 1;
     if ((workarounds & kBaseWaAnsiApp) != 0)
         connectionFlags |= kBaseConnAnsiApp;
-    if (!r.get(u"WORKAROUNDS2", u"WA2", u"0") || !r.number(&workarounds2) ||
-        !r.get(u"WORKAROUNDS3", u"WA3", u"0") || !r.number(&workarounds3))
+    if (!r.get(u"WORKAROUNDS2", u"WA2", u"0") || !r.number(&workarounds2) || !r.get(u"WORKAROUNDS3", u"WA3", u"0") ||
+        !r.number(&workarounds3))
         return 1;
     if (!r.get(u"USEVENDORSQLSTATES", u"UVSS", u"0"))
         return 1;
@@ -960,8 +945,8 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (!r.empty()) {
         uint16_t* library = r.value;
         r.value = nullptr;
-        bool ok = r.get(u"TRANSLATIONOPTION", nullptr, u"0") && r.number(&translationOption) &&
-                  loadTranslator(library) == 0;
+        bool ok =
+            r.get(u"TRANSLATIONOPTION", nullptr, u"0") && r.number(&translationOption) && loadTranslator(library) == 0;
         ramFree(library);
         if (!ok)
             return 1;
@@ -1007,13 +992,11 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     // took (a destroyed mutex here would be unlocked by this call's exit).
     if (applicationUsingThreads == 0 && threadModel != kBaseThreadSafe && handle != nullptr)
         handle->switchLockingOff();
-    if (!r.get(u"STATICCURSORLONGCOLBUFFLEN", u"SCLCBL", u"4096") ||
-        !r.number(&staticCursorLongColBuffLen))
+    if (!r.get(u"STATICCURSORLONGCOLBUFFLEN", u"SCLCBL", u"4096") || !r.number(&staticCursorLongColBuffLen))
         return 1;
     if (staticCursorLongColBuffLen < 1000)
         staticCursorLongColBuffLen = 1000;
-    if (!r.get(u"REPORTCODEPAGECONVERSIONERRORS", u"RCCE", u"0") ||
-        !r.number(&reportCodepageConversionErrors))
+    if (!r.get(u"REPORTCODEPAGECONVERSIONERRORS", u"RCCE", u"0") || !r.number(&reportCodepageConversionErrors))
         return 1;
     if (reportCodepageConversionErrors != 0)
         icuCache.setMode(static_cast<int32_t>(reportCodepageConversionErrors));
@@ -1085,8 +1068,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (!r.empty())
         tlsTunnel = r.first1() ? 1 : 0;
     if (!r.get(u"PRNGSeedFile", u"PSF", nullptr) || !takeNarrow(r, &prngSeedFile, true) ||
-        !r.get(u"PRNGMaxBytes", u"PMB", nullptr) || !r.number(&prngMaxBytes) ||
-        !r.get(u"PRNGSeedSource", u"PSS", u"0"))
+        !r.get(u"PRNGMaxBytes", u"PMB", nullptr) || !r.number(&prngMaxBytes) || !r.get(u"PRNGSeedSource", u"PSS", u"0"))
         return 1;
     prngSeedSource = r.value[0] < '0' ? 0 : r.value[0] > '2' ? 2 : static_cast<uint16_t>(r.value[0] - '0');
     // The application code page comes from the string (or its data source).
@@ -1096,15 +1078,12 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (!r.get(u"APPCODEPAGE", u"ACP", nullptr) || !r.get(u"IANAAPPCODEPAGE", u"IACP", nullptr))
         return 1;
     if (!r.get(u"TrustStore", u"TS", nullptr) || !takeNarrow(r, &trustStore, false) ||
-        !r.get(u"TrustStorePassword", u"TSP", nullptr, 1) ||
-        !takeSecretNarrow(r, &trustStorePassword) ||
+        !r.get(u"TrustStorePassword", u"TSP", nullptr, 1) || !takeSecretNarrow(r, &trustStorePassword) ||
         !r.get(u"KeyStore", u"KS", nullptr) || !takeNarrow(r, &keyStore, false) ||
         !r.get(u"KeyStorePassword", u"KSP", nullptr, 1) || !takeSecretNarrow(r, &keyStorePassword) ||
         !r.get(u"KeyPassword", u"KP", nullptr, 1) || !takeSecretNarrow(r, &keyPassword) ||
-        !r.get(u"HostNameInCertificate", u"HNIC", nullptr) ||
-        !takeNarrow(r, &hostNameInCertificate, true) ||
-        !r.get(u"ValidateServerCertificate", u"VSC", u"1") ||
-        !r.number(&validateServerCertificate) ||
+        !r.get(u"HostNameInCertificate", u"HNIC", nullptr) || !takeNarrow(r, &hostNameInCertificate, true) ||
+        !r.get(u"ValidateServerCertificate", u"VSC", u"1") || !r.number(&validateServerCertificate) ||
         !r.get(u"SSLLibName", u"SLN", nullptr) || !takeNarrow(r, &sslLibName, true) ||
         !r.get(u"SeedBeforeConnect", u"SBC", u"0") || !r.number(&seedBeforeConnect) ||
         !r.get(u"CryptoLibName", u"CLN", nullptr) || !takeNarrow(r, &cryptoLibName, true))
@@ -1139,16 +1118,14 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
                                             {u"PacketLoggingMaxFileSize", u"PLMFS", u"102400"},
                                             {u"PacketLoggingMaxNumFiles", u"PLMNF", u"10"},
                                             {u"PacketLoggingFlush", u"PLF", u"0"}};
-        if (!r.get(u"PacketLoggingOptions", u"PLO", u"0") ||
-            !odbcSection(r, u"PacketLoggingOptions") || !r.number(&packetLoggingOptions) ||
-            !r.get(u"PacketLoggingMode", u"PLM", u"0") || !odbcSection(r, u"PacketLoggingMode") ||
-            !r.number(&packetLoggingMode))
+        if (!r.get(u"PacketLoggingOptions", u"PLO", u"0") || !odbcSection(r, u"PacketLoggingOptions") ||
+            !r.number(&packetLoggingOptions) || !r.get(u"PacketLoggingMode", u"PLM", u"0") ||
+            !odbcSection(r, u"PacketLoggingMode") || !r.number(&packetLoggingMode))
             return 1;
         for (const auto& size : sizes)
             if (!r.get(size[0], size[1], size[2]) || !odbcSection(r, size[0]) || !r.number(&n))
                 return 1;
-        if (!r.get(u"PacketLoggingFilePrefix", u"PLFP", u"pkt") ||
-            !odbcSection(r, u"PacketLoggingFilePrefix"))
+        if (!r.get(u"PacketLoggingFilePrefix", u"PLFP", u"pkt") || !odbcSection(r, u"PacketLoggingFilePrefix"))
             return 1;
     }
     if (!r.get(u"REPORTBINARYPRECISION", u"RBP", u"1"))
@@ -1196,9 +1173,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         return 1;
     r.lenient(&bulkLoadProtocol, uint32_t{0});
     // Kilobytes; what would not fit once multiplied means no limit.
-    auto kilobytes = [](int64_t v) noexcept {
-        return v > 0 && v < (int64_t{1} << 53) ? v * 1024 : v > 0 ? -1 : v;
-    };
+    auto kilobytes = [](int64_t v) noexcept { return v > 0 && v < (int64_t{1} << 53) ? v * 1024 : v > 0 ? -1 : v; };
     if (!r.get(u"BulkBinaryThreshold", u"BBT", u"32"))
         return 1;
     r.lenient(&bulkBinaryThreshold, int64_t{32});
@@ -1259,9 +1234,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         configuredFailoverMode = failoverMode;
         if (!r.get(u"FailoverGranularity", u"FG", u"0"))
             return 1;
-        failoverGranularity = r.value[0] >= '1' && r.value[0] <= '3'
-                                  ? static_cast<uint16_t>(r.value[0] - '0')
-                                  : 0;
+        failoverGranularity = r.value[0] >= '1' && r.value[0] <= '3' ? static_cast<uint16_t>(r.value[0] - '0') : 0;
         if (!r.get(u"FailoverCacheSize", u"FCS", u"100"))
             return 1;
         r.lenient(&failoverCacheSize, uint64_t{100});
@@ -1269,8 +1242,8 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     if (!r.get(u"Pooling", u"POOL", u"0"))
         return 1;
     pooling = r.first1() ? 1 : 0;
-    if (!r.get(u"MaxPoolSize", u"MXPS", u"100") || !r.number(&maxPoolSize) ||
-        !r.get(u"MinPoolSize", u"MNPS", u"0") || !r.number(&minPoolSize))
+    if (!r.get(u"MaxPoolSize", u"MXPS", u"100") || !r.number(&maxPoolSize) || !r.get(u"MinPoolSize", u"MNPS", u"0") ||
+        !r.number(&minPoolSize))
         return 1;
     if (maxPoolSize < minPoolSize) {
         postOptionError(MSG_POOL_SIZE_INVALID);

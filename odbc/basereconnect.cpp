@@ -129,8 +129,7 @@ int16_t BaseConnection::getPassword(KaMemoryBuffer& outHolder) noexcept
     return outHolder.decryptFrom(password, key.get()) == 0 ? 0 : 1;
 }
 
-int16_t BaseConnection::rekey(KaMemoryBuffer& holder, const uint8_t* oldKey,
-                              const uint8_t* newKey) noexcept
+int16_t BaseConnection::rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept
 {
     if (holder.length == 0)
         return 0;
@@ -159,11 +158,9 @@ int16_t BaseConnection::drawConnectionKey() noexcept
 
 // ---- Recorded settings ------------------------------------------------------
 
-BaseBufferedEvent::BaseBufferedEvent(int32_t k, int32_t c, intptr_t v, void* o, int32_t len,
-                                     int32_t own) noexcept
+BaseBufferedEvent::BaseBufferedEvent(int32_t k, int32_t c, intptr_t v, void* o, int32_t len, int32_t own) noexcept
     : kind(k), code(c), value(v), owner(o), length(len), owned(own)
-{
-}
+{}
 
 BaseBufferedEvent::~BaseBufferedEvent()
 {
@@ -171,9 +168,8 @@ BaseBufferedEvent::~BaseBufferedEvent()
         ramFree(reinterpret_cast<void*>(value));
 }
 
-BaseBufferedEvent* BaseConnection::addBufferedEvent(int32_t kind, int32_t code, intptr_t value,
-                                                    int32_t length, int32_t owned,
-                                                    void* owner) noexcept
+BaseBufferedEvent* BaseConnection::addBufferedEvent(int32_t kind, int32_t code, intptr_t value, int32_t length,
+                                                    int32_t owned, void* owner) noexcept
 {
     auto* event = new BaseBufferedEvent(kind, code, value, owner, length, owned);
     if (event == nullptr)
@@ -209,8 +205,7 @@ void BaseConnection::recordConnectAttr(int32_t attribute, void* value, int32_t l
             }
         }
     }
-    (void)addBufferedEvent(kBaseEventConnectAttr, attribute, reinterpret_cast<intptr_t>(value),
-                           length, 0, this);
+    (void)addBufferedEvent(kBaseEventConnectAttr, attribute, reinterpret_cast<intptr_t>(value), length, 0, this);
 }
 
 int16_t BaseConnection::saveBufferedAttrs() noexcept
@@ -345,8 +340,8 @@ void BaseStubConnection::applyBufferedAttrs(BaseConnection* connection) noexcept
             ++i;
             continue;
         }
-        int16_t applied = connection->applyConnectAttr(
-            attr->attribute, reinterpret_cast<void*>(attr->value), attr->length);
+        int16_t applied =
+            connection->applyConnectAttr(attr->attribute, reinterpret_cast<void*>(attr->value), attr->length);
         if (applied == 1) {
             // The connect goes on; the refusal stays as a warning and the
             // value is not offered to later connections.
@@ -360,8 +355,7 @@ void BaseStubConnection::applyBufferedAttrs(BaseConnection* connection) noexcept
     }
 }
 
-int16_t BaseStubConnection::decryptHandleValue(const KaMemoryBuffer& holder,
-                                               KaMemoryBuffer& outHolder) noexcept
+int16_t BaseStubConnection::decryptHandleValue(const KaMemoryBuffer& holder, KaMemoryBuffer& outHolder) noexcept
 {
     BaseScopedKey key(handleKey);
     return outHolder.decryptFrom(holder, key.get()) == 0 ? 0 : 1;
@@ -407,15 +401,13 @@ int16_t BaseStubConnection::storeConnectString(const uint16_t* textW, int64_t le
         // The encrypted attribute follows the handle letters.
         if (attr1069Value.length != 0) {
             KaMemoryBuffer plain;
-            failed = plain.decryptFrom(attr1069Value, oldKey.get()) != 0 ||
-                             attr1069Value.setEncrypted(plain.data,
-                                                        static_cast<int64_t>(plain.length),
-                                                        newKey.get()) != 0
-                         ? 1
-                         : 0;
+            failed =
+                plain.decryptFrom(attr1069Value, oldKey.get()) != 0 ||
+                        attr1069Value.setEncrypted(plain.data, static_cast<int64_t>(plain.length), newKey.get()) != 0
+                    ? 1
+                    : 0;
         }
-        if (failed == 0 &&
-            connectString.setEncrypted(textW, unitCount(textW, length), newKey.get()) != 0)
+        if (failed == 0 && connectString.setEncrypted(textW, unitCount(textW, length), newKey.get()) != 0)
             failed = 1;
     }
     if (failed == 0)
@@ -454,8 +446,7 @@ bool BaseStubConnection::lockingOff() const noexcept
     return __atomic_load_n(&lockingSwitchedOff, __ATOMIC_ACQUIRE) != 0;
 }
 
-int16_t BaseStubConnection::replayBeforeConnect(BaseConnection* target,
-                                                BaseConnection* old) noexcept
+int16_t BaseStubConnection::replayBeforeConnect(BaseConnection* target, BaseConnection* old) noexcept
 {
     target->applyBufferedAttrs();
     if (old == nullptr)
@@ -463,8 +454,7 @@ int16_t BaseStubConnection::replayBeforeConnect(BaseConnection* target,
     return target->replayEvents(&old->events, 0, connectedMarker(old->events));
 }
 
-int16_t BaseStubConnection::replayAfterConnect(BaseConnection* target,
-                                               BaseConnection* old) noexcept
+int16_t BaseStubConnection::replayAfterConnect(BaseConnection* target, BaseConnection* old) noexcept
 {
     if (old == nullptr)
         return 0;
@@ -497,9 +487,8 @@ int16_t BaseStubConnection::reconnectNew(BaseConnection** out) noexcept
     int16_t outLength = 0;
     // The replayed connect's own calls come back into this handle.
     markOwner();
-    int16_t rc = conn->driverConnect(nullptr, plain.data, static_cast<int16_t>(plain.length),
-                                     output, kBaseReconnectOutUnits, &outLength,
-                                     SQL_DRIVER_NOPROMPT);
+    int16_t rc = conn->driverConnect(nullptr, plain.data, static_cast<int16_t>(plain.length), output,
+                                     kBaseReconnectOutUnits, &outLength, SQL_DRIVER_NOPROMPT);
     clearOwner();
     // The completed string holds the credentials.
     fastMemzero(output, kBaseReconnectOutUnits * 2);
@@ -511,8 +500,8 @@ void BaseStubConnection::postReconnectFailure(BaseConnection* old) noexcept
 {
     diagnostics.ownerData = old;
     bool servers = old != nullptr && old->serverNameW != nullptr && old->serverNameW[0] != 0;
-    KaError* record = diagnostics.postError(
-        kBaseIdxLinkFailure, servers ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED);
+    KaError* record =
+        diagnostics.postError(kBaseIdxLinkFailure, servers ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED);
     if (record == nullptr)
         return;
     if (servers)
@@ -525,8 +514,7 @@ int16_t BaseStubConnection::reconnect() noexcept
     reconnecting = 1;
     BaseConnection* old = current;
     BaseConnection* fresh = nullptr;
-    if (old != nullptr && old->failoverPreconnect == 1 && standbyReady != 0 &&
-        connections.count >= 2) {
+    if (old != nullptr && old->failoverPreconnect == 1 && standbyReady != 0 && connections.count >= 2) {
         fresh = static_cast<BaseConnection*>(connections.nodeAt(1));
         standbyReady = 0;
     } else {

@@ -52,9 +52,8 @@ int64_t nextBalanceSeed() noexcept
 
 bool isBlank(uint16_t u) noexcept
 {
-    return u == ' ' || u == '\t' || u == '\r' || u == '\n' || u == 0x0B || u == 0x0C ||
-           u == 0x85 || u == 0xA0 || u == 0x2028 || u == 0x2029 || u == 0x3000 ||
-           (u >= 0x2000 && u <= 0x200A);
+    return u == ' ' || u == '\t' || u == '\r' || u == '\n' || u == 0x0B || u == 0x0C || u == 0x85 || u == 0xA0 ||
+           u == 0x2028 || u == 0x2029 || u == 0x3000 || (u >= 0x2000 && u <= 0x200A);
 }
 
 bool sameNoCase(const uint16_t* a, size_t an, const uint16_t* b, size_t bn) noexcept
@@ -113,8 +112,7 @@ size_t collectKeywords(const uint16_t* longs, const uint16_t* shorts, const uint
 {
     if (entry.count >= kBaseServerMaxAttrs)
         return false;
-    entry.attrs[entry.count++] = {k.longKey, k.longLength, value, valueLength, k.shortKey,
-                                  k.shortLength};
+    entry.attrs[entry.count++] = {k.longKey, k.longLength, value, valueLength, k.shortKey, k.shortLength};
     return true;
 }
 
@@ -130,8 +128,8 @@ KaError* postKeyword(uint16_t msg, const uint16_t* key, size_t n) noexcept
 }
 
 // Parses "(k=v:k=v, k=v)" into entries[first...]; *count gets the total.
-[[nodiscard]] bool parseServers(const uint16_t* text, const ServerKeyword* keys, size_t keyCount,
-                                ServerEntry* entries, size_t capacity, size_t* count) noexcept
+[[nodiscard]] bool parseServers(const uint16_t* text, const ServerKeyword* keys, size_t keyCount, ServerEntry* entries,
+                                size_t capacity, size_t* count) noexcept
 {
     const uint16_t* p = text;
     if (*p != '(') {
@@ -163,16 +161,14 @@ KaError* postKeyword(uint16_t msg, const uint16_t* key, size_t n) noexcept
             size_t k = 0;
             for (; k < keyCount; ++k)
                 if (sameNoCase(key, keyLength, keys[k].longKey, keys[k].longLength) ||
-                    (keys[k].shortLength != 0 &&
-                     sameNoCase(key, keyLength, keys[k].shortKey, keys[k].shortLength)))
+                    (keys[k].shortLength != 0 && sameNoCase(key, keyLength, keys[k].shortKey, keys[k].shortLength)))
                     break;
             if (k == keyCount) {
                 postKeyword(MSG_ALTERNATE_SERVERS_UNKNOWN_KEYWORD, key, keyLength);
                 return false;
             }
             if (given[k]) {
-                postKeyword(MSG_ALTERNATE_SERVERS_DUPLICATE_KEYWORD, keys[k].longKey,
-                            keys[k].longLength);
+                postKeyword(MSG_ALTERNATE_SERVERS_DUPLICATE_KEYWORD, keys[k].longKey, keys[k].longLength);
                 return false;
             }
             given[k] = true;
@@ -233,12 +229,10 @@ KaError* postKeyword(uint16_t msg, const uint16_t* key, size_t n) noexcept
             if (given[k])
                 continue;
             if (!keys[k].optional) {
-                postKeyword(MSG_ALTERNATE_SERVERS_MISSING_KEYWORD, keys[k].longKey,
-                            keys[k].longLength);
+                postKeyword(MSG_ALTERNATE_SERVERS_MISSING_KEYWORD, keys[k].longKey, keys[k].longLength);
                 return false;
             }
-            if (keys[k].defaultLength != 0 &&
-                !addAttr(entry, keys[k], keys[k].defaultValue, keys[k].defaultLength))
+            if (keys[k].defaultLength != 0 && !addAttr(entry, keys[k], keys[k].defaultValue, keys[k].defaultLength))
                 return false;
         }
         if (*p == ',') {
@@ -310,8 +304,7 @@ bool failureIsRetryable() noexcept
     for (size_t i = 0; i < list->recordCount(); ++i) {
         KaError* record = list->recordAt(i);
         if (record != nullptr && (record->sqlstateMsg == kBaseIdxUnableToConnect ||
-                                  record->sqlstateMsg == kBaseIdxLinkFailure ||
-                                  record->sqlstateMsg == kBaseIdxTimeout))
+                                  record->sqlstateMsg == kBaseIdxLinkFailure || record->sqlstateMsg == kBaseIdxTimeout))
             return true;
     }
     return false;
@@ -325,8 +318,7 @@ void clearThreadDiagnostics() noexcept
 }
 
 // "key=value" pairs of one server joined by sep (long keywords when asked).
-[[nodiscard]] int serverText(KaStringW& out, const ServerEntry& entry, uint16_t sep,
-                             bool longKeys) noexcept
+[[nodiscard]] int serverText(KaStringW& out, const ServerEntry& entry, uint16_t sep, bool longKeys) noexcept
 {
     for (size_t i = 0; i < entry.count; ++i) {
         const BaseServerAttr& a = entry.attrs[i];
@@ -341,9 +333,8 @@ void clearThreadDiagnostics() noexcept
 
 }  // namespace
 
-int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCount,
-                                            uint64_t* retryDelay, int32_t* loadBalance,
-                                            KaValueParserW* parser) noexcept
+int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCount, uint64_t* retryDelay,
+                                            int32_t* loadBalance, KaValueParserW* parser) noexcept
 {
     *list = nullptr;
     *retryCount = 0;
@@ -395,9 +386,8 @@ int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCoun
     return 0;
 }
 
-int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retryCount,
-                                         uint64_t retryDelay, int32_t loadBalance,
-                                         const uint16_t* text, int64_t length, void* window,
+int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retryCount, uint64_t retryDelay,
+                                         int32_t loadBalance, const uint16_t* text, int64_t length, void* window,
                                          uint16_t completion, KaValueParserW* parser) noexcept
 {
     ServerKeyword keys[kBaseServerMaxAttrs];
@@ -407,8 +397,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
         errPost(MSG_NO_SERVER_KEYWORDS);
         return 1;
     }
-    if ((haveServers || retryCount != 0) && completion != SQL_DRIVER_NOPROMPT &&
-        driverServersFlag == 0) {
+    if ((haveServers || retryCount != 0) && completion != SQL_DRIVER_NOPROMPT && driverServersFlag == 0) {
         errPost(MSG_ALTERNATE_SERVERS_NEED_NOPROMPT);
         return 1;
     }
@@ -443,17 +432,15 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 KaStringW shortKey;
                 uint16_t* value = nullptr;
                 KaStringW def;
-                if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 ||
-                    longKey.appendChar(0) != 0 ||
+                if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 || longKey.appendChar(0) != 0 ||
                     shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""),
                                     keys[i].shortLength) != 0 ||
                     shortKey.appendChar(0) != 0 ||
                     def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : strUnits(u""),
                                keys[i].defaultLength) != 0 ||
                     def.appendChar(0) != 0 ||
-                    getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr,
-                                   longKey.data, keys[i].defaultLength != 0 ? def.data : nullptr,
-                                   &value, nullptr, 0) != 0) {
+                    getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr, longKey.data,
+                                   keys[i].defaultLength != 0 ? def.data : nullptr, &value, nullptr, 0) != 0) {
                     release();
                     return 1;
                 }
@@ -548,8 +535,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                     return 1;
                 }
             }
-            int16_t rc = parser != nullptr ? connectWithAttrs(window, completion, parser)
-                                           : completeConnect();
+            int16_t rc = parser != nullptr ? connectWithAttrs(window, completion, parser) : completeConnect();
             if (rc == 0) {
                 connected = true;
                 break;
@@ -576,8 +562,8 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
 
     if (!connected) {
         if (reconnectingNow) {
-            KaError* record = basePostErrorMsg(
-                kBaseIdxLinkFailure, haveServers ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED);
+            KaError* record = basePostErrorMsg(kBaseIdxLinkFailure,
+                                               haveServers ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED);
             if (haveServers)
                 record->addParamW(servers);
         } else if (haveServers) {
@@ -602,8 +588,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
         serverNameW = strDupNW(servers, strLenOrZeroW(servers));
         KaStringW pairs;
         const char* narrow = nullptr;
-        if (serverNameW != nullptr && serverText(pairs, entries[chosen], ':', true) == 0 &&
-            pairs.appendChar(0) == 0)
+        if (serverNameW != nullptr && serverText(pairs, entries[chosen], ':', true) == 0 && pairs.appendChar(0) == 0)
             narrow = pairs.toNarrow(KA_TEXT_UTF8);
         if (narrow != nullptr) {
             size_t len = std::strlen(narrow);
@@ -614,8 +599,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
         if (serverNameW == nullptr || serverNameA == nullptr)
             result = 1;
         else if (!firstAttempt) {
-            basePostWarningMsg(kBaseIdxGeneralWarning, MSG_CONNECTED_TO_ALTERNATE)
-                ->addParamText(serverNameA);
+            basePostWarningMsg(kBaseIdxGeneralWarning, MSG_CONNECTED_TO_ALTERNATE)->addParamText(serverNameA);
             KaErrorList* list = KaErrorCurrentList();
             if (list != nullptr)
                 list->moveLastTo(0);

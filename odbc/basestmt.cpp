@@ -70,23 +70,18 @@ void takeAppRecord(BaseConvertContext* ctx, const BaseAXDRecord* rec) noexcept
 }  // namespace
 
 BaseStatement::BaseStatement(BaseConnection* conn) noexcept
-    : eventSlots{}, hashSkip(0), rowsFetched(0), rowsHashed(0), lastApiId(0), failoverState(0),
-      replayDone(0), savedState(0), replayable(1),
-      sinkPools{}, sourcePools{}, converterPools{}, sinkCounts{}, sourceCounts{},
-      converterCounts{}, attributeValues{}, furtherAttributeValues{}, connection(conn),
-      diagnosticsInUse(&diagnostics), cursorName(nullptr), executionMode(0),
-      statementState(kBaseStmtAllocated), resultColumnCount(0), lastRowCache(-1),
-      statementKind(0), objectKind(0), refersToCursor(0), escapeResult(0),
-      resultDescribed(false), bindingsChanged(false), reentryPending(false),
-      extendedFetchMode(false), apiId(-1), getDataConverter(nullptr),
-      statementLock(baseStatementLocksOff(conn), kKaLockPlain),
-      cancelLock(baseStatementLocksOff(conn), kKaLockPlain), cancelRequested(0),
-      extendedFetchStatusArray(nullptr), rowCount(-1), procedureIpd(nullptr),
+    : eventSlots{}, hashSkip(0), rowsFetched(0), rowsHashed(0), lastApiId(0), failoverState(0), replayDone(0),
+      savedState(0), replayable(1), sinkPools{}, sourcePools{}, converterPools{}, sinkCounts{}, sourceCounts{},
+      converterCounts{}, attributeValues{}, furtherAttributeValues{}, connection(conn), diagnosticsInUse(&diagnostics),
+      cursorName(nullptr), executionMode(0), statementState(kBaseStmtAllocated), resultColumnCount(0), lastRowCache(-1),
+      statementKind(0), objectKind(0), refersToCursor(0), escapeResult(0), resultDescribed(false),
+      bindingsChanged(false), reentryPending(false), extendedFetchMode(false), apiId(-1), getDataConverter(nullptr),
+      statementLock(baseStatementLocksOff(conn), kKaLockPlain), cancelLock(baseStatementLocksOff(conn), kKaLockPlain),
+      cancelRequested(0), extendedFetchStatusArray(nullptr), rowCount(-1), procedureIpd(nullptr),
       reentrySqlText(nullptr), threadRecordId(kBaseNoThread), threadRecord(nullptr),
-      charCodePage(conn != nullptr ? conn->appCodePage : kCodePageLatin1),
-      convertBuffer(nullptr), convertBufferSize(0), convertedLength(-1), getDataReturned(0),
-      pieceLengthOverride(0), currentParamRow(0), markerCount(0), returnValueParam(false),
-      currentApd(nullptr), currentArd(nullptr), ipd(nullptr), ird(nullptr),
+      charCodePage(conn != nullptr ? conn->appCodePage : kCodePageLatin1), convertBuffer(nullptr), convertBufferSize(0),
+      convertedLength(-1), getDataReturned(0), pieceLengthOverride(0), currentParamRow(0), markerCount(0),
+      returnValueParam(false), currentApd(nullptr), currentArd(nullptr), ipd(nullptr), ird(nullptr),
       implicitApd(nullptr), implicitArd(nullptr), keyDescriptor(nullptr)
 {
     asyncArgumentStack.growStep = kAsyncStackGrowStep;
@@ -98,8 +93,7 @@ BaseStatement::BaseStatement(BaseConnection* conn) noexcept
         conn->statements.addLast(this);
         // With failover on, the statement's allocation is an event to replay.
         if (conn->failoverMode != 0)
-            eventSlots[0] = conn->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocated, 0,
-                                                   0, 0, this);
+            eventSlots[0] = conn->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocated, 0, 0, 0, this);
     }
 }
 
@@ -214,21 +208,19 @@ KaIcuCache* BaseStatement::charConversionContext() noexcept
     return &icuCache;
 }
 
-int32_t BaseStatement::convertText(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp,
-                                   void* dst, int64_t dstSize, int64_t* produced,
-                                   int32_t* truncated, int32_t blankTail) noexcept
+int32_t BaseStatement::convertText(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp, void* dst,
+                                   int64_t dstSize, int64_t* produced, int32_t* truncated, int32_t blankTail) noexcept
 {
-    return baseConvertText(srcCp, src, srcLen, dstCp, dst, dstSize, produced, truncated,
-                           charConversionContext(), blankTail);
+    return baseConvertText(srcCp, src, srcLen, dstCp, dst, dstSize, produced, truncated, charConversionContext(),
+                           blankTail);
 }
 
-int32_t BaseStatement::convertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen,
-                                           int64_t dstCp, void* dst, int64_t dstSize,
-                                           int32_t fullLength, int64_t* produced,
+int32_t BaseStatement::convertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp, void* dst,
+                                           int64_t dstSize, int32_t fullLength, int64_t* produced,
                                            int32_t* truncated) noexcept
 {
-    return baseConvertTextToBuffer(srcCp, src, srcLen, dstCp, dst, dstSize, fullLength, produced,
-                                   truncated, charConversionContext());
+    return baseConvertTextToBuffer(srcCp, src, srcLen, dstCp, dst, dstSize, fullLength, produced, truncated,
+                                   charConversionContext());
 }
 
 void BaseStatement::resetLongData() noexcept
@@ -278,8 +270,7 @@ BaseIPDRecord* BaseStatement::getParamIPDRecord(uint16_t param) noexcept
     return static_cast<BaseIPDRecord*>(keyDescriptor->record(i - markerCount));
 }
 
-void BaseStatement::annotateParamRowErrors(size_t first, KaErrorList* list,
-                                           uint64_t number) noexcept
+void BaseStatement::annotateParamRowErrors(size_t first, KaErrorList* list, uint64_t number) noexcept
 {
     baseAnnotateParamRow(first, list, number);
 }
@@ -358,9 +349,8 @@ int16_t BaseStatement::columnContext(uint16_t column, int16_t cType, BaseConvert
     return 0;
 }
 
-int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out,
-                                          const void* src, int64_t srcLength,
-                                          int32_t srcKind) noexcept
+int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out, const void* src,
+                                          int64_t srcLength, int32_t srcKind) noexcept
 {
     BaseConvertContext ctx;
     if (columnContext(column, cType, &ctx) != 0)
@@ -374,8 +364,7 @@ int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOu
     return rc;
 }
 
-int16_t BaseStatement::convertOutputParam(uint16_t param, const void* value, int64_t length,
-                                          int32_t srcKind) noexcept
+int16_t BaseStatement::convertOutputParam(uint16_t param, const void* value, int64_t length, int32_t srcKind) noexcept
 {
     BaseIPDRecord* ipdRec = getParamIPDRecord(param);
     if (ipdRec == nullptr) {
@@ -412,9 +401,8 @@ int16_t BaseStatement::convertOutputParam(uint16_t param, const void* value, int
     return rc;
 }
 
-int16_t BaseStatement::convertParamValue(uint16_t param, const void* src, int64_t srcLength,
-                                         int32_t dstKind, void* dst, int64_t dstSize,
-                                         int64_t* produced) noexcept
+int16_t BaseStatement::convertParamValue(uint16_t param, const void* src, int64_t srcLength, int32_t dstKind, void* dst,
+                                         int64_t dstSize, int64_t* produced) noexcept
 {
     const BaseIPDRecord* ipdRec = getParamIPDRecord(param);
     if (ipdRec == nullptr) {
@@ -430,9 +418,8 @@ int16_t BaseStatement::convertParamValue(uint16_t param, const void* src, int64_
     return baseConvertParamValue(ctx, src, srcLength, dstKind, dst, dstSize, produced);
 }
 
-int16_t BaseStatement::convertToColumnType(uint16_t column, int16_t cType, const void* src,
-                                           int64_t srcLength, void* dst, int32_t* chosenKind,
-                                           int64_t* produced, int64_t dstSize) noexcept
+int16_t BaseStatement::convertToColumnType(uint16_t column, int16_t cType, const void* src, int64_t srcLength,
+                                           void* dst, int32_t* chosenKind, int64_t* produced, int64_t dstSize) noexcept
 {
     BaseConvertContext ctx;
     if (columnContext(column, cType, &ctx) != 0)

@@ -80,10 +80,20 @@ constexpr int kBaseCursorTypes = 4;
 
 // Attribute values a statement copies from its connection, in order.
 enum BaseStmtAttrIndex : int {
-    kBaseAttrMaxLength, kBaseAttrQueryTimeout, kBaseAttrReserved, kBaseAttrMaxRows,
-    kBaseAttrCursorType, kBaseAttrConcurrency, kBaseAttrAskedConcurrency, kBaseAttrRowsetSize,
-    kBaseAttrKeysetSize, kBaseAttrUseBookmarks, kBaseAttrCursorSensitivity,
-    kBaseAttrFetchBookmarkPtr, kBaseAttrFlags, kBaseAttrCount
+    kBaseAttrMaxLength,
+    kBaseAttrQueryTimeout,
+    kBaseAttrReserved,
+    kBaseAttrMaxRows,
+    kBaseAttrCursorType,
+    kBaseAttrConcurrency,
+    kBaseAttrAskedConcurrency,
+    kBaseAttrRowsetSize,
+    kBaseAttrKeysetSize,
+    kBaseAttrUseBookmarks,
+    kBaseAttrCursorSensitivity,
+    kBaseAttrFetchBookmarkPtr,
+    kBaseAttrFlags,
+    kBaseAttrCount
 };
 constexpr int kBaseFurtherAttrCount = 3;
 // Bits of attributeValues[kBaseAttrFlags].
@@ -119,33 +129,28 @@ public:
     // ---- The statement-level ODBC functions ------------------------------
     // Each returns the ODBC return code, or -5 to be called once more with
     // the same arguments; diagnostics go to the statement's list.
-    [[nodiscard]] virtual int16_t bindCol(uint16_t column, int16_t cType, void* value,
-                                          int64_t bufferLength, int64_t* indicator) noexcept;
-    [[nodiscard]] virtual int16_t bindParameter(uint16_t param, int16_t ioType, int16_t cType,
-                                                int16_t sqlType, uint64_t columnSize,
-                                                int16_t digits, void* value, int64_t bufferLength,
+    [[nodiscard]] virtual int16_t bindCol(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
+                                          int64_t* indicator) noexcept;
+    [[nodiscard]] virtual int16_t bindParameter(uint16_t param, int16_t ioType, int16_t cType, int16_t sqlType,
+                                                uint64_t columnSize, int16_t digits, void* value, int64_t bufferLength,
                                                 int64_t* indicator) noexcept;
     [[nodiscard]] virtual int16_t bulkOperations(int16_t operation) noexcept;
     [[nodiscard]] virtual int16_t cancel() noexcept;
     [[nodiscard]] virtual int16_t closeCursorApi() noexcept;
-    [[nodiscard]] virtual int16_t colAttribute(uint16_t column, uint16_t field, void* charValue,
-                                               int16_t bufferLength, int16_t* stringLength,
-                                               int64_t* numericValue) noexcept;
+    [[nodiscard]] virtual int16_t colAttribute(uint16_t column, uint16_t field, void* charValue, int16_t bufferLength,
+                                               int16_t* stringLength, int64_t* numericValue) noexcept;
     [[nodiscard]] virtual int16_t columnPrivileges(const uint16_t* catalog, int16_t catalogLength,
-                                                   const uint16_t* schema, int16_t schemaLength,
-                                                   const uint16_t* table, int16_t tableLength,
-                                                   const uint16_t* column,
+                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                   int16_t tableLength, const uint16_t* column,
                                                    int16_t columnLength) noexcept;
-    [[nodiscard]] virtual int16_t columns(const uint16_t* catalog, int16_t catalogLength,
-                                          const uint16_t* schema, int16_t schemaLength,
-                                          const uint16_t* table, int16_t tableLength,
+    [[nodiscard]] virtual int16_t columns(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                          int16_t schemaLength, const uint16_t* table, int16_t tableLength,
                                           const uint16_t* column, int16_t columnLength) noexcept;
     [[nodiscard]] virtual int16_t describeCol(uint16_t column, uint16_t* name, int16_t bufferLength,
-                                              int16_t* nameLength, int16_t* dataType,
-                                              uint64_t* columnSize, int16_t* digits,
-                                              int16_t* nullable) noexcept;
-    [[nodiscard]] virtual int16_t describeParam(uint16_t param, int16_t* dataType, uint64_t* size,
-                                                int16_t* digits, int16_t* nullable) noexcept;
+                                              int16_t* nameLength, int16_t* dataType, uint64_t* columnSize,
+                                              int16_t* digits, int16_t* nullable) noexcept;
+    [[nodiscard]] virtual int16_t describeParam(uint16_t param, int16_t* dataType, uint64_t* size, int16_t* digits,
+                                                int16_t* nullable) noexcept;
     [[nodiscard]] virtual int16_t execDirect(const uint16_t* text, int32_t length) noexcept;
     [[nodiscard]] virtual int16_t execute() noexcept;
     [[nodiscard]] virtual int16_t extendedFetch(uint16_t fetchType, int64_t row, uint64_t* rowCount,
@@ -153,19 +158,16 @@ public:
     [[nodiscard]] virtual int16_t fetchScroll(int16_t orientation, int64_t offset) noexcept;
     [[nodiscard]] virtual int16_t fetch() noexcept;
     [[nodiscard]] virtual int16_t foreignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength,
-                                              const uint16_t* pkSchema, int16_t pkSchemaLength,
-                                              const uint16_t* pkTable, int16_t pkTableLength,
-                                              const uint16_t* fkCatalog, int16_t fkCatalogLength,
-                                              const uint16_t* fkSchema, int16_t fkSchemaLength,
-                                              const uint16_t* fkTable,
+                                              const uint16_t* pkSchema, int16_t pkSchemaLength, const uint16_t* pkTable,
+                                              int16_t pkTableLength, const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                              const uint16_t* fkSchema, int16_t fkSchemaLength, const uint16_t* fkTable,
                                               int16_t fkTableLength) noexcept;
     // Option 1 (SQL_DROP) also serves SQLFreeHandle: on success the
     // statement is gone.
     [[nodiscard]] virtual int16_t freeStmt(uint16_t option) noexcept;
-    [[nodiscard]] virtual int16_t getData(uint16_t column, int16_t cType, void* value,
-                                          int64_t bufferLength, int64_t* indicator) noexcept;
-    [[nodiscard]] virtual int16_t getCursorName(uint16_t* name, int16_t bufferLength,
-                                                int16_t* nameLength) noexcept;
+    [[nodiscard]] virtual int16_t getData(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
+                                          int64_t* indicator) noexcept;
+    [[nodiscard]] virtual int16_t getCursorName(uint16_t* name, int16_t bufferLength, int16_t* nameLength) noexcept;
     [[nodiscard]] virtual int16_t getStmtAttr(int32_t attribute, void* value, int32_t bufferLength,
                                               int32_t* stringLength) noexcept;
     [[nodiscard]] virtual int16_t getTypeInfo(int16_t dataType) noexcept;
@@ -174,43 +176,34 @@ public:
     [[nodiscard]] virtual int16_t numResultCols(int16_t* count) noexcept;
     [[nodiscard]] virtual int16_t paramData(void** value) noexcept;
     [[nodiscard]] virtual int16_t prepare(const uint16_t* text, int32_t length) noexcept;
-    [[nodiscard]] virtual int16_t primaryKeys(const uint16_t* catalog, int16_t catalogLength,
-                                              const uint16_t* schema, int16_t schemaLength,
-                                              const uint16_t* table, int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t primaryKeys(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                              int16_t schemaLength, const uint16_t* table,
+                                              int16_t tableLength) noexcept;
     [[nodiscard]] virtual int16_t procedureColumns(const uint16_t* catalog, int16_t catalogLength,
                                                    const uint16_t* schema, int16_t schemaLength,
-                                                   const uint16_t* procedure,
-                                                   int16_t procedureLength, const uint16_t* column,
-                                                   int16_t columnLength) noexcept;
-    [[nodiscard]] virtual int16_t procedures(const uint16_t* catalog, int16_t catalogLength,
-                                             const uint16_t* schema, int16_t schemaLength,
-                                             const uint16_t* procedure,
+                                                   const uint16_t* procedure, int16_t procedureLength,
+                                                   const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t procedures(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                             int16_t schemaLength, const uint16_t* procedure,
                                              int16_t procedureLength) noexcept;
     [[nodiscard]] virtual int16_t putData(void* data, int64_t length) noexcept;
     [[nodiscard]] virtual int16_t rowCountApi(int64_t* count) noexcept;
     [[nodiscard]] virtual int16_t setCursorName(const uint16_t* name, int16_t length) noexcept;
-    [[nodiscard]] virtual int16_t setPos(uint64_t row, uint16_t operation,
-                                         uint16_t lockType) noexcept;
-    [[nodiscard]] virtual int16_t setScrollOptions(uint16_t concurrency, int64_t keyset,
-                                                   uint16_t rowset) noexcept;
-    [[nodiscard]] virtual int16_t setStmtAttr(int32_t attribute, void* value,
-                                              int32_t length) noexcept;
+    [[nodiscard]] virtual int16_t setPos(uint64_t row, uint16_t operation, uint16_t lockType) noexcept;
+    [[nodiscard]] virtual int16_t setScrollOptions(uint16_t concurrency, int64_t keyset, uint16_t rowset) noexcept;
+    [[nodiscard]] virtual int16_t setStmtAttr(int32_t attribute, void* value, int32_t length) noexcept;
     [[nodiscard]] virtual int16_t specialColumns(uint16_t identifierType, const uint16_t* catalog,
-                                                 int16_t catalogLength, const uint16_t* schema,
-                                                 int16_t schemaLength, const uint16_t* table,
-                                                 int16_t tableLength, uint16_t scope,
+                                                 int16_t catalogLength, const uint16_t* schema, int16_t schemaLength,
+                                                 const uint16_t* table, int16_t tableLength, uint16_t scope,
                                                  uint16_t nullable) noexcept;
-    [[nodiscard]] virtual int16_t statistics(const uint16_t* catalog, int16_t catalogLength,
-                                             const uint16_t* schema, int16_t schemaLength,
-                                             const uint16_t* table, int16_t tableLength,
+    [[nodiscard]] virtual int16_t statistics(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                             int16_t schemaLength, const uint16_t* table, int16_t tableLength,
                                              uint16_t unique, uint16_t reserved) noexcept;
     [[nodiscard]] virtual int16_t tablePrivileges(const uint16_t* catalog, int16_t catalogLength,
-                                                  const uint16_t* schema, int16_t schemaLength,
-                                                  const uint16_t* table,
+                                                  const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
                                                   int16_t tableLength) noexcept;
-    [[nodiscard]] virtual int16_t tables(const uint16_t* catalog, int16_t catalogLength,
-                                         const uint16_t* schema, int16_t schemaLength,
-                                         const uint16_t* table, int16_t tableLength,
+    [[nodiscard]] virtual int16_t tables(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                         int16_t schemaLength, const uint16_t* table, int16_t tableLength,
                                          const uint16_t* type, int16_t typeLength) noexcept;
     // The descriptors a driver supplies its own classes of, bound to the
     // statement's connection (the IRD and IPD also to the statement); 0, or 1
@@ -287,13 +280,11 @@ public:
     // The converter cache of the statement's character conversions: the
     // connection's when it shares one with its statements, else its own.
     KaIcuCache* charConversionContext() noexcept;
-    [[nodiscard]] int32_t convertText(int64_t srcCp, const void* src, int64_t srcLen,
-                                      int64_t dstCp, void* dst, int64_t dstSize,
-                                      int64_t* produced, int32_t* truncated,
+    [[nodiscard]] int32_t convertText(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp, void* dst,
+                                      int64_t dstSize, int64_t* produced, int32_t* truncated,
                                       int32_t blankTail) noexcept;
-    [[nodiscard]] int32_t convertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen,
-                                              int64_t dstCp, void* dst, int64_t dstSize,
-                                              int32_t fullLength, int64_t* produced,
+    [[nodiscard]] int32_t convertTextToBuffer(int64_t srcCp, const void* src, int64_t srcLen, int64_t dstCp, void* dst,
+                                              int64_t dstSize, int32_t fullLength, int64_t* produced,
                                               int32_t* truncated) noexcept;
 
     // ---- Value conversion ------------------------------------------------
@@ -310,9 +301,8 @@ public:
     // One value of result column `column` (1-based), described by its IRD
     // record, into `out` as cType; SQL_C_NUMERIC takes the precision and
     // scale of the column's ARD record. 0, or 1 after posting.
-    [[nodiscard]] int16_t convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out,
-                                             const void* src, int64_t srcLength,
-                                             int32_t srcKind) noexcept;
+    [[nodiscard]] int16_t convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out, const void* src,
+                                             int64_t srcLength, int32_t srcKind) noexcept;
     // A returned output-parameter value (length SQL_NULL_DATA for NULL) into
     // the buffer the APD record of parameter `param` binds, in the row of
     // the current parameter row. Nothing happens without a data pointer.
@@ -320,14 +310,13 @@ public:
                                              int32_t srcKind) noexcept;
     // The application's value of parameter `param` into dstKind, described
     // by its IPD record and the APD record it reads.
-    [[nodiscard]] int16_t convertParamValue(uint16_t param, const void* src, int64_t srcLength,
-                                            int32_t dstKind, void* dst, int64_t dstSize,
-                                            int64_t* produced) noexcept;
+    [[nodiscard]] int16_t convertParamValue(uint16_t param, const void* src, int64_t srcLength, int32_t dstKind,
+                                            void* dst, int64_t dstSize, int64_t* produced) noexcept;
     // An application value of cType into the SQL type of result column
     // `column`; the kind chosen goes to chosenKind (may be null).
-    [[nodiscard]] int16_t convertToColumnType(uint16_t column, int16_t cType, const void* src,
-                                              int64_t srcLength, void* dst, int32_t* chosenKind,
-                                              int64_t* produced, int64_t dstSize) noexcept;
+    [[nodiscard]] int16_t convertToColumnType(uint16_t column, int16_t cType, const void* src, int64_t srcLength,
+                                              void* dst, int32_t* chosenKind, int64_t* produced,
+                                              int64_t dstSize) noexcept;
 
     // Long-data state. resetLongData starts a new column value.
     void resetLongData() noexcept;

@@ -36,8 +36,8 @@ int16_t BaseStatement::bindCol(uint16_t, int16_t, void*, int64_t, int64_t*) noex
     return refuse(this);
 }
 
-int16_t BaseStatement::bindParameter(uint16_t, int16_t, int16_t, int16_t, uint64_t, int16_t, void*,
-                                     int64_t, int64_t*) noexcept
+int16_t BaseStatement::bindParameter(uint16_t, int16_t, int16_t, int16_t, uint64_t, int16_t, void*, int64_t,
+                                     int64_t*) noexcept
 {
     return refuse(this);
 }
@@ -57,27 +57,25 @@ int16_t BaseStatement::closeCursorApi() noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::colAttribute(uint16_t, uint16_t, void*, int16_t, int16_t*,
-                                    int64_t*) noexcept
+int16_t BaseStatement::colAttribute(uint16_t, uint16_t, void*, int16_t, int16_t*, int64_t*) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::columnPrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                        const uint16_t*, int16_t, const uint16_t*,
-                                        int16_t) noexcept
+int16_t BaseStatement::columnPrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                                        const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::columns(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                               const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::columns(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                               const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::describeCol(uint16_t, uint16_t*, int16_t, int16_t*, int16_t*, uint64_t*,
-                                   int16_t*, int16_t*) noexcept
+int16_t BaseStatement::describeCol(uint16_t, uint16_t*, int16_t, int16_t*, int16_t*, uint64_t*, int16_t*,
+                                   int16_t*) noexcept
 {
     return refuse(this);
 }
@@ -112,9 +110,9 @@ int16_t BaseStatement::fetch() noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::foreignKeys(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                   const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                   const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::foreignKeys(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                                   const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
+                                   int16_t) noexcept
 {
     return refuse(this);
 }
@@ -140,27 +138,17 @@ int16_t BaseStatement::getCursorName(uint16_t*, int16_t, int16_t*) noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t,
-                                   int32_t* stringLength) noexcept
+int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t, int32_t* stringLength) noexcept
 {
     // The statement's descriptor handles, which a driver manager asks for
     // as soon as the statement exists; the other attributes are refused.
     BaseDescriptor* desc = nullptr;
     switch (attribute) {
-    case SQL_ATTR_APP_ROW_DESC:
-        desc = currentArd;
-        break;
-    case SQL_ATTR_APP_PARAM_DESC:
-        desc = currentApd;
-        break;
-    case SQL_ATTR_IMP_ROW_DESC:
-        desc = ird;
-        break;
-    case SQL_ATTR_IMP_PARAM_DESC:
-        desc = ipd;
-        break;
-    default:
-        return refuse(this);
+    case SQL_ATTR_APP_ROW_DESC: desc = currentArd; break;
+    case SQL_ATTR_APP_PARAM_DESC: desc = currentApd; break;
+    case SQL_ATTR_IMP_ROW_DESC: desc = ird; break;
+    case SQL_ATTR_IMP_PARAM_DESC: desc = ipd; break;
+    default: return refuse(this);
     }
     if (enterFunction(SQL_API_SQLGETSTMTATTR) != 0)
         return exitFunction(SQL_ERROR);
@@ -201,21 +189,19 @@ int16_t BaseStatement::prepare(const uint16_t*, int32_t) noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::primaryKeys(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                   const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::primaryKeys(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
+                                   int16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::procedureColumns(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                        const uint16_t*, int16_t, const uint16_t*,
-                                        int16_t) noexcept
+int16_t BaseStatement::procedureColumns(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                                        const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::procedures(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                  const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::procedures(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
 }
@@ -257,8 +243,7 @@ int16_t BaseStatement::setStmtAttr(int32_t attribute, void* value, int32_t) noex
     BaseAXD* chosen = rows ? implicitArd : implicitApd;
     if (value != nullptr) {
         auto* given = dynamic_cast<BaseAXD*>(static_cast<KaObject*>(value));
-        const bool explicitOne = given != nullptr && given->autoAllocated == 0 &&
-                                 given->connection == connection;
+        const bool explicitOne = given != nullptr && given->autoAllocated == 0 && given->connection == connection;
         if (!explicitOne && given != static_cast<BaseDescriptor*>(chosen)) {
             basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
             return exitFunction(SQL_ERROR);
@@ -279,26 +264,26 @@ int16_t BaseStatement::setStmtAttr(int32_t attribute, void* value, int32_t) noex
     return exitFunction(SQL_SUCCESS);
 }
 
-int16_t BaseStatement::specialColumns(uint16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                      const uint16_t*, int16_t, uint16_t, uint16_t) noexcept
+int16_t BaseStatement::specialColumns(uint16_t, const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
+                                      int16_t, uint16_t, uint16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::statistics(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                  const uint16_t*, int16_t, uint16_t, uint16_t) noexcept
+int16_t BaseStatement::statistics(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                                  uint16_t, uint16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::tablePrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                       const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::tablePrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
+                                       int16_t) noexcept
 {
     return refuse(this);
 }
 
-int16_t BaseStatement::tables(const uint16_t*, int16_t, const uint16_t*, int16_t,
-                              const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::tables(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                              const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
 }

@@ -69,8 +69,7 @@ BasePooled* takeFrom(BasePooled** pool, int64_t* count) noexcept
 }
 
 // Pools the object when its kind is pooled, the pool has room and it resets.
-void giveBack(BasePooled* object, int kind, int kinds, BasePooled* (*pools)[kBasePoolDepth],
-              int64_t* counts) noexcept
+void giveBack(BasePooled* object, int kind, int kinds, BasePooled* (*pools)[kBasePoolDepth], int64_t* counts) noexcept
 {
     if (object == nullptr)
         return;
@@ -82,8 +81,7 @@ void giveBack(BasePooled* object, int kind, int kinds, BasePooled* (*pools)[kBas
     delete object;
 }
 
-BasePooled* make(BasePooled* (*maker)(BaseStatement*, int) noexcept, BaseStatement* stmt,
-                 int kind) noexcept
+BasePooled* make(BasePooled* (*maker)(BaseStatement*, int) noexcept, BaseStatement* stmt, int kind) noexcept
 {
     // A maker that fails has posted why.
     if (maker != nullptr)
@@ -136,8 +134,8 @@ int16_t BaseStatement::enterFunction(uint16_t function) noexcept
         threadRecordId = self;
         threadRecord = threadFind(self);
     }
-    const bool ownerThread = connection != nullptr && connection->handle != nullptr &&
-                             connection->handle->ownedByCaller();
+    const bool ownerThread =
+        connection != nullptr && connection->handle != nullptr && connection->handle->ownedByCaller();
     if (!ownerThread) {
         KaErrorPushList(&diagnostics);
         baseMarkFrameListPushed();
@@ -157,8 +155,7 @@ int16_t BaseStatement::enterFunction(uint16_t function) noexcept
             KaErrorPopList();
         return 1;
     }
-    if (connection != nullptr && connection->failoverMode != 0 &&
-        enterFailoverStage(function, ownerThread) != 0)
+    if (connection != nullptr && connection->failoverMode != 0 && enterFailoverStage(function, ownerThread) != 0)
         return 1;
     if (enterHook() != 0)
         return 1;
@@ -177,12 +174,9 @@ int16_t BaseStatement::enterFailoverStage(uint16_t function, bool ownerThread) n
     if (ownerThread)
         KaErrorPushList(&diagnostics);
     int16_t rc = 0;
-    const bool reconnecting =
-        connection->handle != nullptr && connection->handle->reconnecting != 0;
+    const bool reconnecting = connection->handle != nullptr && connection->handle->reconnecting != 0;
     switch (failoverState) {
-    case kBaseFailoverDone:
-        resetFailoverState();
-        break;
+    case kBaseFailoverDone: resetFailoverState(); break;
     case kBaseFailoverNotRestored:
         if (reconnecting)
             postFailoverStage(connection, kBaseIdxLinkFailure, true, false);
@@ -246,8 +240,7 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     case SQL_API_SQLEXECDIRECT:
     case SQL_API_SQLEXECUTE:
         diagnostics.rowCount = rowCount;
-        diagnostics.setDynamicFunction(statementKind, objectKind, refersToCursor != 0,
-                                       escapeResult != 0);
+        diagnostics.setDynamicFunction(statementKind, objectKind, refersToCursor != 0, escapeResult != 0);
         break;
     default:
         diagnostics.rowCount = 0;
@@ -257,14 +250,10 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     // No cursor type has a capability word yet, so no work's cursor row
     // count is reported.
     diagnostics.cursorRowCount = 0;
-    const bool odbc2 = connection != nullptr && connection->env != nullptr &&
-                       connection->env->odbc2Mode == 1;
-    if (!odbc2 &&
-        (apiId == SQL_API_SQLEXECDIRECT || apiId == SQL_API_SQLEXECUTE ||
-         apiId == SQL_API_SQLPARAMDATA) &&
+    const bool odbc2 = connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1;
+    if (!odbc2 && (apiId == SQL_API_SQLEXECDIRECT || apiId == SQL_API_SQLEXECUTE || apiId == SQL_API_SQLPARAMDATA) &&
         resultColumnCount == 0 &&
-        (statementKind == kBaseKindDelete || statementKind == kBaseKindUpdate ||
-         statementKind == kBaseKindInsert) &&
+        (statementKind == kBaseKindDelete || statementKind == kBaseKindUpdate || statementKind == kBaseKindInsert) &&
         diagnostics.rowCount == 0 && (s == SQL_SUCCESS || s == SQL_SUCCESS_WITH_INFO))
         s = SQL_NO_DATA;
     {
@@ -305,8 +294,7 @@ int16_t BaseStatement::pushAsyncString(const uint16_t* text, int64_t length) noe
     const int64_t bytes = length * 2;
     const int64_t words = (bytes + kWordBytes - 1) / kWordBytes;
     const size_t need = asyncArgumentStack.count + static_cast<size_t>(words) + 1;
-    if (need > asyncArgumentStack.capacity &&
-        asyncArgumentStack.reserve(need - asyncArgumentStack.capacity, 1) != 0)
+    if (need > asyncArgumentStack.capacity && asyncArgumentStack.reserve(need - asyncArgumentStack.capacity, 1) != 0)
         return 1;
     const auto* raw = reinterpret_cast<const uint8_t*>(text);
     for (int64_t w = words - 1; w >= 0; --w) {
@@ -358,18 +346,10 @@ uint16_t* BaseStatement::popAsyncString(void* length, int width) noexcept
     }
     if (length != nullptr) {
         switch (width) {
-        case 1:
-            *static_cast<int8_t*>(length) = static_cast<int8_t>(stored);
-            break;
-        case 2:
-            *static_cast<int16_t*>(length) = static_cast<int16_t>(stored);
-            break;
-        case 4:
-            *static_cast<int32_t*>(length) = static_cast<int32_t>(stored);
-            break;
-        default:
-            *static_cast<int64_t*>(length) = stored;
-            break;
+        case 1: *static_cast<int8_t*>(length) = static_cast<int8_t>(stored); break;
+        case 2: *static_cast<int16_t*>(length) = static_cast<int16_t>(stored); break;
+        case 4: *static_cast<int32_t*>(length) = static_cast<int32_t>(stored); break;
+        default: *static_cast<int64_t*>(length) = stored; break;
         }
     }
     return text;
@@ -450,8 +430,7 @@ int16_t BaseStatement::ensureDescriptorRecords(uint16_t n, int which) noexcept
     if (n == 0)
         return 0;
     auto grow = [n](BaseDescriptor* desc) noexcept {
-        return desc == nullptr || static_cast<int64_t>(desc->records.count) > n ||
-               desc->setRecordCount(n) == 0;
+        return desc == nullptr || static_cast<int64_t>(desc->records.count) > n || desc->setRecordCount(n) == 0;
     };
     if ((which & 1) != 0 && !grow(ird))
         return 1;
@@ -492,8 +471,7 @@ void BaseStatement::setRowStatus(int64_t index, uint16_t value) noexcept
 
 void BaseStatement::setRowOperation(int64_t index, uint16_t value) noexcept
 {
-    uint16_t* array = extendedFetchMode ? extendedFetchStatusArray
-                                        : (ird != nullptr ? ird->arrayStatusPtr : nullptr);
+    uint16_t* array = extendedFetchMode ? extendedFetchStatusArray : (ird != nullptr ? ird->arrayStatusPtr : nullptr);
     if (array != nullptr && index >= 0)
         array[index] = value;
 }

@@ -33,9 +33,8 @@ constexpr int64_t kMeasureScratch = 64;
 
 // Diagnostics of a connection handle converted into a code page; *state
 // receives the narrowed SQLSTATE (six bytes).
-[[nodiscard]] SQLRETURN bulkDiagConverted(BaseStubConnection* connHandle, SQLSMALLINT recNumber,
-                                          char* state, SQLINTEGER* native, void* message,
-                                          int64_t messageBytes, int64_t unitBytes,
+[[nodiscard]] SQLRETURN bulkDiagConverted(BaseStubConnection* connHandle, SQLSMALLINT recNumber, char* state,
+                                          SQLINTEGER* native, void* message, int64_t messageBytes, int64_t unitBytes,
                                           SQLSMALLINT* textLength, int64_t targetCp) noexcept
 {
     KaErrorList scratch;
@@ -43,24 +42,22 @@ constexpr int64_t kMeasureScratch = 64;
     uint16_t stateW[kBaseSqlstateUnits] = {};
     uint16_t text[kBulkDiagUnits];
     SQLSMALLINT textUnits = 0;
-    SQLRETURN rc = connHandle->diagnostics.getDiagRec(recNumber, stateW, native, text,
-                                                kBulkDiagUnits, &textUnits);
+    SQLRETURN rc = connHandle->diagnostics.getDiagRec(recNumber, stateW, native, text, kBulkDiagUnits, &textUnits);
     if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
         int64_t len = textUnits < kBulkDiagUnits ? textUnits : kBulkDiagUnits - 1;
-        KaIcuCache* cache =
-            connHandle->current != nullptr ? &connHandle->current->icuCache : nullptr;
+        KaIcuCache* cache = connHandle->current != nullptr ? &connHandle->current->icuCache : nullptr;
         int64_t produced = 0;
         int32_t truncated = 0;
         if (message != nullptr && messageBytes > 0) {
-            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, len * 2, targetCp, message,
-                                        messageBytes, 0, &produced, &truncated, cache) != 0)
+            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, len * 2, targetCp, message, messageBytes, 0, &produced,
+                                        &truncated, cache) != 0)
                 rc = SQL_ERROR;
             else if (truncated != 0)
                 rc = SQL_SUCCESS_WITH_INFO;
         } else if (textLength != nullptr) {
             char measure[kMeasureScratch];
-            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, len * 2, targetCp, measure,
-                                        sizeof measure, 1, &produced, &truncated, cache) != 0)
+            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, len * 2, targetCp, measure, sizeof measure, 1,
+                                        &produced, &truncated, cache) != 0)
                 rc = SQL_ERROR;
         }
         if (rc != SQL_ERROR && textLength != nullptr) {
@@ -122,9 +119,8 @@ struct LoadTexts {
     }
 };
 
-[[nodiscard]] SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount],
-                                  bool wideForm, SQLBIGINT errorTolerance,
-                                  SQLBIGINT warningTolerance, SQLBIGINT firstRecord,
+[[nodiscard]] SQLRETURN loadTable(SQLHDBC handle, const void* const texts[LoadTexts::kCount], bool wideForm,
+                                  SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, SQLBIGINT firstRecord,
                                   SQLBIGINT recordCount, SQLBIGINT readBufferKb) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
@@ -145,17 +141,14 @@ struct LoadTexts {
             return settle(conn->leaveApi(SQL_ERROR), &connHandle->diagnostics);
         }
     }
-    int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance,
-                                             warningTolerance, args.wide[2], args.wide[3],
-                                             args.wide[4], firstRecord, recordCount, readBufferKb);
-    return settle(conn->leaveApi(loaded == 0 ? SQL_SUCCESS : SQL_ERROR),
-                  &connHandle->diagnostics);
+    int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance, warningTolerance, args.wide[2],
+                                             args.wide[3], args.wide[4], firstRecord, recordCount, readBufferKb);
+    return settle(conn->leaveApi(loaded == 0 ? SQL_SUCCESS : SQL_ERROR), &connHandle->diagnostics);
 }
 
-[[nodiscard]] SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
-                                    const char* file, const uint16_t* fileW, int64_t codePage,
-                                    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance,
-                                    const char* log, const uint16_t* logW) noexcept
+[[nodiscard]] SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW, const char* file,
+                                    const uint16_t* fileW, int64_t codePage, SQLBIGINT errorTolerance,
+                                    SQLBIGINT warningTolerance, const char* log, const uint16_t* logW) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -165,15 +158,14 @@ struct LoadTexts {
         return notConnected(connHandle, kBaseApiExportTable);
     if (conn->enterApi(kBaseApiExportTable) != 0)
         return conn->leaveApi(SQL_ERROR);
-    SQLRETURN rc = conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance,
-                                           warningTolerance, log, logW);
+    SQLRETURN rc =
+        conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance, warningTolerance, log, logW);
     return settle(rc, &connHandle->diagnostics);
 }
 
 [[nodiscard]] SQLRETURN validateTable(SQLHDBC handle, const char* table, const uint16_t* tableW,
-                                      const char* description, const uint16_t* descriptionW,
-                                      char* messages, uint16_t* messagesW, SQLINTEGER bufferLength,
-                                      SQLINTEGER* messageCount) noexcept
+                                      const char* description, const uint16_t* descriptionW, char* messages,
+                                      uint16_t* messagesW, SQLINTEGER bufferLength, SQLINTEGER* messageCount) noexcept
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -181,8 +173,8 @@ struct LoadTexts {
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
         return notConnected(connHandle, kBaseApiValidateTable);
-    SQLRETURN rc = conn->validateTableFromFile(table, tableW, description, descriptionW, messages,
-                                               messagesW, bufferLength, messageCount);
+    SQLRETURN rc = conn->validateTableFromFile(table, tableW, description, descriptionW, messages, messagesW,
+                                               bufferLength, messageCount);
     return settle(rc, &connHandle->diagnostics);
 }
 
@@ -190,30 +182,28 @@ struct LoadTexts {
 
 extern "C" {
 
-__attribute__((visibility("default"))) SQLRETURN GetBulkDiagRecW(
-    SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLWCHAR* sqlstate,
-    SQLINTEGER* native, SQLWCHAR* message, SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
+__attribute__((visibility("default"))) SQLRETURN GetBulkDiagRecW(SQLSMALLINT type, SQLHANDLE handle,
+                                                                 SQLSMALLINT recNumber, SQLWCHAR* sqlstate,
+                                                                 SQLINTEGER* native, SQLWCHAR* message,
+                                                                 SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
 {
     if (type != SQL_HANDLE_DBC)
         return SQL_INVALID_HANDLE;
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    int64_t cp =
-        connHandle->current != nullptr ? connHandle->current->wideCharCodePage : kCodePageUtf16LE;
+    int64_t cp = connHandle->current != nullptr ? connHandle->current->wideCharCodePage : kCodePageUtf16LE;
     if (cp == kCodePageUtf16LE)
-        return SQLGetDiagRecW(type, handle, recNumber, sqlstate, native, message, bufferLength,
-                              textLength);
+        return SQLGetDiagRecW(type, handle, recNumber, sqlstate, native, message, bufferLength, textLength);
     int64_t unit = unitBytesOf(cp);
-    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native,
-                             message,
-                             bufferLength > 0 ? static_cast<int64_t>(bufferLength) * unit : 0,
-                             unit, textLength, cp);
+    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native, message,
+                             bufferLength > 0 ? static_cast<int64_t>(bufferLength) * unit : 0, unit, textLength, cp);
 }
 
-__attribute__((visibility("default"))) SQLRETURN GetBulkDiagRec(
-    SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLCHAR* sqlstate,
-    SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
+__attribute__((visibility("default"))) SQLRETURN GetBulkDiagRec(SQLSMALLINT type, SQLHANDLE handle,
+                                                                SQLSMALLINT recNumber, SQLCHAR* sqlstate,
+                                                                SQLINTEGER* native, SQLCHAR* message,
+                                                                SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
 {
     if (type != SQL_HANDLE_DBC)
         return SQL_INVALID_HANDLE;
@@ -221,64 +211,62 @@ __attribute__((visibility("default"))) SQLRETURN GetBulkDiagRec(
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     int64_t cp = connHandle->current != nullptr ? connHandle->current->appCodePage : kCodePageLatin1;
-    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native,
-                             message, bufferLength > 0 ? bufferLength : 0, 1, textLength, cp);
+    return bulkDiagConverted(connHandle, recNumber, reinterpret_cast<char*>(sqlstate), native, message,
+                             bufferLength > 0 ? bufferLength : 0, 1, textLength, cp);
 }
 
-__attribute__((visibility("default"))) SQLRETURN ExportTableToFile(
-    SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* file, SQLINTEGER codePage,
-    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, const SQLCHAR* log)
+__attribute__((visibility("default"))) SQLRETURN ExportTableToFile(SQLHDBC handle, const SQLCHAR* table,
+                                                                   const SQLCHAR* file, SQLINTEGER codePage,
+                                                                   SQLBIGINT errorTolerance, SQLBIGINT warningTolerance,
+                                                                   const SQLCHAR* log)
 {
-    return exportTable(handle, reinterpret_cast<const char*>(table), nullptr,
-                       reinterpret_cast<const char*>(file), nullptr, codePage, errorTolerance,
-                       warningTolerance, reinterpret_cast<const char*>(log), nullptr);
+    return exportTable(handle, reinterpret_cast<const char*>(table), nullptr, reinterpret_cast<const char*>(file),
+                       nullptr, codePage, errorTolerance, warningTolerance, reinterpret_cast<const char*>(log),
+                       nullptr);
 }
 
-__attribute__((visibility("default"))) SQLRETURN ExportTableToFileW(
-    SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* file, SQLBIGINT codePage,
-    SQLBIGINT errorTolerance, SQLBIGINT warningTolerance, const SQLWCHAR* log)
+__attribute__((visibility("default"))) SQLRETURN ExportTableToFileW(SQLHDBC handle, const SQLWCHAR* table,
+                                                                    const SQLWCHAR* file, SQLBIGINT codePage,
+                                                                    SQLBIGINT errorTolerance,
+                                                                    SQLBIGINT warningTolerance, const SQLWCHAR* log)
 {
-    return exportTable(handle, nullptr, table, nullptr, file, codePage, errorTolerance,
-                       warningTolerance, nullptr, log);
+    return exportTable(handle, nullptr, table, nullptr, file, codePage, errorTolerance, warningTolerance, nullptr, log);
 }
 
-__attribute__((visibility("default"))) SQLRETURN ValidateTableFromFile(
-    SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* description, SQLCHAR* messages,
-    SQLINTEGER bufferLength, SQLINTEGER* messageCount)
+__attribute__((visibility("default"))) SQLRETURN ValidateTableFromFile(SQLHDBC handle, const SQLCHAR* table,
+                                                                       const SQLCHAR* description, SQLCHAR* messages,
+                                                                       SQLINTEGER bufferLength,
+                                                                       SQLINTEGER* messageCount)
 {
     return validateTable(handle, reinterpret_cast<const char*>(table), nullptr,
-                         reinterpret_cast<const char*>(description), nullptr,
-                         reinterpret_cast<char*>(messages), nullptr, bufferLength, messageCount);
+                         reinterpret_cast<const char*>(description), nullptr, reinterpret_cast<char*>(messages),
+                         nullptr, bufferLength, messageCount);
 }
 
-__attribute__((visibility("default"))) SQLRETURN ValidateTableFromFileW(
-    SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* description, SQLWCHAR* messages,
-    SQLINTEGER bufferLength, SQLINTEGER* messageCount)
+__attribute__((visibility("default"))) SQLRETURN ValidateTableFromFileW(SQLHDBC handle, const SQLWCHAR* table,
+                                                                        const SQLWCHAR* description, SQLWCHAR* messages,
+                                                                        SQLINTEGER bufferLength,
+                                                                        SQLINTEGER* messageCount)
 {
-    return validateTable(handle, nullptr, table, nullptr, description, nullptr, messages,
-                         bufferLength, messageCount);
+    return validateTable(handle, nullptr, table, nullptr, description, nullptr, messages, bufferLength, messageCount);
 }
 
-__attribute__((visibility("default"))) SQLRETURN LoadTableFromFile(
-    SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* dataFile, SQLBIGINT errorTolerance,
-    SQLBIGINT warningTolerance, const SQLCHAR* description, const SQLCHAR* log,
-    const SQLCHAR* discard, SQLBIGINT firstRecord, SQLBIGINT recordCount,
-    SQLBIGINT readBufferKb)
-{
-    const void* texts[LoadTexts::kCount] = {table, dataFile, description, log, discard};
-    return loadTable(handle, texts, false, errorTolerance, warningTolerance, firstRecord,
-                     recordCount, readBufferKb);
-}
-
-__attribute__((visibility("default"))) SQLRETURN LoadTableFromFileW(
-    SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* dataFile, SQLBIGINT errorTolerance,
-    SQLBIGINT warningTolerance, const SQLWCHAR* description, const SQLWCHAR* log,
-    const SQLWCHAR* discard, SQLBIGINT firstRecord, SQLBIGINT recordCount,
-    SQLBIGINT readBufferKb)
+__attribute__((visibility("default"))) SQLRETURN
+LoadTableFromFile(SQLHDBC handle, const SQLCHAR* table, const SQLCHAR* dataFile, SQLBIGINT errorTolerance,
+                  SQLBIGINT warningTolerance, const SQLCHAR* description, const SQLCHAR* log, const SQLCHAR* discard,
+                  SQLBIGINT firstRecord, SQLBIGINT recordCount, SQLBIGINT readBufferKb)
 {
     const void* texts[LoadTexts::kCount] = {table, dataFile, description, log, discard};
-    return loadTable(handle, texts, true, errorTolerance, warningTolerance, firstRecord,
-                     recordCount, readBufferKb);
+    return loadTable(handle, texts, false, errorTolerance, warningTolerance, firstRecord, recordCount, readBufferKb);
+}
+
+__attribute__((visibility("default"))) SQLRETURN
+LoadTableFromFileW(SQLHDBC handle, const SQLWCHAR* table, const SQLWCHAR* dataFile, SQLBIGINT errorTolerance,
+                   SQLBIGINT warningTolerance, const SQLWCHAR* description, const SQLWCHAR* log,
+                   const SQLWCHAR* discard, SQLBIGINT firstRecord, SQLBIGINT recordCount, SQLBIGINT readBufferKb)
+{
+    const void* texts[LoadTexts::kCount] = {table, dataFile, description, log, discard};
+    return loadTable(handle, texts, true, errorTolerance, warningTolerance, firstRecord, recordCount, readBufferKb);
 }
 
 }  // extern "C"

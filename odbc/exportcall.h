@@ -80,8 +80,8 @@ template <class Call>
 // reconnected diagnostic on its list), the call runs once more on the new
 // link.
 template <class Call>
-[[nodiscard]] SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner,
-                                  BaseErrorList* list, Call&& call) noexcept
+[[nodiscard]] SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner, BaseErrorList* list,
+                                  Call&& call) noexcept
 {
     SQLRETURN rc = call();
     BaseConnection* conn = connection(owner);
@@ -128,8 +128,7 @@ template <class Call>
     BaseStatement* stmt = stmtOf(handle);
     if (stmt == nullptr)
         return SQL_INVALID_HANDLE;
-    return poolRetry(stmtConnection, stmt, &stmt->diagnostics,
-                     [&]() noexcept { return call(stmt); });
+    return poolRetry(stmtConnection, stmt, &stmt->diagnostics, [&]() noexcept { return call(stmt); });
 }
 
 template <class Call>
@@ -159,8 +158,7 @@ template <class Call>
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
         return notConnected(connHandle, apiId);
-    return twice(&connHandle->diagnostics,
-                 [&]() noexcept { return call(connHandle->current); });
+    return twice(&connHandle->diagnostics, [&]() noexcept { return call(connHandle->current); });
 }
 
 }  // namespace baseexport

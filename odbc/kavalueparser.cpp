@@ -39,8 +39,7 @@ bool keyIs(const KaSubStringW& key, Keyword name)
 
 bool keyIs(const KaSubString& key, Keyword name)
 {
-    return key.data != nullptr &&
-           strEqualNoCaseN(key.data, key.len, name.narrow, fastStrlen(name.narrow)) != 0;
+    return key.data != nullptr && strEqualNoCaseN(key.data, key.len, name.narrow, fastStrlen(name.narrow)) != 0;
 }
 
 size_t lengthOf(const uint16_t* s)
@@ -242,15 +241,10 @@ AttributeObject::~AttributeObject()
 
 template <typename Unit, typename Parser>
 template <typename... Encoding>
-KaValueParserCore<Unit, Parser>::KaValueParserCore(const Unit* text, size_t length, Unit sep,
-                                                   const Unit* name, int32_t duplicates,
-                                                   Encoding... encoding) noexcept
-    : scanner(text, length, static_cast<uint32_t>(encoding)...),
-      separator(sep),
-      sourceName(name),
-      token(encoding...),
-      currentKey(encoding...),
-      allowDuplicates(duplicates)
+KaValueParserCore<Unit, Parser>::KaValueParserCore(const Unit* text, size_t length, Unit sep, const Unit* name,
+                                                   int32_t duplicates, Encoding... encoding) noexcept
+    : scanner(text, length, static_cast<uint32_t>(encoding)...), separator(sep), sourceName(name), token(encoding...),
+      currentKey(encoding...), allowDuplicates(duplicates)
 {
     attributes.noCase = 1;
     // Connection-string mode: a value in braces ends at an undoubled "}".
@@ -432,8 +426,7 @@ KaError* KaValueParserCore<Unit, Parser>::postBothNames(const Unit* name1, const
 }
 
 template <typename Unit, typename Parser>
-int KaValueParserCore<Unit, Parser>::getValueByNames(const Unit* name1, const Unit* name2,
-                                                     String** value) noexcept
+int KaValueParserCore<Unit, Parser>::getValueByNames(const Unit* name1, const Unit* name2, String** value) noexcept
 {
     *value = nullptr;
     size_t i1 = find(name1, lengthOf(name1));
@@ -506,8 +499,7 @@ int KaValueParserCore<Unit, Parser>::storeValue(size_t index, const Unit* keyTex
 
 template <typename Unit, typename Parser>
 int KaValueParserCore<Unit, Parser>::setValue(const Unit* keyText, size_t keyLength, const Unit* value,
-                                              size_t valueLength, const Unit* altKey,
-                                              size_t altKeyLength) noexcept
+                                              size_t valueLength, const Unit* altKey, size_t altKeyLength) noexcept
 {
     if (keyText == nullptr)
         return 1;
@@ -534,8 +526,7 @@ int KaValueParserCore<Unit, Parser>::setValue(const Unit* keyText, size_t keyLen
 }
 
 template <typename Unit, typename Parser>
-int KaValueParserCore<Unit, Parser>::setValueCStr(const Unit* keyText, const Unit* value,
-                                                  const Unit* altKey) noexcept
+int KaValueParserCore<Unit, Parser>::setValueCStr(const Unit* keyText, const Unit* value, const Unit* altKey) noexcept
 {
     return setValue(keyText, lengthOf(keyText), value, lengthOf(value), altKey, lengthOf(altKey));
 }
@@ -591,8 +582,7 @@ auto KaValueParserCore<Unit, Parser>::nextUnused() noexcept -> SubString*
 
 template <typename Unit, typename Parser>
 template <typename ValueOf>
-int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator,
-                                               ValueOf&& valueOf) noexcept
+int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator, ValueOf&& valueOf) noexcept
 {
     result.len = 0;
     if (result.data != nullptr && result.capacity != 0)
@@ -621,8 +611,7 @@ int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator
             failed = 1;
             break;
         }
-        failed = needsBraces(v, n, outSeparator) ? appendBraced(*out, v, n)
-                                                 : (n != 0 ? out->append(v, n) : 0);
+        failed = needsBraces(v, n, outSeparator) ? appendBraced(*out, v, n) : (n != 0 ? out->append(v, n) : 0);
     }
     if (failed == 0 && self().assignText(result, out->data, out->len) != 0)
         failed = 1;
@@ -634,8 +623,7 @@ template <typename Unit, typename Parser>
 int KaValueParserCore<Unit, Parser>::build(String& out, Unit outSeparator) noexcept
 {
     return buildInto(out, outSeparator,
-                     [](Value* value, const SubString& key, KaMemoryBuffer&, const Unit** v,
-                        size_t* n) noexcept {
+                     [](Value* value, const SubString& key, KaMemoryBuffer&, const Unit** v, size_t* n) noexcept {
                          if constexpr (std::is_same_v<Value, AttributeObject>) {
                              if (value != nullptr && value->secret != nullptr) {
                                  postGeneral(MSG_ATTRIBUTE_STRING_HOLDS_SECRET, &key);
@@ -651,17 +639,15 @@ int KaValueParserCore<Unit, Parser>::build(String& out, Unit outSeparator) noexc
 
 // ---- KaValueParserW -------------------------------------------------------------------------
 
-KaValueParserW::KaValueParserW(const uint16_t* text, size_t length, uint16_t sep,
-                               const uint16_t* name, int32_t duplicates) noexcept
+KaValueParserW::KaValueParserW(const uint16_t* text, size_t length, uint16_t sep, const uint16_t* name,
+                               int32_t duplicates) noexcept
     : KaValueParserCore(text, length, sep, name, duplicates)
-{
-}
+{}
 
 KaValueParserW::KaValueParserW(const KaSubStringW& text, uint16_t sep, const uint16_t* name,
                                int32_t duplicates) noexcept
     : KaValueParserW(text.data, text.len, sep, name, duplicates)
-{
-}
+{}
 
 KaValueParserW::~KaValueParserW() = default;
 
@@ -706,9 +692,7 @@ bool KaValueParserW::startsKey(uint32_t kind) noexcept
 int KaValueParserW::parse(const uint8_t* key, KaSensitivePredicate sensitive) noexcept
 {
     isSensitive = sensitive;
-    return parseWith([this, key](const uint16_t* value, size_t length) noexcept {
-        return store(key, value, length);
-    });
+    return parseWith([this, key](const uint16_t* value, size_t length) noexcept { return store(key, value, length); });
 }
 
 int KaValueParserW::store(const uint8_t* key, const uint16_t* value, size_t valueLen) noexcept
@@ -802,8 +786,8 @@ int KaValueParserW::setSecret(const uint16_t* keyText, const KaMemoryBuffer& hol
 int KaValueParserW::buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept
 {
     return buildInto(out, outSeparator,
-                     [key](AttributeObject* attr, const KaSubStringW& name, KaMemoryBuffer& plain,
-                           const uint16_t** v, size_t* n) noexcept {
+                     [key](AttributeObject* attr, const KaSubStringW& name, KaMemoryBuffer& plain, const uint16_t** v,
+                           size_t* n) noexcept {
                          *v = nullptr;
                          *n = 0;
                          if (attr == nullptr)
@@ -825,16 +809,14 @@ int KaValueParserW::buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t 
 
 // ---- KaValueParser ---------------------------------------------------------------------------
 
-KaValueParser::KaValueParser(const char* text, size_t length, int32_t textCodePage, char sep,
-                             const char* name, int32_t duplicates) noexcept
+KaValueParser::KaValueParser(const char* text, size_t length, int32_t textCodePage, char sep, const char* name,
+                             int32_t duplicates) noexcept
     : KaValueParserCore(text, length, sep, name, duplicates, textCodePage), codePage(textCodePage)
-{
-}
+{}
 
 KaValueParser::KaValueParser(const KaSubString& text, char sep, const char* name, int32_t duplicates) noexcept
     : KaValueParser(text.data, text.len, text.codePage, sep, name, duplicates)
-{
-}
+{}
 
 KaValueParser::~KaValueParser() = default;
 

@@ -121,8 +121,7 @@ public:
     String* getValueCStr(const Unit* name) noexcept;
     // The value under either name (a long and a short keyword); name2 may be
     // null. *value is null when neither is present.
-    [[nodiscard]] int getValueByNames(const Unit* name1, const Unit* name2,
-                                      String** value) noexcept;
+    [[nodiscard]] int getValueByNames(const Unit* name1, const Unit* name2, String** value) noexcept;
 
     bool hasKey(const Unit* name) const noexcept;
     int64_t indexOf(const Unit* name, size_t count) const noexcept;
@@ -130,9 +129,8 @@ public:
 
     // The value is stored in apostrophes when it holds an apostrophe, a
     // quotation mark or the separator. altKey may be null.
-    [[nodiscard]] int setValue(const Unit* key, size_t keyLength, const Unit* value,
-                               size_t valueLength, const Unit* altKey,
-                               size_t altKeyLength) noexcept;
+    [[nodiscard]] int setValue(const Unit* key, size_t keyLength, const Unit* value, size_t valueLength,
+                               const Unit* altKey, size_t altKeyLength) noexcept;
     [[nodiscard]] int setValueCStr(const Unit* key, const Unit* value, const Unit* altKey) noexcept;
 
     void removeKey(const Unit* name) noexcept;
@@ -150,8 +148,8 @@ protected:
     // Nothing is parsed yet; the text must stay unchanged until parse
     // returns. encoding is the 8-bit form's code page (none for UTF-16).
     template <typename... Encoding>
-    KaValueParserCore(const Unit* text, size_t length, Unit separator, const Unit* sourceName,
-                      int32_t allowDuplicates, Encoding... encoding) noexcept;
+    KaValueParserCore(const Unit* text, size_t length, Unit separator, const Unit* sourceName, int32_t allowDuplicates,
+                      Encoding... encoding) noexcept;
     ~KaValueParserCore() override;
 
     // The grammar; store(value, length) keeps one attribute's value under
@@ -165,8 +163,7 @@ protected:
     void markUsed(size_t index) noexcept;
     // Puts value under the entry at index, or under a new entry with a copy
     // of the key; the value is the dictionary's, or deleted on failure.
-    [[nodiscard]] int storeValue(size_t index, const Unit* key, size_t keyLength,
-                                 Value* value) noexcept;
+    [[nodiscard]] int storeValue(size_t index, const Unit* key, size_t keyLength, Value* value) noexcept;
     // Writes every attribute into result (built in a wiping string first);
     // valueOf(value, key, scratch, &text, &length) gives the text of one
     // value, 0 or 1.
@@ -185,8 +182,8 @@ class KaValueParserW : public KaValueParserCore<uint16_t, KaValueParserW> {
 public:
     KaSensitivePredicate isSensitive = nullptr;
 
-    KaValueParserW(const uint16_t* text, size_t length, uint16_t separator,
-                   const uint16_t* sourceName, int32_t allowDuplicates) noexcept;
+    KaValueParserW(const uint16_t* text, size_t length, uint16_t separator, const uint16_t* sourceName,
+                   int32_t allowDuplicates) noexcept;
     KaValueParserW(const KaSubStringW& text, uint16_t separator, const uint16_t* sourceName,
                    int32_t allowDuplicates) noexcept;
     ~KaValueParserW() override;
@@ -201,13 +198,11 @@ public:
     [[nodiscard]] int getSecret(const uint16_t* name, int* found, KaMemoryBuffer& holder) noexcept;
     [[nodiscard]] int getSecretByNames(const uint16_t* name1, const uint16_t* name2, int* found,
                                        KaMemoryBuffer& holder) noexcept;
-    [[nodiscard]] int setSecret(const uint16_t* key, const KaMemoryBuffer& holder,
-                                const uint16_t* altKey) noexcept;
+    [[nodiscard]] int setSecret(const uint16_t* key, const KaMemoryBuffer& holder, const uint16_t* altKey) noexcept;
 
     // As build, with encrypted values decrypted under key: give it a
     // KaStringWEx, since it writes passwords.
-    [[nodiscard]] int buildDecrypted(KaStringW& out, const uint8_t* key,
-                                     uint16_t outSeparator) noexcept;
+    [[nodiscard]] int buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept;
 
 private:
     friend class KaValueParserCore<uint16_t, KaValueParserW>;
@@ -215,8 +210,7 @@ private:
     KaSubStringW view(const uint16_t* name, size_t count) const noexcept;
     void bindKey(const uint16_t* text, size_t length) noexcept;
     KaStringW* newString(bool wiping) const noexcept;
-    [[nodiscard]] int assignText(KaStringW& target, const uint16_t* text,
-                                 size_t length) const noexcept;
+    [[nodiscard]] int assignText(KaStringW& target, const uint16_t* text, size_t length) const noexcept;
     static KaStringW* textOf(AttributeObject* value) noexcept;
     static AttributeObject* holdText(KaStringW* text) noexcept;
     // Two values under both keywords that are equal are let through with a
@@ -233,11 +227,10 @@ public:
     // Encoding kind of the text and of every string the parser makes.
     int32_t codePage;
 
-    KaValueParser(const char* text, size_t length, int32_t codePage, char separator,
-                  const char* sourceName, int32_t allowDuplicates) noexcept;
-    // In the text's own encoding.
-    KaValueParser(const KaSubString& text, char separator, const char* sourceName,
+    KaValueParser(const char* text, size_t length, int32_t codePage, char separator, const char* sourceName,
                   int32_t allowDuplicates) noexcept;
+    // In the text's own encoding.
+    KaValueParser(const KaSubString& text, char separator, const char* sourceName, int32_t allowDuplicates) noexcept;
     ~KaValueParser() override;
 
     [[nodiscard]] int parse() noexcept;

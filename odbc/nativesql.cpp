@@ -32,7 +32,7 @@ int16_t answer(BaseSqlStringW& text, uint16_t* out, int32_t outCapacity, int32_t
     return SQL_SUCCESS_WITH_INFO;
 }
 
-} // namespace
+}  // namespace
 
 int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t inLength, uint16_t* out,
                        int32_t outCapacity, int32_t* outLength) noexcept

@@ -8,5 +8,5 @@ class BaseConnection;
 
 // outCapacity and *outLength count UTF-16 units; a cut answer gives
 // SQL_SUCCESS_WITH_INFO with 01004.
-[[nodiscard]] int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t inLength,
-                                     uint16_t* out, int32_t outCapacity, int32_t* outLength) noexcept;
+[[nodiscard]] int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t inLength, uint16_t* out,
+                                     int32_t outCapacity, int32_t* outLength) noexcept;

@@ -65,8 +65,7 @@ int32_t gCatalogueUsers = 0;
 BaseEnv* envOfList(SQLSMALLINT type, SQLHANDLE handle) noexcept
 {
     switch (type) {
-    case SQL_HANDLE_ENV:
-        return envOf(handle);
+    case SQL_HANDLE_ENV: return envOf(handle);
     case SQL_HANDLE_DBC: {
         BaseStubConnection* connHandle = connOf(handle);
         return connHandle != nullptr ? connHandle->env : nullptr;
@@ -79,8 +78,7 @@ BaseEnv* envOfList(SQLSMALLINT type, SQLHANDLE handle) noexcept
         BaseDescriptor* desc = descOf(handle);
         return desc != nullptr && desc->connection != nullptr ? desc->connection->env : nullptr;
     }
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 
@@ -107,9 +105,7 @@ BaseErrorList* listOf(SQLSMALLINT type, SQLHANDLE handle, bool* known) noexcept
         BaseDescriptor* desc = descOf(handle);
         return desc != nullptr ? &desc->diagnostics : nullptr;
     }
-    default:
-        *known = false;
-        return nullptr;
+    default: *known = false; return nullptr;
     }
 }
 
@@ -122,8 +118,7 @@ void installDirFromLibrary() noexcept
     if (dir[0] != 0)
         return;
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&installDirFromLibrary), &info) == 0 ||
-        info.dli_fname == nullptr)
+    if (dladdr(reinterpret_cast<void*>(&installDirFromLibrary), &info) == 0 || info.dli_fname == nullptr)
         return;
     size_t n = std::strlen(info.dli_fname);
     if (n >= sizeof dir)
@@ -187,8 +182,7 @@ void installDirFromLibrary() noexcept
 // connection's API entry. make(conn, &child) says whether it succeeded; a
 // child made for a call that fails after all is given back to discard.
 template <typename Child, typename Make, typename Discard>
-[[nodiscard]] SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make,
-                                             Discard discard) noexcept
+[[nodiscard]] SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Discard discard) noexcept
 {
     BaseStubConnection* connHandle = connOf(input);
     if (connHandle == nullptr)
@@ -214,8 +208,7 @@ template <typename Child, typename Make, typename Discard>
 [[nodiscard]] SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
     return allocUnderConnection<BaseStatement>(
-        input, output,
-        [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
+        input, output, [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
         [](BaseStatement* stmt) { stmt->freeStmt(SQL_DROP); });
 }
 
@@ -254,16 +247,11 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
         return SQL_ERROR;
     *output = nullptr;
     switch (type) {
-    case SQL_HANDLE_ENV:
-        return allocEnv(output);
-    case SQL_HANDLE_DBC:
-        return allocConnection(input, output);
-    case SQL_HANDLE_STMT:
-        return allocStatement(input, output);
-    case SQL_HANDLE_DESC:
-        return allocDescriptor(input, output);
-    default:
-        return SQL_ERROR;
+    case SQL_HANDLE_ENV: return allocEnv(output);
+    case SQL_HANDLE_DBC: return allocConnection(input, output);
+    case SQL_HANDLE_STMT: return allocStatement(input, output);
+    case SQL_HANDLE_DESC: return allocDescriptor(input, output);
+    default: return SQL_ERROR;
     }
 }
 
@@ -291,8 +279,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
         delete connHandle;
         return SQL_SUCCESS;
     }
-    case SQL_HANDLE_STMT:
-        return onStatement(handle, [](BaseStatement* s) noexcept { return s->freeStmt(SQL_DROP); });
+    case SQL_HANDLE_STMT: return onStatement(handle, [](BaseStatement* s) noexcept { return s->freeStmt(SQL_DROP); });
     case SQL_HANDLE_DESC: {
         BaseDescriptor* desc = descOf(handle);
         if (desc == nullptr)
@@ -302,32 +289,28 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
             delete desc;
         return rc;
     }
-    default:
-        return SQL_ERROR;
+    default: return SQL_ERROR;
     }
 }
 
 // ---- Environment -------------------------------------------------------------
 
-SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value,
-                                SQLINTEGER bufferLength, SQLINTEGER* stringLength)
-{
-    BaseEnv* env = envOf(handle);
-    if (env == nullptr)
-        return SQL_INVALID_HANDLE;
-    return twice(&env->diagnostics, [&]() noexcept {
-        return env->getEnvAttr(attribute, value, bufferLength, stringLength);
-    });
-}
-
-SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value,
-                                SQLINTEGER length)
+SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER bufferLength,
+                                SQLINTEGER* stringLength)
 {
     BaseEnv* env = envOf(handle);
     if (env == nullptr)
         return SQL_INVALID_HANDLE;
     return twice(&env->diagnostics,
-                 [&]() noexcept { return env->setEnvAttr(attribute, value, length); });
+                 [&]() noexcept { return env->getEnvAttr(attribute, value, bufferLength, stringLength); });
+}
+
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length)
+{
+    BaseEnv* env = envOf(handle);
+    if (env == nullptr)
+        return SQL_INVALID_HANDLE;
+    return twice(&env->diagnostics, [&]() noexcept { return env->setEnvAttr(attribute, value, length); });
 }
 
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion)
@@ -337,8 +320,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
         BaseEnv* env = envOf(handle);
         if (env == nullptr)
             return SQL_INVALID_HANDLE;
-        return twice(&env->diagnostics,
-                     [&]() noexcept { return env->endTransaction(completion); });
+        return twice(&env->diagnostics, [&]() noexcept { return env->endTransaction(completion); });
     }
     case SQL_HANDLE_DBC:
         return onConnection(handle, SQL_API_SQLTRANSACT,
@@ -352,9 +334,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
             return SQL_INVALID_HANDLE;
         list->clear();
         KaErrorPushList(list);
-        basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_HANDLE_TYPE)
-            ->setSqlstate("HY092")
-            ->addParamSigned(type);
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_HANDLE_TYPE)->setSqlstate("HY092")->addParamSigned(type);
         KaErrorPopList();
         return SQL_ERROR;
     }
@@ -363,9 +343,9 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
 
 // ---- Diagnostics -------------------------------------------------------------
 
-SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
-                                 SQLWCHAR* sqlstate, SQLINTEGER* native, SQLWCHAR* message,
-                                 SQLSMALLINT bufferLength, SQLSMALLINT* textLength)
+SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLWCHAR* sqlstate,
+                                 SQLINTEGER* native, SQLWCHAR* message, SQLSMALLINT bufferLength,
+                                 SQLSMALLINT* textLength)
 {
     bool known = false;
     BaseErrorList* list = listOf(type, handle, &known);
@@ -375,8 +355,7 @@ SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT
         return SQL_INVALID_HANDLE;
     uint16_t local[kBaseSqlstateUnits] = {};
     uint16_t* state = sqlstate != nullptr ? sqlstate : local;
-    SQLRETURN rc =
-        list->getDiagRec(recNumber, state, native, message, bufferLength, textLength);
+    SQLRETURN rc = list->getDiagRec(recNumber, state, native, message, bufferLength, textLength);
     if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
         BaseEnv* env = envOfList(type, handle);
         if (env != nullptr && env->odbc2Mode != 0)
@@ -385,9 +364,8 @@ SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT
     return rc;
 }
 
-SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
-                                   SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT bufferLength,
-                                   SQLSMALLINT* stringLength)
+SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLSMALLINT field,
+                                   SQLPOINTER value, SQLSMALLINT bufferLength, SQLSMALLINT* stringLength)
 {
     bool known = false;
     BaseErrorList* list = listOf(type, handle, &known);
@@ -396,8 +374,8 @@ SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLI
     if (list == nullptr)
         return SQL_INVALID_HANDLE;
     SQLRETURN rc = list->getDiagField(recNumber, field, value, bufferLength, stringLength);
-    if ((rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && field == SQL_DIAG_SQLSTATE &&
-        value != nullptr && bufferLength >= kBaseSqlstateUnits * 2) {
+    if ((rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && field == SQL_DIAG_SQLSTATE && value != nullptr &&
+        bufferLength >= kBaseSqlstateUnits * 2) {
         BaseEnv* env = envOfList(type, handle);
         if (env != nullptr && env->odbc2Mode != 0)
             list->mapSqlStateToOdbc2W(static_cast<uint16_t*>(value));
@@ -407,9 +385,8 @@ SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLI
 
 // ---- Connections -------------------------------------------------------------
 
-SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLength,
-                              SQLWCHAR* user, SQLSMALLINT userLength, SQLWCHAR* password,
-                              SQLSMALLINT passwordLength)
+SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLength, SQLWCHAR* user,
+                              SQLSMALLINT userLength, SQLWCHAR* password, SQLSMALLINT passwordLength)
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -417,14 +394,12 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLeng
     if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
     return twice(&connHandle->diagnostics, [&]() noexcept {
-        return connHandle->current->connect(dsn, dsnLength, user, userLength, password,
-                                      passwordLength);
+        return connHandle->current->connect(dsn, dsnLength, user, userLength, password, passwordLength);
     });
 }
 
-SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in,
-                                    SQLSMALLINT inLength, SQLWCHAR* out, SQLSMALLINT outCapacity,
-                                    SQLSMALLINT* outLength, SQLUSMALLINT completion)
+SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in, SQLSMALLINT inLength, SQLWCHAR* out,
+                                    SQLSMALLINT outCapacity, SQLSMALLINT* outLength, SQLUSMALLINT completion)
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -432,22 +407,19 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in
     if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
     return twice(&connHandle->diagnostics, [&]() noexcept {
-        return connHandle->current->driverConnect(window, in, inLength, out, outCapacity,
-                                                  outLength, completion);
+        return connHandle->current->driverConnect(window, in, inLength, out, outCapacity, outLength, completion);
     });
 }
 
-SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC handle, SQLWCHAR* in, SQLSMALLINT inLength,
-                                    SQLWCHAR* out, SQLSMALLINT outCapacity,
-                                    SQLSMALLINT* outLength)
+SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC handle, SQLWCHAR* in, SQLSMALLINT inLength, SQLWCHAR* out,
+                                    SQLSMALLINT outCapacity, SQLSMALLINT* outLength)
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
-    SQLRETURN rc =
-        connHandle->current->browseConnect(in, inLength, out, outCapacity, outLength);
+    SQLRETURN rc = connHandle->current->browseConnect(in, inLength, out, outCapacity, outLength);
     return rc == kBaseRcAgain ? SQL_ERROR : rc;
 }
 
@@ -466,8 +438,7 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
         node = i + 1 < count ? node->next : nullptr;
         // The disconnect keeps what the application set for the handle's
         // next connect before it drops the recorded settings.
-        SQLRETURN rc =
-            twice(&connHandle->diagnostics, [&]() noexcept { return conn->disconnect(); });
+        SQLRETURN rc = twice(&connHandle->diagnostics, [&]() noexcept { return conn->disconnect(); });
         if (conn == connHandle->current) {
             result = rc;
         } else {
@@ -478,8 +449,8 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
     return result;
 }
 
-SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
-                                     SQLINTEGER bufferLength, SQLINTEGER* stringLength)
+SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER bufferLength,
+                                     SQLINTEGER* stringLength)
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -488,37 +459,32 @@ SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
         return SQL_NO_DATA;
     return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
-                   ? connHandle->current->getConnectAttr(attribute, value, bufferLength,
-                                                         stringLength)
+                   ? connHandle->current->getConnectAttr(attribute, value, bufferLength, stringLength)
                    : static_cast<SQLRETURN>(SQL_NO_DATA);
     });
 }
 
-SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
-                                     SQLINTEGER length)
+SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length)
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
-        return settle(connHandle->setBufferedAttr(attribute, value, length),
-                      &connHandle->diagnostics);
+        return settle(connHandle->setBufferedAttr(attribute, value, length), &connHandle->diagnostics);
     return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
-        return connHandle->current != nullptr
-                   ? connHandle->current->setConnectAttr(attribute, value, length)
-                   : connHandle->setBufferedAttr(attribute, value, length);
+        return connHandle->current != nullptr ? connHandle->current->setConnectAttr(attribute, value, length)
+                                              : connHandle->setBufferedAttr(attribute, value, length);
     });
 }
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT function, SQLUSMALLINT* supported)
 {
-    return onConnection(handle, SQL_API_SQLGETFUNCTIONS, [&](BaseConnection* c) noexcept {
-        return c->getFunctions(function, supported);
-    });
+    return onConnection(handle, SQL_API_SQLGETFUNCTIONS,
+                        [&](BaseConnection* c) noexcept { return c->getFunctions(function, supported); });
 }
 
-SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER value,
-                              SQLSMALLINT bufferLength, SQLSMALLINT* stringLength)
+SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER value, SQLSMALLINT bufferLength,
+                              SQLSMALLINT* stringLength)
 {
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
@@ -528,9 +494,8 @@ SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER 
         SQLRETURN rc = baseAnswerBasicInfo(nullptr, infoType, value, bufferLength, stringLength);
         return connHandle->leaveApi(rc);
     }
-    return twice(&connHandle->diagnostics, [&]() noexcept {
-        return connHandle->current->getInfo(infoType, value, bufferLength, stringLength);
-    });
+    return twice(&connHandle->diagnostics,
+                 [&]() noexcept { return connHandle->current->getInfo(infoType, value, bufferLength, stringLength); });
 }
 
 SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLength, SQLWCHAR* out,
@@ -550,22 +515,19 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLengt
 
 // ---- Statements --------------------------------------------------------------
 
-SQLRETURN SQL_API SQLBindCol(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value,
-                             SQLLEN bufferLength, SQLLEN* indicator)
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,
+                             SQLLEN* indicator)
 {
-    return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->bindCol(column, cType, value, bufferLength, indicator);
-    });
+    return onStatement(
+        h, [&](BaseStatement* s) noexcept { return s->bindCol(column, cType, value, bufferLength, indicator); });
 }
 
-SQLRETURN SQL_API SQLBindParameter(SQLHSTMT h, SQLUSMALLINT param, SQLSMALLINT ioType,
-                                   SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN columnSize,
-                                   SQLSMALLINT digits, SQLPOINTER value, SQLLEN bufferLength,
-                                   SQLLEN* indicator)
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT h, SQLUSMALLINT param, SQLSMALLINT ioType, SQLSMALLINT cType,
+                                   SQLSMALLINT sqlType, SQLULEN columnSize, SQLSMALLINT digits, SQLPOINTER value,
+                                   SQLLEN bufferLength, SQLLEN* indicator)
 {
     return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->bindParameter(param, ioType, cType, sqlType, columnSize, digits, value,
-                                bufferLength, indicator);
+        return s->bindParameter(param, ioType, cType, sqlType, columnSize, digits, value, bufferLength, indicator);
     });
 }
 
@@ -584,60 +546,52 @@ SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT h)
     return onStatement(h, [](BaseStatement* s) noexcept { return s->closeCursorApi(); });
 }
 
-SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT field,
-                                   SQLPOINTER charValue, SQLSMALLINT bufferLength,
-                                   SQLSMALLINT* stringLength, SQLLEN* numericValue)
+SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER charValue,
+                                   SQLSMALLINT bufferLength, SQLSMALLINT* stringLength, SQLLEN* numericValue)
 {
     return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->colAttribute(column, field, charValue, bufferLength, stringLength,
-                               numericValue);
+        return s->colAttribute(column, field, charValue, bufferLength, stringLength, numericValue);
     });
 }
 
-SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                                       SQLWCHAR* schema, SQLSMALLINT schemaLength,
-                                       SQLWCHAR* table, SQLSMALLINT tableLength,
+SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                       SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength,
                                        SQLWCHAR* column, SQLSMALLINT columnLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->columnPrivileges(catalog, catalogLength, schema, schemaLength, table,
-                                   tableLength, column, columnLength);
+        return s->columnPrivileges(catalog, catalogLength, schema, schemaLength, table, tableLength, column,
+                                   columnLength);
     });
 }
 
-SQLRETURN SQL_API SQLColumnsW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                              SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                              SQLSMALLINT tableLength, SQLWCHAR* column, SQLSMALLINT columnLength)
+SQLRETURN SQL_API SQLColumnsW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                              SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength, SQLWCHAR* column,
+                              SQLSMALLINT columnLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->columns(catalog, catalogLength, schema, schemaLength, table, tableLength,
-                          column, columnLength);
+        return s->columns(catalog, catalogLength, schema, schemaLength, table, tableLength, column, columnLength);
     });
 }
 
-SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT h, SQLUSMALLINT column, SQLWCHAR* name,
-                                  SQLSMALLINT bufferLength, SQLSMALLINT* nameLength,
-                                  SQLSMALLINT* dataType, SQLULEN* columnSize, SQLSMALLINT* digits,
-                                  SQLSMALLINT* nullable)
+SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT h, SQLUSMALLINT column, SQLWCHAR* name, SQLSMALLINT bufferLength,
+                                  SQLSMALLINT* nameLength, SQLSMALLINT* dataType, SQLULEN* columnSize,
+                                  SQLSMALLINT* digits, SQLSMALLINT* nullable)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->describeCol(column, name, bufferLength, nameLength, dataType, columnSize,
-                              digits, nullable);
+        return s->describeCol(column, name, bufferLength, nameLength, dataType, columnSize, digits, nullable);
     });
 }
 
-SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT h, SQLUSMALLINT param, SQLSMALLINT* dataType,
-                                   SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable)
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT h, SQLUSMALLINT param, SQLSMALLINT* dataType, SQLULEN* size,
+                                   SQLSMALLINT* digits, SQLSMALLINT* nullable)
 {
-    return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->describeParam(param, dataType, size, digits, nullable);
-    });
+    return onStatementRetry(
+        h, [&](BaseStatement* s) noexcept { return s->describeParam(param, dataType, size, digits, nullable); });
 }
 
 SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT h, SQLWCHAR* text, SQLINTEGER length)
 {
-    return onStatementRetry(h,
-                            [&](BaseStatement* s) noexcept { return s->execDirect(text, length); });
+    return onStatementRetry(h, [&](BaseStatement* s) noexcept { return s->execDirect(text, length); });
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT h)
@@ -645,18 +599,16 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT h)
     return onStatementRetry(h, [](BaseStatement* s) noexcept { return s->execute(); });
 }
 
-SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT h, SQLUSMALLINT fetchType, SQLLEN row,
-                                   SQLULEN* rowCount, SQLUSMALLINT* rowStatus)
+SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT h, SQLUSMALLINT fetchType, SQLLEN row, SQLULEN* rowCount,
+                                   SQLUSMALLINT* rowStatus)
 {
-    return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->extendedFetch(fetchType, row, rowCount, rowStatus);
-    });
+    return onStatement(
+        h, [&](BaseStatement* s) noexcept { return s->extendedFetch(fetchType, row, rowCount, rowStatus); });
 }
 
 SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT h, SQLSMALLINT orientation, SQLLEN offset)
 {
-    return onStatement(
-        h, [&](BaseStatement* s) noexcept { return s->fetchScroll(orientation, offset); });
+    return onStatement(h, [&](BaseStatement* s) noexcept { return s->fetchScroll(orientation, offset); });
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT h)
@@ -664,17 +616,14 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT h)
     return onStatement(h, [](BaseStatement* s) noexcept { return s->fetch(); });
 }
 
-SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT h, SQLWCHAR* pkCatalog, SQLSMALLINT pkCatalogLength,
-                                  SQLWCHAR* pkSchema, SQLSMALLINT pkSchemaLength,
-                                  SQLWCHAR* pkTable, SQLSMALLINT pkTableLength,
-                                  SQLWCHAR* fkCatalog, SQLSMALLINT fkCatalogLength,
-                                  SQLWCHAR* fkSchema, SQLSMALLINT fkSchemaLength,
-                                  SQLWCHAR* fkTable, SQLSMALLINT fkTableLength)
+SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT h, SQLWCHAR* pkCatalog, SQLSMALLINT pkCatalogLength, SQLWCHAR* pkSchema,
+                                  SQLSMALLINT pkSchemaLength, SQLWCHAR* pkTable, SQLSMALLINT pkTableLength,
+                                  SQLWCHAR* fkCatalog, SQLSMALLINT fkCatalogLength, SQLWCHAR* fkSchema,
+                                  SQLSMALLINT fkSchemaLength, SQLWCHAR* fkTable, SQLSMALLINT fkTableLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->foreignKeys(pkCatalog, pkCatalogLength, pkSchema, pkSchemaLength, pkTable,
-                              pkTableLength, fkCatalog, fkCatalogLength, fkSchema,
-                              fkSchemaLength, fkTable, fkTableLength);
+        return s->foreignKeys(pkCatalog, pkCatalogLength, pkSchema, pkSchemaLength, pkTable, pkTableLength, fkCatalog,
+                              fkCatalogLength, fkSchema, fkSchemaLength, fkTable, fkTableLength);
     });
 }
 
@@ -683,28 +632,23 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option)
     return onStatement(h, [&](BaseStatement* s) noexcept { return s->freeStmt(option); });
 }
 
-SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT h, SQLWCHAR* name, SQLSMALLINT bufferLength,
-                                    SQLSMALLINT* nameLength)
+SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT h, SQLWCHAR* name, SQLSMALLINT bufferLength, SQLSMALLINT* nameLength)
 {
-    return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->getCursorName(name, bufferLength, nameLength);
-    });
+    return onStatement(h, [&](BaseStatement* s) noexcept { return s->getCursorName(name, bufferLength, nameLength); });
 }
 
-SQLRETURN SQL_API SQLGetData(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value,
-                             SQLLEN bufferLength, SQLLEN* indicator)
+SQLRETURN SQL_API SQLGetData(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,
+                             SQLLEN* indicator)
 {
-    return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->getData(column, cType, value, bufferLength, indicator);
-    });
+    return onStatement(
+        h, [&](BaseStatement* s) noexcept { return s->getData(column, cType, value, bufferLength, indicator); });
 }
 
-SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value,
-                                  SQLINTEGER bufferLength, SQLINTEGER* stringLength)
+SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER bufferLength,
+                                  SQLINTEGER* stringLength)
 {
-    return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->getStmtAttr(attribute, value, bufferLength, stringLength);
-    });
+    return onStatementRetry(
+        h, [&](BaseStatement* s) noexcept { return s->getStmtAttr(attribute, value, bufferLength, stringLength); });
 }
 
 SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT h, SQLSMALLINT dataType)
@@ -737,33 +681,29 @@ SQLRETURN SQL_API SQLPrepareW(SQLHSTMT h, SQLWCHAR* text, SQLINTEGER length)
     return onStatementRetry(h, [&](BaseStatement* s) noexcept { return s->prepare(text, length); });
 }
 
-SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                                  SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                                  SQLSMALLINT tableLength)
+SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                  SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
         return s->primaryKeys(catalog, catalogLength, schema, schemaLength, table, tableLength);
     });
 }
 
-SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                                       SQLWCHAR* schema, SQLSMALLINT schemaLength,
-                                       SQLWCHAR* procedure, SQLSMALLINT procedureLength,
+SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                       SQLSMALLINT schemaLength, SQLWCHAR* procedure, SQLSMALLINT procedureLength,
                                        SQLWCHAR* column, SQLSMALLINT columnLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->procedureColumns(catalog, catalogLength, schema, schemaLength, procedure,
-                                   procedureLength, column, columnLength);
+        return s->procedureColumns(catalog, catalogLength, schema, schemaLength, procedure, procedureLength, column,
+                                   columnLength);
     });
 }
 
-SQLRETURN SQL_API SQLProceduresW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                                 SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* procedure,
-                                 SQLSMALLINT procedureLength)
+SQLRETURN SQL_API SQLProceduresW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                 SQLSMALLINT schemaLength, SQLWCHAR* procedure, SQLSMALLINT procedureLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->procedures(catalog, catalogLength, schema, schemaLength, procedure,
-                             procedureLength);
+        return s->procedures(catalog, catalogLength, schema, schemaLength, procedure, procedureLength);
     });
 }
 
@@ -779,72 +719,58 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT h, SQLLEN* count)
 
 SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT h, SQLWCHAR* name, SQLSMALLINT length)
 {
-    return onStatement(h,
-                       [&](BaseStatement* s) noexcept { return s->setCursorName(name, length); });
+    return onStatement(h, [&](BaseStatement* s) noexcept { return s->setCursorName(name, length); });
 }
 
-SQLRETURN SQL_API SQLSetPos(SQLHSTMT h, SQLSETPOSIROW row, SQLUSMALLINT operation,
-                            SQLUSMALLINT lockType)
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT h, SQLSETPOSIROW row, SQLUSMALLINT operation, SQLUSMALLINT lockType)
 {
-    return onStatement(
-        h, [&](BaseStatement* s) noexcept { return s->setPos(row, operation, lockType); });
+    return onStatement(h, [&](BaseStatement* s) noexcept { return s->setPos(row, operation, lockType); });
 }
 
-SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT h, SQLUSMALLINT concurrency, SQLLEN keyset,
-                                      SQLUSMALLINT rowset)
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT h, SQLUSMALLINT concurrency, SQLLEN keyset, SQLUSMALLINT rowset)
 {
-    return onStatement(h, [&](BaseStatement* s) noexcept {
-        return s->setScrollOptions(concurrency, keyset, rowset);
-    });
+    return onStatement(h, [&](BaseStatement* s) noexcept { return s->setScrollOptions(concurrency, keyset, rowset); });
 }
 
-SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value,
-                                  SQLINTEGER length)
+SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length)
 {
-    return onStatement(
-        h, [&](BaseStatement* s) noexcept { return s->setStmtAttr(attribute, value, length); });
+    return onStatement(h, [&](BaseStatement* s) noexcept { return s->setStmtAttr(attribute, value, length); });
 }
 
 SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT h, SQLUSMALLINT identifierType, SQLWCHAR* catalog,
-                                     SQLSMALLINT catalogLength, SQLWCHAR* schema,
-                                     SQLSMALLINT schemaLength, SQLWCHAR* table,
-                                     SQLSMALLINT tableLength, SQLUSMALLINT scope,
+                                     SQLSMALLINT catalogLength, SQLWCHAR* schema, SQLSMALLINT schemaLength,
+                                     SQLWCHAR* table, SQLSMALLINT tableLength, SQLUSMALLINT scope,
                                      SQLUSMALLINT nullable)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->specialColumns(identifierType, catalog, catalogLength, schema, schemaLength,
-                                 table, tableLength, scope, nullable);
+        return s->specialColumns(identifierType, catalog, catalogLength, schema, schemaLength, table, tableLength,
+                                 scope, nullable);
     });
 }
 
-SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                                 SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                                 SQLSMALLINT tableLength, SQLUSMALLINT unique,
-                                 SQLUSMALLINT reserved)
+SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                 SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength,
+                                 SQLUSMALLINT unique, SQLUSMALLINT reserved)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->statistics(catalog, catalogLength, schema, schemaLength, table, tableLength,
-                             unique, reserved);
+        return s->statistics(catalog, catalogLength, schema, schemaLength, table, tableLength, unique, reserved);
     });
 }
 
-SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                                      SQLWCHAR* schema, SQLSMALLINT schemaLength,
-                                      SQLWCHAR* table, SQLSMALLINT tableLength)
+SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                      SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->tablePrivileges(catalog, catalogLength, schema, schemaLength, table,
-                                  tableLength);
+        return s->tablePrivileges(catalog, catalogLength, schema, schemaLength, table, tableLength);
     });
 }
 
-SQLRETURN SQL_API SQLTablesW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
-                             SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                             SQLSMALLINT tableLength, SQLWCHAR* type, SQLSMALLINT typeLength)
+SQLRETURN SQL_API SQLTablesW(SQLHSTMT h, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                             SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength, SQLWCHAR* type,
+                             SQLSMALLINT typeLength)
 {
     return onStatementRetry(h, [&](BaseStatement* s) noexcept {
-        return s->tables(catalog, catalogLength, schema, schemaLength, table, tableLength, type,
-                         typeLength);
+        return s->tables(catalog, catalogLength, schema, schemaLength, table, tableLength, type, typeLength);
     });
 }
 
@@ -858,43 +784,37 @@ SQLRETURN SQL_API SQLCopyDesc(SQLHDESC source, SQLHDESC target)
     return onDescriptor(target, [&](BaseDescriptor* d) noexcept { return d->copyDesc(from); });
 }
 
-SQLRETURN SQL_API SQLGetDescFieldW(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT field,
-                                   SQLPOINTER value, SQLINTEGER bufferLength,
-                                   SQLINTEGER* stringLength)
+SQLRETURN SQL_API SQLGetDescFieldW(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT field, SQLPOINTER value,
+                                   SQLINTEGER bufferLength, SQLINTEGER* stringLength)
 {
     return onDescriptor(h, [&](BaseDescriptor* d) noexcept {
         return d->getDescField(recNumber, field, value, bufferLength, stringLength);
     });
 }
 
-SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC h, SQLSMALLINT recNumber, SQLWCHAR* name,
-                                 SQLSMALLINT bufferLength, SQLSMALLINT* nameLength,
-                                 SQLSMALLINT* type, SQLSMALLINT* subType, SQLLEN* length,
-                                 SQLSMALLINT* precision, SQLSMALLINT* scale,
-                                 SQLSMALLINT* nullable)
+SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC h, SQLSMALLINT recNumber, SQLWCHAR* name, SQLSMALLINT bufferLength,
+                                 SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLSMALLINT* subType, SQLLEN* length,
+                                 SQLSMALLINT* precision, SQLSMALLINT* scale, SQLSMALLINT* nullable)
 {
     return onDescriptor(h, [&](BaseDescriptor* d) noexcept {
-        return d->getDescRec(recNumber, name, bufferLength, nameLength, type, subType, length,
-                             precision, scale, nullable);
+        return d->getDescRec(recNumber, name, bufferLength, nameLength, type, subType, length, precision, scale,
+                             nullable);
     });
 }
 
-SQLRETURN SQL_API SQLSetDescFieldW(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT field,
-                                   SQLPOINTER value, SQLINTEGER bufferLength)
+SQLRETURN SQL_API SQLSetDescFieldW(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT field, SQLPOINTER value,
+                                   SQLINTEGER bufferLength)
 {
-    return onDescriptor(h, [&](BaseDescriptor* d) noexcept {
-        return d->setDescField(recNumber, field, value, bufferLength);
-    });
+    return onDescriptor(
+        h, [&](BaseDescriptor* d) noexcept { return d->setDescField(recNumber, field, value, bufferLength); });
 }
 
-SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT type,
-                                SQLSMALLINT subType, SQLLEN length, SQLSMALLINT precision,
-                                SQLSMALLINT scale, SQLPOINTER data, SQLLEN* stringLength,
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT recNumber, SQLSMALLINT type, SQLSMALLINT subType, SQLLEN length,
+                                SQLSMALLINT precision, SQLSMALLINT scale, SQLPOINTER data, SQLLEN* stringLength,
                                 SQLLEN* indicator)
 {
     return onDescriptor(h, [&](BaseDescriptor* d) noexcept {
-        return d->setDescRec(recNumber, type, subType, length, precision, scale, data,
-                             stringLength, indicator);
+        return d->setDescRec(recNumber, type, subType, length, precision, scale, data, stringLength, indicator);
     });
 }
 

@@ -34,10 +34,8 @@ enum : uint32_t {
     INST_COUNT
 };
 const CallMapperSymbol kInstallerSymbols[] = {
-    {"SQLPostInstallerError", INST_POST_ERROR, 0},
-    {"SQLWriteFileDSN", INST_WRITE_FILE_DSN, 0},
-    {"SQLRemoveDSNFromIni", INST_REMOVE_DSN, 0},
-    {"SQLWritePrivateProfileString", INST_WRITE_PROFILE, 0},
+    {"SQLPostInstallerError", INST_POST_ERROR, 0},       {"SQLWriteFileDSN", INST_WRITE_FILE_DSN, 0},
+    {"SQLRemoveDSNFromIni", INST_REMOVE_DSN, 0},         {"SQLWritePrivateProfileString", INST_WRITE_PROFILE, 0},
     {"SQLGetPrivateProfileString", INST_GET_PROFILE, 0},
 };
 const CallMapperTable kInstallerTable = {kInstallerSymbols, INST_COUNT, 0};
@@ -57,8 +55,13 @@ constexpr DWORD kCatalogueMissingCode = 100;
 // The pooling settings of the driver's section handed to the setup library,
 // in this order.
 const char* const kPoolingKeys[] = {
-    "Pooling", "ConnectionReset", "MaxPoolSize", "MinPoolSize",
-    "MaxNumConnPools", "LoadBalanceTimeout", "MaintenaceThreadTimePeriod",
+    "Pooling",
+    "ConnectionReset",
+    "MaxPoolSize",
+    "MinPoolSize",
+    "MaxNumConnPools",
+    "LoadBalanceTimeout",
+    "MaintenaceThreadTimePeriod",
 };
 
 // Guards the process-wide handles below; each library is loaded and
@@ -105,8 +108,7 @@ void postInstallerError(DWORD code, const char* text) noexcept
     post(code, text);
 }
 
-int32_t readInstallerProfile(const char* section, const char* key, char* out, int32_t size,
-                             const char* file) noexcept
+int32_t readInstallerProfile(const char* section, const char* key, char* out, int32_t size, const char* file) noexcept
 {
     out[0] = 0;
     auto get = installerEntry<decltype(&SQLGetPrivateProfileString)>(INST_GET_PROFILE);
@@ -408,14 +410,13 @@ int runConnectDialog(void* a1, void* a2, void* a3, void* a4, void* a5, void* a6,
 
 extern "C" {
 
-__attribute__((visibility("default"))) BOOL ConfigDSN(HWND window, WORD request, LPCSTR driver,
-                                                      LPCSTR attributes)
+__attribute__((visibility("default"))) BOOL ConfigDSN(HWND window, WORD request, LPCSTR driver, LPCSTR attributes)
 {
     return loadSetupLibrary(window, request, driver, attributes, 0, nullptr) ? SQL_TRUE : SQL_FALSE;
 }
 
-__attribute__((visibility("default"))) BOOL ConfigFileDSN(HWND window, WORD request, LPCSTR driver,
-                                                          LPCSTR attributes, LPCSTR fileDsn)
+__attribute__((visibility("default"))) BOOL ConfigFileDSN(HWND window, WORD request, LPCSTR driver, LPCSTR attributes,
+                                                          LPCSTR fileDsn)
 {
     return loadSetupLibrary(window, request, driver, attributes, 1, fileDsn) ? SQL_TRUE : SQL_FALSE;
 }

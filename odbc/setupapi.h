@@ -19,11 +19,11 @@ constexpr size_t SETUP_POOL_VALUE_SIZE = 256;
 // Handed to the setup library; a fixed layout of 5128 bytes, texts
 // NUL-terminated.
 struct SetupRequest {
-    char driverDescription[SETUP_TEXT_SIZE];   // also the section of odbcinst.ini
-    char oldDsn[SETUP_TEXT_SIZE];              // empty at creation
-    uint16_t request;                          // the installer's ODBC_ADD_DSN, ODBC_CONFIG_DSN, ...
-    char newDsn[SETUP_TEXT_SIZE];              // empty at creation
-    char driverPath[SETUP_TEXT_SIZE];          // "Driver" of the description's section
+    char driverDescription[SETUP_TEXT_SIZE];  // also the section of odbcinst.ini
+    char oldDsn[SETUP_TEXT_SIZE];             // empty at creation
+    uint16_t request;                         // the installer's ODBC_ADD_DSN, ODBC_CONFIG_DSN, ...
+    char newDsn[SETUP_TEXT_SIZE];             // empty at creation
+    char driverPath[SETUP_TEXT_SIZE];         // "Driver" of the description's section
     char fileDsn[SETUP_TEXT_SIZE];
     int32_t isFileDsn;
 };
@@ -54,8 +54,8 @@ BOOL ConfigFileDSN(HWND window, WORD request, LPCSTR driver, LPCSTR attributes, 
 
 // The whole installer request: TRUE (1) or FALSE (0); every diagnostic
 // reaches the installer through SQLPostInstallerError.
-int loadSetupLibrary(HWND window, WORD request, const char* driver, const char* attributes,
-                     int isFileDsn, const char* fileDsn) noexcept;
+int loadSetupLibrary(HWND window, WORD request, const char* driver, const char* attributes, int isFileDsn,
+                     const char* fileDsn) noexcept;
 // A new record (freed with ramFree), or null when memory runs out.
 SetupRequest* setupNewRequest(const char* driver, WORD request, int isFileDsn, const char* fileDsn) noexcept;
 // Pairs separated by NUL and ended by an empty one; a pair without "=" ends

@@ -60,7 +60,7 @@ void traceReadOdbcIni() noexcept
 {
     // Read outside the lock: the ini reader takes locks of its own.
     KaTraceSettings read = {};
-    char mode[2];   // the first character decides
+    char mode[2];  // the first character decides
     KaGetPrivateProfileString(kSection, "Trace", "0", mode, sizeof mode, kOdbcIni);
     read.traceMode = mode[0] == '1' ? 1 : mode[0] == '2' ? 2 : 0;
     char options[2];

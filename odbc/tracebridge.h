@@ -8,14 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t KA_TRACE_SETTING_SIZE = 256;   // TraceFile and TraceDll, terminator included
-constexpr size_t KA_TRACE_NAME_MAX = 1024;      // names handed to reload
+constexpr size_t KA_TRACE_SETTING_SIZE = 256;  // TraceFile and TraceDll, terminator included
+constexpr size_t KA_TRACE_NAME_MAX = 1024;     // names handed to reload
 constexpr uint32_t KA_TRACE_MIN_VERSION = 1000;
 constexpr uint32_t KA_TRACE_ERROR_SIZE = 1000;
 
 struct KaTraceSettings {
-    int16_t traceMode;      // Trace: 1, 2, else 0
-    int16_t traceOptions;   // TraceOptions: 1-3; else 3 with trace mode 2, else 0
+    int16_t traceMode;     // Trace: 1, 2, else 0
+    int16_t traceOptions;  // TraceOptions: 1-3; else 3 with trace mode 2, else 0
     char traceFile[KA_TRACE_SETTING_SIZE];
     char traceDll[KA_TRACE_SETTING_SIZE];
 };
@@ -42,7 +42,7 @@ struct KaTraceLibraryRecord {
 
 struct KaTracer {
     int16_t tracingOn;
-    KaTraceLibraryRecord* library;   // null while none is loaded
+    KaTraceLibraryRecord* library;  // null while none is loaded
 };
 
 // An X/Open XA transaction identifier.
@@ -63,8 +63,8 @@ public:
     [[nodiscard]] static int reload(const char* logFile, size_t logFileLength, const char* libraryName,
                                     size_t libraryNameLength) noexcept;
     // Enabling answers 1 when the library was (re)loaded, else 0.
-    static int setEnabled(const char* logFile, size_t logFileLength, const char* libraryName,
-                          size_t libraryNameLength, int enable) noexcept;
+    static int setEnabled(const char* logFile, size_t logFileLength, const char* libraryName, size_t libraryNameLength,
+                          int enable) noexcept;
     static int enable(KaTracer* tracer, int16_t mode, const char* logFile, size_t logFileLength,
                       const char* libraryName, size_t libraryNameLength) noexcept;
     // The loaded library's record, or null.

@@ -32,11 +32,10 @@ void reverseBytes(uint8_t* p, uint64_t n)
 KaWireStream::~KaWireStream() = default;
 
 BlkTmpFile::BlkTmpFile(uint64_t size) noexcept
-    : block{{nullptr, 0, 0}, {nullptr, 0, 0}}, current(0), blockSize(size), total(0), position(0), fd(0),
-      path(nullptr), fileLength(0), window(nullptr), windowLength(0), windowStart(0), windowDirty(0),
-      readCache(nullptr), readCacheLength(0), readCacheStart(0), orderFlag(1), swapFlag(0), lastStream(nullptr)
-{
-}
+    : block{{nullptr, 0, 0}, {nullptr, 0, 0}}, current(0), blockSize(size), total(0), position(0), fd(0), path(nullptr),
+      fileLength(0), window(nullptr), windowLength(0), windowStart(0), windowDirty(0), readCache(nullptr),
+      readCacheLength(0), readCacheStart(0), orderFlag(1), swapFlag(0), lastStream(nullptr)
+{}
 
 BlkTmpFile::~BlkTmpFile()
 {

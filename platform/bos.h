@@ -20,16 +20,16 @@ constexpr size_t BOS_PATH_SIZE = 1024;
 
 // Bits of bosDebugFlags (environment variable KA_DEBUGGING, hexadecimal).
 enum : uint64_t {
-  BOS_TRACE_FOPEN = 0x1,
-  BOS_TRACE_LOCATE = 0x2,
-  BOS_TRACE_LOADLIB = 0x4,
-  BOS_TRACE_STRINGS = 0x8,
-  BOS_TRACE_INI_WRITE = 0x10,
-  BOS_TRACE_INI_READ = 0x20,
-  BOS_TRACE_INI_OPEN = 0x80,
-  BOS_TRACE_EXIST = 0x100,
-  BOS_TRACE_FIND = 0x200,
-  BOS_TRACE_PATH = 0x400,
+    BOS_TRACE_FOPEN = 0x1,
+    BOS_TRACE_LOCATE = 0x2,
+    BOS_TRACE_LOADLIB = 0x4,
+    BOS_TRACE_STRINGS = 0x8,
+    BOS_TRACE_INI_WRITE = 0x10,
+    BOS_TRACE_INI_READ = 0x20,
+    BOS_TRACE_INI_OPEN = 0x80,
+    BOS_TRACE_EXIST = 0x100,
+    BOS_TRACE_FIND = 0x200,
+    BOS_TRACE_PATH = 0x400,
 };
 
 // Read once at library load from KA_DEBUGGING.

@@ -14,7 +14,6 @@
 [[nodiscard]] int bosBufWrite(FILE* stream, const void* data, size_t itemSize, size_t itemCount);
 // convert: the UTF-16 text (itemSize x itemCount bytes) is written as UTF-8,
 // all of it; else the bytes as they are.
-[[nodiscard]] int bosBufWriteW(FILE* stream, const uint16_t* data, size_t itemSize, size_t itemCount,
-                               int convert);
+[[nodiscard]] int bosBufWriteW(FILE* stream, const uint16_t* data, size_t itemSize, size_t itemCount, int convert);
 [[nodiscard]] int bosBufFlush(FILE* stream);
 int bosBufClose(FILE* stream);

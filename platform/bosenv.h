@@ -10,13 +10,13 @@
 constexpr size_t BOS_HOST_NAME_SIZE = 256;
 
 struct BosLocalTime {
-  uint16_t day;     // 1-31
-  uint16_t month;   // 1-12
-  uint16_t year;    // four digits
-  uint16_t hour;
-  uint16_t minute;
-  uint16_t second;
-  uint16_t millisecond;
+    uint16_t day;    // 1-31
+    uint16_t month;  // 1-12
+    uint16_t year;   // four digits
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t millisecond;
 };
 
 [[nodiscard]] const char* bosGetEnv(const char* name);

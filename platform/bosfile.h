@@ -10,20 +10,20 @@
 
 // Flag word of bosfopen.
 enum : uint32_t {
-  BOS_OPEN_CREATE = 0x1,          // O_RDWR|O_CREAT
-  BOS_OPEN_READWRITE = 0x2,       // existing file read-write (else read-only)
-  BOS_OPEN_CREATE_MISSING = 0x4,  // add O_CREAT when not an existing regular file
-  BOS_OPEN_HOME = 0x8,            // name relative to $HOME
-  BOS_OPEN_SEARCH = 0x10,         // on failure search along PATH and retry
-  BOS_OPEN_EXCLUSIVE = 0x20,      // with CREATE: O_EXCL
-  BOS_OPEN_TEMP = 0x40,           // fresh private temporary file (implies CREATE)
-  BOS_OPEN_RESOLVE_ONLY = 0x100,  // resolve the name, open nothing, descriptor 0
-  BOS_OPEN_CONFIG = 0x200,        // resolve odbc.ini, odbcinst.ini, .kalib.ini, .system.defaults
-  BOS_OPEN_NO_LOCK = 0x400,
-  BOS_OPEN_SHARED_LOCK = 0x800,
-  BOS_OPEN_EXCL_LOCK = 0x1000,    // with READWRITE
-  BOS_OPEN_TRUNCATE = 0x2000,     // with CREATE
-  BOS_OPEN_APPEND = 0x4000,
+    BOS_OPEN_CREATE = 0x1,          // O_RDWR|O_CREAT
+    BOS_OPEN_READWRITE = 0x2,       // existing file read-write (else read-only)
+    BOS_OPEN_CREATE_MISSING = 0x4,  // add O_CREAT when not an existing regular file
+    BOS_OPEN_HOME = 0x8,            // name relative to $HOME
+    BOS_OPEN_SEARCH = 0x10,         // on failure search along PATH and retry
+    BOS_OPEN_EXCLUSIVE = 0x20,      // with CREATE: O_EXCL
+    BOS_OPEN_TEMP = 0x40,           // fresh private temporary file (implies CREATE)
+    BOS_OPEN_RESOLVE_ONLY = 0x100,  // resolve the name, open nothing, descriptor 0
+    BOS_OPEN_CONFIG = 0x200,        // resolve odbc.ini, odbcinst.ini, .kalib.ini, .system.defaults
+    BOS_OPEN_NO_LOCK = 0x400,
+    BOS_OPEN_SHARED_LOCK = 0x800,
+    BOS_OPEN_EXCL_LOCK = 0x1000,  // with READWRITE
+    BOS_OPEN_TRUNCATE = 0x2000,   // with CREATE
+    BOS_OPEN_APPEND = 0x4000,
 };
 
 // The byte that every opener of a driver file locks: bosfopen takes its
@@ -32,12 +32,12 @@ constexpr int64_t BOS_FILE_LOCK_OFFSET = 1;
 
 // Codes of bosFileAccess.
 enum : int {
-  BOS_ACCESS_WRITABLE = 1,
-  BOS_ACCESS_DIRECTORY = 2,
-  BOS_ACCESS_READONLY = 5,
-  BOS_ACCESS_MISSING = 8,
-  BOS_ACCESS_FAILED = 16,
-  BOS_ACCESS_OTHER = 32,
+    BOS_ACCESS_WRITABLE = 1,
+    BOS_ACCESS_DIRECTORY = 2,
+    BOS_ACCESS_READONLY = 5,
+    BOS_ACCESS_MISSING = 8,
+    BOS_ACCESS_FAILED = 16,
+    BOS_ACCESS_OTHER = 32,
 };
 
 // name: the caller's buffer of at least BOS_PATH_SIZE bytes; on return it

@@ -15,7 +15,7 @@ class KaIcuCache;
 
 inline bool bosTraced(uint64_t bit)
 {
-  return (bosDebugFlags & bit) != 0;
+    return (bosDebugFlags & bit) != 0;
 }
 
 // The value of an environment variable, null when unset or empty.

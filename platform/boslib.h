@@ -12,12 +12,12 @@ constexpr size_t BOS_INSTALL_DIR_SIZE = 1025;
 
 // Search bits of LocateFile, in the order the search list is built.
 enum : uint32_t {
-  BOS_SEARCH_PATH = 0x1,     // $PATH
-  BOS_SEARCH_HOME = 0x2,     // $HOME
-  BOS_SEARCH_KA = 0x4,       // $KA, $KALIB
-  BOS_SEARCH_LIBPATH = 0x8,  // $LD_LIBRARY_PATH_64, $LD_RUN_PATH, /usr/local/lib; also "../"
-  BOS_SEARCH_CWD = 0x10,
-  BOS_SEARCH_INSTALL = 0x20, // install directory and its "lib"
+    BOS_SEARCH_PATH = 0x1,     // $PATH
+    BOS_SEARCH_HOME = 0x2,     // $HOME
+    BOS_SEARCH_KA = 0x4,       // $KA, $KALIB
+    BOS_SEARCH_LIBPATH = 0x8,  // $LD_LIBRARY_PATH_64, $LD_RUN_PATH, /usr/local/lib; also "../"
+    BOS_SEARCH_CWD = 0x10,
+    BOS_SEARCH_INSTALL = 0x20,  // install directory and its "lib"
 };
 
 // Empty until first needed; without a trailing "/".

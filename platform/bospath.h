@@ -15,8 +15,7 @@ constexpr size_t BOS_SPLIT_EXT_MAX = 3;
 // out: BOS_PATH_SIZE bytes; 1 when the result does not fit (out empty).
 [[nodiscard]] int bospath(char* out, const char* dir, const char* name, const char* defaultExt);
 // out: BOS_PATH_SIZE units.
-[[nodiscard]] int bospathW(uint16_t* out, const uint16_t* dir, const uint16_t* name,
-                           const uint16_t* defaultExt);
+[[nodiscard]] int bospathW(uint16_t* out, const uint16_t* dir, const uint16_t* name, const uint16_t* defaultExt);
 // path (in/out) is cut to its directory; name: BOS_SPLIT_NAME_MAX + 1 bytes,
 // ext: BOS_SPLIT_EXT_MAX + 1 bytes.
 [[nodiscard]] int bosSplitPath(char* path, char* name, char* ext, int report);

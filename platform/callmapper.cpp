@@ -116,8 +116,7 @@ int CallMapper::resolveSymbol(const CallMapperSymbol& entry, uint32_t mask) noex
     return 0;
 }
 
-UtlLibCallMapper::UtlLibCallMapper(const char* name, const CallMapperTable* table) noexcept
-    : symbolTable(table)
+UtlLibCallMapper::UtlLibCallMapper(const char* name, const CallMapperTable* table) noexcept : symbolTable(table)
 {
     if (name != nullptr) {
         size_t n = strlen(name);

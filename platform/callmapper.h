@@ -19,8 +19,8 @@ constexpr uint32_t CALLMAPPER_KEEP_SLOT = 0x40;
 
 struct CallMapperSymbol {
     const char* name;
-    uint32_t index;   // slot in the entry-point array
-    uint32_t flags;   // required when they share a bit with the table's mask
+    uint32_t index;  // slot in the entry-point array
+    uint32_t flags;  // required when they share a bit with the table's mask
 };
 
 // An entry is required when requiredMask is 0 or shares a bit with its flags.
@@ -55,15 +55,15 @@ public:
 
     void* entryPoint(uint32_t index) const noexcept
     {
-        return (entryPoints != nullptr && symbolTable != nullptr && index < symbolTable->count)
-                   ? entryPoints[index] : nullptr;
+        return (entryPoints != nullptr && symbolTable != nullptr && index < symbolTable->count) ? entryPoints[index]
+                                                                                                : nullptr;
     }
 };
 
 class UtlLibCallMapper : public KaObject {
 public:
-    CallMapper* mapper = nullptr;   // shared through the registry, not owned
-    char* libraryName = nullptr;    // owned
+    CallMapper* mapper = nullptr;  // shared through the registry, not owned
+    char* libraryName = nullptr;   // owned
     const CallMapperTable* symbolTable = nullptr;
 
     // A null name, a failed copy or a null table make attach fail.
@@ -81,10 +81,7 @@ public:
     // Runs initialize once per CallMapper; a failure lets the next call retry.
     [[nodiscard]] int initializeOnce() noexcept;
 
-    void* entryPoint(uint32_t index) const noexcept
-    {
-        return mapper != nullptr ? mapper->entryPoint(index) : nullptr;
-    }
+    void* entryPoint(uint32_t index) const noexcept { return mapper != nullptr ? mapper->entryPoint(index) : nullptr; }
 };
 
 // Entries of the registry; both lists hold them, each node in one list.

@@ -8,8 +8,14 @@
 #include <cstring>
 #include <strings.h>
 
-inline bool iniIsLineEnd(char c) { return c == '\n' || c == '\r'; }
-inline bool iniIsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool iniIsLineEnd(char c)
+{
+    return c == '\n' || c == '\r';
+}
+inline bool iniIsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 // Start of the next line: past the rest of this one and all line ends.
 inline const char* iniNextLine(const char* p, const char* end)

@@ -22,7 +22,7 @@ public:
     char* buffer = nullptr;
     uint64_t bufferSize = 0;
     int64_t length = 0;
-    int64_t position = -1;   // -1: the buffer must be refilled
+    int64_t position = -1;  // -1: the buffer must be refilled
     int64_t bufferStart = 0;
     int64_t nextRead = 0;
     int64_t lineStart = 0;

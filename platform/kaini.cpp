@@ -77,7 +77,10 @@ const char* textAfterMark(const KaIniFileCache& entry)
     return entry.image + (entry.utf8Marked ? 3 : 0);
 }
 
-bool traceOn(uint64_t bit) { return (bosDebugFlags & bit) != 0; }
+bool traceOn(uint64_t bit)
+{
+    return (bosDebugFlags & bit) != 0;
+}
 
 bool containsNoCase(const char* text, size_t len, const char* word)
 {
@@ -127,7 +130,10 @@ void postMissingFileName()
     static_cast<void>(bosfopen(nullptr, 0, &fd));
 }
 
-bool hasErrorList() { return KaErrorCurrentList() != nullptr; }
+bool hasErrorList()
+{
+    return KaErrorCurrentList() != nullptr;
+}
 
 size_t errorCount()
 {
@@ -155,10 +161,8 @@ int64_t utf16ToUtf8Name(char* out, size_t size, const uint16_t* in)
 {
     UErrorCode status = U_ZERO_ERROR;
     int32_t len = 0;
-    u_strToUTF8(out, static_cast<int32_t>(size), &len, reinterpret_cast<const UChar*>(in), -1,
-                &status);
-    if (U_FAILURE(status) || status == U_STRING_NOT_TERMINATED_WARNING ||
-        static_cast<size_t>(len) >= size) {
+    u_strToUTF8(out, static_cast<int32_t>(size), &len, reinterpret_cast<const UChar*>(in), -1, &status);
+    if (U_FAILURE(status) || status == U_STRING_NOT_TERMINATED_WARNING || static_cast<size_t>(len) >= size) {
         if (status == U_BUFFER_OVERFLOW_ERROR || static_cast<size_t>(len) >= size)
             bosMapError(ENAMETOOLONG, nullptr);
         else
@@ -321,10 +325,7 @@ struct IniEdit {
 
     bool addsLine() const { return key && value; }
     // New keys of the ODBC sections go right under the header.
-    bool odbcSection() const
-    {
-        return strcmp(section, "ODBC") == 0 || strcmp(section, "ODBC Data Sources") == 0;
-    }
+    bool odbcSection() const { return strcmp(section, "ODBC") == 0 || strcmp(section, "ODBC Data Sources") == 0; }
 };
 
 constexpr char kPutTrace[] = "PutProfileString:";
@@ -512,8 +513,7 @@ int openForRewrite(const char* name, int32_t* fd)
         char resolved[kIniPathMax];
         memcpy(resolved, name, strlen(name) + 1);
         int32_t d = 0;
-        if (bosfopen(resolved, BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING | BOS_OPEN_NO_LOCK, &d) != 0 ||
-            d <= 0)
+        if (bosfopen(resolved, BOS_OPEN_READWRITE | BOS_OPEN_CREATE_MISSING | BOS_OPEN_NO_LOCK, &d) != 0 || d <= 0)
             return 1;
         if (lockForWrite(d, name) != 0) {
             bosfclose(d);
@@ -549,8 +549,8 @@ constexpr int kNoFileBeside = 2;
 
 // Writes data to a fresh file beside path and renames it over path. 0 done,
 // 1 failed (posted; path untouched), kNoFileBeside.
-int replaceFile(const char* realPath, const struct stat& original, const char* data, size_t len,
-                int32_t recordedTime, uint64_t recordedSize)
+int replaceFile(const char* realPath, const struct stat& original, const char* data, size_t len, int32_t recordedTime,
+                uint64_t recordedSize)
 {
     char tmp[kIniPathMax];
     int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", realPath);
@@ -621,7 +621,7 @@ void traceWritten(const char* image, uint64_t length)
     }
 }
 
-} // namespace
+}  // namespace
 
 int32_t KaIniIsSecretKey(const char* key) noexcept
 {
@@ -657,8 +657,14 @@ KaIniFileCache::~KaIniFileCache()
     freeText(image, imageBytes(*this));
 }
 
-void KaIniFileCache::lock() noexcept { semaphore.wait(); }
-void KaIniFileCache::unlock() noexcept { semaphore.post(); }
+void KaIniFileCache::lock() noexcept
+{
+    semaphore.wait();
+}
+void KaIniFileCache::unlock() noexcept
+{
+    semaphore.post();
+}
 
 void KaIniFileCache::addRef() noexcept
 {
@@ -715,8 +721,8 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
     imageSize = size;
     modTime = static_cast<int32_t>(st.st_mtime);
     loaded = 1;
-    utf8Marked = (got >= 3 && static_cast<uint8_t>(block[0]) == 0xEF &&
-                  static_cast<uint8_t>(block[1]) == 0xBB && static_cast<uint8_t>(block[2]) == 0xBF)
+    utf8Marked = (got >= 3 && static_cast<uint8_t>(block[0]) == 0xEF && static_cast<uint8_t>(block[1]) == 0xBB &&
+                  static_cast<uint8_t>(block[2]) == 0xBF)
                      ? 1
                      : 0;
     return 0;
@@ -779,7 +785,7 @@ IniOpenResult openConfigFile(const char* fileName, char (&name)[kIniPathMax], ui
     }
 }
 
-} // namespace
+}  // namespace
 
 int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode) noexcept
 {
@@ -799,13 +805,11 @@ int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode)
     uint32_t flags = static_cast<uint32_t>(openMode) | BOS_OPEN_CONFIG | BOS_OPEN_READWRITE;
     int32_t fd = 0;
     switch (openConfigFile(fileName, name, &flags, &fd)) {
-    case kIniOpenFailed:
-        return 1;
+    case kIniOpenFailed: return 1;
     case kIniOdbcinstMissing:
         // The entry stays unloaded.
         return 0;
-    case kIniOpened:
-        break;
+    case kIniOpened: break;
     }
     entry->openFlags = static_cast<int32_t>(flags);
     entry->descriptor = fd;
@@ -863,8 +867,7 @@ int32_t KaIniFileCache::copyName(char (&name)[kIniPathMax]) noexcept
     return 0;
 }
 
-int32_t KaIniFileCache::findSection(const char* header, char** sectionStart,
-                                    char** nextSection) noexcept
+int32_t KaIniFileCache::findSection(const char* header, char** sectionStart, char** nextSection) noexcept
 {
     if (!image || !header)
         return 0;
@@ -876,14 +879,13 @@ int32_t KaIniFileCache::findSection(const char* header, char** sectionStart,
     return 1;
 }
 
-int32_t KaIniFileCache::findKey(const char* key, char** lineStart, const char* sectionEnd,
-                                char** valueStart, char** valueEnd, int32_t keyMode) noexcept
+int32_t KaIniFileCache::findKey(const char* key, char** lineStart, const char* sectionEnd, char** valueStart,
+                                char** valueEnd, int32_t keyMode) noexcept
 {
     const char* end = sectionEnd;
     size_t klen = strlen(key);
     IniKeyLine k;
-    for (const char* p = iniNextLine(*lineStart, end); iniFindKeyLine(p, end, &k);
-         p = iniNextLine(k.equals, end)) {
+    for (const char* p = iniNextLine(*lineStart, end); iniFindKeyLine(p, end, &k); p = iniNextLine(k.equals, end)) {
         if (!textEquals(k.key, static_cast<size_t>(k.keyEnd - k.key), key, klen, keyMode == 1))
             continue;
         const char* v = nullptr;
@@ -921,8 +923,7 @@ int32_t KaIniFileCache::listSections(char* output, int32_t size) noexcept
     return pos;
 }
 
-int32_t KaIniFileCache::listKeys(const char* sectionStart, const char* sectionEnd, char* output,
-                                 int32_t size) noexcept
+int32_t KaIniFileCache::listKeys(const char* sectionStart, const char* sectionEnd, char* output, int32_t size) noexcept
 {
     const bool trace = traceOn(BOS_TRACE_INI_READ);
     int32_t pos = iniListKeys(sectionStart, sectionEnd, output, size, [trace](const char* key, int32_t n) {
@@ -933,9 +934,8 @@ int32_t KaIniFileCache::listKeys(const char* sectionStart, const char* sectionEn
     return pos;
 }
 
-int32_t KaIniFileCache::getProfileString(const char* section, const char* key,
-                                         const char* defaultValue, char* output, int32_t size,
-                                         int32_t keyMode) noexcept
+int32_t KaIniFileCache::getProfileString(const char* section, const char* key, const char* defaultValue, char* output,
+                                         int32_t size, int32_t keyMode) noexcept
 {
     if (!output || size <= 0)
         return 0;
@@ -969,13 +969,12 @@ int32_t KaIniFileCache::getProfileString(const char* section, const char* key,
     if (result < 0)
         result = strCopyTrunc(output, defaultValue ? defaultValue : "", size);
     if (trace)
-        printf("%s Return Len=%d returnBuf=%s\n", pre, result,
-               (key || !section) ? shownValue(key, output) : "");
+        printf("%s Return Len=%d returnBuf=%s\n", pre, result, (key || !section) ? shownValue(key, output) : "");
     return result;
 }
 
-int32_t KaIniFileCache::readSection(const char* header, const char* section, const char* key,
-                                    char* output, int32_t size, int32_t keyMode) noexcept
+int32_t KaIniFileCache::readSection(const char* header, const char* section, const char* key, char* output,
+                                    int32_t size, int32_t keyMode) noexcept
 {
     const bool trace = traceOn(BOS_TRACE_INI_READ);
     const char* pre = "GetProfileString:";
@@ -1028,8 +1027,7 @@ int32_t KaIniFileCache::getProfileSection(const char* section, char* output, int
         return 0;
     if (traceOn(BOS_TRACE_INI_READ)) {
         KaLockGuard<KaSemaphore> guard(semaphore);
-        printf("GetProfileSection: File:%s Section:[%s] \n", path ? path : "<NULL>",
-               section ? section : "NULL");
+        printf("GetProfileSection: File:%s Section:[%s] \n", path ? path : "<NULL>", section ? section : "NULL");
     }
     output[0] = 0;
     if (!section)
@@ -1053,8 +1051,7 @@ int32_t KaIniFileCache::getProfileSection(const char* section, char* output, int
     return result;
 }
 
-int64_t KaIniFileCache::getProfileInt(const char* section, const char* key,
-                                      int64_t defaultValue) noexcept
+int64_t KaIniFileCache::getProfileInt(const char* section, const char* key, int64_t defaultValue) noexcept
 {
     char buf[kIniIntDigits + 1];
     if (getProfileString(section, key, "", buf, sizeof buf, 1) <= 0)
@@ -1070,9 +1067,8 @@ int64_t KaIniFileCache::getProfileInt(const char* section, const char* key,
     return static_cast<int64_t>(value);
 }
 
-int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_t* key,
-                                          const uint16_t* defaultValue, uint16_t* output,
-                                          int32_t units) noexcept
+int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* defaultValue,
+                                          uint16_t* output, int32_t units) noexcept
 {
     if (!output || units <= 0)
         return 0;
@@ -1089,8 +1085,8 @@ int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_
         int32_t i = 0;
         while (i < n && produced < units - 1) {
             int32_t len = static_cast<int32_t>(strnlen(list + i, static_cast<size_t>(n - i)));
-            int32_t got = iniTextToUtf16(list + i, static_cast<size_t>(len), utf8Marked != 0,
-                                         output + produced, units - produced);
+            int32_t got = iniTextToUtf16(list + i, static_cast<size_t>(len), utf8Marked != 0, output + produced,
+                                         units - produced);
             produced += got + 1;
             i += len + 1;
         }
@@ -1137,8 +1133,7 @@ int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_
     return iniTextToUtf16(value, len, utf8, output, units);
 }
 
-int32_t KaIniFileCache::writeProfileString(const char* section, const char* key,
-                                           const char* value) noexcept
+int32_t KaIniFileCache::writeProfileString(const char* section, const char* key, const char* value) noexcept
 {
     int32_t isLoaded = 0;
     {
@@ -1257,7 +1252,7 @@ bool becomeKept(KaIniFileCacheList& list, KaIniFileCache* entry)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 KaIniFileCacheList::~KaIniFileCacheList()
 {
@@ -1376,8 +1371,8 @@ void KaIniFileRelease(KaIniFileCache* entry) noexcept
 
 // ---- Operations on a held entry -----------------------------------------
 
-int32_t KaIniFileGetString(KaIniFileCache* entry, const char* section, const char* key,
-                           const char* defaultValue, char* output, int32_t size) noexcept
+int32_t KaIniFileGetString(KaIniFileCache* entry, const char* section, const char* key, const char* defaultValue,
+                           char* output, int32_t size) noexcept
 {
     if (!entry)
         return strCopyTrunc(output, defaultValue, size);
@@ -1392,8 +1387,7 @@ int32_t KaIniFileGetStringW(KaIniFileCache* entry, const uint16_t* section, cons
     return entry->getProfileStringW(section, key, defaultValue, output, units);
 }
 
-int64_t KaIniFileGetInt(KaIniFileCache* entry, const char* section, const char* key,
-                        int64_t defaultValue) noexcept
+int64_t KaIniFileGetInt(KaIniFileCache* entry, const char* section, const char* key, int64_t defaultValue) noexcept
 {
     return entry ? entry->getProfileInt(section, key, defaultValue) : defaultValue;
 }
@@ -1408,16 +1402,15 @@ int64_t KaIniFileGetIntW(KaIniFileCache* entry, const uint16_t* section, const u
     return entry->getProfileInt(section ? s : nullptr, key ? k : nullptr, defaultValue);
 }
 
-int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section, const char* key,
-                             const char* value) noexcept
+int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section, const char* key, const char* value) noexcept
 {
     return entry ? entry->writeProfileString(section, key, value) : 0;
 }
 
 namespace {
 // The UTF-16 writers' arguments in UTF-8; a null stays null. 0/1.
-int wideArgsToUtf8(const uint16_t* section, const uint16_t* key, const uint16_t* value, char* s,
-                   char* k, char* v, const char** sOut, const char** kOut, const char** vOut)
+int wideArgsToUtf8(const uint16_t* section, const uint16_t* key, const uint16_t* value, char* s, char* k, char* v,
+                   const char** sOut, const char** kOut, const char** vOut)
 {
     *sOut = *kOut = *vOut = nullptr;
     if (section) {
@@ -1437,7 +1430,7 @@ int wideArgsToUtf8(const uint16_t* section, const uint16_t* key, const uint16_t*
     }
     return 0;
 }
-} // namespace
+}  // namespace
 
 int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
                               const uint16_t* value) noexcept
@@ -1468,8 +1461,8 @@ KaIniFileCache* openByName(const char* fileName, int32_t mode, KaIniFileCacheLis
     return *list ? (*list)->findOrOpen(fileName, mode) : nullptr;
 }
 
-int32_t readString(const char* section, const char* key, const char* defaultValue, char* output,
-                   int32_t size, const char* fileName, bool keeping)
+int32_t readString(const char* section, const char* key, const char* defaultValue, char* output, int32_t size,
+                   const char* fileName, bool keeping)
 {
     size_t before = errorCount();
     KaIniFileCacheList* list = nullptr;
@@ -1485,8 +1478,7 @@ int32_t readString(const char* section, const char* key, const char* defaultValu
     return n;
 }
 
-int64_t readInt(const char* section, const char* key, int64_t defaultValue, const char* fileName,
-                bool keeping)
+int64_t readInt(const char* section, const char* key, int64_t defaultValue, const char* fileName, bool keeping)
 {
     KaIniFileCacheList* list = nullptr;
     KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list);
@@ -1497,8 +1489,7 @@ int64_t readInt(const char* section, const char* key, int64_t defaultValue, cons
     return n;
 }
 
-int32_t writeString(const char* section, const char* key, const char* value, const char* fileName,
-                    bool keeping)
+int32_t writeString(const char* section, const char* key, const char* value, const char* fileName, bool keeping)
 {
     KaIniFileCacheList* list = nullptr;
     KaIniFileCache* entry = openByName(fileName, kIniOpenCreate, &list);
@@ -1508,24 +1499,22 @@ int32_t writeString(const char* section, const char* key, const char* value, con
     handBack(list, entry, keeping);
     return rc;
 }
-} // namespace
+}  // namespace
 
-int32_t KaGetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
-                                  char* output, int32_t size, const char* fileName) noexcept
+int32_t KaGetPrivateProfileString(const char* section, const char* key, const char* defaultValue, char* output,
+                                  int32_t size, const char* fileName) noexcept
 {
     return readString(section, key, defaultValue, output, size, fileName, true);
 }
 
-int32_t KaGetPrivateProfileStringRelease(const char* section, const char* key,
-                                         const char* defaultValue, char* output, int32_t size,
-                                         const char* fileName) noexcept
+int32_t KaGetPrivateProfileStringRelease(const char* section, const char* key, const char* defaultValue, char* output,
+                                         int32_t size, const char* fileName) noexcept
 {
     return readString(section, key, defaultValue, output, size, fileName, false);
 }
 
-int32_t KaGetPrivateProfileStringW(const uint16_t* section, const uint16_t* key,
-                                   const uint16_t* defaultValue, uint16_t* output, int32_t units,
-                                   const uint16_t* fileName) noexcept
+int32_t KaGetPrivateProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* defaultValue,
+                                   uint16_t* output, int32_t units, const uint16_t* fileName) noexcept
 {
     if (!output || units <= 0)
         return 0;
@@ -1571,8 +1560,7 @@ int64_t KaGetPrivateProfileIntW(const uint16_t* section, const uint16_t* key, in
     return readInt(section ? s : nullptr, key ? k : nullptr, defaultValue, name, false);
 }
 
-int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size,
-                                   const char* fileName) noexcept
+int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size, const char* fileName) noexcept
 {
     KaIniFileCacheList* list = nullptr;
     KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list);
@@ -1598,8 +1586,8 @@ int32_t KaWritePrivateProfileStringRelease(const char* section, const char* key,
     return writeString(section, key, value, fileName, false);
 }
 
-int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key,
-                                     const uint16_t* value, const uint16_t* fileName) noexcept
+int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* value,
+                                     const uint16_t* fileName) noexcept
 {
     char name[kIniPathMax + 1];
     char s[kIniPathMax], k[kIniPathMax], v[kIniPathMax];
@@ -1630,18 +1618,17 @@ int64_t onPrivateEntry(const char* fileName, int32_t openMode, Operation operati
     return rc;
 }
 
-} // namespace
+}  // namespace
 
-int64_t bosGetProfileStringFile(const char* section, const char* key, const char* defaultValue,
-                                char* output, int32_t size, const char* fileName) noexcept
+int64_t bosGetProfileStringFile(const char* section, const char* key, const char* defaultValue, char* output,
+                                int32_t size, const char* fileName) noexcept
 {
     return onPrivateEntry(fileName, kIniOpenRead, [&](KaIniFileCache& entry) {
         return entry.getProfileString(section, key, defaultValue, output, size, 1);
     });
 }
 
-int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue,
-                             const char* fileName) noexcept
+int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue, const char* fileName) noexcept
 {
     return onPrivateEntry(fileName, kIniOpenRead,
                           [&](KaIniFileCache& entry) { return entry.getProfileInt(section, key, defaultValue); });
@@ -1656,8 +1643,7 @@ int64_t bosWriteProfileStringFile(const char* section, const char* key, const ch
 
 // ---- Line reader ----------------------------------------------------------
 
-void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t capacity,
-                    int64_t* length) noexcept
+void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t capacity, int64_t* length) noexcept
 {
     if (!text || !position || !output || capacity <= 0 || !length) {
         if (length)
@@ -1720,7 +1706,7 @@ bool overlaps(const BosLockRecord& r, uint64_t offset, uint64_t length)
     return offset < r.offset + r.length && r.offset < offset + length;
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -1783,7 +1769,7 @@ int changeRangeLocks(int32_t fd, const struct stat& st, uint64_t offset, uint64_
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept
 {
@@ -1844,16 +1830,16 @@ int32_t KaIni::checkOpen() noexcept
     return 0;
 }
 
-int32_t KaIni::getProfileStringMode(const char* section, const char* key, const char* defaultValue,
-                                    char* output, int32_t size, int32_t keyMode) noexcept
+int32_t KaIni::getProfileStringMode(const char* section, const char* key, const char* defaultValue, char* output,
+                                    int32_t size, int32_t keyMode) noexcept
 {
     if (!checkOpen())
         return strCopyTrunc(output, defaultValue, size);
     return entry->getProfileString(section, key, defaultValue, output, size, keyMode);
 }
 
-int32_t KaIni::getProfileString(const char* section, const char* key, const char* defaultValue,
-                                char* output, int32_t size) noexcept
+int32_t KaIni::getProfileString(const char* section, const char* key, const char* defaultValue, char* output,
+                                int32_t size) noexcept
 {
     return getProfileStringMode(section, key, defaultValue, output, size, 1);
 }

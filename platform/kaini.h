@@ -35,24 +35,22 @@ public:
 
     // Section header "[" name "]" (brackets included): 1 when found, with the
     // "[" and the start of the next section (or the image's end).
-    [[nodiscard]] int32_t findSection(const char* header, char** sectionStart,
-                                      char** nextSection) noexcept;
+    [[nodiscard]] int32_t findSection(const char* header, char** sectionStart, char** nextSection) noexcept;
     // Key within [*lineStart, sectionEnd): 1 when found; *lineStart becomes the
     // key's line, the value runs from *valueStart to *valueEnd. keyMode 1
     // compares ignoring case.
-    [[nodiscard]] int32_t findKey(const char* key, char** lineStart, const char* sectionEnd,
-                                  char** valueStart, char** valueEnd, int32_t keyMode) noexcept;
+    [[nodiscard]] int32_t findKey(const char* key, char** lineStart, const char* sectionEnd, char** valueStart,
+                                  char** valueEnd, int32_t keyMode) noexcept;
 
-    int32_t getProfileString(const char* section, const char* key, const char* defaultValue,
-                             char* output, int32_t size, int32_t keyMode) noexcept;
-    int32_t getProfileStringW(const uint16_t* section, const uint16_t* key,
-                              const uint16_t* defaultValue, uint16_t* output, int32_t units) noexcept;
+    int32_t getProfileString(const char* section, const char* key, const char* defaultValue, char* output, int32_t size,
+                             int32_t keyMode) noexcept;
+    int32_t getProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* defaultValue,
+                              uint16_t* output, int32_t units) noexcept;
     int64_t getProfileInt(const char* section, const char* key, int64_t defaultValue) noexcept;
     int32_t getProfileSection(const char* section, char* output, int32_t size) noexcept;
     // key and value: set; null value: delete the key; null key: delete the
     // section. 1 written, 0 not.
-    [[nodiscard]] int32_t writeProfileString(const char* section, const char* key,
-                                             const char* value) noexcept;
+    [[nodiscard]] int32_t writeProfileString(const char* section, const char* key, const char* value) noexcept;
 
     void addRef() noexcept;
     // Drops one reference; 1 when none is left (the caller deletes it then).
@@ -92,12 +90,11 @@ private:
     // lock: 0/1.
     [[nodiscard]] int32_t copyName(char (&name)[kIniPathMax]) noexcept;
     int32_t listSections(char* output, int32_t size) noexcept;
-    int32_t listKeys(const char* sectionStart, const char* sectionEnd, char* output,
-                     int32_t size) noexcept;
+    int32_t listKeys(const char* sectionStart, const char* sectionEnd, char* output, int32_t size) noexcept;
     // getProfileString within the section of header, under the entry's
     // lock: the length stored, or -1 when the default applies.
-    int32_t readSection(const char* header, const char* section, const char* key, char* output,
-                        int32_t size, int32_t keyMode) noexcept;
+    int32_t readSection(const char* header, const char* section, const char* key, char* output, int32_t size,
+                        int32_t keyMode) noexcept;
     // writeProfileString once the text is known to be writable: 1 written,
     // 0 not.
     int32_t rewrite(const char* section, const char* key, const char* value) noexcept;
@@ -132,63 +129,55 @@ public:
 KaIniFileCacheList* KaIniFileCacheListGet(int32_t create) noexcept;
 
 // Loads the file into the entry: 0 on success, 1 on failure.
-[[nodiscard]] int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName,
-                                int32_t openMode) noexcept;
+[[nodiscard]] int32_t KaIniOpen(KaIniFileCache* entry, const char* fileName, int32_t openMode) noexcept;
 
 // Holding an entry: open (kIniOpenCreate, created when missing) and release.
 [[nodiscard]] KaIniFileCache* KaIniFileOpenCached(const char* fileName) noexcept;
 void KaIniFileRelease(KaIniFileCache* entry) noexcept;
 
 // The profile operations on an entry the caller holds.
-int32_t KaIniFileGetString(KaIniFileCache* entry, const char* section, const char* key,
-                           const char* defaultValue, char* output, int32_t size) noexcept;
+int32_t KaIniFileGetString(KaIniFileCache* entry, const char* section, const char* key, const char* defaultValue,
+                           char* output, int32_t size) noexcept;
 int32_t KaIniFileGetStringW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
                             const uint16_t* defaultValue, uint16_t* output, int32_t units) noexcept;
-int64_t KaIniFileGetInt(KaIniFileCache* entry, const char* section, const char* key,
-                        int64_t defaultValue) noexcept;
+int64_t KaIniFileGetInt(KaIniFileCache* entry, const char* section, const char* key, int64_t defaultValue) noexcept;
 int64_t KaIniFileGetIntW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
                          int64_t defaultValue) noexcept;
-[[nodiscard]] int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section,
-                                           const char* key, const char* value) noexcept;
-[[nodiscard]] int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section,
-                                            const uint16_t* key, const uint16_t* value) noexcept;
+[[nodiscard]] int32_t KaIniFileWriteString(KaIniFileCache* entry, const char* section, const char* key,
+                                           const char* value) noexcept;
+[[nodiscard]] int32_t KaIniFileWriteStringW(KaIniFileCache* entry, const uint16_t* section, const uint16_t* key,
+                                            const uint16_t* value) noexcept;
 
 // The profile operations by file name. The plain forms keep the file in the
 // cache; the Release and W forms give their reference back.
-int32_t KaGetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
-                                  char* output, int32_t size, const char* fileName) noexcept;
-int32_t KaGetPrivateProfileStringRelease(const char* section, const char* key,
-                                         const char* defaultValue, char* output, int32_t size,
-                                         const char* fileName) noexcept;
-int32_t KaGetPrivateProfileStringW(const uint16_t* section, const uint16_t* key,
-                                   const uint16_t* defaultValue, uint16_t* output, int32_t units,
-                                   const uint16_t* fileName) noexcept;
+int32_t KaGetPrivateProfileString(const char* section, const char* key, const char* defaultValue, char* output,
+                                  int32_t size, const char* fileName) noexcept;
+int32_t KaGetPrivateProfileStringRelease(const char* section, const char* key, const char* defaultValue, char* output,
+                                         int32_t size, const char* fileName) noexcept;
+int32_t KaGetPrivateProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* defaultValue,
+                                   uint16_t* output, int32_t units, const uint16_t* fileName) noexcept;
 int64_t KaGetPrivateProfileInt(const char* section, const char* key, int64_t defaultValue,
                                const char* fileName) noexcept;
 int64_t KaGetPrivateProfileIntRelease(const char* section, const char* key, int64_t defaultValue,
                                       const char* fileName) noexcept;
 int64_t KaGetPrivateProfileIntW(const uint16_t* section, const uint16_t* key, int64_t defaultValue,
                                 const uint16_t* fileName) noexcept;
-int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size,
-                                   const char* fileName) noexcept;
+int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size, const char* fileName) noexcept;
 // The writers: 1 written, 0 not.
-[[nodiscard]] int32_t KaWritePrivateProfileString(const char* section, const char* key,
-                                                  const char* value, const char* fileName) noexcept;
-[[nodiscard]] int32_t KaWritePrivateProfileStringRelease(const char* section, const char* key,
-                                                         const char* value,
+[[nodiscard]] int32_t KaWritePrivateProfileString(const char* section, const char* key, const char* value,
+                                                  const char* fileName) noexcept;
+[[nodiscard]] int32_t KaWritePrivateProfileStringRelease(const char* section, const char* key, const char* value,
                                                          const char* fileName) noexcept;
-[[nodiscard]] int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key,
-                                                   const uint16_t* value,
+[[nodiscard]] int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* value,
                                                    const uint16_t* fileName) noexcept;
 
 // One-shot forms on a private entry, outside the cache: 1 when the file
 // cannot be loaded, else the entry operation's result.
-int64_t bosGetProfileStringFile(const char* section, const char* key, const char* defaultValue,
-                                char* output, int32_t size, const char* fileName) noexcept;
-int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue,
-                             const char* fileName) noexcept;
-[[nodiscard]] int64_t bosWriteProfileStringFile(const char* section, const char* key,
-                                                const char* value, const char* fileName) noexcept;
+int64_t bosGetProfileStringFile(const char* section, const char* key, const char* defaultValue, char* output,
+                                int32_t size, const char* fileName) noexcept;
+int64_t bosGetProfileIntFile(const char* section, const char* key, int64_t defaultValue, const char* fileName) noexcept;
+[[nodiscard]] int64_t bosWriteProfileStringFile(const char* section, const char* key, const char* value,
+                                                const char* fileName) noexcept;
 
 // Copies src into dest of size bytes: whole with its 0 when shorter than
 // size (its length returned), else size-1 bytes and a 0 (size-1 returned).
@@ -197,8 +186,7 @@ int32_t strCopyTrunc(char* dest, const char* src, int32_t size) noexcept;
 // Copies one line of text from *position into output (capacity bytes, a 0
 // always stored) and advances *position past it. *length: the line's length,
 // -1 at the end of the text, -2 when the line did not fit.
-void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t capacity,
-                    int64_t* length) noexcept;
+void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t capacity, int64_t* length) noexcept;
 
 // Record locks on byte ranges of an open descriptor, counted per thread in a
 // process-wide list. mode: kLockRangeRead shared, kLockRangeWrite exclusive
@@ -208,8 +196,7 @@ void bosIniReadLine(const char* text, int64_t* position, char* output, int64_t c
 constexpr int32_t kLockRangeFree = 0;
 constexpr int32_t kLockRangeRead = 1;
 constexpr int32_t kLockRangeWrite = 2;
-[[nodiscard]] int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length,
-                                   int32_t mode) noexcept;
+[[nodiscard]] int32_t bosLockRange(int32_t fd, uint64_t offset, uint64_t length, int32_t mode) noexcept;
 
 // 1 when a key names a secret whose value trace output must not show.
 int32_t KaIniIsSecretKey(const char* key) noexcept;
@@ -222,10 +209,10 @@ public:
     [[nodiscard]] virtual int32_t open(const char* fileName) noexcept;
     virtual int32_t close() noexcept;
 
-    int32_t getProfileStringMode(const char* section, const char* key, const char* defaultValue,
-                                 char* output, int32_t size, int32_t keyMode) noexcept;
-    int32_t getProfileString(const char* section, const char* key, const char* defaultValue,
-                             char* output, int32_t size) noexcept;
+    int32_t getProfileStringMode(const char* section, const char* key, const char* defaultValue, char* output,
+                                 int32_t size, int32_t keyMode) noexcept;
+    int32_t getProfileString(const char* section, const char* key, const char* defaultValue, char* output,
+                             int32_t size) noexcept;
     int16_t getProfileInt(const char* section, const char* key, int16_t defaultValue) noexcept;
     int32_t getProfileSection(const char* section, char* output, int32_t size) noexcept;
     int32_t writeProfileString(const char* section, const char* key, const char* value) noexcept;

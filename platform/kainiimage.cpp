@@ -109,8 +109,7 @@ int32_t copyDefault(const char* def, char* out, int32_t size)
 }
 
 // Text of key in section of an image, "&" when absent: the integer readers.
-int32_t readForInt(const KaIniImage& image, const char* section, const char* key, char* buf,
-                   int32_t size)
+int32_t readForInt(const KaIniImage& image, const char* section, const char* key, char* buf, int32_t size)
 {
     if (!image.data)
         return copyDefault("&", buf, size);
@@ -127,8 +126,7 @@ int64_t accumulate(const char* p, bool negative)
 
 // The integer of key in section of an image: blanks, a "-" and the leading
 // digits (after a "{" when braces are read); the default when absent.
-int64_t imageInt(const KaIniImage& image, const char* section, const char* key, int64_t defaultValue,
-                 bool braces)
+int64_t imageInt(const KaIniImage& image, const char* section, const char* key, int64_t defaultValue, bool braces)
 {
     char buf[kIniImageIntBuffer];
     readForInt(image, section, key, buf, sizeof buf);
@@ -154,7 +152,7 @@ struct ImageLoader {
 };
 ImageLoader imageLoader;
 
-} // namespace
+}  // namespace
 
 int64_t loadIniImagesChecked() noexcept
 {
@@ -186,8 +184,8 @@ void freeIniImagesNow() noexcept
     freeImage(&odbcInstImage);
 }
 
-int32_t findSectionInImage(const char* image, int64_t length, const char* header,
-                           const char** sectionStart, const char** nextSection) noexcept
+int32_t findSectionInImage(const char* image, int64_t length, const char* header, const char** sectionStart,
+                           const char** nextSection) noexcept
 {
     // A header longer than the parser's limit matches nothing.
     if (!image || !header || length <= 0 || strlen(header) > kIniImageKeyMax)
@@ -201,16 +199,14 @@ int32_t findSectionInImage(const char* image, int64_t length, const char* header
     return 1;
 }
 
-int32_t findKeyInImage(const char* image, const char* key, const char** lineStart,
-                       const char* sectionEnd, const char** valueStart,
-                       const char** valueEnd) noexcept
+int32_t findKeyInImage(const char* image, const char* key, const char** lineStart, const char* sectionEnd,
+                       const char** valueStart, const char** valueEnd) noexcept
 {
     (void)image;
     const char* end = sectionEnd;
     size_t klen = strlen(key);
     IniKeyLine k;
-    for (const char* p = iniNextLine(*lineStart, end); iniFindKeyLine(p, end, &k);
-         p = iniNextLine(k.equals, end)) {
+    for (const char* p = iniNextLine(*lineStart, end); iniFindKeyLine(p, end, &k); p = iniNextLine(k.equals, end)) {
         // Here the key text reaches up to "=" with any blanks before it.
         size_t n = static_cast<size_t>(k.equals - k.key);
         if (n > kIniImageKeyMax || n != klen || strncasecmp(k.key, key, n) != 0)
@@ -222,9 +218,8 @@ int32_t findKeyInImage(const char* image, const char* key, const char** lineStar
     return 0;
 }
 
-int32_t getProfileStringFromImage(const char* image, int64_t length, const char* section,
-                                  const char* key, const char* defaultValue, char* output,
-                                  int32_t size) noexcept
+int32_t getProfileStringFromImage(const char* image, int64_t length, const char* section, const char* key,
+                                  const char* defaultValue, char* output, int32_t size) noexcept
 {
     if (!output || size <= 0)
         return 0;
@@ -260,22 +255,21 @@ int32_t getProfileStringFromImage(const char* image, int64_t length, const char*
     return size - 1;
 }
 
-int32_t getOdbcIniImageString(const char* section, const char* key, const char* defaultValue,
-                              char* output, int32_t size) noexcept
+int32_t getOdbcIniImageString(const char* section, const char* key, const char* defaultValue, char* output,
+                              int32_t size) noexcept
 {
     if (!odbcIniImage.data)
         return copyDefault(defaultValue, output, size);
-    return getProfileStringFromImage(odbcIniImage.data, odbcIniImage.length, section, key,
-                                     defaultValue, output, size);
+    return getProfileStringFromImage(odbcIniImage.data, odbcIniImage.length, section, key, defaultValue, output, size);
 }
 
-int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue,
-                               char* output, int32_t size) noexcept
+int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue, char* output,
+                               int32_t size) noexcept
 {
     if (!odbcInstImage.data)
         return copyDefault(defaultValue, output, size);
-    return getProfileStringFromImage(odbcInstImage.data, odbcInstImage.length, section, key,
-                                     defaultValue, output, size);
+    return getProfileStringFromImage(odbcInstImage.data, odbcInstImage.length, section, key, defaultValue, output,
+                                     size);
 }
 
 int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
@@ -291,11 +285,13 @@ int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaul
 
 namespace {
 // A value that names a code page: neither absent nor -1.
-bool isSet(int64_t v) { return v != kIniImageAbsent && v != -1; }
+bool isSet(int64_t v)
+{
+    return v != kIniImageAbsent && v != -1;
+}
 
 // IANAAppCodePage, then AppCodePage mapped, in one section: true with *cp.
-bool codePageIn(int64_t (*reader)(const char*, const char*, int64_t) noexcept, const char* section,
-                int64_t* cp)
+bool codePageIn(int64_t (*reader)(const char*, const char*, int64_t) noexcept, const char* section, int64_t* cp)
 {
     int64_t v = reader(section, "IANAAppCodePage", kIniImageAbsent);
     if (isSet(v)) {
@@ -312,7 +308,7 @@ bool codePageIn(int64_t (*reader)(const char*, const char*, int64_t) noexcept, c
     }
     return false;
 }
-} // namespace
+}  // namespace
 
 int64_t getAppCodePage(const char* dataSourceName) noexcept
 {
@@ -389,7 +385,7 @@ int64_t connectionCodePage(const Unit* connectionString, int64_t length, Unit** 
     return cp;
 }
 
-} // namespace
+}  // namespace
 
 int64_t getAppCodePageW(const uint16_t* connectionString, int64_t length, uint16_t** dsnOut) noexcept
 {
@@ -401,9 +397,8 @@ int64_t getAppCodePageA(const char* connectionString, int64_t length, char** dsn
     return connectionCodePage(connectionString, length, dsnOut);
 }
 
-int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceName,
-                             const char* driverName, const char* key,
-                             const char* defaultValue) noexcept
+int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceName, const char* driverName,
+                             const char* key, const char* defaultValue) noexcept
 {
     if (!output || size <= 0)
         return 0;
@@ -421,6 +416,5 @@ int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceN
     n = KaGetPrivateProfileStringRelease("ODBC", key, "", output, size, ".odbc.ini");
     if (n > 0)
         return n;
-    return KaGetPrivateProfileStringRelease("ODBC", key, defaultValue, output, size,
-                                            ".odbcinst.ini");
+    return KaGetPrivateProfileStringRelease("ODBC", key, defaultValue, output, size, ".odbcinst.ini");
 }

@@ -33,10 +33,10 @@ int64_t loadIniImagesChecked() noexcept;
 void freeIniImages(void* ignored) noexcept;
 void freeIniImagesNow() noexcept;
 
-int32_t getOdbcIniImageString(const char* section, const char* key, const char* defaultValue,
-                              char* output, int32_t size) noexcept;
-int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue,
-                               char* output, int32_t size) noexcept;
+int32_t getOdbcIniImageString(const char* section, const char* key, const char* defaultValue, char* output,
+                              int32_t size) noexcept;
+int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue, char* output,
+                               int32_t size) noexcept;
 int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept;
 int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaultValue) noexcept;
 
@@ -50,22 +50,19 @@ int64_t getAppCodePageA(const char* connectionString, int64_t length, char** dsn
 
 // Profile reading from an image (key compared ignoring case). A null key
 // lists the keys of the section.
-int32_t getProfileStringFromImage(const char* image, int64_t length, const char* section,
-                                  const char* key, const char* defaultValue, char* output,
-                                  int32_t size) noexcept;
+int32_t getProfileStringFromImage(const char* image, int64_t length, const char* section, const char* key,
+                                  const char* defaultValue, char* output, int32_t size) noexcept;
 // 1 when the header is found: *sectionStart is its "[", *nextSection the
 // start of the next section or the image's end.
-int32_t findSectionInImage(const char* image, int64_t length, const char* header,
-                           const char** sectionStart, const char** nextSection) noexcept;
+int32_t findSectionInImage(const char* image, int64_t length, const char* header, const char** sectionStart,
+                           const char** nextSection) noexcept;
 // 1 when the key is found in [*lineStart, sectionEnd); the value runs from
 // *valueStart to *valueEnd.
-int32_t findKeyInImage(const char* image, const char* key, const char** lineStart,
-                       const char* sectionEnd, const char** valueStart,
-                       const char** valueEnd) noexcept;
+int32_t findKeyInImage(const char* image, const char* key, const char** lineStart, const char* sectionEnd,
+                       const char** valueStart, const char** valueEnd) noexcept;
 
 // The first non-empty value of key in the data source's section of odbc.ini,
 // the driver's section of odbcinst.ini, "ODBC" of odbc.ini and "ODBC" of
 // odbcinst.ini (the last with the caller's default).
-int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceName,
-                             const char* driverName, const char* key,
-                             const char* defaultValue) noexcept;
+int32_t getOdbcProfileString(char* output, int32_t size, const char* dataSourceName, const char* driverName,
+                             const char* key, const char* defaultValue) noexcept;

@@ -96,8 +96,7 @@ class KaMemorySink : public KaDataSink {
 public:
     KaMemorySink() noexcept
         : KaDataSink(KA_STREAM_MEMORY), buffer(nullptr), capacity(0), position(0), owns(0), truncated(0)
-    {
-    }
+    {}
     ~KaMemorySink() override;
 
     int release() noexcept override;

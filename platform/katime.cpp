@@ -22,9 +22,8 @@ int laterBy(const KaTimeStamp* a, const KaTimeStamp* b, int fields)
 template <typename Compare>
 int everyField(const KaTimeStamp* a, const KaTimeStamp* b, Compare cmp)
 {
-    return cmp(a->day, b->day) && cmp(a->month, b->month) && cmp(a->year, b->year) &&
-                   cmp(a->hour, b->hour) && cmp(a->minute, b->minute) && cmp(a->second, b->second) &&
-                   cmp(a->millisecond, b->millisecond)
+    return cmp(a->day, b->day) && cmp(a->month, b->month) && cmp(a->year, b->year) && cmp(a->hour, b->hour) &&
+                   cmp(a->minute, b->minute) && cmp(a->second, b->second) && cmp(a->millisecond, b->millisecond)
                ? 1
                : 0;
 }
@@ -70,10 +69,9 @@ size_t katimeFormatTimeOf(const KaTimeStamp* s, char out[KATIME_TIME_TEXT_SIZE])
 
 size_t katimeFormatDateTimeOf(const KaTimeStamp* s, char out[KATIME_DATETIME_TEXT_SIZE])
 {
-    int n = snprintf(out, KATIME_DATETIME_TEXT_SIZE, "%02u:%02u:%04u:%02u:%02u:%02u.%02u",
-                     unsigned(s->month % 100), unsigned(s->day % 100), unsigned(s->year % 10000),
-                     unsigned(s->hour % 100), unsigned(s->minute % 100), unsigned(s->second % 100),
-                     unsigned(s->millisecond % 1000 / 10));
+    int n = snprintf(out, KATIME_DATETIME_TEXT_SIZE, "%02u:%02u:%04u:%02u:%02u:%02u.%02u", unsigned(s->month % 100),
+                     unsigned(s->day % 100), unsigned(s->year % 10000), unsigned(s->hour % 100),
+                     unsigned(s->minute % 100), unsigned(s->second % 100), unsigned(s->millisecond % 1000 / 10));
     return n > 0 ? size_t(n) : 0;
 }
 

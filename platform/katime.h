@@ -10,8 +10,8 @@
 // day, month, year, hour, minute, second, milliseconds, in this order.
 using KaTimeStamp = BosLocalTime;
 
-constexpr size_t KATIME_TIME_TEXT_SIZE = 12;       // "hh:mm:ss.ff" and NUL
-constexpr size_t KATIME_DATETIME_TEXT_SIZE = 23;   // "MM:DD:YYYY:hh:mm:ss.ff" and NUL
+constexpr size_t KATIME_TIME_TEXT_SIZE = 12;      // "hh:mm:ss.ff" and NUL
+constexpr size_t KATIME_DATETIME_TEXT_SIZE = 23;  // "MM:DD:YYYY:hh:mm:ss.ff" and NUL
 
 void katimeNow(KaTimeStamp* stamp);
 void katimeClear(KaTimeStamp* stamp);

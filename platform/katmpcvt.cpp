@@ -53,8 +53,7 @@ int openOne(int64_t codePage, UConverter** converter)
 
 }  // namespace
 
-void KaCvtCore::init(const KaCvtStore* s, void* o, int64_t source, int64_t target, uint64_t n,
-                     int isWriting) noexcept
+void KaCvtCore::init(const KaCvtStore* s, void* o, int64_t source, int64_t target, uint64_t n, int isWriting) noexcept
 {
     store = s;
     owner = o;
@@ -113,11 +112,8 @@ int KaCvtCore::open() noexcept
         case UCNV_UTF7:
         case UCNV_IMAP_MAILBOX:
         case UCNV_SCSU:
-        case UCNV_BOCU1:
-            shiftRoom = ucnv_getMaxCharSize(fromUnicode);
-            break;
-        default:
-            shiftRoom = 0;
+        case UCNV_BOCU1: shiftRoom = ucnv_getMaxCharSize(fromUnicode); break;
+        default: shiftRoom = 0;
         }
     }
     return 0;
@@ -166,8 +162,8 @@ int KaCvtCore::refill(int* progress) noexcept
     UChar* t = reinterpret_cast<UChar*>(stage) + stageEnd;
     UChar* before = t;
     UErrorCode status = U_ZERO_ERROR;
-    ucnv_toUnicode(toUnicode, &t, reinterpret_cast<UChar*>(stage) + KA_CVT_STAGE_UNITS, &s, sourceLimit, nullptr,
-                   last, &status);
+    ucnv_toUnicode(toUnicode, &t, reinterpret_cast<UChar*>(stage) + KA_CVT_STAGE_UNITS, &s, sourceLimit, nullptr, last,
+                   &status);
     bool overflow = status == U_BUFFER_OVERFLOW_ERROR;
     if (U_FAILURE(status) && !overflow) {
         icuErrorToDiag(status, callback.mode);
@@ -225,8 +221,7 @@ int KaCvtCore::readConverted(void* buffer, uint64_t capacity, int terminate, uin
                 stageStart += uint64_t(src - srcStart);
                 if (status == U_BUFFER_OVERFLOW_ERROR)
                     break;
-                if (U_FAILURE(status))
-                {
+                if (U_FAILURE(status)) {
                     icuErrorToDiag(status, callback.mode);
                     return 1;
                 }
@@ -368,8 +363,7 @@ int KaCvtCore::writeConverted(const void* data, uint64_t n, uint64_t* total) noe
             } else {
                 char piece[KA_CVT_WRITE_PIECE];
                 char* o = piece;
-                ucnv_fromUnicode(fromUnicode, &o, piece + KA_CVT_WRITE_PIECE, &u, t, nullptr, last && !moreInput,
-                                 &st);
+                ucnv_fromUnicode(fromUnicode, &o, piece + KA_CVT_WRITE_PIECE, &u, t, nullptr, last && !moreInput, &st);
                 if (emit(piece, uint64_t(o - piece)))
                     return 1;
                 if (st == U_BUFFER_OVERFLOW_ERROR)
@@ -527,8 +521,7 @@ KaBlkTmpFileConverter::KaBlkTmpFileConverter(BlkTmpFile* f, uint64_t inputLength
 }
 
 KaBlkTmpFileConverter::KaBlkTmpFileConverter(const void* b, uint64_t n, int64_t source, int64_t target) noexcept
-    : file(nullptr), memory(static_cast<const uint8_t*>(b)), sourceMin(0), sourceMax(0), targetMinBytes(0),
-      targetMax(0)
+    : file(nullptr), memory(static_cast<const uint8_t*>(b)), sourceMin(0), sourceMax(0), targetMinBytes(0), targetMax(0)
 {
     core.init(&kBlkStore, this, source, target, n, 0);
 }

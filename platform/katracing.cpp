@@ -488,15 +488,10 @@ KaTracing* createTracing(const char* options) noexcept
     if (textToU64N(value, n, &mode) != 0)
         return nullptr;
     switch (mode) {
-    case KA_TRACE_MODE_FILE:
-        return new KaFileTracing;
-    case KA_TRACE_MODE_MEMORY_FILE:
-        return new KaMemFileTracing;
-    case KA_TRACE_MODE_MEMORY:
-        return new KaMemoryTracing;
-    default:
-        errPost(MSG_TRACE_MODE_INVALID);
-        return nullptr;
+    case KA_TRACE_MODE_FILE: return new KaFileTracing;
+    case KA_TRACE_MODE_MEMORY_FILE: return new KaMemFileTracing;
+    case KA_TRACE_MODE_MEMORY: return new KaMemoryTracing;
+    default: errPost(MSG_TRACE_MODE_INVALID); return nullptr;
     }
 }
 
@@ -514,15 +509,14 @@ KaTracing* kaCreatePacketTracing(const KaPacketLogSettings& settings, int* conne
     bosGetLocalTime(&now);
     const char* prefix = settings.prefix != nullptr ? settings.prefix : "pkt";
     char options[KA_TRACE_PATH_MAX + 256];
-    int n = snprintf(options, sizeof options,
-                     "ODBCTraceMemBuffSize=%llu;ODBCTraceMaxFileSize=%llu;ODBCTraceMaxNumFiles=%llu;"
-                     "ODBCTraceFlush=%llu;TraceFile=%s%04u%02u%02u%02u%02u%02u%03u_.out",
-                     static_cast<unsigned long long>(settings.memBuffSize),
-                     static_cast<unsigned long long>(settings.maxFileSize),
-                     static_cast<unsigned long long>(settings.maxNumFiles),
-                     static_cast<unsigned long long>(settings.flush), prefix, unsigned(now.year), unsigned(now.month),
-                     unsigned(now.day), unsigned(now.hour), unsigned(now.minute), unsigned(now.second),
-                     unsigned(now.millisecond));
+    int n = snprintf(
+        options, sizeof options,
+        "ODBCTraceMemBuffSize=%llu;ODBCTraceMaxFileSize=%llu;ODBCTraceMaxNumFiles=%llu;"
+        "ODBCTraceFlush=%llu;TraceFile=%s%04u%02u%02u%02u%02u%02u%03u_.out",
+        static_cast<unsigned long long>(settings.memBuffSize), static_cast<unsigned long long>(settings.maxFileSize),
+        static_cast<unsigned long long>(settings.maxNumFiles), static_cast<unsigned long long>(settings.flush), prefix,
+        unsigned(now.year), unsigned(now.month), unsigned(now.day), unsigned(now.hour), unsigned(now.minute),
+        unsigned(now.second), unsigned(now.millisecond));
     if (n < 0 || size_t(n) >= sizeof options || writer->configure(options) != 0) {
         if (n < 0 || size_t(n) >= sizeof options)
             postTraceFileProblem(" Trace file too long: ", prefix);

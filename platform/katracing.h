@@ -116,12 +116,12 @@ inline bool kaTraceOn(const KaTracing* writer) noexcept
 
 // The connection's packet-logging settings, as its options give them.
 struct KaPacketLogSettings {
-    uint64_t mode;          // ODBCTraceMode
-    uint64_t memBuffSize;   // KB
-    uint64_t maxFileSize;   // KB
+    uint64_t mode;         // ODBCTraceMode
+    uint64_t memBuffSize;  // KB
+    uint64_t maxFileSize;  // KB
     uint64_t maxNumFiles;
     uint64_t flush;
-    const char* prefix;     // file name before the time stamp, directory included
+    const char* prefix;  // file name before the time stamp, directory included
 };
 // Makes and configures the packet-logging writer: files named prefix, the
 // local time to the millisecond and "_.out". *connectFails is set when no
@@ -132,5 +132,4 @@ struct KaPacketLogSettings {
 // Looks key up in an option string (keys compared without regard to case,
 // a braced value may hold ";"). 0 with the value's text and length, or with
 // *value null when the key is absent; 1 when the string does not parse.
-[[nodiscard]] int kaTraceOption(const char* options, const char* key, const char** value,
-                                size_t* length) noexcept;
+[[nodiscard]] int kaTraceOption(const char* options, const char* key, const char** value, size_t* length) noexcept;

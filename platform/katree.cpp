@@ -27,7 +27,10 @@ uint16_t count(const uint8_t* n) noexcept
     return c;
 }
 
-void setCount(uint8_t* n, uint16_t c) noexcept { memcpy(n + kCountAt, &c, sizeof c); }
+void setCount(uint8_t* n, uint16_t c) noexcept
+{
+    memcpy(n + kCountAt, &c, sizeof c);
+}
 
 uint64_t u64(const uint8_t* p) noexcept
 {
@@ -36,7 +39,10 @@ uint64_t u64(const uint8_t* p) noexcept
     return v;
 }
 
-void setU64(uint8_t* p, uint64_t v) noexcept { memcpy(p, &v, sizeof v); }
+void setU64(uint8_t* p, uint64_t v) noexcept
+{
+    memcpy(p, &v, sizeof v);
+}
 
 uint16_t entrySizeFor(uint16_t keyLen, uint16_t dataLen, int marked) noexcept
 {
@@ -54,11 +60,10 @@ KaTreeIterator::~KaTreeIterator() = default;
 KaTree::KaTree(uint16_t keyLen, uint16_t dataLen, KaTreeCompare compare, int markDeleted, int duplicates,
                int32_t noLock) noexcept
     : keyLen(keyLen), dataLen(dataLen), compareKeys(compare), contextCompare(nullptr), compareContext(nullptr),
-      flags(uint16_t((markDeleted ? KA_TREE_MARKED : 0) | (duplicates ? KA_TREE_DUPLICATES : 0))),
-      maxEntries(0), entrySize(entrySizeFor(keyLen, dataLen, markDeleted)), nodeBytes(0),
-      markerLen(markDeleted ? 1 : 0), root(0), file(KA_TMP_DEFAULT_CACHE, noLock), insertKey(nullptr),
-      insertData(nullptr), separatorKey(nullptr), separatorData(nullptr), entryCount(0), nodeCount(0),
-      lastDepth(0), maxDepth(0), splitSpace(nullptr)
+      flags(uint16_t((markDeleted ? KA_TREE_MARKED : 0) | (duplicates ? KA_TREE_DUPLICATES : 0))), maxEntries(0),
+      entrySize(entrySizeFor(keyLen, dataLen, markDeleted)), nodeBytes(0), markerLen(markDeleted ? 1 : 0), root(0),
+      file(KA_TMP_DEFAULT_CACHE, noLock), insertKey(nullptr), insertData(nullptr), separatorKey(nullptr),
+      separatorData(nullptr), entryCount(0), nodeCount(0), lastDepth(0), maxDepth(0), splitSpace(nullptr)
 {
     uint32_t children = KA_TREE_NODE_SPACE / entrySize + 1;
     if (children > KA_TREE_MAX_CHILDREN)
@@ -374,8 +379,7 @@ int KaTree::next(void* key, void* data, int* found, KaTreeIterator* iterator) no
         return 1;
     if (entryCount == 0)
         return 0;
-    if (it->tree != this || it->path.count == 0 ||
-        it->positions.at(it->path.count - 1) == KA_TREE_BEFORE_FIRST)
+    if (it->tree != this || it->path.count == 0 || it->positions.at(it->path.count - 1) == KA_TREE_BEFORE_FIRST)
         return first(key, data, found, it);
     if (!(it->flags & KA_TREE_POSITIONED)) {
         // After locate: the stored place is a lower bound; its entry comes

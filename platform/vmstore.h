@@ -16,12 +16,12 @@ constexpr uint16_t VM_NONE = 0xFFFF;
 constexpr int64_t VM_LAST_CACHED_OFFSET = 536870911;
 
 struct VmPageDescriptor {
-    int32_t file;      // 0 when free
+    int32_t file;  // 0 when free
     uint16_t page;
     uint16_t flag;
-    uint16_t valid;    // bytes of the page read from the file (or written)
+    uint16_t valid;  // bytes of the page read from the file (or written)
     uint16_t age;
-    uint16_t next;     // in its bucket's chain or the free list
+    uint16_t next;  // in its bucket's chain or the free list
 };
 
 struct VmPageStore {

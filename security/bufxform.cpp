@@ -102,10 +102,8 @@ void transform(T* data, size_t count, uint32_t type, const C* key, bool encode) 
             }
         }
         return;
-    case KA_XFORM_TEA_MIX:
-        break;
-    default:
-        return;
+    case KA_XFORM_TEA_MIX: break;
+    default: return;
     }
     T table[KEY_TABLE_SIZE];
     buildKey(table, key);

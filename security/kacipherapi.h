@@ -57,8 +57,8 @@ public:
     int HMAC_Init_ex(void* context, const void* key, int keyLength, const void* digest, void* engine) noexcept;
     int HMAC_Update(void* context, const uint8_t* data, size_t length) noexcept;
     int HMAC_Final(void* context, uint8_t* out, unsigned* outLength) noexcept;
-    uint8_t* HMAC(const void* digest, const void* key, int keyLength, const uint8_t* data, size_t length,
-                  uint8_t* out, unsigned* outLength) noexcept;
+    uint8_t* HMAC(const void* digest, const void* key, int keyLength, const uint8_t* data, size_t length, uint8_t* out,
+                  unsigned* outLength) noexcept;
     uint8_t* MD4(const uint8_t* data, size_t length, uint8_t* out) noexcept;
     uint8_t* MD5(const uint8_t* data, size_t length, uint8_t* out) noexcept;
     uint8_t* SHA1(const uint8_t* data, size_t length, uint8_t* out) noexcept;
@@ -120,7 +120,7 @@ public:
     int32_t libraryPathGiven = 0;
     char libraryPath[KA_CIPHER_LIBRARY_PATH] = {};
     uint64_t keyLength = 0;
-    const char* allowedVersions = nullptr;   // borrowed
+    const char* allowedVersions = nullptr;  // borrowed
 
     explicit KaCipherAPI(const char* versions) noexcept : allowedVersions(versions) {}
     ~KaCipherAPI() { freeContext(); }

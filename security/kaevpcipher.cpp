@@ -25,8 +25,8 @@ void runBlock(KaCipherCallMapper& m, void* context, uint8_t* block, size_t size,
     fastMemzero(work, sizeof work);
 }
 
-void startCipher(KaCipherCallMapper& m, void* context, const void* cipher, const uint8_t* key,
-                 const uint8_t* iv, int32_t padding, int direction) noexcept
+void startCipher(KaCipherCallMapper& m, void* context, const void* cipher, const uint8_t* key, const uint8_t* iv,
+                 int32_t padding, int direction) noexcept
 {
     if (direction != KA_CRYPT_ENCRYPT)
         (void)m.EVP_DecryptInit_ex(context, cipher, nullptr, key, iv);

@@ -44,10 +44,8 @@ bool usableSource(const KaMemoryBuffer& source)
 }  // namespace
 
 KaMemoryBuffer::KaMemoryBuffer() noexcept
-    : data(nullptr), length(0), size(0), state(KA_MEMBUF_ENCRYPTED),
-      cipherKind(KA_MEMBUF_CIPHER_NONE), iv{}
-{
-}
+    : data(nullptr), length(0), size(0), state(KA_MEMBUF_ENCRYPTED), cipherKind(KA_MEMBUF_CIPHER_NONE), iv{}
+{}
 
 KaMemoryBuffer::~KaMemoryBuffer()
 {

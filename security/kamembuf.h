@@ -66,8 +66,7 @@ struct KaMemoryBuffer {
     // Each returns 0, or 1 with the diagnostic posted (MSG_MEMORY_BUFFER_STATE
     // or out of memory).
     // count: units, or KA_MEMBUF_NTS (a null text then counts as empty).
-    [[nodiscard]] int setEncrypted(const uint16_t* text, int64_t count,
-                                   const uint8_t* key) noexcept;
+    [[nodiscard]] int setEncrypted(const uint16_t* text, int64_t count, const uint8_t* key) noexcept;
     [[nodiscard]] int decryptFrom(const KaMemoryBuffer& source, const uint8_t* key) noexcept;
     [[nodiscard]] int copyFrom(const KaMemoryBuffer& source) noexcept;
     // A plain block of room for n units, for the caller to fill.

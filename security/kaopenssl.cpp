@@ -162,8 +162,8 @@ void KaOpenSSLCallMapperLoader::handOver(KaOpenSSLCallMapperLoader& to) noexcept
     libraryName = nullptr;
 }
 
-int KaOpenSSLCallMapperLoader::create(KaOpenSSLCallMapperLoader** out, const char* versions,
-                                      const char* explicitPath, const KaOpenSSLTables* tables) noexcept
+int KaOpenSSLCallMapperLoader::create(KaOpenSSLCallMapperLoader** out, const char* versions, const char* explicitPath,
+                                      const KaOpenSSLTables* tables) noexcept
 {
     *out = nullptr;
     auto* loader = new KaOpenSSLCallMapperLoader();

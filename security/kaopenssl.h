@@ -59,8 +59,8 @@ public:
 
     // Loads the first library of the list that can be loaded (or the
     // explicit path) and tells its version; 0, or -1 with diagnostics.
-    [[nodiscard]] static int create(KaOpenSSLCallMapperLoader** out, const char* versions,
-                                    const char* explicitPath, const KaOpenSSLTables* tables) noexcept;
+    [[nodiscard]] static int create(KaOpenSSLCallMapperLoader** out, const char* versions, const char* explicitPath,
+                                    const KaOpenSSLTables* tables) noexcept;
 
     // Replaces the path and attaches to the shared mapper of (path, table).
     [[nodiscard]] virtual int setLibraryPath(const char* path) noexcept;

@@ -16,55 +16,147 @@ constexpr uint32_t V102 = KA_OPENSSL_NEED_102;
 constexpr uint32_t V111 = KA_OPENSSL_NEED_111;
 constexpr uint32_t ALIAS = KA_OPENSSL_ALIAS_111;
 
-#define KA_SSL(name, mask) {#name, KA_SSL_##name, mask}
+#define KA_SSL(name, mask)                                                                                             \
+    {                                                                                                                  \
+#name, KA_SSL_##name, mask                                                                                     \
+    }
 // In table order: the two certificate-file rows stand swapped against their slots.
 const CallMapperSymbol sslRows[] = {
-    KA_SSL(OPENSSL_init_ssl, V111), KA_SSL(SSL_connect, B), KA_SSL(SSL_CIPHER_get_name, B),
-    KA_SSL(SSL_CTX_check_private_key, B), KA_SSL(SSL_CTX_ctrl, B), KA_SSL(SSL_CTX_free, B),
-    KA_SSL(SSL_CTX_get_cert_store, B), KA_SSL(SSL_CTX_load_verify_locations, B), KA_SSL(SSL_CTX_new, B),
-    KA_SSL(SSL_CTX_set_cert_store, B), KA_SSL(SSL_CTX_set_cipher_list, B), KA_SSL(SSL_CTX_set_default_passwd_cb, B),
-    KA_SSL(SSL_CTX_set_default_passwd_cb_userdata, B), KA_SSL(SSL_CTX_set_default_verify_paths, B),
-    KA_SSL(SSL_CTX_set_options, V111), KA_SSL(SSL_CTX_set_verify, B), KA_SSL(SSL_CTX_set_verify_depth, B),
-    KA_SSL(SSL_CTX_use_certificate, B), KA_SSL(SSL_CTX_use_certificate_chain_file, B),
-    KA_SSL(SSL_CTX_use_certificate_file, B), KA_SSL(SSL_CTX_use_PrivateKey, B),
-    KA_SSL(SSL_CTX_use_PrivateKey_file, B), KA_SSL(SSL_free, B), KA_SSL(SSL_get_current_cipher, B),
-    KA_SSL(SSL_get_error, B), KA_SSL(SSL_get_ex_data, B), KA_SSL(SSL_get_peer_certificate, B),
-    KA_SSL(SSL_get_rbio, B), KA_SSL(SSL_get_verify_mode, B), KA_SSL(SSL_get_verify_result, B),
-    KA_SSL(SSL_get_version, B), KA_SSL(SSL_library_init, V102), KA_SSL(SSL_load_error_strings, V102),
-    KA_SSL(SSL_new, B), KA_SSL(SSL_read, B), KA_SSL(SSL_set_bio, B), KA_SSL(SSL_set_ex_data, B),
-    KA_SSL(SSL_set_fd, B), KA_SSL(SSL_shutdown, B), KA_SSL(SSL_write, B), KA_SSL(SSLv2_client_method, V102),
-    KA_SSL(SSLv23_client_method, V102), KA_SSL(SSLv3_client_method, B), KA_SSL(TLS_client_method, V111),
-    KA_SSL(TLSv1_client_method, B), KA_SSL(BIO_set_callback, V111), KA_SSL(BIO_set_callback_arg, V111),
+    KA_SSL(OPENSSL_init_ssl, V111),
+    KA_SSL(SSL_connect, B),
+    KA_SSL(SSL_CIPHER_get_name, B),
+    KA_SSL(SSL_CTX_check_private_key, B),
+    KA_SSL(SSL_CTX_ctrl, B),
+    KA_SSL(SSL_CTX_free, B),
+    KA_SSL(SSL_CTX_get_cert_store, B),
+    KA_SSL(SSL_CTX_load_verify_locations, B),
+    KA_SSL(SSL_CTX_new, B),
+    KA_SSL(SSL_CTX_set_cert_store, B),
+    KA_SSL(SSL_CTX_set_cipher_list, B),
+    KA_SSL(SSL_CTX_set_default_passwd_cb, B),
+    KA_SSL(SSL_CTX_set_default_passwd_cb_userdata, B),
+    KA_SSL(SSL_CTX_set_default_verify_paths, B),
+    KA_SSL(SSL_CTX_set_options, V111),
+    KA_SSL(SSL_CTX_set_verify, B),
+    KA_SSL(SSL_CTX_set_verify_depth, B),
+    KA_SSL(SSL_CTX_use_certificate, B),
+    KA_SSL(SSL_CTX_use_certificate_chain_file, B),
+    KA_SSL(SSL_CTX_use_certificate_file, B),
+    KA_SSL(SSL_CTX_use_PrivateKey, B),
+    KA_SSL(SSL_CTX_use_PrivateKey_file, B),
+    KA_SSL(SSL_free, B),
+    KA_SSL(SSL_get_current_cipher, B),
+    KA_SSL(SSL_get_error, B),
+    KA_SSL(SSL_get_ex_data, B),
+    KA_SSL(SSL_get_peer_certificate, B),
+    KA_SSL(SSL_get_rbio, B),
+    KA_SSL(SSL_get_verify_mode, B),
+    KA_SSL(SSL_get_verify_result, B),
+    KA_SSL(SSL_get_version, B),
+    KA_SSL(SSL_library_init, V102),
+    KA_SSL(SSL_load_error_strings, V102),
+    KA_SSL(SSL_new, B),
+    KA_SSL(SSL_read, B),
+    KA_SSL(SSL_set_bio, B),
+    KA_SSL(SSL_set_ex_data, B),
+    KA_SSL(SSL_set_fd, B),
+    KA_SSL(SSL_shutdown, B),
+    KA_SSL(SSL_write, B),
+    KA_SSL(SSLv2_client_method, V102),
+    KA_SSL(SSLv23_client_method, V102),
+    KA_SSL(SSLv3_client_method, B),
+    KA_SSL(TLS_client_method, V111),
+    KA_SSL(TLSv1_client_method, B),
+    KA_SSL(BIO_set_callback, V111),
+    KA_SSL(BIO_set_callback_arg, V111),
 };
 #undef KA_SSL
 static_assert(sizeof sslRows / sizeof sslRows[0] == KA_SSL_ROWS);
 
-#define KA_CR(name, mask) {#name, KA_CRYPTO_##name, mask}
-#define KA_CRA(name, slotName) {#name, KA_CRYPTO_##slotName, ALIAS}
+#define KA_CR(name, mask)                                                                                              \
+    {                                                                                                                  \
+#name, KA_CRYPTO_##name, mask                                                                                  \
+    }
+#define KA_CRA(name, slotName)                                                                                         \
+    {                                                                                                                  \
+#name, KA_CRYPTO_##slotName, ALIAS                                                                             \
+    }
 const CallMapperSymbol cryptoRows[] = {
-    KA_CR(ASN1_STRING_data, B), KA_CR(ASN1_STRING_length, B), KA_CR(BIO_ctrl, B), KA_CR(PKCS12_free, B),
-    KA_CR(BIO_free, B), KA_CR(BIO_new, B), KA_CR(BIO_set, V102), KA_CR(BIO_set_callback_arg, B),
-    KA_CR(BIO_get_callback_arg, B), KA_CR(BIO_set_init, V111), KA_CR(BIO_s_datagram, B), KA_CR(BIO_s_file, B),
-    KA_CR(BIO_read, B), KA_CR(BIO_gets, B), KA_CR(BIO_write, B), KA_CR(BIO_puts, B), KA_CR(BIO_new_mem_buf, B),
-    KA_CR(BIO_meth_new, V111), KA_CR(BIO_meth_free, V111), KA_CR(BIO_meth_set_write, V111),
-    KA_CR(BIO_meth_set_read, V111), KA_CR(BIO_meth_set_puts, V111), KA_CR(BIO_meth_set_gets, V111),
-    KA_CR(BIO_meth_set_ctrl, V111), KA_CR(BIO_meth_set_create, V111), KA_CR(BIO_meth_set_destroy, V111),
-    KA_CR(BIO_meth_set_callback_ctrl, V111), KA_CR(CRYPTO_free, B), KA_CR(d2i_PKCS12_bio, B),
-    KA_CR(d2i_PKCS8PrivateKey_bio, B), KA_CR(ERR_error_string_n, B), KA_CR(ERR_get_error, B),
-    KA_CR(ERR_peek_error, B), KA_CR(ERR_print_errors_fp, B), KA_CR(EVP_cleanup, V102), KA_CR(EVP_PKEY_free, B),
-    KA_CR(EVP_PKEY_new, B), KA_CR(EVP_PKEY_get1_RSA, B), KA_CR(OBJ_nid2sn, B), KA_CR(OBJ_obj2nid, B),
-    KA_CR(OPENSSL_add_all_algorithms_conf, V102), KA_CR(OPENSSL_init_crypto, V111),
-    KA_CR(PEM_read_bio_PrivateKey, B), KA_CR(PEM_read_bio_X509_AUX, B), KA_CR(PEM_read_PrivateKey, B),
-    KA_CR(PKCS12_parse, B), KA_CR(RAND_file_name, B), KA_CR(RAND_load_file, B), KA_CR(RAND_poll, B),
-    KA_CR(sk_num, V102), KA_CRA(OPENSSL_sk_num, sk_num), KA_CR(sk_value, V102),
-    KA_CRA(OPENSSL_sk_value, sk_value), KA_CR(X509V3_EXT_get, B), KA_CR(X509_EXTENSION_get_data, B),
-    KA_CR(X509_EXTENSION_get_object, B), KA_CR(X509_free, B), KA_CR(sk_pop_free, V102),
-    KA_CRA(OPENSSL_sk_pop_free, sk_pop_free), KA_CR(X509_get_ext, B), KA_CR(X509_get_ext_count, B),
-    KA_CR(X509_get_subject_name, B), KA_CR(X509_get_pubkey, B), KA_CR(X509_NAME_ENTRY_get_data, B),
-    KA_CR(X509_NAME_get_entry, B), KA_CR(X509_NAME_get_index_by_NID, B), KA_CR(X509_new, B),
-    KA_CR(X509_STORE_free, B), KA_CR(X509_STORE_new, B), KA_CR(X509_STORE_add_cert, B),
-    KA_CR(X509_STORE_set_flags, B), KA_CR(X509_check_host, V111), KA_CR(ASN1_item_d2i, B),
-    KA_CR(CRYPTO_set_id_callback, V102), KA_CR(CRYPTO_set_locking_callback, V102),
+    KA_CR(ASN1_STRING_data, B),
+    KA_CR(ASN1_STRING_length, B),
+    KA_CR(BIO_ctrl, B),
+    KA_CR(PKCS12_free, B),
+    KA_CR(BIO_free, B),
+    KA_CR(BIO_new, B),
+    KA_CR(BIO_set, V102),
+    KA_CR(BIO_set_callback_arg, B),
+    KA_CR(BIO_get_callback_arg, B),
+    KA_CR(BIO_set_init, V111),
+    KA_CR(BIO_s_datagram, B),
+    KA_CR(BIO_s_file, B),
+    KA_CR(BIO_read, B),
+    KA_CR(BIO_gets, B),
+    KA_CR(BIO_write, B),
+    KA_CR(BIO_puts, B),
+    KA_CR(BIO_new_mem_buf, B),
+    KA_CR(BIO_meth_new, V111),
+    KA_CR(BIO_meth_free, V111),
+    KA_CR(BIO_meth_set_write, V111),
+    KA_CR(BIO_meth_set_read, V111),
+    KA_CR(BIO_meth_set_puts, V111),
+    KA_CR(BIO_meth_set_gets, V111),
+    KA_CR(BIO_meth_set_ctrl, V111),
+    KA_CR(BIO_meth_set_create, V111),
+    KA_CR(BIO_meth_set_destroy, V111),
+    KA_CR(BIO_meth_set_callback_ctrl, V111),
+    KA_CR(CRYPTO_free, B),
+    KA_CR(d2i_PKCS12_bio, B),
+    KA_CR(d2i_PKCS8PrivateKey_bio, B),
+    KA_CR(ERR_error_string_n, B),
+    KA_CR(ERR_get_error, B),
+    KA_CR(ERR_peek_error, B),
+    KA_CR(ERR_print_errors_fp, B),
+    KA_CR(EVP_cleanup, V102),
+    KA_CR(EVP_PKEY_free, B),
+    KA_CR(EVP_PKEY_new, B),
+    KA_CR(EVP_PKEY_get1_RSA, B),
+    KA_CR(OBJ_nid2sn, B),
+    KA_CR(OBJ_obj2nid, B),
+    KA_CR(OPENSSL_add_all_algorithms_conf, V102),
+    KA_CR(OPENSSL_init_crypto, V111),
+    KA_CR(PEM_read_bio_PrivateKey, B),
+    KA_CR(PEM_read_bio_X509_AUX, B),
+    KA_CR(PEM_read_PrivateKey, B),
+    KA_CR(PKCS12_parse, B),
+    KA_CR(RAND_file_name, B),
+    KA_CR(RAND_load_file, B),
+    KA_CR(RAND_poll, B),
+    KA_CR(sk_num, V102),
+    KA_CRA(OPENSSL_sk_num, sk_num),
+    KA_CR(sk_value, V102),
+    KA_CRA(OPENSSL_sk_value, sk_value),
+    KA_CR(X509V3_EXT_get, B),
+    KA_CR(X509_EXTENSION_get_data, B),
+    KA_CR(X509_EXTENSION_get_object, B),
+    KA_CR(X509_free, B),
+    KA_CR(sk_pop_free, V102),
+    KA_CRA(OPENSSL_sk_pop_free, sk_pop_free),
+    KA_CR(X509_get_ext, B),
+    KA_CR(X509_get_ext_count, B),
+    KA_CR(X509_get_subject_name, B),
+    KA_CR(X509_get_pubkey, B),
+    KA_CR(X509_NAME_ENTRY_get_data, B),
+    KA_CR(X509_NAME_get_entry, B),
+    KA_CR(X509_NAME_get_index_by_NID, B),
+    KA_CR(X509_new, B),
+    KA_CR(X509_STORE_free, B),
+    KA_CR(X509_STORE_new, B),
+    KA_CR(X509_STORE_add_cert, B),
+    KA_CR(X509_STORE_set_flags, B),
+    KA_CR(X509_check_host, V111),
+    KA_CR(ASN1_item_d2i, B),
+    KA_CR(CRYPTO_set_id_callback, V102),
+    KA_CR(CRYPTO_set_locking_callback, V102),
 };
 #undef KA_CR
 #undef KA_CRA
@@ -117,8 +209,14 @@ void postUnknown(int64_t code) noexcept
 
 }  // namespace
 
-const KaOpenSSLTables& kaSSLTables() noexcept { return sslTables; }
-const KaOpenSSLTables& kaCryptoTables() noexcept { return cryptoTables; }
+const KaOpenSSLTables& kaSSLTables() noexcept
+{
+    return sslTables;
+}
+const KaOpenSSLTables& kaCryptoTables() noexcept
+{
+    return cryptoTables;
+}
 
 KaSSLCallMapper::~KaSSLCallMapper() = default;
 
@@ -151,9 +249,15 @@ KaSSLCallMapper* KaSSLCallMapper::selectMapper(KaOpenSSLCallMapperLoader& loader
     return made;
 }
 
-int KaSSLCallMapper10::initLibrary() noexcept { return call(slot(KA_SSL_SSL_library_init), 0); }
+int KaSSLCallMapper10::initLibrary() noexcept
+{
+    return call(slot(KA_SSL_SSL_library_init), 0);
+}
 
-void KaSSLCallMapper10::freeSession(void* ssl) noexcept { callVoid(slot(KA_SSL_SSL_free), ssl); }
+void KaSSLCallMapper10::freeSession(void* ssl) noexcept
+{
+    callVoid(slot(KA_SSL_SSL_free), ssl);
+}
 
 int KaSSLCallMapper10::setOptions(void* context, uint64_t options, int allWorkarounds) noexcept
 {
@@ -168,7 +272,10 @@ uint64_t KaSSLCallMapper10::applyOptions(void* context, uint64_t options) noexce
                                             static_cast<long>(options), static_cast<void*>(nullptr)));
 }
 
-void KaSSLCallMapper10::loadErrorStrings() noexcept { callVoid(slot(KA_SSL_SSL_load_error_strings)); }
+void KaSSLCallMapper10::loadErrorStrings() noexcept
+{
+    callVoid(slot(KA_SSL_SSL_load_error_strings));
+}
 
 const void* KaSSLCallMapper10::sslv2Method() noexcept
 {
@@ -212,7 +319,10 @@ uint64_t KaSSLCallMapper11::applyOptions(void* context, uint64_t options) noexce
 
 void KaSSLCallMapper11::loadErrorStrings() noexcept {}
 
-const void* KaSSLCallMapper11::sslv2Method() noexcept { return nullptr; }
+const void* KaSSLCallMapper11::sslv2Method() noexcept
+{
+    return nullptr;
+}
 
 const void* KaSSLCallMapper11::negotiatingMethod() noexcept
 {
@@ -299,7 +409,10 @@ void KaCryptoCallMapper11::freeBio(void* bio) noexcept
     KaCryptoCallMapper::freeBio(bio);
 }
 
-int KaCryptoCallMapper11::cleanupLibrary() noexcept { return 1; }
+int KaCryptoCallMapper11::cleanupLibrary() noexcept
+{
+    return 1;
+}
 
 int KaCryptoCallMapper11::initLibrary() noexcept
 {

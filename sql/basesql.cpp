@@ -57,8 +57,7 @@ void rebase(View& view, const Unit* oldBase, Unit* newBase) noexcept
 template <class Token>
 bool endsOrderList(const Token& t) noexcept
 {
-    static const char* const words[] = {"LIMIT", "FOR", "OFFSET", "FETCH", "UNION", "INTERSECT", "EXCEPT",
-                                        "MINUS"};
+    static const char* const words[] = {"LIMIT", "FOR", "OFFSET", "FETCH", "UNION", "INTERSECT", "EXCEPT", "MINUS"};
     for (const char* w : words)
         if (wordIs(t, w))
             return true;
@@ -84,7 +83,7 @@ bool wordEquals(const View& view, const char* word) noexcept
     return i == view.len;
 }
 
-} // namespace
+}  // namespace
 
 bool sqlWordIs(const KaSubStringW& view, const char* word) noexcept
 {
@@ -155,7 +154,6 @@ int SqlTextTraitsA::appendAscii(KaString& out, const char* text) noexcept
 {
     return out.append(text);
 }
-
 
 template <class T>
 KaSqlTextT<T>::KaSqlTextT() noexcept
@@ -474,8 +472,7 @@ int KaSqlTextT<T>::scanClauses(uint32_t flags, int16_t* addedColumns) noexcept
 // ordinals; the markers and FOR UPDATE position move with the text.
 template <class T>
 int KaSqlTextT<T>::rewriteOrderBy(uint64_t fromPos, uint64_t itemsStart, uint64_t itemsEnd,
-                                   const KaArrayKASIZE_T& items, size_t selectCommas,
-                                   int16_t* addedColumns) noexcept
+                                  const KaArrayKASIZE_T& items, size_t selectCommas, int16_t* addedColumns) noexcept
 {
     size_t itemCount = items.count / 3;
     if (itemCount > size_t(INT16_MAX))
@@ -526,7 +523,7 @@ int KaSqlTextT<T>::rewriteOrderBy(uint64_t fromPos, uint64_t itemsStart, uint64_
 
 template <class T>
 int KaSqlTextT<T>::substituteParameters(String& out, typename T::Callback callback, void* context,
-                                         uint16_t skip) const noexcept
+                                        uint16_t skip) const noexcept
 {
     out.len = 0;
     if (out.allocate(len + 1) != 0)
@@ -768,9 +765,8 @@ int takeAnalysis(To& to, const From& from, const KaArrayKASIZE_T& map) noexcept
             return 1;
     to.forUpdatePos = from.forUpdatePos != 0 ? at(size_t(from.forUpdatePos)) : 0;
     to.currentOfPos = from.currentOfPos != 0 ? at(size_t(from.currentOfPos)) : 0;
-    to.currentOfLength = from.currentOfPos != 0
-                             ? at(size_t(from.currentOfPos + from.currentOfLength)) - to.currentOfPos
-                             : 0;
+    to.currentOfLength =
+        from.currentOfPos != 0 ? at(size_t(from.currentOfPos + from.currentOfLength)) - to.currentOfPos : 0;
     to.hasGroupBy = from.hasGroupBy;
     to.hasUnion = from.hasUnion;
     to.hasIntersect = from.hasIntersect;
@@ -792,7 +788,7 @@ int mapCharacter(KaArrayKASIZE_T& map, size_t sourceUnits, size_t targetEnd) noe
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int BaseSqlStringW::assignConverted(const BaseSqlString& narrow, KaCharConv& converters, int64_t codePage) noexcept
 {

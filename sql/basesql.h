@@ -56,8 +56,7 @@ constexpr uint16_t kSqlParamTextMax = 128;
 // written; a return above the capacity fails the substitution.
 using ParameterTextCallback = uint16_t (*)(uint16_t* buffer, uint16_t capacity, uint16_t number,
                                            void* context) noexcept;
-using ParameterTextCallbackA = uint16_t (*)(char* buffer, uint16_t capacity, uint16_t number,
-                                            void* context) noexcept;
+using ParameterTextCallbackA = uint16_t (*)(char* buffer, uint16_t capacity, uint16_t number, void* context) noexcept;
 
 class BaseSqlStringW;
 class BaseSqlString;
@@ -109,15 +108,15 @@ public:
     using View = typename T::View;
     using Scanner = typename T::Scanner;
     using Token = typename T::Token;
-    using T::String::data;
-    using T::String::len;
+    using T::String::allocate;
     using T::String::append;
     using T::String::appendChar;
-    using T::String::allocate;
-    using T::String::replace;
-    using T::String::freeBuffer;
-    using T::String::owns;
     using T::String::capacity;
+    using T::String::data;
+    using T::String::freeBuffer;
+    using T::String::len;
+    using T::String::owns;
+    using T::String::replace;
 
     uint32_t statementKind = KA_STMT_UNKNOWN;
     View keyword;
@@ -170,8 +169,7 @@ protected:
 private:
     [[nodiscard]] int recordMarker(uint64_t offset) noexcept;
     [[nodiscard]] int rewriteOrderBy(uint64_t fromPos, uint64_t itemsStart, uint64_t itemsEnd,
-                                     const KaArrayKASIZE_T& items, size_t selectCommas,
-                                     int16_t* addedColumns) noexcept;
+                                     const KaArrayKASIZE_T& items, size_t selectCommas, int16_t* addedColumns) noexcept;
 };
 
 class BaseSqlStringW : public KaSqlTextT<SqlTextTraitsW> {
@@ -182,8 +180,7 @@ public:
 
     // Takes over the 8-bit text (in `codePage`, converted with the caller's
     // converter set) and its analysis, every offset moved to UTF-16 units.
-    [[nodiscard]] int assignConverted(const BaseSqlString& narrow, KaCharConv& converters,
-                                      int64_t codePage) noexcept;
+    [[nodiscard]] int assignConverted(const BaseSqlString& narrow, KaCharConv& converters, int64_t codePage) noexcept;
 };
 
 // The 8-bit twin, in the encoding kind of KaString (KA_TEXT_LOCALE unless
@@ -198,8 +195,7 @@ public:
 
     // Takes over the UTF-16 text converted to `codePage` and its analysis,
     // every offset moved to bytes.
-    [[nodiscard]] int assignConverted(const BaseSqlStringW& wide, KaCharConv& converters,
-                                      int64_t codePage) noexcept;
+    [[nodiscard]] int assignConverted(const BaseSqlStringW& wide, KaCharConv& converters, int64_t codePage) noexcept;
 };
 
 // A UTF-16 literal as the driver's unit type.

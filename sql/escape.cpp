@@ -191,7 +191,7 @@ int fail(uint16_t msg) noexcept
     return 1;
 }
 
-} // namespace
+}  // namespace
 
 uint32_t escapeFunctionCode(const uint16_t* name, size_t length) noexcept
 {
@@ -230,8 +230,7 @@ uint32_t escapeFunctionCode(const uint16_t* name, size_t length) noexcept
 
 KaEscapeHost::~KaEscapeHost() = default;
 
-int KaEscapeHost::dispatchEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind,
-                                 uint32_t code) noexcept
+int KaEscapeHost::dispatchEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind, uint32_t code) noexcept
 {
     if (kind == KA_ESC_NATIVE) {
         if (body.length < 2 || body.text[0] != '(' || body.text[body.length - 1] != ')')
@@ -294,8 +293,8 @@ void findNextEscape(const KaEscapeHost& host, const uint16_t* text, size_t lengt
             }
             continue;
         }
-        const bool longOpening = i + 3 < length && u == '-' && text[i + 1] == '-' && text[i + 2] == '(' &&
-                                 text[i + 3] == '*';
+        const bool longOpening =
+            i + 3 < length && u == '-' && text[i + 1] == '-' && text[i + 2] == '(' && text[i + 3] == '*';
         if (more && u == '-' && text[i + 1] == '-' && !longOpening) {
             lineComment = true;
             i += 2;
@@ -333,10 +332,9 @@ void findNextEscape(const KaEscapeHost& host, const uint16_t* text, size_t lengt
             *multipleStatements = 1;
         if (!lookingForOpening) {
             const int16_t top = open[depth - 1];
-            const bool closes = top == kEscapeBrace
-                                    ? u == '}'
-                                    : i + 3 < length && u == '*' && text[i + 1] == ')' && text[i + 2] == '-' &&
-                                          text[i + 3] == '-';
+            const bool closes = top == kEscapeBrace ? u == '}'
+                                                    : i + 3 < length && u == '*' && text[i + 1] == ')' &&
+                                                          text[i + 2] == '-' && text[i + 3] == '-';
             if (closes) {
                 if (--depth == 0) {
                     *position = i;
@@ -418,7 +416,7 @@ int32_t intervalKind(const uint16_t* rest, size_t n) noexcept
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -518,7 +516,7 @@ private:
     size_t read = 0;
 };
 
-} // namespace
+}  // namespace
 
 int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNativeSql, uint32_t* markerCount,
                      int32_t* returnParameter, int32_t* callKind) noexcept

@@ -74,14 +74,14 @@ struct NamedFunction {
 };
 
 const NamedFunction kRenamed[] = {
-    {KA_FN_ASCII, "ascii"},   {KA_FN_CONCAT, "concat"},  {KA_FN_LCASE, "lcase"},   {KA_FN_LTRIM, "ltrim"},
-    {KA_FN_LOCATE, "locate"}, {KA_FN_LOCATE_2, "locate"}, {KA_FN_REPEAT, "repeat"}, {KA_FN_RTRIM, "rtrim"},
-    {KA_FN_SPACE, "space"},   {KA_FN_UCASE, "ucase"},    {KA_FN_ABS, "abs"},       {KA_FN_ACOS, "acos"},
-    {KA_FN_ASIN, "asin"},     {KA_FN_ATAN, "atan"},      {KA_FN_CEILING, "ceil"},  {KA_FN_COS, "cos"},
-    {KA_FN_DEGREES, "degrees"}, {KA_FN_EXP, "exp"},      {KA_FN_FLOOR, "floor"},   {KA_FN_LOG, "ln"},
-    {KA_FN_LOG10, "log10"},   {KA_FN_PI, "pi"},          {KA_FN_POWER, "pow"},     {KA_FN_RADIANS, "radians"},
-    {KA_FN_RAND, "rand"},     {KA_FN_ROUND, "round"},    {KA_FN_SIGN, "sign"},     {KA_FN_SIN, "sin"},
-    {KA_FN_SQRT, "sqrt"},     {KA_FN_TAN, "tan"},        {KA_FN_IFNULL, "coalesce"},
+    {KA_FN_ASCII, "ascii"},     {KA_FN_CONCAT, "concat"},   {KA_FN_LCASE, "lcase"},     {KA_FN_LTRIM, "ltrim"},
+    {KA_FN_LOCATE, "locate"},   {KA_FN_LOCATE_2, "locate"}, {KA_FN_REPEAT, "repeat"},   {KA_FN_RTRIM, "rtrim"},
+    {KA_FN_SPACE, "space"},     {KA_FN_UCASE, "ucase"},     {KA_FN_ABS, "abs"},         {KA_FN_ACOS, "acos"},
+    {KA_FN_ASIN, "asin"},       {KA_FN_ATAN, "atan"},       {KA_FN_CEILING, "ceil"},    {KA_FN_COS, "cos"},
+    {KA_FN_DEGREES, "degrees"}, {KA_FN_EXP, "exp"},         {KA_FN_FLOOR, "floor"},     {KA_FN_LOG, "ln"},
+    {KA_FN_LOG10, "log10"},     {KA_FN_PI, "pi"},           {KA_FN_POWER, "pow"},       {KA_FN_RADIANS, "radians"},
+    {KA_FN_RAND, "rand"},       {KA_FN_ROUND, "round"},     {KA_FN_SIGN, "sign"},       {KA_FN_SIN, "sin"},
+    {KA_FN_SQRT, "sqrt"},       {KA_FN_TAN, "tan"},         {KA_FN_IFNULL, "coalesce"},
 };
 
 struct WrappedFunction {
@@ -137,9 +137,9 @@ struct CastType {
 };
 
 const CastType kCasts[] = {
-    {"BIT", "boolean"},     {"REAL", "float"},     {"BIGINT", "bigint"},        {"DOUBLE", "double"},
-    {"TINYINT", "tinyint"}, {"INTEGER", "int"},    {"SMALLINT", "smallint"},    {"VARCHAR", "string"},
-    {"WVARCHAR", "string"}, {"LONGVARCHAR", "string"}, {"WLONGVARCHAR", "string"}, {"TIMESTAMP", "timestamp"},
+    {"BIT", "boolean"},      {"REAL", "float"},         {"BIGINT", "bigint"},       {"DOUBLE", "double"},
+    {"TINYINT", "tinyint"},  {"INTEGER", "int"},        {"SMALLINT", "smallint"},   {"VARCHAR", "string"},
+    {"WVARCHAR", "string"},  {"LONGVARCHAR", "string"}, {"WLONGVARCHAR", "string"}, {"TIMESTAMP", "timestamp"},
     {"VARBINARY", "binary"},
 };
 
@@ -178,8 +178,8 @@ int convertTo(const KaEscapeBody& body, KaStringW& out) noexcept
 // the translation reads again.
 int extractField(const KaEscapeBody& body, KaStringW& out) noexcept
 {
-    static const CastType fields[] = {{"YEAR", "year"},     {"MONTH", "month"},   {"DAY", "dayofmonth"},
-                                      {"HOUR", "hour"},     {"MINUTE", "minute"}, {"SECOND", "second"}};
+    static const CastType fields[] = {{"YEAR", "year"}, {"MONTH", "month"},   {"DAY", "dayofmonth"},
+                                      {"HOUR", "hour"}, {"MINUTE", "minute"}, {"SECOND", "second"}};
     KaScannerW scanner(body.text, body.length);
     KaTokenW t;
     scanner.nextToken(t, KA_SCAN_PLAIN);
@@ -208,7 +208,7 @@ int extractField(const KaEscapeBody& body, KaStringW& out) noexcept
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int hiveSplitArguments(const KaEscapeBody& body, KaEscapeArguments& out) noexcept
 {
@@ -257,8 +257,8 @@ int32_t tsiIntervalCode(const KaEscapeBody& word) noexcept
     static const struct {
         const char* name;
         int32_t code;
-    } codes[] = {{"SQL_TSI_FRAC_SECOND", 1}, {"SQL_TSI_SECOND", 2}, {"SQL_TSI_MINUTE", 4},
-                 {"SQL_TSI_HOUR", 8},        {"SQL_TSI_DAY", 16},   {"SQL_TSI_WEEK", 32},
+    } codes[] = {{"SQL_TSI_FRAC_SECOND", 1}, {"SQL_TSI_SECOND", 2},    {"SQL_TSI_MINUTE", 4},
+                 {"SQL_TSI_HOUR", 8},        {"SQL_TSI_DAY", 16},      {"SQL_TSI_WEEK", 32},
                  {"SQL_TSI_MONTH", 64},      {"SQL_TSI_QUARTER", 128}, {"SQL_TSI_YEAR", 256}};
     KaEscapeBody w = trimmed(word);
     KaSubStringW view(w.text, w.length);
@@ -298,19 +298,15 @@ int HiveEscapeTranslator::translateEscape(const KaEscapeBody& body, KaStringW& o
     switch (kind) {
     case KA_ESC_TIME:
     case KA_ESC_DATE:
-    case KA_ESC_QUOTED:
-        return hiveAppendStringLiteral(out, body.text, body.length);
+    case KA_ESC_QUOTED: return hiveAppendStringLiteral(out, body.text, body.length);
     case KA_ESC_TIMESTAMP:
         if (appendAscii(out, "cast(") != 0 || hiveAppendStringLiteral(out, body.text, body.length) != 0)
             return 1;
         return appendAscii(out, " as timestamp)");
     case KA_ESC_OUTER_JOIN:
-    case KA_ESC_VERBATIM:
-        return out.append(body.text, body.length);
-    case KA_ESC_FUNCTION:
-        return translateFunction(body, out, code);
-    default:
-        return fail(MSG_ESCAPE_NO_SERVER_FORM);
+    case KA_ESC_VERBATIM: return out.append(body.text, body.length);
+    case KA_ESC_FUNCTION: return translateFunction(body, out, code);
+    default: return fail(MSG_ESCAPE_NO_SERVER_FORM);
     }
 }
 
@@ -358,17 +354,13 @@ int HiveEscapeTranslator::translateFunction(const KaEscapeBody& body, KaStringW&
         if (tsiIntervalCode(args.item[0]) != 16)
             return fail(MSG_ESCAPE_INTERVAL_NOT_DAY);
         return format(out,
-                      code == KA_FN_TIMESTAMPDIFF
-                          ? "datediff(#3,#2)"
-                          : "cast(concat(cast(date_add(cast(#3 as timestamp),#2) as string),"
-                            "substr(cast(cast(#3 as timestamp) as string),11)) as timestamp)",
+                      code == KA_FN_TIMESTAMPDIFF ? "datediff(#3,#2)"
+                                                  : "cast(concat(cast(date_add(cast(#3 as timestamp),#2) as string),"
+                                                    "substr(cast(cast(#3 as timestamp) as string),11)) as timestamp)",
                       args);
-    case KA_FN_CONVERT:
-        return convertTo(body, out);
-    case KA_FN_EXTRACT:
-        return extractField(body, out);
-    default:
-        return fail(MSG_ESCAPE_NO_SERVER_FORM);
+    case KA_FN_CONVERT: return convertTo(body, out);
+    case KA_FN_EXTRACT: return extractField(body, out);
+    default: return fail(MSG_ESCAPE_NO_SERVER_FORM);
     }
 }
 

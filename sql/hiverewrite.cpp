@@ -28,13 +28,13 @@ struct Keyword {
 };
 
 const Keyword kKeywords[] = {
-    {"ON", 11},     {"AS", 12},       {"BY", 13},       {"OR", 14},      {"IS", 15},      {"AND", 16},
-    {"ALL", 17},    {"ASC", 18},      {"NOT", 19},      {"END", 20},     {"SET", 21},     {"FROM", 22},
-    {"FULL", 23},   {"JOIN", 24},     {"LEFT", 25},     {"LIKE", 26},    {"NULL", 27},    {"SEMI", 28},
-    {"SORT", 29},   {"CAST", 30},     {"DESC", 31},     {"RIGHT", 32},   {"OUTER", 33},   {"CROSS", 34},
-    {"UNION", 35},  {"GROUP", 36},    {"LIMIT", 37},    {"WHERE", 38},   {"TABLE", 39},   {"SELECT", 40},
-    {"INSERT", 41}, {"UPDATE", 42},   {"DELETE", 43},   {"HAVING", 44},  {"CREATE", 45},  {"CLUSTER", 46},
-    {"BETWEEN", 47}, {"CASE", 48},    {"DISTINCT", 49}, {"DISTRIBUTE", 50}, {"INTO", 51}, {"VALUES", 52},
+    {"ON", 11},      {"AS", 12},     {"BY", 13},       {"OR", 14},         {"IS", 15},     {"AND", 16},
+    {"ALL", 17},     {"ASC", 18},    {"NOT", 19},      {"END", 20},        {"SET", 21},    {"FROM", 22},
+    {"FULL", 23},    {"JOIN", 24},   {"LEFT", 25},     {"LIKE", 26},       {"NULL", 27},   {"SEMI", 28},
+    {"SORT", 29},    {"CAST", 30},   {"DESC", 31},     {"RIGHT", 32},      {"OUTER", 33},  {"CROSS", 34},
+    {"UNION", 35},   {"GROUP", 36},  {"LIMIT", 37},    {"WHERE", 38},      {"TABLE", 39},  {"SELECT", 40},
+    {"INSERT", 41},  {"UPDATE", 42}, {"DELETE", 43},   {"HAVING", 44},     {"CREATE", 45}, {"CLUSTER", 46},
+    {"BETWEEN", 47}, {"CASE", 48},   {"DISTINCT", 49}, {"DISTRIBUTE", 50}, {"INTO", 51},   {"VALUES", 52},
 };
 
 bool sameWord(const uint16_t* text, size_t n, const char* word) noexcept
@@ -64,12 +64,11 @@ size_t bracketRunEnd(const uint16_t* in, size_t at, size_t end) noexcept
     return end;
 }
 
-} // namespace
+}  // namespace
 
 HiveSqlRewriter::HiveSqlRewriter(uint32_t removeQualifiers, uint32_t quote, uint32_t delimitedIds) noexcept
     : removeColumnQualifiers(removeQualifiers), quoteAliases(quote), parseDelimitedIds(delimitedIds)
-{
-}
+{}
 
 HiveSqlRewriter::~HiveSqlRewriter() = default;
 
@@ -91,8 +90,8 @@ void HiveSqlRewriter::emitAscii(const char* text) noexcept
 // Every output position held moves with an edit of the output.
 void HiveSqlRewriter::moveMarks(size_t at, int64_t by) noexcept
 {
-    size_t* marks[] = {&tokenStart, &tokenEnd, &tableMarkStart, &tableMarkEnd, &candidateStart,
-                       &candidateEnd, &insertNameStart};
+    size_t* marks[] = {&tokenStart,     &tokenEnd,     &tableMarkStart, &tableMarkEnd,
+                       &candidateStart, &candidateEnd, &insertNameStart};
     for (size_t* m : marks)
         if (*m >= at)
             *m = size_t(int64_t(*m) + by);
@@ -117,8 +116,8 @@ void HiveSqlRewriter::eraseAt(size_t at, size_t n) noexcept
         error = 1;
         return;
     }
-    size_t* marks[] = {&tokenStart, &tokenEnd, &tableMarkStart, &tableMarkEnd, &candidateStart,
-                       &candidateEnd, &insertNameStart};
+    size_t* marks[] = {&tokenStart,     &tokenEnd,     &tableMarkStart, &tableMarkEnd,
+                       &candidateStart, &candidateEnd, &insertNameStart};
     for (size_t* m : marks) {
         if (*m >= at + n)
             *m -= n;
@@ -201,10 +200,18 @@ void HiveSqlRewriter::scanToken() noexcept
     case '*': token = KA_RW_ASTERISK; break;
     case '&': token = next('&') ? KA_RW_LOGICAL : KA_RW_ARITHMETIC; break;
     case '|': token = next('|') ? KA_RW_LOGICAL : KA_RW_ARITHMETIC; break;
-    case '+': case '-': case '/': case '%': case '^': token = KA_RW_ARITHMETIC; break;
-    case '~': case '!': token = KA_RW_NEGATION; break;
+    case '+':
+    case '-':
+    case '/':
+    case '%':
+    case '^': token = KA_RW_ARITHMETIC; break;
+    case '~':
+    case '!': token = KA_RW_NEGATION; break;
     case '=': token = KA_RW_COMPARISON; break;
-    case '>': next('='); token = KA_RW_COMPARISON; break;
+    case '>':
+        next('=');
+        token = KA_RW_COMPARISON;
+        break;
     case '<':
         if (next('='))
             next('>');
@@ -297,7 +304,8 @@ void HiveSqlRewriter::scanToken() noexcept
         }
         break;
     }
-    if (token == KA_RW_OTHER && (u == '\'' || u == '"' || u == '`' || u == '{' || (u == '[' && !subscript && parseDelimitedIds != 0)))
+    if (token == KA_RW_OTHER &&
+        (u == '\'' || u == '"' || u == '`' || u == '{' || (u == '[' && !subscript && parseDelimitedIds != 0)))
         position = inputEnd;  // unclosed: the rest of the input
     if (token == KA_RW_BRACKETED) {
         emitAscii("`");
@@ -448,7 +456,10 @@ int HiveSqlRewriter::subquery() noexcept
                     listDepth = 0;
                 }
                 continue;
-            case KA_RW_FROM: afterFrom = true; fromClause(); continue;
+            case KA_RW_FROM:
+                afterFrom = true;
+                fromClause();
+                continue;
             case KA_RW_JOIN: joinClause(); continue;
             case KA_RW_CLOSE: --depth; break;
             case KA_RW_OPEN: ++depth; break;
@@ -464,17 +475,25 @@ int HiveSqlRewriter::subquery() noexcept
             qualifiedName();
             ++count;
             continue;
-        case KA_RW_OPEN: ++depth; ++listDepth; count = 0; break;
+        case KA_RW_OPEN:
+            ++depth;
+            ++listDepth;
+            count = 0;
+            break;
         case KA_RW_CLOSE:
             --depth;
             if (listDepth > 0)
                 --listDepth;
             count = 1;
             break;
-        case KA_RW_STRING: case KA_RW_QUOTED: case KA_RW_BRACED: case KA_RW_NUMBER:
-            count = 1;
-            break;
-        case KA_RW_ARITHMETIC: case KA_RW_LOGICAL: case KA_RW_ASTERISK: case KA_RW_AND: count = 0; break;
+        case KA_RW_STRING:
+        case KA_RW_QUOTED:
+        case KA_RW_BRACED:
+        case KA_RW_NUMBER: count = 1; break;
+        case KA_RW_ARITHMETIC:
+        case KA_RW_LOGICAL:
+        case KA_RW_ASTERISK:
+        case KA_RW_AND: count = 0; break;
         case KA_RW_COMMA:
             if (listDepth == 0 && count == 2 && quoteAliases != 0)
                 quoteAlias(candidateStart, candidateEnd);
@@ -598,8 +617,7 @@ void HiveSqlRewriter::duplicateTableAlias() noexcept
     if (tableMarkEnd <= tableMarkStart)
         return;
     KaStringW alias;
-    if (alias.appendChar(' ') != 0 ||
-        alias.append(output->data + tableMarkStart, tableMarkEnd - tableMarkStart) != 0) {
+    if (alias.appendChar(' ') != 0 || alias.append(output->data + tableMarkStart, tableMarkEnd - tableMarkStart) != 0) {
         error = 1;
         return;
     }
@@ -650,12 +668,8 @@ int HiveSqlRewriter::rewrite(const uint16_t* begin, const uint16_t* end, KaStrin
 
     scanToken();
     switch (token) {
-    case KA_RW_SELECT:
-        scanToken();
-        break;
-    case KA_RW_INSERT:
-        rewriteInsertValues();
-        break;
+    case KA_RW_SELECT: scanToken(); break;
+    case KA_RW_INSERT: rewriteInsertValues(); break;
     case KA_RW_UPDATE:
         scanToken();
         if (!tableSource() || token != KA_RW_SET)
@@ -671,9 +685,7 @@ int HiveSqlRewriter::rewrite(const uint16_t* begin, const uint16_t* end, KaStrin
                 error = 1;
         }
         break;
-    default:
-        error = 1;
-        break;
+    default: error = 1; break;
     }
 
     bool listMode = selectSeen != 0;
@@ -722,18 +734,15 @@ int HiveSqlRewriter::rewrite(const uint16_t* begin, const uint16_t* end, KaStrin
             }
             break;
         case KA_RW_BRACED:
-        case KA_RW_NUMBER:
-            count = 1;
-            break;
-        case KA_RW_ARITHMETIC: case KA_RW_LOGICAL: case KA_RW_COMPARISON: case KA_RW_NEGATION:
-        case KA_RW_ASTERISK: case KA_RW_AND:
-            count = 0;
-            break;
-        case KA_RW_AS:
-            break;
-        case KA_RW_CAST:
-            afterCast = true;
-            break;
+        case KA_RW_NUMBER: count = 1; break;
+        case KA_RW_ARITHMETIC:
+        case KA_RW_LOGICAL:
+        case KA_RW_COMPARISON:
+        case KA_RW_NEGATION:
+        case KA_RW_ASTERISK:
+        case KA_RW_AND: count = 0; break;
+        case KA_RW_AS: break;
+        case KA_RW_CAST: afterCast = true; break;
         case KA_RW_OPEN:
             ++listDepth;
             count = 0;
@@ -743,9 +752,7 @@ int HiveSqlRewriter::rewrite(const uint16_t* begin, const uint16_t* end, KaStrin
                 --listDepth;
             count = 1;
             break;
-        case KA_RW_CASE:
-            ++caseDepth;
-            break;
+        case KA_RW_CASE: ++caseDepth; break;
         case KA_RW_END_WORD:
             if (caseDepth > 0) {
                 --caseDepth;
@@ -774,8 +781,7 @@ int HiveSqlRewriter::rewrite(const uint16_t* begin, const uint16_t* end, KaStrin
                 continue;
             }
             break;
-        default:
-            break;
+        default: break;
         }
         previousWasAs = token == KA_RW_AS;
         scanToken();

@@ -7,19 +7,19 @@
 // Token kinds (the kind field); a one- or two-character operator carries its
 // operator code instead (see kaOperatorTable).
 enum TokenKind : uint32_t {
-    KA_TOKEN_NONE = 0,          // empty list item; also a NUL unit in the input
-    KA_TOKEN_END = 1,           // end of input: empty text at the end position
+    KA_TOKEN_NONE = 0,  // empty list item; also a NUL unit in the input
+    KA_TOKEN_END = 1,   // end of input: empty text at the end position
     KA_TOKEN_WORD = 2,
     KA_TOKEN_CLOSED = 3,        // closed quoted text or group
     KA_TOKEN_UNTERMINATED = 4,  // quoted text or group that the input ended inside
     KA_TOKEN_NUMBER = 5,
-    KA_TOKEN_RUN = 6,           // KA_SCAN_RUNS
-    KA_TOKEN_SQL_WORD = 7,      // KA_SCAN_SQL_WORDS
-    KA_TOKEN_ITEM = 8,          // nextItem
+    KA_TOKEN_RUN = 6,       // KA_SCAN_RUNS
+    KA_TOKEN_SQL_WORD = 7,  // KA_SCAN_SQL_WORDS
+    KA_TOKEN_ITEM = 8,      // nextItem
     KA_TOKEN_NUMBER_AT_END = 9,
-    KA_TOKEN_OTHER = 10,        // any other single character
+    KA_TOKEN_OTHER = 10,  // any other single character
     KA_TOKEN_COMMENT = 11,
-    KA_TOKEN_OUTER_JOIN = 12,   // "(+)"
+    KA_TOKEN_OUTER_JOIN = 12,  // "(+)"
 };
 
 enum ScanMode : int {

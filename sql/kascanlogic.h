@@ -485,10 +485,7 @@ private:
 
     uint64_t lastStart() const noexcept { return s.position - s.lastCharLength; }
 
-    bool isQuote(uint32_t ch) const noexcept
-    {
-        return ch == s.quoteChar1 || ch == s.quoteChar2 || ch == s.quoteChar3;
-    }
+    bool isQuote(uint32_t ch) const noexcept { return ch == s.quoteChar1 || ch == s.quoteChar2 || ch == s.quoteChar3; }
 
     // The character at the position (0 at the end, which sets atEnd).
     uint32_t readChar() noexcept
@@ -527,10 +524,7 @@ private:
         s.length = s.bound->data != nullptr ? s.bound->len : 0;
     }
 
-    void extendTo(Token& token) const noexcept
-    {
-        Traits::setLength(token, size_t(s.position - uint64_t(token.start)));
-    }
+    void extendTo(Token& token) const noexcept { Traits::setLength(token, size_t(s.position - uint64_t(token.start))); }
 
     // The token begins as the character just read, with no kind yet.
     void startToken(Token& token) const noexcept
@@ -557,9 +551,7 @@ private:
             uint64_t at = lastStart();
             bool goesOn = false;
             switch (token.kind) {
-            case KA_TOKEN_RUN:
-                goesOn = c > 0x20 && !isRunStop(c);
-                break;
+            case KA_TOKEN_RUN: goesOn = c > 0x20 && !isRunStop(c); break;
             case KA_TOKEN_SQL_WORD:
                 if (Traits::isLetterOrDigit(s, c, at) || c == '_' || c == '#' || c == '$') {
                     goesOn = true;
@@ -584,8 +576,7 @@ private:
                 if (!goesOn)
                     token.kind = KA_TOKEN_NUMBER;
                 break;
-            default:
-                break;
+            default: break;
             }
             if (!goesOn) {
                 unreadChar();

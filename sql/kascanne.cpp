@@ -31,10 +31,7 @@ struct KaScanTraitsW {
         return unit;
     }
 
-    static bool isSpace(const KaScannerW&, uint32_t ch, uint64_t) noexcept
-    {
-        return u_isWhitespace(UChar32(ch)) != 0;
-    }
+    static bool isSpace(const KaScannerW&, uint32_t ch, uint64_t) noexcept { return u_isWhitespace(UChar32(ch)) != 0; }
 
     static bool isLetter(const KaScannerW&, uint32_t ch, uint64_t) noexcept { return u_isalpha(UChar32(ch)) != 0; }
 
@@ -69,28 +66,18 @@ struct KaScanTraitsW {
     static auto& flag(S& s, KaScanOption o) noexcept
     {
         switch (o) {
-        case KaScanOption::braceGroups:
-            return s.braceGroups;
-        case KaScanOption::parenGroups:
-            return s.parenGroups;
-        case KaScanOption::bracketGroups:
-            return s.bracketGroups;
-        case KaScanOption::returnComments:
-            return s.returnComments;
-        case KaScanOption::skipComments:
-            return s.skipComments;
-        case KaScanOption::decimalNumbers:
-            return s.decimalNumbers;
-        case KaScanOption::atEnd:
-            break;
+        case KaScanOption::braceGroups: return s.braceGroups;
+        case KaScanOption::parenGroups: return s.parenGroups;
+        case KaScanOption::bracketGroups: return s.bracketGroups;
+        case KaScanOption::returnComments: return s.returnComments;
+        case KaScanOption::skipComments: return s.skipComments;
+        case KaScanOption::decimalNumbers: return s.decimalNumbers;
+        case KaScanOption::atEnd: break;
         }
         return s.atEnd;
     }
 
-    static bool option(const KaScannerW& s, KaScanOption o) noexcept
-    {
-        return flag(s, o) != 0;
-    }
+    static bool option(const KaScannerW& s, KaScanOption o) noexcept { return flag(s, o) != 0; }
 
     static void setOption(KaScannerW& s, KaScanOption o, bool on) noexcept { flag(s, o) = on ? 1 : 0; }
 
@@ -135,8 +122,7 @@ using Logic = KaScanLogic<KaScanTraitsW>;
 
 KaTokenW::KaTokenW(const uint16_t* text, size_t length, int64_t startOffset) noexcept
     : KaSubStringW(text, length), kind(KA_TOKEN_NONE), start(startOffset)
-{
-}
+{}
 
 KaTokenW::~KaTokenW() = default;
 

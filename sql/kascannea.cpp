@@ -91,20 +91,13 @@ struct KaScanTraitsA {
     static uint8_t bit(KaScanOption o) noexcept
     {
         switch (o) {
-        case KaScanOption::braceGroups:
-            return KaScanner::braceGroups;
-        case KaScanOption::parenGroups:
-            return KaScanner::parenGroups;
-        case KaScanOption::returnComments:
-            return KaScanner::returnComments;
-        case KaScanOption::skipComments:
-            return KaScanner::skipComments;
-        case KaScanOption::decimalNumbers:
-            return KaScanner::decimalNumbers;
-        case KaScanOption::atEnd:
-            return KaScanner::atEnd;
-        case KaScanOption::bracketGroups:
-            break;
+        case KaScanOption::braceGroups: return KaScanner::braceGroups;
+        case KaScanOption::parenGroups: return KaScanner::parenGroups;
+        case KaScanOption::returnComments: return KaScanner::returnComments;
+        case KaScanOption::skipComments: return KaScanner::skipComments;
+        case KaScanOption::decimalNumbers: return KaScanner::decimalNumbers;
+        case KaScanOption::atEnd: return KaScanner::atEnd;
+        case KaScanOption::bracketGroups: break;
         }
         return 0;
     }
@@ -162,13 +155,11 @@ KaToken::KaToken(int32_t encodingKind) noexcept : KaSubString(encodingKind) {}
 
 KaToken::KaToken(const char* text, size_t count, int64_t startOffset) noexcept
     : KaSubString(text, count, int32_t(KA_TEXT_LOCALE)), start(startOffset)
-{
-}
+{}
 
 KaToken::KaToken(const char* text, size_t count, int64_t startOffset, int32_t encodingKind) noexcept
     : KaSubString(text, count, encodingKind), start(startOffset)
-{
-}
+{}
 
 KaToken::~KaToken() = default;
 

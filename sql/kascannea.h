@@ -73,10 +73,7 @@ public:
     KaScanner& operator=(const KaScanner&) = delete;
 
     bool option(uint8_t bit) const noexcept { return (flags & bit) != 0; }
-    void setOption(uint8_t bit, bool on) noexcept
-    {
-        flags = on ? uint8_t(flags | bit) : uint8_t(flags & ~bit);
-    }
+    void setOption(uint8_t bit, bool on) noexcept { flags = on ? uint8_t(flags | bit) : uint8_t(flags & ~bit); }
 
     // New input in KA_TEXT_LOCALE, resp. the given encoding; both unbind.
     void rewind(const char* bytes, uint64_t length) noexcept;

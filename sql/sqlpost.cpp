@@ -17,7 +17,7 @@ KaError* postPlain(uint16_t index, uint16_t msg) noexcept
     return record;
 }
 
-} // namespace
+}  // namespace
 
 void sqlSetErrorPoster(SqlErrorPoster poster) noexcept
 {

@@ -69,9 +69,8 @@ void BaseSocket::setConnection(BaseConnection* newConnection) noexcept
     timeoutMode = BASE_SOCKET_NO_TIMEOUT;
 }
 
-int BaseSocket::prepareSSL(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
-                           const uint16_t*, const uint16_t*, uint16_t, const uint16_t*,
-                           const uint16_t*, int32_t) noexcept
+int BaseSocket::prepareSSL(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
+                           const uint16_t*, uint16_t, const uint16_t*, const uint16_t*, int32_t) noexcept
 {
     // The TLS transport is not part of the driver yet: the connect is
     // refused rather than made in the clear.
@@ -97,8 +96,7 @@ int BaseSocket::preparePlain() noexcept
     auto* tcp = static_cast<KaTCPIP*>(transport);
     if (int64_t size = bufferSize(settings->sendBufferSize, settings->defaultSendBufferSize); size != 0)
         tcp->sendBufferSize = size;
-    if (int64_t size = bufferSize(settings->receiveBufferSize, settings->defaultReceiveBufferSize);
-        size != 0)
+    if (int64_t size = bufferSize(settings->receiveBufferSize, settings->defaultReceiveBufferSize); size != 0)
         tcp->receiveBufferSize = size;
     if (settings->maxReadSize != 0)
         tcp->maxReadSize = settings->maxReadSize;
@@ -163,9 +161,9 @@ int BaseSocket::createTransport() noexcept
     if (wantsTls(settings)) {
         const BaseSocketTlsSettings none = {};
         const BaseSocketTlsSettings& t = settings->tls != nullptr ? *settings->tls : none;
-        rc = prepareSSL(t.trustStore, t.trustStorePassword, t.keyStore, t.keyStorePassword,
-                        t.keyPassword, t.hostNameInCertificate, t.validateServerCertificate,
-                        t.sslLibName, t.cryptoLibName, settings->encryptionMethod);
+        rc = prepareSSL(t.trustStore, t.trustStorePassword, t.keyStore, t.keyStorePassword, t.keyPassword,
+                        t.hostNameInCertificate, t.validateServerCertificate, t.sslLibName, t.cryptoLibName,
+                        settings->encryptionMethod);
     } else {
         rc = preparePlain();
     }
@@ -177,8 +175,8 @@ int BaseSocket::createTransport() noexcept
     return rc;
 }
 
-int BaseSocket::connectWith(uint16_t port, const uint16_t* hostW, const char* host,
-                            const uint16_t* service, int32_t flags) noexcept
+int BaseSocket::connectWith(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,
+                            int32_t flags) noexcept
 {
     if (transport == nullptr) {
         errPost(MSG_SOCKET_NO_HOST_OR_PORT)
@@ -194,8 +192,8 @@ int BaseSocket::connectWith(uint16_t port, const uint16_t* hostW, const char* ho
     return transport->connect(port, hostW, host, service, flags);
 }
 
-int BaseSocket::connectToHost(const uint16_t* host, const uint16_t* portText,
-                              const uint16_t* service, int32_t flags) noexcept
+int BaseSocket::connectToHost(const uint16_t* host, const uint16_t* portText, const uint16_t* service,
+                              int32_t flags) noexcept
 {
     if (service == nullptr) {
         uint16_t port = 0;
@@ -287,20 +285,14 @@ void BaseSocket::setSavedTimeout(int64_t seconds) noexcept
 {
     savedTimeout = seconds;
     switch (timeoutMode) {
-    case BASE_SOCKET_LOGIN_TIMEOUT:
-        useLoginTimeout();
-        break;
+    case BASE_SOCKET_LOGIN_TIMEOUT: useLoginTimeout(); break;
     case BASE_SOCKET_CONNECTION_TIMEOUT:
-    case BASE_SOCKET_NO_TIMEOUT:
-        useConnectionTimeout();
-        break;
+    case BASE_SOCKET_NO_TIMEOUT: useConnectionTimeout(); break;
     case BASE_SOCKET_QUERY_TIMEOUT:
-        if (transport != nullptr &&
-            (transport->timeout == 0 || seconds < int64_t(transport->timeout / 1000)))
+        if (transport != nullptr && (transport->timeout == 0 || seconds < int64_t(transport->timeout / 1000)))
             useQueryTimeout(seconds);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -49,12 +49,12 @@ struct BaseSocketTlsSettings {
 // What the socket reads of its connection, filled by the connection from
 // its options and kept alive by it as long as the socket.
 struct BaseSocketSettings {
-    int32_t encryptionMethod = 0;          // EncryptionMethod: 0 none, 2 plain too
-    int32_t tlsTunnel = 0;                 // TLSTunnel: TLS even with method 0
+    int32_t encryptionMethod = 0;  // EncryptionMethod: 0 none, 2 plain too
+    int32_t tlsTunnel = 0;         // TLSTunnel: TLS even with method 0
     const BaseSocketTlsSettings* tls = nullptr;
-    int64_t sendBufferSize = 0;            // SocketSendBufferSize; 0: the default below
-    int64_t receiveBufferSize = 0;         // SocketReceiveBufferSize
-    int64_t defaultSendBufferSize = -1;    // the connection's defaults; <= 0 none
+    int64_t sendBufferSize = 0;          // SocketSendBufferSize; 0: the default below
+    int64_t receiveBufferSize = 0;       // SocketReceiveBufferSize
+    int64_t defaultSendBufferSize = -1;  // the connection's defaults; <= 0 none
     int64_t defaultReceiveBufferSize = -1;
     int64_t maxReadSize = 0;               // SocketMaxReadSize; 0 no limit
     int32_t keepAlive = 0;                 // KeepAlive: 1 on
@@ -81,34 +81,27 @@ public:
     virtual void setConnection(BaseConnection* connection) noexcept;
     // Builds or reuses a TLS transport; refused while the driver has no TLS
     // transport (the diagnostic says so).
-    [[nodiscard]] virtual int prepareSSL(const uint16_t* trustStore,
-                                         const uint16_t* trustStorePassword,
-                                         const uint16_t* keyStore,
-                                         const uint16_t* keyStorePassword,
-                                         const uint16_t* keyPassword,
-                                         const uint16_t* hostNameInCertificate,
-                                         uint16_t validateServerCertificate,
-                                         const uint16_t* sslLibName,
-                                         const uint16_t* cryptoLibName,
-                                         int32_t encryptionMethod) noexcept;
+    [[nodiscard]] virtual int prepareSSL(const uint16_t* trustStore, const uint16_t* trustStorePassword,
+                                         const uint16_t* keyStore, const uint16_t* keyStorePassword,
+                                         const uint16_t* keyPassword, const uint16_t* hostNameInCertificate,
+                                         uint16_t validateServerCertificate, const uint16_t* sslLibName,
+                                         const uint16_t* cryptoLibName, int32_t encryptionMethod) noexcept;
     [[nodiscard]] virtual int preparePlain() noexcept;
     // Only the HTTP sockets connect here.
     [[nodiscard]] virtual int connectHTTP() noexcept;
     [[nodiscard]] virtual int write(const void* data, size_t length, int32_t outOfBand) noexcept;
-    [[nodiscard]] virtual int read(void* buffer, size_t size, size_t* received,
-                                   int32_t wait) noexcept;
+    [[nodiscard]] virtual int read(void* buffer, size_t size, size_t* received, int32_t wait) noexcept;
     virtual void setTransportTimeout(int64_t seconds, int64_t microseconds) noexcept;
 
     // 0, or non-zero with the diagnostics posted.
     [[nodiscard]] int createTransport() noexcept;
     // The connects run under the login time-out: they are the first step
     // of the login. KA_SOCK_OK, _FAILED or _TIMED_OUT.
-    [[nodiscard]] int connectToHost(const uint16_t* host, const uint16_t* portText,
-                                    const uint16_t* service, int32_t flags) noexcept;
+    [[nodiscard]] int connectToHost(const uint16_t* host, const uint16_t* portText, const uint16_t* service,
+                                    int32_t flags) noexcept;
     [[nodiscard]] int connectToHostPort(const uint16_t* host, uint16_t port, int32_t flags) noexcept;
     [[nodiscard]] int connectTo(const char* host, uint16_t port, int32_t flags) noexcept;
-    [[nodiscard]] int connectToPortText(const char* host, const char* portText,
-                                        int32_t flags) noexcept;
+    [[nodiscard]] int connectToPortText(const char* host, const char* portText, int32_t flags) noexcept;
     void useQueryTimeout(int64_t seconds) noexcept;
     void useConnectionTimeout() noexcept;
     void useLoginTimeout() noexcept;
@@ -117,20 +110,19 @@ public:
 
     BaseConnection* connection;
     void* unused = nullptr;
-    KaSock* transport = nullptr;    // owned
-    int64_t savedTimeout = 0;       // seconds
+    KaSock* transport = nullptr;  // owned
+    int64_t savedTimeout = 0;     // seconds
     int32_t timeoutMode = BASE_SOCKET_NO_TIMEOUT;
     // The connection's settings, which the socket reads where the
     // connection would be asked; not owned.
     const BaseSocketSettings* settings;
 
 private:
-    [[nodiscard]] int connectWith(uint16_t port, const uint16_t* hostW, const char* host,
-                                  const uint16_t* service, int32_t flags) noexcept;
+    [[nodiscard]] int connectWith(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,
+                                  int32_t flags) noexcept;
     [[nodiscard]] int passResult(int result, size_t recordsBefore) noexcept;
 };
 
 // Loads the TLS libraries before a connect for a connection whose settings
 // ask for TLS; 0, or 1 with the diagnostics posted.
-[[nodiscard]] int baseSocketPreloadSSL(BaseConnection* connection,
-                                       const BaseSocketSettings* settings) noexcept;
+[[nodiscard]] int baseSocketPreloadSSL(BaseConnection* connection, const BaseSocketSettings* settings) noexcept;

@@ -242,7 +242,6 @@ void openSucceeded(ConnectionRecord* record, int fd, const addrinfo* ai) noexcep
         memcpy(&record->peer, ai->ai_addr, ai->ai_addrlen);
 }
 
-
 // Why an open failed: the failing call's name and the code.
 struct OpenFailure {
     const char* call = "";
@@ -253,8 +252,8 @@ struct OpenFailure {
 // *list, or 1 with why. A scoped name is first resolved whole; when that
 // fails and the bare address resolves, scoped names are resolved bare from
 // then on and the scope becomes the interface index.
-int resolveHost(ResolverTable* resolver, const char* host, char* name, uint32_t* scopeId,
-                addrinfo** list, OpenFailure& why) noexcept
+int resolveHost(ResolverTable* resolver, const char* host, char* name, uint32_t* scopeId, addrinfo** list,
+                OpenFailure& why) noexcept
 {
     const char* scope = nullptr;
     if (char* percent = strchr(name, '%'); percent != nullptr) {
@@ -288,8 +287,7 @@ int resolveHost(ResolverTable* resolver, const char* host, char* name, uint32_t*
         why = {"getaddrinfo", kConnectionErrorGeneric};
         return 1;
     }
-    if (scope != nullptr && resolver->scopeAttached.load() == 0 &&
-        resolver->if_nametoindex != nullptr)
+    if (scope != nullptr && resolver->scopeAttached.load() == 0 && resolver->if_nametoindex != nullptr)
         *scopeId = resolver->if_nametoindex(scope);
     if (*list == nullptr) {
         why = {"empty addr list from getaddrinfo", kConnectionErrorGeneric};
@@ -301,8 +299,8 @@ int resolveHost(ResolverTable* resolver, const char* host, char* name, uint32_t*
 // A socket for the address with the record's options, bound to the
 // wildcard address: the descriptor, -1 to go on with the next address, or
 // -2 when the open must end (why says why).
-int openSocket(const ConnectionRecord* record, const addrinfo* ai, uint32_t scopeId,
-               bool blocking, OpenFailure& why) noexcept
+int openSocket(const ConnectionRecord* record, const addrinfo* ai, uint32_t scopeId, bool blocking,
+               OpenFailure& why) noexcept
 {
     int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0)
@@ -331,8 +329,7 @@ int openSocket(const ConnectionRecord* record, const addrinfo* ai, uint32_t scop
 // Runs one parallel round: the connected socket in blocking mode, -1 when
 // every socket of the round failed (more addresses may follow), -2 when the
 // open must end (why says why).
-int settleRound(Pending& pending, const Budget& budget, const addrinfo** winner,
-                OpenFailure& why) noexcept
+int settleRound(Pending& pending, const Budget& budget, const addrinfo** winner, OpenFailure& why) noexcept
 {
     int won = runParallelRound(pending, budget, &why.code);
     if (won >= 0) {
@@ -360,9 +357,8 @@ int settleRound(Pending& pending, const Budget& budget, const addrinfo** winner,
 // Connects to the first address that answers, one after the other or up to
 // kConnectionParallelSockets at a time: the connected socket in blocking
 // mode and *winner, or -1 with why.
-int connectAny(const ConnectionRecord* record, addrinfo* list, uint16_t port, uint32_t scopeId,
-               Budget& budget, bool parallel, bool blocking, const addrinfo** winner,
-               OpenFailure& why) noexcept
+int connectAny(const ConnectionRecord* record, addrinfo* list, uint16_t port, uint32_t scopeId, Budget& budget,
+               bool parallel, bool blocking, const addrinfo** winner, OpenFailure& why) noexcept
 {
     why = {"connect", kConnectionErrorGeneric};
     Pending pending;
@@ -403,7 +399,7 @@ int connectAny(const ConnectionRecord* record, addrinfo* list, uint16_t port, ui
                 continue;
             int settled = settleRound(pending, budget, winner, why);
             if (settled == -1)
-                continue;   // every socket of this round failed: the next addresses
+                continue;  // every socket of this round failed: the next addresses
             return settled >= 0 ? settled : -1;
         }
         err = awaitConnect(fd, budget);
@@ -454,8 +450,7 @@ int loadResolver() noexcept
         gResolver.getnameinfo = reinterpret_cast<decltype(gResolver.getnameinfo)>(dlsym(self, "getnameinfo"));
         gResolver.if_nametoindex = reinterpret_cast<decltype(gResolver.if_nametoindex)>(dlsym(self, "if_nametoindex"));
         if (gResolver.getaddrinfo == nullptr || gResolver.freeaddrinfo == nullptr ||
-            gResolver.gai_strerror == nullptr || gResolver.getsockname == nullptr ||
-            gResolver.getnameinfo == nullptr)
+            gResolver.gai_strerror == nullptr || gResolver.getsockname == nullptr || gResolver.getnameinfo == nullptr)
             return 1;
         return 0;
     }();
@@ -467,8 +462,8 @@ ResolverTable* resolverTable() noexcept
     return &gResolver;
 }
 
-void ConnectionSetError(ConnectionRecord* record, const char* function, const char* call,
-                        int code, int errorClass) noexcept
+void ConnectionSetError(ConnectionRecord* record, const char* function, const char* call, int code,
+                        int errorClass) noexcept
 {
     ConnectionError& e = record->lastError;
     e.code = uint16_t(code);
@@ -562,8 +557,8 @@ int ConnectionOpen(ConnectionRecord* record, const char* host, uint16_t port, in
     return 0;
 }
 
-int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port, int* errorCode,
-                     ResolverTable* resolver, int32_t timeoutMs, int parallel) noexcept
+int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port, int* errorCode, ResolverTable* resolver,
+                     int32_t timeoutMs, int parallel) noexcept
 {
     record->socket = -1;
     record->port = port;
@@ -582,8 +577,7 @@ int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port, 
             // asked for.
             bool blocking = record->blockingConnect && !parallel && !budget.limited();
             const addrinfo* winner = nullptr;
-            int fd = connectAny(record, list, port, scopeId, budget, parallel != 0, blocking,
-                                &winner, why);
+            int fd = connectAny(record, list, port, scopeId, budget, parallel != 0, blocking, &winner, why);
             if (fd >= 0)
                 openSucceeded(record, fd, winner);
             resolver->freeaddrinfo(list);

@@ -26,7 +26,7 @@ constexpr size_t kConnectionErrorTextSize = 2 * kConnectionErrorNameSize + 8;
 constexpr size_t kConnectionParallelSockets = 10;
 
 struct ConnectionError {
-    uint16_t code;        // an errno value, kConnectionErrorGeneric or kConnectionErrorTimedOut
+    uint16_t code;  // an errno value, kConnectionErrorGeneric or kConnectionErrorTimedOut
     uint16_t errorClass;
     char function[kConnectionErrorNameSize];
     char call[kConnectionErrorNameSize];
@@ -36,15 +36,15 @@ struct ConnectionError {
 // Owned by the transport; zero-filled before use, socket -1 while closed.
 struct ConnectionRecord {
     int32_t socket;
-    pollfd pollEntry;      // {socket, POLLIN} once open
+    pollfd pollEntry;  // {socket, POLLIN} once open
     uint16_t port;
-    sockaddr_storage peer; // the address connected to
+    sockaddr_storage peer;  // the address connected to
     ConnectionError lastError;
     int32_t sendBufferSize;
     int32_t receiveBufferSize;
     int32_t keepAlive;
     int32_t blockingConnect;
-    int32_t setLinger;     // set SO_LINGER with the value below
+    int32_t setLinger;  // set SO_LINGER with the value below
     linger lingerValue;
 };
 
@@ -70,20 +70,19 @@ struct ResolverTable {
 ResolverTable* resolverTable() noexcept;
 
 // Stores the last error; errorClass -1 is stored as kConnectionErrorGeneric.
-void ConnectionSetError(ConnectionRecord* record, const char* function, const char* call,
-                        int code, int errorClass) noexcept;
+void ConnectionSetError(ConnectionRecord* record, const char* function, const char* call, int code,
+                        int errorClass) noexcept;
 
 // The IPv4 path (gethostbyname_r): 1 connected, 0 failed (*errorCode and the
 // record's last error say why). timeoutMs < 0: no limit.
-[[nodiscard]] int ConnectionOpen(ConnectionRecord* record, const char* host, uint16_t port,
-                                 int* errorCode, int32_t timeoutMs) noexcept;
+[[nodiscard]] int ConnectionOpen(ConnectionRecord* record, const char* host, uint16_t port, int* errorCode,
+                                 int32_t timeoutMs) noexcept;
 // The getaddrinfo path over every address of the host, one after the other
 // or (parallel non-zero) several at once; 1 connected, 0 failed.
 // timeoutMs < 0: no limit; otherwise the whole open, every address
 // included, ends within it.
-[[nodiscard]] int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port,
-                                   int* errorCode, ResolverTable* resolver, int32_t timeoutMs,
-                                   int parallel) noexcept;
+[[nodiscard]] int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port, int* errorCode,
+                                   ResolverTable* resolver, int32_t timeoutMs, int parallel) noexcept;
 // 1 closed (or nothing to close), 0 when close failed; the socket and the
 // poll descriptor become -1 either way.
 [[nodiscard]] int ConnectionClose(ConnectionRecord* record, int* errorCode) noexcept;

@@ -37,9 +37,9 @@ const char* const kTraceFormats[] = {
 char ebcdicOf(uint8_t b) noexcept
 {
     static const char* const special[] = {
-        "\x40 ", "\x4c<", "\x4d(", "\x4e+", "\x4f|", "\x50&", "\x5a!", "\x5b$", "\x5c*", "\x5d)",
-        "\x5e;", "\x60-", "\x61/", "\x6b,", "\x6c%", "\x6d_", "\x6e>", "\x6f?", "\x7a:", "\x7b#",
-        "\x7c@", "\x7d'", "\x7e=", "\x7f\"", "\xb9`",
+        "\x40 ", "\x4c<", "\x4d(", "\x4e+", "\x4f|", "\x50&",  "\x5a!", "\x5b$", "\x5c*",
+        "\x5d)", "\x5e;", "\x60-", "\x61/", "\x6b,", "\x6c%",  "\x6d_", "\x6e>", "\x6f?",
+        "\x7a:", "\x7b#", "\x7c@", "\x7d'", "\x7e=", "\x7f\"", "\xb9`",
     };
     for (const char* pair : special) {
         if (uint8_t(pair[0]) == b)
@@ -105,14 +105,9 @@ int32_t kaSockOpenTraceFile() noexcept
 }
 
 KaSock::KaSock(KaSock& source, int takeOver) noexcept
-    : traceFile(source.traceFile),
-      traceMode(source.traceMode),
-      traceSink(source.traceSink),
-      dumpOptions(source.dumpOptions),
-      timeout(source.timeout),
-      postErrors(source.postErrors),
-      connected(source.connected),
-      kind(source.kind)
+    : traceFile(source.traceFile), traceMode(source.traceMode), traceSink(source.traceSink),
+      dumpOptions(source.dumpOptions), timeout(source.timeout), postErrors(source.postErrors),
+      connected(source.connected), kind(source.kind)
 {
     if (takeOver)
         source.traceFile = 0;
@@ -153,12 +148,11 @@ void KaSock::traceData(const void* data, size_t length, int type, int64_t value)
     if (type < KA_TRACE_SENDING || type > KA_TRACE_SNDBUF_DESIRED)
         return;
     char line[kTraceMessageSize];
-    int n = snprintf(line, sizeof line, kTraceFormats[type], static_cast<long long>(length),
-                     static_cast<long long>(value));
+    int n =
+        snprintf(line, sizeof line, kTraceFormats[type], static_cast<long long>(length), static_cast<long long>(value));
     writeTrace(line, size_t(n));
     if ((traceMode & KA_TRACE_MESSAGES_ONLY) || type > KA_TRACE_READING) {
-        if (type == KA_TRACE_SNDBUF_CHANGED || type == KA_TRACE_SNDBUF_IS ||
-            type == KA_TRACE_SNDBUF_DESIRED) {
+        if (type == KA_TRACE_SNDBUF_CHANGED || type == KA_TRACE_SNDBUF_IS || type == KA_TRACE_SNDBUF_DESIRED) {
             char header[80];
             int h = snprintf(header, sizeof header, "%-48s\t%-16s\tEBCDIC\n\n", "HEX", "ASCII");
             writeTrace(header, size_t(h));

@@ -14,8 +14,8 @@ enum : int {
     KA_SOCK_OK = 0,
     KA_SOCK_FAILED = -1,
     KA_SOCK_TIMED_OUT = -2,
-    KA_SOCK_NOTHING_YET = -3,   // a wait-mode receive saw nothing within the wait time-out
-    KA_SOCK_LOST = -13,         // no connection, reset, broken pipe or peer closed
+    KA_SOCK_NOTHING_YET = -3,  // a wait-mode receive saw nothing within the wait time-out
+    KA_SOCK_LOST = -13,        // no connection, reset, broken pipe or peer closed
     KA_SOCK_PROTOCOL = -233,
 };
 
@@ -74,14 +74,13 @@ public:
                                            const uint16_t* service) noexcept = 0;
     // service: "port@..." gives the port when port is 0; flags non-zero
     // asks for the parallel connect. KA_SOCK_OK, _FAILED or _TIMED_OUT.
-    [[nodiscard]] virtual int connect(uint16_t port, const uint16_t* hostW, const char* host,
-                                      const uint16_t* service, int32_t flags) noexcept = 0;
+    [[nodiscard]] virtual int connect(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,
+                                      int32_t flags) noexcept = 0;
     [[nodiscard]] virtual int disconnect() noexcept = 0;
     // Everything is sent, or the result says why not.
     [[nodiscard]] virtual int send(const void* data, size_t length, int32_t outOfBand) noexcept = 0;
     // wait non-zero: wait at most the wait time-out (KA_SOCK_NOTHING_YET).
-    [[nodiscard]] virtual int recv(void* buffer, size_t size, size_t* received,
-                                   int32_t wait) noexcept = 0;
+    [[nodiscard]] virtual int recv(void* buffer, size_t size, size_t* received, int32_t wait) noexcept = 0;
     // Closes and frees the connection without reporting anything.
     virtual void close() noexcept = 0;
 
@@ -92,11 +91,11 @@ public:
     void traceData(const void* data, size_t length, int type, int64_t value) noexcept;
     void writeTrace(const char* text, size_t length) noexcept;
 
-    int32_t traceFile = 0;                  // 0: none open
+    int32_t traceFile = 0;  // 0: none open
     uint16_t traceMode = 0;
-    KaSockTraceSink* traceSink = nullptr;   // not owned
+    KaSockTraceSink* traceSink = nullptr;  // not owned
     uint32_t dumpOptions = 0;
-    uint32_t timeout = 0;                   // milliseconds; 0 none
+    uint32_t timeout = 0;  // milliseconds; 0 none
     int32_t postErrors = 1;
     int32_t connected = 0;
     int32_t kind = KA_SOCK_KIND_UNSET;

@@ -69,15 +69,9 @@ KaTCPIP::KaTCPIP() noexcept
 }
 
 KaTCPIP::KaTCPIP(KaTCPIP& source, int takeOver) noexcept
-    : KaSock(source, takeOver),
-      waitTimeout(source.waitTimeout),
-      timedOut(source.timedOut),
-      keepAlive(source.keepAlive),
-      blockingConnect(source.blockingConnect),
-      lingerMode(source.lingerMode),
-      sendBufferSize(source.sendBufferSize),
-      receiveBufferSize(source.receiveBufferSize),
-      maxReadSize(source.maxReadSize)
+    : KaSock(source, takeOver), waitTimeout(source.waitTimeout), timedOut(source.timedOut), keepAlive(source.keepAlive),
+      blockingConnect(source.blockingConnect), lingerMode(source.lingerMode), sendBufferSize(source.sendBufferSize),
+      receiveBufferSize(source.receiveBufferSize), maxReadSize(source.maxReadSize)
 {
     kind = KA_SOCK_KIND_TCPIP;
     if (takeOver) {
@@ -115,22 +109,13 @@ void KaTCPIP::postError(int code, int64_t detail) noexcept
     switch (code) {
     case KA_SOCK_FAILED: {
         char text[128];
-        e = errPost(MSG_SOCKET_ERROR)
-                ->addParamSigned(detail)
-                ->addParamText(strerror_r(int(detail), text, sizeof text));
+        e = errPost(MSG_SOCKET_ERROR)->addParamSigned(detail)->addParamText(strerror_r(int(detail), text, sizeof text));
         break;
     }
-    case KA_SOCK_TIMED_OUT:
-        e = errPost(MSG_SOCKET_TIMED_OUT)->addParamText("");
-        break;
-    case KA_SOCK_LOST:
-        e = errPost(MSG_SOCKET_CONNECTION_LOST);
-        break;
-    case KA_SOCK_PROTOCOL:
-        e = errPost(MSG_SOCKET_PROTOCOL_ERROR)->addParamText("");
-        break;
-    default:
-        return;
+    case KA_SOCK_TIMED_OUT: e = errPost(MSG_SOCKET_TIMED_OUT)->addParamText(""); break;
+    case KA_SOCK_LOST: e = errPost(MSG_SOCKET_CONNECTION_LOST); break;
+    case KA_SOCK_PROTOCOL: e = errPost(MSG_SOCKET_PROTOCOL_ERROR)->addParamText(""); break;
+    default: return;
     }
     e->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
 }
@@ -154,20 +139,17 @@ int KaTCPIP::failWith(int error, bool waitMode, bool closeOnReset) noexcept
             return KA_SOCK_NOTHING_YET;
         }
         return KA_SOCK_TIMED_OUT;
-    default:
-        postError(KA_SOCK_FAILED, error);
-        return KA_SOCK_FAILED;
+    default: postError(KA_SOCK_FAILED, error); return KA_SOCK_FAILED;
     }
 }
 
-int KaTCPIP::connectBasic(uint16_t port, const uint16_t* hostW, const char* host,
-                          const uint16_t* service) noexcept
+int KaTCPIP::connectBasic(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service) noexcept
 {
     return connect(port, hostW, host, service, 0);
 }
 
-int KaTCPIP::connect(uint16_t port, const uint16_t* hostW, const char* host,
-                     const uint16_t* service, int32_t flags) noexcept
+int KaTCPIP::connect(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,
+                     int32_t flags) noexcept
 {
     bool noHost = empty(host) && empty(hostW);
     // Blanks before either form do not count; the narrow form is used when
@@ -235,9 +217,8 @@ int KaTCPIP::connect(uint16_t port, const uint16_t* hostW, const char* host,
 
     int32_t budget = timeout != 0 ? pollTime(timeout) : -1;
     int code = 0;
-    int opened = loadResolver() == 0
-                     ? ConnectionOpenEx(record, name, port, &code, resolverTable(), budget, flags)
-                     : ConnectionOpen(record, name, port, &code, budget);
+    int opened = loadResolver() == 0 ? ConnectionOpenEx(record, name, port, &code, resolverTable(), budget, flags)
+                                     : ConnectionOpen(record, name, port, &code, budget);
     if (!opened) {
         bool timedOutNow = record->lastError.code == kConnectionErrorTimedOut;
         if (postErrors) {

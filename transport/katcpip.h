@@ -19,12 +19,11 @@ public:
 
     [[nodiscard]] int connectBasic(uint16_t port, const uint16_t* hostW, const char* host,
                                    const uint16_t* service) noexcept override;
-    [[nodiscard]] int connect(uint16_t port, const uint16_t* hostW, const char* host,
-                              const uint16_t* service, int32_t flags) noexcept override;
+    [[nodiscard]] int connect(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,
+                              int32_t flags) noexcept override;
     [[nodiscard]] int disconnect() noexcept override;
     [[nodiscard]] int send(const void* data, size_t length, int32_t outOfBand) noexcept override;
-    [[nodiscard]] int recv(void* buffer, size_t size, size_t* received,
-                           int32_t wait) noexcept override;
+    [[nodiscard]] int recv(void* buffer, size_t size, size_t* received, int32_t wait) noexcept override;
     void close() noexcept override;
 
     // KA_SOCK_OK when data can be read, KA_SOCK_NOTHING_YET when none came
@@ -34,15 +33,15 @@ public:
     // system error in detail, _TIMED_OUT, _LOST, _PROTOCOL) when posting is on.
     void postError(int code, int64_t detail) noexcept;
 
-    ConnectionRecord* record = nullptr;   // owned; null while not connected
-    int32_t waitTimeout = 1;              // milliseconds
+    ConnectionRecord* record = nullptr;  // owned; null while not connected
+    int32_t waitTimeout = 1;             // milliseconds
     int32_t timedOut = 0;
     int32_t keepAlive = 0;
     int32_t blockingConnect = 1;
-    int32_t lingerMode = 1;               // close resets the connection
-    int64_t sendBufferSize = 0;           // 0: the system's
+    int32_t lingerMode = 1;      // close resets the connection
+    int64_t sendBufferSize = 0;  // 0: the system's
     int64_t receiveBufferSize = 0;
-    int64_t maxReadSize = 0;              // 0: no limit
+    int64_t maxReadSize = 0;  // 0: no limit
 
 private:
     void dropRecord() noexcept;

@@ -38,39 +38,34 @@ const double kDouble = 3.14159265358979;
 
 std::vector<HotCase> hotCases()
 {
-    const std::string utf8 = "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln, 2024 \xe2\x82\xac";
+    const std::string utf8 = "Gr\xc3\xbc\xc3\x9f"
+                             "e aus K\xc3\xb6ln, 2024 \xe2\x82\xac";
     const std::string timestamp = "2024-03-05 17:45:12.123456789";
     const std::string decimal = "-12345678901234.56789";
     return {
-        {"integer to char", SQL_INTEGER, 10, 0, SQL_C_CHAR, cvttest::bytesOf(kInteger),
-         kBaseKindInteger, kCodePageUtf8},
-        {"integer to slong", SQL_INTEGER, 10, 0, SQL_C_SLONG, cvttest::bytesOf(kInteger),
-         kBaseKindInteger, kCodePageUtf8},
-        {"double to double", SQL_DOUBLE, 15, 0, SQL_C_DOUBLE, cvttest::bytesOf(kDouble),
-         kBaseKindDouble, kCodePageUtf8},
-        {"double to char", SQL_DOUBLE, 15, 0, SQL_C_CHAR, cvttest::bytesOf(kDouble),
-         kBaseKindDouble, kCodePageUtf8},
+        {"integer to char", SQL_INTEGER, 10, 0, SQL_C_CHAR, cvttest::bytesOf(kInteger), kBaseKindInteger,
+         kCodePageUtf8},
+        {"integer to slong", SQL_INTEGER, 10, 0, SQL_C_SLONG, cvttest::bytesOf(kInteger), kBaseKindInteger,
+         kCodePageUtf8},
+        {"double to double", SQL_DOUBLE, 15, 0, SQL_C_DOUBLE, cvttest::bytesOf(kDouble), kBaseKindDouble,
+         kCodePageUtf8},
+        {"double to char", SQL_DOUBLE, 15, 0, SQL_C_CHAR, cvttest::bytesOf(kDouble), kBaseKindDouble, kCodePageUtf8},
         {"text to char", SQL_VARCHAR, 255, 0, SQL_C_CHAR, utf8, kBaseKindText, kCodePageUtf8},
-        {"text to latin1 char", SQL_VARCHAR, 255, 0, SQL_C_CHAR, utf8, kBaseKindText,
-         kCodePageLatin1},
+        {"text to latin1 char", SQL_VARCHAR, 255, 0, SQL_C_CHAR, utf8, kBaseKindText, kCodePageLatin1},
         {"text to wchar", SQL_VARCHAR, 255, 0, SQL_C_WCHAR, utf8, kBaseKindText, kCodePageUtf8},
-        {"timestamp text to timestamp", SQL_TYPE_TIMESTAMP, 29, 9, SQL_C_TYPE_TIMESTAMP,
-         timestamp, kBaseKindText, kCodePageUtf8},
-        {"timestamp text to char", SQL_TYPE_TIMESTAMP, 29, 9, SQL_C_CHAR, timestamp,
-         kBaseKindText, kCodePageUtf8},
-        {"decimal text to numeric", SQL_DECIMAL, 38, 5, SQL_C_NUMERIC, decimal, kBaseKindText,
+        {"timestamp text to timestamp", SQL_TYPE_TIMESTAMP, 29, 9, SQL_C_TYPE_TIMESTAMP, timestamp, kBaseKindText,
          kCodePageUtf8},
-        {"decimal text to char", SQL_DECIMAL, 38, 5, SQL_C_CHAR, decimal, kBaseKindText,
-         kCodePageUtf8},
-        {"decimal text to double", SQL_DECIMAL, 38, 5, SQL_C_DOUBLE, decimal, kBaseKindText,
-         kCodePageUtf8},
+        {"timestamp text to char", SQL_TYPE_TIMESTAMP, 29, 9, SQL_C_CHAR, timestamp, kBaseKindText, kCodePageUtf8},
+        {"decimal text to numeric", SQL_DECIMAL, 38, 5, SQL_C_NUMERIC, decimal, kBaseKindText, kCodePageUtf8},
+        {"decimal text to char", SQL_DECIMAL, 38, 5, SQL_C_CHAR, decimal, kBaseKindText, kCodePageUtf8},
+        {"decimal text to double", SQL_DECIMAL, 38, 5, SQL_C_DOUBLE, decimal, kBaseKindText, kCodePageUtf8},
     };
 }
 
 // One value of column 1 into a reused buffer, as fetch converts it; the
 // number of heap blocks taken meanwhile.
-uint64_t allocationsOf(cvttest::Stmt& s, const HotCase& c, unsigned char* buffer,
-                       int64_t bufferLength, int64_t* indicator)
+uint64_t allocationsOf(cvttest::Stmt& s, const HotCase& c, unsigned char* buffer, int64_t bufferLength,
+                       int64_t* indicator)
 {
     const uint64_t before = kacount::totals().allocs;
     BaseOutString out(buffer, bufferLength, indicator, nullptr);
@@ -79,8 +74,7 @@ uint64_t allocationsOf(cvttest::Stmt& s, const HotCase& c, unsigned char* buffer
     s.ctx.column = 1;
     s.ctx.cType = c.cType;
     s.ctx.out = &out;
-    const int16_t rc = baseConvertColumnValue(s.ctx, c.value.data(),
-                                              static_cast<int64_t>(c.value.size()), c.kind);
+    const int16_t rc = baseConvertColumnValue(s.ctx, c.value.data(), static_cast<int64_t>(c.value.size()), c.kind);
     const uint64_t after = kacount::totals().allocs;
     EXPECT_EQ(rc, 0);
     return after - before;

@@ -39,12 +39,8 @@ TEST(BaseInStringW, LengthRules)
         int64_t length;
         size_t expected;
     } cases[] = {
-        {text, SQL_NTS, 3},
-        {text, 2, 2},
-        {text, 5, 5},  // an explicit length may run over a NUL
-        {text, 0, 0},
-        {nullptr, SQL_NTS, 0},
-        {nullptr, 7, 0},
+        {text, SQL_NTS, 3}, {text, 2, 2},          {text, 5, 5},  // an explicit length may run over a NUL
+        {text, 0, 0},       {nullptr, SQL_NTS, 0}, {nullptr, 7, 0},
     };
     for (const Case& c : cases) {
         DiagScope d;
@@ -112,8 +108,8 @@ struct PutCase {
     int64_t dataLength;
     bool terminate;
     int32_t width;
-    int64_t copied;       // data bytes expected in the buffer
-    int64_t zeros;        // zero bytes expected after them
+    int64_t copied;  // data bytes expected in the buffer
+    int64_t zeros;   // zero bytes expected after them
     bool warned;
 };
 
@@ -141,23 +137,22 @@ TEST_P(PutText, CutsTerminatesAndReportsFullLength)
     EXPECT_TRUE(buf.guardsIntact());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PutText,
-    ::testing::Values(PutCase{"cut_narrow", 10, 12, true, 1, 9, 1, true},
-                      PutCase{"fits_narrow", 13, 12, true, 1, 12, 1, false},
-                      PutCase{"exact_fit", 13, 12, true, 1, 12, 1, false},
-                      PutCase{"one_short", 12, 12, true, 1, 11, 1, true},
-                      PutCase{"no_terminator_fits", 12, 12, false, 1, 12, 0, false},
-                      PutCase{"no_terminator_cut", 10, 12, false, 1, 10, 0, true},
-                      PutCase{"utf16_terminator", 10, 12, true, 2, 8, 2, true},
-                      PutCase{"utf16_odd_buffer", 11, 12, true, 2, 8, 2, true},
-                      PutCase{"three_byte_terminator", 10, 12, true, 3, 7, 3, true},
-                      PutCase{"buffer_shorter_than_terminator", 1, 12, true, 2, 0, 1, true},
-                      PutCase{"buffer_of_two_width_three", 2, 4, true, 3, 0, 2, true},
-                      PutCase{"empty_text_one_byte", 1, 0, true, 1, 0, 1, false},
-                      PutCase{"zero_buffer", 0, 5, true, 1, 0, 0, true},
-                      PutCase{"zero_buffer_empty_unterminated", 0, 0, false, 1, 0, 0, false}),
-    [](const ::testing::TestParamInfo<PutCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PutText,
+                         ::testing::Values(PutCase{"cut_narrow", 10, 12, true, 1, 9, 1, true},
+                                           PutCase{"fits_narrow", 13, 12, true, 1, 12, 1, false},
+                                           PutCase{"exact_fit", 13, 12, true, 1, 12, 1, false},
+                                           PutCase{"one_short", 12, 12, true, 1, 11, 1, true},
+                                           PutCase{"no_terminator_fits", 12, 12, false, 1, 12, 0, false},
+                                           PutCase{"no_terminator_cut", 10, 12, false, 1, 10, 0, true},
+                                           PutCase{"utf16_terminator", 10, 12, true, 2, 8, 2, true},
+                                           PutCase{"utf16_odd_buffer", 11, 12, true, 2, 8, 2, true},
+                                           PutCase{"three_byte_terminator", 10, 12, true, 3, 7, 3, true},
+                                           PutCase{"buffer_shorter_than_terminator", 1, 12, true, 2, 0, 1, true},
+                                           PutCase{"buffer_of_two_width_three", 2, 4, true, 3, 0, 2, true},
+                                           PutCase{"empty_text_one_byte", 1, 0, true, 1, 0, 1, false},
+                                           PutCase{"zero_buffer", 0, 5, true, 1, 0, 0, true},
+                                           PutCase{"zero_buffer_empty_unterminated", 0, 0, false, 1, 0, 0, false}),
+                         [](const ::testing::TestParamInfo<PutCase>& info) { return std::string(info.param.name); });
 
 TEST(BaseOutString, NullBufferReportsLengthOnly)
 {

@@ -20,9 +20,9 @@
 
 using cvttest::bytesOf;
 using cvttest::date;
+using cvttest::Guarded;
 using cvttest::guidValue;
 using cvttest::stamp;
-using cvttest::Guarded;
 using cvttest::states;
 using cvttest::Stmt;
 using cvttest::u16le;
@@ -52,8 +52,8 @@ std::string utf16Of(const std::string& utf8)
     std::vector<UChar> out(utf8.size() + 1);
     int32_t n = 0;
     UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &n, utf8.data(),
-                  static_cast<int32_t>(utf8.size()), &status);
+    u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &n, utf8.data(), static_cast<int32_t>(utf8.size()),
+                  &status);
     EXPECT_TRUE(U_SUCCESS(status));
     return std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(n) * 2);
 }
@@ -80,85 +80,65 @@ std::vector<Case> cases()
     const uint64_t trim = kBaseWaTrimTrailingZeros;
     SQL_TIME_STRUCT t{10, 11, 12};
     return {
-        {"decimal with scale", SQL_DECIMAL, 10, 3, kBaseKindText, "12.5", SQL_C_CHAR, 20, 0,
-         "12.500", 6, ""},
-        {"decimal trimmed", SQL_DECIMAL, 10, 3, kBaseKindText, "12.5", SQL_C_CHAR, 20, 0,
-         "12.5", 4, "", trim},
-        {"decimal trimmed to integer", SQL_DECIMAL, 10, 3, kBaseKindText, "100", SQL_C_CHAR,
-         20, 0, "100", 3, "", trim},
-        {"integer not trimmed", SQL_INTEGER, 10, 0, kBaseKindInteger, bytesOf<int32_t>(1000),
-         SQL_C_CHAR, 20, 0, "1000", 4, "", trim},
-        {"small negative decimal", SQL_DECIMAL, 10, 2, kBaseKindText, "-0.05", SQL_C_CHAR, 20,
-         0, "-.05", 4, ""},
-        {"decimal fraction cut", SQL_DECIMAL, 10, 3, kBaseKindText, "12.345", SQL_C_CHAR, 5, 0,
-         "12.3", 6, "01004"},
-        {"integer part does not fit", SQL_INTEGER, 10, 0, kBaseKindInteger,
-         bytesOf<int32_t>(12345), SQL_C_CHAR, 4, 1, "", -99, "22003"},
-        {"integer fits", SQL_INTEGER, 10, 0, kBaseKindInteger, bytesOf<int32_t>(-123),
-         SQL_C_CHAR, 5, 0, "-123", 4, ""},
-        {"bit", SQL_BIT, 1, 0, kBaseKindBit, bytesOf<uint8_t>(1), SQL_C_CHAR, 2, 0, "1", 1, ""},
-        {"tinyint", SQL_TINYINT, 3, 0, kBaseKindTinyInt, bytesOf<int8_t>(-5), SQL_C_CHAR, 4, 0,
-         "-5", 2, ""},
-        {"bigint", SQL_BIGINT, 19, 0, kBaseKindBigInt, bytesOf<int64_t>(INT64_MIN), SQL_C_CHAR,
-         30, 0, "-9223372036854775808", 20, ""},
-        {"double 0.1", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(0.1), SQL_C_CHAR,
-         100, 0, ".1", 2, ""},
-        {"double tiny", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(-1.0 / 3 * 1e-300),
-         SQL_C_CHAR, 100, 0, "-3.33333333333333E-301", 22, ""},
-        {"double trailing zeros", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(2.5),
-         SQL_C_CHAR, 100, 0, "2.5", 3, "", trim},
-        {"real", SQL_REAL, 7, 0, kBaseKindReal, bytesOf<float>(3.14159274f), SQL_C_CHAR, 100, 0,
-         "3.141593", 8, ""},
-        {"double as wide text", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(-2.5),
-         SQL_C_WCHAR, 100, 0, ascii16("-2.5"), 8, ""},
-        {"decimal as wide text", SQL_DECIMAL, 10, 1, kBaseKindText, "12.5", SQL_C_WCHAR, 100, 0,
-         ascii16("12.5"), 8, ""},
-        {"date into 10 bytes", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)),
-         SQL_C_CHAR, 10, 1, "", -99, "22003"},
-        {"date into 11 bytes", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)),
-         SQL_C_CHAR, 11, 0, "2001-02-03", 10, ""},
-        {"wide date into 21 bytes", SQL_TYPE_DATE, 10, 0, kBaseKindDate,
-         bytesOf(date(2001, 2, 3)), SQL_C_WCHAR, 21, 1, "", -99, "22003"},
-        {"wide date", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)),
-         SQL_C_WCHAR, 22, 0, ascii16("2001-02-03"), 20, ""},
-        {"time into 8 bytes", SQL_TYPE_TIME, 8, 0, kBaseKindTime, bytesOf(t), SQL_C_CHAR, 8, 1,
+        {"decimal with scale", SQL_DECIMAL, 10, 3, kBaseKindText, "12.5", SQL_C_CHAR, 20, 0, "12.500", 6, ""},
+        {"decimal trimmed", SQL_DECIMAL, 10, 3, kBaseKindText, "12.5", SQL_C_CHAR, 20, 0, "12.5", 4, "", trim},
+        {"decimal trimmed to integer", SQL_DECIMAL, 10, 3, kBaseKindText, "100", SQL_C_CHAR, 20, 0, "100", 3, "", trim},
+        {"integer not trimmed", SQL_INTEGER, 10, 0, kBaseKindInteger, bytesOf<int32_t>(1000), SQL_C_CHAR, 20, 0, "1000",
+         4, "", trim},
+        {"small negative decimal", SQL_DECIMAL, 10, 2, kBaseKindText, "-0.05", SQL_C_CHAR, 20, 0, "-.05", 4, ""},
+        {"decimal fraction cut", SQL_DECIMAL, 10, 3, kBaseKindText, "12.345", SQL_C_CHAR, 5, 0, "12.3", 6, "01004"},
+        {"integer part does not fit", SQL_INTEGER, 10, 0, kBaseKindInteger, bytesOf<int32_t>(12345), SQL_C_CHAR, 4, 1,
          "", -99, "22003"},
-        {"time", SQL_TYPE_TIME, 8, 0, kBaseKindTime, bytesOf(t), SQL_C_CHAR, 9, 0, "10:11:12", 8,
+        {"integer fits", SQL_INTEGER, 10, 0, kBaseKindInteger, bytesOf<int32_t>(-123), SQL_C_CHAR, 5, 0, "-123", 4, ""},
+        {"bit", SQL_BIT, 1, 0, kBaseKindBit, bytesOf<uint8_t>(1), SQL_C_CHAR, 2, 0, "1", 1, ""},
+        {"tinyint", SQL_TINYINT, 3, 0, kBaseKindTinyInt, bytesOf<int8_t>(-5), SQL_C_CHAR, 4, 0, "-5", 2, ""},
+        {"bigint", SQL_BIGINT, 19, 0, kBaseKindBigInt, bytesOf<int64_t>(INT64_MIN), SQL_C_CHAR, 30, 0,
+         "-9223372036854775808", 20, ""},
+        {"double 0.1", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(0.1), SQL_C_CHAR, 100, 0, ".1", 2, ""},
+        {"double tiny", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(-1.0 / 3 * 1e-300), SQL_C_CHAR, 100, 0,
+         "-3.33333333333333E-301", 22, ""},
+        {"double trailing zeros", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(2.5), SQL_C_CHAR, 100, 0, "2.5",
+         3, "", trim},
+        {"real", SQL_REAL, 7, 0, kBaseKindReal, bytesOf<float>(3.14159274f), SQL_C_CHAR, 100, 0, "3.141593", 8, ""},
+        {"double as wide text", SQL_DOUBLE, 15, 0, kBaseKindDouble, bytesOf<double>(-2.5), SQL_C_WCHAR, 100, 0,
+         ascii16("-2.5"), 8, ""},
+        {"decimal as wide text", SQL_DECIMAL, 10, 1, kBaseKindText, "12.5", SQL_C_WCHAR, 100, 0, ascii16("12.5"), 8,
          ""},
+        {"date into 10 bytes", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)), SQL_C_CHAR, 10, 1, "",
+         -99, "22003"},
+        {"date into 11 bytes", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)), SQL_C_CHAR, 11, 0,
+         "2001-02-03", 10, ""},
+        {"wide date into 21 bytes", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)), SQL_C_WCHAR, 21, 1,
+         "", -99, "22003"},
+        {"wide date", SQL_TYPE_DATE, 10, 0, kBaseKindDate, bytesOf(date(2001, 2, 3)), SQL_C_WCHAR, 22, 0,
+         ascii16("2001-02-03"), 20, ""},
+        {"time into 8 bytes", SQL_TYPE_TIME, 8, 0, kBaseKindTime, bytesOf(t), SQL_C_CHAR, 8, 1, "", -99, "22003"},
+        {"time", SQL_TYPE_TIME, 8, 0, kBaseKindTime, bytesOf(t), SQL_C_CHAR, 9, 0, "10:11:12", 8, ""},
         {"timestamp with scale 3", SQL_TYPE_TIMESTAMP, 23, 3, kBaseKindTimestamp,
-         bytesOf(stamp(2001, 2, 3, 4, 5, 6, 120000000)), SQL_C_CHAR, 100, 0,
-         "2001-02-03 04:05:06.120", 23, ""},
-        {"timestamp cut", SQL_TYPE_TIMESTAMP, 23, 3, kBaseKindTimestamp,
-         bytesOf(stamp(2001, 2, 3, 4, 5, 6, 120000000)), SQL_C_CHAR, 20, 0,
-         "2001-02-03 04:05:06", 22, "01004"},  // the zero digit goes first
-        {"date text copied", SQL_TYPE_DATE, 10, 0, kBaseKindText, "2001-02-03", SQL_C_CHAR, 11,
-         0, "2001-02-03", 10, ""},
-        {"guid into 36", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_CHAR, 36,
-         1, "", -99, "22001"},
-        {"guid into 36, ODBC 2", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()),
-         SQL_C_CHAR, 36, 1, "", -99, "01004", 0, true},
-        {"guid into 37", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_CHAR, 37,
-         0, "12345678-9ABC-DEF0-0123-456789ABCDEF", 36, ""},
-        {"wide guid into 73", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_WCHAR,
-         73, 1, "", -99, "22001"},
+         bytesOf(stamp(2001, 2, 3, 4, 5, 6, 120000000)), SQL_C_CHAR, 100, 0, "2001-02-03 04:05:06.120", 23, ""},
+        {"timestamp cut", SQL_TYPE_TIMESTAMP, 23, 3, kBaseKindTimestamp, bytesOf(stamp(2001, 2, 3, 4, 5, 6, 120000000)),
+         SQL_C_CHAR, 20, 0, "2001-02-03 04:05:06", 22, "01004"},  // the zero digit goes first
+        {"date text copied", SQL_TYPE_DATE, 10, 0, kBaseKindText, "2001-02-03", SQL_C_CHAR, 11, 0, "2001-02-03", 10,
+         ""},
+        {"guid into 36", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_CHAR, 36, 1, "", -99, "22001"},
+        {"guid into 36, ODBC 2", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_CHAR, 36, 1, "", -99,
+         "01004", 0, true},
+        {"guid into 37", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_CHAR, 37, 0,
+         "12345678-9ABC-DEF0-0123-456789ABCDEF", 36, ""},
+        {"wide guid into 73", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_WCHAR, 73, 1, "", -99,
+         "22001"},
         {"wide guid", SQL_GUID, 36, 0, kBaseKindGuid, bytesOf(guidValue()), SQL_C_WCHAR, 74, 0,
          ascii16("12345678-9ABC-DEF0-0123-456789ABCDEF"), 72, ""},
-        {"hex first piece", SQL_VARBINARY, 10, 0, kBaseKindBinary, "\x01\x02\xAB", SQL_C_CHAR,
-         5, 0, "0102", 6, "01004"},
-        {"hex whole", SQL_VARBINARY, 10, 0, kBaseKindBinary, "\x01\x02\xAB", SQL_C_CHAR, 7, 0,
-         "0102AB", 6, ""},
-        {"wide hex", SQL_BINARY, 10, 0, kBaseKindBinary, "\xFE", SQL_C_WCHAR, 6, 0,
-         ascii16("FE"), 4, ""},
-        {"interval text", SQL_INTERVAL_DAY, 5, 0, kBaseKindText, "INTERVAL '5' DAY", SQL_C_CHAR,
-         100, 0, "INTERVAL '5' DAY", 16, ""},
-        {"text without terminator", SQL_VARCHAR, 10, 0, kBaseKindText, "abc", kBaseCCharNoTerm,
-         3, 0, "abc", 3, ""},
-        {"text cut", SQL_LONGVARCHAR, 10, 0, kBaseKindText, "abcdef", SQL_C_CHAR, 4, 0, "abc",
-         6, "01004"},
-        {"text into nothing", SQL_VARCHAR, 10, 0, kBaseKindText, "abc", SQL_C_CHAR, 0, 0, "", 3,
+        {"hex first piece", SQL_VARBINARY, 10, 0, kBaseKindBinary, "\x01\x02\xAB", SQL_C_CHAR, 5, 0, "0102", 6,
          "01004"},
-        {"latin1 text to utf8", SQL_VARCHAR, 10, 0, kBaseKindText, "caf\xe9", SQL_C_CHAR, 10, 0,
-         "caf\xc3\xa9", 5, ""},
+        {"hex whole", SQL_VARBINARY, 10, 0, kBaseKindBinary, "\x01\x02\xAB", SQL_C_CHAR, 7, 0, "0102AB", 6, ""},
+        {"wide hex", SQL_BINARY, 10, 0, kBaseKindBinary, "\xFE", SQL_C_WCHAR, 6, 0, ascii16("FE"), 4, ""},
+        {"interval text", SQL_INTERVAL_DAY, 5, 0, kBaseKindText, "INTERVAL '5' DAY", SQL_C_CHAR, 100, 0,
+         "INTERVAL '5' DAY", 16, ""},
+        {"text without terminator", SQL_VARCHAR, 10, 0, kBaseKindText, "abc", kBaseCCharNoTerm, 3, 0, "abc", 3, ""},
+        {"text cut", SQL_LONGVARCHAR, 10, 0, kBaseKindText, "abcdef", SQL_C_CHAR, 4, 0, "abc", 6, "01004"},
+        {"text into nothing", SQL_VARCHAR, 10, 0, kBaseKindText, "abc", SQL_C_CHAR, 0, 0, "", 3, "01004"},
+        {"latin1 text to utf8", SQL_VARCHAR, 10, 0, kBaseKindText, "caf\xe9", SQL_C_CHAR, 10, 0, "caf\xc3\xa9", 5, ""},
     };
 }
 
@@ -204,9 +184,7 @@ TEST_F(CharTargets, NoBufferReportsTheFullLength)
     int64_t length = -99;
     BaseOutString out(nullptr, 0, &length, nullptr);
     DiagScope d;
-    EXPECT_EQ(s.sqlToC(SQL_DECIMAL, 10, 2, false, SQL_C_CHAR, &out, "12345.5", 7, kBaseKindText,
-                       kCodePageUtf8),
-              0);
+    EXPECT_EQ(s.sqlToC(SQL_DECIMAL, 10, 2, false, SQL_C_CHAR, &out, "12345.5", 7, kBaseKindText, kCodePageUtf8), 0);
     EXPECT_EQ(length, 8);  // 12345.50
     EXPECT_EQ(d.size(), 0u);
 }
@@ -217,8 +195,8 @@ TEST_F(CharTargets, TrailingZeros)
         const char* in;
         const char* out;
     } cases[] = {
-        {"12.500", "12.5"}, {"100.000", "100"}, {"100", "100"},       {"1.5E10", "1.5E10"},
-        {"0.000", "0"},     {"-.050", "-.05"},  {"12.5", "12.5"},     {"1.0E+0", "1.0E+0"},
+        {"12.500", "12.5"}, {"100.000", "100"}, {"100", "100"},     {"1.5E10", "1.5E10"},
+        {"0.000", "0"},     {"-.050", "-.05"},  {"12.5", "12.5"},   {"1.0E+0", "1.0E+0"},
         {"10.01", "10.01"}, {"", ""},           {"-100.0", "-100"},
     };
     for (const auto& c : cases) {
@@ -242,10 +220,9 @@ namespace {
 
 // Reads a value piece by piece as SQLGetData would and returns the pieces
 // joined; each piece must report the length of the rest.
-std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::string& value,
-                       int64_t srcCp, int64_t bufferLength, int64_t available,
-                       int32_t srcKind = kBaseKindText, int* pieceCount = nullptr,
-                       bool scanTerminator = false)
+std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::string& value, int64_t srcCp,
+                       int64_t bufferLength, int64_t available, int32_t srcKind = kBaseKindText,
+                       int* pieceCount = nullptr, bool scanTerminator = false)
 {
     s.resetLongData();
     std::string got;
@@ -256,8 +233,8 @@ std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::strin
         int64_t length = -99;
         BaseOutString out(buf.data(), bufferLength, &length, nullptr);
         DiagScope d;
-        int16_t rc = s.sqlToC(sqlType, 1000000, 0, false, cType, &out, value.data(),
-                              static_cast<int64_t>(value.size()), srcKind, srcCp);
+        int16_t rc = s.sqlToC(sqlType, 1000000, 0, false, cType, &out, value.data(), static_cast<int64_t>(value.size()),
+                              srcKind, srcCp);
         EXPECT_EQ(rc, 0);
         EXPECT_TRUE(buf.guardsIntact());
         if (rc != 0 || !buf.guardsIntact())
@@ -272,8 +249,7 @@ std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::strin
             // its terminator.
             const bool wide = cType == SQL_C_WCHAR;
             n = 0;
-            while (n + (wide ? 1 : 0) < bufferLength &&
-                   (buf.data()[n] != 0 || (wide && buf.data()[n + 1] != 0)))
+            while (n + (wide ? 1 : 0) < bufferLength && (buf.data()[n] != 0 || (wide && buf.data()[n + 1] != 0)))
                 n += wide ? 2 : 1;
         }
         got += buf.str(static_cast<size_t>(n));
@@ -292,8 +268,7 @@ std::string readPieces(Stmt& s, int16_t sqlType, int16_t cType, const std::strin
 std::string mixedText(size_t chars)
 {
     // ASCII, two-, three- and four-byte UTF-8 characters.
-    const char* parts[] = {"a", "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x98\x80", "Z",
-                           "\xd0\x96", "\xe2\x82\xac", " "};
+    const char* parts[] = {"a", "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x98\x80", "Z", "\xd0\x96", "\xe2\x82\xac", " "};
     std::string s;
     for (size_t i = 0; i < chars; ++i)
         s += parts[i % 8];
@@ -308,8 +283,8 @@ TEST_F(CharTargets, LongUtf8ValueAsWideTextIsConvertedOnceAndServedInPieces)
     const std::string value = mixedText(10000);
     const std::string expect = utf16Of(value);
     int pieces = 0;
-    std::string got = readPieces(s, SQL_WLONGVARCHAR, SQL_C_WCHAR, value, kCodePageUtf8, 1000, 998,
-                                 kBaseKindText, &pieces);
+    std::string got =
+        readPieces(s, SQL_WLONGVARCHAR, SQL_C_WCHAR, value, kCodePageUtf8, 1000, 998, kBaseKindText, &pieces);
     EXPECT_EQ(got, expect);
     EXPECT_NE(s.ctx.convertBuffer, nullptr);
     EXPECT_EQ(s.ctx.convertedLength, static_cast<int64_t>(expect.size()));
@@ -335,8 +310,10 @@ TEST_F(CharTargets, Utf8ValueIntoLatin1ApplicationInPieces)
     std::string value;
     std::string expect;
     for (int i = 0; i < 500; ++i) {
-        value += "Gr\xc3\xbc\xc3\x9f" "e ";
-        expect += "Gr\xfc\xdf" "e ";
+        value += "Gr\xc3\xbc\xc3\x9f"
+                 "e ";
+        expect += "Gr\xfc\xdf"
+                  "e ";
     }
     EXPECT_EQ(readPieces(s, SQL_LONGVARCHAR, SQL_C_CHAR, value, kCodePageUtf8, 64, 63), expect);
 }
@@ -359,8 +336,8 @@ TEST_F(CharTargets, ValueThatFitsIsConvertedStraightIntoTheBuffer)
     BaseOutString out(buf.data(), static_cast<int64_t>(buf.size()), &length, nullptr);
     s.resetLongData();
     DiagScope d;
-    EXPECT_EQ(s.sqlToC(SQL_WVARCHAR, 200, 0, false, SQL_C_WCHAR, &out, value.data(),
-                       static_cast<int64_t>(value.size()), kBaseKindText, kCodePageUtf8),
+    EXPECT_EQ(s.sqlToC(SQL_WVARCHAR, 200, 0, false, SQL_C_WCHAR, &out, value.data(), static_cast<int64_t>(value.size()),
+                       kBaseKindText, kCodePageUtf8),
               0);
     EXPECT_EQ(length, static_cast<int64_t>(expect.size()));
     EXPECT_EQ(buf.str(expect.size()), expect);
@@ -386,8 +363,8 @@ TEST_F(CharTargets, BinaryAsHexTextInPieces)
     for (int64_t bufferLength : {3, 6, 8, 75}) {
         SCOPED_TRACE(bufferLength);
         Stmt s;
-        EXPECT_EQ(readPieces(s, SQL_VARBINARY, SQL_C_CHAR, value, 0, bufferLength,
-                             bufferLength - 1, kBaseKindBinary, nullptr, true),
+        EXPECT_EQ(readPieces(s, SQL_VARBINARY, SQL_C_CHAR, value, 0, bufferLength, bufferLength - 1, kBaseKindBinary,
+                             nullptr, true),
                   hex);
     }
     // Wide text takes four bytes a source byte; the offset follows what was
@@ -395,8 +372,8 @@ TEST_F(CharTargets, BinaryAsHexTextInPieces)
     for (int64_t bufferLength : {6, 10, 11, 40}) {
         SCOPED_TRACE(bufferLength);
         Stmt s;
-        EXPECT_EQ(readPieces(s, SQL_LONGVARBINARY, SQL_C_WCHAR, value, 0, bufferLength,
-                             bufferLength - 2, kBaseKindBinary, nullptr, true),
+        EXPECT_EQ(readPieces(s, SQL_LONGVARBINARY, SQL_C_WCHAR, value, 0, bufferLength, bufferLength - 2,
+                             kBaseKindBinary, nullptr, true),
                   ascii16(hex.c_str()));
     }
 }
@@ -459,9 +436,7 @@ TEST_F(CharTargets, HexPiecesIntoAWideBufferTooSmallForOneByteKeepTheOffset)
     int64_t length = -99;
     BaseOutString out(small.data(), 4, &length, nullptr);
     DiagScope d;
-    ASSERT_EQ(s.sqlToC(SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out, value.data(), 3,
-                       kBaseKindBinary, 0),
-              0);
+    ASSERT_EQ(s.sqlToC(SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out, value.data(), 3, kBaseKindBinary, 0), 0);
     EXPECT_EQ(length, 12);
     EXPECT_EQ(states(d), "01004");
     EXPECT_TRUE(small.guardsIntact());
@@ -470,9 +445,7 @@ TEST_F(CharTargets, HexPiecesIntoAWideBufferTooSmallForOneByteKeepTheOffset)
 
     Guarded big(20);
     BaseOutString out2(big.data(), 20, &length, nullptr);
-    ASSERT_EQ(s.sqlToC(SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out2, value.data(), 3,
-                       kBaseKindBinary, 0),
-              0);
+    ASSERT_EQ(s.sqlToC(SQL_VARBINARY, 3, 0, false, SQL_C_WCHAR, &out2, value.data(), 3, kBaseKindBinary, 0), 0);
     EXPECT_EQ(big.str(14), ascii16("123456") + std::string(2, '\0'));
     EXPECT_TRUE(big.guardsIntact());
 }

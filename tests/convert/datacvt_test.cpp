@@ -95,8 +95,11 @@ std::string iconvConvert(const char* to, const char* from, const std::string& in
 // border falls inside each kind of character somewhere.
 std::string mixedUtf8(size_t approxBytes)
 {
-    static const char* const pieces[] = {"plain ascii text ", "gr\xC3\xBC\xC3\x9F" "e ", "\xE6\x97\xA5\xE6\x9C\xAC ",
-                                         "\xF0\x9F\x98\x80\xF0\x9D\x84\x9E ", "\xE2\x82\xAC 12,50 "};
+    static const char* const pieces[] = {"plain ascii text ",
+                                         "gr\xC3\xBC\xC3\x9F"
+                                         "e ",
+                                         "\xE6\x97\xA5\xE6\x9C\xAC ", "\xF0\x9F\x98\x80\xF0\x9D\x84\x9E ",
+                                         "\xE2\x82\xAC 12,50 "};
     std::string s;
     for (size_t i = 0; s.size() < approxBytes; ++i)
         s += pieces[(i * 7 + i / 5) % 5];
@@ -142,8 +145,8 @@ protected:
 
     // The value piece by piece into terminated buffers of `size` bytes, as
     // SQLGetData hands it out; every piece is checked for its terminator.
-    std::vector<std::string> pieces(int64_t from, int64_t to, const std::string& in, uint64_t blockSize,
-                                    uint64_t size, int* rcOut = nullptr)
+    std::vector<std::string> pieces(int64_t from, int64_t to, const std::string& in, uint64_t blockSize, uint64_t size,
+                                    int* rcOut = nullptr)
     {
         auto* sink = new KaMemorySink;
         KaCharConverter conv;
@@ -239,7 +242,8 @@ TEST_F(DataCvtTest, ALongValueMatchesTheReferencesThroughLargeBlocks)
     for (uint64_t blockSize : {4096u, 65536u, 1048576u})
         EXPECT_TRUE(pumpToFile(kCodePageUtf8, kCodePageUtf16LE, in, blockSize, 65536) == want) << blockSize;
     std::string latin = latin1Text(300000);
-    EXPECT_TRUE(pumpToFile(kCodePageLatin1, kCodePageUtf8, latin, 7, 4096) == iconvConvert("UTF-8", "ISO-8859-1", latin));
+    EXPECT_TRUE(pumpToFile(kCodePageLatin1, kCodePageUtf8, latin, 7, 4096) ==
+                iconvConvert("UTF-8", "ISO-8859-1", latin));
 }
 
 TEST_F(DataCvtTest, ASinkWithoutWindowsGetsWritesOfAtMostTheOwnBuffer)
@@ -326,7 +330,9 @@ TEST_F(DataCvtTest, AUtf16CopyIntoAnOddWindowFillsAnEvenCountAndTerminates)
     EXPECT_EQ(4u, got[0].size());  // 7 - 2 for the terminator, even
     EXPECT_TRUE(join(got) == in);
     // A surrogate pair cut by the end of the window is held back whole.
-    std::string pair = iconvConvert("UTF-16LE", "UTF-8", "a\xF0\x9F\x98\x80" "b");
+    std::string pair = iconvConvert("UTF-16LE", "UTF-8",
+                                    "a\xF0\x9F\x98\x80"
+                                    "b");
     got = pieces(kCodePageUtf16LE, kCodePageUtf16LE, pair, 4096, 6);
     EXPECT_EQ(2u, got[0].size());
     EXPECT_TRUE(join(got) == pair);

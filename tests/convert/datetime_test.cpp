@@ -24,8 +24,7 @@ using katest::DiagScope;
 static_assert(sizeof(BaseDate) == sizeof(SQL_DATE_STRUCT), "date structure");
 static_assert(sizeof(BaseTime) == sizeof(SQL_TIME_STRUCT), "time structure");
 static_assert(sizeof(BaseTimestamp) == sizeof(SQL_TIMESTAMP_STRUCT), "timestamp structure");
-static_assert(offsetof(BaseTimestamp, fraction) == offsetof(SQL_TIMESTAMP_STRUCT, fraction),
-              "timestamp fraction");
+static_assert(offsetof(BaseTimestamp, fraction) == offsetof(SQL_TIMESTAMP_STRUCT, fraction), "timestamp fraction");
 static_assert(sizeof(BaseInterval) == sizeof(SQL_INTERVAL_STRUCT), "interval structure");
 static_assert(offsetof(BaseInterval, fields) == offsetof(SQL_INTERVAL_STRUCT, intval), "interval fields");
 static_assert(static_cast<int>(kBaseIntervalYear) == static_cast<int>(SQL_IS_YEAR) &&
@@ -44,13 +43,11 @@ constexpr uint8_t kUnwritten = 0xFF;
 
 template <typename T>
 int16_t convertText(const std::string& text, int32_t dstKind, T* out, int32_t trunc = kBaseTruncWarn,
-                    uint32_t flags = kFetch3, const BaseConvertContext* ctx = nullptr,
-                    int16_t scale = 9)
+                    uint32_t flags = kFetch3, const BaseConvertContext* ctx = nullptr, int16_t scale = 9)
 {
     int64_t produced = 0;
-    return baseConvertToChar(ctx, kBaseKindText, kLatin1, text.data(),
-                             static_cast<int64_t>(text.size()), dstKind, 0, out, &produced, 0,
-                             scale, trunc, 59, false, flags);
+    return baseConvertToChar(ctx, kBaseKindText, kLatin1, text.data(), static_cast<int64_t>(text.size()), dstKind, 0,
+                             out, &produced, 0, scale, trunc, 59, false, flags);
 }
 
 struct TextOut {
@@ -59,14 +56,13 @@ struct TextOut {
     int64_t produced;
 };
 
-TextOut toText(int32_t kind, const void* value, int64_t room, int16_t scale,
-               int32_t trunc = kBaseTruncWarn, uint32_t flags = kFetch3,
-               const BaseConvertContext* ctx = nullptr, bool negativeYears = false)
+TextOut toText(int32_t kind, const void* value, int64_t room, int16_t scale, int32_t trunc = kBaseTruncWarn,
+               uint32_t flags = kFetch3, const BaseConvertContext* ctx = nullptr, bool negativeYears = false)
 {
     katest::Guarded<> buf(static_cast<size_t>(room), kUnwritten);
     int64_t produced = -1;
-    int16_t rc = baseConvertToChar(ctx, kind, 0, value, 16, kBaseKindText, kLatin1, buf.data(),
-                                   &produced, room, scale, trunc, 59, negativeYears, flags);
+    int16_t rc = baseConvertToChar(ctx, kind, 0, value, 16, kBaseKindText, kLatin1, buf.data(), &produced, room, scale,
+                                   trunc, 59, negativeYears, flags);
     EXPECT_TRUE(buf.guardsIntact());
     size_t written = 0;
     while (rc == 0 && written < buf.size() && buf.data()[written] != kUnwritten)
@@ -82,10 +78,9 @@ TEST(DayNumber, MatchesThePythonOrdinal)
         int32_t y, m, d;
         int64_t day;
     } cases[] = {
-        {1, 1, 1, 1721426},     {1582, 10, 15, 2299161}, {1900, 2, 28, 2415079},
-        {1900, 3, 1, 2415080},  {1970, 1, 1, 2440588},   {2000, 1, 1, 2451545},
-        {2000, 2, 29, 2451604}, {2000, 3, 1, 2451605},   {2001, 3, 1, 2451970},
-        {2024, 12, 31, 2460676}, {9999, 12, 31, 5373484}, {1600, 2, 29, 2305507},
+        {1, 1, 1, 1721426},    {1582, 10, 15, 2299161}, {1900, 2, 28, 2415079},  {1900, 3, 1, 2415080},
+        {1970, 1, 1, 2440588}, {2000, 1, 1, 2451545},   {2000, 2, 29, 2451604},  {2000, 3, 1, 2451605},
+        {2001, 3, 1, 2451970}, {2024, 12, 31, 2460676}, {9999, 12, 31, 5373484}, {1600, 2, 29, 2305507},
         {1700, 3, 1, 2342032},
     };
     for (const Case& c : cases) {
@@ -139,7 +134,7 @@ TEST(CheckDate, Validity)
         bool negativeYears;
         bool ok;
     } cases[] = {
-        {1900, 2, 29, false, false}, {2000, 2, 29, false, true}, {2001, 2, 29, false, false},
+        {1900, 2, 29, false, false}, {2000, 2, 29, false, true},  {2001, 2, 29, false, false},
         {2004, 2, 30, false, false}, {2001, 4, 31, false, false}, {2001, 12, 31, false, true},
         {0, 1, 1, true, false},      {-1, 2, 29, true, true},     {-2, 2, 29, true, false},
         {-5, 2, 29, true, true},     {-1, 1, 1, false, false},    {9999, 12, 31, false, true},
@@ -147,8 +142,7 @@ TEST(CheckDate, Validity)
     };
     for (const Case& c : cases) {
         DiagScope d;
-        EXPECT_EQ(baseCheckDate(c.y, c.m, c.d, c.negativeYears) == 0, c.ok)
-            << c.y << "-" << c.m << "-" << c.d;
+        EXPECT_EQ(baseCheckDate(c.y, c.m, c.d, c.negativeYears) == 0, c.ok) << c.y << "-" << c.m << "-" << c.d;
         if (!c.ok) {
             ASSERT_EQ(d.size(), 1u);
             EXPECT_EQ(d.index(0), MSG_SQLSTATE_INVALID_DATETIME_FORMAT);
@@ -212,11 +206,9 @@ TEST(ParseText, Dates)
         int16_t y;
         uint16_t m, d;
     } cases[] = {
-        {"2001-02-03", true, 2001, 2, 3},
-        {"2001/02/03", true, 2001, 2, 3},  // separators are not examined
-        {"2001-2-3xx", false, 0, 0, 0},    // the fields are positional
-        {"2001-02-30", false, 0, 0, 0},
-        {"20O1-02-03", false, 0, 0, 0},
+        {"2001-02-03", true, 2001, 2, 3}, {"2001/02/03", true, 2001, 2, 3},  // separators are not examined
+        {"2001-2-3xx", false, 0, 0, 0},                                      // the fields are positional
+        {"2001-02-30", false, 0, 0, 0},   {"20O1-02-03", false, 0, 0, 0},
     };
     for (const Case& c : cases) {
         for (uint32_t flags : {kFetch3, kFetch2}) {
@@ -232,7 +224,8 @@ TEST(ParseText, Dates)
             } else {
                 // Only the replacing diagnostic remains.
                 ASSERT_EQ(d.size(), 1u) << c.text;
-                EXPECT_EQ(d.index(0), flags == kFetch3 ? MSG_SQLSTATE_INVALID_CAST : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
+                EXPECT_EQ(d.index(0),
+                          flags == kFetch3 ? MSG_SQLSTATE_INVALID_CAST : MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
             }
         }
     }
@@ -250,11 +243,15 @@ TEST(ParseText, Shapes)
         int32_t time;
         int32_t timestamp;
     } cases[] = {
-        {"12:30:00", 1, 0},          {"12:30:00.5", 1, 0},
+        {"12:30:00", 1, 0},
+        {"12:30:00.5", 1, 0},
         {"12:30:00+01:00", 1, 1},  // the shapes overlap; a time is tried first    {"12:30:00 ", 0, 0},
-        {"1:30:00", 0, 0},           {"2001-02-03 04:05:06", 0, 1},
-        {"2001-02-03 04:05", 0, 1},  {"2001-02-03", 0, 0},
-        {"2001-02-03 04:05:06.5", 0, 1}, {"2001-02-03 04-05-06", 0, 0},
+        {"1:30:00", 0, 0},
+        {"2001-02-03 04:05:06", 0, 1},
+        {"2001-02-03 04:05", 0, 1},
+        {"2001-02-03", 0, 0},
+        {"2001-02-03 04:05:06.5", 0, 1},
+        {"2001-02-03 04-05-06", 0, 0},
         {"2001-02-03 04:05:06x1", 0, 0},
     };
     for (const Case& c : cases) {
@@ -297,8 +294,8 @@ TEST(ParseText, Times)
     for (const Case& c : cases) {
         DiagScope d;
         BaseTimeFraction t{};
-        int16_t rc = baseParseTime(c.text, static_cast<int64_t>(std::strlen(c.text)), &t, c.kind,
-                                   c.highest, kFetch3, true, c.allow24);
+        int16_t rc = baseParseTime(c.text, static_cast<int64_t>(std::strlen(c.text)), &t, c.kind, c.highest, kFetch3,
+                                   true, c.allow24);
         EXPECT_EQ(rc == 0, c.ok) << c.text;
         if (!c.ok) {
             ASSERT_EQ(d.size(), 1u) << c.text;
@@ -334,8 +331,8 @@ TEST(ParseText, Timestamps)
     for (const Case& c : cases) {
         DiagScope d;
         BaseTimestamp ts{};
-        int16_t rc = baseParseTimestamp(c.text, static_cast<int64_t>(std::strlen(c.text)), &ts, 59,
-                                        false, kFetch3, true, false);
+        int16_t rc =
+            baseParseTimestamp(c.text, static_cast<int64_t>(std::strlen(c.text)), &ts, 59, false, kFetch3, true, false);
         EXPECT_EQ(rc == 0, c.ok) << c.text;
         if (c.ok) {
             EXPECT_EQ(std::memcmp(&ts, &c.ts, sizeof ts), 0) << c.text;
@@ -385,11 +382,11 @@ TEST(ConvertToChar, TextIntoStructures)
     ASSERT_EQ(convertText("2001-02-03", kBaseKindTimestamp, &ts), 0);
     EXPECT_EQ(ts.hour, 0);
     // UTF-16 text with blanks around it.
-    const uint16_t wide[] = {' ', '2', '0', '0', '1', '-', '0', '2', '-', '0', '3', ' ', '0',
-                             '4', ':', '0', '5', ':', '0', '6', ' ', ' '};
+    const uint16_t wide[] = {' ', '2', '0', '0', '1', '-', '0', '2', '-', '0', '3',
+                             ' ', '0', '4', ':', '0', '5', ':', '0', '6', ' ', ' '};
     int64_t produced = 0;
-    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindText, 1014, wide, sizeof wide, kBaseKindTimestamp, 0,
-                                &ts, &produced, 0, 9, kBaseTruncWarn, 59, false, kFetch3),
+    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindText, 1014, wide, sizeof wide, kBaseKindTimestamp, 0, &ts, &produced,
+                                0, 9, kBaseTruncWarn, 59, false, kFetch3),
               0);
     EXPECT_EQ(ts.minute, 5);
     EXPECT_EQ(produced, 16);
@@ -418,16 +415,12 @@ TEST(ConvertToChar, Hour24MovesToTheNextDay)
     ctx.settings.allowTime24 = true;
     DiagScope d;
     BaseTimestamp ts{};
-    ASSERT_EQ(convertText("2001-02-28 24:00:00", kBaseKindTimestamp, &ts, kBaseTruncWarn, kFetch3,
-                          &ctx),
-              0);
+    ASSERT_EQ(convertText("2001-02-28 24:00:00", kBaseKindTimestamp, &ts, kBaseTruncWarn, kFetch3, &ctx), 0);
     EXPECT_EQ(ts.month, 3);
     EXPECT_EQ(ts.day, 1);
     EXPECT_EQ(ts.hour, 0);
     ctx.settings.allowHH24 = true;
-    ASSERT_EQ(convertText("2001-02-28 24:00:00", kBaseKindTimestamp, &ts, kBaseTruncWarn, kFetch3,
-                          &ctx),
-              0);
+    ASSERT_EQ(convertText("2001-02-28 24:00:00", kBaseKindTimestamp, &ts, kBaseTruncWarn, kFetch3, &ctx), 0);
     EXPECT_EQ(ts.day, 28);
     EXPECT_EQ(ts.hour, 24);
     BaseTime t{24, 0, 0};
@@ -442,24 +435,24 @@ TEST(ConvertToChar, StructuresIntoStructures)
     int64_t produced = 0;
     BaseTimestamp out{};
     // Scale 3 holds .120; scale 1 would lose the 2.
-    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimestamp, 0, &out,
-                                &produced, 0, 3, kBaseTruncWarn, 59, false, kFetch3),
+    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimestamp, 0, &out, &produced, 0, 3,
+                                kBaseTruncWarn, 59, false, kFetch3),
               0);
-    EXPECT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimestamp, 0, &out,
-                                &produced, 0, 1, kBaseTruncWarn, 59, false, kFetch3),
+    EXPECT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimestamp, 0, &out, &produced, 0, 1,
+                                kBaseTruncWarn, 59, false, kFetch3),
               1);
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(d.index(0), MSG_SQLSTATE_DATETIME_FIELD_OVERFLOW);
     BaseConvertContext ctx;
     ctx.settings.timestampTruncationBehavior = 1;
-    EXPECT_EQ(baseConvertToChar(&ctx, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimestamp, 0, &out,
-                                &produced, 0, 1, kBaseTruncWarn, 59, false, kFetch3),
+    EXPECT_EQ(baseConvertToChar(&ctx, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimestamp, 0, &out, &produced, 0, 1,
+                                kBaseTruncWarn, 59, false, kFetch3),
               0);
     d.list.clear();
 
     BaseDate date{};
-    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindDate, 0, &date,
-                                &produced, 0, 0, kBaseTruncWarn, 59, false, kFetch3),
+    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindDate, 0, &date, &produced, 0, 0,
+                                kBaseTruncWarn, 59, false, kFetch3),
               0);
     EXPECT_EQ(date.day, 3);
     EXPECT_EQ(produced, 6);
@@ -468,21 +461,21 @@ TEST(ConvertToChar, StructuresIntoStructures)
     d.list.clear();
 
     BaseTimestamp fromDate{};
-    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindTimestamp, 0, &fromDate,
-                                &produced, 0, 0, kBaseTruncWarn, 59, false, kFetch3),
+    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindTimestamp, 0, &fromDate, &produced, 0, 0,
+                                kBaseTruncWarn, 59, false, kFetch3),
               0);
     EXPECT_EQ(fromDate.year, 2001);
     EXPECT_EQ(fromDate.hour, 0);
     BaseTimeFraction tf{};
-    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimeFraction, 0, &tf,
-                                &produced, 0, 9, kBaseTruncWarn, 59, false, kFetch3),
+    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindTimestamp, 0, &ts, 16, kBaseKindTimeFraction, 0, &tf, &produced, 0, 9,
+                                kBaseTruncWarn, 59, false, kFetch3),
               0);
     EXPECT_EQ(tf.fraction, 120000000u);
     EXPECT_EQ(produced, 12);
     // A date as a number: its day number.
     int64_t day = 0;
-    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindBigInt, 0, &day,
-                                &produced, 0, 0, kBaseTruncWarn, 59, false, kFetch3),
+    ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindBigInt, 0, &day, &produced, 0, 0,
+                                kBaseTruncWarn, 59, false, kFetch3),
               0);
     EXPECT_EQ(day, baseDayNumber(2001, 2, 3));
 }
@@ -497,7 +490,7 @@ TEST(ConvertToChar, StructuresAsText)
         bool cut;
     } cases[] = {
         {3, 40, "2001-02-03 04:05:06.120", false},
-        {1, 40, "2001-02-03 04:05:06.12", true},   // digits beyond the scale: all nine, trimmed
+        {1, 40, "2001-02-03 04:05:06.12", true},  // digits beyond the scale: all nine, trimmed
         {0, 40, "2001-02-03 04:05:06", true},
         {9, 40, "2001-02-03 04:05:06.120000000", false},
         {9, 22, "2001-02-03 04:05:06.12", false},  // trailing zeros give way to the room
@@ -550,16 +543,21 @@ TEST(ConvertToChar, RoomBelowTheMinimum)
         DiagScope d;
         katest::Guarded<> buf(20);
         int64_t produced = 0;
-        EXPECT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindText, 1014,
-                                    buf.data(), &produced, 18, 0, kBaseTruncWarn, 59, false,
-                                    kFetch3),
+        EXPECT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindText, 1014, buf.data(), &produced, 18,
+                                    0, kBaseTruncWarn, 59, false, kFetch3),
                   1);
-        ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindText, 1014,
-                                    buf.data(), &produced, 20, 0, kBaseTruncWarn, 59, false,
-                                    kFetch3),
+        ASSERT_EQ(baseConvertToChar(nullptr, kBaseKindDate, 0, &date, 6, kBaseKindText, 1014, buf.data(), &produced, 20,
+                                    0, kBaseTruncWarn, 59, false, kFetch3),
                   0);
         EXPECT_EQ(produced, 20);
-        EXPECT_EQ(std::memcmp(buf.data(), "1\0" "9\0" "9\0" "9\0" "-\0", 10), 0);
+        EXPECT_EQ(std::memcmp(buf.data(),
+                              "1\0"
+                              "9\0"
+                              "9\0"
+                              "9\0"
+                              "-\0",
+                              10),
+                  0);
         EXPECT_TRUE(buf.guardsIntact());
     }
 }
@@ -585,8 +583,7 @@ TEST(Interval, ParseLiterals)
     DiagScope d;
     BaseInterval iv{};
     const char* text = "INTERVAL '-3 04:05:06.5' DAY TO SECOND";
-    ASSERT_EQ(baseParseInterval(kBaseIntervalDayToSecond, text, static_cast<int64_t>(std::strlen(text)),
-                                &iv, nullptr),
+    ASSERT_EQ(baseParseInterval(kBaseIntervalDayToSecond, text, static_cast<int64_t>(std::strlen(text)), &iv, nullptr),
               0);
     EXPECT_EQ(iv.code, kBaseIntervalDayToSecond);
     EXPECT_EQ(iv.sign, 1);
@@ -605,7 +602,7 @@ TEST(Interval, ParseLiterals)
         {kBaseIntervalDay, "5", MSG_SQLSTATE_INVALID_CAST},
         {kBaseIntervalDay, "'5", MSG_SQLSTATE_INVALID_CAST},
         {kBaseIntervalDay, "'x'", MSG_SQLSTATE_INVALID_CAST},
-        {kBaseIntervalHour, "'100'", 0},                       // a leading field has no upper bound
+        {kBaseIntervalHour, "'100'", 0},  // a leading field has no upper bound
         {kBaseIntervalDayToHour, "'1 24'", MSG_SQLSTATE_INTERVAL_FIELD_OVERFLOW},
         {kBaseIntervalDayToHour, "'1:2'", MSG_SQLSTATE_INVALID_CAST},
         {kBaseIntervalYearToMonth, "'1-11'", 0},
@@ -621,8 +618,7 @@ TEST(Interval, ParseLiterals)
     for (const Case& c : cases) {
         DiagScope scope;
         BaseInterval out{};
-        int16_t rc = baseParseInterval(c.code, c.text, static_cast<int64_t>(std::strlen(c.text)), &out,
-                                       nullptr);
+        int16_t rc = baseParseInterval(c.code, c.text, static_cast<int64_t>(std::strlen(c.text)), &out, nullptr);
         EXPECT_EQ(rc == 0, c.index == 0) << c.text;
         if (c.index != 0) {
             ASSERT_EQ(scope.size(), 1u) << c.text;
@@ -633,8 +629,8 @@ TEST(Interval, ParseLiterals)
 
 TEST(Interval, FormatLiterals)
 {
-    auto make = [](int32_t code, int32_t sign, uint32_t a, uint32_t b = 0, uint32_t c = 0,
-                   uint32_t e = 0, uint32_t f = 0) {
+    auto make = [](int32_t code, int32_t sign, uint32_t a, uint32_t b = 0, uint32_t c = 0, uint32_t e = 0,
+                   uint32_t f = 0) {
         BaseInterval iv{};
         iv.code = code;
         iv.sign = sign;
@@ -657,14 +653,12 @@ TEST(Interval, FormatLiterals)
     } cases[] = {
         {make(kBaseIntervalDayToSecond, 1, 3, 4, 5, 6, 500000000), 16, 6,
          "INTERVAL '-3 04:05:06.500000' DAY(0) TO SECOND(6)"},
-        {make(kBaseIntervalDayToSecond, 0, 3, 4, 5, 6, 0), 12, 0,
-         "INTERVAL '3 04:05:06.' DAY(3) TO SECOND(0)"},
+        {make(kBaseIntervalDayToSecond, 0, 3, 4, 5, 6, 0), 12, 0, "INTERVAL '3 04:05:06.' DAY(3) TO SECOND(0)"},
         {make(kBaseIntervalYearToMonth, 0, 12, 3), 5, 0, "INTERVAL '12-03' YEAR(2) TO MONTH"},
         {make(kBaseIntervalMonth, 0, 0, 27), 2, 0, "INTERVAL '27' MONTH(2)"},
         {make(kBaseIntervalHour, 0, 0, 26), 4, 0, "INTERVAL '26' HOUR(4)"},
         {make(kBaseIntervalSecond, 0, 0, 0, 0, 75, 250000000), 6, 2, "INTERVAL '75.25' SECOND(6,2)"},
-        {make(kBaseIntervalMinuteToSecond, 0, 0, 0, 7, 8, 0), 9, 3,
-         "INTERVAL '7:08.000' MINUTE(2) TO SECOND(3)"},
+        {make(kBaseIntervalMinuteToSecond, 0, 0, 0, 7, 8, 0), 9, 3, "INTERVAL '7:08.000' MINUTE(2) TO SECOND(3)"},
         {make(kBaseIntervalHourToMinute, 1, 0, 1, 2), 5, 0, "INTERVAL '-1:02' HOUR(2) TO MINUTE"},
     };
     for (const Case& c : cases) {

@@ -26,13 +26,19 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes bytes(const char* s, size_t n) { return Bytes(s, s + n); }
+Bytes bytes(const char* s, size_t n)
+{
+    return Bytes(s, s + n);
+}
 #define B(lit) bytes(lit, sizeof(lit) - 1)
 
 using Guarded = katest::Guarded<>;
 
 // The first n bytes of a buffer's room.
-Bytes first(const Guarded& g, size_t n) { return Bytes(g.data(), g.data() + n); }
+Bytes first(const Guarded& g, size_t n)
+{
+    return Bytes(g.data(), g.data() + n);
+}
 
 struct ToBufferCase {
     const char* name;
@@ -54,37 +60,44 @@ std::vector<ToBufferCase> toBufferCases()
         {"UTF-16LE to Latin-1", 1014, B("h\0\xE9\0"), 4, 8, 0, B("h\xE9\0"), 2, 0},
         {"UTF-16BE to UTF-8", 1013, B("\0h\0\xE9"), 106, 8, 0, B("h\xC3\xA9\0"), 3, 0},
         {"Latin-1 to UTF-16BE", 4, B("a\xE9"), 1013, 8, 0, B("\0a\0\xE9\0\0"), 4, 0},
-        {"supplementary character to UTF-16LE", 106, B("\xF0\x9F\x98\x80"), 1014, 8, 0,
-         B("\x3D\xD8\x00\xDE\0\0"), 4, 0},
+        {"supplementary character to UTF-16LE", 106, B("\xF0\x9F\x98\x80"), 1014, 8, 0, B("\x3D\xD8\x00\xDE\0\0"), 4,
+         0},
         {"UTF-16 text into one byte", 1014, B("a\0b\0"), 106, 1, 0, B("\0"), 0, 1},
         {"UTF-16 text into one byte, full length", 1014, B("a\0b\0"), 106, 1, 1, B("\0"), 2, 1},
         {"one byte for UTF-16 output, full length", 106, B("ab"), 1014, 1, 1, B("\0"), 4, 1},
-        {"same code page cut before a 3-byte character", 106, B("a\xE2\x82\xAC" "b"), 106, 4, 0, B("a\0"), 1,
-         1},
-        {"same code page cut, full length is the source's", 106, B("a\xE2\x82\xAC" "b"), 106, 4, 1, B("a\0"), 5,
-         1},
-        {"UTF-16 to UTF-8 cut before a 3-byte character", 1014, B("a\0\xAC\x20" "b\0"), 106, 4, 1, B("a\0"), 5,
-         1},
+        {"same code page cut before a 3-byte character", 106,
+         B("a\xE2\x82\xAC"
+           "b"),
+         106, 4, 0, B("a\0"), 1, 1},
+        {"same code page cut, full length is the source's", 106,
+         B("a\xE2\x82\xAC"
+           "b"),
+         106, 4, 1, B("a\0"), 5, 1},
+        {"UTF-16 to UTF-8 cut before a 3-byte character", 1014,
+         B("a\0\xAC\x20"
+           "b\0"),
+         106, 4, 1, B("a\0"), 5, 1},
         {"Latin-1 to UTF-8 cut between characters", 4, B("\xE9\xE9\xE9"), 106, 4, 1, B("\xC3\xA9\0"), 6, 1},
         {"same code page longer than the target", 4, B("abcdef"), 4, 4, 1, B("abc\0"), 6, 1},
         {"UTF-16BE to UTF-16LE swapped and terminated", 1013, B("\0A\0B"), 1014, 8, 0, B("A\0B\0\0\0"), 4, 0},
         {"swap keeps a surrogate pair whole", 1013, B("\0A\xD8\x3D\xDE\x00"), 1014, 6, 0, B("A\0\0\0"), 2, 1},
         {"Shift_JIS to UTF-16LE", 2024, B("\x93\xFA\x96\x7B"), 1014, 16, 0, B("\xE5\x65\x2C\x67\0\0"), 4, 0},
-        {"UTF-16LE to Shift_JIS cut after a character", 1014, B("\xE5\x65\x2C\x67"), 2024, 4, 1, B("\x93\xFA\0"),
-         4, 1},
+        {"UTF-16LE to Shift_JIS cut after a character", 1014, B("\xE5\x65\x2C\x67"), 2024, 4, 1, B("\x93\xFA\0"), 4, 1},
         {"EBCDIC bytes below 128 are not ASCII", 2028, B("\x40\xC1"), 1014, 16, 0, B(" \0A\0\0\0"), 4, 0},
         {"UTF-16 blank to EBCDIC", 1014, B(" \0A\0"), 2028, 16, 0, B("\x40\xC1\0"), 2, 0},
-        {"a negative number names the same EBCDIC converter", -2028, B("\x40\xC1"), 1014, 16, 0,
-         B(" \0A\0\0\0"), 4, 0},
-        {"UTF-8 into UTF-32 ends with a 4-byte terminator", 106, B("A"), 1019, 16, 0, B("A\0\0\0\0\0\0\0"), 4,
-         0},
+        {"a negative number names the same EBCDIC converter", -2028, B("\x40\xC1"), 1014, 16, 0, B(" \0A\0\0\0"), 4, 0},
+        {"UTF-8 into UTF-32 ends with a 4-byte terminator", 106, B("A"), 1019, 16, 0, B("A\0\0\0\0\0\0\0"), 4, 0},
         {"empty source", 106, Bytes{}, 1014, 4, 1, B("\0\0"), 0, 0},
         {"Latin-1 ASCII to UTF-8", 4, B("plain text"), 106, 16, 0, B("plain text\0"), 10, 0},
-        {"Latin-1 to UTF-8 from the first accented letter on", 4, B("ab\xE9" "cd"), 106, 16, 0,
-         B("ab\xC3\xA9" "cd\0"), 6, 0},
+        {"Latin-1 to UTF-8 from the first accented letter on", 4,
+         B("ab\xE9"
+           "cd"),
+         106, 16, 0,
+         B("ab\xC3\xA9"
+           "cd\0"),
+         6, 0},
         {"Latin-1 ASCII cut, full length of an ASCII rest", 4, B("abcdef"), 106, 4, 1, B("abc\0"), 6, 1},
-        {"Latin-1 ASCII cut, full length counts the accented rest", 4, B("abcd\xE9"), 106, 3, 1, B("ab\0"), 6,
-         1},
+        {"Latin-1 ASCII cut, full length counts the accented rest", 4, B("abcd\xE9"), 106, 3, 1, B("ab\0"), 6, 1},
         {"Latin-1 ASCII cut, plain length", 4, B("abcd\xE9"), 106, 3, 0, B("ab\0"), 2, 1},
         {"UTF-8 to Latin-1 cut before the accented letter", 106, B("ab\xC3\xA9"), 4, 3, 1, B("ab\0"), 3, 1},
         {"ASCII into a terminator only", 4, B("ab"), 106, 1, 1, B("\0"), 2, 1},
@@ -117,15 +130,15 @@ Bytes encode(int64_t cp, const std::string& utf8)
 {
     std::vector<char> out(utf8.size() * 4 + 16);
     UErrorCode status = U_ZERO_ERROR;
-    int32_t n = ucnv_convert(ianaNameFromNumber(cp), "UTF-8", out.data(), static_cast<int32_t>(out.size()),
-                             utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+    int32_t n = ucnv_convert(ianaNameFromNumber(cp), "UTF-8", out.data(), static_cast<int32_t>(out.size()), utf8.data(),
+                             static_cast<int32_t>(utf8.size()), &status);
     EXPECT_TRUE(U_SUCCESS(status)) << u_errorName(status);
     return Bytes(out.begin(), out.begin() + (U_SUCCESS(status) ? n : 0));
 }
 
 struct CellResult {
     int32_t rc = -1;
-    Bytes out;          // up to and including the terminator
+    Bytes out;  // up to and including the terminator
     int64_t produced = -1;
     int32_t truncated = -1;
     size_t diagnostics = 0;
@@ -179,9 +192,10 @@ TEST(TextToBuffer, AsciiShortcutsMatchTheConverterPathAtEveryCut)
     const std::vector<std::string> texts = {
         "",
         "Order 100234 shipped, status OK.",
-        "ab\xC3\xA9" "cd",
+        "ab\xC3\xA9"
+        "cd",
         "\xC3\xA9t\xC3\xA9",
-        "M\xC3\xBCller \xE2\x82\xAC 12 \xE6\x97\xA5\xE6\x9C\xAC",   // euro and CJK: substituted in some
+        "M\xC3\xBCller \xE2\x82\xAC 12 \xE6\x97\xA5\xE6\x9C\xAC",  // euro and CJK: substituted in some
         "tilde ~ backslash \\ control \x1A\x1C\x7F end",
         longAscii + "\xC3\xBC" + "tail",
         longAscii.substr(0, 501) + "\xE6\x97\xA5",
@@ -190,9 +204,9 @@ TEST(TextToBuffer, AsciiShortcutsMatchTheConverterPathAtEveryCut)
         int64_t src, dst;
     };
     const Pair pairs[] = {
-        {4, 106}, {106, 4}, {2252, 106}, {106, 2252}, {4, 2252}, {3, 106}, {106, 2026}, {2026, 106},
-        {114, 106}, {2024, 106}, {106, 2024}, {2011, 106}, {106, 2011},
-        {1011, 1014}, {1020, 1014}, {1014, 1011}, {1014, 1020}, {2011, 1014}, {1014, 2011}, {4, 1013},
+        {4, 106},     {106, 4},     {2252, 106},  {106, 2252},  {4, 2252},    {3, 106},    {106, 2026},
+        {2026, 106},  {114, 106},   {2024, 106},  {106, 2024},  {2011, 106},  {106, 2011}, {1011, 1014},
+        {1020, 1014}, {1014, 1011}, {1014, 1020}, {2011, 1014}, {1014, 2011}, {4, 1013},
     };
     for (int32_t mode : {kConvModeSubstitute, kConvModeReport}) {
         KaIcuCache cache;
@@ -205,8 +219,8 @@ TEST(TextToBuffer, AsciiShortcutsMatchTheConverterPathAtEveryCut)
                 for (int64_t size : cutPoints(p.src, src, p.dst, whole.produced)) {
                     for (int32_t full : {0, 1}) {
                         SCOPED_TRACE(std::to_string(p.src) + " to " + std::to_string(p.dst) + ", mode " +
-                                     std::to_string(mode) + ", " + std::to_string(src.size()) +
-                                     " bytes into " + std::to_string(size) + (full ? ", full length" : ""));
+                                     std::to_string(mode) + ", " + std::to_string(src.size()) + " bytes into " +
+                                     std::to_string(size) + (full ? ", full length" : ""));
                         CellResult want = convertCell(-p.src, src, p.dst, size, full, &cache);
                         CellResult got = convertCell(p.src, src, p.dst, size, full, &cache);
                         ASSERT_EQ(got.rc, want.rc);
@@ -237,8 +251,8 @@ TEST(TextToBuffer, AsciiCellBetweenByteCodePagesTakesNoConverter)
                                           &truncated, &cache),
                   0);
         EXPECT_EQ(produced, 20);
-        ASSERT_EQ(baseConvertTextToBuffer(src, "Order 100234 shipped", 20, dst, out.data(), 8, 1, &produced,
-                                          &truncated, &cache),
+        ASSERT_EQ(baseConvertTextToBuffer(src, "Order 100234 shipped", 20, dst, out.data(), 8, 1, &produced, &truncated,
+                                          &cache),
                   0);
         EXPECT_EQ(produced, 20);
         EXPECT_EQ(truncated, 1);
@@ -257,7 +271,8 @@ TEST(TextToBuffer, ThreadsLearningCodePagesAtOnceAgree)
     // Code pages no other test uses, so that the threads find them unknown
     // and probe them at the same moment.
     const int64_t pages[] = {2250, 2251, 2253, 2254, 2255, 2257, 109, 111};
-    const std::string text = "Stra\xC3\x9F" "e 7, caf\xC3\xA9 ok";
+    const std::string text = "Stra\xC3\x9F"
+                             "e 7, caf\xC3\xA9 ok";
     std::vector<CellResult> want;
     for (int64_t cp : pages) {
         KaIcuCache cache;
@@ -308,9 +323,9 @@ TEST(TextToBuffer, ReplacedCharacterWarnsOncePerCall)
     int64_t produced = 0;
     int32_t truncated = 0;
     // Two euro signs that ISO-8859-1 lacks.
-    ASSERT_EQ(baseConvertTextToBuffer(1014, "a\0\xAC\x20\xAC\x20", 6, 4, out.data(), 16, 0, &produced, &truncated,
-                                      &cache),
-              0);
+    ASSERT_EQ(
+        baseConvertTextToBuffer(1014, "a\0\xAC\x20\xAC\x20", 6, 4, out.data(), 16, 0, &produced, &truncated, &cache),
+        0);
     EXPECT_EQ(produced, 3);
     EXPECT_EQ(out.data()[0], 'a');
     EXPECT_NE(out.data()[1], 0);
@@ -322,8 +337,7 @@ TEST(TextToBuffer, ReplacedCharacterWarnsOncePerCall)
     // Substituting silently is the default mode.
     KaIcuCache quiet;
     katest::ErrorScope none;
-    ASSERT_EQ(baseConvertTextToBuffer(1014, "a\0\xAC\x20", 4, 4, out.data(), 16, 0, &produced, &truncated, &quiet),
-              0);
+    ASSERT_EQ(baseConvertTextToBuffer(1014, "a\0\xAC\x20", 4, 4, out.data(), 16, 0, &produced, &truncated, &quiet), 0);
     EXPECT_EQ(none.size(), 0u);
 }
 
@@ -335,8 +349,7 @@ TEST(TextToBuffer, FailingModeStopsAtAMissingCharacter)
     Guarded out(16);
     int64_t produced = 0;
     int32_t truncated = 0;
-    EXPECT_EQ(baseConvertTextToBuffer(1014, "a\0\xAC\x20", 4, 4, out.data(), 16, 0, &produced, &truncated, &cache),
-              1);
+    EXPECT_EQ(baseConvertTextToBuffer(1014, "a\0\xAC\x20", 4, 4, out.data(), 16, 0, &produced, &truncated, &cache), 1);
     ASSERT_GE(errors.size(), 1u);
     EXPECT_EQ(errors.native(0), MSG_CONVERSION_FAILED);
     EXPECT_TRUE(out.guardsIntact());
@@ -349,9 +362,9 @@ TEST(TextToBuffer, UnknownConverterFailsAsConverterNotAvailable)
     Guarded out(16);
     int64_t produced = 0;
     int32_t truncated = 0;
-    EXPECT_EQ(baseConvertTextToBuffer(106, "abc\xC3\xA9", 5, 2000005039, out.data(), 16, 0, &produced, &truncated,
-                                      &cache),
-              1);
+    EXPECT_EQ(
+        baseConvertTextToBuffer(106, "abc\xC3\xA9", 5, 2000005039, out.data(), 16, 0, &produced, &truncated, &cache),
+        1);
     ASSERT_GE(errors.size(), 1u);
     EXPECT_EQ(errors.native(0), MSG_CONVERTER_NOT_AVAILABLE);
     EXPECT_TRUE(out.guardsIntact());
@@ -427,8 +440,8 @@ TEST(ConvertText, PairAcrossDecodeChunksIsNotSplit)
         Guarded out(static_cast<size_t>(size));
         int64_t produced = -1;
         int32_t truncated = -1;
-        ASSERT_EQ(baseConvertText(106, src.data(), static_cast<int64_t>(src.size()), 1014, out.data(), size,
-                                  &produced, &truncated, &cache, 0),
+        ASSERT_EQ(baseConvertText(106, src.data(), static_cast<int64_t>(src.size()), 1014, out.data(), size, &produced,
+                                  &truncated, &cache, 0),
                   0);
         const bool fits = size == static_cast<int64_t>(2 * lead + 4);
         EXPECT_EQ(truncated, fits ? 0 : 1);
@@ -522,7 +535,11 @@ TEST(TextPieces, CountsCharactersWithPairsOnce)
 {
     KaIcuCache cache;
     int64_t count = 0;
-    ASSERT_EQ(baseCountChars(106, "a\xF0\x9F\x98\x80" "b\xC3\xA9", 8, &count, &cache), 0);
+    ASSERT_EQ(baseCountChars(106,
+                             "a\xF0\x9F\x98\x80"
+                             "b\xC3\xA9",
+                             8, &count, &cache),
+              0);
     EXPECT_EQ(count, 4);
     ASSERT_EQ(baseCountChars(1014, "a\0\x3D\xD8\x00\xDE", 6, &count, &cache), 0);
     EXPECT_EQ(count, 2);

@@ -27,9 +27,11 @@ protected:
         writeIni("driver-manager-conn",
                  "[VYspark28test]\n"
                  "Description=Driver test build\n"
-                 "Driver=" + driverLibrary() + "\n"
-                 "HostName=drvhost\n"
-                 "PortNumber=77\n",
+                 "Driver=" +
+                     driverLibrary() +
+                     "\n"
+                     "HostName=drvhost\n"
+                     "PortNumber=77\n",
                  "[sparktest]\n"
                  "Driver=VYspark28test\n"
                  "[prec]\n"
@@ -77,11 +79,9 @@ TEST_F(ConnectedDriverManager, AFailedConnectsDiagnosticReachesSqlGetDiagRec)
     SQLCHAR text[1024] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, text, sizeof text, &length),
-              SQL_SUCCESS);
+    ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, text, sizeof text, &length), SQL_SUCCESS);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(state)), "08001");
-    EXPECT_NE(std::string(reinterpret_cast<char*>(text)).find("[Mirrowen]"), std::string::npos)
-        << text;
+    EXPECT_NE(std::string(reinterpret_cast<char*>(text)).find("[Mirrowen]"), std::string::npos) << text;
 }
 
 // The same key in the string, the data source and the driver's section:
@@ -110,10 +110,9 @@ TEST_F(ConnectedDriverManager, OptionPrecedenceThroughTheDriverManager)
 
 TEST_F(ConnectedDriverManager, ConnectByDataSourceReadsWhatOdbcinstShows)
 {
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("prec")),
-                                         SQL_NTS, reinterpret_cast<SQLCHAR*>(const_cast<char*>("me")),
-                                         SQL_NTS, reinterpret_cast<SQLCHAR*>(const_cast<char*>("pw")),
-                                         SQL_NTS)));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("prec")), SQL_NTS,
+                                         reinterpret_cast<SQLCHAR*>(const_cast<char*>("me")), SQL_NTS,
+                                         reinterpret_cast<SQLCHAR*>(const_cast<char*>("pw")), SQL_NTS)));
     std::string driverRead = asked();
     EXPECT_EQ(driverRead, "host=dsnhost;port=77;user=me");
     // unixODBC's own reader shows the same value for the data source.
@@ -145,7 +144,7 @@ TEST_F(ConnectedDriverManager, CompletedStringParsesBackToTheSameConnection)
 
 TEST_F(ConnectedDriverManager, ADataSourceCanAskForTheFailure)
 {
-    EXPECT_EQ(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("failing")), SQL_NTS,
-                         nullptr, 0, nullptr, 0),
-              SQL_ERROR);
+    EXPECT_EQ(
+        SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("failing")), SQL_NTS, nullptr, 0, nullptr, 0),
+        SQL_ERROR);
 }

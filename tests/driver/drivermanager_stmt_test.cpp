@@ -26,7 +26,8 @@ protected:
         writeIni("driver-manager-stmt",
                  "[VYspark28test]\n"
                  "Description=Driver test build\n"
-                 "Driver=" + driverLibrary() + "\n",
+                 "Driver=" +
+                     driverLibrary() + "\n",
                  "[sparktest]\n"
                  "Driver=VYspark28test\n");
     }
@@ -53,15 +54,12 @@ TEST_F(StatementsThroughDriverManager, StatementsLiveAndDieOnAConnectedConnectio
     EXPECT_NE(ird, nullptr);
     EXPECT_NE(ard, ird);
     // A function the driver does not run yet is refused on the statement.
-    EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")),
-                            SQL_NTS),
-              SQL_ERROR);
+    EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")), SQL_NTS), SQL_ERROR);
     SQLCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
     SQLCHAR text[512];
-    ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text, &length),
-              SQL_SUCCESS);
+    ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text, &length), SQL_SUCCESS);
     EXPECT_STREQ(reinterpret_cast<char*>(state), "HYC00");
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
 

@@ -45,9 +45,8 @@ std::string narrowOf(const SQLWCHAR* s)
     return out;
 }
 
-const char kRefusal[] =
-    "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
-    "server connection is available in this version of the driver.";
+const char kRefusal[] = "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
+                        "server connection is available in this version of the driver.";
 
 class DriverManager : public katest::DriverManagerSuite {
 protected:
@@ -56,7 +55,8 @@ protected:
         writeIni("driver-manager",
                  "[VYspark28]\n"
                  "Description=Driver under test\n"
-                 "Driver=" + driverLibrary() + "\n",
+                 "Driver=" +
+                     driverLibrary() + "\n",
                  "[spark]\n"
                  "Driver=VYspark28\n"
                  "HostName=127.0.0.1\n"
@@ -74,8 +74,7 @@ TEST_F(DriverManager, EnvironmentAttributesSetAndRead)
     // The version is the application's to choose before it makes connections.
     SQLHENV other = SQL_NULL_HENV;
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &other), SQL_SUCCESS);
-    EXPECT_EQ(SQLSetEnvAttr(other, SQL_ATTR_ODBC_VERSION,
-                            reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3_80}), 0),
+    EXPECT_EQ(SQLSetEnvAttr(other, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3_80}), 0),
               SQL_SUCCESS);
     EXPECT_EQ(SQLGetEnvAttr(other, SQL_ATTR_ODBC_VERSION, &version, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(version, SQL_OV_ODBC3_80);
@@ -90,8 +89,8 @@ TEST_F(DriverManager, TheDriverIsListedUnderItsName)
     SQLSMALLINT attributesLength = 0;
     bool found = false;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
-                      sizeof attributes, &attributesLength) == SQL_SUCCESS) {
+    while (SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes, sizeof attributes,
+                      &attributesLength) == SQL_SUCCESS) {
         found = found || std::string(reinterpret_cast<char*>(name)) == "VYspark28";
         direction = SQL_FETCH_NEXT;
     }
@@ -120,34 +119,29 @@ TEST_F(DriverManager, DriverConnectFailsWithTheDriversDiagnosticInWideForm)
         in[i] = static_cast<SQLWCHAR>(text[i]);
     SQLWCHAR out[256];
     SQLSMALLINT outLength = 0;
-    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, in, SQL_NTS, out, 256, &outLength,
-                                SQL_DRIVER_NOPROMPT),
-              SQL_ERROR);
+    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, in, SQL_NTS, out, 256, &outLength, SQL_DRIVER_NOPROMPT), SQL_ERROR);
     SQLWCHAR state[6] = {};
     SQLWCHAR message[1024] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    ASSERT_EQ(SQLGetDiagRecW(SQL_HANDLE_DBC, dbc, 1, state, &native, message, 1024, &length),
-              SQL_SUCCESS);
+    ASSERT_EQ(SQLGetDiagRecW(SQL_HANDLE_DBC, dbc, 1, state, &native, message, 1024, &length), SQL_SUCCESS);
     EXPECT_EQ(narrowOf(state), "08001");
     EXPECT_NE(narrowOf(message).find(kRefusal), std::string::npos) << narrowOf(message);
 }
 
 TEST_F(DriverManager, ConnectionAttributesSetBeforeConnectingAreKept)
 {
-    EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{7}), 0),
+    EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(intptr_t{7}), 0),
               SQL_SUCCESS);
-    EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AUTOCOMMIT_OFF}), 0),
-              SQL_SUCCESS);
+    EXPECT_EQ(
+        SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AUTOCOMMIT_OFF}), 0),
+        SQL_SUCCESS);
     SQLUINTEGER value = 0;
     EXPECT_EQ(SQLGetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, &value, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(value, 7u);
     // The attributes travel to the driver with the connect attempt, which
     // still fails with the driver's diagnostic.
-    EXPECT_EQ(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("spark")), SQL_NTS,
-                         nullptr, 0, nullptr, 0),
+    EXPECT_EQ(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("spark")), SQL_NTS, nullptr, 0, nullptr, 0),
               SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08001");
 }
@@ -156,8 +150,8 @@ TEST_F(DriverManager, StatementsAndDescriptorsNeedAConnection)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt == 1) {
-            EXPECT_EQ(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("spark")),
-                                 SQL_NTS, nullptr, 0, nullptr, 0),
+            EXPECT_EQ(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("spark")), SQL_NTS, nullptr, 0,
+                                 nullptr, 0),
                       SQL_ERROR);
         }
         for (SQLSMALLINT type : {SQL_HANDLE_STMT, SQL_HANDLE_DESC}) {

@@ -44,7 +44,7 @@ TEST(ButMisc, GrowBufferInStepsOf512KeepingTheCursor)
     memset(buffer, 'x', 500);
     cursor = buffer + 500;
     char* before = buffer;
-    ASSERT_EQ(0, butGrowBuffer(&buffer, &cursor, &size, 12));   // fits exactly
+    ASSERT_EQ(0, butGrowBuffer(&buffer, &cursor, &size, 12));  // fits exactly
     EXPECT_EQ(before, buffer);
     EXPECT_EQ(512, size);
     ASSERT_EQ(0, butGrowBuffer(&buffer, &cursor, &size, 13));

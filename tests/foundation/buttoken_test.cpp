@@ -18,7 +18,7 @@ struct TokenCase {
     const char* text;
     uint32_t flags;
     const char* token;
-    const char* rest;   // what the cursor is left on
+    const char* rest;  // what the cursor is left on
 };
 
 TEST(ButToken, TokenKindsByMode)
@@ -68,7 +68,7 @@ TEST(ButToken, TokenKindsByMode)
 TEST(ButToken, TwoByteCharactersStayWhole)
 {
     katest::ErrorScope errors;
-    const char* text = "\xc3\xa9t\xc3\xa9 x";   // été
+    const char* text = "\xc3\xa9t\xc3\xa9 x";  // été
     char out[16];
     const char* cursor = text;
     ASSERT_EQ(0, butToken(out, &cursor, BUT_TOKEN_KEEP_CASE, sizeof out, KA_TEXT_UTF8));

@@ -42,7 +42,7 @@ TEST_F(ButXpand, EachLabelGetsAnUnusedCharacter)
         const char* result;
     } labels[] = {
         {"  Server", "  &Server"}, {"Source", "S&ource"}, {"Os", "&Os"},
-        {"So&urce", "So&urce"},    {"sou", "&sou"},   // every character used: the start
+        {"So&urce", "So&urce"},    {"sou", "&sou"},  // every character used: the start
     };
     for (const auto& c : labels) {
         char label[BUT_LABEL_SIZE];

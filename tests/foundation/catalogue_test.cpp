@@ -110,8 +110,8 @@ TEST(CatalogueFile, SqlstateIndexesHaveStatesAndDefaultTexts)
     constexpr int kTextOffset = MSG_SQLSTATE_GENERAL_ERROR_TEXT - MSG_SQLSTATE_GENERAL_ERROR;
     auto entries = sourceEntries();
     for (const auto& [number, entry] : entries) {
-        bool index = entry.name.rfind("SQLSTATE_", 0) == 0 &&
-                     entry.name.size() > 5 && entry.name.substr(entry.name.size() - 5) != "_TEXT";
+        bool index = entry.name.rfind("SQLSTATE_", 0) == 0 && entry.name.size() > 5 &&
+                     entry.name.substr(entry.name.size() - 5) != "_TEXT";
         if (!index)
             continue;
         EXPECT_TRUE(isSqlstate(entry.text)) << number << " " << entry.name;

@@ -93,12 +93,24 @@ TEST(CodePageLookup, NamesToNumbers)
         const char* name;
         int64_t number;
     } cases[] = {
-        {"iso-8859-1", 4},       {"ISO_8859-1:1987", 4},          {"UTF-8", 106},
-        {"utf-8", 106},          {"uTf-8", 106},                  {"ibm-13124_P100-1995", 2000013124},
-        {"UTF-16LE", 1014},      {"IBM862", 2013},                {"ibm-862", 2000000862},
-        {"ibm-16684", 2000000300}, {"IBM-939", 2000000939},       {"ibm-5035", 2000000939},
-        {"cpibm1143", 2094},     {"windows-1252", 2252},          {"no such charset", kCodePageNone},
-        {"UTF", kCodePageNone},  {"UTF-8x", kCodePageNone},       {"", kCodePageNone},
+        {"iso-8859-1", 4},
+        {"ISO_8859-1:1987", 4},
+        {"UTF-8", 106},
+        {"utf-8", 106},
+        {"uTf-8", 106},
+        {"ibm-13124_P100-1995", 2000013124},
+        {"UTF-16LE", 1014},
+        {"IBM862", 2013},
+        {"ibm-862", 2000000862},
+        {"ibm-16684", 2000000300},
+        {"IBM-939", 2000000939},
+        {"ibm-5035", 2000000939},
+        {"cpibm1143", 2094},
+        {"windows-1252", 2252},
+        {"no such charset", kCodePageNone},
+        {"UTF", kCodePageNone},
+        {"UTF-8x", kCodePageNone},
+        {"", kCodePageNone},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ianaNumberFromName(c.name), c.number) << c.name;
@@ -199,7 +211,8 @@ TEST(CodePageUtf, Utf16ToUtf8MatchesIcu)
         const uint16_t* src = reinterpret_cast<const uint16_t*>(t.data());
         int32_t len = -1;
         UErrorCode status = U_ZERO_ERROR;
-        char* r = ucnvUtf16ToUtf8(&dest, static_cast<int32_t>(buf.size()), &len, &src, static_cast<int32_t>(t.size()), &status);
+        char* r = ucnvUtf16ToUtf8(&dest, static_cast<int32_t>(buf.size()), &len, &src, static_cast<int32_t>(t.size()),
+                                  &status);
         EXPECT_EQ(r, buf.data());
         EXPECT_TRUE(U_SUCCESS(status));
         EXPECT_EQ(len, expectLen);

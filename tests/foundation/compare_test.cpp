@@ -21,13 +21,16 @@ std::unique_ptr<char[]> exactCopy(const std::string& s)
     return p;
 }
 
-} // namespace
+}  // namespace
 
 TEST(CompareBlankPadded, OnlyBlanksPad)
 {
-    struct Case { const char *a, *b; int want; } cases[] = {
-        {"ab", "ab  ", 0}, {"ab  ", "ab", 0}, {"ab", "ab\t", -1}, {"ab\t", "ab", 1},
-        {"ab", "abc", -1}, {"abd", "abc", 1}, {"", "   ", 0}, {"", "", 0}, {"a", "\xff", -1},
+    struct Case {
+        const char *a, *b;
+        int want;
+    } cases[] = {
+        {"ab", "ab  ", 0}, {"ab  ", "ab", 0}, {"ab", "ab\t", -1}, {"ab\t", "ab", 1}, {"ab", "abc", -1},
+        {"abd", "abc", 1}, {"", "   ", 0},    {"", "", 0},        {"a", "\xff", -1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(compareBlankPadded(c.a, c.b), c.want) << "'" << c.a << "' vs '" << c.b << "'";

@@ -22,13 +22,17 @@ TEST(DbcsUtf8, CharacterLengthsStopAtWhatFollows)
     // A lead byte cut short by the terminator: the step ends at it.
     EXPECT_EQ(KaDbcsCharLen("\xE2", KA_TEXT_UTF8), 1u);
     EXPECT_EQ(KaDbcsCharLen("\xE2\x82", KA_TEXT_UTF8), 2u);
-    EXPECT_EQ(KaDbcsCharLen("\xF0" "a", KA_TEXT_UTF8), 1u);
+    EXPECT_EQ(KaDbcsCharLen("\xF0"
+                            "a",
+                            KA_TEXT_UTF8),
+              1u);
 }
 
 TEST(DbcsUtf8, SteppingNeverPassesTheTerminator)
 {
     // The bytes after the terminator would complete the characters.
-    const char text[] = "a\xF0\x9F\0\x98\x80" "b\xE2\0\x82\xAC";
+    const char text[] = "a\xF0\x9F\0\x98\x80"
+                        "b\xE2\0\x82\xAC";
     const char* p = text;
     int steps = 0;
     while (*p != 0 && steps < 10) {
@@ -43,7 +47,8 @@ TEST(DbcsUtf8, SteppingNeverPassesTheTerminator)
 
 TEST(DbcsUtf8, SteppingBackwards)
 {
-    const char text[] = "a\xF0\x9F\x98\x80" "b";
+    const char text[] = "a\xF0\x9F\x98\x80"
+                        "b";
     EXPECT_EQ(KaDbcsPrevChar(text, text + 5, KA_TEXT_UTF8), text + 1);
     EXPECT_EQ(KaDbcsPrevChar(text, text + 6, KA_TEXT_UTF8), text + 5);
     EXPECT_EQ(KaDbcsPrevChar(text, text + 1, KA_TEXT_UTF8), text);
@@ -256,7 +261,11 @@ TEST(DbcsLeadBytes, TableOfShiftJis)
     EXPECT_EQ(KaLeadByteInfo(&cache, 4, 0x81, &info), 1);
     size_t chars = 0;
     size_t bytes = 0;
-    EXPECT_EQ(KaLeadCharCount(&cache, 2024, "a\x88\x9F" "b", 4, &chars), 0);
+    EXPECT_EQ(KaLeadCharCount(&cache, 2024,
+                              "a\x88\x9F"
+                              "b",
+                              4, &chars),
+              0);
     EXPECT_EQ(chars, 3u);
     EXPECT_EQ(KaLeadCharCountFit(&cache, 2024, "a\x88\x9F", 2, &bytes, &chars), 0);
     EXPECT_EQ(bytes, 1u);
@@ -286,7 +295,8 @@ TEST(DbcsLeadBytes, BoundariesFoundFromTheStart)
 
     // Four-byte characters of GB18030.
     Conv gb("GB18030");
-    const char four[] = "a\x81\x30\x81\x30" "b";
+    const char four[] = "a\x81\x30\x81\x30"
+                        "b";
     EXPECT_EQ(KaLeadPrevCharPos(&cache, gb.c, 114, four, 3, &out), 0);
     EXPECT_EQ(out, 1u);
     EXPECT_EQ(KaLeadPrevCharPos(&cache, gb.c, 114, four, 5, &out), 0);

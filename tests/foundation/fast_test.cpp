@@ -26,7 +26,7 @@ bool onlyRangeTouched(const Area& a, unsigned char inside)
     return a.untouched(inside);
 }
 
-} // namespace
+}  // namespace
 
 TEST(FastMemzero, WipesExactlyTheRangeAtEveryAlignment)
 {
@@ -86,9 +86,12 @@ TEST(FastMemcpy, CopiesAndMovesWithinOneBuffer)
 
 TEST(FastMemcmp, UnsignedOrderAndEquality)
 {
-    struct Case { const char *a, *b; size_t n; int cmp; } cases[] = {
-        {"abc", "abd", 3, -1}, {"abd", "abc", 3, 1}, {"abc", "abd", 2, 0},
-        {"\x80", "\x7f", 1, 1}, {"", "", 0, 0},
+    struct Case {
+        const char *a, *b;
+        size_t n;
+        int cmp;
+    } cases[] = {
+        {"abc", "abd", 3, -1}, {"abd", "abc", 3, 1}, {"abc", "abd", 2, 0}, {"\x80", "\x7f", 1, 1}, {"", "", 0, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(fastMemcmp(c.a, c.b, c.n), c.cmp) << c.a << c.b;
@@ -141,7 +144,10 @@ TEST(FastMemswap, ExchangesRangesLargerThanItsBuffer)
 
 TEST(FastSwapElements, ExchangesTwoElements)
 {
-    struct Rec { int32_t id; char tag[6]; };
+    struct Rec {
+        int32_t id;
+        char tag[6];
+    };
     Rec recs[3] = {{1, "one"}, {2, "two"}, {3, "three"}};
     fastSwapElements(recs, 0, 2, sizeof(Rec));
     EXPECT_EQ(recs[0].id, 3);

@@ -52,12 +52,12 @@ std::string iconvRun(const char* from, const char* to, const std::string& input,
 
 struct TableCase {
     const char* label;
-    const char* from;       // ICU converter name
+    const char* from;  // ICU converter name
     const char* to;
     const char* iconvFrom;  // glibc names
     const char* iconvTo;
     std::string input;
-    int32_t result;         // of the pivot conversion
+    int32_t result;  // of the pivot conversion
 };
 
 const std::vector<TableCase>& table()
@@ -70,18 +70,28 @@ const std::vector<TableCase>& table()
         {"surrogate pair to UTF-16BE", "UTF-8", "UTF-16BE", "UTF-8", "UTF-16BE", "x\xF0\x9F\x98\x80y", kConvDone},
         {"surrogate pair from UTF-16LE", "UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8",
          std::string("x\0\x3D\xD8\x00\xDEy\0", 8), kConvDone},
-        {"unpaired surrogate", "UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8", std::string("a\0\x3D\xD8" "b\0", 6),
+        {"unpaired surrogate", "UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8",
+         std::string("a\0\x3D\xD8"
+                     "b\0",
+                     6),
          kConvDone},
         {"character the target lacks", "UTF-8", "ISO-8859-1", "UTF-8", "ISO-8859-1", "x\xE2\x82\xACy", kConvDone},
         {"EBCDIC from UTF-8", "UTF-8", "IBM037", "UTF-8", "IBM037", "Hello, World 123", kConvDone},
         {"EBCDIC to UTF-8", "IBM037", "UTF-8", "IBM037", "UTF-8", "\xC8\x85\x93\x93\x96\x6B\x40\xF1\xF2", kConvDone},
         {"UTF-16BE with BOM", "UTF-16BE", "UTF-8", "UTF-16BE", "UTF-8", std::string("\xFE\xFF\0A\0B", 6), kConvDone},
         {"UTF-16BE without BOM", "UTF-16BE", "UTF-8", "UTF-16BE", "UTF-8", std::string("\0A\0B\0C", 6), kConvDone},
-        {"UTF-16LE with BOM", "UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8", std::string("\xFF\xFE" "A\0B\0", 6), kConvDone},
+        {"UTF-16LE with BOM", "UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8",
+         std::string("\xFF\xFE"
+                     "A\0B\0",
+                     6),
+         kConvDone},
         {"UTF-16LE without BOM", "UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8", std::string("A\0B\0C\0", 6), kConvDone},
         {"UTF-16 with big-endian BOM", "UTF-16", "UTF-8", "UTF-16", "UTF-8", std::string("\xFE\xFF\0A\0B", 6),
          kConvDone},
-        {"UTF-16 with little-endian BOM", "UTF-16", "UTF-8", "UTF-16", "UTF-8", std::string("\xFF\xFE" "A\0B\0", 6),
+        {"UTF-16 with little-endian BOM", "UTF-16", "UTF-8", "UTF-16", "UTF-8",
+         std::string("\xFF\xFE"
+                     "A\0B\0",
+                     6),
          kConvDone},
         {"UTF-32LE", "UTF-32LE", "UTF-8", "UTF-32LE", "UTF-8", std::string("A\0\0\0\xE9\0\0\0", 8), kConvDone},
         {"ASCII to UTF-16LE", "UTF-8", "UTF-16LE", "UTF-8", "UTF-16LE", "plain", kConvDone},
@@ -92,14 +102,12 @@ const std::vector<TableCase>& table()
 
 using Routine = int32_t (*)(char*, size_t, const char*, size_t, size_t*, size_t*, UConverter*, UConverter*);
 
-int32_t viaUnicode(char* d, size_t dl, const char* s, size_t sl, size_t* w, size_t* c, UConverter* from,
-                   UConverter* to)
+int32_t viaUnicode(char* d, size_t dl, const char* s, size_t sl, size_t* w, size_t* c, UConverter* from, UConverter* to)
 {
     return convertCodePageViaUnicode(d, dl, s, sl, w, c, from, to);
 }
 
-int32_t toCodePage(char* d, size_t dl, const char* s, size_t sl, size_t* w, size_t* c, UConverter* from,
-                   UConverter* to)
+int32_t toCodePage(char* d, size_t dl, const char* s, size_t sl, size_t* w, size_t* c, UConverter* from, UConverter* to)
 {
     return convertToCodePageCounted(d, dl, s, sl, w, c, to, from);
 }
@@ -122,8 +130,8 @@ TEST(IcuConvTable, AgreesWithIconv)
             katest::Guarded<char> buf(256);
             size_t written = 999;
             size_t consumed = 999;
-            int32_t result = routines[r](buf.data(), buf.size(), tc.input.data(), tc.input.size(), &written,
-                                         &consumed, from, to);
+            int32_t result =
+                routines[r](buf.data(), buf.size(), tc.input.data(), tc.input.size(), &written, &consumed, from, to);
             std::string got(buf.data(), written);
             SCOPED_TRACE(std::string(tc.label) + " / " + names[r]);
             EXPECT_EQ(result, tc.result);
@@ -173,9 +181,9 @@ TEST(IcuConvFastPath, AsciiTransparency)
     struct Case {
         const char* name;
         int transparent;
-    } cases[] = {{"UTF-8", 1},     {"ISO-8859-1", 1}, {"windows-1252", 1}, {"US-ASCII", 1},
-                 {"IBM037", 0},    {"UTF-16BE", 0},   {"UTF-16LE", 0},     {"UTF-16", 0},
-                 {"UTF-32", 0},    {"ISO-2022-JP", 0}, {"UTF-7", 0},       {"ibm-1047", 0}};
+    } cases[] = {{"UTF-8", 1},  {"ISO-8859-1", 1},  {"windows-1252", 1}, {"US-ASCII", 1},
+                 {"IBM037", 0}, {"UTF-16BE", 0},    {"UTF-16LE", 0},     {"UTF-16", 0},
+                 {"UTF-32", 0}, {"ISO-2022-JP", 0}, {"UTF-7", 0},        {"ibm-1047", 0}};
     for (const Case& c : cases) {
         Converter conv(c.name);
         // Asked twice: the second answer comes from the memo.
@@ -214,8 +222,8 @@ TEST(IcuConvPivot, LongSourceTakesSeveralPassesWithTheSameResult)
 
     Converter latin("ISO-8859-1");
     std::string latinText(5000, '\xE9');
-    EXPECT_EQ(convertCodePagesCounted(buf.data(), buf.size(), latinText.data(), latinText.size(), &written,
-                                      &consumed, latin, from),
+    EXPECT_EQ(convertCodePagesCounted(buf.data(), buf.size(), latinText.data(), latinText.size(), &written, &consumed,
+                                      latin, from),
               kConvDone);
     EXPECT_EQ(std::string(buf.data(), written), icuOneShot("UTF-8", "ISO-8859-1", latinText));
 }
@@ -251,8 +259,7 @@ TEST(IcuConvChars, SupplementaryCharacterSurvivesAndWideTerminatorFits)
     const std::string text = "\xF0\x9F\x98\x80z";
     katest::Guarded<char> buf(16);
     size_t length = 0;
-    EXPECT_EQ(convertCodePagesChars(buf.data(), buf.size(), text.data(), text.size(), &length, utf8, utf16),
-              kConvDone);
+    EXPECT_EQ(convertCodePagesChars(buf.data(), buf.size(), text.data(), text.size(), &length, utf8, utf16), kConvDone);
     EXPECT_EQ(length, 6u);
     EXPECT_EQ(buf.str(8), std::string("\x3D\xD8\x00\xDEz\0\0\0", 8));
 

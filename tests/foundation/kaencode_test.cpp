@@ -85,7 +85,7 @@ TEST_F(KaEncode, HexFormatU64PadsAndNeverCuts)
         {0xABCDE, 2, "ABCDE"},
         {UINT64_MAX, 0, "FFFFFFFFFFFFFFFF"},
         {1, 19, "0000000000000000001"},
-        {1, 40, "0000000000000000001"},   // beyond the limit: capped
+        {1, 40, "0000000000000000001"},  // beyond the limit: capped
     };
     for (const auto& c : cases) {
         Guarded out(KA_HEX_U64_BUFFER);
@@ -157,7 +157,7 @@ TEST_F(KaEncode, UnhexifyDecodesPairsAndOddTail)
 TEST_F(KaEncode, UnhexifyRejectsNonDigits)
 {
     const uint16_t wideBad[] = {u'4', u'G'};
-    const uint32_t u32Bad[] = {'4', 0x10030};   // '0' plus a plane: no digit
+    const uint32_t u32Bad[] = {'4', 0x10030};  // '0' plus a plane: no digit
     const uint32_t u32Good[] = {'f', 'F'};
     Guarded out(2);
     ErrorScope errors;
@@ -190,9 +190,16 @@ TEST_F(KaEncode, IsHexText)
 
 TEST_F(KaEncode, Base64EncodesRfc4648Vectors)
 {
-    const char* vectors[][2] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-                                {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
-                                {"foobar", "Zm9vYmFy"}, {"abc", "YWJj"}, {"ab", "YWI="}, {"a", "YQ=="}};
+    const char* vectors[][2] = {{"", ""},
+                                {"f", "Zg=="},
+                                {"fo", "Zm8="},
+                                {"foo", "Zm9v"},
+                                {"foob", "Zm9vYg=="},
+                                {"fooba", "Zm9vYmE="},
+                                {"foobar", "Zm9vYmFy"},
+                                {"abc", "YWJj"},
+                                {"ab", "YWI="},
+                                {"a", "YQ=="}};
     for (auto& v : vectors) {
         auto n = uint32_t(strlen(v[0]));
         Guarded out(KaBase64EncodedLength(n));
@@ -270,12 +277,8 @@ TEST_F(KaEncode, UrlEncode)
         int keepSlash;
         const char* out;
     } cases[] = {
-        {"a b/c", 0, "a%20b%2Fc"},
-        {"a b/c", 1, "a%20b/c"},
-        {"\xC3\xA9", 0, "%C3%A9"},
-        {"\xE9", 0, "%E9"},
-        {"Az09-_.~", 0, "Az09-_.~"},
-        {"", 0, ""},
+        {"a b/c", 0, "a%20b%2Fc"}, {"a b/c", 1, "a%20b/c"},     {"\xC3\xA9", 0, "%C3%A9"},
+        {"\xE9", 0, "%E9"},        {"Az09-_.~", 0, "Az09-_.~"}, {"", 0, ""},
     };
     for (const auto& c : cases) {
         Guarded out(64);
@@ -350,12 +353,10 @@ TEST_F(KaEncode, Md5Rfc1321Suite)
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
-        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
-         "014842d480b571495a4a0363793f7367"},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "014842d480b571495a4a0363793f7367"},
     };
     for (auto& v : suite) {
         Guarded out(KA_MD5_DIGEST_SIZE);

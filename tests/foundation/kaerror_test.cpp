@@ -29,8 +29,8 @@ extern "C" const char* __tsan_default_options()
 
 namespace {
 
-KaError* post(KaErrorList& list, const char* state, int64_t row = -1, int64_t column = -1,
-              uint16_t native = 1, int warning = 0)
+KaError* post(KaErrorList& list, const char* state, int64_t row = -1, int64_t column = -1, uint16_t native = 1,
+              int warning = 0)
 {
     KaError* rec = list.newRecordW(native, W(u"text"), warning, 0, 0);
     rec->setSqlstate(state);
@@ -55,8 +55,7 @@ TEST(KaErrorOrder, SpecialStatesThenStandardClassesThenIm)
     for (const char* s : {"42000", "08S01", "01004", "01S01", "IM001"})
         post(list, s);
     ASSERT_EQ(list.sort(), 0);
-    EXPECT_EQ(states(list),
-              (std::vector<std::string>{"08S01", "01S01", "42000", "IM001", "01004"}));
+    EXPECT_EQ(states(list), (std::vector<std::string>{"08S01", "01S01", "42000", "IM001", "01004"}));
 }
 
 TEST(KaErrorOrder, RowsThenColumnsDecideWithinAClass)
@@ -105,8 +104,7 @@ TEST(KaErrorOrder, SortKeepsPostingOrderOfEqualRecords)
         posted.push_back(rec);
     }
     std::vector<KaError*> expected = posted;
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](KaError* a, KaError* b) { return a->compare(*b) < 0; });
+    std::stable_sort(expected.begin(), expected.end(), [](KaError* a, KaError* b) { return a->compare(*b) < 0; });
     ASSERT_EQ(list.sort(), 0);
     for (size_t i = 0; i < expected.size(); ++i)
         ASSERT_EQ(list.recordAt(i), expected[i]) << i;
@@ -260,7 +258,7 @@ TEST(KaErrorList, CopyAndMoveKeepEverythingThatOrdersRecords)
     ASSERT_EQ(moved.count, 2u);
     EXPECT_EQ(moved.recordAt(0), a);
     EXPECT_EQ(a->ownerList, &moved);
-    EXPECT_EQ(moved.errorCount, 2);   // one record and the mark
+    EXPECT_EQ(moved.errorCount, 2);  // one record and the mark
 }
 
 TEST(KaErrorList, JoinAndAppendText)

@@ -44,7 +44,7 @@ std::u16string catalogue(uint16_t number)
     return std::u16string(reinterpret_cast<const char16_t*>(buf), n);
 }
 
-} // namespace
+}  // namespace
 
 TEST(KaCriticalSection, SwitchedOffNeverTouchesTheMutex)
 {
@@ -52,7 +52,7 @@ TEST(KaCriticalSection, SwitchedOffNeverTouchesTheMutex)
     std::memset(storage, 0xA5, sizeof storage);
     auto* cs = ::new (storage) KaCriticalSection(1, kKaLockPlain);
     cs->enter();
-    cs->enter();   // no exclusion at all, so no self-deadlock either
+    cs->enter();  // no exclusion at all, so no self-deadlock either
     cs->leave();
     cs->leave();
     size_t offset = reinterpret_cast<unsigned char*>(&cs->mutex) - storage;
@@ -173,12 +173,12 @@ TEST(KaSemaphore, OnlyARecreatedSemaphoreReportsItsDestruction)
 TEST(KaSemaphoreSlot, CreatedOnFirstLockAndShared)
 {
     uint64_t slot = kKaSemSlotNone;
-    KaSemaphoreUnlock(&slot);   // nothing to post yet
+    KaSemaphoreUnlock(&slot);  // nothing to post yet
     EXPECT_EQ(slot, kKaSemSlotNone);
     ASSERT_EQ(KaSemaphoreLock(&slot), 0);
     ASSERT_GT(slot, kKaSemSlotDestroyed);
     auto* sem = reinterpret_cast<KaSemaphore*>(slot);
-    EXPECT_EQ(sem_trywait(&sem->posix.sem), -1);   // held
+    EXPECT_EQ(sem_trywait(&sem->posix.sem), -1);  // held
     KaSemaphoreUnlock(&slot);
 
     long counter = 0;
@@ -247,7 +247,7 @@ private:
     int* deaths_;
 };
 
-} // namespace
+}  // namespace
 
 TEST(KaSemaphoreInfo, KeepsAndDeletesItsObjects)
 {
@@ -269,7 +269,7 @@ TEST(KaSemaphoreInfo, KeepsAndDeletesItsObjects)
 
     EXPECT_EQ(info->removeObject(b), 0);
     EXPECT_EQ(info->objects.semCount(), 2);
-    EXPECT_EQ(info->removeObject(b), 2);   // no longer there: the count
+    EXPECT_EQ(info->removeObject(b), 2);  // no longer there: the count
     EXPECT_EQ(deaths, 0);
     delete b;
     EXPECT_EQ(deaths, 1);
@@ -280,7 +280,7 @@ TEST(KaSemaphoreInfo, KeepsAndDeletesItsObjects)
     EXPECT_EQ(info->anyEntryBelowLimit(), 0);
     info->entries[1].inUse = 1;
     EXPECT_EQ(info->anyEntryBelowLimit(), 1);
-    info->count = 0;   // the identifiers are not real semaphores
+    info->count = 0;  // the identifiers are not real semaphores
     delete info;
     EXPECT_EQ(deaths, 3);
 }
@@ -301,7 +301,10 @@ TEST(KaSemaphoreInfo, RemovesItsSystemVSemaphores)
 
 TEST(Threads, CreateJoinAndSelf)
 {
-    struct Arg { pthread_t seen; int value; } arg{};
+    struct Arg {
+        pthread_t seen;
+        int value;
+    } arg{};
     auto start = [](void* p) -> void* {
         auto* a = static_cast<Arg*>(p);
         a->seen = threadSelf();

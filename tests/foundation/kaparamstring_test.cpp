@@ -40,18 +40,10 @@ struct Case {
 void apply(KaParamStringW& s, const Param& p)
 {
     switch (p.kind) {
-    case Param::Text:
-        ASSERT_EQ(s.addParam(W(p.value)), 0);
-        break;
-    case Param::Null:
-        ASSERT_EQ(s.addParam(nullptr), 0);
-        break;
-    case Param::Unsigned:
-        ASSERT_EQ(s.addParamUnsigned(p.u), 0);
-        break;
-    case Param::Signed:
-        ASSERT_EQ(s.addParamSigned(p.i), 0);
-        break;
+    case Param::Text: ASSERT_EQ(s.addParam(W(p.value)), 0); break;
+    case Param::Null: ASSERT_EQ(s.addParam(nullptr), 0); break;
+    case Param::Unsigned: ASSERT_EQ(s.addParamUnsigned(p.u), 0); break;
+    case Param::Signed: ASSERT_EQ(s.addParamSigned(p.i), 0); break;
     }
 }
 
@@ -71,14 +63,9 @@ TEST(KaParamStringW, SubstitutesPlaceholdersInOrder)
         {"no placeholder", u"plain", {{Param::Text, u"A"}}, u"plain"},
         {"null removes", u"a%s1b", {{Param::Null}}, u"ab"},
         {"signed", u"n=%d1", {{Param::Signed, nullptr, 0, -5}}, u"n=-5"},
-        {"largest unsigned",
-         u"n=%d1",
-         {{Param::Unsigned, nullptr, UINT64_MAX}},
-         u"n=18446744073709551615"},
-        {"longer text grows", u"[%s1]", {{Param::Text, u"a much longer parameter"}},
-         u"[a much longer parameter]"},
-        {"text then number", u"%s1:%d2", {{Param::Text, u"col"}, {Param::Unsigned, nullptr, 3}},
-         u"col:3"},
+        {"largest unsigned", u"n=%d1", {{Param::Unsigned, nullptr, UINT64_MAX}}, u"n=18446744073709551615"},
+        {"longer text grows", u"[%s1]", {{Param::Text, u"a much longer parameter"}}, u"[a much longer parameter]"},
+        {"text then number", u"%s1:%d2", {{Param::Text, u"col"}, {Param::Unsigned, nullptr, 3}}, u"col:3"},
         {"kind must match", u"%d1", {{Param::Text, u"t"}}, u"%d1"},
         // Removing a parameter may join the text around it; the join is no
         // placeholder of the template.
@@ -204,7 +191,7 @@ TEST(KaParamString, SubstitutesLikeTheWideForm)
     ASSERT_EQ(s.addParamQuoted("o'k", '\''), 0);
     EXPECT_EQ(text(s), "q='o''k'");
 
-    ASSERT_EQ(s.set("%s1", 2), 0);   // counted: only "%s"
+    ASSERT_EQ(s.set("%s1", 2), 0);  // counted: only "%s"
     ASSERT_EQ(s.addParam("x"), 0);
     EXPECT_EQ(text(s), "%s");
 

@@ -20,14 +20,12 @@ namespace {
 // Sorts the values the way KaSortedArray does: pointers to objects.
 std::vector<int> sortObjects(const std::vector<int>& values, int* rc)
 {
-    return katest::sortValuesAsObjects(values, rc, [](void** items, size_t n) {
-        return KaSortCore::sortObjects(items, n);
-    });
+    return katest::sortValuesAsObjects(values, rc,
+                                       [](void** items, size_t n) { return KaSortCore::sortObjects(items, n); });
 }
 
 // A view over one caller's block of records.
-KaSortCore overBlock(const std::vector<KaSortKey>& keys, uint8_t* const* buffer, uint64_t records,
-                     uint16_t recordSize)
+KaSortCore overBlock(const std::vector<KaSortKey>& keys, uint8_t* const* buffer, uint64_t records, uint16_t recordSize)
 {
     return {keys.data(), keys.size(), 0, buffer, records, recordSize};
 }
@@ -110,8 +108,16 @@ TEST_F(SortCoreTest, EachKeyKindComparesAsItsTypeSays)
     } cases[] = {
         {"bytes are unsigned", {0, 0, 1, nullptr, nullptr}, {{'\x80'}, nullptr}, {{'\x7f'}, nullptr}, 1},
         {"descending negates", {KA_SORT_KEY_DESCENDING, 0, 1, nullptr, nullptr}, {{'a'}, nullptr}, {{'b'}, nullptr}, 1},
-        {"collated text", {KA_SORT_KEY_COLLATE, 0, 4, nullptr, nullptr}, {{'a', 'b', 'c'}, nullptr}, {{'a', 'b', 'd'}, nullptr}, -1},
-        {"callback decides", {KA_SORT_KEY_CALLBACK, 0, 4, byLastByte, &calls}, {{'z', 0, 0, 1}, nullptr}, {{'a', 0, 0, 2}, nullptr}, -1},
+        {"collated text",
+         {KA_SORT_KEY_COLLATE, 0, 4, nullptr, nullptr},
+         {{'a', 'b', 'c'}, nullptr},
+         {{'a', 'b', 'd'}, nullptr},
+         -1},
+        {"callback decides",
+         {KA_SORT_KEY_CALLBACK, 0, 4, byLastByte, &calls},
+         {{'z', 0, 0, 1}, nullptr},
+         {{'a', 0, 0, 2}, nullptr},
+         -1},
         {"objects by compare", {KA_SORT_KEY_OBJECT, 8, 8, nullptr, nullptr}, {{}, &two}, {{}, &one}, 1},
         {"null object first", {KA_SORT_KEY_OBJECT, 8, 8, nullptr, nullptr}, {{}, nullptr}, {{}, &one}, -1},
         {"two null objects equal", {KA_SORT_KEY_OBJECT, 8, 8, nullptr, nullptr}, {{}, nullptr}, {{}, nullptr}, 0},
@@ -131,14 +137,16 @@ TEST_F(SortCoreTest, EachKeyKindComparesAsItsTypeSays)
 
 TEST_F(SortCoreTest, LeadingEqualKeysStopsAtTheFirstDifference)
 {
-    std::vector<KaSortKey> keys = {{0, 0, 1, nullptr, nullptr}, {0, 1, 1, nullptr, nullptr}, {0, 2, 1, nullptr, nullptr}};
+    std::vector<KaSortKey> keys = {
+        {0, 0, 1, nullptr, nullptr}, {0, 1, 1, nullptr, nullptr}, {0, 2, 1, nullptr, nullptr}};
     KaSortCore core = overBlock(keys, nullptr, 1, 3);
     struct Case {
         const char* a;
         const char* b;
         uint64_t limit;
         uint64_t want;
-    } cases[] = {{"abc", "abc", 3, 3}, {"abc", "abd", 3, 2}, {"abc", "xbc", 3, 0}, {"abc", "abc", 1, 1}, {"abc", "abd", 9, 2}};
+    } cases[] = {
+        {"abc", "abc", 3, 3}, {"abc", "abd", 3, 2}, {"abc", "xbc", 3, 0}, {"abc", "abc", 1, 1}, {"abc", "abd", 9, 2}};
     for (const Case& c : cases)
         EXPECT_EQ(c.want, core.leadingEqualKeys(reinterpret_cast<const uint8_t*>(c.a),
                                                 reinterpret_cast<const uint8_t*>(c.b), c.limit))
@@ -154,9 +162,13 @@ TEST_F(SortCoreTest, KeysMustLieInsideTheRecord)
         uint16_t recordSize;
         bool fits;
     } cases[] = {
-        {0, 0, 8, 8, true},   {0, 4, 4, 8, true},  {0, 4, 5, 8, false}, {0, 9, 0, 8, false},
+        {0, 0, 8, 8, true},
+        {0, 4, 4, 8, true},
+        {0, 4, 5, 8, false},
+        {0, 9, 0, 8, false},
         {0, 100, 9, 0, true},  // the size is not known yet
-        {KA_SORT_KEY_OBJECT, 0, 8, 8, true}, {KA_SORT_KEY_OBJECT, 0, 4, 8, false},
+        {KA_SORT_KEY_OBJECT, 0, 8, 8, true},
+        {KA_SORT_KEY_OBJECT, 0, 4, 8, false},
         {0, UINT64_MAX, 1, 8, false},
     };
     for (const Case& c : cases)

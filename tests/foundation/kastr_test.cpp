@@ -15,8 +15,8 @@
 
 namespace {
 
-using katest::W;
 using katest::u16;
+using katest::W;
 using katest::widen;
 
 template <typename T>
@@ -62,15 +62,19 @@ private:
     katest::Utf8Locale locale_;
 };
 
-} // namespace
+}  // namespace
 
 // ---- 8-bit comparisons -----------------------------------------------------
 
 TEST(StrCompare, CountedByteOrderThenLength)
 {
-    struct Case { std::string a, b; int want; } cases[] = {
-        {"ab", "abc", -1}, {"abc", "ab", 1}, {"abc", "abc", 0}, {"", "", 0},
-        {"\xff", "a", 1}, {std::string("a\0b", 3), std::string("a\0c", 3), -1}, {"B", "a", -1},
+    struct Case {
+        std::string a, b;
+        int want;
+    } cases[] = {
+        {"ab", "abc", -1}, {"abc", "ab", 1}, {"abc", "abc", 0},
+        {"", "", 0},       {"\xff", "a", 1}, {std::string("a\0b", 3), std::string("a\0c", 3), -1},
+        {"B", "a", -1},
     };
     for (const auto& c : cases) {
         Exact a(c.a), b(c.b);
@@ -80,9 +84,12 @@ TEST(StrCompare, CountedByteOrderThenLength)
 
 TEST(StrCompare, NoCaseTerminated)
 {
-    struct Case { const char *a, *b; int want; } cases[] = {
+    struct Case {
+        const char *a, *b;
+        int want;
+    } cases[] = {
         {"abc", "ABD", -1}, {"ABC", "abc", 0}, {"ab", "abc", -1}, {"abc", "AB", 1},
-        {"b", "A", 1}, {"", "", 0}, {"a[", "A{", -1},
+        {"b", "A", 1},      {"", "", 0},       {"a[", "A{", -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(strCompareNoCase(c.a, c.b), c.want) << c.a << " vs " << c.b;
@@ -158,10 +165,10 @@ TEST(StrCompareW, WithUtf8)
 TEST(StrEqualW, CountedAgainstTerminated)
 {
     EXPECT_EQ(strEqualNW(W(u"abc"), 3, W(u"abc")), 1);
-    EXPECT_EQ(strEqualNW(W(u"abc"), 2, W(u"abc")), 0);   // the other goes on
+    EXPECT_EQ(strEqualNW(W(u"abc"), 2, W(u"abc")), 0);  // the other goes on
     EXPECT_EQ(strEqualNW(W(u"abc"), 2, W(u"ab")), 1);
     const char16_t withZero[] = {u'a', 0, u'b'};
-    EXPECT_EQ(strEqualNW(W(withZero), 3, W(u"a")), 0);   // a zero inside the count
+    EXPECT_EQ(strEqualNW(W(withZero), 3, W(u"a")), 0);  // a zero inside the count
     EXPECT_EQ(strEqualWN(W(u"ab"), W(u"abx"), 2), 1);
     EXPECT_EQ(strEqualW(W(u"ab"), W(u"ab")), 1);
     EXPECT_EQ(strEqualW(W(u"ab"), W(u"aB")), 0);
@@ -173,8 +180,8 @@ TEST(StrEqualW, NoCaseByCodePoint)
 {
     EXPECT_EQ(strEqualNoCaseW(W(u"Stra\u00dfe \u00e9"), W(u"sTRA\u00dfE \u00c9")), 1);
     EXPECT_EQ(strEqualNoCaseW(W(u"abc"), W(u"abd")), 0);
-    const char16_t deseret[] = {0xD801, 0xDC28, 0};   // U+10428, lower case
-    const char16_t deseretUp[] = {0xD801, 0xDC00, 0}; // U+10400
+    const char16_t deseret[] = {0xD801, 0xDC28, 0};    // U+10428, lower case
+    const char16_t deseretUp[] = {0xD801, 0xDC00, 0};  // U+10400
     EXPECT_EQ(strEqualNoCaseW(W(deseret), W(deseretUp)), 1);
     // A high surrogate at the end matches only the same unit at the end.
     const char16_t cut[] = {u'a', 0xD83D, 0};
@@ -242,9 +249,12 @@ TEST(StrCopy, CountedCopies)
 
 TEST(StrCopyW, BoundedDropsAHighSurrogateCutFromItsPair)
 {
-    struct Case { std::u16string src; std::u16string want; } cases[] = {
-        {u"abc\xD83D\xDE00", u"abc"},        // fourth unit a high surrogate: not reached
-        {u"ab\xD83D\xDE00x", u"ab"},         // third unit a high surrogate: dropped
+    struct Case {
+        std::u16string src;
+        std::u16string want;
+    } cases[] = {
+        {u"abc\xD83D\xDE00", u"abc"},  // fourth unit a high surrogate: not reached
+        {u"ab\xD83D\xDE00x", u"ab"},   // third unit a high surrogate: dropped
         {u"abcdef", u"abc"},
         {u"ab", u"ab"},
     };
@@ -353,16 +363,15 @@ TEST(StrQuote, CutUtf8CharacterEndsTheCopy)
 
 TEST(StrUnquote, InPlaceLengthOnlyForWellFormedText)
 {
-    struct Case { std::string text; size_t want; std::string after; } cases[] = {
-        {"'it''s'", 4, "it's"},
-        {"'it's'", 6, "'it's'"},     // undoubled inner quote: left alone
-        {"'a''", 4, "'a''"},         // the doubled quote would close early
-        {"''", 0, ""},
-        {"''''", 1, "'"},
-        {"'", 1, "'"},
-        {"", 0, ""},
-        {"abc", 3, "abc"},
-        {"'abc", 4, "'abc"},
+    struct Case {
+        std::string text;
+        size_t want;
+        std::string after;
+    } cases[] = {
+        {"'it''s'", 4, "it's"}, {"'it's'", 6, "'it's'"},  // undoubled inner quote: left alone
+        {"'a''", 4, "'a''"},                              // the doubled quote would close early
+        {"''", 0, ""},          {"''''", 1, "'"},        {"'", 1, "'"}, {"", 0, ""},
+        {"abc", 3, "abc"},      {"'abc", 4, "'abc"},
     };
     for (const auto& c : cases) {
         std::vector<char> buf(c.text.begin(), c.text.end());
@@ -437,9 +446,12 @@ TEST(StrUnquoteW, CopiesAndInPlace)
     EXPECT_EQ(out.data()[0], 0);
     EXPECT_TRUE(out.guardsIntact());
 
-    struct Case { std::u16string text; size_t want; std::u16string after; } cases[] = {
-        {u"'it''s'", 4, u"it's"}, {u"'it's'", 6, u"'it's'"}, {u"'a''", 4, u"'a''"},
-        {u"x", 1, u"x"}, {u"''", 0, u""},
+    struct Case {
+        std::u16string text;
+        size_t want;
+        std::u16string after;
+    } cases[] = {
+        {u"'it''s'", 4, u"it's"}, {u"'it's'", 6, u"'it's'"}, {u"'a''", 4, u"'a''"}, {u"x", 1, u"x"}, {u"''", 0, u""},
     };
     for (const auto& c : cases) {
         std::u16string buf = c.text;
@@ -477,14 +489,14 @@ TEST(StrFind, CharactersAndSubstrings)
     EXPECT_EQ(strFindChar(s, 'x', KA_TEXT_LOCALE), nullptr);
     EXPECT_EQ(strFindCharDbcs(s, 'c'), s + 4);
     EXPECT_EQ(strFind(s, "b,c", KA_TEXT_LOCALE), s + 2);
-    EXPECT_EQ(strFind(s, "c,d", KA_TEXT_LOCALE), nullptr);   // would run past the end
+    EXPECT_EQ(strFind(s, "c,d", KA_TEXT_LOCALE), nullptr);  // would run past the end
     EXPECT_EQ(strFind(s, "", KA_TEXT_LOCALE), nullptr);
 
     Exact t("xxabcab");
     EXPECT_EQ(strFindN(t.data(), t.size(), "ab", 2, KA_TEXT_LOCALE), t.data() + 2);
     EXPECT_EQ(strFindN(t.data(), t.size(), "abx", 3, KA_TEXT_LOCALE), nullptr);
     EXPECT_EQ(strFindN(t.data(), t.size(), "", 0, KA_TEXT_LOCALE), nullptr);
-    EXPECT_EQ(strFindN(t.data(), 2, "xxa", 3, KA_TEXT_LOCALE), nullptr);   // longer than the text
+    EXPECT_EQ(strFindN(t.data(), 2, "xxa", 3, KA_TEXT_LOCALE), nullptr);  // longer than the text
     Exact tail("zab");
     EXPECT_EQ(strFindN(tail.data(), tail.size(), "ab", 2, KA_TEXT_LOCALE), tail.data() + 1);
 }
@@ -495,7 +507,8 @@ TEST(StrFind, Utf8StepsByCharacters)
     const char* s = "\xE2\x82\xAC\x82";
     EXPECT_EQ(strFindChar(s, '\x82', KA_TEXT_UTF8), s + 3);
     EXPECT_EQ(strFindChar(s, '\x82', KA_TEXT_SINGLE_BYTE), s + 1);
-    const char* t = "\xE2\x82\xAC" "ab";
+    const char* t = "\xE2\x82\xAC"
+                    "ab";
     EXPECT_EQ(strFind(t, "ab", KA_TEXT_UTF8), t + 3);
 }
 
@@ -523,7 +536,10 @@ TEST(StrFind, EitherCaseAndOutsideQuotes)
 
 TEST(StrFind, Extension)
 {
-    struct Case { const char* path; int at; } cases[] = {
+    struct Case {
+        const char* path;
+        int at;
+    } cases[] = {
         {"dir.d/file", -1}, {"dir/file.tar.gz", 12}, {"file.", 4}, {"", -1}, {".x", 0},
     };
     for (const auto& c : cases) {
@@ -554,7 +570,7 @@ TEST(StrCharSet, FlagsAndSet)
 TEST(StrFindW, UnitsSkippingSurrogatePairs)
 {
     const char16_t s[] = {0xD83D, 0xDE00, u'x', 0xDE00, u'y', 0};
-    EXPECT_EQ(strFindCharW(W(s), 0xDE00), W(s) + 3);   // the lone one, not the pair's
+    EXPECT_EQ(strFindCharW(W(s), 0xDE00), W(s) + 3);  // the lone one, not the pair's
     EXPECT_EQ(strFindCharW(W(s), u'y'), W(s) + 4);
     EXPECT_EQ(strFindCharW(W(s), u'z'), nullptr);
     EXPECT_EQ(strFindCharNW(W(s), 2, 0xDE00), nullptr);
@@ -563,7 +579,10 @@ TEST(StrFindW, UnitsSkippingSurrogatePairs)
     const char16_t t[] = {u'a', 0xD83D, 0xDE00, u'a', 0xD83D, 0xDE00};
     EXPECT_EQ(strFindLastCharNW(W(t), 6, u'a'), W(t) + 3);
     EXPECT_EQ(strFindLastCharNW(W(t), 6, 0xD83D), nullptr);
-    EXPECT_EQ(strFindAnyOfNW(W(t), 6, W(u"\xDE00" u"a")), W(t));
+    EXPECT_EQ(strFindAnyOfNW(W(t), 6,
+                             W(u"\xDE00"
+                               u"a")),
+              W(t));
     EXPECT_EQ(strFindAnyOfNW(W(t) + 1, 2, W(u"\xDE00")), nullptr);
     EXPECT_EQ(strFindAnyOfAsciiNW(W(u"\u0141;x"), 3, ";A"), W(u"\u0141;x") + 1);
 }
@@ -709,7 +728,7 @@ const LikeCase kLikeCases[] = {
     {"TABLE_1", "table%", 1, 0, 0},
 };
 
-} // namespace
+}  // namespace
 
 TEST(StrLike, PatternTable)
 {
@@ -717,12 +736,12 @@ TEST(StrLike, PatternTable)
         EXPECT_EQ(strLike(c.value, c.pattern, '%', '_', '\\', c.caseSensitive, c.exact, KA_TEXT_LOCALE), c.want)
             << "'" << c.value << "' LIKE '" << c.pattern << "'";
         Exact v(c.value), p(c.pattern);
-        EXPECT_EQ(strLikeN(v.data(), v.size(), p.data(), p.size(), '%', '_', '\\', c.caseSensitive, c.exact, KA_TEXT_LOCALE),
-                  c.want)
+        EXPECT_EQ(
+            strLikeN(v.data(), v.size(), p.data(), p.size(), '%', '_', '\\', c.caseSensitive, c.exact, KA_TEXT_LOCALE),
+            c.want)
             << "counted '" << c.value << "' LIKE '" << c.pattern << "'";
         ExactW vw(widen(c.value)), pw(widen(c.pattern));
-        EXPECT_EQ(strLikeNW(vw.data(), vw.size(), pw.data(), pw.size(), u'%', u'_', u'\\', c.caseSensitive,
-                            c.exact),
+        EXPECT_EQ(strLikeNW(vw.data(), vw.size(), pw.data(), pw.size(), u'%', u'_', u'\\', c.caseSensitive, c.exact),
                   c.want)
             << "wide '" << c.value << "' LIKE '" << c.pattern << "'";
     }
@@ -750,8 +769,14 @@ TEST(StrLike, Utf8KindComparesWholeCharacters)
 {
     // U+20AC and U+20AD share their first two bytes.
     EXPECT_EQ(strLike("\xE2\x82\xAC", "\xE2\x82\xAD", '%', '_', '\\', 1, 0, KA_TEXT_UTF8), 0);
-    EXPECT_EQ(strLike("\xE2\x82\xAC" "x", "_x", '%', '_', '\\', 1, 0, KA_TEXT_UTF8), 1);
-    EXPECT_EQ(strLike("\xE2\x82\xAC" "x", "%\xE2\x82\xAC_", '%', '_', '\\', 1, 0, KA_TEXT_UTF8), 1);
+    EXPECT_EQ(strLike("\xE2\x82\xAC"
+                      "x",
+                      "_x", '%', '_', '\\', 1, 0, KA_TEXT_UTF8),
+              1);
+    EXPECT_EQ(strLike("\xE2\x82\xAC"
+                      "x",
+                      "%\xE2\x82\xAC_", '%', '_', '\\', 1, 0, KA_TEXT_UTF8),
+              1);
 }
 
 TEST(StrLikeW, CodePointsAndCase)

@@ -81,12 +81,9 @@ TEST_F(StringTest, TerminatedTextConstructorsHandBackTheLength)
         size_t expectedLen;
         int32_t expectedCodePage;
     } cases[] = {
-        {"hello", 0, 5, KA_TEXT_LOCALE},
-        {"", 0, 0, KA_TEXT_LOCALE},
-        {withInnerZero, 0, 2, KA_TEXT_LOCALE},
-        {"\xC3\xA9t\xC3\xA9", KA_TEXT_UTF8, 5, KA_TEXT_UTF8},
-        {nullptr, 0, 0, KA_TEXT_LOCALE},
-        {nullptr, KA_TEXT_UTF8, 0, KA_TEXT_UTF8},
+        {"hello", 0, 5, KA_TEXT_LOCALE},       {"", 0, 0, KA_TEXT_LOCALE},
+        {withInnerZero, 0, 2, KA_TEXT_LOCALE}, {"\xC3\xA9t\xC3\xA9", KA_TEXT_UTF8, 5, KA_TEXT_UTF8},
+        {nullptr, 0, 0, KA_TEXT_LOCALE},       {nullptr, KA_TEXT_UTF8, 0, KA_TEXT_UTF8},
     };
     for (const auto& c : cases) {
         size_t length = 0xA5A5;
@@ -408,13 +405,13 @@ TEST_F(StringTest, ReplaceCases)
         const char* expected;
     } cases[] = {
         {"hello world", 6, 5, "there", 5, "hello there"},
-        {"hello world", 0, 5, "hi", 2, "hi world"},        // shrinking
-        {"hello world", 5, 0, ",", 1, "hello, world"},     // insertion
-        {"hello world", 5, 6, nullptr, 0, "hello"},        // deletion
-        {"abc", 1, 1, "XYZ", 0, "aXYZc"},                  // n 0: terminated length
-        {"abc", 3, 0, "d", 1, "abcd"},                     // at the end
-        {"abc", 9, 4, "d", 1, "abcd"},                     // past the end: pulled back
-        {"abc", 1, 99, "", 0, "a"},                        // count past the end
+        {"hello world", 0, 5, "hi", 2, "hi world"},     // shrinking
+        {"hello world", 5, 0, ",", 1, "hello, world"},  // insertion
+        {"hello world", 5, 6, nullptr, 0, "hello"},     // deletion
+        {"abc", 1, 1, "XYZ", 0, "aXYZc"},               // n 0: terminated length
+        {"abc", 3, 0, "d", 1, "abcd"},                  // at the end
+        {"abc", 9, 4, "d", 1, "abcd"},                  // past the end: pulled back
+        {"abc", 1, 99, "", 0, "a"},                     // count past the end
     };
     for (const auto& c : cases) {
         KaString s;
@@ -451,9 +448,7 @@ TEST_F(StringTest, ReplaceAllCases)
         const char* expected;
     } cases[] = {
         {"aaa", "a", "aa", "aaaaaa"},  // the search resumes after each replacement
-        {"a;b;;c", ";", nullptr, "abc"},
-        {"a;b;;c", ";", "", "abc"},
-        {"SELECT {fn x}", "{fn ", "", "SELECT x}"},
+        {"a;b;;c", ";", nullptr, "abc"}, {"a;b;;c", ";", "", "abc"}, {"SELECT {fn x}", "{fn ", "", "SELECT x}"},
         {"abc", "", "x", "abc"},  // an empty pattern occurs nowhere
         {"abc", "z", "x", "abc"},
     };
@@ -560,17 +555,13 @@ TEST_F(StringTest, RunsBecomeOneBlank)
         char q1;
         const char* expected;
     } cases[] = {
-        {"a\n\nb\n", 0, 0, "a b"},
-        {"'x\ny'\nz", 0, '\'', "'x\ny' z"},
-        {"no breaks", 0, 0, "no breaks"},
-        {"a\t\tb\tc", 1, 0, "a b c"},
-        {"a\r\nb\r\n", 2, 0, "a b"},
-        {"a\rb", 2, 0, "a b"},
+        {"a\n\nb\n", 0, 0, "a b"},    {"'x\ny'\nz", 0, '\'', "'x\ny' z"}, {"no breaks", 0, 0, "no breaks"},
+        {"a\t\tb\tc", 1, 0, "a b c"}, {"a\r\nb\r\n", 2, 0, "a b"},        {"a\rb", 2, 0, "a b"},
     };
     for (const auto& c : cases) {
         KaString s;
         ASSERT_EQ(s.assign(c.start), 0);
-        int rc = c.which == 0 ? s.joinLines(c.q1, 0, 0)
+        int rc = c.which == 0   ? s.joinLines(c.q1, 0, 0)
                  : c.which == 1 ? s.tabsToBlanks(c.q1, 0, 0)
                                 : s.crlfToBlanks(c.q1, 0, 0);
         ASSERT_EQ(rc, 0) << c.start;
@@ -647,19 +638,13 @@ TEST_F(StringTest, SecretWipedOnEveryWayOut)
         ASSERT_EQ(s->assign("pa55word"), 0);
         FreeWatch watch(s->data, s->capacity);
         switch (way) {
-        case freeBuffer:
-            s->freeBuffer();
-            break;
+        case freeBuffer: s->freeBuffer(); break;
         case destroy:
             delete s;
             s = nullptr;
             break;
-        case reassign:
-            ASSERT_EQ(s->assign("other"), 0);
-            break;
-        case append:
-            ASSERT_EQ(s->append(" and more"), 0);
-            break;
+        case reassign: ASSERT_EQ(s->assign("other"), 0); break;
+        case append: ASSERT_EQ(s->append(" and more"), 0); break;
         }
         EXPECT_TRUE(watch.seen()) << way;
         EXPECT_TRUE(watch.wiped()) << way;

@@ -186,11 +186,9 @@ TEST(KaStringW, UnescapeBracedKeepsALoneClosingUnit)
         char16_t closing;
         const char16_t* out;
     } cases[] = {
-        {u"{a}}b}", u'}', u"a}b"},
-        {u"{ab}}", u'}', u"ab}"},
-        {u"{a)}", u')', u"a)"},        // not the final brace in its place
-        {u"{a))b}", u')', u"a)b"},
-        {u"{\U0001F600}", u'}', u"\U0001F600"},
+        {u"{a}}b}", u'}', u"a}b"}, {u"{ab}}", u'}', u"ab}"},
+        {u"{a)}", u')', u"a)"},  // not the final brace in its place
+        {u"{a))b}", u')', u"a)b"}, {u"{\U0001F600}", u'}', u"\U0001F600"},
         {u"{}", u'}', u""},
     };
     for (const auto& c : cases) {

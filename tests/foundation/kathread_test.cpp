@@ -40,8 +40,7 @@ void onThread(const std::function<void()>& fn)
 std::vector<KaThreadInfo*> records()
 {
     std::vector<KaThreadInfo*> out;
-    for (auto* p = static_cast<KaThreadInfo*>(taskGetSlot(KA_TASK_SLOT_THREAD_LIST)); p != nullptr;
-         p = p->next)
+    for (auto* p = static_cast<KaThreadInfo*>(taskGetSlot(KA_TASK_SLOT_THREAD_LIST)); p != nullptr; p = p->next)
         out.push_back(p);
     return out;
 }
@@ -94,12 +93,15 @@ TEST(KaTask, SlotsHoldValuesAndRejectBadIndexes)
     taskSetSlot(kSpareTaskSlot, nullptr);
     EXPECT_EQ(taskGetSlot(KA_TASK_SLOT_COUNT), nullptr);
     EXPECT_EQ(taskSlotAddress(-1), nullptr);
-    taskSetSlot(KA_TASK_SLOT_COUNT, &value);   // ignored
+    taskSetSlot(KA_TASK_SLOT_COUNT, &value);  // ignored
 }
 
 namespace {
 int gReleases = 0;
-void countRelease() noexcept { ++gReleases; }
+void countRelease() noexcept
+{
+    ++gReleases;
+}
 }  // namespace
 
 TEST(KaTask, IniCacheReleaseHookRunsOnlyWithoutEnvironments)
@@ -133,7 +135,7 @@ TEST(KaThread, AttachNestsAndFreedRecordsAreReused)
         threadDetach();
         EXPECT_EQ(threadCurrent(), nullptr);
         EXPECT_EQ(threadGetSlot(kSpareThreadSlot), nullptr);
-        threadDetach();   // one too many: nothing happens
+        threadDetach();  // one too many: nothing happens
         EXPECT_EQ(held->useCount.load(), 0);
     });
     KaThreadInfo* expected = firstFree();
@@ -169,8 +171,8 @@ TEST(KaThread, RecordTakenOverByAnotherThreadIsNoLongerTheCallers)
         EXPECT_EQ(threadFind(threadCurrentId()), nullptr);
         EXPECT_EQ(threadGetSlot(kSpareThreadSlot), nullptr);
         EXPECT_EQ(threadSlotAddress(1), nullptr);
-        threadSetSlot(kSpareThreadSlot, &aRecord);   // no record: nothing stored
-        threadDetach();               // not B's count to lower
+        threadSetSlot(kSpareThreadSlot, &aRecord);  // no record: nothing stored
+        threadDetach();                             // not B's count to lower
         ASSERT_EQ(threadAttach(), 1);
         EXPECT_NE(threadCurrent(), bRecord);
         EXPECT_EQ(threadGetSlot(kSpareThreadSlot), nullptr);
@@ -388,8 +390,8 @@ TEST(KaThread, RegistrationSurvivesAnExhaustedAllocator)
                 g->wait();
                 KaErrorPopList();
             } else {
-                bool marked = list.outOfMemoryMark == 1 && list.hasErrors() &&
-                              list.last() == KaErrorOutOfMemoryRecord();
+                bool marked =
+                    list.outOfMemoryMark == 1 && list.hasErrors() && list.last() == KaErrorOutOfMemoryRecord();
                 outcome = marked ? 2 : 3;
             }
         });

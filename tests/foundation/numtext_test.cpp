@@ -54,10 +54,36 @@ int outcomeOf(const ErrorScope& scope, int status)
 }
 
 const char* const kEdgeTexts[] = {
-    "0", "1", "18446744073709551615", "18446744073709551616", "18446744073709551620", "99999999999999999999",
-    "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
-    " 42 ", "+7", "\t12\t", "12a", "1 2", "-1", "--5", "-+5", "+-5", "",
-    "   ", "+", "-", "007", "4294967295", "4294967296", "-2147483648", "-2147483649", "2147483647", "2147483648",
+    "0",
+    "1",
+    "18446744073709551615",
+    "18446744073709551616",
+    "18446744073709551620",
+    "99999999999999999999",
+    "9223372036854775807",
+    "9223372036854775808",
+    "-9223372036854775808",
+    "-9223372036854775809",
+    " 42 ",
+    "+7",
+    "\t12\t",
+    "12a",
+    "1 2",
+    "-1",
+    "--5",
+    "-+5",
+    "+-5",
+    "",
+    "   ",
+    "+",
+    "-",
+    "007",
+    "4294967295",
+    "4294967296",
+    "-2147483648",
+    "-2147483649",
+    "2147483647",
+    "2147483648",
 };
 
 TEST(NumTextParse, UnsignedAgreesWithStrtoull)
@@ -65,9 +91,8 @@ TEST(NumTextParse, UnsignedAgreesWithStrtoull)
     for (const char* text : kEdgeTexts) {
         SCOPED_TRACE(text);
         unsigned long long expect = 0;
-        int want = libcOutcome<unsigned long long>(text, &expect, [](const char* s, char** e) {
-            return std::strtoull(s, e, 10);
-        }, false);
+        int want = libcOutcome<unsigned long long>(
+            text, &expect, [](const char* s, char** e) { return std::strtoull(s, e, 10); }, false);
         ErrorScope scope;
         uint64_t value = 12345;
         int got = outcomeOf(scope, textToU64(text, &value));
@@ -81,9 +106,8 @@ TEST(NumTextParse, SignedAgreesWithStrtoll)
     for (const char* text : kEdgeTexts) {
         SCOPED_TRACE(text);
         long long expect = 0;
-        int want = libcOutcome<long long>(text, &expect, [](const char* s, char** e) {
-            return std::strtoll(s, e, 10);
-        }, true);
+        int want = libcOutcome<long long>(
+            text, &expect, [](const char* s, char** e) { return std::strtoll(s, e, 10); }, true);
         ErrorScope scope;
         int64_t value = 12345;
         int got = outcomeOf(scope, textToI64(text, &value));
@@ -107,9 +131,8 @@ TEST(NumTextParse, ThirtyTwoBitsAgreeWithStrtolRange)
     for (const char* text : kEdgeTexts) {
         SCOPED_TRACE(text);
         long long wide = 0;
-        int want = libcOutcome<long long>(text, &wide, [](const char* s, char** e) {
-            return std::strtoll(s, e, 10);
-        }, true);
+        int want = libcOutcome<long long>(
+            text, &wide, [](const char* s, char** e) { return std::strtoll(s, e, 10); }, true);
         if (want == 0 && (wide < INT32_MIN || wide > INT32_MAX))
             want = 1;
         ErrorScope scope;

@@ -23,7 +23,7 @@ protected:
     KaErrorList list_;
 };
 
-} // namespace
+}  // namespace
 
 TEST(Ram, ZeroSizeGivesFreeableBlock)
 {
@@ -56,7 +56,7 @@ TEST_F(RamWithList, NegativeIntSizeFailsWithOutOfMemoryMark)
     EXPECT_EQ(ramAllocInt(-1), nullptr);
     EXPECT_EQ(list_.outOfMemoryMark, 1);
     EXPECT_TRUE(list_.hasErrors());
-    EXPECT_EQ(list_.state(), 0);   // the mark alone is no stored record
+    EXPECT_EQ(list_.state(), 0);  // the mark alone is no stored record
     EXPECT_EQ(list_.last(), KaErrorOutOfMemoryRecord());
     // A second failure in the same call leaves one mark.
     EXPECT_EQ(ramAlloc(SIZE_MAX), nullptr);
@@ -83,7 +83,7 @@ TEST(RamDup, BytesWidenOneForOne)
     uint16_t* w = ramDupBytesToW(bytes, 4);
     ASSERT_NE(w, nullptr);
     const uint16_t want[] = {0x0041, 0x00E9, 0x0000, 0x007A, 0x0000};
-    EXPECT_EQ(std::memcmp(w, want, sizeof want), 0);   // an embedded zero is copied too
+    EXPECT_EQ(std::memcmp(w, want, sizeof want), 0);  // an embedded zero is copied too
     ramFree(w);
 
     w = ramDupBytesToWSigned(bytes, 2);

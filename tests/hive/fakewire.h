@@ -74,18 +74,31 @@ public:
 // Thrift binary bytes, big-endian.
 struct TB {
     std::string s;
-    TB& i8(uint8_t v) { s.push_back(char(v)); return *this; }
+    TB& i8(uint8_t v)
+    {
+        s.push_back(char(v));
+        return *this;
+    }
     TB& i16(int16_t v) { return i8(uint8_t(uint16_t(v) >> 8)).i8(uint8_t(v)); }
     TB& i32(int32_t v) { return i16(int16_t(uint32_t(v) >> 16)).i16(int16_t(v)); }
     TB& i64(int64_t v) { return i32(int32_t(uint64_t(v) >> 32)).i32(int32_t(v)); }
-    TB& str(const std::string& v) { i32(int32_t(v.size())); s += v; return *this; }
+    TB& str(const std::string& v)
+    {
+        i32(int32_t(v.size()));
+        s += v;
+        return *this;
+    }
     TB& field(uint8_t type, int16_t id) { return i8(type).i16(id); }
     TB& stop() { return i8(0); }
     TB& msg(int32_t type, const std::string& name, int32_t seq = 0)
     {
         return i32(int32_t(0x80010000u | uint32_t(type))).str(name).i32(seq);
     }
-    TB& raw(const std::string& v) { s += v; return *this; }
+    TB& raw(const std::string& v)
+    {
+        s += v;
+        return *this;
+    }
 };
 
 inline std::string frame(const std::string& body)

@@ -59,8 +59,7 @@ std::string peerDecode(const std::string& method, const std::string& bytes)
         return "";
     (void)!write(fd, bytes.data(), bytes.size());
     close(fd);
-    std::string out =
-        run("/usr/bin/python3 " + peerScript() + " decode " + method + " < " + path + " 2>&1");
+    std::string out = run("/usr/bin/python3 " + peerScript() + " decode " + method + " < " + path + " 2>&1");
     unlink(path);
     return out;
 }
@@ -80,8 +79,7 @@ struct Columns : HiveColumnSink {
         count = n;
         return 0;
     }
-    int column(uint32_t, const char* name, size_t length, uint8_t type, int32_t first,
-               int32_t second) noexcept override
+    int column(uint32_t, const char* name, size_t length, uint8_t type, int32_t first, int32_t second) noexcept override
     {
         got.push_back({std::string(name, length), type, first, second});
         return 0;
@@ -272,8 +270,7 @@ TEST_F(CallsTest, ServerErrorsBecomeDiagnosticsWithTheServersText)
 // A TStatus inside an ExecuteStatement reply, built by hand.
 std::string statusReply(const std::string& statusFields)
 {
-    return frame(TB()
-                     .msg(HIVE_MSG_REPLY, "ExecuteStatement")
+    return frame(TB().msg(HIVE_MSG_REPLY, "ExecuteStatement")
                      .field(HIVE_T_STRUCT, 0)
                      .field(HIVE_T_STRUCT, 1)
                      .raw(statusFields)
@@ -291,18 +288,16 @@ TEST_F(CallsTest, StatusRecordsWithBadLengthsAreRefused)
         uint16_t message;
     } cases[] = {
         // A SQLSTATE of four characters.
-        {TB().field(HIVE_T_I32, 1).i32(3).field(HIVE_T_STRING, 3).str("4200").s,
-         MSG_SQLSTATE_GENERAL_ERROR, MSG_THRIFT_STATUS_PROTOCOL_ERROR},
+        {TB().field(HIVE_T_I32, 1).i32(3).field(HIVE_T_STRING, 3).str("4200").s, MSG_SQLSTATE_GENERAL_ERROR,
+         MSG_THRIFT_STATUS_PROTOCOL_ERROR},
         // A message length below -1.
-        {TB().field(HIVE_T_I32, 1).i32(3).field(HIVE_T_STRING, 5).i32(-7).s,
-         MSG_SQLSTATE_GENERAL_ERROR, MSG_THRIFT_STATUS_PROTOCOL_ERROR},
+        {TB().field(HIVE_T_I32, 1).i32(3).field(HIVE_T_STRING, 5).i32(-7).s, MSG_SQLSTATE_GENERAL_ERROR,
+         MSG_THRIFT_STATUS_PROTOCOL_ERROR},
         // A message far longer than the frame: no allocation of it, and the
         // missing bytes end the reading.
-        {TB().field(HIVE_T_I32, 1).i32(3).field(HIVE_T_STRING, 5).i32(0x7FFFFFFF).s,
-         MSG_SQLSTATE_LINK_FAILURE, 0},
+        {TB().field(HIVE_T_I32, 1).i32(3).field(HIVE_T_STRING, 5).i32(0x7FFFFFFF).s, MSG_SQLSTATE_LINK_FAILURE, 0},
         // An error without a message.
-        {TB().field(HIVE_T_I32, 1).i32(3).s, MSG_SQLSTATE_GENERAL_ERROR,
-         MSG_SERVER_ERROR_WITHOUT_MESSAGE},
+        {TB().field(HIVE_T_I32, 1).i32(3).s, MSG_SQLSTATE_GENERAL_ERROR, MSG_SERVER_ERROR_WITHOUT_MESSAGE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -332,29 +327,31 @@ TEST_F(CallsTest, RequestsDecodeInApacheThrift)
         std::function<int()> compose;
         std::vector<std::string> expect;
     } cases[] = {
-        {"OpenSession", [&] { return conn.writeOpenSession(7, "bob", 3); },
+        {"OpenSession",
+         [&] { return conn.writeOpenSession(7, "bob", 3); },
          {"client_protocol=7", "'hive.server2.proxy.user': 'bob'", "seqid=0"}},
-        {"CloseSession", [&] { return conn.writeCloseSession(); },
-         {"seqid=1", "guid=b'\\x00\\x01\\x02"}},
+        {"CloseSession", [&] { return conn.writeCloseSession(); }, {"seqid=1", "guid=b'\\x00\\x01\\x02"}},
         {"GetResultSetMetadata",
          [&] {
              HiveNetWriteBuffer& w = conn.writeBuffer;
              // Only the request: the reply is not read here.
-             return hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || w.writeFieldStop() ||
-                    w.writeFieldStop() || w.flush();
+             return hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || w.writeFieldStop() || w.writeFieldStop() ||
+                    w.flush();
          },
          {"rest=0"}},
-        {"FetchResults", [&] { return comm.requestNextBatch(HIVE_RESULT_ROW_WISE); },
+        {"FetchResults",
+         [&] { return comm.requestNextBatch(HIVE_RESULT_ROW_WISE); },
          {"orientation=0", "maxRows=10000", "hasResultSet=True", "operationType=0"}},
-        {"FetchResults", [&] { return comm.requestNextBatch(HIVE_RESULT_COLUMN_WISE); },
+        {"FetchResults",
+         [&] { return comm.requestNextBatch(HIVE_RESULT_COLUMN_WISE); },
          {"orientation=0", "maxRows=10000", "secret=b'defghijklmnopqrs'"}},
         {"GetInfo", [&] { return 0; }, {"infoType=18"}},
-        {"GetTables", [&] { return comm.getTables(any, 1, any, 1, types); },
+        {"GetTables",
+         [&] { return comm.getTables(any, 1, any, 1, types); },
          {"tableTypes=['TABLE', 'MANAGED_TABLE', 'EXTERNAL_TABLE', 'VIEW', 'VIRTUAL_VIEW', "
           "'SYNONYM']",
           "catalogName=''", "schemaName='%'"}},
-        {"GetColumns", [&] { return comm.getColumns(any, 1, any, 1, any, 1); },
-         {"columnName='%'"}},
+        {"GetColumns", [&] { return comm.getColumns(any, 1, any, 1, any, 1); }, {"columnName='%'"}},
         {"GetSchemas", [&] { return comm.getSchemas(any, 1); }, {"schemaName='%'"}},
         {"GetTypeInfo", [&] { return comm.getTypeInfo(); }, {"sessionHandle="}},
         // Without an operation to close first, only the request goes out.
@@ -364,8 +361,7 @@ TEST_F(CallsTest, RequestsDecodeInApacheThrift)
              return comm.executeStatement(text, 12, 1);
          },
          {"statement=\"SELECT '\xc3\xa9\xf0\x9f\x98\x80'\"", "runAsync=True", "confOverlay={}"}},
-        {"ExecuteStatement", [&] { return comm.executeStatement(text, 12, 0); },
-         {"runAsync=False"}},
+        {"ExecuteStatement", [&] { return comm.executeStatement(text, 12, 0); }, {"runAsync=False"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method);
@@ -374,8 +370,8 @@ TEST_F(CallsTest, RequestsDecodeInApacheThrift)
             // The request only: compose as getInfo does, without its reply.
             HiveNetWriteBuffer& w = conn.writeBuffer;
             ASSERT_EQ(0, hiveWriteCallBegin(w, "GetInfo", 0) || conn.writeSessionHandle(1) ||
-                             w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(18) ||
-                             w.writeFieldStop() || w.writeFieldStop() || w.flush());
+                             w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(18) || w.writeFieldStop() ||
+                             w.writeFieldStop() || w.flush());
         } else {
             ASSERT_EQ(0, c.compose());
         }
@@ -393,10 +389,9 @@ TEST_F(CallsTest, TypeIdsMapToTypeCodesAndNewerOnesAreKnown)
         int32_t id;
         uint8_t code;
     } cases[] = {
-        {0, HIVE_TYPE_BOOLEAN}, {3, HIVE_TYPE_INT},       {7, HIVE_TYPE_STRING},
-        {8, HIVE_TYPE_TIMESTAMP}, {15, HIVE_TYPE_DECIMAL}, {16, HIVE_TYPE_NULL},
-        {17, HIVE_TYPE_DATE},   {19, HIVE_TYPE_CHAR},     {20, HIVE_TYPE_STRING},
-        {21, HIVE_TYPE_STRING}, {22, HIVE_TYPE_TIMESTAMP}, {99, HIVE_TYPE_STRING},
+        {0, HIVE_TYPE_BOOLEAN},  {3, HIVE_TYPE_INT},     {7, HIVE_TYPE_STRING},     {8, HIVE_TYPE_TIMESTAMP},
+        {15, HIVE_TYPE_DECIMAL}, {16, HIVE_TYPE_NULL},   {17, HIVE_TYPE_DATE},      {19, HIVE_TYPE_CHAR},
+        {20, HIVE_TYPE_STRING},  {21, HIVE_TYPE_STRING}, {22, HIVE_TYPE_TIMESTAMP}, {99, HIVE_TYPE_STRING},
         {-1, HIVE_TYPE_STRING},
     };
     for (const Case& c : cases)
@@ -424,8 +419,7 @@ TEST(ServerErrorText, KeywordsChooseTheSqlstate)
         {"Cannot insert into target table because column number/types are different 'x': "
          "Table insclause-0 has 2 columns, but query has 3 columns.",
          MSG_SQLSTATE_INSERT_VALUE_LIST_MISMATCH},
-        {"Cannot insert into target table because column number/types are different",
-         MSG_SQLSTATE_GENERAL_ERROR},
+        {"Cannot insert into target table because column number/types are different", MSG_SQLSTATE_GENERAL_ERROR},
         {"cannot resolve '`x`' given input columns", MSG_SQLSTATE_COLUMN_NOT_FOUND},
         {"Invalid index", MSG_SQLSTATE_INDEX_NOT_FOUND},
         {"org.apache.spark.sql.catalyst.expressions.Foo", MSG_SQLSTATE_SERVER_ANALYSIS_ERROR},

@@ -277,8 +277,7 @@ TEST_F(ReadBufferTest, AServerThatHangsUpMidReplyFails)
 
 TEST_F(ReadBufferTest, ExceptionFieldsAreReadAndOthersSkipped)
 {
-    wire.serve(frame(TB()
-                         .msg(HIVE_MSG_EXCEPTION, "Ex")
+    wire.serve(frame(TB().msg(HIVE_MSG_EXCEPTION, "Ex")
                          .field(HIVE_T_STRING, 1)
                          .str("bad thing")
                          .field(HIVE_T_LIST, 9)

@@ -63,8 +63,7 @@ TEST_F(WriteBufferTest, ThePrimitivesWriteTheStrictBinaryProtocol)
     ASSERT_EQ(0, w.writeI64(0x0102030405060708));
     ASSERT_EQ(0, w.writeFieldStop());
     ASSERT_EQ(0, w.flush());
-    std::string expected = TB()
-                               .msg(HIVE_MSG_CALL, "GetInfo", 5)
+    std::string expected = TB().msg(HIVE_MSG_CALL, "GetInfo", 5)
                                .field(HIVE_T_STRUCT, 1)
                                .field(HIVE_T_I32, 2)
                                .i32(-2)
@@ -135,7 +134,10 @@ TEST_F(WriteBufferTest, DiscardingDropsWhatWasComposed)
 TEST_F(WriteBufferTest, ABlockBuiltOutsideIsSentWithItsLength)
 {
     ASSERT_EQ(0, w.sendFramed("abc", 3));
-    EXPECT_EQ(std::string("\0\0\0\x03" "abc", 7), wire.written);
+    EXPECT_EQ(std::string("\0\0\0\x03"
+                          "abc",
+                          7),
+              wire.written);
     wire.written.clear();
     w.httpTransport = 1;
     ASSERT_EQ(0, w.sendFramed("abc", 3));

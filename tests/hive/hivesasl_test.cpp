@@ -44,13 +44,9 @@ TEST_F(SaslTest, TheFramesCarryTheIdentityTheMethodGives)
         const char* login;
         std::string expected;
     } cases[] = {
-        {0, nullptr,
-         startFrame() + TB().i8(HIVE_SASL_COMPLETE).str(std::string("\0ann\0pw", 7)).s},
-        {-1, nullptr,
-         startFrame() +
-             TB().i8(HIVE_SASL_COMPLETE).str(std::string("\0VELTRANOX\0VELTRANOX", 20)).s},
-        {0, "osuser",
-         startFrame() + TB().i8(HIVE_SASL_OK).str(std::string("ann\0osuser\0pw", 13)).s},
+        {0, nullptr, startFrame() + TB().i8(HIVE_SASL_COMPLETE).str(std::string("\0ann\0pw", 7)).s},
+        {-1, nullptr, startFrame() + TB().i8(HIVE_SASL_COMPLETE).str(std::string("\0VELTRANOX\0VELTRANOX", 20)).s},
+        {0, "osuser", startFrame() + TB().i8(HIVE_SASL_OK).str(std::string("ann\0osuser\0pw", 13)).s},
     };
     for (const Case& c : cases) {
         wire.written.clear();
@@ -59,8 +55,7 @@ TEST_F(SaslTest, TheFramesCarryTheIdentityTheMethodGives)
         EXPECT_EQ(c.expected, wire.written);
         // Nothing of the credentials is left in the buffer.
         EXPECT_EQ(std::string(c.expected.size(), '\0'),
-                  std::string(reinterpret_cast<char*>(conn.writeBuffer.window),
-                              c.expected.size()));
+                  std::string(reinterpret_cast<char*>(conn.writeBuffer.window), c.expected.size()));
     }
     EXPECT_EQ(0u, diags.size());
 }

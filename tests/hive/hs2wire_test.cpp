@@ -32,8 +32,7 @@ public:
     explicit Hs2Server(const std::vector<std::string>& options)
     {
         std::string tool = katest::sourceRoot() + "/tools/hs2server/hs2server";
-        std::vector<std::string> args = {"/usr/bin/python3", tool, "--port", "0",
-                                         "--synthetic-rows", "1000"};
+        std::vector<std::string> args = {"/usr/bin/python3", tool, "--port", "0", "--synthetic-rows", "1000"};
         args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& a : args)
@@ -128,10 +127,7 @@ struct Counter : HiveColumnSink {
         count = n;
         return 0;
     }
-    int column(uint32_t, const char*, size_t, uint8_t, int32_t, int32_t) noexcept override
-    {
-        return 0;
-    }
+    int column(uint32_t, const char*, size_t, uint8_t, int32_t, int32_t) noexcept override { return 0; }
 };
 
 TEST_F(WireTest, ASessionRunsAQueryUnderEveryServerIdentity)
@@ -206,8 +202,8 @@ TEST_F(WireTest, SaslPlainFramesLetTheSessionOpenAndARefusalIsSeen)
 
 TEST_F(WireTest, ServerFaultsGiveADiagnosticAndNoHang)
 {
-    for (const char* fault : {"drop=ExecuteStatement", "truncate=ExecuteStatement",
-                              "oversize=ExecuteStatement", "error-state=broken"}) {
+    for (const char* fault :
+         {"drop=ExecuteStatement", "truncate=ExecuteStatement", "oversize=ExecuteStatement", "error-state=broken"}) {
         SCOPED_TRACE(fault);
         Hs2Server server({"--auth", "plain", "--fault", fault});
         connect(server.port());

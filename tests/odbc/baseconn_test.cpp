@@ -56,8 +56,8 @@ protected:
         conn->failoverMode = failoverMode;
         EXPECT_EQ(handle->setCurrentConnection(conn), 0);
         int16_t outLength = 0;
-        EXPECT_TRUE(SQL_SUCCEEDED(conn->driverConnect(nullptr, W(text), SQL_NTS, nullptr, 0,
-                                                      &outLength, SQL_DRIVER_NOPROMPT)));
+        EXPECT_TRUE(
+            SQL_SUCCEEDED(conn->driverConnect(nullptr, W(text), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT)));
         return conn;
     }
 
@@ -102,16 +102,14 @@ TEST_F(ConnTest, AttributeBufferedTwiceKeepsTheSecondValueAndConnectingAppliesIt
 TEST_F(ConnTest, OnlyLoginSettingsApplyBeforeTheOpenAndTheRestAfterIt)
 {
     ASSERT_EQ(handle->setBufferedAttr(SQL_ATTR_LOGIN_TIMEOUT, asValue(9), 0), SQL_SUCCESS);
-    ASSERT_EQ(handle->setBufferedAttr(SQL_ATTR_AUTOCOMMIT, asValue(SQL_AUTOCOMMIT_OFF), 0),
-              SQL_SUCCESS);
+    ASSERT_EQ(handle->setBufferedAttr(SQL_ATTR_AUTOCOMMIT, asValue(SQL_AUTOCOMMIT_OFF), 0), SQL_SUCCESS);
     BaseConnection* made = nullptr;
     ASSERT_EQ(env->newConnection(0, &made), 0);
     ASSERT_EQ(handle->setCurrentConnection(made), 0);
     EXPECT_EQ(made->loginTimeout, 9);
     EXPECT_EQ(made->autocommit, SQL_AUTOCOMMIT_ON);
     int16_t outLength = 0;
-    ASSERT_EQ(made->driverConnect(nullptr, W(u"DSN=x"), SQL_NTS, nullptr, 0, &outLength, 0),
-              SQL_SUCCESS);
+    ASSERT_EQ(made->driverConnect(nullptr, W(u"DSN=x"), SQL_NTS, nullptr, 0, &outLength, 0), SQL_SUCCESS);
     EXPECT_EQ(made->autocommit, SQL_AUTOCOMMIT_OFF);
 }
 
@@ -130,8 +128,7 @@ TEST_F(ConnTest, RefusedBufferedAttributeWarnsOnTheConnectAndIsDropped)
 TEST_F(ConnTest, AttributesOfTheFirstConnectionReachTheNextAfterDisconnect)
 {
     TestConnection* first = connect();
-    ASSERT_EQ(first->setConnectAttr(SQL_ATTR_AUTOCOMMIT, asValue(SQL_AUTOCOMMIT_OFF), 0),
-              SQL_SUCCESS);
+    ASSERT_EQ(first->setConnectAttr(SQL_ATTR_AUTOCOMMIT, asValue(SQL_AUTOCOMMIT_OFF), 0), SQL_SUCCESS);
     ASSERT_EQ(first->saveBufferedAttrs(), 0);
     handle->removeConnection(first);
     delete first;
@@ -156,8 +153,7 @@ TEST_F(ConnTest, EncryptedAttributeIsKeptEncryptedAndClearedByAnEmptyValue)
     const char16_t secret[] = u"token-value";
     ASSERT_EQ(handle->setBufferedAttr(kBaseAttrEncrypted, const_cast<char16_t*>(secret), SQL_NTS), SQL_SUCCESS);
     ASSERT_EQ(handle->attr1069Value.length, 11u);
-    EXPECT_EQ(::memmem(handle->attr1069Value.data, handle->attr1069Value.size, secret, 8),
-              nullptr);
+    EXPECT_EQ(::memmem(handle->attr1069Value.data, handle->attr1069Value.size, secret, 8), nullptr);
     KaMemoryBuffer plain;
     ASSERT_EQ(handle->decryptHandleValue(handle->attr1069Value, plain), 0);
     EXPECT_EQ(u16(plain.data), u"token-value");
@@ -185,8 +181,7 @@ TEST_F(ConnTest, ConnectionStringIsStoredEncryptedUnderNewLettersEachTime)
     std::memcpy(firstLetters, handle->handleKey, sizeof firstLetters);
     for (uint8_t c : firstLetters)
         EXPECT_TRUE((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
-    EXPECT_EQ(::memmem(handle->connectString.data, handle->connectString.size, u"secret", 12),
-              nullptr);
+    EXPECT_EQ(::memmem(handle->connectString.data, handle->connectString.size, u"secret", 12), nullptr);
     std::srand(3);
     int expected = std::rand();
     std::srand(3);
@@ -229,8 +224,7 @@ TEST_F(ConnTest, KeyBytesTakeLowNibblesAndFlipTheTopBitOverAnEvenCount)
 TEST_F(ConnTest, DroppedLinkReconnectsReplaysAndReportsOneDiagnostic)
 {
     TestConnection* old = connect(1, u"DSN=x;UID=u;PWD=p");
-    ASSERT_EQ(old->setConnectAttr(SQL_ATTR_AUTOCOMMIT, asValue(SQL_AUTOCOMMIT_OFF), 0),
-              SQL_SUCCESS);
+    ASSERT_EQ(old->setConnectAttr(SQL_ATTR_AUTOCOMMIT, asValue(SQL_AUTOCOMMIT_OFF), 0), SQL_SUCCESS);
     int madeBefore = control.made;
     control.lastConnectString.clear();
 
@@ -368,9 +362,8 @@ TEST(AppCodePageTest, ReadFromTheUserIniThenTheInstIniAndDefaultsToLatin1Silentl
                                                      : std::string("Trace=0"))
                             << "\n";
         std::ofstream(inst) << "[ODBC]\n"
-                            << (c.odbcInstIni != nullptr
-                                    ? std::string("IANAAPPCODEPAGE=") + c.odbcInstIni
-                                    : std::string("Trace=0"))
+                            << (c.odbcInstIni != nullptr ? std::string("IANAAPPCODEPAGE=") + c.odbcInstIni
+                                                         : std::string("Trace=0"))
                             << "\n";
         setenv("ODBCINI", odbc.c_str(), 1);
         setenv("ODBCINST", inst.c_str(), 1);

@@ -82,13 +82,11 @@ TEST_P(ThreadModelTest, FourThreadsCallOnOneConnection)
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, ThreadModelTest,
-                         ::testing::Values(kBaseThreadSafe, kBaseThreadPerConnection,
-                                           kBaseThreadPerDriver),
+                         ::testing::Values(kBaseThreadSafe, kBaseThreadPerConnection, kBaseThreadPerDriver),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
-                             return info.param == kBaseThreadSafe ? std::string("none")
-                                    : info.param == kBaseThreadPerConnection
-                                        ? std::string("perConnection")
-                                        : std::string("perDriver");
+                             return info.param == kBaseThreadSafe            ? std::string("none")
+                                    : info.param == kBaseThreadPerConnection ? std::string("perConnection")
+                                                                             : std::string("perDriver");
                          });
 
 // Locking switched off inside a call, while another thread waits for the
@@ -115,8 +113,7 @@ TEST_P(LockSwitchTest, SwitchingLockingOffReleasesWhatWasTakenAndDestroysNothing
     EXPECT_EQ(control.sharedCounter, 1);
 
     // From now on calls take no lock, and the lock itself is still usable.
-    KaCriticalSection* section =
-        GetParam() == kBaseThreadPerConnection ? &handle->apiLock : env->driverLock();
+    KaCriticalSection* section = GetParam() == kBaseThreadPerConnection ? &handle->apiLock : env->driverLock();
     ASSERT_NE(section, nullptr);
     ASSERT_EQ(pthread_mutex_trylock(&section->mutex), 0);
     EXPECT_EQ(conn->work(), SQL_SUCCESS);  // would deadlock if it still locked
@@ -135,8 +132,8 @@ TEST_P(LockSwitchTest, ALinkLostAmongCallingThreadsReconnectsOnce)
     control.threadModel = GetParam();
     conn->failoverMode = 1;
     int16_t outLength = 0;
-    ASSERT_EQ(conn->driverConnect(nullptr, reinterpret_cast<const uint16_t*>(u"DSN=t"), SQL_NTS,
-                                  nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+    ASSERT_EQ(conn->driverConnect(nullptr, reinterpret_cast<const uint16_t*>(u"DSN=t"), SQL_NTS, nullptr, 0, &outLength,
+                                  SQL_DRIVER_NOPROMPT),
               SQL_SUCCESS);
     int made = control.made;
     std::atomic<int> failures{0};
@@ -165,10 +162,8 @@ TEST_P(LockSwitchTest, ALinkLostAmongCallingThreadsReconnectsOnce)
 }
 
 // The models that lock.
-INSTANTIATE_TEST_SUITE_P(Models, LockSwitchTest,
-                         ::testing::Values(kBaseThreadPerConnection, kBaseThreadPerDriver),
+INSTANTIATE_TEST_SUITE_P(Models, LockSwitchTest, ::testing::Values(kBaseThreadPerConnection, kBaseThreadPerDriver),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
-                             return info.param == kBaseThreadPerConnection
-                                        ? std::string("perConnection")
-                                        : std::string("perDriver");
+                             return info.param == kBaseThreadPerConnection ? std::string("perConnection")
+                                                                           : std::string("perDriver");
                          });

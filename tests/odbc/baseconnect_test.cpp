@@ -89,8 +89,7 @@ protected:
     {
         katest::Guarded<uint16_t> out(512);
         int16_t length = -1;
-        int16_t rc = conn->driverConnect(nullptr, W(in.c_str()), SQL_NTS, out.data(), 512, &length,
-                                         completion);
+        int16_t rc = conn->driverConnect(nullptr, W(in.c_str()), SQL_NTS, out.data(), 512, &length, completion);
         EXPECT_TRUE(out.guardsIntact());
         outString = u16(out.data());
         return rc;
@@ -131,8 +130,7 @@ protected:
 
 TEST_F(Connect, DriverConnectCompletesTheStringAndWarnsOfUnusedAttributes)
 {
-    EXPECT_EQ(driverConnect(u"DRIVER={TestDriver};HOST=h;PORT=1;UID=me;PWD=p;BOGUS=1"),
-              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(driverConnect(u"DRIVER={TestDriver};HOST=h;PORT=1;UID=me;PWD=p;BOGUS=1"), SQL_SUCCESS_WITH_INFO);
     EXPECT_TRUE(conn->isConnected());
     ASSERT_EQ(control.opens.size(), 1u);
     EXPECT_EQ(control.opens[0].host, u"h");
@@ -146,8 +144,7 @@ TEST_F(Connect, DriverConnectCompletesTheStringAndWarnsOfUnusedAttributes)
 
 TEST_F(Connect, ConnectAndDriverConnectByDataSourceReadTheIniFiles)
 {
-    ASSERT_EQ(conn->connect(W(u"sales"), SQL_NTS, W(u"me"), SQL_NTS, W(u"pw"), SQL_NTS),
-              SQL_SUCCESS);
+    ASSERT_EQ(conn->connect(W(u"sales"), SQL_NTS, W(u"me"), SQL_NTS, W(u"pw"), SQL_NTS), SQL_SUCCESS);
     ASSERT_EQ(control.opens.size(), 1u);
     EXPECT_EQ(control.opens[0].host, u"dsnhost");
     EXPECT_EQ(control.opens[0].port, u"5");
@@ -181,8 +178,7 @@ TEST_F(Connect, AConnectWithFailoverKeepsACompleteReconnectString)
     auto* first = static_cast<TestConnection*>(made);
     ASSERT_EQ(handle->setCurrentConnection(first), 0);
     writeIni("odbc.ini", "[sales]\nDriver=TestDriver\nHostName=dsnhost\nFailoverMode=1\n");
-    ASSERT_EQ(first->connect(W(u"sales"), SQL_NTS, W(u"me"), SQL_NTS, W(u"p;w}"), SQL_NTS),
-              SQL_SUCCESS);
+    ASSERT_EQ(first->connect(W(u"sales"), SQL_NTS, W(u"me"), SQL_NTS, W(u"p;w}"), SQL_NTS), SQL_SUCCESS);
     EXPECT_EQ(first->failoverMode, 1);
     KaMemoryBuffer plain;
     plain.state = KA_MEMBUF_PLAIN;
@@ -210,11 +206,11 @@ TEST_F(Connect, AFailedConnectClosesAndWipesWhatItRead)
 
 struct PassCase {
     const char* name;
-    const char16_t* extra;               // appended to the primary server's string
+    const char16_t* extra;  // appended to the primary server's string
     std::vector<TestOpenOutcome> script;
     int16_t rc;
-    std::vector<std::u16string> hosts;   // the order of the attempts
-    uint32_t message;                    // the framework's own record; 0 none
+    std::vector<std::u16string> hosts;  // the order of the attempts
+    uint32_t message;                   // the framework's own record; 0 none
 };
 
 class Passes : public Connect, public ::testing::WithParamInterface<PassCase> {};
@@ -227,10 +223,9 @@ TEST_P(Passes, ServersAreTriedInOrderOnlyAfterRetryableFailures)
     EXPECT_EQ(driverConnect(in), c.rc);
     EXPECT_EQ(hosts(), c.hosts);
     std::vector<uint32_t> seen = messages();
-    for (uint32_t own : {MSG_CONNECTED_TO_ALTERNATE, MSG_CONNECT_FAILED_SERVERS,
-                         MSG_ALTERNATE_SERVERS_MISSING_KEYWORD,
-                         MSG_ALTERNATE_SERVERS_DUPLICATE_KEYWORD,
-                         MSG_ALTERNATE_SERVERS_UNKNOWN_KEYWORD, MSG_ALTERNATE_SERVERS_SYNTAX}) {
+    for (uint32_t own : {MSG_CONNECTED_TO_ALTERNATE, MSG_CONNECT_FAILED_SERVERS, MSG_ALTERNATE_SERVERS_MISSING_KEYWORD,
+                         MSG_ALTERNATE_SERVERS_DUPLICATE_KEYWORD, MSG_ALTERNATE_SERVERS_UNKNOWN_KEYWORD,
+                         MSG_ALTERNATE_SERVERS_SYNTAX}) {
         bool found = std::find(seen.begin(), seen.end(), own) != seen.end();
         EXPECT_EQ(found, own == c.message) << own;
     }
@@ -246,27 +241,47 @@ INSTANTIATE_TEST_SUITE_P(
     Connect, Passes,
     ::testing::Values(
         PassCase{"FirstServerAnswers", kTwo, {}, SQL_SUCCESS, {u"a"}, 0},
-        PassCase{"ThirdServerAnswers", kTwo, {kRefused, kLinkLost}, SQL_SUCCESS_WITH_INFO,
-                 {u"a", u"b", u"c"}, MSG_CONNECTED_TO_ALTERNATE},
+        PassCase{"ThirdServerAnswers",
+                 kTwo,
+                 {kRefused, kLinkLost},
+                 SQL_SUCCESS_WITH_INFO,
+                 {u"a", u"b", u"c"},
+                 MSG_CONNECTED_TO_ALTERNATE},
         PassCase{"BadLoginEndsAtOnce", kTwo, {kBadLogin}, SQL_ERROR, {u"a"}, 0},
-        PassCase{"AllTimeOut", kTwo, {kTimedOut, kTimedOut, kTimedOut}, SQL_ERROR,
-                 {u"a", u"b", u"c"}, MSG_CONNECT_FAILED_SERVERS},
-        PassCase{"RetryPassOnTheOneServer", u"CRC=2;CRD=0", {kRefused, kRefused}, SQL_SUCCESS,
-                 {u"a", u"a", u"a"}, 0},
-        PassCase{"RetriesUsedUpAddNoSummary", u"CRC=1;CRD=0", {kRefused, kRefused}, SQL_ERROR,
-                 {u"a", u"a"}, 0},
-        PassCase{"LowerCaseKeywords", u"ASRV=(host=b:port=2)", {kRefused}, SQL_SUCCESS_WITH_INFO,
-                 {u"a", u"b"}, MSG_CONNECTED_TO_ALTERNATE},
-        PassCase{"PortMissing", u"ASRV=(HOST=b)", {}, SQL_ERROR, {},
-                 MSG_ALTERNATE_SERVERS_MISSING_KEYWORD},
-        PassCase{"HostTwice", u"ASRV=(HOST=b:HostName=c:PORT=1)", {}, SQL_ERROR, {},
+        PassCase{"AllTimeOut",
+                 kTwo,
+                 {kTimedOut, kTimedOut, kTimedOut},
+                 SQL_ERROR,
+                 {u"a", u"b", u"c"},
+                 MSG_CONNECT_FAILED_SERVERS},
+        PassCase{"RetryPassOnTheOneServer", u"CRC=2;CRD=0", {kRefused, kRefused}, SQL_SUCCESS, {u"a", u"a", u"a"}, 0},
+        PassCase{"RetriesUsedUpAddNoSummary", u"CRC=1;CRD=0", {kRefused, kRefused}, SQL_ERROR, {u"a", u"a"}, 0},
+        PassCase{"LowerCaseKeywords",
+                 u"ASRV=(host=b:port=2)",
+                 {kRefused},
+                 SQL_SUCCESS_WITH_INFO,
+                 {u"a", u"b"},
+                 MSG_CONNECTED_TO_ALTERNATE},
+        PassCase{"PortMissing", u"ASRV=(HOST=b)", {}, SQL_ERROR, {}, MSG_ALTERNATE_SERVERS_MISSING_KEYWORD},
+        PassCase{"HostTwice",
+                 u"ASRV=(HOST=b:HostName=c:PORT=1)",
+                 {},
+                 SQL_ERROR,
+                 {},
                  MSG_ALTERNATE_SERVERS_DUPLICATE_KEYWORD},
-        PassCase{"UnknownKeyword", u"ASRV=(HOST=b:PORT=1:COLOUR=red)", {}, SQL_ERROR, {},
+        PassCase{"UnknownKeyword",
+                 u"ASRV=(HOST=b:PORT=1:COLOUR=red)",
+                 {},
+                 SQL_ERROR,
+                 {},
                  MSG_ALTERNATE_SERVERS_UNKNOWN_KEYWORD},
-        PassCase{"NoParenthesis", u"ASRV=HOST=b", {}, SQL_ERROR, {},
-                 MSG_ALTERNATE_SERVERS_SYNTAX},
-        PassCase{"QuotedAndBracedValues", u"ASRV=(HOST=\" b \":PORT={2})", {kRefused},
-                 SQL_SUCCESS_WITH_INFO, {u"a", u"b"}, MSG_CONNECTED_TO_ALTERNATE}),
+        PassCase{"NoParenthesis", u"ASRV=HOST=b", {}, SQL_ERROR, {}, MSG_ALTERNATE_SERVERS_SYNTAX},
+        PassCase{"QuotedAndBracedValues",
+                 u"ASRV=(HOST=\" b \":PORT={2})",
+                 {kRefused},
+                 SQL_SUCCESS_WITH_INFO,
+                 {u"a", u"b"},
+                 MSG_CONNECTED_TO_ALTERNATE}),
     [](const ::testing::TestParamInfo<PassCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Connect, TheRetryDelayPassesBetweenPasses)
@@ -281,15 +296,13 @@ TEST_F(Connect, TheRetryDelayPassesBetweenPasses)
 
 TEST_F(Connect, AlternatesNeedNoPromptAndTheCompletedStringNamesThePrimary)
 {
-    EXPECT_EQ(driverConnect(std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;") + kTwo,
-                            SQL_DRIVER_COMPLETE),
+    EXPECT_EQ(driverConnect(std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;") + kTwo, SQL_DRIVER_COMPLETE),
               SQL_ERROR);
     EXPECT_EQ(messages(), std::vector<uint32_t>{MSG_ALTERNATE_SERVERS_NEED_NOPROMPT});
     EXPECT_TRUE(control.opens.empty());
 
     control.script = {kRefused};
-    EXPECT_EQ(driverConnect(std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;") + kTwo),
-              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(driverConnect(std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;") + kTwo), SQL_SUCCESS_WITH_INFO);
     EXPECT_NE(outString.find(u"HOST=a;PORT=1"), std::u16string::npos);
     ASSERT_NE(conn->serverNameA, nullptr);
     EXPECT_STREQ(conn->serverNameA, "HostName=b:PortNumber=2");
@@ -301,8 +314,7 @@ TEST_F(Connect, AlternatesNeedNoPromptAndTheCompletedStringNamesThePrimary)
 TEST_F(Connect, LoadBalancingStartsAnywhereAndKeepsToTheList)
 {
     control.script = {kRefused, kRefused, kRefused};
-    EXPECT_EQ(driverConnect(std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;LB=1;") + kTwo),
-              SQL_ERROR);
+    EXPECT_EQ(driverConnect(std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;LB=1;") + kTwo), SQL_ERROR);
     ASSERT_EQ(control.opens.size(), 3u);
     for (const auto& host : hosts())
         EXPECT_TRUE(host == u"a" || host == u"b" || host == u"c") << katest::narrow(host);
@@ -325,8 +337,7 @@ TEST_F(Connect, LoadBalancedConnectsOnSeveralThreadsEachTryTheirServers)
             if (ownEnv.newConnection(0, &made) == 0 && ownHandle->setCurrentConnection(made) == 0) {
                 std::u16string in = std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;LB=1;") + kTwo;
                 int16_t length = 0;
-                (void)made->driverConnect(nullptr, W(in.c_str()), SQL_NTS, nullptr, 0, &length,
-                                          SQL_DRIVER_NOPROMPT);
+                (void)made->driverConnect(nullptr, W(in.c_str()), SQL_NTS, nullptr, 0, &length, SQL_DRIVER_NOPROMPT);
             }
             attempts[static_cast<size_t>(t)] = own.opens.size();
             delete ownHandle;
@@ -390,8 +401,7 @@ TEST_F(Connect, CompletionKeepsTheDriversAnswers)
 
 TEST_F(Connect, AMissingTranslationLibraryFailsTheConnect)
 {
-    EXPECT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;TRANSLATIONSHAREDLIBRARY=" +
-                            katest::widen(dir) + u"/none.so"),
+    EXPECT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;TRANSLATIONSHAREDLIBRARY=" + katest::widen(dir) + u"/none.so"),
               SQL_ERROR);
     EXPECT_EQ(handle->diagnostics.getRecord(1)->sqlstateMsg, kBaseIdxTranslationLoad);
     EXPECT_TRUE(control.opens.empty());
@@ -400,8 +410,7 @@ TEST_F(Connect, AMissingTranslationLibraryFailsTheConnect)
 TEST_F(Connect, TheTranslationLibraryTranslatesAndItsFailuresAreErrors)
 {
     std::u16string library = katest::widen(KA_TEST_TRANSLATOR);
-    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;TRANSLATIONSHAREDLIBRARY=" + library),
-              SQL_SUCCESS);
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;TRANSLATIONSHAREDLIBRARY=" + library), SQL_SUCCESS);
     ASSERT_NE(conn->translatorLibrary, nullptr);
     std::u16string text = u"abC";
     ASSERT_EQ(conn->translateToDriverW(reinterpret_cast<uint16_t*>(text.data()), 3), 0);
@@ -440,8 +449,8 @@ TEST_F(Connect, RemarksOptionsPatchAPrivateCopyThatTheDisconnectRestores)
     auto* other = static_cast<TestConnection*>(made);
     handle->addConnection(other);
     int16_t length = 0;
-    ASSERT_EQ(other->driverConnect(nullptr, W(u"DRIVER=TestDriver;HOST=a"), SQL_NTS, nullptr, 0,
-                                   &length, SQL_DRIVER_NOPROMPT),
+    ASSERT_EQ(other->driverConnect(nullptr, W(u"DRIVER=TestDriver;HOST=a"), SQL_NTS, nullptr, 0, &length,
+                                   SQL_DRIVER_NOPROMPT),
               SQL_SUCCESS);
     EXPECT_EQ(other->columnsColumns, kBaseColumnsColumns);
 }
@@ -454,7 +463,8 @@ TEST_F(Connect, AReconnectWalksOnFromTheServerAfterTheOneInUse)
     auto* first = static_cast<TestConnection*>(made);
     ASSERT_EQ(handle->setCurrentConnection(first), 0);
     int16_t length = 0;
-    ASSERT_EQ(first->driverConnect(nullptr, W((std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;FM=1;") + kTwo).c_str()),
+    ASSERT_EQ(first->driverConnect(nullptr,
+                                   W((std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;FM=1;") + kTwo).c_str()),
                                    SQL_NTS, nullptr, 0, &length, SQL_DRIVER_NOPROMPT),
               SQL_SUCCESS);
     EXPECT_EQ(first->failoverMode, 1);
@@ -467,8 +477,7 @@ TEST_F(Connect, AReconnectWalksOnFromTheServerAfterTheOneInUse)
     ASSERT_EQ(handle->diagnostics.diagCount(), 1);
     KaError* record = handle->diagnostics.getRecord(1);
     EXPECT_EQ(record->nativeCode, MSG_CONNECTION_REESTABLISHED_TO);
-    EXPECT_NE(katest::narrow(u16(record->messageW())).find("HostName=c:PortNumber=3"),
-              std::string::npos);
+    EXPECT_NE(katest::narrow(u16(record->messageW())).find("HostName=c:PortNumber=3"), std::string::npos);
 }
 
 TEST_F(Connect, BrowseTriesTheAlternatesItWasGiven)
@@ -477,8 +486,7 @@ TEST_F(Connect, BrowseTriesTheAlternatesItWasGiven)
     katest::Guarded<uint16_t> out(256);
     int16_t length = 0;
     std::u16string in = std::u16string(u"DRIVER=TestDriver;HOST=a;PORT=1;") + kTwo;
-    EXPECT_EQ(conn->browseConnect(W(in.c_str()), SQL_NTS, out.data(), 256, &length),
-              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(conn->browseConnect(W(in.c_str()), SQL_NTS, out.data(), 256, &length), SQL_SUCCESS_WITH_INFO);
     EXPECT_TRUE(conn->isConnected());
     EXPECT_EQ(hosts(), (std::vector<std::u16string>{u"a", u"b"}));
     EXPECT_NE(u16(out.data()).find(u"HOST=a;PORT=1"), std::u16string::npos);
@@ -486,8 +494,7 @@ TEST_F(Connect, BrowseTriesTheAlternatesItWasGiven)
 
 TEST_F(Connect, WorkaroundBitsHideExtendedFetchAndSetDescField)
 {
-    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" +
-                            katest::widen(std::to_string(kBaseWaHideExtendedFetch))),
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" + katest::widen(std::to_string(kBaseWaHideExtendedFetch))),
               SQL_SUCCESS);
     uint16_t bits[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = {};
     ASSERT_EQ(conn->getFunctions(SQL_API_ODBC3_ALL_FUNCTIONS, bits), SQL_SUCCESS);
@@ -498,8 +505,7 @@ TEST_F(Connect, WorkaroundBitsHideExtendedFetchAndSetDescField)
     ASSERT_EQ(conn->getFunctions(SQL_API_SQLEXTENDEDFETCH, &one), SQL_SUCCESS);
     EXPECT_EQ(one, SQL_FALSE);
     ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
-    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" +
-                            katest::widen(std::to_string(kBaseWaHideSetDescField))),
+    ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a;WA=" + katest::widen(std::to_string(kBaseWaHideSetDescField))),
               SQL_SUCCESS);
     ASSERT_EQ(conn->getFunctions(SQL_API_SQLSETDESCFIELD, &one), SQL_SUCCESS);
     EXPECT_EQ(one, SQL_FALSE);
@@ -520,14 +526,11 @@ TEST_F(Connect, BrowseAsksForWhatIsMissingThenConnects)
 {
     katest::Guarded<uint16_t> out(256);
     int16_t length = 0;
-    EXPECT_EQ(conn->browseConnect(W(u"DRIVER=TestDriver;HOST=h"), SQL_NTS, out.data(), 256,
-                                  &length),
-              SQL_NEED_DATA);
+    EXPECT_EQ(conn->browseConnect(W(u"DRIVER=TestDriver;HOST=h"), SQL_NTS, out.data(), 256, &length), SQL_NEED_DATA);
     EXPECT_EQ(u16(out.data()), u"PORT:PortNumber=?;*DB:Database=?;");
     EXPECT_FALSE(conn->isConnected());
     EXPECT_TRUE(control.opens.empty());
-    EXPECT_EQ(conn->browseConnect(W(u"PORT=7;UID=me"), SQL_NTS, out.data(), 256, &length),
-              SQL_SUCCESS);
+    EXPECT_EQ(conn->browseConnect(W(u"PORT=7;UID=me"), SQL_NTS, out.data(), 256, &length), SQL_SUCCESS);
     EXPECT_TRUE(out.guardsIntact());
     EXPECT_TRUE(conn->isConnected());
     ASSERT_EQ(control.opens.size(), 1u);

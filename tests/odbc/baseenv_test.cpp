@@ -43,10 +43,7 @@ std::string textOf(BaseErrorList& list, int16_t rec)
 // whose answer the test chooses.
 class TxnConnection : public BaseConnection {
 public:
-    explicit TxnConnection(BaseEnv* env, int16_t answer = 0) : BaseConnection(env), answer_(answer)
-    {
-        autocommit = 0;
-    }
+    explicit TxnConnection(BaseEnv* env, int16_t answer = 0) : BaseConnection(env), answer_(answer) { autocommit = 0; }
 
     int16_t autocommitChange(int16_t completionType) noexcept override
     {
@@ -86,8 +83,7 @@ TEST_F(EnvTest, OdbcVersionIsThreeUntilTheApplicationAsksForTwo)
     for (const Case& c : cases) {
         BaseEnv env(kLockIndex);
         if (c.set != 0) {
-            EXPECT_EQ(env.setEnvAttr(SQL_ATTR_ODBC_VERSION, reinterpret_cast<void*>(c.set), 0),
-                      SQL_SUCCESS);
+            EXPECT_EQ(env.setEnvAttr(SQL_ATTR_ODBC_VERSION, reinterpret_cast<void*>(c.set), 0), SQL_SUCCESS);
         }
         katest::Guarded<int32_t> value(1);
         int32_t length = -1;
@@ -125,8 +121,7 @@ TEST_F(EnvTest, UnknownEnvironmentAttributeIsOptionalFeatureNotImplemented)
 TEST_F(EnvTest, ConnectionPoolingIsAcceptedAndChangesNothing)
 {
     BaseEnv env(kLockIndex);
-    EXPECT_EQ(env.setEnvAttr(SQL_ATTR_CONNECTION_POOLING,
-                             reinterpret_cast<void*>(intptr_t{SQL_CP_ONE_PER_DRIVER}), 0),
+    EXPECT_EQ(env.setEnvAttr(SQL_ATTR_CONNECTION_POOLING, reinterpret_cast<void*>(intptr_t{SQL_CP_ONE_PER_DRIVER}), 0),
               SQL_SUCCESS);
     EXPECT_EQ(env.odbc2Mode, 0);
     EXPECT_EQ(env.diagnostics.diagCount(), 0);

@@ -41,8 +41,7 @@ static_assert(baseIsResourceMessage(kResourceText));
 // A driver's physical connection that names itself through its resources.
 class FakeConnection : public BaseConnection {
 public:
-    explicit FakeConnection(BaseEnv* env, std::u16string driver = u"Spark",
-                            std::u16string product = u"SparkSQL")
+    explicit FakeConnection(BaseEnv* env, std::u16string driver = u"Spark", std::u16string product = u"SparkSQL")
         : BaseConnection(env), driver_(std::move(driver)), product_(std::move(product))
     {
         connectionFlags |= kBaseConnUnicodeDriver;
@@ -50,10 +49,10 @@ public:
 
     int32_t driverResourceStr(uint32_t id, uint16_t* out, int32_t capacity) noexcept override
     {
-        std::u16string text = id == MSG_DRIVER_PRODUCT_NAME    ? driver_
+        std::u16string text = id == MSG_DRIVER_PRODUCT_NAME ? driver_
                               : id == MSG_DBMS_PRODUCT_NAME ? product_
-                              : id == kResourceText       ? std::u16string(u"resource text 1234")
-                                                          : std::u16string();
+                              : id == kResourceText         ? std::u16string(u"resource text 1234")
+                                                            : std::u16string();
         int32_t n = static_cast<int32_t>(text.size());
         if (n > capacity - 1)
             n = capacity - 1;
@@ -122,9 +121,9 @@ TEST_F(Diagnostics, PrefixNamesDriverAndForServerErrorsTheDbms)
     BaseEnv env(15);
     FakeConnection conn(&env);
     DiagScope d(&conn);
-    basePostError(kBaseIdxGeneralError);                               // a driver error
+    basePostError(kBaseIdxGeneralError);                                             // a driver error
     basePostErrorTextW(kBaseIdxGeneralError, kServerNative, W(u"Table not found"));  // a server error
-    basePostResourceError(kBaseIdxGeneralError, kResourceText);         // a resource text
+    basePostResourceError(kBaseIdxGeneralError, kResourceText);                      // a resource text
     EXPECT_EQ(message(d.list, 1), "[Mirrowen][ODBC Spark driver]General error");
     EXPECT_EQ(message(d.list, 2), "[Mirrowen][ODBC Spark driver][SparkSQL]Table not found");
     EXPECT_EQ(message(d.list, 3), "[Mirrowen][ODBC Spark driver]resource text 1234");
@@ -355,16 +354,32 @@ TEST_F(Diagnostics, Odbc2SqlstateMapping)
         uint16_t api;
         const char* out;
     } cases[] = {
-        {"01S07", 0, "01004"}, {"42000", 0, "37000"}, {"07002", 0, "S1002"},
-        {"07005", 0, "24000"}, {"07008", 0, "S1000"}, {"07009", SQL_API_SQLGETDATA, "S1002"},
-        {"07009", SQL_API_SQLBINDCOL, "S1002"}, {"07009", SQL_API_SQLCOLATTRIBUTE, "S1002"},
-        {"07009", SQL_API_SQLFETCH, "S1002"}, {"07009", SQL_API_SQLFETCHSCROLL, "S1002"},
-        {"07009", SQL_API_SQLBINDPARAMETER, "S1093"}, {"07009", SQL_API_SQLDESCRIBEPARAM, "S1093"},
-        {"07009", SQL_API_SQLDESCRIBECOL, "07009"}, {"22007", 0, "22008"},
-        {"22018", 0, "22005"}, {"HY007", 0, "S1010"}, {"HY020", 0, "S1011"},
-        {"HY018", 0, "70100"}, {"HY024", 0, "S1009"}, {"HY000", 0, "S1000"},
-        {"HY090", 0, "S1090"}, {"42S02", 0, "S0002"}, {"42S22", 0, "S0022"},
-        {"08S01", 0, "08S01"}, {"01004", 0, "01004"}, {"IM001", 0, "IM001"},
+        {"01S07", 0, "01004"},
+        {"42000", 0, "37000"},
+        {"07002", 0, "S1002"},
+        {"07005", 0, "24000"},
+        {"07008", 0, "S1000"},
+        {"07009", SQL_API_SQLGETDATA, "S1002"},
+        {"07009", SQL_API_SQLBINDCOL, "S1002"},
+        {"07009", SQL_API_SQLCOLATTRIBUTE, "S1002"},
+        {"07009", SQL_API_SQLFETCH, "S1002"},
+        {"07009", SQL_API_SQLFETCHSCROLL, "S1002"},
+        {"07009", SQL_API_SQLBINDPARAMETER, "S1093"},
+        {"07009", SQL_API_SQLDESCRIBEPARAM, "S1093"},
+        {"07009", SQL_API_SQLDESCRIBECOL, "07009"},
+        {"22007", 0, "22008"},
+        {"22018", 0, "22005"},
+        {"HY007", 0, "S1010"},
+        {"HY020", 0, "S1011"},
+        {"HY018", 0, "70100"},
+        {"HY024", 0, "S1009"},
+        {"HY000", 0, "S1000"},
+        {"HY090", 0, "S1090"},
+        {"42S02", 0, "S0002"},
+        {"42S22", 0, "S0022"},
+        {"08S01", 0, "08S01"},
+        {"01004", 0, "01004"},
+        {"IM001", 0, "IM001"},
     };
     BaseErrorList list(nullptr);
     for (const Case& c : cases) {
@@ -393,9 +408,8 @@ TEST_F(Diagnostics, ConcatenateMessages)
     basePostWarning(kBaseIdxTruncated);
     uint16_t* text = d.list.concatenateMessages();
     ASSERT_NE(text, nullptr);
-    EXPECT_EQ(narrow(u16(text)),
-              "[Mirrowen][ODBC ]Numeric value out of range\n"
-              "[Mirrowen][ODBC ]String data, right truncated");
+    EXPECT_EQ(narrow(u16(text)), "[Mirrowen][ODBC ]Numeric value out of range\n"
+                                 "[Mirrowen][ODBC ]String data, right truncated");
     ramFree(text);
     EXPECT_EQ(d.list.diagCount(), 0);
     EXPECT_EQ(d.list.errorCount, 0);
@@ -443,9 +457,8 @@ TEST_F(Diagnostics, GetConnectionErrorsEmptiesTheHandleList)
     KaErrorPopList();
     char* text = getConnectionErrors(&connHandle);
     ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text,
-                 "[Mirrowen][ODBC Spark driver]Communication link failure\n"
-                 "[Mirrowen][ODBC Spark driver][SparkSQL]server said no");
+    EXPECT_STREQ(text, "[Mirrowen][ODBC Spark driver]Communication link failure\n"
+                       "[Mirrowen][ODBC Spark driver][SparkSQL]server said no");
     std::free(text);
     EXPECT_EQ(connHandle.diagnostics.diagCount(), 0);
 
@@ -481,20 +494,19 @@ TEST_F(Diagnostics, RecordsComeBackInOdbcOrderAfterTheCall)
     DiagScope d;
     int64_t row = 0;
     basePostError(kBaseIdxGeneralError)->setSqlstate("42000");
-    basePostError(kBaseIdxLinkFailure);                              // 08S01
-    basePostWarning(kBaseIdxTruncated);                              // 01004
+    basePostError(kBaseIdxLinkFailure);  // 08S01
+    basePostWarning(kBaseIdxTruncated);  // 01004
     basePostWarning(kBaseIdxGeneralWarning)->setSqlstate("01S01");
     basePostError(kBaseIdxGeneralError)->setSqlstate("IM001");
-    d.list.currentRow = &row;                                        // row 1
-    basePostError(kBaseIdxOutOfRange);                               // 22003, row 1
+    d.list.currentRow = &row;           // row 1
+    basePostError(kBaseIdxOutOfRange);  // 22003, row 1
     d.list.currentRow = nullptr;
-    basePostError(kBaseIdxOutOfRange);                               // 22003, no row
+    basePostError(kBaseIdxOutOfRange);  // 22003, no row
     ASSERT_EQ(d.list.sort(), 0);
     std::vector<std::string> states;
     for (int16_t i = 1; i <= 7; ++i)
         states.push_back(sqlstateOf(d.list, i));
-    EXPECT_EQ(states, (std::vector<std::string>{"08S01", "01S01", "42000", "22003", "22003", "IM001",
-                                                "01004"}));
+    EXPECT_EQ(states, (std::vector<std::string>{"08S01", "01S01", "42000", "22003", "22003", "IM001", "01004"}));
     SQLLEN rowNumber = 0;
     EXPECT_EQ(d.list.getDiagField(4, SQL_DIAG_ROW_NUMBER, &rowNumber, 8, nullptr), SQL_SUCCESS);
     EXPECT_EQ(rowNumber, -1);  // no row comes before row 1

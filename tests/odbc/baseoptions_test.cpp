@@ -102,8 +102,7 @@ protected:
 
     std::unique_ptr<KaValueParserW> parse(const std::u16string& text)
     {
-        auto parser = std::make_unique<KaValueParserW>(W(text.c_str()), text.size(), u';',
-                                                        nullptr, 0);
+        auto parser = std::make_unique<KaValueParserW>(W(text.c_str()), text.size(), u';', nullptr, 0);
         parser->setQuoteChars(0, 0, 0);
         EXPECT_EQ(parser->addWordChars(W(u"_.()")), 0);
         BaseScopedKey key(conn->connectionKey);
@@ -122,9 +121,8 @@ protected:
     {
         uint16_t* value = nullptr;
         int32_t source = -1;
-        int16_t rc = conn->getOptionValue(parser, shortKey != nullptr ? W(shortKey) : nullptr,
-                                          W(longKey), def != nullptr ? W(def) : nullptr, &value,
-                                          &source, decode);
+        int16_t rc = conn->getOptionValue(parser, shortKey != nullptr ? W(shortKey) : nullptr, W(longKey),
+                                          def != nullptr ? W(def) : nullptr, &value, &source, decode);
         Found f{rc, u16(value), source, value == nullptr};
         ramFree(value);
         return f;
@@ -202,9 +200,9 @@ TEST_F(Options, TheBestOfSeveralKeywordsIsTheOneFromTheEarliestStage)
         auto parser = parse(c.string);
         uint16_t* value = nullptr;
         int32_t source = -1;
-        ASSERT_EQ(conn->getOptionValueBest(parser.get(), W(u"HOST"), W(u"HostName"), more,
-                                           W(u"none"), &value, &source, 0),
-                  0);
+        ASSERT_EQ(
+            conn->getOptionValueBest(parser.get(), W(u"HOST"), W(u"HostName"), more, W(u"none"), &value, &source, 0),
+            0);
         EXPECT_EQ(u16(value), c.expected);
         EXPECT_EQ(source, c.source);
         ramFree(value);
@@ -237,8 +235,7 @@ TEST_F(Options, AProfileComesBeforeTheDataSourceAndIsChosenByName)
 TEST_F(Options, StoredValuesAreDecodedWhereAskedAndLongValuesTakenAsTheyStand)
 {
     std::string stored = storedForm(u"s3cr;t}");
-    writeIni("odbc.ini", "[sales]\nDriver=D\nProxyPassword=" + stored + "\nPWD=" + stored +
-                             "\n");
+    writeIni("odbc.ini", "[sales]\nDriver=D\nProxyPassword=" + stored + "\nPWD=" + stored + "\n");
     ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
     katest::DiagScope scope;
     EXPECT_EQ(lookup(nullptr, nullptr, u"ProxyPassword", nullptr, 1).value, u"s3cr;t}");
@@ -246,9 +243,7 @@ TEST_F(Options, StoredValuesAreDecodedWhereAskedAndLongValuesTakenAsTheyStand)
 
     // The password read for a connect is decoded into its holder.
     int32_t source = -1;
-    ASSERT_EQ(conn->readCredentialOption(nullptr, W(u"PWD"), W(u"PWD"), nullptr, conn->password,
-                                         &source),
-              0);
+    ASSERT_EQ(conn->readCredentialOption(nullptr, W(u"PWD"), W(u"PWD"), nullptr, conn->password, &source), 0);
     EXPECT_EQ(source, kBaseOptFromDataSource);
     KaMemoryBuffer plain;
     plain.state = KA_MEMBUF_PLAIN;
@@ -367,8 +362,7 @@ TEST_F(Options, AnApplicationWithoutThreadsSwitchesTheHandleLockingOff)
     ASSERT_EQ(conn->readConnectOptions(W(u"AUT=1"), SQL_NTS, parser.get(), 0), 0);
     EXPECT_FALSE(handle->lockingOff());
     auto off = parse(u"AUT=0;TCA=threadperconnection");
-    ASSERT_EQ(conn->readConnectOptions(W(u"AUT=0;TCA=threadperconnection"), SQL_NTS, off.get(), 0),
-              0);
+    ASSERT_EQ(conn->readConnectOptions(W(u"AUT=0;TCA=threadperconnection"), SQL_NTS, off.get(), 0), 0);
     EXPECT_EQ(conn->threadModel, kBaseThreadPerConnection);
     EXPECT_TRUE(handle->lockingOff());
 }
@@ -405,8 +399,8 @@ TEST(OptionHelpers, DelimitersKeywordListsAndRuns)
         const char16_t* text;
         uint16_t expected;
     };
-    const Delim delims[] = {{u",", ','}, {u"\\n", 10}, {u"\\t", 9}, {u"\\f", 12},
-                            {u"\\r", 13}, {u"\\v", 11}, {u"ab", 0},  {u"", 0}, {u"\\x", 0}};
+    const Delim delims[] = {{u",", ','},  {u"\\n", 10}, {u"\\t", 9}, {u"\\f", 12}, {u"\\r", 13},
+                            {u"\\v", 11}, {u"ab", 0},   {u"", 0},    {u"\\x", 0}};
     for (const Delim& d : delims)
         EXPECT_EQ(delimiterFromOption(W(d.text)), d.expected) << katest::narrow(std::u16string(d.text));
 

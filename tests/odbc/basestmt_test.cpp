@@ -49,8 +49,7 @@ struct Stmt {
     }
 
     // Describes result column n.
-    BaseIRDRecord* column(int64_t n, int16_t sqlType, int64_t size, int16_t scale = 0,
-                          int64_t cp = kCodePageUtf8)
+    BaseIRDRecord* column(int64_t n, int16_t sqlType, int64_t size, int16_t scale = 0, int64_t cp = kCodePageUtf8)
     {
         if (stmt.ird->count() < n) {
             EXPECT_EQ(stmt.ird->setRecordCount(n), 0);
@@ -163,7 +162,8 @@ TEST_F(Statement, LongValuesAreReadInPiecesAcrossCalls)
     // UTF-8 text in a UTF-8 application: served from the source, no buffer.
     Stmt s(kCodePageUtf8);
     s.column(1, SQL_VARCHAR, 100, 0, kCodePageUtf8);
-    const std::string value = "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln";
+    const std::string value = "Gr\xc3\xbc\xc3\x9f"
+                              "e aus K\xc3\xb6ln";
     s.stmt.resetLongData();
     std::string got;
     int pieces = 0;
@@ -172,8 +172,8 @@ TEST_F(Statement, LongValuesAreReadInPiecesAcrossCalls)
         int64_t length = -99;
         BaseOutString out(buf.data(), int64_t{5}, &length, nullptr);
         DiagScope d;
-        ASSERT_EQ(s.stmt.convertColumnValue(1, SQL_C_CHAR, &out, value.data(),
-                                            static_cast<int64_t>(value.size()), kBaseKindText),
+        ASSERT_EQ(s.stmt.convertColumnValue(1, SQL_C_CHAR, &out, value.data(), static_cast<int64_t>(value.size()),
+                                            kBaseKindText),
                   0);
         EXPECT_TRUE(buf.guardsIntact());
         EXPECT_EQ(length, static_cast<int64_t>(value.size() - got.size()));
@@ -196,8 +196,8 @@ TEST_F(Statement, LongValuesAreReadInPiecesAcrossCalls)
         int64_t length = -99;
         BaseOutString out(buf.data(), int64_t{8}, &length, nullptr);
         DiagScope d;
-        ASSERT_EQ(s.stmt.convertColumnValue(2, SQL_C_WCHAR, &out, value.data(),
-                                            static_cast<int64_t>(value.size()), kBaseKindText),
+        ASSERT_EQ(s.stmt.convertColumnValue(2, SQL_C_WCHAR, &out, value.data(), static_cast<int64_t>(value.size()),
+                                            kBaseKindText),
                   0);
         ASSERT_NE(s.stmt.convertBuffer, nullptr);
         EXPECT_EQ(s.stmt.convertedLength, static_cast<int64_t>(wide.size()));
@@ -312,9 +312,7 @@ TEST_F(Statement, ParametersAreDescribedByTheirRecords)
     num.sign = 1;
     num.val[0] = 12345 % 256;
     num.val[1] = 12345 / 256;
-    EXPECT_EQ(s.stmt.convertParamValue(2, &num, sizeof num, kBaseKindText, buf.data(), 32,
-                                       &produced),
-              0);
+    EXPECT_EQ(s.stmt.convertParamValue(2, &num, sizeof num, kBaseKindText, buf.data(), 32, &produced), 0);
     EXPECT_EQ(buf.str(static_cast<size_t>(produced)), "12.345");
 
     // SQL_C_DEFAULT stands for the SQL type's own C type.
@@ -328,8 +326,7 @@ TEST_F(Statement, ParametersAreDescribedByTheirRecords)
     s.stmt.returnValueParam = true;
     EXPECT_EQ(s.stmt.getParamIPDRecord(1), ipd);
     EXPECT_EQ(s.stmt.getParamIPDRecord(2), nullptr);
-    EXPECT_EQ(s.stmt.convertParamValue(3, &value, 4, kBaseKindText, buf.data(), 32, &produced),
-              1);
+    EXPECT_EQ(s.stmt.convertParamValue(3, &value, 4, kBaseKindText, buf.data(), 32, &produced), 1);
     EXPECT_TRUE(buf.guardsIntact());
 }
 
@@ -342,20 +339,14 @@ TEST_F(Statement, ValuesForResultColumnsTakeTheColumnsKind)
     int64_t produced = -1;
     Guarded buf(16);
     DiagScope d;
-    EXPECT_EQ(s.stmt.convertToColumnType(1, SQL_C_CHAR, "-12", 3, buf.data(), &chosen, &produced,
-                                         16),
-              0);
+    EXPECT_EQ(s.stmt.convertToColumnType(1, SQL_C_CHAR, "-12", 3, buf.data(), &chosen, &produced, 16), 0);
     EXPECT_EQ(chosen, kBaseKindSmallInt);
     EXPECT_EQ(buf.str(2), bytesOf<int16_t>(-12));
     double v = 0.25;
-    EXPECT_EQ(s.stmt.convertToColumnType(2, SQL_C_DOUBLE, &v, 8, buf.data(), &chosen, &produced,
-                                         16),
-              0);
+    EXPECT_EQ(s.stmt.convertToColumnType(2, SQL_C_DOUBLE, &v, 8, buf.data(), &chosen, &produced, 16), 0);
     EXPECT_EQ(chosen, kBaseKindText);
     EXPECT_EQ(buf.str(static_cast<size_t>(produced)), ".25");
-    EXPECT_EQ(s.stmt.convertToColumnType(3, SQL_C_DOUBLE, &v, 8, buf.data(), &chosen, &produced,
-                                         16),
-              1);
+    EXPECT_EQ(s.stmt.convertToColumnType(3, SQL_C_DOUBLE, &v, 8, buf.data(), &chosen, &produced, 16), 1);
     EXPECT_EQ(katest::sqlstate(d.at(0)), "HY000");
     EXPECT_TRUE(buf.guardsIntact());
 }

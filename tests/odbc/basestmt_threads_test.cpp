@@ -32,10 +32,7 @@ struct CallCounter {
 
 class CountingStatement : public BaseStatement {
 public:
-    CountingStatement(BaseConnection* conn, CallCounter* counter) noexcept
-        : BaseStatement(conn), counter_(counter)
-    {
-    }
+    CountingStatement(BaseConnection* conn, CallCounter* counter) noexcept : BaseStatement(conn), counter_(counter) {}
     int16_t enterHook() noexcept override
     {
         // Shared by all statements only where the model serialises their
@@ -52,11 +49,9 @@ private:
 
 class CountingConnection : public katest::TestConnection {
 public:
-    CountingConnection(BaseEnv* env, katest::TestConnectionControl* control,
-                       CallCounter* counter) noexcept
+    CountingConnection(BaseEnv* env, katest::TestConnectionControl* control, CallCounter* counter) noexcept
         : TestConnection(env, control), counter_(counter)
-    {
-    }
+    {}
     int16_t createStatement(BaseStatement** out) noexcept override
     {
         *out = nullptr;
@@ -107,8 +102,7 @@ std::string stateOf(SQLHSTMT stmt)
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    if (SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &length) ==
-        SQL_ERROR)
+    if (SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, 1, state, &native, nullptr, 0, &length) == SQL_ERROR)
         return "";
     std::string out;
     for (int i = 0; i < 5; ++i)
@@ -189,11 +183,9 @@ TEST_P(StatementThreads, StatementsLeftAllocatedGoWithTheirConnection)
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, StatementThreads,
-                         ::testing::Values(kBaseThreadSafe, kBaseThreadPerConnection,
-                                           kBaseThreadPerDriver),
+                         ::testing::Values(kBaseThreadSafe, kBaseThreadPerConnection, kBaseThreadPerDriver),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
-                             return info.param == kBaseThreadSafe ? std::string("none")
-                                    : info.param == kBaseThreadPerConnection
-                                        ? std::string("perConnection")
-                                        : std::string("perDriver");
+                             return info.param == kBaseThreadSafe            ? std::string("none")
+                                    : info.param == kBaseThreadPerConnection ? std::string("perConnection")
+                                                                             : std::string("perDriver");
                          });

@@ -220,8 +220,7 @@ TEST_F(StatementCall, AThreadThatCannotRegisterEndsTheCallAndLeavesItsListAlone)
     threadSetRecordAllocator(old);
     EXPECT_EQ(result.get_future().get(), SQL_ERROR);
     ASSERT_EQ(stmt->diagnostics.recordCount(), 1u);
-    EXPECT_NE(katest::messageText(stmt->diagnostics.recordAt(0)).find(" mdsPerThreadInit failed."),
-              std::string::npos);
+    EXPECT_NE(katest::messageText(stmt->diagnostics.recordAt(0)).find(" mdsPerThreadInit failed."), std::string::npos);
     EXPECT_EQ(KaErrorCurrentList(), &outer.list);
     delete stmt;
 }
@@ -449,9 +448,8 @@ TEST_F(StatementCall, TheEntryStepReportsTheStageOfAFailover)
     conn->failoverMode = 1;
     BaseStatement* stmt = newStatement();
     auto firstText = [&] {
-        return stmt->diagnostics.recordCount() == 0
-                   ? std::string()
-                   : katest::messageText(stmt->diagnostics.recordAt(0));
+        return stmt->diagnostics.recordCount() == 0 ? std::string()
+                                                    : katest::messageText(stmt->diagnostics.recordAt(0));
     };
     // Moved and restored: the call runs and says so once.
     stmt->failoverState = kBaseFailoverRestored;
@@ -460,9 +458,7 @@ TEST_F(StatementCall, TheEntryStepReportsTheStageOfAFailover)
     EXPECT_EQ(stmt->failoverState, kBaseFailoverReported);
     ASSERT_EQ(stmt->diagnostics.recordCount(), 1u);
     EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxGeneralWarning);
-    EXPECT_NE(firstText().find("has been re-established; the call did not complete"),
-              std::string::npos)
-        << firstText();
+    EXPECT_NE(firstText().find("has been re-established; the call did not complete"), std::string::npos) << firstText();
 
     // Moved but not restored: the call ends, and the next one starts afresh.
     stmt->failoverState = kBaseFailoverNotRestored;
@@ -487,8 +483,7 @@ TEST_F(StatementCall, TheEntryStepReportsTheStageOfAFailover)
     EXPECT_EQ(stmt->enterFunction(SQL_API_SQLFETCH), 1);
     EXPECT_EQ(stmt->exitFunction(SQL_ERROR), SQL_ERROR);
     EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxLinkFailure);
-    EXPECT_NE(firstText().find("could not be re-established with the servers hostA:10000"),
-              std::string::npos)
+    EXPECT_NE(firstText().find("could not be re-established with the servers hostA:10000"), std::string::npos)
         << firstText();
     EXPECT_EQ(stmt->failoverState, kBaseFailoverFailed);
     delete stmt;

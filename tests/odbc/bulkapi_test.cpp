@@ -28,26 +28,23 @@ TEST_F(BulkExports, LoadingATableFailsWithoutADiagnostic)
     std::u16string table = u"t";
     std::u16string file = u"/nonexistent/data";
     EXPECT_EQ(LoadTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                 reinterpret_cast<SQLWCHAR*>(file.data()), -1, -1, nullptr,
-                                 nullptr, nullptr, 1, 10, 64),
+                                 reinterpret_cast<SQLWCHAR*>(file.data()), -1, -1, nullptr, nullptr, nullptr, 1, 10,
+                                 64),
               SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
     EXPECT_EQ(LoadTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
                                 reinterpret_cast<const SQLCHAR*>("data.txt"), -1, -1,
-                                reinterpret_cast<const SQLCHAR*>("data.xml"), nullptr, nullptr, 1,
-                                10, 64),
+                                reinterpret_cast<const SQLCHAR*>("data.xml"), nullptr, nullptr, 1, 10, 64),
               SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).rc, SQL_NO_DATA);
     // The export and the validation still need an open connection.
     EXPECT_EQ(ExportTableToFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                 reinterpret_cast<SQLWCHAR*>(file.data()), kCodePageUtf16LE, -1, -1,
-                                 nullptr),
+                                 reinterpret_cast<SQLWCHAR*>(file.data()), kCodePageUtf16LE, -1, -1, nullptr),
               SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
     SQLINTEGER count = -1;
     EXPECT_EQ(ValidateTableFromFileW(dbc, reinterpret_cast<SQLWCHAR*>(table.data()),
-                                     reinterpret_cast<SQLWCHAR*>(file.data()), nullptr, 0,
-                                     &count),
+                                     reinterpret_cast<SQLWCHAR*>(file.data()), nullptr, 0, &count),
               SQL_ERROR);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08003");
@@ -60,8 +57,8 @@ TEST_F(BulkExports, BulkDiagnosticsInTheApplicationCodePage)
     katest::Guarded<SQLCHAR> message(258);
     SQLINTEGER native = -1;
     SQLSMALLINT length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state.data(), &native, message.data(),
-                             SQLSMALLINT(message.size()), &length),
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state.data(), &native, message.data(), SQLSMALLINT(message.size()),
+                             &length),
               SQL_SUCCESS);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(state.data())), "08001");
     EXPECT_TRUE(state.guardsIntact());
@@ -71,17 +68,16 @@ TEST_F(BulkExports, BulkDiagnosticsInTheApplicationCodePage)
 
     // Cut to the buffer, and measured without one.
     katest::Guarded<SQLCHAR> cut(10);
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state.data(), &native, cut.data(),
-                             SQLSMALLINT(cut.size()), &length),
-              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(
+        GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, state.data(), &native, cut.data(), SQLSMALLINT(cut.size()), &length),
+        SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(cut.data())), kConnectRefused.substr(0, 9));
     EXPECT_TRUE(cut.guardsIntact());
     length = 0;
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, nullptr, nullptr, nullptr, 0, &length),
-              SQL_SUCCESS);
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 1, nullptr, nullptr, nullptr, 0, &length), SQL_SUCCESS);
     EXPECT_EQ(length, static_cast<SQLSMALLINT>(kConnectRefused.size()));
-    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state.data(), &native, message.data(),
-                             SQLSMALLINT(message.size()), &length),
+    EXPECT_EQ(GetBulkDiagRec(SQL_HANDLE_DBC, dbc, 2, state.data(), &native, message.data(), SQLSMALLINT(message.size()),
+                             &length),
               SQL_NO_DATA);
 
     katest::Guarded<SQLWCHAR> stateW(6);

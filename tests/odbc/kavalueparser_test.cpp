@@ -244,7 +244,7 @@ TEST_F(ValueParserTest, SyntaxErrorsNameTheirPosition)
     };
     const Case cases[] = {
         {u"=x", "position 0"},
-        {u"DSN x", "position 5"},     // the key is "DSN x" and no "=" follows
+        {u"DSN x", "position 5"},  // the key is "DSN x" and no "=" follows
         {u"DSN=a;b", "position 7"},
         {u"DSN=a;1=2", "position 6"},  // a key cannot begin with a number here
         {u"PWD={abc}x;DSN=a", "position 9"},
@@ -305,8 +305,8 @@ TEST_F(ValueParserTest, BuildRefusesSecretsBuildDecryptedBracesThem)
 
 TEST_F(ValueParserTest, BuiltTextParsesBackToTheSameValues)
 {
-    const char16_t* values[] = {u"plain", u"a;b", u"{braced}", u"}", u"a}}b", u" lead", u"trail ",
-                                u"", u"x=y", u"{", u"}{;", u"caf\u00e9 \U0001F511"};
+    const char16_t* values[] = {u"plain",  u"a;b", u"{braced}", u"}", u"a}}b", u" lead",
+                                u"trail ", u"",    u"x=y",      u"{", u"}{;",  u"caf\u00e9 \U0001F511"};
     KaValueParserW built(W(u""), 0, ';', nullptr, 1);
     ASSERT_EQ(built.parse(kKey, nullptr), 0);
     std::u16string keys[std::size(values)];
@@ -325,8 +325,7 @@ TEST_F(ValueParserTest, BuiltTextParsesBackToTheSameValues)
     ASSERT_EQ(reparsed.parse(kKey, nullptr), 0) << katest::narrow(copy);
     ASSERT_EQ(reparsed.attributes.count, std::size(values));
     for (size_t i = 0; i < std::size(values); ++i)
-        EXPECT_EQ(str(reparsed.getValueCStr(W(keys[i].c_str()))), str(built.getValueCStr(W(keys[i].c_str()))))
-            << i;
+        EXPECT_EQ(str(reparsed.getValueCStr(W(keys[i].c_str()))), str(built.getValueCStr(W(keys[i].c_str())))) << i;
 }
 
 TEST_F(ValueParserTest, ValueUnderEitherKeyword)
@@ -489,8 +488,7 @@ struct Narrow {
     KaValueParser p;
     explicit Narrow(const char* s, int32_t duplicates = 0, char sep = ';')
         : text(s), p(text.data(), text.size(), KA_TEXT_UTF8, sep, nullptr, duplicates)
-    {
-    }
+    {}
     std::string value(const char* name) { return str(p.getValueCStr(name)); }
 };
 

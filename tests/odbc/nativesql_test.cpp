@@ -69,7 +69,8 @@ TEST_F(NativeSql, ShortBufferIsCutWithAWarning)
     for (auto& u : out)
         u = 0x7777;
     SQLINTEGER length = 0;
-    EXPECT_EQ(SQLNativeSqlW(dbc, const_cast<SQLWCHAR*>(W(in.c_str())), SQL_NTS, out, 6, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(SQLNativeSqlW(dbc, const_cast<SQLWCHAR*>(W(in.c_str())), SQL_NTS, out, 6, &length),
+              SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(length, SQLINTEGER(std::u16string(u"select  ucase(name) from t t").size()));
     EXPECT_EQ(answerOf(out, 5), u"selec");
     EXPECT_EQ(out[5], 0);
@@ -82,8 +83,9 @@ TEST_F(NativeSql, LengthOnlyWhenNoBuffer)
     attachOpen();
     std::u16string in = u"select {d '2024-01-31'}";
     SQLINTEGER length = 0;
-    EXPECT_EQ(SQLNativeSqlW(dbc, const_cast<SQLWCHAR*>(W(in.c_str())), SQLINTEGER(in.size()), nullptr, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(SQLNativeSqlW(dbc, const_cast<SQLWCHAR*>(W(in.c_str())), SQLINTEGER(in.size()), nullptr, 0, &length),
+              SQL_SUCCESS);
     EXPECT_EQ(length, SQLINTEGER(std::u16string(u"select  '2024-01-31'").size()));
 }
 
-} // namespace
+}  // namespace

@@ -34,8 +34,7 @@ protected:
         gControl.connectFailures = 0;
         ASSERT_EQ(katest::openCatalogue(), 0);
         ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
+        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
                   SQL_SUCCESS);
         ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
     }
@@ -51,8 +50,7 @@ protected:
     {
         std::u16string in = u"DSN=test;UID=u;PWD=p";
         SQLSMALLINT outLength = 0;
-        return SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength,
-                                 SQL_DRIVER_NOPROMPT);
+        return SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
     }
 
     SQLRETURN set(SQLINTEGER attribute, intptr_t value)
@@ -95,8 +93,7 @@ TEST_F(ConnExports, ARefusedBufferedAttributeIsAWarningOfTheConnect)
     EXPECT_EQ(first.rc, SQL_SUCCESS);
     EXPECT_EQ(second.rc, SQL_SUCCESS);
     // Both warnings: the refusal and the option-changed notice.
-    EXPECT_TRUE(first.state == "01S02" || second.state == "01S02")
-        << first.state << " " << second.state;
+    EXPECT_TRUE(first.state == "01S02" || second.state == "01S02") << first.state << " " << second.state;
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc, 3).rc, SQL_NO_DATA);
     // Not offered to the next connect.
     ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);

@@ -101,20 +101,15 @@ TEST_F(Exports, HandlesOfTheWrongKindOrNullAreInvalid)
         {"SQLFreeHandle(STMT, dbc)", SQLFreeHandle(SQL_HANDLE_STMT, dbc)},
         {"SQLFreeHandle(DBC, env)", SQLFreeHandle(SQL_HANDLE_DBC, env)},
         {"SQLFreeHandle(ENV, dbc)", SQLFreeHandle(SQL_HANDLE_ENV, dbc)},
-        {"SQLGetDiagRecW(STMT, dbc)", SQLGetDiagRecW(SQL_HANDLE_STMT, dbc, 1, nullptr, nullptr,
-                                                     nullptr, 0, nullptr)},
+        {"SQLGetDiagRecW(STMT, dbc)", SQLGetDiagRecW(SQL_HANDLE_STMT, dbc, 1, nullptr, nullptr, nullptr, 0, nullptr)},
         {"SQLEndTran(DBC, env)", SQLEndTran(SQL_HANDLE_DBC, env, SQL_COMMIT)},
         {"SQLEndTran(STMT, dbc)", SQLEndTran(SQL_HANDLE_STMT, dbc, SQL_COMMIT)},
         {"SQLEndTran(7, env)", SQLEndTran(7, env, SQL_COMMIT)},
         {"ExportTableToFile(env)", ExportTableToFile(env, nullptr, nullptr, 0, 0, 0, nullptr)},
-        {"ValidateTableFromFileW(null)",
-         ValidateTableFromFileW(nullptr, nullptr, nullptr, nullptr, 0, nullptr)},
-        {"LoadTableFromFile(env)",
-         LoadTableFromFile(env, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, 0, 0, 0)},
-        {"GetBulkDiagRecW(ENV, env)",
-         GetBulkDiagRecW(SQL_HANDLE_ENV, env, 1, nullptr, nullptr, nullptr, 0, nullptr)},
-        {"GetBulkDiagRec(DBC, env)",
-         GetBulkDiagRec(SQL_HANDLE_DBC, env, 1, nullptr, nullptr, nullptr, 0, nullptr)},
+        {"ValidateTableFromFileW(null)", ValidateTableFromFileW(nullptr, nullptr, nullptr, nullptr, 0, nullptr)},
+        {"LoadTableFromFile(env)", LoadTableFromFile(env, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, 0, 0, 0)},
+        {"GetBulkDiagRecW(ENV, env)", GetBulkDiagRecW(SQL_HANDLE_ENV, env, 1, nullptr, nullptr, nullptr, 0, nullptr)},
+        {"GetBulkDiagRec(DBC, env)", GetBulkDiagRec(SQL_HANDLE_DBC, env, 1, nullptr, nullptr, nullptr, 0, nullptr)},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.rc, SQL_INVALID_HANDLE) << c.call;
@@ -158,8 +153,7 @@ TEST_F(Exports, EveryConnectIsRefusedWithUnableToConnect)
     std::u16string password = u"secret";
     std::u16string in = u"DRIVER={VYspark28};HOST=localhost;PORT=10000";
 
-    EXPECT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, W(user), SQL_NTS, W(password), SQL_NTS),
-              SQL_ERROR);
+    EXPECT_EQ(SQLConnectW(dbc, W(dsn), SQL_NTS, W(user), SQL_NTS, W(password), SQL_NTS), SQL_ERROR);
     Diag d = diagOf(SQL_HANDLE_DBC, dbc);
     EXPECT_EQ(d.rc, SQL_SUCCESS);
     EXPECT_EQ(d.state, "08001");
@@ -168,8 +162,7 @@ TEST_F(Exports, EveryConnectIsRefusedWithUnableToConnect)
 
     katest::Guarded<SQLWCHAR> out(32);
     SQLSMALLINT outLength = -9;
-    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out.data(), 32, &outLength,
-                                SQL_DRIVER_NOPROMPT),
+    EXPECT_EQ(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out.data(), 32, &outLength, SQL_DRIVER_NOPROMPT),
               SQL_ERROR);
     EXPECT_EQ(out.data()[0], 0);
     EXPECT_TRUE(out.guardsIntact());
@@ -207,11 +200,9 @@ TEST_F(Exports, ConnectionAttributesBeforeConnectAreKeptForTheConnection)
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &value, 0, nullptr), SQL_NO_DATA);
     EXPECT_EQ(value, 99u);
 
-    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                                 reinterpret_cast<SQLPOINTER>(intptr_t{5}), 0),
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(intptr_t{5}), 0),
               SQL_SUCCESS);
-    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                                 reinterpret_cast<SQLPOINTER>(intptr_t{7}), 0),
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(intptr_t{7}), 0),
               SQL_SUCCESS);
     std::u16string catalog = u"sales";
     EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(catalog), SQL_NTS), SQL_SUCCESS);
@@ -226,8 +217,7 @@ TEST_F(Exports, ConnectionAttributesBeforeConnectAreKeptForTheConnection)
     EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(catalog), -20), SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HY090");
     // The ANSI-application attribute is recorded but reported unsupported.
-    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_ANSI_APP,
-                                 reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AA_TRUE}), 0),
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_ANSI_APP, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AA_TRUE}), 0),
               SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
     EXPECT_EQ(handleObject()->ansiApp, 1u);
@@ -237,9 +227,9 @@ TEST_F(Exports, ConnectionAttributesBeforeConnectAreKeptForTheConnection)
     EXPECT_EQ(value, 7u);
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_CONNECTION_DEAD, &value, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(value, SQLUINTEGER{SQL_CD_TRUE});
-    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
-                                 reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AUTOCOMMIT_OFF}), 0),
-              SQL_SUCCESS);
+    EXPECT_EQ(
+        SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_AUTOCOMMIT_OFF}), 0),
+        SQL_SUCCESS);
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(value, SQLUINTEGER{SQL_AUTOCOMMIT_OFF});
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_TRACE, &value, 0, nullptr), SQL_ERROR);
@@ -260,9 +250,7 @@ TEST_F(Exports, GetInfoAnswersBeforeConnect)
     for (const Case& c : cases) {
         katest::Guarded<SQLWCHAR> buffer(64);
         SQLSMALLINT length = 0;
-        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer.data(), SQLSMALLINT(buffer.bytes()), &length),
-                  SQL_SUCCESS)
-            << c.info;
+        EXPECT_EQ(SQLGetInfoW(dbc, c.info, buffer.data(), SQLSMALLINT(buffer.bytes()), &length), SQL_SUCCESS) << c.info;
         EXPECT_EQ(narrow(u16(buffer.data())), c.text);
         EXPECT_EQ(length, static_cast<SQLSMALLINT>(std::strlen(c.text) * 2));
         EXPECT_TRUE(buffer.guardsIntact());
@@ -298,14 +286,11 @@ TEST_F(Exports, CallsThatNeedAPhysicalConnectionSayConnectionNotOpen)
         {"SQLGetFunctions", SQLGetFunctions(dbc, SQL_API_ODBC3_ALL_FUNCTIONS, flags)},
         {"SQLNativeSqlW", SQLNativeSqlW(dbc, W(sql), SQL_NTS, out, 16, &outLength)},
         {"SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT)},
-        {"ExportTableToFile",
-         ExportTableToFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
-                           reinterpret_cast<const SQLCHAR*>("f"), 4, -1, -1, nullptr)},
-        {"ValidateTableFromFile",
-         ValidateTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
-                               reinterpret_cast<const SQLCHAR*>("d"), nullptr, 0, nullptr)},
-        {"LoadTableFromFileW",
-         LoadTableFromFileW(dbc, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, 1, 1, 64)},
+        {"ExportTableToFile", ExportTableToFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
+                                                reinterpret_cast<const SQLCHAR*>("f"), 4, -1, -1, nullptr)},
+        {"ValidateTableFromFile", ValidateTableFromFile(dbc, reinterpret_cast<const SQLCHAR*>("t"),
+                                                        reinterpret_cast<const SQLCHAR*>("d"), nullptr, 0, nullptr)},
+        {"LoadTableFromFileW", LoadTableFromFileW(dbc, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, 1, 1, 64)},
     };
     for (const Case& c : before) {
         EXPECT_EQ(c.rc, SQL_ERROR) << c.call;
@@ -427,16 +412,13 @@ TEST_F(Exports, AFreshPooledConnectionRepeatsACallThatReestablishedItsLink)
 TEST_F(Exports, OdbcTwoApplicationsReadOdbcTwoSqlstates)
 {
     SQLINTEGER value = 0;
-    ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
-                            reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC2}), 0),
+    ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC2}), 0),
               SQL_SUCCESS);
     EXPECT_EQ(SQLGetEnvAttr(env, SQL_ATTR_CONNECTION_POOLING, &value, 4, nullptr), SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_ENV, env).state, "S1C00");
     SQLWCHAR state[6] = {};
     SQLSMALLINT length = 0;
-    EXPECT_EQ(SQLGetDiagFieldW(SQL_HANDLE_ENV, env, 1, SQL_DIAG_SQLSTATE, state, sizeof state,
-                               &length),
-              SQL_SUCCESS);
+    EXPECT_EQ(SQLGetDiagFieldW(SQL_HANDLE_ENV, env, 1, SQL_DIAG_SQLSTATE, state, sizeof state, &length), SQL_SUCCESS);
     EXPECT_EQ(narrow(u16(state)), "S1C00");
     // Connection diagnostics follow their environment's version.
     failConnect();
@@ -470,8 +452,7 @@ TEST_F(Exports, CallsOnOneConnectionFromManyThreadsTakeTurns)
                 SQLUINTEGER timeout = 0;
                 if (SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag) != SQL_SUCCESS || flag != 1)
                     ++failures[t];
-                if (SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &timeout, 0, nullptr) !=
-                    SQL_SUCCESS)
+                if (SQLGetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, &timeout, 0, nullptr) != SQL_SUCCESS)
                     ++failures[t];
             }
         });
@@ -528,4 +509,3 @@ TEST(EnvironmentExports, WithoutAUsableEnvironmentClassNoEnvironmentIsMade)
     EXPECT_NE(dynamic_cast<DummyEnv*>(static_cast<KaObject*>(env)), nullptr);
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
 }
-

@@ -85,9 +85,8 @@ protected:
 
     void writeOdbcInst(const std::string& more)
     {
-        std::ofstream(iniDir() + "/odbcinst.ini")
-            << "[VYspark28test]\nDriver=" + kDriver + "\nSetup=" + kDriver +
-                   "\nMaxPoolSize=10\nPooling=Yes\nLoadBalanceTimeout=5\n" + more;
+        std::ofstream(iniDir() + "/odbcinst.ini") << "[VYspark28test]\nDriver=" + kDriver + "\nSetup=" + kDriver +
+                                                         "\nMaxPoolSize=10\nPooling=Yes\nLoadBalanceTimeout=5\n" + more;
     }
 
     std::string backendLog()
@@ -116,17 +115,19 @@ TEST_F(SetupTest, ConfigDataSourceReachesTheSetupLibraryWithThePoolingKeysInOrde
 {
     ASSERT_TRUE(configDataSource(nullptr, ODBC_ADD_DSN, "VYspark28test", "DSN=mine\0Host=h1\0Port=10000\0"))
         << (installerMessages().empty() ? "" : installerMessages()[0]);
-    EXPECT_EQ("window=null size=5128 request=1 file=0 driver=VYspark28test path=" + kDriver + " fileDsn=\n"
-              "DSN=mine\nHost=h1\nPort=10000\n"
-              "Pooling=Yes\nMaxPoolSize=10\nLoadBalanceTimeout=5\n",
+    EXPECT_EQ("window=null size=5128 request=1 file=0 driver=VYspark28test path=" + kDriver +
+                  " fileDsn=\n"
+                  "DSN=mine\nHost=h1\nPort=10000\n"
+                  "Pooling=Yes\nMaxPoolSize=10\nLoadBalanceTimeout=5\n",
               backendLog());
 }
 
 TEST_F(SetupTest, AnEmptyAttributeStringStillPassesThePoolingKeys)
 {
     ASSERT_TRUE(configDataSource(nullptr, ODBC_CONFIG_DSN, "VYspark28test", "\0"));
-    EXPECT_EQ("window=null size=5128 request=2 file=0 driver=VYspark28test path=" + kDriver + " fileDsn=\n"
-              "Pooling=Yes\nMaxPoolSize=10\nLoadBalanceTimeout=5\n",
+    EXPECT_EQ("window=null size=5128 request=2 file=0 driver=VYspark28test path=" + kDriver +
+                  " fileDsn=\n"
+                  "Pooling=Yes\nMaxPoolSize=10\nLoadBalanceTimeout=5\n",
               backendLog());
 }
 
@@ -140,7 +141,7 @@ TEST_F(SetupTest, ABackendThatFailsMakesTheRequestFail)
 TEST_F(SetupTest, AMissingSetupLibraryIsReportedToTheInstaller)
 {
     writeOdbcInst("[Missing]\nDriver=" + kDriver + "\nSetup=" + driverCopy("missing") + "\n");
-    setEnv("KA", dir);   // no setup library there
+    setEnv("KA", dir);  // no setup library there
     EXPECT_FALSE(configDataSource(nullptr, ODBC_ADD_DSN, "Missing", "DSN=x\0"));
     std::vector<std::string> messages = installerMessages();
     ASSERT_EQ(1u, messages.size());
@@ -246,7 +247,7 @@ TEST(SetupAttributes, ParseFindAndCut)
     EXPECT_STREQ("1", setupFindAttribute(list, "A"));
     EXPECT_STREQ("", setupFindAttribute(list, "B"));
     EXPECT_STREQ("x=y", setupFindAttribute(list, "C"));
-    EXPECT_EQ(nullptr, setupFindAttribute(list, "a"));   // exact comparison
+    EXPECT_EQ(nullptr, setupFindAttribute(list, "a"));  // exact comparison
     setupFreeAttributes(list);
 
     ASSERT_EQ(0, setupParseAttributes("A=1\0junk\0B=2\0", &list));
@@ -275,20 +276,17 @@ TEST(ConnectDialog, MissingThenPresentDialogLibrary)
     env.unset("LD_LIBRARY_PATH");
     testing::internal::CaptureStderr();
     int values[7] = {1, 0, 2, 3, 4, 5, 6};
-    EXPECT_EQ(-1, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5],
-                                   &values[6]));
+    EXPECT_EQ(-1, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5], &values[6]));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, err.find("libVYmbackw.so")) << err;
     EXPECT_FALSE(connectDialogAvailable());
 
     env.set("KA", kStandins);
     EXPECT_TRUE(connectDialogAvailable());
-    EXPECT_EQ(0, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5],
-                                  &values[6]));
+    EXPECT_EQ(0, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5], &values[6]));
     EXPECT_EQ(21, values[0]);
     values[1] = 9;
-    EXPECT_EQ(-1, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5],
-                                   &values[6]));
+    EXPECT_EQ(-1, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5], &values[6]));
     katest::closeCatalogue();
 }
 

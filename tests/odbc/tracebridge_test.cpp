@@ -50,8 +50,11 @@ TEST_F(TraceBridgeTest, SettingsComeFromSectionOdbc)
         int16_t mode;
         int16_t options;
     } cases[] = {
-        {"Trace=1\n", 1, 0},           {"Trace=2\n", 2, 3},        {"", 0, 0},
-        {"Trace=2\nTraceOptions=1\n", 2, 1}, {"Trace=Yes\nTraceOptions=3\n", 0, 3},
+        {"Trace=1\n", 1, 0},
+        {"Trace=2\n", 2, 3},
+        {"", 0, 0},
+        {"Trace=2\nTraceOptions=1\n", 2, 1},
+        {"Trace=Yes\nTraceOptions=3\n", 0, 3},
         {"Trace=1\nTraceOptions=7\n", 1, 0},
     };
     for (const auto& c : cases) {
@@ -165,14 +168,14 @@ TEST_F(TraceBridgeTest, EnableLoadsOnlyInModeTwoWithALogFile)
 {
     std::string log = path("enable.log");
     KaTracer tracer = {0, nullptr};
-    EXPECT_EQ(1, TraceLibrary::enable(nullptr, 2, log.c_str(), log.size(), kTraceLibrary.c_str(),
-                                      kTraceLibrary.size()));
-    EXPECT_EQ(0, TraceLibrary::enable(&tracer, 1, log.c_str(), log.size(), kTraceLibrary.c_str(),
-                                      kTraceLibrary.size()));
+    EXPECT_EQ(1,
+              TraceLibrary::enable(nullptr, 2, log.c_str(), log.size(), kTraceLibrary.c_str(), kTraceLibrary.size()));
+    EXPECT_EQ(0,
+              TraceLibrary::enable(&tracer, 1, log.c_str(), log.size(), kTraceLibrary.c_str(), kTraceLibrary.size()));
     EXPECT_EQ(0, tracer.tracingOn);
     EXPECT_EQ(nullptr, TraceLibrary::loaded());
-    EXPECT_EQ(0, TraceLibrary::enable(&tracer, 2, log.c_str(), log.size(), kTraceLibrary.c_str(),
-                                      kTraceLibrary.size()));
+    EXPECT_EQ(0,
+              TraceLibrary::enable(&tracer, 2, log.c_str(), log.size(), kTraceLibrary.c_str(), kTraceLibrary.size()));
     EXPECT_EQ(1, tracer.tracingOn);
     EXPECT_NE(nullptr, TraceLibrary::loaded());
     // Reloading replaces the library; disabling unloads it.

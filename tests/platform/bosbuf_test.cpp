@@ -45,9 +45,18 @@ TEST_F(BufTest, Utf16TextIsWrittenWhole)
     std::string utf8;
     for (int i = 0; i < 20000; ++i) {
         switch (i % 3) {
-        case 0: text += u"a"; utf8 += "a"; break;
-        case 1: text += u"\u00e9"; utf8 += "\xc3\xa9"; break;
-        default: text += u"\U0001F600"; utf8 += "\xf0\x9f\x98\x80"; break;
+        case 0:
+            text += u"a";
+            utf8 += "a";
+            break;
+        case 1:
+            text += u"\u00e9";
+            utf8 += "\xc3\xa9";
+            break;
+        default:
+            text += u"\U0001F600";
+            utf8 += "\xf0\x9f\x98\x80";
+            break;
         }
     }
     FILE* f = nullptr;

@@ -92,8 +92,8 @@ TEST_F(CallMapperTest, RequiredAndOptionalSymbols)
 {
     const CallMapperSymbol symbols[] = {
         {"standin_add", 0, kCore},
-        {"standin_absent", 1, kExtra},                          // optional: slot cleared
-        {"standin_absent", 2, kExtra | CALLMAPPER_KEEP_SLOT},   // optional: slot kept
+        {"standin_absent", 1, kExtra},                         // optional: slot cleared
+        {"standin_absent", 2, kExtra | CALLMAPPER_KEEP_SLOT},  // optional: slot kept
     };
     const CallMapperTable table = {symbols, 3, kCore};
     CallMapper mapper(&table);

@@ -63,7 +63,7 @@ TEST_F(LineTest, ResetBufferReturnsTheSameLineAgain)
 {
     writeFile("r.txt", "first\nsecond\nthird\n");
     KaFileByLine r;
-    ASSERT_EQ(0, r.open(path("r.txt").c_str(), 8));   // refills between lines
+    ASSERT_EQ(0, r.open(path("r.txt").c_str(), 8));  // refills between lines
     KaSubString line;
     ASSERT_EQ(0, r.readLine(&line));
     ASSERT_EQ(0, r.readLine(&line));
@@ -125,7 +125,7 @@ TEST_F(LineTest, DecodedLinesGoThroughTheInstalledDecoder)
     ASSERT_EQ(0, r.open(path("d.txt").c_str(), 32));
     r.decodeType = 1;
     KaSubString line;
-    EXPECT_EQ(1, r.readLine(&line));   // no decoder installed
+    EXPECT_EQ(1, r.readLine(&line));  // no decoder installed
     kaFileByLineSetDecoder([](int32_t type, char* data, size_t* length) noexcept -> int {
         for (size_t i = 0; i < *length; ++i)
             if (data[i] >= 'a' && data[i] <= 'z')

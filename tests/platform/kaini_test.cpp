@@ -112,13 +112,9 @@ protected:
         return path;
     }
 
-    std::string copyFixture(const std::string& name)
-    {
-        return put(name, readFile(fixtureDir() + "/" + name));
-    }
+    std::string copyFixture(const std::string& name) { return put(name, readFile(fixtureDir() + "/" + name)); }
 
-    static std::string get(const char* section, const char* key, const std::string& file,
-                           const char* def = "<def>")
+    static std::string get(const char* section, const char* key, const std::string& file, const char* def = "<def>")
     {
         char buf[256];
         int32_t n = KaGetPrivateProfileStringRelease(section, key, def, buf, sizeof buf, file.c_str());
@@ -145,8 +141,7 @@ struct OdbcInst {
             write = reinterpret_cast<WriteFn>(dlsym(handle, "SQLWritePrivateProfileString"));
         }
     }
-    std::string value(const char* section, const char* key, const char* file,
-                      const char* def = "<def>") const
+    std::string value(const char* section, const char* key, const char* file, const char* def = "<def>") const
     {
         char buf[256] = {};
         int n = get(section, key, def, buf, sizeof buf, file);
@@ -173,23 +168,23 @@ struct ReadCase {
 
 const ReadCase kReadCases[] = {
     {"Sales", "Driver", "/opt/mirrowen/lib/libspark.so", nullptr},
-    {"Sales", "hostname", "spark.example.com", nullptr},           // keys ignore case
-    {"SALES", "DATABASE", "default", nullptr},                      // sections too
-    {"Sales", "Database", "default", nullptr},                      // no blanks around "="
+    {"Sales", "hostname", "spark.example.com", nullptr},  // keys ignore case
+    {"SALES", "DATABASE", "default", nullptr},            // sections too
+    {"Sales", "Database", "default", nullptr},            // no blanks around "="
     {"Sales", "PWD", "s3cret-pass", nullptr},
-    {"Sales", "Port", "10000 ", "10000"},                           // trailing blank kept
-    {"Sales", "Empty", "<def>", ""},                                // empty value reads as missing
-    {"Sales", "Banner", "[welcome] to sales", nullptr},             // "[" in a value
-    {"Sales", "After", "kept", nullptr},                            // a key after it is still found
+    {"Sales", "Port", "10000 ", "10000"},                // trailing blank kept
+    {"Sales", "Empty", "<def>", ""},                     // empty value reads as missing
+    {"Sales", "Banner", "[welcome] to sales", nullptr},  // "[" in a value
+    {"Sales", "After", "kept", nullptr},                 // a key after it is still found
     {"Sales", "Expr", "a=b=c", nullptr},
-    {"Sales", "LeadingEq", "=x", nullptr},                          // leading "=" of a value kept
+    {"Sales", "LeadingEq", "=x", nullptr},  // leading "=" of a value kept
     {"Sales", "Indented Key", "indented value", nullptr},
-    {"Sales", "DisabledKey", "<def>", nullptr},                     // "#" comment
-    {"Sales", "Commented", "<def>", nullptr},                       // ";" comment
+    {"Sales", "DisabledKey", "<def>", nullptr},  // "#" comment
+    {"Sales", "Commented", "<def>", nullptr},    // ";" comment
     {"Sales", "LOWERCASE", "lower", nullptr},
-    {"Sales", "Quoted", "\"quoted value\"", nullptr},               // quotes are text
+    {"Sales", "Quoted", "\"quoted value\"", nullptr},  // quotes are text
     {"Sales", "Missing", "<def>", nullptr},
-    {"sales", "Port", "10000 ", "10000"},                           // first matching section wins
+    {"sales", "Port", "10000 ", "10000"},  // first matching section wins
     {"Indented Section", "Key", "in indented section", nullptr},
     {"Tabs", "TabKey", "tab value", nullptr},
     {"Staging", "IANAAppCodePage", "106", nullptr},
@@ -416,11 +411,12 @@ TEST_F(IniTest, FileChangedOnDiskIsReloadedBeforeTheNextRead)
 TEST_F(IniTest, WideReadersReadUtf8AndLatin1Text)
 {
     // "Größe" in UTF-8, "café" in ISO-8859-1.
-    std::string path = put("wide.ini", "[S]\nu8=Gr\xC3\xB6\xC3\x9F" "e\nl1=caf\xE9\n");
+    std::string path = put("wide.ini", "[S]\nu8=Gr\xC3\xB6\xC3\x9F"
+                                       "e\nl1=caf\xE9\n");
     std::u16string file(path.begin(), path.end());
     katest::Guarded<uint16_t> out(16);
-    int32_t n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"u8"), katest::W(u"d"), out.data(),
-                                           16, katest::W(file.c_str()));
+    int32_t n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"u8"), katest::W(u"d"), out.data(), 16,
+                                           katest::W(file.c_str()));
     EXPECT_EQ(n, 5);
     EXPECT_EQ(katest::u16(out.data()), u"Größe");
     n = KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"l1"), katest::W(u"d"), out.data(), 16,
@@ -444,8 +440,7 @@ TEST_F(IniTest, WideWriterWritesUtf8ThatReadsBack)
               1);
     EXPECT_NE(readFile(path).find("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87="), std::string::npos);
     uint16_t out[32];
-    KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"Ключ"), katest::W(u"d"), out, 32,
-                               katest::W(file.c_str()));
+    KaGetPrivateProfileStringW(katest::W(u"S"), katest::W(u"Ключ"), katest::W(u"d"), out, 32, katest::W(file.c_str()));
     EXPECT_EQ(katest::u16(out), u"значение");
 }
 
@@ -492,15 +487,13 @@ struct WriteCase {
 };
 
 const WriteCase kWriteCases[] = {
-    {"new key in ODBC Data Sources goes under the header",
-     "[ODBC Data Sources]\nX=Drv\n\n[X]\nk=v\n", "ODBC Data Sources", "Y", "Drv2",
-     "[ODBC Data Sources]\nY=Drv2\nX=Drv\n\n[X]\nk=v\n"},
+    {"new key in ODBC Data Sources goes under the header", "[ODBC Data Sources]\nX=Drv\n\n[X]\nk=v\n",
+     "ODBC Data Sources", "Y", "Drv2", "[ODBC Data Sources]\nY=Drv2\nX=Drv\n\n[X]\nk=v\n"},
     {"new key goes after the last entry, before empty lines", "[S]\na=1\n\n\n[T]\nc=3\n", "S", "b", "2",
      "[S]\na=1\nb=2\n\n\n[T]\nc=3\n"},
-    {"changed key keeps its place", "[S]\na=1\nb=2\n\n[T]\nc=3\n", "S", "a", "9",
-     "[S]\na=9\nb=2\n\n[T]\nc=3\n"},
-    {"changed key is written as the caller spells it", "[ODBC]\nTrace=No\nTraceFile=/tmp/t\n", "ODBC",
-     "trace", "Yes", "[ODBC]\ntrace=Yes\nTraceFile=/tmp/t\n"},
+    {"changed key keeps its place", "[S]\na=1\nb=2\n\n[T]\nc=3\n", "S", "a", "9", "[S]\na=9\nb=2\n\n[T]\nc=3\n"},
+    {"changed key is written as the caller spells it", "[ODBC]\nTrace=No\nTraceFile=/tmp/t\n", "ODBC", "trace", "Yes",
+     "[ODBC]\ntrace=Yes\nTraceFile=/tmp/t\n"},
     {"changed key shadowed by no later duplicate", "[S]\nk=1\nk=2\n", "S", "k", "3", "[S]\nk=3\nk=2\n"},
     {"new section after an empty line", "[S]\na=1\n", "N", "k", "v", "[S]\na=1\n\n[N]\nk=v\n"},
     {"new section in an empty file", "", "N", "k", "v", "[N]\nk=v\n"},
@@ -509,11 +502,9 @@ const WriteCase kWriteCases[] = {
     {"delete a section", "[S]\na=1\n\n[T]\nc=3\n", "S", nullptr, nullptr, "[T]\nc=3\n"},
     {"delete a missing key", "[S]\na=1\n", "S", "zz", nullptr, "[S]\na=1\n"},
     {"delete a missing section", "[S]\na=1\n", "Q", nullptr, nullptr, "[S]\na=1\n"},
-    {"a bracket in a value keeps later keys", "[S]\nBanner=[x]\nb=2\n", "S", "b", "3",
-     "[S]\nBanner=[x]\nb=3\n"},
+    {"a bracket in a value keeps later keys", "[S]\nBanner=[x]\nb=2\n", "S", "b", "3", "[S]\nBanner=[x]\nb=3\n"},
     {"byte order mark kept", "\xEF\xBB\xBF[S]\na=1\n", "S", "a", "2", "\xEF\xBB\xBF[S]\na=2\n"},
-    {"carriage returns of other lines kept", "[S]\r\na=1\r\nb=2\r\n", "S", "a", "9",
-     "[S]\r\na=9\nb=2\r\n"},
+    {"carriage returns of other lines kept", "[S]\r\na=1\r\nb=2\r\n", "S", "a", "9", "[S]\r\na=9\nb=2\r\n"},
     {"section header spelled as in the file", "[Sales]\nk=1\n", "SALES", "n", "2", "[Sales]\nk=1\nn=2\n"},
 };
 

@@ -99,10 +99,13 @@ const CodePageCase kCodePageCases[] = {
     {"0 is a result", "[Sales]\nIANAAppCodePage=0\n", "", "Sales", 0},
     {"braces are read in odbc.ini", "[Sales]\nIANAAppCodePage={106}\n", "", "Sales", 106},
     {"braces read as 0 in odbcinst.ini", "", "[ODBC]\nIANAAppCodePage={106}\n", nullptr, 0},
-    {"the data source comes before ODBC", "[Sales]\nIANAAppCodePage=106\n[ODBC]\nIANAAppCodePage=2252\n", "",
-     "Sales", 106},
+    {"the data source comes before ODBC", "[Sales]\nIANAAppCodePage=106\n[ODBC]\nIANAAppCodePage=2252\n", "", "Sales",
+     106},
     {"odbcinst.ini ODBC last", "[Other]\nx=1\n", "[ODBC]\nAppCodePage=1250\n", "Sales", 2250},
-    {"section names ignore case", "[sales]\niana""appcodepage=106\n", "", "SALES", 106},
+    {"section names ignore case",
+     "[sales]\niana"
+     "appcodepage=106\n",
+     "", "SALES", 106},
     {"a bracket in an earlier value keeps the key", "[Sales]\nBanner=[hi]\nIANAAppCodePage=106\n", "", "Sales", 106},
     {"a line without = hides nothing", "[Sales]\njunk\nIANAAppCodePage=106\n", "", "Sales", 106},
     {"a key in the next section is not taken", "[Sales]\nx=1\n[Other]\nIANAAppCodePage=106\n", "", "Sales",
@@ -219,9 +222,9 @@ TEST(ImageParser, ReadsValuesKeysAndDefaults)
         const char* want;
         int32_t n;
     } cases[] = {
-        {"A", "k1", "v1", 2},      {"a", "K1", "v1", 2},        {"A", "k2 ", "two words ", 10},
-        {"A", "k2", "dflt", 4},    {"A", "k3", "dflt", 4},      {"A", "k4", "dflt", 4},
-        {"A", "k5", "eq", 2},      {"B", "k1", "b", 1},         {"C", "k1", "dflt", 4},
+        {"A", "k1", "v1", 2},   {"a", "K1", "v1", 2},   {"A", "k2 ", "two words ", 10},
+        {"A", "k2", "dflt", 4}, {"A", "k3", "dflt", 4}, {"A", "k4", "dflt", 4},
+        {"A", "k5", "eq", 2},   {"B", "k1", "b", 1},    {"C", "k1", "dflt", 4},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
@@ -252,7 +255,7 @@ TEST_F(ImageTest, CheckedLoadReportsTheLastSystemCallAndFreeingEmptiesBothImages
         const char* name;
         const char* odbcIni;  // null: the variable names a missing file
         const char* odbcInst;
-        bool failed;          // a negative result
+        bool failed;  // a negative result
     } cases[] = {
         {"both files read", "[ODBC]\nA=1\n", "[ODBC]\nB=2\n", false},
         {"odbcinst.ini missing", "[ODBC]\nA=1\n", nullptr, true},

@@ -9,8 +9,8 @@
 
 namespace {
 
-KaTimeStamp stamp(uint16_t month, uint16_t day, uint16_t year, uint16_t hour, uint16_t minute,
-                  uint16_t second, uint16_t ms)
+KaTimeStamp stamp(uint16_t month, uint16_t day, uint16_t year, uint16_t hour, uint16_t minute, uint16_t second,
+                  uint16_t ms)
 {
     KaTimeStamp s;
     s.day = day;
@@ -27,7 +27,7 @@ TEST(KaTime, FormatsMonthDayYearAndTwoFractionDigits)
 {
     KaTimeStamp s = stamp(3, 9, 2025, 14, 5, 7, 468);
     char text[KATIME_DATETIME_TEXT_SIZE + 1];
-    text[KATIME_DATETIME_TEXT_SIZE] = '#';   // guard
+    text[KATIME_DATETIME_TEXT_SIZE] = '#';  // guard
     EXPECT_EQ(22u, katimeFormatDateTimeOf(&s, text));
     EXPECT_STREQ("03:09:2025:14:05:07.46", text);
     EXPECT_EQ('#', text[KATIME_DATETIME_TEXT_SIZE]);
@@ -42,10 +42,18 @@ TEST(KaTime, ParseAcceptsOnlyFieldsInRange)
         const char* text;
         int result;
     } cases[] = {
-        {"12:31:2024:23:59:59.99", 0}, {"13:01:2024:00:00:00.00", 1}, {"01:02:2024", 1},
-        {"01:32:2024:00:00:00.00", 1}, {"01:31:2101:00:00:00.00", 1}, {"01:31:2024:24:00:00.00", 1},
-        {"01:31:2024:00:60:00.00", 1}, {"01:31:2024:00:00:60.00", 1}, {"01:31:2024:00:00:00.100", 1},
-        {"01:31:2024:00:00:00.5x", 1}, {"01:31:2024::00:00.00", 1},   {"01:31:2024:00:00:00:00", 1},
+        {"12:31:2024:23:59:59.99", 0},
+        {"13:01:2024:00:00:00.00", 1},
+        {"01:02:2024", 1},
+        {"01:32:2024:00:00:00.00", 1},
+        {"01:31:2101:00:00:00.00", 1},
+        {"01:31:2024:24:00:00.00", 1},
+        {"01:31:2024:00:60:00.00", 1},
+        {"01:31:2024:00:00:60.00", 1},
+        {"01:31:2024:00:00:00.100", 1},
+        {"01:31:2024:00:00:00.5x", 1},
+        {"01:31:2024::00:00.00", 1},
+        {"01:31:2024:00:00:00:00", 1},
         {"", 1},
     };
     for (const auto& c : cases) {
@@ -83,7 +91,7 @@ TEST(KaTime, Comparisons)
     EXPECT_EQ(1, katimeLaterToHour(&c, &a));
     EXPECT_EQ(0, katimeLaterDate(&c, &a));
     KaTimeStamp d = stamp(1, 1, 2025, 0, 0, 0, 0);
-    EXPECT_EQ(1, katimeLaterDate(&d, &c));      // the year decides before the month
+    EXPECT_EQ(1, katimeLaterDate(&d, &c));  // the year decides before the month
     EXPECT_EQ(0, katimeLaterDate(&c, &d));
 
     KaTimeStamp lo = stamp(1, 1, 2000, 1, 1, 1, 1);

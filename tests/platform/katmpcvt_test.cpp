@@ -63,8 +63,8 @@ std::string icuConvert(const std::string& text, int64_t from, int64_t to)
                                 int32_t(text.size()), &st);
     std::string out(size_t(need), '\0');
     st = U_ZERO_ERROR;
-    ucnv_convert(ianaNameFromNumber(to), ianaNameFromNumber(from), out.data(), need, text.data(),
-                 int32_t(text.size()), &st);
+    ucnv_convert(ianaNameFromNumber(to), ianaNameFromNumber(from), out.data(), need, text.data(), int32_t(text.size()),
+                 &st);
     EXPECT_TRUE(U_SUCCESS(st)) << u_errorName(st);
     return out;
 }
@@ -81,11 +81,13 @@ bool wholeCharacters(const std::string& bytes, int64_t codePage)
     return U_SUCCESS(st);
 }
 
-const std::vector<std::string> kMixed = {"a", "xyz ", "\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87",
-                                          "\xF0\x9F\x98\x80", "\xE2\x82\xAC", "\n"};
+const std::vector<std::string> kMixed = {
+    "a", "xyz ", "\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87", "\xF0\x9F\x98\x80", "\xE2\x82\xAC", "\n"};
 const std::vector<std::string> kJapanese = {"abc ", "\xE6\x97\xA5\xE6\x9C\xAC",
-                                             "\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83\x88", "1"};
-const std::vector<std::string> kLatin = {"Gr\xC3\xBC\xC3\x9F" "e", " caf\xC3\xA9", ";", "\xC3\x85"};
+                                            "\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83\x88", "1"};
+const std::vector<std::string> kLatin = {"Gr\xC3\xBC\xC3\x9F"
+                                         "e",
+                                         " caf\xC3\xA9", ";", "\xC3\x85"};
 
 struct Pair {
     const std::vector<std::string>* pieces;
@@ -100,15 +102,11 @@ std::string sourceText(const Pair& p, size_t n, uint32_t seed)
 }
 
 const Pair kPairs[] = {
-    {&kMixed, kCodePageUtf8, kCodePageUtf16LE},
-    {&kMixed, kCodePageUtf8, kCodePageUtf32LE},
-    {&kMixed, kCodePageUtf16LE, kCodePageUtf8},
-    {&kMixed, kCodePageUtf16BE, kCodePageUtf16LE},
-    {&kMixed, kCodePageUtf8, kCodePageGb18030},
-    {&kJapanese, kCodePageGb18030, kCodePageUtf8},
+    {&kMixed, kCodePageUtf8, kCodePageUtf16LE},      {&kMixed, kCodePageUtf8, kCodePageUtf32LE},
+    {&kMixed, kCodePageUtf16LE, kCodePageUtf8},      {&kMixed, kCodePageUtf16BE, kCodePageUtf16LE},
+    {&kMixed, kCodePageUtf8, kCodePageGb18030},      {&kJapanese, kCodePageGb18030, kCodePageUtf8},
     {&kJapanese, kCodePageUtf8, kCodePageIso2022Jp},  // stateful: shifts in and out
-    {&kLatin, kCodePageUtf8, kCodePageLatin1},
-    {&kLatin, kCodePageLatin1, kCodePageUtf16BE},
+    {&kLatin, kCodePageUtf8, kCodePageLatin1},       {&kLatin, kCodePageLatin1, kCodePageUtf16BE},
 };
 
 // Reads everything in pieces of `capacity`; checks guards, terminators and
@@ -155,8 +153,7 @@ bool stateful(int64_t codePage)
     return codePage == kCodePageIso2022Jp;
 }
 
-void expectRead(const ReadBack& r, const std::string& want, const std::string& wantText, int terminate,
-                int64_t target)
+void expectRead(const ReadBack& r, const std::string& want, const std::string& wantText, int terminate, int64_t target)
 {
     if (!(terminate && stateful(target))) {
         EXPECT_TRUE(sameBytes(r.bytes, want));
@@ -188,8 +185,7 @@ TEST_F(KaTmpCvtTest, ReadingEveryStoreMatchesIcuInEveryPieceSize)
                 // the terminator, or no piece could ever make progress.
                 if (terminate && capacity < 8)
                     continue;
-                SCOPED_TRACE(testing::Message() << p.from << "->" << p.to << " cap " << capacity << " t "
-                                                << terminate);
+                SCOPED_TRACE(testing::Message() << p.from << "->" << p.to << " cap " << capacity << " t " << terminate);
                 KaTmpFileConverter overFile(&data, input.size(), p.from, p.to);
                 expectRead(readAll(overFile, capacity, terminate, p.to), want, wantText, terminate, p.to);
                 KaTmpFileConverter overBlock(input.data(), input.size(), p.from, p.to);

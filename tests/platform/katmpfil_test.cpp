@@ -42,7 +42,7 @@ TEST_F(KaTmpFileTest, BumpAllocationAlignsAndKeepsRecordsInsideOnePage)
     EXPECT_EQ(18u, f.end);
     EXPECT_EQ(2048u, f.allocate(2045));  // 24 + 2045 would cross the page
     KaTmpFile g(KA_TMP_DEFAULT_CACHE, 0);
-    EXPECT_EQ(8u, g.allocate(2040));     // exactly the rest of page 0
+    EXPECT_EQ(8u, g.allocate(2040));  // exactly the rest of page 0
     // Larger than a page: the next page start, spanning pages.
     EXPECT_EQ(4096u, g.allocate(5000));
     EXPECT_EQ(9096u, g.end);

@@ -40,7 +40,7 @@ struct OptionCase {
     const char* options;
     const char* key;
     int result;
-    const char* value;   // null: absent
+    const char* value;  // null: absent
 };
 
 TEST_F(TracingTest, OptionStringsAreReadByKeyWithoutRegardToCase)
@@ -74,9 +74,9 @@ TEST_F(TracingTest, CreateTracingPicksTheWriterByMode)
 {
     struct {
         const char* options;
-        const char* kind;   // null: no writer
+        const char* kind;  // null: no writer
     } cases[] = {
-        {"ODBCTraceMode=0", "file"}, {"ODBCTraceMode=1", "memfile"}, {"ODBCTraceMode=2", "memory"},
+        {"ODBCTraceMode=0", "file"},  {"ODBCTraceMode=1", "memfile"}, {"ODBCTraceMode=2", "memory"},
         {"ODBCTraceMode=3", nullptr}, {"TraceFile=x", nullptr},
     };
     for (const auto& c : cases) {
@@ -90,8 +90,8 @@ TEST_F(TracingTest, CreateTracingPicksTheWriterByMode)
         }
         ASSERT_NE(nullptr, t) << c.options;
         std::string kind = dynamic_cast<KaMemFileTracing*>(t) ? "memfile"
-                           : dynamic_cast<KaFileTracing*>(t) ? "file"
-                                                             : "memory";
+                           : dynamic_cast<KaFileTracing*>(t)  ? "file"
+                                                              : "memory";
         EXPECT_EQ(c.kind, kind) << c.options;
         delete t;
     }
@@ -104,7 +104,7 @@ TEST_F(TracingTest, FilesAreNumberedByTheWidthOfMaxNumFilesAndReused)
     struct {
         const char* maxNum;
         const char* name;
-        std::vector<std::string> files;   // file of each of five records
+        std::vector<std::string> files;  // file of each of five records
     } cases[] = {
         {"3", "t.txt", {"t1.txt", "t2.txt", "t3.txt", "t1.txt", "t2.txt"}},
         {"003", "t.txt", {"t001.txt", "t002.txt", "t003.txt", "t001.txt", "t002.txt"}},
@@ -118,7 +118,7 @@ TEST_F(TracingTest, FilesAreNumberedByTheWidthOfMaxNumFilesAndReused)
         ASSERT_EQ(0, t.configure(options.c_str())) << options;
         std::map<std::string, std::string> expected;
         for (size_t i = 0; i < c.files.size(); ++i) {
-            std::string record(1000, char('a' + i));   // two never share a 1 KB file
+            std::string record(1000, char('a' + i));  // two never share a 1 KB file
             ASSERT_EQ(0, t.write(record.data(), record.size()));
             expected[c.files[i]] = record;
         }
@@ -137,7 +137,7 @@ TEST_F(TracingTest, ARecordLongerThanAFileGetsAFileOfItsOwn)
     ASSERT_EQ(0, t.write(small.data(), small.size()));
     ASSERT_EQ(0, t.write(big.data(), big.size()));
     ASSERT_EQ(0, t.write(small.data(), small.size()));
-    EXPECT_EQ(small, read("big01.out"));   // flushed after each record
+    EXPECT_EQ(small, read("big01.out"));  // flushed after each record
     EXPECT_EQ(big, read("big02.out"));
     EXPECT_EQ(small, read("big03.out"));
 }
@@ -180,8 +180,8 @@ TEST_F(TracingTest, SeveralThreadsRollFilesAtTheirLimitWithoutSplittingOrLosingL
         while (std::getline(in, line)) {
             int th = -1, i = -1;
             ASSERT_EQ(2, sscanf(line.c_str(), "thread %d line %d", &th, &i)) << line;
-            std::string expected = "thread " + std::to_string(th) + " line " + std::to_string(i) +
-                                   std::string(size_t(i % 37), '.');
+            std::string expected =
+                "thread " + std::to_string(th) + " line " + std::to_string(i) + std::string(size_t(i % 37), '.');
             EXPECT_EQ(expected, line);
             EXPECT_EQ(nextOf[th], i) << "thread " << th << " out of order";
             nextOf[th] = i + 1;
@@ -224,7 +224,7 @@ TEST_F(TracingTest, MissingOrOverlongNamesAreReported)
     ASSERT_EQ(1u, errors.size());
     EXPECT_NE(std::string::npos, errors.text(0).find("No trace file"));
 
-    std::string longName(KA_TRACE_NAME_LIMIT - 2, 'n');   // plus two digits reaches the limit
+    std::string longName(KA_TRACE_NAME_LIMIT - 2, 'n');  // plus two digits reaches the limit
     EXPECT_EQ(1, t.configure(traceFile(longName + ".log").c_str()));
     ASSERT_EQ(2u, errors.size());
     EXPECT_NE(std::string::npos, errors.text(1).find("Trace file too long: "));
@@ -285,7 +285,7 @@ TEST_F(TracingTest, MemoryThenFileWritesEveryRecordInOrder)
     for (int i = 0; i < 300; ++i) {
         std::string record = "record " + std::to_string(i) + "\n";
         if (i == 150)
-            record = std::string(2500, 'L') + "\n";   // longer than the buffer: goes out in pieces
+            record = std::string(2500, 'L') + "\n";  // longer than the buffer: goes out in pieces
         expected += record;
         ASSERT_EQ(0, t.write(record.data(), record.size()));
     }

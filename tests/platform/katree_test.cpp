@@ -204,9 +204,8 @@ TEST_F(KaTreeTest, DuplicatesMatchMultimapAndComeNewestFirst)
     ASSERT_EQ(t.entryCount, ref.size());
     // In order, equal keys newest first (data is the insertion step).
     std::vector<std::pair<uint32_t, uint32_t>> want(ref.begin(), ref.end());
-    std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second > b.second;
-    });
+    std::stable_sort(want.begin(), want.end(),
+                     [](auto& a, auto& b) { return a.first != b.first ? a.first < b.first : a.second > b.second; });
     uint8_t key[4];
     uint32_t data = 0;
     int found = 0;

@@ -41,7 +41,7 @@ TEST_F(VmStoreTest, OpenersShareOneStore)
 
 TEST_F(VmStoreTest, RandomReadsAndWritesMatchAModelOfTheFile)
 {
-    VmPageStore* store = vmStoreOpen(1);   // 8 pages for a file of 40: pages are replaced
+    VmPageStore* store = vmStoreOpen(1);  // 8 pages for a file of 40: pages are replaced
     ASSERT_NE(nullptr, store);
     int32_t fd = openFile("data.bin");
     ASSERT_GT(fd, 0);
@@ -90,7 +90,7 @@ TEST_F(VmStoreTest, ReadsBeyond512MegabytesGoToTheFile)
     ASSERT_EQ(0, vmStoreRead(store, fd, far, out, 8, &count, 0));
     EXPECT_EQ(8u, count);
     EXPECT_EQ("far away", std::string(out, 8));
-    EXPECT_EQ(0, store->pageCount);   // nothing was cached
+    EXPECT_EQ(0, store->pageCount);  // nothing was cached
     // Past the end: a short count, not a failure.
     ASSERT_EQ(0, vmStoreRead(store, fd, far + 4, out, 16, &count, 0));
     EXPECT_EQ(4u, count);

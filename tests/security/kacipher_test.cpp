@@ -283,8 +283,8 @@ std::string runOpenssl(const std::string& args, const Bytes& input)
     close(fd);
     std::string out;
     if (ok) {
-        std::string command = "openssl enc " + args + " -nopad -provider legacy -provider default -in " + path +
-                              " 2>/dev/null";
+        std::string command =
+            "openssl enc " + args + " -nopad -provider legacy -provider default -in " + path + " 2>/dev/null";
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe != nullptr) {
             uint8_t buf[256];
@@ -305,8 +305,7 @@ std::string runOpenssl(const std::string& args, const Bytes& input)
 
 bool opensslHasDes()
 {
-    return runOpenssl("-des-cbc -K 0000000000000000 -iv 0000000000000000", Bytes(8, 0)) ==
-           "8ca64de9c1b123a7";
+    return runOpenssl("-des-cbc -K 0000000000000000 -iv 0000000000000000", Bytes(8, 0)) == "8ca64de9c1b123a7";
 }
 
 TEST(DESwCBCEncryptor, AgreesWithOpensslDesCbc)
@@ -357,7 +356,8 @@ TEST(DES3EncryptorOracle, ThreeKeyAndTwoKeyAgreeWithOpenssl)
         Bytes out = plain;
         enc.encrypt(out.data(), out.data(), out.size());
         Bytes usedKey(key.begin(), key.begin() + long(c.keyBytes));
-        EXPECT_EQ(toHex(out), runOpenssl(std::string(c.cipherName) + " -K " + toHex(usedKey) + " -iv " + toHex(iv), plain))
+        EXPECT_EQ(toHex(out),
+                  runOpenssl(std::string(c.cipherName) + " -K " + toHex(usedKey) + " -iv " + toHex(iv), plain))
             << c.cipherName;
 
         DES3EncryptorOracle dec;

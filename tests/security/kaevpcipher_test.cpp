@@ -39,9 +39,15 @@ std::string toHex(const uint8_t* p, size_t n)
     return out;
 }
 
-std::string toHex(const Bytes& b) { return toHex(b.data(), b.size()); }
+std::string toHex(const Bytes& b)
+{
+    return toHex(b.data(), b.size());
+}
 
-std::string tlsLibrary() { return katest::buildDir() + "/lib/libVYtls28.so"; }
+std::string tlsLibrary()
+{
+    return katest::buildDir() + "/lib/libVYtls28.so";
+}
 
 // Runs `openssl enc` over data; the options choose cipher, key and IV.
 Bytes opensslEnc(const std::string& options, const Bytes& data)
@@ -90,12 +96,10 @@ protected:
 // NIST SP 800-38A F.2.1 / F.2.2: CBC-AES128.
 const char kSp800Key[] = "2b7e151628aed2a6abf7158809cf4f3c";
 const char kSp800Iv[] = "000102030405060708090a0b0c0d0e0f";
-const char kSp800Plain[] =
-    "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
-const char kSp800Cipher[] =
-    "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
-    "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
+const char kSp800Plain[] = "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                           "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+const char kSp800Cipher[] = "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
+                            "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
 
 TEST_F(EvpCipherTest, AesCbcMatchesSp800_38aSeparateAndInPlace)
 {
@@ -124,8 +128,7 @@ TEST_F(EvpCipherTest, AesKeyLengthsMatchFips197)
     } cases[] = {
         {16, "000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a"},
         {24, "000102030405060708090a0b0c0d0e0f1011121314151617", "dda97ca4864cdfe06eaf70a0ec0d7191"},
-        {32, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
-         "8ea2b7ca516745bfeafc49904b496089"},
+        {32, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "8ea2b7ca516745bfeafc49904b496089"},
     };
     for (const Case& c : cases) {
         AESwCBCEncryptor aes(KA_OPENSSL_DEFAULT_VERSIONS);
@@ -150,7 +153,7 @@ TEST_F(EvpCipherTest, AesMatchesOpensslEncAndRoundsUpPartialBlocks)
     prepare(aes, 32, key, iv);
     katest::Guarded<uint8_t> out(48);
     Bytes padded = text;
-    padded.resize(48, 0);   // whole blocks are read
+    padded.resize(48, 0);  // whole blocks are read
     aes.encrypt(padded.data(), out.data(), 37);
     EXPECT_TRUE(out.guardsIntact());
     Bytes expected = opensslEnc("-aes-256-cbc -nopad -K " + toHex(key) + " -iv " + toHex(iv), padded);
@@ -266,9 +269,9 @@ TEST_F(EvpCipherTest, DigestsAndRandomBytesForward)
     ASSERT_NE(nullptr, m->SHA256(abc, 3, digest));
     EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", toHex(digest, 32));
     unsigned n = 0;
-    ASSERT_NE(nullptr, m->HMAC(m->EVP_sha256(), "key", 3,
-                               reinterpret_cast<const uint8_t*>("The quick brown fox jumps over the lazy dog"),
-                               43, digest, &n));
+    ASSERT_NE(nullptr,
+              m->HMAC(m->EVP_sha256(), "key", 3,
+                      reinterpret_cast<const uint8_t*>("The quick brown fox jumps over the lazy dog"), 43, digest, &n));
     EXPECT_EQ(32u, n);
     EXPECT_EQ("f7bc83f430538424b13298e6aa6fb143ef4d59a14946175997479dbc2d1a3cd8", toHex(digest, 32));
     uint8_t random[32] = {};

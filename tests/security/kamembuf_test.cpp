@@ -172,8 +172,7 @@ TEST_F(MemoryBufferTest, PlainBufferRefusesEncryptionUntilCopiedInto)
         KaMemoryBuffer m;
         if (way == 0) {
             ASSERT_EQ(m.decryptFrom(source, kKey), 0);
-        }
-        else
+        } else
             ASSERT_EQ(m.allocPlain(5), 0);
         ASSERT_EQ(m.state, KA_MEMBUF_PLAIN);
         uint16_t* before = m.data;
@@ -364,20 +363,11 @@ TEST_F(MemoryBufferTest, PlainTextIsWipedOnEveryWayOut)
         ASSERT_EQ(plain->length, std::char_traits<char16_t>::length(kSecretW));
         ASSERT_EQ(std::memcmp(plain->data, kSecretW, 2 * plain->length), 0);
         switch (way) {
-        case destroy:
-            break;
-        case clear:
-            plain->clear();
-            break;
-        case reuse:
-            ASSERT_EQ(plain->decryptFrom(source, kKey), 0);
-            break;
-        case copyOver:
-            ASSERT_EQ(plain->copyFrom(source), 0);
-            break;
-        case allocOver:
-            ASSERT_EQ(plain->allocPlain(2), 0);
-            break;
+        case destroy: break;
+        case clear: plain->clear(); break;
+        case reuse: ASSERT_EQ(plain->decryptFrom(source, kKey), 0); break;
+        case copyOver: ASSERT_EQ(plain->copyFrom(source), 0); break;
+        case allocOver: ASSERT_EQ(plain->allocPlain(2), 0); break;
         }
         delete plain;
         EXPECT_EQ(watch.leaks(), 0) << way;

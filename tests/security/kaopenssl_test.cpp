@@ -37,10 +37,17 @@ TEST_F(OpenSSLTest, VersionCodesOfListEntries)
         const char* list;
         int64_t code;
     } cases[] = {
-        {"latest", KA_OPENSSL_111}, {"1.1.1", KA_OPENSSL_111},   {"1.0.2", KA_OPENSSL_102},
-        {"1.1.1,1.0.2", KA_OPENSSL_111}, {"1.0.2,x", KA_OPENSSL_102}, {nullptr, KA_OPENSSL_111},
-        {"1.2,1.1.1", -1},          {"LATEST", -1},              {"1.1.10", -1},
-        {" 1.1.1", -1},             {"", -1},
+        {"latest", KA_OPENSSL_111},
+        {"1.1.1", KA_OPENSSL_111},
+        {"1.0.2", KA_OPENSSL_102},
+        {"1.1.1,1.0.2", KA_OPENSSL_111},
+        {"1.0.2,x", KA_OPENSSL_102},
+        {nullptr, KA_OPENSSL_111},
+        {"1.2,1.1.1", -1},
+        {"LATEST", -1},
+        {"1.1.10", -1},
+        {" 1.1.1", -1},
+        {"", -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.code, openSSLVersionCode(c.list)) << (c.list ? c.list : "(null)");
@@ -53,7 +60,7 @@ TEST_F(OpenSSLTest, VersionListedSearchesEveryEntry)
 {
     EXPECT_EQ(1, openSSLVersionListed("1.1.1,1.0.2", KA_OPENSSL_102));
     EXPECT_EQ(1, openSSLVersionListed("bogus,1.0.2", KA_OPENSSL_102));
-    EXPECT_EQ(1u, errors.size());   // the unrecognised entry on the way
+    EXPECT_EQ(1u, errors.size());  // the unrecognised entry on the way
     EXPECT_EQ(0, openSSLVersionListed("1.1.1", KA_OPENSSL_102));
     EXPECT_EQ(1, openSSLVersionListed(nullptr, KA_OPENSSL_111));
 }
@@ -108,7 +115,7 @@ TEST_F(OpenSSLTest, ExplicitPathTellsTheVersionFromWhatResolved)
     KaOpenSSLCallMapperLoader* loader = nullptr;
     ASSERT_EQ(0, KaOpenSSLCallMapperLoader::create(&loader, "1.0.2", tlsLibrary().c_str(), &kaCipherTables()));
     ASSERT_NE(nullptr, loader);
-    EXPECT_EQ(KA_OPENSSL_111, loader->versionCode);   // whatever the list says
+    EXPECT_EQ(KA_OPENSSL_111, loader->versionCode);  // whatever the list says
     EXPECT_EQ(0u, errors.size());
     delete loader;
 }
@@ -152,8 +159,7 @@ TEST_F(OpenSSLTest, BareNameFindsTheLibraryTheDriverShipsWith)
     void* held = dlopen(tlsLibrary().c_str(), RTLD_NOW);
     ASSERT_NE(nullptr, held) << dlerror();
     KaOpenSSLCallMapperLoader* loader = nullptr;
-    ASSERT_EQ(0, KaOpenSSLCallMapperLoader::create(&loader, KA_OPENSSL_DEFAULT_VERSIONS, nullptr,
-                                                   &kaCipherTables()));
+    ASSERT_EQ(0, KaOpenSSLCallMapperLoader::create(&loader, KA_OPENSSL_DEFAULT_VERSIONS, nullptr, &kaCipherTables()));
     EXPECT_EQ(KA_OPENSSL_111, loader->versionCode);
     EXPECT_STREQ("libVYtls28.so", loader->libraryName);
     EXPECT_EQ(0u, errors.size());

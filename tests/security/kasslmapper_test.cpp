@@ -11,7 +11,10 @@
 
 namespace {
 
-std::string tlsLibrary() { return katest::buildDir() + "/lib/libVYtls28.so"; }
+std::string tlsLibrary()
+{
+    return katest::buildDir() + "/lib/libVYtls28.so";
+}
 
 class SSLMapperTest : public ::testing::Test {
 protected:
@@ -59,7 +62,7 @@ TEST_F(SSLMapperTest, CryptoAliasRowsFillTheOldSlots)
     EXPECT_NE(nullptr, crypto->slot(KA_CRYPTO_sk_value));
     EXPECT_NE(nullptr, crypto->slot(KA_CRYPTO_sk_pop_free));
     EXPECT_EQ(nullptr, crypto->slot(KA_CRYPTO_EVP_cleanup));
-    crypto->seedSource = 1;   // poll the system's sources
+    crypto->seedSource = 1;  // poll the system's sources
     EXPECT_EQ(0, crypto->initializeOnce());
     EXPECT_EQ(0u, errors.size());
     delete crypto;

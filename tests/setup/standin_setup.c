@@ -30,8 +30,8 @@ int invokeBackend(void* window, struct SetupRequest* request, struct SetupAttrib
     FILE* log = name != NULL ? fopen(name, "a") : NULL;
     if (log != NULL) {
         fprintf(log, "window=%s size=%zu request=%u file=%d driver=%s path=%s fileDsn=%s\n",
-                window != NULL ? "set" : "null", sizeof *request, (unsigned)request->request,
-                (int)request->isFileDsn, request->driverDescription, request->driverPath, request->fileDsn);
+                window != NULL ? "set" : "null", sizeof *request, (unsigned)request->request, (int)request->isFileDsn,
+                request->driverDescription, request->driverPath, request->fileDsn);
         for (; attributes != NULL; attributes = attributes->next)
             fprintf(log, "%s=%s\n", attributes->key, attributes->value);
         fclose(log);
@@ -40,5 +40,8 @@ int invokeBackend(void* window, struct SetupRequest* request, struct SetupAttrib
     return result != NULL ? atoi(result) : 0;
 }
 #else
-int somethingElse(void) { return 0; }
+int somethingElse(void)
+{
+    return 0;
+}
 #endif

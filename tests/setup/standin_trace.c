@@ -49,4 +49,7 @@ void twTraceData(int level, const char* format, va_list args)
 void twTraceEntry(void) {}
 void twTraceExit(void) {}
 void twTraceInit(void) {}
-void twSetTraceLevel(int level) { (void)level; }
+void twSetTraceLevel(int level)
+{
+    (void)level;
+}

@@ -308,7 +308,7 @@ TEST(BaseSqlStringW, AppendWhereFalse)
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -325,8 +325,11 @@ std::vector<size_t> markersOf(BaseSqlString& s)
 TEST(BaseSqlString, KindsAsTheWideTwinButXQueryIsOther)
 {
     const std::pair<std::string, uint32_t> cases[] = {
-        {"((select 1))", KA_STMT_SELECT}, {"xquery x", KA_STMT_OTHER}, {"  ", KA_STMT_NONE},
-        {"/* c */ update t set a = 1", KA_STMT_UPDATE}, {"with q as (select 1) select 1", KA_STMT_SELECT},
+        {"((select 1))", KA_STMT_SELECT},
+        {"xquery x", KA_STMT_OTHER},
+        {"  ", KA_STMT_NONE},
+        {"/* c */ update t set a = 1", KA_STMT_UPDATE},
+        {"with q as (select 1) select 1", KA_STMT_SELECT},
     };
     for (const auto& c : cases) {
         BaseSqlString s(c.first.data(), int64_t(c.first.size()), KA_TEXT_UTF8);
@@ -412,7 +415,7 @@ TEST(BaseSqlString, DoubleByteTrailByteHidesNoMarker)
         GTEST_SKIP() << "no localedef to build a GBK locale";
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -471,4 +474,4 @@ TEST(BaseSqlStringConversion, BeyondTheBmpAndSingleByteText)
     EXPECT_EQ(same.markerOffsets.at(0), plain.markerOffsets.at(0));
 }
 
-} // namespace
+}  // namespace

@@ -229,11 +229,8 @@ TEST(EscapeTranslation, MultipleStatementsAreNoticed)
 {
     RecordingHost host;
     const std::pair<std::u16string, int32_t> cases[] = {
-        {u"select 1; select 2", 1},
-        {u"select {d '2024-01-31'}; select {fn ucase(a)}", 1},
-        {u"select 1;", 0},
-        {u"select ';' ", 0},
-        {u"create procedure p as begin select 1; end", 0},
+        {u"select 1; select 2", 1}, {u"select {d '2024-01-31'}; select {fn ucase(a)}", 1}, {u"select 1;", 0},
+        {u"select ';' ", 0},        {u"create procedure p as begin select 1; end", 0},
     };
     for (const auto& c : cases) {
         BaseSqlStringW s(W(c.first), int64_t(c.first.size()));
@@ -261,4 +258,4 @@ TEST(EscapeFunctionTable, SortedAndEveryNameFindsItsCode)
     EXPECT_EQ(escapeFunctionCode(W(none), none.size()), uint32_t(KA_FN_UNKNOWN));
 }
 
-} // namespace
+}  // namespace

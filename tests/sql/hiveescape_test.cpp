@@ -220,4 +220,4 @@ TEST(HiveEscapeTranslator, TranslationsKeepTheirOdbcMeaningOnTheServer)
         EXPECT_EQ(got[i], cases[i].second) << cases[i].first << " -> " << expressions[i];
 }
 
-} // namespace
+}  // namespace

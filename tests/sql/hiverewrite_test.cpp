@@ -40,7 +40,8 @@ struct Case {
 TEST(HiveSqlRewriter, RewritesIntoHiveQL)
 {
     const Case cases[] = {
-        {"INSERT INTO t VALUES (1, 'a')", "INSERT INTO TABLE  t  SELECT 1, 'a' FROM (SELECT COUNT(*) FROM  t ) TEMP_ALIAS"},
+        {"INSERT INTO t VALUES (1, 'a')",
+         "INSERT INTO TABLE  t  SELECT 1, 'a' FROM (SELECT COUNT(*) FROM  t ) TEMP_ALIAS"},
         {"INSERT INTO TABLE t VALUES (1)", "INSERT INTO TABLE  t  SELECT 1 FROM (SELECT COUNT(*) FROM  t ) TEMP_ALIAS"},
         {"INSERT INTO db.t VALUES (f(1), 2)",
          "INSERT INTO TABLE  db.t  SELECT f(1), 2 FROM (SELECT COUNT(*) FROM  db.t ) TEMP_ALIAS"},
@@ -99,14 +100,14 @@ TEST(HiveSqlRewriter, UnterminatedInsertValuesIsRefused)
 TEST(HiveSqlRewriter, UnclosedTextsRunToTheEnd)
 {
     const char* cases[] = {"SELECT 'abc FROM t", "SELECT \"abc FROM t", "SELECT `abc FROM t",
-                           "SELECT [abc FROM t", "SELECT {abc FROM t", "SELECT a /* b"};
+                           "SELECT [abc FROM t", "SELECT {abc FROM t",  "SELECT a /* b"};
     for (const char* c : cases) {
         Rewritten r = rewrite(c);
         EXPECT_EQ(r.sql, c);
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -134,7 +135,7 @@ TEST(HiveSqlRewriter, RewrittenStatementsRunOnTheServer)
         EXPECT_EQ(got[i], cases[i].second) << cases[i].first << " -> " << statements[i];
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -157,4 +158,4 @@ TEST(HiveSqlRewriter, PreprocessTrimsAndRewritesByTheOptions)
     EXPECT_EQ(hivePreprocessSql(refused, HiveRewriteOptions{}), 1);
 }
 
-} // namespace
+}  // namespace

@@ -187,7 +187,8 @@ TEST_F(ScannerTest, OpenBracketIsAlwaysAnOrdinaryCharacter)
 
 TEST_F(ScannerTest, Utf8FourByteSequenceIsOneCharacter)
 {
-    ExactText text("a\xF0\x9F\x98\x80" "b \xC3\xA9");
+    ExactText text("a\xF0\x9F\x98\x80"
+                   "b \xC3\xA9");
     KaScanner s(text.data(), text.size(), KA_TEXT_UTF8);
     auto got = scanAll(s, KA_SCAN_PLAIN);
     ASSERT_EQ(got.size(), 5u);

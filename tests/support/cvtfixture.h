@@ -60,8 +60,7 @@ struct Stmt {
     void setOdbc2(bool on) { ctx.settings.odbc2 = on; }
 
     // Describes the value as its implementation record would.
-    void describe(int16_t sqlType, int64_t size, int16_t scale = 0,
-                  int64_t cp = kCodePageUtf8, bool isUnsigned = false)
+    void describe(int16_t sqlType, int64_t size, int16_t scale = 0, int64_t cp = kCodePageUtf8, bool isUnsigned = false)
     {
         ctx.sqlType = sqlType;
         ctx.size = size;
@@ -97,9 +96,8 @@ struct Stmt {
     }
 
     // A described value of the server's into `out` as cType.
-    int16_t sqlToC(int16_t sqlType, int64_t size, int16_t scale, bool isUnsigned, int16_t cType,
-                   BaseOutString* out, const void* src, int64_t srcLength, int32_t srcKind,
-                   int64_t srcCodePage)
+    int16_t sqlToC(int16_t sqlType, int64_t size, int16_t scale, bool isUnsigned, int16_t cType, BaseOutString* out,
+                   const void* src, int64_t srcLength, int32_t srcKind, int64_t srcCodePage)
     {
         describe(sqlType, size, scale, srcCodePage, isUnsigned);
         ctx.cType = cType;
@@ -108,9 +106,8 @@ struct Stmt {
     }
 
     // An application value of cType into dstKind for the described SQL type.
-    int16_t cToSql(int16_t cType, int64_t size, int16_t scale, bool isUnsigned, const void* src,
-                   int64_t srcLength, int16_t sqlType, int32_t dstKind, int64_t dstCodePage,
-                   void* dst, int64_t* produced, int64_t dstSize)
+    int16_t cToSql(int16_t cType, int64_t size, int16_t scale, bool isUnsigned, const void* src, int64_t srcLength,
+                   int16_t sqlType, int32_t dstKind, int64_t dstCodePage, void* dst, int64_t* produced, int64_t dstSize)
     {
         describe(sqlType, size, scale, dstCodePage, isUnsigned);
         ctx.cType = cType;

@@ -10,10 +10,7 @@ namespace katest {
 
 class EnvFactoryScope {
 public:
-    explicit EnvFactoryScope(BaseEnvFactory factory = hiveMakeEnv)
-        : previous_(baseSetEnvFactory(factory))
-    {
-    }
+    explicit EnvFactoryScope(BaseEnvFactory factory = hiveMakeEnv) : previous_(baseSetEnvFactory(factory)) {}
     ~EnvFactoryScope() { baseSetEnvFactory(previous_); }
     EnvFactoryScope(const EnvFactoryScope&) = delete;
     EnvFactoryScope& operator=(const EnvFactoryScope&) = delete;

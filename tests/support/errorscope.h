@@ -26,7 +26,7 @@ inline std::string buildDir()
     if (n <= 0)
         return ".";
     std::string path(exe, size_t(n));
-    path = path.substr(0, path.rfind('/'));   // <build>/tests
+    path = path.substr(0, path.rfind('/'));  // <build>/tests
     return path.substr(0, path.rfind('/'));
 }
 

@@ -109,8 +109,7 @@ public:
         ++frees_;
         size_t n = __sanitizer_get_allocated_size(p);
         const void* block = const_cast<const void*>(p);
-        if (memmem(block, n, narrow_, narrowLen_) != nullptr ||
-            memmem(block, n, wide_, 2 * narrowLen_) != nullptr)
+        if (memmem(block, n, narrow_, narrowLen_) != nullptr || memmem(block, n, wide_, 2 * narrowLen_) != nullptr)
             ++leaks_;
 #else
         (void)p;
@@ -142,8 +141,7 @@ inline void onFree(const volatile void* p)
 inline void installFreeHook()
 {
 #if defined(__SANITIZE_ADDRESS__)
-    static const bool installed =
-        (__sanitizer_install_malloc_and_free_hooks(detail::onMalloc, detail::onFree), true);
+    static const bool installed = (__sanitizer_install_malloc_and_free_hooks(detail::onMalloc, detail::onFree), true);
     (void)installed;
 #endif
 }

@@ -55,10 +55,7 @@ public:
         return guardsIntact();
     }
     // The first n units of the room as bytes.
-    std::string str(size_t n) const
-    {
-        return std::string(reinterpret_cast<const char*>(data()), n * sizeof(T));
-    }
+    std::string str(size_t n) const { return std::string(reinterpret_cast<const char*>(data()), n * sizeof(T)); }
 
 private:
     std::vector<T> units_;

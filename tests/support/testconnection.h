@@ -26,15 +26,15 @@ namespace katest {
 
 // One scripted outcome of the open step.
 struct TestOpenOutcome {
-    uint16_t failIndex = 0;   // SQLSTATE index of the failure; 0 succeeds
-    uint16_t failMessage = 0; // its message number (0: the index's own text)
+    uint16_t failIndex = 0;          // SQLSTATE index of the failure; 0 succeeds
+    uint16_t failMessage = 0;        // its message number (0: the index's own text)
     const char* failText = nullptr;  // posted as the text instead, when set
-    int waitMs = 0;           // how long the open takes first
+    int waitMs = 0;                  // how long the open takes first
 };
 
 // What one open was asked: the server options in force, the credentials.
 struct TestOpenRecord {
-    std::u16string host;      // HostName, as the options gave it
+    std::u16string host;  // HostName, as the options gave it
     std::u16string port;
     std::u16string user;
     std::u16string password;
@@ -45,16 +45,16 @@ struct TestOpenRecord {
 // What the tests decide and observe, shared by every connection an
 // environment makes.
 struct TestConnectionControl {
-    std::atomic<int> connectFailures{0};  // so many connects fail from now on
-    int made = 0;                         // connections made
+    std::atomic<int> connectFailures{0};             // so many connects fail from now on
+    int made = 0;                                    // connections made
     int32_t threadModel = kBaseThreadPerConnection;  // of the connections made
-    int connects = 0;                     // successful connects
-    std::u16string lastConnectString;     // the string the open step ran under
+    int connects = 0;                                // successful connects
+    std::u16string lastConnectString;                // the string the open step ran under
     // Scripted opens, taken in order; once used up, opens succeed.
     std::vector<TestOpenOutcome> script;
     size_t scriptNext = 0;
-    std::vector<TestOpenRecord> opens;    // every open, in order
-    int32_t serverKeywords = 1;           // the connections name HostName/PortNumber
+    std::vector<TestOpenRecord> opens;  // every open, in order
+    int32_t serverKeywords = 1;         // the connections name HostName/PortNumber
     int32_t failoverSupported = 0;
     // SQLGetInfo answers the completion asks, by info type.
     std::map<uint16_t, std::u16string> textInfo;
@@ -66,8 +66,7 @@ struct TestConnectionControl {
 
 class TestConnection : public BaseConnection {
 public:
-    TestConnection(BaseEnv* env, TestConnectionControl* control) noexcept
-        : BaseConnection(env), control_(control)
+    TestConnection(BaseEnv* env, TestConnectionControl* control) noexcept : BaseConnection(env), control_(control)
     {
         failoverSupported = control->failoverSupported;
     }
@@ -112,8 +111,7 @@ public:
         return 0;
     }
 
-    int16_t getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
-                         int16_t* stringLength) noexcept override
+    int16_t getInfoValue(uint16_t infoType, void* value, int16_t bufferLength, int16_t* stringLength) noexcept override
     {
         auto text = control_->textInfo.find(infoType);
         if (text != control_->textInfo.end()) {
@@ -130,8 +128,7 @@ public:
             // Through a driver manager the test reads what the open was
             // asked from the DBMS name.
             const TestOpenRecord& open = control_->opens.back();
-            std::u16string name = u"host=" + open.host + u";port=" + open.port +
-                                  u";user=" + open.user;
+            std::u16string name = u"host=" + open.host + u";port=" + open.port + u";user=" + open.user;
             size_t n = name.size();
             size_t room = bufferLength > 0 ? static_cast<size_t>(bufferLength) / 2 : 0;
             if (value != nullptr && room > n) {
@@ -159,8 +156,7 @@ public:
         out[0] = 0;
         if (id > UINT16_MAX)
             return 0;
-        return static_cast<int32_t>(
-            errLoadMessageW(out, static_cast<size_t>(capacity), static_cast<uint16_t>(id)));
+        return static_cast<int32_t>(errLoadMessageW(out, static_cast<size_t>(capacity), static_cast<uint16_t>(id)));
     }
 
     const uint16_t* hostKeyword() noexcept override
@@ -177,20 +173,18 @@ public:
     }
 
     // The string of the connect under way, for the record.
-    int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
-                          int16_t outCapacity, int16_t* outLength,
-                          uint16_t completion) noexcept override
+    int16_t driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out, int16_t outCapacity,
+                          int16_t* outLength, uint16_t completion) noexcept override
     {
         const auto* text = reinterpret_cast<const char16_t*>(in);
-        currentString_.assign(text != nullptr ? text : u"",
-                              text == nullptr ? 0
-                              : inLength == SQL_NTS ? std::char_traits<char16_t>::length(text)
-                                                    : static_cast<size_t>(inLength));
-        return BaseConnection::driverConnect(window, in, inLength, out, outCapacity, outLength,
-                                             completion);
+        currentString_.assign(text != nullptr ? text : u"", text == nullptr ? 0
+                                                            : inLength == SQL_NTS
+                                                                ? std::char_traits<char16_t>::length(text)
+                                                                : static_cast<size_t>(inLength));
+        return BaseConnection::driverConnect(window, in, inLength, out, outCapacity, outLength, completion);
     }
 
-// A call during which the link drops: the transport posts the link
+    // A call during which the link drops: the transport posts the link
     // failure under its own message number.
     int16_t callLosingLink() noexcept
     {
@@ -223,19 +217,14 @@ public:
     }
 
 private:
-    static const uint16_t* W(const char16_t* text) noexcept
-    {
-        return reinterpret_cast<const uint16_t*>(text);
-    }
+    static const uint16_t* W(const char16_t* text) noexcept { return reinterpret_cast<const uint16_t*>(text); }
     // An option as the connection's lookup gives it (no connection string:
     // the open sees what the options read into the connection).
-    std::u16string option(KaValueParserW* parser, const char16_t* shortKey,
-                          const char16_t* longKey) noexcept
+    std::u16string option(KaValueParserW* parser, const char16_t* shortKey, const char16_t* longKey) noexcept
     {
         uint16_t* value = nullptr;
         std::u16string result;
-        if (getOptionValue(parser, W(shortKey), W(longKey), nullptr, &value, nullptr, 0) == 0 &&
-            value != nullptr)
+        if (getOptionValue(parser, W(shortKey), W(longKey), nullptr, &value, nullptr, 0) == 0 && value != nullptr)
             result = reinterpret_cast<const char16_t*>(value);
         ramFree(value);
         return result;
@@ -274,8 +263,7 @@ class TestEnv : public BaseEnv {
 public:
     explicit TestEnv(TestConnectionControl* control, int32_t lockIndex = 15) noexcept
         : BaseEnv(lockIndex), control_(control)
-    {
-    }
+    {}
 
     int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept override
     {

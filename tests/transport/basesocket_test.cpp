@@ -62,7 +62,7 @@ TEST_F(SocketTest, APlainTransportIsMadeOnceAndReused)
     ASSERT_EQ(KA_SOCK_OK, s.connectTo("127.0.0.1", server.port(), 0));
     ASSERT_NE(nullptr, tcp(s)->record);
     ASSERT_EQ(0, s.preparePlain());
-    EXPECT_EQ(first, s.transport);       // the same object, closed
+    EXPECT_EQ(first, s.transport);  // the same object, closed
     EXPECT_EQ(nullptr, tcp(s)->record);
     EXPECT_EQ(0u, d.size());
 }
@@ -102,9 +102,9 @@ TEST_F(SocketTest, TheSettingsReachTheTransport)
     EXPECT_EQ(&sink, s.transport->traceSink);
     EXPECT_EQ(1, s.transport->getTraceMode());
     EXPECT_EQ(KA_TRACE_NO_SEND_DUMP, s.transport->dumpOptions);
-    EXPECT_EQ(0, s.transport->traceFile);   // the sink, not a file
+    EXPECT_EQ(0, s.transport->traceFile);  // the sink, not a file
 
-    settings.keepAlive = 2;   // only 1 switches it on
+    settings.keepAlive = 2;  // only 1 switches it on
     settings.blockingConnect = 5;
     ASSERT_EQ(0, s.createTransport());
     EXPECT_EQ(0, tcp(s)->keepAlive);
@@ -194,7 +194,7 @@ TEST_F(SocketTest, WithoutAConnectionTheSavedTimeOutRules)
     ASSERT_EQ(0, s.createTransport());
     s.useQueryTimeout(9);
     EXPECT_EQ(9000u, s.transport->timeout);
-    s.setSavedTimeout(20);   // query mode: only a shorter time-out replaces the current one
+    s.setSavedTimeout(20);  // query mode: only a shorter time-out replaces the current one
     EXPECT_EQ(9000u, s.transport->timeout);
     s.setSavedTimeout(5);
     EXPECT_EQ(5000u, s.transport->timeout);
@@ -217,7 +217,7 @@ TEST_F(SocketTest, TheConnectRunsUnderTheLoginTimeOutAndTheSessionSwitchesAway)
     ASSERT_EQ(KA_SOCK_OK, s.connectToHost(W(u"127.0.0.1"), W(port.c_str()), nullptr, 0));
     EXPECT_EQ(BASE_SOCKET_LOGIN_TIMEOUT, s.timeoutMode);
     EXPECT_EQ(30000u, s.transport->timeout);
-    s.useConnectionTimeout();   // the session is open
+    s.useConnectionTimeout();  // the session is open
     EXPECT_EQ(0u, s.transport->timeout);
     ASSERT_EQ(KA_SOCK_OK, s.write("echo", 4, 0));
     char buffer[8];
@@ -231,7 +231,7 @@ TEST_F(SocketTest, AHostThatDoesNotAnswerFailsWithinTheLoginTimeOut)
     katest::StalledListener stalled;
     BaseSocketSettings settings;
     settings.loginTimeout = 1;
-    settings.loginTimeoutOffered = 1;   // blocking connect stays on: the budget still holds
+    settings.loginTimeoutOffered = 1;  // blocking connect stays on: the budget still holds
     BaseSocket s(nullptr, &settings);
     ASSERT_EQ(0, s.createTransport());
     DiagScope d;
@@ -256,7 +256,7 @@ TEST_F(SocketTest, AStalledLoginEndsWithOneTimeOutErrorAndKeepsEarlierDiagnostic
     ASSERT_EQ(KA_SOCK_OK, s.connectTo("127.0.0.1", server.port(), 0));
 
     DiagScope d;
-    basePostWarning(MSG_SQLSTATE_GENERAL_WARNING);   // something the call said before
+    basePostWarning(MSG_SQLSTATE_GENERAL_WARNING);  // something the call said before
     char buffer[16];
     size_t count = 0;
     auto start = Clock::now();
@@ -289,7 +289,7 @@ TEST_F(SocketTest, AQueryTimeOutEndsASlowCallAndModeNonePostsNothing)
     }
     {
         DiagScope d;
-        s.useConnectionTimeout();   // nothing set: mode none
+        s.useConnectionTimeout();  // nothing set: mode none
         ASSERT_EQ(BASE_SOCKET_NO_TIMEOUT, s.timeoutMode);
         s.transport->timeout = 300;
         EXPECT_EQ(KA_SOCK_TIMED_OUT, s.read(buffer, sizeof buffer, &count, 0));

@@ -160,10 +160,9 @@ TEST(ConnectionLayer, ANameWithBothFamiliesReachesTheOneThatListens)
                                       : std::vector<std::string>{"127.0.0.1", "::1"};
                     ConnectionRecord r = freshRecord();
                     int code = -1;
-                    ASSERT_EQ(1, ConnectionOpenEx(&r, "dual.test", server.port(), &code, &resolver,
-                                                  budget, parallel))
-                        << "listening " << listening << " v6 first " << v6First << " parallel "
-                        << parallel << " budget " << budget << ": " << r.lastError.text;
+                    ASSERT_EQ(1, ConnectionOpenEx(&r, "dual.test", server.port(), &code, &resolver, budget, parallel))
+                        << "listening " << listening << " v6 first " << v6First << " parallel " << parallel
+                        << " budget " << budget << ": " << r.lastError.text;
                     EXPECT_EQ(listening, peerFamily(r));
                     EXPECT_EQ(r.socket, r.pollEntry.fd);
                     EXPECT_EQ(POLLIN, r.pollEntry.events);
@@ -181,17 +180,16 @@ TEST(ConnectionLayer, MoreAddressesThanTheParallelSetAreTriedInLaterRounds)
     size_t before = openDescriptors();
     for (int parallel : {1, 0}) {
         FakeResolver resolver;
-        gAnswer.assign(3 * kConnectionParallelSockets, "::1");   // nothing listens there
+        gAnswer.assign(3 * kConnectionParallelSockets, "::1");  // nothing listens there
         gAnswer.push_back("127.0.0.1");
         ConnectionRecord r = freshRecord();
         int code = -1;
-        ASSERT_EQ(1, ConnectionOpenEx(&r, "many.test", server.port(), &code, &resolver, 20000,
-                                      parallel))
+        ASSERT_EQ(1, ConnectionOpenEx(&r, "many.test", server.port(), &code, &resolver, 20000, parallel))
             << r.lastError.text;
         EXPECT_EQ(AF_INET, peerFamily(r));
         ASSERT_EQ(1, ConnectionClose(&r, &code));
     }
-    EXPECT_EQ(before, descriptorsSettledAt(before));   // the losers were closed
+    EXPECT_EQ(before, descriptorsSettledAt(before));  // the losers were closed
 }
 
 TEST(ConnectionLayer, WhenNoAddressListensTheOpenFailsAndLeavesNoSocket)
@@ -230,8 +228,7 @@ TEST(ConnectionLayer, AScopedNameFallsBackToTheBareAddressOnceForAll)
     gAnswer = {"::1"};
     ConnectionRecord r = freshRecord();
     int code = 0;
-    ASSERT_EQ(1, ConnectionOpenEx(&r, "::1%lo", server.port(), &code, &resolver, 20000, 0))
-        << r.lastError.text;
+    ASSERT_EQ(1, ConnectionOpenEx(&r, "::1%lo", server.port(), &code, &resolver, 20000, 0)) << r.lastError.text;
     EXPECT_EQ(0, resolver.scopeAttached.load());
     EXPECT_EQ(1, resolver.scopeSettled.load());
     EXPECT_EQ(1, gScopedAsks);
@@ -257,7 +254,7 @@ TEST(ConnectionLayer, ALongScopedHostIsCutInTheErrorText)
     EXPECT_LT(strlen(r.lastError.text), sizeof r.lastError.text);
     EXPECT_EQ(0, gAsks);
 
-    std::string huge(64 * 1024, 'x');   // longer than any host: refused outright
+    std::string huge(64 * 1024, 'x');  // longer than any host: refused outright
     EXPECT_EQ(0, ConnectionOpenEx(&r, huge.c_str(), 1, &code, &resolver, -1, 0));
     EXPECT_EQ(0, gAsks);
 }
@@ -291,8 +288,7 @@ TEST(ConnectionLayer, AStalledConnectEndsWithTheBudget)
         ConnectionRecord r = freshRecord();
         int code = 0;
         auto start = Clock::now();
-        EXPECT_EQ(0, ConnectionOpenEx(&r, "stalled.test", stalled.port, &code, &resolver, 1000,
-                                      parallel));
+        EXPECT_EQ(0, ConnectionOpenEx(&r, "stalled.test", stalled.port, &code, &resolver, 1000, parallel));
         double took = std::chrono::duration<double>(Clock::now() - start).count();
         EXPECT_EQ(kConnectionErrorTimedOut, code);
         EXPECT_GE(took, 0.9);
@@ -307,7 +303,7 @@ TEST(ConnectionLayer, TheTransportReportsAStalledConnectAsATimeOut)
     katest::ThreadScope thread;
     katest::ErrorScope errors;
     katest::StalledListener stalled;
-    KaTCPIP t;   // blocking connect is on by default: the budget still bounds it
+    KaTCPIP t;  // blocking connect is on by default: the budget still bounds it
     t.timeout = 1000;
     auto start = Clock::now();
     EXPECT_EQ(KA_SOCK_TIMED_OUT, t.connect(stalled.port, nullptr, "127.0.0.1", nullptr, 0));

@@ -106,8 +106,7 @@ TEST(SocketTrace, MessagesOnlyModeWritesNoDumpAndHeadsTheSendBufferLine)
     t.sock.traceData("abc", 3, KA_TRACE_SENDING, 0);
     t.sock.traceData(nullptr, 8192, KA_TRACE_RCVBUF_DESIRED, 65536);
     t.sock.traceData(nullptr, 4096, KA_TRACE_SNDBUF_DESIRED, 16384);
-    const std::string header = "HEX" + std::string(45, ' ') + "\tASCII" + std::string(11, ' ') +
-                               "\tEBCDIC\n\n";
+    const std::string header = "HEX" + std::string(45, ' ') + "\tASCII" + std::string(11, ' ') + "\tEBCDIC\n\n";
     ASSERT_EQ(74u, header.size());
     EXPECT_EQ("Sending 3 bytes\n"
               "8192 desired, SO_RCVBUF is 65536, \n"
@@ -165,7 +164,7 @@ TEST_F(TraceFileTest, TheFirstFreeNumberIsTakenPrivately)
 {
     std::ofstream("0.out") << "earlier";
     std::ofstream("1.out") << "earlier";
-    mode_t old = umask(0);   // even a permissive umask leaves the file private
+    mode_t old = umask(0);  // even a permissive umask leaves the file private
     KaTCPIP sock;
     sock.setTraceMode(1);
     umask(old);
@@ -177,7 +176,7 @@ TEST_F(TraceFileTest, TheFirstFreeNumberIsTakenPrivately)
     EXPECT_EQ(0u, slurp("2.out").find("Sending 2 bytes\n78 79 "));
     EXPECT_EQ("earlier", slurp("1.out"));
 
-    sock.setTraceMode(0);   // off: the file is closed
+    sock.setTraceMode(0);  // off: the file is closed
     EXPECT_EQ(0, sock.traceFile);
 }
 
@@ -188,7 +187,7 @@ TEST_F(TraceFileTest, ALinkInTheWayIsNotFollowed)
     KaTCPIP sock;
     sock.setTraceMode(1);
     ASSERT_GT(sock.traceFile, 0);
-    EXPECT_NE(0, access(target.c_str(), F_OK));   // nothing made through the link
+    EXPECT_NE(0, access(target.c_str(), F_OK));  // nothing made through the link
     struct stat st;
     EXPECT_EQ(0, lstat("1.out", &st));
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -197,7 +196,7 @@ TEST_F(TraceFileTest, ALinkInTheWayIsNotFollowed)
 TEST_F(TraceFileTest, ADeepCurrentDirectoryIsNoProblem)
 {
     std::string name(200, 'd');
-    for (int i = 0; i < 4; ++i) {   // well past 256 bytes of path
+    for (int i = 0; i < 4; ++i) {  // well past 256 bytes of path
         ASSERT_EQ(0, mkdir(name.c_str(), 0700));
         ASSERT_EQ(0, chdir(name.c_str()));
     }

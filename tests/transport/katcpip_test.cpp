@@ -61,15 +61,14 @@ TEST_F(TcpTest, EchoesOverIpv4AndIpv6AndByName)
         {AF_INET, "127.0.0.1", nullptr},
         {AF_INET, nullptr, u"localhost"},
         {AF_INET6, "::1", nullptr},
-        {AF_INET, "  \t127.0.0.1", nullptr},   // leading blanks are skipped
+        {AF_INET, "  \t127.0.0.1", nullptr},  // leading blanks are skipped
     };
     for (const Case& c : cases) {
         LoopbackServer server(Peer::Echo, c.family);
         ASSERT_TRUE(server.ok());
         KaTCPIP t;
         t.timeout = 20000;
-        ASSERT_EQ(KA_SOCK_OK, t.connect(server.port(), c.hostW ? W(c.hostW) : nullptr, c.host,
-                                        nullptr, 0))
+        ASSERT_EQ(KA_SOCK_OK, t.connect(server.port(), c.hostW ? W(c.hostW) : nullptr, c.host, nullptr, 0))
             << (c.host ? c.host : "wide host");
         EXPECT_EQ(1, t.connected);
         const std::string text = "hello over the loopback";
@@ -95,7 +94,7 @@ TEST_F(TcpTest, EachFailureCodePostsItsLinkFailure)
 {
     struct Case {
         int code;
-        uint16_t message;   // 0: nothing posted
+        uint16_t message;  // 0: nothing posted
     } cases[] = {
         {KA_SOCK_FAILED, MSG_SOCKET_ERROR},
         {KA_SOCK_TIMED_OUT, MSG_SOCKET_TIMED_OUT},
@@ -138,7 +137,7 @@ TEST_F(TcpTest, AFailingCloseIsReportedAndAPlainCloseIsNot)
     EXPECT_EQ(KA_SOCK_FAILED, t.disconnect());
     ASSERT_EQ(1u, errors.size());
     EXPECT_EQ(MSG_SOCKET_ERROR, errors.native(0));
-    ASSERT_NE(nullptr, t.record);               // the record stays, its socket gone
+    ASSERT_NE(nullptr, t.record);  // the record stays, its socket gone
     EXPECT_EQ(-1, t.record->socket);
     EXPECT_EQ(KA_SOCK_OK, t.disconnect());
     EXPECT_EQ(nullptr, t.record);
@@ -254,7 +253,7 @@ TEST_F(TcpTest, ASilentServerTimesOutWithinTheBudgetAndPostsNothing)
     EXPECT_LT(took, 30.0);
     EXPECT_EQ(0u, count);
     EXPECT_EQ(0u, errors.size());
-    EXPECT_EQ(1, t.connected);   // a time-out does not end the connection
+    EXPECT_EQ(1, t.connected);  // a time-out does not end the connection
 
     // Wait mode: its own short time-out, a different result, still nothing posted.
     t.waitTimeout = 50;
@@ -367,7 +366,7 @@ TEST_F(TcpTest, TakingOverAConnectionMovesItToTheCopy)
     ASSERT_EQ(KA_SOCK_OK, copy.send("t", 1, 0));
     EXPECT_EQ("t", readAll(copy, 1));
 
-    KaTCPIP shared(copy, 0);   // without take-over the connection stays put
+    KaTCPIP shared(copy, 0);  // without take-over the connection stays put
     EXPECT_EQ(nullptr, shared.record);
     EXPECT_EQ(0, shared.connected);
     EXPECT_NE(nullptr, copy.record);

@@ -23,11 +23,11 @@
 namespace katest {
 
 enum class Peer {
-    Echo,         // sends back what it reads
-    Silent,       // accepts and never answers
-    HangUp,       // accepts and closes at once
-    Reset,        // accepts and resets the connection at once
-    SlowReader,   // small receive buffer, small reads with pauses; keeps the bytes
+    Echo,        // sends back what it reads
+    Silent,      // accepts and never answers
+    HangUp,      // accepts and closes at once
+    Reset,       // accepts and resets the connection at once
+    SlowReader,  // small receive buffer, small reads with pauses; keeps the bytes
 };
 
 class LoopbackServer {
@@ -40,7 +40,7 @@ public:
         int one = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         if (kind == Peer::SlowReader) {
-            int small = 4096;   // inherited by the accepted socket
+            int small = 4096;  // inherited by the accepted socket
             setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         }
         sockaddr_storage a = {};
@@ -57,8 +57,7 @@ public:
             len = sizeof *a4;
         }
         ok_ = listener_ >= 0 && bind(listener_, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-              listen(listener_, 8) == 0 &&
-              getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+              listen(listener_, 8) == 0 && getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0;
         port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
                                          : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
         if (ok_)

@@ -6,9 +6,8 @@
 
 extern "C" {
 
-int SQLDataSourceToDriver(uint32_t option, int16_t type, void* in, int32_t inLength, void* out,
-                          int32_t outSize, int32_t* outLength, unsigned char* message,
-                          int16_t messageSize, int16_t* messageLength)
+int SQLDataSourceToDriver(uint32_t option, int16_t type, void* in, int32_t inLength, void* out, int32_t outSize,
+                          int32_t* outLength, unsigned char* message, int16_t messageSize, int16_t* messageLength)
 {
     *messageLength = 0;
     if (option == 7)
@@ -29,9 +28,8 @@ int SQLDataSourceToDriver(uint32_t option, int16_t type, void* in, int32_t inLen
     return 1;
 }
 
-int SQLDriverToDataSource(uint32_t option, int16_t type, void* in, int32_t inLength, void* out,
-                          int32_t outSize, int32_t* outLength, unsigned char* message,
-                          int16_t messageSize, int16_t* messageLength)
+int SQLDriverToDataSource(uint32_t option, int16_t type, void* in, int32_t inLength, void* out, int32_t outSize,
+                          int32_t* outLength, unsigned char* message, int16_t messageSize, int16_t* messageLength)
 {
     *messageLength = 0;
     int32_t n = inLength < outSize ? inLength : outSize;
