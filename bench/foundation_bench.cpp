@@ -21,6 +21,7 @@
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
 #include "foundation/kathread.h"
+#include "kadrivername.h"
 #include "kamessages.h"
 #include "platform/boscatalog.h"
 #include "platform/boslib.h"
@@ -409,7 +410,7 @@ struct Catalogue {
     Catalogue()
     {
         bosInitInstallDir(buildDir().c_str());
-        open = OpenStrings("VYspark28", nullptr, nullptr, nullptr) == 0;
+        open = OpenStrings(KA_DRIVER_BASE_NAME, nullptr, nullptr, nullptr) == 0;
     }
 };
 

@@ -13,6 +13,7 @@
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
+#include "kadrivername.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
@@ -149,7 +150,7 @@ void installDirFromLibrary() noexcept
         installDirFromLibrary();
         char base[BOS_PATH_SIZE];
         if (!baseDriverBaseName(base, sizeof base))
-            std::strcpy(base, "VYspark28");
+            std::strcpy(base, KA_DRIVER_BASE_NAME);
         OpenStrings(base, nullptr, nullptr, &gCatalogueUsers);
         if (env->initCheck() == 0) {
             *output = env;

@@ -12,6 +12,7 @@
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
 #include "foundation/ram.h"
+#include "kadrivername.h"
 #include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
@@ -45,7 +46,6 @@ constexpr char kOdbcIni[] = "odbc.ini";
 constexpr char kOdbcInstIni[] = "odbcinst.ini";
 constexpr char kFileDsnSection[] = "ODBC";
 constexpr char kDataSourcesSection[] = "ODBC Data Sources";
-constexpr char kDefaultBaseName[] = "VYspark28";
 constexpr char kBackendEntry[] = "invokeBackend";
 constexpr char kDialogLibrary[] = "libVYmbackw.so";
 constexpr char kDialogEntry[] = "hive_connect_dialog_back";
@@ -330,7 +330,7 @@ int loadSetupLibrary(HWND window, WORD request, const char* driver, const char* 
     bosInitInstallDir(nullptr);
     char base[BOS_PATH_SIZE];
     if (!baseDriverBaseName(base, sizeof base))
-        copyBounded(base, sizeof base, kDefaultBaseName);
+        copyBounded(base, sizeof base, KA_DRIVER_BASE_NAME);
     OpenStrings(base, nullptr, nullptr, &setupCatalogueUsers);
     int result = 0;
     if (!catalogueOpen()) {

@@ -8,13 +8,13 @@
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "kadrivername.h"
 
 namespace {
 
-// The connection framework registers the driver's name; until then the
-// loader works from the one the driver is shipped under.
+// A caller may register another name for the driver (a renamed copy);
+// otherwise the loader works from the one the driver is built under.
 const char* registeredBaseName = nullptr;
-constexpr char kShippedBaseName[] = "VYspark28";
 constexpr size_t kNameFieldMax = 128;
 constexpr size_t kExtensionMax = 3;
 
@@ -51,7 +51,7 @@ void openSSLSetDriverBaseName(const char* baseName) noexcept
 
 const char* openSSLDriverBaseName() noexcept
 {
-    return registeredBaseName != nullptr ? registeredBaseName : kShippedBaseName;
+    return registeredBaseName != nullptr ? registeredBaseName : KA_DRIVER_BASE_NAME;
 }
 
 int64_t openSSLVersionCode(const char* list) noexcept
