@@ -232,43 +232,27 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
     uint8_t guid[kGuidBytes];
     uint8_t secret[kGuidBytes];
     // Fields are taken by their ids, in whatever order they come.
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
-            return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        int rc;
-        if (id == 1 && type == HIVE_T_STRUCT) {
-            rc = readStatus(&status);
-        } else if (id == 2 && type == HIVE_T_I32) {
-            rc = in.readI32(serverProtocol);
-        } else if (id == 3 && type == HIVE_T_STRUCT) {
-            rc = 0;
-            for (;;) {
-                uint8_t t = 0;
-                int16_t fid = 0;
-                if ((rc = in.readFieldBegin(&t, &fid)) != 0 || t == HIVE_T_STOP)
-                    break;
-                if (fid == 1 && t == HIVE_T_STRUCT) {
-                    if ((rc = readHandleIdentifier(in, guid, secret)) != 0)
-                        break;
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id == 1 && type == HIVE_T_STRUCT)
+                return readStatus(&status);
+            if (id == 2 && type == HIVE_T_I32)
+                return in.readI32(serverProtocol);
+            if (id == 3 && type == HIVE_T_STRUCT)
+                return in.readFields([&](uint8_t t, int16_t fid) noexcept {
+                    if (fid != 1 || t != HIVE_T_STRUCT)
+                        return kHiveFieldSkip;
+                    if (readHandleIdentifier(in, guid, secret) != 0)
+                        return 1;
                     haveHandle = 1;
-                } else if ((rc = in.skip(t)) != 0) {
-                    break;
-                }
-            }
-        } else if (id == 4 && type == HIVE_T_MAP) {
-            rc = in.skip(type);
-        } else if (id >= 1 && id <= 4) {
-            rc = protocolError("Protocol error.");
-        } else {
-            rc = in.skip(type);
-        }
-        if (rc)
-            return 1;
-    }
+                    return 0;
+                });
+            if (id == 4 && type == HIVE_T_MAP)
+                return kHiveFieldSkip;
+            if (id >= 1 && id <= 4)
+                return protocolError("Protocol error.");
+            return kHiveFieldSkip;
+        }))
+        return 1;
     if (skipRest(in))
         return 1;
     if (status == HIVE_STATUS_ERROR || status == HIVE_STATUS_INVALID_HANDLE)
@@ -297,18 +281,12 @@ int HiveConnection::readCloseSessionReply() noexcept
     if (hiveReadReplyBegin(this, "CloseSession"))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
-            return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        if (id != 1 || type != HIVE_T_STRUCT)
-            return protocolError("Protocol error.");
-        if (readStatus(&status))
-            return 1;
-    }
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id != 1 || type != HIVE_T_STRUCT)
+                return protocolError("Protocol error.");
+            return readStatus(&status);
+        }))
+        return 1;
     if (skipRest(in))
         return 1;
     sessionOpen = 0;
@@ -404,51 +382,42 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
     *modifiedRowCount = -1.0;
     if (hiveReadReplyBegin(connection, pendingMethod))
         return 1;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
-            return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        int rc = 0;
-        if (id == 1 && type == HIVE_T_STRUCT) {
-            rc = connection->readStatus(status);
-        } else if (id == 2 && type == HIVE_T_STRUCT) {
-            for (;;) {
-                uint8_t t = 0;
-                int16_t fid = 0;
-                if ((rc = in.readFieldBegin(&t, &fid)) != 0 || t == HIVE_T_STOP)
-                    break;
-                if (fid == 1 && t == HIVE_T_STRUCT) {
-                    uint8_t guid[kGuidBytes];
-                    uint8_t secret[kGuidBytes];
-                    if ((rc = readHandleIdentifier(in, guid, secret)) != 0)
-                        break;
-                    storeIdentifier(operationHandle, guid, secret);
-                    handleChanged = 1;
-                } else if (fid == 2 && t == HIVE_T_I32) {
-                    if ((rc = in.readI32(&operationType)) != 0)
-                        break;
-                    handleChanged = 1;
-                } else if (fid == 3 && t == HIVE_T_BOOL) {
-                    if ((rc = in.readBool(hasResultSet)) != 0)
-                        break;
-                } else if (fid == 4 && t == HIVE_T_DOUBLE) {
-                    int64_t bits = 0;
-                    if ((rc = in.readI64(&bits)) != 0)
-                        break;
-                    memcpy(modifiedRowCount, &bits, sizeof bits);
-                } else if ((rc = in.skip(t)) != 0) {
-                    break;
-                }
-            }
-        } else {
-            rc = in.skip(type);
+    // The operation handle's fields, as the reply's second field holds them.
+    auto handleField = [&](uint8_t t, int16_t fid) noexcept {
+        if (fid == 1 && t == HIVE_T_STRUCT) {
+            uint8_t guid[kGuidBytes];
+            uint8_t secret[kGuidBytes];
+            if (readHandleIdentifier(in, guid, secret) != 0)
+                return 1;
+            storeIdentifier(operationHandle, guid, secret);
+            handleChanged = 1;
+            return 0;
         }
-        if (rc)
-            return 1;
-    }
+        if (fid == 2 && t == HIVE_T_I32) {
+            if (in.readI32(&operationType) != 0)
+                return 1;
+            handleChanged = 1;
+            return 0;
+        }
+        if (fid == 3 && t == HIVE_T_BOOL)
+            return in.readBool(hasResultSet);
+        if (fid == 4 && t == HIVE_T_DOUBLE) {
+            int64_t bits = 0;
+            if (in.readI64(&bits) != 0)
+                return 1;
+            memcpy(modifiedRowCount, &bits, sizeof bits);
+            return 0;
+        }
+        return kHiveFieldSkip;
+    };
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id == 1 && type == HIVE_T_STRUCT)
+                return connection->readStatus(status);
+            if (id == 2 && type == HIVE_T_STRUCT)
+                return in.readFields(handleField);
+            return kHiveFieldSkip;
+        }))
+        return 1;
     if (skipRest(in))
         return 1;
     if (handleChanged && fetchMessageState == 0)
@@ -632,69 +601,55 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
     if (hiveReadReplyBegin(connection, "GetResultSetMetadata"))
         return 1;
     int failed = 0;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
+    // The schema's column list: each column described to the sink.
+    auto schemaField = [&](uint8_t t, int16_t fid) noexcept {
+        if (fid != 1 || t != HIVE_T_LIST)
+            return kHiveFieldSkip;
+        uint8_t elem = 0;
+        int32_t count = 0;
+        if (in.readByte(&elem) || in.readI32(&count))
             return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        if (id == 1 && type == HIVE_T_STRUCT) {
-            int32_t status = 0;
-            if (connection->readStatus(&status))
-                return 1;
-            if (status == HIVE_STATUS_ERROR)
-                failed = 1;
-            continue;
-        }
-        if (id != 2 || type != HIVE_T_STRUCT) {
-            if (in.skip(type))
-                return 1;
-            continue;
-        }
-        for (;;) {
-            uint8_t t = 0;
-            int16_t fid = 0;
-            if (in.readFieldBegin(&t, &fid))
-                return 1;
-            if (t == HIVE_T_STOP)
-                break;
-            if (fid != 1 || t != HIVE_T_LIST) {
-                if (in.skip(t))
-                    return 1;
-                continue;
-            }
-            uint8_t elem = 0;
-            int32_t count = 0;
-            if (in.readByte(&elem) || in.readI32(&count))
-                return 1;
-            if (count < 0)
-                return protocolError("negative column count");
-            if (elem != HIVE_T_STRUCT) {
-                protocolError("Unexpected element type when parsing column metadata");
-                for (int32_t i = 0; i < count; ++i) {
-                    if (in.skip(elem))
-                        return 1;
-                }
-                failed = 1;
-                continue;
-            }
-            if (sink != nullptr && sink->columnCount(uint32_t(count)))
-                return 1;
-            // A result without columns has no rows to fetch; the division
-            // below needs a column.
-            if (maxRowsInFetch != -1)
-                rowsPerFetch = maxRowsInFetch;
-            else if (count > 0)
-                rowsPerFetch = int64_t(uint64_t(arrayFetchSize) / uint64_t(count));
-            if (rowsPerFetch <= 0)
-                rowsPerFetch = 1;
+        if (count < 0)
+            return protocolError("negative column count");
+        if (elem != HIVE_T_STRUCT) {
+            protocolError("Unexpected element type when parsing column metadata");
             for (int32_t i = 0; i < count; ++i) {
-                if (readColumnDesc(uint32_t(i) + 1, sink))
+                if (in.skip(elem))
                     return 1;
             }
+            failed = 1;
+            return 0;
         }
-    }
+        if (sink != nullptr && sink->columnCount(uint32_t(count)))
+            return 1;
+        // A result without columns has no rows to fetch; the division
+        // below needs a column.
+        if (maxRowsInFetch != -1)
+            rowsPerFetch = maxRowsInFetch;
+        else if (count > 0)
+            rowsPerFetch = int64_t(uint64_t(arrayFetchSize) / uint64_t(count));
+        if (rowsPerFetch <= 0)
+            rowsPerFetch = 1;
+        for (int32_t i = 0; i < count; ++i) {
+            if (readColumnDesc(uint32_t(i) + 1, sink))
+                return 1;
+        }
+        return 0;
+    };
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id == 1 && type == HIVE_T_STRUCT) {
+                int32_t status = 0;
+                if (connection->readStatus(&status))
+                    return 1;
+                if (status == HIVE_STATUS_ERROR)
+                    failed = 1;
+                return 0;
+            }
+            if (id == 2 && type == HIVE_T_STRUCT)
+                return in.readFields(schemaField);
+            return kHiveFieldSkip;
+        }))
+        return 1;
     if (skipRest(in))
         return 1;
     if (fetchMessageState == 0)
@@ -887,16 +842,10 @@ int HiveCommunicatorHS2::closeOperation() noexcept
     if (hiveReadReplyBegin(connection, "CloseOperation"))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
-            return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        if (id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : in.skip(type))
-            return 1;
-    }
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
+        }))
+        return 1;
     if (skipRest(in))
         return 1;
     memset(operationHandle, 0, sizeof operationHandle);
@@ -912,19 +861,15 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
     HiveNetReadBuffer& in = connection->readBuffer;
     int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) || w.writeFieldStop() ||
              w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus");
-    while (rc == 0) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if ((rc = in.readFieldBegin(&type, &id)) != 0 || type == HIVE_T_STOP)
-            break;
-        int32_t status = 0;
-        if (id == 1 && type == HIVE_T_STRUCT)
-            rc = connection->readStatus(&status);
-        else if (id == 2 && type == HIVE_T_I32)
-            rc = in.readI32(state);
-        else
-            rc = in.skip(type);
-    }
+    if (rc == 0)
+        rc = in.readFields([&](uint8_t type, int16_t id) noexcept {
+            int32_t status = 0;
+            if (id == 1 && type == HIVE_T_STRUCT)
+                return connection->readStatus(&status);
+            if (id == 2 && type == HIVE_T_I32)
+                return in.readI32(state);
+            return kHiveFieldSkip;
+        });
     if (rc || skipRest(in))
         return protocolError("getOperationStatus failed.");
     return 0;
@@ -943,22 +888,18 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     int haveValue = 0;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
-            return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        int rc = 0;
-        if (id == 1 && type == HIVE_T_STRUCT) {
-            rc = connection->readStatus(&status);
-        } else if (id == 2 && type == HIVE_T_STRUCT) {
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id == 1 && type == HIVE_T_STRUCT)
+                return connection->readStatus(&status);
+            if (id != 2 || type != HIVE_T_STRUCT)
+                return kHiveFieldSkip;
+            // The value is a union: its one field tells the kind.
             uint8_t vt = 0;
             int16_t vid = 0;
             if (in.readFieldBegin(&vt, &vid))
                 return 1;
             uint32_t n = vt == HIVE_T_I16 ? 2 : vt == HIVE_T_I32 ? 4 : vt == HIVE_T_I64 ? 8 : 0;
+            int rc;
             if (vt == HIVE_T_STRING) {
                 rc = in.readStringZ(static_cast<char*>(buffer), size, length, 0);
             } else if (n != 0 && n <= size) {
@@ -969,14 +910,9 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
             }
             *kind = vt;
             haveValue = 1;
-            if (rc == 0)
-                rc = skipRest(in);
-        } else {
-            rc = in.skip(type);
-        }
-        if (rc)
-            return 1;
-    }
+            return rc != 0 ? rc : skipRest(in);
+        }))
+        return 1;
     if (skipRest(in))
         return 1;
     if (status == HIVE_STATUS_ERROR)

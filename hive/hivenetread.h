@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "foundation/kaobject.h"
+#include "hive/hivenetwrite.h"
 
 class BaseSocket;
 class HiveConnection;
@@ -24,6 +25,9 @@ enum : int32_t {
     HIVE_RESULT_ROW_WISE = 2,
     HIVE_RESULT_COLUMN_WISE = 3,
 };
+
+// What a field walker's callback returns to have a field skipped.
+constexpr int kHiveFieldSkip = -1;
 
 class HiveNetReadBuffer : public KaObject {
 public:
@@ -47,6 +51,26 @@ public:
     [[nodiscard]] int readMessageBegin(char* name, size_t nameSize, size_t* nameLength, int32_t* messageType) noexcept;
     [[nodiscard]] int readFieldBegin(uint8_t* type, int16_t* id) noexcept;
     [[nodiscard]] int skip(uint8_t type) noexcept;
+    // Walks the fields of the struct being read up to its STOP: onField(type,
+    // id) reads a field it knows and returns 0, or 1 on failure, or
+    // kHiveFieldSkip to have the field skipped. 0 once the STOP is read.
+    template <class OnField>
+    [[nodiscard]] int readFields(OnField onField) noexcept
+    {
+        for (;;) {
+            uint8_t type = 0;
+            int16_t id = 0;
+            if (readFieldBegin(&type, &id))
+                return 1;
+            if (type == HIVE_T_STOP)
+                return 0;
+            int rc = onField(type, id);
+            if (rc == kHiveFieldSkip)
+                rc = skip(type);
+            if (rc != 0)
+                return 1;
+        }
+    }
     [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength, char* second,
                                           size_t secondSize, size_t* secondLength, int32_t* exceptionType) noexcept;
     // Discards what is left of the current reply on the socket: the rest of
