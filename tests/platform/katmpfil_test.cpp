@@ -132,7 +132,7 @@ TEST_F(KaTmpFileTest, ReadsReturnTheLatestBytesUnderHeavyEviction)
 
 TEST_F(KaTmpFileTest, ThreePagesOfOneSlotEvictTheLeastRecentlyUsed)
 {
-    KaTmpFile f(KA_TMP_DEFAULT_CACHE, 0);  // 8 slots: pages 0, 8, 16 share slot 0
+    KaTmpFile f(KA_TMP_DEFAULT_CACHE, 0);  // 8 cache places: pages 0, 8 and 16 share the first
     uint8_t b = 1;
     ASSERT_EQ(0, f.write(8 * KA_TMP_PAGE_SIZE, &b, 1));
     ASSERT_EQ(0, f.write(0, &b, 1));
