@@ -22,7 +22,6 @@ namespace {
 
 // Day number of 1 January 1970 (Julian day numbering).
 constexpr int64_t kDayNumber1970 = 2440588;
-constexpr uint32_t kNanosPerSecond = 1000000000u;
 
 // Days before month m (1-12) in a year, less 30 (m - 1), plus one from March on.
 constexpr int32_t kMonthTable[13] = {0, 1, 0, 1, 1, 2, 2, 3, 4, 4, 5, 5, 6};

@@ -432,122 +432,80 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     int qualifiers = 0;
     *first = -1;
     *second = -1;
-    for (;;) {
-        uint8_t t = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&t, &id))
+    // TTypeQualifierValue: its i32 field is a precision or a scale, in
+    // either order; the larger is the precision.
+    auto qualifierValue = [&](uint8_t t, int16_t id) noexcept {
+        if (id != 1 || t != HIVE_T_I32)
+            return kHiveFieldSkip;
+        int32_t v = 0;
+        if (in.readI32(&v))
             return 1;
-        if (t == HIVE_T_STOP)
-            break;
-        if (id != 1 || t != HIVE_T_LIST) {
-            if (in.skip(t))
+        if (qualifiers == 0) {
+            *first = v;
+        } else if (qualifiers == 1) {
+            *second = v < *first ? v : *first;
+            *first = v < *first ? *first : v;
+        }
+        ++qualifiers;
+        return 0;
+    };
+    // TTypeQualifiers: a map from qualifier names to their values.
+    auto qualifierMap = [&](uint8_t t, int16_t id) noexcept {
+        if (id != 1 || t != HIVE_T_MAP)
+            return kHiveFieldSkip;
+        uint8_t kt = 0;
+        uint8_t vt = 0;
+        int32_t n = 0;
+        if (in.readByte(&kt) || in.readByte(&vt) || in.readI32(&n))
+            return 1;
+        if (kt != HIVE_T_STRING || vt != HIVE_T_STRUCT || n < 0)
+            return protocolError("Unexpected format for column type metadata.");
+        for (int32_t q = 0; q < n; ++q) {
+            char key[kQualifierKeySize];
+            size_t keyLength = 0;
+            if (in.readString(key, sizeof key, &keyLength, 0) || in.readFields(qualifierValue))
                 return 1;
-            continue;
         }
-        uint8_t elem = 0;
-        int32_t count = 0;
-        if (in.readByte(&elem) || in.readI32(&count))
-            return 1;
-        if (elem != HIVE_T_STRUCT || count < 0) {
-            protocolError("Unexpected format for column type metadata.");
-            return 1;
+        return 0;
+    };
+    // TPrimitiveTypeEntry: the type id and its qualifiers.
+    auto primitiveEntry = [&](uint8_t t, int16_t id) noexcept {
+        if (id == 1 && t == HIVE_T_I32) {
+            int32_t typeId = 0;
+            if (in.readI32(&typeId))
+                return 1;
+            *typeCode = typeCodeOfTypeId(typeId);
+            haveType = 1;
+            return 0;
         }
-        for (int32_t e = 0; e < count; ++e) {
+        if (id == 2 && t == HIVE_T_STRUCT)
+            return in.readFields(qualifierMap);
+        return kHiveFieldSkip;
+    };
+    if (in.readFields([&](uint8_t t, int16_t id) noexcept {
+            if (id != 1 || t != HIVE_T_LIST)
+                return kHiveFieldSkip;
+            uint8_t elem = 0;
+            int32_t count = 0;
+            if (in.readByte(&elem) || in.readI32(&count))
+                return 1;
+            if (elem != HIVE_T_STRUCT || count < 0)
+                return protocolError("Unexpected format for column type metadata.");
             // The first entry describes the column; nested entries of
             // complex types follow and are passed over.
-            for (;;) {
-                uint8_t ut = 0;
-                int16_t uid = 0;
-                if (in.readFieldBegin(&ut, &uid))
+            for (int32_t e = 0; e < count; ++e) {
+                if (in.readFields([&](uint8_t ut, int16_t uid) noexcept {
+                        if (e != 0 || uid != 1 || ut != HIVE_T_STRUCT)
+                            return kHiveFieldSkip;
+                        return in.readFields(primitiveEntry);
+                    }))
                     return 1;
-                if (ut == HIVE_T_STOP)
-                    break;
-                if (e != 0 || uid != 1 || ut != HIVE_T_STRUCT) {
-                    if (in.skip(ut))
-                        return 1;
-                    continue;
-                }
-                for (;;) {
-                    uint8_t pt = 0;
-                    int16_t pid = 0;
-                    if (in.readFieldBegin(&pt, &pid))
-                        return 1;
-                    if (pt == HIVE_T_STOP)
-                        break;
-                    if (pid == 1 && pt == HIVE_T_I32) {
-                        int32_t typeId = 0;
-                        if (in.readI32(&typeId))
-                            return 1;
-                        *typeCode = typeCodeOfTypeId(typeId);
-                        haveType = 1;
-                        continue;
-                    }
-                    if (pid != 2 || pt != HIVE_T_STRUCT) {
-                        if (in.skip(pt))
-                            return 1;
-                        continue;
-                    }
-                    for (;;) {
-                        uint8_t qt = 0;
-                        int16_t qid = 0;
-                        if (in.readFieldBegin(&qt, &qid))
-                            return 1;
-                        if (qt == HIVE_T_STOP)
-                            break;
-                        if (qid != 1 || qt != HIVE_T_MAP) {
-                            if (in.skip(qt))
-                                return 1;
-                            continue;
-                        }
-                        uint8_t kt = 0;
-                        uint8_t vt = 0;
-                        int32_t n = 0;
-                        if (in.readByte(&kt) || in.readByte(&vt) || in.readI32(&n))
-                            return 1;
-                        if (kt != HIVE_T_STRING || vt != HIVE_T_STRUCT || n < 0) {
-                            protocolError("Unexpected format for column type metadata.");
-                            return 1;
-                        }
-                        for (int32_t q = 0; q < n; ++q) {
-                            char key[kQualifierKeySize];
-                            size_t keyLength = 0;
-                            if (in.readString(key, sizeof key, &keyLength, 0))
-                                return 1;
-                            for (;;) {
-                                uint8_t vt2 = 0;
-                                int16_t vid = 0;
-                                if (in.readFieldBegin(&vt2, &vid))
-                                    return 1;
-                                if (vt2 == HIVE_T_STOP)
-                                    break;
-                                if (vid != 1 || vt2 != HIVE_T_I32) {
-                                    if (in.skip(vt2))
-                                        return 1;
-                                    continue;
-                                }
-                                int32_t v = 0;
-                                if (in.readI32(&v))
-                                    return 1;
-                                // Precision and scale in either order: the
-                                // larger is the precision.
-                                if (qualifiers == 0) {
-                                    *first = v;
-                                } else if (qualifiers == 1) {
-                                    *second = v < *first ? v : *first;
-                                    *first = v < *first ? *first : v;
-                                }
-                                ++qualifiers;
-                            }
-                        }
-                    }
-                }
             }
-        }
-    }
-    if (!haveType) {
-        protocolError("Unexpected format for column type metadata.");
+            return 0;
+        }))
         return 1;
-    }
+    if (!haveType)
+        return protocolError("Unexpected format for column type metadata.");
     return 0;
 }
 

@@ -210,7 +210,9 @@ template <typename Child, typename Make, typename Discard>
 {
     return allocUnderConnection<BaseStatement>(
         input, output, [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
-        [](BaseStatement* stmt) { stmt->freeStmt(SQL_DROP); });
+        // The allocation has failed already: dropping the half-made statement
+        // can add nothing the application needs to see.
+        [](BaseStatement* stmt) { (void)stmt->freeStmt(SQL_DROP); });
 }
 
 [[nodiscard]] SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept

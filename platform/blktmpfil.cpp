@@ -452,8 +452,13 @@ int BlkTmpFile::writeToWire(uint64_t offset, KaWireStream* stream, uint64_t n) n
     return stream->send(c.data + (offset - c.start), n, 0);
 }
 
-int BlkTmpFile::appendTyped(const void* bytes, uint64_t size) noexcept
+int BlkTmpFile::appendTyped(const void* value, uint64_t size, bool reverse) noexcept
 {
+    // A value of at most 8 bytes, in the file's byte order.
+    uint8_t bytes[8];
+    memcpy(bytes, value, size);
+    if (reverse)
+        reverseBytes(bytes, size);
     BlkTmpBlock& c = cur();
     if (c.data != nullptr && c.fill + size <= blockSize) {
         memcpy(c.data + c.fill, bytes, size);
@@ -467,34 +472,22 @@ int BlkTmpFile::appendTyped(const void* bytes, uint64_t size) noexcept
 
 int BlkTmpFile::appendU8(uint8_t value) noexcept
 {
-    return appendTyped(&value, 1);
+    return appendTyped(&value, 1, false);
 }
 
 int BlkTmpFile::appendU16(uint16_t value) noexcept
 {
-    uint8_t b[2];
-    memcpy(b, &value, 2);
-    if (swapFlag)
-        reverseBytes(b, 2);
-    return appendTyped(b, 2);
+    return appendTyped(&value, 2, swapFlag);
 }
 
 int BlkTmpFile::appendU32(uint32_t value) noexcept
 {
-    uint8_t b[4];
-    memcpy(b, &value, 4);
-    if (swapFlag)
-        reverseBytes(b, 4);
-    return appendTyped(b, 4);
+    return appendTyped(&value, 4, swapFlag);
 }
 
 int BlkTmpFile::appendU64(uint64_t value) noexcept
 {
-    uint8_t b[8];
-    memcpy(b, &value, 8);
-    if (swapFlag)
-        reverseBytes(b, 8);
-    return appendTyped(b, 8);
+    return appendTyped(&value, 8, swapFlag);
 }
 
 int BlkTmpFile::readTyped(void* out, uint64_t size, bool reverse) noexcept

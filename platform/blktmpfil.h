@@ -99,6 +99,6 @@ private:
     // Copies data over the bytes of [offset, offset + n) that a cached copy
     // of file data holds, so that no copy goes stale.
     void refreshCopies(uint64_t offset, const void* data, uint64_t n, bool intoWindow) noexcept;
-    [[nodiscard]] int appendTyped(const void* bytes, uint64_t size) noexcept;
+    [[nodiscard]] int appendTyped(const void* value, uint64_t size, bool reverse) noexcept;
     [[nodiscard]] int readTyped(void* out, uint64_t size, bool reverse) noexcept;
 };

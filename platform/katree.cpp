@@ -329,7 +329,7 @@ int KaTree::walk(void* key, void* data, int* found, KaTreeIterator* it, int forw
     }
 }
 
-int KaTree::first(void* key, void* data, int* found, KaTreeIterator* iterator) noexcept
+int KaTree::fromEdge(void* key, void* data, int* found, KaTreeIterator* iterator, int leftmost) noexcept
 {
     KaTreeIterator* it = iterator ? iterator : &this->iterator;
     *found = 0;
@@ -337,7 +337,7 @@ int KaTree::first(void* key, void* data, int* found, KaTreeIterator* iterator) n
         return 1;
     if (entryCount == 0)
         return 0;
-    if (attach(it) || edge(it, root, 1))
+    if (attach(it) || edge(it, root, leftmost))
         return 1;
     int live = 0;
     if (entryAt(it, key, data, &live))
@@ -347,28 +347,18 @@ int KaTree::first(void* key, void* data, int* found, KaTreeIterator* iterator) n
         it->flags |= KA_TREE_POSITIONED;
         return 0;
     }
-    return walk(key, data, found, it, 1);
+    // A deleted entry at the edge: the first live one inward.
+    return walk(key, data, found, it, leftmost);
+}
+
+int KaTree::first(void* key, void* data, int* found, KaTreeIterator* iterator) noexcept
+{
+    return fromEdge(key, data, found, iterator, 1);
 }
 
 int KaTree::last(void* key, void* data, int* found, KaTreeIterator* iterator) noexcept
 {
-    KaTreeIterator* it = iterator ? iterator : &this->iterator;
-    *found = 0;
-    if (usable())
-        return 1;
-    if (entryCount == 0)
-        return 0;
-    if (attach(it) || edge(it, root, 0))
-        return 1;
-    int live = 0;
-    if (entryAt(it, key, data, &live))
-        return 1;
-    if (live) {
-        *found = 1;
-        it->flags |= KA_TREE_POSITIONED;
-        return 0;
-    }
-    return walk(key, data, found, it, 0);
+    return fromEdge(key, data, found, iterator, 0);
 }
 
 int KaTree::next(void* key, void* data, int* found, KaTreeIterator* iterator) noexcept

@@ -129,6 +129,8 @@ private:
     // Copies out the entry at the iterator; *live 0 for a marked entry.
     [[nodiscard]] int entryAt(KaTreeIterator* it, void* key, void* data, int* live) noexcept;
     [[nodiscard]] int walk(void* key, void* data, int* found, KaTreeIterator* it, int forward) noexcept;
+    // first (leftmost 1) or last (0).
+    [[nodiscard]] int fromEdge(void* key, void* data, int* found, KaTreeIterator* iterator, int leftmost) noexcept;
     // The first live entry with this key, left at the iterator.
     [[nodiscard]] int findLive(const void* key, KaTreeIterator* it, int* found) noexcept;
     [[nodiscard]] int removeAt(KaTreeIterator* it) noexcept;

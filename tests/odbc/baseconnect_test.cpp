@@ -23,6 +23,7 @@
 #include "support/guarded.h"
 #include "support/testconnection.h"
 #include "support/u16.h"
+#include "support/iniconnection.h"
 
 using katest::TestConnection;
 using katest::TestConnectionControl;
@@ -33,56 +34,13 @@ using katest::W;
 
 namespace {
 
-const char* const kIniVars[] = {"ODBCINI", "ODBCINST", "ODBCSYSINI", "ODBCINSTINI", "ODBC_INI"};
-
-class Connect : public ::testing::Test {
+class Connect : public katest::IniConnectionTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
-
     void SetUp() override
     {
-        for (size_t i = 0; i < std::size(kIniVars); ++i) {
-            const char* v = std::getenv(kIniVars[i]);
-            had[i] = v != nullptr;
-            before[i] = v != nullptr ? v : "";
-            unsetenv(kIniVars[i]);
-        }
-        dir = "/tmp/ka-connect-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
-        writeIni("odbc.ini", "[sales]\nDriver=TestDriver\nHostName=dsnhost\nPortNumber=5\n"
-                             "LOGONID=fromini\n");
-        writeIni("odbcinst.ini", "[TestDriver]\nDriver=none\n");
-        setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
-        setenv("ODBCINST", (dir + "/odbcinst.ini").c_str(), 1);
-        taskReleaseIniCache();
-        env = new TestEnv(&control);
-        handle = new BaseStubConnection(env);
-        BaseConnection* made = nullptr;
-        ASSERT_EQ(env->newConnection(0, &made), 0);
-        conn = static_cast<TestConnection*>(made);
-        ASSERT_EQ(handle->setCurrentConnection(conn), 0);
-    }
-
-    void TearDown() override
-    {
-        delete handle;
-        delete env;
-        taskReleaseIniCache();
-        for (size_t i = 0; i < std::size(kIniVars); ++i) {
-            if (had[i])
-                setenv(kIniVars[i], before[i].c_str(), 1);
-            else
-                unsetenv(kIniVars[i]);
-        }
-        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-    }
-
-    void writeIni(const std::string& name, const std::string& text)
-    {
-        std::ofstream(dir + "/" + name) << text;
-        taskReleaseIniCache();
+        setUpConnection("[sales]\nDriver=TestDriver\nHostName=dsnhost\nPortNumber=5\n"
+                        "LOGONID=fromini\n",
+                        "[TestDriver]\nDriver=none\n");
     }
 
     int16_t driverConnect(const std::u16string& in, uint16_t completion = SQL_DRIVER_NOPROMPT)
@@ -118,14 +76,7 @@ protected:
         return r != nullptr ? katest::narrow(u16(r->messageW())) : "";
     }
 
-    TestConnectionControl control;
-    TestEnv* env = nullptr;
-    BaseStubConnection* handle = nullptr;
-    TestConnection* conn = nullptr;
     std::u16string outString;
-    std::string dir;
-    bool had[std::size(kIniVars)] = {};
-    std::string before[std::size(kIniVars)];
 };
 
 TEST_F(Connect, DriverConnectCompletesTheStringAndWarnsOfUnusedAttributes)

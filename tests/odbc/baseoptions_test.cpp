@@ -22,6 +22,7 @@
 #include "support/diagscope.h"
 #include "support/testconnection.h"
 #include "support/u16.h"
+#include "support/iniconnection.h"
 
 using katest::TestConnection;
 using katest::TestConnectionControl;
@@ -30,8 +31,6 @@ using katest::u16;
 using katest::W;
 
 namespace {
-
-const char* const kIniVars[] = {"ODBCINI", "ODBCINST", "ODBCSYSINI", "ODBCINSTINI", "ODBC_INI"};
 
 // The stored form of a text: "@01#$" and the hexadecimal of its scrambled
 // UTF-16 units, as setup tools write it.
@@ -50,54 +49,12 @@ std::string storedForm(const std::u16string& text)
     return out;
 }
 
-class Options : public ::testing::Test {
+class Options : public katest::IniConnectionTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
-
     void SetUp() override
     {
-        for (size_t i = 0; i < std::size(kIniVars); ++i) {
-            const char* v = std::getenv(kIniVars[i]);
-            had[i] = v != nullptr;
-            before[i] = v != nullptr ? v : "";
-            unsetenv(kIniVars[i]);
-        }
-        dir = "/tmp/ka-options-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
-        writeIni("odbc.ini", "");
-        writeIni("odbcinst.ini", "");
-        setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
-        setenv("ODBCINST", (dir + "/odbcinst.ini").c_str(), 1);
-        taskReleaseIniCache();
-        env = new TestEnv(&control);
-        handle = new BaseStubConnection(env);
-        BaseConnection* made = nullptr;
-        ASSERT_EQ(env->newConnection(0, &made), 0);
-        conn = static_cast<TestConnection*>(made);
-        ASSERT_EQ(handle->setCurrentConnection(conn), 0);
+        setUpConnection("", "");
         ASSERT_EQ(conn->drawConnectionKey(), 0);
-    }
-
-    void TearDown() override
-    {
-        delete handle;
-        delete env;
-        taskReleaseIniCache();
-        for (size_t i = 0; i < std::size(kIniVars); ++i) {
-            if (had[i])
-                setenv(kIniVars[i], before[i].c_str(), 1);
-            else
-                unsetenv(kIniVars[i]);
-        }
-        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-    }
-
-    void writeIni(const std::string& name, const std::string& text)
-    {
-        std::ofstream(dir + "/" + name) << text;
-        taskReleaseIniCache();
     }
 
     std::unique_ptr<KaValueParserW> parse(const std::u16string& text)
@@ -127,14 +84,6 @@ protected:
         ramFree(value);
         return f;
     }
-
-    TestConnectionControl control;
-    TestEnv* env = nullptr;
-    BaseStubConnection* handle = nullptr;
-    TestConnection* conn = nullptr;
-    std::string dir;
-    bool had[std::size(kIniVars)] = {};
-    std::string before[std::size(kIniVars)];
 };
 
 TEST_F(Options, EachStageAnswersWhenTheEarlierOnesAreSilent)
