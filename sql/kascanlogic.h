@@ -485,7 +485,12 @@ private:
 
     uint64_t lastStart() const noexcept { return s.position - s.lastCharLength; }
 
-    bool isQuote(uint32_t ch) const noexcept { return ch == s.quoteChar1 || ch == s.quoteChar2 || ch == s.quoteChar3; }
+    // A quote character of 0 is switched off, so a zero unit in the text is
+    // never a quote.
+    bool isQuote(uint32_t ch) const noexcept
+    {
+        return ch != 0 && (ch == s.quoteChar1 || ch == s.quoteChar2 || ch == s.quoteChar3);
+    }
 
     // The character at the position (0 at the end, which sets atEnd).
     uint32_t readChar() noexcept

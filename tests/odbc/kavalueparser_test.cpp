@@ -45,7 +45,11 @@ struct Conn {
     KaValueParserW p;
 
     explicit Conn(const char16_t* s, int32_t duplicates = 1, const char16_t* source = nullptr)
-        : text(s), p(W(text.c_str()), text.size(), ';', W(source), duplicates)
+        : Conn(std::u16string(s), duplicates, source)
+    {}
+    // Counted text, which may hold zero units.
+    explicit Conn(std::u16string s, int32_t duplicates = 1, const char16_t* source = nullptr)
+        : text(std::move(s)), p(W(text.c_str()), text.size(), ';', W(source), duplicates)
     {
         p.setQuoteChars(0, 0, 0);
         EXPECT_EQ(p.addWordChars(W(u"_.()")), 0);
@@ -328,6 +332,25 @@ TEST_F(ValueParserTest, BuiltTextParsesBackToTheSameValues)
         EXPECT_EQ(str(reparsed.getValueCStr(W(keys[i].c_str()))), str(built.getValueCStr(W(keys[i].c_str())))) << i;
 }
 
+TEST_F(ValueParserTest, SetValueQuotesAQuoteAfterAZeroUnit)
+{
+    const std::u16string values[] = {std::u16string(u".\0'", 3), std::u16string(u"\0;'", 3),
+                                     std::u16string(u"\0\0\"''", 5)};
+    for (const std::u16string& v : values) {
+        SCOPED_TRACE(katest::narrow(v));
+        Conn conn(u"DSN=x");
+        ASSERT_EQ(conn.parse(), 0);
+        ASSERT_EQ(conn.p.setValue(W(u"K"), 1, W(v.data()), v.size(), nullptr, 0), 0);
+        std::u16string doubled;
+        for (char16_t u : v) {
+            doubled += u;
+            if (u == u'\'')
+                doubled += u;
+        }
+        EXPECT_EQ(conn.value(u"K"), u"'" + doubled + u"'");
+    }
+}
+
 TEST_F(ValueParserTest, ValueUnderEitherKeyword)
 {
     {
@@ -486,8 +509,8 @@ TEST_F(ValueParserTest, PlainValuesAreWipedWhenFreed)
 struct Narrow {
     std::string text;
     KaValueParser p;
-    explicit Narrow(const char* s, int32_t duplicates = 0, char sep = ';')
-        : text(s), p(text.data(), text.size(), KA_TEXT_UTF8, sep, nullptr, duplicates)
+    explicit Narrow(std::string s, int32_t duplicates = 0, char sep = ';')
+        : text(std::move(s)), p(text.data(), text.size(), KA_TEXT_UTF8, sep, nullptr, duplicates)
     {}
     std::string value(const char* name) { return str(p.getValueCStr(name)); }
 };
@@ -555,6 +578,58 @@ TEST_F(ValueParserTest, NarrowParserRules)
     KaString out;
     ASSERT_EQ(n.p.build(out, ';'), 0);
     EXPECT_EQ(str(&out), "ODBCTraceMode=1;TraceFile=/tmp/x.out;Driver=a};1st=v;PWD={p;w}");
+}
+
+TEST_F(ValueParserTest, ZeroUnitIsNeverAQuoteWhenQuotingIsOff)
+{
+    // A zero unit inside a value is text: it opens no quoted run that would
+    // swallow the separators and attributes after it, and the built text
+    // parses back to the same attributes.
+    struct Case {
+        std::u16string text;
+        std::vector<std::u16string> keys;
+        std::vector<std::u16string> values;
+    };
+    const Case cases[] = {
+        {std::u16string(u"S=a\0b;I=x", 9), {u"S", u"I"}, {std::u16string(u"a\0b", 3), u"x"}},
+        {std::u16string(u"S={\0};I=", 8), {u"S", u"I"}, {std::u16string(1, u'\0'), u""}},
+        {std::u16string(u"A=\0;B=\0\0;C=1", 12),
+         {u"A", u"B", u"C"},
+         {std::u16string(1, u'\0'), std::u16string(2, u'\0'), u"1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(c.text));
+        ErrorScope scope;
+        Conn conn(c.text);
+        ASSERT_EQ(conn.parse(), 0);
+        EXPECT_EQ(conn.keys(), c.keys);
+        for (size_t i = 0; i < c.keys.size() && i < c.values.size(); ++i)
+            EXPECT_EQ(conn.value(c.keys[i].c_str()), c.values[i]) << i;
+
+        KaStringW built;
+        ASSERT_EQ(conn.p.build(built, ';'), 0);
+        Conn again(str(&built));
+        ASSERT_EQ(again.parse(), 0);
+        EXPECT_EQ(again.keys(), c.keys);
+        for (size_t i = 0; i < c.keys.size() && i < c.values.size(); ++i)
+            EXPECT_EQ(again.value(c.keys[i].c_str()), c.values[i]) << i;
+
+        // The 8-bit parser, over the same text as bytes.
+        std::string bytes;
+        for (char16_t u : c.text)
+            bytes += char(u);
+        Narrow n(bytes);
+        n.p.setQuoteChars(0, 0, 0);
+        ASSERT_EQ(n.p.parse(), 0);
+        ASSERT_EQ(n.p.attributes.count, c.keys.size());
+        for (size_t i = 0; i < c.keys.size() && i < c.values.size(); ++i) {
+            std::string value;
+            for (char16_t u : c.values[i])
+                value += char(u);
+            EXPECT_EQ(n.value(katest::narrow(c.keys[i]).c_str()), value) << i;
+        }
+        EXPECT_EQ(scope.size(), 0u);
+    }
 }
 
 TEST_F(ValueParserTest, NarrowBothKeywordsAlwaysFail)

@@ -232,6 +232,8 @@ inline const std::vector<ScanCase>& scanCases()
          KA_SCAN_PLAIN,
          "`a` 'b'",
          {{'`', "`"}, {KA_TOKEN_WORD, "a"}, {'`', "`"}, {'\'', "'"}, {KA_TOKEN_WORD, "b"}, {'\'', "'"}}},
+        // Quote characters of 0 are switched off: a zero unit stays a
+        // character of its own and opens no quoted text.
         {"NUL quotes",
          with([](ScanOptions& o) { o.nulQuotes = true; }),
          KA_SCAN_PLAIN,
@@ -239,13 +241,15 @@ inline const std::vector<ScanCase>& scanCases()
          {{'\'', "'"},
           {KA_TOKEN_WORD, "a"},
           {'\'', "'"},
-          {KA_TOKEN_CLOSED, std::string("\0b\0", 3)},
+          {KA_TOKEN_NONE, std::string("\0", 1)},
+          {KA_TOKEN_WORD, "b"},
+          {KA_TOKEN_NONE, std::string("\0", 1)},
           {KA_TOKEN_WORD, "c"}}},
-        {"NUL quote open at the end",
+        {"NUL quote at the end",
          with([](ScanOptions& o) { o.nulQuotes = true; }),
          KA_SCAN_PLAIN,
          std::string("x \0", 3),
-         {{KA_TOKEN_WORD, "x"}, {KA_TOKEN_UNTERMINATED, std::string("\0", 1)}}},
+         {{KA_TOKEN_WORD, "x"}, {KA_TOKEN_NONE, std::string("\0", 1)}}},
         {"empty", {}, KA_SCAN_PLAIN, "", {}},
         {"blanks only", {}, KA_SCAN_PLAIN, " \t\r\n ", {}},
     };
