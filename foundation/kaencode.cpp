@@ -223,6 +223,14 @@ int unhexifyEscaped(void* out, const char* hex, size_t n, uint8_t escape, size_t
             break;
         }
         uint8_t b = uint8_t((hi << 4) | lo);
+        // Only an odd last digit decoded to the escape byte can need more
+        // than its digits' room; it is refused rather than written past n.
+        size_t need = b == escape ? 2 : 1;
+        if (need > n - w) {
+            errPost(MSG_VALUE_DOES_NOT_FIT);
+            rc = 1;
+            break;
+        }
         o[w++] = b;
         if (b == escape)
             o[w++] = b;

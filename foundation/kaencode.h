@@ -27,7 +27,9 @@ size_t hexifyU32(uint32_t* out, const void* bytes, size_t n) noexcept;
 [[nodiscard]] int unhexifyW(void* out, const uint16_t* hex, size_t n) noexcept;
 [[nodiscard]] int unhexifyU32(void* out, const uint32_t* hex, size_t n) noexcept;
 // As unhexify, writing every decoded byte equal to escape twice; out holds
-// n bytes (the worst case); *outLen is the number of bytes written.
+// n bytes; *outLen is the number of bytes written. An odd last digit whose
+// byte is the escape and has no room left for its double posts
+// MSG_VALUE_DOES_NOT_FIT and returns 1.
 [[nodiscard]] int unhexifyEscaped(void* out, const char* hex, size_t n, uint8_t escape, size_t* outLen) noexcept;
 int isHexText(const void* bytes, size_t n) noexcept;
 

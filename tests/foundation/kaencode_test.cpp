@@ -181,6 +181,38 @@ TEST_F(KaEncode, UnhexifyEscapedDoublesEscapeByte)
     EXPECT_TRUE(out.guardsIntact());
 }
 
+TEST_F(KaEncode, UnhexifyEscapedNeverWritesPastTheDigitCount)
+{
+    // An odd last digit decodes to a byte with low nibble 0; when that byte
+    // is the escape, its double may not fit the n bytes out holds.
+    struct Case {
+        const char* hex;
+        uint8_t escape;
+        int rc;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"2", 0x20, 1, ""},  {"0", 0x00, 1, ""},       {"202", 0x20, 1, std::string("  ")}, {"272", 0x20, 0, "'  "},
+        {"2", 0x27, 0, " "}, {"4127", 0x27, 0, "A''"}, {"27274", 0x40, 0, "''@@"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hex);
+        const size_t n = std::strlen(c.hex);
+        Guarded out(n);
+        size_t written = 99;
+        ErrorScope scope;
+        EXPECT_EQ(unhexifyEscaped(out.data(), c.hex, n, c.escape, &written), c.rc);
+        EXPECT_TRUE(out.guardsIntact());
+        EXPECT_EQ(std::string(chars(out), written), c.written);
+        if (c.rc != 0) {
+            ASSERT_EQ(scope.size(), 1u);
+            EXPECT_EQ(scope.native(0), MSG_VALUE_DOES_NOT_FIT);
+        } else {
+            EXPECT_EQ(scope.size(), 0u);
+        }
+    }
+}
+
 TEST_F(KaEncode, IsHexText)
 {
     EXPECT_EQ(isHexText("09afAF", 6), 1);
