@@ -293,7 +293,9 @@ int16_t toInterval(const BaseConvertContext& ctx, uint32_t flags, const void* sr
                 return 1;
         } else {
             textLength = srcLength < room ? srcLength : room;
-            std::memcpy(text + at, src, static_cast<size_t>(textLength));
+            // An empty value may come without a buffer.
+            if (textLength > 0)
+                std::memcpy(text + at, src, static_cast<size_t>(textLength));
         }
         if (number) {
             text[0] = '\'';

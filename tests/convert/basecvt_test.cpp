@@ -800,3 +800,23 @@ TEST_F(SqlToC, DirectCopyOfWideColumnsIntoAnOddBufferLosesNoByte)
     EXPECT_EQ(got, value);
     EXPECT_EQ(s.ctx.convertBuffer, nullptr);
 }
+
+TEST_F(SqlToC, EmptyTextWithoutABufferIntoEveryCType)
+{
+    // A zero-length value may come with a null pointer; every target either
+    // takes it or refuses it with a diagnostic, and reads nothing through it.
+    const int16_t sqlTypes[] = {SQL_VARCHAR, SQL_DECIMAL, SQL_INTERVAL_DAY, SQL_INTERVAL_HOUR_TO_SECOND};
+    for (int16_t sqlType : sqlTypes) {
+        for (int16_t cType : kCTypes) {
+            SCOPED_TRACE(std::to_string(sqlType) + " -> " + std::to_string(cType));
+            Stmt s;
+            Guarded buf(64);
+            int64_t length = -99;
+            BaseOutString out(buf.data(), 64, &length, nullptr);
+            DiagScope d;
+            int16_t rc = s.sqlToC(sqlType, 10, 0, false, cType, &out, nullptr, 0, kBaseKindText, kCodePageUtf8);
+            EXPECT_TRUE(rc == 0 || d.size() > 0) << rc;
+            EXPECT_TRUE(buf.guardsIntact());
+        }
+    }
+}
