@@ -280,6 +280,41 @@ TEST(KaStringW, QuotingAndBraces)
     EXPECT_EQ(text(q), u"x'it''s'");
 }
 
+TEST(KaStringW, QuotingDoublesEveryQuotePastAZeroUnit)
+{
+    // The room for the quoted text counts the quotes of the whole length, not
+    // only those before the first zero unit.
+    const std::u16string cases[] = {
+        std::u16string(u".\0'", 3),
+        std::u16string(u"\0''", 3),
+        std::u16string(u"'\0'\0''", 6),
+        std::u16string(u"\0", 1),
+    };
+    for (const std::u16string& c : cases) {
+        std::u16string doubled;
+        for (char16_t u : c) {
+            doubled += u;
+            if (u == u'\'')
+                doubled += u;
+        }
+        const std::u16string expect = u"'" + doubled + u"'";
+        KaStringW s;
+        ASSERT_EQ(s.assign(W(c.data()), c.size()), 0);
+        ASSERT_EQ(s.quote('\''), 0);
+        EXPECT_EQ(text(s), expect);
+
+        KaStringW source;
+        ASSERT_EQ(source.assign(W(c.data()), c.size()), 0);
+        KaStringW q;
+        ASSERT_EQ(q.assign(W(u"x")), 0);
+        ASSERT_EQ(q.appendQuoted(source, '\''), 0);
+        EXPECT_EQ(text(q), u"x" + expect);
+        // Quoting a string into itself reads the text before it grows.
+        ASSERT_EQ(source.appendQuoted(source, '\''), 0);
+        EXPECT_EQ(text(source), c + expect);
+    }
+}
+
 TEST(KaStringW, SearchesStepWholeCharacters)
 {
     // The unit 0xDE00 inside the pair is not a character of its own.
