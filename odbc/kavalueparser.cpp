@@ -140,15 +140,22 @@ bool isWhite(char c)
 // brace, holds a separator, or has white space at either end (which the
 // parser would otherwise cut).
 template <typename Char>
-bool needsBraces(const Char* v, size_t n, Char separator)
+bool needsBraces(const Char* v, size_t n, Char separator, const uint16_t (&quotes)[3])
 {
     if (n == 0)
         return false;
     if (v[0] == Char('{') || isWhite(v[0]) || isWhite(v[n - 1]))
         return true;
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         if (v[i] == Char(';') || v[i] == separator)
             return true;
+        // A quote the scanner honours would open a quoted run when the text
+        // is read again; inside braces it is plain text.
+        const auto unit = static_cast<std::make_unsigned_t<Char>>(v[i]);
+        for (uint16_t q : quotes)
+            if (q != 0 && unit == q)
+                return true;
+    }
     return false;
 }
 
@@ -611,7 +618,8 @@ int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator
             failed = 1;
             break;
         }
-        failed = needsBraces(v, n, outSeparator) ? appendBraced(*out, v, n) : (n != 0 ? out->append(v, n) : 0);
+        const uint16_t quotes[3] = {scanner.quoteChar1, scanner.quoteChar2, scanner.quoteChar3};
+        failed = needsBraces(v, n, outSeparator, quotes) ? appendBraced(*out, v, n) : (n != 0 ? out->append(v, n) : 0);
     }
     if (failed == 0 && self().assignText(result, out->data, out->len) != 0)
         failed = 1;

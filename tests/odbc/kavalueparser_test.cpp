@@ -632,6 +632,37 @@ TEST_F(ValueParserTest, ZeroUnitIsNeverAQuoteWhenQuotingIsOff)
     }
 }
 
+TEST_F(ValueParserTest, BuildBracesValuesHoldingAnActiveQuote)
+{
+    // With quoting on, a quote inside a value that arrived in braces would
+    // open a quoted run when the built text is read again, swallowing the
+    // attributes after it; the value goes back into braces instead.
+    ErrorScope scope;
+    Narrow n("PWD={a\"c};Host=h;Q={it's};B=`x`");
+    ASSERT_EQ(n.p.parse(), 0);
+    EXPECT_EQ(n.value("PWD"), "a\"c");
+    EXPECT_EQ(n.value("Q"), "it's");
+    KaString out;
+    ASSERT_EQ(n.p.build(out, ';'), 0);
+    EXPECT_EQ(str(&out), "PWD={a\"c};Host=h;Q={it's};B={`x`}");
+    Narrow again(str(&out));
+    ASSERT_EQ(again.p.parse(), 0);
+    EXPECT_EQ(again.p.attributes.count, 4u);
+    EXPECT_EQ(again.value("PWD"), "a\"c");
+    EXPECT_EQ(again.value("Host"), "h");
+    EXPECT_EQ(again.value("Q"), "it's");
+    EXPECT_EQ(again.value("B"), "`x`");
+
+    // With quoting off a quote is plain text and needs no braces.
+    Narrow off("Q={it's};R=1");
+    off.p.setQuoteChars(0, 0, 0);
+    ASSERT_EQ(off.p.parse(), 0);
+    KaString plain;
+    ASSERT_EQ(off.p.build(plain, ';'), 0);
+    EXPECT_EQ(str(&plain), "Q=it's;R=1");
+    EXPECT_EQ(scope.size(), 0u);
+}
+
 TEST_F(ValueParserTest, NarrowBothKeywordsAlwaysFail)
 {
     ErrorScope scope;
