@@ -48,8 +48,8 @@ void roundTrip(const uint8_t* text, size_t n, KaIcuCache& cache)
     int64_t produced = 0;
     int32_t truncated = 0;
     kafuzz::DiagnosticScope diagnostics;
-    if (baseConvertText(kCodePageUtf16LE, text, int64_t(n), kCodePageUtf8, utf8.data(), int64_t(utf8.size()),
-                        &produced, &truncated, &cache, 0) != 0)
+    if (baseConvertText(kCodePageUtf16LE, text, int64_t(n), kCodePageUtf8, utf8.data(), int64_t(utf8.size()), &produced,
+                        &truncated, &cache, 0) != 0)
         return;
     kafuzz::check(truncated == 0, "UTF-8 form of UTF-16 text cut in ample room");
     std::vector<uint8_t> back(n + 2);

@@ -49,7 +49,8 @@ void interval(const char* text, int64_t n, uint8_t options) noexcept
     kafuzz::check(produced >= 0 && produced < kBaseIntervalTextSize, "interval text overruns its room");
     BaseInterval again;
     std::memset(&again, 0, sizeof again);
-    kafuzz::check(baseParseInterval(code, formatted, produced, &again, nullptr) == 0, "formatted interval does not parse");
+    kafuzz::check(baseParseInterval(code, formatted, produced, &again, nullptr) == 0,
+                  "formatted interval does not parse");
     kafuzz::check(std::memcmp(&again, &parsed, sizeof parsed) == 0, "formatted interval parses to another value");
     for (int32_t to = 1; to <= 13; ++to) {
         BaseInterval converted;

@@ -63,10 +63,10 @@ void readers(const std::string& text, const std::vector<uint16_t>& units) noexce
 
 void engine(const std::string& text, int64_t codePage, uint8_t options) noexcept
 {
-    static const int32_t kinds[] = {kBaseKindBit,     kBaseKindTinyInt, kBaseKindUTinyInt,  kBaseKindSmallInt,
+    static const int32_t kinds[] = {kBaseKindBit,       kBaseKindTinyInt, kBaseKindUTinyInt, kBaseKindSmallInt,
                                     kBaseKindUSmallInt, kBaseKindInteger, kBaseKindUInteger, kBaseKindBigInt,
-                                    kBaseKindUBigInt, kBaseKindPacked,  kBaseKindDecimal,   kBaseKindReal,
-                                    kBaseKindDouble,  kBaseKindText};
+                                    kBaseKindUBigInt,   kBaseKindPacked,  kBaseKindDecimal,  kBaseKindReal,
+                                    kBaseKindDouble,    kBaseKindText};
     const int64_t precision = int64_t(options % 40);
     const int16_t scale = int16_t((options >> 3) % 12) - 2;
     const uint32_t flags = (options & 0x80) != 0 ? kBaseFlagOdbc2 | kBaseFlagParam : kBaseFlagOdbc3 | kBaseFlagFetch;
@@ -74,8 +74,8 @@ void engine(const std::string& text, int64_t codePage, uint8_t options) noexcept
     for (int32_t kind : kinds) {
         int64_t produced = 0;
         const int64_t room = kind == kBaseKindPacked || kind == kBaseKindDecimal ? precision
-                             : kind == kBaseKindText                          ? int64_t(options % 64)
-                                                                               : int64_t(sizeof out);
+                             : kind == kBaseKindText                             ? int64_t(options % 64)
+                                                                                 : int64_t(sizeof out);
         for (int32_t truncation : {kBaseTruncSilent, kBaseTruncStrict}) {
             kafuzz::DiagnosticScope diagnostics;
             (void)baseConvertNumeric(nullptr, kBaseKindText, codePage, text.data(), int64_t(text.size()), kind,

@@ -22,13 +22,42 @@
 
 namespace {
 
-const int16_t kSqlTypes[] = {
-    SQL_CHAR, SQL_VARCHAR, SQL_LONGVARCHAR, SQL_WCHAR, SQL_WVARCHAR, SQL_WLONGVARCHAR, SQL_DECIMAL, SQL_NUMERIC,
-    SQL_SMALLINT, SQL_INTEGER, SQL_REAL, SQL_FLOAT, SQL_DOUBLE, SQL_BIT, SQL_TINYINT, SQL_BIGINT, SQL_BINARY,
-    SQL_VARBINARY, SQL_LONGVARBINARY, SQL_TYPE_DATE, SQL_TYPE_TIME, SQL_TYPE_TIMESTAMP, SQL_INTERVAL_YEAR,
-    SQL_INTERVAL_MONTH, SQL_INTERVAL_DAY, SQL_INTERVAL_HOUR, SQL_INTERVAL_MINUTE, SQL_INTERVAL_SECOND,
-    SQL_INTERVAL_YEAR_TO_MONTH, SQL_INTERVAL_DAY_TO_HOUR, SQL_INTERVAL_DAY_TO_MINUTE, SQL_INTERVAL_DAY_TO_SECOND,
-    SQL_INTERVAL_HOUR_TO_MINUTE, SQL_INTERVAL_HOUR_TO_SECOND, SQL_INTERVAL_MINUTE_TO_SECOND, SQL_GUID};
+const int16_t kSqlTypes[] = {SQL_CHAR,
+                             SQL_VARCHAR,
+                             SQL_LONGVARCHAR,
+                             SQL_WCHAR,
+                             SQL_WVARCHAR,
+                             SQL_WLONGVARCHAR,
+                             SQL_DECIMAL,
+                             SQL_NUMERIC,
+                             SQL_SMALLINT,
+                             SQL_INTEGER,
+                             SQL_REAL,
+                             SQL_FLOAT,
+                             SQL_DOUBLE,
+                             SQL_BIT,
+                             SQL_TINYINT,
+                             SQL_BIGINT,
+                             SQL_BINARY,
+                             SQL_VARBINARY,
+                             SQL_LONGVARBINARY,
+                             SQL_TYPE_DATE,
+                             SQL_TYPE_TIME,
+                             SQL_TYPE_TIMESTAMP,
+                             SQL_INTERVAL_YEAR,
+                             SQL_INTERVAL_MONTH,
+                             SQL_INTERVAL_DAY,
+                             SQL_INTERVAL_HOUR,
+                             SQL_INTERVAL_MINUTE,
+                             SQL_INTERVAL_SECOND,
+                             SQL_INTERVAL_YEAR_TO_MONTH,
+                             SQL_INTERVAL_DAY_TO_HOUR,
+                             SQL_INTERVAL_DAY_TO_MINUTE,
+                             SQL_INTERVAL_DAY_TO_SECOND,
+                             SQL_INTERVAL_HOUR_TO_MINUTE,
+                             SQL_INTERVAL_HOUR_TO_SECOND,
+                             SQL_INTERVAL_MINUTE_TO_SECOND,
+                             SQL_GUID};
 
 // C types and the room their fixed-size values take (0: the buffer length
 // the application gives).

@@ -5,6 +5,7 @@
 // parses to the same keys with the same values, in the same order.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -113,8 +114,18 @@ void narrow(const char* bytes, size_t n, char separator, int32_t duplicates, boo
     std::string copy(built.data != nullptr ? built.data : "", built.len);
     KaValueParser again(copy.data(), copy.size(), KA_TEXT_UTF8, separator, nullptr, duplicates);
     setUp(again, quotingOff);
-    kafuzz::check(again.parse() == 0, "built 8-bit text does not parse");
-    kafuzz::check(attributesOf(again) == before, "built 8-bit text parses to other attributes");
+    const bool parsed = again.parse() == 0;
+    NarrowAttributes after = attributesOf(again);
+    if (!parsed || after != before) {
+        // What differs, for whoever reads the finding.
+        std::fprintf(stderr, "built: [%s]\n", copy.c_str());
+        for (const auto& [k, v] : before)
+            std::fprintf(stderr, "  before [%s]=[%s]\n", k.c_str(), v.c_str());
+        for (const auto& [k, v] : after)
+            std::fprintf(stderr, "  after  [%s]=[%s]\n", k.c_str(), v.c_str());
+    }
+    kafuzz::check(parsed, "built 8-bit text does not parse");
+    kafuzz::check(after == before, "built 8-bit text parses to other attributes");
 }
 
 }  // namespace
@@ -131,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool secrets = (options & 8) != 0;
     // The UTF-16 parser reads the bytes as unit pairs, or one unit each so
     // that one text feeds both parsers.
-    std::vector<uint16_t> units = (options & 16) != 0 ? std::vector<uint16_t>(data + 1, data + size)
-                                                      : kafuzz::unitsOf(data + 1, size - 1);
+    std::vector<uint16_t> units =
+        (options & 16) != 0 ? std::vector<uint16_t>(data + 1, data + size) : kafuzz::unitsOf(data + 1, size - 1);
     wide(units.data(), units.size(), uint16_t(separator), duplicates, quotingOff, secrets);
     narrow(reinterpret_cast<const char*>(data + 1), size - 1, separator, duplicates, quotingOff);
     return 0;
