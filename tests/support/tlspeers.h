@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -120,6 +122,92 @@ private:
             runIn("/tmp", "rm -rf '" + dir + "'");
     }
 };
+
+// Writes a key store of the driver's own format into the folder: the
+// client's key and certificate as PKCS#12 under a password that the file
+// holds enciphered (kind 'A': DES, kind '!': AES-128, both by the openssl
+// command under the store's fixed IVs); version '8' binds the password to
+// this host and user through HMAC-SHA1 (Python's hmac). hexCase 'X' writes
+// kind 'A' in upper-case hexadecimal. True when the file was made.
+inline bool makeOwnKeyStore(const std::string& name, char kind, char version, const uint8_t* desIv,
+                            const uint8_t* aesIv, char hexCase = 'x', int padding = -1)
+{
+    const TlsFiles& f = TlsFiles::get();
+    auto hex = [](const uint8_t* p, size_t n) {
+        std::string out;
+        char b[3];
+        for (size_t i = 0; i < n; ++i) {
+            snprintf(b, sizeof b, "%02x", p[i]);
+            out += b;
+        }
+        return out;
+    };
+    const std::string password = "storepw";
+    std::string plain = password;
+    std::string key;
+    std::string cipher;
+    if (kind == 'A') {
+        key = "0123456789abcdef";
+        int n = padding >= 0 ? padding : int(24 - password.size());
+        plain.append(24 - password.size(), char(n));
+        cipher = "des-cbc -provider legacy -provider default";
+    } else {
+        key = "00112233445566778899aabbccddeeff";
+        plain.append(16 - password.size(), '\0');
+        cipher = "aes-128-cbc";
+    }
+    std::ofstream(f.path(name + ".plain"), std::ios::binary) << plain;
+    std::string iv = kind == 'A' ? hex(desIv, 8) : hex(aesIv, 16);
+    if (!runIn(f.dir, "openssl enc -" + cipher + " -nopad -K " + key + " -iv " + iv + " -in " + name + ".plain -out " +
+                          name + ".cipher"))
+        return false;
+    std::string enciphered = readFile(f.path(name + ".cipher"));
+    std::string p12Password = password;
+    if (version == '8') {
+        // The password buffer as the reader holds it: the deciphered bytes
+        // with a zero where the password ends, over 24 or 16 bytes.
+        std::string buffer = plain;
+        buffer[password.size()] = '\0';
+        std::ofstream(f.path(name + ".buffer"), std::ios::binary) << buffer;
+        if (!runIn(f.dir, "/usr/bin/python3 -c \"import hmac,hashlib,socket,getpass,sys;"
+                          "d=hmac.new((socket.gethostname()+getpass.getuser()).encode(),open('" +
+                              name +
+                              ".buffer','rb').read(),hashlib.sha1).digest();"
+                              "sys.stdout.write(''.join(chr((b&0x7f)%127+1) for b in d[:16]))\" > " +
+                              name + ".bound"))
+            return false;
+        p12Password = readFile(f.path(name + ".bound"));
+    }
+    setenv("KA_TEST_P12_PASSWORD", p12Password.c_str(), 1);
+    if (!runIn(f.dir, "openssl pkcs12 -export -in client.pem -inkey client.key -out " + name +
+                          ".p12 -passout env:KA_TEST_P12_PASSWORD"))
+        return false;
+    std::string file;
+    file += std::string("\xA1\xF8\x4E", 3);
+    file += version;
+    file += std::string(3, '\0');
+    file += char(5);
+    file += "abc";
+    file += kind;
+    std::string keyBytes;
+    for (size_t i = 0; i < key.size(); i += 2)
+        keyBytes += char(std::stoi(key.substr(i, 2), nullptr, 16));
+    if (kind == 'A') {
+        std::string field = "x" + hex(reinterpret_cast<const uint8_t*>(keyBytes.data()), keyBytes.size()) +
+                            hex(reinterpret_cast<const uint8_t*>(enciphered.data()), enciphered.size());
+        if (hexCase == 'X')
+            for (char& c : field)
+                c = char(toupper(c));
+        file += field;
+    } else {
+        file += 'z';
+        file += keyBytes;
+        file += enciphered;
+    }
+    file += readFile(f.path(name + ".p12"));
+    std::ofstream(f.path(name), std::ios::binary) << file;
+    return true;
+}
 
 // A server process whose first line on standard output (or the line that
 // starts with ACCEPT) tells its port; its standard input stays open.

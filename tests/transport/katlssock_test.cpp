@@ -299,6 +299,7 @@ TEST_F(TlsSockTest, ClientKeyStoreForms)
         {"client.p12", "storepw", nullptr, true},          {"client.p12", "wrong", nullptr, false},
         {"client-encrypted.pem", nullptr, "wrong", false}, {"ca.pem", nullptr, nullptr, false},
     };
+    ASSERT_TRUE(katest::makeOwnKeyStore("own-client.ks", '!', '7', KA_KEYSTORE_DES_IV, KA_KEYSTORE_AES_IV));
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(std::string(c.store) + " " + (c.storePassword ? c.storePassword : "") + " " +
                      (c.keyPassword ? c.keyPassword : ""));
