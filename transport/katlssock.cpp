@@ -13,6 +13,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bosname.h"
+#include "security/kamembuf.h"
 #include "transport/basesocket.h"
 
 namespace {
@@ -441,6 +442,9 @@ int KaSSLSock::initSSL(int loadOnly) noexcept
             }
             break;
         }
+        // The library loads: the credential holders may use its cipher too.
+        if (!kaMemoryBufferUsesCipherLibrary())
+            kaMemoryBufferUseCipherLibrary(true, allowedVersions, cryptoLibraryPathGiven ? cryptoLibraryPath : nullptr);
         cryptoMapper->setThreadIdCallback(&opensslThreadIdCallback);
         cryptoMapper->setLockingCallback(&opensslLockingCallback);
         void* library = sslMapper->mapper != nullptr ? sslMapper->mapper->library : nullptr;
