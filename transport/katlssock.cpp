@@ -27,6 +27,8 @@ constexpr int kVerifyNone = 0;
 constexpr int kVerifyPeer = 1;
 // SSL_get_error's answer for a failed system call.
 constexpr int kSslErrorSyscall = 5;
+// SSL_get_error's answer when the peer closed the TLS session.
+constexpr int kSslErrorZeroReturn = 6;
 // SSL_FILETYPE_PEM and SSL_FILETYPE_ASN1.
 constexpr int kFilePem = 1;
 constexpr int kFileAsn1 = 2;
@@ -607,6 +609,9 @@ int KaSSLSock::handshake() noexcept
 {
     if (sslMapper == nullptr || cryptoMapper == nullptr || context == nullptr || record == nullptr)
         return -1;
+    // Errors queued on this thread by earlier work are not this handshake's.
+    char stale[kQueueTextSize] = {};
+    appendErrorQueue(stale, sizeof stale);
     callVoid(sslMapper->slot(KA_SSL_SSL_CTX_set_default_passwd_cb_userdata), context,
              static_cast<void*>(empty(keyPassword) ? nullptr : keyPassword));
     if (!empty(keyStore) && useKeyStore() != 0) {
@@ -821,8 +826,13 @@ void KaSSLSock::shutdownSSL() noexcept
         return;
     if (sslMapper != nullptr) {
         if (ssl != nullptr) {
-            if (record != nullptr && connected)
+            if (record != nullptr && connected) {
                 (void)call(sslMapper->slot(KA_SSL_SSL_shutdown), 0, ssl);
+                // A session that never completed its handshake refuses the
+                // shutdown; its complaint must not reach the next diagnostic.
+                char drained[kQueueTextSize] = {};
+                appendErrorQueue(drained, sizeof drained);
+            }
             sslMapper->freeSession(ssl);
         }
         if (context != nullptr)
@@ -863,7 +873,7 @@ void KaSSLSock::postIoFailure(const char* doing, int result) noexcept
     char text[kQueueTextSize] = {};
     appendErrorQueue(text, sizeof text);
     if (text[0] == '\0') {
-        if (error == kSslErrorSyscall && result == 0)
+        if ((error == kSslErrorSyscall && result == 0) || error == kSslErrorZeroReturn)
             appendText(text, sizeof text, "the server closed the connection");
         else if (error == kSslErrorSyscall)
             appendText(text, sizeof text, "a system call failed");

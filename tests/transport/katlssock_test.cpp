@@ -26,6 +26,18 @@ using katest::TlsFiles;
 // SSL_write take part of a buffer.
 constexpr uint64_t kNoTls13 = 0x20000000;
 constexpr uint64_t kPartialWrite = 1;
+// SSL_CTX_ctrl's command that caps the records the client sends.
+constexpr int kCtrlSetMaxSendFragment = 52;
+
+std::string fnv1a(const std::string& data)
+{
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (unsigned char b : data)
+        h = (h ^ b) * 0x100000001B3ull;
+    char text[40];
+    snprintf(text, sizeof text, "%zu:%016llx\n", data.size(), static_cast<unsigned long long>(h));
+    return text;
+}
 
 std::string tlsLibrary()
 {
@@ -145,6 +157,38 @@ TEST_F(TlsSockTest, LargeWritesArriveWholeWithPartialWritesAllowed)
     }
 }
 
+TEST_F(TlsSockTest, WritesThatTheLibraryTakesInPartAreFinished)
+{
+    // Records of 512 bytes with partial writes on: each SSL_write takes one
+    // record of a 16,300-byte chunk, and the rest must still go out.
+    const size_t total = 40000;
+    std::string data;
+    for (size_t i = 0; i < total; ++i)
+        data += char('0' + (i * 31) % 10);
+    for (uint64_t mode : {kPartialWrite, uint64_t(0)}) {
+        SCOPED_TRACE(mode);
+        PeerProcess peer(katest::pythonPeerArgs("server", "digest", {"--expect", std::to_string(total)}));
+        auto s = makeSocket();
+        s->modeBits = mode;
+        ASSERT_EQ(0, s->setHostNameInCertificate("localhost"));
+        ASSERT_EQ(0, s->initSSL(0)) << all();
+        auto ctrl = reinterpret_cast<long (*)(void*, int, long, void*)>(s->sslMapper->slot(KA_SSL_SSL_CTX_ctrl));
+        ASSERT_EQ(1, ctrl(s->context, kCtrlSetMaxSendFragment, 512, nullptr));
+        ASSERT_EQ(KA_SOCK_OK, s->KaTCPIP::connect(peer.port(), nullptr, "127.0.0.1", nullptr, 0)) << all();
+        ASSERT_EQ(0, s->handshake()) << all();
+        ASSERT_EQ(KA_SOCK_OK, s->send(data.data(), data.size(), 0)) << all();
+        std::string reply;
+        char buffer[128];
+        while (reply.find('\n') == std::string::npos) {
+            size_t got = 0;
+            ASSERT_EQ(KA_SOCK_OK, s->recv(buffer, sizeof buffer, &got, 0)) << all();
+            reply.append(buffer, got);
+        }
+        EXPECT_EQ(fnv1a(data), reply);
+        EXPECT_EQ(KA_SOCK_OK, s->disconnect());
+    }
+}
+
 struct HostCase {
     const char* cert;
     const char* host;               // what the client connects to
@@ -234,6 +278,23 @@ TEST_F(TlsSockTest, UntrustedChainsAreRefusedWithTheReason)
         EXPECT_TRUE(posted(MSG_TLS_HANDSHAKE_FAILED, "08001")) << all();
         EXPECT_EQ(nullptr, s->record);
     }
+}
+
+TEST_F(TlsSockTest, SocketConnectsAgainAfterARefusal)
+{
+    auto s = makeSocket();
+    {
+        CaseScope scope(*this);
+        PeerProcess expired(katest::sServerArgs("expired"));
+        EXPECT_EQ(KA_SOCK_FAILED, connect(*s, expired));
+        EXPECT_TRUE(posted(MSG_TLS_CERT_ERROR_10, "08001")) << all();
+    }
+    // A fresh context and session: nothing of the refusal is left over.
+    PeerProcess good(katest::pythonPeerArgs("server", "echo"));
+    ASSERT_EQ(KA_SOCK_OK, connect(*s, good)) << all();
+    EXPECT_EQ("again", echo(*s, "again"));
+    EXPECT_EQ(KA_SOCK_OK, s->disconnect());
+    EXPECT_EQ(0u, errors.size()) << all();
 }
 
 TEST_F(TlsSockTest, IssuerNoticesPassDuringTheWalkButNotAsTheFinalResult)

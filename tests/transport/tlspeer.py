@@ -6,7 +6,8 @@ connection and exits. Modes:
   echo       sends back every byte it reads until the client closes;
   midrecord  reads one line, then sends the first half of a TLS record of
              application data and closes the connection;
-  silent     accepts the TCP connection and never answers the handshake.
+  silent     accepts the TCP connection and never answers the handshake;
+  digest     reads --expect bytes, then answers "<count>:<FNV-1a 64 in hex>\n".
 """
 import argparse
 import socket
@@ -36,7 +37,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cert", required=True)
     ap.add_argument("--key", required=True)
-    ap.add_argument("--mode", choices=["echo", "midrecord", "silent"], default="echo")
+    ap.add_argument("--mode", choices=["echo", "midrecord", "silent", "digest"], default="echo")
+    ap.add_argument("--expect", type=int, default=0, help="bytes the digest mode reads")
     ap.add_argument("--tls", choices=["1.2", "1.3"], help="the one protocol version offered")
     args = ap.parse_args()
 
@@ -83,6 +85,19 @@ def main():
         return
 
     conn = ctx.wrap_socket(raw, server_side=True)
+    if args.mode == "digest":
+        got = bytearray()
+        while len(got) < args.expect:
+            data = conn.recv(65536)
+            if not data:
+                break
+            got += data
+        h = 0xCBF29CE484222325
+        for b in got:
+            h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+        conn.sendall(("%d:%016x\n" % (len(got), h)).encode())
+        conn.recv(1)
+        return
     while True:
         try:
             data = conn.recv(65536)
