@@ -5,7 +5,12 @@
 // store, verifies the server's chain and host name and carries the byte
 // stream in TLS records. The connection socket (basesocket.h) makes one for
 // a connection that asks for encryption and configures it with
-// applySettings.
+// applySettings:
+//     auto* tls = new KaSSLSock(nullptr);   // or reuse a transport of KA_SOCK_KIND_TLS after close()
+//     if (tls == nullptr || tls->applySettings(*settings->tls, settings->encryptionMethod, settings->tlsTunnel))
+//         fail (diagnostics posted);
+// then connects it like any transport; initSSL(1) only loads and checks
+// the libraries (the preload before a connect).
 #pragma once
 #include <cstddef>
 #include <cstdint>

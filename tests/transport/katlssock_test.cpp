@@ -530,6 +530,19 @@ TEST_F(TlsSockTest, ApplySettingsTakesTheConnectionsTlsOptions)
     }
 }
 
+TEST_F(TlsSockTest, SettingsLeftUnsetVerifyTheServer)
+{
+    std::string libraryPath = tlsLibrary();
+    std::u16string libraryW(libraryPath.begin(), libraryPath.end());
+    BaseSocketTlsSettings tls = {};
+    tls.cryptoLibName = reinterpret_cast<const uint16_t*>(libraryW.c_str());
+    KaSSLSock s(nullptr);
+    ASSERT_EQ(0, s.applySettings(tls, 1, 0)) << all();
+    EXPECT_EQ(KA_SSL_VALIDATE, s.validationMode);
+    EXPECT_EQ(nullptr, s.hostNameInCertificate);
+    EXPECT_EQ(nullptr, s.cipherList);
+}
+
 TEST_F(TlsSockTest, TestServerSpeaksOverTls)
 {
     std::vector<std::string> args = {"/usr/bin/python3", katest::sourceDir() + "/tools/hs2server/hs2server",
