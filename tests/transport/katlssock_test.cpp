@@ -480,6 +480,18 @@ TEST_F(TlsSockTest, RejectedCipherListIsReported)
     EXPECT_TRUE(posted(MSG_CIPHER_LIST_INVALID, "08001")) << all();
 }
 
+TEST_F(TlsSockTest, ProtocolsTheLibraryNoLongerHasAreRefused)
+{
+    for (int32_t selector : {KA_SSL_PROTOCOL_SSLV2, KA_SSL_PROTOCOL_SSLV3, 9}) {
+        CaseScope scope(*this);
+        auto s = makeSocket();
+        s->protocolSelector = selector;
+        EXPECT_EQ(-1, s->initSSL(0)) << selector;
+        EXPECT_TRUE(posted(MSG_TLS_NO_METHOD, "08001")) << all();
+        EXPECT_EQ(nullptr, s->context);
+    }
+}
+
 TEST_F(TlsSockTest, LoadOnlyChecksTheLibrariesWithoutAContext)
 {
     auto s = makeSocket();
