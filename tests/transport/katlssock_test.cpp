@@ -482,7 +482,7 @@ TEST_F(TlsSockTest, RejectedCipherListIsReported)
 
 TEST_F(TlsSockTest, ProtocolsTheLibraryNoLongerHasAreRefused)
 {
-    for (int32_t selector : {KA_SSL_PROTOCOL_SSLV2, KA_SSL_PROTOCOL_SSLV3, 9}) {
+    for (int32_t selector : {int32_t(KA_SSL_PROTOCOL_SSLV2), int32_t(KA_SSL_PROTOCOL_SSLV3), int32_t(9)}) {
         CaseScope scope(*this);
         auto s = makeSocket();
         s->protocolSelector = selector;
