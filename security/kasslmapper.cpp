@@ -220,6 +220,8 @@ void** bio102Field(void* bio, size_t offset) noexcept
 long readWait(void* found, long result) noexcept
 {
     auto* wait = static_cast<KaSSLReadWait*>(found);
+    if (wait != nullptr && !wait->active)
+        return result;
     if (wait == nullptr || wait->transport == nullptr || wait->waitReadable == nullptr) {
         if (wait != nullptr)
             wait->lastWait = int(KA_SSL_READ_NO_TRANSPORT);

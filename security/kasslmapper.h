@@ -149,6 +149,9 @@ struct KaSSLReadWait {
     // KA_SOCK_OK when data can be read, else the transport result.
     int (*waitReadable)(void* transport) noexcept = nullptr;
     int lastWait = 0;
+    // 0: reads go ahead without waiting. Switching this instead of the
+    // callback keeps a read from touching the BIO registry.
+    int32_t active = 1;
 };
 
 // OpenSSL's BIO callback operation code of a read, before it runs.

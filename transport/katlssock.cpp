@@ -657,6 +657,7 @@ int KaSSLSock::handshake() noexcept
     int32_t savedWait = waitTimeout;
     if (readBio != nullptr) {
         readWait.transport = this;
+        readWait.active = 1;
         if (sslMapper->setReadWaitCallback(readBio, &readWait) != 0)
             return -1;
         waitTimeout = handshakeTimeout;
@@ -940,24 +941,19 @@ int KaSSLSock::recv(void* buffer, size_t size, size_t* received, int32_t wait) n
         return KA_SOCK_LOST;
     int32_t savedWait = waitTimeout;
     bool replaced = false;
+    // The callback stays installed from the handshake on; each read only
+    // says whether it waits, so that no read allocates.
     if (wait) {
         timedOut = 0;
-        if (readBio != nullptr) {
-            readWait.transport = this;
-            if (sslMapper->setReadWaitCallback(readBio, &readWait) != 0)
-                return KA_SOCK_FAILED;
-        }
-    } else if (readBio != nullptr) {
-        if (timeout != 0) {
-            readWait.transport = this;
-            if (sslMapper->setReadWaitCallback(readBio, &readWait) != 0)
-                return KA_SOCK_FAILED;
-            waitTimeout = timeout > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(timeout);
-            replaced = true;
-        } else {
-            readWait.transport = nullptr;
-            sslMapper->clearReadWaitCallback(readBio, &readWait);
-        }
+        readWait.transport = this;
+        readWait.active = 1;
+    } else if (timeout != 0) {
+        readWait.transport = this;
+        readWait.active = 1;
+        waitTimeout = timeout > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(timeout);
+        replaced = true;
+    } else {
+        readWait.active = 0;
     }
     int rc = readChunk(buffer, size, received);
     if (replaced)

@@ -454,6 +454,11 @@ TEST_F(TlsSockTest, WaitModeReadGivesNothingYetAndThenTheData)
     size_t got = 0;
     EXPECT_EQ(KA_SOCK_NOTHING_YET, s->recv(buffer, sizeof buffer, &got, 1));
     EXPECT_EQ(1, s->timedOut);
+    // Without wait the transport's time-out bounds the read.
+    s->timeout = 50;
+    EXPECT_EQ(KA_SOCK_TIMED_OUT, s->recv(buffer, sizeof buffer, &got, 0));
+    EXPECT_EQ(50, s->waitTimeout);
+    s->timeout = 20000;
     std::string data = "late";
     ASSERT_EQ(KA_SOCK_OK, s->send(data.data(), data.size(), 0));
     s->waitTimeout = 20000;
