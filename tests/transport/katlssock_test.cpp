@@ -477,6 +477,23 @@ TEST_F(TlsSockTest, NotConnectedSocketReportsTheLostConnection)
     EXPECT_EQ(0u, got);
 }
 
+TEST_F(TlsSockTest, CipherListChoosesTheCipher)
+{
+    for (const char* cipher : {"ECDHE-ECDSA-AES256-GCM-SHA384", "ECDHE-ECDSA-CHACHA20-POLY1305"}) {
+        PeerProcess peer(katest::pythonPeerArgs("server", "echo", {"--tls", "1.2"}));
+        auto s = makeSocket();
+        s->setCipherList(cipher);
+        ASSERT_EQ(KA_SOCK_OK, connect(*s, peer)) << all();
+        auto current =
+            reinterpret_cast<const void* (*)(const void*)>(s->sslMapper->slot(KA_SSL_SSL_get_current_cipher));
+        auto name = reinterpret_cast<const char* (*)(const void*)>(s->sslMapper->slot(KA_SSL_SSL_CIPHER_get_name));
+        ASSERT_NE(nullptr, current);
+        ASSERT_NE(nullptr, name);
+        EXPECT_STREQ(cipher, name(current(s->ssl)));
+        EXPECT_EQ(KA_SOCK_OK, s->disconnect());
+    }
+}
+
 TEST_F(TlsSockTest, RejectedCipherListIsReported)
 {
     auto s = makeSocket();
