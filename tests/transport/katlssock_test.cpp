@@ -334,6 +334,52 @@ TEST_F(TlsSockTest, TrustStoreForms)
     EXPECT_EQ(0u, errors.size()) << all();
 }
 
+TEST_F(TlsSockTest, WithoutATrustStoreTheSystemsTrustApplies)
+{
+    // OpenSSL's default locations follow SSL_CERT_FILE.
+    setenv("SSL_CERT_FILE", file("ca.pem").c_str(), 1);
+    PeerProcess peer(katest::sServerArgs("server"));
+    auto s = makeSocket("");
+    int rc = connect(*s, peer);
+    unsetenv("SSL_CERT_FILE");
+    EXPECT_EQ(KA_SOCK_OK, rc) << all();
+    EXPECT_EQ(KA_SOCK_OK, s->disconnect());
+}
+
+TEST_F(TlsSockTest, TlsStartsOnAnOpenPlainConnection)
+{
+    PeerProcess peer(katest::pythonPeerArgs("server", "echo"));
+    KaTCPIP plain;
+    plain.timeout = 20000;
+    ASSERT_EQ(KA_SOCK_OK, plain.connect(peer.port(), nullptr, "127.0.0.1", nullptr, 0));
+    KaSSLSock s(plain, nullptr, 1);
+    EXPECT_EQ(nullptr, plain.record);
+    EXPECT_EQ(20000u, s.timeout);
+    s.setSSLLibraryPath(tlsLibrary().c_str());
+    s.setCryptoLibraryPath(tlsLibrary().c_str());
+    ASSERT_EQ(0, s.setTrustStore(file("ca.pem").c_str(), nullptr));
+    // No host was given to this transport: the name to check is named.
+    ASSERT_EQ(0, s.setHostNameInCertificate("localhost"));
+    ASSERT_EQ(0, s.startSSL()) << all();
+    EXPECT_EQ("upgraded", echo(s, "upgraded"));
+    EXPECT_EQ(KA_SOCK_OK, s.disconnect());
+}
+
+TEST_F(TlsSockTest, WithoutAnyHostNameTheCheckFails)
+{
+    PeerProcess peer(katest::pythonPeerArgs("server", "echo"));
+    KaTCPIP plain;
+    plain.timeout = 20000;
+    ASSERT_EQ(KA_SOCK_OK, plain.connect(peer.port(), nullptr, "127.0.0.1", nullptr, 0));
+    KaSSLSock s(plain, nullptr, 1);
+    s.setSSLLibraryPath(tlsLibrary().c_str());
+    s.setCryptoLibraryPath(tlsLibrary().c_str());
+    ASSERT_EQ(0, s.setTrustStore(file("ca.pem").c_str(), nullptr));
+    EXPECT_EQ(-1, s.startSSL());
+    EXPECT_TRUE(posted(MSG_TLS_HOST_NAME_MISMATCH, "28000")) << all();
+    EXPECT_EQ(nullptr, s.record);
+}
+
 TEST_F(TlsSockTest, MissingTrustStoreFailsBeforeAnyTlsByte)
 {
     PeerProcess peer(katest::sServerArgs("server"));
