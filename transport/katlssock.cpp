@@ -2,7 +2,9 @@
 #include "transport/katlssock.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <cstdio>
 #include <cstring>
@@ -27,6 +29,8 @@ constexpr int kVerifyNone = 0;
 constexpr int kVerifyPeer = 1;
 // SSL_get_error's answer for a failed system call.
 constexpr int kSslErrorSyscall = 5;
+// SSL_get_error's answer when a write would block (its time-out ran out).
+constexpr int kSslErrorWantWrite = 3;
 // SSL_get_error's answer when the peer closed the TLS session.
 constexpr int kSslErrorZeroReturn = 6;
 // SSL_FILETYPE_PEM and SSL_FILETYPE_ASN1.
@@ -893,6 +897,15 @@ int KaSSLSock::writeChunks(const uint8_t* data, size_t length) noexcept
         // chunk; the rest goes again until all of it is written.
         int n = call(sslMapper->slot(KA_SSL_SSL_write), -1, ssl, static_cast<const void*>(data + sent), int(chunk));
         if (n <= 0) {
+            if (timeout != 0 && call(sslMapper->slot(KA_SSL_SSL_get_error), 0, static_cast<const void*>(ssl), n) ==
+                                    kSslErrorWantWrite) {
+                // The peer took nothing within the time-out. Part of a
+                // record may be out: the stream cannot go on.
+                char drained[kQueueTextSize] = {};
+                appendErrorQueue(drained, sizeof drained);
+                connected = 0;
+                return KA_SOCK_TIMED_OUT;
+            }
             postIoFailure("writing", n);
             return KA_SOCK_FAILED;
         }
@@ -907,6 +920,10 @@ int KaSSLSock::send(const void* data, size_t length, int32_t) noexcept
         return KA_SOCK_LOST;
     if (traceMode != 0)
         traceData(data, length, KA_TRACE_SENDING, 0);
+    // The socket blocks in a write at most the transport's time-out, as
+    // the plain transport's writes do.
+    timeval limit = {time_t(timeout / 1000), suseconds_t(timeout % 1000) * 1000};
+    (void)setsockopt(record->socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     return writeChunks(static_cast<const uint8_t*>(data), length);
 }
 

@@ -465,6 +465,22 @@ TEST_F(TlsSockTest, ProtocolVersions)
     EXPECT_TRUE(posted(MSG_TLS_HANDSHAKE_FAILED, "08001")) << all();
 }
 
+TEST_F(TlsSockTest, WriteToAPeerThatReadsNothingEndsAtTheTimeOut)
+{
+    PeerProcess peer(katest::pythonPeerArgs("server", "stall"));
+    auto s = makeSocket();
+    ASSERT_EQ(KA_SOCK_OK, connect(*s, peer)) << all();
+    s->timeout = 200;
+    std::string block(1 << 20, 'z');
+    int rc = KA_SOCK_OK;
+    // The socket buffers take a few megabytes before the writes block.
+    for (int i = 0; i < 256 && rc == KA_SOCK_OK; ++i)
+        rc = s->send(block.data(), block.size(), 0);
+    EXPECT_EQ(KA_SOCK_TIMED_OUT, rc) << all();
+    // Part of a record may have gone: the stream is not used again.
+    EXPECT_EQ(KA_SOCK_LOST, s->send("x", 1, 0));
+}
+
 TEST_F(TlsSockTest, PeerThatClosesMidRecordGivesALinkFailure)
 {
     PeerProcess peer(katest::pythonPeerArgs("server", "midrecord"));

@@ -7,12 +7,14 @@ connection and exits. Modes:
   midrecord  reads one line, then sends the first half of a TLS record of
              application data and closes the connection;
   silent     accepts the TCP connection and never answers the handshake;
-  digest     reads --expect bytes, then answers "<count>:<FNV-1a 64 in hex>\n".
+  digest     reads --expect bytes, then answers "<count>:<FNV-1a 64 in hex>\n";
+  stall      completes the handshake and then reads nothing.
 """
 import argparse
 import socket
 import ssl
 import sys
+import time
 
 
 def handshake_in_memory(raw, obj, incoming, outgoing):
@@ -37,7 +39,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cert", required=True)
     ap.add_argument("--key", required=True)
-    ap.add_argument("--mode", choices=["echo", "midrecord", "silent", "digest"], default="echo")
+    ap.add_argument("--mode", choices=["echo", "midrecord", "silent", "digest", "stall"], default="echo")
     ap.add_argument("--expect", type=int, default=0, help="bytes the digest mode reads")
     ap.add_argument("--tls", choices=["1.2", "1.3"], help="the one protocol version offered")
     args = ap.parse_args()
@@ -85,6 +87,9 @@ def main():
         return
 
     conn = ctx.wrap_socket(raw, server_side=True)
+    if args.mode == "stall":
+        time.sleep(60)
+        return
     if args.mode == "digest":
         got = bytearray()
         while len(got) < args.expect:
