@@ -469,9 +469,12 @@ int KaCryptoCallMapper10::initLibrary() noexcept
     return 1;
 }
 
-int KaCryptoCallMapper10::checkHost(void*, const char*, size_t, unsigned, char**) noexcept
+int KaCryptoCallMapper10::checkHost(void* certificate, const char* name, size_t length, unsigned flags,
+                                    char** peerName) noexcept
 {
-    return 0;
+    // 1.0.2 has X509_check_host too; the table resolves it when the library
+    // holds it. Without it no name matches.
+    return call(slot(KA_CRYPTO_X509_check_host), 0, certificate, name, length, flags, peerName);
 }
 
 void KaCryptoCallMapper10::setThreadIdCallback(unsigned long (*function)()) noexcept

@@ -240,8 +240,9 @@ class KaCryptoCallMapper10 : public KaCryptoCallMapper {
 public:
     int cleanupLibrary() noexcept override;
     int initLibrary() noexcept override;
-    // Not offered for the 1.0.2 call set: only X509_check_host compares
-    // names by its rules (whole DNS names, wildcard in the leftmost label).
+    // X509_check_host where the library has it (1.0.2 does), else no match:
+    // only its rules compare names soundly (whole DNS names, without case,
+    // a wildcard only in the leftmost label).
     int checkHost(void* certificate, const char* name, size_t length, unsigned flags,
                   char** peerName) noexcept override;
     void setThreadIdCallback(unsigned long (*function)()) noexcept override;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "security/kasslmapper.h"
 #include "support/errorscope.h"
 #include "support/tlspeers.h"
 
@@ -133,6 +134,43 @@ TEST_F(KeyStoreTest, MalformedHeadersAreRefused)
         EXPECT_EQ(0, readOwn("own-bad.ks")) << "cut at " << cut;
     }
     EXPECT_EQ(1, readOwn("own-base.ks"));
+}
+
+TEST_F(KeyStoreTest, HostCheckOfBothAdaptersMatchesWholeNames)
+{
+    // The 1.0.2 adapter over the same library: it takes X509_check_host too.
+    KaOpenSSLCallMapperLoader* loader = nullptr;
+    ASSERT_EQ(0, KaOpenSSLCallMapperLoader::create(&loader, nullptr, tlsLibrary().c_str(), &kaCryptoTables()));
+    loader->versionCode = KA_OPENSSL_102;
+    KaCryptoCallMapper* old = KaCryptoCallMapper::selectMapper(*loader);
+    delete loader;
+    ASSERT_NE(nullptr, dynamic_cast<KaCryptoCallMapper10*>(old));
+    struct Case {
+        const char* cert;
+        const char* name;
+        bool match;
+    } cases[] = {
+        {"server.pem", "localhost", true},
+        {"server.pem", "LocalHost", true},
+        {"server.pem", "calhost", false},
+        {"server.pem", "localhost.evil", false},
+        {"server.pem", "host", false},
+        {"wronghost.pem", "elsewhere.example", true},
+        {"wronghost.pem", "example", false},
+        {"wildcard.pem", "db.example.test", true},
+        {"wildcard.pem", "a.db.example.test", false},
+        {"wildcard.pem", "example.test", false},
+    };
+    for (const Case& c : cases) {
+        void* certificate = api.readPEMCertificate(file(c.cert).c_str(), nullptr);
+        ASSERT_NE(nullptr, certificate) << c.cert;
+        size_t n = strlen(c.name);
+        EXPECT_EQ(c.match, api.cryptoMapper->checkHost(certificate, c.name, n, 0, nullptr) > 0)
+            << c.cert << " " << c.name;
+        EXPECT_EQ(c.match, old->checkHost(certificate, c.name, n, 0, nullptr) > 0) << c.cert << " " << c.name;
+        api.freeReaderResults(certificate, nullptr, nullptr);
+    }
+    delete old;
 }
 
 TEST_F(KeyStoreTest, DesFieldDecodesFromTheEnd)

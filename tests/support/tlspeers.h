@@ -1,6 +1,6 @@
 // TLS peers for the tests: a private folder of certificates made with the
 // openssl command (a CA, server certificates for localhost, for a wrong
-// host, an expired and a self-signed one, one under a CA that may not sign,
+// host, a wildcard, an expired and a self-signed one, one under a CA that may not sign,
 // client keys as PEM and PKCS#12), and servers on free loopback ports:
 // openssl s_server and the Python TLS peer of tests/transport/tlspeer.py.
 // Every server is stopped by its process id with its object.
@@ -93,7 +93,7 @@ private:
              leaf("wronghost", "elsewhere.example", "DNS:elsewhere.example", "ca", "serverAuth") &&
              leaf("badsigned", "localhost", "DNS:localhost", "badca", "serverAuth") &&
              leaf("client", "driver client", "DNS:client.example", "ca", "clientAuth") &&
-             runIn(dir, key + "self.key") &&
+             leaf("wildcard", "wildcard", "DNS:*.example.test", "ca", "serverAuth") && runIn(dir, key + "self.key") &&
              runIn(dir, "openssl req -x509 -new -key self.key -subj /CN=localhost -days 30 -out self.pem "
                         "-addext subjectAltName=DNS:localhost") &&
              // The expired certificate needs explicit dates, which only the ca command takes.
