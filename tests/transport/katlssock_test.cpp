@@ -140,6 +140,28 @@ TEST_F(TlsSockTest, HandshakeAndEchoOverTheTestCa)
     EXPECT_EQ(0u, errors.size()) << all();
 }
 
+struct TraceCapture : KaSockTraceSink {
+    std::string text;
+    void write(const char* data, size_t length) noexcept override { text.append(data, length); }
+    void flush() noexcept override {}
+};
+
+TEST_F(TlsSockTest, PacketTraceShowsTheBytesInTheClear)
+{
+    PeerProcess peer(katest::pythonPeerArgs("server", "echo"));
+    auto s = makeSocket();
+    TraceCapture trace;
+    s->traceSink = &trace;
+    s->setTraceMode(1);
+    ASSERT_EQ(KA_SOCK_OK, connect(*s, peer)) << all();
+    EXPECT_EQ("TRACEME", echo(*s, "TRACEME"));
+    EXPECT_EQ(KA_SOCK_OK, s->disconnect());
+    // Sent once and read once, as the application's bytes, not TLS records.
+    size_t first = trace.text.find("TRACEME");
+    ASSERT_NE(std::string::npos, first) << trace.text;
+    EXPECT_NE(std::string::npos, trace.text.find("TRACEME", first + 1)) << trace.text;
+}
+
 TEST_F(TlsSockTest, LargeWritesArriveWholeWithPartialWritesAllowed)
 {
     // Writes that OpenSSL may take in part are finished, never reported as
