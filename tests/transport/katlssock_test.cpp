@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -316,6 +317,45 @@ TEST_F(TlsSockTest, SocketConnectsAgainAfterARefusal)
     ASSERT_EQ(KA_SOCK_OK, connect(*s, good)) << all();
     EXPECT_EQ("again", echo(*s, "again"));
     EXPECT_EQ(KA_SOCK_OK, s->disconnect());
+    EXPECT_EQ(0u, errors.size()) << all();
+}
+
+TEST_F(TlsSockTest, HandshakesOnSeveralThreadsKeepTheirOwnVerdicts)
+{
+    // The verify callback finds the socket of its own thread's handshake.
+    const char* certs[] = {"server", "expired", "server", "self", "server", "expired"};
+    const size_t n = sizeof certs / sizeof certs[0];
+    std::vector<std::unique_ptr<PeerProcess>> peers;
+    for (const char* cert : certs)
+        peers.push_back(std::make_unique<PeerProcess>(katest::sServerArgs(cert)));
+    std::vector<int> results(n, 99);
+    std::vector<std::vector<uint16_t>> posts(n);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < n; ++i) {
+        threads.emplace_back([&, i] {
+            katest::ThreadScope attach;
+            katest::ErrorScope own;
+            auto s = makeSocket();
+            results[i] = s->connect(peers[i]->port(), nullptr, "localhost", nullptr, 0);
+            if (results[i] == KA_SOCK_OK)
+                (void)s->disconnect();
+            for (size_t k = 0; k < own.size(); ++k)
+                posts[i].push_back(own.native(k));
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (size_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(certs[i]);
+        if (std::string(certs[i]) == "server") {
+            EXPECT_EQ(KA_SOCK_OK, results[i]);
+            EXPECT_TRUE(posts[i].empty());
+        } else {
+            EXPECT_EQ(KA_SOCK_FAILED, results[i]);
+            ASSERT_FALSE(posts[i].empty());
+            EXPECT_EQ(std::string(certs[i]) == "expired" ? MSG_TLS_CERT_ERROR_10 : MSG_TLS_CERT_ERROR_18, posts[i][0]);
+        }
+    }
     EXPECT_EQ(0u, errors.size()) << all();
 }
 
