@@ -34,7 +34,9 @@ struct BaseSocketTlsSettings {
     const uint16_t* keyStorePassword;
     const uint16_t* keyPassword;
     const uint16_t* hostNameInCertificate;
-    uint16_t validateServerCertificate;
+    // Verification is on unless the user's option turned it off: a settings
+    // block left zero must not accept any certificate.
+    uint16_t validateServerCertificate = 1;
     const uint16_t* sslLibName;
     const uint16_t* cryptoLibName;
     const uint16_t* allowedOpenSSLVersions;
