@@ -705,3 +705,102 @@ TEST_F(StatementWork, GetDataRefusesAnotherCTypeAfterAPieceAndHonoursMaxLength)
     EXPECT_EQ(length, 100);
     EXPECT_EQ(stmt->getData(2, SQL_C_BINARY, big.data(), 1000, &length), SQL_NO_DATA);
 }
+
+// ---- Every C type bound, guarded ---------------------------------------------------------------
+
+// Each C type bound column-wise to a column it converts from, over a rowset
+// of three rows, with a buffer length of 0 where the type has a fixed size:
+// every row lands in its own element and nothing is written outside them.
+TEST_F(StatementWork, EveryCTypeBoundColumnWiseStaysInsideItsElements)
+{
+    struct Case {
+        int16_t cType;
+        uint16_t column;  // 1 id INTEGER, 2 name VARCHAR(20), 4 data VARBINARY(8)
+        size_t element;   // bytes per row
+        int64_t bufferLength;
+    };
+    const Case cases[] = {
+        {SQL_C_CHAR, 2, 12, 12},   {SQL_C_WCHAR, 2, 24, 24},        {SQL_C_BINARY, 4, 8, 8},
+        {SQL_C_BIT, 1, 1, 0},      {SQL_C_TINYINT, 1, 1, 0},        {SQL_C_STINYINT, 1, 1, 0},
+        {SQL_C_UTINYINT, 1, 1, 0}, {SQL_C_SHORT, 1, 2, 0},          {SQL_C_SSHORT, 1, 2, 0},
+        {SQL_C_USHORT, 1, 2, 0},   {SQL_C_LONG, 1, 4, 0},           {SQL_C_SLONG, 1, 4, 0},
+        {SQL_C_ULONG, 1, 4, 0},    {SQL_C_SBIGINT, 1, 8, 0},        {SQL_C_UBIGINT, 1, 8, 0},
+        {SQL_C_FLOAT, 1, 4, 0},    {SQL_C_DOUBLE, 1, 8, 0},         {SQL_C_NUMERIC, 1, 19, 0},
+        {SQL_C_DEFAULT, 1, 4, 0},  {SQL_C_INTERVAL_YEAR, 1, 28, 0}, {SQL_C_INTERVAL_SECOND, 1, 28, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cType);
+        ASSERT_EQ(stmt->freeStmt(SQL_UNBIND), SQL_SUCCESS);
+        ASSERT_EQ(run(u"select rows 3"), SQL_SUCCESS);
+        ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+        katest::Guarded<uint8_t> data(c.element * 3);
+        katest::Guarded<SQLLEN> lengths(3, 0x77);
+        ASSERT_EQ(stmt->bindCol(c.column, c.cType, data.data(), c.bufferLength, lengths.data()), SQL_SUCCESS);
+        const int16_t rc = stmt->fetch();
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << rc;
+        EXPECT_TRUE(data.guardsIntact());
+        EXPECT_TRUE(lengths.guardsIntact());
+        for (int r = 0; r < 3; ++r)
+            EXPECT_NE(lengths.data()[r], SQL_NULL_DATA);
+        if (c.cType == SQL_C_LONG || c.cType == SQL_C_DEFAULT) {
+            const auto* ids = reinterpret_cast<const int32_t*>(data.data());
+            EXPECT_EQ(ids[0], 1);
+            EXPECT_EQ(ids[1], 2);
+            EXPECT_EQ(ids[2], 3);
+        }
+        if (c.cType == SQL_C_NUMERIC) {
+            for (int r = 0; r < 3; ++r) {
+                SQL_NUMERIC_STRUCT n;
+                std::memcpy(&n, data.data() + r * c.element, sizeof n);
+                EXPECT_EQ(n.val[0], r + 1);
+            }
+        }
+        if (c.cType == SQL_C_CHAR) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data()) + 24), "name-3");
+        }
+        ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
+TEST_F(StatementWork, ARowsetSizeOfZeroReadsOneRow)
+{
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_CURSOR_TYPE, reinterpret_cast<void*>(SQL_CURSOR_STATIC), 0), SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 3"), SQL_SUCCESS);
+    katest::Guarded<SQLUSMALLINT> statuses(1, 0x5A5A);
+    SQLULEN fetched = 0;
+    int32_t id = 0;
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(0), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_STATUS_PTR, statuses.data(), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, &id, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, 2), SQL_SUCCESS);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(statuses.data()[0], SQL_ROW_SUCCESS);
+    EXPECT_TRUE(statuses.guardsIntact());
+}
+
+// A re-execution whose parameter description changed without a new
+// prepare (a longer string, another type) is taken as it now stands.
+TEST_F(StatementWork, AChangedParameterDescriptionIsAcceptedAtTheNextExecution)
+{
+    ASSERT_EQ(stmt->prepare(W(u"insert into t values (?)"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->ensureDescriptorRecords(1, 4), 0);
+    char text[32] = "short";
+    SQLLEN length = SQL_NTS;
+    BaseAXDRecord* apd = stmt->currentApd->axdRecord(1);
+    apd->setConciseType(SQL_C_CHAR);
+    apd->dataPtr = text;
+    apd->octetLength = sizeof text;
+    apd->octetLengthPtr = &length;
+    BaseIPDRecord* ipdRec = stmt->ipd->ipdRecord(1);
+    ipdRec->setConciseType(SQL_VARCHAR);
+    ipdRec->precision = 5;
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    std::strcpy(text, "a longer value");
+    ipdRec->precision = 14;
+    ipdRec->setConciseType(SQL_WVARCHAR);
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->executions.size(), 2u);
+    EXPECT_EQ(stmt->executions[1][0].bytes, "a longer value");
+}
