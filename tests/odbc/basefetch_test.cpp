@@ -804,3 +804,19 @@ TEST_F(StatementWork, AChangedParameterDescriptionIsAcceptedAtTheNextExecution)
     ASSERT_EQ(stmt->executions.size(), 2u);
     EXPECT_EQ(stmt->executions[1][0].bytes, "a longer value");
 }
+
+TEST_F(StatementWork, TheDefaultCTypeOfTextIsWideWhenTheNarrowCodePageDiffers)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    BaseIRDRecord* name = stmt->ird->irdRecord(2);
+    stmt->charCodePage = kCodePageUtf8;
+    EXPECT_EQ(stmt->checkColumnCType(SQL_VARCHAR, 2, name), SQL_C_CHAR);
+    stmt->charCodePage = kCodePageLatin1;
+    EXPECT_EQ(stmt->checkColumnCType(SQL_VARCHAR, 2, name), SQL_C_WCHAR);
+    EXPECT_EQ(stmt->checkColumnCType(SQL_INTEGER, 1, stmt->ird->irdRecord(1)), SQL_C_LONG);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    uint16_t wide[16] = {};
+    SQLLEN length = 0;
+    ASSERT_EQ(stmt->getData(2, SQL_C_DEFAULT, wide, sizeof wide, &length), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(wide), u"name-1");
+}
