@@ -203,6 +203,15 @@ int16_t baseNumPrecRadix(int16_t type, int16_t fallback, bool bits) noexcept
     }
 }
 
+// Nothing is described before a text is prepared or executed.
+static bool describable(const BaseStatement* stmt) noexcept
+{
+    if (stmt->statementState != kBaseStmtAllocated)
+        return true;
+    basePostError(kBaseIdxSequence);
+    return false;
+}
+
 int16_t BaseStatement::getResultColumnCount(uint16_t* count) noexcept
 {
     if (!resultDescribed) {
@@ -256,6 +265,8 @@ int16_t BaseStatement::numResultCols(int16_t* count) noexcept
 {
     if (enterFunction(SQL_API_SQLNUMRESULTCOLS) != 0)
         return exitFunction(SQL_ERROR);
+    if (!describable(this))
+        return exitFunction(SQL_ERROR);
     // A null pointer asks nothing, so nothing is described.
     if (count == nullptr)
         return exitFunction(SQL_SUCCESS);
@@ -288,6 +299,8 @@ int16_t BaseStatement::describeCol(uint16_t column, uint16_t* name, int16_t buff
                                    int16_t* nullableOut) noexcept
 {
     if (enterFunction(SQL_API_SQLDESCRIBECOL) != 0)
+        return exitFunction(SQL_ERROR);
+    if (!describable(this))
         return exitFunction(SQL_ERROR);
     uint16_t count = 0;
     if (getResultColumnCount(&count) != 0)
@@ -355,6 +368,8 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
                                     int16_t* stringLength, int64_t* numericValue) noexcept
 {
     if (enterFunction(SQL_API_SQLCOLATTRIBUTE) != 0)
+        return exitFunction(SQL_ERROR);
+    if (!describable(this))
         return exitFunction(SQL_ERROR);
     uint16_t count = 0;
     if (getResultColumnCount(&count) != 0)

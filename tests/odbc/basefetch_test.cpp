@@ -195,8 +195,11 @@ TEST_F(StatementWork, MoreResultsEndsTheResultAndClosesThePreparedCursor)
 TEST_F(StatementWork, DescribeColAnswersFromTheResultDescription)
 {
     int16_t count = -1;
-    ASSERT_EQ(stmt->numResultCols(nullptr), SQL_SUCCESS);
+    // Nothing to describe before a text is prepared.
+    EXPECT_EQ(stmt->numResultCols(&count), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxSequence);
     ASSERT_EQ(stmt->prepare(W(u"select rows 1"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->numResultCols(nullptr), SQL_SUCCESS);
     ASSERT_EQ(stmt->numResultCols(&count), SQL_SUCCESS);
     EXPECT_EQ(count, 5);
     uint16_t name[16] = {};
