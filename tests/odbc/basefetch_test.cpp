@@ -823,3 +823,61 @@ TEST_F(StatementWork, TheDefaultCTypeOfTextIsWideWhenTheNarrowCodePageDiffers)
     ASSERT_EQ(stmt->getData(2, SQL_C_DEFAULT, wide, sizeof wide, &length), SQL_SUCCESS);
     EXPECT_EQ(katest::u16(wide), u"name-1");
 }
+
+TEST_F(StatementWork, GetDataGoesBackToAnEarlierColumnOnlyInAnyOrder)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    int32_t id = 0;
+    char name[16];
+    SQLLEN length = 0;
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN;
+    ASSERT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxBadDescIndex);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER;
+    ASSERT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(id, 1);
+}
+
+TEST_F(StatementWork, TheLongDataDescriptorLimitCapsLongColumnLengths)
+{
+    stmt->resolve = [](const std::u16string&, TestResult* r) {
+        *r = TestResult{};
+        r->columns = {{u"t", SQL_LONGVARCHAR, 1000000, 0, 0, SQL_NULLABLE}};
+        return true;
+    };
+    ASSERT_EQ(stmt->prepare(W(u"x"), SQL_NTS), SQL_SUCCESS);
+    SQLLEN n = 0;
+    conn->longDataDescriptorLimit = 4000;
+    ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &n), SQL_SUCCESS);
+    EXPECT_EQ(n, 4000);
+    conn->longDataDescriptorLimit = -4000;
+    ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &n), SQL_SUCCESS);
+    EXPECT_EQ(n, 0);
+    conn->longDataDescriptorLimit = INT64_MIN;
+    ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &n), SQL_SUCCESS);
+    EXPECT_EQ(n, 1000000);
+}
+
+// In SQLExtendedFetch a row whose value could not be delivered is an error
+// row with 01S01 in front of its diagnostics, which become warnings.
+TEST_F(StatementWork, ExtendedFetchReportsAnErrorRowWithItsWarning)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ROWSET_SIZE, reinterpret_cast<void*>(2), 0), SQL_SUCCESS);
+    char notes[2][4] = {};
+    ASSERT_EQ(stmt->bindCol(5, SQL_C_CHAR, notes, 4, nullptr), SQL_SUCCESS);
+    SQLULEN count = 0;
+    SQLUSMALLINT statuses[2] = {};
+    EXPECT_EQ(stmt->extendedFetch(SQL_FETCH_NEXT, 0, &count, statuses), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(statuses[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(statuses[1], SQL_ROW_ERROR);
+    bool errorInRow = false;
+    for (size_t i = 0; i < diags(); ++i) {
+        EXPECT_TRUE(stmt->diagnostics.recordAt(i)->isWarning());
+        errorInRow |= state(i) == kBaseIdxErrorInRow;
+    }
+    EXPECT_TRUE(errorInRow);
+}
