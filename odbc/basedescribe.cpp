@@ -390,7 +390,12 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
     if (odbc2App(this) && field == SQL_DESC_TYPE)
         field = kFieldDriverFlag;
     BaseOutString out(charValue, bufferLength, stringLength, 2);
-    auto text = [&out](const uint16_t* t) noexcept {
+    bool badLength = false;
+    auto text = [&out, &badLength, charValue, bufferLength](const uint16_t* t) noexcept {
+        if (charValue != nullptr && bufferLength < 0) {
+            badLength = true;
+            return;
+        }
         (void)out.putWideText(t != nullptr ? t : reinterpret_cast<const uint16_t*>(u""), textUnits(t) * 2, true, 2,
                               false);
     };
@@ -490,6 +495,10 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
             return exitFunction(SQL_ERROR);
         break;
     }
+    }
+    if (badLength) {
+        basePostError(kBaseIdxBadLength);
+        return exitFunction(SQL_ERROR);
     }
     return exitFunction(SQL_SUCCESS);
 }

@@ -547,6 +547,10 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
         basePostError(kBaseIdxBadLength);
         return exitFunction(SQL_ERROR);
     }
+    if (value == nullptr) {
+        basePostError(kBaseIdxNullPointer);
+        return exitFunction(SQL_ERROR);
+    }
     if ((column == 0 && attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) || column > resultColumnCount) {
         basePostError(kBaseIdxBadDescIndex);
         return exitFunction(SQL_ERROR);

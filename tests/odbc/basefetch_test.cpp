@@ -134,7 +134,7 @@ TEST_F(StatementWork, RowCountSumsTheParameterRowsAndIsUnknownForAResult)
     BaseAXDRecord* apd = stmt->currentApd->axdRecord(1);
     apd->setConciseType(SQL_C_SLONG);
     apd->dataPtr = values;
-    apd->octetLength = 4;
+    apd->octetLength = 0;  // a fixed-size type strides by its own size
     apd->indicatorPtr = lengths;
     apd->octetLengthPtr = lengths;
     stmt->ipd->ipdRecord(1)->setConciseType(SQL_INTEGER);
@@ -284,6 +284,8 @@ TEST_F(StatementWork, ColAttributeAnswersNumbersAndTextsAndRefusesUnknownFields)
     EXPECT_EQ(bytes, 8);
     ASSERT_EQ(stmt->colAttribute(3, SQL_DESC_LABEL, text, 6, &bytes, nullptr), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(katest::u16(text), u"wi");
+    EXPECT_EQ(stmt->colAttribute(3, SQL_DESC_NAME, text, -2, &bytes, nullptr), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxBadLength);
     EXPECT_EQ(stmt->colAttribute(3, 4321, text, sizeof text, &bytes, nullptr), SQL_ERROR);
     EXPECT_EQ(state(), kBaseIdxBadDescField);
 }
@@ -607,11 +609,14 @@ TEST_F(ScrollingWork, ExtendedFetchWritesItsOwnStatusArrayUntilTheNextExecute)
 TEST_F(StatementWork, GetDataConvertsColumnsAndReportsNull)
 {
     ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
-    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, nullptr, 0, nullptr), SQL_ERROR);  // no current row
-    EXPECT_EQ(state(), kBaseIdxCursorState);
-    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
     int32_t id = 0;
     SQLLEN length = 0;
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, nullptr), SQL_ERROR);  // no current row
+    EXPECT_EQ(state(), kBaseIdxCursorState);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    // No buffer to write into.
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, nullptr, 0, &length), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxNullPointer);
     ASSERT_EQ(stmt->getData(1, SQL_C_DEFAULT, &id, 0, &length), SQL_SUCCESS);
     EXPECT_EQ(id, 1);
     EXPECT_EQ(length, 4);
