@@ -78,6 +78,7 @@ ArrayAttribute arrayAttribute(BaseStatement* stmt, int32_t attribute) noexcept
         break;
     case SQL_ROWSET_SIZE: a.number = &stmt->attributeValues[kBaseAttrRowsetSize]; break;
     case SQL_ATTR_MAX_LENGTH: a.number = &stmt->attributeValues[kBaseAttrMaxLength]; break;
+    case SQL_ATTR_MAX_ROWS: a.number = &stmt->attributeValues[kBaseAttrMaxRows]; break;
     case SQL_ATTR_CURSOR_TYPE: a.number = &stmt->attributeValues[kBaseAttrCursorType]; break;
     case SQL_ATTR_CONCURRENCY: a.number = &stmt->attributeValues[kBaseAttrConcurrency]; break;
     default: break;

@@ -886,3 +886,66 @@ TEST_F(StatementWork, ExtendedFetchReportsAnErrorRowWithItsWarning)
     }
     EXPECT_TRUE(errorInRow);
 }
+
+TEST_F(StatementWork, MaxRowsEndsAForwardOnlyResult)
+{
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_MAX_ROWS, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 10"), SQL_SUCCESS);
+    int32_t ids[2] = {};
+    SQLULEN fetched = 0;
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(2), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, ids, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(ids[0], 3);
+    EXPECT_EQ(stmt->fetch(), SQL_NO_DATA);
+}
+
+TEST_F(StatementWork, MaxRowsBoundsAScrollableResult)
+{
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_CURSOR_TYPE, reinterpret_cast<void*>(SQL_CURSOR_STATIC), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_MAX_ROWS, reinterpret_cast<void*>(5), 0), SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 10"), SQL_SUCCESS);
+    int32_t ids[2] = {};
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(2), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, ids, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_LAST, 0), SQL_SUCCESS);
+    EXPECT_EQ(ids[0], 4);
+    EXPECT_EQ(ids[1], 5);
+    EXPECT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, 6), SQL_NO_DATA);
+}
+
+TEST_F(StatementWork, GetDataOnABoundColumnNeedsTheDriversLeave)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    int32_t id = 0;
+    char name[16];
+    SQLLEN length = 0;
+    ASSERT_EQ(stmt->bindCol(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = 0;
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxBadDescIndex);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN;
+    ASSERT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(id, 1);
+    EXPECT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_ERROR);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN | SQL_GD_BOUND;
+    ASSERT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+    EXPECT_STREQ(name, "name-1");
+    // Read whole: the next call has no data and reports length 0.
+    length = 99;
+    EXPECT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_NO_DATA);
+    EXPECT_EQ(length, 0);
+}
+
+TEST_F(StatementWork, ABindingOfAnImpossibleTypeFailsTheFetch)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    SQL_DATE_STRUCT date;
+    ASSERT_EQ(stmt->bindCol(4, SQL_C_TYPE_DATE, &date, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(stmt->fetch(), SQL_ERROR);
+    EXPECT_EQ(state(), MSG_SQLSTATE_RESTRICTED_DATA_TYPE);
+}
