@@ -949,3 +949,46 @@ TEST_F(StatementWork, ABindingOfAnImpossibleTypeFailsTheFetch)
     EXPECT_EQ(stmt->fetch(), SQL_ERROR);
     EXPECT_EQ(state(), MSG_SQLSTATE_RESTRICTED_DATA_TYPE);
 }
+
+// An array of parameter rows stops at the first failing row: the rows
+// before it succeeded, so the call succeeds with the error as a warning.
+TEST_F(StatementWork, AParameterArrayStopsAtItsFirstFailingRow)
+{
+    ASSERT_EQ(stmt->prepare(W(u"insert into t values (?)"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->ensureDescriptorRecords(1, 4), 0);
+    char values[4][3] = {"ok", "\xde\xad", "ok", "ok"};
+    SQLLEN lengths[4] = {2, 2, 2, 2};
+    SQLUSMALLINT operations[4] = {SQL_PARAM_PROCEED, SQL_PARAM_PROCEED, SQL_PARAM_PROCEED, SQL_PARAM_PROCEED};
+    SQLUSMALLINT statuses[4] = {};
+    SQLULEN processed = 0;
+    BaseAXDRecord* apd = stmt->currentApd->axdRecord(1);
+    apd->setConciseType(SQL_C_CHAR);
+    apd->dataPtr = values;
+    apd->octetLength = 3;
+    apd->octetLengthPtr = lengths;
+    apd->indicatorPtr = lengths;
+    stmt->ipd->ipdRecord(1)->setConciseType(SQL_VARCHAR);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAM_STATUS_PTR, statuses, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAM_OPERATION_PTR, operations, 0), SQL_SUCCESS);
+    EXPECT_EQ(stmt->execute(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(statuses[0], SQL_PARAM_SUCCESS);
+    EXPECT_EQ(statuses[1], SQL_PARAM_ERROR);
+    EXPECT_EQ(statuses[2], SQL_PARAM_UNUSED);
+    EXPECT_EQ(processed, 2u);
+    EXPECT_TRUE(stmt->diagnostics.recordAt(0)->isWarning());
+
+    // The first row failing fails the call; an ignored row is passed over.
+    std::memcpy(values[0], "\xde\xad", 3);
+    operations[1] = SQL_PARAM_IGNORE;
+    EXPECT_EQ(stmt->execute(), SQL_ERROR);
+    EXPECT_EQ(statuses[0], SQL_PARAM_ERROR);
+    EXPECT_EQ(processed, 1u);
+    std::memcpy(values[0], "ok", 3);
+    stmt->executions.clear();
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    EXPECT_EQ(statuses[1], SQL_PARAM_UNUSED);
+    EXPECT_EQ(stmt->executions.size(), 2u);
+    EXPECT_EQ(processed, 2u);
+}
