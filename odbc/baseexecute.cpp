@@ -11,6 +11,8 @@
 #include "convert/basecvt.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
+#include "foundation/kastringw.h"
+#include "odbc/basealias.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basedescribe.h"
@@ -265,7 +267,21 @@ int16_t BaseStatement::execDirect(const uint16_t* text, int32_t length) noexcept
         return exitFunction(SQL_ERROR);
     executionMode = 2;
     rerunAfterExecute = false;
-    BaseSqlStringW sql(text, length);
+    KaStringW aliased;
+    int64_t n = length;
+    if (connection != nullptr && connection->numericLiteralAliasing != 0) {
+        if (n == SQL_NTS)
+            for (n = 0; text[n] != 0; ++n) {
+            }
+        bool unchanged = true;
+        if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
+            return exitFunction(SQL_ERROR);
+        if (!unchanged) {
+            text = aliased.data;
+            n = static_cast<int64_t>(aliased.len);
+        }
+    }
+    BaseSqlStringW sql(text, n);
     if (prepareInternal(&sql) != 0)
         return exitFunction(SQL_ERROR);
     int16_t needData = 0;

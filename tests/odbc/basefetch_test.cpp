@@ -992,3 +992,20 @@ TEST_F(StatementWork, AParameterArrayStopsAtItsFirstFailingRow)
     EXPECT_EQ(stmt->executions.size(), 2u);
     EXPECT_EQ(processed, 2u);
 }
+
+TEST_F(StatementWork, TheConnectionsAliasingReachesTheDriversText)
+{
+    stmt->resolve = [](const std::u16string&, TestResult* r) {
+        *r = TestResult{};
+        r->affected = 0;
+        return true;
+    };
+    const char16_t* sql = u"select 1234567890123456789012345 from t";
+    ASSERT_EQ(run(sql), SQL_SUCCESS);
+    EXPECT_EQ(stmt->prepared.back(), sql);
+    conn->numericLiteralAliasing = 1;
+    ASSERT_EQ(run(sql), SQL_SUCCESS);
+    EXPECT_EQ(stmt->prepared.back(), u"select 1234567890123456789012345BD AS TWCORE_NUMERIC_ALIAS0 from t");
+    ASSERT_EQ(stmt->prepare(W(sql), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->prepared.back(), u"select 1234567890123456789012345BD AS TWCORE_NUMERIC_ALIAS0 from t");
+}
