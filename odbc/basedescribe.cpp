@@ -285,7 +285,7 @@ int16_t BaseStatement::numResultCols(int16_t* count) noexcept
 static BaseIRDRecord* describedColumn(BaseStatement* stmt, uint16_t column, uint16_t count) noexcept
 {
     if (count == 0) {
-        basePostError(kBaseIdxNotCursorSpec);
+        basePostError(kBaseIdxNoResultSet);
         return nullptr;
     }
     BaseIRDRecord* rec = column <= count && stmt->ird != nullptr ? stmt->ird->irdRecord(column) : nullptr;

@@ -193,7 +193,9 @@ int16_t BaseStatement::freeStmt(uint16_t option) noexcept
         return exitFunction(SQL_ERROR);
     switch (option) {
     case SQL_DROP: {
-        (void)closeCursor();
+        // An executed statement's driver closes what it holds on the server.
+        if (statementState >= kBaseStmtExecuted)
+            (void)closeCursor();
         (void)freeResultsHook(true);
         const int16_t rc = exitFunction(SQL_SUCCESS);
         delete this;

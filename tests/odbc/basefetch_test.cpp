@@ -266,7 +266,7 @@ TEST_F(StatementWork, ColAttributeAnswersNumbersAndTextsAndRefusesUnknownFields)
     ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_COUNT, nullptr, 0, nullptr, &n), SQL_SUCCESS);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(stmt->colAttribute(1, SQL_DESC_TYPE, nullptr, 0, nullptr, &n), SQL_ERROR);
-    EXPECT_EQ(state(), kBaseIdxNotCursorSpec);
+    EXPECT_EQ(state(), kBaseIdxNoResultSet);
 
     ASSERT_EQ(stmt->prepare(W(u"select rows 1"), SQL_NTS), SQL_SUCCESS);
     ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_COUNT, nullptr, 0, nullptr, &n), SQL_SUCCESS);
