@@ -685,10 +685,16 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
     if (asked != SQL_C_BINARY && asked != SQL_C_CHAR && asked != SQL_C_WCHAR)
         usable = 0;
     const int64_t before = getDataReturned;
-    if (advanceLongData(usable) != 0)
-        getDataConsumed += getDataReturned - before;
-    else
+    // Only the values of variable-length types come in pieces: a number, a
+    // date or a GUID cut to the buffer is over after its first piece.
+    if (!baseIsVarLengthType(col->conciseType)) {
         getDataColumnDone = true;
+        resetLongData();
+    } else if (advanceLongData(usable) != 0) {
+        getDataConsumed += getDataReturned - before;
+    } else {
+        getDataColumnDone = true;
+    }
     return exitFunction(SQL_SUCCESS);
 }
 

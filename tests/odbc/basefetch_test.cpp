@@ -1009,3 +1009,35 @@ TEST_F(StatementWork, TheConnectionsAliasingReachesTheDriversText)
     ASSERT_EQ(stmt->prepare(W(sql), SQL_NTS), SQL_SUCCESS);
     EXPECT_EQ(stmt->prepared.back(), u"select 1234567890123456789012345BD AS TWCORE_NUMERIC_ALIAS0 from t");
 }
+
+// A number read as text into a buffer that holds only part of it is cut
+// once: 01004, and the next call on the column has no data, since a number
+// has no further pieces.
+TEST_F(StatementWork, ACutNumberEndsAfterItsFirstPiece)
+{
+    stmt->resolve = [](const std::u16string&, TestResult* r) {
+        *r = TestResult{};
+        r->columns = {{u"d", SQL_DOUBLE, 0, 15, 0, SQL_NULLABLE}, {u"s", SQL_VARCHAR, 40, 0, 0, SQL_NULLABLE}};
+        const double value = 1.234567;
+        r->rows.push_back(
+            {TestValue{false, std::string(reinterpret_cast<const char*>(&value), sizeof value), kBaseKindDouble},
+             TestValue::text("abcdefghij")});
+        return true;
+    };
+    ASSERT_EQ(run(u"x"), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    char piece[5] = {};
+    SQLLEN length = 0;
+    EXPECT_EQ(stmt->getData(1, SQL_C_CHAR, piece, sizeof piece, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_STREQ(piece, "1.23");
+    EXPECT_EQ(state(), kBaseIdxTruncated);
+    EXPECT_EQ(stmt->getData(1, SQL_C_CHAR, piece, sizeof piece, &length), SQL_NO_DATA);
+    // Text goes on piece by piece.
+    std::string text;
+    int16_t rc = 0;
+    while ((rc = stmt->getData(2, SQL_C_CHAR, piece, sizeof piece, &length)) != SQL_NO_DATA) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        text += piece;
+    }
+    EXPECT_EQ(text, "abcdefghij");
+}
