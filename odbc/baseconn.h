@@ -683,6 +683,10 @@ public:
     uint16_t browseLevel = 0;
     KaValueParserW* browseParser = nullptr;
 
+    // Statement framework: the driver asks for numeric literals of select
+    // lists to be aliased (odbc/basealias.h).
+    int32_t numericLiteralAliasing = 0;
+
 private:
     // Re-encrypts one holder from the old key to the new one.
     [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept;

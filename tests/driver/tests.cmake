@@ -97,3 +97,8 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
+
+# isql and iusql run statements on the test build.
+add_test(NAME driver.isql_statements
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_stmt_test.sh ${KA_CONN_DRIVER_SO} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.isql_statements PROPERTIES TIMEOUT 120)
