@@ -17,6 +17,7 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     loginTimeout = kHiveDefaultLoginTimeout;
     // Plain and SSL: the server speaks no other encryption.
     allowedEncryptionMethods = 1u << 1;
+    driverInfoTable = &kHiveInfoTable;
 }
 
 HiveConnection::~HiveConnection() = default;

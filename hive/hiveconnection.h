@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hive/hiveinfo.h"
 #include "hive/hivenetread.h"
 #include "hive/hivenetwrite.h"
 #include "odbc/baseconn.h"
@@ -85,4 +86,14 @@ public:
     // Severity the next posted status record takes: status SUCCESS_WITH_INFO
     // gives a warning, the call going on.
     int32_t postingWarning = 0;
+
+    // ---- SQLGetInfo, SQLGetFunctions and attribute rules (hiveinfo.cpp) ----
+    [[nodiscard]] int16_t driverInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind) noexcept override;
+    using BaseConnection::getConnectAttrDefault;
+    [[nodiscard]] int16_t getConnectAttrDefault(int32_t attribute, void* value, int32_t bufferLength,
+                                                int32_t* outLength) noexcept override;
+    [[nodiscard]] int16_t setConnectAttrDefault(int32_t attribute, void* value, int32_t length) noexcept override;
+    [[nodiscard]] int16_t functionSupported(uint16_t functionId, uint16_t* supported) noexcept override;
+    // What the open learned and the options chose, for the answers above.
+    HiveServerFacts serverFacts;
 };
