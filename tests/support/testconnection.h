@@ -74,9 +74,9 @@ public:
     TestConnection(BaseEnv* env, TestConnectionControl* control) noexcept : BaseConnection(env), control_(control)
     {
         failoverSupported = control->failoverSupported;
-        // Like the driver's connection, it lets the login time-out and the
-        // text modes be set.
-        connectionFlags |= kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
+        // Like the driver's connection, it gives its texts in UTF-16 and lets
+        // the login time-out and the text modes be set.
+        connectionFlags |= kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
     }
 
     // The physical open: records what it was asked and answers as
