@@ -458,10 +458,15 @@ int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
 
 int16_t BaseConnection::driverLibraryName(uint16_t* out, int32_t capacity) noexcept
 {
-    if (out != nullptr && capacity > 0)
-        out[0] = 0;
-    basePostError(kBaseIdxGeneralError);
-    return 1;
+    if (out == nullptr || capacity <= 0)
+        return 1;
+    out[0] = 0;
+    // The file name of the module the framework runs in.
+    char name[BOS_PATH_SIZE];
+    if (!baseDriverBaseName(name, sizeof name - 4))
+        return 0;
+    std::strcat(name, ".so");
+    return KaLocalToUtf16(out, static_cast<size_t>(capacity), name) < 0 ? 1 : 0;
 }
 
 int32_t BaseConnection::driverResourceStrA(uint32_t id, char* out, int32_t capacity) noexcept

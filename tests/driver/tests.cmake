@@ -97,3 +97,22 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
+
+# pyodbc's getinfo and connection attributes against the test build.
+add_test(NAME driver.pyodbc_info
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_info_test.py ${KA_CONN_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_info PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_info PROPERTIES TIMEOUT 120)
+
+# SQLGetInfo and connection attributes of the test build through the
+# driver manager, ODBC 2 forms included.
+add_executable(driver_drivermanager_info_test ${KA_DRIVER_TESTS}/drivermanager_info_test.cpp)
+target_compile_options(driver_drivermanager_info_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_drivermanager_info_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_drivermanager_info_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_drivermanager_info_test ka_conn_driver)
+gtest_discover_tests(driver_drivermanager_info_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_CONN_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
