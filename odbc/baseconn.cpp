@@ -408,9 +408,9 @@ int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
     if (autocommitChange(completionType) != 0)
         return 1;
     connectionFlags &= ~kBaseConnTransactionActive;
-    // The driver's cursor commit and rollback behaviour is SQL_CB_PRESERVE
-    // (see baseAnswerBasicInfo): open cursors stay open across the end of a
-    // transaction.
+    // The base information table answers SQL_CB_PRESERVE for the cursor
+    // commit and rollback behaviour: open cursors stay open across the end
+    // of a transaction.
     return 0;
 }
 
