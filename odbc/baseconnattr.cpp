@@ -206,6 +206,8 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
     void* target = value;
     void* scratch = nullptr;
     if (target == nullptr) {
+        // Room for the text asked for, and for the widest number or record
+        // whatever length came with the null pointer.
         int32_t units = bufferLength < 1 ? kScratchUnits : bufferLength;
         scratch = ramAlloc(static_cast<size_t>(units) * 2 + sizeof(int64_t) * kPoolStatisticsValues);
         if (scratch == nullptr) {
@@ -240,7 +242,7 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
         int32_t stated = bufferLength < 0 && bufferLength <= SQL_LEN_BINARY_ATTR_OFFSET
                              ? SQL_LEN_BINARY_ATTR(bufferLength)
                              : bufferLength;
-        if (stated != 0 && stated < kPoolStatisticsBytes) {
+        if (scratch == nullptr && stated != 0 && stated < kPoolStatisticsBytes) {
             basePostError(kBaseIdxBadLength);
             ramFree(scratch);
             return leaveApi(SQL_ERROR);

@@ -250,6 +250,19 @@ TEST_F(AttrTest, PoolStatisticsNeverWritePastTheStatedLength)
     }
 }
 
+TEST_F(AttrTest, ANullValuePointerOnlyMeasures)
+{
+    connect();
+    // Whatever small length comes with it, the widest answers have room.
+    SQLINTEGER length = 0;
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_QUIET_MODE, nullptr, 1, &length), SQL_SUCCESS);
+    EXPECT_EQ(length, 8);
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, kPoolStatistics, nullptr, 2, &length), SQL_SUCCESS);
+    EXPECT_EQ(length, 48);
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, nullptr, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(length, 4);
+}
+
 TEST_F(AttrTest, TheTranslationLibraryReadsEmptyWithoutATranslator)
 {
     connect();
