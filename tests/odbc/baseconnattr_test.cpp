@@ -398,3 +398,39 @@ TEST_F(AttrTest, ASettingIsRecordedOnceForTheNextConnection)
     for (size_t i = 0; i < conn_->events.count; ++i, node = node->next)
         EXPECT_NE(static_cast<BaseBufferedEvent*>(node)->code, SQL_ATTR_ACCESS_MODE);
 }
+
+TEST_F(AttrTest, TranslationSettingsWaitForAnOpenConnection)
+{
+    // A connect that failed leaves a connection that is not open.
+    gControl.connectFailures = 1;
+    std::u16string in = u"DSN=test;UID=u;PWD=p";
+    SQLSMALLINT outLength = 0;
+    ASSERT_EQ(SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_ERROR);
+    ASSERT_NE(handleObject()->current, nullptr);
+    EXPECT_EQ(set(SQL_ATTR_TRANSLATE_OPTION, 3), SQL_ERROR);
+    EXPECT_EQ(state(), "HY011");
+    std::u16string lib = u"libx.so";
+    EXPECT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_TRANSLATE_LIB, katest::W(lib), SQL_NTS), SQL_ERROR);
+    EXPECT_EQ(state(), "HY011");
+    // What may wait is kept for the next connect.
+    EXPECT_EQ(set(SQL_ATTR_ACCESS_MODE, SQL_MODE_READ_ONLY), SQL_SUCCESS);
+    connect();
+    uint32_t value = 0;
+    EXPECT_EQ(get(SQL_ATTR_ACCESS_MODE, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, uint32_t{SQL_MODE_READ_ONLY});
+}
+
+TEST_F(AttrTest, WithoutCatalogsTheCurrentCatalogReadsEmpty)
+{
+    connect();
+    SQLWCHAR name[16] = {1, 1};
+    SQLINTEGER length = -1;
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &length), SQL_ERROR);
+    EXPECT_EQ(state(), "HYC00");
+    // WORKAROUNDS bit 23, and a driver without catalogs.
+    conn_->workarounds |= 0x800000;
+    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &length), SQL_SUCCESS);
+    EXPECT_EQ(name[0], 0);
+    EXPECT_EQ(length, 0);
+}
