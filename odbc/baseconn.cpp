@@ -251,6 +251,7 @@ BaseConnection::~BaseConnection()
     ramFree(serverNameA);
     ramFree(serverNameW);
     ramFree(serverTextW);
+    ramFree(databaseNameW);
     ramFree(profilePathW);
     ramFree(driverNameW);
     ramFree(initializationString);

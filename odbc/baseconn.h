@@ -40,16 +40,6 @@ constexpr uint64_t kBaseConnConnectionTimeoutSettable = 0x200;
 constexpr uint64_t kBaseConnCharAttrsSettable = 0x400;
 constexpr uint64_t kBaseConnXaLocks = 0x4000;
 
-// Connection flags of the information answers (infoFlags): private texts
-// in the application code page, lock-based scroll concurrency, every info
-// type answered by the driver, static cursors offered.
-constexpr uint32_t kBaseInfoPrivateTextsNarrow = 0x1;
-constexpr uint32_t kBaseInfoLockConcurrency = 0x2;
-constexpr uint32_t kBaseInfoAllByDriver = 0x4;
-constexpr uint32_t kBaseInfoStaticCursors = 0x8;
-// Statement attributes a connection keeps for its statements.
-constexpr size_t kBaseDefaultStmtAttrs = 32;
-
 // Bit of WORKAROUNDS: a cut diagnostic message is not reported as cut.
 constexpr uint64_t kBaseWaNoMessageTruncation = 0x2000000;
 // Bit of WORKAROUNDS: prepared statements survive commit and rollback.
@@ -719,7 +709,7 @@ public:
 
     // The driver's information table, searched before the base table.
     const BaseInfoTable* driverInfoTable = nullptr;
-    uint32_t infoFlags = 0;  // kBaseInfo* flags
+    uint32_t infoFlags = 0;  // kBaseInfo* flags (odbc/baseinfo.h)
     // SQL_DATABASE_NAME when neither table answers it; the driver's open
     // sets it (owned).
     uint16_t* databaseNameW = nullptr;
@@ -746,6 +736,7 @@ public:
     uint64_t rowsetLimit = 0;
     uint64_t paramsetLimit = 0;
     // Statement attributes set on the connection (ODBC 2 style).
+    static constexpr size_t kBaseDefaultStmtAttrs = 32;
     struct DefaultStmtAttr {
         int32_t attribute;
         int64_t value;

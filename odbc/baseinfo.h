@@ -18,6 +18,14 @@ constexpr int32_t kBaseInfoResource = 4;  // a driver resource text by number
 constexpr int32_t kBaseInfoDriver = 5;    // asked of the driver's connection
 constexpr int32_t kBaseInfoNotFound = 6;  // in no table
 
+// Flags of a connection's answers (BaseConnection::infoFlags): private
+// texts in the application code page, lock-based scroll concurrency, every
+// info type answered by the driver, static cursors offered.
+constexpr uint32_t kBaseInfoPrivateTextsNarrow = 0x1;
+constexpr uint32_t kBaseInfoLockConcurrency = 0x2;
+constexpr uint32_t kBaseInfoAllByDriver = 0x4;
+constexpr uint32_t kBaseInfoStaticCursors = 0x8;
+
 // The driver's own info types (not ODBC ones): the thread model, a private
 // feature mask and its switch, and the two old numbers answered as ODBC
 // info types.

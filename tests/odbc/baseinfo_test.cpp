@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/errpost.h"
+#include "foundation/ram.h"
 #include "kadrivername.h"
 #include "kamessages.h"
 #include "odbc/baseinfo.h"
@@ -471,6 +472,11 @@ TEST_F(InfoTest, TheDriversTableComesFirstAndItsHookAnswersWhatItLeavesOpen)
     EXPECT_EQ(text(SQL_DBMS_VER).text, u"01.02");
     EXPECT_EQ(number(SQL_MAX_INDEX_SIZE, 4).number, 4096u);
     EXPECT_EQ(conn->hookCalls, 2);
+    // The database the open switched to, which the connection owns.
+    auto* database = static_cast<uint16_t*>(ramAlloc(6 * 2));
+    std::memcpy(database, u"sales", 6 * 2);
+    conn->databaseNameW = database;
+    EXPECT_EQ(text(SQL_DATABASE_NAME).text, u"sales");
     // Catalogs exist here: their name, term and separator come through.
     EXPECT_EQ(text(SQL_CATALOG_NAME).text, u"Y");
     EXPECT_EQ(text(SQL_CATALOG_TERM).text, u"catalog");
