@@ -523,6 +523,9 @@ TEST_F(InfoTest, PrivateTextsMayComeInTheApplicationsCodePage)
     EXPECT_EQ(SQLGetInfoW(dbc, 1023, buffer, sizeof buffer, &length), SQL_SUCCESS);
     EXPECT_STREQ(buffer, "FOR UPDATE OF");
     EXPECT_EQ(length, 13);
+    length = 0;
+    EXPECT_EQ(SQLGetInfoW(dbc, 1023, nullptr, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(length, 13);
     // ODBC's own texts above the private range stay wide.
     EXPECT_EQ(text(SQL_XOPEN_CLI_YEAR).text, u"1995");
     Guarded<char> small(5);
