@@ -47,7 +47,25 @@ public:
         ++commits;
         return completionType == SQL_COMMIT ? 0 : 1;
     }
+    // A transaction manager that enlists, and refuses once when asked.
+    int16_t xaEnlist(void* transaction) noexcept override
+    {
+        if (refuseEnlist) {
+            basePostError(kBaseIdxGeneralError);
+            return 1;
+        }
+        ++enlists;
+        return 0;
+    }
+    int16_t xaDelist(void* transaction) noexcept override
+    {
+        ++delists;
+        return 0;
+    }
     int commits = 0;
+    int enlists = 0;
+    int delists = 0;
+    bool refuseEnlist = false;
 };
 
 class AttrTest : public ::testing::Test {
@@ -433,4 +451,35 @@ TEST_F(AttrTest, WithoutCatalogsTheCurrentCatalogReadsEmpty)
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &length), SQL_SUCCESS);
     EXPECT_EQ(name[0], 0);
     EXPECT_EQ(length, 0);
+}
+
+TEST_F(AttrTest, EnlistingFollowsTheDriversTransactionManager)
+{
+    CommitConnection* conn = attachCommitting();
+    uint32_t value = 9;
+    // Without XA the attribute is not offered.
+    EXPECT_EQ(set(SQL_ATTR_ENLIST_IN_XA, 1), SQL_ERROR);
+    EXPECT_EQ(state(), "HYC00");
+    conn->xaSupported = 1;
+    EXPECT_EQ(set(SQL_ATTR_ENLIST_IN_XA, 1), SQL_SUCCESS);
+    EXPECT_EQ(get(SQL_ATTR_ENLIST_IN_XA, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, 1u);
+    // Enlisting again leaves the old enlistment first.
+    EXPECT_EQ(set(SQL_ATTR_ENLIST_IN_XA, 1), SQL_SUCCESS);
+    EXPECT_EQ(conn->enlists, 2);
+    EXPECT_EQ(conn->delists, 1);
+    EXPECT_EQ(set(SQL_ATTR_ENLIST_IN_XA, 0), SQL_SUCCESS);
+    EXPECT_EQ(get(SQL_ATTR_ENLIST_IN_XA, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, 0u);
+    conn->refuseEnlist = true;
+    EXPECT_EQ(set(SQL_ATTR_ENLIST_IN_XA, 1), SQL_ERROR);
+    EXPECT_EQ(state(), "HY000");
+    EXPECT_EQ(conn->xaState, 0u);
+}
+
+TEST_F(AttrTest, PoolControlWithoutPoolsDoesNothing)
+{
+    connect();
+    for (intptr_t v : {0, 1, 7600, 5})
+        EXPECT_EQ(set(kBaseAttrPoolControl, v), SQL_SUCCESS) << v;
 }
