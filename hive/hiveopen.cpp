@@ -619,7 +619,10 @@ int16_t HiveConnection::closePhysical() noexcept
 {
     if (socket != nullptr) {
         size_t before = listCount();
-        // Disconnect succeeds whatever the server says to the close.
+        // A server that no longer answers cannot hold the disconnect longer
+        // than a login could take; disconnect succeeds whatever the server
+        // says to the close.
+        socket->useLoginTimeout();
         if (closeSession() != 0)
             discardFrom(before);
         dropSocket();

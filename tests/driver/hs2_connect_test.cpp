@@ -221,6 +221,16 @@ TEST_F(Hs2Connect, StalledAndDroppingServersEndTheConnectWithADiagnostic)
     }
 }
 
+TEST_F(Hs2Connect, DisconnectEndsAlsoWhenTheServerNoLongerAnswers)
+{
+    katest::Hs2Process peer({});
+    ASSERT_EQ(SQL_SUCCESS,
+              connectBy("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + peer.portText() + ";LoginTimeout=2;UID=ann;PWD=x"))
+        << allText(diags);
+    peer.freeze();
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc)) << allText(diagsOf(SQL_HANDLE_DBC, dbc));
+}
+
 TEST_F(Hs2Connect, AServerThatCannotSayItsVersionIsConnectedWithoutTheProbe)
 {
     std::string log = iniDir + "/calls-noversion.log";
