@@ -231,6 +231,34 @@ TEST_F(Hs2Connect, DisconnectEndsAlsoWhenTheServerNoLongerAnswers)
     EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc)) << allText(diagsOf(SQL_HANDLE_DBC, dbc));
 }
 
+TEST_F(Hs2Connect, TheDatabaseNameIsOneNameWhateverItHolds)
+{
+    struct Case {
+        const char* db;
+        const char* sent;
+        SQLRETURN rc;
+    };
+    const Case cases[] = {
+        {"default", "use default\n", SQL_SUCCESS},
+        {"`default`", "use `default`\n", SQL_SUCCESS},
+        {"{default; select 1}", "use `default; select 1`\n", SQL_ERROR},
+        {"{x`y}", "use `x``y`\n", SQL_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.db);
+        std::string log = iniDir + "/calls-use.log";
+        katest::Hs2Process peer({"--verbose"}, log);
+        EXPECT_EQ(c.rc, connectBy(driverString(peer.port(), std::string("UID=ann;PWD=x;DB=") + c.db)))
+            << allText(diags);
+        if (c.rc == SQL_SUCCESS)
+            EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+        else
+            EXPECT_TRUE(hasState(diags, "08001", "could not be made the session's current database")) << allText(diags);
+        std::string calls = readFile(log);
+        EXPECT_NE(std::string::npos, calls.find(c.sent)) << calls;
+    }
+}
+
 TEST_F(Hs2Connect, AServerThatCannotSayItsVersionIsConnectedWithoutTheProbe)
 {
     std::string log = iniDir + "/calls-noversion.log";
