@@ -291,6 +291,28 @@ TEST_F(Hs2Connect, AlternateServersAreTriedWhenThePrimaryRefuses)
     EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
 }
 
+TEST_F(Hs2Connect, ALoginTheFirstServerRefusesLetsTheAlternateTry)
+{
+    katest::Hs2Process primary({"--user", "ann", "--password", "other"});
+    std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + primary.portText() +
+                     ";LT=20;UID=ann;PWD={se;cr}}et};ASRV=(HOST=127.0.0.1:PORT=" + server->portText() + ")";
+    ASSERT_TRUE(SQL_SUCCEEDED(connectBy(in))) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    // Without the alternate the refusal is the answer.
+    EXPECT_EQ(SQL_ERROR, connectBy(driverString(primary.port(), "UID=ann;PWD={se;cr}}et}")));
+    EXPECT_TRUE(hasState(diags, "08001", "refused the login")) << allText(diags);
+}
+
+TEST_F(Hs2Connect, WithoutAuthenticationTheFixedIdentityLogsIn)
+{
+    katest::Hs2Process peer({"--user", "VELTRANOX", "--password", "VELTRANOX"});
+    // No user or password is asked for.
+    ASSERT_EQ(SQL_SUCCESS, connectBy(driverString(peer.port(), "AuthenticationMethod=-1"))) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    EXPECT_EQ(SQL_ERROR, connectBy(driverString(peer.port(), "AuthenticationMethod=0;UID=ann;PWD=x")));
+    EXPECT_TRUE(hasState(diags, "08001", "refused the login")) << allText(diags);
+}
+
 TEST_F(Hs2Connect, PacketLoggingFromOdbcIniWritesTheTrafficWithoutTheCredentials)
 {
     auto text = [](const char* s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s)); };
