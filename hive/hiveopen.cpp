@@ -545,6 +545,12 @@ int16_t HiveConnection::openPhysical() noexcept
         capacity = kHiveMaxReadBufferSize;
     uint64_t chunk = socketReadSize == 0 || socketReadSize > capacity ? capacity : socketReadSize;
 
+    // The whole open, the second attempt included, runs on one login
+    // time-out: a server that answers each call just in time cannot stretch
+    // it.
+    int64_t deadline = 0;
+    if (socketSettings.loginTimeoutOffered && !socketSettings.loginTimeoutOff && socketSettings.loginTimeout > 0)
+        deadline = baseSocketNowMs() + socketSettings.loginTimeout * 1000;
     bool probe = true;
     int rc = 1;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -555,6 +561,7 @@ int16_t HiveConnection::openPhysical() noexcept
         socket = new BaseSocket(this, &socketSettings);
         if (socket == nullptr || socket->createTransport() != 0 || readBuffer.setCapacity(uint32_t(capacity)) != 0)
             break;
+        socket->setLoginDeadline(deadline);
         readBuffer.chunkSize = uint32_t(chunk);
         if (writeBuffer.attach(this, socket) != 0 || readBuffer.attach(this, socket) != 0)
             break;
@@ -656,6 +663,7 @@ int16_t HiveConnection::openPhysical() noexcept
         return 1;
     }
     // Between calls the socket waits under the connection time-out.
+    socket->setLoginDeadline(0);
     socket->useConnectionTimeout();
     return 0;
 }

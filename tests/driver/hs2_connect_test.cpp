@@ -208,6 +208,8 @@ TEST_F(Hs2Connect, StalledAndDroppingServersEndTheConnectWithADiagnostic)
     const Case cases[] = {
         {"stall=sasl:60000", "HYT00", ""},
         {"stall=OpenSession:60000", "HYT00", ""},
+        // Each call in time, the whole open not.
+        {"stall=*:700", "HYT00", ""},
         {"drop=OpenSession", "08001", "The connection to the server was lost"},
         {"truncate=OpenSession", "08001", ""},
     };
