@@ -9,6 +9,7 @@
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
+#include "platform/katracing.h"
 
 HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
 {
@@ -20,7 +21,16 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     driverInfoTable = &kHiveInfoTable;
 }
 
-HiveConnection::~HiveConnection() = default;
+HiveConnection::~HiveConnection()
+{
+    dropSocket();
+    freeOptionTexts();
+    delete packetLogSink;
+    if (packetLog != nullptr) {
+        packetLog->close();
+        delete packetLog;
+    }
+}
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include "kadrivername.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
+#include "transport/basesocket.h"
 
 namespace {
 
@@ -158,12 +159,16 @@ uint16_t* wideCopy(const uint16_t* text) noexcept
 
 const BaseInfoTable kHiveInfoTable = {static_cast<int16_t>(std::size(kHiveEntries)), nullptr, kHiveEntries};
 
-HiveServerFacts::~HiveServerFacts()
+namespace {
+
+// 1 when the link is gone: no socket, or a transport that is not connected.
+uint32_t linkDead(const BaseSocket* socket) noexcept
 {
-    ramFree(dbmsName);
-    ramFree(dbmsVersion);
-    ramFree(hostName);
+    return socket == nullptr || socket->transport == nullptr || socket->transport->connected == 0 ? SQL_CD_TRUE
+                                                                                                  : SQL_CD_FALSE;
 }
+
+}  // namespace
 
 int16_t HiveConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind) noexcept
 {
@@ -182,28 +187,26 @@ int16_t HiveConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int3
     auto flag = [&](int32_t on) noexcept { return text(widenCopy(on != 0 ? "Y" : "N")); };
     switch (infoType) {
     case SQL_DRIVER_VER: return text(wideCopy(reinterpret_cast<const uint16_t*>(KA_DRIVER_VERSION_W)));
-    case SQL_SERVER_NAME: return text(wideCopy(serverFacts.hostName));
+    case SQL_SERVER_NAME: return text(wideCopy(hostName));
     case SQL_DBMS_NAME:
-        if (serverFacts.dbmsName == nullptr) {
+        if (dbmsNameText[0] == 0) {
             uint16_t name[kBaseResourceTextUnits];
             name[0] = 0;
             getResourceString(MSG_DBMS_PRODUCT_NAME, name);
             return text(wideCopy(name));
         }
-        return text(widenCopy(serverFacts.dbmsName));
-    case SQL_DBMS_VER: return text(widenCopy(serverFacts.dbmsVersion));
-    case SQL_DATA_SOURCE_READ_ONLY: return flag(serverFacts.readOnly);
+        return text(widenCopy(dbmsNameText));
+    case SQL_DBMS_VER: return text(widenCopy(dbmsVersion));
+    case SQL_DATA_SOURCE_READ_ONLY: return flag(dataSourceReadOnly);
     case SQL_DEFAULT_TXN_ISOLATION:
-        return number(serverFacts.transactionMode == kTransactionsIgnored ? SQL_TXN_READ_UNCOMMITTED : 0, kBaseInfoInt);
+        return number(transactionMode == kTransactionsIgnored ? SQL_TXN_READ_UNCOMMITTED : 0, kBaseInfoInt);
     case SQL_TXN_CAPABLE:
-        return number(serverFacts.transactionMode == kTransactionsIgnored ? SQL_TC_DDL_COMMIT : SQL_TC_NONE,
-                      kBaseInfoShort);
+        return number(transactionMode == kTransactionsIgnored ? SQL_TC_ALL : SQL_TC_NONE, kBaseInfoShort);
     case SQL_CONVERT_LONGVARCHAR:
     case SQL_CONVERT_VARCHAR: return number(kCharConversions, kBaseInfoInt);
     case SQL_CONVERT_VARBINARY: return number(0, kBaseInfoInt);
-    case SQL_GETDATA_EXTENSIONS:
-        return number(serverFacts.longDataCache != 0 ? kGetDataCached : kGetDataUncached, kBaseInfoInt);
-    case SQL_DESCRIBE_PARAMETER: return flag(serverFacts.describeParam);
+    case SQL_GETDATA_EXTENSIONS: return number(longDataCache != 0 ? kGetDataCached : kGetDataUncached, kBaseInfoInt);
+    case SQL_DESCRIBE_PARAMETER: return flag(enableDescribeParam);
     default: return 0;
     }
 }
@@ -215,13 +218,30 @@ int16_t HiveConnection::getConnectAttrDefault(int32_t attribute, void* value, in
         basePostError(kBaseIdxNotSupported);
         return 1;
     }
+    if (attribute == SQL_ATTR_CONNECTION_DEAD) {
+        uint32_t dead = linkDead(socket);
+        if (value != nullptr)
+            std::memcpy(value, &dead, sizeof dead);
+        if (outLength != nullptr)
+            *outLength = sizeof dead;
+        return 0;
+    }
     return BaseConnection::getConnectAttrDefault(attribute, value, bufferLength, outLength);
+}
+
+int16_t HiveConnection::getConnectAttrDefault(int32_t attribute, uint32_t* value) noexcept
+{
+    if (attribute == SQL_ATTR_CONNECTION_DEAD) {
+        *value = linkDead(socket);
+        return 0;
+    }
+    return BaseConnection::getConnectAttrDefault(attribute, value);
 }
 
 int16_t HiveConnection::setConnectAttrDefault(int32_t attribute, void* value, int32_t length) noexcept
 {
     bool autocommitOff = attribute == SQL_ATTR_AUTOCOMMIT && reinterpret_cast<intptr_t>(value) == SQL_AUTOCOMMIT_OFF;
-    if ((autocommitOff && serverFacts.transactionMode != kTransactionsIgnored) || attribute == SQL_ATTR_PACKET_SIZE) {
+    if ((autocommitOff && transactionMode != kTransactionsIgnored) || attribute == SQL_ATTR_PACKET_SIZE) {
         basePostError(kBaseIdxNotSupported);
         return 1;
     }
@@ -236,7 +256,7 @@ int16_t HiveConnection::functionSupported(uint16_t functionId, uint16_t* support
     case SQL_API_SQLPROCEDURES:
     case SQL_API_SQLSETPOS:
     case SQL_API_SQLTABLEPRIVILEGES: *supported = SQL_FALSE; break;
-    case SQL_API_SQLDESCRIBEPARAM: *supported = serverFacts.describeParam != 0 ? SQL_TRUE : SQL_FALSE; break;
+    case SQL_API_SQLDESCRIBEPARAM: *supported = enableDescribeParam != 0 ? SQL_TRUE : SQL_FALSE; break;
     default: *supported = SQL_TRUE; break;
     }
     return 0;

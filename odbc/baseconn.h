@@ -678,6 +678,14 @@ public:
     uint16_t browseLevel = 0;
     KaValueParserW* browseParser = nullptr;
 
+    // Packet logging's writer settings (read with ENABLEPACKETLOGGING): the
+    // memory buffer and file sizes in KB, the files kept, the flush mode and
+    // the file-name prefix (8-bit, owned).
+    uint64_t packetLoggingMemBuffSize = 0;
+    uint64_t packetLoggingMaxFileSize = 0;
+    uint64_t packetLoggingMaxNumFiles = 0;
+    uint64_t packetLoggingFlush = 0;
+    char* packetLoggingFilePrefix = nullptr;
     // ---- Information types and connection attributes ----------------------
     // The driver's answer for an info type its table leaves to it: *value a
     // number, or a UTF-16 text allocated for the caller (*kind

@@ -26,14 +26,6 @@ using katest::u16;
 
 namespace {
 
-char* copyOf(const char* text)
-{
-    size_t n = std::strlen(text);
-    auto* copy = static_cast<char*>(ramAlloc(n + 1));
-    std::memcpy(copy, text, n + 1);
-    return copy;
-}
-
 class HiveInfo : public katest::ExportFixture {
 protected:
     void SetUp() override
@@ -140,13 +132,13 @@ TEST_F(HiveInfo, ServerAnswersReadWhatTheOpenLearned)
     EXPECT_EQ(text(SQL_DBMS_NAME), "HiveServer2");
     EXPECT_EQ(text(SQL_DBMS_VER), "");
     EXPECT_EQ(text(SQL_SERVER_NAME), "");
-    conn->serverFacts.dbmsName = copyOf("Apache Hive");
-    conn->serverFacts.dbmsVersion = copyOf("3.1.3");
+    std::strcpy(conn->dbmsNameText, "Apache Hive");
+    std::strcpy(conn->dbmsVersion, "03.01.0003");
     auto* host = static_cast<uint16_t*>(ramAlloc(10 * 2));
     std::memcpy(host, u"localhost", 10 * 2);
-    conn->serverFacts.hostName = host;
+    conn->hostName = host;
     EXPECT_EQ(text(SQL_DBMS_NAME), "Apache Hive");
-    EXPECT_EQ(text(SQL_DBMS_VER), "3.1.3");
+    EXPECT_EQ(text(SQL_DBMS_VER), "03.01.0003");
     EXPECT_EQ(text(SQL_SERVER_NAME), "localhost");
 }
 
@@ -156,6 +148,7 @@ TEST_F(HiveInfo, OptionsDecideTransactionsDescribeParamAndGetData)
     EXPECT_EQ(number(SQL_DEFAULT_TXN_ISOLATION, 4), 0u);
     EXPECT_EQ(text(SQL_DATA_SOURCE_READ_ONLY), "N");
     EXPECT_EQ(text(SQL_DESCRIBE_PARAMETER), "N");
+    conn->longDataCache = 1;
     EXPECT_EQ(number(SQL_GETDATA_EXTENSIONS, 4), uint32_t{SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND});
     // Without transactions autocommit stays on.
     EXPECT_EQ(
@@ -163,11 +156,11 @@ TEST_F(HiveInfo, OptionsDecideTransactionsDescribeParamAndGetData)
         SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
 
-    conn->serverFacts.transactionMode = 1;
-    conn->serverFacts.readOnly = 1;
-    conn->serverFacts.describeParam = 1;
-    conn->serverFacts.longDataCache = 0;
-    EXPECT_EQ(number(SQL_TXN_CAPABLE, 2), uint32_t{SQL_TC_DDL_COMMIT});
+    conn->transactionMode = 1;
+    conn->dataSourceReadOnly = 1;
+    conn->enableDescribeParam = 1;
+    conn->longDataCache = 0;
+    EXPECT_EQ(number(SQL_TXN_CAPABLE, 2), uint32_t{SQL_TC_ALL});
     EXPECT_EQ(number(SQL_DEFAULT_TXN_ISOLATION, 4), uint32_t{SQL_TXN_READ_UNCOMMITTED});
     EXPECT_EQ(text(SQL_DATA_SOURCE_READ_ONLY), "Y");
     EXPECT_EQ(text(SQL_DESCRIBE_PARAMETER), "Y");
@@ -190,16 +183,17 @@ TEST_F(HiveInfo, FunctionsTheDriverDoesNotOfferAreReportedSo)
     SQLUSMALLINT one = 9;
     ASSERT_EQ(SQLGetFunctions(dbc, SQL_API_SQLPROCEDURES, &one), SQL_SUCCESS);
     EXPECT_EQ(one, SQL_FALSE);
-    conn->serverFacts.describeParam = 1;
+    conn->enableDescribeParam = 1;
     ASSERT_EQ(SQLGetFunctions(dbc, SQL_API_SQLDESCRIBEPARAM, &one), SQL_SUCCESS);
     EXPECT_EQ(one, SQL_TRUE);
 }
 
-TEST_F(HiveInfo, PacketSizeIsNotOfferedAndALiveLinkIsNotDead)
+TEST_F(HiveInfo, PacketSizeIsNotOfferedAndALinkWithoutASocketIsDead)
 {
     SQLUINTEGER value = 7;
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_PACKET_SIZE, &value, 4, nullptr), SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HYC00");
+    // Marked open, but no socket carries it.
     EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_CONNECTION_DEAD, &value, 4, nullptr), SQL_SUCCESS);
-    EXPECT_EQ(value, SQLUINTEGER{SQL_CD_FALSE});
+    EXPECT_EQ(value, SQLUINTEGER{SQL_CD_TRUE});
 }
