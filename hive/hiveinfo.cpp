@@ -197,6 +197,11 @@ int16_t HiveConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int3
         }
         return text(widenCopy(dbmsNameText));
     case SQL_DBMS_VER: return text(widenCopy(dbmsVersion));
+    case SQL_DATABASE_NAME:
+        // The session works in "default" unless Database named another.
+        if (databaseName == nullptr || databaseName[0] == 0)
+            return text(widenCopy("default"));
+        return text(wideCopy(databaseName));
     case SQL_DATA_SOURCE_READ_ONLY: return flag(dataSourceReadOnly);
     case SQL_DEFAULT_TXN_ISOLATION:
         return number(transactionMode == kTransactionsIgnored ? SQL_TXN_READ_UNCOMMITTED : 0, kBaseInfoInt);

@@ -567,7 +567,16 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
     if (*kind == kBaseInfoNotFound) {
         switch (infoType) {
         case SQL_DATABASE_NAME:
-            return text(databaseNameW != nullptr ? reinterpret_cast<const char16_t*>(databaseNameW) : u"");
+            if (databaseNameW != nullptr)
+                return text(reinterpret_cast<const char16_t*>(databaseNameW));
+            // The driver may know the database its session works in.
+            if (driverInfoValue(infoType, value, kind) != 0)
+                return 1;
+            if (*kind == kBaseInfoText) {
+                *allocated = 1;
+                return 0;
+            }
+            return text(u"");
         case SQL_MAX_USER_NAME_LEN: return getInfoValue(SQL_MAX_SCHEMA_NAME_LEN, value, kind, allocated);
         case SQL_USER_NAME:
             // The user name is read by SQLGetInfo itself, decrypted only

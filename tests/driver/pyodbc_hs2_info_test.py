@@ -56,6 +56,7 @@ class PyodbcInfoFromTheServer(unittest.TestCase):
                         self.assertEqual(conn.getinfo(pyodbc.SQL_DBMS_NAME), name)
                         self.assertEqual(conn.getinfo(pyodbc.SQL_DBMS_VER), version)
                         self.assertEqual(conn.getinfo(pyodbc.SQL_SERVER_NAME), "127.0.0.1")
+                        self.assertEqual(conn.getinfo(pyodbc.SQL_DATABASE_NAME), "default")
                         self.assertEqual(conn.getinfo(pyodbc.SQL_IDENTIFIER_QUOTE_CHAR), "`")
                         self.assertEqual(conn.getinfo(pyodbc.SQL_SCHEMA_TERM), "Database")
                         self.assertEqual(conn.getinfo(pyodbc.SQL_DRIVER_NAME), "VYspark28.so")

@@ -140,6 +140,12 @@ TEST_F(HiveInfo, ServerAnswersReadWhatTheOpenLearned)
     EXPECT_EQ(text(SQL_DBMS_NAME), "Apache Hive");
     EXPECT_EQ(text(SQL_DBMS_VER), "03.01.0003");
     EXPECT_EQ(text(SQL_SERVER_NAME), "localhost");
+    // The session's database: "default" unless Database named another.
+    EXPECT_EQ(text(SQL_DATABASE_NAME), "default");
+    auto* database = static_cast<uint16_t*>(ramAlloc(6 * 2));
+    std::memcpy(database, u"sales", 6 * 2);
+    conn->databaseName = database;
+    EXPECT_EQ(text(SQL_DATABASE_NAME), "sales");
 }
 
 TEST_F(HiveInfo, OptionsDecideTransactionsDescribeParamAndGetData)
