@@ -31,6 +31,10 @@ constexpr int32_t kAttrWideCharMode = 1061;
 constexpr int32_t kAttrDriverTextMode = 1062;
 constexpr int32_t kAttrPoolStatistics = 1070;
 constexpr int32_t kAttrPrivateInfo = 1139;
+// Statement attributes below zero: an old bookmark attribute, and one of
+// the driver's own.
+constexpr int32_t kAttrBookmarkOld = -1;
+constexpr int32_t kAttrDriverStmtAttr = -2;
 
 // The pool statistics: six 64-bit values (a version, then the pool's
 // connections, those in use, the idle ones, its minimum and maximum size).
@@ -60,7 +64,7 @@ bool isStatementAttr(int32_t attribute) noexcept
 bool isStatementOnlyAttr(int32_t attribute) noexcept
 {
     return attribute == SQL_BIND_TYPE ||
-           (attribute >= SQL_ATTR_ENABLE_AUTO_IPD && attribute <= SQL_ATTR_ROW_ARRAY_SIZE) ||
+           (attribute >= SQL_ATTR_PARAM_BIND_OFFSET_PTR && attribute <= SQL_ATTR_ROW_ARRAY_SIZE) ||
            attribute == SQL_ATTR_APP_ROW_DESC || attribute == SQL_ATTR_APP_PARAM_DESC;
 }
 
@@ -153,17 +157,16 @@ int16_t BaseConnection::getAttrNumber(int32_t code, uint64_t* limit) noexcept
     case SQL_ATTR_PARAMSET_SIZE: *limit = paramsetLimit; return 1;
     case SQL_SIMULATE_CURSOR: return (cursorSimulation & 0x3) == 0x3 ? 0 : 1;
     case SQL_USE_BOOKMARKS:
+    case SQL_GET_BOOKMARK:
     case SQL_ATTR_FETCH_BOOKMARK_PTR:
-    case SQL_ATTR_ROW_NUMBER:
-    case SQL_COLUMN_IGNORE: return keysetCursorOps != 0 || dynamicCursorOps != 0 || staticCursorOps != 0 ? 1 : 0;
-    case -2: return attrNumberMinus2 != 0 ? 1 : 0;
+    case kAttrBookmarkOld: return keysetCursorOps != 0 || dynamicCursorOps != 0 || staticCursorOps != 0 ? 1 : 0;
+    case kAttrDriverStmtAttr: return attrNumberMinus2 != 0 ? 1 : 0;
     case SQL_NOSCAN:
     case SQL_BIND_TYPE:
     case SQL_CURSOR_TYPE:
     case SQL_CONCURRENCY:
     case SQL_KEYSET_SIZE:
     case SQL_RETRIEVE_DATA:
-    case SQL_ATTR_ENABLE_AUTO_IPD:
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
     case SQL_ATTR_PARAM_BIND_TYPE:
     case SQL_ATTR_PARAM_OPERATION_PTR:

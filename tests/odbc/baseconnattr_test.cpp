@@ -215,6 +215,11 @@ TEST_F(AttrTest, AttributesRefusedInThisStateOrEverSayWhy)
         {SQL_BIND_TYPE, "HY092", "HYC00"},
         {SQL_ATTR_ROW_ARRAY_SIZE, "HY092", "HYC00"},
         {SQL_ATTR_APP_ROW_DESC, "HY092", "HYC00"},
+        {SQL_ATTR_PARAM_BIND_OFFSET_PTR, "HY092", "HYC00"},
+        // Statement attributes the connection does not keep for its
+        // statements.
+        {SQL_ATTR_ENABLE_AUTO_IPD, "HYC00", "HYC00"},
+        {SQL_ATTR_ROW_NUMBER, "HYC00", "HYC00"},
         // Not offered by this connection.
         {SQL_ATTR_CONNECTION_TIMEOUT, "HYC00", "HYC00"},
         {SQL_ATTR_CURRENT_CATALOG, "HYC00", "HYC00"},
