@@ -155,12 +155,6 @@ uint16_t* wideCopy(const uint16_t* text) noexcept
     return copy;
 }
 
-}  // namespace
-
-const BaseInfoTable kHiveInfoTable = {static_cast<int16_t>(std::size(kHiveEntries)), nullptr, kHiveEntries};
-
-namespace {
-
 // 1 when the link is gone: no socket, or a transport that is not connected.
 uint32_t linkDead(const BaseSocket* socket) noexcept
 {
@@ -169,6 +163,8 @@ uint32_t linkDead(const BaseSocket* socket) noexcept
 }
 
 }  // namespace
+
+const BaseInfoTable kHiveInfoTable = {static_cast<int16_t>(std::size(kHiveEntries)), nullptr, kHiveEntries};
 
 int16_t HiveConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind) noexcept
 {
