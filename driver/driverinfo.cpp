@@ -2,11 +2,13 @@
 // narrow texts that installers and support tools read without a connection.
 #include "driver/driverinfo.h"
 
+#include "kadrivername.h"
+
 extern "C" {
 
 __attribute__((visibility("default"))) const char* getFileVersionString()
 {
-    return "08.01.0427 (B0547, U0390)";
+    return KA_DRIVER_VERSION;
 }
 
 __attribute__((visibility("default"))) const char* getCompanyNameString()

@@ -9,6 +9,7 @@
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
+#include "platform/katracing.h"
 
 HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
 {
@@ -17,9 +18,19 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     loginTimeout = kHiveDefaultLoginTimeout;
     // Plain and SSL: the server speaks no other encryption.
     allowedEncryptionMethods = 1u << 1;
+    driverInfoTable = &kHiveInfoTable;
 }
 
-HiveConnection::~HiveConnection() = default;
+HiveConnection::~HiveConnection()
+{
+    dropSocket();
+    freeOptionTexts();
+    delete packetLogSink;
+    if (packetLog != nullptr) {
+        packetLog->close();
+        delete packetLog;
+    }
+}
 
 namespace {
 

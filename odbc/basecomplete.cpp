@@ -226,43 +226,6 @@ int16_t BaseConnection::bindsCharTypeNarrow(int16_t sqlType) const noexcept
 
 // ---- Default driver answers -------------------------------------------------
 
-int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
-                                     int16_t* stringLength) noexcept
-{
-    auto putNumber = [&](uint32_t n) noexcept {
-        if (value != nullptr)
-            std::memcpy(value, &n, sizeof n);
-        if (stringLength != nullptr)
-            *stringLength = sizeof n;
-        return static_cast<int16_t>(SQL_SUCCESS);
-    };
-    auto putText = [&](const char16_t* text) noexcept {
-        size_t n = strLenOrZeroW(strUnits(text));
-        size_t room = bufferLength > 0 ? static_cast<size_t>(bufferLength) / 2 : 0;
-        if (value != nullptr && room != 0) {
-            size_t copied = n < room - 1 ? n : room - 1;
-            std::memcpy(value, text, copied * 2);
-            static_cast<uint16_t*>(value)[copied] = 0;
-        }
-        if (stringLength != nullptr)
-            *stringLength = static_cast<int16_t>(n * 2);
-        return static_cast<int16_t>(SQL_SUCCESS);
-    };
-    switch (infoType) {
-    case SQL_DEFAULT_TXN_ISOLATION: return putNumber(0);
-    case SQL_DATA_SOURCE_READ_ONLY:
-    case SQL_NEED_LONG_DATA_LEN: return putText(u"N");
-    case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1: return putNumber(SQL_CA1_NEXT);
-    case SQL_DYNAMIC_CURSOR_ATTRIBUTES1:
-    case SQL_DYNAMIC_CURSOR_ATTRIBUTES2:
-    case SQL_KEYSET_CURSOR_ATTRIBUTES1:
-    case SQL_KEYSET_CURSOR_ATTRIBUTES2:
-    case SQL_STATIC_CURSOR_ATTRIBUTES1:
-    case SQL_STATIC_CURSOR_ATTRIBUTES2: return putNumber(0);
-    default: return baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength);
-    }
-}
-
 int16_t BaseConnection::getConnectAttrDefault(int32_t attribute, uint32_t* value) noexcept
 {
     if (attribute == SQL_ATTR_CONNECTION_DEAD) {

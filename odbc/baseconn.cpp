@@ -32,8 +32,6 @@ const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
 
 // Connection attributes of the driver's own numbers.
 constexpr int32_t kAttrTextAttr1045 = 1045;
-constexpr int32_t kAttrWideCharMode = 1061;
-constexpr int32_t kAttrDriverTextMode = 1062;
 // Values of the pool control attribute: mark every pooled connection for closing, and
 // shut the pool manager down.
 constexpr intptr_t kPoolMarkForClose = 1;
@@ -105,14 +103,6 @@ bool exported(uint16_t id) noexcept
     return false;
 }
 
-// Info types the connection answers before the full information tables
-// exist; the texts and numbers are the driver's.
-
-#define U16(s) reinterpret_cast<const uint16_t*>(u##s)
-
-// Longest text answer, in units with the terminator.
-constexpr int32_t kInfoTextUnits = 1024;
-
 // Connection objects start from zeroed memory.
 void* zeroedBlock(size_t size) noexcept
 {
@@ -129,25 +119,6 @@ int32_t unitLength(const uint16_t* s) noexcept
         while (s[n] != 0)
             ++n;
     return n;
-}
-
-void putInt32(void* value, int32_t* stringLength, uint32_t v) noexcept
-{
-    if (value != nullptr)
-        std::memcpy(value, &v, sizeof v);
-    if (stringLength != nullptr)
-        *stringLength = static_cast<int32_t>(sizeof v);
-}
-
-// A UTF-16 answer into a buffer of bufferLength bytes; the length output is
-// the full length in bytes. A cut posts the truncation warning.
-[[nodiscard]] int16_t putWideAnswer(const uint16_t* text, void* value, int64_t bufferLength,
-                                    int64_t* fullBytes) noexcept
-{
-    if (!baseCopyWideAnswer(text, value, bufferLength, fullBytes))
-        return SQL_SUCCESS;
-    basePostWarning(kBaseIdxTruncated);
-    return SQL_SUCCESS_WITH_INFO;
 }
 
 // The UTF-16 copy of an attribute string given in bytes or as SQL_NTS;
@@ -237,86 +208,6 @@ int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept
     return SQL_ERROR;
 }
 
-// The answers of SQLGetInfo that need no information table: the driver's
-// names and versions and its transaction behaviour. conn may be null (before
-// a physical connection exists). 0 or 1 with the value written; -1 after
-// the diagnostic for an info type it does not answer.
-int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value, int16_t bufferLength,
-                            int16_t* stringLength) noexcept
-{
-    uint16_t text[kInfoTextUnits];
-    text[0] = 0;
-    bool isText = true;
-    uint16_t number = 0;
-    switch (infoType) {
-    case SQL_DATA_SOURCE_NAME:
-        if (conn != nullptr && conn->dsnNameW != nullptr) {
-            int32_t n = unitLength(conn->dsnNameW);
-            if (n >= kInfoTextUnits)
-                n = kInfoTextUnits - 1;
-            std::memcpy(text, conn->dsnNameW, static_cast<size_t>(n) * 2);
-            text[n] = 0;
-        }
-        break;
-    case SQL_DRIVER_NAME:
-        if (conn != nullptr) {
-            if (conn->driverLibraryName(text, kInfoTextUnits) != 0)
-                return SQL_ERROR;
-        } else {
-            char name[BOS_PATH_SIZE];
-            if (baseDriverBaseName(name, sizeof name - 4))
-                std::strcat(name, ".so");
-            KaLocalToUtf16(text, kInfoTextUnits, name);
-        }
-        break;
-    case SQL_DRIVER_VER: {
-        const uint16_t* v = U16("08.01.0427 (B0547, U0390)");
-        std::memcpy(text, v, static_cast<size_t>(unitLength(v) + 1) * 2);
-        break;
-    }
-    case SQL_DBMS_NAME:
-        if (conn != nullptr && conn->dbmsName != nullptr) {
-            int32_t n = unitLength(conn->dbmsName);
-            if (n >= kInfoTextUnits)
-                n = kInfoTextUnits - 1;
-            std::memcpy(text, conn->dbmsName, static_cast<size_t>(n) * 2);
-            text[n] = 0;
-        } else if (conn != nullptr) {
-            conn->getResourceString(MSG_DBMS_PRODUCT_NAME, text);
-        } else {
-            errLoadMessageW(text, kInfoTextUnits, static_cast<uint16_t>(MSG_DBMS_PRODUCT_NAME));
-        }
-        break;
-    case SQL_DRIVER_ODBC_VER: {
-        const uint16_t* v = U16("03.52");
-        std::memcpy(text, v, static_cast<size_t>(unitLength(v) + 1) * 2);
-        break;
-    }
-    case SQL_CURSOR_COMMIT_BEHAVIOR:
-    case SQL_CURSOR_ROLLBACK_BEHAVIOR:
-        isText = false;
-        number = SQL_CB_PRESERVE;
-        break;
-    case SQL_TXN_CAPABLE:
-        isText = false;
-        number = SQL_TC_NONE;
-        break;
-    default: basePostError(kBaseIdxNotSupported); return SQL_ERROR;
-    }
-    if (!isText) {
-        if (value != nullptr)
-            std::memcpy(value, &number, sizeof number);
-        if (stringLength != nullptr)
-            *stringLength = static_cast<int16_t>(sizeof number);
-        return SQL_SUCCESS;
-    }
-    int64_t full = 0;
-    int16_t rc = putWideAnswer(text, value, bufferLength, &full);
-    if (stringLength != nullptr)
-        *stringLength = static_cast<int16_t>(full);
-    return rc;
-}
-
 // ---- BaseConnection ---------------------------------------------------------
 
 void* BaseConnection::operator new(size_t size) noexcept
@@ -360,6 +251,7 @@ BaseConnection::~BaseConnection()
     ramFree(serverNameA);
     ramFree(serverNameW);
     ramFree(serverTextW);
+    ramFree(databaseNameW);
     ramFree(profilePathW);
     ramFree(driverNameW);
     ramFree(initializationString);
@@ -458,35 +350,18 @@ void BaseConnection::reconnectAfterLinkFailure(BaseErrorList* list) noexcept
         record->addParamText(now->serverNameA != nullptr ? now->serverNameA : "");
 }
 
-int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
-                                       int32_t* stringLength) noexcept
-{
-    if (enterApi(SQL_API_SQLGETCONNECTATTR) != 0)
-        return leaveApi(SQL_ERROR);
-    int16_t rc = SQL_SUCCESS;
-    switch (attribute) {
-    case SQL_ATTR_ACCESS_MODE: putInt32(value, stringLength, static_cast<uint32_t>(accessMode)); break;
-    case SQL_ATTR_AUTOCOMMIT: putInt32(value, stringLength, static_cast<uint32_t>(autocommit)); break;
-    case SQL_ATTR_LOGIN_TIMEOUT: putInt32(value, stringLength, static_cast<uint32_t>(loginTimeout)); break;
-    case SQL_ATTR_TXN_ISOLATION: putInt32(value, stringLength, static_cast<uint32_t>(txnIsolation)); break;
-    case SQL_ATTR_PACKET_SIZE: putInt32(value, stringLength, static_cast<uint32_t>(packetSize)); break;
-    case SQL_ATTR_CONNECTION_TIMEOUT: putInt32(value, stringLength, static_cast<uint32_t>(connectionTimeout)); break;
-    case SQL_ATTR_CONNECTION_DEAD: putInt32(value, stringLength, isConnected() ? SQL_CD_FALSE : SQL_CD_TRUE); break;
-    default:
-        basePostError(kBaseIdxNotSupported);
-        rc = SQL_ERROR;
-        break;
-    }
-    return leaveApi(rc);
-}
-
 int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) noexcept
 {
     if (enterApi(SQL_API_SQLGETFUNCTIONS) != 0)
         return leaveApi(SQL_ERROR);
-    // Workaround bits hide two functions from applications that misuse them.
+    // Workaround bits hide two functions from applications that misuse them;
+    // the driver says which of the exported ones it offers.
     auto hidden = [this](uint16_t f) noexcept {
-        return (f == SQL_API_SQLEXTENDEDFETCH && (workarounds & kBaseWaHideExtendedFetch) != 0) ||
+        uint16_t offered = SQL_TRUE;
+        if (functionSupported(f, &offered) != 0)
+            offered = SQL_FALSE;
+        return offered != SQL_TRUE ||
+               (f == SQL_API_SQLEXTENDEDFETCH && (workarounds & kBaseWaHideExtendedFetch) != 0) ||
                (f == SQL_API_SQLSETDESCFIELD && (workarounds & kBaseWaHideSetDescField) != 0);
     };
     if (supported != nullptr) {
@@ -507,63 +382,10 @@ int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) n
     return leaveApi(SQL_SUCCESS);
 }
 
-int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength, int16_t* stringLength) noexcept
-{
-    if (enterApi(SQL_API_SQLGETINFO) != 0)
-        return leaveApi(SQL_ERROR);
-    return leaveApi(baseAnswerBasicInfo(this, infoType, value, bufferLength, stringLength));
-}
-
 int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out, int32_t outCapacity,
                                   int32_t* outLength) noexcept
 {
     return baseNativeSqlW(*this, in, inLength, out, outCapacity, outLength);
-}
-
-int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
-{
-    if (enterApi(SQL_API_SQLSETCONNECTOPTION) != 0)
-        return leaveApi(SQL_ERROR);
-    if (attribute == kBaseAttrEncrypted && handle != nullptr) {
-        // Kept by the handle, encrypted; stored directly rather than through
-        // the handle's own entry step, whose lock this call may hold already.
-        int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
-        if (units < 0 && units != SQL_NTS) {
-            basePostError(kBaseIdxBadLength);
-            return leaveApi(SQL_ERROR);
-        }
-        return leaveApi(handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS
-                                                                                                  : SQL_ERROR);
-    }
-    int16_t applied = applyConnectAttr(attribute, value, length);
-    if (applied == 2)
-        basePostError(kBaseIdxNotSupported);
-    else if (applied == 0)
-        recordConnectAttr(attribute, value, length);
-    return leaveApi(applied == 0 ? SQL_SUCCESS : SQL_ERROR);
-}
-
-int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
-{
-    // Integer attributes arrive in the pointer argument itself.
-    auto number = static_cast<int64_t>(reinterpret_cast<intptr_t>(value));
-    switch (attribute) {
-    case SQL_ATTR_ACCESS_MODE: accessMode = number; return 0;
-    case SQL_ATTR_AUTOCOMMIT: autocommit = number; return 0;
-    case SQL_ATTR_LOGIN_TIMEOUT: loginTimeout = number; return 0;
-    case SQL_ATTR_TXN_ISOLATION:
-        // One isolation level, as SQLGetInfo's bit mask names them.
-        if (number != SQL_TXN_READ_UNCOMMITTED && number != SQL_TXN_READ_COMMITTED &&
-            number != SQL_TXN_REPEATABLE_READ && number != SQL_TXN_SERIALIZABLE) {
-            basePostError(kBaseIdxNotSupported);
-            return 1;
-        }
-        txnIsolation = number;
-        return 0;
-    case SQL_ATTR_PACKET_SIZE: packetSize = number; return 0;
-    case SQL_ATTR_CONNECTION_TIMEOUT: connectionTimeout = number; return 0;
-    default: return 2;
-    }
 }
 
 int16_t BaseConnection::endTran(int16_t completionType) noexcept
@@ -587,9 +409,9 @@ int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
     if (autocommitChange(completionType) != 0)
         return 1;
     connectionFlags &= ~kBaseConnTransactionActive;
-    // The driver's cursor commit and rollback behaviour is SQL_CB_PRESERVE
-    // (see baseAnswerBasicInfo): open cursors stay open across the end of a
-    // transaction.
+    // The base information table answers SQL_CB_PRESERVE for the cursor
+    // commit and rollback behaviour: open cursors stay open across the end
+    // of a transaction.
     return 0;
 }
 
@@ -637,10 +459,15 @@ int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
 
 int16_t BaseConnection::driverLibraryName(uint16_t* out, int32_t capacity) noexcept
 {
-    if (out != nullptr && capacity > 0)
-        out[0] = 0;
-    basePostError(kBaseIdxGeneralError);
-    return 1;
+    if (out == nullptr || capacity <= 0)
+        return 1;
+    out[0] = 0;
+    // The file name of the module the framework runs in.
+    char name[BOS_PATH_SIZE];
+    if (!baseDriverBaseName(name, sizeof name - 4))
+        return 0;
+    std::strcat(name, ".so");
+    return KaLocalToUtf16(out, static_cast<size_t>(capacity), name) < 0 ? 1 : 0;
 }
 
 int32_t BaseConnection::driverResourceStrA(uint32_t id, char* out, int32_t capacity) noexcept
@@ -736,17 +563,6 @@ int16_t BaseConnection::autocommitChange(int16_t completionType) noexcept
 {
     basePostError(kBaseIdxGeneralError);
     return 1;
-}
-
-int16_t BaseConnection::attrAllowedNow(int32_t connected, int32_t attribute) noexcept
-{
-    switch (attribute) {
-    case SQL_ATTR_LOGIN_TIMEOUT:
-    case SQL_ATTR_PACKET_SIZE: return connected == 0 ? 1 : 0;
-    case kAttrWideCharMode:
-    case kAttrDriverTextMode: return 1;
-    default: return connected != 0 ? 1 : 0;
-    }
 }
 
 int16_t BaseConnection::acceptNewConnection() noexcept

@@ -17,6 +17,7 @@
 #include "security/kamembuf.h"
 
 class BaseBufferedEvent;
+struct BaseInfoTable;
 class KaValueParserW;
 class BaseEnv;
 class BaseStatement;
@@ -137,13 +138,6 @@ KaError* basePostNotConnected() noexcept;
 // A statement or descriptor call the driver cannot run: 08003 without an
 // open connection, else HYC00, posted on the handle's own list; -1.
 [[nodiscard]] int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept;
-
-// The SQLGetInfo answers that need no information table (the driver's names
-// and versions, its transaction and cursor behaviour); conn may be null
-// before a physical connection exists. The ODBC return code; an info type
-// it does not answer posts HYC00.
-[[nodiscard]] int16_t baseAnswerBasicInfo(BaseConnection* conn, uint16_t infoType, void* value, int16_t bufferLength,
-                                          int16_t* stringLength) noexcept;
 
 // The 8-byte credential key derived from a connection's letters, wiped when
 // it goes out of scope.
@@ -442,8 +436,9 @@ public:
     [[nodiscard]] int16_t endTransaction(int16_t completionType) noexcept;
     [[nodiscard]] int16_t beginTransaction() noexcept;
 
-    // Applies one connection attribute to this connection: 0 applied, 1
-    // failed (posted), 2 not an attribute this connection keeps.
+    // Applies one connection attribute to this connection after the checks
+    // its value needs (a transaction to commit first, a level the driver
+    // offers): 0 applied, 1 failed (posted).
     [[nodiscard]] int16_t applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
 
     // Text of driver resource string `id` as UTF-16 into outW
@@ -686,6 +681,79 @@ public:
     // Statement framework: the driver asks for numeric literals of select
     // lists to be aliased (odbc/basealias.h).
     int32_t numericLiteralAliasing = 0;
+    // Packet logging's writer settings (read with ENABLEPACKETLOGGING): the
+    // memory buffer and file sizes in KB, the files kept, the flush mode and
+    // the file-name prefix (8-bit, owned).
+    uint64_t packetLoggingMemBuffSize = 0;
+    uint64_t packetLoggingMaxFileSize = 0;
+    uint64_t packetLoggingMaxNumFiles = 0;
+    uint64_t packetLoggingFlush = 0;
+    char* packetLoggingFilePrefix = nullptr;
+    // ---- Information types and connection attributes ----------------------
+    // The driver's answer for an info type its table leaves to it: *value a
+    // number, or a UTF-16 text allocated for the caller (*kind
+    // kBaseInfoText); an info type it does not handle leaves both alone. 0,
+    // or 1 with the diagnostic.
+    [[nodiscard]] virtual int16_t driverInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind) noexcept;
+    // The generic read of a connection attribute: numbers as 32 bits (the
+    // quiet-mode handle as 64), texts into bufferLength bytes. 0, or 1 with
+    // the diagnostic.
+    [[nodiscard]] virtual int16_t getConnectAttrDefault(int32_t attribute, void* value, int32_t bufferLength,
+                                                        int32_t* outLength) noexcept;
+    // The generic store of a connection attribute; 0, or 1 with the
+    // diagnostic.
+    [[nodiscard]] virtual int16_t setConnectAttrDefault(int32_t attribute, void* value, int32_t length) noexcept;
+    // *supported SQL_TRUE when the driver offers the ODBC function, else
+    // SQL_FALSE; 0.
+    [[nodiscard]] virtual int16_t functionSupported(uint16_t functionId, uint16_t* supported) noexcept;
+    // The SQLGetInfo resolver: the answer from the driver's and the base
+    // table with what the connection's state and settings change. *value
+    // holds a number or a UTF-16 text pointer; *allocated says the caller
+    // frees the text. 0, or 1 with the diagnostic.
+    [[nodiscard]] int16_t getInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind, int32_t* allocated) noexcept;
+    // 1 when statement attribute `code` may be set on the connection, with
+    // *limit its largest value (0: none); else 0.
+    int16_t getAttrNumber(int32_t code, uint64_t* limit) noexcept;
+    // The value of a statement attribute set on the connection, which its
+    // statements start with; false when none was set.
+    bool defaultStmtAttr(int32_t attribute, int64_t* value) const noexcept;
+
+    // The driver's information table, searched before the base table.
+    const BaseInfoTable* driverInfoTable = nullptr;
+    uint32_t infoFlags = 0;  // kBaseInfo* flags (odbc/baseinfo.h)
+    // SQL_DATABASE_NAME when neither table answers it; the driver's open
+    // sets it (owned).
+    uint16_t* databaseNameW = nullptr;
+    // How wide character data travels (attribute 1061): the application's
+    // mode (2 UTF-16, 3 UTF-8, 1 its code page) and the unit width.
+    uint32_t appWideCharMode = 2;
+    uint32_t wideCharWidthMode = 2;
+    // Attribute 1139: while 0, the private info types are refused.
+    int32_t attribute1139 = 1;
+    int32_t quietModeOff = 1;
+    // What the driver offers: XA enlistment, attribute 1069 on a pooled
+    // connection, the statement attribute -2, asynchronous execution.
+    int32_t xaSupported = 0;
+    int32_t bufferedAttr1069Allowed = 0;
+    int32_t attrNumberMinus2 = 0;
+    uint32_t asyncMask = 0;
+    int32_t asyncSupported = 0;
+    // Both bits set: the driver cannot simulate cursors.
+    uint32_t cursorSimulation = 0;
+    // Limits of statement attributes set on the connection (0: none).
+    uint64_t queryTimeoutLimit = 0;
+    uint64_t maxRowsLimit = 0;
+    uint64_t maxLength = 0;
+    uint64_t rowsetLimit = 0;
+    uint64_t paramsetLimit = 0;
+    // Statement attributes set on the connection (ODBC 2 style).
+    static constexpr size_t kBaseDefaultStmtAttrs = 32;
+    struct DefaultStmtAttr {
+        int32_t attribute;
+        int64_t value;
+    };
+    DefaultStmtAttr defaultStmtAttrs[kBaseDefaultStmtAttrs] = {};
+    size_t defaultStmtAttrCount = 0;
 
 private:
     // Re-encrypts one holder from the old key to the new one.

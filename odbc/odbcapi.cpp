@@ -19,6 +19,7 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
+#include "odbc/baseinfo.h"
 #include "odbc/basestmt.h"
 #include "odbc/exportcall.h"
 #include "platform/bos.h"
@@ -492,11 +493,8 @@ SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT infoType, SQLPOINTER 
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
-    if (connHandle->current == nullptr) {
-        connHandle->enterApi(SQL_API_SQLGETINFO);
-        SQLRETURN rc = baseAnswerBasicInfo(nullptr, infoType, value, bufferLength, stringLength);
-        return connHandle->leaveApi(rc);
-    }
+    if (connHandle->current == nullptr)
+        return baseGetInfoW(connHandle, infoType, value, bufferLength, stringLength);
     return twice(&connHandle->diagnostics,
                  [&]() noexcept { return connHandle->current->getInfo(infoType, value, bufferLength, stringLength); });
 }

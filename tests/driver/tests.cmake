@@ -102,3 +102,52 @@ set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
 add_test(NAME driver.isql_statements
   COMMAND sh ${KA_DRIVER_TESTS}/isql_stmt_test.sh ${KA_CONN_DRIVER_SO} "${KA_ASAN_RUNTIME}")
 set_tests_properties(driver.isql_statements PROPERTIES TIMEOUT 120)
+# The driver through unixODBC against the bundled HiveServer2 test server,
+# which the tests start on free loopback ports.
+add_executable(driver_hs2_connect_test ${KA_DRIVER_TESTS}/hs2_connect_test.cpp)
+target_compile_options(driver_hs2_connect_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_connect_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_connect_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_connect_test VYspark28)
+gtest_discover_tests(driver_hs2_connect_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)
+add_test(NAME driver.pyodbc_hs2
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2 PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2 PROPERTIES TIMEOUT 120)
+add_test(NAME driver.isql_hs2
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_hs2_test.sh ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.isql_hs2 PROPERTIES TIMEOUT 120)
+
+# pyodbc's getinfo and connection attributes against the test build.
+add_test(NAME driver.pyodbc_info
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_info_test.py ${KA_CONN_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_info PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_info PROPERTIES TIMEOUT 120)
+
+# SQLGetInfo and connection attributes of the test build through the
+# driver manager, ODBC 2 forms included.
+add_executable(driver_drivermanager_info_test ${KA_DRIVER_TESTS}/drivermanager_info_test.cpp)
+target_compile_options(driver_drivermanager_info_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_drivermanager_info_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_drivermanager_info_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_drivermanager_info_test ka_conn_driver)
+gtest_discover_tests(driver_drivermanager_info_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_CONN_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
+
+# pyodbc's getinfo against the test server: what the open learned.
+add_test(NAME driver.pyodbc_hs2_info
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_info_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_info PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_info PROPERTIES TIMEOUT 120)

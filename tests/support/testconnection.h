@@ -58,7 +58,12 @@ struct TestConnectionControl {
     int32_t failoverSupported = 0;
     // SQLGetInfo answers the completion asks, by info type.
     std::map<uint16_t, std::u16string> textInfo;
-    std::map<uint16_t, uint32_t> numberInfo;
+    // The driver's own answers of the fake: no default isolation level, and
+    // every level offered, so that any level an application sets is kept.
+    std::map<uint16_t, uint32_t> numberInfo{
+        {SQL_DEFAULT_TXN_ISOLATION, 0},
+        {SQL_TXN_ISOLATION_OPTION,
+         SQL_TXN_READ_UNCOMMITTED | SQL_TXN_READ_COMMITTED | SQL_TXN_REPEATABLE_READ | SQL_TXN_SERIALIZABLE}};
     // Touched only inside connection calls, so that a lock that fails to
     // serialise them shows as a data race.
     long sharedCounter = 0;
@@ -69,6 +74,9 @@ public:
     TestConnection(BaseEnv* env, TestConnectionControl* control) noexcept : BaseConnection(env), control_(control)
     {
         failoverSupported = control->failoverSupported;
+        // Like the driver's connection, it gives its texts in UTF-16 and lets
+        // the login time-out and the text modes be set.
+        connectionFlags |= kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
     }
 
     // The physical open: records what it was asked and answers as

@@ -1,0 +1,818 @@
+// SQLGetInfo: the framework's base table, the table searches, the resolver
+// that adds what the connection's state and settings change, and
+// SQLGetInfoW on a physical connection and before one exists.
+#include "odbc/baseinfo.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+#include <iterator>
+
+#include "convert/basestring.h"
+#include "convert/textcvt.h"
+#include "foundation/codepage.h"
+#include "foundation/errpost.h"
+#include "foundation/fast.h"
+#include "foundation/ram.h"
+#include "kadrivername.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/baseenv.h"
+#include "odbc/baseerr.h"
+#include "platform/bos.h"
+#include "platform/bosname.h"
+
+namespace {
+
+// The base table: the framework's answers for every ODBC info type it
+// knows, and the driver's private ones (1012 to 1027).
+constexpr BaseInfoEntry kBaseEntries[] = {
+    {SQL_MAX_DRIVER_CONNECTIONS, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_CONCURRENT_ACTIVITIES, 0, nullptr, kBaseInfoShort},
+    {SQL_DRIVER_VER, 0, KA_DRIVER_VERSION_W, kBaseInfoText},
+    {SQL_FETCH_DIRECTION, 1, nullptr, kBaseInfoInt},
+    {SQL_ODBC_API_CONFORMANCE, 1, nullptr, kBaseInfoShort},
+    {SQL_ROW_UPDATES, 0, u"N", kBaseInfoText},
+    {SQL_ODBC_SAG_CLI_CONFORMANCE, 1, nullptr, kBaseInfoShort},
+    {SQL_SERVER_NAME, 0, u"", kBaseInfoText},
+    {SQL_SEARCH_PATTERN_ESCAPE, 0, u"\\", kBaseInfoText},
+    {SQL_ODBC_SQL_CONFORMANCE, 0, nullptr, kBaseInfoShort},
+    {SQL_DBMS_NAME, 20101, nullptr, kBaseInfoResource},
+    {SQL_ACCESSIBLE_TABLES, 0, u"N", kBaseInfoText},
+    {SQL_ACCESSIBLE_PROCEDURES, 0, u"N", kBaseInfoText},
+    {SQL_PROCEDURES, 0, u"Y", kBaseInfoText},
+    {SQL_CONCAT_NULL_BEHAVIOR, 1, nullptr, kBaseInfoShort},
+    {SQL_CURSOR_COMMIT_BEHAVIOR, 2, nullptr, kBaseInfoShort},
+    {SQL_CURSOR_ROLLBACK_BEHAVIOR, 2, nullptr, kBaseInfoShort},
+    {SQL_DATA_SOURCE_READ_ONLY, 0, u"N", kBaseInfoText},
+    {SQL_EXPRESSIONS_IN_ORDERBY, 0, u"N", kBaseInfoText},
+    {SQL_IDENTIFIER_CASE, 1, nullptr, kBaseInfoShort},
+    {SQL_IDENTIFIER_QUOTE_CHAR, 0, u" ", kBaseInfoText},
+    {SQL_MAX_CURSOR_NAME_LEN, 26, nullptr, kBaseInfoShort},
+    {SQL_MAX_SCHEMA_NAME_LEN, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_PROCEDURE_NAME_LEN, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_CATALOG_NAME_LEN, 0, nullptr, kBaseInfoShort},
+    {SQL_MULT_RESULT_SETS, 0, u"N", kBaseInfoText},
+    {SQL_MULTIPLE_ACTIVE_TXN, 0, u"Y", kBaseInfoText},
+    {SQL_OUTER_JOINS, 0, u"Y", kBaseInfoText},
+    {SQL_SCHEMA_TERM, 20102, nullptr, kBaseInfoResource},
+    {SQL_PROCEDURE_TERM, 20105, nullptr, kBaseInfoResource},
+    {SQL_CATALOG_NAME_SEPARATOR, 0, u".", kBaseInfoText},
+    {SQL_CATALOG_TERM, 20104, nullptr, kBaseInfoResource},
+    {SQL_SCROLL_CONCURRENCY, 9, nullptr, kBaseInfoInt},
+    {SQL_SCROLL_OPTIONS, 1, nullptr, kBaseInfoInt},
+    {SQL_TABLE_TERM, 20106, nullptr, kBaseInfoResource},
+    {SQL_TXN_CAPABLE, 1, nullptr, kBaseInfoShort},
+    {SQL_CONVERT_FUNCTIONS, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_BIGINT, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_BINARY, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_BIT, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_CHAR, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_DATE, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_DECIMAL, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_DOUBLE, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_FLOAT, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_INTEGER, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_LONGVARCHAR, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_NUMERIC, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_REAL, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_SMALLINT, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_TIME, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_TIMESTAMP, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_TINYINT, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_VARBINARY, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_VARCHAR, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_LONGVARBINARY, 0, nullptr, kBaseInfoInt},
+    {SQL_INTEGRITY, 0, u"N", kBaseInfoText},
+    {SQL_CORRELATION_NAME, 2, nullptr, kBaseInfoShort},
+    {SQL_NON_NULLABLE_COLUMNS, 1, nullptr, kBaseInfoShort},
+    {SQL_DRIVER_ODBC_VER, 0, u"03.52", kBaseInfoText},
+    {SQL_LOCK_TYPES, 0, nullptr, kBaseInfoInt},
+    {SQL_POSITIONED_STATEMENTS, 7, nullptr, kBaseInfoInt},
+    {SQL_GETDATA_EXTENSIONS, 11, nullptr, kBaseInfoInt},
+    {SQL_BOOKMARK_PERSISTENCE, 0, nullptr, kBaseInfoInt},
+    {SQL_STATIC_SENSITIVITY, 0, nullptr, kBaseInfoInt},
+    {SQL_FILE_USAGE, 0, nullptr, kBaseInfoShort},
+    {SQL_NULL_COLLATION, 1, nullptr, kBaseInfoShort},
+    {SQL_ALTER_TABLE, 1, nullptr, kBaseInfoInt},
+    {SQL_COLUMN_ALIAS, 0, u"N", kBaseInfoText},
+    {SQL_GROUP_BY, 2, nullptr, kBaseInfoShort},
+    {SQL_KEYWORDS, 0, u"", kBaseInfoText},
+    {SQL_ORDER_BY_COLUMNS_IN_SELECT, 0, u"Y", kBaseInfoText},
+    {SQL_SCHEMA_USAGE, 31, nullptr, kBaseInfoInt},
+    {SQL_CATALOG_USAGE, 1, nullptr, kBaseInfoInt},
+    {SQL_QUOTED_IDENTIFIER_CASE, 3, nullptr, kBaseInfoShort},
+    {SQL_SPECIAL_CHARACTERS, 0, u"", kBaseInfoText},
+    {SQL_SUBQUERIES, 31, nullptr, kBaseInfoInt},
+    {SQL_UNION, 3, nullptr, kBaseInfoInt},
+    {SQL_MAX_COLUMNS_IN_GROUP_BY, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_COLUMNS_IN_INDEX, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_COLUMNS_IN_ORDER_BY, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_COLUMNS_IN_SELECT, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_COLUMNS_IN_TABLE, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_INDEX_SIZE, 0, nullptr, kBaseInfoLimit},
+    {SQL_MAX_ROW_SIZE_INCLUDES_LONG, 0, u"N", kBaseInfoText},
+    {SQL_MAX_ROW_SIZE, 0, nullptr, kBaseInfoLimit},
+    {SQL_MAX_STATEMENT_LEN, 0, nullptr, kBaseInfoLimit},
+    {SQL_MAX_TABLES_IN_SELECT, 0, nullptr, kBaseInfoShort},
+    {SQL_MAX_CHAR_LITERAL_LEN, 0, nullptr, kBaseInfoLimit},
+    {SQL_TIMEDATE_ADD_INTERVALS, 0, nullptr, kBaseInfoInt},
+    {SQL_TIMEDATE_DIFF_INTERVALS, 0, nullptr, kBaseInfoInt},
+    {SQL_NEED_LONG_DATA_LEN, 0, u"Y", kBaseInfoText},
+    {SQL_MAX_BINARY_LITERAL_LEN, 0, nullptr, kBaseInfoLimit},
+    {SQL_LIKE_ESCAPE_CLAUSE, 0, u"N", kBaseInfoText},
+    {SQL_CATALOG_LOCATION, 1, nullptr, kBaseInfoShort},
+    {SQL_OJ_CAPABILITIES, 41, nullptr, kBaseInfoInt},
+    {SQL_ACTIVE_ENVIRONMENTS, 0, nullptr, kBaseInfoShort},
+    {SQL_ALTER_DOMAIN, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL_CONFORMANCE, 1, nullptr, kBaseInfoInt},
+    {SQL_DATETIME_LITERALS, 0, nullptr, kBaseInfoInt},
+    {SQL_BATCH_ROW_COUNT, 0, nullptr, kBaseInfoInt},
+    {SQL_BATCH_SUPPORT, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_WCHAR, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_INTERVAL_DAY_TIME, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_INTERVAL_YEAR_MONTH, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_WLONGVARCHAR, 0, nullptr, kBaseInfoInt},
+    {SQL_CONVERT_WVARCHAR, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_ASSERTION, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_CHARACTER_SET, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_COLLATION, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_DOMAIN, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_SCHEMA, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_TABLE, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_TRANSLATION, 0, nullptr, kBaseInfoInt},
+    {SQL_CREATE_VIEW, 1, nullptr, kBaseInfoInt},
+    {SQL_DROP_ASSERTION, 0, nullptr, kBaseInfoInt},
+    {SQL_DROP_CHARACTER_SET, 0, nullptr, kBaseInfoInt},
+    {SQL_DROP_COLLATION, 0, nullptr, kBaseInfoInt},
+    {SQL_DROP_DOMAIN, 0, nullptr, kBaseInfoInt},
+    {SQL_DROP_SCHEMA, 0, nullptr, kBaseInfoInt},
+    {SQL_DROP_TABLE, 1, nullptr, kBaseInfoInt},
+    {SQL_DROP_TRANSLATION, 0, nullptr, kBaseInfoInt},
+    {SQL_DROP_VIEW, 1, nullptr, kBaseInfoInt},
+    {SQL_DYNAMIC_CURSOR_ATTRIBUTES1, 0, nullptr, kBaseInfoInt},
+    {SQL_DYNAMIC_CURSOR_ATTRIBUTES2, 0, nullptr, kBaseInfoInt},
+    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, 1, nullptr, kBaseInfoInt},
+    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, 2176, nullptr, kBaseInfoInt},
+    {SQL_INDEX_KEYWORDS, 3, nullptr, kBaseInfoInt},
+    {SQL_INFO_SCHEMA_VIEWS, 0, nullptr, kBaseInfoInt},
+    {SQL_KEYSET_CURSOR_ATTRIBUTES1, 0, nullptr, kBaseInfoInt},
+    {SQL_KEYSET_CURSOR_ATTRIBUTES2, 0, nullptr, kBaseInfoInt},
+    {SQL_ODBC_INTERFACE_CONFORMANCE, 1, nullptr, kBaseInfoInt},
+    {SQL_PARAM_ARRAY_ROW_COUNTS, 2, nullptr, kBaseInfoInt},
+    {SQL_PARAM_ARRAY_SELECTS, 3, nullptr, kBaseInfoInt},
+    {SQL_SQL92_DATETIME_FUNCTIONS, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_FOREIGN_KEY_DELETE_RULE, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_FOREIGN_KEY_UPDATE_RULE, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_GRANT, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_NUMERIC_VALUE_FUNCTIONS, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_PREDICATES, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_RELATIONAL_JOIN_OPERATORS, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_REVOKE, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_ROW_VALUE_CONSTRUCTOR, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_STRING_FUNCTIONS, 0, nullptr, kBaseInfoInt},
+    {SQL_SQL92_VALUE_EXPRESSIONS, 0, nullptr, kBaseInfoInt},
+    {SQL_STANDARD_CLI_CONFORMANCE, 3, nullptr, kBaseInfoInt},
+    {SQL_STATIC_CURSOR_ATTRIBUTES1, 0, nullptr, kBaseInfoInt},
+    {SQL_STATIC_CURSOR_ATTRIBUTES2, 0, nullptr, kBaseInfoInt},
+    {SQL_AGGREGATE_FUNCTIONS, 64, nullptr, kBaseInfoInt},
+    {SQL_DDL_INDEX, 3, nullptr, kBaseInfoInt},
+    {SQL_INSERT_STATEMENT, 7, nullptr, kBaseInfoInt},
+    {1012, 0, u"", kBaseInfoText},
+    {1013, 0, u"", kBaseInfoText},
+    {1014, 0, u"", kBaseInfoText},
+    {1015, 0, u"", kBaseInfoText},
+    {1016, 0, u"_0123456789", kBaseInfoText},
+    {1018, 0, u"", kBaseInfoText},
+    {1019, 0, u"_0123456789", kBaseInfoText},
+    {1020, 0, nullptr, kBaseInfoShort},
+    {1021, 65535, nullptr, kBaseInfoShort},
+    {1022, 0, nullptr, kBaseInfoShort},
+    {1023, 0, u"FOR UPDATE OF", kBaseInfoText},
+    {1024, 1, nullptr, kBaseInfoShort},
+    {1025, 0, nullptr, kBaseInfoInt},
+    {1026, 0, nullptr, kBaseInfoShort},
+    {1027, 0, u"", kBaseInfoText},
+    {SQL_XOPEN_CLI_YEAR, 0, u"1995", kBaseInfoText},
+    {SQL_CURSOR_SENSITIVITY, 1, nullptr, kBaseInfoInt},
+    {SQL_DESCRIBE_PARAMETER, 0, u"N", kBaseInfoText},
+    {SQL_COLLATION_SEQ, 0, u"", kBaseInfoText},
+    {SQL_MAX_IDENTIFIER_LEN, 0, nullptr, kBaseInfoShort},
+    {SQL_ASYNC_MODE, 0, nullptr, kBaseInfoInt},
+    {SQL_MAX_ASYNC_CONCURRENT_STATEMENTS, 0, nullptr, kBaseInfoLimit},
+};
+
+// Bits of WORKAROUNDS the answers read: prepared statements kept across a
+// transaction's end, no catalogs, no driver-connection limit reported, one
+// connection inside, an empty database name without catalogs.
+constexpr uint64_t kWaKeepPrepared = 0x1;
+constexpr uint64_t kWaNoCatalogs = 0x2;
+constexpr uint64_t kWaNoConnectionLimit = 0x4;
+constexpr uint64_t kWaSingleConnection = 0x100;
+constexpr uint64_t kWaNoDatabaseWithoutCatalogs = 0x800000;
+// Bits of WORKAROUNDS2: identifiers quoted with a back quote, no
+// concurrent-activity limit reported, no multiple result sets reported.
+constexpr uint64_t kWa2BackQuote = 0x1;
+constexpr uint64_t kWa2NoActivityLimit = 0x80;
+constexpr uint64_t kWa2NoMultipleResults = 0x400;
+
+// The private feature mask answered while attribute 1139 is on.
+constexpr uint64_t kPrivateFeatureMask = 7;
+
+// Bits of a cursor capability word, in its low byte and again in its third
+// byte (what the framework emulates).
+constexpr uint64_t kCapUpdate = 0x1;
+constexpr uint64_t kCapDelete = 0x2;
+constexpr uint64_t kCapRefresh = 0x4;
+constexpr uint64_t kCapPosition = 0x8;
+constexpr uint64_t kCapAdd = 0x10;
+constexpr uint64_t kCapLockNoChange = 0x20;
+constexpr uint64_t kCapBookmarks = 0x40;
+// In the low byte: exclusive locks; in the second byte: unlock; in the
+// static word's third byte: the static cursor attributes widen.
+constexpr uint64_t kCapExclusive = 0x80;
+constexpr uint64_t kCapUnlock = 0x1;
+constexpr uint64_t kCapStaticWide = 0x80;
+// What a widened static cursor adds to its attributes, and the bits of the
+// connection's own emulated attributes it takes over.
+constexpr uint32_t kStaticWideAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE;
+constexpr uint32_t kStaticEmulatedAttrs1 = 0xe000;
+constexpr uint32_t kStaticWideAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT;
+constexpr uint32_t kStaticEmulatedAttrs2 = 0x8008;
+// SQLGetInfo bits the emulation adds.
+constexpr uint32_t kFetchBookmark = SQL_FD_FETCH_BOOKMARK;
+constexpr uint32_t kFetchStatic = 0x3e;
+constexpr uint32_t kBookmarkPersistence = SQL_BP_DELETE | SQL_BP_UPDATE;
+
+uint64_t lowByte(uint64_t word) noexcept
+{
+    return word & 0xFF;
+}
+uint64_t secondByte(uint64_t word) noexcept
+{
+    return (word >> 8) & 0xFF;
+}
+uint64_t thirdByte(uint64_t word) noexcept
+{
+    return (word >> 16) & 0xFF;
+}
+
+uint64_t textValue(const char16_t* text) noexcept
+{
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text));
+}
+
+const uint16_t* textOf(uint64_t value) noexcept
+{
+    return reinterpret_cast<const uint16_t*>(static_cast<uintptr_t>(value));
+}
+
+size_t unitsOf(const uint16_t* text) noexcept
+{
+    size_t n = 0;
+    if (text != nullptr)
+        while (text[n] != 0)
+            ++n;
+    return n;
+}
+
+// A new NUL-terminated copy, or null (out of memory posted).
+uint16_t* copyText(const uint16_t* text) noexcept
+{
+    size_t n = unitsOf(text);
+    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
+    if (copy == nullptr) {
+        basePostError(kBaseIdxOutOfMemory);
+        return nullptr;
+    }
+    if (n != 0)
+        std::memcpy(copy, text, n * 2);
+    copy[n] = 0;
+    return copy;
+}
+
+int16_t clampLength(int64_t length) noexcept
+{
+    return static_cast<int16_t>(length > INT16_MAX ? INT16_MAX : length);
+}
+
+// A number at the width of its kind; numbers are never cut.
+void putNumber(uint64_t number, int32_t kind, void* value, int16_t* stringLength) noexcept
+{
+    if (kind == kBaseInfoShort) {
+        auto n = static_cast<uint16_t>(number);
+        if (value != nullptr)
+            std::memcpy(value, &n, sizeof n);
+        if (stringLength != nullptr)
+            *stringLength = sizeof n;
+        return;
+    }
+    auto n = static_cast<uint32_t>(number);
+    if (value != nullptr)
+        std::memcpy(value, &n, sizeof n);
+    if (stringLength != nullptr)
+        *stringLength = sizeof n;
+}
+
+// A UTF-16 text with its terminator; the length output is the full length
+// in bytes, and a cut is SQL_SUCCESS_WITH_INFO with 01004.
+int16_t putWide(const uint16_t* text, void* value, int16_t bufferLength, int16_t* stringLength) noexcept
+{
+    if (value != nullptr && bufferLength < 0) {
+        basePostError(kBaseIdxBadLength);
+        return SQL_ERROR;
+    }
+    int64_t full = 0;
+    bool cut = baseCopyWideAnswer(text, value, bufferLength, &full);
+    if (stringLength != nullptr)
+        *stringLength = clampLength(full);
+    if (!cut)
+        return SQL_SUCCESS;
+    basePostWarning(kBaseIdxTruncated);
+    return SQL_SUCCESS_WITH_INFO;
+}
+
+// The driver's file name (base name and ".so") when no connection can give
+// it.
+void driverFileName(uint16_t* out, size_t units) noexcept
+{
+    char name[BOS_PATH_SIZE];
+    out[0] = 0;
+    if (!baseDriverBaseName(name, sizeof name - 4))
+        return;
+    std::strcat(name, ".so");
+    if (KaLocalToUtf16(out, units, name) < 0)
+        out[0] = 0;
+}
+
+constexpr size_t kNameUnits = 1024;
+
+}  // namespace
+
+const BaseInfoTable kBaseInfoTable = {static_cast<int16_t>(std::size(kBaseEntries)), nullptr, kBaseEntries};
+
+bool findInfo(const BaseInfoTable* table, uint16_t infoType, uint64_t* value, int32_t* kind) noexcept
+{
+    for (; table != nullptr; table = table->next) {
+        int32_t low = 0;
+        int32_t high = table->count - 1;
+        while (low <= high) {
+            int32_t mid = (low + high) / 2;
+            const BaseInfoEntry& entry = table->entries[mid];
+            if (entry.infoType == infoType) {
+                *value = entry.kind == kBaseInfoText ? textValue(entry.text) : entry.value;
+                *kind = entry.kind;
+                return true;
+            }
+            if (entry.infoType < infoType)
+                low = mid + 1;
+            else
+                high = mid - 1;
+        }
+    }
+    return false;
+}
+
+void lookupInfo(const BaseInfoTable* table, uint16_t infoType, uint64_t* value, int32_t* kind) noexcept
+{
+    if (table != nullptr && findInfo(table, infoType, value, kind))
+        return;
+    if (table != &kBaseInfoTable && findInfo(&kBaseInfoTable, infoType, value, kind))
+        return;
+    *kind = kBaseInfoNotFound;
+}
+
+int32_t infoKindOf(uint16_t infoType) noexcept
+{
+    switch (infoType) {
+    case SQL_DATABASE_NAME:
+    case SQL_DBMS_VER:
+    case SQL_USER_NAME: return kBaseInfoText;
+    case SQL_DEFAULT_TXN_ISOLATION:
+    case SQL_NUMERIC_FUNCTIONS:
+    case SQL_STRING_FUNCTIONS:
+    case SQL_SYSTEM_FUNCTIONS:
+    case SQL_TIMEDATE_FUNCTIONS:
+    case SQL_TXN_ISOLATION_OPTION: return kBaseInfoInt;
+    case SQL_MAX_COLUMN_NAME_LEN:
+    case SQL_MAX_TABLE_NAME_LEN:
+    case SQL_MAX_USER_NAME_LEN: return kBaseInfoShort;
+    default: break;
+    }
+    uint64_t value = 0;
+    int32_t kind = kBaseInfoNotFound;
+    if (!findInfo(&kBaseInfoTable, infoType, &value, &kind))
+        return kBaseInfoNotFound;
+    // A resource text is a text to the caller.
+    return kind == kBaseInfoResource ? kBaseInfoText : kind;
+}
+
+// ---- The resolver ---------------------------------------------------------
+
+int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind, int32_t* allocated) noexcept
+{
+    *allocated = 0;
+    *value = 0;
+    *kind = kBaseInfoNotFound;
+    auto text = [&](const char16_t* t) noexcept {
+        *value = textValue(t);
+        *kind = kBaseInfoText;
+        return static_cast<int16_t>(0);
+    };
+    auto number = [&](uint64_t n, int32_t k) noexcept {
+        *value = n;
+        *kind = k;
+        return static_cast<int16_t>(0);
+    };
+    // The number another info type resolves to; -1 when it fails or is no
+    // number.
+    auto resolved = [this](uint16_t other) noexcept -> int64_t {
+        uint64_t v = 0;
+        int32_t k = 0;
+        int32_t owned = 0;
+        KaErrorList* list = KaErrorCurrentList();
+        size_t before = list != nullptr ? list->recordCount() : 0;
+        int16_t failed = getInfoValue(other, &v, &k, &owned);
+        if (owned != 0)
+            ramFree(const_cast<uint16_t*>(textOf(v)));
+        // A failed look-up only decides which answer applies: its
+        // diagnostics are not the caller's.
+        while (failed != 0 && list != nullptr && list->recordCount() > before)
+            list->discardLast();
+        if (failed != 0 || !baseInfoIsNumber(k))
+            return -1;
+        return static_cast<int64_t>(v);
+    };
+    switch (infoType) {
+    case SQL_DATA_SOURCE_NAME:
+        *value = textValue(dsnNameW != nullptr ? reinterpret_cast<const char16_t*>(dsnNameW) : u"");
+        *kind = kBaseInfoText;
+        return 0;
+    case SQL_SERVER_NAME:
+        if (serverNameBehavior == 1 && serverTextW != nullptr) {
+            uint16_t* copy = copyText(serverTextW);
+            if (copy == nullptr)
+                return 1;
+            *allocated = 1;
+            *value = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy));
+            *kind = kBaseInfoText;
+            return 0;
+        }
+        break;
+    case SQL_DATABASE_NAME:
+        if ((workarounds & kWaNoDatabaseWithoutCatalogs) != 0 && resolved(SQL_MAX_CATALOG_NAME_LEN) == 0)
+            return text(u"");
+        break;
+    case SQL_ACCESSIBLE_PROCEDURES:
+    case SQL_PROCEDURES:
+        if (resolved(SQL_MAX_PROCEDURE_NAME_LEN) == 0)
+            return text(u"N");
+        break;
+    case SQL_PROCEDURE_TERM:
+        if (resolved(SQL_MAX_PROCEDURE_NAME_LEN) == 0)
+            return text(u"");
+        break;
+    case SQL_SCHEMA_TERM:
+        if (resolved(SQL_MAX_SCHEMA_NAME_LEN) == 0)
+            return text(u"");
+        break;
+    case SQL_SCHEMA_USAGE:
+        if (resolved(SQL_MAX_SCHEMA_NAME_LEN) == 0)
+            return number(0, kBaseInfoInt);
+        break;
+    case SQL_CATALOG_NAME_SEPARATOR:
+    case SQL_CATALOG_TERM:
+        if (resolved(SQL_MAX_CATALOG_NAME_LEN) == 0)
+            return text(u"");
+        break;
+    case SQL_CATALOG_USAGE:
+        if (resolved(SQL_MAX_CATALOG_NAME_LEN) == 0)
+            return number(0, kBaseInfoInt);
+        break;
+    case SQL_CATALOG_LOCATION:
+        if (resolved(SQL_MAX_CATALOG_NAME_LEN) == 0)
+            return number(0, kBaseInfoShort);
+        break;
+    case SQL_LOCK_TYPES: {
+        uint64_t locks = 0;
+        for (uint64_t word : {dynamicCursorOps, keysetCursorOps, staticCursorOps}) {
+            if ((lowByte(word) & kCapLockNoChange) != 0 || (thirdByte(word) & kCapLockNoChange) != 0)
+                locks |= SQL_LCK_NO_CHANGE;
+            if ((lowByte(word) & kCapExclusive) != 0)
+                locks |= SQL_LCK_EXCLUSIVE;
+            if ((secondByte(word) & kCapUnlock) != 0)
+                locks |= SQL_LCK_UNLOCK;
+        }
+        return number(locks, kBaseInfoInt);
+    }
+    case SQL_POS_OPERATIONS: {
+        uint64_t ops = 0;
+        for (uint64_t word : {staticCursorOps, dynamicCursorOps, keysetCursorOps}) {
+            uint64_t bits = lowByte(word) | thirdByte(word);
+            if ((bits & kCapDelete) != 0)
+                ops |= SQL_POS_DELETE;
+            if ((bits & kCapPosition) != 0)
+                ops |= SQL_POS_POSITION;
+            if ((bits & kCapUpdate) != 0)
+                ops |= SQL_POS_UPDATE;
+            if ((bits & kCapAdd) != 0)
+                ops |= SQL_POS_ADD;
+            if ((bits & kCapRefresh) != 0)
+                ops |= SQL_POS_REFRESH;
+        }
+        if (((lowByte(forwardCursorOps) | thirdByte(forwardCursorOps)) & kCapAdd) != 0)
+            ops |= SQL_POS_ADD;
+        return number(ops, kBaseInfoInt);
+    }
+    case kBaseInfoThreadModel: return number(static_cast<uint64_t>(threadModel), kBaseInfoShort);
+    case kBaseInfoPrivateFeature:
+        if (attribute1139 != 0)
+            return number(kPrivateFeatureMask, kBaseInfoInt);
+        basePostError(kBaseIdxNotSupported);
+        return 1;
+    case SQL_CATALOG_NAME: {
+        int64_t length = resolved(SQL_MAX_CATALOG_NAME_LEN);
+        return text(length > 0 ? u"Y" : u"N");
+    }
+    default: break;
+    }
+
+    // The general look-up.
+    if ((infoFlags & kBaseInfoAllByDriver) != 0) {
+        *kind = kBaseInfoDriver;
+    } else if (infoType == SQL_MAX_CATALOG_NAME_LEN && useLongQualifiers != 0) {
+        return number(kBaseInfoLongQualifierLength, kBaseInfoShort);
+    } else if (infoType == SQL_SCROLL_CONCURRENCY) {
+        // Only the driver says what concurrency its cursors offer; the base
+        // table's value is no default for it.
+        if (!findInfo(driverInfoTable, infoType, value, kind)) {
+            bool locks = (infoFlags & kBaseInfoLockConcurrency) != 0;
+            return number(locks ? SQL_SCCO_READ_ONLY | SQL_SCCO_LOCK : SQL_SCCO_READ_ONLY | SQL_SCCO_OPT_VALUES,
+                          kBaseInfoInt);
+        }
+    } else {
+        lookupInfo(driverInfoTable, infoType, value, kind);
+    }
+
+    if (*kind == kBaseInfoDriver) {
+        *kind = kBaseInfoNotFound;
+        *value = 0;
+        if (driverInfoValue(infoType, value, kind) != 0)
+            return 1;
+        if (*kind == kBaseInfoText)
+            *allocated = 1;
+    }
+    if (*kind == kBaseInfoNotFound) {
+        switch (infoType) {
+        case SQL_DATABASE_NAME:
+            if (databaseNameW != nullptr)
+                return text(reinterpret_cast<const char16_t*>(databaseNameW));
+            // The driver may know the database its session works in.
+            if (driverInfoValue(infoType, value, kind) != 0)
+                return 1;
+            if (*kind == kBaseInfoText) {
+                *allocated = 1;
+                return 0;
+            }
+            return text(u"");
+        case SQL_MAX_USER_NAME_LEN: return getInfoValue(SQL_MAX_SCHEMA_NAME_LEN, value, kind, allocated);
+        case SQL_USER_NAME:
+            // The user name is read by SQLGetInfo itself, decrypted only
+            // into the application's buffer.
+            basePostError(kBaseIdxGeneralError);
+            return 1;
+        default: basePostError(kBaseIdxNotSupported); return 1;
+        }
+    }
+    if (*kind == kBaseInfoResource) {
+        uint16_t resource[kBaseResourceTextUnits];
+        resource[0] = 0;
+        getResourceString(static_cast<uint32_t>(*value), resource);
+        uint16_t* copy = copyText(resource);
+        if (copy == nullptr)
+            return 1;
+        *allocated = 1;
+        *value = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy));
+        *kind = kBaseInfoText;
+        return 0;
+    }
+    if (infoType == SQL_MAX_CATALOG_NAME_LEN && (workarounds & kWaNoCatalogs) != 0)
+        return number(0, kBaseInfoShort);
+    if (infoType == SQL_MAX_DRIVER_CONNECTIONS && (workarounds & kWaSingleConnection) != 0 && *value == 0)
+        *value = 1;
+    if (infoType == SQL_SCROLL_OPTIONS && (infoFlags & kBaseInfoStaticCursors) != 0)
+        *value |= SQL_SO_STATIC;
+    return 0;
+}
+
+// ---- SQLGetInfoW ------------------------------------------------------------
+
+int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
+                                     int16_t* stringLength) noexcept
+{
+    if (infoType == kBaseInfoFileUsageOld)
+        infoType = SQL_FILE_USAGE;
+    else if (infoType == kBaseInfoKeywordsOld)
+        infoType = SQL_KEYWORDS;
+    uint64_t answer = 0;
+    int32_t kind = kBaseInfoNotFound;
+    int32_t allocated = 0;
+    if (getInfoValue(infoType, &answer, &kind, &allocated) != 0)
+        return SQL_ERROR;
+    int16_t rc = SQL_SUCCESS;
+    if (baseInfoIsNumber(kind)) {
+        uint64_t keyset = thirdByte(keysetCursorOps);
+        uint64_t dynamic = thirdByte(dynamicCursorOps);
+        uint64_t stat = thirdByte(staticCursorOps);
+        auto emulated = [](uint64_t byte) noexcept {
+            uint64_t add = 0;
+            if ((byte & kCapUpdate) != 0)
+                add |= SQL_CA1_POS_UPDATE;
+            if ((byte & kCapDelete) != 0)
+                add |= SQL_CA1_POS_DELETE;
+            if ((byte & kCapRefresh) != 0)
+                add |= SQL_CA1_POS_REFRESH;
+            if ((byte & kCapPosition) != 0)
+                add |= SQL_CA1_POS_POSITION;
+            if ((byte & kCapAdd) != 0)
+                add |= SQL_CA1_BULK_ADD;
+            if ((byte & kCapLockNoChange) != 0)
+                add |= SQL_CA1_LOCK_NO_CHANGE;
+            if ((byte & kCapBookmarks) != 0)
+                add |= SQL_CA1_BOOKMARK;
+            return add;
+        };
+        bool anyBookmarks = ((keyset | dynamic | stat) & kCapBookmarks) != 0;
+        switch (infoType) {
+        case SQL_KEYSET_CURSOR_ATTRIBUTES1: answer |= emulated(keyset); break;
+        case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: answer |= emulated(dynamic); break;
+        case SQL_STATIC_CURSOR_ATTRIBUTES1:
+            answer |= emulated(stat);
+            if ((stat & kCapStaticWide) != 0)
+                answer |= kStaticWideAttrs1 | (emulatedCursorAttrs & kStaticEmulatedAttrs1);
+            break;
+        case SQL_STATIC_CURSOR_ATTRIBUTES2:
+            if ((stat & kCapStaticWide) != 0)
+                answer |= kStaticWideAttrs2 | (emulatedCursorAttrs & kStaticEmulatedAttrs2);
+            break;
+        case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1:
+            if ((thirdByte(forwardCursorOps) & kCapAdd) != 0)
+                answer |= SQL_CA1_BULK_ADD;
+            break;
+        case SQL_BOOKMARK_PERSISTENCE:
+            if (anyBookmarks)
+                answer |= kBookmarkPersistence;
+            break;
+        case SQL_FETCH_DIRECTION:
+            if (anyBookmarks || (thirdByte(forwardCursorOps) & kCapBookmarks) != 0)
+                answer |= kFetchBookmark;
+            if ((infoFlags & kBaseInfoStaticCursors) != 0)
+                answer |= kFetchStatic;
+            break;
+        case SQL_MAX_CONCURRENT_ACTIVITIES:
+            if ((workarounds2 & kWa2NoActivityLimit) != 0)
+                answer = 0;
+            break;
+        case SQL_MAX_DRIVER_CONNECTIONS:
+            if (answer == 1 && (workarounds & (kWaNoConnectionLimit | kWaSingleConnection)) != 0)
+                answer = 0;
+            break;
+        case SQL_CURSOR_COMMIT_BEHAVIOR:
+        case SQL_CURSOR_ROLLBACK_BEHAVIOR:
+            if ((workarounds & kWaKeepPrepared) != 0 && answer == SQL_CB_DELETE)
+                answer = SQL_CB_CLOSE;
+            break;
+        case kBaseInfoPrivateSwitch:
+            if (attribute1139 == 0) {
+                basePostError(kBaseIdxNotSupported);
+                return SQL_ERROR;
+            }
+            break;
+        default: break;
+        }
+        putNumber(answer, kind, value, stringLength);
+        return SQL_SUCCESS;
+    }
+
+    const uint16_t* text = textOf(answer);
+    if (infoType == SQL_MULT_RESULT_SETS && (workarounds2 & kWa2NoMultipleResults) != 0 && text != nullptr &&
+        text[0] == u'Y' && text[1] == 0)
+        text = reinterpret_cast<const uint16_t*>(u"N");
+    bool privateText = infoType > kBaseInfoPrivateTextsAbove && infoType != SQL_XOPEN_CLI_YEAR &&
+                       infoType != SQL_DESCRIBE_PARAMETER && infoType != SQL_CATALOG_NAME &&
+                       infoType != SQL_COLLATION_SEQ;
+    if (privateText && (infoFlags & kBaseInfoPrivateTextsNarrow) != 0) {
+        if (value != nullptr && bufferLength < 0) {
+            rc = SQL_ERROR;
+            basePostError(kBaseIdxBadLength);
+        } else {
+            int64_t produced = 0;
+            int32_t truncated = 0;
+            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, static_cast<int64_t>(unitsOf(text)) * 2, appCodePage,
+                                        value, value != nullptr ? bufferLength : 0, 1, &produced, &truncated,
+                                        &icuCache) != 0) {
+                rc = SQL_ERROR;
+            } else {
+                if (stringLength != nullptr)
+                    *stringLength = clampLength(produced);
+                if (truncated != 0 && value != nullptr) {
+                    basePostWarning(kBaseIdxTruncated);
+                    rc = SQL_SUCCESS_WITH_INFO;
+                }
+            }
+        }
+    } else {
+        rc = putWide(text, value, bufferLength, stringLength);
+    }
+    if (allocated != 0) {
+        auto* owned = const_cast<uint16_t*>(textOf(answer));
+        fastMemzero(owned, unitsOf(owned) * 2);
+        ramFree(owned);
+    }
+    return rc;
+}
+
+int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength, int16_t* stringLength) noexcept
+{
+    if (enterApi(SQL_API_SQLGETINFO) != 0)
+        return leaveApi(SQL_ERROR);
+    if (infoType == SQL_DRIVER_NAME) {
+        uint16_t name[kNameUnits];
+        name[0] = 0;
+        if (driverLibraryName(name, kNameUnits) != 0)
+            return leaveApi(SQL_ERROR);
+        return leaveApi(putWide(name, value, bufferLength, stringLength));
+    }
+    if (infoType == SQL_IDENTIFIER_QUOTE_CHAR && (workarounds2 & kWa2BackQuote) != 0)
+        return leaveApi(putWide(reinterpret_cast<const uint16_t*>(u"`"), value, bufferLength, stringLength));
+    if (infoType == SQL_USER_NAME) {
+        uint64_t answer = 0;
+        int32_t kind = kBaseInfoNotFound;
+        lookupInfo(driverInfoTable, infoType, &answer, &kind);
+        if (kind == kBaseInfoDriver) {
+            answer = 0;
+            kind = kBaseInfoNotFound;
+            if (driverInfoValue(infoType, &answer, &kind) != 0)
+                return leaveApi(SQL_ERROR);
+            auto* name = const_cast<uint16_t*>(textOf(answer));
+            if (kind != kBaseInfoText || name == nullptr) {
+                basePostError(kBaseIdxGeneralError);
+                return leaveApi(SQL_ERROR);
+            }
+            int16_t rc = putWide(name, value, bufferLength, stringLength);
+            fastMemzero(name, unitsOf(name) * 2);
+            ramFree(name);
+            return leaveApi(rc);
+        }
+        // Decrypted only for the copy into the application's buffer; the
+        // holder wipes it when it goes.
+        KaMemoryBuffer plain;
+        plain.state = KA_MEMBUF_PLAIN;
+        if (userId.length != 0 && getUserId(plain) != 0)
+            return leaveApi(SQL_ERROR);
+        const uint16_t* name = userId.length != 0 ? plain.data : reinterpret_cast<const uint16_t*>(u"");
+        return leaveApi(putWide(name, value, bufferLength, stringLength));
+    }
+    return leaveApi(getInfoValue(infoType, value, bufferLength, stringLength));
+}
+
+int16_t BaseConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind) noexcept
+{
+    return 0;
+}
+
+// ---- Before a physical connection exists -------------------------------------
+
+int16_t baseGetInfoW(BaseStubConnection* handle, uint16_t infoType, void* value, int16_t bufferLength,
+                     int16_t* stringLength) noexcept
+{
+    handle->enterApi(SQL_API_SQLGETINFO);
+    if (infoType == kBaseInfoFileUsageOld)
+        infoType = SQL_FILE_USAGE;
+    else if (infoType == kBaseInfoKeywordsOld)
+        infoType = SQL_KEYWORDS;
+    uint64_t answer = 0;
+    int32_t kind = kBaseInfoNotFound;
+    lookupInfo(&kBaseInfoTable, infoType, &answer, &kind);
+    if (baseInfoIsNumber(kind)) {
+        putNumber(answer, kind, value, stringLength);
+        return handle->leaveApi(SQL_SUCCESS);
+    }
+    uint16_t text[kNameUnits];
+    text[0] = 0;
+    if (kind == kBaseInfoText) {
+        return handle->leaveApi(putWide(textOf(answer), value, bufferLength, stringLength));
+    } else if (kind == kBaseInfoResource) {
+        errLoadMessageW(text, kNameUnits, static_cast<uint16_t>(answer));
+    } else if (infoType == SQL_DRIVER_NAME) {
+        driverFileName(text, kNameUnits);
+    } else if (infoType != SQL_DATA_SOURCE_NAME && infoType != SQL_DATABASE_NAME && infoType != SQL_USER_NAME) {
+        // Nothing is known of this info type: refused as after a connect,
+        // rather than answered with an empty text.
+        basePostError(kBaseIdxNotSupported);
+        return handle->leaveApi(SQL_ERROR);
+    }
+    return handle->leaveApi(putWide(text, value, bufferLength, stringLength));
+}
