@@ -596,6 +596,10 @@ int16_t HiveConnection::openPhysical() noexcept
     }
     if (prepareSocketSettings() != 0)
         return 1;
+    // SeedBeforeConnect: the TLS libraries are loaded (and seeded) before
+    // anything goes on the wire.
+    if (seedBeforeConnect != 0 && encryptionMethod != 0 && baseSocketPreloadSSL(this, &socketSettings) != 0)
+        return 1;
     uint64_t capacity = readBufferSize;
     if (capacity < kHiveMinReadBufferSize)
         capacity = kHiveMinReadBufferSize;

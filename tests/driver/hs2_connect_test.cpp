@@ -336,6 +336,7 @@ TEST_F(Hs2Connect, EncryptionMethodOneConnectsOverTlsAndChecksTheServer)
     const Case cases[] = {
         {"verified", "EncryptionMethod=1;" + trust, SQL_SUCCESS, ""},
         {"verification off", "EncryptionMethod=1;ValidateServerCertificate=0", SQL_SUCCESS, ""},
+        {"libraries loaded first", "EncryptionMethod=1;SeedBeforeConnect=1;" + trust, SQL_SUCCESS, ""},
         {"no trust store", "EncryptionMethod=1", SQL_ERROR, "certificate"},
         {"other host", "EncryptionMethod=1;HostNameInCertificate=elsewhere.example;" + trust, SQL_ERROR,
          "elsewhere.example"},
