@@ -206,10 +206,10 @@ TEST_F(Hs2Connect, StalledAndDroppingServersEndTheConnectWithADiagnostic)
         const char* words;
     };
     const Case cases[] = {
-        {"stall=sasl:60000", "HYT00", ""},
-        {"stall=OpenSession:60000", "HYT00", ""},
+        {"stall=sasl:60000", "HYT00", "within the login time-out of 2 seconds"},
+        {"stall=OpenSession:60000", "HYT00", "within the login time-out of 2 seconds"},
         // Each call in time, the whole open not.
-        {"stall=*:700", "HYT00", ""},
+        {"stall=*:700", "HYT00", "within the login time-out of 2 seconds"},
         {"drop=OpenSession", "08001", "The connection to the server was lost"},
         {"truncate=OpenSession", "08001", ""},
     };
