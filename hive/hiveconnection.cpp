@@ -25,6 +25,7 @@ HiveConnection::~HiveConnection()
 {
     dropSocket();
     freeOptionTexts();
+    freeTlsTexts();
     delete packetLogSink;
     if (packetLog != nullptr) {
         packetLog->close();

@@ -63,24 +63,29 @@ void discardFrom(size_t before) noexcept
 // a lost link or a server's refusal during the open is 08001, so that the
 // server passes may try the next server and no reconnect is started; a
 // time-out stays HYT00.
-void reportAsConnectFailure(size_t before) noexcept
+void reportAsConnectFailure(size_t before, int64_t loginTimeout) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)
         return;
     size_t n = list->recordCount();
     bool settled = false;
+    bool timedOut = false;
     for (size_t i = before; i < n; ++i) {
         KaError* record = list->recordAt(i);
         if (record == nullptr || record->isWarning())
             continue;
         if (record->sqlstateMsg == kBaseIdxTimeout || record->sqlstateMsg == kBaseIdxUnableToConnect) {
+            timedOut = timedOut || record->sqlstateMsg == kBaseIdxTimeout;
             settled = true;
         } else if (record->sqlstateMsg == kBaseIdxLinkFailure) {
             record->setSqlstateMsg(kBaseIdxUnableToConnect);
             settled = true;
         }
     }
+    // The time-out says which budget ran out.
+    if (timedOut)
+        basePostErrorMsg(kBaseIdxTimeout, MSG_HIVE_LOGIN_TIMED_OUT)->addParamSigned(loginTimeout);
     if (!settled) {
         for (size_t i = n; i > before; --i) {
             KaError* record = list->recordAt(i - 1);
@@ -266,10 +271,68 @@ int16_t HiveConnection::connectWithAttrs(void* /*window*/, uint16_t completion, 
     return rc;
 }
 
+void HiveConnection::freeTlsTexts() noexcept
+{
+    for (uint16_t*& text : tlsTexts) {
+        if (text != nullptr)
+            fastMemzero(text, strLenOrZeroW(text) * sizeof(uint16_t));
+        ramFree(text);
+        text = nullptr;
+    }
+    tlsSettings = BaseSocketTlsSettings{};
+}
+
+int HiveConnection::prepareTlsSettings() noexcept
+{
+    freeTlsTexts();
+    const char* sources[kHiveTlsTextCount] = {trustStore,       trustStorePassword, keyStore,
+                                              keyStorePassword, keyPassword,        hostNameInCertificate,
+                                              sslLibName,       cryptoLibName,      allowedOpenSSLVersions,
+                                              cipherList,       prngSeedFile};
+    for (size_t i = 0; i < kHiveTlsTextCount; ++i) {
+        if (sources[i] == nullptr)
+            continue;
+        size_t n = std::strlen(sources[i]);
+        tlsTexts[i] = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
+        size_t length = 0;
+        if (tlsTexts[i] == nullptr) {
+            ramOutOfMemory();
+            return 1;
+        }
+        if (utf8ToUtf16(tlsTexts[i], n + 1, sources[i], int64_t(n), &length, 0) != kConvDone) {
+            basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_TLS_OPTION_TEXT);
+            return 1;
+        }
+        tlsTexts[i][length < n ? length : n] = 0;
+    }
+    BaseSocketTlsSettings& t = tlsSettings;
+    t.trustStore = tlsTexts[0];
+    t.trustStorePassword = tlsTexts[1];
+    t.keyStore = tlsTexts[2];
+    t.keyStorePassword = tlsTexts[3];
+    t.keyPassword = tlsTexts[4];
+    t.hostNameInCertificate = tlsTexts[5];
+    t.validateServerCertificate = validateServerCertificate;
+    t.sslLibName = tlsTexts[6];
+    t.cryptoLibName = tlsTexts[7];
+    t.allowedOpenSSLVersions = tlsTexts[8];
+    t.openSSLOptions = tlsProtocols;
+    t.openSSLMode = tlsFlags;
+    t.cipherList = tlsTexts[9];
+    t.prngSeedFile = tlsTexts[10];
+    t.prngMaxBytes = prngMaxBytes;
+    static const char16_t* const kSeedSources[] = {u"0", u"1", u"2"};
+    t.prngSeedSource = strUnits(kSeedSources[prngSeedSource < 3 ? prngSeedSource : 0]);
+    return 0;
+}
+
 int HiveConnection::prepareSocketSettings() noexcept
 {
     BaseSocketSettings& s = socketSettings;
     s = BaseSocketSettings{};
+    if (prepareTlsSettings() != 0)
+        return 1;
+    s.tls = &tlsSettings;
     s.encryptionMethod = int32_t(encryptionMethod);
     s.tlsTunnel = tlsTunnel;
     s.sendBufferSize = sendBufferSize;
@@ -538,6 +601,10 @@ int16_t HiveConnection::openPhysical() noexcept
     }
     if (prepareSocketSettings() != 0)
         return 1;
+    // SeedBeforeConnect: the TLS libraries are loaded (and seeded) before
+    // anything goes on the wire.
+    if (seedBeforeConnect != 0 && encryptionMethod != 0 && baseSocketPreloadSSL(this, &socketSettings) != 0)
+        return 1;
     uint64_t capacity = readBufferSize;
     if (capacity < kHiveMinReadBufferSize)
         capacity = kHiveMinReadBufferSize;
@@ -658,7 +725,7 @@ int16_t HiveConnection::openPhysical() noexcept
         break;
     }
     if (rc != 0) {
-        reportAsConnectFailure(before);
+        reportAsConnectFailure(before, socketSettings.loginTimeout);
         dropSocket();
         return 1;
     }
@@ -681,6 +748,7 @@ int16_t HiveConnection::closePhysical() noexcept
         dropSocket();
     }
     freeOptionTexts();
+    freeTlsTexts();
     typeRowCount = 0;
     typeTable = nullptr;
     typeTableCount = 0;
