@@ -1,7 +1,6 @@
 // The XML record-set writer.
 #include "bulk/xpstpersist.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sql.h>
@@ -21,11 +20,9 @@
 namespace {
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-constexpr char kSchemaNs[] = "http://www.w3.org/1999/XMLSchema";
-constexpr char kInstanceNs[] = "http://www.w3.org/1999/XMLSchema-instance";
 constexpr size_t kTempLetters = 8;
 
-#define XPST_NS "urn:ka-driver:xmlrecordset"
+#define XPST_NS XPST_RECORDSET_NAMESPACE
 #define XPST_SCHEMA_NS "http://www.w3.org/1999/XMLSchema"
 #define XPST_INSTANCE_NS "http://www.w3.org/1999/XMLSchema-instance"
 
@@ -74,9 +71,6 @@ constexpr char kTwoDocSchemaEnd[] = "</complexType>\n"
                                     "</schema>\n";
 constexpr char kTwoDocDataStart[] = "";
 constexpr char kTwoDocDataEnd[] = "</table>\n";
-
-static_assert(sizeof kSchemaNs > 1 && sizeof kInstanceNs > 1);
-static_assert(sizeof(XPST_NS) == sizeof XPST_RECORDSET_NAMESPACE);
 
 // Whether c may start (start) or continue an XML name without a colon.
 bool nameChar(uint32_t c, bool start) noexcept

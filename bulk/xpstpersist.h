@@ -14,8 +14,9 @@
 
 class KaTmpFile;
 
-// The record-set namespace.
-inline constexpr char XPST_RECORDSET_NAMESPACE[] = "urn:ka-driver:xmlrecordset";
+// The record-set namespace; a literal, so that the documents' fixed texts
+// can be joined from it at compile time.
+#define XPST_RECORDSET_NAMESPACE "urn:ka-driver:xmlrecordset"
 // Base names of the target are cut to this many bytes.
 constexpr size_t XPST_BASE_NAME_MAX = 128;
 // Bytes of output gathered per document before they go to its file.

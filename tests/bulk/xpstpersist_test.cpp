@@ -222,6 +222,48 @@ TEST_F(XPstPersistTest, EveryTypeReadsBackWithASeparateSchema)
     EXPECT_EQ(filesInDir(), (std::vector<std::string>{"expected.json", "out.2020.xml", "out.xsd"}));
 }
 
+TEST_F(XPstPersistTest, SeparateSchemaDocumentsAreWrittenExactly)
+{
+    std::vector<ColumnSpec> specs = {
+        {u"ID", SQL_INTEGER, 10, 0, 0, 1, 0, "ID", "int"},
+        {u"name", SQL_VARCHAR, 5, 0, 0, 0, 0, "name", "string|maxLength=5"},
+    };
+    std::string target = dir.path() + "/t.xml";
+    ASSERT_EQ(write(target, 2, specs, {{nullCell(), textCell("a&b", "")}, {fixed<int32_t>(7, ""), textCell("", "")}}),
+              XPST_OK);
+    EXPECT_EQ(readFile(target), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<table xmlns =\"urn:ka-driver:xmlrecordset\"\n"
+                                "xmlns:xsi=\"http://www.w3.org/1999/XMLSchema-instance\"\n"
+                                "xsi:schemaLocation=\"urn:ka-driver:xmlrecordset t.xsd\">\n"
+                                "    <record>\n"
+                                "        <name>a&amp;b</name>\n"
+                                "    </record>\n"
+                                "    <record>\n"
+                                "        <ID>7</ID>\n"
+                                "        <name></name>\n"
+                                "    </record>\n"
+                                "</table>\n");
+    EXPECT_EQ(readFile(dir.path() + "/t.xsd"),
+              "<schema targetNamespace=\"urn:ka-driver:xmlrecordset\"\n"
+              "xmlns=\"http://www.w3.org/1999/XMLSchema\"\n"
+              "xmlns:rs=\"urn:ka-driver:xmlrecordset\"\n"
+              "elementFormDefault=\"qualified\"\n"
+              "attributeFormDefault=\"qualified\">\n"
+              "<element name=\"table\" type=\"rs:tableType\"/>\n"
+              "<complexType name=\"tableType\">\n"
+              "<element name=\"record\" minOccurs=\"0\" maxOccurs=\"unbounded\" type=\"rs:recordType\"/>\n"
+              "</complexType>\n"
+              "<complexType name=\"recordType\">\n"
+              "        <element name=\"ID\" minOccurs=\"0\" type=\"int\"/>\n"
+              "        <element name=\"name\" minOccurs=\"1\">\n"
+              "            <simpleType base=\"string\">\n"
+              "                <maxLength value=\"5\"/>\n"
+              "            </simpleType>\n"
+              "        </element>\n"
+              "</complexType>\n"
+              "</schema>\n");
+}
+
 TEST_F(XPstPersistTest, HundredThousandRowsReadBack)
 {
     std::vector<ColumnSpec> specs = {
