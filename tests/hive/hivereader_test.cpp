@@ -14,6 +14,7 @@
 #include "kamessages.h"
 #include "platform/katmpsink.h"
 #include "readerrig.h"
+#include "hive/hivenetread.h"
 
 namespace {
 
@@ -286,6 +287,403 @@ TEST_P(Readers, WideTextAndNullWidths)
     ASSERT_EQ(0, rig.readers[1]->getData(&out, SQL_C_SLONG));
     EXPECT_EQ(5, five);
     EXPECT_EQ(4, len);
+}
+
+std::string spec(const char* style, const std::string& columns, const char* bitmaps = "full")
+{
+    return std::string("{\"style\":\"") + style + "\",\"bitmaps\":\"" + bitmaps + "\",\"columns\":[" + columns + "]}";
+}
+
+TEST_F(ReaderEdges, NullBitmapsMarkRowsByBitAndShortOrLongBitmapsKeepTheirMarks)
+{
+    struct Case {
+        const char* bitmaps;
+        bool marks;
+    };
+    for (const Case& c : {Case{"full", true}, Case{"short", true}, Case{"long", true}, Case{"none", false}}) {
+        ReaderRig rig(HIVE_RESULT_COLUMN_WISE, 1, 10);
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+        auto cells = fetchAll(rig, katest::rowsReply(spec("column",
+                                                          "{\"type\":\"int\",\"values\":[0,1,2,3,4,5,6,7,null,9]},"
+                                                          "{\"type\":\"string\",\"values\":[\"\",\"b\",\"c\",\"d\","
+                                                          "\"e\",\"f\",\"g\",\"h\",null,\"j\"]}",
+                                                          c.bitmaps)));
+        ASSERT_EQ(10u, cells.size()) << c.bitmaps;
+        // Row 9 is bit 0 of the second byte.
+        EXPECT_EQ(c.marks ? kNullCell : "0", cells[8][0]) << c.bitmaps;
+        EXPECT_EQ(c.marks ? kNullCell : "", cells[8][1]) << c.bitmaps;
+        // An empty string that is not marked is empty, not NULL.
+        EXPECT_EQ("", cells[0][1]) << c.bitmaps;
+        EXPECT_EQ("9", cells[9][0]) << c.bitmaps;
+        EXPECT_EQ(0u, rig.diags.size()) << c.bitmaps;
+    }
+}
+
+TEST_F(ReaderEdges, ASmallintSentAsI32KeepsItsLowBitsInBothStyles)
+{
+    for (int32_t style : {HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE}) {
+        ReaderRig rig(style);
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_SMALLINT));
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+        auto cells =
+            fetchAll(rig, katest::rowsReply(spec(styleName(style), "{\"type\":\"smallint32\",\"values\":[70000,-2]},"
+                                                                   "{\"type\":\"int\",\"values\":[7,8]}")));
+        ASSERT_EQ(2u, cells.size());
+        EXPECT_EQ("4464", cells[0][0]) << styleName(style);
+        EXPECT_EQ("-2", cells[1][0]) << styleName(style);
+        // The next column is read from the right bytes.
+        EXPECT_EQ("7", cells[0][1]) << styleName(style);
+        EXPECT_EQ("8", cells[1][1]) << styleName(style);
+    }
+}
+
+TEST_F(ReaderEdges, ColumnWiseTimestampsLoseTrailingFractionZerosAsText)
+{
+    ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_TIMESTAMP));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_DECIMAL, 5, 2));
+    auto cells = fetchAll(
+        rig, katest::rowsReply(spec("column", "{\"type\":\"timestamp\",\"values\":["
+                                              "\"2024-01-01 00:00:00.120000000\","
+                                              "\"2024-01-01 00:00:00.000000000\",\"2024-01-01 00:00:00\"]},"
+                                              "{\"type\":\"decimal\",\"values\":[\"1.5\",\"-123.45\",\"0\"]}")));
+    ASSERT_EQ(3u, cells.size());
+    EXPECT_EQ("2024-01-01 00:00:00.12", cells[0][0]);
+    EXPECT_EQ("2024-01-01 00:00:00", cells[1][0]);
+    EXPECT_EQ("2024-01-01 00:00:00", cells[2][0]);
+    // A decimal shorter than its slot comes back with its own length.
+    EXPECT_EQ("1.5", cells[0][1]);
+    EXPECT_EQ("-123.45", cells[1][1]);
+    // As a structure the timestamp is converted untrimmed.
+    rig.state.currentRow = 1;
+    SQL_TIMESTAMP_STRUCT ts{};
+    int64_t len = 0;
+    BaseOutString out(&ts, int64_t(sizeof ts), &len, nullptr);
+    ASSERT_EQ(0, rig.readers[0]->getData(&out, SQL_C_TYPE_TIMESTAMP));
+    EXPECT_EQ(120000000u, ts.fraction);
+}
+
+// A reply built by hand around one column's data.
+std::string rowReply(const std::string& values, int32_t rows = 1, int32_t columns = 1)
+{
+    TB b;
+    b.msg(2, "FetchResults").field(HIVE_T_STRUCT, 0);
+    b.field(HIVE_T_STRUCT, 1).field(HIVE_T_I32, 1).i32(0).stop();
+    b.field(HIVE_T_STRUCT, 3).field(HIVE_T_I64, 1).i64(0);
+    b.field(HIVE_T_LIST, 2).i8(HIVE_T_STRUCT).i32(rows);
+    b.field(HIVE_T_LIST, 1).i8(HIVE_T_STRUCT).i32(columns);
+    b.raw(values);
+    return frame(b.s);
+}
+
+std::string columnReply(const std::string& columns, int32_t count)
+{
+    TB b;
+    b.msg(2, "FetchResults").field(HIVE_T_STRUCT, 0);
+    b.field(HIVE_T_STRUCT, 1).field(HIVE_T_I32, 1).i32(0).stop();
+    b.field(HIVE_T_STRUCT, 3).field(HIVE_T_I64, 1).i64(0);
+    b.field(HIVE_T_LIST, 2).i8(HIVE_T_STRUCT).i32(0);
+    b.field(HIVE_T_LIST, 3).i8(HIVE_T_STRUCT).i32(count);
+    b.raw(columns);
+    b.stop().stop().stop();
+    return frame(b.s);
+}
+
+TEST_F(ReaderEdges, RepliesThatLieAboutLengthsGiveADiagnosticAndNoOverrun)
+{
+    struct Case {
+        const char* name;
+        int32_t style;
+        uint8_t type;
+        std::string reply;
+        const char* text;  // part of the diagnostic's text
+    };
+    const std::string stringUnion = TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_STRING, 1).s;
+    const Case cases[] = {
+        {"string longer than the reply", HIVE_RESULT_ROW_WISE, HIVE_TYPE_STRING,
+         rowReply(stringUnion + TB().i32(1000000).s + "abc"), "connection"},
+        {"negative string length", HIVE_RESULT_ROW_WISE, HIVE_TYPE_STRING, rowReply(stringUnion + TB().i32(-5).s),
+         "negative length"},
+        {"timestamp longer than any timestamp", HIVE_RESULT_ROW_WISE, HIVE_TYPE_TIMESTAMP,
+         rowReply(stringUnion + TB().i32(5000).s + std::string(5000, '1')), "5000 bytes"},
+        {"member of another type", HIVE_RESULT_ROW_WISE, HIVE_TYPE_INT,
+         rowReply(TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_STRING, 1).str("x").stop().stop().s),
+         "Unexpected field data"},
+        {"numeric block longer than its storage", HIVE_RESULT_COLUMN_WISE, HIVE_TYPE_INT,
+         columnReply(TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_I32).i32(1000000).s, 1),
+         "Buffer too small"},
+        {"element type without a width", HIVE_RESULT_COLUMN_WISE, HIVE_TYPE_INT,
+         columnReply(TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_STRUCT).i32(1).s, 1),
+         "Unknown datatype"},
+        {"text longer than its slot", HIVE_RESULT_COLUMN_WISE, HIVE_TYPE_DATE,
+         columnReply(
+             TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(1).str(std::string(40, '2')).s,
+             1),
+         "Invalid data length"},
+        {"negative spooled string length", HIVE_RESULT_COLUMN_WISE, HIVE_TYPE_STRING,
+         columnReply(TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(1).i32(-9).s, 1),
+         "negative length"},
+        {"negative null bitmap length", HIVE_RESULT_COLUMN_WISE, HIVE_TYPE_INT,
+         columnReply(TB().field(HIVE_T_STRUCT, 4)
+                         .field(HIVE_T_LIST, 1)
+                         .i8(HIVE_T_I32)
+                         .i32(1)
+                         .i32(5)
+                         .field(HIVE_T_STRING, 2)
+                         .i32(-1)
+                         .s,
+                     1),
+         "saveColumn"},
+    };
+    for (const Case& c : cases) {
+        ReaderRig rig(c.style);
+        ASSERT_EQ(0, rig.add(c.type)) << c.name;
+        rig.serve(c.reply, 3);
+        uint32_t rows = 0;
+        ASSERT_EQ(0, rig.begin(&rows)) << c.name;
+        EXPECT_EQ(1, rig.readers[0]->readValue()) << c.name;
+        ASSERT_GE(rig.diags.size(), 1u) << c.name;
+        std::string all;
+        for (size_t i = 0; i < rig.diags.size(); ++i)
+            all += rig.diags.text(i) + "\n";
+        EXPECT_NE(std::string::npos, all.find(c.text)) << c.name << ": " << all;
+    }
+}
+
+TEST_F(ReaderEdges, AColumnShorterThanTheBlockRefusesTheMissingRows)
+{
+    ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_DATE));
+    const std::string nulls = TB().field(HIVE_T_STRING, 2).i32(0).stop().stop().s;
+    const std::string reply =
+        columnReply(TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_I32).i32(2).i32(1).i32(2).s + nulls +
+                        TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(1).str("a").s + nulls +
+                        TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(0).s + nulls,
+                    3);
+    rig.serve(reply);
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    ASSERT_EQ(2u, rows);
+    for (DataReader* r : rig.readers)
+        ASSERT_EQ(0, r->readValue());
+    ASSERT_EQ(0, rig.comm.endReply());
+    rig.state.currentRow = 2;
+    EXPECT_EQ("2", rig.cell(0));
+    EXPECT_EQ("<getDataInPieces failed>", rig.cell(1));
+    EXPECT_EQ("<getData failed>", rig.cell(2));
+    EXPECT_EQ(2u, rig.diags.size());
+}
+
+// The bytes a sink took.
+std::string sinkBytes(KaTmpFileSink* sink)
+{
+    KaTmpFileSource src;
+    if (sink->toSource(&src))
+        return "<hand-over failed>";
+    std::string got(src.total, '\0');
+    uint64_t n = 0;
+    int32_t more = 0;
+    int rc = src.read(got.data(), got.size(), &n, &more);
+    src.release();
+    return rc == 0 ? got.substr(0, n) : "<read failed>";
+}
+
+TEST_F(ReaderEdges, CacheRecordsHoldTheWireBytesWithTheirLength)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_SMALLINT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_DOUBLE));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    rig.serve(
+        katest::rowsReply(spec("row", "{\"type\":\"int\",\"values\":[1]},{\"type\":\"string\",\"values\":[\"abc\"]},"
+                                      "{\"type\":\"smallint32\",\"values\":[70000]},"
+                                      "{\"type\":\"double\",\"values\":[1.5]},{\"type\":\"int\",\"values\":[null]},"
+                                      "{\"type\":\"string\",\"values\":[\"\"]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    KaTmpFileSink sink(4096);
+    ASSERT_EQ(0, sink.open());
+    for (size_t c = 0; c < rig.readers.size(); ++c)
+        ASSERT_EQ(0, static_cast<DataReaderHS2*>(rig.readers[c])->copyToCache(&sink, uint16_t(c))) << c;
+    ASSERT_EQ(0, rig.comm.skipByte());
+    ASSERT_EQ(0, rig.comm.endReply());
+    const std::string want = std::string("\0\0\0\4\0\0\0\1", 8) + std::string("\0\0\0\3abc", 7) +
+                             std::string("\0\0\0\4\0\1\x11\x70", 8) +
+                             std::string("\0\0\0\x08\x3F\xF8\0\0\0\0\0\0", 12) + std::string("\xFF\xFF\xFF\xFF", 4) +
+                             std::string("\0\0\0\0", 4);
+    EXPECT_EQ(want, sinkBytes(&sink));
+    sink.release();
+}
+
+// Row-wise rows 1 to 3 of a block, the rest spooled after row `at`.
+void spoolAfter(ReaderRig& rig, uint32_t at, uint32_t rows, HiveNetReadFileBufferHS2* spool,
+                std::vector<DataReader*>* twins)
+{
+    for (uint32_t row = 1; row <= at; ++row) {
+        if (row > 1) {
+            ASSERT_EQ(0, rig.comm.skipByte());
+            ASSERT_EQ(0, rig.comm.nextRow());
+        }
+        for (DataReader* r : rig.readers)
+            ASSERT_EQ(0, r->readValue());
+    }
+    twins->assign(rig.readers.size(), nullptr);
+    HiveSpoolRequest req;
+    req.state = &rig.state;
+    req.communicator = &rig.comm;
+    req.readers = rig.readers.data();
+    req.cacheReaders = twins->data();
+    req.columnCount = uint16_t(rig.readers.size());
+    req.rowsAfterCurrent = rows - at;
+    ASSERT_EQ(0, spool->spoolRows(req));
+}
+
+TEST_F(ReaderEdges, ASpooledBlockIsReadBackThroughTheCacheTwins)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_SMALLINT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_TIMESTAMP));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_BINARY));
+    std::string ints, strs, smalls, stamps, bins;
+    for (int i = 1; i <= 10; ++i) {
+        const char* sep = i > 1 ? "," : "";
+        ints += sep + (i == 5 ? std::string("null") : std::to_string(i));
+        strs += sep + std::string("\"s") + std::to_string(i) + "\"";
+        smalls += sep + std::to_string(i * 10000);
+        stamps += sep + std::string("\"2024-01-0") + std::to_string(i % 10) + " 00:00:00.5\"";
+        bins += sep + std::string("\"0") + std::to_string(i % 10) + "\"";
+    }
+    rig.serve(katest::rowsReply(spec(
+        "row", "{\"type\":\"int\",\"values\":[" + ints + "]},{\"type\":\"string\",\"values\":[" + strs +
+                   "]},{\"type\":\"smallint32\",\"values\":[" + smalls + "]},{\"type\":\"timestamp\",\"values\":[" +
+                   stamps + "]},{\"type\":\"binary\",\"values\":[" + bins + "]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    ASSERT_EQ(10u, rows);
+    HiveNetReadFileBufferHS2 spool;
+    std::vector<DataReader*> twins;
+    spoolAfter(rig, 3, rows, &spool, &twins);
+    // The wire is free: the whole reply was consumed.
+    EXPECT_EQ(rig.conn.readBuffer.frameEnd, rig.conn.readBuffer.readPos);
+    EXPECT_EQ(&spool, rig.state.readBuffer);
+    for (size_t c = 0; c < rig.readers.size(); ++c) {
+        ASSERT_NE(nullptr, twins[c]);
+        std::swap(rig.readers[c], twins[c]);
+    }
+    for (int row = 4; row <= 10; ++row) {
+        for (DataReader* r : rig.readers)
+            ASSERT_EQ(0, r->readValue()) << row;
+        // Any order, more than once.
+        for (size_t c : {4u, 2u, 0u, 3u, 1u, 0u}) {
+            std::string want;
+            switch (c) {
+            case 0: want = row == 5 ? kNullCell : std::to_string(row); break;
+            case 1: want = "s" + std::to_string(row); break;
+            case 2: want = std::to_string(int16_t(uint16_t(row * 10000))); break;
+            case 3: want = "2024-01-0" + std::to_string(row % 10) + " 00:00:00.5"; break;
+            default: want = "0" + std::to_string(row % 10); break;
+            }
+            EXPECT_EQ(want, rig.cell(c)) << "row " << row << " column " << c;
+        }
+    }
+    for (DataReader* t : twins)
+        delete t;
+    EXPECT_EQ(0u, rig.diags.size());
+}
+
+TEST_F(ReaderEdges, WithoutTheLongDataCacheValuesStreamFromTheReplyInPlace)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE, 0);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    std::string big;
+    for (int i = 0; i < 12000; ++i)
+        big.push_back(char('A' + i % 23));
+    rig.serve(katest::rowsReply(spec("row", "{\"type\":\"string\",\"values\":[\"" + big + "\",\"" + big +
+                                                "\",\"\"]},"
+                                                "{\"type\":\"int\",\"values\":[1,2,3]},"
+                                                "{\"type\":\"string\",\"values\":[\"123\",null,\"z\"]}")),
+              5120);
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    auto* first = static_cast<StreamDataReaderHS2*>(rig.readers[0]);
+    auto* third = static_cast<StreamDataReaderHS2*>(rig.readers[2]);
+    // Row 1: the whole value in pieces that end at the buffer's frame ends.
+    ASSERT_EQ(0, first->readValue());
+    KaDataSource* src = nullptr;
+    int32_t isNull = 0;
+    KaDataConverter* conv = nullptr;
+    {
+        // The source by itself: nextBlock hands out the buffer in place.
+        ASSERT_EQ(0, rig.readers[0]->getDataInPieces(nullptr, SQL_C_BINARY, &isNull, &conv));
+        src = conv->source;
+        ASSERT_EQ(KA_STREAM_NETWORK, src->kind);
+        std::string got;
+        int32_t more = 1;
+        int blocks = 0;
+        while (more) {
+            const uint8_t* p = nullptr;
+            uint64_t n = 0;
+            ASSERT_EQ(0, src->nextBlock(&p, &n, &more));
+            got.append(reinterpret_cast<const char*>(p), n);
+            ++blocks;
+        }
+        EXPECT_EQ(big, got);
+        EXPECT_GE(blocks, 3);
+        EXPECT_EQ(65536u, static_cast<HiveNetSourceHS2*>(src)->blockSize);
+    }
+    ASSERT_EQ(0, first->finishPendingValue());
+    ASSERT_EQ(0, rig.readers[1]->readValue());
+    EXPECT_EQ("1", rig.cell(1));
+    ASSERT_EQ(0, third->readValue());
+    // Converted whole to a number from the reply.
+    int32_t v = 0;
+    int64_t len = 0;
+    BaseOutString out(&v, int64_t(sizeof v), &len, nullptr);
+    ASSERT_EQ(0, rig.readers[2]->getData(&out, SQL_C_SLONG));
+    EXPECT_EQ(123, v);
+    ASSERT_EQ(0, third->finishPendingValue());
+    ASSERT_EQ(0, rig.comm.skipByte());
+    // Row 2: 1,000 of the 12,000 bytes read, the rest passed.
+    ASSERT_EQ(0, rig.comm.nextRow());
+    ASSERT_EQ(0, first->readValue());
+    ASSERT_EQ(0, rig.readers[0]->getDataInPieces(nullptr, SQL_C_BINARY, &isNull, &conv));
+    char part[1000];
+    uint64_t n = 0;
+    int32_t more = 0;
+    ASSERT_EQ(0, conv->source->read(part, sizeof part, &n, &more));
+    EXPECT_EQ(1000u, n);
+    EXPECT_EQ(1, more);
+    EXPECT_EQ(big.substr(0, 1000), std::string(part, n));
+    // Read once only: a second start is refused.
+    EXPECT_EQ(1, rig.readers[0]->getDataInPieces(nullptr, SQL_C_BINARY, &isNull, &conv));
+    ASSERT_EQ(0, first->finishPendingValue());
+    ASSERT_EQ(0, rig.readers[1]->readValue());
+    EXPECT_EQ("2", rig.cell(1));
+    ASSERT_EQ(0, third->readValue());
+    EXPECT_EQ(kNullCell, rig.cell(2));
+    ASSERT_EQ(0, rig.comm.skipByte());
+    // Row 3: an empty value is done at once.
+    ASSERT_EQ(0, rig.comm.nextRow());
+    ASSERT_EQ(0, first->readValue());
+    EXPECT_EQ("", rig.cell(0));
+    ASSERT_EQ(0, first->finishPendingValue());
+    ASSERT_EQ(0, rig.readers[1]->readValue());
+    ASSERT_EQ(0, third->readValue());
+    EXPECT_EQ("z", rig.cell(2));
+    ASSERT_EQ(0, third->finishPendingValue());
+    ASSERT_EQ(0, rig.comm.skipByte());
+    ASSERT_EQ(0, rig.comm.endReply());
+    EXPECT_EQ(1u, rig.diags.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStyles, Readers, ::testing::Values(HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE),
