@@ -276,8 +276,8 @@ int TextDataReaderHS2::getData(BaseOutString* out, int16_t cType) noexcept
         return hiveNullFill(state, out, cType);
     const auto* text = static_cast<const uint8_t*>(value);
     if (kind == HIVE_READER_DECIMAL) {
-        return hiveConvertValue(this, out, cType, SQL_DECIMAL, precision, int16_t(cType == SQL_C_BINARY ? scale : 0),
-                                codePage, text, length, kBaseKindText);
+        return hiveConvertValue(this, out, cType, SQL_DECIMAL, precision, int16_t(scale), codePage, text, length,
+                                kBaseKindText);
     }
     BaseStatement* statement = state->statement;
     if (out->bufferLength > 0 && cType == SQL_C_CHAR && codePage == statement->charCodePage) {

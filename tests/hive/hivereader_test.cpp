@@ -112,7 +112,7 @@ const std::vector<TypeCase>& typeCases()
          38,
          10,
          "[\"12.3400000000\", \"-1234567890123456789012345678.0123456789\", null]",
-         {"12.34", "-1234567890123456789012345678.0123456789", kNullCell}},
+         {"12.3400000000", "-1234567890123456789012345678.0123456789", kNullCell}},
         {"string", HIVE_TYPE_STRING, 0, 0, "[\"h\\u00e9llo\", \"\", null]", {"h\xc3\xa9llo", "", kNullCell}},
         {"varchar",
          HIVE_TYPE_VARCHAR,
@@ -352,8 +352,9 @@ TEST_F(ReaderEdges, ColumnWiseTimestampsLoseTrailingFractionZerosAsText)
     EXPECT_EQ("2024-01-01 00:00:00.12", cells[0][0]);
     EXPECT_EQ("2024-01-01 00:00:00", cells[1][0]);
     EXPECT_EQ("2024-01-01 00:00:00", cells[2][0]);
-    // A decimal shorter than its slot comes back with its own length.
-    EXPECT_EQ("1.5", cells[0][1]);
+    // A decimal shorter than its slot comes back with its own digits, at
+    // the column's scale.
+    EXPECT_EQ("1.50", cells[0][1]);
     EXPECT_EQ("-123.45", cells[1][1]);
     // As a structure the timestamp is converted untrimmed.
     rig.state.currentRow = 1;
