@@ -744,7 +744,9 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
             *rows = uint32_t(values);
             *moreRows = values != 0;
             if (values == 0) {
-                // An empty block: the reply is consumed here, as for rows.
+                // An empty block: the reply is consumed here, as for rows,
+                // and there are no columns left for the readers.
+                blockColumnCount = 0;
                 if (skipRest(in) || skipRest(in))
                     return 1;
                 for (int32_t c = 1; c < count; ++c) {

@@ -687,6 +687,22 @@ TEST_F(ReaderEdges, WithoutTheLongDataCacheValuesStreamFromTheReplyInPlace)
     EXPECT_EQ(1u, rig.diags.size());
 }
 
+TEST_F(ReaderEdges, AnEmptyColumnWiseBlockIsConsumedByTheReplyReader)
+{
+    ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    rig.serve(katest::rowsReply(spec("column", "{\"type\":\"int\",\"values\":[]},"
+                                               "{\"type\":\"string\",\"values\":[]}")));
+    uint32_t rows = 9;
+    ASSERT_EQ(0, rig.begin(&rows));
+    EXPECT_EQ(0u, rows);
+    // Nothing is left for the readers: the whole reply has been read.
+    EXPECT_EQ(0, rig.comm.blockColumnCount);
+    EXPECT_EQ(rig.conn.readBuffer.frameEnd, rig.conn.readBuffer.readPos);
+    EXPECT_EQ(0u, rig.diags.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStyles, Readers, ::testing::Values(HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
                              return std::string(styleName(info.param)) + "Wise";
