@@ -385,6 +385,9 @@ int StreamDataReaderHS2::takeValue(int32_t n) noexcept
         pending = 1;
         return 0;
     }
+    // The source that read the previous value lends the sink's buffer.
+    if (sinkSource != nullptr)
+        sinkSource->release();
     if (valueSink->discard() || valueSink->reset())
         return 1;
     if (hiveCopyReplyToSink(state->readBuffer, valueSink, uint64_t(n), true))
