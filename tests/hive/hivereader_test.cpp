@@ -703,6 +703,27 @@ TEST_F(ReaderEdges, AnEmptyColumnWiseBlockIsConsumedByTheReplyReader)
     EXPECT_EQ(0u, rig.diags.size());
 }
 
+TEST_F(ReaderEdges, ARowWiseTimestampCutToItsBufferWarnsAndReportsItsLength)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_TIMESTAMP));
+    rig.serve(katest::rowsReply(spec("row", "{\"type\":\"timestamp\",\"values\":["
+                                            "\"2024-02-29 12:34:56.123456789\"]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    ASSERT_EQ(0, rig.readers[0]->readValue());
+    katest::Guarded<uint8_t> room(10);
+    int64_t ind = 0;
+    BaseOutString out(room.data(), int64_t(room.size()), &ind, nullptr);
+    ASSERT_EQ(0, rig.readers[0]->getData(&out, SQL_C_CHAR));
+    EXPECT_TRUE(room.guardsIntact());
+    EXPECT_EQ("2024-02-2", std::string(reinterpret_cast<char*>(room.data())));
+    EXPECT_EQ(29, ind);
+    ASSERT_EQ(1u, rig.diags.size());
+    EXPECT_TRUE(rig.diags.warning(0));
+    EXPECT_EQ(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED, rig.diags.index(0));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStyles, Readers, ::testing::Values(HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
                              return std::string(styleName(info.param)) + "Wise";
