@@ -724,6 +724,49 @@ TEST_F(ReaderEdges, ARowWiseTimestampCutToItsBufferWarnsAndReportsItsLength)
     EXPECT_EQ(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED, rig.diags.index(0));
 }
 
+TEST_F(ReaderEdges, WithoutTheLongDataCacheTheRestOfTheCurrentRowIsSpooledToo)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE, 0);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_BINARY));
+    rig.serve(katest::rowsReply(spec("row", "{\"type\":\"string\",\"values\":[\"a1\",\"a2\",null]},"
+                                            "{\"type\":\"int\",\"values\":[1,2,3]},"
+                                            "{\"type\":\"binary\",\"values\":[\"01\",\"\",\"0303\"]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    // The application read the first column of row 1 and moved on.
+    ASSERT_EQ(0, rig.readers[0]->readValue());
+    EXPECT_EQ("a1", rig.cell(0));
+    std::vector<DataReader*> twins(3, nullptr);
+    HiveNetReadFileBufferHS2 spool;
+    HiveSpoolRequest req;
+    req.state = &rig.state;
+    req.communicator = &rig.comm;
+    req.readers = rig.readers.data();
+    req.cacheReaders = twins.data();
+    req.columnCount = 3;
+    req.columnPosition = 1;
+    req.rowsAfterCurrent = 2;
+    ASSERT_EQ(0, spool.spoolRows(req));
+    EXPECT_EQ(rig.conn.readBuffer.frameEnd, rig.conn.readBuffer.readPos);
+    for (size_t c = 0; c < 3; ++c)
+        std::swap(rig.readers[c], twins[c]);
+    const char* want[3][3] = {{"a1", "1", "01"}, {"a2", "2", ""}, {kNullCell, "3", "0303"}};
+    for (size_t row = 0; row < 3; ++row) {
+        for (size_t c = row == 0 ? 1 : 0; c < 3; ++c) {
+            ASSERT_EQ(0, rig.readers[c]->readValue()) << row << " " << c;
+            EXPECT_EQ(want[row][c], rig.cell(c)) << row << " " << c;
+            if (c != 1) {
+                ASSERT_EQ(0, static_cast<StreamDataReaderHS2*>(rig.readers[c])->finishPendingValue());
+            }
+        }
+    }
+    for (DataReader* t : twins)
+        delete t;
+    EXPECT_EQ(0u, rig.diags.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStyles, Readers, ::testing::Values(HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
                              return std::string(styleName(info.param)) + "Wise";
