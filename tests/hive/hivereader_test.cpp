@@ -767,6 +767,46 @@ TEST_F(ReaderEdges, WithoutTheLongDataCacheTheRestOfTheCurrentRowIsSpooledToo)
     EXPECT_EQ(0u, rig.diags.size());
 }
 
+TEST_F(ReaderEdges, RowWiseValuesPassedOverLeaveTheReplyOnTheNextRow)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_TINYINT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_DECIMAL, 10, 2));
+    rig.serve(katest::rowsReply(spec("row", "{\"type\":\"string\",\"values\":[\"skipped\",null]},"
+                                            "{\"type\":\"tinyint\",\"values\":[null,-7]},"
+                                            "{\"type\":\"decimal\",\"values\":[\"1.00\",\"2.50\"]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    for (DataReader* r : rig.readers)
+        ASSERT_EQ(0, r->skipValue());
+    ASSERT_EQ(0, rig.comm.skipByte());
+    ASSERT_EQ(0, rig.comm.nextRow());
+    for (DataReader* r : rig.readers)
+        ASSERT_EQ(0, r->readValue());
+    EXPECT_EQ(kNullCell, rig.cell(0));
+    EXPECT_EQ("-7", rig.cell(1));
+    EXPECT_EQ("2.50", rig.cell(2));
+    // The same value twice gives the same text.
+    EXPECT_EQ("2.50", rig.cell(2));
+    ASSERT_EQ(0, rig.comm.skipByte());
+    ASSERT_EQ(0, rig.comm.endReply());
+    EXPECT_EQ(0u, rig.diags.size());
+}
+
+TEST_F(ReaderEdges, ATinyintOfAnotherTypeNamesTheProtocolAndTheData)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_TINYINT));
+    rig.serve(rowReply(TB().field(HIVE_T_STRUCT, 2).field(HIVE_T_I32, 1).i32(5).stop().stop().s));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    EXPECT_EQ(1, rig.readers[0]->readValue());
+    ASSERT_EQ(2u, rig.diags.size());
+    EXPECT_NE(std::string::npos, rig.diags.text(0).find("Protocol processing error.")) << rig.diags.text(0);
+    EXPECT_NE(std::string::npos, rig.diags.text(1).find("Unexpected field data")) << rig.diags.text(1);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStyles, Readers, ::testing::Values(HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
                              return std::string(styleName(info.param)) + "Wise";
