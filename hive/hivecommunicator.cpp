@@ -8,6 +8,7 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "hive/hiveconnection.h"
+#include "hive/hivereader.h"
 #include "kamessages.h"
 #include "transport/basesocket.h"
 
@@ -742,6 +743,26 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;
+            if (values == 0) {
+                // An empty block: the reply is consumed here, as for rows,
+                // and there are no columns left for the readers.
+                blockColumnCount = 0;
+                if (skipRest(in) || skipRest(in))
+                    return 1;
+                for (int32_t c = 1; c < count; ++c) {
+                    if (in.skip(HIVE_T_STRUCT))
+                        return 1;
+                }
+                if (endReply())
+                    return 1;
+                return failed;
+            }
+            firstElementType = ve;
+            firstCount = values;
+            if (fetchState != nullptr) {
+                fetchState->firstElementType = ve;
+                fetchState->firstCount = values;
+            }
             return failed;
         }
     }
@@ -940,4 +961,9 @@ int HiveCommunicatorHS2::getTypeInfo() noexcept
     pendingMethod = "GetTypeInfo";
     return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept
+{
+    return hiveMakeReader(fetchState, column, resultStyle, out);
 }
