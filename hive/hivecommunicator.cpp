@@ -8,6 +8,7 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "hive/hiveconnection.h"
+#include "hive/hivestatement.h"
 #include "kamessages.h"
 #include "transport/basesocket.h"
 
@@ -742,7 +743,20 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;
-            return failed;
+            if (failed || statement == nullptr)
+                return failed;
+            // Every column is read whole into its reader's storage, and the
+            // reply's end consumed: the wire is free for the read-ahead.
+            statement->readerState.firstElementType = ve;
+            statement->readerState.firstCount = values;
+            statement->readerState.rowsLeft = uint32_t(values);
+            statement->readerState.currentRow = 0;
+            statement->columnPosition = 0;
+            if (statement->readRowRemainder() != 0 || endReply() != 0)
+                return 1;
+            statement->columnPosition = 0;
+            statement->releaseWire();
+            return 0;
         }
     }
     if (skipRest(in))
