@@ -208,7 +208,7 @@ int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaData
     const bool forward = settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE;
     if (forward) {
         if (columnPosition >= column) {
-            errPost(MSG_HIVE_LONG_DATA_ORDER)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
+            errPost(MSG_HIVE_LONG_DATA_ORDER)->setSqlstateMsg(MSG_SQLSTATE_INVALID_DESCRIPTOR_INDEX);
             return 1;
         }
         for (uint16_t c = static_cast<uint16_t>(columnPosition + 1); c < column; ++c) {

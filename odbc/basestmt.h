@@ -14,6 +14,11 @@
 #include "odbc/baseerr.h"
 
 class BaseOutString;
+class BaseSqlString;
+class BaseSqlStringW;
+class CatalogResult;
+class KaDataConverter;
+class KaDataSink;
 
 class BaseAXD;
 class BaseAXDRecord;
@@ -26,6 +31,7 @@ class BaseDescriptor;
 class BaseIPD;
 class BaseIPDRecord;
 class BaseIRD;
+class BaseIRDRecord;
 class BaseStatement;
 class KaErrorList;
 
@@ -205,21 +211,235 @@ public:
     [[nodiscard]] virtual int16_t tables(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
                                          int16_t schemaLength, const uint16_t* table, int16_t tableLength,
                                          const uint16_t* type, int16_t typeLength) noexcept;
+
+    // ---- Driver hooks ------------------------------------------------------
+    // Where a driver has nothing to add, or where the work belongs to a part
+    // of the framework that is not there yet, the base body posts the
+    // not-capable diagnostic and fails, so that a partial driver stays whole.
+    // Results are 0 or 1 unless said otherwise.
+
+    // Bulk transfer and persistence.
+    [[nodiscard]] virtual int16_t exportResultSet(int32_t mode, const uint16_t* fileName, int64_t codePage,
+                                                  int32_t descField1, int32_t descField2, int32_t reserved,
+                                                  const uint16_t* logFileName) noexcept;
+    [[nodiscard]] virtual int16_t bulkIntegerCType(int16_t sqlType, int16_t* cType) noexcept;
+    [[nodiscard]] virtual int16_t bulkColumnCodePage(uint16_t column, int64_t* codePage) noexcept;
+    [[nodiscard]] virtual int16_t addBulkMessage(int64_t row, uint16_t column, uint16_t message) noexcept;
+    [[nodiscard]] virtual int16_t validateBulkColumn(uint16_t column, int16_t sqlType) noexcept;
+    [[nodiscard]] virtual int16_t bulkLoadPrepare() noexcept;
+    // Told the parameter array size that remains after ignored rows; 0.
+    [[nodiscard]] virtual int16_t bulkLoadFinish(uint64_t arraySize) noexcept;
+
+    // Procedure parameters and their catalog rows.
+    [[nodiscard]] virtual int16_t defaultSchemaName(uint16_t* name, int16_t bufferLength, int16_t* nameLength) noexcept;
+    [[nodiscard]] virtual int16_t sortCatalogRows(CatalogResult* rows) noexcept;
+    [[nodiscard]] virtual int16_t selectProcedureColumnRows(CatalogResult* rows) noexcept;
+
+    // Preparation: the driver's own, of the narrow or the UTF-16 text.
+    [[nodiscard]] virtual int16_t prepareNarrowHook(BaseSqlString* text) noexcept;
+    [[nodiscard]] virtual int16_t prepareHook(BaseSqlStringW* text) noexcept;
+    // Runs the execution text; may set rerunAfterExecute or reentryPending.
+    [[nodiscard]] virtual int16_t executeHook() noexcept;
+    [[nodiscard]] virtual int16_t describeParamHook(uint16_t param, int16_t* dataType, uint64_t* size, int16_t* digits,
+                                                    int16_t* nullable) noexcept;
+    // *noMoreResults := 1 when the statement has no further result.
+    [[nodiscard]] virtual int16_t moreResultsHook(int16_t* noMoreResults) noexcept;
+    // Replaces the CURRENT OF clause of text by a condition on the key
+    // columns of cursor's current row.
+    [[nodiscard]] virtual int16_t buildSearchCondition(BaseStatement* cursor, BaseSqlStringW* text) noexcept;
+
+    // Catalog functions: the generic body and the driver's part of each.
+    [[nodiscard]] virtual int16_t columnsInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                  const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                  int16_t tableLength, const uint16_t* column,
+                                                  int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t driverColumns(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                                int16_t schemaLength, const uint16_t* table, int16_t tableLength,
+                                                const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t specialColumnsInternal(uint16_t identifierType, const uint16_t* catalog,
+                                                         int16_t catalogLength, const uint16_t* schema,
+                                                         int16_t schemaLength, const uint16_t* table,
+                                                         int16_t tableLength, uint16_t scope,
+                                                         uint16_t nullable) noexcept;
+    // *notHandled := 1 leaves the work to the generic body.
+    [[nodiscard]] virtual int16_t driverSpecialColumns(uint16_t identifierType, const uint16_t* catalog,
+                                                       int16_t catalogLength, const uint16_t* schema,
+                                                       int16_t schemaLength, const uint16_t* table, int16_t tableLength,
+                                                       uint16_t scope, uint16_t nullable, int16_t* notHandled) noexcept;
+    [[nodiscard]] virtual int16_t statisticsInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                     const uint16_t* schema, int16_t schemaLength,
+                                                     const uint16_t* table, int16_t tableLength, uint16_t unique,
+                                                     uint16_t reserved) noexcept;
+    [[nodiscard]] virtual int16_t driverStatistics(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                   int16_t tableLength, uint16_t unique, uint16_t reserved) noexcept;
+    [[nodiscard]] virtual int16_t tablesInternal(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                                 int16_t schemaLength, const uint16_t* table, int16_t tableLength,
+                                                 const uint16_t* type, int16_t typeLength) noexcept;
+    [[nodiscard]] virtual int16_t driverTablesEnum(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                   int16_t tableLength, const uint16_t* type,
+                                                   int16_t typeLength) noexcept;
+    [[nodiscard]] virtual int16_t driverTables(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                               int16_t schemaLength, const uint16_t* table, int16_t tableLength,
+                                               const uint16_t* type, int16_t typeLength) noexcept;
+    [[nodiscard]] virtual int16_t columnPrivilegesInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                           const uint16_t* schema, int16_t schemaLength,
+                                                           const uint16_t* table, int16_t tableLength,
+                                                           const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t driverColumnPrivileges(const uint16_t* catalog, int16_t catalogLength,
+                                                         const uint16_t* schema, int16_t schemaLength,
+                                                         const uint16_t* table, int16_t tableLength,
+                                                         const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t foreignKeysImpl(const uint16_t* pkCatalog, int16_t pkCatalogLength,
+                                                  const uint16_t* pkSchema, int16_t pkSchemaLength,
+                                                  const uint16_t* pkTable, int16_t pkTableLength,
+                                                  const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                                  const uint16_t* fkSchema, int16_t fkSchemaLength,
+                                                  const uint16_t* fkTable, int16_t fkTableLength) noexcept;
+    [[nodiscard]] virtual int16_t driverForeignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength,
+                                                    const uint16_t* pkSchema, int16_t pkSchemaLength,
+                                                    const uint16_t* pkTable, int16_t pkTableLength,
+                                                    const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                                    const uint16_t* fkSchema, int16_t fkSchemaLength,
+                                                    const uint16_t* fkTable, int16_t fkTableLength) noexcept;
+    [[nodiscard]] virtual int16_t primaryKeysInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                      const uint16_t* schema, int16_t schemaLength,
+                                                      const uint16_t* table, int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t driverPrimaryKeys(const uint16_t* catalog, int16_t catalogLength,
+                                                    const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                    int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t procedureColumnsInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                           const uint16_t* schema, int16_t schemaLength,
+                                                           const uint16_t* procedure, int16_t procedureLength,
+                                                           const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t driverProcedureColumns(const uint16_t* catalog, int16_t catalogLength,
+                                                         const uint16_t* schema, int16_t schemaLength,
+                                                         const uint16_t* procedure, int16_t procedureLength,
+                                                         const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t proceduresInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                     const uint16_t* schema, int16_t schemaLength,
+                                                     const uint16_t* procedure, int16_t procedureLength) noexcept;
+    [[nodiscard]] virtual int16_t driverProcedures(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength,
+                                                   const uint16_t* procedure, int16_t procedureLength) noexcept;
+    [[nodiscard]] virtual int16_t tablePrivilegesInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                          const uint16_t* schema, int16_t schemaLength,
+                                                          const uint16_t* table, int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t driverTablePrivileges(const uint16_t* catalog, int16_t catalogLength,
+                                                        const uint16_t* schema, int16_t schemaLength,
+                                                        const uint16_t* table, int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t typeInfoQuery(int16_t dataType) noexcept;
+
+    // Fetching: asked before a new rowset position is computed.
+    [[nodiscard]] virtual int16_t prepareFetch(int16_t orientation, int64_t offset) noexcept;
+    // SQLSetPos of the driver: 0 done, 1 failed, other values leave the work
+    // to the framework.
+    [[nodiscard]] virtual int16_t setPosHook(uint64_t row, uint16_t operation, uint16_t lockType) noexcept;
+    // Forward-only: the next row becomes current; *noMoreRows := 1 at the end.
+    [[nodiscard]] virtual int16_t fetchRow(int16_t* noMoreRows) noexcept;
+    // Scrollable: row `row` (from 1) becomes current; *status SQL_ROW_NOROW
+    // when there is none.
+    [[nodiscard]] virtual int16_t positionRow(int64_t row, uint16_t* status, bool lock) noexcept;
+    // The static cursor the framework keeps for a driver without one.
+    [[nodiscard]] virtual int16_t cachedRowStatus(int64_t row, uint16_t* status, bool lock) noexcept;
+    [[nodiscard]] virtual int16_t fillRowCache() noexcept;
+    [[nodiscard]] virtual int16_t getCachedData(uint16_t column, int16_t cType, BaseOutString* out) noexcept;
+    [[nodiscard]] virtual int16_t cacheColumnValue(uint16_t column, BaseOutString* out, uint8_t* cache,
+                                                   int64_t cacheSize, int64_t* length, int32_t* kind,
+                                                   uint8_t* truncated) noexcept;
+    // The value of result column `column` of the current row into out as cType.
+    [[nodiscard]] virtual int16_t getColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept;
+    // The C type SQL_C_DEFAULT stands for on a column of sqlType.
+    [[nodiscard]] virtual int16_t checkColumnCType(int16_t sqlType, uint16_t column, BaseIRDRecord* record) noexcept;
+    // Non-zero when the value is to be streamed in pieces.
+    [[nodiscard]] virtual int16_t columnDataAvailable(uint16_t column, bool charType, int16_t sqlType, bool continuing,
+                                                      int32_t passThrough) noexcept;
+    // Rows affected by the last execution, -1 unknown.
+    [[nodiscard]] virtual int16_t getRowCount(int64_t* count) noexcept;
+
+    // Result description.
+    [[nodiscard]] virtual int16_t colAttributeHook(uint16_t column, uint16_t field, BaseOutString* out,
+                                                   int64_t* numericValue) noexcept;
+    // Fills the IRD and resultColumnCount, and sets resultDescribed.
+    [[nodiscard]] virtual int16_t describeStatement() noexcept;
+
+    // Column binding.
+    [[nodiscard]] virtual int16_t validateBinding(uint16_t column) noexcept;
+    // Asked before columns are unbound; non-zero keeps the bindings.
+    [[nodiscard]] virtual int16_t bindColHook() noexcept;
+
+    // Parameters. setParamValue hands a value of text marker `marker`: mode
+    // 0 whole (length -1: NULL), 1 to 3 the first, a further and the last
+    // piece of a streamed value.
+    [[nodiscard]] virtual int16_t setParamValue(uint16_t marker, const void* data, int64_t length,
+                                                int32_t mode) noexcept;
+    [[nodiscard]] virtual const uint16_t* nullLiteral() noexcept;
+    [[nodiscard]] virtual int16_t appendLiteral(int16_t sqlType, const uint16_t* text, int64_t lengthBytes) noexcept;
+    // lengthBytes -1 appends the NULL literal.
+    [[nodiscard]] virtual int16_t appendParamText(int16_t sqlType, const uint16_t* text, int64_t lengthBytes) noexcept;
+    [[nodiscard]] virtual int16_t bindParameterHook(uint16_t param) noexcept;
+    // Kept for drivers that fill the table in order; nothing calls it.
+    [[nodiscard]] virtual int16_t spareParamHook() noexcept;
+    [[nodiscard]] virtual int16_t resetParamsHook(int32_t mode) noexcept;
+
     // The descriptors a driver supplies its own classes of, bound to the
     // statement's connection (the IRD and IPD also to the statement); 0, or 1
     // when memory ran out.
     [[nodiscard]] virtual int16_t createIRD(BaseIRD** out) noexcept;
     [[nodiscard]] virtual int16_t createIPD(BaseIPD** out) noexcept;
     [[nodiscard]] virtual int16_t createCofC(BaseCofC** out) noexcept;
+    // Closing: the driver's part of closing the cursor and of freeing the
+    // results (drop: the statement goes).
+    [[nodiscard]] virtual int16_t closeCursorHook() noexcept;
+    [[nodiscard]] virtual int16_t freeResultsHook(bool drop) noexcept;
+    // The statement's cursor name text, or null.
+    [[nodiscard]] virtual const uint16_t* cursorNameText() noexcept;
+    [[nodiscard]] virtual int16_t cancelAsync() noexcept;
+    virtual void cancelRunning() noexcept;
+    // Statement attributes the framework does not keep itself.
+    [[nodiscard]] virtual int16_t getStmtAttrHook(int32_t attribute, void* value, int32_t bufferLength,
+                                                  int32_t* stringLength) noexcept;
+    [[nodiscard]] virtual int16_t setStmtAttrHook(int32_t attribute, void* value, int32_t stringLength) noexcept;
+    [[nodiscard]] virtual int16_t checkScrollOptions(uint16_t concurrency, int64_t keyset, uint16_t rowset) noexcept;
+    // The number of the result's last row.
+    [[nodiscard]] virtual int16_t findLastRow(int64_t* lastRow) noexcept;
+    // SetPos row operations of the driver.
+    [[nodiscard]] virtual int16_t setPosAbort() noexcept;
+    [[nodiscard]] virtual int16_t setPosDelete() noexcept;
+    [[nodiscard]] virtual int16_t setPosAddExecute() noexcept;
+    [[nodiscard]] virtual int16_t setPosUpdateBegin() noexcept;
+    [[nodiscard]] virtual int16_t setPosAddBegin() noexcept;
+    // Non-zero when the last positioned row may no longer be used.
+    [[nodiscard]] virtual int16_t setPosValidateBookmark(int64_t lastRow, bool rowPresent, uint16_t status) noexcept;
+    [[nodiscard]] virtual int16_t setPosColumnData(uint16_t column, BaseAXDRecord* value) noexcept;
+    [[nodiscard]] virtual int16_t setPosUpdateExecute() noexcept;
     // Completes a new statement (its descriptors); 0, or non-zero when the
     // statement must not be handed out.
     [[nodiscard]] virtual int16_t initStatement() noexcept;
+    // 0 none, 1 the driver gathers the rows into one multi-row INSERT, 2 it
+    // takes whole parameter columns.
+    [[nodiscard]] virtual int16_t beginMultiRowInsert() noexcept;
     // Asked by the entry and exit steps; non-zero ends the call, resp. turns
     // it into SQL_ERROR.
     [[nodiscard]] virtual int16_t enterHook() noexcept;
     [[nodiscard]] virtual int16_t exitHook() noexcept;
+    // Prepares getDataConverter to stream the value of `column`, or says
+    // the value is NULL.
+    [[nodiscard]] virtual int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
+                                                     BaseIRDRecord* record, KaDataConverter** converter) noexcept;
     // The statement moved to another connection.
     virtual int16_t rebindConverterCache(BaseConnection* newConnection) noexcept;
+    // The catalog columns hook.
+    [[nodiscard]] virtual int16_t columnsHook() noexcept;
+    [[nodiscard]] virtual int16_t bulkLoadBatch() noexcept;
+    // Non-zero enables the description of procedure-call parameters.
+    [[nodiscard]] virtual int16_t canDescribeProcParams() noexcept;
+    // Runs the prepared text once per parameter row from parameter
+    // firstParamDone + 1 on; *needData set when a value is asked for at
+    // execution; *rowsAffected (may be null) set when rows changed.
+    [[nodiscard]] virtual int16_t executeCore(uint16_t firstParamDone, int16_t* needData,
+                                              int16_t* rowsAffected) noexcept;
 
     // Makes the implicit APD and ARD, the IPD, the IRD and the procedure
     // IPD; 0, or 1 when memory ran out.
