@@ -58,8 +58,8 @@ int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
     readerState.longDataCache = settings.longDataCache;
     preparedKind = static_cast<int32_t>(text->getStatementKind());
     executedForDescribe = 0;
-    pollFlag = preparedKind == HIVE_KIND_INSERT || preparedKind == HIVE_KIND_CREATE ||
-                       preparedKind == HIVE_KIND_DROP || preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0
+    pollFlag = preparedKind == HIVE_KIND_INSERT || preparedKind == HIVE_KIND_CREATE || preparedKind == HIVE_KIND_DROP ||
+                       preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0
                    ? 1
                    : 0;
     closeAfterExecute = 0;
@@ -122,8 +122,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     const bool resultExpected = closeAfterExecute == 0 && (preparedKind == HIVE_KIND_SELECT ||
                                                            (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
     if (resultExpected) {
-        if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) !=
-            0) {
+        if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) != 0) {
             releaseWire();
             return 1;
         }
@@ -373,7 +372,8 @@ int16_t HiveStatement::describeWithParameters() noexcept
     }
     KaStringW query;
     if (query.appendNarrow("SELECT * FROM (", 15) || query.append(rewritten.data, rewritten.len) ||
-        query.appendNarrow(") ", 2) || query.appendNarrow(alias, std::strlen(alias)) || query.appendNarrow(" where 0=1", 10))
+        query.appendNarrow(") ", 2) || query.appendNarrow(alias, std::strlen(alias)) ||
+        query.appendNarrow(" where 0=1", 10))
         return 1;
     // The describe query's own result is closed by the next execution.
     const int32_t savedClose = closeAfterExecute;

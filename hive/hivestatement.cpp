@@ -30,11 +30,10 @@ constexpr int32_t kDecimalDefaultScale = 6;
 constexpr uint16_t kDefaultOperationStatusDelay = 25;
 // Memory a long value takes before it spills to a temporary file.
 constexpr uint64_t kDefaultLongDataBuffer = 2097152;
-// Value buffer sizes by type code.
-constexpr int64_t kBufferUnbounded = 2147483647;
-constexpr int64_t kBufferVarchar = 65355;
+// Column sizes: no limit, and varchar and char without a length.
+constexpr int64_t kSizeUnbounded = 2147483647;
+constexpr int64_t kVarcharDefaultLength = 65355;
 constexpr int64_t kCharDefaultLength = 255;
-constexpr int64_t kBufferDecimal = 40;
 
 }  // namespace
 
@@ -45,7 +44,7 @@ void hiveStatementSettingsOf(const HiveConnection* conn, HiveStatementSettings* 
     out->useAsync = 0;
     out->longDataCache = 1;
     out->stringDescribeType = SQL_WVARCHAR;
-    out->maxStringSize = kBufferUnbounded;
+    out->maxStringSize = kSizeUnbounded;
     out->maxNumericPrecision = kDefaultMaxNumeric;
     out->maxNumericScale = kDefaultMaxNumeric;
     out->arrayFetchSize = kDefaultArrayFetchSize;
@@ -320,7 +319,6 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     rec->scale = 0;
     rec->intervalCode = 0;
 
-    int64_t bufferSize = 0;
     int64_t codePage = 0;
     const int64_t rowSize = row->columnSize;
     auto sized = [&](int64_t size, bool octets) noexcept {
@@ -332,55 +330,31 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     switch (typeCode) {
     case HIVE_TYPE_UNKNOWN:
     case HIVE_TYPE_NULL:
-        bufferSize = typeCode == HIVE_TYPE_NULL ? 1 : 0;
         sized(rowSize, true);
         codePage = 106;
         break;
-    case HIVE_TYPE_BOOLEAN:
-        bufferSize = 5;
-        sized(rowSize, false);
-        break;
-    case HIVE_TYPE_TINYINT:
-        bufferSize = 4;
-        sized(4, false);
-        break;
-    case HIVE_TYPE_SMALLINT:
-        bufferSize = 6;
-        sized(6, false);
-        break;
-    case HIVE_TYPE_INT:
-        bufferSize = 11;
-        sized(11, false);
-        break;
-    case HIVE_TYPE_BIGINT:
-        bufferSize = 20;
-        sized(20, false);
-        break;
-    case HIVE_TYPE_FLOAT:
-        bufferSize = 14;
-        sized(rowSize, false);
-        break;
-    case HIVE_TYPE_DOUBLE:
-        bufferSize = 22;
-        sized(rowSize, false);
-        break;
+    case HIVE_TYPE_BOOLEAN: sized(rowSize, false); break;
+    case HIVE_TYPE_TINYINT: sized(4, false); break;
+    case HIVE_TYPE_SMALLINT: sized(6, false); break;
+    case HIVE_TYPE_INT: sized(11, false); break;
+    case HIVE_TYPE_BIGINT: sized(20, false); break;
+    case HIVE_TYPE_FLOAT: sized(rowSize, false); break;
+    case HIVE_TYPE_DOUBLE: sized(rowSize, false); break;
     case HIVE_TYPE_STRING:
-        bufferSize = kBufferUnbounded;
         sized(rowSize < settings.maxStringSize ? rowSize : settings.maxStringSize, true);
         codePage = 106;
         break;
     case HIVE_TYPE_DATE:
     case HIVE_TYPE_TIMESTAMP:
-        bufferSize = rowSize;
         sized(rowSize, false);
         rec->precision = static_cast<int16_t>(rowSize);
-        rec->scale = row->maximumScale;
+        // A date has no fraction, whatever its type row's largest scale.
+        rec->scale = typeCode == HIVE_TYPE_DATE ? 0 : row->maximumScale;
         rec->intervalCode = typeCode == HIVE_TYPE_DATE ? SQL_CODE_DATE : SQL_CODE_TIMESTAMP;
         codePage = 106;
         break;
     case HIVE_TYPE_BINARY:
-        bufferSize = rowSize;
-        sized(bufferSize, true);
+        sized(rowSize, true);
         rec->flags = static_cast<uint16_t>(rec->flags & ~kBaseRecCaseSensitive);
         rec->longDataColumn = 1;
         codePage = 106;
@@ -392,7 +366,6 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         codePage = 106;
         break;
     case HIVE_TYPE_DECIMAL: {
-        bufferSize = kBufferDecimal;
         int32_t precision = first;
         int32_t scale = second < 0 && first >= 1 ? 0 : second;
         if (precision < 1 || scale < 0) {
@@ -410,12 +383,10 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         break;
     }
     case HIVE_TYPE_VARCHAR:
-        bufferSize = kBufferVarchar;
-        sized(first >= 1 ? first : kBufferVarchar, true);
+        sized(first >= 1 ? first : kVarcharDefaultLength, true);
         codePage = 106;
         break;
     case HIVE_TYPE_CHAR:
-        bufferSize = kBufferUnbounded;
         sized(first >= 1 ? first : kCharDefaultLength, true);
         codePage = 106;
         break;

@@ -97,3 +97,18 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
+
+# Queries against the bundled HiveServer2 test server through pyodbc, and
+# the demonstration script run on the build's driver (its package step and
+# its own build left out).
+add_test(NAME driver.hs2_query
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_query_test.py ${KA_DRIVER_SO})
+add_test(NAME driver.demo
+  COMMAND ${CMAKE_SOURCE_DIR}/tools/demo --no-packages --driver ${KA_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.hs2_query PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+  set_tests_properties(driver.demo PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.hs2_query driver.demo PROPERTIES TIMEOUT 300)
