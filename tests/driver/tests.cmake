@@ -104,7 +104,7 @@ set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
 add_test(NAME driver.hs2_query
   COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_query_test.py ${KA_DRIVER_SO})
 add_test(NAME driver.demo
-  COMMAND ${CMAKE_SOURCE_DIR}/tools/demo --no-packages --driver ${KA_DRIVER_SO})
+  COMMAND sh ${KA_DRIVER_TESTS}/hs2_demo_test.sh ${CMAKE_SOURCE_DIR} ${KA_DRIVER_SO})
 if(KA_ASAN_RUNTIME)
   set_tests_properties(driver.hs2_query PROPERTIES
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
