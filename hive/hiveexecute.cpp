@@ -205,7 +205,10 @@ int16_t HiveStatement::pollOperation() noexcept
             }
             return kHiveFieldSkip;
         });
-        if (rc != 0 || hiveReadReplyEnd(in) != 0 || status == HIVE_STATUS_ERROR) {
+        // The rest of the result struct after the response.
+        if (rc == 0)
+            rc = in.readFields([](uint8_t, int16_t) noexcept { return kHiveFieldSkip; });
+        if (rc != 0 || status == HIVE_STATUS_ERROR) {
             ramFree(message);
             return 1;
         }
@@ -238,22 +241,9 @@ int16_t HiveStatement::pollOperation() noexcept
 int16_t HiveStatement::closeResult() noexcept
 {
     int16_t rc = 0;
-    if (ownsWire != 0) {
-        // The rest of the current reply, or the read-ahead's, is passed over.
-        HiveConnection* conn = hiveConnection();
-        if (conn->readBuffer.drainPending(this) != 0)
-            rc = 1;
-        if (fetchState == HIVE_FETCH_AHEAD) {
-            uint32_t rows = 0;
-            int32_t more = 0;
-            readerState.rowsLeft = 0;
-            if (rc == 0 && communicator->readFetchResultsReply(&rows, &more) != 0)
-                rc = 1;
-            if (rc == 0 && conn->readBuffer.drainPending(this) != 0)
-                rc = 1;
-        }
-        releaseWire();
-    }
+    // The rest of the current reply, or the read-ahead's, is passed over.
+    if (ownsWire != 0 && dropPendingReply() != 0)
+        rc = 1;
     fetchState = HIVE_FETCH_NONE;
     rowsLeft = 0;
     moreRows = 0;

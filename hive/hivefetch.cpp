@@ -60,10 +60,8 @@ int16_t HiveStatement::failBlock() noexcept
     readerState.rowsLeft = 0;
     // What is left of the reply cannot be trusted; the operation ends here,
     // and its own failure adds nothing to the diagnostic already posted.
-    if (ownsWire != 0) {
-        static_cast<void>(hiveConnection()->readBuffer.drainPending(this));
-        releaseWire();
-    }
+    if (ownsWire != 0)
+        static_cast<void>(dropPendingReply());
     static_cast<void>(communicator->closeCurrentOperation());
     resultState = HIVE_RESULT_CLOSED;
     return 1;

@@ -11,13 +11,11 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
-#include "foundation/kalock.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivedesc.h"
 #include "hive/hivereader.h"
 #include "kamessages.h"
-#include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
 
@@ -55,6 +53,21 @@ void hiveStatementSettingsOf(const HiveConnection* conn, HiveStatementSettings* 
         return;
     if (conn->readBuffer.resultStyle == HIVE_RESULT_ROW_WISE)
         out->resultStyle = HIVE_RESULT_ROW_WISE;
+    // Before the options are read (a connection under construction) the
+    // defaults stand.
+    if (conn->arrayFetchSize <= 0)
+        return;
+    out->useAsync = conn->useAsyncExecute;
+    out->pollAlways = conn->pollCompletionStatus != 0 || conn->useAsyncExecute != 0 ? 1 : 0;
+    out->longDataCache = conn->longDataCache;
+    out->stringDescribeType = conn->stringDescribeType;
+    out->maxStringSize = conn->maxStringSize > 0 ? conn->maxStringSize : kSizeUnbounded;
+    out->maxNumericPrecision = static_cast<int32_t>(conn->maxNumericPrecision);
+    out->maxNumericScale = static_cast<int32_t>(conn->maxNumericScale);
+    out->arrayFetchSize = conn->arrayFetchSize;
+    out->maxRowsInFetch = conn->maxRowsInFetch;
+    out->operationStatusDelay = conn->operationStatusDelay;
+    out->longDataBufferSize = conn->longDataBufferSize;
 }
 
 // ---- Life ---------------------------------------------------------------------
@@ -63,8 +76,9 @@ HiveStatement::HiveStatement(BaseConnection* connection) noexcept : BaseStatemen
 
 HiveStatement::~HiveStatement()
 {
+    // A reply left on the shared wire would be read as the next statement's.
     if (ownsWire != 0)
-        releaseWire();
+        static_cast<void>(dropPendingReply());
     ramFree(sqlText);
     delete communicator;
 }
@@ -154,50 +168,52 @@ int16_t HiveStatement::setSqlText(const uint16_t* text, size_t units) noexcept
 
 HiveStatement* HiveStatement::wireOwnerOf(HiveConnection* conn) noexcept
 {
-    if (conn == nullptr)
-        return nullptr;
-    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
-    KaNode* node = conn->statements.first();
-    for (size_t i = 0; node != nullptr && i < conn->statements.count; ++i, node = node->next) {
-        auto* stmt = dynamic_cast<HiveStatement*>(static_cast<BaseStatement*>(node));
-        if (stmt != nullptr && stmt->ownsWire != 0)
-            return stmt;
+    return conn != nullptr ? conn->wireOwner : nullptr;
+}
+
+int16_t HiveStatement::dropPendingReply() noexcept
+{
+    HiveConnection* conn = hiveConnection();
+    int rc = conn->readBuffer.drainPending(this);
+    if (fetchState == HIVE_FETCH_AHEAD) {
+        // The read-ahead's reply may not have started to arrive yet.
+        uint32_t rows = 0;
+        int32_t more = 0;
+        rc = rc || communicator->readFetchResultsReply(&rows, &more) || conn->readBuffer.drainPending(this);
+        fetchState = HIVE_FETCH_IDLE;
     }
-    return nullptr;
+    releaseWire();
+    return rc != 0 ? 1 : 0;
 }
 
 int16_t HiveStatement::acquireWire() noexcept
 {
     HiveConnection* conn = hiveConnection();
     HiveStatement* owner = wireOwnerOf(conn);
-    if (owner == this || owner == nullptr) {
-        ownsWire = 1;
-        return 0;
-    }
-    // The owner's reply is still (partly) on the wire. Its rows cannot be
-    // kept without a spool file, so they are read off and dropped, and the
-    // owner's next fetch says so rather than ending its result early.
-    owner->ownsWire = 0;
-    if (owner->resultState == HIVE_RESULT_OPEN) {
-        owner->resultAbandoned = 1;
-        owner->rowsLeft = 0;
-        owner->moreRows = 0;
-    }
-    int rc = conn->readBuffer.drainPending(owner);
-    if (owner->fetchState == HIVE_FETCH_AHEAD) {
-        // The read-ahead request's reply has not started arriving yet.
-        uint32_t rows = 0;
-        int32_t more = 0;
-        rc = rc || owner->communicator->readFetchResultsReply(&rows, &more);
-        owner->fetchState = HIVE_FETCH_IDLE;
+    if (owner != this && owner != nullptr) {
+        // The owner's reply is still (partly) on the wire. Its rows cannot
+        // be kept without a spool file, so they are read off and dropped,
+        // and the owner's next fetch says so rather than ending its result
+        // early.
+        if (owner->resultState == HIVE_RESULT_OPEN) {
+            owner->resultAbandoned = 1;
+            owner->rowsLeft = 0;
+            owner->moreRows = 0;
+        }
+        if (owner->dropPendingReply() != 0)
+            return 1;
     }
     ownsWire = 1;
-    return rc != 0 ? 1 : 0;
+    conn->wireOwner = this;
+    return 0;
 }
 
 void HiveStatement::releaseWire() noexcept
 {
     ownsWire = 0;
+    HiveConnection* conn = hiveConnection();
+    if (conn != nullptr && conn->wireOwner == this)
+        conn->wireOwner = nullptr;
 }
 
 // ---- Result columns -------------------------------------------------------------

@@ -110,6 +110,9 @@ public:
     [[nodiscard]] int16_t acquireWire() noexcept;
     // Nobody's reply is pending on the wire any more.
     void releaseWire() noexcept;
+    // Reads off and drops what is left of this statement's reply (and of
+    // its read-ahead), then releases the wire. 0 or 1.
+    [[nodiscard]] int16_t dropPendingReply() noexcept;
     // The statement of the connection whose reply is on the wire, or null.
     static HiveStatement* wireOwnerOf(HiveConnection* conn) noexcept;
 
