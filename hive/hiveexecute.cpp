@@ -73,7 +73,9 @@ int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
     } else if (preparedKind != HIVE_KIND_SELECT) {
         closeAfterExecute = 1;
     }
-    return setSqlText(text->data, text->len);
+    if (setSqlText(text->data, text->len) != 0)
+        return 1;
+    return recordMarkers(text);
 }
 
 // ---- Execute ----------------------------------------------------------------------
@@ -88,6 +90,13 @@ int16_t HiveStatement::executeHook() noexcept
         errPost(MSG_HIVE_DESCRIBE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText("SQL is NULL");
         return 1;
     }
+    // With parameters, the text with their values written in.
+    const uint16_t* text = nullptr;
+    size_t units = 0;
+    if (finishParamText(&text, &units) != 0)
+        return 1;
+    if (text != nullptr)
+        return executeText(text, units);
     return executeText(sqlText, sqlTextLength);
 }
 

@@ -80,6 +80,7 @@ HiveStatement::~HiveStatement()
     if (ownsWire != 0)
         static_cast<void>(dropPendingReply());
     ramFree(sqlText);
+    ramFree(markerOffsets);
     delete communicator;
 }
 

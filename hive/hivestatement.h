@@ -9,6 +9,7 @@
 
 #include "hive/hivecommunicator.h"
 #include "hive/hivereader.h"
+#include "foundation/kastringw.h"
 #include "odbc/basestmt.h"
 
 class BaseConnection;
@@ -89,6 +90,8 @@ public:
                                           int32_t* stringLength) noexcept override;
     [[nodiscard]] int16_t setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept override;
     [[nodiscard]] int16_t initStatement() noexcept override;
+    [[nodiscard]] int16_t setParamValue(uint16_t marker, const void* data, int64_t length,
+                                        int32_t mode) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
                                              BaseIRDRecord* record, KaDataConverter** converter) noexcept override;
 
@@ -103,6 +106,13 @@ public:
     // ---- The statement's own SQL text ----------------------------------------
     [[nodiscard]] int16_t reserveSqlText(size_t units) noexcept;
     [[nodiscard]] int16_t setSqlText(const uint16_t* text, size_t units) noexcept;
+
+    // ---- Parameter values ----------------------------------------------------
+    // The marker positions of the prepared text, from its analysis.
+    [[nodiscard]] int16_t recordMarkers(BaseSqlStringW* text) noexcept;
+    // The text with every parameter value written in, once every marker had
+    // its value (none without markers). 0, or 1 after the diagnostic.
+    [[nodiscard]] int16_t finishParamText(const uint16_t** text, size_t* units) noexcept;
 
     // ---- The wire --------------------------------------------------------------
     // Makes this statement the one whose reply the connection's wire carries;
@@ -140,6 +150,13 @@ public:
     uint16_t* sqlText = nullptr;
     size_t sqlTextLength = 0;
     size_t sqlTextCapacity = 0;
+    // Marker offsets of sqlText, the text being built with the parameter
+    // values, how far sqlText was copied into it and the marker due next.
+    size_t* markerOffsets = nullptr;
+    size_t markerOffsetCount = 0;
+    KaStringW paramText;
+    size_t paramFrom = 0;
+    size_t paramNext = 1;
     int64_t hiveRowCount = 0;
     // The last column read in the current row (1-based, 0 none).
     uint16_t columnPosition = 0;

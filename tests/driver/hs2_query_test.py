@@ -144,6 +144,14 @@ class HiveQueries(unittest.TestCase):
             self.assertEqual(cursor.fetchall()[0][0], "Gr\u00f3")
             cursor.execute("SELECT count(*) FROM people WHERE age >= 18")
             self.assertEqual(cursor.fetchone()[0], 6)
+            # A value can neither end its literal nor lose a character.
+            tricky = "it's a \\ test' OR '1'='1"
+            cursor.execute("SELECT count(*) FROM people WHERE name = ?", tricky)
+            self.assertEqual(cursor.fetchone()[0], 0)
+            cursor.execute("SELECT id FROM people WHERE name = ? OR city = ? ORDER BY id", "Ada", None)
+            self.assertEqual([r[0] for r in cursor.fetchall()], [1])
+            cursor.execute("SELECT id FROM people WHERE score > ? AND age < ? ORDER BY id", 80.0, 30)
+            self.assertEqual([r[0] for r in cursor.fetchall()], [5, 8])
 
         self.each_setting(body)
 
