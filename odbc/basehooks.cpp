@@ -75,13 +75,13 @@ int16_t BaseStatement::selectProcedureColumnRows(CatalogResult*) noexcept
 
 int16_t BaseStatement::prepareNarrowHook(BaseSqlString*) noexcept
 {
-    basePostError(kBaseIdxGeneralError);
+    basePostErrorMsg(kBaseIdxGeneralError, MSG_FUNCTION_NOT_AVAILABLE);
     return 1;
 }
 
 int16_t BaseStatement::prepareHook(BaseSqlStringW*) noexcept
 {
-    basePostError(kBaseIdxGeneralError);
+    basePostErrorMsg(kBaseIdxGeneralError, MSG_FUNCTION_NOT_AVAILABLE);
     return 1;
 }
 
@@ -401,11 +401,6 @@ int16_t BaseStatement::checkScrollOptions(uint16_t, int64_t, uint16_t) noexcept
     return notCapable();
 }
 
-int16_t BaseStatement::findLastRow(int64_t*) noexcept
-{
-    return notCapable();
-}
-
 int16_t BaseStatement::setPosAbort() noexcept
 {
     return 0;
@@ -472,9 +467,4 @@ int16_t BaseStatement::bulkLoadBatch() noexcept
 int16_t BaseStatement::canDescribeProcParams() noexcept
 {
     return 0;
-}
-
-int16_t BaseStatement::executeCore(uint16_t, int16_t*, int16_t*) noexcept
-{
-    return notCapable();
 }

@@ -19,6 +19,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basedesc.h"
+#include "sql/basesql.h"
 
 namespace {
 
@@ -107,6 +108,8 @@ BaseStatement::~BaseStatement()
     ramFree(cursorName);
     ramFree(convertBuffer);
     ramFree(reentrySqlText);
+    ramFree(savedSqlText);
+    delete sqlTextCopy;
     delete implicitArd;
     delete implicitApd;
     delete ird;

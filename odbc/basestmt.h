@@ -561,6 +561,70 @@ public:
     // The ARD record of column `column`, or null beyond the ARD's records.
     BaseAXDRecord* ardRecord(uint16_t column) const noexcept;
 
+    // ---- Prepare, execute, describe, bind and fetch ------------------------
+    // Statement state through the failover bookkeeping when that is on.
+    void setExecState(int32_t state) noexcept;
+    // SQLPrepare's core on the text: analysis, the driver's prepare hook,
+    // state prepared. 0, or 1 after the statement was reset.
+    [[nodiscard]] int16_t prepareInternal(BaseSqlStringW* text) noexcept;
+    // The statement after an execution: executed, or cursor open with the
+    // fetch state at the start of the result.
+    void setExecutedState() noexcept;
+    // Back to prepared (cursor closed), resp. back to allocated.
+    [[nodiscard]] int16_t closeCursor() noexcept;
+    [[nodiscard]] int16_t resetStatement() noexcept;
+    // Describes the result when it is not yet; *count the result column
+    // count (not written while reentryPending is set). 0, or 1.
+    [[nodiscard]] int16_t getResultColumnCount(uint16_t* count) noexcept;
+    // The sizes of the IRD records that follow from their SQL type.
+    void fixColumnSizes() noexcept;
+    // Clears every column binding; 1 when the driver keeps them.
+    [[nodiscard]] int16_t unbindAll() noexcept;
+    // The fetch core: mode 1 SQLFetch, 2 SQLFetchScroll, 3 SQLExtendedFetch.
+    // *noData set when the rowset is empty. 0, or 1.
+    [[nodiscard]] int16_t fetchCore(int16_t orientation, int64_t offset, int64_t rowsetSize, int mode,
+                                    uint64_t* rowsFetched, int16_t* noData) noexcept;
+    // Moves the current row into the bound columns of rowset row `index`.
+    [[nodiscard]] int16_t transferBoundColumns(int64_t index) noexcept;
+    // A column of the current row through the full path (catalog results,
+    // maximum length, workarounds); continuing: a further piece.
+    [[nodiscard]] int16_t getDataCore(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                      int32_t passThrough) noexcept;
+    [[nodiscard]] int16_t getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                       int32_t passThrough) noexcept;
+    // The last row number, cached per result.
+    [[nodiscard]] int16_t lastRowNumber(int64_t* lastRow) noexcept;
+
+    // The analysed text kept for later executions of a text with markers.
+    BaseSqlStringW* sqlTextCopy = nullptr;
+    // The text as the application gave it (NUL-terminated) and its length.
+    uint16_t* savedSqlText = nullptr;
+    int64_t savedSqlLength = 0;
+    bool preparedSinceExecute = false;
+    bool rerunAfterExecute = false;
+    bool forUpdateClause = false;
+    bool positionedKeys = false;
+    // Rows of the parameter array handed over in the current execution.
+    int64_t paramRowsDone = 0;
+    // Fetch state: the first row (from 1) of the current rowset, 0 before
+    // the first row and -1 after the last; the row inside the rowset; the
+    // rowset size of the last fetch.
+    int64_t currentRow = 0;
+    uint64_t rowsetPosition = 0;
+    uint64_t rowsetRowCount = 0;
+    uint16_t highestBoundColumn = 0;
+    int64_t lastPositionedRow = 0;
+    bool endOfDataReached = false;
+    bool getDataColumnDone = false;
+    bool fullGetDataPath = false;
+    // SQLGetData's column and C type, and the bytes returned outside
+    // streaming, counted against SQL_ATTR_MAX_LENGTH.
+    uint16_t getDataColumn = 0;
+    int16_t getDataCType = 0;
+    int64_t getDataConsumed = 0;
+    // Rows affected were counted by this execution.
+    bool rowCountValid = false;
+
     // Failover bookkeeping kept from construction.
     void* eventSlots[kBaseReplayLevels];
     int64_t hashSkip;

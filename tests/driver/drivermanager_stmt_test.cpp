@@ -1,8 +1,9 @@
 // Statement and descriptor handles of the driver library's test build (its
-// connections connect without a server) through the unixODBC driver
-// manager: allocated on a connected connection with their implicit
-// descriptors, used, and freed by SQLFreeHandle, SQLFreeStmt(SQL_DROP) or
-// with their connection at SQLDisconnect.
+// connections connect without a server, its statements answer from scripted
+// results) through the unixODBC driver manager: allocated on a connected
+// connection with their implicit descriptors, freed by SQLFreeHandle,
+// SQLFreeStmt(SQL_DROP) or with their connection at SQLDisconnect; and
+// statements prepared, executed, described and fetched through it.
 #include <gtest/gtest.h>
 
 #include <sql.h>
@@ -14,6 +15,8 @@
 #include <string>
 
 #include "support/drivermanager.h"
+#include "support/guarded.h"
+#include "support/u16.h"
 
 namespace {
 
@@ -53,14 +56,14 @@ TEST_F(StatementsThroughDriverManager, StatementsLiveAndDieOnAConnectedConnectio
     EXPECT_NE(ard, nullptr);
     EXPECT_NE(ird, nullptr);
     EXPECT_NE(ard, ird);
-    // A function the driver does not run yet is refused on the statement.
-    EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select 1")), SQL_NTS), SQL_ERROR);
+    // A text the statement cannot run fails with its diagnostic.
+    EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("fail 1")), SQL_NTS), SQL_ERROR);
     SQLCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
     SQLCHAR text[512];
     ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text, &length), SQL_SUCCESS);
-    EXPECT_STREQ(reinterpret_cast<char*>(state), "HYC00");
+    EXPECT_STREQ(reinterpret_cast<char*>(state), "HY000");
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
 
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
@@ -89,4 +92,216 @@ TEST_F(StatementsThroughDriverManager, ExplicitDescriptorsAndLeftoverHandlesGoWi
         ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &s), SQL_SUCCESS);
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &desc), SQL_SUCCESS);
     // SQLDisconnect (TearDown) frees them all; the sanitizer sees any leak.
+}
+
+namespace {
+
+class StatementWorkThroughDriverManager : public StatementsThroughDriverManager {
+protected:
+    void SetUp() override
+    {
+        StatementsThroughDriverManager::SetUp();
+        ASSERT_TRUE(SQL_SUCCEEDED(connect()));
+        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+        StatementsThroughDriverManager::TearDown();
+    }
+    SQLRETURN run(const std::u16string& sql)
+    {
+        return SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(sql.c_str())), SQL_NTS);
+    }
+    std::string state()
+    {
+        SQLCHAR text[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
+            return "";
+        return reinterpret_cast<char*>(text);
+    }
+    static std::u16string longText(int n)
+    {
+        std::u16string out;
+        for (int i = 0; i < n; ++i)
+            out += i % 4 == 0 ? u"a" : i % 4 == 1 ? u"\u00e9" : i % 4 == 2 ? u"\u20ac" : u"\U0001F600";
+        return out;
+    }
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+};
+
+}  // namespace
+
+TEST_F(StatementWorkThroughDriverManager, PrepareExecuteDescribeAndCount)
+{
+    std::u16string sql = u"insert into t values (1)";
+    ASSERT_EQ(SQLPrepareW(stmt, reinterpret_cast<SQLWCHAR*>(sql.data()), SQL_NTS), SQL_SUCCESS);
+    SQLSMALLINT columns = -1;
+    ASSERT_EQ(SQLNumResultCols(stmt, &columns), SQL_SUCCESS);
+    EXPECT_EQ(columns, 0);
+    ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
+    SQLLEN rows = 0;
+    ASSERT_EQ(SQLRowCount(stmt, &rows), SQL_SUCCESS);
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(SQLMoreResults(stmt), SQL_NO_DATA);
+
+    ASSERT_EQ(run(u"select rows 3"), SQL_SUCCESS);
+    ASSERT_EQ(SQLNumResultCols(stmt, &columns), SQL_SUCCESS);
+    EXPECT_EQ(columns, 5);
+    SQLWCHAR name[16] = {};
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = -1;
+    SQLSMALLINT nullable = -1;
+    ASSERT_EQ(SQLDescribeColW(stmt, 3, name, 16, &nameLength, &type, &size, &digits, &nullable), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(name)), u"wide");
+    EXPECT_EQ(type, SQL_WVARCHAR);
+    EXPECT_EQ(size, 20u);
+    EXPECT_EQ(nullable, SQL_NULLABLE);
+    SQLLEN number = 0;
+    ASSERT_EQ(SQLColAttributeW(stmt, 1, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &number), SQL_SUCCESS);
+    EXPECT_EQ(number, SQL_INTEGER);
+    ASSERT_EQ(SQLRowCount(stmt, &rows), SQL_SUCCESS);
+    EXPECT_EQ(rows, -1);
+}
+
+TEST_F(StatementWorkThroughDriverManager, RowWiseRowsetsWithOffsetStatusesAndGuards)
+{
+    struct Row {
+        SQLINTEGER id;
+        SQLLEN idLength;
+        SQLCHAR name[12];
+        SQLLEN nameLength;
+        SQLCHAR note[2];  // "odd" does not fit: 01004
+        SQLLEN noteLength;
+    };
+    constexpr int kRowset = 4;
+    constexpr SQLLEN kOffset = 64;
+    katest::Guarded<uint8_t> space(kOffset + sizeof(Row) * kRowset);
+    auto* base = reinterpret_cast<Row*>(space.data());
+    SQLLEN offset = kOffset;
+    SQLUSMALLINT statuses[kRowset] = {};
+    SQLULEN fetched = 0;
+    ASSERT_EQ(run(u"select rows 7"), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Row)), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_OFFSET_PTR, &offset, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, statuses, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &base->id, 0, &base->idLength), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_CHAR, base->name, sizeof base->name, &base->nameLength), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 5, SQL_C_CHAR, base->note, sizeof base->note, &base->noteLength), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(state(), "01004");
+    EXPECT_EQ(fetched, 4u);
+    auto* rows = reinterpret_cast<Row*>(space.data() + kOffset);
+    for (int i = 0; i < kRowset; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(rows[i].id, i + 1);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(rows[i].name)), "name-" + std::to_string(i + 1));
+        EXPECT_EQ(rows[i].nameLength, 6);
+        EXPECT_EQ(rows[i].noteLength, i % 2 == 0 ? 3 : SQL_NULL_DATA);
+        EXPECT_EQ(statuses[i], i % 2 == 0 ? SQL_ROW_SUCCESS_WITH_INFO : SQL_ROW_SUCCESS);
+    }
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(fetched, 3u);
+    EXPECT_EQ(statuses[3], SQL_ROW_NOROW);
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+    EXPECT_TRUE(space.guardsIntact());
+}
+
+TEST_F(StatementWorkThroughDriverManager, NullWithoutAnIndicatorIs22002)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    SQLCHAR note[8] = {};
+    ASSERT_EQ(SQLBindCol(stmt, 5, SQL_C_CHAR, note, sizeof note, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_STREQ(reinterpret_cast<char*>(note), "odd");
+    EXPECT_EQ(SQLFetch(stmt), SQL_ERROR);
+    EXPECT_EQ(state(), "22002");
+}
+
+TEST_F(StatementWorkThroughDriverManager, GetDataInPiecesGivesBackLongValuesWhole)
+{
+    ASSERT_EQ(run(u"select long 5000"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    std::u16string text;
+    SQLRETURN rc = 0;
+    SQLLEN length = 0;
+    int pieces = 0;
+    for (;;) {
+        katest::Guarded<uint16_t> piece(50);
+        rc = SQLGetData(stmt, 1, SQL_C_WCHAR, piece.data(), static_cast<SQLLEN>(piece.bytes()), &length);
+        if (rc == SQL_NO_DATA)
+            break;
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        ASSERT_TRUE(piece.guardsIntact());
+        if (rc == SQL_SUCCESS_WITH_INFO) {
+            EXPECT_EQ(state(), "01004");
+        }
+        text += katest::u16(piece.data());
+        ASSERT_LT(++pieces, 10000);
+    }
+    EXPECT_GT(pieces, 1);
+    const std::u16string want = longText(5000);
+    EXPECT_EQ(text.size(), want.size());
+    EXPECT_TRUE(text == want);
+
+    std::string bytes;
+    for (;;) {
+        katest::Guarded<uint8_t> piece(333);
+        rc = SQLGetData(stmt, 2, SQL_C_BINARY, piece.data(), static_cast<SQLLEN>(piece.bytes()), &length);
+        if (rc == SQL_NO_DATA)
+            break;
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        ASSERT_TRUE(piece.guardsIntact());
+        const size_t n = length == SQL_NO_TOTAL || length > 333 ? 333 : static_cast<size_t>(length);
+        bytes.append(reinterpret_cast<char*>(piece.data()), n);
+    }
+    ASSERT_EQ(bytes.size(), 5000u);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(static_cast<uint8_t>(bytes[i]), i % 251) << i;
+}
+
+TEST_F(StatementWorkThroughDriverManager, ScrollingAStaticCursor)
+{
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 9"), SQL_SUCCESS);
+    SQLINTEGER ids[3] = {};
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(3), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, ids, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetchScroll(stmt, SQL_FETCH_LAST, 0), SQL_SUCCESS);
+    EXPECT_EQ(ids[0], 7);
+    EXPECT_EQ(ids[2], 9);
+    ASSERT_EQ(SQLFetchScroll(stmt, SQL_FETCH_PRIOR, 0), SQL_SUCCESS);
+    EXPECT_EQ(ids[0], 4);
+    ASSERT_EQ(SQLFetchScroll(stmt, SQL_FETCH_ABSOLUTE, 2), SQL_SUCCESS);
+    EXPECT_EQ(ids[0], 2);
+    EXPECT_EQ(SQLFetchScroll(stmt, SQL_FETCH_ABSOLUTE, 0), SQL_NO_DATA);
+}
+
+TEST_F(StatementWorkThroughDriverManager, ExtendedFetchFillsItsStatusArray)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ROWSET_SIZE, reinterpret_cast<SQLPOINTER>(3), 0), SQL_SUCCESS);
+    SQLINTEGER ids[3] = {};
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, ids, 0, nullptr), SQL_SUCCESS);
+    SQLULEN count = 0;
+    SQLUSMALLINT statuses[3] = {9, 9, 9};
+    ASSERT_EQ(SQLExtendedFetch(stmt, SQL_FETCH_NEXT, 0, &count, statuses), SQL_SUCCESS);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(ids[1], 2);
+    EXPECT_EQ(statuses[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(statuses[2], SQL_ROW_NOROW);
+}
+
+TEST_F(StatementWorkThroughDriverManager, ForwardOnlyCursorsRefuseScrolling)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetchScroll(stmt, SQL_FETCH_FIRST, 0), SQL_ERROR);
+    EXPECT_EQ(state(), "HY106");
 }

@@ -1,8 +1,9 @@
 """pyodbc on the driver library's test build (its connections connect without
-a server): cursors are made and closed on a connected connection, a statement
-the driver cannot run yet is refused with its diagnostic, and cursors left
-open go with the connection. Run with /usr/bin/python3; argument: the
-driver library."""
+a server, its statements answer from scripted results): cursors are made and
+closed on a connected connection, a failing statement is refused with its
+diagnostic, cursors left open go with the connection, and results are
+described and fetched (rows, row arrays, long values in pieces). Run with
+/usr/bin/python3; argument: the driver library."""
 import os
 import sys
 import tempfile
@@ -39,13 +40,57 @@ class PyodbcCursors(unittest.TestCase):
             self.assertIsNotNone(cursor)
         connection.close()
 
-    def test_a_statement_the_driver_cannot_run_is_refused(self):
+    def test_a_failing_statement_is_refused_with_its_diagnostic(self):
         connection = self.connect()
         cursor = connection.cursor()
         with self.assertRaises(pyodbc.Error) as caught:
-            cursor.execute("select 1")
-        self.assertEqual(caught.exception.args[0], "HYC00")
+            cursor.execute("fail now")
+        self.assertEqual(caught.exception.args[0], "HY000")
         cursor.close()
+        connection.close()
+
+    def test_rows_are_described_and_fetched(self):
+        connection = self.connect()
+        cursor = connection.cursor()
+        cursor.execute("select rows 3")
+        self.assertEqual([d[0] for d in cursor.description], ["id", "name", "wide", "data", "note"])
+        self.assertIs(cursor.description[0][1], int)
+        rows = cursor.fetchall()
+        self.assertEqual(len(rows), 3)
+        self.assertEqual(rows[1].id, 2)
+        self.assertEqual(rows[1].name, "name-2")
+        self.assertEqual(rows[1].wide, "\u00fc-2")
+        self.assertEqual(rows[1].data, bytes([2, 0xFF, 0, 0x7F]))
+        self.assertIsNone(rows[1].note)
+        self.assertEqual(rows[2].note, "odd")
+        cursor.execute("insert into t values (1)")
+        self.assertEqual(cursor.rowcount, 1)
+        connection.close()
+
+    def test_fetchmany_walks_a_result_with_a_row_array(self):
+        connection = self.connect()
+        cursor = connection.cursor()
+        cursor.arraysize = 4
+        cursor.execute("select rows 10")
+        seen = []
+        while True:
+            batch = cursor.fetchmany()
+            if not batch:
+                break
+            self.assertLessEqual(len(batch), 4)
+            seen.extend(row.id for row in batch)
+        self.assertEqual(seen, list(range(1, 11)))
+        connection.close()
+
+    def test_long_values_come_back_whole(self):
+        connection = self.connect()
+        cursor = connection.cursor()
+        pieces = ["a", "\u00e9", "\u20ac", "\U0001F600"]
+        for n in (1, 4095, 20000):
+            cursor.execute("select long %d" % n)
+            row = cursor.fetchone()
+            self.assertEqual(row.text, "".join(pieces[i % 4] for i in range(n)))
+            self.assertEqual(row.bin, bytes(i % 251 for i in range(n)))
         connection.close()
 
     def test_cursors_left_open_go_with_the_connection(self):

@@ -137,7 +137,7 @@ TEST_P(StatementThreads, EightThreadsAllocateUseAndFreeStatementsOnOneConnection
                 }
                 if (SQLSetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, desc, 0) != SQL_SUCCESS)
                     ++failures;
-                if (SQLFetch(stmt) != SQL_ERROR || stateOf(stmt) != "HYC00")
+                if (SQLFetch(stmt) != SQL_ERROR || stateOf(stmt) != "HY010")
                     ++failures;
                 SQLLEN rows = 0;
                 if (SQLRowCount(stmt, &rows) != SQL_ERROR)

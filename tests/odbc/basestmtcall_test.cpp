@@ -285,7 +285,7 @@ TEST_F(StatementCall, RefusedCallsRunInTheFrameAndDroppingFreesTheStatement)
     BaseStatement* stmt = newStatement();
     ASSERT_EQ(conn->statements.count, 1u);
     DiagScope outer;
-    EXPECT_EQ(stmt->fetch(), SQL_ERROR);
+    EXPECT_EQ(stmt->getTypeInfo(SQL_ALL_TYPES), SQL_ERROR);
     ASSERT_EQ(stmt->diagnostics.recordCount(), 1u);
     EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxNotSupported);
     EXPECT_EQ(stmt->apiId, -1);

@@ -343,7 +343,7 @@ TEST_F(Exports, StatementAndDescriptorHandlesLiveOnAnOpenConnection)
 
     std::u16string sql = u"select 1";
     EXPECT_EQ(SQLExecDirectW(stmt, W(sql), SQL_NTS), SQL_ERROR);
-    EXPECT_EQ(diagOf(SQL_HANDLE_STMT, stmt).state, "HYC00");
+    EXPECT_EQ(diagOf(SQL_HANDLE_STMT, stmt).state, "HY000");
     SQLINTEGER count = 0;
     EXPECT_EQ(SQLGetDescFieldW(desc, 0, SQL_DESC_COUNT, &count, 4, nullptr), SQL_ERROR);
     EXPECT_EQ(diagOf(SQL_HANDLE_DESC, desc).state, "HYC00");

@@ -1,0 +1,328 @@
+// Execute: SQLExecute and SQLExecDirect through the execute core, which runs
+// the prepared text once per row of the application's parameter array,
+// hands each parameter value to the driver and keeps the per-row statuses
+// and the row count; SQLRowCount and SQLMoreResults.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+
+#include "convert/basecvt.h"
+#include "foundation/kaerror.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
+#include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
+#include "odbc/basestmterr.h"
+#include "sql/basesql.h"
+
+namespace {
+
+// WORKAROUNDS bit: an unknown row count of a statement without a result is
+// reported as 1.
+constexpr uint64_t kWaUnknownRowCountIsOne = 0x8;
+
+size_t diagCount() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    return list != nullptr ? list->recordCount() : 0;
+}
+
+// Address of row `row` of a bound parameter array element: row-wise by the
+// row size, column-wise by the element size.
+template <typename T>
+T* rowAddress(T* base, int64_t offset, int64_t rowSize, int64_t elementSize, int64_t row) noexcept
+{
+    if (base == nullptr)
+        return nullptr;
+    const int64_t step = rowSize != SQL_PARAM_BIND_BY_COLUMN ? rowSize : elementSize;
+    return reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(base) + offset + row * step);
+}
+
+}  // namespace
+
+void BaseStatement::setExecutedState() noexcept
+{
+    extendedFetchMode = false;
+    setExecState(kBaseStmtExecuted);
+    preparedSinceExecute = false;
+    if (resultColumnCount == 0)
+        return;
+    setExecState(kBaseStmtCursorOpen);
+    rowsetPosition = 0;
+    currentRow = 0;
+    rowsetRowCount = 0;
+    lastRowCache = -1;
+    lastPositionedRow = 0;
+    endOfDataReached = false;
+    extendedFetchStatusArray = nullptr;
+    getDataColumn = 0;
+    getDataColumnDone = false;
+    getDataConsumed = 0;
+    fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == 3;
+}
+
+// One parameter of the current row handed to the driver; 0, or 1 with the
+// diagnostic posted.
+static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexcept
+{
+    BaseIPDRecord* ipdRec = stmt->ipd != nullptr ? stmt->ipd->ipdRecord(p) : nullptr;
+    BaseAXD* apd = stmt->currentApd;
+    BaseAXDRecord* apdRec = apd != nullptr && p <= apd->count() ? apd->axdRecord(p) : nullptr;
+    if (ipdRec == nullptr || apdRec == nullptr ||
+        (apdRec->dataPtr == nullptr && apdRec->indicatorPtr == nullptr && apdRec->octetLengthPtr == nullptr)) {
+        // The marker has no bound value.
+        basePostError(kBaseIdxCountField)->addParamUnsigned(p);
+        return 1;
+    }
+    if (ipdRec->paramType == SQL_PARAM_OUTPUT)
+        return 0;
+    int16_t cType = apdRec->conciseType;
+    if (cType == SQL_C_DEFAULT)
+        cType = baseDefaultCType(ipdRec->conciseType, 0);
+    const int64_t offset = apd->bindOffsetPtr != nullptr ? *apd->bindOffsetPtr : 0;
+    const int64_t rowSize = apd->bindType;
+    int64_t element = apdRec->octetLength;
+    if (element <= 0)
+        element = 1;
+    void* data = rowAddress(static_cast<uint8_t*>(apdRec->dataPtr), offset, rowSize, element, row);
+    int64_t* indicator = rowAddress(apdRec->indicatorPtr, offset, rowSize, sizeof(SQLLEN), row);
+    int64_t* octets = rowAddress(apdRec->octetLengthPtr, offset, rowSize, sizeof(SQLLEN), row);
+    int64_t v = SQL_NTS;
+    if (indicator != nullptr && *indicator == SQL_NULL_DATA)
+        v = SQL_NULL_DATA;
+    else if (octets != nullptr)
+        v = *octets;
+    if (v == SQL_DEFAULT_PARAM) {
+        basePostError(kBaseIdxDefaultParam);
+        return 1;
+    }
+    if (v == SQL_DATA_AT_EXEC || v <= SQL_LEN_DATA_AT_EXEC_OFFSET) {
+        // Values sent at execution (SQLParamData/SQLPutData) are not taken
+        // by this framework yet.
+        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+        return 1;
+    }
+    if (v != SQL_NULL_DATA) {
+        if (data == nullptr) {
+            basePostError(kBaseIdxCountField)->addParamUnsigned(p);
+            return 1;
+        }
+        if (v < 0) {
+            if (v != SQL_NTS || (cType != SQL_C_CHAR && cType != SQL_C_WCHAR && cType != SQL_C_BINARY)) {
+                basePostError(kBaseIdxBadLength);
+                return 1;
+            }
+            if (cType == SQL_C_BINARY) {
+                basePostError(kBaseIdxBadLength);
+                return 1;
+            }
+            const int32_t width = cType == SQL_C_WCHAR ? 2 : 1;
+            v = baseTerminatedLength(data, width);
+        } else if (cType != SQL_C_CHAR && cType != SQL_C_WCHAR && cType != SQL_C_BINARY) {
+            v = apdRec->octetLength;
+        }
+    }
+    // A changed parameter description since the preparation is taken as
+    // it now stands: drivers that re-execute with longer values do this all
+    // the time.
+    ipdRec->savedParamType = ipdRec->paramType;
+    ipdRec->savedConciseType = ipdRec->conciseType;
+    ipdRec->savedPrecision = ipdRec->precision;
+    ipdRec->savedScale = ipdRec->scale;
+    const uint16_t marker = stmt->returnValueParam ? static_cast<uint16_t>(p - 1) : p;
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t d0 = diagCount();
+    const int16_t rc = stmt->setParamValue(marker, data, v, 0);
+    if (list != nullptr && list->recordCount() > d0)
+        baseAnnotateDiagnostics(d0, MSG_PARAMETER_ROW, static_cast<uint64_t>(row + 1));
+    return rc;
+}
+
+int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, int16_t* rowsAffected) noexcept
+{
+    if (needData != nullptr)
+        *needData = 0;
+    if (rowsAffected != nullptr)
+        *rowsAffected = 0;
+    BaseAXD* apd = currentApd;
+    int64_t n = apd != nullptr ? apd->arraySize : 1;
+    if (n <= 0)
+        n = 1;
+    if (markerCount == 0)
+        n = 1;
+    uint16_t* statuses = ipd != nullptr ? ipd->arrayStatusPtr : nullptr;
+    uint64_t* processed = ipd != nullptr ? ipd->rowsProcessedPtr : nullptr;
+    const uint16_t* operations = apd != nullptr ? apd->arrayStatusPtr : nullptr;
+    rowCount = 0;
+    rowCountValid = false;
+    paramRowsDone = 0;
+    bool anySucceeded = false;
+    KaErrorList* list = KaErrorCurrentList();
+    if (processed != nullptr)
+        *processed = 0;
+    for (int64_t r = 0; r < n; ++r) {
+        currentParamRow = r;
+        if (operations != nullptr && operations[r] == SQL_PARAM_IGNORE) {
+            if (statuses != nullptr)
+                statuses[r] = SQL_PARAM_UNUSED;
+            continue;
+        }
+        const size_t d0 = diagCount();
+        bool failed = false;
+        for (uint16_t p = static_cast<uint16_t>(firstParamDone + 1); p <= markerCount && !failed; ++p)
+            failed = handOverParam(this, p, r) != 0;
+        firstParamDone = 0;
+        if (!failed)
+            failed = executeHook() != 0;
+        if (!failed && reentryPending)
+            return 0;
+        if (statuses != nullptr)
+            statuses[r] = failed ? SQL_PARAM_ERROR : diagCount() > d0 ? SQL_PARAM_SUCCESS_WITH_INFO : SQL_PARAM_SUCCESS;
+        ++paramRowsDone;
+        if (processed != nullptr)
+            *processed = static_cast<uint64_t>(paramRowsDone);
+        if (failed) {
+            // The first failing row ends the array; the rows after it are
+            // not run.
+            for (int64_t k = r + 1; statuses != nullptr && k < n; ++k)
+                statuses[k] = SQL_PARAM_UNUSED;
+            if (!anySucceeded)
+                return 1;
+            if (list != nullptr)
+                list->demoteAll();
+            break;
+        }
+        anySucceeded = true;
+        if (rerunAfterExecute)
+            return 0;
+        uint16_t columns = 0;
+        if (getResultColumnCount(&columns) != 0)
+            return 1;
+        fixColumnSizes();
+        setExecutedState();
+        if (columns != 0)
+            continue;
+        int64_t count = 0;
+        if (getRowCount(&count) != 0)
+            return 1;
+        if (count < 0 || rowCount < 0 || count > INT64_MAX - rowCount)
+            rowCount = -1;
+        else
+            rowCount += count;
+        rowCountValid = true;
+        if (count != 0 && rowsAffected != nullptr)
+            *rowsAffected = 1;
+    }
+    currentParamRow = 0;
+    return 0;
+}
+
+int16_t BaseStatement::execute() noexcept
+{
+    if (enterFunction(SQL_API_SQLEXECUTE) != 0)
+        return exitFunction(SQL_ERROR);
+    if (statementState == kBaseStmtCursorOpen) {
+        basePostError(kBaseIdxCursorState);
+        return exitFunction(SQL_ERROR);
+    }
+    if (statementState == kBaseStmtAllocated || statementState == kBaseStmtNeedData ||
+        statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData) {
+        basePostError(kBaseIdxSequence);
+        return exitFunction(SQL_ERROR);
+    }
+    rerunAfterExecute = false;
+    int16_t needData = 0;
+    if (executeCore(0, &needData, nullptr) != 0)
+        return exitFunction(SQL_ERROR);
+    if (reentryPending)
+        return exitFunction(SQL_STILL_EXECUTING);
+    return exitFunction(needData != 0 ? SQL_NEED_DATA : SQL_SUCCESS);
+}
+
+int16_t BaseStatement::execDirect(const uint16_t* text, int32_t length) noexcept
+{
+    if (enterFunction(SQL_API_SQLEXECDIRECT) != 0)
+        return exitFunction(SQL_ERROR);
+    if (text == nullptr) {
+        basePostError(kBaseIdxNullPointer);
+        return exitFunction(SQL_ERROR);
+    }
+    if (length < 0 && length != SQL_NTS) {
+        basePostError(kBaseIdxBadLength);
+        return exitFunction(SQL_ERROR);
+    }
+    if (statementState == kBaseStmtCursorOpen) {
+        basePostError(kBaseIdxCursorState);
+        return exitFunction(SQL_ERROR);
+    }
+    if (statementState != kBaseStmtAllocated && resetStatement() != 0)
+        return exitFunction(SQL_ERROR);
+    executionMode = 2;
+    rerunAfterExecute = false;
+    BaseSqlStringW sql(text, length);
+    if (prepareInternal(&sql) != 0)
+        return exitFunction(SQL_ERROR);
+    int16_t needData = 0;
+    if (executeCore(0, &needData, nullptr) != 0) {
+        (void)resetStatement();
+        return exitFunction(SQL_ERROR);
+    }
+    if (reentryPending)
+        return exitFunction(SQL_STILL_EXECUTING);
+    return exitFunction(needData != 0 ? SQL_NEED_DATA : SQL_SUCCESS);
+}
+
+int16_t BaseStatement::rowCountApi(int64_t* count) noexcept
+{
+    if (enterFunction(SQL_API_SQLROWCOUNT) != 0)
+        return exitFunction(SQL_ERROR);
+    if (count == nullptr)
+        return exitFunction(SQL_SUCCESS);
+    if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) {
+        basePostError(kBaseIdxSequence);
+        return exitFunction(SQL_ERROR);
+    }
+    if (resultColumnCount != 0) {
+        *count = rowCountValid ? rowCount : -1;
+    } else {
+        const bool asOne = connection != nullptr && (connection->workarounds & kWaUnknownRowCountIsOne) != 0;
+        *count = rowCount == -1 && asOne ? 1 : rowCount;
+    }
+    return exitFunction(SQL_SUCCESS);
+}
+
+int16_t BaseStatement::moreResults() noexcept
+{
+    if (enterFunction(SQL_API_SQLMORERESULTS) != 0)
+        return exitFunction(SQL_ERROR);
+    if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen)
+        return exitFunction(SQL_NO_DATA);
+    int16_t noMore = 1;
+    if (executionMode != 3) {
+        paramRowsDone = 0;
+        currentParamRow = 0;
+        if (moreResultsHook(&noMore) != 0)
+            return exitFunction(SQL_ERROR);
+        if (reentryPending)
+            return exitFunction(SQL_STILL_EXECUTING);
+    }
+    if (noMore != 0) {
+        rowCount = 0;
+        if ((executionMode == 1 ? closeCursor() : resetStatement()) != 0)
+            return exitFunction(SQL_ERROR);
+        return exitFunction(SQL_NO_DATA);
+    }
+    uint16_t columns = 0;
+    if (getResultColumnCount(&columns) != 0)
+        return exitFunction(SQL_ERROR);
+    int64_t count = 0;
+    if (getRowCount(&count) != 0)
+        return exitFunction(SQL_ERROR);
+    rowCount = count;
+    rowCountValid = true;
+    setExecutedState();
+    return exitFunction(SQL_SUCCESS);
+}

@@ -1,0 +1,682 @@
+// The fetch core and bound columns: SQLFetch, SQLFetchScroll and
+// SQLExtendedFetch turn an orientation into a rowset start, walk the rowset
+// through the driver's row hooks, move each row into the bound columns and
+// keep the row statuses; SQLGetData reads a column of the current row, a
+// long value in pieces.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+
+#include "convert/basecvt.h"
+#include "convert/basestring.h"
+#include "foundation/kaerror.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
+#include "odbc/basedescribe.h"
+#include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
+#include "odbc/basestmterr.h"
+
+namespace {
+
+// WORKAROUNDS2 bit: bound columns beyond the result are passed over.
+constexpr uint64_t kWa2IgnoreExtraBindings = 0x80000;
+// The cursor type's capability bit: bookmarks are row numbers.
+constexpr uint64_t kCapEmulatedBookmarks = 0x400000;
+// The highest row the last-row search looks at.
+constexpr int64_t kLastRowSearchLimit = INT32_MAX;
+
+KaErrorList* currentList() noexcept
+{
+    return KaErrorCurrentList();
+}
+
+size_t diagCount() noexcept
+{
+    KaErrorList* list = currentList();
+    return list != nullptr ? list->recordCount() : 0;
+}
+
+// Marks the diagnostics posted since `first` with the rowset row (from 1)
+// and, when given, the column, unless they carry a position already.
+void markDiagnostics(size_t first, int64_t row, int64_t column) noexcept
+{
+    KaErrorList* list = currentList();
+    if (list == nullptr)
+        return;
+    for (size_t i = first; i < list->recordCount(); ++i) {
+        KaError* e = list->recordAt(i);
+        if (e == nullptr || e->isStatic())
+            continue;
+        if (e->row < 0)
+            e->row = row;
+        if (column >= 0 && e->column < 0)
+            e->column = column;
+    }
+}
+
+bool forwardOnly(const BaseStatement* stmt) noexcept
+{
+    return stmt->attributeValues[kBaseAttrCursorType] == SQL_CURSOR_FORWARD_ONLY;
+}
+
+uint64_t cursorCapabilities(const BaseStatement* stmt) noexcept
+{
+    const BaseConnection* c = stmt->connection;
+    if (c == nullptr)
+        return 0;
+    switch (stmt->attributeValues[kBaseAttrCursorType]) {
+    case SQL_CURSOR_KEYSET_DRIVEN: return c->keysetCursorOps;
+    case SQL_CURSOR_DYNAMIC: return c->dynamicCursorOps;
+    case SQL_CURSOR_STATIC: return c->staticCursorOps;
+    default: return c->forwardCursorOps;
+    }
+}
+
+// Bytes of a C type's terminator in a character buffer.
+int64_t terminatorBytes(const BaseStatement* stmt, int16_t cType) noexcept
+{
+    if (cType == SQL_C_CHAR)
+        return 1;
+    if (cType == SQL_C_WCHAR) {
+        const BaseConnection* c = stmt->connection;
+        const int64_t cp = c != nullptr && c->wideCharCodePage != 0 ? c->wideCharCodePage : kCodePageUtf16LE;
+        return baseCodePageUnitWidth(cp);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---- The three fetch calls -------------------------------------------------------------------
+
+// The common frame of the fetch calls: state checks, the core, the answer.
+static int16_t runFetch(BaseStatement* stmt, int16_t orientation, int64_t offset, int64_t rowsetSize, int mode,
+                        uint64_t* rowsFetched) noexcept
+{
+    if (stmt->statementState != kBaseStmtCursorOpen) {
+        basePostError(stmt->statementState == kBaseStmtExecuted ? kBaseIdxCursorState : kBaseIdxSequence);
+        return stmt->exitFunction(SQL_ERROR);
+    }
+    int16_t noData = 0;
+    if (stmt->fetchCore(orientation, offset, rowsetSize, mode, rowsFetched, &noData) != 0)
+        return stmt->exitFunction(SQL_ERROR);
+    if (noData != 0)
+        return stmt->exitFunction(SQL_NO_DATA);
+    if (stmt->reentryPending)
+        return stmt->exitFunction(SQL_STILL_EXECUTING);
+    return stmt->exitFunction(SQL_SUCCESS);
+}
+
+int16_t BaseStatement::fetch() noexcept
+{
+    if (enterFunction(SQL_API_SQLFETCH) != 0)
+        return exitFunction(SQL_ERROR);
+    int64_t n = currentArd != nullptr ? currentArd->arraySize : 1;
+    if (n <= 0)
+        n = 1;
+    return runFetch(this, SQL_FETCH_NEXT, 0, n, 1, ird != nullptr ? ird->rowsProcessedPtr : nullptr);
+}
+
+int16_t BaseStatement::fetchScroll(int16_t orientation, int64_t offset) noexcept
+{
+    if (enterFunction(SQL_API_SQLFETCHSCROLL) != 0)
+        return exitFunction(SQL_ERROR);
+    // A rowset size of 0 reads one row, as SQLFetch does, rather than
+    // writing a status into an array of none.
+    int64_t n = currentArd != nullptr ? currentArd->arraySize : 1;
+    if (n <= 0)
+        n = 1;
+    return runFetch(this, orientation, offset, n, 2, ird != nullptr ? ird->rowsProcessedPtr : nullptr);
+}
+
+int16_t BaseStatement::extendedFetch(uint16_t fetchType, int64_t row, uint64_t* rowCountOut,
+                                     uint16_t* rowStatusArray) noexcept
+{
+    if (enterFunction(SQL_API_SQLEXTENDEDFETCH) != 0)
+        return exitFunction(SQL_ERROR);
+    extendedFetchStatusArray = rowStatusArray;
+    extendedFetchMode = true;
+    int64_t n = attributeValues[kBaseAttrRowsetSize];
+    if (n <= 0)
+        n = 1;
+    return runFetch(this, static_cast<int16_t>(fetchType), row, n, 3, rowCountOut);
+}
+
+// ---- The core --------------------------------------------------------------------------------
+
+// Bound columns beyond the result fail the fetch; the driver may refuse a
+// changed binding.
+static int16_t checkBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept
+{
+    const bool ignoreExtra =
+        stmt->connection != nullptr && (stmt->connection->workarounds2 & kWa2IgnoreExtraBindings) != 0;
+    for (uint16_t c = 1; c <= stmt->highestBoundColumn; ++c) {
+        const BaseAXDRecord* rec = stmt->ardRecord(c);
+        if (rec == nullptr || rec->dataPtr == nullptr)
+            continue;
+        if (c > stmt->resultColumnCount) {
+            if (ignoreExtra)
+                break;
+            basePostErrorMsg(kBaseIdxBadDescIndex, MSG_BOUND_COLUMN_BEYOND_RESULT)
+                ->addParamUnsigned(c)
+                ->addParamUnsigned(stmt->resultColumnCount);
+            return 1;
+        }
+        if (stmt->bindingsChanged && rowsetSize == 1 && stmt->validateBinding(c) != 0)
+            return 1;
+    }
+    stmt->bindingsChanged = false;
+    return 0;
+}
+
+// The start of the rowset an orientation asks for; *noData when there is
+// none (the cursor then stands before the first or after the last row).
+static int16_t computeStart(BaseStatement* stmt, int16_t orientation, int64_t offset, int64_t n, int mode,
+                            int16_t* noData) noexcept
+{
+    int64_t start = 0;
+    bool relative = false;
+    int64_t move = 0;
+    auto last = [stmt](int64_t* out) noexcept { return stmt->lastRowNumber(out); };
+    switch (orientation) {
+    case SQL_FETCH_NEXT:
+        if (stmt->currentRow == 0) {
+            start = 1;
+        } else {
+            relative = true;
+            move = static_cast<int64_t>(stmt->rowsetRowCount);
+        }
+        break;
+    case SQL_FETCH_FIRST: start = 1; break;
+    case SQL_FETCH_LAST: {
+        int64_t l = 0;
+        if (last(&l) != 0)
+            return 1;
+        start = l - n + 1;
+        break;
+    }
+    case SQL_FETCH_PRIOR:
+        if (stmt->currentRow == -1) {
+            int64_t l = 0;
+            if (last(&l) != 0)
+                return 1;
+            start = l - n + 1;
+        } else {
+            relative = true;
+            move = -n;
+        }
+        break;
+    case SQL_FETCH_ABSOLUTE:
+        if (offset == 0) {
+            stmt->currentRow = 0;
+            *noData = 1;
+            return 0;
+        }
+        if (offset > 0) {
+            start = offset;
+        } else {
+            int64_t l = 0;
+            if (last(&l) != 0)
+                return 1;
+            start = l + offset + 1;
+            if (start <= 0) {
+                stmt->currentRow = 0;
+                *noData = 1;
+                return 0;
+            }
+        }
+        break;
+    case SQL_FETCH_RELATIVE:
+        relative = true;
+        move = offset;
+        break;
+    case SQL_FETCH_BOOKMARK: {
+        if (stmt->attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) {
+            basePostError(kBaseIdxFetchType);
+            return 1;
+        }
+        int64_t bookmark = 0;
+        if ((cursorCapabilities(stmt) & kCapEmulatedBookmarks) != 0 && mode == 2) {
+            const auto* ptr = reinterpret_cast<const int64_t*>(stmt->attributeValues[kBaseAttrFetchBookmarkPtr]);
+            if (ptr == nullptr) {
+                basePostError(kBaseIdxBadBookmark);
+                return 1;
+            }
+            bookmark = *ptr;
+        }
+        start = offset + bookmark;
+        if (start <= 0) {
+            stmt->currentRow = 0;
+            *noData = 1;
+            return 0;
+        }
+        break;
+    }
+    default: start = stmt->currentRow; break;
+    }
+    if (relative) {
+        if (stmt->currentRow == 0) {
+            if (move <= 0) {
+                *noData = 1;
+                return 0;
+            }
+            start = move;
+        } else if (stmt->currentRow == -1) {
+            if (move >= 0) {
+                *noData = 1;
+                return 0;
+            }
+            int64_t l = 0;
+            if (last(&l) != 0)
+                return 1;
+            start = l + move + 1;
+        } else {
+            start = stmt->currentRow + move;
+        }
+    }
+    if (start <= 0) {
+        const bool beforeStart = (orientation == SQL_FETCH_PRIOR && stmt->currentRow == 1) ||
+                                 (orientation == SQL_FETCH_RELATIVE && (offset < 0 ? -offset : offset) > n) ||
+                                 orientation == SQL_FETCH_ABSOLUTE;
+        if (beforeStart) {
+            stmt->currentRow = 0;
+            *noData = 1;
+            return 0;
+        }
+        start = 1;
+        if (orientation != SQL_FETCH_LAST)
+            basePostWarning(kBaseIdxFetchBeforeFirst);
+    }
+    stmt->currentRow = start;
+    return 0;
+}
+
+int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t rowsetSize, int mode,
+                                 uint64_t* rowsFetched, int16_t* noData) noexcept
+{
+    *noData = 0;
+    if (resultColumnCount == 0) {
+        basePostError(kBaseIdxCursorState);
+        return 1;
+    }
+    if (rowsetSize <= 0)
+        rowsetSize = 1;
+    if (checkBindings(this, rowsetSize) != 0)
+        return 1;
+    if (mode == 1 && currentRow == -1) {
+        *noData = 1;
+        return 0;
+    }
+    if (attributeValues[kBaseAttrCursorType] == SQL_CURSOR_KEYSET_DRIVEN && attributeValues[kBaseAttrKeysetSize] != 0 &&
+        attributeValues[kBaseAttrKeysetSize] < rowsetSize) {
+        basePostError(kBaseIdxRowValue);
+        return 1;
+    }
+    const bool forward = forwardOnly(this);
+    if (orientation != SQL_FETCH_NEXT && forward) {
+        basePostErrorMsg(kBaseIdxFetchType, MSG_FETCH_FORWARD_ONLY);
+        return 1;
+    }
+    if (ird == nullptr || ird->resizeRowStatus(rowsetSize, 0) != 0)
+        return 1;
+    if (prepareFetch(orientation, offset) != 0)
+        return 1;
+    // A new row: whatever SQLGetData read of the last one is over.
+    getDataColumn = 0;
+    getDataColumnDone = false;
+    getDataConsumed = 0;
+    resetLongData();
+
+    if (forward) {
+        if (endOfDataReached) {
+            currentRow = -1;
+            *noData = 1;
+            return 0;
+        }
+        currentRow = currentRow <= 0 ? 1 : currentRow + static_cast<int64_t>(rowsetRowCount);
+    } else if (computeStart(this, orientation, offset, rowsetSize, mode, noData) != 0) {
+        return 1;
+    }
+    if (*noData != 0)
+        return 0;
+
+    rowsetRowCount = static_cast<uint64_t>(rowsetSize);
+    rowsetPosition = 0;
+    const bool retrieve = (attributeValues[kBaseAttrFlags] & kBaseStmtFlagRetrieveData) != 0;
+    const bool lock = rowsetSize < 2 && (forUpdateClause || attributeValues[kBaseAttrConcurrency] == SQL_CONCUR_LOCK);
+    bool allFailed = true;
+    int64_t firstError = -1;
+    int64_t rows = 0;
+    KaErrorList* list = currentList();
+    int64_t i = 0;
+    for (; i < rowsetSize; ++i) {
+        const size_t d0 = diagCount();
+        uint16_t status = SQL_ROW_SUCCESS;
+        bool failed = false;
+        if (forward) {
+            int16_t noMore = 0;
+            if (fetchRow(&noMore) != 0)
+                failed = true;
+            else if (noMore != 0) {
+                endOfDataReached = true;
+                break;
+            }
+        } else if (positionRow(currentRow + i, &status, lock) != 0) {
+            failed = true;
+        } else if (status == SQL_ROW_NOROW) {
+            break;
+        }
+        if (!failed && retrieve && status != SQL_ROW_DELETED && transferBoundColumns(i) != 0)
+            failed = true;
+        if (!failed) {
+            allFailed = false;
+            if (status == SQL_ROW_SUCCESS && diagCount() > d0 &&
+                !(connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1))
+                status = SQL_ROW_SUCCESS_WITH_INFO;
+        } else {
+            status = SQL_ROW_ERROR;
+            if (mode == 3) {
+                bool allDemoted = true;
+                for (size_t k = d0; list != nullptr && k < list->recordCount(); ++k) {
+                    KaError* e = list->recordAt(k);
+                    if (e == nullptr || e->isWarning())
+                        continue;
+                    const uint16_t idx = e->sqlstateMsg;
+                    if (idx >= kBaseIdxRightTruncation && idx <= kBaseIdxBadCharValue)
+                        e->setWarning();
+                    else
+                        allDemoted = false;
+                }
+                if (allDemoted)
+                    allFailed = false;
+                basePostWarning(kBaseIdxErrorInRow);
+                if (list != nullptr)
+                    list->moveLastTo(d0);
+            } else if (list != nullptr) {
+                if (firstError < 0)
+                    firstError = static_cast<int64_t>(d0);
+            }
+        }
+        markDiagnostics(d0, i + 1, -1);
+        setRowStatus(i, status);
+        ++rows;
+    }
+    // A failing row never stops the rowset: when some row came through,
+    // the errors of the others are reported as warnings.
+    if (firstError >= 0 && !allFailed && list != nullptr)
+        for (size_t k = static_cast<size_t>(firstError); k < list->recordCount(); ++k)
+            if (KaError* e = list->recordAt(k); e != nullptr && !e->isStatic())
+                e->setWarning();
+    uint16_t* appStatus = extendedFetchMode ? extendedFetchStatusArray : ird->arrayStatusPtr;
+    if (appStatus != nullptr)
+        for (int64_t k = 0; k < rowsetSize; ++k)
+            appStatus[k] = getRowStatus(k);
+    if (rowsFetched != nullptr)
+        *rowsFetched = static_cast<uint64_t>(rows);
+    if (rows == 0) {
+        currentRow = forward || currentRow > 0 ? -1 : 0;
+        *noData = 1;
+        return 0;
+    }
+    if (allFailed)
+        return 1;
+    // Scrollable cursors stand on the first row of the rowset.
+    if (!forward && rows > 1) {
+        uint16_t status = 0;
+        if (positionRow(currentRow, &status, false) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
+{
+    BaseAXD* ard = currentArd;
+    if (ard == nullptr)
+        return 0;
+    const uint16_t k = highestBoundColumn < resultColumnCount ? highestBoundColumn : resultColumnCount;
+    const int64_t offset = ard->bindOffsetPtr != nullptr ? *ard->bindOffsetPtr : 0;
+    const int64_t rowSize = ard->bindType;
+    int16_t rc = 0;
+    for (uint16_t c = 1; c <= k; ++c) {
+        const BaseAXDRecord* rec = ard->axdRecord(c);
+        if (rec == nullptr || rec->dataPtr == nullptr)
+            continue;
+        const BaseIRDRecord* col = ird->irdRecord(c);
+        if (col == nullptr)
+            continue;
+        const size_t d0 = diagCount();
+        int16_t cType = rec->conciseType;
+        if (cType == SQL_C_DEFAULT)
+            cType = checkColumnCType(col->conciseType, c, const_cast<BaseIRDRecord*>(col));
+        // Row-wise binding strides by the row size; column-wise by the
+        // value's size: a fixed-size type's own (SQL_C_DEFAULT resolved at
+        // fetch), else the buffer length.
+        const int64_t fixed = baseFixedCTypeSize(cType);
+        const int64_t stride = rowSize != SQL_BIND_BY_COLUMN ? rowSize : fixed != 0 ? fixed : rec->octetLength;
+        const int64_t lengthStride = rowSize != SQL_BIND_BY_COLUMN ? rowSize : static_cast<int64_t>(sizeof(SQLLEN));
+        auto* data = static_cast<uint8_t*>(rec->dataPtr) + offset + index * stride;
+        auto shift = [&](int64_t* p) noexcept {
+            return p == nullptr
+                       ? nullptr
+                       : reinterpret_cast<int64_t*>(reinterpret_cast<uint8_t*>(p) + offset + index * lengthStride);
+        };
+        int64_t* octets = shift(rec->octetLengthPtr);
+        int64_t* indicator = shift(rec->indicatorPtr);
+        int64_t room = fixed != 0 ? fixed : rec->octetLength;
+        BaseOutString out(data, room, octets != nullptr ? octets : indicator, indicator);
+        resetLongData();
+        int16_t bad = baseCheckSqlToC(c, col->conciseType, cType);
+        if (bad == 0)
+            bad = getColumnData(c, cType, &out);
+        resetLongData();
+        markDiagnostics(d0, index + 1, c);
+        if (bad != 0)
+            rc = 1;
+    }
+    return rc;
+}
+
+// ---- The last row -------------------------------------------------------------------------------
+
+int16_t BaseStatement::lastRowNumber(int64_t* lastRow) noexcept
+{
+    if (lastRowCache >= 0) {
+        *lastRow = lastRowCache;
+        return 0;
+    }
+    if (findLastRow(lastRow) != 0)
+        return 1;
+    lastRowCache = *lastRow;
+    return 0;
+}
+
+int16_t BaseStatement::findLastRow(int64_t* lastRow) noexcept
+{
+    // Doubles the probe until a row is missing, then halves the gap: the
+    // highest row that exists.
+    auto exists = [this](int64_t row, bool* present) noexcept {
+        uint16_t status = SQL_ROW_NOROW;
+        if (positionRow(row, &status, false) != 0)
+            return 1;
+        *present = status != SQL_ROW_NOROW;
+        return 0;
+    };
+    int64_t low = 0;
+    int64_t high = 1;
+    for (;;) {
+        bool present = false;
+        if (exists(high, &present) != 0)
+            return 1;
+        if (!present)
+            break;
+        low = high;
+        if (high >= kLastRowSearchLimit) {
+            *lastRow = low;
+            return 0;
+        }
+        high = high * 2 > kLastRowSearchLimit ? kLastRowSearchLimit : high * 2;
+    }
+    while (high - low > 1) {
+        const int64_t mid = low + (high - low) / 2;
+        bool present = false;
+        if (exists(mid, &present) != 0)
+            return 1;
+        (present ? low : high) = mid;
+    }
+    *lastRow = low;
+    return 0;
+}
+
+// ---- SQLGetData -----------------------------------------------------------------------------------
+
+int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
+                               int64_t* indicator) noexcept
+{
+    if (enterFunction(SQL_API_SQLGETDATA) != 0)
+        return exitFunction(SQL_ERROR);
+    if (statementState != kBaseStmtCursorOpen || currentRow <= 0) {
+        basePostError(statementState < kBaseStmtExecuted ? kBaseIdxSequence : kBaseIdxCursorState);
+        return exitFunction(SQL_ERROR);
+    }
+    if (bufferLength < 0) {
+        basePostError(kBaseIdxBadLength);
+        return exitFunction(SQL_ERROR);
+    }
+    if ((column == 0 && attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) || column > resultColumnCount) {
+        basePostError(kBaseIdxBadDescIndex);
+        return exitFunction(SQL_ERROR);
+    }
+    if (forwardOnly(this) && rowsetRowCount > 1) {
+        basePostError(kBaseIdxCursorPosition);
+        return exitFunction(SQL_ERROR);
+    }
+    const uint16_t status = getRowStatus(static_cast<int64_t>(rowsetPosition));
+    if (status == SQL_ROW_NOROW) {
+        basePostError(kBaseIdxCursorState);
+        return exitFunction(SQL_ERROR);
+    }
+    if (status == SQL_ROW_DELETED || status == SQL_ROW_ERROR) {
+        basePostError(kBaseIdxCursorPosition);
+        return exitFunction(SQL_ERROR);
+    }
+    BaseIRDRecord* col = ird->irdRecord(column);
+    if (col == nullptr) {
+        basePostError(kBaseIdxBadDescIndex);
+        return exitFunction(SQL_ERROR);
+    }
+    // The C type asked for: the ARD's for SQL_ARD_TYPE, the column's
+    // default for SQL_C_DEFAULT.
+    int16_t asked = cType;
+    if (asked == SQL_ARD_TYPE) {
+        const BaseAXDRecord* rec = ardRecord(column);
+        asked = rec != nullptr ? rec->conciseType : SQL_C_DEFAULT;
+    }
+    if (asked == SQL_C_DEFAULT)
+        asked = checkColumnCType(col->conciseType, column, col);
+    bool continuing = false;
+    if (column != getDataColumn) {
+        if (column < getDataColumn && connection != nullptr) {
+            uint64_t answer = 0;
+            uint32_t extensions = SQL_GD_ANY_ORDER;
+            if (connection->getInfoValue(SQL_GETDATA_EXTENSIONS, &answer, sizeof extensions, nullptr) == SQL_SUCCESS)
+                std::memcpy(&extensions, &answer, sizeof extensions);
+            if ((extensions & SQL_GD_ANY_ORDER) == 0) {
+                basePostError(kBaseIdxBadDescIndex);
+                return exitFunction(SQL_ERROR);
+            }
+        }
+        getDataColumn = column;
+        getDataColumnDone = false;
+        getDataConsumed = 0;
+        getDataCType = asked;
+        resetLongData();
+    } else {
+        if (getDataColumnDone)
+            return exitFunction(SQL_NO_DATA);
+        if (asked != getDataCType) {
+            if (getDataReturned != 0) {
+                basePostError(kBaseIdxBufferType);
+                return exitFunction(SQL_ERROR);
+            }
+            getDataCType = asked;
+            resetLongData();
+        } else {
+            continuing = getDataReturned != 0;
+        }
+    }
+    if (baseCheckSqlToC(column, col->conciseType, asked) != 0)
+        return exitFunction(SQL_ERROR);
+    BaseOutString out(value, bufferLength, indicator, indicator);
+    const int16_t rc = cType == SQL_ARD_TYPE || fullGetDataPath ? getDataCore(column, asked, &out, continuing, 0)
+                                                                : getDataQuick(column, asked, &out, continuing, 0);
+    if (rc != 0) {
+        getDataColumnDone = true;
+        return exitFunction(SQL_ERROR);
+    }
+    // A piece cut short by the buffer leaves the rest for the next call;
+    // the offset moves by the bytes the piece really delivered.
+    int64_t usable = bufferLength - terminatorBytes(this, asked);
+    if (usable < 0)
+        usable = 0;
+    if (asked != SQL_C_BINARY && asked != SQL_C_CHAR && asked != SQL_C_WCHAR)
+        usable = 0;
+    const int64_t before = getDataReturned;
+    if (advanceLongData(usable) != 0)
+        getDataConsumed += getDataReturned - before;
+    else
+        getDataColumnDone = true;
+    return exitFunction(SQL_SUCCESS);
+}
+
+int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool, int32_t) noexcept
+{
+    return getColumnData(column, cType, out);
+}
+
+int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                   int32_t passThrough) noexcept
+{
+    const BaseIRDRecord* col = ird != nullptr ? ird->irdRecord(column) : nullptr;
+    const int64_t maxLength = attributeValues[kBaseAttrMaxLength];
+    const int16_t type = col != nullptr ? col->conciseType : 0;
+    const bool longColumn = type == SQL_LONGVARCHAR || type == SQL_WLONGVARCHAR || type == SQL_LONGVARBINARY;
+    if (maxLength == 0 || !longColumn)
+        return getDataQuick(column, cType, out, continuing, passThrough);
+    // SQL_ATTR_MAX_LENGTH cuts long values silently: the buffer is narrowed
+    // to what is left of the allowance, and the cut is no truncation.
+    int64_t remaining = maxLength - getDataConsumed;
+    if (remaining < 0)
+        remaining = 0;
+    const bool character = cType == SQL_C_CHAR || cType == SQL_C_WCHAR;
+    int64_t limit = remaining;
+    if (character)
+        limit = (type == SQL_LONGVARBINARY ? 2 * remaining : remaining) + terminatorBytes(this, cType);
+    const bool limited = out->bufferLength >= limit;
+    if (limited)
+        out->bufferLength = limit;
+    KaErrorList* list = currentList();
+    const size_t d0 = diagCount();
+    if (getDataQuick(column, cType, out, continuing, passThrough) != 0)
+        return 1;
+    if (!limited || list == nullptr || !list->hasOnlyWarnings() || list->recordCount() <= d0)
+        return 0;
+    KaError* last = list->last();
+    if (last == nullptr || last->sqlstateMsg != kBaseIdxTruncated)
+        return 0;
+    const bool cutAtSource = last->nativeCode == MSG_VALUE_CUT_AT_SOURCE;
+    list->discardLast();
+    if (!cutAtSource) {
+        const int64_t shown = limit - (character ? terminatorBytes(this, cType) : 0);
+        if (out->length64 != nullptr)
+            *out->length64 = shown;
+        // The allowance is used up: nothing more of the value is given.
+        getDataConsumed = maxLength;
+        notePiece(false, shown);
+    }
+    return 0;
+}

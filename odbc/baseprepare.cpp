@@ -1,0 +1,176 @@
+// Prepare: SQLPrepare and the prepare core that SQLExecDirect shares. The
+// text is analysed (statement kind, clauses, parameter markers), the
+// implicit transaction starts, and the driver prepares it.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstring>
+
+#include "foundation/kaerror.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
+#include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
+#include "odbc/basestmt.h"
+#include "odbc/basestmterr.h"
+#include "sql/basesql.h"
+
+namespace {
+
+// WORKAROUNDS2 bits read here: SQLPrepare on an open cursor closes it
+// instead of failing, and never takes the same-text shortcut.
+constexpr uint64_t kWa2PrepareClosesCursor = 0x10000;
+constexpr uint64_t kWa2AlwaysPrepare = 0x4000;
+
+int64_t measure(const uint16_t* text, int64_t length) noexcept
+{
+    if (length != SQL_NTS)
+        return length;
+    int64_t n = 0;
+    while (text[n] != 0)
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+void BaseStatement::setExecState(int32_t state) noexcept
+{
+    statementState = state;
+}
+
+int16_t BaseStatement::prepareInternal(BaseSqlStringW* text) noexcept
+{
+    if (savedSqlText == nullptr) {
+        const auto n = static_cast<size_t>(text->len);
+        savedSqlText = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
+        if (savedSqlText == nullptr) {
+            (void)resetStatement();
+            return 1;
+        }
+        for (size_t i = 0; i < n; ++i)
+            savedSqlText[i] = text->data[i];
+        savedSqlText[n] = 0;
+        savedSqlLength = static_cast<int64_t>(n);
+    }
+    escapeResult = 0;
+    const uint32_t kind = text->getStatementKind();
+    if (text->scanClauses(kSqlRecordMarkers, nullptr) != 0) {
+        (void)resetStatement();
+        return 1;
+    }
+    if (text->markerCount() > INT16_MAX) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_TOO_MANY_PARAMETER_MARKERS);
+        (void)resetStatement();
+        return 1;
+    }
+    markerCount = static_cast<uint16_t>(text->markerCount());
+    statementKind = static_cast<int32_t>(kind);
+    objectKind = static_cast<int32_t>(text->objectKind);
+    refersToCursor = text->currentOfLength != 0 ? 1 : 0;
+    if (connection != nullptr && connection->beginTransaction() != 0) {
+        (void)resetStatement();
+        return 1;
+    }
+    forUpdateClause = text->forUpdatePos != 0;
+    if (refersToCursor != 0) {
+        // Positioned UPDATE and DELETE are not emulated by this framework.
+        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+        (void)resetStatement();
+        return 1;
+    }
+    if (prepareHook(text) != 0) {
+        (void)resetStatement();
+        return 1;
+    }
+    if (reentryPending)
+        return 0;
+    if (resultDescribed)
+        fixColumnSizes();
+    if (markerCount != 0) {
+        if (sqlTextCopy == nullptr && (sqlTextCopy = new BaseSqlStringW()) == nullptr) {
+            (void)resetStatement();
+            return 1;
+        }
+        if (sqlTextCopy->copy(*text) != 0) {
+            (void)resetStatement();
+            return 1;
+        }
+    }
+    setExecState(kBaseStmtPrepared);
+    preparedSinceExecute = true;
+    if (attributeValues[kBaseAttrUseBookmarks] != SQL_UB_OFF && ird != nullptr) {
+        BaseIRDRecord* bookmark = ird->irdRecord(0);
+        if (bookmark != nullptr) {
+            bookmark->setConciseType(SQL_BIGINT);
+            bookmark->octetLength = 8;
+            bookmark->precision = 8;
+            bookmark->scale = 0;
+            bookmark->flags = 0;
+            bookmark->searchable = SQL_PRED_NONE;
+        }
+    }
+    return 0;
+}
+
+int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
+{
+    if (enterFunction(SQL_API_SQLPREPARE) != 0)
+        return exitFunction(SQL_ERROR);
+    if (text == nullptr) {
+        basePostError(kBaseIdxNullPointer);
+        return exitFunction(SQL_ERROR);
+    }
+    if (length < 0 && length != SQL_NTS) {
+        basePostError(kBaseIdxBadLength);
+        return exitFunction(SQL_ERROR);
+    }
+    const uint64_t workarounds2 = connection != nullptr ? connection->workarounds2 : 0;
+    if (statementState == kBaseStmtCursorOpen) {
+        if ((workarounds2 & kWa2PrepareClosesCursor) == 0) {
+            basePostError(kBaseIdxCursorState);
+            return exitFunction(SQL_ERROR);
+        }
+        if ((executionMode == 1 ? closeCursor() : resetStatement()) != 0)
+            return exitFunction(SQL_ERROR);
+    }
+    if ((workarounds2 & kWa2AlwaysPrepare) != 0) {
+        ramFree(savedSqlText);
+        savedSqlText = nullptr;
+        savedSqlLength = 0;
+    }
+    const int64_t n = measure(text, length);
+    // The same text prepared again keeps its preparation, unless a commit
+    // deletes prepared statements. The whole texts must match: a prefix of
+    // the saved text is another statement.
+    if (savedSqlText != nullptr && statementState != kBaseStmtAllocated && n == savedSqlLength && executionMode == 1 &&
+        connection != nullptr) {
+        // Room for a wider answer than the 16 bits asked for.
+        uint64_t answer = SQL_CB_DELETE;
+        KaErrorList* list = KaErrorCurrentList();
+        const size_t d0 = list != nullptr ? list->recordCount() : 0;
+        uint16_t behavior = SQL_CB_DELETE;
+        if (connection->getInfoValue(SQL_CURSOR_COMMIT_BEHAVIOR, &answer, sizeof behavior, nullptr) == SQL_SUCCESS) {
+            std::memcpy(&behavior, &answer, sizeof behavior);
+        } else {
+            // Not knowing the answer only costs the shortcut.
+            while (list != nullptr && list->recordCount() > d0)
+                list->discardLast();
+        }
+        bool same = behavior != SQL_CB_DELETE;
+        for (int64_t i = 0; same && i < n; ++i)
+            same = text[i] == savedSqlText[i];
+        if (same)
+            return exitFunction(SQL_SUCCESS);
+    }
+    if (statementState != kBaseStmtAllocated && resetStatement() != 0)
+        return exitFunction(SQL_ERROR);
+    executionMode = 1;
+    BaseSqlStringW sql(text, n);
+    if (prepareInternal(&sql) != 0)
+        return exitFunction(SQL_ERROR);
+    if (reentryPending)
+        return exitFunction(SQL_STILL_EXECUTING);
+    attributeValues[kBaseAttrFlags] &= ~kBaseStmtFlagScrollChanged;
+    return exitFunction(SQL_SUCCESS);
+}
