@@ -8,7 +8,7 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "hive/hiveconnection.h"
-#include "hive/hivestatement.h"
+#include "hive/hivereader.h"
 #include "kamessages.h"
 #include "transport/basesocket.h"
 
@@ -743,20 +743,13 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;
-            if (failed || statement == nullptr)
-                return failed;
-            // Every column is read whole into its reader's storage, and the
-            // reply's end consumed: the wire is free for the read-ahead.
-            statement->readerState.firstElementType = ve;
-            statement->readerState.firstCount = values;
-            statement->readerState.rowsLeft = uint32_t(values);
-            statement->readerState.currentRow = 0;
-            statement->columnPosition = 0;
-            if (statement->readRowRemainder() != 0 || endReply() != 0)
-                return 1;
-            statement->columnPosition = 0;
-            statement->releaseWire();
-            return 0;
+            firstElementType = ve;
+            firstCount = values;
+            if (fetchState != nullptr) {
+                fetchState->firstElementType = ve;
+                fetchState->firstCount = values;
+            }
+            return failed;
         }
     }
     if (skipRest(in))
@@ -954,4 +947,9 @@ int HiveCommunicatorHS2::getTypeInfo() noexcept
     pendingMethod = "GetTypeInfo";
     return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
+}
+
+int HiveCommunicatorHS2::makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept
+{
+    return hiveMakeReader(fetchState, column, resultStyle, out);
 }

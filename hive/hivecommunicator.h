@@ -10,6 +10,9 @@
 class HiveConnection;
 class HiveStatement;
 class HiveNetReadBuffer;
+class DataReader;
+struct HiveColumnStorage;
+struct HiveFetchState;
 struct HiveNetWriteBuffer;
 
 // Bytes of a stored operation identifier (guid and secret fields).
@@ -154,6 +157,15 @@ public:
     // Added: the method of the request whose reply readExecuteStatementReply
     // reads (ExecuteStatement or a catalog call with the same reply shape).
     const char* pendingMethod;
+    // Added: the element type and count of the first column's value list in
+    // a column-wise block, which the reply reader reads to learn the rows;
+    // copied into the fetch state the statement shares with its readers.
+    uint8_t firstElementType = 0;
+    int32_t firstCount = 0;
+    HiveFetchState* fetchState = nullptr;
+    // The data reader of a result column for the connection's result style
+    // (the statement binds it): 0, or 1 after the diagnostic.
+    [[nodiscard]] int makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept;
 
 private:
     [[nodiscard]] int writeOperationHandle(int16_t fieldId, int32_t hasResultSet) noexcept;

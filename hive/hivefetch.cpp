@@ -115,10 +115,20 @@ int16_t HiveStatement::readBlock() noexcept
     rowsLeft = rows;
     moreRows = more;
     readerState.rowsLeft = rows;
-    if (rows == 0 || settings.resultStyle != HIVE_RESULT_ROW_WISE)
+    if (settings.resultStyle != HIVE_RESULT_ROW_WISE) {
+        // The reply stops inside the first column: every column is read
+        // whole into its reader's storage and the reply's end consumed, so
+        // that the wire is free for the read-ahead.
+        if (communicator->blockColumnCount > 0) {
+            if (readRowRemainder() != 0 || communicator->endReply() != 0)
+                return failBlock();
+            columnPosition = 0;
+        }
         releaseWire();
-    if (settings.resultStyle != HIVE_RESULT_ROW_WISE)
         fetchState = HIVE_FETCH_SERVING;
+    } else if (rows == 0) {
+        releaseWire();
+    }
     return 0;
 }
 

@@ -9,7 +9,11 @@
 #include "foundation/ram.h"
 #include "hive/hivenetwrite.h"
 #include "kamessages.h"
+#include "hive/hivereader.h"
+#include "hive/hivereaders.h"
+#include "hive/hivecommunicator.h"
 #include "platform/kastream.h"
+#include "platform/katmpsink.h"
 #include "transport/basesocket.h"
 #include "transport/kasock.h"
 
@@ -473,9 +477,96 @@ int HiveNetReadFileBuffer::appendToSpool(const void* bytes, size_t n) noexcept
 
 HiveNetReadFileBufferHS2::HiveNetReadFileBufferHS2() noexcept = default;
 
-HiveNetReadFileBufferHS2::~HiveNetReadFileBufferHS2() = default;
+HiveNetReadFileBufferHS2::~HiveNetReadFileBufferHS2()
+{
+    data = nullptr;
+    if (ownSource != nullptr) {
+        ownSource->release();
+        delete ownSource;
+    }
+    if (ownSink != nullptr) {
+        ownSink->release();
+        delete ownSink;
+    }
+}
 
 int HiveNetReadFileBufferHS2::spoolToTempFile(HiveStatement* /*statement*/) noexcept
 {
-    return 1;
+    return protocolError("the statement's rows are spooled through its fetch state");
+}
+
+void HiveNetReadFileBufferHS2::resetSpool() noexcept
+{
+    data = nullptr;
+    resetFrame();
+    if (ownSource != nullptr)
+        ownSource->release();
+    if (ownSink != nullptr)
+        (void)ownSink->reset();
+}
+
+int HiveNetReadFileBufferHS2::spoolRows(const HiveSpoolRequest& request) noexcept
+{
+    HiveFetchState* state = request.state;
+    HiveNetReadBuffer* wire = state->readBuffer;
+    if (ownSource == nullptr) {
+        ownSource = new KaTmpFileSource();
+        if (ownSource == nullptr)
+            return 1;
+    }
+    if (ownSink == nullptr) {
+        ownSink = new KaTmpFileSink(KA_TMP_SOURCE_BLOCK);
+        if (ownSink == nullptr)
+            return 1;
+        if (ownSink->open())
+            return 1;
+    }
+    // The source may still lend the sink's data of an earlier spool.
+    resetSpool();
+    spoolSink = ownSink;
+    spoolSource = ownSource;
+    // The spool buffer reads the source's blocks where they lie.
+    chunkSize = 0;
+    capacity = 0;
+    if (!state->longDataCache) {
+        // The rest of the current row: a value the application was reading
+        // is passed, the values after it are kept.
+        if (request.columnPosition > 0) {
+            DataReader* r = request.readers[request.columnPosition - 1];
+            const HiveReaderKind kind = hiveReaderKindOf(r->column->typeCode);
+            if ((kind == HIVE_READER_STRING || kind == HIVE_READER_BINARY) &&
+                static_cast<StreamDataReaderHS2*>(r)->finishPendingValue())
+                return 1;
+        }
+        for (uint16_t c = request.columnPosition; c < request.columnCount; ++c) {
+            if (static_cast<DataReaderHS2*>(request.readers[c])->copyToCache(ownSink, c))
+                return 1;
+        }
+    }
+    for (uint32_t row = 0; row < request.rowsAfterCurrent; ++row) {
+        if (request.communicator->skipByte() || request.communicator->nextRow())
+            return 1;
+        for (uint16_t c = 0; c < request.columnCount; ++c) {
+            if (static_cast<DataReaderHS2*>(request.readers[c])->copyToCache(ownSink, c))
+                return 1;
+        }
+    }
+    if (request.communicator->skipByte() || request.communicator->endReply())
+        return 1;
+    for (uint16_t c = 0; c < request.columnCount; ++c) {
+        if (request.cacheReaders[c] == nullptr &&
+            static_cast<DataReaderHS2*>(request.readers[c])->createCacheReader(&request.cacheReaders[c], c))
+            return 1;
+    }
+    if (ownSink->commit(0, 0) || ownSink->toSource(ownSource))
+        return 1;
+    resultStyle = wire->resultStyle;
+    connection = wire->connection;
+    framed = 0;
+    negotiated = 1;
+    resetFrame();
+    data = nullptr;
+    // An empty spool is read by nobody; the first block is taken on first need.
+    state->readBuffer = this;
+    return 0;
 }

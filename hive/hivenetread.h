@@ -11,7 +11,12 @@
 #include "hive/hivenetwrite.h"
 
 class BaseSocket;
+class DataReader;
+class HiveCommunicator;
 class HiveConnection;
+struct HiveFetchState;
+class KaTmpFileSink;
+class KaTmpFileSource;
 class HiveStatement;
 class KaDataSink;
 class KaDataSource;
@@ -134,11 +139,45 @@ public:
     KaDataSource* spoolSource = nullptr;
 };
 
+// What spooling needs of a statement's row-wise fetch. On entry the fetch
+// state reads the wire buffer, positioned after the last value the
+// statement read of its current row (before the row's STOP).
+struct HiveSpoolRequest {
+    HiveFetchState* state = nullptr;
+    HiveCommunicator* communicator = nullptr;
+    // The wire readers of the columns, in column order.
+    DataReader* const* readers = nullptr;
+    // The columns' cache twins: those still null are made (and then owned
+    // by the caller, as the wire readers are).
+    DataReader** cacheReaders = nullptr;
+    uint16_t columnCount = 0;
+    // Columns of the current row already read (only counts without the
+    // long-data cache, when a row is read forward as the application asks).
+    uint16_t columnPosition = 0;
+    // Rows of the block after the current one.
+    uint32_t rowsAfterCurrent = 0;
+};
+
 class HiveNetReadFileBufferHS2 : public HiveNetReadFileBuffer {
 public:
     HiveNetReadFileBufferHS2() noexcept;
     ~HiveNetReadFileBufferHS2() override;
-    // Needs the statement's row-wise fetch state and cache readers, which
-    // the statement layer brings; until then it refuses.
+    // Needs the statement's row-wise fetch state; the statement calls
+    // spoolRows with it instead. Refused with a diagnostic.
     [[nodiscard]] int spoolToTempFile(HiveStatement* statement) noexcept override;
+    // Moves the rest of the statement's row-wise block off the wire into a
+    // temporary file: the unread values of the current row, then every
+    // value of the rows after it, as cache records; the reply's row framing
+    // and its end are consumed. Afterwards the fetch state reads this
+    // buffer, the columns are to be read through their cache twins (one
+    // readValue per column per row, without row framing), and the wire is
+    // free. 0, or 1 after the diagnostic (the caller then resets the spool).
+    [[nodiscard]] int spoolRows(const HiveSpoolRequest& request) noexcept;
+    // Forgets the spooled rows; the file and its buffer stay for next time.
+    void resetSpool() noexcept;
+
+private:
+    // The sink and source of the spool, kept for the statement's life.
+    KaTmpFileSink* ownSink = nullptr;
+    KaTmpFileSource* ownSource = nullptr;
 };

@@ -181,7 +181,9 @@ public:
     [[nodiscard]] virtual int copyToCache(KaDataSink* sink, uint16_t columnNumber) noexcept;
     [[nodiscard]] virtual int createCacheReader(DataReader** out, uint16_t columnNumber) noexcept;
     // String-like readers: takes the value of state->currentRow, as bytes
-    // (value points at them) or as a source the caller takes over.
+    // (value points at them until the next seek, or until another column
+    // takes a value through the statement's LOB temp buffer) or as a source
+    // (value is a KaDataSource the reader keeps).
     [[nodiscard]] virtual int seekRow(int32_t form) noexcept;
 
     int32_t elementWidth;
@@ -192,6 +194,19 @@ public:
     uint64_t savedPosition;
     uint8_t* nullBitmap;
     uint32_t bitmapLength;
+    // Rows of the current block, and the bitmap buffer's size.
+    uint32_t blockRows;
+    uint32_t bitmapCapacity;
+
+protected:
+    // Resets the held value and reads the TColumn's headers up to its values.
+    [[nodiscard]] int readColumnHeader(uint8_t* elementType, int32_t* count) noexcept;
+    // The null bitmap and the closing STOPs.
+    [[nodiscard]] int readNullsAndEnd() noexcept;
+    // The row's mark in the null bitmap.
+    bool isMarked(uint32_t row) const noexcept;
+    // state->currentRow, checked against the block: 0 after the diagnostic.
+    [[nodiscard]] uint32_t currentRow() noexcept;
 };
 
 // The reader for a column in the given result style (HIVE_RESULT_*): 0 with *out set, or 1

@@ -99,6 +99,7 @@ int16_t HiveStatement::initStatement() noexcept
     readerState.statement = this;
     readerState.readBuffer = hiveConnection() != nullptr ? &hiveConnection()->readBuffer : nullptr;
     readerState.longDataCache = settings.longDataCache;
+    communicator->fetchState = &readerState;
     return BaseStatement::initStatement();
 }
 
@@ -432,7 +433,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
                         settings.longDataBufferSize) != 0)
         return 1;
     DataReader* reader = nullptr;
-    if (hiveMakeReader(&readerState, &storage, settings.resultStyle, &reader) != 0 || reader == nullptr)
+    if (communicator->makeReader(&storage, settings.resultStyle, &reader) != 0 || reader == nullptr)
         return 1;
     rec->wireReader = reader;
     rec->currentReader = reader;
