@@ -15,6 +15,8 @@
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kastr.h"
+#include "foundation/kastringw.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hiveconnection.h"
@@ -114,6 +116,34 @@ int credentialUtf8(const KaMemoryBuffer& holder, char* out, size_t size, size_t*
     if (holder.data == nullptr || holder.length == 0)
         return 0;
     return utf16ToUtf8(out, size, holder.data, int64_t(holder.length), length, 0) == kConvDone ? 0 : 1;
+}
+
+// The database name as "use" takes it. A plain identifier, or one the user
+// quoted already, goes as it stands; anything else is quoted, so that a
+// name holding ";" or blanks names a database instead of adding a
+// statement.
+[[nodiscard]] int appendDatabaseName(KaStringW& text, const uint16_t* name, size_t n) noexcept
+{
+    bool plain = n != 0;
+    for (size_t i = 0; i < n && plain; ++i) {
+        uint16_t u = name[i];
+        plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_';
+    }
+    bool quoted = n >= 2 && name[0] == '`' && name[n - 1] == '`';
+    for (size_t i = 1; quoted && i + 1 < n; ++i) {
+        if (name[i] == '`') {
+            quoted = i + 2 < n && name[i + 1] == '`';
+            ++i;
+        }
+    }
+    if (plain || quoted)
+        return text.append(name, n);
+    if (text.appendChar('`') != 0)
+        return 1;
+    for (size_t i = 0; i < n; ++i)
+        if ((name[i] == '`' && text.appendChar('`') != 0) || text.appendChar(name[i]) != 0)
+            return 1;
+    return text.appendChar('`');
 }
 
 bool unitsEmpty(const uint16_t* text) noexcept
@@ -379,7 +409,7 @@ int HiveConnection::useDatabase(const uint16_t* name) noexcept
     HiveCommunicatorHS2 comm(nullptr, this);
     KaStringW text;
     size_t n = strLenOrZeroW(name);
-    int rc = text.append(strUnits(u"use "), 4) != 0 || text.append(name, n) != 0 ? 1 : 0;
+    int rc = text.append(strUnits(u"use "), 4) != 0 || appendDatabaseName(text, name, n) != 0 ? 1 : 0;
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = 0;
@@ -489,6 +519,21 @@ int16_t HiveConnection::openPhysical() noexcept
     }
     if (authenticationMethod == HIVE_AUTH_KERBEROS) {
         basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_KERBEROS_UNAVAILABLE);
+        return 1;
+    }
+    // A data source that names no server (SQLConnect to an unknown one)
+    // says so instead of trying an empty host or port 0.
+    uint16_t port = 0;
+    if (unitsEmpty(hostName) || unitsEmpty(portNumber) || textWToU16(portNumber, &port) != 0 || port == 0) {
+        if (!unitsEmpty(portNumber) && port == 0)
+            discardFrom(before);
+        KaStringW host;
+        const char* hostText = host.assign(hostName != nullptr ? hostName : strUnits(u""), strLenOrZeroW(hostName)) == 0
+                                   ? host.toNarrow(KA_TEXT_UTF8)
+                                   : nullptr;
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SOCKET_NO_HOST_OR_PORT)
+            ->addParamText(hostText != nullptr ? hostText : "")
+            ->addParamSigned(port);
         return 1;
     }
     if (prepareSocketSettings() != 0)
@@ -619,7 +664,10 @@ int16_t HiveConnection::closePhysical() noexcept
 {
     if (socket != nullptr) {
         size_t before = listCount();
-        // Disconnect succeeds whatever the server says to the close.
+        // A server that no longer answers cannot hold the disconnect longer
+        // than a login could take; disconnect succeeds whatever the server
+        // says to the close.
+        socket->useLoginTimeout();
         if (closeSession() != 0)
             discardFrom(before);
         dropSocket();

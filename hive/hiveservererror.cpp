@@ -74,6 +74,33 @@ bool isNameChar(char c) noexcept
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
+// Where a credential's value ends. "name=value" (connection-string style)
+// ends at a separator or blank. "name:value" is how a request's printed
+// form shows its fields: the value may hold anything, so it runs to the
+// next ", field:" or to the struct's last ")".
+size_t valueEnd(const char* text, size_t length, size_t start, bool printedField) noexcept
+{
+    if (!printedField) {
+        size_t end = start;
+        while (end < length && !endsValue(text[end]))
+            ++end;
+        return end;
+    }
+    for (size_t i = start; i + 2 < length; ++i) {
+        if (text[i] != ',' || text[i + 1] != ' ')
+            continue;
+        size_t j = i + 2;
+        while (j < length && isNameChar(text[j]))
+            ++j;
+        if (j > i + 2 && j < length && text[j] == ':')
+            return i;
+    }
+    for (size_t i = length; i > start; --i)
+        if (text[i - 1] == ')')
+            return i - 1;
+    return length;
+}
+
 int protocolError() noexcept
 {
     basePostErrorMsg(MSG_SQLSTATE_GENERAL_ERROR, MSG_THRIFT_STATUS_PROTOCOL_ERROR);
@@ -98,9 +125,7 @@ void hiveMaskCredentials(char* text) noexcept
             if (j != k || i + k >= length || (text[i + k] != ':' && text[i + k] != '='))
                 continue;
             size_t start = i + k + 1;
-            size_t end = start;
-            while (end < length && !endsValue(text[end]))
-                ++end;
+            size_t end = valueEnd(text, length, start, text[i + k] == ':');
             size_t n = end - start;
             size_t shown = n < kShown ? n : kShown;
             memset(text + start, '*', shown);

@@ -64,6 +64,7 @@ public:
     ~Hs2Process()
     {
         if (pid_ > 0) {
+            kill(pid_, SIGCONT);
             kill(pid_, SIGTERM);
             int status;
             waitpid(pid_, &status, 0);
@@ -73,6 +74,12 @@ public:
     Hs2Process& operator=(const Hs2Process&) = delete;
 
     uint16_t port() const { return uint16_t(port_); }
+    // The server stops answering (SIGSTOP) until it is stopped for good.
+    void freeze() const
+    {
+        if (pid_ > 0)
+            kill(pid_, SIGSTOP);
+    }
     std::string portText() const { return std::to_string(port_); }
 
 private:
