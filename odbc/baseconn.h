@@ -691,6 +691,9 @@ public:
     uint64_t packetLoggingMaxNumFiles = 0;
     uint64_t packetLoggingFlush = 0;
     char* packetLoggingFilePrefix = nullptr;
+    // Statement framework: the driver asks for numeric literals of select
+    // lists to be aliased (odbc/basealias.h).
+    int32_t numericLiteralAliasing = 0;
 
 private:
     // Re-encrypts one holder from the old key to the new one.

@@ -203,6 +203,15 @@ int16_t baseNumPrecRadix(int16_t type, int16_t fallback, bool bits) noexcept
     }
 }
 
+// Nothing is described before a text is prepared or executed.
+static bool describable(const BaseStatement* stmt) noexcept
+{
+    if (stmt->statementState != kBaseStmtAllocated)
+        return true;
+    basePostError(kBaseIdxSequence);
+    return false;
+}
+
 int16_t BaseStatement::getResultColumnCount(uint16_t* count) noexcept
 {
     if (!resultDescribed) {
@@ -256,6 +265,8 @@ int16_t BaseStatement::numResultCols(int16_t* count) noexcept
 {
     if (enterFunction(SQL_API_SQLNUMRESULTCOLS) != 0)
         return exitFunction(SQL_ERROR);
+    if (!describable(this))
+        return exitFunction(SQL_ERROR);
     // A null pointer asks nothing, so nothing is described.
     if (count == nullptr)
         return exitFunction(SQL_SUCCESS);
@@ -274,7 +285,7 @@ int16_t BaseStatement::numResultCols(int16_t* count) noexcept
 static BaseIRDRecord* describedColumn(BaseStatement* stmt, uint16_t column, uint16_t count) noexcept
 {
     if (count == 0) {
-        basePostError(kBaseIdxNotCursorSpec);
+        basePostError(kBaseIdxNoResultSet);
         return nullptr;
     }
     BaseIRDRecord* rec = column <= count && stmt->ird != nullptr ? stmt->ird->irdRecord(column) : nullptr;
@@ -288,6 +299,8 @@ int16_t BaseStatement::describeCol(uint16_t column, uint16_t* name, int16_t buff
                                    int16_t* nullableOut) noexcept
 {
     if (enterFunction(SQL_API_SQLDESCRIBECOL) != 0)
+        return exitFunction(SQL_ERROR);
+    if (!describable(this))
         return exitFunction(SQL_ERROR);
     uint16_t count = 0;
     if (getResultColumnCount(&count) != 0)
@@ -356,6 +369,8 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
 {
     if (enterFunction(SQL_API_SQLCOLATTRIBUTE) != 0)
         return exitFunction(SQL_ERROR);
+    if (!describable(this))
+        return exitFunction(SQL_ERROR);
     uint16_t count = 0;
     if (getResultColumnCount(&count) != 0)
         return exitFunction(SQL_ERROR);
@@ -375,7 +390,12 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
     if (odbc2App(this) && field == SQL_DESC_TYPE)
         field = kFieldDriverFlag;
     BaseOutString out(charValue, bufferLength, stringLength, 2);
-    auto text = [&out](const uint16_t* t) noexcept {
+    bool badLength = false;
+    auto text = [&out, &badLength, charValue, bufferLength](const uint16_t* t) noexcept {
+        if (charValue != nullptr && bufferLength < 0) {
+            badLength = true;
+            return;
+        }
         (void)out.putWideText(t != nullptr ? t : reinterpret_cast<const uint16_t*>(u""), textUnits(t) * 2, true, 2,
                               false);
     };
@@ -475,6 +495,10 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
             return exitFunction(SQL_ERROR);
         break;
     }
+    }
+    if (badLength) {
+        basePostError(kBaseIdxBadLength);
+        return exitFunction(SQL_ERROR);
     }
     return exitFunction(SQL_SUCCESS);
 }

@@ -11,8 +11,11 @@
 #include "convert/basecvt.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
+#include "foundation/kastringw.h"
+#include "odbc/basealias.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/basedescribe.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
@@ -84,7 +87,9 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
         cType = baseDefaultCType(ipdRec->conciseType, 0);
     const int64_t offset = apd->bindOffsetPtr != nullptr ? *apd->bindOffsetPtr : 0;
     const int64_t rowSize = apd->bindType;
-    int64_t element = apdRec->octetLength;
+    // A fixed-size value strides by its own size, whatever the octet length.
+    const int64_t fixed = baseFixedCTypeSize(cType);
+    int64_t element = fixed != 0 ? fixed : apdRec->octetLength;
     if (element <= 0)
         element = 1;
     void* data = rowAddress(static_cast<uint8_t*>(apdRec->dataPtr), offset, rowSize, element, row);
@@ -122,7 +127,7 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
             const int32_t width = cType == SQL_C_WCHAR ? 2 : 1;
             v = baseTerminatedLength(data, width);
         } else if (cType != SQL_C_CHAR && cType != SQL_C_WCHAR && cType != SQL_C_BINARY) {
-            v = apdRec->octetLength;
+            v = fixed != 0 ? fixed : apdRec->octetLength;
         }
     }
     // A changed parameter description since the preparation is taken as
@@ -262,7 +267,21 @@ int16_t BaseStatement::execDirect(const uint16_t* text, int32_t length) noexcept
         return exitFunction(SQL_ERROR);
     executionMode = 2;
     rerunAfterExecute = false;
-    BaseSqlStringW sql(text, length);
+    KaStringW aliased;
+    int64_t n = length;
+    if (connection != nullptr && connection->numericLiteralAliasing != 0) {
+        if (n == SQL_NTS)
+            for (n = 0; text[n] != 0; ++n) {
+            }
+        bool unchanged = true;
+        if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
+            return exitFunction(SQL_ERROR);
+        if (!unchanged) {
+            text = aliased.data;
+            n = static_cast<int64_t>(aliased.len);
+        }
+    }
+    BaseSqlStringW sql(text, n);
     if (prepareInternal(&sql) != 0)
         return exitFunction(SQL_ERROR);
     int16_t needData = 0;

@@ -89,6 +89,43 @@ int64_t terminatorBytes(const BaseStatement* stmt, int16_t cType) noexcept
     return 0;
 }
 
+// The driver's answer on row `row` of a scrollable cursor, within
+// SQL_ATTR_MAX_ROWS; a locked row that is there is remembered.
+int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) noexcept
+{
+    const int64_t maxRows = stmt->attributeValues[kBaseAttrMaxRows];
+    if (!stmt->reentryPending && maxRows != 0 && maxRows < row) {
+        *status = SQL_ROW_NOROW;
+        return 0;
+    }
+    if (stmt->positionRow(row, status, lock) != 0)
+        return 1;
+    if (lock && (*status == SQL_ROW_SUCCESS || *status == SQL_ROW_UPDATED))
+        stmt->lastPositionedRow = row;
+    return 0;
+}
+
+// The next row of a forward-only cursor; *noMore at the end of the result
+// or past SQL_ATTR_MAX_ROWS.
+int16_t fetchNextRow(BaseStatement* stmt, int64_t index, int16_t* noMore) noexcept
+{
+    *noMore = 0;
+    const int64_t maxRows = stmt->attributeValues[kBaseAttrMaxRows];
+    if (!stmt->reentryPending && maxRows != 0 && stmt->currentRow != 0 && stmt->currentRow + index > maxRows) {
+        *noMore = 1;
+        return 0;
+    }
+    if (stmt->endOfDataReached) {
+        *noMore = 1;
+        return 0;
+    }
+    if (stmt->fetchRow(noMore) != 0)
+        return 1;
+    if (*noMore != 0 && !stmt->reentryPending)
+        stmt->endOfDataReached = true;
+    return 0;
+}
+
 }  // namespace
 
 // ---- The three fetch calls -------------------------------------------------------------------
@@ -166,7 +203,14 @@ static int16_t checkBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept
                 ->addParamUnsigned(stmt->resultColumnCount);
             return 1;
         }
-        if (stmt->bindingsChanged && rowsetSize == 1 && stmt->validateBinding(c) != 0)
+        if (!stmt->bindingsChanged)
+            continue;
+        if (rec->conciseType != SQL_C_DEFAULT && stmt->ird != nullptr) {
+            const BaseIRDRecord* col = stmt->ird->irdRecord(c);
+            if (col != nullptr && baseCheckSqlToC(c, col->conciseType, rec->conciseType) != 0)
+                return 1;
+        }
+        if (rowsetSize == 1 && stmt->validateBinding(c) != 0)
             return 1;
     }
     stmt->bindingsChanged = false;
@@ -359,13 +403,11 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
         bool failed = false;
         if (forward) {
             int16_t noMore = 0;
-            if (fetchRow(&noMore) != 0)
+            if (fetchNextRow(this, i, &noMore) != 0)
                 failed = true;
-            else if (noMore != 0) {
-                endOfDataReached = true;
+            else if (noMore != 0)
                 break;
-            }
-        } else if (positionRow(currentRow + i, &status, lock) != 0) {
+        } else if (probeRow(this, currentRow + i, &status, lock) != 0) {
             failed = true;
         } else if (status == SQL_ROW_NOROW) {
             break;
@@ -427,7 +469,8 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     // Scrollable cursors stand on the first row of the rowset.
     if (!forward && rows > 1) {
         uint16_t status = 0;
-        if (positionRow(currentRow, &status, false) != 0)
+        const bool relock = forUpdateClause || attributeValues[kBaseAttrConcurrency] == SQL_CONCUR_LOCK;
+        if (probeRow(this, currentRow, &status, relock) != 0)
             return 1;
     }
     return 0;
@@ -501,7 +544,7 @@ int16_t BaseStatement::findLastRow(int64_t* lastRow) noexcept
     // highest row that exists.
     auto exists = [this](int64_t row, bool* present) noexcept {
         uint16_t status = SQL_ROW_NOROW;
-        if (positionRow(row, &status, false) != 0)
+        if (probeRow(this, row, &status, false) != 0)
             return 1;
         *present = status != SQL_ROW_NOROW;
         return 0;
@@ -547,6 +590,10 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
         basePostError(kBaseIdxBadLength);
         return exitFunction(SQL_ERROR);
     }
+    if (value == nullptr) {
+        basePostError(kBaseIdxNullPointer);
+        return exitFunction(SQL_ERROR);
+    }
     if ((column == 0 && attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) || column > resultColumnCount) {
         basePostError(kBaseIdxBadDescIndex);
         return exitFunction(SQL_ERROR);
@@ -576,16 +623,25 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
         const BaseAXDRecord* rec = ardRecord(column);
         asked = rec != nullptr ? rec->conciseType : SQL_C_DEFAULT;
     }
+    if (connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1 && asked >= SQL_C_DATE &&
+        asked <= SQL_C_TIMESTAMP)
+        asked = static_cast<int16_t>(asked + (SQL_C_TYPE_DATE - SQL_C_DATE));
     if (asked == SQL_C_DEFAULT)
         asked = checkColumnCType(col->conciseType, column, col);
     bool continuing = false;
     if (column != getDataColumn) {
-        if (column < getDataColumn && connection != nullptr) {
+        const bool boundRange = column <= highestBoundColumn;
+        if ((boundRange || column < getDataColumn) && connection != nullptr) {
+            // What SQLGetData may do beyond the unbound columns in order.
             uint64_t answer = 0;
-            uint32_t extensions = SQL_GD_ANY_ORDER;
+            uint32_t extensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
             if (connection->getInfoValue(SQL_GETDATA_EXTENSIONS, &answer, sizeof extensions, nullptr) == SQL_SUCCESS)
                 std::memcpy(&extensions, &answer, sizeof extensions);
-            if ((extensions & SQL_GD_ANY_ORDER) == 0) {
+            const BaseAXDRecord* bound = boundRange ? ardRecord(column) : nullptr;
+            const bool allowed = (column >= getDataColumn || (extensions & SQL_GD_ANY_ORDER) != 0) &&
+                                 (!boundRange || (extensions & SQL_GD_ANY_COLUMN) != 0) &&
+                                 (bound == nullptr || bound->dataPtr == nullptr || (extensions & SQL_GD_BOUND) != 0);
+            if (!allowed) {
                 basePostError(kBaseIdxBadDescIndex);
                 return exitFunction(SQL_ERROR);
             }
@@ -596,8 +652,11 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
         getDataCType = asked;
         resetLongData();
     } else {
-        if (getDataColumnDone)
+        if (getDataColumnDone) {
+            if (indicator != nullptr)
+                *indicator = 0;
             return exitFunction(SQL_NO_DATA);
+        }
         if (asked != getDataCType) {
             if (getDataReturned != 0) {
                 basePostError(kBaseIdxBufferType);
@@ -626,10 +685,16 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
     if (asked != SQL_C_BINARY && asked != SQL_C_CHAR && asked != SQL_C_WCHAR)
         usable = 0;
     const int64_t before = getDataReturned;
-    if (advanceLongData(usable) != 0)
-        getDataConsumed += getDataReturned - before;
-    else
+    // Only the values of variable-length types come in pieces: a number, a
+    // date or a GUID cut to the buffer is over after its first piece.
+    if (!baseIsVarLengthType(col->conciseType)) {
         getDataColumnDone = true;
+        resetLongData();
+    } else if (advanceLongData(usable) != 0) {
+        getDataConsumed += getDataReturned - before;
+    } else {
+        getDataColumnDone = true;
+    }
     return exitFunction(SQL_SUCCESS);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "convert/basecvt.h"
+#include "odbc/basedesc.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
@@ -290,9 +291,14 @@ int16_t BaseStatement::getColumnData(uint16_t, int16_t, BaseOutString*) noexcept
     return notCapable();
 }
 
-int16_t BaseStatement::checkColumnCType(int16_t sqlType, uint16_t, BaseIRDRecord*) noexcept
+int16_t BaseStatement::checkColumnCType(int16_t sqlType, uint16_t, BaseIRDRecord* record) noexcept
 {
-    return baseDefaultCType(sqlType, 0);
+    const int16_t cType = baseDefaultCType(sqlType, 0);
+    if (cType != SQL_C_CHAR || record == nullptr)
+        return cType;
+    // Text the narrow code page cannot carry as it stands is given wide.
+    const int64_t cp = record->codePageAbs != 0 ? record->codePageAbs : kCodePageUtf8;
+    return cp != charCodePage ? static_cast<int16_t>(SQL_C_WCHAR) : cType;
 }
 
 int16_t BaseStatement::columnDataAvailable(uint16_t, bool, int16_t, bool, int32_t) noexcept

@@ -9,6 +9,8 @@
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "foundation/kastringw.h"
+#include "odbc/basealias.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
@@ -139,7 +141,17 @@ int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
         savedSqlText = nullptr;
         savedSqlLength = 0;
     }
-    const int64_t n = measure(text, length);
+    int64_t n = measure(text, length);
+    KaStringW aliased;
+    if (connection != nullptr && connection->numericLiteralAliasing != 0) {
+        bool unchanged = true;
+        if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
+            return exitFunction(SQL_ERROR);
+        if (!unchanged) {
+            text = aliased.data;
+            n = static_cast<int64_t>(aliased.len);
+        }
+    }
     // The same text prepared again keeps its preparation, unless a commit
     // deletes prepared statements. The whole texts must match: a prefix of
     // the saved text is another statement.

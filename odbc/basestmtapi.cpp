@@ -78,6 +78,7 @@ ArrayAttribute arrayAttribute(BaseStatement* stmt, int32_t attribute) noexcept
         break;
     case SQL_ROWSET_SIZE: a.number = &stmt->attributeValues[kBaseAttrRowsetSize]; break;
     case SQL_ATTR_MAX_LENGTH: a.number = &stmt->attributeValues[kBaseAttrMaxLength]; break;
+    case SQL_ATTR_MAX_ROWS: a.number = &stmt->attributeValues[kBaseAttrMaxRows]; break;
     case SQL_ATTR_CURSOR_TYPE: a.number = &stmt->attributeValues[kBaseAttrCursorType]; break;
     case SQL_ATTR_CONCURRENCY: a.number = &stmt->attributeValues[kBaseAttrConcurrency]; break;
     default: break;
@@ -192,7 +193,9 @@ int16_t BaseStatement::freeStmt(uint16_t option) noexcept
         return exitFunction(SQL_ERROR);
     switch (option) {
     case SQL_DROP: {
-        (void)closeCursor();
+        // An executed statement's driver closes what it holds on the server.
+        if (statementState >= kBaseStmtExecuted)
+            (void)closeCursor();
         (void)freeResultsHook(true);
         const int16_t rc = exitFunction(SQL_SUCCESS);
         delete this;

@@ -134,3 +134,8 @@ set_tests_properties(driver.pyodbc_hs2 PROPERTIES TIMEOUT 120)
 add_test(NAME driver.isql_hs2
   COMMAND sh ${KA_DRIVER_TESTS}/isql_hs2_test.sh ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
 set_tests_properties(driver.isql_hs2 PROPERTIES TIMEOUT 120)
+
+# isql and iusql run statements on the test build.
+add_test(NAME driver.isql_statements
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_stmt_test.sh ${KA_CONN_DRIVER_SO} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.isql_statements PROPERTIES TIMEOUT 120)

@@ -134,7 +134,7 @@ TEST_F(StatementWork, RowCountSumsTheParameterRowsAndIsUnknownForAResult)
     BaseAXDRecord* apd = stmt->currentApd->axdRecord(1);
     apd->setConciseType(SQL_C_SLONG);
     apd->dataPtr = values;
-    apd->octetLength = 4;
+    apd->octetLength = 0;  // a fixed-size type strides by its own size
     apd->indicatorPtr = lengths;
     apd->octetLengthPtr = lengths;
     stmt->ipd->ipdRecord(1)->setConciseType(SQL_INTEGER);
@@ -195,8 +195,11 @@ TEST_F(StatementWork, MoreResultsEndsTheResultAndClosesThePreparedCursor)
 TEST_F(StatementWork, DescribeColAnswersFromTheResultDescription)
 {
     int16_t count = -1;
-    ASSERT_EQ(stmt->numResultCols(nullptr), SQL_SUCCESS);
+    // Nothing to describe before a text is prepared.
+    EXPECT_EQ(stmt->numResultCols(&count), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxSequence);
     ASSERT_EQ(stmt->prepare(W(u"select rows 1"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->numResultCols(nullptr), SQL_SUCCESS);
     ASSERT_EQ(stmt->numResultCols(&count), SQL_SUCCESS);
     EXPECT_EQ(count, 5);
     uint16_t name[16] = {};
@@ -263,7 +266,7 @@ TEST_F(StatementWork, ColAttributeAnswersNumbersAndTextsAndRefusesUnknownFields)
     ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_COUNT, nullptr, 0, nullptr, &n), SQL_SUCCESS);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(stmt->colAttribute(1, SQL_DESC_TYPE, nullptr, 0, nullptr, &n), SQL_ERROR);
-    EXPECT_EQ(state(), kBaseIdxNotCursorSpec);
+    EXPECT_EQ(state(), kBaseIdxNoResultSet);
 
     ASSERT_EQ(stmt->prepare(W(u"select rows 1"), SQL_NTS), SQL_SUCCESS);
     ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_COUNT, nullptr, 0, nullptr, &n), SQL_SUCCESS);
@@ -281,6 +284,8 @@ TEST_F(StatementWork, ColAttributeAnswersNumbersAndTextsAndRefusesUnknownFields)
     EXPECT_EQ(bytes, 8);
     ASSERT_EQ(stmt->colAttribute(3, SQL_DESC_LABEL, text, 6, &bytes, nullptr), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(katest::u16(text), u"wi");
+    EXPECT_EQ(stmt->colAttribute(3, SQL_DESC_NAME, text, -2, &bytes, nullptr), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxBadLength);
     EXPECT_EQ(stmt->colAttribute(3, 4321, text, sizeof text, &bytes, nullptr), SQL_ERROR);
     EXPECT_EQ(state(), kBaseIdxBadDescField);
 }
@@ -604,11 +609,14 @@ TEST_F(ScrollingWork, ExtendedFetchWritesItsOwnStatusArrayUntilTheNextExecute)
 TEST_F(StatementWork, GetDataConvertsColumnsAndReportsNull)
 {
     ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
-    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, nullptr, 0, nullptr), SQL_ERROR);  // no current row
-    EXPECT_EQ(state(), kBaseIdxCursorState);
-    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
     int32_t id = 0;
     SQLLEN length = 0;
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, nullptr), SQL_ERROR);  // no current row
+    EXPECT_EQ(state(), kBaseIdxCursorState);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    // No buffer to write into.
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, nullptr, 0, &length), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxNullPointer);
     ASSERT_EQ(stmt->getData(1, SQL_C_DEFAULT, &id, 0, &length), SQL_SUCCESS);
     EXPECT_EQ(id, 1);
     EXPECT_EQ(length, 4);
@@ -704,4 +712,332 @@ TEST_F(StatementWork, GetDataRefusesAnotherCTypeAfterAPieceAndHonoursMaxLength)
     ASSERT_EQ(stmt->getData(2, SQL_C_BINARY, big.data(), 1000, &length), SQL_SUCCESS);
     EXPECT_EQ(length, 100);
     EXPECT_EQ(stmt->getData(2, SQL_C_BINARY, big.data(), 1000, &length), SQL_NO_DATA);
+}
+
+// ---- Every C type bound, guarded ---------------------------------------------------------------
+
+// Each C type bound column-wise to a column it converts from, over a rowset
+// of three rows, with a buffer length of 0 where the type has a fixed size:
+// every row lands in its own element and nothing is written outside them.
+TEST_F(StatementWork, EveryCTypeBoundColumnWiseStaysInsideItsElements)
+{
+    struct Case {
+        int16_t cType;
+        uint16_t column;  // 1 id INTEGER, 2 name VARCHAR(20), 4 data VARBINARY(8)
+        size_t element;   // bytes per row
+        int64_t bufferLength;
+    };
+    const Case cases[] = {
+        {SQL_C_CHAR, 2, 12, 12},   {SQL_C_WCHAR, 2, 24, 24},        {SQL_C_BINARY, 4, 8, 8},
+        {SQL_C_BIT, 1, 1, 0},      {SQL_C_TINYINT, 1, 1, 0},        {SQL_C_STINYINT, 1, 1, 0},
+        {SQL_C_UTINYINT, 1, 1, 0}, {SQL_C_SHORT, 1, 2, 0},          {SQL_C_SSHORT, 1, 2, 0},
+        {SQL_C_USHORT, 1, 2, 0},   {SQL_C_LONG, 1, 4, 0},           {SQL_C_SLONG, 1, 4, 0},
+        {SQL_C_ULONG, 1, 4, 0},    {SQL_C_SBIGINT, 1, 8, 0},        {SQL_C_UBIGINT, 1, 8, 0},
+        {SQL_C_FLOAT, 1, 4, 0},    {SQL_C_DOUBLE, 1, 8, 0},         {SQL_C_NUMERIC, 1, 19, 0},
+        {SQL_C_DEFAULT, 1, 4, 0},  {SQL_C_INTERVAL_YEAR, 1, 28, 0}, {SQL_C_INTERVAL_SECOND, 1, 28, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cType);
+        ASSERT_EQ(stmt->freeStmt(SQL_UNBIND), SQL_SUCCESS);
+        ASSERT_EQ(run(u"select rows 3"), SQL_SUCCESS);
+        ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+        katest::Guarded<uint8_t> data(c.element * 3);
+        katest::Guarded<SQLLEN> lengths(3, 0x77);
+        ASSERT_EQ(stmt->bindCol(c.column, c.cType, data.data(), c.bufferLength, lengths.data()), SQL_SUCCESS);
+        const int16_t rc = stmt->fetch();
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << rc;
+        EXPECT_TRUE(data.guardsIntact());
+        EXPECT_TRUE(lengths.guardsIntact());
+        for (int r = 0; r < 3; ++r)
+            EXPECT_NE(lengths.data()[r], SQL_NULL_DATA);
+        if (c.cType == SQL_C_LONG || c.cType == SQL_C_DEFAULT) {
+            const auto* ids = reinterpret_cast<const int32_t*>(data.data());
+            EXPECT_EQ(ids[0], 1);
+            EXPECT_EQ(ids[1], 2);
+            EXPECT_EQ(ids[2], 3);
+        }
+        if (c.cType == SQL_C_NUMERIC) {
+            for (int r = 0; r < 3; ++r) {
+                SQL_NUMERIC_STRUCT n;
+                std::memcpy(&n, data.data() + r * c.element, sizeof n);
+                EXPECT_EQ(n.val[0], r + 1);
+            }
+        }
+        if (c.cType == SQL_C_CHAR) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data()) + 24), "name-3");
+        }
+        ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
+TEST_F(StatementWork, ARowsetSizeOfZeroReadsOneRow)
+{
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_CURSOR_TYPE, reinterpret_cast<void*>(SQL_CURSOR_STATIC), 0), SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 3"), SQL_SUCCESS);
+    katest::Guarded<SQLUSMALLINT> statuses(1, 0x5A5A);
+    SQLULEN fetched = 0;
+    int32_t id = 0;
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(0), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_STATUS_PTR, statuses.data(), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, &id, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, 2), SQL_SUCCESS);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(statuses.data()[0], SQL_ROW_SUCCESS);
+    EXPECT_TRUE(statuses.guardsIntact());
+}
+
+// A re-execution whose parameter description changed without a new
+// prepare (a longer string, another type) is taken as it now stands.
+TEST_F(StatementWork, AChangedParameterDescriptionIsAcceptedAtTheNextExecution)
+{
+    ASSERT_EQ(stmt->prepare(W(u"insert into t values (?)"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->ensureDescriptorRecords(1, 4), 0);
+    char text[32] = "short";
+    SQLLEN length = SQL_NTS;
+    BaseAXDRecord* apd = stmt->currentApd->axdRecord(1);
+    apd->setConciseType(SQL_C_CHAR);
+    apd->dataPtr = text;
+    apd->octetLength = sizeof text;
+    apd->octetLengthPtr = &length;
+    BaseIPDRecord* ipdRec = stmt->ipd->ipdRecord(1);
+    ipdRec->setConciseType(SQL_VARCHAR);
+    ipdRec->precision = 5;
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    std::strcpy(text, "a longer value");
+    ipdRec->precision = 14;
+    ipdRec->setConciseType(SQL_WVARCHAR);
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->executions.size(), 2u);
+    EXPECT_EQ(stmt->executions[1][0].bytes, "a longer value");
+}
+
+TEST_F(StatementWork, TheDefaultCTypeOfTextIsWideWhenTheNarrowCodePageDiffers)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    BaseIRDRecord* name = stmt->ird->irdRecord(2);
+    stmt->charCodePage = kCodePageUtf8;
+    EXPECT_EQ(stmt->checkColumnCType(SQL_VARCHAR, 2, name), SQL_C_CHAR);
+    stmt->charCodePage = kCodePageLatin1;
+    EXPECT_EQ(stmt->checkColumnCType(SQL_VARCHAR, 2, name), SQL_C_WCHAR);
+    EXPECT_EQ(stmt->checkColumnCType(SQL_INTEGER, 1, stmt->ird->irdRecord(1)), SQL_C_LONG);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    uint16_t wide[16] = {};
+    SQLLEN length = 0;
+    ASSERT_EQ(stmt->getData(2, SQL_C_DEFAULT, wide, sizeof wide, &length), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(wide), u"name-1");
+}
+
+TEST_F(StatementWork, GetDataGoesBackToAnEarlierColumnOnlyInAnyOrder)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    int32_t id = 0;
+    char name[16];
+    SQLLEN length = 0;
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN;
+    ASSERT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxBadDescIndex);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER;
+    ASSERT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(id, 1);
+}
+
+TEST_F(StatementWork, TheLongDataDescriptorLimitCapsLongColumnLengths)
+{
+    stmt->resolve = [](const std::u16string&, TestResult* r) {
+        *r = TestResult{};
+        r->columns = {{u"t", SQL_LONGVARCHAR, 1000000, 0, 0, SQL_NULLABLE}};
+        return true;
+    };
+    ASSERT_EQ(stmt->prepare(W(u"x"), SQL_NTS), SQL_SUCCESS);
+    SQLLEN n = 0;
+    conn->longDataDescriptorLimit = 4000;
+    ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &n), SQL_SUCCESS);
+    EXPECT_EQ(n, 4000);
+    conn->longDataDescriptorLimit = -4000;
+    ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &n), SQL_SUCCESS);
+    EXPECT_EQ(n, 0);
+    conn->longDataDescriptorLimit = INT64_MIN;
+    ASSERT_EQ(stmt->colAttribute(1, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &n), SQL_SUCCESS);
+    EXPECT_EQ(n, 1000000);
+}
+
+// In SQLExtendedFetch a row whose value could not be delivered is an error
+// row with 01S01 in front of its diagnostics, which become warnings.
+TEST_F(StatementWork, ExtendedFetchReportsAnErrorRowWithItsWarning)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ROWSET_SIZE, reinterpret_cast<void*>(2), 0), SQL_SUCCESS);
+    char notes[2][4] = {};
+    ASSERT_EQ(stmt->bindCol(5, SQL_C_CHAR, notes, 4, nullptr), SQL_SUCCESS);
+    SQLULEN count = 0;
+    SQLUSMALLINT statuses[2] = {};
+    EXPECT_EQ(stmt->extendedFetch(SQL_FETCH_NEXT, 0, &count, statuses), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(statuses[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(statuses[1], SQL_ROW_ERROR);
+    bool errorInRow = false;
+    for (size_t i = 0; i < diags(); ++i) {
+        EXPECT_TRUE(stmt->diagnostics.recordAt(i)->isWarning());
+        errorInRow |= state(i) == kBaseIdxErrorInRow;
+    }
+    EXPECT_TRUE(errorInRow);
+}
+
+TEST_F(StatementWork, MaxRowsEndsAForwardOnlyResult)
+{
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_MAX_ROWS, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 10"), SQL_SUCCESS);
+    int32_t ids[2] = {};
+    SQLULEN fetched = 0;
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(2), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, ids, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(ids[0], 3);
+    EXPECT_EQ(stmt->fetch(), SQL_NO_DATA);
+}
+
+TEST_F(StatementWork, MaxRowsBoundsAScrollableResult)
+{
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_CURSOR_TYPE, reinterpret_cast<void*>(SQL_CURSOR_STATIC), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_MAX_ROWS, reinterpret_cast<void*>(5), 0), SQL_SUCCESS);
+    ASSERT_EQ(run(u"select rows 10"), SQL_SUCCESS);
+    int32_t ids[2] = {};
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<void*>(2), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, ids, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_LAST, 0), SQL_SUCCESS);
+    EXPECT_EQ(ids[0], 4);
+    EXPECT_EQ(ids[1], 5);
+    EXPECT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, 6), SQL_NO_DATA);
+}
+
+TEST_F(StatementWork, GetDataOnABoundColumnNeedsTheDriversLeave)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    int32_t id = 0;
+    char name[16];
+    SQLLEN length = 0;
+    ASSERT_EQ(stmt->bindCol(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = 0;
+    EXPECT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxBadDescIndex);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN;
+    ASSERT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, &length), SQL_SUCCESS);
+    EXPECT_EQ(id, 1);
+    EXPECT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_ERROR);
+    control.numberInfo[SQL_GETDATA_EXTENSIONS] = SQL_GD_ANY_COLUMN | SQL_GD_BOUND;
+    ASSERT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_SUCCESS);
+    EXPECT_STREQ(name, "name-1");
+    // Read whole: the next call has no data and reports length 0.
+    length = 99;
+    EXPECT_EQ(stmt->getData(2, SQL_C_CHAR, name, sizeof name, &length), SQL_NO_DATA);
+    EXPECT_EQ(length, 0);
+}
+
+TEST_F(StatementWork, ABindingOfAnImpossibleTypeFailsTheFetch)
+{
+    ASSERT_EQ(run(u"select rows 1"), SQL_SUCCESS);
+    SQL_DATE_STRUCT date;
+    ASSERT_EQ(stmt->bindCol(4, SQL_C_TYPE_DATE, &date, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(stmt->fetch(), SQL_ERROR);
+    EXPECT_EQ(state(), MSG_SQLSTATE_RESTRICTED_DATA_TYPE);
+}
+
+// An array of parameter rows stops at the first failing row: the rows
+// before it succeeded, so the call succeeds with the error as a warning.
+TEST_F(StatementWork, AParameterArrayStopsAtItsFirstFailingRow)
+{
+    ASSERT_EQ(stmt->prepare(W(u"insert into t values (?)"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->ensureDescriptorRecords(1, 4), 0);
+    char values[4][3] = {"ok", "\xde\xad", "ok", "ok"};
+    SQLLEN lengths[4] = {2, 2, 2, 2};
+    SQLUSMALLINT operations[4] = {SQL_PARAM_PROCEED, SQL_PARAM_PROCEED, SQL_PARAM_PROCEED, SQL_PARAM_PROCEED};
+    SQLUSMALLINT statuses[4] = {};
+    SQLULEN processed = 0;
+    BaseAXDRecord* apd = stmt->currentApd->axdRecord(1);
+    apd->setConciseType(SQL_C_CHAR);
+    apd->dataPtr = values;
+    apd->octetLength = 3;
+    apd->octetLengthPtr = lengths;
+    apd->indicatorPtr = lengths;
+    stmt->ipd->ipdRecord(1)->setConciseType(SQL_VARCHAR);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAM_STATUS_PTR, statuses, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAM_OPERATION_PTR, operations, 0), SQL_SUCCESS);
+    EXPECT_EQ(stmt->execute(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(statuses[0], SQL_PARAM_SUCCESS);
+    EXPECT_EQ(statuses[1], SQL_PARAM_ERROR);
+    EXPECT_EQ(statuses[2], SQL_PARAM_UNUSED);
+    EXPECT_EQ(processed, 2u);
+    EXPECT_TRUE(stmt->diagnostics.recordAt(0)->isWarning());
+
+    // The first row failing fails the call; an ignored row is passed over.
+    std::memcpy(values[0], "\xde\xad", 3);
+    operations[1] = SQL_PARAM_IGNORE;
+    EXPECT_EQ(stmt->execute(), SQL_ERROR);
+    EXPECT_EQ(statuses[0], SQL_PARAM_ERROR);
+    EXPECT_EQ(processed, 1u);
+    std::memcpy(values[0], "ok", 3);
+    stmt->executions.clear();
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    EXPECT_EQ(statuses[1], SQL_PARAM_UNUSED);
+    EXPECT_EQ(stmt->executions.size(), 2u);
+    EXPECT_EQ(processed, 2u);
+}
+
+TEST_F(StatementWork, TheConnectionsAliasingReachesTheDriversText)
+{
+    stmt->resolve = [](const std::u16string&, TestResult* r) {
+        *r = TestResult{};
+        r->affected = 0;
+        return true;
+    };
+    const char16_t* sql = u"select 1234567890123456789012345 from t";
+    ASSERT_EQ(run(sql), SQL_SUCCESS);
+    EXPECT_EQ(stmt->prepared.back(), sql);
+    conn->numericLiteralAliasing = 1;
+    ASSERT_EQ(run(sql), SQL_SUCCESS);
+    EXPECT_EQ(stmt->prepared.back(), u"select 1234567890123456789012345BD AS TWCORE_NUMERIC_ALIAS0 from t");
+    ASSERT_EQ(stmt->prepare(W(sql), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->prepared.back(), u"select 1234567890123456789012345BD AS TWCORE_NUMERIC_ALIAS0 from t");
+}
+
+// A number read as text into a buffer that holds only part of it is cut
+// once: 01004, and the next call on the column has no data, since a number
+// has no further pieces.
+TEST_F(StatementWork, ACutNumberEndsAfterItsFirstPiece)
+{
+    stmt->resolve = [](const std::u16string&, TestResult* r) {
+        *r = TestResult{};
+        r->columns = {{u"d", SQL_DOUBLE, 0, 15, 0, SQL_NULLABLE}, {u"s", SQL_VARCHAR, 40, 0, 0, SQL_NULLABLE}};
+        const double value = 1.234567;
+        r->rows.push_back(
+            {TestValue{false, std::string(reinterpret_cast<const char*>(&value), sizeof value), kBaseKindDouble},
+             TestValue::text("abcdefghij")});
+        return true;
+    };
+    ASSERT_EQ(run(u"x"), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    char piece[5] = {};
+    SQLLEN length = 0;
+    EXPECT_EQ(stmt->getData(1, SQL_C_CHAR, piece, sizeof piece, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_STREQ(piece, "1.23");
+    EXPECT_EQ(state(), kBaseIdxTruncated);
+    EXPECT_EQ(stmt->getData(1, SQL_C_CHAR, piece, sizeof piece, &length), SQL_NO_DATA);
+    // Text goes on piece by piece.
+    std::string text;
+    int16_t rc = 0;
+    while ((rc = stmt->getData(2, SQL_C_CHAR, piece, sizeof piece, &length)) != SQL_NO_DATA) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        text += piece;
+    }
+    EXPECT_EQ(text, "abcdefghij");
 }

@@ -143,6 +143,8 @@ public:
     std::vector<TestParam> pending;
     int64_t cursor = 0;  // current row, from 1
     int fetchRowCalls = 0;
+    // An execution fails when one of its parameter values is these bytes.
+    std::string failingValue = "\xde\xad";
 
     int16_t prepareHook(BaseSqlStringW* text) noexcept override
     {
@@ -157,10 +159,13 @@ public:
 
     int16_t executeHook() noexcept override
     {
+        bool poisoned = false;
+        for (const TestParam& p : pending)
+            poisoned |= p.bytes == failingValue;
         executions.push_back(pending);
         pending.clear();
         cursor = 0;
-        if (result.failExecute) {
+        if (result.failExecute || poisoned) {
             basePostErrorTextA(kBaseIdxGeneralError, 0, "the scripted execution failed", 3);
             return 1;
         }
