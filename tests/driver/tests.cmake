@@ -139,3 +139,15 @@ set_tests_properties(driver.isql_hs2 PROPERTIES TIMEOUT 120)
 add_test(NAME driver.isql_statements
   COMMAND sh ${KA_DRIVER_TESTS}/isql_stmt_test.sh ${KA_CONN_DRIVER_SO} "${KA_ASAN_RUNTIME}")
 set_tests_properties(driver.isql_statements PROPERTIES TIMEOUT 120)
+
+# Prepared statements, bound row arrays, long values and row counts through
+# unixODBC against the test server.
+add_executable(driver_hs2_statement_test ${KA_DRIVER_TESTS}/hs2_statement_test.cpp)
+target_compile_options(driver_hs2_statement_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_statement_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_statement_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_statement_test VYspark28)
+gtest_discover_tests(driver_hs2_statement_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)

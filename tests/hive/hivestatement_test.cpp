@@ -21,7 +21,7 @@
 #include "hive/hivedesc.h"
 #include "sql/basesql.h"
 #include "support/diagscope.h"
-#include "support/hs2server.h"
+#include "support/hs2process.h"
 #include "transport/basesocket.h"
 #include "transport/kasock.h"
 
@@ -93,8 +93,7 @@ protected:
 
     void SetUp() override
     {
-        server = std::make_unique<katest::Hs2TestServer>(katest::sourceRoot(),
-                                                         std::vector<std::string>{"--server", std::get<0>(GetParam())});
+        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", std::get<0>(GetParam())});
         session = std::make_unique<HiveSession>(server->port(), std::get<1>(GetParam()));
         ASSERT_TRUE(session->open) << messages();
         stmt = newStatement();
@@ -168,7 +167,7 @@ protected:
 
     katest::ThreadScope thread;
     katest::DiagScope diags;
-    std::unique_ptr<katest::Hs2TestServer> server;
+    std::unique_ptr<katest::Hs2Process> server;
     std::unique_ptr<HiveSession> session;
     HiveStatement* stmt = nullptr;
 };
