@@ -106,9 +106,13 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
         return 1;
     hiveRowCount = 0;
     resultAbandoned = 0;
+    HiveConnection* conn = hiveConnection();
+    if (conn == nullptr || conn->writeBuffer.socket == nullptr || conn->sessionOpen == 0) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN);
+        return 1;
+    }
     if (acquireWire() != 0)
         return 1;
-    HiveConnection* conn = hiveConnection();
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = -1.0;
@@ -166,7 +170,6 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
         }
     }
     resultState = HIVE_RESULT_CLOSED;
-    static_cast<void>(conn);
     releaseWire();
     return 0;
 }
