@@ -743,6 +743,20 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;
+            if (values == 0) {
+                // An empty block: the reply is consumed here, as for rows,
+                // and there are no columns left for the readers.
+                blockColumnCount = 0;
+                if (skipRest(in) || skipRest(in))
+                    return 1;
+                for (int32_t c = 1; c < count; ++c) {
+                    if (in.skip(HIVE_T_STRUCT))
+                        return 1;
+                }
+                if (endReply())
+                    return 1;
+                return failed;
+            }
             firstElementType = ve;
             firstCount = values;
             if (fetchState != nullptr) {

@@ -276,8 +276,8 @@ int TextDataReaderHS2::getData(BaseOutString* out, int16_t cType) noexcept
         return hiveNullFill(state, out, cType);
     const auto* text = static_cast<const uint8_t*>(value);
     if (kind == HIVE_READER_DECIMAL) {
-        return hiveConvertValue(this, out, cType, SQL_DECIMAL, precision, int16_t(cType == SQL_C_BINARY ? scale : 0),
-                                codePage, text, length, kBaseKindText);
+        return hiveConvertValue(this, out, cType, SQL_DECIMAL, precision, int16_t(scale), codePage, text, length,
+                                kBaseKindText);
     }
     BaseStatement* statement = state->statement;
     if (out->bufferLength > 0 && cType == SQL_C_CHAR && codePage == statement->charCodePage) {
@@ -385,6 +385,9 @@ int StreamDataReaderHS2::takeValue(int32_t n) noexcept
         pending = 1;
         return 0;
     }
+    // The source that read the previous value lends the sink's buffer.
+    if (sinkSource != nullptr)
+        sinkSource->release();
     if (valueSink->discard() || valueSink->reset())
         return 1;
     if (hiveCopyReplyToSink(state->readBuffer, valueSink, uint64_t(n), true))

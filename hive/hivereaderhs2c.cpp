@@ -308,8 +308,8 @@ int SlotDataReaderHS2C::getData(BaseOutString* out, int16_t cType) noexcept
     case HIVE_READER_DATE:
         return hiveConvertValue(this, out, cType, SQL_TYPE_DATE, kHiveDateText, 0, codePage, text, n, kBaseKindText);
     default:
-        return hiveConvertValue(this, out, cType, SQL_DECIMAL, column->precision,
-                                int16_t(cType == SQL_C_BINARY ? column->scale : 0), codePage, text, n, kBaseKindText);
+        return hiveConvertValue(this, out, cType, SQL_DECIMAL, column->precision, int16_t(column->scale), codePage,
+                                text, n, kBaseKindText);
     }
 }
 

@@ -112,7 +112,7 @@ const std::vector<TypeCase>& typeCases()
          38,
          10,
          "[\"12.3400000000\", \"-1234567890123456789012345678.0123456789\", null]",
-         {"12.34", "-1234567890123456789012345678.0123456789", kNullCell}},
+         {"12.3400000000", "-1234567890123456789012345678.0123456789", kNullCell}},
         {"string", HIVE_TYPE_STRING, 0, 0, "[\"h\\u00e9llo\", \"\", null]", {"h\xc3\xa9llo", "", kNullCell}},
         {"varchar",
          HIVE_TYPE_VARCHAR,
@@ -352,8 +352,9 @@ TEST_F(ReaderEdges, ColumnWiseTimestampsLoseTrailingFractionZerosAsText)
     EXPECT_EQ("2024-01-01 00:00:00.12", cells[0][0]);
     EXPECT_EQ("2024-01-01 00:00:00", cells[1][0]);
     EXPECT_EQ("2024-01-01 00:00:00", cells[2][0]);
-    // A decimal shorter than its slot comes back with its own length.
-    EXPECT_EQ("1.5", cells[0][1]);
+    // A decimal shorter than its slot comes back with its own digits, at
+    // the column's scale.
+    EXPECT_EQ("1.50", cells[0][1]);
     EXPECT_EQ("-123.45", cells[1][1]);
     // As a structure the timestamp is converted untrimmed.
     rig.state.currentRow = 1;
@@ -684,6 +685,86 @@ TEST_F(ReaderEdges, WithoutTheLongDataCacheValuesStreamFromTheReplyInPlace)
     ASSERT_EQ(0, rig.comm.skipByte());
     ASSERT_EQ(0, rig.comm.endReply());
     EXPECT_EQ(1u, rig.diags.size());
+}
+
+TEST_F(ReaderEdges, AnEmptyColumnWiseBlockIsConsumedByTheReplyReader)
+{
+    ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    rig.serve(katest::rowsReply(spec("column", "{\"type\":\"int\",\"values\":[]},"
+                                               "{\"type\":\"string\",\"values\":[]}")));
+    uint32_t rows = 9;
+    ASSERT_EQ(0, rig.begin(&rows));
+    EXPECT_EQ(0u, rows);
+    // Nothing is left for the readers: the whole reply has been read.
+    EXPECT_EQ(0, rig.comm.blockColumnCount);
+    EXPECT_EQ(rig.conn.readBuffer.frameEnd, rig.conn.readBuffer.readPos);
+    EXPECT_EQ(0u, rig.diags.size());
+}
+
+TEST_F(ReaderEdges, ARowWiseTimestampCutToItsBufferWarnsAndReportsItsLength)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_TIMESTAMP));
+    rig.serve(katest::rowsReply(spec("row", "{\"type\":\"timestamp\",\"values\":["
+                                            "\"2024-02-29 12:34:56.123456789\"]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    ASSERT_EQ(0, rig.readers[0]->readValue());
+    katest::Guarded<uint8_t> room(10);
+    int64_t ind = 0;
+    BaseOutString out(room.data(), int64_t(room.size()), &ind, nullptr);
+    ASSERT_EQ(0, rig.readers[0]->getData(&out, SQL_C_CHAR));
+    EXPECT_TRUE(room.guardsIntact());
+    EXPECT_EQ("2024-02-2", std::string(reinterpret_cast<char*>(room.data())));
+    EXPECT_EQ(29, ind);
+    ASSERT_EQ(1u, rig.diags.size());
+    EXPECT_TRUE(rig.diags.warning(0));
+    EXPECT_EQ(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED, rig.diags.index(0));
+}
+
+TEST_F(ReaderEdges, WithoutTheLongDataCacheTheRestOfTheCurrentRowIsSpooledToo)
+{
+    ReaderRig rig(HIVE_RESULT_ROW_WISE, 0);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_BINARY));
+    rig.serve(katest::rowsReply(spec("row", "{\"type\":\"string\",\"values\":[\"a1\",\"a2\",null]},"
+                                            "{\"type\":\"int\",\"values\":[1,2,3]},"
+                                            "{\"type\":\"binary\",\"values\":[\"01\",\"\",\"0303\"]}")));
+    uint32_t rows = 0;
+    ASSERT_EQ(0, rig.begin(&rows));
+    // The application read the first column of row 1 and moved on.
+    ASSERT_EQ(0, rig.readers[0]->readValue());
+    EXPECT_EQ("a1", rig.cell(0));
+    std::vector<DataReader*> twins(3, nullptr);
+    HiveNetReadFileBufferHS2 spool;
+    HiveSpoolRequest req;
+    req.state = &rig.state;
+    req.communicator = &rig.comm;
+    req.readers = rig.readers.data();
+    req.cacheReaders = twins.data();
+    req.columnCount = 3;
+    req.columnPosition = 1;
+    req.rowsAfterCurrent = 2;
+    ASSERT_EQ(0, spool.spoolRows(req));
+    EXPECT_EQ(rig.conn.readBuffer.frameEnd, rig.conn.readBuffer.readPos);
+    for (size_t c = 0; c < 3; ++c)
+        std::swap(rig.readers[c], twins[c]);
+    const char* want[3][3] = {{"a1", "1", "01"}, {"a2", "2", ""}, {kNullCell, "3", "0303"}};
+    for (size_t row = 0; row < 3; ++row) {
+        for (size_t c = row == 0 ? 1 : 0; c < 3; ++c) {
+            ASSERT_EQ(0, rig.readers[c]->readValue()) << row << " " << c;
+            EXPECT_EQ(want[row][c], rig.cell(c)) << row << " " << c;
+            if (c != 1) {
+                ASSERT_EQ(0, static_cast<StreamDataReaderHS2*>(rig.readers[c])->finishPendingValue());
+            }
+        }
+    }
+    for (DataReader* t : twins)
+        delete t;
+    EXPECT_EQ(0u, rig.diags.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStyles, Readers, ::testing::Values(HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE),
