@@ -1,6 +1,8 @@
 // The connection socket: transport choice, connect and time-out modes.
 #include "transport/basesocket.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -11,6 +13,7 @@
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 #include "transport/katcpip.h"
+#include "transport/katlssock.h"
 
 namespace {
 
@@ -69,13 +72,48 @@ void BaseSocket::setConnection(BaseConnection* newConnection) noexcept
     timeoutMode = BASE_SOCKET_NO_TIMEOUT;
 }
 
-int BaseSocket::prepareSSL(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
-                           const uint16_t*, uint16_t, const uint16_t*, const uint16_t*, int32_t) noexcept
+int BaseSocket::prepareSSL(const uint16_t* trustStore, const uint16_t* trustStorePassword, const uint16_t* keyStore,
+                           const uint16_t* keyStorePassword, const uint16_t* keyPassword,
+                           const uint16_t* hostNameInCertificate, uint16_t validateServerCertificate,
+                           const uint16_t* sslLibName, const uint16_t* cryptoLibName, int32_t encryptionMethod) noexcept
 {
-    // The TLS transport is not part of the driver yet: the connect is
-    // refused rather than made in the clear.
-    postTlsUnavailable();
-    return 1;
+    if (transport != nullptr && transport->kind != KA_SOCK_KIND_TLS) {
+        delete transport;
+        transport = nullptr;
+    }
+    if (transport == nullptr) {
+        transport = new KaSSLSock(nullptr);
+        if (transport == nullptr)
+            return 1;
+    } else {
+        transport->close();
+    }
+    auto* tls = static_cast<KaSSLSock*>(transport);
+    applyTcpSettings(tls);
+    // The connection's whole TLS block when it has one; else the settings
+    // given, with the library's defaults for the rest.
+    BaseSocketTlsSettings given = {};
+    if (settings == nullptr || settings->tls == nullptr) {
+        given.trustStore = trustStore;
+        given.trustStorePassword = trustStorePassword;
+        given.keyStore = keyStore;
+        given.keyStorePassword = keyStorePassword;
+        given.keyPassword = keyPassword;
+        given.hostNameInCertificate = hostNameInCertificate;
+        given.validateServerCertificate = validateServerCertificate;
+        given.sslLibName = sslLibName;
+        given.cryptoLibName = cryptoLibName;
+    }
+    const BaseSocketTlsSettings& use = settings != nullptr && settings->tls != nullptr ? *settings->tls : given;
+    if (tls->applySettings(use, encryptionMethod, settings != nullptr ? settings->tlsTunnel : 0) != 0) {
+        // No transport is left that a connect could use in the clear, and
+        // the connect fails as one that could not be made.
+        delete transport;
+        transport = nullptr;
+        errPost(MSG_SOCKET_TLS_NOT_MADE)->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+        return 1;
+    }
+    return 0;
 }
 
 int BaseSocket::preparePlain() noexcept
@@ -91,9 +129,14 @@ int BaseSocket::preparePlain() noexcept
     } else {
         transport->close();
     }
+    applyTcpSettings(static_cast<KaTCPIP*>(transport));
+    return 0;
+}
+
+void BaseSocket::applyTcpSettings(KaTCPIP* tcp) noexcept
+{
     if (settings == nullptr)
-        return 0;
-    auto* tcp = static_cast<KaTCPIP*>(transport);
+        return;
     if (int64_t size = bufferSize(settings->sendBufferSize, settings->defaultSendBufferSize); size != 0)
         tcp->sendBufferSize = size;
     if (int64_t size = bufferSize(settings->receiveBufferSize, settings->defaultReceiveBufferSize); size != 0)
@@ -102,7 +145,6 @@ int BaseSocket::preparePlain() noexcept
         tcp->maxReadSize = settings->maxReadSize;
     tcp->keepAlive = settings->keepAlive == 1 ? 1 : 0;
     tcp->blockingConnect = settings->blockingConnect != 0 ? 1 : 0;
-    return 0;
 }
 
 int BaseSocket::connectHTTP() noexcept
@@ -123,12 +165,39 @@ int BaseSocket::passResult(int result, size_t recordsBefore) noexcept
     return result;
 }
 
+int64_t baseSocketNowMs() noexcept
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void BaseSocket::setLoginDeadline(int64_t deadlineMs) noexcept
+{
+    loginDeadlineMs = deadlineMs;
+}
+
+int BaseSocket::applyLoginDeadline() noexcept
+{
+    if (loginDeadlineMs == 0 || timeoutMode != BASE_SOCKET_LOGIN_TIMEOUT || transport == nullptr)
+        return 0;
+    int64_t left = loginDeadlineMs - baseSocketNowMs();
+    if (left <= 0) {
+        basePostError(MSG_SQLSTATE_TIMEOUT_EXPIRED);
+        return KA_SOCK_TIMED_OUT;
+    }
+    transport->timeout = uint32_t(std::min<int64_t>(left, kBaseSocketMaxTimeoutSeconds * 1000));
+    return 0;
+}
+
 int BaseSocket::write(const void* data, size_t length, int32_t outOfBand) noexcept
 {
     if (transport == nullptr) {
         errPost(MSG_SOCKET_CONNECTION_LOST)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
         return KA_SOCK_LOST;
     }
+    if (int rc = applyLoginDeadline(); rc != 0)
+        return rc;
     KaErrorList* list = KaErrorCurrentList();
     size_t before = list != nullptr ? list->recordCount() : 0;
     return passResult(transport->send(data, length, outOfBand), before);
@@ -140,6 +209,10 @@ int BaseSocket::read(void* buffer, size_t size, size_t* received, int32_t wait) 
         *received = 0;
         errPost(MSG_SOCKET_CONNECTION_LOST)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
         return KA_SOCK_LOST;
+    }
+    if (int rc = applyLoginDeadline(); rc != 0) {
+        *received = 0;
+        return rc;
     }
     KaErrorList* list = KaErrorCurrentList();
     size_t before = list != nullptr ? list->recordCount() : 0;
@@ -189,6 +262,8 @@ int BaseSocket::connectWith(uint16_t port, const uint16_t* hostW, const char* ho
     // that a dead host fails in bounded time; the connection switches to
     // its connection time-out once the session is open.
     useLoginTimeout();
+    if (int rc = applyLoginDeadline(); rc != 0)
+        return rc;
     return transport->connect(port, hostW, host, service, flags);
 }
 
