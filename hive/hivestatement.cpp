@@ -79,6 +79,14 @@ HiveStatement::~HiveStatement()
     // A reply left on the shared wire would be read as the next statement's.
     if (ownsWire != 0)
         static_cast<void>(dropPendingReply());
+    // The readers share readerState, which goes before the base class
+    // deletes the result descriptor.
+    if (ird != nullptr) {
+        for (size_t i = 0; i < ird->records.count; ++i) {
+            if (auto* rec = dynamic_cast<HiveIRDRecord*>(ird->record(static_cast<int64_t>(i))))
+                rec->releaseReaders();
+        }
+    }
     ramFree(sqlText);
     ramFree(markerOffsets);
     delete communicator;

@@ -369,3 +369,90 @@ INSTANTIATE_TEST_SUITE_P(Identities, HiveStatementTest,
                          });
 
 }  // namespace
+
+// Parameter values written into the text as HiveQL literals.
+class HiveParamsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(0, katest::openCatalogue()); }
+    static void TearDownTestSuite() { katest::closeCatalogue(); }
+
+    void SetUp() override
+    {
+        BaseStatement* made = nullptr;
+        ASSERT_EQ(0, conn.createStatement(&made));
+        stmt = static_cast<HiveStatement*>(made);
+    }
+    void TearDown() override { delete stmt; }
+
+    void prepare(const std::string& text, uint16_t markers)
+    {
+        std::u16string t = u16(text);
+        BaseSqlStringW analysed(reinterpret_cast<const uint16_t*>(t.data()), int64_t(t.size()));
+        ASSERT_EQ(0, analysed.makeOwned());
+        ASSERT_EQ(0, stmt->prepareHook(&analysed));
+        stmt->markerCount = markers;
+        ASSERT_EQ(0, stmt->ensureDescriptorRecords(markers, 4));
+    }
+    void describe(uint16_t marker, int16_t cType, int16_t sqlType)
+    {
+        stmt->currentApd->record(marker)->conciseType = cType;
+        BaseRecord* ipdRec = stmt->ipd->record(marker);
+        ipdRec->conciseType = sqlType;
+        ipdRec->columnSize = 100;
+        ipdRec->length = 100;
+    }
+    std::string finished()
+    {
+        const uint16_t* text = nullptr;
+        size_t units = 0;
+        if (stmt->finishParamText(&text, &units) != 0 || text == nullptr)
+            return "<failed>";
+        std::string out;
+        for (size_t i = 0; i < units; ++i)
+            out += char(text[i]);
+        return out;
+    }
+
+    katest::ThreadScope thread;
+    katest::DiagScope diags;
+    DummyEnv env;
+    HiveConnection conn{&env};
+    HiveStatement* stmt = nullptr;
+};
+
+TEST_F(HiveParamsTest, ValuesBecomeLiteralsThatKeepEveryCharacter)
+{
+    prepare("SELECT * FROM t WHERE a = ? AND b = ? AND c = ? AND d = ?", 4);
+    describe(1, SQL_C_CHAR, SQL_VARCHAR);
+    describe(2, SQL_C_SLONG, SQL_INTEGER);
+    describe(3, SQL_C_DOUBLE, SQL_DOUBLE);
+    describe(4, SQL_C_CHAR, SQL_VARCHAR);
+    const char text[] = "it's a \\ test' OR '1'='1";
+    int32_t number = -42;
+    double fraction = 0.5;
+    ASSERT_EQ(0, stmt->setParamValue(1, text, int64_t(sizeof text - 1), 0)) << diags.text(0);
+    ASSERT_EQ(0, stmt->setParamValue(2, &number, 4, 0));
+    ASSERT_EQ(0, stmt->setParamValue(3, &fraction, 8, 0));
+    ASSERT_EQ(0, stmt->setParamValue(4, nullptr, SQL_NULL_DATA, 0));
+    std::string got = finished();
+    EXPECT_EQ("SELECT * FROM t WHERE a = 'it\\'s a \\\\ test\\' OR \\'1\\'=\\'1' AND b =  -42  AND c =  0.5  AND d =  "
+              "NULL ",
+              got);
+    // The next parameter row starts from the prepared text again.
+    ASSERT_EQ(0, stmt->setParamValue(1, "x", 1, 0));
+    ASSERT_EQ(0, stmt->setParamValue(2, &number, 4, 0));
+    ASSERT_EQ(0, stmt->setParamValue(3, &fraction, 8, 0));
+    ASSERT_EQ(0, stmt->setParamValue(4, "y", 1, 0));
+    EXPECT_EQ("SELECT * FROM t WHERE a = 'x' AND b =  -42  AND c =  0.5  AND d = 'y'", finished());
+}
+
+TEST_F(HiveParamsTest, AMarkerOutOfOrderIsRefused)
+{
+    prepare("SELECT ?, ?", 2);
+    describe(1, SQL_C_CHAR, SQL_VARCHAR);
+    describe(2, SQL_C_CHAR, SQL_VARCHAR);
+    EXPECT_EQ(1, stmt->setParamValue(2, "b", 1, 0));
+    ASSERT_GE(diags.size(), 1u);
+    ASSERT_EQ(0, stmt->setParamValue(1, "a", 1, 0));
+    EXPECT_EQ("<failed>", finished());
+}
