@@ -452,18 +452,39 @@ int StreamDataReaderHS2::getData(BaseOutString* out, int16_t cType) noexcept
     if (valueSource(&source))
         return 1;
     uint8_t prefix[kHiveConvertPrefix];
-    uint64_t n = 0;
-    int32_t more = 0;
-    if (source->read(prefix, sizeof prefix, &n, &more))
-        return 1;
+    uint8_t* bytes = prefix;
+    uint64_t want = sizeof prefix;
+    // Character and binary targets take the whole value: the framework
+    // delivers it whole or in pieces from one conversion.
+    const bool whole = cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY;
+    if (whole && length > 0 && uint64_t(length) > sizeof prefix) {
+        want = uint64_t(length);
+        bytes = static_cast<uint8_t*>(ramAlloc(size_t(want)));
+        if (bytes == nullptr)
+            return 1;
+    }
+    uint64_t got = 0;
+    int32_t more = 1;
+    int rc = 0;
+    while (rc == 0 && got < want && more) {
+        uint64_t n = 0;
+        rc = source->read(bytes + got, want - got, &n, &more);
+        if (n == 0)
+            break;
+        got += n;
+    }
     // A value taken from the reply is given up now: the rest is passed.
-    if (source == wireSource && finishPendingValue())
-        return 1;
+    if (rc == 0 && source == wireSource && finishPendingValue())
+        rc = 1;
     BaseStatement* statement = state->statement;
-    return statement->convertColumnValue(uint16_t(columnIndex + 1), cType, out, prefix, int64_t(n),
-                                         binary ? kBaseKindBinary : kBaseKindText) != 0
-               ? 1
-               : 0;
+    if (rc == 0)
+        rc = statement->convertColumnValue(uint16_t(columnIndex + 1), cType, out, bytes, int64_t(got),
+                                           binary ? kBaseKindBinary : kBaseKindText) != 0
+                 ? 1
+                 : 0;
+    if (bytes != prefix)
+        ramFree(bytes);
+    return rc;
 }
 
 int StreamDataReaderHS2::getDataInPieces(KaDataSink* sink, int16_t cType, int32_t* isNull,

@@ -151,3 +151,30 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_hs2_info PROPERTIES TIMEOUT 120)
+
+# Queries against the bundled HiveServer2 test server through pyodbc, and
+# the demonstration script run on the build's driver (its package step and
+# its own build left out).
+add_test(NAME driver.hs2_query
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_query_test.py ${KA_DRIVER_SO})
+add_test(NAME driver.demo
+  COMMAND sh ${KA_DRIVER_TESTS}/hs2_demo_test.sh ${CMAKE_SOURCE_DIR} ${KA_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.hs2_query PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+  set_tests_properties(driver.demo PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.hs2_query driver.demo PROPERTIES TIMEOUT 300)
+
+# Prepared statements, bound row arrays, long values and row counts through
+# unixODBC against the test server.
+add_executable(driver_hs2_statement_test ${KA_DRIVER_TESTS}/hs2_statement_test.cpp)
+target_compile_options(driver_hs2_statement_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_statement_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_statement_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_statement_test VYspark28)
+gtest_discover_tests(driver_hs2_statement_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)

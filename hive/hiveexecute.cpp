@@ -1,0 +1,385 @@
+// Hive statement execution: the prepare and execute hooks, the finish of an
+// execute (result-set metadata, or the row count after polling the
+// operation), more results, the row count, the describe step before
+// execution, closing a result, cancel and the statement-attribute hooks.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstring>
+
+#include "foundation/errpost.h"
+#include "foundation/kaerror.h"
+#include "foundation/ram.h"
+#include "hive/hiveconnection.h"
+#include "hive/hivedesc.h"
+#include "hive/hivestatement.h"
+#include "kamessages.h"
+#include "odbc/baseerr.h"
+#include "platform/bosenv.h"
+#include "sql/basesql.h"
+
+namespace {
+
+// States of GetOperationStatus beyond the ones the communicator names.
+enum : int32_t {
+    kOpCanceled = 3,
+    kOpClosed = 4,
+    kOpError = 5,
+    kOpUnknown = 6,
+    kOpPending = 7,
+    kOpTimedOut = 8,
+};
+// Bytes of the server's SQLSTATE.
+constexpr size_t kSqlstateBytes = 5;
+// Longest operation error message kept; the rest is passed over.
+constexpr size_t kOperationMessageMax = 4096;
+// The simulate-cursor attribute, which the driver refuses.
+constexpr int32_t kAttrSimulateCursor = SQL_ATTR_SIMULATE_CURSOR;
+// Framework error number of "optional feature not implemented".
+constexpr uint16_t kErrOptionalFeature = MSG_SQLSTATE_OPTIONAL_FEATURE;
+
+uint16_t nullMarkerCallback(uint16_t* buffer, uint16_t capacity, uint16_t, void*) noexcept
+{
+    return capacity >= 4 ? static_cast<uint16_t>(hiveNullMarkerText(buffer)) : static_cast<uint16_t>(capacity + 1);
+}
+
+bool firstWordIs(const BaseSqlStringW* text, const char* word) noexcept
+{
+    return sqlWordIs(text->keyword, word);
+}
+
+}  // namespace
+
+// ---- Prepare --------------------------------------------------------------------
+
+int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
+{
+    hiveStatementSettingsOf(hiveConnection(), &settings);
+    readerState.longDataCache = settings.longDataCache;
+    preparedKind = static_cast<int32_t>(text->getStatementKind());
+    executedForDescribe = 0;
+    pollFlag = preparedKind == HIVE_KIND_INSERT || preparedKind == HIVE_KIND_CREATE || preparedKind == HIVE_KIND_DROP ||
+                       preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0
+                   ? 1
+                   : 0;
+    closeAfterExecute = 0;
+    if (preparedKind == HIVE_KIND_OTHER) {
+        if (firstWordIs(text, "USE")) {
+            closeAfterExecute = 1;
+        } else if (firstWordIs(text, "LOAD") || firstWordIs(text, "INVALIDATE") || firstWordIs(text, "REFRESH")) {
+            closeAfterExecute = 1;
+            pollFlag = 1;
+        }
+    } else if (preparedKind != HIVE_KIND_SELECT) {
+        closeAfterExecute = 1;
+    }
+    if (setSqlText(text->data, text->len) != 0)
+        return 1;
+    return recordMarkers(text);
+}
+
+// ---- Execute ----------------------------------------------------------------------
+
+int16_t HiveStatement::executeHook() noexcept
+{
+    if (executedForDescribe != 0) {
+        executedForDescribe = 0;
+        return 0;
+    }
+    if (sqlText == nullptr || sqlTextLength == 0) {
+        errPost(MSG_HIVE_DESCRIBE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText("SQL is NULL");
+        return 1;
+    }
+    // With parameters, the text with their values written in.
+    const uint16_t* text = nullptr;
+    size_t units = 0;
+    if (finishParamText(&text, &units) != 0)
+        return 1;
+    if (text != nullptr)
+        return executeText(text, units);
+    return executeText(sqlText, sqlTextLength);
+}
+
+int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
+{
+    if (resultState != HIVE_RESULT_NONE && closeResult() != 0)
+        return 1;
+    hiveRowCount = 0;
+    resultAbandoned = 0;
+    HiveConnection* conn = hiveConnection();
+    if (conn == nullptr || conn->writeBuffer.socket == nullptr || conn->sessionOpen == 0) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN);
+        return 1;
+    }
+    if (acquireWire() != 0)
+        return 1;
+    int32_t status = 0;
+    int32_t hasResultSet = 0;
+    double modified = -1.0;
+    if (communicator->executeStatement(text, units, settings.useAsync) != 0 ||
+        communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0) {
+        releaseWire();
+        return 1;
+    }
+    if (status > HIVE_STATUS_SUCCESS_WITH_INFO) {
+        releaseWire();
+        errPost(MSG_HIVE_EXECUTE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamSigned(status);
+        return 1;
+    }
+    // An operation started asynchronously must be finished before its
+    // result or its row count can be read.
+    if (settings.useAsync != 0 && pollOperation() != 0) {
+        releaseWire();
+        return 1;
+    }
+    const bool resultExpected = closeAfterExecute == 0 && (preparedKind == HIVE_KIND_SELECT ||
+                                                           (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
+    if (resultExpected) {
+        if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) != 0) {
+            releaseWire();
+            return 1;
+        }
+        moreRows = 1;
+        rowsLeft = 0;
+        rowIndex = 0;
+        columnPosition = 0;
+        readerState.rowsLeft = 0;
+        readerState.currentRow = 0;
+        fetchState = HIVE_FETCH_IDLE;
+        resultState = HIVE_RESULT_OPEN;
+        releaseWire();
+        return 0;
+    }
+    resultColumnCount = 0;
+    resultDescribed = true;
+    if (modified >= 0.0) {
+        hiveRowCount = static_cast<int64_t>(static_cast<uint64_t>(modified));
+    } else {
+        hiveRowCount = -1;
+        if (pollFlag != 0 && settings.useAsync == 0 && pollOperation() != 0) {
+            releaseWire();
+            return 1;
+        }
+    }
+    if (closeAfterExecute != 0) {
+        hiveRowCount = hiveRowCount >= 0 ? hiveRowCount : -1;
+        resultColumnCount = 0;
+        if (communicator->closeCurrentOperation() != 0) {
+            releaseWire();
+            return 1;
+        }
+    }
+    resultState = HIVE_RESULT_CLOSED;
+    releaseWire();
+    return 0;
+}
+
+int16_t HiveStatement::pollOperation() noexcept
+{
+    HiveConnection* conn = hiveConnection();
+    if (!communicator->hasOperation())
+        return 0;
+    HiveNetWriteBuffer& w = conn->writeBuffer;
+    HiveNetReadBuffer& in = conn->readBuffer;
+    for (int round = 0;; ++round) {
+        if (round != 0 && settings.operationStatusDelay != 0)
+            bosSleep(settings.operationStatusDelay);
+        int32_t state = HIVE_OP_FINISHED;
+        int32_t status = HIVE_STATUS_SUCCESS;
+        int32_t errorCode = 0;
+        char sqlstate[kSqlstateBytes + 1] = "";
+        char* message = nullptr;
+        size_t messageLength = 0;
+        if (hiveWriteCallBegin(w, "GetOperationStatus", 0) || w.writeStructFieldBegin(1) ||
+            w.writeStructFieldBegin(1) || w.writeBytes(communicator->operationHandle, kHiveOperationHandleBytes) ||
+            w.writeFieldStop() || w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(communicator->operationType) ||
+            w.writeFieldBegin(HIVE_T_BOOL, 3) || w.put(0) || w.writeFieldStop() || w.writeFieldStop() ||
+            w.writeFieldStop() || w.flush())
+            return 1;
+        if (hiveReadReplyBegin(conn, "GetOperationStatus"))
+            return 1;
+        int rc = in.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id == 1 && type == HIVE_T_STRUCT)
+                return conn->readStatus(&status);
+            if (id == 2 && type == HIVE_T_I32)
+                return in.readI32(&state);
+            if (id == 3 && type == HIVE_T_STRING) {
+                size_t n = 0;
+                return in.readStringZ(sqlstate, sizeof sqlstate, &n, 0);
+            }
+            if (id == 4 && type == HIVE_T_I32)
+                return in.readI32(&errorCode);
+            if (id == 5 && type == HIVE_T_STRING && message == nullptr) {
+                message = static_cast<char*>(ramAlloc(kOperationMessageMax + 1));
+                if (message == nullptr)
+                    return 1;
+                return in.readStringZ(message, kOperationMessageMax + 1, &messageLength, 0);
+            }
+            return kHiveFieldSkip;
+        });
+        // The rest of the result struct after the response.
+        if (rc == 0)
+            rc = in.readFields([](uint8_t, int16_t) noexcept { return kHiveFieldSkip; });
+        if (rc != 0 || status == HIVE_STATUS_ERROR) {
+            ramFree(message);
+            return 1;
+        }
+        if (state == HIVE_OP_RUNNING || state == kOpPending || state == HIVE_OP_INITIALIZED) {
+            ramFree(message);
+            continue;
+        }
+        if (state == HIVE_OP_FINISHED) {
+            ramFree(message);
+            return 0;
+        }
+        // The operation ended without a result: the server's own error, or
+        // what became of it.
+        if (state == kOpError && message != nullptr && messageLength != 0) {
+            conn->postServerError(errorCode, sqlstate, message, messageLength);
+        } else {
+            const char* what = state == kOpCanceled   ? "cancelled"
+                               : state == kOpClosed   ? "closed"
+                               : state == kOpTimedOut ? "timed out"
+                               : state == kOpError    ? "failed"
+                                                      : "in an unknown state";
+            static_cast<void>(kOpUnknown);
+            errPost(MSG_HIVE_OPERATION_ENDED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText(what);
+        }
+        ramFree(message);
+        return 1;
+    }
+}
+
+int16_t HiveStatement::closeResult() noexcept
+{
+    int16_t rc = 0;
+    // The rest of the current reply, or the read-ahead's, is passed over.
+    if (ownsWire != 0 && dropPendingReply() != 0)
+        rc = 1;
+    fetchState = HIVE_FETCH_NONE;
+    rowsLeft = 0;
+    moreRows = 0;
+    columnPosition = 0;
+    resultState = HIVE_RESULT_NONE;
+    if (communicator->closeCurrentOperation() != 0)
+        rc = 1;
+    return rc;
+}
+
+int16_t HiveStatement::moreResultsHook(int16_t* noMoreResults) noexcept
+{
+    *noMoreResults = 1;
+    if (resultState == HIVE_RESULT_OPEN || resultState == HIVE_RESULT_OPEN_ON_CACHE)
+        return closeResult();
+    return 0;
+}
+
+int16_t HiveStatement::getRowCount(int64_t* count) noexcept
+{
+    *count = hiveRowCount;
+    return 0;
+}
+
+int16_t HiveStatement::closeCursorHook() noexcept
+{
+    executedForDescribe = 0;
+    if (resultState == HIVE_RESULT_NONE)
+        return 0;
+    return closeResult();
+}
+
+int16_t HiveStatement::freeResultsHook(bool drop) noexcept
+{
+    pollFlag = 0;
+    closeAfterExecute = 0;
+    if (drop && resultState == HIVE_RESULT_NONE && communicator != nullptr && communicator->hasOperation())
+        return communicator->closeCurrentOperation() != 0 ? 1 : 0;
+    return 0;
+}
+
+// ---- Cancel and attributes ------------------------------------------------------------
+
+int16_t HiveStatement::cancelAsync() noexcept
+{
+    return static_cast<int16_t>(communicator != nullptr ? communicator->cancelOperation() : 0);
+}
+
+void HiveStatement::cancelRunning() noexcept
+{
+    static_cast<void>(cancelAsync());
+}
+
+int16_t HiveStatement::getStmtAttrHook(int32_t attribute, void* value, int32_t bufferLength,
+                                       int32_t* stringLength) noexcept
+{
+    if (attribute == kAttrSimulateCursor) {
+        basePostError(kErrOptionalFeature);
+        return 1;
+    }
+    return BaseStatement::getStmtAttrHook(attribute, value, bufferLength, stringLength);
+}
+
+int16_t HiveStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept
+{
+    if (attribute == kAttrSimulateCursor) {
+        basePostError(kErrOptionalFeature);
+        return 1;
+    }
+    return BaseStatement::setStmtAttrHook(attribute, value, length);
+}
+
+// ---- Describe before execution --------------------------------------------------------
+
+int16_t HiveStatement::describeStatement() noexcept
+{
+    if (resultDescribed)
+        return 0;
+    if (preparedKind != HIVE_KIND_SELECT) {
+        resultColumnCount = 0;
+        resultDescribed = true;
+        return 0;
+    }
+    if (markerCount == 0) {
+        if (executeHook() != 0)
+            return 1;
+        executedForDescribe = 1;
+        return 0;
+    }
+    return describeWithParameters();
+}
+
+int16_t HiveStatement::describeWithParameters() noexcept
+{
+    if (sqlText == nullptr || sqlTextLength == 0) {
+        errPost(MSG_HIVE_DESCRIBE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText("SQL is NULL");
+        return 1;
+    }
+    // Every marker becomes NULL: the query's columns do not depend on it.
+    BaseSqlStringW analysed(sqlText, static_cast<int64_t>(sqlTextLength));
+    static_cast<void>(analysed.getStatementKind());
+    KaStringW rewritten;
+    if (analysed.scanClauses(kSqlRecordMarkers, nullptr) != 0 ||
+        analysed.substituteParameters(rewritten, nullMarkerCallback, nullptr, 0) != 0) {
+        errPost(MSG_HIVE_DESCRIBE_FAILED)
+            ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)
+            ->addParamText("Error building describe statement");
+        return 1;
+    }
+    char alias[kHiveDescribeAliasSize];
+    if (hiveDescribeAlias(rewritten.data, rewritten.len, alias) != 0) {
+        errPost(MSG_HIVE_DESCRIBE_FAILED)
+            ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)
+            ->addParamText("Error building subquery name.");
+        return 1;
+    }
+    KaStringW query;
+    if (query.appendNarrow("SELECT * FROM (", 15) || query.append(rewritten.data, rewritten.len) ||
+        query.appendNarrow(") ", 2) || query.appendNarrow(alias, std::strlen(alias)) ||
+        query.appendNarrow(" where 0=1", 10))
+        return 1;
+    // The describe query's own result is closed by the next execution.
+    const int32_t savedClose = closeAfterExecute;
+    const int16_t rc = executeText(query.data, query.len);
+    closeAfterExecute = savedClose;
+    return rc;
+}

@@ -1,0 +1,217 @@
+// Statements through unixODBC against the bundled HiveServer2 test server,
+// in both result layouts: a query prepared, described before it runs and
+// executed once, bound columns over a row array across blocks, SQLGetData
+// of a long value in pieces, the row count of DML, and a server error with
+// the server's SQLSTATE and text.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/drivermanager.h"
+#include "support/hs2process.h"
+
+namespace {
+
+std::string diagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr)
+{
+    std::string all;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR s[6] = {};
+        SQLCHAR message[2048] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
+            break;
+        if (state != nullptr && state->empty())
+            *state = reinterpret_cast<char*>(s);
+        all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
+    }
+    return all;
+}
+
+SQLCHAR* sql(const char* text)
+{
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
+}
+
+class Hs2Statement : public katest::DriverManagerSuite, public ::testing::WithParamInterface<const char*> {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", "hive-3.1"});
+        ASSERT_NE(0, server->port());
+        writeIni("hs2-statement",
+                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
+                 "[ODBC]\nIANAAppCodePage=106\n");
+    }
+    static void TearDownTestSuite()
+    {
+        server.reset();
+        DriverManagerSuite::TearDownTestSuite();
+    }
+    void SetUp() override
+    {
+        DriverManagerSuite::SetUp();
+        std::string in =
+            "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" + GetParam();
+        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+    }
+    void TearDown() override
+    {
+        if (stmt != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        SQLDisconnect(dbc);
+        DriverManagerSuite::TearDown();
+    }
+    std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
+
+    inline static std::unique_ptr<katest::Hs2Process> server;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+};
+
+TEST_P(Hs2Statement, APreparedQueryIsDescribedBeforeItRunsAndRunsOnce)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql("SELECT id, name, joined FROM people ORDER BY id"), SQL_NTS))
+        << diags();
+    SQLSMALLINT columns = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLNumResultCols(stmt, &columns)) << diags();
+    ASSERT_EQ(3, columns);
+    SQLCHAR name[64] = {};
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLDescribeCol(stmt, 3, name, sizeof name, &nameLength, &type, &size, &digits, &nullable))
+        << diags();
+    EXPECT_STREQ("joined", reinterpret_cast<char*>(name));
+    EXPECT_EQ(SQL_TYPE_DATE, type);
+    EXPECT_EQ(10u, size);
+    EXPECT_EQ(SQL_NULLABLE, nullable);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
+    SQLINTEGER id = 0;
+    SQLLEN idInd = 0;
+    char text[64];
+    SQLLEN textInd = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 1, SQL_C_SLONG, &id, 0, &idInd));
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 2, SQL_C_CHAR, text, sizeof text, &textInd));
+    std::vector<std::string> names;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS)
+        names.push_back(std::to_string(id) + ":" + std::string(text, size_t(textInd)));
+    EXPECT_EQ(SQL_NO_DATA, rc) << diags();
+    ASSERT_EQ(8u, names.size());
+    EXPECT_EQ("1:Ada", names[0]);
+    EXPECT_EQ("3:Chlo\xc3\xa9", names[2]);
+    EXPECT_EQ("8:Hiro", names[7]);
+    // The prepared statement runs again.
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+    EXPECT_EQ(1, id);
+}
+
+TEST_P(Hs2Statement, BoundRowArraysCrossBlocks)
+{
+    SQLULEN fetched = 0;
+    SQLUSMALLINT status[100];
+    SQLBIGINT ids[100];
+    SQLLEN idInd[100];
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(100), 0));
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status, 0));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id FROM bench.synthetic"), SQL_NTS)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 1, SQL_C_SBIGINT, ids, 0, idInd));
+    size_t total = 0;
+    SQLBIGINT sum = 0;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+        for (SQLULEN i = 0; i < fetched; ++i) {
+            ASSERT_EQ(SQL_ROW_SUCCESS, status[i]);
+            sum += ids[i];
+        }
+        total += fetched;
+    }
+    EXPECT_EQ(SQL_NO_DATA, rc) << diags();
+    // The server's synthetic table has this many rows (see the suite's server).
+    EXPECT_EQ(1000u, total);
+    EXPECT_NE(0, sum);
+}
+
+TEST_P(Hs2Statement, ALongValueArrivesInPiecesWhole)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id, s, length(s) FROM long_values ORDER BY id"), SQL_NTS))
+        << diags();
+    size_t rows = 0;
+    size_t longest = 0;
+    while (SQLFetch(stmt) == SQL_SUCCESS) {
+        std::string whole;
+        char piece[1000];
+        SQLLEN ind = 0;
+        SQLRETURN rc;
+        while ((rc = SQLGetData(stmt, 2, SQL_C_CHAR, piece, sizeof piece, &ind)) != SQL_NO_DATA) {
+            ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diags();
+            if (ind == SQL_NULL_DATA)
+                break;
+            whole += piece;
+            if (rc == SQL_SUCCESS)
+                break;
+        }
+        SQLINTEGER characters = -1;
+        SQLLEN lengthInd = 0;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, 3, SQL_C_SLONG, &characters, 0, &lengthInd))) << diags();
+        ++rows;
+        if (ind == SQL_NULL_DATA) {
+            EXPECT_EQ(SQL_NULL_DATA, lengthInd);
+            continue;
+        }
+        // Every character arrived once: the server's count of them.
+        size_t counted = 0;
+        for (unsigned char c : whole)
+            counted += (c & 0xC0) != 0x80;
+        EXPECT_EQ(size_t(characters), counted) << "row " << rows;
+        longest = std::max(longest, whole.size());
+    }
+    EXPECT_GT(rows, 0u);
+    EXPECT_GT(longest, 10000u);
+}
+
+TEST_P(Hs2Statement, DmlGivesItsRowCount)
+{
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(stmt, sql("CREATE TABLE IF NOT EXISTS t_count (a int)"), SQL_NTS)))
+        << diags();
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(stmt, sql("INSERT INTO t_count VALUES (1), (2), (3)"), SQL_NTS)))
+        << diags();
+    SQLLEN count = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLRowCount(stmt, &count));
+    EXPECT_TRUE(count == 3 || count == -1) << count;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(stmt, sql("DROP TABLE t_count"), SQL_NTS))) << diags();
+}
+
+TEST_P(Hs2Statement, AServerErrorCarriesTheServersStateAndText)
+{
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SELECT nosuchcolumn FROM people"), SQL_NTS));
+    std::string state;
+    std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
+    EXPECT_EQ(5u, state.size());
+    EXPECT_NE("HY000", state) << text;
+    EXPECT_NE(std::string::npos, text.find("nosuchcolumn")) << text;
+    EXPECT_NE(std::string::npos, text.find("[Mirrowen]")) << text;
+    // The statement goes on working.
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT count(*) FROM people"), SQL_NTS)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
+    SQLBIGINT n = 0;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, 1, SQL_C_SBIGINT, &n, 0, nullptr))) << diags();
+    EXPECT_EQ(8, n);
+}
+
+// The default protocol (column-wise results) and V5 (row-wise).
+INSTANTIATE_TEST_SUITE_P(Layouts, Hs2Statement, ::testing::Values("", "CSP=4;"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param[0] == 0 ? "columns" : "rows");
+                         });
+
+}  // namespace
