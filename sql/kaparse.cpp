@@ -1285,7 +1285,7 @@ namespace {
 
 // Bounds of one parse: transitions tried in all, and nesting of the walk.
 constexpr uint64_t kMaxSteps = 2000000;
-constexpr uint32_t kMaxDepth = 20000;
+constexpr uint32_t kMaxDepth = 5000;
 
 enum ActionKind : int32_t { kActShift, kActEnter, kActReduce };
 

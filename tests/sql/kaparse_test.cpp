@@ -479,3 +479,56 @@ TEST_F(KaParseTest, SqlLikeGrammar)
 }
 
 }  // namespace
+
+namespace {
+
+// Item arrays whose written text passes 65,535 bytes are read whole.
+TEST_F(KaParseTest, ItemArraysBeyondSixteenBitSizes)
+{
+    std::string rule = "goal ::= SELECT";
+    for (int i = 0; i < 8000; ++i)
+        rule += " alphanum";
+    ASSERT_GT(rule.size(), 65536u);
+    const GrammarItem grammar[] = {{rule.c_str(), 1000}};
+    const GrammarItem words[] = {{"SELECT", 101}};
+    KaParser p(grammar, 1, words, 1);
+    EXPECT_EQ(p.valid, 1);
+    KaProduction* goal = nullptr;
+    ASSERT_EQ(p.grammar->getGoal(&goal), 0);
+    size_t terms = 0;
+    for (const KaBNFElement* e = goal->elements; e; e = e->nextInSequence)
+        ++terms;
+    EXPECT_EQ(terms, 8001u);
+}
+
+}  // namespace
+
+namespace {
+
+// A text beyond what one parse walks is refused with a diagnostic, not a
+// stack overflow; a shorter one of the same form parses.
+TEST_F(KaParseTest, OverlongInputIsRefused)
+{
+    std::vector<std::pair<std::string, int16_t>> rules;
+    for (size_t i = 0; i < std::size(kArithmetic); ++i)
+        rules.emplace_back(kArithmetic[i], int16_t(1000 + i));
+    std::string grammar = table(rules);
+    std::string none = table({});
+    KaParser p(grammar.c_str(), none.c_str());
+    ASSERT_EQ(p.valid, 1);
+    std::string shortText = "1", longText = "1";
+    for (int i = 0; i < 100; ++i)
+        shortText += "+1";
+    for (int i = 0; i < 20000; ++i)
+        longText += "+1";
+    KaReduction* tree = nullptr;
+    ASSERT_EQ(p.parse(shortText.c_str(), &tree), 0);
+    delete tree;
+    size_t before = errors.size();
+    EXPECT_EQ(p.parse(longText.c_str(), &tree), 1);
+    EXPECT_EQ(tree, nullptr);
+    ASSERT_GT(errors.size(), before);
+    EXPECT_EQ(errors.native(errors.size() - 1), MSG_PARSE_TOO_COMPLEX);
+}
+
+}  // namespace
