@@ -219,3 +219,51 @@ TEST_F(KaPTreeTest, RefusesOversizedRecordsAndPositions)
 }
 
 }  // namespace
+
+namespace {
+
+// Scratch space that cannot spill to disk: once a node cannot be written
+// or read, the call fails with a diagnostic, and a tree left half-changed
+// refuses every later call instead of answering wrongly.
+TEST_F(KaPTreeTest, AFailedWriteLeavesNoHalfShiftedTree)
+{
+    katest::EnvScope env;
+    env.set("KA_TMPDIR", tmp.path() + "/missing/dir");
+    env.set("TMPDIR", tmp.path() + "/missing/dir");
+    KaPTree t(400);
+    std::vector<uint64_t> model;
+    std::vector<uint8_t> rec(400);
+    int failedAt = -1;
+    for (int i = 0; i < 3000; ++i) {
+        uint64_t v = uint64_t(i);
+        memcpy(rec.data(), &v, 8);
+        size_t before = errors.size();
+        if (t.insertAt(0, rec.data()) != 0) {
+            EXPECT_GT(errors.size(), before);
+            failedAt = i;
+            break;
+        }
+        model.insert(model.begin(), v);
+    }
+    ASSERT_GE(failedAt, 0) << "the scratch space never had to spill";
+    if (t.broken) {
+        int found = 0;
+        size_t before = errors.size();
+        EXPECT_EQ(t.removeAt(0, &found), 1);
+        EXPECT_EQ(errors.native(before), MSG_PTREE_BROKEN);
+        uint64_t pos = 0;
+        EXPECT_EQ(t.first(&pos, rec.data(), &found, nullptr), 1);
+    }
+    // Either way no call reports success with contents that differ from
+    // what succeeded.
+    uint64_t pos = 0;
+    int found = 0;
+    if (t.first(&pos, rec.data(), &found, nullptr) == 0 && found) {
+        uint64_t v;
+        memcpy(&v, rec.data(), 8);
+        EXPECT_EQ(pos, 0u);
+        EXPECT_EQ(v, model.front());
+    }
+}
+
+}  // namespace
