@@ -207,3 +207,50 @@ int32_t catalogQuoteLiteral(const uint16_t* text, int32_t length, uint16_t* out,
 {
     return quoteInto(text, length, out, room, '\'', true);
 }
+
+int32_t catalogPlainName(const uint16_t* pattern, int32_t length, uint16_t escape, uint16_t* out, int32_t room) noexcept
+{
+    const int32_t n = unitLength(pattern, length);
+    int32_t w = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (escape != 0 && pattern[i] == escape) {
+            if (++i >= n)
+                break;
+        }
+        if (out != nullptr && w < room - 1)
+            out[w] = pattern[i];
+        ++w;
+    }
+    if (out != nullptr && room > 0)
+        out[w < room ? w : room - 1] = 0;
+    return w;
+}
+
+int32_t catalogMatchPattern(const uint16_t* pattern, int32_t length, uint16_t escape, uint16_t* out,
+                            int32_t room) noexcept
+{
+    const int32_t n = unitLength(pattern, length);
+    int32_t w = 0;
+    auto put = [&](uint16_t c) noexcept {
+        if (out != nullptr && w < room - 1)
+            out[w] = c;
+        ++w;
+    };
+    for (int32_t i = 0; i < n; ++i) {
+        const uint16_t c = pattern[i];
+        if (escape != 0 && c == escape) {
+            const uint16_t next = i + 1 < n ? pattern[i + 1] : 0;
+            if (next == '%' || next == '_' || next == escape) {
+                put(c);
+                put(next);
+                ++i;
+                continue;
+            }
+            put(escape);
+        }
+        put(c);
+    }
+    if (out != nullptr && room > 0)
+        out[w < room ? w : room - 1] = 0;
+    return w;
+}

@@ -51,3 +51,14 @@ inline constexpr uint32_t kCatalogTypeKnown = kCatalogTypeTable | kCatalogTypeVi
 // The same for a string literal: single quotes, with "'" and "\" escaped by a
 // backslash, as the server's SQL dialect reads them.
 [[nodiscard]] int32_t catalogQuoteLiteral(const uint16_t* text, int32_t length, uint16_t* out, int32_t room) noexcept;
+
+// The two forms of a pattern argument, written NUL-terminated into `out` of
+// `room` units; each returns the units needed without the NUL and writes
+// nothing past `room`. The plain name drops every escape and keeps the
+// character after it ("my\_tab" names my_tab). The pattern doubles an escape
+// that stands before anything but "%", "_" or another escape, so that a lone
+// escape in the application's pattern matches itself.
+[[nodiscard]] int32_t catalogPlainName(const uint16_t* pattern, int32_t length, uint16_t escape, uint16_t* out,
+                                       int32_t room) noexcept;
+[[nodiscard]] int32_t catalogMatchPattern(const uint16_t* pattern, int32_t length, uint16_t escape, uint16_t* out,
+                                          int32_t room) noexcept;

@@ -159,3 +159,40 @@ TEST(CatalogQuote, SmallBufferIsNeverOverrun)
 }
 
 }  // namespace
+
+namespace {
+
+std::u16string formOf(int32_t (*form)(const uint16_t*, int32_t, uint16_t, uint16_t*, int32_t), const std::u16string& s)
+{
+    const int32_t need = form(p(s), -3, '\\', nullptr, 0);
+    std::u16string out(static_cast<size_t>(need) + 1, u'\0');
+    EXPECT_EQ(form(p(s), -3, '\\', reinterpret_cast<uint16_t*>(out.data()), need + 1), need);
+    out.resize(static_cast<size_t>(need));
+    return out;
+}
+
+TEST(CatalogPatternForms, PlainNameAndMatchPattern)
+{
+    struct Case {
+        const char16_t* given;
+        const char16_t* plain;
+        const char16_t* pattern;
+    };
+    const Case cases[] = {
+        {u"my\\_tab", u"my_tab", u"my\\_tab"}, {u"a\\b", u"ab", u"a\\\\b"}, {u"100\\%", u"100%", u"100\\%"},
+        {u"a\\\\b", u"a\\b", u"a\\\\b"},       {u"emp%", u"emp%", u"emp%"}, {u"end\\", u"end", u"end\\\\"},
+        {u"größe", u"größe", u"größe"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(formOf(catalogPlainName, c.given), c.plain);
+        EXPECT_EQ(formOf(catalogMatchPattern, c.given), c.pattern);
+    }
+    // The lone escape of a\b matches only the three-character name.
+    const std::u16string pattern = formOf(catalogMatchPattern, u"a\\b");
+    const std::u16string slashName = u"a\\b";
+    const std::u16string ab = u"ab";
+    EXPECT_TRUE(catalogMatchName(p(slashName), p(pattern), '\\', false));
+    EXPECT_FALSE(catalogMatchName(p(ab), p(pattern), '\\', false));
+}
+
+}  // namespace
