@@ -178,3 +178,15 @@ gtest_discover_tests(driver_hs2_statement_test TEST_PREFIX "driver." DISCOVERY_T
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   TIMEOUT 120)
+
+# The catalog listing's readers over the SHOW TABLES and DESCRIBE results of
+# every server identity, fetched through unixODBC.
+add_executable(driver_hs2_catalogparse_test ${KA_DRIVER_TESTS}/hs2_catalogparse_test.cpp)
+target_compile_options(driver_hs2_catalogparse_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_catalogparse_test PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_link_libraries(driver_hs2_catalogparse_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY} hive)
+add_dependencies(driver_hs2_catalogparse_test VYspark28)
+gtest_discover_tests(driver_hs2_catalogparse_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 180)
