@@ -232,6 +232,12 @@ int CloseStrings(void* reserved, int32_t* counter)
     return 0;
 }
 
+bool bosCatalogueFileOpen()
+{
+    KaLockGuard<KaCriticalSection> guard(lookupLock());
+    return catalogueValue != kNoCatalogueValue;
+}
+
 int64_t LoadStringFromOpenFile(const char* reserved, uint32_t number, char* buffer, size_t size)
 {
     if (buffer == nullptr || size == 0)

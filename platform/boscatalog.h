@@ -16,6 +16,9 @@ constexpr size_t BOS_MESSAGE_UNITS_MAX = 4096;
 // trace says where the catalogue was looked for.
 int OpenStrings(const char* baseName, void* reserved1, void* reserved2, int32_t* counter);
 int CloseStrings(void* reserved, int32_t* counter);
+// True while the shared catalogue's file is open, for callers that need the
+// file itself rather than its texts (the setup refuses to run without it).
+[[nodiscard]] bool bosCatalogueFileOpen();
 // Text of message number into buffer (size bytes, always terminated): the
 // catalogue's, else the built-in English one, else the number in decimal. Returns the length stored; a
 // size of 0 stores nothing and returns 0.

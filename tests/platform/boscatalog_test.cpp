@@ -133,12 +133,14 @@ TEST_F(CatalogueTest, CountedOpenAndClose)
     OpenStrings("VYspark28", nullptr, nullptr, &counter);
     OpenStrings("VYspark28", nullptr, nullptr, &counter);
     EXPECT_EQ(2, counter);
+    EXPECT_TRUE(bosCatalogueFileOpen());
     CloseStrings(nullptr, &counter);
     char buf[64];
     LoadStringFromOpenFile(nullptr, MSG_FILE_EXISTS, buf, sizeof buf);
     EXPECT_STREQ("The file already exists: %s1", buf);
     CloseStrings(nullptr, &counter);
     EXPECT_EQ(0, counter);
+    EXPECT_FALSE(bosCatalogueFileOpen());
     // Closed: the built-in text answers.
     LoadStringFromOpenFile(nullptr, MSG_FILE_EXISTS, buf, sizeof buf);
     EXPECT_STREQ("The file already exists: %s1", buf);
