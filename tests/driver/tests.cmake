@@ -97,3 +97,14 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
+
+# The install rules as a user meets them: installed into a temporary
+# prefix, registered with odbcinst from the installed templates, and used
+# by isql and pyodbc through the data source.
+add_test(NAME driver.install
+  COMMAND sh ${KA_DRIVER_TESTS}/install_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.install PROPERTIES TIMEOUT 180)
+
+# docs/keywords.md against the option readers in odbc/ and hive/.
+add_test(NAME driver.keywords
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/keywords_test.py ${CMAKE_SOURCE_DIR})

@@ -1,0 +1,111 @@
+#!/bin/sh
+# The installation as a user makes it: the build's install rules put the
+# driver into a temporary prefix, odbcinst registers the installed template
+# into a private ODBCSYSINI and a data source from the installed odbc.ini
+# template, and isql and pyodbc connect through that data source to the
+# test server. A copy of the driver with no catalogue beside it still
+# reports the right SQLSTATE and English text, and its trace says where the
+# catalogue was looked for.
+# Usage: install_test.sh <build dir> <source dir> [ASan runtime to preload]
+set -u
+build=$1
+source=$2
+asan=${3:-}
+dir=$(mktemp -d "${TMPDIR:-/tmp}/install_test.XXXXXX") || exit 1
+server=""
+cleanup() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    rm -rf "$dir"
+}
+trap cleanup EXIT
+fail=0
+complain() {
+    echo "$*" >&2
+    fail=1
+}
+
+prefix="$dir/prefix"
+share="$prefix/share/VYspark28"
+if ! cmake --install "$build" --prefix "$prefix" >"$dir/install.log" 2>&1; then
+    cat "$dir/install.log"
+    echo "the install failed" >&2
+    exit 1
+fi
+for f in lib/VYspark28.so lib/libVYtls28.so locale/en_US/LC_MESSAGES/VYspark28.mo \
+         share/VYspark28/odbcinst.ini share/VYspark28/odbc.ini share/doc/VYspark28/keywords.md; do
+    [ -f "$prefix/$f" ] || complain "the install did not write $f"
+done
+grep -qx "Driver=$prefix/lib/VYspark28.so" "$share/odbcinst.ini" ||
+    complain "the odbcinst.ini template does not name the installed driver"
+grep -qx "InstallDir=$prefix" "$share/odbcinst.ini" ||
+    complain "the odbcinst.ini template does not name the install directory"
+
+# Only the test's own configuration: unixODBC's system files in etc/, the
+# user's data sources in odbc.ini (ODBCINI), and a home of its own.
+mkdir -p "$dir/etc" "$dir/home"
+: >"$dir/etc/odbcinst.ini"
+: >"$dir/etc/odbc.ini"
+unset ODBCINST ODBCINSTINI ODBC_INI KA_DEBUGGING TW_INSTALLDIR
+export ODBCSYSINI="$dir/etc" ODBCINI="$dir/odbc.ini" HOME="$dir/home"
+
+# The test server on a free port; its first line is the port.
+mkfifo "$dir/port"
+/usr/bin/python3 "$source/tools/hs2server/hs2server" --port 0 >"$dir/port" 2>"$dir/server.log" &
+server=$!
+read -r port <"$dir/port"
+case $port in
+''|*[!0-9]*) echo "the test server did not start: $(cat "$dir/server.log")" >&2; exit 1 ;;
+esac
+
+odbcinst -i -d -f "$share/odbcinst.ini" >/dev/null || complain "odbcinst could not register the driver"
+# The data source as the template has it, pointed at the test server.
+sed -e "s/^HostName=.*/HostName=127.0.0.1/" -e "s/^PortNumber=.*/PortNumber=$port/" \
+    "$share/odbc.ini" >"$dir/dsn.ini"
+odbcinst -i -s -f "$dir/dsn.ini" >/dev/null || complain "odbcinst could not add the data source"
+odbcinst -q -d -n VYspark28 | grep -qx "Driver=$prefix/lib/VYspark28.so" ||
+    complain "the registered driver does not name the installed library"
+grep -q "^PortNumber=$port\$" "$ODBCINI" || complain "the data source did not land in ODBCINI"
+
+# A copy of the driver in a folder with no catalogue, registered apart.
+mkdir -p "$dir/bare"
+cp "$prefix/lib/VYspark28.so" "$prefix/lib/libVYtls28.so" "$dir/bare/"
+printf '[VYspark28bare]\nDriver=%s\n' "$dir/bare/VYspark28.so" | odbcinst -i -d -r >/dev/null
+sed -e "s/^\[HiveServer2\]/[bare]/" -e "s/^Driver=.*/Driver=VYspark28bare/" "$dir/dsn.ini" >"$dir/bare.ini"
+odbcinst -i -s -f "$dir/bare.ini" >/dev/null
+
+if [ -n "$asan" ]; then
+    # The sanitized driver needs its runtime first in a process that is not.
+    export LD_PRELOAD="$asan"
+    export ASAN_OPTIONS=detect_leaks=0
+fi
+
+# The driver answers through the data source; until it connects to a
+# server, with its refusal: 08001, its own text and its name.
+refusal="[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no server connection is available"
+has() {
+    printf '%s' "$out" | grep -qF -- "$1"
+}
+isql_answers() {
+    out=$(echo "select 1" | KA_DEBUGGING=${2:-0} timeout 60 isql -v -b "$1" user secret 2>&1)
+    printf '%s: %s\n' "$1" "$out" | grep -v '^LoadStringFromOpenFile'
+    case $out in
+    *AddressSanitizer*|*"runtime error"*) complain "$1: the sanitizer reported a fault" ;;
+    esac
+    if ! has "[08001]" || ! has "$refusal"; then
+        complain "$1: isql did not get the driver's refusal with its SQLSTATE and text"
+    fi
+}
+isql_answers HiveServer2 8
+has "catalogue not found" && complain "the installed driver did not find its catalogue"
+isql_answers bare 8
+has " or $dir/bare/locale/en_US/LC_MESSAGES/VYspark28.mo; using the built-in English texts" ||
+    complain "the trace does not say where the catalogue was looked for"
+isql_answers bare 0
+has OpenStrings && complain "the catalogue was traced without being asked"
+
+if [ -n "$asan" ]; then
+    # Python's own allocations are not the driver's to account for.
+    export ASAN_OPTIONS=detect_leaks=0
+fi
+/usr/bin/python3 "$source/tests/driver/install_pyodbc_test.py" HiveServer2 bare || complain "pyodbc through the data sources failed"
+exit $fail
