@@ -102,6 +102,14 @@ has " or $dir/bare/locale/en_US/LC_MESSAGES/VYspark28.mo; using the built-in Eng
     complain "the trace does not say where the catalogue was looked for"
 isql_answers bare 0
 has OpenStrings && complain "the catalogue was traced without being asked"
+# The install directory named by the environment, or by the [ODBC] section
+# of odbc.ini, leads the copy to the installed catalogue.
+out=$(TW_INSTALLDIR="$prefix" KA_DEBUGGING=8 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
+has "catalogue not found" && complain "TW_INSTALLDIR did not lead to the catalogue"
+printf '[ODBC]\nInstallDir=%s\n' "$prefix" >>"$ODBCINI"
+out=$(KA_DEBUGGING=8 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
+has "catalogue not found" && complain "InstallDir of odbc.ini did not lead to the catalogue"
+has "$refusal" || complain "bare: no refusal with the install directory of odbc.ini"
 
 if [ -n "$asan" ]; then
     # Python's own allocations are not the driver's to account for.

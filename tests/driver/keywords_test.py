@@ -57,7 +57,8 @@ def source_keywords(root):
     files = sorted(glob.glob(os.path.join(root, 'odbc', '*.cpp')) + glob.glob(os.path.join(root, 'hive', '*.cpp')))
     for path in files:
         name = os.path.relpath(path, root)
-        src = open(path, encoding='utf-8').read()
+        with open(path, encoding='utf-8') as f:
+            src = f.read()
         gets = READER_GET.findall(src)
         if len(gets) != src.count('.get(u"'):
             problems.append(f'{name}: an option read of a shape this test does not know')
@@ -86,8 +87,10 @@ DOC_ROW = re.compile(r'^\|\s*`([^`]+)`\s*\|\s*([^|]*?)\s*\|\s*([^|]*?)\s*\|\s*([
 def doc_keywords(path):
     rows = {}
     duplicates = []
-    for line in open(path, encoding='utf-8'):
-        m = DOC_ROW.match(line.rstrip('\n'))
+    with open(path, encoding='utf-8') as f:
+        lines = f.read().splitlines()
+    for line in lines:
+        m = DOC_ROW.match(line)
         if not m:
             continue
         long, short, default, values, meaning = m.groups()
@@ -141,7 +144,9 @@ class KeywordReference(unittest.TestCase):
         path = os.path.join(ROOT, 'packaging', 'odbc.ini.in')
         known = {k.lower() for k in self.doc}
         used = []
-        for line in open(path, encoding='utf-8'):
+        with open(path, encoding='utf-8') as f:
+            lines = f.read().splitlines()
+        for line in lines:
             m = re.match(r'^;?([A-Za-z][A-Za-z0-9]*)=', line)
             if m and m.group(1) != 'Driver':
                 used.append(m.group(1))
