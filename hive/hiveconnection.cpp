@@ -9,6 +9,7 @@
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
+#include "platform/katracing.h"
 
 HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
 {
@@ -19,7 +20,16 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     allowedEncryptionMethods = 1u << 1;
 }
 
-HiveConnection::~HiveConnection() = default;
+HiveConnection::~HiveConnection()
+{
+    dropSocket();
+    freeOptionTexts();
+    delete packetLogSink;
+    if (packetLog != nullptr) {
+        packetLog->close();
+        delete packetLog;
+    }
+}
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The HiveServer2 physical connection: the driver's form of BaseConnection,
 // made by the environment when the application connects. It names the
-// driver (its library name and resource texts) and makes the driver's
-// statements.
+// driver (its library name and resource texts), reads the Hive options,
+// opens the socket, logs in, opens the session with its database, learns
+// the server's name, version and types, and makes the driver's statements.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,9 +10,12 @@
 #include "hive/hivenetread.h"
 #include "hive/hivenetwrite.h"
 #include "odbc/baseconn.h"
+#include "transport/basesocket.h"
 
 class BaseEnv;
 class BaseStatement;
+class HiveStatement;
+class KaTracing;
 
 // Login time-out the driver's connections start with, in seconds.
 constexpr int64_t kHiveDefaultLoginTimeout = 30;
@@ -44,6 +48,84 @@ enum : int32_t {
 // Longest resource text the driver hands out, in UTF-16 units.
 constexpr int32_t kHiveResourceTextUnits = 1024;
 
+// Bytes of the DBMS name and version texts learnt at open.
+constexpr size_t kHiveDbmsTextSize = 1024;
+// Rows of the connection's SQL type table.
+constexpr size_t kHiveTypeRowCapacity = 19;
+// Fixed rows of the type table, before the server is known.
+constexpr size_t kHiveFixedTypeRows = 11;
+// The client protocol when CliServiceProtocol is not set, and the one the
+// server is asked for when the setting is left alone.
+constexpr int32_t kHiveProtocolUnset = -999;
+constexpr int32_t kHiveProtocolDefault = 5;
+// Newest protocol with row-wise results only.
+constexpr int32_t kHiveProtocolRowWiseLast = 4;
+// GetInfo types the open asks.
+constexpr int32_t kHiveInfoDbmsName = 17;
+constexpr int32_t kHiveInfoDbmsVersion = 18;
+// Option defaults the readers fall back to.
+constexpr uint64_t kHiveDefaultReadBufferSize = 5120;
+constexpr int64_t kHiveDefaultSendBufferSize = 65536;
+constexpr int32_t kHiveDefaultMaxVarcharSize = 2147483647;
+constexpr uint16_t kHiveDefaultStatusDelay = 25;
+constexpr int64_t kHiveDefaultArrayInsertKb = 16384;
+constexpr int64_t kHiveDefaultArrayFetchSize = 150000;
+constexpr uint64_t kHiveDefaultLongDataBytes = 2097152;
+constexpr uint32_t kHiveDefaultNumericLimit = 38;
+// The read buffer is kept between these sizes whatever the options say.
+constexpr uint64_t kHiveMinReadBufferSize = 1024;
+constexpr uint64_t kHiveMaxReadBufferSize = 64u * 1024 * 1024;
+// Bytes of the operating-system login name taken for impersonation.
+constexpr size_t kHiveLoginNameSize = 129;
+
+// Authentication methods.
+enum : int32_t {
+    HIVE_AUTH_NONE = -1,
+    HIVE_AUTH_USER_PASSWORD = 0,
+    HIVE_AUTH_KERBEROS = 1,
+};
+
+// Transport modes.
+enum : int32_t {
+    HIVE_TRANSPORT_BINARY = 0,
+    HIVE_TRANSPORT_HTTP = 1,
+};
+
+// Decimal rows of the type table.
+enum : uint8_t {
+    HIVE_DECIMAL_NONE = 0,
+    HIVE_DECIMAL_PLAIN = 1,
+    HIVE_DECIMAL_PRECISION_SCALE = 2,
+};
+
+// One row of the connection's SQL type table, as SQLGetTypeInfo and the
+// catalog functions read it.
+struct HiveTypeRow {
+    const char16_t* typeName;
+    uint16_t localTypeName;  // message number of the local type name
+    int16_t sqlType;
+    int32_t columnSize;
+    const char16_t* literalPrefix;
+    const char16_t* literalSuffix;
+    uint16_t createParams;  // message number; 0 none
+    int16_t nullable;
+    int16_t searchable;
+    uint8_t flags;  // kHiveTypeCaseSensitive
+    int16_t minimumScale;
+    int16_t maximumScale;
+};
+constexpr uint8_t kHiveTypeCaseSensitive = 4;
+
+// The version text as the open keeps it: "MM.mm.pppp" from whatever the
+// server's GetInfo gave, with the three numbers out. text is rewritten in
+// place (size bytes); a number of too many digits shows as asterisks.
+void hiveFormatDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* minor, uint32_t* patch) noexcept;
+// A NUL-terminated server message with the values of "username", "user",
+// "password" and "pwd" (followed by ":" or "=") replaced by asterisks, in
+// place: some servers repeat the request, credentials included, in their
+// refusals.
+void hiveMaskCredentials(char* text) noexcept;
+
 class HiveConnection : public BaseConnection {
 public:
     explicit HiveConnection(BaseEnv* env) noexcept;
@@ -57,6 +139,37 @@ public:
     const uint16_t* hostKeyword() noexcept override;
     const uint16_t* hostKeywordShort() noexcept override;
     const uint16_t* hostKeywordAlt() noexcept override;
+    // Reads the Hive options after the framework's; 0, or 1.
+    [[nodiscard]] int16_t readDriverOptions(KaValueParserW* parser, void* window) noexcept override;
+    // Socket, login, session, database, server probe and type table; 0,
+    // or 1 with 08001 or HYT00 posted.
+    [[nodiscard]] int16_t openPhysical() noexcept override;
+    // Session and socket closed; always 0.
+    [[nodiscard]] int16_t closePhysical() noexcept override;
+    // The required attributes checked, then the framework's completion.
+    [[nodiscard]] int16_t connectWithAttrs(void* window, uint16_t completion, KaValueParserW* parser) noexcept override;
+
+    // Steps of the open, each 0 or 1 with the diagnostic posted.
+    [[nodiscard]] int openSessionAndUseDb() noexcept;
+    [[nodiscard]] int openSession() noexcept;
+    [[nodiscard]] int closeSession() noexcept;
+    [[nodiscard]] int useDatabase(const uint16_t* name) noexcept;
+    // GetInfo 18 and 17 on a session: the version as "MM.mm.pppp" and the
+    // server's name, NUL-terminated into size bytes.
+    [[nodiscard]] int getDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* minor,
+                                     uint32_t* patch) noexcept;
+    [[nodiscard]] int getDbmsName(char* text, size_t size) noexcept;
+    // The fixed rows, then the rows the server's version allows.
+    [[nodiscard]] int buildTypeInfoTable() noexcept;
+    void appendServerTypeRows() noexcept;
+    // The login of the binary transport with the stored credentials.
+    [[nodiscard]] int loginWithStoredCredentials() noexcept;
+    // The socket settings from the connection's options, and the packet
+    // log writer when packet logging is on; 0, or 1 when the connect must
+    // fail.
+    [[nodiscard]] int prepareSocketSettings() noexcept;
+    void dropSocket() noexcept;
+    void freeOptionTexts() noexcept;
 
     // Server errors: a TStatus read and posted, an EXCEPTION reply posted.
     [[nodiscard]] int readStatus(int32_t* statusCode) noexcept;
@@ -85,4 +198,75 @@ public:
     // Severity the next posted status record takes: status SUCCESS_WITH_INFO
     // gives a warning, the call going on.
     int32_t postingWarning = 0;
+
+    // Option texts (UTF-16, owned; null or NUL-terminated).
+    uint16_t* hostName = nullptr;
+    uint16_t* portNumber = nullptr;
+    uint16_t* databaseName = nullptr;
+    uint16_t* catalogDatabase = nullptr;
+    uint16_t* servicePrincipalName = nullptr;
+    // ProxyUser in UTF-8 (the connection's application code page).
+    char* hiveProxyUser = nullptr;
+    int64_t arrayInsertLimit = 0;
+    int32_t transactionMode = 0;
+    int32_t maxStringSize = 0;
+    uint16_t operationStatusDelay = kHiveDefaultStatusDelay;
+    int64_t arrayFetchSize = 0;
+    int32_t maxRowsInFetch = -1;
+    int16_t stringDescribeType = -9;
+    int32_t resultStyle = 0;
+    uint8_t batchMechanism = 2;
+    int32_t catalogMode = -1;
+    int32_t catalogFlags[4] = {};
+    int32_t nativeArrayInsert = 0;
+    int32_t useAsyncExecute = 0;
+    int32_t pollCompletionStatus = 0;
+    int32_t enableUserImpersonation = 0;
+    int32_t useCurrentSchema = 0;
+    int32_t enableSqlParser = 0;
+    int32_t dataSourceReadOnly = 0;
+    int32_t removeColumnQualifiers = 0;
+    int32_t quoteAliases = 0;
+    int32_t parseDelimitedIds = 0;
+    int32_t longDataCache = 0;
+    int32_t enableDescribeParam = 0;
+    int32_t nullBehavior = 0;
+    int32_t returnNativeCatalogErrors = 0;
+    int32_t decimalIsSearchable = 0;
+    int32_t timestampIsSearchable = 0;
+    int32_t returnSearchableSpecialColumns = 0;
+    int32_t serverHasDate = 0;
+    int32_t serverHasVarchar = 0;
+    uint16_t typeTableCapacity = 0;
+    uint8_t decimalKind = HIVE_DECIMAL_NONE;
+    int32_t authenticationMethod = 0;
+    uint32_t maxNumericPrecision = kHiveDefaultNumericLimit;
+    uint32_t maxNumericScale = kHiveDefaultNumericLimit;
+    int32_t clientProtocol = kHiveProtocolUnset;
+    int32_t effectiveProtocol = 0;
+    char dbmsVersion[kHiveDbmsTextSize] = {};
+    char dbmsNameText[kHiveDbmsTextSize] = {};
+    int32_t spark21 = 0;
+    uint16_t* gssLibraryName = nullptr;
+    int32_t transportMode = HIVE_TRANSPORT_BINARY;
+    uint16_t* httpPath = nullptr;
+    int32_t enableCookieAuthentication = 0;
+    uint16_t* cookieName = nullptr;
+    BaseSocket* socket = nullptr;
+    HiveStatement* wireOwner = nullptr;
+    // Read-buffer sizes (DriverReadBufferSize, SocketReadSize) and the
+    // long-data buffer of the cache.
+    uint64_t readBufferSize = kHiveDefaultReadBufferSize;
+    uint64_t socketReadSize = kHiveDefaultReadBufferSize;
+    uint64_t longDataBufferSize = kHiveDefaultLongDataBytes;
+    // The connection's SQL type table: the driver's rows and the sql types
+    // the framework scans.
+    HiveTypeRow typeRows[kHiveTypeRowCapacity] = {};
+    BaseTypeRow baseTypeRows[kHiveTypeRowCapacity] = {};
+    size_t typeRowCount = 0;
+    // What the socket reads of the connection, alive as long as the socket;
+    // the packet-log writer it writes to, when packet logging is on.
+    BaseSocketSettings socketSettings;
+    KaTracing* packetLog = nullptr;
+    KaSockTraceSink* packetLogSink = nullptr;
 };

@@ -9,6 +9,8 @@
 #include "hive/hiveconnection.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
+#include "transport/basesocket.h"
+#include "transport/kasock.h"
 
 namespace {
 
@@ -52,8 +54,15 @@ int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t user
     if (rc == 0)
         rc = w.put(0) || w.writeBytes(password, passwordLength);
     size_t composed = 10 + 5 + size_t(payload);
+    // The packet log shows that the login was sent, not the credentials.
+    KaSock* transport = w.socket != nullptr ? w.socket->transport : nullptr;
+    uint32_t dumpOptions = transport != nullptr ? transport->dumpOptions : 0;
+    if (transport != nullptr)
+        transport->dumpOptions |= KA_TRACE_NO_SEND_DUMP;
     if (rc == 0)
         rc = w.flush();
+    if (transport != nullptr)
+        transport->dumpOptions = dumpOptions;
     // The sink's block is the window again: the credentials leave it.
     if (w.window != nullptr)
         fastMemzero(w.window, composed < w.windowSize ? composed : w.windowSize);

@@ -63,6 +63,44 @@ size_t findNoCase(const char* text, size_t length, size_t start, const char* key
     return length;
 }
 
+bool endsValue(char c) noexcept
+{
+    return c == 0 || c == ',' || c == ')' || c == '}' || c == ';' || c == '&' || c == ' ' || c == '\t' || c == '\r' ||
+           c == '\n';
+}
+
+bool isNameChar(char c) noexcept
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Where a credential's value ends. "name=value" (connection-string style)
+// ends at a separator or blank. "name:value" is how a request's printed
+// form shows its fields: the value may hold anything, so it runs to the
+// next ", field:" or to the struct's last ")".
+size_t valueEnd(const char* text, size_t length, size_t start, bool printedField) noexcept
+{
+    if (!printedField) {
+        size_t end = start;
+        while (end < length && !endsValue(text[end]))
+            ++end;
+        return end;
+    }
+    for (size_t i = start; i + 2 < length; ++i) {
+        if (text[i] != ',' || text[i + 1] != ' ')
+            continue;
+        size_t j = i + 2;
+        while (j < length && isNameChar(text[j]))
+            ++j;
+        if (j > i + 2 && j < length && text[j] == ':')
+            return i;
+    }
+    for (size_t i = length; i > start; --i)
+        if (text[i - 1] == ')')
+            return i - 1;
+    return length;
+}
+
 int protocolError() noexcept
 {
     basePostErrorMsg(MSG_SQLSTATE_GENERAL_ERROR, MSG_THRIFT_STATUS_PROTOCOL_ERROR);
@@ -70,6 +108,34 @@ int protocolError() noexcept
 }
 
 }  // namespace
+
+void hiveMaskCredentials(char* text) noexcept
+{
+    static const char* const kNames[] = {"USERNAME", "USER", "PASSWORD", "PWD"};
+    constexpr size_t kShown = 3;
+    size_t length = strlen(text);
+    for (size_t i = 0; i < length; ++i) {
+        if (i > 0 && isNameChar(text[i - 1]))
+            continue;
+        for (const char* name : kNames) {
+            size_t k = strlen(name);
+            size_t j = 0;
+            while (j < k && i + j < length && upper(text[i + j]) == name[j])
+                ++j;
+            if (j != k || i + k >= length || (text[i + k] != ':' && text[i + k] != '='))
+                continue;
+            size_t start = i + k + 1;
+            size_t end = valueEnd(text, length, start, text[i + k] == ':');
+            size_t n = end - start;
+            size_t shown = n < kShown ? n : kShown;
+            memset(text + start, '*', shown);
+            memmove(text + start + shown, text + end, length - end + 1);
+            length -= n - shown;
+            i = start + shown - 1;
+            break;
+        }
+    }
+}
 
 uint16_t mapHiveErrorCode(int32_t errorCode) noexcept
 {
@@ -193,6 +259,10 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
             break;
     }
     if (rc == 0 && (code == HIVE_STATUS_SUCCESS_WITH_INFO || code == HIVE_STATUS_ERROR)) {
+        if (message != nullptr) {
+            hiveMaskCredentials(message);
+            messageLength = strlen(message);
+        }
         postingWarning = code == HIVE_STATUS_SUCCESS_WITH_INFO;
         postServerError(errorCode, sqlstate, message, messageLength);
         postingWarning = 0;
@@ -217,6 +287,8 @@ int HiveConnection::readServerException(HiveNetReadBuffer* buffer) noexcept
             ->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)
             ->addParamText("Problem parsing error from server");
     }
+    if (messageLength > 0)
+        hiveMaskCredentials(message);
     mapServerErrorText(type, messageLength > 0 ? message : "Unknown Exception");
     return rc;
 }

@@ -683,6 +683,15 @@ public:
     uint16_t browseLevel = 0;
     KaValueParserW* browseParser = nullptr;
 
+    // Packet logging's writer settings (read with ENABLEPACKETLOGGING): the
+    // memory buffer and file sizes in KB, the files kept, the flush mode and
+    // the file-name prefix (8-bit, owned).
+    uint64_t packetLoggingMemBuffSize = 0;
+    uint64_t packetLoggingMaxFileSize = 0;
+    uint64_t packetLoggingMaxNumFiles = 0;
+    uint64_t packetLoggingFlush = 0;
+    char* packetLoggingFilePrefix = nullptr;
+
 private:
     // Re-encrypts one holder from the old key to the new one.
     [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept;

@@ -436,7 +436,8 @@ void BaseConnection::releaseOptionTexts() noexcept
                       &keyPassword,
                       &hostNameInCertificate,
                       &sslLibName,
-                      &cryptoLibName};
+                      &cryptoLibName,
+                      &packetLoggingFilePrefix};
     for (char** text : texts) {
         if (*text != nullptr)
             fastMemzero(*text, std::strlen(*text));

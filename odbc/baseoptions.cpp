@@ -1111,21 +1111,27 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         !r.number(&packetLogging))
         return 1;
     if (packetLogging != 0) {
-        // The trace writer of packet logging comes with the trace layer;
-        // its settings are checked here.
-        uint64_t n = 0;
-        const char16_t* const sizes[][3] = {{u"PacketLoggingMemBuffSize", u"PLMBS", u"1024"},
-                                            {u"PacketLoggingMaxFileSize", u"PLMFS", u"102400"},
-                                            {u"PacketLoggingMaxNumFiles", u"PLMNF", u"10"},
-                                            {u"PacketLoggingFlush", u"PLF", u"0"}};
+        // The driver's packet-log writer is made from these when the
+        // connection opens its socket.
+        struct Size {
+            const char16_t* longKey;
+            const char16_t* shortKey;
+            const char16_t* def;
+            uint64_t* field;
+        };
+        const Size sizes[] = {{u"PacketLoggingMemBuffSize", u"PLMBS", u"1024", &packetLoggingMemBuffSize},
+                              {u"PacketLoggingMaxFileSize", u"PLMFS", u"102400", &packetLoggingMaxFileSize},
+                              {u"PacketLoggingMaxNumFiles", u"PLMNF", u"10", &packetLoggingMaxNumFiles},
+                              {u"PacketLoggingFlush", u"PLF", u"0", &packetLoggingFlush}};
         if (!r.get(u"PacketLoggingOptions", u"PLO", u"0") || !odbcSection(r, u"PacketLoggingOptions") ||
             !r.number(&packetLoggingOptions) || !r.get(u"PacketLoggingMode", u"PLM", u"0") ||
             !odbcSection(r, u"PacketLoggingMode") || !r.number(&packetLoggingMode))
             return 1;
-        for (const auto& size : sizes)
-            if (!r.get(size[0], size[1], size[2]) || !odbcSection(r, size[0]) || !r.number(&n))
+        for (const Size& size : sizes)
+            if (!r.get(size.longKey, size.shortKey, size.def) || !odbcSection(r, size.longKey) || !r.number(size.field))
                 return 1;
-        if (!r.get(u"PacketLoggingFilePrefix", u"PLFP", u"pkt") || !odbcSection(r, u"PacketLoggingFilePrefix"))
+        if (!r.get(u"PacketLoggingFilePrefix", u"PLFP", u"pkt") || !odbcSection(r, u"PacketLoggingFilePrefix") ||
+            !takeNarrow(r, &packetLoggingFilePrefix, true))
             return 1;
     }
     if (!r.get(u"REPORTBINARYPRECISION", u"RBP", u"1"))

@@ -45,8 +45,8 @@ std::string narrowOf(const SQLWCHAR* s)
     return out;
 }
 
-const char kRefusal[] = "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
-                        "server connection is available in this version of the driver.";
+// Nothing listens on port 1 of the loopback address.
+const char kRefusal[] = "[Mirrowen][ODBC HiveServer2 driver]The connection to 127.0.0.1 on port 1 failed";
 
 class DriverManager : public katest::DriverManagerSuite {
 protected:
@@ -60,7 +60,7 @@ protected:
                  "[spark]\n"
                  "Driver=VYspark28\n"
                  "HostName=127.0.0.1\n"
-                 "PortNumber=10000\n");
+                 "PortNumber=1\n");
     }
 };
 
@@ -113,7 +113,7 @@ TEST_F(DriverManager, ConnectingFailsWithTheDriversDiagnostic)
 
 TEST_F(DriverManager, DriverConnectFailsWithTheDriversDiagnosticInWideForm)
 {
-    const char* text = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=10000;UID=u;PWD=p";
+    const char* text = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=1;UID=u;PWD=p";
     SQLWCHAR in[128] = {};
     for (size_t i = 0; text[i] != 0; ++i)
         in[i] = static_cast<SQLWCHAR>(text[i]);

@@ -1,5 +1,5 @@
-"""pyodbc loads the driver through unixODBC: a connect attempt ends with the
-driver's own 08001 diagnostic, with attributes given before connecting, and
+"""pyodbc loads the driver through unixODBC: a connect attempt to a port
+where nothing listens ends with the driver's own 08001 diagnostic, with attributes given before connecting, and
 again on a fresh attempt. Run with /usr/bin/python3; argument: the driver
 library."""
 import os
@@ -7,9 +7,8 @@ import sys
 import tempfile
 import unittest
 
-REFUSAL = ("[Mirrowen][ODBC HiveServer2 driver]The connection could not be "
-           "opened because no server connection is available in this version of "
-           "the driver.")
+REFUSAL = ("[Mirrowen][ODBC HiveServer2 driver]The connection to 127.0.0.1 on "
+           "port 1 failed")
 
 
 class PyodbcLoadsTheDriver(unittest.TestCase):
@@ -19,7 +18,7 @@ class PyodbcLoadsTheDriver(unittest.TestCase):
         with open(os.path.join(cls.dir.name, "odbcinst.ini"), "w") as f:
             f.write("[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY)
         with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("[spark]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=10000\n")
+            f.write("[spark]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=1\n")
         os.environ["ODBCSYSINI"] = cls.dir.name
         os.environ["ODBCINSTINI"] = "odbcinst.ini"
         os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
@@ -48,7 +47,7 @@ class PyodbcLoadsTheDriver(unittest.TestCase):
         SQL_ATTR_AUTOCOMMIT = 102
         for _ in range(2):
             with self.assertRaises(pyodbc.Error) as caught:
-                pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=10000",
+                pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=1;UID=u;PWD=p",
                                attrs_before={SQL_ATTR_LOGIN_TIMEOUT: 7,
                                              SQL_ATTR_AUTOCOMMIT: 0})
             self.assertRefused(caught.exception)

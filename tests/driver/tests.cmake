@@ -98,6 +98,18 @@ if(KA_ASAN_RUNTIME)
 endif()
 set_tests_properties(driver.isql_conn driver.pyodbc_conn PROPERTIES TIMEOUT 120)
 
+# The driver through unixODBC against the bundled HiveServer2 test server,
+# which the tests start on free loopback ports.
+add_executable(driver_hs2_connect_test ${KA_DRIVER_TESTS}/hs2_connect_test.cpp)
+target_compile_options(driver_hs2_connect_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_connect_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_connect_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_connect_test VYspark28)
+gtest_discover_tests(driver_hs2_connect_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)
+
 # The install rules as a user meets them: installed into a temporary
 # prefix, registered with odbcinst from the installed templates, and used
 # by isql and pyodbc through the data source.

@@ -1,0 +1,644 @@
+// Opening and closing the Hive connection: the required attributes, the
+// socket made from the options, the SASL login, the probe session that
+// learns the server's name and version, the type table they decide, the
+// working session with its database, and the close. The session calls and
+// "use" run through a communicator of the connection's own: opening needs
+// no statement of the application.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/errpost.h"
+#include "foundation/fast.h"
+#include "foundation/icuconv.h"
+#include "foundation/kaerror.h"
+#include "foundation/kastr.h"
+#include "foundation/ram.h"
+#include "hive/hivecommunicator.h"
+#include "hive/hiveconnection.h"
+#include "kamessages.h"
+#include "odbc/baseerr.h"
+#include "odbc/kavalueparser.h"
+#include "platform/bosenv.h"
+#include "platform/katracing.h"
+
+namespace {
+
+// Password sent when method 0 has none stored: SASL PLAIN needs one.
+constexpr char kHiveNoPasswordPlaceholder[] = "x";
+// Polls of a "use" whose operation is still running, at the status delay.
+constexpr int kHiveUsePolls = 2400;
+// The operation state of an asynchronous operation not yet started.
+constexpr int32_t kHiveOpPending = 7;
+
+// The packet-log writer as the socket's trace sink.
+class HivePacketLogSink : public KaObject, public KaSockTraceSink {
+public:
+    explicit HivePacketLogSink(KaTracing* writer) noexcept : writer_(writer) {}
+    void write(const char* text, size_t length) noexcept override { (void)writer_->write(text, length); }
+    void flush() noexcept override { (void)writer_->flush(); }
+
+private:
+    KaTracing* writer_;
+};
+
+size_t listCount() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    return list != nullptr ? list->recordCount() : 0;
+}
+
+void discardFrom(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    while (list != nullptr && list->recordCount() > before)
+        list->discardLast();
+}
+
+// What a failed open posted since `before` reads as a failure to connect:
+// a lost link or a server's refusal during the open is 08001, so that the
+// server passes may try the next server and no reconnect is started; a
+// time-out stays HYT00.
+void reportAsConnectFailure(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    if (list == nullptr)
+        return;
+    size_t n = list->recordCount();
+    bool settled = false;
+    for (size_t i = before; i < n; ++i) {
+        KaError* record = list->recordAt(i);
+        if (record == nullptr || record->isWarning())
+            continue;
+        if (record->sqlstateMsg == kBaseIdxTimeout || record->sqlstateMsg == kBaseIdxUnableToConnect) {
+            settled = true;
+        } else if (record->sqlstateMsg == kBaseIdxLinkFailure) {
+            record->setSqlstateMsg(kBaseIdxUnableToConnect);
+            settled = true;
+        }
+    }
+    if (!settled) {
+        for (size_t i = n; i > before; --i) {
+            KaError* record = list->recordAt(i - 1);
+            if (record != nullptr && !record->isWarning()) {
+                record->setSqlstateMsg(kBaseIdxUnableToConnect);
+                return;
+            }
+        }
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SASL_LOGIN_FAILED);
+    }
+}
+
+// True when what was posted since `before` is the server's answer alone:
+// no lost link, no time-out, so the socket can carry another request.
+bool refusedOnly(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    if (list == nullptr)
+        return false;
+    for (size_t i = before; i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record != nullptr && (record->sqlstateMsg == kBaseIdxLinkFailure || record->sqlstateMsg == kBaseIdxTimeout))
+            return false;
+    }
+    return list->recordCount() > before;
+}
+
+// A credential holder's text as UTF-8 in out (wiped by the caller); 0, or 1.
+int credentialUtf8(const KaMemoryBuffer& holder, char* out, size_t size, size_t* length) noexcept
+{
+    *length = 0;
+    out[0] = 0;
+    if (holder.data == nullptr || holder.length == 0)
+        return 0;
+    return utf16ToUtf8(out, size, holder.data, int64_t(holder.length), length, 0) == kConvDone ? 0 : 1;
+}
+
+bool unitsEmpty(const uint16_t* text) noexcept
+{
+    return text == nullptr || text[0] == 0;
+}
+
+void cutTrailingBlanks(uint16_t* text) noexcept
+{
+    size_t n = strLenOrZeroW(text);
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\r' || text[n - 1] == '\n'))
+        text[--n] = 0;
+}
+
+constexpr HiveTypeRow kFixedRows[kHiveFixedTypeRows] = {
+    {u"double", MSG_TYPE_LOCAL_DOUBLE, SQL_DOUBLE, 53, nullptr, nullptr, 0, 1, SQL_SEARCHABLE, 0, 0, 0},
+    {u"tinyint", MSG_TYPE_LOCAL_TINYINT, SQL_TINYINT, 3, nullptr, u"Y", 0, 1, SQL_SEARCHABLE, 0, 0, 0},
+    {u"smallint", MSG_TYPE_LOCAL_SMALLINT, SQL_SMALLINT, 5, nullptr, u"S", 0, 1, SQL_SEARCHABLE, 0, 0, 0},
+    {u"int", MSG_TYPE_LOCAL_INT, SQL_INTEGER, 10, nullptr, nullptr, 0, 1, SQL_SEARCHABLE, 0, 0, 0},
+    {u"bigint", MSG_TYPE_LOCAL_BIGINT, SQL_BIGINT, 19, nullptr, u"L", 0, 1, SQL_SEARCHABLE, 0, 0, 0},
+    {u"boolean", MSG_TYPE_LOCAL_BOOLEAN, SQL_BIT, 1, nullptr, nullptr, 0, 1, SQL_ALL_EXCEPT_LIKE, 0, 0, 0},
+    {u"float", MSG_TYPE_LOCAL_FLOAT, SQL_REAL, 24, nullptr, nullptr, 0, 1, SQL_SEARCHABLE, 0, 0, 0},
+    {u"string", MSG_TYPE_LOCAL_STRING, SQL_LONGVARCHAR, INT32_MAX, u"'", u"'", 0, 1, SQL_SEARCHABLE,
+     kHiveTypeCaseSensitive, 0, 0},
+    {u"string", MSG_TYPE_LOCAL_STRING, SQL_CHAR, INT32_MAX, u"'", u"'", 0, 1, SQL_SEARCHABLE, kHiveTypeCaseSensitive, 0,
+     0},
+    {u"string", MSG_TYPE_LOCAL_STRING, SQL_WLONGVARCHAR, INT32_MAX, u"'", u"'", 0, 1, SQL_SEARCHABLE,
+     kHiveTypeCaseSensitive, 0, 0},
+    {u"timestamp", MSG_TYPE_LOCAL_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, u"{ts '", u"'}", 0, 1, SQL_SEARCHABLE, 0, 0, 9},
+};
+constexpr size_t kTimestampRow = 10;
+// Column size of the server's varchar rows, as the server reports it.
+constexpr int32_t kHiveVarcharColumnSize = 65355;
+
+}  // namespace
+
+void hiveFormatDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* minor, uint32_t* patch) noexcept
+{
+    uint32_t numbers[3] = {0, 0, 0};
+    size_t n = strnlen(text, size > 0 ? size - 1 : 0);
+    size_t start = 0;
+    int which = 0;
+    // A separator is anything but a digit; the last character ends the
+    // current number too and belongs to it.
+    for (size_t i = 0; i < n && which < 3; ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        bool last = i + 1 == n;
+        if (digit && !last)
+            continue;
+        size_t end = digit ? i + 1 : i;
+        uint64_t v = 0;
+        bool ok = end > start;
+        for (size_t k = start; ok && k < end; ++k) {
+            if (text[k] < '0' || text[k] > '9')
+                ok = false;
+            else if ((v = v * 10 + uint64_t(text[k] - '0')) > UINT32_MAX)
+                ok = false;
+        }
+        numbers[which++] = ok ? uint32_t(v) : 0;
+        start = i + 1;
+    }
+    *major = numbers[0];
+    *minor = numbers[1];
+    *patch = numbers[2];
+    if (size < 11)
+        return;
+    char two[3];
+    auto pair = [&](uint32_t v) noexcept {
+        if (v >= 100)
+            std::memcpy(two, "**", 3);
+        else
+            std::snprintf(two, sizeof two, "%02u", unsigned(v));
+        return two;
+    };
+    char out[11];
+    std::memcpy(out, pair(numbers[0]), 2);
+    out[2] = '.';
+    std::memcpy(out + 3, pair(numbers[1]), 2);
+    out[5] = '.';
+    if (numbers[2] >= 10000)
+        std::memcpy(out + 6, "****", 4);
+    else {
+        char four[5];
+        std::snprintf(four, sizeof four, "%04u", unsigned(numbers[2]));
+        std::memcpy(out + 6, four, 4);
+    }
+    std::memcpy(text, out, 10);
+    text[10] = 0;
+}
+
+int16_t HiveConnection::connectWithAttrs(void* /*window*/, uint16_t completion, KaValueParserW* parser) noexcept
+{
+    // Without a dialog library every completion mode checks as no-prompt.
+    (void)completion;
+    bool missing = unitsEmpty(hostName) || unitsEmpty(portNumber);
+    if (!missing && authenticationMethod == HIVE_AUTH_USER_PASSWORD && parser != nullptr) {
+        if (userId.length == 0 && !parser->hasKey(strUnits(u"UID")) && !parser->hasKey(strUnits(u"LogonID")))
+            missing = true;
+        if (password.length == 0 && !parser->hasKey(strUnits(u"PWD")) && !parser->hasKey(strUnits(u"PASSWORD")))
+            missing = true;
+    }
+    if (missing) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECT_ATTRIBUTES_MISSING);
+        return 1;
+    }
+    int16_t rc = completeConnect();
+    // The completed connection string carries the server the connect used.
+    if (parser != nullptr) {
+        if (databaseName != nullptr)
+            cutTrailingBlanks(databaseName);
+        const uint16_t* empty = strUnits(u"");
+        if (parser->setValueCStr(strUnits(u"HOST"), hostName != nullptr ? hostName : empty, strUnits(u"HostName")) !=
+                0 ||
+            parser->setValueCStr(strUnits(u"PORT"), portNumber != nullptr ? portNumber : empty,
+                                 strUnits(u"PortNumber")) != 0 ||
+            parser->setValueCStr(strUnits(u"DB"), databaseName != nullptr ? databaseName : empty,
+                                 strUnits(u"Database")) != 0)
+            rc = 1;
+    }
+    return rc;
+}
+
+int HiveConnection::prepareSocketSettings() noexcept
+{
+    BaseSocketSettings& s = socketSettings;
+    s = BaseSocketSettings{};
+    s.encryptionMethod = int32_t(encryptionMethod);
+    s.tlsTunnel = tlsTunnel;
+    s.sendBufferSize = sendBufferSize;
+    s.receiveBufferSize = receiveBufferSize;
+    s.maxReadSize = maxReadSize;
+    s.keepAlive = keepAlive;
+    s.blockingConnect = useBlockingConnect;
+    s.connectionTimeout = connectionTimeout;
+    s.loginTimeout = loginTimeout;
+    s.loginTimeoutOff = loginTimeoutLocked;
+    s.loginTimeoutOffered = (connectionFlags & kBaseConnLoginTimeoutSettable) != 0 ? 1 : 0;
+    s.queryTimeoutOff = queryTimeoutIgnored;
+    s.queryTimeoutOffered = queryTimeoutSupported;
+    s.packetLoggingOptions = packetLoggingOptions;
+    if (packetLogging == 0)
+        return 0;
+    if (packetLog == nullptr) {
+        KaPacketLogSettings log = {packetLoggingMode,        packetLoggingMemBuffSize, packetLoggingMaxFileSize,
+                                   packetLoggingMaxNumFiles, packetLoggingFlush,       packetLoggingFilePrefix};
+        int connectFails = 0;
+        packetLog = kaCreatePacketTracing(log, &connectFails);
+        if (packetLog == nullptr) {
+            if (connectFails) {
+                basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_PACKET_LOG_FAILED);
+                return 1;
+            }
+            // The writer could not be configured: the connection goes on
+            // without a log (the diagnostic says why).
+            return 0;
+        }
+        packetLogSink = new HivePacketLogSink(packetLog);
+        if (packetLogSink == nullptr) {
+            delete packetLog;
+            packetLog = nullptr;
+            return 1;
+        }
+    }
+    s.packetLogging = packetLogging;
+    s.packetLog = packetLogSink;
+    return 0;
+}
+
+void HiveConnection::dropSocket() noexcept
+{
+    if (socket == nullptr)
+        return;
+    if (socket->transport != nullptr)
+        socket->transport->close();
+    delete socket;
+    socket = nullptr;
+    readBuffer.socket = nullptr;
+    writeBuffer.socket = nullptr;
+    readBuffer.resetFrame();
+    sessionOpen = 0;
+    wireOwner = nullptr;
+}
+
+int HiveConnection::loginWithStoredCredentials() noexcept
+{
+    if (authenticationMethod == HIVE_AUTH_NONE)
+        return saslPlainLogin(HIVE_AUTH_NONE, nullptr, 0, nullptr, 0, nullptr);
+    if (authenticationMethod != HIVE_AUTH_USER_PASSWORD)
+        return saslPlainLogin(authenticationMethod, nullptr, 0, nullptr, 0, nullptr);
+    // UTF-8 takes at most three bytes per UTF-16 unit.
+    KaMemoryBuffer user;
+    KaMemoryBuffer secret;
+    if (getUserId(user) != 0 || getPassword(secret) != 0) {
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SASL_LOGIN_FAILED);
+        return 1;
+    }
+    size_t userSize = size_t(user.length) * 3 + 1;
+    size_t secretSize = size_t(secret.length) * 3 + 1;
+    auto* userText = static_cast<char*>(ramAlloc(userSize));
+    auto* secretText = static_cast<char*>(ramAlloc(secretSize));
+    int rc = 1;
+    size_t userLength = 0;
+    size_t secretLength = 0;
+    if (userText == nullptr || secretText == nullptr) {
+        ramOutOfMemory();
+    } else if (credentialUtf8(user, userText, userSize, &userLength) != 0 ||
+               credentialUtf8(secret, secretText, secretSize, &secretLength) != 0) {
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SASL_LOGIN_FAILED);
+    } else {
+        const char* sent = secretLength != 0 ? secretText : kHiveNoPasswordPlaceholder;
+        size_t sentLength = secretLength != 0 ? secretLength : sizeof kHiveNoPasswordPlaceholder - 1;
+        char login[kHiveLoginNameSize] = {};
+        const char* loginName = nullptr;
+        if (enableUserImpersonation) {
+            if (bosGetUserName(login, sizeof login) != 0 || login[0] == 0) {
+                basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_PROXY_USER_UNKNOWN);
+                loginName = nullptr;
+                sent = nullptr;
+            } else {
+                loginName = login;
+            }
+        }
+        if (sent != nullptr)
+            rc = saslPlainLogin(HIVE_AUTH_USER_PASSWORD, userText, userLength, sent, sentLength, loginName);
+    }
+    if (userText != nullptr) {
+        fastMemzero(userText, userSize);
+        ramFree(userText);
+    }
+    if (secretText != nullptr) {
+        fastMemzero(secretText, secretSize);
+        ramFree(secretText);
+    }
+    return rc;
+}
+
+int HiveConnection::openSession() noexcept
+{
+    if (sessionOpen)
+        return 0;
+    int32_t serverProtocol = 0;
+    size_t proxyLength = hiveProxyUser != nullptr ? std::strlen(hiveProxyUser) : 0;
+    if (writeOpenSession(effectiveProtocol, hiveProxyUser, proxyLength) != 0)
+        return 1;
+    int rc = readOpenSessionReply(&serverProtocol);
+    if (rc == 0)
+        sessionOpen = 1;
+    return rc;
+}
+
+int HiveConnection::closeSession() noexcept
+{
+    if (!sessionOpen)
+        return 0;
+    int rc = writeCloseSession() != 0 || readCloseSessionReply() != 0 ? 1 : 0;
+    // A session the server cannot be told about any more is gone for us.
+    sessionOpen = 0;
+    return rc;
+}
+
+int HiveConnection::useDatabase(const uint16_t* name) noexcept
+{
+    HiveCommunicatorHS2 comm(nullptr, this);
+    KaStringW text;
+    size_t n = strLenOrZeroW(name);
+    int rc = text.append(strUnits(u"use "), 4) != 0 || text.append(name, n) != 0 ? 1 : 0;
+    int32_t status = 0;
+    int32_t hasResultSet = 0;
+    double modified = 0;
+    if (rc == 0)
+        rc = comm.executeStatement(text.data, text.len, 0) ||
+             comm.readExecuteStatementReply(&status, &hasResultSet, &modified);
+    for (int poll = 0; rc == 0 && poll < kHiveUsePolls; ++poll) {
+        int32_t state = HIVE_OP_FINISHED;
+        rc = comm.getOperationStatus(&state);
+        if (rc != 0 || state == HIVE_OP_FINISHED)
+            break;
+        if (state != HIVE_OP_INITIALIZED && state != HIVE_OP_RUNNING && state != kHiveOpPending) {
+            rc = 1;
+            break;
+        }
+        bosSleep(operationStatusDelay);
+    }
+    if (comm.hasOperation() && comm.closeOperation() != 0)
+        rc = 1;
+    if (rc != 0)
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_USE_DATABASE_FAILED)->addParamW(name);
+    return rc;
+}
+
+int HiveConnection::openSessionAndUseDb() noexcept
+{
+    if (readBuffer.negotiated)
+        readBuffer.framed = 1;
+    return openSession() != 0 || useDatabase(databaseName) != 0 ? 1 : 0;
+}
+
+int HiveConnection::getDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* minor, uint32_t* patch) noexcept
+{
+    HiveCommunicatorHS2 comm(nullptr, this);
+    uint8_t kind = 0;
+    size_t length = 0;
+    if (comm.getInfo(kHiveInfoDbmsVersion, text, size, &kind, &length) != 0 || kind != HIVE_T_STRING)
+        return 1;
+    hiveFormatDbmsVersion(text, size, major, minor, patch);
+    return 0;
+}
+
+int HiveConnection::getDbmsName(char* text, size_t size) noexcept
+{
+    HiveCommunicatorHS2 comm(nullptr, this);
+    uint8_t kind = 0;
+    size_t length = 0;
+    return comm.getInfo(kHiveInfoDbmsName, text, size, &kind, &length) != 0 || kind != HIVE_T_STRING ? 1 : 0;
+}
+
+int HiveConnection::buildTypeInfoTable() noexcept
+{
+    typeTableCapacity = uint16_t(kHiveTypeRowCapacity);
+    for (size_t i = 0; i < kHiveFixedTypeRows; ++i)
+        typeRows[i] = kFixedRows[i];
+    if (!timestampIsSearchable)
+        typeRows[kTimestampRow].searchable = SQL_PRED_NONE;
+    typeRowCount = kHiveFixedTypeRows;
+    return 0;
+}
+
+void HiveConnection::appendServerTypeRows() noexcept
+{
+    auto add = [&](const HiveTypeRow& row) noexcept {
+        if (typeRowCount < kHiveTypeRowCapacity)
+            typeRows[typeRowCount++] = row;
+    };
+    int16_t decimalSearch = decimalIsSearchable ? SQL_SEARCHABLE : SQL_PRED_NONE;
+    if (decimalKind == HIVE_DECIMAL_PLAIN)
+        add({u"decimal", MSG_TYPE_LOCAL_DECIMAL, SQL_DECIMAL, 38, nullptr, nullptr, 0, 1, decimalSearch, 0, 38, 38});
+    else if (decimalKind == HIVE_DECIMAL_PRECISION_SCALE)
+        add({u"decimal", MSG_TYPE_LOCAL_DECIMAL, SQL_DECIMAL, 38, nullptr, nullptr, MSG_TYPE_PARAMS_PRECISION_SCALE, 1,
+             decimalSearch, 0, 0, 38});
+    add({u"string", MSG_TYPE_LOCAL_STRING, SQL_VARCHAR, maxStringSize, u"'", u"'", 0, 1, SQL_SEARCHABLE,
+         kHiveTypeCaseSensitive, 0, 0});
+    add({u"string", MSG_TYPE_LOCAL_STRING, SQL_WVARCHAR, maxStringSize, u"'", u"'", 0, 1, SQL_SEARCHABLE,
+         kHiveTypeCaseSensitive, 0, 0});
+    if (serverHasVarchar) {
+        add({u"varchar", MSG_TYPE_LOCAL_VARCHAR, SQL_VARCHAR, kHiveVarcharColumnSize, u"'", u"'",
+             MSG_TYPE_PARAMS_MAX_LENGTH, 1, SQL_SEARCHABLE, kHiveTypeCaseSensitive, 0, 0});
+        add({u"varchar", MSG_TYPE_LOCAL_VARCHAR, SQL_WVARCHAR, kHiveVarcharColumnSize, u"'", u"'",
+             MSG_TYPE_PARAMS_MAX_LENGTH, 1, SQL_SEARCHABLE, kHiveTypeCaseSensitive, 0, 0});
+    }
+    if (serverHasDate) {
+        add({u"date", MSG_TYPE_LOCAL_DATE, SQL_TYPE_DATE, 10, u"{d'", u"'}", 0, 1, SQL_SEARCHABLE, 0, 0, 6});
+        add({u"string", MSG_TYPE_LOCAL_STRING, SQL_TYPE_DATE, 10, u"{d'", u"'}", 0, 1, SQL_SEARCHABLE, 0, 0, 6});
+    }
+    for (size_t i = 0; i < typeRowCount; ++i)
+        baseTypeRows[i].sqlType = typeRows[i].sqlType;
+    typeTable = baseTypeRows;
+    typeTableCount = typeRowCount;
+}
+
+int16_t HiveConnection::openPhysical() noexcept
+{
+    dbmsVersion[0] = 0;
+    size_t before = listCount();
+    if (databaseName != nullptr)
+        cutTrailingBlanks(databaseName);
+    if (unitsEmpty(databaseName)) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_DATABASE_NAME_EMPTY);
+        return 1;
+    }
+    if (transportMode != HIVE_TRANSPORT_BINARY) {
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_TRANSPORT_UNAVAILABLE)->addParamSigned(transportMode);
+        return 1;
+    }
+    if (authenticationMethod == HIVE_AUTH_KERBEROS) {
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_KERBEROS_UNAVAILABLE);
+        return 1;
+    }
+    if (prepareSocketSettings() != 0)
+        return 1;
+    uint64_t capacity = readBufferSize;
+    if (capacity < kHiveMinReadBufferSize)
+        capacity = kHiveMinReadBufferSize;
+    if (capacity > kHiveMaxReadBufferSize)
+        capacity = kHiveMaxReadBufferSize;
+    uint64_t chunk = socketReadSize == 0 || socketReadSize > capacity ? capacity : socketReadSize;
+
+    bool probe = true;
+    int rc = 1;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Every open starts its probe session with the oldest protocol.
+        effectiveProtocol = 0;
+        sessionOpen = 0;
+        rc = 1;
+        socket = new BaseSocket(this, &socketSettings);
+        if (socket == nullptr || socket->createTransport() != 0 || readBuffer.setCapacity(uint32_t(capacity)) != 0)
+            break;
+        readBuffer.chunkSize = uint32_t(chunk);
+        if (writeBuffer.attach(this, socket) != 0 || readBuffer.attach(this, socket) != 0)
+            break;
+        // The connect, the login and the sessions run under the login
+        // time-out, so that a server that stalls anywhere in them ends the
+        // open in bounded time.
+        if (socket->connectToHost(hostName != nullptr ? hostName : strUnits(u""),
+                                  portNumber != nullptr ? portNumber : strUnits(u""), nullptr, 0) != KA_SOCK_OK)
+            break;
+        socket->useLoginTimeout();
+        readBuffer.negotiated = 0;
+        writeBuffer.framing = 0;
+        if (loginWithStoredCredentials() != 0)
+            break;
+        readBuffer.negotiated = 1;
+        writeBuffer.framing = 1;
+        readBuffer.resultStyle =
+            effectiveProtocol > kHiveProtocolRowWiseLast ? HIVE_RESULT_COLUMN_WISE : HIVE_RESULT_ROW_WISE;
+        if (openSessionAndUseDb() != 0)
+            break;
+        if (typeRowCount == 0 && buildTypeInfoTable() != 0)
+            break;
+        typeRowCount = kHiveFixedTypeRows;
+        uint32_t major = 0;
+        uint32_t minor = 0;
+        uint32_t patch = 0;
+        if (probe) {
+            size_t probeBefore = listCount();
+            if (getDbmsVersion(dbmsVersion, sizeof dbmsVersion, &major, &minor, &patch) != 0) {
+                // A server that cannot say its version is connected again
+                // without asking.
+                discardFrom(probeBefore);
+                dropSocket();
+                probe = false;
+                continue;
+            }
+            if (getDbmsName(dbmsNameText, sizeof dbmsNameText) != 0)
+                break;
+            spark21 = std::strstr(dbmsNameText, "Spark") != nullptr && std::memcmp(dbmsVersion, "02.01", 5) >= 0;
+        } else {
+            std::snprintf(dbmsVersion, sizeof dbmsVersion, "%s", "00.00.0000");
+            std::snprintf(dbmsNameText, sizeof dbmsNameText, "%s", "Hive");
+        }
+        fastMemzero(catalogFlags, sizeof catalogFlags);
+        nativeArrayInsert = 0;
+        serverHasDate = 0;
+        serverHasVarchar = 0;
+        decimalKind = HIVE_DECIMAL_NONE;
+        if (clientProtocol != kHiveProtocolUnset && clientProtocol <= kHiveProtocolRowWiseLast) {
+            serverHasDate = major == 1 && minor < 2 ? 0 : 1;
+        } else if (major >= 2 || minor >= 5) {
+            typeRows[kTimestampRow].columnSize = 26;
+            typeRows[kTimestampRow].maximumScale = 6;
+            decimalKind = HIVE_DECIMAL_PRECISION_SCALE;
+            serverHasVarchar = serverHasDate = 1;
+        } else if (minor == 3 || minor == 4) {
+            decimalKind = HIVE_DECIMAL_PRECISION_SCALE;
+            serverHasVarchar = serverHasDate = 1;
+        } else if (minor == 2) {
+            decimalKind = HIVE_DECIMAL_PLAIN;
+            serverHasVarchar = serverHasDate = 1;
+            catalogFlags[2] = 1;
+        }
+        appendServerTypeRows();
+        effectiveProtocol = clientProtocol == kHiveProtocolUnset ? kHiveProtocolDefault
+                            : clientProtocol < 0                 ? 0
+                                                                 : clientProtocol;
+        resultStyle = effectiveProtocol > kHiveProtocolRowWiseLast ? HIVE_RESULT_COLUMN_WISE : HIVE_RESULT_ROW_WISE;
+        readBuffer.resultStyle = resultStyle;
+        // The working session is the one opened with the protocol chosen.
+        size_t closeBefore = listCount();
+        if (closeSession() != 0)
+            discardFrom(closeBefore);
+        readBuffer.framed = readBuffer.negotiated;
+        size_t sessionBefore = listCount();
+        if (openSession() != 0) {
+            // A server older than the protocol configured refuses it: the
+            // session is opened with the default protocol, which every
+            // server of this driver speaks, and a warning says so.
+            if (effectiveProtocol <= kHiveProtocolDefault || !refusedOnly(sessionBefore))
+                break;
+            int32_t refused = effectiveProtocol;
+            discardFrom(sessionBefore);
+            effectiveProtocol = kHiveProtocolDefault;
+            if (openSession() != 0)
+                break;
+            basePostWarningMsg(kBaseIdxGeneralWarning, MSG_HIVE_PROTOCOL_FELL_BACK)
+                ->addParamSigned(refused)
+                ->addParamSigned(effectiveProtocol);
+        }
+        if (useDatabase(databaseName) != 0)
+            break;
+        rc = 0;
+        break;
+    }
+    if (rc != 0) {
+        reportAsConnectFailure(before);
+        dropSocket();
+        return 1;
+    }
+    // Between calls the socket waits under the connection time-out.
+    socket->useConnectionTimeout();
+    return 0;
+}
+
+int16_t HiveConnection::closePhysical() noexcept
+{
+    if (socket != nullptr) {
+        size_t before = listCount();
+        // A server that no longer answers cannot hold the disconnect longer
+        // than a login could take; disconnect succeeds whatever the server
+        // says to the close.
+        socket->useLoginTimeout();
+        if (closeSession() != 0)
+            discardFrom(before);
+        dropSocket();
+    }
+    freeOptionTexts();
+    typeRowCount = 0;
+    typeTable = nullptr;
+    typeTableCount = 0;
+    authenticationMethod = 0;
+    delete packetLogSink;
+    packetLogSink = nullptr;
+    if (packetLog != nullptr) {
+        (void)packetLog->flush();
+        packetLog->close();
+        delete packetLog;
+        packetLog = nullptr;
+    }
+    return 0;
+}

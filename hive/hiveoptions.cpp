@@ -1,0 +1,381 @@
+// The Hive connection's own options, read after the framework's at each
+// connect through the framework's lookup (connection string, profile, data
+// source, driver section, default), each with its parsing rule.
+#include <cstring>
+
+#include "foundation/fast.h"
+#include "foundation/kaerror.h"
+#include "foundation/kastr.h"
+#include "foundation/numtext.h"
+#include "foundation/ram.h"
+#include "hive/hiveconnection.h"
+#include "kamessages.h"
+#include "odbc/baseerr.h"
+#include "platform/bosenv.h"
+
+namespace {
+
+void discardLast() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    if (list != nullptr)
+        list->discardLast();
+}
+
+bool isBlank(uint16_t u) noexcept
+{
+    return u == ' ' || u == '\t' || u == '\r' || u == '\n';
+}
+
+bool sameNoCase(const uint16_t* a, const char* b) noexcept
+{
+    size_t i = 0;
+    for (; a[i] != 0 && b[i] != 0; ++i) {
+        uint16_t u = a[i] >= 'a' && a[i] <= 'z' ? uint16_t(a[i] - 32) : a[i];
+        char c = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 32) : b[i];
+        if (u != uint16_t(uint8_t(c)))
+            return false;
+    }
+    return a[i] == 0 && b[i] == 0;
+}
+
+bool sameText(const uint16_t* a, const char* b) noexcept
+{
+    size_t i = 0;
+    for (; a[i] != 0 && b[i] != 0; ++i)
+        if (a[i] != uint16_t(uint8_t(b[i])))
+            return false;
+    return a[i] == 0 && b[i] == 0;
+}
+
+// One option after the other; each get() frees the previous value.
+class HiveOptionReader {
+public:
+    HiveOptionReader(BaseConnection* conn, KaValueParserW* parser) noexcept : conn_(conn), parser_(parser) {}
+    ~HiveOptionReader() { ramFree(value); }
+    HiveOptionReader(const HiveOptionReader&) = delete;
+    HiveOptionReader& operator=(const HiveOptionReader&) = delete;
+
+    [[nodiscard]] bool get(const char16_t* longKey, const char16_t* shortKey, const char16_t* def) noexcept
+    {
+        ramFree(value);
+        value = nullptr;
+        return conn_->getOptionValue(parser_, strUnits(shortKey), strUnits(longKey),
+                                     def != nullptr ? strUnits(def) : nullptr, &value, nullptr, 0) == 0;
+    }
+    bool exact1() const noexcept { return value != nullptr && value[0] == '1' && value[1] == 0; }
+    bool not0() const noexcept { return !(value != nullptr && value[0] == '0' && value[1] == 0); }
+    bool is(const char* text) const noexcept { return value != nullptr && sameText(value, text); }
+
+    // A number that does not parse gives the fallback; the parser's
+    // diagnostic goes with it.
+    template <typename T, typename Parse>
+    T lenient(Parse parse, T fallback) noexcept
+    {
+        T out{};
+        if (value == nullptr)
+            return fallback;
+        if (parse(value, &out) != 0) {
+            discardLast();
+            return fallback;
+        }
+        return out;
+    }
+    // The value taken over by the caller, trailing white space cut when
+    // asked.
+    uint16_t* take(bool trim) noexcept
+    {
+        uint16_t* out = value;
+        value = nullptr;
+        if (out != nullptr && trim) {
+            size_t n = strLenOrZeroW(out);
+            while (n > 0 && isBlank(out[n - 1]))
+                out[--n] = 0;
+        }
+        return out;
+    }
+
+    uint16_t* value = nullptr;
+
+private:
+    BaseConnection* conn_;
+    KaValueParserW* parser_;
+};
+
+void replace(uint16_t** field, uint16_t* text) noexcept
+{
+    ramFree(*field);
+    *field = text;
+}
+
+// The UTF-8 form of a UTF-16 text as a new block; null when memory ran out.
+char* utf8Copy(const uint16_t* text) noexcept
+{
+    KaStringW wide;
+    if (wide.assign(text, strLenOrZeroW(text)) != 0)
+        return nullptr;
+    const char* narrow = wide.toNarrow(KA_TEXT_UTF8);
+    if (narrow == nullptr)
+        return nullptr;
+    size_t n = std::strlen(narrow);
+    auto* out = static_cast<char*>(ramAlloc(n + 1));
+    if (out != nullptr)
+        std::memcpy(out, narrow, n + 1);
+    return out;
+}
+
+int parseI32(const uint16_t* v, int32_t* out) noexcept
+{
+    return textWToI32(v, out);
+}
+int parseU32(const uint16_t* v, uint32_t* out) noexcept
+{
+    return textWToU32(v, out);
+}
+int parseU64(const uint16_t* v, uint64_t* out) noexcept
+{
+    return textWToU64(v, out);
+}
+int parseU16(const uint16_t* v, uint16_t* out) noexcept
+{
+    return textWToU16(v, out);
+}
+
+}  // namespace
+
+void HiveConnection::freeOptionTexts() noexcept
+{
+    uint16_t** texts[] = {&hostName,       &portNumber, &databaseName, &catalogDatabase, &servicePrincipalName,
+                          &gssLibraryName, &httpPath,   &cookieName};
+    for (uint16_t** text : texts) {
+        ramFree(*text);
+        *text = nullptr;
+    }
+    ramFree(hiveProxyUser);
+    hiveProxyUser = nullptr;
+}
+
+int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window*/) noexcept
+{
+    HiveOptionReader r(this, parser);
+    // Text to and from the server is UTF-8 and column sizes count characters.
+    columnSizeAsCharacter = 1;
+
+    if (!r.get(u"HostName", u"HOST", nullptr))
+        return 1;
+    replace(&hostName, r.take(true));
+    if (!r.get(u"PortNumber", u"PORT", nullptr))
+        return 1;
+    replace(&portNumber, r.take(true));
+    if (!r.get(u"Database", u"DB", u"default"))
+        return 1;
+    replace(&databaseName, r.take(false));
+    replace(&catalogDatabase, databaseName != nullptr ? strDupNW(databaseName, strLenOrZeroW(databaseName)) : nullptr);
+    if (databaseName != nullptr && catalogDatabase == nullptr)
+        return 1;
+
+    resultStyle = 0;
+    effectiveProtocol = 0;
+    if (!r.get(u"CliServiceProtocol", u"CSP", u"-999"))
+        return 1;
+    if (r.value == nullptr || textWToI32(r.value, &clientProtocol) != 0)
+        return 1;
+    resultStyle = HIVE_RESULT_ROW_WISE;
+
+    if (!r.get(u"UseAsyncExecute", u"UAE", u"0"))
+        return 1;
+    useAsyncExecute = pollCompletionStatus = r.exact1() ? 1 : 0;
+    if (useAsyncExecute == 0) {
+        if (!r.get(u"AlwaysPollCompletionStatus", u"APCS", u"0"))
+            return 1;
+        pollCompletionStatus = r.exact1() ? 1 : 0;
+    }
+
+    if (!r.get(u"AuthenticationMethod", u"AM", u"0"))
+        return 1;
+    {
+        size_t n = strLenOrZeroW(r.value);
+        if (n == 1)
+            authenticationMethod = (r.value[0] == '1' || r.value[0] == '4') ? HIVE_AUTH_KERBEROS : 0;
+        else if (n >= 2)
+            authenticationMethod = (r.value[0] == '-' && r.value[1] == '1') ? HIVE_AUTH_NONE : 0;
+        else
+            authenticationMethod = 0;
+    }
+    if (!r.get(u"ServicePrincipalName", u"SPN", nullptr))
+        return 1;
+    replace(&servicePrincipalName, r.take(false));
+    if (!r.get(u"GSSClient", u"GSSC", u"native"))
+        return 1;
+    replace(&gssLibraryName, r.value != nullptr && sameNoCase(r.value, "native") ? nullptr : r.take(false));
+
+    struct Flag {
+        const char16_t* longKey;
+        const char16_t* shortKey;
+        const char16_t* def;
+        bool notZero;
+        int32_t* field;
+    };
+    const Flag flags[] = {
+        {u"UseCurrentSchema", u"UCS", u"0", false, &useCurrentSchema},
+        {u"RemoveColumnQualifiers", u"RCQ", u"0", false, &removeColumnQualifiers},
+        {u"QuoteAliases", u"QA", u"1", true, &quoteAliases},
+        {u"ParseDelimitedIDs", u"PDID", u"1", true, &parseDelimitedIds},
+        {u"DataSourceReadOnlyMode", u"DSROM", u"0", false, &dataSourceReadOnly},
+        {u"EnableUserImpersonation", u"EUI", u"0", true, &enableUserImpersonation},
+    };
+    for (const Flag& f : flags) {
+        if (!r.get(f.longKey, f.shortKey, f.def))
+            return 1;
+        *f.field = (f.notZero ? r.not0() : r.exact1()) ? 1 : 0;
+    }
+
+    if (!r.get(u"ProxyUser", u"PXU", nullptr))
+        return 1;
+    ramFree(hiveProxyUser);
+    hiveProxyUser = nullptr;
+    if (r.value != nullptr) {
+        if (sameNoCase(r.value, "OSUSER")) {
+            char login[kHiveLoginNameSize] = {};
+            if (bosGetUserName(login, sizeof login) != 0 || login[0] == 0) {
+                basePostErrorMsg(kBaseIdxGeneralError, MSG_HIVE_PROXY_USER_UNKNOWN);
+                return 1;
+            }
+            size_t n = strnlen(login, sizeof login - 1);
+            hiveProxyUser = static_cast<char*>(ramAlloc(n + 1));
+            if (hiveProxyUser == nullptr)
+                return 1;
+            std::memcpy(hiveProxyUser, login, n);
+            hiveProxyUser[n] = 0;
+        } else if ((hiveProxyUser = utf8Copy(r.value)) == nullptr) {
+            return 1;
+        }
+    }
+
+    if (!r.get(u"EnableSqlParser", u"ESP", u"1"))
+        return 1;
+    enableSqlParser = r.not0() ? 1 : 0;
+    if (!r.get(u"StringDescribeType", u"SDT", u"-9 - SQL_WVARCHAR"))
+        return 1;
+    stringDescribeType = r.is("-1") ? -1 : r.is("-10") ? -10 : -9;
+    if (!r.get(u"TransactionMode", u"TM", u"0"))
+        return 1;
+    transactionMode = r.lenient(parseU32, uint32_t{0}) == 1 ? 1 : 0;
+    if (!r.get(u"BatchMechanism", u"BM", nullptr))
+        return 1;
+    batchMechanism = r.is("1") ? 1 : 2;
+    if (!r.get(u"MaxVarcharSize", u"MVS", u"2147483647"))
+        return 1;
+    uint32_t maxVarchar = r.lenient(parseU32, uint32_t(kHiveDefaultMaxVarcharSize));
+    if (!r.get(u"MaxStringSize", u"MSS", u"0"))
+        return 1;
+    maxStringSize = r.lenient(parseI32, int32_t{-1});
+    if (maxStringSize < 1)
+        maxStringSize = maxVarchar > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(maxVarchar);
+
+    if (receiveBufferSize == 0)
+        receiveBufferSize = int64_t(kHiveDefaultReadBufferSize);
+    if (sendBufferSize == 0)
+        sendBufferSize = kHiveDefaultSendBufferSize;
+    if (!r.get(u"DriverReadBufferSize", u"DRBS", u"5120"))
+        return 1;
+    readBufferSize = r.lenient(parseU64, kHiveDefaultReadBufferSize);
+    if (!r.get(u"SocketReadSize", u"SRS", u"5120"))
+        return 1;
+    socketReadSize = r.lenient(parseU64, kHiveDefaultReadBufferSize);
+    if (!r.get(u"MaxRowsInFetch", u"MRIF", u"-1"))
+        return 1;
+    maxRowsInFetch = r.lenient(parseI32, int32_t{-1});
+    if (maxRowsInFetch == 0)
+        maxRowsInFetch = 1;
+    if (!r.get(u"OperationStatusDelay", u"OSD", u"25"))
+        return 1;
+    operationStatusDelay = r.lenient(parseU16, kHiveDefaultStatusDelay);
+    if (operationStatusDelay == 0)
+        operationStatusDelay = kHiveDefaultStatusDelay;
+    if (!r.get(u"LongDataCacheSize", u"LDCS", u"0"))
+        return 1;
+    longDataCache = r.is("-1") ? 0 : 1;
+    {
+        uint64_t kb = r.lenient(parseU64, uint64_t{0});
+        // A size whose bytes overflow is taken as the default.
+        longDataBufferSize = kb == 0 || kb > UINT64_MAX / 1024 ? kHiveDefaultLongDataBytes : kb * 1024;
+    }
+    if (!r.get(u"EnableDescribeParam", u"EDP", u"0"))
+        return 1;
+    enableDescribeParam = r.exact1() ? 1 : 0;
+    if (!r.get(u"NullBehavior", u"NB", u"0"))
+        return 1;
+    nullBehavior = r.exact1() ? 0 : 1;
+    if (!r.get(u"CatalogMode", u"CM", u"-1"))
+        return 1;
+    catalogMode = r.lenient(parseI32, int32_t{-1});
+    if (catalogMode < -1 || catalogMode > 2)
+        catalogMode = -1;
+    if (catalogMode == -1) {
+        if (!r.get(u"UseNativeCatalogFunctions", u"UNCF", u"0"))
+            return 1;
+        catalogMode = r.lenient(parseI32, int32_t{0});
+        if (catalogMode < -1 || catalogMode > 2)
+            catalogMode = 0;
+    }
+    const Flag more[] = {
+        {u"ReturnNativeErrorsFromCatalogFunctions", u"RNEFCF", u"0", false, &returnNativeCatalogErrors},
+        {u"ReturnSearchableSpecialColumns", u"RSSC", u"0", false, &returnSearchableSpecialColumns},
+        {u"DecimalIsSearchable", u"DIS", u"1", false, &decimalIsSearchable},
+        {u"TimestampIsSearchable", u"TIS", u"1", false, &timestampIsSearchable},
+    };
+    for (const Flag& f : more) {
+        if (!r.get(f.longKey, f.shortKey, f.def))
+            return 1;
+        *f.field = r.exact1() ? 1 : 0;
+    }
+    if (!r.get(u"TransportMode", u"TRM", u"0"))
+        return 1;
+    transportMode = r.lenient(parseI32, int32_t{0});
+    if (transportMode != HIVE_TRANSPORT_BINARY && transportMode != HIVE_TRANSPORT_HTTP)
+        transportMode = HIVE_TRANSPORT_BINARY;
+    if (!r.get(u"HTTPPath", u"HP", u"cliservice"))
+        return 1;
+    replace(&httpPath, r.take(false));
+
+    // Sizes in kilobytes with a second option as their fallback.
+    auto sized = [&](const char16_t* longKey, const char16_t* shortKey, const char16_t* otherLong,
+                     const char16_t* otherShort, int32_t* out) noexcept {
+        if (!r.get(longKey, shortKey, u"-1"))
+            return false;
+        int32_t v = -1;
+        if (r.value == nullptr || textWToI32(r.value, &v) != 0) {
+            discardLast();
+            v = -1;
+        } else if (v < 0) {
+            if (!r.get(otherLong, otherShort, u"-1"))
+                return false;
+            v = r.lenient(parseI32, int32_t{-1});
+        }
+        *out = v;
+        return true;
+    };
+    int32_t insertKb = -1;
+    if (!sized(u"ArrayInsertSize", u"AIS", u"BatchMechanismSize", u"BMS", &insertKb))
+        return 1;
+    arrayInsertLimit = (int64_t(insertKb < 1 ? kHiveDefaultArrayInsertKb : insertKb) + 1) * 1024;
+    int32_t fetch = -1;
+    if (!sized(u"ArrayFetchSize", u"AFS", u"ArraySize", u"AS", &fetch))
+        return 1;
+    arrayFetchSize = fetch < 1 ? kHiveDefaultArrayFetchSize : fetch;
+
+    if (!r.get(u"EnableCookieAuthentication", u"ECA", u"1"))
+        return 1;
+    enableCookieAuthentication = r.not0() ? 1 : 0;
+    if (!r.get(u"CookieName", u"CN", u"Olvenrey_Default_Hive_Cookie"))
+        return 1;
+    replace(&cookieName, r.take(false));
+    if (!r.get(u"MaxNumericPrecision", u"MNP", u"38"))
+        return 1;
+    maxNumericPrecision = r.lenient(parseU32, kHiveDefaultNumericLimit);
+    if (!r.get(u"MaxNumericScale", u"MNS", u"38"))
+        return 1;
+    maxNumericScale = r.lenient(parseU32, kHiveDefaultNumericLimit);
+    return 0;
+}

@@ -1,0 +1,296 @@
+// The driver loaded by unixODBC connects to the bundled HiveServer2 test
+// server over binary SASL PLAIN: SQLConnect by data source and
+// SQLDriverConnect by DRIVER= string under every server identity, the
+// session opened with its database and closed at SQLDisconnect; refused
+// logins, unknown hosts, refused ports, stalled and dropped servers each
+// give their SQLSTATE and a message that says what happened; packet logging
+// turned on in odbc.ini writes a log without the credentials.
+#include <dirent.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/drivermanager.h"
+#include "support/hs2process.h"
+
+namespace {
+
+struct Diag {
+    std::string state;
+    std::string text;
+};
+
+std::vector<Diag> diagsOf(SQLSMALLINT type, SQLHANDLE handle)
+{
+    std::vector<Diag> out;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR state[6] = {};
+        SQLCHAR message[2048] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message, &length)))
+            break;
+        out.push_back({reinterpret_cast<char*>(state), reinterpret_cast<char*>(message)});
+    }
+    return out;
+}
+
+std::string allText(const std::vector<Diag>& diags)
+{
+    std::string all;
+    for (const Diag& d : diags)
+        all += "[" + d.state + "] " + d.text + "\n";
+    return all;
+}
+
+bool hasState(const std::vector<Diag>& diags, const std::string& state, const std::string& words)
+{
+    for (const Diag& d : diags)
+        if (d.state == state && d.text.find(words) != std::string::npos)
+            return true;
+    return false;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The ASCII column of a packet log's dump lines, joined: what was sent and
+// read, whatever the line breaks cut.
+std::string asciiOf(const std::string& log)
+{
+    std::string out;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        size_t first = line.find('\t');
+        size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
+        if (second != std::string::npos)
+            out += line.substr(first + 1, std::min<size_t>(16, second - first - 1));
+    }
+    return out;
+}
+
+size_t count(const std::string& text, const std::string& word)
+{
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++n;
+    return n;
+}
+
+class Hs2Connect : public katest::DriverManagerSuite {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = std::make_unique<katest::Hs2Process>(
+            std::vector<std::string>{"--server", "hive-3.1", "--user", "ann", "--password", "se;cr}et"});
+        ASSERT_NE(0, server->port());
+        std::string port = server->portText();
+        writeIni("hs2-connect", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
+                 "[hs2]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=" + port +
+                     "\nLoginTimeout=20\n"
+                     "[hs2log]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=" +
+                     port + "\nLoginTimeout=20\nENABLEPACKETLOGGING=1\nPacketLoggingFilePrefix=PREFIX\n");
+        // The prefix names the suite's own folder, known only now.
+        std::string ini = readFile(iniDir + "/odbc.ini");
+        ini.replace(ini.find("PREFIX"), 6, iniDir + "/pkt-");
+        std::ofstream(iniDir + "/odbc.ini") << ini;
+    }
+    static void TearDownTestSuite()
+    {
+        server.reset();
+        DriverManagerSuite::TearDownTestSuite();
+    }
+
+    // SQLDriverConnect without a prompt; the diagnostics of the handle.
+    SQLRETURN connectBy(const std::string& in, std::string* completed = nullptr)
+    {
+        SQLRETURN rc = driverConnect(in, completed);
+        diags = diagsOf(SQL_HANDLE_DBC, dbc);
+        return rc;
+    }
+    static std::string driverString(uint16_t port, const std::string& more = "")
+    {
+        return "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + std::to_string(port) + ";LT=20;" + more;
+    }
+
+    inline static std::unique_ptr<katest::Hs2Process> server;
+    std::vector<Diag> diags;
+};
+
+TEST_F(Hs2Connect, DriverConnectOpensAndClosesTheSessionUnderEveryServerIdentity)
+{
+    for (const char* identity : {"hive-1.2", "hive-2.3", "hive-3.1", "spark-3"}) {
+        SCOPED_TRACE(identity);
+        std::string log = iniDir + "/calls-" + identity + ".log";
+        katest::Hs2Process peer({"--server", identity, "--verbose"}, log);
+        ASSERT_NE(0, peer.port());
+        std::string completed;
+        ASSERT_EQ(SQL_SUCCESS, connectBy(driverString(peer.port(), "UID=ann;PWD=any"), &completed)) << allText(diags);
+        // The completed string names the server and the database used.
+        EXPECT_NE(std::string::npos, completed.find(peer.portText())) << completed;
+        EXPECT_NE(std::string::npos, completed.find("=default")) << completed;
+        ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+        std::string calls = readFile(log);
+        // The probe session learns the server's name and version; the
+        // working session is opened again with its protocol; both switch to
+        // the database and both are closed.
+        EXPECT_EQ(2u, count(calls, "OpenSession")) << calls;
+        EXPECT_EQ(2u, count(calls, "ExecuteStatement use default")) << calls;
+        EXPECT_EQ(2u, count(calls, "GetInfo")) << calls;
+        EXPECT_EQ(2u, count(calls, "CloseSession")) << calls;
+        EXPECT_LT(calls.rfind("OpenSession"), calls.rfind("CloseSession")) << calls;
+    }
+}
+
+TEST_F(Hs2Connect, ConnectByDataSourceWithCredentialsTheServerChecks)
+{
+    auto text = [](const char* s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s)); };
+    ASSERT_EQ(SQL_SUCCESS, SQLConnect(dbc, text("hs2"), SQL_NTS, text("ann"), SQL_NTS, text("se;cr}et"), SQL_NTS))
+        << allText(diagsOf(SQL_HANDLE_DBC, dbc));
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    // The same credentials in a connection string, braced as ODBC asks.
+    ASSERT_EQ(SQL_SUCCESS, connectBy("DSN=hs2;UID=ann;PWD={se;cr}}et}")) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+}
+
+TEST_F(Hs2Connect, ARefusedLoginIsUnableToConnectWithTheServersMessage)
+{
+    EXPECT_EQ(SQL_ERROR, connectBy("DSN=hs2;UID=ann;PWD=wrong"));
+    EXPECT_TRUE(hasState(diags, "08001", "The server refused the login: Error validating the login")) << allText(diags);
+    EXPECT_EQ(std::string::npos, allText(diags).find("wrong")) << allText(diags);
+}
+
+TEST_F(Hs2Connect, ConnectFailuresSayWhatHappened)
+{
+    struct Case {
+        const char* name;
+        std::string in;
+        const char* state;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"refused port", driverString(1, "UID=ann;PWD=x"), "08001", "The connection to 127.0.0.1 on port 1 failed"},
+        {"unknown host", "DRIVER={VYspark28};HOST=no.such.host.invalid;PORT=10000;UID=ann;PWD=x", "08001",
+         "no.such.host.invalid"},
+        {"unknown database", driverString(server->port(), "UID=ann;PWD={se;cr}}et};DB=nosuch"), "08001",
+         "The database nosuch could not be made"},
+        {"blank database", driverString(server->port(), "UID=ann;PWD={se;cr}}et};DB={  }"), "HY000",
+         "The database name is empty"},
+        {"no password", driverString(server->port(), "UID=ann"), "HY000", "Not enough information to connect"},
+        {"no host", "DRIVER={VYspark28};PORT=10000;UID=ann;PWD=x", "HY000", "Not enough information to connect"},
+        {"http transport", driverString(server->port(), "UID=ann;PWD=x;TransportMode=1"), "08001",
+         "transport mode 1 is not available"},
+        {"ssl", driverString(server->port(), "UID=ann;PWD=x;EncryptionMethod=1"), "08001", "SSL/TLS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SQL_ERROR, connectBy(c.in));
+        EXPECT_TRUE(hasState(diags, c.state, c.words)) << allText(diags);
+    }
+}
+
+TEST_F(Hs2Connect, StalledAndDroppingServersEndTheConnectWithADiagnostic)
+{
+    struct Case {
+        const char* fault;
+        const char* state;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"stall=sasl:60000", "HYT00", ""},
+        {"stall=OpenSession:60000", "HYT00", ""},
+        {"drop=OpenSession", "08001", "The connection to the server was lost"},
+        {"truncate=OpenSession", "08001", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        katest::Hs2Process peer({"--fault", c.fault});
+        ASSERT_NE(0, peer.port());
+        EXPECT_EQ(SQL_ERROR, connectBy("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + peer.portText() +
+                                       ";LoginTimeout=2;UID=ann;PWD=x"));
+        EXPECT_TRUE(hasState(diags, c.state, c.words)) << allText(diags);
+    }
+}
+
+TEST_F(Hs2Connect, DisconnectEndsAlsoWhenTheServerNoLongerAnswers)
+{
+    katest::Hs2Process peer({});
+    ASSERT_EQ(SQL_SUCCESS,
+              connectBy("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + peer.portText() + ";LoginTimeout=2;UID=ann;PWD=x"))
+        << allText(diags);
+    peer.freeze();
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc)) << allText(diagsOf(SQL_HANDLE_DBC, dbc));
+}
+
+TEST_F(Hs2Connect, AServerThatCannotSayItsVersionIsConnectedWithoutTheProbe)
+{
+    std::string log = iniDir + "/calls-noversion.log";
+    katest::Hs2Process peer({"--fault", "drop=GetInfo", "--verbose"}, log);
+    ASSERT_EQ(SQL_SUCCESS, connectBy(driverString(peer.port(), "UID=ann;PWD=x"))) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    // The server hangs up on the version probe; the connection is made
+    // again and opens its sessions without asking.
+    std::string calls = readFile(log);
+    EXPECT_EQ(3u, count(calls, "OpenSession")) << calls;
+    EXPECT_EQ(0u, count(calls, "GetInfo")) << calls;
+}
+
+TEST_F(Hs2Connect, AProtocolTheServerRefusesFallsBackWithAWarning)
+{
+    katest::Hs2Process peer({"--server", "hive-1.2"});
+    ASSERT_EQ(SQL_SUCCESS_WITH_INFO, connectBy(driverString(peer.port(), "UID=ann;PWD=secret;CSP=9")))
+        << allText(diags);
+    EXPECT_TRUE(hasState(diags, "01000", "The server refused client protocol 9")) << allText(diags);
+    EXPECT_EQ(std::string::npos, allText(diags).find("secret")) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+}
+
+TEST_F(Hs2Connect, AlternateServersAreTriedWhenThePrimaryRefuses)
+{
+    std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=1;LT=20;UID=ann;PWD={se;cr}}et};"
+                     "ASRV=(HOST=127.0.0.1:PORT=" +
+                     server->portText() + ")";
+    ASSERT_TRUE(SQL_SUCCEEDED(connectBy(in))) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+}
+
+TEST_F(Hs2Connect, PacketLoggingFromOdbcIniWritesTheTrafficWithoutTheCredentials)
+{
+    auto text = [](const char* s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s)); };
+    ASSERT_EQ(SQL_SUCCESS, SQLConnect(dbc, text("hs2log"), SQL_NTS, text("ann"), SQL_NTS, text("se;cr}et"), SQL_NTS))
+        << allText(diagsOf(SQL_HANDLE_DBC, dbc));
+    ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    std::string logText;
+    DIR* dir = opendir(iniDir.c_str());
+    ASSERT_NE(nullptr, dir);
+    int files = 0;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.rfind("pkt-", 0) == 0) {
+            ++files;
+            logText += readFile(iniDir + "/" + name);
+        }
+    }
+    closedir(dir);
+    EXPECT_EQ(1, files);
+    // Each call is there, sent and read, with its dump, to the last.
+    std::string traffic = asciiOf(logText);
+    EXPECT_EQ(4u, count(traffic, "OpenSession")) << traffic;
+    EXPECT_EQ(4u, count(traffic, "CloseSession")) << traffic;
+    EXPECT_NE(std::string::npos, traffic.find("use default")) << traffic;
+    // The login was sent, but its credentials are not in the log.
+    EXPECT_NE(std::string::npos, logText.find("Sending 28 bytes")) << logText;
+    EXPECT_EQ(std::string::npos, traffic.find("se;cr}et")) << traffic;
+    EXPECT_EQ(std::string::npos, traffic.find("ann")) << traffic;
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// The bundled HiveServer2 test server (tools/hs2server) as a child process
+// on a free loopback port, stopped by its process id with the object. Used
+// by the suites that open Hive connections against it, in-process and
+// through the driver manager.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace katest {
+
+// The source tree, from the build's KA_TEST_SOURCE_DIR, else from where
+// this header sits.
+inline std::string hs2SourceRoot()
+{
+    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
+        return dir;
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("/tests/support/"));
+}
+
+class Hs2Process {
+public:
+    // log: a file that receives the server's standard error (its call log
+    // under --verbose); empty leaves it alone.
+    explicit Hs2Process(const std::vector<std::string>& options, const std::string& log = "")
+    {
+        std::string tool = hs2SourceRoot() + "/tools/hs2server/hs2server";
+        std::vector<std::string> args = {"/usr/bin/python3", tool, "--port", "0", "--synthetic-rows", "1000"};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        posix_spawn_file_actions_addclose(&fa, out[0]);
+        if (!log.empty())
+            posix_spawn_file_actions_addopen(&fa, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        close(out[1]);
+        std::string line;
+        char c;
+        while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        close(out[0]);
+        port_ = atoi(line.c_str());
+    }
+    ~Hs2Process()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGCONT);
+            kill(pid_, SIGTERM);
+            int status;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    Hs2Process(const Hs2Process&) = delete;
+    Hs2Process& operator=(const Hs2Process&) = delete;
+
+    uint16_t port() const { return uint16_t(port_); }
+    // The server stops answering (SIGSTOP) until it is stopped for good.
+    void freeze() const
+    {
+        if (pid_ > 0)
+            kill(pid_, SIGSTOP);
+    }
+    std::string portText() const { return std::to_string(port_); }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace katest
