@@ -4,8 +4,8 @@
 # into a private ODBCSYSINI and a data source from the installed odbc.ini
 # template, and isql and pyodbc connect through that data source to the
 # test server. A copy of the driver with no catalogue beside it still
-# reports the right SQLSTATE and English text, and its trace says where the
-# catalogue was looked for.
+# reports a refused connection with its SQLSTATE and English text, and its
+# trace says where the catalogue was looked for.
 # Usage: install_test.sh <build dir> <source dir> [ASan runtime to preload]
 set -u
 build=$1
@@ -50,7 +50,7 @@ export ODBCSYSINI="$dir/etc" ODBCINI="$dir/odbc.ini" HOME="$dir/home"
 
 # The test server on a free port; its first line is the port.
 mkfifo "$dir/port"
-/usr/bin/python3 "$source/tools/hs2server/hs2server" --port 0 >"$dir/port" 2>"$dir/server.log" &
+/usr/bin/python3 "$source/tools/hs2server/hs2server" --port 0 --verbose >"$dir/port" 2>"$dir/server.log" &
 server=$!
 read -r port <"$dir/port"
 case $port in
@@ -66,11 +66,14 @@ odbcinst -q -d -n VYspark28 | grep -qx "Driver=$prefix/lib/VYspark28.so" ||
     complain "the registered driver does not name the installed library"
 grep -q "^PortNumber=$port\$" "$ODBCINI" || complain "the data source did not land in ODBCINI"
 
-# A copy of the driver in a folder with no catalogue, registered apart.
+# A copy of the driver in a folder with no catalogue, registered apart,
+# and a data source of it whose port nothing listens on.
 mkdir -p "$dir/bare"
 cp "$prefix/lib/VYspark28.so" "$prefix/lib/libVYtls28.so" "$dir/bare/"
 printf '[VYspark28bare]\nDriver=%s\n' "$dir/bare/VYspark28.so" | odbcinst -i -d -r >/dev/null
-sed -e "s/^\[HiveServer2\]/[bare]/" -e "s/^Driver=.*/Driver=VYspark28bare/" "$dir/dsn.ini" >"$dir/bare.ini"
+closed=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sed -e "s/^\[HiveServer2\]/[bare]/" -e "s/^Driver=.*/Driver=VYspark28bare/" -e "s/^PortNumber=.*/PortNumber=$closed/" \
+    "$dir/dsn.ini" >"$dir/bare.ini"
 odbcinst -i -s -f "$dir/bare.ini" >/dev/null
 
 if [ -n "$asan" ]; then
@@ -79,28 +82,41 @@ if [ -n "$asan" ]; then
     export ASAN_OPTIONS=detect_leaks=0
 fi
 
-# The driver answers through the data source; until it connects to a
-# server, with its refusal: 08001, its own text and its name.
-refusal="[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no server connection is available"
 has() {
     printf '%s' "$out" | grep -qF -- "$1"
 }
-isql_answers() {
-    out=$(echo "select 1" | KA_DEBUGGING=${2:-0} timeout 60 isql -v -b "$1" user secret 2>&1)
-    printf '%s: %s\n' "$1" "$out" | grep -v '^LoadStringFromOpenFile'
+sanitizer_quiet() {
     case $out in
     *AddressSanitizer*|*"runtime error"*) complain "$1: the sanitizer reported a fault" ;;
     esac
+}
+
+# isql connects through the installed data source and disconnects; the
+# server saw the session. Its catalogue was found.
+out=$(KA_DEBUGGING=8 timeout 60 isql -v -b HiveServer2 user secret </dev/null 2>&1)
+rc=$?
+printf 'HiveServer2: %s\n' "$out" | grep -v '^LoadStringFromOpenFile'
+sanitizer_quiet HiveServer2
+[ $rc -eq 0 ] || complain "isql could not connect through the installed data source ($rc)"
+grep -q OpenSession "$dir/server.log" || complain "the test server saw no session"
+grep -q CloseSession "$dir/server.log" || complain "the session was not closed"
+has "catalogue not found" && complain "the installed driver did not find its catalogue"
+
+# The copy without a catalogue: the refused connection keeps its SQLSTATE
+# and English text, with the driver's name.
+refusal="[Mirrowen][ODBC HiveServer2 driver]The connection to 127.0.0.1 on port $closed failed"
+isql_refused() {
+    out=$(KA_DEBUGGING=$1 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
+    printf 'bare: %s\n' "$out" | grep -v '^LoadStringFromOpenFile'
+    sanitizer_quiet bare
     if ! has "[08001]" || ! has "$refusal"; then
-        complain "$1: isql did not get the driver's refusal with its SQLSTATE and text"
+        complain "bare: isql did not get the refusal with its SQLSTATE and text"
     fi
 }
-isql_answers HiveServer2 8
-has "catalogue not found" && complain "the installed driver did not find its catalogue"
-isql_answers bare 8
+isql_refused 8
 has " or $dir/bare/locale/en_US/LC_MESSAGES/VYspark28.mo; using the built-in English texts" ||
     complain "the trace does not say where the catalogue was looked for"
-isql_answers bare 0
+isql_refused 0
 has OpenStrings && complain "the catalogue was traced without being asked"
 # The install directory named by the environment, or by the [ODBC] section
 # of odbc.ini, leads the copy to the installed catalogue.
@@ -115,5 +131,6 @@ if [ -n "$asan" ]; then
     # Python's own allocations are not the driver's to account for.
     export ASAN_OPTIONS=detect_leaks=0
 fi
-/usr/bin/python3 "$source/tests/driver/install_pyodbc_test.py" HiveServer2 bare || complain "pyodbc through the data sources failed"
+/usr/bin/python3 "$source/tests/driver/install_pyodbc_test.py" HiveServer2 bare "$closed" ||
+    complain "pyodbc through the data sources failed"
 exit $fail
