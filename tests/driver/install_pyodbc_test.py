@@ -1,9 +1,9 @@
 """pyodbc through the data sources that install_test.sh registered
 (unixODBC's files named by its environment): the installed driver connects
-to the test server and names itself; a copy without its catalogue refuses a
+to the test server and names itself and its version; a copy without its catalogue refuses a
 port nothing listens on with the SQLSTATE and English text of the refusal.
 Run with /usr/bin/python3; arguments: the installed data source, the
-copy's data source and its closed port."""
+copy's data source, its closed port and the driver's version (##.##.####)."""
 import sys
 import unittest
 
@@ -16,6 +16,8 @@ class ThroughTheDataSource(unittest.TestCase):
         try:
             self.assertEqual(connection.getinfo(pyodbc.SQL_DRIVER_NAME), "VYspark28.so")
             self.assertEqual(connection.getinfo(pyodbc.SQL_DBMS_NAME), "HiveServer2")
+            # The version the CMake project carries.
+            self.assertTrue(connection.getinfo(pyodbc.SQL_DRIVER_VER).startswith(VERSION))
         finally:
             connection.close()
 
@@ -34,6 +36,6 @@ class ThroughTheDataSource(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    INSTALLED, BARE, CLOSED = sys.argv[1:4]
+    INSTALLED, BARE, CLOSED, VERSION = sys.argv[1:5]
     del sys.argv[1:]
     unittest.main(verbosity=2)

@@ -6,11 +6,12 @@
 # test server. A copy of the driver with no catalogue beside it still
 # reports a refused connection with its SQLSTATE and English text, and its
 # trace says where the catalogue was looked for.
-# Usage: install_test.sh <build dir> <source dir> [ASan runtime to preload]
+# Usage: install_test.sh <build dir> <source dir> <version ##.##.####> [ASan runtime to preload]
 set -u
 build=$1
 source=$2
-asan=${3:-}
+version=$3
+asan=${4:-}
 dir=$(mktemp -d "${TMPDIR:-/tmp}/install_test.XXXXXX") || exit 1
 server=""
 cleanup() {
@@ -131,6 +132,6 @@ if [ -n "$asan" ]; then
     # Python's own allocations are not the driver's to account for.
     export ASAN_OPTIONS=detect_leaks=0
 fi
-/usr/bin/python3 "$source/tests/driver/install_pyodbc_test.py" HiveServer2 bare "$closed" ||
+/usr/bin/python3 "$source/tests/driver/install_pyodbc_test.py" HiveServer2 bare "$closed" "$version" ||
     complain "pyodbc through the data sources failed"
 exit $fail

@@ -114,7 +114,8 @@ gtest_discover_tests(driver_hs2_connect_test TEST_PREFIX "driver." DISCOVERY_TIM
 # prefix, registered with odbcinst from the installed templates, and used
 # by isql and pyodbc through the data source.
 add_test(NAME driver.install
-  COMMAND sh ${KA_DRIVER_TESTS}/install_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+  COMMAND sh ${KA_DRIVER_TESTS}/install_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${KA_DRIVER_VERSION_ODBC}
+    "${KA_ASAN_RUNTIME}")
 set_tests_properties(driver.install PROPERTIES TIMEOUT 180)
 
 # docs/keywords.md against the option readers in odbc/ and hive/.
