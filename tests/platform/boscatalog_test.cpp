@@ -3,6 +3,8 @@
 // opening and closing, and lookups racing with both.
 #include "platform/boscatalog.h"
 
+#include <nl_types.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 
 #include "bostest.h"
 #include "kamessages.h"
+#include "kamessagetexts.h"
 #include "platform/bos.h"
 #include "platform/boslib.h"
 #include "support/guarded.h"
@@ -60,6 +63,24 @@ TEST_F(BosTest, LookupWithoutCatalogueGivesTheBuiltInTextElseTheNumber)
     EXPECT_EQ(5, LoadStringFromOpenFileW(nullptr, MSG_SQLSTATE_UNABLE_TO_CONNECT, wide.data(), 16));
     EXPECT_EQ("08001", katest::narrow(katest::u16(wide.data())));
     EXPECT_TRUE(wide.guardsIntact());
+}
+
+// The built-in texts are byte for byte what gencat made of messages.txt, so
+// a missing catalogue changes no diagnostic.
+TEST(BuiltInTexts, EqualTheCatalogueGencatCompiled)
+{
+    const std::string file = katest::buildDir() + "/locale/en_US/LC_MESSAGES/VYspark28.mo";
+    nl_catd cat = catopen(file.c_str(), 0);
+    ASSERT_NE(reinterpret_cast<nl_catd>(-1), cat) << file;
+    static const char kAbsent[] = "(absent)";
+    ASSERT_GT(std::size(kKaBuiltInMessages), 100u);
+    for (const KaBuiltInMessage& m : kKaBuiltInMessages) {
+        SCOPED_TRACE(m.number);
+        EXPECT_STREQ(m.text, catgets(cat, 1, m.number, kAbsent));
+    }
+    catclose(cat);
+    for (size_t i = 1; i < std::size(kKaBuiltInMessages); ++i)
+        EXPECT_LT(kKaBuiltInMessages[i - 1].number, kKaBuiltInMessages[i].number);
 }
 
 // A catalogue of the test's own beside the build's texts: what it holds
