@@ -15,6 +15,8 @@
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kastr.h"
+#include "foundation/kastringw.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hiveconnection.h"
@@ -114,6 +116,34 @@ int credentialUtf8(const KaMemoryBuffer& holder, char* out, size_t size, size_t*
     if (holder.data == nullptr || holder.length == 0)
         return 0;
     return utf16ToUtf8(out, size, holder.data, int64_t(holder.length), length, 0) == kConvDone ? 0 : 1;
+}
+
+// The database name as "use" takes it. A plain identifier, or one the user
+// quoted already, goes as it stands; anything else is quoted, so that a
+// name holding ";" or blanks names a database instead of adding a
+// statement.
+[[nodiscard]] int appendDatabaseName(KaStringW& text, const uint16_t* name, size_t n) noexcept
+{
+    bool plain = n != 0;
+    for (size_t i = 0; i < n && plain; ++i) {
+        uint16_t u = name[i];
+        plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_';
+    }
+    bool quoted = n >= 2 && name[0] == '`' && name[n - 1] == '`';
+    for (size_t i = 1; quoted && i + 1 < n; ++i) {
+        if (name[i] == '`') {
+            quoted = i + 2 < n && name[i + 1] == '`';
+            ++i;
+        }
+    }
+    if (plain || quoted)
+        return text.append(name, n);
+    if (text.appendChar('`') != 0)
+        return 1;
+    for (size_t i = 0; i < n; ++i)
+        if ((name[i] == '`' && text.appendChar('`') != 0) || text.appendChar(name[i]) != 0)
+            return 1;
+    return text.appendChar('`');
 }
 
 bool unitsEmpty(const uint16_t* text) noexcept
@@ -379,7 +409,7 @@ int HiveConnection::useDatabase(const uint16_t* name) noexcept
     HiveCommunicatorHS2 comm(nullptr, this);
     KaStringW text;
     size_t n = strLenOrZeroW(name);
-    int rc = text.append(strUnits(u"use "), 4) != 0 || text.append(name, n) != 0 ? 1 : 0;
+    int rc = text.append(strUnits(u"use "), 4) != 0 || appendDatabaseName(text, name, n) != 0 ? 1 : 0;
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = 0;
@@ -491,6 +521,21 @@ int16_t HiveConnection::openPhysical() noexcept
         basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_KERBEROS_UNAVAILABLE);
         return 1;
     }
+    // A data source that names no server (SQLConnect to an unknown one)
+    // says so instead of trying an empty host or port 0.
+    uint16_t port = 0;
+    if (unitsEmpty(hostName) || unitsEmpty(portNumber) || textWToU16(portNumber, &port) != 0 || port == 0) {
+        if (!unitsEmpty(portNumber) && port == 0)
+            discardFrom(before);
+        KaStringW host;
+        const char* hostText = host.assign(hostName != nullptr ? hostName : strUnits(u""), strLenOrZeroW(hostName)) == 0
+                                   ? host.toNarrow(KA_TEXT_UTF8)
+                                   : nullptr;
+        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SOCKET_NO_HOST_OR_PORT)
+            ->addParamText(hostText != nullptr ? hostText : "")
+            ->addParamSigned(port);
+        return 1;
+    }
     if (prepareSocketSettings() != 0)
         return 1;
     uint64_t capacity = readBufferSize;
@@ -500,6 +545,12 @@ int16_t HiveConnection::openPhysical() noexcept
         capacity = kHiveMaxReadBufferSize;
     uint64_t chunk = socketReadSize == 0 || socketReadSize > capacity ? capacity : socketReadSize;
 
+    // The whole open, the second attempt included, runs on one login
+    // time-out: a server that answers each call just in time cannot stretch
+    // it.
+    int64_t deadline = 0;
+    if (socketSettings.loginTimeoutOffered && !socketSettings.loginTimeoutOff && socketSettings.loginTimeout > 0)
+        deadline = baseSocketNowMs() + socketSettings.loginTimeout * 1000;
     bool probe = true;
     int rc = 1;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -510,6 +561,7 @@ int16_t HiveConnection::openPhysical() noexcept
         socket = new BaseSocket(this, &socketSettings);
         if (socket == nullptr || socket->createTransport() != 0 || readBuffer.setCapacity(uint32_t(capacity)) != 0)
             break;
+        socket->setLoginDeadline(deadline);
         readBuffer.chunkSize = uint32_t(chunk);
         if (writeBuffer.attach(this, socket) != 0 || readBuffer.attach(this, socket) != 0)
             break;
@@ -611,6 +663,7 @@ int16_t HiveConnection::openPhysical() noexcept
         return 1;
     }
     // Between calls the socket waits under the connection time-out.
+    socket->setLoginDeadline(0);
     socket->useConnectionTimeout();
     return 0;
 }

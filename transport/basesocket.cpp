@@ -1,6 +1,8 @@
 // The connection socket: transport choice, connect and time-out modes.
 #include "transport/basesocket.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -123,12 +125,39 @@ int BaseSocket::passResult(int result, size_t recordsBefore) noexcept
     return result;
 }
 
+int64_t baseSocketNowMs() noexcept
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void BaseSocket::setLoginDeadline(int64_t deadlineMs) noexcept
+{
+    loginDeadlineMs = deadlineMs;
+}
+
+int BaseSocket::applyLoginDeadline() noexcept
+{
+    if (loginDeadlineMs == 0 || timeoutMode != BASE_SOCKET_LOGIN_TIMEOUT || transport == nullptr)
+        return 0;
+    int64_t left = loginDeadlineMs - baseSocketNowMs();
+    if (left <= 0) {
+        basePostError(MSG_SQLSTATE_TIMEOUT_EXPIRED);
+        return KA_SOCK_TIMED_OUT;
+    }
+    transport->timeout = uint32_t(std::min<int64_t>(left, kBaseSocketMaxTimeoutSeconds * 1000));
+    return 0;
+}
+
 int BaseSocket::write(const void* data, size_t length, int32_t outOfBand) noexcept
 {
     if (transport == nullptr) {
         errPost(MSG_SOCKET_CONNECTION_LOST)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
         return KA_SOCK_LOST;
     }
+    if (int rc = applyLoginDeadline(); rc != 0)
+        return rc;
     KaErrorList* list = KaErrorCurrentList();
     size_t before = list != nullptr ? list->recordCount() : 0;
     return passResult(transport->send(data, length, outOfBand), before);
@@ -140,6 +169,10 @@ int BaseSocket::read(void* buffer, size_t size, size_t* received, int32_t wait) 
         *received = 0;
         errPost(MSG_SOCKET_CONNECTION_LOST)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
         return KA_SOCK_LOST;
+    }
+    if (int rc = applyLoginDeadline(); rc != 0) {
+        *received = 0;
+        return rc;
     }
     KaErrorList* list = KaErrorCurrentList();
     size_t before = list != nullptr ? list->recordCount() : 0;
@@ -189,6 +222,8 @@ int BaseSocket::connectWith(uint16_t port, const uint16_t* hostW, const char* ho
     // that a dead host fails in bounded time; the connection switches to
     // its connection time-out once the session is open.
     useLoginTimeout();
+    if (int rc = applyLoginDeadline(); rc != 0)
+        return rc;
     return transport->connect(port, hostW, host, service, flags);
 }
 

@@ -107,6 +107,11 @@ public:
     void useLoginTimeout() noexcept;
     void setSavedTimeout(int64_t seconds) noexcept;
     [[nodiscard]] int upgradeToSSL() noexcept;
+    // The login time-out as one budget for a whole open: until the login
+    // time-out mode is left or set again, every read and write gets what is
+    // left until deadlineMs (baseSocketNowMs), and none starts after it.
+    // 0 gives each read and write the whole time-out again.
+    void setLoginDeadline(int64_t deadlineMs) noexcept;
 
     BaseConnection* connection;
     void* unused = nullptr;
@@ -116,12 +121,18 @@ public:
     // The connection's settings, which the socket reads where the
     // connection would be asked; not owned.
     const BaseSocketSettings* settings;
+    int64_t loginDeadlineMs = 0;
 
 private:
+    // 0 to go on, else KA_SOCK_TIMED_OUT with HYT00 posted.
+    [[nodiscard]] int applyLoginDeadline() noexcept;
     [[nodiscard]] int connectWith(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,
                                   int32_t flags) noexcept;
     [[nodiscard]] int passResult(int result, size_t recordsBefore) noexcept;
 };
+
+// Milliseconds of the monotonic clock, for login deadlines.
+int64_t baseSocketNowMs() noexcept;
 
 // Loads the TLS libraries before a connect for a connection whose settings
 // ask for TLS; 0, or 1 with the diagnostics posted.

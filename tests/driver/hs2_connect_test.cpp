@@ -208,6 +208,8 @@ TEST_F(Hs2Connect, StalledAndDroppingServersEndTheConnectWithADiagnostic)
     const Case cases[] = {
         {"stall=sasl:60000", "HYT00", ""},
         {"stall=OpenSession:60000", "HYT00", ""},
+        // Each call in time, the whole open not.
+        {"stall=*:700", "HYT00", ""},
         {"drop=OpenSession", "08001", "The connection to the server was lost"},
         {"truncate=OpenSession", "08001", ""},
     };
@@ -229,6 +231,34 @@ TEST_F(Hs2Connect, DisconnectEndsAlsoWhenTheServerNoLongerAnswers)
         << allText(diags);
     peer.freeze();
     EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc)) << allText(diagsOf(SQL_HANDLE_DBC, dbc));
+}
+
+TEST_F(Hs2Connect, TheDatabaseNameIsOneNameWhateverItHolds)
+{
+    struct Case {
+        const char* db;
+        const char* sent;
+        SQLRETURN rc;
+    };
+    const Case cases[] = {
+        {"default", "use default\n", SQL_SUCCESS},
+        {"`default`", "use `default`\n", SQL_SUCCESS},
+        {"{default; select 1}", "use `default; select 1`\n", SQL_ERROR},
+        {"{x`y}", "use `x``y`\n", SQL_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.db);
+        std::string log = iniDir + "/calls-use.log";
+        katest::Hs2Process peer({"--verbose"}, log);
+        EXPECT_EQ(c.rc, connectBy(driverString(peer.port(), std::string("UID=ann;PWD=x;DB=") + c.db)))
+            << allText(diags);
+        if (c.rc == SQL_SUCCESS)
+            EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+        else
+            EXPECT_TRUE(hasState(diags, "08001", "could not be made the session's current database")) << allText(diags);
+        std::string calls = readFile(log);
+        EXPECT_NE(std::string::npos, calls.find(c.sent)) << calls;
+    }
 }
 
 TEST_F(Hs2Connect, AServerThatCannotSayItsVersionIsConnectedWithoutTheProbe)
@@ -261,6 +291,28 @@ TEST_F(Hs2Connect, AlternateServersAreTriedWhenThePrimaryRefuses)
                      server->portText() + ")";
     ASSERT_TRUE(SQL_SUCCEEDED(connectBy(in))) << allText(diags);
     EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+}
+
+TEST_F(Hs2Connect, ALoginTheFirstServerRefusesLetsTheAlternateTry)
+{
+    katest::Hs2Process primary({"--user", "ann", "--password", "other"});
+    std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + primary.portText() +
+                     ";LT=20;UID=ann;PWD={se;cr}}et};ASRV=(HOST=127.0.0.1:PORT=" + server->portText() + ")";
+    ASSERT_TRUE(SQL_SUCCEEDED(connectBy(in))) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    // Without the alternate the refusal is the answer.
+    EXPECT_EQ(SQL_ERROR, connectBy(driverString(primary.port(), "UID=ann;PWD={se;cr}}et}")));
+    EXPECT_TRUE(hasState(diags, "08001", "refused the login")) << allText(diags);
+}
+
+TEST_F(Hs2Connect, WithoutAuthenticationTheFixedIdentityLogsIn)
+{
+    katest::Hs2Process peer({"--user", "VELTRANOX", "--password", "VELTRANOX"});
+    // No user or password is asked for.
+    ASSERT_EQ(SQL_SUCCESS, connectBy(driverString(peer.port(), "AuthenticationMethod=-1"))) << allText(diags);
+    EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+    EXPECT_EQ(SQL_ERROR, connectBy(driverString(peer.port(), "AuthenticationMethod=0;UID=ann;PWD=x")));
+    EXPECT_TRUE(hasState(diags, "08001", "refused the login")) << allText(diags);
 }
 
 TEST_F(Hs2Connect, PacketLoggingFromOdbcIniWritesTheTrafficWithoutTheCredentials)

@@ -109,6 +109,16 @@ gtest_discover_tests(driver_hs2_connect_test TEST_PREFIX "driver." DISCOVERY_TIM
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   TIMEOUT 120)
+add_test(NAME driver.pyodbc_hs2
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2 PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2 PROPERTIES TIMEOUT 120)
+add_test(NAME driver.isql_hs2
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_hs2_test.sh ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.isql_hs2 PROPERTIES TIMEOUT 120)
 
 # The install rules as a user meets them: installed into a temporary
 # prefix, registered with odbcinst from the installed templates, and used

@@ -40,10 +40,9 @@ inline Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
     return {rc, narrow(u16(state)), narrow(u16(text))};
 }
 
-// What every connect answers while the driver has no server connection.
+// What a connect to a data source that names no server answers.
 inline const std::string kConnectRefused =
-    "[Mirrowen][ODBC HiveServer2 driver]The connection could not be opened because no "
-    "server connection is available in this version of the driver.";
+    "[Mirrowen][ODBC HiveServer2 driver]A host name and a port are needed to connect (host \"\", port 0).";
 
 class ExportFixture : public ::testing::Test {
 protected:
