@@ -6,6 +6,7 @@
 #include <locale.h>
 #include <nl_types.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -105,18 +106,10 @@ nl_catd openCatalogue(const char* baseName)
 // number the driver does not know.
 const char* builtInText(uint32_t number)
 {
-    size_t low = 0;
-    size_t high = std::size(kKaBuiltInMessages);
-    while (low < high) {
-        size_t mid = low + (high - low) / 2;
-        if (kKaBuiltInMessages[mid].number < number)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    if (low < std::size(kKaBuiltInMessages) && kKaBuiltInMessages[low].number == number)
-        return kKaBuiltInMessages[low].text;
-    return nullptr;
+    const KaBuiltInMessage* end = std::end(kKaBuiltInMessages);
+    const KaBuiltInMessage* at = std::lower_bound(std::begin(kKaBuiltInMessages), end, number,
+                                                  [](const KaBuiltInMessage& m, uint32_t n) { return m.number < n; });
+    return at != end && at->number == number ? at->text : nullptr;
 }
 
 int64_t lookup(nl_catd cat, uint32_t number, char* buffer, size_t size)
