@@ -24,6 +24,7 @@ HiveConnection::~HiveConnection()
 {
     dropSocket();
     freeOptionTexts();
+    freeTlsTexts();
     delete packetLogSink;
     if (packetLog != nullptr) {
         packetLog->close();

@@ -75,6 +75,8 @@ constexpr uint32_t kHiveDefaultNumericLimit = 38;
 // The read buffer is kept between these sizes whatever the options say.
 constexpr uint64_t kHiveMinReadBufferSize = 1024;
 constexpr uint64_t kHiveMaxReadBufferSize = 64u * 1024 * 1024;
+// UTF-16 copies of the framework's TLS options the socket reads.
+constexpr size_t kHiveTlsTextCount = 11;
 // Bytes of the operating-system login name taken for impersonation.
 constexpr size_t kHiveLoginNameSize = 129;
 
@@ -170,6 +172,10 @@ public:
     [[nodiscard]] int prepareSocketSettings() noexcept;
     void dropSocket() noexcept;
     void freeOptionTexts() noexcept;
+    // The TLS settings from the framework's options; 0, or 1 when memory
+    // ran out.
+    [[nodiscard]] int prepareTlsSettings() noexcept;
+    void freeTlsTexts() noexcept;
 
     // Server errors: a TStatus read and posted, an EXCEPTION reply posted.
     [[nodiscard]] int readStatus(int32_t* statusCode) noexcept;
@@ -267,6 +273,11 @@ public:
     // What the socket reads of the connection, alive as long as the socket;
     // the packet-log writer it writes to, when packet logging is on.
     BaseSocketSettings socketSettings;
+    // The TLS settings the socket reads, and the UTF-16 copies of the
+    // framework's 8-bit TLS options they point at (passwords wiped when
+    // freed).
+    BaseSocketTlsSettings tlsSettings;
+    uint16_t* tlsTexts[kHiveTlsTextCount] = {};
     KaTracing* packetLog = nullptr;
     KaSockTraceSink* packetLogSink = nullptr;
 };

@@ -266,10 +266,68 @@ int16_t HiveConnection::connectWithAttrs(void* /*window*/, uint16_t completion, 
     return rc;
 }
 
+void HiveConnection::freeTlsTexts() noexcept
+{
+    for (uint16_t*& text : tlsTexts) {
+        if (text != nullptr)
+            fastMemzero(text, strLenOrZeroW(text) * sizeof(uint16_t));
+        ramFree(text);
+        text = nullptr;
+    }
+    tlsSettings = BaseSocketTlsSettings{};
+}
+
+int HiveConnection::prepareTlsSettings() noexcept
+{
+    freeTlsTexts();
+    const char* sources[kHiveTlsTextCount] = {trustStore,       trustStorePassword, keyStore,
+                                              keyStorePassword, keyPassword,        hostNameInCertificate,
+                                              sslLibName,       cryptoLibName,      allowedOpenSSLVersions,
+                                              cipherList,       prngSeedFile};
+    for (size_t i = 0; i < kHiveTlsTextCount; ++i) {
+        if (sources[i] == nullptr)
+            continue;
+        size_t n = std::strlen(sources[i]);
+        tlsTexts[i] = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
+        size_t length = 0;
+        if (tlsTexts[i] == nullptr) {
+            ramOutOfMemory();
+            return 1;
+        }
+        if (utf8ToUtf16(tlsTexts[i], n + 1, sources[i], int64_t(n), &length, 0) != kConvDone) {
+            basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_TLS_OPTION_TEXT);
+            return 1;
+        }
+        tlsTexts[i][length < n ? length : n] = 0;
+    }
+    BaseSocketTlsSettings& t = tlsSettings;
+    t.trustStore = tlsTexts[0];
+    t.trustStorePassword = tlsTexts[1];
+    t.keyStore = tlsTexts[2];
+    t.keyStorePassword = tlsTexts[3];
+    t.keyPassword = tlsTexts[4];
+    t.hostNameInCertificate = tlsTexts[5];
+    t.validateServerCertificate = validateServerCertificate;
+    t.sslLibName = tlsTexts[6];
+    t.cryptoLibName = tlsTexts[7];
+    t.allowedOpenSSLVersions = tlsTexts[8];
+    t.openSSLOptions = tlsProtocols;
+    t.openSSLMode = tlsFlags;
+    t.cipherList = tlsTexts[9];
+    t.prngSeedFile = tlsTexts[10];
+    t.prngMaxBytes = prngMaxBytes;
+    static const char16_t* const kSeedSources[] = {u"0", u"1", u"2"};
+    t.prngSeedSource = strUnits(kSeedSources[prngSeedSource < 3 ? prngSeedSource : 0]);
+    return 0;
+}
+
 int HiveConnection::prepareSocketSettings() noexcept
 {
     BaseSocketSettings& s = socketSettings;
     s = BaseSocketSettings{};
+    if (prepareTlsSettings() != 0)
+        return 1;
+    s.tls = &tlsSettings;
     s.encryptionMethod = int32_t(encryptionMethod);
     s.tlsTunnel = tlsTunnel;
     s.sendBufferSize = sendBufferSize;
@@ -538,6 +596,10 @@ int16_t HiveConnection::openPhysical() noexcept
     }
     if (prepareSocketSettings() != 0)
         return 1;
+    // SeedBeforeConnect: the TLS libraries are loaded (and seeded) before
+    // anything goes on the wire.
+    if (seedBeforeConnect != 0 && encryptionMethod != 0 && baseSocketPreloadSSL(this, &socketSettings) != 0)
+        return 1;
     uint64_t capacity = readBufferSize;
     if (capacity < kHiveMinReadBufferSize)
         capacity = kHiveMinReadBufferSize;
@@ -681,6 +743,7 @@ int16_t HiveConnection::closePhysical() noexcept
         dropSocket();
     }
     freeOptionTexts();
+    freeTlsTexts();
     typeRowCount = 0;
     typeTable = nullptr;
     typeTableCount = 0;

@@ -1,12 +1,17 @@
 // The encrypted in-memory holder of one UTF-16 text.
 #include "security/kamembuf.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kalock.h"
 #include "foundation/karandom.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "security/kacipherapi.h"
 
 namespace {
 
@@ -15,6 +20,80 @@ constexpr uint64_t kUnitBytes = 2;
 constexpr uint64_t kMaxUnits = (UINT64_MAX - KA_DES_BLOCK_SIZE) / kUnitBytes - 1;
 
 const uint8_t kZeroKey[KA_MEMBUF_KEY_SIZE] = {};
+
+// Room of the allowed-versions list the library path keeps.
+constexpr size_t kVersionsSize = 64;
+
+// The library the holders' DES goes through; read under the lock.
+struct CipherLibrary {
+    KaCriticalSection lock;
+    std::atomic<bool> on{false};
+    int32_t pathGiven = 0;
+    char path[KA_CIPHER_LIBRARY_PATH] = {};
+    int32_t versionsGiven = 0;
+    char versions[kVersionsSize] = {};
+};
+
+CipherLibrary& cipherLibrary() noexcept
+{
+    static CipherLibrary library;
+    return library;
+}
+
+// DES-CBC of size bytes (whole blocks) from in to out through the library:
+// EDE with both keys equal. False when anything on the way failed; out is
+// then to be rewritten by the software path.
+bool libraryDes(int direction, const uint8_t* key, const uint8_t* iv, const void* in, void* out, uint64_t size) noexcept
+{
+    CipherLibrary& lib = cipherLibrary();
+    char versions[kVersionsSize];
+    char path[KA_CIPHER_LIBRARY_PATH];
+    bool pathGiven;
+    bool versionsGiven;
+    {
+        KaLockGuard guard(lib.lock);
+        pathGiven = lib.pathGiven != 0;
+        versionsGiven = lib.versionsGiven != 0;
+        memcpy(path, lib.path, sizeof path);
+        memcpy(versions, lib.versions, sizeof versions);
+    }
+    if (size > uint64_t(INT32_MAX))
+        return false;
+    // The holder's caller knows nothing of the library: what the load posts
+    // is kept from its diagnostics.
+    KaErrorList quiet;
+    KaErrorPushList(&quiet);
+    bool done = false;
+    {
+        KaCipherAPI api(versionsGiven ? versions : nullptr);
+        if (pathGiven)
+            api.setLibraryPath(path);
+        if (api.newContext() == 0) {
+            KaCipherCallMapper* m = api.cipherMapper;
+            uint8_t twoKeys[2 * KA_DES_KEY_SIZE];
+            memcpy(twoKeys, key, KA_DES_KEY_SIZE);
+            memcpy(twoKeys + KA_DES_KEY_SIZE, key, KA_DES_KEY_SIZE);
+            const void* cipher = m->EVP_des_ede_cbc();
+            int produced = 0;
+            auto* target = static_cast<uint8_t*>(out);
+            const auto* source = static_cast<const uint8_t*>(in);
+            if (direction == KA_CRYPT_ENCRYPT)
+                done = cipher != nullptr &&
+                       m->EVP_EncryptInit_ex(api.cipherContext, cipher, nullptr, twoKeys, iv) == 1 &&
+                       m->EVP_CIPHER_CTX_set_padding(api.cipherContext, 0) == 1 &&
+                       m->EVP_EncryptUpdate(api.cipherContext, target, &produced, source, int(size)) == 1;
+            else
+                done = cipher != nullptr &&
+                       m->EVP_DecryptInit_ex(api.cipherContext, cipher, nullptr, twoKeys, iv) == 1 &&
+                       m->EVP_CIPHER_CTX_set_padding(api.cipherContext, 0) == 1 &&
+                       m->EVP_DecryptUpdate(api.cipherContext, target, &produced, source, int(size)) == 1;
+            done = done && uint64_t(produced) == size;
+            fastMemzero(twoKeys, sizeof twoKeys);
+        }
+    }
+    KaErrorPopList();
+    return done;
+}
 
 uint64_t cipherSize(uint64_t units)
 {
@@ -42,6 +121,26 @@ bool usableSource(const KaMemoryBuffer& source)
 }
 
 }  // namespace
+
+void kaMemoryBufferUseCipherLibrary(bool on, const char* allowedVersions, const char* libraryPath) noexcept
+{
+    CipherLibrary& lib = cipherLibrary();
+    KaLockGuard guard(lib.lock);
+    lib.versionsGiven = allowedVersions != nullptr && strlen(allowedVersions) < kVersionsSize ? 1 : 0;
+    lib.versions[0] = '\0';
+    if (lib.versionsGiven)
+        memcpy(lib.versions, allowedVersions, strlen(allowedVersions) + 1);
+    lib.pathGiven = libraryPath != nullptr && libraryPath[0] != '\0' && strlen(libraryPath) < KA_CIPHER_LIBRARY_PATH;
+    lib.path[0] = '\0';
+    if (lib.pathGiven)
+        memcpy(lib.path, libraryPath, strlen(libraryPath) + 1);
+    lib.on = on;
+}
+
+bool kaMemoryBufferUsesCipherLibrary() noexcept
+{
+    return cipherLibrary().on;
+}
 
 KaMemoryBuffer::KaMemoryBuffer() noexcept
     : data(nullptr), length(0), size(0), state(KA_MEMBUF_ENCRYPTED), cipherKind(KA_MEMBUF_CIPHER_NONE), iv{}
@@ -122,12 +221,19 @@ int KaMemoryBuffer::setEncrypted(const uint16_t* text, int64_t count, const uint
     if (data == nullptr)
         return 1;
     cipherKind = KA_MEMBUF_CIPHER_DES;
-    cipher.setIV(iv);
-    cipher.setKey(key, KA_CRYPT_ENCRYPT);
     fastMemcpy(data, text, units * kUnitBytes);
     // The padding of the last block carries no meaning; zeros keep it from
     // carrying leftovers of the heap either.
     fastMemset(reinterpret_cast<uint8_t*>(data) + units * kUnitBytes, 0, size - units * kUnitBytes);
+    if (cipherLibrary().on) {
+        if (libraryDes(KA_CRYPT_ENCRYPT, key, iv, data, data, size))
+            return 0;
+        // A failed library call may have left part of the block enciphered.
+        fastMemcpy(data, text, units * kUnitBytes);
+        fastMemset(reinterpret_cast<uint8_t*>(data) + units * kUnitBytes, 0, size - units * kUnitBytes);
+    }
+    cipher.setIV(iv);
+    cipher.setKey(key, KA_CRYPT_ENCRYPT);
     cipher.encrypt(data, data, size);
     resetCipher();
     return 0;
@@ -150,10 +256,12 @@ int KaMemoryBuffer::decryptFrom(const KaMemoryBuffer& source, const uint8_t* key
     uint64_t n = units == 0 ? kUnitBytes : (source.size > textBytes ? source.size : textBytes);
     auto* block = static_cast<uint16_t*>(ramAlloc(n));
     if (block != nullptr && units != 0) {
-        cipher.setIV(source.iv);
-        cipher.setKey(key, KA_CRYPT_DECRYPT);
-        cipher.decrypt(source.data, block, source.size);
-        resetCipher();
+        if (!cipherLibrary().on || !libraryDes(KA_CRYPT_DECRYPT, key, source.iv, source.data, block, source.size)) {
+            cipher.setIV(source.iv);
+            cipher.setKey(key, KA_CRYPT_DECRYPT);
+            cipher.decrypt(source.data, block, source.size);
+            resetCipher();
+        }
         // The decrypted padding of the last block goes too.
         if (n > textBytes)
             fastMemzero(reinterpret_cast<uint8_t*>(block) + textBytes, n - textBytes);

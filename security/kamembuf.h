@@ -32,6 +32,15 @@ constexpr uint64_t KA_MEMBUF_ERR_NO_RANDOM = 8;
 constexpr uint32_t KA_MEMBUF_CIPHER_NONE = 0;
 constexpr uint32_t KA_MEMBUF_CIPHER_DES = 1;
 
+// Routes every holder's DES through the TLS library's cipher once the
+// library is known to load (the TLS socket calls this after loading it):
+// two-key triple DES with both halves equal is DES, so each path reads what
+// the other wrote and the cipher record stays KA_MEMBUF_CIPHER_DES. A holder
+// whose library call fails takes the software DES, without a diagnostic.
+// on false switches the library path off again. The texts are copied.
+void kaMemoryBufferUseCipherLibrary(bool on, const char* allowedVersions, const char* libraryPath) noexcept;
+[[nodiscard]] bool kaMemoryBufferUsesCipherLibrary() noexcept;
+
 // A plain structure embedded in its owner or allocated by it. Callers read
 // `data` and `length` of a plain buffer directly: the text and its length.
 struct KaMemoryBuffer {

@@ -7,7 +7,9 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kalock.h"
 #include "kamessages.h"
+#include "platform/bosenv.h"
 
 namespace {
 
@@ -200,6 +202,42 @@ void callVoid(void* entry, Args... args) noexcept
         fn(args...);
 }
 
+// Where OpenSSL 1.0.2's public BIO structure keeps its callback and the
+// callback's argument.
+constexpr size_t kBio102CallbackOffset = 8;
+constexpr size_t kBio102CallbackArgOffset = 16;
+// CRYPTO_LOCK in the locking callback's mode.
+constexpr int kCryptoLockRequest = 1;
+
+using BioCallback = long (*)(void*, int, const char*, int, long, long);
+
+void** bio102Field(void* bio, size_t offset) noexcept
+{
+    return reinterpret_cast<void**>(static_cast<char*>(bio) + offset);
+}
+
+// Waits through the argument before a read; the read goes ahead on 1.
+long readWait(void* found, long result) noexcept
+{
+    auto* wait = static_cast<KaSSLReadWait*>(found);
+    if (wait != nullptr && !wait->active)
+        return result;
+    if (wait == nullptr || wait->transport == nullptr || wait->waitReadable == nullptr) {
+        if (wait != nullptr)
+            wait->lastWait = int(KA_SSL_READ_NO_TRANSPORT);
+        return KA_SSL_READ_NO_TRANSPORT;
+    }
+    int rc = wait->waitReadable(wait->transport);
+    wait->lastWait = rc;
+    return rc == 0 ? result : long(rc);
+}
+
+KaCriticalSection& opensslGlobalLock() noexcept
+{
+    static KaCriticalSection lock(0, kKaLockRecursive);
+    return lock;
+}
+
 void postUnknown(int64_t code) noexcept
 {
     char text[32];
@@ -259,6 +297,23 @@ void KaSSLCallMapper10::freeSession(void* ssl) noexcept
     callVoid(slot(KA_SSL_SSL_free), ssl);
 }
 
+int KaSSLCallMapper10::setReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept
+{
+    if (bio == nullptr)
+        return 1;
+    *bio102Field(bio, kBio102CallbackOffset) = reinterpret_cast<void*>(&sslReadWaitCallback10);
+    *bio102Field(bio, kBio102CallbackArgOffset) = argument;
+    return 0;
+}
+
+void KaSSLCallMapper10::clearReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept
+{
+    if (bio == nullptr)
+        return;
+    *bio102Field(bio, kBio102CallbackOffset) = nullptr;
+    *bio102Field(bio, kBio102CallbackArgOffset) = argument;
+}
+
 int KaSSLCallMapper10::setOptions(void* context, uint64_t options, int allWorkarounds) noexcept
 {
     if (allWorkarounds != 0)
@@ -303,6 +358,27 @@ void KaSSLCallMapper11::freeSession(void* ssl) noexcept
         return;
     unregisterHandle(call<void*>(slot(KA_SSL_SSL_get_rbio), nullptr, ssl));
     callVoid(slot(KA_SSL_SSL_free), ssl);
+}
+
+int KaSSLCallMapper11::setReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept
+{
+    if (bio == nullptr)
+        return 1;
+    unregisterHandle(bio);
+    if (registerHandle(bio, argument) != 0)
+        return 1;
+    callVoid(slot(KA_SSL_BIO_set_callback), bio, static_cast<BioCallback>(&sslReadWaitCallback11));
+    callVoid(slot(KA_SSL_BIO_set_callback_arg), bio, static_cast<void*>(argument));
+    return 0;
+}
+
+void KaSSLCallMapper11::clearReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept
+{
+    if (bio == nullptr)
+        return;
+    unregisterHandle(bio);
+    callVoid(slot(KA_SSL_BIO_set_callback), bio, static_cast<BioCallback>(nullptr));
+    callVoid(slot(KA_SSL_BIO_set_callback_arg), bio, static_cast<void*>(argument));
 }
 
 int KaSSLCallMapper11::setOptions(void* context, uint64_t options, int allWorkarounds) noexcept
@@ -398,6 +474,16 @@ int KaCryptoCallMapper10::checkHost(void*, const char*, size_t, unsigned, char**
     return 0;
 }
 
+void KaCryptoCallMapper10::setThreadIdCallback(unsigned long (*function)()) noexcept
+{
+    callVoid(slot(KA_CRYPTO_CRYPTO_set_id_callback), function);
+}
+
+void KaCryptoCallMapper10::setLockingCallback(void (*function)(int, int, const char*, int)) noexcept
+{
+    callVoid(slot(KA_CRYPTO_CRYPTO_set_locking_callback), function);
+}
+
 KaCryptoCallMapper11::~KaCryptoCallMapper11()
 {
     unregisterAll();
@@ -423,4 +509,35 @@ int KaCryptoCallMapper11::checkHost(void* certificate, const char* name, size_t 
                                     char** peerName) noexcept
 {
     return call(slot(KA_CRYPTO_X509_check_host), 0, certificate, name, length, flags, peerName);
+}
+
+void KaCryptoCallMapper11::setThreadIdCallback(unsigned long (*)()) noexcept {}
+
+void KaCryptoCallMapper11::setLockingCallback(void (*)(int, int, const char*, int)) noexcept {}
+
+long sslReadWaitCallback10(void* bio, int operation, const char*, int, long, long result)
+{
+    if (operation != KA_BIO_CB_READ)
+        return result;
+    return readWait(*bio102Field(bio, kBio102CallbackArgOffset), result);
+}
+
+long sslReadWaitCallback11(void* bio, int operation, const char*, int, long, long result)
+{
+    if (operation != KA_BIO_CB_READ)
+        return result;
+    return readWait(KaCallMapperCb::findOwner(bio), result);
+}
+
+void opensslLockingCallback(int mode, int, const char*, int)
+{
+    if (mode & kCryptoLockRequest)
+        opensslGlobalLock().enter();
+    else
+        opensslGlobalLock().leave();
+}
+
+unsigned long opensslThreadIdCallback()
+{
+    return static_cast<unsigned long>(bosGetThreadId());
 }

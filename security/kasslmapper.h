@@ -139,6 +139,26 @@ enum KaCryptoRow : uint32_t {
     KA_CRYPTO_INDEXES
 };
 
+// The read-wait callback's argument. The TLS socket points transport at
+// itself while a read may wait for data and supplies the wait, which the
+// transport layer above implements; the callback records what the wait gave,
+// since OpenSSL may fold the callback's result into a plain -1.
+struct KaSSLReadWait {
+    void* transport = nullptr;  // null: a read fails at once
+    void* prelogin = nullptr;   // the pre-login record of the TLS-in-packets transport
+    // KA_SOCK_OK when data can be read, else the transport result.
+    int (*waitReadable)(void* transport) noexcept = nullptr;
+    int lastWait = 0;
+    // 0: reads go ahead without waiting. Switching this instead of the
+    // callback keeps a read from touching the BIO registry.
+    int32_t active = 1;
+};
+
+// OpenSSL's BIO callback operation code of a read, before it runs.
+constexpr int KA_BIO_CB_READ = 0x02;
+// A read without a transport to wait on.
+constexpr long KA_SSL_READ_NO_TRANSPORT = -2;
+
 class KaSSLCallMapper : public KaOpenSSLCallMapperLoader {
 public:
     ~KaSSLCallMapper() override;
@@ -148,6 +168,10 @@ public:
 
     virtual int initLibrary() noexcept = 0;
     virtual void freeSession(void* ssl) noexcept = 0;
+    // Every read of the BIO first waits through the argument; 0, or 1 when
+    // the registration could not be made.
+    [[nodiscard]] virtual int setReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept = 0;
+    virtual void clearReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept = 0;
     virtual int setOptions(void* context, uint64_t options, int allWorkarounds) noexcept = 0;
     virtual uint64_t applyOptions(void* context, uint64_t options) noexcept = 0;
     virtual void loadErrorStrings() noexcept = 0;
@@ -165,6 +189,8 @@ class KaSSLCallMapper10 : public KaSSLCallMapper {
 public:
     int initLibrary() noexcept override;
     void freeSession(void* ssl) noexcept override;
+    int setReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept override;
+    void clearReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept override;
     int setOptions(void* context, uint64_t options, int allWorkarounds) noexcept override;
     uint64_t applyOptions(void* context, uint64_t options) noexcept override;
     void loadErrorStrings() noexcept override;
@@ -177,6 +203,8 @@ public:
     ~KaSSLCallMapper11() override;
     int initLibrary() noexcept override;
     void freeSession(void* ssl) noexcept override;
+    int setReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept override;
+    void clearReadWaitCallback(void* bio, KaSSLReadWait* argument) noexcept override;
     int setOptions(void* context, uint64_t options, int allWorkarounds) noexcept override;
     uint64_t applyOptions(void* context, uint64_t options) noexcept override;
     void loadErrorStrings() noexcept override;
@@ -200,6 +228,8 @@ public:
     virtual int initLibrary() noexcept = 0;
     virtual int checkHost(void* certificate, const char* name, size_t length, unsigned flags,
                           char** peerName) noexcept = 0;
+    virtual void setThreadIdCallback(unsigned long (*function)()) noexcept = 0;
+    virtual void setLockingCallback(void (*function)(int, int, const char*, int)) noexcept = 0;
 
     static KaCryptoCallMapper* selectMapper(KaOpenSSLCallMapperLoader& loader) noexcept;
 
@@ -214,6 +244,8 @@ public:
     // names by its rules (whole DNS names, wildcard in the leftmost label).
     int checkHost(void* certificate, const char* name, size_t length, unsigned flags,
                   char** peerName) noexcept override;
+    void setThreadIdCallback(unsigned long (*function)()) noexcept override;
+    void setLockingCallback(void (*function)(int, int, const char*, int)) noexcept override;
 };
 
 class KaCryptoCallMapper11 : public KaCryptoCallMapper, private KaCallMapperCb {
@@ -224,4 +256,15 @@ public:
     int initLibrary() noexcept override;
     int checkHost(void* certificate, const char* name, size_t length, unsigned flags,
                   char** peerName) noexcept override;
+    void setThreadIdCallback(unsigned long (*function)()) noexcept override;
+    void setLockingCallback(void (*function)(int, int, const char*, int)) noexcept override;
 };
+
+// The BIO callbacks that setReadWaitCallback installs, one per adapter.
+long sslReadWaitCallback10(void* bio, int operation, const char* data, int length, long argument, long result);
+long sslReadWaitCallback11(void* bio, int operation, const char* data, int length, long argument, long result);
+
+// OpenSSL 1.0.2's thread support: every lock the library asks for is one
+// recursive mutex of the process; 1.1.1 locks by itself.
+void opensslLockingCallback(int mode, int lockNumber, const char* file, int line);
+unsigned long opensslThreadIdCallback();

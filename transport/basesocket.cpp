@@ -13,6 +13,7 @@
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 #include "transport/katcpip.h"
+#include "transport/katlssock.h"
 
 namespace {
 
@@ -71,13 +72,48 @@ void BaseSocket::setConnection(BaseConnection* newConnection) noexcept
     timeoutMode = BASE_SOCKET_NO_TIMEOUT;
 }
 
-int BaseSocket::prepareSSL(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
-                           const uint16_t*, uint16_t, const uint16_t*, const uint16_t*, int32_t) noexcept
+int BaseSocket::prepareSSL(const uint16_t* trustStore, const uint16_t* trustStorePassword, const uint16_t* keyStore,
+                           const uint16_t* keyStorePassword, const uint16_t* keyPassword,
+                           const uint16_t* hostNameInCertificate, uint16_t validateServerCertificate,
+                           const uint16_t* sslLibName, const uint16_t* cryptoLibName, int32_t encryptionMethod) noexcept
 {
-    // The TLS transport is not part of the driver yet: the connect is
-    // refused rather than made in the clear.
-    postTlsUnavailable();
-    return 1;
+    if (transport != nullptr && transport->kind != KA_SOCK_KIND_TLS) {
+        delete transport;
+        transport = nullptr;
+    }
+    if (transport == nullptr) {
+        transport = new KaSSLSock(nullptr);
+        if (transport == nullptr)
+            return 1;
+    } else {
+        transport->close();
+    }
+    auto* tls = static_cast<KaSSLSock*>(transport);
+    applyTcpSettings(tls);
+    // The connection's whole TLS block when it has one; else the settings
+    // given, with the library's defaults for the rest.
+    BaseSocketTlsSettings given = {};
+    if (settings == nullptr || settings->tls == nullptr) {
+        given.trustStore = trustStore;
+        given.trustStorePassword = trustStorePassword;
+        given.keyStore = keyStore;
+        given.keyStorePassword = keyStorePassword;
+        given.keyPassword = keyPassword;
+        given.hostNameInCertificate = hostNameInCertificate;
+        given.validateServerCertificate = validateServerCertificate;
+        given.sslLibName = sslLibName;
+        given.cryptoLibName = cryptoLibName;
+    }
+    const BaseSocketTlsSettings& use = settings != nullptr && settings->tls != nullptr ? *settings->tls : given;
+    if (tls->applySettings(use, encryptionMethod, settings != nullptr ? settings->tlsTunnel : 0) != 0) {
+        // No transport is left that a connect could use in the clear, and
+        // the connect fails as one that could not be made.
+        delete transport;
+        transport = nullptr;
+        errPost(MSG_SOCKET_TLS_NOT_MADE)->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+        return 1;
+    }
+    return 0;
 }
 
 int BaseSocket::preparePlain() noexcept
@@ -93,9 +129,14 @@ int BaseSocket::preparePlain() noexcept
     } else {
         transport->close();
     }
+    applyTcpSettings(static_cast<KaTCPIP*>(transport));
+    return 0;
+}
+
+void BaseSocket::applyTcpSettings(KaTCPIP* tcp) noexcept
+{
     if (settings == nullptr)
-        return 0;
-    auto* tcp = static_cast<KaTCPIP*>(transport);
+        return;
     if (int64_t size = bufferSize(settings->sendBufferSize, settings->defaultSendBufferSize); size != 0)
         tcp->sendBufferSize = size;
     if (int64_t size = bufferSize(settings->receiveBufferSize, settings->defaultReceiveBufferSize); size != 0)
@@ -104,7 +145,6 @@ int BaseSocket::preparePlain() noexcept
         tcp->maxReadSize = settings->maxReadSize;
     tcp->keepAlive = settings->keepAlive == 1 ? 1 : 0;
     tcp->blockingConnect = settings->blockingConnect != 0 ? 1 : 0;
-    return 0;
 }
 
 int BaseSocket::connectHTTP() noexcept

@@ -11,6 +11,7 @@
 #include "transport/kasock.h"
 
 class BaseConnection;
+class KaTCPIP;
 
 // Longest time-out in seconds the socket applies.
 constexpr int64_t kBaseSocketMaxTimeoutSeconds = 1000000;
@@ -28,22 +29,24 @@ enum : int32_t {
 // The TLS settings of a connection, handed to the TLS transport when it
 // exists. Texts are the connection's, not copied; null when not set.
 struct BaseSocketTlsSettings {
-    const uint16_t* trustStore;
-    const uint16_t* trustStorePassword;
-    const uint16_t* keyStore;
-    const uint16_t* keyStorePassword;
-    const uint16_t* keyPassword;
-    const uint16_t* hostNameInCertificate;
-    uint16_t validateServerCertificate;
-    const uint16_t* sslLibName;
-    const uint16_t* cryptoLibName;
-    const uint16_t* allowedOpenSSLVersions;
-    uint32_t openSSLOptions;
-    uint32_t openSSLMode;
-    const uint16_t* cipherList;
-    const uint16_t* prngSeedFile;
-    int64_t prngMaxBytes;
-    const uint16_t* prngSeedSource;
+    const uint16_t* trustStore = nullptr;
+    const uint16_t* trustStorePassword = nullptr;
+    const uint16_t* keyStore = nullptr;
+    const uint16_t* keyStorePassword = nullptr;
+    const uint16_t* keyPassword = nullptr;
+    const uint16_t* hostNameInCertificate = nullptr;
+    // Verification is on unless the user's option turned it off: a settings
+    // block left zero must not accept any certificate.
+    uint16_t validateServerCertificate = 1;
+    const uint16_t* sslLibName = nullptr;
+    const uint16_t* cryptoLibName = nullptr;
+    const uint16_t* allowedOpenSSLVersions = nullptr;
+    uint32_t openSSLOptions = 0;
+    uint32_t openSSLMode = 0;
+    const uint16_t* cipherList = nullptr;
+    const uint16_t* prngSeedFile = nullptr;
+    int64_t prngMaxBytes = 0;
+    const uint16_t* prngSeedSource = nullptr;
 };
 
 // What the socket reads of its connection, filled by the connection from
@@ -124,6 +127,8 @@ public:
     int64_t loginDeadlineMs = 0;
 
 private:
+    // Buffer sizes, keep-alive and the connect mode from the settings.
+    void applyTcpSettings(KaTCPIP* tcp) noexcept;
     // 0 to go on, else KA_SOCK_TIMED_OUT with HYT00 posted.
     [[nodiscard]] int applyLoginDeadline() noexcept;
     [[nodiscard]] int connectWith(uint16_t port, const uint16_t* hostW, const char* host, const uint16_t* service,

@@ -8,6 +8,7 @@
 
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "platform/callmapper.h"
 #include "support/errorscope.h"
 #include "support/freewatch.h"
 #include "support/u16.h"
@@ -123,6 +124,76 @@ TEST_F(MemoryBufferTest, CiphertextIsDesCbcUnderTheKeyAndTheHoldersOwnIv)
     uint8_t expected[8];
     des.encrypt(u"abcd", expected, 8);
     EXPECT_EQ(std::memcmp(m.data, expected, 8), 0);
+}
+
+// Sends the holders' DES through the TLS library for the scope.
+struct CipherLibraryScope {
+    explicit CipherLibraryScope(const std::string& path)
+    {
+        kaMemoryBufferUseCipherLibrary(true, nullptr, path.c_str());
+    }
+    ~CipherLibraryScope() { kaMemoryBufferUseCipherLibrary(false, nullptr, nullptr); }
+    CipherLibraryScope(const CipherLibraryScope&) = delete;
+    CipherLibraryScope& operator=(const CipherLibraryScope&) = delete;
+};
+
+std::string tlsLibrary()
+{
+    return katest::buildDir() + "/lib/libVYtls28.so";
+}
+
+TEST_F(MemoryBufferTest, LibraryAndSoftwarePathsWriteTheSameDes)
+{
+    ErrorScope scope;
+    size_t mappersBefore = callMapperRegistryCount();
+    for (const char16_t* t : {u"a", u"abcd", u"abcde", u"p\u00e4ssw\u00f6rd \U0001F511 long enough for three blocks"}) {
+        std::u16string expected(t);
+        KaMemoryBuffer byLibrary;
+        {
+            CipherLibraryScope library(tlsLibrary());
+            ASSERT_EQ(byLibrary.setEncrypted(W(t), KA_MEMBUF_NTS, kKey), 0);
+        }
+        EXPECT_EQ(byLibrary.cipherKind, KA_MEMBUF_CIPHER_DES);
+        EXPECT_TRUE(cipherIsReset(byLibrary));
+        // Byte for byte the software DES-CBC of the padded text under the holder's IV.
+        std::vector<uint8_t> padded(byLibrary.size, 0);
+        std::memcpy(padded.data(), t, 2 * expected.size());
+        std::vector<uint8_t> software(byLibrary.size);
+        DESwCBCEncryptor des;
+        des.setIV(byLibrary.iv);
+        des.setKey(kKey, KA_CRYPT_ENCRYPT);
+        des.encrypt(padded.data(), software.data(), software.size());
+        EXPECT_EQ(std::memcmp(byLibrary.data, software.data(), software.size()), 0);
+
+        // Each path reads what the other wrote.
+        KaMemoryBuffer bySoftware;
+        ASSERT_EQ(bySoftware.setEncrypted(W(t), KA_MEMBUF_NTS, kKey), 0);
+        KaMemoryBuffer plain;
+        ASSERT_EQ(plain.decryptFrom(byLibrary, kKey), 0);
+        EXPECT_EQ(text(plain), expected);
+        {
+            CipherLibraryScope library(tlsLibrary());
+            ASSERT_EQ(plain.decryptFrom(bySoftware, kKey), 0);
+            EXPECT_EQ(text(plain), expected);
+            EXPECT_EQ(plain.data[plain.length], 0);
+            EXPECT_TRUE(cipherIsReset(plain));
+        }
+    }
+    // The library was loaded for it, and nothing was posted on the way.
+    EXPECT_GT(callMapperRegistryCount(), mappersBefore);
+    EXPECT_EQ(scope.size(), 0u);
+}
+
+TEST_F(MemoryBufferTest, UnloadableLibraryFallsBackWithoutADiagnostic)
+{
+    ErrorScope scope;
+    CipherLibraryScope library("/nonexistent/libVYtls28.so");
+    KaMemoryBuffer m;
+    ASSERT_EQ(m.setEncrypted(W(u"secret"), KA_MEMBUF_NTS, kKey), 0);
+    KaMemoryBuffer plain;
+    ASSERT_EQ(plain.decryptFrom(m, kKey), 0);
+    EXPECT_EQ(text(plain), u"secret");
+    EXPECT_EQ(scope.size(), 0u);
 }
 
 TEST_F(MemoryBufferTest, EqualTextsUnderOneKeyGetDifferentIvsAndCiphertexts)
