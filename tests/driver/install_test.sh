@@ -5,7 +5,8 @@
 # template, and isql and pyodbc connect through that data source to the
 # test server. A copy of the driver with no catalogue beside it still
 # reports a refused connection with its SQLSTATE and English text, and its
-# trace says where the catalogue was looked for.
+# trace says where the catalogue was looked for. TLS works with the
+# template's settings and the installed TLS library.
 # Usage: install_test.sh <build dir> <source dir> <version ##.##.####> [ASan runtime to preload]
 set -u
 build=$1
@@ -14,8 +15,11 @@ version=$3
 asan=${4:-}
 dir=$(mktemp -d "${TMPDIR:-/tmp}/install_test.XXXXXX") || exit 1
 server=""
+tlsserver=""
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    for pid in $server $tlsserver; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
     rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -127,6 +131,51 @@ printf '[ODBC]\nInstallDir=%s\n' "$prefix" >>"$ODBCINI"
 out=$(KA_DEBUGGING=8 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
 has "catalogue not found" && complain "InstallDir of odbc.ini did not lead to the catalogue"
 has "$refusal" || complain "bare: no refusal with the install directory of odbc.ini"
+
+# TLS through the installed data source: EncryptionMethod and TrustStore as
+# the template has them, the server's certificate from a CA of the test's
+# own; a trust store without that CA refuses the server.
+tls="$dir/tls"
+mkdir "$tls"
+(
+    cd "$tls" &&
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ca.key &&
+    openssl req -x509 -new -key ca.key -subj '/CN=Install Test CA' -days 2 -out ca.pem \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign &&
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out server.key &&
+    openssl req -new -key server.key -subj /CN=localhost -out server.csr &&
+    printf 'subjectAltName=DNS:localhost\n' >ext &&
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile ext -out server.pem &&
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout other.key -subj /CN=other \
+        -days 2 -out other.pem
+) >"$tls/openssl.log" 2>&1 || { cat "$tls/openssl.log"; complain "openssl could not make the certificates"; }
+mkfifo "$dir/tlsport"
+/usr/bin/python3 "$source/tools/hs2server/hs2server" --port 0 --tls-cert "$tls/server.pem" --tls-key "$tls/server.key" \
+    >"$dir/tlsport" 2>"$dir/tlsserver.log" &
+tlsserver=$!
+read -r tlsport <"$dir/tlsport"
+# The driver loads libVYtls28.so from beside itself through its run path;
+# under the sanitizer, whose dlopen stands between, it is named instead.
+tlslib=""
+[ -z "$asan" ] || tlslib="SSLLibName=$prefix/lib/libVYtls28.so\nCryptoLibName=$prefix/lib/libVYtls28.so\n"
+for trust in ca other; do
+    sed -e "s/^\[HiveServer2\]/[tls$trust]/" -e "s/^HostName=.*/HostName=localhost/" -e "s/^PortNumber=.*/PortNumber=$tlsport/" \
+        -e "s/^EncryptionMethod=.*/EncryptionMethod=1/" -e "s|^;TrustStore=.*|TrustStore=$tls/$trust.pem|" \
+        -e "s|^LoginTimeout=.*|&\n$tlslib|" "$share/odbc.ini" >"$dir/tls$trust.ini"
+    odbcinst -i -s -f "$dir/tls$trust.ini" >/dev/null
+done
+out=$(timeout 60 isql -v -b tlsca user secret </dev/null 2>&1)
+rc=$?
+printf 'tlsca: %s\n' "$out"
+sanitizer_quiet tlsca
+[ $rc -eq 0 ] || complain "isql could not connect over TLS through the installed data source ($rc)"
+out=$(timeout 60 isql -v -b tlsother user secret </dev/null 2>&1)
+printf 'tlsother: %s\n' "$out"
+sanitizer_quiet tlsother
+has "[08001]" && has "The server's certificate was refused" ||
+    complain "a trust store without the server's CA did not refuse the server"
+kill "$tlsserver" 2>/dev/null && wait "$tlsserver" 2>/dev/null
+tlsserver=""
 
 if [ -n "$asan" ]; then
     # Python's own allocations are not the driver's to account for.
