@@ -63,24 +63,29 @@ void discardFrom(size_t before) noexcept
 // a lost link or a server's refusal during the open is 08001, so that the
 // server passes may try the next server and no reconnect is started; a
 // time-out stays HYT00.
-void reportAsConnectFailure(size_t before) noexcept
+void reportAsConnectFailure(size_t before, int64_t loginTimeout) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)
         return;
     size_t n = list->recordCount();
     bool settled = false;
+    bool timedOut = false;
     for (size_t i = before; i < n; ++i) {
         KaError* record = list->recordAt(i);
         if (record == nullptr || record->isWarning())
             continue;
         if (record->sqlstateMsg == kBaseIdxTimeout || record->sqlstateMsg == kBaseIdxUnableToConnect) {
+            timedOut = timedOut || record->sqlstateMsg == kBaseIdxTimeout;
             settled = true;
         } else if (record->sqlstateMsg == kBaseIdxLinkFailure) {
             record->setSqlstateMsg(kBaseIdxUnableToConnect);
             settled = true;
         }
     }
+    // The time-out says which budget ran out.
+    if (timedOut)
+        basePostErrorMsg(kBaseIdxTimeout, MSG_HIVE_LOGIN_TIMED_OUT)->addParamSigned(loginTimeout);
     if (!settled) {
         for (size_t i = n; i > before; --i) {
             KaError* record = list->recordAt(i - 1);
@@ -720,7 +725,7 @@ int16_t HiveConnection::openPhysical() noexcept
         break;
     }
     if (rc != 0) {
-        reportAsConnectFailure(before);
+        reportAsConnectFailure(before, socketSettings.loginTimeout);
         dropSocket();
         return 1;
     }

@@ -190,6 +190,8 @@ TEST_F(Hs2Connect, ConnectFailuresSayWhatHappened)
         {"no host", "DRIVER={VYspark28};PORT=10000;UID=ann;PWD=x", "HY000", "Not enough information to connect"},
         {"http transport", driverString(server->port(), "UID=ann;PWD=x;TransportMode=1"), "08001",
          "transport mode 1 is not available"},
+        {"packet log of no kind", driverString(server->port(), "UID=ann;PWD=x;EPL=1;PacketLoggingMode=9"), "08001",
+         "The packet log could not be created"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,10 +208,10 @@ TEST_F(Hs2Connect, StalledAndDroppingServersEndTheConnectWithADiagnostic)
         const char* words;
     };
     const Case cases[] = {
-        {"stall=sasl:60000", "HYT00", ""},
-        {"stall=OpenSession:60000", "HYT00", ""},
+        {"stall=sasl:60000", "HYT00", "within the login time-out of 2 seconds"},
+        {"stall=OpenSession:60000", "HYT00", "within the login time-out of 2 seconds"},
         // Each call in time, the whole open not.
-        {"stall=*:700", "HYT00", ""},
+        {"stall=*:700", "HYT00", "within the login time-out of 2 seconds"},
         {"drop=OpenSession", "08001", "The connection to the server was lost"},
         {"truncate=OpenSession", "08001", ""},
     };
