@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Turns the message table into the gencat source of the driver's catalogue
-and the C++ header of message numbers, so that code and catalogue share one
-list of numbers.
+"""Turns the message table into the gencat source of the driver's catalogue,
+the C++ header of message numbers, so that code and catalogue share one
+list of numbers, and the header of the built-in English texts that stand in
+for the catalogue when its file cannot be opened.
 
-    genmessages.py messages.txt VYspark28.msg kamessages.h
+    genmessages.py messages.txt VYspark28.msg kamessages.h kamessagetexts.h
 
 Lines are "NUMBER NAME text"; blank lines and lines starting with "#" are
 skipped. A number may appear twice only with the same text (each name
@@ -76,7 +77,22 @@ def write_if_changed(path, content):
     os.replace(tmp, path)
 
 
-def main(src, msg_out, header_out):
+def c_literal(text):
+    """The text as a C++ string literal with the same bytes that gencat
+    stores: its \\n, \\t and \\\\ escapes mean the same in C++."""
+    out = []
+    for byte in text.encode('utf-8'):
+        ch = chr(byte)
+        if ch == '"':
+            out.append('\\"')
+        elif 0x20 <= byte < 0x7f:
+            out.append(ch)
+        else:
+            out.append(f'\\{byte:03o}')
+    return '"' + ''.join(out) + '"'
+
+
+def main(src, msg_out, header_out, texts_out):
     entries, names = parse(src)
     msg = ['$set 1\n']
     for number in sorted(entries):
@@ -88,11 +104,23 @@ def main(src, msg_out, header_out):
     for name, number in sorted(names.items(), key=lambda item: (item[1], item[0])):
         header.append(f'    MSG_{name} = {number},\n')
     header.append('};\n')
+    texts = [
+        "// Generated from messages/messages.txt: the driver's English message texts,\n",
+        '// sorted by number, for lookups when the catalogue file cannot be opened.\n',
+        '// Included by the catalogue layer only.\n',
+        '#pragma once\n#include <cstdint>\n\n',
+        'struct KaBuiltInMessage {\n    uint16_t number;\n    const char* text;\n};\n\n',
+        'inline constexpr KaBuiltInMessage kKaBuiltInMessages[] = {\n',
+    ]
+    for number in sorted(entries):
+        texts.append(f'    {{{number}, {c_literal(entries[number][1])}}},\n')
+    texts.append('};\n')
     write_if_changed(msg_out, ''.join(msg))
     write_if_changed(header_out, ''.join(header))
+    write_if_changed(texts_out, ''.join(texts))
 
 
 if __name__ == '__main__':
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 5:
         sys.exit(__doc__)
-    main(*sys.argv[1:4])
+    main(*sys.argv[1:5])

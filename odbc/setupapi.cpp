@@ -150,11 +150,8 @@ void catalogueText(char* out, size_t size, uint16_t number, const char* s1, cons
 
 bool catalogueOpen() noexcept
 {
-    char text[32];
-    errLoadMessage(text, sizeof text, MSG_SETUP_ENTRY_MISSING);
-    char number[16];
-    snprintf(number, sizeof number, "%u", unsigned(MSG_SETUP_ENTRY_MISSING));
-    return strcmp(text, number) != 0;
+    // The file itself: without it the texts still come from the library.
+    return bosCatalogueFileOpen();
 }
 
 SetupAttribute* newAttribute(const char* key, size_t keyLength, const char* value, size_t valueLength) noexcept

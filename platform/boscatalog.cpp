@@ -1,18 +1,22 @@
 // The message catalogue through the operating-system layer, and the message
-// source that gives diagnostics their texts from it.
+// source that gives diagnostics their texts from it. Texts the catalogue file
+// cannot give come from the English texts built into the library.
 #include "platform/boscatalog.h"
 
 #include <locale.h>
 #include <nl_types.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include <unicode/ucnv.h>
 
 #include "foundation/icucache.h"
 #include "foundation/kalock.h"
 #include "foundation/kathread.h"
+#include "kamessagetexts.h"
 #include "platform/bos.h"
 #include "platform/bosinternal.h"
 #include "platform/boslib.h"
@@ -53,12 +57,16 @@ const char* catalogueLanguage(const char* locale)
     return v && strcmp(v, "C") != 0 ? v : kFallbackLanguage;
 }
 
-nl_catd openCatalogueIn(const char* language, const char* baseName)
+constexpr size_t kCatalogueFileSize = BOS_PATH_SIZE * 2;
+
+// The file tried is left in file (empty when its name does not fit).
+nl_catd openCatalogueIn(const char* language, const char* baseName, char (&file)[kCatalogueFileSize])
 {
-    char file[BOS_PATH_SIZE * 2];
     int n = snprintf(file, sizeof file, "%s/locale/%s/LC_MESSAGES/%s.mo", bosInstallDir, language, baseName);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof file)
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof file) {
+        file[0] = 0;
         return noCatalogue();
+    }
     return catopen(file, 0);
 }
 
@@ -78,10 +86,30 @@ nl_catd openCatalogue(const char* baseName)
         printf("OpenStrings: Using LC_MESSAGES=%s\n", language);
         fflush(stdout);
     }
-    nl_catd cat = openCatalogueIn(language, baseName);
-    if (cat == noCatalogue())
-        cat = openCatalogueIn(kFallbackLanguage, baseName);
+    char first[kCatalogueFileSize];
+    nl_catd cat = openCatalogueIn(language, baseName, first);
+    if (cat != noCatalogue())
+        return cat;
+    char second[kCatalogueFileSize];
+    cat = openCatalogueIn(kFallbackLanguage, baseName, second);
+    // Only the trace tells: a diagnostic here would turn every success of
+    // the call that opens the catalogue into a success with information.
+    if (cat == noCatalogue() && bosTraced(BOS_TRACE_STRINGS)) {
+        printf("OpenStrings: catalogue not found at %s or %s; using the built-in English texts\n",
+               first[0] ? first : "(name too long)", second[0] ? second : "(name too long)");
+        fflush(stdout);
+    }
     return cat;
+}
+
+// The English text built into the library for a message number; null for a
+// number the driver does not know.
+const char* builtInText(uint32_t number)
+{
+    const KaBuiltInMessage* end = std::end(kKaBuiltInMessages);
+    const KaBuiltInMessage* at = std::lower_bound(std::begin(kKaBuiltInMessages), end, number,
+                                                  [](const KaBuiltInMessage& m, uint32_t n) { return m.number < n; });
+    return at != end && at->number == number ? at->text : nullptr;
 }
 
 int64_t lookup(nl_catd cat, uint32_t number, char* buffer, size_t size)
@@ -91,6 +119,13 @@ int64_t lookup(nl_catd cat, uint32_t number, char* buffer, size_t size)
     const char* text = decimal;
     if (cat != noCatalogue())
         text = catgets(cat, 1, static_cast<int>(number), decimal);
+    // Without the file, or with a file older than the library, the built-in
+    // text keeps the SQLSTATE and the message of a diagnostic right.
+    if (text == decimal) {
+        const char* builtIn = builtInText(number);
+        if (builtIn != nullptr)
+            text = builtIn;
+    }
     if (bosTraced(BOS_TRACE_STRINGS)) {
         printf("LoadStringFromOpenFile: idResource=%s\n", decimal);
         fflush(stdout);
@@ -188,6 +223,12 @@ int CloseStrings(void* reserved, int32_t* counter)
         catalogueValue = kNoCatalogueValue;
     }
     return 0;
+}
+
+bool bosCatalogueFileOpen()
+{
+    KaLockGuard<KaCriticalSection> guard(lookupLock());
+    return catalogueValue != kNoCatalogueValue;
 }
 
 int64_t LoadStringFromOpenFile(const char* reserved, uint32_t number, char* buffer, size_t size)

@@ -190,3 +190,14 @@ gtest_discover_tests(driver_hs2_catalogparse_test TEST_PREFIX "driver." DISCOVER
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   TIMEOUT 180)
+# The install rules as a user meets them: installed into a temporary
+# prefix, registered with odbcinst from the installed templates, and used
+# by isql and pyodbc through the data source.
+add_test(NAME driver.install
+  COMMAND sh ${KA_DRIVER_TESTS}/install_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${KA_DRIVER_VERSION_ODBC}
+    "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.install PROPERTIES TIMEOUT 180)
+
+# docs/keywords.md against the option readers in odbc/ and hive/.
+add_test(NAME driver.keywords
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/keywords_test.py ${CMAKE_SOURCE_DIR})
