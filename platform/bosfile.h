@@ -70,6 +70,10 @@ int bosfdeleteW(const uint16_t* path);
 [[nodiscard]] int bosGetFileSizeW(const uint16_t* path, uint64_t* size);
 // 1 when path is a regular file, else 0.
 [[nodiscard]] int bosexist(const char* path);
+// The system's odbc.ini (odbcIni) or odbcinst.ini, as unixODBC places them:
+// in ODBCSYSINI's folder, else /etc. True when that file exists, its path
+// in out.
+[[nodiscard]] bool bosSystemConfigPath(char* out, size_t size, bool odbcIni) noexcept;
 [[nodiscard]] int bosexistW(const uint16_t* path);
 [[nodiscard]] int bosFileAccess(const char* path);
 [[nodiscard]] int bosRename(const char* oldName, const char* newName);

@@ -51,6 +51,21 @@ const char* homeName(ConfigKind kind, const char* name)
     return kind == kConfigOdbcIni ? ".odbc.ini" : kind == kConfigOdbcInstIni ? ".odbcinst.ini" : name;
 }
 
+}  // namespace
+
+bool bosSystemConfigPath(char* out, size_t size, bool odbcIni) noexcept
+{
+    // Plain getenv and stat: the ini images are loaded from a static
+    // initialiser, before the rest of the layer may be ready.
+    const char* dir = getenv("ODBCSYSINI");
+    int n = snprintf(out, size, "%s/%s", dir != nullptr && dir[0] != 0 ? dir : "/etc",
+                     odbcIni ? "odbc.ini" : "odbcinst.ini");
+    struct stat st;
+    return n > 0 && static_cast<size_t>(n) < size && stat(out, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+namespace {
+
 // The file a configuration name stands for when the environment names one:
 // odbc.ini and odbcinst.ini always, the library's own files only when the
 // home directory has none. Null: the home-directory name stands.
@@ -60,7 +75,14 @@ const char* configFromEnvironment(ConfigKind kind, const char* resolved)
     case kConfigOdbcIni:
     case kConfigOdbcInstIni: {
         const char* v = bosEnvValue(kind == kConfigOdbcIni ? "ODBCINI" : "ODBCINST");
-        return v ? v : bosEnvValue(kind == kConfigOdbcIni ? "ODBC_INI" : "ODBCINSTINI");
+        if (v == nullptr)
+            v = bosEnvValue(kind == kConfigOdbcIni ? "ODBC_INI" : "ODBCINSTINI");
+        if (v != nullptr || bosexist(resolved))
+            return v;
+        // No file of the user's: the system's, where unixODBC keeps system
+        // data sources and registered drivers (ODBCSYSINI, else /etc).
+        static thread_local char systemFile[BOS_PATH_SIZE];
+        return bosSystemConfigPath(systemFile, sizeof systemFile, kind == kConfigOdbcIni) ? systemFile : nullptr;
     }
     case kConfigLibIni:
     case kConfigSystemDefaults:

@@ -14,6 +14,7 @@
 #include "foundation/codepage.h"
 #include "foundation/fast.h"
 #include "foundation/ram.h"
+#include "platform/bosfile.h"
 #include "platform/initext.h"
 #include "platform/kaini.h"
 
@@ -50,6 +51,13 @@ bool imagePath(char* out, const char* var1, const char* var2, const char* homeNa
     memcpy(out, home, n);
     out[n] = '/';
     memcpy(out + n + 1, homeName, m + 1);
+    // No file of the user's: the system's, as unixODBC keeps them.
+    struct stat st;
+    if (stat(out, &st) != 0) {
+        char system[kIniPathMax];
+        if (bosSystemConfigPath(system, sizeof system, strcmp(var1, "ODBCINI") == 0))
+            memcpy(out, system, strlen(system) + 1);
+    }
     return true;
 }
 

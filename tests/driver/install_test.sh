@@ -110,8 +110,11 @@ has "catalogue not found" && complain "the installed driver did not find its cat
 # The copy without a catalogue: the refused connection keeps its SQLSTATE
 # and English text, with the driver's name.
 refusal="[Mirrowen][ODBC HiveServer2 driver]The connection to 127.0.0.1 on port $closed failed"
+# An empty odbcinst.ini of the driver's own (ODBCINST) hides the system's,
+# whose InstallDir would lead the copy to the installed catalogue.
+: >"$dir/noinst.ini"
 isql_refused() {
-    out=$(KA_DEBUGGING=$1 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
+    out=$(ODBCINST="$dir/noinst.ini" KA_DEBUGGING=$1 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
     printf 'bare: %s\n' "$out" | grep -v '^LoadStringFromOpenFile'
     sanitizer_quiet bare
     if ! has "[08001]" || ! has "$refusal"; then
@@ -123,6 +126,10 @@ has " or $dir/bare/locale/en_US/LC_MESSAGES/VYspark28.mo; using the built-in Eng
     complain "the trace does not say where the catalogue was looked for"
 isql_refused 0
 has OpenStrings && complain "the catalogue was traced without being asked"
+# Without a file of the user's, the driver reads the system's odbcinst.ini
+# (ODBCSYSINI's), where the registration put InstallDir.
+out=$(KA_DEBUGGING=8 timeout 60 isql -v -b bare user secret </dev/null 2>&1)
+has "catalogue not found" && complain "InstallDir of the system's odbcinst.ini did not lead to the catalogue"
 # The install directory named by the environment, or by the [ODBC] section
 # of odbc.ini, leads the copy to the installed catalogue.
 out=$(TW_INSTALLDIR="$prefix" KA_DEBUGGING=8 timeout 60 isql -v -b bare user secret </dev/null 2>&1)

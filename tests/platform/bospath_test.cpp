@@ -81,6 +81,45 @@ TEST_F(BosTest, ConfigNamesResolveWithoutOpening)
     EXPECT_EQ(0u, errors.size());
 }
 
+TEST_F(BosTest, WithoutTheUsersFilesTheSystemsAreRead)
+{
+    // unixODBC keeps system data sources and registered drivers in
+    // ODBCSYSINI's folder (else /etc): without a file of the user's, those
+    // are the ones read; the user's file wins when it exists.
+    unsetEnv("ODBCINI");
+    unsetEnv("ODBC_INI");
+    unsetEnv("ODBCINST");
+    unsetEnv("ODBCINSTINI");
+    setEnv("HOME", dir);
+    ASSERT_EQ(0, mkdir(path("sys").c_str(), 0700));
+    writeFile("sys/odbc.ini", "[dsn]\n");
+    writeFile("sys/odbcinst.ini", "[driver]\n");
+    setEnv("ODBCSYSINI", path("sys"));
+    struct Case {
+        const char* name;
+        const char* system;
+        const char* user;
+    } cases[] = {{"ODBC.INI", "sys/odbc.ini", ".odbc.ini"}, {"ODBCINST.INI", "sys/odbcinst.ini", ".odbcinst.ini"}};
+    for (const Case& c : cases) {
+        char name[BOS_PATH_SIZE];
+        int32_t fd = 4;
+        snprintf(name, sizeof name, "%s", c.name);
+        EXPECT_EQ(0, bosfopen(name, BOS_OPEN_CONFIG | BOS_OPEN_RESOLVE_ONLY, &fd));
+        EXPECT_EQ(path(c.system), name);
+        writeFile(c.user, "");
+        snprintf(name, sizeof name, "%s", c.name);
+        EXPECT_EQ(0, bosfopen(name, BOS_OPEN_CONFIG | BOS_OPEN_RESOLVE_ONLY, &fd));
+        EXPECT_EQ(path(c.user), name);
+    }
+    char system[BOS_PATH_SIZE];
+    unsetEnv("ODBCSYSINI");
+    // Without ODBCSYSINI the folder is /etc; only an existing file counts.
+    if (bosSystemConfigPath(system, sizeof system, true)) {
+        EXPECT_STREQ("/etc/odbc.ini", system);
+    }
+    EXPECT_EQ(0u, errors.size());
+}
+
 // --- Finding files and directories ---------------------------------------------
 
 TEST_F(BosTest, FindFilesRunsNoShell)

@@ -63,6 +63,9 @@ protected:
     void home(const std::string& odbcIni, const std::string& odbcInst)
     {
         env.set("HOME", dir);
+        // The machine's own /etc files stay out of it: the system folder is
+        // the (empty) test folder's subfolder.
+        env.set("ODBCSYSINI", dir + "/nosys");
         if (!odbcIni.empty())
             put(".odbc.ini", odbcIni);
         if (!odbcInst.empty())
