@@ -61,7 +61,7 @@ TEST_F(StatementApi, TheStatementAnswersItsFourDescriptorHandles)
     EXPECT_EQ(descAttr(SQL_ATTR_IMP_ROW_DESC), stmt->ird);
     EXPECT_EQ(descAttr(SQL_ATTR_IMP_PARAM_DESC), stmt->ipd);
     SQLULEN value = 0;
-    EXPECT_EQ(stmt->getStmtAttr(SQL_ATTR_NOSCAN, &value, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(stmt->getStmtAttr(SQL_ATTR_ENABLE_AUTO_IPD, &value, 0, nullptr), SQL_ERROR);
     ASSERT_EQ(stmt->diagnostics.recordCount(), 1u);
     EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxNotSupported);
 }
