@@ -25,6 +25,8 @@ protected:
         conn = made;
         ASSERT_EQ(handle->setCurrentConnection(conn), 0);
         conn->connectionFlags |= kBaseConnConnected;
+        // As TestStmtConnection::createStatement: the static cursor is kept.
+        conn->staticCursorOps |= 1;
         stmt = make<TestStatement>();
         ASSERT_NE(stmt, nullptr);
     }
