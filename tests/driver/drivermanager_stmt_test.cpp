@@ -305,3 +305,67 @@ TEST_F(StatementWorkThroughDriverManager, ForwardOnlyCursorsRefuseScrolling)
     EXPECT_EQ(SQLFetchScroll(stmt, SQL_FETCH_FIRST, 0), SQL_ERROR);
     EXPECT_EQ(state(), "HY106");
 }
+
+TEST_F(StatementWorkThroughDriverManager, CloseTheCursorAndRunThePreparedTextAgain)
+{
+    std::u16string sql = u"select rows 3";
+    ASSERT_EQ(SQLPrepareW(stmt, reinterpret_cast<SQLWCHAR*>(sql.data()), SQL_NTS), SQL_SUCCESS);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
+        SQLINTEGER id = 0;
+        SQLLEN ind = 0;
+        ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &id, 0, &ind), SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+        EXPECT_EQ(id, 1);
+        ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    }
+    EXPECT_EQ(SQLCloseCursor(stmt), SQL_ERROR);
+    EXPECT_EQ(state(), "24000");
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_UNBIND), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_RESET_PARAMS), SQL_SUCCESS);
+    // SQLCancel with nothing running changes nothing.
+    EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+}
+
+TEST_F(StatementWorkThroughDriverManager, AttributesReadBackWholeAndSubstitutionsWarn)
+{
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(uintptr_t{7}), 0), SQL_SUCCESS);
+    SQLULEN value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 7u);
+    ASSERT_EQ(
+        SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(uintptr_t{SQL_CURSOR_DYNAMIC}), 0),
+        SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(state(), "01S02");
+    value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, &value, 0, nullptr), SQL_SUCCESS);
+    // The test build emulates a keyset-driven cursor, the next best.
+    EXPECT_EQ(value, static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_KEYSET_SIZE, reinterpret_cast<SQLPOINTER>(uintptr_t{100}), 0),
+              SQL_SUCCESS_WITH_INFO);
+    value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_KEYSET_SIZE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ENABLE_AUTO_IPD, reinterpret_cast<SQLPOINTER>(uintptr_t{1}), 0), SQL_ERROR);
+}
+
+TEST_F(StatementWorkThroughDriverManager, Odbc2StatementOptionsGoThroughTheAttributes)
+{
+    ASSERT_EQ(SQLSetStmtOption(stmt, SQL_MAX_ROWS, 2), SQL_SUCCESS);
+    SQLULEN value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtOption(stmt, SQL_MAX_ROWS, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(SQLSetStmtOption(stmt, SQL_CONCURRENCY, SQL_CONCUR_LOCK), SQL_SUCCESS_WITH_INFO);
+    value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtOption(stmt, SQL_CONCURRENCY, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY));
+    // The row limit holds for the fetch.
+    ASSERT_EQ(run(u"select rows 5"), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+}
