@@ -587,10 +587,7 @@ int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
     if (autocommitChange(completionType) != 0)
         return 1;
     connectionFlags &= ~kBaseConnTransactionActive;
-    // The driver's cursor commit and rollback behaviour is SQL_CB_PRESERVE
-    // (see baseAnswerBasicInfo): open cursors stay open across the end of a
-    // transaction.
-    return 0;
+    return baseEndTranCursors(this, completionType);
 }
 
 int16_t BaseConnection::beginTransaction() noexcept

@@ -261,3 +261,34 @@ int16_t BaseStatement::cancel() noexcept
         lock->leave();
     return rc;
 }
+
+int16_t baseEndTranCursors(BaseConnection* conn, int16_t completionType) noexcept
+{
+    // A 16-bit answer in a zeroed word: read whole whichever width the
+    // driver writes.
+    uint32_t raw = SQL_CB_PRESERVE;
+    const uint16_t info = completionType == SQL_ROLLBACK ? SQL_CURSOR_ROLLBACK_BEHAVIOR : SQL_CURSOR_COMMIT_BEHAVIOR;
+    if (!SQL_SUCCEEDED(conn->getInfoValue(info, &raw, sizeof raw, nullptr)))
+        return 1;
+    const auto behaviour = static_cast<uint16_t>(raw);
+    if (behaviour == SQL_CB_PRESERVE)
+        return 0;
+    int16_t rc = 0;
+    KaNode* node = conn->statements.first();
+    for (size_t i = 0; i < conn->statements.count && node != nullptr; ++i, node = node->next) {
+        auto* stmt = static_cast<BaseStatement*>(node);
+        if (stmt->statementState != kBaseStmtCursorOpen)
+            continue;
+        if (behaviour == SQL_CB_CLOSE) {
+            if (stmt->closeCursor() != 0)
+                rc = 1;
+        } else if ((conn->workarounds & kBaseWaKeepPrepared) != 0) {
+            // A prepared statement stays prepared; only its cursor is gone.
+            if (stmt->closeCursor() != 0)
+                rc = 1;
+        } else if (stmt->resetStatement() != 0) {
+            rc = 1;
+        }
+    }
+    return rc;
+}

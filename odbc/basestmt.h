@@ -126,6 +126,11 @@ constexpr uint64_t kBaseNoThread = 0xfedcba89;
 // The word pushed for a null text on the argument stack.
 constexpr size_t kBaseAsyncNullText = static_cast<size_t>(-1);
 
+// After a commit or rollback on conn: each statement with an open cursor is
+// closed, reset or kept by the driver's SQL_CURSOR_COMMIT_BEHAVIOR or
+// SQL_CURSOR_ROLLBACK_BEHAVIOR. 0, or 1 when a statement failed to close.
+[[nodiscard]] int16_t baseEndTranCursors(BaseConnection* conn, int16_t completionType) noexcept;
+
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
 public:

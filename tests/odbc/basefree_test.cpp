@@ -206,3 +206,46 @@ TEST_F(FreeClose, CancelOfARunningCallAsksTheDriverAndLeavesTheCallAlone)
     EXPECT_EQ(hooked->cancelRequested, 0);
     EXPECT_EQ(hooked->freeStmt(SQL_DROP), SQL_SUCCESS);
 }
+
+// What a commit or rollback leaves of each open cursor, by the driver's
+// cursor commit and rollback behaviour.
+TEST_F(FreeClose, TheEndOfATransactionClosesResetsOrKeepsOpenCursors)
+{
+    struct {
+        uint32_t behaviour;
+        uint64_t workarounds;
+        int32_t preparedAfter;  // a statement prepared by SQLPrepare
+        int32_t directAfter;    // one executed by SQLExecDirect
+    } cases[] = {
+        {SQL_CB_PRESERVE, 0, kBaseStmtCursorOpen, kBaseStmtCursorOpen},
+        {SQL_CB_CLOSE, 0, kBaseStmtPrepared, kBaseStmtAllocated},
+        {SQL_CB_DELETE, 0, kBaseStmtAllocated, kBaseStmtAllocated},
+        {SQL_CB_DELETE, kBaseWaKeepPrepared, kBaseStmtPrepared, kBaseStmtAllocated},
+    };
+    for (const auto& c : cases) {
+        for (int16_t completion : {SQL_COMMIT, SQL_ROLLBACK}) {
+            SCOPED_TRACE(testing::Message() << "behaviour " << c.behaviour << " completion " << completion);
+            control.numberInfo[completion == SQL_COMMIT ? SQL_CURSOR_COMMIT_BEHAVIOR : SQL_CURSOR_ROLLBACK_BEHAVIOR] =
+                c.behaviour;
+            conn->workarounds = c.workarounds;
+            auto* direct = make<katest::TestStatement>();
+            ASSERT_NE(direct, nullptr);
+            ASSERT_EQ(stmt->prepare(W(u"select rows 2"), SQL_NTS), SQL_SUCCESS);
+            ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+            ASSERT_EQ(direct->execDirect(W(u"select rows 2"), SQL_NTS), SQL_SUCCESS);
+            conn->autocommit = 0;
+            conn->connectionFlags |= kBaseConnTransactionActive;
+            EXPECT_EQ(conn->endTransaction(completion), 0);
+            EXPECT_EQ(stmt->statementState, c.preparedAfter);
+            EXPECT_EQ(direct->statementState, c.directAfter);
+            EXPECT_EQ(conn->connectionFlags & kBaseConnTransactionActive, 0u);
+            EXPECT_EQ(direct->freeStmt(SQL_DROP), SQL_SUCCESS);
+            ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+        }
+    }
+    // With autocommit on nothing is ended and nothing closed.
+    conn->autocommit = 1;
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    EXPECT_EQ(conn->endTransaction(SQL_COMMIT), 0);
+    EXPECT_EQ(stmt->statementState, kBaseStmtCursorOpen);
+}
