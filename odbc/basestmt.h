@@ -587,6 +587,10 @@ public:
     // An application descriptor of the connection replaces the statement's
     // own one (null gives it back); 0, or 1 with the diagnostic.
     [[nodiscard]] int16_t setAppDescriptor(bool rows, void* value) noexcept;
+    // highestBoundColumn from the current ARD, which the descriptor
+    // functions may have changed behind SQLBindCol; a change marks the
+    // bindings for checking.
+    void refreshBoundColumns() noexcept;
     // The prepared state dropped, the texts kept. 0, or 1.
     [[nodiscard]] int16_t unprepare() noexcept;
     // SQLCancel's close of a statement waiting for data or of an ODBC 2

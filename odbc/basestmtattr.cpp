@@ -481,10 +481,27 @@ int16_t BaseStatement::setAppDescriptor(bool rows, void* value) noexcept
         if (currentArd != chosen)
             bindingsChanged = true;
         currentArd = chosen;
+        refreshBoundColumns();
     } else {
         currentApd = chosen;
     }
     return 0;
+}
+
+void BaseStatement::refreshBoundColumns() noexcept
+{
+    uint16_t highest = 0;
+    if (currentArd != nullptr)
+        for (int64_t i = currentArd->count(); i >= 1; --i) {
+            const BaseAXDRecord* r = currentArd->axdRecord(i);
+            if (r != nullptr && r->dataPtr != nullptr) {
+                highest = static_cast<uint16_t>(i);
+                break;
+            }
+        }
+    if (highest != highestBoundColumn)
+        bindingsChanged = true;
+    highestBoundColumn = highest;
 }
 
 int16_t BaseStatement::setScrollOptions(uint16_t concurrency, int64_t keyset, uint16_t rowset) noexcept

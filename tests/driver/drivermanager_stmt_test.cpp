@@ -369,3 +369,72 @@ TEST_F(StatementWorkThroughDriverManager, Odbc2StatementOptionsGoThroughTheAttri
     EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
     EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
 }
+
+TEST_F(StatementWorkThroughDriverManager, DescriptorFieldsByKindAndCopyDesc)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    SQLHDESC ard = SQL_NULL_HDESC;
+    SQLHDESC ipd = SQL_NULL_HDESC;
+    SQLHDESC ird = SQL_NULL_HDESC;
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_PARAM_DESC, &ipd, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_ROW_DESC, &ird, 0, nullptr), SQL_SUCCESS);
+    auto descState = [](SQLHDESC d) {
+        SQLCHAR text[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (SQLGetDiagRec(SQL_HANDLE_DESC, d, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
+            return std::string();
+        return std::string(reinterpret_cast<char*>(text));
+    };
+    SQLSMALLINT count = -1;
+    ASSERT_EQ(SQLGetDescFieldW(ird, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(count, 5);
+    // Fields by kind: the display size is the IRD's, the data pointer the
+    // ARD's; the IRD cannot be changed.
+    SQLLEN number = 0;
+    EXPECT_EQ(SQLGetDescFieldW(ird, 1, SQL_DESC_DISPLAY_SIZE, &number, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(number, 11);
+    EXPECT_EQ(SQLGetDescFieldW(ard, 0, SQL_DESC_ALLOC_TYPE, &count, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(count, SQL_DESC_ALLOC_AUTO);
+    EXPECT_EQ(SQLGetDescFieldW(ird, 1, SQL_DESC_DATA_PTR, &number, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(descState(ird), "HY091");
+    EXPECT_EQ(SQLSetDescFieldW(ird, 1, SQL_DESC_CONCISE_TYPE, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_CHAR}), 0),
+              SQL_ERROR);
+    EXPECT_EQ(descState(ird), "HY016");
+    EXPECT_EQ(SQLGetDescFieldW(ird, 9, SQL_DESC_CONCISE_TYPE, &count, 0, nullptr), SQL_NO_DATA);
+
+    // A name cut to the buffer, with its full length and 01004.
+    SQLWCHAR name[3] = {};
+    SQLINTEGER length = 0;
+    EXPECT_EQ(SQLGetDescFieldW(ird, 2, SQL_DESC_NAME, name, sizeof name, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(descState(ird), "01004");
+    EXPECT_EQ(length, 8);
+    EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(name)), u"na");
+
+    // The IRD copied into an explicit descriptor, then bound as the ARD.
+    SQLHDESC copy = SQL_NULL_HDESC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &copy), SQL_SUCCESS);
+    ASSERT_EQ(SQLCopyDesc(ird, copy), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetDescFieldW(copy, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(SQLCopyDesc(copy, ird), SQL_ERROR);
+    SQLINTEGER id = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(SQLSetDescRec(copy, 1, SQL_C_SLONG, 0, 4, 0, 0, &id, &ind, &ind), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetDescField(copy, 0, SQL_DESC_COUNT, reinterpret_cast<SQLPOINTER>(intptr_t{1}), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, copy, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(id, 1);
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, copy), SQL_SUCCESS);
+
+    // The IPD of a parameter: named, read back.
+    const std::u16string param = u"p1";
+    ASSERT_EQ(SQLSetDescFieldW(ipd, 1, SQL_DESC_CONCISE_TYPE, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_INTEGER}), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetDescFieldW(ipd, 1, SQL_DESC_NAME, const_cast<char16_t*>(param.c_str()), SQL_NTS), SQL_SUCCESS);
+    SQLWCHAR back[8] = {};
+    ASSERT_EQ(SQLGetDescFieldW(ipd, 1, SQL_DESC_NAME, back, sizeof back, &length), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(back)), u"p1");
+}
