@@ -5,6 +5,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/kaerror.h"
@@ -18,6 +19,10 @@
 namespace {
 
 enum class Kind { App, Ipd, Ird };
+
+// Bit of WORKAROUNDS: result columns without a name are called "C" and
+// their number.
+constexpr uint64_t kNameUnnamedColumns = 0x40;
 
 Kind kindOf(const BaseDescriptor* d) noexcept
 {
@@ -292,6 +297,16 @@ int16_t BaseDescriptor::getDescField(int16_t recNumber, int16_t field, void* val
         const uint16_t* n = r->name;
         if (ird != nullptr && (n == nullptr || n[0] == 0))
             n = ird->baseColumnName;
+        uint16_t made[8] = {};
+        if (ird != nullptr && textUnits(n) == 0 && connection != nullptr &&
+            (connection->workarounds & kNameUnnamedColumns) != 0) {
+            // "C" and the column number, for applications that need a name.
+            char digits[8] = {};
+            const int len = std::snprintf(digits, sizeof digits, "C%d", static_cast<int>(recNumber));
+            for (int i = 0; i < len && i < 7; ++i)
+                made[i] = static_cast<uint16_t>(digits[i]);
+            n = made;
+        }
         return text(n);
     }
     default: break;

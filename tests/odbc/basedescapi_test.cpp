@@ -250,3 +250,20 @@ TEST_F(DescFunctions, CopyDescTakesEveryKindButIntoAnIrd)
     EXPECT_EQ(idle->freeStmt(SQL_DROP), SQL_SUCCESS);
     delete target;
 }
+
+TEST_F(DescFunctions, AnUnnamedColumnIsNamedByItsNumberWhenTheConnectionAsks)
+{
+    BaseIRDRecord* col = stmt->ird->irdRecord(3);
+    col->dropName();
+    for (uint64_t workarounds : {uint64_t{0}, uint64_t{0x40}}) {
+        SCOPED_TRACE(workarounds);
+        conn->workarounds = workarounds;
+        uint16_t name[8] = {0xffff};
+        int32_t length = -1;
+        ASSERT_EQ(stmt->ird->getDescField(3, SQL_DESC_NAME, name, sizeof name, &length), SQL_SUCCESS);
+        EXPECT_EQ(katest::u16(name), workarounds != 0 ? u"C3" : u"");
+        SQLSMALLINT unnamed = -1;
+        ASSERT_EQ(stmt->ird->getDescField(3, SQL_DESC_UNNAMED, &unnamed, 0, nullptr), SQL_SUCCESS);
+        EXPECT_EQ(unnamed, SQL_UNNAMED);
+    }
+}
