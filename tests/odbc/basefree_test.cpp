@@ -6,6 +6,10 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
@@ -248,4 +252,52 @@ TEST_F(FreeClose, TheEndOfATransactionClosesResetsOrKeepsOpenCursors)
     ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
     EXPECT_EQ(conn->endTransaction(SQL_COMMIT), 0);
     EXPECT_EQ(stmt->statementState, kBaseStmtCursorOpen);
+}
+
+namespace {
+
+// A statement whose execution waits at the server until it is cancelled,
+// as a long query does.
+class LongRunningStatement : public katest::TestStatement {
+public:
+    using TestStatement::TestStatement;
+    int16_t executeHook() noexcept override
+    {
+        running = true;
+        // Bounded: a cancel that never comes fails the test instead of
+        // hanging it.
+        for (int i = 0; i < 3000 && !cancelled; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        running = false;
+        KaError* record = basePostError(kBaseIdxGeneralError);
+        if (record != nullptr)
+            record->setSqlstate("HY008");
+        return 1;
+    }
+    void cancelRunning() noexcept override { cancelled = true; }
+    std::atomic<bool> running{false};
+    std::atomic<bool> cancelled{false};
+};
+
+}  // namespace
+
+TEST_F(FreeClose, CancelFromAnotherThreadStopsARunningExecution)
+{
+    auto* slow = make<LongRunningStatement>();
+    ASSERT_NE(slow, nullptr);
+    std::atomic<int16_t> rc{SQL_SUCCESS};
+    std::thread runner([&] { rc = slow->execDirect(W(u"select rows 1"), SQL_NTS); });
+    for (int i = 0; i < 3000 && !slow->running; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(slow->running);
+    EXPECT_EQ(slow->cancel(), SQL_SUCCESS);
+    runner.join();
+    EXPECT_TRUE(slow->cancelled);
+    EXPECT_EQ(rc.load(), SQL_ERROR);
+    EXPECT_EQ(slow->cancelRequested, 0);  // the exit step took the request back
+    EXPECT_EQ(slow->apiId, -1);
+    // The statement is usable again.
+    slow->cancelled = true;
+    EXPECT_EQ(slow->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    EXPECT_EQ(slow->freeStmt(SQL_DROP), SQL_SUCCESS);
 }
