@@ -438,3 +438,25 @@ TEST_F(StatementWorkThroughDriverManager, DescriptorFieldsByKindAndCopyDesc)
     ASSERT_EQ(SQLGetDescFieldW(ipd, 1, SQL_DESC_NAME, back, sizeof back, &length), SQL_SUCCESS);
     EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(back)), u"p1");
 }
+
+TEST_F(StatementWorkThroughDriverManager, SetScrollOptionsChoosesTheCursorAndRowset)
+{
+    EXPECT_EQ(SQLSetScrollOptions(stmt, SQL_CONCUR_READ_ONLY, 1, 5), SQL_ERROR);
+    ASSERT_EQ(SQLSetScrollOptions(stmt, SQL_CONCUR_READ_ONLY, SQL_SCROLL_STATIC, 4), SQL_SUCCESS);
+    SQLULEN value = 0;
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ROWSET_SIZE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 4u);
+    // SQLExtendedFetch takes the rowset size it set.
+    ASSERT_EQ(run(u"select rows 10"), SQL_SUCCESS);
+    SQLINTEGER ids[4] = {};
+    SQLLEN ind[4] = {};
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, ids, 0, ind), SQL_SUCCESS);
+    SQLULEN count = 0;
+    SQLUSMALLINT statuses[4] = {};
+    ASSERT_EQ(SQLExtendedFetch(stmt, SQL_FETCH_ABSOLUTE, 3, &count, statuses), SQL_SUCCESS);
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(ids[0], 3);
+    EXPECT_EQ(ids[3], 6);
+}
