@@ -409,10 +409,7 @@ int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
     if (autocommitChange(completionType) != 0)
         return 1;
     connectionFlags &= ~kBaseConnTransactionActive;
-    // The base information table answers SQL_CB_PRESERVE for the cursor
-    // commit and rollback behaviour: open cursors stay open across the end
-    // of a transaction.
-    return 0;
+    return baseEndTranCursors(this, completionType);
 }
 
 int16_t BaseConnection::beginTransaction() noexcept

@@ -191,6 +191,7 @@ static int16_t checkBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept
 {
     const bool ignoreExtra =
         stmt->connection != nullptr && (stmt->connection->workarounds2 & kWa2IgnoreExtraBindings) != 0;
+    stmt->refreshBoundColumns();
     for (uint16_t c = 1; c <= stmt->highestBoundColumn; ++c) {
         const BaseAXDRecord* rec = stmt->ardRecord(c);
         if (rec == nullptr || rec->dataPtr == nullptr)

@@ -392,21 +392,6 @@ int16_t BaseStatement::cancelAsync() noexcept
 
 void BaseStatement::cancelRunning() noexcept {}
 
-int16_t BaseStatement::getStmtAttrHook(int32_t, void*, int32_t, int32_t*) noexcept
-{
-    return notCapable();
-}
-
-int16_t BaseStatement::setStmtAttrHook(int32_t, void*, int32_t) noexcept
-{
-    return notCapable();
-}
-
-int16_t BaseStatement::checkScrollOptions(uint16_t, int64_t, uint16_t) noexcept
-{
-    return notCapable();
-}
-
 int16_t BaseStatement::setPosAbort() noexcept
 {
     return 0;

@@ -126,6 +126,11 @@ constexpr uint64_t kBaseNoThread = 0xfedcba89;
 // The word pushed for a null text on the argument stack.
 constexpr size_t kBaseAsyncNullText = static_cast<size_t>(-1);
 
+// After a commit or rollback on conn: each statement with an open cursor is
+// closed, reset or kept by the driver's SQL_CURSOR_COMMIT_BEHAVIOR or
+// SQL_CURSOR_ROLLBACK_BEHAVIOR. 0, or 1 when a statement failed to close.
+[[nodiscard]] int16_t baseEndTranCursors(BaseConnection* conn, int16_t completionType) noexcept;
+
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
 public:
@@ -570,9 +575,27 @@ public:
     // The statement after an execution: executed, or cursor open with the
     // fetch state at the start of the result.
     void setExecutedState() noexcept;
-    // Back to prepared (cursor closed), resp. back to allocated.
+    // Back to prepared (cursor closed), resp. back to allocated; drop: the
+    // statement goes next, params: handed to resetParamsHook. 0, or 1.
     [[nodiscard]] int16_t closeCursor() noexcept;
-    [[nodiscard]] int16_t resetStatement() noexcept;
+    [[nodiscard]] int16_t resetStatement(bool drop = false, int32_t params = 0) noexcept;
+    // Statement attribute storage: the value block, a flag bit or a header
+    // field of the current descriptors, by attribute id (unknown ids read 0
+    // and are ignored). The set applies no checks.
+    int64_t getDescriptorBackedAttr(int32_t attribute) noexcept;
+    void setDescriptorBackedAttr(int32_t attribute, int64_t value) noexcept;
+    // An application descriptor of the connection replaces the statement's
+    // own one (null gives it back); 0, or 1 with the diagnostic.
+    [[nodiscard]] int16_t setAppDescriptor(bool rows, void* value) noexcept;
+    // highestBoundColumn from the current ARD, which the descriptor
+    // functions may have changed behind SQLBindCol; a change marks the
+    // bindings for checking.
+    void refreshBoundColumns() noexcept;
+    // The prepared state dropped, the texts kept. 0, or 1.
+    [[nodiscard]] int16_t unprepare() noexcept;
+    // SQLCancel's close of a statement waiting for data or of an ODBC 2
+    // application's cursor. 0, or 1.
+    [[nodiscard]] int16_t cancelExecution() noexcept;
     // Describes the result when it is not yet; *count the result column
     // count (not written while reentryPending is set). 0, or 1.
     [[nodiscard]] int16_t getResultColumnCount(uint16_t* count) noexcept;

@@ -305,3 +305,158 @@ TEST_F(StatementWorkThroughDriverManager, ForwardOnlyCursorsRefuseScrolling)
     EXPECT_EQ(SQLFetchScroll(stmt, SQL_FETCH_FIRST, 0), SQL_ERROR);
     EXPECT_EQ(state(), "HY106");
 }
+
+TEST_F(StatementWorkThroughDriverManager, CloseTheCursorAndRunThePreparedTextAgain)
+{
+    std::u16string sql = u"select rows 3";
+    ASSERT_EQ(SQLPrepareW(stmt, reinterpret_cast<SQLWCHAR*>(sql.data()), SQL_NTS), SQL_SUCCESS);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
+        SQLINTEGER id = 0;
+        SQLLEN ind = 0;
+        ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &id, 0, &ind), SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+        EXPECT_EQ(id, 1);
+        ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    }
+    EXPECT_EQ(SQLCloseCursor(stmt), SQL_ERROR);
+    EXPECT_EQ(state(), "24000");
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_UNBIND), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeStmt(stmt, SQL_RESET_PARAMS), SQL_SUCCESS);
+    // SQLCancel with nothing running changes nothing.
+    EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+}
+
+TEST_F(StatementWorkThroughDriverManager, AttributesReadBackWholeAndSubstitutionsWarn)
+{
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(uintptr_t{7}), 0), SQL_SUCCESS);
+    SQLULEN value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_MAX_ROWS, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 7u);
+    ASSERT_EQ(
+        SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(uintptr_t{SQL_CURSOR_DYNAMIC}), 0),
+        SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(state(), "01S02");
+    value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, &value, 0, nullptr), SQL_SUCCESS);
+    // The test build emulates a keyset-driven cursor, the next best.
+    EXPECT_EQ(value, static_cast<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN));
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_KEYSET_SIZE, reinterpret_cast<SQLPOINTER>(uintptr_t{100}), 0),
+              SQL_SUCCESS_WITH_INFO);
+    value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_KEYSET_SIZE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_ENABLE_AUTO_IPD, reinterpret_cast<SQLPOINTER>(uintptr_t{1}), 0), SQL_ERROR);
+}
+
+TEST_F(StatementWorkThroughDriverManager, Odbc2StatementOptionsGoThroughTheAttributes)
+{
+    ASSERT_EQ(SQLSetStmtOption(stmt, SQL_MAX_ROWS, 2), SQL_SUCCESS);
+    SQLULEN value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtOption(stmt, SQL_MAX_ROWS, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(SQLSetStmtOption(stmt, SQL_CONCURRENCY, SQL_CONCUR_LOCK), SQL_SUCCESS_WITH_INFO);
+    value = ~SQLULEN{0};
+    ASSERT_EQ(SQLGetStmtOption(stmt, SQL_CONCURRENCY, &value), SQL_SUCCESS);
+    EXPECT_EQ(value, static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY));
+    // The row limit holds for the fetch.
+    ASSERT_EQ(run(u"select rows 5"), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+}
+
+TEST_F(StatementWorkThroughDriverManager, DescriptorFieldsByKindAndCopyDesc)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    SQLHDESC ard = SQL_NULL_HDESC;
+    SQLHDESC ipd = SQL_NULL_HDESC;
+    SQLHDESC ird = SQL_NULL_HDESC;
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_PARAM_DESC, &ipd, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_ROW_DESC, &ird, 0, nullptr), SQL_SUCCESS);
+    auto descState = [](SQLHDESC d) {
+        SQLCHAR text[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (SQLGetDiagRec(SQL_HANDLE_DESC, d, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
+            return std::string();
+        return std::string(reinterpret_cast<char*>(text));
+    };
+    SQLSMALLINT count = -1;
+    ASSERT_EQ(SQLGetDescFieldW(ird, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(count, 5);
+    // Fields by kind: the display size is the IRD's, the data pointer the
+    // ARD's; the IRD cannot be changed.
+    SQLLEN number = 0;
+    EXPECT_EQ(SQLGetDescFieldW(ird, 1, SQL_DESC_DISPLAY_SIZE, &number, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(number, 11);
+    EXPECT_EQ(SQLGetDescFieldW(ard, 0, SQL_DESC_ALLOC_TYPE, &count, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(count, SQL_DESC_ALLOC_AUTO);
+    EXPECT_EQ(SQLGetDescFieldW(ird, 1, SQL_DESC_DATA_PTR, &number, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(descState(ird), "HY091");
+    EXPECT_EQ(SQLSetDescFieldW(ird, 1, SQL_DESC_CONCISE_TYPE, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_CHAR}), 0),
+              SQL_ERROR);
+    EXPECT_EQ(descState(ird), "HY016");
+    EXPECT_EQ(SQLGetDescFieldW(ird, 9, SQL_DESC_CONCISE_TYPE, &count, 0, nullptr), SQL_NO_DATA);
+
+    // A name cut to the buffer, with its full length and 01004.
+    SQLWCHAR name[3] = {};
+    SQLINTEGER length = 0;
+    EXPECT_EQ(SQLGetDescFieldW(ird, 2, SQL_DESC_NAME, name, sizeof name, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(descState(ird), "01004");
+    EXPECT_EQ(length, 8);
+    EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(name)), u"na");
+
+    // The IRD copied into an explicit descriptor, then bound as the ARD.
+    SQLHDESC copy = SQL_NULL_HDESC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &copy), SQL_SUCCESS);
+    ASSERT_EQ(SQLCopyDesc(ird, copy), SQL_SUCCESS);
+    ASSERT_EQ(SQLGetDescFieldW(copy, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(SQLCopyDesc(copy, ird), SQL_ERROR);
+    SQLINTEGER id = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(SQLSetDescRec(copy, 1, SQL_C_SLONG, 0, 4, 0, 0, &id, &ind, &ind), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetDescField(copy, 0, SQL_DESC_COUNT, reinterpret_cast<SQLPOINTER>(intptr_t{1}), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, copy, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(id, 1);
+    ASSERT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, copy), SQL_SUCCESS);
+
+    // The IPD of a parameter: named, read back.
+    const std::u16string param = u"p1";
+    ASSERT_EQ(SQLSetDescFieldW(ipd, 1, SQL_DESC_CONCISE_TYPE, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_INTEGER}), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetDescFieldW(ipd, 1, SQL_DESC_NAME, const_cast<char16_t*>(param.c_str()), SQL_NTS), SQL_SUCCESS);
+    SQLWCHAR back[8] = {};
+    ASSERT_EQ(SQLGetDescFieldW(ipd, 1, SQL_DESC_NAME, back, sizeof back, &length), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(back)), u"p1");
+}
+
+TEST_F(StatementWorkThroughDriverManager, SetScrollOptionsChoosesTheCursorAndRowset)
+{
+    EXPECT_EQ(SQLSetScrollOptions(stmt, SQL_CONCUR_READ_ONLY, 1, 5), SQL_ERROR);
+    ASSERT_EQ(SQLSetScrollOptions(stmt, SQL_CONCUR_READ_ONLY, SQL_SCROLL_STATIC, 4), SQL_SUCCESS);
+    SQLULEN value = 0;
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, static_cast<SQLULEN>(SQL_CURSOR_STATIC));
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ROWSET_SIZE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, 4u);
+    // SQLExtendedFetch takes the rowset size it set.
+    ASSERT_EQ(run(u"select rows 10"), SQL_SUCCESS);
+    SQLINTEGER ids[4] = {};
+    SQLLEN ind[4] = {};
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, ids, 0, ind), SQL_SUCCESS);
+    SQLULEN count = 0;
+    SQLUSMALLINT statuses[4] = {};
+    ASSERT_EQ(SQLExtendedFetch(stmt, SQL_FETCH_ABSOLUTE, 3, &count, statuses), SQL_SUCCESS);
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(ids[0], 3);
+    EXPECT_EQ(ids[3], 6);
+}

@@ -93,6 +93,23 @@ class PyodbcCursors(unittest.TestCase):
             self.assertEqual(row.bin, bytes(i % 251 for i in range(n)))
         connection.close()
 
+    def test_a_cursor_closed_midway_runs_again(self):
+        connection = self.connect()
+        cursor = connection.cursor()
+        for _ in range(3):
+            cursor.execute("select rows 5")
+            self.assertEqual(cursor.fetchone().id, 1)
+            cursor.close()
+            cursor = connection.cursor()
+        cursor.execute("select rows 2")
+        self.assertEqual([row.id for row in cursor.fetchall()], [1, 2])
+        # Nothing is running: the driver manager closes the cursor, the
+        # driver has nothing to stop, and the cursor runs again.
+        cursor.cancel()
+        cursor.execute("select rows 1")
+        self.assertEqual(cursor.fetchone().id, 1)
+        connection.close()
+
     def test_cursors_left_open_go_with_the_connection(self):
         connection = self.connect()
         kept = [connection.cursor() for _ in range(3)]

@@ -61,7 +61,7 @@ TEST_F(StatementApi, TheStatementAnswersItsFourDescriptorHandles)
     EXPECT_EQ(descAttr(SQL_ATTR_IMP_ROW_DESC), stmt->ird);
     EXPECT_EQ(descAttr(SQL_ATTR_IMP_PARAM_DESC), stmt->ipd);
     SQLULEN value = 0;
-    EXPECT_EQ(stmt->getStmtAttr(SQL_ATTR_NOSCAN, &value, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(stmt->getStmtAttr(SQL_ATTR_ENABLE_AUTO_IPD, &value, 0, nullptr), SQL_ERROR);
     ASSERT_EQ(stmt->diagnostics.recordCount(), 1u);
     EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxNotSupported);
 }
@@ -98,10 +98,11 @@ TEST_F(StatementApi, AnExplicitDescriptorAttachesAndGoesBackWhenFreed)
 TEST_F(StatementApi, RefusedDescriptorCallsRunInTheirFrame)
 {
     katest::DiagScope outer;
-    int32_t count = 0;
-    EXPECT_EQ(stmt->ird->getDescField(0, SQL_DESC_COUNT, &count, 4, nullptr), SQL_ERROR);
+    int16_t count = 0;
+    // The IRD of a statement with nothing prepared describes nothing.
+    EXPECT_EQ(stmt->ird->getDescField(0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_ERROR);
     ASSERT_EQ(stmt->ird->diagnostics.recordCount(), 1u);
-    EXPECT_EQ(stmt->ird->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxNotSupported);
+    EXPECT_EQ(stmt->ird->diagnostics.recordAt(0)->sqlstateMsg, MSG_SQLSTATE_STATEMENT_NOT_PREPARED);
     EXPECT_EQ(stmt->ird->diagnostics.currentApiFunction, SQL_API_SQLGETDESCFIELD);
     EXPECT_EQ(KaErrorCurrentList(), &outer.list);
     EXPECT_EQ(stmt->ird->freeCheck(), SQL_ERROR);

@@ -267,6 +267,13 @@ private:
 class TestStmtConnection : public TestConnection {
 public:
     TestStmtConnection(BaseEnv* env, TestConnectionControl* control) noexcept : TestConnection(env, control) {}
+    // The server's commit or rollback: always succeeds, and is counted.
+    int16_t autocommitChange(int16_t) noexcept override
+    {
+        ++transactionsEnded;
+        return 0;
+    }
+    int transactionsEnded = 0;
     int16_t createStatement(BaseStatement** out) noexcept override
     {
         // The connect settles the cursor capabilities; the test statement

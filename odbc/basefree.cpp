@@ -1,0 +1,294 @@
+// Taking a statement back down: SQLFreeStmt, SQLCloseCursor and SQLCancel,
+// and the close, reset and unprepare steps that prepare, execute and fetch
+// use to tear state down.
+#include <sql.h>
+#include <sqlext.h>
+
+#include "foundation/kaerror.h"
+#include "foundation/ram.h"
+#include "kamessages.h"
+#include "odbc/basecalllock.h"
+#include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
+#include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
+#include "odbc/basestmterr.h"
+#include "sql/basesql.h"
+
+namespace {
+
+// Connection workaround bits that change how the statement is taken down.
+constexpr uint64_t kWorkaroundCloseUnbinds = 0x20;           // in workarounds
+constexpr uint64_t kWorkaroundKeepParamsOnReset = 0x10;      // in workarounds2
+constexpr uint64_t kWorkaroundCancelClosesCursor = 0x40000;  // in workarounds2
+
+bool odbc2Application(const BaseConnection* conn) noexcept
+{
+    return conn != nullptr && conn->env != nullptr && conn->env->odbc2Mode == 1;
+}
+
+}  // namespace
+
+// Fetch, GetData and long-data state go with the cursor.
+int16_t BaseStatement::closeCursor() noexcept
+{
+    const int16_t hook = closeCursorHook();
+    getDataColumn = 0;
+    getDataColumnDone = false;
+    getDataConsumed = 0;
+    resetLongData();
+    currentRow = 0;
+    rowsetPosition = 0;
+    rowsetRowCount = 0;
+    endOfDataReached = false;
+    lastRowCache = -1;
+    lastPositionedRow = 0;
+    fullGetDataPath = false;
+    if (hook != 0)
+        return 1;
+    if (statementState >= kBaseStmtExecuted || statementState == kBaseStmtNeedData ||
+        statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData)
+        setExecState(executionMode == 1 ? kBaseStmtPrepared : kBaseStmtAllocated);
+    if (getDataConverter != nullptr) {
+        releaseConverter(getDataConverter, 0);
+        getDataConverter = nullptr;
+    }
+    return 0;
+}
+
+int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
+{
+    ramFree(savedSqlText);
+    savedSqlText = nullptr;
+    savedSqlLength = 0;
+    if (resetParamsHook(params) != 0)
+        return 1;
+    markerCount = 0;
+    fullGetDataPath = false;
+    extendedFetchMode = false;
+    positionedKeys = false;
+    rerunAfterExecute = false;
+    returnValueParam = false;
+    forUpdateClause = false;
+    preparedSinceExecute = false;
+    refersToCursor = 0;
+    escapeResult = 0;
+    statementKind = 0;
+    if (getDataConverter != nullptr) {
+        releaseConverter(getDataConverter, 0);
+        getDataConverter = nullptr;
+    }
+    // The cursor's own state goes first, so that a driver that closes its
+    // server operation in either hook sees the cursor closed.
+    const int16_t closed = statementState >= kBaseStmtExecuted ? closeCursorHook() : 0;
+    if (closed != 0 || freeResultsHook(drop) != 0) {
+        // A failing driver still leaves nothing that claims to be open.
+        executionMode = 0;
+        setExecState(kBaseStmtAllocated);
+        return 1;
+    }
+    clearResultDescription();
+    delete sqlTextCopy;
+    sqlTextCopy = nullptr;
+    getDataColumn = 0;
+    getDataColumnDone = false;
+    getDataConsumed = 0;
+    resetLongData();
+    currentRow = 0;
+    rowsetPosition = 0;
+    rowsetRowCount = 0;
+    endOfDataReached = false;
+    lastPositionedRow = 0;
+    executionMode = 0;
+    setExecState(kBaseStmtAllocated);
+    lastRowCache = -1;
+    diagnostics.cursorRowCount = 0;
+    rowCount = -1;
+    if (connection != nullptr && connection->failoverMode != 0) {
+        rowsFetched = 0;
+        hashSkip = 0;
+        if (drop) {
+            KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+            connection->removeBufferedEvents(this);
+        }
+    }
+    rowCountValid = false;
+    return 0;
+}
+
+int16_t BaseStatement::unprepare() noexcept
+{
+    if (resetParamsHook(0) != 0 || freeResultsHook(false) != 0)
+        return 1;
+    clearResultDescription();
+    setExecState(kBaseStmtAllocated);
+    lastRowCache = -1;
+    return 0;
+}
+
+int16_t BaseStatement::cancelExecution() noexcept
+{
+    if (ipd != nullptr)
+        for (int64_t i = 1; i <= ipd->count(); ++i)
+            if (auto* r = dynamic_cast<BaseIXDRecord*>(ipd->record(i)); r != nullptr) {
+                ramFree(r->dataAtExecBuffer);
+                r->dataAtExecBuffer = nullptr;
+                r->dataAtExecLength = 0;
+            }
+    resetLongData();
+    if (executionMode == 1)
+        return closeCursor() != 0 ? 1 : 0;
+    if (statementState != kBaseStmtPrepared)
+        return resetStatement() != 0 ? 1 : 0;
+    return 0;
+}
+
+int16_t BaseStatement::closeCursorApi() noexcept
+{
+    if (enterFunction(SQL_API_SQLCLOSECURSOR) != 0)
+        return exitFunction(SQL_ERROR);
+    if ((statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) || !resultDescribed ||
+        resultColumnCount == 0) {
+        basePostError(kBaseIdxCursorState);
+        return exitFunction(SQL_ERROR);
+    }
+    const int16_t rc = executionMode == 1 ? closeCursor() : resetStatement();
+    return exitFunction(rc != 0 ? SQL_ERROR : SQL_SUCCESS);
+}
+
+int16_t BaseStatement::freeStmt(uint16_t option) noexcept
+{
+    if (enterFunction(SQL_API_SQLFREESTMT) != 0)
+        return exitFunction(SQL_ERROR);
+    switch (option) {
+    case SQL_DROP: {
+        // The statement goes whatever the reset said: its destructor takes
+        // it out of its connection's list and out of the replay records, so
+        // nothing keeps pointing at it.
+        (void)resetStatement(true, 0);
+        (void)exitFunction(SQL_SUCCESS);
+        delete this;
+        return SQL_SUCCESS;
+    }
+    case SQL_CLOSE: {
+        const int16_t rc = executionMode == 1 ? closeCursor() : resetStatement();
+        if (rc != 0)
+            return exitFunction(SQL_ERROR);
+        if (connection != nullptr && (connection->workarounds & kWorkaroundCloseUnbinds) != 0 && unbindAll() != 0)
+            return exitFunction(SQL_ERROR);
+        return exitFunction(SQL_SUCCESS);
+    }
+    case SQL_UNBIND: return exitFunction(unbindAll() != 0 ? SQL_ERROR : SQL_SUCCESS);
+    case SQL_RESET_PARAMS: {
+        if (connection != nullptr && (connection->workarounds2 & kWorkaroundKeepParamsOnReset) != 0)
+            return exitFunction(SQL_SUCCESS);
+        if (resetParamsHook(1) != 0)
+            return exitFunction(SQL_ERROR);
+        if (currentApd != nullptr) {
+            for (int64_t i = 1; i <= currentApd->count(); ++i)
+                if (BaseAXDRecord* r = currentApd->axdRecord(i); r != nullptr)
+                    r->dataPtr = nullptr, r->indicatorPtr = nullptr, r->octetLengthPtr = nullptr;
+            // Only the bookmark record stays; the application's buffers
+            // are only forgotten, never freed.
+            if (currentApd->setRecordCount(0) != 0)
+                return exitFunction(SQL_ERROR);
+        }
+        if (ipd != nullptr)
+            for (int64_t i = 1; i <= ipd->count(); ++i)
+                if (auto* r = dynamic_cast<BaseIPDRecord*>(ipd->record(i)); r != nullptr) {
+                    r->paramType = 0;
+                    r->savedParamType = 0;
+                    r->dropName();
+                }
+        return exitFunction(SQL_SUCCESS);
+    }
+    default:
+        // The driver manager normally catches this; a direct caller gets the
+        // same answer it would.
+        basePostErrorTextA(kBaseIdxGeneralError, 0, "Option type out of range", 3)->setSqlstate("HY092");
+        return exitFunction(SQL_ERROR);
+    }
+}
+
+int16_t BaseStatement::cancel() noexcept
+{
+    {
+        KaLockGuard<KaCriticalSection> guard(cancelLock);
+        cancelRequested = 1;
+        if (apiId != -1 && !reentryPending) {
+            // The running call sees the request at its exit step; the
+            // driver is asked to stop it at the server now.
+            cancelRunning();
+            return SQL_SUCCESS;
+        }
+    }
+    basePushCallFrame(baseCallLockOf(connection, &statementLock), false);
+    int16_t previous = -1;
+    {
+        KaLockGuard<KaCriticalSection> guard(cancelLock);
+        previous = apiId;
+        apiId = SQL_API_SQLCANCEL;
+    }
+    const bool pushed = previous == -1;
+    if (pushed) {
+        diagnostics.clear();
+        KaErrorPushList(&diagnostics);
+    }
+    int16_t rc = SQL_SUCCESS;
+    if (reentryPending) {
+        rc = cancelAsync() != 0 ? SQL_ERROR : SQL_SUCCESS;
+    } else if (odbc2Application(connection) || statementState == kBaseStmtMustPutData ||
+               statementState == kBaseStmtPuttingData || statementState == kBaseStmtNeedData ||
+               (connection != nullptr && (connection->workarounds2 & kWorkaroundCancelClosesCursor) != 0)) {
+        if (cancelExecution() != 0) {
+            rc = SQL_ERROR;
+        } else {
+            basePostWarning(MSG_SQLSTATE_CANCEL_TREATED_AS_CLOSE);
+            rc = SQL_SUCCESS_WITH_INFO;
+        }
+    }
+    if (pushed)
+        KaErrorPopList();
+    {
+        KaLockGuard<KaCriticalSection> guard(cancelLock);
+        cancelRequested = 0;
+        apiId = -1;
+    }
+    KaCriticalSection* lock = nullptr;
+    bool listPushed = false;
+    (void)basePopCallFrame(&lock, &listPushed);
+    if (lock != nullptr)
+        lock->leave();
+    return rc;
+}
+
+int16_t baseEndTranCursors(BaseConnection* conn, int16_t completionType) noexcept
+{
+    // A 16-bit answer in a zeroed word: read whole whichever width the
+    // driver writes.
+    uint32_t raw = SQL_CB_PRESERVE;
+    const uint16_t info = completionType == SQL_ROLLBACK ? SQL_CURSOR_ROLLBACK_BEHAVIOR : SQL_CURSOR_COMMIT_BEHAVIOR;
+    if (!SQL_SUCCEEDED(conn->getInfoValue(info, &raw, sizeof raw, nullptr)))
+        return 1;
+    const auto behaviour = static_cast<uint16_t>(raw);
+    if (behaviour == SQL_CB_PRESERVE)
+        return 0;
+    int16_t rc = 0;
+    KaNode* node = conn->statements.first();
+    for (size_t i = 0; i < conn->statements.count && node != nullptr; ++i, node = node->next) {
+        auto* stmt = static_cast<BaseStatement*>(node);
+        if (stmt->statementState != kBaseStmtCursorOpen)
+            continue;
+        if (behaviour == SQL_CB_CLOSE) {
+            if (stmt->closeCursor() != 0)
+                rc = 1;
+        } else if ((conn->workarounds & kBaseWaKeepPrepared) != 0) {
+            // A prepared statement stays prepared; only its cursor is gone.
+            if (stmt->closeCursor() != 0)
+                rc = 1;
+        } else if (stmt->resetStatement() != 0) {
+            rc = 1;
+        }
+    }
+    return rc;
+}
