@@ -65,7 +65,8 @@ struct XmlParser {
     void syntaxError(uint64_t offset) noexcept;
     [[nodiscard]] bool name(Range& out) noexcept;
     [[nodiscard]] bool qualifiedName(Range& prefix, Range& local) noexcept;
-    [[nodiscard]] bool copyText(uint16_t** out, uint64_t* outLength, uint64_t start, uint64_t n, bool decode) noexcept;
+    [[nodiscard]] bool copyText(uint16_t** out, uint64_t* outLength, uint64_t start, uint64_t n, bool decode,
+                                bool value = false) noexcept;
     [[nodiscard]] bool comment() noexcept;
     [[nodiscard]] bool declaration() noexcept;
     [[nodiscard]] bool misc() noexcept;
@@ -176,9 +177,11 @@ uint32_t charReference(const char* s, uint64_t n) noexcept
 }
 
 // Copies n bytes from start as UTF-16; with decode, the predefined entities
-// and character references are replaced by their characters and any other
-// '&' is a syntax error.
-bool XmlParser::copyText(uint16_t** out, uint64_t* outLength, uint64_t start, uint64_t n, bool decode) noexcept
+// and character references are replaced by their characters, any other '&'
+// is a syntax error, and line ends become line feeds; in an attribute value
+// (value) white space written as such becomes a space.
+bool XmlParser::copyText(uint16_t** out, uint64_t* outLength, uint64_t start, uint64_t n, bool decode,
+                         bool value) noexcept
 {
     auto* utf8 = static_cast<char*>(ramAllocBlock(n + 1));
     if (utf8 == nullptr)
@@ -186,6 +189,14 @@ bool XmlParser::copyText(uint16_t** out, uint64_t* outLength, uint64_t start, ui
     uint64_t used = 0;
     for (uint64_t i = 0; i < n; ++i) {
         char c = data[start + i];
+        if (decode && c == '\r') {
+            // Line ends read as one line feed, as XML hands them on.
+            if (i + 1 < n && data[start + i + 1] == '\n')
+                ++i;
+            c = '\n';
+        }
+        if (value && (c == '\n' || c == '\t'))
+            c = ' ';
         if (!decode || c != '&') {
             utf8[used++] = c;
             continue;
@@ -376,7 +387,7 @@ bool XmlParser::attribute(KaXmlNode* node) noexcept
     bool ok = (prefix.length == 0 ||
                copyText(&attribute->prefix, &attribute->prefixLength, prefix.start, prefix.length, false)) &&
               copyText(&attribute->name, &attribute->nameLength, local.start, local.length, false) &&
-              copyText(&attribute->value, &attribute->valueLength, valueStart, valueLength, true);
+              copyText(&attribute->value, &attribute->valueLength, valueStart, valueLength, true, true);
     if (ok && node->attributes.append(attribute) == 0)
         return true;
     attribute->destroy();
@@ -531,7 +542,7 @@ int32_t xmlParseBuffer(KaXmlNode** root, const char* bytes, uint64_t length) noe
         length -= 3;
     }
     XmlParser parser{bytes, length};
-    parser.skipSpace();
+    // The declaration may only stand at the very start.
     if (parser.at("<?xml") && parser.pos + 5 < length &&
         (isSpace(bytes[parser.pos + 5]) || bytes[parser.pos + 5] == '?')) {
         if (!parser.declaration())

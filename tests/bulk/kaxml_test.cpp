@@ -253,6 +253,7 @@ TEST_F(XmlReader, EncodingMustBeUtf8WhateverItsQuotes)
         {"<?xml version=\"1.0\" encoding=\"utf-8\"?>", true},
         {"<?xml version='1.0' encoding='UTF-8' standalone='yes'?>", true},
         {"<?xml version=\"1.0\"?>", true},
+        {" <?xml version=\"1.0\"?>", false},
         {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", false},
         {"<?xml version=\"1.0\" encoding='latin1'?>", false},
     };
@@ -260,7 +261,7 @@ TEST_F(XmlReader, EncodingMustBeUtf8WhateverItsQuotes)
         SCOPED_TRACE(c.decl);
         Parsed p = parse(std::string(c.decl) + "<a>1</a>");
         EXPECT_EQ(p.status, c.ok ? 0 : 1);
-        if (!c.ok) {
+        if (!c.ok && *c.decl != ' ') {
             ASSERT_EQ(p.natives.size(), 1u);
             EXPECT_EQ(p.natives[0], MSG_XML_ENCODING_NOT_UTF8);
         }
@@ -349,6 +350,7 @@ TEST_F(XmlFile, AgreesWithXmllintAndPython)
         "<t><!-- c --><r>1</r><!-- c --></t>",
         "<t\n a = \"1\"\tb=\"2\" ></t >",
         "<t>caf\xC3\xA9 &#233;</t>",
+        "<t a=\"x\ty\r\nz&#9;\">l1\r\nl2\rl3</t>",
         "<a>x</A>",
         "<a>&nbsp;</a>",
         "<a v=\"1\" v=\"2\"></a>",
