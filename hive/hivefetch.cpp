@@ -183,25 +183,30 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
 int16_t HiveStatement::readColumnsUpTo(uint16_t column, int16_t cType, BaseOutString* out) noexcept
 {
     const bool forward = settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE;
-    if (forward && column > columnPosition) {
-        for (uint16_t c = static_cast<uint16_t>(columnPosition + 1); c < column; ++c) {
-            HiveIRDRecord* rec = columnRecord(c);
-            DataReader* reader = readerOf(this, c);
-            if (reader == nullptr)
-                return 1;
-            if ((rec->longDataColumn != 0 ? reader->skipValue() : reader->readValue()) != 0)
-                return 1;
-            columnPosition = c;
-        }
-        DataReader* reader = readerOf(this, column);
-        if (reader == nullptr || reader->readValue() != 0)
-            return 1;
-        columnPosition = column;
-    }
+    if (forward && column > columnPosition && advanceToColumn(column) != 0)
+        return 1;
     DataReader* reader = readerOf(this, column);
     if (reader == nullptr)
         return 1;
     return reader->getData(out, cType) != 0 ? 1 : 0;
+}
+
+int16_t HiveStatement::advanceToColumn(uint16_t column) noexcept
+{
+    for (uint16_t c = static_cast<uint16_t>(columnPosition + 1); c < column; ++c) {
+        HiveIRDRecord* rec = columnRecord(c);
+        DataReader* reader = readerOf(this, c);
+        if (reader == nullptr)
+            return 1;
+        if ((rec->longDataColumn != 0 ? reader->skipValue() : reader->readValue()) != 0)
+            return 1;
+        columnPosition = c;
+    }
+    DataReader* reader = readerOf(this, column);
+    if (reader == nullptr || reader->readValue() != 0)
+        return 1;
+    columnPosition = column;
+    return 0;
 }
 
 int16_t HiveStatement::getColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
@@ -219,19 +224,8 @@ int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaData
             errPost(MSG_HIVE_LONG_DATA_ORDER)->setSqlstateMsg(MSG_SQLSTATE_INVALID_DESCRIPTOR_INDEX);
             return 1;
         }
-        for (uint16_t c = static_cast<uint16_t>(columnPosition + 1); c < column; ++c) {
-            HiveIRDRecord* rec = columnRecord(c);
-            DataReader* reader = readerOf(this, c);
-            if (reader == nullptr)
-                return 1;
-            if ((rec->longDataColumn != 0 ? reader->skipValue() : reader->readValue()) != 0)
-                return 1;
-            columnPosition = c;
-        }
-        DataReader* reader = readerOf(this, column);
-        if (reader == nullptr || reader->readValue() != 0)
+        if (advanceToColumn(column) != 0)
             return 1;
-        columnPosition = column;
     }
     DataReader* reader = readerOf(this, column);
     if (reader == nullptr)

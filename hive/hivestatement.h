@@ -141,6 +141,9 @@ public:
     [[nodiscard]] int16_t readRowRemainder() noexcept;
     [[nodiscard]] int16_t skipRowRemainder() noexcept;
     [[nodiscard]] int16_t readColumnsUpTo(uint16_t column, int16_t cType, BaseOutString* out) noexcept;
+    // Streams a row-wise result on from the last column read: the columns
+    // between are read (long-data ones skipped), then column itself.
+    [[nodiscard]] int16_t advanceToColumn(uint16_t column) noexcept;
 
     HiveConnection* hiveConnection() const noexcept;
 
