@@ -224,11 +224,17 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
         {u"DataSourceReadOnlyMode", u"DSROM", u"0", false, &dataSourceReadOnly},
         {u"EnableUserImpersonation", u"EUI", u"0", true, &enableUserImpersonation},
     };
-    for (const Flag& f : flags) {
-        if (!r.get(f.longKey, f.shortKey, f.def))
-            return 1;
-        *f.field = (f.notZero ? r.not0() : r.exact1()) ? 1 : 0;
-    }
+    // A notZero flag is on for any value but "0", the others only for "1".
+    auto readFlags = [&r](const auto& list) {
+        for (const Flag& f : list) {
+            if (!r.get(f.longKey, f.shortKey, f.def))
+                return false;
+            *f.field = (f.notZero ? r.not0() : r.exact1()) ? 1 : 0;
+        }
+        return true;
+    };
+    if (!readFlags(flags))
+        return 1;
 
     if (!r.get(u"ProxyUser", u"PXU", nullptr))
         return 1;
@@ -325,11 +331,8 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
         {u"DecimalIsSearchable", u"DIS", u"1", false, &decimalIsSearchable},
         {u"TimestampIsSearchable", u"TIS", u"1", false, &timestampIsSearchable},
     };
-    for (const Flag& f : more) {
-        if (!r.get(f.longKey, f.shortKey, f.def))
-            return 1;
-        *f.field = r.exact1() ? 1 : 0;
-    }
+    if (!readFlags(more))
+        return 1;
     if (!r.get(u"TransportMode", u"TRM", u"0"))
         return 1;
     transportMode = r.lenient(parseI32, int32_t{0});
