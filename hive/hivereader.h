@@ -207,6 +207,10 @@ protected:
     bool isMarked(uint32_t row) const noexcept;
     // state->currentRow, checked against the block: 0 after the diagnostic.
     [[nodiscard]] uint32_t currentRow() noexcept;
+    // The current row's element in a block of fixed-width elements, with
+    // rowPosition and blockOffset moved to it; null after the diagnostic
+    // (unallocated names the missing block buffer).
+    [[nodiscard]] const uint8_t* rowElement(uint32_t width, const char* unallocated) noexcept;
 };
 
 // The reader for a column in the given result style (HIVE_RESULT_*): 0 with *out set, or 1

@@ -28,6 +28,19 @@ constexpr int32_t kHiveCacheNull = -1;
 
 constexpr const char* kUnexpectedField = "Unexpected field data in column data.";
 
+// A cache record's length: 0 with *rowNull set for a NULL record, 0 with *n
+// the byte count otherwise, 1 after the diagnostic.
+int readCacheLength(HiveNetReadBuffer* in, int32_t* n, uint32_t* rowNull) noexcept
+{
+    if (in->readI32(n))
+        return 1;
+    if (*n == kHiveCacheNull) {
+        *rowNull = 1;
+        return 0;
+    }
+    return *n < 0 ? hiveColumnDataError(kUnexpectedField) : 0;
+}
+
 // The union's field header, which must name one of the kind's members.
 int readUnionHeader(HiveNetReadBuffer* in, int16_t member, int16_t otherMember) noexcept
 {
@@ -185,12 +198,10 @@ int NumericDataReaderHS2::readCacheRecord() noexcept
     rowNull = 0;
     length = 0;
     int32_t n = 0;
-    if (in->readI32(&n))
+    if (readCacheLength(in, &n, &rowNull))
         return 1;
-    if (n == kHiveCacheNull) {
-        rowNull = 1;
+    if (rowNull)
         return 0;
-    }
     // The record holds the wire's bytes: 1, 2, 4 or 8 of them.
     if (n != 1 && n != 2 && n != 4 && n != 8)
         return hiveColumnDataError(kUnexpectedField);
@@ -319,14 +330,10 @@ int TextDataReaderHS2::readCacheRecord() noexcept
     rowNull = 0;
     length = 0;
     int32_t n = 0;
-    if (in->readI32(&n))
+    if (readCacheLength(in, &n, &rowNull))
         return 1;
-    if (n == kHiveCacheNull) {
-        rowNull = 1;
+    if (rowNull)
         return 0;
-    }
-    if (n < 0)
-        return hiveColumnDataError(kUnexpectedField);
     return readTextInto(in, column, n, &length);
 }
 
@@ -530,36 +537,21 @@ int StreamDataReaderHS2::readCacheRecord() noexcept
     wireAttached = 0;
     length = 0;
     int32_t n = 0;
-    if (in->readI32(&n))
+    if (readCacheLength(in, &n, &rowNull))
         return 1;
-    if (n == kHiveCacheNull) {
-        rowNull = 1;
+    if (rowNull)
         return 0;
-    }
-    if (n < 0)
-        return hiveColumnDataError(kUnexpectedField);
     return takeValue(n);
 }
 
 // ---- The typed readers and their twins -----------------------------------------
-
-namespace {
-
-template <class Twin>
-int makeTwin(HiveFetchState* state, HiveColumnStorage* column, DataReader** out) noexcept
-{
-    *out = new Twin(state, column);
-    return *out == nullptr ? 1 : 0;
-}
-
-}  // namespace
 
 #define HIVE_NUMERIC_READER(Name, Twin, Kind)                                                                          \
     Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept                                                       \
         : NumericDataReaderHS2(s, c, hiveNumericShape(Kind)) {}                                                        \
     int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
     {                                                                                                                  \
-        return makeTwin<Twin>(state, column, out);                                                                     \
+        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
     }
 HIVE_NUMERIC_READER(TinyintDataReaderHS2, TinyintCacheReaderHS2, HIVE_READER_TINYINT)
 HIVE_NUMERIC_READER(SmallintDataReaderHS2, SmallintCacheReaderHS2, HIVE_READER_SMALLINT)
@@ -574,7 +566,7 @@ HIVE_NUMERIC_READER(DoubleDataReaderHS2, DoubleCacheReaderHS2, HIVE_READER_DOUBL
     Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : TextDataReaderHS2(s, c, Kind) {}                    \
     int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
     {                                                                                                                  \
-        return makeTwin<Twin>(state, column, out);                                                                     \
+        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
     }
 HIVE_TEXT_READER(TimestampDataReaderHS2, TimestampCacheReaderHS2, HIVE_READER_TIMESTAMP)
 HIVE_TEXT_READER(DateDataReaderHS2, DateCacheReaderHS2, HIVE_READER_DATE)
@@ -587,7 +579,7 @@ StringDataReaderHS2::StringDataReaderHS2(HiveFetchState* s, HiveColumnStorage* c
 
 int StringDataReaderHS2::createCacheReader(DataReader** out, uint16_t) noexcept
 {
-    return makeTwin<StringCacheReaderHS2>(state, column, out);
+    return hiveMakeTwin<StringCacheReaderHS2>(state, column, out);
 }
 
 BinaryDataReaderHS2::BinaryDataReaderHS2(HiveFetchState* s, HiveColumnStorage* c) noexcept
@@ -596,5 +588,5 @@ BinaryDataReaderHS2::BinaryDataReaderHS2(HiveFetchState* s, HiveColumnStorage* c
 
 int BinaryDataReaderHS2::createCacheReader(DataReader** out, uint16_t) noexcept
 {
-    return makeTwin<BinaryCacheReaderHS2>(state, column, out);
+    return hiveMakeTwin<BinaryCacheReaderHS2>(state, column, out);
 }

@@ -137,6 +137,20 @@ uint32_t DataReaderHS2C::currentRow() noexcept
     return row;
 }
 
+const uint8_t* DataReaderHS2C::rowElement(uint32_t width, const char* unallocated) noexcept
+{
+    const uint32_t row = currentRow();
+    if (row == 0)
+        return nullptr;
+    if (column->valueBuffer == nullptr) {
+        (void)hiveColumnDataError(unallocated);
+        return nullptr;
+    }
+    rowPosition = int32_t(row);
+    blockOffset = (row - 1) * width;
+    return column->valueBuffer + blockOffset;
+}
+
 // ---- Numbers -----------------------------------------------------------------
 
 FixedDataReaderHS2C::FixedDataReaderHS2C(HiveFetchState* fetchState, HiveColumnStorage* storage,
@@ -167,16 +181,11 @@ int FixedDataReaderHS2C::readValue() noexcept
 
 int FixedDataReaderHS2C::positionFixed() noexcept
 {
-    const uint32_t row = currentRow();
-    if (row == 0)
-        return 1;
-    if (column->valueBuffer == nullptr)
-        return hiveColumnDataError("Buffer is not allocated for numeric column data block");
-    rowPosition = int32_t(row);
-    blockOffset = (row - 1) * uint32_t(elementWidth);
     // Each element is read at the width the block gives and stored at the
     // reader's own: a SMALLINT column may come as 32-bit integers.
-    const uint8_t* p = column->valueBuffer + blockOffset;
+    const uint8_t* p = rowElement(uint32_t(elementWidth), "Buffer is not allocated for numeric column data block");
+    if (p == nullptr)
+        return 1;
     uint8_t* out = column->inlineValue;
     if (elementType == HIVE_T_DOUBLE) {
         uint64_t bits = 0;
@@ -209,7 +218,7 @@ int FixedDataReaderHS2C::positionFixed() noexcept
             memcpy(out, &v, 8);
         }
     }
-    nullFlag = isMarked(row) ? 1 : 0;
+    nullFlag = isMarked(uint32_t(rowPosition)) ? 1 : 0;
     value = out;
     length = shape->width;
     return 0;
@@ -268,20 +277,15 @@ int SlotDataReaderHS2C::readValue() noexcept
 
 int SlotDataReaderHS2C::positionTextSlot() noexcept
 {
-    const uint32_t row = currentRow();
-    if (row == 0)
+    const uint8_t* slot = rowElement(slotWidth, "Buffer is not allocated for fixed string column data block");
+    if (slot == nullptr)
         return 1;
-    if (column->valueBuffer == nullptr)
-        return hiveColumnDataError("Buffer is not allocated for fixed string column data block");
-    rowPosition = int32_t(row);
-    blockOffset = (row - 1) * slotWidth;
-    const uint8_t* slot = column->valueBuffer + blockOffset;
     uint32_t n = slotWidth;
     while (n > 0 && slot[n - 1] == 0)
         --n;
     value = const_cast<uint8_t*>(slot);
     length = int32_t(n);
-    nullFlag = n == 0 && isMarked(row) ? 1 : 0;
+    nullFlag = n == 0 && isMarked(uint32_t(rowPosition)) ? 1 : 0;
     return 0;
 }
 
@@ -530,23 +534,12 @@ int SpoolDataReaderHS2C::getDataInPieces(KaDataSink* sink, int16_t cType, int32_
 
 // ---- The typed readers ---------------------------------------------------------
 
-namespace {
-
-template <class Twin>
-int makeTwin(HiveFetchState* state, HiveColumnStorage* column, DataReader** out) noexcept
-{
-    *out = new Twin(state, column);
-    return *out == nullptr ? 1 : 0;
-}
-
-}  // namespace
-
 #define HIVE_FIXED_READER(Name, Twin, Kind)                                                                            \
     Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept                                                       \
         : FixedDataReaderHS2C(s, c, hiveNumericShape(Kind)) {}                                                         \
     int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
     {                                                                                                                  \
-        return makeTwin<Twin>(state, column, out);                                                                     \
+        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
     }
 HIVE_FIXED_READER(TinyintDataReaderHS2C, TinyintCacheReaderHS2C, HIVE_READER_TINYINT)
 HIVE_FIXED_READER(SmallintDataReaderHS2C, SmallintCacheReaderHS2C, HIVE_READER_SMALLINT)
@@ -561,7 +554,7 @@ HIVE_FIXED_READER(DoubleDataReaderHS2C, DoubleCacheReaderHS2C, HIVE_READER_DOUBL
     Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : SlotDataReaderHS2C(s, c, Kind) {}                   \
     int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
     {                                                                                                                  \
-        return makeTwin<Twin>(state, column, out);                                                                     \
+        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
     }
 HIVE_SLOT_READER(TimestampDataReaderHS2C, TimestampCacheReaderHS2C, HIVE_READER_TIMESTAMP)
 HIVE_SLOT_READER(DateDataReaderHS2C, DateCacheReaderHS2C, HIVE_READER_DATE)
@@ -572,7 +565,7 @@ HIVE_SLOT_READER(DecimalDataReaderHS2C, DecimalCacheReaderHS2C, HIVE_READER_DECI
     Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : SpoolDataReaderHS2C(s, c, Streaming) {}             \
     int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
     {                                                                                                                  \
-        return makeTwin<Twin>(state, column, out);                                                                     \
+        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
     }
 HIVE_SPOOL_READER(StringDataReaderHS2C, StringCacheReaderHS2C, 0)
 HIVE_SPOOL_READER(BinaryDataReaderHS2C, BinaryCacheReaderHS2C, 1)

@@ -42,6 +42,15 @@ struct HiveReaderConverters {
     KaBinaryConverter* bytes = nullptr;
 };
 
+// A reader's cache twin over the same column, for createCacheReader: 0, or 1
+// when it could not be allocated.
+template <class Twin>
+[[nodiscard]] int hiveMakeTwin(HiveFetchState* state, HiveColumnStorage* column, DataReader** out) noexcept
+{
+    *out = new Twin(state, column);
+    return *out == nullptr ? 1 : 0;
+}
+
 // ---- Row-wise ---------------------------------------------------------------
 
 class NumericDataReaderHS2 : public DataReaderHS2 {
