@@ -546,47 +546,22 @@ int StreamDataReaderHS2::readCacheRecord() noexcept
 
 // ---- The typed readers and their twins -----------------------------------------
 
-#define HIVE_NUMERIC_READER(Name, Twin, Kind)                                                                          \
-    Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept                                                       \
-        : NumericDataReaderHS2(s, c, hiveNumericShape(Kind)) {}                                                        \
-    int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
-    {                                                                                                                  \
-        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
-    }
-HIVE_NUMERIC_READER(TinyintDataReaderHS2, TinyintCacheReaderHS2, HIVE_READER_TINYINT)
-HIVE_NUMERIC_READER(SmallintDataReaderHS2, SmallintCacheReaderHS2, HIVE_READER_SMALLINT)
-HIVE_NUMERIC_READER(IntDataReaderHS2, IntCacheReaderHS2, HIVE_READER_INT)
-HIVE_NUMERIC_READER(BigintDataReaderHS2, BigintCacheReaderHS2, HIVE_READER_BIGINT)
-HIVE_NUMERIC_READER(BooleanDataReaderHS2, BooleanCacheReaderHS2, HIVE_READER_BOOLEAN)
-HIVE_NUMERIC_READER(FloatDataReaderHS2, FloatCacheReaderHS2, HIVE_READER_FLOAT)
-HIVE_NUMERIC_READER(DoubleDataReaderHS2, DoubleCacheReaderHS2, HIVE_READER_DOUBLE)
-#undef HIVE_NUMERIC_READER
+HIVE_TWINNED_READER(TinyintDataReaderHS2, TinyintCacheReaderHS2, NumericDataReaderHS2,
+                    hiveNumericShape(HIVE_READER_TINYINT))
+HIVE_TWINNED_READER(SmallintDataReaderHS2, SmallintCacheReaderHS2, NumericDataReaderHS2,
+                    hiveNumericShape(HIVE_READER_SMALLINT))
+HIVE_TWINNED_READER(IntDataReaderHS2, IntCacheReaderHS2, NumericDataReaderHS2, hiveNumericShape(HIVE_READER_INT))
+HIVE_TWINNED_READER(BigintDataReaderHS2, BigintCacheReaderHS2, NumericDataReaderHS2,
+                    hiveNumericShape(HIVE_READER_BIGINT))
+HIVE_TWINNED_READER(BooleanDataReaderHS2, BooleanCacheReaderHS2, NumericDataReaderHS2,
+                    hiveNumericShape(HIVE_READER_BOOLEAN))
+HIVE_TWINNED_READER(FloatDataReaderHS2, FloatCacheReaderHS2, NumericDataReaderHS2, hiveNumericShape(HIVE_READER_FLOAT))
+HIVE_TWINNED_READER(DoubleDataReaderHS2, DoubleCacheReaderHS2, NumericDataReaderHS2,
+                    hiveNumericShape(HIVE_READER_DOUBLE))
 
-#define HIVE_TEXT_READER(Name, Twin, Kind)                                                                             \
-    Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : TextDataReaderHS2(s, c, Kind) {}                    \
-    int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
-    {                                                                                                                  \
-        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
-    }
-HIVE_TEXT_READER(TimestampDataReaderHS2, TimestampCacheReaderHS2, HIVE_READER_TIMESTAMP)
-HIVE_TEXT_READER(DateDataReaderHS2, DateCacheReaderHS2, HIVE_READER_DATE)
-HIVE_TEXT_READER(DecimalDataReaderHS2, DecimalCacheReaderHS2, HIVE_READER_DECIMAL)
-#undef HIVE_TEXT_READER
+HIVE_TWINNED_READER(TimestampDataReaderHS2, TimestampCacheReaderHS2, TextDataReaderHS2, HIVE_READER_TIMESTAMP)
+HIVE_TWINNED_READER(DateDataReaderHS2, DateCacheReaderHS2, TextDataReaderHS2, HIVE_READER_DATE)
+HIVE_TWINNED_READER(DecimalDataReaderHS2, DecimalCacheReaderHS2, TextDataReaderHS2, HIVE_READER_DECIMAL)
 
-StringDataReaderHS2::StringDataReaderHS2(HiveFetchState* s, HiveColumnStorage* c) noexcept
-    : StreamDataReaderHS2(s, c, false)
-{}
-
-int StringDataReaderHS2::createCacheReader(DataReader** out, uint16_t) noexcept
-{
-    return hiveMakeTwin<StringCacheReaderHS2>(state, column, out);
-}
-
-BinaryDataReaderHS2::BinaryDataReaderHS2(HiveFetchState* s, HiveColumnStorage* c) noexcept
-    : StreamDataReaderHS2(s, c, true)
-{}
-
-int BinaryDataReaderHS2::createCacheReader(DataReader** out, uint16_t) noexcept
-{
-    return hiveMakeTwin<BinaryCacheReaderHS2>(state, column, out);
-}
+HIVE_TWINNED_READER(StringDataReaderHS2, StringCacheReaderHS2, StreamDataReaderHS2, false)
+HIVE_TWINNED_READER(BinaryDataReaderHS2, BinaryCacheReaderHS2, StreamDataReaderHS2, true)

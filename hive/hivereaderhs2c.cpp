@@ -534,47 +534,30 @@ int SpoolDataReaderHS2C::getDataInPieces(KaDataSink* sink, int16_t cType, int32_
 
 // ---- The typed readers ---------------------------------------------------------
 
-#define HIVE_FIXED_READER(Name, Twin, Kind)                                                                            \
-    Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept                                                       \
-        : FixedDataReaderHS2C(s, c, hiveNumericShape(Kind)) {}                                                         \
-    int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
-    {                                                                                                                  \
-        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
-    }
-HIVE_FIXED_READER(TinyintDataReaderHS2C, TinyintCacheReaderHS2C, HIVE_READER_TINYINT)
-HIVE_FIXED_READER(SmallintDataReaderHS2C, SmallintCacheReaderHS2C, HIVE_READER_SMALLINT)
-HIVE_FIXED_READER(IntDataReaderHS2C, IntCacheReaderHS2C, HIVE_READER_INT)
-HIVE_FIXED_READER(BigintDataReaderHS2C, BigintCacheReaderHS2C, HIVE_READER_BIGINT)
-HIVE_FIXED_READER(BooleanDataReaderHS2C, BooleanCacheReaderHS2C, HIVE_READER_BOOLEAN)
-HIVE_FIXED_READER(FloatDataReaderHS2C, FloatCacheReaderHS2C, HIVE_READER_FLOAT)
-HIVE_FIXED_READER(DoubleDataReaderHS2C, DoubleCacheReaderHS2C, HIVE_READER_DOUBLE)
-#undef HIVE_FIXED_READER
+HIVE_TWINNED_READER(TinyintDataReaderHS2C, TinyintCacheReaderHS2C, FixedDataReaderHS2C,
+                    hiveNumericShape(HIVE_READER_TINYINT))
+HIVE_TWINNED_READER(SmallintDataReaderHS2C, SmallintCacheReaderHS2C, FixedDataReaderHS2C,
+                    hiveNumericShape(HIVE_READER_SMALLINT))
+HIVE_TWINNED_READER(IntDataReaderHS2C, IntCacheReaderHS2C, FixedDataReaderHS2C, hiveNumericShape(HIVE_READER_INT))
+HIVE_TWINNED_READER(BigintDataReaderHS2C, BigintCacheReaderHS2C, FixedDataReaderHS2C,
+                    hiveNumericShape(HIVE_READER_BIGINT))
+HIVE_TWINNED_READER(BooleanDataReaderHS2C, BooleanCacheReaderHS2C, FixedDataReaderHS2C,
+                    hiveNumericShape(HIVE_READER_BOOLEAN))
+HIVE_TWINNED_READER(FloatDataReaderHS2C, FloatCacheReaderHS2C, FixedDataReaderHS2C, hiveNumericShape(HIVE_READER_FLOAT))
+HIVE_TWINNED_READER(DoubleDataReaderHS2C, DoubleCacheReaderHS2C, FixedDataReaderHS2C,
+                    hiveNumericShape(HIVE_READER_DOUBLE))
 
-#define HIVE_SLOT_READER(Name, Twin, Kind)                                                                             \
-    Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : SlotDataReaderHS2C(s, c, Kind) {}                   \
-    int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
-    {                                                                                                                  \
-        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
-    }
-HIVE_SLOT_READER(TimestampDataReaderHS2C, TimestampCacheReaderHS2C, HIVE_READER_TIMESTAMP)
-HIVE_SLOT_READER(DateDataReaderHS2C, DateCacheReaderHS2C, HIVE_READER_DATE)
-HIVE_SLOT_READER(DecimalDataReaderHS2C, DecimalCacheReaderHS2C, HIVE_READER_DECIMAL)
-#undef HIVE_SLOT_READER
+HIVE_TWINNED_READER(TimestampDataReaderHS2C, TimestampCacheReaderHS2C, SlotDataReaderHS2C, HIVE_READER_TIMESTAMP)
+HIVE_TWINNED_READER(DateDataReaderHS2C, DateCacheReaderHS2C, SlotDataReaderHS2C, HIVE_READER_DATE)
+HIVE_TWINNED_READER(DecimalDataReaderHS2C, DecimalCacheReaderHS2C, SlotDataReaderHS2C, HIVE_READER_DECIMAL)
 
-#define HIVE_SPOOL_READER(Name, Twin, Streaming)                                                                       \
-    Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : SpoolDataReaderHS2C(s, c, Streaming) {}             \
-    int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
-    {                                                                                                                  \
-        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
-    }
-HIVE_SPOOL_READER(StringDataReaderHS2C, StringCacheReaderHS2C, 0)
-HIVE_SPOOL_READER(BinaryDataReaderHS2C, BinaryCacheReaderHS2C, 1)
-HIVE_SPOOL_READER(UnionDataReaderHS2C, UnionCacheReaderHS2C, -1)
-HIVE_SPOOL_READER(StructDataReaderHS2C, StructCacheReaderHS2C, -1)
-HIVE_SPOOL_READER(ArrayDataReaderHS2C, ArrayCacheReaderHS2C, -1)
-HIVE_SPOOL_READER(MapDataReaderHS2C, MapCacheReaderHS2C, -1)
-HIVE_SPOOL_READER(UnsupportedDataReaderHS2C, UnsupportedCacheReaderHS2C, -1)
-#undef HIVE_SPOOL_READER
+HIVE_TWINNED_READER(StringDataReaderHS2C, StringCacheReaderHS2C, SpoolDataReaderHS2C, 0)
+HIVE_TWINNED_READER(BinaryDataReaderHS2C, BinaryCacheReaderHS2C, SpoolDataReaderHS2C, 1)
+HIVE_TWINNED_READER(UnionDataReaderHS2C, UnionCacheReaderHS2C, SpoolDataReaderHS2C, -1)
+HIVE_TWINNED_READER(StructDataReaderHS2C, StructCacheReaderHS2C, SpoolDataReaderHS2C, -1)
+HIVE_TWINNED_READER(ArrayDataReaderHS2C, ArrayCacheReaderHS2C, SpoolDataReaderHS2C, -1)
+HIVE_TWINNED_READER(MapDataReaderHS2C, MapCacheReaderHS2C, SpoolDataReaderHS2C, -1)
+HIVE_TWINNED_READER(UnsupportedDataReaderHS2C, UnsupportedCacheReaderHS2C, SpoolDataReaderHS2C, -1)
 
 // ---- The factory --------------------------------------------------------------
 

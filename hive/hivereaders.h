@@ -51,6 +51,15 @@ template <class Twin>
     return *out == nullptr ? 1 : 0;
 }
 
+// A typed reader's constructor, which hands arg to its family's base, and
+// its createCacheReader, which makes its cache twin.
+#define HIVE_TWINNED_READER(Name, Twin, Base, arg)                                                                     \
+    Name::Name(HiveFetchState* s, HiveColumnStorage* c) noexcept : Base(s, c, arg) {}                                  \
+    int Name::createCacheReader(DataReader** out, uint16_t) noexcept                                                   \
+    {                                                                                                                  \
+        return hiveMakeTwin<Twin>(state, column, out);                                                                 \
+    }
+
 // ---- Row-wise ---------------------------------------------------------------
 
 class NumericDataReaderHS2 : public DataReaderHS2 {
