@@ -121,49 +121,6 @@ int32_t unitLength(const uint16_t* s) noexcept
     return n;
 }
 
-// The UTF-16 copy of an attribute string given in bytes or as SQL_NTS;
-// 0 with *out (owned) and *units, 1 after the diagnostic.
-[[nodiscard]] int16_t copyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
-{
-    *out = nullptr;
-    *units = 0;
-    const auto* text = static_cast<const uint16_t*>(value);
-    int64_t n = 0;
-    if (length == SQL_NTS)
-        n = unitLength(text);
-    else
-        n = length / 2;
-    if (n < 0 || (n > 0 && text == nullptr)) {
-        basePostError(kBaseIdxBadLength);
-        return 1;
-    }
-    auto* copy = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(n + 1) * 2));
-    if (copy == nullptr)
-        return 1;
-    if (n > 0)
-        std::memcpy(copy, text, static_cast<size_t>(n) * 2);
-    copy[n] = 0;
-    *out = copy;
-    *units = static_cast<int32_t>(n);
-    return 0;
-}
-
-// Narrow NUL-terminated text widened unit by unit into an owned copy.
-[[nodiscard]] int16_t widenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
-{
-    const auto* text = static_cast<const char*>(value);
-    size_t n = text != nullptr ? std::strlen(text) : 0;
-    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
-    if (copy == nullptr)
-        return 1;
-    for (size_t i = 0; i < n; ++i)
-        copy[i] = static_cast<unsigned char>(text[i]);
-    copy[n] = 0;
-    *out = copy;
-    *units = static_cast<int32_t>(n);
-    return 0;
-}
-
 }  // namespace
 
 int64_t baseReadAppCodePage() noexcept
@@ -823,7 +780,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value, int3
     case SQL_ATTR_TRANSLATE_LIB:
     case SQL_ATTR_CURRENT_CATALOG: {
         uint16_t* copy = nullptr;
-        if (copyWideAttr(value, length, &copy, &keptLength) != 0)
+        if (baseCopyWideAttr(value, length, &copy, &keptLength) != 0)
             return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);
         owned = 1;
@@ -831,8 +788,8 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value, int3
     }
     case kAttrTextAttr1045: {
         uint16_t* copy = nullptr;
-        int16_t failed =
-            length == 0 ? widenAttr(value, &copy, &keptLength) : copyWideAttr(value, length, &copy, &keptLength);
+        int16_t failed = length == 0 ? baseWidenAttr(value, &copy, &keptLength)
+                                     : baseCopyWideAttr(value, length, &copy, &keptLength);
         if (failed != 0)
             return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);

@@ -139,6 +139,18 @@ KaError* basePostNotConnected() noexcept;
 // open connection, else HYC00, posted on the handle's own list; -1.
 [[nodiscard]] int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept;
 
+// Owned UTF-16 copies of a text connection attribute, which the recorded
+// setting keeps: the value given in bytes or as SQL_NTS, or narrow
+// NUL-terminated text widened unit by unit. 0 with *out and *units, 1 after
+// the diagnostic (HY090 for a bad length, HY001).
+[[nodiscard]] int16_t baseCopyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept;
+[[nodiscard]] int16_t baseWidenAttr(const void* value, uint16_t** out, int32_t* units) noexcept;
+
+// The statement attributes served whatever the connection's capabilities;
+// the connection's answer for its statements and the statement's own agree
+// on them.
+bool baseStmtAttrAlwaysServed(int32_t attribute) noexcept;
+
 // The 8-byte credential key derived from a connection's letters, wiped when
 // it goes out of scope.
 class BaseScopedKey {
@@ -481,6 +493,9 @@ public:
     // Records an attribute set on this connection: with failover off it
     // replaces the earlier setting of the same attribute.
     void recordConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
+    // With failover off, drops the recorded setting of the attribute so that
+    // a new one replaces it; with failover on, every setting stays.
+    void forgetConnectAttr(int32_t attribute) noexcept;
 
     KaIcuCache icuCache;
     uint32_t xaState;                  // 0 not enlisted; 1 and 2 enlisted

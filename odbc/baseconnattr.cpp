@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "foundation/codepage.h"
+#include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -77,23 +78,16 @@ void putInt32(void* value, int32_t* outLength, int64_t number) noexcept
         *outLength = sizeof n;
 }
 
-size_t unitsOf(const uint16_t* text) noexcept
-{
-    size_t n = 0;
-    if (text != nullptr)
-        while (text[n] != 0)
-            ++n;
-    return n;
-}
+}  // namespace
 
 // The owned UTF-16 copy of a text attribute given in bytes or as SQL_NTS:
 // 0 with *out and *units, 1 after the diagnostic.
-[[nodiscard]] int16_t copyWideValue(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
+int16_t baseCopyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept
 {
     *out = nullptr;
     *units = 0;
     const auto* text = static_cast<const uint16_t*>(value);
-    int64_t n = length == SQL_NTS ? static_cast<int64_t>(unitsOf(text)) : length / 2;
+    int64_t n = length == SQL_NTS ? static_cast<int64_t>(strLenOrZeroW(text)) : length / 2;
     if (n < 0 || (n > 0 && text == nullptr)) {
         basePostError(kBaseIdxBadLength);
         return 1;
@@ -112,7 +106,7 @@ size_t unitsOf(const uint16_t* text) noexcept
 }
 
 // Narrow NUL-terminated text widened unit by unit.
-[[nodiscard]] int16_t widenValue(const void* value, uint16_t** out, int32_t* units) noexcept
+int16_t baseWidenAttr(const void* value, uint16_t** out, int32_t* units) noexcept
 {
     const auto* text = static_cast<const char*>(value);
     size_t n = text != nullptr ? std::strlen(text) : 0;
@@ -128,8 +122,6 @@ size_t unitsOf(const uint16_t* text) noexcept
     *units = static_cast<int32_t>(n);
     return 0;
 }
-
-}  // namespace
 
 // ---- Which attributes, when -------------------------------------------------
 
@@ -161,12 +153,19 @@ int16_t BaseConnection::getAttrNumber(int32_t code, uint64_t* limit) noexcept
     case SQL_ATTR_FETCH_BOOKMARK_PTR:
     case kAttrBookmarkOld: return keysetCursorOps != 0 || dynamicCursorOps != 0 || staticCursorOps != 0 ? 1 : 0;
     case kAttrDriverStmtAttr: return attrNumberMinus2 != 0 ? 1 : 0;
-    case SQL_NOSCAN:
-    case SQL_BIND_TYPE:
-    case SQL_CURSOR_TYPE:
-    case SQL_CONCURRENCY:
-    case SQL_KEYSET_SIZE:
-    case SQL_RETRIEVE_DATA:
+    default: return baseStmtAttrAlwaysServed(code) ? 1 : 0;
+    }
+}
+
+bool baseStmtAttrAlwaysServed(int32_t attribute) noexcept
+{
+    switch (attribute) {
+    case SQL_ATTR_NOSCAN:
+    case SQL_ATTR_ROW_BIND_TYPE:
+    case SQL_ATTR_CURSOR_TYPE:
+    case SQL_ATTR_CONCURRENCY:
+    case SQL_ATTR_KEYSET_SIZE:
+    case SQL_ATTR_RETRIEVE_DATA:
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
     case SQL_ATTR_PARAM_BIND_TYPE:
     case SQL_ATTR_PARAM_OPERATION_PTR:
@@ -180,8 +179,8 @@ int16_t BaseConnection::getAttrNumber(int32_t code, uint64_t* limit) noexcept
     case SQL_ATTR_APP_PARAM_DESC:
     case SQL_ATTR_IMP_ROW_DESC:
     case SQL_ATTR_IMP_PARAM_DESC:
-    case SQL_ATTR_METADATA_ID: return 1;
-    default: return 0;
+    case SQL_ATTR_METADATA_ID: return true;
+    default: return false;
     }
 }
 
@@ -281,7 +280,7 @@ int16_t BaseConnection::getConnectAttrDefault(int32_t attribute, void* value, in
         return 0;
     case SQL_ATTR_TRANSLATE_LIB: {
         const uint16_t* name = translatorLibrary != nullptr && translatorPathW != nullptr ? translatorPathW : nullptr;
-        size_t n = unitsOf(name);
+        size_t n = strLenOrZeroW(name);
         if (name == nullptr) {
             if (outLength != nullptr)
                 *outLength = 0;
@@ -391,8 +390,8 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
     int32_t owned = 0;
     if (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_CURRENT_CATALOG || attribute == kAttrText) {
         uint16_t* copy = nullptr;
-        int16_t failed = attribute == kAttrText && length == 0 ? widenValue(value, &copy, &keptLength)
-                                                               : copyWideValue(value, length, &copy, &keptLength);
+        int16_t failed = attribute == kAttrText && length == 0 ? baseWidenAttr(value, &copy, &keptLength)
+                                                               : baseCopyWideAttr(value, length, &copy, &keptLength);
         if (failed != 0)
             return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);
@@ -403,17 +402,7 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
             ramFree(reinterpret_cast<void*>(kept));
         return leaveApi(SQL_ERROR);
     }
-    if (failoverMode == 0) {
-        KaDNode* node = events.first();
-        for (size_t i = 0; i < events.count && node != nullptr; ++i, node = node->next) {
-            auto* e = static_cast<BaseBufferedEvent*>(node);
-            if (e->kind == kBaseEventConnectAttr && e->code == attribute) {
-                events.remove(e);
-                delete e;
-                break;
-            }
-        }
-    }
+    forgetConnectAttr(attribute);
     if (addBufferedEvent(kBaseEventConnectAttr, attribute, kept, keptLength, owned, this) == nullptr) {
         if (owned != 0)
             ramFree(reinterpret_cast<void*>(kept));

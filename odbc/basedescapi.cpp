@@ -151,6 +151,20 @@ bool isHeaderField(int16_t field) noexcept
 
 }  // namespace
 
+// Record recNumber of a descriptor being set, made (with the records below
+// it) when the descriptor does not reach it yet; null after the diagnostic.
+static BaseRecord* recordToSet(BaseDescriptor* d, int16_t recNumber) noexcept
+{
+    if (recNumber > d->count() && d->setRecordCount(recNumber) != 0) {
+        basePostError(kBaseIdxOutOfMemory);
+        return nullptr;
+    }
+    BaseRecord* r = d->record(recNumber);
+    if (r == nullptr)
+        basePostError(kBaseIdxBadDescIndex);
+    return r;
+}
+
 // An IRD describes its statement's result first; 0, or 1 with the error.
 static int16_t describeIrd(BaseDescriptor* d) noexcept
 {
@@ -476,15 +490,9 @@ int16_t BaseDescriptor::setDescField(int16_t recNumber, int16_t field, void* val
         basePostError(kBaseIdxBadDescField);
         return leave(SQL_ERROR);
     }
-    if (recNumber > count() && setRecordCount(recNumber) != 0) {
-        basePostError(kBaseIdxOutOfMemory);
+    BaseRecord* r = recordToSet(this, recNumber);
+    if (r == nullptr)
         return leave(SQL_ERROR);
-    }
-    BaseRecord* r = record(recNumber);
-    if (r == nullptr) {
-        basePostError(kBaseIdxBadDescIndex);
-        return leave(SQL_ERROR);
-    }
     auto* ipd = dynamic_cast<BaseIPDRecord*>(r);
     auto* ax = dynamic_cast<BaseAXDRecord*>(r);
     const bool app = kind == Kind::App;
@@ -601,15 +609,9 @@ int16_t BaseDescriptor::setDescRec(int16_t recNumber, int16_t type, int16_t subT
         basePostError(kBaseIdxBadDescIndex);
         return leave(SQL_ERROR);
     }
-    if (recNumber > count() && setRecordCount(recNumber) != 0) {
-        basePostError(kBaseIdxOutOfMemory);
+    BaseRecord* r = recordToSet(this, recNumber);
+    if (r == nullptr)
         return leave(SQL_ERROR);
-    }
-    BaseRecord* r = record(recNumber);
-    if (r == nullptr) {
-        basePostError(kBaseIdxBadDescIndex);
-        return leave(SQL_ERROR);
-    }
     const bool app = kind == Kind::App;
     r->intervalCode = subType;
     applyType(r, type, app);

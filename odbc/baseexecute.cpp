@@ -46,6 +46,19 @@ T* rowAddress(T* base, int64_t offset, int64_t rowSize, int64_t elementSize, int
 
 }  // namespace
 
+void BaseStatement::resetFetchPosition() noexcept
+{
+    currentRow = 0;
+    rowsetPosition = 0;
+    rowsetRowCount = 0;
+    endOfDataReached = false;
+    lastRowCache = -1;
+    lastPositionedRow = 0;
+    getDataColumn = 0;
+    getDataColumnDone = false;
+    getDataConsumed = 0;
+}
+
 void BaseStatement::setExecutedState() noexcept
 {
     extendedFetchMode = false;
@@ -54,16 +67,8 @@ void BaseStatement::setExecutedState() noexcept
     if (resultColumnCount == 0)
         return;
     setExecState(kBaseStmtCursorOpen);
-    rowsetPosition = 0;
-    currentRow = 0;
-    rowsetRowCount = 0;
-    lastRowCache = -1;
-    lastPositionedRow = 0;
-    endOfDataReached = false;
+    resetFetchPosition();
     extendedFetchStatusArray = nullptr;
-    getDataColumn = 0;
-    getDataColumnDone = false;
-    getDataConsumed = 0;
     fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == 3;
 }
 

@@ -33,16 +33,8 @@ bool odbc2Application(const BaseConnection* conn) noexcept
 int16_t BaseStatement::closeCursor() noexcept
 {
     const int16_t hook = closeCursorHook();
-    getDataColumn = 0;
-    getDataColumnDone = false;
-    getDataConsumed = 0;
+    resetFetchPosition();
     resetLongData();
-    currentRow = 0;
-    rowsetPosition = 0;
-    rowsetRowCount = 0;
-    endOfDataReached = false;
-    lastRowCache = -1;
-    lastPositionedRow = 0;
     fullGetDataPath = false;
     if (hook != 0)
         return 1;
@@ -90,18 +82,10 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     clearResultDescription();
     delete sqlTextCopy;
     sqlTextCopy = nullptr;
-    getDataColumn = 0;
-    getDataColumnDone = false;
-    getDataConsumed = 0;
+    resetFetchPosition();
     resetLongData();
-    currentRow = 0;
-    rowsetPosition = 0;
-    rowsetRowCount = 0;
-    endOfDataReached = false;
-    lastPositionedRow = 0;
     executionMode = 0;
     setExecState(kBaseStmtAllocated);
-    lastRowCache = -1;
     diagnostics.cursorRowCount = 0;
     rowCount = -1;
     if (connection != nullptr && connection->failoverMode != 0) {

@@ -15,6 +15,7 @@
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
+#include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "kadrivername.h"
 #include "kamessages.h"
@@ -269,19 +270,10 @@ const uint16_t* textOf(uint64_t value) noexcept
     return reinterpret_cast<const uint16_t*>(static_cast<uintptr_t>(value));
 }
 
-size_t unitsOf(const uint16_t* text) noexcept
-{
-    size_t n = 0;
-    if (text != nullptr)
-        while (text[n] != 0)
-            ++n;
-    return n;
-}
-
 // A new NUL-terminated copy, or null (out of memory posted).
 uint16_t* copyText(const uint16_t* text) noexcept
 {
-    size_t n = unitsOf(text);
+    size_t n = strLenOrZeroW(text);
     auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * 2));
     if (copy == nullptr) {
         basePostError(kBaseIdxOutOfMemory);
@@ -710,9 +702,9 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
         } else {
             int64_t produced = 0;
             int32_t truncated = 0;
-            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, static_cast<int64_t>(unitsOf(text)) * 2, appCodePage,
-                                        value, value != nullptr ? bufferLength : 0, 1, &produced, &truncated,
-                                        &icuCache) != 0) {
+            if (baseConvertTextToBuffer(kCodePageUtf16LE, text, static_cast<int64_t>(strLenOrZeroW(text)) * 2,
+                                        appCodePage, value, value != nullptr ? bufferLength : 0, 1, &produced,
+                                        &truncated, &icuCache) != 0) {
                 rc = SQL_ERROR;
             } else {
                 if (stringLength != nullptr)
@@ -728,7 +720,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
     }
     if (allocated != 0) {
         auto* owned = const_cast<uint16_t*>(textOf(answer));
-        fastMemzero(owned, unitsOf(owned) * 2);
+        fastMemzero(owned, strLenOrZeroW(owned) * 2);
         ramFree(owned);
     }
     return rc;
@@ -762,7 +754,7 @@ int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLe
                 return leaveApi(SQL_ERROR);
             }
             int16_t rc = putWide(name, value, bufferLength, stringLength);
-            fastMemzero(name, unitsOf(name) * 2);
+            fastMemzero(name, strLenOrZeroW(name) * 2);
             ramFree(name);
             return leaveApi(rc);
         }

@@ -192,19 +192,24 @@ void BaseConnection::removeBufferedEvents(void* owner) noexcept
     }
 }
 
-void BaseConnection::recordConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
+void BaseConnection::forgetConnectAttr(int32_t attribute) noexcept
 {
-    if (failoverMode == 0) {
-        KaDNode* node = events.first();
-        for (size_t i = 0; i < events.count && node != nullptr; ++i, node = node->next) {
-            auto* e = static_cast<BaseBufferedEvent*>(node);
-            if (e->kind == kBaseEventConnectAttr && e->code == attribute) {
-                events.remove(e);
-                delete e;
-                break;
-            }
+    if (failoverMode != 0)
+        return;
+    KaDNode* node = events.first();
+    for (size_t i = 0; i < events.count && node != nullptr; ++i, node = node->next) {
+        auto* e = static_cast<BaseBufferedEvent*>(node);
+        if (e->kind == kBaseEventConnectAttr && e->code == attribute) {
+            events.remove(e);
+            delete e;
+            break;
         }
     }
+}
+
+void BaseConnection::recordConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
+{
+    forgetConnectAttr(attribute);
     (void)addBufferedEvent(kBaseEventConnectAttr, attribute, reinterpret_cast<intptr_t>(value), length, 0, this);
 }
 

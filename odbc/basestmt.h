@@ -575,6 +575,9 @@ public:
     // The statement after an execution: executed, or cursor open with the
     // fetch state at the start of the result.
     void setExecutedState() noexcept;
+    // The cursor before its first row, with no SQLGetData column under way;
+    // a new result and a closed cursor both start from here.
+    void resetFetchPosition() noexcept;
     // Back to prepared (cursor closed), resp. back to allocated; drop: the
     // statement goes next, params: handed to resetParamsHook. 0, or 1.
     [[nodiscard]] int16_t closeCursor() noexcept;

@@ -62,28 +62,8 @@ bool attributeSupported(const BaseConnection* conn, int32_t attribute, uint64_t*
     case SQL_ATTR_MAX_LENGTH:
     case SQL_ATTR_PARAMSET_SIZE:
     case SQL_ATTR_SIMULATE_CURSOR:
-    case SQL_ATTR_CURSOR_SENSITIVITY:
-    case SQL_ATTR_NOSCAN:
-    case SQL_ATTR_ROW_BIND_TYPE:
-    case SQL_ATTR_CURSOR_TYPE:
-    case SQL_ATTR_CONCURRENCY:
-    case SQL_ATTR_KEYSET_SIZE:
-    case SQL_ATTR_RETRIEVE_DATA:
-    case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
-    case SQL_ATTR_PARAM_BIND_TYPE:
-    case SQL_ATTR_PARAM_OPERATION_PTR:
-    case SQL_ATTR_PARAM_STATUS_PTR:
-    case SQL_ATTR_PARAMS_PROCESSED_PTR:
-    case SQL_ATTR_ROW_BIND_OFFSET_PTR:
-    case SQL_ATTR_ROW_OPERATION_PTR:
-    case SQL_ATTR_ROW_STATUS_PTR:
-    case SQL_ATTR_ROWS_FETCHED_PTR:
-    case SQL_ATTR_APP_ROW_DESC:
-    case SQL_ATTR_APP_PARAM_DESC:
-    case SQL_ATTR_IMP_ROW_DESC:
-    case SQL_ATTR_IMP_PARAM_DESC:
-    case SQL_ATTR_METADATA_ID: return true;
-    default: return false;
+    case SQL_ATTR_CURSOR_SENSITIVITY: return true;
+    default: return baseStmtAttrAlwaysServed(attribute);
     }
 }
 
