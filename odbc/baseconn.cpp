@@ -30,8 +30,6 @@ namespace {
 
 const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
 
-// Connection attributes of the driver's own numbers.
-constexpr int32_t kAttrTextAttr1045 = 1045;
 // Values of the pool control attribute: mark every pooled connection for closing, and
 // shut the pool manager down.
 constexpr intptr_t kPoolMarkForClose = 1;
@@ -786,7 +784,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value, int3
         owned = 1;
         break;
     }
-    case kAttrTextAttr1045: {
+    case kBaseAttrText: {
         uint16_t* copy = nullptr;
         int16_t failed = length == 0 ? baseWidenAttr(value, &copy, &keptLength)
                                      : baseCopyWideAttr(value, length, &copy, &keptLength);

@@ -29,6 +29,9 @@ constexpr uint16_t kBaseIdxTranslationLoad = MSG_SQLSTATE_TRANSLATION_LOAD_FAILE
 
 // Units of a driver resource text, the terminator included (512 bytes).
 constexpr int32_t kBaseResourceTextUnits = 256;
+// The driver's own connection attribute that carries a text of the
+// application's (kept like the translation library and current catalog).
+constexpr int32_t kBaseAttrText = 1045;
 
 // Connection flags.
 constexpr uint64_t kBaseConnConnected = 0x1;

@@ -27,7 +27,6 @@ constexpr uint16_t kIdxValueChanged = MSG_SQLSTATE_OPTION_VALUE_CHANGED;
 
 // The driver's own connection attributes.
 constexpr int32_t kAttrModifySql = 1043;
-constexpr int32_t kAttrText = 1045;
 constexpr int32_t kAttrWideCharMode = 1061;
 constexpr int32_t kAttrDriverTextMode = 1062;
 constexpr int32_t kAttrPoolStatistics = 1070;
@@ -388,10 +387,11 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
     intptr_t kept = reinterpret_cast<intptr_t>(value);
     int32_t keptLength = length;
     int32_t owned = 0;
-    if (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_CURRENT_CATALOG || attribute == kAttrText) {
+    if (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_CURRENT_CATALOG || attribute == kBaseAttrText) {
         uint16_t* copy = nullptr;
-        int16_t failed = attribute == kAttrText && length == 0 ? baseWidenAttr(value, &copy, &keptLength)
-                                                               : baseCopyWideAttr(value, length, &copy, &keptLength);
+        int16_t failed = attribute == kBaseAttrText && length == 0
+                             ? baseWidenAttr(value, &copy, &keptLength)
+                             : baseCopyWideAttr(value, length, &copy, &keptLength);
         if (failed != 0)
             return leaveApi(SQL_ERROR);
         kept = reinterpret_cast<intptr_t>(copy);
