@@ -29,12 +29,8 @@ protected:
     template <class S>
     S* make()
     {
-        auto* s = new S(conn);
-        if (s != nullptr && s->initStatement() != 0) {
-            delete s;
-            return nullptr;
-        }
-        return s;
+        BaseStatement* s = nullptr;
+        return makeStatement<S>(&s, conn) == 0 ? static_cast<S*>(s) : nullptr;
     }
 
     int16_t run(const char16_t* sql) { return stmt->execDirect(W(sql), SQL_NTS); }
