@@ -10,35 +10,11 @@
 #include "hive/dummyenv.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hiveconnection.h"
-#include "transport/basesocket.h"
-#include "transport/kasock.h"
+#include "inputwire.h"
 
 namespace {
 
-// A socket whose reads serve the input in pieces and whose writes vanish.
-class InputWire : public BaseSocket {
-public:
-    InputWire() noexcept : BaseSocket(nullptr, nullptr) {}
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    size_t piece = 1;
-
-    int write(const void*, size_t, int32_t) noexcept override { return KA_SOCK_OK; }
-    int read(void* buffer, size_t capacity, size_t* received, int32_t) noexcept override
-    {
-        *received = 0;
-        if (size == 0)
-            return KA_SOCK_LOST;
-        size_t n = piece < size ? piece : size;
-        if (n > capacity)
-            n = capacity;
-        memcpy(buffer, data, n);
-        data += n;
-        size -= n;
-        *received = n;
-        return KA_SOCK_OK;
-    }
-};
+using kafuzz::InputWire;
 
 struct ColumnsIgnored : HiveColumnSink {
     int columnCount(uint32_t) noexcept override { return 0; }

@@ -20,42 +20,19 @@
 #include "hive/hivenetread.h"
 #include "hive/hivereader.h"
 #include "hive/hivereaders.h"
+#include "inputwire.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "platform/kastream.h"
-#include "transport/basesocket.h"
-#include "transport/kasock.h"
 
 namespace {
 
+using kafuzz::InputWire;
+
 constexpr size_t kMaxColumns = 8;
 constexpr uint32_t kMaxRows = 64;
-
-class InputWire : public BaseSocket {
-public:
-    InputWire() noexcept : BaseSocket(nullptr, nullptr) {}
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    size_t piece = 1;
-
-    int write(const void*, size_t, int32_t) noexcept override { return KA_SOCK_OK; }
-    int read(void* buffer, size_t capacity, size_t* received, int32_t) noexcept override
-    {
-        *received = 0;
-        if (size == 0)
-            return KA_SOCK_LOST;
-        size_t n = piece < size ? piece : size;
-        if (n > capacity)
-            n = capacity;
-        memcpy(buffer, data, n);
-        data += n;
-        size -= n;
-        *received = n;
-        return KA_SOCK_OK;
-    }
-};
 
 // One value out as text: whole, or pumped in small pieces.
 void render(DataReader* r, uint8_t typeCode, HiveFetchState* state) noexcept

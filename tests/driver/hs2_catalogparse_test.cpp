@@ -13,22 +13,9 @@
 
 namespace {
 
-using Cell = std::optional<std::string>;
+using katest::diagText;
 
-std::string diagText(SQLSMALLINT type, SQLHANDLE handle)
-{
-    std::string all;
-    for (SQLSMALLINT i = 1;; ++i) {
-        SQLCHAR s[6] = {};
-        SQLCHAR message[2048] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
-            break;
-        all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
-    }
-    return all;
-}
+using Cell = std::optional<std::string>;
 
 // A whole result: its column names and its cells, row after row.
 struct Fetched {
@@ -49,7 +36,7 @@ std::string text(const HiveCatalogCell& c)
     return c.length < 0 ? "<null>" : std::string(c.data, static_cast<size_t>(c.length));
 }
 
-class Hs2CatalogParse : public katest::DriverManagerSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2CatalogParse : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
 protected:
     void SetUp() override
     {
@@ -58,17 +45,13 @@ protected:
         writeIni("hs2-catalogparse",
                  "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
                  "[ODBC]\nIANAAppCodePage=106\n");
-        DriverManagerSuite::SetUp();
+        DriverManagerStmtSuite::SetUp();
         const std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;";
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+        connectWithStatement(in);
     }
     void TearDown() override
     {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
+        DriverManagerStmtSuite::TearDown();
         server.reset();
     }
 
@@ -120,7 +103,6 @@ protected:
     }
 
     std::unique_ptr<katest::Hs2Process> server;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 TEST_P(Hs2CatalogParse, ShowTablesIsReadByItsColumns)

@@ -14,29 +14,14 @@
 
 namespace {
 
-std::string diagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr)
-{
-    std::string all;
-    for (SQLSMALLINT i = 1;; ++i) {
-        SQLCHAR s[6] = {};
-        SQLCHAR message[2048] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
-            break;
-        if (state != nullptr && state->empty())
-            *state = reinterpret_cast<char*>(s);
-        all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
-    }
-    return all;
-}
+using katest::diagText;
 
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
 
-class Hs2Statement : public katest::DriverManagerSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2Statement : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
 protected:
     static void SetUpTestSuite()
     {
@@ -53,23 +38,14 @@ protected:
     }
     void SetUp() override
     {
-        DriverManagerSuite::SetUp();
+        DriverManagerStmtSuite::SetUp();
         std::string in =
             "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" + GetParam();
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-    }
-    void TearDown() override
-    {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
+        connectWithStatement(in);
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
 
     inline static std::unique_ptr<katest::Hs2Process> server;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 TEST_P(Hs2Statement, APreparedQueryIsDescribedBeforeItRunsAndRunsOnce)

@@ -2,26 +2,20 @@
 source and by DRIVER= string; the test connection tells through its DBMS
 name what its open was asked, so that the option lookup is seen from an
 application. Run with /usr/bin/python3; argument: the test build."""
-import os
 import sys
-import tempfile
 import unittest
+
+from odbctestenv import ini_folder
 
 
 class PyodbcConnects(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_conn_test.")
-        inst = os.path.join(cls.dir.name, "odbcinst.ini")
-        with open(inst, "w") as f:
-            f.write("[VYspark28test]\nDescription=Driver test build\nDriver=%s\n"
-                    "PortNumber=77\n" % LIBRARY)
-        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("[conntest]\nDriver=VYspark28test\nHostName=dsnhost\nLOGONID=dsnuser\n")
-        os.environ["ODBCSYSINI"] = cls.dir.name
-        os.environ["ODBCINSTINI"] = "odbcinst.ini"
-        os.environ["ODBCINST"] = inst
-        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        cls.dir = ini_folder("pyodbc_conn_test.",
+                             "[VYspark28test]\nDescription=Driver test build\nDriver=%s\n"
+                             "PortNumber=77\n" % LIBRARY,
+                             "[conntest]\nDriver=VYspark28test\nHostName=dsnhost\nLOGONID=dsnuser\n",
+                             name_odbcinst=True)
         global pyodbc
         import pyodbc
 

@@ -5,38 +5,17 @@ from the server at the open under each identity, autocommit refused without
 transactions and accepted with TransactionMode=1, and a dead link after the
 server stops. Run with /usr/bin/python3; arguments: the driver library, the
 source tree."""
-import os
-import subprocess
 import sys
-import tempfile
 import unittest
 
-
-def start_server(*options):
-    tool = os.path.join(SOURCE, "tools", "hs2server", "hs2server")
-    proc = subprocess.Popen(["/usr/bin/python3", tool, "--port", "0"] + list(options),
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    port = int(proc.stdout.readline())
-    return proc, port
-
-
-def stop_server(proc):
-    proc.terminate()
-    proc.wait(timeout=30)
-    proc.stdout.close()
+from odbctestenv import ini_folder, start_server, stop_server
 
 
 class PyodbcInfoFromTheServer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_hs2_info_test.")
-        with open(os.path.join(cls.dir.name, "odbcinst.ini"), "w") as f:
-            f.write("[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY)
-        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("")
-        os.environ["ODBCSYSINI"] = cls.dir.name
-        os.environ["ODBCINSTINI"] = "odbcinst.ini"
-        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        cls.dir = ini_folder("pyodbc_hs2_info_test.",
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY, "")
         global pyodbc
         import pyodbc
 
@@ -49,7 +28,7 @@ class PyodbcInfoFromTheServer(unittest.TestCase):
                       ("spark-3", "Spark SQL", "03.01.0003"))
         for identity, name, version in identities:
             with self.subTest(identity=identity):
-                proc, port = start_server("--server", identity)
+                proc, port = start_server(SOURCE, "--server", identity)
                 try:
                     conn = self.connect(port)
                     try:
@@ -74,7 +53,7 @@ class PyodbcInfoFromTheServer(unittest.TestCase):
                     stop_server(proc)
 
     def test_autocommit_follows_the_transaction_mode(self):
-        proc, port = start_server()
+        proc, port = start_server(SOURCE)
         try:
             # No transactions: switching autocommit off is refused, as
             # pyodbc does by default when it connects.

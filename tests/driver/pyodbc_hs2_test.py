@@ -3,40 +3,24 @@ which the test starts on a free loopback port: by data source and by
 DRIVER= string, under each server identity; a refused login and a port where
 nothing listens end with 08001 and the driver's message. Run with
 /usr/bin/python3; arguments: the driver library, the source tree."""
-import os
-import subprocess
 import sys
-import tempfile
 import unittest
 
-
-def start_server(*options):
-    tool = os.path.join(SOURCE, "tools", "hs2server", "hs2server")
-    proc = subprocess.Popen(["/usr/bin/python3", tool, "--port", "0", "--synthetic-rows", "100"] +
-                            list(options), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    port = int(proc.stdout.readline())
-    return proc, port
+from odbctestenv import ini_folder, start_server, stop_server
 
 
-def stop_server(proc):
-    proc.terminate()
-    proc.wait(timeout=30)
-    proc.stdout.close()
+def start_server_rows(*options):
+    return start_server(SOURCE, "--synthetic-rows", "100", *options)
 
 
 class PyodbcReachesTheServer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.proc, cls.port = start_server("--user", "ann", "--password", "pw;}x")
-        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_hs2_test.")
-        with open(os.path.join(cls.dir.name, "odbcinst.ini"), "w") as f:
-            f.write("[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY)
-        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("[hs2]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=%d\n"
-                    "Database=default\nLoginTimeout=20\n" % cls.port)
-        os.environ["ODBCSYSINI"] = cls.dir.name
-        os.environ["ODBCINSTINI"] = "odbcinst.ini"
-        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        cls.proc, cls.port = start_server_rows("--user", "ann", "--password", "pw;}x")
+        cls.dir = ini_folder("pyodbc_hs2_test.",
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY,
+                             "[hs2]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=%d\n"
+                             "Database=default\nLoginTimeout=20\n" % cls.port)
         global pyodbc
         import pyodbc
 
@@ -52,7 +36,7 @@ class PyodbcReachesTheServer(unittest.TestCase):
     def test_connect_by_driver_string_under_each_identity(self):
         for identity in ("hive-1.2", "hive-2.3", "hive-3.1", "spark-3"):
             with self.subTest(identity=identity):
-                proc, port = start_server("--server", identity)
+                proc, port = start_server_rows("--server", identity)
                 try:
                     conn = pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=bob;PWD=any"
                                           % port, timeout=20, autocommit=True)

@@ -3,26 +3,19 @@ driver's test build: texts and numbers of a table of information types as
 an application reads them, autocommit switched both ways, the login
 time-out given at connect, and the connection time-out refused. Run with
 /usr/bin/python3; argument: the test build."""
-import os
 import re
 import sys
-import tempfile
 import unittest
+
+from odbctestenv import ini_folder
 
 
 class PyodbcInfo(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_info_test.")
-        inst = os.path.join(cls.dir.name, "odbcinst.ini")
-        with open(inst, "w") as f:
-            f.write("[VYspark28test]\nDescription=Driver test build\nDriver=%s\n" % LIBRARY)
-        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("[infotest]\nDriver=VYspark28test\n")
-        os.environ["ODBCSYSINI"] = cls.dir.name
-        os.environ["ODBCINSTINI"] = "odbcinst.ini"
-        os.environ["ODBCINST"] = inst
-        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        cls.dir = ini_folder("pyodbc_info_test.",
+                             "[VYspark28test]\nDescription=Driver test build\nDriver=%s\n" % LIBRARY,
+                             "[infotest]\nDriver=VYspark28test\n", name_odbcinst=True)
         global pyodbc
         import pyodbc
 

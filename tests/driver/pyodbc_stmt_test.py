@@ -4,23 +4,18 @@ closed on a connected connection, a failing statement is refused with its
 diagnostic, cursors left open go with the connection, and results are
 described and fetched (rows, row arrays, long values in pieces). Run with
 /usr/bin/python3; argument: the driver library."""
-import os
 import sys
-import tempfile
 import unittest
+
+from odbctestenv import ini_folder
 
 
 class PyodbcCursors(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_stmt_test.")
-        with open(os.path.join(cls.dir.name, "odbcinst.ini"), "w") as f:
-            f.write("[VYspark28test]\nDescription=Driver test build\nDriver=%s\n" % LIBRARY)
-        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("[sparktest]\nDriver=VYspark28test\n")
-        os.environ["ODBCSYSINI"] = cls.dir.name
-        os.environ["ODBCINSTINI"] = "odbcinst.ini"
-        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        cls.dir = ini_folder("pyodbc_stmt_test.",
+                             "[VYspark28test]\nDescription=Driver test build\nDriver=%s\n" % LIBRARY,
+                             "[sparktest]\nDriver=VYspark28test\n")
         global pyodbc
         import pyodbc
 

@@ -2,10 +2,10 @@
 where nothing listens ends with the driver's own 08001 diagnostic, with attributes given before connecting, and
 again on a fresh attempt. Run with /usr/bin/python3; argument: the driver
 library."""
-import os
 import sys
-import tempfile
 import unittest
+
+from odbctestenv import ini_folder
 
 REFUSAL = ("[Mirrowen][ODBC HiveServer2 driver]The connection to 127.0.0.1 on "
            "port 1 failed")
@@ -14,14 +14,9 @@ REFUSAL = ("[Mirrowen][ODBC HiveServer2 driver]The connection to 127.0.0.1 on "
 class PyodbcLoadsTheDriver(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="pyodbc_test.")
-        with open(os.path.join(cls.dir.name, "odbcinst.ini"), "w") as f:
-            f.write("[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY)
-        with open(os.path.join(cls.dir.name, "odbc.ini"), "w") as f:
-            f.write("[spark]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=1\n")
-        os.environ["ODBCSYSINI"] = cls.dir.name
-        os.environ["ODBCINSTINI"] = "odbcinst.ini"
-        os.environ["ODBCINI"] = os.path.join(cls.dir.name, "odbc.ini")
+        cls.dir = ini_folder("pyodbc_test.",
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY,
+                             "[spark]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=1\n")
         global pyodbc
         import pyodbc
 

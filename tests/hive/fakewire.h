@@ -1,10 +1,14 @@
-// For the Hive wire tests: the source tree (where the peers live), a
+// For the Hive wire tests: the source tree (where the peers live), the
+// peers run with their output captured, a
 // connection socket without a network whose reads are served from scripted
 // chunks (each read takes at most one chunk, so a test decides where the
 // wire splits) and whose writes are recorded, and a builder of Thrift
 // binary bytes.
 #pragma once
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <string>
@@ -25,6 +29,36 @@ inline std::string sourceRoot()
         return dir;
     std::string here = __FILE__;
     return here.substr(0, here.rfind("/tests/hive/"));
+}
+
+// What the command writes to its standard output; empty when it cannot run.
+inline std::string runPeer(const std::string& command)
+{
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr)
+        return out;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+// The command run with the bytes as its standard input (through a private
+// temporary file), redirections after the input in tail.
+inline std::string runPeerFed(const std::string& command, const std::string& input, const std::string& tail = "")
+{
+    char path[] = "/tmp/ka-peer-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        return "";
+    (void)!write(fd, input.data(), input.size());
+    close(fd);
+    std::string out = runPeer(command + " < " + path + tail);
+    unlink(path);
+    return out;
 }
 
 class FakeWire : public BaseSocket {

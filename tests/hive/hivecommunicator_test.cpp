@@ -30,38 +30,16 @@ std::string peerScript()
     return katest::sourceRoot() + "/tests/hive/thriftpeer.py";
 }
 
-std::string run(const std::string& command)
-{
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 // The reply Apache Thrift writes for the case.
 std::string peerReply(const std::string& name)
 {
-    return run("/usr/bin/python3 " + peerScript() + " reply " + name);
+    return katest::runPeer("/usr/bin/python3 " + peerScript() + " reply " + name);
 }
 
 // What Apache Thrift decodes of the framed call.
 std::string peerDecode(const std::string& method, const std::string& bytes)
 {
-    char path[] = "/tmp/ka-thrift-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0)
-        return "";
-    (void)!write(fd, bytes.data(), bytes.size());
-    close(fd);
-    std::string out = run("/usr/bin/python3 " + peerScript() + " decode " + method + " < " + path + " 2>&1");
-    unlink(path);
-    return out;
+    return katest::runPeerFed("/usr/bin/python3 " + peerScript() + " decode " + method, bytes, " 2>&1");
 }
 
 struct Column {

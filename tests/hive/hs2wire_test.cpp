@@ -1,10 +1,6 @@
 // The HiveServer2 calls over a real socket against the bundled test server,
 // under each of its server identities, over SASL PLAIN framing, and its faults on demand: each gives a diagnostic, never a hang.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,57 +24,11 @@
 #include "platform/kastream.h"
 #include "kamessages.h"
 #include "support/diagscope.h"
+#include "support/hs2process.h"
 #include "transport/basesocket.h"
 #include "transport/kasock.h"
 
-extern char** environ;
-
 namespace {
-
-// The test server on a free port; stopped (by its process id) with the object.
-class Hs2Server {
-public:
-    explicit Hs2Server(const std::vector<std::string>& options)
-    {
-        std::string tool = katest::sourceRoot() + "/tools/hs2server/hs2server";
-        std::vector<std::string> args = {"/usr/bin/python3", tool, "--port", "0", "--synthetic-rows", "1000"};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(out[1]);
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(out[0]);
-        port_ = atoi(line.c_str());
-    }
-    ~Hs2Server()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status;
-            waitpid(pid_, &status, 0);
-        }
-    }
-    uint16_t port() const { return uint16_t(port_); }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
 
 constexpr int32_t kProtocolV8 = 7;
 
@@ -143,7 +93,7 @@ TEST_F(WireTest, ASessionRunsAQueryUnderEveryServerIdentity)
 {
     for (const char* identity : {"hive-1.2", "hive-2.3", "hive-3.1", "spark-3"}) {
         SCOPED_TRACE(identity);
-        Hs2Server server({"--auth", "plain", "--server", identity});
+        katest::Hs2Process server({"--auth", "plain", "--server", identity});
         connect(server.port());
         ASSERT_EQ(5, saslPlain("ann", "any"));
         framed();
@@ -186,7 +136,7 @@ TEST_F(WireTest, ASessionRunsAQueryUnderEveryServerIdentity)
 
 TEST_F(WireTest, SaslPlainFramesLetTheSessionOpenAndARefusalIsSeen)
 {
-    Hs2Server server({"--auth", "plain", "--user", "ann", "--password", "secret"});
+    katest::Hs2Process server({"--auth", "plain", "--user", "ann", "--password", "secret"});
     connect(server.port());
     EXPECT_EQ(5, saslPlain("ann", "secret"));  // COMPLETE
     framed();
@@ -214,7 +164,7 @@ TEST_F(WireTest, ServerFaultsGiveADiagnosticAndNoHang)
     for (const char* fault :
          {"drop=ExecuteStatement", "truncate=ExecuteStatement", "oversize=ExecuteStatement", "error-state=broken"}) {
         SCOPED_TRACE(fault);
-        Hs2Server server({"--auth", "plain", "--fault", fault});
+        katest::Hs2Process server({"--auth", "plain", "--fault", fault});
         connect(server.port());
         ASSERT_EQ(5, saslPlain("ann", "any"));
         framed();
@@ -281,15 +231,7 @@ std::vector<std::vector<std::string>> expectedRows(const std::string& table)
     std::string command = "/usr/bin/python3 " + root + "/tools/hs2server/hs2server --synthetic-rows 10 --print-rows " +
                           table + " | /usr/bin/python3 " + root + "/tests/hive/expectrows.py";
     std::vector<std::vector<std::string>> rows;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return rows;
-    std::string all;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        all.append(buf, n);
-    pclose(p);
+    const std::string all = katest::runPeer(command);
     size_t at = 0;
     while (at < all.size()) {
         size_t end = all.find('\n', at);
@@ -390,7 +332,7 @@ TEST_F(WireTest, AllTypesComeBackThroughTheReadersUnderEveryIdentityAndBothLayou
     for (const char* identity : {"hive-1.2", "hive-2.3", "hive-3.1", "spark-3"}) {
         for (int32_t protocol : {4, kProtocolV8}) {
             SCOPED_TRACE(std::string(identity) + " protocol " + std::to_string(protocol));
-            Hs2Server server({"--auth", "plain", "--server", identity});
+            katest::Hs2Process server({"--auth", "plain", "--server", identity});
             connect(server.port());
             ASSERT_EQ(5, saslPlain("ann", "any"));
             framed();

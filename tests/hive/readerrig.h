@@ -31,32 +31,10 @@
 
 namespace katest {
 
-inline std::string runPeer(const std::string& command)
-{
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 // The FetchResults reply Apache Thrift writes for the JSON spec.
 inline std::string rowsReply(const std::string& json)
 {
-    char path[] = "/tmp/ka-rows-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0)
-        return "";
-    (void)!write(fd, json.data(), json.size());
-    close(fd);
-    std::string out = runPeer("/usr/bin/python3 " + sourceRoot() + "/tests/hive/rowspeer.py < " + path);
-    unlink(path);
-    return out;
+    return runPeerFed("/usr/bin/python3 " + sourceRoot() + "/tests/hive/rowspeer.py", json);
 }
 
 // A rendered cell: its text, or "NULL".

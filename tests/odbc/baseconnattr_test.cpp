@@ -68,16 +68,8 @@ public:
     bool refuseEnlist = false;
 };
 
-class AttrTest : public ::testing::Test {
+class AttrTest : public katest::ExportHandles {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(katest::openCatalogue(), 0);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
     void TearDown() override
     {
         gControl.numberInfo.erase(SQL_TXN_CAPABLE);
@@ -85,10 +77,7 @@ protected:
         gControl.numberInfo.erase(SQL_SCROLL_CONCURRENCY);
         if (conn_ != nullptr)
             conn_->connectionFlags &= ~kBaseConnTransactionActive;
-        EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-        katest::closeCatalogue();
+        ExportHandles::TearDown();
     }
 
     void connect()
@@ -109,8 +98,6 @@ protected:
         conn_ = conn;
         return conn;
     }
-
-    BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
 
     SQLRETURN set(SQLINTEGER attribute, intptr_t value)
     {
@@ -134,8 +121,6 @@ protected:
     std::string state() { return diagOf(SQL_HANDLE_DBC, dbc).state; }
 
     katest::EnvFactoryScope factory{makeTestEnv};
-    SQLHANDLE env = nullptr;
-    SQLHANDLE dbc = nullptr;
     BaseConnection* conn_ = nullptr;
 };
 

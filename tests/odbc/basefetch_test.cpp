@@ -16,6 +16,7 @@
 #include "odbc/basedescribe.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
+#include "support/connfixture.h"
 #include "support/diagscope.h"
 #include "support/guarded.h"
 #include "support/teststatement.h"
@@ -28,28 +29,16 @@ using katest::TestResult;
 using katest::TestValue;
 using katest::W;
 
-class StatementWork : public ::testing::Test {
+class StatementWork : public katest::ConnectedFixture<katest::TestStmtEnv> {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
-
     void SetUp() override
     {
-        env = new katest::TestStmtEnv(&control);
-        handle = new BaseStubConnection(env);
-        BaseConnection* made = nullptr;
-        ASSERT_EQ(env->newConnection(0, &made), 0);
-        conn = made;
-        ASSERT_EQ(handle->setCurrentConnection(conn), 0);
-        conn->connectionFlags |= kBaseConnConnected;
+        ConnectedFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         BaseStatement* s = nullptr;
         ASSERT_EQ(conn->createStatement(&s), 0);
         stmt = static_cast<katest::TestStatement*>(s);
-    }
-    void TearDown() override
-    {
-        delete handle;
-        delete env;
     }
 
     int16_t run(const char16_t* sql) { return stmt->execDirect(W(sql), SQL_NTS); }
@@ -57,10 +46,6 @@ protected:
     uint16_t state(size_t i = 0) { return stmt->diagnostics.recordAt(i)->sqlstateMsg; }
     size_t diags() { return stmt->diagnostics.recordCount(); }
 
-    katest::TestConnectionControl control;
-    katest::TestStmtEnv* env = nullptr;
-    BaseStubConnection* handle = nullptr;
-    BaseConnection* conn = nullptr;
     katest::TestStatement* stmt = nullptr;
 };
 

@@ -231,24 +231,8 @@ struct Answer {
     bool guardsIntact;
 };
 
-class InfoTest : public ::testing::Test {
+class InfoTest : public katest::ExportHandles {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(katest::openCatalogue(), 0);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-        katest::closeCatalogue();
-    }
-
     void connect()
     {
         std::u16string in = u"DSN=test;UID=someone;PWD=p";
@@ -256,8 +240,6 @@ protected:
         ASSERT_TRUE(SQL_SUCCEEDED(
             SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT)));
     }
-
-    BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
 
     // A number into a buffer of exactly its width: a wider write hits the
     // guards.
@@ -330,8 +312,6 @@ protected:
     }
 
     katest::EnvFactoryScope factory{makeTestEnv};
-    SQLHANDLE env = nullptr;
-    SQLHANDLE dbc = nullptr;
 };
 
 // A driver's table over the base one, and a driver answer by hook.

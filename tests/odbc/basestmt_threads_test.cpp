@@ -54,16 +54,7 @@ public:
     {}
     int16_t createStatement(BaseStatement** out) noexcept override
     {
-        *out = nullptr;
-        auto* stmt = new CountingStatement(this, counter_);
-        if (stmt == nullptr)
-            return 1;
-        if (stmt->initStatement() != 0) {
-            delete stmt;
-            return 1;
-        }
-        *out = stmt;
-        return 0;
+        return katest::makeStatement<CountingStatement>(out, this, counter_);
     }
 
 private:

@@ -9,31 +9,20 @@
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
+#include "support/connfixture.h"
 #include "support/diagscope.h"
 #include "support/testconnection.h"
 
 namespace {
 
-class StatementApi : public ::testing::Test {
+class StatementApi : public katest::ConnectedFixture<katest::TestEnv> {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
-
     void SetUp() override
     {
-        env = new katest::TestEnv(&control);
-        handle = new BaseStubConnection(env);
-        BaseConnection* made = nullptr;
-        ASSERT_EQ(env->newConnection(0, &made), 0);
-        conn = made;
-        ASSERT_EQ(handle->setCurrentConnection(conn), 0);
-        conn->connectionFlags |= kBaseConnConnected;
+        ConnectedFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         ASSERT_EQ(conn->createStatement(&stmt), 0);
-    }
-    void TearDown() override
-    {
-        delete handle;
-        delete env;
     }
 
     SQLHDESC descAttr(int32_t attribute)
@@ -45,10 +34,6 @@ protected:
         return desc;
     }
 
-    katest::TestConnectionControl control;
-    katest::TestEnv* env = nullptr;
-    BaseStubConnection* handle = nullptr;
-    BaseConnection* conn = nullptr;
     BaseStatement* stmt = nullptr;
 };
 

@@ -22,6 +22,7 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
+#include "support/connfixture.h"
 #include "support/diagscope.h"
 #include "support/testconnection.h"
 
@@ -29,38 +30,14 @@ using katest::DiagScope;
 
 namespace {
 
-class StatementCall : public ::testing::Test {
+class StatementCall : public katest::ConnectedFixture<katest::TestEnv> {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(katest::openCatalogue(), 0); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
-
-    void SetUp() override
-    {
-        env = new katest::TestEnv(&control);
-        handle = new BaseStubConnection(env);
-        BaseConnection* made = nullptr;
-        ASSERT_EQ(env->newConnection(0, &made), 0);
-        conn = made;
-        ASSERT_EQ(handle->setCurrentConnection(conn), 0);
-        conn->connectionFlags |= kBaseConnConnected;
-    }
-    void TearDown() override
-    {
-        delete handle;
-        delete env;
-    }
-
     BaseStatement* newStatement()
     {
         BaseStatement* stmt = nullptr;
         EXPECT_EQ(conn->createStatement(&stmt), 0);
         return stmt;
     }
-
-    katest::TestConnectionControl control;
-    katest::TestEnv* env = nullptr;
-    BaseStubConnection* handle = nullptr;
-    BaseConnection* conn = nullptr;
 };
 
 // A statement whose hooks the test decides.

@@ -27,23 +27,12 @@ BaseEnv* makeTestEnv() noexcept
     return new katest::TestEnv(&gControl);
 }
 
-class ConnExports : public ::testing::Test {
+class ConnExports : public katest::ExportHandles {
 protected:
     void SetUp() override
     {
         gControl.connectFailures = 0;
-        ASSERT_EQ(katest::openCatalogue(), 0);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
-        ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(intptr_t{SQL_OV_ODBC3}), 0),
-                  SQL_SUCCESS);
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
-        EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
-        katest::closeCatalogue();
+        ExportHandles::SetUp();
     }
 
     SQLRETURN connect()
@@ -66,8 +55,6 @@ protected:
     }
 
     katest::EnvFactoryScope factory{makeTestEnv};
-    SQLHANDLE env = nullptr;
-    SQLHANDLE dbc = nullptr;
 };
 
 }  // namespace

@@ -298,6 +298,15 @@ const char* const kArithmetic[] = {
     "mulop ::= * | /", "factor ::= number | ( expr ) | - factor",
 };
 
+// The arithmetic rules as a grammar table, numbered from 1000.
+std::string arithmeticGrammar()
+{
+    std::vector<std::pair<std::string, int16_t>> rules;
+    for (size_t i = 0; i < std::size(kArithmetic); ++i)
+        rules.emplace_back(kArithmetic[i], int16_t(1000 + i));
+    return table(rules);
+}
+
 std::string prefixForm(const KaReduction* n)
 {
     // expr and term: fold the operator list to the left, as Python does.
@@ -344,11 +353,8 @@ std::string randomExpression(std::mt19937& rng, int depth)
 
 TEST_F(KaParseTest, ArithmeticTreesMatchPython)
 {
-    std::vector<std::pair<std::string, int16_t>> rules;
-    for (size_t i = 0; i < std::size(kArithmetic); ++i)
-        rules.emplace_back(kArithmetic[i], int16_t(1000 + i));
-    std::string grammar = table(rules);
-    std::string none = table({});
+    const std::string grammar = arithmeticGrammar();
+    const std::string none = table({});
     KaParser p(grammar.c_str(), none.c_str());
     ASSERT_EQ(p.valid, 1);
 
@@ -404,11 +410,8 @@ TEST_F(KaParseTest, ArithmeticTreesMatchPython)
 
 TEST_F(KaParseTest, SyntaxErrorsAtTheOffendingToken)
 {
-    std::vector<std::pair<std::string, int16_t>> rules;
-    for (size_t i = 0; i < std::size(kArithmetic); ++i)
-        rules.emplace_back(kArithmetic[i], int16_t(1000 + i));
-    std::string grammar = table(rules);
-    std::string none = table({});
+    const std::string grammar = arithmeticGrammar();
+    const std::string none = table({});
     Recorder p(grammar.c_str(), none.c_str());
     ASSERT_EQ(p.valid, 1);
     struct Case {
@@ -509,11 +512,8 @@ namespace {
 // stack overflow; a shorter one of the same form parses.
 TEST_F(KaParseTest, OverlongInputIsRefused)
 {
-    std::vector<std::pair<std::string, int16_t>> rules;
-    for (size_t i = 0; i < std::size(kArithmetic); ++i)
-        rules.emplace_back(kArithmetic[i], int16_t(1000 + i));
-    std::string grammar = table(rules);
-    std::string none = table({});
+    const std::string grammar = arithmeticGrammar();
+    const std::string none = table({});
     KaParser p(grammar.c_str(), none.c_str());
     ASSERT_EQ(p.valid, 1);
     std::string shortText = "1", longText = "1";

@@ -1,7 +1,9 @@
 // Suites that reach a driver through unixODBC: the suite's own odbcinst.ini
 // and odbc.ini in a private folder of the build tree, and an environment
-// and a connection handle for every test. Shared by the driver-manager
-// suites, which link libodbc rather than the driver's libraries.
+// and a connection handle for every test (with a statement handle, for the
+// suites that run statements), and the diagnostics of a handle as text.
+// Shared by the driver-manager suites, which link libodbc rather than the
+// driver's libraries.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -21,6 +23,25 @@ inline std::string driverLibrary()
 {
     const char* lib = std::getenv("KA_DRIVER_LIB");
     return lib != nullptr ? lib : "";
+}
+
+// Every diagnostic record of the handle as "[state] message" lines; *state
+// (optional, when empty) receives the first record's SQLSTATE.
+inline std::string diagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr)
+{
+    std::string all;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR s[6] = {};
+        SQLCHAR message[2048] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
+            break;
+        if (state != nullptr && state->empty())
+            *state = reinterpret_cast<char*>(s);
+        all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
+    }
+    return all;
 }
 
 class DriverManagerSuite : public ::testing::Test {
@@ -90,6 +111,26 @@ protected:
     inline static std::string iniDir;
     SQLHENV env = SQL_NULL_HENV;
     SQLHDBC dbc = SQL_NULL_HDBC;
+};
+
+// A connection by a connection string with one statement handle on it, both
+// let go after the test.
+class DriverManagerStmtSuite : public DriverManagerSuite {
+protected:
+    void connectWithStatement(const std::string& in)
+    {
+        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+    }
+    void TearDown() override
+    {
+        if (stmt != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        SQLDisconnect(dbc);
+        DriverManagerSuite::TearDown();
+    }
+
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 }  // namespace katest

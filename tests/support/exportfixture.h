@@ -44,7 +44,10 @@ inline Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
 inline const std::string kConnectRefused =
     "[Mirrowen][ODBC HiveServer2 driver]A host name and a port are needed to connect (host \"\", port 0).";
 
-class ExportFixture : public ::testing::Test {
+// The handles alone: an ODBC 3 environment and a connection handle on it,
+// made through the exports by whichever environment class the deriving
+// fixture registers (its EnvFactoryScope member exists before SetUp runs).
+class ExportHandles : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -69,6 +72,12 @@ protected:
 
     BaseStubConnection* handleObject() { return static_cast<BaseStubConnection*>(dbc); }
 
+    SQLHANDLE env = nullptr;
+    SQLHANDLE dbc = nullptr;
+};
+
+class ExportFixture : public ExportHandles {
+protected:
     // A failed connect leaves the physical connection attached, unopened.
     void failConnect()
     {
@@ -88,8 +97,6 @@ protected:
     }
 
     EnvFactoryScope factory;
-    SQLHANDLE env = nullptr;
-    SQLHANDLE dbc = nullptr;
 };
 
 }  // namespace katest

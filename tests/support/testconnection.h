@@ -1,7 +1,8 @@
 // The one fake physical connection of the framework tests: its open step
 // records what it was asked and succeeds, fails with a chosen diagnostic or
 // waits, as a test scripts it (no network); it can lose its link inside a
-// call. An environment makes it. Used by the connection, thread and driver
+// call. An environment makes it, and makeStatement the statements of a
+// test's own connection class. Used by the connection, thread and driver
 // manager tests.
 #pragma once
 #include <sql.h>
@@ -267,16 +268,19 @@ private:
     std::u16string currentString_;
 };
 
-class TestEnv : public BaseEnv {
+// An environment whose connections are fake connections of class Conn,
+// made under the test's control; TestEnv makes the plain TestConnection.
+template <class Conn>
+class TestEnvOf : public BaseEnv {
 public:
-    explicit TestEnv(TestConnectionControl* control, int32_t lockIndex = 15) noexcept
+    explicit TestEnvOf(TestConnectionControl* control, int32_t lockIndex = 15) noexcept
         : BaseEnv(lockIndex), control_(control)
     {}
 
     int16_t newConnection(int32_t skipAcceptCheck, BaseConnection** out) noexcept override
     {
         *out = nullptr;
-        auto* conn = new TestConnection(this, control_);
+        auto* conn = new Conn(this, control_);
         if (conn == nullptr)
             return -1;
         conn->threadModel = control_->threadModel;
@@ -288,5 +292,24 @@ public:
 private:
     TestConnectionControl* control_;
 };
+
+using TestEnv = TestEnvOf<TestConnection>;
+
+// A made statement of class S that its framework set-up accepted, in out;
+// otherwise nothing and 1.
+template <class S, class... Args>
+int16_t makeStatement(BaseStatement** out, Args... args) noexcept
+{
+    *out = nullptr;
+    auto* stmt = new S(args...);
+    if (stmt == nullptr)
+        return 1;
+    if (stmt->initStatement() != 0) {
+        delete stmt;
+        return 1;
+    }
+    *out = stmt;
+    return 0;
+}
 
 }  // namespace katest

@@ -279,36 +279,10 @@ public:
         // The connect settles the cursor capabilities; the test statement
         // keeps a static cursor whatever they said.
         staticCursorOps |= 1;
-        *out = nullptr;
-        auto* stmt = new TestStatement(this);
-        if (stmt == nullptr)
-            return 1;
-        if (stmt->initStatement() != 0) {
-            delete stmt;
-            return 1;
-        }
-        *out = stmt;
-        return 0;
+        return makeStatement<TestStatement>(out, this);
     }
 };
 
-class TestStmtEnv : public BaseEnv {
-public:
-    explicit TestStmtEnv(TestConnectionControl* control) noexcept : BaseEnv(15), control_(control) {}
-    int16_t newConnection(int32_t, BaseConnection** out) noexcept override
-    {
-        *out = nullptr;
-        auto* conn = new TestStmtConnection(this, control_);
-        if (conn == nullptr)
-            return -1;
-        conn->threadModel = control_->threadModel;
-        ++control_->made;
-        *out = conn;
-        return 0;
-    }
-
-private:
-    TestConnectionControl* control_;
-};
+using TestStmtEnv = TestEnvOf<TestStmtConnection>;
 
 }  // namespace katest

@@ -1,0 +1,39 @@
+"""What the pyodbc suites share: ini files of the test's own in a temporary
+folder, which unixODBC is pointed at, and the bundled HiveServer2 test server
+on a free loopback port, stopped by its process."""
+import os
+import subprocess
+import tempfile
+
+
+def ini_folder(prefix, odbcinst, odbc, name_odbcinst=False):
+    """Writes odbcinst.ini and odbc.ini into a fresh temporary folder and
+    points unixODBC at them (ODBCINST too when name_odbcinst); the caller
+    cleans the returned folder up."""
+    folder = tempfile.TemporaryDirectory(prefix=prefix)
+    inst = os.path.join(folder.name, "odbcinst.ini")
+    with open(inst, "w") as f:
+        f.write(odbcinst)
+    with open(os.path.join(folder.name, "odbc.ini"), "w") as f:
+        f.write(odbc)
+    os.environ["ODBCSYSINI"] = folder.name
+    os.environ["ODBCINSTINI"] = "odbcinst.ini"
+    if name_odbcinst:
+        os.environ["ODBCINST"] = inst
+    os.environ["ODBCINI"] = os.path.join(folder.name, "odbc.ini")
+    return folder
+
+
+def start_server(source, *options):
+    """The test server of the source tree on a free port: (process, port)."""
+    tool = os.path.join(source, "tools", "hs2server", "hs2server")
+    proc = subprocess.Popen(["/usr/bin/python3", tool, "--port", "0"] + list(options),
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    port = int(proc.stdout.readline())
+    return proc, port
+
+
+def stop_server(proc):
+    proc.terminate()
+    proc.wait(timeout=30)
+    proc.stdout.close()
