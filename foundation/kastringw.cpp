@@ -623,3 +623,19 @@ int upperKeyEqual(UpperKeyCache* cache, const char* text, size_t length) noexcep
 {
     return upperKeyEqualIn(cache, text, length);
 }
+
+char* strDupUtf8W(const uint16_t* text) noexcept
+{
+    static const uint16_t kEmpty[1] = {0};
+    KaStringW wide;
+    if (wide.assign(text != nullptr ? text : kEmpty, strLenOrZeroW(text)) != 0)
+        return nullptr;
+    const char* narrow = wide.toNarrow(KA_TEXT_UTF8);
+    if (narrow == nullptr)
+        return nullptr;
+    size_t n = std::strlen(narrow);
+    auto* out = static_cast<char*>(ramAlloc(n + 1));
+    if (out != nullptr)
+        std::memcpy(out, narrow, n + 1);
+    return out;
+}

@@ -156,6 +156,10 @@ struct UpperKeyCache {
 };
 
 // The text compared with a cache is upper case already.
+// The UTF-8 form of a UTF-16 text (null reads as empty) as a new ramAlloc
+// block the caller frees; null when memory ran out or the text does not
+// convert (posted).
+[[nodiscard]] char* strDupUtf8W(const uint16_t* text) noexcept;
 uint16_t upperKeyHashW(UpperKeyCacheW* cache) noexcept;
 int upperKeyCompareW(UpperKeyCacheW* cache, const uint16_t* text, size_t length) noexcept;
 int upperKeyEqualW(UpperKeyCacheW* cache, const uint16_t* text, size_t length) noexcept;

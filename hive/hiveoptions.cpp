@@ -6,6 +6,7 @@
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
 #include "foundation/kastr.h"
+#include "foundation/kastringw.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
@@ -106,22 +107,6 @@ void replace(uint16_t** field, uint16_t* text) noexcept
 {
     ramFree(*field);
     *field = text;
-}
-
-// The UTF-8 form of a UTF-16 text as a new block; null when memory ran out.
-char* utf8Copy(const uint16_t* text) noexcept
-{
-    KaStringW wide;
-    if (wide.assign(text, strLenOrZeroW(text)) != 0)
-        return nullptr;
-    const char* narrow = wide.toNarrow(KA_TEXT_UTF8);
-    if (narrow == nullptr)
-        return nullptr;
-    size_t n = std::strlen(narrow);
-    auto* out = static_cast<char*>(ramAlloc(n + 1));
-    if (out != nullptr)
-        std::memcpy(out, narrow, n + 1);
-    return out;
 }
 
 int parseI32(const uint16_t* v, int32_t* out) noexcept
@@ -253,7 +238,7 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
                 return 1;
             std::memcpy(hiveProxyUser, login, n);
             hiveProxyUser[n] = 0;
-        } else if ((hiveProxyUser = utf8Copy(r.value)) == nullptr) {
+        } else if ((hiveProxyUser = strDupUtf8W(r.value)) == nullptr) {
             return 1;
         }
     }

@@ -14,6 +14,7 @@
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "foundation/kastr.h"
+#include "foundation/kastringw.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/kavalueparser.h"
@@ -130,23 +131,6 @@ KaError* postOptionError(uint16_t msg) noexcept
     return basePostErrorMsg(kBaseIdxGeneralError, msg);
 }
 
-// The narrow (UTF-8) form of a value, for the 8-bit settings; null when
-// memory ran out.
-char* narrowCopy(const uint16_t* value) noexcept
-{
-    KaStringW wide;
-    if (wide.assign(value != nullptr ? value : strUnits(u""), strLenOrZeroW(value)) != 0)
-        return nullptr;
-    const char* text = wide.toNarrow(KA_TEXT_UTF8);
-    if (text == nullptr)
-        return nullptr;
-    size_t n = std::strlen(text);
-    auto* out = static_cast<char*>(ramAlloc(n + 1));
-    if (out != nullptr)
-        std::memcpy(out, text, n + 1);
-    return out;
-}
-
 int parseNumber(const uint16_t* v, uint16_t* out) noexcept
 {
     return textWToU16(v, out);
@@ -229,7 +213,7 @@ private:
     *target = nullptr;
     if (!r.present() || (nonEmpty && r.empty()))
         return true;
-    *target = narrowCopy(r.value);
+    *target = strDupUtf8W(r.value);
     return *target != nullptr;
 }
 
@@ -266,7 +250,7 @@ private:
     const uint16_t* rest = r.value[0] == ' ' ? r.value + 1 : r.value;
     if (rest[0] == 0)
         return true;
-    *target = narrowCopy(rest);
+    *target = strDupUtf8W(rest);
     return *target != nullptr;
 }
 
@@ -307,7 +291,7 @@ bool listsVersion111(const char* list) noexcept
     uint8_t flags[kProtocolCount] = {};
     conn->cryptoProtocolExplicit = r.present() ? 1 : 0;
     if (r.present()) {
-        char* text = r.empty() ? nullptr : narrowCopy(r.value);
+        char* text = r.empty() ? nullptr : strDupUtf8W(r.value);
         if (text == nullptr) {
             postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamW(r.value)->addParamText(defaults);
             return false;
@@ -1047,7 +1031,7 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
     disableStaticCursorEmulation = r.first1() ? 1 : 0;
     if (!r.get(u"AllowedOpenSSLVersions", u"AOV", u"1.1.1,1.0.2"))
         return 1;
-    char* versions = narrowCopy(r.value);
+    char* versions = strDupUtf8W(r.value);
     if (versions == nullptr)
         return 1;
     ramFree(allowedOpenSSLVersions);

@@ -526,3 +526,24 @@ TEST(UpperKeyCache, NarrowKeys)
 }
 
 }  // namespace
+
+TEST(KaStringW, DupUtf8GivesAFreshUtf8Copy)
+{
+    struct Case {
+        std::u16string in;
+        bool null;
+        std::string out;
+    } cases[] = {
+        {u"", true, ""},
+        {u"", false, ""},
+        {u"plain", false, "plain"},
+        {u"Chlo\u00e9 \u20ac", false, "Chlo\xc3\xa9 \xe2\x82\xac"},
+        {u"\U0001F600", false, "\xf0\x9f\x98\x80"},
+    };
+    for (const Case& c : cases) {
+        char* copy = strDupUtf8W(c.null ? nullptr : reinterpret_cast<const uint16_t*>(c.in.c_str()));
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(std::string(copy), c.out);
+        ramFree(copy);
+    }
+}
