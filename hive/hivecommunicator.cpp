@@ -336,7 +336,25 @@ int HiveCommunicatorHS2::releaseBlockState() noexcept
 
 int HiveCommunicatorHS2::cancelOperation() noexcept
 {
-    return 0;
+    // Only the thread that holds the wire may call this: the request and
+    // its reply go over the connection's one socket.
+    if (!hasOperation())
+        return 0;
+    HiveNetWriteBuffer& w = connection->writeBuffer;
+    if (hiveWriteCallBegin(w, "CancelOperation", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
+        w.writeFieldStop() || w.flush())
+        return 1;
+    HiveNetReadBuffer& in = connection->readBuffer;
+    if (hiveReadReplyBegin(connection, "CancelOperation"))
+        return 1;
+    int32_t status = HIVE_STATUS_SUCCESS;
+    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+            return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
+        }))
+        return 1;
+    if (skipRest(in))
+        return 1;
+    return status == HIVE_STATUS_ERROR ? 1 : 0;
 }
 
 int HiveCommunicatorHS2::noOp7() noexcept

@@ -89,7 +89,9 @@ public:
                                                         double* modifiedRowCount) noexcept = 0;
     [[nodiscard]] virtual int getResultSetMetadata(int64_t arrayFetchSize, int64_t maxRowsInFetch,
                                                    HiveColumnSink* sink) noexcept = 0;
-    virtual int cancelOperation() noexcept = 0;
+    // Asks the server to stop the current operation and reads its answer;
+    // 0, or 1 after the diagnostic.
+    [[nodiscard]] virtual int cancelOperation() noexcept = 0;
     virtual int noOp7() noexcept = 0;
     [[nodiscard]] virtual int requestNextBatch(int32_t resultStyle) noexcept = 0;
     [[nodiscard]] virtual int readFetchResultsReply(uint32_t* rows, int32_t* moreRows) noexcept = 0;
@@ -113,7 +115,7 @@ public:
                                                 double* modifiedRowCount) noexcept override;
     [[nodiscard]] int getResultSetMetadata(int64_t arrayFetchSize, int64_t maxRowsInFetch,
                                            HiveColumnSink* sink) noexcept override;
-    int cancelOperation() noexcept override;
+    [[nodiscard]] int cancelOperation() noexcept override;
     int noOp7() noexcept override;
     [[nodiscard]] int requestNextBatch(int32_t resultStyle) noexcept override;
     [[nodiscard]] int readFetchResultsReply(uint32_t* rows, int32_t* moreRows) noexcept override;

@@ -106,6 +106,8 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
         return 1;
     hiveRowCount = 0;
     resultAbandoned = 0;
+    // A cancel meant for an earlier call does not stop this one.
+    cancelPending.store(0);
     HiveConnection* conn = hiveConnection();
     if (conn == nullptr || conn->writeBuffer.socket == nullptr || conn->sessionOpen == 0) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN);
@@ -184,6 +186,8 @@ int16_t HiveStatement::pollOperation() noexcept
     for (int round = 0;; ++round) {
         if (round != 0 && settings.operationStatusDelay != 0)
             bosSleep(settings.operationStatusDelay);
+        if (cancelPending.exchange(0) != 0)
+            return cancelPolledOperation();
         int32_t state = HIVE_OP_FINISHED;
         int32_t status = HIVE_STATUS_SUCCESS;
         int32_t errorCode = 0;
@@ -250,6 +254,17 @@ int16_t HiveStatement::pollOperation() noexcept
     }
 }
 
+int16_t HiveStatement::cancelPolledOperation() noexcept
+{
+    // The server's refusal (or a broken wire) is reported beside the cancel,
+    // so the application sees both why and that the execute did not finish.
+    const bool sent = communicator->cancelOperation() == 0;
+    errPost(MSG_HIVE_OPERATION_ENDED)
+        ->setSqlstate("HY008")
+        ->addParamText(sent ? "was canceled" : "was canceled here, but the server did not confirm it");
+    return 1;
+}
+
 int16_t HiveStatement::closeResult() noexcept
 {
     int16_t rc = 0;
@@ -301,12 +316,17 @@ int16_t HiveStatement::freeResultsHook(bool drop) noexcept
 
 int16_t HiveStatement::cancelAsync() noexcept
 {
-    return static_cast<int16_t>(communicator != nullptr ? communicator->cancelOperation() : 0);
+    // Asked only while the statement waits for data at execution: nothing of
+    // it runs at the server yet, and another statement may own the wire.
+    return 0;
 }
 
 void HiveStatement::cancelRunning() noexcept
 {
-    static_cast<void>(cancelAsync());
+    // Another thread's call holds the wire: only a flag may be set here.
+    // The running execute sends the cancel at its next poll; a synchronous
+    // execute, which does not poll, runs to its end.
+    cancelPending.store(1);
 }
 
 int16_t HiveStatement::getStmtAttrHook(int32_t attribute, void* value, int32_t bufferLength,

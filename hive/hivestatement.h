@@ -4,6 +4,7 @@
 // block by block and hands column values to the readers. Its descriptor
 // classes are in hive/hivedesc.h.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -134,6 +135,9 @@ public:
     // an operation that ended in error or was cancelled fails with the
     // server's diagnostic. 0 or 1.
     [[nodiscard]] int16_t pollOperation() noexcept;
+    // Sends CancelOperation for the polled operation and posts HY008;
+    // always 1.
+    [[nodiscard]] int16_t cancelPolledOperation() noexcept;
     // Ends the open result: unread rows passed over, the operation closed.
     [[nodiscard]] int16_t closeResult() noexcept;
 
@@ -182,6 +186,10 @@ public:
     // Another statement took the wire while this one had rows unread: the
     // next fetch reports it instead of delivering a partial result silently.
     int32_t resultAbandoned = 0;
+    // Set by SQLCancel from another thread while this statement's execute
+    // runs; the polling loop, which holds the wire, sends the cancel to the
+    // server. Cleared when an execute begins.
+    std::atomic<int32_t> cancelPending{0};
 
 private:
     // Hands the metadata reply's columns to bindResultColumn.

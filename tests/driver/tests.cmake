@@ -201,3 +201,15 @@ set_tests_properties(driver.install PROPERTIES TIMEOUT 180)
 # docs/keywords.md against the option readers in odbc/ and hive/.
 add_test(NAME driver.keywords
   COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/keywords_test.py ${CMAKE_SOURCE_DIR})
+
+# SQLCancel from a second thread while an asynchronous execute polls the
+# test server: the server is sent CancelOperation and the execute ends HY008.
+add_executable(driver_hs2_cancel_test ${KA_DRIVER_TESTS}/hs2_cancel_test.cpp)
+target_compile_options(driver_hs2_cancel_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_cancel_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_cancel_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_cancel_test VYspark28)
+gtest_discover_tests(driver_hs2_cancel_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)
