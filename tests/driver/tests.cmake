@@ -201,3 +201,16 @@ set_tests_properties(driver.install PROPERTIES TIMEOUT 180)
 # docs/keywords.md against the option readers in odbc/ and hive/.
 add_test(NAME driver.keywords
   COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/keywords_test.py ${CMAKE_SOURCE_DIR})
+
+# The query path against real peers: results compared value by value with
+# the pinned Node client's, queries over TLS and without authentication,
+# and the test server's faults on demand during a query.
+find_program(KA_NODE node REQUIRED)
+add_test(NAME driver.hs2_node_compare
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_node_compare_test.py ${KA_DRIVER_SO})
+set(KA_PEER_QUERY_TESTS driver.hs2_node_compare)
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
