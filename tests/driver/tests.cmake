@@ -208,7 +208,9 @@ add_test(NAME driver.keywords
 find_program(KA_NODE node REQUIRED)
 add_test(NAME driver.hs2_node_compare
   COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_node_compare_test.py ${KA_DRIVER_SO})
-set(KA_PEER_QUERY_TESTS driver.hs2_node_compare)
+add_test(NAME driver.hs2_query_peers
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_query_peers_test.py ${KA_DRIVER_SO})
+set(KA_PEER_QUERY_TESTS driver.hs2_node_compare driver.hs2_query_peers)
 if(KA_ASAN_RUNTIME)
   set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
