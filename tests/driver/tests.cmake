@@ -213,3 +213,17 @@ gtest_discover_tests(driver_hs2_cancel_test TEST_PREFIX "driver." DISCOVERY_TIME
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   TIMEOUT 120)
+# The query path against real peers: results compared value by value with
+# the pinned Node client's, queries over TLS and without authentication,
+# and the test server's faults on demand during a query.
+find_program(KA_NODE node REQUIRED)
+add_test(NAME driver.hs2_node_compare
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_node_compare_test.py ${KA_DRIVER_SO})
+add_test(NAME driver.hs2_query_peers
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_query_peers_test.py ${KA_DRIVER_SO})
+set(KA_PEER_QUERY_TESTS driver.hs2_node_compare driver.hs2_query_peers)
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
