@@ -338,23 +338,7 @@ int HiveCommunicatorHS2::cancelOperation() noexcept
 {
     // Only the thread that holds the wire may call this: the request and
     // its reply go over the connection's one socket.
-    if (!hasOperation())
-        return 0;
-    HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "CancelOperation", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
-        w.writeFieldStop() || w.flush())
-        return 1;
-    HiveNetReadBuffer& in = connection->readBuffer;
-    if (hiveReadReplyBegin(connection, "CancelOperation"))
-        return 1;
-    int32_t status = HIVE_STATUS_SUCCESS;
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
-            return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
-        }))
-        return 1;
-    if (skipRest(in))
-        return 1;
-    return status == HIVE_STATUS_ERROR ? 1 : 0;
+    return operationHandleCall("CancelOperation", false);
 }
 
 int HiveCommunicatorHS2::noOp7() noexcept
@@ -827,16 +811,16 @@ int HiveCommunicatorHS2::sendAndReadNothing() noexcept
     return connection->writeBuffer.flush();
 }
 
-int HiveCommunicatorHS2::closeOperation() noexcept
+int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHandle) noexcept
 {
     if (!hasOperation())
         return 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "CloseOperation", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
-        w.writeFieldStop() || sendAndReadNothing())
+    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(1, 1) || w.writeFieldStop() || w.writeFieldStop() ||
+        sendAndReadNothing())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
-    if (hiveReadReplyBegin(connection, "CloseOperation"))
+    if (hiveReadReplyBegin(connection, method))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     if (in.readFields([&](uint8_t type, int16_t id) noexcept {
@@ -845,8 +829,16 @@ int HiveCommunicatorHS2::closeOperation() noexcept
         return 1;
     if (skipRest(in))
         return 1;
-    memset(operationHandle, 0, sizeof operationHandle);
+    // A closed operation's handle is spent once its reply was read, whatever
+    // the status says.
+    if (spendsHandle)
+        memset(operationHandle, 0, sizeof operationHandle);
     return status == HIVE_STATUS_ERROR ? 1 : 0;
+}
+
+int HiveCommunicatorHS2::closeOperation() noexcept
+{
+    return operationHandleCall("CloseOperation", true);
 }
 
 int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept

@@ -172,6 +172,10 @@ public:
 private:
     [[nodiscard]] int writeOperationHandle(int16_t fieldId, int32_t hasResultSet) noexcept;
     [[nodiscard]] int sendAndReadNothing() noexcept;
+    // A call whose argument is the operation handle and whose reply is a
+    // status (CancelOperation, CloseOperation); spendsHandle forgets the
+    // handle once the reply was read.
+    [[nodiscard]] int operationHandleCall(const char* method, bool spendsHandle) noexcept;
     [[nodiscard]] int readColumnDesc(uint32_t number, HiveColumnSink* sink) noexcept;
     [[nodiscard]] int readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t* second) noexcept;
 };
