@@ -33,10 +33,6 @@ enum : int32_t {
 constexpr size_t kSqlstateBytes = 5;
 // Longest operation error message kept; the rest is passed over.
 constexpr size_t kOperationMessageMax = 4096;
-// The simulate-cursor attribute, which the driver refuses.
-constexpr int32_t kAttrSimulateCursor = SQL_ATTR_SIMULATE_CURSOR;
-// Framework error number of "optional feature not implemented".
-constexpr uint16_t kErrOptionalFeature = MSG_SQLSTATE_OPTIONAL_FEATURE;
 
 uint16_t nullMarkerCallback(uint16_t* buffer, uint16_t capacity, uint16_t, void*) noexcept
 {
@@ -329,11 +325,13 @@ void HiveStatement::cancelRunning() noexcept
     cancelPending.store(1);
 }
 
+// The driver simulates no cursors: SQL_ATTR_SIMULATE_CURSOR is refused both
+// ways; every other attribute is the framework's.
 int16_t HiveStatement::getStmtAttrHook(int32_t attribute, void* value, int32_t bufferLength,
                                        int32_t* stringLength) noexcept
 {
-    if (attribute == kAttrSimulateCursor) {
-        basePostError(kErrOptionalFeature);
+    if (attribute == SQL_ATTR_SIMULATE_CURSOR) {
+        basePostError(MSG_SQLSTATE_OPTIONAL_FEATURE);
         return 1;
     }
     return BaseStatement::getStmtAttrHook(attribute, value, bufferLength, stringLength);
@@ -341,8 +339,8 @@ int16_t HiveStatement::getStmtAttrHook(int32_t attribute, void* value, int32_t b
 
 int16_t HiveStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept
 {
-    if (attribute == kAttrSimulateCursor) {
-        basePostError(kErrOptionalFeature);
+    if (attribute == SQL_ATTR_SIMULATE_CURSOR) {
+        basePostError(MSG_SQLSTATE_OPTIONAL_FEATURE);
         return 1;
     }
     return BaseStatement::setStmtAttrHook(attribute, value, length);
