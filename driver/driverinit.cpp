@@ -3,10 +3,16 @@
 // can call an entry point.
 #include "hive/dummyenv.h"
 #include "odbc/baseenv.h"
+#include "platform/kafilebyline.h"
+#include "security/bufxform.h"
 
 namespace {
 
 // The environments SQLAllocHandle makes are the Hive driver's.
 [[maybe_unused]] const bool kEnvFactoryRegistered = (baseSetEnvFactory(hiveMakeEnv), true);
+
+// Lines of encoded files (query files naming a line encoding) are
+// unscrambled by the security layer.
+[[maybe_unused]] const bool kLineDecoderRegistered = (kaFileByLineSetDecoder(cryptDecodeLine), true);
 
 }  // namespace

@@ -148,3 +148,14 @@ void cryptDecodeW(char16_t* units, size_t count, uint32_t type, const char16_t* 
 {
     transform(units, count, type, key, false);
 }
+
+int cryptDecodeLine(int32_t type, char* text, size_t* length) noexcept
+{
+    size_t n = *length;
+    // Only the text before the line feed was scrambled, so a type that does
+    // not spare newlines still leaves the file's line structure readable.
+    if (n > 0 && text[n - 1] == '\n')
+        --n;
+    cryptDecode(reinterpret_cast<uint8_t*>(text), n, uint32_t(type), nullptr);
+    return 0;
+}

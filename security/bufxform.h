@@ -17,3 +17,8 @@ void cryptEncode(uint8_t* bytes, size_t count, uint32_t type, const char* key) n
 void cryptDecode(uint8_t* bytes, size_t count, uint32_t type, const char* key) noexcept;
 void cryptEncodeW(char16_t* units, size_t count, uint32_t type, const char16_t* key) noexcept;
 void cryptDecodeW(char16_t* units, size_t count, uint32_t type, const char16_t* key) noexcept;
+
+// The line reader's decoder (kaFileByLineSetDecoder): unscrambles one line in
+// place with cryptDecode and the default key. A line's own line feed is not
+// part of what was scrambled and stays as it is; the length never changes.
+int cryptDecodeLine(int32_t type, char* text, size_t* length) noexcept;

@@ -11,10 +11,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/kafilebyline.h"
+#include "security/bufxform.h"
 #include "support/errorscope.h"
 #include "support/platformtest.h"
 
@@ -130,6 +132,58 @@ TEST_F(KaQueryFileTest, LinesAfterAnEncodedHeaderAreDecoded)
     EXPECT_EQ(q.version[0], 7u);
     EXPECT_STREQ(q.name, "Orders");
     EXPECT_EQ(query(q), "SELECT A FROM T");
+}
+
+// The security layer's decoder, as the driver installs it at load time.
+class InstalledLineDecoder {
+public:
+    InstalledLineDecoder() { kaFileByLineSetDecoder(cryptDecodeLine); }
+    ~InstalledLineDecoder() { kaFileByLineSetDecoder(nullptr); }
+};
+
+std::string fixture(const char* name)
+{
+    const char* root = getenv("KA_TEST_SOURCE_DIR");
+    std::string here = root != nullptr && *root != '\0' ? std::string(root) + "/tests/sql/" : std::string(__FILE__);
+    if (root == nullptr || *root == '\0')
+        here = here.substr(0, here.rfind('/') + 1);
+    return here + "fixtures/" + name;
+}
+
+// The fixture was encoded outside the driver (every byte but the line feed
+// complemented, line encoding 2), so this reads it as a foreign writer left it.
+TEST_F(KaQueryFileTest, FileEncodedWithLineEncodingTwoReadsBack)
+{
+    InstalledLineDecoder decoder;
+    std::string p = fixture("encoded.qry");
+    KaQueryFile q;
+    ASSERT_EQ(q.open(p.c_str()), 0);
+    EXPECT_STREQ(q.name, "Orders");
+    EXPECT_EQ(q.version[0], 7u);
+    EXPECT_EQ(query(q), "SELECT id, name   FROM orders  WHERE region = 'Nord'");
+    EXPECT_EQ(section(q, "Custom"), "line one\n\n");
+}
+
+// Line encoding 3 mixes bytes in pairs under the default key; each line's
+// text is mixed on its own, its line feed left plain.
+TEST_F(KaQueryFileTest, FileEncodedWithTheBlockMixReadsBack)
+{
+    InstalledLineDecoder decoder;
+    const std::vector<std::string> lines = {"", "SELECT a, b", "  FROM t WHERE c = 'x y z'",
+                                            "", "[Notes]",     "odd length line"};
+    std::string text = "K&A 7.0 for Mixed (3)\n";
+    for (const std::string& l : lines) {
+        std::string enc = l;
+        cryptEncode(reinterpret_cast<uint8_t*>(enc.data()), enc.size(), KA_XFORM_TEA_MIX, nullptr);
+        ASSERT_EQ(enc.find('\n'), std::string::npos) << "an encoded byte would split the line: " << l;
+        text += enc + "\n";
+    }
+    std::string p = file("mixed.qry", text);
+    KaQueryFile q;
+    ASSERT_EQ(q.open(p.c_str()), 0);
+    EXPECT_STREQ(q.name, "Mixed");
+    EXPECT_EQ(query(q), "SELECT a, b   FROM t WHERE c = 'x y z'");
+    EXPECT_EQ(section(q, "Notes"), "odd length line\n\n");
 }
 
 TEST_F(KaQueryFileTest, StatementDatabaseAndSections)
