@@ -6,6 +6,7 @@
 #include "foundation/kastringops.h"
 #include "kamessages.h"
 #include "sql/basesql.h"
+#include "sql/escapewriter.h"
 #include "sql/kascanne.h"
 #include "sql/sqlpost.h"
 
@@ -418,106 +419,6 @@ int32_t intervalKind(const uint16_t* rest, size_t n) noexcept
 
 }  // namespace
 
-namespace {
-
-// The text under translation as a gap buffer: the final text written at the
-// front, the text still to be read at the back. A translation that must be
-// read again goes in front of the unread part; the unread part moves only
-// when the gap is too small, then leaving room to spare, so each unit is
-// copied a bounded number of times however many escapes the text holds.
-class EscapeWriter {
-public:
-    [[nodiscard]] int init(const uint16_t* text, size_t n) noexcept
-    {
-        if (grow(n + kKaReplaceGapSlack) != 0)
-            return 1;
-        read = capacity - n;
-        copy(buffer.data + read, text, n);
-        return 0;
-    }
-
-    const uint16_t* unread() const noexcept { return buffer.data + read; }
-    size_t unreadLength() const noexcept { return capacity - read; }
-
-    void pass(size_t n) noexcept
-    {
-        if (written != read)
-            copy(buffer.data + written, buffer.data + read, n);
-        written += n;
-        read += n;
-    }
-
-    void skip(size_t n) noexcept { read += n; }
-
-    [[nodiscard]] int emit(const uint16_t* text, size_t n) noexcept
-    {
-        if (ensureGap(n) != 0)
-            return 1;
-        copy(buffer.data + written, text, n);
-        written += n;
-        return 0;
-    }
-
-    // The text is read next, before the rest of the unread part.
-    [[nodiscard]] int unreadText(const uint16_t* text, size_t n) noexcept
-    {
-        if (ensureGap(n) != 0)
-            return 1;
-        read -= n;
-        copy(buffer.data + read, text, n);
-        return 0;
-    }
-
-    [[nodiscard]] int finish(KaStringW& out) noexcept
-    {
-        out.len = 0;
-        return out.allocate(written + unreadLength() + 1) != 0 || out.append(buffer.data, written) != 0 ||
-                       out.append(unread(), unreadLength()) != 0
-                   ? 1
-                   : 0;
-    }
-
-private:
-    static void copy(uint16_t* to, const uint16_t* from, size_t n) noexcept
-    {
-        for (size_t i = 0; i < n; ++i)
-            to[i] = from[i];
-    }
-
-    [[nodiscard]] int ensureGap(size_t n) noexcept
-    {
-        return read - written >= n ? 0 : grow(capacity + n + kKaReplaceGapSlack + capacity / 2);
-    }
-
-    // A new block: the written part at its front, the unread part at its back.
-    [[nodiscard]] int grow(size_t newCapacity) noexcept
-    {
-        KaStringW next;
-        if (next.allocate(newCapacity) != 0)
-            return 1;
-        size_t unreadUnits = capacity - read;
-        size_t newRead = newCapacity - unreadUnits;
-        if (buffer.data != nullptr) {
-            copy(next.data, buffer.data, written);
-            copy(next.data + newRead, buffer.data + read, unreadUnits);
-        }
-        buffer.freeBuffer();
-        buffer.adopt(next.data, next.capacity, 0);
-        next.data = nullptr;
-        next.capacity = 0;
-        capacity = newCapacity;
-        read = newRead;
-        return 0;
-    }
-
-    KaStringW buffer;
-    size_t capacity = 0;
-    size_t written = 0;
-    size_t read = 0;
-};
-
-}  // namespace
-
 int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNativeSql, uint32_t* markerCount,
                      int32_t* returnParameter, int32_t* callKind) noexcept
 {
@@ -532,7 +433,7 @@ int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNative
     uint64_t position = 0;
     KaStringW out;
     // Text without escapes is only read; the writer starts at the first one.
-    EscapeWriter writer;
+    KaEscapeWriter writer;
     bool writing = false;
     for (;;) {
         if (passesLeft-- == 0)
@@ -691,6 +592,29 @@ int translateEscapes(KaEscapeHost& host, BaseSqlStringW& text, int32_t forNative
                     ++commas;
             if (commas + 1 == 2)
                 code = KA_FN_LOCATE_2;
+        }
+
+        if (kind == KA_ESC_OUTER_JOIN && host.outerJoinSyntax != KA_OJ_AS_WRITTEN) {
+            // The body takes the escape's place, its closing a blank, so that
+            // the moved conditions can reach the WHERE clause after it.
+            if (!writing) {
+                if (writer.init(text.data, text.len) != 0)
+                    return 1;
+                writing = true;
+            }
+            writer.pass(size_t(e.opening));
+            writer.skip(size_t(bodyFrom - e.opening));
+            writer.blankUnread(size_t(bodyTo - bodyFrom), size_t(e.escapeEnd - bodyTo));
+            static const uint16_t blank = ' ';
+            if (writer.emit(&blank, 1) != 0)
+                return 1;
+            const size_t mark = writer.writeIndex();
+            if (host.translateOuterJoinEscape(writer, bodyTo - bodyFrom, host.outerJoinSyntax) != 0)
+                return 1;
+            // Read again: escapes and markers in the rewritten text count.
+            writer.unreadSince(mark);
+            position = 0;
+            continue;
         }
 
         out.len = 0;

@@ -11,6 +11,9 @@
 #include "foundation/kastringw.h"
 
 class BaseSqlStringW;
+class KaEscapeWriter;
+class KaScannerW;
+class KaTokenW;
 
 enum EscapeKind : int32_t {
     KA_ESC_TIME = 0,
@@ -136,6 +139,27 @@ struct KaEscapeBody {
     size_t length;
 };
 
+// How an outer-join escape is written for a server without ANSI outer joins:
+// the join words become a comma (or OUTER) and the ON condition moves into
+// the statement's WHERE clause.
+enum OuterJoinSyntax : int32_t {
+    // The escape's body stays as written (the server reads ANSI joins).
+    KA_OJ_AS_WRITTEN = -1,
+    // "(+)" after every operand of the optional table's side.
+    KA_OJ_MARK_ALL = 0,
+    // *= (LEFT, FULL) or =* (RIGHT) for every single equals sign.
+    KA_OJ_STAR_EQUALS = 1,
+    // ", OUTER (" table ")" for the optional table; the condition unmarked.
+    KA_OJ_OUTER_KEYWORD = 2,
+    // As KA_OJ_MARK_ALL, but only the first comparison is marked.
+    KA_OJ_MARK_FIRST = 3,
+};
+
+// Join kinds of translateOuterJoin.
+constexpr int32_t kOuterJoinLeft = 1;
+constexpr int32_t kOuterJoinRight = 2;
+constexpr int32_t kOuterJoinFull = 3;
+
 // The connection side of the translation: which quote characters protect
 // text, and the hook that writes the server's form of one escape.
 class KaEscapeHost {
@@ -157,6 +181,28 @@ public:
     // posted when the escape has no server form. This form refuses all.
     [[nodiscard]] virtual int translateEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind,
                                               uint32_t code) noexcept;
+
+    // Outer-join escapes: how they are written, whether FULL OUTER JOIN may
+    // be, whether only the first join of a body is rewritten, and words
+    // besides the built-in ones (GROUP BY, HAVING, ORDER BY, UNION, ...)
+    // that end a WHERE clause, as a list of terminated texts ended by an
+    // empty one (null: none).
+    int32_t outerJoinSyntax = KA_OJ_AS_WRITTEN;
+    bool fullOuterJoinAllowed = false;
+    bool firstOuterJoinOnly = false;
+    const uint16_t* whereEndWords = nullptr;
+
+    // Rewrites every LEFT, RIGHT or FULL OUTER JOIN of the escape body that
+    // starts at the writer's read position (bodyLength units, the text after
+    // it following directly) in the given notation; 1 with a diagnostic.
+    [[nodiscard]] int translateOuterJoinEscape(KaEscapeWriter& writer, uint64_t bodyLength, int32_t mode) noexcept;
+    // Rewrites the one join whose words the token holds (the scanner runs
+    // over the writer's unread text); the body length left after the join's
+    // condition comes back in *bodyLength. leftText is the left table of a
+    // RIGHT join in the OUTER notation.
+    [[nodiscard]] virtual int translateOuterJoin(KaScannerW& scanner, KaTokenW& token, KaEscapeWriter& writer,
+                                                 uint64_t* bodyLength, int32_t mode, int32_t joinKind,
+                                                 const uint16_t* leftText, uint64_t leftLength) noexcept;
 };
 
 // Kinds of findNextEscape: looking for an opening (none found), or the long
