@@ -89,6 +89,12 @@ KaTree::~KaTree()
 
 int KaTree::usable() noexcept
 {
+    if ((flags & KA_TREE_RELATIVE) && keyLen != sizeof(uint64_t)) {
+        KaError* e = errPost(MSG_TREE_RELATIVE_KEY_SIZE);
+        if (e)
+            e->addParamSigned(keyLen);
+        return 1;
+    }
     if (maxEntries != 0)
         return 0;
     KaError* e = errPost(MSG_TREE_ENTRY_TOO_LARGE);
@@ -128,6 +134,12 @@ int16_t KaTree::compareKey(const void* a, const void* b) const noexcept
         return compareKeys(a, b, keyLen);
     if (contextCompare)
         return contextCompare(compareContext, a, b);
+    if (flags & KA_TREE_RELATIVE) {
+        // Relative keys are numbers in host order, which bytes do not order.
+        uint64_t x = u64(static_cast<const uint8_t*>(a));
+        uint64_t y = u64(static_cast<const uint8_t*>(b));
+        return int16_t(x < y ? -1 : x > y ? 1 : 0);
+    }
     int c = memcmp(a, b, keyLen);
     return int16_t(c < 0 ? -1 : c > 0 ? 1 : 0);
 }
@@ -185,6 +197,13 @@ int KaTree::descend(const void* key, KaTreeIterator* it) noexcept
     uint64_t at = root;
     uint16_t depth = 0;
     Node n;
+    const bool relative = (flags & KA_TREE_RELATIVE) != 0;
+    // In relative mode the sought key is taken relative to each node's base
+    // as the descent goes.
+    uint8_t sought[sizeof(uint64_t)];
+    if (relative)
+        memcpy(sought, key, sizeof sought);
+    const void* probeKey = relative ? static_cast<const void*>(sought) : key;
     while (at != 0) {
         if (readNode(at, &n))
             return 1;
@@ -193,14 +212,20 @@ int KaTree::descend(const void* key, KaTreeIterator* it) noexcept
         uint16_t lo = 0, hi = keys;
         while (lo < hi) {
             uint16_t mid = uint16_t((lo + hi) / 2);
-            if (compareKey(n.b + KA_TREE_HEADER + size_t(mid) * entrySize, key) < 0)
+            if (compareKey(n.b + KA_TREE_HEADER + size_t(mid) * entrySize, probeKey) < 0)
                 lo = uint16_t(mid + 1);
             else
                 hi = mid;
         }
         if (push(it, at, lo))
             return 1;
-        at = u64(n.b + kChild0At + size_t(lo) * entrySize);
+        uint64_t child = u64(n.b + kChild0At + size_t(lo) * entrySize);
+        if (relative && child != 0 && lo > 0) {
+            uint64_t left = u64(n.b + KA_TREE_HEADER + size_t(lo - 1) * entrySize);
+            setU64(sought, u64(sought) - left);
+            it->base = int64_t(uint64_t(it->base) + left);
+        }
+        at = child;
     }
     lastDepth = depth;
     if (depth > maxDepth)
@@ -285,6 +310,23 @@ int KaTree::step(KaTreeIterator* it, int forward, int* atEnd) noexcept
     }
 }
 
+int KaTree::pathBase(KaTreeIterator* it, size_t levels, uint64_t* base) noexcept
+{
+    uint64_t sum = 0;
+    Node n;
+    for (size_t level = 0; level < levels; ++level) {
+        uint64_t slot = it->positions.at(level);
+        if (slot == 0 || slot == KA_TREE_BEFORE_FIRST)
+            continue;
+        if (readNode(it->path.at(level), &n))
+            return 1;
+        sum += u64(n.b + KA_TREE_HEADER + size_t(slot - 1) * entrySize);
+    }
+    it->base = int64_t(sum);
+    *base = sum;
+    return 0;
+}
+
 int KaTree::entryAt(KaTreeIterator* it, void* key, void* data, int* live) noexcept
 {
     Node n;
@@ -293,8 +335,14 @@ int KaTree::entryAt(KaTreeIterator* it, void* key, void* data, int* live) noexce
         return 1;
     const uint8_t* e = n.b + KA_TREE_HEADER + it->positions.at(level) * entrySize;
     *live = markerLen == 0 || e[keyLen + dataLen] == 0;
-    if (key)
+    if (key && (flags & KA_TREE_RELATIVE)) {
+        uint64_t base = 0;
+        if (pathBase(it, level, &base))
+            return 1;
+        setU64(static_cast<uint8_t*>(key), u64(e) + base);
+    } else if (key) {
         memcpy(key, e, keyLen);
+    }
     if (data)
         memcpy(data, e + keyLen, dataLen);
     return 0;
@@ -523,6 +571,19 @@ int KaTree::afterSplit(uint64_t, const void*) noexcept
     return 0;
 }
 
+int KaTree::rebaseNode(uint64_t offset, uint64_t by) noexcept
+{
+    Node n;
+    if (readNode(offset, &n))
+        return 1;
+    uint16_t keys = uint16_t(count(n.b) - 1);
+    for (uint16_t i = 0; i < keys; ++i) {
+        uint8_t* e = n.b + KA_TREE_HEADER + size_t(i) * entrySize;
+        setU64(e, u64(e) - by);
+    }
+    return writeNode(offset, &n);
+}
+
 int KaTree::insertEntry(const void* key, const void* data) noexcept
 {
     memcpy(insertKey, key, keyLen);
@@ -533,9 +594,20 @@ int KaTree::insertEntry(const void* key, const void* data) noexcept
     uint64_t r = 0;
     KaTreeIterator* it = &iterator;
     Node n;
+    const bool relative = (flags & KA_TREE_RELATIVE) != 0;
     for (size_t level = it->path.count; level-- > 0;) {
         uint64_t at = it->path.at(level);
         uint16_t p = uint16_t(it->positions.at(level));
+        // Relative mode: insertKey is absolute between levels and stored
+        // relative to this level's base.
+        uint64_t absolute = 0;
+        if (relative) {
+            uint64_t base = 0;
+            if (pathBase(it, level, &base))
+                return 1;
+            absolute = u64(insertKey);
+            setU64(insertKey, absolute - base);
+        }
         if (readNode(at, &n))
             return 1;
         uint16_t c = count(n.b);
@@ -562,6 +634,14 @@ int KaTree::insertEntry(const void* key, const void* data) noexcept
         uint64_t fresh = 0;
         if (newNode(&fresh) || splitChild(at, p, r, fresh))
             return 1;
+        if (relative) {
+            // The new node's base is the separator: its own keys move to
+            // that base; its children's bases are absolute keys and stay.
+            uint64_t separator = u64(separatorKey);
+            if (rebaseNode(fresh, separator))
+                return 1;
+            setU64(separatorKey, separator + (absolute - u64(insertKey)));
+        }
         memcpy(insertKey, separatorKey, keyLen);
         memcpy(insertData, separatorData, size_t(dataLen) + markerLen);
         r = fresh;

@@ -1,8 +1,9 @@
 // KaTree: a B-tree of fixed-size entries (key and data) whose nodes live in
 // the tree's own paged temporary file, one node inside one page, with
-// duplicate keys on request, removal by a per-entry deleted marker and
-// in-order iteration both ways through KaTreeIterator. For indexes that may
-// outgrow memory; no driver path builds one yet.
+// duplicate keys on request, removal by a per-entry deleted marker,
+// in-order iteration both ways through KaTreeIterator, and a relative-key
+// mode for trees whose keys are positions. For indexes that may outgrow
+// memory; no driver path builds one yet.
 #pragma once
 #include <cstdint>
 
@@ -18,7 +19,10 @@ using KaTreeContextCompare = int16_t (*)(void* context, const void* a, const voi
 // Bits of KaTree::flags.
 constexpr uint16_t KA_TREE_MARKED = 1;      // entries carry a deleted marker
 constexpr uint16_t KA_TREE_DUPLICATES = 2;  // equal keys may repeat
-constexpr uint16_t KA_TREE_RELATIVE = 4;    // keys are offsets from a running base
+// Keys are 8-byte numbers stored as offsets from their node's base: the
+// absolute key left of the child slot that leads to the node (0 for the
+// root and leftmost nodes). Set before the first insert.
+constexpr uint16_t KA_TREE_RELATIVE = 4;
 
 // Bytes of a page a node's entries may fill, and the fan-out cap.
 constexpr uint16_t KA_TREE_NODE_SPACE = 2028;
@@ -126,6 +130,11 @@ private:
     [[nodiscard]] int settle(KaTreeIterator* it, int* atEnd) noexcept;
     [[nodiscard]] int step(KaTreeIterator* it, int forward, int* atEnd) noexcept;
     [[nodiscard]] int edge(KaTreeIterator* it, uint64_t from, int leftmost) noexcept;
+    // Relative mode: the base of the node at the given level of the path
+    // (the sum of the keys left of each child slot taken above it).
+    [[nodiscard]] int pathBase(KaTreeIterator* it, size_t levels, uint64_t* base) noexcept;
+    // Relative mode: subtracts from every key stored in the node.
+    [[nodiscard]] int rebaseNode(uint64_t offset, uint64_t by) noexcept;
     // Copies out the entry at the iterator; *live 0 for a marked entry.
     [[nodiscard]] int entryAt(KaTreeIterator* it, void* key, void* data, int* live) noexcept;
     [[nodiscard]] int walk(void* key, void* data, int* found, KaTreeIterator* it, int forward) noexcept;

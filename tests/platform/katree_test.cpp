@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -312,6 +313,214 @@ TEST_F(KaTreeTest, MarkedSlotsAreSkippedAndReusedInPlace)
     EXPECT_EQ(keyNumber(key), 3u);
     ASSERT_EQ(t.next(key, nullptr, &found, nullptr), 0);
     EXPECT_EQ(found, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Relative keys: 8-byte numbers kept as offsets from their node's base. A
+// sorted vector of (key, data) is the model; data fills the whole data part
+// so that nothing of an entry is lost on its way through splits.
+struct RelativeModel {
+    std::vector<std::pair<uint64_t, uint64_t>> entries;
+
+    auto find(uint64_t k) { return std::lower_bound(entries.begin(), entries.end(), std::make_pair(k, uint64_t(0))); }
+    bool has(uint64_t k)
+    {
+        auto it = find(k);
+        return it != entries.end() && it->first == k;
+    }
+};
+
+std::vector<uint8_t> relativeData(uint64_t value, uint16_t dataLen)
+{
+    std::vector<uint8_t> d(dataLen);
+    for (size_t i = 0; i < dataLen; ++i)
+        d[i] = uint8_t(value >> (8 * (i % 8))) ^ uint8_t(i);
+    return d;
+}
+
+void checkRelativeOrder(KaTree& t, const RelativeModel& model)
+{
+    std::vector<uint8_t> data(t.dataLen);
+    uint64_t key = 0;
+    int found = 0;
+    size_t i = 0;
+    ASSERT_EQ(t.first(&key, data.data(), &found, nullptr), 0);
+    while (found) {
+        ASSERT_LT(i, model.entries.size());
+        ASSERT_EQ(key, model.entries[i].first) << "entry " << i;
+        ASSERT_EQ(data, relativeData(model.entries[i].second, t.dataLen)) << "entry " << i;
+        ++i;
+        ASSERT_EQ(t.next(&key, data.data(), &found, nullptr), 0);
+    }
+    ASSERT_EQ(i, model.entries.size());
+    ASSERT_EQ(t.last(&key, nullptr, &found, nullptr), 0);
+    while (found) {
+        ASSERT_GT(i, 0u);
+        --i;
+        ASSERT_EQ(key, model.entries[i].first) << "entry " << i;
+        ASSERT_EQ(t.previous(&key, nullptr, &found, nullptr), 0);
+    }
+    EXPECT_EQ(i, 0u);
+}
+
+class KaTreeRelative : public KaTreeTest, public ::testing::WithParamInterface<uint16_t> {};
+
+// Keys from a small range (so that inserts meet existing keys and removals
+// hit) mixed with keys near the top of the 64-bit range, whose offsets must
+// not wrap into the wrong order.
+TEST_P(KaTreeRelative, MatchesASortedVectorOverLongSeededRun)
+{
+    const uint16_t dataLen = GetParam();
+    KaTree t(8, dataLen, nullptr, 1, 0, 0);
+    t.flags |= KA_TREE_RELATIVE;
+    ASSERT_EQ(t.usable(), 0);
+    RelativeModel model;
+    std::mt19937_64 rng(20261210u + dataLen);
+    auto nextKey = [&rng]() -> uint64_t {
+        uint64_t r = rng();
+        switch (r % 3) {
+        case 0: return (r >> 8) % 30000;
+        case 1: return UINT64_MAX - (r >> 8) % 30000;
+        default: return (r >> 8) % 30000 * 0x0001000000000001ull;
+        }
+    };
+    for (int op = 0; op < 100000; ++op) {
+        uint64_t k = nextKey();
+        uint32_t what = uint32_t(rng() % 10);
+        if (what < 5) {
+            uint64_t value = rng();
+            std::vector<uint8_t> data = relativeData(value, dataLen);
+            int existed = -1;
+            ASSERT_EQ(t.insert(&k, data.data(), &existed), 0);
+            ASSERT_EQ(existed, model.has(k) ? 1 : 0) << "op " << op;
+            if (!existed)
+                model.entries.insert(model.find(k), {k, value});
+        } else if (what < 8) {
+            std::vector<uint8_t> data(dataLen);
+            int found = -1;
+            ASSERT_EQ(t.get(&k, data.data(), &found), 0);
+            ASSERT_EQ(found, model.has(k) ? 1 : 0) << "op " << op;
+            if (found) {
+                ASSERT_EQ(data, relativeData(model.find(k)->second, dataLen));
+            }
+        } else {
+            int found = -1;
+            ASSERT_EQ(t.remove(&k, nullptr, &found), 0);
+            ASSERT_EQ(found, model.has(k) ? 1 : 0) << "op " << op;
+            if (found)
+                model.entries.erase(model.find(k));
+        }
+        ASSERT_EQ(t.entryCount, model.entries.size());
+        if (op % 25000 == 24999)
+            checkRelativeOrder(t, model);
+    }
+    checkRelativeOrder(t, model);
+    // Lower bounds through locate and next.
+    for (int i = 0; i < 2000; ++i) {
+        uint64_t k = nextKey() + rng() % 3;
+        uint64_t out = 0;
+        int found = 0;
+        ASSERT_EQ(t.locate(&k, nullptr, nullptr, &found, nullptr, 0), 0);
+        auto lb = model.find(k);
+        ASSERT_EQ(found, lb != model.entries.end() && lb->first == k ? 1 : 0);
+        ASSERT_EQ(t.next(&out, nullptr, &found, nullptr), 0);
+        ASSERT_EQ(found, lb != model.entries.end() ? 1 : 0) << k;
+        if (found) {
+            ASSERT_EQ(out, lb->first);
+        }
+    }
+    EXPECT_EQ(errors.size(), 0u);
+}
+
+// Fan-outs of 49, 9 and 3 children: shallow, middling and deep trees.
+INSTANTIATE_TEST_SUITE_P(DataSizes, KaTreeRelative, ::testing::Values(uint16_t(8), uint16_t(200), uint16_t(990)));
+
+// What makes the mode: a key in a child right of a separator is stored as
+// its distance from that separator, not as itself.
+TEST_F(KaTreeTest, RelativeKeysAreStoredAsOffsetsFromTheSeparatorLeftOfThem)
+{
+    KaTree t(8, 990, nullptr, 1, 0, 0);
+    t.flags |= KA_TREE_RELATIVE;
+    std::vector<uint8_t> data(990, 7);
+    for (uint64_t k = 1000000; k < 1000040; ++k) {
+        int existed = 0;
+        ASSERT_EQ(t.insert(&k, data.data(), &existed), 0);
+    }
+    std::vector<uint8_t> node(KA_TMP_PAGE_SIZE);
+    ASSERT_EQ(t.file.read(t.root, node.data(), t.nodeBytes), 0);
+    uint64_t separator = 0, child = 0;
+    memcpy(&separator, node.data() + KA_TREE_HEADER, 8);
+    memcpy(&child, node.data() + KA_TREE_HEADER + t.entrySize - 8, 8);
+    ASSERT_NE(child, 0u);
+    EXPECT_GE(separator, 1000000u);  // the root's base is 0
+    ASSERT_EQ(t.file.read(child, node.data(), t.nodeBytes), 0);
+    // The leftmost entry under child 1: follow child 0 down to a leaf.
+    for (;;) {
+        uint64_t down = 0;
+        memcpy(&down, node.data() + 16, 8);
+        if (down == 0)
+            break;
+        ASSERT_EQ(t.file.read(down, node.data(), t.nodeBytes), 0);
+    }
+    uint64_t stored = 0;
+    memcpy(&stored, node.data() + KA_TREE_HEADER, 8);
+    EXPECT_EQ(stored, 1u);  // separator + 1 is the next key
+}
+
+TEST_F(KaTreeTest, RelativeKeysMustBeEightBytes)
+{
+    KaTree t(4, 8, nullptr, 1, 0, 0);
+    t.flags |= KA_TREE_RELATIVE;
+    uint8_t key[4] = {1, 2, 3, 4};
+    uint64_t data = 5;
+    int existed = 0;
+    EXPECT_EQ(t.insert(key, &data, &existed), 1);
+    ASSERT_GT(errors.size(), 0u);
+    EXPECT_EQ(errors.native(0), MSG_TREE_RELATIVE_KEY_SIZE);
+    EXPECT_NE(errors.text(0).find("4-byte keys"), std::string::npos) << errors.text(0);
+}
+
+// Equal keys in relative mode still come back newest first and are removed
+// by their data.
+TEST_F(KaTreeTest, RelativeKeysWithDuplicates)
+{
+    KaTree t(8, 8, nullptr, 1, 1, 0);
+    t.flags |= KA_TREE_RELATIVE;
+    std::multimap<uint64_t, uint64_t> ref;
+    std::mt19937_64 rng(11);
+    for (uint64_t op = 0; op < 20000; ++op) {
+        uint64_t k = rng() % 250 * 1000003;
+        if (rng() % 4 != 0) {
+            int existed = -1;
+            ASSERT_EQ(t.insert(&k, &op, &existed), 0);
+            ASSERT_EQ(existed, ref.count(k) ? 1 : 0);
+            ref.emplace(k, op);
+        } else if (ref.count(k) != 0) {
+            auto victim = std::next(ref.equal_range(k).first, long(rng() % ref.count(k)));
+            int found = 0;
+            ASSERT_EQ(t.remove(&k, &victim->second, &found), 0);
+            ASSERT_EQ(found, 1);
+            ref.erase(victim);
+        }
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> want(ref.begin(), ref.end());
+    std::stable_sort(want.begin(), want.end(),
+                     [](auto& a, auto& b) { return a.first != b.first ? a.first < b.first : a.second > b.second; });
+    uint64_t key = 0, data = 0;
+    int found = 0;
+    size_t i = 0;
+    ASSERT_EQ(t.first(&key, &data, &found, nullptr), 0);
+    while (found) {
+        ASSERT_LT(i, want.size());
+        ASSERT_EQ(key, want[i].first);
+        ASSERT_EQ(data, want[i].second);
+        ++i;
+        ASSERT_EQ(t.next(&key, &data, &found, nullptr), 0);
+    }
+    EXPECT_EQ(i, want.size());
 }
 
 }  // namespace
