@@ -263,8 +263,15 @@ int KaEscapeHost::translateOuterJoin(KaScannerW&, KaTokenW& token, KaEscapeWrite
             }
         }
     }
+    // An ON with nothing after it would leave an empty WHERE behind.
+    bool blank = true;
+    for (uint64_t i = 0; i < conditionLength && blank; ++i)
+        blank = writer.unread()[i] == ' ' || writer.unread()[i] == '\t' || writer.unread()[i] == '\r' ||
+                writer.unread()[i] == '\n';
+    if (blank)
+        return fail(MSG_OUTER_JOIN_WITHOUT_ON);
     KaStringW condition;
-    if (conditionLength != 0 && condition.append(writer.unread(), size_t(conditionLength)) != 0)
+    if (condition.append(writer.unread(), size_t(conditionLength)) != 0)
         return 1;
     writer.skip(size_t(conditionLength));
     *bodyLength -= conditionLength;

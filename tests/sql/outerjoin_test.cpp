@@ -179,6 +179,9 @@ TEST(OuterJoinEscape, RefusesWhatItCannotRewrite)
         {u"SELECT * FROM {oj t1 INNER JOIN t2 ON t1.a = t2.b}", false, MSG_OUTER_JOIN_ESCAPE_WITHOUT_JOIN},
         {u"SELECT * FROM {oj t1 LEFT OUTER JOIN t2}", false, MSG_OUTER_JOIN_WITHOUT_ON},
         {u"SELECT * FROM {oj t1 LEFT OUTER JOIN t2 WHERE t1.a = t2.b}", false, MSG_OUTER_JOIN_WITHOUT_ON},
+        {u"SELECT * FROM {oj t1 LEFT OUTER JOIN t2 ON } WHERE x = 1", false, MSG_OUTER_JOIN_WITHOUT_ON},
+        {u"SELECT * FROM {oj t1 LEFT OUTER JOIN t2 ON LEFT OUTER JOIN t3 ON t2.c = t3.d}", false,
+         MSG_OUTER_JOIN_WITHOUT_ON},
         {u"SELECT * FROM {oj t1 FULL OUTER JOIN t2 ON t1.a = t2.b}", false, MSG_ESCAPE_NO_SERVER_FORM},
     };
     for (const Refusal& c : cases) {
