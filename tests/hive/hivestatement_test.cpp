@@ -273,12 +273,45 @@ TEST_P(HiveStatementTest, AServerErrorBecomesADiagnosticWithTheServersText)
 
 TEST_P(HiveStatementTest, AnOperationThatEndsInErrorFailsTheExecute)
 {
-    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=the table is locked")) << messages();
-    diags.list.clear();
+    // The fault holds from the SET's own operation on, which ends in ERROR.
+    EXPECT_EQ(1, run(stmt, "SET hs2server.fault.error-state=the table is locked"));
     // Polling reads the error of the operation instead of taking the end of
-    // RUNNING for success.
-    EXPECT_EQ(1, run(stmt, "CREATE TABLE t_err (a int)"));
-    EXPECT_NE(std::string::npos, messages().find("the table is locked")) << messages();
+    // RUNNING for success; a query reports it too, not the metadata call's
+    // complaint about the operation's state.
+    for (const char* sql : {"CREATE TABLE t_err (a int)", "SELECT id FROM people", "INSERT INTO t_err VALUES (9)"}) {
+        SCOPED_TRACE(sql);
+        diags.list.clear();
+        EXPECT_EQ(1, run(stmt, sql));
+        EXPECT_NE(std::string::npos, messages().find("the table is locked")) << messages();
+        EXPECT_EQ(std::string::npos, messages().find("found ERROR")) << messages();
+        EXPECT_NE(HIVE_RESULT_OPEN, stmt->resultState);
+    }
+    // The wire stayed in step: once the fault is off, a query runs.
+    diags.list.clear();
+    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=off")) << messages();
+    ASSERT_EQ(0, run(stmt, "SELECT id FROM people WHERE id = 2")) << messages();
+    EXPECT_EQ(1u, rows(stmt).size());
+}
+
+TEST_P(HiveStatementTest, AnOperationStillRunningWhenAnsweredIsPolledUntilItEnds)
+{
+    // ExecuteStatement answers at once; each operation then runs on.
+    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.running=300")) << messages();
+    ASSERT_EQ(0, run(stmt, "SELECT id, name FROM people WHERE id < 4 ORDER BY id")) << messages();
+    auto got = rows(stmt);
+    ASSERT_EQ(3u, got.size()) << messages();
+    EXPECT_EQ("3", got[2][0]);
+    ASSERT_EQ(0, run(stmt, "CREATE TABLE t_slow (a int)")) << messages();
+    int64_t count = 0;
+    ASSERT_EQ(0, stmt->getRowCount(&count));
+    EXPECT_EQ(-1, count);
+    // Described before it runs: the describe step's execute polls too.
+    ASSERT_EQ(0, prepare(stmt, "SELECT name FROM people WHERE id = 2"));
+    ASSERT_EQ(0, stmt->describeStatement()) << messages();
+    ASSERT_EQ(0, stmt->executeHook()) << messages();
+    got = rows(stmt);
+    ASSERT_EQ(1u, got.size()) << messages();
+    EXPECT_EQ(0u, diags.size()) << messages();
 }
 
 TEST_P(HiveStatementTest, AQueryDescribedBeforeExecutionIsSentOnce)
