@@ -26,13 +26,31 @@ HiveFetchState::~HiveFetchState()
     ramFree(lobTemp);
 }
 
+HiveColumnStorage::HiveColumnStorage() noexcept
+{
+    converters.lock.init(1, kKaLockPlain);
+}
+
 HiveColumnStorage::~HiveColumnStorage()
 {
     release();
 }
 
+KaIcuCache* hiveColumnConverters(const HiveFetchState* state, HiveColumnStorage* column) noexcept
+{
+    if (!column->convertersSet) {
+        const KaIcuCache* shared = state->statement->charConversionContext();
+        column->converters.setMode(shared->mode);
+        column->converters.setFallback(shared->fallback);
+        column->convertersSet = true;
+    }
+    return &column->converters;
+}
+
 void HiveColumnStorage::release() noexcept
 {
+    converters.reset();
+    convertersSet = false;
     ramFree(valueBuffer);
     valueBuffer = nullptr;
     valueCapacity = 0;
@@ -341,6 +359,8 @@ int hiveConvertValue(const DataReader* reader, BaseOutString* out, int16_t cType
     ctx.scale = scale;
     ctx.unsignedFlag = false;
     ctx.codePage = codePage;
+    if (valueKind == kBaseKindText)
+        ctx.cache = hiveColumnConverters(reader->state, reader->column);
     const int16_t rc = baseConvertSqlToC(ctx, src, length, valueKind);
     statement->keepLongData(ctx);
     return rc != 0 ? 1 : 0;

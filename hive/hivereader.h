@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "foundation/codepage.h"
+#include "foundation/icucache.h"
 #include "hive/hivenetread.h"
 
 class BaseOutString;
@@ -57,7 +58,7 @@ struct HiveFetchState {
 // The storage of one result column's values, owned by the column's record
 // (the statement's IRD record): its readers and its cache twin share it.
 struct HiveColumnStorage {
-    HiveColumnStorage() noexcept = default;
+    HiveColumnStorage() noexcept;
     ~HiveColumnStorage();
     HiveColumnStorage(const HiveColumnStorage&) = delete;
     HiveColumnStorage& operator=(const HiveColumnStorage&) = delete;
@@ -82,7 +83,16 @@ struct HiveColumnStorage {
     uint8_t* valueBuffer = nullptr;
     uint64_t valueCapacity = 0;
     KaTmpFileSink* valueSink = nullptr;
+    // The column's own text converters, taken from ICU at its first value
+    // that needs one and kept until the storage is released: values are
+    // converted without the statement's pool and its lock. Only the
+    // statement's calls reach them, so they need no lock of their own.
+    KaIcuCache converters;
+    bool convertersSet = false;
 };
+
+// The column's converters, set to the mode of the statement's pool.
+KaIcuCache* hiveColumnConverters(const HiveFetchState* state, HiveColumnStorage* column) noexcept;
 
 // What a reader reads, from the column's type code and the result style.
 enum HiveReaderKind : int32_t {

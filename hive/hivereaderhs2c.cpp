@@ -513,7 +513,8 @@ int SpoolDataReaderHS2C::getData(BaseOutString* out, int16_t cType) noexcept
     if (nullFlag)
         return hiveNullFill(state, out, cType);
     return state->statement->convertColumnValue(uint16_t(columnIndex + 1), cType, out, value, length,
-                                                streaming == 1 ? kBaseKindBinary : kBaseKindText) != 0
+                                                streaming == 1 ? kBaseKindBinary : kBaseKindText,
+                                                hiveColumnConverters(state, column)) != 0
                ? 1
                : 0;
 }
