@@ -79,6 +79,10 @@ struct HiveColumnStorage {
     int64_t precision = 0;    // decimals
     int64_t scale = 0;        // decimals
     int64_t displaySize = 0;  // column-wise text slots: 29, 10, precision + 2
+    // SQL_INTERVAL_YEAR_TO_MONTH or SQL_INTERVAL_DAY_TO_SECOND for the
+    // server's interval types, which come as their bare text ("1-2",
+    // "1 02:03:04.5"); 0 for every other column.
+    int16_t intervalType = 0;
     alignas(8) uint8_t inlineValue[8] = {};
     uint8_t* valueBuffer = nullptr;
     uint64_t valueCapacity = 0;

@@ -512,6 +512,8 @@ int SpoolDataReaderHS2C::getData(BaseOutString* out, int16_t cType) noexcept
         return 1;
     if (nullFlag)
         return hiveNullFill(state, out, cType);
+    if (const int rc = hiveIntervalToC(this, out, cType, value, length); rc >= 0)
+        return rc;
     return state->statement->convertColumnValue(uint16_t(columnIndex + 1), cType, out, value, length,
                                                 streaming == 1 ? kBaseKindBinary : kBaseKindText,
                                                 hiveColumnConverters(state, column)) != 0
