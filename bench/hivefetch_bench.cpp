@@ -2,7 +2,9 @@
 // (BIGINT, STRING, DOUBLE, INT, TIMESTAMP) from memory through the column
 // readers, and handing every cell to the application's buffers as a bound
 // fetch would. Throughput shows as rows ("items") and reply bytes per
-// second; "allocs/item" counts heap allocations per row and must stay 0.
+// second; "allocs/item" counts heap allocations per row and must stay 0,
+// and "locks" (per 100,000 rows) shows no lock taken per value, also when
+// text is converted into another code page (argument 4, Latin-1).
 #include <benchmark/benchmark.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -133,7 +135,9 @@ void BM_ColumnWiseFetch(benchmark::State& st)
     BaseEnv baseEnv(15);
     BaseConnection baseConn(&baseEnv);
     BaseStatement stmt(&baseConn);
-    stmt.charCodePage = kCodePageUtf8;
+    // UTF-8 text is copied as it came; Latin-1 converts the text cells that
+    // are not plain ASCII (every third) through the column's converters.
+    stmt.charCodePage = st.range(0);
     const uint8_t types[5] = {HIVE_TYPE_BIGINT, HIVE_TYPE_STRING, HIVE_TYPE_DOUBLE, HIVE_TYPE_INT, HIVE_TYPE_TIMESTAMP};
     if (stmt.createDescriptors() || stmt.ird->setRecordCount(5)) {
         st.SkipWithError("no statement");
@@ -201,7 +205,7 @@ void BM_ColumnWiseFetch(benchmark::State& st)
     diags.clear();
     KaErrorPopList();
 }
-BENCHMARK(BM_ColumnWiseFetch)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnWiseFetch)->Arg(kCodePageUtf8)->Arg(kCodePageLatin1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

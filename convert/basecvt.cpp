@@ -753,7 +753,7 @@ int16_t baseConvertSqlToC(BaseConvertContext& ctx, const void* src, int64_t srcL
 
 int16_t baseConvertColumnValue(BaseConvertContext& ctx, const void* src, int64_t srcLength, int32_t srcKind) noexcept
 {
-    KaErrorList* list = KaErrorCurrentList();
+    KaErrorList* list = ctx.diagnostics != nullptr ? ctx.diagnostics : KaErrorCurrentList();
     const size_t before = list != nullptr ? list->recordCount() : 0;
     int16_t rc = 0;
     if (ctx.column == 0 || ctx.out == nullptr || srcLength < 0 || (src == nullptr && srcLength > 0)) {

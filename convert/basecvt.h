@@ -16,6 +16,7 @@
 #include "foundation/icucache.h"
 
 class BaseOutString;
+class KaErrorList;
 
 // ---- Types ODBC does not name ---------------------------------------------------
 
@@ -108,6 +109,9 @@ struct BaseConvertContext {
     int16_t appScale = 0;
 
     // Marks of the value's diagnostics.
+    // The calling thread's error list when the caller has it at hand (a
+    // fetch looks it up once for all its values); null: looked up here.
+    KaErrorList* diagnostics = nullptr;
     uint16_t column = 0;    // result column, 0 none
     uint16_t param = 0;     // parameter marker, 0 none
     uint64_t paramRow = 0;  // row of the parameter array (1-based), 0 none

@@ -338,6 +338,52 @@ int16_t writeGuidText(const BaseConvertContext& ctx, const void* src, int64_t sr
     return 0;
 }
 
+// Text that is plain ASCII: the same bytes in every code page that keeps
+// ASCII as it stands, one unit each in UTF-16 and UTF-32. Most values are,
+// and they need neither a converter nor the pool it comes from. False when
+// the value takes the converter path (other text or targets, or a widened
+// value that does not fit whole).
+bool copyAsciiText(BaseConvertContext& ctx, const Target& t, int64_t srcCodePage, const void* src,
+                   int64_t srcLength) noexcept
+{
+    if (t.cp <= 0 || srcCodePage <= 0 || baseIsUtf16CodePage(srcCodePage) || baseIsUtf32CodePage(srcCodePage) ||
+        baseAsciiPrefix(src, srcLength) != srcLength || baseAsciiPassesUnchanged(srcCodePage) == 0)
+        return false;
+    BaseOutString* out = ctx.out;
+    const bool terminate = t.term > 0;
+    if (t.unit == 1) {
+        if (baseAsciiPassesUnchanged(t.cp) == 0)
+            return false;
+        // Byte for byte, so earlier pieces moved on as in the source.
+        int64_t offset = ctx.offset;
+        if (offset < 0 || offset > srcLength)
+            offset = srcLength;
+        const bool cut = out->putText(static_cast<const uint8_t*>(src) + offset, srcLength - offset, terminate, t.term);
+        ctx.notePiece(cut, t.available);
+        return true;
+    }
+    const bool wide =
+        t.cp == kCodePageUtf16LE || t.cp == kCodePageUtf16BE || t.cp == kCodePageUtf32LE || t.cp == kCodePageUtf32BE;
+    if (!wide || ctx.offset != 0 || out->buffer == nullptr || srcLength > (out->bufferLength - t.term) / t.unit)
+        return false;
+    auto* dst = static_cast<uint8_t*>(out->buffer);
+    const auto* text = static_cast<const char*>(src);
+    if (t.cp == kCodePageUtf16LE) {
+        for (int64_t i = 0; i < srcLength; ++i) {
+            dst[2 * i] = static_cast<uint8_t>(text[i]);
+            dst[2 * i + 1] = 0;
+        }
+    } else {
+        for (int64_t i = 0; i < srcLength; ++i)
+            putUnit(dst + i * t.unit, text[i], t.cp, t.unit);
+    }
+    const int64_t produced = srcLength * t.unit;
+    std::memset(dst + produced, 0, static_cast<size_t>(t.term));
+    baseReportLength(out, produced);
+    ctx.pieceLength = 0;
+    return true;
+}
+
 }  // namespace
 
 int32_t baseTextTargetTermWidth(int16_t cType, const BaseConvertSettings& settings) noexcept
@@ -372,6 +418,8 @@ int16_t baseCopyCharacterData(BaseConvertContext& ctx, const void* src, int64_t 
         ctx.notePiece(cut, t.available);
         return 0;
     }
+    if (ctx.convertedLength < 0 && copyAsciiText(ctx, t, srcCodePage, src, srcLength))
+        return 0;
 
     KaIcuCache* cache = baseConvertCache(&ctx);
     if (ctx.convertedLength < 0) {

@@ -394,6 +394,10 @@ int probeAsciiPage(int64_t cp)
 
 bool asciiPassesUnchanged(int64_t cp)
 {
+    // The driver's own text and the usual application code pages, asked for
+    // every value: known without the table.
+    if (cp == kCodePageUtf8 || cp == kCodePageLatin1)
+        return true;
     if (cp < 0 || cp >= kAsciiPageMax)
         return false;
     const uint64_t key = uint64_t(cp) << 2 | 2;
@@ -451,6 +455,16 @@ bool badArguments(const void* src, int64_t srcLen, const void* dst, int64_t dstS
 }
 
 }  // namespace
+
+int32_t baseAsciiPassesUnchanged(int64_t cp) noexcept
+{
+    return asciiPassesUnchanged(cp) ? 1 : 0;
+}
+
+int64_t baseAsciiPrefix(const void* text, int64_t n) noexcept
+{
+    return text == nullptr || n <= 0 ? 0 : copyAsciiRun(nullptr, static_cast<const u8*>(text), n);
+}
 
 int32_t baseIsAsciiCompatible(int64_t cp) noexcept
 {

@@ -60,6 +60,12 @@ int64_t baseTextModeCodePage(const BaseTextContext& conn) noexcept;
 
 // 1 when the code page's bytes below 128 are ASCII characters.
 int32_t baseIsAsciiCompatible(int64_t cp) noexcept;
+// 1 when ASCII text is the same bytes in the code page (one byte each, no
+// converter needed to read or write it); asked of the converter once per
+// code page and kept.
+int32_t baseAsciiPassesUnchanged(int64_t cp) noexcept;
+// Bytes of the run below 0x80 at the start of text (n bytes).
+int64_t baseAsciiPrefix(const void* text, int64_t n) noexcept;
 
 // Number of characters of text in cp (a surrogate pair counts once): 0 with
 // *count, 1 after posting the converter's error.

@@ -478,6 +478,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
             if (in.readI32(&typeId))
                 return 1;
             *typeCode = typeCodeOfTypeId(typeId);
+            columnTypeId = typeId;
             haveType = 1;
             return 0;
         }
@@ -522,6 +523,7 @@ int HiveCommunicatorHS2::readColumnDesc(uint32_t number, HiveColumnSink* sink) n
     int32_t first = -1;
     int32_t second = -1;
     int haveType = 0;
+    columnTypeId = -1;
     for (;;) {
         uint8_t t = 0;
         int16_t id = 0;

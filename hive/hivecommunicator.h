@@ -56,6 +56,11 @@ enum : uint8_t {
     HIVE_TYPE_CHAR = 23,
 };
 
+// The server's type ids of its interval types, which the driver reads as
+// text (HIVE_TYPE_STRING) and converts as intervals.
+constexpr int32_t kHiveTypeIdIntervalYearMonth = 20;
+constexpr int32_t kHiveTypeIdIntervalDayTime = 21;
+
 // Where the columns of a metadata reply go: the statement binds them to its
 // result descriptor. count comes first; then each column, numbered from 1,
 // with its qualifiers (-1 when absent). Non-zero fails the reading.
@@ -165,6 +170,10 @@ public:
     uint8_t firstElementType = 0;
     int32_t firstCount = 0;
     HiveFetchState* fetchState = nullptr;
+    // Added: the server's type id of the column being described, for the
+    // sink that binds it (the type code alone does not tell an interval
+    // from a string).
+    int32_t columnTypeId = -1;
     // The data reader of a result column for the connection's result style
     // (the statement binds it): 0, or 1 after the diagnostic.
     [[nodiscard]] int makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept;

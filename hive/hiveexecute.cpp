@@ -1,6 +1,6 @@
 // Hive statement execution: the prepare and execute hooks, the finish of an
-// execute (result-set metadata, or the row count after polling the
-// operation), more results, the row count, the describe step before
+// execute (the operation polled until it ends, then its result-set metadata
+// or its row count), more results, the row count, the describe step before
 // execution, closing a result, cancel and the statement-attribute hooks.
 #include <sql.h>
 #include <sqlext.h>
@@ -124,9 +124,11 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
         errPost(MSG_HIVE_EXECUTE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamSigned(status);
         return 1;
     }
-    // An operation started asynchronously must be finished before its
-    // result or its row count can be read.
-    if (settings.useAsync != 0 && pollOperation() != 0) {
+    // The reply does not say whether the operation has finished, and a
+    // server may answer while it still runs: its result or row count is read
+    // only once GetOperationStatus says it ended, and an operation that ended
+    // in ERROR reports its own error instead of the next call's complaint.
+    if (pollOperation() != 0) {
         releaseWire();
         return 1;
     }
@@ -150,15 +152,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     }
     resultColumnCount = 0;
     resultDescribed = true;
-    if (modified >= 0.0) {
-        hiveRowCount = static_cast<int64_t>(static_cast<uint64_t>(modified));
-    } else {
-        hiveRowCount = -1;
-        if (pollFlag != 0 && settings.useAsync == 0 && pollOperation() != 0) {
-            releaseWire();
-            return 1;
-        }
-    }
+    hiveRowCount = modified >= 0.0 ? static_cast<int64_t>(static_cast<uint64_t>(modified)) : -1;
     if (closeAfterExecute != 0) {
         hiveRowCount = hiveRowCount >= 0 ? hiveRowCount : -1;
         resultColumnCount = 0;
@@ -320,8 +314,8 @@ int16_t HiveStatement::cancelAsync() noexcept
 void HiveStatement::cancelRunning() noexcept
 {
     // Another thread's call holds the wire: only a flag may be set here.
-    // The running execute sends the cancel at its next poll; a synchronous
-    // execute, which does not poll, runs to its end.
+    // The running execute sends the cancel at its next poll; a call past its
+    // polls (a fetch) runs to its end.
     cancelPending.store(1);
 }
 

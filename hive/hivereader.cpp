@@ -10,6 +10,7 @@
 #include "convert/basecvt.h"
 #include "convert/basestring.h"
 #include "convert/datacvt.h"
+#include "convert/datetime.h"
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
@@ -26,13 +27,31 @@ HiveFetchState::~HiveFetchState()
     ramFree(lobTemp);
 }
 
+HiveColumnStorage::HiveColumnStorage() noexcept
+{
+    converters.lock.init(1, kKaLockPlain);
+}
+
 HiveColumnStorage::~HiveColumnStorage()
 {
     release();
 }
 
+KaIcuCache* hiveColumnConverters(const HiveFetchState* state, HiveColumnStorage* column) noexcept
+{
+    if (!column->convertersSet) {
+        const KaIcuCache* shared = state->statement->charConversionContext();
+        column->converters.setMode(shared->mode);
+        column->converters.setFallback(shared->fallback);
+        column->convertersSet = true;
+    }
+    return &column->converters;
+}
+
 void HiveColumnStorage::release() noexcept
 {
+    converters.reset();
+    convertersSet = false;
     ramFree(valueBuffer);
     valueBuffer = nullptr;
     valueCapacity = 0;
@@ -42,6 +61,9 @@ void HiveColumnStorage::release() noexcept
         valueSink = nullptr;
     }
 }
+
+// Hive's day-time intervals carry nanoseconds.
+constexpr int16_t kHiveIntervalFractionDigits = 9;
 
 namespace {
 
@@ -341,9 +363,35 @@ int hiveConvertValue(const DataReader* reader, BaseOutString* out, int16_t cType
     ctx.scale = scale;
     ctx.unsignedFlag = false;
     ctx.codePage = codePage;
+    if (valueKind == kBaseKindText)
+        ctx.cache = hiveColumnConverters(reader->state, reader->column);
     const int16_t rc = baseConvertSqlToC(ctx, src, length, valueKind);
     statement->keepLongData(ctx);
     return rc != 0 ? 1 : 0;
+}
+
+int hiveIntervalToC(const DataReader* reader, BaseOutString* out, int16_t cType, const void* text,
+                    int64_t length) noexcept
+{
+    const int16_t type = reader->column->intervalType;
+    if (type == 0 || cType < SQL_C_INTERVAL_YEAR || cType > SQL_C_INTERVAL_MINUTE_TO_SECOND)
+        return -1;
+    // '<text>': an interval literal's value, which the engine reads in the
+    // fields of the column's type. Text too long for any interval goes as it
+    // came and is refused there.
+    char quoted[kBaseIntervalTextSize];
+    const void* value = text;
+    int64_t n = length;
+    if (length >= 0 && length + 2 <= int64_t(sizeof quoted)) {
+        quoted[0] = '\'';
+        if (length > 0)
+            memcpy(quoted + 1, text, size_t(length));
+        quoted[length + 1] = '\'';
+        value = quoted;
+        n = length + 2;
+    }
+    return hiveConvertValue(reader, out, cType, type, 0, kHiveIntervalFractionDigits, reader->column->codePage, value,
+                            n, kBaseKindText);
 }
 
 namespace {

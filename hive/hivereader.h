@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "foundation/codepage.h"
+#include "foundation/icucache.h"
 #include "hive/hivenetread.h"
 
 class BaseOutString;
@@ -57,7 +58,7 @@ struct HiveFetchState {
 // The storage of one result column's values, owned by the column's record
 // (the statement's IRD record): its readers and its cache twin share it.
 struct HiveColumnStorage {
-    HiveColumnStorage() noexcept = default;
+    HiveColumnStorage() noexcept;
     ~HiveColumnStorage();
     HiveColumnStorage(const HiveColumnStorage&) = delete;
     HiveColumnStorage& operator=(const HiveColumnStorage&) = delete;
@@ -78,11 +79,24 @@ struct HiveColumnStorage {
     int64_t precision = 0;    // decimals
     int64_t scale = 0;        // decimals
     int64_t displaySize = 0;  // column-wise text slots: 29, 10, precision + 2
+    // SQL_INTERVAL_YEAR_TO_MONTH or SQL_INTERVAL_DAY_TO_SECOND for the
+    // server's interval types, which come as their bare text ("1-2",
+    // "1 02:03:04.5"); 0 for every other column.
+    int16_t intervalType = 0;
     alignas(8) uint8_t inlineValue[8] = {};
     uint8_t* valueBuffer = nullptr;
     uint64_t valueCapacity = 0;
     KaTmpFileSink* valueSink = nullptr;
+    // The column's own text converters, taken from ICU at its first value
+    // that needs one and kept until the storage is released: values are
+    // converted without the statement's pool and its lock. Only the
+    // statement's calls reach them, so they need no lock of their own.
+    KaIcuCache converters;
+    bool convertersSet = false;
 };
+
+// The column's converters, set to the mode of the statement's pool.
+KaIcuCache* hiveColumnConverters(const HiveFetchState* state, HiveColumnStorage* column) noexcept;
 
 // What a reader reads, from the column's type code and the result style.
 enum HiveReaderKind : int32_t {

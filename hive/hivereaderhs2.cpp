@@ -484,9 +484,10 @@ int StreamDataReaderHS2::getData(BaseOutString* out, int16_t cType) noexcept
     if (rc == 0 && source == wireSource && finishPendingValue())
         rc = 1;
     BaseStatement* statement = state->statement;
-    if (rc == 0)
+    if (rc == 0 && (rc = hiveIntervalToC(this, out, cType, bytes, int64_t(got))) < 0)
         rc = statement->convertColumnValue(uint16_t(columnIndex + 1), cType, out, bytes, int64_t(got),
-                                           binary ? kBaseKindBinary : kBaseKindText) != 0
+                                           binary ? kBaseKindBinary : kBaseKindText,
+                                           hiveColumnConverters(state, column)) != 0
                  ? 1
                  : 0;
     if (bytes != prefix)

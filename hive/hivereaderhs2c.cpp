@@ -361,6 +361,21 @@ int SpoolDataReaderHS2C::readValue() noexcept
     if (valueSink->getWriteWindow(&window, &room, &more))
         return 1;
     for (int32_t i = 0; i < count; ++i) {
+        // Most values lie whole in the reply's buffer and fit the window:
+        // length and bytes go across in one step.
+        const uint32_t held = in->frameEnd - in->readPos;
+        if (held >= 4) {
+            const uint8_t* at = in->data + in->readPos;
+            const uint32_t wire = uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
+            if (wire <= held - 4 && room - placed >= 4 + uint64_t(wire)) {
+                const int32_t n = int32_t(wire);
+                memcpy(window + placed, &n, 4);
+                memcpy(window + placed + 4, at + 4, wire);
+                in->readPos += 4 + wire;
+                placed += 4 + uint64_t(wire);
+                continue;
+            }
+        }
         int32_t n = 0;
         if (in->readI32(&n))
             return 1;
@@ -512,8 +527,11 @@ int SpoolDataReaderHS2C::getData(BaseOutString* out, int16_t cType) noexcept
         return 1;
     if (nullFlag)
         return hiveNullFill(state, out, cType);
+    if (const int rc = hiveIntervalToC(this, out, cType, value, length); rc >= 0)
+        return rc;
     return state->statement->convertColumnValue(uint16_t(columnIndex + 1), cType, out, value, length,
-                                                streaming == 1 ? kBaseKindBinary : kBaseKindText) != 0
+                                                streaming == 1 ? kBaseKindBinary : kBaseKindText,
+                                                hiveColumnConverters(state, column)) != 0
                ? 1
                : 0;
 }

@@ -337,6 +337,12 @@ int64_t hiveNullFillWidth(const HiveFetchState* state, int16_t cType) noexcept;
 [[nodiscard]] int hiveConvertValue(const DataReader* reader, BaseOutString* out, int16_t cType, int16_t sqlType,
                                    int64_t size, int16_t scale, int64_t codePage, const void* src, int64_t length,
                                    int32_t valueKind) noexcept;
+// An interval column's text as an SQL_C_INTERVAL_* type: the server's bare
+// text ("1-2", "-0 00:00:00.000000001") is quoted as the value of an
+// interval literal of the column's type and converted. 0 or 1 as
+// hiveConvertValue; -1 (nothing done) for any other column or C type.
+[[nodiscard]] int hiveIntervalToC(const DataReader* reader, BaseOutString* out, int16_t cType, const void* text,
+                                  int64_t length) noexcept;
 // A number (stored at shape->width in host order) into the application's
 // buffer: copied for the kind's own C type, else converted.
 [[nodiscard]] int hiveNumberToC(const DataReader* reader, BaseOutString* out, int16_t cType,

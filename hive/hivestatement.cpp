@@ -435,6 +435,13 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     storage.codePage = codePage != 0 ? codePage : storage.codePage;
     storage.precision = rec->precision;
     storage.scale = rec->scale;
+    // Intervals come as strings; the server's type id says which fields
+    // their text holds.
+    const int32_t typeId = communicator->columnTypeId;
+    storage.intervalType = typeCode != HIVE_TYPE_STRING             ? 0
+                           : typeId == kHiveTypeIdIntervalYearMonth ? int16_t(SQL_INTERVAL_YEAR_TO_MONTH)
+                           : typeId == kHiveTypeIdIntervalDayTime   ? int16_t(SQL_INTERVAL_DAY_TO_SECOND)
+                                                                    : 0;
     const int64_t rowsPerFetch = communicator->rowsPerFetch > 0 ? communicator->rowsPerFetch : 1;
     readerState.rowsPerFetch = static_cast<uint32_t>(rowsPerFetch > UINT32_MAX ? UINT32_MAX : rowsPerFetch);
     if (storage.prepare(settings.resultStyle, settings.longDataCache, readerState.rowsPerFetch,

@@ -173,6 +173,9 @@ public:
     int32_t resultState = HIVE_RESULT_NONE;
     // Statement kind of the prepared text (KA_STMT_*).
     int32_t preparedKind = 0;
+    // Set for the kinds that always run past their reply (DDL, INSERT, LOAD,
+    // the poll options). The execute polls every operation all the same: a
+    // query, too, may be answered while it still runs.
     int32_t pollFlag = 0;
     int32_t closeAfterExecute = 0;
     int32_t executedForDescribe = 0;

@@ -34,17 +34,20 @@ KaErrorList* currentList() noexcept
     return KaErrorCurrentList();
 }
 
-size_t diagCount() noexcept
+size_t diagCount(const KaErrorList* list) noexcept
 {
-    KaErrorList* list = currentList();
     return list != nullptr ? list->recordCount() : 0;
 }
 
-// Marks the diagnostics posted since `first` with the rowset row (from 1)
-// and, when given, the column, unless they carry a position already.
-void markDiagnostics(size_t first, int64_t row, int64_t column) noexcept
+size_t diagCount() noexcept
 {
-    KaErrorList* list = currentList();
+    return diagCount(currentList());
+}
+
+// Marks the diagnostics of list posted since `first` with the rowset row
+// (from 1) and, when given, the column, unless they carry a position already.
+void markDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
+{
     if (list == nullptr)
         return;
     for (size_t i = first; i < list->recordCount(); ++i) {
@@ -397,9 +400,18 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     int64_t firstError = -1;
     int64_t rows = 0;
     KaErrorList* list = currentList();
+    // The list stays the thread's for the whole rowset: its rows and values
+    // use it without looking the thread's record up again.
+    struct FetchList {
+        BaseStatement* stmt;
+        ~FetchList() { stmt->fetchDiagnostics = nullptr; }
+    } fetchList{this};
+    baseConvertSettingsOf(this, &fetchSettings);
+    fetchDiagnostics = list;
+    conversionContext(&fetchContext);
     int64_t i = 0;
     for (; i < rowsetSize; ++i) {
-        const size_t d0 = diagCount();
+        const size_t d0 = diagCount(list);
         uint16_t status = SQL_ROW_SUCCESS;
         bool failed = false;
         if (forward) {
@@ -417,7 +429,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
             failed = true;
         if (!failed) {
             allFailed = false;
-            if (status == SQL_ROW_SUCCESS && diagCount() > d0 &&
+            if (status == SQL_ROW_SUCCESS && diagCount(list) > d0 &&
                 !(connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1))
                 status = SQL_ROW_SUCCESS_WITH_INFO;
         } else {
@@ -444,7 +456,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
                     firstError = static_cast<int64_t>(d0);
             }
         }
-        markDiagnostics(d0, i + 1, -1);
+        markDiagnostics(list, d0, i + 1, -1);
         setRowStatus(i, status);
         ++rows;
     }
@@ -485,6 +497,7 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
     const uint16_t k = highestBoundColumn < resultColumnCount ? highestBoundColumn : resultColumnCount;
     const int64_t offset = ard->bindOffsetPtr != nullptr ? *ard->bindOffsetPtr : 0;
     const int64_t rowSize = ard->bindType;
+    KaErrorList* list = fetchDiagnostics != nullptr ? fetchDiagnostics : currentList();
     int16_t rc = 0;
     for (uint16_t c = 1; c <= k; ++c) {
         const BaseAXDRecord* rec = ard->axdRecord(c);
@@ -493,7 +506,7 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
         const BaseIRDRecord* col = ird->irdRecord(c);
         if (col == nullptr)
             continue;
-        const size_t d0 = diagCount();
+        const size_t d0 = diagCount(list);
         int16_t cType = rec->conciseType;
         if (cType == SQL_C_DEFAULT)
             cType = checkColumnCType(col->conciseType, c, const_cast<BaseIRDRecord*>(col));
@@ -518,7 +531,7 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
         if (bad == 0)
             bad = getColumnData(c, cType, &out);
         resetLongData();
-        markDiagnostics(d0, index + 1, c);
+        markDiagnostics(list, d0, index + 1, c);
         if (bad != 0)
             rc = 1;
     }

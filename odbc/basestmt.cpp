@@ -319,9 +319,18 @@ void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) 
 void BaseStatement::conversionContext(BaseConvertContext* ctx) noexcept
 {
     *ctx = BaseConvertContext{};
-    baseConvertSettingsOf(this, &ctx->settings);
+    if (fetchDiagnostics != nullptr)
+        ctx->settings = fetchSettings;
+    else
+        baseConvertSettingsOf(this, &ctx->settings);
+    statementPart(ctx);
+}
+
+void BaseStatement::statementPart(BaseConvertContext* ctx) noexcept
+{
     ctx->charCodePage = charCodePage;
     ctx->cache = charConversionContext();
+    ctx->diagnostics = fetchDiagnostics;
     ctx->offset = getDataReturned;
     ctx->pieceLength = pieceLengthOverride;
     ctx->convertBuffer = convertBuffer;
@@ -353,13 +362,48 @@ int16_t BaseStatement::columnContext(uint16_t column, int16_t cType, BaseConvert
 }
 
 int16_t BaseStatement::convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out, const void* src,
-                                          int64_t srcLength, int32_t srcKind) noexcept
+                                          int64_t srcLength, int32_t srcKind, KaIcuCache* converters) noexcept
 {
+    if (fetchDiagnostics != nullptr)
+        return convertFetchedValue(column, cType, out, src, srcLength, srcKind, converters);
     BaseConvertContext ctx;
     if (columnContext(column, cType, &ctx) != 0)
         return 1;
+    if (converters != nullptr)
+        ctx.cache = converters;
     ctx.out = out;
     // Only the numeric structure takes anything from the ARD record.
+    if (cType == SQL_C_NUMERIC)
+        takeAppRecord(&ctx, ardRecord(column));
+    const int16_t rc = baseConvertColumnValue(ctx, src, srcLength, srcKind);
+    keepLongData(ctx);
+    return rc;
+}
+
+int16_t BaseStatement::convertFetchedValue(uint16_t column, int16_t cType, BaseOutString* out, const void* src,
+                                           int64_t srcLength, int32_t srcKind, KaIcuCache* converters) noexcept
+{
+    const BaseIRDRecord* rec = ird != nullptr && column != 0 ? ird->irdRecord(column) : nullptr;
+    if (rec == nullptr) {
+        baseCvtPostError(MSG_SQLSTATE_GENERAL_ERROR);
+        return 1;
+    }
+    // The fetch's context with this value's part written over the last
+    // one's: every field a value sets is set here.
+    BaseConvertContext& ctx = fetchContext;
+    statementPart(&ctx);
+    if (converters != nullptr)
+        ctx.cache = converters;
+    describe(&ctx, *rec);
+    ctx.cType = cType;
+    ctx.out = out;
+    ctx.column = column;
+    ctx.param = 0;
+    ctx.paramRow = 0;
+    ctx.hasAppRecord = false;
+    ctx.appScaleRequested = false;
+    ctx.appPrecision = 0;
+    ctx.appScale = 0;
     if (cType == SQL_C_NUMERIC)
         takeAppRecord(&ctx, ardRecord(column));
     const int16_t rc = baseConvertColumnValue(ctx, src, srcLength, srcKind);

@@ -518,16 +518,25 @@ public:
     // state of the value being read. The description and target are the
     // caller's to fill.
     void conversionContext(BaseConvertContext* ctx) noexcept;
+    // The statement's part of ctx: code page, converters, error list and
+    // the long-data state of the value being read.
+    void statementPart(BaseConvertContext* ctx) noexcept;
     // Takes back the long-data state a conversion left in ctx.
     void keepLongData(const BaseConvertContext& ctx) noexcept;
+    // convertColumnValue within fetchCore, on fetchContext.
+    [[nodiscard]] int16_t convertFetchedValue(uint16_t column, int16_t cType, BaseOutString* out, const void* src,
+                                              int64_t srcLength, int32_t srcKind, KaIcuCache* converters) noexcept;
     // conversionContext for a value of result column `column` as cType,
     // described by its IRD record; 1 after posting when there is none.
     [[nodiscard]] int16_t columnContext(uint16_t column, int16_t cType, BaseConvertContext* ctx) noexcept;
     // One value of result column `column` (1-based), described by its IRD
     // record, into `out` as cType; SQL_C_NUMERIC takes the precision and
-    // scale of the column's ARD record. 0, or 1 after posting.
+    // scale of the column's ARD record. converters, when given, are the
+    // column's own (kept by the driver for the life of the cursor) in place
+    // of the statement's pool. 0, or 1 after posting.
     [[nodiscard]] int16_t convertColumnValue(uint16_t column, int16_t cType, BaseOutString* out, const void* src,
-                                             int64_t srcLength, int32_t srcKind) noexcept;
+                                             int64_t srcLength, int32_t srcKind,
+                                             KaIcuCache* converters = nullptr) noexcept;
     // A returned output-parameter value (length SQL_NULL_DATA for NULL) into
     // the buffer the APD record of parameter `param` binds, in the row of
     // the current parameter row. Nothing happens without a data pointer.
@@ -612,6 +621,13 @@ public:
                                     uint64_t* rowsFetched, int16_t* noData) noexcept;
     // Moves the current row into the bound columns of rowset row `index`.
     [[nodiscard]] int16_t transferBoundColumns(int64_t index) noexcept;
+    // The thread's error list while fetchCore runs, looked up once for all
+    // the rows and values of the rowset; null between fetches. The
+    // connection's conversion settings are gathered once for them too.
+    KaErrorList* fetchDiagnostics = nullptr;
+    BaseConvertSettings fetchSettings;
+    // The context of the fetch's values, filled anew for each one.
+    BaseConvertContext fetchContext;
     // A column of the current row through the full path (catalog results,
     // maximum length, workarounds); continuing: a further piece.
     [[nodiscard]] int16_t getDataCore(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,

@@ -117,3 +117,67 @@ TEST(HotConversions, TheCounterSeesEveryKindOfAllocation)
     EXPECT_GT(kacount::totals().allocs, before);
     ramFree(ram);
 }
+
+namespace {
+
+// Locks taken while one text value of column 1 is converted into buffer.
+uint64_t locksOf(cvttest::Stmt& s, const std::string& value, int16_t cType, unsigned char* buffer, int64_t bufferLength)
+{
+    int64_t indicator = 0;
+    BaseOutString out(buffer, bufferLength, &indicator, nullptr);
+    s.resetLongData();
+    s.describe(SQL_VARCHAR, 255, 0, kCodePageUtf8);
+    s.ctx.column = 1;
+    s.ctx.cType = cType;
+    s.ctx.out = &out;
+    const uint64_t before = kacount::totals().locks;
+    const int16_t rc = baseConvertColumnValue(s.ctx, value.data(), static_cast<int64_t>(value.size()), kBaseKindText);
+    const uint64_t after = kacount::totals().locks;
+    EXPECT_EQ(rc, 0);
+    return after - before;
+}
+
+}  // namespace
+
+TEST(HotConversions, TextTakesNoLockFromPlainAsciiOrWithTheColumnsOwnConverters)
+{
+    ASSERT_EQ(katest::openCatalogue(), 0);
+    const std::string ascii = "text-1234";
+    const std::string accented = "Gr\xc3\xbc\xc3\x9f"
+                                 "e aus K\xc3\xb6ln \xe2\x82\xac";
+    struct Case {
+        const char* name;
+        const std::string* value;
+        int16_t cType;
+        int64_t appCodePage;
+        bool ownConverters;  // a column's lock-free converters, else the shared pool
+    } cases[] = {
+        {"ascii to latin1 char", &ascii, SQL_C_CHAR, kCodePageLatin1, false},
+        {"ascii to wchar", &ascii, SQL_C_WCHAR, kCodePageUtf8, false},
+        {"accented to latin1 char", &accented, SQL_C_CHAR, kCodePageLatin1, true},
+        {"accented to wchar", &accented, SQL_C_WCHAR, kCodePageUtf8, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cvttest::Stmt s(c.appCodePage);
+        KaIcuCache own;
+        own.lock.init(1, kKaLockPlain);
+        if (c.ownConverters)
+            s.ctx.cache = &own;
+        DiagScope d;
+        alignas(8) unsigned char buffer[256];
+        // The first value may open the converters.
+        locksOf(s, *c.value, c.cType, buffer, sizeof buffer);
+        for (int round = 0; round < 3; ++round)
+            EXPECT_EQ(locksOf(s, *c.value, c.cType, buffer, sizeof buffer), 0u);
+        EXPECT_EQ(d.size(), 0u) << cvttest::states(d);
+    }
+    // The counter sees the shared pool's lock: text that needs a converter
+    // takes it there.
+    cvttest::Stmt shared(kCodePageLatin1);
+    DiagScope d;
+    alignas(8) unsigned char buffer[256];
+    locksOf(shared, accented, SQL_C_CHAR, buffer, sizeof buffer);
+    EXPECT_GT(locksOf(shared, accented, SQL_C_CHAR, buffer, sizeof buffer), 0u);
+    katest::closeCatalogue();
+}

@@ -326,6 +326,50 @@ TEST_F(CharTargets, WideTextIntoUtf8ApplicationInPieces)
     EXPECT_EQ(readPieces(s, SQL_WLONGVARCHAR, SQL_C_CHAR, wide, kCodePageUtf16LE, 50, 49), utf8);
 }
 
+TEST_F(CharTargets, PlainAsciiTextReadsAsTheConverterWouldWriteIt)
+{
+    // ASCII values skip the converter: whole, cut into pieces, narrow and
+    // wide, in every byte order, the text is what the conversion gives.
+    const std::string value = "text-1234, plain ASCII ~!{}[]|\\ 0123456789";
+    std::string be16;
+    std::string le32;
+    for (char c : value) {
+        be16 += std::string(1, '\0') + c;
+        le32 += std::string(1, c) + std::string(3, '\0');
+    }
+    struct Target {
+        const char* name;
+        int16_t cType;
+        int64_t appCodePage;
+        int64_t wideCodePage;
+        int32_t wideTerm;
+        std::string expect;
+        int64_t pieceBuffer;  // 0: whole values only
+        int64_t pieceText;
+    } targets[] = {
+        {"latin1 char", SQL_C_CHAR, kCodePageLatin1, kCodePageUtf16LE, 2, value, 9, 8},
+        {"utf8 char", SQL_C_CHAR, kCodePageUtf8, kCodePageUtf16LE, 2, value, 7, 6},
+        {"utf16le wchar", SQL_C_WCHAR, kCodePageUtf8, kCodePageUtf16LE, 2, utf16Of(value), 11, 8},
+        {"utf16be wchar", SQL_C_WCHAR, kCodePageUtf8, kCodePageUtf16BE, 2, be16, 10, 8},
+        {"utf32le wchar", SQL_C_WCHAR, kCodePageUtf8, kCodePageUtf32LE, 4, le32, 0, 0},
+    };
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        Stmt whole(t.appCodePage);
+        whole.ctx.settings.wideCodePage = t.wideCodePage;
+        whole.ctx.settings.wideTermWidth = t.wideTerm;
+        const int64_t room = static_cast<int64_t>(t.expect.size()) + t.wideTerm;
+        EXPECT_EQ(readPieces(whole, SQL_VARCHAR, t.cType, value, kCodePageUtf8, room, room), t.expect);
+        EXPECT_EQ(whole.ctx.convertBuffer, nullptr);
+        if (t.pieceBuffer == 0)
+            continue;
+        Stmt pieces(t.appCodePage);
+        pieces.ctx.settings.wideCodePage = t.wideCodePage;
+        pieces.ctx.settings.wideTermWidth = t.wideTerm;
+        EXPECT_EQ(readPieces(pieces, SQL_VARCHAR, t.cType, value, kCodePageUtf8, t.pieceBuffer, t.pieceText), t.expect);
+    }
+}
+
 TEST_F(CharTargets, ValueThatFitsIsConvertedStraightIntoTheBuffer)
 {
     Stmt s(kCodePageUtf8);

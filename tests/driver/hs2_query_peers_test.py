@@ -202,16 +202,21 @@ class ServerFaultsDuringAQuery(unittest.TestCase):
                         try:
                             cursor = connection.cursor()
                             # For this session only: the login's own statements must succeed.
-                            cursor.execute("SET hs2server.fault.error-state=the warehouse is on fire")
+                            # The fault holds from the SET's own operation on.
+                            with self.assertRaises(pyodbc.Error):
+                                cursor.execute("SET hs2server.fault.error-state=the warehouse is on fire")
                             with self.assertRaises(pyodbc.Error) as caught:
                                 in_time(self, 120, lambda: cursor.execute("SELECT id FROM people"))
                             state, text = caught.exception.args[0], caught.exception.args[1]
                             self.assertEqual(len(state), 5)
                             self.assertNotEqual(state[:2], "01", text)
-                            # Today the diagnostic is the next call's complaint about
-                            # the ERROR state, not the status reply's own message and
-                            # SQLSTATE; either names the failure.
-                            self.assertTrue("the warehouse is on fire" in text or "found ERROR" in text, text)
+                            # The operation's own error, read from its status,
+                            # not the metadata call's complaint about the state.
+                            self.assertIn("the warehouse is on fire", text)
+                            self.assertNotIn("found ERROR", text)
+                            # The session serves the next query.
+                            cursor.execute("SET hs2server.fault.error-state=off")
+                            self.assertEqual(cursor.execute("SELECT id FROM people WHERE id = 3").fetchall()[0][0], 3)
                         finally:
                             connection.close()
 
@@ -224,17 +229,15 @@ class ServerFaultsDuringAQuery(unittest.TestCase):
                     try:
                         cursor = connection.cursor()
                         cursor.execute("SET hs2server.fault.running=3000")
-                        # Today the execution returns while the operation still runs,
-                        # and the fetch then fails with the server's complaint about
-                        # the RUNNING state. Pinned here: an answer in time, and
-                        # either every row or a diagnostic, never a silent short result.
-                        try:
-                            rows = in_time(self, 120,
-                                           lambda: cursor.execute("SELECT id FROM people ORDER BY id").fetchall())
-                        except pyodbc.Error as e:
-                            self.assertIn("found RUNNING", e.args[1])
-                        else:
-                            self.assertEqual([r[0] for r in rows], list(range(1, 9)))
+                        # ExecuteStatement answers at once while the operation
+                        # runs on for three seconds, longer than the login
+                        # time-out: the execute polls until it ends, and every
+                        # row comes.
+                        rows = in_time(self, 120,
+                                       lambda: cursor.execute("SELECT id FROM people ORDER BY id").fetchall())
+                        self.assertEqual([r[0] for r in rows], list(range(1, 9)))
+                        description = cursor.description
+                        self.assertEqual(description[0][0], "id")
                     finally:
                         connection.close()
 

@@ -117,6 +117,46 @@ TEST_P(Hs2Statement, BoundRowArraysCrossBlocks)
     EXPECT_NE(0, sum);
 }
 
+TEST_P(Hs2Statement, IntervalColumnsReadAsIntervalsBoundAndThroughGetData)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT iym, idt FROM intervals ORDER BY id"), SQL_NTS)) << diags();
+    SQL_INTERVAL_STRUCT yearMonth{};
+    SQLLEN yearMonthInd = 0;
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLBindCol(stmt, 1, SQL_C_INTERVAL_YEAR_TO_MONTH, &yearMonth, sizeof yearMonth, &yearMonthInd));
+    // Row 1: "1-2" and "1 02:03:04.500000000".
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+    EXPECT_EQ(SQL_IS_YEAR_TO_MONTH, yearMonth.interval_type);
+    EXPECT_EQ(1u, yearMonth.intval.year_month.year);
+    EXPECT_EQ(2u, yearMonth.intval.year_month.month);
+    SQL_INTERVAL_STRUCT dayTime{};
+    SQLLEN dayTimeInd = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, SQL_C_INTERVAL_DAY_TO_SECOND, &dayTime, sizeof dayTime, &dayTimeInd))
+        << diags();
+    EXPECT_EQ(SQL_IS_DAY_TO_SECOND, dayTime.interval_type);
+    EXPECT_EQ(1u, dayTime.intval.day_second.day);
+    EXPECT_EQ(2u, dayTime.intval.day_second.hour);
+    EXPECT_EQ(3u, dayTime.intval.day_second.minute);
+    EXPECT_EQ(4u, dayTime.intval.day_second.second);
+    // Row 2: negative, "-0-3" and "-0 00:00:00.000000001"; as text unchanged.
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+    EXPECT_EQ(SQL_TRUE, yearMonth.interval_sign);
+    EXPECT_EQ(3u, yearMonth.intval.year_month.month);
+    SQLCHAR text[64] = {};
+    SQLLEN textInd = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, SQL_C_CHAR, text, sizeof text, &textInd)) << diags();
+    EXPECT_STREQ("-0 00:00:00.000000001", reinterpret_cast<char*>(text));
+    // Row 3: NULL.
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+    EXPECT_EQ(SQL_NULL_DATA, yearMonthInd);
+    ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, SQL_C_INTERVAL_DAY_TO_SECOND, &dayTime, sizeof dayTime, &dayTimeInd))
+        << diags();
+    EXPECT_EQ(SQL_NULL_DATA, dayTimeInd);
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+    EXPECT_EQ(100u, yearMonth.intval.year_month.year);
+    EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+}
+
 TEST_P(Hs2Statement, ALongValueArrivesInPiecesWhole)
 {
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id, s, length(s) FROM long_values ORDER BY id"), SQL_NTS))

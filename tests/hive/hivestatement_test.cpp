@@ -273,12 +273,141 @@ TEST_P(HiveStatementTest, AServerErrorBecomesADiagnosticWithTheServersText)
 
 TEST_P(HiveStatementTest, AnOperationThatEndsInErrorFailsTheExecute)
 {
-    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=the table is locked")) << messages();
-    diags.list.clear();
+    // The fault holds from the SET's own operation on, which ends in ERROR.
+    EXPECT_EQ(1, run(stmt, "SET hs2server.fault.error-state=the table is locked"));
     // Polling reads the error of the operation instead of taking the end of
-    // RUNNING for success.
-    EXPECT_EQ(1, run(stmt, "CREATE TABLE t_err (a int)"));
-    EXPECT_NE(std::string::npos, messages().find("the table is locked")) << messages();
+    // RUNNING for success; a query reports it too, not the metadata call's
+    // complaint about the operation's state.
+    for (const char* sql : {"CREATE TABLE t_err (a int)", "SELECT id FROM people", "INSERT INTO t_err VALUES (9)"}) {
+        SCOPED_TRACE(sql);
+        diags.list.clear();
+        EXPECT_EQ(1, run(stmt, sql));
+        EXPECT_NE(std::string::npos, messages().find("the table is locked")) << messages();
+        EXPECT_EQ(std::string::npos, messages().find("found ERROR")) << messages();
+        EXPECT_NE(HIVE_RESULT_OPEN, stmt->resultState);
+    }
+    // The wire stayed in step: once the fault is off, a query runs.
+    diags.list.clear();
+    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=off")) << messages();
+    ASSERT_EQ(0, run(stmt, "SELECT id FROM people WHERE id = 2")) << messages();
+    EXPECT_EQ(1u, rows(stmt).size());
+}
+
+TEST_P(HiveStatementTest, AnOperationStillRunningWhenAnsweredIsPolledUntilItEnds)
+{
+    // ExecuteStatement answers at once; each operation then runs on.
+    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.running=300")) << messages();
+    ASSERT_EQ(0, run(stmt, "SELECT id, name FROM people WHERE id < 4 ORDER BY id")) << messages();
+    auto got = rows(stmt);
+    ASSERT_EQ(3u, got.size()) << messages();
+    EXPECT_EQ("3", got[2][0]);
+    ASSERT_EQ(0, run(stmt, "CREATE TABLE t_slow (a int)")) << messages();
+    int64_t count = 0;
+    ASSERT_EQ(0, stmt->getRowCount(&count));
+    EXPECT_EQ(-1, count);
+    // Described before it runs: the describe step's execute polls too.
+    ASSERT_EQ(0, prepare(stmt, "SELECT name FROM people WHERE id = 2"));
+    ASSERT_EQ(0, stmt->describeStatement()) << messages();
+    ASSERT_EQ(0, stmt->executeHook()) << messages();
+    got = rows(stmt);
+    ASSERT_EQ(1u, got.size()) << messages();
+    EXPECT_EQ(0u, diags.size()) << messages();
+}
+
+TEST_P(HiveStatementTest, IntervalColumnsConvertToTheIntervalTypesAndStayTextAsChar)
+{
+    ASSERT_EQ(0, run(stmt, "SELECT id, iym, idt FROM intervals ORDER BY id")) << messages();
+    // The server's bare texts, as the table holds them; NULL in row 3. The
+    // engine's interval structures hold the fraction in nanoseconds.
+    struct Row {
+        std::string yearMonthText;
+        std::string dayTimeText;
+        SQL_INTERVAL_STRUCT yearMonth;
+        SQL_INTERVAL_STRUCT dayTime;
+    };
+    auto ym = [](SQLSMALLINT sign, SQLUINTEGER year, SQLUINTEGER month) {
+        SQL_INTERVAL_STRUCT v{};
+        v.interval_type = SQL_IS_YEAR_TO_MONTH;
+        v.interval_sign = sign;
+        v.intval.year_month.year = year;
+        v.intval.year_month.month = month;
+        return v;
+    };
+    auto ds = [](SQLSMALLINT sign, SQLUINTEGER day, SQLUINTEGER hour, SQLUINTEGER minute, SQLUINTEGER second,
+                 SQLUINTEGER fraction) {
+        SQL_INTERVAL_STRUCT v{};
+        v.interval_type = SQL_IS_DAY_TO_SECOND;
+        v.interval_sign = sign;
+        v.intval.day_second.day = day;
+        v.intval.day_second.hour = hour;
+        v.intval.day_second.minute = minute;
+        v.intval.day_second.second = second;
+        v.intval.day_second.fraction = fraction;
+        return v;
+    };
+    const Row expected[] = {
+        {"1-2", "1 02:03:04.500000000", ym(SQL_FALSE, 1, 2), ds(SQL_FALSE, 1, 2, 3, 4, 500000000)},
+        {"-0-3", "-0 00:00:00.000000001", ym(SQL_TRUE, 0, 3), ds(SQL_TRUE, 0, 0, 0, 0, 1)},
+        {"NULL", "NULL", {}, {}},
+        {"100-11", "99 23:59:59.999999999", ym(SQL_FALSE, 100, 11), ds(SQL_FALSE, 99, 23, 59, 59, 999999999)},
+    };
+    for (const Row& want : expected) {
+        SCOPED_TRACE(want.yearMonthText);
+        int16_t noMore = 1;
+        ASSERT_EQ(0, stmt->fetchRow(&noMore)) << messages();
+        ASSERT_EQ(0, noMore);
+        for (uint16_t c : {uint16_t(2), uint16_t(3)}) {
+            // SQL_C_CHAR: the text as the server sent it.
+            char text[64] = {};
+            int64_t length = 0;
+            BaseOutString asText(text, int64_t(sizeof text), &length, nullptr);
+            ASSERT_EQ(0, stmt->getColumnData(c, SQL_C_CHAR, &asText)) << messages();
+            const std::string& wantText = c == 2 ? want.yearMonthText : want.dayTimeText;
+            EXPECT_EQ(wantText, length == SQL_NULL_DATA ? "NULL" : std::string(text, size_t(length)));
+            // The interval type of the column's fields.
+            SQL_INTERVAL_STRUCT value{};
+            int64_t indicator = 0;
+            BaseOutString asInterval(&value, int64_t(sizeof value), &indicator, nullptr);
+            const int16_t cType = c == 2 ? SQL_C_INTERVAL_YEAR_TO_MONTH : SQL_C_INTERVAL_DAY_TO_SECOND;
+            ASSERT_EQ(0, stmt->getColumnData(c, cType, &asInterval)) << messages();
+            if (wantText == "NULL") {
+                EXPECT_EQ(SQL_NULL_DATA, indicator);
+                continue;
+            }
+            const SQL_INTERVAL_STRUCT& w = c == 2 ? want.yearMonth : want.dayTime;
+            EXPECT_EQ(w.interval_type, value.interval_type);
+            EXPECT_EQ(w.interval_sign, value.interval_sign);
+            if (c == 2) {
+                EXPECT_EQ(w.intval.year_month.year, value.intval.year_month.year);
+                EXPECT_EQ(w.intval.year_month.month, value.intval.year_month.month);
+            } else {
+                EXPECT_EQ(w.intval.day_second.day, value.intval.day_second.day);
+                EXPECT_EQ(w.intval.day_second.hour, value.intval.day_second.hour);
+                EXPECT_EQ(w.intval.day_second.minute, value.intval.day_second.minute);
+                EXPECT_EQ(w.intval.day_second.second, value.intval.day_second.second);
+                EXPECT_EQ(w.intval.day_second.fraction, value.intval.day_second.fraction);
+            }
+        }
+        // A single field of a year-month interval: the months in all.
+        if (want.yearMonthText != "NULL") {
+            SQL_INTERVAL_STRUCT months{};
+            int64_t indicator = 0;
+            BaseOutString asMonths(&months, int64_t(sizeof months), &indicator, nullptr);
+            ASSERT_EQ(0, stmt->getColumnData(2, SQL_C_INTERVAL_MONTH, &asMonths)) << messages();
+            EXPECT_EQ(want.yearMonth.intval.year_month.year * 12 + want.yearMonth.intval.year_month.month,
+                      months.intval.year_month.month);
+        }
+    }
+    // A string column is no interval: its text is refused, not guessed at.
+    diags.list.clear();
+    ASSERT_EQ(0, run(stmt, "SELECT name FROM people WHERE id = 1")) << messages();
+    int16_t noMore = 1;
+    ASSERT_EQ(0, stmt->fetchRow(&noMore));
+    SQL_INTERVAL_STRUCT value{};
+    int64_t indicator = 0;
+    BaseOutString asInterval(&value, int64_t(sizeof value), &indicator, nullptr);
+    EXPECT_EQ(1, stmt->getColumnData(1, SQL_C_INTERVAL_DAY_TO_SECOND, &asInterval));
+    EXPECT_NE(0u, diags.size());
 }
 
 TEST_P(HiveStatementTest, AQueryDescribedBeforeExecutionIsSentOnce)
