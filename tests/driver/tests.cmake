@@ -227,3 +227,13 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
+
+# The HTTP transport (plain and TLS) and Kerberos logins against a local
+# MIT KDC, through pyodbc and isql.
+add_test(NAME driver.pyodbc_http
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_http_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_http PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_http PROPERTIES TIMEOUT 180)
