@@ -197,6 +197,7 @@ public:
     // The Kerberos login through GSSAPI: on HTTP one token for the socket's
     // Negotiate header, on the binary transport the SASL GSSAPI exchange.
     [[nodiscard]] int kerberosLogin() noexcept;
+    [[nodiscard]] int kerberosExchange() noexcept;
     // A struct field holding the session handle.
     [[nodiscard]] int writeSessionHandle(int16_t fieldId) noexcept;
 

@@ -126,9 +126,28 @@ struct HiveKerberosBuffers {
     }
 };
 
+// A failed Kerberos login is a failure to connect, whatever GSSAPI said.
+int connectFailureSince(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record != nullptr && !record->isWarning() && record->sqlstateMsg != MSG_SQLSTATE_TIMEOUT_EXPIRED)
+            record->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+    }
+    return 1;
+}
+
 }  // namespace
 
 int HiveConnection::kerberosLogin() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    size_t before = list != nullptr ? list->recordCount() : 0;
+    return kerberosExchange() != 0 ? connectFailureSince(before) : 0;
+}
+
+int HiveConnection::kerberosExchange() noexcept
 {
     HiveKerberosBuffers buffers;
     buffers.received = static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize));

@@ -140,6 +140,20 @@ int postGssStatus(OM_uint32 major, OM_uint32 minor) noexcept
         return 0;
     OM_uint32 calling = GSS_CALLING_ERROR(major) >> GSS_C_CALLING_ERROR_OFFSET;
     OM_uint32 routine = GSS_ROUTINE_ERROR(major) >> GSS_C_ROUTINE_ERROR_OFFSET;
+    if (calling == 0 && routine == 0 && minor == 0)
+        return 0;
+    // The Kerberos reason says more than GSSAPI's class of failure, and an
+    // application that shows one diagnostic shows the first: it leads.
+    bool explained = false;
+    if (minor > KA_KRB5_ERROR_BASE && minor <= KA_KRB5_ERROR_BASE + KA_KRB5_ERROR_LAST) {
+        uint16_t number = uint16_t(kKrbTextBase + (minor - KA_KRB5_ERROR_BASE));
+        char text[KA_MESSAGE_TEXT_SIZE];
+        // Without a text of its own the catalogue gives the number itself.
+        if (errLoadMessage(text, sizeof text, number) > 0 && !(text[0] >= '0' && text[0] <= '9')) {
+            errPost(MSG_GSS_KERBEROS_ERROR)->addParamText(text);
+            explained = true;
+        }
+    }
     if (calling == 1)
         errPost(MSG_GSS_CALL_INACCESSIBLE_READ);
     else if (calling == 2)
@@ -154,20 +168,8 @@ int postGssStatus(OM_uint32 major, OM_uint32 minor) noexcept
         errPost(MSG_GSS_ROUTINE_ERROR)->addParamUnsigned(routine)->addParamUnsigned(minor);
         return 1;
     }
-    if (calling == 0 && routine == 0 && minor == 0)
-        return 0;
-    if (minor == 0)
-        return 1;
-    if (minor > KA_KRB5_ERROR_BASE && minor <= KA_KRB5_ERROR_BASE + KA_KRB5_ERROR_LAST) {
-        uint16_t number = uint16_t(kKrbTextBase + (minor - KA_KRB5_ERROR_BASE));
-        char text[KA_MESSAGE_TEXT_SIZE];
-        // Without a text of its own the catalogue gives the number itself.
-        if (errLoadMessage(text, sizeof text, number) > 0 && !(text[0] >= '0' && text[0] <= '9')) {
-            errPost(MSG_GSS_KERBEROS_ERROR)->addParamText(text);
-            return 1;
-        }
-    }
-    errPost(MSG_GSS_MINOR_STATUS)->addParamUnsigned(minor);
+    if (minor != 0 && !explained)
+        errPost(MSG_GSS_MINOR_STATUS)->addParamUnsigned(minor);
     return 1;
 }
 

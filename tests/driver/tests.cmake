@@ -237,3 +237,10 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_http PROPERTIES TIMEOUT 180)
+add_test(NAME driver.pyodbc_kerberos
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_kerberos_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_kerberos PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_kerberos PROPERTIES TIMEOUT 180)
