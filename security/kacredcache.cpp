@@ -176,6 +176,22 @@ bool readTimes(CcReader& r, int64_t times[4]) noexcept
     return true;
 }
 
+// The realm of the configuration entries of a cache.
+const uint8_t kConfigRealm[] = {'X', '-', 'C', 'A', 'C', 'H', 'E', 'C', 'O', 'N', 'F', ':'};
+
+// What follows a credential's principals: keyblock, times, flags,
+// addresses, authorisation data and both tickets.
+bool skipCredentialBody(CcReader& r, uint8_t version) noexcept
+{
+    uint16_t enctype = 0;
+    const uint8_t* bytes = nullptr;
+    uint32_t n = 0;
+    if (!r.u16(&enctype) || (version == kVersionWithSecondEnctype && !r.u16(&enctype)) || !r.counted(&bytes, &n))
+        return false;
+    return r.skip(kTimesFlagsBytes) && r.skipTagged() && r.skipTagged() && r.counted(&bytes, &n) &&
+           r.counted(&bytes, &n);
+}
+
 }  // namespace
 
 const char* krbEnctypeName(int32_t enctype, char buffer[KA_ENCTYPE_NAME_SIZE]) noexcept
@@ -331,8 +347,17 @@ int KaCredCache::readTicketGrantingTicket(char* realm, size_t realmCapacity, siz
         !copyText(self.part[0], self.partLength[0], name, nameCapacity, nameLength))
         return 1;
     Principal client;
-    if (!readPrincipal(r, version, &client))
-        return 1;
+    Principal server;
+    // kinit puts configuration entries (their server realm "X-CACHECONF:")
+    // before the credentials: they are no ticket and are passed over.
+    for (;;) {
+        if (!readPrincipal(r, version, &client) || !readPrincipal(r, version, &server))
+            return 1;
+        if (!sameText(server.realm, server.realmLength, kConfigRealm, sizeof kConfigRealm))
+            break;
+        if (!skipCredentialBody(r, version))
+            return 1;
+    }
     if (client.count != 1) {
         errPost(MSG_CCACHE_COMPONENT_COUNT)->addParamUnsigned(client.count)->addParamUnsigned(1);
         return 1;
@@ -345,9 +370,6 @@ int KaCredCache::readTicketGrantingTicket(char* realm, size_t realmCapacity, siz
         mismatch(self.part[0], self.partLength[0], client.part[0], client.partLength[0]);
         return 1;
     }
-    Principal server;
-    if (!readPrincipal(r, version, &server))
-        return 1;
     if (server.count != 2) {
         errPost(MSG_CCACHE_COMPONENT_COUNT)->addParamUnsigned(server.count)->addParamUnsigned(2);
         return 1;
