@@ -173,6 +173,39 @@ class KerberosLogins(unittest.TestCase):
         finally:
             stop_server(proc)
 
+    def test_a_server_token_longer_than_the_buffer_is_refused(self):
+        # A peer that answers the first GSSAPI token with a 70000-byte one.
+        peer = subprocess.Popen(["/usr/bin/python3", "-c", LONG_TOKEN_PEER], stdout=subprocess.PIPE)
+        try:
+            port = int(peer.stdout.readline())
+            state, message = self.refused("binary", "AuthenticationMethod=4;ServicePrincipalName=" + SPN,
+                                          port=port)
+            self.assertEqual(state, "08001")
+            self.assertIn("70000 bytes is longer than the 65535 bytes", message)
+        finally:
+            peer.kill()
+            peer.wait()
+            peer.stdout.close()
+
+
+LONG_TOKEN_PEER = """
+import socket, struct
+s = socket.create_server(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True)
+while True:
+    c, _ = s.accept()
+    try:
+        f = c.makefile("rb")
+        for _ in range(2):
+            status, n = struct.unpack(">BI", f.read(5))
+            f.read(n)
+        c.sendall(struct.pack(">BI", 2, 70000) + bytes(70000))
+        c.recv(1)
+    except OSError:
+        pass
+    c.close()
+"""
+
 
 if __name__ == "__main__":
     LIBRARY = sys.argv.pop(1)
