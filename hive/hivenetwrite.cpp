@@ -156,7 +156,8 @@ int HiveNetWriteBuffer::sendSource() noexcept
     if (framing != 0 && httpTransport != 0) {
         if (source.total > 0xFFFFFFFFu)
             return 1;
-        static_cast<BaseHTTPSocket*>(socket)->announceBody(uint32_t(source.total));
+        if (auto* http = dynamic_cast<BaseHTTPSocket*>(socket))
+            http->announceBody(uint32_t(source.total));
     }
     if (framing != 0 && httpTransport == 0) {
         uint64_t total = source.total;
