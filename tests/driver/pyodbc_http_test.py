@@ -121,6 +121,18 @@ class HttpTransport(unittest.TestCase):
         finally:
             stop_server(proc)
 
+    def test_without_authentication_and_without_a_password_basic_still_logs_in(self):
+        log = os.path.join(self.tmp.name, "anyone.log")
+        proc, port = start_logged_server(log)
+        try:
+            self.connect("AuthenticationMethod=-1", port=port).close()
+            self.assertGreater(len(log_lines(log, "HTTP login by Basic as veltranox")), 0)
+            # No password stored: the one-character placeholder goes instead.
+            self.connect("UID=carl;PWD=", port=port).close()
+            self.assertGreater(len(log_lines(log, "HTTP login by Basic as carl")), 0)
+        finally:
+            stop_server(proc)
+
     def test_a_server_that_is_not_there_is_08001(self):
         with self.assertRaises(pyodbc.Error) as caught:
             self.connect("UID=ann;PWD=s3cret", port=1)
