@@ -114,8 +114,7 @@ PKCS12* KA_d2i_PKCS12_bio(BIO* bio, PKCS12** out)
 }
 
 /* The parsed container is freed here: the caller has no PKCS12_free. */
-VY_EXPORT int KA_PKCS12_parse(PKCS12* p12, const char* password, EVP_PKEY** key, X509** cert,
-                              STACK_OF(X509) * *ca);
+VY_EXPORT int KA_PKCS12_parse(PKCS12* p12, const char* password, EVP_PKEY** key, X509** cert, STACK_OF(X509) * *ca);
 int KA_PKCS12_parse(PKCS12* p12, const char* password, EVP_PKEY** key, X509** cert, STACK_OF(X509) * *ca)
 {
     int rc = PKCS12_parse(p12, password, key, cert, ca);
