@@ -3,7 +3,7 @@ HTTP transport (TransportMode=1), plain and under TLS with certificates
 that openssl makes in a temporary folder: every request a POST to HTTPPath,
 basic authentication until the server's session cookie takes over, a 401
 for a wrong password, 404 for a wrong path, and a reply that stalls longer
-than the query time-out ending with HYT00. Run with /usr/bin/python3;
+than the time-out ending with HYT00; isql on both. Run with /usr/bin/python3;
 arguments: the driver library, the source tree."""
 import os
 import subprocess
@@ -14,16 +14,13 @@ import unittest
 
 from odbctestenv import ini_folder, stop_server
 
-import subprocess as _sp
-
-
 def start_logged_server(log, *options):
     """The test server with its call log in the file log: (process, port)."""
     tool = os.path.join(SOURCE, "tools", "hs2server", "hs2server")
     err = open(log, "w")
-    proc = _sp.Popen(["/usr/bin/python3", tool, "--port", "0", "--transport", "http",
+    proc = subprocess.Popen(["/usr/bin/python3", tool, "--port", "0", "--transport", "http",
                       "--synthetic-rows", "100", "--verbose"] + list(options),
-                     stdout=_sp.PIPE, stderr=err)
+                     stdout=subprocess.PIPE, stderr=err)
     err.close()
     return proc, int(proc.stdout.readline())
 
@@ -42,7 +39,9 @@ class HttpTransport(unittest.TestCase):
         cls.log = os.path.join(cls.tmp.name, "server.log")
         cls.proc, cls.port = start_logged_server(cls.log, "--user", "ann", "--password", "s3cret")
         cls.dir = ini_folder("pyodbc_http_test.ini.",
-                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY, "")
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY,
+                             "[http]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=%d\n"
+                             "TransportMode=1\nHTTPPath=/cliservice\nLoginTimeout=20\n" % cls.port)
         global pyodbc
         import pyodbc
 
@@ -67,6 +66,16 @@ class HttpTransport(unittest.TestCase):
         # One request carried the password; every later one the cookie.
         self.assertEqual(len(log_lines(self.log, "HTTP login by Basic as ann")) - before, 1)
         self.assertGreater(len(log_lines(self.log, "HTTP login by cookie as ann")), 5)
+
+    def test_isql_runs_a_query_over_http(self):
+        out = subprocess.run(["isql", "-b", "-v", "http", "ann", "s3cret"], input=b"SELECT 42\n",
+                             capture_output=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+        self.assertIn(b"42", out.stdout)
+        out = subprocess.run(["isql", "-b", "-v", "http", "ann", "wrong"], input=b"SELECT 42\n",
+                             capture_output=True, timeout=60)
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn(b"status 401", out.stdout + out.stderr)
 
     def test_without_cookies_every_request_carries_the_password(self):
         before_cookie = len(log_lines(self.log, "HTTP login by cookie"))
@@ -159,7 +168,10 @@ class HttpsTransport(unittest.TestCase):
         cls.log = os.path.join(cls.tmp.name, "server.log")
         cls.proc, cls.port = start_logged_server(cls.log, "--tls-cert", cls.cert, "--tls-key", key)
         cls.dir = ini_folder("pyodbc_https_test.ini.",
-                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY, "")
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY,
+                             "[https]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=%d\n"
+                             "TransportMode=1\nEncryptionMethod=1\nTrustStore=%s\n"
+                             "HostNameInCertificate=localhost\nLoginTimeout=20\n" % (cls.port, cls.cert))
         global pyodbc
         import pyodbc
 
@@ -179,6 +191,12 @@ class HttpsTransport(unittest.TestCase):
         rows = conn.cursor().execute("SELECT id FROM bench.synthetic").fetchall()
         self.assertEqual(len(rows), 100)
         conn.close()
+
+    def test_isql_runs_a_query_over_https(self):
+        out = subprocess.run(["isql", "-b", "-v", "https", "bob", "pw"], input=b"SELECT 42\n",
+                             capture_output=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+        self.assertIn(b"42", out.stdout)
 
     def test_a_certificate_the_trust_store_does_not_hold_is_refused(self):
         with self.assertRaises(pyodbc.Error) as caught:
