@@ -2,7 +2,7 @@
 # The driver and its TLS library go to KA_INSTALL_LIBDIR; the driver's
 # install directory (the InstallDir of its [ODBC] section, holding locale/)
 # is KA_INSTALL_HOME. Both are below the prefix. The defaults give
-#   <prefix>/lib/VYspark28.so, <prefix>/lib/libVYtls28.so,
+#   <prefix>/lib/VYspark28.so, <prefix>/lib/libVYtls28.so, <prefix>/lib/libVYcurl28.so,
 #   <prefix>/locale/en_US/LC_MESSAGES/VYspark28.mo,
 #   <prefix>/share/VYspark28/{odbcinst.ini,odbc.ini}, <prefix>/share/doc/VYspark28/
 # The Debian package puts the first three under the multiarch odbc folder.

@@ -20,7 +20,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "libs")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # odbcinst registers the driver; unixODBC's driver manager loads it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "odbcinst, unixodbc")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "odbcinst, unixodbc, libcurl4")
 
 set(KA_PACKAGE_DRIVER_PATH "/usr/${KA_INSTALL_LIBDIR}/${KA_DRIVER_BASE_NAME}.so")
 set(KA_PACKAGE_DESCRIPTION "HiveServer2 ODBC driver ${KA_DRIVER_VERSION_ODBC}")

@@ -194,6 +194,10 @@ public:
     // credential bytes are wiped from the write buffer afterwards.
     [[nodiscard]] int saslPlainLogin(int32_t method, const char* user, size_t userLength, const char* password,
                                      size_t passwordLength, const char* loginName) noexcept;
+    // The Kerberos login through GSSAPI: on HTTP one token for the socket's
+    // Negotiate header, on the binary transport the SASL GSSAPI exchange.
+    [[nodiscard]] int kerberosLogin() noexcept;
+    [[nodiscard]] int kerberosExchange() noexcept;
     // A struct field holding the session handle.
     [[nodiscard]] int writeSessionHandle(int16_t fieldId) noexcept;
 

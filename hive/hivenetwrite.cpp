@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "transport/basehttpsocket.h"
 #include "transport/basesocket.h"
 
 HiveNetWriteBuffer::HiveNetWriteBuffer() noexcept
@@ -150,6 +151,14 @@ int HiveNetWriteBuffer::sendSource() noexcept
 {
     length = 0;
     windowSize = 0;
+    // On HTTP the POST announces the message's length, however many writes
+    // carry it.
+    if (framing != 0 && httpTransport != 0) {
+        if (source.total > 0xFFFFFFFFu)
+            return 1;
+        if (auto* http = dynamic_cast<BaseHTTPSocket*>(socket))
+            http->announceBody(uint32_t(source.total));
+    }
     if (framing != 0 && httpTransport == 0) {
         uint64_t total = source.total;
         if (total > 0x7FFFFFFF)

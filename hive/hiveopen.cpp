@@ -20,6 +20,7 @@
 #include "foundation/ram.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hiveconnection.h"
+#include "hive/hivehttpsocket.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 #include "odbc/kavalueparser.h"
@@ -576,14 +577,6 @@ int16_t HiveConnection::openPhysical() noexcept
         basePostErrorMsg(kBaseIdxGeneralError, MSG_DATABASE_NAME_EMPTY);
         return 1;
     }
-    if (transportMode != HIVE_TRANSPORT_BINARY) {
-        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_TRANSPORT_UNAVAILABLE)->addParamSigned(transportMode);
-        return 1;
-    }
-    if (authenticationMethod == HIVE_AUTH_KERBEROS) {
-        basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_KERBEROS_UNAVAILABLE);
-        return 1;
-    }
     // A data source that names no server (SQLConnect to an unknown one)
     // says so instead of trying an empty host or port 0.
     uint16_t port = 0;
@@ -625,8 +618,20 @@ int16_t HiveConnection::openPhysical() noexcept
         effectiveProtocol = 0;
         sessionOpen = 0;
         rc = 1;
-        socket = new BaseSocket(this, &socketSettings);
-        if (socket == nullptr || socket->createTransport() != 0 || readBuffer.setCapacity(uint32_t(capacity)) != 0)
+        bool http = transportMode == HIVE_TRANSPORT_HTTP;
+        HiveHTTPSocket* httpSocket = nullptr;
+        if (http) {
+            socket = httpSocket = new HiveHTTPSocket(hostName, portNumber, httpPath, this);
+            if (httpSocket == nullptr || httpSocket->createTransport() != 0)
+                break;
+        } else {
+            socket = new BaseSocket(this, &socketSettings);
+            if (socket == nullptr || socket->createTransport() != 0)
+                break;
+        }
+        // On HTTP the POST carries the length that frames carry otherwise.
+        readBuffer.httpTransport = writeBuffer.httpTransport = http ? 1 : 0;
+        if (readBuffer.setCapacity(uint32_t(capacity)) != 0)
             break;
         socket->setLoginDeadline(deadline);
         readBuffer.chunkSize = uint32_t(chunk);
@@ -635,13 +640,22 @@ int16_t HiveConnection::openPhysical() noexcept
         // The connect, the login and the sessions run under the login
         // time-out, so that a server that stalls anywhere in them ends the
         // open in bounded time.
-        if (socket->connectToHost(hostName != nullptr ? hostName : strUnits(u""),
-                                  portNumber != nullptr ? portNumber : strUnits(u""), nullptr, 0) != KA_SOCK_OK)
+        if (http) {
+            socket->useLoginTimeout();
+            if (httpSocket->setupRequest() != 0)
+                break;
+        } else if (socket->connectToHost(hostName != nullptr ? hostName : strUnits(u""),
+                                         portNumber != nullptr ? portNumber : strUnits(u""), nullptr,
+                                         0) != KA_SOCK_OK) {
             break;
+        }
         socket->useLoginTimeout();
         readBuffer.negotiated = 0;
         writeBuffer.framing = 0;
-        if (loginWithStoredCredentials() != 0)
+        // On HTTP the requests themselves carry the credentials (basic, or a
+        // Kerberos token made here for the first one).
+        if (http ? authenticationMethod == HIVE_AUTH_KERBEROS && kerberosLogin() != 0
+                 : loginWithStoredCredentials() != 0)
             break;
         readBuffer.negotiated = 1;
         writeBuffer.framing = 1;

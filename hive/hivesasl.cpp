@@ -1,12 +1,15 @@
-// The SASL PLAIN login of a binary Hive connection: the start and response
-// frames, the server's verdict, and the refusal text bounded before it is
-// read.
+// The logins of a Hive connection: SASL PLAIN on the binary transport (the
+// start and response frames, the server's verdict, the refusal text bounded
+// before it is read), and Kerberos through GSSAPI on both transports.
 #include <cstring>
 
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/ram.h"
 #include "hive/hiveconnection.h"
+#include "hive/hivehttpsocket.h"
+#include "security/kagss.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 #include "transport/basesocket.h"
@@ -25,6 +28,8 @@ int loginFailed() noexcept
 int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t userLength, const char* password,
                                    size_t passwordLength, const char* loginName) noexcept
 {
+    if (method == HIVE_AUTH_KERBEROS)
+        return kerberosLogin();
     if (method != -1 && method != 0) {
         basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_SASL_UNSUPPORTED_METHOD);
         return 1;
@@ -99,4 +104,140 @@ int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t user
     message[n] = 0;
     basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_SASL_LOGIN_REFUSED)->addParamText(message);
     return 1;
+}
+
+namespace {
+
+// Bytes of each Kerberos token buffer of the login.
+constexpr size_t kHiveKerberosTokenSize = 65535;
+// States of the SASL GSSAPI exchange.
+enum : int { kKrbStart = 1, kKrbContext = 2, kKrbLayer = 3 };
+
+struct HiveKerberosBuffers {
+    uint8_t* received = nullptr;
+    uint8_t* sent = nullptr;
+    ~HiveKerberosBuffers()
+    {
+        for (uint8_t* b : {received, sent}) {
+            if (b != nullptr)
+                fastMemzero(b, kHiveKerberosTokenSize);
+            ramFree(b);
+        }
+    }
+};
+
+// A failed Kerberos login is a failure to connect, whatever GSSAPI said.
+int connectFailureSince(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record != nullptr && !record->isWarning() && record->sqlstateMsg != MSG_SQLSTATE_TIMEOUT_EXPIRED)
+            record->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+    }
+    return 1;
+}
+
+}  // namespace
+
+int HiveConnection::kerberosLogin() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    size_t before = list != nullptr ? list->recordCount() : 0;
+    return kerberosExchange() != 0 ? connectFailureSince(before) : 0;
+}
+
+int HiveConnection::kerberosExchange() noexcept
+{
+    HiveKerberosBuffers buffers;
+    buffers.received = static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize));
+    buffers.sent = static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize));
+    KaGSServices* gss = new KaGSServices(gssLibraryName);
+    if (buffers.received == nullptr || buffers.sent == nullptr || gss == nullptr) {
+        ramOutOfMemory();
+        delete gss;
+        return 1;
+    }
+    gss->requestFlags = KA_GSS_HIVE_FLAGS;
+    int rc = gss->importTargetName(servicePrincipalName);
+    size_t sentLength = 0;
+    size_t receivedLength = 0;
+    int32_t more = 0;
+    if (rc == 0 && transportMode == HIVE_TRANSPORT_HTTP) {
+        rc = gss->initContextStep(nullptr, 0, buffers.sent, kHiveKerberosTokenSize, &sentLength, &more);
+        auto* http = static_cast<HiveHTTPSocket*>(socket);
+        if (rc == 0 && sentLength == 0) {
+            basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_HIVE_KERBEROS_NO_TICKET);
+            rc = 1;
+        } else if (rc == 0 && (http == nullptr || http->client == nullptr ||
+                               http->client->setNegotiateHeader(buffers.sent, sentLength) != 0)) {
+            rc = 1;
+        }
+        delete gss;
+        return rc;
+    }
+    HiveNetWriteBuffer& w = writeBuffer;
+    HiveNetReadBuffer& in = readBuffer;
+    w.framing = 0;
+    for (int state = kKrbStart; rc == 0;) {
+        if (state != kKrbLayer) {
+            rc = gss->initContextStep(state == kKrbStart ? nullptr : buffers.received, receivedLength, buffers.sent,
+                                      kHiveKerberosTokenSize, &sentLength, &more);
+            if (rc != 0)
+                break;
+        }
+        if (state == kKrbStart)
+            rc = w.put(HIVE_SASL_START) || w.writeString("GSSAPI", 6) || w.put(HIVE_SASL_OK);
+        else
+            rc = w.put(state == kKrbContext ? HIVE_SASL_OK : HIVE_SASL_COMPLETE);
+        rc = rc || w.writeI32(int32_t(sentLength)) || w.writeBytes(buffers.sent, sentLength) || w.flush();
+        if (rc != 0)
+            break;
+        in.resetFrame();
+        uint8_t status = 0;
+        int32_t n = 0;
+        if (in.readByte(&status) || in.readI32(&n) || n < 0) {
+            rc = loginFailed();
+            break;
+        }
+        // The length comes from the wire: the token buffer bounds it.
+        if (size_t(n) > kHiveKerberosTokenSize) {
+            basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_GSS_TOKEN_TOO_LONG)
+                ->addParamSigned(n)
+                ->addParamUnsigned(kHiveKerberosTokenSize);
+            rc = 1;
+            break;
+        }
+        if (in.readBytes(buffers.received, size_t(n))) {
+            rc = loginFailed();
+            break;
+        }
+        receivedLength = size_t(n);
+        if (status == HIVE_SASL_COMPLETE) {
+            in.resetFrame();
+            break;
+        }
+        if (status != HIVE_SASL_OK) {
+            char message[kHiveSaslMessageSize];
+            size_t k = receivedLength < sizeof message - 1 ? receivedLength : sizeof message - 1;
+            std::memcpy(message, buffers.received, k);
+            message[k] = 0;
+            basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_HIVE_KERBEROS_SASL_REFUSED)->addParamText(message);
+            rc = 1;
+            break;
+        }
+        if (state == kKrbStart) {
+            state = kKrbContext;
+        } else if (state == kKrbContext && !more) {
+            // The context is complete: this token is the server's
+            // security-layer offer.
+            rc = gss->negotiateSecurityLayer(buffers.received, receivedLength, buffers.sent, kHiveKerberosTokenSize,
+                                             &sentLength);
+            state = kKrbLayer;
+        } else if (state == kKrbLayer) {
+            rc = loginFailed();
+        }
+    }
+    delete gss;
+    return rc;
 }

@@ -36,7 +36,7 @@ if ! cmake --install "$build" --prefix "$prefix" >"$dir/install.log" 2>&1; then
     echo "the install failed" >&2
     exit 1
 fi
-for f in lib/VYspark28.so lib/libVYtls28.so locale/en_US/LC_MESSAGES/VYspark28.mo \
+for f in lib/VYspark28.so lib/libVYtls28.so lib/libVYcurl28.so locale/en_US/LC_MESSAGES/VYspark28.mo \
          share/VYspark28/odbcinst.ini share/VYspark28/odbc.ini share/doc/VYspark28/keywords.md; do
     [ -f "$prefix/$f" ] || complain "the install did not write $f"
 done

@@ -239,3 +239,19 @@ gtest_discover_tests(driver_hs2_oj_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   TIMEOUT 120)
+# The HTTP transport (plain and TLS) and Kerberos logins against a local
+# MIT KDC, through pyodbc and isql.
+add_test(NAME driver.pyodbc_http
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_http_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_http PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_http PROPERTIES TIMEOUT 180)
+add_test(NAME driver.pyodbc_kerberos
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_kerberos_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_kerberos PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_kerberos PROPERTIES TIMEOUT 180)

@@ -79,7 +79,7 @@ class StreamReader(TTransportBase):
 
 class Options:
     def __init__(self, host="127.0.0.1", port=0, transport="binary", auth_mode="plain",
-                 credentials=None, tls_cert=None, tls_key=None, faults=None):
+                 credentials=None, tls_cert=None, tls_key=None, faults=None, kerberos_qop=1):
         self.host = host
         self.port = port
         self.transport = transport
@@ -88,6 +88,7 @@ class Options:
         self.tls_cert = tls_cert
         self.tls_key = tls_key
         self.faults = faults
+        self.kerberos_qop = kerberos_qop
 
 
 class Server:
@@ -210,11 +211,15 @@ class Server:
             return False
         name = payload.decode("utf-8", "replace")
         # TSaslServerTransport looks the name up as sent: "plain" is unknown.
-        mech_cls = auth.MECHANISMS.get(name)
+        kerberos = self.options.auth_mode == "kerberos"
+        mech_cls = (auth.KERBEROS_MECHANISMS if kerberos else auth.MECHANISMS).get(name)
         if mech_cls is None:
             send(BAD, ("Unsupported mechanism type %s" % name).encode("utf-8"))
             return False
-        mech = mech_cls(self.options.credentials)
+        if kerberos:
+            mech = mech_cls(self.options.credentials, self.options.kerberos_qop)
+        else:
+            mech = mech_cls(self.options.credentials)
         action = conn.faults.action("sasl", conn.counts)
         while True:
             status, payload = receive()
@@ -300,6 +305,8 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         for value in auth.cookie_values(self.headers.get("Cookie", ""), auth.COOKIE_NAME):
             user = owner.cookies.verify(value)
             if user is not None:
+                if owner.service.log is not None:
+                    owner.service.log("%s HTTP login by cookie as %s" % (self.conn.peer, user))
                 return user, None
         header = self.headers.get("Authorization", "")
         scheme, _, token = header.strip().partition(" ")
@@ -313,11 +320,14 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             return user, None
         if not header:
             raise auth.AuthFailure("Authorization header received from the client is empty.")
-        handler_cls = auth.SCHEMES.get(scheme.lower())
+        schemes = auth.KERBEROS_SCHEMES if owner.options.auth_mode == "kerberos" else auth.SCHEMES
+        handler_cls = schemes.get(scheme.lower())
         if handler_cls is None:
             raise auth.AuthFailure("Unsupported authentication scheme %s" % scheme)
         scheme_obj = handler_cls(owner.options.credentials)
         user = scheme_obj.authenticate(token.strip())
+        if owner.service.log is not None:
+            owner.service.log("%s HTTP login by %s as %s" % (self.conn.peer, scheme_obj.name, user))
         # multi-step schemes (Negotiate) hand back their own reply headers
         self.auth_headers = list(getattr(scheme_obj, "response_headers", ()))
         return user, owner.cookies.make(user)

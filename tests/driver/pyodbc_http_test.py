@@ -1,0 +1,227 @@
+"""pyodbc through unixODBC to the bundled HiveServer2 test server on its
+HTTP transport (TransportMode=1), plain and under TLS with certificates
+that openssl makes in a temporary folder: every request a POST to HTTPPath,
+basic authentication until the server's session cookie takes over, a 401
+for a wrong password, 404 for a wrong path, and a reply that stalls longer
+than the time-out ending with HYT00; isql on both. Run with /usr/bin/python3;
+arguments: the driver library, the source tree."""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from odbctestenv import ini_folder, stop_server
+
+def start_logged_server(log, *options):
+    """The test server with its call log in the file log: (process, port)."""
+    tool = os.path.join(SOURCE, "tools", "hs2server", "hs2server")
+    err = open(log, "w")
+    proc = subprocess.Popen(["/usr/bin/python3", tool, "--port", "0", "--transport", "http",
+                      "--synthetic-rows", "100", "--verbose"] + list(options),
+                     stdout=subprocess.PIPE, stderr=err)
+    err.close()
+    return proc, int(proc.stdout.readline())
+
+
+def log_lines(log, text):
+    # The server logs after answering: give the last line a moment.
+    time.sleep(0.2)
+    with open(log) as f:
+        return [line for line in f if text in line]
+
+
+class HttpTransport(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="pyodbc_http_test.")
+        cls.log = os.path.join(cls.tmp.name, "server.log")
+        cls.proc, cls.port = start_logged_server(cls.log, "--user", "ann", "--password", "s3cret")
+        cls.dir = ini_folder("pyodbc_http_test.ini.",
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY,
+                             "[http]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=%d\n"
+                             "TransportMode=1\nHTTPPath=/cliservice\nLoginTimeout=20\n" % cls.port)
+        global pyodbc
+        import pyodbc
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.proc)
+        cls.dir.cleanup()
+        cls.tmp.cleanup()
+
+    def connect(self, extra="", port=None, timeout=20):
+        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;TransportMode=1;%s"
+                              % (port or self.port, extra), timeout=timeout, autocommit=True)
+
+    def test_queries_run_over_http_and_the_cookie_replaces_the_password(self):
+        before = len(log_lines(self.log, "HTTP login by Basic as ann"))
+        conn = self.connect("UID=ann;PWD=s3cret")
+        cursor = conn.cursor()
+        for _ in range(3):
+            cursor.execute("SELECT id, s FROM bench.synthetic")
+            self.assertEqual(len(cursor.fetchall()), 100)
+        conn.close()
+        # One request carried the password; every later one the cookie.
+        self.assertEqual(len(log_lines(self.log, "HTTP login by Basic as ann")) - before, 1)
+        self.assertGreater(len(log_lines(self.log, "HTTP login by cookie as ann")), 5)
+
+    def test_isql_runs_a_query_over_http(self):
+        out = subprocess.run(["isql", "-b", "-v", "http", "ann", "s3cret"], input=b"SELECT 42\n",
+                             capture_output=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+        self.assertIn(b"42", out.stdout)
+        out = subprocess.run(["isql", "-b", "-v", "http", "ann", "wrong"], input=b"SELECT 42\n",
+                             capture_output=True, timeout=60)
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn(b"status 401", out.stdout + out.stderr)
+
+    def test_without_cookies_every_request_carries_the_password(self):
+        before_cookie = len(log_lines(self.log, "HTTP login by cookie"))
+        before = len(log_lines(self.log, "HTTP login by Basic as ann"))
+        conn = self.connect("UID=ann;PWD=s3cret;EnableCookieAuthentication=0")
+        conn.cursor().execute("SELECT 1").fetchall()
+        conn.close()
+        self.assertGreater(len(log_lines(self.log, "HTTP login by Basic as ann")) - before, 3)
+        self.assertEqual(len(log_lines(self.log, "HTTP login by cookie")), before_cookie)
+
+    def test_a_wrong_password_is_08001_with_the_401(self):
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.connect("UID=ann;PWD=wrong")
+        state, message = caught.exception.args[0], caught.exception.args[1]
+        self.assertEqual(state, "08001")
+        self.assertIn("status 401", message)
+        self.assertIn("credentials were refused", message)
+        self.assertNotIn("wrong", message)
+
+    def test_a_wrong_path_names_the_option(self):
+        for path in ("nothere", "/nothere"):
+            with self.subTest(path=path):
+                with self.assertRaises(pyodbc.Error) as caught:
+                    self.connect("UID=ann;PWD=s3cret;HTTPPath=%s" % path)
+                self.assertIn("status 404", caught.exception.args[1])
+                self.assertIn("HTTPPath", caught.exception.args[1])
+
+    def test_a_path_with_or_without_its_slash_reaches_the_server(self):
+        for path in ("cliservice", "/cliservice"):
+            with self.subTest(path=path):
+                self.connect("UID=ann;PWD=s3cret;HTTPPath=%s" % path).close()
+
+    def test_a_reply_that_stalls_past_the_time_out_is_HYT00(self):
+        # Between calls the socket waits under ConnectionTimeout: the read
+        # of a stalled reply ends with it, not with the server.
+        conn = self.connect("UID=ann;PWD=s3cret;ConnectionTimeout=2")
+        conn.cursor().execute("SET hs2server.fault.stall=ExecuteStatement:8000")
+        started = time.monotonic()
+        with self.assertRaises(pyodbc.Error) as caught:
+            conn.cursor().execute("SELECT 1")
+        self.assertEqual(caught.exception.args[0], "HYT00")
+        self.assertLess(time.monotonic() - started, 7)
+
+    def test_a_login_that_stalls_past_the_login_time_out_is_HYT00(self):
+        proc, port = start_logged_server(os.path.join(self.tmp.name, "stall.log"),
+                                         "--fault", "stall=OpenSession:60000")
+        try:
+            with self.assertRaises(pyodbc.Error) as caught:
+                self.connect("UID=ann;PWD=s3cret", port=port, timeout=2)
+            self.assertEqual(caught.exception.args[0], "HYT00")
+            self.assertIn("timed out", caught.exception.args[1])
+        finally:
+            stop_server(proc)
+
+    def test_without_authentication_and_without_a_password_basic_still_logs_in(self):
+        log = os.path.join(self.tmp.name, "anyone.log")
+        proc, port = start_logged_server(log)
+        try:
+            self.connect("AuthenticationMethod=-1", port=port).close()
+            self.assertGreater(len(log_lines(log, "HTTP login by Basic as veltranox")), 0)
+            # No password stored: the one-character placeholder goes instead.
+            self.connect("UID=carl;PWD=", port=port).close()
+            self.assertGreater(len(log_lines(log, "HTTP login by Basic as carl")), 0)
+        finally:
+            stop_server(proc)
+
+    def test_a_server_that_is_not_there_is_08001(self):
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.connect("UID=ann;PWD=s3cret", port=1)
+        self.assertEqual(caught.exception.args[0], "08001")
+        self.assertIn("127.0.0.1", caught.exception.args[1])
+
+
+def make_certificate(folder, name, host):
+    key = os.path.join(folder, name + ".key")
+    cert = os.path.join(folder, name + ".pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=" + host,
+                    "-addext", "subjectAltName=DNS:%s,IP:127.0.0.1" % host],
+                   check=True, capture_output=True)
+    return cert, key
+
+
+class HttpsTransport(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="pyodbc_https_test.")
+        cls.cert, key = make_certificate(cls.tmp.name, "server", "localhost")
+        cls.other, _ = make_certificate(cls.tmp.name, "other", "localhost")
+        cls.log = os.path.join(cls.tmp.name, "server.log")
+        cls.proc, cls.port = start_logged_server(cls.log, "--tls-cert", cls.cert, "--tls-key", key)
+        cls.dir = ini_folder("pyodbc_https_test.ini.",
+                             "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY,
+                             "[https]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=%d\n"
+                             "TransportMode=1\nEncryptionMethod=1\nTrustStore=%s\n"
+                             "HostNameInCertificate=localhost\nLoginTimeout=20\n" % (cls.port, cls.cert))
+        global pyodbc
+        import pyodbc
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.proc)
+        cls.dir.cleanup()
+        cls.tmp.cleanup()
+
+    def connect(self, extra):
+        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;TransportMode=1;"
+                              "EncryptionMethod=1;UID=bob;PWD=pw;LoginTimeout=20;%s" % (self.port, extra),
+                              timeout=20, autocommit=True)
+
+    def test_a_trusted_certificate_carries_queries(self):
+        conn = self.connect("TrustStore=%s;HostNameInCertificate=localhost" % self.cert)
+        rows = conn.cursor().execute("SELECT id FROM bench.synthetic").fetchall()
+        self.assertEqual(len(rows), 100)
+        conn.close()
+
+    def test_isql_runs_a_query_over_https(self):
+        out = subprocess.run(["isql", "-b", "-v", "https", "bob", "pw"], input=b"SELECT 42\n",
+                             capture_output=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+        self.assertIn(b"42", out.stdout)
+
+    def test_a_certificate_the_trust_store_does_not_hold_is_refused(self):
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.connect("TrustStore=%s;HostNameInCertificate=localhost" % self.other)
+        self.assertEqual(caught.exception.args[0], "08001")
+        self.assertIn("certificate was refused", caught.exception.args[1])
+
+    def test_a_host_name_the_certificate_does_not_name_is_refused(self):
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.connect("TrustStore=%s;HostNameInCertificate=elsewhere.example" % self.cert)
+        self.assertIn("certificate was refused", caught.exception.args[1])
+
+    def test_without_validation_any_certificate_is_accepted(self):
+        self.connect("TrustStore=%s;ValidateServerCertificate=0" % self.other).close()
+
+    def test_a_trust_store_that_is_no_certificate_file_says_so(self):
+        junk = os.path.join(self.tmp.name, "junk.pem")
+        with open(junk, "w") as f:
+            f.write("not a certificate\n")
+        with self.assertRaises(pyodbc.Error) as caught:
+            self.connect("TrustStore=%s" % junk)
+        self.assertIn("trust store", caught.exception.args[1])
+
+
+if __name__ == "__main__":
+    LIBRARY = sys.argv.pop(1)
+    SOURCE = sys.argv.pop(1)
+    unittest.main(verbosity=2)

@@ -1,0 +1,268 @@
+// The HTTP connection over the project's libcurl library: the library's
+// file name, the URL it builds, the Negotiate header, and requests against
+// a small HTTP peer (tests/transport/httppeer.py): a body handed over in
+// two writes is one POST of its whole length, a long response is read in
+// pieces through the paused buffer, and a refusal gives its status.
+#include "transport/kacurl.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kamessages.h"
+#include "support/errorscope.h"
+#include "security/kaopenssl.h"
+#include "support/hs2process.h"
+
+extern char** environ;
+
+namespace {
+
+std::string curlLibrary()
+{
+    return katest::buildDir() + "/lib/libVYcurl28.so";
+}
+
+// The HTTP peer as a child process on a free loopback port.
+class HttpPeer {
+public:
+    explicit HttpPeer(int replyBytes)
+    {
+        std::string script = katest::hs2SourceRoot() + "/tests/transport/httppeer.py";
+        std::string reply = std::to_string(replyBytes);
+        std::vector<char*> argv = {const_cast<char*>("/usr/bin/python3"), script.data(), reply.data(), nullptr};
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        posix_spawn_file_actions_addclose(&fa, out[0]);
+        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        close(out[1]);
+        char c;
+        while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n')
+            port_ += c;
+        close(out[0]);
+    }
+    ~HttpPeer()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    HttpPeer(const HttpPeer&) = delete;
+    HttpPeer& operator=(const HttpPeer&) = delete;
+    const std::string& port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string port_;
+};
+
+class CurlConnection : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(0, katest::openCatalogue());
+        ASSERT_EQ(0, conn.loadLibraryNamed(curlLibrary().c_str())) << curlLibrary();
+        ASSERT_EQ(0, conn.init());
+    }
+    void TearDown() override
+    {
+        conn.close();
+        katest::closeCatalogue();
+    }
+    // Everything the response holds.
+    std::string readAll(std::vector<size_t>* parts = nullptr)
+    {
+        std::string all;
+        for (;;) {
+            char buffer[KA_CURL_RESPONSE_BUFFER * 2];
+            size_t got = 0;
+            katest::ErrorScope end;
+            if (conn.read(buffer, sizeof buffer, &got) != 0)
+                return all;
+            if (parts != nullptr)
+                parts->push_back(got);
+            all.append(buffer, got);
+        }
+    }
+    katest::ErrorScope errors;
+    KaCurlConnection conn;
+};
+
+// First in the file: once a test has loaded the library by its path, the
+// loader finds it by its bare name too.
+TEST(CurlLibrary, ALibraryThatIsNotThereIsUnableToConnect)
+{
+    katest::ErrorScope errors;
+    ASSERT_EQ(0, katest::openCatalogue());
+    openSSLSetDriverBaseName("/nonexistent/dir/VYspark28");
+    KaCurlConnection conn;
+    EXPECT_EQ(-1, conn.loadLibrary());
+    openSSLSetDriverBaseName(nullptr);
+    // The loader's reason, then what the driver makes of it.
+    ASSERT_EQ(2u, errors.size());
+    EXPECT_EQ(MSG_LIBRARY_OPEN_FAILED, errors.native(0));
+    EXPECT_NE(std::string::npos, errors.text(0).find("/nonexistent/dir/libVYcurl28.so")) << errors.text(0);
+    EXPECT_EQ(MSG_HTTP_LIBRARY_UNAVAILABLE, errors.native(1));
+    EXPECT_EQ("08001", katest::sqlstate(errors.at(1)));
+    katest::closeCatalogue();
+}
+
+TEST(CurlLibraryName, IsMadeFromTheDriversBaseName)
+{
+    struct Case {
+        const char* base;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"VYspark28", "libVYcurl28.so"},    {"/opt/driver/lib/VYspark28", "libVYcurl28.so"},
+        {"VYspark28.so", "libVYcurl28.so"}, {"VYspark28r", "libVYcurl28.so"},
+        {"ABxyz12R", "libABcurl12.so"},
+    };
+    for (const Case& c : cases) {
+        char out[64];
+        ASSERT_EQ(0, kaCurlLibraryName(c.base, out, sizeof out)) << c.base;
+        EXPECT_STREQ(c.name, out) << c.base;
+    }
+    char tiny[8];
+    EXPECT_EQ(1, kaCurlLibraryName("VYspark28", tiny, sizeof tiny));
+    EXPECT_EQ(1, kaCurlLibraryName("V", tiny, sizeof tiny));
+}
+
+TEST_F(CurlConnection, TheUrlIsEncodedAndThePathGetsOneLeadingSlash)
+{
+    struct Case {
+        std::u16string host;
+        const char* port;
+        const char16_t* path;
+        int ssl;
+        const char* url;
+    };
+    const Case cases[] = {
+        {u"my host", "10001", u"cliservice", 0, "http://my%20host:10001/cliservice"},
+        {u"example.org", "443", u"/cliservice", 1, "https://example.org:443/cliservice"},
+        {u"h", "1", u"a b/c", 0, "http://h:1/a%20b/c"},
+        {u"h", "1", nullptr, 0, "http://h:1"},
+        {u"h\u00e9", "1", u"", 0, "http://h%C3%A9:1/"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(0, conn.setUrl(reinterpret_cast<const uint16_t*>(c.host.c_str()), c.port,
+                                 reinterpret_cast<const uint16_t*>(c.path), c.ssl));
+        EXPECT_STREQ(c.url, conn.url);
+    }
+    EXPECT_EQ(1, conn.setUrl(nullptr, "1", nullptr, 0));
+    EXPECT_EQ(1, conn.setUrl(reinterpret_cast<const uint16_t*>(u"h"), nullptr, nullptr, 0));
+}
+
+TEST_F(CurlConnection, TheNegotiateHeaderCarriesTheTokenInStandardBase64)
+{
+    const uint8_t token[] = {0x60, 0x82, 0xFF, 0xFE, 0x3E, 0x3F, 0x00};
+    ASSERT_EQ(0, conn.setNegotiateHeader(token, sizeof token));
+    EXPECT_STREQ("Authorization: Negotiate YIL//j4/AA==", conn.negotiateHeader);
+    ASSERT_EQ(0, conn.setNegotiateHeader(token, 3));
+    EXPECT_STREQ("Authorization: Negotiate YIL/", conn.negotiateHeader);
+}
+
+TEST_F(CurlConnection, ABodyInTwoWritesIsOnePostAndALongReplyComesInPieces)
+{
+    HttpPeer peer(40000);
+    ASSERT_FALSE(peer.port().empty());
+    ASSERT_EQ(0, conn.setUrl(reinterpret_cast<const uint16_t*>(u"127.0.0.1"), peer.port().c_str(),
+                             reinterpret_cast<const uint16_t*>(u"cliservice"), 0));
+    std::vector<uint8_t> body(100000);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = uint8_t('a' + i % 26);
+    conn.bodyLength = 100000;
+    conn.bodyLengthKnown = 1;
+    ASSERT_EQ(0, conn.post(body.data(), 65536));
+    EXPECT_EQ(1, conn.paused) << "the first write returns while libcurl waits for more";
+    ASSERT_EQ(0, conn.post(body.data() + 65536, 100000 - 65536));
+    std::vector<size_t> parts;
+    std::string reply = readAll(&parts);
+    ASSERT_EQ(40000u, reply.size()) << (errors.size() ? errors.text(0) : "");
+    EXPECT_EQ(0u, reply.find("length=100000;auth=-;abcdefghijklmnop")) << reply.substr(0, 60);
+    ASSERT_EQ(3u, parts.size());
+    for (size_t part : parts)
+        EXPECT_LE(part, KA_CURL_RESPONSE_BUFFER);
+
+    // The next request announces its own length; the connection is reused.
+    ASSERT_EQ(0, conn.post(body.data(), 10));
+    EXPECT_EQ(0u, readAll().find("length=10;"));
+    EXPECT_EQ(0u, errors.size());
+}
+
+TEST_F(CurlConnection, ANegotiateHeaderGoesWithTheRequest)
+{
+    HttpPeer peer(100);
+    ASSERT_EQ(0, conn.setUrl(reinterpret_cast<const uint16_t*>(u"127.0.0.1"), peer.port().c_str(), nullptr, 0));
+    const uint8_t token[] = {1, 2, 3};
+    ASSERT_EQ(0, conn.setNegotiateHeader(token, sizeof token));
+    ASSERT_EQ(0, conn.post("x", 1));
+    EXPECT_EQ(0u, readAll().find("length=1;auth=Negotiate AQID;"));
+}
+
+TEST_F(CurlConnection, ARefusalGivesItsStatusAndTheServersWords)
+{
+    HttpPeer peer(100);
+    ASSERT_EQ(0, conn.setUrl(reinterpret_cast<const uint16_t*>(u"127.0.0.1"), peer.port().c_str(),
+                             reinterpret_cast<const uint16_t*>(u"refuse"), 0));
+    ASSERT_EQ(0, conn.post("x", 1));
+    char buffer[64];
+    size_t got = 0;
+    EXPECT_EQ(-1, conn.read(buffer, sizeof buffer, &got));
+    EXPECT_EQ(0u, got);
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(MSG_HTTP_STATUS, errors.native(0));
+    EXPECT_NE(std::string::npos, errors.text(0).find("status 401. The credentials were refused. "
+                                                     "(Authentication Error: no such user)"))
+        << errors.text(0);
+}
+
+TEST_F(CurlConnection, NobodyListeningIsAFailedConnectNamingHostAndPort)
+{
+    ASSERT_EQ(0, conn.setUrl(reinterpret_cast<const uint16_t*>(u"127.0.0.1"), "1", nullptr, 0));
+    ASSERT_EQ(0, conn.post("x", 1));
+    char buffer[8];
+    size_t got = 0;
+    EXPECT_EQ(-1, conn.read(buffer, sizeof buffer, &got));
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(MSG_SOCKET_CONNECT_FAILED, errors.native(0));
+    EXPECT_NE(std::string::npos, errors.text(0).find("127.0.0.1 on port 1")) << errors.text(0);
+}
+
+TEST_F(CurlConnection, AStalledReplyEndsWhenTheTransferTimeOutRunsOut)
+{
+    // A listener that accepts and never answers.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(listener, 1));
+    socklen_t size = sizeof address;
+    ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size));
+    std::string port = std::to_string(ntohs(address.sin_port));
+    ASSERT_EQ(0, conn.setUrl(reinterpret_cast<const uint16_t*>(u"127.0.0.1"), port.c_str(), nullptr, 0));
+    conn.transferTimeoutMs = 300;
+    EXPECT_EQ(-2, conn.post("x", 1));
+    close(listener);
+}
+
+}  // namespace
