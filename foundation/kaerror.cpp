@@ -565,6 +565,13 @@ void KaErrorList::markWarningsFrom(size_t index) noexcept
         recordAt(i)->setWarning();
 }
 
+void KaErrorList::demoteFrom(size_t index) noexcept
+{
+    for (size_t i = index; i < count; ++i)
+        if (KaError* e = recordAt(i); e != nullptr && !e->isStatic())
+            e->setWarning();
+}
+
 void KaErrorList::appendTextFrom(const char* text, size_t index) noexcept
 {
     for (size_t i = index; i < count; ++i)

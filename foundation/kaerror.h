@@ -155,6 +155,8 @@ public:
     KaError* next() noexcept;
     KaError* at(size_t index) noexcept;
     void markWarningsFrom(size_t index) noexcept;
+    // Records from index on become warnings, but for the shared static ones.
+    void demoteFrom(size_t index) noexcept;
     void appendTextFrom(const char* text, size_t index) noexcept;
     void moveLastTo(size_t index) noexcept;
     void demoteAll() noexcept;

@@ -840,7 +840,12 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
 
 int HiveCommunicatorHS2::closeOperation() noexcept
 {
-    return operationHandleCall("CloseOperation", true);
+    int rc = operationHandleCall("CloseOperation", true);
+    // A close that could not be sent or answered is not tried again: on a
+    // lost connection every later try fails too, and would keep the
+    // statement from closing its cursor.
+    memset(operationHandle, 0, sizeof operationHandle);
+    return rc;
 }
 
 int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept

@@ -290,7 +290,14 @@ int16_t HiveStatement::closeCursorHook() noexcept
     executedForDescribe = 0;
     if (resultState == HIVE_RESULT_NONE)
         return 0;
-    return closeResult();
+    // The cursor is closed here whatever becomes of the server's operation:
+    // a close that did not reach the server (a lost connection) is a
+    // warning, so that the application can go on with the statement.
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t d0 = list != nullptr ? list->recordCount() : 0;
+    if (closeResult() != 0 && list != nullptr)
+        list->demoteFrom(d0);
+    return 0;
 }
 
 int16_t HiveStatement::freeResultsHook(bool drop) noexcept

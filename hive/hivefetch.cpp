@@ -63,7 +63,7 @@ int16_t HiveStatement::failBlock() noexcept
     if (ownsWire != 0)
         static_cast<void>(dropPendingReply());
     static_cast<void>(communicator->closeCurrentOperation());
-    resultState = HIVE_RESULT_CLOSED;
+    resultState = HIVE_RESULT_FAILED;
     return 1;
 }
 
@@ -137,6 +137,10 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
     *noMoreRows = 1;
     if (resultAbandoned != 0) {
         errPost(MSG_HIVE_RESULT_ABANDONED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
+        return 1;
+    }
+    if (resultState == HIVE_RESULT_FAILED) {
+        errPost(MSG_HIVE_RESULT_BROKEN)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
     if (resultState != HIVE_RESULT_OPEN && resultState != HIVE_RESULT_OPEN_ON_CACHE)

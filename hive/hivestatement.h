@@ -27,6 +27,9 @@ enum : int32_t {
     HIVE_RESULT_OPEN = 1,
     HIVE_RESULT_OPEN_ON_CACHE = 2,
     HIVE_RESULT_CLOSED = 3,
+    // Reading the result failed: its end is unknown, so later fetches fail
+    // instead of reporting the end of the rows.
+    HIVE_RESULT_FAILED = 4,
 };
 
 // Column-wise fetch states: no block asked for yet, block being served,

@@ -399,6 +399,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     bool allFailed = true;
     int64_t firstError = -1;
     int64_t rows = 0;
+    bool readFailed = false;
     KaErrorList* list = currentList();
     // The list stays the thread's for the whole rowset: its rows and values
     // use it without looking the thread's record up again.
@@ -416,9 +417,17 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
         bool failed = false;
         if (forward) {
             int16_t noMore = 0;
-            if (fetchNextRow(this, i, &noMore) != 0)
-                failed = true;
-            else if (noMore != 0)
+            if (fetchNextRow(this, i, &noMore) != 0) {
+                // A row that could not be read is no row of the rowset, and
+                // the rows after it cannot be read either: the rowset ends
+                // before it. The rows before it are served, with the failure
+                // as a warning; the next fetch reports it as an error.
+                readFailed = true;
+                if (rows > 0 && list != nullptr)
+                    list->demoteFrom(d0);
+                break;
+            }
+            if (noMore != 0)
                 break;
         } else if (probeRow(this, currentRow + i, &status, lock) != 0) {
             failed = true;
@@ -463,15 +472,15 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     // A failing row never stops the rowset: when some row came through,
     // the errors of the others are reported as warnings.
     if (firstError >= 0 && !allFailed && list != nullptr)
-        for (size_t k = static_cast<size_t>(firstError); k < list->recordCount(); ++k)
-            if (KaError* e = list->recordAt(k); e != nullptr && !e->isStatic())
-                e->setWarning();
+        list->demoteFrom(static_cast<size_t>(firstError));
     uint16_t* appStatus = extendedFetchMode ? extendedFetchStatusArray : ird->arrayStatusPtr;
     if (appStatus != nullptr)
         for (int64_t k = 0; k < rowsetSize; ++k)
             appStatus[k] = getRowStatus(k);
     if (rowsFetched != nullptr)
         *rowsFetched = static_cast<uint64_t>(rows);
+    if (rows == 0 && readFailed)
+        return 1;
     if (rows == 0) {
         currentRow = forward || currentRow > 0 ? -1 : 0;
         *noData = 1;

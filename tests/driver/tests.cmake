@@ -255,3 +255,15 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_kerberos PROPERTIES TIMEOUT 180)
+# Load: threads on their own, pooled and shared connections, faults injected
+# into sessions and a server restart, every result compared with a single
+# thread's. KA_LOAD_THREADS and KA_LOAD_QUERIES raise the counts on demand.
+add_executable(driver_hs2_load_test ${KA_DRIVER_TESTS}/hs2_load_test.cpp)
+target_compile_options(driver_hs2_load_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_load_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_load_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_load_test VYspark28)
+gtest_discover_tests(driver_hs2_load_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR};LSAN_OPTIONS=suppressions=${KA_DRIVER_TESTS}/lsan-drivermanager.supp"
+  TIMEOUT 300)
