@@ -87,6 +87,8 @@ std::string readResult(SQLHSTMT stmt, Way way)
     SQLSMALLINT columns = 0;
     if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)))
         return "!NumResultCols";
+    if (columns == 0)
+        return "";
     std::string out;
     if (way == Way::BoundArrays) {
         std::vector<char> data(size_t(columns) * kRowArray * kBoundWidth);
@@ -536,19 +538,17 @@ TEST_F(Hs2Load, FaultsEndTheirOwnCallsAndTheOtherThreadsCarryOn)
                 runMix(stmt, int(rng() % mix.size()), 2, &failures);
                 if (round % 2 == 1) {
                     const Fault& f = faults[rng() % faults.size()];
+                    // A fault that ends operations meets the SET's own.
                     std::string set = std::string("SET hs2server.fault.") + f.setting;
-                    if (!SQL_SUCCEEDED(SQLExecDirect(stmt, sqlText(set), SQL_NTS))) {
-                        failures.add(set + ": " + katest::diagText(SQL_HANDLE_STMT, stmt));
-                    } else {
-                        SQLFreeStmt(stmt, SQL_CLOSE);
-                        std::string got = runQuery(stmt, {"SELECT * FROM bench.synthetic LIMIT 300", Way::BoundArrays});
-                        bool expected = false;
-                        for (const std::string& s : f.states)
-                            expected = expected || got.rfind(s, 0) == 0;
-                        if (!expected)
-                            failures.add(std::string(f.setting) + " ended with " + got.substr(0, 100));
-                        ++faulted;
-                    }
+                    std::string got = runQuery(stmt, {set, Way::GetDataPieces});
+                    if (got.rfind("!", 0) != 0)
+                        got = runQuery(stmt, {"SELECT * FROM bench.synthetic LIMIT 300", Way::BoundArrays});
+                    bool expected = false;
+                    for (const std::string& s : f.states)
+                        expected = expected || got.rfind(s, 0) == 0;
+                    if (!expected)
+                        failures.add(std::string(f.setting) + " ended with " + got.substr(0, 100));
+                    ++faulted;
                 }
                 SQLFreeHandle(SQL_HANDLE_STMT, stmt);
                 disconnect(dbc);
