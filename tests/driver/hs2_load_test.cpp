@@ -214,6 +214,7 @@ protected:
         // threads meet a result in its middle.
         server = std::make_unique<katest::Hs2Process>(serverOptions());
         ASSERT_NE(0, server->port());
+        port = server->portText();
     }
     static std::vector<std::string> serverOptions() { return {"--max-fetch-size", "50"}; }
 
@@ -244,7 +245,7 @@ protected:
 
     static std::string connectString(const std::string& extra = "")
     {
-        return "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20" + extra;
+        return "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + port + ";UID=u;PWD=p;LT=20" + extra;
     }
 
     // A connected handle, or null with the reason in failures.
@@ -318,6 +319,8 @@ protected:
 
     inline static std::string iniDir;
     inline static std::unique_ptr<katest::Hs2Process> server;
+    // Read by the threads while a restart replaces the server on this port.
+    inline static std::string port;
     SQLHENV env = SQL_NULL_HENV;
     std::vector<Query> mix = queryMix();
     std::vector<std::string> reference;
@@ -575,7 +578,6 @@ TEST_F(Hs2Load, FaultsEndTheirOwnCallsAndTheOtherThreadsCarryOn)
 TEST_F(Hs2Load, ThreadsRideOutAServerRestart)
 {
     takeReference();
-    std::string port = server->portText();
     int threads = std::min(threadCount(8), 8);
     std::atomic<bool> stop{false};
     std::atomic<int> lost{0};
