@@ -772,6 +772,15 @@ public:
     };
     DefaultStmtAttr defaultStmtAttrs[kBaseDefaultStmtAttrs] = {};
     size_t defaultStmtAttrCount = 0;
+    // The timestamp statement attribute 1120 stores on its connection: the
+    // fields of the text given, milliseconds in place of the fraction; all 0
+    // (and set 0) after a null or empty value.
+    struct StoredTimestamp {
+        int32_t set;
+        int16_t year;
+        uint16_t month, day, hour, minute, second, millisecond;
+    };
+    StoredTimestamp storedTimestamp = {};
 
 private:
     // Re-encrypts one holder from the old key to the new one.

@@ -33,6 +33,8 @@ bool odbc2Application(const BaseConnection* conn) noexcept
 int16_t BaseStatement::closeCursor() noexcept
 {
     const int16_t hook = closeCursorHook();
+    // The XML persist mode belongs to the result it was set for.
+    xmlPersistMode = 1;
     resetFetchPosition();
     resetLongData();
     fullGetDataPath = false;
@@ -53,6 +55,7 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     ramFree(savedSqlText);
     savedSqlText = nullptr;
     savedSqlLength = 0;
+    xmlPersistMode = 1;
     if (resetParamsHook(params) != 0)
         return 1;
     markerCount = 0;

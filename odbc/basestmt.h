@@ -651,6 +651,16 @@ public:
     // Rows affected were counted by this execution.
     bool rowCountValid = false;
 
+    // Result-set persistence and export settings (statement attributes
+    // 1054 and 1056): the XML persist mode, back to one document whenever
+    // the cursor closes, and the application's export description.
+    int64_t xmlPersistMode = 1;
+    const void* exportDescription = nullptr;
+    // Writes the open result set into the XML file path (UTF-16; length in
+    // units, negative: NUL-terminated) in xmlPersistMode, through the writer
+    // registered with baseSetXmlPersister. 0, or 1 after posting.
+    [[nodiscard]] int16_t persistAsXml(const uint16_t* path, int32_t length) noexcept;
+
     // Failover bookkeeping kept from construction.
     void* eventSlots[kBaseReplayLevels];
     int64_t hashSkip;
@@ -730,6 +740,13 @@ public:
     // does not carry; baseConvertSettingsOf overlays the ones it does.
     BaseConvertSettings conversionSettings;
 };
+
+// The XML record-set writer of the persistence layer, which sits above the
+// framework: persists stmt's open result set into path in mode. 0, or 1
+// after posting. Installed by the driver library at load time; returns the
+// one installed before. Without one, attribute 1053 gives HYC00.
+using BaseXmlPersister = int16_t (*)(BaseStatement* stmt, const uint16_t* path, int32_t length, int32_t mode) noexcept;
+BaseXmlPersister baseSetXmlPersister(BaseXmlPersister persister) noexcept;
 
 // A framework statement on conn, initialised (*out); 0, or 1 with the
 // diagnostics posted.

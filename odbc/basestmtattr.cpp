@@ -13,6 +13,7 @@
 #include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/basedriverattr.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 
@@ -298,6 +299,8 @@ int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t buffe
             return exitFunction(SQL_ERROR);
         }
     }
+    if (baseGetDriverStmtAttr(this, attribute, value, stringLength) == 0)
+        return exitFunction(SQL_SUCCESS);
     return exitFunction(getStmtAttrHook(attribute, value, bufferLength, stringLength) != 0 ? SQL_ERROR : SQL_SUCCESS);
 }
 
@@ -326,7 +329,13 @@ int16_t BaseStatement::setStmtAttr(int32_t attribute, void* value, int32_t lengt
 {
     if (enterFunction(SQL_API_SQLSETSTMTATTR) != 0)
         return exitFunction(SQL_ERROR);
-    return exitFunction(setStmtAttrHook(attribute, value, length) != 0 ? SQL_ERROR : SQL_SUCCESS);
+    bool record = true;
+    int16_t failed = baseSetDriverStmtAttr(this, attribute, value, length, &record);
+    if (failed < 0)
+        failed = setStmtAttrHook(attribute, value, length) != 0 ? 1 : 0;
+    if (failed == 0 && record)
+        baseRecordStmtAttr(this, attribute, value, length);
+    return exitFunction(failed != 0 ? SQL_ERROR : SQL_SUCCESS);
 }
 
 int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept
@@ -446,17 +455,37 @@ int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t l
 int16_t BaseStatement::setAppDescriptor(bool rows, void* value) noexcept
 {
     BaseAXD* chosen = rows ? implicitArd : implicitApd;
-    if (value != nullptr) {
-        auto* given = dynamic_cast<BaseAXD*>(static_cast<KaObject*>(value));
-        const bool explicitOne = given != nullptr && given->autoAllocated == 0 && given->connection == connection;
-        if (!explicitOne && given != static_cast<BaseDescriptor*>(chosen)) {
+    // Freeing an explicit descriptor reads the current ones under this lock.
+    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+    if (value != nullptr && value != static_cast<void*>(chosen)) {
+        // The value is looked up by its address among the connection's
+        // descriptors before anything reads it: a stray pointer is refused,
+        // not followed.
+        BaseAXD* given = nullptr;
+        bool implicitOne = false;
+        if (connection != nullptr) {
+            KaNode* node = connection->descriptors.first();
+            for (size_t i = 0; i < connection->descriptors.count && node != nullptr; ++i, node = node->next)
+                if (static_cast<void*>(static_cast<BaseDescriptor*>(node)) == value)
+                    given = dynamic_cast<BaseAXD*>(static_cast<BaseDescriptor*>(node));
+            node = connection->statements.first();
+            for (size_t i = 0; i < connection->statements.count && node != nullptr; ++i, node = node->next) {
+                const auto* other = static_cast<BaseStatement*>(node);
+                implicitOne = implicitOne || value == static_cast<void*>(other->implicitArd) ||
+                              value == static_cast<void*>(other->implicitApd) ||
+                              value == static_cast<void*>(other->ird) || value == static_cast<void*>(other->ipd);
+            }
+        }
+        if (implicitOne) {
             basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
+            return 1;
+        }
+        if (given == nullptr || given->autoAllocated != 0) {
+            basePostError(MSG_SQLSTATE_INVALID_ATTRIBUTE_VALUE);
             return 1;
         }
         chosen = given;
     }
-    // Freeing an explicit descriptor reads the current ones under this lock.
-    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
     if (rows) {
         if (currentArd != chosen)
             bindingsChanged = true;
