@@ -485,6 +485,8 @@ public:
     BaseBufferedEvent* addBufferedEvent(int32_t kind, int32_t code, intptr_t value, int32_t length, int32_t owned,
                                         void* owner) noexcept;
     void removeBufferedEvents(void* owner) noexcept;
+    // The same for the events of another list (a replaced connection's).
+    static void removeListEvents(KaDList* list, void* owner) noexcept;
     // At disconnect: the attribute events become the handle's buffered
     // attributes. 0, or 1 when one could not be kept.
     [[nodiscard]] int16_t saveBufferedAttrs() noexcept;
