@@ -91,6 +91,8 @@ public:
                                           int32_t* stringLength) noexcept override;
     [[nodiscard]] int16_t setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept override;
     [[nodiscard]] int16_t initStatement() noexcept override;
+    // The statement moves to the connection that replaced a lost one.
+    int16_t rebindConverterCache(BaseConnection* newConnection) noexcept override;
     [[nodiscard]] int16_t setParamValue(uint16_t marker, const void* data, int64_t length,
                                         int32_t mode) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,

@@ -55,8 +55,10 @@ bool attributeSupported(const BaseConnection* conn, int32_t attribute, uint64_t*
     case SQL_ATTR_ASYNC_ENABLE: return conn != nullptr && conn->enableAsyncSupport != 0;
     case SQL_ROWSET_SIZE:
     case SQL_ATTR_ROW_ARRAY_SIZE: *maximum = conn != nullptr ? conn->maxRowsetSize : 0; return true;
+    // Every cursor has bookmarks of some kind (forward-only ones the row
+    // numbers); fetching by bookmark needs a scrollable one.
     case SQL_ATTR_USE_BOOKMARKS:
-    case SQL_GET_BOOKMARK:
+    case SQL_GET_BOOKMARK: return true;
     case SQL_ATTR_FETCH_BOOKMARK_PTR:
     case SQL_ATTR_CURSOR_SCROLLABLE: return scrollable(conn);
     case SQL_ATTR_MAX_ROWS:
@@ -298,6 +300,12 @@ int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t buffe
             basePostError(MSG_SQLSTATE_ATTRIBUTE_CANNOT_BE_SET_NOW);
             return exitFunction(SQL_ERROR);
         }
+        // The bookmark is the row number.
+        if (value != nullptr)
+            *static_cast<SQLULEN*>(value) = static_cast<SQLULEN>(currentRow + static_cast<int64_t>(rowsetPosition));
+        if (stringLength != nullptr)
+            *stringLength = static_cast<int32_t>(sizeof(SQLULEN));
+        return exitFunction(SQL_SUCCESS);
     }
     if (baseGetDriverStmtAttr(this, attribute, value, stringLength) == 0)
         return exitFunction(SQL_SUCCESS);
@@ -435,8 +443,7 @@ int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t l
             basePostWarning(kBaseIdxOptionChanged);
             return 0;
         }
-        if (number != SQL_UB_OFF) {
-            // The framework keeps no bookmarks on any cursor.
+        if (number != SQL_UB_OFF && !bookmarksServed()) {
             basePostWarning(kBaseIdxOptionChanged);
             number = SQL_UB_OFF;
         }
@@ -449,6 +456,8 @@ int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t l
     default: break;
     }
     setDescriptorBackedAttr(attribute, number);
+    if (attribute == SQL_ATTR_USE_BOOKMARKS && number != SQL_UB_OFF)
+        describeBookmarkColumn();
     return 0;
 }
 

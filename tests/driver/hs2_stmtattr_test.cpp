@@ -2,7 +2,8 @@
 // the bundled HiveServer2 test server: a query that outlives its
 // SQL_ATTR_QUERY_TIMEOUT ends with HYT00 and is cancelled at the server;
 // attribute 1053 writes the open result set as an XML record set that
-// Python's xml.etree reads back to the rows SQLFetch delivers.
+// Python's xml.etree reads back to the rows SQLFetch delivers; bookmarks on
+// the forward-only result are its row numbers.
 #include <unistd.h>
 
 #include <cstdio>
@@ -260,6 +261,26 @@ TEST_F(Hs2StmtAttr, PersistingRefusesWhatItCannotWriteWhole)
     EXPECT_EQ(SQL_ERROR, SQLGetStmtAttr(stmt, kPersistMode, &mode, 0, nullptr));
     diagText(SQL_HANDLE_STMT, stmt, &state);
     EXPECT_EQ("HYC00", state);
+}
+
+TEST_F(Hs2StmtAttr, ForwardOnlyBookmarksAreRowNumbers)
+{
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLSetStmtAttr(stmt, SQL_ATTR_USE_BOOKMARKS, reinterpret_cast<SQLPOINTER>(SQL_UB_VARIABLE), 0))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id FROM people WHERE id > 4 ORDER BY id"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    std::vector<std::pair<SQLBIGINT, SQLINTEGER>> rows;
+    while (SQLFetch(stmt) == SQL_SUCCESS) {
+        SQLBIGINT bookmark = 0;
+        SQLINTEGER id = 0;
+        SQLLEN indicator = 0;
+        EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 0, SQL_C_SBIGINT, &bookmark, 0, &indicator))
+            << diagText(SQL_HANDLE_STMT, stmt);
+        EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_SLONG, &id, 0, &indicator));
+        rows.emplace_back(bookmark, id);
+    }
+    EXPECT_EQ((std::vector<std::pair<SQLBIGINT, SQLINTEGER>>{{1, 5}, {2, 6}, {3, 7}, {4, 8}}), rows);
 }
 
 }  // namespace
