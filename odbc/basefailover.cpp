@@ -92,6 +92,9 @@ int64_t replayValueBytes(const void* data, int64_t bufferLength, int64_t valueLe
 
 void BaseStatement::setExecState(int32_t state) noexcept
 {
+    // A new result replaces the one the failover lost.
+    if (state >= kBaseStmtExecuted)
+        failoverCloseFlag = false;
     const int level = replayLevelOf(state);
     BaseConnection* conn = connection;
     if (level < 0 || conn == nullptr || conn->failoverMode == 0) {
@@ -136,6 +139,7 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
     if (failoverState == kBaseFailoverNone) {
         savedState = statementState;
         failoverState = kFailoverMoved;
+        failoverCloseFlag = statementState == kBaseStmtCursorOpen;
         (void)unprepare();
         BaseConnection* old = connection;
         {

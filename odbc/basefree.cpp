@@ -134,6 +134,10 @@ int16_t BaseStatement::closeCursorApi() noexcept
 {
     if (enterFunction(SQL_API_SQLCLOSECURSOR) != 0)
         return exitFunction(SQL_ERROR);
+    if (failoverCloseFlag) {
+        failoverCloseFlag = false;
+        return exitFunction(SQL_SUCCESS);
+    }
     if ((statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) || !resultDescribed ||
         resultColumnCount == 0) {
         basePostError(kBaseIdxCursorState);

@@ -699,6 +699,9 @@ public:
     // registered with baseSetXmlPersister. 0, or 1 after posting.
     [[nodiscard]] int16_t persistAsXml(const uint16_t* path, int32_t length) noexcept;
 
+    // A cursor the statement had open was lost with its connection: the
+    // application's next SQLCloseCursor closes it without complaint.
+    bool failoverCloseFlag = false;
     // Failover bookkeeping kept from construction.
     void* eventSlots[kBaseReplayLevels];
     int64_t hashSkip;

@@ -156,4 +156,56 @@ TEST_F(Hs2Failover, WithoutFailoverTheLostLinkStaysLost)
     EXPECT_EQ(sessionsBefore, occurrences(readFile(log), "OpenSession"));
 }
 
+TEST_F(Hs2Failover, ALinkLostWhileFetchingLeavesACursorToExecuteAgain)
+{
+    connect("FailoverMode=1");
+    // Two rows a block, so that the third row needs a second block.
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=FetchResults:2"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, second);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(first, sql("SELECT id FROM people ORDER BY id"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, first);
+    SQLRETURN rc = SQL_SUCCESS;
+    int fetched = 0;
+    while ((rc = SQLFetch(first)) == SQL_SUCCESS)
+        ++fetched;
+    std::string state;
+    const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
+    ASSERT_EQ(SQL_ERROR, rc) << text;
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_NE(std::string::npos, text.find("re-established")) << text;
+    // The result went with the old session: the cursor has nothing more,
+    // closes without complaint, and the statement executes again in the new
+    // one.
+    EXPECT_EQ(SQL_ERROR, SQLFetch(first));
+    EXPECT_EQ(SQL_SUCCESS, SQLCloseCursor(first)) << diagText(SQL_HANDLE_STMT, first);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(first, sql("SELECT id FROM people WHERE id < 3 ORDER BY id"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, first);
+    EXPECT_EQ((std::vector<int>{1, 2}), ids(first));
+}
+
+TEST_F(Hs2Failover, AFailedReconnectIsReportedToEveryStatement)
+{
+    // A server of this test's own, stopped under the connection.
+    auto own = std::make_unique<katest::Hs2Process>(std::vector<std::string>{});
+    ASSERT_NE(0, own->port());
+    std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + own->portText() + ";UID=u;PWD=p;LT=5;FailoverMode=1";
+    ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+    ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &first));
+    ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &second));
+    ASSERT_EQ(SQL_SUCCESS, SQLPrepare(second, sql("SELECT id FROM people"), SQL_NTS));
+    own.reset();
+
+    std::string state;
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(first, sql("SELECT id FROM people"), SQL_NTS));
+    std::string text = diagText(SQL_HANDLE_STMT, first, &state);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_EQ(std::string::npos, text.find("re-established")) << text;
+    // The other statement learns at its next call that the link is lost.
+    state.clear();
+    EXPECT_EQ(SQL_ERROR, SQLExecute(second));
+    text = diagText(SQL_HANDLE_STMT, second, &state);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_NE(std::string::npos, text.find("could not be re-established")) << text;
+}
+
 }  // namespace
