@@ -117,12 +117,12 @@ void BaseStatement::setExecState(int32_t state) noexcept
         }
     }
     auto* mine = static_cast<BaseBufferedEvent*>(eventSlots[level]);
-    if (mine != nullptr && failoverState == kBaseFailoverNone) {
+    if (mine != nullptr) {
         // The latest state comes last, so that a replay reaches it after
         // what it builds on; the allocation stays where it was.
         if (level != kBaseReplayAllocatedLevel) {
-            conn->events.remove(mine);
-            conn->events.addLast(mine);
+            target->events.remove(mine);
+            target->events.addLast(mine);
         }
     } else if (!(failoverState != kBaseFailoverNone && state == kBaseStmtAllocated &&
                  (executionMode == 1 || executionMode == 2))) {
@@ -163,6 +163,13 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
         connection = newConnection;
         for (void*& slot : eventSlots)
             slot = nullptr;
+        // The statement is on the new connection's list from its allocation
+        // on, so that a later reconnect moves it again.
+        {
+            KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+            eventSlots[kBaseReplayAllocatedLevel] =
+                newConnection->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocatedLevel + 1, 0, 0, 0, this);
+        }
         rowsHashed = 0;
     }
     if (level > 0 && statementState == kBaseStmtAllocated && executionMode != 2 && savedSqlText != nullptr) {
@@ -200,7 +207,6 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     BaseConnection* conn = connection;
     if (conn == nullptr || conn->handle == nullptr || failoverState == kBaseFailoverFailed)
         return 0;
-    const int16_t replay = (conn->connectionFlags & kBaseConnTransactionActive) != 0 ? 0 : 1;
     if (*rc != SQL_ERROR || !baseListHasLinkFailure(&diagnostics))
         return 0;
     BaseStubConnection* owner = conn->handle;
@@ -227,10 +233,15 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
         return 0;
     owner->failoverStatement = this;
     // The reconnect replays on this thread: the nested calls it makes must
-    // neither wait for the handle nor change the current list.
+    // neither wait for the handle nor change the current list, and a link
+    // lost inside its own connect is not repaired from there, under the
+    // reconnect lock this thread holds.
+    const uint32_t keptDisabled = owner->failoverDisabled;
+    owner->failoverDisabled = 1;
     owner->markOwner();
     const int16_t failed = owner->reconnect();
     owner->clearOwner();
+    owner->failoverDisabled = keptDisabled;
     if (failed != 0) {
         failoverState = kBaseFailoverFailed;
         owner->failoverStatement = nullptr;
@@ -242,7 +253,6 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     *rc = SQL_ERROR;
     failoverState = kBaseFailoverDone;
     owner->failoverStatement = nullptr;
-    (void)replay;
     return 0;
 }
 

@@ -331,18 +331,16 @@ int16_t BaseConnection::replayEvents(KaDList* list, int64_t from, int64_t to) no
             break;
         }
         case kBaseEventStmtAttr: {
+            // The statement took its settings along when it moved (they live
+            // in it, not in the connection); the record follows it to the
+            // new connection's list, ready for the next replay.
             auto* stmt = static_cast<BaseStatement*>(e->owner);
             if (stmt == nullptr || stmt->connection != this)
                 break;
-            KaErrorPushList(&stmt->diagnostics);
-            if (stmt->setStmtAttrHook(e->code, reinterpret_cast<void*>(value), e->length) != 0) {
+            if (addBufferedEvent(e->kind, e->code, value, e->length, owned, stmt) == nullptr)
                 result = 1;
-            } else if (addBufferedEvent(e->kind, e->code, value, e->length, owned, stmt) == nullptr) {
-                result = 1;
-            } else {
+            else
                 owned = 0;
-            }
-            KaErrorPopList();
             break;
         }
         default: result = 1; break;

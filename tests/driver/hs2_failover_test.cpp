@@ -141,6 +141,17 @@ TEST_F(Hs2Failover, StatementsCarryTheirSettingsAndPreparedTextIntoTheNewSession
     EXPECT_EQ((std::vector<int>{5}), ids(second));
     // One reconnect served both statements.
     EXPECT_EQ(sessionsAfter, occurrences(readFile(log), "OpenSession"));
+
+    // The new session can be lost too: the statements move on once more.
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(first));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(second));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, second);
+    EXPECT_EQ(SQL_ERROR, SQLExecute(first));
+    EXPECT_NE(std::string::npos, diagText(SQL_HANDLE_STMT, first).find("re-established"));
+    EXPECT_LT(sessionsAfter, occurrences(readFile(log), "OpenSession"));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecute(first)) << diagText(SQL_HANDLE_STMT, first);
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), ids(first));
 }
 
 TEST_F(Hs2Failover, WithoutFailoverTheLostLinkStaysLost)
