@@ -86,6 +86,13 @@ BaseStatement::BaseStatement(BaseConnection* conn) noexcept
     baseDefaultStmtAttrs(attributeValues);
     if (conn == nullptr)
         return;
+    // The connection's defaults for its statements: the QueryTimeout
+    // option, then the statement attributes SQLSetConnectAttr set (those
+    // kept in descriptors wait for the descriptors, made later).
+    if (conn->queryTimeoutSupported != 0)
+        setDescriptorBackedAttr(SQL_ATTR_QUERY_TIMEOUT, conn->queryTimeout);
+    for (size_t i = 0; i < conn->defaultStmtAttrCount; ++i)
+        setDescriptorBackedAttr(conn->defaultStmtAttrs[i].attribute, conn->defaultStmtAttrs[i].value);
     {
         KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
         conn->statements.addLast(this);

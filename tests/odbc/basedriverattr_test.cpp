@@ -333,3 +333,22 @@ TEST_F(DriverAttr, ReplayRecordsKeepTheLatestSettingOnly)
     EXPECT_EQ(stmtAttrEvents(conn, stmt, SQL_ATTR_MAX_LENGTH, &value), 1u);
     EXPECT_EQ(value, 300);
 }
+
+TEST_F(DriverAttr, NewStatementsTakeTheConnectionsDefaults)
+{
+    conn->queryTimeoutSupported = 1;
+    conn->queryTimeout = 7;
+    ASSERT_EQ(conn->setConnectAttr(SQL_MAX_ROWS, asPointer(12), 0), SQL_SUCCESS);
+    auto* fresh = make<katest::TestStatement>();
+    ASSERT_NE(fresh, nullptr);
+    SQLULEN v = 0;
+    ASSERT_EQ(fresh->getStmtAttr(SQL_ATTR_QUERY_TIMEOUT, &v, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(v, 7u);
+    ASSERT_EQ(fresh->getStmtAttr(SQL_ATTR_MAX_ROWS, &v, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(v, 12u);
+    // The statement's own setting wins from then on.
+    ASSERT_EQ(fresh->setStmtAttr(SQL_ATTR_QUERY_TIMEOUT, asPointer(0), 0), SQL_SUCCESS);
+    ASSERT_EQ(fresh->getStmtAttr(SQL_ATTR_QUERY_TIMEOUT, &v, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(v, 0u);
+    ASSERT_EQ(fresh->freeStmt(SQL_DROP), SQL_SUCCESS);
+}
