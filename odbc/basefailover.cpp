@@ -224,8 +224,11 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
         postReconnected(conn, kBaseIdxGeneralWarning, false, true);
         failoverState = kBaseFailoverReported;
         return 0;
-    case kBaseFailoverDone:
-    case kBaseFailoverReported: return 0;
+    case kBaseFailoverDone: return 0;
+    case kBaseFailoverReported:
+        // Restored and told earlier: this is a new loss, repaired afresh.
+        resetFailoverState();
+        break;
     default: break;
     }
     // Another statement may have reconnected the handle meanwhile.

@@ -167,6 +167,35 @@ TEST_F(Hs2Failover, WithoutFailoverTheLostLinkStaysLost)
     EXPECT_EQ(sessionsBefore, occurrences(readFile(log), "OpenSession"));
 }
 
+TEST_F(Hs2Failover, APreparedStatementIsWarnedOnceAndFailsOverAgainLater)
+{
+    connect("FailoverMode=1");
+    ASSERT_EQ(SQL_SUCCESS, SQLPrepare(first, sql("SELECT id FROM people WHERE id = 2"), SQL_NTS));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS));
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(second, sql("SELECT 1"), SQL_NTS));
+    // Only prepared when the link went: restored whole, with a warning.
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO, SQLExecute(first)) << diagText(SQL_HANDLE_STMT, first);
+    EXPECT_NE(std::string::npos, diagText(SQL_HANDLE_STMT, first).find("re-established"));
+    EXPECT_EQ((std::vector<int>{2}), ids(first));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(first));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecute(first));
+    EXPECT_EQ((std::vector<int>{2}), ids(first));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(first));
+
+    // A later loss under the same statement is repaired again.
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, second);
+    const size_t sessionsBefore = occurrences(readFile(log), "OpenSession");
+    std::string state;
+    EXPECT_EQ(SQL_ERROR, SQLExecute(first));
+    const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_NE(std::string::npos, text.find("re-established")) << text;
+    EXPECT_LT(sessionsBefore, occurrences(readFile(log), "OpenSession"));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecute(first)) << diagText(SQL_HANDLE_STMT, first);
+    EXPECT_EQ((std::vector<int>{2}), ids(first));
+}
+
 TEST_F(Hs2Failover, ALinkLostWhileFetchingLeavesACursorToExecuteAgain)
 {
     connect("FailoverMode=1");
