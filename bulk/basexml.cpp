@@ -10,8 +10,10 @@
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kalock.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "platform/boscatalog.h"
 
 namespace {
 
@@ -419,4 +421,61 @@ int xmlPersistResult(const XPstResultSource& source, const uint16_t* path, int32
     if (back == SQL_ERROR)
         failed = 1;
     return failed;
+}
+
+// ---- The error list of a caller of the entry functions ---------------------------
+
+namespace {
+
+// Room for the catalogue name XPstInit remembers and for the fallback text.
+constexpr size_t kXPstCatalogueNameSize = 256;
+constexpr size_t kXPstFallbackTextSize = 128;
+
+// The lists XPstInit makes carry this owner, so that XPstTerm destroys only
+// a list of its own making and never one a statement pushed.
+const char kXPstListOwner = 0;
+
+KaCriticalSection gXPstTextLock(0, kKaLockPlain);
+char gXPstCatalogue[kXPstCatalogueNameSize];
+char gXPstFallbackText[kXPstFallbackTextSize];
+
+}  // namespace
+
+int XPstInit(const char* catalogue) noexcept
+{
+    {
+        KaLockGuard<KaCriticalSection> guard(gXPstTextLock);
+        gXPstCatalogue[0] = 0;
+        if (catalogue != nullptr) {
+            size_t n = strnlen(catalogue, kXPstCatalogueNameSize - 1);
+            memcpy(gXPstCatalogue, catalogue, n);
+            gXPstCatalogue[n] = 0;
+        }
+    }
+    auto* list = new KaErrorList(const_cast<char*>(&kXPstListOwner));
+    if (list == nullptr)
+        return 1;
+    KaErrorPushList(list);
+    return 0;
+}
+
+int XPstTerm() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    if (list != nullptr && list->ownerData == &kXPstListOwner) {
+        (void)KaErrorPopList();
+        delete list;
+    }
+    return 0;
+}
+
+const char* XPstLastErrorText() noexcept
+{
+    if (KaError* last = KaErrorGetLast(); last != nullptr) {
+        if (const char* text = last->messageA(); text != nullptr)
+            return text;
+    }
+    KaLockGuard<KaCriticalSection> guard(gXPstTextLock);
+    (void)LoadStringFromOpenFile(gXPstCatalogue, MSG_XPST_NO_ERROR, gXPstFallbackText, sizeof gXPstFallbackText);
+    return gXPstFallbackText;
 }

@@ -84,3 +84,13 @@ int XPstAbort(XPstTrelliwavePersist* writer) noexcept;
 [[nodiscard]] int XPstTempDataRead(XPstTempData* store, void** bytes, int64_t* length) noexcept;
 int XPstTempDataFree(XPstTempData* store) noexcept;
 void XPstFree(void* block) noexcept;
+
+// A caller of the entry functions that has no error list of its own:
+// XPstInit remembers the catalogue name for XPstLastErrorText and makes a new
+// list the thread's current one (1 without memory); XPstTerm takes that list
+// off again and destroys it (a list it did not make is left alone); 0.
+[[nodiscard]] int XPstInit(const char* catalogue) noexcept;
+int XPstTerm() noexcept;
+// The message of the thread's most recent diagnostic, else the catalogue's
+// "no error" text (at most 127 bytes, in a process-wide buffer).
+const char* XPstLastErrorText() noexcept;

@@ -1,15 +1,19 @@
 // What the driver library sets up while it loads: the upper layers fill in
 // the registration points the lower ones declare, before the driver manager
 // can call an entry point.
+#include "bulk/xpstsource.h"
 #include "hive/dummyenv.h"
 #include "odbc/baseenv.h"
 #include "platform/kafilebyline.h"
 #include "security/bufxform.h"
+#include "odbc/basestmt.h"
 
 namespace {
 
 // The environments SQLAllocHandle makes are the Hive driver's.
 [[maybe_unused]] const bool kEnvFactoryRegistered = (baseSetEnvFactory(hiveMakeEnv), true);
+// Statement attribute 1053 writes through the persistence layer's writer.
+[[maybe_unused]] const bool kXmlPersisterRegistered = (baseSetXmlPersister(xpstPersistStatement), true);
 
 // Lines of encoded files (query files naming a line encoding) are
 // unscrambled by the security layer.

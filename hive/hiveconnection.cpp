@@ -16,6 +16,12 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     threadModel = kBaseThreadPerConnection;
     connectionFlags |= kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
     loginTimeout = kHiveDefaultLoginTimeout;
+    // Statements end a query that outlives SQL_ATTR_QUERY_TIMEOUT by
+    // cancelling its operation (hive/hivetimeout.cpp).
+    queryTimeoutSupported = 1;
+    // A lost session is replaced by a new one when FailoverMode asks for it;
+    // its statements move over (odbc/basefailover.cpp, hive/hivefailover.cpp).
+    failoverSupported = 1;
     // Plain and SSL: the server speaks no other encryption.
     allowedEncryptionMethods = 1u << 1;
     driverInfoTable = &kHiveInfoTable;

@@ -104,6 +104,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     resultAbandoned = 0;
     // A cancel meant for an earlier call does not stop this one.
     cancelPending.store(0);
+    startQueryClock();
     HiveConnection* conn = hiveConnection();
     if (conn == nullptr || conn->writeBuffer.socket == nullptr || conn->sessionOpen == 0) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN);
@@ -178,6 +179,8 @@ int16_t HiveStatement::pollOperation() noexcept
             bosSleep(settings.operationStatusDelay);
         if (cancelPending.exchange(0) != 0)
             return cancelPolledOperation();
+        if (queryTimeExpired() != 0)
+            return 1;
         int32_t state = HIVE_OP_FINISHED;
         int32_t status = HIVE_STATUS_SUCCESS;
         int32_t errorCode = 0;

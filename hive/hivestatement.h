@@ -94,6 +94,8 @@ public:
                                           int32_t* stringLength) noexcept override;
     [[nodiscard]] int16_t setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept override;
     [[nodiscard]] int16_t initStatement() noexcept override;
+    // The statement moves to the connection that replaced a lost one.
+    int16_t rebindConverterCache(BaseConnection* newConnection) noexcept override;
     [[nodiscard]] int16_t setParamValue(uint16_t marker, const void* data, int64_t length,
                                         int32_t mode) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
@@ -143,6 +145,18 @@ public:
     [[nodiscard]] int16_t cancelPolledOperation() noexcept;
     // Ends the open result: unread rows passed over, the operation closed.
     [[nodiscard]] int16_t closeResult() noexcept;
+    // ---- Query time-out ------------------------------------------------------
+    // Starts the clock of an execute when the statement has a query
+    // time-out; such an execute polls its operation, so that the time-out is
+    // noticed while the server still runs it.
+    void startQueryClock() noexcept;
+    bool queryClockRunning() const noexcept { return queryDeadlineMs != 0; }
+    // 1 once the time-out has passed: the operation was cancelled at the
+    // server and HYT00 posted. 0 while time is left or without a time-out.
+    [[nodiscard]] int16_t queryTimeExpired() noexcept;
+    // Monotonic milliseconds at which the running execute times out; 0 none.
+    int64_t queryDeadlineMs = 0;
+    int64_t queryTimeoutSeconds = 0;
 
     // ---- Fetch steps -------------------------------------------------------
     [[nodiscard]] int16_t readRowRemainder() noexcept;

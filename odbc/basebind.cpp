@@ -59,12 +59,8 @@ int16_t BaseStatement::bindCol(uint16_t column, int16_t cType, void* value, int6
     if (enterFunction(SQL_API_SQLBINDCOL) != 0)
         return exitFunction(SQL_ERROR);
     BaseConnection* conn = connection;
-    if (column == 0 && conn != nullptr &&
-        (conn->keysetCursorOps | conn->dynamicCursorOps | conn->staticCursorOps) == 0) {
-        // No scrollable cursor, so no bookmarks to bind.
-        basePostError(kBaseIdxNotSupported);
-        return exitFunction(SQL_ERROR);
-    }
+    // Column 0 binds the bookmark, which every cursor has (forward-only
+    // ones the row number); it is delivered while bookmarks are on.
     if (value != nullptr && bufferLength < 0) {
         basePostError(kBaseIdxBadLength);
         return exitFunction(SQL_ERROR);

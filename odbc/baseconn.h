@@ -485,6 +485,8 @@ public:
     BaseBufferedEvent* addBufferedEvent(int32_t kind, int32_t code, intptr_t value, int32_t length, int32_t owned,
                                         void* owner) noexcept;
     void removeBufferedEvents(void* owner) noexcept;
+    // The same for the events of another list (a replaced connection's).
+    static void removeListEvents(KaDList* list, void* owner) noexcept;
     // At disconnect: the attribute events become the handle's buffered
     // attributes. 0, or 1 when one could not be kept.
     [[nodiscard]] int16_t saveBufferedAttrs() noexcept;
@@ -772,6 +774,15 @@ public:
     };
     DefaultStmtAttr defaultStmtAttrs[kBaseDefaultStmtAttrs] = {};
     size_t defaultStmtAttrCount = 0;
+    // The timestamp statement attribute 1120 stores on its connection: the
+    // fields of the text given, milliseconds in place of the fraction; all 0
+    // (and set 0) after a null or empty value.
+    struct StoredTimestamp {
+        int32_t set;
+        int16_t year;
+        uint16_t month, day, hour, minute, second, millisecond;
+    };
+    StoredTimestamp storedTimestamp = {};
 
 private:
     // Re-encrypts one holder from the old key to the new one.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "foundation/kaerror.h"
+#include "convert/basestring.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -374,6 +375,27 @@ int16_t BaseDescriptor::getDescField(int16_t recNumber, int16_t field, void* val
             put<int16_t>(value, ird->typeInfo != nullptr ? ird->typeInfo->minimumScale : 0);
             return leave(SQL_SUCCESS);
         default: break;
+        }
+        // The fields the framework does not keep are the driver's to
+        // answer, as SQLColAttribute asks it; text goes to the buffer, a
+        // number into the buffer itself.
+        if (statement != nullptr) {
+            // A number is written at the width the buffer length names (2 or
+            // 4 bytes), else as an SQLLEN, so that a short buffer is never
+            // overrun.
+            constexpr int64_t kNoNumber = INT64_MIN;
+            int64_t number = kNoNumber;
+            BaseOutString out(value, bufferLength, stringLength, stringLength, 2);
+            if (statement->colAttributeHook(static_cast<uint16_t>(recNumber), static_cast<uint16_t>(field), &out,
+                                            &number) != 0)
+                return leave(SQL_ERROR);
+            if (number != kNoNumber && value != nullptr) {
+                const int32_t width = bufferLength == 2 || bufferLength == 4 ? bufferLength : 8;
+                std::memcpy(value, &number, static_cast<size_t>(width));
+                if (stringLength != nullptr)
+                    *stringLength = width;
+            }
+            return leave(SQL_SUCCESS);
         }
     }
     basePostError(kBaseIdxBadDescField);

@@ -508,7 +508,12 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
     const int64_t rowSize = ard->bindType;
     KaErrorList* list = fetchDiagnostics != nullptr ? fetchDiagnostics : currentList();
     int16_t rc = 0;
-    for (uint16_t c = 1; c <= k; ++c) {
+    // Column 0, the bookmark, goes along while bookmarks are on.
+    const int32_t from = attributeValues[kBaseAttrUseBookmarks] != SQL_UB_OFF ? 0 : 1;
+    if (from == 0)
+        describeBookmarkColumn();
+    for (int32_t column = from; column <= k; ++column) {
+        const auto c = static_cast<uint16_t>(column);
         const BaseAXDRecord* rec = ard->axdRecord(c);
         if (rec == nullptr || rec->dataPtr == nullptr)
             continue;
@@ -536,9 +541,9 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
         int64_t room = fixed != 0 ? fixed : rec->octetLength;
         BaseOutString out(data, room, octets != nullptr ? octets : indicator, indicator);
         resetLongData();
-        int16_t bad = baseCheckSqlToC(c, col->conciseType, cType);
+        int16_t bad = c == 0 ? 0 : baseCheckSqlToC(c, col->conciseType, cType);
         if (bad == 0)
-            bad = getColumnData(c, cType, &out);
+            bad = c == 0 ? getBookmarkData(cType, &out, index) : getColumnData(c, cType, &out);
         resetLongData();
         markDiagnostics(list, d0, index + 1, c);
         if (bad != 0)
@@ -723,6 +728,9 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
 
 int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool, int32_t) noexcept
 {
+    // The bookmark column is the framework's, not the driver's.
+    if (column == 0)
+        return getBookmarkData(cType, out, static_cast<int64_t>(rowsetPosition));
     return getColumnData(column, cType, out);
 }
 

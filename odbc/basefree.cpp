@@ -33,6 +33,8 @@ bool odbc2Application(const BaseConnection* conn) noexcept
 int16_t BaseStatement::closeCursor() noexcept
 {
     const int16_t hook = closeCursorHook();
+    // The XML persist mode belongs to the result it was set for.
+    xmlPersistMode = 1;
     resetFetchPosition();
     resetLongData();
     fullGetDataPath = false;
@@ -53,6 +55,7 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     ramFree(savedSqlText);
     savedSqlText = nullptr;
     savedSqlLength = 0;
+    xmlPersistMode = 1;
     if (resetParamsHook(params) != 0)
         return 1;
     markerCount = 0;
@@ -131,6 +134,10 @@ int16_t BaseStatement::closeCursorApi() noexcept
 {
     if (enterFunction(SQL_API_SQLCLOSECURSOR) != 0)
         return exitFunction(SQL_ERROR);
+    if (failoverCloseFlag) {
+        failoverCloseFlag = false;
+        return exitFunction(SQL_SUCCESS);
+    }
     if ((statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) || !resultDescribed ||
         resultColumnCount == 0) {
         basePostError(kBaseIdxCursorState);

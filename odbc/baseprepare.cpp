@@ -36,11 +36,6 @@ int64_t measure(const uint16_t* text, int64_t length) noexcept
 
 }  // namespace
 
-void BaseStatement::setExecState(int32_t state) noexcept
-{
-    statementState = state;
-}
-
 int16_t BaseStatement::prepareInternal(BaseSqlStringW* text) noexcept
 {
     if (savedSqlText == nullptr) {

@@ -13,6 +13,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
 
 namespace {
 
@@ -192,6 +193,20 @@ void BaseConnection::removeBufferedEvents(void* owner) noexcept
     }
 }
 
+void BaseConnection::removeListEvents(KaDList* list, void* owner) noexcept
+{
+    KaDNode* node = list->first();
+    size_t count = list->count;
+    for (size_t i = 0; i < count && node != nullptr; ++i) {
+        KaDNode* next = i + 1 < count ? node->next : nullptr;
+        if (static_cast<BaseBufferedEvent*>(node)->owner == owner) {
+            list->remove(node);
+            delete node;
+        }
+        node = next;
+    }
+}
+
 void BaseConnection::forgetConnectAttr(int32_t attribute) noexcept
 {
     if (failoverMode != 0)
@@ -305,16 +320,40 @@ int16_t BaseConnection::replayEvents(KaDList* list, int64_t from, int64_t to) no
             else
                 owned = 0;
             break;
-        default:
-            // Statement settings and states are moved by the statement
-            // framework, which records none yet: a replay cannot restore
-            // them, and says so.
-            result = 1;
+        case kBaseEventStmtState: {
+            // The statement comes over at its allocation and is brought to
+            // its prepared state; what it had executed is reported to it.
+            auto* stmt = static_cast<BaseStatement*>(e->owner);
+            const int32_t level = e->code - 1;
+            if (stmt != nullptr && level >= 0 && level < kBaseReplayLevels &&
+                stmt->moveToConnection(this, list, level) != 0)
+                result = 1;
             break;
+        }
+        case kBaseEventStmtAttr: {
+            // The statement took its settings along when it moved (they live
+            // in it, not in the connection); the record follows it to the
+            // new connection's list, ready for the next replay.
+            auto* stmt = static_cast<BaseStatement*>(e->owner);
+            if (stmt == nullptr || stmt->connection != this)
+                break;
+            if (addBufferedEvent(e->kind, e->code, value, e->length, owned, stmt) == nullptr)
+                result = 1;
+            else
+                owned = 0;
+            break;
+        }
+        default: result = 1; break;
         }
         if (owned != 0)
             ramFree(reinterpret_cast<void*>(value));
     }
+    // The moved statements' records now live on this connection; the old
+    // list keeps none of them, so none is replayed twice or outlives them.
+    KaNode* node2 = statements.first();
+    for (size_t i = 0; i < statements.count && node2 != nullptr; ++i, node2 = node2->next)
+        if (list != &events)
+            removeListEvents(list, node2);
     return result;
 }
 
@@ -530,12 +569,14 @@ int16_t BaseStubConnection::reconnect() noexcept
                 delete fresh;
             }
             postReconnectFailure(old);
+            BaseStatement::settleMovedStatements(old, false);
             reconnecting = 0;
             return 1;
         }
     }
     current = fresh;
     int16_t rc = replayAfterConnect(fresh, old);
+    BaseStatement::settleMovedStatements(fresh, true);
     reconnecting = 0;
     return rc;
 }

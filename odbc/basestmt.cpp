@@ -25,9 +25,6 @@ namespace {
 
 // Grow step of the argument stack.
 constexpr size_t kAsyncStackGrowStep = 16;
-// The level of the replay event a new statement records.
-constexpr int32_t kBaseReplayAllocated = 1;
-
 // The statement's locks do nothing while the application said it uses no
 // threads.
 int32_t baseStatementLocksOff(const BaseConnection* conn) noexcept
@@ -89,12 +86,20 @@ BaseStatement::BaseStatement(BaseConnection* conn) noexcept
     baseDefaultStmtAttrs(attributeValues);
     if (conn == nullptr)
         return;
+    // The connection's defaults for its statements: the QueryTimeout
+    // option, then the statement attributes SQLSetConnectAttr set (those
+    // kept in descriptors wait for the descriptors, made later).
+    if (conn->queryTimeoutSupported != 0)
+        setDescriptorBackedAttr(SQL_ATTR_QUERY_TIMEOUT, conn->queryTimeout);
+    for (size_t i = 0; i < conn->defaultStmtAttrCount; ++i)
+        setDescriptorBackedAttr(conn->defaultStmtAttrs[i].attribute, conn->defaultStmtAttrs[i].value);
     {
         KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
         conn->statements.addLast(this);
         // With failover on, the statement's allocation is an event to replay.
         if (conn->failoverMode != 0)
-            eventSlots[0] = conn->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocated, 0, 0, 0, this);
+            eventSlots[kBaseReplayAllocatedLevel] =
+                conn->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocatedLevel + 1, 0, 0, 0, this);
     }
 }
 

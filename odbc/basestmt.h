@@ -62,8 +62,12 @@ struct BasePoolMakers {
 BasePoolMakers baseSetPoolMakers(const BasePoolMakers& makers) noexcept;
 
 // Replay levels of a statement's recorded events: allocated, prepared,
-// executed, cursor open, fetch positions.
+// executed, cursor open, fetch positions. An event's code is its level + 1.
 constexpr int kBaseReplayLevels = 5;
+constexpr int kBaseReplayAllocatedLevel = 0;
+constexpr int kBaseReplayPreparedLevel = 1;
+constexpr int kBaseReplayExecutedLevel = 2;
+constexpr int kBaseReplayCursorLevel = 3;
 
 // Statement states (StatementState).
 constexpr int32_t kBaseStmtAllocated = 0;
@@ -458,6 +462,40 @@ public:
     // statement to have the call repeated after a failover.
     [[nodiscard]] int16_t exitFunction(int16_t status) noexcept;
 
+    // ---- Bookmarks (odbc/basebookmark.cpp) --------------------------------
+    // The current cursor type has bookmarks: the driver's, or row numbers
+    // (every forward-only cursor).
+    bool bookmarksServed() const noexcept;
+    // IRD record 0 as the bookmark column: a BIGINT row number.
+    void describeBookmarkColumn() noexcept;
+    // The bookmark of rowset row rowInRowset (from 0) into out as cType
+    // (SQL_C_VARBOOKMARK: its 8 bytes). 0, or 1 after posting.
+    [[nodiscard]] int16_t getBookmarkData(int16_t cType, BaseOutString* out, int64_t rowInRowset) noexcept;
+
+    // ---- Failover (odbc/basefailover.cpp) --------------------------------
+    // At the end of a call that failed with a link failure: reconnects the
+    // handle (unless another statement did) and reports the outcome in *rc.
+    // 1 when the call is to be run once more, else 0.
+    [[nodiscard]] int16_t checkFailover(int16_t* rc) noexcept;
+    // Moves the statement onto newConnection while the handle reconnects,
+    // for its replay event of level (a kBaseReplay*Level): settings and
+    // descriptors go along, a prepared text is prepared again, a result is
+    // reported as not restored. 0, or 1 when the text could not be
+    // prepared again.
+    [[nodiscard]] int16_t moveToConnection(BaseConnection* newConnection, KaDList* events, int32_t level) noexcept;
+    // After a reconnect of the handle: the statements moved to conn learn
+    // whether they were restored (prepared at most) or not; after a failed
+    // reconnect (reconnected false) the statements of conn learn the link
+    // is lost. Each reports it at its next call.
+    static void settleMovedStatements(BaseConnection* conn, bool reconnected) noexcept;
+    // Copies the value of a parameter for a re-execution after a reconnect:
+    // what the value holds (its length, or up to its terminator for
+    // SQL_NTS), never more than its buffer, and its indicator and octet
+    // length, each at bindOffset. The copy's pointers are its own (earlier
+    // copies are freed). 0, or 1 without memory.
+    [[nodiscard]] int16_t saveParamForReplay(BaseAXDRecord* copy, const BaseAXDRecord* source, int64_t valueLength,
+                                             int64_t bindOffset) noexcept;
+
     // Clears the failover fields once a failover is over for the statement.
     void resetFailoverState() noexcept;
     // The entry step's report of the failover stage the statement is in; 1
@@ -667,6 +705,19 @@ public:
     // Rows affected were counted by this execution.
     bool rowCountValid = false;
 
+    // Result-set persistence and export settings (statement attributes
+    // 1054 and 1056): the XML persist mode, back to one document whenever
+    // the cursor closes, and the application's export description.
+    int64_t xmlPersistMode = 1;
+    const void* exportDescription = nullptr;
+    // Writes the open result set into the XML file path (UTF-16; length in
+    // units, negative: NUL-terminated) in xmlPersistMode, through the writer
+    // registered with baseSetXmlPersister. 0, or 1 after posting.
+    [[nodiscard]] int16_t persistAsXml(const uint16_t* path, int32_t length) noexcept;
+
+    // A cursor the statement had open was lost with its connection: the
+    // application's next SQLCloseCursor closes it without complaint.
+    bool failoverCloseFlag = false;
     // Failover bookkeeping kept from construction.
     void* eventSlots[kBaseReplayLevels];
     int64_t hashSkip;
@@ -746,6 +797,13 @@ public:
     // does not carry; baseConvertSettingsOf overlays the ones it does.
     BaseConvertSettings conversionSettings;
 };
+
+// The XML record-set writer of the persistence layer, which sits above the
+// framework: persists stmt's open result set into path in mode. 0, or 1
+// after posting. Installed by the driver library at load time; returns the
+// one installed before. Without one, attribute 1053 gives HYC00.
+using BaseXmlPersister = int16_t (*)(BaseStatement* stmt, const uint16_t* path, int32_t length, int32_t mode) noexcept;
+BaseXmlPersister baseSetXmlPersister(BaseXmlPersister persister) noexcept;
 
 // A framework statement on conn, initialised (*out); 0, or 1 with the
 // diagnostics posted.

@@ -13,6 +13,7 @@
 #include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/basedriverattr.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 
@@ -54,8 +55,10 @@ bool attributeSupported(const BaseConnection* conn, int32_t attribute, uint64_t*
     case SQL_ATTR_ASYNC_ENABLE: return conn != nullptr && conn->enableAsyncSupport != 0;
     case SQL_ROWSET_SIZE:
     case SQL_ATTR_ROW_ARRAY_SIZE: *maximum = conn != nullptr ? conn->maxRowsetSize : 0; return true;
+    // Every cursor has bookmarks of some kind (forward-only ones the row
+    // numbers); fetching by bookmark needs a scrollable one.
     case SQL_ATTR_USE_BOOKMARKS:
-    case SQL_GET_BOOKMARK:
+    case SQL_GET_BOOKMARK: return true;
     case SQL_ATTR_FETCH_BOOKMARK_PTR:
     case SQL_ATTR_CURSOR_SCROLLABLE: return scrollable(conn);
     case SQL_ATTR_MAX_ROWS:
@@ -297,7 +300,15 @@ int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t buffe
             basePostError(MSG_SQLSTATE_ATTRIBUTE_CANNOT_BE_SET_NOW);
             return exitFunction(SQL_ERROR);
         }
+        // The bookmark is the row number.
+        if (value != nullptr)
+            *static_cast<SQLULEN*>(value) = static_cast<SQLULEN>(currentRow + static_cast<int64_t>(rowsetPosition));
+        if (stringLength != nullptr)
+            *stringLength = static_cast<int32_t>(sizeof(SQLULEN));
+        return exitFunction(SQL_SUCCESS);
     }
+    if (baseGetDriverStmtAttr(this, attribute, value, stringLength) == 0)
+        return exitFunction(SQL_SUCCESS);
     return exitFunction(getStmtAttrHook(attribute, value, bufferLength, stringLength) != 0 ? SQL_ERROR : SQL_SUCCESS);
 }
 
@@ -326,7 +337,13 @@ int16_t BaseStatement::setStmtAttr(int32_t attribute, void* value, int32_t lengt
 {
     if (enterFunction(SQL_API_SQLSETSTMTATTR) != 0)
         return exitFunction(SQL_ERROR);
-    return exitFunction(setStmtAttrHook(attribute, value, length) != 0 ? SQL_ERROR : SQL_SUCCESS);
+    bool record = true;
+    int16_t failed = baseSetDriverStmtAttr(this, attribute, value, length, &record);
+    if (failed < 0)
+        failed = setStmtAttrHook(attribute, value, length) != 0 ? 1 : 0;
+    if (failed == 0 && record)
+        baseRecordStmtAttr(this, attribute, value, length);
+    return exitFunction(failed != 0 ? SQL_ERROR : SQL_SUCCESS);
 }
 
 int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept
@@ -426,8 +443,7 @@ int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t l
             basePostWarning(kBaseIdxOptionChanged);
             return 0;
         }
-        if (number != SQL_UB_OFF) {
-            // The framework keeps no bookmarks on any cursor.
+        if (number != SQL_UB_OFF && !bookmarksServed()) {
             basePostWarning(kBaseIdxOptionChanged);
             number = SQL_UB_OFF;
         }
@@ -440,23 +456,45 @@ int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t l
     default: break;
     }
     setDescriptorBackedAttr(attribute, number);
+    if (attribute == SQL_ATTR_USE_BOOKMARKS && number != SQL_UB_OFF)
+        describeBookmarkColumn();
     return 0;
 }
 
 int16_t BaseStatement::setAppDescriptor(bool rows, void* value) noexcept
 {
     BaseAXD* chosen = rows ? implicitArd : implicitApd;
-    if (value != nullptr) {
-        auto* given = dynamic_cast<BaseAXD*>(static_cast<KaObject*>(value));
-        const bool explicitOne = given != nullptr && given->autoAllocated == 0 && given->connection == connection;
-        if (!explicitOne && given != static_cast<BaseDescriptor*>(chosen)) {
+    // Freeing an explicit descriptor reads the current ones under this lock.
+    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+    if (value != nullptr && value != static_cast<void*>(chosen)) {
+        // The value is looked up by its address among the connection's
+        // descriptors before anything reads it: a stray pointer is refused,
+        // not followed.
+        BaseAXD* given = nullptr;
+        bool implicitOne = false;
+        if (connection != nullptr) {
+            KaNode* node = connection->descriptors.first();
+            for (size_t i = 0; i < connection->descriptors.count && node != nullptr; ++i, node = node->next)
+                if (static_cast<void*>(static_cast<BaseDescriptor*>(node)) == value)
+                    given = dynamic_cast<BaseAXD*>(static_cast<BaseDescriptor*>(node));
+            node = connection->statements.first();
+            for (size_t i = 0; i < connection->statements.count && node != nullptr; ++i, node = node->next) {
+                const auto* other = static_cast<BaseStatement*>(node);
+                implicitOne = implicitOne || value == static_cast<void*>(other->implicitArd) ||
+                              value == static_cast<void*>(other->implicitApd) ||
+                              value == static_cast<void*>(other->ird) || value == static_cast<void*>(other->ipd);
+            }
+        }
+        if (implicitOne) {
             basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
+            return 1;
+        }
+        if (given == nullptr || given->autoAllocated != 0) {
+            basePostError(MSG_SQLSTATE_INVALID_ATTRIBUTE_VALUE);
             return 1;
         }
         chosen = given;
     }
-    // Freeing an explicit descriptor reads the current ones under this lock.
-    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
     if (rows) {
         if (currentArd != chosen)
             bindingsChanged = true;

@@ -16,6 +16,7 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
+#include "odbc/exportcall.h"
 
 namespace {
 
@@ -220,6 +221,13 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     int16_t s = status;
     if (s == SQL_SUCCESS && diagnostics.hasOnlyWarnings())
         s = SQL_SUCCESS_WITH_INFO;
+    // A lost link is repaired here, while the call still holds what its
+    // entry took; the call is repeated at most once.
+    if (connection != nullptr && connection->failoverMode != 0 && connection->handle != nullptr &&
+        connection->handle->failoverDisabled == 0 && checkFailover(&s) != 0 && replayDone == 0) {
+        replayDone = 1;
+        s = kBaseRcAgain;
+    }
     {
         CancelGuard guard(cancelLock);
         if (cancelRequested != 0) {

@@ -267,3 +267,26 @@ gtest_discover_tests(driver_hs2_load_test TEST_PREFIX "driver." DISCOVERY_TIMEOU
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR};LSAN_OPTIONS=suppressions=${KA_DRIVER_TESTS}/lsan-drivermanager.supp"
   TIMEOUT 300)
+# Statement attributes that work at the server: the query time-out cancels
+# the operation that outlives it; attribute 1053 writes the open result as
+# an XML record set that Python's xml.etree reads back.
+add_executable(driver_hs2_stmtattr_test ${KA_DRIVER_TESTS}/hs2_stmtattr_test.cpp)
+target_compile_options(driver_hs2_stmtattr_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_stmtattr_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_stmtattr_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_stmtattr_test VYspark28)
+gtest_discover_tests(driver_hs2_stmtattr_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)
+# Statement failover: the server drops the connection during an execute and
+# the statements carry on in the session the driver opens in its place.
+add_executable(driver_hs2_failover_test ${KA_DRIVER_TESTS}/hs2_failover_test.cpp)
+target_compile_options(driver_hs2_failover_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_failover_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_failover_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_failover_test VYspark28)
+gtest_discover_tests(driver_hs2_failover_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 120)
