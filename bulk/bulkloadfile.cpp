@@ -586,7 +586,8 @@ int32_t BulkLoadFile::fill(size_t need) noexcept
             return 1;
         readEnd_ += got;
         blockCount_ += got;
-        if (got == 0)
+        // A short read of a regular file is its end.
+        if (got < blockSize_ - left)
             fileEnded_ = true;
     }
     if (fileEnded_ && unitBytes_ == 2 && (readEnd_ & 1) != 0)
@@ -709,7 +710,6 @@ int32_t BulkLoadFile::consumeSeparator(bool* recordEnded) noexcept
     recordStart = currentOffset();
     fieldNumber = 1;
     targetField_ = 0;
-    skippedCount = 0;
     state_ = State::FieldStart;
     if (toSkip_ != 0) {
         ++recordsSkipped;
@@ -1072,6 +1072,7 @@ int32_t BulkLoadFile::setTargetField(uint64_t n) noexcept
         return 1;
     }
     targetField_ = n;
+    skippedCount = 0;
     return 0;
 }
 
