@@ -508,6 +508,11 @@ void Validator::compare(const TableColumn& t, const BulkColumnDesc& d, bool* inc
         basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_TABLE_INVALID);
         return SQL_ERROR;
     }
+    // A finding that did not fit the buffer is an error of the call, even
+    // where it did not make the table invalid.
+    KaErrorList* list = KaErrorCurrentList();
+    if (list != nullptr && list->errorCount != 0)
+        return SQL_ERROR;
     if (result == SQL_SUCCESS && v.used != 0)
         basePostWarningMsg(kBaseIdxGeneralWarning, MSG_BULK_TABLE_VALID_WITH_NOTES);
     return result;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -284,6 +285,25 @@ TEST_F(Hs2Bulk, AnExportedDescriptionValidatesAgainstItsTable)
     std::string lines = reinterpret_cast<char*>(messages);
     EXPECT_NE(std::string::npos, lines.find("c_boolean")) << lines;
     EXPECT_NE(std::string::npos, diags().find("cannot take the described data")) << diags();
+    // A buffer too small for the findings fails the call, lines that fit
+    // stay.
+    SQLCHAR small[120] = {};
+    rc = validateTable(driverDbc, text("all_types"), text(dir + "/people.xml"), small, sizeof small, &count);
+    EXPECT_EQ(SQL_ERROR, rc);
+    EXPECT_NE(std::string::npos, diags().find("22001")) << diags();
+    EXPECT_LT(strlen(reinterpret_cast<char*>(small)), sizeof small);
+}
+
+TEST_F(Hs2Bulk, AUtf16ExportWritesSixteenBitUnits)
+{
+    std::string data = dir + "/wide.csv";
+    ASSERT_TRUE(SQL_SUCCEEDED(exportTable(driverDbc, text("people"), text(data), 1014, -1, -1, nullptr))) << diags();
+    std::string bytes = readFile(data);
+    ASSERT_GT(bytes.size(), 8u);
+    EXPECT_EQ(std::string("\xFF\xFE/\0/\0 \0", 8), bytes.substr(0, 8));
+    // Quotes, delimiters and values alike are units in little-endian order.
+    EXPECT_NE(std::string::npos, bytes.find(std::string("\"\0A\0d\0a\0\"\0,\0", 12)));
+    EXPECT_NE(std::string::npos, readFile(dir + "/wide.xml").find("codepage=\"UTF-16LE\""));
 }
 
 TEST_F(Hs2Bulk, ValidationRefusesBadArgumentsAndHostileDescriptions)
