@@ -165,6 +165,7 @@ private:
     [[nodiscard]] int writeHeader(const KaStringW& sql) noexcept;
     [[nodiscard]] int writeRow() noexcept;
     [[nodiscard]] int writeField(uint16_t j) noexcept;
+    [[nodiscard]] int writeFieldBody(uint16_t j) noexcept;
     [[nodiscard]] int writeText(OutFile& out, int64_t cp, const uint16_t* text, size_t units) noexcept;
     [[nodiscard]] int writeAscii(OutFile& out, const char* text) noexcept;
     [[nodiscard]] int openLob(OutFile& lob) noexcept;
@@ -469,6 +470,14 @@ int Exporter::openLob(OutFile& lob) noexcept
 }
 
 int Exporter::writeField(uint16_t j) noexcept
+{
+    int status = writeFieldBody(j);
+    // What the field's own conversions posted carries its row and column.
+    (void)stmt_.moveDiagnostics(rowsWritten_ + 1, j, true);
+    return status;
+}
+
+int Exporter::writeFieldBody(uint16_t j) noexcept
 {
     const ExportColumn& c = columns_[j - 1];
     BaseStatement* s = stmt_.stmt;

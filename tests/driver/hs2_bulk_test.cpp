@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -320,6 +321,32 @@ TEST_F(Hs2Bulk, ValidationRefusesBadArgumentsAndHostileDescriptions)
     std::ofstream(hostile) << "<table codepage=\"UTF-8\"><row><column datatype=\"VARCHAR\">a";
     EXPECT_EQ(SQL_ERROR, validateTable(driverDbc, text("people"), text(hostile), messages, sizeof messages, &count));
     EXPECT_NE(std::string::npos, diags().find("HY000")) << diags();
+}
+
+TEST_F(Hs2Bulk, TolerancesStopTheExportAfterTheLastCompleteRowAndFailIt)
+{
+    // Characters ISO-8859-1 lacks are substituted with a warning each.
+    SQLDisconnect(dbc);
+    std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;RCCE=2";
+    ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+    ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(dbc, SQL_DRIVER_HDBC, &driverDbc, sizeof driverDbc, nullptr));
+    std::string data = dir + "/latin.csv";
+    std::string log = dir + "/latin.log";
+    EXPECT_EQ(SQL_ERROR, exportTable(driverDbc, text("all_types"), text(data), 4, -1, 0, text(log)));
+    std::string all = diags();
+    EXPECT_NE(std::string::npos, all.find("warning tolerance was exceeded")) << all;
+    // The first row with such a character is the fourth: it is complete,
+    // and nothing after it was written.
+    std::string logText = readFile(log);
+    EXPECT_NE(std::string::npos, logText.find("Row: 4; column: 11; warning: ")) << logText;
+    EXPECT_NE(std::string::npos, logText.find("Row: 4; column: 19; warning: ")) << logText;
+    EXPECT_NE(std::string::npos, logText.find("Number of rows exported:\t4\n")) << logText;
+    std::string bytes = readFile(data);
+    EXPECT_EQ(4 + 2, std::count(bytes.begin(), bytes.end(), '\n') - std::count(bytes.begin(), bytes.end(), '\r'))
+        << bytes.substr(0, 400);
+    // Without a tolerance the export runs through, with its warnings.
+    EXPECT_EQ(SQL_SUCCESS_WITH_INFO,
+              exportTable(driverDbc, text("all_types"), text(dir + "/all.csv"), 4, -1, -1, nullptr));
 }
 
 TEST_F(Hs2Bulk, LoadIsRefusedWithoutADiagnostic)
