@@ -133,7 +133,7 @@ bool isUnicodeCp(int64_t cp) noexcept
 
 // One result column as the export needs it.
 struct ExportColumn {
-    uint16_t name[256];
+    uint16_t* name;  // owned block
     int16_t nameLength;
     int16_t sqlType;
     int16_t bulkType;
@@ -150,6 +150,9 @@ public:
     Exporter(BaseConnection* conn, int64_t codePage) noexcept : conn_(conn), cp_(codePage) {}
     ~Exporter()
     {
+        for (uint16_t j = 0; columns_ != nullptr && j < columnCount_; ++j)
+            if (columns_[j].name != nullptr)
+                ramFreeBlock(columns_[j].name);
         for (void* block : {static_cast<void*>(value_), static_cast<void*>(work_), static_cast<void*>(columns_)})
             if (block != nullptr)
                 ramFreeBlock(block);
@@ -231,6 +234,7 @@ int Exporter::describe() noexcept
     columns_ = static_cast<ExportColumn*>(ramAllocBlock(sizeof(ExportColumn) * columnCount_));
     if (columns_ == nullptr)
         return 1;
+    memset(columns_, 0, sizeof(ExportColumn) * columnCount_);
     size_t need = kMinValueBuffer;
     int64_t charThreshold = conn_->bulkCharacterThreshold;
     int64_t binThreshold = conn_->bulkBinaryThreshold;
@@ -240,16 +244,33 @@ int Exporter::describe() noexcept
         need = size_t(binThreshold);
     for (uint16_t j = 1; j <= columnCount_; ++j) {
         ExportColumn& c = columns_[j - 1];
-        memset(&c, 0, sizeof c);
         uint64_t size = 0;
         int16_t digits = 0;
-        int16_t rc = s->describeCol(j, c.name, int16_t(sizeof c.name / 2), &c.nameLength, &c.sqlType, &size, &digits,
-                                    &c.nullable);
-        stmt_.moveDiagnostics(-1, j, true);
+        uint16_t shortName[256];
+        int16_t rc = s->describeCol(j, shortName, int16_t(sizeof shortName / 2), &c.nameLength, &c.sqlType, &size,
+                                    &digits, &c.nullable);
+        (void)stmt_.moveDiagnostics(-1, j, true);
         if (rc == SQL_ERROR)
             return 1;
-        if (c.nameLength >= int16_t(sizeof c.name / 2))
-            c.nameLength = int16_t(sizeof c.name / 2 - 1);
+        if (c.nameLength < 0)
+            c.nameLength = 0;
+        // The longest name a describe buffer can hold.
+        if (c.nameLength > INT16_MAX - 1)
+            c.nameLength = INT16_MAX - 1;
+        c.name = static_cast<uint16_t*>(ramAllocBlock((size_t(c.nameLength) + 1) * 2));
+        if (c.name == nullptr)
+            return 1;
+        if (c.nameLength < int16_t(sizeof shortName / 2)) {
+            memcpy(c.name, shortName, size_t(c.nameLength) * 2);
+        } else {
+            // A long name is read again whole.
+            int16_t again = 0;
+            rc = s->describeCol(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits, &c.nullable);
+            (void)stmt_.moveDiagnostics(-1, j, true);
+            if (rc == SQL_ERROR)
+                return 1;
+        }
+        c.name[c.nameLength] = 0;
         c.size = size;
         int64_t isUnsigned = 0;
         int64_t precision = 0;
@@ -358,15 +379,20 @@ int Exporter::writeDescription() noexcept
         if (rc != 0 || text.appendChar('>') != 0)
             return 1;
         // Column names are escaped, so that any name makes a readable file.
-        char name[256 * 3 + 1];
+        size_t room = size_t(c.nameLength) * 3 + 1;
+        auto* name = static_cast<char*>(ramAllocBlock(room));
+        if (name == nullptr)
+            return 1;
         char* dest = name;
         const uint16_t* src = c.name;
         int32_t produced = 0;
         UErrorCode status = U_ZERO_ERROR;
-        ucnvUtf16ToUtf8(&dest, int32_t(sizeof name - 1), &produced, &src, c.nameLength, &status);
+        ucnvUtf16ToUtf8(&dest, int32_t(room - 1), &produced, &src, c.nameLength, &status);
         if (U_FAILURE(status))
             produced = 0;
-        if (bulkAppendXmlEscaped(text, name, size_t(produced)) != 0 || text.append("</column>\n") != 0)
+        int failed = bulkAppendXmlEscaped(text, name, size_t(produced)) != 0 || text.append("</column>\n") != 0;
+        ramFreeBlock(name);
+        if (failed)
             return 1;
     }
     if (text.append("  </row>\n</table>\n") != 0)

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int64_t kNoCode = INT64_MIN;
-
 struct WordEntry {
     int64_t code;
     const char* word;

@@ -28,12 +28,26 @@ using ExportFn = SQLRETURN (*)(SQLHDBC, const SQLCHAR*, const SQLCHAR*, SQLINTEG
 using ValidateFn = SQLRETURN (*)(SQLHDBC, const SQLCHAR*, const SQLCHAR*, SQLCHAR*, SQLINTEGER, SQLINTEGER*);
 using LoadFn = SQLRETURN (*)(SQLHDBC, const SQLCHAR*, const SQLCHAR*, SQLBIGINT, SQLBIGINT, const SQLCHAR*,
                              const SQLCHAR*, const SQLCHAR*, SQLBIGINT, SQLBIGINT, SQLBIGINT);
+using ExportWFn = SQLRETURN (*)(SQLHDBC, const SQLWCHAR*, const SQLWCHAR*, SQLBIGINT, SQLBIGINT, SQLBIGINT,
+                                const SQLWCHAR*);
+using ValidateWFn = SQLRETURN (*)(SQLHDBC, const SQLWCHAR*, const SQLWCHAR*, SQLWCHAR*, SQLINTEGER, SQLINTEGER*);
 using DiagFn = SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
                              SQLSMALLINT*);
 
 const SQLCHAR* text(const std::string& s)
 {
     return reinterpret_cast<const SQLCHAR*>(s.c_str());
+}
+
+// ASCII text as UTF-16 units with a terminator.
+std::u16string wide(const std::string& s)
+{
+    return std::u16string(s.begin(), s.end());
+}
+
+const SQLWCHAR* wtext(const std::u16string& s)
+{
+    return reinterpret_cast<const SQLWCHAR*>(s.c_str());
 }
 
 std::string readFile(const std::string& path)
@@ -347,6 +361,24 @@ TEST_F(Hs2Bulk, TolerancesStopTheExportAfterTheLastCompleteRowAndFailIt)
     // Without a tolerance the export runs through, with its warnings.
     EXPECT_EQ(SQL_SUCCESS_WITH_INFO,
               exportTable(driverDbc, text("all_types"), text(dir + "/all.csv"), 4, -1, -1, nullptr));
+}
+
+TEST_F(Hs2Bulk, TheWideEntryPointsShareTheNarrowOnesWork)
+{
+    auto exportW = reinterpret_cast<ExportWFn>(dlsym(library, "ExportTableToFileW"));
+    auto validateW = reinterpret_cast<ValidateWFn>(dlsym(library, "ValidateTableFromFileW"));
+    ASSERT_TRUE(exportW && validateW);
+    std::u16string data = wide(dir + "/w.csv");
+    ASSERT_TRUE(SQL_SUCCEEDED(exportW(driverDbc, wtext(u"people"), wtext(data), 106, -1, -1, nullptr))) << diags();
+    EXPECT_TRUE(exists(dir + "/w.xml"));
+    SQLWCHAR messages[2048] = {};
+    SQLINTEGER count = -1;
+    SQLRETURN rc = validateW(driverDbc, wtext(u"all_types"), wtext(wide(dir + "/w.xml")), messages, 2048, &count);
+    EXPECT_EQ(SQL_ERROR, rc);
+    ASSERT_GT(count, 0);
+    std::u16string lines(reinterpret_cast<const char16_t*>(messages));
+    EXPECT_NE(std::u16string::npos, lines.find(u"c_boolean"));
+    EXPECT_EQ(size_t(count), size_t(std::count(lines.begin(), lines.end(), u'\n')));
 }
 
 TEST_F(Hs2Bulk, LoadIsRefusedWithoutADiagnostic)
