@@ -11,6 +11,7 @@
 #include "bulk/bulkexport.h"
 #include "bulk/bulkfiles.h"
 #include "bulk/bulkloadfile.h"
+#include "bulk/bulkvalidate.h"
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
@@ -29,17 +30,6 @@ namespace {
 
 // Bytes a narrow message may take after its conversion.
 constexpr int64_t kNarrowMessageBytes = 1024;
-
-// One table column.
-struct TableColumn {
-    uint16_t name[256];
-    int16_t type;  // the bulk type
-    uint64_t size;
-    int64_t precision;
-    int64_t scale;
-    int64_t codePage;
-    int16_t nullable;
-};
 
 bool isInteger(int64_t t) noexcept
 {
@@ -97,30 +87,9 @@ int64_t canonical(int64_t t) noexcept
     }
 }
 
-class Validator {
-public:
-    Validator(BaseConnection* conn, char* narrow, uint16_t* wide, int32_t length, int32_t* count) noexcept
-        : conn_(conn), narrow_(narrow), wide_(wide), length_(length), count_(count)
-    {}
+}  // namespace
 
-    // 0 appended; 1 did not fit (error 32 posted).
-    [[nodiscard]] int add(uint16_t msg, const TableColumn* t, const BulkColumnDesc* d, int64_t number) noexcept;
-    // Compares one table column with one description column.
-    void compare(const TableColumn& t, const BulkColumnDesc& d, bool* incompatible) noexcept;
-
-    size_t used = 0;
-
-private:
-    void typeText(KaStringW& out, int64_t type, uint64_t length, int64_t scale, int withSign) noexcept;
-
-    BaseConnection* conn_;
-    char* narrow_;
-    uint16_t* wide_;
-    int32_t length_;
-    int32_t* count_;
-};
-
-void Validator::typeText(KaStringW& out, int64_t type, uint64_t length, int64_t scale, int withSign) noexcept
+void BulkValidator::typeText(KaStringW& out, int64_t type, uint64_t length, int64_t scale, int withSign) noexcept
 {
     const char* word = bulkDataTypeName(type, withSign);
     out.len = 0;
@@ -141,7 +110,7 @@ void Validator::typeText(KaStringW& out, int64_t type, uint64_t length, int64_t 
     (void)out.appendChar(0);
 }
 
-int Validator::add(uint16_t msg, const TableColumn* t, const BulkColumnDesc* d, int64_t number) noexcept
+int BulkValidator::add(uint16_t msg, const BulkTableColumn* t, const BulkColumnDesc* d, int64_t number) noexcept
 {
     uint16_t text[BOS_MESSAGE_UNITS_MAX];
     LoadStringFromOpenFileW(nullptr, msg, text, BOS_MESSAGE_UNITS_MAX);
@@ -215,7 +184,7 @@ int Validator::add(uint16_t msg, const TableColumn* t, const BulkColumnDesc* d, 
     return 1;
 }
 
-void Validator::compare(const TableColumn& t, const BulkColumnDesc& d, bool* incompatible) noexcept
+void BulkValidator::compare(const BulkTableColumn& t, const BulkColumnDesc& d, bool* incompatible) noexcept
 {
     *incompatible = false;
     if (t.nullable == SQL_NO_NULLS && d.nullable != 0)
@@ -391,6 +360,8 @@ void Validator::compare(const TableColumn& t, const BulkColumnDesc& d, bool* inc
         (void)add(second, &t, &d, 0);
 }
 
+namespace {
+
 [[nodiscard]] int16_t validate(BaseConnection* conn, const char* table, const uint16_t* tableW, const char* description,
                                const uint16_t* descriptionW, char* messages, uint16_t* messagesW, int32_t bufferLength,
                                int32_t* messageCount) noexcept
@@ -441,7 +412,7 @@ void Validator::compare(const TableColumn& t, const BulkColumnDesc& d, bool* inc
     BulkLoadFile file;
     if (file.open(nullptr, descPath, nullptr, nullptr, 0, BulkDelimiters{}) != 0)
         return SQL_ERROR;
-    Validator v(conn, messages, gathered, bufferLength, messageCount);
+    BulkValidator v(conn, messages, gathered, bufferLength, messageCount);
     bool invalid = false;
     int16_t result = SQL_ERROR;
     do {
@@ -465,7 +436,7 @@ void Validator::compare(const TableColumn& t, const BulkColumnDesc& d, bool* inc
             return SQL_ERROR;
         KaErrorList* list = KaErrorCurrentList();
         for (uint16_t i = 1; i <= n; ++i) {
-            TableColumn t{};
+            BulkTableColumn t{};
             int16_t nameLength = 0;
             int16_t sqlType = 0;
             uint64_t size = 0;
