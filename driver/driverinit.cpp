@@ -2,6 +2,7 @@
 // the registration points the lower ones declare, before the driver manager
 // can call an entry point.
 #include "bulk/xpstsource.h"
+#include "bulk/bulkexport.h"
 #include "hive/dummyenv.h"
 #include "odbc/baseenv.h"
 #include "platform/kafilebyline.h"
@@ -18,5 +19,7 @@ namespace {
 // Lines of encoded files (query files naming a line encoding) are
 // unscrambled by the security layer.
 [[maybe_unused]] const bool kLineDecoderRegistered = (kaFileByLineSetDecoder(cryptDecodeLine), true);
+// The bulk export and validation answer the exported bulk entry points.
+[[maybe_unused]] const bool kBulkRegistered = (bulkRegisterOperations(), true);
 
 }  // namespace

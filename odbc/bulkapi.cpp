@@ -26,6 +26,8 @@ using baseexport::settle;
 
 namespace {
 
+const BaseBulkOperations* gBulkOperations = nullptr;
+
 // Units of the text buffer the bulk diagnostics read a record into.
 constexpr int32_t kBulkDiagUnits = 2048;
 // Bytes of the scratch buffer that measures a converted text.
@@ -158,8 +160,11 @@ struct LoadTexts {
         return notConnected(connHandle, kBaseApiExportTable);
     if (conn->enterApi(kBaseApiExportTable) != 0)
         return conn->leaveApi(SQL_ERROR);
-    SQLRETURN rc =
-        conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance, warningTolerance, log, logW);
+    SQLRETURN rc = gBulkOperations != nullptr
+                       ? gBulkOperations->exportTable(conn, table, tableW, file, fileW, codePage, errorTolerance,
+                                                      warningTolerance, log, logW)
+                       : conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance, warningTolerance,
+                                                 log, logW);
     return settle(rc, &connHandle->diagnostics);
 }
 
@@ -173,12 +178,20 @@ struct LoadTexts {
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
         return notConnected(connHandle, kBaseApiValidateTable);
-    SQLRETURN rc = conn->validateTableFromFile(table, tableW, description, descriptionW, messages, messagesW,
-                                               bufferLength, messageCount);
+    SQLRETURN rc = gBulkOperations != nullptr
+                       ? gBulkOperations->validateTable(conn, table, tableW, description, descriptionW, messages,
+                                                        messagesW, bufferLength, messageCount)
+                       : conn->validateTableFromFile(table, tableW, description, descriptionW, messages, messagesW,
+                                                     bufferLength, messageCount);
     return settle(rc, &connHandle->diagnostics);
 }
 
 }  // namespace
+
+void baseSetBulkOperations(const BaseBulkOperations* ops) noexcept
+{
+    gBulkOperations = ops;
+}
 
 extern "C" {
 

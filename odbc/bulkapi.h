@@ -6,6 +6,27 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdint>
+
+class BaseConnection;
+
+// The export and validation bodies live in the bulk layer above this one;
+// the driver library registers them at load time. Each runs between the
+// connection's entry and exit steps as the exported entry point leaves it:
+// the export after the entry step, making the exit step itself; the
+// validation making both. Without a registration the connection's own
+// operations answer.
+struct BaseBulkOperations {
+    int16_t (*exportTable)(BaseConnection* conn, const char* table, const uint16_t* tableW, const char* file,
+                           const uint16_t* fileW, int64_t codePage, int64_t errorTolerance, int64_t warningTolerance,
+                           const char* log, const uint16_t* logW) noexcept;
+    int16_t (*validateTable)(BaseConnection* conn, const char* table, const uint16_t* tableW, const char* description,
+                             const uint16_t* descriptionW, char* messages, uint16_t* messagesW, int32_t bufferLength,
+                             int32_t* messageCount) noexcept;
+};
+// ops must outlive every connection (a static table); null removes it.
+void baseSetBulkOperations(const BaseBulkOperations* ops) noexcept;
+
 extern "C" {
 
 SQLRETURN GetBulkDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber, SQLWCHAR* sqlstate,
