@@ -234,8 +234,6 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
             rc = 1;
             break;
         }
-        // The cut of a piece is no news: the next piece follows.
-        dropSince(before);
         if (indicator == SQL_NULL_DATA)
             break;
         const int64_t usable = kPieceBytes - 2;
@@ -249,7 +247,11 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
         std::memcpy(whole + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
         units += got / 2;
         whole[units] = 0;
-        if (s->advanceLongData(usable) == 0)
+        // The truncation warning of a piece tells the statement that more
+        // follows; it is no news to the application.
+        const bool more = s->advanceLongData(usable) != 0;
+        dropSince(before);
+        if (!more)
             break;
     }
     s->resetLongData();
@@ -373,9 +375,12 @@ int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* t
         if (s->matchName(name, tablePattern, 1) != 0) {
             const bool temporary = layout.temporary >= 0 && (cellEquals(r.cell(row, layout.temporary), "1") ||
                                                              cellEquals(r.cell(row, layout.temporary), "true"));
+            // A temporary view that belongs to a database (Spark's global
+            // ones) is described in it; a session's own by its bare name.
+            const bool inDatabase = layout.database >= 0 && r.cell(row, layout.database).length > 0;
             rc = addCell(out, name);
             if (rc == 0)
-                rc = addCell(out, temporary ? u16(u"1") : u16(u"0"));
+                rc = addCell(out, !temporary ? u16(u"0") : inDatabase ? u16(u"2") : u16(u"1"));
         }
         ramFree(name);
         if (rc != 0)
@@ -395,12 +400,10 @@ const uint16_t* cellText(const KaArray& cells, size_t i, uint16_t** owned) noexc
 // out with a warning (the server's own diagnostics when the connection
 // asks for them). *skip set then. 0, or 1 when the call must fail.
 int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted, bool temporary,
-                      MetadataResult* out, bool* skip) noexcept
+                      bool globalTemporary, MetadataResult* out, bool* skip) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     *skip = false;
-    const bool globalTemporary =
-        temporary && conn->spark21 != 0 && sameCatalogName(database, u16(u"global_temp"), 11) == 0;
     uint16_t text[kStatementUnits];
     if (hiveDescribeText(database, table, formatted, temporary, globalTemporary, true, text, kStatementUnits) >=
         kStatementUnits) {
@@ -602,14 +605,14 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
                 ramFree(db);
                 return 1;
             }
-            const bool temporary = flag[0] == u'1';
+            const bool temporary = flag[0] != u'0';
             ramFree(flag);
             const uint16_t* type = u16(u"TEMPORARY TABLE");
             uint16_t* remarks = nullptr;
             if (!temporary) {
                 MetadataResult r;
                 bool skip = false;
-                if (describeTable(this, db, name, true, false, &r, &skip) != 0) {
+                if (describeTable(this, db, name, true, false, false, &r, &skip) != 0) {
                     ramFree(name);
                     ramFree(db);
                     return 1;
@@ -781,11 +784,12 @@ int16_t HiveStatement::columnsHook() noexcept
                 ramFree(db);
                 return 1;
             }
-            const bool temporary = flag[0] == u'1';
+            const bool temporary = flag[0] != u'0';
+            const bool globalTemporary = flag[0] == u'2';
             ramFree(flag);
             MetadataResult r;
             bool skip = false;
-            if (describeTable(this, db, name, false, temporary, &r, &skip) != 0) {
+            if (describeTable(this, db, name, false, temporary, globalTemporary, &r, &skip) != 0) {
                 ramFree(name);
                 ramFree(db);
                 return 1;

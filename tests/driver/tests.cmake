@@ -227,3 +227,17 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
+
+# The catalog functions against the test server under each identity:
+# pyodbc's tables() and columns() compared with the server's fixture, and
+# isql's help and help TABLE.
+add_test(NAME driver.pyodbc_catalog
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_catalog_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_catalog PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_catalog PROPERTIES TIMEOUT 300)
+add_test(NAME driver.isql_catalog
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_catalog_test.sh ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.isql_catalog PROPERTIES TIMEOUT 300)
