@@ -4,7 +4,9 @@ and temporary view of the server's fixture, every column with its type, size,
 nullability and comment, the table-type filter, the schema and table-type
 enumerations, names with non-ASCII letters, quotes, backquotes and the pattern
 characters, and a failing SHOW statement."""
+import ctypes
 import os
+import subprocess
 import sys
 import unittest
 
@@ -195,6 +197,19 @@ class CatalogFunctions(unittest.TestCase):
                             call()
                         self.assertEqual(caught.exception.args[0], "HY000")
 
+    def test_a_connection_lost_while_a_table_is_described_fails_the_call(self):
+        # The session's fourth statement, after the SET, SHOW DATABASES and
+        # SHOW TABLES IN, is the first DESCRIBE: the server drops the link there.
+        proc, port = start_server(SOURCE, "--synthetic-rows", "10")
+        self.addCleanup(stop_server, proc)
+        with pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port, timeout=20,
+                            autocommit=True) as conn:
+            cur = conn.cursor()
+            cur.execute("SET hs2server.fault.drop=ExecuteStatement:4")
+            with self.assertRaises(pyodbc.Error) as caught:
+                cur.tables().fetchall()
+            self.assertEqual(caught.exception.args[0], "08S01")
+
     def test_use_current_schema_limits_the_listing_to_the_current_database(self):
         with self.connect("hive-3.1", "UseCurrentSchema=1;Database=sales") as conn:
             got = {r.table_schem for r in conn.cursor().tables()}
@@ -203,6 +218,78 @@ class CatalogFunctions(unittest.TestCase):
             self.assertEqual(got, {"sales"})
             schemas = {r.table_schem for r in conn.cursor().tables(catalog="", schema="%", table="")}
             self.assertIn("default", schemas)
+
+
+class RefusedDescriptions(unittest.TestCase):
+    """A server that refuses to describe one table, as it refuses a table the
+    user may not read: the listing leaves that table out with a warning, or
+    fails with the server's error when the connection asks for native errors."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = ini_folder("pyodbc_catalog_test.", "[VYspark28]\nDriver=%s\n" % LIBRARY, "")
+        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hs2_refusing_peer.py")
+        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--synthetic-rows", "10"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        cls.port = int(cls.proc.stdout.readline())
+        with cls.connect("") as conn:
+            conn.cursor().execute("CREATE TABLE sales.secret_pay (a int)")
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.proc)
+        cls.dir.cleanup()
+
+    @classmethod
+    def connect(cls, extra):
+        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (cls.port, extra),
+                              timeout=20, autocommit=True)
+
+    def test_the_refused_table_is_left_out_and_the_rest_listed(self):
+        with self.connect("") as conn:
+            self.assertEqual([r.table_name for r in conn.cursor().tables(schema="sales")], ["customers", "orders"])
+            self.assertEqual(sorted({r.table_name for r in conn.cursor().columns(schema="sales")}),
+                             ["customers", "orders"])
+
+    def test_native_errors_fail_the_call_with_the_servers_message(self):
+        with self.connect("ReturnNativeErrorsFromCatalogFunctions=1") as conn:
+            for call in (lambda c: c.tables(schema="sales"), lambda c: c.columns(schema="sales")):
+                with self.assertRaises(pyodbc.Error) as caught:
+                    call(conn.cursor()).fetchall()
+                self.assertIn("Permission denied: user may not read secret_pay", caught.exception.args[1])
+
+    def test_the_call_succeeds_with_a_warning_that_names_the_table(self):
+        # pyodbc keeps no diagnostics of a catalog call: the driver manager's
+        # own functions show the warning.
+        odbc = ctypes.CDLL("libodbc.so.2")
+        env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
+        self.assertEqual(odbc.SQLAllocHandle(1, None, ctypes.byref(env)), 0)
+        self.addCleanup(odbc.SQLFreeHandle, 1, env)
+        self.assertEqual(odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0), 0)
+        self.assertEqual(odbc.SQLAllocHandle(2, env, ctypes.byref(dbc)), 0)
+        self.addCleanup(odbc.SQLFreeHandle, 2, dbc)
+        def wide(text):
+            # SQLWCHAR is UTF-16 under unixODBC, whatever wchar_t is.
+            return ctypes.create_string_buffer(text.encode("utf-16-le") + b"\0\0")
+
+        text = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;LT=20" % self.port
+        self.assertIn(odbc.SQLDriverConnectW(dbc, None, wide(text), -3, None, 0, None, 0), (0, 1))
+        self.addCleanup(odbc.SQLDisconnect, dbc)
+        self.assertEqual(odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt)), 0)
+        for function in ("SQLTablesW", "SQLColumnsW"):
+            with self.subTest(function=function):
+                self.assertEqual(getattr(odbc, function)(stmt, None, 0, wide("sales"), -3, None, 0, None, 0), 1)
+                state = ctypes.create_string_buffer(12)
+                message = ctypes.create_string_buffer(2048)
+                native, length = ctypes.c_int(), ctypes.c_short()
+                self.assertEqual(odbc.SQLGetDiagRecW(3, stmt, 1, state, ctypes.byref(native), message, 1024,
+                                                     ctypes.byref(length)), 0)
+                self.assertEqual(state.raw[:10].decode("utf-16-le"), "01000")
+                text = message.raw[:length.value * 2].decode("utf-16-le")
+                self.assertIn("sales.secret_pay", text)
+                self.assertIn("Permission denied", text)
+                self.assertEqual(odbc.SQLFreeStmt(stmt, 0), 0)
+        odbc.SQLFreeHandle(3, stmt)
 
 
 if __name__ == "__main__":
