@@ -19,6 +19,7 @@
 #include "catalog/catalognames.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
+#include "odbc/baseenv.h"
 #include "odbc/basestmterr.h"
 #include "support/connfixture.h"
 #include "support/teststatement.h"
@@ -371,6 +372,21 @@ TEST_F(CatalogColumns, DerivedValuesFollowTheType)
     EXPECT_EQ(octets, 300);
     shortOf(15, &ind);
     EXPECT_EQ(ind, SQL_NULL_DATA);
+}
+
+TEST_F(CatalogColumns, AnOdbc2ApplicationSeesTheOldDateTimeTypeNumbers)
+{
+    conn->env->odbc2Mode = 1;
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, W(u"b"), SQL_NTS, W(u"b3"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    int16_t dataType = 0;
+    int16_t sqlDataType = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(stmt->getData(5, SQL_C_SSHORT, &dataType, sizeof dataType, &ind), SQL_SUCCESS);
+    ASSERT_EQ(stmt->getData(14, SQL_C_SSHORT, &sqlDataType, sizeof sqlDataType, &ind), SQL_SUCCESS);
+    EXPECT_EQ(dataType, SQL_TIMESTAMP);
+    EXPECT_EQ(sqlDataType, SQL_DATETIME);
+    conn->env->odbc2Mode = 0;
 }
 
 TEST_F(CatalogColumns, PatternsDropTablesAndColumnsCaseBlind)
