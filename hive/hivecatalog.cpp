@@ -559,7 +559,11 @@ void hiveParseColumnType(const char* text, size_t length, HiveColumnType* out) n
 int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
 {
     catalogListing.clear();
-    auto* h = static_cast<BaseTablesInfoW*>(catalogInfoW);
+    // The listing reads the arguments of an SQLTables holder; another
+    // function's holder is not one.
+    auto* h = catalogInfoW != nullptr && catalogInfoW->kind == kCatalogKindTables
+                  ? static_cast<BaseTablesInfoW*>(catalogInfoW)
+                  : nullptr;
     HiveConnection* conn = hiveConnection();
     if (h == nullptr || conn == nullptr) {
         basePostError(kBaseIdxGeneralError);
@@ -749,7 +753,9 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
 int16_t HiveStatement::columnsHook() noexcept
 {
     catalogListing.clear();
-    auto* h = static_cast<BaseColumnsInfoW*>(catalogInfoW);
+    auto* h = catalogInfoW != nullptr && catalogInfoW->kind == kCatalogKindColumns
+                  ? static_cast<BaseColumnsInfoW*>(catalogInfoW)
+                  : nullptr;
     HiveConnection* conn = hiveConnection();
     if (h == nullptr || conn == nullptr) {
         basePostError(kBaseIdxGeneralError);

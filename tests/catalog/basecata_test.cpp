@@ -208,6 +208,20 @@ TEST_F(CatalogFramework, TablesResultColumnsAreWideUnlessTheApplicationIsAnsi)
     }
 }
 
+TEST_F(CatalogFramework, AWorkaroundHidesTheCatalogColumn)
+{
+    stmt->rows = {{Cell::t(u"cat"), Cell::t(u"db"), Cell::t(u"t"), Cell::t(u"TABLE"), Cell::null()}};
+    for (uint64_t wa : {uint64_t{0}, uint64_t{0x2}}) {
+        SCOPED_TRACE(wa);
+        conn->workarounds = wa;
+        ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+        const std::vector<std::u16string> row = readAll(3).at(0);
+        EXPECT_EQ(row[0], wa != 0 ? u"<null>" : u"cat");
+        EXPECT_EQ(row[2], u"t");
+        ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
 TEST_F(CatalogFramework, TableTypeEnumerationListsTheDriversTypesWithoutReadingRows)
 {
     stmt->rows = {tableRow(u"db", u"t", u"TABLE")};
