@@ -242,13 +242,10 @@ int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataRes
                 break;
             for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
                 uint16_t* value = nullptr;
-                int16_t isNull = 0;
                 rc = readServerCell(s, c, &value);
-                if (rc == 0 && value == nullptr)
-                    isNull = 1;
                 // Every cell keeps its place: a NULL is a cell without text.
                 if (rc == 0)
-                    rc = addCell(&out->cells, isNull != 0 ? nullptr : value);
+                    rc = addCell(&out->cells, value);
                 ramFree(value);
             }
         }
