@@ -13,6 +13,7 @@
 #include "convert/basestring.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
+#include "odbc/basecatalog.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basedescribe.h"
@@ -101,11 +102,38 @@ int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) 
         *status = SQL_ROW_NOROW;
         return 0;
     }
+    if (stmt->executionMode == kBaseExecCatalog && stmt->catalogInfoW != nullptr) {
+        // A catalog result is held in memory: positioning is a row number.
+        int16_t where = kCatalogNoRow;
+        if (stmt->catalogInfoW->setPosition(row, &where) != 0)
+            return 1;
+        *status = where == kCatalogRowAvailable && row > 0 ? SQL_ROW_SUCCESS : SQL_ROW_NOROW;
+        return 0;
+    }
     if (stmt->positionRow(row, status, lock) != 0)
         return 1;
     if (lock && (*status == SQL_ROW_SUCCESS || *status == SQL_ROW_UPDATED))
         stmt->lastPositionedRow = row;
     return 0;
+}
+
+// WORKAROUNDS bits: the catalog column of every catalog result but the type
+// information and the special columns reads as NULL, and so does the second
+// one of the foreign keys and statistics; resp. that of statistics alone.
+constexpr uint64_t kWaCatalogNamesNull = 0x2;
+constexpr uint64_t kWaStatisticsSchemaNull = 0x10;
+
+bool catalogColumnHidden(const BaseStatement* stmt, uint16_t column) noexcept
+{
+    const uint64_t wa = stmt->connection != nullptr ? stmt->connection->workarounds : 0;
+    const int32_t kind = stmt->catalogInfoW->kind;
+    if ((wa & kWaCatalogNamesNull) != 0) {
+        if (column == 1 && kind != kCatalogKindTypeInfo && kind != kCatalogKindSpecialColumns)
+            return true;
+        if (column == 5 && (kind == kCatalogKindForeignKeys || kind == kCatalogKindStatistics))
+            return true;
+    }
+    return (wa & kWaStatisticsSchemaNull) != 0 && column == 5 && kind == kCatalogKindStatistics;
 }
 
 // The next row of a forward-only cursor; *noMore at the end of the result
@@ -122,8 +150,12 @@ int16_t fetchNextRow(BaseStatement* stmt, int64_t index, int16_t* noMore) noexce
         *noMore = 1;
         return 0;
     }
-    if (stmt->fetchRow(noMore) != 0)
+    if (stmt->executionMode == kBaseExecCatalog && stmt->catalogInfoW != nullptr) {
+        if (stmt->catalogInfoW->fetchNext(noMore) != 0)
+            return 1;
+    } else if (stmt->fetchRow(noMore) != 0) {
         return 1;
+    }
     if (*noMore != 0 && !stmt->reentryPending)
         stmt->endOfDataReached = true;
     return 0;
@@ -543,7 +575,7 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
         resetLongData();
         int16_t bad = c == 0 ? 0 : baseCheckSqlToC(c, col->conciseType, cType);
         if (bad == 0)
-            bad = c == 0 ? getBookmarkData(cType, &out, index) : getColumnData(c, cType, &out);
+            bad = c == 0 ? getBookmarkData(cType, &out, index) : getDataQuick(c, cType, &out, false, 0);
         resetLongData();
         markDiagnostics(list, d0, index + 1, c);
         if (bad != 0)
@@ -731,6 +763,13 @@ int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutStrin
     // The bookmark column is the framework's, not the driver's.
     if (column == 0)
         return getBookmarkData(cType, out, static_cast<int64_t>(rowsetPosition));
+    // A catalog result answers from its holder; the driver's hooks read the
+    // driver's own result, which a catalog function reads while it builds.
+    if (executionMode == kBaseExecCatalog && catalogInfoW != nullptr) {
+        if (catalogColumnHidden(this, column))
+            return catalogInfoW->putNull(cType, out);
+        return catalogInfoW->getData(column, cType, out);
+    }
     return getColumnData(column, cType, out);
 }
 
