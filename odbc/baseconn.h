@@ -773,6 +773,21 @@ public:
     DefaultStmtAttr defaultStmtAttrs[kBaseDefaultStmtAttrs] = {};
     size_t defaultStmtAttrCount = 0;
 
+    // ---- Connection pooling (odbc/basepool.h) -------------------------------
+    // Resets option-derived state when a pooled connection is taken again
+    // with ConnectionReset on; the driver's override also opens a new
+    // session. 0, or 1 with the diagnostics (a link failure drops the
+    // connection from its pool).
+    [[nodiscard]] virtual int16_t resetConnection() noexcept;
+    // The disconnect of a pooled connection in use: its session state goes
+    // back to the defaults and its link stays open for the pool. 0, or 1.
+    [[nodiscard]] int16_t resetForReuse() noexcept;
+    // Set while the connection belongs to a pool; its pool and slot, -1
+    // when it belongs to none.
+    int32_t pooled = 0;
+    int64_t poolIndex = -1;
+    int64_t poolSlot = -1;
+
 private:
     // Re-encrypts one holder from the old key to the new one.
     [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept;
