@@ -12,6 +12,7 @@
 #include "foundation/fast.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
+#include "foundation/kastringw.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -24,6 +25,19 @@ namespace {
 
 // The one manager; read and replaced under basePoolManagerLock().
 BaseConnPoolManager* gPoolManager = nullptr;
+
+// Shuts the pools down when the library is unloaded, or at exit before what
+// was set up before the first pooled connection (the TLS library among it)
+// is torn down: made right after that connection joined its pool.
+struct PoolShutdownAtUnload {
+    ~PoolShutdownAtUnload() { baseShutdownPoolManager(true); }
+};
+
+void armShutdownAtUnload() noexcept
+{
+    static PoolShutdownAtUnload guard;
+    (void)guard;
+}
 
 const uint16_t* W(const char16_t* text) noexcept
 {
@@ -57,6 +71,22 @@ uint32_t keyCrc(const uint16_t* key, int64_t length) noexcept
 int16_t disconnectOnce(BaseStubConnection* connHandle, BaseConnection* connection) noexcept
 {
     return baseexport::twice(&connHandle->diagnostics, [&]() noexcept { return connection->disconnect(); });
+}
+
+// Closes a connection that left its pool before an application got it,
+// attached to the connecting handle for the call; the handle's diagnostics
+// are emptied after it.
+void closeOnHandle(BaseStubConnection* connHandle, BaseConnection* connection) noexcept
+{
+    connection->pooled = 0;
+    connection->poolIndex = -1;
+    connection->poolSlot = -1;
+    connHandle->addConnection(connection);
+    connection->env = connHandle->env;
+    (void)disconnectOnce(connHandle, connection);
+    connHandle->removeConnection(connection);
+    delete connection;
+    connHandle->diagnostics.clear();
 }
 
 void clearSlot(BasePoolSlot& slot) noexcept
@@ -436,7 +466,8 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
                                             const uint16_t* keyText, int64_t keyLength) noexcept
 {
     uint32_t crc = keyCrc(keyText, keyLength);
-    KaLockGuard guard(lock);
+    lock.enter();
+    const uint64_t startGeneration = generation.load();
     BaseConnPool* pool = nullptr;
     for (size_t p = 0; p < pools.count && pool == nullptr; ++p) {
         auto* candidate = static_cast<BaseConnPool*>(pools.at(p));
@@ -445,97 +476,135 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
             *poolIndex = static_cast<int64_t>(p);
         }
     }
-    if (pool == nullptr)
+    if (pool == nullptr) {
+        lock.leave();
         return kBasePoolNotTaken;
+    }
 
+    // The lock is let go while the take sleeps or resets a connection; a
+    // shutdown meanwhile deletes the pools, and the take then connects
+    // normally.
+    auto relock = [&]() noexcept {
+        lock.enter();
+        if (generation.load() == startGeneration)
+            return true;
+        lock.leave();
+        *poolIndex = -1;
+        *slotIndex = -1;
+        return false;
+    };
     // A full pool is waited for, but never for ever: the pool's login
     // time-out, else a fixed limit, bounds the wait.
-    int64_t limit = pool->loginTimeout > 0 ? pool->loginTimeout : kBasePoolWaitLimitSeconds;
+    const int64_t limit = pool->loginTimeout > 0 ? pool->loginTimeout : kBasePoolWaitLimitSeconds;
     int64_t waitedMs = 0;
-    auto waitFor = [&](int64_t ms) noexcept {
+    auto timedOut = [&]() noexcept {
         lock.leave();
-        bosSleep(static_cast<uint16_t>(ms));
-        lock.enter();
-        waitedMs += ms;
+        connHandle->diagnostics.clear();
+        KaError* record = basePostErrorMsg(kBaseIdxTimeout, MSG_POOL_WAIT_TIMED_OUT);
+        if (record != nullptr)
+            record->addParamUnsigned(static_cast<uint64_t>(limit));
+        return int16_t{-1};
     };
-    BasePoolSlot* taken = nullptr;
+    BaseConnection* connection = nullptr;
     int64_t takenIndex = -1;
-    for (;;) {
-        while (pool->inUseCount >= pool->maxSize) {
-            if (waitedMs >= limit * 1000) {
-                connHandle->diagnostics.clear();
-                KaError* record = basePostErrorMsg(kBaseIdxTimeout, MSG_POOL_WAIT_TIMED_OUT);
-                if (record != nullptr)
-                    record->addParamUnsigned(static_cast<uint64_t>(limit));
-                return -1;
-            }
-            waitFor(kBasePoolFullPollMs);
+    while (connection == nullptr) {
+        if (pool->inUseCount >= pool->maxSize) {
+            if (waitedMs >= limit * 1000)
+                return timedOut();
+            lock.leave();
+            bosSleep(static_cast<uint16_t>(kBasePoolFullPollMs));
+            waitedMs += kBasePoolFullPollMs;
+            if (!relock())
+                return kBasePoolNotTaken;
+            continue;
         }
         // An idle connection is taken before an empty slot is reserved for
         // a new open.
         int64_t empty = -1;
-        for (int64_t s = 0; s < pool->maxSize && taken == nullptr; ++s) {
+        int64_t idle = -1;
+        for (int64_t s = 0; s < pool->maxSize && idle == -1; ++s) {
             BasePoolSlot& slot = pool->slots[s];
-            if (slot.reserved != 0 || slot.closeMarked != 0)
+            if (slot.reserved != 0 || slot.closeMarked != 0 || slot.taken != 0)
                 continue;
             if (slot.connection == nullptr) {
                 if (empty == -1)
                     empty = s;
                 continue;
             }
-            if (slot.taken != 0)
-                continue;
+            idle = s;
+        }
+        if (idle != -1) {
+            BasePoolSlot& slot = pool->slots[idle];
+            // Taken before the lock goes: no other take and no maintenance
+            // pass touches it now.
             slot.taken = 1;
-            if (pool->resetOnReuse != 0) {
-                connHandle->diagnostics.clear();
-                int16_t failed = slot.connection->resetConnection();
-                // The SQLSTATE says whether the link is gone; a server's own
-                // error number may equal the index.
-                if (baseListHasLinkFailure(&connHandle->diagnostics)) {
-                    connHandle->diagnostics.clear();
-                    slot.taken = 0;
-                    slot.closeMarked = 1;
-                    continue;
-                }
-                if (failed != 0 || connHandle->diagnostics.hasErrors()) {
-                    slot.taken = 0;
-                    slot.closeMarked = 1;
+            if (pool->resetOnReuse == 0) {
+                connection = slot.connection;
+                takenIndex = idle;
+                break;
+            }
+            BaseConnection* candidate = slot.connection;
+            lock.leave();
+            connHandle->diagnostics.clear();
+            int16_t failed = candidate->resetConnection();
+            // The SQLSTATE says whether the link is gone; a server's own
+            // error number may equal the link failure's index.
+            bool linkLost = baseListHasLinkFailure(&connHandle->diagnostics);
+            bool errors = failed != 0 || connHandle->diagnostics.hasErrors();
+            if (!relock()) {
+                // The shutdown left the taken connection to its taker; it is
+                // not the application's yet, so it is closed here.
+                closeOnHandle(connHandle, candidate);
+                return kBasePoolNotTaken;
+            }
+            if (linkLost || errors) {
+                // Dropped from use; the maintenance thread closes it.
+                pool->slots[idle].taken = 0;
+                pool->slots[idle].closeMarked = 1;
+                if (!linkLost) {
+                    lock.leave();
                     return -1;
                 }
+                connHandle->diagnostics.clear();
+                continue;
             }
-            taken = &slot;
-            takenIndex = s;
-        }
-        if (taken != nullptr)
+            connection = candidate;
+            takenIndex = idle;
             break;
+        }
         if (empty != -1) {
-            if (*slotIndex == -1 || *slotIndex >= pool->maxSize || pool->slots[*slotIndex].connection != nullptr)
+            if (*slotIndex < 0 || *slotIndex >= pool->maxSize || pool->slots[*slotIndex].connection != nullptr)
                 *slotIndex = empty;
             pool->slots[*slotIndex].reserved = 1;
+            lock.leave();
             return kBasePoolNotTaken;
         }
-        if (waitedMs >= limit * 1000) {
-            connHandle->diagnostics.clear();
-            KaError* record = basePostErrorMsg(kBaseIdxTimeout, MSG_POOL_WAIT_TIMED_OUT);
-            if (record != nullptr)
-                record->addParamUnsigned(static_cast<uint64_t>(limit));
-            return -1;
-        }
-        waitFor(kBasePoolBusyPollMs);
+        if (waitedMs >= limit * 1000)
+            return timedOut();
+        lock.leave();
+        bosSleep(static_cast<uint16_t>(kBasePoolBusyPollMs));
+        waitedMs += kBasePoolBusyPollMs;
+        if (!relock())
+            return kBasePoolNotTaken;
     }
 
-    BaseConnection* connection = taken->connection;
-    taken->lastUsed = basePoolNow();
-    (void)connHandle->setCurrentConnection(connection);
+    pool->slots[takenIndex].lastUsed = basePoolNow();
     connection->pooled = 1;
     connection->poolIndex = *poolIndex;
     connection->poolSlot = takenIndex;
     ++pool->inUseCount;
     int16_t result = 0;
-    if (pool->savedDiagnostics.hasOnlyWarnings() && connHandle->diagnostics.copyFrom(pool->savedDiagnostics) == 0)
+    bool warnings = pool->savedDiagnostics.hasOnlyWarnings();
+    if (warnings && connHandle->diagnostics.copyFrom(pool->savedDiagnostics) == 0)
         result = 1;
     KaMemoryBuffer plain;
-    if (pool->decryptKey(plain) != 0)
+    bool decrypted = pool->decryptKey(plain) == 0;
+    lock.leave();
+
+    // Attached outside the lock: the buffered attributes it gets run
+    // connection calls, which take the connection's own locks.
+    (void)connHandle->setCurrentConnection(connection);
+    if (!decrypted)
         return 1;
     int16_t stored = connHandle->storeConnectString(plain.data, static_cast<int64_t>(plain.length));
     plain.clear();
@@ -552,42 +621,74 @@ void BaseConnPoolManager::fillMinimum(BaseStubConnection* connHandle, BaseConnPo
 {
     BaseEnv* env = connHandle->env;
     BaseConnection* appConnection = connHandle->current;
-    for (int64_t s = 1; s < pool->minSize && s < pool->maxSize && env != nullptr; ++s) {
-        BaseConnection* extra = nullptr;
-        if (env->newConnection(0, &extra) != 0 || extra == nullptr)
-            return;
-        (void)connHandle->setCurrentConnection(extra);
-        int16_t rc = SQL_ERROR;
+    // What the extra connects need, read while the pool surely exists: a
+    // shutdown may delete it while they run.
+    KaMemoryBuffer uid;
+    KaMemoryBuffer pwd;
+    uid.state = KA_MEMBUF_PLAIN;
+    pwd.state = KA_MEMBUF_PLAIN;
+    KaStringW dsn;
+    int64_t minSize = 0;
+    int64_t maxSize = 0;
+    bool byDataSource = false;
+    const uint64_t startGeneration = generation.load();
+    {
+        KaLockGuard guard(lock);
+        minSize = pool->minSize;
+        maxSize = pool->maxSize;
         if (pool->keyRecord != nullptr) {
             ConnectPoolKey* record = pool->keyRecord;
-            KaMemoryBuffer uid;
-            KaMemoryBuffer pwd;
-            uid.state = KA_MEMBUF_PLAIN;
-            pwd.state = KA_MEMBUF_PLAIN;
             BaseScopedKey key(record->letters);
-            if (uid.decryptFrom(record->userId, key.get()) == 0 && pwd.decryptFrom(record->password, key.get()) == 0)
-                rc = extra->connect(record->dsn, static_cast<int16_t>(record->dsnLength), uid.data,
-                                    static_cast<int16_t>(uid.length), pwd.data, static_cast<int16_t>(pwd.length));
-            uid.clear();
-            pwd.clear();
-        } else {
-            rc = extra->driverConnect(nullptr, keyText, static_cast<int16_t>(keyLength), nullptr, 0, nullptr,
-                                      SQL_DRIVER_NOPROMPT);
+            if (uid.decryptFrom(record->userId, key.get()) != 0 || pwd.decryptFrom(record->password, key.get()) != 0 ||
+                dsn.assign(record->dsn, record->dsnLength) != 0)
+                return;
+            byDataSource = true;
         }
+    }
+    // The application's own connect diagnostics stay what it reads.
+    BaseErrorList kept(nullptr);
+    if (kept.copyFrom(connHandle->diagnostics) != 0)
+        return;
+    for (int64_t s = 1; s < minSize && s < maxSize && env != nullptr; ++s) {
+        BaseConnection* extra = nullptr;
+        if (env->newConnection(0, &extra) != 0 || extra == nullptr)
+            break;
+        (void)connHandle->setCurrentConnection(extra);
+        int16_t rc = byDataSource
+                         ? extra->connect(dsn.data, static_cast<int16_t>(dsn.len), uid.data,
+                                          static_cast<int16_t>(uid.length), pwd.data, static_cast<int16_t>(pwd.length))
+                         : extra->driverConnect(nullptr, keyText, static_cast<int16_t>(keyLength), nullptr, 0, nullptr,
+                                                SQL_DRIVER_NOPROMPT);
         connHandle->removeConnection(extra);
         connHandle->current = appConnection;
+        extra->handle = nullptr;
+        extra->env = nullptr;
         // Only a connection that connected may wait in the pool; a failed
         // one would be handed to an application as if it were open.
         if ((rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) || !extra->isConnected()) {
             delete extra;
             continue;
         }
-        extra->handle = nullptr;
-        extra->env = nullptr;
-        KaLockGuard guard(lock);
-        fillSlot(pool->slots[s], extra, poolIndex, s, 0, basePoolNow());
-        ++pool->connCount;
+        bool stored = false;
+        {
+            KaLockGuard guard(lock);
+            if (generation.load() == startGeneration && pool->slots[s].connection == nullptr &&
+                pool->slots[s].reserved == 0) {
+                fillSlot(pool->slots[s], extra, poolIndex, s, 0, basePoolNow());
+                ++pool->connCount;
+                stored = true;
+            }
+        }
+        if (!stored) {
+            closeOnHandle(connHandle, extra);
+            connHandle->current = appConnection;
+            break;
+        }
     }
+    uid.clear();
+    pwd.clear();
+    connHandle->diagnostics.clear();
+    (void)connHandle->diagnostics.copyFrom(kept);
 }
 
 int16_t BaseConnPoolManager::putConnection(BaseStubConnection* connHandle, int64_t* poolIndex, int64_t slotIndex,
@@ -677,6 +778,7 @@ int16_t BaseConnPoolManager::putConnection(BaseStubConnection* connHandle, int64
         made->inUseCount = 1;
         pool = made;
     }
+    armShutdownAtUnload();
     // The extra connections are opened outside the lock: a connect may take
     // long, and other pools stay usable meanwhile.
     if (pool->minSize > 1)

@@ -367,10 +367,6 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
         // Its connections point back at it.
         if (env->connectionCount != 0)
             return stillInUse(&env->diagnostics, MSG_HANDLE_STILL_IN_USE, "connection handles");
-        // With the last environment the pooled connections close while the
-        // catalogue and the driver's classes are still there.
-        if (baseLiveEnvironments() <= 1)
-            baseShutdownPoolManager(true);
         delete env;
         CloseStrings(nullptr, &gCatalogueUsers);
         taskReleaseIniCache();
