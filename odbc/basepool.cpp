@@ -645,6 +645,9 @@ void BaseConnPoolManager::fillMinimum(BaseStubConnection* connHandle, BaseConnPo
             byDataSource = true;
         }
     }
+    // A measured key longer than a length argument holds is passed by its
+    // terminator (a measured key always has one).
+    const int16_t driverKeyLength = keyLength <= INT16_MAX ? static_cast<int16_t>(keyLength) : int16_t{SQL_NTS};
     // The application's own connect diagnostics stay what it reads.
     BaseErrorList kept(nullptr);
     if (kept.copyFrom(connHandle->diagnostics) != 0)
@@ -654,11 +657,11 @@ void BaseConnPoolManager::fillMinimum(BaseStubConnection* connHandle, BaseConnPo
         if (env->newConnection(0, &extra) != 0 || extra == nullptr)
             break;
         (void)connHandle->setCurrentConnection(extra);
-        int16_t rc = byDataSource
-                         ? extra->connect(dsn.data, static_cast<int16_t>(dsn.len), uid.data,
-                                          static_cast<int16_t>(uid.length), pwd.data, static_cast<int16_t>(pwd.length))
-                         : extra->driverConnect(nullptr, keyText, static_cast<int16_t>(keyLength), nullptr, 0, nullptr,
-                                                SQL_DRIVER_NOPROMPT);
+        int16_t rc =
+            byDataSource
+                ? extra->connect(dsn.data, static_cast<int16_t>(dsn.len), uid.data, static_cast<int16_t>(uid.length),
+                                 pwd.data, static_cast<int16_t>(pwd.length))
+                : extra->driverConnect(nullptr, keyText, driverKeyLength, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
         connHandle->removeConnection(extra);
         connHandle->current = appConnection;
         extra->handle = nullptr;
