@@ -187,6 +187,7 @@ BaseConnection::BaseConnection(BaseEnv* owner) noexcept
 
 BaseConnection::~BaseConnection()
 {
+    emptyObjectPools();
     // Statements and descriptors cannot outlive their connection.
     while (statements.count != 0) {
         KaNode* node = statements.removeFirst();

@@ -1029,6 +1029,8 @@ int16_t BaseConnection::resetForReuse() noexcept
     while (descriptors.count != 0)
         delete descriptors.removeFirst();
     events.deleteAll();
+    if (connectionReset != 0)
+        emptyObjectPools();
     if (autocommit != SQL_AUTOCOMMIT_ON) {
         if ((connectionFlags & kBaseConnTransactionActive) != 0) {
             if (autocommitChange(SQL_COMMIT) != 0)
