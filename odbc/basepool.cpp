@@ -253,6 +253,9 @@ bool isDsnPoolingEnabled(const uint16_t* dsn, int64_t dsnLength) noexcept
 {
     constexpr size_t kSectionUnits = 256;
     constexpr int32_t kValueUnits = 16;
+    // A bad length is the connect's to report; it pools nothing.
+    if (dsnLength < 0 && dsnLength != SQL_NTS)
+        return false;
     int64_t units = unitsOf(dsn, dsnLength);
     if (dsn == nullptr || units == 0 || units >= static_cast<int64_t>(kSectionUnits))
         return false;

@@ -203,6 +203,8 @@ TEST(PoolingDecision, WithoutAPoolingValueTheDataSourceDecides)
     EXPECT_TRUE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooledX"), 6));
     EXPECT_FALSE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooledX"), SQL_NTS));
     EXPECT_FALSE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"plain"), SQL_NTS));
+    EXPECT_FALSE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooled"), -7));
+    EXPECT_FALSE(isDsnPoolingEnabled(nullptr, SQL_NTS));
     taskReleaseIniCache();
     vars.restore();
 }
