@@ -3,6 +3,7 @@
 // connection exports, transactions, buffered attributes, resource strings
 // and the data-source name.
 #include "odbc/baseconn.h"
+#include "odbc/basepool.h"
 #include "odbc/kavalueparser.h"
 
 #include <sql.h>
@@ -29,11 +30,6 @@
 namespace {
 
 const char kNotOverridden[] = " Driver failed to override getDriverResourceStr";
-
-// Values of the pool control attribute: mark every pooled connection for closing, and
-// shut the pool manager down.
-constexpr intptr_t kPoolMarkForClose = 1;
-constexpr intptr_t kPoolShutDown = 7600;
 
 // What the entry steps of the calling thread locked, innermost last, so that
 // each exit step releases exactly what its own entry took even when another
@@ -191,6 +187,7 @@ BaseConnection::BaseConnection(BaseEnv* owner) noexcept
 
 BaseConnection::~BaseConnection()
 {
+    emptyObjectPools();
     // Statements and descriptors cannot outlive their connection.
     while (statements.count != 0) {
         KaNode* node = statements.removeFirst();
@@ -770,11 +767,7 @@ int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value, int3
         return leaveApi(setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS : SQL_ERROR);
     }
     case kBaseAttrPoolControl:
-        // Without a pool manager there is no pooled connection to mark and
-        // none to shut down.
-        (void)kPoolMarkForClose;
-        (void)kPoolShutDown;
-        return leaveApi(SQL_SUCCESS);
+        return leaveApi(basePoolControl(reinterpret_cast<intptr_t>(value)) == 0 ? SQL_SUCCESS : SQL_ERROR);
     case SQL_ATTR_TRANSLATE_LIB:
     case SQL_ATTR_CURRENT_CATALOG: {
         uint16_t* copy = nullptr;

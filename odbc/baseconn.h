@@ -17,6 +17,12 @@
 #include "security/kamembuf.h"
 
 class BaseBufferedEvent;
+class KaCharConverter;
+class KaDataConverter;
+class KaDataSink;
+class KaDataSource;
+class KaMemorySink;
+class KaMemorySource;
 struct BaseInfoTable;
 class KaValueParserW;
 class BaseEnv;
@@ -783,6 +789,63 @@ public:
         uint16_t month, day, hour, minute, second, millisecond;
     };
     StoredTimestamp storedTimestamp = {};
+
+    // ---- Connection pooling (odbc/basepool.h) -------------------------------
+    // Resets option-derived state when a pooled connection is taken again
+    // with ConnectionReset on; the driver's override also opens a new
+    // session. 0, or 1 with the diagnostics (a link failure drops the
+    // connection from its pool).
+    [[nodiscard]] virtual int16_t resetConnection() noexcept;
+    // The disconnect of a pooled connection in use: its session state goes
+    // back to the defaults and its link stays open for the pool. 0, or 1.
+    [[nodiscard]] int16_t resetForReuse() noexcept;
+    // Set while the connection belongs to a pool; its pool and slot, -1
+    // when it belongs to none.
+    int32_t pooled = 0;
+    int64_t poolIndex = -1;
+    int64_t poolSlot = -1;
+
+    // ---- Object pools (odbc/baseobjpool.cpp) --------------------------------
+    // The driver's own kinds of sinks, sources and converters (kind 0 and
+    // kinds the framework does not know); the framework's default posts
+    // HY000 and gives null.
+    virtual KaDataSink* newSinkKind(int32_t kind) noexcept;
+    virtual KaDataSource* newSourceKind(int32_t kind) noexcept;
+    virtual KaDataConverter* newConverterKind(int32_t kind) noexcept;
+    // One value's sink, source or converter: the one released last of its
+    // kind, else a new one, opened; null after the diagnostic. A release
+    // keeps it for the next value (a stack of kBaseObjectPoolDepth per kind)
+    // or deletes it; it never fails.
+    KaDataSink* acquireSink(int32_t kind) noexcept;
+    void releaseSink(KaDataSink* sink, int32_t kind) noexcept;
+    KaMemorySink* acquireMemorySink(void* buffer, uint64_t size) noexcept;
+    KaDataSource* acquireSource(int32_t kind) noexcept;
+    void releaseSource(KaDataSource* source, int32_t kind) noexcept;
+    KaMemorySource* acquireMemorySource(const void* data, uint64_t size) noexcept;
+    KaDataConverter* acquireConverter(int32_t kind) noexcept;
+    // Detaches its source and sinks and releases each to its own pool,
+    // except a borrowed source and sinks their holders keep.
+    void releaseConverter(KaDataConverter* converter, int32_t kind) noexcept;
+    // Converters attached to the caller's source and sink; null (the
+    // caller's objects untouched) when attaching fails.
+    KaDataConverter* acquireBinaryConverter(KaDataSource* source, KaDataSink* sink, int32_t form,
+                                            int32_t terminate) noexcept;
+    KaCharConverter* acquireCharConverter(KaDataSource* source, KaDataSink* sink, int64_t fromCodePage,
+                                          int64_t toCodePage, int32_t terminate) noexcept;
+    // Deletes every pooled object.
+    void emptyObjectPools() noexcept;
+
+    static constexpr size_t kBaseObjectPoolDepth = 256;
+    static constexpr size_t kBaseStreamKinds = 5;
+    static constexpr size_t kBaseConverterKinds = 7;
+    KaDataSink* sinkPool[kBaseStreamKinds][kBaseObjectPoolDepth] = {};
+    KaDataSource* sourcePool[kBaseStreamKinds][kBaseObjectPoolDepth] = {};
+    KaDataConverter* converterPool[kBaseConverterKinds][kBaseObjectPoolDepth] = {};
+    uint64_t sinkCount[kBaseStreamKinds] = {};
+    uint64_t sourceCount[kBaseStreamKinds] = {};
+    uint64_t converterCount[kBaseConverterKinds] = {};
+    // Buffer of the temporary-file sinks made for the pools.
+    uint64_t tmpSinkBufferSize = 65536;
 
 private:
     // Re-encrypts one holder from the old key to the new one.

@@ -16,6 +16,7 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
 #include "odbc/baseinfo.h"
+#include "odbc/basepool.h"
 
 namespace {
 
@@ -402,6 +403,10 @@ int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t l
             ramFree(reinterpret_cast<void*>(kept));
         return leaveApi(SQL_ERROR);
     }
+    // The pool control is an action on the pools, not a setting: replayed at
+    // the handle's next connect it would shut the pools down again.
+    if (attribute == kBaseAttrPoolControl)
+        return leaveApi(SQL_SUCCESS);
     forgetConnectAttr(attribute);
     if (addBufferedEvent(kBaseEventConnectAttr, attribute, kept, keptLength, owned, this) == nullptr) {
         if (owned != 0)
@@ -607,9 +612,12 @@ int16_t BaseConnection::setConnectAttrDefault(int32_t attribute, void* value, in
         driverTextMode = number >= 0 && number <= kDriverTextModeLast ? static_cast<uint32_t>(number) : 1;
         return 0;
     case kBaseAttrPoolControl:
-        // No pool manager runs: there is no pooled connection to mark and
-        // none to shut down.
-        return 0;
+        // 0 marks this connection's own pool (when it has one) for closing.
+        if (number == 0 && pooled != 0) {
+            BaseConnPoolManager* manager = basePoolManager();
+            return manager == nullptr || manager->markPoolForClose(poolIndex) == 0 ? 0 : 1;
+        }
+        return basePoolControl(static_cast<intptr_t>(number));
     case kBaseAttrEncrypted: return 0;
     case kAttrPoolStatistics: basePostError(kIdxCannotSetNow); return 1;
     case kAttrPrivateInfo: attribute1139 = number != 0 ? 1 : 0; return 0;

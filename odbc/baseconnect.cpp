@@ -378,6 +378,11 @@ int16_t BaseConnection::closeConnection() noexcept
 {
     if (xaState == 2 && xaDelist(nullptr) != 0)
         return 1;
+    // A pooled connection keeps its link for the pool; only its session
+    // state goes back to the defaults (the pool clears the mark before it
+    // closes one for good).
+    if (pooled != 0)
+        return resetForReuse();
     (void)resetConnectState();
     int16_t rc = 0;
     if (isConnected() && closePhysical() != 0)

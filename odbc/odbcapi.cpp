@@ -20,6 +20,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/baseinfo.h"
+#include "odbc/basepool.h"
 #include "odbc/basestmt.h"
 #include "odbc/exportcall.h"
 #include "platform/bos.h"
@@ -62,6 +63,103 @@ int32_t gCatalogueUsers = 0;
     KaErrorPopList();
     return rc;
 }
+
+// The pooling steps of one connect: the key, the manager, the pool and slot
+// the take found, and the registration after a new connect. The key text
+// (it holds the password for SQLConnect) is wiped when the connect ends.
+class PoolConnect {
+public:
+    explicit PoolConnect(BaseStubConnection* handle) noexcept : handle_(handle) {}
+    ~PoolConnect()
+    {
+        if (ownsKey_)
+            freeConnectPoolKeyText(key, keyLength);
+        freeConnectPoolKey(record);
+    }
+    PoolConnect(const PoolConnect&) = delete;
+    PoolConnect& operator=(const PoolConnect&) = delete;
+
+    // The driver-connect string is the key as the application gave it.
+    void borrowKey(const uint16_t* text, int64_t length) noexcept
+    {
+        key = const_cast<uint16_t*>(text);
+        keyLength = length;
+        if (keyLength == SQL_NTS) {
+            keyLength = 0;
+            while (text[keyLength] != 0)
+                ++keyLength;
+        }
+        ownsKey_ = false;
+    }
+
+    // The manager, made on the first pooled connect; SQL_SUCCESS or
+    // SQL_ERROR (posted on the handle).
+    [[nodiscard]] SQLRETURN begin() noexcept
+    {
+        handle_->diagnostics.clear();
+        KaErrorPushList(&handle_->diagnostics);
+        int16_t rc = baseEnsurePoolManager(&manager_);
+        KaErrorPopList();
+        if (rc == 0)
+            generation_ = manager_->generation.load();
+        return rc == 0 ? SQL_SUCCESS : SQL_ERROR;
+    }
+
+    // A pooled connection onto the handle: SQL_SUCCESS, SQL_SUCCESS_WITH_INFO,
+    // SQL_ERROR, or kBasePoolNotTaken to connect normally.
+    [[nodiscard]] SQLRETURN take() noexcept
+    {
+        handle_->diagnostics.clear();
+        KaErrorPushList(&handle_->diagnostics);
+        int16_t rc = manager_->takeConnection(handle_, &poolIndex_, &slotIndex_, key, keyLength);
+        KaErrorPopList();
+        pooling_ = rc == kBasePoolNotTaken;
+        switch (rc) {
+        case 0: return SQL_SUCCESS;
+        case 1: return SQL_SUCCESS_WITH_INFO;
+        case kBasePoolNotTaken: return kBasePoolNotTaken;
+        default: return SQL_ERROR;
+        }
+    }
+
+    // After the connect: a connected connection joins the pool. True when it
+    // did.
+    bool put(SQLRETURN rc) noexcept
+    {
+        if (!pooling_ || (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO))
+            return false;
+        KaErrorPushList(&handle_->diagnostics);
+        ConnectPoolKey* given = record;
+        record = nullptr;
+        bool joined =
+            manager_->putConnection(handle_, &poolIndex_, slotIndex_, key, keyLength, given, generation_) == 0 &&
+            poolIndex_ >= 0;
+        KaErrorPopList();
+        return joined;
+    }
+
+    [[nodiscard]] int16_t copyOut(uint16_t* out, int16_t capacity, int16_t* outLength) noexcept
+    {
+        return manager_->copyOutConnectString(poolIndex_, out, capacity, outLength) < 0 ? 1 : 0;
+    }
+    void keepOut(const uint16_t* text, int64_t length) noexcept
+    {
+        manager_->keepOutConnectString(poolIndex_, text, length, generation_);
+    }
+
+    ConnectPoolKey* record = nullptr;
+    uint16_t* key = nullptr;
+    int64_t keyLength = 0;
+
+private:
+    BaseStubConnection* handle_;
+    BaseConnPoolManager* manager_ = nullptr;
+    int64_t poolIndex_ = -1;
+    int64_t slotIndex_ = -1;
+    uint64_t generation_ = 0;
+    bool pooling_ = false;
+    bool ownsKey_ = true;
+};
 
 // The environment a handle belongs to, for the ODBC 2 SQLSTATEs.
 BaseEnv* envOfList(SQLSMALLINT type, SQLHANDLE handle) noexcept
@@ -395,11 +493,26 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLeng
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
+    PoolConnect pool(connHandle);
+    if (isDsnPoolingEnabled(dsn, dsnLength)) {
+        SQLRETURN rc = pool.begin();
+        if (rc == SQL_SUCCESS) {
+            KaErrorPushList(&connHandle->diagnostics);
+            bool made = makeConnectPoolKey(dsn, dsnLength, user, userLength, password, passwordLength, &pool.record,
+                                           &pool.key, &pool.keyLength) == 0;
+            KaErrorPopList();
+            rc = made ? pool.take() : SQL_ERROR;
+        }
+        if (rc != kBasePoolNotTaken)
+            return rc;
+    }
     if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
-    return twice(&connHandle->diagnostics, [&]() noexcept {
+    SQLRETURN rc = twice(&connHandle->diagnostics, [&]() noexcept {
         return connHandle->current->connect(dsn, dsnLength, user, userLength, password, passwordLength);
     });
+    pool.put(rc);
+    return rc;
 }
 
 SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in, SQLSMALLINT inLength, SQLWCHAR* out,
@@ -408,11 +521,36 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in
     BaseStubConnection* connHandle = connOf(handle);
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
+    PoolConnect pool(connHandle);
+    int32_t pooling = 0;
+    // Only a connect without a dialog is pooled: a prompt may change what
+    // the string asks for.
+    if (completion == SQL_DRIVER_NOPROMPT && in != nullptr && (inLength >= 0 || inLength == SQL_NTS)) {
+        if (getDriverConnectPooling(in, inLength, &pooling) != 0)
+            return SQL_ERROR;
+    }
+    if (pooling != 0) {
+        pool.borrowKey(in, inLength);
+        SQLRETURN rc = pool.begin();
+        if (rc == SQL_SUCCESS)
+            rc = pool.take();
+        if (rc != kBasePoolNotTaken) {
+            if ((rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && outCapacity > 0 &&
+                pool.copyOut(out, outCapacity, outLength) != 0)
+                rc = SQL_ERROR;
+            return rc;
+        }
+    }
     if (ensurePhysical(connHandle) != SQL_SUCCESS)
         return SQL_ERROR;
-    return twice(&connHandle->diagnostics, [&]() noexcept {
+    SQLRETURN rc = twice(&connHandle->diagnostics, [&]() noexcept {
         return connHandle->current->driverConnect(window, in, inLength, out, outCapacity, outLength, completion);
     });
+    // A cut completed string is not kept: later takes would hand it out as
+    // whole.
+    if (pool.put(rc) && out != nullptr && outLength != nullptr && *outLength >= 0 && *outLength < outCapacity)
+        pool.keepOut(out, *outLength);
+    return rc;
 }
 
 SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC handle, SQLWCHAR* in, SQLSMALLINT inLength, SQLWCHAR* out,
@@ -433,17 +571,29 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
     if (connHandle == nullptr)
         return SQL_INVALID_HANDLE;
     SQLRETURN result = SQL_SUCCESS;
+    BaseConnPoolManager* manager = basePoolManager();
     // Connections other than the current one (a standby) go away; the
-    // current one stays attached for a later connect.
+    // current one stays attached for a later connect, unless it goes back
+    // to its pool.
     KaNode* node = connHandle->connections.first();
     size_t count = connHandle->connections.count;
     for (size_t i = 0; i < count && node != nullptr; ++i) {
         auto* conn = static_cast<BaseConnection*>(node);
         node = i + 1 < count ? node->next : nullptr;
+        bool current = conn == connHandle->current;
+        if (manager != nullptr && conn->pooled != 0) {
+            SQLRETURN rc = manager->giveBack(connHandle, conn);
+            if (current) {
+                result = rc;
+                if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+                    return rc;
+            }
+            continue;
+        }
         // The disconnect keeps what the application set for the handle's
         // next connect before it drops the recorded settings.
         SQLRETURN rc = twice(&connHandle->diagnostics, [&]() noexcept { return conn->disconnect(); });
-        if (conn == connHandle->current) {
+        if (current) {
             result = rc;
         } else {
             connHandle->removeConnection(conn);

@@ -323,3 +323,14 @@ gtest_discover_tests(driver_hs2_catalog_test TEST_PREFIX "driver." DISCOVERY_TIM
   PROPERTIES ENVIRONMENT
   "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   TIMEOUT 180)
+
+# The driver's own connection pooling through unixODBC and pyodbc against the
+# test server: one session for several connects, idle ones closed by the
+# maintenance thread.
+add_test(NAME driver.pyodbc_pool
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_pool_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_pool PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_pool PROPERTIES TIMEOUT 180)

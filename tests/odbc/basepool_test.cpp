@@ -1,0 +1,529 @@
+// The driver's connection pooling through the connect exports, over the fake
+// physical connection: reuse by the full key, the bounded wait of a full
+// pool, the pool's minimum, the reset of a taken connection, the maintenance
+// pass, the shutdown that leaves held connections to their handles, and
+// sixteen threads taking and returning connections.
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/kaencode.h"
+#include "kamessages.h"
+#include "odbc/baseenv.h"
+#include "odbc/basepool.h"
+#include "support/envfactory.h"
+#include "support/exportfixture.h"
+#include "support/platformtest.h"
+#include "support/testconnection.h"
+
+using katest::diagOf;
+
+namespace {
+
+// What the reset of a taken connection does (ConnectionReset on).
+enum class ResetMode { Succeed, LinkFailure, ServerErrorNumbered27 };
+
+std::atomic<ResetMode> gResetMode{ResetMode::Succeed};
+std::atomic<int> gResets{0};
+
+class ResettingConnection : public katest::TestConnection {
+public:
+    ResettingConnection(BaseEnv* env, katest::TestConnectionControl* control) noexcept
+        : katest::TestConnection(env, control)
+    {}
+
+    int16_t resetConnection() noexcept override
+    {
+        ++gResets;
+        switch (gResetMode.load()) {
+        case ResetMode::LinkFailure: basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN); return 1;
+        case ResetMode::ServerErrorNumbered27:
+            // A server error whose own number happens to equal the link
+            // failure's index: the SQLSTATE says it is no link failure.
+            basePostErrorTextW(kBaseIdxGeneralError, kBaseIdxLinkFailure,
+                               reinterpret_cast<const uint16_t*>(u"server error 27"));
+            return 1;
+        default: return 0;
+        }
+    }
+};
+
+// An environment whose connections may be made by several threads at once.
+class PoolTestEnv : public BaseEnv {
+public:
+    explicit PoolTestEnv(katest::TestConnectionControl* control) noexcept : BaseEnv(15), control_(control) {}
+
+    int16_t newConnection(int32_t, BaseConnection** out) noexcept override
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        *out = nullptr;
+        auto* conn = new ResettingConnection(this, control_);
+        if (conn == nullptr)
+            return -1;
+        conn->threadModel = control_->threadModel;
+        ++control_->made;
+        *out = conn;
+        return 0;
+    }
+
+private:
+    katest::TestConnectionControl* control_;
+    std::mutex mutex_;
+};
+
+katest::TestConnectionControl gControl;
+
+BaseEnv* makePoolEnv() noexcept
+{
+    return new PoolTestEnv(&gControl);
+}
+
+// Connects serialise on the driver's lock, so that the fake's record of
+// opens is touched by one thread at a time.
+class Pooling : public katest::ExportHandles {
+protected:
+    void SetUp() override
+    {
+        gControl.connectFailures = 0;
+        gControl.connects = 0;
+        gControl.made = 0;
+        gControl.script.clear();
+        gControl.scriptNext = 0;
+        gControl.opens.clear();
+        gControl.threadModel = kBaseThreadPerDriver;
+        gResetMode = ResetMode::Succeed;
+        gResets = 0;
+        ExportHandles::SetUp();
+    }
+
+    void TearDown() override
+    {
+        for (SQLHANDLE extra : extras_) {
+            SQLDisconnect(extra);
+            EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, extra), SQL_SUCCESS);
+        }
+        ExportHandles::TearDown();
+        // Each test starts without pools, as a newly loaded driver does.
+        baseShutdownPoolManager(true);
+    }
+
+    SQLHANDLE newHandle()
+    {
+        SQLHANDLE made = nullptr;
+        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &made), SQL_SUCCESS);
+        extras_.push_back(made);
+        return made;
+    }
+
+    static SQLRETURN connect(SQLHANDLE handle, std::u16string in)
+    {
+        SQLSMALLINT outLength = 0;
+        return SQLDriverConnectW(handle, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+    }
+
+    static BaseConnection* currentOf(SQLHANDLE handle) { return static_cast<BaseStubConnection*>(handle)->current; }
+
+    static BaseConnPool* poolOf(BaseConnection* conn)
+    {
+        BaseConnPoolManager* manager = basePoolManager();
+        return manager != nullptr && conn != nullptr ? manager->poolAt(conn->poolIndex) : nullptr;
+    }
+
+    katest::EnvFactoryScope factory{makePoolEnv};
+
+private:
+    std::vector<SQLHANDLE> extras_;
+};
+
+}  // namespace
+
+TEST(PoolingDecision, TheConnectionStringsPoolingValueDecidesAndBeginsWithOne)
+{
+    struct Case {
+        const char16_t* text;
+        int32_t pooling;
+    } cases[] = {
+        {u"DSN=x;POOL=1", 1},
+        {u"Pooling=1;DSN=x", 1},
+        {u"pooling = 1 ;UID=u", 1},
+        {u"POOL={1}", 1},
+        {u"POOL=0", 0},
+        {u"POOL=yes", 0},  // read as the connection's options read it
+        {u"POOL=", 0},
+        {u"POOL", 0},
+        {u"UID={a;POOL=1};PWD=p", 0},  // inside a braced value it is no keyword
+        {u"POOLED=1", 0},              // neither name
+        {u"POOL=0;Pooling=1", 0},      // the first one ends the scan
+        {u"", 0},
+    };
+    for (const Case& c : cases) {
+        int32_t pooling = -1;
+        std::u16string text = c.text;
+        ASSERT_EQ(getDriverConnectPooling(reinterpret_cast<const uint16_t*>(text.c_str()), SQL_NTS, &pooling), 0);
+        EXPECT_EQ(pooling, c.pooling) << katest::narrow(text);
+    }
+}
+
+TEST(PoolingDecision, WithoutAPoolingValueTheDataSourceDecides)
+{
+    katest::EnvScope vars;
+    katest::TempDir dir{"ka-pool"};
+    std::string ini = dir.path() + "/odbc.ini";
+    {
+        std::ofstream(ini) << "[pooled]\nPooling=1\n[plain]\nPooling=0\n[yes]\nPooling=yes\n";
+    }
+    vars.set("ODBCINI", ini);
+    taskReleaseIniCache();
+    struct Case {
+        const char16_t* text;
+        int32_t pooling;
+    } cases[] = {
+        {u"DSN=pooled", 1},  {u"DSN=plain", 0},         {u"DSN=yes", 0},
+        {u"DSN=missing", 0}, {u"DSN=pooled;POOL=0", 0}, {u"DSN=plain;DSN=pooled", 1},
+        {u"DSN=", 0},
+    };
+    for (const Case& c : cases) {
+        int32_t pooling = -1;
+        std::u16string text = c.text;
+        ASSERT_EQ(getDriverConnectPooling(reinterpret_cast<const uint16_t*>(text.c_str()), SQL_NTS, &pooling), 0);
+        EXPECT_EQ(pooling, c.pooling) << katest::narrow(text);
+    }
+    EXPECT_TRUE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooled"), SQL_NTS));
+    // The length given is the name's.
+    EXPECT_TRUE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooledX"), 6));
+    EXPECT_FALSE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooledX"), SQL_NTS));
+    EXPECT_FALSE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"plain"), SQL_NTS));
+    EXPECT_FALSE(isDsnPoolingEnabled(reinterpret_cast<const uint16_t*>(u"pooled"), -7));
+    EXPECT_FALSE(isDsnPoolingEnabled(nullptr, SQL_NTS));
+    taskReleaseIniCache();
+    vars.restore();
+}
+
+TEST(PoolingDecision, TheConnectKeyHoldsTheThreeTextsAndWipesThemOnRequest)
+{
+    ConnectPoolKey* record = nullptr;
+    uint16_t* key = nullptr;
+    int64_t length = 0;
+    ASSERT_EQ(makeConnectPoolKey(reinterpret_cast<const uint16_t*>(u"dsnXX"), 3,
+                                 reinterpret_cast<const uint16_t*>(u"me"), SQL_NTS,
+                                 reinterpret_cast<const uint16_t*>(u"secret"), SQL_NTS, &record, &key, &length),
+              0);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(key), static_cast<size_t>(length)),
+              u"DSN=dsn;UID=me;PWD=secret");
+    EXPECT_EQ(record->dsnLength, 3);
+    // The password is kept encrypted in the record, not as text.
+    EXPECT_NE(record->password.length, 0u);
+    EXPECT_EQ(record->password.state, KA_MEMBUF_ENCRYPTED);
+    freeConnectPoolKeyText(key, length);
+    freeConnectPoolKey(record);
+    EXPECT_EQ(
+        makeConnectPoolKey(reinterpret_cast<const uint16_t*>(u"d"), -7, nullptr, 0, nullptr, 0, &record, &key, &length),
+        1);
+    EXPECT_EQ(record, nullptr);
+}
+
+TEST_F(Pooling, SeveralLogicalConnectsShareOnePhysicalOpen)
+{
+    BaseConnection* first = nullptr;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+        BaseConnection* conn = currentOf(dbc);
+        ASSERT_NE(conn, nullptr);
+        EXPECT_TRUE(conn->isConnected());
+        EXPECT_EQ(conn->pooled, 1);
+        if (first == nullptr)
+            first = conn;
+        EXPECT_EQ(conn, first);
+        ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+        // Back in the pool: the handle no longer holds it, the link stays.
+        EXPECT_EQ(currentOf(dbc), nullptr);
+        EXPECT_TRUE(first->isConnected());
+    }
+    EXPECT_EQ(gControl.connects, 1);
+    // Without pooling every connect opens.
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p"), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 2);
+}
+
+TEST_F(Pooling, WhatTheApplicationSetDoesNotReachTheNextTaker)
+{
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    SQLHANDLE other = newHandle();
+    ASSERT_EQ(connect(other, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 1);
+    SQLUINTEGER autocommit = 0;
+    ASSERT_EQ(SQLGetConnectAttrW(other, SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(autocommit, SQLUINTEGER{SQL_AUTOCOMMIT_ON});
+}
+
+TEST_F(Pooling, DifferentKeysUseDifferentPoolsEvenWhenTheirChecksumsAgree)
+{
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=one;POOL=1"), SQL_SUCCESS);
+    BaseConnection* firstConn = currentOf(dbc);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+
+    // Another password: another pool.
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=two;POOL=1"), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 2);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+
+    // A third key whose checksum the first pool is made to carry, as a
+    // collision would: the key text still decides, so no session of the
+    // first pool is handed out.
+    std::u16string third = u"DSN=test;UID=u;PWD=three;POOL=1";
+    uint32_t crc = crc32Update(0xFFFFFFFFu, third.data(), static_cast<uint32_t>(third.size() * 2)) ^ 0xFFFFFFFFu;
+    BaseConnPool* pool = poolOf(firstConn);
+    ASSERT_NE(pool, nullptr);
+    pool->keyCrc = crc;
+    ASSERT_EQ(connect(dbc, third), SQL_SUCCESS);
+    EXPECT_NE(currentOf(dbc), firstConn);
+    EXPECT_EQ(gControl.connects, 3);
+}
+
+TEST_F(Pooling, SqlConnectPoolsByDataSourceUserAndPassword)
+{
+    katest::EnvScope vars;
+    katest::TempDir dir{"ka-pool"};
+    std::string ini = dir.path() + "/odbc.ini";
+    {
+        std::ofstream(ini) << "[pooled]\nPooling=1\nHostName=h\nPortNumber=1\n";
+    }
+    vars.set("ODBCINI", ini);
+    taskReleaseIniCache();
+    auto sqlConnect = [&](const char16_t* pwd) {
+        std::u16string dsn = u"pooled";
+        std::u16string user = u"me";
+        std::u16string password = pwd;
+        return SQLConnectW(dbc, katest::W(dsn), SQL_NTS, katest::W(user), SQL_NTS, katest::W(password), SQL_NTS);
+    };
+    ASSERT_EQ(sqlConnect(u"a"), SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    ASSERT_EQ(sqlConnect(u"a"), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 1);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    ASSERT_EQ(sqlConnect(u"b"), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 2);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    taskReleaseIniCache();
+    vars.restore();
+}
+
+TEST_F(Pooling, AFullPoolIsWaitedForOnlyUntilTheLoginTimeOut)
+{
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0), SQL_SUCCESS);
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=1"), SQL_SUCCESS);
+    SQLHANDLE second = newHandle();
+    EXPECT_EQ(connect(second, u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=1"), SQL_ERROR);
+    katest::Diag diag = diagOf(SQL_HANDLE_DBC, second);
+    EXPECT_EQ(diag.state, "HYT00");
+    EXPECT_NE(diag.text.find("within 1 seconds"), std::string::npos) << diag.text;
+    EXPECT_EQ(currentOf(second), nullptr);
+    // Once given back, the one connection serves the second handle.
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    ASSERT_EQ(connect(second, u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=1"), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 1);
+}
+
+TEST_F(Pooling, ThePoolsMinimumHoldsOnlyConnectionsThatConnected)
+{
+    // The first open is the application's; of the two extra ones the first
+    // fails.
+    gControl.script = {{}, {kBaseIdxUnableToConnect}, {}};
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1;MinPoolSize=3"), SQL_SUCCESS);
+    BaseConnPool* pool = poolOf(currentOf(dbc));
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(pool->connCount, 2);
+    for (int64_t s = 0; s < pool->maxSize; ++s) {
+        if (pool->slots[s].connection != nullptr) {
+            EXPECT_TRUE(pool->slots[s].connection->isConnected()) << "slot " << s;
+        }
+    }
+    // A second handle takes the idle extra one without an open.
+    SQLHANDLE second = newHandle();
+    ASSERT_EQ(connect(second, u"DSN=test;UID=u;PWD=p;POOL=1;MinPoolSize=3"), SQL_SUCCESS);
+    EXPECT_TRUE(currentOf(second)->isConnected());
+    EXPECT_EQ(gControl.connects, 2);
+}
+
+TEST_F(Pooling, AResetThatLosesTheLinkDropsTheConnectionAndTheTakeGoesOn)
+{
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;ConnectionReset=1";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    BaseConnection* old = currentOf(dbc);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    gResetMode = ResetMode::LinkFailure;
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    EXPECT_EQ(gResets, 1);
+    // A new open in another slot; the broken one is marked for closing.
+    EXPECT_EQ(gControl.connects, 2);
+    BaseConnPool* pool = poolOf(currentOf(dbc));
+    ASSERT_NE(pool, nullptr);
+    ASSERT_EQ(old->poolIndex, currentOf(dbc)->poolIndex);
+    EXPECT_EQ(pool->slots[old->poolSlot].closeMarked, 1);
+}
+
+TEST_F(Pooling, AResetFailingWithAServerErrorNumberedLikeTheLinkFailureFailsTheTake)
+{
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;CR=1";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    gResetMode = ResetMode::ServerErrorNumbered27;
+    EXPECT_EQ(connect(dbc, in), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "HY000");
+    EXPECT_EQ(gControl.connects, 1);
+}
+
+TEST_F(Pooling, ATakenDriverConnectReturnsThePoolsCompletedString)
+{
+    std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1";
+    SQLWCHAR out[256];
+    SQLSMALLINT outLength = 0;
+    ASSERT_EQ(SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, out, 256, &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS);
+    std::u16string first(reinterpret_cast<const char16_t*>(out), static_cast<size_t>(outLength));
+    ASSERT_FALSE(first.empty());
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    SQLWCHAR again[256];
+    std::fill(std::begin(again), std::end(again), SQLWCHAR{0xAAAA});
+    outLength = 0;
+    ASSERT_EQ(SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, again, 256, &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 1);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(again)), first);
+    EXPECT_EQ(outLength, static_cast<SQLSMALLINT>(first.size()));
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    // A short buffer gets the string cut and terminated.
+    SQLWCHAR small[6];
+    std::fill(std::begin(small), std::end(small), SQLWCHAR{0xAAAA});
+    ASSERT_EQ(SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, small, 5, &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(small)), first.substr(0, 4));
+    EXPECT_EQ(small[5], SQLWCHAR{0xAAAA});
+}
+
+TEST_F(Pooling, TheMaintenancePassClosesIdleAndMarkedConnectionsOnly)
+{
+    struct Case {
+        const char16_t* in;
+        int64_t idleSeconds;
+        bool mark;
+        bool closed;
+    } cases[] = {
+        {u"DSN=test;UID=u;PWD=p;POOL=1;LoadBalanceTimeout=2", 5, false, true},
+        {u"DSN=test;UID=u;PWD=p;POOL=1;LoadBalanceTimeout=2", 1, false, false},
+        {u"DSN=test;UID=u;PWD=p;POOL=1;LoadBalanceTimeout=0", 1000, false, false},
+        // The minimum stays open however long it idles.
+        {u"DSN=test;UID=u;PWD=p;POOL=1;LoadBalanceTimeout=2;MinPoolSize=1", 5, false, false},
+        {u"DSN=test;UID=u;PWD=p;POOL=1;LoadBalanceTimeout=0", 0, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(c.in));
+        int before = gControl.connects;
+        ASSERT_EQ(connect(dbc, c.in), SQL_SUCCESS);
+        BaseConnection* conn = currentOf(dbc);
+        BaseConnPool* pool = poolOf(conn);
+        ASSERT_NE(pool, nullptr);
+        if (c.mark) {
+            ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(0), 0), SQL_SUCCESS);
+        }
+        int64_t slot = conn->poolSlot;
+        ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+        if (c.mark) {
+            // A marked connection given back is closed at once.
+            EXPECT_EQ(pool->slots[slot].connection, nullptr);
+        } else {
+            EXPECT_EQ(pool->slots[slot].connection, conn);
+            BaseConnPoolManager* manager = basePoolManager();
+            {
+                // The pass runs under the process-wide lock, as the
+                // maintenance thread runs it.
+                KaLockGuard guard(basePoolManagerLock());
+                manager->reap(pool->slots[slot].lastUsed + c.idleSeconds);
+            }
+            EXPECT_EQ(pool->slots[slot].connection == nullptr, c.closed);
+        }
+        EXPECT_EQ(pool->connCount, c.closed ? 0 : 1);
+        // The next connect opens anew only when the connection was closed.
+        ASSERT_EQ(connect(dbc, c.in), SQL_SUCCESS);
+        EXPECT_EQ(gControl.connects, before + (c.closed ? 2 : 1));
+        ASSERT_EQ(
+            SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
+            SQL_SUCCESS);
+        ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    }
+}
+
+TEST_F(Pooling, ShutdownClosesIdleConnectionsAndLeavesHeldOnesToTheirHandles)
+{
+    SQLHANDLE idle = newHandle();
+    ASSERT_EQ(connect(idle, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(idle), SQL_SUCCESS);
+    BaseConnection* held = currentOf(dbc);
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(basePoolManager(), nullptr);
+    // The held connection is the application's still, and works.
+    ASSERT_EQ(currentOf(dbc), held);
+    EXPECT_TRUE(held->isConnected());
+    EXPECT_EQ(held->pooled, 0);
+    SQLWCHAR name[64];
+    EXPECT_EQ(SQLGetInfoW(dbc, SQL_DATA_SOURCE_NAME, name, sizeof name, nullptr), SQL_SUCCESS);
+    // Its disconnect closes it as an unpooled one.
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_FALSE(held->isConnected());
+    // A new pooled connect makes a new manager.
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    EXPECT_NE(basePoolManager(), nullptr);
+}
+
+TEST_F(Pooling, SixteenThreadsTakeAndReturnConnections)
+{
+    constexpr int kThreads = 16;
+    constexpr int kRounds = 12;
+    std::vector<SQLHANDLE> handles;
+    for (int t = 0; t < kThreads; ++t)
+        handles.push_back(newHandle());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t]() {
+            for (int r = 0; r < kRounds; ++r) {
+                SQLRETURN rc = connect(handles[t], u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=16");
+                if (rc != SQL_SUCCESS) {
+                    ++failures;
+                    continue;
+                }
+                BaseConnection* conn = currentOf(handles[t]);
+                if (conn == nullptr || !conn->isConnected())
+                    ++failures;
+                if (SQLDisconnect(handles[t]) != SQL_SUCCESS)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_GE(gControl.connects, 1);
+    EXPECT_LE(gControl.connects, 16);
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=16"), SQL_SUCCESS);
+    BaseConnPool* pool = poolOf(currentOf(dbc));
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(pool->inUseCount, 1);
+    EXPECT_EQ(pool->connCount, gControl.connects);
+}
