@@ -299,6 +299,10 @@ target_include_directories(driver_hs2_bulk_test PRIVATE ${CMAKE_SOURCE_DIR}/test
 target_link_libraries(driver_hs2_bulk_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY} ${CMAKE_DL_LIBS})
 add_dependencies(driver_hs2_bulk_test VYspark28)
 gtest_discover_tests(driver_hs2_bulk_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 180)
+
 # The catalog functions against the test server under each identity:
 # pyodbc's tables() and columns() compared with the server's fixture, and
 # isql's help and help TABLE.
