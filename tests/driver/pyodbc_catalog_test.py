@@ -191,7 +191,9 @@ class CatalogFunctions(unittest.TestCase):
             with self.subTest(identity=identity):
                 with self.connect(identity) as conn:
                     cur = conn.cursor()
-                    cur.execute("SET hs2server.fault.error-state=listing refused")
+                    # The fault ends the SET's own operation too.
+                    with self.assertRaises(pyodbc.Error):
+                        cur.execute("SET hs2server.fault.error-state=listing refused")
                     for call in (lambda: cur.tables().fetchall(), lambda: cur.columns().fetchall()):
                         with self.assertRaises(pyodbc.Error) as caught:
                             call()
