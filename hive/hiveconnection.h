@@ -144,6 +144,11 @@ public:
     const uint16_t* hostKeywordAlt() noexcept override;
     // Reads the Hive options after the framework's; 0, or 1.
     [[nodiscard]] int16_t readDriverOptions(KaValueParserW* parser, void* window) noexcept override;
+    // Trailing semicolons go and the rewriter runs as the options say.
+    [[nodiscard]] int16_t preprocessSql(BaseSqlStringW* text) noexcept override;
+    // Escapes in HiveQL's form.
+    [[nodiscard]] int16_t translateEscapes(BaseSqlStringW* text, int32_t forNativeSql, uint32_t* markers,
+                                           int32_t* flags) noexcept override;
     // Socket, login, session, database, server probe and type table; 0,
     // or 1 with 08001 or HYT00 posted.
     [[nodiscard]] int16_t openPhysical() noexcept override;

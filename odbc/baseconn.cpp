@@ -26,6 +26,8 @@
 #include "platform/bos.h"
 #include "platform/bosname.h"
 #include "platform/kaini.h"
+#include "sql/basesql.h"
+#include "sql/escape.h"
 
 namespace {
 
@@ -338,6 +340,23 @@ int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t
                                   int32_t* outLength) noexcept
 {
     return baseNativeSqlW(*this, in, inLength, out, outCapacity, outLength);
+}
+
+int16_t BaseConnection::preprocessSql(BaseSqlStringW*) noexcept
+{
+    return 0;
+}
+
+int16_t BaseConnection::translateEscapes(BaseSqlStringW* text, int32_t forNativeSql, uint32_t* markers,
+                                         int32_t* flags) noexcept
+{
+    KaEscapeHost host;
+    int32_t returnParameter = 0;
+    int32_t callKind = 0;
+    if (::translateEscapes(host, *text, forNativeSql, markers, &returnParameter, &callKind) != 0)
+        return 1;
+    *flags = returnParameter != 0 ? 1 : 0;
+    return 0;
 }
 
 int16_t BaseConnection::endTran(int16_t completionType) noexcept

@@ -17,6 +17,7 @@
 #include "security/kamembuf.h"
 
 class BaseBufferedEvent;
+class BaseSqlStringW;
 class KaCharConverter;
 class KaDataConverter;
 class KaDataSink;
@@ -277,6 +278,15 @@ public:
                                           int16_t* stringLength) noexcept;
     [[nodiscard]] virtual int16_t nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out, int32_t outCapacity,
                                             int32_t* outLength) noexcept;
+    // The driver's preparation of a statement text before its escapes are
+    // translated (this form leaves it as it is); 0, or 1 with a diagnostic.
+    [[nodiscard]] virtual int16_t preprocessSql(BaseSqlStringW* text) noexcept;
+    // The text's escape clauses in the server's form: the parameter markers
+    // seen, bit 0 of *flags for a call escape with a return value. This form
+    // knows only the framework's own clauses and refuses every other.
+    // 0, or 1 with a diagnostic.
+    [[nodiscard]] virtual int16_t translateEscapes(BaseSqlStringW* text, int32_t forNativeSql, uint32_t* markers,
+                                                   int32_t* flags) noexcept;
     [[nodiscard]] virtual int16_t setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // SQLEndTran on this connection.
     [[nodiscard]] virtual int16_t endTran(int16_t completionType) noexcept;

@@ -38,6 +38,23 @@ int64_t measure(const uint16_t* text, int64_t length) noexcept
 
 int16_t BaseStatement::prepareInternal(BaseSqlStringW* text) noexcept
 {
+    // The driver's own rewriting, then the escape clauses in the server's
+    // form, unless the application or the bulk loader switched scanning off.
+    if (connection != nullptr && connection->preprocessSql(text) != 0) {
+        (void)resetStatement();
+        return 1;
+    }
+    escapeResult = 0;
+    returnValueParam = false;
+    if (connection != nullptr && (attributeValues[kBaseAttrFlags] & kBaseStmtFlagNoScan) == 0) {
+        uint32_t seen = 0;
+        int32_t flags = 0;
+        if (connection->translateEscapes(text, 0, &seen, &flags) != 0) {
+            (void)resetStatement();
+            return 1;
+        }
+        returnValueParam = (flags & 1) != 0;
+    }
     if (savedSqlText == nullptr) {
         const auto n = static_cast<size_t>(text->len);
         savedSqlText = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
@@ -50,18 +67,18 @@ int16_t BaseStatement::prepareInternal(BaseSqlStringW* text) noexcept
         savedSqlText[n] = 0;
         savedSqlLength = static_cast<int64_t>(n);
     }
-    escapeResult = 0;
     const uint32_t kind = text->getStatementKind();
     if (text->scanClauses(kSqlRecordMarkers, nullptr) != 0) {
         (void)resetStatement();
         return 1;
     }
-    if (text->markerCount() > INT16_MAX) {
+    if (text->markerCount() + (returnValueParam ? 1 : 0) > INT16_MAX) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_TOO_MANY_PARAMETER_MARKERS);
         (void)resetStatement();
         return 1;
     }
-    markerCount = static_cast<uint16_t>(text->markerCount());
+    // A call escape's return value is a parameter without a marker.
+    markerCount = static_cast<uint16_t>(text->markerCount() + (returnValueParam ? 1 : 0));
     statementKind = static_cast<int32_t>(kind);
     objectKind = static_cast<int32_t>(text->objectKind);
     refersToCursor = text->currentOfLength != 0 ? 1 : 0;

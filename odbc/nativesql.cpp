@@ -10,7 +10,6 @@
 #include "convert/basestring.h"
 #include "sql/basesql.h"
 #include "sql/hiveescape.h"
-#include "sql/hiverewrite.h"
 #include "sql/sqlpost.h"
 
 namespace {
@@ -50,15 +49,10 @@ int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t i
     // SQL text processing files its refusals by framework error index.
     sqlSetErrorPoster(basePostErrorMsg);
     BaseSqlStringW text(in, inLength);
-    // The rewriter runs with the options' defaults: EnableSqlParser on,
-    // column qualifiers kept, aliases quoted, bracketed names read.
-    if (hivePreprocessSql(text, HiveRewriteOptions{}) != 0)
-        return connection.leaveApi(SQL_ERROR);
-    HiveEscapeTranslator hive;
+    // The text goes the way a prepared statement's goes.
     uint32_t markers = 0;
-    int32_t returnParameter = 0;
-    int32_t callKind = 0;
-    if (translateEscapes(hive, text, 1, &markers, &returnParameter, &callKind) != 0)
+    int32_t flags = 0;
+    if (connection.preprocessSql(&text) != 0 || connection.translateEscapes(&text, 1, &markers, &flags) != 0)
         return connection.leaveApi(SQL_ERROR);
     return connection.leaveApi(answer(text, out, outCapacity, outLength));
 }

@@ -1,6 +1,7 @@
-// An outer-join escape through unixODBC against the bundled HiveServer2 test
-// server: SQLNativeSql gives the HiveQL text (the ANSI join the server reads),
-// and that text returns the rows of the join, NULLs where no order exists.
+// Escape clauses through unixODBC against the bundled HiveServer2 test server:
+// SQLNativeSql gives the HiveQL text (the ANSI join the server reads), and
+// both that text and the application's own, executed directly, return the
+// rows of the join, NULLs where no order exists.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -47,19 +48,12 @@ protected:
                              ";UID=u;PWD=p;LT=20;Database=shop");
     }
 
-    // The driver's text for the application's, then the rows it returns, one
-    // "id:name:qty" each ("-" for NULL).
-    std::vector<std::string> rowsOf(const std::string& odbcText)
+    // The rows a text returns, one "id:name:qty" each ("-" for NULL).
+    std::vector<std::string> run(const SQLCHAR* text)
     {
-        SQLCHAR native[1024] = {};
-        SQLINTEGER nativeLength = 0;
         std::vector<std::string> rows;
-        EXPECT_EQ(SQL_SUCCESS, SQLNativeSql(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbcText.c_str())),
-                                            SQL_NTS, native, sizeof native, &nativeLength))
-            << diagText(SQL_HANDLE_DBC, dbc);
-        EXPECT_EQ(std::string::npos, std::string(reinterpret_cast<char*>(native)).find('{'));
-        if (SQLExecDirect(stmt, native, SQL_NTS) != SQL_SUCCESS) {
-            ADD_FAILURE() << reinterpret_cast<char*>(native) << ": " << diagText(SQL_HANDLE_STMT, stmt);
+        if (SQLExecDirect(stmt, const_cast<SQLCHAR*>(text), SQL_NTS) != SQL_SUCCESS) {
+            ADD_FAILURE() << reinterpret_cast<const char*>(text) << ": " << diagText(SQL_HANDLE_STMT, stmt);
             return rows;
         }
         while (SQLFetch(stmt) == SQL_SUCCESS) {
@@ -73,6 +67,21 @@ protected:
             rows.push_back(row);
         }
         SQLCloseCursor(stmt);
+        return rows;
+    }
+
+    // The driver's text for the application's runs, and so does the
+    // application's own text: both return the same rows.
+    std::vector<std::string> rowsOf(const std::string& odbcText)
+    {
+        SQLCHAR native[1024] = {};
+        SQLINTEGER nativeLength = 0;
+        EXPECT_EQ(SQL_SUCCESS, SQLNativeSql(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbcText.c_str())),
+                                            SQL_NTS, native, sizeof native, &nativeLength))
+            << diagText(SQL_HANDLE_DBC, dbc);
+        EXPECT_EQ(std::string::npos, std::string(reinterpret_cast<char*>(native)).find('{'));
+        std::vector<std::string> rows = run(native);
+        EXPECT_EQ(rows, run(reinterpret_cast<const SQLCHAR*>(odbcText.c_str()))) << odbcText;
         return rows;
     }
 
@@ -95,6 +104,23 @@ TEST_F(Hs2OuterJoin, TheConditionWithOrStaysTheJoins)
                      "{oj customers c LEFT OUTER JOIN orders o ON c.id = o.cid AND (o.qty > 5 OR o.qty < 3)} "
                      "WHERE c.id <> 2 ORDER BY c.id"),
               (std::vector<std::string>{"1:Ada:7", "3:Cy:2"}));
+}
+
+// Scalar functions and date literals are translated when a statement runs,
+// not only by SQLNativeSql.
+TEST_F(Hs2OuterJoin, OtherEscapesRunAsExecuted)
+{
+    EXPECT_EQ(rowsOf("SELECT c.id, {fn UCASE(c.name)}, {fn CONCAT('q', 'x')} FROM customers c WHERE c.id = 1"),
+              (std::vector<std::string>{"1:ADA:qx"}));
+    EXPECT_EQ(rowsOf("SELECT c.id, c.name, {d '2020-01-31'} FROM customers c WHERE c.id = 2"),
+              (std::vector<std::string>{"2:Bo:2020-01-31"}));
+}
+
+// SQL_ATTR_NOSCAN sends the text as written: the server refuses the brace.
+TEST_F(Hs2OuterJoin, NoScanSendsEscapesAsWritten)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_NOSCAN, reinterpret_cast<SQLPOINTER>(SQL_NOSCAN_ON), 0));
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, (SQLCHAR*)"SELECT {fn UCASE(name)} FROM customers", SQL_NTS));
 }
 
 }  // namespace

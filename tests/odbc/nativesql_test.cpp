@@ -13,7 +13,19 @@ namespace {
 
 using katest::diagOf;
 using katest::W;
-using NativeSql = katest::ExportFixture;
+
+// A Hive connection with the rewriter's options at their defaults, as
+// reading the options leaves them.
+class NativeSql : public katest::ExportFixture {
+protected:
+    void attachOpen()
+    {
+        HiveConnection* conn = katest::ExportFixture::attachOpen();
+        conn->enableSqlParser = 1;
+        conn->quoteAliases = 1;
+        conn->parseDelimitedIds = 1;
+    }
+};
 
 std::u16string answerOf(const SQLWCHAR* out, SQLINTEGER length)
 {
