@@ -19,6 +19,12 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     // Plain and SSL: the server speaks no other encryption.
     allowedEncryptionMethods = 1u << 1;
     driverInfoTable = &kHiveInfoTable;
+    // Every parameter is a literal in the text: nothing comes back, and
+    // long values are taken whole.
+    outputParamsSupported = false;
+    returnValueSupported = false;
+    streamsLongData = false;
+    truncationIsError = true;
 }
 
 HiveConnection::~HiveConnection()

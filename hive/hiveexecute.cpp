@@ -91,9 +91,14 @@ int16_t HiveStatement::executeHook() noexcept
     size_t units = 0;
     if (finishParamText(&text, &units) != 0)
         return 1;
-    if (text != nullptr)
-        return executeText(text, units);
-    return executeText(sqlText, sqlTextLength);
+    if (text == nullptr) {
+        text = sqlText;
+        units = sqlTextLength;
+    }
+    // Both texts are the statement's own; the rewrite keeps their length
+    // and gives the same text when run again.
+    HiveConnection::fixQuotedLiterals(const_cast<uint16_t*>(text), units);
+    return executeText(text, units);
 }
 
 int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept

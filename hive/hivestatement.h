@@ -93,6 +93,8 @@ public:
     [[nodiscard]] int16_t initStatement() noexcept override;
     [[nodiscard]] int16_t setParamValue(uint16_t marker, const void* data, int64_t length,
                                         int32_t mode) noexcept override;
+    [[nodiscard]] int16_t describeParamHook(uint16_t param, int16_t* dataType, uint64_t* size, int16_t* digits,
+                                            int16_t* nullable) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
                                              BaseIRDRecord* record, KaDataConverter** converter) noexcept override;
 

@@ -227,3 +227,14 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
+
+# Parameters, data at execution, sharing the wire (issue 26): pyodbc with
+# every Python type and a table of hostile values against the test server,
+# and the C++ suite through unixODBC.
+add_test(NAME driver.pyodbc_hs2_params
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_params_test.py ${KA_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_params PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_params PROPERTIES TIMEOUT 600)
