@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/kathread.h"
+#include "foundation/ram.h"
 #include "hive/hivestatement.h"
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
@@ -30,6 +31,7 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
 HiveConnection::~HiveConnection()
 {
     dropSocket();
+    ramFree(closeQueue.entries);
     freeOptionTexts();
     freeTlsTexts();
     delete packetLogSink;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hive/hivecommunicator.h"
 #include "hive/hiveinfo.h"
 #include "hive/hivenetread.h"
 #include "hive/hivenetwrite.h"
@@ -261,6 +262,9 @@ public:
     uint16_t* cookieName = nullptr;
     BaseSocket* socket = nullptr;
     HiveStatement* wireOwner = nullptr;
+    // Operations of statements closed while another statement's reply was
+    // on the wire; sent by the next statement that takes the wire.
+    HiveCloseQueue closeQueue;
     // Read-buffer sizes (DriverReadBufferSize, SocketReadSize) and the
     // long-data buffer of the cache.
     uint64_t readBufferSize = kHiveDefaultReadBufferSize;

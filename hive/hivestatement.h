@@ -128,6 +128,17 @@ public:
     [[nodiscard]] int16_t dropPendingReply() noexcept;
     // The statement of the connection whose reply is on the wire, or null.
     static HiveStatement* wireOwnerOf(HiveConnection* conn) noexcept;
+    // Another statement needs the wire: what is left of this statement's
+    // reply (the rest of a row-wise block, or a column-wise read-ahead not
+    // read yet) is read off the socket into memory, and the wire is given
+    // up. 0, or 1 after the diagnostic.
+    [[nodiscard]] int16_t parkReply() noexcept;
+    // Before this statement reads its reply again: it takes the wire and
+    // its parked bytes are put back into the read buffer, where the reply
+    // readers continue as if they had never left. 0 when nothing is parked.
+    [[nodiscard]] int16_t resumeParkedReply() noexcept;
+    // Forgets a parked reply.
+    void dropParkedReply() noexcept;
 
     // ---- Execution steps -------------------------------------------------------
     // Sends ExecuteStatement for the text and reads what follows: the
@@ -142,6 +153,10 @@ public:
     [[nodiscard]] int16_t cancelPolledOperation() noexcept;
     // Ends the open result: unread rows passed over, the operation closed.
     [[nodiscard]] int16_t closeResult() noexcept;
+    // CloseOperation for the statement's operation, or, while another
+    // statement's reply is on the wire, queued for the next statement that
+    // takes it. 0 or 1.
+    [[nodiscard]] int16_t closeOperationWhenFree() noexcept;
 
     // ---- Fetch steps -------------------------------------------------------
     [[nodiscard]] int16_t readRowRemainder() noexcept;
@@ -185,6 +200,13 @@ public:
     HiveStatementSettings settings{};
     // This statement's reply is (partly) unread on the connection's wire.
     int32_t ownsWire = 0;
+    // The unread rest of the reply, read off the wire while another
+    // statement used it (replyParked set; its length may be 0).
+    uint8_t* parkedReply = nullptr;
+    size_t parkedLength = 0;
+    int32_t replyParked = 0;
+    // The parked reply is whole: its message header was not read yet.
+    int32_t parkedWhole = 0;
     // Another statement took the wire while this one had rows unread: the
     // next fetch reports it instead of delivering a partial result silently.
     int32_t resultAbandoned = 0;

@@ -190,6 +190,113 @@ class Parameters(unittest.TestCase):
         self.each_setting(body, identities=("hive-3.1",), protocols=(None,))
 
 
+
+class SharingTheWire(unittest.TestCase):
+    """Several cursors of one connection: the server's count of open
+    operations (the test server's hs2_open_operations()) shows that every
+    closed cursor's operation is closed."""
+
+    def each_setting(self, body):
+        for identity in ("hive-2.3", "spark-3"):
+            proc = subprocess.Popen(["/usr/bin/python3", SERVER, "--port", "0", "--server", identity,
+                                     "--synthetic-rows", "30000"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            port = int(proc.stdout.readline())
+            try:
+                for protocol in PROTOCOLS:
+                    with self.subTest(identity=identity, protocol=protocol):
+                        text = ("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=tester;PWD=secret" % port)
+                        if protocol is not None:
+                            text += ";CSP=%d" % protocol
+                        connection = pyodbc.connect(text, timeout=20, autocommit=True)
+                        try:
+                            body(connection)
+                        finally:
+                            connection.close()
+            finally:
+                proc.terminate()
+                proc.wait(timeout=30)
+                proc.stdout.close()
+
+    @staticmethod
+    def open_operations(connection):
+        counter = connection.cursor()
+        counter.execute("SELECT hs2_open_operations()")
+        n = counter.fetchone()[0]
+        counter.close()
+        return n
+
+    def test_a_cursor_closed_while_another_holds_the_wire_closes_its_operation(self):
+        def body(connection):
+            a = connection.cursor()
+            a.execute("SELECT id FROM bench.synthetic")
+            self.assertIsNotNone(a.fetchone())
+            b = connection.cursor()
+            b.execute("SELECT id FROM bench.synthetic")
+            first = [r[0] for r in b.fetchmany(5)]
+            # b's reply (or its read-ahead) is on the wire now: a's close
+            # waits for the wire instead of reading b's reply as its own.
+            a.close()
+            rest = [r[0] for r in b.fetchall()]
+            self.assertEqual(len(first) + len(rest), 30000)
+            self.assertEqual(len(set(first + rest)), 30000)
+            b.execute("SELECT 1")  # closes b's finished operation
+            b.close()
+            self.assertEqual(self.open_operations(connection), 0)
+
+        self.each_setting(body)
+
+    def test_every_closed_cursor_leaves_no_operation_open(self):
+        def body(connection):
+            cursors = []
+            for k in range(3):
+                c = connection.cursor()
+                c.execute("SELECT id FROM bench.synthetic LIMIT %d" % (100 + k))
+                c.fetchone()
+                cursors.append(c)
+            for c in cursors:
+                c.close()
+            self.assertEqual(self.open_operations(connection), 0)
+
+        self.each_setting(body)
+
+    def test_cursors_fetched_alternately_give_their_whole_results(self):
+        def body(connection):
+            queries = [("SELECT id FROM bench.synthetic LIMIT 25000", 25000),
+                       ("SELECT id, s FROM bench.synthetic", 30000),
+                       ("SELECT id FROM bench.synthetic LIMIT 700", 700)]
+            alone = []
+            for q, _ in queries:
+                c = connection.cursor()
+                c.execute(q)
+                alone.append([tuple(r) for r in c.fetchall()])
+                c.close()
+            for count in (2, 3):
+                cursors = []
+                for q, _ in queries[:count]:
+                    c = connection.cursor()
+                    c.execute(q)
+                    cursors.append(c)
+                got = [[] for _ in cursors]
+                done = [False] * count
+                while not all(done):
+                    for k, c in enumerate(cursors):
+                        if done[k]:
+                            continue
+                        rows = c.fetchmany(997)
+                        if not rows:
+                            done[k] = True
+                        got[k].extend(tuple(r) for r in rows)
+                for k in range(count):
+                    self.assertEqual(got[k], alone[k])
+                    self.assertEqual(len(got[k]), queries[k][1])
+                for c in cursors:
+                    c.close()
+            self.assertEqual(self.open_operations(connection), 0)
+
+        self.each_setting(body)
+
+
 if __name__ == "__main__":
     LIBRARY = sys.argv.pop(1)
     work = tempfile.TemporaryDirectory(prefix="pyodbc_hs2_params_test.")
