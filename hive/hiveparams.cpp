@@ -13,7 +13,6 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
-#include "hive/hiveconnection.h"
 #include "hive/hivestatement.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
@@ -195,15 +194,16 @@ int16_t HiveStatement::setParamValue(uint16_t marker, const void* data, int64_t 
         return 1;
     const int64_t savedCodePage = rec->codePage;
     rec->setCodePage(kCodePageUtf16LE);
-    // Bytes bound to a text column are UTF-8 text.
-    HiveConnection* conn = hiveConnection();
-    const int64_t savedWide = conn != nullptr ? conn->wideCharCodePage : 0;
-    if (conn != nullptr && cType == SQL_C_BINARY && isCharSqlType(sqlType))
-        conn->wideCharCodePage = kCodePageUtf8;
     int64_t produced = 0;
-    int16_t rc = convertParamValue(marker, data, length, kBaseKindText, work, size, &produced);
-    if (conn != nullptr)
-        conn->wideCharCodePage = savedWide;
+    int16_t rc = 0;
+    if (cType == SQL_C_BINARY && isCharSqlType(sqlType)) {
+        // Bytes bound to a text column are its UTF-8 text.
+        int32_t truncated = 0;
+        rc = convertText(kCodePageUtf8, data, length, kCodePageUtf16LE, work, size, &produced, &truncated, 0) != 0 ? 1
+                                                                                                                   : 0;
+    } else {
+        rc = convertParamValue(marker, data, length, kBaseKindText, work, size, &produced);
+    }
     rec->setCodePage(savedCodePage);
     if (rc == 0) {
         const size_t units = static_cast<size_t>(produced > 0 ? produced : 0) / 2;

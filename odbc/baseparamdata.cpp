@@ -13,6 +13,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/basedescribe.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
@@ -120,6 +121,11 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
         basePostError(MSG_SQLSTATE_CONCATENATE_NULL);
         return exitFunction(SQL_ERROR);
     }
+    // A value of fixed size has the size of its C type, whatever length
+    // came with it.
+    const int64_t fixed = baseFixedCTypeSize(cType);
+    if (!isTextOrBinaryCType(cType) && fixed != 0 && length != SQL_NULL_DATA)
+        length = fixed;
     if (length < SQL_NULL_DATA) {
         if (length != SQL_NTS || !isTextOrBinaryCType(cType)) {
             basePostErrorMsg(kBaseIdxBadLength, MSG_PARAMETER_LENGTH_INVALID)
