@@ -238,6 +238,12 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
             break;
         }
         anySucceeded = true;
+        // Input-output bindings the driver ran as input give NULL back.
+        for (uint16_t p = 1; nullOutputParams && p <= markerCount; ++p) {
+            const BaseIPDRecord* rec = ipd != nullptr ? ipd->ipdRecord(p) : nullptr;
+            if (rec != nullptr && rec->downgraded != 0 && convertOutputParam(p, nullptr, SQL_NULL_DATA, 0) != 0)
+                return 1;
+        }
         if (rerunAfterExecute)
             return 0;
         uint16_t columns = 0;

@@ -77,6 +77,20 @@ TEST_F(Params, BindingChecksTheIoTypeAndTheOutputRulesOfTheConnection)
     EXPECT_EQ(stmt->ipd->ipdRecord(2)->paramType, SQL_PARAM_INPUT);
 }
 
+TEST_F(Params, AnInputOutputParameterRunAsInputComesBackNull)
+{
+    conn->outputParamsSupported = false;
+    ASSERT_EQ(prepare(u"insert into t values (?)"), SQL_SUCCESS);
+    char text[16] = "in";
+    SQLLEN n = SQL_NTS;
+    ASSERT_EQ(stmt->bindParameter(1, SQL_PARAM_INPUT_OUTPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, text, 16, &n),
+              SQL_SUCCESS);
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->executions.size(), 1u);
+    EXPECT_EQ(stmt->executions[0][0].bytes, "in");
+    EXPECT_EQ(n, SQL_NULL_DATA);
+}
+
 TEST_F(Params, NumParamsAndDescribeParamAnswerForThePreparedText)
 {
     int16_t count = -1;
