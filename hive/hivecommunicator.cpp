@@ -7,6 +7,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivereader.h"
 #include "kamessages.h"
@@ -846,6 +847,53 @@ int HiveCommunicatorHS2::closeOperation() noexcept
     // statement from closing its cursor.
     memset(operationHandle, 0, sizeof operationHandle);
     return rc;
+}
+
+int HiveCommunicatorHS2::queueClose() noexcept
+{
+    if (!hasOperation())
+        return 0;
+    HiveCloseQueue& q = connection->closeQueue;
+    if (q.count == q.capacity) {
+        const size_t grown = q.capacity == 0 ? 4 : q.capacity * 2;
+        void* block = q.entries;
+        if (ramRealloc(&block, grown * sizeof(HiveCloseQueue::Entry)) != 0)
+            return 1;
+        q.entries = static_cast<HiveCloseQueue::Entry*>(block);
+        q.capacity = grown;
+    }
+    HiveCloseQueue::Entry& e = q.entries[q.count++];
+    memcpy(e.handle, operationHandle, sizeof e.handle);
+    e.type = operationType;
+    memset(operationHandle, 0, sizeof operationHandle);
+    return 0;
+}
+
+void HiveCommunicatorHS2::sendQueuedCloses() noexcept
+{
+    HiveCloseQueue& q = connection->closeQueue;
+    if (q.count == 0)
+        return;
+    // The queued handles go through this communicator's own handle slot,
+    // which is empty or about to be replaced by the caller's request.
+    uint8_t ownHandle[kHiveOperationHandleBytes];
+    memcpy(ownHandle, operationHandle, sizeof ownHandle);
+    const int32_t ownType = operationType;
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t d0 = list != nullptr ? list->recordCount() : 0;
+    size_t sent = 0;
+    while (sent < q.count) {
+        memcpy(operationHandle, q.entries[sent].handle, sizeof operationHandle);
+        operationType = q.entries[sent].type;
+        ++sent;
+        if (closeOperation() != 0)
+            break;
+    }
+    while (list != nullptr && list->recordCount() > d0)
+        list->discardLast();
+    q.count = 0;
+    memcpy(operationHandle, ownHandle, sizeof operationHandle);
+    operationType = ownType;
 }
 
 int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept

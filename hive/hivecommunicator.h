@@ -17,6 +17,16 @@ struct HiveNetWriteBuffer;
 
 // Bytes of a stored operation identifier (guid and secret fields).
 constexpr size_t kHiveOperationHandleBytes = 46;
+// Operations whose close waits for the wire, kept by the connection.
+struct HiveCloseQueue {
+    struct Entry {
+        uint8_t handle[kHiveOperationHandleBytes];
+        int32_t type;
+    };
+    Entry* entries = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+};
 // Bytes of the prepared column-wise FetchResults message, frame length included.
 constexpr size_t kHiveFetchMessageBytes = 116;
 // Longest column name a metadata reply gives, without its NUL.
@@ -130,6 +140,14 @@ public:
     [[nodiscard]] int closeCurrentOperation() noexcept override;
 
     [[nodiscard]] int closeOperation() noexcept;
+    // While another statement's reply is on the wire nothing may be sent:
+    // the operation goes into the connection's queue of operations to
+    // close, and the handle is forgotten here. 0, or 1 when memory ran out.
+    [[nodiscard]] int queueClose() noexcept;
+    // Sends CloseOperation for every queued operation; the wire must be
+    // free. A refusal or a broken wire stops it quietly: the session's end
+    // closes what is left, and a broken wire fails the next request anyway.
+    void sendQueuedCloses() noexcept;
     [[nodiscard]] int getOperationStatus(int32_t* state) noexcept;
     // kind: the Thrift type of the value; a string is NUL-terminated.
     [[nodiscard]] int getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind, size_t* length) noexcept;

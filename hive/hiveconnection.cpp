@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/kathread.h"
+#include "foundation/ram.h"
 #include "hive/hivestatement.h"
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
@@ -25,11 +26,18 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     // Plain and SSL: the server speaks no other encryption.
     allowedEncryptionMethods = 1u << 1;
     driverInfoTable = &kHiveInfoTable;
+    // Every parameter is a literal in the text: nothing comes back, and
+    // long values are taken whole.
+    outputParamsSupported = false;
+    returnValueSupported = false;
+    streamsLongData = false;
+    truncationIsError = true;
 }
 
 HiveConnection::~HiveConnection()
 {
     dropSocket();
+    ramFree(closeQueue.entries);
     freeOptionTexts();
     freeTlsTexts();
     delete packetLogSink;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hive/hivecommunicator.h"
 #include "hive/hiveinfo.h"
 #include "hive/hivenetread.h"
 #include "hive/hivenetwrite.h"
@@ -270,6 +271,9 @@ public:
     uint16_t* cookieName = nullptr;
     BaseSocket* socket = nullptr;
     HiveStatement* wireOwner = nullptr;
+    // Operations of statements closed while another statement's reply was
+    // on the wire; sent by the next statement that takes the wire.
+    HiveCloseQueue closeQueue;
     // Read-buffer sizes (DriverReadBufferSize, SocketReadSize) and the
     // long-data buffer of the cache.
     uint64_t readBufferSize = kHiveDefaultReadBufferSize;
@@ -299,4 +303,16 @@ public:
     [[nodiscard]] int16_t setConnectAttrDefault(int32_t attribute, void* value, int32_t length) noexcept override;
     [[nodiscard]] int16_t getConnectAttrDefault(int32_t attribute, uint32_t* value) noexcept override;
     [[nodiscard]] int16_t functionSupported(uint16_t functionId, uint16_t* supported) noexcept override;
+
+    // ---- Transactions (hiveconnhooks.cpp) ------------------------------------
+    // TransactionMode 0 refuses transactions; 1 accepts a commit, with
+    // nothing to send, and refuses a rollback.
+    [[nodiscard]] int16_t beginTranCheck() noexcept override;
+    [[nodiscard]] int16_t autocommitChange(int16_t completionType) noexcept override;
+    // In place (the length never changes): inside a single-quoted literal a
+    // doubled apostrophe becomes a backslash and an apostrophe, since Hive
+    // joins adjacent literals; a backslash and the character after it are
+    // passed over as a pair; double-quoted literals and back-quoted names
+    // are passed over.
+    static void fixQuotedLiterals(uint16_t* text, size_t units) noexcept;
 };

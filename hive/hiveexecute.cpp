@@ -91,9 +91,14 @@ int16_t HiveStatement::executeHook() noexcept
     size_t units = 0;
     if (finishParamText(&text, &units) != 0)
         return 1;
-    if (text != nullptr)
-        return executeText(text, units);
-    return executeText(sqlText, sqlTextLength);
+    if (text == nullptr) {
+        text = sqlText;
+        units = sqlTextLength;
+    }
+    // Both texts are the statement's own; the rewrite keeps their length
+    // and gives the same text when run again.
+    HiveConnection::fixQuotedLiterals(const_cast<uint16_t*>(text), units);
+    return executeText(text, units);
 }
 
 int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
@@ -262,16 +267,29 @@ int16_t HiveStatement::closeResult() noexcept
 {
     int16_t rc = 0;
     // The rest of the current reply, or the read-ahead's, is passed over.
-    if (ownsWire != 0 && dropPendingReply() != 0)
+    if ((ownsWire != 0 || replyParked != 0) && dropPendingReply() != 0)
         rc = 1;
     fetchState = HIVE_FETCH_NONE;
     rowsLeft = 0;
     moreRows = 0;
     columnPosition = 0;
     resultState = HIVE_RESULT_NONE;
-    if (communicator->closeCurrentOperation() != 0)
+    if (closeOperationWhenFree() != 0)
         rc = 1;
     return rc;
+}
+
+int16_t HiveStatement::closeOperationWhenFree() noexcept
+{
+    if (!communicator->hasOperation())
+        return 0;
+    // Another statement's reply is on the wire: writing now would read
+    // that reply as ours, and leaving the operation open would leak it on
+    // the server until the session ends.
+    HiveStatement* owner = wireOwnerOf(hiveConnection());
+    if (owner != nullptr && owner != this)
+        return communicator->queueClose() != 0 ? 1 : 0;
+    return communicator->closeCurrentOperation() != 0 ? 1 : 0;
 }
 
 int16_t HiveStatement::moreResultsHook(int16_t* noMoreResults) noexcept
@@ -308,7 +326,7 @@ int16_t HiveStatement::freeResultsHook(bool drop) noexcept
     pollFlag = 0;
     closeAfterExecute = 0;
     if (drop && resultState == HIVE_RESULT_NONE && communicator != nullptr && communicator->hasOperation())
-        return communicator->closeCurrentOperation() != 0 ? 1 : 0;
+        return closeOperationWhenFree();
     return 0;
 }
 

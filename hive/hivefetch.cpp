@@ -97,6 +97,9 @@ int16_t HiveStatement::finishRowAndStep() noexcept
 
 int16_t HiveStatement::readBlock() noexcept
 {
+    // A read-ahead parked while another statement used the wire.
+    if (resumeParkedReply() != 0)
+        return failBlock();
     rowIndex = 0;
     if (fetchState == HIVE_FETCH_AHEAD) {
         fetchState = HIVE_FETCH_IDLE;
@@ -146,6 +149,9 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
     if (resultState != HIVE_RESULT_OPEN && resultState != HIVE_RESULT_OPEN_ON_CACHE)
         return 0;
     const bool columnWise = settings.resultStyle != HIVE_RESULT_ROW_WISE;
+    // Row-wise rows come from the reply: a parked one goes back first.
+    if (!columnWise && resumeParkedReply() != 0)
+        return failBlock();
     if (rowsLeft != 0) {
         if (finishRowAndStep() != 0)
             return failBlock();
@@ -187,6 +193,8 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
 int16_t HiveStatement::readColumnsUpTo(uint16_t column, int16_t cType, BaseOutString* out) noexcept
 {
     const bool forward = settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE;
+    if (forward && resumeParkedReply() != 0)
+        return 1;
     if (forward && column > columnPosition && advanceToColumn(column) != 0)
         return 1;
     DataReader* reader = readerOf(this, column);
@@ -223,6 +231,8 @@ int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaData
 {
     *isNull = 0;
     const bool forward = settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE;
+    if (forward && resumeParkedReply() != 0)
+        return 1;
     if (forward) {
         if (columnPosition >= column) {
             errPost(MSG_HIVE_LONG_DATA_ORDER)->setSqlstateMsg(MSG_SQLSTATE_INVALID_DESCRIPTOR_INDEX);

@@ -75,6 +75,7 @@ int HiveNetReadBuffer::setCapacity(uint32_t n) noexcept
 void HiveNetReadBuffer::resetFrame() noexcept
 {
     frameRemaining = size = frameEnd = readPos = frameBytes = 0;
+    preloaded = 0;
 }
 
 int HiveNetReadBuffer::frameError() noexcept
@@ -278,7 +279,12 @@ int HiveNetReadBuffer::readMessageBegin(char* name, size_t nameSize, size_t* nam
 {
     *nameLength = 0;
     *messageType = 0;
-    resetFrame();
+    // A reply put back into the buffer by the statement it belongs to
+    // starts here; any other reply starts on the socket.
+    if (preloaded != 0)
+        preloaded = 0;
+    else
+        resetFrame();
     int32_t v = 0;
     if (readI32(&v))
         return 1;

@@ -113,6 +113,9 @@ public:
     // The connection's TransportMode is HTTP: no frame lengths on the wire
     // (kept here so that the buffer needs nothing of the options).
     int32_t httpTransport = 0;
+    // The buffer holds a whole reply that was read off the wire earlier:
+    // the next message begins in the buffer, not on the socket.
+    int32_t preloaded = 0;
 
 protected:
     void updateFrame() noexcept;

@@ -389,6 +389,8 @@ void HiveConnection::dropSocket() noexcept
     readBuffer.resetFrame();
     sessionOpen = 0;
     wireOwner = nullptr;
+    // The session's end closed them with it.
+    closeQueue.count = 0;
 }
 
 int HiveConnection::loginWithStoredCredentials() noexcept

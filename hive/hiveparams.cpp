@@ -23,6 +23,8 @@ namespace {
 
 // Bytes of the work buffer a value that is not text or binary converts in.
 constexpr int64_t kLiteralWorkBytes = 1024;
+// The size SQLDescribeParam reports for every parameter.
+constexpr uint64_t kHiveDescribedParamSize = 999;
 
 bool isNumericType(int16_t t) noexcept
 {
@@ -45,20 +47,82 @@ int appendAscii(KaStringW& out, const char* text) noexcept
     return out.appendNarrow(text, std::strlen(text));
 }
 
-// A text between apostrophes as HiveQL reads it: an apostrophe and a
-// backslash in the value are escaped with a backslash, so that the value
-// can neither end the literal early nor lose a character.
+// A text between apostrophes that cannot end early or change under Hive's
+// string-literal rules: the backslash, the apostrophe and the control
+// characters Hive unescapes are written as escapes, NUL as \u0000 so that
+// digits after it cannot make an octal escape of it. Hive joins adjacent
+// literals and reads every escape, so nothing else in the value can
+// matter.
 int appendQuoted(KaStringW& out, const uint16_t* text, size_t units) noexcept
 {
     if (out.appendChar('\''))
         return 1;
     for (size_t i = 0; i < units; ++i) {
-        if ((text[i] == '\'' || text[i] == '\\') && out.appendChar('\\'))
-            return 1;
-        if (out.appendChar(text[i]))
+        const uint16_t u = text[i];
+        const char* escape = nullptr;
+        switch (u) {
+        case '\'': escape = "\\'"; break;
+        case '\\': escape = "\\\\"; break;
+        case 0: escape = "\\u0000"; break;
+        case '\n': escape = "\\n"; break;
+        case '\r': escape = "\\r"; break;
+        case '\t': escape = "\\t"; break;
+        case '\b': escape = "\\b"; break;
+        case 0x1A: escape = "\\Z"; break;
+        default: break;
+        }
+        if (escape != nullptr ? appendAscii(out, escape) != 0 : out.appendChar(u) != 0)
             return 1;
     }
     return out.appendChar('\'');
+}
+
+// A converted number or bit: digits, sign, point and exponent only, so
+// that text the application gave for a numeric parameter cannot carry
+// anything else into the statement.
+bool isNumberText(const uint16_t* text, size_t units) noexcept
+{
+    if (units == 0)
+        return false;
+    for (size_t i = 0; i < units; ++i) {
+        const uint16_t u = text[i];
+        if (!((u >= '0' && u <= '9') || u == '.' || u == '-' || u == '+' || u == 'e' || u == 'E'))
+            return false;
+    }
+    return true;
+}
+
+bool isHexText(const uint16_t* text, size_t units) noexcept
+{
+    for (size_t i = 0; i < units; ++i) {
+        const uint16_t u = text[i];
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+bool isBinarySqlType(int16_t t) noexcept
+{
+    return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
+}
+
+bool isIntervalSqlType(int16_t t) noexcept
+{
+    return t >= SQL_INTERVAL_YEAR && t <= SQL_INTERVAL_MINUTE_TO_SECOND;
+}
+
+bool isCharSqlType(int16_t t) noexcept
+{
+    switch (t) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR: return true;
+    default: return false;
+    }
 }
 
 }  // namespace
@@ -109,6 +173,14 @@ int16_t HiveStatement::setParamValue(uint16_t marker, const void* data, int64_t 
         return 1;
     const int16_t cType = rec->cType();
     const int16_t sqlType = rec->conciseType;
+    if (isIntervalSqlType(sqlType)) {
+        // Hive's interval literals take other texts than ODBC's; a marker
+        // must never vanish from the statement, so the value is refused.
+        basePostErrorMsg(MSG_SQLSTATE_OPTIONAL_FEATURE, MSG_PARAMETER_TYPE_NO_LITERAL)
+            ->addParamUnsigned(marker)
+            ->addParamSigned(sqlType);
+        return 1;
+    }
     int64_t size = kLiteralWorkBytes;
     if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY) {
         // UTF-16 of text needs at most two bytes per byte given; binary as
@@ -123,26 +195,60 @@ int16_t HiveStatement::setParamValue(uint16_t marker, const void* data, int64_t 
     const int64_t savedCodePage = rec->codePage;
     rec->setCodePage(kCodePageUtf16LE);
     int64_t produced = 0;
-    int16_t rc = convertParamValue(marker, data, length, kBaseKindText, work, size, &produced);
+    int16_t rc = 0;
+    if (cType == SQL_C_BINARY && isCharSqlType(sqlType)) {
+        // Bytes bound to a text column are its UTF-8 text.
+        int32_t truncated = 0;
+        rc = convertText(kCodePageUtf8, data, length, kCodePageUtf16LE, work, size, &produced, &truncated, 0) != 0 ? 1
+                                                                                                                   : 0;
+    } else {
+        rc = convertParamValue(marker, data, length, kBaseKindText, work, size, &produced);
+    }
     rec->setCodePage(savedCodePage);
     if (rc == 0) {
         const size_t units = static_cast<size_t>(produced > 0 ? produced : 0) / 2;
-        if (isNumericType(sqlType)) {
-            rc = static_cast<int16_t>(paramText.appendChar(' ') ||
-                                      (units != 0 && work[0] == '.' && paramText.appendChar('0')) ||
-                                      paramText.append(work, units) || paramText.appendChar(' '));
-        } else if (sqlType == SQL_BIT) {
-            rc = static_cast<int16_t>(paramText.appendChar(' ') || paramText.append(work, units) ||
-                                      paramText.appendChar(' '));
+        if (isNumericType(sqlType) || sqlType == SQL_BIT) {
+            if (!isNumberText(work, units)) {
+                basePostError(kBaseIdxBadCharValue);
+                rc = 1;
+            } else {
+                rc = static_cast<int16_t>(paramText.appendChar(' ') || (work[0] == '.' && paramText.appendChar('0')) ||
+                                          paramText.append(work, units) || paramText.appendChar(' '));
+            }
         } else if (sqlType == SQL_TYPE_TIMESTAMP || sqlType == SQL_TIMESTAMP) {
             rc = static_cast<int16_t>(appendAscii(paramText, "cast(") || appendQuoted(paramText, work, units) ||
                                       appendAscii(paramText, " as timestamp)"));
+        } else if (isBinarySqlType(sqlType)) {
+            // Hive keeps the bytes, not their hexadecimal text.
+            if (!isHexText(work, units)) {
+                basePostError(kBaseIdxBadCharValue);
+                rc = 1;
+            } else {
+                rc = static_cast<int16_t>(appendAscii(paramText, "unhex(") || appendQuoted(paramText, work, units) ||
+                                          appendAscii(paramText, ")"));
+            }
         } else {
+            // Text, dates and times, and GUIDs, which Hive keeps as text.
             rc = static_cast<int16_t>(appendQuoted(paramText, work, units));
         }
     }
     ramFree(work);
     return rc != 0 ? 1 : 0;
+}
+
+int16_t HiveStatement::describeParamHook(uint16_t, int16_t* dataType, uint64_t* size, int16_t* digits,
+                                         int16_t* nullable) noexcept
+{
+    // The server describes no parameters: every value travels as text.
+    if (dataType != nullptr)
+        *dataType = SQL_VARCHAR;
+    if (size != nullptr)
+        *size = kHiveDescribedParamSize;
+    if (digits != nullptr)
+        *digits = 0;
+    if (nullable != nullptr)
+        *nullable = SQL_NULLABLE;
+    return 0;
 }
 
 int16_t HiveStatement::finishParamText(const uint16_t** text, size_t* units) noexcept

@@ -89,6 +89,7 @@ HiveStatement::~HiveStatement()
     }
     ramFree(sqlText);
     ramFree(markerOffsets);
+    dropParkedReply();
     delete communicator;
 }
 
@@ -184,6 +185,14 @@ HiveStatement* HiveStatement::wireOwnerOf(HiveConnection* conn) noexcept
 int16_t HiveStatement::dropPendingReply() noexcept
 {
     HiveConnection* conn = hiveConnection();
+    if (replyParked != 0) {
+        // Nothing of this statement is on the socket any more.
+        dropParkedReply();
+        if (fetchState == HIVE_FETCH_AHEAD)
+            fetchState = HIVE_FETCH_IDLE;
+        releaseWire();
+        return 0;
+    }
     int rc = conn->readBuffer.drainPending(this);
     if (fetchState == HIVE_FETCH_AHEAD) {
         // The read-ahead's reply may not have started to arrive yet.
@@ -200,11 +209,10 @@ int16_t HiveStatement::acquireWire() noexcept
 {
     HiveConnection* conn = hiveConnection();
     HiveStatement* owner = wireOwnerOf(conn);
-    if (owner != this && owner != nullptr) {
-        // The owner's reply is still (partly) on the wire. Its rows cannot
-        // be kept without a spool file, so they are read off and dropped,
-        // and the owner's next fetch says so rather than ending its result
-        // early.
+    if (owner != this && owner != nullptr && owner->parkReply() != 0) {
+        // The owner's reply could not be kept (no memory, or the wire
+        // broke): it is dropped, and the owner's next fetch says so rather
+        // than ending its result early.
         if (owner->resultState == HIVE_RESULT_OPEN) {
             owner->resultAbandoned = 1;
             owner->rowsLeft = 0;
@@ -215,7 +223,93 @@ int16_t HiveStatement::acquireWire() noexcept
     }
     ownsWire = 1;
     conn->wireOwner = this;
+    // The wire is free until this statement writes: the operations closed
+    // while it was busy are closed now.
+    communicator->sendQueuedCloses();
     return 0;
+}
+
+int16_t HiveStatement::parkReply() noexcept
+{
+    HiveConnection* conn = hiveConnection();
+    if (ownsWire == 0 || conn == nullptr) {
+        releaseWire();
+        return 0;
+    }
+    HiveNetReadBuffer& in = conn->readBuffer;
+    if (in.failed != 0 || in.framed == 0)
+        return 1;
+    // One reply is one frame: its unread part is what the buffer holds past
+    // the read position, then the rest of the frame on the socket. A
+    // read-ahead whose reply has not begun to arrive starts a frame here.
+    size_t length = 0;
+    size_t room = 0;
+    uint8_t* bytes = nullptr;
+    const bool started = in.readPos < in.frameEnd || in.frameRemaining > in.frameBytes;
+    int rc = started ? 0 : in.fill();
+    while (rc == 0) {
+        const size_t n = in.frameEnd - in.readPos;
+        if (length + n > room) {
+            size_t grown = room == 0 ? 4096 : room;
+            while (grown < length + n)
+                grown *= 2;
+            void* block = bytes;
+            if (ramRealloc(&block, grown) != 0) {
+                rc = 1;
+                break;
+            }
+            bytes = static_cast<uint8_t*>(block);
+            room = grown;
+        }
+        if (n != 0)
+            std::memcpy(bytes + length, in.data + in.readPos, n);
+        length += n;
+        in.readPos = in.frameEnd;
+        if (in.frameRemaining <= in.frameBytes)
+            break;
+        rc = in.fill();
+    }
+    if (rc != 0) {
+        ramFree(bytes);
+        return 1;
+    }
+    in.resetFrame();
+    dropParkedReply();
+    parkedReply = bytes;
+    parkedLength = length;
+    replyParked = 1;
+    parkedWhole = started ? 0 : 1;
+    releaseWire();
+    return 0;
+}
+
+int16_t HiveStatement::resumeParkedReply() noexcept
+{
+    if (replyParked == 0)
+        return 0;
+    if (acquireWire() != 0)
+        return 1;
+    HiveNetReadBuffer& in = hiveConnection()->readBuffer;
+    const auto n = static_cast<uint32_t>(parkedLength);
+    if (parkedLength > kHiveMaxFrameLength || (n > in.capacity && in.setCapacity(n) != 0))
+        return 1;
+    // The buffer is idle: acquiring the wire read every other reply off it.
+    if (n != 0)
+        std::memcpy(in.data, parkedReply, n);
+    in.readPos = 0;
+    in.size = in.frameEnd = n;
+    in.frameRemaining = in.frameBytes = n;
+    in.preloaded = parkedWhole;
+    dropParkedReply();
+    return 0;
+}
+
+void HiveStatement::dropParkedReply() noexcept
+{
+    ramFree(parkedReply);
+    parkedReply = nullptr;
+    parkedLength = 0;
+    replyParked = 0;
 }
 
 void HiveStatement::releaseWire() noexcept

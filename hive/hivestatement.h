@@ -100,6 +100,8 @@ public:
     int16_t rebindConverterCache(BaseConnection* newConnection) noexcept override;
     [[nodiscard]] int16_t setParamValue(uint16_t marker, const void* data, int64_t length,
                                         int32_t mode) noexcept override;
+    [[nodiscard]] int16_t describeParamHook(uint16_t param, int16_t* dataType, uint64_t* size, int16_t* digits,
+                                            int16_t* nullable) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
                                              BaseIRDRecord* record, KaDataConverter** converter) noexcept override;
 
@@ -141,6 +143,17 @@ public:
     [[nodiscard]] int16_t dropPendingReply() noexcept;
     // The statement of the connection whose reply is on the wire, or null.
     static HiveStatement* wireOwnerOf(HiveConnection* conn) noexcept;
+    // Another statement needs the wire: what is left of this statement's
+    // reply (the rest of a row-wise block, or a column-wise read-ahead not
+    // read yet) is read off the socket into memory, and the wire is given
+    // up. 0, or 1 after the diagnostic.
+    [[nodiscard]] int16_t parkReply() noexcept;
+    // Before this statement reads its reply again: it takes the wire and
+    // its parked bytes are put back into the read buffer, where the reply
+    // readers continue as if they had never left. 0 when nothing is parked.
+    [[nodiscard]] int16_t resumeParkedReply() noexcept;
+    // Forgets a parked reply.
+    void dropParkedReply() noexcept;
 
     // ---- Execution steps -------------------------------------------------------
     // Sends ExecuteStatement for the text and reads what follows: the
@@ -167,6 +180,10 @@ public:
     // Monotonic milliseconds at which the running execute times out; 0 none.
     int64_t queryDeadlineMs = 0;
     int64_t queryTimeoutSeconds = 0;
+    // CloseOperation for the statement's operation, or, while another
+    // statement's reply is on the wire, queued for the next statement that
+    // takes it. 0 or 1.
+    [[nodiscard]] int16_t closeOperationWhenFree() noexcept;
 
     // ---- Fetch steps -------------------------------------------------------
     [[nodiscard]] int16_t readRowRemainder() noexcept;
@@ -213,6 +230,13 @@ public:
     HiveStatementSettings settings{};
     // This statement's reply is (partly) unread on the connection's wire.
     int32_t ownsWire = 0;
+    // The unread rest of the reply, read off the wire while another
+    // statement used it (replyParked set; its length may be 0).
+    uint8_t* parkedReply = nullptr;
+    size_t parkedLength = 0;
+    int32_t replyParked = 0;
+    // The parked reply is whole: its message header was not read yet.
+    int32_t parkedWhole = 0;
     // Another statement took the wire while this one had rows unread: the
     // next fetch reports it instead of delivering a partial result silently.
     int32_t resultAbandoned = 0;

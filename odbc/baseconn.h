@@ -857,6 +857,14 @@ public:
     // Buffer of the temporary-file sinks made for the pools.
     uint64_t tmpSinkBufferSize = 65536;
 
+    // What the driver does with parameters: output parameters and a return
+    // value at all; long values handed to it in pieces instead of whole;
+    // data beyond a binding's size an error for ODBC 2 applications too.
+    bool outputParamsSupported = true;
+    bool returnValueSupported = true;
+    bool streamsLongData = false;
+    bool truncationIsError = false;
+
 private:
     // Re-encrypts one holder from the old key to the new one.
     [[nodiscard]] int16_t rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept;

@@ -72,8 +72,11 @@ void BaseStatement::setExecutedState() noexcept
     fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == 3;
 }
 
-// One parameter of the current row handed to the driver; 0, or 1 with the
-// diagnostic posted.
+// handOverParam's answer for a value sent at execution.
+constexpr int16_t kHandOverNeedsData = 2;
+
+// One parameter of the current row handed to the driver; 0, 1 with the
+// diagnostic posted, or kHandOverNeedsData with needDataParam set.
 static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexcept
 {
     BaseIPDRecord* ipdRec = stmt->ipd != nullptr ? stmt->ipd->ipdRecord(p) : nullptr;
@@ -87,6 +90,8 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
     }
     if (ipdRec->paramType == SQL_PARAM_OUTPUT)
         return 0;
+    if (ipdRec->checked == 0 && stmt->validateParamBinding(p, apdRec, ipdRec, true) != 0)
+        return 1;
     int16_t cType = apdRec->conciseType;
     if (cType == SQL_C_DEFAULT)
         cType = baseDefaultCType(ipdRec->conciseType, 0);
@@ -100,20 +105,34 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
     void* data = rowAddress(static_cast<uint8_t*>(apdRec->dataPtr), offset, rowSize, element, row);
     int64_t* indicator = rowAddress(apdRec->indicatorPtr, offset, rowSize, sizeof(SQLLEN), row);
     int64_t* octets = rowAddress(apdRec->octetLengthPtr, offset, rowSize, sizeof(SQLLEN), row);
+    // Row-wise arrays need not align their length elements.
     int64_t v = SQL_NTS;
-    if (indicator != nullptr && *indicator == SQL_NULL_DATA)
+    int64_t flag = 0;
+    if (indicator != nullptr)
+        std::memcpy(&flag, indicator, sizeof flag);
+    if (indicator != nullptr && flag == SQL_NULL_DATA)
         v = SQL_NULL_DATA;
     else if (octets != nullptr)
-        v = *octets;
+        std::memcpy(&v, octets, sizeof v);
     if (v == SQL_DEFAULT_PARAM) {
         basePostError(kBaseIdxDefaultParam);
         return 1;
     }
     if (v == SQL_DATA_AT_EXEC || v <= SQL_LEN_DATA_AT_EXEC_OFFSET) {
-        // Values sent at execution (SQLParamData/SQLPutData) are not taken
-        // by this framework yet.
-        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-        return 1;
+        // The value comes through SQLParamData and SQLPutData. A long
+        // value's announced length bounds it; without one its column size
+        // in characters does (0: no bound).
+        const int16_t t = ipdRec->conciseType;
+        if (t == SQL_LONGVARCHAR || t == SQL_WLONGVARCHAR || t == SQL_LONGVARBINARY) {
+            const int64_t size = ipdRec->length > INT64_MAX / 4 ? INT64_MAX / 4 : static_cast<int64_t>(ipdRec->length);
+            if (v <= SQL_LEN_DATA_AT_EXEC_OFFSET && apdRec->octetLength != -1)
+                ipdRec->dataAtExecLimit = SQL_LEN_DATA_AT_EXEC_OFFSET - v;
+            else
+                ipdRec->dataAtExecLimit = t == SQL_LONGVARBINARY ? size : size * 4;
+        }
+        ipdRec->dataAtExecLength = 0;
+        stmt->needDataParam = p;
+        return kHandOverNeedsData;
     }
     if (v != SQL_NULL_DATA) {
         if (data == nullptr) {
@@ -166,14 +185,19 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
     uint16_t* statuses = ipd != nullptr ? ipd->arrayStatusPtr : nullptr;
     uint64_t* processed = ipd != nullptr ? ipd->rowsProcessedPtr : nullptr;
     const uint16_t* operations = apd != nullptr ? apd->arrayStatusPtr : nullptr;
-    rowCount = 0;
-    rowCountValid = false;
-    paramRowsDone = 0;
-    bool anySucceeded = false;
+    // A call from data at execution goes on in the row it stopped in.
+    const bool resuming = firstParamDone != 0;
+    const int64_t firstRow = resuming ? currentParamRow : 0;
+    if (!resuming) {
+        rowCount = 0;
+        rowCountValid = false;
+        paramRowsDone = 0;
+        if (processed != nullptr)
+            *processed = 0;
+    }
+    bool anySucceeded = resuming && paramRowsDone != 0;
     KaErrorList* list = KaErrorCurrentList();
-    if (processed != nullptr)
-        *processed = 0;
-    for (int64_t r = 0; r < n; ++r) {
+    for (int64_t r = firstRow; r < n; ++r) {
         currentParamRow = r;
         if (operations != nullptr && operations[r] == SQL_PARAM_IGNORE) {
             if (statuses != nullptr)
@@ -182,8 +206,16 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         }
         const size_t d0 = diagCount();
         bool failed = false;
-        for (uint16_t p = static_cast<uint16_t>(firstParamDone + 1); p <= markerCount && !failed; ++p)
-            failed = handOverParam(this, p, r) != 0;
+        for (uint16_t p = static_cast<uint16_t>(firstParamDone + 1); p <= markerCount && !failed; ++p) {
+            const int16_t rc = handOverParam(this, p, r);
+            if (rc == kHandOverNeedsData) {
+                if (needData != nullptr)
+                    *needData = 1;
+                setExecState(kBaseStmtNeedData);
+                return 0;
+            }
+            failed = rc != 0;
+        }
         firstParamDone = 0;
         if (!failed)
             failed = executeHook() != 0;
@@ -206,6 +238,12 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
             break;
         }
         anySucceeded = true;
+        // Input-output bindings the driver ran as input give NULL back.
+        for (uint16_t p = 1; nullOutputParams && p <= markerCount; ++p) {
+            const BaseIPDRecord* rec = ipd != nullptr ? ipd->ipdRecord(p) : nullptr;
+            if (rec != nullptr && rec->downgraded != 0 && convertOutputParam(p, nullptr, SQL_NULL_DATA, 0) != 0)
+                return 1;
+        }
         if (rerunAfterExecute)
             return 0;
         uint16_t columns = 0;

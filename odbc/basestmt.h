@@ -659,6 +659,27 @@ public:
 
     // The IPD record of parameter marker `param` (1-based).
     BaseIPDRecord* getParamIPDRecord(uint16_t param) noexcept;
+    // ---- Parameters (odbc/baseparam.cpp, baseparamdata.cpp) -----------------
+    // SQLBindParameter's record filling: downgraded makes an output binding
+    // an input one whose output comes back NULL.
+    void fillParamRecords(bool downgraded, int16_t ioType, int16_t cType, int16_t sqlType, uint64_t columnSize,
+                          int16_t digits, void* value, int64_t bufferLength, int64_t* indicator, BaseAXDRecord* apdRec,
+                          BaseIPDRecord* ipdRec) noexcept;
+    // 0 when parameter n's binding can be used, else 1 with the diagnostic;
+    // the IPD record is marked checked either way. rowGiven: the current
+    // parameter row's indicator is looked at (a NULL needs no size).
+    [[nodiscard]] int16_t validateParamBinding(uint16_t n, BaseAXDRecord* apdRec, BaseIPDRecord* ipdRec,
+                                               bool rowGiven) noexcept;
+    // The markers of the text (the return value not counted) and the key
+    // descriptor's records.
+    uint16_t paramCount() const noexcept;
+    // The IPD record of parameter n counted with the return value.
+    BaseIPDRecord* getIpdRecord(uint16_t n) noexcept;
+    // The bytes SQLPutData may collect for a value of cType for the IPD
+    // record; 0 means no limit.
+    int64_t putDataLimit(const BaseIPDRecord* ipdRec, int16_t cType) const noexcept;
+    // Frees what SQLPutData collected for the parameter being asked for.
+    void dropPutData() noexcept;
     // Appends message MSG_PARAMETER_ROW with `number` to every diagnostic of
     // `list` from index `first` on that does not carry it yet.
     void annotateParamRowErrors(size_t first, KaErrorList* list, uint64_t number) noexcept;
@@ -836,6 +857,12 @@ public:
     int64_t currentParamRow;
     uint16_t markerCount;
     bool returnValueParam;
+    // An input-output binding was executed as input: its output is NULL.
+    bool nullOutputParams = false;
+    // The parameter SQLParamData and SQLPutData work on (counted with the
+    // return value), and the room of what SQLPutData collected for it.
+    uint16_t needDataParam = 0;
+    int64_t putDataCapacity = 0;
 
     BaseAXD* currentApd;
     BaseAXD* currentArd;

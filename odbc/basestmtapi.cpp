@@ -34,12 +34,6 @@ int16_t refuse(BaseStatement* stmt) noexcept
 
 }  // namespace
 
-int16_t BaseStatement::bindParameter(uint16_t, int16_t, int16_t, int16_t, uint64_t, int16_t, void*, int64_t,
-                                     int64_t*) noexcept
-{
-    return refuse(this);
-}
-
 int16_t BaseStatement::bulkOperations(int16_t) noexcept
 {
     return refuse(this);
@@ -53,11 +47,6 @@ int16_t BaseStatement::columnPrivileges(const uint16_t*, int16_t, const uint16_t
 
 int16_t BaseStatement::columns(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
                                const uint16_t*, int16_t) noexcept
-{
-    return refuse(this);
-}
-
-int16_t BaseStatement::describeParam(uint16_t, int16_t*, uint64_t*, int16_t*, int16_t*) noexcept
 {
     return refuse(this);
 }
@@ -79,16 +68,6 @@ int16_t BaseStatement::getTypeInfo(int16_t) noexcept
     return refuse(this);
 }
 
-int16_t BaseStatement::numParams(int16_t*) noexcept
-{
-    return refuse(this);
-}
-
-int16_t BaseStatement::paramData(void**) noexcept
-{
-    return refuse(this);
-}
-
 int16_t BaseStatement::primaryKeys(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
                                    int16_t) noexcept
 {
@@ -102,11 +81,6 @@ int16_t BaseStatement::procedureColumns(const uint16_t*, int16_t, const uint16_t
 }
 
 int16_t BaseStatement::procedures(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
-{
-    return refuse(this);
-}
-
-int16_t BaseStatement::putData(void*, int64_t) noexcept
 {
     return refuse(this);
 }

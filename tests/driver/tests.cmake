@@ -338,3 +338,13 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_pool PROPERTIES TIMEOUT 180)
+
+# Parameters, data at execution, sharing the wire: pyodbc with every Python
+# type and a table of hostile values against the test server.
+add_test(NAME driver.pyodbc_hs2_params
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_params_test.py ${KA_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_params PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_params PROPERTIES TIMEOUT 600)

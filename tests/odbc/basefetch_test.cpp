@@ -792,6 +792,7 @@ TEST_F(StatementWork, AChangedParameterDescriptionIsAcceptedAtTheNextExecution)
     BaseIPDRecord* ipdRec = stmt->ipd->ipdRecord(1);
     ipdRec->setConciseType(SQL_VARCHAR);
     ipdRec->precision = 5;
+    ipdRec->length = 32;
     ASSERT_EQ(stmt->execute(), SQL_SUCCESS);
     std::strcpy(text, "a longer value");
     ipdRec->precision = 14;
@@ -956,6 +957,7 @@ TEST_F(StatementWork, AParameterArrayStopsAtItsFirstFailingRow)
     apd->octetLengthPtr = lengths;
     apd->indicatorPtr = lengths;
     stmt->ipd->ipdRecord(1)->setConciseType(SQL_VARCHAR);
+    stmt->ipd->ipdRecord(1)->length = 2;
     ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
     ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAM_STATUS_PTR, statuses, 0), SQL_SUCCESS);
     ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0), SQL_SUCCESS);

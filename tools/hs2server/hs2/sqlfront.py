@@ -92,6 +92,18 @@ class Lexer:
                         raise self.errors.parse(line, col, ["'<EOF>'"])
                     ch = sql[j]
                     if ch == "\\" and j + 1 < n:
+                        # Hive's unescapeSQLString: \uXXXX, then an octal
+                        # byte \[01][0-7][0-7], then the one-letter escapes.
+                        if sql[j + 1] == "u" and j + 5 < n and \
+                                all(x in "0123456789abcdefABCDEF" for x in sql[j + 2:j + 6]):
+                            buf.append(chr(int(sql[j + 2:j + 6], 16)))
+                            j += 6
+                            continue
+                        if j + 3 < n and sql[j + 1] in "01" and sql[j + 2] in "01234567" and \
+                                sql[j + 3] in "01234567":
+                            buf.append(chr(int(sql[j + 1:j + 4], 8)))
+                            j += 4
+                            continue
                         buf.append(_ESCAPES.get(sql[j + 1], sql[j + 1]))
                         j += 2
                         continue
@@ -129,12 +141,28 @@ class Lexer:
         return out
 
 
+def _unhex(text):
+    """Hive's unhex: the bytes of a text of hexadecimal digits, NULL when it
+    holds anything else."""
+    if text is None:
+        return None
+    if isinstance(text, bytes):
+        text = text.decode("latin-1")
+    try:
+        return bytes.fromhex(text) if len(text) % 2 == 0 else bytes.fromhex("0" + text)
+    except ValueError:
+        return None
+
+
 def near(toks, i):
     return ["'%s'" % (t.text if t.kind != "eof" else "<EOF>") for t in toks[i:i + 3]] + \
         ["'<EOF>'"] * max(0, 3 - len(toks[i:i + 3]))
 
 
 def sqlite_string(value):
+    if "\0" in value:
+        # SQLite's text ends at a NUL: such a value travels as its bytes.
+        return "CAST(X'%s' AS TEXT)" % value.encode("utf-8", "surrogatepass").hex()
     return "'" + value.replace("'", "''") + "'"
 
 
@@ -237,6 +265,11 @@ class Frontend:
                            else "".join(x.decode("utf-8", "replace") if isinstance(x, bytes)
                                         else str(x) for x in a))
         db.create_function("hs2_pmod", 2, lambda a, b: None if a is None or not b else a % b)
+        db.create_function("unhex", 1, _unhex)
+        # Test hook: the operations of the asking session the server still
+        # holds open (the asking statement not counted).
+        db.create_function("hs2_open_operations", 0,
+                           lambda: len(self.session.operations) if self.session else 0)
 
     def _fn_version(self):
         return self.identity.version_fn
