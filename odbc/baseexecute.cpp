@@ -139,7 +139,11 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
             basePostError(kBaseIdxCountField)->addParamUnsigned(p);
             return 1;
         }
-        if (v < 0) {
+        if (fixed != 0) {
+            // A fixed-size value is its type's size: applications may bind
+            // it without a length buffer, which reads as SQL_NTS.
+            v = fixed;
+        } else if (v < 0) {
             if (v != SQL_NTS || (cType != SQL_C_CHAR && cType != SQL_C_WCHAR && cType != SQL_C_BINARY)) {
                 basePostError(kBaseIdxBadLength);
                 return 1;
@@ -151,7 +155,7 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
             const int32_t width = cType == SQL_C_WCHAR ? 2 : 1;
             v = baseTerminatedLength(data, width);
         } else if (cType != SQL_C_CHAR && cType != SQL_C_WCHAR && cType != SQL_C_BINARY) {
-            v = fixed != 0 ? fixed : apdRec->octetLength;
+            v = apdRec->octetLength;
         }
     }
     // A changed parameter description since the preparation is taken as

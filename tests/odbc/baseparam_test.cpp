@@ -91,6 +91,26 @@ TEST_F(Params, AnInputOutputParameterRunAsInputComesBackNull)
     EXPECT_EQ(n, SQL_NULL_DATA);
 }
 
+// A fixed-size value needs no length buffer: without one it is handed over
+// at its type's size, as applications that bind numbers this way expect.
+TEST_F(Params, FixedSizeValuesNeedNoLengthBuffer)
+{
+    ASSERT_EQ(prepare(u"select ? , ? , ?"), SQL_SUCCESS);
+    SQLINTEGER i = 42;
+    double d = 2.5;
+    SQL_DATE_STRUCT date = {2020, 1, 31};
+    ASSERT_EQ(stmt->bindParameter(1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &i, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindParameter(2, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &d, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindParameter(3, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0, &date, 0, nullptr),
+              SQL_SUCCESS);
+    ASSERT_EQ(stmt->execute(), SQL_SUCCESS) << diagText();
+    ASSERT_EQ(stmt->executions.size(), 1u);
+    ASSERT_EQ(stmt->executions[0].size(), 3u);
+    EXPECT_EQ(stmt->executions[0][0].bytes.size(), sizeof i);
+    EXPECT_EQ(stmt->executions[0][1].bytes.size(), sizeof d);
+    EXPECT_EQ(stmt->executions[0][2].bytes.size(), sizeof date);
+}
+
 TEST_F(Params, NumParamsAndDescribeParamAnswerForThePreparedText)
 {
     int16_t count = -1;
