@@ -158,6 +158,7 @@ void BaseEnv::addConnection(BaseStubConnection* connection) noexcept
 {
     if (connection == nullptr)
         return;
+    KaLockGuard guard(listLock);
     connections.addLast(connection);
     ++connectionCount;
 }
@@ -166,6 +167,7 @@ void BaseEnv::removeConnection(BaseStubConnection* connection) noexcept
 {
     if (connection == nullptr)
         return;
+    KaLockGuard guard(listLock);
     for (KaNode* node = connections.first(); node != nullptr;) {
         if (node == connection) {
             connections.remove(connection);
@@ -222,6 +224,8 @@ int16_t BaseEnv::endTransaction(int16_t completionType) noexcept
         return leaveApi(SQL_ERROR);
     }
     bool failed = false;
+    // No connection handle comes or goes while the list is walked.
+    KaLockGuard guard(listLock);
     size_t handles = connections.count;
     KaNode* node = connections.first();
     for (size_t i = 0; i < handles && node != nullptr; ++i, node = node->next) {

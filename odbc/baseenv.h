@@ -59,6 +59,11 @@ public:
     // table does not exist.
     KaCriticalSection* driverLock() const noexcept;
 
+    // Threads may share an environment: its calls and its diagnostics are
+    // taken under apiLock, its list of connection handles under listLock
+    // (allocating a connection handle adds to the list inside a call).
+    KaCriticalSection apiLock{0, kKaLockPlain};
+    KaCriticalSection listLock{0, kKaLockPlain};
     BaseErrorList diagnostics;
     int16_t connectionCount;
     int32_t lockTableIndex;

@@ -268,6 +268,7 @@ void installDirFromLibrary() noexcept
     BaseEnv* env = envOf(input);
     if (env == nullptr)
         return SQL_INVALID_HANDLE;
+    KaLockGuard guard(env->apiLock);
     env->diagnostics.clear();
     KaErrorPushList(&env->diagnostics);
     auto* connHandle = new BaseStubConnection(env);
@@ -403,6 +404,7 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
     BaseEnv* env = envOf(handle);
     if (env == nullptr)
         return SQL_INVALID_HANDLE;
+    KaLockGuard guard(env->apiLock);
     return twice(&env->diagnostics,
                  [&]() noexcept { return env->getEnvAttr(attribute, value, bufferLength, stringLength); });
 }
@@ -412,6 +414,7 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
     BaseEnv* env = envOf(handle);
     if (env == nullptr)
         return SQL_INVALID_HANDLE;
+    KaLockGuard guard(env->apiLock);
     return twice(&env->diagnostics, [&]() noexcept { return env->setEnvAttr(attribute, value, length); });
 }
 
@@ -422,6 +425,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
         BaseEnv* env = envOf(handle);
         if (env == nullptr)
             return SQL_INVALID_HANDLE;
+        KaLockGuard guard(env->apiLock);
         return twice(&env->diagnostics, [&]() noexcept { return env->endTransaction(completion); });
     }
     case SQL_HANDLE_DBC:
