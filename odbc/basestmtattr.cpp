@@ -477,14 +477,12 @@ int16_t BaseStatement::setAppDescriptor(bool rows, void* value) noexcept
             for (size_t i = 0; i < connection->descriptors.count && node != nullptr; ++i, node = node->next)
                 if (static_cast<void*>(static_cast<BaseDescriptor*>(node)) == value)
                     given = dynamic_cast<BaseAXD*>(static_cast<BaseDescriptor*>(node));
-            node = connection->statements.first();
-            for (size_t i = 0; i < connection->statements.count && node != nullptr; ++i, node = node->next) {
-                const auto* other = static_cast<BaseStatement*>(node);
-                implicitOne = implicitOne || value == static_cast<void*>(other->implicitArd) ||
-                              value == static_cast<void*>(other->implicitApd) ||
-                              value == static_cast<void*>(other->ird) || value == static_cast<void*>(other->ipd);
-            }
         }
+        // Only this statement's own automatic descriptors are told apart:
+        // another statement's are not read here, since that statement may be
+        // in use on another thread. Theirs are refused as unknown values.
+        implicitOne = value == static_cast<void*>(implicitArd) || value == static_cast<void*>(implicitApd) ||
+                      value == static_cast<void*>(ird) || value == static_cast<void*>(ipd);
         if (implicitOne) {
             basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
             return 1;
