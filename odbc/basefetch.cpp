@@ -13,6 +13,7 @@
 #include "convert/basestring.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
+#include "odbc/basecatalog.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basedescribe.h"
@@ -98,6 +99,14 @@ int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) 
         *status = SQL_ROW_NOROW;
         return 0;
     }
+    if (stmt->executionMode == kBaseExecCatalog && stmt->catalogInfoW != nullptr) {
+        // A catalog result is held in memory: positioning is a row number.
+        int16_t where = kCatalogNoRow;
+        if (stmt->catalogInfoW->setPosition(row, &where) != 0)
+            return 1;
+        *status = where == kCatalogRowAvailable && row > 0 ? SQL_ROW_SUCCESS : SQL_ROW_NOROW;
+        return 0;
+    }
     if (stmt->positionRow(row, status, lock) != 0)
         return 1;
     if (lock && (*status == SQL_ROW_SUCCESS || *status == SQL_ROW_UPDATED))
@@ -119,8 +128,12 @@ int16_t fetchNextRow(BaseStatement* stmt, int64_t index, int16_t* noMore) noexce
         *noMore = 1;
         return 0;
     }
-    if (stmt->fetchRow(noMore) != 0)
+    if (stmt->executionMode == kBaseExecCatalog && stmt->catalogInfoW != nullptr) {
+        if (stmt->catalogInfoW->fetchNext(noMore) != 0)
+            return 1;
+    } else if (stmt->fetchRow(noMore) != 0) {
         return 1;
+    }
     if (*noMore != 0 && !stmt->reentryPending)
         stmt->endOfDataReached = true;
     return 0;
@@ -516,7 +529,7 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
         resetLongData();
         int16_t bad = baseCheckSqlToC(c, col->conciseType, cType);
         if (bad == 0)
-            bad = getColumnData(c, cType, &out);
+            bad = getDataQuick(c, cType, &out, false, 0);
         resetLongData();
         markDiagnostics(d0, index + 1, c);
         if (bad != 0)
@@ -701,6 +714,10 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
 
 int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool, int32_t) noexcept
 {
+    // A catalog result answers from its holder; the driver's hooks read the
+    // driver's own result, which a catalog function reads while it builds.
+    if (executionMode == kBaseExecCatalog && catalogInfoW != nullptr)
+        return catalogInfoW->getData(column, cType, out);
     return getColumnData(column, cType, out);
 }
 

@@ -75,10 +75,13 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     const int16_t closed = statementState >= kBaseStmtExecuted ? closeCursorHook() : 0;
     if (closed != 0 || freeResultsHook(drop) != 0) {
         // A failing driver still leaves nothing that claims to be open.
+        freeCatalogInfo();
         executionMode = 0;
         setExecState(kBaseStmtAllocated);
         return 1;
     }
+    // A catalog result's holders go first: each puts back the IRD it saved.
+    freeCatalogInfo();
     clearResultDescription();
     delete sqlTextCopy;
     sqlTextCopy = nullptr;

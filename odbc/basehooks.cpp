@@ -114,10 +114,11 @@ int16_t BaseStatement::columnsInternal(const uint16_t*, int16_t, const uint16_t*
     return notCapable();
 }
 
-int16_t BaseStatement::driverColumns(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                     const uint16_t*, int16_t) noexcept
+// A driver that gives no columns hook has no columns to list: the call
+// fails, without a diagnostic of its own.
+int16_t BaseStatement::columnsHook() noexcept
 {
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::specialColumnsInternal(uint16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
@@ -147,20 +148,18 @@ int16_t BaseStatement::driverStatistics(const uint16_t*, int16_t, const uint16_t
 }
 
 int16_t BaseStatement::tablesInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                      const uint16_t*, int16_t) noexcept
+                                      const uint16_t*, int16_t, int16_t) noexcept
 {
     return notCapable();
 }
 
-int16_t BaseStatement::driverTablesEnum(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                        const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::tablesNarrowHook(const char*, int16_t) noexcept
 {
     basePostError(kBaseIdxGeneralError);
     return 1;
 }
 
-int16_t BaseStatement::driverTables(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                    const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::tablesHook(const uint16_t*, int16_t) noexcept
 {
     basePostError(kBaseIdxGeneralError);
     return 1;
@@ -445,9 +444,9 @@ int16_t BaseStatement::checkLongDataCache(uint16_t, int16_t, KaDataSink*, int16_
     return notCapable();
 }
 
-int16_t BaseStatement::columnsHook() noexcept
+const uint16_t* BaseStatement::extraCatalogColumns(int32_t) noexcept
 {
-    return 0;
+    return nullptr;
 }
 
 int16_t BaseStatement::bulkLoadBatch() noexcept

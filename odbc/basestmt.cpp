@@ -1,6 +1,7 @@
 // The statement object: construction, its descriptors, the long-data state
 // of the value being read, the conversion context and the entries into the
 // conversion engine, and the text-conversion wrappers.
+#include "odbc/basecatalog.h"
 #include "odbc/basestmt.h"
 
 #include <sql.h>
@@ -105,6 +106,8 @@ BaseStatement::~BaseStatement()
         baseUnlinkNode(&connection->statements, this);
         connection->removeBufferedEvents(this);
     }
+    // The holders may put back an IRD they saved: before the IRD goes.
+    freeCatalogInfo();
     ramFree(cursorName);
     ramFree(convertBuffer);
     ramFree(reentrySqlText);

@@ -13,6 +13,8 @@
 #include "foundation/kalock.h"
 #include "odbc/baseerr.h"
 
+class BaseCatalogInfo;
+class BaseCatalogInfoW;
 class BaseOutString;
 class BaseSqlString;
 class BaseSqlStringW;
@@ -34,6 +36,7 @@ class BaseIRD;
 class BaseIRDRecord;
 class BaseStatement;
 class KaErrorList;
+struct BaseCatalogColumn;
 
 // Kinds of pooled objects a statement keeps, and the pool depth.
 constexpr int kBaseSinkKinds = 5;
@@ -258,9 +261,9 @@ public:
                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
                                                   int16_t tableLength, const uint16_t* column,
                                                   int16_t columnLength) noexcept;
-    [[nodiscard]] virtual int16_t driverColumns(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
-                                                int16_t schemaLength, const uint16_t* table, int16_t tableLength,
-                                                const uint16_t* column, int16_t columnLength) noexcept;
+    // Starts the driver result of SQLColumns from the arguments the top
+    // holder carries.
+    [[nodiscard]] virtual int16_t columnsHook() noexcept;
     [[nodiscard]] virtual int16_t specialColumnsInternal(uint16_t identifierType, const uint16_t* catalog,
                                                          int16_t catalogLength, const uint16_t* schema,
                                                          int16_t schemaLength, const uint16_t* table,
@@ -278,16 +281,14 @@ public:
     [[nodiscard]] virtual int16_t driverStatistics(const uint16_t* catalog, int16_t catalogLength,
                                                    const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
                                                    int16_t tableLength, uint16_t unique, uint16_t reserved) noexcept;
+    // internal: 1 when SQLColumns lists its tables (every type, no filter).
     [[nodiscard]] virtual int16_t tablesInternal(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
                                                  int16_t schemaLength, const uint16_t* table, int16_t tableLength,
-                                                 const uint16_t* type, int16_t typeLength) noexcept;
-    [[nodiscard]] virtual int16_t driverTablesEnum(const uint16_t* catalog, int16_t catalogLength,
-                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
-                                                   int16_t tableLength, const uint16_t* type,
-                                                   int16_t typeLength) noexcept;
-    [[nodiscard]] virtual int16_t driverTables(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
-                                               int16_t schemaLength, const uint16_t* table, int16_t tableLength,
-                                               const uint16_t* type, int16_t typeLength) noexcept;
+                                                 const uint16_t* type, int16_t typeLength, int16_t internal) noexcept;
+    // Start the driver result of SQLTables from the top holder's arguments;
+    // the types list as the application gave it (length -3: NUL-terminated).
+    [[nodiscard]] virtual int16_t tablesNarrowHook(const char* types, int16_t typesLength) noexcept;
+    [[nodiscard]] virtual int16_t tablesHook(const uint16_t* types, int16_t typesLength) noexcept;
     [[nodiscard]] virtual int16_t columnPrivilegesInternal(const uint16_t* catalog, int16_t catalogLength,
                                                            const uint16_t* schema, int16_t schemaLength,
                                                            const uint16_t* table, int16_t tableLength,
@@ -435,8 +436,9 @@ public:
                                                      BaseIRDRecord* record, KaDataConverter** converter) noexcept;
     // The statement moved to another connection.
     virtual int16_t rebindConverterCache(BaseConnection* newConnection) noexcept;
-    // The catalog columns hook.
-    [[nodiscard]] virtual int16_t columnsHook() noexcept;
+    // Columns of the driver's own result appended to a catalog result of
+    // `kind`: a count n followed by n column numbers, or null for none.
+    [[nodiscard]] virtual const uint16_t* extraCatalogColumns(int32_t kind) noexcept;
     [[nodiscard]] virtual int16_t bulkLoadBatch() noexcept;
     // Non-zero enables the description of procedure-call parameters.
     [[nodiscard]] virtual int16_t canDescribeProcParams() noexcept;
@@ -445,6 +447,56 @@ public:
     // execution; *rowsAffected (may be null) set when rows changed.
     [[nodiscard]] virtual int16_t executeCore(uint16_t firstParamDone, int16_t* needData,
                                               int16_t* rowsAffected) noexcept;
+
+    // ---- Catalog results (odbc/basecatalog.cpp) --------------------------------
+    // First step of every catalog function: an open cursor is refused (24000)
+    // unless WORKAROUNDS2 closes it, any other state is reset, and the exec
+    // mode becomes the catalog mode. A re-entered call skips the tests. 0, or 1.
+    [[nodiscard]] int16_t checkCatalogState() noexcept;
+    // The holder becomes the top of the wide stack; over another holder the
+    // statement gets a fresh IRD and the holder keeps the old one. 0, or 1.
+    [[nodiscard]] int16_t pushColumnsInfo(BaseCatalogInfoW* holder) noexcept;
+    // Deletes the top holder and puts back the IRD and column count it
+    // saved; 0.
+    int16_t popColumnsInfo() noexcept;
+    int16_t pushCatalogInfo(BaseCatalogInfo* holder) noexcept;
+    int16_t popCatalogInfo() noexcept;
+    // Deletes both stacks (the statement is reset or freed).
+    void freeCatalogInfo() noexcept;
+    // Describes the IRD from a catalog function's column table; catalogColumn
+    // (0-based, -1 none) is the column that USELONGQUALIFIERS widens. 0, or 1.
+    [[nodiscard]] int16_t bindCatalogColumns(uint16_t count, const BaseCatalogColumn* table,
+                                             int16_t catalogColumn) noexcept;
+    // Appends result column `column` described as `source`; clientCodePage:
+    // its text comes in the connection's code page rather than UTF-16.
+    [[nodiscard]] int16_t bindCatalogColumn(uint16_t column, BaseIRDRecord* source, bool clientCodePage) noexcept;
+    // Every character column of the result is read as UTF-16.
+    void makeCatalogColumnsWide() noexcept;
+    // Column `column` of the driver's current row, read by the type the top
+    // holder's column table declares: INTEGER into an int32_t, SMALLINT into
+    // an int16_t, character types into a new UTF-16 string (uint16_t*,
+    // ramFree) kept whole however long. `cell` is left alone for NULL and for
+    // other types. 0, or 1.
+    [[nodiscard]] int16_t getCatalogColumnValue(uint16_t column, void* cell) noexcept;
+    // Column `column` of the current row as a new NUL-terminated UTF-16
+    // string (ramFree), whole however long; left alone for NULL. nested: the
+    // row is a catalog holder's (read through its getData), else the
+    // driver's (through catalogColumnData). 0, or 1.
+    [[nodiscard]] int16_t readCatalogText(uint16_t column, uint16_t** text, bool nested) noexcept;
+    // The driver's result is over: the free-results hook.
+    [[nodiscard]] int16_t closeDriverResult() noexcept;
+    // The catalog result is complete: executed (cursor open when it has
+    // columns) and a cursor name. 0, or 1.
+    [[nodiscard]] int16_t finishCatalogExecute() noexcept;
+    // The driver's rows as a catalog function reads them while it builds its
+    // result; the base forms are the fetch-row and get-column-data hooks.
+    [[nodiscard]] virtual int16_t catalogFetchRow(int16_t* end) noexcept;
+    [[nodiscard]] virtual int16_t catalogColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept;
+
+    // The catalog result holders: the wide stack the application reads while
+    // the exec mode is the catalog mode, and the narrow one.
+    BaseCatalogInfoW* catalogInfoW = nullptr;
+    BaseCatalogInfo* catalogInfo = nullptr;
 
     // Makes the implicit APD and ARD, the IPD, the IRD and the procedure
     // IPD; 0, or 1 when memory ran out.

@@ -1,0 +1,88 @@
+// SQLColumns: its result holder, held as a sorted array of tables each with
+// its columns sorted by position, and the row classes. The framework's
+// columnsInternal (catalog/basecols.cpp) fills it from the driver's
+// columnsHook rows; the drivers read the holder's prepared arguments.
+#pragma once
+#include <cstdint>
+
+#include "odbc/basecatalog.h"
+
+class BaseCatalogStatement;
+
+class BaseColumnsInfoW : public BaseCatalogInfoW {
+public:
+    explicit BaseColumnsInfoW(BaseStatement* stmt) noexcept;
+    ~BaseColumnsInfoW() override;
+
+    // Row numbers run across the columns of all tables.
+    [[nodiscard]] int16_t fetchNext(int16_t* end) noexcept override;
+    [[nodiscard]] int16_t setPosition(int64_t row, int16_t* status) noexcept override;
+    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
+
+    uint16_t* catalogName = nullptr;
+    uint16_t* schemaName = nullptr;
+    uint16_t* tableName = nullptr;
+    uint16_t* columnName = nullptr;
+    uint16_t* schemaPattern = nullptr;
+    uint16_t* tablePattern = nullptr;
+    uint16_t* columnPattern = nullptr;
+    uint32_t tableIndex = 0;
+    uint16_t columnIndex = 0;
+};
+
+// One column row of the SQLColumns result.
+class PerColumnInfo : public KaObject {
+public:
+    PerColumnInfo() noexcept = default;
+    ~PerColumnInfo() override;
+
+    // By ORDINAL_POSITION.
+    int16_t compare(const KaObject& other) const override;
+    // The driver's current row through the statement. 0, or 1.
+    [[nodiscard]] int16_t readDriverRow(BaseCatalogStatement* stmt) noexcept;
+    // VARCHAR above threshold becomes LONGVARCHAR, WVARCHAR above
+    // wideThreshold WLONGVARCHAR.
+    void applyVarcharThresholds(uint32_t threshold, uint32_t wideThreshold) noexcept;
+    // LONGVARCHAR and WLONGVARCHAR columns below the minimum sizes are
+    // reported with them (-1: no minimum).
+    void applyMinLongSizes(int64_t minimum, int64_t wideMinimum, int32_t bytesPerChar) noexcept;
+
+    uint16_t* columnName = nullptr;
+    int16_t dataType = 0;
+    uint16_t* typeName = nullptr;
+    int32_t columnSize = 0;
+    int32_t bufferLength = 0;
+    int16_t decimalDigits = 0;
+    int16_t numPrecRadix = 0;
+    int16_t nullable = 0;
+    uint16_t* remarks = nullptr;
+    uint16_t* columnDef = nullptr;
+    int32_t charOctetLength = kCatalogNullLong;
+    int32_t ordinalPosition = 0;
+    uint16_t* isNullable = nullptr;
+};
+
+// One table of the SQLColumns result with its columns.
+class PerTableInfo : public KaObject {
+public:
+    PerTableInfo() noexcept;
+    ~PerTableInfo() override;
+
+    // By catalog, schema and name in code-point order.
+    int16_t compare(const KaObject& other) const override;
+    // Lengths in units; -1 leaves catalog or schema null, a negative name
+    // length gives an empty name. 0, or 1.
+    [[nodiscard]] int16_t setNames(const uint16_t* catalog, int32_t catalogLength, const uint16_t* schema,
+                                   int32_t schemaLength, const uint16_t* name, int32_t nameLength) noexcept;
+    // Drops the columns that fail the holder's column pattern; nonzero when
+    // the table passes the schema and table patterns and has columns left.
+    int16_t applyPatterns(BaseCatalogStatement* stmt, const BaseColumnsInfoW* holder) noexcept;
+
+    uint16_t* catalog = nullptr;
+    uint16_t* schema = nullptr;
+    uint16_t* name = nullptr;
+    KaSortedArray columns;
+};
+
+// 0 when a stored name equals a counted one (length -1: NULL).
+int16_t sameCatalogName(const uint16_t* stored, const uint16_t* counted, int32_t length) noexcept;

@@ -1,0 +1,59 @@
+// SQLTables: its result holder and row class. The framework's tablesInternal
+// (catalog/basetabl.cpp) fills the holder from the driver's tablesHook rows;
+// SQLColumns and the drivers' listings read the holder's prepared arguments.
+#pragma once
+#include <cstdint>
+
+#include "odbc/basecatalog.h"
+
+class BaseCatalogStatement;
+
+// TablesEnumeration: what an SQLTables call lists.
+constexpr int32_t kTablesListing = 0;
+constexpr int32_t kTablesSchemas = 1;
+constexpr int32_t kTablesCatalogs = 2;
+constexpr int32_t kTablesTypes = 3;
+
+class BaseTablesInfoW : public BaseCatalogInfoW {
+public:
+    explicit BaseTablesInfoW(BaseStatement* stmt) noexcept;
+    ~BaseTablesInfoW() override;
+
+    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
+    // One row per type of the type set, TABLE_TYPE only. 0, or 1.
+    [[nodiscard]] int16_t addTypeRows() noexcept;
+
+    // Plain names and patterns of the arguments (null: match all).
+    uint16_t* catalogName = nullptr;
+    uint16_t* schemaName = nullptr;
+    uint16_t* tableName = nullptr;
+    uint16_t* catalogPattern = nullptr;
+    uint16_t* schemaPattern = nullptr;
+    uint16_t* tablePattern = nullptr;
+    int32_t enumeration = kTablesListing;
+    // kCatalogType* bits (catalog/catalognames.h).
+    uint32_t typeSet = 0;
+};
+
+// One row of the SQLTables result; every value an owned UTF-16 string or
+// null. Ordered by TABLE_TYPE, then catalog, schema and name.
+class TablesRowInfo : public KaObject {
+public:
+    TablesRowInfo() noexcept = default;
+    ~TablesRowInfo() override;
+
+    int16_t compare(const KaObject& other) const override;
+    // Whether the row passes the holder's schema and table patterns and its
+    // type set; 1 keep, 0 drop.
+    int16_t passesFilter(BaseCatalogStatement* stmt, const BaseTablesInfoW* holder) const noexcept;
+
+    uint16_t* tableType = nullptr;
+    uint16_t* tableCat = nullptr;
+    uint16_t* tableSchem = nullptr;
+    uint16_t* tableName = nullptr;
+    uint16_t* remarks = nullptr;
+};
+
+// Code-point order of two NUL-terminated UTF-16 texts; a null key in
+// `mine` counts as equal to anything.
+int16_t catalogCompareKey(const uint16_t* mine, const uint16_t* theirs) noexcept;

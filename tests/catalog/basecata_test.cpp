@@ -1,0 +1,482 @@
+// The catalog framework over a scripted driver: SQLTables and SQLColumns
+// results built from the hook's rows, filtered, sorted and read back through
+// the statement's fetch and SQLGetData; argument preparation and matching
+// with the answers the Hive connection gives.
+#include "catalog/basecata.h"
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalog/basecols.h"
+#include "catalog/basetabl.h"
+#include "catalog/catalognames.h"
+#include "kamessages.h"
+#include "odbc/basedesc.h"
+#include "odbc/basestmterr.h"
+#include "support/connfixture.h"
+#include "support/teststatement.h"
+#include "support/u16.h"
+
+namespace {
+
+using katest::W;
+
+// One cell of a scripted driver row: text, a number, or NULL.
+struct Cell {
+    std::optional<std::u16string> text;
+    int32_t number = 0;
+    bool isNumber = false;
+    static Cell t(const char16_t* s) { return Cell{std::u16string(s), 0, false}; }
+    static Cell n(int32_t v) { return Cell{std::nullopt, v, true}; }
+    static Cell null() { return Cell{}; }
+};
+using Row = std::vector<Cell>;
+
+// A statement whose catalog hooks start a scripted driver result.
+class ScriptedCatalogStatement : public BaseCatalogStatement {
+public:
+    explicit ScriptedCatalogStatement(BaseConnection* conn) noexcept : BaseCatalogStatement(conn) {}
+
+    std::vector<Row> rows;
+    size_t cursor = 0;
+    int hookCalls = 0;
+    bool failHook = false;
+    // What the table-type enumeration's hook puts in the type set.
+    uint32_t typeSetForTypes = kCatalogTypeTable | kCatalogTypeView | kCatalogTypeSystemTable;
+
+    int16_t tablesHook(const uint16_t*, int16_t) noexcept override
+    {
+        ++hookCalls;
+        cursor = 0;
+        auto* h = static_cast<BaseTablesInfoW*>(catalogInfoW);
+        if (h->enumeration == kTablesTypes)
+            h->typeSet = typeSetForTypes;
+        if (failHook) {
+            basePostError(kBaseIdxGeneralError);
+            return 1;
+        }
+        return 0;
+    }
+    int16_t columnsHook() noexcept override
+    {
+        ++hookCalls;
+        cursor = 0;
+        return 0;
+    }
+    int16_t catalogFetchRow(int16_t* end) noexcept override
+    {
+        if (cursor >= rows.size()) {
+            *end = 1;
+            return 0;
+        }
+        ++cursor;
+        *end = 0;
+        return 0;
+    }
+    int16_t catalogColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override
+    {
+        const Row& r = rows[cursor - 1];
+        if (column > r.size() || (!r[column - 1].text && !r[column - 1].isNumber))
+            return out->setNull(1);
+        const Cell& c = r[column - 1];
+        if (c.isNumber) {
+            if (cType == SQL_C_SSHORT) {
+                auto v = static_cast<int16_t>(c.number);
+                std::memcpy(out->buffer, &v, sizeof v);
+            } else {
+                std::memcpy(out->buffer, &c.number, sizeof c.number);
+            }
+            *out->length64 = cType == SQL_C_SSHORT ? 2 : 4;
+            return 0;
+        }
+        const std::u16string& s = *c.text;
+        const auto bytes = static_cast<int64_t>(s.size() * 2);
+        const int64_t room = out->bufferLength - 2;
+        const int64_t n = bytes < room ? bytes : room;
+        std::memcpy(out->buffer, s.data(), static_cast<size_t>(n));
+        static_cast<uint16_t*>(out->buffer)[n / 2] = 0;
+        *out->length64 = bytes;
+        return 0;
+    }
+};
+
+class CatalogFramework : public katest::ConnectedFixture<katest::TestStmtEnv> {
+protected:
+    void SetUp() override
+    {
+        // The answers of the Hive connection.
+        control.numberInfo[SQL_IDENTIFIER_CASE] = SQL_IC_LOWER;
+        control.numberInfo[SQL_QUOTED_IDENTIFIER_CASE] = SQL_IC_LOWER;
+        control.numberInfo[SQL_MAX_CATALOG_NAME_LEN] = 0;
+        control.numberInfo[SQL_MAX_SCHEMA_NAME_LEN] = 128;
+        control.numberInfo[SQL_MAX_TABLE_NAME_LEN] = 128;
+        control.numberInfo[SQL_MAX_COLUMN_NAME_LEN] = 128;
+        control.textInfo[SQL_IDENTIFIER_QUOTE_CHAR] = u"`";
+        control.textInfo[SQL_SEARCH_PATTERN_ESCAPE] = u"\\";
+        ConnectedFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        conn->staticCursorOps |= 1;
+        BaseStatement* s = nullptr;
+        ASSERT_EQ(katest::makeStatement<ScriptedCatalogStatement>(&s, conn), 0);
+        stmt = static_cast<ScriptedCatalogStatement*>(s);
+    }
+
+    // Every row of the current result, columns 1 to n as text ("<null>").
+    std::vector<std::vector<std::u16string>> readAll(uint16_t n)
+    {
+        std::vector<std::vector<std::u16string>> out;
+        for (;;) {
+            const int16_t rc = stmt->fetch();
+            if (rc == SQL_NO_DATA)
+                break;
+            EXPECT_EQ(rc, SQL_SUCCESS);
+            if (rc != SQL_SUCCESS)
+                break;
+            out.push_back(readRow(n));
+        }
+        return out;
+    }
+
+    std::vector<std::u16string> readRow(uint16_t n)
+    {
+        std::vector<std::u16string> row;
+        for (uint16_t c = 1; c <= n; ++c) {
+            uint16_t buffer[64] = {};
+            SQLLEN indicator = 0;
+            EXPECT_EQ(stmt->getData(c, SQL_C_WCHAR, buffer, sizeof buffer, &indicator), SQL_SUCCESS);
+            row.push_back(indicator == SQL_NULL_DATA ? u"<null>" : katest::u16(buffer));
+        }
+        return row;
+    }
+
+    uint16_t lastState()
+    {
+        const size_t n = stmt->diagnostics.recordCount();
+        return n == 0 ? 0 : stmt->diagnostics.recordAt(n - 1)->sqlstateMsg;
+    }
+
+    ScriptedCatalogStatement* stmt = nullptr;
+};
+
+Row tableRow(const char16_t* schema, const char16_t* name, const char16_t* type, const char16_t* remarks = nullptr)
+{
+    return {Cell::null(), Cell::t(schema), Cell::t(name), Cell::t(type), remarks ? Cell::t(remarks) : Cell::null()};
+}
+
+TEST_F(CatalogFramework, TablesAreFilteredByTypeSortedByTypeThenNameAndWithoutDuplicates)
+{
+    stmt->rows = {tableRow(u"db", u"orders", u"TABLE"),         tableRow(u"db", u"v_orders", u"VIEW"),
+                  tableRow(u"db", u"Emp", u"TABLE", u"people"), tableRow(u"db", u"emp", u"TABLE"),
+                  tableRow(u"db", u"orders", u"TABLE"),         tableRow(u"db", u"tmp1", u"TEMPORARY TABLE"),
+                  tableRow(u"sys", u"idx", u"SYSTEM TABLE")};
+    ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, W(u"'TABLE', 'SYSTEM TABLE'"), SQL_NTS), SQL_SUCCESS);
+    std::vector<std::vector<std::u16string>> expected = {
+        {u"<null>", u"sys", u"idx", u"SYSTEM TABLE", u"<null>"},
+        {u"<null>", u"db", u"Emp", u"TABLE", u"people"},
+        {u"<null>", u"db", u"emp", u"TABLE", u"<null>"},
+        {u"<null>", u"db", u"orders", u"TABLE", u"<null>"},
+    };
+    EXPECT_EQ(readAll(5), expected);
+    EXPECT_EQ(stmt->statementState, kBaseStmtCursorOpen);
+}
+
+TEST_F(CatalogFramework, TablesResultColumnsAreWideUnlessTheApplicationIsAnsi)
+{
+    for (bool ansi : {false, true}) {
+        SCOPED_TRACE(ansi);
+        if (ansi)
+            conn->connectionFlags |= kBaseConnAnsiApp;
+        stmt->rows = {tableRow(u"db", u"t", u"TABLE")};
+        ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+        uint16_t name[32] = {};
+        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        ASSERT_EQ(stmt->describeCol(3, name, 32, &nameLength, &type, &size, &digits, &nullable), SQL_SUCCESS);
+        EXPECT_EQ(katest::u16(name), u"TABLE_NAME");
+        EXPECT_EQ(type, ansi ? SQL_VARCHAR : SQL_WVARCHAR);
+        EXPECT_EQ(size, 128u);
+        ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
+TEST_F(CatalogFramework, TableTypeEnumerationListsTheDriversTypesWithoutReadingRows)
+{
+    stmt->rows = {tableRow(u"db", u"t", u"TABLE")};
+    ASSERT_EQ(stmt->tables(W(u""), 0, W(u""), 0, W(u""), 0, W(u"%"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->cursor, 0u);
+    std::vector<std::vector<std::u16string>> expected = {
+        {u"<null>", u"<null>", u"<null>", u"SYSTEM TABLE", u"<null>"},
+        {u"<null>", u"<null>", u"<null>", u"TABLE", u"<null>"},
+        {u"<null>", u"<null>", u"<null>", u"VIEW", u"<null>"},
+    };
+    EXPECT_EQ(readAll(5), expected);
+}
+
+TEST_F(CatalogFramework, SchemaEnumerationKeepsOnlyTheSchemaAndDropsDuplicates)
+{
+    stmt->rows = {tableRow(u"zeta", u"x", u"TABLE"), tableRow(u"alpha", u"y", u"TABLE"),
+                  tableRow(u"zeta", u"z", u"TABLE")};
+    ASSERT_EQ(stmt->tables(W(u""), 0, W(u"%"), 1, W(u""), 0, nullptr, 0), SQL_SUCCESS);
+    std::vector<std::vector<std::u16string>> expected = {
+        {u"<null>", u"alpha", u"<null>", u"<null>", u"<null>"},
+        {u"<null>", u"zeta", u"<null>", u"<null>", u"<null>"},
+    };
+    EXPECT_EQ(readAll(5), expected);
+}
+
+TEST_F(CatalogFramework, CatalogEnumerationIsRefusedWhereTheSourceHasNoCatalogs)
+{
+    EXPECT_EQ(stmt->tables(W(u"%"), SQL_NTS, W(u""), 0, W(u""), 0, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(lastState(), kBaseIdxNotSupported);
+    EXPECT_EQ(stmt->catalogInfoW, nullptr);
+    EXPECT_EQ(stmt->statementState, kBaseStmtAllocated);
+}
+
+TEST_F(CatalogFramework, ANonEmptyCatalogArgumentIsTooLong)
+{
+    EXPECT_EQ(stmt->tables(W(u"cat"), SQL_NTS, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+    const size_t n = stmt->diagnostics.recordCount();
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(stmt->diagnostics.recordAt(n - 1)->sqlstateMsg, kBaseIdxBadLength);
+    EXPECT_EQ(stmt->diagnostics.recordAt(n - 1)->nativeCode, MSG_CATALOG_NAME_TOO_LONG);
+}
+
+TEST_F(CatalogFramework, AFailingHookLeavesNoResult)
+{
+    stmt->failHook = true;
+    EXPECT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(stmt->catalogInfoW, nullptr);
+    EXPECT_EQ(stmt->resultColumnCount, 0);
+    EXPECT_EQ(stmt->fetch(), SQL_ERROR);
+}
+
+TEST_F(CatalogFramework, AnOpenCursorIsRefusedAndStaysOpen)
+{
+    stmt->rows = {tableRow(u"db", u"a", u"TABLE"), tableRow(u"db", u"b", u"TABLE")};
+    ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(lastState(), kBaseIdxCursorState);
+    EXPECT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(readRow(3)[2], u"b");
+}
+
+TEST_F(CatalogFramework, NestedHoldersWorkInTheirOwnDescriptorAndPutTheOuterOneBack)
+{
+    stmt->rows = {tableRow(u"db", u"a", u"TABLE")};
+    ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    BaseIRD* outer = stmt->ird;
+    auto* nested = new BaseTablesInfoW(stmt);
+    ASSERT_EQ(stmt->pushColumnsInfo(nested), 0);
+    EXPECT_NE(stmt->ird, outer);
+    EXPECT_EQ(stmt->resultColumnCount, 0);
+    EXPECT_EQ(stmt->popColumnsInfo(), 0);
+    EXPECT_EQ(stmt->ird, outer);
+    EXPECT_EQ(stmt->resultColumnCount, 5);
+    // A holder left nested is undone with the statement's reset.
+    ASSERT_EQ(stmt->pushColumnsInfo(new BaseTablesInfoW(stmt)), 0);
+    ASSERT_EQ(stmt->resetStatement(), 0);
+    EXPECT_EQ(stmt->ird, outer);
+    EXPECT_EQ(stmt->catalogInfoW, nullptr);
+}
+
+Row columnRow(const char16_t* table, const char16_t* column, int16_t type, const char16_t* typeName, int32_t size,
+              Cell octets, int32_t position)
+{
+    return {Cell::null(),  Cell::t(u"db"), Cell::t(table), Cell::t(column), Cell::n(type),         Cell::t(typeName),
+            Cell::n(size), Cell::n(size),  Cell::n(0),     Cell::n(10),     Cell::n(SQL_NULLABLE), Cell::null(),
+            Cell::null(),  Cell::n(type),  Cell::null(),   octets,          Cell::n(position),     Cell::null()};
+}
+
+class CatalogColumns : public CatalogFramework {
+protected:
+    void SetUp() override
+    {
+        CatalogFramework::SetUp();
+        if (HasFatalFailure())
+            return;
+        // Table b's rows come first and out of position order; the framework
+        // orders tables by name and columns by position.
+        stmt->rows = {
+            columnRow(u"b", u"b2", SQL_INTEGER, u"int", 10, Cell::null(), 2),
+            columnRow(u"b", u"b1", SQL_WVARCHAR, u"varchar", 40, Cell::null(), 1),
+            columnRow(u"b", u"b3", SQL_TYPE_TIMESTAMP, u"timestamp", 29, Cell::null(), 3),
+            columnRow(u"a", u"a1", SQL_BIGINT, u"bigint", 19, Cell::null(), 1),
+            columnRow(u"a", u"a2", SQL_WVARCHAR, u"string", 300, Cell::null(), 2),
+        };
+        stmt->attributeValues[kBaseAttrCursorType] = SQL_CURSOR_STATIC;
+    }
+};
+
+TEST_F(CatalogColumns, RowsRunAcrossTablesInNameAndPositionOrder)
+{
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    std::vector<std::u16string> names;
+    for (const auto& r : readAll(4))
+        names.push_back(r[2] + u"." + r[3]);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"a.a1", u"a.a2", u"b.b1", u"b.b2", u"b.b3"}));
+}
+
+TEST_F(CatalogColumns, AbsolutePositionsCountColumnRowsAndRestartWhenGoingBack)
+{
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    struct Step {
+        int64_t row;
+        const char16_t* column;  // null: no row
+    };
+    const Step steps[] = {{4, u"b2"}, {2, u"a2"}, {5, u"b3"}, {6, nullptr}, {1, u"a1"}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.row);
+        const int16_t rc = stmt->fetchScroll(SQL_FETCH_ABSOLUTE, s.row);
+        if (s.column == nullptr) {
+            EXPECT_EQ(rc, SQL_NO_DATA);
+            continue;
+        }
+        ASSERT_EQ(rc, SQL_SUCCESS);
+        EXPECT_EQ(readRow(4)[3], s.column);
+    }
+}
+
+TEST_F(CatalogColumns, DerivedValuesFollowTheType)
+{
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, W(u"b"), SQL_NTS, W(u"b3"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    auto shortOf = [&](uint16_t c, SQLLEN* ind) {
+        int16_t v = -99;
+        EXPECT_EQ(stmt->getData(c, SQL_C_SSHORT, &v, sizeof v, ind), SQL_SUCCESS);
+        return v;
+    };
+    SQLLEN ind = 0;
+    EXPECT_EQ(shortOf(5, &ind), SQL_TYPE_TIMESTAMP);
+    EXPECT_EQ(shortOf(14, &ind), SQL_DATETIME);
+    EXPECT_EQ(shortOf(15, &ind), SQL_CODE_TIMESTAMP);
+    int32_t octets = 0;
+    EXPECT_EQ(stmt->getData(16, SQL_C_SLONG, &octets, sizeof octets, &ind), SQL_SUCCESS);
+    EXPECT_EQ(ind, SQL_NULL_DATA);
+    EXPECT_EQ(stmt->fetch(), SQL_NO_DATA);
+    ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    // A character column without CHAR_OCTET_LENGTH reports its size there,
+    // and has no SQL_DATETIME_SUB.
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, W(u"a"), SQL_NTS, W(u"a2"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->getData(16, SQL_C_SLONG, &octets, sizeof octets, &ind), SQL_SUCCESS);
+    EXPECT_EQ(octets, 300);
+    shortOf(15, &ind);
+    EXPECT_EQ(ind, SQL_NULL_DATA);
+}
+
+TEST_F(CatalogColumns, PatternsDropTablesAndColumnsCaseBlind)
+{
+    ASSERT_EQ(stmt->columns(nullptr, 0, W(u"DB"), SQL_NTS, W(u"%"), SQL_NTS, W(u"_2"), SQL_NTS), SQL_SUCCESS);
+    std::vector<std::u16string> names;
+    for (const auto& r : readAll(4))
+        names.push_back(r[2] + u"." + r[3]);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"a.a2", u"b.b2"}));
+    // A table whose columns all fail the pattern is not listed.
+    ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, W(u"b%"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(readAll(4).size(), 3u);
+}
+
+TEST_F(CatalogColumns, VarcharThresholdAndMinimumSizeChangeTheReportedType)
+{
+    conn->varcharThreshold = 255;
+    conn->wvarcharThreshold = 255;
+    conn->minWLongVarcharSize = 1000;
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, W(u"a"), SQL_NTS, W(u"a2"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    int16_t type = 0;
+    int32_t size = 0;
+    int32_t octets = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(stmt->getData(5, SQL_C_SSHORT, &type, sizeof type, &ind), SQL_SUCCESS);
+    ASSERT_EQ(stmt->getData(7, SQL_C_SLONG, &size, sizeof size, &ind), SQL_SUCCESS);
+    ASSERT_EQ(stmt->getData(16, SQL_C_SLONG, &octets, sizeof octets, &ind), SQL_SUCCESS);
+    EXPECT_EQ(type, SQL_WLONGVARCHAR);
+    EXPECT_EQ(size, 1000);
+    EXPECT_EQ(octets, 2000);
+}
+
+TEST_F(CatalogColumns, ALongCommentIsKeptWhole)
+{
+    std::u16string comment(5000, u'c');
+    comment.back() = u'z';
+    stmt->rows.resize(1);
+    stmt->rows[0][11] = Cell{comment, 0, false};
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    std::vector<uint16_t> buffer(6000);
+    SQLLEN ind = 0;
+    ASSERT_EQ(stmt->getData(12, SQL_C_WCHAR, buffer.data(), buffer.size() * 2, &ind), SQL_SUCCESS);
+    EXPECT_EQ(ind, 10000);
+    EXPECT_EQ(katest::u16(buffer.data()), comment);
+}
+
+// ---- Argument preparation and matching ------------------------------------------------------
+
+struct PrepareCase {
+    const char16_t* value;
+    bool metadataId;
+    bool asPattern;
+    const char16_t* name;     // null: stays null
+    const char16_t* pattern;  // null: stays null
+};
+
+TEST_F(CatalogFramework, ArgumentsArePreparedAsHiveWouldHaveThem)
+{
+    const PrepareCase cases[] = {
+        {u"%", false, true, nullptr, nullptr},           {u"my_tab", true, true, u"my_tab", u"my\\_tab"},
+        {u"MyTab", true, true, u"mytab", u"mytab"},      {u"`MyTab`", true, true, u"MyTab", u"MyTab"},
+        {u"  abc  ", true, false, u"abc", nullptr},      {u"a\\b", false, true, u"ab", u"a\\\\b"},
+        {u"my\\_t%", false, true, u"my_t%", u"my\\_t%"}, {u"`we``ird`", false, false, u"we`ird", nullptr},
+    };
+    for (const PrepareCase& c : cases) {
+        SCOPED_TRACE(std::string(c.value, c.value + std::char_traits<char16_t>::length(c.value)));
+        stmt->attributeValues[kBaseAttrFlags] =
+            c.metadataId ? kBaseStmtFlagMetadataId : stmt->attributeValues[kBaseAttrFlags] & ~kBaseStmtFlagMetadataId;
+        uint16_t* name = nullptr;
+        uint16_t* pattern = nullptr;
+        ASSERT_EQ(stmt->prepareCatalogArgument(W(c.value), SQL_NTS, kCatalogInfoTable, &name,
+                                               c.asPattern ? &pattern : nullptr),
+                  0);
+        EXPECT_EQ(name == nullptr ? std::u16string(u"<null>") : katest::u16(name), c.name ? c.name : u"<null>");
+        EXPECT_EQ(pattern == nullptr ? std::u16string(u"<null>") : katest::u16(pattern),
+                  c.pattern ? c.pattern : u"<null>");
+        ramFree(name);
+        ramFree(pattern);
+    }
+}
+
+TEST_F(CatalogFramework, ANullArgumentUnderMetadataIdIsRefusedWhereSuchNamesExist)
+{
+    stmt->attributeValues[kBaseAttrFlags] |= kBaseStmtFlagMetadataId;
+    EXPECT_EQ(stmt->tables(nullptr, 0, nullptr, 0, W(u"t"), SQL_NTS, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(lastState(), kBaseIdxNullPointer);
+    // The source has no catalogs: a null catalog argument is fine.
+    stmt->rows = {tableRow(u"db", u"t", u"TABLE")};
+    EXPECT_EQ(stmt->tables(nullptr, 0, W(u"db"), SQL_NTS, W(u"t"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+    EXPECT_EQ(readAll(3).size(), 1u);
+}
+
+TEST_F(CatalogFramework, MatchingIsCaseBlindUnlessAQuotedNameIsComparedUnderMetadataId)
+{
+    EXPECT_EQ(stmt->matchName(W(u"employees"), W(u"EMP%"), 0), 1);
+    EXPECT_EQ(stmt->matchName(W(u"departments"), W(u"EMP%"), 0), 0);
+    EXPECT_EQ(stmt->matchName(nullptr, nullptr, 0), 1);
+    EXPECT_EQ(stmt->matchName(nullptr, W(u"x"), 0), 0);
+    conn->identifierCaseSensitive = 1;
+    stmt->attributeValues[kBaseAttrFlags] |= kBaseStmtFlagMetadataId;
+    EXPECT_EQ(stmt->matchName(W(u"MyTab"), W(u"MyTab"), 1), 1);
+    EXPECT_EQ(stmt->matchName(W(u"mytab"), W(u"MyTab"), 1), 0);
+    EXPECT_EQ(stmt->matchName(W(u"MYTAB"), W(u"mytab"), 1), 1);
+}
+
+}  // namespace
