@@ -72,7 +72,7 @@ void hiveStatementSettingsOf(const HiveConnection* conn, HiveStatementSettings* 
 
 // ---- Life ---------------------------------------------------------------------
 
-HiveStatement::HiveStatement(BaseConnection* connection) noexcept : BaseStatement(connection) {}
+HiveStatement::HiveStatement(BaseConnection* connection) noexcept : BaseCatalogStatement(connection) {}
 
 HiveStatement::~HiveStatement()
 {

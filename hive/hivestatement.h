@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "catalog/basecata.h"
+#include "hive/hivecatalog.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hivereader.h"
 #include "foundation/kastringw.h"
@@ -67,7 +69,7 @@ struct HiveStatementSettings {
 // The settings of conn; the defaults without one.
 void hiveStatementSettingsOf(const HiveConnection* conn, HiveStatementSettings* out) noexcept;
 
-class HiveStatement : public BaseStatement {
+class HiveStatement : public BaseCatalogStatement {
 public:
     explicit HiveStatement(BaseConnection* connection) noexcept;
     ~HiveStatement() override;
@@ -95,6 +97,14 @@ public:
                                         int32_t mode) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
                                              BaseIRDRecord* record, KaDataConverter** converter) noexcept override;
+
+    // ---- Catalog listing (hive/hivecatalog.cpp) --------------------------------
+    [[nodiscard]] int16_t tablesHook(const uint16_t* types, int16_t typesLength) noexcept override;
+    [[nodiscard]] int16_t columnsHook() noexcept override;
+    [[nodiscard]] int16_t catalogFetchRow(int16_t* end) noexcept override;
+    [[nodiscard]] int16_t catalogColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
+    // The rows the catalog hooks produced.
+    HiveCatalogListing catalogListing;
 
     // ---- Result columns ----------------------------------------------------
     // Describes column n + 1 of the result descriptor from the metadata

@@ -1,0 +1,868 @@
+// The Hive statement's SQLTables and SQLColumns hooks. The listing runs
+// "SHOW DATABASES", "SHOW TABLES IN" each database and "DESCRIBE [FORMATTED]"
+// each table the arguments select, on the statement itself with every name
+// quoted, reads the results by the columns they describe, and keeps the
+// catalog rows until the framework has read them through catalogFetchRow and
+// catalogColumnData. A table whose description fails is left out with a
+// warning; a failing SHOW fails the call.
+#include "hive/hivecatalog.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+#include <cstring>
+
+#include "catalog/basecols.h"
+#include "catalog/basetabl.h"
+#include "catalog/catalognames.h"
+#include "convert/basecvt.h"
+#include "convert/basestring.h"
+#include "foundation/codepage.h"
+#include "foundation/kaerror.h"
+#include "foundation/ram.h"
+#include "hive/hivecatalogparse.h"
+#include "hive/hivecatalogtext.h"
+#include "hive/hiveconnection.h"
+#include "hive/hivedesc.h"
+#include "hive/hivestatement.h"
+#include "kamessages.h"
+#include "odbc/baseerr.h"
+#include "odbc/basestmterr.h"
+
+namespace {
+
+// Room of a SHOW or DESCRIBE text: two quoted names of up to 128 characters,
+// each of which may double every backquote, and the words around them.
+constexpr int32_t kStatementUnits = 1200;
+// Bytes of one piece of a cell read from the server.
+constexpr int64_t kPieceBytes = 4096;
+
+// Result columns of the two functions.
+enum : uint16_t {
+    kTableCat = 1,
+    kTableSchem = 2,
+    kTableName = 3,
+    kTableType = 4,
+    kTableRemarks = 5,
+};
+enum : uint16_t {
+    kColumnName = 4,
+    kDataType = 5,
+    kTypeName = 6,
+    kColumnSize = 7,
+    kBufferLength = 8,
+    kDecimalDigits = 9,
+    kNumPrecRadix = 10,
+    kNullable = 11,
+    kRemarks = 12,
+    kCharOctetLength = 16,
+    kOrdinalPosition = 17,
+    kIsNullable = 18,
+};
+
+const uint16_t* u16(const char16_t* s) noexcept
+{
+    return reinterpret_cast<const uint16_t*>(s);
+}
+
+// A new UTF-16 copy of UTF-8 bytes (malformed bytes become U+FFFD); null
+// after the out-of-memory diagnostic.
+uint16_t* fromUtf8(const char* data, int32_t length) noexcept
+{
+    if (length < 0)
+        length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t units = 0;
+    u_strFromUTF8WithSub(nullptr, 0, &units, data, length, 0xFFFD, nullptr, &status);
+    auto* out = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(units + 1) * sizeof(uint16_t)));
+    if (out == nullptr)
+        return nullptr;
+    status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out), units + 1, &units, data, length, 0xFFFD, nullptr, &status);
+    out[units] = 0;
+    return out;
+}
+
+// A new UTF-8 copy of NUL-terminated UTF-16 text, *length its bytes.
+char* toUtf8(const uint16_t* text, int32_t* length) noexcept
+{
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t bytes = 0;
+    const auto* src = reinterpret_cast<const UChar*>(text);
+    u_strToUTF8WithSub(nullptr, 0, &bytes, src, -1, 0xFFFD, nullptr, &status);
+    auto* out = static_cast<char*>(ramAlloc(static_cast<size_t>(bytes) + 1));
+    if (out == nullptr)
+        return nullptr;
+    status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out, bytes + 1, &bytes, src, -1, 0xFFFD, nullptr, &status);
+    out[bytes] = 0;
+    *length = bytes;
+    return out;
+}
+
+// Lower-cases NUL-terminated UTF-16 text in place where the lower-case form
+// has the same width.
+void lowerInPlace(uint16_t* s) noexcept
+{
+    if (s == nullptr)
+        return;
+    const int32_t n = static_cast<int32_t>(baseCatalogTextLength(s));
+    for (int32_t i = 0; i < n;) {
+        UChar32 c = 0;
+        const int32_t start = i;
+        U16_NEXT(s, i, n, c);
+        const UChar32 f = u_tolower(c);
+        if (U16_LENGTH(f) == i - start) {
+            int32_t w = start;
+            U16_APPEND_UNSAFE(s, w, f);
+        }
+    }
+}
+
+// One cell of a metadata result, UTF-8, owned.
+class MetadataCell : public KaObject {
+public:
+    ~MetadataCell() override { ramFree(data); }
+    char* data = nullptr;
+    int32_t length = -1;
+};
+
+// A whole metadata result: its column names and its cells, row after row.
+class MetadataResult {
+public:
+    MetadataResult() noexcept : names(8, KaArray::ownsElements), cells(64, KaArray::ownsElements) {}
+    ~MetadataResult()
+    {
+        ramFree(view);
+        ramFree(nameView);
+    }
+    MetadataResult(const MetadataResult&) = delete;
+    MetadataResult& operator=(const MetadataResult&) = delete;
+
+    int32_t rows() const noexcept { return columns == 0 ? 0 : static_cast<int32_t>(cells.count / columns); }
+    // The cells as the parsers take them; 0, or 1 when memory ran out.
+    [[nodiscard]] int16_t makeViews() noexcept
+    {
+        view = static_cast<HiveCatalogCell*>(ramAlloc((cells.count + 1) * sizeof(HiveCatalogCell)));
+        nameView = static_cast<HiveCatalogCell*>(ramAlloc((names.count + 1) * sizeof(HiveCatalogCell)));
+        if (view == nullptr || nameView == nullptr)
+            return 1;
+        for (size_t i = 0; i < cells.count; ++i) {
+            const auto* c = static_cast<const MetadataCell*>(cells.at(i));
+            view[i] = HiveCatalogCell{c->data, c->length};
+        }
+        for (size_t i = 0; i < names.count; ++i) {
+            const auto* c = static_cast<const MetadataCell*>(names.at(i));
+            nameView[i] = HiveCatalogCell{c->data, c->length};
+        }
+        return 0;
+    }
+    const HiveCatalogCell& cell(int32_t row, int32_t column) const noexcept
+    {
+        return view[static_cast<size_t>(row) * columns + static_cast<size_t>(column)];
+    }
+
+    uint16_t columns = 0;
+    KaArray names;
+    KaArray cells;
+    HiveCatalogCell* view = nullptr;
+    HiveCatalogCell* nameView = nullptr;
+};
+
+// Appends a UTF-8 copy of UTF-16 text (null: NULL) as a cell.
+int16_t addCell(KaArray* to, const uint16_t* text) noexcept
+{
+    auto* c = new MetadataCell();
+    if (c == nullptr)
+        return 1;
+    if (text != nullptr && (c->data = toUtf8(text, &c->length)) == nullptr) {
+        delete c;
+        return 1;
+    }
+    if (to->append(c) != 0) {
+        delete c;
+        return 1;
+    }
+    return 0;
+}
+
+// Discards the diagnostics posted since `before`.
+void dropSince(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    while (list != nullptr && list->recordCount() > before)
+        list->discardLast();
+}
+
+size_t diagnosticCount() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    return list != nullptr ? list->recordCount() : 0;
+}
+
+bool linkFailedSince(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i)
+        if (KaError* e = list->recordAt(i); e != nullptr && e->sqlstateMsg == kBaseIdxLinkFailure)
+            return true;
+    return false;
+}
+
+// Column `column` of the statement's current server row as new UTF-16
+// text, read piece by piece so that no value is cut; null for NULL.
+int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexcept
+{
+    *text = nullptr;
+    BaseConnection* conn = s->connection;
+    const int64_t savedCp = conn->wideCharCodePage;
+    conn->wideCharCodePage = kCodePageUtf16LE;
+    s->resetLongData();
+    uint16_t* whole = nullptr;
+    int64_t units = 0;
+    int16_t rc = 0;
+    uint16_t piece[kPieceBytes / 2];
+    for (;;) {
+        int64_t indicator = 0;
+        BaseOutString out(piece, kPieceBytes, &indicator, &indicator);
+        const size_t before = diagnosticCount();
+        if (s->getColumnData(column, SQL_C_WCHAR, &out) != 0) {
+            rc = 1;
+            break;
+        }
+        // The cut of a piece is no news: the next piece follows.
+        dropSince(before);
+        if (indicator == SQL_NULL_DATA)
+            break;
+        const int64_t usable = kPieceBytes - 2;
+        const int64_t got = indicator == SQL_NO_TOTAL || indicator > usable ? usable : indicator;
+        void* grown = whole;
+        if (ramRealloc(&grown, static_cast<size_t>(units + got / 2 + 1) * sizeof(uint16_t)) != 0) {
+            rc = 1;
+            break;
+        }
+        whole = static_cast<uint16_t*>(grown);
+        std::memcpy(whole + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
+        units += got / 2;
+        whole[units] = 0;
+        if (s->advanceLongData(usable) == 0)
+            break;
+    }
+    s->resetLongData();
+    conn->wideCharCodePage = savedCp;
+    if (rc != 0) {
+        ramFree(whole);
+        return 1;
+    }
+    *text = whole;
+    return 0;
+}
+
+// Runs one of the listing's statements on the statement and keeps its whole
+// result. 0, or 1 with the server's diagnostics posted.
+int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, MetadataResult* out) noexcept
+{
+    HiveConnection* conn = s->hiveConnection();
+    hiveStatementSettingsOf(conn, &s->settings);
+    s->preparedKind = HIVE_KIND_OTHER;
+    s->closeAfterExecute = 0;
+    s->catalogListing.internalQuery = true;
+    int16_t rc = s->executeText(text, static_cast<size_t>(baseCatalogTextLength(text)));
+    if (rc == 0) {
+        out->columns = s->resultColumnCount;
+        for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
+            const BaseIRDRecord* rec = s->ird != nullptr ? s->ird->irdRecord(c) : nullptr;
+            rc = addCell(&out->names, rec != nullptr && rec->name != nullptr ? rec->name : u16(u""));
+        }
+        while (rc == 0 && out->columns != 0) {
+            int16_t end = 0;
+            if (s->fetchRow(&end) != 0) {
+                rc = 1;
+                break;
+            }
+            if (end != 0)
+                break;
+            for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
+                uint16_t* value = nullptr;
+                int16_t isNull = 0;
+                rc = readServerCell(s, c, &value);
+                if (rc == 0 && value == nullptr)
+                    isNull = 1;
+                // Every cell keeps its place: a NULL is a cell without text.
+                if (rc == 0)
+                    rc = addCell(&out->cells, isNull != 0 ? nullptr : value);
+                ramFree(value);
+            }
+        }
+        if (s->closeResult() != 0)
+            rc = 1;
+    }
+    s->catalogListing.internalQuery = false;
+    if (rc == 0)
+        rc = out->makeViews();
+    return rc;
+}
+
+bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
+{
+    const size_t n = std::strlen(text);
+    return c.length >= 0 && static_cast<size_t>(c.length) == n && std::memcmp(c.data, text, n) == 0;
+}
+
+// The databases a listing covers: the current one alone, or what SHOW
+// DATABASES gives (with Spark's global temporary views' database), those
+// the schema pattern selects. 0, or 1 when SHOW DATABASES failed.
+int16_t listDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, KaArray* out) noexcept
+{
+    HiveConnection* conn = s->hiveConnection();
+    if (currentOnly) {
+        const uint16_t* current = conn->catalogDatabase != nullptr ? conn->catalogDatabase
+                                  : conn->databaseName != nullptr  ? conn->databaseName
+                                                                   : u16(u"default");
+        return addCell(out, current);
+    }
+    MetadataResult r;
+    if (runCatalogQuery(s, u16(u"SHOW DATABASES"), &r) != 0)
+        return 1;
+    bool globalTemp = false;
+    for (int32_t row = 0; row < r.rows(); ++row) {
+        const HiveCatalogCell& c = r.cell(row, 0);
+        if (c.length < 0)
+            continue;
+        globalTemp |= cellEquals(c, "global_temp");
+        uint16_t* name = fromUtf8(c.data, c.length);
+        if (name == nullptr)
+            return 1;
+        const bool wanted = s->matchName(name, schemaPattern, 0) != 0;
+        const int16_t rc = wanted ? addCell(out, name) : 0;
+        ramFree(name);
+        if (rc != 0)
+            return 1;
+    }
+    if (conn->spark21 != 0 && !globalTemp && s->matchName(u16(u"global_temp"), schemaPattern, 0) != 0)
+        return addCell(out, u16(u"global_temp"));
+    return 0;
+}
+
+// The tables of one database: pairs of cells (name, "1" when temporary).
+int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern, KaArray* out) noexcept
+{
+    uint16_t text[kStatementUnits];
+    if (hiveShowTablesText(database, text, kStatementUnits) >= kStatementUnits) {
+        basePostErrorMsg(kBaseIdxBadLength, MSG_SCHEMA_NAME_TOO_LONG)->addParamW(database)->addParamUnsigned(128);
+        return 1;
+    }
+    MetadataResult r;
+    if (runCatalogQuery(s, text, &r) != 0)
+        return 1;
+    HiveShowTablesLayout layout;
+    if (r.columns == 0 || hiveShowTablesLayout(r.nameView, static_cast<int16_t>(r.columns), &layout) != 0)
+        return 0;
+    for (int32_t row = 0; row < r.rows(); ++row) {
+        const HiveCatalogCell& t = r.cell(row, layout.table);
+        if (t.length <= 0)
+            continue;
+        uint16_t* name = fromUtf8(t.data, t.length);
+        if (name == nullptr)
+            return 1;
+        int16_t rc = 0;
+        if (s->matchName(name, tablePattern, 1) != 0) {
+            const bool temporary = layout.temporary >= 0 && (cellEquals(r.cell(row, layout.temporary), "1") ||
+                                                             cellEquals(r.cell(row, layout.temporary), "true"));
+            rc = addCell(out, name);
+            if (rc == 0)
+                rc = addCell(out, temporary ? u16(u"1") : u16(u"0"));
+        }
+        ramFree(name);
+        if (rc != 0)
+            return 1;
+    }
+    return 0;
+}
+
+const uint16_t* cellText(const KaArray& cells, size_t i, uint16_t** owned) noexcept
+{
+    const auto* c = static_cast<const MetadataCell*>(cells.at(i));
+    *owned = fromUtf8(c->data, c->length);
+    return *owned;
+}
+
+// Describes one table; a failure that only concerns this table leaves it
+// out with a warning (the server's own diagnostics when the connection
+// asks for them). *skip set then. 0, or 1 when the call must fail.
+int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted, bool temporary,
+                      MetadataResult* out, bool* skip) noexcept
+{
+    HiveConnection* conn = s->hiveConnection();
+    *skip = false;
+    const bool globalTemporary =
+        temporary && conn->spark21 != 0 && sameCatalogName(database, u16(u"global_temp"), 11) == 0;
+    uint16_t text[kStatementUnits];
+    if (hiveDescribeText(database, table, formatted, temporary, globalTemporary, true, text, kStatementUnits) >=
+        kStatementUnits) {
+        basePostErrorMsg(kBaseIdxBadLength, MSG_TABLE_NAME_TOO_LONG)->addParamW(table)->addParamUnsigned(128);
+        return 1;
+    }
+    const size_t before = diagnosticCount();
+    if (runCatalogQuery(s, text, out) == 0)
+        return 0;
+    if (linkFailedSince(before) || conn->returnNativeCatalogErrors != 0)
+        return 1;
+    // One table the user may not read must not fail the whole listing.
+    KaErrorList* list = KaErrorCurrentList();
+    uint16_t* reason = nullptr;
+    if (list != nullptr && list->recordCount() > before)
+        if (KaError* e = list->recordAt(before); e != nullptr && e->messageW() != nullptr)
+            reason = baseCatalogCopyText(e->messageW(), SQL_NTS);
+    dropSince(before);
+    uint16_t qualified[kStatementUnits];
+    const int32_t n = static_cast<int32_t>(baseCatalogTextLength(database));
+    const int32_t m = static_cast<int32_t>(baseCatalogTextLength(table));
+    if (n + m + 2 < kStatementUnits) {
+        std::memcpy(qualified, database, static_cast<size_t>(n) * sizeof(uint16_t));
+        qualified[n] = u'.';
+        std::memcpy(qualified + n + 1, table, static_cast<size_t>(m) * sizeof(uint16_t));
+        qualified[n + 1 + m] = 0;
+    } else {
+        qualified[0] = 0;
+    }
+    basePostWarningMsg(kBaseIdxGeneralWarning, MSG_HIVE_CATALOG_TABLE_SKIPPED)
+        ->addParamW(qualified)
+        ->addParamW(reason != nullptr ? reason : u16(u""));
+    ramFree(reason);
+    *skip = true;
+    return 0;
+}
+
+}  // namespace
+
+// ---- The listing ------------------------------------------------------------------------------
+
+HiveCatalogRow::~HiveCatalogRow()
+{
+    for (uint16_t*& t : text)
+        ramFree(t);
+}
+
+void HiveCatalogRow::setText(uint16_t column, uint16_t* value) noexcept
+{
+    ramFree(text[column - 1]);
+    text[column - 1] = value;
+    isNumber[column - 1] = false;
+}
+
+void HiveCatalogRow::setNumber(uint16_t column, int32_t value) noexcept
+{
+    number[column - 1] = value;
+    isNumber[column - 1] = true;
+}
+
+HiveCatalogListing::HiveCatalogListing() noexcept : rows(64, KaArray::ownsElements) {}
+
+HiveCatalogListing::~HiveCatalogListing() = default;
+
+void HiveCatalogListing::clear() noexcept
+{
+    rows.deleteAll();
+    position = 0;
+    active = false;
+}
+
+const HiveCatalogRow* HiveCatalogListing::current() const noexcept
+{
+    if (position == 0 || position > rows.count)
+        return nullptr;
+    return static_cast<const HiveCatalogRow*>(rows.at(position - 1));
+}
+
+// ---- Column types -------------------------------------------------------------------------------
+
+void hiveParseColumnType(const char* text, size_t length, HiveColumnType* out) noexcept
+{
+    *out = HiveColumnType{};
+    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t'))
+        --length;
+    out->name = text;
+    out->nameLength = length;
+    size_t open = 0;
+    while (open < length && text[open] != '(' && text[open] != '<')
+        ++open;
+    if (open < length && text[open] == '(') {
+        // "(p)" or "(p,s)": each number counts where a "," or ")" follows it.
+        size_t i = open + 1;
+        int64_t p = 0;
+        while (i < length && text[i] >= '0' && text[i] <= '9' && p < INT32_MAX / 10)
+            p = p * 10 + (text[i++] - '0');
+        if (i < length && (text[i] == ',' || text[i] == ')'))
+            out->precision = static_cast<int32_t>(p);
+        if (i < length && text[i] == ',') {
+            ++i;
+            while (i < length && text[i] == ' ')
+                ++i;
+            int64_t sc = 0;
+            while (i < length && text[i] >= '0' && text[i] <= '9' && sc < INT32_MAX / 10)
+                sc = sc * 10 + (text[i++] - '0');
+            if (i < length && text[i] == ')')
+                out->scale = static_cast<int32_t>(sc);
+        }
+        size_t cut = open;
+        while (cut > 0 && text[cut - 1] == ' ')
+            --cut;
+        if (cut > 0)
+            out->nameLength = cut;
+    }
+    struct Name {
+        const char* word;
+        uint8_t code;
+    };
+    static constexpr Name kNames[] = {
+        {"boolean", HIVE_TYPE_BOOLEAN}, {"tinyint", HIVE_TYPE_TINYINT}, {"smallint", HIVE_TYPE_SMALLINT},
+        {"int", HIVE_TYPE_INT},         {"integer", HIVE_TYPE_INT},     {"bigint", HIVE_TYPE_BIGINT},
+        {"float", HIVE_TYPE_FLOAT},     {"double", HIVE_TYPE_DOUBLE},   {"double precision", HIVE_TYPE_DOUBLE},
+        {"string", HIVE_TYPE_STRING},   {"date", HIVE_TYPE_DATE},       {"timestamp", HIVE_TYPE_TIMESTAMP},
+        {"binary", HIVE_TYPE_BINARY},   {"decimal", HIVE_TYPE_DECIMAL}, {"numeric", HIVE_TYPE_DECIMAL},
+        {"varchar", HIVE_TYPE_VARCHAR}, {"char", HIVE_TYPE_CHAR},
+    };
+    const size_t n = out->nameLength;
+    for (const Name& k : kNames) {
+        if (std::strlen(k.word) != n)
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < n && same; ++i)
+            same = (text[i] | 0x20) == k.word[i] || text[i] == k.word[i];
+        if (same) {
+            out->code = k.code;
+            return;
+        }
+    }
+    if (n >= 5 && std::strncmp(text, "array", 5) == 0)
+        out->code = HIVE_TYPE_ARRAY;
+    else if (n >= 3 && std::strncmp(text, "map", 3) == 0)
+        out->code = HIVE_TYPE_MAP;
+    else if (n >= 6 && std::strncmp(text, "struct", 6) == 0)
+        out->code = HIVE_TYPE_STRUCT;
+    else if (n >= 9 && std::strncmp(text, "uniontype", 9) == 0)
+        out->code = HIVE_TYPE_UNION;
+    else
+        out->code = HIVE_TYPE_STRING;
+}
+
+// ---- The hooks ----------------------------------------------------------------------------------
+
+int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
+{
+    catalogListing.clear();
+    auto* h = static_cast<BaseTablesInfoW*>(catalogInfoW);
+    HiveConnection* conn = hiveConnection();
+    if (h == nullptr || conn == nullptr) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    catalogListing.active = true;
+    if (h->enumeration == kTablesTypes) {
+        h->typeSet = (h->typeSet | kCatalogTypeTable | kCatalogTypeView | kCatalogTypeSystemTable) &
+                     ~(kCatalogTypeAlias | kCatalogTypeSynonym);
+        return 0;
+    }
+    if (h->enumeration == kTablesCatalogs)
+        return 0;
+    KaArray databases(16, KaArray::ownsElements);
+    const bool currentOnly =
+        h->schemaName == nullptr && conn->useCurrentSchema != 0 && h->enumeration == kTablesListing;
+    if (listDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
+        return 1;
+    for (size_t d = 0; d < databases.count; ++d) {
+        uint16_t* db = nullptr;
+        if (cellText(databases, d, &db) == nullptr)
+            return 1;
+        if (h->enumeration == kTablesSchemas) {
+            auto* row = new HiveCatalogRow();
+            if (row == nullptr || catalogListing.rows.append(row) != 0) {
+                delete row;
+                ramFree(db);
+                return 1;
+            }
+            row->setText(kTableSchem, db);
+            continue;
+        }
+        KaArray tables(64, KaArray::ownsElements);
+        if (listTables(this, db, h->tablePattern, &tables) != 0) {
+            ramFree(db);
+            return 1;
+        }
+        for (size_t t = 0; t + 1 < tables.count; t += 2) {
+            uint16_t* name = nullptr;
+            uint16_t* flag = nullptr;
+            if (cellText(tables, t, &name) == nullptr || cellText(tables, t + 1, &flag) == nullptr) {
+                ramFree(name);
+                ramFree(db);
+                return 1;
+            }
+            const bool temporary = flag[0] == u'1';
+            ramFree(flag);
+            const uint16_t* type = u16(u"TEMPORARY TABLE");
+            uint16_t* remarks = nullptr;
+            if (!temporary) {
+                MetadataResult r;
+                bool skip = false;
+                if (describeTable(this, db, name, true, false, &r, &skip) != 0) {
+                    ramFree(name);
+                    ramFree(db);
+                    return 1;
+                }
+                HiveTableDetails details;
+                if (!skip)
+                    hiveTableDetails(r.view, r.rows(), &details);
+                if (skip || !details.found) {
+                    ramFree(name);
+                    continue;
+                }
+                type = u16(std::strcmp(details.tableType, "VIEW") == 0           ? u"VIEW"
+                           : std::strcmp(details.tableType, "SYSTEM TABLE") == 0 ? u"SYSTEM TABLE"
+                                                                                 : u"TABLE");
+                if (details.remarks.length >= 0 &&
+                    (remarks = fromUtf8(details.remarks.data, details.remarks.length)) == nullptr) {
+                    ramFree(name);
+                    ramFree(db);
+                    return 1;
+                }
+            }
+            auto* row = new HiveCatalogRow();
+            uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
+            uint16_t* typeText = baseCatalogCopyText(type, SQL_NTS);
+            if (row == nullptr || schem == nullptr || typeText == nullptr || catalogListing.rows.append(row) != 0) {
+                delete row;
+                ramFree(schem);
+                ramFree(typeText);
+                ramFree(remarks);
+                ramFree(name);
+                ramFree(db);
+                return 1;
+            }
+            row->setText(kTableSchem, schem);
+            row->setText(kTableName, name);
+            row->setText(kTableType, typeText);
+            row->setText(kTableRemarks, remarks);
+        }
+        ramFree(db);
+    }
+    return 0;
+}
+
+namespace {
+
+// Fills the SQLColumns row of one described column.
+int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescribedColumn& col, int32_t ordinal) noexcept
+{
+    HiveConnection* conn = s->hiveConnection();
+    HiveColumnType type;
+    hiveParseColumnType(col.type.data != nullptr ? col.type.data : "",
+                        col.type.length > 0 ? static_cast<size_t>(col.type.length) : 0, &type);
+    const int16_t sqlType = hiveSqlTypeOf(type.code, conn->stringDescribeType);
+    const BaseTypeInfoBlock* info = hiveFindTypeRow(type.code);
+    int32_t size = info != nullptr ? info->columnSize : 0;
+    int32_t digits = 0;
+    int32_t radix = 0;
+    int32_t octets = kCatalogNullLong;
+    int32_t buffer = size;
+    const int16_t nullable = info != nullptr ? info->nullable : SQL_NULLABLE;
+    switch (type.code) {
+    case HIVE_TYPE_VARCHAR:
+    case HIVE_TYPE_CHAR:
+        if (type.precision > 0)
+            size = type.precision;
+        buffer = octets = size;
+        break;
+    case HIVE_TYPE_DECIMAL:
+        if (type.precision == 0 && type.scale == 0) {
+            size = static_cast<int32_t>(conn->maxNumericPrecision);
+            digits = static_cast<int32_t>(conn->maxNumericScale);
+            if (size == static_cast<int32_t>(kHiveDefaultNumericLimit) &&
+                digits == static_cast<int32_t>(kHiveDefaultNumericLimit))
+                digits = 6;
+        } else {
+            size = type.precision;
+            digits = type.scale;
+        }
+        buffer = size + 2;
+        radix = 10;
+        break;
+    case HIVE_TYPE_TIMESTAMP: digits = info != nullptr ? info->maximumScale : 9; break;
+    case HIVE_TYPE_DATE: break;
+    case HIVE_TYPE_BOOLEAN:
+    case HIVE_TYPE_TINYINT:
+    case HIVE_TYPE_SMALLINT:
+    case HIVE_TYPE_INT:
+    case HIVE_TYPE_BIGINT: radix = 10; break;
+    case HIVE_TYPE_FLOAT:
+    case HIVE_TYPE_DOUBLE: radix = 2; break;
+    case HIVE_TYPE_BINARY: octets = size; break;
+    default:
+        // Strings and the types Hive reads as their text.
+        size = conn->maxStringSize > 0 ? conn->maxStringSize : kHiveDefaultMaxVarcharSize;
+        buffer = octets = size;
+        break;
+    }
+    uint16_t* name = fromUtf8(col.name.data, col.name.length);
+    uint16_t* typeName = fromUtf8(type.name, static_cast<int32_t>(type.nameLength));
+    uint16_t* isNullable = baseCatalogCopyText(u16(nullable != SQL_NO_NULLS ? u"YES" : u"NO"), SQL_NTS);
+    uint16_t* remarks = nullptr;
+    const bool noComment =
+        col.comment.length <= 0 ||
+        (col.comment.length == 4 && (col.comment.data[0] | 0x20) == 'n' && (col.comment.data[1] | 0x20) == 'u' &&
+         (col.comment.data[2] | 0x20) == 'l' && (col.comment.data[3] | 0x20) == 'l');
+    if (!noComment)
+        remarks = fromUtf8(col.comment.data, col.comment.length);
+    if (name == nullptr || typeName == nullptr || isNullable == nullptr || (!noComment && remarks == nullptr)) {
+        ramFree(name);
+        ramFree(typeName);
+        ramFree(isNullable);
+        ramFree(remarks);
+        return 1;
+    }
+    lowerInPlace(name);
+    row->setText(kColumnName, name);
+    row->setText(kTypeName, typeName);
+    row->setText(kIsNullable, isNullable);
+    row->setText(kRemarks, remarks);
+    row->setNumber(kDataType, sqlType);
+    row->setNumber(kColumnSize, size);
+    row->setNumber(kBufferLength, buffer);
+    row->setNumber(kDecimalDigits, digits);
+    row->setNumber(kNumPrecRadix, radix);
+    row->setNumber(kNullable, nullable);
+    if (octets != kCatalogNullLong)
+        row->setNumber(kCharOctetLength, octets);
+    row->setNumber(kOrdinalPosition, ordinal);
+    return 0;
+}
+
+}  // namespace
+
+int16_t HiveStatement::columnsHook() noexcept
+{
+    catalogListing.clear();
+    auto* h = static_cast<BaseColumnsInfoW*>(catalogInfoW);
+    HiveConnection* conn = hiveConnection();
+    if (h == nullptr || conn == nullptr) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    catalogListing.active = true;
+    if (metadataId()) {
+        // Hive keeps table and column names in lower case.
+        lowerInPlace(h->tablePattern);
+        lowerInPlace(h->tableName);
+        lowerInPlace(h->columnName);
+        lowerInPlace(h->columnPattern);
+    }
+    KaArray databases(16, KaArray::ownsElements);
+    const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
+    if (listDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
+        return 1;
+    for (size_t d = 0; d < databases.count; ++d) {
+        uint16_t* db = nullptr;
+        if (cellText(databases, d, &db) == nullptr)
+            return 1;
+        KaArray tables(64, KaArray::ownsElements);
+        if (listTables(this, db, h->tablePattern, &tables) != 0) {
+            ramFree(db);
+            return 1;
+        }
+        for (size_t t = 0; t + 1 < tables.count; t += 2) {
+            uint16_t* name = nullptr;
+            uint16_t* flag = nullptr;
+            if (cellText(tables, t, &name) == nullptr || cellText(tables, t + 1, &flag) == nullptr) {
+                ramFree(name);
+                ramFree(db);
+                return 1;
+            }
+            const bool temporary = flag[0] == u'1';
+            ramFree(flag);
+            MetadataResult r;
+            bool skip = false;
+            if (describeTable(this, db, name, false, temporary, &r, &skip) != 0) {
+                ramFree(name);
+                ramFree(db);
+                return 1;
+            }
+            int32_t first = 0;
+            const int32_t n = skip || r.columns < 3 ? 0 : hiveDescribedColumns(r.view, r.rows(), &first);
+            for (int32_t i = 0; i < n; ++i) {
+                HiveDescribedColumn col;
+                hiveDescribedColumn(r.view, first, i, &col);
+                auto* row = new HiveCatalogRow();
+                uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
+                uint16_t* table = baseCatalogCopyText(name, SQL_NTS);
+                if (row == nullptr || schem == nullptr || table == nullptr ||
+                    buildColumnInfo(this, row, col, i + 1) != 0) {
+                    delete row;
+                    ramFree(schem);
+                    ramFree(table);
+                    ramFree(name);
+                    ramFree(db);
+                    return 1;
+                }
+                row->setText(kTableSchem, schem);
+                row->setText(kTableName, table);
+                if (h->columnPattern != nullptr && matchName(row->text[kColumnName - 1], h->columnPattern, 0) == 0) {
+                    delete row;
+                    continue;
+                }
+                if (catalogListing.rows.append(row) != 0) {
+                    delete row;
+                    ramFree(name);
+                    ramFree(db);
+                    return 1;
+                }
+            }
+            ramFree(name);
+        }
+        ramFree(db);
+    }
+    return 0;
+}
+
+int16_t HiveStatement::catalogFetchRow(int16_t* end) noexcept
+{
+    if (catalogListing.internalQuery || !catalogListing.active)
+        return fetchRow(end);
+    if (catalogListing.position < catalogListing.rows.count) {
+        ++catalogListing.position;
+        *end = 0;
+        return 0;
+    }
+    // The framework has every row: the listing's memory goes.
+    catalogListing.clear();
+    *end = 1;
+    return 0;
+}
+
+int16_t HiveStatement::catalogColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
+{
+    if (catalogListing.internalQuery || !catalogListing.active)
+        return getColumnData(column, cType, out);
+    const HiveCatalogRow* row = catalogListing.current();
+    if (row == nullptr || column == 0 || column > kHiveCatalogColumns) {
+        basePostError(kBaseIdxBadDescIndex);
+        return 1;
+    }
+    const size_t i = column - 1u;
+    if (row->isNumber[i]) {
+        if (cType == SQL_C_SSHORT || cType == SQL_C_SHORT) {
+            const auto v = static_cast<int16_t>(row->number[i]);
+            baseReportFixed(out, &v, sizeof v);
+        } else {
+            baseReportFixed(out, &row->number[i], sizeof row->number[i]);
+        }
+        return 0;
+    }
+    if (row->text[i] == nullptr)
+        return out->setNull(1);
+    (void)out->putWideText(row->text[i], baseCatalogTextLength(row->text[i]) * 2, true, 2, false);
+    return 0;
+}
