@@ -86,7 +86,7 @@ CatalogCell scaleCell(int16_t dataType, int16_t stored, int16_t storedMaximum) n
 
 bool startsWith(const uint16_t* text, const char16_t* prefix, size_t n) noexcept
 {
-    return text != nullptr && strEqualMemW(text, strUnits(prefix), n) != 0 && strLenW(text) >= n;
+    return text != nullptr && strLenW(text) >= n && strEqualMemW(text, strUnits(prefix), n) != 0;
 }
 
 bool copyResource(const TypeRowSettings& settings, int16_t message, uint16_t** out) noexcept

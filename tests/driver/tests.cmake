@@ -227,3 +227,14 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
+
+# SQLGetTypeInfo, SQLStatistics, SQLSpecialColumns, the key, procedure and
+# privilege functions through pyodbc and unixODBC against the test server
+# under each server identity.
+add_test(NAME driver.pyodbc_hs2_catalog2
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_catalog2_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES TIMEOUT 300)
