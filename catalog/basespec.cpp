@@ -178,6 +178,7 @@ int16_t BaseCatalogStatement::specialColumnsInternal(uint16_t identifierType, co
         if (catalogReadDriverRows(
                 this, holder->rows, []() noexcept { return new SpecialRowInfo; },
                 [&](SpecialRowInfo* row) noexcept -> int16_t {
+                    row->position = static_cast<uint32_t>(holder->rows.count);
                     if (getCatalogColumnValue(1, &row->scope) != 0 || getCatalogColumnValue(2, &row->columnName) != 0 ||
                         getCatalogColumnValue(3, &row->dataType) != 0 ||
                         getCatalogColumnValue(4, &row->typeName) != 0 ||

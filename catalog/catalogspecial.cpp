@@ -31,7 +31,9 @@ SpecialRowInfo::~SpecialRowInfo()
 int16_t SpecialRowInfo::compare(const KaObject& other) const
 {
     const auto& b = static_cast<const SpecialRowInfo&>(other);
-    return scope == b.scope ? 0 : (scope < b.scope ? -1 : 1);
+    if (scope != b.scope)
+        return scope < b.scope ? -1 : 1;
+    return position == b.position ? 0 : (position < b.position ? -1 : 1);
 }
 
 CatalogCell SpecialRowInfo::cell(uint16_t column) const noexcept

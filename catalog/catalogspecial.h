@@ -40,6 +40,10 @@ public:
     int32_t bufferLength = kSpecialNullLong;
     int16_t decimalDigits = kSpecialNullShort;
     int16_t pseudoColumn = 0;
+    // The row's place in the order it was added: rows of one scope keep it
+    // through the sort, which is not stable, so that the columns stay in the
+    // table's order.
+    uint32_t position = 0;
 };
 
 // What SQLColumns says of one column, as the derivation reads it.

@@ -146,6 +146,7 @@ int16_t appendSearchableColumns(HiveStatement* s, BaseSpecialColumnsInfoW* holde
             continue;
         }
         row->scope = SQL_SCOPE_CURROW;
+        row->position = static_cast<uint32_t>(holder->rows.count);
         row->dataType = dataType;
         row->pseudoColumn = SQL_PC_NOT_PSEUDO;
         if (holder->rows.append(row) != 0) {

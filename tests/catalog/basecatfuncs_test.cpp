@@ -409,6 +409,7 @@ TEST_F(CatalogSpecialColumns, AnIndexWithANullableColumnGivesWayUnlessNullsAreAl
     EXPECT_EQ(column(2, 2), (std::vector<std::u16string>{u"a", u"b"}));
 }
 
+// A driver's rows come by scope; rows of one scope keep the driver's order.
 TEST_F(CatalogSpecialColumns, RowVersionsAndDriverAnswers)
 {
     columns(SQL_NO_NULLS);
@@ -423,12 +424,15 @@ TEST_F(CatalogSpecialColumns, RowVersionsAndDriverAnswers)
          Cell::n(6), Cell::null(), Cell::n(SQL_PC_NOT_PSEUDO)},
         {Cell::n(SQL_SCOPE_CURROW), Cell::t(u"rowid"), Cell::n(SQL_BIGINT), Cell::t(u"bigint"), Cell::n(19), Cell::n(8),
          Cell::n(0), Cell::n(SQL_PC_PSEUDO)},
+        {Cell::n(SQL_SCOPE_CURROW), Cell::t(u"alpha"), Cell::n(SQL_BIGINT), Cell::t(u"bigint"), Cell::n(19), Cell::n(8),
+         Cell::n(0), Cell::n(SQL_PC_NOT_PSEUDO)},
     };
     ASSERT_EQ(
         stmt->specialColumns(SQL_BEST_ROWID, nullptr, 0, nullptr, 0, W(u"t"), SQL_NTS, SQL_SCOPE_CURROW, SQL_NULLABLE),
         SQL_SUCCESS);
     std::vector<std::vector<std::u16string>> expected = {
         {u"0", u"rowid", u"-5", u"bigint", u"19", u"8", u"0", u"2"},
+        {u"0", u"alpha", u"-5", u"bigint", u"19", u"8", u"0", u"1"},
         {u"2", u"late", u"91", u"date", u"10", u"6", u"<null>", u"1"},
     };
     EXPECT_EQ(readAll(8), expected);
