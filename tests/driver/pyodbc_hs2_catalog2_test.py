@@ -118,7 +118,17 @@ class PyodbcCatalogFunctions(unittest.TestCase):
             ts = rows[("timestamp", 93)]
             self.assertEqual((ts.literal_prefix, ts.literal_suffix), ("{", "}"))
             self.assertEqual(rows[("string", -1)].literal_prefix, "'")
-        self.each_identity(check, ";REPORTBINARYPRECISION=0;TimestampIsSearchable=0;WORKAROUNDS2=512")
+            # Rows of one type in the reverse of the table's order.
+            varchars = [r.type_name for r in cur.getTypeInfo(pyodbc.SQL_VARCHAR).fetchall()]
+            self.assertEqual(varchars[-1], "string")
+        self.each_identity(check, ";REPORTBINARYPRECISION=0;TimestampIsSearchable=0;WORKAROUNDS2=516")
+
+    def test_statistics_of_the_current_database(self):
+        def check(cur, identity):
+            self.assertEqual([(r.table_schem, r.table_name, r.type) for r in cur.statistics("people").fetchall()],
+                             [("default", "people", 0)])
+            self.assertEqual(cur.statistics("orders").fetchall(), [])
+        self.each_identity(check, ";UseCurrentSchema=1")
 
     def test_statistics_gives_one_table_row_per_table(self):
         def check(cur, identity):
