@@ -123,60 +123,10 @@ void lowerInPlace(uint16_t* s) noexcept
     }
 }
 
-// One cell of a metadata result, UTF-8, owned.
-class MetadataCell : public KaObject {
-public:
-    ~MetadataCell() override { ramFree(data); }
-    char* data = nullptr;
-    int32_t length = -1;
-};
-
-// A whole metadata result: its column names and its cells, row after row.
-class MetadataResult {
-public:
-    MetadataResult() noexcept : names(8, KaArray::ownsElements), cells(64, KaArray::ownsElements) {}
-    ~MetadataResult()
-    {
-        ramFree(view);
-        ramFree(nameView);
-    }
-    MetadataResult(const MetadataResult&) = delete;
-    MetadataResult& operator=(const MetadataResult&) = delete;
-
-    int32_t rows() const noexcept { return columns == 0 ? 0 : static_cast<int32_t>(cells.count / columns); }
-    // The cells as the parsers take them; 0, or 1 when memory ran out.
-    [[nodiscard]] int16_t makeViews() noexcept
-    {
-        view = static_cast<HiveCatalogCell*>(ramAlloc((cells.count + 1) * sizeof(HiveCatalogCell)));
-        nameView = static_cast<HiveCatalogCell*>(ramAlloc((names.count + 1) * sizeof(HiveCatalogCell)));
-        if (view == nullptr || nameView == nullptr)
-            return 1;
-        for (size_t i = 0; i < cells.count; ++i) {
-            const auto* c = static_cast<const MetadataCell*>(cells.at(i));
-            view[i] = HiveCatalogCell{c->data, c->length};
-        }
-        for (size_t i = 0; i < names.count; ++i) {
-            const auto* c = static_cast<const MetadataCell*>(names.at(i));
-            nameView[i] = HiveCatalogCell{c->data, c->length};
-        }
-        return 0;
-    }
-    const HiveCatalogCell& cell(int32_t row, int32_t column) const noexcept
-    {
-        return view[static_cast<size_t>(row) * columns + static_cast<size_t>(column)];
-    }
-
-    uint16_t columns = 0;
-    KaArray names;
-    KaArray cells;
-    HiveCatalogCell* view = nullptr;
-    HiveCatalogCell* nameView = nullptr;
-};
-
 // Appends a UTF-8 copy of UTF-16 text (null: NULL) as a cell.
 int16_t addCell(KaArray* to, const uint16_t* text) noexcept
 {
-    auto* c = new MetadataCell();
+    auto* c = new HiveMetadataCell();
     if (c == nullptr)
         return 1;
     if (text != nullptr && (c->data = toUtf8(text, &c->length)) == nullptr) {
@@ -234,8 +184,6 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
             rc = 1;
             break;
         }
-        // The cut of a piece is no news: the next piece follows.
-        dropSince(before);
         if (indicator == SQL_NULL_DATA)
             break;
         const int64_t usable = kPieceBytes - 2;
@@ -249,7 +197,11 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
         std::memcpy(whole + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
         units += got / 2;
         whole[units] = 0;
-        if (s->advanceLongData(usable) == 0)
+        // The truncation warning of a piece tells the statement that more
+        // follows; it is no news to the application.
+        const bool more = s->advanceLongData(usable) != 0;
+        dropSince(before);
+        if (!more)
             break;
     }
     s->resetLongData();
@@ -262,9 +214,11 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
     return 0;
 }
 
+}  // namespace
+
 // Runs one of the listing's statements on the statement and keeps its whole
 // result. 0, or 1 with the server's diagnostics posted.
-int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, MetadataResult* out) noexcept
+int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     hiveStatementSettingsOf(conn, &s->settings);
@@ -288,13 +242,10 @@ int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, MetadataResult* 
                 break;
             for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
                 uint16_t* value = nullptr;
-                int16_t isNull = 0;
                 rc = readServerCell(s, c, &value);
-                if (rc == 0 && value == nullptr)
-                    isNull = 1;
                 // Every cell keeps its place: a NULL is a cell without text.
                 if (rc == 0)
-                    rc = addCell(&out->cells, isNull != 0 ? nullptr : value);
+                    rc = addCell(&out->cells, value);
                 ramFree(value);
             }
         }
@@ -307,7 +258,7 @@ int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, MetadataResult* 
     return rc;
 }
 
-bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
+static bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
 {
     const size_t n = std::strlen(text);
     return c.length >= 0 && static_cast<size_t>(c.length) == n && std::memcmp(c.data, text, n) == 0;
@@ -316,7 +267,7 @@ bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
 // The databases a listing covers: the current one alone, or what SHOW
 // DATABASES gives (with Spark's global temporary views' database), those
 // the schema pattern selects. 0, or 1 when SHOW DATABASES failed.
-int16_t listDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, KaArray* out) noexcept
+int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, KaArray* out) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     if (currentOnly) {
@@ -325,8 +276,8 @@ int16_t listDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schema
                                                                    : u16(u"default");
         return addCell(out, current);
     }
-    MetadataResult r;
-    if (runCatalogQuery(s, u16(u"SHOW DATABASES"), &r) != 0)
+    HiveMetadataResult r;
+    if (hiveCatalogQuery(s, u16(u"SHOW DATABASES"), &r) != 0)
         return 1;
     bool globalTemp = false;
     for (int32_t row = 0; row < r.rows(); ++row) {
@@ -349,15 +300,16 @@ int16_t listDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schema
 }
 
 // The tables of one database: pairs of cells (name, "1" when temporary).
-int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern, KaArray* out) noexcept
+int16_t hiveCatalogTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern,
+                          KaArray* out) noexcept
 {
     uint16_t text[kStatementUnits];
     if (hiveShowTablesText(database, text, kStatementUnits) >= kStatementUnits) {
         basePostErrorMsg(kBaseIdxBadLength, MSG_SCHEMA_NAME_TOO_LONG)->addParamW(database)->addParamUnsigned(128);
         return 1;
     }
-    MetadataResult r;
-    if (runCatalogQuery(s, text, &r) != 0)
+    HiveMetadataResult r;
+    if (hiveCatalogQuery(s, text, &r) != 0)
         return 1;
     HiveShowTablesLayout layout;
     if (r.columns == 0 || hiveShowTablesLayout(r.nameView, static_cast<int16_t>(r.columns), &layout) != 0)
@@ -373,9 +325,12 @@ int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* t
         if (s->matchName(name, tablePattern, 1) != 0) {
             const bool temporary = layout.temporary >= 0 && (cellEquals(r.cell(row, layout.temporary), "1") ||
                                                              cellEquals(r.cell(row, layout.temporary), "true"));
+            // A temporary view that belongs to a database (Spark's global
+            // ones) is described in it; a session's own by its bare name.
+            const bool inDatabase = layout.database >= 0 && r.cell(row, layout.database).length > 0;
             rc = addCell(out, name);
             if (rc == 0)
-                rc = addCell(out, temporary ? u16(u"1") : u16(u"0"));
+                rc = addCell(out, !temporary ? u16(u"0") : inDatabase ? u16(u"2") : u16(u"1"));
         }
         ramFree(name);
         if (rc != 0)
@@ -384,9 +339,9 @@ int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* t
     return 0;
 }
 
-const uint16_t* cellText(const KaArray& cells, size_t i, uint16_t** owned) noexcept
+const uint16_t* hiveCatalogCellText(const KaArray& cells, size_t i, uint16_t** owned) noexcept
 {
-    const auto* c = static_cast<const MetadataCell*>(cells.at(i));
+    const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
     *owned = fromUtf8(c->data, c->length);
     return *owned;
 }
@@ -394,13 +349,11 @@ const uint16_t* cellText(const KaArray& cells, size_t i, uint16_t** owned) noexc
 // Describes one table; a failure that only concerns this table leaves it
 // out with a warning (the server's own diagnostics when the connection
 // asks for them). *skip set then. 0, or 1 when the call must fail.
-int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted, bool temporary,
-                      MetadataResult* out, bool* skip) noexcept
+int16_t hiveCatalogDescribe(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted,
+                            bool temporary, bool globalTemporary, HiveMetadataResult* out, bool* skip) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     *skip = false;
-    const bool globalTemporary =
-        temporary && conn->spark21 != 0 && sameCatalogName(database, u16(u"global_temp"), 11) == 0;
     uint16_t text[kStatementUnits];
     if (hiveDescribeText(database, table, formatted, temporary, globalTemporary, true, text, kStatementUnits) >=
         kStatementUnits) {
@@ -408,7 +361,7 @@ int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t
         return 1;
     }
     const size_t before = diagnosticCount();
-    if (runCatalogQuery(s, text, out) == 0)
+    if (hiveCatalogQuery(s, text, out) == 0)
         return 0;
     if (linkFailedSince(before) || conn->returnNativeCatalogErrors != 0)
         return 1;
@@ -438,7 +391,47 @@ int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t
     return 0;
 }
 
-}  // namespace
+// ---- Metadata results -----------------------------------------------------------------------
+
+HiveMetadataCell::~HiveMetadataCell()
+{
+    ramFree(data);
+}
+
+HiveMetadataResult::HiveMetadataResult() noexcept : names(8, KaArray::ownsElements), cells(64, KaArray::ownsElements) {}
+
+HiveMetadataResult::~HiveMetadataResult()
+{
+    ramFree(view);
+    ramFree(nameView);
+}
+
+int32_t HiveMetadataResult::rows() const noexcept
+{
+    return columns == 0 ? 0 : static_cast<int32_t>(cells.count / columns);
+}
+
+int16_t HiveMetadataResult::makeViews() noexcept
+{
+    view = static_cast<HiveCatalogCell*>(ramAlloc((cells.count + 1) * sizeof(HiveCatalogCell)));
+    nameView = static_cast<HiveCatalogCell*>(ramAlloc((names.count + 1) * sizeof(HiveCatalogCell)));
+    if (view == nullptr || nameView == nullptr)
+        return 1;
+    for (size_t i = 0; i < cells.count; ++i) {
+        const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
+        view[i] = HiveCatalogCell{c->data, c->length};
+    }
+    for (size_t i = 0; i < names.count; ++i) {
+        const auto* c = static_cast<const HiveMetadataCell*>(names.at(i));
+        nameView[i] = HiveCatalogCell{c->data, c->length};
+    }
+    return 0;
+}
+
+const HiveCatalogCell& HiveMetadataResult::cell(int32_t row, int32_t column) const noexcept
+{
+    return view[static_cast<size_t>(row) * columns + static_cast<size_t>(column)];
+}
 
 // ---- The listing ------------------------------------------------------------------------------
 
@@ -556,7 +549,11 @@ void hiveParseColumnType(const char* text, size_t length, HiveColumnType* out) n
 int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
 {
     catalogListing.clear();
-    auto* h = static_cast<BaseTablesInfoW*>(catalogInfoW);
+    // The listing reads the arguments of an SQLTables holder; another
+    // function's holder is not one.
+    auto* h = catalogInfoW != nullptr && catalogInfoW->kind == kCatalogKindTables
+                  ? static_cast<BaseTablesInfoW*>(catalogInfoW)
+                  : nullptr;
     HiveConnection* conn = hiveConnection();
     if (h == nullptr || conn == nullptr) {
         basePostError(kBaseIdxGeneralError);
@@ -573,11 +570,11 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
     KaArray databases(16, KaArray::ownsElements);
     const bool currentOnly =
         h->schemaName == nullptr && conn->useCurrentSchema != 0 && h->enumeration == kTablesListing;
-    if (listDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
+    if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
         return 1;
     for (size_t d = 0; d < databases.count; ++d) {
         uint16_t* db = nullptr;
-        if (cellText(databases, d, &db) == nullptr)
+        if (hiveCatalogCellText(databases, d, &db) == nullptr)
             return 1;
         if (h->enumeration == kTablesSchemas) {
             auto* row = new HiveCatalogRow();
@@ -590,26 +587,27 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
             continue;
         }
         KaArray tables(64, KaArray::ownsElements);
-        if (listTables(this, db, h->tablePattern, &tables) != 0) {
+        if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
             ramFree(db);
             return 1;
         }
         for (size_t t = 0; t + 1 < tables.count; t += 2) {
             uint16_t* name = nullptr;
             uint16_t* flag = nullptr;
-            if (cellText(tables, t, &name) == nullptr || cellText(tables, t + 1, &flag) == nullptr) {
+            if (hiveCatalogCellText(tables, t, &name) == nullptr ||
+                hiveCatalogCellText(tables, t + 1, &flag) == nullptr) {
                 ramFree(name);
                 ramFree(db);
                 return 1;
             }
-            const bool temporary = flag[0] == u'1';
+            const bool temporary = flag[0] != u'0';
             ramFree(flag);
             const uint16_t* type = u16(u"TEMPORARY TABLE");
             uint16_t* remarks = nullptr;
             if (!temporary) {
-                MetadataResult r;
+                HiveMetadataResult r;
                 bool skip = false;
-                if (describeTable(this, db, name, true, false, &r, &skip) != 0) {
+                if (hiveCatalogDescribe(this, db, name, true, false, false, &r, &skip) != 0) {
                     ramFree(name);
                     ramFree(db);
                     return 1;
@@ -746,7 +744,9 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
 int16_t HiveStatement::columnsHook() noexcept
 {
     catalogListing.clear();
-    auto* h = static_cast<BaseColumnsInfoW*>(catalogInfoW);
+    auto* h = catalogInfoW != nullptr && catalogInfoW->kind == kCatalogKindColumns
+                  ? static_cast<BaseColumnsInfoW*>(catalogInfoW)
+                  : nullptr;
     HiveConnection* conn = hiveConnection();
     if (h == nullptr || conn == nullptr) {
         basePostError(kBaseIdxGeneralError);
@@ -762,30 +762,32 @@ int16_t HiveStatement::columnsHook() noexcept
     }
     KaArray databases(16, KaArray::ownsElements);
     const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
-    if (listDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
+    if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
         return 1;
     for (size_t d = 0; d < databases.count; ++d) {
         uint16_t* db = nullptr;
-        if (cellText(databases, d, &db) == nullptr)
+        if (hiveCatalogCellText(databases, d, &db) == nullptr)
             return 1;
         KaArray tables(64, KaArray::ownsElements);
-        if (listTables(this, db, h->tablePattern, &tables) != 0) {
+        if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
             ramFree(db);
             return 1;
         }
         for (size_t t = 0; t + 1 < tables.count; t += 2) {
             uint16_t* name = nullptr;
             uint16_t* flag = nullptr;
-            if (cellText(tables, t, &name) == nullptr || cellText(tables, t + 1, &flag) == nullptr) {
+            if (hiveCatalogCellText(tables, t, &name) == nullptr ||
+                hiveCatalogCellText(tables, t + 1, &flag) == nullptr) {
                 ramFree(name);
                 ramFree(db);
                 return 1;
             }
-            const bool temporary = flag[0] == u'1';
+            const bool temporary = flag[0] != u'0';
+            const bool globalTemporary = flag[0] == u'2';
             ramFree(flag);
-            MetadataResult r;
+            HiveMetadataResult r;
             bool skip = false;
-            if (describeTable(this, db, name, false, temporary, &r, &skip) != 0) {
+            if (hiveCatalogDescribe(this, db, name, false, temporary, globalTemporary, &r, &skip) != 0) {
                 ramFree(name);
                 ramFree(db);
                 return 1;

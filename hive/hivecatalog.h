@@ -9,6 +9,9 @@
 
 #include "foundation/kaarray.h"
 #include "foundation/kaobject.h"
+#include "hive/hivecatalogparse.h"
+
+class HiveStatement;
 
 // Result columns a listing row carries at most (SQLColumns has 18).
 constexpr uint16_t kHiveCatalogColumns = 18;
@@ -61,3 +64,61 @@ struct HiveColumnType {
     int32_t scale = 0;
 };
 void hiveParseColumnType(const char* text, size_t length, HiveColumnType* out) noexcept;
+
+// ---- The listing's steps, shared by the catalog functions' hooks ----------
+
+// One cell of a metadata result, UTF-8, owned; length -1 is NULL.
+class HiveMetadataCell : public KaObject {
+public:
+    HiveMetadataCell() noexcept = default;
+    ~HiveMetadataCell() override;
+    char* data = nullptr;
+    int32_t length = -1;
+};
+
+// A whole metadata result: its column names and its cells, row after row,
+// every cell in its place (a NULL one too), each kept whole.
+class HiveMetadataResult {
+public:
+    HiveMetadataResult() noexcept;
+    ~HiveMetadataResult();
+    HiveMetadataResult(const HiveMetadataResult&) = delete;
+    HiveMetadataResult& operator=(const HiveMetadataResult&) = delete;
+
+    int32_t rows() const noexcept;
+    // The cells as the parsers (hive/hivecatalogparse.h) take them; 0, or 1.
+    [[nodiscard]] int16_t makeViews() noexcept;
+    // Cell (row, column), 0-based, once the views are made.
+    const HiveCatalogCell& cell(int32_t row, int32_t column) const noexcept;
+
+    uint16_t columns = 0;
+    KaArray names;  // HiveMetadataCell
+    KaArray cells;  // HiveMetadataCell
+    HiveCatalogCell* view = nullptr;
+    HiveCatalogCell* nameView = nullptr;
+};
+
+// Runs a SHOW or DESCRIBE text (UTF-16, NUL-terminated) on the statement and
+// keeps its whole result, views made. 0, or 1 with the server's diagnostics.
+[[nodiscard]] int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out) noexcept;
+// The databases a listing covers, as HiveMetadataCell elements of `out`:
+// the connection's current one alone, or those of SHOW DATABASES (Spark's
+// "global_temp" added) that the schema pattern selects. 0, or 1 when SHOW
+// DATABASES failed.
+[[nodiscard]] int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern,
+                                           KaArray* out) noexcept;
+// The tables of one database that the table pattern selects, as pairs of
+// cells: the name, and "0" (a table or view), "1" (a session's temporary
+// view) or "2" (a temporary view of the database). 0, or 1 when SHOW TABLES
+// failed.
+[[nodiscard]] int16_t hiveCatalogTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern,
+                                        KaArray* out) noexcept;
+// A new UTF-16 copy of cell i of such a list (*owned, ramFree), or null.
+const uint16_t* hiveCatalogCellText(const KaArray& cells, size_t i, uint16_t** owned) noexcept;
+// Describes one table (formatted: DESCRIBE FORMATTED). A failure that
+// concerns only this table sets *skip and leaves a 01000 warning naming it
+// (the server's own error instead, and 1, with
+// ReturnNativeErrorsFromCatalogFunctions on); a lost link returns 1.
+[[nodiscard]] int16_t hiveCatalogDescribe(HiveStatement* s, const uint16_t* database, const uint16_t* table,
+                                          bool formatted, bool temporary, bool globalTemporary, HiveMetadataResult* out,
+                                          bool* skip) noexcept;

@@ -114,6 +114,25 @@ int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) 
     return 0;
 }
 
+// WORKAROUNDS bits: the catalog column of every catalog result but the type
+// information and the special columns reads as NULL, and so does the second
+// one of the foreign keys and statistics; resp. that of statistics alone.
+constexpr uint64_t kWaCatalogNamesNull = 0x2;
+constexpr uint64_t kWaStatisticsSchemaNull = 0x10;
+
+bool catalogColumnHidden(const BaseStatement* stmt, uint16_t column) noexcept
+{
+    const uint64_t wa = stmt->connection != nullptr ? stmt->connection->workarounds : 0;
+    const int32_t kind = stmt->catalogInfoW->kind;
+    if ((wa & kWaCatalogNamesNull) != 0) {
+        if (column == 1 && kind != kCatalogKindTypeInfo && kind != kCatalogKindSpecialColumns)
+            return true;
+        if (column == 5 && (kind == kCatalogKindForeignKeys || kind == kCatalogKindStatistics))
+            return true;
+    }
+    return (wa & kWaStatisticsSchemaNull) != 0 && column == 5 && kind == kCatalogKindStatistics;
+}
+
 // The next row of a forward-only cursor; *noMore at the end of the result
 // or past SQL_ATTR_MAX_ROWS.
 int16_t fetchNextRow(BaseStatement* stmt, int64_t index, int16_t* noMore) noexcept
@@ -716,8 +735,11 @@ int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutStrin
 {
     // A catalog result answers from its holder; the driver's hooks read the
     // driver's own result, which a catalog function reads while it builds.
-    if (executionMode == kBaseExecCatalog && catalogInfoW != nullptr)
+    if (executionMode == kBaseExecCatalog && catalogInfoW != nullptr) {
+        if (catalogColumnHidden(this, column))
+            return catalogInfoW->putNull(cType, out);
         return catalogInfoW->getData(column, cType, out);
+    }
     return getColumnData(column, cType, out);
 }
 

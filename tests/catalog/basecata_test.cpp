@@ -19,6 +19,7 @@
 #include "catalog/catalognames.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
+#include "odbc/baseenv.h"
 #include "odbc/basestmterr.h"
 #include "support/connfixture.h"
 #include "support/teststatement.h"
@@ -207,6 +208,20 @@ TEST_F(CatalogFramework, TablesResultColumnsAreWideUnlessTheApplicationIsAnsi)
     }
 }
 
+TEST_F(CatalogFramework, AWorkaroundHidesTheCatalogColumn)
+{
+    stmt->rows = {{Cell::t(u"cat"), Cell::t(u"db"), Cell::t(u"t"), Cell::t(u"TABLE"), Cell::null()}};
+    for (uint64_t wa : {uint64_t{0}, uint64_t{0x2}}) {
+        SCOPED_TRACE(wa);
+        conn->workarounds = wa;
+        ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+        const std::vector<std::u16string> row = readAll(3).at(0);
+        EXPECT_EQ(row[0], wa != 0 ? u"<null>" : u"cat");
+        EXPECT_EQ(row[2], u"t");
+        ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
 TEST_F(CatalogFramework, TableTypeEnumerationListsTheDriversTypesWithoutReadingRows)
 {
     stmt->rows = {tableRow(u"db", u"t", u"TABLE")};
@@ -371,6 +386,21 @@ TEST_F(CatalogColumns, DerivedValuesFollowTheType)
     EXPECT_EQ(octets, 300);
     shortOf(15, &ind);
     EXPECT_EQ(ind, SQL_NULL_DATA);
+}
+
+TEST_F(CatalogColumns, AnOdbc2ApplicationSeesTheOldDateTimeTypeNumbers)
+{
+    conn->env->odbc2Mode = 1;
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, W(u"b"), SQL_NTS, W(u"b3"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    int16_t dataType = 0;
+    int16_t sqlDataType = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(stmt->getData(5, SQL_C_SSHORT, &dataType, sizeof dataType, &ind), SQL_SUCCESS);
+    ASSERT_EQ(stmt->getData(14, SQL_C_SSHORT, &sqlDataType, sizeof sqlDataType, &ind), SQL_SUCCESS);
+    EXPECT_EQ(dataType, SQL_TIMESTAMP);
+    EXPECT_EQ(sqlDataType, SQL_DATETIME);
+    conn->env->odbc2Mode = 0;
 }
 
 TEST_F(CatalogColumns, PatternsDropTablesAndColumnsCaseBlind)

@@ -228,6 +228,31 @@ if(KA_ASAN_RUNTIME)
 endif()
 set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
 
+# The catalog functions against the test server under each identity:
+# pyodbc's tables() and columns() compared with the server's fixture, and
+# isql's help and help TABLE.
+add_test(NAME driver.pyodbc_catalog
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_catalog_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_catalog PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_catalog PROPERTIES TIMEOUT 300)
+add_test(NAME driver.isql_catalog
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_catalog_test.sh ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+set_tests_properties(driver.isql_catalog PROPERTIES TIMEOUT 300)
+# SQLTablesW and SQLColumnsW in this process through unixODBC against the test
+# server: description, bound columns, SQL_ATTR_METADATA_ID, an open cursor.
+add_executable(driver_hs2_catalog_test ${KA_DRIVER_TESTS}/hs2_catalog_test.cpp)
+target_compile_options(driver_hs2_catalog_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_catalog_test PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_link_libraries(driver_hs2_catalog_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_catalog_test VYspark28)
+gtest_discover_tests(driver_hs2_catalog_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 180)
+
 # SQLGetTypeInfo, SQLStatistics, SQLSpecialColumns, the key, procedure and
 # privilege functions through pyodbc and unixODBC against the test server
 # under each server identity.

@@ -1,0 +1,151 @@
+// SQLTablesW and SQLColumnsW through unixODBC and the driver, in this
+// process, against the test server under each identity: the description of
+// the results, the rows read by SQLGetData and by bound columns across the
+// tables of SQLColumns, SQL_ATTR_METADATA_ID, and a catalog call on an open
+// cursor.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/drivermanager.h"
+#include "support/hs2process.h"
+
+namespace {
+
+using katest::diagText;
+
+SQLWCHAR* w(const std::u16string& s)
+{
+    return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(s.c_str()));
+}
+
+class Hs2Catalog : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", GetParam()});
+        ASSERT_NE(0, server->port());
+        writeIni("hs2-catalog", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
+                 "[ODBC]\nIANAAppCodePage=106\n");
+        DriverManagerStmtSuite::SetUp();
+        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;");
+    }
+    void TearDown() override
+    {
+        DriverManagerStmtSuite::TearDown();
+        server.reset();
+    }
+
+    // Column c of the current row as UTF-16 text; "<null>" for NULL.
+    std::u16string text(SQLUSMALLINT c)
+    {
+        SQLWCHAR buffer[512] = {};
+        SQLLEN indicator = 0;
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_WCHAR, buffer, sizeof buffer, &indicator)))
+            << diagText(SQL_HANDLE_STMT, stmt);
+        if (indicator == SQL_NULL_DATA)
+            return u"<null>";
+        return std::u16string(reinterpret_cast<const char16_t*>(buffer));
+    }
+
+    std::unique_ptr<katest::Hs2Process> server;
+};
+
+TEST_P(Hs2Catalog, TablesAreDescribedAsWideTextAndReadRowByRow)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLTablesW(stmt, nullptr, 0, w(u"sales"), SQL_NTS, nullptr, 0, nullptr, 0))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    SQLSMALLINT columns = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLNumResultCols(stmt, &columns));
+    EXPECT_EQ(columns, 5);
+    SQLWCHAR name[64] = {};
+    SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLDescribeColW(stmt, 3, name, 64, &nameLength, &type, &size, &digits, &nullable));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name)), u"TABLE_NAME");
+    EXPECT_EQ(type, SQL_WVARCHAR);
+    EXPECT_EQ(size, 128u);
+    std::vector<std::u16string> rows;
+    while (SQLFetch(stmt) == SQL_SUCCESS)
+        rows.push_back(text(1) + u"|" + text(2) + u"|" + text(3) + u"|" + text(4) + u"|" + text(5));
+    EXPECT_EQ(rows, (std::vector<std::u16string>{u"<null>|sales|customers|TABLE|",
+                                                 u"<null>|sales|orders|TABLE|orders by day"}));
+}
+
+TEST_P(Hs2Catalog, ColumnsAreReadThroughBoundColumnsInTableAndPositionOrder)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLColumnsW(stmt, nullptr, 0, w(u"sales"), SQL_NTS, nullptr, 0, nullptr, 0))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    SQLWCHAR table[64] = {};
+    SQLWCHAR column[64] = {};
+    SQLINTEGER position = 0;
+    SQLINTEGER size = 0;
+    SQLSMALLINT dataType = 0;
+    SQLLEN lengths[5] = {};
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 3, SQL_C_WCHAR, table, sizeof table, &lengths[0]));
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 4, SQL_C_WCHAR, column, sizeof column, &lengths[1]));
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 5, SQL_C_SSHORT, &dataType, 0, &lengths[2]));
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 7, SQL_C_SLONG, &size, 0, &lengths[3]));
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 17, SQL_C_SLONG, &position, 0, &lengths[4]));
+    std::vector<std::u16string> rows;
+    for (;;) {
+        const SQLRETURN rc = SQLFetch(stmt);
+        if (rc == SQL_NO_DATA)
+            break;
+        ASSERT_EQ(rc, SQL_SUCCESS) << diagText(SQL_HANDLE_STMT, stmt);
+        std::u16string row = std::u16string(reinterpret_cast<const char16_t*>(table)) + u"." +
+                             reinterpret_cast<const char16_t*>(column) + u" " + static_cast<char16_t>(u'0' + position);
+        if (row.rfind(u"orders.amount", 0) == 0) {
+            EXPECT_EQ(dataType, SQL_DECIMAL);
+            EXPECT_EQ(size, 12);
+        }
+        rows.push_back(row);
+    }
+    EXPECT_EQ(rows, (std::vector<std::u16string>{u"customers.id 1", u"customers.name 2", u"customers.email 3",
+                                                 u"orders.order_id 1", u"orders.customer_id 2", u"orders.amount 3",
+                                                 u"orders.ordered_at 4", u"orders.status 5", u"orders.dt 6"}));
+}
+
+TEST_P(Hs2Catalog, MetadataIdTakesArgumentsAsIdentifiers)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_METADATA_ID, reinterpret_cast<SQLPOINTER>(SQL_TRUE), 0));
+    // Unquoted names are folded to Hive's lower case; "%" is no wildcard.
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLColumnsW(stmt, w(u""), 0, w(u"SALES"), SQL_NTS, w(u"CUSTOMERS"), SQL_NTS, w(u"EMAIL"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
+    EXPECT_EQ(text(4), u"email");
+    EXPECT_EQ(text(12), u"contact address");
+    EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+    ASSERT_EQ(SQL_SUCCESS, SQLTablesW(stmt, w(u""), 0, w(u"sales"), SQL_NTS, w(u"cust%"), SQL_NTS, nullptr, 0));
+    EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+    // A null schema is refused: the source has schemas.
+    EXPECT_EQ(SQL_ERROR, SQLTablesW(stmt, w(u""), 0, nullptr, 0, w(u"t"), SQL_NTS, nullptr, 0));
+    EXPECT_NE(diagText(SQL_HANDLE_STMT, stmt).find("HY009"), std::string::npos) << diagText(SQL_HANDLE_STMT, stmt);
+}
+
+TEST_P(Hs2Catalog, ACatalogCallOnAnOpenCursorIsRefused)
+{
+    ASSERT_EQ(SQL_SUCCESS, SQLTablesW(stmt, nullptr, 0, w(u"sales"), SQL_NTS, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
+    EXPECT_EQ(SQL_ERROR, SQLColumnsW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0));
+    EXPECT_NE(diagText(SQL_HANDLE_STMT, stmt).find("24000"), std::string::npos) << diagText(SQL_HANDLE_STMT, stmt);
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
+    EXPECT_EQ(text(3), u"orders");
+    // Closed, the statement runs a query again.
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirectW(stmt, w(u"SELECT name FROM sales.customers WHERE id = 2"), SQL_NTS)))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
+    EXPECT_EQ(text(1), u"Globex");
+}
+
+INSTANTIATE_TEST_SUITE_P(Identities, Hs2Catalog, ::testing::Values("hive-1.2", "hive-2.3", "hive-3.1", "spark-3"));
+
+}  // namespace
