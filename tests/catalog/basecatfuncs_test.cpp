@@ -348,6 +348,40 @@ TEST_F(CatalogFunctions, StatisticsOrderTheIndexesAndPutTheTableRowWhereNullsSor
                          kBaseIdxNullPointer);
 }
 
+// Applications that read ASC_OR_DESC as UTF-16 into exactly two bytes get
+// its one character narrowed under WORKAROUNDS2 0x2000, and else the cut
+// text with its warning.
+TEST_F(CatalogFunctions, AscOrDescIntoTwoBytes)
+{
+    stmt->results[Source::Statistics] = {statRow(SQL_INDEX_OTHER, 0, u"pk", 1, u"a")};
+    conn->wideCharCodePage = 1014;
+    for (bool narrowed : {true, false}) {
+        SCOPED_TRACE(narrowed);
+        if (narrowed)
+            conn->workarounds2 |= 0x2000;
+        else
+            conn->workarounds2 &= ~uint64_t{0x2000};
+        ASSERT_EQ(stmt->statistics(nullptr, 0, nullptr, 0, W(u"t"), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK), SQL_SUCCESS);
+        ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+        unsigned char buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        SQLLEN indicator = 0;
+        const int16_t rc = stmt->getData(10, SQL_C_WCHAR, buffer, 2, &indicator);
+        if (narrowed) {
+            EXPECT_EQ(rc, SQL_SUCCESS);
+            EXPECT_EQ(indicator, 1);
+            EXPECT_EQ(buffer[0], 'A');
+            EXPECT_EQ(buffer[1], 0);
+        } else {
+            EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO);
+            EXPECT_EQ(indicator, 2);
+            EXPECT_EQ(buffer[0], 0);
+            EXPECT_EQ(buffer[1], 0);
+        }
+        EXPECT_EQ(buffer[2], 0xEE) << "nothing beyond the buffer";
+        ASSERT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
 Row columnRow(const char16_t* column, int16_t type, const char16_t* typeName, int32_t size, int16_t nullable)
 {
     return {Cell::null(),  Cell::t(u"db"), Cell::t(u"t"), Cell::t(column), Cell::n(type),     Cell::t(typeName),
