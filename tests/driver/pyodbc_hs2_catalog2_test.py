@@ -123,6 +123,36 @@ class PyodbcCatalogFunctions(unittest.TestCase):
             self.assertEqual(varchars[-1], "string")
         self.each_identity(check, ";REPORTBINARYPRECISION=0;TimestampIsSearchable=0;WORKAROUNDS2=516")
 
+    def test_statistics_take_names_as_they_are(self):
+        table = "w\u00ebird`q'uote%_x"
+        decoy = "w\u00ebird`q'uoteaax"
+        for identity in ("hive-2.3", "spark-3"):
+            # A server of its own: the tables it creates stay out of the others' listings.
+            proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
+            self.addCleanup(stop_server, proc)
+            with self.subTest(identity=identity):
+                with self.connect(port) as conn:
+                    cur = conn.cursor()
+                    cur.execute("CREATE DATABASE `odd db`")
+                    for name in (table, decoy):
+                        cur.execute("CREATE TABLE `odd db`.`%s` (a int)" % name.replace("`", "``"))
+                    for name in (table, decoy):
+                        rows = cur.statistics(name, schema="odd db").fetchall()
+                        self.assertEqual([(r.table_schem, r.table_name, r.type) for r in rows],
+                                         [("odd db", name, 0)])
+                    # The schema matches without regard to case, as Hive's names do.
+                    self.assertEqual(len(cur.statistics(table, schema="ODD DB").fetchall()), 1)
+
+    def test_a_failing_listing_fails_statistics(self):
+        proc, port = start_server(SOURCE, "--server", "hive-3.1")
+        self.addCleanup(stop_server, proc)
+        with self.connect(port) as conn:
+            cur = conn.cursor()
+            cur.execute("SET hs2server.fault.error-state=listing refused")
+            with self.assertRaises(pyodbc.Error) as caught:
+                cur.statistics("people").fetchall()
+            self.assertEqual(caught.exception.args[0], "HY000")
+
     def test_statistics_of_the_current_database(self):
         def check(cur, identity):
             self.assertEqual([(r.table_schem, r.table_name, r.type) for r in cur.statistics("people").fetchall()],
