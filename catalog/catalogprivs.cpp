@@ -39,10 +39,11 @@ constexpr size_t kColColumn = 3;
 constexpr size_t kColGrantor = 4;
 constexpr size_t kColGrantee = 5;
 constexpr size_t kColPrivilege = 6;
-// Table privileges: TABLE_CAT, TABLE_SCHEM, TABLE_NAME, PRIVILEGE.
+// Table privileges: TABLE_CAT, TABLE_SCHEM, TABLE_NAME, GRANTEE, PRIVILEGE.
 constexpr size_t kTabCat = 0;
 constexpr size_t kTabSchem = 1;
 constexpr size_t kTabName = 2;
+constexpr size_t kTabGrantee = 4;
 constexpr size_t kTabPrivilege = 5;
 
 void freeAll(uint16_t** values, size_t n) noexcept
@@ -100,7 +101,9 @@ TablePrivsRowInfo::~TablePrivsRowInfo()
 int16_t TablePrivsRowInfo::compare(const KaObject& other) const
 {
     const auto& b = static_cast<const TablePrivsRowInfo&>(other);
-    for (size_t i : {kTabCat, kTabSchem, kTabName, kTabPrivilege}) {
+    // GRANTEE last, so that grants of one privilege to several grantees
+    // come in a fixed order.
+    for (size_t i : {kTabCat, kTabSchem, kTabName, kTabPrivilege, kTabGrantee}) {
         int16_t c = catalogCompareNames(values[i], b.values[i]);
         if (c != 0)
             return c;

@@ -1,5 +1,5 @@
 // SQLColumnPrivileges' and SQLTablePrivileges' rows: ordered by column (or
-// table) and privilege; a driver's "ALL" stands for one row per privilege,
+// table), privilege (and grantee); a driver's "ALL" stands for one row per privilege,
 // and a column grant of the owner schema to itself shows the grantor
 // "_SYSTEM".
 #pragma once

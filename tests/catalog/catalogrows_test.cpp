@@ -584,10 +584,12 @@ TEST(CatalogPrivilegeRows, OrderAllAndTheSystemGrantor)
     EXPECT_EQ(other.field(9), nullptr);
 
     Rows tables;
-    const char16_t* tgrants[][2] = {{u"t2", u"DELETE"}, {u"t1", u"UPDATE"}, {u"t1", u"DELETE"}};
+    const char16_t* tgrants[][3] = {
+        {u"t2", u"DELETE", u"bob"}, {u"t1", u"UPDATE", u"bob"}, {u"t1", u"DELETE", u"zed"}, {u"t1", u"DELETE", u"amy"}};
     for (auto& g : tgrants) {
         auto* r = new TablePrivsRowInfo;
         *r->field(3) = dup(g[0]);
+        *r->field(5) = dup(g[2]);
         *r->field(kTablePrivilegesPrivilegeColumn) = dup(g[1]);
         ASSERT_EQ(tables.array.append(r), 0);
     }
@@ -595,9 +597,10 @@ TEST(CatalogPrivilegeRows, OrderAllAndTheSystemGrantor)
     std::vector<std::u16string> tgot;
     for (size_t i = 0; i < tables.array.count; ++i) {
         auto* r = tables.at<TablePrivsRowInfo>(i);
-        tgot.push_back(text(r->cell(3)) + u":" + text(r->cell(6)));
+        tgot.push_back(text(r->cell(3)) + u":" + text(r->cell(6)) + u":" + text(r->cell(5)));
     }
-    EXPECT_EQ(tgot, (std::vector<std::u16string>{u"t1:DELETE", u"t1:UPDATE", u"t2:DELETE"}));
+    EXPECT_EQ(tgot,
+              (std::vector<std::u16string>{u"t1:DELETE:amy", u"t1:DELETE:zed", u"t1:UPDATE:bob", u"t2:DELETE:bob"}));
 }
 
 }  // namespace
