@@ -3,6 +3,7 @@
 // identity, where pyodbc cannot ask them: the searchable columns of a table
 // for the current row, the empty privilege results with their columns, and
 // the type table as an ODBC 2 application sees it.
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,6 +102,18 @@ TEST_P(Hs2CatalogFunctions, SearchableColumnsIdentifyTheCurrentRow)
     for (const auto& r : readAll(stmt, 8))
         orders.push_back(r[1].value_or("<null>"));
     EXPECT_EQ(orders, (std::vector<std::string>{"order_id", "customer_id", "amount", "status", "dt"}));
+    // A type the driver cannot describe (binary) is left out and the scan
+    // goes on to the columns after it.
+    ASSERT_EQ(SQL_SUCCESS, SQLSpecialColumns(stmt, SQL_BEST_ROWID, nullptr, 0, text("default"), SQL_NTS,
+                                             text("all_types"), SQL_NTS, SQL_SCOPE_CURROW, SQL_NULLABLE));
+    std::vector<std::string> all;
+    for (const auto& r : readAll(stmt, 8))
+        all.push_back(r[1].value_or("<null>"));
+    EXPECT_EQ(std::count(all.begin(), all.end(), "c_binary"), 0);
+    EXPECT_EQ(std::count(all.begin(), all.end(), "c_timestamp"), 0);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.front(), "id");
+    EXPECT_EQ(all.back(), "c_struct");
     // Other scopes, row versions and NOT NULL requests: nothing.
     for (SQLUSMALLINT type : {SQL_BEST_ROWID, SQL_ROWVER}) {
         for (SQLUSMALLINT scope : {SQL_SCOPE_CURROW, SQL_SCOPE_TRANSACTION}) {
