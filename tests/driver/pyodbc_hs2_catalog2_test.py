@@ -142,6 +142,11 @@ class PyodbcCatalogFunctions(unittest.TestCase):
                                          [("odd db", name, 0)])
                     # The schema matches without regard to case, as Hive's names do.
                     self.assertEqual(len(cur.statistics(table, schema="ODD DB").fetchall()), 1)
+                    # Without a schema, one row for each database holding the
+                    # table, by database.
+                    cur.execute("CREATE TABLE `default`.`orders` (a int)")
+                    self.assertEqual([(r.table_schem, r.table_name) for r in cur.statistics("orders").fetchall()],
+                                     [("default", "orders"), ("sales", "orders")])
 
     def test_a_failing_listing_fails_statistics(self):
         proc, port = start_server(SOURCE, "--server", "hive-3.1")
