@@ -65,4 +65,64 @@ public:
     [[nodiscard]] int16_t catalogInfoUnit(uint16_t infoType, uint16_t* unit) noexcept;
     // True while SQL_ATTR_METADATA_ID is on.
     bool metadataId() const noexcept;
+
+    // ---- Type information, statistics, special columns, keys, procedures
+    // and privileges (catalog/basegtyp.cpp, basestat.cpp, basespec.cpp,
+    // basekeys.cpp, baseprocs.cpp, baseprivs.cpp) ---------------------------
+    [[nodiscard]] int16_t getTypeInfo(int16_t dataType) noexcept override;
+    [[nodiscard]] int16_t statistics(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                     int16_t schemaLength, const uint16_t* table, int16_t tableLength, uint16_t unique,
+                                     uint16_t reserved) noexcept override;
+    [[nodiscard]] int16_t statisticsInternal(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                             int16_t schemaLength, const uint16_t* table, int16_t tableLength,
+                                             uint16_t unique, uint16_t reserved, int16_t hookFlag) noexcept override;
+    [[nodiscard]] int16_t specialColumns(uint16_t identifierType, const uint16_t* catalog, int16_t catalogLength,
+                                         const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                         int16_t tableLength, uint16_t scope, uint16_t nullable) noexcept override;
+    [[nodiscard]] int16_t specialColumnsInternal(uint16_t identifierType, const uint16_t* catalog,
+                                                 int16_t catalogLength, const uint16_t* schema, int16_t schemaLength,
+                                                 const uint16_t* table, int16_t tableLength, uint16_t scope,
+                                                 uint16_t nullable) noexcept override;
+    [[nodiscard]] int16_t primaryKeys(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                      int16_t schemaLength, const uint16_t* table,
+                                      int16_t tableLength) noexcept override;
+    [[nodiscard]] int16_t primaryKeysInternal(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                              int16_t schemaLength, const uint16_t* table,
+                                              int16_t tableLength) noexcept override;
+    [[nodiscard]] int16_t foreignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength, const uint16_t* pkSchema,
+                                      int16_t pkSchemaLength, const uint16_t* pkTable, int16_t pkTableLength,
+                                      const uint16_t* fkCatalog, int16_t fkCatalogLength, const uint16_t* fkSchema,
+                                      int16_t fkSchemaLength, const uint16_t* fkTable,
+                                      int16_t fkTableLength) noexcept override;
+    [[nodiscard]] int16_t foreignKeysInternal(const uint16_t* pkCatalog, int16_t pkCatalogLength,
+                                              const uint16_t* pkSchema, int16_t pkSchemaLength, const uint16_t* pkTable,
+                                              int16_t pkTableLength, const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                              const uint16_t* fkSchema, int16_t fkSchemaLength, const uint16_t* fkTable,
+                                              int16_t fkTableLength) noexcept override;
+    [[nodiscard]] int16_t procedures(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                     int16_t schemaLength, const uint16_t* procedure,
+                                     int16_t procedureLength) noexcept override;
+    [[nodiscard]] int16_t proceduresInternal(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                             int16_t schemaLength, const uint16_t* procedure,
+                                             int16_t procedureLength) noexcept override;
+    [[nodiscard]] int16_t procedureColumns(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                           int16_t schemaLength, const uint16_t* procedure, int16_t procedureLength,
+                                           const uint16_t* column, int16_t columnLength) noexcept override;
+    [[nodiscard]] int16_t procedureColumnsInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength,
+                                                   const uint16_t* procedure, int16_t procedureLength,
+                                                   const uint16_t* column, int16_t columnLength) noexcept override;
+    [[nodiscard]] int16_t columnPrivileges(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                           int16_t schemaLength, const uint16_t* table, int16_t tableLength,
+                                           const uint16_t* column, int16_t columnLength) noexcept override;
+    [[nodiscard]] int16_t columnPrivilegesInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                   int16_t tableLength, const uint16_t* column,
+                                                   int16_t columnLength) noexcept override;
+    [[nodiscard]] int16_t tablePrivileges(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
+                                          int16_t schemaLength, const uint16_t* table,
+                                          int16_t tableLength) noexcept override;
+    [[nodiscard]] int16_t tablePrivilegesInternal(const uint16_t* catalog, int16_t catalogLength,
+                                                  const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
+                                                  int16_t tableLength) noexcept override;
 };

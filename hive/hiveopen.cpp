@@ -563,8 +563,23 @@ void HiveConnection::appendServerTypeRows() noexcept
         add({u"date", MSG_TYPE_LOCAL_DATE, SQL_TYPE_DATE, 10, u"{d'", u"'}", 0, 1, SQL_SEARCHABLE, 0, 0, 6});
         add({u"string", MSG_TYPE_LOCAL_STRING, SQL_TYPE_DATE, 10, u"{d'", u"'}", 0, 1, SQL_SEARCHABLE, 0, 0, 6});
     }
-    for (size_t i = 0; i < typeRowCount; ++i)
-        baseTypeRows[i].sqlType = typeRows[i].sqlType;
+    for (size_t i = 0; i < typeRowCount; ++i) {
+        const HiveTypeRow& from = typeRows[i];
+        BaseTypeRow& to = baseTypeRows[i];
+        to.name = strUnits(from.typeName);
+        to.localNameMessage = int16_t(from.localTypeName);
+        to.sqlType = from.sqlType;
+        to.columnSize = uint32_t(from.columnSize);
+        to.literalPrefix = from.literalPrefix != nullptr ? strUnits(from.literalPrefix) : nullptr;
+        to.literalSuffix = from.literalSuffix != nullptr ? strUnits(from.literalSuffix) : nullptr;
+        to.createParamsMessage = int16_t(from.createParams);
+        to.nullable = from.nullable;
+        to.searchable = from.searchable;
+        to.attributes = (from.flags & kHiveTypeCaseSensitive) != 0 ? kBaseTypeCaseSensitive : 0;
+        to.minimumScale = from.minimumScale;
+        to.maximumScale = from.maximumScale;
+        to.intervalPrecision = 0;
+    }
     typeTable = baseTypeRows;
     typeTableCount = typeRowCount;
 }

@@ -113,6 +113,17 @@ public:
     // The rows the catalog hooks produced.
     HiveCatalogListing catalogListing;
 
+    // ---- Statistics, special columns, keys, procedures and privileges
+    // (hive/hivecatalog2.cpp) --------------------------------------------------
+    [[nodiscard]] int16_t specialColumnsHook(int16_t* noAnswer) noexcept override;
+    [[nodiscard]] int16_t statisticsHook(int16_t hookFlag) noexcept override;
+    [[nodiscard]] int16_t columnPrivilegesHook() noexcept override;
+    [[nodiscard]] int16_t foreignKeysHook() noexcept override;
+    [[nodiscard]] int16_t primaryKeysHook() noexcept override;
+    [[nodiscard]] int16_t procedureColumnsHook() noexcept override;
+    [[nodiscard]] int16_t proceduresHook() noexcept override;
+    [[nodiscard]] int16_t tablePrivilegesHook() noexcept override;
+
     // ---- Result columns ----------------------------------------------------
     // Describes column n + 1 of the result descriptor from the metadata
     // reply and gives it its reader; 0, or 1 after the diagnostic.

@@ -243,11 +243,29 @@ constexpr uint16_t kBaseColumnsRemarks = 11;
 constexpr uint16_t kBaseProceduresRemarks = 6;
 constexpr uint16_t kBaseProcedureColumnsRemarks = 12;
 
-// One row of the driver's type table (the SQL type is what the
-// completion reads).
+// One row of the driver's type table: what SQLGetTypeInfo reports of a
+// type (the completion reads the SQL type too). Texts are the driver's,
+// never freed through the row; message numbers 0 mean none.
 struct BaseTypeRow {
+    const uint16_t* name;
+    int16_t localNameMessage;
     int16_t sqlType;
+    uint32_t columnSize;
+    const uint16_t* literalPrefix;
+    const uint16_t* literalSuffix;
+    int16_t createParamsMessage;
+    int16_t nullable;
+    int16_t searchable;
+    uint16_t attributes;  // kBaseTypeUnsigned, kBaseTypeCaseSensitive, ...
+    int16_t minimumScale;
+    int16_t maximumScale;
+    int16_t intervalPrecision;
 };
+// Bits of BaseTypeRow::attributes.
+constexpr uint16_t kBaseTypeUnsigned = 1;
+constexpr uint16_t kBaseTypeCaseSensitive = 4;
+constexpr uint16_t kBaseTypeFixedPrecScale = 8;
+constexpr uint16_t kBaseTypeAutoUnique = 16;
 
 class BaseConnection : public KaNode {
 public:

@@ -8,6 +8,7 @@
 #include "odbc/basedesc.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
+#include "odbc/basecatalog.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 
@@ -64,9 +65,10 @@ int16_t BaseStatement::defaultSchemaName(uint16_t*, int16_t, int16_t*) noexcept
     return notCapable();
 }
 
-int16_t BaseStatement::sortCatalogRows(CatalogResult*) noexcept
+int16_t BaseStatement::sortCatalogRows(BaseCatalogInfoW* holder) noexcept
 {
-    return notCapable();
+    holder->rows.sortFlags = 0;
+    return holder->rows.count > 1 ? holder->rows.sort() : 0;
 }
 
 int16_t BaseStatement::selectProcedureColumnRows(CatalogResult*) noexcept
@@ -127,24 +129,21 @@ int16_t BaseStatement::specialColumnsInternal(uint16_t, const uint16_t*, int16_t
     return notCapable();
 }
 
-int16_t BaseStatement::driverSpecialColumns(uint16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                            const uint16_t*, int16_t, uint16_t, uint16_t, int16_t* notHandled) noexcept
+int16_t BaseStatement::specialColumnsHook(int16_t* noAnswer) noexcept
 {
-    if (notHandled != nullptr)
-        *notHandled = 1;
+    *noAnswer = 1;
     return 0;
 }
 
 int16_t BaseStatement::statisticsInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                          uint16_t, uint16_t) noexcept
+                                          uint16_t, uint16_t, int16_t) noexcept
 {
     return notCapable();
 }
 
-int16_t BaseStatement::driverStatistics(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                        uint16_t, uint16_t) noexcept
+int16_t BaseStatement::statisticsHook(int16_t) noexcept
 {
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::tablesInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
@@ -171,24 +170,21 @@ int16_t BaseStatement::columnPrivilegesInternal(const uint16_t*, int16_t, const 
     return notCapable();
 }
 
-int16_t BaseStatement::driverColumnPrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                              int16_t, const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::columnPrivilegesHook() noexcept
+{
+    return 1;
+}
+
+int16_t BaseStatement::foreignKeysInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
+                                           const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
+                                           int16_t) noexcept
 {
     return notCapable();
 }
 
-int16_t BaseStatement::foreignKeysImpl(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                       const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                       int16_t) noexcept
+int16_t BaseStatement::foreignKeysHook() noexcept
 {
-    return notCapable();
-}
-
-int16_t BaseStatement::driverForeignKeys(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
-                                         const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                         int16_t) noexcept
-{
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::primaryKeysInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
@@ -197,10 +193,9 @@ int16_t BaseStatement::primaryKeysInternal(const uint16_t*, int16_t, const uint1
     return notCapable();
 }
 
-int16_t BaseStatement::driverPrimaryKeys(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                         int16_t) noexcept
+int16_t BaseStatement::primaryKeysHook() noexcept
 {
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::procedureColumnsInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
@@ -209,10 +204,9 @@ int16_t BaseStatement::procedureColumnsInternal(const uint16_t*, int16_t, const 
     return notCapable();
 }
 
-int16_t BaseStatement::driverProcedureColumns(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                              int16_t, const uint16_t*, int16_t) noexcept
+int16_t BaseStatement::procedureColumnsHook() noexcept
 {
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::proceduresInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
@@ -221,10 +215,9 @@ int16_t BaseStatement::proceduresInternal(const uint16_t*, int16_t, const uint16
     return notCapable();
 }
 
-int16_t BaseStatement::driverProcedures(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                        int16_t) noexcept
+int16_t BaseStatement::proceduresHook() noexcept
 {
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::tablePrivilegesInternal(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
@@ -233,15 +226,14 @@ int16_t BaseStatement::tablePrivilegesInternal(const uint16_t*, int16_t, const u
     return notCapable();
 }
 
-int16_t BaseStatement::driverTablePrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*,
-                                             int16_t) noexcept
+int16_t BaseStatement::tablePrivilegesHook() noexcept
 {
-    return notCapable();
+    return 1;
 }
 
-int16_t BaseStatement::typeInfoQuery(int16_t) noexcept
+int16_t BaseStatement::getTypeInfoHook(int16_t) noexcept
 {
-    return notCapable();
+    return 1;
 }
 
 int16_t BaseStatement::prepareFetch(int16_t, int64_t) noexcept

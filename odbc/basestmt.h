@@ -244,7 +244,8 @@ public:
 
     // Procedure parameters and their catalog rows.
     [[nodiscard]] virtual int16_t defaultSchemaName(uint16_t* name, int16_t bufferLength, int16_t* nameLength) noexcept;
-    [[nodiscard]] virtual int16_t sortCatalogRows(CatalogResult* rows) noexcept;
+    // Append mode off and one sort of the holder's rows; 0, or 1.
+    [[nodiscard]] virtual int16_t sortCatalogRows(BaseCatalogInfoW* holder) noexcept;
     [[nodiscard]] virtual int16_t selectProcedureColumnRows(CatalogResult* rows) noexcept;
 
     // Preparation: the driver's own, of the narrow or the UTF-16 text.
@@ -273,18 +274,14 @@ public:
                                                          int16_t schemaLength, const uint16_t* table,
                                                          int16_t tableLength, uint16_t scope,
                                                          uint16_t nullable) noexcept;
-    // *notHandled := 1 leaves the work to the generic body.
-    [[nodiscard]] virtual int16_t driverSpecialColumns(uint16_t identifierType, const uint16_t* catalog,
-                                                       int16_t catalogLength, const uint16_t* schema,
-                                                       int16_t schemaLength, const uint16_t* table, int16_t tableLength,
-                                                       uint16_t scope, uint16_t nullable, int16_t* notHandled) noexcept;
+    // *noAnswer := 1 leaves the work to the generic body.
+    [[nodiscard]] virtual int16_t specialColumnsHook(int16_t* noAnswer) noexcept;
+    // hookFlag: 0 from SQLStatistics, 1 nested in SQLSpecialColumns.
     [[nodiscard]] virtual int16_t statisticsInternal(const uint16_t* catalog, int16_t catalogLength,
                                                      const uint16_t* schema, int16_t schemaLength,
                                                      const uint16_t* table, int16_t tableLength, uint16_t unique,
-                                                     uint16_t reserved) noexcept;
-    [[nodiscard]] virtual int16_t driverStatistics(const uint16_t* catalog, int16_t catalogLength,
-                                                   const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
-                                                   int16_t tableLength, uint16_t unique, uint16_t reserved) noexcept;
+                                                     uint16_t reserved, int16_t hookFlag) noexcept;
+    [[nodiscard]] virtual int16_t statisticsHook(int16_t hookFlag) noexcept;
     // internal: 1 when SQLColumns lists its tables (every type, no filter).
     [[nodiscard]] virtual int16_t tablesInternal(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
                                                  int16_t schemaLength, const uint16_t* table, int16_t tableLength,
@@ -297,49 +294,32 @@ public:
                                                            const uint16_t* schema, int16_t schemaLength,
                                                            const uint16_t* table, int16_t tableLength,
                                                            const uint16_t* column, int16_t columnLength) noexcept;
-    [[nodiscard]] virtual int16_t driverColumnPrivileges(const uint16_t* catalog, int16_t catalogLength,
-                                                         const uint16_t* schema, int16_t schemaLength,
-                                                         const uint16_t* table, int16_t tableLength,
-                                                         const uint16_t* column, int16_t columnLength) noexcept;
-    [[nodiscard]] virtual int16_t foreignKeysImpl(const uint16_t* pkCatalog, int16_t pkCatalogLength,
-                                                  const uint16_t* pkSchema, int16_t pkSchemaLength,
-                                                  const uint16_t* pkTable, int16_t pkTableLength,
-                                                  const uint16_t* fkCatalog, int16_t fkCatalogLength,
-                                                  const uint16_t* fkSchema, int16_t fkSchemaLength,
-                                                  const uint16_t* fkTable, int16_t fkTableLength) noexcept;
-    [[nodiscard]] virtual int16_t driverForeignKeys(const uint16_t* pkCatalog, int16_t pkCatalogLength,
-                                                    const uint16_t* pkSchema, int16_t pkSchemaLength,
-                                                    const uint16_t* pkTable, int16_t pkTableLength,
-                                                    const uint16_t* fkCatalog, int16_t fkCatalogLength,
-                                                    const uint16_t* fkSchema, int16_t fkSchemaLength,
-                                                    const uint16_t* fkTable, int16_t fkTableLength) noexcept;
+    [[nodiscard]] virtual int16_t columnPrivilegesHook() noexcept;
+    [[nodiscard]] virtual int16_t foreignKeysInternal(const uint16_t* pkCatalog, int16_t pkCatalogLength,
+                                                      const uint16_t* pkSchema, int16_t pkSchemaLength,
+                                                      const uint16_t* pkTable, int16_t pkTableLength,
+                                                      const uint16_t* fkCatalog, int16_t fkCatalogLength,
+                                                      const uint16_t* fkSchema, int16_t fkSchemaLength,
+                                                      const uint16_t* fkTable, int16_t fkTableLength) noexcept;
+    [[nodiscard]] virtual int16_t foreignKeysHook() noexcept;
     [[nodiscard]] virtual int16_t primaryKeysInternal(const uint16_t* catalog, int16_t catalogLength,
                                                       const uint16_t* schema, int16_t schemaLength,
                                                       const uint16_t* table, int16_t tableLength) noexcept;
-    [[nodiscard]] virtual int16_t driverPrimaryKeys(const uint16_t* catalog, int16_t catalogLength,
-                                                    const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
-                                                    int16_t tableLength) noexcept;
+    [[nodiscard]] virtual int16_t primaryKeysHook() noexcept;
     [[nodiscard]] virtual int16_t procedureColumnsInternal(const uint16_t* catalog, int16_t catalogLength,
                                                            const uint16_t* schema, int16_t schemaLength,
                                                            const uint16_t* procedure, int16_t procedureLength,
                                                            const uint16_t* column, int16_t columnLength) noexcept;
-    [[nodiscard]] virtual int16_t driverProcedureColumns(const uint16_t* catalog, int16_t catalogLength,
-                                                         const uint16_t* schema, int16_t schemaLength,
-                                                         const uint16_t* procedure, int16_t procedureLength,
-                                                         const uint16_t* column, int16_t columnLength) noexcept;
+    [[nodiscard]] virtual int16_t procedureColumnsHook() noexcept;
     [[nodiscard]] virtual int16_t proceduresInternal(const uint16_t* catalog, int16_t catalogLength,
                                                      const uint16_t* schema, int16_t schemaLength,
                                                      const uint16_t* procedure, int16_t procedureLength) noexcept;
-    [[nodiscard]] virtual int16_t driverProcedures(const uint16_t* catalog, int16_t catalogLength,
-                                                   const uint16_t* schema, int16_t schemaLength,
-                                                   const uint16_t* procedure, int16_t procedureLength) noexcept;
+    [[nodiscard]] virtual int16_t proceduresHook() noexcept;
     [[nodiscard]] virtual int16_t tablePrivilegesInternal(const uint16_t* catalog, int16_t catalogLength,
                                                           const uint16_t* schema, int16_t schemaLength,
                                                           const uint16_t* table, int16_t tableLength) noexcept;
-    [[nodiscard]] virtual int16_t driverTablePrivileges(const uint16_t* catalog, int16_t catalogLength,
-                                                        const uint16_t* schema, int16_t schemaLength,
-                                                        const uint16_t* table, int16_t tableLength) noexcept;
-    [[nodiscard]] virtual int16_t typeInfoQuery(int16_t dataType) noexcept;
+    [[nodiscard]] virtual int16_t tablePrivilegesHook() noexcept;
+    [[nodiscard]] virtual int16_t getTypeInfoHook(int16_t dataType) noexcept;
 
     // Fetching: asked before a new rowset position is computed.
     [[nodiscard]] virtual int16_t prepareFetch(int16_t orientation, int64_t offset) noexcept;

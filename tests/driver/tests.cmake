@@ -348,3 +348,25 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_hs2_params PROPERTIES TIMEOUT 600)
+
+# SQLGetTypeInfo, SQLStatistics, SQLSpecialColumns, the key, procedure and
+# privilege functions through pyodbc and unixODBC against the test server
+# under each server identity.
+add_test(NAME driver.pyodbc_hs2_catalog2
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_catalog2_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES TIMEOUT 300)
+# SQLSpecialColumns, the privilege functions and SQLGetTypeInfo for an ODBC 2
+# application through unixODBC against the test server.
+add_executable(driver_hs2_catalog2_test ${KA_DRIVER_TESTS}/hs2_catalog2_test.cpp)
+target_compile_options(driver_hs2_catalog2_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_hs2_catalog2_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_hs2_catalog2_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+add_dependencies(driver_hs2_catalog2_test VYspark28)
+gtest_discover_tests(driver_hs2_catalog2_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT
+  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  TIMEOUT 180)

@@ -78,8 +78,17 @@ TEST_F(StatementHooks, HooksWithADefaultAnswerIt)
     EXPECT_EQ(stmt->moreResultsHook(&flag), 0);
     EXPECT_EQ(flag, 1);
     flag = 0;
-    EXPECT_EQ(stmt->driverSpecialColumns(0, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0, &flag), 0);
+    EXPECT_EQ(stmt->specialColumnsHook(&flag), 0);
     EXPECT_EQ(flag, 1);
+    // A driver without catalog data fails these quietly.
+    EXPECT_EQ(stmt->statisticsHook(0), 1);
+    EXPECT_EQ(stmt->primaryKeysHook(), 1);
+    EXPECT_EQ(stmt->foreignKeysHook(), 1);
+    EXPECT_EQ(stmt->proceduresHook(), 1);
+    EXPECT_EQ(stmt->procedureColumnsHook(), 1);
+    EXPECT_EQ(stmt->columnPrivilegesHook(), 1);
+    EXPECT_EQ(stmt->tablePrivilegesHook(), 1);
+    EXPECT_EQ(stmt->getTypeInfoHook(0), 1);
     EXPECT_EQ(stmt->prepareFetch(SQL_FETCH_NEXT, 0), 0);
     EXPECT_EQ(stmt->setPosHook(1, SQL_POSITION, SQL_LOCK_NO_CHANGE), 2);
     EXPECT_EQ(stmt->columnDataAvailable(1, true, SQL_VARCHAR, false, 0), 1);
