@@ -153,7 +153,9 @@ class PyodbcCatalogFunctions(unittest.TestCase):
         self.addCleanup(stop_server, proc)
         with self.connect(port) as conn:
             cur = conn.cursor()
-            cur.execute("SET hs2server.fault.error-state=listing refused")
+            # The fault ends the SET's own operation too.
+            with self.assertRaises(pyodbc.Error):
+                cur.execute("SET hs2server.fault.error-state=listing refused")
             with self.assertRaises(pyodbc.Error) as caught:
                 cur.statistics("people").fetchall()
             self.assertEqual(caught.exception.args[0], "HY000")
