@@ -13,6 +13,22 @@ if(KA_SANITIZE)
 endif()
 
 find_library(KA_ODBC_LIBRARY odbc REQUIRED)
+
+# A GoogleTest suite that reaches the driver through unixODBC: its own
+# executable from tests/driver/NAME.cpp, linked with libodbc only, its tests
+# discovered with the driver's path and the trees in their environment.
+function(ka_add_driver_gtest name timeout)
+  set(target driver_${name})
+  add_executable(${target} ${KA_DRIVER_TESTS}/${name}.cpp)
+  target_compile_options(${target} PRIVATE ${KA_WARNINGS})
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
+  add_dependencies(${target} VYspark28)
+  gtest_discover_tests(${target} TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT
+    "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    TIMEOUT ${timeout})
+endfunction()
 add_executable(driver_drivermanager_test ${KA_DRIVER_TESTS}/drivermanager_test.cpp)
 target_compile_options(driver_drivermanager_test PRIVATE ${KA_WARNINGS})
 target_include_directories(driver_drivermanager_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
@@ -169,15 +185,7 @@ set_tests_properties(driver.hs2_query driver.demo PROPERTIES TIMEOUT 300)
 
 # Prepared statements, bound row arrays, long values and row counts through
 # unixODBC against the test server.
-add_executable(driver_hs2_statement_test ${KA_DRIVER_TESTS}/hs2_statement_test.cpp)
-target_compile_options(driver_hs2_statement_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_statement_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_statement_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_statement_test VYspark28)
-gtest_discover_tests(driver_hs2_statement_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT
-  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-  TIMEOUT 120)
+ka_add_driver_gtest(hs2_statement_test 120)
 
 # The catalog listing's readers over the SHOW TABLES and DESCRIBE results of
 # every server identity, fetched through unixODBC.
@@ -204,15 +212,7 @@ add_test(NAME driver.keywords
 
 # SQLCancel from a second thread while an asynchronous execute polls the
 # test server: the server is sent CancelOperation and the execute ends HY008.
-add_executable(driver_hs2_cancel_test ${KA_DRIVER_TESTS}/hs2_cancel_test.cpp)
-target_compile_options(driver_hs2_cancel_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_cancel_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_cancel_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_cancel_test VYspark28)
-gtest_discover_tests(driver_hs2_cancel_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT
-  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-  TIMEOUT 120)
+ka_add_driver_gtest(hs2_cancel_test 120)
 # The query path against real peers: results compared value by value with
 # the pinned Node client's, queries over TLS and without authentication,
 # and the test server's faults on demand during a query.
@@ -230,15 +230,7 @@ set_tests_properties(${KA_PEER_QUERY_TESTS} PROPERTIES TIMEOUT 300)
 
 # An outer-join escape through unixODBC against the test server: the rows of
 # a LEFT OUTER JOIN, NULLs where no partner row exists.
-add_executable(driver_hs2_oj_test ${KA_DRIVER_TESTS}/hs2_oj_test.cpp)
-target_compile_options(driver_hs2_oj_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_oj_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_oj_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_oj_test VYspark28)
-gtest_discover_tests(driver_hs2_oj_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT
-  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-  TIMEOUT 120)
+ka_add_driver_gtest(hs2_oj_test 120)
 # The HTTP transport (plain and TLS) and Kerberos logins against a local
 # MIT KDC, through pyodbc and isql.
 add_test(NAME driver.pyodbc_http
@@ -270,26 +262,10 @@ gtest_discover_tests(driver_hs2_load_test TEST_PREFIX "driver." DISCOVERY_TIMEOU
 # Statement attributes that work at the server: the query time-out cancels
 # the operation that outlives it; attribute 1053 writes the open result as
 # an XML record set that Python's xml.etree reads back.
-add_executable(driver_hs2_stmtattr_test ${KA_DRIVER_TESTS}/hs2_stmtattr_test.cpp)
-target_compile_options(driver_hs2_stmtattr_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_stmtattr_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_stmtattr_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_stmtattr_test VYspark28)
-gtest_discover_tests(driver_hs2_stmtattr_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT
-  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-  TIMEOUT 120)
+ka_add_driver_gtest(hs2_stmtattr_test 120)
 # Statement failover: the server drops the connection during an execute and
 # the statements carry on in the session the driver opens in its place.
-add_executable(driver_hs2_failover_test ${KA_DRIVER_TESTS}/hs2_failover_test.cpp)
-target_compile_options(driver_hs2_failover_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_failover_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_failover_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_failover_test VYspark28)
-gtest_discover_tests(driver_hs2_failover_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT
-  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-  TIMEOUT 120)
+ka_add_driver_gtest(hs2_failover_test 120)
 # The bulk exports against the test server through unixODBC: export of
 # every type with LOB files, refusals that leave files alone, validation
 # round trips and hostile descriptions; the files read back by Python.
@@ -361,12 +337,4 @@ endif()
 set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES TIMEOUT 300)
 # SQLSpecialColumns, the privilege functions and SQLGetTypeInfo for an ODBC 2
 # application through unixODBC against the test server.
-add_executable(driver_hs2_catalog2_test ${KA_DRIVER_TESTS}/hs2_catalog2_test.cpp)
-target_compile_options(driver_hs2_catalog2_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_catalog2_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_catalog2_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_catalog2_test VYspark28)
-gtest_discover_tests(driver_hs2_catalog2_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT
-  "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-  TIMEOUT 180)
+ka_add_driver_gtest(hs2_catalog2_test 180)
