@@ -364,7 +364,10 @@ bool copyAsciiText(BaseConvertContext& ctx, const Target& t, int64_t srcCodePage
     }
     const bool wide =
         t.cp == kCodePageUtf16LE || t.cp == kCodePageUtf16BE || t.cp == kCodePageUtf32LE || t.cp == kCodePageUtf32BE;
-    if (!wide || ctx.offset != 0 || out->buffer == nullptr || srcLength > (out->bufferLength - t.term) / t.unit)
+    // The whole value and its terminator must fit; a buffer smaller than
+    // the terminator alone takes the converter path, which cuts it.
+    if (!wide || ctx.offset != 0 || out->buffer == nullptr || out->bufferLength < t.term ||
+        srcLength > (out->bufferLength - t.term) / t.unit)
         return false;
     auto* dst = static_cast<uint8_t*>(out->buffer);
     const auto* text = static_cast<const char*>(src);

@@ -370,6 +370,24 @@ TEST_F(CharTargets, PlainAsciiTextReadsAsTheConverterWouldWriteIt)
     }
 }
 
+TEST_F(CharTargets, EmptyAsciiValueIntoWideBufferSmallerThanItsTerminator)
+{
+    // A wide buffer of one byte cannot hold even the terminator: nothing
+    // is written past it, and the value is reported as cut.
+    for (int64_t bufferLength : {0, 1}) {
+        SCOPED_TRACE(bufferLength);
+        Stmt s(kCodePageUtf8);
+        Guarded buf(static_cast<size_t>(bufferLength));
+        int64_t length = -99;
+        BaseOutString out(buf.data(), bufferLength, &length, nullptr);
+        s.resetLongData();
+        DiagScope d;
+        s.sqlToC(SQL_VARCHAR, 10, 0, false, SQL_C_WCHAR, &out, "", 0, kBaseKindText, kCodePageUtf8);
+        EXPECT_TRUE(buf.guardsIntact());
+        EXPECT_EQ(length, 0);
+    }
+}
+
 TEST_F(CharTargets, ValueThatFitsIsConvertedStraightIntoTheBuffer)
 {
     Stmt s(kCodePageUtf8);
