@@ -62,6 +62,15 @@ int16_t HiveStatement::failBlock() noexcept
     // and its own failure adds nothing to the diagnostic already posted.
     if (ownsWire != 0)
         static_cast<void>(dropPendingReply());
+    // The failure just posted names the state the later fetches report.
+    resultFailureState = MSG_SQLSTATE_GENERAL_ERROR;
+    if (const KaErrorList* list = KaErrorCurrentList(); list != nullptr)
+        for (size_t i = list->recordCount(); i > 0; --i)
+            if (const KaError* e = list->recordAt(i - 1);
+                e != nullptr && !e->isWarning() && e->sqlstateMsg != 0) {
+                resultFailureState = e->sqlstateMsg;
+                break;
+            }
     static_cast<void>(communicator->closeCurrentOperation());
     resultState = HIVE_RESULT_FAILED;
     return 1;
@@ -143,7 +152,8 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
         return 1;
     }
     if (resultState == HIVE_RESULT_FAILED) {
-        errPost(MSG_HIVE_RESULT_BROKEN)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
+        errPost(MSG_HIVE_RESULT_BROKEN)
+            ->setSqlstateMsg(resultFailureState != 0 ? resultFailureState : MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }
     if (resultState != HIVE_RESULT_OPEN && resultState != HIVE_RESULT_OPEN_ON_CACHE)

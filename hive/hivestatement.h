@@ -226,6 +226,9 @@ public:
     uint32_t rowIndex = 0;
     int32_t moreRows = 0;
     int32_t resultState = HIVE_RESULT_NONE;
+    // SQLSTATE (catalogue number) of the failure that broke the result, so
+    // that the fetches after it report the same state, such as a lost link.
+    uint16_t resultFailureState = 0;
     // Statement kind of the prepared text (KA_STMT_*).
     int32_t preparedKind = 0;
     // Set for the kinds that always run past their reply (DDL, INSERT, LOAD,

@@ -538,9 +538,10 @@ TEST_F(Hs2Load, EachFaultEndsItsQueryWithADiagnostic)
         {"drop=GetResultSetMetadata", "!08S01"},
         // In the middle of the result: the rows before arrive, and the
         // result never looks complete. A rowset that holds rows from before
-        // the failure comes with it as a warning, and the next fetch fails.
-        {"drop=FetchResults:3", "!"},
-        {"truncate=FetchResults:4", "!"},
+        // the failure comes with it as a warning, and the next fetch fails
+        // with the same state, so a lost link still reads as one.
+        {"drop=FetchResults:3", "!08S01"},
+        {"truncate=FetchResults:4", "!08S01"},
         // A reply whose frame claims more than arrives: its own rows may be
         // read, the rest of the result is not.
         {"oversize=FetchResults", "!"},
