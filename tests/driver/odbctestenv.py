@@ -6,22 +6,39 @@ import subprocess
 import tempfile
 
 
+class _ProcessFolder:
+    """The process's ini folder as the callers hold it: unixODBC reads
+    ODBCSYSINI once a process and keeps that folder, so a suite's later
+    classes must write into the same one. It is removed when the process
+    ends, not by a class's cleanup."""
+
+    def __init__(self, name):
+        self.name = name
+
+    def cleanup(self):
+        pass
+
+
+_folder = None
+
+
 def ini_folder(prefix, odbcinst, odbc, name_odbcinst=False):
-    """Writes odbcinst.ini and odbc.ini into a fresh temporary folder and
-    points unixODBC at them (ODBCINST too when name_odbcinst); the caller
-    cleans the returned folder up."""
-    folder = tempfile.TemporaryDirectory(prefix=prefix)
-    inst = os.path.join(folder.name, "odbcinst.ini")
+    """Writes odbcinst.ini and odbc.ini into the process's temporary folder
+    and points unixODBC at them (ODBCINST too when name_odbcinst)."""
+    global _folder
+    if _folder is None:
+        _folder = tempfile.TemporaryDirectory(prefix=prefix)
+    inst = os.path.join(_folder.name, "odbcinst.ini")
     with open(inst, "w") as f:
         f.write(odbcinst)
-    with open(os.path.join(folder.name, "odbc.ini"), "w") as f:
+    with open(os.path.join(_folder.name, "odbc.ini"), "w") as f:
         f.write(odbc)
-    os.environ["ODBCSYSINI"] = folder.name
+    os.environ["ODBCSYSINI"] = _folder.name
     os.environ["ODBCINSTINI"] = "odbcinst.ini"
     if name_odbcinst:
         os.environ["ODBCINST"] = inst
-    os.environ["ODBCINI"] = os.path.join(folder.name, "odbc.ini")
-    return folder
+    os.environ["ODBCINI"] = os.path.join(_folder.name, "odbc.ini")
+    return _ProcessFolder(_folder.name)
 
 
 def start_server(source, *options):
