@@ -53,24 +53,36 @@ int appendAscii(KaStringW& out, const char* text) noexcept
 // digits after it cannot make an octal escape of it. Hive joins adjacent
 // literals and reads every escape, so nothing else in the value can
 // matter.
+const char* escapeOf(uint16_t u) noexcept
+{
+    switch (u) {
+    case '\'': return "\\'";
+    case '\\': return "\\\\";
+    case 0: return "\\u0000";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    case '\b': return "\\b";
+    case 0x1A: return "\\Z";
+    default: return nullptr;
+    }
+}
+
 int appendQuoted(KaStringW& out, const uint16_t* text, size_t units) noexcept
 {
-    if (out.appendChar('\''))
+    // The literal's whole length first: the text grows to the exact size
+    // asked for, so growing it unit by unit would copy a long value over
+    // and over.
+    size_t needed = out.len + 3;  // both apostrophes and the terminator
+    for (size_t i = 0; i < units; ++i) {
+        const char* escape = escapeOf(text[i]);
+        needed += escape != nullptr ? std::strlen(escape) : 1;
+    }
+    if ((out.capacity < needed && out.reserve(needed) != 0) || out.appendChar('\''))
         return 1;
     for (size_t i = 0; i < units; ++i) {
         const uint16_t u = text[i];
-        const char* escape = nullptr;
-        switch (u) {
-        case '\'': escape = "\\'"; break;
-        case '\\': escape = "\\\\"; break;
-        case 0: escape = "\\u0000"; break;
-        case '\n': escape = "\\n"; break;
-        case '\r': escape = "\\r"; break;
-        case '\t': escape = "\\t"; break;
-        case '\b': escape = "\\b"; break;
-        case 0x1A: escape = "\\Z"; break;
-        default: break;
-        }
+        const char* escape = escapeOf(u);
         if (escape != nullptr ? appendAscii(out, escape) != 0 : out.appendChar(u) != 0)
             return 1;
     }
