@@ -24,8 +24,13 @@ inline std::string hs2SourceRoot()
 {
     if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
         return dir;
+    // The build names the tree; __FILE__ may be relative to the build.
+#ifdef KA_TEST_SOURCE_ROOT
+    return KA_TEST_SOURCE_ROOT;
+#else
     std::string here = __FILE__;
     return here.substr(0, here.rfind("/tests/support/"));
+#endif
 }
 
 class Hs2Process {
