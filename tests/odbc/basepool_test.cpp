@@ -158,6 +158,16 @@ protected:
         return SQLDriverConnectW(handle, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
     }
 
+    // Two connections of one pool: the handle dbc holds one, the other
+    // waits idle in the pool.
+    void holdOneBesideAnIdleOne(const std::u16string& in)
+    {
+        SQLHANDLE idle = newHandle();
+        ASSERT_EQ(connect(idle, in), SQL_SUCCESS);
+        ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+        ASSERT_EQ(SQLDisconnect(idle), SQL_SUCCESS);
+    }
+
     static BaseConnection* currentOf(SQLHANDLE handle) { return static_cast<BaseStubConnection*>(handle)->current; }
 
     static BaseConnPool* poolOf(BaseConnection* conn)
@@ -497,10 +507,7 @@ TEST_F(Pooling, TheMaintenancePassClosesIdleAndMarkedConnectionsOnly)
 TEST_F(Pooling, ShutdownClosesIdleConnectionsAndLeavesHeldOnesToTheirHandles)
 {
     const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1";
-    SQLHANDLE idle = newHandle();
-    ASSERT_EQ(connect(idle, in), SQL_SUCCESS);
-    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
-    ASSERT_EQ(SQLDisconnect(idle), SQL_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(holdOneBesideAnIdleOne(in));
     BaseConnection* held = currentOf(dbc);
     ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
               SQL_SUCCESS);
@@ -535,10 +542,7 @@ TEST_F(Pooling, ShutdownClosesIdleConnectionsAndLeavesHeldOnesToTheirHandles)
 TEST_F(Pooling, APooledDisconnectDuringWhichThePoolsShutDownClosesItsConnection)
 {
     const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=2";
-    SQLHANDLE idle = newHandle();
-    ASSERT_EQ(connect(idle, in), SQL_SUCCESS);
-    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
-    ASSERT_EQ(SQLDisconnect(idle), SQL_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(holdOneBesideAnIdleOne(in));
     BaseConnection* conn = currentOf(dbc);
     // The shutdown runs while the session is being reset, between the two
     // times the give-back holds the lock.
