@@ -157,6 +157,10 @@ public:
     [[nodiscard]] int16_t closePhysical() noexcept override;
     // The required attributes checked, then the framework's completion.
     [[nodiscard]] int16_t connectWithAttrs(void* window, uint16_t completion, KaValueParserW* parser) noexcept override;
+    // A pooled connection taken again (ConnectionReset on): the framework's
+    // reset, then the session (opened when it was lost) switched back to
+    // the data source's database, whatever the last taker chose; 0, or 1.
+    [[nodiscard]] int16_t resetConnection() noexcept override;
 
     // Steps of the open, each 0 or 1 with the diagnostic posted.
     [[nodiscard]] int openSessionAndUseDb() noexcept;

@@ -507,6 +507,13 @@ int HiveConnection::openSessionAndUseDb() noexcept
     return openSession() != 0 || useDatabase(databaseName) != 0 ? 1 : 0;
 }
 
+int16_t HiveConnection::resetConnection() noexcept
+{
+    if (BaseConnection::resetConnection() != 0)
+        return 1;
+    return openSessionAndUseDb() != 0 ? 1 : 0;
+}
+
 int HiveConnection::getDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* minor, uint32_t* patch) noexcept
 {
     HiveCommunicatorHS2 comm(nullptr, this);

@@ -249,8 +249,18 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
             ramFree(scratch);
             return leaveApi(SQL_ERROR);
         }
-        // No pool holds this connection: the version, then zeros.
+        // The version, then the counts of the pool that holds the
+        // connection; zeros outside any pool.
         int64_t statistics[kPoolStatisticsValues] = {kPoolStatisticsVersion, 0, 0, 0, 0, 0};
+        BasePoolCounts counts{};
+        BaseConnPoolManager* manager = pooled != 0 ? basePoolManager() : nullptr;
+        if (manager != nullptr && manager->countsOf(this, &counts)) {
+            statistics[1] = counts.connections;
+            statistics[2] = counts.inUse;
+            statistics[3] = counts.connections - counts.inUse;
+            statistics[4] = counts.minSize;
+            statistics[5] = counts.maxSize;
+        }
         std::memcpy(target, statistics, sizeof statistics);
         if (stringLength != nullptr)
             *stringLength = kPoolStatisticsBytes;
@@ -614,8 +624,12 @@ int16_t BaseConnection::setConnectAttrDefault(int32_t attribute, void* value, in
     case kBaseAttrPoolControl:
         // 0 marks this connection's own pool (when it has one) for closing.
         if (number == 0 && pooled != 0) {
+            // A pool that was shut down meanwhile holds it no more: nothing
+            // to mark.
             BaseConnPoolManager* manager = basePoolManager();
-            return manager == nullptr || manager->markPoolForClose(poolIndex) == 0 ? 0 : 1;
+            if (manager != nullptr)
+                (void)manager->markPoolOf(this);
+            return 0;
         }
         return basePoolControl(static_cast<intptr_t>(number));
     case kBaseAttrEncrypted: return 0;

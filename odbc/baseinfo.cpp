@@ -22,6 +22,7 @@
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
+#include "odbc/basepool.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
 
@@ -594,6 +595,14 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
         return number(0, kBaseInfoShort);
     if (infoType == SQL_MAX_DRIVER_CONNECTIONS && (workarounds & kWaSingleConnection) != 0 && *value == 0)
         *value = 1;
+    if (infoType == SQL_MAX_DRIVER_CONNECTIONS && pooled != 0) {
+        // A pooled connection answers for its pool: the connections it
+        // holds.
+        BasePoolCounts counts{};
+        BaseConnPoolManager* manager = basePoolManager();
+        if (manager != nullptr && manager->countsOf(this, &counts))
+            *value = static_cast<uint64_t>(counts.connections);
+    }
     if (infoType == SQL_SCROLL_OPTIONS && (infoFlags & kBaseInfoStaticCursors) != 0)
         *value |= SQL_SO_STATIC;
     return 0;

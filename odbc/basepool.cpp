@@ -33,6 +33,9 @@ struct PoolShutdownAtUnload {
     ~PoolShutdownAtUnload() { baseShutdownPoolManager(true); }
 };
 
+// Milliseconds between two looks at a shutdown that is under way.
+constexpr uint16_t kPoolStopPollMs = 10;
+
 void armShutdownAtUnload() noexcept
 {
     static PoolShutdownAtUnload guard;
@@ -73,14 +76,22 @@ int16_t disconnectOnce(BaseStubConnection* connHandle, BaseConnection* connectio
     return baseexport::twice(&connHandle->diagnostics, [&]() noexcept { return connection->disconnect(); });
 }
 
+// The connection leaves every pool: what its handle does with it next is
+// an unpooled connection's lot. Only the thread that holds the connection
+// (or the lock, for one no application holds) calls it.
+void unpool(BaseConnection* connection) noexcept
+{
+    connection->pooled = 0;
+    connection->poolIndex = -1;
+    connection->poolSlot = -1;
+}
+
 // Closes a connection that left its pool before an application got it,
 // attached to the connecting handle for the call; the handle's diagnostics
 // are emptied after it.
 void closeOnHandle(BaseStubConnection* connHandle, BaseConnection* connection) noexcept
 {
-    connection->pooled = 0;
-    connection->poolIndex = -1;
-    connection->poolSlot = -1;
+    unpool(connection);
     connHandle->addConnection(connection);
     connection->env = connHandle->env;
     (void)disconnectOnce(connHandle, connection);
@@ -96,6 +107,16 @@ void clearSlot(BasePoolSlot& slot) noexcept
     slot.reserved = 0;
     slot.closeMarked = 0;
     slot.lastUsed = 0;
+    slot.reservedFor = nullptr;
+}
+
+// Every connection of the pool closes when no application holds it.
+// Called with the manager's lock held.
+void markForClose(BaseConnPool& pool) noexcept
+{
+    for (int64_t s = 0; s < pool.maxSize; ++s)
+        if (pool.slots[s].connection != nullptr)
+            pool.slots[s].closeMarked = 1;
 }
 
 // Case-blind comparison of an ASCII keyword with a run of units.
@@ -139,6 +160,7 @@ void fillSlot(BasePoolSlot& slot, BaseConnection* connection, int64_t poolIndex,
     slot.reserved = 0;
     slot.closeMarked = 0;
     slot.lastUsed = now;
+    slot.reservedFor = nullptr;
     connection->pooled = 1;
     connection->poolIndex = poolIndex;
     connection->poolSlot = slotIndex;
@@ -368,7 +390,7 @@ bool BaseConnPool::matches(uint32_t crc, const uint16_t* key, int64_t keyLength)
 
 BaseConnPoolManager::BaseConnPoolManager() noexcept
     : reaperInterval(kBasePoolReaperInterval), pools(kBasePoolArrayStep, KaArray::ownsElements), lock(0, kKaLockPlain),
-      state(kBasePoolRunning), handle(nullptr), reaperThread(), generation(0), reaperStarted(false)
+      state(kBasePoolRunning), handle(nullptr), reaperThread(), generation(0), stopping(false), reaperStarted(false)
 {}
 
 BaseConnPoolManager::~BaseConnPoolManager()
@@ -408,9 +430,7 @@ int16_t BaseConnPoolManager::start() noexcept
 void BaseConnPoolManager::closePooled(BaseConnection* connection) noexcept
 {
     // Errors of the close go to the private handle and are dropped with it.
-    connection->pooled = 0;
-    connection->poolIndex = -1;
-    connection->poolSlot = -1;
+    unpool(connection);
     handle->diagnostics.clear();
     KaErrorPushList(&handle->diagnostics);
     handle->addConnection(connection);
@@ -427,41 +447,40 @@ void BaseConnPoolManager::closePooled(BaseConnection* connection) noexcept
 int16_t BaseConnPoolManager::shutdown() noexcept
 {
     KaCriticalSection& global = basePoolManagerLock();
-    state.store(kBasePoolShutdownAsked);
+    {
+        // From here on no take, put or give-back uses the pools: each
+        // compares the generation or the state under this lock first.
+        KaLockGuard guard(lock);
+        state.store(kBasePoolShutdownAsked);
+        ++generation;
+    }
+    stopping = true;
     global.leave();
     if (reaperStarted && pthread_join(reaperThread, nullptr) != 0) {
         while (state.load() != kBasePoolReaperEnded)
             bosSleep(static_cast<uint16_t>(kBasePoolFullPollMs));
     }
     reaperStarted = false;
-    global.enter();
+    // The pools are this thread's alone now; the idle connections close
+    // without the lock, so that connects meanwhile go on (unpooled).
     for (size_t p = 0; p < pools.count; ++p) {
         auto* pool = static_cast<BaseConnPool*>(pools.at(p));
         for (int64_t s = 0; s < pool->maxSize; ++s) {
             BasePoolSlot& slot = pool->slots[s];
-            BaseConnection* connection = nullptr;
-            {
-                KaLockGuard guard(lock);
-                connection = slot.connection;
-                if (connection != nullptr && slot.taken != 0) {
-                    // An application holds it: it leaves the pool and its
-                    // handle closes and frees it like any other.
-                    connection->pooled = 0;
-                    connection->poolIndex = -1;
-                    connection->poolSlot = -1;
-                    connection = nullptr;
-                }
-                clearSlot(slot);
-            }
+            // One an application holds (or a take is resetting) is left
+            // alone: its holder finds no pool and closes it.
+            BaseConnection* connection = slot.taken == 0 ? slot.connection : nullptr;
+            clearSlot(slot);
             if (connection != nullptr)
                 closePooled(connection);
         }
-        pool->connCount = 0;
-        pool->inUseCount = 0;
     }
-    KaLockGuard guard(lock);
-    pools.deleteAll();
-    ++generation;
+    {
+        KaLockGuard guard(lock);
+        pools.deleteAll();
+    }
+    global.enter();
+    stopping = false;
     return 0;
 }
 
@@ -472,7 +491,7 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
     lock.enter();
     const uint64_t startGeneration = generation.load();
     BaseConnPool* pool = nullptr;
-    for (size_t p = 0; p < pools.count && pool == nullptr; ++p) {
+    for (size_t p = 0; state.load() == kBasePoolRunning && p < pools.count && pool == nullptr; ++p) {
         auto* candidate = static_cast<BaseConnPool*>(pools.at(p));
         if (candidate->matches(crc, keyText, keyLength)) {
             pool = candidate;
@@ -579,6 +598,7 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
             if (*slotIndex < 0 || *slotIndex >= pool->maxSize || pool->slots[*slotIndex].connection != nullptr)
                 *slotIndex = empty;
             pool->slots[*slotIndex].reserved = 1;
+            pool->slots[*slotIndex].reservedFor = connHandle;
             lock.leave();
             return kBasePoolNotTaken;
         }
@@ -620,7 +640,7 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
 }
 
 void BaseConnPoolManager::fillMinimum(BaseStubConnection* connHandle, BaseConnPool* pool, int64_t poolIndex,
-                                      const uint16_t* keyText, int64_t keyLength) noexcept
+                                      const uint16_t* keyText, int64_t keyLength, uint64_t startGeneration) noexcept
 {
     BaseEnv* env = connHandle->env;
     BaseConnection* appConnection = connHandle->current;
@@ -634,9 +654,11 @@ void BaseConnPoolManager::fillMinimum(BaseStubConnection* connHandle, BaseConnPo
     int64_t minSize = 0;
     int64_t maxSize = 0;
     bool byDataSource = false;
-    const uint64_t startGeneration = generation.load();
     {
         KaLockGuard guard(lock);
+        // A shutdown since the pool was made has deleted it.
+        if (generation.load() != startGeneration)
+            return;
         minSize = pool->minSize;
         maxSize = pool->maxSize;
         if (pool->keyRecord != nullptr) {
@@ -702,16 +724,17 @@ int16_t BaseConnPoolManager::putConnection(BaseStubConnection* connHandle, int64
                                            uint64_t takeGeneration) noexcept
 {
     BaseConnection* connection = connHandle->current;
-    if (connection == nullptr || !connection->isConnected()) {
-        delete keyRecord;
-        return 1;
-    }
     BaseConnPool* pool = nullptr;
+    int64_t minSize = 0;
+    uint64_t madeGeneration = 0;
     {
         KaLockGuard guard(lock);
-        if (takeGeneration != generation.load() || state.load() != kBasePoolRunning) {
-            // Shut down since the take: the connection stays the
-            // application's alone.
+        if (connection == nullptr || !connection->isConnected() || takeGeneration != generation.load() ||
+            state.load() != kBasePoolRunning) {
+            // The connect failed, or the pools were shut down since it
+            // began: the connection (if any) stays the application's
+            // alone, and a slot the take reserved for it is free again.
+            freeReservationLocked(connHandle, *poolIndex, slotIndex);
             delete keyRecord;
             return 1;
         }
@@ -725,8 +748,8 @@ int16_t BaseConnPoolManager::putConnection(BaseStubConnection* connHandle, int64
                 delete keyRecord;
                 return 0;
             }
-            // The reserved slot is gone (the pool was shut down meanwhile):
-            // the connection stays the application's alone.
+            // The reserved slot is gone: the connection stays the
+            // application's alone.
             delete keyRecord;
             return 1;
         }
@@ -783,39 +806,70 @@ int16_t BaseConnPoolManager::putConnection(BaseStubConnection* connHandle, int64
         made->connCount = 1;
         made->inUseCount = 1;
         pool = made;
+        // Read under the lock: once it goes, a shutdown may delete the pool.
+        minSize = made->minSize;
+        madeGeneration = generation.load();
     }
     armShutdownAtUnload();
     // The extra connections are opened outside the lock: a connect may take
     // long, and other pools stay usable meanwhile.
-    if (pool->minSize > 1)
-        fillMinimum(connHandle, pool, *poolIndex, keyText, keyLength);
+    if (minSize > 1)
+        fillMinimum(connHandle, pool, *poolIndex, keyText, keyLength, madeGeneration);
     return 0;
+}
+
+void BaseConnPoolManager::freeReservation(const BaseStubConnection* connHandle, int64_t poolIndex,
+                                          int64_t slotIndex) noexcept
+{
+    KaLockGuard guard(lock);
+    freeReservationLocked(connHandle, poolIndex, slotIndex);
+}
+
+void BaseConnPoolManager::freeReservationLocked(const BaseStubConnection* connHandle, int64_t poolIndex,
+                                                int64_t slotIndex) noexcept
+{
+    // While a shutdown runs the pools are its own (and their slots gone).
+    BaseConnPool* pool = state.load() == kBasePoolRunning ? poolAt(poolIndex) : nullptr;
+    if (pool == nullptr || slotIndex < 0 || slotIndex >= pool->maxSize)
+        return;
+    BasePoolSlot& slot = pool->slots[slotIndex];
+    if (slot.reserved != 0 && slot.connection == nullptr && slot.reservedFor == connHandle)
+        clearSlot(slot);
+}
+
+BaseConnPool* BaseConnPoolManager::holderOf(const BaseConnection* connection) noexcept
+{
+    // While a shutdown runs the pools are its own; after it, and after a
+    // start since, the slot no longer names this connection.
+    if (state.load() != kBasePoolRunning)
+        return nullptr;
+    BaseConnPool* pool = poolAt(connection->poolIndex);
+    if (pool == nullptr || connection->poolSlot < 0 || connection->poolSlot >= pool->maxSize ||
+        pool->slots[connection->poolSlot].connection != connection)
+        return nullptr;
+    return pool;
 }
 
 int16_t BaseConnPoolManager::giveBack(BaseStubConnection* connHandle, BaseConnection* connection) noexcept
 {
     BaseConnPool* pool = nullptr;
     bool close = false;
+    uint64_t seen = 0;
     {
         KaLockGuard guard(lock);
-        pool = poolAt(connection->poolIndex);
-        if (pool == nullptr || connection->poolSlot < 0 || connection->poolSlot >= pool->maxSize ||
-            pool->slots[connection->poolSlot].connection != connection) {
-            // Not in a pool after all: closed like any other.
-            connection->pooled = 0;
-            pool = nullptr;
-        } else if (pool->slots[connection->poolSlot].closeMarked != 0 || connection != connHandle->current) {
-            BasePoolSlot& slot = pool->slots[connection->poolSlot];
-            clearSlot(slot);
+        seen = generation.load();
+        pool = holderOf(connection);
+        if (pool != nullptr &&
+            (pool->slots[connection->poolSlot].closeMarked != 0 || connection != connHandle->current)) {
+            clearSlot(pool->slots[connection->poolSlot]);
             --pool->connCount;
             --pool->inUseCount;
-            connection->pooled = 0;
-            connection->poolIndex = -1;
-            connection->poolSlot = -1;
             close = true;
         }
     }
     if (pool == nullptr || close) {
+        // Not in a pool (any more), or leaving it: closed like any other.
+        unpool(connection);
         int16_t rc = disconnectOnce(connHandle, connection);
         if (connection != connHandle->current || close) {
             connHandle->removeConnection(connection);
@@ -823,10 +877,19 @@ int16_t BaseConnPoolManager::giveBack(BaseStubConnection* connHandle, BaseConnec
         }
         return rc;
     }
+    // The lock goes while the session is reset: it may take round trips.
     int16_t rc = disconnectOnce(connHandle, connection);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
         return rc;
-    KaLockGuard guard(lock);
+    lock.enter();
+    if (generation.load() != seen) {
+        // Shut down meanwhile: the pool is gone, and the connection, reset
+        // but still open, is the application's alone. Its link closes now,
+        // as an unpooled disconnect closes it.
+        lock.leave();
+        unpool(connection);
+        return disconnectOnce(connHandle, connection);
+    }
     BasePoolSlot& slot = pool->slots[connection->poolSlot];
     slot.taken = 0;
     slot.reserved = 0;
@@ -837,29 +900,50 @@ int16_t BaseConnPoolManager::giveBack(BaseStubConnection* connHandle, BaseConnec
     // The environment may be freed before the connection is used again;
     // the next take gives it the taker's.
     connection->env = nullptr;
+    lock.leave();
     return rc;
 }
 
 int16_t BaseConnPoolManager::markPoolForClose(int64_t poolIndex) noexcept
 {
     KaLockGuard guard(lock);
-    BaseConnPool* pool = poolAt(poolIndex);
+    BaseConnPool* pool = state.load() == kBasePoolRunning ? poolAt(poolIndex) : nullptr;
     if (pool == nullptr)
         return -1;
-    for (int64_t s = 0; s < pool->maxSize; ++s)
-        if (pool->slots[s].connection != nullptr)
-            pool->slots[s].closeMarked = 1;
+    markForClose(*pool);
     return 0;
+}
+
+int16_t BaseConnPoolManager::markPoolOf(const BaseConnection* connection) noexcept
+{
+    KaLockGuard guard(lock);
+    BaseConnPool* pool = holderOf(connection);
+    if (pool == nullptr)
+        return -1;
+    markForClose(*pool);
+    return 0;
+}
+
+bool BaseConnPoolManager::countsOf(const BaseConnection* connection, BasePoolCounts* counts) noexcept
+{
+    KaLockGuard guard(lock);
+    BaseConnPool* pool = holderOf(connection);
+    if (pool == nullptr)
+        return false;
+    counts->connections = pool->connCount;
+    counts->inUse = pool->inUseCount;
+    counts->minSize = pool->minSize;
+    counts->maxSize = pool->maxSize;
+    return true;
 }
 
 int16_t BaseConnPoolManager::markAllForClose() noexcept
 {
+    // A pool that went away meanwhile (a shutdown) needs no mark.
     size_t count = poolCount();
-    int16_t result = 0;
     for (size_t p = 0; p < count; ++p)
-        if (markPoolForClose(static_cast<int64_t>(p)) != 0)
-            result = -1;
-    return result;
+        (void)markPoolForClose(static_cast<int64_t>(p));
+    return 0;
 }
 
 void BaseConnPoolManager::keepOutConnectString(int64_t poolIndex, const uint16_t* text, int64_t length,
@@ -966,12 +1050,20 @@ void* poolReaperThread(void* argument) noexcept
 BaseConnPoolManager* basePoolManager() noexcept
 {
     KaLockGuard guard(basePoolManagerLock());
-    return gPoolManager != nullptr && gPoolManager->state.load() == kBasePoolRunning ? gPoolManager : nullptr;
+    return gPoolManager;
 }
 
 int16_t baseEnsurePoolManager(BaseConnPoolManager** out) noexcept
 {
-    KaLockGuard guard(basePoolManagerLock());
+    KaCriticalSection& global = basePoolManagerLock();
+    KaLockGuard guard(global);
+    // A shutdown under way owns the pools until it ends; it always ends
+    // (its waits are the maintenance pass and the closes).
+    while (gPoolManager != nullptr && gPoolManager->stopping) {
+        global.leave();
+        bosSleep(kPoolStopPollMs);
+        global.enter();
+    }
     if (gPoolManager == nullptr) {
         auto* made = new BaseConnPoolManager();
         if (made == nullptr)
@@ -993,8 +1085,14 @@ void baseShutdownPoolManager(bool destroy) noexcept
     KaCriticalSection& global = basePoolManagerLock();
     global.enter();
     BaseConnPoolManager* manager = gPoolManager;
-    if (manager != nullptr && manager->state.load() == kBasePoolRunning)
+    // One shutdown at a time; a second one asked meanwhile finds it done.
+    if (manager != nullptr && manager->state.load() == kBasePoolRunning && !manager->stopping)
         (void)manager->shutdown();
+    while (destroy && manager != nullptr && manager->stopping) {
+        global.leave();
+        bosSleep(kPoolStopPollMs);
+        global.enter();
+    }
     if (destroy) {
         gPoolManager = nullptr;
         delete manager;

@@ -46,6 +46,17 @@ struct BasePoolSlot {
     int64_t reserved;     // kept free for a connection being opened
     int64_t closeMarked;  // to be closed when not taken
     int64_t lastUsed;     // seconds (monotonic) when last taken or filled
+    // The handle whose connect reserved the slot: a connect that ends
+    // without registering a connection frees its own reservation only.
+    const BaseStubConnection* reservedFor;
+};
+
+// What attribute 1070 reports of a pool.
+struct BasePoolCounts {
+    int64_t connections;
+    int64_t inUse;
+    int64_t minSize;
+    int64_t maxSize;
 };
 
 // The data source and the credentials of an SQLConnect pool, kept to open
@@ -99,8 +110,9 @@ public:
     // or -1 with the diagnostic. A manager that was shut down starts again.
     [[nodiscard]] int16_t start() noexcept;
     // Stops the maintenance thread and closes every idle pooled connection;
-    // one an application still holds is left to its handle. Called with the
-    // process-wide pool lock held, which it releases while it waits. 0.
+    // one an application still holds is not touched: its disconnect finds
+    // no pool and closes it. Called with the process-wide pool lock held,
+    // which it releases while it waits and closes. 0.
     int16_t shutdown() noexcept;
 
     // 0 taken, 1 taken with warnings, -1 failed (posted on the handle),
@@ -111,11 +123,14 @@ public:
     // Registers the handle's current, connected connection: into the slot
     // reserved for it, or into a new pool (opening the pool's minimum).
     // Takes ownership of keyRecord. 0, or 1 when the connection stays
-    // unpooled.
-    // generation is the one the take saw: a slot reserved before a shutdown
-    // is not filled after it.
+    // unpooled (a connect that failed frees the slot reserved for it).
+    // generation is the one the connect saw when it began: a slot reserved
+    // before a shutdown is not filled after it.
     int16_t putConnection(BaseStubConnection* handle, int64_t* poolIndex, int64_t slotIndex, const uint16_t* keyText,
                           int64_t keyLength, ConnectPoolKey* keyRecord, uint64_t generation) noexcept;
+    // A connect that failed frees the slot its take reserved (a reservation
+    // of another handle stays).
+    void freeReservation(const BaseStubConnection* handle, int64_t poolIndex, int64_t slotIndex) noexcept;
     // SQLDisconnect on a pooled connection of the handle: it goes back to
     // its pool, or is closed when it was marked or is not the current one.
     // An ODBC return code.
@@ -123,6 +138,12 @@ public:
     // 0, or -1 when there is no pool at that index.
     int16_t markPoolForClose(int64_t poolIndex) noexcept;
     int16_t markAllForClose() noexcept;
+    // Marks the pool that holds this connection; 0, or -1 when no pool of
+    // the running manager holds it (any more).
+    int16_t markPoolOf(const BaseConnection* connection) noexcept;
+    // The counts of the pool that holds this connection; false when no pool
+    // of the running manager holds it.
+    bool countsOf(const BaseConnection* connection, BasePoolCounts* counts) noexcept;
     // The completed connection string of the pool's first driver connect:
     // kept once, handed back by later takes (cut to outCapacity units,
     // NUL-terminated). copyOut: 0, 1 when there is none, -1 on failure.
@@ -143,30 +164,40 @@ public:
     std::atomic<int32_t> state;
     BaseStubConnection* handle;
     pthread_t reaperThread;
-    // Counts the shutdowns. A connect in progress keeps the manager's
-    // address across a shutdown (the object lives until the last
-    // environment goes), and compares the generation instead.
+    // Counts the shutdowns. The object outlives its shutdowns (it is
+    // deleted at library unload only), so a connect or disconnect that let
+    // the lock go keeps its address and compares the generation it saw: a
+    // changed one means the pools it knew are gone.
     std::atomic<uint64_t> generation;
+    // A shutdown is closing the pools; no start until it ends. Read and set
+    // under the process-wide pool lock.
+    bool stopping;
 
 private:
+    // The pool that holds this connection as the application's, or null.
+    // Called with the lock held.
+    BaseConnPool* holderOf(const BaseConnection* connection) noexcept;
+    void freeReservationLocked(const BaseStubConnection* handle, int64_t poolIndex, int64_t slotIndex) noexcept;
     // Closes one pooled connection that no application holds, through the
     // private handle; its diagnostics are discarded.
     void closePooled(BaseConnection* connection) noexcept;
     // Opens the pool's minimum of extra connections; 0, or 1.
     void fillMinimum(BaseStubConnection* handle, BaseConnPool* pool, int64_t poolIndex, const uint16_t* keyText,
-                     int64_t keyLength) noexcept;
+                     int64_t keyLength, uint64_t startGeneration) noexcept;
     bool reaperStarted;
 };
 
 // Seconds of a clock that only moves forward.
 int64_t basePoolNow() noexcept;
-// The manager while one runs, else null.
+// The manager once one was made (also after a shutdown: it then holds no
+// pools, and a connection that was pooled before goes through it to be
+// closed as an unpooled one), else null.
 BaseConnPoolManager* basePoolManager() noexcept;
 // The running manager, made or started again on demand; 0, or -1 with the
 // diagnostic.
 [[nodiscard]] int16_t baseEnsurePoolManager(BaseConnPoolManager** out) noexcept;
 // Shuts the manager down: its idle connections close, held ones stay with
-// their handles. With destroy (the last environment goes, so no connect can
+// their handles. With destroy (the library is unloaded, so no connect can
 // be under way) the object is deleted too.
 void baseShutdownPoolManager(bool destroy) noexcept;
 // The pool-control attribute: mark every pooled connection for closing, or

@@ -122,12 +122,16 @@ public:
         }
     }
 
-    // After the connect: a connected connection joins the pool. True when it
-    // did.
+    // After the connect: a connected connection joins the pool, and a failed
+    // one frees the slot the take reserved for it. True when it joined.
     bool put(SQLRETURN rc) noexcept
     {
-        if (!pooling_ || (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO))
+        if (!pooling_)
             return false;
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
+            manager_->freeReservation(handle_, poolIndex_, slotIndex_);
+            return false;
+        }
         KaErrorPushList(&handle_->diagnostics);
         ConnectPoolKey* given = record;
         record = nullptr;

@@ -1,13 +1,16 @@
 """The driver's own connection pooling through unixODBC and pyodbc (the
 driver manager's pooling off), against the bundled HiveServer2 test server
 started with --verbose on a free loopback port: its log shows one
-OpenSession for several logical connects, and the maintenance thread closing
-an idle pooled session. Run with /usr/bin/python3; arguments: the driver
-library, the source tree."""
+OpenSession for several logical connects, the sessions sixteen threads open
+bounded by the pool's size, and the maintenance thread closing an idle
+pooled session; a connection taken again with ConnectionReset is back in
+the data source's database. Run with /usr/bin/python3; arguments: the
+driver library, the source tree."""
 import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -101,6 +104,64 @@ class DriverPooling(unittest.TestCase):
         third = pyodbc.connect(text, timeout=20, autocommit=True)
         third.close()
         self.assertEqual(self.calls("OpenSession") - before, 2 * self.opens_per_connect)
+
+    def test_sixteen_threads_share_a_pool_no_larger_than_its_maximum(self):
+        threads_count, rounds, max_size = 16, 6, 16
+        text = "DSN=hs2;UID=ann;PWD=pw;POOL=1;MaxPoolSize=%d" % max_size
+        before = self.calls("OpenSession")
+        failures = []
+        start = threading.Barrier(threads_count)
+
+        def work(number):
+            try:
+                start.wait(timeout=60)
+                for _ in range(rounds):
+                    conn = pyodbc.connect(text, timeout=20, autocommit=True)
+                    try:
+                        row = conn.cursor().execute("SELECT %d" % number).fetchone()
+                        if row[0] != number:
+                            failures.append("thread %d read %r" % (number, row[0]))
+                    finally:
+                        conn.close()
+            except Exception as e:  # every failure is reported, none ends the run
+                failures.append("thread %d: %s" % (number, e))
+
+        workers = [threading.Thread(target=work, args=(n,)) for n in range(threads_count)]
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join(timeout=120)
+        self.assertFalse(any(worker.is_alive() for worker in workers))
+        self.assertEqual(failures, [])
+        opened = self.calls("OpenSession") - before
+        # Without the pool every logical connect would open a session; with
+        # it no more sessions than the pool holds, and reuse seen.
+        self.assertGreaterEqual(opened, self.opens_per_connect)
+        self.assertLessEqual(opened, max_size * self.opens_per_connect)
+        self.assertLess(opened, threads_count * rounds * self.opens_per_connect)
+
+    def test_a_reset_connection_is_back_in_the_data_sources_database(self):
+        anchor = self.anchor.cursor()
+        anchor.execute("CREATE DATABASE IF NOT EXISTS pool_other")
+        # With ConnectionReset the next taker is switched back; without it
+        # the connection comes as the last taker left it.
+        for reset, expected in (("1", "default"), ("0", "pool_other")):
+            with self.subTest(reset=reset):
+                text = "DSN=hs2;UID=ann;PWD=pw;POOL=1;MaxPoolSize=1;ConnectionReset=%s" % reset
+                before = self.calls("OpenSession")
+                first = pyodbc.connect(text, timeout=20, autocommit=True)
+                first.cursor().execute("USE pool_other")
+                self.assertEqual(first.cursor().execute("SELECT current_database()").fetchone()[0],
+                                 "pool_other")
+                first.close()
+                second = pyodbc.connect(text, timeout=20, autocommit=True)
+                try:
+                    self.assertEqual(second.cursor().execute("SELECT current_database()").fetchone()[0],
+                                     expected)
+                finally:
+                    second.close()
+                # The same pooled session served both.
+                self.assertEqual(self.calls("OpenSession") - before, self.opens_per_connect)
 
     def test_the_maintenance_thread_closes_an_idle_connection(self):
         text = "DSN=hs2;UID=ann;PWD=pw;POOL=1;LoadBalanceTimeout=1"

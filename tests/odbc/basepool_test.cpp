@@ -1,7 +1,8 @@
 // The driver's connection pooling through the connect exports, over the fake
 // physical connection: reuse by the full key, the bounded wait of a full
 // pool, the pool's minimum, the reset of a taken connection, the maintenance
-// pass, the shutdown that leaves held connections to their handles, and
+// pass, the shutdown that leaves held connections to their handles (also
+// while other threads connect and disconnect), the pool's statistics, and
 // sixteen threads taking and returning connections.
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -35,12 +37,37 @@ enum class ResetMode { Succeed, LinkFailure, ServerErrorNumbered27 };
 
 std::atomic<ResetMode> gResetMode{ResetMode::Succeed};
 std::atomic<int> gResets{0};
+// Shut the pools down from inside a connection call, so that the shutdown
+// falls into the window a connect or disconnect leaves open: during the
+// open that makes the fake's nth connect, or during the session reset of a
+// pooled disconnect.
+std::atomic<int> gShutDownAtConnect{-1};
+std::atomic<bool> gShutDownInReset{false};
+
+katest::TestConnectionControl gControl;
 
 class ResettingConnection : public katest::TestConnection {
 public:
     ResettingConnection(BaseEnv* env, katest::TestConnectionControl* control) noexcept
         : katest::TestConnection(env, control)
     {}
+
+    int16_t openPhysical() noexcept override
+    {
+        int16_t rc = katest::TestConnection::openPhysical();
+        int at = gShutDownAtConnect.load();
+        if (rc == 0 && at == gControl.connects && gShutDownAtConnect.compare_exchange_strong(at, -1))
+            (void)basePoolControl(kBasePoolControlShutDown);
+        return rc;
+    }
+
+    // The reset of a pooled disconnect asks the default isolation level.
+    int16_t getInfoValue(uint16_t infoType, void* value, int16_t bufferLength, int16_t* stringLength) noexcept override
+    {
+        if (infoType == SQL_DEFAULT_TXN_ISOLATION && gShutDownInReset.exchange(false))
+            (void)basePoolControl(kBasePoolControlShutDown);
+        return katest::TestConnection::getInfoValue(infoType, value, bufferLength, stringLength);
+    }
 
     int16_t resetConnection() noexcept override
     {
@@ -81,8 +108,6 @@ private:
     std::mutex mutex_;
 };
 
-katest::TestConnectionControl gControl;
-
 BaseEnv* makePoolEnv() noexcept
 {
     return new PoolTestEnv(&gControl);
@@ -103,6 +128,8 @@ protected:
         gControl.threadModel = kBaseThreadPerDriver;
         gResetMode = ResetMode::Succeed;
         gResets = 0;
+        gShutDownAtConnect = -1;
+        gShutDownInReset = false;
         ExportHandles::SetUp();
     }
 
@@ -129,6 +156,16 @@ protected:
     {
         SQLSMALLINT outLength = 0;
         return SQLDriverConnectW(handle, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+    }
+
+    // Two connections of one pool: the handle dbc holds one, the other
+    // waits idle in the pool.
+    void holdOneBesideAnIdleOne(const std::u16string& in)
+    {
+        SQLHANDLE idle = newHandle();
+        ASSERT_EQ(connect(idle, in), SQL_SUCCESS);
+        ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+        ASSERT_EQ(SQLDisconnect(idle), SQL_SUCCESS);
     }
 
     static BaseConnection* currentOf(SQLHANDLE handle) { return static_cast<BaseStubConnection*>(handle)->current; }
@@ -469,26 +506,130 @@ TEST_F(Pooling, TheMaintenancePassClosesIdleAndMarkedConnectionsOnly)
 
 TEST_F(Pooling, ShutdownClosesIdleConnectionsAndLeavesHeldOnesToTheirHandles)
 {
-    SQLHANDLE idle = newHandle();
-    ASSERT_EQ(connect(idle, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
-    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
-    ASSERT_EQ(SQLDisconnect(idle), SQL_SUCCESS);
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1";
+    ASSERT_NO_FATAL_FAILURE(holdOneBesideAnIdleOne(in));
     BaseConnection* held = currentOf(dbc);
     ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
               SQL_SUCCESS);
-    EXPECT_EQ(basePoolManager(), nullptr);
+    ASSERT_NE(basePoolManager(), nullptr);
+    EXPECT_EQ(basePoolManager()->poolCount(), 0u);
     // The held connection is the application's still, and works.
     ASSERT_EQ(currentOf(dbc), held);
     EXPECT_TRUE(held->isConnected());
-    EXPECT_EQ(held->pooled, 0);
     SQLWCHAR name[64];
     EXPECT_EQ(SQLGetInfoW(dbc, SQL_DATA_SOURCE_NAME, name, sizeof name, nullptr), SQL_SUCCESS);
-    // Its disconnect closes it as an unpooled one.
+    // A pooled connect meanwhile starts the pools again with a new open:
+    // the idle one was closed, and the held one is in no pool.
+    SQLHANDLE other = newHandle();
+    ASSERT_EQ(connect(other, in), SQL_SUCCESS);
+    EXPECT_NE(currentOf(other), held);
+    EXPECT_EQ(gControl.connects, 3);
+    // Marking "its own pool" marks nothing now: the new pool keeps its
+    // connection when it comes back.
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(0), 0), SQL_SUCCESS);
+    BaseConnection* fresh = currentOf(other);
+    ASSERT_EQ(SQLDisconnect(other), SQL_SUCCESS);
+    EXPECT_TRUE(fresh->isConnected());
+    // The held one's disconnect closes it as an unpooled one.
     ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
     EXPECT_FALSE(held->isConnected());
-    // A new pooled connect makes a new manager.
-    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
-    EXPECT_NE(basePoolManager(), nullptr);
+    EXPECT_EQ(held->pooled, 0);
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    EXPECT_EQ(currentOf(dbc), fresh);
+    EXPECT_EQ(gControl.connects, 3);
+}
+
+TEST_F(Pooling, APooledDisconnectDuringWhichThePoolsShutDownClosesItsConnection)
+{
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=2";
+    ASSERT_NO_FATAL_FAILURE(holdOneBesideAnIdleOne(in));
+    BaseConnection* conn = currentOf(dbc);
+    // The shutdown runs while the session is being reset, between the two
+    // times the give-back holds the lock.
+    gShutDownInReset = true;
+    EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_FALSE(gShutDownInReset);
+    EXPECT_EQ(currentOf(dbc), conn);
+    EXPECT_FALSE(conn->isConnected());
+    EXPECT_EQ(conn->pooled, 0);
+    // Nothing of the old pools is handed out again.
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 3);
+}
+
+TEST_F(Pooling, AShutdownWhileThePoolsMinimumIsOpenedKeepsNoExtraConnection)
+{
+    // The shutdown comes during the first extra open.
+    gShutDownAtConnect = 2;
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;MinPoolSize=3;MaxPoolSize=4";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    EXPECT_EQ(gShutDownAtConnect, -1);
+    // The extra one was closed, and no further one opened.
+    EXPECT_EQ(gControl.connects, 2);
+    EXPECT_EQ(basePoolManager()->poolCount(), 0u);
+    BaseConnection* conn = currentOf(dbc);
+    ASSERT_NE(conn, nullptr);
+    EXPECT_TRUE(conn->isConnected());
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_FALSE(conn->isConnected());
+}
+
+TEST_F(Pooling, AFailedConnectFreesTheSlotReservedForIt)
+{
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=1";
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0), SQL_SUCCESS);
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    // Marked and given back: the pool's one slot is empty again.
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(0), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    gControl.connectFailures = 1;
+    EXPECT_EQ(connect(dbc, in), SQL_ERROR);
+    EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08001");
+    // The failed connect held the slot while it ran; the next one gets it
+    // at once instead of waiting for it in vain.
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    EXPECT_EQ(gControl.connects, 2);
+}
+
+TEST_F(Pooling, ThePoolStatisticsAndTheConnectionLimitAnswerForThePool)
+{
+    auto statistics = [](SQLHANDLE handle) {
+        // Guard values around the six 64-bit values.
+        std::vector<int64_t> buffer(8, 0x5A5A5A5A);
+        SQLINTEGER length = 0;
+        EXPECT_EQ(SQLGetConnectAttrW(handle, 1070, buffer.data() + 1, SQL_LEN_BINARY_ATTR(48), &length), SQL_SUCCESS);
+        EXPECT_EQ(length, 48);
+        EXPECT_EQ(buffer[0], 0x5A5A5A5A);
+        EXPECT_EQ(buffer[7], 0x5A5A5A5A);
+        return std::vector<int64_t>(buffer.begin() + 1, buffer.begin() + 7);
+    };
+    auto limit = [](SQLHANDLE handle) {
+        SQLUSMALLINT value = 0xFFFF;
+        EXPECT_EQ(SQLGetInfoW(handle, SQL_MAX_DRIVER_CONNECTIONS, &value, sizeof value, nullptr), SQL_SUCCESS);
+        return static_cast<int>(value);
+    };
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;MinPoolSize=2;MaxPoolSize=5";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    // Version, connections, in use, idle, minimum, maximum.
+    EXPECT_EQ(statistics(dbc), (std::vector<int64_t>{1, 2, 1, 1, 2, 5}));
+    EXPECT_EQ(limit(dbc), 2);
+    SQLHANDLE second = newHandle();
+    ASSERT_EQ(connect(second, in), SQL_SUCCESS);
+    EXPECT_EQ(statistics(second), (std::vector<int64_t>{1, 2, 2, 0, 2, 5}));
+    SQLHANDLE third = newHandle();
+    ASSERT_EQ(connect(third, in), SQL_SUCCESS);
+    EXPECT_EQ(statistics(dbc), (std::vector<int64_t>{1, 3, 3, 0, 2, 5}));
+    EXPECT_EQ(limit(third), 3);
+    // Outside any pool: the version and zeros, and the driver's own limit.
+    SQLHANDLE plain = newHandle();
+    ASSERT_EQ(connect(plain, u"DSN=test;UID=u;PWD=p"), SQL_SUCCESS);
+    EXPECT_EQ(statistics(plain), (std::vector<int64_t>{1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(limit(plain), 0);
+    // A held connection whose pools were shut down is in none.
+    ASSERT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(statistics(dbc), (std::vector<int64_t>{1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(limit(dbc), 0);
 }
 
 TEST_F(Pooling, SixteenThreadsTakeAndReturnConnections)
@@ -526,4 +667,78 @@ TEST_F(Pooling, SixteenThreadsTakeAndReturnConnections)
     ASSERT_NE(pool, nullptr);
     EXPECT_EQ(pool->inUseCount, 1);
     EXPECT_EQ(pool->connCount, gControl.connects);
+}
+
+TEST_F(Pooling, ShutdownsWhileSixteenThreadsConnectAndDisconnectLoseNoConnection)
+{
+    constexpr int kThreads = 16;
+    constexpr int kRounds = 25;
+    constexpr int kShutdowns = 10;
+    // Plain pooling, a pool that opens its minimum, and one that resets a
+    // taken connection: the shutdown meets each step that lets the lock go.
+    const std::u16string keys[] = {u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=16",
+                                   u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=16;MinPoolSize=3",
+                                   u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=16;CR=1"};
+    std::vector<SQLHANDLE> handles;
+    for (int t = 0; t < kThreads; ++t)
+        handles.push_back(newHandle());
+    // The application that shuts the pools down holds an unpooled
+    // connection.
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p"), SQL_SUCCESS);
+    std::atomic<int> failures{0};
+    std::atomic<int> running{kThreads};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t]() {
+            for (int r = 0; r < kRounds; ++r) {
+                SQLRETURN rc = connect(handles[t], keys[(t + r) % 3]);
+                if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
+                    ++failures;
+                    continue;
+                }
+                BaseConnection* conn = currentOf(handles[t]);
+                if (conn == nullptr || !conn->isConnected())
+                    ++failures;
+                int64_t counts[6] = {};
+                if (SQLGetConnectAttrW(handles[t], 1070, counts, sizeof counts, nullptr) != SQL_SUCCESS ||
+                    counts[0] != 1)
+                    ++failures;
+                rc = SQLDisconnect(handles[t]);
+                if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+                    ++failures;
+            }
+            --running;
+        });
+    }
+    for (int i = 0; i < kShutdowns && running.load() != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 + 3 * i));
+        EXPECT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl,
+                                     reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
+                  SQL_SUCCESS);
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    // Every handle is disconnected: none holds a connection, pooled or
+    // not, that is still open.
+    for (SQLHANDLE handle : handles) {
+        BaseConnection* conn = currentOf(handle);
+        EXPECT_TRUE(conn == nullptr || !conn->isConnected());
+    }
+    // What is left in the pools is idle and open, and counted right.
+    BaseConnPoolManager* manager = basePoolManager();
+    ASSERT_NE(manager, nullptr);
+    for (size_t p = 0; p < manager->poolCount(); ++p) {
+        BaseConnPool* pool = manager->poolAt(static_cast<int64_t>(p));
+        EXPECT_EQ(pool->inUseCount, 0);
+        int64_t held = 0;
+        for (int64_t s = 0; s < pool->maxSize; ++s) {
+            EXPECT_EQ(pool->slots[s].reserved, 0);
+            if (pool->slots[s].connection != nullptr) {
+                ++held;
+                EXPECT_TRUE(pool->slots[s].connection->isConnected());
+            }
+        }
+        EXPECT_EQ(pool->connCount, held);
+    }
 }
