@@ -274,13 +274,36 @@ TEST_F(Hs2Bulk, AFailedExportLeavesNoFileBehind)
 
 TEST_F(Hs2Bulk, TableNamesAreQuotedPartByPart)
 {
-    // A name with a back-quote or a blank reaches the server as one name.
-    std::string data = dir + "/q.csv";
-    EXPECT_TRUE(SQL_SUCCEEDED(exportTable(driverDbc, text("default.people"), text(data), 106, -1, -1, nullptr)))
-        << diags();
-    EXPECT_EQ(SQL_ERROR,
-              exportTable(driverDbc, text("people; DROP TABLE people"), text(dir + "/r.csv"), 106, -1, -1, nullptr));
-    EXPECT_FALSE(exists(dir + "/r.csv"));
+    // Every part of the argument reaches the server as a name and nothing
+    // else: text after a closing quote stays inside the name, so a hostile
+    // argument names a table that does not exist.
+    struct Case {
+        const char* table;
+        bool exports;
+    };
+    const Case cases[] = {
+        {"default.people", true},
+        {"`default`.`people`", true},
+        {"\"default\".\"people\"", true},
+        {"people; DROP TABLE people", false},
+        {"`people` UNION ALL SELECT * FROM `people`", false},
+        {"default.`people` UNION ALL SELECT * FROM people --", false},
+        {"\"people\" UNION ALL SELECT * FROM people", false},
+        {"\"a\\\".x\" UNION ALL SELECT * FROM people --", false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string data = dir + "/q" + std::to_string(++n) + ".csv";
+        std::string log = dir + "/q" + std::to_string(n) + ".log";
+        SQLRETURN rc = exportTable(driverDbc, text(c.table), text(data), 106, -1, -1, text(log));
+        if (c.exports) {
+            EXPECT_TRUE(SQL_SUCCEEDED(rc)) << c.table << "\n" << diags();
+            EXPECT_NE(std::string::npos, readFile(log).find("Number of rows exported:\t8\n")) << c.table;
+        } else {
+            EXPECT_EQ(SQL_ERROR, rc) << c.table;
+            EXPECT_FALSE(exists(data)) << c.table;
+        }
+    }
 }
 
 TEST_F(Hs2Bulk, AnExportedDescriptionValidatesAgainstItsTable)
