@@ -91,7 +91,7 @@ size_t utf8Characters(const std::string& text)
     return n;
 }
 
-class Hs2Persist : public katest::DriverManagerSuite {
+class Hs2Persist : public katest::DriverManagerStmtSuite {
 protected:
     static void SetUpTestSuite()
     {
@@ -108,17 +108,8 @@ protected:
     }
     void SetUp() override
     {
-        DriverManagerSuite::SetUp();
-        std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20";
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-    }
-    void TearDown() override
-    {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
+        DriverManagerStmtSuite::SetUp();
+        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20");
     }
 
     // The schema type a column must get, in the form the reader prints it.
@@ -358,7 +349,6 @@ protected:
     }
 
     inline static std::unique_ptr<katest::Hs2Process> server;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 TEST(Hs2PersistNumbers, TheExpectedNumberTextFollowsTheDocumentedForms)
