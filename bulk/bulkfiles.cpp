@@ -236,22 +236,47 @@ int16_t bulkAppendXmlEscaped(KaString& out, const char* text, size_t length) noe
     return 0;
 }
 
+namespace {
+
+// Appends units start..end in back-quotes, each back-quote doubled; a
+// doubled `quote` inside stands for one.
+int appendBackQuoted(const uint16_t* table, size_t start, size_t end, uint16_t quote, KaStringW& out) noexcept
+{
+    if (out.appendChar(u'`') != 0)
+        return 1;
+    for (size_t k = start; k < end; ++k) {
+        uint16_t c = table[k];
+        if (quote != 0 && c == quote && k + 1 < end && table[k + 1] == quote)
+            ++k;
+        if (out.appendChar(c) != 0 || (c == u'`' && out.appendChar(u'`') != 0))
+            return 1;
+    }
+    return out.appendChar(u'`') != 0 ? 1 : 0;
+}
+
+}  // namespace
+
 int16_t bulkQuoteTableName(const uint16_t* table, size_t length, KaStringW& out) noexcept
 {
     size_t i = 0;
     while (true) {
         size_t start = i;
         uint16_t quote = 0;
-        bool quoted = i < length && (table[i] == u'`' || table[i] == u'"');
+        bool opensQuoted = i < length && (table[i] == u'`' || table[i] == u'"');
+        // Where the quote that opens the part closes; 0 when it does not.
+        size_t closedAt = 0;
         // The part runs to the next dot outside quotes.
         while (i < length) {
             uint16_t c = table[i];
             if (quote != 0) {
                 if (c == quote) {
-                    if (i + 1 < length && table[i + 1] == quote)
+                    if (i + 1 < length && table[i + 1] == quote) {
                         ++i;
-                    else
+                    } else {
                         quote = 0;
+                        if (opensQuoted && closedAt == 0)
+                            closedAt = i;
+                    }
                 }
             } else if (c == u'`' || c == u'"') {
                 quote = c;
@@ -260,21 +285,21 @@ int16_t bulkQuoteTableName(const uint16_t* table, size_t length, KaStringW& out)
             }
             ++i;
         }
-        if (quoted) {
-            if (out.append(table + start, i - start) != 0)
-                return 1;
-        } else {
-            if (out.appendChar(u'`') != 0)
-                return 1;
-            for (size_t k = start; k < i; ++k) {
-                if (out.appendChar(table[k]) != 0)
-                    return 1;
-                if (table[k] == u'`' && out.appendChar(u'`') != 0)
-                    return 1;
-            }
-            if (out.appendChar(u'`') != 0)
-                return 1;
-        }
+        // A part is already quoted only when its opening quote closes at its
+        // end: anything after the closing quote would reach the server as
+        // SQL. A part in double quotes is a string to the server, where a
+        // back-slash escapes the quote, so it becomes the same name in
+        // back-quotes.
+        bool quoted = closedAt != 0 && closedAt + 1 == i;
+        int rc;
+        if (quoted && table[start] == u'`')
+            rc = out.append(table + start, i - start);
+        else if (quoted)
+            rc = appendBackQuoted(table, start + 1, i - 1, u'"', out);
+        else
+            rc = appendBackQuoted(table, start, i, 0, out);
+        if (rc != 0)
+            return 1;
         if (i >= length)
             return 0;
         if (out.appendChar(u'.') != 0)

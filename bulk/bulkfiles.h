@@ -51,6 +51,8 @@ int16_t bulkIntegerType(int16_t sqlType, bool isUnsigned) noexcept;
 [[nodiscard]] int16_t bulkAppendXmlEscaped(KaString& out, const char* text, size_t length) noexcept;
 
 // The table argument of an export or validation query: split at dots that
-// stand outside quotes, each part that is not quoted yet enclosed in
-// back-quotes (inner back-quotes doubled), quoted parts left as they are.
+// stand outside quotes. A part in back-quotes that close at its end stays as
+// it is, one in double quotes that close at its end becomes the same name in
+// back-quotes, and any other part is enclosed whole in back-quotes (inner
+// back-quotes doubled).
 [[nodiscard]] int16_t bulkQuoteTableName(const uint16_t* table, size_t length, KaStringW& out) noexcept;

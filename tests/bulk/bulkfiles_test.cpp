@@ -9,6 +9,7 @@
 #include <sqlext.h>
 
 #include <string>
+#include <vector>
 
 #include "kamessages.h"
 #include "support/errorscope.h"
@@ -127,23 +128,79 @@ TEST(BulkFiles, DescriptionTextIsEscaped)
     EXPECT_EQ("a&lt;b &amp; &quot;c&quot; &apos;d&apos;&gt;", std::string(out.data, out.len));
 }
 
+// The names a quoted table argument stands for, read the way the server
+// reads back-quoted names joined by dots; false when anything else is there.
+bool onlyBackQuotedNames(const std::u16string& sql, std::vector<std::u16string>* names)
+{
+    size_t i = 0;
+    while (true) {
+        if (i >= sql.size() || sql[i] != u'`')
+            return false;
+        std::u16string name;
+        for (++i;; ++i) {
+            if (i >= sql.size())
+                return false;
+            if (sql[i] == u'`') {
+                if (i + 1 < sql.size() && sql[i + 1] == u'`')
+                    ++i;
+                else
+                    break;
+            }
+            name += sql[i];
+        }
+        names->push_back(name);
+        ++i;
+        if (i == sql.size())
+            return true;
+        if (sql[i] != u'.')
+            return false;
+        ++i;
+    }
+}
+
 TEST(BulkFiles, TableNamesAreQuotedPartByPart)
 {
     struct Case {
         const char16_t* table;
         const char16_t* quoted;
+        std::vector<std::u16string> names;
     };
     const Case cases[] = {
-        {u"people", u"`people`"},     {u"db.people", u"`db`.`people`"},           {u"`my.db`.t", u"`my.db`.`t`"},
-        {u"\"x\".y", u"\"x\".`y`"},   {u"t; DROP TABLE t", u"`t; DROP TABLE t`"}, {u"a`b", u"`a``b`"},
-        {u"`a``b`.c", u"`a``b`.`c`"},
+        {u"people", u"`people`", {u"people"}},
+        {u"db.people", u"`db`.`people`", {u"db", u"people"}},
+        {u"`my.db`.t", u"`my.db`.`t`", {u"my.db", u"t"}},
+        {u"\"x\".y", u"`x`.`y`", {u"x", u"y"}},
+        {u"\"a\"\"b\".\"c`d\"", u"`a\"b`.`c``d`", {u"a\"b", u"c`d"}},
+        {u"a`b", u"`a``b`", {u"a`b"}},
+        {u"`a``b`.c", u"`a``b`.`c`", {u"a`b", u"c"}},
+        {u"a\"b.c\"", u"`a\"b.c\"`", {u"a\"b.c\""}},
+        // Hostile names: whatever follows a closing quote stays inside the
+        // name.
+        {u"t; DROP TABLE t", u"`t; DROP TABLE t`", {u"t; DROP TABLE t"}},
+        {u"`people` UNION SELECT * FROM `people`",
+         u"```people`` UNION SELECT * FROM ``people```",
+         {u"`people` UNION SELECT * FROM `people`"}},
+        {u"`people`--", u"```people``--`", {u"`people`--"}},
+        {u"db.`people` WHERE 1=1", u"`db`.```people`` WHERE 1=1`", {u"db", u"`people` WHERE 1=1"}},
+        {u"`a`\nDROP TABLE a", u"```a``\nDROP TABLE a`", {u"`a`\nDROP TABLE a"}},
+        {u"\"people\" UNION SELECT 1", u"`\"people\" UNION SELECT 1`", {u"\"people\" UNION SELECT 1"}},
+        // A back-slash escapes a double quote in the server's strings: the
+        // name must not be left in double quotes.
+        {u"\"a\\\".x\" UNION SELECT 1 --", u"`a\\`.`x\" UNION SELECT 1 --`", {u"a\\", u"x\" UNION SELECT 1 --"}},
+        {u"`unclosed", u"```unclosed`", {u"`unclosed"}},
+        {u"`", u"````", {u"`"}},
+        {u"t'--", u"`t'--`", {u"t'--"}},
+        {u"``", u"``", {u""}},
     };
     for (const Case& c : cases) {
         std::u16string table = c.table;
         KaStringW out;
         ASSERT_EQ(0, bulkQuoteTableName(reinterpret_cast<const uint16_t*>(table.data()), table.size(), out));
-        EXPECT_EQ(std::u16string(c.quoted), std::u16string(reinterpret_cast<const char16_t*>(out.data), out.len))
-            << katest::narrow(table);
+        std::u16string quoted(reinterpret_cast<const char16_t*>(out.data), out.len);
+        EXPECT_EQ(std::u16string(c.quoted), quoted) << katest::narrow(table);
+        std::vector<std::u16string> names;
+        EXPECT_TRUE(onlyBackQuotedNames(quoted, &names)) << katest::narrow(table);
+        EXPECT_EQ(c.names, names) << katest::narrow(table);
     }
 }
 

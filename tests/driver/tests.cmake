@@ -263,6 +263,9 @@ gtest_discover_tests(driver_hs2_load_test TEST_PREFIX "driver." DISCOVERY_TIMEOU
 # the operation that outlives it; attribute 1053 writes the open result as
 # an XML record set that Python's xml.etree reads back.
 ka_add_driver_gtest(hs2_stmtattr_test 120)
+# Attribute 1053 over every type of all_types and 100,000 synthetic rows, in
+# both modes: the record sets checked with xmllint and read back by Python.
+ka_add_driver_gtest(hs2_persist_test 300)
 # Statement failover: the server drops the connection during an execute and
 # the statements carry on in the session the driver opens in its place.
 ka_add_driver_gtest(hs2_failover_test 120)
