@@ -60,6 +60,22 @@ void discardFrom(size_t before) noexcept
         list->discardLast();
 }
 
+// The records from before on become general warnings (01000) that end with
+// the text given: a step the connection can do without tells the
+// application what went wrong with it instead of failing the connect.
+void warnFrom(size_t before, const char* text) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record == nullptr || record->isStatic() || record->isWarning())
+            continue;
+        record->sqlstateMsg = kBaseIdxGeneralWarning;
+        record->appendText(text);
+        record->setWarning();
+    }
+}
+
 // What a failed open posted since `before` reads as a failure to connect:
 // a lost link or a server's refusal during the open is 08001, so that the
 // server passes may try the next server and no reconnect is started; a
@@ -354,14 +370,17 @@ int HiveConnection::prepareSocketSettings() noexcept
         KaPacketLogSettings log = {packetLoggingMode,        packetLoggingMemBuffSize, packetLoggingMaxFileSize,
                                    packetLoggingMaxNumFiles, packetLoggingFlush,       packetLoggingFilePrefix};
         int connectFails = 0;
+        size_t before = listCount();
         packetLog = kaCreatePacketTracing(log, &connectFails);
         if (packetLog == nullptr) {
             if (connectFails) {
                 basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_PACKET_LOG_FAILED);
                 return 1;
             }
-            // The writer could not be configured: the connection goes on
-            // without a log (the diagnostic says why).
+            // The writer could not be configured (its file cannot be opened,
+            // say): the connection goes on without a log, and the
+            // application learns why from a warning.
+            warnFrom(before, " Packet logging is off for this connection.");
             return 0;
         }
         packetLogSink = new HivePacketLogSink(packetLog);
