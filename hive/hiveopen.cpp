@@ -24,6 +24,7 @@
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 #include "odbc/kavalueparser.h"
+#include "odbc/setupapi.h"
 #include "platform/bosenv.h"
 #include "platform/katracing.h"
 
@@ -58,6 +59,22 @@ void discardFrom(size_t before) noexcept
     KaErrorList* list = KaErrorCurrentList();
     while (list != nullptr && list->recordCount() > before)
         list->discardLast();
+}
+
+// The records from before on become general warnings (01000) that end with
+// the text given: a step the connection can do without tells the
+// application what went wrong with it instead of failing the connect.
+void warnFrom(size_t before, const char* text) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record == nullptr || record->isStatic() || record->isWarning())
+            continue;
+        record->sqlstateMsg = kBaseIdxGeneralWarning;
+        record->appendText(text);
+        record->setWarning();
+    }
 }
 
 // What a failed open posted since `before` reads as a failure to connect:
@@ -184,6 +201,162 @@ constexpr size_t kTimestampRow = 10;
 // Column size of the server's varchar rows, as the server reports it.
 constexpr int32_t kHiveVarcharColumnSize = 65355;
 
+// --- The connect dialog ------------------------------------------------------
+// The dialog back end gets five fields of this size, NUL-terminated UTF-8:
+// host, database, user, password and port, in that order.
+constexpr size_t kHiveDialogFieldSize = 128;
+enum : size_t { kDialogHost, kDialogDatabase, kDialogUser, kDialogPassword, kDialogPort, kDialogFieldCount };
+const char* const kDialogFieldNames[kDialogFieldCount] = {"host name", "database", "user id", "password",
+                                                          "port number"};
+
+// One field as handed to the dialog, with a copy of what it showed: a value
+// too long for the field shows its beginning, and a field the user left as
+// it was keeps the whole value.
+struct HiveDialogField {
+    char text[kHiveDialogFieldSize];
+    char shown[kHiveDialogFieldSize];
+    bool cut;
+};
+
+// The fields hold credentials: wiped whatever becomes of the dialog.
+struct HiveDialogFields {
+    HiveDialogField fields[kDialogFieldCount] = {};
+    HiveDialogFields() noexcept = default;
+    HiveDialogFields(const HiveDialogFields&) = delete;
+    HiveDialogFields& operator=(const HiveDialogFields&) = delete;
+    ~HiveDialogFields() { fastMemzero(fields, sizeof fields); }
+};
+
+// The UTF-16 value as the field's text, cut at a character boundary when it
+// does not fit. 0, or 1 after the diagnostic.
+[[nodiscard]] int fillDialogField(HiveDialogField& field, const char* name, const uint16_t* value,
+                                  size_t units) noexcept
+{
+    if (value == nullptr || units == 0)
+        return 0;
+    size_t size = units * 3 + 1;
+    auto* utf8 = static_cast<char*>(ramAlloc(size));
+    if (utf8 == nullptr)
+        return 1;
+    size_t length = 0;
+    int rc = 0;
+    if (utf16ToUtf8(utf8, size, value, int64_t(units), &length, 0) != kConvDone) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECT_DIALOG_BAD_FIELD)->addParamText(name);
+        rc = 1;
+    } else {
+        if (length >= kHiveDialogFieldSize) {
+            length = kHiveDialogFieldSize - 1;
+            // Back to the lead byte of the character that does not fit.
+            while (length > 0 && (static_cast<uint8_t>(utf8[length]) & 0xC0) == 0x80)
+                --length;
+            field.cut = true;
+        }
+        std::memcpy(field.text, utf8, length);
+        std::memcpy(field.shown, field.text, sizeof field.shown);
+    }
+    fastMemzero(utf8, size);
+    ramFree(utf8);
+    return rc;
+}
+
+// What the dialog left in the field, as UTF-16 in out (terminated): *keep
+// when the field was cut and left untouched, so that the current value
+// stands. 0, or 1 after the diagnostic.
+[[nodiscard]] int takeDialogField(HiveDialogField& field, const char* name, uint16_t* out, size_t capacity,
+                                  size_t* units, bool* keep) noexcept
+{
+    // A back end that wrote to the last byte still leaves a terminated text.
+    field.text[kHiveDialogFieldSize - 1] = 0;
+    *units = 0;
+    *keep = field.cut && std::memcmp(field.text, field.shown, sizeof field.text) == 0;
+    if (*keep)
+        return 0;
+    if (utf8ToUtf16(out, capacity, field.text, kSourceTerminated, units, 0) != kConvDone) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECT_DIALOG_BAD_FIELD)->addParamText(name);
+        return 1;
+    }
+    return 0;
+}
+
+// Replaces a connection text with the dialog's value.
+[[nodiscard]] int replaceText(uint16_t** field, const uint16_t* value, size_t units) noexcept
+{
+    uint16_t* copy = strDupNW(value, units);
+    if (copy == nullptr)
+        return 1;
+    ramFree(*field);
+    *field = copy;
+    return 0;
+}
+
+// Shows the connect dialog with the connection's current values and takes
+// back what the user confirmed: host, port and database, and the
+// credentials, stored encrypted again. 0, or 1 after the diagnostic.
+[[nodiscard]] int runHiveConnectDialog(HiveConnection& conn, void* window) noexcept
+{
+    HiveDialogFields dialog;
+    HiveDialogField* f = dialog.fields;
+    int rc = 1;
+    {
+        KaMemoryBuffer user;
+        KaMemoryBuffer secret;
+        if (conn.getUserId(user) != 0 || conn.getPassword(secret) != 0)
+            return 1;
+        const uint16_t* texts[kDialogFieldCount] = {conn.hostName, conn.databaseName, user.data, secret.data,
+                                                    conn.portNumber};
+        const size_t lengths[kDialogFieldCount] = {strLenOrZeroW(conn.hostName), strLenOrZeroW(conn.databaseName),
+                                                   size_t(user.length), size_t(secret.length),
+                                                   strLenOrZeroW(conn.portNumber)};
+        for (size_t i = 0; i < kDialogFieldCount; ++i)
+            if (fillDialogField(f[i], kDialogFieldNames[i], texts[i], lengths[i]) != 0)
+                return 1;
+    }
+    if (runConnectDialog(window, &conn, f[kDialogHost].text, f[kDialogDatabase].text, f[kDialogUser].text,
+                         f[kDialogPassword].text, f[kDialogPort].text) != 0) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECT_DIALOG_REFUSED);
+        return 1;
+    }
+    // Twice the field: room for any text the field can hold.
+    uint16_t wide[2 * kHiveDialogFieldSize];
+    size_t units[kDialogFieldCount] = {};
+    bool keep[kDialogFieldCount] = {};
+    uint16_t* values[kDialogFieldCount] = {};
+    size_t i = 0;
+    for (; i < kDialogFieldCount; ++i) {
+        if (takeDialogField(f[i], kDialogFieldNames[i], wide, sizeof wide / sizeof wide[0], &units[i], &keep[i]) !=
+            0)
+            break;
+        if (!keep[i]) {
+            values[i] = strDupNW(wide, units[i]);
+            if (values[i] == nullptr)
+                break;
+        }
+    }
+    if (i == kDialogFieldCount) {
+        rc = 0;
+        if (!keep[kDialogHost] && replaceText(&conn.hostName, values[kDialogHost], units[kDialogHost]) != 0)
+            rc = 1;
+        if (rc == 0 && !keep[kDialogPort] && replaceText(&conn.portNumber, values[kDialogPort], units[kDialogPort]) != 0)
+            rc = 1;
+        if (rc == 0 && !keep[kDialogDatabase] &&
+            (replaceText(&conn.databaseName, values[kDialogDatabase], units[kDialogDatabase]) != 0 ||
+             replaceText(&conn.catalogDatabase, values[kDialogDatabase], units[kDialogDatabase]) != 0))
+            rc = 1;
+        if (rc == 0 && !keep[kDialogUser] && conn.setUserId(values[kDialogUser], int64_t(units[kDialogUser])) != 0)
+            rc = 1;
+        if (rc == 0 && !keep[kDialogPassword] &&
+            conn.setPassword(values[kDialogPassword], int64_t(units[kDialogPassword])) != 0)
+            rc = 1;
+    }
+    fastMemzero(wide, sizeof wide);
+    for (size_t k = 0; k < kDialogFieldCount; ++k) {
+        if (values[k] != nullptr)
+            fastMemzero(values[k], units[k] * sizeof(uint16_t));
+        ramFree(values[k]);
+    }
+    return rc;
+}
+
 }  // namespace
 
 void hiveFormatDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* minor, uint32_t* patch) noexcept
@@ -240,10 +413,8 @@ void hiveFormatDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* m
     text[10] = 0;
 }
 
-int16_t HiveConnection::connectWithAttrs(void* /*window*/, uint16_t completion, KaValueParserW* parser) noexcept
+int16_t HiveConnection::connectWithAttrs(void* window, uint16_t completion, KaValueParserW* parser) noexcept
 {
-    // Without a dialog library every completion mode checks as no-prompt.
-    (void)completion;
     bool missing = unitsEmpty(hostName) || unitsEmpty(portNumber);
     if (!missing && authenticationMethod == HIVE_AUTH_USER_PASSWORD && parser != nullptr) {
         if (userId.length == 0 && !parser->hasKey(strUnits(u"UID")) && !parser->hasKey(strUnits(u"LogonID")))
@@ -251,7 +422,15 @@ int16_t HiveConnection::connectWithAttrs(void* /*window*/, uint16_t completion, 
         if (password.length == 0 && !parser->hasKey(strUnits(u"PWD")) && !parser->hasKey(strUnits(u"PASSWORD")))
             missing = true;
     }
-    if (missing) {
+    // The dialog is shown when the application asks for it, or asks for
+    // what is missing to be completed; without a dialog library every mode
+    // works as no-prompt.
+    bool prompt = completion == SQL_DRIVER_PROMPT ||
+                  (missing && (completion == SQL_DRIVER_COMPLETE || completion == SQL_DRIVER_COMPLETE_REQUIRED));
+    if (prompt && connectDialogAvailable()) {
+        if (runHiveConnectDialog(*this, window) != 0)
+            return 1;
+    } else if (missing) {
         basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECT_ATTRIBUTES_MISSING);
         return 1;
     }
@@ -354,14 +533,17 @@ int HiveConnection::prepareSocketSettings() noexcept
         KaPacketLogSettings log = {packetLoggingMode,        packetLoggingMemBuffSize, packetLoggingMaxFileSize,
                                    packetLoggingMaxNumFiles, packetLoggingFlush,       packetLoggingFilePrefix};
         int connectFails = 0;
+        size_t before = listCount();
         packetLog = kaCreatePacketTracing(log, &connectFails);
         if (packetLog == nullptr) {
             if (connectFails) {
                 basePostErrorMsg(kBaseIdxUnableToConnect, MSG_HIVE_PACKET_LOG_FAILED);
                 return 1;
             }
-            // The writer could not be configured: the connection goes on
-            // without a log (the diagnostic says why).
+            // The writer could not be configured (its file cannot be opened,
+            // say): the connection goes on without a log, and the
+            // application learns why from a warning.
+            warnFrom(before, " Packet logging is off for this connection.");
             return 0;
         }
         packetLogSink = new HivePacketLogSink(packetLog);

@@ -14,6 +14,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/basestmt.h"
 #include "odbc/kavalueparser.h"
 
 namespace {
@@ -76,6 +77,60 @@ KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text, s
     const uint16_t* key = !parser->hasKey(strUnits(shortKey)) && parser->hasKey(strUnits(longKey)) ? strUnits(longKey)
                                                                                                    : strUnits(shortKey);
     return parser->setSecret(key, holder, nullptr);
+}
+
+// Workaround bit: the completed connection string spells the database
+// keyword out (DATABASE for DB), for applications that look for that name.
+constexpr uint64_t kBaseWaSpellOutDatabase = 0x800;
+
+bool isBlank(uint16_t unit) noexcept
+{
+    return unit == ' ' || unit == '\t';
+}
+
+// Writes each DB keyword of a completed connection string as DATABASE. The
+// string is the parser's: attributes separated by ";", and a value that
+// holds ";" or braces is braced (a "}" in it doubled), so only braced values
+// need passing over. 0, or 1 when memory runs out.
+[[nodiscard]] int spellOutDatabaseKeyword(KaStringW& text) noexcept
+{
+    static const uint16_t* const kFull = strUnits(u"DATABASE");
+    size_t i = 0;
+    while (i < text.len) {
+        size_t keyStart = i;
+        while (i < text.len && text.data[i] != '=' && text.data[i] != ';')
+            ++i;
+        if (i < text.len && text.data[i] == '=') {
+            size_t b = keyStart;
+            size_t e = i;
+            while (b < e && isBlank(text.data[b]))
+                ++b;
+            while (e > b && isBlank(text.data[e - 1]))
+                --e;
+            if (e - b == 2 && (text.data[b] | 0x20) == 'd' && (text.data[b + 1] | 0x20) == 'b') {
+                if (text.replace(b, 2, kFull, 8) != 0)
+                    return 1;
+                i += 6;
+            }
+            ++i;
+            if (i < text.len && text.data[i] == '{') {
+                for (++i; i < text.len; ++i) {
+                    if (text.data[i] != '}')
+                        continue;
+                    if (i + 1 < text.len && text.data[i + 1] == '}') {
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+            }
+            while (i < text.len && text.data[i] != ';')
+                ++i;
+        }
+        ++i;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -201,6 +256,8 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
             if (parser->buildDecrypted(completed, key.get(), ';') != 0)
                 break;
         }
+        if ((workarounds & kBaseWaSpellOutDatabase) != 0 && spellOutDatabaseKeyword(completed) != 0)
+            break;
         if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
             handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
             break;
@@ -376,6 +433,16 @@ int16_t BaseConnection::disconnect() noexcept
 
 int16_t BaseConnection::closeConnection() noexcept
 {
+    // The statements give up their cursors and server operations while the
+    // link is still there to close them on; one that cannot keeps the
+    // connection open, and SQLDisconnect can be called again.
+    bool resetFailed = false;
+    KaNode* node = statements.first();
+    for (size_t i = 0; i < statements.count && node != nullptr; ++i, node = node->next)
+        if (static_cast<BaseStatement*>(node)->resetStatement() != 0)
+            resetFailed = true;
+    if (resetFailed)
+        return 1;
     if (xaState == 2 && xaDelist(nullptr) != 0)
         return 1;
     // A pooled connection keeps its link for the pool; only its session

@@ -18,6 +18,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/kavalueparser.h"
+#include "platform/bosenv.h"
 #include "platform/bosfile.h"
 #include "platform/boslib.h"
 #include "platform/kaini.h"
@@ -25,6 +26,33 @@
 #include "security/bufxform.h"
 
 namespace {
+
+// AutoTune's one rule: under this host program the long-data descriptor
+// limit is -32000 unless LongDataDescriptorLimit says otherwise. The program
+// is known by the first letters of its file name, in any case.
+constexpr char kAutoTuneHost[] = "tabprotosrv";
+constexpr size_t kAutoTuneHostLength = sizeof kAutoTuneHost - 1;
+constexpr int64_t kAutoTuneLongDataLimit = -32000;
+constexpr size_t kProcessNameSize = 1024;
+
+// Whether this process runs the program AutoTune knows. A name that cannot
+// be read counts as another program, and its diagnostic is dropped.
+bool runsAutoTuneHost() noexcept
+{
+    char name[kProcessNameSize];
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t before = list != nullptr ? list->recordCount() : 0;
+    if (bosGetProcessName(name, sizeof name) != 0) {
+        while (list != nullptr && list->recordCount() > before)
+            list->discardLast();
+        return false;
+    }
+    const char* slash = std::strrchr(name, '/');
+    const char* file = slash != nullptr ? slash + 1 : name;
+    // A shorter name cannot match, whatever suffix it is given.
+    return std::strlen(file) >= kAutoTuneHostLength &&
+           strEqualNoCaseN(file, kAutoTuneHostLength, kAutoTuneHost, kAutoTuneHostLength) != 0;
+}
 
 // Frees a value that may have held a secret.
 void wipeFree(uint16_t* text) noexcept
@@ -1306,6 +1334,8 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         return 1;
     if (!r.empty() && !r.number(&longDataDescriptorLimit))
         return 1;
+    if (!r.present() && autoTune != 0 && runsAutoTuneHost())
+        longDataDescriptorLimit = kAutoTuneLongDataLimit;
     if (!r.get(u"DLOpenMode", nullptr, nullptr))
         return 1;
     // Static cursors are emulated only where caching on disk is allowed.

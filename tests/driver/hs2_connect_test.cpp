@@ -383,4 +383,39 @@ TEST_F(Hs2Connect, PacketLoggingFromOdbcIniWritesTheTrafficWithoutTheCredentials
     EXPECT_EQ(std::string::npos, traffic.find("ann")) << traffic;
 }
 
+TEST_F(Hs2Connect, APacketLogThatCannotOpenItsFileIsAWarningAndTheConnectionGoesOn)
+{
+    // The prefix names a folder that does not exist: the file and the
+    // memory-then-file writers cannot open their file; the memory writer has
+    // none to open.
+    struct Case {
+        const char* mode;
+        SQLRETURN rc;
+    };
+    const Case cases[] = {{"0", SQL_SUCCESS_WITH_INFO}, {"1", SQL_SUCCESS_WITH_INFO}, {"2", SQL_SUCCESS}};
+    const std::string missing = iniDir + "/no-such-folder";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        std::string in = driverString(server->port(), "UID=ann;PWD={se;cr}}et};EPL=1;PacketLoggingMode=" +
+                                                          std::string(c.mode) + ";PLFP=" + missing + "/pkt-");
+        ASSERT_EQ(c.rc, connectBy(in)) << allText(diags);
+        if (c.rc == SQL_SUCCESS_WITH_INFO) {
+            ASSERT_EQ(1u, diags.size()) << allText(diags);
+            EXPECT_EQ("01000", diags[0].state);
+            EXPECT_NE(std::string::npos, diags[0].text.find(missing + "/pkt-")) << diags[0].text;
+            EXPECT_NE(std::string::npos, diags[0].text.find("Packet logging is off for this connection."))
+                << diags[0].text;
+        }
+        // The connection works without its log.
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+        EXPECT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("use default")),
+                                             SQL_NTS))
+            << katest::diagText(SQL_HANDLE_STMT, stmt);
+        EXPECT_EQ(SQL_SUCCESS, SQLFreeHandle(SQL_HANDLE_STMT, stmt));
+        ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+        EXPECT_NE(0, access(missing.c_str(), F_OK));
+    }
+}
+
 }  // namespace

@@ -341,3 +341,6 @@ set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES TIMEOUT 300)
 # SQLSpecialColumns, the privilege functions and SQLGetTypeInfo for an ODBC 2
 # application through unixODBC against the test server.
 ka_add_driver_gtest(hs2_catalog2_test 180)
+# SQLDriverConnect's completion modes against the test server, without a
+# connect dialog library and with the stand-in one of tests/setup.
+ka_add_driver_gtest(hs2_dialog_test 120)

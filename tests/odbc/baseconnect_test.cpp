@@ -21,6 +21,7 @@
 #include "odbc/baseconn.h"
 #include "support/diagscope.h"
 #include "support/guarded.h"
+#include "support/stmtfixture.h"
 #include "support/testconnection.h"
 #include "support/u16.h"
 #include "support/iniconnection.h"
@@ -462,6 +463,29 @@ TEST_F(Connect, WorkaroundBitsHideExtendedFetchAndSetDescField)
     EXPECT_EQ(one, SQL_FALSE);
 }
 
+TEST_F(Connect, AWorkaroundBitSpellsTheDatabaseKeywordOutInTheCompletedString)
+{
+    struct Case {
+        std::u16string in;
+        std::u16string out;
+    };
+    const std::u16string head = u"DRIVER=TestDriver;HOST=h;PORT=1;";
+    const Case cases[] = {
+        {u"WA=2048;db=sales", u"WA=2048;DATABASE=sales"},
+        {u"WA=2048; Db =sales;X=1", u"WA=2048;DATABASE=sales;X=1"},
+        // A braced value is passed over, however it reads.
+        {u"WA=2048;PWD={a;DB=b}}c;db=d};DB=x", u"WA=2048;PWD={a;DB=b}}c;db=d};DATABASE=x"},
+        {u"WA=2048;Database=sales;DBX=1;XDB=2", u"WA=2048;Database=sales;DBX=1;XDB=2"},
+        {u"WA=0;DB=sales", u"WA=0;DB=sales"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(c.in));
+        EXPECT_TRUE(SQL_SUCCEEDED(driverConnect(head + c.in)));
+        EXPECT_EQ(outString, head + c.out);
+        ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+    }
+}
+
 TEST_F(Connect, DisconnectInsideATransactionFailsAndKeepsTheLink)
 {
     ASSERT_EQ(driverConnect(u"DRIVER=TestDriver;HOST=a"), SQL_SUCCESS);
@@ -489,6 +513,65 @@ TEST_F(Connect, BrowseAsksForWhatIsMissingThenConnects)
     EXPECT_EQ(control.opens[0].port, u"7");
     EXPECT_EQ(control.opens[0].user, u"me");
     EXPECT_EQ(u16(out.data()), u"DRIVER=TestDriver;HOST=h;PORT=7;UID=me;");
+}
+
+// A statement that logs each close of its cursor (whether the connection
+// was still connected then) and fails it on demand.
+class ClosingStatement : public katest::TestStatement {
+public:
+    ClosingStatement(BaseConnection* c, std::vector<bool>* closes, const bool* fail) noexcept
+        : TestStatement(c), closes_(closes), fail_(fail)
+    {
+    }
+    int16_t closeCursorHook() noexcept override
+    {
+        closes_->push_back(connection->isConnected());
+        if (*fail_) {
+            basePostErrorTextA(kBaseIdxGeneralError, 0, "the cursor could not be closed", 3);
+            return 1;
+        }
+        return TestStatement::closeCursorHook();
+    }
+
+private:
+    std::vector<bool>* closes_;
+    const bool* fail_;
+};
+
+class CloseConnection : public katest::StmtFixture {};
+
+TEST_F(CloseConnection, EveryCursorIsClosedWhileTheLinkIsUpAndOneThatCannotBeKeepsTheConnection)
+{
+    std::vector<bool> closes;
+    bool fail = true;
+    BaseStatement* a = nullptr;
+    BaseStatement* b = nullptr;
+    ASSERT_EQ(katest::makeStatement<ClosingStatement>(&a, conn, &closes, &fail), 0);
+    ASSERT_EQ(katest::makeStatement<ClosingStatement>(&b, conn, &closes, &fail), 0);
+    ASSERT_EQ(a->execDirect(W(u"select rows 3"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(b->execDirect(W(u"select rows 3"), SQL_NTS), SQL_SUCCESS);
+
+    // Both are tried; the failure keeps the link and the statements, and
+    // says why.
+    EXPECT_EQ(conn->disconnect(), SQL_ERROR);
+    EXPECT_EQ(closes, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(conn->isConnected());
+    EXPECT_EQ(conn->statements.count, 3u);
+    EXPECT_EQ(a->statementState, kBaseStmtAllocated);
+    KaError* record = handle->diagnostics.getRecord(1);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(katest::narrow(u16(record->messageW())).find("the cursor could not be closed") != std::string::npos,
+              true);
+
+    // With its cursor closed, or closing as it should, the disconnect ends
+    // the link and the statements with it.
+    fail = false;
+    ASSERT_EQ(a->execDirect(W(u"select rows 3"), SQL_NTS), SQL_SUCCESS);
+    closes.clear();
+    EXPECT_EQ(conn->disconnect(), SQL_SUCCESS);
+    EXPECT_EQ(closes, std::vector<bool>{true});
+    EXPECT_FALSE(conn->isConnected());
+    EXPECT_EQ(conn->statements.count, 0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -302,6 +303,38 @@ TEST_F(Options, NumbersAreBoundedAndConvertedAsTheTableSays)
     EXPECT_EQ(conn->maxReadSize, 0);
     EXPECT_EQ(conn->varcharThreshold, UINT32_MAX);
     EXPECT_EQ(conn->trustStorePassword, nullptr);
+}
+
+TEST_F(Options, AutoTuneLimitsLongDataDescriptorsOnlyUnderItsHostProgram)
+{
+    // The process takes the name of the program under test, as the system
+    // reports it, and gets its own back afterwards.
+    char own[16] = {};
+    ASSERT_EQ(prctl(PR_GET_NAME, own), 0);
+    struct Case {
+        const char* program;
+        const char16_t* text;
+        int64_t limit;
+    };
+    const Case cases[] = {
+        {"tabprotosrv", u"AT=1", -32000},
+        {"TabProtoSrv64", u"AutoTune=1", -32000},
+        {"tabprotosrv", u"AT=0", 0},
+        {"tabprotosrv", u"AT=1;LDDL=500", 500},
+        {"tabprotosrv", u"AT=1;LDDL=", 0},
+        {"tabprotos", u"AT=1", 0},
+        {"isql", u"AT=1", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.program) + " " + katest::narrow(c.text));
+        ASSERT_EQ(prctl(PR_SET_NAME, c.program), 0);
+        katest::DiagScope scope;
+        auto parser = parse(c.text);
+        EXPECT_EQ(conn->readConnectOptions(W(c.text), SQL_NTS, parser.get(), 0), 0);
+        EXPECT_EQ(conn->longDataDescriptorLimit, c.limit);
+        EXPECT_EQ(scope.size(), 0u) << scope.text(0);
+    }
+    ASSERT_EQ(prctl(PR_SET_NAME, own), 0);
 }
 
 TEST_F(Options, AnApplicationWithoutThreadsSwitchesTheHandleLockingOff)

@@ -274,19 +274,33 @@ TEST(ConnectDialog, MissingThenPresentDialogLibrary)
     katest::TempDir empty("kadialog");
     env.set("KA", empty.path());
     env.unset("LD_LIBRARY_PATH");
+    env.set("KA_STANDIN_LOG", empty.path() + "/dialog.log");
+    env.unset("KA_DIALOG_RESULT");
+    env.set("KA_DIALOG_PORT", "10001");
+    char fields[5][128] = {"host", "db", "user", "secret", "10000"};
+    int window = 0;
+    int connection = 0;
+    auto show = [&]() {
+        return runConnectDialog(&window, &connection, fields[0], fields[1], fields[2], fields[3], fields[4]);
+    };
     testing::internal::CaptureStderr();
-    int values[7] = {1, 0, 2, 3, 4, 5, 6};
-    EXPECT_EQ(-1, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5], &values[6]));
+    EXPECT_EQ(-1, show());
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, err.find("libVYmbackw.so")) << err;
     EXPECT_FALSE(connectDialogAvailable());
+    EXPECT_STREQ("10000", fields[4]);
 
+    // Once found, the library is kept: its answer is the dialog's.
     env.set("KA", kStandins);
     EXPECT_TRUE(connectDialogAvailable());
-    EXPECT_EQ(0, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5], &values[6]));
-    EXPECT_EQ(21, values[0]);
-    values[1] = 9;
-    EXPECT_EQ(-1, runConnectDialog(&values[0], &values[1], &values[2], &values[3], &values[4], &values[5], &values[6]));
+    EXPECT_EQ(0, show());
+    EXPECT_STREQ("10001", fields[4]);
+    env.set("KA_DIALOG_RESULT", "2");
+    EXPECT_EQ(-1, show());
+    std::ifstream log(empty.path() + "/dialog.log");
+    std::string line;
+    ASSERT_TRUE(std::getline(log, line));
+    EXPECT_EQ("window=set connection=set host=host database=db user=user password=secret port=10000", line);
     katest::closeCatalogue();
 }
 

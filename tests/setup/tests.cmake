@@ -26,7 +26,7 @@ ka_standin(ka_standin_setup_noentry VYspark28r standin_setup.c noentry)
 target_compile_definitions(ka_standin_setup_noentry PRIVATE KA_STANDIN_NO_ENTRY)
 ka_standin(ka_standin_dialog libVYmbackw standin_dialog.c)
 
-foreach(t IN ITEMS platform_callmapper_test odbc_tracebridge_test odbc_setupapi_test)
+foreach(t IN ITEMS platform_callmapper_test odbc_tracebridge_test odbc_setupapi_test driver_hs2_dialog_test)
   if(TARGET ${t})
     target_compile_definitions(${t} PRIVATE KA_STANDIN_DIR="${KA_STANDIN_DIR}"
       KA_DRIVER_SO="${CMAKE_BINARY_DIR}/lib/VYspark28.so")
