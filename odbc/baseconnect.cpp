@@ -436,13 +436,23 @@ int16_t BaseConnection::closeConnection() noexcept
     // The statements give up their cursors and server operations while the
     // link is still there to close them on; one that cannot keeps the
     // connection open, and SQLDisconnect can be called again.
+    // A link that is gone has nothing left to close on: its statements'
+    // failures are warnings then, and the disconnect goes on, or the
+    // application could never end the connection.
     bool resetFailed = false;
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t firstDiag = list != nullptr ? list->recordCount() : 0;
     KaNode* node = statements.first();
     for (size_t i = 0; i < statements.count && node != nullptr; ++i, node = node->next)
         if (static_cast<BaseStatement*>(node)->resetStatement() != 0)
             resetFailed = true;
-    if (resetFailed)
-        return 1;
+    if (resetFailed) {
+        uint32_t dead = SQL_CD_FALSE;
+        if (getConnectAttrDefault(SQL_ATTR_CONNECTION_DEAD, &dead) != 0 || dead != SQL_CD_TRUE)
+            return 1;
+        if (list != nullptr)
+            list->demoteFrom(firstDiag);
+    }
     if (xaState == 2 && xaDelist(nullptr) != 0)
         return 1;
     // A pooled connection keeps its link for the pool; only its session

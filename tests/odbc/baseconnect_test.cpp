@@ -574,4 +574,24 @@ TEST_F(CloseConnection, EveryCursorIsClosedWhileTheLinkIsUpAndOneThatCannotBeKee
     EXPECT_EQ(conn->statements.count, 0u);
 }
 
+TEST_F(CloseConnection, ACursorThatCannotBeClosedOnADeadLinkDoesNotKeepTheConnection)
+{
+    std::vector<bool> closes;
+    bool fail = true;
+    BaseStatement* a = nullptr;
+    ASSERT_EQ(katest::makeStatement<ClosingStatement>(&a, conn, &closes, &fail), 0);
+    ASSERT_EQ(a->execDirect(W(u"select rows 3"), SQL_NTS), SQL_SUCCESS);
+    static_cast<katest::TestStmtConnection*>(conn)->linkDead = true;
+
+    // Nothing is left to close the cursor on: the failure is a warning and
+    // the application's disconnect ends the connection.
+    EXPECT_EQ(conn->disconnect(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(closes, std::vector<bool>{true});
+    EXPECT_FALSE(conn->isConnected());
+    EXPECT_EQ(conn->statements.count, 0u);
+    KaError* record = handle->diagnostics.getRecord(1);
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(record->isWarning());
+}
+
 }  // namespace

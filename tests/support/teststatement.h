@@ -274,6 +274,17 @@ public:
         return 0;
     }
     int transactionsEnded = 0;
+    // A link the server dropped: the connection still counts as connected,
+    // but asks whether it is dead say it is.
+    bool linkDead = false;
+    int16_t getConnectAttrDefault(int32_t attribute, uint32_t* value) noexcept override
+    {
+        if (attribute == SQL_ATTR_CONNECTION_DEAD && linkDead) {
+            *value = SQL_CD_TRUE;
+            return 0;
+        }
+        return TestConnection::getConnectAttrDefault(attribute, value);
+    }
     int16_t createStatement(BaseStatement** out) noexcept override
     {
         // The connect settles the cursor capabilities; the test statement
