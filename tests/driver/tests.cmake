@@ -341,3 +341,7 @@ set_tests_properties(driver.pyodbc_hs2_catalog2 PROPERTIES TIMEOUT 300)
 # SQLSpecialColumns, the privilege functions and SQLGetTypeInfo for an ODBC 2
 # application through unixODBC against the test server.
 ka_add_driver_gtest(hs2_catalog2_test 180)
+# Cursor names through unixODBC against the test server: set and read by the
+# narrow and wide calls, generated for results, refused with ODBC's
+# SQLSTATEs, looked up by a positioned statement; SQLGetFunctions' answers.
+ka_add_driver_gtest(hs2_cursorname_test 120)
