@@ -255,8 +255,11 @@ int16_t HiveConnection::functionSupported(uint16_t functionId, uint16_t* support
     case SQL_API_SQLBROWSECONNECT:
     case SQL_API_SQLPROCEDURECOLUMNS:
     case SQL_API_SQLPROCEDURES:
-    case SQL_API_SQLSETPOS:
     case SQL_API_SQLTABLEPRIVILEGES: *supported = SQL_FALSE; break;
+    // No scrollable cursor is kept over Hive's forward-only results, so
+    // rows are neither positioned nor changed through one.
+    case SQL_API_SQLBULKOPERATIONS:
+    case SQL_API_SQLSETPOS: *supported = SQL_FALSE; break;
     case SQL_API_SQLDESCRIBEPARAM: *supported = enableDescribeParam != 0 ? SQL_TRUE : SQL_FALSE; break;
     default: *supported = SQL_TRUE; break;
     }

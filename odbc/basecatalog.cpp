@@ -473,6 +473,8 @@ int16_t BaseStatement::closeDriverResult() noexcept
 int16_t BaseStatement::finishCatalogExecute() noexcept
 {
     setExecutedState();
+    if (resultColumnCount != 0 && cursorName == nullptr)
+        return generateCursorName();
     return 0;
 }
 

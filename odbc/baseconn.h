@@ -772,6 +772,11 @@ public:
     // statements start with; false when none was set.
     bool defaultStmtAttr(int32_t attribute, int64_t* value) const noexcept;
 
+    // The first statement in the list whose cursor name is name (length
+    // units), compared without regard to letter case; null when none. The
+    // caller holds baseHandleListLock() while it uses the answer.
+    BaseStatement* findStatementByCursorName(const uint16_t* name, size_t length) noexcept;
+
     // The driver's information table, searched before the base table.
     const BaseInfoTable* driverInfoTable = nullptr;
     uint32_t infoFlags = 0;  // kBaseInfo* flags (odbc/baseinfo.h)

@@ -255,8 +255,11 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
             return 1;
         fixColumnSizes();
         setExecutedState();
-        if (columns != 0)
+        if (columns != 0) {
+            if (cursorName == nullptr && generateCursorName() != 0)
+                return 1;
             continue;
+        }
         int64_t count = 0;
         if (getRowCount(&count) != 0)
             return 1;
@@ -390,5 +393,7 @@ int16_t BaseStatement::moreResults() noexcept
     rowCount = count;
     rowCountValid = true;
     setExecutedState();
+    if (columns != 0 && cursorName == nullptr && generateCursorName() != 0)
+        return exitFunction(SQL_ERROR);
     return exitFunction(SQL_SUCCESS);
 }

@@ -87,9 +87,7 @@ int16_t BaseStatement::prepareInternal(BaseSqlStringW* text) noexcept
         return 1;
     }
     forUpdateClause = text->forUpdatePos != 0;
-    if (refersToCursor != 0) {
-        // Positioned UPDATE and DELETE are not emulated by this framework.
-        basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
+    if (refersToCursor != 0 && preparePositioned(text) != 0) {
         (void)resetStatement();
         return 1;
     }

@@ -432,6 +432,14 @@ public:
     [[nodiscard]] virtual int16_t executeCore(uint16_t firstParamDone, int16_t* needData,
                                               int16_t* rowsAffected) noexcept;
 
+    // ---- Cursor names (odbc/basecursorname.cpp) ------------------------------
+    // Gives the statement the name "SQL_CUR" and the hexadecimal bytes of its
+    // handle, replacing any it had. 0, or 1 without memory.
+    [[nodiscard]] int16_t generateCursorName() noexcept;
+    // A positioned UPDATE or DELETE: finds the statement whose cursor its
+    // CURRENT OF clause names. 0, or 1 after posting.
+    [[nodiscard]] int16_t preparePositioned(BaseSqlStringW* text) noexcept;
+
     // ---- Catalog results (odbc/basecatalog.cpp) --------------------------------
     // First step of every catalog function: an open cursor is refused (24000)
     // unless WORKAROUNDS2 closes it, any other state is reset, and the exec

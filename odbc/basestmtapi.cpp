@@ -58,11 +58,6 @@ int16_t BaseStatement::foreignKeys(const uint16_t*, int16_t, const uint16_t*, in
     return refuse(this);
 }
 
-int16_t BaseStatement::getCursorName(uint16_t*, int16_t, int16_t*) noexcept
-{
-    return refuse(this);
-}
-
 int16_t BaseStatement::getTypeInfo(int16_t) noexcept
 {
     return refuse(this);
@@ -81,11 +76,6 @@ int16_t BaseStatement::procedureColumns(const uint16_t*, int16_t, const uint16_t
 }
 
 int16_t BaseStatement::procedures(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
-{
-    return refuse(this);
-}
-
-int16_t BaseStatement::setCursorName(const uint16_t*, int16_t) noexcept
 {
     return refuse(this);
 }

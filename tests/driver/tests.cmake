@@ -24,10 +24,13 @@ function(ka_add_driver_gtest name timeout)
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${target} PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
   add_dependencies(${target} VYspark28)
+  # The environment goes in front of the command: gtest_discover_tests
+  # splits an ENVIRONMENT list into separate properties and would keep only
+  # its first variable, and the suites skip without the source tree.
+  set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${target} TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT
-    "KA_DRIVER_LIB=${KA_DRIVER_SO};KA_TEST_BUILD_DIR=${CMAKE_BINARY_DIR};KA_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-    TIMEOUT ${timeout})
+    PROPERTIES TIMEOUT ${timeout})
 endfunction()
 add_executable(driver_drivermanager_test ${KA_DRIVER_TESTS}/drivermanager_test.cpp)
 target_compile_options(driver_drivermanager_test PRIVATE ${KA_WARNINGS})
@@ -344,3 +347,8 @@ ka_add_driver_gtest(hs2_catalog2_test 180)
 # SQLDriverConnect's completion modes against the test server, without a
 # connect dialog library and with the stand-in one of tests/setup.
 ka_add_driver_gtest(hs2_dialog_test 120)
+
+# Cursor names through unixODBC against the test server: set and read by the
+# narrow and wide calls, generated for results, refused with ODBC's
+# SQLSTATEs, looked up by a positioned statement; SQLGetFunctions' answers.
+ka_add_driver_gtest(hs2_cursorname_test 120)
