@@ -621,7 +621,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
                 }
                 HiveTableDetails details;
                 if (!skip)
-                    hiveTableDetails(r.view, r.rows(), &details);
+                    hiveTableDetails(r.view, r.rows(), r.columns, &details);
                 if (skip || !details.found) {
                     ramFree(name);
                     continue;
@@ -833,11 +833,9 @@ int32_t cellNumber(const HiveCatalogCell& c) noexcept
     return static_cast<int32_t>(negative ? -v : v);
 }
 
-// The type text DESCRIBE gives for the type of a GetColumns row, into `out`
-// (ramAlloc'd). Hive names a primitive type there in upper case without its
-// parameters, which COLUMN_SIZE and DECIMAL_DIGITS carry; a complex type
-// keeps its whole text. 0, or 1.
-int16_t nativeTypeText(const HiveCatalogCell& name, int32_t size, int32_t digits, HiveCatalogCell* out) noexcept
+}  // namespace
+
+int16_t hiveGetColumnsTypeText(const HiveCatalogCell& name, int32_t size, int32_t digits, HiveCatalogCell* out) noexcept
 {
     // Room for "(p,s)" with two numbers of up to ten digits.
     constexpr size_t kParameterRoom = 32;
@@ -863,8 +861,6 @@ int16_t nativeTypeText(const HiveCatalogCell& name, int32_t size, int32_t digits
     *out = HiveCatalogCell{text, static_cast<int32_t>(length)};
     return 0;
 }
-
-}  // namespace
 
 int16_t HiveStatement::nativeGetColumns() noexcept
 {
@@ -909,8 +905,8 @@ int16_t HiveStatement::nativeGetColumns() noexcept
                          : matchName(db, h->schemaPattern, 0) != 0) &&
             matchName(table, h->tablePattern, 1) != 0;
         if (wanted) {
-            rc = nativeTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)), cellNumber(cell(kNativeDigits)),
-                                &col.type);
+            rc = hiveGetColumnsTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)),
+                                        cellNumber(cell(kNativeDigits)), &col.type);
             if (rc == 0)
                 rc = addColumnRow(this, h->columnPattern, db, table, col, cellNumber(cell(kNativeOrdinal)));
             ramFree(const_cast<char*>(col.type.data));
@@ -986,10 +982,10 @@ int16_t HiveStatement::columnsHook() noexcept
                 return 1;
             }
             int32_t first = 0;
-            const int32_t n = skip || r.columns < 3 ? 0 : hiveDescribedColumns(r.view, r.rows(), &first);
+            const int32_t n = skip || r.columns < 3 ? 0 : hiveDescribedColumns(r.view, r.rows(), r.columns, &first);
             for (int32_t i = 0; i < n; ++i) {
                 HiveDescribedColumn col;
-                hiveDescribedColumn(r.view, first, i, &col);
+                hiveDescribedColumn(r.view, r.columns, first, i, &col);
                 if (addColumnRow(this, h->columnPattern, db, name, col, i + 1) != 0) {
                     ramFree(name);
                     ramFree(db);

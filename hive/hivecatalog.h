@@ -66,6 +66,14 @@ struct HiveColumnType {
 };
 void hiveParseColumnType(const char* text, size_t length, HiveColumnType* out) noexcept;
 
+// The type text DESCRIBE gives for the type of a GetColumns row, into `out`
+// (ramAlloc'd, the caller frees its data). Hive names a primitive type there
+// in upper case without its parameters, which COLUMN_SIZE (`size`) and
+// DECIMAL_DIGITS (`digits`) carry; a complex type keeps its whole text.
+// 0, or 1 when memory ran out.
+[[nodiscard]] int16_t hiveGetColumnsTypeText(const HiveCatalogCell& name, int32_t size, int32_t digits,
+                                             HiveCatalogCell* out) noexcept;
+
 // ---- The listing's steps, shared by the catalog functions' hooks ----------
 
 // One cell of a metadata result, UTF-8, owned; length -1 is NULL.
