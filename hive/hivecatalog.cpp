@@ -14,6 +14,7 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "catalog/basecols.h"
@@ -218,14 +219,17 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
 
 // Runs one of the listing's statements on the statement and keeps its whole
 // result. 0, or 1 with the server's diagnostics posted.
-int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out) noexcept
+int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
+                         HiveMetadataCall* call) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     hiveStatementSettingsOf(conn, &s->settings);
     s->preparedKind = HIVE_KIND_OTHER;
     s->closeAfterExecute = 0;
     s->catalogListing.internalQuery = true;
+    s->metadataCall = call;
     int16_t rc = s->executeText(text, static_cast<size_t>(baseCatalogTextLength(text)));
+    s->metadataCall = nullptr;
     if (rc == 0) {
         out->columns = s->resultColumnCount;
         for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
@@ -267,15 +271,18 @@ static bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
 // The databases a listing covers: the current one alone, or what SHOW
 // DATABASES gives (with Spark's global temporary views' database), those
 // the schema pattern selects. 0, or 1 when SHOW DATABASES failed.
+static const uint16_t* currentDatabase(const HiveConnection* conn) noexcept
+{
+    return conn->catalogDatabase != nullptr ? conn->catalogDatabase
+           : conn->databaseName != nullptr  ? conn->databaseName
+                                            : u16(u"default");
+}
+
 int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, KaArray* out) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
-    if (currentOnly) {
-        const uint16_t* current = conn->catalogDatabase != nullptr ? conn->catalogDatabase
-                                  : conn->databaseName != nullptr  ? conn->databaseName
-                                                                   : u16(u"default");
-        return addCell(out, current);
-    }
+    if (currentOnly)
+        return addCell(out, currentDatabase(conn));
     HiveMetadataResult r;
     if (hiveCatalogQuery(s, u16(u"SHOW DATABASES"), &r) != 0)
         return 1;
@@ -614,7 +621,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
                 }
                 HiveTableDetails details;
                 if (!skip)
-                    hiveTableDetails(r.view, r.rows(), &details);
+                    hiveTableDetails(r.view, r.rows(), r.columns, &details);
                 if (skip || !details.found) {
                     ramFree(name);
                     continue;
@@ -739,7 +746,178 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
     return 0;
 }
 
+// Adds the SQLColumns row of one column of db.table to the listing, unless
+// the column pattern leaves it out. 0, or 1.
+int16_t addColumnRow(HiveStatement* s, const uint16_t* columnPattern, const uint16_t* db, const uint16_t* table,
+                     const HiveDescribedColumn& col, int32_t ordinal) noexcept
+{
+    auto* row = new HiveCatalogRow();
+    uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
+    uint16_t* name = baseCatalogCopyText(table, SQL_NTS);
+    if (row == nullptr || schem == nullptr || name == nullptr || buildColumnInfo(s, row, col, ordinal) != 0) {
+        delete row;
+        ramFree(schem);
+        ramFree(name);
+        return 1;
+    }
+    row->setText(kTableSchem, schem);
+    row->setText(kTableName, name);
+    if (columnPattern != nullptr && s->matchName(row->text[kColumnName - 1], columnPattern, 0) == 0) {
+        delete row;
+        return 0;
+    }
+    if (s->catalogListing.rows.append(row) != 0) {
+        delete row;
+        return 1;
+    }
+    return 0;
+}
+
+// GetColumns with the listing's schema, table and column names, each a
+// pattern to the server; the rows are filtered again by the application's
+// own patterns, whose escapes the server is not told about.
+class GetColumnsCall final : public HiveMetadataCall {
+public:
+    GetColumnsCall(const uint16_t* schemaName, const uint16_t* tableName, const uint16_t* columnName) noexcept
+        : schema(schemaName), table(tableName), column(columnName)
+    {}
+    int send(HiveCommunicatorHS2* c) noexcept override
+    {
+        return c->closeCurrentOperation() != 0 ||
+               c->getColumns(schema, static_cast<size_t>(baseCatalogTextLength(schema)), table,
+                             static_cast<size_t>(baseCatalogTextLength(table)), column,
+                             static_cast<size_t>(baseCatalogTextLength(column))) != 0;
+    }
+    const uint16_t* schema;
+    const uint16_t* table;
+    const uint16_t* column;
+};
+
+// The columns of a GetColumns result the listing reads, found by name.
+enum NativeColumn : uint8_t {
+    kNativeSchem,
+    kNativeTable,
+    kNativeColumn,
+    kNativeTypeName,
+    kNativeSize,
+    kNativeDigits,
+    kNativeRemarks,
+    kNativeOrdinal,
+    kNativeCount,
+};
+constexpr const char* kNativeNames[kNativeCount] = {"TABLE_SCHEM", "TABLE_NAME",     "COLUMN_NAME", "TYPE_NAME",
+                                                    "COLUMN_SIZE", "DECIMAL_DIGITS", "REMARKS",     "ORDINAL_POSITION"};
+
+bool sameName(const HiveCatalogCell& c, const char* name) noexcept
+{
+    const size_t n = std::strlen(name);
+    if (c.length < 0 || static_cast<size_t>(c.length) != n)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        if ((c.data[i] & ~0x20) != name[i] && c.data[i] != name[i])
+            return false;
+    return true;
+}
+
+// A number cell (text of an integer); 0 for NULL or anything else.
+int32_t cellNumber(const HiveCatalogCell& c) noexcept
+{
+    int32_t i = 0;
+    const bool negative = c.length > 0 && c.data[0] == '-';
+    i += negative ? 1 : 0;
+    int64_t v = 0;
+    for (; i < c.length && c.data[i] >= '0' && c.data[i] <= '9' && v <= INT32_MAX; ++i)
+        v = v * 10 + (c.data[i] - '0');
+    if (i != c.length || v > INT32_MAX)
+        return 0;
+    return static_cast<int32_t>(negative ? -v : v);
+}
+
 }  // namespace
+
+int16_t hiveGetColumnsTypeText(const HiveCatalogCell& name, int32_t size, int32_t digits, HiveCatalogCell* out) noexcept
+{
+    // Room for "(p,s)" with two numbers of up to ten digits.
+    constexpr size_t kParameterRoom = 32;
+    const size_t n = name.length > 0 ? static_cast<size_t>(name.length) : 0;
+    auto* text = static_cast<char*>(ramAlloc(n + kParameterRoom));
+    if (text == nullptr)
+        return 1;
+    const bool complex = n != 0 && std::memchr(name.data, '<', n) != nullptr;
+    for (size_t i = 0; i < n; ++i)
+        text[i] = !complex && name.data[i] >= 'A' && name.data[i] <= 'Z' ? static_cast<char>(name.data[i] | 0x20)
+                                                                         : name.data[i];
+    size_t length = n;
+    if (!complex && (n == 0 || std::memchr(name.data, '(', n) == nullptr)) {
+        HiveColumnType type;
+        hiveParseColumnType(text, n, &type);
+        int written = 0;
+        if (type.code == HIVE_TYPE_DECIMAL && size > 0)
+            written = std::snprintf(text + n, kParameterRoom, "(%d,%d)", size, digits > 0 ? digits : 0);
+        else if ((type.code == HIVE_TYPE_VARCHAR || type.code == HIVE_TYPE_CHAR) && size > 0)
+            written = std::snprintf(text + n, kParameterRoom, "(%d)", size);
+        length += written > 0 ? static_cast<size_t>(written) : 0;
+    }
+    *out = HiveCatalogCell{text, static_cast<int32_t>(length)};
+    return 0;
+}
+
+int16_t HiveStatement::nativeGetColumns() noexcept
+{
+    auto* h = static_cast<BaseColumnsInfoW*>(catalogInfoW);
+    HiveConnection* conn = hiveConnection();
+    const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
+    const uint16_t* any = u16(u"%");
+    GetColumnsCall call(h->schemaName != nullptr ? h->schemaName
+                        : currentOnly            ? currentDatabase(conn)
+                                                 : any,
+                        h->tableName != nullptr ? h->tableName : any, h->columnName != nullptr ? h->columnName : any);
+    HiveMetadataResult r;
+    if (hiveCatalogQuery(this, u16(u""), &r, &call) != 0)
+        return 1;
+    int32_t at[kNativeCount];
+    for (int k = 0; k < kNativeCount; ++k) {
+        at[k] = -1;
+        for (int32_t c = 0; c < r.columns && at[k] < 0; ++c)
+            if (sameName(r.nameView[c], kNativeNames[k]))
+                at[k] = c;
+    }
+    if (at[kNativeSchem] < 0 || at[kNativeTable] < 0 || at[kNativeColumn] < 0 || at[kNativeTypeName] < 0) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    for (int32_t i = 0; i < r.rows(); ++i) {
+        auto cell = [&](NativeColumn k) noexcept { return at[k] < 0 ? HiveCatalogCell{} : r.cell(i, at[k]); };
+        const HiveCatalogCell schemCell = cell(kNativeSchem);
+        const HiveCatalogCell tableCell = cell(kNativeTable);
+        HiveDescribedColumn col;
+        col.name = cell(kNativeColumn);
+        col.comment = cell(kNativeRemarks);
+        if (tableCell.length <= 0 || col.name.length <= 0)
+            continue;
+        uint16_t* db = fromUtf8(schemCell.data, schemCell.length);
+        uint16_t* table = fromUtf8(tableCell.data, tableCell.length);
+        int16_t rc = db == nullptr || table == nullptr ? 1 : 0;
+        const bool wanted =
+            rc == 0 &&
+            (currentOnly ? baseCatalogTextLength(db) == baseCatalogTextLength(call.schema) &&
+                               std::memcmp(db, call.schema, baseCatalogTextLength(db) * sizeof(uint16_t)) == 0
+                         : matchName(db, h->schemaPattern, 0) != 0) &&
+            matchName(table, h->tablePattern, 1) != 0;
+        if (wanted) {
+            rc = hiveGetColumnsTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)),
+                                        cellNumber(cell(kNativeDigits)), &col.type);
+            if (rc == 0)
+                rc = addColumnRow(this, h->columnPattern, db, table, col, cellNumber(cell(kNativeOrdinal)));
+            ramFree(const_cast<char*>(col.type.data));
+        }
+        ramFree(db);
+        ramFree(table);
+        if (rc != 0)
+            return 1;
+    }
+    return 0;
+}
 
 int16_t HiveStatement::columnsHook() noexcept
 {
@@ -759,6 +937,17 @@ int16_t HiveStatement::columnsHook() noexcept
         lowerInPlace(h->tableName);
         lowerInPlace(h->columnName);
         lowerInPlace(h->columnPattern);
+    }
+    if (conn->catalogFlags[HIVE_CATALOG_USE_GET_COLUMNS] != 0) {
+        const size_t before = diagnosticCount();
+        if (nativeGetColumns() == 0)
+            return 0;
+        catalogListing.rows.deleteAll();
+        if (linkFailedSince(before))
+            return 1;
+        // The SHOW and DESCRIBE listing answers instead: what the refused
+        // call posted is no news to the application.
+        dropSince(before);
     }
     KaArray databases(16, KaArray::ownsElements);
     const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
@@ -793,30 +982,11 @@ int16_t HiveStatement::columnsHook() noexcept
                 return 1;
             }
             int32_t first = 0;
-            const int32_t n = skip || r.columns < 3 ? 0 : hiveDescribedColumns(r.view, r.rows(), &first);
+            const int32_t n = skip || r.columns < 3 ? 0 : hiveDescribedColumns(r.view, r.rows(), r.columns, &first);
             for (int32_t i = 0; i < n; ++i) {
                 HiveDescribedColumn col;
-                hiveDescribedColumn(r.view, first, i, &col);
-                auto* row = new HiveCatalogRow();
-                uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
-                uint16_t* table = baseCatalogCopyText(name, SQL_NTS);
-                if (row == nullptr || schem == nullptr || table == nullptr ||
-                    buildColumnInfo(this, row, col, i + 1) != 0) {
-                    delete row;
-                    ramFree(schem);
-                    ramFree(table);
-                    ramFree(name);
-                    ramFree(db);
-                    return 1;
-                }
-                row->setText(kTableSchem, schem);
-                row->setText(kTableName, table);
-                if (h->columnPattern != nullptr && matchName(row->text[kColumnName - 1], h->columnPattern, 0) == 0) {
-                    delete row;
-                    continue;
-                }
-                if (catalogListing.rows.append(row) != 0) {
-                    delete row;
+                hiveDescribedColumn(r.view, r.columns, first, i, &col);
+                if (addColumnRow(this, h->columnPattern, db, name, col, i + 1) != 0) {
                     ramFree(name);
                     ramFree(db);
                     return 1;

@@ -11,6 +11,7 @@
 #include "foundation/kaobject.h"
 #include "hive/hivecatalogparse.h"
 
+class HiveCommunicatorHS2;
 class HiveStatement;
 
 // Result columns a listing row carries at most (SQLColumns has 18).
@@ -65,6 +66,14 @@ struct HiveColumnType {
 };
 void hiveParseColumnType(const char* text, size_t length, HiveColumnType* out) noexcept;
 
+// The type text DESCRIBE gives for the type of a GetColumns row, into `out`
+// (ramAlloc'd, the caller frees its data). Hive names a primitive type there
+// in upper case without its parameters, which COLUMN_SIZE (`size`) and
+// DECIMAL_DIGITS (`digits`) carry; a complex type keeps its whole text.
+// 0, or 1 when memory ran out.
+[[nodiscard]] int16_t hiveGetColumnsTypeText(const HiveCatalogCell& name, int32_t size, int32_t digits,
+                                             HiveCatalogCell* out) noexcept;
+
 // ---- The listing's steps, shared by the catalog functions' hooks ----------
 
 // One cell of a metadata result, UTF-8, owned; length -1 is NULL.
@@ -98,9 +107,22 @@ public:
     HiveCatalogCell* nameView = nullptr;
 };
 
-// Runs a SHOW or DESCRIBE text (UTF-16, NUL-terminated) on the statement and
-// keeps its whole result, views made. 0, or 1 with the server's diagnostics.
-[[nodiscard]] int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out) noexcept;
+// A protocol metadata call (GetColumns) that the statement's execute step
+// sends in place of ExecuteStatement: its reply has the same shape.
+class HiveMetadataCall {
+public:
+    // Writes and sends the request; 0, or 1 after the diagnostic.
+    [[nodiscard]] virtual int send(HiveCommunicatorHS2* communicator) noexcept = 0;
+
+protected:
+    ~HiveMetadataCall() = default;
+};
+
+// Runs a SHOW or DESCRIBE text (UTF-16, NUL-terminated), or the metadata
+// call when one is given, on the statement and keeps its whole result,
+// views made. 0, or 1 with the server's diagnostics.
+[[nodiscard]] int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
+                                       HiveMetadataCall* call = nullptr) noexcept;
 // The databases a listing covers, as HiveMetadataCell elements of `out`:
 // the connection's current one alone, or those of SHOW DATABASES (Spark's
 // "global_temp" added) that the schema pattern selects. 0, or 1 when SHOW

@@ -3,6 +3,7 @@
 
 namespace {
 
+// Cells of a row the parsers read: name, type and comment, or key and value.
 constexpr int32_t kCellsPerRow = 3;
 
 bool isBlank(char c) noexcept
@@ -68,9 +69,12 @@ const char* odbcTableType(const HiveCatalogCell& hiveType) noexcept
     return "TABLE";
 }
 
-const HiveCatalogCell& cell(const HiveCatalogCell* cells, int32_t row, int32_t column) noexcept
+// Cell (row, column) of a result `columns` cells wide; NULL past its width.
+HiveCatalogCell cell(const HiveCatalogCell* cells, int32_t columns, int32_t row, int32_t column) noexcept
 {
-    return cells[row * kCellsPerRow + column];
+    if (column >= columns)
+        return HiveCatalogCell{};
+    return cells[static_cast<int64_t>(row) * columns + column];
 }
 
 }  // namespace
@@ -92,33 +96,37 @@ int16_t hiveShowTablesLayout(const HiveCatalogCell* columnNames, int16_t count, 
     return layout->table < 0 ? 1 : 0;
 }
 
-int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t* first) noexcept
+int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t columns, int32_t* first) noexcept
 {
     int32_t row = 0;
-    if (rows > 0 && startsWith(trimmed(cell(cells, 0, 0)), "#")) {
+    *first = 0;
+    if (columns <= 0)
+        return 0;
+    if (rows > 0 && startsWith(trimmed(cell(cells, columns, 0, 0)), "#")) {
         ++row;
         // Hive 1.2 and 2.3 put a blank row under the header.
-        if (row < rows && trimmed(cell(cells, row, 0)).length == 0)
+        if (row < rows && trimmed(cell(cells, columns, row, 0)).length == 0)
             ++row;
     }
     *first = row;
     int32_t n = 0;
     for (; row < rows; ++row, ++n) {
-        const HiveCatalogCell name = trimmed(cell(cells, row, 0));
+        const HiveCatalogCell name = trimmed(cell(cells, columns, row, 0));
         if (name.length == 0 || name.data[0] == '#')
             break;
     }
     return n;
 }
 
-void hiveDescribedColumn(const HiveCatalogCell* cells, int32_t first, int32_t index, HiveDescribedColumn* out) noexcept
+void hiveDescribedColumn(const HiveCatalogCell* cells, int32_t columns, int32_t first, int32_t index,
+                         HiveDescribedColumn* out) noexcept
 {
-    out->name = trimmed(cell(cells, first + index, 0));
-    out->type = trimmed(cell(cells, first + index, 1));
-    out->comment = trimmed(cell(cells, first + index, 2));
+    out->name = trimmed(cell(cells, columns, first + index, 0));
+    out->type = trimmed(cell(cells, columns, first + index, 1));
+    out->comment = trimmed(cell(cells, columns, first + index, 2));
 }
 
-void hiveTableDetails(const HiveCatalogCell* cells, int32_t rows, HiveTableDetails* out) noexcept
+void hiveTableDetails(const HiveCatalogCell* cells, int32_t rows, int32_t columns, HiveTableDetails* out) noexcept
 {
     *out = HiveTableDetails{};
     out->remarks = HiveCatalogCell{"", 0};
@@ -129,7 +137,7 @@ void hiveTableDetails(const HiveCatalogCell* cells, int32_t rows, HiveTableDetai
         HiveCatalogCell items[kCellsPerRow];
         int32_t n = 0;
         for (int32_t c = 0; c < kCellsPerRow; ++c) {
-            const HiveCatalogCell v = trimmed(cell(cells, row, c));
+            const HiveCatalogCell v = trimmed(cell(cells, columns, row, c));
             if (v.length > 0)
                 items[n++] = v;
         }

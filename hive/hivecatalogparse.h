@@ -34,15 +34,21 @@ struct HiveDescribedColumn {
     HiveCatalogCell comment;
 };
 
-// The column rows of a DESCRIBE or DESCRIBE FORMATTED result given as `rows`
-// rows of three cells: a leading "# col_name" header and the blank row after
-// it are skipped; the list ends at an empty or NULL name or at a "#" section
-// header (partition columns are not repeated). Returns the number of columns
-// and points *first at the first column row.
-[[nodiscard]] int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t* first) noexcept;
+// The results below are given as `rows` rows of `columns` cells each, as the
+// server described them; a row's name, type and comment are its first three
+// cells, and a cell a narrower result lacks reads as NULL.
+
+// The column rows of a DESCRIBE or DESCRIBE FORMATTED result: a leading
+// "# col_name" header and the blank row after it are skipped; the list ends
+// at an empty or NULL name or at a "#" section header (partition columns are
+// not repeated). Returns the number of columns and points *first at the first
+// column row.
+[[nodiscard]] int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t columns,
+                                           int32_t* first) noexcept;
 
 // Column `index` (0-based, below the count above) of that list.
-void hiveDescribedColumn(const HiveCatalogCell* cells, int32_t first, int32_t index, HiveDescribedColumn* out) noexcept;
+void hiveDescribedColumn(const HiveCatalogCell* cells, int32_t columns, int32_t first, int32_t index,
+                         HiveDescribedColumn* out) noexcept;
 
 // What the details section of DESCRIBE FORMATTED says of the table.
 struct HiveTableDetails {
@@ -58,4 +64,4 @@ struct HiveTableDetails {
 // value in one cell separated by a TAB, or in neighbouring cells padded with
 // blanks, with or without the trailing ":". Keys match whole, so "OwnerType:"
 // is not "Owner:".
-void hiveTableDetails(const HiveCatalogCell* cells, int32_t rows, HiveTableDetails* out) noexcept;
+void hiveTableDetails(const HiveCatalogCell* cells, int32_t rows, int32_t columns, HiveTableDetails* out) noexcept;

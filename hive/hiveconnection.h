@@ -95,6 +95,17 @@ enum : int32_t {
     HIVE_TRANSPORT_HTTP = 1,
 };
 
+// The catalog strategy switches of a connection: GetSchemas for the
+// database list, GetTables for SQLTables, GetColumns for SQLColumns and
+// GetTables for the table list of SQLColumns. Only GetColumns is ever
+// switched on (by the connect, for a 1.2 server).
+enum : int32_t {
+    HIVE_CATALOG_USE_GET_SCHEMAS = 0,
+    HIVE_CATALOG_USE_GET_TABLES = 1,
+    HIVE_CATALOG_USE_GET_COLUMNS = 2,
+    HIVE_CATALOG_USE_GET_TABLES_FOR_COLUMNS = 3,
+};
+
 // Decimal rows of the type table.
 enum : uint8_t {
     HIVE_DECIMAL_NONE = 0,
@@ -238,6 +249,8 @@ public:
     int32_t resultStyle = 0;
     uint8_t batchMechanism = 2;
     int32_t catalogMode = -1;
+    // The catalog strategy switches, by HIVE_CATALOG_USE_*; zeroed at every
+    // connect.
     int32_t catalogFlags[4] = {};
     int32_t nativeArrayInsert = 0;
     int32_t useAsyncExecute = 0;

@@ -120,8 +120,9 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = -1.0;
-    if (communicator->executeStatement(text, units, settings.useAsync) != 0 ||
-        communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0) {
+    const int sent = metadataCall != nullptr ? metadataCall->send(communicator)
+                                             : communicator->executeStatement(text, units, settings.useAsync);
+    if (sent != 0 || communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0) {
         releaseWire();
         return 1;
     }

@@ -910,7 +910,8 @@ int16_t HiveConnection::openPhysical() noexcept
         } else if (minor == 2) {
             decimalKind = HIVE_DECIMAL_PLAIN;
             serverHasVarchar = serverHasDate = 1;
-            catalogFlags[2] = 1;
+            // A 1.2 server answers SQLColumns in one GetColumns call.
+            catalogFlags[HIVE_CATALOG_USE_GET_COLUMNS] = 1;
         }
         appendServerTypeRows();
         effectiveProtocol = clientProtocol == kHiveProtocolUnset ? kHiveProtocolDefault

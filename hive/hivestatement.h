@@ -112,6 +112,12 @@ public:
     [[nodiscard]] int16_t catalogColumnData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
     // The rows the catalog hooks produced.
     HiveCatalogListing catalogListing;
+    // SQLColumns through the protocol's GetColumns call: one request for the
+    // whole listing. 0, or 1 with the diagnostics of the failed call.
+    [[nodiscard]] int16_t nativeGetColumns() noexcept;
+    // Set while the listing runs a protocol metadata call: the execute step
+    // sends it instead of the SQL text.
+    HiveMetadataCall* metadataCall = nullptr;
 
     // ---- Statistics, special columns, keys, procedures and privileges
     // (hive/hivecatalog2.cpp) --------------------------------------------------

@@ -7,6 +7,8 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -147,5 +149,173 @@ TEST_P(Hs2Catalog, ACatalogCallOnAnOpenCursorIsRefused)
 }
 
 INSTANTIATE_TEST_SUITE_P(Identities, Hs2Catalog, ::testing::Values("hive-1.2", "hive-2.3", "hive-3.1", "spark-3"));
+
+size_t occurrences(const std::string& in, const std::string& text)
+{
+    size_t n = 0;
+    for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
+        ++n;
+    return n;
+}
+
+// SQLColumns against a 1.2 server, which the driver answers with the
+// protocol's GetColumns call: the rows must be those of the SHOW and DESCRIBE
+// listing, which CliServiceProtocol 4 keeps. The server's call log tells
+// which way each call went.
+class Hs2NativeColumns : public katest::DriverManagerSuite {
+protected:
+    void SetUp() override
+    {
+        writeIni("hs2-native-columns",
+                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
+                 "[ODBC]\nIANAAppCodePage=106\n");
+        DriverManagerSuite::SetUp();
+        log = iniDir + "/calls.log";
+    }
+    void TearDown() override
+    {
+        if (stmt != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        stmt = SQL_NULL_HSTMT;
+        SQLDisconnect(dbc);
+        DriverManagerSuite::TearDown();
+        server.reset();
+    }
+    void startServer(std::vector<std::string> options)
+    {
+        server.reset();
+        options.push_back("--verbose");
+        server = std::make_unique<katest::Hs2Process>(options, log);
+        ASSERT_NE(0, server->port());
+    }
+    std::string calls() const
+    {
+        std::ifstream in(log);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    size_t getColumnsCalls() const { return occurrences(calls(), " GetColumns "); }
+    size_t describeCalls() const { return occurrences(calls(), " ExecuteStatement DESCRIBE "); }
+
+    // Every row of SQLColumns on a new connection, its 18 columns joined;
+    // *rc the call's return code.
+    std::vector<std::u16string> columns(const std::string& extra, const char16_t* schema, const char16_t* table,
+                                        const char16_t* column, SQLRETURN* rc = nullptr,
+                                        std::string* diagnostics = nullptr)
+    {
+        std::vector<std::u16string> rows;
+        const std::string in =
+            "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" + extra;
+        EXPECT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+        EXPECT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+        auto arg = [](const char16_t* a) { return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(a)); };
+        const SQLRETURN got = SQLColumnsW(stmt, nullptr, 0, arg(schema), schema != nullptr ? SQL_NTS : 0, arg(table),
+                                          table != nullptr ? SQL_NTS : 0, arg(column), column != nullptr ? SQL_NTS : 0);
+        if (rc != nullptr)
+            *rc = got;
+        if (diagnostics != nullptr)
+            *diagnostics = diagText(SQL_HANDLE_STMT, stmt);
+        while (SQL_SUCCEEDED(got) && SQLFetch(stmt) == SQL_SUCCESS) {
+            std::u16string row;
+            for (SQLUSMALLINT c = 1; c <= 18; ++c) {
+                SQLWCHAR buffer[512] = {};
+                SQLLEN indicator = 0;
+                EXPECT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_WCHAR, buffer, sizeof buffer, &indicator)));
+                row += indicator == SQL_NULL_DATA ? u"<null>" : reinterpret_cast<const char16_t*>(buffer);
+                row += u"|";
+            }
+            rows.push_back(row);
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        stmt = SQL_NULL_HSTMT;
+        SQLDisconnect(dbc);
+        return rows;
+    }
+
+    std::unique_ptr<katest::Hs2Process> server;
+    std::string log;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+};
+
+TEST_F(Hs2NativeColumns, ColumnsComeFromOneGetColumnsCallAsTheShowListingGivesThem)
+{
+    startServer({"--server", "hive-1.2"});
+    struct Case {
+        const char* extra;
+        const char16_t* schema;
+        const char16_t* table;
+        const char16_t* column;
+        int rows;  // -1: the whole fixture
+    };
+    const Case cases[] = {
+        {"", nullptr, nullptr, nullptr, -1},
+        {"", u"sales", u"ord%", u"%id", 2},
+        {"", u"sal_s", u"customers", nullptr, 3},
+        // An escaped "_" stands for itself: the server's wider match is
+        // narrowed again by the driver.
+        {"", u"default", u"all\\_types", u"c%", 18},
+        {"", u"sales", u"orders_", nullptr, 0},
+        // The listing covers the current database alone.
+        {"UseCurrentSchema=1;Database=sales;", nullptr, nullptr, u"name", 1},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i));
+        const size_t nativeBefore = getColumnsCalls();
+        const size_t describeBefore = describeCalls();
+        SQLRETURN rc = 0;
+        std::string diagnostics;
+        const std::vector<std::u16string> native = columns(c.extra, c.schema, c.table, c.column, &rc, &diagnostics);
+        EXPECT_EQ(rc, SQL_SUCCESS) << diagnostics;
+        EXPECT_EQ(getColumnsCalls(), nativeBefore + 1);
+        EXPECT_EQ(describeCalls(), describeBefore);
+        if (c.rows >= 0)
+            EXPECT_EQ(native.size(), static_cast<size_t>(c.rows));
+        else
+            EXPECT_GT(native.size(), 40u);
+        const std::vector<std::u16string> shown =
+            columns(std::string(c.extra) + "CliServiceProtocol=4;", c.schema, c.table, c.column, &rc, &diagnostics);
+        EXPECT_EQ(rc, SQL_SUCCESS) << diagnostics;
+        EXPECT_EQ(getColumnsCalls(), nativeBefore + 1);
+        if (c.rows != 0)
+            EXPECT_GT(describeCalls(), describeBefore);
+        EXPECT_EQ(native, shown);
+    }
+}
+
+TEST_F(Hs2NativeColumns, TheRowsAreThoseOfTheOtherIdentities)
+{
+    startServer({"--server", "hive-1.2"});
+    const std::vector<std::u16string> native = columns("", u"sales", nullptr, nullptr);
+    EXPECT_EQ(getColumnsCalls(), 1u);
+    startServer({"--server", "hive-2.3"});
+    EXPECT_EQ(native, columns("", u"sales", nullptr, nullptr));
+    EXPECT_EQ(getColumnsCalls(), 0u);
+    EXPECT_GT(describeCalls(), 0u);
+}
+
+TEST_F(Hs2NativeColumns, ARefusedGetColumnsFallsBackToTheShowListingQuietly)
+{
+    // Only the first GetColumns of each session is refused.
+    startServer({"--server", "hive-1.2", "--fault", "refuse=GetColumns:1"});
+    SQLRETURN rc = 0;
+    std::string diagnostics;
+    const std::vector<std::u16string> fallen = columns("", u"sales", nullptr, nullptr, &rc, &diagnostics);
+    EXPECT_EQ(rc, SQL_SUCCESS) << diagnostics;
+    EXPECT_EQ(getColumnsCalls(), 1u);
+    EXPECT_GT(describeCalls(), 0u);
+    EXPECT_EQ(fallen.size(), 9u);
+    EXPECT_EQ(fallen, columns("CliServiceProtocol=4;", u"sales", nullptr, nullptr));
+}
+
+TEST_F(Hs2NativeColumns, ALinkLostInGetColumnsFailsTheCall)
+{
+    startServer({"--server", "hive-1.2", "--fault", "drop=GetColumns"});
+    SQLRETURN rc = 0;
+    std::string diagnostics;
+    EXPECT_TRUE(columns("", u"sales", nullptr, nullptr, &rc, &diagnostics).empty());
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_NE(diagnostics.find("08S01"), std::string::npos) << diagnostics;
+    EXPECT_EQ(describeCalls(), 0u);
+}
 
 }  // namespace

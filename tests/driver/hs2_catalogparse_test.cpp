@@ -148,11 +148,11 @@ TEST_P(Hs2CatalogParse, DescribeGivesEveryColumnWithTypeAndComment)
         ASSERT_NO_FATAL_FAILURE(run(describe(c.db, c.table, false), &r));
         ASSERT_EQ(r.names.size(), 3u);
         int32_t first = 0;
-        const int32_t n = hiveDescribedColumns(r.view.data(), r.rows, &first);
+        const int32_t n = hiveDescribedColumns(r.view.data(), r.rows, 3, &first);
         std::vector<std::string> got;
         for (int32_t i = 0; i < n; ++i) {
             HiveDescribedColumn col;
-            hiveDescribedColumn(r.view.data(), first, i, &col);
+            hiveDescribedColumn(r.view.data(), 3, first, i, &col);
             got.push_back(text(col.name) + "|" + text(col.type) + "|" + text(col.comment));
         }
         EXPECT_EQ(got, c.columns);
@@ -176,8 +176,9 @@ TEST_P(Hs2CatalogParse, FormattedDescriptionGivesTypeAndComment)
     for (const Case& c : cases) {
         Fetched r;
         ASSERT_NO_FATAL_FAILURE(run(describe(c.db, c.table, true), &r));
+        ASSERT_EQ(r.names.size(), 3u);
         HiveTableDetails details;
-        hiveTableDetails(r.view.data(), r.rows, &details);
+        hiveTableDetails(r.view.data(), r.rows, 3, &details);
         EXPECT_TRUE(details.found);
         EXPECT_STREQ(details.tableType, c.type);
         EXPECT_EQ(text(details.remarks), c.remarks);

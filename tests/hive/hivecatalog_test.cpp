@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/ram.h"
 #include "hive/hivecommunicator.h"
 
 namespace {
@@ -71,6 +72,42 @@ TEST(HiveColumnTypeText, NothingIsReadPastTheGivenLength)
     hiveParseColumnType(text, 11, &t);
     EXPECT_EQ(t.precision, 12);
     EXPECT_EQ(t.scale, 0);
+}
+
+// GetColumns names a primitive type in upper case and carries its numbers
+// in COLUMN_SIZE and DECIMAL_DIGITS; the listing turns that back into the
+// text DESCRIBE gives, so both ways give the same rows.
+TEST(HiveColumnTypeText, GetColumnsTypesReadAsDescribeWritesThem)
+{
+    struct Case {
+        const char* name;  // null: a NULL cell
+        int32_t size;
+        int32_t digits;
+        const char* want;
+    };
+    const Case cases[] = {
+        {"STRING", 2147483647, 0, "string"},
+        {"DECIMAL", 10, 2, "decimal(10,2)"},
+        {"DECIMAL", 38, -1, "decimal(38,0)"},
+        {"DECIMAL", 0, 0, "decimal"},
+        {"VARCHAR", 50, 0, "varchar(50)"},
+        {"CHAR", 2147483647, 0, "char(2147483647)"},
+        {"TIMESTAMP", 29, 9, "timestamp"},
+        {"INTERVAL_DAY_TIME", 0, 0, "interval_day_time"},
+        {"decimal(5,1)", 5, 1, "decimal(5,1)"},
+        {"array<int>", 0, 0, "array<int>"},
+        {"struct<a:INT,b:DECIMAL>", 0, 0, "struct<a:INT,b:DECIMAL>"},
+        {"", 10, 0, ""},
+        {nullptr, 10, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const HiveCatalogCell in =
+            c.name != nullptr ? HiveCatalogCell{c.name, static_cast<int32_t>(std::strlen(c.name))} : HiveCatalogCell{};
+        HiveCatalogCell out;
+        ASSERT_EQ(0, hiveGetColumnsTypeText(in, c.size, c.digits, &out));
+        EXPECT_EQ(std::string(out.data, static_cast<size_t>(out.length)), c.want) << (c.name ? c.name : "NULL");
+        ramFree(const_cast<char*>(out.data));
+    }
 }
 
 }  // namespace

@@ -25,8 +25,12 @@ struct Result {
                 cells.push_back(c ? HiveCatalogCell{c->data(), static_cast<int32_t>(c->size())} : HiveCatalogCell{});
             }
         }
+        // Exactly the cells, so that a read past them is a heap overflow.
+        cells.shrink_to_fit();
     }
     int32_t count() const { return static_cast<int32_t>(rows.size()); }
+    // Cells per row: those of the first row, as a result's metadata gives them.
+    int32_t width() const { return rows.empty() ? 3 : static_cast<int32_t>(rows[0].size()); }
 };
 
 std::string text(const HiveCatalogCell& c)
@@ -68,11 +72,11 @@ TEST(HiveShowTablesLayout, ChosenByColumnNamesNotVersion)
 std::vector<std::string> columnsOf(const Result& r)
 {
     int32_t first = -1;
-    const int32_t n = hiveDescribedColumns(r.cells.data(), r.count(), &first);
+    const int32_t n = hiveDescribedColumns(r.cells.data(), r.count(), r.width(), &first);
     std::vector<std::string> out;
     for (int32_t i = 0; i < n; ++i) {
         HiveDescribedColumn col;
-        hiveDescribedColumn(r.cells.data(), first, i, &col);
+        hiveDescribedColumn(r.cells.data(), r.width(), first, i, &col);
         out.push_back(text(col.name) + "|" + text(col.type) + "|" + text(col.comment));
     }
     return out;
@@ -121,7 +125,7 @@ TEST(HiveDescribedColumns, EveryShapeGivesTheSameColumns)
 HiveTableDetails detailsOf(const Result& r)
 {
     HiveTableDetails d;
-    hiveTableDetails(r.cells.data(), r.count(), &d);
+    hiveTableDetails(r.cells.data(), r.count(), r.width(), &d);
     return d;
 }
 
@@ -198,6 +202,35 @@ TEST(HiveTableDetails, TabSeparatedCellsAndSparkRows)
     const Result bigRows(hiveDetails("MANAGED_TABLE", false, longComment));
     const HiveTableDetails big = detailsOf(bigRows);
     EXPECT_EQ(text(big.remarks), longComment);
+}
+
+// A server may describe a table in fewer or more than three cells a row
+// (Hive's JSON output format gives one): every cell read lies within the
+// result, a missing one reads as NULL, and rows stay aligned.
+TEST(HiveCatalogResultWidth, ResultsOfAnyWidthAreReadWithinTheirCells)
+{
+    const std::string json = R"({"columns":[{"name":"id","type":"int"}],"tableInfo":{"tableType":"VIRTUAL_VIEW"}})";
+    const Result one({{json}});
+    EXPECT_FALSE(detailsOf(one).found);
+    EXPECT_EQ(columnsOf(one), (std::vector<std::string>{json + "||"}));
+    const Result two({{"id", "int"},
+                      {"", kNull},
+                      {"# Detailed Table Information", kNull},
+                      {"Table Type:", "VIRTUAL_VIEW"},
+                      {"comment", "two cells"}});
+    const HiveTableDetails twoDetails = detailsOf(two);
+    EXPECT_STREQ(twoDetails.tableType, "VIEW");
+    EXPECT_EQ(text(twoDetails.remarks), "two cells");
+    EXPECT_EQ(columnsOf(two), (std::vector<std::string>{"id|int|"}));
+    const Result four({{"# col_name", "data_type", "comment", "x"},
+                       {"id", "int", "the id", "x"},
+                       {"name", "string", kNull, "x"},
+                       {"", kNull, kNull, kNull},
+                       {"# Detailed Table Information", kNull, kNull, kNull},
+                       {"Table Type:", "VIRTUAL_VIEW", kNull, kNull}});
+    EXPECT_EQ(columnsOf(four), (std::vector<std::string>{"id|int|the id", "name|string|"}));
+    EXPECT_STREQ(detailsOf(four).tableType, "VIEW");
+    EXPECT_TRUE(columnsOf(Result({{}, {}})).empty());
 }
 
 TEST(HiveTableDetails, NoDetailsSectionFindsNothing)

@@ -50,13 +50,14 @@ class SafeBinaryProtocol(TBinaryProtocol):
 
 # ---- faults ----------------------------------------------------------------
 
-FAULT_NAMES = ("running", "pending", "error-state", "stall", "drop", "truncate", "oversize")
+FAULT_NAMES = ("running", "pending", "error-state", "stall", "drop", "truncate", "oversize",
+               "refuse")
 MAX_FAULT_MS = 7 * 86400 * 1000     # a week: longer waits are read as a week
 
 
 def parse_fault(spec):
     """NAME[=VALUE]: running=MS, pending=MS, error-state[=TEXT], stall=METHOD:MS,
-    drop=METHOD[:N], truncate=METHOD[:N], oversize=METHOD[:N]. METHOD is a
+    drop=METHOD[:N], truncate=METHOD[:N], oversize=METHOD[:N], refuse=METHOD[:N]. METHOD is a
     TCLIService call name, "*" for any, or "sasl" for the SASL answer."""
     name, _, value = spec.partition("=")
     name = name.strip().lower().replace("_", "-")
@@ -294,7 +295,12 @@ class Service:
         if self.log is not None:
             self.log("%s %s %s" % (conn.peer, name, getattr(req, "statement", "") or ""))
         try:
-            resp = fn(req, conn)
+            if action is not None and action[0] == "refuse":
+                # Answered with an error status, the connection left usable.
+                resp = getattr(self.T, "T%sResp" % name)(status=self.error(HiveError(
+                    "Error operating %s: refused by the hs2server fault" % name, "HY000", 0)))
+            else:
+                resp = fn(req, conn)
         except ProtocolError as e:
             oprot.writeMessageBegin(name, TMessageType.EXCEPTION, seqid)
             TApplicationException(TApplicationException.PROTOCOL_ERROR, str(e)).write(oprot)
