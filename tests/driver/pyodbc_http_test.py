@@ -87,24 +87,34 @@ class ServerCases:
         self.assertEqual(caught.exception.args[0], "HYT00")
         self.assertLess(time.monotonic() - started, 7)
 
+    def timed_out(self, conn, sql, within):
+        """Runs sql under a query time-out of one second: HYT00 within the
+        given seconds; gives the message."""
+        conn.set_attr(SQL_QUERY_TIMEOUT, 1)
+        started = time.monotonic()
+        with self.assertRaises(pyodbc.Error) as caught:
+            conn.cursor().execute(sql)
+        self.assertLess(time.monotonic() - started, within)
+        self.assertEqual(caught.exception.args[0], "HYT00")
+        return caught.exception.args[1]
+
+    def goes_on(self, conn, fault):
+        """The session still answers once the fault is off; closes it."""
+        conn.set_attr(SQL_QUERY_TIMEOUT, 0)
+        cursor = conn.cursor()
+        cursor.execute("SET hs2server.fault.%s=off" % fault)
+        self.assertEqual(cursor.execute("SELECT 7").fetchone()[0], 7)
+        conn.close()
+
     def test_a_reply_that_stalls_past_the_query_time_out_is_HYT00_and_the_link_stays(self):
         # No ConnectionTimeout: only the statement's time-out ends the wait.
         conn = self.connect("UID=ann;PWD=s3cret")
         conn.cursor().execute("SET hs2server.fault.stall=ExecuteStatement:2500")
-        conn.set_attr(SQL_QUERY_TIMEOUT, 1)
-        started = time.monotonic()
-        with self.assertRaises(pyodbc.Error) as caught:
-            conn.cursor().execute("SELECT 1")
-        self.assertLess(time.monotonic() - started, 2)
-        self.assertEqual(caught.exception.args[0], "HYT00")
+        message = self.timed_out(conn, "SELECT 1", 2)
         # The reply never named the operation, so nothing could be cancelled.
-        self.assertIn("time-out of 1 seconds; it was cancelled here", caught.exception.args[1])
+        self.assertIn("time-out of 1 seconds; it was cancelled here", message)
         # The next request is a transfer of its own: the session goes on.
-        conn.set_attr(SQL_QUERY_TIMEOUT, 0)
-        cursor = conn.cursor()
-        cursor.execute("SET hs2server.fault.stall=off")
-        self.assertEqual(cursor.execute("SELECT 7").fetchone()[0], 7)
-        conn.close()
+        self.goes_on(conn, "stall")
 
     def test_a_query_that_runs_past_its_time_out_is_HYT00_and_cancelled_at_the_server(self):
         # Run asynchronously, against a server that holds the answer to a
@@ -114,19 +124,10 @@ class ServerCases:
         proc, port = start_logged_server(log, "--server", "spark-3", *self.options)
         try:
             conn = self.connect("UID=ann;PWD=s3cret;UseAsyncExecute=1", port=port)
-            conn.set_attr(SQL_QUERY_TIMEOUT, 1)
-            started = time.monotonic()
-            with self.assertRaises(pyodbc.Error) as caught:
-                conn.cursor().execute("SET hs2server.fault.running=4000")
-            self.assertLess(time.monotonic() - started, 3)
-            self.assertEqual(caught.exception.args[0], "HYT00")
-            self.assertIn("time-out of 1 seconds and was cancelled at the server", caught.exception.args[1])
+            message = self.timed_out(conn, "SET hs2server.fault.running=4000", 3)
+            self.assertIn("time-out of 1 seconds and was cancelled at the server", message)
             self.assertEqual(len(log_lines(log, "CancelOperation")), 1)
-            conn.set_attr(SQL_QUERY_TIMEOUT, 0)
-            cursor = conn.cursor()
-            cursor.execute("SET hs2server.fault.running=off")
-            self.assertEqual(cursor.execute("SELECT 7").fetchone()[0], 7)
-            conn.close()
+            self.goes_on(conn, "running")
         finally:
             stop_server(proc)
 
