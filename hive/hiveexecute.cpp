@@ -117,15 +117,25 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     }
     if (acquireWire() != 0)
         return 1;
+    // The deadline bounds each transfer until the execute ends, and a step
+    // it cut short ends the query as an expired poll does.
+    boundTransfersByQueryClock(queryDeadlineMs);
+    struct TransferBound {
+        HiveStatement* statement;
+        ~TransferBound() { statement->boundTransfersByQueryClock(0); }
+    } bound{this};
+    auto fail = [this]() noexcept -> int16_t {
+        (void)transferOutlivedQueryClock();
+        releaseWire();
+        return 1;
+    };
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = -1.0;
     const int sent = metadataCall != nullptr ? metadataCall->send(communicator)
                                              : communicator->executeStatement(text, units, settings.useAsync);
-    if (sent != 0 || communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0) {
-        releaseWire();
-        return 1;
-    }
+    if (sent != 0 || communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0)
+        return fail();
     if (status > HIVE_STATUS_SUCCESS_WITH_INFO) {
         releaseWire();
         errPost(MSG_HIVE_EXECUTE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamSigned(status);
@@ -135,17 +145,13 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     // server may answer while it still runs: its result or row count is read
     // only once GetOperationStatus says it ended, and an operation that ended
     // in ERROR reports its own error instead of the next call's complaint.
-    if (pollOperation() != 0) {
-        releaseWire();
-        return 1;
-    }
+    if (pollOperation() != 0)
+        return fail();
     const bool resultExpected = closeAfterExecute == 0 && (preparedKind == HIVE_KIND_SELECT ||
                                                            (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
     if (resultExpected) {
-        if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) != 0) {
-            releaseWire();
-            return 1;
-        }
+        if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) != 0)
+            return fail();
         moreRows = 1;
         rowsLeft = 0;
         rowIndex = 0;
@@ -163,10 +169,8 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     if (closeAfterExecute != 0) {
         hiveRowCount = hiveRowCount >= 0 ? hiveRowCount : -1;
         resultColumnCount = 0;
-        if (communicator->closeCurrentOperation() != 0) {
-            releaseWire();
-            return 1;
-        }
+        if (communicator->closeCurrentOperation() != 0)
+            return fail();
     }
     resultState = HIVE_RESULT_CLOSED;
     releaseWire();

@@ -194,6 +194,14 @@ public:
     // 1 once the time-out has passed: the operation was cancelled at the
     // server and HYT00 posted. 0 while time is left or without a time-out.
     [[nodiscard]] int16_t queryTimeExpired() noexcept;
+    // On HTTP the deadline bounds the execute's transfers as well (0: off
+    // again). The binary transport cannot abandon a reply without losing
+    // its framing, so there only the polls look at the clock.
+    void boundTransfersByQueryClock(int64_t deadlineMs) noexcept;
+    // A failed execute step whose transfer the deadline cut short: the
+    // operation is cancelled and HYT00 posted as for an expired poll; 1.
+    // 0 for any other failure.
+    [[nodiscard]] int16_t transferOutlivedQueryClock() noexcept;
     // Monotonic milliseconds at which the running execute times out; 0 none.
     int64_t queryDeadlineMs = 0;
     int64_t queryTimeoutSeconds = 0;
@@ -281,6 +289,8 @@ private:
     [[nodiscard]] int16_t readBlock() noexcept;
     [[nodiscard]] int16_t finishRowAndStep() noexcept;
     [[nodiscard]] int16_t failBlock() noexcept;
+    // Cancels the timed-out operation and posts HYT00; always 1.
+    [[nodiscard]] int16_t endTimedOutQuery() noexcept;
 };
 
 // Writes the UTF-16 text NULL into buffer (room for 4 units); returns 4.

@@ -8,6 +8,7 @@
 #include "hive/hivestatement.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
+#include "transport/basehttpsocket.h"
 
 namespace {
 
@@ -41,11 +42,43 @@ int16_t HiveStatement::queryTimeExpired() noexcept
 {
     if (queryDeadlineMs == 0 || monotonicMs() < queryDeadlineMs)
         return 0;
+    return endTimedOutQuery();
+}
+
+void HiveStatement::boundTransfersByQueryClock(int64_t deadlineMs) noexcept
+{
+    const HiveConnection* conn = hiveConnection();
+    if (auto* http = dynamic_cast<BaseHTTPSocket*>(conn != nullptr ? conn->writeBuffer.socket : nullptr))
+        http->setQueryDeadline(deadlineMs);
+}
+
+int16_t HiveStatement::transferOutlivedQueryClock() noexcept
+{
+    const HiveConnection* conn = hiveConnection();
+    auto* http = dynamic_cast<BaseHTTPSocket*>(conn != nullptr ? conn->writeBuffer.socket : nullptr);
+    if (queryDeadlineMs == 0 || http == nullptr || !http->queryDeadlineReached())
+        return 0;
+    // The socket's "timed out" gives way to the query's own record, which
+    // says which limit ran out and what became of the operation.
+    if (KaErrorList* list = KaErrorCurrentList(); list != nullptr && list->recordCount() > 0) {
+        const KaError* last = list->recordAt(list->recordCount() - 1);
+        if (last != nullptr && last->nativeCode == MSG_SOCKET_TIMED_OUT)
+            KaErrorDiscardLast();
+    }
+    return endTimedOutQuery();
+}
+
+int16_t HiveStatement::endTimedOutQuery() noexcept
+{
     queryDeadlineMs = 0;
+    // The cancel is a request of its own, which the spent deadline must
+    // not cut short.
+    boundTransfersByQueryClock(0);
     // The server is told even when it may have finished meanwhile: a
     // cancel of a finished operation is harmless, a query left running is
-    // not.
-    const bool sent = communicator->cancelOperation() == 0;
+    // not. A reply cut short before it named the operation leaves nothing
+    // to cancel, which the message says.
+    const bool sent = communicator->hasOperation() && communicator->cancelOperation() == 0;
     KaError* record =
         basePostErrorMsg(kBaseIdxTimeout, sent ? MSG_HIVE_QUERY_TIMED_OUT : MSG_HIVE_QUERY_TIMED_OUT_UNCONFIRMED);
     if (record != nullptr)

@@ -145,22 +145,39 @@ void BaseHTTPSocket::setTransportTimeout(int64_t seconds, int64_t microseconds) 
         (void)client->setConnectTimeout(seconds);
 }
 
+void BaseHTTPSocket::setQueryDeadline(int64_t deadlineMs) noexcept
+{
+    queryDeadlineMs = deadlineMs;
+    queryDeadlineHit = 0;
+}
+
 int BaseHTTPSocket::applyDeadline() noexcept
 {
-    int64_t budget = timeoutMs;
+    queryDeadlineBinds = 0;
+    queryDeadlineHit = 0;
+    int64_t budget = timeoutMode == BASE_SOCKET_NO_TIMEOUT ? 0 : timeoutMs;
+    const int64_t now = baseSocketNowMs();
     if (loginDeadlineMs != 0 && timeoutMode == BASE_SOCKET_LOGIN_TIMEOUT) {
-        int64_t left = loginDeadlineMs - baseSocketNowMs();
+        int64_t left = loginDeadlineMs - now;
         if (left <= 0)
             return passResult(KA_SOCK_TIMED_OUT);
         budget = budget == 0 ? left : std::min(budget, left);
     }
-    client->transferTimeoutMs = timeoutMode == BASE_SOCKET_NO_TIMEOUT ? 0 : budget;
+    if (queryDeadlineMs != 0) {
+        int64_t left = queryDeadlineMs - now;
+        queryDeadlineBinds = left <= 0 || budget == 0 || left <= budget;
+        if (left <= 0)
+            return passResult(KA_SOCK_TIMED_OUT);
+        budget = std::min(budget == 0 ? left : budget, left);
+    }
+    client->transferTimeoutMs = budget;
     return 0;
 }
 
 int BaseHTTPSocket::passResult(int result) noexcept
 {
     if (result == KA_SOCK_TIMED_OUT) {
+        queryDeadlineHit = queryDeadlineBinds;
         basePostErrorMsg(kBaseIdxTimeout, MSG_SOCKET_TIMED_OUT)->addParamText("");
         return KA_SOCK_TIMED_OUT;
     }

@@ -34,6 +34,13 @@ public:
     // The write buffer announces the length of the message it is about to
     // send in several writes, so that one POST carries all of it.
     void announceBody(uint32_t length) noexcept;
+    // A statement's query deadline (baseSocketNowMs; 0 none): until it is
+    // cleared, no transfer runs past it, whatever the time-out mode. An
+    // abandoned transfer leaves the socket usable: the next request is a
+    // transfer of its own.
+    void setQueryDeadline(int64_t deadlineMs) noexcept;
+    // The last read or write ended because the query deadline ran out.
+    [[nodiscard]] bool queryDeadlineReached() const noexcept { return queryDeadlineHit != 0; }
 
     KaCurlConnection* client = nullptr;  // owned
     int32_t ssl = 0;
@@ -44,11 +51,15 @@ public:
 private:
     void destroyClient() noexcept;
     // The client's transfer budget for the next call: what is left of the
-    // login deadline while it applies; 0 to go on, else KA_SOCK_TIMED_OUT
-    // with HYT00 posted.
+    // login deadline while it applies, and of the query deadline; 0 to go
+    // on, else KA_SOCK_TIMED_OUT with HYT00 posted.
     [[nodiscard]] int applyDeadline() noexcept;
     [[nodiscard]] int passResult(int result) noexcept;
     int64_t timeoutMs = 0;
+    int64_t queryDeadlineMs = 0;
+    // The query deadline is the budget of the running call / ran out in it.
+    int32_t queryDeadlineBinds = 0;
+    int32_t queryDeadlineHit = 0;
     // UTF-8 copies of the TLS texts the client borrows (passwords wiped
     // when freed).
     enum { kTrustStore, kTrustStorePassword, kKeyStore, kKeyStorePassword, kHostName, kTextCount };

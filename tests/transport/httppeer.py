@@ -1,11 +1,15 @@
 """An HTTP peer for the HTTP connection's tests: prints its port, then
 answers each POST with 200 and a body of --reply bytes that starts with
 "length=N;" (N the request body's length as read by Content-Length), or
-with 401 and a text when the path is /refuse. Serves until killed."""
+with 401 and a text when the path is /refuse. With "--record FILE" after
+the reply size, each request's method, path and headers go to FILE as one
+JSON object a line. Serves until killed."""
 import http.server
+import json
 import sys
 
 REPLY = int(sys.argv[1]) if len(sys.argv) > 1 else 40000
+RECORD = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--record" else None
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -16,6 +20,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        if RECORD is not None:
+            with open(RECORD, "a") as f:
+                f.write(json.dumps({"method": self.command, "path": self.path, "length": len(body),
+                                    "headers": [[k, v] for k, v in self.headers.items()]}) + "\n")
         if self.path == "/refuse":
             text = b"Authentication Error: no such user\n"
             self.send_response(401)

@@ -6,6 +6,7 @@
 #include "transport/kacurl.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -122,6 +123,46 @@ TEST(CurlLibrary, ALibraryThatIsNotThereIsUnableToConnect)
     EXPECT_EQ(MSG_HTTP_LIBRARY_UNAVAILABLE, errors.native(1));
     EXPECT_EQ("08001", katest::sqlstate(errors.at(1)));
     katest::closeCatalogue();
+}
+
+// The driver binds libcurl's names from the project's library: each is
+// that library's own forwarder, and a call through it reaches the libcurl
+// it links.
+TEST(CurlLibrary, ItsOwnExportsCarryLibcurlsEntryPoints)
+{
+    static const char* const kNames[] = {
+        "curl_easy_cleanup",    "curl_easy_duphandle", "curl_easy_escape",      "curl_easy_getinfo",
+        "curl_easy_init",       "curl_easy_pause",     "curl_easy_perform",     "curl_easy_recv",
+        "curl_easy_reset",      "curl_easy_send",      "curl_easy_setopt",      "curl_easy_strerror",
+        "curl_easy_unescape",   "curl_free",           "curl_global_cleanup",   "curl_global_init",
+        "curl_global_init_mem", "curl_multi_init",     "curl_multi_add_handle", "curl_multi_remove_handle",
+        "curl_multi_cleanup",   "curl_multi_perform",  "curl_multi_wait",       "curl_multi_strerror",
+        "curl_share_cleanup",   "curl_share_init",     "curl_share_setopt",     "curl_share_strerror",
+        "curl_slist_append",    "curl_slist_free_all", "curl_version",          "curl_version_info",
+    };
+    static_assert(sizeof kNames / sizeof kNames[0] == 32);
+    void* shim = dlopen(curlLibrary().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, shim) << dlerror();
+    void* curl = dlopen("libcurl.so.4", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(nullptr, curl) << "the library links libcurl";
+    for (const char* name : kNames) {
+        void* own = dlsym(shim, name);
+        ASSERT_NE(nullptr, own) << name;
+        Dl_info info{};
+        ASSERT_NE(0, dladdr(own, &info)) << name;
+        EXPECT_EQ(curlLibrary(), info.dli_fname) << name;
+        EXPECT_NE(dlsym(curl, name), own) << name;
+    }
+    // The same libcurl answers through the forwarders.
+    using Version = char* (*)();
+    EXPECT_STREQ(reinterpret_cast<Version>(dlsym(curl, "curl_version"))(),
+                 reinterpret_cast<Version>(dlsym(shim, "curl_version"))());
+    using Strerror = const char* (*)(CURLcode);
+    EXPECT_STREQ(reinterpret_cast<Strerror>(dlsym(curl, "curl_easy_strerror"))(CURLE_OPERATION_TIMEDOUT),
+                 reinterpret_cast<Strerror>(dlsym(shim, "curl_easy_strerror"))(CURLE_OPERATION_TIMEDOUT));
+    // Both stay loaded, as the driver keeps them: unloading libcurl would
+    // take OpenSSL's process-wide state with it.
+    dlclose(curl);
 }
 
 TEST(CurlLibraryName, IsMadeFromTheDriversBaseName)
