@@ -154,6 +154,52 @@ TEST_P(StatementThreads, EightThreadsAllocateUseAndFreeStatementsOnOneConnection
     }
 }
 
+// Another statement's automatic descriptor offered as an application
+// descriptor is refused with HY017 while other threads make and free
+// statements and with them automatic descriptors: telling it apart reads no
+// statement that another thread may be making.
+TEST_P(StatementThreads, AutomaticDescriptorsAreRefusedWhileOtherStatementsComeAndGo)
+{
+    std::mutex application;
+    const bool unlocked = GetParam() == kBaseThreadSafe;
+    SQLHANDLE shared = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, handle, &shared), SQL_SUCCESS);
+    SQLHANDLE sharedArd = nullptr;
+    ASSERT_EQ(SQLGetStmtAttrW(shared, SQL_ATTR_APP_ROW_DESC, &sharedArd, 0, nullptr), SQL_SUCCESS);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                SQLHANDLE stmt = nullptr;
+                {
+                    std::unique_lock<std::mutex> hold(application, std::defer_lock);
+                    if (unlocked)
+                        hold.lock();
+                    if (SQLAllocHandle(SQL_HANDLE_STMT, handle, &stmt) != SQL_SUCCESS) {
+                        ++failures;
+                        return;
+                    }
+                }
+                SQLHANDLE ownIrd = nullptr;
+                if (SQLGetStmtAttrW(stmt, SQL_ATTR_IMP_ROW_DESC, &ownIrd, 0, nullptr) != SQL_SUCCESS)
+                    ++failures;
+                for (SQLHANDLE automatic : {sharedArd, ownIrd})
+                    if (SQLSetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, automatic, 0) != SQL_ERROR ||
+                        stateOf(stmt) != "HY017")
+                        ++failures;
+                if (SQLFreeHandle(SQL_HANDLE_STMT, stmt) != SQL_SUCCESS)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, shared), SQL_SUCCESS);
+    EXPECT_EQ(conn->statements.count, 0u);
+}
+
 TEST_P(StatementThreads, StatementsLeftAllocatedGoWithTheirConnection)
 {
     std::vector<std::thread> threads;
