@@ -668,8 +668,16 @@ BaseDescriptor::BaseDescriptor(BaseConnection* conn) noexcept
     : connection(conn), records(kRecordGrowStep, 0), statement(nullptr)
 {}
 
+BaseDescriptor* BaseDescriptor::automaticChain = nullptr;
+
 BaseDescriptor::~BaseDescriptor()
 {
+    if (inAutomaticChain) {
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        (automaticPrev != nullptr ? automaticPrev->automaticNext : automaticChain) = automaticNext;
+        if (automaticNext != nullptr)
+            automaticNext->automaticPrev = automaticPrev;
+    }
     for (size_t i = 0; i < records.count; ++i)
         delete static_cast<BaseRecord*>(records.items[i]);
     records.count = 0;
@@ -688,6 +696,26 @@ BaseDescriptor::~BaseDescriptor()
         }
         baseUnlinkNode(&connection->descriptors, this);
     }
+}
+
+void BaseDescriptor::markAutomatic() noexcept
+{
+    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+    if (inAutomaticChain)
+        return;
+    automaticNext = automaticChain;
+    if (automaticChain != nullptr)
+        automaticChain->automaticPrev = this;
+    automaticChain = this;
+    inAutomaticChain = true;
+}
+
+bool BaseDescriptor::isAutomaticHandle(const void* value) noexcept
+{
+    for (const BaseDescriptor* d = automaticChain; d != nullptr; d = d->automaticNext)
+        if (static_cast<const void*>(d) == value)
+            return true;
+    return false;
 }
 
 void BaseDescriptor::adoptEmbedded(BaseRecord* record0) noexcept
@@ -857,7 +885,9 @@ BaseAXDWR::BaseAXDWR(BaseConnection* conn, uint8_t autoAlloc) noexcept : BaseAXD
 {
     autoAllocated = autoAlloc;
     adoptEmbedded(&record0);
-    if (autoAlloc == 0 && conn != nullptr) {
+    if (autoAlloc != 0) {
+        markAutomatic();
+    } else if (conn != nullptr) {
         KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
         conn->descriptors.addLast(this);
     }
@@ -872,6 +902,7 @@ BaseIXD::BaseIXD(BaseConnection* conn, BaseStatement* stmt) noexcept : BaseDescr
 {
     implementation = 1;
     statement = stmt;
+    markAutomatic();
 }
 
 BaseIXD::~BaseIXD() = default;

@@ -343,12 +343,31 @@ public:
         int64_t arraySize;
     };
 
+    // 1 when value is the address of a live automatically allocated
+    // descriptor (a statement's implicit APD or ARD, an IRD or IPD), of any
+    // statement. Only the addresses are compared: neither the value nor any
+    // statement is read. The caller holds baseHandleListLock().
+    static bool isAutomaticHandle(const void* value) noexcept;
+
 protected:
     // Enters an embedded record 0 (WR forms); it is never deleted through
     // the array.
     void adoptEmbedded(BaseRecord* record0) noexcept;
     // Takes an embedded record 0 out of the array before it is destroyed.
     void releaseEmbedded() noexcept;
+    // Enters this descriptor, made automatically, in the chain that
+    // isAutomaticHandle walks; the destructor takes it out again.
+    void markAutomatic() noexcept;
+
+private:
+    // The chain of automatically allocated descriptors, kept apart from the
+    // statements that own them: their fields are written while the
+    // statements are made and while catalog calls swap their IRDs, on
+    // threads other than the one that asks. Guarded by baseHandleListLock().
+    static BaseDescriptor* automaticChain;
+    BaseDescriptor* automaticPrev = nullptr;
+    BaseDescriptor* automaticNext = nullptr;
+    bool inAutomaticChain = false;
 };
 
 // Application descriptor (APD or ARD).

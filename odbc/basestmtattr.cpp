@@ -471,19 +471,16 @@ int16_t BaseStatement::setAppDescriptor(bool rows, void* value) noexcept
         // descriptors before anything reads it: a stray pointer is refused,
         // not followed.
         BaseAXD* given = nullptr;
-        bool implicitOne = false;
         if (connection != nullptr) {
             KaNode* node = connection->descriptors.first();
             for (size_t i = 0; i < connection->descriptors.count && node != nullptr; ++i, node = node->next)
                 if (static_cast<void*>(static_cast<BaseDescriptor*>(node)) == value)
                     given = dynamic_cast<BaseAXD*>(static_cast<BaseDescriptor*>(node));
         }
-        // Only this statement's own automatic descriptors are told apart:
-        // another statement's are not read here, since that statement may be
-        // in use on another thread. Theirs are refused as unknown values.
-        implicitOne = value == static_cast<void*>(implicitArd) || value == static_cast<void*>(implicitApd) ||
-                      value == static_cast<void*>(ird) || value == static_cast<void*>(ipd);
-        if (implicitOne) {
+        // Any statement's automatic descriptor, this one's or another's, is
+        // known by its address alone: the statements themselves are not read,
+        // since other threads may be making them.
+        if (given == nullptr && BaseDescriptor::isAutomaticHandle(value)) {
             basePostErrorMsg(kBaseIdxGeneralError, MSG_AUTOMATIC_DESCRIPTOR)->setSqlstate("HY017");
             return 1;
         }

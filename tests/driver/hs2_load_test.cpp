@@ -194,6 +194,15 @@ std::string runQuery(SQLHSTMT stmt, const Query& q)
     return result;
 }
 
+// runQuery, and the seconds it took.
+std::string timedQuery(SQLHSTMT stmt, const Query& q, double* seconds)
+{
+    const auto began = std::chrono::steady_clock::now();
+    std::string result = runQuery(stmt, q);
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    return result;
+}
+
 // What went wrong in any thread; the first few texts are kept for the report.
 class Failures {
 public:
@@ -480,12 +489,26 @@ TEST_F(Hs2Load, UnlockedModelsServeOneThreadPerConnection)
     EXPECT_EQ(0, failures.count()) << failures.texts();
 }
 
-// A fault the test server injects into one session, and what the faulted
-// query may end with.
+// A fault the test server injects into one session, what the faulted call
+// may end with, and the time-out that ends it when the server does not.
 struct Fault {
-    const char* setting;
+    enum class Ends { AtOnce, QueryTimeout, ConnectionTimeout };
+    std::string setting;
     std::vector<std::string> states;
+    Ends ends = Ends::AtOnce;
+    // The server counts a session's calls from its start: a fault at the
+    // Nth call of a method needs a session that made none before it.
+    bool countsCalls = false;
 };
+
+// Seconds of the time-outs the stall faults meet: far below the stalls
+// themselves, so that a call that waited for the server shows.
+constexpr int kQueryTimeout = 1;
+constexpr int kConnectionTimeout = 2;
+// What a faulted call may take beyond its time-out (or at all, when the
+// fault ends it at once): generous, for sanitizers and shared cores. This
+// bounds a hang; it is no measure of speed.
+constexpr double kFaultMargin = 20.0;
 
 // A server that takes too long: an operation that keeps running past the
 // statement's query time-out ends with HYT00 and the connection goes on; a
@@ -499,11 +522,15 @@ TEST_F(Hs2Load, AStalledServerEndsTheCallWithinItsTimeOut)
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
     // The fault holds the SET's own operation too, which the time-out ends.
-    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0));
-    std::string got = runQuery(stmt, {"SET hs2server.fault.running=60000", Way::GetDataPieces});
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(kQueryTimeout), 0));
+    double took = 0;
+    std::string got = timedQuery(stmt, {"SET hs2server.fault.running=60000", Way::GetDataPieces}, &took);
     EXPECT_EQ(0u, got.rfind("!HYT00", 0)) << got;
-    got = runQuery(stmt, {"SELECT count(*) FROM people", Way::GetDataPieces});
+    EXPECT_LE(took, kQueryTimeout + kFaultMargin);
+    got = timedQuery(stmt, {"SELECT count(*) FROM people", Way::GetDataPieces}, &took);
     EXPECT_EQ(0u, got.rfind("!HYT00", 0)) << got;
+    EXPECT_LE(took, kQueryTimeout + kFaultMargin);
     // The connection is still alive: the time-out ended the operation, not
     // the link (every operation of this session is held, so no query can
     // show it).
@@ -513,12 +540,13 @@ TEST_F(Hs2Load, AStalledServerEndsTheCallWithinItsTimeOut)
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     disconnect(dbc);
 
-    dbc = connect(";CT=2", &failures);
+    dbc = connect(";CT=" + std::to_string(kConnectionTimeout), &failures);
     ASSERT_NE(nullptr, dbc) << failures.texts();
     ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
     ASSERT_EQ("", runQuery(stmt, {"SET hs2server.fault.stall=FetchResults:60000", Way::GetDataPieces}));
-    got = runQuery(stmt, {"SELECT count(*) FROM people", Way::GetDataPieces});
+    got = timedQuery(stmt, {"SELECT count(*) FROM people", Way::GetDataPieces}, &took);
     EXPECT_TRUE(got.rfind("!HYT00", 0) == 0 || got.rfind("!08S01", 0) == 0) << got;
+    EXPECT_LE(took, kConnectionTimeout + kFaultMargin);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     SQLDisconnect(dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -572,26 +600,46 @@ TEST_F(Hs2Load, EachFaultEndsItsQueryWithADiagnostic)
     }
 }
 
+// Faults in some threads' sessions, at a random point of their work, while
+// the other threads go on: each faulted call ends with its diagnostic within
+// its time-out, and no other thread's results change.
 TEST_F(Hs2Load, FaultsEndTheirOwnCallsAndTheOtherThreadsCarryOn)
 {
     takeReference();
+    using Ends = Fault::Ends;
     const std::vector<Fault> faults = {
         {"drop=FetchResults", {"!08S01"}},
+        // In the middle of the result: rows arrive first, then the link goes.
+        {"drop=FetchResults:3", {"!08S01"}, Ends::AtOnce, true},
+        {"truncate=FetchResults:4", {"!08S01"}, Ends::AtOnce, true},
         {"truncate=FetchResults", {"!08S01"}},
         {"oversize=FetchResults", {"!08S01", "!HY000"}},
         {"drop=ExecuteStatement", {"!08S01"}},
         {"error-state=injected by the load test", {"!HY000", "!42000", "!08S01"}},
+        // The operation keeps running past the statement's query time-out
+        // (the SET's own operation already).
+        {"running=60000", {"!HYT00"}, Ends::QueryTimeout},
+        // A reply stalled past the connection's time-out.
+        {"stall=FetchResults:60000", {"!HYT00", "!08S01"}, Ends::ConnectionTimeout},
     };
     int threads = threadCount(8);
     int rounds = std::max(2, queryCount(12) / 3);
     Failures failures;
     std::atomic<int> faulted{0};
+    std::vector<std::atomic<int>> met(faults.size());
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
             std::mt19937 rng(uint32_t(1000 + t));
             for (int round = 0; round < rounds; ++round) {
-                SQLHDBC dbc = connect("", &failures);
+                // Every other round meets a fault; the threads take the
+                // faults in turn, so that each is met when there are
+                // enough of them.
+                const bool faulty = round % 2 == 1;
+                const size_t which = size_t(t + (round / 2) * threads) % faults.size();
+                const Fault& f = faults[which];
+                const bool connectionTimeout = faulty && f.ends == Ends::ConnectionTimeout;
+                SQLHDBC dbc = connect(connectionTimeout ? ";CT=" + std::to_string(kConnectionTimeout) : "", &failures);
                 if (dbc == nullptr)
                     return;
                 SQLHSTMT stmt = SQL_NULL_HSTMT;
@@ -600,21 +648,31 @@ TEST_F(Hs2Load, FaultsEndTheirOwnCallsAndTheOtherThreadsCarryOn)
                     disconnect(dbc);
                     return;
                 }
-                // Some clean queries first, then, every other round, a fault
-                // on this session only and one query that meets it.
-                runMix(stmt, int(rng() % mix.size()), 2, &failures);
-                if (round % 2 == 1) {
-                    const Fault& f = faults[rng() % faults.size()];
+                // Clean queries first, a random number of them from a
+                // random place in the mix, then the fault on this session
+                // only and the call that meets it.
+                const int clean = faulty && f.countsCalls ? 0 : 1 + int(rng() % 3);
+                runMix(stmt, int(rng() % mix.size()), clean, &failures);
+                if (faulty) {
+                    if (f.ends == Ends::QueryTimeout)
+                        SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(kQueryTimeout), 0);
+                    const Way way = rng() % 2 == 0 ? Way::BoundArrays : Way::GetDataPieces;
                     // A fault that ends operations meets the SET's own.
-                    std::string set = std::string("SET hs2server.fault.") + f.setting;
-                    std::string got = runQuery(stmt, {set, Way::GetDataPieces});
+                    double took = 0;
+                    std::string got = timedQuery(stmt, {"SET hs2server.fault." + f.setting, Way::GetDataPieces}, &took);
                     if (got.rfind("!", 0) != 0)
-                        got = runQuery(stmt, {"SELECT * FROM bench.synthetic LIMIT 300", Way::BoundArrays});
+                        got = timedQuery(stmt, {"SELECT * FROM bench.synthetic LIMIT 300", way}, &took);
+                    const int timeout = f.ends == Ends::QueryTimeout        ? kQueryTimeout
+                                        : f.ends == Ends::ConnectionTimeout ? kConnectionTimeout
+                                                                            : 0;
                     bool expected = false;
-                    for (const std::string& s : f.states)
-                        expected = expected || got.rfind(s, 0) == 0;
+                    for (const std::string& state : f.states)
+                        expected = expected || got.rfind(state, 0) == 0;
                     if (!expected)
-                        failures.add(std::string(f.setting) + " ended with " + got.substr(0, 100));
+                        failures.add(f.setting + " ended with " + got.substr(0, 100));
+                    if (took > timeout + kFaultMargin)
+                        failures.add(f.setting + " took " + std::to_string(took) + " s");
+                    ++met[which];
                     ++faulted;
                 }
                 SQLFreeHandle(SQL_HANDLE_STMT, stmt);
@@ -626,6 +684,9 @@ TEST_F(Hs2Load, FaultsEndTheirOwnCallsAndTheOtherThreadsCarryOn)
         w.join();
     EXPECT_EQ(0, failures.count()) << failures.texts();
     EXPECT_GT(faulted.load(), 0);
+    if (size_t(threads) * size_t(rounds / 2) >= faults.size())
+        for (size_t i = 0; i < faults.size(); ++i)
+            EXPECT_GT(met[i].load(), 0) << faults[i].setting;
 
     // The server itself is unharmed: a fresh connection gets the reference.
     Failures after;

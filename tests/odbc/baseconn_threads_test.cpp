@@ -161,6 +161,60 @@ TEST_P(LockSwitchTest, ALinkLostAmongCallingThreadsReconnectsOnce)
     EXPECT_EQ(control.made, made + 1);
 }
 
+// Threads sharing one environment: some allocate connection handles on it
+// and free them in another order, one commits on it (a walk of its list of
+// handles), one reads and misreads its attributes (its diagnostics). The
+// list ends as it began and every call answers what it would alone.
+TEST(EnvironmentThreads, ConnectionHandlesComeAndGoOnOneEnvironment)
+{
+    ASSERT_EQ(katest::openCatalogue(), 0);
+    TestConnectionControl control;
+    auto* env = new TestEnv(&control);
+    constexpr int kHeld = 3;
+    std::atomic<int> failures{0};
+    std::atomic<bool> allocating{true};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kCallsEach / 5; ++i) {
+                SQLHANDLE held[kHeld] = {};
+                for (SQLHANDLE& dbc : held)
+                    if (SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc) != SQL_SUCCESS || dbc == nullptr)
+                        ++failures;
+                // The middle one first: the list loses a node between others.
+                for (int k : {1, 0, 2})
+                    if (held[k] != nullptr && SQLFreeHandle(SQL_HANDLE_DBC, held[k]) != SQL_SUCCESS)
+                        ++failures;
+            }
+        });
+    }
+    std::thread committer([&] {
+        while (allocating)
+            if (SQLEndTran(SQL_HANDLE_ENV, env, SQL_COMMIT) != SQL_SUCCESS)
+                ++failures;
+    });
+    std::thread reader([&] {
+        while (allocating) {
+            SQLINTEGER version = 0;
+            if (SQLGetEnvAttr(env, SQL_ATTR_ODBC_VERSION, &version, 0, nullptr) != SQL_SUCCESS ||
+                version != SQL_OV_ODBC3)
+                ++failures;
+            if (SQLGetEnvAttr(env, SQL_ATTR_CONNECTION_POOLING + 1000, &version, 0, nullptr) != SQL_ERROR)
+                ++failures;
+        }
+    });
+    for (std::thread& t : threads)
+        t.join();
+    allocating = false;
+    committer.join();
+    reader.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(env->connections.count, 0u);
+    EXPECT_EQ(env->connectionCount, 0);
+    delete env;
+    katest::closeCatalogue();
+}
+
 // The models that lock.
 INSTANTIATE_TEST_SUITE_P(Models, LockSwitchTest, ::testing::Values(kBaseThreadPerConnection, kBaseThreadPerDriver),
                          [](const ::testing::TestParamInfo<int32_t>& info) {

@@ -81,6 +81,34 @@ protected:
         delete env;
     }
 
+    // Runs round(failures) kRounds times on each of kThreads threads; a
+    // round that returns false ends its thread.
+    template <class Round>
+    void onThreads(std::atomic<int>* failures, Round round)
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < kRounds; ++i)
+                    if (!round(failures))
+                        return;
+            });
+        for (std::thread& t : threads)
+            t.join();
+    }
+
+    // Without a connection lock the application keeps its connection calls
+    // apart; the statement calls run side by side.
+    std::unique_lock<std::mutex> connectionCall()
+    {
+        std::unique_lock<std::mutex> hold(application, std::defer_lock);
+        if (unlocked())
+            hold.lock();
+        return hold;
+    }
+    bool unlocked() const { return GetParam() == kBaseThreadSafe; }
+
+    std::mutex application;
     katest::TestConnectionControl control;
     CallCounter counter;
     katest::TestEnv* env = nullptr;
@@ -105,59 +133,74 @@ std::string stateOf(SQLHSTMT stmt)
 
 TEST_P(StatementThreads, EightThreadsAllocateUseAndFreeStatementsOnOneConnection)
 {
-    // Without a connection lock the application keeps its connection calls
-    // apart; the statement calls run side by side.
-    std::mutex application;
-    const bool unlocked = GetParam() == kBaseThreadSafe;
     std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < kRounds; ++i) {
-                SQLHANDLE stmt = nullptr;
-                SQLHANDLE desc = nullptr;
-                {
-                    std::unique_lock<std::mutex> hold(application, std::defer_lock);
-                    if (unlocked)
-                        hold.lock();
-                    if (SQLAllocHandle(SQL_HANDLE_STMT, handle, &stmt) != SQL_SUCCESS ||
-                        SQLAllocHandle(SQL_HANDLE_DESC, handle, &desc) != SQL_SUCCESS) {
-                        ++failures;
-                        return;
-                    }
-                }
-                if (SQLSetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, desc, 0) != SQL_SUCCESS)
-                    ++failures;
-                if (SQLFetch(stmt) != SQL_ERROR || stateOf(stmt) != "HY010")
-                    ++failures;
-                SQLLEN rows = 0;
-                if (SQLRowCount(stmt, &rows) != SQL_ERROR)
-                    ++failures;
-                auto* counting = static_cast<CountingStatement*>(stmt);
-                if (unlocked && counting->ownCalls != 3)
-                    ++failures;
-                if (SQLFreeHandle(SQL_HANDLE_DESC, desc) != SQL_SUCCESS ||
-                    SQLFreeHandle(SQL_HANDLE_STMT, stmt) != SQL_SUCCESS)
-                    ++failures;
-            }
-        });
-    }
-    for (std::thread& t : threads)
-        t.join();
+    onThreads(&failures, [&](std::atomic<int>* failed) {
+        SQLHANDLE stmt = nullptr;
+        SQLHANDLE desc = nullptr;
+        if (auto hold = connectionCall(); SQLAllocHandle(SQL_HANDLE_STMT, handle, &stmt) != SQL_SUCCESS ||
+                                          SQLAllocHandle(SQL_HANDLE_DESC, handle, &desc) != SQL_SUCCESS) {
+            ++*failed;
+            return false;
+        }
+        if (SQLSetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, desc, 0) != SQL_SUCCESS)
+            ++*failed;
+        if (SQLFetch(stmt) != SQL_ERROR || stateOf(stmt) != "HY010")
+            ++*failed;
+        SQLLEN rows = 0;
+        if (SQLRowCount(stmt, &rows) != SQL_ERROR)
+            ++*failed;
+        auto* counting = static_cast<CountingStatement*>(stmt);
+        if (unlocked() && counting->ownCalls != 3)
+            ++*failed;
+        if (SQLFreeHandle(SQL_HANDLE_DESC, desc) != SQL_SUCCESS || SQLFreeHandle(SQL_HANDLE_STMT, stmt) != SQL_SUCCESS)
+            ++*failed;
+        return true;
+    });
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(conn->statements.count, 0u);
     EXPECT_EQ(conn->descriptors.count, 0u);
-    if (!unlocked) {
+    if (!unlocked()) {
         // The attached descriptor, two refused calls and the drop enter
         // each statement.
         EXPECT_EQ(counter.calls, long{kThreads} * kRounds * 4);
     }
 }
 
+// Another statement's automatic descriptor offered as an application
+// descriptor is refused with HY017 while other threads make and free
+// statements and with them automatic descriptors: telling it apart reads no
+// statement that another thread may be making.
+TEST_P(StatementThreads, AutomaticDescriptorsAreRefusedWhileOtherStatementsComeAndGo)
+{
+    SQLHANDLE shared = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, handle, &shared), SQL_SUCCESS);
+    SQLHANDLE sharedArd = nullptr;
+    ASSERT_EQ(SQLGetStmtAttrW(shared, SQL_ATTR_APP_ROW_DESC, &sharedArd, 0, nullptr), SQL_SUCCESS);
+    std::atomic<int> failures{0};
+    onThreads(&failures, [&](std::atomic<int>* failed) {
+        SQLHANDLE stmt = nullptr;
+        if (auto hold = connectionCall(); SQLAllocHandle(SQL_HANDLE_STMT, handle, &stmt) != SQL_SUCCESS) {
+            ++*failed;
+            return false;
+        }
+        SQLHANDLE ownIrd = nullptr;
+        if (SQLGetStmtAttrW(stmt, SQL_ATTR_IMP_ROW_DESC, &ownIrd, 0, nullptr) != SQL_SUCCESS)
+            ++*failed;
+        for (SQLHANDLE automatic : {sharedArd, ownIrd})
+            if (SQLSetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, automatic, 0) != SQL_ERROR || stateOf(stmt) != "HY017")
+                ++*failed;
+        if (SQLFreeHandle(SQL_HANDLE_STMT, stmt) != SQL_SUCCESS)
+            ++*failed;
+        return true;
+    });
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, shared), SQL_SUCCESS);
+    EXPECT_EQ(conn->statements.count, 0u);
+}
+
 TEST_P(StatementThreads, StatementsLeftAllocatedGoWithTheirConnection)
 {
     std::vector<std::thread> threads;
-    std::mutex application;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
             SQLHANDLE stmt = nullptr;

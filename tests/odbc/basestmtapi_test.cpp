@@ -6,6 +6,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
@@ -60,24 +61,79 @@ TEST_F(StatementApi, AnExplicitDescriptorAttachesAndGoesBackWhenFreed)
     EXPECT_EQ(descAttr(SQL_ATTR_APP_PARAM_DESC), explicitDesc);
     EXPECT_TRUE(stmt->bindingsChanged);
 
-    // Null gives the implicit one back; an implementation descriptor or
-    // another statement's implicit one is refused.
+    // Null gives the implicit one back; an automatic descriptor is refused
+    // (each case of it below) and the explicit one stays.
     EXPECT_EQ(stmt->setStmtAttr(SQL_ATTR_APP_PARAM_DESC, nullptr, 0), SQL_SUCCESS);
     EXPECT_EQ(stmt->currentApd, stmt->implicitApd);
-    EXPECT_EQ(stmt->setStmtAttr(SQL_ATTR_APP_PARAM_DESC, stmt->ird, 0), SQL_ERROR);
-    uint16_t state[kBaseSqlstateUnits] = {};
-    ASSERT_EQ(stmt->diagnostics.getDiagRec(1, state, nullptr, nullptr, 0, nullptr), SQL_SUCCESS);
-    EXPECT_EQ(katest::narrow(katest::u16(state)), "HY017");
-    BaseStatement* other = nullptr;
-    ASSERT_EQ(conn->createStatement(&other), 0);
-    EXPECT_EQ(stmt->setStmtAttr(SQL_ATTR_APP_ROW_DESC, other->implicitArd, 0), SQL_ERROR);
+    EXPECT_EQ(stmt->setStmtAttr(SQL_ATTR_APP_ROW_DESC, stmt->ird, 0), SQL_ERROR);
     EXPECT_EQ(stmt->currentArd, explicitDesc);
 
     // Freeing it gives the statement its own ARD back.
     delete explicitDesc;
     EXPECT_EQ(stmt->currentArd, stmt->implicitArd);
     EXPECT_EQ(descAttr(SQL_ATTR_APP_ROW_DESC), stmt->implicitArd);
+}
+
+// A descriptor the driver made for a statement, this one's or any other's,
+// cannot serve as an application descriptor: HY017. A value that is no
+// descriptor, or another connection's explicit one, is an invalid value:
+// HY024. Nothing is changed either way.
+TEST_F(StatementApi, AutomaticDescriptorsOfAnyStatementGiveHY017)
+{
+    BaseStatement* other = nullptr;
+    ASSERT_EQ(conn->createStatement(&other), 0);
+    BaseConnection* otherConn = nullptr;
+    ASSERT_EQ(env->newConnection(0, &otherConn), 0);
+    BaseStatement* elsewhere = nullptr;
+    ASSERT_EQ(otherConn->createStatement(&elsewhere), 0);
+    auto* foreignExplicit = new BaseAXDWR(otherConn, 0);
+    int notADescriptor = 0;
+
+    struct Case {
+        const char* what;
+        void* value;
+        const char* state;
+    } cases[] = {
+        {"its own IRD", stmt->ird, "HY017"},
+        {"its own IPD", stmt->ipd, "HY017"},
+        {"another statement's ARD", other->implicitArd, "HY017"},
+        {"another statement's APD", other->implicitApd, "HY017"},
+        {"another statement's IRD", other->ird, "HY017"},
+        {"another statement's IPD", other->ipd, "HY017"},
+        {"another connection's statement's ARD", elsewhere->implicitArd, "HY017"},
+        {"another connection's explicit descriptor", foreignExplicit, "HY024"},
+        {"no descriptor at all", &notADescriptor, "HY024"},
+    };
+    for (const Case& c : cases) {
+        for (int32_t attribute : {SQL_ATTR_APP_ROW_DESC, SQL_ATTR_APP_PARAM_DESC}) {
+            SCOPED_TRACE(std::string(c.what) + (attribute == SQL_ATTR_APP_ROW_DESC ? " as ARD" : " as APD"));
+            EXPECT_EQ(stmt->setStmtAttr(attribute, c.value, 0), SQL_ERROR);
+            uint16_t state[kBaseSqlstateUnits] = {};
+            ASSERT_EQ(stmt->diagnostics.getDiagRec(1, state, nullptr, nullptr, 0, nullptr), SQL_SUCCESS);
+            EXPECT_EQ(katest::narrow(katest::u16(state)), c.state);
+            EXPECT_EQ(stmt->currentArd, stmt->implicitArd);
+            EXPECT_EQ(stmt->currentApd, stmt->implicitApd);
+        }
+    }
+    // Its own APD as ARD and the other way round are each other's automatic
+    // descriptor too.
+    EXPECT_EQ(stmt->setStmtAttr(SQL_ATTR_APP_ROW_DESC, stmt->implicitApd, 0), SQL_ERROR);
+    EXPECT_EQ(stmt->setStmtAttr(SQL_ATTR_APP_PARAM_DESC, stmt->implicitArd, 0), SQL_ERROR);
+    uint16_t state[kBaseSqlstateUnits] = {};
+    ASSERT_EQ(stmt->diagnostics.getDiagRec(1, state, nullptr, nullptr, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(katest::narrow(katest::u16(state)), "HY017");
+
+    // A freed statement's descriptors are no longer known as automatic
+    // ones: its IRD's address is no longer in the driver's keeping.
+    void* freedIrd = other->ird;
     EXPECT_EQ(other->freeStmt(SQL_DROP), SQL_SUCCESS);
+    {
+        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+        EXPECT_FALSE(BaseDescriptor::isAutomaticHandle(freedIrd));
+        EXPECT_TRUE(BaseDescriptor::isAutomaticHandle(stmt->ird));
+    }
+    delete foreignExplicit;
+    delete otherConn;
 }
 
 TEST_F(StatementApi, RefusedDescriptorCallsRunInTheirFrame)
