@@ -29,8 +29,10 @@ enum : int32_t {
     kOpPending = 7,
     kOpTimedOut = 8,
 };
-// Bytes of the server's SQLSTATE.
+// Bytes of an SQLSTATE; the buffer holds one more, so that a longer text
+// from the server shows as one.
 constexpr size_t kSqlstateBytes = 5;
+constexpr size_t kSqlstateBuffer = kSqlstateBytes + 2;
 // Longest operation error message kept; the rest is passed over.
 constexpr size_t kOperationMessageMax = 4096;
 
@@ -42,6 +44,19 @@ uint16_t nullMarkerCallback(uint16_t* buffer, uint16_t capacity, uint16_t, void*
 bool firstWordIs(const BaseSqlStringW* text, const char* word) noexcept
 {
     return sqlWordIs(text->keyword, word);
+}
+
+// An SQLSTATE the server gave for a failed operation that can stand for an
+// error: five digits or capital letters, outside the success, warning and
+// no-data classes.
+bool errorSqlstate(const char* state, size_t length) noexcept
+{
+    if (length != kSqlstateBytes)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (!((state[i] >= '0' && state[i] <= '9') || (state[i] >= 'A' && state[i] <= 'Z')))
+            return false;
+    return !(state[0] == '0' && (state[1] == '0' || state[1] == '1' || state[1] == '2'));
 }
 
 }  // namespace
@@ -194,7 +209,8 @@ int16_t HiveStatement::pollOperation() noexcept
         int32_t state = HIVE_OP_FINISHED;
         int32_t status = HIVE_STATUS_SUCCESS;
         int32_t errorCode = 0;
-        char sqlstate[kSqlstateBytes + 1] = "";
+        char sqlstate[kSqlstateBuffer] = "";
+        size_t sqlstateLength = 0;
         char* message = nullptr;
         size_t messageLength = 0;
         if (hiveWriteCallBegin(w, "GetOperationStatus", 0) || w.writeStructFieldBegin(1) ||
@@ -210,10 +226,8 @@ int16_t HiveStatement::pollOperation() noexcept
                 return conn->readStatus(&status);
             if (id == 2 && type == HIVE_T_I32)
                 return in.readI32(&state);
-            if (id == 3 && type == HIVE_T_STRING) {
-                size_t n = 0;
-                return in.readStringZ(sqlstate, sizeof sqlstate, &n, 0);
-            }
+            if (id == 3 && type == HIVE_T_STRING)
+                return in.readStringZ(sqlstate, sizeof sqlstate, &sqlstateLength, 0);
             if (id == 4 && type == HIVE_T_I32)
                 return in.readI32(&errorCode);
             if (id == 5 && type == HIVE_T_STRING && message == nullptr) {
@@ -241,8 +255,13 @@ int16_t HiveStatement::pollOperation() noexcept
         }
         // The operation ended without a result: the server's own error, or
         // what became of it.
+        KaErrorList* list = KaErrorCurrentList();
+        const size_t posted = list != nullptr ? list->recordCount() : 0;
         if (state == kOpError && message != nullptr && messageLength != 0) {
-            conn->postServerError(errorCode, sqlstate, message, messageLength);
+            // Servers repeat the failed request in their text, credentials
+            // included.
+            hiveMaskCredentials(message);
+            conn->postServerError(errorCode, sqlstate, message, strlen(message));
         } else {
             const char* what = state == kOpCanceled   ? "cancelled"
                                : state == kOpClosed   ? "closed"
@@ -252,6 +271,13 @@ int16_t HiveStatement::pollOperation() noexcept
             static_cast<void>(kOpUnknown);
             errPost(MSG_HIVE_OPERATION_ENDED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText(what);
         }
+        // The server's own SQLSTATE is what the application sees; the index
+        // chosen from the code or the text stays under it, so that a server's
+        // 08S01 for a failed job is not taken for a lost connection.
+        if (state == kOpError && list != nullptr && errorSqlstate(sqlstate, sqlstateLength))
+            for (size_t i = posted; i < list->recordCount(); ++i)
+                if (KaError* record = list->recordAt(i); record != nullptr && !record->isWarning())
+                    record->setSqlstate(sqlstate);
         ramFree(message);
         return 1;
     }

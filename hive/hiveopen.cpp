@@ -900,8 +900,8 @@ int16_t HiveConnection::openPhysical() noexcept
         if (clientProtocol != kHiveProtocolUnset && clientProtocol <= kHiveProtocolRowWiseLast) {
             serverHasDate = major == 1 && minor < 2 ? 0 : 1;
         } else if (major >= 2 || minor >= 5) {
-            typeRows[kTimestampRow].columnSize = 26;
-            typeRows[kTimestampRow].maximumScale = 6;
+            // The timestamp row keeps 29 and 9: these servers send the
+            // nanoseconds too, and the readers deliver them.
             decimalKind = HIVE_DECIMAL_PRECISION_SCALE;
             serverHasVarchar = serverHasDate = 1;
         } else if (minor == 3 || minor == 4) {

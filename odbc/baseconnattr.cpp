@@ -13,10 +13,12 @@
 #include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
+#include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
 #include "odbc/baseinfo.h"
 #include "odbc/basepool.h"
+#include "odbc/basestmt.h"
 
 namespace {
 
@@ -67,6 +69,22 @@ bool isStatementOnlyAttr(int32_t attribute) noexcept
     return attribute == SQL_BIND_TYPE ||
            (attribute >= SQL_ATTR_PARAM_BIND_OFFSET_PTR && attribute <= SQL_ATTR_ROW_ARRAY_SIZE) ||
            attribute == SQL_ATTR_APP_ROW_DESC || attribute == SQL_ATTR_APP_PARAM_DESC;
+}
+
+// A statement attribute set on the connection reaches the statements it
+// already has, each through its own attribute hook as if the application
+// had set it there; the first refusal fails the setting. The list lock
+// keeps every statement alive while it is handed the value.
+int16_t handStmtAttrToStatements(BaseConnection* conn, int32_t attribute, int64_t number) noexcept
+{
+    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+    KaNode* node = conn->statements.first();
+    for (size_t i = 0; i < conn->statements.count && node != nullptr; ++i, node = node->next) {
+        auto* stmt = static_cast<BaseStatement*>(node);
+        if (stmt->setStmtAttrHook(attribute, reinterpret_cast<void*>(static_cast<intptr_t>(number)), 0) != 0)
+            return 1;
+    }
+    return 0;
 }
 
 void putInt32(void* value, int32_t* outLength, int64_t number) noexcept
@@ -568,7 +586,7 @@ int16_t BaseConnection::setConnectAttrDefault(int32_t attribute, void* value, in
             ++defaultStmtAttrCount;
         }
         defaultStmtAttrs[i] = {attribute, number};
-        return 0;
+        return handStmtAttrToStatements(this, attribute, number);
     }
     switch (attribute) {
     case SQL_ATTR_ACCESS_MODE:

@@ -67,19 +67,6 @@ bool forwardOnly(const BaseStatement* stmt) noexcept
     return stmt->attributeValues[kBaseAttrCursorType] == SQL_CURSOR_FORWARD_ONLY;
 }
 
-uint64_t cursorCapabilities(const BaseStatement* stmt) noexcept
-{
-    const BaseConnection* c = stmt->connection;
-    if (c == nullptr)
-        return 0;
-    switch (stmt->attributeValues[kBaseAttrCursorType]) {
-    case SQL_CURSOR_KEYSET_DRIVEN: return c->keysetCursorOps;
-    case SQL_CURSOR_DYNAMIC: return c->dynamicCursorOps;
-    case SQL_CURSOR_STATIC: return c->staticCursorOps;
-    default: return c->forwardCursorOps;
-    }
-}
-
 // Bytes of a C type's terminator in a character buffer.
 int64_t terminatorBytes(const BaseStatement* stmt, int16_t cType) noexcept
 {
@@ -320,7 +307,7 @@ static int16_t computeStart(BaseStatement* stmt, int16_t orientation, int64_t of
             return 1;
         }
         int64_t bookmark = 0;
-        if ((cursorCapabilities(stmt) & kCapEmulatedBookmarks) != 0 && mode == 2) {
+        if ((baseCursorCapabilities(stmt) & kCapEmulatedBookmarks) != 0 && mode == 2) {
             const auto* ptr = reinterpret_cast<const int64_t*>(stmt->attributeValues[kBaseAttrFetchBookmarkPtr]);
             if (ptr == nullptr) {
                 basePostError(kBaseIdxBadBookmark);

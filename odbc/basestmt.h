@@ -878,3 +878,7 @@ BaseXmlPersister baseSetXmlPersister(BaseXmlPersister persister) noexcept;
 
 // The settings of the statement's connection (defaults without a statement).
 void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) noexcept;
+
+// The connection's capability word of the statement's cursor type; 0
+// without a connection.
+uint64_t baseCursorCapabilities(const BaseStatement* stmt) noexcept;

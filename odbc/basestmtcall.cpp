@@ -255,9 +255,12 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
         diagnostics.clearDynamicFunction();
         break;
     }
-    // No cursor type has a capability word yet, so no work's cursor row
-    // count is reported.
-    diagnostics.cursorRowCount = 0;
+    // The work's cursor row count stands only after the calls that open a
+    // result, and only where the cursor type knows how many rows it holds.
+    const bool opensResult = apiId == SQL_API_SQLEXECDIRECT || apiId == SQL_API_SQLEXECUTE ||
+                             apiId == SQL_API_SQLPARAMDATA || apiId == SQL_API_SQLMORERESULTS;
+    if (!opensResult || (baseCursorCapabilities(this) & kBaseCapCursorRowCount) == 0)
+        diagnostics.cursorRowCount = 0;
     const bool odbc2 = connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1;
     if (!odbc2 && (apiId == SQL_API_SQLEXECDIRECT || apiId == SQL_API_SQLEXECUTE || apiId == SQL_API_SQLPARAMDATA) &&
         resultColumnCount == 0 &&
@@ -287,6 +290,20 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     if (lock != nullptr)
         lock->leave();
     return s;
+}
+
+uint64_t baseCursorCapabilities(const BaseStatement* stmt) noexcept
+{
+    const BaseConnection* c = stmt->connection;
+    if (c == nullptr)
+        return 0;
+    switch (stmt->attributeValues[kBaseAttrCursorType]) {
+    case SQL_CURSOR_KEYSET_DRIVEN: return c->keysetCursorOps;
+    case SQL_CURSOR_DYNAMIC: return c->dynamicCursorOps;
+    case SQL_CURSOR_STATIC: return c->staticCursorOps;
+    case SQL_CURSOR_FORWARD_ONLY: return c->forwardCursorOps;
+    default: return 0;
+    }
 }
 
 // ---- Argument stack ---------------------------------------------------------------------

@@ -203,17 +203,26 @@ class ServerFaultsDuringAQuery(unittest.TestCase):
                             cursor = connection.cursor()
                             # For this session only: the login's own statements must succeed.
                             # The fault holds from the SET's own operation on.
-                            with self.assertRaises(pyodbc.Error):
-                                cursor.execute("SET hs2server.fault.error-state=the warehouse is on fire")
-                            with self.assertRaises(pyodbc.Error) as caught:
-                                in_time(self, 120, lambda: cursor.execute("SELECT id FROM people"))
-                            state, text = caught.exception.args[0], caught.exception.args[1]
-                            self.assertEqual(len(state), 5)
-                            self.assertNotEqual(state[:2], "01", text)
+                            def failed_query(fault):
+                                with self.assertRaises(pyodbc.Error):
+                                    cursor.execute("SET hs2server.fault.error-state=" + fault)
+                                with self.assertRaises(pyodbc.Error) as caught:
+                                    in_time(self, 120, lambda: cursor.execute("SELECT id FROM people"))
+                                return caught.exception.args[0], caught.exception.args[1]
+
+                            state, text = failed_query("the warehouse is on fire")
+                            # No SQLSTATE from the server: the one its text suggests.
+                            self.assertEqual(state, "HY000", text)
                             # The operation's own error, read from its status,
                             # not the metadata call's complaint about the state.
                             self.assertIn("the warehouse is on fire", text)
                             self.assertNotIn("found ERROR", text)
+                            # A failed job as Hive reports it: the server's own
+                            # SQLSTATE and error code.
+                            state, text = failed_query("on")
+                            self.assertEqual(state, "08S01", text)
+                            self.assertIn("MapRedTask", text)
+                            self.assertIn("(2)", text)
                             # The session serves the next query.
                             cursor.execute("SET hs2server.fault.error-state=off")
                             self.assertEqual(cursor.execute("SELECT id FROM people WHERE id = 3").fetchall()[0][0], 3)

@@ -117,6 +117,11 @@ class HiveQueries(unittest.TestCase):
             self.assertEqual(d[0][3], 10)
             self.assertEqual(d[2][3], 10)
             cursor.fetchall()
+            # Timestamps come with nanoseconds from every server, in both layouts.
+            cursor.execute("SELECT c_timestamp FROM all_types")
+            d = cursor.description
+            self.assertEqual((d[0][1], d[0][3], d[0][5]), (datetime.datetime, 29, 9))
+            cursor.fetchall()
 
         self.each_setting(body)
 

@@ -1,8 +1,8 @@
 // Statements through unixODBC against the bundled HiveServer2 test server,
 // in both result layouts: a query prepared, described before it runs and
 // executed once, bound columns over a row array across blocks, SQLGetData
-// of a long value in pieces, the row count of DML, and a server error with
-// the server's SQLSTATE and text.
+// of a long value in pieces, the row count of DML, a server error with the
+// server's SQLSTATE and text, and an operation that ends in error.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -222,6 +222,47 @@ TEST_P(Hs2Statement, AServerErrorCarriesTheServersStateAndText)
     SQLBIGINT n = 0;
     ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, 1, SQL_C_SBIGINT, &n, 0, nullptr))) << diags();
     EXPECT_EQ(8, n);
+}
+
+TEST_P(Hs2Statement, AnOperationThatEndsInErrorGivesTheServersStateAndAMaskedText)
+{
+    auto firstRecord = [this](std::string* state, SQLINTEGER* native) {
+        SQLCHAR s[6] = {};
+        SQLCHAR message[2048] = {};
+        SQLSMALLINT length = 0;
+        EXPECT_EQ(SQL_SUCCESS, SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, s, native, message, sizeof message, &length));
+        *state = reinterpret_cast<char*>(s);
+        return std::string(reinterpret_cast<char*>(message));
+    };
+    // The fault holds from the SET's own operation on. Without a text the
+    // server fails the job as Hive does: SQLSTATE 08S01, error code 2.
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SET hs2server.fault.error-state=on"), SQL_NTS));
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SELECT id FROM people"), SQL_NTS));
+    std::string state;
+    SQLINTEGER native = 0;
+    std::string text = firstRecord(&state, &native);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_EQ(2, native) << text;
+    EXPECT_NE(std::string::npos, text.find("MapRedTask")) << text;
+    // The server's state is the job's failure, not a lost link: the
+    // connection stays up and serves the next statement.
+    SQLUINTEGER dead = SQL_CD_TRUE;
+    ASSERT_EQ(SQL_SUCCESS, SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr));
+    EXPECT_EQ(SQL_CD_FALSE, dead);
+    // A server that gives no state of its own: the state comes from its text,
+    // and a password it repeats is masked.
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SET hs2server.fault.error-state=ParseException in "
+                                                 "TOpenSessionReq(username:ann, password:hunter2)"),
+                                       SQL_NTS));
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SELECT name FROM people"), SQL_NTS));
+    state.clear();
+    text = firstRecord(&state, &native);
+    EXPECT_EQ("42000", state) << text;
+    EXPECT_NE(std::string::npos, text.find("ParseException")) << text;
+    EXPECT_EQ(std::string::npos, text.find("hunter2")) << text;
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SET hs2server.fault.error-state=off"), SQL_NTS)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id FROM people WHERE id = 3"), SQL_NTS)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
 }
 
 // The default protocol (column-wise results) and V5 (row-wise).

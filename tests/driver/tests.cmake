@@ -190,6 +190,9 @@ set_tests_properties(driver.hs2_query driver.demo PROPERTIES TIMEOUT 300)
 # unixODBC against the test server.
 ka_add_driver_gtest(hs2_statement_test 120)
 
+# Timestamps described and delivered alike under every server identity.
+ka_add_driver_gtest(hs2_timestamp_test 120)
+
 # The catalog listing's readers over the SHOW TABLES and DESCRIBE results of
 # every server identity, fetched through unixODBC.
 add_executable(driver_hs2_catalogparse_test ${KA_DRIVER_TESTS}/hs2_catalogparse_test.cpp)

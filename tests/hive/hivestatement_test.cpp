@@ -16,9 +16,11 @@
 
 #include "convert/basestring.h"
 #include "fakewire.h"
+#include "foundation/kaerror.h"
 #include "hive/dummyenv.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivedesc.h"
+#include "kamessages.h"
 #include "sql/basesql.h"
 #include "support/diagscope.h"
 #include "support/hs2process.h"
@@ -287,6 +289,46 @@ TEST_P(HiveStatementTest, AnOperationThatEndsInErrorFailsTheExecute)
         EXPECT_NE(HIVE_RESULT_OPEN, stmt->resultState);
     }
     // The wire stayed in step: once the fault is off, a query runs.
+    diags.list.clear();
+    ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=off")) << messages();
+    ASSERT_EQ(0, run(stmt, "SELECT id FROM people WHERE id = 2")) << messages();
+    EXPECT_EQ(1u, rows(stmt).size());
+}
+
+TEST_P(HiveStatementTest, AnOperationThatEndsInErrorTakesTheServersSqlstateAndHidesCredentials)
+{
+    struct Case {
+        const char* fault;
+        const char* state;
+        const char* shown;
+        const char* hidden;
+    } cases[] = {
+        // Hive's failed job: the server's own SQLSTATE.
+        {"on", "08S01", "MapRedTask", nullptr},
+        // No SQLSTATE from the server: the one its text suggests.
+        {"the table is locked", "HY000", "the table is locked", nullptr},
+        {"ParseException line 1:7 mismatched input", "42000", "ParseException", nullptr},
+        // A server repeating the session request in its text.
+        {"failed: TOpenSessionReq(username:ann, password:hunter2, configuration:{})", "HY000", "password:***",
+         "hunter2"},
+        {"login refused for user=ann password=hunter2 host=h", "HY000", "password=*** host=h", "hunter2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        diags.list.clear();
+        EXPECT_EQ(1, run(stmt, std::string("SET hs2server.fault.error-state=") + c.fault));
+        diags.list.clear();
+        EXPECT_EQ(1, run(stmt, "SELECT id FROM people"));
+        ASSERT_EQ(1u, diags.size()) << messages();
+        uint16_t state[KA_SQLSTATE_LEN + 1] = {};
+        diags.at(0)->effectiveSqlstate(state);
+        EXPECT_EQ(c.state, narrow(state)) << messages();
+        // Whatever the server calls it, a failed operation is no lost link.
+        EXPECT_NE(MSG_SQLSTATE_LINK_FAILURE, diags.index(0));
+        EXPECT_NE(std::string::npos, messages().find(c.shown)) << messages();
+        if (c.hidden != nullptr)
+            EXPECT_EQ(std::string::npos, messages().find(c.hidden)) << messages();
+    }
     diags.list.clear();
     ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=off")) << messages();
     ASSERT_EQ(0, run(stmt, "SELECT id FROM people WHERE id = 2")) << messages();

@@ -830,7 +830,14 @@ class FaultTest(unittest.TestCase):
         st = c.status(op)
         self.assertEqual(st.operationState, T.TOperationState.ERROR_STATE)
         self.assertEqual(st.errorMessage, "boom")
+        self.assertIsNone(st.sqlState)
         self.assertEqual(c.fetch(op).status.errorMessage, "Expected states: [FINISHED], but found ERROR")
+        # "on" fails as Hive fails a job, with the SQLSTATE and code it gives
+        op = c.execute("SELECT 1", overlay={"hs2server.fault.error-state": "on"}).operationHandle
+        st = c.status(op)
+        self.assertEqual((st.operationState, st.sqlState, st.errorCode),
+                         (T.TOperationState.ERROR_STATE, "08S01", 2))
+        self.assertIn("MapRedTask", st.errorMessage)
         # the overlay was for that statement only
         op2 = c.execute("SELECT 1").operationHandle
         self.assertEqual(c.status(op2).operationState, T.TOperationState.FINISHED_STATE)

@@ -334,6 +334,40 @@ TEST_F(DriverAttr, ReplayRecordsKeepTheLatestSettingOnly)
     EXPECT_EQ(value, 300);
 }
 
+TEST_F(DriverAttr, AStatementAttributeSetOnTheConnectionReachesTheStatementsItHas)
+{
+    auto* second = make<katest::TestStatement>();
+    ASSERT_NE(second, nullptr);
+    auto valueOf = [](BaseStatement* s, int32_t attribute) {
+        SQLULEN v = 0xdead;
+        EXPECT_EQ(s->getStmtAttr(attribute, &v, 0, nullptr), SQL_SUCCESS);
+        return v;
+    };
+    // Above the connection's limit: stored as the limit with a warning, and
+    // the limit is what every statement gets.
+    conn->maxRowsLimit = 50;
+    ASSERT_EQ(conn->setConnectAttr(SQL_MAX_ROWS, asPointer(80), 0), SQL_SUCCESS_WITH_INFO);
+    int64_t stored = 0;
+    ASSERT_TRUE(conn->defaultStmtAttr(SQL_MAX_ROWS, &stored));
+    EXPECT_EQ(stored, 50);
+    EXPECT_EQ(valueOf(stmt, SQL_ATTR_MAX_ROWS), 50u);
+    EXPECT_EQ(valueOf(second, SQL_ATTR_MAX_ROWS), 50u);
+    // A flag kept in the statement's flag word.
+    ASSERT_EQ(conn->setConnectAttr(SQL_NOSCAN, asPointer(SQL_NOSCAN_ON), 0), SQL_SUCCESS);
+    EXPECT_EQ(valueOf(stmt, SQL_ATTR_NOSCAN), SQL_NOSCAN_ON);
+    EXPECT_EQ(valueOf(second, SQL_ATTR_NOSCAN), SQL_NOSCAN_ON);
+    // A statement with an open cursor keeps its cursor, and the
+    // connection's call says so.
+    second->statementState = kBaseStmtCursorOpen;
+    EXPECT_EQ(conn->setConnectAttr(SQL_CURSOR_TYPE, asPointer(SQL_CURSOR_FORWARD_ONLY), 0), SQL_ERROR);
+    BaseErrorList* list = conn->callDiagnostics();
+    ASSERT_NE(list, nullptr);
+    ASSERT_GE(list->recordCount(), 1u);
+    EXPECT_EQ(list->recordAt(0)->sqlstateMsg, kBaseIdxCursorState);
+    second->statementState = kBaseStmtAllocated;
+    ASSERT_EQ(second->freeStmt(SQL_DROP), SQL_SUCCESS);
+}
+
 TEST_F(DriverAttr, NewStatementsTakeTheConnectionsDefaults)
 {
     conn->queryTimeoutSupported = 1;

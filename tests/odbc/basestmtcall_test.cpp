@@ -141,6 +141,46 @@ TEST_F(StatementCall, TheReturnCodeAndTheHeaderFollowTheStatementKind)
     delete stmt;
 }
 
+TEST_F(StatementCall, TheCursorRowCountStandsWhereTheCursorTypeKnowsIt)
+{
+    // Only static cursors of this connection know their row count.
+    conn->forwardCursorOps = 0;
+    conn->staticCursorOps = kBaseCapCursorRowCount;
+    conn->keysetCursorOps = ~kBaseCapCursorRowCount;
+    struct Case {
+        const char* what;
+        uint16_t api;
+        int64_t cursorType;
+        int64_t expected;
+    } cases[] = {
+        {"execute, static", SQL_API_SQLEXECUTE, SQL_CURSOR_STATIC, 42},
+        {"direct, static", SQL_API_SQLEXECDIRECT, SQL_CURSOR_STATIC, 42},
+        {"param data, static", SQL_API_SQLPARAMDATA, SQL_CURSOR_STATIC, 42},
+        {"more results, static", SQL_API_SQLMORERESULTS, SQL_CURSOR_STATIC, 42},
+        {"fetch, static", SQL_API_SQLFETCH, SQL_CURSOR_STATIC, 0},
+        {"set pos, static", SQL_API_SQLSETPOS, SQL_CURSOR_STATIC, 0},
+        {"execute, forward only", SQL_API_SQLEXECUTE, SQL_CURSOR_FORWARD_ONLY, 0},
+        {"execute, keyset without the bit", SQL_API_SQLEXECUTE, SQL_CURSOR_KEYSET_DRIVEN, 0},
+        {"execute, a cursor type of no kind", SQL_API_SQLEXECUTE, 77, 0},
+    };
+    BaseStatement* stmt = newStatement();
+    ASSERT_NE(stmt, nullptr);
+    for (const Case& c : cases) {
+        stmt->attributeValues[kBaseAttrCursorType] = c.cursorType;
+        ASSERT_EQ(stmt->enterFunction(c.api), 0) << c.what;
+        // The entry step starts every call from no count.
+        EXPECT_EQ(stmt->diagnostics.cursorRowCount, 0) << c.what;
+        stmt->diagnostics.cursorRowCount = 42;
+        (void)stmt->exitFunction(SQL_SUCCESS);
+        EXPECT_EQ(stmt->diagnostics.cursorRowCount, c.expected) << c.what;
+        SQLLEN header = -1;
+        int16_t length = 0;
+        ASSERT_EQ(stmt->diagnostics.getDiagField(0, SQL_DIAG_CURSOR_ROW_COUNT, &header, 8, &length), SQL_SUCCESS);
+        EXPECT_EQ(header, c.expected) << c.what;
+    }
+    delete stmt;
+}
+
 TEST_F(StatementCall, AnErrorAmongWarningsKeepsTheWorksCodeAndTheListIsSorted)
 {
     BaseStatement* stmt = newStatement();
