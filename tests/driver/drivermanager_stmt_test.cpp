@@ -114,12 +114,14 @@ protected:
     {
         return SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(sql.c_str())), SQL_NTS);
     }
-    std::string state()
+    std::string state() { return firstState(SQL_HANDLE_STMT, stmt); }
+    static std::string descState(SQLHDESC d) { return firstState(SQL_HANDLE_DESC, d); }
+    static std::string firstState(SQLSMALLINT type, SQLHANDLE handle)
     {
         SQLCHAR text[6] = {};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        if (SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
+        if (SQLGetDiagRec(type, handle, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
             return "";
         return reinterpret_cast<char*>(text);
     }
@@ -380,14 +382,6 @@ TEST_F(StatementWorkThroughDriverManager, DescriptorFieldsByKindAndCopyDesc)
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_PARAM_DESC, &ipd, 0, nullptr), SQL_SUCCESS);
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_ROW_DESC, &ird, 0, nullptr), SQL_SUCCESS);
-    auto descState = [](SQLHDESC d) {
-        SQLCHAR text[6] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (SQLGetDiagRec(SQL_HANDLE_DESC, d, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
-            return std::string();
-        return std::string(reinterpret_cast<char*>(text));
-    };
     SQLSMALLINT count = -1;
     ASSERT_EQ(SQLGetDescFieldW(ird, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(count, 5);
@@ -445,14 +439,6 @@ TEST_F(StatementWorkThroughDriverManager, ApplicationRecordsAreCheckedWhenTheirB
     ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
     SQLHDESC ard = SQL_NULL_HDESC;
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
-    auto descState = [](SQLHDESC d) {
-        SQLCHAR text[6] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (SQLGetDiagRec(SQL_HANDLE_DESC, d, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
-            return std::string();
-        return std::string(reinterpret_cast<char*>(text));
-    };
     auto set = [&](SQLSMALLINT field, intptr_t value) {
         return SQLSetDescField(ard, 1, field, reinterpret_cast<SQLPOINTER>(value), 0);
     };

@@ -40,6 +40,20 @@ protected:
                              : static_cast<BaseDescriptor*>(stmt->ird);
     }
     static uint16_t stateOf(BaseDescriptor* d) { return d->diagnostics.recordAt(0)->sqlstateMsg; }
+    // body(descriptor) on the statement's implicit ARD and APD and on a
+    // descriptor of the application's own.
+    template <class Body>
+    void eachApplicationDescriptor(Body body)
+    {
+        auto* own = new BaseAXDWR(conn, 0);
+        const std::pair<const char*, BaseDescriptor*> descriptors[] = {
+            {"ARD", stmt->currentArd}, {"APD", stmt->implicitApd}, {"explicit", own}};
+        for (const auto& [name, d] : descriptors) {
+            SCOPED_TRACE(name);
+            body(d);
+        }
+        delete own;
+    }
 };
 
 // Where a field may be read and set: "APR" kinds that read it, kinds that
@@ -339,14 +353,11 @@ TEST_F(DescFunctions, ApplicationRecordsTakeABufferOnlyWhenTheirDescriptionHolds
         {"numeric precision of another type kept", {{SQL_DESC_PRECISION, 0}, {SQL_DESC_CONCISE_TYPE, SQL_C_DOUBLE}},
          true},
     };
-    auto* explicitDesc = new BaseAXDWR(conn, 0);
-    const std::pair<const char*, BaseDescriptor*> descriptors[] = {
-        {"ARD", stmt->currentArd}, {"APD", stmt->implicitApd}, {"explicit", explicitDesc}};
     char buffer[16] = {};
     int sentinel = 0;
-    for (const auto& [name, d] : descriptors) {
+    eachApplicationDescriptor([&](BaseDescriptor* d) {
         for (const RecordCase& c : cases) {
-            SCOPED_TRACE(testing::Message() << name << ": " << c.what);
+            SCOPED_TRACE(c.what);
             // Record 1 starts afresh.
             ASSERT_EQ(d->setDescField(0, SQL_DESC_COUNT, nullptr, 0), SQL_SUCCESS);
             for (const FieldValue& f : c.fields)
@@ -362,8 +373,7 @@ TEST_F(DescFunctions, ApplicationRecordsTakeABufferOnlyWhenTheirDescriptionHolds
             // Unbinding is never refused.
             EXPECT_EQ(d->setDescField(1, SQL_DESC_DATA_PTR, nullptr, 0), SQL_SUCCESS);
         }
-    }
-    delete explicitDesc;
+    });
 }
 
 TEST_F(DescFunctions, SetDescRecOnAnApplicationRecordChecksTheWholeDescriptionAndKeepsTheOldOne)
@@ -392,16 +402,13 @@ TEST_F(DescFunctions, SetDescRecOnAnApplicationRecordChecksTheWholeDescriptionAn
         {"text into a negative length", SQL_C_CHAR, 0, -1, 0, 0, false},
         {"wide text without a buffer", SQL_C_WCHAR, 0, 20, 0, 0, true},
     };
-    auto* explicitDesc = new BaseAXDWR(conn, 0);
-    const std::pair<const char*, BaseDescriptor*> descriptors[] = {
-        {"ARD", stmt->currentArd}, {"APD", stmt->implicitApd}, {"explicit", explicitDesc}};
     int32_t before = 0;
     SQLLEN beforeInd = 0;
     char buffer[32] = {};
     SQLLEN ind = 0;
-    for (const auto& [name, d] : descriptors) {
+    eachApplicationDescriptor([&](BaseDescriptor* d) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(testing::Message() << name << ": " << c.what);
+            SCOPED_TRACE(c.what);
             ASSERT_EQ(d->setDescField(0, SQL_DESC_COUNT, nullptr, 0), SQL_SUCCESS);
             ASSERT_EQ(d->setDescRec(1, SQL_C_SLONG, 0, 4, 0, 0, &before, &beforeInd, &beforeInd), SQL_SUCCESS);
             void* data = c.type == SQL_C_WCHAR ? nullptr : buffer;
@@ -436,6 +443,5 @@ TEST_F(DescFunctions, SetDescRecOnAnApplicationRecordChecksTheWholeDescriptionAn
                 EXPECT_EQ(ax->precisionSet, 0u);
             }
         }
-    }
-    delete explicitDesc;
+    });
 }
