@@ -9,11 +9,13 @@
 #include <cstring>
 
 #include "foundation/kaerror.h"
+#include "convert/basecvt.h"
 #include "convert/basestring.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/basedescribe.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 
@@ -149,6 +151,105 @@ bool isHeaderField(int16_t field) noexcept
     default: return false;
     }
 }
+
+// The most digits every value of SQL_NUMERIC_STRUCT's 16-byte mantissa
+// holds; a 39th digit fits only some values.
+constexpr int16_t kMaxNumericCPrecision = kBaseNumericMaxDigits - 1;
+// Fractions of a second go down to nanoseconds; an interval's leading field
+// is an SQLUINTEGER, whose every 9-digit value fits.
+constexpr int16_t kMaxSecondsPrecision = 9;
+constexpr int64_t kMaxLeadingPrecision = 9;
+
+bool knownCType(int16_t c) noexcept
+{
+    return c == SQL_C_CHAR || c == SQL_C_WCHAR || c == SQL_C_BINARY || c == SQL_C_DEFAULT || c == kBaseCCharNoTerm ||
+           c == kBaseCWCharNoTerm || baseFixedCTypeSize(c) != 0;
+}
+
+bool hasSeconds(int16_t c) noexcept
+{
+    switch (c) {
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP:
+    case SQL_C_INTERVAL_SECOND:
+    case SQL_C_INTERVAL_DAY_TO_SECOND:
+    case SQL_C_INTERVAL_HOUR_TO_SECOND:
+    case SQL_C_INTERVAL_MINUTE_TO_SECOND: return true;
+    default: return false;
+    }
+}
+
+// Whether an application record describes a buffer the driver can fill or
+// read: a C type it knows, the datetime or interval code of that type, and
+// the precision, scale, leading precision and buffer length the type takes.
+// Precision and scale of SQL_C_NUMERIC count only once the application set
+// them; until then conversions choose their own.
+bool applicationRecordConsistent(const BaseRecord& r) noexcept
+{
+    const int16_t c = r.conciseType;
+    if (!knownCType(c))
+        return false;
+    if (c >= SQL_C_TYPE_DATE && c <= SQL_C_TYPE_TIMESTAMP && r.intervalCode != c - SQL_C_TYPE_DATE + 1)
+        return false;
+    const int32_t interval = baseIntervalCodeOfCType(c);
+    if (interval != 0 && (r.intervalCode != interval || r.intervalPrecision < 1 ||
+                          r.intervalPrecision > kMaxLeadingPrecision))
+        return false;
+    if (hasSeconds(c) && (r.precision < 0 || r.precision > kMaxSecondsPrecision))
+        return false;
+    if (c == SQL_C_NUMERIC) {
+        const auto* ax = dynamic_cast<const BaseAXDRecord*>(&r);
+        const bool precisionSet = ax != nullptr && ax->precisionSet != 0;
+        const bool scaleSet = ax != nullptr && ax->scaleSet != 0;
+        if (precisionSet && (r.precision < 1 || r.precision > kMaxNumericCPrecision))
+            return false;
+        const int16_t upTo = precisionSet ? r.precision : kMaxNumericCPrecision;
+        if (scaleSet && (r.scale < 0 || r.scale > upTo))
+            return false;
+    }
+    // Text and bytes go into a buffer whose length the octet length gives.
+    if (baseFixedCTypeSize(c) == 0 && c != SQL_C_DEFAULT && r.octetLength < 0)
+        return false;
+    return true;
+}
+
+// The fields of an application record that SQLSetDescRec changes, so that a
+// record found inconsistent is put back as it was.
+struct AppRecordFields {
+    explicit AppRecordFields(const BaseRecord& r) noexcept
+        : conciseType(r.conciseType), appConciseType(r.appConciseType), intervalCode(r.intervalCode),
+          length(r.length), octetLength(r.octetLength), precision(r.precision), scale(r.scale)
+    {
+        if (const auto* ax = dynamic_cast<const BaseAXDRecord*>(&r); ax != nullptr) {
+            precisionSet = ax->precisionSet;
+            scaleSet = ax->scaleSet;
+        }
+    }
+    void restore(BaseRecord& r) const noexcept
+    {
+        r.conciseType = conciseType;
+        r.appConciseType = appConciseType;
+        r.intervalCode = intervalCode;
+        r.length = length;
+        r.octetLength = octetLength;
+        r.precision = precision;
+        r.scale = scale;
+        if (auto* ax = dynamic_cast<BaseAXDRecord*>(&r); ax != nullptr) {
+            ax->precisionSet = precisionSet;
+            ax->scaleSet = scaleSet;
+        }
+    }
+    int16_t conciseType;
+    int16_t appConciseType;
+    int16_t intervalCode;
+    uint64_t length;
+    int64_t octetLength;
+    int16_t precision;
+    int16_t scale;
+    uint32_t precisionSet = 0;
+    uint32_t scaleSet = 0;
+};
 
 }  // namespace
 
@@ -551,6 +652,12 @@ int16_t BaseDescriptor::setDescField(int16_t recNumber, int16_t field, void* val
         break;
     case SQL_DESC_DATA_PTR:
         if (app) {
+            // A buffer is bound only to a record that describes it; a null
+            // pointer unbinds whatever the record holds.
+            if (value != nullptr && !applicationRecordConsistent(*r)) {
+                basePostError(MSG_SQLSTATE_INCONSISTENT_DESCRIPTOR);
+                return leave(SQL_ERROR);
+            }
             r->dataPtr = value;
             break;
         }
@@ -635,6 +742,7 @@ int16_t BaseDescriptor::setDescRec(int16_t recNumber, int16_t type, int16_t subT
     if (r == nullptr)
         return leave(SQL_ERROR);
     const bool app = kind == Kind::App;
+    const AppRecordFields before(*r);
     r->intervalCode = subType;
     applyType(r, type, app);
     if (auto* ax = dynamic_cast<BaseAXDRecord*>(r); ax != nullptr && (type == SQL_NUMERIC || type == SQL_DECIMAL)) {
@@ -649,6 +757,13 @@ int16_t BaseDescriptor::setDescRec(int16_t recNumber, int16_t type, int16_t subT
         ipd->appScale = scale;
     }
     if (app) {
+        // The whole description is checked, bound or not; one that does not
+        // hold together leaves the record as it was.
+        if (!applicationRecordConsistent(*r)) {
+            before.restore(*r);
+            basePostError(MSG_SQLSTATE_INCONSISTENT_DESCRIPTOR);
+            return leave(SQL_ERROR);
+        }
         // The application's buffers: recorded, never owned or freed here.
         r->dataPtr = data;
         r->octetLengthPtr = stringLength;

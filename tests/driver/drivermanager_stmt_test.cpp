@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -113,12 +114,14 @@ protected:
     {
         return SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(sql.c_str())), SQL_NTS);
     }
-    std::string state()
+    std::string state() { return firstState(SQL_HANDLE_STMT, stmt); }
+    static std::string descState(SQLHDESC d) { return firstState(SQL_HANDLE_DESC, d); }
+    static std::string firstState(SQLSMALLINT type, SQLHANDLE handle)
     {
         SQLCHAR text[6] = {};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        if (SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
+        if (SQLGetDiagRec(type, handle, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
             return "";
         return reinterpret_cast<char*>(text);
     }
@@ -379,14 +382,6 @@ TEST_F(StatementWorkThroughDriverManager, DescriptorFieldsByKindAndCopyDesc)
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_PARAM_DESC, &ipd, 0, nullptr), SQL_SUCCESS);
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_IMP_ROW_DESC, &ird, 0, nullptr), SQL_SUCCESS);
-    auto descState = [](SQLHDESC d) {
-        SQLCHAR text[6] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (SQLGetDiagRec(SQL_HANDLE_DESC, d, 1, text, &native, nullptr, 0, &length) == SQL_NO_DATA)
-            return std::string();
-        return std::string(reinterpret_cast<char*>(text));
-    };
     SQLSMALLINT count = -1;
     ASSERT_EQ(SQLGetDescFieldW(ird, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(count, 5);
@@ -437,6 +432,52 @@ TEST_F(StatementWorkThroughDriverManager, DescriptorFieldsByKindAndCopyDesc)
     SQLWCHAR back[8] = {};
     ASSERT_EQ(SQLGetDescFieldW(ipd, 1, SQL_DESC_NAME, back, sizeof back, &length), SQL_SUCCESS);
     EXPECT_EQ(katest::u16(reinterpret_cast<uint16_t*>(back)), u"p1");
+}
+
+TEST_F(StatementWorkThroughDriverManager, ApplicationRecordsAreCheckedWhenTheirBufferIsSet)
+{
+    ASSERT_EQ(run(u"select rows 2"), SQL_SUCCESS);
+    SQLHDESC ard = SQL_NULL_HDESC;
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
+    auto set = [&](SQLSMALLINT field, intptr_t value) {
+        return SQLSetDescField(ard, 1, field, reinterpret_cast<SQLPOINTER>(value), 0);
+    };
+    // A numeric buffer of 40 digits does not exist: the column stays unbound.
+    SQL_NUMERIC_STRUCT number;
+    std::memset(&number, 0xa5, sizeof number);
+    ASSERT_EQ(set(SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC), SQL_SUCCESS);
+    ASSERT_EQ(set(SQL_DESC_PRECISION, 40), SQL_SUCCESS);
+    ASSERT_EQ(set(SQL_DESC_SCALE, 2), SQL_SUCCESS);
+    EXPECT_EQ(SQLSetDescField(ard, 1, SQL_DESC_DATA_PTR, &number, 0), SQL_ERROR);
+    EXPECT_EQ(descState(ard), "HY021");
+    SQLPOINTER bound = &number;
+    ASSERT_EQ(SQLGetDescField(ard, 1, SQL_DESC_DATA_PTR, &bound, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(bound, nullptr);
+    // Ten digits, two after the point, are.
+    ASSERT_EQ(set(SQL_DESC_PRECISION, 10), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetDescField(ard, 1, SQL_DESC_DATA_PTR, &number, 0), SQL_SUCCESS);
+
+    // A whole record that does not hold together leaves the old one.
+    SQLHDESC own = SQL_NULL_HDESC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &own), SQL_SUCCESS);
+    SQLINTEGER id = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(SQLSetDescRec(own, 1, SQL_C_SLONG, 0, 4, 0, 0, &id, &ind, &ind), SQL_SUCCESS);
+    SQL_TIMESTAMP_STRUCT when{};
+    EXPECT_EQ(SQLSetDescRec(own, 1, SQL_DATETIME, SQL_CODE_HOUR, sizeof when, 0, 0, &when, &ind, &ind), SQL_ERROR);
+    EXPECT_EQ(descState(own), "HY021");
+    SQLSMALLINT type = 0;
+    ASSERT_EQ(SQLGetDescRec(own, 1, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr, nullptr, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(type, SQL_C_SLONG);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, own), SQL_SUCCESS);
+
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(number.precision, 10);
+    EXPECT_EQ(number.scale, 2);
+    EXPECT_EQ(number.sign, 1);
+    EXPECT_EQ(number.val[0], 100);
+    EXPECT_EQ(number.val[1], 0);
 }
 
 TEST_F(StatementWorkThroughDriverManager, SetScrollOptionsChoosesTheCursorAndRowset)

@@ -41,11 +41,13 @@ def ini_folder(prefix, odbcinst, odbc, name_odbcinst=False):
     return _ProcessFolder(_folder.name)
 
 
-def start_server(source, *options):
-    """The test server of the source tree on a free port: (process, port)."""
+def start_server(source, *options, log=None):
+    """The test server of the source tree on a free port: (process, port).
+    With log, a file open for writing, the server's stderr goes there (its
+    calls, under --verbose)."""
     tool = os.path.join(source, "tools", "hs2server", "hs2server")
     proc = subprocess.Popen(["/usr/bin/python3", tool, "--port", "0"] + list(options),
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                            stdout=subprocess.PIPE, stderr=log if log is not None else subprocess.DEVNULL)
     port = int(proc.stdout.readline())
     return proc, port
 

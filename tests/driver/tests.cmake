@@ -355,3 +355,13 @@ ka_add_driver_gtest(hs2_dialog_test 120)
 # narrow and wide calls, generated for results, refused with ODBC's
 # SQLSTATEs, looked up by a positioned statement; SQLGetFunctions' answers.
 ka_add_driver_gtest(hs2_cursorname_test 120)
+
+# Cancel from a second thread, the query time-out and statement attributes
+# read back through pyodbc against the test server.
+add_test(NAME driver.pyodbc_hs2_stmt
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_stmt_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_stmt PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_stmt PROPERTIES TIMEOUT 300)

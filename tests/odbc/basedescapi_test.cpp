@@ -8,6 +8,8 @@
 #include <sqlext.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -38,6 +40,20 @@ protected:
                              : static_cast<BaseDescriptor*>(stmt->ird);
     }
     static uint16_t stateOf(BaseDescriptor* d) { return d->diagnostics.recordAt(0)->sqlstateMsg; }
+    // body(descriptor) on the statement's implicit ARD and APD and on a
+    // descriptor of the application's own.
+    template <class Body>
+    void eachApplicationDescriptor(Body body)
+    {
+        auto* own = new BaseAXDWR(conn, 0);
+        const std::pair<const char*, BaseDescriptor*> descriptors[] = {
+            {"ARD", stmt->currentArd}, {"APD", stmt->implicitApd}, {"explicit", own}};
+        for (const auto& [name, d] : descriptors) {
+            SCOPED_TRACE(name);
+            body(d);
+        }
+        delete own;
+    }
 };
 
 // Where a field may be read and set: "APR" kinds that read it, kinds that
@@ -266,4 +282,166 @@ TEST_F(DescFunctions, AnUnnamedColumnIsNamedByItsNumberWhenTheConnectionAsks)
         ASSERT_EQ(stmt->ird->getDescField(3, SQL_DESC_UNNAMED, &unnamed, 0, nullptr), SQL_SUCCESS);
         EXPECT_EQ(unnamed, SQL_UNNAMED);
     }
+}
+
+namespace {
+
+// One field of an application record set before its data pointer.
+struct FieldValue {
+    int16_t field;
+    intptr_t value;
+};
+
+struct RecordCase {
+    const char* what;
+    std::vector<FieldValue> fields;
+    bool consistent;
+};
+
+}  // namespace
+
+TEST_F(DescFunctions, ApplicationRecordsTakeABufferOnlyWhenTheirDescriptionHoldsTogether)
+{
+    const RecordCase cases[] = {
+        {"a new record (SQL_C_DEFAULT)", {}, true},
+        {"long", {{SQL_DESC_CONCISE_TYPE, SQL_C_SLONG}}, true},
+        {"text with its buffer length", {{SQL_DESC_CONCISE_TYPE, SQL_C_CHAR}, {SQL_DESC_OCTET_LENGTH, 10}}, true},
+        {"text with a negative buffer length", {{SQL_DESC_CONCISE_TYPE, SQL_C_CHAR}, {SQL_DESC_OCTET_LENGTH, -5}},
+         false},
+        {"bytes with a negative buffer length",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_BINARY}, {SQL_DESC_OCTET_LENGTH, -1}},
+         false},
+        {"a long ignores its buffer length", {{SQL_DESC_CONCISE_TYPE, SQL_C_SLONG}, {SQL_DESC_OCTET_LENGTH, -1}}, true},
+        {"an SQL type that is no C type", {{SQL_DESC_CONCISE_TYPE, SQL_DECIMAL}}, false},
+        {"no type at all", {{SQL_DESC_CONCISE_TYPE, 0}}, false},
+        {"an unknown type", {{SQL_DESC_CONCISE_TYPE, 1234}}, false},
+        {"datetime with the time code", {{SQL_DESC_TYPE, SQL_DATETIME}, {SQL_DESC_DATETIME_INTERVAL_CODE, SQL_CODE_TIME}},
+         true},
+        {"a date given an interval's code",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_TYPE_DATE}, {SQL_DESC_DATETIME_INTERVAL_CODE, SQL_CODE_MINUTE}},
+         false},
+        {"an interval code past the last",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_INTERVAL_DAY}, {SQL_DESC_DATETIME_INTERVAL_CODE, 20}},
+         false},
+        {"day to second as created", {{SQL_DESC_CONCISE_TYPE, SQL_C_INTERVAL_DAY_TO_SECOND}}, true},
+        {"interval leading precision 0",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_INTERVAL_YEAR}, {SQL_DESC_DATETIME_INTERVAL_PRECISION, 0}},
+         false},
+        {"interval leading precision 9",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_INTERVAL_YEAR}, {SQL_DESC_DATETIME_INTERVAL_PRECISION, 9}},
+         true},
+        {"interval leading precision 10",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_INTERVAL_YEAR}, {SQL_DESC_DATETIME_INTERVAL_PRECISION, 10}},
+         false},
+        {"timestamp to nanoseconds", {{SQL_DESC_CONCISE_TYPE, SQL_C_TYPE_TIMESTAMP}, {SQL_DESC_PRECISION, 9}}, true},
+        {"timestamp past nanoseconds", {{SQL_DESC_CONCISE_TYPE, SQL_C_TYPE_TIMESTAMP}, {SQL_DESC_PRECISION, 10}},
+         false},
+        {"interval seconds precision -1",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_INTERVAL_MINUTE_TO_SECOND}, {SQL_DESC_PRECISION, -1}},
+         false},
+        {"numeric left to the conversion", {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}}, true},
+        {"numeric 38, 38",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}, {SQL_DESC_PRECISION, 38}, {SQL_DESC_SCALE, 38}},
+         true},
+        {"numeric precision 0", {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}, {SQL_DESC_PRECISION, 0}}, false},
+        {"numeric precision 39", {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}, {SQL_DESC_PRECISION, 39}}, false},
+        {"numeric scale above its precision",
+         {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}, {SQL_DESC_PRECISION, 10}, {SQL_DESC_SCALE, 11}},
+         false},
+        {"numeric negative scale", {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}, {SQL_DESC_SCALE, -1}}, false},
+        {"numeric scale 38 alone", {{SQL_DESC_CONCISE_TYPE, SQL_C_NUMERIC}, {SQL_DESC_SCALE, 38}}, true},
+        {"numeric precision of another type kept", {{SQL_DESC_PRECISION, 0}, {SQL_DESC_CONCISE_TYPE, SQL_C_DOUBLE}},
+         true},
+    };
+    char buffer[16] = {};
+    int sentinel = 0;
+    eachApplicationDescriptor([&](BaseDescriptor* d) {
+        for (const RecordCase& c : cases) {
+            SCOPED_TRACE(c.what);
+            // Record 1 starts afresh.
+            ASSERT_EQ(d->setDescField(0, SQL_DESC_COUNT, nullptr, 0), SQL_SUCCESS);
+            for (const FieldValue& f : c.fields)
+                ASSERT_EQ(d->setDescField(1, f.field, reinterpret_cast<void*>(f.value), 0), SQL_SUCCESS);
+            const int16_t rc = d->setDescField(1, SQL_DESC_DATA_PTR, buffer, 0);
+            EXPECT_EQ(rc, c.consistent ? SQL_SUCCESS : SQL_ERROR);
+            if (rc == SQL_ERROR) {
+                EXPECT_EQ(stateOf(d), MSG_SQLSTATE_INCONSISTENT_DESCRIPTOR);
+            }
+            void* bound = &sentinel;
+            ASSERT_EQ(d->getDescField(1, SQL_DESC_DATA_PTR, &bound, 0, nullptr), SQL_SUCCESS);
+            EXPECT_EQ(bound, c.consistent ? static_cast<void*>(buffer) : nullptr);
+            // Unbinding is never refused.
+            EXPECT_EQ(d->setDescField(1, SQL_DESC_DATA_PTR, nullptr, 0), SQL_SUCCESS);
+        }
+    });
+}
+
+TEST_F(DescFunctions, SetDescRecOnAnApplicationRecordChecksTheWholeDescriptionAndKeepsTheOldOne)
+{
+    struct {
+        const char* what;
+        int16_t type;
+        int16_t subType;
+        int64_t length;
+        int16_t precision;
+        int16_t scale;
+        bool consistent;
+    } cases[] = {
+        {"long", SQL_C_SLONG, 0, 4, 0, 0, true},
+        {"numeric 19, 2", SQL_C_NUMERIC, 0, 19, 19, 2, true},
+        {"numeric without a precision", SQL_C_NUMERIC, 0, 19, 0, 0, false},
+        {"numeric precision 39", SQL_C_NUMERIC, 0, 19, 39, 0, false},
+        {"numeric scale above its precision", SQL_C_NUMERIC, 0, 19, 5, 6, false},
+        {"decimal is no C type", SQL_DECIMAL, 0, 19, 10, 2, false},
+        {"datetime coded as date", SQL_DATETIME, SQL_CODE_DATE, 6, 0, 0, true},
+        {"datetime with an interval's code", SQL_DATETIME, SQL_CODE_HOUR, 6, 0, 0, false},
+        {"interval day to second, microseconds", SQL_INTERVAL, SQL_CODE_DAY_TO_SECOND, 28, 6, 0, true},
+        {"interval code 14", SQL_INTERVAL, 14, 28, 0, 0, false},
+        {"timestamp past nanoseconds", SQL_C_TYPE_TIMESTAMP, 0, 16, 12, 0, false},
+        {"text into no bytes", SQL_C_CHAR, 0, 0, 0, 0, true},
+        {"text into a negative length", SQL_C_CHAR, 0, -1, 0, 0, false},
+        {"wide text without a buffer", SQL_C_WCHAR, 0, 20, 0, 0, true},
+    };
+    int32_t before = 0;
+    SQLLEN beforeInd = 0;
+    char buffer[32] = {};
+    SQLLEN ind = 0;
+    eachApplicationDescriptor([&](BaseDescriptor* d) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            ASSERT_EQ(d->setDescField(0, SQL_DESC_COUNT, nullptr, 0), SQL_SUCCESS);
+            ASSERT_EQ(d->setDescRec(1, SQL_C_SLONG, 0, 4, 0, 0, &before, &beforeInd, &beforeInd), SQL_SUCCESS);
+            void* data = c.type == SQL_C_WCHAR ? nullptr : buffer;
+            const int16_t rc = d->setDescRec(1, c.type, c.subType, c.length, c.precision, c.scale, data, &ind, &ind);
+            EXPECT_EQ(rc, c.consistent ? SQL_SUCCESS : SQL_ERROR);
+            if (rc == SQL_ERROR) {
+                EXPECT_EQ(stateOf(d), MSG_SQLSTATE_INCONSISTENT_DESCRIPTOR);
+            }
+            int16_t type = 0;
+            int16_t precision = -7;
+            ASSERT_EQ(d->getDescRec(1, nullptr, 0, nullptr, &type, nullptr, nullptr, &precision, nullptr, nullptr),
+                      SQL_SUCCESS);
+            void* bound = &type;
+            ASSERT_EQ(d->getDescField(1, SQL_DESC_DATA_PTR, &bound, 0, nullptr), SQL_SUCCESS);
+            const BaseRecord* r = d->record(1);
+            if (c.consistent) {
+                EXPECT_EQ(bound, data);
+                EXPECT_EQ(r->octetLength, c.length);
+                EXPECT_EQ(precision, c.precision);
+            } else {
+                // The long bound before is still there, whole.
+                EXPECT_EQ(type, SQL_C_SLONG);
+                EXPECT_EQ(r->conciseType, SQL_C_SLONG);
+                EXPECT_EQ(r->intervalCode, 0);
+                EXPECT_EQ(r->octetLength, 4);
+                EXPECT_EQ(precision, 0);
+                EXPECT_EQ(r->scale, 0);
+                EXPECT_EQ(bound, &before);
+                EXPECT_EQ(r->indicatorPtr, &beforeInd);
+                const auto* ax = dynamic_cast<const BaseAXDRecord*>(r);
+                ASSERT_NE(ax, nullptr);
+                EXPECT_EQ(ax->precisionSet, 0u);
+            }
+        }
+    });
 }
