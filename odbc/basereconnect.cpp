@@ -94,6 +94,33 @@ bool baseListHasLinkFailure(KaErrorList* list) noexcept
     return false;
 }
 
+void baseMarkRequestUnsent(KaErrorList* list, size_t from, uint16_t sqlstateIndex) noexcept
+{
+    if (list == nullptr)
+        return;
+    for (size_t i = from; i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record != nullptr && record->sqlstateMsg == sqlstateIndex)
+            record->flags |= kBaseErrorRequestUnsent;
+    }
+}
+
+bool baseLinkFailureUnsent(KaErrorList* list) noexcept
+{
+    if (list == nullptr)
+        return false;
+    bool found = false;
+    for (size_t i = 0; i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record == nullptr || record->sqlstateMsg != kBaseIdxLinkFailure)
+            continue;
+        if ((record->flags & kBaseErrorRequestUnsent) == 0)
+            return false;
+        found = true;
+    }
+    return found;
+}
+
 // ---- Credentials ------------------------------------------------------------
 
 int16_t BaseConnection::setUserId(const uint16_t* textW, int64_t length) noexcept

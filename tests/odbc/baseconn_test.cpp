@@ -393,3 +393,55 @@ TEST_F(ConnTest, EncryptedAttributeOnAConnectionGoesToTheHandleUnderEveryThreadM
         EXPECT_EQ(diagState(1), "HY090");
     }
 }
+
+// A call on a connection just taken from a pool that finds the link dead is
+// repeated on the re-established link only when its request never left the
+// driver; a request that reached the network may have run and is reported.
+// The user's failover mode decides whether the link is re-established.
+TEST_F(ConnTest, APooledCallIsRepeatedAfterItsLinkWasReestablishedOnlyWhenNothingWasSent)
+{
+    struct Case {
+        const char* name;
+        int32_t failoverMode;
+        uint32_t fromPool;
+        bool beforeSending;
+        int calls;       // the call counted on the fake
+        SQLRETURN rc;    // what the application gets
+        uint16_t index;  // its diagnostic's SQLSTATE index (0: none)
+    };
+    const Case cases[] = {
+        {"unsent, pooled", 1, 1, true, 2, SQL_SUCCESS, 0},
+        {"sent, pooled", 1, 1, false, 1, SQL_ERROR, kBaseIdxReconnected},
+        {"unsent, not pooled", 1, 0, true, 1, SQL_ERROR, kBaseIdxReconnected},
+        {"unsent, pooled, failover off", 0, 1, true, 1, SQL_ERROR, kBaseIdxLinkFailure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        delete handle;
+        handle = new BaseStubConnection(env);
+        TestConnection* conn = connect(c.failoverMode);
+        conn->freshFromPool = c.fromPool;
+        control.nativeSqlCalls = 0;
+        control.nativeSqlLosses = 1;
+        control.lossBeforeSending = c.beforeSending;
+        uint16_t out[32];
+        std::memset(out, 0xAB, sizeof out);
+        SQLINTEGER outLength = -1;
+        SQLWCHAR text[] = {'S', 'E', 'L', 'E', 'C', 'T', ' ', '1', 0};
+        SQLRETURN rc = SQLNativeSqlW(handle, text, SQL_NTS, out, 16, &outLength);
+        EXPECT_EQ(rc, c.rc);
+        EXPECT_EQ(control.nativeSqlCalls, c.calls);
+        for (size_t i = 16; i < 32; ++i)
+            EXPECT_EQ(out[i], 0xABAB) << i;
+        if (rc == SQL_SUCCESS) {
+            EXPECT_EQ(u16(out), u"SELECT 1");
+            EXPECT_EQ(handle->diagnostics.diagCount(), 0);
+        } else {
+            ASSERT_EQ(handle->diagnostics.diagCount(), 1);
+            EXPECT_EQ(handle->diagnostics.getRecord(1)->sqlstateMsg, c.index);
+        }
+        // Once the link was re-established, the pooled link's first call
+        // is over.
+        EXPECT_EQ(handle->current->freshFromPool, c.failoverMode == 0 ? c.fromPool : 0u);
+    }
+}
