@@ -174,9 +174,8 @@ int16_t BaseConnection::getPassword(KaMemoryBuffer& outHolder) noexcept
     int16_t failed = decodeStoredOptionValue(copy, &decodedLength);
     if (failed == 0) {
         KaMemoryBuffer decoded;
-        failed = decoded.setEncrypted(copy, decodedLength, key.get()) != 0 || outHolder.decryptFrom(decoded, key.get()) != 0
-                     ? 1
-                     : 0;
+        if (decoded.setEncrypted(copy, decodedLength, key.get()) != 0 || outHolder.decryptFrom(decoded, key.get()) != 0)
+            failed = 1;
     }
     fastMemzero(copy, bytes);
     ramFree(copy);

@@ -262,8 +262,8 @@ protected:
     {
         ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_DBC, env, &anchor));
         const std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20";
-        ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(anchor, nullptr, sql(in.c_str()), SQL_NTS, nullptr, 0, nullptr,
-                                                   SQL_DRIVER_NOPROMPT)))
+        ASSERT_TRUE(SQL_SUCCEEDED(
+            SQLDriverConnect(anchor, nullptr, sql(in.c_str()), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
             << diagText(SQL_HANDLE_DBC, anchor);
         const std::string pooled = in + ";POOL=1;" + failover;
         ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(pooled))) << diagText(SQL_HANDLE_DBC, dbc);
