@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "foundation/kaerror.h"
+#include "odbc/baseconn.h"
 #include "transport/basehttpsocket.h"
 #include "transport/basesocket.h"
 
@@ -138,7 +140,17 @@ int HiveNetWriteBuffer::send() noexcept
 {
     if (socket == nullptr)
         return 1;
-    int rc = sink.commit(length, 0) || sink.toSource(&source) || sendSource();
+    int rc = sink.commit(length, 0) || sink.toSource(&source);
+    if (rc == 0) {
+        KaErrorList* list = KaErrorCurrentList();
+        const size_t before = list != nullptr ? list->recordCount() : 0;
+        rc = sendSource();
+        // A socket write that fails leaves the server at most part of the
+        // message, which it never runs; over HTTP the failure may come after
+        // the whole request went out.
+        if (rc != 0 && httpTransport == 0)
+            baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+    }
     // Sent or not, the message is gone: a half-sent one must not lead the
     // next request.
     source.release();

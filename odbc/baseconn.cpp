@@ -293,15 +293,24 @@ void BaseConnection::reconnectAfterLinkFailure(BaseErrorList* list) noexcept
     if (owner->current != this)
         return;
     owner->failoverStatement = nullptr;
+    // Read before the reconnect: the failure records and this connection
+    // may not outlive it.
+    bool unsent = baseLinkFailureUnsent(list);
+    uint32_t fromPool = freshFromPool;
     if (owner->reconnect() != 0)
         return;
     BaseConnection* now = owner->current;
+    // The call that found a pooled link dead is still the first on it.
+    now->freshFromPool = fromPool;
     list->clear();
     bool servers = now->serverNameW != nullptr && now->serverNameW[0] != 0;
     KaError* record =
         list->postError(kBaseIdxReconnected, servers ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED);
     if (record != nullptr && servers)
         record->addParamText(now->serverNameA != nullptr ? now->serverNameA : "");
+    // Whether the lost request is safe to send again goes with the record.
+    if (unsent)
+        baseMarkRequestUnsent(list, 0, kBaseIdxReconnected);
 }
 
 int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) noexcept

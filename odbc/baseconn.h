@@ -136,6 +136,14 @@ void baseDeriveKey(const uint8_t letters[kBaseKeyLetters], uint8_t key[KA_MEMBUF
 // index is what identifies the failure.
 bool baseListHasLinkFailure(KaErrorList* list) noexcept;
 
+// Marks the records of one SQLSTATE index, from record `from` on, as
+// standing for a request that never wholly left the driver.
+void baseMarkRequestUnsent(KaErrorList* list, size_t from, uint16_t sqlstateIndex) noexcept;
+
+// True when the list holds a link failure and every one of them is marked
+// as a request that never wholly left the driver.
+bool baseLinkFailureUnsent(KaErrorList* list) noexcept;
+
 // The application code page (IANA number) from IANAAPPCODEPAGE in the ODBC
 // section of the user's odbc.ini, else odbcinst.ini; ISO-8859-1 when it is
 // unset or no number.

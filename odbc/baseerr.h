@@ -45,6 +45,9 @@ constexpr bool baseIsResourceMessage(uint32_t msg)
 
 // Record flag: the text came from the driver's resources (no DBMS name).
 constexpr uint8_t kBaseErrorDriverText = 0x20;
+// Record flag: the link failed before the request was wholly handed to the
+// network, so the server cannot have run it.
+constexpr uint8_t kBaseErrorRequestUnsent = 0x40;
 // Units of the text buffer a record is made with.
 constexpr int32_t kBaseDiagTextUnits = 516;
 // SQLSTATE buffer: five characters and a NUL.

@@ -239,6 +239,8 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     // neither wait for the handle nor change the current list, and a link
     // lost inside its own connect is not repaired from there, under the
     // reconnect lock this thread holds.
+    const bool unsent = baseLinkFailureUnsent(&diagnostics);
+    const uint32_t fromPool = conn->freshFromPool;
     const uint32_t keptDisabled = owner->failoverDisabled;
     owner->failoverDisabled = 1;
     owner->markOwner();
@@ -253,6 +255,12 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     }
     diagnostics.clear();
     postReconnected(connection, kBaseIdxReconnected, false, false);
+    // The call that found a pooled link dead is still the first on it, and
+    // whether its request may be sent again goes with the record.
+    if (connection != nullptr)
+        connection->freshFromPool = fromPool;
+    if (unsent)
+        baseMarkRequestUnsent(&diagnostics, 0, kBaseIdxReconnected);
     *rc = SQL_ERROR;
     failoverState = kBaseFailoverDone;
     owner->failoverStatement = nullptr;

@@ -633,8 +633,9 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
     plain.clear();
     if (stored != 0)
         return 1;
+    // Failover stays as the user chose it: a stale pooled link is repaired
+    // only where the user asked for reconnection.
     connection->freshFromPool = 1;
-    connection->failoverMode = 1;
     (void)connection->addBufferedEvent(kBaseEventConnected, 0, 0, 0, 0, connection);
     return result;
 }

@@ -94,6 +94,33 @@ bool baseListHasLinkFailure(KaErrorList* list) noexcept
     return false;
 }
 
+void baseMarkRequestUnsent(KaErrorList* list, size_t from, uint16_t sqlstateIndex) noexcept
+{
+    if (list == nullptr)
+        return;
+    for (size_t i = from; i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record != nullptr && record->sqlstateMsg == sqlstateIndex)
+            record->flags |= kBaseErrorRequestUnsent;
+    }
+}
+
+bool baseLinkFailureUnsent(KaErrorList* list) noexcept
+{
+    if (list == nullptr)
+        return false;
+    bool found = false;
+    for (size_t i = 0; i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record == nullptr || record->sqlstateMsg != kBaseIdxLinkFailure)
+            continue;
+        if ((record->flags & kBaseErrorRequestUnsent) == 0)
+            return false;
+        found = true;
+    }
+    return found;
+}
+
 // ---- Credentials ------------------------------------------------------------
 
 int16_t BaseConnection::setUserId(const uint16_t* textW, int64_t length) noexcept
@@ -127,7 +154,35 @@ int16_t BaseConnection::getUserId(KaMemoryBuffer& outHolder) noexcept
 int16_t BaseConnection::getPassword(KaMemoryBuffer& outHolder) noexcept
 {
     BaseScopedKey key(connectionKey);
-    return outHolder.decryptFrom(password, key.get()) == 0 ? 0 : 1;
+    if (outHolder.decryptFrom(password, key.get()) != 0)
+        return 1;
+    // A password copied from a stored data source in its encoded form (from
+    // the connection string or SQLConnect) is handed out decoded.
+    static constexpr uint16_t kEncodedPrefix[] = {'@', '0', '1', '#', '$'};
+    constexpr size_t prefixUnits = sizeof kEncodedPrefix / sizeof kEncodedPrefix[0];
+    if (outHolder.length <= prefixUnits || std::memcmp(outHolder.data, kEncodedPrefix, sizeof kEncodedPrefix) != 0)
+        return 0;
+    const size_t bytes = (outHolder.length + 1) * sizeof(uint16_t);
+    auto* copy = static_cast<uint16_t*>(ramAlloc(bytes));
+    if (copy == nullptr) {
+        outHolder.clear();
+        return 1;
+    }
+    std::memcpy(copy, outHolder.data, bytes - sizeof(uint16_t));
+    copy[outHolder.length] = 0;
+    int64_t decodedLength = 0;
+    int16_t failed = decodeStoredOptionValue(copy, &decodedLength);
+    if (failed == 0) {
+        KaMemoryBuffer decoded;
+        if (decoded.setEncrypted(copy, decodedLength, key.get()) != 0 || outHolder.decryptFrom(decoded, key.get()) != 0)
+            failed = 1;
+    }
+    fastMemzero(copy, bytes);
+    ramFree(copy);
+    // Neither the encoded text nor a part of it is handed out.
+    if (failed != 0)
+        outHolder.clear();
+    return failed;
 }
 
 int16_t BaseConnection::rekey(KaMemoryBuffer& holder, const uint8_t* oldKey, const uint8_t* newKey) noexcept

@@ -16,6 +16,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
+#include "sql/basesql.h"
 
 // The code with which an operation asks to be called once more; it never
 // leaves the driver.
@@ -78,10 +79,12 @@ template <class Call>
 
 // After a pooled connection was re-established inside the call (the
 // reconnected diagnostic on its list), the call runs once more on the new
-// link.
+// link, but only where running it twice cannot change data twice: its
+// request never reached the server, or it is a query the user let the
+// driver replay.
 template <class Call>
-[[nodiscard]] SQLRETURN poolRetry(BaseConnection* (*connection)(void*), void* owner, BaseErrorList* list,
-                                  Call&& call) noexcept
+[[nodiscard]] SQLRETURN poolRetry(BaseConnection* (*connection)(void*), bool (*replayable)(void*), void* owner,
+                                  BaseErrorList* list, Call&& call) noexcept
 {
     SQLRETURN rc = call();
     BaseConnection* conn = connection(owner);
@@ -90,8 +93,8 @@ template <class Call>
             KaError* record = list->recordAt(i);
             if (record != nullptr && record->sqlstateMsg == kBaseIdxReconnected) {
                 conn->freshFromPool = 0;
-                conn->failoverMode = conn->configuredFailoverMode;
-                rc = kBaseRcAgain;
+                if ((record->flags & kBaseErrorRequestUnsent) != 0 || replayable(owner))
+                    rc = kBaseRcAgain;
                 break;
             }
         }
@@ -111,6 +114,21 @@ inline BaseConnection* handleConnection(void* owner) noexcept
     return static_cast<BaseStubConnection*>(owner)->current;
 }
 
+// A query that failover mode 2 lets the driver run again: a SELECT whose
+// statement has recorded nothing since it was made.
+inline bool stmtReplayable(void* owner) noexcept
+{
+    auto* stmt = static_cast<BaseStatement*>(owner);
+    return stmt->connection != nullptr && stmt->connection->configuredFailoverMode == 2 &&
+           stmt->statementKind == KA_STMT_SELECT && stmt->replayable == 1;
+}
+
+// Connection calls are repeated only when their request never left.
+inline bool neverReplayable(void*) noexcept
+{
+    return false;
+}
+
 // Statement export: the operation on the statement, with the second call.
 template <class Call>
 [[nodiscard]] SQLRETURN onStatement(SQLHSTMT handle, Call&& call) noexcept
@@ -128,7 +146,7 @@ template <class Call>
     BaseStatement* stmt = stmtOf(handle);
     if (stmt == nullptr)
         return SQL_INVALID_HANDLE;
-    return poolRetry(stmtConnection, stmt, &stmt->diagnostics, [&]() noexcept { return call(stmt); });
+    return poolRetry(stmtConnection, stmtReplayable, stmt, &stmt->diagnostics, [&]() noexcept { return call(stmt); });
 }
 
 template <class Call>

@@ -36,6 +36,7 @@ using baseexport::onConnection;
 using baseexport::onDescriptor;
 using baseexport::onStatement;
 using baseexport::onStatementRetry;
+using baseexport::neverReplayable;
 using baseexport::poolRetry;
 using baseexport::settle;
 using baseexport::stmtOf;
@@ -619,7 +620,7 @@ SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
         return SQL_NO_DATA;
-    return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
+    return poolRetry(handleConnection, neverReplayable, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
                    ? connHandle->current->getConnectAttr(attribute, value, bufferLength, stringLength)
                    : static_cast<SQLRETURN>(SQL_NO_DATA);
@@ -633,7 +634,7 @@ SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
         return settle(connHandle->setBufferedAttr(attribute, value, length), &connHandle->diagnostics);
-    return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
+    return poolRetry(handleConnection, neverReplayable, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr ? connHandle->current->setConnectAttr(attribute, value, length)
                                               : connHandle->setBufferedAttr(attribute, value, length);
     });
@@ -665,7 +666,7 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLengt
         return SQL_INVALID_HANDLE;
     if (connHandle->current == nullptr)
         return notConnected(connHandle, SQL_API_SQLNATIVESQL);
-    return poolRetry(handleConnection, connHandle, &connHandle->diagnostics, [&]() noexcept {
+    return poolRetry(handleConnection, neverReplayable, connHandle, &connHandle->diagnostics, [&]() noexcept {
         return connHandle->current != nullptr
                    ? connHandle->current->nativeSql(in, inLength, out, outCapacity, outLength)
                    : notConnected(connHandle, SQL_API_SQLNATIVESQL);

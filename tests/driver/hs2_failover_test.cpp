@@ -249,3 +249,86 @@ TEST_F(Hs2Failover, AFailedReconnectIsReportedToEveryStatement)
 }
 
 }  // namespace
+
+// A connection taken again from the driver's pool whose link drops once an
+// INSERT was sent: the driver cannot know whether it ran, so it reports the
+// loss and never sends it again on the new link; and a pooled connection
+// fails over only when the user asked for it.
+class Hs2PooledFailover : public Hs2Failover {
+protected:
+    // Connects, gives the connection back to the pool and takes it again;
+    // the anchor keeps the driver loaded in between.
+    void connectFromPool(const std::string& failover)
+    {
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_DBC, env, &anchor));
+        const std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20";
+        ASSERT_TRUE(SQL_SUCCEEDED(
+            SQLDriverConnect(anchor, nullptr, sql(in.c_str()), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
+            << diagText(SQL_HANDLE_DBC, anchor);
+        const std::string pooled = in + ";POOL=1;" + failover;
+        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(pooled))) << diagText(SQL_HANDLE_DBC, dbc);
+        ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
+        const size_t sessions = occurrences(readFile(log), "OpenSession");
+        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(pooled))) << diagText(SQL_HANDLE_DBC, dbc);
+        ASSERT_EQ(sessions, occurrences(readFile(log), "OpenSession")) << "the second connect opened a session";
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &first));
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &second));
+    }
+    void TearDown() override
+    {
+        if (anchor != SQL_NULL_HDBC) {
+            SQLDisconnect(anchor);
+            SQLFreeHandle(SQL_HANDLE_DBC, anchor);
+        }
+        Hs2Failover::TearDown();
+    }
+    int rowsOf(const char* table)
+    {
+        const std::string query = std::string("SELECT COUNT(*) FROM ") + table;
+        SQLCloseCursor(second);
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLExecDirect(second, sql(query.c_str()), SQL_NTS)))
+            << diagText(SQL_HANDLE_STMT, second);
+        std::vector<int> count = ids(second);
+        SQLCloseCursor(second);
+        return count.size() == 1 ? count[0] : -1;
+    }
+    SQLHDBC anchor = SQL_NULL_HDBC;
+};
+
+TEST_F(Hs2PooledFailover, AnInsertWhoseLinkDroppedAfterItWasSentIsReportedAndNotSentAgain)
+{
+    connectFromPool("FailoverMode=1");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(second, sql("CREATE TABLE IF NOT EXISTS t_pooled_once (a int)"), SQL_NTS)))
+        << diagText(SQL_HANDLE_STMT, second);
+    const int before = rowsOf("t_pooled_once");
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, second);
+    const size_t sessions = occurrences(readFile(log), "OpenSession");
+
+    std::string state;
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(first, sql("INSERT INTO t_pooled_once VALUES (7)"), SQL_NTS));
+    const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_NE(std::string::npos, text.find("re-established")) << text;
+    // The link was made anew, and the INSERT was not sent on it: the server
+    // logs the calls it runs, and the table gained no row.
+    EXPECT_LT(sessions, occurrences(readFile(log), "OpenSession"));
+    EXPECT_EQ(0u, occurrences(readFile(log), "INSERT INTO t_pooled_once")) << readFile(log);
+    SQLCloseCursor(second);
+    SQLExecDirect(second, sql("SELECT 1"), SQL_NTS);  // told of the lost session once
+    EXPECT_EQ(before, rowsOf("t_pooled_once"));
+}
+
+TEST_F(Hs2PooledFailover, APooledConnectionWithoutFailoverDoesNotReconnect)
+{
+    connectFromPool("");
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, second);
+    const size_t sessions = occurrences(readFile(log), "OpenSession");
+    std::string state;
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(first, sql("SELECT id FROM people"), SQL_NTS));
+    const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_EQ(std::string::npos, text.find("re-established")) << text;
+    EXPECT_EQ(sessions, occurrences(readFile(log), "OpenSession")) << readFile(log);
+}

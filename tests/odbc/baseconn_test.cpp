@@ -16,6 +16,7 @@
 #include "kamessages.h"
 #include "foundation/codepage.h"
 #include "odbc/baseconn.h"
+#include "odbc/basestmt.h"
 #include "support/diagscope.h"
 #include "support/testconnection.h"
 
@@ -83,6 +84,35 @@ protected:
     TestConnectionControl control;
     TestEnv* env = nullptr;
     BaseStubConnection* handle = nullptr;
+};
+
+// A statement whose SQLNumResultCols loses the link while the test asks
+// it to, counting every call (across the connections it moves to).
+class LinkLosingStatement : public BaseStatement {
+public:
+    using BaseStatement::BaseStatement;
+    // The text is taken as the server would take it.
+    int16_t prepareHook(BaseSqlStringW*) noexcept override { return 0; }
+    int16_t numResultCols(int16_t* count) noexcept override
+    {
+        ++calls;
+        if (enterFunction(SQL_API_SQLNUMRESULTCOLS) != 0)
+            return exitFunction(SQL_ERROR);
+        if (losses > 0) {
+            --losses;
+            KaErrorList* list = KaErrorCurrentList();
+            const size_t before = list != nullptr ? list->recordCount() : 0;
+            basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
+            if (beforeSending)
+                baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+            return exitFunction(SQL_ERROR);
+        }
+        *count = 3;
+        return exitFunction(SQL_SUCCESS);
+    }
+    int calls = 0;
+    int losses = 0;
+    bool beforeSending = false;
 };
 
 }  // namespace
@@ -391,5 +421,108 @@ TEST_F(ConnTest, EncryptedAttributeOnAConnectionGoesToTheHandleUnderEveryThreadM
         EXPECT_EQ(u16(plain.data), u"abc");
         EXPECT_EQ(conn->setConnectAttr(kBaseAttrEncrypted, const_cast<char16_t*>(u"abc"), -8), SQL_ERROR);
         EXPECT_EQ(diagState(1), "HY090");
+    }
+}
+
+// A call on a connection just taken from a pool that finds the link dead is
+// repeated on the re-established link only when its request never left the
+// driver; a request that reached the network may have run and is reported.
+// The user's failover mode decides whether the link is re-established.
+TEST_F(ConnTest, APooledCallIsRepeatedAfterItsLinkWasReestablishedOnlyWhenNothingWasSent)
+{
+    struct Case {
+        const char* name;
+        int32_t failoverMode;
+        uint32_t fromPool;
+        bool beforeSending;
+        int calls;       // the call counted on the fake
+        SQLRETURN rc;    // what the application gets
+        uint16_t index;  // its diagnostic's SQLSTATE index (0: none)
+    };
+    const Case cases[] = {
+        {"unsent, pooled", 1, 1, true, 2, SQL_SUCCESS, 0},
+        {"sent, pooled", 1, 1, false, 1, SQL_ERROR, kBaseIdxReconnected},
+        {"unsent, not pooled", 1, 0, true, 1, SQL_ERROR, kBaseIdxReconnected},
+        {"unsent, pooled, failover off", 0, 1, true, 1, SQL_ERROR, kBaseIdxLinkFailure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        delete handle;
+        handle = new BaseStubConnection(env);
+        TestConnection* conn = connect(c.failoverMode);
+        conn->freshFromPool = c.fromPool;
+        control.nativeSqlCalls = 0;
+        control.nativeSqlLosses = 1;
+        control.lossBeforeSending = c.beforeSending;
+        uint16_t out[32];
+        std::memset(out, 0xAB, sizeof out);
+        SQLINTEGER outLength = -1;
+        SQLWCHAR text[] = {'S', 'E', 'L', 'E', 'C', 'T', ' ', '1', 0};
+        SQLRETURN rc = SQLNativeSqlW(handle, text, SQL_NTS, out, 16, &outLength);
+        EXPECT_EQ(rc, c.rc);
+        EXPECT_EQ(control.nativeSqlCalls, c.calls);
+        for (size_t i = 16; i < 32; ++i)
+            EXPECT_EQ(out[i], 0xABAB) << i;
+        if (rc == SQL_SUCCESS) {
+            EXPECT_EQ(u16(out), u"SELECT 1");
+            EXPECT_EQ(handle->diagnostics.diagCount(), 0);
+        } else {
+            ASSERT_EQ(handle->diagnostics.diagCount(), 1);
+            EXPECT_EQ(handle->diagnostics.getRecord(1)->sqlstateMsg, c.index);
+        }
+        // Once the link was re-established, the pooled link's first call
+        // is over.
+        EXPECT_EQ(handle->current->freshFromPool, c.failoverMode == 0 ? c.fromPool : 0u);
+    }
+}
+
+// The same on a statement: its own failover reconnects, and the pooled
+// call is repeated on the new link only when its request never left, or it
+// is a query and the user chose failover mode 2, which replays queries.
+TEST_F(ConnTest, APooledStatementCallIsRepeatedOnlyWhenItsRequestNeverLeft)
+{
+    struct Case {
+        const char* name;
+        bool beforeSending;
+        int32_t failoverMode;  // as the user configured it
+        const char16_t* text;  // prepared on the statement
+        int calls;
+        SQLRETURN rc;
+    };
+    const char16_t* insert = u"INSERT INTO t VALUES (1)";
+    const char16_t* query = u"SELECT a FROM t";
+    const Case cases[] = {
+        {"sent", false, 1, insert, 1, SQL_ERROR},
+        {"never left", true, 1, insert, 2, SQL_SUCCESS},
+        {"sent query, replay not chosen", false, 1, query, 1, SQL_ERROR},
+        {"sent query, replay chosen", false, 2, query, 2, SQL_SUCCESS},
+        {"sent insert, replay chosen", false, 2, insert, 1, SQL_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        delete handle;
+        handle = new BaseStubConnection(env);
+        // The re-established link reads the user's FailoverMode again.
+        control.failoverSupported = 1;
+        TestConnection* conn =
+            connect(c.failoverMode, c.failoverMode == 2 ? u"DSN=x;FailoverMode=2" : u"DSN=x;FailoverMode=1");
+        conn->freshFromPool = 1;
+        BaseStatement* made = nullptr;
+        ASSERT_EQ(katest::makeStatement<LinkLosingStatement>(&made, static_cast<BaseConnection*>(conn)), 0);
+        auto* stmt = static_cast<LinkLosingStatement*>(made);
+        stmt->losses = 1;
+        stmt->beforeSending = c.beforeSending;
+        ASSERT_EQ(stmt->prepare(W(c.text), SQL_NTS), SQL_SUCCESS);
+        SQLSMALLINT count = -1;
+        EXPECT_EQ(SQLNumResultCols(static_cast<SQLHSTMT>(static_cast<KaObject*>(stmt)), &count), c.rc);
+        EXPECT_EQ(stmt->calls, c.calls);
+        EXPECT_NE(stmt->connection, conn);  // moved to the re-established link
+        EXPECT_EQ(stmt->connection->freshFromPool, 0u);
+        if (c.rc == SQL_SUCCESS) {
+            EXPECT_EQ(count, 3);
+        } else {
+            ASSERT_GE(stmt->diagnostics.recordCount(), 1u);
+            EXPECT_EQ(stmt->diagnostics.recordAt(0)->sqlstateMsg, kBaseIdxReconnected);
+        }
     }
 }

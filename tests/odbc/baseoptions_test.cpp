@@ -206,6 +206,58 @@ TEST_F(Options, StoredValuesAreDecodedWhereAskedAndLongValuesTakenAsTheyStand)
     EXPECT_EQ(scope.size() >= 1u, true);
 }
 
+TEST_F(Options, AStoredPasswordIsHandedOutDecodedWhereverItCameFrom)
+{
+    // The data source keeps the password encoded; an application may copy
+    // that text into its connection string or SQLConnect's argument.
+    const std::u16string secret = u"pa$$;w0rd}";
+    const std::string stored = storedForm(secret);
+    writeIni("odbc.ini", "[sales]\nDriver=D\nPWD=" + stored + "\n");
+    ASSERT_EQ(conn->checkDataSource(W(u"sales")), 0);
+    const std::u16string storedW(stored.begin(), stored.end());
+
+    struct Case {
+        const char* name;
+        const char16_t* connectString;  // read with a parser when set
+        std::u16string argument;        // else set as SQLConnect's password
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"odbc.ini", nullptr, u"", secret},
+        {"connection string", u"", u"", secret},
+        {"SQLConnect argument", nullptr, storedW, secret},
+        {"the bare prefix", nullptr, u"@01#$", u"@01#$"},
+        {"a plain password", nullptr, u"@01#hunter2", u"@01#hunter2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        conn->password.clear();
+        if (c.connectString != nullptr) {
+            auto parser = parse(u"DSN=sales;PWD=" + storedW);
+            ASSERT_EQ(conn->readCredentialOption(parser.get(), W(u"PWD"), W(u"PWD"), nullptr, conn->password, nullptr),
+                      0);
+        } else if (!c.argument.empty()) {
+            ASSERT_EQ(conn->setPassword(W(c.argument.c_str()), SQL_NTS), 0);
+        } else {
+            ASSERT_EQ(conn->readCredentialOption(nullptr, W(u"PWD"), W(u"PWD"), nullptr, conn->password, nullptr), 0);
+        }
+        KaMemoryBuffer plain;
+        plain.state = KA_MEMBUF_PLAIN;
+        ASSERT_EQ(conn->getPassword(plain), 0);
+        EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(plain.data), plain.length), c.expected);
+    }
+
+    // An encoded text that does not decode is refused, and nothing of it
+    // is handed out.
+    katest::DiagScope scope;
+    ASSERT_EQ(conn->setPassword(W(u"@01#$00ZZ1122"), SQL_NTS), 0);
+    KaMemoryBuffer plain;
+    plain.state = KA_MEMBUF_PLAIN;
+    EXPECT_EQ(conn->getPassword(plain), 1);
+    EXPECT_EQ(plain.data, nullptr);
+    EXPECT_GE(scope.size(), 1u);
+}
+
 TEST_F(Options, TheOptionTableRefusesWhatItMust)
 {
     struct Case {

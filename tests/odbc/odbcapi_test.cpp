@@ -58,7 +58,9 @@ public:
         int16_t rc = SQL_SUCCESS;
         if (attrCalls == 1) {
             // The call lost its link and the exit step reconnected it.
-            basePostError(kBaseIdxReconnected);
+            KaError* record = basePostError(kBaseIdxReconnected);
+            if (record != nullptr && reconnectUnsent)
+                record->flags |= kBaseErrorRequestUnsent;
             rc = SQL_ERROR;
         } else {
             *static_cast<SQLUINTEGER*>(value) = 42;
@@ -69,6 +71,7 @@ public:
     std::vector<int16_t> functionsAnswers{SQL_SUCCESS};
     size_t functionsCalls = 0;
     int attrCalls = 0;
+    bool reconnectUnsent = false;
 };
 
 }  // namespace
@@ -396,24 +399,39 @@ TEST_F(Exports, AnOperationIsCalledOnceMoreWhenItAsksAndNeverPassesTheRequestOn)
     EXPECT_NE(d.text.find("The operation did not finish"), std::string::npos) << d.text;
 }
 
-TEST_F(Exports, AFreshPooledConnectionRepeatsACallThatReestablishedItsLink)
+TEST_F(Exports, AFreshPooledConnectionRepeatsOnlyACallWhoseRequestNeverLeft)
 {
     auto* conn = new ScriptedConnection(static_cast<BaseEnv*>(env));
     handleObject()->setCurrentConnection(conn);
-    SQLUINTEGER value = 0;
-
-    // Not taken from a pool: the failure stands.
-    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), SQL_ERROR);
-    EXPECT_EQ(conn->attrCalls, 1);
-
-    conn->attrCalls = 0;
-    conn->freshFromPool = 1;
-    conn->configuredFailoverMode = 2;
-    EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), SQL_SUCCESS);
-    EXPECT_EQ(conn->attrCalls, 2);
-    EXPECT_EQ(value, 42u);
-    EXPECT_EQ(conn->freshFromPool, 0u);
-    EXPECT_EQ(conn->failoverMode, 2);
+    struct Case {
+        const char* name;
+        uint32_t fromPool;
+        bool unsent;
+        int calls;
+        SQLRETURN rc;
+    };
+    const Case cases[] = {
+        {"not taken from a pool", 0, true, 1, SQL_ERROR},
+        {"request sent", 1, false, 1, SQL_ERROR},
+        {"request never left", 1, true, 2, SQL_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SQLUINTEGER value = 0;
+        conn->attrCalls = 0;
+        conn->freshFromPool = c.fromPool;
+        conn->reconnectUnsent = c.unsent;
+        conn->failoverMode = 1;
+        conn->configuredFailoverMode = 1;
+        EXPECT_EQ(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &value, 0, nullptr), c.rc);
+        EXPECT_EQ(conn->attrCalls, c.calls);
+        EXPECT_EQ(value, c.rc == SQL_SUCCESS ? 42u : 0u);
+        EXPECT_EQ(conn->freshFromPool, 0u);
+        // The repeat leaves the user's failover choice as it was.
+        EXPECT_EQ(conn->failoverMode, 1);
+        if (c.rc == SQL_ERROR)
+            EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08S01");
+    }
 }
 
 TEST_F(Exports, OdbcTwoApplicationsReadOdbcTwoSqlstates)

@@ -68,6 +68,11 @@ struct TestConnectionControl {
     // Touched only inside connection calls, so that a lock that fails to
     // serialise them shows as a data race.
     long sharedCounter = 0;
+    // SQLNativeSql: so many coming calls lose their link, before their
+    // request left (the write failed) or after it; every call is counted.
+    int nativeSqlLosses = 0;
+    bool lossBeforeSending = false;
+    int nativeSqlCalls = 0;
 };
 
 class TestConnection : public BaseConnection {
@@ -200,6 +205,25 @@ public:
         if (enterApi(SQL_API_SQLNATIVESQL) != 0)
             return leaveApi(SQL_ERROR);
         basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
+        connectionFlags &= ~kBaseConnConnected;
+        return leaveApi(SQL_ERROR);
+    }
+
+    // Counted, and losing its link while the control asks it to.
+    int16_t nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out, int32_t outCapacity,
+                      int32_t* outLength) noexcept override
+    {
+        ++control_->nativeSqlCalls;
+        if (control_->nativeSqlLosses <= 0)
+            return BaseConnection::nativeSql(in, inLength, out, outCapacity, outLength);
+        --control_->nativeSqlLosses;
+        if (enterApi(SQL_API_SQLNATIVESQL) != 0)
+            return leaveApi(SQL_ERROR);
+        KaErrorList* list = KaErrorCurrentList();
+        const size_t before = list != nullptr ? list->recordCount() : 0;
+        basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
+        if (control_->lossBeforeSending)
+            baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
         connectionFlags &= ~kBaseConnConnected;
         return leaveApi(SQL_ERROR);
     }
