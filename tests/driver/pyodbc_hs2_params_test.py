@@ -226,6 +226,23 @@ class SharingTheWire(unittest.TestCase):
         counter.close()
         return n
 
+    @staticmethod
+    def fetch_alternately(cursors, after_each=None):
+        """Every cursor's rows, fetched 997 at a time in turn."""
+        got = [[] for _ in cursors]
+        done = [False] * len(cursors)
+        while not all(done):
+            for k, c in enumerate(cursors):
+                if done[k]:
+                    continue
+                rows = c.fetchmany(997)
+                if not rows:
+                    done[k] = True
+                got[k].extend(tuple(r) for r in rows)
+                if after_each is not None:
+                    after_each()
+        return got
+
     def test_a_cursor_closed_while_another_holds_the_wire_closes_its_operation(self):
         def body(connection):
             a = connection.cursor()
@@ -277,16 +294,7 @@ class SharingTheWire(unittest.TestCase):
                     c = connection.cursor()
                     c.execute(q)
                     cursors.append(c)
-                got = [[] for _ in cursors]
-                done = [False] * count
-                while not all(done):
-                    for k, c in enumerate(cursors):
-                        if done[k]:
-                            continue
-                        rows = c.fetchmany(997)
-                        if not rows:
-                            done[k] = True
-                        got[k].extend(tuple(r) for r in rows)
+                got = self.fetch_alternately(cursors)
                 for k in range(count):
                     self.assertEqual(got[k], alone[k])
                     self.assertEqual(len(got[k]), queries[k][1])
@@ -316,21 +324,15 @@ class SharingTheWire(unittest.TestCase):
                 c = connection.cursor()
                 c.execute(query)
                 cursors.append(c)
-            got = [[], []]
-            done = [False, False]
-            most_files = 0
-            while not all(done):
-                for k, c in enumerate(cursors):
-                    if done[k]:
-                        continue
-                    rows = c.fetchmany(997)
-                    if not rows:
-                        done[k] = True
-                    got[k].extend(tuple(r) for r in rows)
-                    most_files = max(most_files, len(os.listdir(spill.name)))
+            most_files = [0]
+
+            def count_files():
+                most_files[0] = max(most_files[0], len(os.listdir(spill.name)))
+
+            got = self.fetch_alternately(cursors, count_files)
             self.assertEqual(got[0], alone)
             self.assertEqual(got[1], alone)
-            self.assertGreater(most_files, 0)
+            self.assertGreater(most_files[0], 0)
             for c in cursors:
                 c.close()
             self.assertEqual(os.listdir(spill.name), [])

@@ -489,6 +489,15 @@ TEST_P(HiveStatementTest, AnotherStatementTakingTheWireEndsTheFirstResultWithADi
     delete other;
 }
 
+std::string settingName(const ::testing::TestParamInfo<Setting>& info)
+{
+    std::string name = std::get<0>(info.param);
+    for (char& c : name)
+        if (c == '-' || c == '.')
+            c = '_';
+    return name + (std::get<1>(info.param) <= 4 ? "_rows" : "_columns");
+}
+
 // Two statements of one connection over the synthetic table, with blocks
 // large enough that a parked reply passes a lowered memory limit by more
 // than the spill file's buffer.
@@ -611,24 +620,12 @@ TEST_P(HiveParkTest, AReplyThatCannotBeSpilledEndsItsResultWithADiagnostic)
 
 INSTANTIATE_TEST_SUITE_P(Identities, HiveParkTest,
                          ::testing::Combine(::testing::Values("hive-2.3", "spark-3"), ::testing::Values(4, 7)),
-                         [](const ::testing::TestParamInfo<Setting>& info) {
-                             std::string name = std::get<0>(info.param);
-                             for (char& c : name)
-                                 if (c == '-' || c == '.')
-                                     c = '_';
-                             return name + (std::get<1>(info.param) <= 4 ? "_rows" : "_columns");
-                         });
+                         settingName);
 
 INSTANTIATE_TEST_SUITE_P(Identities, HiveStatementTest,
                          ::testing::Combine(::testing::Values("hive-1.2", "hive-2.3", "hive-3.1", "spark-3"),
                                             ::testing::Values(4, 7)),
-                         [](const ::testing::TestParamInfo<Setting>& info) {
-                             std::string name = std::get<0>(info.param);
-                             for (char& c : name)
-                                 if (c == '-' || c == '.')
-                                     c = '_';
-                             return name + (std::get<1>(info.param) <= 4 ? "_rows" : "_columns");
-                         });
+                         settingName);
 
 }  // namespace
 
