@@ -21,8 +21,8 @@ class KaTmpFileSource;
 constexpr uint64_t kHiveParkMemoryLimit = 4u << 20;
 // Bytes of the spill file's buffer.
 constexpr uint64_t kHiveParkSpillBlock = 65536;
-// The memory limit of parked replies: kHiveParkMemoryLimit, or the byte
-// count in KA_HIVE_PARK_MEMORY (tests lower it to make small replies spill).
+// The memory limit of parked replies: kHiveParkMemoryLimit, or the smaller
+// byte count in KA_HIVE_PARK_MEMORY (tests lower it to make replies spill).
 uint64_t hiveParkMemoryLimit() noexcept;
 
 class BaseConnection;
@@ -178,7 +178,8 @@ public:
     [[nodiscard]] int16_t parkReply() noexcept;
     // Before this statement reads its reply again: it takes the wire and
     // its parked bytes are put back into the read buffer, where the reply
-    // readers continue as if they had never left. 0 when nothing is parked.
+    // readers continue as if they had never left; the bytes of the spill
+    // file follow from the file. 0 when nothing is parked.
     [[nodiscard]] int16_t resumeParkedReply() noexcept;
     // Forgets a parked reply and empties its spill file.
     void dropParkedReply() noexcept;
@@ -271,7 +272,8 @@ public:
     int32_t ownsWire = 0;
     // The unread rest of the reply, read off the wire while another
     // statement used it (replyParked set; its length may be 0): its first
-    // bytes in memory, those past the memory limit in parkSpill's file.
+    // bytes in memory, those past the memory limit in parkSpill (its one
+    // block of buffer, then its file).
     uint8_t* parkedReply = nullptr;
     size_t parkedLength = 0;
     KaTmpFileSource* parkSpill = nullptr;
