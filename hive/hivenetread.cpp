@@ -2,6 +2,7 @@
 // skipping of any value, and the spool buffer's refill from its file.
 #include "hive/hivenetread.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "foundation/errpost.h"
@@ -76,6 +77,7 @@ void HiveNetReadBuffer::resetFrame() noexcept
 {
     frameRemaining = size = frameEnd = readPos = frameBytes = 0;
     preloaded = 0;
+    parkSource = nullptr;
 }
 
 int HiveNetReadBuffer::frameError() noexcept
@@ -85,8 +87,32 @@ int HiveNetReadBuffer::frameError() noexcept
     return 1;
 }
 
+int HiveNetReadBuffer::readParked(uint32_t start) noexcept
+{
+    const uint32_t room = capacity - start;
+    uint64_t got = 0;
+    int32_t more = 0;
+    if (parkSource->read(data + start, room < chunkSize ? room : chunkSize, &got, &more) != 0)
+        return frameError();
+    if (got == 0) {
+        // The file holds fewer bytes than the frame still counts.
+        errPost(MSG_SYSTEM_ERROR)->addParamUnsigned(EIO);
+        return frameError();
+    }
+    if (more == 0) {
+        parkSource->close();
+        parkSource = nullptr;
+    }
+    size = frameEnd = start + uint32_t(got);
+    return 0;
+}
+
 int HiveNetReadBuffer::readChunk(uint32_t start, uint32_t minimum) noexcept
 {
+    // The frame's bytes from a spill file are all there is of the frame, so
+    // they are never asked for a header.
+    if (parkSource != nullptr && capacity > start && minimum <= 1)
+        return readParked(start);
     if (socket == nullptr || capacity <= start)
         return frameError();
     do {

@@ -116,10 +116,16 @@ public:
     // The buffer holds a whole reply that was read off the wire earlier:
     // the next message begins in the buffer, not on the socket.
     int32_t preloaded = 0;
+    // The rest of the current frame comes from this spill file of a parked
+    // reply instead of the socket until it is read through; then the file
+    // is emptied and the socket serves again. Owned by the statement.
+    KaTmpFileSource* parkSource = nullptr;
 
 protected:
     void updateFrame() noexcept;
     [[nodiscard]] int readChunk(uint32_t start, uint32_t minimum) noexcept;
+    // readChunk's bytes from parkSource.
+    [[nodiscard]] int readParked(uint32_t start) noexcept;
     // Nesting of skipped structs and containers the reader follows; deeper
     // ones are refused, so a hostile reply cannot exhaust the stack.
     [[nodiscard]] int skipAt(uint8_t type, int32_t depth) noexcept;

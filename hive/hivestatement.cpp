@@ -7,6 +7,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "foundation/errpost.h"
@@ -18,6 +19,8 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
+#include "platform/bosenv.h"
+#include "platform/katmpsink.h"
 
 namespace {
 
@@ -90,6 +93,7 @@ HiveStatement::~HiveStatement()
     ramFree(sqlText);
     ramFree(markerOffsets);
     dropParkedReply();
+    delete parkSpill;
     delete communicator;
 }
 
@@ -194,6 +198,8 @@ int16_t HiveStatement::dropPendingReply() noexcept
         return 0;
     }
     int rc = conn->readBuffer.drainPending(this);
+    // A reply read back from its spill file was passed with it.
+    dropParkedReply();
     if (fetchState == HIVE_FETCH_AHEAD) {
         // The read-ahead's reply may not have started to arrive yet.
         uint32_t rows = 0;
@@ -229,6 +235,61 @@ int16_t HiveStatement::acquireWire() noexcept
     return 0;
 }
 
+uint64_t hiveParkMemoryLimit() noexcept
+{
+    const char* v = bosGetEnv("KA_HIVE_PARK_MEMORY");
+    if (v == nullptr || *v < '0' || *v > '9')
+        return kHiveParkMemoryLimit;
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(v, &end, 10);
+    return *end == 0 && n <= kHiveParkMemoryLimit ? n : kHiveParkMemoryLimit;
+}
+
+namespace {
+
+// Keeps bytes of a parked reply: the first ones in a growing memory block up
+// to the limit, the rest in the spill file.
+struct ParkWriter {
+    uint64_t limit;
+    KaTmpFileSource* spill;
+    uint8_t* bytes = nullptr;
+    size_t length = 0;
+    size_t room = 0;
+    uint64_t spilled = 0;
+
+    [[nodiscard]] int add(const uint8_t* p, size_t n) noexcept
+    {
+        if (spilled == 0 && length < limit) {
+            const size_t kept = n < limit - length ? n : size_t(limit - length);
+            if (length + kept > room) {
+                size_t grown = room == 0 ? 4096 : room;
+                while (grown < length + kept)
+                    grown *= 2;
+                if (grown > limit)
+                    grown = size_t(limit);
+                void* block = bytes;
+                if (ramRealloc(&block, grown) != 0)
+                    return 1;
+                bytes = static_cast<uint8_t*>(block);
+                room = grown;
+            }
+            if (kept != 0)
+                std::memcpy(bytes + length, p, kept);
+            length += kept;
+            p += kept;
+            n -= kept;
+        }
+        if (n == 0)
+            return 0;
+        if (spill->append(p, n) != 0)
+            return 1;
+        spilled += n;
+        return 0;
+    }
+};
+
+}  // namespace
+
 int16_t HiveStatement::parkReply() noexcept
 {
     HiveConnection* conn = hiveConnection();
@@ -239,44 +300,62 @@ int16_t HiveStatement::parkReply() noexcept
     HiveNetReadBuffer& in = conn->readBuffer;
     if (in.failed != 0 || in.framed == 0)
         return 1;
+    if (parkSpill == nullptr) {
+        parkSpill = new KaTmpFileSource(kHiveParkSpillBlock);
+        if (parkSpill == nullptr)
+            return 1;
+    }
+    ParkWriter writer{hiveParkMemoryLimit(), parkSpill};
+    const bool started = in.readPos < in.frameEnd || in.frameRemaining > in.frameBytes;
+    if (in.parkSource == parkSpill) {
+        // Parked before and being read back: what the buffer holds goes
+        // back to memory, and the file keeps its unread rest where it is.
+        const size_t n = in.frameEnd - in.readPos;
+        void* block = nullptr;
+        if (n != 0 && ramRealloc(&block, n) != 0)
+            return 1;
+        if (n != 0)
+            std::memcpy(block, in.data + in.readPos, n);
+        const int32_t whole = in.preloaded;
+        in.resetFrame();
+        ramFree(parkedReply);
+        parkedReply = static_cast<uint8_t*>(block);
+        parkedLength = n;
+        replyParked = 1;
+        parkedWhole = whole;
+        releaseWire();
+        return 0;
+    }
+    dropParkedReply();
     // One reply is one frame: its unread part is what the buffer holds past
     // the read position, then the rest of the frame on the socket. A
     // read-ahead whose reply has not begun to arrive starts a frame here.
-    size_t length = 0;
-    size_t room = 0;
-    uint8_t* bytes = nullptr;
-    const bool started = in.readPos < in.frameEnd || in.frameRemaining > in.frameBytes;
     int rc = started ? 0 : in.fill();
     while (rc == 0) {
         const size_t n = in.frameEnd - in.readPos;
-        if (length + n > room) {
-            size_t grown = room == 0 ? 4096 : room;
-            while (grown < length + n)
-                grown *= 2;
-            void* block = bytes;
-            if (ramRealloc(&block, grown) != 0) {
-                rc = 1;
-                break;
-            }
-            bytes = static_cast<uint8_t*>(block);
-            room = grown;
+        if (n != 0 && writer.add(in.data + in.readPos, n) != 0) {
+            rc = 1;
+            break;
         }
-        if (n != 0)
-            std::memcpy(bytes + length, in.data + in.readPos, n);
-        length += n;
         in.readPos = in.frameEnd;
         if (in.frameRemaining <= in.frameBytes)
             break;
         rc = in.fill();
     }
+    if (rc == 0 && writer.spilled != 0 && parkSpill->flush() != 0)
+        rc = 1;
     if (rc != 0) {
-        ramFree(bytes);
+        ramFree(writer.bytes);
+        parkSpill->close();
+        // A read-ahead's reply has begun now: what is left of it is the
+        // rest of the frame, not a reply still to come.
+        if (fetchState == HIVE_FETCH_AHEAD)
+            fetchState = HIVE_FETCH_IDLE;
         return 1;
     }
     in.resetFrame();
-    dropParkedReply();
-    parkedReply = bytes;
-    parkedLength = length;
+    parkedReply = writer.bytes;
+    parkedLength = writer.length;
     replyParked = 1;
     parkedWhole = started ? 0 : 1;
     releaseWire();
@@ -290,17 +369,25 @@ int16_t HiveStatement::resumeParkedReply() noexcept
     if (acquireWire() != 0)
         return 1;
     HiveNetReadBuffer& in = hiveConnection()->readBuffer;
+    const uint64_t fromFile = parkSpill != nullptr ? parkSpill->total - parkSpill->position : 0;
+    const uint64_t whole = parkedLength + fromFile;
     const auto n = static_cast<uint32_t>(parkedLength);
-    if (parkedLength > kHiveMaxFrameLength || (n > in.capacity && in.setCapacity(n) != 0))
+    if (whole > kHiveMaxFrameLength || (n > in.capacity && in.setCapacity(n) != 0))
         return 1;
     // The buffer is idle: acquiring the wire read every other reply off it.
     if (n != 0)
         std::memcpy(in.data, parkedReply, n);
     in.readPos = 0;
     in.size = in.frameEnd = n;
-    in.frameRemaining = in.frameBytes = n;
+    in.frameBytes = n;
+    // The frame goes on in the spill file, read as if from the socket.
+    in.frameRemaining = static_cast<uint32_t>(whole);
     in.preloaded = parkedWhole;
-    dropParkedReply();
+    in.parkSource = fromFile != 0 ? parkSpill : nullptr;
+    ramFree(parkedReply);
+    parkedReply = nullptr;
+    parkedLength = 0;
+    replyParked = 0;
     return 0;
 }
 
@@ -310,6 +397,12 @@ void HiveStatement::dropParkedReply() noexcept
     parkedReply = nullptr;
     parkedLength = 0;
     replyParked = 0;
+    if (parkSpill != nullptr) {
+        HiveConnection* conn = hiveConnection();
+        if (conn != nullptr && conn->readBuffer.parkSource == parkSpill)
+            conn->readBuffer.parkSource = nullptr;
+        parkSpill->close();
+    }
 }
 
 void HiveStatement::releaseWire() noexcept

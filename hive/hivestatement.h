@@ -15,6 +15,16 @@
 #include "foundation/kastringw.h"
 #include "odbc/basestmt.h"
 
+class KaTmpFileSource;
+
+// Bytes of a parked reply kept in memory; the rest goes to a temporary file.
+constexpr uint64_t kHiveParkMemoryLimit = 4u << 20;
+// Bytes of the spill file's buffer.
+constexpr uint64_t kHiveParkSpillBlock = 65536;
+// The memory limit of parked replies: kHiveParkMemoryLimit, or the smaller
+// byte count in KA_HIVE_PARK_MEMORY (tests lower it to make replies spill).
+uint64_t hiveParkMemoryLimit() noexcept;
+
 class BaseConnection;
 class BaseIRDRecord;
 class BaseSqlStringW;
@@ -162,14 +172,16 @@ public:
     static HiveStatement* wireOwnerOf(HiveConnection* conn) noexcept;
     // Another statement needs the wire: what is left of this statement's
     // reply (the rest of a row-wise block, or a column-wise read-ahead not
-    // read yet) is read off the socket into memory, and the wire is given
-    // up. 0, or 1 after the diagnostic.
+    // read yet) is read off the socket, into memory up to hiveParkMemoryLimit()
+    // and into a private temporary file past it, and the wire is given up.
+    // 0, or 1 after the diagnostic.
     [[nodiscard]] int16_t parkReply() noexcept;
     // Before this statement reads its reply again: it takes the wire and
     // its parked bytes are put back into the read buffer, where the reply
-    // readers continue as if they had never left. 0 when nothing is parked.
+    // readers continue as if they had never left; the bytes of the spill
+    // file follow from the file. 0 when nothing is parked.
     [[nodiscard]] int16_t resumeParkedReply() noexcept;
-    // Forgets a parked reply.
+    // Forgets a parked reply and empties its spill file.
     void dropParkedReply() noexcept;
 
     // ---- Execution steps -------------------------------------------------------
@@ -259,9 +271,12 @@ public:
     // This statement's reply is (partly) unread on the connection's wire.
     int32_t ownsWire = 0;
     // The unread rest of the reply, read off the wire while another
-    // statement used it (replyParked set; its length may be 0).
+    // statement used it (replyParked set; its length may be 0): its first
+    // bytes in memory, those past the memory limit in parkSpill (its one
+    // block of buffer, then its file).
     uint8_t* parkedReply = nullptr;
     size_t parkedLength = 0;
+    KaTmpFileSource* parkSpill = nullptr;
     int32_t replyParked = 0;
     // The parked reply is whole: its message header was not read yet.
     int32_t parkedWhole = 0;

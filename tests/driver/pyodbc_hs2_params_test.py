@@ -226,6 +226,23 @@ class SharingTheWire(unittest.TestCase):
         counter.close()
         return n
 
+    @staticmethod
+    def fetch_alternately(cursors, after_each=None):
+        """Every cursor's rows, fetched 997 at a time in turn."""
+        got = [[] for _ in cursors]
+        done = [False] * len(cursors)
+        while not all(done):
+            for k, c in enumerate(cursors):
+                if done[k]:
+                    continue
+                rows = c.fetchmany(997)
+                if not rows:
+                    done[k] = True
+                got[k].extend(tuple(r) for r in rows)
+                if after_each is not None:
+                    after_each()
+        return got
+
     def test_a_cursor_closed_while_another_holds_the_wire_closes_its_operation(self):
         def body(connection):
             a = connection.cursor()
@@ -277,16 +294,7 @@ class SharingTheWire(unittest.TestCase):
                     c = connection.cursor()
                     c.execute(q)
                     cursors.append(c)
-                got = [[] for _ in cursors]
-                done = [False] * count
-                while not all(done):
-                    for k, c in enumerate(cursors):
-                        if done[k]:
-                            continue
-                        rows = c.fetchmany(997)
-                        if not rows:
-                            done[k] = True
-                        got[k].extend(tuple(r) for r in rows)
+                got = self.fetch_alternately(cursors)
                 for k in range(count):
                     self.assertEqual(got[k], alone[k])
                     self.assertEqual(len(got[k]), queries[k][1])
@@ -295,6 +303,50 @@ class SharingTheWire(unittest.TestCase):
             self.assertEqual(self.open_operations(connection), 0)
 
         self.each_setting(body)
+
+    def test_cursors_fetched_alternately_past_the_memory_limit_read_back_from_files(self):
+        # A lowered limit sends nearly every parked reply into a file in a
+        # directory of the test's own, where the files can be counted.
+        spill = tempfile.TemporaryDirectory(prefix="pyodbc_hs2_park.")
+        saved = {k: os.environ.get(k) for k in ("KA_TMPDIR", "KA_HIVE_PARK_MEMORY")}
+        os.environ["KA_TMPDIR"] = spill.name
+        os.environ["KA_HIVE_PARK_MEMORY"] = "1000"
+
+        def body(connection):
+            query = "SELECT * FROM bench.synthetic"
+            c = connection.cursor()
+            c.execute(query)
+            alone = [tuple(r) for r in c.fetchall()]
+            c.close()
+            self.assertEqual(len(alone), 30000)
+            cursors = []
+            for _ in range(2):
+                c = connection.cursor()
+                c.execute(query)
+                cursors.append(c)
+            most_files = [0]
+
+            def count_files():
+                most_files[0] = max(most_files[0], len(os.listdir(spill.name)))
+
+            got = self.fetch_alternately(cursors, count_files)
+            self.assertEqual(got[0], alone)
+            self.assertEqual(got[1], alone)
+            self.assertGreater(most_files[0], 0)
+            for c in cursors:
+                c.close()
+            self.assertEqual(os.listdir(spill.name), [])
+            self.assertEqual(self.open_operations(connection), 0)
+
+        try:
+            self.each_setting(body)
+        finally:
+            for k, v in saved.items():
+                if v is None:
+                    os.environ.pop(k, None)
+                else:
+                    os.environ[k] = v
+            spill.cleanup()
 
 
 if __name__ == "__main__":

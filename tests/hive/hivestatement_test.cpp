@@ -9,6 +9,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -24,6 +25,8 @@
 #include "sql/basesql.h"
 #include "support/diagscope.h"
 #include "support/hs2process.h"
+#include "support/platformtest.h"
+#include "platform/katmpname.h"
 #include "transport/basesocket.h"
 #include "transport/kasock.h"
 
@@ -528,16 +531,143 @@ TEST_P(HiveStatementTest, AnotherStatementTakingTheWireEndsTheFirstResultWithADi
     delete other;
 }
 
+std::string settingName(const ::testing::TestParamInfo<Setting>& info)
+{
+    std::string name = std::get<0>(info.param);
+    for (char& c : name)
+        if (c == '-' || c == '.')
+            c = '_';
+    return name + (std::get<1>(info.param) <= 4 ? "_rows" : "_columns");
+}
+
+// Two statements of one connection over the synthetic table, with blocks
+// large enough that a parked reply passes a lowered memory limit by more
+// than the spill file's buffer.
+class HiveParkTest : public HiveStatementTest {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<katest::Hs2Process>(
+            std::vector<std::string>{"--server", std::get<0>(GetParam()), "--synthetic-rows", "10000"});
+        session = std::make_unique<HiveSession>(server->port(), std::get<1>(GetParam()));
+        ASSERT_TRUE(session->open) << messages();
+        stmt = newStatement();
+        ASSERT_NE(nullptr, stmt);
+    }
+
+    static constexpr const char* kQuery = "SELECT * FROM bench.synthetic";
+    static constexpr uint32_t kBlockRows = 2000;
+
+    int16_t start(HiveStatement* s, uint32_t blockRows = kBlockRows)
+    {
+        if (prepare(s, kQuery) != 0)
+            return 1;
+        s->settings.maxRowsInFetch = blockRows;
+        return s->executeHook();
+    }
+
+    // Up to n more rows as text; false once the result ended or failed.
+    bool fetchSome(HiveStatement* s, size_t n, std::vector<std::string>* out)
+    {
+        for (size_t k = 0; k < n; ++k) {
+            int16_t noMore = 1;
+            if (s->fetchRow(&noMore) != 0 || noMore != 0)
+                return false;
+            std::string row;
+            for (uint16_t c = 1; c <= s->resultColumnCount; ++c) {
+                char buffer[256];
+                int64_t length = 0;
+                BaseOutString value(buffer, int64_t(sizeof buffer), &length, nullptr);
+                EXPECT_EQ(0, s->getColumnData(c, SQL_C_CHAR, &value)) << messages();
+                row += (length == SQL_NULL_DATA ? std::string("NULL") : std::string(buffer, size_t(length))) + "|";
+            }
+            out->push_back(row);
+        }
+        return true;
+    }
+
+    katest::EnvScope env;
+};
+
+TEST_P(HiveParkTest, RepliesParkedPastTheMemoryLimitAreReadBackWholeFromTheirFile)
+{
+    std::vector<std::string> alone;
+    ASSERT_EQ(0, start(stmt)) << messages();
+    while (fetchSome(stmt, 1000, &alone)) {
+    }
+    ASSERT_EQ(10000u, alone.size()) << messages();
+    // No memory at all, a limit that splits a block, one above a whole block.
+    for (const char* limit : {"0", "12345", "4194304"}) {
+        SCOPED_TRACE(limit);
+        env.set("KA_HIVE_PARK_MEMORY", limit);
+        HiveStatement* other = newStatement();
+        ASSERT_NE(nullptr, other);
+        ASSERT_EQ(0, start(stmt)) << messages();
+        ASSERT_EQ(0, start(other)) << messages();
+        const uint64_t filesBefore = bosTmpCount();
+        uint64_t filesSeen = filesBefore;
+        std::vector<std::string> got[2];
+        bool more[2] = {true, true};
+        HiveStatement* both[2] = {stmt, other};
+        // Steps that are prime to the block size: the statements take the
+        // wire from each other at every place in a block.
+        const size_t step[2] = {137, 211};
+        for (int round = 0; (more[0] || more[1]) && round < 200; ++round) {
+            for (int k = 0; k < 2; ++k) {
+                if (more[k])
+                    more[k] = fetchSome(both[k], step[k], &got[k]);
+                filesSeen = std::max(filesSeen, bosTmpCount());
+            }
+        }
+        EXPECT_EQ(0u, diags.size()) << messages();
+        EXPECT_EQ(alone, got[0]);
+        EXPECT_EQ(alone, got[1]);
+        if (std::string(limit) != "4194304")
+            EXPECT_GT(filesSeen, filesBefore);
+        else
+            EXPECT_EQ(filesSeen, filesBefore);
+        delete other;
+        // Every spill file is gone once its reply was read.
+        EXPECT_EQ(filesBefore, bosTmpCount());
+    }
+}
+
+TEST_P(HiveParkTest, AReplyThatCannotBeSpilledEndsItsResultWithADiagnostic)
+{
+    katest::TempDir dir("hiveparktest");
+    ASSERT_FALSE(dir.path().empty());
+    env.set("KA_TMPDIR", dir.path() + "/missing");
+    env.set("KA_HIVE_PARK_MEMORY", "0");
+    std::vector<std::string> first;
+    // Blocks whose rest (row-wise) or read-ahead (column-wise) is more than
+    // the spill file's buffer holds, so that the file is needed.
+    ASSERT_EQ(0, start(stmt, 5000)) << messages();
+    ASSERT_TRUE(fetchSome(stmt, 2, &first)) << messages();
+    HiveStatement* other = newStatement();
+    ASSERT_NE(nullptr, other);
+    ASSERT_EQ(0, start(other)) << messages();
+    std::vector<std::string> others;
+    while (fetchSome(other, 1000, &others)) {
+    }
+    // The other statement's result is whole; the file could not be made.
+    EXPECT_EQ(10000u, others.size()) << messages();
+    EXPECT_NE(std::string::npos, messages().find("missing")) << messages();
+    diags.list.clear();
+    // The first statement never passes off a cut result as its end.
+    EXPECT_FALSE(fetchSome(stmt, 10000, &first));
+    EXPECT_LT(first.size(), 10000u);
+    EXPECT_NE(std::string::npos, messages().find("discarded")) << messages();
+    delete other;
+}
+
+INSTANTIATE_TEST_SUITE_P(Identities, HiveParkTest,
+                         ::testing::Combine(::testing::Values("hive-2.3", "spark-3"), ::testing::Values(4, 7)),
+                         settingName);
+
 INSTANTIATE_TEST_SUITE_P(Identities, HiveStatementTest,
                          ::testing::Combine(::testing::Values("hive-1.2", "hive-2.3", "hive-3.1", "spark-3"),
                                             ::testing::Values(4, 7)),
-                         [](const ::testing::TestParamInfo<Setting>& info) {
-                             std::string name = std::get<0>(info.param);
-                             for (char& c : name)
-                                 if (c == '-' || c == '.')
-                                     c = '_';
-                             return name + (std::get<1>(info.param) <= 4 ? "_rows" : "_columns");
-                         });
+                         settingName);
 
 }  // namespace
 
