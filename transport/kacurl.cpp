@@ -112,6 +112,11 @@ using FnEasyGetinfo = CURLcode (*)(CURL*, CURLINFO, ...);
 using FnEasySetopt = CURLcode (*)(CURL*, CURLoption, ...);
 using FnEasyInit = CURL* (*)();
 using FnEasyCleanup = void (*)(CURL*);
+using FnEasyDuphandle = CURL* (*)(CURL*);
+using FnShareInit = CURLSH* (*)();
+using FnShareSetopt = CURLSHcode (*)(CURLSH*, CURLSHoption, ...);
+using FnShareCleanup = CURLSHcode (*)(CURLSH*);
+using FnShareStrerror = const char* (*)(CURLSHcode);
 using FnEasyPause = CURLcode (*)(CURL*, int);
 using FnEasyStrerror = const char* (*)(CURLcode);
 using FnGlobalInit = CURLcode (*)(long);
@@ -459,6 +464,65 @@ size_t KaCurlConnection::writeResponse(const char* data, size_t size) noexcept
     return size;
 }
 
+// Debian 12's libcurl (7.88.1) frees the stored headers of a finished
+// transfer when the handle starts the next one but keeps a pointer to the
+// last of them, and a header line that starts with a blank right after the
+// status line continues that freed header. A handle that has never run a
+// transfer has no such pointer, so each request after the first runs on a
+// copy of the handle (its options, not its transfer state); the share keeps
+// the cookies and TLS sessions, and the multi handle keeps the connections.
+int KaCurlConnection::renewEasy() noexcept
+{
+    auto remove = mapper->entry<FnMultiHandle>(KA_CURL_multi_remove_handle);
+    if (remove == nullptr)
+        return 1;
+    (void)remove(multi, easy);
+    if (share == nullptr) {
+        auto shareInit = mapper->entry<FnShareInit>(KA_CURL_share_init);
+        auto shareSetopt = mapper->entry<FnShareSetopt>(KA_CURL_share_setopt);
+        auto shareError = mapper->entry<FnShareStrerror>(KA_CURL_share_strerror);
+        if (shareInit == nullptr || shareSetopt == nullptr || shareError == nullptr)
+            return 1;
+        share = shareInit();
+        if (share == nullptr) {
+            ramOutOfMemory();
+            return 1;
+        }
+        // Cookies only where cookie authentication asked for them: a shared
+        // cookie store turns libcurl's cookie handling on.
+        CURLSHcode code = shareSetopt(share, CURLSHOPT_SHARE, int(CURL_LOCK_DATA_SSL_SESSION));
+        if (code == CURLSHE_OK && cookieName != nullptr)
+            code = shareSetopt(share, CURLSHOPT_SHARE, int(CURL_LOCK_DATA_COOKIE));
+        if (code != CURLSHE_OK) {
+            errPost(MSG_HTTP_TRANSFER_FAILED)
+                ->addParamText(shareError(code))
+                ->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
+            if (auto cleanup = mapper->entry<FnShareCleanup>(KA_CURL_share_cleanup); cleanup != nullptr)
+                (void)cleanup(share);
+            share = nullptr;
+            return 1;
+        }
+    } else if (easyUsed) {
+        auto duphandle = mapper->entry<FnEasyDuphandle>(KA_CURL_easy_duphandle);
+        auto cleanup = mapper->entry<FnEasyCleanup>(KA_CURL_easy_cleanup);
+        CURL* copy = duphandle != nullptr && cleanup != nullptr ? duphandle(easy) : nullptr;
+        if (copy == nullptr) {
+            ramOutOfMemory();
+            return 1;
+        }
+        cleanup(easy);
+        easy = copy;
+    } else {
+        return 0;
+    }
+    easyUsed = 0;
+    if (CURLcode code = setPointer(CURLOPT_SHARE, share); code != CURLE_OK) {
+        postEasyError(MSG_HTTP_TRANSFER_FAILED, code);
+        return 1;
+    }
+    return 0;
+}
+
 int KaCurlConnection::post(const void* data, size_t length) noexcept
 {
     if (mapper == nullptr || easy == nullptr || multi == nullptr)
@@ -477,6 +541,8 @@ int KaCurlConnection::post(const void* data, size_t length) noexcept
             return 1;
         return drive();
     }
+    if (renewEasy() != 0)
+        return 1;
     responseRead = responseFill = 0;
     transferDone = 0;
     errorBuffer[0] = 0;
@@ -526,6 +592,7 @@ int KaCurlConnection::post(const void* data, size_t length) noexcept
         postTransferError(code);
         return 1;
     }
+    easyUsed = 1;
     currentWrite = static_cast<const uint8_t*>(data);
     currentLeft = length;
     paused = 0;
@@ -777,6 +844,13 @@ void KaCurlConnection::close() noexcept
             cleanup(easy);
         easy = nullptr;
     }
+    // Only once no handle uses it.
+    if (share != nullptr) {
+        if (auto cleanup = mapper->entry<FnShareCleanup>(KA_CURL_share_cleanup); cleanup != nullptr)
+            (void)cleanup(share);
+        share = nullptr;
+    }
+    easyUsed = 0;
     if (globalInitDone) {
         if (auto cleanup = mapper->entry<FnGlobalCleanup>(KA_CURL_global_cleanup); cleanup != nullptr)
             cleanup();

@@ -180,11 +180,19 @@ public:
     curl_slist* requestHeaders = nullptr;
     // curl_global_init succeeded and is owed its cleanup.
     int32_t globalInitDone = 0;
+    // What the easy handles of this connection share: the session cookies
+    // (when cookie authentication is on) and the TLS sessions.
+    CURLSH* share = nullptr;
+    // The easy handle has run a transfer: the next request gets a copy.
+    int32_t easyUsed = 0;
 
 private:
     // Runs the transfer until it pauses, ends or fails; 0, 1 with 7517
     // posted, or -2 when the transfer time-out ran out.
     [[nodiscard]] int drive() noexcept;
+    // Gives a new request an easy handle that has not run a transfer yet,
+    // with the share attached; 0, or 1 with a diagnostic posted.
+    [[nodiscard]] int renewEasy() noexcept;
     void postTransferError(CURLMcode code) noexcept;
     void postEasyError(uint16_t message, CURLcode code) noexcept;
 };
