@@ -614,7 +614,7 @@ int16_t BaseConnection::setConnectAttrDefault(int32_t attribute, void* value, in
     case SQL_ATTR_CONNECTION_TIMEOUT:
         if ((connectionFlags & kBaseConnConnectionTimeoutSettable) == 0)
             break;
-        connectionTimeout = static_cast<uint16_t>(number);
+        connectionTimeout = static_cast<uint32_t>(number);
         return 0;
     case kAttrModifySql: modifySql = number != 0 ? 1 : 0; return 0;
     case kAttrWideCharMode:

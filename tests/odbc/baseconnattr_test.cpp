@@ -167,6 +167,19 @@ TEST_F(AttrTest, EveryIntegerAttributeReadsBackWhatWasSetWithinItsLimits)
     }
 }
 
+TEST_F(AttrTest, AConnectionTimeOutReadsBackWholeWhereTheDriverTakesOne)
+{
+    connect();
+    conn_->connectionFlags |= kBaseConnConnectionTimeoutSettable;
+    // The attribute is 32 bits wide: no value of it may come back cut.
+    for (uint32_t seconds : {0u, 30u, 65535u, 65536u, 70000u, 4000000000u}) {
+        EXPECT_EQ(set(SQL_ATTR_CONNECTION_TIMEOUT, static_cast<intptr_t>(seconds)), SQL_SUCCESS) << seconds;
+        uint32_t value = 0xdead;
+        EXPECT_EQ(get(SQL_ATTR_CONNECTION_TIMEOUT, &value), SQL_SUCCESS);
+        EXPECT_EQ(value, seconds);
+    }
+}
+
 TEST_F(AttrTest, WideCharacterModesChooseHowWideDataTravels)
 {
     connect();
