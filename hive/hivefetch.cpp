@@ -152,8 +152,7 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
         return 1;
     }
     if (resultState == HIVE_RESULT_FAILED) {
-        errPost(MSG_HIVE_RESULT_BROKEN)
-            ->setSqlstateMsg(resultFailureState != 0 ? resultFailureState : MSG_SQLSTATE_GENERAL_ERROR);
+        errPost(MSG_HIVE_RESULT_BROKEN)->setSqlstateMsg(resultFailureState);
         return 1;
     }
     if (resultState != HIVE_RESULT_OPEN && resultState != HIVE_RESULT_OPEN_ON_CACHE)
