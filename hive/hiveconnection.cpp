@@ -32,6 +32,7 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     returnValueSupported = false;
     streamsLongData = false;
     truncationIsError = true;
+    setDriverAttrTable();
 }
 
 HiveConnection::~HiveConnection()

@@ -156,6 +156,8 @@ public:
     const uint16_t* hostKeywordAlt() noexcept override;
     // Reads the Hive options after the framework's; 0, or 1.
     [[nodiscard]] int16_t readDriverOptions(KaValueParserW* parser, void* window) noexcept override;
+    // The attribute table a browse connect walks, and its password level.
+    void setDriverAttrTable() noexcept;
     // Trailing semicolons go and the rewriter runs as the options say.
     [[nodiscard]] int16_t preprocessSql(BaseSqlStringW* text) noexcept override;
     // Escapes in HiveQL's form.

@@ -11,6 +11,7 @@
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "kamessages.h"
+#include "odbc/baseattrtable.h"
 #include "odbc/baseerr.h"
 #include "platform/bosenv.h"
 
@@ -366,4 +367,60 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
         return 1;
     maxNumericScale = r.lenient(parseU32, kHiveDefaultNumericLimit);
     return 0;
+}
+
+namespace {
+
+// The attributes a browse connect asks for, level by level, and what a
+// setup dialog would show: long keyword, number, kind, choices, default,
+// maximum length, short keyword, level, optional.
+const BaseDriverAttr kHiveDriverAttrs[] = {
+    {u"HostName", 1, kBaseAttrKindText, nullptr, nullptr, 0, u"HOST", 1, 0},
+    {u"PortNumber", 2, kBaseAttrKindText, nullptr, u"10000", 0, u"PORT", 1, 0},
+    {u"Database", 3, kBaseAttrKindText, nullptr, u"default", 0, u"DB", 1, 1},
+    {u"LogonID", 4, kBaseAttrKindText, nullptr, nullptr, 0, u"UID", 1, 0},
+    {u"ServicePrincipalName", 5, kBaseAttrKindText, nullptr, nullptr, 0, u"SPN", 1, 0},
+    {u"ProxyUser", 6, kBaseAttrKindText, nullptr, nullptr, 0, u"PXU", 1, 0},
+    {u"KeepAlive", 7, kBaseAttrKindCheckBox, nullptr, u"0", 0, u"", 1, 1},
+    {u"EnableDescribeParam", 8, kBaseAttrKindCheckBox, nullptr, u"0", 0, u"EDP", 1, 1},
+    {u"UseCurrentSchema", 9, kBaseAttrKindCheckBox, nullptr, u"0", 0, u"UCS", 1, 1},
+    {u"RemoveColumnQualifiers", 10, kBaseAttrKindCheckBox, nullptr, u"0", 0, u"RCQ", 1, 1},
+    {u"StringDescribeType", 11, kBaseAttrKindList, u"-10 - SQL_WLONGVARCHAR,-9 - SQL_WVARCHAR", u"-9 - SQL_WVARCHAR", 0,
+     u"SDT", 1, 1},
+    {u"TransactionMode", 12, kBaseAttrKindList, u"0 - No Transactions,1 - Ignore", nullptr, 0, u"TM", 1, 1},
+    {u"DefaultLongDataBuffLen", 13, kBaseAttrKindText, nullptr, u"1024", 0, u"DLDBL", 1, 1},
+    {u"LoginTimeout", 14, kBaseAttrKindText, nullptr, u"30", 0, u"LT", 1, 1},
+    {u"ExtendedOptions", 15, kBaseAttrKindText, nullptr, nullptr, 0, u"XO", 1, 1},
+    {u"AuthenticationMethod", 16, kBaseAttrKindList, u"-1 - No Authentication,0 - User ID/Password,4 - Kerberos",
+     u"0 - User ID/Password", 0, u"AM", 1, 1},
+    {u"EncryptionMethod", 17, kBaseAttrKindList, u"0 - No Encryption,1 - SSL", nullptr, 0, u"EM", 1, 1},
+    {u"CryptoProtocolVersion", 18, kBaseAttrKindText, nullptr, nullptr, 0, u"CPV", 1, 1},
+    {u"TrustStore", 19, kBaseAttrKindText, nullptr, nullptr, 0, u"TS", 1, 1},
+    {u"TrustStorePassword", 20, kBaseAttrKindPassword, nullptr, nullptr, 0, u"TSP", 1, 1},
+    {u"HostNameInCertificate", 21, kBaseAttrKindText, nullptr, nullptr, 0, u"HNIC", 1, 1},
+    {u"KeyStore", 22, kBaseAttrKindText, nullptr, nullptr, 0, u"KS", 1, 1},
+    {u"KeyStorePassword", 23, kBaseAttrKindPassword, nullptr, nullptr, 0, u"KSP", 1, 1},
+    {u"KeyPassword", 24, kBaseAttrKindPassword, nullptr, nullptr, 0, u"KP", 1, 1},
+    {u"ValidateServerCertificate", 25, kBaseAttrKindCheckBox, nullptr, u"1", 0, u"VSC", 1, 1},
+    {u"VarcharThreshold", 26, kBaseAttrKindText, nullptr, nullptr, 0, u"VT", 2, 1},
+    {u"MinLongVarcharSize", 27, kBaseAttrKindText, nullptr, nullptr, 0, u"MINLVS", 2, 1},
+    {u"ArrayInsertSize", 28, kBaseAttrKindText, nullptr, u"16384", 0, u"AIS", 2, 1},
+    {u"ArrayFetchSize", 29, kBaseAttrKindText, nullptr, u"150000", 0, u"AFS", 2, 1},
+    {u"MaxStringSize", 30, kBaseAttrKindText, nullptr, nullptr, 0, u"MSS", 2, 1},
+    {u"Description", 31, kBaseAttrKindText, nullptr, nullptr, 0, u"", 0, 1},
+    {u"GSSClient", 32, kBaseAttrKindText, nullptr, u"native", 0, u"GSSC", 0, 1},
+};
+
+}  // namespace
+
+void HiveConnection::setDriverAttrTable() noexcept
+{
+    driverAttrs = kHiveDriverAttrs;
+    driverAttrCount = sizeof kHiveDriverAttrs / sizeof kHiveDriverAttrs[0];
+    // The password is asked with the first level, and required, unless the
+    // connection authenticates no one or by a Kerberos ticket.
+    bool withPassword = authenticationMethod != HIVE_AUTH_NONE && authenticationMethod != HIVE_AUTH_KERBEROS;
+    browsePasswordAsked = withPassword ? 1 : 0;
+    browsePasswordRequired = withPassword ? 1 : 0;
+    browsePasswordLevel = 1;
 }

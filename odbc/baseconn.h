@@ -26,6 +26,8 @@ class KaMemorySink;
 class KaMemorySource;
 struct BaseInfoTable;
 class KaValueParserW;
+class KaValueParser;
+struct BaseDriverAttr;
 class BaseEnv;
 class BaseStatement;
 class BaseStubConnection;
@@ -402,6 +404,52 @@ public:
     // framework's own use during a connect; an ODBC return code.
     [[nodiscard]] virtual int16_t getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
                                                int16_t* stringLength) noexcept;
+
+    // ---- Browse connect and the 8-bit hooks -------------------------------
+    // The driver's text for a browse reply after "=" (its choices, say) in
+    // text: 1 when it gives one, 0 when not, -1 on failure (posted).
+    [[nodiscard]] virtual int16_t browseAttrHook(const uint16_t* shortKey, KaStringW& text,
+                                                 const BaseDriverAttr* table, uint32_t count) noexcept;
+    // Opens the connection once a browse has every attribute it needs, from
+    // the accumulated attributes: 0 when the open was made, whatever it
+    // reported (its errors tell a failed open); 1 when it could not start.
+    [[nodiscard]] virtual int16_t openBrowsed(KaValueParserW* parser) noexcept;
+    [[nodiscard]] virtual int16_t openBrowsedA(KaValueParser* parser) noexcept;
+    // The 8-bit forms of the hooks, called instead of the UTF-16 ones for a
+    // driver without kBaseConnUnicodeDriver. These defaults read nothing,
+    // ask nothing and give no further option source.
+    [[nodiscard]] virtual int16_t readDriverOptionsA(KaValueParser* parser, void* window) noexcept;
+    [[nodiscard]] virtual int16_t promptHookA(void* window, uint16_t completion, int32_t* cancelled,
+                                              KaValueParser* parser) noexcept;
+    virtual KaValueParser* optionSourceHookA() noexcept;
+    [[nodiscard]] virtual int16_t connectWithAttrsA(void* window, uint16_t completion, KaValueParser* parser) noexcept;
+    // The 8-bit bridge: a new 8-bit parser holding the UTF-16 parser's
+    // attributes in the application code page (null after the diagnostic);
+    // its used-marks copied back; its attributes set back in the UTF-16
+    // parser (credentials encrypted again under the connection key).
+    KaValueParser* makeNarrowParser(KaValueParserW* parser) noexcept;
+    void copyUsedMarks(const KaValueParser* narrow, KaValueParserW* parser) noexcept;
+    [[nodiscard]] int16_t copyNarrowAttributes(KaValueParser* narrow, KaValueParserW* parser) noexcept;
+    bool narrowHooks() const noexcept { return (connectionFlags & kBaseConnUnicodeDriver) == 0; }
+    // The hooks in the form the driver takes: an 8-bit driver gets an 8-bit
+    // copy of the parser, whose used-marks (and, after a prompt or a connect
+    // attempt, attributes) come back into the UTF-16 one.
+    [[nodiscard]] int16_t readDriverOptionsAny(KaValueParserW* parser, void* window) noexcept;
+    [[nodiscard]] int16_t promptHookAny(void* window, uint16_t completion, int32_t* cancelled,
+                                        KaValueParserW* parser) noexcept;
+    [[nodiscard]] int16_t connectWithAttrsAny(void* window, uint16_t completion, KaValueParserW* parser) noexcept;
+    // The server passes of a browse open, over the browse's attributes.
+    [[nodiscard]] int16_t openBrowsedServers(KaValueParserW* parser) noexcept;
+    // The option from the 8-bit option-source hook as new UTF-16 text (*out
+    // null when it has none); 0, or 1.
+    [[nodiscard]] int16_t narrowHookValue(const uint16_t* shortKey, const uint16_t* longKey, uint16_t** out) noexcept;
+    // The driver's attribute table and its browse password: asked at all,
+    // required, and the level that asks for it.
+    const BaseDriverAttr* driverAttrs = nullptr;
+    uint32_t driverAttrCount = 0;
+    int32_t browsePasswordAsked = 0;
+    int32_t browsePasswordRequired = 0;
+    uint32_t browsePasswordLevel = 0;
 
     // ---- Connection options -------------------------------------------------
     // The value of one option by the lookup order: connection string,

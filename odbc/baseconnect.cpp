@@ -12,6 +12,7 @@
 #include "foundation/ram.h"
 #include "foundation/kastr.h"
 #include "kamessages.h"
+#include "odbc/baseattrtable.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
@@ -133,6 +134,432 @@ bool isBlank(uint16_t unit) noexcept
     return 0;
 }
 
+// Keywords compared as the parser compares them: without regard to case.
+bool sameKeyword(const uint16_t* key, size_t n, const char16_t* name) noexcept
+{
+    if (name == nullptr || name[0] == 0)
+        return false;
+    size_t i = 0;
+    for (; i < n && name[i] != 0; ++i) {
+        uint16_t a = key[i] >= 'a' && key[i] <= 'z' ? key[i] - 32 : key[i];
+        uint16_t b = name[i] >= 'a' && name[i] <= 'z' ? name[i] - 32 : name[i];
+        if (a != b)
+            return false;
+    }
+    return i == n && name[i] == 0;
+}
+
+bool hasShort(const BaseDriverAttr& row) noexcept
+{
+    return row.shortKeyword != nullptr && row.shortKeyword[0] != 0;
+}
+
+bool isShort(const BaseDriverAttr& row, const char16_t* name) noexcept
+{
+    return hasShort(row) && sameKeyword(strUnits(row.shortKeyword), unitsOf(strUnits(row.shortKeyword), SQL_NTS), name);
+}
+
+bool holdsRow(const KaValueParserW* parser, const BaseDriverAttr& row) noexcept
+{
+    return parser->hasKey(strUnits(row.longKeyword)) || (hasShort(row) && parser->hasKey(strUnits(row.shortKeyword)));
+}
+
+// The key a browse keeps a row's value under: its short keyword, else its
+// long one.
+const uint16_t* keptKey(const BaseDriverAttr& row) noexcept
+{
+    return strUnits(hasShort(row) ? row.shortKeyword : row.longKeyword);
+}
+
+// Copies the value of fromKey (plain or encrypted) into to under toKey,
+// replacing a value under toKey or altKey. 0, or 1.
+[[nodiscard]] int copyAttribute(KaValueParserW* from, const uint16_t* fromKey, KaValueParserW* to,
+                                const uint16_t* toKey, const uint16_t* altKey) noexcept
+{
+    KaStringW* value = from->getValueCStr(fromKey);
+    if (value != nullptr)
+        return to->setValueCStr(toKey, value->data != nullptr ? value->data : strUnits(u""), altKey);
+    int found = 0;
+    KaMemoryBuffer secret;
+    if (from->getSecret(fromKey, &found, secret) != 0)
+        return 1;
+    return found == 0 ? 0 : to->setSecret(toKey, secret, altKey);
+}
+
+// The text of a value, plain or decrypted under key, into a wiping holder.
+[[nodiscard]] int plainValue(KaValueParserW* parser, const uint16_t* name, const uint8_t* key,
+                             KaMemoryBuffer& plain) noexcept
+{
+    KaStringW* value = parser->getValueCStr(name);
+    if (value != nullptr) {
+        if (plain.allocPlain(value->len) != 0)
+            return 1;
+        if (value->len != 0)
+            std::memcpy(plain.data, value->data, value->len * 2);
+        plain.length = value->len;
+        return 0;
+    }
+    int found = 0;
+    KaMemoryBuffer secret;
+    if (parser->getSecret(name, &found, secret) != 0)
+        return 1;
+    if (found == 0)
+        return 0;
+    return plain.decryptFrom(secret, key);
+}
+
+// One SQLBrowseConnect call on its connection: the level the browse is at,
+// what the application gave, what the next level still needs.
+class BrowseCall {
+public:
+    explicit BrowseCall(BaseConnection* connection) noexcept : conn(connection) {}
+    ~BrowseCall()
+    {
+        delete given;
+        delete snapshot;
+    }
+    BrowseCall(const BrowseCall&) = delete;
+    BrowseCall& operator=(const BrowseCall&) = delete;
+
+    // SQL_NEED_DATA with the reply, SQL_SUCCESS with the completed string,
+    // or SQL_ERROR (the caller closes the connection).
+    int16_t run(const uint16_t* in, size_t n) noexcept;
+
+    KaStringW reply;
+    KaStringWEx completed;
+
+private:
+    const BaseDriverAttr* rowOf(const KaSubStringW* key) const noexcept;
+    [[nodiscard]] int begin(const uint16_t* in, size_t n) noexcept;
+    [[nodiscard]] int consistent(bool* same) noexcept;
+    [[nodiscard]] int levelComplete(bool* complete) noexcept;
+    [[nodiscard]] int takeSnapshot() noexcept;
+    [[nodiscard]] int accumulate() noexcept;
+    [[nodiscard]] int open(bool* failed) noexcept;
+    [[nodiscard]] int buildReply(bool* missing) noexcept;
+    // The parser the options of a level are looked up with: the in-string's
+    // when it names the driver (its section is found by it), else the
+    // accumulated one, which keeps the driver an earlier call named.
+    KaValueParserW* lookupParser() const noexcept
+    {
+        return given->hasKey(strUnits(u"DRIVER")) ? given : conn->browseParser;
+    }
+    bool passwordAtNextLevel() const noexcept
+    {
+        return conn->browsePasswordAsked != 0 && conn->browsePasswordLevel == conn->browseLevel + 1u;
+    }
+
+    BaseConnection* conn;
+    KaValueParserW* given = nullptr;
+    KaValueParserW* snapshot = nullptr;
+};
+
+const BaseDriverAttr* BrowseCall::rowOf(const KaSubStringW* key) const noexcept
+{
+    for (uint32_t r = 0; r < conn->driverAttrCount; ++r) {
+        const BaseDriverAttr& row = conn->driverAttrs[r];
+        if (sameKeyword(key->data, key->len, row.longKeyword) || sameKeyword(key->data, key->len, row.shortKeyword))
+            return &row;
+    }
+    return nullptr;
+}
+
+int BrowseCall::begin(const uint16_t* in, size_t n) noexcept
+{
+    bool fresh = conn->browseFresh != 0 || conn->browseParser == nullptr;
+    if (fresh) {
+        delete conn->browseParser;
+        conn->browseParser = nullptr;
+        conn->browseLevel = 0;
+        if (conn->drawConnectionKey() != 0)
+            return 1;
+        conn->browseParser = parseConnectString(conn, nullptr, 0);
+        if (conn->browseParser == nullptr)
+            return 1;
+    }
+    given = parseConnectString(conn, n != 0 ? in : nullptr, n);
+    if (given == nullptr)
+        return 1;
+    if (given->hasKey(strUnits(u"DSN")) || fresh) {
+        KaStringW name;
+        KaStringW* dsn = given->getValueCStr(strUnits(u"DSN"));
+        if (dsn != nullptr && name.assign(dsn->data != nullptr ? dsn->data : strUnits(u""), dsn->len) != 0)
+            return 1;
+        ramFree(conn->dsnNameW);
+        conn->dsnNameW = nullptr;
+        ramFree(conn->dsnNameA);
+        conn->dsnNameA = nullptr;
+        if (conn->checkDataSource(dsn != nullptr ? name.data : nullptr) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+int BrowseCall::consistent(bool* same) noexcept
+{
+    *same = true;
+    BaseScopedKey key(conn->connectionKey);
+    for (size_t i = 0; i < given->attributes.count && *same; ++i) {
+        KaSubStringW* name = given->keyAt(i);
+        const BaseDriverAttr* row = rowOf(name);
+        if (row == nullptr || row->level > conn->browseLevel || !holdsRow(conn->browseParser, *row))
+            continue;
+        KaStringW keyText;
+        if (keyText.assign(name->data, name->len) != 0)
+            return 1;
+        const uint16_t* heldKey = conn->browseParser->hasKey(strUnits(row->longKeyword)) ? strUnits(row->longKeyword)
+                                                                                         : keptKey(*row);
+        KaMemoryBuffer now;
+        KaMemoryBuffer before;
+        if (plainValue(given, keyText.data, key.get(), now) != 0 ||
+            plainValue(conn->browseParser, heldKey, key.get(), before) != 0)
+            return 1;
+        *same = now.length == before.length &&
+                (now.length == 0 || std::memcmp(now.data, before.data, now.length * 2) == 0);
+    }
+    return 0;
+}
+
+int BrowseCall::levelComplete(bool* complete) noexcept
+{
+    *complete = true;
+    const uint32_t next = conn->browseLevel + 1u;
+    KaValueParserW* lookup = lookupParser();
+    for (uint32_t r = 0; r < conn->driverAttrCount && *complete; ++r) {
+        const BaseDriverAttr& row = conn->driverAttrs[r];
+        if (row.level != next || row.optional != 0 || holdsRow(given, row) || holdsRow(conn->browseParser, row))
+            continue;
+        const uint16_t* shortKey = hasShort(row) ? strUnits(row.shortKeyword) : nullptr;
+        if (isShort(row, u"UID") || isShort(row, u"PWD")) {
+            KaMemoryBuffer& holder = isShort(row, u"UID") ? conn->userId : conn->password;
+            if (conn->readCredentialOption(lookup, shortKey, strUnits(row.longKeyword), nullptr, holder, nullptr) != 0)
+                return 1;
+            *complete = holder.length != 0;
+            continue;
+        }
+        uint16_t* value = nullptr;
+        if (conn->getOptionValue(lookup, shortKey, strUnits(row.longKeyword), nullptr, &value, nullptr, 0) != 0)
+            return 1;
+        int set = value != nullptr ? conn->browseParser->setValueCStr(keptKey(row), value, nullptr) : 0;
+        *complete = value != nullptr;
+        fastMemzero(value, value != nullptr ? unitsOf(value, SQL_NTS) * 2 : 0);
+        ramFree(value);
+        if (set != 0)
+            return 1;
+    }
+    // A password the driver requires at this level counts like a required
+    // row: without it the open would only fail at the server.
+    if (*complete && passwordAtNextLevel() && conn->browsePasswordRequired != 0 &&
+        !given->hasKey(strUnits(u"PWD")) && !given->hasKey(strUnits(u"PASSWORD")) &&
+        !conn->browseParser->hasKey(strUnits(u"PWD")) && !conn->browseParser->hasKey(strUnits(u"PASSWORD"))) {
+        if (conn->readCredentialOption(lookup, strUnits(u"PWD"), strUnits(u"PASSWORD"), nullptr, conn->password,
+                                       nullptr) != 0)
+            return 1;
+        *complete = conn->password.length != 0;
+    }
+    return 0;
+}
+
+int BrowseCall::takeSnapshot() noexcept
+{
+    KaValueParserW* from = conn->browseParser;
+    if (from->resetUsed() != 0)
+        return 1;
+    snapshot = parseConnectString(conn, nullptr, 0);
+    if (snapshot == nullptr)
+        return 1;
+    for (size_t i = 0; i < from->attributes.count; ++i) {
+        KaSubStringW* name = from->keyAt(i);
+        KaStringW keyText;
+        if (keyText.assign(name->data, name->len) != 0 ||
+            copyAttribute(from, keyText.data, snapshot, keyText.data, nullptr) != 0)
+            return 1;
+    }
+    return from->resetUsed();
+}
+
+int BrowseCall::accumulate() noexcept
+{
+    KaValueParserW* to = conn->browseParser;
+    for (size_t i = 0; i < given->attributes.count; ++i) {
+        KaSubStringW* name = given->keyAt(i);
+        KaStringW keyText;
+        if (keyText.assign(name->data, name->len) != 0)
+            return 1;
+        const BaseDriverAttr* row = rowOf(name);
+        int rc = 0;
+        if (row != nullptr) {
+            // A value of a level already passed stays as it was opened with.
+            if (row->level > conn->browseLevel)
+                rc = copyAttribute(given, keyText.data, to, keptKey(*row),
+                                   hasShort(*row) ? strUnits(row->longKeyword) : nullptr);
+        } else if (sameKeyword(name->data, name->len, u"PWD") || sameKeyword(name->data, name->len, u"PASSWORD")) {
+            if (passwordAtNextLevel())
+                rc = copyAttribute(given, keyText.data, to, strUnits(u"PWD"), strUnits(u"PASSWORD"));
+        } else if (!sameKeyword(name->data, name->len, u"DSN") && !sameKeyword(name->data, name->len, u"DRV")) {
+            rc = copyAttribute(given, keyText.data, to, keyText.data, nullptr);
+        }
+        if (rc != 0)
+            return 1;
+    }
+    return 0;
+}
+
+int BrowseCall::open(bool* failed) noexcept
+{
+    *failed = false;
+    ++conn->browseLevel;
+    int16_t rc;
+    if (conn->narrowHooks()) {
+        KaValueParser* narrow = conn->makeNarrowParser(conn->browseParser);
+        if (narrow == nullptr)
+            return 1;
+        rc = conn->openBrowsedA(narrow);
+        conn->copyUsedMarks(narrow, conn->browseParser);
+        delete narrow;
+    } else {
+        rc = conn->openBrowsed(conn->browseParser);
+    }
+    if (rc != 0)
+        return 1;
+    KaErrorList* list = KaErrorCurrentList();
+    if ((list != nullptr && list->hasErrors()) || !conn->isConnected()) {
+        // The open's diagnostics are kept, as warnings, and the browse goes
+        // back to what it held before this call.
+        *failed = true;
+        --conn->browseLevel;
+        if (list != nullptr)
+            list->demoteAll();
+        delete conn->browseParser;
+        conn->browseParser = snapshot;
+        snapshot = nullptr;
+    }
+    return 0;
+}
+
+int BrowseCall::buildReply(bool* missing) noexcept
+{
+    *missing = false;
+    const uint32_t next = conn->browseLevel + 1u;
+    KaValueParserW* to = conn->browseParser;
+    for (uint32_t r = 0; r < conn->driverAttrCount; ++r) {
+        const BaseDriverAttr& row = conn->driverAttrs[r];
+        if (row.level != next || holdsRow(to, row) || isShort(row, u"XO"))
+            continue;
+        const uint16_t* shortKey = hasShort(row) ? strUnits(row.shortKeyword) : nullptr;
+        if (isShort(row, u"UID") || isShort(row, u"PWD")) {
+            if ((isShort(row, u"UID") ? conn->userId : conn->password).length != 0)
+                continue;
+        } else {
+            uint16_t* value = nullptr;
+            if (conn->getOptionValue(given, shortKey, strUnits(row.longKeyword), nullptr, &value, nullptr, 0) != 0)
+                return 1;
+            int set = value != nullptr ? to->setValueCStr(keptKey(row), value, nullptr) : 0;
+            bool found = value != nullptr;
+            ramFree(value);
+            if (set != 0)
+                return 1;
+            if (found)
+                continue;
+        }
+        if (row.optional != 0) {
+            if (reply.appendChar('*') != 0)
+                return 1;
+        } else {
+            *missing = true;
+        }
+        if (shortKey != nullptr && (reply.append(shortKey, unitsOf(shortKey, SQL_NTS)) != 0 || reply.appendChar(':') != 0))
+            return 1;
+        if (reply.append(strUnits(row.longKeyword), unitsOf(strUnits(row.longKeyword), SQL_NTS)) != 0 ||
+            reply.appendChar('=') != 0)
+            return 1;
+        KaStringW hookText;
+        int16_t hooked = conn->browseAttrHook(shortKey != nullptr ? shortKey : strUnits(u""), hookText,
+                                              conn->driverAttrs, conn->driverAttrCount);
+        if (hooked < 0)
+            return 1;
+        int rc;
+        if (hooked > 0)
+            rc = reply.append(hookText.data != nullptr ? hookText.data : strUnits(u""), hookText.len);
+        else if (row.kind == kBaseAttrKindList && row.choices != nullptr)
+            rc = reply.appendChar('{') != 0 ||
+                 reply.append(strUnits(row.choices), unitsOf(strUnits(row.choices), SQL_NTS)) != 0 ||
+                 reply.appendChar('}') != 0;
+        else
+            rc = reply.appendChar('?');
+        if (rc != 0 || reply.appendChar(';') != 0)
+            return 1;
+    }
+    if (passwordAtNextLevel() && !to->hasKey(strUnits(u"PWD")) && !to->hasKey(strUnits(u"PASSWORD")) &&
+        conn->password.length == 0) {
+        if (conn->browsePasswordRequired != 0)
+            *missing = true;
+        else if (reply.appendChar('*') != 0)
+            return 1;
+        if (reply.append(strUnits(u"PWD:Password=?;"), 15) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+int16_t BrowseCall::run(const uint16_t* in, size_t n) noexcept
+{
+    if (begin(in, n) != 0)
+        return SQL_ERROR;
+    bool same = true;
+    if (consistent(&same) != 0)
+        return SQL_ERROR;
+    bool openFailed = false;
+    if (!same) {
+        // A value the browse already went on with changed: nothing of this
+        // call is taken, and the same question is asked again.
+        basePostWarning(kBaseIdxBadConnAttr);
+    } else {
+        bool complete = false;
+        if (levelComplete(&complete) != 0 || takeSnapshot() != 0 || accumulate() != 0)
+            return SQL_ERROR;
+        // The framework's options come from everything the browse holds, so
+        // that a setting given in an earlier call is not lost at the open;
+        // the credentials come back from there or from the data source.
+        KaStringWEx all;
+        conn->password.clear();
+        conn->userId.clear();
+        {
+            BaseScopedKey key(conn->connectionKey);
+            if (conn->browseParser->resetUsed() != 0 || conn->browseParser->buildDecrypted(all, key.get(), ';') != 0)
+                return SQL_ERROR;
+        }
+        if (conn->readConnectOptions(all.data, static_cast<int64_t>(all.len), conn->browseParser, 1) != 0)
+            return SQL_ERROR;
+        bool onlyDriver = conn->browseFresh != 0;
+        for (size_t i = 0; i < given->attributes.count && onlyDriver; ++i) {
+            KaSubStringW* name = given->keyAt(i);
+            onlyDriver = sameKeyword(name->data, name->len, u"DRV");
+        }
+        if (complete && !onlyDriver && open(&openFailed) != 0)
+            return SQL_ERROR;
+    }
+    bool missing = false;
+    if (buildReply(&missing) != 0)
+        return SQL_ERROR;
+    if (openFailed)
+        return SQL_ERROR;
+    conn->browseFresh = 0;
+    // Until a level has been opened there is no connection to report, even
+    // when the driver asks for nothing more.
+    if (missing || conn->browseLevel == 0 || !conn->isConnected())
+        return SQL_NEED_DATA;
+    if (conn->buildOutConnectString(completed, conn->browseParser) != 0)
+        return SQL_ERROR;
+    if (conn->failoverMode != 0 && conn->handle != nullptr && conn->handle->reconnecting == 0 &&
+        conn->handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
+        return SQL_ERROR;
+    delete conn->browseParser;
+    conn->browseParser = nullptr;
+    conn->browseFresh = 1;
+    return SQL_SUCCESS;
+}
+
 }  // namespace
 
 int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user, int16_t userLength,
@@ -150,14 +577,14 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
               setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
               setPassword(authentication != nullptr ? authentication : strUnits(u""),
                           static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
-              promptHook(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
+              promptHookAny(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
               text.append(name.data, name.len) == 0;
     uint16_t* servers = nullptr;
     uint64_t retryCount = 0;
     uint64_t retryDelay = 0;
     int32_t loadBalance = 0;
     ok = ok && readConnectOptions(text.data, static_cast<int64_t>(text.len), nullptr, 0) == 0 &&
-         readDriverOptions(nullptr, nullptr) == 0 &&
+         readDriverOptionsAny(nullptr, nullptr) == 0 &&
          getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, nullptr) == 0 &&
          connectToServers(servers, retryCount, retryDelay, loadBalance, text.data, static_cast<int64_t>(text.len),
                           nullptr, SQL_DRIVER_NOPROMPT, nullptr) == 0;
@@ -217,7 +644,7 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
                 break;
         }
         uint16_t asked = driverCompatibility == 1 ? SQL_DRIVER_NOPROMPT : completion;
-        if (promptHook(window, asked, &cancelled, parser) != 0)
+        if (promptHookAny(window, asked, &cancelled, parser) != 0)
             break;
         if (cancelled != 0) {
             rc = SQL_NO_DATA;
@@ -226,7 +653,7 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         uint64_t retryCount = 0;
         uint64_t retryDelay = 0;
         int32_t loadBalance = 0;
-        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 || readDriverOptions(parser, window) != 0 ||
+        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 || readDriverOptionsAny(parser, window) != 0 ||
             getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, parser) != 0)
             break;
         warnUnusedAttributes(parser);
@@ -281,126 +708,17 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
     if (enterApi(SQL_API_SQLBROWSECONNECT) != 0)
         return leaveApi(SQL_ERROR);
     size_t n = unitsOf(in, inLength);
-    KaValueParserW* given = nullptr;
-    int16_t rc = SQL_ERROR;
-    do {
-        if (browseFresh != 0 || browseParser == nullptr) {
-            delete browseParser;
-            browseParser = nullptr;
-            browseLevel = 0;
-            if (drawConnectionKey() != 0)
-                break;
-            browseParser = parseConnectString(this, nullptr, 0);
-            if (browseParser == nullptr)
-                break;
-        }
-        bool fresh = browseFresh != 0;
-        given = parseConnectString(this, in, n);
-        if (given == nullptr)
-            break;
-        if (given->hasKey(strUnits(u"DSN")) || fresh) {
-            KaStringW name;
-            KaStringW* dsn = given->getValueCStr(strUnits(u"DSN"));
-            if (dsn != nullptr && name.assign(dsn->data != nullptr ? dsn->data : strUnits(u""), dsn->len) != 0)
-                break;
-            if (checkDataSource(dsn != nullptr ? name.data : nullptr) != 0)
-                break;
-        }
-        // Everything given accumulates; a later call only adds.
-        bool copied = true;
-        for (size_t i = 0; i < given->attributes.count && copied; ++i) {
-            KaSubStringW* key = given->keyAt(i);
-            KaStringW keyText;
-            copied = keyText.assign(key->data, key->len) == 0;
-            if (!copied)
-                break;
-            KaStringW* value = given->getValueCStr(keyText.data);
-            if (value != nullptr) {
-                copied = browseParser->setValueCStr(keyText.data, value->data != nullptr ? value->data : strUnits(u""),
-                                                    nullptr) == 0;
-                continue;
-            }
-            int found = 0;
-            KaMemoryBuffer secret;
-            copied = given->getSecret(keyText.data, &found, secret) == 0 &&
-                     (found == 0 || browseParser->setSecret(keyText.data, secret, nullptr) == 0);
-        }
-        if (!copied || browseParser->resetUsed() != 0)
-            break;
-        KaStringWEx all;
-        {
-            BaseScopedKey key(connectionKey);
-            if (browseParser->buildDecrypted(all, key.get(), ';') != 0)
-                break;
-        }
-        if (readConnectOptions(all.data, static_cast<int64_t>(all.len), browseParser, 1) != 0)
-            break;
-        // The reply lists the required server keywords still missing.
-        KaStringW reply;
-        bool missing = false;
-        const uint16_t* longKeys = hostKeyword();
-        const uint16_t* shortKeys = hostKeywordShort();
-        for (; longKeys != nullptr && longKeys[0] != 0;) {
-            size_t ln = unitsOf(longKeys, SQL_NTS);
-            size_t sn = shortKeys != nullptr ? unitsOf(shortKeys, SQL_NTS) : 0;
-            bool optional = longKeys[0] == '*';
-            const uint16_t* longKey = optional ? longKeys + 1 : longKeys;
-            const uint16_t* shortKey = shortKeys != nullptr && sn != 0 ? shortKeys : nullptr;
-            uint16_t* value = nullptr;
-            if (getOptionValue(browseParser, shortKey, longKey, nullptr, &value, nullptr, 0) != 0)
-                break;
-            bool have = value != nullptr && value[0] != 0;
-            ramFree(value);
-            if (!have) {
-                if (!optional)
-                    missing = true;
-                if ((optional && reply.appendChar('*') != 0) ||
-                    (shortKey != nullptr && (reply.append(shortKey, sn) != 0 || reply.appendChar(':') != 0)) ||
-                    reply.append(longKey, unitsOf(longKey, SQL_NTS)) != 0 || reply.append(strUnits(u"=?;"), 3) != 0)
-                    break;
-            }
-            longKeys += ln + 1;
-            if (shortKeys != nullptr)
-                shortKeys += sn + 1;
-        }
-        browseFresh = 0;
-        if (missing) {
-            int16_t copiedRc =
-                copyOut(reply.data != nullptr ? reply.data : strUnits(u""), reply.len, out, outCapacity, outLength);
-            rc = copiedRc == SQL_SUCCESS ? static_cast<int16_t>(SQL_NEED_DATA) : copiedRc;
-            break;
-        }
-        ++browseLevel;
-        uint16_t* servers = nullptr;
-        uint64_t retryCount = 0;
-        uint64_t retryDelay = 0;
-        int32_t loadBalance = 0;
-        bool opened = readDriverOptions(browseParser, nullptr) == 0 &&
-                      getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, browseParser) == 0 &&
-                      connectToServers(servers, retryCount, retryDelay, loadBalance, all.data,
-                                       static_cast<int64_t>(all.len), nullptr, SQL_DRIVER_NOPROMPT, browseParser) == 0;
-        ramFree(servers);
-        if (!opened) {
-            // The open's diagnostics stay as warnings; the call fails.
-            KaErrorList* list = KaErrorCurrentList();
-            if (list != nullptr)
-                list->demoteAll();
-            break;
-        }
-        KaStringWEx completed;
-        if (buildOutConnectString(completed, browseParser) != 0)
-            break;
-        if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
-            handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
-            break;
-        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out, outCapacity,
-                     outLength);
-        connectionFlags |= kBaseConnConnected;
-        delete browseParser;
-        browseParser = nullptr;
-        browseFresh = 1;
-    } while (false);
-    delete given;
+    BrowseCall call{this};
+    int16_t rc = call.run(in, n);
+    if (rc == SQL_NEED_DATA) {
+        // A cut reply still asks for more: the application must not take
+        // it for a connection.
+        (void)copyOut(call.reply.data != nullptr ? call.reply.data : strUnits(u""), call.reply.len, out, outCapacity,
+                      outLength);
+    } else if (rc != SQL_ERROR) {
+        rc = copyOut(call.completed.data != nullptr ? call.completed.data : strUnits(u""), call.completed.len, out,
+                     outCapacity, outLength);
+    }
     if (rc == SQL_ERROR)
         (void)closeConnection();
     return leaveApi(rc);

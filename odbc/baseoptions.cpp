@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "convert/textcvt.h"
 #include "foundation/fast.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
@@ -650,7 +651,12 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
             }
         }
     }
-    if (found == nullptr) {
+    if (found == nullptr && narrowHooks()) {
+        if (narrowHookValue(shortKey, longKey, &found) != 0)
+            return 1;
+        if (found != nullptr)
+            from = kBaseOptFromHook;
+    } else if (found == nullptr) {
         KaValueParserW* hook = optionSourceHook();
         if (hook != nullptr) {
             KaStringW* value = nullptr;
@@ -675,6 +681,35 @@ int16_t BaseConnection::getOptionValue(KaValueParserW* parser, const uint16_t* s
     if (source != nullptr)
         *source = from;
     return 0;
+}
+
+int16_t BaseConnection::narrowHookValue(const uint16_t* shortKey, const uint16_t* longKey, uint16_t** out) noexcept
+{
+    *out = nullptr;
+    KaValueParser* hook = optionSourceHookA();
+    if (hook == nullptr)
+        return 0;
+    // The 8-bit source is searched with the keywords in its code page; a
+    // value found comes back as UTF-16 text.
+    BaseTextContext context{&icuCache, 1, appCodePage, 4, 1};
+    char* names[2] = {nullptr, nullptr};
+    const uint16_t* keys[2] = {shortKey != nullptr ? shortKey : longKey, shortKey != nullptr ? longKey : nullptr};
+    int16_t rc = 0;
+    int64_t produced = 0;
+    for (int k = 0; k < 2 && rc == 0; ++k)
+        if (keys[k] != nullptr &&
+            baseAllocFromWide(context, keys[k], SQL_NTS, appCodePage, &names[k], &produced, 4, 1) != 0)
+            rc = 1;
+    KaString* value = nullptr;
+    if (rc == 0 && hook->getValueByNames(names[0], names[1], &value) != 0)
+        rc = 1;
+    if (rc == 0 && value != nullptr &&
+        baseAllocWideFromCp(context, appCodePage, value->data != nullptr ? value->data : "",
+                            static_cast<int64_t>(value->len), out, &produced) != 0)
+        rc = 1;
+    ramFree(names[0]);
+    ramFree(names[1]);
+    return rc;
 }
 
 int16_t BaseConnection::getOptionValueBest(KaValueParserW* parser, const uint16_t* shortKey, const uint16_t* longKey,

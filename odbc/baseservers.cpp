@@ -528,14 +528,14 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                     removeServerKeys(fresh, keys, keyCount);
                 for (size_t a = 0; ok && a < entries[index].count; ++a)
                     ok = setServerAttr(fresh, entries[index].attrs[a]) == 0;
-                ok = ok && fresh->resetUsed() == 0 && readDriverOptions(fresh, window) == 0;
+                ok = ok && fresh->resetUsed() == 0 && readDriverOptionsAny(fresh, window) == 0;
                 delete fresh;
                 if (!ok) {
                     release();
                     return 1;
                 }
             }
-            int16_t rc = parser != nullptr ? connectWithAttrs(window, completion, parser) : completeConnect();
+            int16_t rc = parser != nullptr ? connectWithAttrsAny(window, completion, parser) : completeConnect();
             if (rc == 0) {
                 connected = true;
                 break;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "odbc/baseattrtable.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/kavalueparser.h"
@@ -75,6 +76,14 @@ struct TestConnectionControl {
     int nativeSqlCalls = 0;
 };
 
+// What a browse connect asks of the test connection: its server, the
+// port with it, and a database it may name.
+inline constexpr BaseDriverAttr kTestDriverAttrs[] = {
+    {u"HostName", 1, kBaseAttrKindText, nullptr, nullptr, 0, u"HOST", 1, 0},
+    {u"PortNumber", 2, kBaseAttrKindText, nullptr, nullptr, 0, u"PORT", 1, 0},
+    {u"Database", 3, kBaseAttrKindText, nullptr, nullptr, 0, u"DB", 1, 1},
+};
+
 class TestConnection : public BaseConnection {
 public:
     TestConnection(BaseEnv* env, TestConnectionControl* control) noexcept : BaseConnection(env), control_(control)
@@ -83,6 +92,8 @@ public:
         // Like the driver's connection, it gives its texts in UTF-16 and lets
         // the login time-out and the text modes be set.
         connectionFlags |= kBaseConnUnicodeDriver | kBaseConnLoginTimeoutSettable | kBaseConnCharAttrsSettable;
+        driverAttrs = kTestDriverAttrs;
+        driverAttrCount = sizeof kTestDriverAttrs / sizeof kTestDriverAttrs[0];
     }
 
     // The physical open: records what it was asked and answers as
