@@ -15,7 +15,7 @@ struct BaseDriverAttr {
     const char16_t* longKeyword;
     uint32_t attribute;
     uint32_t kind;
-    const char16_t* choices;  // list rows: the choices, comma-separated; else null
+    const char16_t* choices;      // list rows: the choices, comma-separated; else null
     const char16_t* defaultText;  // null when none
     uint64_t maxLength;
     const char16_t* shortKeyword;  // u"" when the attribute has none

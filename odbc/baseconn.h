@@ -408,8 +408,8 @@ public:
     // ---- Browse connect and the 8-bit hooks -------------------------------
     // The driver's text for a browse reply after "=" (its choices, say) in
     // text: 1 when it gives one, 0 when not, -1 on failure (posted).
-    [[nodiscard]] virtual int16_t browseAttrHook(const uint16_t* shortKey, KaStringW& text,
-                                                 const BaseDriverAttr* table, uint32_t count) noexcept;
+    [[nodiscard]] virtual int16_t browseAttrHook(const uint16_t* shortKey, KaStringW& text, const BaseDriverAttr* table,
+                                                 uint32_t count) noexcept;
     // Opens the connection once a browse has every attribute it needs, from
     // the accumulated attributes: 0 when the open was made, whatever it
     // reported (its errors tell a failed open); 1 when it could not start.

@@ -236,7 +236,9 @@ private:
     [[nodiscard]] int takeSnapshot() noexcept;
     [[nodiscard]] int accumulate() noexcept;
     [[nodiscard]] int open(bool* failed) noexcept;
-    [[nodiscard]] int buildReply(bool* missing) noexcept;
+    // takeGiven: values of the in-string may answer rows of the next level
+    // (not after a changed value, when nothing of the call is taken).
+    [[nodiscard]] int buildReply(bool takeGiven, bool* missing) noexcept;
     // The parser the options of a level are looked up with: the in-string's
     // when it names the driver (its section is found by it), else the
     // accumulated one, which keeps the driver an earlier call named.
@@ -307,15 +309,15 @@ int BrowseCall::consistent(bool* same) noexcept
         KaStringW keyText;
         if (keyText.assign(name->data, name->len) != 0)
             return 1;
-        const uint16_t* heldKey = conn->browseParser->hasKey(strUnits(row->longKeyword)) ? strUnits(row->longKeyword)
-                                                                                         : keptKey(*row);
+        const uint16_t* heldKey =
+            conn->browseParser->hasKey(strUnits(row->longKeyword)) ? strUnits(row->longKeyword) : keptKey(*row);
         KaMemoryBuffer now;
         KaMemoryBuffer before;
         if (plainValue(given, keyText.data, key.get(), now) != 0 ||
             plainValue(conn->browseParser, heldKey, key.get(), before) != 0)
             return 1;
-        *same = now.length == before.length &&
-                (now.length == 0 || std::memcmp(now.data, before.data, now.length * 2) == 0);
+        *same =
+            now.length == before.length && (now.length == 0 || std::memcmp(now.data, before.data, now.length * 2) == 0);
     }
     return 0;
 }
@@ -349,9 +351,9 @@ int BrowseCall::levelComplete(bool* complete) noexcept
     }
     // A password the driver requires at this level counts like a required
     // row: without it the open would only fail at the server.
-    if (*complete && passwordAtNextLevel() && conn->browsePasswordRequired != 0 &&
-        !given->hasKey(strUnits(u"PWD")) && !given->hasKey(strUnits(u"PASSWORD")) &&
-        !conn->browseParser->hasKey(strUnits(u"PWD")) && !conn->browseParser->hasKey(strUnits(u"PASSWORD"))) {
+    if (*complete && passwordAtNextLevel() && conn->browsePasswordRequired != 0 && !given->hasKey(strUnits(u"PWD")) &&
+        !given->hasKey(strUnits(u"PASSWORD")) && !conn->browseParser->hasKey(strUnits(u"PWD")) &&
+        !conn->browseParser->hasKey(strUnits(u"PASSWORD"))) {
         if (conn->readCredentialOption(lookup, strUnits(u"PWD"), strUnits(u"PASSWORD"), nullptr, conn->password,
                                        nullptr) != 0)
             return 1;
@@ -437,7 +439,7 @@ int BrowseCall::open(bool* failed) noexcept
     return 0;
 }
 
-int BrowseCall::buildReply(bool* missing) noexcept
+int BrowseCall::buildReply(bool takeGiven, bool* missing) noexcept
 {
     *missing = false;
     const uint32_t next = conn->browseLevel + 1u;
@@ -450,7 +452,7 @@ int BrowseCall::buildReply(bool* missing) noexcept
         if (isShort(row, u"UID") || isShort(row, u"PWD")) {
             if ((isShort(row, u"UID") ? conn->userId : conn->password).length != 0)
                 continue;
-        } else {
+        } else if (takeGiven) {
             uint16_t* value = nullptr;
             if (conn->getOptionValue(given, shortKey, strUnits(row.longKeyword), nullptr, &value, nullptr, 0) != 0)
                 return 1;
@@ -468,7 +470,8 @@ int BrowseCall::buildReply(bool* missing) noexcept
         } else {
             *missing = true;
         }
-        if (shortKey != nullptr && (reply.append(shortKey, unitsOf(shortKey, SQL_NTS)) != 0 || reply.appendChar(':') != 0))
+        if (shortKey != nullptr &&
+            (reply.append(shortKey, unitsOf(shortKey, SQL_NTS)) != 0 || reply.appendChar(':') != 0))
             return 1;
         if (reply.append(strUnits(row.longKeyword), unitsOf(strUnits(row.longKeyword), SQL_NTS)) != 0 ||
             reply.appendChar('=') != 0)
@@ -540,7 +543,7 @@ int16_t BrowseCall::run(const uint16_t* in, size_t n) noexcept
             return SQL_ERROR;
     }
     bool missing = false;
-    if (buildReply(&missing) != 0)
+    if (buildReply(same, &missing) != 0)
         return SQL_ERROR;
     if (openFailed)
         return SQL_ERROR;
@@ -653,7 +656,8 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         uint64_t retryCount = 0;
         uint64_t retryDelay = 0;
         int32_t loadBalance = 0;
-        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 || readDriverOptionsAny(parser, window) != 0 ||
+        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 ||
+            readDriverOptionsAny(parser, window) != 0 ||
             getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, parser) != 0)
             break;
         warnUnusedAttributes(parser);

@@ -97,9 +97,8 @@ void BaseConnection::copyUsedMarks(const KaValueParser* narrow, KaValueParserW* 
             continue;
         KaSubString* key = narrow->keyAt(i);
         WipedUnits wide;
-        if (key == nullptr ||
-            baseAllocWideFromCp(context, appCodePage, key->data, static_cast<int64_t>(key->len), &wide.data,
-                                &wide.length) != 0)
+        if (key == nullptr || baseAllocWideFromCp(context, appCodePage, key->data, static_cast<int64_t>(key->len),
+                                                  &wide.data, &wide.length) != 0)
             continue;
         int64_t at = parser->indexOf(wide.data, static_cast<size_t>(wide.length));
         if (at >= 0)

@@ -15,7 +15,9 @@
 
 namespace katest {
 
-class IniConnectionTest : public ::testing::Test {
+// Conn: the connection class the environment makes.
+template <class Conn = TestConnection>
+class IniConnectionTestOf : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(openCatalogue(), 0); }
     static void TearDownTestSuite() { closeCatalogue(); }
@@ -33,11 +35,11 @@ protected:
         vars.set("ODBCINI", dir + "/odbc.ini");
         vars.set("ODBCINST", dir + "/odbcinst.ini");
         taskReleaseIniCache();
-        env = new TestEnv(&control);
+        env = new TestEnvOf<Conn>(&control);
         handle = new BaseStubConnection(env);
         BaseConnection* made = nullptr;
         ASSERT_EQ(env->newConnection(0, &made), 0);
-        conn = static_cast<TestConnection*>(made);
+        conn = static_cast<Conn*>(made);
         ASSERT_EQ(handle->setCurrentConnection(conn), 0);
     }
 
@@ -60,9 +62,11 @@ protected:
     TempDir tempDir{"ka-conn"};
     std::string dir;
     TestConnectionControl control;
-    TestEnv* env = nullptr;
+    TestEnvOf<Conn>* env = nullptr;
     BaseStubConnection* handle = nullptr;
-    TestConnection* conn = nullptr;
+    Conn* conn = nullptr;
 };
+
+using IniConnectionTest = IniConnectionTestOf<>;
 
 }  // namespace katest
