@@ -137,16 +137,7 @@ bool isBlank(uint16_t unit) noexcept
 // Keywords compared as the parser compares them: without regard to case.
 bool sameKeyword(const uint16_t* key, size_t n, const char16_t* name) noexcept
 {
-    if (name == nullptr || name[0] == 0)
-        return false;
-    size_t i = 0;
-    for (; i < n && name[i] != 0; ++i) {
-        uint16_t a = key[i] >= 'a' && key[i] <= 'z' ? key[i] - 32 : key[i];
-        uint16_t b = name[i] >= 'a' && name[i] <= 'z' ? name[i] - 32 : name[i];
-        if (a != b)
-            return false;
-    }
-    return i == n && name[i] == 0;
+    return name != nullptr && name[0] != 0 && strEqualNoCaseNW(key, n, strUnits(name)) != 0;
 }
 
 bool hasShort(const BaseDriverAttr& row) noexcept

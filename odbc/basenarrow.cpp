@@ -23,16 +23,9 @@ const char16_t* const kCredentialKeys[] = {u"PWD", u"PASSWORD", u"UID", u"LOGONI
 
 bool isCredentialKey(const uint16_t* key, size_t n) noexcept
 {
-    for (const char16_t* name : kCredentialKeys) {
-        size_t i = 0;
-        for (; i < n && name[i] != 0; ++i) {
-            uint16_t a = key[i] >= 'a' && key[i] <= 'z' ? key[i] - 32 : key[i];
-            if (a != name[i])
-                break;
-        }
-        if (i == n && name[i] == 0)
+    for (const char16_t* name : kCredentialKeys)
+        if (strEqualNoCaseNW(key, n, strUnits(name)) != 0)
             return true;
-    }
     return false;
 }
 
