@@ -162,6 +162,31 @@ const uint16_t* keptKey(const BaseDriverAttr& row) noexcept
     return strUnits(hasShort(row) ? row.shortKeyword : row.longKeyword);
 }
 
+// A list row answered with one of its choices written "<value> - <what it
+// means>" (as the reply offers them) keeps the value alone, the form the
+// driver reads: *n is its length, 0 when the answer is no such choice.
+size_t choiceValueLength(const BaseDriverAttr& row, const KaStringW* answer) noexcept
+{
+    if (row.kind != kBaseAttrKindList || row.choices == nullptr || answer == nullptr || answer->len == 0)
+        return 0;
+    const uint16_t* choices = strUnits(row.choices);
+    size_t start = 0;
+    for (size_t i = 0;; ++i) {
+        if (choices[i] != ',' && choices[i] != 0)
+            continue;
+        const size_t n = i - start;
+        if (n == answer->len && strEqualNoCaseNNW(choices + start, n, answer->data, n) != 0) {
+            for (size_t k = 0; k + 2 < n; ++k)
+                if (answer->data[k] == ' ' && answer->data[k + 1] == '-' && answer->data[k + 2] == ' ')
+                    return k;
+            return 0;
+        }
+        if (choices[i] == 0)
+            return 0;
+        start = i + 1;
+    }
+}
+
 // Copies the value of fromKey (plain or encrypted) into to under toKey,
 // replacing a value under toKey or altKey. 0, or 1.
 [[nodiscard]] int copyAttribute(KaValueParserW* from, const uint16_t* fromKey, KaValueParserW* to,
@@ -383,9 +408,16 @@ int BrowseCall::accumulate() noexcept
         int rc = 0;
         if (row != nullptr) {
             // A value of a level already passed stays as it was opened with.
-            if (row->level > conn->browseLevel)
-                rc = copyAttribute(given, keyText.data, to, keptKey(*row),
-                                   hasShort(*row) ? strUnits(row->longKeyword) : nullptr);
+            const uint16_t* altKey = hasShort(*row) ? strUnits(row->longKeyword) : nullptr;
+            KaStringW* answer = given->getValueCStr(keyText.data);
+            size_t choice = choiceValueLength(*row, answer);
+            if (row->level <= conn->browseLevel)
+                rc = 0;
+            else if (choice != 0)
+                rc = to->setValue(keptKey(*row), unitsOf(keptKey(*row), SQL_NTS), answer->data, choice, altKey,
+                                  altKey != nullptr ? unitsOf(altKey, SQL_NTS) : 0);
+            else
+                rc = copyAttribute(given, keyText.data, to, keptKey(*row), altKey);
         } else if (sameKeyword(name->data, name->len, u"PWD") || sameKeyword(name->data, name->len, u"PASSWORD")) {
             if (passwordAtNextLevel())
                 rc = copyAttribute(given, keyText.data, to, strUnits(u"PWD"), strUnits(u"PASSWORD"));

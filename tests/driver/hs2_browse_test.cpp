@@ -87,8 +87,21 @@ TEST_F(Hs2Browse, TwoCallsGiveTheFirstLevelAndTheConnectionRunsAQuery)
     EXPECT_FALSE(lists(reply, "HOST:")) << reply;
     EXPECT_TRUE(lists(reply, "UID:LogonID=?;")) << reply;
 
-    ASSERT_EQ(SQL_SUCCESS, browse("UID=ann;PWD={se;cr}}et};SPN=;PXU=")) << katest::diagText(SQL_HANDLE_DBC, dbc);
+    // A list answered with one of the choices it offered: the driver reads
+    // the choice's value.
+    ASSERT_EQ(SQL_SUCCESS, browse("UID=ann;PWD={se;cr}}et};SPN=;PXU=;AM=0 - User ID/Password;TM=1 - Ignore"))
+        << katest::diagText(SQL_HANDLE_DBC, dbc);
     EXPECT_TRUE(lists(reply, "HOST=127.0.0.1;PORT=" + server->portText())) << reply;
+    EXPECT_TRUE(lists(reply, "AM=0;TM=1;")) << reply;
+    SQLUINTEGER autocommit = SQL_AUTOCOMMIT_ON;
+    // Switching autocommit off is what the transaction mode "Ignore" allows.
+    EXPECT_EQ(SQL_SUCCESS,
+              SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))
+        << katest::diagText(SQL_HANDLE_DBC, dbc);
+    ASSERT_EQ(SQL_SUCCESS, SQLGetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr));
+    EXPECT_EQ(SQL_AUTOCOMMIT_OFF, autocommit);
+    EXPECT_EQ(SQL_SUCCESS,
+              SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0));
     EXPECT_TRUE(lists(reply, "PWD={se;cr}}et}")) << reply;
     EXPECT_EQ("1", firstValue("SELECT id FROM bench.synthetic"));
 

@@ -34,6 +34,7 @@ constexpr BaseDriverAttr kBrowseAttrs[] = {
     {u"LogonID", 3, kBaseAttrKindText, nullptr, nullptr, 0, u"UID", 1, 0},
     {u"Database", 4, kBaseAttrKindList, u"a,b", nullptr, 0, u"DB", 1, 1},
     {u"Mode", 5, kBaseAttrKindText, nullptr, nullptr, 0, u"MODE", 1, 1},
+    {u"Switch", 10, kBaseAttrKindList, u"0 - Off,1 - On", nullptr, 0, u"SW", 1, 1},
     {u"ExtendedOptions", 6, kBaseAttrKindText, nullptr, nullptr, 0, u"XO", 1, 1},
     {u"Schema", 7, kBaseAttrKindText, nullptr, nullptr, 0, u"SCH", 2, 0},
     {u"FetchSize", 8, kBaseAttrKindText, nullptr, nullptr, 0, u"", 2, 1},
@@ -43,7 +44,8 @@ constexpr BaseDriverAttr kBrowseAttrs[] = {
 // The reply to a browse that has nothing of the first level yet but the
 // host, and the one after the open.
 const std::u16string kFirstLevel =
-    u"PORT:PortNumber=?;UID:LogonID=?;*DB:Database={a,b};*MODE:Mode={fast|safe};PWD:Password=?;";
+    u"PORT:PortNumber=?;UID:LogonID=?;*DB:Database={a,b};*MODE:Mode={fast|safe};*SW:Switch={0 - Off,1 - On};"
+    u"PWD:Password=?;";
 const std::u16string kSecondLevel = u"SCH:Schema=?;*FetchSize=?;";
 
 class BrowseConnection : public katest::TestConnection {
@@ -126,7 +128,8 @@ TEST_F(Browse, EachCallAsksForWhatTheNextLevelStillNeeds)
         // asked, the required rows without "*".
         {"EmptyStringOnTheDefaultDataSource", {{u"", SQL_NEED_DATA, kFirstLevel}}, {}},
         {"NamedDataSourceGivesHostAndPort",
-         {{u"DSN=partial", SQL_NEED_DATA, u"UID:LogonID=?;*DB:Database={a,b};*MODE:Mode={fast|safe};PWD:Password=?;"}},
+         {{u"DSN=partial", SQL_NEED_DATA,
+           u"UID:LogonID=?;*DB:Database={a,b};*MODE:Mode={fast|safe};*SW:Switch={0 - Off,1 - On};PWD:Password=?;"}},
          {}},
         // Two calls give the first level, the open comes, then the second
         // level is asked and given.
@@ -148,10 +151,16 @@ TEST_F(Browse, EachCallAsksForWhatTheNextLevelStillNeeds)
           {u"host=other;SCH=s", SQL_NEED_DATA, kSecondLevel},
           {u"SCH=s", SQL_SUCCESS, u"DRIVER=TestDriver;HOST=h;PORT=1;UID=me;PWD=p;SCH=s;"}},
          {u"h:1", u"h:1"}},
+        // A list answered with one of its choices keeps the choice's value;
+        // any other answer is kept as given.
+        {"ListChoices",
+         {{u"DRIVER=TestDriver;HOST=h;PORT=1;UID=me;PWD=p;SW=1 - on;DB=c;SCH=s", SQL_SUCCESS,
+           u"DRIVER=TestDriver;HOST=h;PORT=1;UID=me;PWD=p;SW=1;DB=c;SCH=s;"}},
+         {u"h:1"}},
         // Without the password nothing is opened.
         {"PasswordMissing",
          {{u"DRIVER=TestDriver;HOST=h;PORT=1;UID=me", SQL_NEED_DATA,
-           u"*DB:Database={a,b};*MODE:Mode={fast|safe};PWD:Password=?;"}},
+           u"*DB:Database={a,b};*MODE:Mode={fast|safe};*SW:Switch={0 - Off,1 - On};PWD:Password=?;"}},
          {}},
     };
     for (const BrowseCase& c : cases) {
