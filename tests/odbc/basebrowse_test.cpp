@@ -358,6 +358,20 @@ TEST_F(Narrow, DriverConnectHandsTheHooksEightBitAttributesAndTakesBackWhatTheyD
     EXPECT_TRUE(conn->isConnected());
 }
 
+TEST_F(Narrow, EachServerAttemptReadsTheDriversOptionsFromAFreshEightBitCopy)
+{
+    control.script = {{kBaseIdxUnableToConnect}};
+    katest::Guarded<uint16_t> out(512);
+    int16_t length = 0;
+    ASSERT_EQ(conn->driverConnect(nullptr, W(u"DRIVER=TestDriver;HOST=a;PORT=1;UID=me;PWD=p;ASRV=(HOST=b:PORT=2)"),
+                                  SQL_NTS, out.data(), 512, &length, SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(conn->reads, (std::vector<std::string>{"a:1:", "b:2:"}));
+    EXPECT_EQ(conn->narrowConnects, 2);
+    EXPECT_EQ(conn->wideCalls, 0);
+    EXPECT_EQ(control.opens.size(), 2u);
+}
+
 TEST_F(Narrow, TheEightBitOptionSourceAnswersAfterTheFiles)
 {
     conn->appCodePage = kCodePageUtf8;
