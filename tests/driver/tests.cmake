@@ -132,22 +132,10 @@ add_dependencies(driver_hs2_connect_test VYspark28)
 # library beside the driver.
 gtest_discover_tests(driver_hs2_connect_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_DRIVER_SO}" TIMEOUT 120)
-# Server passes through unixODBC over loopback listeners and the test server.
-add_executable(driver_hs2_servers_test ${KA_DRIVER_TESTS}/hs2_servers_test.cpp)
-target_compile_options(driver_hs2_servers_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_servers_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_servers_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_servers_test VYspark28)
-gtest_discover_tests(driver_hs2_servers_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_DRIVER_SO}" TIMEOUT 120)
-# SQLBrowseConnect through unixODBC against the test server.
-add_executable(driver_hs2_browse_test ${KA_DRIVER_TESTS}/hs2_browse_test.cpp)
-target_compile_options(driver_hs2_browse_test PRIVATE ${KA_WARNINGS})
-target_include_directories(driver_hs2_browse_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(driver_hs2_browse_test PRIVATE GTest::gtest_main ${KA_ODBC_LIBRARY})
-add_dependencies(driver_hs2_browse_test VYspark28)
-gtest_discover_tests(driver_hs2_browse_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_DRIVER_SO}" TIMEOUT 120)
+# Server passes through unixODBC over loopback listeners and the test
+# server, and SQLBrowseConnect against the test server.
+ka_add_driver_gtest(hs2_servers_test 120)
+ka_add_driver_gtest(hs2_browse_test 120)
 add_test(NAME driver.pyodbc_hs2
   COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
 if(KA_ASAN_RUNTIME)
