@@ -10,27 +10,13 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/callmapper.h"
+#include "security/kaentrycall.h"
 
 namespace {
 
 // OpenSSL's type number of a socket BIO, and its flush command.
 constexpr int kBioTypeSocket = 1285;
 constexpr int kBioCtrlFlush = 11;
-
-template <typename Ret, typename... Args>
-Ret call(void* entry, Ret fail, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<Ret (*)(Args...)>(entry);
-    return fn != nullptr ? fn(args...) : fail;
-}
-
-template <typename... Args>
-void callVoid(void* entry, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<void (*)(Args...)>(entry);
-    if (fn != nullptr)
-        fn(args...);
-}
 
 using BioWrite = int (*)(void*, const char*, int);
 using BioRead = int (*)(void*, char*, int);

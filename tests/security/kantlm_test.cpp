@@ -15,39 +15,15 @@
 #include "foundation/kastringw.h"
 #include "kamessages.h"
 #include "support/errorscope.h"
+#include "support/hexbytes.h"
 #include "support/platformtest.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes hex(const std::string& text)
-{
-    Bytes out;
-    std::string digits;
-    for (char c : text)
-        if (isxdigit(static_cast<unsigned char>(c)))
-            digits.push_back(c);
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string toHex(const uint8_t* p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out.push_back(digits[p[i] >> 4]);
-        out.push_back(digits[p[i] & 15]);
-    }
-    return out;
-}
-
-std::string toHex(const Bytes& b)
-{
-    return toHex(b.data(), b.size());
-}
+using katest::hex;
+using katest::toHex;
 
 std::u16string u(const char* text)
 {
