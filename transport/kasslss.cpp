@@ -113,9 +113,10 @@ int KaSSLSS::connect(uint16_t port, const uint16_t* hostW, const char* host, con
         return KA_SOCK_FAILED;
     freeBio();
     if (prelogin.method == nullptr) {
+        // BIO methods of one's own come with the 1.1.1 call set.
         prelogin.method = call<void*>(cryptoMapper->slot(KA_CRYPTO_BIO_meth_new), nullptr, kBioTypeSocket, "sslss");
         if (prelogin.method == nullptr) {
-            ramOutOfMemory();
+            errPost(MSG_TLS_MAPPER_FAILED)->addParamText("Error creating the sslss BIO method.");
             return KA_SOCK_FAILED;
         }
         (void)call(cryptoMapper->slot(KA_CRYPTO_BIO_meth_set_write), 0, prelogin.method, BioWrite(&sslssBioWrite));
@@ -124,7 +125,7 @@ int KaSSLSS::connect(uint16_t port, const uint16_t* hostW, const char* host, con
     }
     prelogin.bio = call<void*>(cryptoMapper->slot(KA_CRYPTO_BIO_new), nullptr, prelogin.method);
     if (prelogin.bio == nullptr) {
-        ramOutOfMemory();
+        errPost(MSG_TLS_MAPPER_FAILED)->addParamText("Error creating the sslss BIO.");
         return KA_SOCK_FAILED;
     }
     callVoid(cryptoMapper->slot(KA_CRYPTO_BIO_set_init), prelogin.bio, 1);
