@@ -327,6 +327,14 @@ void KaNTLMChallenge::clear() noexcept
 
 int KaNTLMChallenge::parse(const uint8_t* message, size_t length) noexcept
 {
+    int rc = parseMessage(message, length);
+    // The caller's bytes are not kept past the parse.
+    buffer.release();
+    return rc;
+}
+
+int KaNTLMChallenge::parseMessage(const uint8_t* message, size_t length) noexcept
+{
     clear();
     if (length > kBufferLimit) {
         errPost(MSG_NTLM_NOT_A_CHALLENGE);
@@ -828,8 +836,6 @@ int KaNTLMDomain::initContextStep(const void* input, size_t inputLength, void* o
     }
     if (challenge.parse(static_cast<const uint8_t*>(input), inputLength) != 0)
         return 1;
-    // The caller's bytes are not kept past this step.
-    challenge.buffer.release();
     if (challenge.checkFlags(&a.flags) != 0)
         return 1;
     a.challenge = &challenge;

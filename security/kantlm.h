@@ -160,7 +160,7 @@ public:
 
 class KaNTLMChallenge {
 public:
-    KaNTLMBuffer buffer;  // a view of the caller's message while parsing
+    KaNTLMBuffer buffer;  // a view of the caller's message during the parse
     uint8_t versionMajor = 0;
     uint8_t versionMinor = 0;
     uint16_t versionBuild = 0;
@@ -198,6 +198,7 @@ public:
     [[nodiscard]] int checkFlags(uint32_t* authenticateFlags) const noexcept;
 
 private:
+    [[nodiscard]] int parseMessage(const uint8_t* message, size_t length) noexcept;
     [[nodiscard]] int parseTargetInfo(const uint8_t* items, uint32_t length) noexcept;
 };
 

@@ -457,6 +457,7 @@ TEST_F(NtlmTest, SecretsAreNotKeptInThePlain)
     std::string plain = toHex(reinterpret_cast<const uint8_t*>(p16(password)), password.size() * 2);
     EXPECT_NE(plain, toHex(reinterpret_cast<const uint8_t*>(held->data), password.size() * 2));
     EXPECT_EQ(nullptr, m.authenticate.ntResponse);
+    EXPECT_EQ(nullptr, m.challenge.buffer.bytes);  // the server's message is not kept
     EXPECT_EQ(std::string(32, '0'), toHex(m.authenticate.sessionKey, KA_NTLM_HASH_SIZE));
 }
 
