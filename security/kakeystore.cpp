@@ -17,6 +17,7 @@
 #include "kamessages.h"
 #include "platform/bosenv.h"
 #include "security/kacipher.h"
+#include "security/kaentrycall.h"
 #include "security/kaevpcipher.h"
 
 const uint8_t KA_KEYSTORE_DES_IV[8] = {0x4B, 0x61, 0x53, 0x74, 0x6F, 0x72, 0x65, 0x31};
@@ -36,21 +37,6 @@ constexpr size_t kAesDataAt = 17;
 constexpr size_t kAesKeyLength = 16;
 constexpr size_t kBoundPasswordLength = 16;
 constexpr size_t kSha1Length = 20;
-
-template <typename Ret, typename... Args>
-Ret call(void* entry, Ret fail, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<Ret (*)(Args...)>(entry);
-    return fn != nullptr ? fn(args...) : fail;
-}
-
-template <typename... Args>
-void callVoid(void* entry, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<void (*)(Args...)>(entry);
-    if (fn != nullptr)
-        fn(args...);
-}
 
 int hexValue(uint8_t c) noexcept
 {

@@ -10,6 +10,7 @@
 #include "foundation/kalock.h"
 #include "kamessages.h"
 #include "platform/bosenv.h"
+#include "security/kaentrycall.h"
 
 namespace {
 
@@ -186,21 +187,6 @@ constexpr int kCtrlSetOptions = 32;
 constexpr uint64_t kInitCryptoAll = 76;
 constexpr size_t kRandFileName = 1024;
 constexpr int64_t kDefaultSeedBytes = 32;
-
-template <typename Ret, typename... Args>
-Ret call(void* entry, Ret fail, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<Ret (*)(Args...)>(entry);
-    return fn != nullptr ? fn(args...) : fail;
-}
-
-template <typename... Args>
-void callVoid(void* entry, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<void (*)(Args...)>(entry);
-    if (fn != nullptr)
-        fn(args...);
-}
 
 // Where OpenSSL 1.0.2's public BIO structure keeps its callback and the
 // callback's argument.

@@ -15,6 +15,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bosname.h"
+#include "security/kaentrycall.h"
 #include "security/kamembuf.h"
 #include "transport/basesocket.h"
 
@@ -49,21 +50,6 @@ constexpr size_t kErrorTextSize = 1024;
 constexpr size_t kQueueTextSize = 4096;
 // Protocol errors after which the connection retries without option bits.
 const char* const kProtocolRefusals[] = {"14077102", "unsupported protocol", "140943E8"};
-
-template <typename Ret, typename... Args>
-Ret call(void* entry, Ret fail, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<Ret (*)(Args...)>(entry);
-    return fn != nullptr ? fn(args...) : fail;
-}
-
-template <typename... Args>
-void callVoid(void* entry, Args... args) noexcept
-{
-    auto fn = reinterpret_cast<void (*)(Args...)>(entry);
-    if (fn != nullptr)
-        fn(args...);
-}
 
 // The socket whose handshake runs on this thread: OpenSSL calls the verify
 // callback in the thread that called SSL_connect.

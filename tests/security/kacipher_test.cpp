@@ -11,34 +11,14 @@
 #include <vector>
 
 #include "support/guarded.h"
+#include "support/hexbytes.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes hex(const std::string& text)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(uint8_t(std::stoul(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string toHex(const uint8_t* p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out.push_back(digits[p[i] >> 4]);
-        out.push_back(digits[p[i] & 15]);
-    }
-    return out;
-}
-
-std::string toHex(const Bytes& b)
-{
-    return toHex(b.data(), b.size());
-}
+using katest::hex;
+using katest::toHex;
 
 const uint8_t kZero[8] = {};
 
