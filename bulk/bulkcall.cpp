@@ -41,6 +41,21 @@ int BulkText::take(BaseConnection* conn, const char* narrow, const uint16_t* wid
     return 0;
 }
 
+int BulkText::copy(const uint16_t* wide) noexcept
+{
+    if (wide == nullptr)
+        return 0;
+    size_t n = 0;
+    while (wide[n] != 0)
+        ++n;
+    text = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
+    if (text == nullptr)
+        return 1;
+    memcpy(text, wide, (n + 1) * sizeof(uint16_t));
+    length = n;
+    return 0;
+}
+
 int bulkPathOf(const uint16_t* name, char out[KA_BULK_PATH_SIZE]) noexcept
 {
     char* dest = out;
@@ -73,7 +88,7 @@ BulkOwnerScope::~BulkOwnerScope()
 
 BulkStatement::~BulkStatement()
 {
-    if (stmt != nullptr) {
+    if (stmt != nullptr && !borrowed_) {
         (void)stmt->freeStmt(SQL_DROP);
         stmt = nullptr;
     }
@@ -84,6 +99,14 @@ int BulkStatement::create(BaseConnection* conn) noexcept
     KaErrorList* current = KaErrorCurrentList();
     mark_ = current != nullptr ? current->recordCount() : 0;
     return conn->createStatement(&stmt) != 0 || stmt == nullptr ? 1 : 0;
+}
+
+void BulkStatement::adopt(BaseStatement* given) noexcept
+{
+    KaErrorList* current = KaErrorCurrentList();
+    mark_ = current != nullptr ? current->recordCount() : 0;
+    stmt = given;
+    borrowed_ = true;
 }
 
 bool BulkStatement::moveDiagnostics(int64_t row, int64_t column, bool dropTruncation) noexcept

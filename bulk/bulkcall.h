@@ -26,6 +26,9 @@ struct BulkText {
     // 0 (also when both are null: text stays null), or 1 after the
     // conversion's diagnostic.
     [[nodiscard]] int take(BaseConnection* conn, const char* narrow, const uint16_t* wide) noexcept;
+    // A terminated copy of UTF-16 text already in the driver's form (null
+    // leaves text null); 1 without memory.
+    [[nodiscard]] int copy(const uint16_t* wide) noexcept;
 };
 
 // UTF-16 file name to UTF-8; 1 after the name diagnostic.
@@ -45,7 +48,8 @@ private:
     BaseStubConnection* handle_ = nullptr;
 };
 
-// An internal statement of the connection, dropped with the object.
+// An internal statement of the connection, dropped with the object, or an
+// application's statement borrowed for one call (adopt), left as it is.
 struct BulkStatement {
     BaseStatement* stmt = nullptr;
 
@@ -54,6 +58,7 @@ struct BulkStatement {
     BulkStatement& operator=(const BulkStatement&) = delete;
     ~BulkStatement();
     [[nodiscard]] int create(BaseConnection* conn) noexcept;
+    void adopt(BaseStatement* given) noexcept;
     // The diagnostics posted since the last call of this (on the
     // statement's list, or on the current list that the statement's calls
     // post to inside the connection call) end on the current list, each
@@ -65,6 +70,7 @@ struct BulkStatement {
 
 private:
     size_t mark_ = 0;
+    bool borrowed_ = false;
 };
 
 // "SELECT * FROM " with the table quoted part by part, and tail.

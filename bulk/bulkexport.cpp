@@ -158,8 +158,11 @@ public:
                 ramFreeBlock(block);
     }
 
-    int16_t run(const BulkText& table, const BulkText& file, const BulkText& log, int64_t errorTolerance,
-                int64_t warningTolerance) noexcept;
+    // Exports the rows of table ("SELECT * FROM" it on an internal
+    // statement) or, with given, the open result of that statement from
+    // its current row on; the ODBC return code.
+    int16_t run(const BulkText* table, BaseStatement* given, const BulkText& file, const BulkText& log,
+                int64_t errorTolerance, int64_t warningTolerance) noexcept;
 
 private:
     [[nodiscard]] int prepareNames(const BulkText& file) noexcept;
@@ -736,12 +739,13 @@ void Exporter::logTail(int32_t logFd, size_t start) noexcept
     (void)bulkLogTotals(logFd, rowsWritten_, rowsWritten_, 0);
 }
 
-int16_t Exporter::run(const BulkText& table, const BulkText& file, const BulkText& log, int64_t errorTolerance,
-                      int64_t warningTolerance) noexcept
+int16_t Exporter::run(const BulkText* table, BaseStatement* given, const BulkText& file, const BulkText& log,
+                      int64_t errorTolerance, int64_t warningTolerance) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     size_t startCount = list != nullptr ? list->recordCount() : 0;
-    if (table.text == nullptr || file.text == nullptr || table.length == 0 || file.length == 0) {
+    bool noSource = given == nullptr && (table == nullptr || table->text == nullptr || table->length == 0);
+    if (noSource || file.text == nullptr || file.length == 0) {
         basePostError(kBaseIdxNullPointer);
         return SQL_ERROR;
     }
@@ -779,10 +783,22 @@ int16_t Exporter::run(const BulkText& table, const BulkText& file, const BulkTex
             (void)bosfclose(fd);
         }
         KaStringW sql;
-        if (bulkTableQuery(table, nullptr, sql) != 0 || stmt_.create(conn_) != 0)
-            break;
-        int16_t rc = stmt_.stmt->execDirect(sql.data, int32_t(sql.len - 1));
-        stmt_.moveDiagnostics(-1, -1, false);
+        int16_t rc = SQL_SUCCESS;
+        if (given != nullptr) {
+            // The statement's result is open already; its text heads the
+            // data file as the query does for a table.
+            stmt_.adopt(given);
+            if (given->savedSqlText != nullptr && given->savedSqlLength > 0 &&
+                sql.append(given->savedSqlText, size_t(given->savedSqlLength)) != 0)
+                break;
+            if (sql.appendChar(0) != 0)
+                break;
+        } else {
+            if (bulkTableQuery(*table, nullptr, sql) != 0 || stmt_.create(conn_) != 0)
+                break;
+            rc = stmt_.stmt->execDirect(sql.data, int32_t(sql.len - 1));
+            stmt_.moveDiagnostics(-1, -1, false);
+        }
         if (rc == SQL_ERROR || describe() != 0 || writeDescription() != 0)
             break;
         if (logFd >= 0 && bulkLogExportStart(logFd) != 0)
@@ -863,7 +879,23 @@ int16_t bulkExportTable(BaseConnection* conn, const char* table, const uint16_t*
     {
         BulkOwnerScope owner(conn);
         Exporter exporter(conn, codePage);
-        rc = exporter.run(tableText, fileText, logText, errorTolerance, warningTolerance);
+        rc = exporter.run(&tableText, nullptr, fileText, logText, errorTolerance, warningTolerance);
     }
     return conn->leaveApi(rc);
+}
+
+int16_t bulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage, int64_t errorTolerance,
+                            int64_t warningTolerance, const uint16_t* logName) noexcept
+{
+    BaseConnection* conn = stmt->connection;
+    if (conn == nullptr) {
+        basePostNotConnected();
+        return 1;
+    }
+    BulkText fileText;
+    BulkText logText;
+    if (fileText.copy(fileName) != 0 || logText.copy(logName) != 0)
+        return 1;
+    Exporter exporter(conn, codePage);
+    return exporter.run(nullptr, stmt, fileText, logText, errorTolerance, warningTolerance) == SQL_ERROR ? 1 : 0;
 }
