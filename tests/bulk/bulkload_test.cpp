@@ -12,137 +12,18 @@
 #include <sqlucode.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "bulk/bulkexport.h"
-#include "odbc/bulkapi.h"
-#include "support/exportfixture.h"
-#include "support/hs2process.h"
-#include "support/platformtest.h"
+#include "support/bulkserver.h"
 
 namespace {
 
-// UTF-8 test text as UTF-16 (no pairs are needed here).
-std::u16string u16of(const std::string& s)
-{
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        auto b = static_cast<unsigned char>(s[i]);
-        if (b < 0x80) {
-            out += char16_t(b);
-            i += 1;
-        } else if (b < 0xE0) {
-            out += char16_t((b & 0x1F) << 6 | (s[i + 1] & 0x3F));
-            i += 2;
-        } else {
-            out += char16_t((b & 0x0F) << 12 | (s[i + 1] & 0x3F) << 6 | (s[i + 2] & 0x3F));
-            i += 3;
-        }
-    }
-    return out;
-}
+using katest::readFile;
+using katest::u16of;
 
-std::string utf8of(const char16_t* s)
-{
-    std::string out;
-    for (; *s != 0; ++s) {
-        char16_t c = *s;
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-class BulkLoad : public katest::ExportFixture {
+class BulkLoad : public katest::BulkServer {
 protected:
-    static void SetUpTestSuite()
-    {
-        server = new katest::Hs2Process({"--server", "hive-3.1"});
-        bulkRegisterOperations();
-    }
-    static void TearDownTestSuite()
-    {
-        baseSetBulkOperations(nullptr);
-        delete server;
-        server = nullptr;
-    }
-
-    void SetUp() override
-    {
-        ASSERT_NE(0, server->port());
-        ASSERT_FALSE(dir.path().empty());
-        for (const char* name : {"ODBCINI", "ODBCINST", "ODBCSYSINI", "ODBCINSTINI", "ODBC_INI"})
-            vars.unset(name);
-        vars.set("ODBCINI", dir.path() + "/odbc.ini");
-        vars.set("ODBCINST", dir.path() + "/odbcinst.ini");
-        std::ofstream(dir.path() + "/odbc.ini") << "[ODBC]\n";
-        std::ofstream(dir.path() + "/odbcinst.ini") << "[ODBC]\n";
-        ExportFixture::SetUp();
-        std::u16string in = u16of("HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20");
-        SQLSMALLINT outLength = 0;
-        ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, katest::W(in), SQL_NTS, nullptr, 0, &outLength,
-                                                    SQL_DRIVER_NOPROMPT)))
-            << katest::diagOf(SQL_HANDLE_DBC, dbc).text;
-        ++counter;
-        suffix = std::to_string(counter);
-    }
-
-    // Runs text on a new statement; the return code.
-    SQLRETURN exec(const std::string& text)
-    {
-        SQLHSTMT stmt = nullptr;
-        EXPECT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-        std::u16string wide = u16of(text);
-        SQLRETURN rc = SQLExecDirectW(stmt, katest::W(wide), SQL_NTS);
-        if (!SQL_SUCCEEDED(rc))
-            ADD_FAILURE() << text << ": " << katest::diagOf(SQL_HANDLE_STMT, stmt).text;
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        return rc;
-    }
-
-    // Every row of a query as text, fields separated by "|", nulls as "-".
-    std::vector<std::string> rows(const std::string& query)
-    {
-        std::vector<std::string> out;
-        SQLHSTMT stmt = nullptr;
-        EXPECT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-        std::u16string wide = u16of(query);
-        EXPECT_TRUE(SQL_SUCCEEDED(SQLExecDirectW(stmt, katest::W(wide), SQL_NTS)))
-            << katest::diagOf(SQL_HANDLE_STMT, stmt).text;
-        SQLSMALLINT count = 0;
-        EXPECT_EQ(SQL_SUCCESS, SQLNumResultCols(stmt, &count));
-        while (SQLFetch(stmt) == SQL_SUCCESS) {
-            std::string row;
-            for (SQLUSMALLINT j = 1; j <= SQLUSMALLINT(count); ++j) {
-                char16_t value[512] = {};
-                SQLLEN indicator = 0;
-                EXPECT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, j, SQL_C_WCHAR, value, sizeof value, &indicator)));
-                row += (j > 1 ? "|" : "") + (indicator == SQL_NULL_DATA ? std::string("-") : utf8of(value));
-            }
-            out.push_back(row);
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        return out;
-    }
-
     // The body inside a connection call, as an entry point would run it.
     int16_t load(const std::string& table, const std::string& data, int64_t errorTolerance, const char* log,
                  const char* discard, int64_t first = 1, int64_t count = -1)
@@ -166,17 +47,6 @@ protected:
         return rc;
     }
 
-    std::vector<katest::Diag> diags()
-    {
-        std::vector<katest::Diag> all;
-        for (SQLSMALLINT i = 1;; ++i) {
-            katest::Diag d = katest::diagOf(SQL_HANDLE_DBC, dbc, i);
-            if (d.rc != SQL_SUCCESS)
-                break;
-            all.push_back(d);
-        }
-        return all;
-    }
     // The diagnostics the last load left.
     std::string diagText()
     {
@@ -206,14 +76,6 @@ protected:
             "'1970-01-01 00:00:01', false, unhex('0A0D2C22'))")));
     }
 
-    // Exports table into path (UTF-8); the description lands beside it.
-    void exportTo(const std::string& table, const std::string& path)
-    {
-        std::u16string t = u16of(table);
-        std::u16string d = u16of(path);
-        ASSERT_TRUE(SQL_SUCCEEDED(ExportTableToFileW(dbc, katest::W(t), katest::W(d), 106, -1, -1, nullptr)))
-            << katest::diagOf(SQL_HANDLE_DBC, dbc).text;
-    }
     // Two tables (id INT, name STRING): a source with one row whose export
     // gives the description, and the target; the data file then holds the
     // given records instead.
@@ -227,11 +89,6 @@ protected:
         std::ofstream(data, std::ios::binary | std::ios::trunc) << "\xEF\xBB\xBF// hand-made\n" << records;
     }
 
-    inline static katest::Hs2Process* server = nullptr;
-    inline static int counter = 0;
-    katest::EnvScope vars;
-    katest::TempDir dir{"ka-bulkload"};
-    std::string suffix;
     std::vector<katest::Diag> last;
 };
 
@@ -245,10 +102,7 @@ TEST_F(BulkLoad, AnExportedTableLoadsIntoAnEmptyTableOfTheSameShape)
     for (int64_t cp : {int64_t{106}, int64_t{1014}, int64_t{1013}, int64_t{4}}) {
         SCOPED_TRACE(cp);
         const std::string data = dir.path() + "/src" + std::to_string(cp) + ".csv";
-        std::u16string t = u16of(src);
-        std::u16string d = u16of(data);
-        ASSERT_TRUE(SQL_SUCCEEDED(ExportTableToFileW(dbc, katest::W(t), katest::W(d), cp, -1, -1, nullptr)))
-            << katest::diagOf(SQL_HANDLE_DBC, dbc).text;
+        exportTo(src, data, cp);
         const std::string log = dir.path() + "/load" + std::to_string(cp) + ".log";
         const std::string discard = dir.path() + "/load" + std::to_string(cp) + ".bad";
         const std::string target = dst + std::to_string(cp);
