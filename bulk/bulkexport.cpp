@@ -15,6 +15,7 @@
 #include "bulk/bulkexport.h"
 #include "bulk/bulkfiles.h"
 #include "bulk/bulklog.h"
+#include "bulk/xpstsource.h"
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
@@ -180,6 +181,37 @@ private:
     [[nodiscard]] int commit() noexcept;
     void logTail(int32_t logFd, size_t start) noexcept;
 
+    // The statement's reading steps: its entry points for the export's own
+    // statement, the steps inside its call for a statement whose call the
+    // export runs in (its entry step holds it already).
+    int16_t describeColumn(uint16_t j, uint16_t* name, int16_t units, int16_t* nameLength, int16_t* type,
+                           uint64_t* size, int16_t* digits, int16_t* nullable) noexcept
+    {
+        BaseStatement* s = stmt_.stmt;
+        return inCall_ ? s->describeColInCall(j, name, units, nameLength, type, size, digits, nullable)
+                       : s->describeCol(j, name, units, nameLength, type, size, digits, nullable);
+    }
+    int16_t columnNumber(uint16_t j, uint16_t field, int64_t* value) noexcept
+    {
+        BaseStatement* s = stmt_.stmt;
+        return inCall_ ? s->colAttributeInCall(j, field, nullptr, 0, nullptr, value)
+                       : s->colAttribute(j, field, nullptr, 0, nullptr, value);
+    }
+    int16_t nextRow() noexcept
+    {
+        return inCall_ ? int16_t(xpstStatementFetch(stmt_.stmt, SQL_FETCH_NEXT, 0)) : stmt_.stmt->fetch();
+    }
+    // The next piece of column j into the value buffer.
+    int16_t piece(uint16_t j, int16_t cType, int64_t* indicator) noexcept
+    {
+        if (!inCall_)
+            return stmt_.stmt->getData(j, cType, value_, int64_t(valueSize_), indicator);
+        SQLLEN length = 0;
+        int16_t rc = xpstStatementGetData(stmt_.stmt, j, cType, value_, SQLLEN(valueSize_), &length);
+        *indicator = length;
+        return rc;
+    }
+
     BaseConnection* conn_;
     int64_t cp_;
     BulkStatement stmt_;
@@ -198,6 +230,7 @@ private:
     uint32_t lobNumber_ = 0;
     int64_t rowsWritten_ = 0;
     bool descWritten_ = false;
+    bool inCall_ = false;
 };
 
 void Exporter::tempName(const char* path, char out[KA_BULK_PATH_SIZE]) const noexcept
@@ -250,7 +283,7 @@ int Exporter::describe() noexcept
         uint64_t size = 0;
         int16_t digits = 0;
         uint16_t shortName[256];
-        int16_t rc = s->describeCol(j, shortName, int16_t(sizeof shortName / 2), &c.nameLength, &c.sqlType, &size,
+        int16_t rc = describeColumn(j, shortName, int16_t(sizeof shortName / 2), &c.nameLength, &c.sqlType, &size,
                                     &digits, &c.nullable);
         (void)stmt_.moveDiagnostics(-1, j, true);
         if (rc == SQL_ERROR)
@@ -268,7 +301,8 @@ int Exporter::describe() noexcept
         } else {
             // A long name is read again whole.
             int16_t again = 0;
-            rc = s->describeCol(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits, &c.nullable);
+            rc = describeColumn(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits,
+                                &c.nullable);
             (void)stmt_.moveDiagnostics(-1, j, true);
             if (rc == SQL_ERROR)
                 return 1;
@@ -277,8 +311,8 @@ int Exporter::describe() noexcept
         c.size = size;
         int64_t isUnsigned = 0;
         int64_t precision = 0;
-        (void)s->colAttribute(j, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
-        (void)s->colAttribute(j, SQL_DESC_PRECISION, nullptr, 0, nullptr, &precision);
+        (void)columnNumber(j, SQL_DESC_UNSIGNED, &isUnsigned);
+        (void)columnNumber(j, SQL_DESC_PRECISION, &precision);
         stmt_.moveDiagnostics(-1, j, true);
         c.precision = int16_t(precision);
         c.scale = digits;
@@ -509,7 +543,6 @@ int Exporter::writeField(uint16_t j) noexcept
 int Exporter::writeFieldBody(uint16_t j) noexcept
 {
     const ExportColumn& c = columns_[j - 1];
-    BaseStatement* s = stmt_.stmt;
     bool character = isCharacterSql(c.sqlType);
     bool binary = isBinarySql(c.sqlType);
     bool trims = c.sqlType == SQL_CHAR || c.sqlType == SQL_WCHAR || c.sqlType == SQL_BINARY;
@@ -527,7 +560,7 @@ int Exporter::writeFieldBody(uint16_t j) noexcept
         // A cut piece of text ends at its terminator, found in the zeroed
         // tail of the buffer.
         memset(value_ + valueSize_ - 8, 0, 8);
-        int16_t rc = s->getData(j, cType, value_, int64_t(valueSize_), &indicator);
+        int16_t rc = piece(j, cType, &indicator);
         bool cut = stmt_.moveDiagnostics(rowsWritten_ + 1, j, true);
         if (rc == SQL_NO_DATA)
             break;
@@ -788,6 +821,7 @@ int16_t Exporter::run(const BulkText* table, BaseStatement* given, const BulkTex
             // The statement's result is open already; its text heads the
             // data file as the query does for a table.
             stmt_.adopt(given);
+            inCall_ = true;
             if (given->savedSqlText != nullptr && given->savedSqlLength > 0 &&
                 sql.append(given->savedSqlText, size_t(given->savedSqlLength)) != 0)
                 break;
@@ -812,7 +846,7 @@ int16_t Exporter::run(const BulkText* table, BaseStatement* given, const BulkTex
             uint64_t(warningTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->warningCount : 0);
         bool rowFailed = false;
         while (true) {
-            rc = columnCount_ == 0 ? int16_t(SQL_NO_DATA) : stmt_.stmt->fetch();
+            rc = columnCount_ == 0 ? int16_t(SQL_NO_DATA) : nextRow();
             stmt_.moveDiagnostics(rowsWritten_ + 1, -1, false);
             if (rc == SQL_NO_DATA)
                 break;
@@ -897,5 +931,7 @@ int16_t bulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64
     if (fileText.copy(fileName) != 0 || logText.copy(logName) != 0)
         return 1;
     Exporter exporter(conn, codePage);
-    return exporter.run(nullptr, stmt, fileText, logText, errorTolerance, warningTolerance) == SQL_ERROR ? 1 : 0;
+    int16_t rc = exporter.run(nullptr, stmt, fileText, logText, errorTolerance, warningTolerance);
+    xpstStatementReadDone(stmt);
+    return rc == SQL_ERROR ? 1 : 0;
 }
