@@ -213,6 +213,21 @@ TEST_F(BulkLoad, RecordsAreCountedAndShapedByTheLoadsRules)
     }
 }
 
+TEST_F(BulkLoad, TheNarrowFormTakesItsNamesInTheApplicationCodePage)
+{
+    const std::string data = dir.path() + "/narrow.csv";
+    smallSet("n_src" + suffix, "n_dst" + suffix, data, "1,\"a\"\n2,\"b\"\n");
+    const std::string log = dir.path() + "/narrow.log";
+    BaseConnection* conn = handleObject()->current;
+    ASSERT_EQ(0, conn->enterApi(kBaseApiLoadTable));
+    int16_t rc = bulkLoadTableFromFileNarrow(conn, ("n_dst" + suffix).c_str(), data.c_str(), -1, -1, nullptr,
+                                             log.c_str(), nullptr, 1, -1, 0);
+    (void)conn->leaveApi(rc == 0 ? SQL_SUCCESS : SQL_ERROR);
+    EXPECT_EQ(0, rc) << katest::diagOf(SQL_HANDLE_DBC, dbc).text;
+    EXPECT_EQ((std::vector<std::string>{"1|a", "2|b"}), rows("SELECT * FROM n_dst" + suffix + " ORDER BY id"));
+    EXPECT_NE(std::string::npos, readFile(log).find("Number of rows loaded:\t2\n"));
+}
+
 TEST_F(BulkLoad, TheInsertQuotesTheTableNamePartByPart)
 {
     const std::string data = dir.path() + "/quoted.csv";
