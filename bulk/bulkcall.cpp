@@ -166,3 +166,24 @@ int bulkTableQuery(const BulkText& table, const char16_t* tail, KaStringW& out) 
     }
     return out.appendChar(0) != 0 ? 1 : 0;
 }
+
+void BulkTolerances::take(const KaErrorList* list, int64_t errorTolerance, int64_t warningTolerance) noexcept
+{
+    errorLimit = uint64_t(errorTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->errorCount : 0);
+    warningLimit = uint64_t(warningTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->warningCount : 0);
+}
+
+bool BulkTolerances::exceeded(const KaErrorList* list) const noexcept
+{
+    if (list == nullptr)
+        return false;
+    if (uint64_t(list->errorCount) > errorLimit) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_ERROR_TOLERANCE_EXCEEDED);
+        return true;
+    }
+    if (uint64_t(list->warningCount) > warningLimit) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_WARNING_TOLERANCE_EXCEEDED);
+        return true;
+    }
+    return false;
+}

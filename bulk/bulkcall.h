@@ -75,3 +75,16 @@ private:
 
 // "SELECT * FROM " with the table quoted part by part, and tail.
 [[nodiscard]] int bulkTableQuery(const BulkText& table, const char16_t* tail, KaStringW& out) noexcept;
+
+// The error and warning tolerances of a bulk operation as limits on the
+// current list's counts from the moment they are taken: bit 63 of a
+// tolerance does not count, so -1 is no limit.
+struct BulkTolerances {
+    uint64_t errorLimit = 0;
+    uint64_t warningLimit = 0;
+
+    void take(const KaErrorList* list, int64_t errorTolerance, int64_t warningTolerance) noexcept;
+    // True after posting the tolerance error (errors first) when the list
+    // holds more errors or warnings than the limits allow.
+    [[nodiscard]] bool exceeded(const KaErrorList* list) const noexcept;
+};

@@ -841,9 +841,8 @@ int16_t Exporter::run(const BulkText* table, BaseStatement* given, const BulkTex
         tempName(dataPath_, temp);
         if (data_.create(temp) != 0 || writeHeader(sql) != 0)
             break;
-        uint64_t errorLimit = uint64_t(errorTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->errorCount : 0);
-        uint64_t warningLimit =
-            uint64_t(warningTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->warningCount : 0);
+        BulkTolerances tolerances;
+        tolerances.take(list, errorTolerance, warningTolerance);
         bool rowFailed = false;
         while (true) {
             rc = columnCount_ == 0 ? int16_t(SQL_NO_DATA) : nextRow();
@@ -859,13 +858,7 @@ int16_t Exporter::run(const BulkText* table, BaseStatement* given, const BulkTex
                 break;
             }
             ++rowsWritten_;
-            if (list != nullptr && uint64_t(list->errorCount) > errorLimit) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_ERROR_TOLERANCE_EXCEEDED);
-                stopped = true;
-                break;
-            }
-            if (list != nullptr && uint64_t(list->warningCount) > warningLimit) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_WARNING_TOLERANCE_EXCEEDED);
+            if (tolerances.exceeded(list)) {
                 stopped = true;
                 break;
             }

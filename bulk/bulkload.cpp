@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "bulk/bulkcall.h"
 #include "bulk/bulkfiles.h"
@@ -59,16 +60,9 @@ struct Bytes {
     }
     void swap(Bytes& other) noexcept
     {
-        Bytes* a = this;
-        uint8_t* d = a->data;
-        size_t s = a->size;
-        size_t u = a->used;
-        a->data = other.data;
-        a->size = other.size;
-        a->used = other.used;
-        other.data = d;
-        other.size = s;
-        other.used = u;
+        std::swap(data, other.data);
+        std::swap(size, other.size);
+        std::swap(used, other.used);
     }
     // Room for need bytes; 1 without memory.
     [[nodiscard]] int reserve(size_t need) noexcept
@@ -104,23 +98,12 @@ struct Field {
     void swap(Field& other) noexcept
     {
         bytes.swap(other.bytes);
-        Field* a = this;
-        bool n = a->isNull, l = a->fromLob, t = a->tooLong;
-        int64_t cp = a->codePage;
-        uint32_t num = a->number;
-        uint64_t start = a->recordStart;
-        a->isNull = other.isNull;
-        a->fromLob = other.fromLob;
-        a->tooLong = other.tooLong;
-        a->codePage = other.codePage;
-        a->number = other.number;
-        a->recordStart = other.recordStart;
-        other.isNull = n;
-        other.fromLob = l;
-        other.tooLong = t;
-        other.codePage = cp;
-        other.number = num;
-        other.recordStart = start;
+        std::swap(isNull, other.isNull);
+        std::swap(fromLob, other.fromLob);
+        std::swap(codePage, other.codePage);
+        std::swap(number, other.number);
+        std::swap(recordStart, other.recordStart);
+        std::swap(tooLong, other.tooLong);
     }
 };
 
@@ -490,8 +473,8 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
     bool stopped = false;
     bool rejected = false;
     if (!failed) {
-        const uint64_t errorLimit = uint64_t(errorTolerance & INT64_MAX) + uint64_t(list ? list->errorCount : 0);
-        const uint64_t warningLimit = uint64_t(warningTolerance & INT64_MAX) + uint64_t(list ? list->warningCount : 0);
+        BulkTolerances tolerances;
+        tolerances.take(list, errorTolerance, warningTolerance);
         const int64_t firstNumber = firstRecord > 1 ? firstRecord : 1;
         bool dataEnded = false;
         while (!dataEnded && (recordCount < 0 || recordsRead_ < recordCount)) {
@@ -567,13 +550,7 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
                     break;
                 }
             }
-            if (list != nullptr && uint64_t(list->errorCount) > errorLimit) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_ERROR_TOLERANCE_EXCEEDED);
-                stopped = true;
-                break;
-            }
-            if (list != nullptr && uint64_t(list->warningCount) > warningLimit) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_WARNING_TOLERANCE_EXCEEDED);
+            if (tolerances.exceeded(list)) {
                 stopped = true;
                 break;
             }
