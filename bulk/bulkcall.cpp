@@ -41,6 +41,21 @@ int BulkText::take(BaseConnection* conn, const char* narrow, const uint16_t* wid
     return 0;
 }
 
+int BulkText::copy(const uint16_t* wide) noexcept
+{
+    if (wide == nullptr)
+        return 0;
+    size_t n = 0;
+    while (wide[n] != 0)
+        ++n;
+    text = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
+    if (text == nullptr)
+        return 1;
+    memcpy(text, wide, (n + 1) * sizeof(uint16_t));
+    length = n;
+    return 0;
+}
+
 int bulkPathOf(const uint16_t* name, char out[KA_BULK_PATH_SIZE]) noexcept
 {
     char* dest = out;
@@ -73,7 +88,7 @@ BulkOwnerScope::~BulkOwnerScope()
 
 BulkStatement::~BulkStatement()
 {
-    if (stmt != nullptr) {
+    if (stmt != nullptr && !borrowed_) {
         (void)stmt->freeStmt(SQL_DROP);
         stmt = nullptr;
     }
@@ -84,6 +99,14 @@ int BulkStatement::create(BaseConnection* conn) noexcept
     KaErrorList* current = KaErrorCurrentList();
     mark_ = current != nullptr ? current->recordCount() : 0;
     return conn->createStatement(&stmt) != 0 || stmt == nullptr ? 1 : 0;
+}
+
+void BulkStatement::adopt(BaseStatement* given) noexcept
+{
+    KaErrorList* current = KaErrorCurrentList();
+    mark_ = current != nullptr ? current->recordCount() : 0;
+    stmt = given;
+    borrowed_ = true;
 }
 
 bool BulkStatement::moveDiagnostics(int64_t row, int64_t column, bool dropTruncation) noexcept
@@ -142,4 +165,25 @@ int bulkTableQuery(const BulkText& table, const char16_t* tail, KaStringW& out) 
             return 1;
     }
     return out.appendChar(0) != 0 ? 1 : 0;
+}
+
+void BulkTolerances::take(const KaErrorList* list, int64_t errorTolerance, int64_t warningTolerance) noexcept
+{
+    errorLimit = uint64_t(errorTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->errorCount : 0);
+    warningLimit = uint64_t(warningTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->warningCount : 0);
+}
+
+bool BulkTolerances::exceeded(const KaErrorList* list) const noexcept
+{
+    if (list == nullptr)
+        return false;
+    if (uint64_t(list->errorCount) > errorLimit) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_ERROR_TOLERANCE_EXCEEDED);
+        return true;
+    }
+    if (uint64_t(list->warningCount) > warningLimit) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_WARNING_TOLERANCE_EXCEEDED);
+        return true;
+    }
+    return false;
 }

@@ -26,6 +26,9 @@ struct BulkText {
     // 0 (also when both are null: text stays null), or 1 after the
     // conversion's diagnostic.
     [[nodiscard]] int take(BaseConnection* conn, const char* narrow, const uint16_t* wide) noexcept;
+    // A terminated copy of UTF-16 text already in the driver's form (null
+    // leaves text null); 1 without memory.
+    [[nodiscard]] int copy(const uint16_t* wide) noexcept;
 };
 
 // UTF-16 file name to UTF-8; 1 after the name diagnostic.
@@ -45,7 +48,8 @@ private:
     BaseStubConnection* handle_ = nullptr;
 };
 
-// An internal statement of the connection, dropped with the object.
+// An internal statement of the connection, dropped with the object, or an
+// application's statement borrowed for one call (adopt), left as it is.
 struct BulkStatement {
     BaseStatement* stmt = nullptr;
 
@@ -54,6 +58,7 @@ struct BulkStatement {
     BulkStatement& operator=(const BulkStatement&) = delete;
     ~BulkStatement();
     [[nodiscard]] int create(BaseConnection* conn) noexcept;
+    void adopt(BaseStatement* given) noexcept;
     // The diagnostics posted since the last call of this (on the
     // statement's list, or on the current list that the statement's calls
     // post to inside the connection call) end on the current list, each
@@ -65,7 +70,21 @@ struct BulkStatement {
 
 private:
     size_t mark_ = 0;
+    bool borrowed_ = false;
 };
 
 // "SELECT * FROM " with the table quoted part by part, and tail.
 [[nodiscard]] int bulkTableQuery(const BulkText& table, const char16_t* tail, KaStringW& out) noexcept;
+
+// The error and warning tolerances of a bulk operation as limits on the
+// current list's counts from the moment they are taken: bit 63 of a
+// tolerance does not count, so -1 is no limit.
+struct BulkTolerances {
+    uint64_t errorLimit = 0;
+    uint64_t warningLimit = 0;
+
+    void take(const KaErrorList* list, int64_t errorTolerance, int64_t warningTolerance) noexcept;
+    // True after posting the tolerance error (errors first) when the list
+    // holds more errors or warnings than the limits allow.
+    [[nodiscard]] bool exceeded(const KaErrorList* list) const noexcept;
+};

@@ -15,6 +15,7 @@
 #include "bulk/bulkexport.h"
 #include "bulk/bulkfiles.h"
 #include "bulk/bulklog.h"
+#include "bulk/xpstsource.h"
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
@@ -158,8 +159,11 @@ public:
                 ramFreeBlock(block);
     }
 
-    int16_t run(const BulkText& table, const BulkText& file, const BulkText& log, int64_t errorTolerance,
-                int64_t warningTolerance) noexcept;
+    // Exports the rows of table ("SELECT * FROM" it on an internal
+    // statement) or, with given, the open result of that statement from
+    // its current row on; the ODBC return code.
+    int16_t run(const BulkText* table, BaseStatement* given, const BulkText& file, const BulkText& log,
+                int64_t errorTolerance, int64_t warningTolerance) noexcept;
 
 private:
     [[nodiscard]] int prepareNames(const BulkText& file) noexcept;
@@ -176,6 +180,37 @@ private:
     void removeTemps(bool keepNothing) noexcept;
     [[nodiscard]] int commit() noexcept;
     void logTail(int32_t logFd, size_t start) noexcept;
+
+    // The statement's reading steps: its entry points for the export's own
+    // statement, the steps inside its call for a statement whose call the
+    // export runs in (its entry step holds it already).
+    int16_t describeColumn(uint16_t j, uint16_t* name, int16_t units, int16_t* nameLength, int16_t* type,
+                           uint64_t* size, int16_t* digits, int16_t* nullable) noexcept
+    {
+        BaseStatement* s = stmt_.stmt;
+        return inCall_ ? s->describeColInCall(j, name, units, nameLength, type, size, digits, nullable)
+                       : s->describeCol(j, name, units, nameLength, type, size, digits, nullable);
+    }
+    int16_t columnNumber(uint16_t j, uint16_t field, int64_t* value) noexcept
+    {
+        BaseStatement* s = stmt_.stmt;
+        return inCall_ ? s->colAttributeInCall(j, field, nullptr, 0, nullptr, value)
+                       : s->colAttribute(j, field, nullptr, 0, nullptr, value);
+    }
+    int16_t nextRow() noexcept
+    {
+        return inCall_ ? int16_t(xpstStatementFetch(stmt_.stmt, SQL_FETCH_NEXT, 0)) : stmt_.stmt->fetch();
+    }
+    // The next piece of column j into the value buffer.
+    int16_t piece(uint16_t j, int16_t cType, int64_t* indicator) noexcept
+    {
+        if (!inCall_)
+            return stmt_.stmt->getData(j, cType, value_, int64_t(valueSize_), indicator);
+        SQLLEN length = 0;
+        int16_t rc = xpstStatementGetData(stmt_.stmt, j, cType, value_, SQLLEN(valueSize_), &length);
+        *indicator = length;
+        return rc;
+    }
 
     BaseConnection* conn_;
     int64_t cp_;
@@ -195,6 +230,7 @@ private:
     uint32_t lobNumber_ = 0;
     int64_t rowsWritten_ = 0;
     bool descWritten_ = false;
+    bool inCall_ = false;
 };
 
 void Exporter::tempName(const char* path, char out[KA_BULK_PATH_SIZE]) const noexcept
@@ -247,7 +283,7 @@ int Exporter::describe() noexcept
         uint64_t size = 0;
         int16_t digits = 0;
         uint16_t shortName[256];
-        int16_t rc = s->describeCol(j, shortName, int16_t(sizeof shortName / 2), &c.nameLength, &c.sqlType, &size,
+        int16_t rc = describeColumn(j, shortName, int16_t(sizeof shortName / 2), &c.nameLength, &c.sqlType, &size,
                                     &digits, &c.nullable);
         (void)stmt_.moveDiagnostics(-1, j, true);
         if (rc == SQL_ERROR)
@@ -265,7 +301,8 @@ int Exporter::describe() noexcept
         } else {
             // A long name is read again whole.
             int16_t again = 0;
-            rc = s->describeCol(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits, &c.nullable);
+            rc = describeColumn(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits,
+                                &c.nullable);
             (void)stmt_.moveDiagnostics(-1, j, true);
             if (rc == SQL_ERROR)
                 return 1;
@@ -274,8 +311,8 @@ int Exporter::describe() noexcept
         c.size = size;
         int64_t isUnsigned = 0;
         int64_t precision = 0;
-        (void)s->colAttribute(j, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
-        (void)s->colAttribute(j, SQL_DESC_PRECISION, nullptr, 0, nullptr, &precision);
+        (void)columnNumber(j, SQL_DESC_UNSIGNED, &isUnsigned);
+        (void)columnNumber(j, SQL_DESC_PRECISION, &precision);
         stmt_.moveDiagnostics(-1, j, true);
         c.precision = int16_t(precision);
         c.scale = digits;
@@ -506,7 +543,6 @@ int Exporter::writeField(uint16_t j) noexcept
 int Exporter::writeFieldBody(uint16_t j) noexcept
 {
     const ExportColumn& c = columns_[j - 1];
-    BaseStatement* s = stmt_.stmt;
     bool character = isCharacterSql(c.sqlType);
     bool binary = isBinarySql(c.sqlType);
     bool trims = c.sqlType == SQL_CHAR || c.sqlType == SQL_WCHAR || c.sqlType == SQL_BINARY;
@@ -524,7 +560,7 @@ int Exporter::writeFieldBody(uint16_t j) noexcept
         // A cut piece of text ends at its terminator, found in the zeroed
         // tail of the buffer.
         memset(value_ + valueSize_ - 8, 0, 8);
-        int16_t rc = s->getData(j, cType, value_, int64_t(valueSize_), &indicator);
+        int16_t rc = piece(j, cType, &indicator);
         bool cut = stmt_.moveDiagnostics(rowsWritten_ + 1, j, true);
         if (rc == SQL_NO_DATA)
             break;
@@ -736,12 +772,13 @@ void Exporter::logTail(int32_t logFd, size_t start) noexcept
     (void)bulkLogTotals(logFd, rowsWritten_, rowsWritten_, 0);
 }
 
-int16_t Exporter::run(const BulkText& table, const BulkText& file, const BulkText& log, int64_t errorTolerance,
-                      int64_t warningTolerance) noexcept
+int16_t Exporter::run(const BulkText* table, BaseStatement* given, const BulkText& file, const BulkText& log,
+                      int64_t errorTolerance, int64_t warningTolerance) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     size_t startCount = list != nullptr ? list->recordCount() : 0;
-    if (table.text == nullptr || file.text == nullptr || table.length == 0 || file.length == 0) {
+    bool noSource = given == nullptr && (table == nullptr || table->text == nullptr || table->length == 0);
+    if (noSource || file.text == nullptr || file.length == 0) {
         basePostError(kBaseIdxNullPointer);
         return SQL_ERROR;
     }
@@ -779,10 +816,23 @@ int16_t Exporter::run(const BulkText& table, const BulkText& file, const BulkTex
             (void)bosfclose(fd);
         }
         KaStringW sql;
-        if (bulkTableQuery(table, nullptr, sql) != 0 || stmt_.create(conn_) != 0)
-            break;
-        int16_t rc = stmt_.stmt->execDirect(sql.data, int32_t(sql.len - 1));
-        stmt_.moveDiagnostics(-1, -1, false);
+        int16_t rc = SQL_SUCCESS;
+        if (given != nullptr) {
+            // The statement's result is open already; its text heads the
+            // data file as the query does for a table.
+            stmt_.adopt(given);
+            inCall_ = true;
+            if (given->savedSqlText != nullptr && given->savedSqlLength > 0 &&
+                sql.append(given->savedSqlText, size_t(given->savedSqlLength)) != 0)
+                break;
+            if (sql.appendChar(0) != 0)
+                break;
+        } else {
+            if (bulkTableQuery(*table, nullptr, sql) != 0 || stmt_.create(conn_) != 0)
+                break;
+            rc = stmt_.stmt->execDirect(sql.data, int32_t(sql.len - 1));
+            stmt_.moveDiagnostics(-1, -1, false);
+        }
         if (rc == SQL_ERROR || describe() != 0 || writeDescription() != 0)
             break;
         if (logFd >= 0 && bulkLogExportStart(logFd) != 0)
@@ -791,12 +841,11 @@ int16_t Exporter::run(const BulkText& table, const BulkText& file, const BulkTex
         tempName(dataPath_, temp);
         if (data_.create(temp) != 0 || writeHeader(sql) != 0)
             break;
-        uint64_t errorLimit = uint64_t(errorTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->errorCount : 0);
-        uint64_t warningLimit =
-            uint64_t(warningTolerance & INT64_MAX) + uint64_t(list != nullptr ? list->warningCount : 0);
+        BulkTolerances tolerances;
+        tolerances.take(list, errorTolerance, warningTolerance);
         bool rowFailed = false;
         while (true) {
-            rc = columnCount_ == 0 ? int16_t(SQL_NO_DATA) : stmt_.stmt->fetch();
+            rc = columnCount_ == 0 ? int16_t(SQL_NO_DATA) : nextRow();
             stmt_.moveDiagnostics(rowsWritten_ + 1, -1, false);
             if (rc == SQL_NO_DATA)
                 break;
@@ -809,13 +858,7 @@ int16_t Exporter::run(const BulkText& table, const BulkText& file, const BulkTex
                 break;
             }
             ++rowsWritten_;
-            if (list != nullptr && uint64_t(list->errorCount) > errorLimit) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_ERROR_TOLERANCE_EXCEEDED);
-                stopped = true;
-                break;
-            }
-            if (list != nullptr && uint64_t(list->warningCount) > warningLimit) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_BULK_WARNING_TOLERANCE_EXCEEDED);
+            if (tolerances.exceeded(list)) {
                 stopped = true;
                 break;
             }
@@ -863,7 +906,25 @@ int16_t bulkExportTable(BaseConnection* conn, const char* table, const uint16_t*
     {
         BulkOwnerScope owner(conn);
         Exporter exporter(conn, codePage);
-        rc = exporter.run(tableText, fileText, logText, errorTolerance, warningTolerance);
+        rc = exporter.run(&tableText, nullptr, fileText, logText, errorTolerance, warningTolerance);
     }
     return conn->leaveApi(rc);
+}
+
+int16_t bulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage, int64_t errorTolerance,
+                            int64_t warningTolerance, const uint16_t* logName) noexcept
+{
+    BaseConnection* conn = stmt->connection;
+    if (conn == nullptr) {
+        basePostNotConnected();
+        return 1;
+    }
+    BulkText fileText;
+    BulkText logText;
+    if (fileText.copy(fileName) != 0 || logText.copy(logName) != 0)
+        return 1;
+    Exporter exporter(conn, codePage);
+    int16_t rc = exporter.run(nullptr, stmt, fileText, logText, errorTolerance, warningTolerance);
+    xpstStatementReadDone(stmt);
+    return rc == SQL_ERROR ? 1 : 0;
 }

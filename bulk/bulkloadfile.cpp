@@ -805,7 +805,9 @@ int32_t BulkLoadFile::readField(const uint8_t** data, uint64_t* length, int32_t*
                 if (peek(1, &next) != 0)
                     return 1;
                 if (next != kQuote) {
+                    // The value ends here even when it filled the chunk.
                     consume(1);
+                    full = false;
                     break;
                 }
                 if (full)

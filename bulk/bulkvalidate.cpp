@@ -10,6 +10,7 @@
 #include "bulk/bulkcall.h"
 #include "bulk/bulkexport.h"
 #include "bulk/bulkfiles.h"
+#include "bulk/bulkload.h"
 #include "bulk/bulkloadfile.h"
 #include "bulk/bulkvalidate.h"
 #include "convert/textcvt.h"
@@ -489,7 +490,8 @@ namespace {
     return result;
 }
 
-const BaseBulkOperations kBulkOperations = {bulkExportTable, bulkValidateTable};
+const BaseBulkOperations kBulkOperations = {bulkExportTable, bulkValidateTable, bulkExportResultSet,
+                                             bulkLoadTableBody};
 
 }  // namespace
 

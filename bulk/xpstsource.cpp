@@ -63,7 +63,19 @@ uint64_t rowNumber(void* context) noexcept
 
 SQLRETURN fetch(void* context, SQLSMALLINT orientation, SQLLEN row) noexcept
 {
-    BaseStatement* stmt = statementOf(context);
+    return xpstStatementFetch(statementOf(context), orientation, row);
+}
+
+SQLRETURN getData(void* context, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN capacity,
+                  SQLLEN* indicator) noexcept
+{
+    return xpstStatementGetData(statementOf(context), column, cType, buffer, capacity, indicator);
+}
+
+}  // namespace
+
+SQLRETURN xpstStatementFetch(BaseStatement* stmt, SQLSMALLINT orientation, SQLLEN row) noexcept
+{
     if (stmt->attributeValues[kBaseAttrCursorType] == SQL_CURSOR_FORWARD_ONLY) {
         // Read once from the start: the first row is the next one, and the
         // way back is not there; the cursor stays where the reading left it.
@@ -96,10 +108,9 @@ SQLRETURN fetch(void* context, SQLSMALLINT orientation, SQLLEN row) noexcept
     return noData != 0 ? SQL_NO_DATA : SQL_SUCCESS;
 }
 
-SQLRETURN getData(void* context, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN capacity,
-                  SQLLEN* indicator) noexcept
+SQLRETURN xpstStatementGetData(BaseStatement* stmt, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer,
+                               SQLLEN capacity, SQLLEN* indicator) noexcept
 {
-    BaseStatement* stmt = statementOf(context);
     bool continuing = false;
     if (column != stmt->getDataColumn || cType != stmt->getDataCType) {
         stmt->getDataColumn = column;
@@ -130,7 +141,12 @@ SQLRETURN getData(void* context, SQLUSMALLINT column, SQLSMALLINT cType, void* b
     return SQL_SUCCESS_WITH_INFO;
 }
 
-}  // namespace
+void xpstStatementReadDone(BaseStatement* stmt) noexcept
+{
+    stmt->getDataColumn = 0;
+    stmt->getDataColumnDone = false;
+    stmt->resetLongData();
+}
 
 int16_t xpstPersistStatement(BaseStatement* stmt, const uint16_t* path, int32_t length, int32_t mode) noexcept
 {
@@ -153,10 +169,6 @@ int16_t xpstPersistStatement(BaseStatement* stmt, const uint16_t* path, int32_t 
     const int failed = xmlPersistResult(source, path, length, mode);
     if (conn != nullptr)
         conn->wideCharCodePage = keptEncoding;
-    // Whatever the reading left of a column read is no SQLGetData state of
-    // the application's.
-    stmt->getDataColumn = 0;
-    stmt->getDataColumnDone = false;
-    stmt->resetLongData();
+    xpstStatementReadDone(stmt);
     return failed != 0 ? 1 : 0;
 }

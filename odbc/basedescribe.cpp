@@ -300,26 +300,34 @@ int16_t BaseStatement::describeCol(uint16_t column, uint16_t* name, int16_t buff
 {
     if (enterFunction(SQL_API_SQLDESCRIBECOL) != 0)
         return exitFunction(SQL_ERROR);
+    return exitFunction(
+        describeColInCall(column, name, bufferLength, nameLength, dataType, columnSize, digits, nullableOut));
+}
+
+int16_t BaseStatement::describeColInCall(uint16_t column, uint16_t* name, int16_t bufferLength,
+                                         int16_t* nameLength, int16_t* dataType, uint64_t* columnSize,
+                                         int16_t* digits, int16_t* nullableOut) noexcept
+{
     if (!describable(this))
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     uint16_t count = 0;
     if (getResultColumnCount(&count) != 0)
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     if (reentryPending)
-        return exitFunction(SQL_STILL_EXECUTING);
+        return SQL_STILL_EXECUTING;
     if (column == 0 && count != 0) {
         // The bookmark column exists only while bookmarks are on.
         if (attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) {
             basePostError(kBaseIdxBadDescIndex);
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
     }
     BaseIRDRecord* rec = describedColumn(this, column, count);
     if (rec == nullptr)
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     if (bufferLength < 0) {
         basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
     const uint64_t workarounds = connection != nullptr ? connection->workarounds : 0;
     const uint16_t* text = rec->name;
@@ -361,7 +369,7 @@ int16_t BaseStatement::describeCol(uint16_t column, uint16_t* name, int16_t buff
         *digits = rec->scale < 0 && rec->intervalCode == SQL_CODE_TIMESTAMP ? 0 : rec->scale;
     if (nullableOut != nullptr)
         *nullableOut = rec->nullable;
-    return exitFunction(SQL_SUCCESS);
+    return SQL_SUCCESS;
 }
 
 int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charValue, int16_t bufferLength,
@@ -369,24 +377,31 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
 {
     if (enterFunction(SQL_API_SQLCOLATTRIBUTE) != 0)
         return exitFunction(SQL_ERROR);
+    return exitFunction(colAttributeInCall(column, field, charValue, bufferLength, stringLength, numericValue));
+}
+
+int16_t BaseStatement::colAttributeInCall(uint16_t column, uint16_t field, void* charValue,
+                                          int16_t bufferLength, int16_t* stringLength,
+                                          int64_t* numericValue) noexcept
+{
     if (!describable(this))
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     uint16_t count = 0;
     if (getResultColumnCount(&count) != 0)
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     if (reentryPending)
-        return exitFunction(SQL_STILL_EXECUTING);
+        return SQL_STILL_EXECUTING;
     auto number = [numericValue](int64_t v) noexcept {
         if (numericValue != nullptr)
             *numericValue = v;
     };
     if (field == SQL_DESC_COUNT) {
         number(count);
-        return exitFunction(SQL_SUCCESS);
+        return SQL_SUCCESS;
     }
     BaseIRDRecord* rec = describedColumn(this, column, count);
     if (rec == nullptr)
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     if (odbc2App(this) && field == SQL_DESC_TYPE)
         field = kFieldDriverFlag;
     BaseOutString out(charValue, bufferLength, stringLength, 2);
@@ -492,13 +507,13 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
     case kFieldCodePage: number(rec->codePage); break;
     default: {
         if (colAttributeHook(column, field, &out, numericValue) != 0)
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         break;
     }
     }
     if (badLength) {
         basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
-    return exitFunction(SQL_SUCCESS);
+    return SQL_SUCCESS;
 }

@@ -103,6 +103,15 @@ int16_t setExportDescription(BaseStatement* stmt, void* value, int32_t length) n
     return 0;
 }
 
+// A tolerance of the description as the export slot's 32-bit field: bit 63
+// does not count, and a count the field cannot hold is no limit (-1) rather
+// than its low bits, which could be any smaller limit, 0 included.
+int32_t exportTolerance(int64_t tolerance) noexcept
+{
+    tolerance &= INT64_MAX;
+    return tolerance > INT32_MAX ? -1 : static_cast<int32_t>(tolerance);
+}
+
 int16_t exportResult(BaseStatement* stmt, void* value, int32_t length) noexcept
 {
     const auto* description = static_cast<const BaseExportDescription*>(stmt->exportDescription);
@@ -145,9 +154,9 @@ int16_t exportResult(BaseStatement* stmt, void* value, int32_t length) noexcept
     else if (conn != nullptr &&
              (description->codePage == kCodePageUtf16Be || description->codePage == kCodePageUtf16Le))
         conn->wideCharCodePage = kCodePageUtf16Le;
-    const int16_t rc =
-        stmt->exportResultSet(0, fileName, description->codePage, static_cast<int32_t>(description->errorTolerance),
-                              static_cast<int32_t>(description->warningTolerance), 0, logName);
+    const int16_t rc = stmt->exportResultSet(0, fileName, description->codePage,
+                                             exportTolerance(description->errorTolerance),
+                                             exportTolerance(description->warningTolerance), 0, logName);
     if (conn != nullptr)
         conn->wideCharCodePage = keptEncoding;
     ramFree(logName);

@@ -11,6 +11,7 @@
 #include "odbc/basecatalog.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
+#include "odbc/bulkapi.h"
 
 namespace {
 
@@ -24,10 +25,11 @@ int16_t notCapable() noexcept
 
 }  // namespace
 
-int16_t BaseStatement::exportResultSet(int32_t, const uint16_t*, int64_t, int32_t, int32_t, int32_t,
-                                       const uint16_t*) noexcept
+// The export's body lives in the bulk layer above, installed at load.
+int16_t BaseStatement::exportResultSet(int32_t, const uint16_t* fileName, int64_t codePage, int32_t descField1,
+                                       int32_t descField2, int32_t, const uint16_t* logFileName) noexcept
 {
-    return notCapable();
+    return baseBulkExportResultSet(this, fileName, codePage, descField1, descField2, logFileName);
 }
 
 int16_t BaseStatement::bulkIntegerCType(int16_t, int16_t*) noexcept

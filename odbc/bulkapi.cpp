@@ -193,6 +193,33 @@ void baseSetBulkOperations(const BaseBulkOperations* ops) noexcept
     gBulkOperations = ops;
 }
 
+int16_t BaseConnection::loadTableFromFileBody(const uint16_t* table, const uint16_t* dataFile, int64_t errorTolerance,
+                                              int64_t warningTolerance, const uint16_t* description,
+                                              const uint16_t* log, const uint16_t* discard, int64_t firstRecord,
+                                              int64_t recordCount, int64_t readBufferKb) noexcept
+{
+    if (gBulkOperations == nullptr || gBulkOperations->loadTableBody == nullptr) {
+        basePostError(kBaseIdxNotSupported);
+        return 1;
+    }
+    return gBulkOperations->loadTableBody(this, table, dataFile, errorTolerance, warningTolerance, description, log,
+                                          discard, firstRecord, recordCount, readBufferKb) != 0
+               ? 1
+               : 0;
+}
+
+int16_t baseBulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage,
+                                int64_t errorTolerance, int64_t warningTolerance, const uint16_t* logName) noexcept
+{
+    if (gBulkOperations == nullptr || gBulkOperations->exportResultSet == nullptr) {
+        basePostError(kBaseIdxNotSupported);
+        return 1;
+    }
+    return gBulkOperations->exportResultSet(stmt, fileName, codePage, errorTolerance, warningTolerance, logName) != 0
+               ? 1
+               : 0;
+}
+
 extern "C" {
 
 __attribute__((visibility("default"))) SQLRETURN GetBulkDiagRecW(SQLSMALLINT type, SQLHANDLE handle,

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 class BaseConnection;
+class BaseStatement;
 
 // The export and validation bodies live in the bulk layer above this one;
 // the driver library registers them at load time. Each runs between the
@@ -23,9 +24,23 @@ struct BaseBulkOperations {
     int16_t (*validateTable)(BaseConnection* conn, const char* table, const uint16_t* tableW, const char* description,
                              const uint16_t* descriptionW, char* messages, uint16_t* messagesW, int32_t bufferLength,
                              int32_t* messageCount) noexcept;
+    // The statement's export of its open result set (statement attribute
+    // 1055), inside the statement's own call: 0, or 1 after posting.
+    int16_t (*exportResultSet)(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage,
+                               int64_t errorTolerance, int64_t warningTolerance, const uint16_t* logName) noexcept;
+    // The table load body (BaseConnection::loadTableFromFileBody).
+    int16_t (*loadTableBody)(BaseConnection* conn, const uint16_t* table, const uint16_t* dataFile,
+                             int64_t errorTolerance, int64_t warningTolerance, const uint16_t* description,
+                             const uint16_t* log, const uint16_t* discard, int64_t firstRecord, int64_t recordCount,
+                             int64_t readBufferKb) noexcept;
 };
 // ops must outlive every connection (a static table); null removes it.
 void baseSetBulkOperations(const BaseBulkOperations* ops) noexcept;
+// The statement's export through the registered operations; without them
+// the not-capable diagnostic and 1.
+[[nodiscard]] int16_t baseBulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage,
+                                              int64_t errorTolerance, int64_t warningTolerance,
+                                              const uint16_t* logName) noexcept;
 
 extern "C" {
 

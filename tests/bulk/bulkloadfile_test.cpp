@@ -100,6 +100,17 @@ protected:
     BulkLoadFile file;
 };
 
+// ASCII text in 16-bit units of either byte order.
+std::string utf16(const std::string& ascii, bool big)
+{
+    std::string out;
+    for (char c : ascii) {
+        out += big ? '\0' : c;
+        out += big ? c : '\0';
+    }
+    return out;
+}
+
 const char kTwoVarchar[] = "    <column datatype=\"VARCHAR\" length=\"10\">a</column>\n"
                            "    <column datatype=\"VARCHAR\" length=\"10\">b</column>\n";
 
@@ -268,14 +279,6 @@ TEST_F(BulkLoadFileTest, ByteOrderMarksMustFitTheCodePage)
 
 TEST_F(BulkLoadFileTest, Utf16DataInBothByteOrders)
 {
-    auto utf16 = [](const std::string& ascii, bool big) {
-        std::string out;
-        for (char c : ascii) {
-            out += big ? '\0' : c;
-            out += big ? c : '\0';
-        }
-        return out;
-    };
     ASSERT_EQ(0, open("\xFF\xFE" + utf16("ab,\"c\"\n", false), kTwoVarchar, 1, "UTF-16LE"));
     EXPECT_EQ((std::vector<std::string>{"1:" + utf16("ab", false), "2:" + utf16("c", false)}), fields());
     scope.list.clear();
@@ -311,6 +314,24 @@ TEST_F(BulkLoadFileTest, LongValuesComeInBlockSizedChunks)
     std::vector<std::string> rest = fields();
     ASSERT_EQ(1u, rest.size());
     EXPECT_EQ("2:" + std::string(1022, 'q') + "\"\"w", rest[0]);
+}
+
+TEST_F(BulkLoadFileTest, AQuotedValueThatFillsItsLastChunkEndsAtItsQuote)
+{
+    // The closing quote comes when the chunk is exactly full: the value
+    // ends there, and the record goes on with the next field.
+    for (size_t length : {size_t{1024}, size_t{2048}, size_t{512}}) {
+        SCOPED_TRACE(length);
+        const std::string value(length, 'q');
+        ASSERT_EQ(0, open("\"" + value + "\",b\nc,d\n", kTwoVarchar));
+        EXPECT_EQ((std::vector<std::string>{"1:" + value, "2:b", "1:c", "2:d"}), fields());
+        // The same in 16-bit units: 512 units fill a 1 KB chunk.
+        ASSERT_EQ(0, open("\xFF\xFE" + utf16("\"" + value + "\",b\nc,d\n", false), kTwoVarchar, 1, "UTF-16LE"));
+        std::vector<std::string> got = fields();
+        ASSERT_EQ(4u, got.size()) << (got.empty() ? "" : got.back().substr(0, 40));
+        EXPECT_EQ("1:" + utf16(value, false), got[0]);
+        EXPECT_EQ("1:" + utf16("c", false), got[2]);
+    }
 }
 
 TEST_F(BulkLoadFileTest, LobReferencesReadTheSideFileBesideTheDataFile)

@@ -234,6 +234,42 @@ TEST_F(Hs2Bulk, ExportWritesEveryTypeOfATableInTheDocumentedFormat)
     EXPECT_NE(std::string::npos, logText.find("Number of failed rows:\t\t0\n")) << logText;
 }
 
+TEST_F(Hs2Bulk, AStatementExportsItsOpenResultWithAttribute1055)
+{
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, const_cast<SQLCHAR*>(text("SELECT * FROM all_types")), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    // Version 1, UTF-8, no tolerances, a log beside the data file.
+    int64_t description[5] = {1, 106, -1, -1, 1};
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, 1056, description, -140)) << diagText(SQL_HANDLE_STMT, stmt);
+    // An upper-case extension gives way to the log's all the same.
+    std::u16string data = wide(dir + "/out.CSV");
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttrW(stmt, 1055, const_cast<SQLWCHAR*>(wtext(data)), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    std::string out;
+    ASSERT_EQ(0, run("xmllint --noout '" + dir + "/out.xml' 2>&1", &out)) << out;
+    check("all_types", dir + "/out.CSV");
+    std::string logText = readFile(dir + "/out.log");
+    EXPECT_NE(std::string::npos, logText.find("Number of rows exported:\t40\n")) << logText;
+
+    // The result is read to its end: a second export finds no open result
+    // only after the cursor is closed; the first file is never overwritten.
+    ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, const_cast<SQLCHAR*>(text("SELECT * FROM all_types")), SQL_NTS));
+    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, 1056, description, -140));
+    std::string before = readFile(dir + "/out.CSV");
+    EXPECT_EQ(SQL_ERROR, SQLSetStmtAttrW(stmt, 1055, const_cast<SQLWCHAR*>(wtext(data)), SQL_NTS));
+    EXPECT_EQ(before, readFile(dir + "/out.CSV"));
+    ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+    std::u16string other = wide(dir + "/other.csv");
+    EXPECT_EQ(SQL_ERROR, SQLSetStmtAttrW(stmt, 1055, const_cast<SQLWCHAR*>(wtext(other)), SQL_NTS));
+    EXPECT_NE(std::string::npos, diagText(SQL_HANDLE_STMT, stmt).find("24000")) << diagText(SQL_HANDLE_STMT, stmt);
+    EXPECT_FALSE(exists(dir + "/other.csv"));
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
 TEST_F(Hs2Bulk, LongValuesGoToLobFilesBesideTheDataFile)
 {
     std::string data = dir + "/long.dat";

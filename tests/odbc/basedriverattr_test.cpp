@@ -224,6 +224,29 @@ TEST_F(DriverAttr, ExportHandsTheFileCodePageTolerancesAndLogName)
     description.writeLog = 0;
     ASSERT_EQ(exporter->setStmtAttr(kBaseStmtAttrExport, const_cast<char16_t*>(file.c_str()), SQL_NTS), SQL_SUCCESS);
     EXPECT_FALSE(exporter->seen.logGiven);
+
+    // Tolerances are 64-bit counts whose bit 63 does not count; one the
+    // export's field cannot hold means no limit, never its low bits.
+    const struct {
+        int64_t given;
+        int32_t handed;
+    } tolerances[] = {
+        {0, 0},
+        {-1, -1},
+        {INT32_MAX, INT32_MAX},
+        {int64_t{1} << 32, -1},
+        {(int64_t{1} << 32) + 5, -1},
+        {INT64_MIN + 7, 7},
+    };
+    for (const auto& t : tolerances) {
+        SCOPED_TRACE(t.given);
+        description.errorTolerance = t.given;
+        description.warningTolerance = t.given;
+        ASSERT_EQ(exporter->setStmtAttr(kBaseStmtAttrExport, const_cast<char16_t*>(file.c_str()), SQL_NTS),
+                  SQL_SUCCESS);
+        EXPECT_EQ(exporter->seen.errorTolerance, t.handed);
+        EXPECT_EQ(exporter->seen.warningTolerance, t.handed);
+    }
     ASSERT_EQ(exporter->freeStmt(SQL_DROP), SQL_SUCCESS);
 }
 
