@@ -177,7 +177,18 @@ int16_t HiveStatement::setParamValue(uint16_t marker, const void* data, int64_t 
         return 1;
     paramFrom = at + 1;
     ++paramNext;
+    const size_t literalStart = paramText.len;
+    const int16_t rc = appendParamLiteral(marker, data, length);
+    if (rc != 0 || multiRowInsert == nullptr || !arrayInsert.active())
+        return rc;
+    // A batched insert takes the literal just as the single-row text has it.
+    const size_t units = paramText.len - literalStart;
+    return arrayInsert.appendValues(marker, 0, paramText.data + literalStart, static_cast<int64_t>(units * 2), false,
+                                    false, true);
+}
 
+int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int64_t length) noexcept
+{
     if (length == SQL_NULL_DATA)
         return appendAscii(paramText, " NULL ") != 0 ? 1 : 0;
     BaseIPDRecord* rec = getParamIPDRecord(marker);
