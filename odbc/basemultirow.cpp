@@ -488,8 +488,11 @@ int16_t BaseMultiRowInsert::flushCompleteRows() noexcept
     writeOffset = static_cast<size_t>(rowMark);
     if (owner->runInsertBatch(owner->currentParamRow) != 0)
         return 1;
+    // The current row goes on at the item it had reached.
+    const uint16_t reached = nextSegment;
     if (startBatch() != 0)
         return 1;
+    nextSegment = reached;
     owner->insertBatchStart = owner->currentParamRow;
     if (rowMark == 0 && carried.len != 0) {
         if (writeOffset + carried.len > outputCapacity)
@@ -615,8 +618,10 @@ int16_t BaseStatement::finishInsertBatches(int64_t failedRow, int64_t rows) noex
         // A value of this row failed: the row is left out, the complete
         // rows before it are still sent. A row whose batch failed while it
         // was being handed over was never sent.
-        if (statuses != nullptr)
-            statuses[failedRow] = insertBatchFailed ? SQL_PARAM_UNUSED : SQL_PARAM_ERROR;
+        if (statuses != nullptr && !insertBatchFailed)
+            statuses[failedRow] = SQL_PARAM_ERROR;
+        else if (statuses != nullptr && insertBatchStart <= failedRow)
+            statuses[failedRow] = SQL_PARAM_UNUSED;
         multiRowInsert->dropPartialRow();
         rc = 1;
     }
