@@ -52,6 +52,20 @@ int16_t DrvrMultiRowInsert::begin() noexcept
     return 0;
 }
 
+int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, int32_t runAsync) noexcept
+{
+    // As the single-row execute writes it, runAsync in the request: the
+    // text is UTF-8 already.
+    HiveNetWriteBuffer& w = conn->writeBuffer;
+    if (hiveWriteCallBegin(w, "ExecuteStatement", 0) || conn->writeSessionHandle(1) ||
+        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeString(text, n) || w.writeFieldBegin(HIVE_T_MAP, 3) ||
+        w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0))
+        return 1;
+    if (runAsync != 0 && (w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1)))
+        return 1;
+    return w.writeFieldStop() || w.writeFieldStop() || w.flush();
+}
+
 int16_t DrvrMultiRowInsert::send() noexcept
 {
     auto* stmt = static_cast<HiveStatement*>(owner);
@@ -59,17 +73,8 @@ int16_t DrvrMultiRowInsert::send() noexcept
     HiveCommunicatorHS2* comm = stmt->communicator;
     if (conn == nullptr || comm == nullptr || comm->closeCurrentOperation())
         return 1;
-    HiveNetWriteBuffer& w = conn->writeBuffer;
     comm->pendingMethod = "ExecuteStatement";
-    // As the single-row execute writes it, runAsync included: the text is
-    // UTF-8 already.
-    int rc = hiveWriteCallBegin(w, comm->pendingMethod, 0) || conn->writeSessionHandle(1) ||
-             w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeString(outputBuffer, writeOffset) ||
-             w.writeFieldBegin(HIVE_T_MAP, 3) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0);
-    if (rc == 0 && stmt->settings.useAsync != 0)
-        rc = w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1);
-    if (rc == 0)
-        rc = w.writeFieldStop() || w.writeFieldStop() || w.flush();
+    const int rc = hiveWriteExecuteUtf8(conn, outputBuffer, writeOffset, stmt->settings.useAsync);
     writeOffset = 0;
     return rc != 0 ? 1 : 0;
 }

@@ -9,6 +9,8 @@
 #include "foundation/kastringw.h"
 #include "odbc/basemultirow.h"
 
+class HiveConnection;
+
 // Bytes of the message around the text that the connection's array-insert
 // limit leaves room for; a limit no larger than this cannot hold a batch.
 constexpr int64_t kHiveArrayInsertOverhead = 107;
@@ -40,3 +42,6 @@ public:
 // INSERT ... SELECT ... TEMP_ALIAS form turned back, any other text copied.
 // 0, or 1 when memory ran out.
 [[nodiscard]] int16_t hiveInsertValuesText(const uint16_t* text, size_t units, KaStringW* out) noexcept;
+// Writes and sends ExecuteStatement for the UTF-8 text on conn's session,
+// with runAsync as the single-row execute sends it. 0 or 1.
+[[nodiscard]] int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, int32_t runAsync) noexcept;
