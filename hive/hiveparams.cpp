@@ -16,6 +16,7 @@
 #include "hive/hivestatement.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
+#include "odbc/basemultirow.h"
 #include "odbc/baseerr.h"
 #include "sql/basesql.h"
 
@@ -87,21 +88,6 @@ int appendQuoted(KaStringW& out, const uint16_t* text, size_t units) noexcept
             return 1;
     }
     return out.appendChar('\'');
-}
-
-// A converted number or bit: digits, sign, point and exponent only, so
-// that text the application gave for a numeric parameter cannot carry
-// anything else into the statement.
-bool isNumberText(const uint16_t* text, size_t units) noexcept
-{
-    if (units == 0)
-        return false;
-    for (size_t i = 0; i < units; ++i) {
-        const uint16_t u = text[i];
-        if (!((u >= '0' && u <= '9') || u == '.' || u == '-' || u == '+' || u == 'e' || u == 'E'))
-            return false;
-    }
-    return true;
 }
 
 bool isHexText(const uint16_t* text, size_t units) noexcept
@@ -231,7 +217,7 @@ int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int
     if (rc == 0) {
         const size_t units = static_cast<size_t>(produced > 0 ? produced : 0) / 2;
         if (isNumericType(sqlType) || sqlType == SQL_BIT) {
-            if (!isNumberText(work, units)) {
+            if (!baseIsNumberText(work, units)) {
                 basePostError(kBaseIdxBadCharValue);
                 rc = 1;
             } else {

@@ -298,10 +298,7 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         int64_t count = 0;
         if (getRowCount(&count) != 0)
             return 1;
-        if (count < 0 || rowCount < 0 || count > INT64_MAX - rowCount)
-            rowCount = -1;
-        else
-            rowCount += count;
+        baseAddRowCount(&rowCount, count);
         rowCountValid = true;
         if (count != 0 && rowsAffected != nullptr)
             *rowsAffected = 1;

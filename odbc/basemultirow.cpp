@@ -150,20 +150,6 @@ bool numericSqlType(int16_t t) noexcept
     return (t >= SQL_NUMERIC && t <= SQL_DOUBLE) || t == SQL_TINYINT || t == SQL_BIGINT;
 }
 
-// Digits, sign, point and exponent only: a number's text that cannot carry
-// anything else into the statement.
-bool numberText(const char* s, size_t n) noexcept
-{
-    if (n == 0)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        const char c = s[i];
-        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
-            return false;
-    }
-    return true;
-}
-
 // Room for `more` bytes behind the text, growing by doubling: the strings
 // grow to the exact size asked for.
 int16_t ensure(KaString& s, size_t more) noexcept
@@ -359,7 +345,7 @@ int16_t BaseMultiRowInsert::renderValue(uint16_t p, int16_t sqlType, const void*
     const char* v = static_cast<const char*>(data);
     const size_t n = length > 0 ? static_cast<size_t>(length) : 0;
     if (numericSqlType(sqlType)) {
-        if (!numberText(v, n)) {
+        if (!baseIsNumberText(v, n)) {
             basePostError(kBaseIdxBadCharValue);
             return 1;
         }
@@ -509,29 +495,18 @@ int16_t BaseMultiRowInsert::appendValues(uint16_t p, int16_t sqlType, const void
     const uint16_t last = owner->markerCount;
     if (rowMark == -1)
         return p == last ? runOversizedRow() : 0;
-    if (renderValue(p, sqlType, data, length, isNull, escapePrefix, convert) != 0)
+    if (renderValue(p, sqlType, data, length, isNull, escapePrefix, convert) != 0 ||
+        (nextSegment == 0 && startBatch() != 0) || composePiece(p, last) != 0)
         return 1;
-    if (nextSegment == 0 && startBatch() != 0)
-        return 1;
-    if (rowMark == -1)
+    if (rowMark > 0 && writeOffset + piece.len > outputCapacity) {
+        // The complete rows go first; this row starts the next batch.
+        if (flushCompleteRows() != 0 || composePiece(p, last) != 0)
+            return 1;
+    }
+    if (rowMark == -1 || writeOffset + piece.len > outputCapacity) {
+        // Not even an empty batch holds the row: it runs on its own.
+        rowMark = -1;
         return p == last ? runOversizedRow() : 0;
-    if (composePiece(p, last) != 0)
-        return 1;
-    if (writeOffset + piece.len > outputCapacity) {
-        if (rowMark == 0) {
-            rowMark = -1;
-            return p == last ? runOversizedRow() : 0;
-        }
-        if (flushCompleteRows() != 0)
-            return 1;
-        if (rowMark == -1)
-            return p == last ? runOversizedRow() : 0;
-        if (composePiece(p, last) != 0)
-            return 1;
-        if (writeOffset + piece.len > outputCapacity) {
-            rowMark = -1;
-            return p == last ? runOversizedRow() : 0;
-        }
     }
     write(piece.data, piece.len);
     nextSegment = pieceEnd;
@@ -595,10 +570,7 @@ int16_t BaseStatement::runInsertBatch(int64_t endRow) noexcept
     int64_t count = 0;
     if (getRowCount(&count) != 0)
         return 1;
-    if (count < 0 || insertRowsCounted < 0 || count > INT64_MAX - insertRowsCounted)
-        insertRowsCounted = -1;
-    else
-        insertRowsCounted += count;
+    baseAddRowCount(&insertRowsCounted, count);
     return 0;
 }
 

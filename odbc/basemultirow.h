@@ -21,6 +21,31 @@ enum : int16_t {
 // Bytes left in the area at which a batch is sent after a complete row.
 constexpr size_t kBaseInsertLowWater = 1023;
 
+// Digits, sign, point and exponent only: a number's text that cannot carry
+// anything else into a statement (8-bit or UTF-16 text).
+template <typename C>
+bool baseIsNumberText(const C* text, size_t n) noexcept
+{
+    if (n == 0)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        const C c = text[i];
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            return false;
+    }
+    return true;
+}
+
+// Adds an execution's affected rows to a total; an unknown count (-1) or an
+// overflow leaves the total unknown for good.
+inline void baseAddRowCount(int64_t* total, int64_t count) noexcept
+{
+    if (count < 0 || *total < 0 || count > INT64_MAX - *total)
+        *total = -1;
+    else
+        *total += count;
+}
+
 class BaseMultiRowInsert : public KaObject {
 public:
     BaseMultiRowInsert() noexcept = default;

@@ -3,14 +3,13 @@
 // back byte-equal, the server's call log shows how many statements carried
 // the rows, and a row whose value cannot be converted is reported by its
 // status while the rows before it are inserted.
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/textfile.h"
 
 namespace {
 
@@ -19,22 +18,6 @@ using katest::diagText;
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-size_t occurrences(const std::string& in, const std::string& text)
-{
-    size_t n = 0;
-    for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
-        ++n;
-    return n;
 }
 
 // Values that end a literal early, fall out of step with the quote fixer,
@@ -89,7 +72,7 @@ protected:
                              GetParam());
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
-    size_t insertsLogged() { return occurrences(readFile(log), "ExecuteStatement INSERT INTO"); }
+    size_t insertsLogged() { return katest::occurrences(katest::fileText(log), "ExecuteStatement INSERT INTO"); }
     bool setting(const char* word) const { return std::string(GetParam()).find(word) != std::string::npos; }
 
     inline static std::unique_ptr<katest::Hs2Process> server;
