@@ -392,6 +392,24 @@ TEST_F(MultiRowInsert, IgnoredRowsStayOutOfTheBatchAndKeepTheirStatus)
     }
 }
 
+TEST_F(MultiRowInsert, AValueSentAtExecutionSendsTheRowsGatheredAndGoesOnRowByRow)
+{
+    ASSERT_EQ(batch->prepare(katest::W(u"INSERT INTO t VALUES (?)"), SQL_NTS), SQL_SUCCESS);
+    bind({SQL_VARCHAR}, {{"r0"}, {"r1"}, {"r2"}});
+    lengths[0][1] = SQL_DATA_AT_EXEC;
+    ASSERT_EQ(batch->execute(), SQL_NEED_DATA);
+    EXPECT_EQ(batch->builder.sent, std::vector<std::string>{"INSERT INTO t VALUES('r0')"});
+    void* token = nullptr;
+    ASSERT_EQ(batch->paramData(&token), SQL_NEED_DATA);
+    ASSERT_EQ(batch->putData(const_cast<char*>("late"), 4), SQL_SUCCESS);
+    ASSERT_EQ(batch->paramData(&token), SQL_SUCCESS);
+    EXPECT_EQ(batch->builder.sent.size(), 1u);
+    EXPECT_EQ(batch->singleRows, (std::vector<std::string>{"late", "r2"}));
+    EXPECT_EQ(rowStatuses(3), std::vector<uint16_t>(3, SQL_PARAM_SUCCESS));
+    EXPECT_EQ(processed, 3u);
+    EXPECT_EQ(rowCount(), 3);
+}
+
 TEST_F(MultiRowInsert, ParamStatusRangeFillsTheBatchRowsAndPassesOverIgnoredOnes)
 {
     ASSERT_EQ(batch->prepare(katest::W(u"INSERT INTO t VALUES (?)"), SQL_NTS), SQL_SUCCESS);
