@@ -16,8 +16,8 @@
 #include "hive/hivestatement.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
-#include "odbc/basemultirow.h"
 #include "odbc/baseerr.h"
+#include "odbc/basemultirow.h"
 #include "sql/basesql.h"
 
 namespace {
