@@ -101,6 +101,9 @@ int16_t HiveStatement::executeHook() noexcept
         errPost(MSG_HIVE_DESCRIBE_FAILED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText("SQL is NULL");
         return 1;
     }
+    // A batch of a multi-row insert is the builder's text.
+    if (multiRowInsert != nullptr && arrayInsert.active())
+        return executeText(nullptr, 0);
     // With parameters, the text with their values written in.
     const uint16_t* text = nullptr;
     size_t units = 0;
@@ -147,8 +150,10 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = -1.0;
-    const int sent = metadataCall != nullptr ? metadataCall->send(communicator)
-                                             : communicator->executeStatement(text, units, settings.useAsync);
+    const int sent = metadataCall != nullptr                                ? metadataCall->send(communicator)
+                     : multiRowInsert != nullptr && arrayInsert.active() ? arrayInsert.send()
+                                                                         : communicator->executeStatement(
+                                                                               text, units, settings.useAsync);
     if (sent != 0 || communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0)
         return fail();
     if (status > HIVE_STATUS_SUCCESS_WITH_INFO) {

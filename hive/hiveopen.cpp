@@ -893,7 +893,8 @@ int16_t HiveConnection::openPhysical() noexcept
             std::snprintf(dbmsNameText, sizeof dbmsNameText, "%s", "Hive");
         }
         fastMemzero(catalogFlags, sizeof catalogFlags);
-        nativeArrayInsert = 0;
+        // HiveServer2 servers take several rows in one INSERT ... VALUES.
+        nativeArrayInsert = 1;
         serverHasDate = 0;
         serverHasVarchar = 0;
         decimalKind = HIVE_DECIMAL_NONE;

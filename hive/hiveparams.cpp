@@ -17,6 +17,7 @@
 #include "kamessages.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
+#include "odbc/basemultirow.h"
 #include "sql/basesql.h"
 
 namespace {
@@ -87,21 +88,6 @@ int appendQuoted(KaStringW& out, const uint16_t* text, size_t units) noexcept
             return 1;
     }
     return out.appendChar('\'');
-}
-
-// A converted number or bit: digits, sign, point and exponent only, so
-// that text the application gave for a numeric parameter cannot carry
-// anything else into the statement.
-bool isNumberText(const uint16_t* text, size_t units) noexcept
-{
-    if (units == 0)
-        return false;
-    for (size_t i = 0; i < units; ++i) {
-        const uint16_t u = text[i];
-        if (!((u >= '0' && u <= '9') || u == '.' || u == '-' || u == '+' || u == 'e' || u == 'E'))
-            return false;
-    }
-    return true;
 }
 
 bool isHexText(const uint16_t* text, size_t units) noexcept
@@ -177,7 +163,18 @@ int16_t HiveStatement::setParamValue(uint16_t marker, const void* data, int64_t 
         return 1;
     paramFrom = at + 1;
     ++paramNext;
+    const size_t literalStart = paramText.len;
+    const int16_t rc = appendParamLiteral(marker, data, length);
+    if (rc != 0 || multiRowInsert == nullptr || !arrayInsert.active())
+        return rc;
+    // A batched insert takes the literal just as the single-row text has it.
+    const size_t units = paramText.len - literalStart;
+    return arrayInsert.appendValues(marker, 0, paramText.data + literalStart, static_cast<int64_t>(units * 2), false,
+                                    false, true);
+}
 
+int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int64_t length) noexcept
+{
     if (length == SQL_NULL_DATA)
         return appendAscii(paramText, " NULL ") != 0 ? 1 : 0;
     BaseIPDRecord* rec = getParamIPDRecord(marker);
@@ -220,7 +217,7 @@ int16_t HiveStatement::setParamValue(uint16_t marker, const void* data, int64_t 
     if (rc == 0) {
         const size_t units = static_cast<size_t>(produced > 0 ? produced : 0) / 2;
         if (isNumericType(sqlType) || sqlType == SQL_BIT) {
-            if (!isNumberText(work, units)) {
+            if (!baseIsNumberText(work, units)) {
                 basePostError(kBaseIdxBadCharValue);
                 rc = 1;
             } else {

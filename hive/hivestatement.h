@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "catalog/basecata.h"
+#include "hive/hivearrayinsert.h"
 #include "hive/hivecatalog.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hivereader.h"
@@ -158,6 +159,8 @@ public:
     // The text with every parameter value written in, once every marker had
     // its value (none without markers). 0, or 1 after the diagnostic.
     [[nodiscard]] int16_t finishParamText(const uint16_t** text, size_t* units) noexcept;
+    // Appends parameter marker's value to paramText as a HiveQL literal.
+    [[nodiscard]] int16_t appendParamLiteral(uint16_t marker, const void* data, int64_t length) noexcept;
 
     // ---- The wire --------------------------------------------------------------
     // Makes this statement the one whose reply the connection's wire carries;
@@ -287,6 +290,13 @@ public:
     // runs; the polling loop, which holds the wire, sends the cancel to the
     // server. Cleared when an execute begins.
     std::atomic<int32_t> cancelPending{0};
+
+    // ---- Array insert (hive/hivearrayinsert.cpp) -------------------------------
+    // 1 when the rows of this execute go as multi-row INSERT batches through
+    // arrayInsert: an INSERT ... VALUES with a parameter array, BatchMechanism
+    // 2 and a server that takes several rows in one VALUES.
+    [[nodiscard]] int16_t beginMultiRowInsert() noexcept override;
+    DrvrMultiRowInsert arrayInsert;
 
 private:
     // Hands the metadata reply's columns to bindResultColumn.

@@ -16,6 +16,7 @@
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/basedescribe.h"
+#include "odbc/basemultirow.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
@@ -201,6 +202,18 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
     }
     bool anySucceeded = resuming && paramRowsDone != 0;
     KaErrorList* list = KaErrorCurrentList();
+    if (!resuming) {
+        // The driver may gather the rows into multi-row INSERT batches.
+        multiRowInsert = nullptr;
+        multiRowInsertMode = beginMultiRowInsert() & 3;
+        if (multiRowInsertMode != 1 || multiRowInsert == nullptr || markerCount == 0) {
+            multiRowInsertMode = 0;
+            multiRowInsert = nullptr;
+        }
+        startInsertBatches();
+        for (int64_t k = 0; multiRowInsertMode == 1 && statuses != nullptr && k < n; ++k)
+            statuses[k] = SQL_PARAM_UNUSED;
+    }
     for (int64_t r = firstRow; r < n; ++r) {
         currentParamRow = r;
         if (operations != nullptr && operations[r] == SQL_PARAM_IGNORE) {
@@ -213,6 +226,20 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         for (uint16_t p = static_cast<uint16_t>(firstParamDone + 1); p <= markerCount && !failed; ++p) {
             const int16_t rc = handOverParam(this, p, r);
             if (rc == kHandOverNeedsData) {
+                if (multiRowInsertMode == 1) {
+                    // Values sent at execution go row by row: the complete
+                    // rows gathered so far are sent first.
+                    const int16_t sent = finishInsertBatches(-1, r);
+                    multiRowInsertMode = 0;
+                    multiRowInsert = nullptr;
+                    rowCount = insertRowsCounted;
+                    rowCountValid = true;
+                    anySucceeded = anySucceeded || insertAnySucceeded;
+                    if (sent != 0) {
+                        failed = true;
+                        break;
+                    }
+                }
                 if (needData != nullptr)
                     *needData = 1;
                 setExecState(kBaseStmtNeedData);
@@ -221,6 +248,14 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
             failed = rc != 0;
         }
         firstParamDone = 0;
+        if (multiRowInsertMode == 1) {
+            ++paramRowsDone;
+            if (processed != nullptr)
+                *processed = static_cast<uint64_t>(paramRowsDone);
+            if (failed)
+                return finishMultiRowInsert(r, n, rowsAffected);
+            continue;
+        }
         if (!failed)
             failed = executeHook() != 0;
         if (!failed && reentryPending)
@@ -263,15 +298,38 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         int64_t count = 0;
         if (getRowCount(&count) != 0)
             return 1;
-        if (count < 0 || rowCount < 0 || count > INT64_MAX - rowCount)
-            rowCount = -1;
-        else
-            rowCount += count;
+        baseAddRowCount(&rowCount, count);
         rowCountValid = true;
         if (count != 0 && rowsAffected != nullptr)
             *rowsAffected = 1;
     }
+    if (multiRowInsertMode == 1)
+        return finishMultiRowInsert(-1, n, rowsAffected);
     currentParamRow = 0;
+    return 0;
+}
+
+int16_t BaseStatement::finishMultiRowInsert(int64_t failedRow, int64_t n, int16_t* rowsAffected) noexcept
+{
+    const int16_t rc = finishInsertBatches(failedRow, n);
+    uint16_t* statuses = ipd != nullptr ? ipd->arrayStatusPtr : nullptr;
+    // The first failing row ends the array, as it does row by row.
+    for (int64_t k = failedRow + 1; failedRow >= 0 && statuses != nullptr && k < n; ++k)
+        statuses[k] = SQL_PARAM_UNUSED;
+    multiRowInsertMode = 0;
+    multiRowInsert = nullptr;
+    currentParamRow = 0;
+    KaErrorList* list = KaErrorCurrentList();
+    if (rc != 0 && !insertAnySucceeded)
+        return 1;
+    if (rc != 0 && list != nullptr)
+        list->demoteAll();
+    fixColumnSizes();
+    setExecutedState();
+    rowCount = insertRowsCounted;
+    rowCountValid = true;
+    if (insertRowsCounted != 0 && rowsAffected != nullptr)
+        *rowsAffected = 1;
     return 0;
 }
 

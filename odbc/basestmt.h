@@ -34,6 +34,7 @@ class BaseIPD;
 class BaseIPDRecord;
 class BaseIRD;
 class BaseIRDRecord;
+class BaseMultiRowInsert;
 class BaseStatement;
 class KaErrorList;
 struct BaseCatalogColumn;
@@ -873,6 +874,32 @@ public:
     // Connection settings of the conversions that the physical connection
     // does not carry; baseConvertSettingsOf overlays the ones it does.
     BaseConvertSettings conversionSettings;
+
+    // ---- Multi-row insert (odbc/basemultirow.cpp) -------------------------------
+    // While multiRowInsertMode is 1 the driver's builder (set by its
+    // beginMultiRowInsert) gathers the rows into batches. insertBatchStart is
+    // the first row of the batch being built; insertRowsCounted the rows the
+    // sent batches affected; insertBatchFailed a batch (not a value) failed;
+    // insertAnySucceeded some batch went through.
+    int32_t multiRowInsertMode = 0;
+    BaseMultiRowInsert* multiRowInsert = nullptr;
+    int64_t insertBatchStart = 0;
+    int64_t insertRowsCounted = 0;
+    bool insertBatchFailed = false;
+    bool insertAnySucceeded = false;
+    // Writes value (0 without fill) into the parameter status entries of the
+    // rows from insertBatchStart up to endRow, passing over ignored rows.
+    void setParamStatusRange(bool fill, uint16_t value, int64_t endRow) noexcept;
+    // Executes the batch through executeHook: the statuses of its rows, the
+    // rows it affected, the next batch starting at endRow. 0 or 1.
+    [[nodiscard]] int16_t runInsertBatch(int64_t endRow) noexcept;
+    void startInsertBatches() noexcept;
+    // After the last row, or at row failedRow (-1 none) whose value failed:
+    // the complete rows still held are sent. 0, or 1 when a row failed.
+    [[nodiscard]] int16_t finishInsertBatches(int64_t failedRow, int64_t rows) noexcept;
+    // The execute core's end of a multi-row insert: statuses, row count and
+    // the executed state. 0, or 1 when no row went through.
+    [[nodiscard]] int16_t finishMultiRowInsert(int64_t failedRow, int64_t rows, int16_t* rowsAffected) noexcept;
 };
 
 // The XML record-set writer of the persistence layer, which sits above the

@@ -197,6 +197,11 @@ ka_add_driver_gtest(hs2_statement_test 120)
 # Timestamps described and delivered alike under every server identity.
 ka_add_driver_gtest(hs2_timestamp_test 120)
 
+# Parameter arrays of an INSERT sent as multi-row batches: hostile values
+# read back byte-equal, batches counted in the server's call log, a row that
+# cannot be converted reported by its status.
+ka_add_driver_gtest(hs2_arrayinsert_test 300)
+
 # The catalog listing's readers over the SHOW TABLES and DESCRIBE results of
 # every server identity, fetched through unixODBC.
 add_executable(driver_hs2_catalogparse_test ${KA_DRIVER_TESTS}/hs2_catalogparse_test.cpp)
@@ -337,6 +342,16 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_hs2_params PROPERTIES TIMEOUT 600)
+
+# executemany with fast_executemany: ten thousand rows of several types in
+# multi-row batches, and a row that cannot be converted.
+add_test(NAME driver.pyodbc_hs2_arrayinsert
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_arrayinsert_test.py ${KA_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_arrayinsert PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_arrayinsert PROPERTIES TIMEOUT 600)
 
 # SQLGetTypeInfo, SQLStatistics, SQLSpecialColumns, the key, procedure and
 # privilege functions through pyodbc and unixODBC against the test server
