@@ -339,12 +339,14 @@ int16_t BaseConnection::readServerInfo() noexcept
             return 1;
         if (first != 0 && (number & (SQL_CA2_CRC_EXACT | SQL_CA2_CRC_APPROXIMATE)) != 0)
             *kind.ops |= 0x200;
-        if (kind.ops == &keysetCursorOps && first == 0 && staticCursorEmulation != 0) {
+        // A driver without static cursors gets the framework's: the cursor
+        // cache (0x800000) and whatever positioned work it emulates.
+        if (kind.ops == &staticCursorOps && first == 0 && staticCursorEmulation != 0) {
             if (emulatedCursorAttrs == kEmulationDefault) {
-                keysetCursorOps = 0xFF0000;
+                staticCursorOps = 0xFF0000;
             } else {
                 const uint64_t e = emulatedCursorAttrs;
-                keysetCursorOps =
+                staticCursorOps =
                     ((e & SQL_CA1_POS_UPDATE) != 0 ? 0x10000 : 0) | ((e & SQL_CA1_POS_DELETE) != 0 ? 0x20000 : 0) |
                     ((e & SQL_CA1_POS_POSITION) != 0 ? 0x80000 : 0) | ((e & SQL_CA1_POS_REFRESH) != 0 ? 0x40000 : 0) |
                     ((e & SQL_CA1_BULK_ADD) != 0 ? 0x100000 : 0) |
@@ -371,9 +373,9 @@ int16_t BaseConnection::readServerInfo() noexcept
             forwardCursorOps |= 0x80;
     }
     if (readOnly) {
-        keysetCursorOps &= 0xC0FFFF;
+        keysetCursorOps &= 0x40FFFF;
         dynamicCursorOps &= 0x40FFFF;
-        staticCursorOps &= 0x40FFFF;
+        staticCursorOps &= 0xC0FFFF;
         forwardCursorOps &= 0x40FFFF;
     }
     if (!askText(SQL_NEED_LONG_DATA_LEN))
