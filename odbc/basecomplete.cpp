@@ -16,6 +16,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/baseinfo.h"
 #include "platform/boslib.h"
 
 namespace {
@@ -354,6 +355,11 @@ int16_t BaseConnection::readServerInfo() noexcept
             }
         }
     }
+    // The emulated static cursor is offered as the driver's own would be.
+    if ((staticCursorOps & 0x800000) != 0)
+        infoFlags |= kBaseInfoStaticCursors;
+    else
+        infoFlags &= ~kBaseInfoStaticCursors;
     if (!ask(SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1))
         return 1;
     if (number != 0) {

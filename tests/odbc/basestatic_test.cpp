@@ -106,14 +106,31 @@ TEST_F(StaticCursor, TheConnectOffersTheEmulatedStaticCursor)
 {
     // The test driver answers no cursor attributes of its own: the static
     // word is the framework's, and a static request is not downgraded.
+    conn->staticCursorOps = 0;
+    conn->staticCursorEmulation = 1;
+    ASSERT_EQ(conn->readServerInfo(), 0);
+    EXPECT_NE(conn->staticCursorOps & 0x800000, 0u);
+    EXPECT_EQ(conn->keysetCursorOps, 0u);
     BaseStatement* s = nullptr;
     ASSERT_EQ(conn->createStatement(&s), 0);
-    EXPECT_NE(conn->staticCursorOps & 0x800000, 0u);
     EXPECT_EQ(s->setStmtAttr(SQL_ATTR_CURSOR_TYPE, reinterpret_cast<void*>(SQL_CURSOR_STATIC), 0), SQL_SUCCESS);
     int64_t type = 0;
     ASSERT_EQ(s->getStmtAttr(SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr), SQL_SUCCESS);
     EXPECT_EQ(type, SQL_CURSOR_STATIC);
     EXPECT_EQ(s->freeStmt(SQL_DROP), SQL_SUCCESS);
+    // SQLGetInfo says so too: static scrolling in every direction.
+    auto info = [this](uint16_t type) {
+        uint32_t v = 0;
+        int16_t n = 0;
+        EXPECT_EQ(conn->getInfoValue(type, &v, sizeof v, &n), SQL_SUCCESS) << type;
+        return v;
+    };
+    EXPECT_NE(info(SQL_SCROLL_OPTIONS) & SQL_SO_STATIC, 0u);
+    const uint32_t scrolls = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE | SQL_CA1_BOOKMARK;
+    EXPECT_EQ(info(SQL_STATIC_CURSOR_ATTRIBUTES1) & scrolls, scrolls);
+    const uint32_t directions = SQL_FD_FETCH_NEXT | SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST | SQL_FD_FETCH_PRIOR |
+                                SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE | SQL_FD_FETCH_BOOKMARK;
+    EXPECT_EQ(info(SQL_FETCH_DIRECTION) & directions, directions);
 }
 
 TEST_F(StaticCursor, OrientationsAreAnsweredFromTheCache)
