@@ -338,8 +338,6 @@ int16_t BaseConnection::readServerInfo() noexcept
             *kind.ops = cursorOps(first, emulatedCursorAttrs);
         if (!ask(kind.second))
             return 1;
-        if (first != 0 && (number & (SQL_CA2_CRC_EXACT | SQL_CA2_CRC_APPROXIMATE)) != 0)
-            *kind.ops |= 0x200;
         // A driver without static cursors gets the framework's: the cursor
         // cache (0x800000) and whatever positioned work it emulates.
         if (kind.ops == &staticCursorOps && first == 0 && staticCursorEmulation != 0) {
@@ -354,6 +352,10 @@ int16_t BaseConnection::readServerInfo() noexcept
                     ((e & SQL_CA1_LOCK_NO_CHANGE) != 0 ? 0xE00000 : 0xC00000);
             }
         }
+        // The driver's second attributes describe the cursor of that type,
+        // the emulated one included: it counts its rows as the driver says.
+        if (*kind.ops != 0 && (number & (SQL_CA2_CRC_EXACT | SQL_CA2_CRC_APPROXIMATE)) != 0)
+            *kind.ops |= 0x200;
     }
     // The emulated static cursor is offered as the driver's own would be.
     if ((staticCursorOps & 0x800000) != 0)

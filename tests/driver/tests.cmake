@@ -193,6 +193,10 @@ ka_add_driver_gtest(hs2_statement_test 120)
 # Timestamps described and delivered alike under every server identity.
 ka_add_driver_gtest(hs2_timestamp_test 120)
 
+# The emulated static cursor scrolled over results beyond its page memory,
+# row for row against a forward-only read.
+ka_add_driver_gtest(hs2_static_test 300)
+
 # The catalog listing's readers over the SHOW TABLES and DESCRIBE results of
 # every server identity, fetched through unixODBC.
 add_executable(driver_hs2_catalogparse_test ${KA_DRIVER_TESTS}/hs2_catalogparse_test.cpp)

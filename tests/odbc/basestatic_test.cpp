@@ -172,6 +172,20 @@ TEST_F(StaticCursor, OrientationsAreAnsweredFromTheCache)
     EXPECT_EQ(scroll->positionCalls, 0);
 }
 
+TEST_F(StaticCursor, TheExecutionCountsTheCachedRowsWhereTheCursorReportsItsCount)
+{
+    for (uint64_t exact : {uint64_t{0}, uint64_t{0x200}}) {
+        SCOPED_TRACE(exact);
+        conn->staticCursorOps = 0xC00000 | exact;
+        ASSERT_EQ(open(u"select rows 5"), SQL_SUCCESS);
+        int64_t rows = -2;
+        int16_t length = 0;
+        ASSERT_EQ(scroll->diagnostics.getDiagField(0, SQL_DIAG_CURSOR_ROW_COUNT, &rows, 8, &length), SQL_SUCCESS);
+        EXPECT_EQ(rows, exact != 0 ? 5 : 0);
+        ASSERT_EQ(scroll->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
 TEST_F(StaticCursor, BookmarksAreRowNumbers)
 {
     ASSERT_EQ(scroll->setStmtAttr(SQL_ATTR_USE_BOOKMARKS, reinterpret_cast<void*>(SQL_UB_VARIABLE), 0), SQL_SUCCESS);
