@@ -65,8 +65,7 @@ int64_t terminatorOf(const BaseConnection* conn, int16_t cType) noexcept
 int64_t nullFillWidth(const BaseConnection* conn, int16_t cType) noexcept
 {
     switch (cType) {
-    case SQL_C_WCHAR:
-        return conn != nullptr && conn->wideCharCodePage == kCodePageUtf16LE ? 2 : 1;
+    case SQL_C_WCHAR: return conn != nullptr && conn->wideCharCodePage == kCodePageUtf16LE ? 2 : 1;
     case SQL_C_LONG:
     case SQL_C_SLONG:
     case SQL_C_ULONG:
