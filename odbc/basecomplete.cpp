@@ -16,6 +16,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/baseinfo.h"
 #include "platform/boslib.h"
 
 namespace {
@@ -337,21 +338,30 @@ int16_t BaseConnection::readServerInfo() noexcept
             *kind.ops = cursorOps(first, emulatedCursorAttrs);
         if (!ask(kind.second))
             return 1;
-        if (first != 0 && (number & (SQL_CA2_CRC_EXACT | SQL_CA2_CRC_APPROXIMATE)) != 0)
-            *kind.ops |= 0x200;
-        if (kind.ops == &keysetCursorOps && first == 0 && staticCursorEmulation != 0) {
+        // A driver without static cursors gets the framework's: the cursor
+        // cache (0x800000) and whatever positioned work it emulates.
+        if (kind.ops == &staticCursorOps && first == 0 && staticCursorEmulation != 0) {
             if (emulatedCursorAttrs == kEmulationDefault) {
-                keysetCursorOps = 0xFF0000;
+                staticCursorOps = 0xFF0000;
             } else {
                 const uint64_t e = emulatedCursorAttrs;
-                keysetCursorOps =
+                staticCursorOps =
                     ((e & SQL_CA1_POS_UPDATE) != 0 ? 0x10000 : 0) | ((e & SQL_CA1_POS_DELETE) != 0 ? 0x20000 : 0) |
                     ((e & SQL_CA1_POS_POSITION) != 0 ? 0x80000 : 0) | ((e & SQL_CA1_POS_REFRESH) != 0 ? 0x40000 : 0) |
                     ((e & SQL_CA1_BULK_ADD) != 0 ? 0x100000 : 0) |
                     ((e & SQL_CA1_LOCK_NO_CHANGE) != 0 ? 0xE00000 : 0xC00000);
             }
         }
+        // The driver's second attributes describe the cursor of that type,
+        // the emulated one included: it counts its rows as the driver says.
+        if (*kind.ops != 0 && (number & (SQL_CA2_CRC_EXACT | SQL_CA2_CRC_APPROXIMATE)) != 0)
+            *kind.ops |= 0x200;
     }
+    // The emulated static cursor is offered as the driver's own would be.
+    if ((staticCursorOps & 0x800000) != 0)
+        infoFlags |= kBaseInfoStaticCursors;
+    else
+        infoFlags &= ~kBaseInfoStaticCursors;
     if (!ask(SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1))
         return 1;
     if (number != 0) {
@@ -371,9 +381,9 @@ int16_t BaseConnection::readServerInfo() noexcept
             forwardCursorOps |= 0x80;
     }
     if (readOnly) {
-        keysetCursorOps &= 0xC0FFFF;
+        keysetCursorOps &= 0x40FFFF;
         dynamicCursorOps &= 0x40FFFF;
-        staticCursorOps &= 0x40FFFF;
+        staticCursorOps &= 0xC0FFFF;
         forwardCursorOps &= 0x40FFFF;
     }
     if (!askText(SQL_NEED_LONG_DATA_LEN))

@@ -58,6 +58,8 @@ void BaseStatement::resetFetchPosition() noexcept
     getDataColumn = 0;
     getDataColumnDone = false;
     getDataConsumed = 0;
+    // A closed cursor keeps no copy of its rows.
+    releaseRowCache();
 }
 
 void BaseStatement::setExecutedState() noexcept
@@ -70,7 +72,17 @@ void BaseStatement::setExecutedState() noexcept
     setExecState(kBaseStmtCursorOpen);
     resetFetchPosition();
     extendedFetchStatusArray = nullptr;
-    fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == 3;
+    fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == 3 || baseStaticCursorEmulated(this);
+}
+
+// An emulated static cursor reads its whole result now, while the driver
+// still stands before the first row.
+static int16_t fillStaticCursor(BaseStatement* stmt) noexcept
+{
+    if (stmt->resultColumnCount == 0 || !stmt->resultDescribed || stmt->executionMode == 3 ||
+        !baseStaticCursorEmulated(stmt))
+        return 0;
+    return stmt->fillRowCache();
 }
 
 // handOverParam's answer for a value sent at execution.
@@ -306,7 +318,7 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
     if (multiRowInsertMode == 1)
         return finishMultiRowInsert(-1, n, rowsAffected);
     currentParamRow = 0;
-    return 0;
+    return fillStaticCursor(this);
 }
 
 int16_t BaseStatement::finishMultiRowInsert(int64_t failedRow, int64_t n, int16_t* rowsAffected) noexcept
@@ -452,6 +464,8 @@ int16_t BaseStatement::moreResults() noexcept
     rowCountValid = true;
     setExecutedState();
     if (columns != 0 && cursorName == nullptr && generateCursorName() != 0)
+        return exitFunction(SQL_ERROR);
+    if (fillStaticCursor(this) != 0)
         return exitFunction(SQL_ERROR);
     return exitFunction(SQL_SUCCESS);
 }

@@ -97,7 +97,10 @@ int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) 
         *status = where == kCatalogRowAvailable && row > 0 ? SQL_ROW_SUCCESS : SQL_ROW_NOROW;
         return 0;
     }
-    if (stmt->positionRow(row, status, lock) != 0)
+    // An emulated static cursor is positioned in the framework's row cache.
+    const int16_t rc = baseStaticCursorEmulated(stmt) ? stmt->cachedRowStatus(row, status, lock)
+                                                      : stmt->positionRow(row, status, lock);
+    if (rc != 0)
         return 1;
     if (lock && (*status == SQL_ROW_SUCCESS || *status == SQL_ROW_UPDATED))
         stmt->lastPositionedRow = row;
@@ -429,11 +432,25 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     baseConvertSettingsOf(this, &fetchSettings);
     fetchDiagnostics = list;
     conversionContext(&fetchContext);
+    // The row cache reads the row the walk stands on; a driver keeps its
+    // own position.
+    const bool cached = baseStaticCursorEmulated(this);
+    struct RowsetStart {
+        BaseStatement* stmt;
+        bool cached;
+        ~RowsetStart()
+        {
+            if (cached)
+                stmt->rowsetPosition = 0;
+        }
+    } rowsetStart{this, cached};
     int64_t i = 0;
     for (; i < rowsetSize; ++i) {
         const size_t d0 = diagCount(list);
         uint16_t status = SQL_ROW_SUCCESS;
         bool failed = false;
+        if (cached)
+            rowsetPosition = static_cast<uint64_t>(i);
         if (forward) {
             int16_t noMore = 0;
             if (fetchNextRow(this, i, &noMore) != 0) {
@@ -757,6 +774,8 @@ int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutStrin
             return catalogInfoW->putNull(cType, out);
         return catalogInfoW->getData(column, cType, out);
     }
+    if (baseStaticCursorEmulated(this))
+        return getCachedData(column, cType, out);
     return getColumnData(column, cType, out);
 }
 

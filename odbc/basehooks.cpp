@@ -258,26 +258,7 @@ int16_t BaseStatement::positionRow(int64_t, uint16_t*, bool) noexcept
     return notCapable();
 }
 
-int16_t BaseStatement::cachedRowStatus(int64_t, uint16_t*, bool) noexcept
-{
-    return notCapable();
-}
-
-int16_t BaseStatement::fillRowCache() noexcept
-{
-    return notCapable();
-}
-
-int16_t BaseStatement::getCachedData(uint16_t, int16_t, BaseOutString*) noexcept
-{
-    return notCapable();
-}
-
-int16_t BaseStatement::cacheColumnValue(uint16_t, BaseOutString*, uint8_t*, int64_t, int64_t*, int32_t*,
-                                        uint8_t*) noexcept
-{
-    return notCapable();
-}
+// The static cursor cache's hooks are the framework's own: odbc/basestatic.cpp.
 
 int16_t BaseStatement::getColumnData(uint16_t, int16_t, BaseOutString*) noexcept
 {

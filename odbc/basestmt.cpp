@@ -20,6 +20,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basedesc.h"
+#include "odbc/basestatic.h"
 #include "sql/basesql.h"
 
 namespace {
@@ -126,6 +127,7 @@ BaseStatement::~BaseStatement()
     if (threadRecord != nullptr)
         threadRecord->release();
     emptyPools();
+    delete rowCache;
 }
 
 int16_t BaseStatement::createDescriptors() noexcept

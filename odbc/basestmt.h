@@ -20,6 +20,7 @@ class BaseSqlString;
 class BaseSqlStringW;
 class CatalogResult;
 class KaDataConverter;
+class BaseRowCache;
 class KaDataSink;
 
 class BaseAXD;
@@ -900,6 +901,14 @@ public:
     // The execute core's end of a multi-row insert: statuses, row count and
     // the executed state. 0, or 1 when no row went through.
     [[nodiscard]] int16_t finishMultiRowInsert(int64_t failedRow, int64_t rows, int16_t* rowsAffected) noexcept;
+
+    // ---- Static cursor cache (odbc/basestatic.cpp) ------------------------
+    // The emulated static cursor's copy of the result, made by the first
+    // fill and kept until the statement goes; emptied when the cursor
+    // closes.
+    BaseRowCache* rowCache = nullptr;
+    // Gives the cache's files back (their disk space and page memory).
+    void releaseRowCache() noexcept;
 };
 
 // The XML record-set writer of the persistence layer, which sits above the
@@ -919,3 +928,6 @@ void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) 
 // The connection's capability word of the statement's cursor type; 0
 // without a connection.
 uint64_t baseCursorCapabilities(const BaseStatement* stmt) noexcept;
+// Whether the statement's cursor is the static one the framework emulates
+// with its row cache.
+bool baseStaticCursorEmulated(const BaseStatement* stmt) noexcept;

@@ -202,6 +202,17 @@ ka_add_driver_gtest(hs2_timestamp_test 120)
 # cannot be converted reported by its status.
 ka_add_driver_gtest(hs2_arrayinsert_test 300)
 
+# The emulated static cursor scrolled over results beyond its page memory,
+# row for row against a forward-only read.
+ka_add_driver_gtest(hs2_static_test 300)
+add_test(NAME driver.pyodbc_hs2_static
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_static_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_static PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_static PROPERTIES TIMEOUT 300)
+
 # The catalog listing's readers over the SHOW TABLES and DESCRIBE results of
 # every server identity, fetched through unixODBC.
 add_executable(driver_hs2_catalogparse_test ${KA_DRIVER_TESTS}/hs2_catalogparse_test.cpp)

@@ -333,7 +333,8 @@ TEST_F(Connect, CompletionKeepsTheDriversAnswers)
     EXPECT_EQ(u16(conn->dbmsName), u"Hive");
     // Read-only, no keyset cursors, static emulation on: only the
     // emulated positioning and locking bits stay.
-    EXPECT_EQ(conn->keysetCursorOps, 0xC00000u);
+    EXPECT_EQ(conn->staticCursorOps, 0xC00000u);
+    EXPECT_EQ(conn->keysetCursorOps, 0u);
     EXPECT_EQ(conn->defaultConcurrency, SQL_CONCUR_READ_ONLY);
     ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
 

@@ -54,7 +54,6 @@ TEST_F(StatementHooks, HooksADriverMustSupplyRefuseWithNotCapable)
         [&] { return stmt->getRowCount(&number); },
         [&] { return stmt->executeHook(); },
         [&] { return stmt->setParamValue(1, nullptr, 0, 0); },
-        [&] { return stmt->cachedRowStatus(1, &status, false); },
         [&] { return stmt->setPosDelete(); },
         [&] { return stmt->exportResultSet(0, nullptr, 0, 0, 0, 0, nullptr); },
     };

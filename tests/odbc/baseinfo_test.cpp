@@ -374,6 +374,7 @@ TEST_F(InfoTest, EveryBaseAnswerOnAConnectionHasItsTypeAndWidth)
     // catalogs in the base table, the cursor emulation, the thread model.
     const std::map<SQLUSMALLINT, bool> stateful = {
         {SQL_FETCH_DIRECTION, true},
+        {SQL_SCROLL_OPTIONS, true},
         {SQL_ACCESSIBLE_PROCEDURES, true},
         {SQL_PROCEDURES, true},
         {SQL_SCHEMA_TERM, true},
