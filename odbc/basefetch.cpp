@@ -814,3 +814,8 @@ int16_t BaseStatement::recheckBindings(int64_t rowsetSize) noexcept
 {
     return checkBindings(this, rowsetSize);
 }
+
+void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
+{
+    markDiagnostics(list, first, row, column);
+}

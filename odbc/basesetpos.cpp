@@ -69,21 +69,6 @@ size_t diagCount(const KaErrorList* list) noexcept
     return list != nullptr ? list->recordCount() : 0;
 }
 
-// The diagnostics posted since `first` carry the rowset row (from 1) and,
-// when given, the column, unless they carry a position already.
-void markRow(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
-{
-    for (size_t i = first; list != nullptr && i < list->recordCount(); ++i) {
-        KaError* e = list->recordAt(i);
-        if (e == nullptr || e->isStatic())
-            continue;
-        if (e->row < 0)
-            e->row = row;
-        if (column >= 0 && e->column < 0)
-            e->column = column;
-    }
-}
-
 bool changesRows(uint16_t operation) noexcept
 {
     return operation == SQL_UPDATE || operation == SQL_DELETE || operation == SQL_ADD;
@@ -439,7 +424,7 @@ int16_t sendColumns(BaseStatement* stmt, int64_t index, uint16_t from, bool* wai
             }
             rc = sendConverted(stmt, c, v.cType, v.data, length);
         }
-        markRow(list, d0, index + 1, c);
+        baseMarkDiagnostics(list, d0, index + 1, c);
         if (rc != 0) {
             (void)stmt->setPosAbort();
             return 1;
@@ -766,7 +751,7 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
             *needData = reentryPending ? 0 : 1;
             return 0;
         }
-        markRow(list, d0, i + 1, -1);
+        baseMarkDiagnostics(list, d0, i + 1, -1);
         if (outcome == RowOutcome::stop)
             break;
         if (outcome == RowOutcome::skipped)
@@ -799,7 +784,7 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
             const size_t d0 = diagCount(list);
             if (probeCursorRow(currentRow + at, &status, lockRows(this)) != 0) {
                 setRowStatusBoth(at, SQL_ROW_ERROR);
-                markRow(list, d0, at + 1, -1);
+                baseMarkDiagnostics(list, d0, at + 1, -1);
                 if (setPosFirstError < 0)
                     setPosFirstError = static_cast<int64_t>(d0);
             }
@@ -864,7 +849,7 @@ int16_t BaseStatement::buildEmulationText(BaseStatement* work, int64_t index, ui
             if (badLength(v.length)) {
                 const size_t d0 = diagCount(list);
                 basePostError(kBaseIdxBadLength);
-                markRow(list, d0, index + 1, c);
+                baseMarkDiagnostics(list, d0, index + 1, c);
                 return 1;
             }
             const uint16_t* name = col->baseColumnName != nullptr && col->baseColumnName[0] != 0 ? col->baseColumnName
@@ -987,7 +972,7 @@ int16_t BaseStatement::setPosParamData(void** value) noexcept
         col->dataAtExecBuffer = nullptr;
         col->dataAtExecLength = 0;
         putDataCapacity = 0;
-        markRow(list, d0, setPosIndex + 1, c);
+        baseMarkDiagnostics(list, d0, setPosIndex + 1, c);
         if (rc != 0) {
             (void)setPosAbort();
             setRowStatusBoth(setPosIndex, SQL_ROW_ERROR);

@@ -155,6 +155,11 @@ struct BaseSetPosValue {
 // offers a concurrency other than read-only.
 bool baseSetPosOffered(BaseConnection* conn, uint16_t functionId) noexcept;
 
+// The diagnostics of list posted since `first` carry the rowset row (from
+// 1) and, when not negative, the column, unless they carry a position
+// already (odbc/basefetch.cpp).
+void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept;
+
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
 public:

@@ -3,6 +3,7 @@
 // positioning and changes of rows are refused with the SQLSTATE ODBC names
 // for each, before anything reaches the server, and the cursor reads on
 // afterwards; SQLGetFunctions agrees with the cursor attributes.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ SQLCHAR* sql(const char* text)
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
 
-class Hs2SetPos : public katest::DriverManagerSuite {
+class Hs2SetPos : public katest::DriverManagerStmtSuite {
 protected:
     static void SetUpTestSuite()
     {
@@ -32,33 +33,19 @@ protected:
     }
     void SetUp() override
     {
-        DriverManagerSuite::SetUp();
-        std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20";
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in)));
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-    }
-    void TearDown() override
-    {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
+        DriverManagerStmtSuite::SetUp();
+        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20");
     }
 
     // The first SQLSTATE of the statement's diagnostics.
     std::string state()
     {
-        SQLCHAR s[6] = {};
-        SQLCHAR message[512] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, s, &native, message, sizeof message, &length)))
-            return "";
-        return reinterpret_cast<char*>(s);
+        std::string first;
+        katest::diagText(SQL_HANDLE_STMT, stmt, &first);
+        return first;
     }
 
     inline static std::unique_ptr<katest::Hs2Process> server;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 }  // namespace
