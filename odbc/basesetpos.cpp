@@ -976,7 +976,7 @@ int16_t BaseStatement::setPosParamData(void** value) noexcept
         if (rc != 0) {
             (void)setPosAbort();
             setRowStatusBoth(setPosIndex, SQL_ROW_ERROR);
-            setPosPending = kPendingNone;
+            dropSetPosWork();
             statementState = kBaseStmtCursorOpen;
             return SQL_ERROR;
         }

@@ -616,6 +616,49 @@ TEST_F(SetPosWork, ANativeColumnTheDriverRefusesAbortsTheRow)
     EXPECT_TRUE(script.hooks.empty());
 }
 
+TEST_F(SetPosWork, AValueAtExecutionTheDriverRefusesEndsTheOperation)
+{
+    open(u"select c1, c2, c3 from t", kNativeUpdate | kNativePosition | kLockNoChange);
+    ASSERT_FALSE(HasFatalFailure());
+    bindTexts();
+    c2Lengths[0] = SQL_DATA_AT_EXEC;
+    ASSERT_EQ(stmt->setPos(1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA);
+    void* token = nullptr;
+    ASSERT_EQ(stmt->paramData(&token), SQL_NEED_DATA);
+    ASSERT_EQ(stmt->putData(const_cast<char*>("v"), 1), SQL_SUCCESS);
+    script.failColumnData = true;
+    EXPECT_EQ(stmt->paramData(&token), SQL_ERROR);
+    EXPECT_EQ(script.hooks, (std::vector<std::string>{"update-begin", "abort"}));
+    EXPECT_EQ(statuses[0], SQL_ROW_ERROR);
+    EXPECT_EQ(stmt->statementState, kBaseStmtCursorOpen);
+    // Nothing waits any more.
+    EXPECT_EQ(stmt->paramData(&token), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxSequence);
+    EXPECT_EQ(stmt->putData(const_cast<char*>("v"), 1), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxSequence);
+}
+
+TEST_F(SetPosWork, AfterExtendedFetchAFailingRowOfARefreshIsAnnouncedFirst)
+{
+    open(u"select c1, c2, c3 from t", kNativeRefresh | kLockNoChange, SQL_CURSOR_STATIC, SQL_CONCUR_READ_ONLY, 1,
+         false);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ROWSET_SIZE, reinterpret_cast<void*>(3), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, ids, 0, idLengths), SQL_SUCCESS);
+    SQLUSMALLINT own[3] = {9, 9, 9};
+    SQLULEN count = 0;
+    ASSERT_EQ(stmt->extendedFetch(SQL_FETCH_NEXT, 0, &count, own), SQL_SUCCESS);
+    stmt->result.rows[1][0] = TestValue::text("not a number");
+    own[0] = own[1] = own[2] = 9;
+    ASSERT_EQ(stmt->setPos(0, SQL_REFRESH, SQL_LOCK_NO_CHANGE), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(own[0], SQL_ROW_SUCCESS);
+    EXPECT_EQ(own[1], SQL_ROW_ERROR);
+    EXPECT_EQ(own[2], SQL_ROW_SUCCESS);
+    ASSERT_GE(diags(), 2u);
+    EXPECT_EQ(state(0), kBaseIdxErrorInRow);
+    EXPECT_TRUE(stmt->diagnostics.hasOnlyWarnings());
+}
+
 TEST_F(SetPosWork, CancelEndsAWaitingOperationAndKeepsTheCursor)
 {
     open(u"select c1, c2, c3 from t", kNativeUpdate | kNativePosition | kLockNoChange);
