@@ -392,9 +392,11 @@ int16_t sendColumns(BaseStatement* stmt, int64_t index, uint16_t from, bool* wai
                 if (v.length <= SQL_LEN_DATA_AT_EXEC_OFFSET) {
                     col->dataAtExecLimit = SQL_LEN_DATA_AT_EXEC_OFFSET - v.length;
                 } else {
+                    // The column's size, within the long-data length the
+                    // connection assumes for values of unknown length.
                     const auto size = static_cast<int64_t>(col->length > INT64_MAX ? INT64_MAX : col->length);
-                    const int64_t placeholder =
-                        stmt->connection != nullptr ? stmt->connection->longDataDescriptorLimit : 0;
+                    const uint64_t assumed = stmt->connection != nullptr ? stmt->connection->defaultLongDataBuffLen : 0;
+                    const auto placeholder = static_cast<int64_t>(assumed > INT64_MAX ? INT64_MAX : assumed);
                     col->dataAtExecLimit = placeholder > 0 && placeholder < size ? placeholder : size;
                 }
             }
@@ -415,14 +417,19 @@ int16_t sendColumns(BaseStatement* stmt, int64_t index, uint16_t from, bool* wai
             rc = 1;
         } else {
             int64_t length = v.length;
-            if (length == SQL_NTS) {
+            if (length == SQL_NTS && v.cType == SQL_C_BINARY) {
+                // Bytes have no terminator to measure them by.
+                basePostError(kBaseIdxBadLength);
+                rc = 1;
+            } else if (length == SQL_NTS) {
                 length = v.cType == SQL_C_WCHAR  ? baseTerminatedLength(v.data, 2)
                          : v.cType == SQL_C_CHAR ? baseTerminatedLength(v.data, 1)
                                                  : baseFixedCTypeSize(v.cType);
             } else if (length != SQL_NULL_DATA && !isTextOrBinaryCType(v.cType)) {
                 length = baseFixedCTypeSize(v.cType);
             }
-            rc = sendConverted(stmt, c, v.cType, v.data, length);
+            if (rc == 0)
+                rc = sendConverted(stmt, c, v.cType, v.data, length);
         }
         baseMarkDiagnostics(list, d0, index + 1, c);
         if (rc != 0) {

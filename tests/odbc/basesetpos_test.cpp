@@ -659,6 +659,38 @@ TEST_F(SetPosWork, AfterExtendedFetchAFailingRowOfARefreshIsAnnouncedFirst)
     EXPECT_TRUE(stmt->diagnostics.hasOnlyWarnings());
 }
 
+TEST_F(SetPosWork, AnInvalidLengthInABoundColumnFailsTheRowEitherWay)
+{
+    struct Case {
+        const char* what;
+        uint64_t caps;
+        SQLLEN length;
+        std::vector<std::string> hooks;
+    };
+    const Case cases[] = {
+        {"native, length -7", kNativeUpdate | kNativePosition | kLockNoChange, -7, {"update-begin", "abort"}},
+        {"emulated, length -7", kEmulatedUpdate | kNativePosition | kLockNoChange, -7, {}},
+        {"native, length -99", kNativeUpdate | kNativePosition | kLockNoChange, -99, {"update-begin", "abort"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        script = Script{};
+        script.resolve = scriptedResult;
+        open(u"select c1, c2, c3 from t", c.caps);
+        if (HasFatalFailure())
+            return;
+        bindTexts();
+        c2Lengths[0] = c.length;
+        EXPECT_EQ(stmt->setPos(1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+        EXPECT_TRUE(posted(kBaseIdxBadLength));
+        EXPECT_EQ(script.hooks, c.hooks);
+        EXPECT_EQ(statuses[0], SQL_ROW_ERROR);
+        EXPECT_EQ(script.prepared.size(), 1u);  // the cursor's text alone
+        EXPECT_EQ(stmt->freeStmt(SQL_DROP), SQL_SUCCESS);
+        stmt = nullptr;
+    }
+}
+
 TEST_F(SetPosWork, CancelEndsAWaitingOperationAndKeepsTheCursor)
 {
     open(u"select c1, c2, c3 from t", kNativeUpdate | kNativePosition | kLockNoChange);
