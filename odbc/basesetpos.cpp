@@ -562,7 +562,9 @@ RowOutcome workOnRow(BaseStatement* stmt, int64_t index, uint64_t caps) noexcept
     }
     const uint16_t known = stmt->getRowStatus(index);
     if (known == SQL_ROW_DELETED || known == SQL_ROW_NOROW || known == SQL_ROW_ERROR) {
-        if (!whole && (operation == SQL_UPDATE || operation == SQL_DELETE)) {
+        // Positioning on such a row would leave SQLGetData reading another
+        // one, so it is refused as a single-row change is.
+        if (!whole && (operation == SQL_UPDATE || operation == SQL_DELETE || operation == SQL_POSITION)) {
             basePostErrorMsg(kBaseIdxCursorPosition, MSG_SETPOS_ROW_UNUSABLE)->addParamSigned(index + 1);
             return RowOutcome::refused;
         }

@@ -323,6 +323,23 @@ TEST_F(SetPosWork, PositionOnRowThreeLeavesTheCursorThereForGetData)
     EXPECT_EQ(number, 3u);
 }
 
+TEST_F(SetPosWork, PositionOnARowTheRowsetDoesNotHoldIsRefused)
+{
+    // The last rowset of five rows holds rows 4 and 5 only: its third row
+    // is none, and the cursor stays on the row it stood on.
+    open(u"select c1, c2, c3 from t", kNativePosition | kLockNoChange, SQL_CURSOR_STATIC, SQL_CONCUR_READ_ONLY, 3);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    ASSERT_EQ(statuses[2], SQL_ROW_NOROW);
+    ASSERT_EQ(stmt->setPos(2, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_SUCCESS);
+    EXPECT_EQ(stmt->setPos(3, SQL_POSITION, SQL_LOCK_NO_CHANGE), SQL_ERROR);
+    EXPECT_EQ(state(), kBaseIdxCursorPosition);
+    EXPECT_EQ(stmt->rowsetPosition, 1u);
+    int32_t id = 0;
+    ASSERT_EQ(stmt->getData(1, SQL_C_LONG, &id, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(id, 5);
+}
+
 TEST_F(SetPosWork, RefreshReadsTheRowsAgainAndMarksEachRow)
 {
     // The rows change on the server after the fetch; row 2's new value no
