@@ -539,9 +539,9 @@ RowOutcome operateOnRow(BaseStatement* stmt, int64_t index, uint64_t caps) noexc
 // without an array).
 uint16_t rowOperationOf(const BaseStatement* stmt, int64_t index) noexcept
 {
-    const uint16_t* ops = stmt->extendedFetchMode ? stmt->extendedFetchStatusArray
-                                                  : (stmt->currentArd != nullptr ? stmt->currentArd->arrayStatusPtr
-                                                                                 : nullptr);
+    const uint16_t* ops = stmt->extendedFetchMode
+                              ? stmt->extendedFetchStatusArray
+                              : (stmt->currentArd != nullptr ? stmt->currentArd->arrayStatusPtr : nullptr);
     return ops != nullptr ? ops[index] : SQL_ROW_PROCEED;
 }
 
@@ -861,8 +861,8 @@ int16_t BaseStatement::buildEmulationText(BaseStatement* work, int64_t index, ui
                 baseMarkDiagnostics(list, d0, index + 1, c);
                 return 1;
             }
-            const uint16_t* name = col->baseColumnName != nullptr && col->baseColumnName[0] != 0 ? col->baseColumnName
-                                                                                                  : col->name;
+            const uint16_t* name =
+                col->baseColumnName != nullptr && col->baseColumnName[0] != 0 ? col->baseColumnName : col->name;
             if (name == nullptr || name[0] == 0 || col->updatable == SQL_ATTR_READONLY)
                 continue;
             ++p;
@@ -918,7 +918,8 @@ int16_t BaseStatement::buildEmulationText(BaseStatement* work, int64_t index, ui
 
 void BaseStatement::dropSetPosWork() noexcept
 {
-    BaseIRDRecord* col = setPosDataAtExec && setPosColumn != 0 && ird != nullptr ? ird->irdRecord(setPosColumn) : nullptr;
+    BaseIRDRecord* col =
+        setPosDataAtExec && setPosColumn != 0 && ird != nullptr ? ird->irdRecord(setPosColumn) : nullptr;
     if (col != nullptr) {
         ramFree(col->dataAtExecBuffer);
         col->dataAtExecBuffer = nullptr;
@@ -970,8 +971,8 @@ int16_t BaseStatement::setPosParamData(void** value) noexcept
         return SQL_ERROR;
     }
     if (statementState == kBaseStmtPuttingData) {
-        const int16_t cType = rec->conciseType == SQL_C_DEFAULT ? baseDefaultCType(col->conciseType, 0)
-                                                                : rec->conciseType;
+        const int16_t cType =
+            rec->conciseType == SQL_C_DEFAULT ? baseDefaultCType(col->conciseType, 0) : rec->conciseType;
         static const uint8_t kNoBytes = 0;
         const void* bytes = col->dataAtExecBuffer != nullptr ? col->dataAtExecBuffer : &kNoBytes;
         KaErrorList* list = currentList();

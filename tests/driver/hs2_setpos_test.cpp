@@ -114,8 +114,8 @@ TEST_F(Hs2SetPos, GetFunctionsAgreesWithTheCursorAttributes)
     ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(dbc, SQL_SCROLL_CONCURRENCY, &concurrency, sizeof concurrency, nullptr));
     EXPECT_EQ(static_cast<SQLUINTEGER>(SQL_SCCO_READ_ONLY), concurrency);
     bool positions = false;
-    for (SQLUSMALLINT info : {SQL_STATIC_CURSOR_ATTRIBUTES1, SQL_KEYSET_CURSOR_ATTRIBUTES1,
-                              SQL_DYNAMIC_CURSOR_ATTRIBUTES1}) {
+    for (SQLUSMALLINT info :
+         {SQL_STATIC_CURSOR_ATTRIBUTES1, SQL_KEYSET_CURSOR_ATTRIBUTES1, SQL_DYNAMIC_CURSOR_ATTRIBUTES1}) {
         SQLUINTEGER attributes = 0;
         ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(dbc, info, &attributes, sizeof attributes, nullptr));
         positions = positions || (attributes & (SQL_CA1_POS_POSITION | SQL_CA1_POS_REFRESH)) != 0;

@@ -23,6 +23,7 @@
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 #include "support/connfixture.h"
+#include "support/diagscope.h"
 #include "support/guarded.h"
 #include "support/teststatement.h"
 #include "support/u16.h"
@@ -232,8 +233,8 @@ protected:
 
 TEST_F(SetPosWork, EachRefusalHasItsSqlstateAndLeavesTheDriverAlone)
 {
-    const uint64_t all = kNativePosition | kNativeRefresh | kEmulatedUpdate | kEmulatedDelete | kEmulatedAdd |
-                         kLockNoChange;
+    const uint64_t all =
+        kNativePosition | kNativeRefresh | kEmulatedUpdate | kEmulatedDelete | kEmulatedAdd | kLockNoChange;
     struct Case {
         const char* what;
         uint64_t caps;
@@ -259,8 +260,8 @@ TEST_F(SetPosWork, EachRefusalHasItsSqlstateAndLeavesTheDriverAlone)
          kBaseIdxNotSupported},
         {"lock the driver lacks", all, SQL_CURSOR_STATIC, SQL_CONCUR_LOCK, 1, true, true, 0, 1, SQL_POSITION,
          SQL_LOCK_EXCLUSIVE, kBaseIdxNotSupported},
-        {"operation the word lacks", kNativePosition | kLockNoChange, SQL_CURSOR_STATIC, SQL_CONCUR_LOCK, 1, true,
-         true, 0, 1, SQL_REFRESH, SQL_LOCK_NO_CHANGE, kBaseIdxNotSupported},
+        {"operation the word lacks", kNativePosition | kLockNoChange, SQL_CURSOR_STATIC, SQL_CONCUR_LOCK, 1, true, true,
+         0, 1, SQL_REFRESH, SQL_LOCK_NO_CHANGE, kBaseIdxNotSupported},
         {"update read-only", all, SQL_CURSOR_STATIC, SQL_CONCUR_READ_ONLY, 1, true, true, 0, 1, SQL_UPDATE,
          SQL_LOCK_NO_CHANGE, MSG_SQLSTATE_INVALID_ATTRIBUTE_IDENTIFIER},
         {"update nothing bound", all, SQL_CURSOR_STATIC, SQL_CONCUR_LOCK, 1, true, false, 0, 1, SQL_UPDATE,
@@ -293,8 +294,8 @@ TEST_F(SetPosWork, EachRefusalHasItsSqlstateAndLeavesTheDriverAlone)
             ASSERT_EQ(stmt->bindCol(1, SQL_C_LONG, ids, 0, idLengths), SQL_SUCCESS);
         }
         const size_t prepared = script.prepared.size();
-        const int16_t rc = c.bulk != 0 ? stmt->bulkOperations(static_cast<int16_t>(c.bulk))
-                                       : stmt->setPos(c.row, c.operation, c.lock);
+        const int16_t rc =
+            c.bulk != 0 ? stmt->bulkOperations(static_cast<int16_t>(c.bulk)) : stmt->setPos(c.row, c.operation, c.lock);
         EXPECT_EQ(rc, SQL_ERROR);
         ASSERT_GE(diags(), 1u);
         EXPECT_EQ(state(), c.expected);
@@ -473,7 +474,8 @@ TEST_F(SetPosWork, ATableNameOfThreeHundredCharactersFailsBeforeAnythingIsSent)
     const size_t prepared = script.prepared.size();
     const size_t executed = script.executions.size();
     for (uint16_t operation : {SQL_UPDATE, SQL_ADD}) {
-        EXPECT_EQ(operation == SQL_ADD ? stmt->bulkOperations(SQL_ADD) : stmt->setPos(1, SQL_UPDATE, SQL_LOCK_NO_CHANGE),
+        EXPECT_EQ(operation == SQL_ADD ? stmt->bulkOperations(SQL_ADD)
+                                       : stmt->setPos(1, SQL_UPDATE, SQL_LOCK_NO_CHANGE),
                   SQL_ERROR);
         ASSERT_GE(diags(), 1u);
         EXPECT_EQ(state(), kBaseIdxGeneralError);
@@ -755,4 +757,30 @@ TEST_F(SetPosWork, SetPosIsOfferedOnlyWhereItDoesSomething)
         EXPECT_EQ(baseSetPosOffered(conn, SQL_API_SQLSETPOS), c.setPos);
         EXPECT_EQ(baseSetPosOffered(conn, SQL_API_SQLBULKOPERATIONS), c.bulk);
     }
+}
+
+TEST_F(SetPosWork, TheFrameworksNativeRowHooksRefuseAsNotCapable)
+{
+    // A driver whose capability words claim native operations supplies the
+    // hooks; the framework's own refuse as not capable.
+    BaseStatement* made = nullptr;
+    ASSERT_EQ(katest::makeStatement<katest::TestStatement>(&made, conn), 0);
+    BaseSetPosValue value{"x", 1, 0, 0};
+    const std::function<int16_t()> refused[] = {
+        [&] { return made->setPosDelete(); },
+        [&] { return made->setPosAddExecute(); },
+        [&] { return made->setPosUpdateBegin(); },
+        [&] { return made->setPosAddBegin(); },
+        [&] { return made->setPosColumnData(1, &value); },
+        [&] { return made->setPosUpdateExecute(); },
+    };
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        SCOPED_TRACE(i);
+        katest::DiagScope scope;
+        EXPECT_EQ(refused[i](), 1);
+        ASSERT_EQ(scope.size(), 1u);
+        EXPECT_EQ(scope.list.recordAt(0)->sqlstateMsg, kBaseIdxNotSupported);
+    }
+    EXPECT_EQ(made->setPosAbort(), 0);
+    EXPECT_EQ(made->freeStmt(SQL_DROP), SQL_SUCCESS);
 }
