@@ -2,8 +2,8 @@
 // names set and read back by the narrow and the wide calls, the names the
 // driver gives results of queries and catalog functions, refusals with the
 // SQLSTATEs ODBC names, a positioned statement that finds its cursor, and
-// SQLGetFunctions telling the cursor-name functions from the scrolling ones
-// the driver does not offer.
+// SQLGetFunctions telling the cursor-name functions and SQLSetPos from
+// SQLBulkOperations, which the driver's read-only cursors do not offer.
 #include <cstring>
 #include <memory>
 #include <set>
