@@ -16,6 +16,7 @@
 #include "kadrivername.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
+#include "odbc/basestmt.h"
 #include "transport/basesocket.h"
 
 namespace {
@@ -256,10 +257,10 @@ int16_t HiveConnection::functionSupported(uint16_t functionId, uint16_t* support
     case SQL_API_SQLPROCEDURECOLUMNS:
     case SQL_API_SQLPROCEDURES:
     case SQL_API_SQLTABLEPRIVILEGES: *supported = SQL_FALSE; break;
-    // No scrollable cursor is kept over Hive's forward-only results, so
-    // rows are neither positioned nor changed through one.
+    // Offered only where a cursor type positions or refreshes rows, or
+    // changes them under a concurrency the driver offers.
     case SQL_API_SQLBULKOPERATIONS:
-    case SQL_API_SQLSETPOS: *supported = SQL_FALSE; break;
+    case SQL_API_SQLSETPOS: *supported = baseSetPosOffered(this, functionId) ? SQL_TRUE : SQL_FALSE; break;
     case SQL_API_SQLDESCRIBEPARAM: *supported = enableDescribeParam != 0 ? SQL_TRUE : SQL_FALSE; break;
     default: *supported = SQL_TRUE; break;
     }

@@ -821,3 +821,20 @@ int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString
     }
     return 0;
 }
+
+// ---- For the SetPos work loop -------------------------------------------------------------------
+
+int16_t BaseStatement::probeCursorRow(int64_t row, uint16_t* status, bool lock) noexcept
+{
+    return ::probeRow(this, row, status, lock);
+}
+
+int16_t BaseStatement::recheckBindings(int64_t rowsetSize) noexcept
+{
+    return checkBindings(this, rowsetSize);
+}
+
+void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
+{
+    markDiagnostics(list, first, row, column);
+}

@@ -32,6 +32,7 @@ bool odbc2Application(const BaseConnection* conn) noexcept
 // Fetch, GetData and long-data state go with the cursor.
 int16_t BaseStatement::closeCursor() noexcept
 {
+    dropSetPosWork();
     const int16_t hook = closeCursorHook();
     // The XML persist mode belongs to the result it was set for.
     xmlPersistMode = 1;
@@ -52,6 +53,7 @@ int16_t BaseStatement::closeCursor() noexcept
 
 int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
 {
+    dropSetPosWork();
     ramFree(savedSqlText);
     savedSqlText = nullptr;
     savedSqlLength = 0;
@@ -118,6 +120,15 @@ int16_t BaseStatement::unprepare() noexcept
 
 int16_t BaseStatement::cancelExecution() noexcept
 {
+    // A SetPos call waiting for data ends without its row; the cursor
+    // stays where it was.
+    if (setPosDataAtExec) {
+        if (setPosWork == nullptr)
+            (void)setPosAbort();
+        dropSetPosWork();
+        statementState = kBaseStmtCursorOpen;
+        return 0;
+    }
     if (ipd != nullptr)
         for (int64_t i = 1; i <= ipd->count(); ++i)
             if (auto* r = dynamic_cast<BaseIXDRecord*>(ipd->record(i)); r != nullptr) {
@@ -234,9 +245,12 @@ int16_t BaseStatement::cancel() noexcept
     } else if (odbc2Application(connection) || statementState == kBaseStmtMustPutData ||
                statementState == kBaseStmtPuttingData || statementState == kBaseStmtNeedData ||
                (connection != nullptr && (connection->workarounds2 & kWorkaroundCancelClosesCursor) != 0)) {
+        // A SetPos call waiting for data is cancelled without closing the
+        // cursor.
+        const bool setPosWaiting = setPosDataAtExec;
         if (cancelExecution() != 0) {
             rc = SQL_ERROR;
-        } else {
+        } else if (!setPosWaiting) {
             basePostWarning(MSG_SQLSTATE_CANCEL_TREATED_AS_CLOSE);
             rc = SQL_SUCCESS_WITH_INFO;
         }

@@ -396,7 +396,7 @@ int16_t BaseStatement::setPosValidateBookmark(int64_t, bool, uint16_t) noexcept
     return 0;
 }
 
-int16_t BaseStatement::setPosColumnData(uint16_t, BaseAXDRecord*) noexcept
+int16_t BaseStatement::setPosColumnData(uint16_t, const BaseSetPosValue*) noexcept
 {
     return notCapable();
 }

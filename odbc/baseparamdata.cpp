@@ -63,7 +63,7 @@ void noteParameter(uint16_t n) noexcept
 
 }  // namespace
 
-int64_t BaseStatement::putDataLimit(const BaseIPDRecord* ipdRec, int16_t cType) const noexcept
+int64_t BaseStatement::putDataLimit(const BaseRecord* ipdRec, int16_t cType) const noexcept
 {
     // The sizes a binding gives count characters for text and bytes for
     // binary data; the pieces come in bytes of the C type. Each limit is
@@ -101,16 +101,32 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
 {
     if (enterFunction(SQL_API_SQLPUTDATA) != 0)
         return exitFunction(SQL_ERROR);
+    return exitFunction(setPosDataAtExec ? setPosPutData(data, length) : putDataCore(data, length));
+}
+
+int16_t BaseStatement::putDataCore(void* data, int64_t length) noexcept
+{
     if (statementState != kBaseStmtMustPutData && statementState != kBaseStmtPuttingData) {
         basePostError(kBaseIdxSequence);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
-    const uint16_t n = needDataParam;
-    BaseIPDRecord* ipdRec = getIpdRecord(n);
-    BaseAXDRecord* apdRec = ipdRec != nullptr ? ipdRec->apdRecord() : nullptr;
+    // A native SetPos operation collects the value of its bound column;
+    // everything else the value of the parameter asked for.
+    const bool column = setPosDataAtExec;
+    const uint16_t n = column ? setPosColumn : needDataParam;
+    BaseIXDRecord* ipdRec = nullptr;
+    const BaseAXDRecord* apdRec = nullptr;
+    if (column) {
+        ipdRec = ird != nullptr ? ird->irdRecord(n) : nullptr;
+        apdRec = ardRecord(n);
+    } else {
+        BaseIPDRecord* param = getIpdRecord(n);
+        ipdRec = param;
+        apdRec = param != nullptr ? param->apdRecord() : nullptr;
+    }
     if (ipdRec == nullptr || apdRec == nullptr) {
         basePostError(kBaseIdxGeneralError);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
     const int16_t sqlType = ipdRec->conciseType;
     int16_t cType = apdRec->conciseType;
@@ -119,7 +135,7 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
     const bool putting = statementState == kBaseStmtPuttingData;
     if (putting && (length == SQL_NULL_DATA || ipdRec->dataAtExecLength == SQL_NULL_DATA)) {
         basePostError(MSG_SQLSTATE_CONCATENATE_NULL);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
     // A value of fixed size has the size of its C type, whatever length
     // came with it.
@@ -131,7 +147,7 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
             basePostErrorMsg(kBaseIdxBadLength, MSG_PARAMETER_LENGTH_INVALID)
                 ->addParamUnsigned(n)
                 ->addParamSigned(length);
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
         length = data != nullptr ? baseTerminatedLength(data, cType == SQL_C_WCHAR ? 2 : 1) : 0;
     }
@@ -139,21 +155,21 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
         basePostErrorMsg(kBaseIdxNullPointer, MSG_PARAMETER_PUT_WITHOUT_DATA)
             ->addParamSigned(length)
             ->addParamUnsigned(n);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
-    if (!isTextOrBinaryCType(cType)) {
+    if (!isTextOrBinaryCType(cType) && putting) {
         // A value of fixed size comes whole, once.
-        if (putting) {
-            basePostError(MSG_SQLSTATE_NON_CHARACTER_IN_PIECES);
-            return exitFunction(SQL_ERROR);
-        }
+        basePostError(MSG_SQLSTATE_NON_CHARACTER_IN_PIECES);
+        return SQL_ERROR;
+    }
+    if (!isTextOrBinaryCType(cType) && !column) {
         if (setParamValue(markerOf(this, n), data, length, 0) != 0) {
             noteParameter(n);
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
         ipdRec->dataAtExecLength = length == SQL_NULL_DATA ? SQL_NULL_DATA : 0;
         statementState = kBaseStmtPuttingData;
-        return exitFunction(SQL_SUCCESS);
+        return SQL_SUCCESS;
     }
     const int64_t collected = ipdRec->dataAtExecLength;
     const int64_t limit = putDataLimit(ipdRec, cType);
@@ -163,17 +179,17 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
             basePostErrorMsg(kBaseIdxRightTruncation, MSG_PARAMETER_DATA_TOO_LONG)
                 ->addParamUnsigned(n)
                 ->addParamSigned(limit);
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
         basePostWarning(kBaseIdxTruncated);
         length = limit - collected;
     }
-    const bool streamed = connection != nullptr && connection->streamsLongData &&
+    const bool streamed = !column && connection != nullptr && connection->streamsLongData &&
                           (sqlType == SQL_LONGVARBINARY || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARCHAR);
     if (streamed) {
         if (setParamValue(markerOf(this, n), data, length, putting ? 2 : 1) != 0) {
             noteParameter(n);
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
     } else if (length > 0) {
         // The room grows with the pieces: a large limit costs nothing until
@@ -186,7 +202,7 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
                 room = limit;
             void* block = ipdRec->dataAtExecBuffer;
             if (ramRealloc(&block, static_cast<size_t>(room)) != 0)
-                return exitFunction(SQL_ERROR);
+                return SQL_ERROR;
             ipdRec->dataAtExecBuffer = static_cast<uint8_t*>(block);
             putDataCapacity = room;
         }
@@ -194,16 +210,21 @@ int16_t BaseStatement::putData(void* data, int64_t length) noexcept
     }
     ipdRec->dataAtExecLength = length == SQL_NULL_DATA ? SQL_NULL_DATA : collected + length;
     statementState = kBaseStmtPuttingData;
-    return exitFunction(SQL_SUCCESS);
+    return SQL_SUCCESS;
 }
 
 int16_t BaseStatement::paramData(void** value) noexcept
 {
     if (enterFunction(SQL_API_SQLPARAMDATA) != 0)
         return exitFunction(SQL_ERROR);
+    return exitFunction(setPosDataAtExec ? setPosParamData(value) : paramDataCore(value));
+}
+
+int16_t BaseStatement::paramDataCore(void** value) noexcept
+{
     if (statementState != kBaseStmtNeedData && statementState != kBaseStmtPuttingData) {
         basePostError(kBaseIdxSequence);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
     if (statementState == kBaseStmtPuttingData) {
         const uint16_t n = needDataParam;
@@ -211,7 +232,7 @@ int16_t BaseStatement::paramData(void** value) noexcept
         BaseAXDRecord* apdRec = ipdRec != nullptr ? ipdRec->apdRecord() : nullptr;
         if (ipdRec == nullptr || apdRec == nullptr) {
             basePostError(kBaseIdxGeneralError);
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
         const int16_t sqlType = ipdRec->conciseType;
         int16_t cType = apdRec->conciseType;
@@ -228,7 +249,7 @@ int16_t BaseStatement::paramData(void** value) noexcept
             dropPutData();
             if (rc != 0) {
                 noteParameter(n);
-                return exitFunction(SQL_ERROR);
+                return SQL_ERROR;
             }
         }
         ipdRec->savedParamType = ipdRec->paramType;
@@ -243,11 +264,11 @@ int16_t BaseStatement::paramData(void** value) noexcept
             statementState = kBaseStmtPrepared;
             if (executionMode != 1)
                 static_cast<void>(resetStatement());
-            return exitFunction(SQL_ERROR);
+            return SQL_ERROR;
         }
         if (needData == 0) {
             needDataParam = 0;
-            return exitFunction(SQL_SUCCESS);
+            return SQL_SUCCESS;
         }
     }
     // The next parameter is asked for: its token is where the application
@@ -256,7 +277,7 @@ int16_t BaseStatement::paramData(void** value) noexcept
     BaseAXDRecord* apdRec = next != nullptr ? next->apdRecord() : nullptr;
     if (next == nullptr || apdRec == nullptr) {
         basePostError(kBaseIdxGeneralError);
-        return exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
     next->dataAtExecLength = 0;
     if (value != nullptr) {
@@ -270,5 +291,5 @@ int16_t BaseStatement::paramData(void** value) noexcept
         *value = token;
     }
     statementState = kBaseStmtMustPutData;
-    return exitFunction(SQL_NEED_DATA);
+    return SQL_NEED_DATA;
 }

@@ -25,6 +25,8 @@ class KaDataSink;
 
 class BaseAXD;
 class BaseAXDRecord;
+class BaseRecord;
+class KaStringW;
 class BaseCofC;
 class BaseIPDWR;
 class BaseIRDWR;
@@ -139,6 +141,26 @@ constexpr size_t kBaseAsyncNullText = static_cast<size_t>(-1);
 // closed, reset or kept by the driver's SQL_CURSOR_COMMIT_BEHAVIOR or
 // SQL_CURSOR_ROLLBACK_BEHAVIOR. 0, or 1 when a statement failed to close.
 [[nodiscard]] int16_t baseEndTranCursors(BaseConnection* conn, int16_t completionType) noexcept;
+
+// A column value of a native SetPos row operation, converted to the
+// column's SQL type: its bytes, their length, the value kind and whether it
+// is NULL (length SQL_NULL_DATA then).
+struct BaseSetPosValue {
+    const void* data;
+    int64_t length;
+    int32_t kind;
+    int32_t isNull;
+};
+
+// Whether SQLSetPos (resp. SQLBulkOperations) can do anything on conn: some
+// cursor type positions or refreshes rows, or changes them while the driver
+// offers a concurrency other than read-only.
+bool baseSetPosOffered(BaseConnection* conn, uint16_t functionId) noexcept;
+
+// The diagnostics of list posted since `first` carry the rowset row (from
+// 1) and, when not negative, the column, unless they carry a position
+// already (odbc/basefetch.cpp).
+void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept;
 
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
@@ -404,7 +426,8 @@ public:
     [[nodiscard]] virtual int16_t setPosAddBegin() noexcept;
     // Non-zero when the last positioned row may no longer be used.
     [[nodiscard]] virtual int16_t setPosValidateBookmark(int64_t lastRow, bool rowPresent, uint16_t status) noexcept;
-    [[nodiscard]] virtual int16_t setPosColumnData(uint16_t column, BaseAXDRecord* value) noexcept;
+    // Takes the value of `column` for the row operation under way.
+    [[nodiscard]] virtual int16_t setPosColumnData(uint16_t column, const BaseSetPosValue* value) noexcept;
     [[nodiscard]] virtual int16_t setPosUpdateExecute() noexcept;
     // Completes a new statement (its descriptors); 0, or non-zero when the
     // statement must not be handed out.
@@ -433,6 +456,68 @@ public:
     // execution; *rowsAffected (may be null) set when rows changed.
     [[nodiscard]] virtual int16_t executeCore(uint16_t firstParamDone, int16_t* needData,
                                               int16_t* rowsAffected) noexcept;
+
+    // ---- SetPos and bulk operations (odbc/basesetpos.cpp) --------------------
+    // The work loop over the rows of the SetPos call stored below. A
+    // resumeColumn from SQLParamData continues the native row operation
+    // after that column. *needData is set when a value is asked for at
+    // execution. 0, or 1 after posting.
+    [[nodiscard]] int16_t setPosCore(uint16_t resumeColumn, int16_t* needData) noexcept;
+    // The emulated row operations on rowset row `index`: an INSERT, or an
+    // UPDATE or DELETE WHERE CURRENT OF this cursor, run on a work
+    // statement. *rowsAffected is set when the server changed a row.
+    [[nodiscard]] int16_t positionedInsert(int64_t index, int16_t* needData) noexcept;
+    [[nodiscard]] int16_t positionedUpdateDelete(int64_t index, int16_t* needData, int16_t* rowsAffected) noexcept;
+    // The text of an emulated operation (SQL_ADD, SQL_UPDATE or SQL_DELETE)
+    // for rowset row `index`; the work statement's APD and IPD get one
+    // parameter per column taken. 0, or 1 after posting.
+    [[nodiscard]] int16_t buildEmulationText(BaseStatement* work, int64_t index, uint16_t operation,
+                                             KaStringW* text) noexcept;
+    // The driver may no longer use the row it last positioned with a lock:
+    // 1 after marking that row SQL_ROW_ERROR; 0 when it may go on.
+    [[nodiscard]] int16_t checkPositionedRow() noexcept;
+    // Row `row` (from 1) made current through the driver, within
+    // SQL_ATTR_MAX_ROWS (odbc/basefetch.cpp).
+    [[nodiscard]] int16_t probeCursorRow(int64_t row, uint16_t* status, bool lock) noexcept;
+    // The bound columns checked again before rows are read or sent
+    // (odbc/basefetch.cpp).
+    [[nodiscard]] int16_t recheckBindings(int64_t rowsetSize) noexcept;
+    // The status of rowset row `index` into the internal array and the
+    // application's one, for an index below the rowset size.
+    void setRowStatusBoth(int64_t index, uint16_t status) noexcept;
+    // SQLParamData's part in SetPos mode: the value SQLPutData collected for
+    // the waiting column goes to the driver, or the waiting work statement
+    // goes on; then the work loop resumes. An ODBC return code.
+    [[nodiscard]] int16_t setPosParamData(void** value) noexcept;
+    // SQLPutData's part in SetPos mode; an ODBC return code.
+    [[nodiscard]] int16_t setPosPutData(void* data, int64_t length) noexcept;
+    // The work statement of an emulated operation is freed.
+    void dropSetPosWork() noexcept;
+    // SQLPutData and SQLParamData without the call's entry and exit.
+    [[nodiscard]] int16_t putDataCore(void* data, int64_t length) noexcept;
+    [[nodiscard]] int16_t paramDataCore(void** value) noexcept;
+
+    // The call under way: its row number and operation and lock type; the
+    // rowset row worked on and the end of the range; the rowset position
+    // the call started from; what waits (0 nothing); whether a value is
+    // awaited at execution; the work statement of an emulated operation
+    // waiting for data, and the column of a native one; the tallies of a
+    // whole-rowset call.
+    uint64_t setPosRow = 0;
+    uint16_t setPosOperation = 0;
+    uint16_t setPosLock = 0;
+    int64_t setPosIndex = 0;
+    int64_t setPosEnd = 0;
+    uint64_t setPosStartPosition = 0;
+    int32_t setPosPending = 0;
+    bool setPosDataAtExec = false;
+    bool setPosWorkFailed = false;
+    bool setPosColumnSent = false;
+    BaseStatement* setPosWork = nullptr;
+    uint16_t setPosColumn = 0;
+    int64_t setPosRowsWorked = 0;
+    int64_t setPosRowsFailed = 0;
+    int64_t setPosFirstError = -1;
 
     // ---- Cursor names (odbc/basecursorname.cpp) ------------------------------
     // Gives the statement the name "SQL_CUR" and the hexadecimal bytes of its
@@ -667,7 +752,7 @@ public:
     BaseIPDRecord* getIpdRecord(uint16_t n) noexcept;
     // The bytes SQLPutData may collect for a value of cType for the IPD
     // record; 0 means no limit.
-    int64_t putDataLimit(const BaseIPDRecord* ipdRec, int16_t cType) const noexcept;
+    int64_t putDataLimit(const BaseRecord* ipdRec, int16_t cType) const noexcept;
     // Frees what SQLPutData collected for the parameter being asked for.
     void dropPutData() noexcept;
     // Appends message MSG_PARAMETER_ROW with `number` to every diagnostic of

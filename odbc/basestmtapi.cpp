@@ -34,11 +34,6 @@ int16_t refuse(BaseStatement* stmt) noexcept
 
 }  // namespace
 
-int16_t BaseStatement::bulkOperations(int16_t) noexcept
-{
-    return refuse(this);
-}
-
 int16_t BaseStatement::columnPrivileges(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t,
                                         const uint16_t*, int16_t) noexcept
 {
@@ -76,11 +71,6 @@ int16_t BaseStatement::procedureColumns(const uint16_t*, int16_t, const uint16_t
 }
 
 int16_t BaseStatement::procedures(const uint16_t*, int16_t, const uint16_t*, int16_t, const uint16_t*, int16_t) noexcept
-{
-    return refuse(this);
-}
-
-int16_t BaseStatement::setPos(uint64_t, uint16_t, uint16_t) noexcept
 {
     return refuse(this);
 }

@@ -2,8 +2,8 @@
 // names set and read back by the narrow and the wide calls, the names the
 // driver gives results of queries and catalog functions, refusals with the
 // SQLSTATEs ODBC names, a positioned statement that finds its cursor, and
-// SQLGetFunctions telling the cursor-name functions from the scrolling ones
-// the driver does not offer.
+// SQLGetFunctions telling the cursor-name functions and SQLSetPos from
+// SQLBulkOperations, which the driver's read-only cursors do not offer.
 #include <cstring>
 #include <memory>
 #include <set>
@@ -238,7 +238,9 @@ TEST_F(Hs2CursorName, GetFunctionsReportsWhatTheDriverDoes)
         bool offered;
     } cases[] = {
         {SQL_API_SQLSETCURSORNAME, true}, {SQL_API_SQLGETCURSORNAME, true}, {SQL_API_SQLFETCH, true},
-        {SQL_API_SQLBULKOPERATIONS, false}, {SQL_API_SQLSETPOS, false},
+        // Rows of static cursors are positioned and refreshed; no cursor
+        // changes rows, as every one is read-only.
+        {SQL_API_SQLBULKOPERATIONS, false}, {SQL_API_SQLSETPOS, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.function);
