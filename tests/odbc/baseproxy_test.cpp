@@ -9,10 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,7 +18,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -29,11 +25,9 @@
 #include "odbc/basetunnel.h"
 #include "support/connfixture.h"
 #include "support/diagscope.h"
-#include "support/hs2process.h"
+#include "support/scriptpeer.h"
 #include "support/testconnection.h"
 #include "transport/kacurltunnel.h"
-
-extern char** environ;
 
 namespace {
 
@@ -55,52 +49,16 @@ BaseTunnelClient* makeTestTunnel() noexcept
     return tunnel;
 }
 
-// The proxy as a child process on a free loopback port; it appends the
-// request heads it reads to a record file.
+// The proxy on a free loopback port; it appends the request heads it reads
+// to a record file.
 class ConnectProxy {
 public:
-    explicit ConnectProxy(const std::string& mode)
-    {
-        char path[] = "/tmp/connectproxyXXXXXX";
-        int fd = mkstemp(path);
-        if (fd >= 0)
-            close(fd);
-        record_ = path;
-        std::string script = katest::hs2SourceRoot() + "/tests/odbc/connectproxy.py";
-        std::string modeArg = mode;
-        std::vector<char*> argv = {const_cast<char*>("/usr/bin/python3"), script.data(), modeArg.data(),
-                                   record_.data(), nullptr};
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(out[1]);
-        std::string port;
-        char c;
-        while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-            port += c;
-        close(out[0]);
-        port_ = port.empty() ? 0u : uint32_t(std::stoul(port));
-    }
-    ~ConnectProxy()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status;
-            waitpid(pid_, &status, 0);
-        }
-        unlink(record_.c_str());
-    }
+    explicit ConnectProxy(const std::string& mode) : record_(recordFile()), peer_("tests/odbc/connectproxy.py", {mode, record_}) {}
+    ~ConnectProxy() { unlink(record_.c_str()); }
     ConnectProxy(const ConnectProxy&) = delete;
     ConnectProxy& operator=(const ConnectProxy&) = delete;
 
-    uint32_t port() const { return port_; }
+    uint32_t port() const { return peer_.port().empty() ? 0u : uint32_t(std::stoul(peer_.port())); }
     // Every request head the proxy read, in order.
     std::string requests() const
     {
@@ -111,9 +69,17 @@ public:
     }
 
 private:
-    pid_t pid_ = -1;
-    uint32_t port_ = 0;
+    static std::string recordFile()
+    {
+        char path[] = "/tmp/connectproxyXXXXXX";
+        int fd = mkstemp(path);
+        if (fd >= 0)
+            close(fd);
+        return path;
+    }
+
     std::string record_;
+    katest::ScriptPeer peer_;
 };
 
 // A listening loopback socket standing for the server behind the proxy.
