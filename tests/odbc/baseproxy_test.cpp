@@ -27,6 +27,7 @@
 #include "support/diagscope.h"
 #include "support/scriptpeer.h"
 #include "support/testconnection.h"
+#include "security/kaopenssl.h"
 #include "transport/kacurltunnel.h"
 
 namespace {
@@ -315,6 +316,35 @@ TEST_F(ProxyTunnel, WithoutAProxyOrAClientNoTunnelIsAttempted)
     EXPECT_EQ(open(peer), 1);
     ASSERT_EQ(diags.size(), 1u);
     EXPECT_EQ(diags.at(0)->nativeCode, MSG_PROXY_CLIENT_UNAVAILABLE);
+}
+
+}  // namespace
+
+namespace {
+
+// The driver's own maker finds libcurl beside the driver library, and says
+// which library it missed.
+TEST(TunnelClientMaker, TheClientLoadsTheLibraryBesideTheDriverOrSaysWhichIsMissing)
+{
+    ASSERT_EQ(katest::openCatalogue(), 0);
+    {
+        katest::ErrorScope errors;
+        openSSLSetDriverBaseName("/nonexistent/dir/VYspark28");
+        EXPECT_EQ(kaCurlMakeTunnel(), nullptr);
+        ASSERT_GE(errors.size(), 1u);
+        const size_t last = errors.size() - 1;
+        EXPECT_EQ(errors.native(last), MSG_HTTP_LIBRARY_UNAVAILABLE);
+        EXPECT_EQ(katest::sqlstate(errors.at(last)), "08001");
+    }
+    katest::ErrorScope errors;
+    const std::string driver = katest::buildDir() + "/lib/VYspark28";
+    openSSLSetDriverBaseName(driver.c_str());
+    BaseTunnelClient* client = kaCurlMakeTunnel();
+    openSSLSetDriverBaseName(nullptr);
+    EXPECT_NE(client, nullptr);
+    EXPECT_EQ(errors.size(), 0u);
+    delete client;
+    katest::closeCatalogue();
 }
 
 }  // namespace
