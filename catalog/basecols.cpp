@@ -386,6 +386,10 @@ int16_t BaseCatalogStatement::columnsInternal(const uint16_t* catalog, int16_t c
             return 1;
         if (conn != nullptr) {
             row->applyVarcharThresholds(conn->varcharThreshold, conn->wvarcharThreshold);
+            // The driver may list some wide types under their narrow names.
+            if ((row->dataType == SQL_WCHAR || row->dataType == SQL_WVARCHAR) &&
+                connection->columnsWideTypes(0, row->typeName) == 0)
+                row->dataType = row->dataType == SQL_WCHAR ? SQL_CHAR : SQL_VARCHAR;
             if (conn->minLongVarcharSize > 0 || conn->minWLongVarcharSize > 0)
                 row->applyMinLongSizes(conn->minLongVarcharSize, conn->minWLongVarcharSize, kBytesPerChar);
         }

@@ -132,6 +132,9 @@ int16_t buildTypeInfo(BaseCatalogStatement* stmt, int16_t dataType) noexcept
             return 1;
         }
     }
+    // The driver sees its rows once more before they are ordered.
+    if (connection != nullptr && connection->typeInfoHook(&holder->rows, requested) != 0)
+        return 1;
     if (stmt->bindCatalogColumns(kTypeInfoColumnCount, kTypeInfoColumns, -1) != 0)
         return 1;
     holder->rows.sortFlags = 0;

@@ -19,9 +19,10 @@
 
 namespace {
 
-ProcColumnSettings settingsOf(const BaseConnection* conn) noexcept
+ProcColumnSettings settingsOf(BaseConnection* conn) noexcept
 {
     ProcColumnSettings s;
+    s.connection = conn;
     if (conn != nullptr) {
         s.odbc2 = conn->env != nullptr && conn->env->odbc2Mode != 0;
         s.reportBinaryPrecision = conn->reportBinaryPrecision != 0;

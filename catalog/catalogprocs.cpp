@@ -114,23 +114,6 @@ bool ProcColsRowInfo::defaultIsNullable() noexcept
     return catalogCopyText(strUnits(text), &isNullable);
 }
 
-int32_t procTypeColumnSize(int16_t dataType, int32_t size, bool reportBinaryPrecision) noexcept
-{
-    switch (dataType) {
-    case SQL_INTEGER:
-    case SQL_TYPE_DATE: return 10;
-    case SQL_SMALLINT: return 5;
-    case SQL_FLOAT:
-    case SQL_DOUBLE: return reportBinaryPrecision ? 53 : 15;
-    case SQL_REAL: return reportBinaryPrecision ? 24 : 7;
-    case kBaseSqlVariant: return 8000;
-    case SQL_GUID: return 36;
-    case SQL_BIT: return 1;
-    case SQL_TINYINT: return 3;
-    default: return size;
-    }
-}
-
 CatalogCell ProcColsRowInfo::cell(uint16_t column, const ProcColumnSettings& settings) const noexcept
 {
     switch (column) {
@@ -144,7 +127,13 @@ CatalogCell ProcColsRowInfo::cell(uint16_t column, const ProcColumnSettings& set
             return CatalogCell::shortValue(static_cast<int16_t>(dataType - (SQL_TYPE_DATE - SQL_DATE)));
         return CatalogCell::shortValue(dataType);
     case 7: return CatalogCell::textValue(typeName);
-    case 8: return CatalogCell::longValue(procTypeColumnSize(dataType, columnSize, settings.reportBinaryPrecision));
+    case 8: {
+        // A stored description: the BIGINT's size stands (qualifier 2).
+        const int32_t rbp = settings.reportBinaryPrecision ? 1 : 0;
+        return CatalogCell::longValue(settings.connection != nullptr
+                                          ? settings.connection->typeColumnSize(dataType, columnSize, typeName, 2, rbp)
+                                          : baseTypeColumnSize(dataType, columnSize, 2, rbp));
+    }
     case 9:
         return CatalogCell::longValue(
             static_cast<int32_t>(baseOctetLengthForType(dataType, columnSize, decimalDigits, bufferLength)));

@@ -8,6 +8,7 @@
 #include "catalog/catalogcell.h"
 #include "foundation/kaobject.h"
 
+class BaseConnection;
 struct BaseCatalogColumn;
 
 // Characters of IS_NULLABLE kept from the driver.
@@ -37,6 +38,8 @@ int16_t procColumnTypeRank(int16_t columnType) noexcept;
 struct ProcColumnSettings {
     bool odbc2 = false;
     bool reportBinaryPrecision = true;
+    // Answers COLUMN_SIZE (its typeColumnSize); null: the framework's table.
+    BaseConnection* connection = nullptr;
 };
 
 class ProcColsRowInfo : public KaObject {
@@ -82,7 +85,3 @@ private:
     const ProcColsRowInfo* previous = nullptr;
     uint16_t count = 0;
 };
-
-// COLUMN_SIZE of a parameter by its SQL type (the fixed sizes of the
-// numeric and date types; the driver's size otherwise).
-int32_t procTypeColumnSize(int16_t dataType, int32_t size, bool reportBinaryPrecision) noexcept;

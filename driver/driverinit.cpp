@@ -5,9 +5,11 @@
 #include "bulk/bulkexport.h"
 #include "hive/dummyenv.h"
 #include "odbc/baseenv.h"
+#include "odbc/basetunnel.h"
 #include "platform/kafilebyline.h"
 #include "security/bufxform.h"
 #include "odbc/basestmt.h"
+#include "transport/kacurltunnel.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ namespace {
 // Lines of encoded files (query files naming a line encoding) are
 // unscrambled by the security layer.
 [[maybe_unused]] const bool kLineDecoderRegistered = (kaFileByLineSetDecoder(cryptDecodeLine), true);
+// The physical connection's proxy tunnel goes through libcurl.
+[[maybe_unused]] const bool kTunnelClientRegistered = (baseSetTunnelClientMaker(kaCurlMakeTunnel), true);
 // The bulk export and validation answer the exported bulk entry points.
 [[maybe_unused]] const bool kBulkRegistered = (bulkRegisterOperations(), true);
 

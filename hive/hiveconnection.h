@@ -334,4 +334,6 @@ public:
     // passed over as a pair; double-quoted literals and back-quoted names
     // are passed over.
     static void fixQuotedLiterals(uint16_t* text, size_t units) noexcept;
+    // The same as the connection's literal hook, which SQLNativeSql asks.
+    [[nodiscard]] int16_t fixQuotedLiterals(uint16_t* text, int64_t units) noexcept override;
 };

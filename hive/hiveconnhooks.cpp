@@ -30,6 +30,13 @@ int16_t HiveConnection::autocommitChange(int16_t completionType) noexcept
     return 0;
 }
 
+int16_t HiveConnection::fixQuotedLiterals(uint16_t* text, int64_t units) noexcept
+{
+    if (units > 0)
+        fixQuotedLiterals(text, size_t(units));
+    return 0;
+}
+
 void HiveConnection::fixQuotedLiterals(uint16_t* text, size_t units) noexcept
 {
     enum { kOutside, kSingle, kDouble, kBack } state = kOutside;

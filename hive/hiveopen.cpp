@@ -517,6 +517,8 @@ int HiveConnection::prepareSocketSettings() noexcept
     s.tlsTunnel = tlsTunnel;
     s.sendBufferSize = sendBufferSize;
     s.receiveBufferSize = receiveBufferSize;
+    s.defaultSendBufferSize = defaultSendBufferSize();
+    s.defaultReceiveBufferSize = defaultReceiveBufferSize();
     s.maxReadSize = maxReadSize;
     s.keepAlive = keepAlive;
     s.blockingConnect = useBlockingConnect;

@@ -20,12 +20,14 @@
 #include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
+#include "odbc/basetunnel.h"
 #include "odbc/nativesql.h"
 #include "odbc/tracebridge.h"
 #include "convert/basestring.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
 #include "platform/kaini.h"
+#include "platform/katracing.h"
 #include "sql/basesql.h"
 #include "sql/escape.h"
 
@@ -189,6 +191,8 @@ BaseConnection::BaseConnection(BaseEnv* owner) noexcept
 
 BaseConnection::~BaseConnection()
 {
+    delete memoryTracing;
+    memoryTracing = nullptr;
     emptyObjectPools();
     // Statements and descriptors cannot outlive their connection.
     while (statements.count != 0) {
@@ -218,6 +222,8 @@ BaseConnection::~BaseConnection()
         if (descriptions[i] != builtIns[i])
             ramFree(const_cast<BaseCatalogColumn*>(descriptions[i]));
     delete browseParser;
+    delete httpClient;
+    httpClient = nullptr;
     unloadTranslator();
     events.deleteAll();
     fastMemzero(connectionKey, sizeof connectionKey);
@@ -353,18 +359,6 @@ int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t
 
 int16_t BaseConnection::preprocessSql(BaseSqlStringW*) noexcept
 {
-    return 0;
-}
-
-int16_t BaseConnection::translateEscapes(BaseSqlStringW* text, int32_t forNativeSql, uint32_t* markers,
-                                         int32_t* flags) noexcept
-{
-    KaEscapeHost host;
-    int32_t returnParameter = 0;
-    int32_t callKind = 0;
-    if (::translateEscapes(host, *text, forNativeSql, markers, &returnParameter, &callKind) != 0)
-        return 1;
-    *flags = returnParameter != 0 ? 1 : 0;
     return 0;
 }
 

@@ -31,6 +31,16 @@ struct BaseDriverAttr;
 class BaseEnv;
 class BaseStatement;
 class BaseStubConnection;
+class BaseTunnelClient;
+class KaEscapeHost;
+class KaEscapeWriter;
+class KaScannerW;
+class KaString;
+class KaTokenW;
+class KaTracing;
+class KaValueParser;
+struct KaEscapeBody;
+enum EscapeKind : int32_t;
 
 // SQLSTATE indexes of the connect path.
 constexpr uint16_t kBaseIdxInvalidTransactionState = MSG_SQLSTATE_INVALID_TRANSACTION_STATE;
@@ -165,6 +175,10 @@ KaError* basePostNotConnected() noexcept;
 // the diagnostic (HY090 for a bad length, HY001).
 [[nodiscard]] int16_t baseCopyWideAttr(const void* value, int32_t length, uint16_t** out, int32_t* units) noexcept;
 [[nodiscard]] int16_t baseWidenAttr(const void* value, uint16_t** out, int32_t* units) noexcept;
+
+// The COLUMN_SIZE of typeColumnSize's base form: the size a catalog result
+// reports for sqlType, given the stored size (see typeColumnSize).
+int32_t baseTypeColumnSize(int16_t sqlType, int32_t size, int32_t qualifier, int32_t binaryPrecision) noexcept;
 
 // The statement attributes served whatever the connection's capabilities;
 // the connection's answer for its statements and the statement's own agree
@@ -953,6 +967,84 @@ public:
     bool returnValueSupported = true;
     bool streamsLongData = false;
     bool truncationIsError = false;
+
+    // ---- Driver hooks the framework answers itself ----------------------------
+    // Narrow forms of the option, connect, prompt and option-source hooks,
+    // used for a driver that answers in 8-bit text (unicodeDriver clear).
+    // The option and connect forms refuse with HY000 unless a driver
+    // supplies them; the prompt asks nothing and there is no further source.
+    [[nodiscard]] virtual int16_t readDriverOptionsA(KaValueParser* parser, void* window) noexcept;
+    [[nodiscard]] virtual int16_t connectWithAttrsA(void* window, uint16_t completion, KaValueParser* parser) noexcept;
+    // One outer join of an escape body, asked by the host's escape walk (the
+    // arguments are the host's); this form writes it in the host's notation.
+    [[nodiscard]] virtual int16_t translateOuterJoin(KaEscapeHost& host, KaScannerW& scanner, KaTokenW& token,
+                                                     KaEscapeWriter& writer, uint64_t* bodyLength, int32_t mode,
+                                                     int32_t joinKind, const uint16_t* leftText,
+                                                     uint64_t leftLength) noexcept;
+    // The server's form of one escape clause, UTF-16 and narrow; these forms
+    // know none and refuse with HY000.
+    [[nodiscard]] virtual int16_t translateEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind,
+                                                  uint32_t code) noexcept;
+    [[nodiscard]] virtual int16_t translateEscapeA(const char* body, size_t length, KaString& out, int32_t kind,
+                                                   uint32_t code) noexcept;
+    // Asked by the conversion engine for a binary value of sqlType: non-zero
+    // copies the bytes as they are instead of the type's binary image.
+    virtual int32_t convertHook(int16_t sqlType) noexcept;
+    // The text a browse connect offers for an attribute still missing
+    // (appended to *out); 0 when the driver has none.
+    virtual int16_t browseAttrHook(const uint16_t* shortKeyword, KaStringW* out) noexcept;
+    // The open of a browse connect that has all its attributes: the driver's
+    // options, the catalog descriptions, the physical open and the connect's
+    // finishing step. 0, or 1 with the diagnostics.
+    [[nodiscard]] virtual int16_t openBrowsed(KaValueParserW* parser) noexcept;
+    [[nodiscard]] virtual int16_t openBrowsedA(KaValueParser* parser) noexcept;
+    [[nodiscard]] virtual int16_t promptHookA(void* window, uint16_t completion, int32_t* cancelled,
+                                              KaValueParser* parser) noexcept;
+    virtual KaValueParser* optionSourceHookA() noexcept;
+    // A driver's own column listing; the framework never asks it, so this
+    // form posts HY000 and answers 0.
+    virtual int16_t columnsHook() noexcept;
+    // First step of resetForReuse; non-zero fails the reset.
+    [[nodiscard]] virtual int16_t resetHook() noexcept;
+    // Socket buffer sizes when the options give none; -1: the system's.
+    virtual int64_t defaultSendBufferSize() noexcept;
+    virtual int64_t defaultReceiveBufferSize() noexcept;
+    // Asked when a statement could not follow its connection over a
+    // reconnect; 0.
+    virtual int16_t statementFailoverHook(BaseStatement* statement) noexcept;
+    // Registers a resource text on this connection and gives its id (*id);
+    // this form has no per-connection texts: *id 0, HY000, 1.
+    [[nodiscard]] virtual int16_t addResourceString(const uint16_t* text, uint32_t* id) noexcept;
+    // COLUMN_SIZE a catalog result reports for sqlType with the size the
+    // driver stored; qualifier 2 keeps a BIGINT's stored size, 0 gives its
+    // digits, anything else its digits with the sign.
+    virtual int32_t typeColumnSize(int16_t sqlType, int32_t size, const uint16_t* typeName, int32_t qualifier,
+                                   int32_t binaryPrecision) noexcept;
+    // Rewrites quotes inside the literals of a statement text (units long,
+    // NUL-terminated) in place, keeping its length; this form leaves it as
+    // it is. 0, or 1 with a diagnostic.
+    [[nodiscard]] virtual int16_t fixQuotedLiterals(uint16_t* text, int64_t units) noexcept;
+    // 0 when a WCHAR or WVARCHAR column of this type name is listed as CHAR
+    // or VARCHAR by SQLColumns; 1 keeps it wide.
+    virtual int16_t columnsWideTypes(int32_t reserved, const uint16_t* typeName) noexcept;
+    // SQLGetTypeInfo's rows (GetTypeRowInfo) for the requested type before
+    // they are sorted; 0, or 1 with a diagnostic to fail the call.
+    [[nodiscard]] virtual int16_t typeInfoHook(KaSortedArray* rows, int16_t dataType) noexcept;
+    // One classified escape clause of the host's walk: NATIVE and REFRESH
+    // here, every other kind through translateEscape. 0, or 1.
+    [[nodiscard]] virtual int16_t dispatchEscape(KaEscapeHost& host, const KaEscapeBody& body, KaStringW& out,
+                                                 EscapeKind kind, uint32_t code) noexcept;
+    virtual int16_t reservedHook() noexcept;
+
+    // ---- Proxy tunnel and memory tracing -------------------------------------
+    // Opens an HTTP CONNECT tunnel to host:port through the proxy of the
+    // options (ProxyMode 1), with an HTTP client made on first use; the wait
+    // is bounded by the login time-out. 0, or 1 with the diagnostic.
+    [[nodiscard]] int16_t openProxyTunnel(const uint16_t* hostW, const uint16_t* portW) noexcept;
+    // The client of openProxyTunnel (owned), and the writer the pool tells
+    // when it hands this connection out or takes it back (owned, or null).
+    BaseTunnelClient* httpClient = nullptr;
+    KaTracing* memoryTracing = nullptr;
 
 private:
     // Re-encrypts one holder from the old key to the new one.

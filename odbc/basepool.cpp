@@ -20,8 +20,24 @@
 #include "odbc/exportcall.h"
 #include "platform/bosenv.h"
 #include "platform/kaini.h"
+#include "platform/katracing.h"
 
 namespace {
+
+// The lines a connection's memory trace gets when the pool hands it out and
+// takes it back.
+constexpr char kTakenFromPool[] = "\nConnection taken from connection pool.\n";
+constexpr char kAddedToPool[] = "\nConnection added to connection pool.\n";
+
+// A trace that cannot keep the line loses it; the pooling goes on.
+template <size_t N>
+void traceToMemory(BaseConnection* connection, const char (&line)[N]) noexcept
+{
+    if (connection->memoryTracing == nullptr)
+        return;
+    (void)connection->memoryTracing->write(line, N - 1);
+    (void)connection->memoryTracing->flush();
+}
 
 // The one manager; read and replaced under basePoolManagerLock().
 BaseConnPoolManager* gPoolManager = nullptr;
@@ -637,6 +653,7 @@ int16_t BaseConnPoolManager::takeConnection(BaseStubConnection* connHandle, int6
     // only where the user asked for reconnection.
     connection->freshFromPool = 1;
     (void)connection->addBufferedEvent(kBaseEventConnected, 0, 0, 0, 0, connection);
+    traceToMemory(connection, kTakenFromPool);
     return result;
 }
 
@@ -882,6 +899,7 @@ int16_t BaseConnPoolManager::giveBack(BaseStubConnection* connHandle, BaseConnec
     int16_t rc = disconnectOnce(connHandle, connection);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
         return rc;
+    traceToMemory(connection, kAddedToPool);
     lock.enter();
     if (generation.load() != seen) {
         // Shut down meanwhile: the pool is gone, and the connection, reset
@@ -1124,6 +1142,8 @@ int16_t BaseConnection::resetConnection() noexcept
 
 int16_t BaseConnection::resetForReuse() noexcept
 {
+    if (resetHook() != 0)
+        return 1;
     // The application's statements and recorded settings leave with it; the
     // next taker must not see them.
     while (statements.count != 0)

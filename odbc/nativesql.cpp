@@ -14,12 +14,14 @@
 
 namespace {
 
-int16_t answer(BaseSqlStringW& text, uint16_t* out, int32_t outCapacity, int32_t* outLength) noexcept
+int16_t answer(BaseConnection& connection, BaseSqlStringW& text, uint16_t* out, int32_t outCapacity,
+               int32_t* outLength) noexcept
 {
     KaStringW terminated;
     if (terminated.assign(text.data, text.len) != 0)
         return SQL_ERROR;
-    hiveFixQuotedLiterals(terminated.data, terminated.len);
+    if (connection.fixQuotedLiterals(terminated.data, int64_t(terminated.len)) != 0)
+        return SQL_ERROR;
     if (outLength != nullptr)
         *outLength = terminated.len > size_t(INT32_MAX) ? INT32_MAX : int32_t(terminated.len);
     if (out == nullptr)
@@ -54,5 +56,5 @@ int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t i
     int32_t flags = 0;
     if (connection.preprocessSql(&text) != 0 || connection.translateEscapes(&text, 1, &markers, &flags) != 0)
         return connection.leaveApi(SQL_ERROR);
-    return connection.leaveApi(answer(text, out, outCapacity, outLength));
+    return connection.leaveApi(answer(connection, text, out, outCapacity, outLength));
 }

@@ -175,8 +175,9 @@ public:
     uint64_t maxTimestampLength = 29;
 
     // NATIVE and REFRESH are handled here; everything else goes to
-    // translateEscape.
-    [[nodiscard]] int dispatchEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind, uint32_t code) noexcept;
+    // translateEscape. A host may hand the whole clause on elsewhere.
+    [[nodiscard]] virtual int dispatchEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind,
+                                             uint32_t code) noexcept;
     // Writes the translation of one escape into `out`; 1 with a diagnostic
     // posted when the escape has no server form. This form refuses all.
     [[nodiscard]] virtual int translateEscape(const KaEscapeBody& body, KaStringW& out, EscapeKind kind,

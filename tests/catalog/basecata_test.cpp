@@ -80,7 +80,22 @@ public:
     }
 };
 
-class CatalogFramework : public katest::ConnectedFixture<katest::TestStmtEnv> {
+// The driver's answer to which wide column types SQLColumns lists under
+// their narrow names.
+class NarrowingConnection : public katest::TestStmtConnection {
+public:
+    using TestStmtConnection::TestStmtConnection;
+    int16_t columnsWideTypes(int32_t reserved, const uint16_t* typeName) noexcept override
+    {
+        for (const std::u16string& name : narrowTypeNames)
+            if (typeName != nullptr && katest::u16(typeName) == name)
+                return 0;
+        return TestStmtConnection::columnsWideTypes(reserved, typeName);
+    }
+    std::vector<std::u16string> narrowTypeNames;
+};
+
+class CatalogFramework : public katest::ConnectedFixture<katest::TestEnvOf<NarrowingConnection>> {
 protected:
     void SetUp() override
     {
@@ -405,6 +420,22 @@ TEST_F(CatalogColumns, VarcharThresholdAndMinimumSizeChangeTheReportedType)
     EXPECT_EQ(type, SQL_WLONGVARCHAR);
     EXPECT_EQ(size, 1000);
     EXPECT_EQ(octets, 2000);
+}
+
+TEST_F(CatalogColumns, TheDriverMayListSomeWideTypesUnderTheirNarrowNames)
+{
+    // Every type stays as the driver gave it until the driver names one.
+    auto typesOf = [&] {
+        std::vector<std::u16string> types;
+        EXPECT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+        for (const auto& r : readAll(5))
+            types.push_back(r[3] + u"=" + r[4]);
+        EXPECT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+        return types;
+    };
+    EXPECT_EQ(typesOf(), (std::vector<std::u16string>{u"a1=-5", u"a2=-9", u"b1=-9", u"b2=4", u"b3=93"}));
+    static_cast<NarrowingConnection*>(conn)->narrowTypeNames = {u"varchar"};
+    EXPECT_EQ(typesOf(), (std::vector<std::u16string>{u"a1=-5", u"a2=-9", u"b1=12", u"b2=4", u"b3=93"}));
 }
 
 TEST_F(CatalogColumns, ALongCommentIsKeptWhole)

@@ -91,7 +91,30 @@ private:
     size_t cursor = 0;
 };
 
-class CatalogFunctions : public katest::ConnectedFixture<katest::TestStmtEnv> {
+// The driver's look at SQLGetTypeInfo's rows before they are ordered: it
+// may drop some, or fail the call.
+class TypeHookConnection : public katest::TestStmtConnection {
+public:
+    using TestStmtConnection::TestStmtConnection;
+    int16_t typeInfoHook(KaSortedArray* rows, int16_t dataType) noexcept override
+    {
+        requested.push_back(dataType);
+        if (failTypeInfo) {
+            basePostError(kBaseIdxGeneralError);
+            return 1;
+        }
+        // Keeps every row but the last, to show the hook works on the rows
+        // the result is made of.
+        if (dropLastRow && rows->count != 0)
+            rows->deleteAt(rows->count - 1);
+        return TestStmtConnection::typeInfoHook(rows, dataType);
+    }
+    std::vector<int16_t> requested;
+    bool failTypeInfo = false;
+    bool dropLastRow = false;
+};
+
+class CatalogFunctions : public katest::ConnectedFixture<katest::TestEnvOf<TypeHookConnection>> {
 protected:
     void SetUp() override
     {
@@ -245,6 +268,19 @@ TEST_F(CatalogTypeInfo, OneTypeAnEmptyAnswerAndRefusedTypes)
     std::vector<std::vector<std::u16string>> expected = {{u"timestamp", u"11"}};
     EXPECT_EQ(readAll(2), expected);
     conn->env->odbc2Mode = 0;
+}
+
+TEST_F(CatalogTypeInfo, TheConnectionSeesTheRowsBeforeTheyAreOrderedAndMayFailTheCall)
+{
+    auto* hooked = static_cast<TypeHookConnection*>(conn);
+    ASSERT_EQ(stmt->getTypeInfo(SQL_VARCHAR), SQL_SUCCESS);
+    EXPECT_EQ(column(1, 1), (std::vector<std::u16string>{u"string", u"varchar"}));
+    hooked->dropLastRow = true;
+    ASSERT_EQ(stmt->getTypeInfo(SQL_VARCHAR), SQL_SUCCESS);
+    EXPECT_EQ(column(1, 1), (std::vector<std::u16string>{u"string"}));
+    hooked->failTypeInfo = true;
+    expectFailedAndReset(stmt->getTypeInfo(SQL_ALL_TYPES), MSG_SQLSTATE_GENERAL_ERROR);
+    EXPECT_EQ(hooked->requested, (std::vector<int16_t>{SQL_VARCHAR, SQL_VARCHAR, SQL_ALL_TYPES}));
 }
 
 TEST_F(CatalogTypeInfo, ADriverWithoutATypeTableAnswersThroughItsHook)

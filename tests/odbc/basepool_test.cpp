@@ -23,6 +23,7 @@
 #include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "odbc/basepool.h"
+#include "platform/katracing.h"
 #include "support/envfactory.h"
 #include "support/exportfixture.h"
 #include "support/platformtest.h"
@@ -741,4 +742,30 @@ TEST_F(Pooling, ShutdownsWhileSixteenThreadsConnectAndDisconnectLoseNoConnection
         }
         EXPECT_EQ(pool->connCount, held);
     }
+}
+
+TEST_F(Pooling, AConnectionsMemoryTraceRecordsEachReturnToAndTakeFromThePool)
+{
+    ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    BaseConnection* conn = currentOf(dbc);
+    ASSERT_NE(conn, nullptr);
+    auto* trace = new KaMemoryTracing;
+    ASSERT_NE(trace, nullptr);
+    ASSERT_EQ(trace->configure("ODBCTraceMemBuffSize=1"), 0);
+    // The connection owns it from here and deletes it with itself.
+    conn->memoryTracing = trace;
+    auto traced = [&] { return std::string(trace->buffer, size_t(trace->position)); };
+    EXPECT_EQ(traced(), "");
+
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    EXPECT_EQ(traced(), "\nConnection added to connection pool.\n");
+    SQLHANDLE other = newHandle();
+    ASSERT_EQ(connect(other, u"DSN=test;UID=u;PWD=p;POOL=1"), SQL_SUCCESS);
+    ASSERT_EQ(currentOf(other), conn);
+    EXPECT_EQ(traced(), "\nConnection added to connection pool.\n\nConnection taken from connection pool.\n");
+    // Every return writes its line, whichever handle gives it back.
+    ASSERT_EQ(SQLDisconnect(other), SQL_SUCCESS);
+    EXPECT_EQ(traced(),
+              "\nConnection added to connection pool.\n\nConnection taken from connection pool.\n"
+              "\nConnection added to connection pool.\n");
 }

@@ -9,10 +9,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -23,9 +20,7 @@
 #include "kamessages.h"
 #include "support/errorscope.h"
 #include "security/kaopenssl.h"
-#include "support/hs2process.h"
-
-extern char** environ;
+#include "support/scriptpeer.h"
 
 namespace {
 
@@ -35,44 +30,9 @@ std::string curlLibrary()
 }
 
 // The HTTP peer as a child process on a free loopback port.
-class HttpPeer {
+class HttpPeer : public katest::ScriptPeer {
 public:
-    explicit HttpPeer(int replyBytes)
-    {
-        std::string script = katest::hs2SourceRoot() + "/tests/transport/httppeer.py";
-        std::string reply = std::to_string(replyBytes);
-        std::vector<char*> argv = {const_cast<char*>("/usr/bin/python3"), script.data(), reply.data(), nullptr};
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(out[1]);
-        char c;
-        while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-            port_ += c;
-        close(out[0]);
-    }
-    ~HttpPeer()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status;
-            waitpid(pid_, &status, 0);
-        }
-    }
-    HttpPeer(const HttpPeer&) = delete;
-    HttpPeer& operator=(const HttpPeer&) = delete;
-    const std::string& port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string port_;
+    explicit HttpPeer(int replyBytes) : ScriptPeer("tests/transport/httppeer.py", {std::to_string(replyBytes)}) {}
 };
 
 class CurlConnection : public ::testing::Test {
