@@ -440,8 +440,9 @@ public:
     [[nodiscard]] virtual int16_t openBrowsed(KaValueParserW* parser) noexcept;
     [[nodiscard]] virtual int16_t openBrowsedA(KaValueParser* parser) noexcept;
     // The 8-bit forms of the hooks, called instead of the UTF-16 ones for a
-    // driver without kBaseConnUnicodeDriver. These defaults read nothing,
-    // ask nothing and give no further option source.
+    // driver without kBaseConnUnicodeDriver. The option and connect forms
+    // refuse with HY000 unless the driver supplies them; the prompt asks
+    // nothing and there is no further option source.
     [[nodiscard]] virtual int16_t readDriverOptionsA(KaValueParser* parser, void* window) noexcept;
     [[nodiscard]] virtual int16_t promptHookA(void* window, uint16_t completion, int32_t* cancelled,
                                               KaValueParser* parser) noexcept;
@@ -969,12 +970,6 @@ public:
     bool truncationIsError = false;
 
     // ---- Driver hooks the framework answers itself ----------------------------
-    // Narrow forms of the option, connect, prompt and option-source hooks,
-    // used for a driver that answers in 8-bit text (unicodeDriver clear).
-    // The option and connect forms refuse with HY000 unless a driver
-    // supplies them; the prompt asks nothing and there is no further source.
-    [[nodiscard]] virtual int16_t readDriverOptionsA(KaValueParser* parser, void* window) noexcept;
-    [[nodiscard]] virtual int16_t connectWithAttrsA(void* window, uint16_t completion, KaValueParser* parser) noexcept;
     // One outer join of an escape body, asked by the host's escape walk (the
     // arguments are the host's); this form writes it in the host's notation.
     [[nodiscard]] virtual int16_t translateOuterJoin(KaEscapeHost& host, KaScannerW& scanner, KaTokenW& token,
@@ -990,17 +985,6 @@ public:
     // Asked by the conversion engine for a binary value of sqlType: non-zero
     // copies the bytes as they are instead of the type's binary image.
     virtual int32_t convertHook(int16_t sqlType) noexcept;
-    // The text a browse connect offers for an attribute still missing
-    // (appended to *out); 0 when the driver has none.
-    virtual int16_t browseAttrHook(const uint16_t* shortKeyword, KaStringW* out) noexcept;
-    // The open of a browse connect that has all its attributes: the driver's
-    // options, the catalog descriptions, the physical open and the connect's
-    // finishing step. 0, or 1 with the diagnostics.
-    [[nodiscard]] virtual int16_t openBrowsed(KaValueParserW* parser) noexcept;
-    [[nodiscard]] virtual int16_t openBrowsedA(KaValueParser* parser) noexcept;
-    [[nodiscard]] virtual int16_t promptHookA(void* window, uint16_t completion, int32_t* cancelled,
-                                              KaValueParser* parser) noexcept;
-    virtual KaValueParser* optionSourceHookA() noexcept;
     // A driver's own column listing; the framework never asks it, so this
     // form posts HY000 and answers 0.
     virtual int16_t columnsHook() noexcept;

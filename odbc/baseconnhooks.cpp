@@ -81,16 +81,6 @@ int16_t BaseConnection::translateEscapes(BaseSqlStringW* text, int32_t forNative
     return 0;
 }
 
-int16_t BaseConnection::readDriverOptionsA(KaValueParser*, void*) noexcept
-{
-    return generalError();
-}
-
-int16_t BaseConnection::connectWithAttrsA(void*, uint16_t, KaValueParser*) noexcept
-{
-    return generalError();
-}
-
 int16_t BaseConnection::translateOuterJoin(KaEscapeHost& host, KaScannerW& scanner, KaTokenW& token,
                                            KaEscapeWriter& writer, uint64_t* bodyLength, int32_t mode,
                                            int32_t joinKind, const uint16_t* leftText, uint64_t leftLength) noexcept
@@ -114,37 +104,6 @@ int16_t BaseConnection::translateEscapeA(const char*, size_t, KaString&, int32_t
 int32_t BaseConnection::convertHook(int16_t) noexcept
 {
     return 0;
-}
-
-int16_t BaseConnection::browseAttrHook(const uint16_t*, KaStringW*) noexcept
-{
-    return 0;
-}
-
-int16_t BaseConnection::openBrowsed(KaValueParserW* parser) noexcept
-{
-    if (readDriverOptions(parser, nullptr) != 0)
-        return 1;
-    return completeConnect();
-}
-
-int16_t BaseConnection::openBrowsedA(KaValueParser* parser) noexcept
-{
-    if (readDriverOptionsA(parser, nullptr) != 0)
-        return 1;
-    return completeConnect();
-}
-
-int16_t BaseConnection::promptHookA(void*, uint16_t, int32_t* cancelled, KaValueParser*) noexcept
-{
-    if (cancelled != nullptr)
-        *cancelled = 0;
-    return 0;
-}
-
-KaValueParser* BaseConnection::optionSourceHookA() noexcept
-{
-    return nullptr;
 }
 
 int16_t BaseConnection::columnsHook() noexcept

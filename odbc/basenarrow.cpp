@@ -177,9 +177,10 @@ int16_t BaseConnection::connectWithAttrsAny(void* window, uint16_t completion, K
     return rc;
 }
 
-int16_t BaseConnection::readDriverOptionsA(KaValueParser* parser, void* window) noexcept
+int16_t BaseConnection::readDriverOptionsA(KaValueParser*, void*) noexcept
 {
-    return 0;
+    basePostError(kBaseIdxGeneralError);
+    return 1;
 }
 
 int16_t BaseConnection::promptHookA(void* window, uint16_t completion, int32_t* cancelled,
@@ -195,9 +196,10 @@ KaValueParser* BaseConnection::optionSourceHookA() noexcept
     return nullptr;
 }
 
-int16_t BaseConnection::connectWithAttrsA(void* window, uint16_t completion, KaValueParser* parser) noexcept
+int16_t BaseConnection::connectWithAttrsA(void*, uint16_t, KaValueParser*) noexcept
 {
-    return completeConnect();
+    basePostError(kBaseIdxGeneralError);
+    return 1;
 }
 
 int16_t BaseConnection::browseAttrHook(const uint16_t* shortKey, KaStringW& text, const BaseDriverAttr* table,

@@ -298,7 +298,7 @@ public:
     int16_t connectWithAttrsA(void* window, uint16_t completion, KaValueParser* parser) noexcept override
     {
         ++narrowConnects;
-        return BaseConnection::connectWithAttrsA(window, completion, parser);
+        return completeConnect();
     }
     int16_t openBrowsedA(KaValueParser* parser) noexcept override
     {

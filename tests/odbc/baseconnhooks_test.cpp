@@ -138,7 +138,7 @@ TEST_F(ConnectionHooks, EachBaseFormAnswersAndPostsAsTheFrameworkExpects)
         {"browseAttrHook",
          [](BaseConnection& c) {
              KaStringW out;
-             int64_t rc = c.browseAttrHook(W(u"HOST"), &out);
+             int64_t rc = c.browseAttrHook(W(u"HOST"), out, nullptr, 0);
              return out.len == 0 ? rc : -99;
          },
          0, ""},
