@@ -322,7 +322,13 @@ void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) 
         out->floatTextWidth = conn->doubleToStringPrecision + kBaseFloatTextExtra;
     if (conn->env != nullptr)
         out->odbc2 = conn->env->odbc2Mode == 1;
-    if (out->convertHook != nullptr && out->hookConnection == nullptr)
+    // The conversion engine sits below the connection, so it reaches the
+    // driver's hook through a plain function and the connection's address.
+    if (out->convertHook == nullptr)
+        out->convertHook = [](void* connection, int16_t sqlType) noexcept {
+            return static_cast<BaseConnection*>(connection)->convertHook(sqlType);
+        };
+    if (out->hookConnection == nullptr)
         out->hookConnection = stmt->connection;
 }
 

@@ -21,6 +21,8 @@
 #include "support/connfixture.h"
 #include "support/diagscope.h"
 #include "support/testconnection.h"
+#include "support/teststatement.h"
+#include "convert/basecvt.h"
 
 namespace {
 
@@ -33,6 +35,8 @@ struct HookScript {
     bool ownDispatch = false;    // dispatchEscape writes "<kind N>" for every clause
     bool upperLiterals = false;  // fixQuotedLiterals turns the text to upper case
     int16_t resetAnswer = 0;     // what resetHook answers
+    int32_t convertAnswer = 0;   // what convertHook answers
+    std::vector<int16_t> convertAsked;
     int resetCalls = 0;
     std::vector<int32_t> kinds;  // the kinds translateEscape was asked
 };
@@ -56,6 +60,11 @@ public:
             return TestConnection::dispatchEscape(host, body, out, kind, code);
         std::u16string text = u"<kind " + std::u16string(1, char16_t(u'0' + kind % 10)) + u">";
         return out.append(katest::W(text.c_str()), text.size()) != 0 ? 1 : 0;
+    }
+    int32_t convertHook(int16_t sqlType) noexcept override
+    {
+        gScript.convertAsked.push_back(sqlType);
+        return gScript.convertAnswer;
     }
     int16_t fixQuotedLiterals(uint16_t* text, int64_t units) noexcept override
     {
@@ -268,6 +277,20 @@ TEST_F(ConnectionHooks, NativeSqlRewritesLiteralsOnlyThroughTheConnectionsHook)
     EXPECT_EQ(nativeSql(u"select 'it''s' from t"), "select 'it''s' from t");
     gScript.upperLiterals = true;
     EXPECT_EQ(nativeSql(u"select 'it''s' from t"), "SELECT 'IT''S' FROM T");
+}
+
+// The conversion engine lies below the connection: the settings a statement
+// hands it must still lead to the driver's own hook.
+TEST_F(ConnectionHooks, TheConversionEngineAsksTheConnectionsConvertHook)
+{
+    katest::TestStatement stmt(conn);
+    BaseConvertSettings settings;
+    baseConvertSettingsOf(&stmt, &settings);
+    gScript.convertAnswer = 1;
+    EXPECT_EQ(baseConvertHook(settings, SQL_INTEGER), 1);
+    gScript.convertAnswer = 0;
+    EXPECT_EQ(baseConvertHook(settings, SQL_DOUBLE), 0);
+    EXPECT_EQ(gScript.convertAsked, (std::vector<int16_t>{SQL_INTEGER, SQL_DOUBLE}));
 }
 
 TEST_F(ConnectionHooks, AResetForReuseStartsWithTheDriversResetHook)
