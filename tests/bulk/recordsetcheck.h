@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/sourceroot.h"
+
 namespace katest {
 
 inline std::string run(const std::string& command)
@@ -118,18 +120,7 @@ inline std::string checkRecordSet(const std::string& data, const std::vector<Col
     }
     json += "]}";
     std::ofstream(expected) << json;
-    // The script beside this header; the environment names the source tree
-    // when the test command sets it.
-    // __FILE__ is relative to the build under ccache, so the build's own
-    // name for the tree comes before it.
-    const char* source = getenv("KA_TEST_SOURCE_DIR");
-    std::string here = __FILE__;
-#ifdef KA_TEST_SOURCE_ROOT
-    if (source == nullptr || *source == '\0')
-        source = KA_TEST_SOURCE_ROOT;
-#endif
-    std::string script = source != nullptr && *source != '\0' ? std::string(source) + "/tests/bulk/readrecordset.py"
-                                                              : here.substr(0, here.rfind('/')) + "/readrecordset.py";
+    std::string script = katest::sourceRoot() + "/tests/bulk/readrecordset.py";
     std::string out = run("/usr/bin/python3 '" + script + "' '" + data + "' '" + expected + "'" +
                           (schema.empty() ? "" : " '" + schema + "'") + " 2>&1");
     if (!out.empty() && out.back() == '\n')

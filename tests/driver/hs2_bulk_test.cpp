@@ -201,7 +201,7 @@ protected:
         std::string expected = dir + "/expected.txt";
         writeExpected(table, expected);
         std::string out;
-        std::string script = katest::hs2SourceRoot() + "/tests/driver/bulk_files_check.py";
+        std::string script = katest::sourceRoot() + "/tests/driver/bulk_files_check.py";
         int status = run("/usr/bin/python3 '" + script + "' '" + data + "' '" + expected + "' 2>&1", &out);
         EXPECT_EQ(0, status) << out;
     }

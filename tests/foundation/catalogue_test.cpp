@@ -14,18 +14,11 @@
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
 #include "kamessages.h"
+#include "support/sourceroot.h"
 
 using katest::ErrorScope;
 
 namespace {
-
-std::string sourceDir()
-{
-    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    std::string file = __FILE__;
-    return file.substr(0, file.rfind("/tests/"));
-}
 
 struct Entry {
     std::string name;
@@ -36,7 +29,7 @@ struct Entry {
 std::map<int, Entry> sourceEntries()
 {
     std::map<int, Entry> out;
-    std::ifstream in(sourceDir() + "/messages/messages.txt");
+    std::ifstream in(katest::sourceRoot() + "/messages/messages.txt");
     std::regex line(R"(^(\d+)\s+([A-Z][A-Z0-9_]*)\s+(.*)$)");
     std::string raw;
     while (std::getline(in, raw)) {

@@ -16,20 +16,11 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
+#include "support/sourceroot.h"
 #include "transport/basesocket.h"
 #include "transport/kasock.h"
 
 namespace katest {
-
-// The source tree: from the environment the test command sets, else from
-// where this header lies.
-inline std::string sourceRoot()
-{
-    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/hive/"));
-}
 
 // What the command writes to its standard output; empty when it cannot run.
 inline std::string runPeer(const std::string& command)

@@ -80,7 +80,7 @@ protected:
         ASSERT_EQ(0, conn.readBuffer.attach(&conn, &wire));
         conn.writeBuffer.framing = 1;
         conn.readBuffer.framed = 1;
-        const std::string reply = katest::runPeer("/usr/bin/python3 " + katest::hs2SourceRoot() +
+        const std::string reply = katest::runPeer("/usr/bin/python3 " + katest::sourceRoot() +
                                                   "/tests/hive/thriftpeer.py reply opensession");
         ASSERT_GT(reply.size(), 8u);
         wire.serve(reply);
@@ -103,7 +103,7 @@ TEST_F(BatchMessage, ABatchIsTheSingleRowExecuteStatementWithItsRunAsyncInTheReq
         wire.written.clear();
         ASSERT_EQ(0, hiveWriteExecuteUtf8(&conn, text.data(), text.size(), runAsync));
         const std::string decoded = katest::runPeerFed(
-            "/usr/bin/python3 " + katest::hs2SourceRoot() + "/tests/hive/thriftpeer.py decode ExecuteStatement",
+            "/usr/bin/python3 " + katest::sourceRoot() + "/tests/hive/thriftpeer.py decode ExecuteStatement",
             wire.written, " 2>&1");
         EXPECT_NE(std::string::npos, decoded.find("rest=0")) << decoded;
         EXPECT_NE(std::string::npos, decoded.find(runAsync != 0 ? "runAsync=True" : "runAsync=False")) << decoded;

@@ -31,6 +31,7 @@
 #include "support/errorscope.h"
 #include "support/freewatch.h"
 #include "support/guarded.h"
+#include "support/sourceroot.h"
 
 namespace fs = std::filesystem;
 
@@ -38,8 +39,7 @@ namespace {
 
 std::string fixtureDir()
 {
-    std::string f = __FILE__;
-    return f.substr(0, f.rfind('/')) + "/fixtures";
+    return katest::sourceRoot() + "/tests/platform/fixtures";
 }
 
 std::string readFile(const std::string& path)

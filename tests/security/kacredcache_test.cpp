@@ -314,8 +314,8 @@ TEST_F(CredCache, EnctypesWithoutANameAreWrittenInDecimal)
 
 TEST_F(CredCache, ACacheThatKinitWroteIsRefusedForItsAesKey)
 {
-    std::string script = katest::hs2SourceRoot() + "/tests/support/localkdc.py";
-    std::string check = "/usr/bin/python3 -c 'import sys; sys.path.insert(0, \"" + katest::hs2SourceRoot() +
+    std::string script = katest::sourceRoot() + "/tests/support/localkdc.py";
+    std::string check = "/usr/bin/python3 -c 'import sys; sys.path.insert(0, \"" + katest::sourceRoot() +
                         "/tests/support\"); import localkdc; "
                         "sys.exit(1 if localkdc.missing_tools() else 0)'";
     if (std::system(check.c_str()) != 0)

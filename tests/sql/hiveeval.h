@@ -9,15 +9,9 @@
 #include <unistd.h>
 #include <vector>
 
-namespace katest {
+#include "support/sourceroot.h"
 
-inline std::string hiveEvalSourceDir()
-{
-    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    std::string file = __FILE__;
-    return file.substr(0, file.rfind("/tests/"));
-}
+namespace katest {
 
 // Runs each on the test server in one session: SELECT <expression>, or the
 // statement after "!"; one JSON value (or "ERROR ...") per entry.
@@ -33,7 +27,7 @@ inline std::vector<std::string> evaluateOnTestServer(const std::vector<std::stri
         for (const auto& e : expressions)
             in << e << "\n";
     }
-    std::string command = "/usr/bin/python3 " + hiveEvalSourceDir() + "/tests/sql/hiveeval.py < " + inputName;
+    std::string command = "/usr/bin/python3 " + sourceRoot() + "/tests/sql/hiveeval.py < " + inputName;
     std::vector<std::string> lines;
     if (FILE* p = popen(command.c_str(), "r")) {
         char buffer[4096];

@@ -19,6 +19,7 @@
 #include "security/bufxform.h"
 #include "support/errorscope.h"
 #include "support/platformtest.h"
+#include "support/sourceroot.h"
 
 namespace {
 
@@ -143,11 +144,7 @@ public:
 
 std::string fixture(const char* name)
 {
-    const char* root = getenv("KA_TEST_SOURCE_DIR");
-    std::string here = root != nullptr && *root != '\0' ? std::string(root) + "/tests/sql/" : std::string(__FILE__);
-    if (root == nullptr || *root == '\0')
-        here = here.substr(0, here.rfind('/') + 1);
-    return here + "fixtures/" + name;
+    return katest::sourceRoot() + "/tests/sql/fixtures/" + name;
 }
 
 // The fixture was encoded outside the driver (every byte but the line feed

@@ -14,24 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "support/sourceroot.h"
+
 extern char** environ;
 
 namespace katest {
-
-// The source tree, from the build's KA_TEST_SOURCE_DIR, else from where
-// this header sits.
-inline std::string hs2SourceRoot()
-{
-    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    // The build names the tree; __FILE__ may be relative to the build.
-#ifdef KA_TEST_SOURCE_ROOT
-    return KA_TEST_SOURCE_ROOT;
-#else
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/support/"));
-#endif
-}
 
 class Hs2Process {
 public:
@@ -39,7 +26,7 @@ public:
     // under --verbose); empty leaves it alone.
     explicit Hs2Process(const std::vector<std::string>& options, const std::string& log = "")
     {
-        std::string tool = hs2SourceRoot() + "/tools/hs2server/hs2server";
+        std::string tool = sourceRoot() + "/tools/hs2server/hs2server";
         std::vector<std::string> args = {"/usr/bin/python3", tool, "--port", "0", "--synthetic-rows", "1000"};
         args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;

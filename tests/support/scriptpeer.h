@@ -20,7 +20,7 @@ public:
     // script: relative to the source tree; args follow it.
     ScriptPeer(const std::string& script, std::vector<std::string> args)
     {
-        args.insert(args.begin(), {"/usr/bin/python3", hs2SourceRoot() + "/" + script});
+        args.insert(args.begin(), {"/usr/bin/python3", sourceRoot() + "/" + script});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());

@@ -21,24 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "support/sourceroot.h"
+
 extern char** environ;
 
 namespace katest {
-
-// The source tree: from the environment the test command sets, else from
-// where this header lies.
-inline std::string sourceDir()
-{
-    if (const char* dir = getenv("KA_TEST_SOURCE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    // The build names the tree; __FILE__ may be relative to the build.
-#ifdef KA_TEST_SOURCE_ROOT
-    return KA_TEST_SOURCE_ROOT;
-#else
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/support/"));
-#endif
-}
 
 // Runs a shell command in dir; true when it succeeded.
 inline bool runIn(const std::string& dir, const std::string& command)
@@ -314,7 +301,7 @@ inline std::vector<std::string> pythonPeerArgs(const std::string& cert, const st
 {
     const TlsFiles& f = TlsFiles::get();
     std::vector<std::string> args = {"/usr/bin/python3",
-                                     sourceDir() + "/tests/transport/tlspeer.py",
+                                     sourceRoot() + "/tests/transport/tlspeer.py",
                                      "--cert",
                                      f.path(cert + ".pem"),
                                      "--key",

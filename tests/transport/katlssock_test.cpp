@@ -703,7 +703,7 @@ TEST_F(TlsSockTest, SettingsLeftUnsetVerifyTheServer)
 
 TEST_F(TlsSockTest, TestServerSpeaksOverTls)
 {
-    std::vector<std::string> args = {"/usr/bin/python3", katest::sourceDir() + "/tools/hs2server/hs2server",
+    std::vector<std::string> args = {"/usr/bin/python3", katest::sourceRoot() + "/tools/hs2server/hs2server",
                                      "--port",           "0",
                                      "--tls-cert",       file("server.pem"),
                                      "--tls-key",        file("server.key")};
