@@ -586,7 +586,7 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
     if (h != nullptr && !owned)
         h->markOwner();
     bool rowsDiffer = false;
-    bool lost = false;
+    bool unreadable = false;
     while (rowsFetched < n) {
         if (forward) {
             int16_t noMore = 0;
@@ -607,7 +607,7 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
         if (granularity != 3) {
             int64_t stored = 0;
             if (resultHash == nullptr || resultHash->get(rowsFetched, &stored) != 0) {
-                lost = true;
+                unreadable = true;
                 break;
             }
             int64_t now = -1;
@@ -621,18 +621,17 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
     }
     if (h != nullptr && !owned)
         h->clearOwner();
-    if (!rowsDiffer && !lost)
+    if (!rowsDiffer && !unreadable)
         return 0;
+    // The new result is not known to be the one the application read: none
+    // of its rows may be delivered after the report, whichever report it is
+    // (the overflowed store has posted its own).
     const bool overflowed = resultHash != nullptr && resultHash->overflow != 0;
-    if (rowsDiffer && granularity != 3)
-        releaseResultHash();
-    if (overflowed) {
-        return 1;
-    }
-    const bool named = connection->serverNameW != nullptr && connection->serverNameW[0] != 0;
-    // The new result is not the one the application read: none of its rows
-    // may be delivered after the report, whichever report it is.
+    releaseResultHash();
     (void)closeCursor();
+    if (overflowed)
+        return 1;
+    const bool named = connection->serverNameW != nullptr && connection->serverNameW[0] != 0;
     if (granularity == 2) {
         KaError* record = basePostErrorMsg(kBaseIdxLinkFailure, named ? MSG_CURSOR_NOT_RESTORED_SERVERS : MSG_CURSOR_NOT_RESTORED);
         if (record != nullptr && named)

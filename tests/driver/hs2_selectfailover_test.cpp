@@ -280,6 +280,30 @@ TEST_F(Hs2SelectFailover, AnotherOpenCursorOfTheConnectionIsRestoredAtItsNextFet
     EXPECT_EQ(executionsBefore + 3, occurrences(readFile(log), executed)) << readFile(log);
 }
 
+TEST_F(Hs2SelectFailover, AResultReadFurtherThanItsChecksumsInMemoryReachIsReportedLost)
+{
+    // Checksums of 20 rows in memory; the link drops with the fourth block.
+    connect("FailoverMode=2;ArrayFetchSize=50;AllowDiskCaching=0;FailoverCacheSize=20");
+    run(other, "SET hs2server.fault.drop=FetchResults:4");
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    SQLRETURN rc = SQL_SUCCESS;
+    int fetched = 0;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS && fetched < 1000)
+        ++fetched;
+    std::string state;
+    const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
+    EXPECT_EQ(SQL_ERROR, rc) << text;
+    // The drop came after more rows than the store keeps.
+    EXPECT_GT(fetched, 20);
+    EXPECT_EQ("08S01", state) << text;
+    EXPECT_NE(std::string::npos, text.find("FailoverCacheSize")) << text;
+    // Nothing more of the new result is served.
+    state.clear();
+    EXPECT_EQ(SQL_ERROR, SQLFetch(stmt));
+    diagText(SQL_HANDLE_STMT, stmt, &state);
+    EXPECT_EQ("HY010", state);
+}
+
 struct ChangeCase {
     const char* granularity;
     const char* state;
