@@ -122,9 +122,12 @@ bool callRepeatable(const BaseStatement* stmt) noexcept
 }
 
 // A fetch of more than one row reports a link failure met after its first
-// rows as a warning, and still needs the repair.
+// rows as a warning. Select failover repairs it at once and repeats the
+// whole rowset; without it the next fetch meets the failure.
 bool afterArrayFetch(const BaseStatement* stmt) noexcept
 {
+    if (stmt->connection == nullptr || stmt->connection->failoverMode != 2)
+        return false;
     switch (stmt->lastApiId) {
     case SQL_API_SQLFETCH:
     case SQL_API_SQLFETCHSCROLL: return stmt->currentArd != nullptr && stmt->currentArd->arraySize > 1;

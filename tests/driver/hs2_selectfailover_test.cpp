@@ -16,6 +16,8 @@
 
 namespace {
 
+using katest::diagText;
+
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
@@ -126,21 +128,26 @@ protected:
         SQLFreeStmt(s, SQL_CLOSE);
     }
 
-    static std::string diagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr)
+    // How a read that the failover could not save ends: the rows fetched
+    // before the failing fetch, its diagnostics, and the SQLSTATE of the
+    // fetch tried after it.
+    struct BrokenRead {
+        SQLRETURN rc = SQL_SUCCESS;
+        int fetched = 0;
+        std::string state;
+        std::string text;
+        SQLRETURN afterRc = SQL_SUCCESS;
+        std::string afterState;
+    };
+    static BrokenRead fetchUntilFailure(SQLHSTMT s)
     {
-        std::string all;
-        for (SQLSMALLINT i = 1;; ++i) {
-            SQLCHAR s[6] = {};
-            SQLCHAR message[1024] = {};
-            SQLINTEGER native = 0;
-            SQLSMALLINT length = 0;
-            if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
-                break;
-            if (state != nullptr && state->empty())
-                *state = reinterpret_cast<char*>(s);
-            all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
-        }
-        return all;
+        BrokenRead out;
+        while ((out.rc = SQLFetch(s)) == SQL_SUCCESS && out.fetched < 1000)
+            ++out.fetched;
+        out.text = diagText(SQL_HANDLE_STMT, s, &out.state);
+        out.afterRc = SQLFetch(s);
+        diagText(SQL_HANDLE_STMT, s, &out.afterState);
+        return out;
     }
 
     // Every row of the open result, read one at a time with SQLGetData, or
@@ -148,36 +155,23 @@ protected:
     // succeed without a word of the failover.
     std::vector<Row> readAll(SQLHSTMT s, SQLULEN rowset)
     {
-        std::vector<Row> out;
-        if (rowset <= 1) {
-            for (;;) {
-                const SQLRETURN rc = SQLFetch(s);
-                if (rc == SQL_NO_DATA)
-                    break;
-                EXPECT_EQ(SQL_SUCCESS, rc) << "after " << out.size() << " rows\n" << diagText(SQL_HANDLE_STMT, s);
-                if (rc != SQL_SUCCESS)
-                    break;
-                SQLINTEGER n = 0;
-                SQLCHAR text[128] = {};
-                SQLLEN nLength = 0;
-                SQLLEN textLength = 0;
-                EXPECT_EQ(SQL_SUCCESS, SQLGetData(s, 1, SQL_C_SLONG, &n, 0, &nLength));
-                EXPECT_EQ(SQL_SUCCESS, SQLGetData(s, 2, SQL_C_CHAR, text, sizeof text, &textLength));
-                out.push_back(Row{n, reinterpret_cast<char*>(text)});
-            }
-            return out;
+        const bool bound = rowset > 1;
+        const SQLULEN slots = bound ? rowset : 1;
+        std::vector<SQLINTEGER> n(slots);
+        std::vector<SQLCHAR> text(slots * 128);
+        std::vector<SQLLEN> nLength(slots);
+        std::vector<SQLLEN> textLength(slots);
+        std::vector<SQLUSMALLINT> status(slots, SQL_ROW_SUCCESS);
+        SQLULEN fetched = 1;
+        if (bound) {
+            EXPECT_EQ(SQL_SUCCESS,
+                      SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset), 0));
+            EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0));
+            EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+            EXPECT_EQ(SQL_SUCCESS, SQLBindCol(s, 1, SQL_C_SLONG, n.data(), 0, nLength.data()));
+            EXPECT_EQ(SQL_SUCCESS, SQLBindCol(s, 2, SQL_C_CHAR, text.data(), 128, textLength.data()));
         }
-        std::vector<SQLINTEGER> n(rowset);
-        std::vector<SQLCHAR> text(rowset * 128);
-        std::vector<SQLLEN> nLength(rowset);
-        std::vector<SQLLEN> textLength(rowset);
-        std::vector<SQLUSMALLINT> status(rowset);
-        SQLULEN fetched = 0;
-        EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset), 0));
-        EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0));
-        EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
-        EXPECT_EQ(SQL_SUCCESS, SQLBindCol(s, 1, SQL_C_SLONG, n.data(), 0, nLength.data()));
-        EXPECT_EQ(SQL_SUCCESS, SQLBindCol(s, 2, SQL_C_CHAR, text.data(), 128, textLength.data()));
+        std::vector<Row> out;
         for (;;) {
             const SQLRETURN rc = SQLFetch(s);
             if (rc == SQL_NO_DATA)
@@ -185,6 +179,10 @@ protected:
             EXPECT_EQ(SQL_SUCCESS, rc) << "after " << out.size() << " rows\n" << diagText(SQL_HANDLE_STMT, s);
             if (rc != SQL_SUCCESS)
                 break;
+            if (!bound) {
+                EXPECT_EQ(SQL_SUCCESS, SQLGetData(s, 1, SQL_C_SLONG, n.data(), 0, nLength.data()));
+                EXPECT_EQ(SQL_SUCCESS, SQLGetData(s, 2, SQL_C_CHAR, text.data(), 128, textLength.data()));
+            }
             for (SQLULEN i = 0; i < fetched; ++i) {
                 EXPECT_EQ(SQL_ROW_SUCCESS, status[i]);
                 out.push_back(Row{n[i], reinterpret_cast<char*>(&text[i * 128])});
@@ -286,22 +284,15 @@ TEST_F(Hs2SelectFailover, AResultReadFurtherThanItsChecksumsInMemoryReachIsRepor
     connect("FailoverMode=2;ArrayFetchSize=50;AllowDiskCaching=0;FailoverCacheSize=20");
     run(other, "SET hs2server.fault.drop=FetchResults:4");
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
-    SQLRETURN rc = SQL_SUCCESS;
-    int fetched = 0;
-    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS && fetched < 1000)
-        ++fetched;
-    std::string state;
-    const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
-    EXPECT_EQ(SQL_ERROR, rc) << text;
+    const BrokenRead r = fetchUntilFailure(stmt);
+    EXPECT_EQ(SQL_ERROR, r.rc) << r.text;
     // The drop came after more rows than the store keeps.
-    EXPECT_GT(fetched, 20);
-    EXPECT_EQ("08S01", state) << text;
-    EXPECT_NE(std::string::npos, text.find("FailoverCacheSize")) << text;
+    EXPECT_GT(r.fetched, 20);
+    EXPECT_EQ("08S01", r.state) << r.text;
+    EXPECT_NE(std::string::npos, r.text.find("FailoverCacheSize")) << r.text;
     // Nothing more of the new result is served.
-    state.clear();
-    EXPECT_EQ(SQL_ERROR, SQLFetch(stmt));
-    diagText(SQL_HANDLE_STMT, stmt, &state);
-    EXPECT_EQ("HY010", state);
+    EXPECT_EQ(SQL_ERROR, r.afterRc);
+    EXPECT_EQ("HY010", r.afterState);
 }
 
 struct ChangeCase {
@@ -333,24 +324,16 @@ TEST_F(Hs2SelectFailover, RowsThatChangedBeforeTheQueryRanAgainAreDetected)
         SQLHSTMT elsewhere = secondConnection();
         run(elsewhere, "INSERT INTO " + name + " VALUES (0, 'first')");
         SQLFreeHandle(SQL_HANDLE_STMT, elsewhere);
-        SQLRETURN rc = SQL_SUCCESS;
-        int more = 0;
-        while ((rc = SQLFetch(stmt)) == SQL_SUCCESS && more < 100)
-            ++more;
-        std::string state;
-        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
-        EXPECT_EQ(SQL_ERROR, rc) << text;
+        const BrokenRead r = fetchUntilFailure(stmt);
+        EXPECT_EQ(SQL_ERROR, r.rc) << r.text;
         // The drop came with a later block, before the end of the result.
-        EXPECT_LT(more, 59);
-        EXPECT_EQ(c.state, state) << text;
-        state.clear();
-        const SQLRETURN after = SQLFetch(stmt);
-        const std::string afterText = diagText(SQL_HANDLE_STMT, stmt, &state);
-        EXPECT_EQ(SQL_ERROR, after) << afterText;
+        EXPECT_LT(r.fetched, 59);
+        EXPECT_EQ(c.state, r.state) << r.text;
         // The cursor is closed either way: no row of the changed result is
         // delivered after the report, and the directly executed statement
         // has no result left.
-        EXPECT_EQ("HY010", state) << afterText;
+        EXPECT_EQ(SQL_ERROR, r.afterRc);
+        EXPECT_EQ("HY010", r.afterState);
         // The statement serves a new query on the new session.
         SQLFreeStmt(stmt, SQL_CLOSE);
         ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT count(*) FROM " + name), SQL_NTS))
