@@ -211,8 +211,7 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         // A parameter array is never run again by select failover; a
         // single-row query keeps its values for that.
         executedKind = statementKind;
-        if (n > 1)
-            replayable = 0;
+        replayable = n > 1 ? 0 : 1;
         savingParams = false;
         if (connection != nullptr && connection->failoverMode == 2 && statementKind == KA_STMT_SELECT &&
             replayable == 1 && (failoverState == kBaseFailoverNone || failoverState == kBaseFailoverReported) &&

@@ -140,9 +140,12 @@ bool afterArrayFetch(const BaseStatement* stmt) noexcept
 // had delivered; the fetch position the application knows is kept. 0, or 1.
 int16_t restoreQuery(BaseStatement* stmt, bool cursor) noexcept
 {
-    // The interrupted fetch is repeated from where it began; a statement
-    // moved between calls goes on from where it stands.
-    const bool interrupted = stmt->connection->handle != nullptr && stmt->connection->handle->failoverStatement == stmt;
+    // The interrupted fetch is repeated from where it began; any other
+    // call goes on from where the cursor stands.
+    const uint16_t call = stmt->lastApiId;
+    const bool interrupted = stmt->connection->handle != nullptr &&
+                             stmt->connection->handle->failoverStatement == stmt &&
+                             (call == SQL_API_SQLFETCH || call == SQL_API_SQLFETCHSCROLL || call == SQL_API_SQLEXTENDEDFETCH);
     const int64_t row = interrupted ? stmt->rowBeforeFetch : stmt->currentRow;
     const uint64_t rowset = interrupted ? stmt->rowsetBeforeFetch : stmt->rowsetRowCount;
     if (stmt->statementState != kBaseStmtCursorOpen && stmt->reexecuteForFailover() != 0)
