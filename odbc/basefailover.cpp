@@ -16,8 +16,8 @@
 #include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
-#include "odbc/basestmt.h"
 #include "odbc/baseresulthash.h"
+#include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 #include "sql/basesql.h"
 
@@ -91,7 +91,6 @@ int64_t replayValueBytes(const void* data, int64_t bufferLength, int64_t valueLe
     return n > 0 ? n : 0;
 }
 
-
 // A query that select failover executes again: FailoverMode 2, a SELECT
 // run without a parameter array, on a connection in autocommit mode (in a
 // transaction the rows could differ for reasons of its own).
@@ -143,9 +142,9 @@ int16_t restoreQuery(BaseStatement* stmt, bool cursor) noexcept
     // The interrupted fetch is repeated from where it began; any other
     // call goes on from where the cursor stands.
     const uint16_t call = stmt->lastApiId;
-    const bool interrupted = stmt->connection->handle != nullptr &&
-                             stmt->connection->handle->failoverStatement == stmt &&
-                             (call == SQL_API_SQLFETCH || call == SQL_API_SQLFETCHSCROLL || call == SQL_API_SQLEXTENDEDFETCH);
+    const bool interrupted =
+        stmt->connection->handle != nullptr && stmt->connection->handle->failoverStatement == stmt &&
+        (call == SQL_API_SQLFETCH || call == SQL_API_SQLFETCHSCROLL || call == SQL_API_SQLEXTENDEDFETCH);
     const int64_t row = interrupted ? stmt->rowBeforeFetch : stmt->currentRow;
     const uint64_t rowset = interrupted ? stmt->rowsetBeforeFetch : stmt->rowsetRowCount;
     if (stmt->statementState != kBaseStmtCursorOpen && stmt->reexecuteForFailover() != 0)
@@ -172,6 +171,7 @@ T* duplicate(const T* from, size_t count) noexcept
 
 // The cursor type's capability bit: static cursors kept by the framework.
 constexpr uint64_t kCapStaticEmulated = 0x800000;
+
 }  // namespace
 
 void BaseStatement::setExecState(int32_t state) noexcept
@@ -340,10 +340,11 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
         break;
     default: break;
     }
-    // Another statement may have reconnected the handle meanwhile; this one
-    // was moved then, and its repeated call replays what it had.
+    // Another statement may have reconnected the handle meanwhile; when this
+    // one was moved then to have its query run again, its repeated call
+    // does that first.
     if (owner->current != conn || failoverState != kBaseFailoverNone)
-        return repeatable && callRepeatable(this) ? 1 : 0;
+        return failoverState == kBaseFailoverReplay && repeatable && callRepeatable(this) ? 1 : 0;
     owner->failoverStatement = this;
     // The reconnect replays on this thread: the nested calls it makes must
     // neither wait for the handle nor change the current list, and a link
@@ -639,7 +640,8 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
         return 1;
     const bool named = connection->serverNameW != nullptr && connection->serverNameW[0] != 0;
     if (granularity == 2) {
-        KaError* record = basePostErrorMsg(kBaseIdxLinkFailure, named ? MSG_CURSOR_NOT_RESTORED_SERVERS : MSG_CURSOR_NOT_RESTORED);
+        KaError* record =
+            basePostErrorMsg(kBaseIdxLinkFailure, named ? MSG_CURSOR_NOT_RESTORED_SERVERS : MSG_CURSOR_NOT_RESTORED);
         if (record != nullptr && named)
             record->addParamW(connection->serverNameW);
         return 1;

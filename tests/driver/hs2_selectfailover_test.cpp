@@ -45,9 +45,8 @@ size_t occurrences(const std::string& in, const std::string& text)
 }
 
 // 512 rows, each with a number and a text that differs from row to row.
-const char kCrossQuery[] =
-    "SELECT a.id * 100 + b.id * 10 + c.id AS n, concat(a.name, '-', b.name, '-', c.name) AS s "
-    "FROM people a, people b, people c ORDER BY n";
+const char kCrossQuery[] = "SELECT a.id * 100 + b.id * 10 + c.id AS n, concat(a.name, '-', b.name, '-', c.name) AS s "
+                           "FROM people a, people b, people c ORDER BY n";
 constexpr size_t kCrossRows = 512;
 
 struct Row {
@@ -114,8 +113,8 @@ protected:
         const std::string in = connectionString("");
         SQLCHAR out[1024];
         SQLSMALLINT outLength = 0;
-        EXPECT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc2, nullptr, sql(in), SQL_NTS, out, sizeof out, &outLength,
-                                                   SQL_DRIVER_NOPROMPT)))
+        EXPECT_TRUE(SQL_SUCCEEDED(
+            SQLDriverConnect(dbc2, nullptr, sql(in), SQL_NTS, out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT)))
             << diagText(SQL_HANDLE_DBC, dbc2);
         EXPECT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc2, &s));
         return s;
@@ -164,8 +163,7 @@ protected:
         std::vector<SQLUSMALLINT> status(slots, SQL_ROW_SUCCESS);
         SQLULEN fetched = 1;
         if (bound) {
-            EXPECT_EQ(SQL_SUCCESS,
-                      SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset), 0));
+            EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset), 0));
             EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0));
             EXPECT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
             EXPECT_EQ(SQL_SUCCESS, SQLBindCol(s, 1, SQL_C_SLONG, n.data(), 0, nLength.data()));
@@ -352,12 +350,13 @@ TEST_F(Hs2SelectFailover, AParameterisedQueryRunsAgainWithTheValuesItWasExecuted
 {
     connect("FailoverMode=2;ArrayFetchSize=2");
     run(other, "SET hs2server.fault.drop=FetchResults:2");
-    ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql("SELECT id, name FROM people WHERE id >= ? AND name <> ? ORDER BY id"),
-                                      SQL_NTS));
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLPrepare(stmt, sql("SELECT id, name FROM people WHERE id >= ? AND name <> ? ORDER BY id"), SQL_NTS));
     SQLINTEGER low = 3;
     SQLCHAR name[16] = "Eun-ji";
     SQLLEN nameLength = SQL_NTS;
-    ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &low, 0, nullptr));
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &low, 0, nullptr));
     ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 15, 0, name, sizeof name,
                                             &nameLength));
     ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diagText(SQL_HANDLE_STMT, stmt);
