@@ -299,3 +299,57 @@ TEST_F(Failover, RowsOfTheInterruptedCallAreLeftToItsRepetition)
 }
 
 }  // namespace
+
+namespace {
+
+// A query run with a parameter array is never run again by select
+// failover: it keeps no checksums and no copy of its values. A single-row
+// execution keeps a copy that the application's later writes to its
+// buffers do not reach.
+TEST_F(Failover, OnlyASingleRowQueryKeepsItsParameterValuesAndRowChecksums)
+{
+    conn->failoverMode = 2;
+    conn->autocommit = 1;
+    conn->staticCursorLongColBuffLen = 4096;
+    stmt->resolve = [](const std::u16string&, TestResult* out) { return builtinTestResult(u"select rows 3", out); };
+    char values[2][8] = {"ab", "cd"};
+    SQLLEN lengths[2] = {SQL_NTS, SQL_NTS};
+    ASSERT_EQ(stmt->bindParameter(1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, values, 8, lengths), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(intptr_t{2}), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->execDirect(W(u"SELECT id FROM t WHERE name = ?"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->replayable, 0);
+    EXPECT_EQ(stmt->savedApd, nullptr);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->resultHash, nullptr);
+    EXPECT_EQ(stmt->rowsFetched, 0);
+
+    ASSERT_EQ(stmt->closeCursorApi(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(intptr_t{1}), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->execDirect(W(u"SELECT id FROM t WHERE name = ?"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->replayable, 1);
+    ASSERT_NE(stmt->savedApd, nullptr);
+    std::strcpy(values[0], "zzzzzz");
+    lengths[0] = 1;
+    const BaseAXDRecord* kept = stmt->savedApd->axdRecord(1);
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(kept->dataPtr, nullptr);
+    EXPECT_STREQ(static_cast<const char*>(kept->dataPtr), "ab");
+    ASSERT_NE(kept->indicatorPtr, nullptr);
+    EXPECT_EQ(*kept->indicatorPtr, SQL_NTS);
+    // Run again with the copy in place of the application's buffers: the
+    // driver is handed the values of the first execution.
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->rowsFetched, 1);
+    stmt->failoverState = 1;
+    ASSERT_EQ(stmt->unprepare(), 0);
+    KaErrorPushList(&stmt->diagnostics);
+    ASSERT_EQ(stmt->reexecuteForFailover(), 0);
+    KaErrorPopList();
+    ASSERT_FALSE(stmt->executions.empty());
+    ASSERT_EQ(stmt->executions.back().size(), 1u);
+    EXPECT_EQ(stmt->executions.back()[0].bytes, "ab");
+    EXPECT_EQ(stmt->currentApd, stmt->implicitApd);
+    stmt->failoverState = 0;
+}
+
+}  // namespace
