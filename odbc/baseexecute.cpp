@@ -184,7 +184,13 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
     const int16_t rc = stmt->setParamValue(marker, data, v, 0);
     if (list != nullptr && list->recordCount() > d0)
         baseAnnotateDiagnostics(d0, MSG_PARAMETER_ROW, static_cast<uint64_t>(row + 1));
-    return rc;
+    if (rc != 0)
+        return rc;
+    // Select failover runs the query again with the values of this
+    // execution, whatever the application's buffers hold by then.
+    if (BaseAXDRecord* kept = stmt->replayParamRecord(p); kept != nullptr)
+        return stmt->saveParamForReplay(kept, apdRec, v, offset);
+    return 0;
 }
 
 int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, int16_t* rowsAffected) noexcept
@@ -225,6 +231,18 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         startInsertBatches();
         for (int64_t k = 0; multiRowInsertMode == 1 && statuses != nullptr && k < n; ++k)
             statuses[k] = SQL_PARAM_UNUSED;
+        // A parameter array is never run again by select failover; a
+        // single-row query keeps its values for that.
+        executedKind = statementKind;
+        replayable = n > 1 ? 0 : 1;
+        savingParams = false;
+        if (connection != nullptr && connection->failoverMode == 2 && statementKind == KA_STMT_SELECT &&
+            replayable == 1 && (failoverState == kBaseFailoverNone || failoverState == kBaseFailoverReported) &&
+            markerCount != 0) {
+            if (makeReplayParamCopy() != 0)
+                return 1;
+            savingParams = savedApd != nullptr;
+        }
     }
     for (int64_t r = firstRow; r < n; ++r) {
         currentParamRow = r;

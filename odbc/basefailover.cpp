@@ -8,12 +8,15 @@
 
 #include <cstring>
 
+#include "convert/basestring.h"
+#include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basecalllock.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/baseresulthash.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 #include "sql/basesql.h"
@@ -87,6 +90,87 @@ int64_t replayValueBytes(const void* data, int64_t bufferLength, int64_t valueLe
         n = bufferLength;
     return n > 0 ? n : 0;
 }
+
+// A query that select failover executes again: FailoverMode 2, a SELECT
+// run without a parameter array, on a connection in autocommit mode (in a
+// transaction the rows could differ for reasons of its own).
+bool selectReplayable(const BaseStatement* stmt) noexcept
+{
+    const BaseConnection* c = stmt->connection;
+    return c != nullptr && c->failoverMode == 2 && stmt->replayable == 1 && stmt->executedKind == KA_STMT_SELECT &&
+           c->autocommit != 0;
+}
+
+// The call that ended may run once more on the new connection: select
+// failover is on and the statement's query can run again (a prepared or
+// directly executed text, or a call that just prepared or executed one).
+bool callRepeatable(const BaseStatement* stmt) noexcept
+{
+    const BaseConnection* c = stmt->connection;
+    if (c == nullptr || c->failoverMode != 2 || stmt->replayable != 1)
+        return false;
+    // Only a query runs twice: a statement that changes data may have done
+    // so before the link broke. An execute call still knows its kind; a
+    // fetch asks the execution it reads.
+    const int32_t kind = stmt->statementKind != 0 ? stmt->statementKind : stmt->executedKind;
+    if (kind != KA_STMT_SELECT && stmt->lastApiId != SQL_API_SQLPREPARE)
+        return false;
+    return stmt->executionMode == 1 || stmt->executionMode == 2 ||
+           (stmt->executionMode == 0 &&
+            (stmt->lastApiId == SQL_API_SQLEXECDIRECT || stmt->lastApiId == SQL_API_SQLPREPARE));
+}
+
+// A fetch of more than one row reports a link failure met after its first
+// rows as a warning. Select failover repairs it at once and repeats the
+// whole rowset; without it the next fetch meets the failure.
+bool afterArrayFetch(const BaseStatement* stmt) noexcept
+{
+    if (stmt->connection == nullptr || stmt->connection->failoverMode != 2)
+        return false;
+    switch (stmt->lastApiId) {
+    case SQL_API_SQLFETCH:
+    case SQL_API_SQLFETCHSCROLL: return stmt->currentArd != nullptr && stmt->currentArd->arraySize > 1;
+    case SQL_API_SQLEXTENDEDFETCH: return stmt->attributeValues[kBaseAttrRowsetSize] > 1;
+    default: return false;
+    }
+}
+
+// The query executed again and, for a cursor, brought back to the rows it
+// had delivered; the fetch position the application knows is kept. 0, or 1.
+int16_t restoreQuery(BaseStatement* stmt, bool cursor) noexcept
+{
+    // The interrupted fetch is repeated from where it began; any other
+    // call goes on from where the cursor stands.
+    const uint16_t call = stmt->lastApiId;
+    const bool interrupted =
+        stmt->connection->handle != nullptr && stmt->connection->handle->failoverStatement == stmt &&
+        (call == SQL_API_SQLFETCH || call == SQL_API_SQLFETCHSCROLL || call == SQL_API_SQLEXTENDEDFETCH);
+    const int64_t row = interrupted ? stmt->rowBeforeFetch : stmt->currentRow;
+    const uint64_t rowset = interrupted ? stmt->rowsetBeforeFetch : stmt->rowsetRowCount;
+    if (stmt->statementState != kBaseStmtCursorOpen && stmt->reexecuteForFailover() != 0)
+        return 1;
+    if (!cursor || stmt->resultColumnCount == 0)
+        return 0;
+    if (stmt->repositionAfterFailover() != 0)
+        return 1;
+    stmt->currentRow = row;
+    stmt->rowsetRowCount = rowset;
+    stmt->rowsetPosition = 0;
+    return 0;
+}
+
+// The copy of a byte value of the select failover's parameter copy.
+template <class T>
+T* duplicate(const T* from, size_t count) noexcept
+{
+    auto* to = static_cast<T*>(ramAlloc(count * sizeof(T)));
+    if (to != nullptr)
+        std::memcpy(to, from, count * sizeof(T));
+    return to;
+}
+
+// The cursor type's capability bit: static cursors kept by the framework.
+constexpr uint64_t kCapStaticEmulated = 0x800000;
 
 }  // namespace
 
@@ -170,7 +254,10 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
             eventSlots[kBaseReplayAllocatedLevel] =
                 newConnection->addBufferedEvent(kBaseEventStmtState, kBaseReplayAllocatedLevel + 1, 0, 0, 0, this);
         }
-        rowsHashed = 0;
+        // The rows the interrupted call delivered are delivered again by
+        // its repetition; any other statement's call is over.
+        if (connection->handle == nullptr || connection->handle->failoverStatement != this)
+            rowsHashed = 0;
     }
     if (level > 0 && statementState == kBaseStmtAllocated && executionMode != 2 && savedSqlText != nullptr) {
         // The text is prepared again from the application's own copy; its
@@ -188,10 +275,29 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
             executionMode = 1;
         }
     }
+    const bool trigger = connection->handle != nullptr && connection->handle->failoverStatement == this;
+    if (rc == 0 && level >= kBaseReplayExecutedLevel && selectReplayable(this)) {
+        // A cursor's executed state comes before its cursor state in the
+        // list: the query runs once, for the cursor.
+        const bool cursor = level == kBaseReplayCursorLevel || savedState == kBaseStmtCursorOpen;
+        if (level == kBaseReplayExecutedLevel && savedState == kBaseStmtCursorOpen) {
+            // Nothing to do until the cursor's own event.
+        } else if (cursor && !trigger && connection->failoverGranularity != 2) {
+            // Another statement's call reconnected: this one's query runs
+            // again at its own next call, on its own thread.
+            failoverState = kBaseFailoverReplay;
+        } else {
+            rc = restoreQuery(this, cursor);
+            if (rc == 0)
+                failoverState = kBaseFailoverReported;
+        }
+        KaErrorPopList();
+        return rc;
+    }
     if (rc == 0 && level >= kBaseReplayExecutedLevel) {
         // The result of an execution is not restored: the application is
         // told at its next call and executes again.
-        if (connection->handle != nullptr && connection->handle->failoverStatement == this) {
+        if (trigger) {
             postReconnected(connection, kBaseIdxReconnected, false, false);
             failoverState = kBaseFailoverDone;
         } else {
@@ -207,7 +313,10 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     BaseConnection* conn = connection;
     if (conn == nullptr || conn->handle == nullptr || failoverState == kBaseFailoverFailed)
         return 0;
-    if (*rc != SQL_ERROR || !baseListHasLinkFailure(&diagnostics))
+    // A transaction's earlier work is gone with the link: the call is not
+    // repeated on its own.
+    const bool repeatable = (conn->connectionFlags & kBaseConnTransactionActive) == 0;
+    if ((*rc != SQL_ERROR && !afterArrayFetch(this)) || !baseListHasLinkFailure(&diagnostics))
         return 0;
     BaseStubConnection* owner = conn->handle;
     KaLockGuard<KaCriticalSection> guard(owner->reconnectLock);
@@ -231,9 +340,11 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
         break;
     default: break;
     }
-    // Another statement may have reconnected the handle meanwhile.
+    // Another statement may have reconnected the handle meanwhile; when this
+    // one was moved then to have its query run again, its repeated call
+    // does that first.
     if (owner->current != conn || failoverState != kBaseFailoverNone)
-        return 0;
+        return failoverState == kBaseFailoverReplay && repeatable && callRepeatable(this) ? 1 : 0;
     owner->failoverStatement = this;
     // The reconnect replays on this thread: the nested calls it makes must
     // neither wait for the handle nor change the current list, and a link
@@ -244,7 +355,9 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     const uint32_t keptDisabled = owner->failoverDisabled;
     owner->failoverDisabled = 1;
     owner->markOwner();
+    const uint16_t endedCall = lastApiId;
     const int16_t failed = owner->reconnect();
+    lastApiId = endedCall;
     owner->clearOwner();
     owner->failoverDisabled = keptDisabled;
     if (failed != 0) {
@@ -264,7 +377,8 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     *rc = SQL_ERROR;
     failoverState = kBaseFailoverDone;
     owner->failoverStatement = nullptr;
-    return 0;
+    // The first call on a pooled link is repeated by the pool's own rule.
+    return fromPool == 0 && repeatable && callRepeatable(this) ? 1 : 0;
 }
 
 void BaseStatement::settleMovedStatements(BaseConnection* conn, bool reconnected) noexcept
@@ -303,10 +417,13 @@ int16_t BaseStatement::saveParamForReplay(BaseAXDRecord* copy, const BaseAXDReco
         const int64_t bytes = replayValueBytes(data, source->octetLength, valueLength,
                                                indicator != nullptr ? *indicator : valueLength, unit);
         if (bytes > 0) {
-            auto* kept = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(bytes)));
+            // Zeros after the value: text read up to its terminator stops
+            // inside the copy even when the buffer held none.
+            auto* kept = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(bytes) + 4));
             if (kept == nullptr)
                 return 1;
             std::memcpy(kept, data, static_cast<size_t>(bytes));
+            std::memset(kept + bytes, 0, 4);
             copy->dataPtr = kept;
         }
     }
@@ -321,4 +438,304 @@ int16_t BaseStatement::saveParamForReplay(BaseAXDRecord* copy, const BaseAXDReco
         *to = cell;
     }
     return 0;
+}
+
+// ---- Select failover ---------------------------------------------------------
+
+uint32_t BaseStatement::crc32Wrap(int64_t, uint32_t crc, const void* bytes, uint32_t length) noexcept
+{
+    return crc32Update(crc, bytes, length);
+}
+
+int16_t BaseStatement::readRowColumns(int64_t* checksum) noexcept
+{
+    *checksum = -1;
+    const int64_t want =
+        static_cast<int64_t>(connection != nullptr ? connection->staticCursorLongColBuffLen : 0) + int64_t{8};
+    if (rowReaderSize < want) {
+        ramFree(rowReaderBuffer);
+        rowReaderSize = 0;
+        rowReaderBuffer = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(want)));
+        if (rowReaderBuffer == nullptr)
+            return 1;
+        rowReaderSize = want;
+    }
+    const bool cached = attributeValues[kBaseAttrCursorType] == SQL_CURSOR_STATIC &&
+                        (baseCursorCapabilities(this) & kCapStaticEmulated) != 0;
+    KaErrorList* list = KaErrorCurrentList();
+    uint32_t crc = 0;
+    for (uint16_t c = 1; c <= resultColumnCount; ++c) {
+        const size_t d0 = list != nullptr ? list->recordCount() : 0;
+        getDataColumn = 0;
+        getDataColumnDone = false;
+        getDataConsumed = 0;
+        resetLongData();
+        int64_t length = 0;
+        BaseOutString out(rowReaderBuffer, rowReaderSize, &length, &length);
+        const int16_t rc =
+            cached ? getCachedData(c, SQL_C_BINARY, &out) : getDataQuick(c, SQL_C_BINARY, &out, false, 0);
+        resetLongData();
+        if (rc != 0)
+            return 1;
+        // A value cut to the reader is no fault here: its first bytes and
+        // its length stand for it.
+        while (list != nullptr && list->recordCount() > d0)
+            list->discardLast();
+        crc = crc32Wrap(0, crc, &length, sizeof length);
+        if (length != SQL_NULL_DATA) {
+            const int64_t n = length == SQL_NO_TOTAL || length > rowReaderSize || length < 0 ? rowReaderSize : length;
+            crc = crc32Wrap(0, crc, rowReaderBuffer, static_cast<uint32_t>(n));
+        }
+    }
+    getDataColumn = 0;
+    getDataColumnDone = false;
+    getDataConsumed = 0;
+    *checksum = crc;
+    return 0;
+}
+
+int16_t BaseStatement::hashDeliveredRow(int64_t, bool errorRow) noexcept
+{
+    BaseConnection* c = connection;
+    if (c == nullptr || c->failoverMode != 2 || replayable != 1)
+        return 0;
+    if (resultHash == nullptr) {
+        resultHash = new BaseResultHash(c->allowDiskCaching == 1 ? 1 : 0, c->failoverCacheSize);
+        if (resultHash == nullptr)
+            return 1;
+        if (resultHash->clear() != 0) {
+            delete resultHash;
+            resultHash = nullptr;
+            return 1;
+        }
+    }
+    if (c->failoverGranularity != 3) {
+        int64_t sum = -1;
+        if (!errorRow && readRowColumns(&sum) != 0)
+            sum = -1;
+        if (sum == -1) {
+            // A row lost with the link matches whatever the new one reads.
+            KaErrorList* list = KaErrorCurrentList();
+            KaError* last = list != nullptr ? list->last() : nullptr;
+            if (last != nullptr && last->sqlstateMsg == kBaseIdxLinkFailure)
+                sum = -2;
+        }
+        if (resultHash->put(sum, hashSkip) != 0)
+            return 1;
+        if (hashSkip > 0)
+            --hashSkip;
+    }
+    ++rowsHashed;
+    ++rowsFetched;
+    return 0;
+}
+
+void BaseStatement::releaseResultHash() noexcept
+{
+    if (resultHash != nullptr)
+        resultHash->release();
+    delete resultHash;
+    resultHash = nullptr;
+    hashSkip = 0;
+}
+
+int16_t BaseStatement::reexecuteForFailover() noexcept
+{
+    if (savedApd != nullptr && swapInSavedApd() != 0)
+        return 1;
+    BaseStubConnection* h = connection != nullptr ? connection->handle : nullptr;
+    const bool owned = h != nullptr && h->ownedByCaller();
+    if (h != nullptr && !owned)
+        h->markOwner();
+    // The nested call ends as a call of its own: what the running one
+    // recorded of itself is put back afterwards.
+    const int16_t runningApi = apiId;
+    const uint16_t endedApi = lastApiId;
+    const uint16_t listFunction = diagnostics.currentApiFunction;
+    int16_t rc = SQL_ERROR;
+    if (executionMode == 1) {
+        rc = execute();
+    } else if (savedSqlText != nullptr) {
+        // The application's own text: the execution replaces the statement's
+        // copy of it.
+        const int64_t n = savedSqlLength;
+        auto* text = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(n + 1) * sizeof(uint16_t)));
+        if (text != nullptr) {
+            std::memcpy(text, savedSqlText, static_cast<size_t>(n) * sizeof(uint16_t));
+            text[n] = 0;
+            rc = execDirect(text, static_cast<int32_t>(n));
+            ramFree(text);
+        }
+    }
+    apiId = runningApi;
+    lastApiId = endedApi;
+    diagnostics.currentApiFunction = listFunction;
+    if (h != nullptr && !owned)
+        h->clearOwner();
+    if (savedApd != nullptr)
+        (void)restoreApd();
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? 0 : 1;
+}
+
+int16_t BaseStatement::repositionAfterFailover() noexcept
+{
+    int64_t n = rowsFetched;
+    rowsFetched = 0;
+    const int64_t k = n < rowsHashed ? n : rowsHashed;
+    rowsHashed -= k;
+    hashSkip += k;
+    n -= k;
+    const uint16_t granularity = connection->failoverGranularity;
+    const bool forward = attributeValues[kBaseAttrCursorType] == SQL_CURSOR_FORWARD_ONLY;
+    const bool lock = attributeValues[kBaseAttrConcurrency] == SQL_CONCUR_LOCK;
+    BaseStubConnection* h = connection->handle;
+    const bool owned = h != nullptr && h->ownedByCaller();
+    if (h != nullptr && !owned)
+        h->markOwner();
+    bool rowsDiffer = false;
+    bool unreadable = false;
+    while (rowsFetched < n) {
+        if (forward) {
+            int16_t noMore = 0;
+            if (fetchRow(&noMore) != 0 || noMore != 0) {
+                rowsDiffer = true;
+                break;
+            }
+        } else {
+            // The rows come back in their order: a cursor that scrolled
+            // back and forth compares the rows it saw with the first ones.
+            uint16_t status = SQL_ROW_NOROW;
+            if (positionRow(rowsFetched + 1, &status, lock) != 0 || status == SQL_ROW_NOROW) {
+                rowsDiffer = true;
+                break;
+            }
+        }
+        ++rowsFetched;
+        if (granularity != 3) {
+            int64_t stored = 0;
+            if (resultHash == nullptr || resultHash->get(rowsFetched, &stored) != 0) {
+                unreadable = true;
+                break;
+            }
+            int64_t now = -1;
+            (void)readRowColumns(&now);
+            if (stored != now && !(stored == -2 && now != -2)) {
+                rowsDiffer = true;
+                break;
+            }
+        }
+        ++currentRow;
+    }
+    if (h != nullptr && !owned)
+        h->clearOwner();
+    if (!rowsDiffer && !unreadable)
+        return 0;
+    // The new result is not known to be the one the application read: none
+    // of its rows may be delivered after the report, whichever report it is
+    // (the overflowed store has posted its own).
+    const bool overflowed = resultHash != nullptr && resultHash->overflow != 0;
+    releaseResultHash();
+    (void)closeCursor();
+    if (overflowed)
+        return 1;
+    const bool named = connection->serverNameW != nullptr && connection->serverNameW[0] != 0;
+    if (granularity == 2) {
+        KaError* record =
+            basePostErrorMsg(kBaseIdxLinkFailure, named ? MSG_CURSOR_NOT_RESTORED_SERVERS : MSG_CURSOR_NOT_RESTORED);
+        if (record != nullptr && named)
+            record->addParamW(connection->serverNameW);
+        return 1;
+    }
+    KaError* record =
+        basePostErrorMsg(kBaseIdxGeneralError, named ? MSG_ROWS_CHANGED_AFTER_RECONNECT_TO : MSG_CURSOR_NOT_RESTORED);
+    if (record != nullptr) {
+        if (named)
+            record->addParamText(connection->serverNameA != nullptr ? connection->serverNameA : "");
+        record->setSqlstate("40003");
+    }
+    return 1;
+}
+
+int16_t BaseStatement::replayBufferedEvents() noexcept
+{
+    if (connection == nullptr)
+        return 1;
+    return restoreQuery(this, true);
+}
+
+int16_t BaseStatement::makeReplayParamCopy() noexcept
+{
+    freeSavedApd();
+    BaseAXD* apd = currentApd;
+    if (apd == nullptr)
+        return 0;
+    auto* copy = new BaseAXDWR(connection, 1);
+    if (copy == nullptr)
+        return 1;
+    savedApd = copy;
+    if (copy->copyFrom(*apd) != 0)
+        return 1;
+    copy->arraySize = 1;
+    copy->bindOffsetPtr = nullptr;
+    copy->bindType = 0;
+    copy->rowsProcessedPtr = nullptr;
+    copy->arrayStatusPtr = nullptr;
+    for (int64_t i = 0; i <= copy->count(); ++i)
+        if (BaseAXDRecord* r = copy->axdRecord(i); r != nullptr)
+            r->dataPtr = nullptr, r->indicatorPtr = nullptr, r->octetLengthPtr = nullptr;
+    // The operation of the one row goes along: an ignored row stays ignored.
+    if (apd->arrayStatusPtr != nullptr && (copy->arrayStatusPtr = duplicate(apd->arrayStatusPtr, 1)) == nullptr)
+        return 1;
+    return 0;
+}
+
+BaseAXDRecord* BaseStatement::replayParamRecord(uint16_t param) noexcept
+{
+    if (!savingParams || savedApd == nullptr || param > savedApd->count())
+        return nullptr;
+    return savedApd->axdRecord(param);
+}
+
+int16_t BaseStatement::swapInSavedApd() noexcept
+{
+    if (savedApd == nullptr)
+        return 1;
+    replacedApd = currentApd;
+    savedApd->connection = connection;
+    currentApd = savedApd;
+    return 0;
+}
+
+int16_t BaseStatement::restoreApd() noexcept
+{
+    if (savedApd == nullptr || replacedApd == nullptr)
+        return 1;
+    currentApd = replacedApd;
+    currentApd->connection = connection;
+    replacedApd = nullptr;
+    return 0;
+}
+
+void BaseStatement::freeSavedApd() noexcept
+{
+    if (savedApd == nullptr)
+        return;
+    if (currentApd == savedApd)
+        (void)restoreApd();
+    for (int64_t i = 0; i <= savedApd->count(); ++i) {
+        BaseAXDRecord* r = savedApd->axdRecord(i);
+        if (r == nullptr)
+            continue;
+        ramFree(r->dataPtr);
+        ramFree(r->indicatorPtr);
+        ramFree(r->octetLengthPtr);
+        r->dataPtr = nullptr;
+        r->indicatorPtr = nullptr;
+        r->octetLengthPtr = nullptr;
+    }
+    ramFree(savedApd->arrayStatusPtr);
+    savedApd->arrayStatusPtr = nullptr;
+    delete savedApd;
+    savedApd = nullptr;
+    savingParams = false;
 }

@@ -369,6 +369,8 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
                                  uint64_t* rowsFetched, int16_t* noData) noexcept
 {
     *noData = 0;
+    rowBeforeFetch = currentRow;
+    rowsetBeforeFetch = rowsetRowCount;
     if (resultColumnCount == 0) {
         basePostError(kBaseIdxCursorState);
         return 1;
@@ -503,6 +505,8 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
         }
         markDiagnostics(list, d0, i + 1, -1);
         setRowStatus(i, status);
+        if (hashDeliveredRow(i, failed) != 0)
+            return 1;
         ++rows;
     }
     // A failing row never stops the rowset: when some row came through,

@@ -48,6 +48,11 @@ int16_t BaseStatement::closeCursor() noexcept
         releaseConverter(getDataConverter, 0);
         getDataConverter = nullptr;
     }
+    if (connection != nullptr && connection->failoverMode == 2 && failoverState == kBaseFailoverNone) {
+        rowsFetched = 0;
+        releaseResultHash();
+        freeSavedApd();
+    }
     return 0;
 }
 
@@ -97,8 +102,13 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     diagnostics.cursorRowCount = 0;
     rowCount = -1;
     if (connection != nullptr && connection->failoverMode != 0) {
-        rowsFetched = 0;
-        hashSkip = 0;
+        // A failover that executes the query again keeps what it compares
+        // with; anything else starts a new result.
+        if (failoverState == kBaseFailoverNone || drop) {
+            rowsFetched = 0;
+            releaseResultHash();
+            freeSavedApd();
+        }
         if (drop) {
             KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
             connection->removeBufferedEvents(this);

@@ -119,6 +119,10 @@ BaseStatement::~BaseStatement()
     ramFree(reentrySqlText);
     ramFree(savedSqlText);
     delete sqlTextCopy;
+    // Select failover's checksums, row reader and parameter copy.
+    releaseResultHash();
+    ramFree(rowReaderBuffer);
+    freeSavedApd();
     delete implicitArd;
     delete implicitApd;
     delete ird;

@@ -16,6 +16,7 @@
 class BaseCatalogInfo;
 class BaseCatalogInfoW;
 class BaseOutString;
+class BaseResultHash;
 class BaseSqlString;
 class BaseSqlStringW;
 class CatalogResult;
@@ -886,6 +887,57 @@ public:
     int32_t replayDone;
     int32_t savedState;
     int32_t replayable;
+
+    // ---- Select failover (odbc/basefailover.cpp) ----------------------------
+    // With FailoverMode 2 a query whose link dropped is executed again on the
+    // new connection, the rows already delivered are read again and compared
+    // by checksum, and the cursor goes on where it stood.
+    //
+    // The fetch core's step for one delivered row of rowset row `index`
+    // (errorRow: it failed): its checksum stored, the counts kept. 0, or 1
+    // after posting when the store cannot be made.
+    [[nodiscard]] int16_t hashDeliveredRow(int64_t index, bool errorRow) noexcept;
+    // The checksum of the current row's values (CRC-32 over each column's
+    // length and bytes, read as binary). 0, or 1 (checksum -1) when a column
+    // cannot be read.
+    [[nodiscard]] int16_t readRowColumns(int64_t* checksum) noexcept;
+    // CRC-32 step over bytes, as the row checksum uses it.
+    static uint32_t crc32Wrap(int64_t ignored, uint32_t crc, const void* bytes, uint32_t length) noexcept;
+    // After the query ran again: the rows delivered before are fetched
+    // again and compared. 0, or 1 after posting (the cursor closed, or the
+    // link reported lost).
+    [[nodiscard]] int16_t repositionAfterFailover() noexcept;
+    // The query executed again on the statement's current connection with
+    // the saved parameter values. 0, or 1.
+    [[nodiscard]] int16_t reexecuteForFailover() noexcept;
+    // The deferred replay of a statement moved by another one's reconnect.
+    [[nodiscard]] int16_t replayBufferedEvents() noexcept;
+    // The execute core's private copy of the APD for a re-execution; null
+    // when this execution keeps none.
+    [[nodiscard]] int16_t makeReplayParamCopy() noexcept;
+    BaseAXDRecord* replayParamRecord(uint16_t param) noexcept;
+    // The copy stands in for the APD while the query is executed again.
+    [[nodiscard]] int16_t swapInSavedApd() noexcept;
+    [[nodiscard]] int16_t restoreApd() noexcept;
+    void freeSavedApd() noexcept;
+    // The stored checksums are dropped (a new result, or a closed one).
+    void releaseResultHash() noexcept;
+    BaseResultHash* resultHash = nullptr;
+    // The row reader's buffer for readRowColumns.
+    uint8_t* rowReaderBuffer = nullptr;
+    int64_t rowReaderSize = 0;
+    // The private APD copy and, while it stands in, the APD it replaced.
+    BaseAXD* savedApd = nullptr;
+    BaseAXD* replacedApd = nullptr;
+    // The parameter copy is being made by the running execution.
+    bool savingParams = false;
+    // The statement kind of the last execution: the exit step clears
+    // statementKind, the failover needs it afterwards.
+    int32_t executedKind = 0;
+    // Where the cursor stood when the running fetch began: a fetch the
+    // link broke is repeated from there.
+    int64_t rowBeforeFetch = 0;
+    uint64_t rowsetBeforeFetch = 0;
 
     BasePooled* sinkPools[kBaseSinkKinds][kBasePoolDepth];
     BasePooled* sourcePools[kBaseSourceKinds][kBasePoolDepth];

@@ -195,10 +195,18 @@ int16_t BaseStatement::enterFailoverStage(uint16_t function, bool ownerThread) n
         postFailoverStage(connection, kBaseIdxGeneralWarning, false, true);
         failoverState = kBaseFailoverReported;
         break;
-    default:
-        // The replay of a moved statement's events belongs to the statement
-        // failover, which runs it from here once it exists.
+    case kBaseFailoverReplay:
+        // Moved by another statement's reconnect: its query runs again now,
+        // before the call works on the cursor.
+        failoverState = kBaseFailoverReplaying;
+        if (replayBufferedEvents() != 0) {
+            failoverState = kBaseFailoverFailed;
+            rc = 1;
+        } else {
+            failoverState = kBaseFailoverDone;
+        }
         break;
+    default: break;
     }
     if (ownerThread)
         KaErrorPopList();
@@ -207,13 +215,16 @@ int16_t BaseStatement::enterFailoverStage(uint16_t function, bool ownerThread) n
 
 void BaseStatement::resetFailoverState() noexcept
 {
+    // The stored checksums, the rows delivered and the rows still to be
+    // delivered again belong to the cursor, which goes on.
     failoverState = kBaseFailoverNone;
     replayDone = 0;
     savedState = 0;
     replayable = 1;
-    hashSkip = 0;
-    rowsFetched = 0;
     rowsHashed = 0;
+    ramFree(rowReaderBuffer);
+    rowReaderBuffer = nullptr;
+    rowReaderSize = 0;
 }
 
 int16_t BaseStatement::exitFunction(int16_t status) noexcept
@@ -221,13 +232,6 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     int16_t s = status;
     if (s == SQL_SUCCESS && diagnostics.hasOnlyWarnings())
         s = SQL_SUCCESS_WITH_INFO;
-    // A lost link is repaired here, while the call still holds what its
-    // entry took; the call is repeated at most once.
-    if (connection != nullptr && connection->failoverMode != 0 && connection->handle != nullptr &&
-        connection->handle->failoverDisabled == 0 && checkFailover(&s) != 0 && replayDone == 0) {
-        replayDone = 1;
-        s = kBaseRcAgain;
-    }
     {
         CancelGuard guard(cancelLock);
         if (cancelRequested != 0) {
@@ -272,6 +276,13 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
         lastApiId = static_cast<uint16_t>(apiId);
         apiId = -1;
     }
+    // A lost link is repaired here, while the call still holds what its
+    // entry took and knows which call it was; the call is repeated at most
+    // once.
+    int16_t repeat = 0;
+    if (connection != nullptr && connection->failoverMode != 0 && connection->handle != nullptr &&
+        connection->handle->failoverDisabled == 0)
+        repeat = checkFailover(&s);
     KaCriticalSection* lock = nullptr;
     bool pushed = false;
     (void)basePopCallFrame(&lock, &pushed);
@@ -289,6 +300,10 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
         s = SQL_ERROR;
     if (lock != nullptr)
         lock->leave();
+    if (repeat != 0 && replayDone == 0) {
+        replayDone = 1;
+        return kBaseRcAgain;
+    }
     return s;
 }
 

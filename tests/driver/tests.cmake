@@ -295,6 +295,10 @@ ka_add_driver_gtest(hs2_persist_test 300)
 # Statement failover: the server drops the connection during an execute and
 # the statements carry on in the session the driver opens in its place.
 ka_add_driver_gtest(hs2_failover_test 120)
+# Select failover: a query whose link drops mid-result runs again, its rows
+# already read checked by checksum; changed rows are reported; an INSERT is
+# never sent twice.
+ka_add_driver_gtest(hs2_selectfailover_test 300)
 # The bulk exports against the test server through unixODBC: export of
 # every type with LOB files, refusals that leave files alone, validation
 # round trips and hostile descriptions; the files read back by Python.

@@ -14,12 +14,17 @@
 #include "foundation/ram.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/baseresulthash.h"
 #include "odbc/basestmt.h"
 #include "support/stmtfixture.h"
 
 namespace {
 
 using Failover = katest::StmtFixture;
+using katest::builtinTestResult;
+using katest::TestResult;
+using katest::TestStatement;
+using katest::TestValue;
 using katest::W;
 
 // The codes of the statement-state events of owner, in list order.
@@ -165,3 +170,186 @@ TEST_F(Failover, ParameterCopyOfNullAndAtTheBindOffset)
     EXPECT_EQ(copy.record.dataPtr, nullptr);
     EXPECT_EQ(copy.record.indicatorPtr, nullptr);
 }
+
+namespace {
+
+// After a reconnect the query runs again and the rows already delivered
+// are read again and compared: a table of what changed in between.
+struct RepositionCase {
+    const char* name;
+    uint16_t granularity;
+    int changedRow;      // the row whose name differs the second time (0: none)
+    bool deliveredLost;  // row 3 had failed with the link when delivered
+    int16_t rc;
+    const char* sqlstate;  // of the report when the cursor is not restored
+};
+
+TEST_F(Failover, TheRowsReadAgainAreComparedWithTheirChecksums)
+{
+    const RepositionCase cases[] = {
+        {"same rows", 0, 0, false, 0, nullptr},
+        {"a delivered row changed", 0, 3, false, 1, "40003"},
+        {"a delivered row changed, granularity 1", 1, 3, false, 1, "40003"},
+        {"a delivered row changed, granularity 2", 2, 3, false, 1, "08S01"},
+        {"a delivered row changed, no comparison", 3, 3, false, 0, nullptr},
+        {"a row not delivered yet changed", 0, 6, false, 0, nullptr},
+        {"the row that failed with the link changed", 0, 3, true, 0, nullptr},
+    };
+    conn->failoverMode = 2;
+    conn->autocommit = 1;
+    conn->allowDiskCaching = 0;
+    conn->failoverCacheSize = 100;
+    conn->staticCursorLongColBuffLen = 4096;
+    for (const RepositionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        conn->failoverGranularity = c.granularity;
+        TestStatement* s = make<TestStatement>();
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(s->execDirect(W(u"select rows 12"), SQL_NTS), SQL_SUCCESS);
+        for (int i = 0; i < 5; ++i)
+            ASSERT_EQ(s->fetch(), SQL_SUCCESS);
+        EXPECT_EQ(s->rowsFetched, 5);
+        ASSERT_NE(s->resultHash, nullptr);
+        EXPECT_EQ(s->resultHash->count, c.granularity == 3 ? 0u : 5u);
+        if (c.deliveredLost)
+            ASSERT_EQ(s->resultHash->put(-2, 3), 0);
+        // The statement was moved between its calls; its query runs again
+        // over the rows as they now stand.
+        s->failoverState = 1;
+        s->rowsHashed = 0;
+        ASSERT_EQ(s->unprepare(), 0);
+        const int changed = c.changedRow;
+        s->resolve = [changed](const std::u16string& sql, TestResult* out) {
+            if (!builtinTestResult(sql, out))
+                return false;
+            if (changed > 0)
+                out->rows[changed - 1][1] = TestValue::text("changed");
+            return true;
+        };
+        KaErrorPushList(&s->diagnostics);
+        ASSERT_EQ(s->reexecuteForFailover(), 0);
+        s->diagnostics.clear();
+        EXPECT_EQ(s->repositionAfterFailover(), c.rc);
+        KaErrorPopList();
+        if (c.rc == 0) {
+            // The driver stands after the fifth row; the statement counts
+            // them again, and nothing is left to deliver twice.
+            EXPECT_EQ(s->cursor, 5);
+            EXPECT_EQ(s->rowsFetched, 5);
+            EXPECT_EQ(s->hashSkip, 0);
+            EXPECT_EQ(s->statementState, kBaseStmtCursorOpen);
+            EXPECT_EQ(s->diagnostics.recordCount(), 0u);
+        } else {
+            ASSERT_GE(s->diagnostics.recordCount(), 1u);
+            EXPECT_EQ(katest::sqlstate(s->diagnostics.recordAt(s->diagnostics.recordCount() - 1)), c.sqlstate);
+            // No row of the changed result is served.
+            EXPECT_NE(s->statementState, kBaseStmtCursorOpen);
+            EXPECT_EQ(s->resultHash, nullptr);
+        }
+        s->failoverState = 0;
+        delete s;
+    }
+}
+
+// Rows of the interrupted call are delivered again by its repetition: they
+// are not read during the re-positioning but replace their own checksums.
+TEST_F(Failover, RowsOfTheInterruptedCallAreLeftToItsRepetition)
+{
+    conn->failoverMode = 2;
+    conn->autocommit = 1;
+    conn->allowDiskCaching = 1;
+    conn->failoverCacheSize = 2;
+    conn->staticCursorLongColBuffLen = 4096;
+    ASSERT_EQ(stmt->execDirect(W(u"select rows 12"), SQL_NTS), SQL_SUCCESS);
+    for (int i = 0; i < 6; ++i)
+        ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    // The last two were delivered by the call the link broke.
+    stmt->rowsHashed = 2;
+    std::vector<int64_t> before;
+    for (int64_t n = 1; n <= 6; ++n) {
+        int64_t v = 0;
+        ASSERT_EQ(stmt->resultHash->get(n, &v), 0);
+        before.push_back(v);
+    }
+    stmt->failoverState = 1;
+    ASSERT_EQ(stmt->unprepare(), 0);
+    KaErrorPushList(&stmt->diagnostics);
+    ASSERT_EQ(stmt->reexecuteForFailover(), 0);
+    const int fetchesBefore = stmt->fetchRowCalls;
+    EXPECT_EQ(stmt->repositionAfterFailover(), 0);
+    KaErrorPopList();
+    EXPECT_EQ(stmt->fetchRowCalls - fetchesBefore, 4);
+    EXPECT_EQ(stmt->hashSkip, 2);
+    EXPECT_EQ(stmt->rowsFetched, 4);
+    // The repeated call delivers rows 5 and 6 again: they overwrite their
+    // entries, and the count stays.
+    stmt->failoverState = 0;
+    stmt->currentRow = 4;
+    stmt->rowsetRowCount = 1;
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->hashSkip, 0);
+    EXPECT_EQ(stmt->rowsFetched, 6);
+    ASSERT_EQ(stmt->resultHash->count, 6u);
+    for (int64_t n = 1; n <= 6; ++n) {
+        int64_t v = 0;
+        ASSERT_EQ(stmt->resultHash->get(n, &v), 0);
+        EXPECT_EQ(v, before[static_cast<size_t>(n - 1)]) << n;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A query run with a parameter array is never run again by select
+// failover: it keeps no checksums and no copy of its values. A single-row
+// execution keeps a copy that the application's later writes to its
+// buffers do not reach.
+TEST_F(Failover, OnlyASingleRowQueryKeepsItsParameterValuesAndRowChecksums)
+{
+    conn->failoverMode = 2;
+    conn->autocommit = 1;
+    conn->staticCursorLongColBuffLen = 4096;
+    stmt->resolve = [](const std::u16string&, TestResult* out) { return builtinTestResult(u"select rows 3", out); };
+    char values[2][8] = {"ab", "cd"};
+    SQLLEN lengths[2] = {SQL_NTS, SQL_NTS};
+    ASSERT_EQ(stmt->bindParameter(1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, values, 8, lengths), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(intptr_t{2}), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->execDirect(W(u"SELECT id FROM t WHERE name = ?"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->replayable, 0);
+    EXPECT_EQ(stmt->savedApd, nullptr);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->resultHash, nullptr);
+    EXPECT_EQ(stmt->rowsFetched, 0);
+
+    ASSERT_EQ(stmt->closeCursorApi(), SQL_SUCCESS);
+    ASSERT_EQ(stmt->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(intptr_t{1}), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt->execDirect(W(u"SELECT id FROM t WHERE name = ?"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(stmt->replayable, 1);
+    ASSERT_NE(stmt->savedApd, nullptr);
+    std::strcpy(values[0], "zzzzzz");
+    lengths[0] = 1;
+    const BaseAXDRecord* kept = stmt->savedApd->axdRecord(1);
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(kept->dataPtr, nullptr);
+    EXPECT_STREQ(static_cast<const char*>(kept->dataPtr), "ab");
+    ASSERT_NE(kept->indicatorPtr, nullptr);
+    EXPECT_EQ(*kept->indicatorPtr, SQL_NTS);
+    // Run again with the copy in place of the application's buffers: the
+    // driver is handed the values of the first execution.
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    EXPECT_EQ(stmt->rowsFetched, 1);
+    stmt->failoverState = 1;
+    ASSERT_EQ(stmt->unprepare(), 0);
+    KaErrorPushList(&stmt->diagnostics);
+    ASSERT_EQ(stmt->reexecuteForFailover(), 0);
+    KaErrorPopList();
+    ASSERT_FALSE(stmt->executions.empty());
+    ASSERT_EQ(stmt->executions.back().size(), 1u);
+    EXPECT_EQ(stmt->executions.back()[0].bytes, "ab");
+    EXPECT_EQ(stmt->currentApd, stmt->implicitApd);
+    stmt->failoverState = 0;
+}
+
+}  // namespace
