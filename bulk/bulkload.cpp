@@ -673,7 +673,8 @@ int Loader::flushBatch(BulkTolerances& tolerances, KaErrorList* list, bool* reje
         }
         (void)insert_.moveDiagnostics(numbers[firstFailed >= 0 ? firstFailed : 0], -1, false);
         pending -= settled;
-        if (pending > 0 && tolerances.exceeded(list)) {
+        // A load already stopped runs the rows read before its stop.
+        if (pending > 0 && !*stopped && tolerances.exceeded(list)) {
             // The rows not run were read but not loaded: as row by row, the
             // load ends after the record that exceeded the tolerance.
             for (int64_t r = 0; r < n; ++r)

@@ -391,10 +391,7 @@ TEST_F(BulkLoadBatches, ABatchTheServerRefusesGoesToTheDiscardFileWhole)
 {
     std::vector<std::string> idNames;
     const std::string data = manyRecords("ref_src" + suffix, 30, &idNames);
-    const std::string probe = "ref_probe" + suffix;
-    const std::string target = "ref_dst" + suffix;
-    for (const std::string& t : {probe, target})
-        ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + t + " (id INT, name STRING, raw BINARY)")));
+    const std::string all = readFile(data);
     settings(10, 0);
     // This session's statements, found through one only it runs; the
     // server counts them to pick the one it refuses.
@@ -403,47 +400,87 @@ TEST_F(BulkLoadBatches, ABatchTheServerRefusesGoesToTheDiscardFileWhole)
     std::string text = katest::fileText(callLog);
     const size_t markerAt = text.find(" ExecuteStatement " + marker);
     ASSERT_NE(std::string::npos, markerAt);
-    const std::string peer = text.substr(text.rfind('\n', markerAt) + 1, markerAt - text.rfind('\n', markerAt) - 1);
+    const size_t lineAt = text.rfind('\n', markerAt) + 1;
+    const std::string peer = text.substr(lineAt, markerAt - lineAt);
     auto sessionStatements = [&](const std::string& in) {
         return katest::occurrences(in, peer + " ExecuteStatement ");
     };
-    // A load of the same shape shows how many statements a load runs up
-    // to its second batch.
-    size_t mark = logSize();
-    ASSERT_EQ(0, load(probe, data, 0, nullptr, nullptr)) << diagText();
-    text = katest::fileText(callLog).substr(mark);
-    size_t second = text.find("ExecuteStatement INSERT INTO");
-    ASSERT_NE(std::string::npos, second);
-    second = text.find("ExecuteStatement INSERT INTO", second + 1);
-    ASSERT_NE(std::string::npos, second);
-    const size_t upToSecond = sessionStatements(text.substr(0, second + 1));
-    // The SET below is one more statement of the session.
-    const size_t refused = sessionStatements(katest::fileText(callLog)) + 1 + upToSecond;
-    ASSERT_TRUE(SQL_SUCCEEDED(exec("SET hs2server.fault.refuse=ExecuteStatement:" + std::to_string(refused))));
+    // The batch of records 11-20 sits between two others; that of 21-30
+    // ends with the data file.
+    for (int batch : {2, 3}) {
+        SCOPED_TRACE(batch);
+        const std::string tag = suffix + "_" + std::to_string(batch);
+        const std::string probe = "ref_probe" + tag;
+        const std::string target = "ref_dst" + tag;
+        for (const std::string& t : {probe, target})
+            ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + t + " (id INT, name STRING, raw BINARY)")));
+        // A load of the same shape shows how many statements a load runs up
+        // to the batch.
+        size_t mark = logSize();
+        ASSERT_EQ(0, load(probe, data, 0, nullptr, nullptr)) << diagText();
+        text = katest::fileText(callLog).substr(mark);
+        size_t at = std::string::npos;
+        for (int k = 0; k < batch; ++k) {
+            at = text.find("ExecuteStatement INSERT INTO", at == std::string::npos ? 0 : at + 1);
+            ASSERT_NE(std::string::npos, at);
+        }
+        const size_t upToBatch = sessionStatements(text.substr(0, at + 1));
+        // The SET below is one more statement of the session.
+        const size_t refused = sessionStatements(katest::fileText(callLog)) + 1 + upToBatch;
+        ASSERT_TRUE(SQL_SUCCEEDED(exec("SET hs2server.fault.refuse=ExecuteStatement:" + std::to_string(refused))));
 
-    const std::string log = dir.path() + "/refused.log";
-    const std::string discard = dir.path() + "/refused.bad";
-    ASSERT_EQ(0, load(target, data, -1, log.c_str(), discard.c_str())) << diagText();
-    // The other batches loaded; the second one's ten records are in the
-    // discard file as the data file has them.
+        const std::string log = dir.path() + "/refused" + tag + ".log";
+        const std::string discard = dir.path() + "/refused" + tag + ".bad";
+        ASSERT_EQ(0, load(target, data, -1, log.c_str(), discard.c_str())) << diagText();
+        // The other batches loaded; the refused one's ten records are in the
+        // discard file as the data file has them.
+        const int first = 10 * (batch - 1) + 1;
+        std::vector<std::string> expected;
+        for (int i = 1; i <= 30; ++i)
+            if (i < first || i >= first + 10)
+                expected.push_back(std::to_string(i));
+        EXPECT_EQ(expected, idsOf(target));
+        const size_t from = all.find("\n" + std::to_string(first) + ",") + 1;
+        const size_t to = batch == 3 ? all.size() : all.find("\n" + std::to_string(first + 10) + ",") + 1;
+        ASSERT_LT(from, to);
+        std::string bad = readFile(discard);
+        ASSERT_NE(std::string::npos, bad.find("Load Started")) << bad;
+        ASSERT_GE(bad.size(), to - from);
+        EXPECT_EQ(all.substr(from, to - from), bad.substr(bad.size() - (to - from))) << bad;
+        std::string logText = readFile(log);
+        EXPECT_NE(std::string::npos, logText.find("Number of rows read:\t30\n")) << logText;
+        EXPECT_NE(std::string::npos, logText.find("Number of rows loaded:\t20\n")) << logText;
+        EXPECT_NE(std::string::npos, logText.find("refused by the hs2server fault")) << logText;
+        ASSERT_FALSE(last.empty());
+        EXPECT_NE(std::string::npos, last.back().text.find("Some records were rejected")) << diagText();
+    }
+}
+
+TEST_F(BulkLoadBatches, LongValuesGoInSmallerBatches)
+{
+    // Twelve records whose names are 3 MB each: a batch of all of them
+    // would hold 36 MB of values, twice that as UTF-16.
+    const std::string src = "long_src" + suffix;
+    const std::string dst = "long_dst" + suffix;
+    const std::string data = dir.path() + "/long.csv";
+    smallSet(src, dst, data, "");
+    std::string records;
     std::vector<std::string> expected;
-    for (int i = 1; i <= 30; ++i)
-        if (i <= 10 || i > 20)
-            expected.push_back(std::to_string(i));
-    EXPECT_EQ(expected, idsOf(target));
-    const std::string all = readFile(data);
-    const size_t from = all.find("\n11,") + 1;
-    const size_t to = all.find("\n21,") + 1;
-    ASSERT_LT(from, to);
-    std::string bad = readFile(discard);
-    ASSERT_NE(std::string::npos, bad.find("Load Started")) << bad;
-    EXPECT_EQ(all.substr(from, to - from), bad.substr(bad.size() - (to - from))) << bad;
-    std::string logText = readFile(log);
-    EXPECT_NE(std::string::npos, logText.find("Number of rows read:\t30\n")) << logText;
-    EXPECT_NE(std::string::npos, logText.find("Number of rows loaded:\t20\n")) << logText;
-    EXPECT_NE(std::string::npos, logText.find("refused by the hs2server fault")) << logText;
-    ASSERT_FALSE(last.empty());
-    EXPECT_NE(std::string::npos, last.back().text.find("Some records were rejected")) << diagText();
+    for (int i = 1; i <= 12; ++i) {
+        const size_t length = (size_t{3} << 20) + size_t(i);
+        const char letter = char('a' + i);
+        records += std::to_string(i) + ",\"" + letter + std::string(length - 2, '.') + letter + "\"\n";
+        expected.push_back(std::to_string(i) + "|" + std::to_string(length) + "|" + letter + "|" + letter);
+    }
+    std::ofstream(data, std::ios::binary | std::ios::app) << records;
+    settings(1024, 0);
+    const size_t mark = logSize();
+    ASSERT_EQ(0, load(dst, data, 0, nullptr, nullptr)) << diagText();
+    const size_t inserts = insertsSince(mark);
+    EXPECT_GT(inserts, 1u);
+    EXPECT_LT(inserts, 12u);
+    EXPECT_EQ(expected, rows("SELECT id, length(name), substr(name, 1, 1), substr(name, length(name), 1) FROM " + dst +
+                             " ORDER BY id"));
 }
 
 }  // namespace
