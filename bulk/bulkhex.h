@@ -12,8 +12,9 @@ struct BulkHexState {
 };
 
 // Decodes count digits (8-bit text) into out, which has room for
-// (count + 1) / 2 bytes; *produced the bytes written. 0, or 1 at a
-// character that is no hexadecimal digit (nothing posted).
+// (count + 1) / 2 bytes; *produced the bytes written. 0, or 1 after
+// posting MSG_INVALID_HEX_DIGIT for a character that is no hexadecimal
+// digit.
 [[nodiscard]] int unhexify(const uint8_t* text, size_t count, uint8_t* out, size_t* produced,
                            BulkHexState* state) noexcept;
 // The same for UTF-16 text.

@@ -422,7 +422,9 @@ int Loader::takeValue(LoadColumn& c, const Field& f) noexcept
             memcpy(aligned.data, units, digits * 2);
         BulkHexState hex;
         size_t produced = 0;
-        if (unhexifyW(slots<uint16_t>(aligned), digits, c.value.data, &produced, &hex) != 0 || hex.pending >= 0) {
+        if (unhexifyW(slots<uint16_t>(aligned), digits, c.value.data, &produced, &hex) != 0)
+            return 1;
+        if (hex.pending >= 0) {
             basePostErrorMsg(kBaseIdxBadCharValue, MSG_INVALID_HEX_DIGIT);
             return 1;
         }
