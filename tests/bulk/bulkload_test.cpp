@@ -3,7 +3,9 @@
 // empty table of the same shape and reads back the same; refused records
 // land in the discard file byte for byte and are counted in the log; the
 // first-record, record-count, surplus-field and short-record rules; the
-// names of the INSERT quoted; the error tolerance stopping the load.
+// names of the INSERT quoted; the error tolerance stopping the load; the
+// batches (counted in the server's call log), the settings that send the
+// records row by row, and a batch the server refuses.
 #include "bulk/bulkload.h"
 
 #include <gtest/gtest.h>
