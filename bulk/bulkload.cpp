@@ -3,10 +3,13 @@
 // executed, refused records copied byte for byte to the discard file, and
 // the diagnostics and totals appended to the bulk log.
 //
-// Every record goes through one execution of its own. Values are handed
-// over whole: text as UTF-16, binary values as their bytes (hexadecimal
-// fields decoded here, LOB side files as read), so no value depends on how
-// the server would read hexadecimal text.
+// Where the insert statement gathers parameter arrays into multi-row
+// INSERTs, a batch of records goes as one array in one execution; row by row
+// otherwise, when the batch size is 1, or when a column's values may be too
+// long to hold a batch of them. Values are handed over whole: text as
+// UTF-16, binary values as their bytes (hexadecimal fields decoded here, LOB
+// side files as read), so no value depends on how the server would read
+// hexadecimal text.
 #include "bulk/bulkload.h"
 
 #include <sql.h>
@@ -19,6 +22,7 @@
 
 #include "bulk/bulkcall.h"
 #include "bulk/bulkfiles.h"
+#include "bulk/bulkhex.h"
 #include "bulk/bulkloadfile.h"
 #include "bulk/bulklog.h"
 #include "convert/textcvt.h"
@@ -38,6 +42,13 @@ namespace {
 constexpr size_t kLongValueMax = 10485760;
 // Units of a column name the describe step reads.
 constexpr int16_t kColumnNameUnits = 256;
+// The most bytes a batch's bound arrays take: a batch of long values goes
+// in several smaller ones. (Columns of the server's unbounded text and
+// binary types are described with sizes of 2 GB, so their size says
+// nothing of the values a batch will hold.)
+constexpr size_t kBatchBytesMax = size_t{32} << 20;
+// A parameter status the execution has not written.
+constexpr uint16_t kStatusUnset = 0xFFFF;
 
 bool isBinarySql(int16_t type) noexcept
 {
@@ -119,18 +130,25 @@ struct LoadColumn {
     Bytes value;
     int64_t indicator = 0;
     int16_t cType = SQL_C_WCHAR;
+    // The batch being gathered: the values one after another, with each
+    // row's offset (size_t) and indicator (int64_t); then the bound array
+    // of equal elements and its indicators.
+    Bytes pool;
+    Bytes offsets;
+    Bytes lengths;
+    Bytes array;
+    Bytes indicators;
+    size_t longest = 0;
 };
 
-int hexValue(uint16_t u) noexcept
+template <typename T>
+T* slots(Bytes& b) noexcept
 {
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
+    return reinterpret_cast<T*>(b.data);
 }
+
+// What became of a row of a batch.
+enum : uint8_t { kRowPending = 0, kRowLoaded = 1, kRowFailed = 2, kRowNotRun = 3 };
 
 class Loader {
 public:
@@ -159,6 +177,21 @@ private:
     // is refused).
     [[nodiscard]] int takeValue(LoadColumn& c, const Field& f) noexcept;
     [[nodiscard]] int executeRecord() noexcept;
+    // Decides between row by row and batches; 0, or 1 without memory.
+    [[nodiscard]] int chooseMode(int64_t recordCount) noexcept;
+    // Adds the current values as a row of the batch; 0, or 1.
+    [[nodiscard]] int appendRow(uint64_t start, int64_t number) noexcept;
+    // Whether the current values would take the batch's arrays above
+    // kBatchBytesMax.
+    bool batchWouldOverflow() const noexcept;
+    // The record that began at the batch's last row ends at end.
+    void closeRecord(uint64_t end) noexcept;
+    // Executes the batch, counting its loaded rows and copying the records
+    // of its failed rows to the discard file. *stopped when the tolerances
+    // were exceeded (the rows not yet run then count as not read). 0, or 1
+    // when the load cannot go on.
+    [[nodiscard]] int flushBatch(BulkTolerances& tolerances, KaErrorList* list, bool* rejected,
+                                 bool* stopped) noexcept;
     // Copies the refused record (from start) to the discard file.
     [[nodiscard]] int discardRecord(uint64_t start, bool nextBegun) noexcept;
     void logTail(size_t start) noexcept;
@@ -177,6 +210,19 @@ private:
     int64_t recordsRead_ = 0;
     int64_t rowsLoaded_ = 0;
     int64_t rowNumber_ = -1;
+    // The batch: its size, the rows gathered, and per row the record's
+    // start and end offsets, its number, parameter status, operation and
+    // outcome. The last row's end stays open until the next record begins.
+    bool batched_ = false;
+    int64_t batchSize_ = 1;
+    int64_t batchRows_ = 0;
+    bool lastEndOpen_ = false;
+    Bytes starts_;
+    Bytes ends_;
+    Bytes numbers_;
+    Bytes statuses_;
+    Bytes operations_;
+    Bytes outcomes_;
 };
 
 int Loader::describeTable(const BulkText& table) noexcept
@@ -363,24 +409,26 @@ int Loader::takeValue(LoadColumn& c, const Field& f) noexcept
         bytes = size_t(produced);
     }
     if (isBinarySql(c.sqlType)) {
-        // Hexadecimal digits, two to a byte.
+        // Hexadecimal digits, two to a byte; an odd digit at the end has
+        // no partner and is refused like a bad one.
         size_t digits = bytes / 2;
         if (c.value.reserve(digits / 2 + 1) != 0)
             return 1;
-        for (size_t i = 0; i < digits; i += 2) {
-            uint16_t hi = 0;
-            uint16_t lo = 0;
-            memcpy(&hi, units + 2 * i, 2);
-            if (i + 1 < digits)
-                memcpy(&lo, units + 2 * i + 2, 2);
-            int h = hexValue(hi);
-            int l = i + 1 < digits ? hexValue(lo) : -1;
-            if (h < 0 || l < 0) {
-                basePostErrorMsg(kBaseIdxBadCharValue, MSG_INVALID_HEX_DIGIT);
-                return 1;
-            }
-            c.value.data[c.value.used++] = uint8_t(h << 4 | l);
+        // Copied to aligned units: the text may sit at any byte offset.
+        Bytes aligned;
+        if (aligned.reserve(digits * 2 + 2) != 0)
+            return 1;
+        if (digits != 0)
+            memcpy(aligned.data, units, digits * 2);
+        BulkHexState hex;
+        size_t produced = 0;
+        if (unhexifyW(slots<uint16_t>(aligned), digits, c.value.data, &produced, &hex) != 0)
+            return 1;
+        if (hex.pending >= 0) {
+            basePostErrorMsg(kBaseIdxBadCharValue, MSG_INVALID_HEX_DIGIT);
+            return 1;
         }
+        c.value.used = produced;
         c.indicator = int64_t(c.value.used);
         c.cType = SQL_C_BINARY;
         return 0;
@@ -415,6 +463,247 @@ int Loader::executeRecord() noexcept
         rc = s->execute();
     (void)insert_.moveDiagnostics(rowNumber_, -1, false);
     return rc == SQL_ERROR || rc == SQL_NEED_DATA || rc == SQL_STILL_EXECUTING ? 1 : 0;
+}
+
+int Loader::chooseMode(int64_t recordCount) noexcept
+{
+    batched_ = false;
+    bool rowMode = conn_->bulkLoadProtocol == 3;
+    for (uint16_t j = 0; j < columnCount_; ++j) {
+        const LoadColumn& c = columns_[j];
+        if (!c.autoUnique &&
+            (c.sqlType == SQL_LONGVARCHAR || c.sqlType == SQL_WLONGVARCHAR || c.sqlType == SQL_LONGVARBINARY))
+            rowMode = true;
+    }
+    uint64_t size = conn_->bulkLoadBatchSize;
+    if (recordCount > 0 && uint64_t(recordCount) < size)
+        size = uint64_t(recordCount);
+    if (rowMode || size <= 1 || size > uint64_t(INT32_MAX))
+        return 0;
+    // The statement says whether it gathers an array into batches of its
+    // own; one that runs the array row by row gains nothing from it.
+    BaseStatement* s = insert_.stmt;
+    int16_t rc = s->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(uintptr_t(size)), 0);
+    int16_t mode = rc == SQL_ERROR ? 0 : int16_t(s->beginMultiRowInsert() & 3);
+    (void)insert_.moveDiagnostics(-1, -1, false);
+    if (mode == 0) {
+        (void)s->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(uintptr_t(1)), 0);
+        (void)insert_.moveDiagnostics(-1, -1, false);
+        return 0;
+    }
+    const size_t rows = size_t(size);
+    if (starts_.reserve(rows * sizeof(uint64_t)) != 0 || ends_.reserve(rows * sizeof(uint64_t)) != 0 ||
+        numbers_.reserve(rows * sizeof(int64_t)) != 0 || statuses_.reserve(rows * sizeof(uint16_t)) != 0 ||
+        operations_.reserve(rows * sizeof(uint16_t)) != 0 || outcomes_.reserve(rows) != 0)
+        return 1;
+    for (uint16_t j = 0; j < columnCount_; ++j) {
+        LoadColumn& c = columns_[j];
+        if (!c.autoUnique && (c.offsets.reserve(rows * sizeof(size_t)) != 0 ||
+                              c.lengths.reserve(rows * sizeof(int64_t)) != 0 ||
+                              c.indicators.reserve(rows * sizeof(int64_t)) != 0))
+            return 1;
+    }
+    batchSize_ = int64_t(size);
+    batched_ = true;
+    return 0;
+}
+
+int Loader::appendRow(uint64_t start, int64_t number) noexcept
+{
+    const int64_t row = batchRows_;
+    for (uint16_t j = 0; j < columnCount_; ++j) {
+        LoadColumn& c = columns_[j];
+        if (c.autoUnique)
+            continue;
+        const size_t length = c.indicator > 0 ? size_t(c.indicator) : 0;
+        if (c.pool.reserve(c.pool.used + length + 1) != 0)
+            return 1;
+        slots<size_t>(c.offsets)[row] = c.pool.used;
+        if (length > c.longest)
+            c.longest = length;
+        slots<int64_t>(c.lengths)[row] = c.indicator;
+        if (length != 0)
+            memcpy(c.pool.data + c.pool.used, c.value.data, length);
+        c.pool.used += length;
+    }
+    slots<uint64_t>(starts_)[row] = start;
+    slots<int64_t>(numbers_)[row] = number;
+    lastEndOpen_ = true;
+    ++batchRows_;
+    return 0;
+}
+
+bool Loader::batchWouldOverflow() const noexcept
+{
+    const size_t rows = size_t(batchRows_) + 1;
+    size_t bytes = 0;
+    for (uint16_t j = 0; j < columnCount_; ++j) {
+        const LoadColumn& c = columns_[j];
+        if (c.autoUnique)
+            continue;
+        const size_t length = c.indicator > 0 ? size_t(c.indicator) : 0;
+        const size_t element = (length > c.longest ? length : c.longest) + 2 + 8 + sizeof(int64_t);
+        if (element > kBatchBytesMax / rows)
+            return true;
+        bytes += element * rows;
+        if (bytes > kBatchBytesMax)
+            return true;
+    }
+    return false;
+}
+
+void Loader::closeRecord(uint64_t end) noexcept
+{
+    if (!lastEndOpen_)
+        return;
+    slots<uint64_t>(ends_)[batchRows_ - 1] = end;
+    lastEndOpen_ = false;
+}
+
+// The execute core turns the errors of a partly run array into warnings;
+// for the load a failed row stays an error, as it is row by row, so that
+// the error tolerance counts it. Warnings by their SQLSTATE stay warnings.
+void takeBatchDiagnostics(KaErrorList& from, KaErrorList* to) noexcept
+{
+    while (from.recordCount() != 0) {
+        KaError* record = from.removeFirst();
+        if (record == nullptr)
+            break;
+        uint16_t state[KA_SQLSTATE_LEN + 1];
+        record->effectiveSqlstate(state);
+        if (!record->isStatic() && record->isWarning() && !(state[0] == '0' && state[1] == '1'))
+            record->flags &= uint8_t(~KaError::WARNING);
+        if ((to == nullptr || to->add(record) != 0) && !record->isStatic())
+            delete record;
+    }
+    if (from.outOfMemoryMark != 0 && to != nullptr)
+        to->setOutOfMemoryMark();
+    from.clear();
+}
+
+int Loader::flushBatch(BulkTolerances& tolerances, KaErrorList* list, bool* rejected, bool* stopped) noexcept
+{
+    const int64_t n = batchRows_;
+    if (n == 0)
+        return 0;
+    BaseStatement* s = insert_.stmt;
+    uint16_t* statuses = slots<uint16_t>(statuses_);
+    uint16_t* operations = slots<uint16_t>(operations_);
+    uint8_t* outcomes = outcomes_.data;
+    const int64_t* numbers = slots<int64_t>(numbers_);
+    int16_t rc = SQL_SUCCESS;
+    uint16_t param = 0;
+    for (uint16_t j = 0; j < columnCount_ && rc != SQL_ERROR; ++j) {
+        LoadColumn& c = columns_[j];
+        if (c.autoUnique)
+            continue;
+        ++param;
+        const int64_t* lengths = slots<int64_t>(c.lengths);
+        size_t longest = 0;
+        for (int64_t r = 0; r < n; ++r)
+            if (lengths[r] > 0 && size_t(lengths[r]) > longest)
+                longest = size_t(lengths[r]);
+        // Room for a terminator, elements kept 8-byte aligned.
+        const size_t element = (longest + 2 + 7) & ~size_t{7};
+        if (c.array.reserve(element * size_t(n)) != 0)
+            return 1;
+        int64_t* indicators = slots<int64_t>(c.indicators);
+        for (int64_t r = 0; r < n; ++r) {
+            uint8_t* slot = c.array.data + size_t(r) * element;
+            const size_t length = lengths[r] > 0 ? size_t(lengths[r]) : 0;
+            if (length != 0)
+                memcpy(slot, c.pool.data + slots<size_t>(c.offsets)[r], length);
+            memset(slot + length, 0, element - length);
+            indicators[r] = lengths[r];
+        }
+        rc = s->bindParameter(param, SQL_PARAM_INPUT, c.cType, c.sqlType, c.size, c.digits, c.array.data,
+                              int64_t(element), indicators);
+    }
+    if (rc != SQL_ERROR)
+        rc = s->setStmtAttr(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<void*>(uintptr_t(n)), 0);
+    if (rc != SQL_ERROR)
+        rc = s->setStmtAttr(SQL_ATTR_PARAM_STATUS_PTR, statuses, 0);
+    if (rc != SQL_ERROR)
+        rc = s->setStmtAttr(SQL_ATTR_PARAM_OPERATION_PTR, operations, 0);
+    (void)insert_.moveDiagnostics(numbers[0], -1, false);
+    for (int64_t r = 0; r < n; ++r) {
+        operations[r] = SQL_PARAM_PROCEED;
+        outcomes[r] = rc == SQL_ERROR ? kRowFailed : kRowPending;
+    }
+    // The execution stops at a row whose value fails, having sent the rows
+    // before it; the rows after it run again. Each round settles at least
+    // one row, so there are at most n rounds.
+    int64_t pending = rc == SQL_ERROR ? 0 : n;
+    while (pending > 0) {
+        for (int64_t r = 0; r < n; ++r)
+            statuses[r] = kStatusUnset;
+        BaseErrorList scratch(conn_);
+        KaErrorPushList(&scratch);
+        rc = s->execute();
+        (void)KaErrorPopList();
+        takeBatchDiagnostics(scratch, list);
+        const bool ran = rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+        int64_t firstFailed = -1;
+        int64_t settled = 0;
+        for (int64_t r = 0; r < n; ++r) {
+            if (outcomes[r] != kRowPending)
+                continue;
+            const uint16_t st = statuses[r];
+            if (st == SQL_PARAM_SUCCESS || st == SQL_PARAM_SUCCESS_WITH_INFO || (st == kStatusUnset && ran)) {
+                outcomes[r] = kRowLoaded;
+                ++rowsLoaded_;
+            } else if (st == SQL_PARAM_UNUSED) {
+                continue;
+            } else {
+                outcomes[r] = kRowFailed;
+                if (firstFailed < 0)
+                    firstFailed = r;
+            }
+            operations[r] = SQL_PARAM_IGNORE;
+            ++settled;
+        }
+        if (settled == 0) {
+            // Nothing the statuses account for: the rest of the batch failed.
+            for (int64_t r = 0; r < n; ++r) {
+                if (outcomes[r] != kRowPending)
+                    continue;
+                outcomes[r] = kRowFailed;
+                if (firstFailed < 0)
+                    firstFailed = r;
+                ++settled;
+            }
+        }
+        (void)insert_.moveDiagnostics(numbers[firstFailed >= 0 ? firstFailed : 0], -1, false);
+        pending -= settled;
+        // A load already stopped runs the rows read before its stop.
+        if (pending > 0 && !*stopped && tolerances.exceeded(list)) {
+            // The rows not run were read but not loaded: as row by row, the
+            // load ends after the record that exceeded the tolerance.
+            for (int64_t r = 0; r < n; ++r)
+                if (outcomes[r] == kRowPending)
+                    outcomes[r] = kRowNotRun;
+            recordsRead_ -= pending;
+            *stopped = true;
+            break;
+        }
+    }
+    // The failed rows' records, byte for byte, in their order.
+    const uint64_t* starts = slots<uint64_t>(starts_);
+    const uint64_t* ends = slots<uint64_t>(ends_);
+    int status = 0;
+    for (int64_t r = 0; r < n && status == 0; ++r) {
+        if (outcomes[r] != kRowFailed)
+            continue;
+        *rejected = true;
+        status = r == n - 1 && lastEndOpen_ ? discardRecord(starts[r], false) : file_.copyRange(starts[r], ends[r]);
+    }
+    batchRows_ = 0;
+    lastEndOpen_ = false;
+    for (uint16_t j = 0; j < columnCount_; ++j) {
+        columns_[j].pool.used = 0;
+        columns_[j].longest = 0;
+    }
+    return status;
 }
 
 int Loader::discardRecord(uint64_t start, bool nextBegun) noexcept
@@ -469,7 +758,7 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
     // application chose for its own calls.
     const int64_t keptWide = conn_->wideCharCodePage;
     conn_->wideCharCodePage = kCodePageUtf16LE;
-    bool failed = describeTable(table) != 0 || prepareInsert(table) != 0;
+    bool failed = describeTable(table) != 0 || prepareInsert(table) != 0 || chooseMode(recordCount) != 0;
     bool stopped = false;
     bool rejected = false;
     if (!failed) {
@@ -527,8 +816,22 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
                     c.indicator = SQL_NULL_DATA;
                     continue;
                 }
-                if (j == 1)
+                if (j == 1) {
                     start = current_.recordStart;
+                    // A full batch goes once the end of its last record is
+                    // known.
+                    closeRecord(start);
+                    if (batched_ && batchRows_ >= batchSize_) {
+                        if (flushBatch(tolerances, list, &rejected, &stopped) != 0) {
+                            failed = true;
+                            break;
+                        }
+                        if (stopped || tolerances.exceeded(list)) {
+                            stopped = true;
+                            break;
+                        }
+                    }
+                }
                 if (c.autoUnique)
                     continue;
                 int status = takeValue(c, current_);
@@ -538,10 +841,27 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
                     break;
                 }
             }
-            if (failed || noRecord)
+            if (failed || noRecord || stopped)
                 break;
             ++recordsRead_;
-            if (!refused && executeRecord() == 0) {
+            if (batched_ && !refused) {
+                if (batchRows_ > 0 && batchWouldOverflow()) {
+                    if (flushBatch(tolerances, list, &rejected, &stopped) != 0) {
+                        failed = true;
+                        break;
+                    }
+                    if (stopped || tolerances.exceeded(list)) {
+                        // This record was not run.
+                        --recordsRead_;
+                        stopped = true;
+                        break;
+                    }
+                }
+                if (appendRow(start, rowNumber_) != 0) {
+                    failed = true;
+                    break;
+                }
+            } else if (!refused && executeRecord() == 0) {
                 ++rowsLoaded_;
             } else {
                 rejected = true;
@@ -554,6 +874,16 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
                 stopped = true;
                 break;
             }
+        }
+        // The rows gathered since the last batch, unless the load failed;
+        // a stop at a refused record comes after them, as row by row.
+        if (batched_ && !failed) {
+            if (dataEnded)
+                closeRecord(file_.currentOffset());
+            else if (haveHeld_)
+                closeRecord(held_.recordStart);
+            if (flushBatch(tolerances, list, &rejected, &stopped) != 0)
+                failed = true;
         }
     }
     conn_->wideCharCodePage = keptWide;

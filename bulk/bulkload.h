@@ -1,7 +1,9 @@
 // The table load: the records of a bulk data file (read with its
-// description through BulkLoadFile) inserted into a table one record per
-// execution of a prepared INSERT, rejected records copied to a discard
-// file, and a report in the bulk log. The connection reaches the body
+// description through BulkLoadFile) inserted into a table through a
+// prepared INSERT, in batches of records bound as parameter arrays where the
+// statement gathers arrays into multi-row INSERTs, else one record per
+// execution; rejected records copied to a discard file, and a report in the
+// bulk log. The connection reaches the body
 // through the bulk operations the driver library registers
 // (BaseConnection::loadTableFromFileBody); the exported load entry points
 // do not call it.

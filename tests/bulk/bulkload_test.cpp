@@ -3,7 +3,9 @@
 // empty table of the same shape and reads back the same; refused records
 // land in the discard file byte for byte and are counted in the log; the
 // first-record, record-count, surplus-field and short-record rules; the
-// names of the INSERT quoted; the error tolerance stopping the load.
+// names of the INSERT quoted; the error tolerance stopping the load; the
+// batches (counted in the server's call log), the settings that send the
+// records row by row, and a batch the server refuses.
 #include "bulk/bulkload.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +13,13 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/bulkserver.h"
+#include "support/textfile.h"
 
 namespace {
 
@@ -242,3 +246,243 @@ TEST_F(BulkLoad, TheInsertQuotesTheTableNamePartByPart)
     EXPECT_EQ((std::vector<std::string>{"1|one"}), rows("SELECT * FROM q_src" + suffix));
     EXPECT_EQ((std::vector<std::string>{"1|a"}), rows("SELECT * FROM q_dst" + suffix));
 }
+
+namespace {
+
+// The load against a test server that logs every call, so that a test can
+// count the INSERT statements a load sent and have the server refuse one.
+class BulkLoadBatches : public BulkLoad {
+protected:
+    static void SetUpTestSuite()
+    {
+        logDir = new katest::TempDir("ka-loadbatch");
+        callLog = logDir->path() + "/calls.log";
+        server = new katest::Hs2Process({"--server", "hive-3.1", "--verbose"}, callLog);
+        bulkRegisterOperations();
+    }
+    static void TearDownTestSuite()
+    {
+        BulkServer::TearDownTestSuite();
+        delete logDir;
+        logDir = nullptr;
+    }
+
+    // The load's settings of batch size and protocol.
+    void settings(uint64_t batchSize, uint32_t protocol)
+    {
+        BaseConnection* conn = handleObject()->current;
+        conn->bulkLoadBatchSize = batchSize;
+        conn->bulkLoadProtocol = protocol;
+    }
+
+    size_t logSize() { return katest::fileText(callLog).size(); }
+    // INSERT statements the server was sent since the log had size mark.
+    size_t insertsSince(size_t mark)
+    {
+        return katest::occurrences(katest::fileText(callLog).substr(mark), "ExecuteStatement INSERT INTO");
+    }
+
+    // A data file of count records (id INT, name STRING, raw BINARY): ids
+    // 1..count, names with a delimiter and non-ASCII text inside their
+    // quotes, some nulls, binary values of a few bytes.
+    std::string manyRecords(const std::string& src, int count, std::vector<std::string>* idNames)
+    {
+        EXPECT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + src + " (id INT, name STRING, raw BINARY)")));
+        EXPECT_TRUE(SQL_SUCCEEDED(exec("INSERT INTO " + src + " VALUES (1, 'one', unhex('01'))")));
+        const std::string data = dir.path() + "/" + src + ".csv";
+        exportTo(src, data);
+        std::string records;
+        static const char kHex[] = "0123456789ABCDEF";
+        for (int i = 1; i <= count; ++i) {
+            std::string id = std::to_string(i);
+            std::string name = "row " + id + ", caf\xC3\xA9";
+            std::string hex = "0x";
+            for (int b = 0; b < 1 + i % 4; ++b) {
+                int byte = (i * 37 + b * 101) & 0xFF;
+                hex += kHex[byte >> 4];
+                hex += kHex[byte & 15];
+            }
+            if (i % 7 == 0) {
+                records += id + ",," + hex + "\n";
+                idNames->push_back(id + "|-");
+            } else {
+                records += id + ",\"" + name + "\"," + hex + "\n";
+                idNames->push_back(id + "|" + name);
+            }
+        }
+        std::ofstream(data, std::ios::binary | std::ios::trunc) << "\xEF\xBB\xBF// made here\n" << records;
+        return data;
+    }
+
+    std::vector<std::string> idsOf(const std::string& table)
+    {
+        std::vector<std::string> out;
+        for (const std::string& row : rows("SELECT id FROM " + table))
+            out.push_back(row);
+        std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
+            return std::stoi(a) < std::stoi(b);
+        });
+        return out;
+    }
+
+    inline static katest::TempDir* logDir = nullptr;
+    inline static std::string callLog;
+};
+
+TEST_F(BulkLoadBatches, ThousandsOfRecordsLoadInBatchesAsTheyLoadRowByRow)
+{
+    const int count = 2500;
+    std::vector<std::string> idNames;
+    const std::string data = manyRecords("many_src" + suffix, count, &idNames);
+    const std::string batched = "many_batched" + suffix;
+    const std::string single = "many_single" + suffix;
+    for (const std::string& t : {batched, single})
+        ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + t + " (id INT, name STRING, raw BINARY)")));
+    const std::string log = dir.path() + "/many.log";
+    settings(1024, 0);
+    size_t mark = logSize();
+    ASSERT_EQ(0, load(batched, data, 0, log.c_str(), nullptr)) << diagText();
+    const size_t inserts = insertsSince(mark);
+    EXPECT_GE(inserts, 3u);
+    EXPECT_LE(inserts, size_t(count / 100)) << "the records went nearly one by one";
+    std::string logText = readFile(log);
+    EXPECT_NE(std::string::npos, logText.find("Number of rows read:\t2500\n")) << logText;
+    EXPECT_NE(std::string::npos, logText.find("Number of rows loaded:\t2500\n")) << logText;
+    EXPECT_EQ(idNames, rows("SELECT id, name FROM " + batched + " ORDER BY id"));
+    // The same file row by row gives the same table, binary values too.
+    settings(1, 0);
+    mark = logSize();
+    ASSERT_EQ(0, load(single, data, 0, nullptr, nullptr)) << diagText();
+    EXPECT_EQ(size_t(count), insertsSince(mark));
+    EXPECT_EQ(rows("SELECT * FROM " + single + " ORDER BY id"), rows("SELECT * FROM " + batched + " ORDER BY id"));
+}
+
+TEST_F(BulkLoadBatches, TheSettingsChooseBetweenBatchesAndRowByRow)
+{
+    struct Case {
+        const char* name;
+        uint64_t batchSize;
+        uint32_t protocol;
+        int64_t recordCount;
+        size_t inserts;
+        size_t rowsLoaded;
+    };
+    const Case cases[] = {
+        {"batches of 16", 16, 0, -1, 3, 40},
+        {"the records to load below the batch size", 1024, 0, 25, 1, 25},
+        {"a batch size of 1", 1, 0, -1, 40, 40},
+        {"the row protocol", 1024, 3, -1, 40, 40},
+    };
+    std::vector<std::string> idNames;
+    const std::string data = manyRecords("set_src" + suffix, 40, &idNames);
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string target = "set_dst" + suffix + "_" + std::to_string(++n);
+        ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + target + " (id INT, name STRING, raw BINARY)")));
+        settings(c.batchSize, c.protocol);
+        const size_t mark = logSize();
+        ASSERT_EQ(0, load(target, data, 0, nullptr, nullptr, 1, c.recordCount)) << diagText();
+        EXPECT_EQ(c.inserts, insertsSince(mark));
+        EXPECT_EQ(std::vector<std::string>(idNames.begin(), idNames.begin() + long(c.rowsLoaded)),
+                  rows("SELECT id, name FROM " + target + " ORDER BY id"));
+    }
+}
+
+TEST_F(BulkLoadBatches, ABatchTheServerRefusesGoesToTheDiscardFileWhole)
+{
+    std::vector<std::string> idNames;
+    const std::string data = manyRecords("ref_src" + suffix, 30, &idNames);
+    const std::string all = readFile(data);
+    settings(10, 0);
+    // This session's statements, found through one only it runs; the
+    // server counts them to pick the one it refuses.
+    const std::string marker = "SET ka.load.marker=" + suffix;
+    ASSERT_TRUE(SQL_SUCCEEDED(exec(marker)));
+    std::string text = katest::fileText(callLog);
+    const size_t markerAt = text.find(" ExecuteStatement " + marker);
+    ASSERT_NE(std::string::npos, markerAt);
+    const size_t lineAt = text.rfind('\n', markerAt) + 1;
+    const std::string peer = text.substr(lineAt, markerAt - lineAt);
+    auto sessionStatements = [&](const std::string& in) {
+        return katest::occurrences(in, peer + " ExecuteStatement ");
+    };
+    // The batch of records 11-20 sits between two others; that of 21-30
+    // ends with the data file.
+    for (int batch : {2, 3}) {
+        SCOPED_TRACE(batch);
+        const std::string tag = suffix + "_" + std::to_string(batch);
+        const std::string probe = "ref_probe" + tag;
+        const std::string target = "ref_dst" + tag;
+        for (const std::string& t : {probe, target})
+            ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + t + " (id INT, name STRING, raw BINARY)")));
+        // A load of the same shape shows how many statements a load runs up
+        // to the batch.
+        size_t mark = logSize();
+        ASSERT_EQ(0, load(probe, data, 0, nullptr, nullptr)) << diagText();
+        text = katest::fileText(callLog).substr(mark);
+        size_t at = std::string::npos;
+        for (int k = 0; k < batch; ++k) {
+            at = text.find("ExecuteStatement INSERT INTO", at == std::string::npos ? 0 : at + 1);
+            ASSERT_NE(std::string::npos, at);
+        }
+        const size_t upToBatch = sessionStatements(text.substr(0, at + 1));
+        // The SET below is one more statement of the session.
+        const size_t refused = sessionStatements(katest::fileText(callLog)) + 1 + upToBatch;
+        ASSERT_TRUE(SQL_SUCCEEDED(exec("SET hs2server.fault.refuse=ExecuteStatement:" + std::to_string(refused))));
+
+        const std::string log = dir.path() + "/refused" + tag + ".log";
+        const std::string discard = dir.path() + "/refused" + tag + ".bad";
+        ASSERT_EQ(0, load(target, data, -1, log.c_str(), discard.c_str())) << diagText();
+        // The other batches loaded; the refused one's ten records are in the
+        // discard file as the data file has them.
+        const int first = 10 * (batch - 1) + 1;
+        std::vector<std::string> expected;
+        for (int i = 1; i <= 30; ++i)
+            if (i < first || i >= first + 10)
+                expected.push_back(std::to_string(i));
+        EXPECT_EQ(expected, idsOf(target));
+        const size_t from = all.find("\n" + std::to_string(first) + ",") + 1;
+        const size_t to = batch == 3 ? all.size() : all.find("\n" + std::to_string(first + 10) + ",") + 1;
+        ASSERT_LT(from, to);
+        std::string bad = readFile(discard);
+        ASSERT_NE(std::string::npos, bad.find("Load Started")) << bad;
+        ASSERT_GE(bad.size(), to - from);
+        EXPECT_EQ(all.substr(from, to - from), bad.substr(bad.size() - (to - from))) << bad;
+        std::string logText = readFile(log);
+        EXPECT_NE(std::string::npos, logText.find("Number of rows read:\t30\n")) << logText;
+        EXPECT_NE(std::string::npos, logText.find("Number of rows loaded:\t20\n")) << logText;
+        EXPECT_NE(std::string::npos, logText.find("refused by the hs2server fault")) << logText;
+        ASSERT_FALSE(last.empty());
+        EXPECT_NE(std::string::npos, last.back().text.find("Some records were rejected")) << diagText();
+    }
+}
+
+TEST_F(BulkLoadBatches, LongValuesGoInSmallerBatches)
+{
+    // Twelve records whose names are 3 MB each: a batch of all of them
+    // would hold 36 MB of values, twice that as UTF-16.
+    const std::string src = "long_src" + suffix;
+    const std::string dst = "long_dst" + suffix;
+    const std::string data = dir.path() + "/long.csv";
+    smallSet(src, dst, data, "");
+    std::string records;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 12; ++i) {
+        const size_t length = (size_t{3} << 20) + size_t(i);
+        const char letter = char('a' + i);
+        records += std::to_string(i) + ",\"" + letter + std::string(length - 2, '.') + letter + "\"\n";
+        expected.push_back(std::to_string(i) + "|" + std::to_string(length) + "|" + letter + "|" + letter);
+    }
+    std::ofstream(data, std::ios::binary | std::ios::app) << records;
+    settings(1024, 0);
+    const size_t mark = logSize();
+    ASSERT_EQ(0, load(dst, data, 0, nullptr, nullptr)) << diagText();
+    const size_t inserts = insertsSince(mark);
+    EXPECT_GT(inserts, 1u);
+    EXPECT_LT(inserts, 12u);
+    EXPECT_EQ(expected, rows("SELECT id, length(name), substr(name, 1, 1), substr(name, length(name), 1) FROM " + dst +
+                             " ORDER BY id"));
+}
+
+}  // namespace
