@@ -18,17 +18,6 @@
 
 namespace {
 
-// The keys whose values the UTF-16 parser keeps encrypted.
-const char16_t* const kCredentialKeys[] = {u"PWD", u"PASSWORD", u"UID", u"LOGONID"};
-
-bool isCredentialKey(const uint16_t* key, size_t n) noexcept
-{
-    for (const char16_t* name : kCredentialKeys)
-        if (strEqualNoCaseNW(key, n, strUnits(name)) != 0)
-            return true;
-    return false;
-}
-
 // A converted text that is wiped before its memory goes back: it may be a
 // password.
 struct WipedBytes {
@@ -120,7 +109,7 @@ int16_t BaseConnection::copyNarrowAttributes(KaValueParser* narrow, KaValueParse
                                 value != nullptr ? static_cast<int64_t>(value->len) : 0, &wideValue.data,
                                 &wideValue.length) != 0)
             return 1;
-        if (isCredentialKey(wideKey.data, static_cast<size_t>(wideKey.length))) {
+        if (kaIsCredentialKey(wideKey.data, static_cast<size_t>(wideKey.length))) {
             KaMemoryBuffer holder;
             BaseScopedKey secretKey(connectionKey);
             if (holder.setEncrypted(wideValue.data, wideValue.length, secretKey.get()) != 0 ||

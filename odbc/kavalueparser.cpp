@@ -180,6 +180,14 @@ template <typename Char, typename Str>
 
 }  // namespace
 
+bool kaIsCredentialKey(const uint16_t* key, size_t length) noexcept
+{
+    for (const uint16_t* name : kSensitiveKeys)
+        if (strEqualNoCaseNW(key, length, name) != 0)
+            return true;
+    return false;
+}
+
 // ---- KaBitArray -------------------------------------------------------------
 
 KaBitArray::~KaBitArray()

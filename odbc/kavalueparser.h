@@ -178,6 +178,10 @@ private:
     [[nodiscard]] int parseAttribute(Store& store) noexcept;
 };
 
+// Whether a keyword names a credential (the user id or the password, long
+// or short), whose values parsers keep encrypted.
+bool kaIsCredentialKey(const uint16_t* key, size_t length) noexcept;
+
 class KaValueParserW : public KaValueParserCore<uint16_t, KaValueParserW> {
 public:
     KaSensitivePredicate isSensitive = nullptr;

@@ -51,7 +51,8 @@ class PyodbcInfo(unittest.TestCase):
             ("SQL_NULL_COLLATION", 1),
             ("SQL_MAX_CURSOR_NAME_LEN", 26),
             ("SQL_GETDATA_EXTENSIONS", 11),
-            ("SQL_SCROLL_OPTIONS", 1),
+            # Forward-only and the emulated static cursor.
+            ("SQL_SCROLL_OPTIONS", 17),
             ("SQL_AGGREGATE_FUNCTIONS", 64),
             ("SQL_OJ_CAPABILITIES", 41),
             ("SQL_MAX_ROW_SIZE", 0),
