@@ -169,15 +169,12 @@ TEST_F(StatementPools, AConverterHandsItsSourceAndSinksBackToThePoolsOfTheThread
 {
     struct Case {
         int32_t threadModel;
-        int32_t borrowed;     // the source is its holder's
-        int32_t sinkHeld;     // the sink is its holder's
-        bool toConnection;    // where the parts go
+        int32_t borrowed;   // the source is its holder's
+        int32_t sinkHeld;   // the sink is its holder's
+        bool toConnection;  // where the parts go
     } cases[] = {
-        {kBaseThreadSafe, 0, 0, false},
-        {kBaseThreadPerConnection, 0, 0, true},
-        {kBaseThreadPerDriver, 0, 0, true},
-        {kBaseThreadSafe, 1, 0, false},
-        {kBaseThreadPerConnection, 0, 1, true},
+        {kBaseThreadSafe, 0, 0, false}, {kBaseThreadPerConnection, 0, 0, true}, {kBaseThreadPerDriver, 0, 0, true},
+        {kBaseThreadSafe, 1, 0, false}, {kBaseThreadPerConnection, 0, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "model " << c.threadModel << " borrowed " << c.borrowed << " held "
@@ -319,9 +316,9 @@ TEST_F(StatementPools, CharacterConvertersConvertWithTheCacheOfTheThreadingModel
         SCOPED_TRACE(model);
         conn->threadModel = model;
         stmt->emptyPools();
-        KaCharConverter* converter = stmt->makeCharConverter(stmt->acquireSource(KA_STREAM_MEMORY),
-                                                             stmt->acquireSink(KA_STREAM_MULTI_MEMORY), kCodePageUtf8,
-                                                             kCodePageUtf16LE, 1);
+        KaCharConverter* converter =
+            stmt->makeCharConverter(stmt->acquireSource(KA_STREAM_MEMORY), stmt->acquireSink(KA_STREAM_MULTI_MEMORY),
+                                    kCodePageUtf8, kCodePageUtf16LE, 1);
         ASSERT_NE(converter, nullptr);
         EXPECT_EQ(converter->pool, model == kBaseThreadSafe ? &stmt->icuCache : &conn->icuCache);
         EXPECT_EQ(converter->mode, 2);
