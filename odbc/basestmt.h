@@ -585,8 +585,8 @@ public:
     // pools; null (the caller's objects untouched) when that fails.
     KaDataConverter* makeBinaryConverter(KaDataSource* source, KaDataSink* sink, int32_t form,
                                          int32_t terminate) noexcept;
-    KaCharConverter* makeCharConverter(KaDataSource* source, KaDataSink* sink, int64_t fromCodePage,
-                                       int64_t toCodePage, int32_t terminate) noexcept;
+    KaCharConverter* makeCharConverter(KaDataSource* source, KaDataSink* sink, int64_t fromCodePage, int64_t toCodePage,
+                                       int32_t terminate) noexcept;
 
     // ---- Descriptor and row operations --------------------------------------
     // which: bit 0 IRD, bit 1 ARD, bit 2 APD and IPD. 0, or 1.
