@@ -45,7 +45,7 @@ int16_t BaseStatement::closeCursor() noexcept
         statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData)
         setExecState(executionMode == 1 ? kBaseStmtPrepared : kBaseStmtAllocated);
     if (getDataConverter != nullptr) {
-        releaseConverter(getDataConverter, 0);
+        returnConverter(getDataConverter);
         getDataConverter = nullptr;
     }
     if (connection != nullptr && connection->failoverMode == 2 && failoverState == kBaseFailoverNone) {
@@ -77,7 +77,7 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     escapeResult = 0;
     statementKind = 0;
     if (getDataConverter != nullptr) {
-        releaseConverter(getDataConverter, 0);
+        returnConverter(getDataConverter);
         getDataConverter = nullptr;
     }
     // The cursor's own state goes first, so that a driver that closes its

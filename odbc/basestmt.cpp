@@ -8,6 +8,7 @@
 #include <sqlext.h>
 
 #include "convert/basediag.h"
+#include "convert/datacvt.h"
 #include "convert/basestring.h"
 #include "convert/paramcvt.h"
 #include "convert/textcvt.h"
@@ -213,8 +214,16 @@ int16_t BaseStatement::exitHook() noexcept
     return 0;
 }
 
-int16_t BaseStatement::rebindConverterCache(BaseConnection*) noexcept
+int16_t BaseStatement::rebindConverterCache(BaseConnection* newConnection) noexcept
 {
+    // A value being read in pieces goes on with the new connection's
+    // converter cache when the statements share their connection's; the
+    // simple character kind keeps no cache.
+    if (getDataConverter == nullptr || newConnection == nullptr || newConnection->threadModel == 0)
+        return 0;
+    const int32_t kind = getDataConverter->kind;
+    if (kind == KA_CVT_CHAR || kind == KA_CVT_CHAR_INPUT)
+        static_cast<KaCharConverterBase*>(getDataConverter)->pool = &newConnection->icuCache;
     return 0;
 }
 

@@ -20,9 +20,13 @@ class BaseResultHash;
 class BaseSqlString;
 class BaseSqlStringW;
 class CatalogResult;
+class KaCharConverter;
 class KaDataConverter;
 class BaseRowCache;
 class KaDataSink;
+class KaDataSource;
+class KaMemorySink;
+class KaMemorySource;
 
 class BaseAXD;
 class BaseAXDRecord;
@@ -49,22 +53,16 @@ constexpr int kBaseSourceKinds = 5;
 constexpr int kBaseConverterKinds = 7;
 constexpr int kBasePoolDepth = 256;
 
-// What the statement's pools need of a data sink, source or converter: made
-// ready for reuse on release (0: it may be pooled), and a mark for objects
-// that must never be pooled. The byte-stream classes derive from it.
-class BasePooled : public KaObject {
-public:
-    ~BasePooled() override = default;
-    [[nodiscard]] virtual int16_t resetForReuse() noexcept = 0;
-    bool notPooled = false;
-};
-
-// Makers of pooled objects by kind, installed by the layer that provides the
-// stream classes; a kind without a maker posts the general error.
+// Makers of the statement's new sinks, sources and converters by kind: the
+// framework's own kinds (memory, multi-memory and temporary-file streams, the
+// five converters) are made and opened by the built-in makers, every other
+// kind by the connection's factories. A layer above, or a test, installs its
+// own, which may hand on to the ones it replaced; a null maker posts the
+// general error.
 struct BasePoolMakers {
-    BasePooled* (*makeSink)(BaseStatement* stmt, int kind) noexcept;
-    BasePooled* (*makeSource)(BaseStatement* stmt, int kind) noexcept;
-    BasePooled* (*makeConverter)(BaseStatement* stmt, int kind) noexcept;
+    KaDataSink* (*makeSink)(BaseStatement* stmt, int kind) noexcept;
+    KaDataSource* (*makeSource)(BaseStatement* stmt, int kind) noexcept;
+    KaDataConverter* (*makeConverter)(BaseStatement* stmt, int kind) noexcept;
 };
 // Installs the makers; returns the ones installed before.
 BasePoolMakers baseSetPoolMakers(const BasePoolMakers& makers) noexcept;
@@ -641,20 +639,40 @@ public:
     // after the out-of-memory diagnostic.
     uint8_t* popAsyncWords(int64_t bytes) noexcept;
 
-    // ---- Pools -----------------------------------------------------------
-    // Null after the diagnostic.
-    BasePooled* acquireSink(int kind) noexcept;
-    BasePooled* acquireSource(int kind) noexcept;
-    BasePooled* acquireConverter(int kind) noexcept;
+    // ---- Pools (odbc/baseobjpool.cpp) -------------------------------------
+    // A sink, source or converter of a kind: the one released last, else a
+    // new one from the makers; null after the diagnostic.
+    KaDataSink* acquireSink(int kind) noexcept;
+    KaDataSource* acquireSource(int kind) noexcept;
+    KaDataConverter* acquireConverter(int kind) noexcept;
+    // A memory sink or source over the caller's bytes, from the statement's
+    // pool of memory streams.
+    KaMemorySink* acquireMemorySink(void* buffer, uint64_t size) noexcept;
+    KaMemorySource* acquireMemorySource(const void* data, uint64_t size) noexcept;
     // Pooled when the kind is pooled, the pool has room and the object
     // resets; deleted otherwise.
-    void releaseSink(BasePooled* sink, int kind) noexcept;
-    void releaseSource(BasePooled* source, int kind) noexcept;
-    void releaseConverter(BasePooled* converter, int kind) noexcept;
-    // An IRD record's long-data sink goes back to the pool of its kind.
+    void releaseSink(KaDataSink* sink, int kind) noexcept;
+    void releaseSource(KaDataSource* source, int kind) noexcept;
+    // Hands the converter's source and sinks back (to the connection's pools
+    // when its threading model shares them, else the statement's), each
+    // unless its holder keeps it, then pools the converter here; a converter
+    // marked not pooled stays with its holder.
+    void releaseConverter(KaDataConverter* converter, int kind) noexcept;
+    // A sink back to the pool it was taken from by the threading rule: the
+    // connection's when its threading model is not 0, else the statement's.
+    void returnSink(KaDataSink* sink, int kind) noexcept;
+    // The same rule for a converter, under its own kind; null is let be.
+    void returnConverter(KaDataConverter* converter) noexcept;
+    // An IRD record's long-data sink goes back by the threading rule.
     void releaseLongDataSink(KaObject* sink) noexcept;
     // Deletes every pooled object of every kind.
     void emptyPools() noexcept;
+    // Converters bound to the caller's source and sink, from the statement's
+    // pools; null (the caller's objects untouched) when that fails.
+    KaDataConverter* makeBinaryConverter(KaDataSource* source, KaDataSink* sink, int32_t form,
+                                         int32_t terminate) noexcept;
+    KaCharConverter* makeCharConverter(KaDataSource* source, KaDataSink* sink, int64_t fromCodePage, int64_t toCodePage,
+                                       int32_t terminate) noexcept;
 
     // ---- Descriptor and row operations --------------------------------------
     // which: bit 0 IRD, bit 1 ARD, bit 2 APD and IPD. 0, or 1.
@@ -939,12 +957,12 @@ public:
     int64_t rowBeforeFetch = 0;
     uint64_t rowsetBeforeFetch = 0;
 
-    BasePooled* sinkPools[kBaseSinkKinds][kBasePoolDepth];
-    BasePooled* sourcePools[kBaseSourceKinds][kBasePoolDepth];
-    BasePooled* converterPools[kBaseConverterKinds][kBasePoolDepth];
-    int64_t sinkCounts[kBaseSinkKinds];
-    int64_t sourceCounts[kBaseSourceKinds];
-    int64_t converterCounts[kBaseConverterKinds];
+    KaDataSink* sinkPools[kBaseSinkKinds][kBasePoolDepth];
+    KaDataSource* sourcePools[kBaseSourceKinds][kBasePoolDepth];
+    KaDataConverter* converterPools[kBaseConverterKinds][kBasePoolDepth];
+    uint64_t sinkCounts[kBaseSinkKinds];
+    uint64_t sourceCounts[kBaseSourceKinds];
+    uint64_t converterCounts[kBaseConverterKinds];
 
     KaIcuCache icuCache;
     int64_t attributeValues[kBaseAttrCount];
@@ -967,7 +985,7 @@ public:
     bool reentryPending;
     bool extendedFetchMode;
     int16_t apiId;
-    BasePooled* getDataConverter;
+    KaDataConverter* getDataConverter;
     KaArrayKASIZE_T asyncArgumentStack;
     KaCriticalSection statementLock;
     KaCriticalSection cancelLock;

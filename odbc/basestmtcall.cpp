@@ -1,6 +1,6 @@
 // The call frame of statement calls (entry and exit steps), the argument
-// stack of re-entered calls, the statement's pools of sinks, sources and
-// converters, and its descriptor and row-status helpers.
+// stack of re-entered calls, and the statement's descriptor and row-status
+// helpers.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -24,8 +24,6 @@ namespace {
 const char kThreadInitFailed[] = " mdsPerThreadInit failed.";
 // Bytes a word of the argument stack holds, and UTF-16 units in it.
 constexpr int64_t kWordBytes = 8;
-
-BasePoolMakers gMakers{nullptr, nullptr, nullptr};
 
 // A statement-scope lock held for a moment, for the cancel hand-over.
 using CancelGuard = KaLockGuard<KaCriticalSection>;
@@ -59,46 +57,7 @@ void postFailoverStage(BaseConnection* conn, uint16_t index, bool lost, bool war
         record->addParamText(conn->serverNameA != nullptr ? conn->serverNameA : "");
 }
 
-BasePooled* takeFrom(BasePooled** pool, int64_t* count) noexcept
-{
-    if (*count == 0)
-        return nullptr;
-    --*count;
-    BasePooled* object = pool[*count];
-    pool[*count] = nullptr;
-    return object;
-}
-
-// Pools the object when its kind is pooled, the pool has room and it resets.
-void giveBack(BasePooled* object, int kind, int kinds, BasePooled* (*pools)[kBasePoolDepth], int64_t* counts) noexcept
-{
-    if (object == nullptr)
-        return;
-    if (kind >= 0 && kind < kinds && counts[kind] < kBasePoolDepth && !object->notPooled &&
-        object->resetForReuse() == 0) {
-        pools[kind][counts[kind]++] = object;
-        return;
-    }
-    delete object;
-}
-
-BasePooled* make(BasePooled* (*maker)(BaseStatement*, int) noexcept, BaseStatement* stmt, int kind) noexcept
-{
-    // A maker that fails has posted why.
-    if (maker != nullptr)
-        return maker(stmt, kind);
-    basePostError(kBaseIdxGeneralError);
-    return nullptr;
-}
-
 }  // namespace
-
-BasePoolMakers baseSetPoolMakers(const BasePoolMakers& makers) noexcept
-{
-    BasePoolMakers old = gMakers;
-    gMakers = makers;
-    return old;
-}
 
 // ---- Entry and exit -------------------------------------------------------------------
 
@@ -235,8 +194,8 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     {
         CancelGuard guard(cancelLock);
         if (cancelRequested != 0) {
-            if (getDataConverter != nullptr && !getDataConverter->notPooled)
-                releaseConverter(getDataConverter, 0);
+            if (getDataConverter != nullptr)
+                returnConverter(getDataConverter);
             getDataConverter = nullptr;
             cancelRequested = 0;
         }
@@ -393,74 +352,6 @@ uint16_t* BaseStatement::popAsyncString(void* length, int width) noexcept
         }
     }
     return text;
-}
-
-// ---- Pools ------------------------------------------------------------------------------
-
-BasePooled* BaseStatement::acquireSink(int kind) noexcept
-{
-    if (kind >= 0 && kind < kBaseSinkKinds) {
-        if (BasePooled* pooled = takeFrom(sinkPools[kind], &sinkCounts[kind]))
-            return pooled;
-    }
-    return make(gMakers.makeSink, this, kind);
-}
-
-BasePooled* BaseStatement::acquireSource(int kind) noexcept
-{
-    if (kind >= 0 && kind < kBaseSourceKinds) {
-        if (BasePooled* pooled = takeFrom(sourcePools[kind], &sourceCounts[kind]))
-            return pooled;
-    }
-    return make(gMakers.makeSource, this, kind);
-}
-
-BasePooled* BaseStatement::acquireConverter(int kind) noexcept
-{
-    if (kind >= 0 && kind < kBaseConverterKinds) {
-        if (BasePooled* pooled = takeFrom(converterPools[kind], &converterCounts[kind]))
-            return pooled;
-    }
-    return make(gMakers.makeConverter, this, kind);
-}
-
-void BaseStatement::releaseSink(BasePooled* sink, int kind) noexcept
-{
-    giveBack(sink, kind, kBaseSinkKinds, sinkPools, sinkCounts);
-}
-
-void BaseStatement::releaseSource(BasePooled* source, int kind) noexcept
-{
-    giveBack(source, kind, kBaseSourceKinds, sourcePools, sourceCounts);
-}
-
-void BaseStatement::releaseConverter(BasePooled* converter, int kind) noexcept
-{
-    giveBack(converter, kind, kBaseConverterKinds, converterPools, converterCounts);
-}
-
-void BaseStatement::releaseLongDataSink(KaObject* sink) noexcept
-{
-    auto* pooled = dynamic_cast<BasePooled*>(sink);
-    if (pooled == nullptr) {
-        delete sink;
-        return;
-    }
-    releaseSink(pooled, 0);
-}
-
-void BaseStatement::emptyPools() noexcept
-{
-    // Every kind, kind 0 included, last pooled first.
-    for (int k = 0; k < kBaseSinkKinds; ++k)
-        while (sinkCounts[k] != 0)
-            delete takeFrom(sinkPools[k], &sinkCounts[k]);
-    for (int k = 0; k < kBaseSourceKinds; ++k)
-        while (sourceCounts[k] != 0)
-            delete takeFrom(sourcePools[k], &sourceCounts[k]);
-    for (int k = 0; k < kBaseConverterKinds; ++k)
-        while (converterCounts[k] != 0)
-            delete takeFrom(converterPools[k], &converterCounts[k]);
 }
 
 // ---- Descriptors and rows ------------------------------------------------------------------

@@ -205,6 +205,10 @@ ka_add_driver_gtest(hs2_arrayinsert_test 300)
 # The emulated static cursor scrolled over results beyond its page memory,
 # row for row against a forward-only read.
 ka_add_driver_gtest(hs2_static_test 300)
+
+# Long values read with SQLGetData in small pieces, put together equal to
+# the whole values, in both result layouts.
+ka_add_driver_gtest(hs2_getdata_test 300)
 add_test(NAME driver.pyodbc_hs2_static
   COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_static_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
 if(KA_ASAN_RUNTIME)

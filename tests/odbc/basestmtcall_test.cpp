@@ -2,7 +2,7 @@
 // the work's status and the diagnostics header it fills, the thread's error
 // list on every path (a failed thread registration included), a cancel met
 // at entry, the driver's entry and exit hooks; the argument stack of
-// re-entered calls; the statement's pools; and a statement's life on a
+// re-entered calls; and a statement's life on a
 // connection (its descriptors, its replay event, what it frees).
 #include <gtest/gtest.h>
 
@@ -49,26 +49,6 @@ public:
     int16_t enterAnswer = 0;
     int16_t exitAnswer = 0;
 };
-
-// A pooled object that counts the live ones and its resets.
-class CountedPooled : public BasePooled {
-public:
-    static inline int alive = 0;
-    CountedPooled() noexcept { ++alive; }
-    ~CountedPooled() override { --alive; }
-    int16_t resetForReuse() noexcept override
-    {
-        ++resets;
-        return resetAnswer;
-    }
-    int resets = 0;
-    int16_t resetAnswer = 0;
-};
-
-BasePooled* makeCounted(BaseStatement*, int) noexcept
-{
-    return new CountedPooled();
-}
 
 KaThreadInfo* noRecord() noexcept
 {
@@ -345,55 +325,6 @@ TEST_F(StatementCall, TextsOnTheArgumentStack)
     EXPECT_EQ(stmt->popAsyncString(&len32, 3), nullptr);
     EXPECT_EQ(stmt->asyncArgumentStack.count, 2u);
     delete stmt;
-}
-
-TEST_F(StatementCall, PoolsKeepWhatResetsUpToTheirDepthAndTheStatementFreesEveryKind)
-{
-    BasePoolMakers old = baseSetPoolMakers({makeCounted, makeCounted, makeCounted});
-    CountedPooled::alive = 0;
-    BaseStatement* stmt = newStatement();
-    std::vector<BasePooled*> sinks;
-    for (int i = 0; i < kBasePoolDepth + 1; ++i)
-        sinks.push_back(stmt->acquireSink(2));
-    for (BasePooled* s : sinks)
-        stmt->releaseSink(s, 2);
-    // The 257th is deleted instead of pooled.
-    EXPECT_EQ(stmt->sinkCounts[2], kBasePoolDepth);
-    EXPECT_EQ(CountedPooled::alive, kBasePoolDepth);
-    // The last released comes back first.
-    EXPECT_EQ(stmt->acquireSink(2), sinks[kBasePoolDepth - 1]);
-    stmt->releaseSink(sinks[kBasePoolDepth - 1], 2);
-
-    // One that does not reset, or must not be pooled, is deleted.
-    auto* stubborn = static_cast<CountedPooled*>(stmt->acquireSource(1));
-    stubborn->resetAnswer = 1;
-    stmt->releaseSource(stubborn, 1);
-    EXPECT_EQ(stmt->sourceCounts[1], 0);
-    BasePooled* unpooled = stmt->acquireConverter(3);
-    unpooled->notPooled = true;
-    stmt->releaseConverter(unpooled, 3);
-    EXPECT_EQ(stmt->converterCounts[3], 0);
-
-    // Kind 0 (the connection's kinds) is pooled and freed like the others.
-    stmt->releaseSink(stmt->acquireSink(0), 0);
-    stmt->releaseSource(stmt->acquireSource(0), 0);
-    stmt->releaseConverter(stmt->acquireConverter(0), 0);
-    stmt->releaseConverter(stmt->acquireConverter(6), 6);
-    EXPECT_EQ(stmt->sinkCounts[0], 1);
-    EXPECT_EQ(stmt->sourceCounts[0], 1);
-    EXPECT_EQ(stmt->converterCounts[0], 1);
-    delete stmt;
-    EXPECT_EQ(CountedPooled::alive, 0);
-
-    // Without makers a kind cannot be made: the general error.
-    baseSetPoolMakers({nullptr, nullptr, nullptr});
-    stmt = newStatement();
-    DiagScope diags;
-    EXPECT_EQ(stmt->acquireSink(3), nullptr);
-    ASSERT_EQ(diags.size(), 1u);
-    EXPECT_EQ(diags.index(0), kBaseIdxGeneralError);
-    delete stmt;
-    baseSetPoolMakers(old);
 }
 
 TEST_F(StatementCall, AStatementOwnsFiveDescriptorsAndRecordsItsAllocationForReplay)
