@@ -9,6 +9,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 #include "support/textfile.h"
 
 namespace {
@@ -49,21 +50,12 @@ std::vector<std::string> hostileValues()
     };
 }
 
-class Hs2ArrayInsert : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2ArrayInsert : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
+                       public ::testing::WithParamInterface<const char*> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-arrayinsert", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        log = iniDir + "/calls.log";
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", "hive-3.1", "--verbose"},
-                                                      log);
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-arrayinsert", {"--server", "hive-3.1", "--verbose"}, true);
     }
     void SetUp() override
     {
@@ -75,8 +67,6 @@ protected:
     size_t insertsLogged() { return katest::occurrences(katest::fileText(log), "ExecuteStatement INSERT INTO"); }
     bool setting(const char* word) const { return std::string(GetParam()).find(word) != std::string::npos; }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
-    inline static std::string log;
 };
 
 TEST_P(Hs2ArrayInsert, HostileValuesReadBackByteEqual)

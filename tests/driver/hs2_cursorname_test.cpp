@@ -12,6 +12,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -35,19 +36,11 @@ std::u16string fromWide(const SQLWCHAR* text)
     return out;
 }
 
-class Hs2CursorName : public katest::DriverManagerSuite {
+class Hs2CursorName : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-cursorname", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{});
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-cursorname", {});
     }
     void SetUp() override
     {
@@ -107,7 +100,6 @@ protected:
         return true;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
     SQLHSTMT first = SQL_NULL_HSTMT;
     SQLHSTMT second = SQL_NULL_HSTMT;
 };

@@ -11,6 +11,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -35,20 +36,11 @@ size_t occurrences(const std::string& in, const std::string& text)
     return n;
 }
 
-class Hs2Failover : public katest::DriverManagerSuite {
+class Hs2Failover : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-failover", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        log = iniDir + "/calls.log";
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--verbose"}, log);
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-failover", {"--verbose"}, true);
     }
     void TearDown() override
     {
@@ -96,8 +88,6 @@ protected:
         return out;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
-    inline static std::string log;
     SQLHSTMT first = SQL_NULL_HSTMT;
     SQLHSTMT second = SQL_NULL_HSTMT;
 };

@@ -12,6 +12,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -130,19 +131,12 @@ std::optional<std::string> readInPieces(SQLHSTMT s, SQLUSMALLINT c, SQLSMALLINT 
     return value;
 }
 
-class Hs2GetData : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2GetData : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
+                   public ::testing::WithParamInterface<const char*> {
 protected:
     static void SetUpTestSuite()
     {
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", "hive-3.1"});
-        ASSERT_NE(0, server->port());
-        writeIni("hs2-getdata", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-getdata", {"--server", "hive-3.1"});
     }
     void SetUp() override
     {
@@ -150,8 +144,6 @@ protected:
         connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" +
                              GetParam());
     }
-
-    static inline std::unique_ptr<katest::Hs2Process> server;
 };
 
 TEST_P(Hs2GetData, LongValuesReadInSmallPiecesEqualTheWholeValueOnEveryRow)

@@ -13,6 +13,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -55,21 +56,11 @@ struct Row {
     bool operator==(const Row& o) const { return n == o.n && s == o.s; }
 };
 
-class Hs2SelectFailover : public katest::DriverManagerSuite {
+class Hs2SelectFailover : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-selectfailover",
-                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        log = iniDir + "/calls.log";
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--verbose"}, log);
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-selectfailover", {"--verbose"}, true);
     }
     void TearDown() override
     {
@@ -189,8 +180,6 @@ protected:
         return out;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
-    inline static std::string log;
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLHSTMT other = SQL_NULL_HSTMT;
     SQLHDBC dbc2 = SQL_NULL_HDBC;

@@ -9,6 +9,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -17,19 +18,11 @@ SQLCHAR* sql(const char* text)
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
 
-class Hs2SetPos : public katest::DriverManagerStmtSuite {
+class Hs2SetPos : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-setpos", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{});
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-setpos", {});
     }
     void SetUp() override
     {
@@ -44,8 +37,6 @@ protected:
         katest::diagText(SQL_HANDLE_STMT, stmt, &first);
         return first;
     }
-
-    inline static std::unique_ptr<katest::Hs2Process> server;
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -21,20 +22,12 @@ SQLCHAR* sql(const char* text)
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
 
-class Hs2Statement : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2Statement : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
+                     public ::testing::WithParamInterface<const char*> {
 protected:
     static void SetUpTestSuite()
     {
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", "hive-3.1"});
-        ASSERT_NE(0, server->port());
-        writeIni("hs2-statement",
-                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-statement", {"--server", "hive-3.1"});
     }
     void SetUp() override
     {
@@ -45,7 +38,6 @@ protected:
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
 };
 
 TEST_P(Hs2Statement, APreparedQueryIsDescribedBeforeItRunsAndRunsOnce)

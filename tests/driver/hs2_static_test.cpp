@@ -12,6 +12,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -30,19 +31,12 @@ constexpr const char* kSynthetic = "SELECT id, i, d, flag, s, dt, amount, n FROM
 constexpr SQLSMALLINT kSyntheticColumns = 8;
 constexpr int64_t kSyntheticRows = 1000;
 
-class Hs2Static : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2Static : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
+                  public ::testing::WithParamInterface<const char*> {
 protected:
     static void SetUpTestSuite()
     {
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", "hive-3.1"});
-        ASSERT_NE(0, server->port());
-        writeIni("hs2-static", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-static", {"--server", "hive-3.1"});
     }
     void SetUp() override
     {
@@ -129,7 +123,6 @@ protected:
         return rows;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
     SQLHSTMT scroll = SQL_NULL_HSTMT;
 };
 
