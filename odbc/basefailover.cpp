@@ -636,10 +636,14 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
     const bool overflowed = resultHash != nullptr && resultHash->overflow != 0;
     releaseResultHash();
     (void)closeCursor();
-    if (overflowed)
+    // The driver hears of a cursor reported lost with the link.
+    if (overflowed) {
+        (void)connection->statementFailoverHook(this);
         return 1;
+    }
     const bool named = connection->serverNameW != nullptr && connection->serverNameW[0] != 0;
     if (granularity == 2) {
+        (void)connection->statementFailoverHook(this);
         KaError* record =
             basePostErrorMsg(kBaseIdxLinkFailure, named ? MSG_CURSOR_NOT_RESTORED_SERVERS : MSG_CURSOR_NOT_RESTORED);
         if (record != nullptr && named)

@@ -229,8 +229,13 @@ TEST_F(Failover, TheRowsReadAgainAreComparedWithTheirChecksums)
         KaErrorPushList(&s->diagnostics);
         ASSERT_EQ(s->reexecuteForFailover(), 0);
         s->diagnostics.clear();
+        auto* testConn = static_cast<katest::TestStmtConnection*>(conn);
+        const int hooked = testConn->failoversFailed;
         EXPECT_EQ(s->repositionAfterFailover(), c.rc);
         KaErrorPopList();
+        // Only a cursor reported lost with the link is told to the driver.
+        EXPECT_EQ(testConn->failoversFailed - hooked,
+                  c.sqlstate != nullptr && std::string(c.sqlstate) == "08S01" ? 1 : 0);
         if (c.rc == 0) {
             // The driver stands after the fifth row; the statement counts
             // them again, and nothing is left to deliver twice.

@@ -285,6 +285,14 @@ public:
         }
         return TestConnection::getConnectAttrDefault(attribute, value);
     }
+    // A statement's cursor that could not be brought back after a
+    // reconnect: counted.
+    int16_t statementFailoverHook(BaseStatement*) noexcept override
+    {
+        ++failoversFailed;
+        return 0;
+    }
+    int failoversFailed = 0;
     int16_t createStatement(BaseStatement** out) noexcept override
     {
         // The connect settles the cursor capabilities; the test statement
