@@ -12,20 +12,13 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/textfile.h"
 
 namespace {
 
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 class Hs2Cancel : public katest::DriverManagerSuite {
@@ -93,7 +86,7 @@ protected:
     static bool awaitLogged(const std::string& text, size_t count)
     {
         for (int i = 0; i < 600; ++i) {
-            if (occurrences(readFile(log), text) >= count)
+            if (occurrences(katest::fileText(log), text) >= count)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -115,13 +108,13 @@ protected:
 
 void Hs2Cancel::expectCancelStopsTheExecute()
 {
-    const size_t cancelsBefore = occurrences(readFile(log), "CancelOperation");
-    const size_t pollsBefore = occurrences(readFile(log), "GetOperationStatus");
+    const size_t cancelsBefore = occurrences(katest::fileText(log), "CancelOperation");
+    const size_t pollsBefore = occurrences(katest::fileText(log), "GetOperationStatus");
     SQLRETURN executed = SQL_SUCCESS;
     std::thread runner([&] { executed = SQLExecDirect(stmt, sql("SELECT id FROM people ORDER BY id"), SQL_NTS); });
     // The execute is polling once the server saw its first status request.
     const bool polling = awaitLogged("GetOperationStatus", pollsBefore + 1);
-    EXPECT_TRUE(polling) << readFile(log);
+    EXPECT_TRUE(polling) << katest::fileText(log);
     EXPECT_EQ(SQL_SUCCESS, SQLCancel(stmt)) << diagText(SQL_HANDLE_STMT, stmt);
     runner.join();
 
@@ -130,7 +123,7 @@ void Hs2Cancel::expectCancelStopsTheExecute()
     EXPECT_EQ(SQL_ERROR, executed) << text;
     EXPECT_EQ("HY008", state) << text;
     EXPECT_NE(std::string::npos, text.find("canceled")) << text;
-    EXPECT_EQ(cancelsBefore + 1, occurrences(readFile(log), "CancelOperation")) << readFile(log);
+    EXPECT_EQ(cancelsBefore + 1, occurrences(katest::fileText(log), "CancelOperation")) << katest::fileText(log);
 
     // The wire is in step: the same statement runs the next query to its
     // rows.
@@ -160,7 +153,7 @@ TEST_F(Hs2Cancel, ASynchronousQueryAnsweredWhileRunningIsPolledAndCanBeCanceled)
 TEST_F(Hs2Cancel, CancelWithNoCallRunningLeavesTheNextExecuteAlone)
 {
     EXPECT_EQ(SQL_SUCCESS, SQLCancel(stmt));
-    const size_t cancelsBefore = occurrences(readFile(log), "CancelOperation");
+    const size_t cancelsBefore = occurrences(katest::fileText(log), "CancelOperation");
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT name FROM people WHERE id = 1"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, stmt);
     SQLCHAR name[16] = {};
@@ -169,7 +162,7 @@ TEST_F(Hs2Cancel, CancelWithNoCallRunningLeavesTheNextExecuteAlone)
     ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_CHAR, name, sizeof name, &indicator))
         << diagText(SQL_HANDLE_STMT, stmt);
     EXPECT_STREQ("Ada", reinterpret_cast<char*>(name));
-    EXPECT_EQ(cancelsBefore, occurrences(readFile(log), "CancelOperation"));
+    EXPECT_EQ(cancelsBefore, occurrences(katest::fileText(log), "CancelOperation"));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/textfile.h"
 
 namespace {
 
@@ -150,14 +151,6 @@ TEST_P(Hs2Catalog, ACatalogCallOnAnOpenCursorIsRefused)
 
 INSTANTIATE_TEST_SUITE_P(Identities, Hs2Catalog, ::testing::Values("hive-1.2", "hive-2.3", "hive-3.1", "spark-3"));
 
-size_t occurrences(const std::string& in, const std::string& text)
-{
-    size_t n = 0;
-    for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
-        ++n;
-    return n;
-}
-
 // SQLColumns against a 1.2 server, which the driver answers with the
 // protocol's GetColumns call: the rows must be those of the SHOW and DESCRIBE
 // listing, which CliServiceProtocol 4 keeps. The server's call log tells
@@ -193,8 +186,8 @@ protected:
         std::ifstream in(log);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    size_t getColumnsCalls() const { return occurrences(calls(), " GetColumns "); }
-    size_t describeCalls() const { return occurrences(calls(), " ExecuteStatement DESCRIBE "); }
+    size_t getColumnsCalls() const { return katest::occurrences(calls(), " GetColumns "); }
+    size_t describeCalls() const { return katest::occurrences(calls(), " ExecuteStatement DESCRIBE "); }
 
     // Every row of SQLColumns on a new connection, its 18 columns joined;
     // *rc the call's return code.

@@ -12,28 +12,13 @@
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
 #include "support/hs2suite.h"
+#include "support/textfile.h"
 
 namespace {
 
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-size_t occurrences(const std::string& in, const std::string& text)
-{
-    size_t n = 0;
-    for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
-        ++n;
-    return n;
 }
 
 class Hs2Failover : public katest::Hs2Suite<katest::DriverManagerSuite> {
@@ -98,7 +83,7 @@ TEST_F(Hs2Failover, StatementsCarryTheirSettingsAndPreparedTextIntoTheNewSession
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(first, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(3), 0));
     ASSERT_EQ(SQL_SUCCESS, SQLPrepare(first, sql("SELECT id FROM people ORDER BY id"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, first);
-    const size_t sessionsBefore = occurrences(readFile(log), "OpenSession");
+    const size_t sessionsBefore = katest::occurrences(katest::fileText(log), "OpenSession");
     // The session's next ExecuteStatement is answered by closing the
     // connection.
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
@@ -109,8 +94,8 @@ TEST_F(Hs2Failover, StatementsCarryTheirSettingsAndPreparedTextIntoTheNewSession
     std::string text = diagText(SQL_HANDLE_STMT, first, &state);
     EXPECT_EQ("08S01", state) << text;
     EXPECT_NE(std::string::npos, text.find("re-established")) << text;
-    const size_t sessionsAfter = occurrences(readFile(log), "OpenSession");
-    EXPECT_LT(sessionsBefore, sessionsAfter) << readFile(log);
+    const size_t sessionsAfter = katest::occurrences(katest::fileText(log), "OpenSession");
+    EXPECT_LT(sessionsBefore, sessionsAfter) << katest::fileText(log);
 
     // The prepared statement runs again on the new session, still limited
     // to three rows.
@@ -130,7 +115,7 @@ TEST_F(Hs2Failover, StatementsCarryTheirSettingsAndPreparedTextIntoTheNewSession
         << diagText(SQL_HANDLE_STMT, second);
     EXPECT_EQ((std::vector<int>{5}), ids(second));
     // One reconnect served both statements.
-    EXPECT_EQ(sessionsAfter, occurrences(readFile(log), "OpenSession"));
+    EXPECT_EQ(sessionsAfter, katest::occurrences(katest::fileText(log), "OpenSession"));
 
     // The new session can be lost too: the statements move on once more.
     ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(first));
@@ -139,7 +124,7 @@ TEST_F(Hs2Failover, StatementsCarryTheirSettingsAndPreparedTextIntoTheNewSession
         << diagText(SQL_HANDLE_STMT, second);
     EXPECT_EQ(SQL_ERROR, SQLExecute(first));
     EXPECT_NE(std::string::npos, diagText(SQL_HANDLE_STMT, first).find("re-established"));
-    EXPECT_LT(sessionsAfter, occurrences(readFile(log), "OpenSession"));
+    EXPECT_LT(sessionsAfter, katest::occurrences(katest::fileText(log), "OpenSession"));
     ASSERT_EQ(SQL_SUCCESS, SQLExecute(first)) << diagText(SQL_HANDLE_STMT, first);
     EXPECT_EQ((std::vector<int>{1, 2, 3}), ids(first));
 }
@@ -148,13 +133,13 @@ TEST_F(Hs2Failover, WithoutFailoverTheLostLinkStaysLost)
 {
     connect("");
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS));
-    const size_t sessionsBefore = occurrences(readFile(log), "OpenSession");
+    const size_t sessionsBefore = katest::occurrences(katest::fileText(log), "OpenSession");
     std::string state;
     EXPECT_EQ(SQL_ERROR, SQLExecDirect(first, sql("SELECT id FROM people"), SQL_NTS));
     const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
     EXPECT_EQ("08S01", state) << text;
     EXPECT_EQ(std::string::npos, text.find("re-established")) << text;
-    EXPECT_EQ(sessionsBefore, occurrences(readFile(log), "OpenSession"));
+    EXPECT_EQ(sessionsBefore, katest::occurrences(katest::fileText(log), "OpenSession"));
 }
 
 TEST_F(Hs2Failover, APreparedStatementIsWarnedOnceAndFailsOverAgainLater)
@@ -175,13 +160,13 @@ TEST_F(Hs2Failover, APreparedStatementIsWarnedOnceAndFailsOverAgainLater)
     // A later loss under the same statement is repaired again.
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, second);
-    const size_t sessionsBefore = occurrences(readFile(log), "OpenSession");
+    const size_t sessionsBefore = katest::occurrences(katest::fileText(log), "OpenSession");
     std::string state;
     EXPECT_EQ(SQL_ERROR, SQLExecute(first));
     const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
     EXPECT_EQ("08S01", state) << text;
     EXPECT_NE(std::string::npos, text.find("re-established")) << text;
-    EXPECT_LT(sessionsBefore, occurrences(readFile(log), "OpenSession"));
+    EXPECT_LT(sessionsBefore, katest::occurrences(katest::fileText(log), "OpenSession"));
     ASSERT_EQ(SQL_SUCCESS, SQLExecute(first)) << diagText(SQL_HANDLE_STMT, first);
     EXPECT_EQ((std::vector<int>{2}), ids(first));
 }
@@ -258,9 +243,9 @@ protected:
         const std::string pooled = in + ";POOL=1;" + failover;
         ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(pooled))) << diagText(SQL_HANDLE_DBC, dbc);
         ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
-        const size_t sessions = occurrences(readFile(log), "OpenSession");
+        const size_t sessions = katest::occurrences(katest::fileText(log), "OpenSession");
         ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(pooled))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(sessions, occurrences(readFile(log), "OpenSession")) << "the second connect opened a session";
+        ASSERT_EQ(sessions, katest::occurrences(katest::fileText(log), "OpenSession")) << "the second connect opened a session";
         ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &first));
         ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &second));
     }
@@ -293,7 +278,7 @@ TEST_F(Hs2PooledFailover, AnInsertWhoseLinkDroppedAfterItWasSentIsReportedAndNot
     const int before = rowsOf("t_pooled_once");
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, second);
-    const size_t sessions = occurrences(readFile(log), "OpenSession");
+    const size_t sessions = katest::occurrences(katest::fileText(log), "OpenSession");
 
     std::string state;
     EXPECT_EQ(SQL_ERROR, SQLExecDirect(first, sql("INSERT INTO t_pooled_once VALUES (7)"), SQL_NTS));
@@ -302,8 +287,8 @@ TEST_F(Hs2PooledFailover, AnInsertWhoseLinkDroppedAfterItWasSentIsReportedAndNot
     EXPECT_NE(std::string::npos, text.find("re-established")) << text;
     // The link was made anew, and the INSERT was not sent on it: the server
     // logs the calls it runs, and the table gained no row.
-    EXPECT_LT(sessions, occurrences(readFile(log), "OpenSession"));
-    EXPECT_EQ(0u, occurrences(readFile(log), "INSERT INTO t_pooled_once")) << readFile(log);
+    EXPECT_LT(sessions, katest::occurrences(katest::fileText(log), "OpenSession"));
+    EXPECT_EQ(0u, katest::occurrences(katest::fileText(log), "INSERT INTO t_pooled_once")) << katest::fileText(log);
     SQLCloseCursor(second);
     SQLExecDirect(second, sql("SELECT 1"), SQL_NTS);  // told of the lost session once
     EXPECT_EQ(before, rowsOf("t_pooled_once"));
@@ -314,11 +299,11 @@ TEST_F(Hs2PooledFailover, APooledConnectionWithoutFailoverDoesNotReconnect)
     connectFromPool("");
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(second, sql("SET hs2server.fault.drop=ExecuteStatement"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, second);
-    const size_t sessions = occurrences(readFile(log), "OpenSession");
+    const size_t sessions = katest::occurrences(katest::fileText(log), "OpenSession");
     std::string state;
     EXPECT_EQ(SQL_ERROR, SQLExecDirect(first, sql("SELECT id FROM people"), SQL_NTS));
     const std::string text = diagText(SQL_HANDLE_STMT, first, &state);
     EXPECT_EQ("08S01", state) << text;
     EXPECT_EQ(std::string::npos, text.find("re-established")) << text;
-    EXPECT_EQ(sessions, occurrences(readFile(log), "OpenSession")) << readFile(log);
+    EXPECT_EQ(sessions, katest::occurrences(katest::fileText(log), "OpenSession")) << katest::fileText(log);
 }

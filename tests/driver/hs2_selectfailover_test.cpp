@@ -14,6 +14,7 @@
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
 #include "support/hs2suite.h"
+#include "support/textfile.h"
 
 namespace {
 
@@ -27,22 +28,6 @@ SQLCHAR* sql(const char* text)
 SQLCHAR* sql(const std::string& text)
 {
     return sql(text.c_str());
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-size_t occurrences(const std::string& in, const std::string& text)
-{
-    size_t n = 0;
-    for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
-        ++n;
-    return n;
 }
 
 // 512 rows, each with a number and a text that differs from row to row.
@@ -214,14 +199,14 @@ TEST_F(Hs2SelectFailover, AQueryWhoseLinkDropsMidResultDeliversEveryRowOnce)
         connect(std::string("FailoverMode=2;ArrayFetchSize=50;") + c.granularity);
         // The driver rewrites the text a little; this part of it stays.
         const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
-        const size_t executionsBefore = occurrences(readFile(log), executed);
+        const size_t executionsBefore = katest::occurrences(katest::fileText(log), executed);
         run(other, std::string("SET hs2server.fault.drop=") + c.drop);
         ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
         const std::vector<Row> got = readAll(stmt, c.rowset);
         EXPECT_EQ(expected.size(), got.size());
         EXPECT_TRUE(got == expected);
         // The link did drop: the query ran a second time, for the rest.
-        EXPECT_EQ(executionsBefore + 2, occurrences(readFile(log), executed));
+        EXPECT_EQ(executionsBefore + 2, katest::occurrences(katest::fileText(log), executed));
         restart();
     }
 }
@@ -235,7 +220,7 @@ TEST_F(Hs2SelectFailover, AnotherOpenCursorOfTheConnectionIsRestoredAtItsNextFet
     SQLFreeHandle(SQL_HANDLE_STMT, reference);
     restart();
     const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
-    const size_t executionsBefore = occurrences(readFile(log), executed);
+    const size_t executionsBefore = katest::occurrences(katest::fileText(log), executed);
     connect("FailoverMode=2;ArrayFetchSize=50");
     // Two blocks for the other cursor; the first statement's execute then
     // clears the wire of the other's rows, and the link drops there, before
@@ -262,7 +247,7 @@ TEST_F(Hs2SelectFailover, AnotherOpenCursorOfTheConnectionIsRestoredAtItsNextFet
     EXPECT_TRUE(otherRows == expected);
     // The other query ran twice, the interrupted execute once, on the new
     // session.
-    EXPECT_EQ(executionsBefore + 3, occurrences(readFile(log), executed)) << readFile(log);
+    EXPECT_EQ(executionsBefore + 3, katest::occurrences(katest::fileText(log), executed)) << katest::fileText(log);
 }
 
 TEST_F(Hs2SelectFailover, AResultReadFurtherThanItsChecksumsInMemoryReachIsReportedLost)
@@ -362,9 +347,9 @@ TEST_F(Hs2SelectFailover, AParameterisedQueryRunsAgainWithTheValuesItWasExecuted
     EXPECT_EQ(SQL_NO_DATA, rc) << diagText(SQL_HANDLE_STMT, stmt);
     EXPECT_EQ((std::vector<int>{3, 4, 6, 7, 8}), ids);
     // The query did run twice, the second time with the saved values.
-    const std::string calls = readFile(log);
-    EXPECT_EQ(2u, occurrences(calls, "name <> 'Eun-ji'")) << calls;
-    EXPECT_EQ(0u, occurrences(calls, "Dmitri")) << calls;
+    const std::string calls = katest::fileText(log);
+    EXPECT_EQ(2u, katest::occurrences(calls, "name <> 'Eun-ji'")) << calls;
+    EXPECT_EQ(0u, katest::occurrences(calls, "Dmitri")) << calls;
 }
 
 TEST_F(Hs2SelectFailover, AnInsertWhoseLinkDroppedIsReportedAndNeverRunTwice)
@@ -379,7 +364,7 @@ TEST_F(Hs2SelectFailover, AnInsertWhoseLinkDroppedIsReportedAndNeverRunTwice)
     EXPECT_NE(std::string::npos, text.find("re-established")) << text;
     // The server logs a call it answers; the dropped one is not logged, so
     // any logged INSERT would be the driver sending it a second time.
-    EXPECT_EQ(0u, occurrences(readFile(log), "INSERT INTO sfo_once")) << readFile(log);
+    EXPECT_EQ(0u, katest::occurrences(katest::fileText(log), "INSERT INTO sfo_once")) << katest::fileText(log);
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT count(*) FROM sfo_once"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, stmt);
     ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));

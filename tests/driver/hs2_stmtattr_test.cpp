@@ -15,6 +15,7 @@
 
 #include "support/drivermanager.h"
 #include "support/hs2process.h"
+#include "support/textfile.h"
 
 namespace {
 
@@ -24,22 +25,6 @@ constexpr SQLINTEGER kPersistMode = 1054;
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-size_t occurrences(const std::string& in, const std::string& text)
-{
-    size_t n = 0;
-    for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
-        ++n;
-    return n;
 }
 
 std::string runCommand(const std::string& command)
@@ -178,14 +163,14 @@ TEST_F(Hs2StmtAttr, QueryOutlivingItsTimeoutEndsWithHYT00AndIsCancelledAtTheServ
     SQLULEN timeout = 0;
     ASSERT_EQ(SQL_SUCCESS, SQLGetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, &timeout, 0, nullptr));
     EXPECT_EQ(1u, timeout);
-    const size_t cancelsBefore = occurrences(readFile(log), "CancelOperation");
+    const size_t cancelsBefore = katest::occurrences(katest::fileText(log), "CancelOperation");
 
     std::string state;
     EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SELECT id FROM people ORDER BY id"), SQL_NTS));
     const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
     EXPECT_EQ("HYT00", state) << text;
     EXPECT_NE(std::string::npos, text.find("time-out of 1 seconds")) << text;
-    EXPECT_EQ(cancelsBefore + 1, occurrences(readFile(log), "CancelOperation")) << readFile(log);
+    EXPECT_EQ(cancelsBefore + 1, katest::occurrences(katest::fileText(log), "CancelOperation")) << katest::fileText(log);
 
     // A time-out the query stays within lets it run to its rows, on the
     // same statement and wire.
@@ -193,7 +178,7 @@ TEST_F(Hs2StmtAttr, QueryOutlivingItsTimeoutEndsWithHYT00AndIsCancelledAtTheServ
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id FROM people WHERE id < 3 ORDER BY id"), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, stmt);
     EXPECT_EQ("id=1\nid=2\n", fetchAll(1));
-    EXPECT_EQ(cancelsBefore + 1, occurrences(readFile(log), "CancelOperation"));
+    EXPECT_EQ(cancelsBefore + 1, katest::occurrences(katest::fileText(log), "CancelOperation"));
 }
 
 TEST_F(Hs2StmtAttr, PersistedResultReadsBackToTheFetchedRowsInBothModes)
@@ -201,7 +186,7 @@ TEST_F(Hs2StmtAttr, PersistedResultReadsBackToTheFetchedRowsInBothModes)
     const char* query = "SELECT id, name, city FROM people ORDER BY id";
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(query), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
     const std::string fetched = fetchAll(3);
-    ASSERT_EQ(8u, occurrences(fetched, "\n")) << fetched;
+    ASSERT_EQ(8u, katest::occurrences(fetched, "\n")) << fetched;
     EXPECT_NE(std::string::npos, fetched.find("id=3;name=Chloé;city=Paris")) << fetched;
     EXPECT_NE(std::string::npos, fetched.find("id=4;name=Dmitri\n")) << fetched;
 
