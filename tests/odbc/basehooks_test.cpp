@@ -46,7 +46,6 @@ protected:
 TEST_F(StatementHooks, HooksADriverMustSupplyRefuseWithNotCapable)
 {
     int16_t flag = 7;
-    uint16_t status = 0;
     int64_t number = 0;
     const std::function<int16_t()> refused[] = {
         [&] { return stmt->fetchRow(&flag); },

@@ -270,7 +270,7 @@ TEST_F(ProxyTunnel, ARefusingOrClosingProxyFailsTheTunnelWithADiagnosticThatSays
                 all += diags.text(i) + "\n";
             const size_t last = diags.size() - 1;
             EXPECT_EQ(katest::sqlstate(diags.at(last)), "08001") << all;
-            EXPECT_EQ(diags.at(last)->nativeCode, c.lastMessage != 0 ? c.lastMessage : MSG_HTTP_PROXY_TUNNEL_FAILED)
+            EXPECT_EQ(diags.at(last)->nativeCode, c.lastMessage != 0 ? c.lastMessage : uint16_t{MSG_HTTP_PROXY_TUNNEL_FAILED})
                 << all;
             EXPECT_NE(all.find(c.mentions), std::string::npos) << all;
             // A refused password never shows in a diagnostic.
