@@ -45,9 +45,11 @@ size_t diagCount() noexcept
     return diagCount(currentList());
 }
 
+}  // namespace
+
 // Marks the diagnostics of list posted since `first` with the rowset row
 // (from 1) and, when given, the column, unless they carry a position already.
-void markDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
+void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
 {
     if (list == nullptr)
         return;
@@ -61,6 +63,8 @@ void markDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t colum
             e->column = column;
     }
 }
+
+namespace {
 
 bool forwardOnly(const BaseStatement* stmt) noexcept
 {
@@ -80,9 +84,11 @@ int64_t terminatorBytes(const BaseStatement* stmt, int16_t cType) noexcept
     return 0;
 }
 
+}  // namespace
+
 // The driver's answer on row `row` of a scrollable cursor, within
 // SQL_ATTR_MAX_ROWS; a locked row that is there is remembered.
-int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) noexcept
+int16_t baseProbeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) noexcept
 {
     const int64_t maxRows = stmt->attributeValues[kBaseAttrMaxRows];
     if (!stmt->reentryPending && maxRows != 0 && maxRows < row) {
@@ -106,6 +112,8 @@ int16_t probeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) 
         stmt->lastPositionedRow = row;
     return 0;
 }
+
+namespace {
 
 // WORKAROUNDS bits: the catalog column of every catalog result but the type
 // information and the special columns reads as NULL, and so does the second
@@ -212,7 +220,7 @@ int16_t BaseStatement::extendedFetch(uint16_t fetchType, int64_t row, uint64_t* 
 
 // Bound columns beyond the result fail the fetch; the driver may refuse a
 // changed binding.
-static int16_t checkBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept
+int16_t baseCheckBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept
 {
     const bool ignoreExtra =
         stmt->connection != nullptr && (stmt->connection->workarounds2 & kWa2IgnoreExtraBindings) != 0;
@@ -377,7 +385,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     }
     if (rowsetSize <= 0)
         rowsetSize = 1;
-    if (checkBindings(this, rowsetSize) != 0)
+    if (baseCheckBindings(this, rowsetSize) != 0)
         return 1;
     if (mode == 1 && currentRow == -1) {
         *noData = 1;
@@ -467,7 +475,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
             }
             if (noMore != 0)
                 break;
-        } else if (probeRow(this, currentRow + i, &status, lock) != 0) {
+        } else if (baseProbeRow(this, currentRow + i, &status, lock) != 0) {
             failed = true;
         } else if (status == SQL_ROW_NOROW) {
             break;
@@ -503,7 +511,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
                     firstError = static_cast<int64_t>(d0);
             }
         }
-        markDiagnostics(list, d0, i + 1, -1);
+        baseMarkDiagnostics(list, d0, i + 1, -1);
         setRowStatus(i, status);
         if (hashDeliveredRow(i, failed) != 0)
             return 1;
@@ -532,7 +540,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
     if (!forward && rows > 1) {
         uint16_t status = 0;
         const bool relock = forUpdateClause || attributeValues[kBaseAttrConcurrency] == SQL_CONCUR_LOCK;
-        if (probeRow(this, currentRow, &status, relock) != 0)
+        if (baseProbeRow(this, currentRow, &status, relock) != 0)
             return 1;
     }
     return 0;
@@ -585,7 +593,7 @@ int16_t BaseStatement::transferBoundColumns(int64_t index) noexcept
         if (bad == 0)
             bad = c == 0 ? getBookmarkData(cType, &out, index) : getDataQuick(c, cType, &out, false, 0);
         resetLongData();
-        markDiagnostics(list, d0, index + 1, c);
+        baseMarkDiagnostics(list, d0, index + 1, c);
         if (bad != 0)
             rc = 1;
     }
@@ -612,7 +620,7 @@ int16_t BaseStatement::findLastRow(int64_t* lastRow) noexcept
     // highest row that exists.
     auto exists = [this](int64_t row, bool* present) noexcept {
         uint16_t status = SQL_ROW_NOROW;
-        if (probeRow(this, row, &status, false) != 0)
+        if (baseProbeRow(this, row, &status, false) != 0)
             return 1;
         *present = status != SQL_ROW_NOROW;
         return 0;
@@ -824,21 +832,4 @@ int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString
         notePiece(false, shown);
     }
     return 0;
-}
-
-// ---- For the SetPos work loop -------------------------------------------------------------------
-
-int16_t BaseStatement::probeCursorRow(int64_t row, uint16_t* status, bool lock) noexcept
-{
-    return ::probeRow(this, row, status, lock);
-}
-
-int16_t BaseStatement::recheckBindings(int64_t rowsetSize) noexcept
-{
-    return checkBindings(this, rowsetSize);
-}
-
-void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept
-{
-    markDiagnostics(list, first, row, column);
 }

@@ -572,7 +572,7 @@ RowOutcome workOnRow(BaseStatement* stmt, int64_t index, uint64_t caps) noexcept
     }
     stmt->rowsetPosition = static_cast<uint64_t>(index);
     uint16_t status = SQL_ROW_NOROW;
-    if (stmt->probeCursorRow(stmt->currentRow + index, &status, !wholeRefresh && lockRows(stmt)) != 0)
+    if (baseProbeRow(stmt, stmt->currentRow + index, &status, !wholeRefresh && lockRows(stmt)) != 0)
         return RowOutcome::failed;
     if (stmt->reentryPending) {
         stmt->setPosIndex = index;
@@ -731,7 +731,7 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
     int64_t i = 0;
     bool resuming = setPosPending != kPendingNone;
     if (!resuming) {
-        if (recheckBindings(width) != 0)
+        if (baseCheckBindings(this, width) != 0)
             return 1;
         if (whole) {
             int64_t n = static_cast<int64_t>(rowsetRowCount);
@@ -791,7 +791,7 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
         if (lastPositionedRow != 0) {
             uint16_t status = SQL_ROW_NOROW;
             const size_t d0 = diagCount(list);
-            if (probeCursorRow(currentRow + at, &status, lockRows(this)) != 0) {
+            if (baseProbeRow(this, currentRow + at, &status, lockRows(this)) != 0) {
                 setRowStatusBoth(at, SQL_ROW_ERROR);
                 baseMarkDiagnostics(list, d0, at + 1, -1);
                 if (setPosFirstError < 0)
@@ -800,7 +800,7 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
         }
     } else if (getRowStatus(at) == SQL_ROW_SUCCESS && currentRow > 0) {
         uint16_t status = SQL_ROW_NOROW;
-        if (probeCursorRow(currentRow + at, &status, lockRows(this)) != 0)
+        if (baseProbeRow(this, currentRow + at, &status, lockRows(this)) != 0)
             return 1;
     }
     const bool allFailed = setPosRowsWorked == 0 || setPosRowsFailed == setPosRowsWorked;

@@ -160,6 +160,12 @@ bool baseSetPosOffered(BaseConnection* conn, uint16_t functionId) noexcept;
 // 1) and, when not negative, the column, unless they carry a position
 // already (odbc/basefetch.cpp).
 void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept;
+// Row `row` (from 1) of a scrollable cursor made current through the driver
+// or the row cache, within SQL_ATTR_MAX_ROWS (odbc/basefetch.cpp).
+[[nodiscard]] int16_t baseProbeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) noexcept;
+// The bound columns checked again before rows are read or sent
+// (odbc/basefetch.cpp).
+[[nodiscard]] int16_t baseCheckBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept;
 
 // The node links the statement into its connection's statement list.
 class BaseStatement : public KaNode {
@@ -475,12 +481,6 @@ public:
     // The driver may no longer use the row it last positioned with a lock:
     // 1 after marking that row SQL_ROW_ERROR; 0 when it may go on.
     [[nodiscard]] int16_t checkPositionedRow() noexcept;
-    // Row `row` (from 1) made current through the driver, within
-    // SQL_ATTR_MAX_ROWS (odbc/basefetch.cpp).
-    [[nodiscard]] int16_t probeCursorRow(int64_t row, uint16_t* status, bool lock) noexcept;
-    // The bound columns checked again before rows are read or sent
-    // (odbc/basefetch.cpp).
-    [[nodiscard]] int16_t recheckBindings(int64_t rowsetSize) noexcept;
     // The status of rowset row `index` into the internal array and the
     // application's one, for an index below the rowset size.
     void setRowStatusBoth(int64_t index, uint16_t status) noexcept;

@@ -21,34 +21,9 @@ public:
     ScriptPeer(const std::string& script, std::vector<std::string> args)
     {
         args.insert(args.begin(), {"/usr/bin/python3", sourceRoot() + "/" + script});
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(out[1]);
-        char c;
-        while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-            port_ += c;
-        close(out[0]);
+        port_ = spawnPeer(args, "", &pid_);
     }
-    ~ScriptPeer()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status;
-            waitpid(pid_, &status, 0);
-        }
-    }
+    ~ScriptPeer() { stopPeer(pid_); }
     ScriptPeer(const ScriptPeer&) = delete;
     ScriptPeer& operator=(const ScriptPeer&) = delete;
 
