@@ -150,7 +150,7 @@ TEST(ConnectionLayer, ANameWithBothFamiliesReachesTheOneThatListens)
     // A name resolving to ::1 and 127.0.0.1 in either order, with only one
     // of them listening, connects in order and in parallel, bounded or not.
     for (int listening : {AF_INET, AF_INET6}) {
-        LoopbackServer server(Peer::Echo, listening);
+        LoopbackServer server(Peer::Echo, listening, true);
         ASSERT_TRUE(server.ok());
         for (bool v6First : {true, false}) {
             for (int parallel : {0, 1}) {
@@ -176,11 +176,11 @@ TEST(ConnectionLayer, ANameWithBothFamiliesReachesTheOneThatListens)
 
 TEST(ConnectionLayer, MoreAddressesThanTheParallelSetAreTriedInLaterRounds)
 {
-    LoopbackServer server(Peer::Echo, AF_INET);
+    LoopbackServer server(Peer::Echo, AF_INET, true);
     size_t before = openDescriptors();
     for (int parallel : {1, 0}) {
         FakeResolver resolver;
-        gAnswer.assign(3 * kConnectionParallelSockets, "::1");  // nothing listens there
+        gAnswer.assign(3 * kConnectionParallelSockets, "::1");  // refused there
         gAnswer.push_back("127.0.0.1");
         ConnectionRecord r = freshRecord();
         int code = -1;

@@ -34,32 +34,17 @@ class LoopbackServer {
 public:
     static constexpr std::chrono::seconds kLifetime{60};
 
-    explicit LoopbackServer(Peer kind, int family = AF_INET) : kind_(kind)
+    // With reserveOtherFamily the same port is also bound, not listening,
+    // on the other family's loopback address: a connect there is refused,
+    // and no other test running at the same time can listen on it.
+    explicit LoopbackServer(Peer kind, int family = AF_INET, bool reserveOtherFamily = false) : kind_(kind)
     {
-        listener_ = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (kind == Peer::SlowReader) {
-            int small = 4096;  // inherited by the accepted socket
-            setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        for (int attempt = 0; attempt < 50 && !ok_; ++attempt) {
+            closeListeners();
+            ok_ = open(family, 0, listener_, true);
+            if (ok_ && reserveOtherFamily)
+                ok_ = open(family == AF_INET6 ? AF_INET : AF_INET6, port_, reserved_, false);
         }
-        sockaddr_storage a = {};
-        socklen_t len;
-        if (family == AF_INET6) {
-            auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
-            a6->sin6_family = AF_INET6;
-            a6->sin6_addr = in6addr_loopback;
-            len = sizeof *a6;
-        } else {
-            auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
-            a4->sin_family = AF_INET;
-            a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            len = sizeof *a4;
-        }
-        ok_ = listener_ >= 0 && bind(listener_, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-              listen(listener_, 8) == 0 && getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
         if (ok_)
             thread_ = std::thread([this] { run(); });
     }
@@ -71,8 +56,7 @@ public:
             thread_.join();
         for (int fd : clients_)
             close(fd);
-        if (listener_ >= 0)
-            close(listener_);
+        closeListeners();
     }
 
     LoopbackServer(const LoopbackServer&) = delete;
@@ -104,6 +88,56 @@ public:
     }
 
 private:
+    // Binds a loopback socket of the family to the port (0: any free one),
+    // listening or not; a listener's port is kept in port_.
+    bool open(int family, uint16_t port, int& fd, bool listening)
+    {
+        fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (family == AF_INET6)
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+        if (listening && kind_ == Peer::SlowReader) {
+            int small = 4096;  // inherited by the accepted socket
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        }
+        sockaddr_storage a = {};
+        socklen_t len;
+        if (family == AF_INET6) {
+            auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+            a6->sin6_family = AF_INET6;
+            a6->sin6_addr = in6addr_loopback;
+            a6->sin6_port = htons(port);
+            len = sizeof *a6;
+        } else {
+            auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
+            a4->sin_family = AF_INET;
+            a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a4->sin_port = htons(port);
+            len = sizeof *a4;
+        }
+        if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0)
+            return false;
+        if (!listening)
+            return true;
+        if (listen(fd, 8) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return false;
+        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                                         : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+        return true;
+    }
+
+    void closeListeners()
+    {
+        for (int* fd : {&listener_, &reserved_}) {
+            if (*fd >= 0)
+                close(*fd);
+            *fd = -1;
+        }
+    }
+
     void run()
     {
         auto end = std::chrono::steady_clock::now() + kLifetime;
@@ -161,6 +195,7 @@ private:
 
     Peer kind_;
     int listener_ = -1;
+    int reserved_ = -1;
     uint16_t port_ = 0;
     bool ok_ = false;
     std::atomic<bool> stop_{false};
