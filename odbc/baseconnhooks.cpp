@@ -15,12 +15,6 @@
 
 namespace {
 
-int16_t generalError() noexcept
-{
-    basePostError(kBaseIdxGeneralError);
-    return 1;
-}
-
 // The escape walk of sql/ asks its host; this host hands each question to
 // the connection's hooks, so a driver overrides them on its connection.
 class ConnectionEscapeHost : public KaEscapeHost {

@@ -329,8 +329,9 @@ TEST_P(HiveStatementTest, AnOperationThatEndsInErrorTakesTheServersSqlstateAndHi
         // Whatever the server calls it, a failed operation is no lost link.
         EXPECT_NE(MSG_SQLSTATE_LINK_FAILURE, diags.index(0));
         EXPECT_NE(std::string::npos, messages().find(c.shown)) << messages();
-        if (c.hidden != nullptr)
+        if (c.hidden != nullptr) {
             EXPECT_EQ(std::string::npos, messages().find(c.hidden)) << messages();
+        }
     }
     diags.list.clear();
     ASSERT_EQ(0, run(stmt, "SET hs2server.fault.error-state=off")) << messages();

@@ -211,8 +211,9 @@ TEST_F(Failover, TheRowsReadAgainAreComparedWithTheirChecksums)
         EXPECT_EQ(s->rowsFetched, 5);
         ASSERT_NE(s->resultHash, nullptr);
         EXPECT_EQ(s->resultHash->count, c.granularity == 3 ? 0u : 5u);
-        if (c.deliveredLost)
+        if (c.deliveredLost) {
             ASSERT_EQ(s->resultHash->put(-2, 3), 0);
+        }
         // The statement was moved between its calls; its query runs again
         // over the rows as they now stand.
         s->failoverState = 1;

@@ -432,8 +432,9 @@ TEST_F(Exports, AFreshPooledConnectionRepeatsOnlyACallWhoseRequestNeverLeft)
         EXPECT_EQ(conn->freshFromPool, 0u);
         // The repeat leaves the user's failover choice as it was.
         EXPECT_EQ(conn->failoverMode, 1);
-        if (c.rc == SQL_ERROR)
+        if (c.rc == SQL_ERROR) {
             EXPECT_EQ(diagOf(SQL_HANDLE_DBC, dbc).state, "08S01");
+        }
     }
 }
 
