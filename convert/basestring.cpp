@@ -170,6 +170,12 @@ void BaseOutString::reportLength(int64_t length) noexcept
         *length64 = length;
 }
 
+void BaseOutString::putLength(int64_t length) noexcept
+{
+    reportNotNull();
+    reportLength(length);
+}
+
 void BaseOutString::reportNotNull() noexcept
 {
     if (nullFlag32 != nullptr)

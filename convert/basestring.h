@@ -74,6 +74,9 @@ public:
     bool putCStringOwnWidth(const char* text) noexcept;
     bool putBytes(const void* data, int64_t length, bool terminate, int32_t width) noexcept;
 
+    // Reports a value that is not NULL, of `length` bytes (or SQL_NO_TOTAL),
+    // written into the buffer by someone else.
+    void putLength(int64_t length) noexcept;
     // Reports SQL_NULL_DATA; 1 after error 22002 when there is no length field.
     [[nodiscard]] int16_t setNull(int64_t count) noexcept;
     // The length field of row `row` read as an array; -1 when there is none.

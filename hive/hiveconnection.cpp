@@ -32,6 +32,12 @@ HiveConnection::HiveConnection(BaseEnv* env) noexcept : BaseConnection(env)
     returnValueSupported = false;
     streamsLongData = false;
     truncationIsError = true;
+    // Strings and binaries reach SQLGetData through the readers' converters,
+    // piece after piece; a value whose converted length is unknown is
+    // converted once ahead so that every piece reports what is left.
+    streamCharColumns = true;
+    streamLongColumns = true;
+    longDataMode = 2;
     setDriverAttrTable();
 }
 

@@ -8,6 +8,7 @@
 
 #include "foundation/ram.h"
 #include "hive/hivecommunicator.h"
+#include "odbc/basestmt.h"
 
 // ---- Records ----------------------------------------------------------------
 
@@ -18,6 +19,11 @@ HiveIRDRecord::~HiveIRDRecord()
 
 void HiveIRDRecord::releaseReaders() noexcept
 {
+    // A value streamed to SQLGetData may run through a reader's converter:
+    // the statement lets it go before the reader does.
+    BaseStatement* stmt = owner != nullptr ? owner->statement : nullptr;
+    if (stmt != nullptr && stmt->getDataConverter != nullptr && (wireReader != nullptr || cacheReader != nullptr))
+        stmt->releaseGetDataConverter();
     delete wireReader;
     delete cacheReader;
     wireReader = nullptr;

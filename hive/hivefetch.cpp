@@ -24,6 +24,17 @@ DataReader* readerOf(HiveStatement* stmt, uint16_t column) noexcept
     return rec->currentReader;
 }
 
+// Without the long-data cache the value of the column the statement stands
+// on may still be partly in the reply: it is passed before the reply moves
+// on to another column.
+int passCurrentValue(HiveStatement* stmt) noexcept
+{
+    if (stmt->columnPosition == 0)
+        return 0;
+    DataReader* reader = readerOf(stmt, stmt->columnPosition);
+    return reader == nullptr || reader->finishPendingValue() != 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int16_t HiveStatement::readRowRemainder() noexcept
@@ -39,6 +50,8 @@ int16_t HiveStatement::readRowRemainder() noexcept
 
 int16_t HiveStatement::skipRowRemainder() noexcept
 {
+    if (passCurrentValue(this) != 0)
+        return 1;
     for (uint16_t c = static_cast<uint16_t>(columnPosition + 1); c <= resultColumnCount; ++c) {
         DataReader* reader = readerOf(this, c);
         if (reader == nullptr || reader->skipValue() != 0)
@@ -214,6 +227,8 @@ int16_t HiveStatement::readColumnsUpTo(uint16_t column, int16_t cType, BaseOutSt
 
 int16_t HiveStatement::advanceToColumn(uint16_t column) noexcept
 {
+    if (passCurrentValue(this) != 0)
+        return 1;
     for (uint16_t c = static_cast<uint16_t>(columnPosition + 1); c < column; ++c) {
         HiveIRDRecord* rec = columnRecord(c);
         DataReader* reader = readerOf(this, c);
@@ -235,6 +250,12 @@ int16_t HiveStatement::getColumnData(uint16_t column, int16_t cType, BaseOutStri
     return readColumnsUpTo(column, cType, out);
 }
 
+int16_t HiveStatement::columnDataAvailable(uint16_t column, bool, int16_t, bool, int32_t) noexcept
+{
+    HiveIRDRecord* rec = columnRecord(column);
+    return rec != nullptr && rec->currentReader != nullptr && rec->currentReader->readsInPieces() ? 1 : 0;
+}
+
 int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
                                           BaseIRDRecord*, KaDataConverter** converter) noexcept
 {
@@ -253,6 +274,11 @@ int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaData
     DataReader* reader = readerOf(this, column);
     if (reader == nullptr)
         return 1;
+    // A reader that keeps its values whole leaves no converter: the
+    // framework then takes the value through getColumnData.
+    *converter = nullptr;
+    if (!reader->readsInPieces())
+        return 0;
     int32_t nullFlag = 0;
     if (reader->getDataInPieces(sink, cType, &nullFlag, converter) != 0)
         return 1;

@@ -1,7 +1,8 @@
 // HiveNetSourceHS2: a data source that hands out one string or binary value
-// straight from the statement's current read buffer, so that a long value
-// travels from the reply to the application without a copy. The row-wise
-// string and binary readers use it when the long-data cache is off.
+// from the statement's current read buffer block by block, so that a long
+// value travels from the reply to the application without being gathered
+// whole. The row-wise string and binary readers use it when the long-data
+// cache is off.
 #pragma once
 #include <cstdint>
 
@@ -38,11 +39,15 @@ public:
     // of the statement's current read buffer.
     int attach(HiveFetchState* fetchState, int32_t finishFlag, int64_t length) noexcept;
     bool isDone() const noexcept { return delivered >= valueLength; }
+    // The reply moved past the value: what was not delivered cannot be any
+    // more, and a read says so.
+    void abandon() noexcept;
 
     uint8_t* ownBuffer;
     uint64_t blockSize;
     int64_t valueLength;
     int32_t finishFlag;
     int64_t delivered;
+    int32_t abandoned;
     HiveFetchState* state;
 };

@@ -17,6 +17,7 @@
 #include "hive/hivecommunicator.h"
 #include "hive/hivereaders.h"
 #include "kamessages.h"
+#include "odbc/baseconn.h"
 #include "odbc/basestmt.h"
 #include "platform/katmpsink.h"
 
@@ -290,11 +291,23 @@ int hiveRefuseColumnCacheRead() noexcept
     return hiveColumnDataError("column-wise results are not spooled");
 }
 
+namespace {
+
+// Code page of SQL_C_WCHAR data: the connection's, read at each value, since
+// a bulk export switches it for the time of its run.
+int64_t wideCodePageOf(const HiveFetchState* state) noexcept
+{
+    const BaseConnection* conn = state->statement != nullptr ? state->statement->connection : nullptr;
+    return conn != nullptr && conn->wideCharCodePage != 0 ? conn->wideCharCodePage : kCodePageUtf16LE;
+}
+
+}  // namespace
+
 int64_t hiveNullFillWidth(const HiveFetchState* state, int16_t cType) noexcept
 {
     switch (cType) {
     case SQL_C_CHAR: return 1;
-    case SQL_C_WCHAR: return state->wideCodePage == kCodePageUtf16LE ? 2 : 1;
+    case SQL_C_WCHAR: return wideCodePageOf(state) == kCodePageUtf16LE ? 2 : 1;
     case SQL_C_LONG:
     case SQL_C_FLOAT: return 4;
     case SQL_C_SHORT: return 2;
@@ -457,7 +470,7 @@ int HiveReaderConverters::attach(const HiveFetchState* state, bool binary, KaDat
                                  int16_t cType, int64_t length, KaDataConverter** out) noexcept
 {
     *out = nullptr;
-    const int64_t wide = state->wideCodePage;
+    const int64_t wide = wideCodePageOf(state);
     const int64_t narrow = state->statement != nullptr ? state->statement->charCodePage : kCodePageUtf8;
     KaDataConverter* conv = nullptr;
     if (!binary && (cType == SQL_C_CHAR || cType == SQL_C_WCHAR)) {
@@ -497,6 +510,9 @@ int HiveReaderConverters::attach(const HiveFetchState* state, bool binary, KaDat
         conv = bytes;
     }
     conv->borrowed = 1;
+    // The reader keeps it for the column's life: a caller releasing it
+    // leaves it here.
+    conv->notPooled = 1;
     conv->setLength(length, -1);
     *out = conv;
     return 0;

@@ -36,8 +36,6 @@ struct HiveFetchState {
     // 1: a row-wise row is decoded whole when it is fetched; 0: string and
     // binary values stay in the reply until they are converted.
     int32_t longDataCache = 1;
-    // Code page of SQL_C_WCHAR data.
-    int64_t wideCodePage = kCodePageUtf16LE;
     // Rows asked for in one FetchResults: the longest null bitmap kept.
     uint32_t rowsPerFetch = 0;
     // Column-wise: the 1-based row of the current block that getData reads;
@@ -146,6 +144,12 @@ public:
     // value is delivered or the reader moves on, and never frees it.
     [[nodiscard]] virtual int getDataInPieces(KaDataSink* sink, int16_t cType, int32_t* nullFlag,
                                               KaDataConverter** converter) noexcept;
+    // getDataInPieces serves this column's values.
+    virtual bool readsInPieces() const noexcept { return false; }
+    // Without the long-data cache: passes what is left in the reply of the
+    // current value, so that the reply stands on the next column. Nothing to
+    // do for values read whole.
+    [[nodiscard]] virtual int finishPendingValue() noexcept { return 0; }
     // Bytes of the current value.
     virtual int64_t valueLength() noexcept;
     virtual void clearValueLength() noexcept;

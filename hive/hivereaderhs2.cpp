@@ -359,6 +359,10 @@ int StreamDataReaderHS2::finishPendingValue() noexcept
         return 0;
     pending = 0;
     const int64_t taken = wireAttached ? wireSource->delivered : 0;
+    // A converter still reading the value must not read on into what
+    // follows it in the reply.
+    if (wireAttached)
+        wireSource->abandon();
     wireAttached = 0;
     HiveNetReadBuffer* in = state->readBuffer;
     if (in->skipBytes(uint64_t(length - taken)))

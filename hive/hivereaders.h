@@ -102,13 +102,14 @@ public:
     [[nodiscard]] int readValue() noexcept override;
     [[nodiscard]] int getDataInPieces(KaDataSink* sink, int16_t cType, int32_t* isNull,
                                       KaDataConverter** converter) noexcept override;
+    bool readsInPieces() const noexcept override { return true; }
     [[nodiscard]] int copyToCache(KaDataSink* sink, uint16_t columnNumber) noexcept override;
     [[nodiscard]] int readCacheRecord() noexcept;
     // Without the long-data cache: passes what is still in the reply of the
     // value readValue left there (and its closing STOPs), so that the reply
     // is on the next column. The statement calls it before it reads on past
     // the column. Nothing to do otherwise.
-    [[nodiscard]] int finishPendingValue() noexcept;
+    [[nodiscard]] int finishPendingValue() noexcept override;
 
     bool binary;
     KaTmpFileSink* valueSink;
@@ -233,6 +234,7 @@ public:
     [[nodiscard]] int readValue() noexcept override;
     [[nodiscard]] int getDataInPieces(KaDataSink* sink, int16_t cType, int32_t* isNull,
                                       KaDataConverter** converter) noexcept override;
+    bool readsInPieces() const noexcept override { return streaming >= 0; }
     [[nodiscard]] int seekRow(int32_t form) noexcept override;
 
     // 0: plain string; 1: binary; -1: no piecewise reading.
@@ -318,6 +320,7 @@ public:
     {
         return hiveRefuseColumnCacheRead();
     }
+    bool readsInPieces() const noexcept override { return false; }
 };
 
 // ---- Shared by the readers ------------------------------------------------

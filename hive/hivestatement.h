@@ -115,6 +115,8 @@ public:
                                             int16_t* nullable) noexcept override;
     [[nodiscard]] int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,
                                              BaseIRDRecord* record, KaDataConverter** converter) noexcept override;
+    [[nodiscard]] int16_t columnDataAvailable(uint16_t column, bool charType, int16_t sqlType, bool continuing,
+                                              int32_t passThrough) noexcept override;
 
     // ---- Catalog listing (hive/hivecatalog.cpp) --------------------------------
     [[nodiscard]] int16_t tablesHook(const uint16_t* types, int16_t typesLength) noexcept override;

@@ -114,6 +114,7 @@ int16_t BaseStatement::bindCol(uint16_t column, int16_t cType, void* value, int6
 
 int16_t BaseStatement::unbindAll() noexcept
 {
+    releaseSharedColumns();
     if (bindColHook() != 0)
         return 1;
     if (currentArd != nullptr) {

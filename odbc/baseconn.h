@@ -968,6 +968,13 @@ public:
     bool returnValueSupported = true;
     bool streamsLongData = false;
     bool truncationIsError = false;
+    // Which result columns SQLGetData reads through a streaming converter
+    // (character and binary types, or only the long ones), and whether a
+    // value whose converted length the converter cannot know is spooled
+    // first so that every piece reports the true remaining length (2).
+    bool streamCharColumns = false;
+    bool streamLongColumns = false;
+    int32_t longDataMode = 0;
 
     // ---- Driver hooks the framework answers itself ----------------------------
     // One outer join of an escape body, asked by the host's escape walk (the

@@ -101,6 +101,8 @@ public:
     int16_t conciseType = 0;
     BaseDescriptor* owner = nullptr;
     uint8_t nameBorrowed = 0;
+    // The record belongs to another descriptor that lends it to this one.
+    uint8_t recordBorrowed = 0;
     int16_t appConciseType = 0;
 };
 

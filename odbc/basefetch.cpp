@@ -71,19 +71,6 @@ bool forwardOnly(const BaseStatement* stmt) noexcept
     return stmt->attributeValues[kBaseAttrCursorType] == SQL_CURSOR_FORWARD_ONLY;
 }
 
-// Bytes of a C type's terminator in a character buffer.
-int64_t terminatorBytes(const BaseStatement* stmt, int16_t cType) noexcept
-{
-    if (cType == SQL_C_CHAR)
-        return 1;
-    if (cType == SQL_C_WCHAR) {
-        const BaseConnection* c = stmt->connection;
-        const int64_t cp = c != nullptr && c->wideCharCodePage != 0 ? c->wideCharCodePage : kCodePageUtf16LE;
-        return baseCodePageUnitWidth(cp);
-    }
-    return 0;
-}
-
 }  // namespace
 
 // The driver's answer on row `row` of a scrollable cursor, within
@@ -755,7 +742,7 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
     }
     // A piece cut short by the buffer leaves the rest for the next call;
     // the offset moves by the bytes the piece really delivered.
-    int64_t usable = bufferLength - terminatorBytes(this, asked);
+    int64_t usable = bufferLength - cTypeTerminatorBytes(asked);
     if (usable < 0)
         usable = 0;
     if (asked != SQL_C_BINARY && asked != SQL_C_CHAR && asked != SQL_C_WCHAR)
@@ -766,6 +753,11 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
     if (!baseIsVarLengthType(col->conciseType)) {
         getDataColumnDone = true;
         resetLongData();
+    } else if (getDataConverter != nullptr) {
+        // A streamed value keeps its own place; the column goes on while
+        // its last piece was cut.
+        if (!pieceFollows())
+            getDataColumnDone = true;
     } else if (advanceLongData(usable) != 0) {
         getDataConsumed += getDataReturned - before;
     } else {
@@ -774,7 +766,14 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
     return exitFunction(SQL_SUCCESS);
 }
 
-int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool, int32_t) noexcept
+int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                   int32_t passThrough) noexcept
+{
+    return columnValue(column, cType, out, continuing, passThrough, true);
+}
+
+int16_t BaseStatement::columnValue(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                   int32_t passThrough, bool lean) noexcept
 {
     // The bookmark column is the framework's, not the driver's.
     if (column == 0)
@@ -788,7 +787,7 @@ int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutStrin
     }
     if (baseStaticCursorEmulated(this))
         return getCachedData(column, cType, out);
-    return getColumnData(column, cType, out);
+    return streamColumnValue(column, cType, out, continuing, passThrough, lean);
 }
 
 int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
@@ -799,7 +798,7 @@ int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString
     const int16_t type = col != nullptr ? col->conciseType : 0;
     const bool longColumn = type == SQL_LONGVARCHAR || type == SQL_WLONGVARCHAR || type == SQL_LONGVARBINARY;
     if (maxLength == 0 || !longColumn)
-        return getDataQuick(column, cType, out, continuing, passThrough);
+        return columnValue(column, cType, out, continuing, passThrough, false);
     // SQL_ATTR_MAX_LENGTH cuts long values silently: the buffer is narrowed
     // to what is left of the allowance, and the cut is no truncation.
     int64_t remaining = maxLength - getDataConsumed;
@@ -808,13 +807,13 @@ int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString
     const bool character = cType == SQL_C_CHAR || cType == SQL_C_WCHAR;
     int64_t limit = remaining;
     if (character)
-        limit = (type == SQL_LONGVARBINARY ? 2 * remaining : remaining) + terminatorBytes(this, cType);
+        limit = (type == SQL_LONGVARBINARY ? 2 * remaining : remaining) + cTypeTerminatorBytes(cType);
     const bool limited = out->bufferLength >= limit;
     if (limited)
         out->bufferLength = limit;
     KaErrorList* list = currentList();
     const size_t d0 = diagCount();
-    if (getDataQuick(column, cType, out, continuing, passThrough) != 0)
+    if (columnValue(column, cType, out, continuing, passThrough, false) != 0)
         return 1;
     if (!limited || list == nullptr || !list->hasOnlyWarnings() || list->recordCount() <= d0)
         return 0;
@@ -824,7 +823,7 @@ int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString
     const bool cutAtSource = last->nativeCode == MSG_VALUE_CUT_AT_SOURCE;
     list->discardLast();
     if (!cutAtSource) {
-        const int64_t shown = limit - (character ? terminatorBytes(this, cType) : 0);
+        const int64_t shown = limit - (character ? cTypeTerminatorBytes(cType) : 0);
         if (out->length64 != nullptr)
             *out->length64 = shown;
         // The allowance is used up: nothing more of the value is given.

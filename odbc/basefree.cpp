@@ -33,6 +33,9 @@ bool odbc2Application(const BaseConnection* conn) noexcept
 int16_t BaseStatement::closeCursor() noexcept
 {
     dropSetPosWork();
+    // The streamed value's converter may be the driver's, which its hook
+    // can free.
+    releaseGetDataConverter();
     const int16_t hook = closeCursorHook();
     // The XML persist mode belongs to the result it was set for.
     xmlPersistMode = 1;
@@ -44,10 +47,7 @@ int16_t BaseStatement::closeCursor() noexcept
     if (statementState >= kBaseStmtExecuted || statementState == kBaseStmtNeedData ||
         statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData)
         setExecState(executionMode == 1 ? kBaseStmtPrepared : kBaseStmtAllocated);
-    if (getDataConverter != nullptr) {
-        returnConverter(getDataConverter);
-        getDataConverter = nullptr;
-    }
+    releaseGetDataConverter();
     if (connection != nullptr && connection->failoverMode == 2 && failoverState == kBaseFailoverNone) {
         rowsFetched = 0;
         releaseResultHash();
@@ -76,10 +76,8 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     refersToCursor = 0;
     escapeResult = 0;
     statementKind = 0;
-    if (getDataConverter != nullptr) {
-        returnConverter(getDataConverter);
-        getDataConverter = nullptr;
-    }
+    releaseSharedColumns();
+    releaseGetDataConverter();
     // The cursor's own state goes first, so that a driver that closes its
     // server operation in either hook sees the cursor closed.
     const int16_t closed = statementState >= kBaseStmtExecuted ? closeCursorHook() : 0;

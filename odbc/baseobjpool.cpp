@@ -475,6 +475,14 @@ void BaseStatement::returnConverter(KaDataConverter* converter) noexcept
         releaseConverter(converter, converter->kind);
 }
 
+void BaseStatement::returnSource(KaDataSource* source, int kind) noexcept
+{
+    if (connection != nullptr && connection->threadModel != 0)
+        connection->releaseSource(source, kind);
+    else
+        releaseSource(source, kind);
+}
+
 void BaseStatement::releaseLongDataSink(KaObject* object) noexcept
 {
     auto* sink = dynamic_cast<KaDataSink*>(object);
@@ -482,6 +490,8 @@ void BaseStatement::releaseLongDataSink(KaObject* object) noexcept
         delete object;
         return;
     }
+    // The record held it against converters; pooled, it is anyone's again.
+    sink->notOwned = 0;
     returnSink(sink, sink->kind);
 }
 

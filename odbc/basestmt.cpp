@@ -124,6 +124,9 @@ BaseStatement::~BaseStatement()
     releaseResultHash();
     ramFree(rowReaderBuffer);
     freeSavedApd();
+    releaseGetDataConverter();
+    ramFree(getDataStage);
+    releaseSharedColumns();
     delete implicitArd;
     delete implicitApd;
     delete ird;
@@ -251,6 +254,7 @@ int32_t BaseStatement::convertTextToBuffer(int64_t srcCp, const void* src, int64
 
 void BaseStatement::resetLongData() noexcept
 {
+    releaseGetDataConverter();
     convertedLength = -1;
     getDataReturned = 0;
     pieceLengthOverride = 0;
@@ -261,14 +265,18 @@ uint8_t* BaseStatement::growConvertBuffer(int64_t size) noexcept
     return baseGrowBuffer(&convertBuffer, &convertBufferSize, size);
 }
 
-int32_t BaseStatement::advanceLongData(int64_t available) noexcept
+bool BaseStatement::pieceFollows() noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     KaError* last = list != nullptr ? list->last() : nullptr;
-    bool goesOn = list != nullptr && list->hasOnlyWarnings() && last != nullptr &&
-                  last->sqlstateMsg == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED &&
-                  last->nativeCode != MSG_VALUE_CUT_AT_SOURCE;  // a value cut at its source has no more pieces
-    if (!goesOn) {
+    return list != nullptr && list->hasOnlyWarnings() && last != nullptr &&
+           last->sqlstateMsg == MSG_SQLSTATE_STRING_RIGHT_TRUNCATED &&
+           last->nativeCode != MSG_VALUE_CUT_AT_SOURCE;  // a value cut at its source has no more pieces
+}
+
+int32_t BaseStatement::advanceLongData(int64_t available) noexcept
+{
+    if (!pieceFollows()) {
         pieceLengthOverride = 0;
         return 0;
     }

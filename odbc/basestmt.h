@@ -663,6 +663,8 @@ public:
     void returnSink(KaDataSink* sink, int kind) noexcept;
     // The same rule for a converter, under its own kind; null is let be.
     void returnConverter(KaDataConverter* converter) noexcept;
+    // The same rule for a source.
+    void returnSource(KaDataSource* source, int kind) noexcept;
     // An IRD record's long-data sink goes back by the threading rule.
     void releaseLongDataSink(KaObject* sink) noexcept;
     // Deletes every pooled object of every kind.
@@ -746,6 +748,8 @@ public:
     // conversion recorded, else by `available`) and 1 is returned; else the
     // value is finished and 0 is returned.
     int32_t advanceLongData(int64_t available) noexcept;
+    // The diagnostics of the piece just delivered say more of it follows.
+    bool pieceFollows() noexcept;
     // Records the bytes of the current value that a piece delivered: 0 after
     // a piece that held the rest; a cut piece that delivered nothing leaves
     // the offset where it is.
@@ -839,6 +843,33 @@ public:
                                       int32_t passThrough) noexcept;
     [[nodiscard]] int16_t getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
                                        int32_t passThrough) noexcept;
+    // The value step both paths share: the bookmark, a catalog result and
+    // the emulated static cursor answer first; then the driver's value,
+    // streamed when it streams the column's type (the lean path asks it
+    // per value), else whole.
+    [[nodiscard]] int16_t columnValue(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                      int32_t passThrough, bool lean) noexcept;
+
+    // ---- Streamed column values (odbc/basestream.cpp) -------------------------
+    // Bytes of a C type's terminator in a character buffer.
+    int64_t cTypeTerminatorBytes(int16_t cType) const noexcept;
+    // The connection streams values of this SQL type to SQLGetData.
+    bool streamsColumnType(int16_t sqlType) const noexcept;
+    [[nodiscard]] int16_t streamColumnValue(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
+                                            int32_t passThrough, bool lean) noexcept;
+    // The next piece of getDataConverter's value into out, with the length
+    // and truncation warning of the piece.
+    [[nodiscard]] int16_t pumpGetData(uint16_t column, int16_t cType, BaseOutString* out) noexcept;
+    // Converts getDataConverter's value whole into a temporary stream first,
+    // so that its length is known.
+    [[nodiscard]] int16_t spoolGetData() noexcept;
+    // Gives getDataConverter and its spool back to their pools.
+    void releaseGetDataConverter() noexcept;
+    // Deletes sharedColumns without the records it borrows (record 0 and
+    // those marked borrowed), and clears it.
+    void releaseSharedColumns() noexcept;
+    // A column descriptor whose records are partly another's.
+    BaseDescriptor* sharedColumns = nullptr;
     // The last row number, cached per result.
     [[nodiscard]] int16_t lastRowNumber(int64_t* lastRow) noexcept;
 
@@ -986,6 +1017,16 @@ public:
     bool extendedFetchMode;
     int16_t apiId;
     KaDataConverter* getDataConverter;
+    // The temporary sink and source a streamed value was spooled through to
+    // learn its length; they live as long as getDataConverter reads them.
+    KaDataSink* getDataSpoolSink = nullptr;
+    KaDataSource* getDataSpoolSource = nullptr;
+    // What the streaming converter wrote and the application has not taken
+    // yet: the bytes from start to end of the stage.
+    static constexpr uint64_t kGetDataStageSize = 65536;
+    uint8_t* getDataStage = nullptr;
+    uint64_t getDataStageStart = 0;
+    uint64_t getDataStageEnd = 0;
     KaArrayKASIZE_T asyncArgumentStack;
     KaCriticalSection statementLock;
     KaCriticalSection cancelLock;

@@ -194,9 +194,7 @@ int16_t BaseStatement::exitFunction(int16_t status) noexcept
     {
         CancelGuard guard(cancelLock);
         if (cancelRequested != 0) {
-            if (getDataConverter != nullptr)
-                returnConverter(getDataConverter);
-            getDataConverter = nullptr;
+            releaseGetDataConverter();
             cancelRequested = 0;
         }
     }

@@ -1,9 +1,10 @@
 // Long values read with SQLGetData in small pieces through unixODBC against
-// the bundled HiveServer2 test server, in both result layouts: on every row
-// of the long-value table, text as narrow (UTF-8) and wide characters and
-// bytes as binary (column-wise), the pieces put together equal the whole
-// value the table was filled with, NULL stays NULL, and no piece writes
-// past its buffer.
+// the bundled HiveServer2 test server, in both result layouts, with the
+// long-data cache and without it: on every row of the long-value table, text
+// as narrow (UTF-8) and wide characters and bytes as binary (column-wise),
+// the pieces put together equal the whole value the table was filled with,
+// each cut piece fills its buffer and tells what is left, NULL stays NULL,
+// and no piece writes past its buffer.
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -93,14 +94,24 @@ constexpr char kGuard = '\x5a';
 SQLCHAR kQuery[] = "SELECT id, s, b FROM long_values ORDER BY id";
 constexpr int kMaxPieces = 2000000;
 
+// Bytes of the terminator and of one unit of cType in a buffer.
+size_t terminatorOf(SQLSMALLINT cType)
+{
+    return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
+}
+
 // Column c of the current row as cType, read in pieces into a buffer of
-// `piece` bytes with guard bytes behind it. A character piece is taken up
-// to its terminator, so a piece the driver ends early on a whole character
-// is put together right; a binary piece is the buffer or the length left.
-std::optional<std::string> readInPieces(SQLHSTMT s, SQLUSMALLINT c, SQLSMALLINT cType, size_t piece)
+// `piece` bytes with guard bytes behind it. Applications take a cut piece as
+// filling the buffer up to its terminator, to the last whole unit, and its
+// length as what is left of the value: both are checked against `whole`.
+std::optional<std::string> readInPieces(SQLHSTMT s, SQLUSMALLINT c, SQLSMALLINT cType, size_t piece,
+                                        const std::string& whole)
 {
     std::string value;
     std::vector<char> buf(piece + 4, kGuard);
+    const size_t terminator = terminatorOf(cType);
+    const size_t unit = cType == SQL_C_WCHAR ? 2 : 1;
+    const size_t room = piece > terminator ? (piece - terminator) / unit * unit : 0;
     for (int n = 0; n < kMaxPieces; ++n) {
         SQLLEN ind = 0;
         const SQLRETURN rc = SQLGetData(s, c, cType, buf.data(), static_cast<SQLLEN>(piece), &ind);
@@ -113,19 +124,20 @@ std::optional<std::string> readInPieces(SQLHSTMT s, SQLUSMALLINT c, SQLSMALLINT 
             return "<failed>";
         if (ind == SQL_NULL_DATA)
             return std::nullopt;
-        if (cType == SQL_C_CHAR) {
-            value.append(buf.data(), strnlen(buf.data(), piece));
-        } else if (cType == SQL_C_WCHAR) {
-            size_t units = 0;
-            while (2 * units + 1 < piece && (buf[2 * units] != 0 || buf[2 * units + 1] != 0))
-                ++units;
-            value.append(buf.data(), 2 * units);
-        } else {
-            const bool more = ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > piece;
-            value.append(buf.data(), more ? piece : static_cast<size_t>(ind));
-        }
-        if (rc == SQL_SUCCESS)
+        // The whole rest of the value, this piece included.
+        EXPECT_EQ(static_cast<SQLLEN>(whole.size() - value.size()), ind) << "after " << value.size() << " bytes";
+        const bool cut = rc == SQL_SUCCESS_WITH_INFO && ind != SQL_NO_TOTAL && static_cast<size_t>(ind) > room;
+        const size_t got = cut ? room : static_cast<size_t>(ind);
+        value.append(buf.data(), got);
+        for (size_t t = 0; t < terminator; ++t)
+            EXPECT_EQ(0, buf[got + t]) << "no terminator after the piece";
+        if (!cut) {
+            EXPECT_EQ(SQL_SUCCESS, rc) << diagText(SQL_HANDLE_STMT, s);
             return value;
+        }
+        std::string state;
+        diagText(SQL_HANDLE_STMT, s, &state);
+        EXPECT_EQ("01004", state);
     }
     ADD_FAILURE() << "the value did not end";
     return value;
@@ -146,31 +158,42 @@ protected:
     }
 };
 
+// The value of column c of a row as cType would deliver it whole.
+std::string wholeValue(const Expected& want, SQLSMALLINT cType)
+{
+    if (!want.text.has_value())
+        return {};
+    return cType == SQL_C_CHAR ? utf8(*want.text) : cType == SQL_C_WCHAR ? utf16(*want.text) : *want.bytes;
+}
+
+bool rowWise(const char* param)
+{
+    return std::string(param).find("CSP=4") != std::string::npos;
+}
+
 TEST_P(Hs2GetData, LongValuesReadInSmallPiecesEqualTheWholeValueOnEveryRow)
 {
     const std::vector<Expected> rows = expectedRows();
     // Odd sizes, so that pieces end inside multi-byte characters and
     // surrogate pairs; the narrow and wide ones leave room for the
-    // terminator and one character at least. Values beyond kSmallPieceLimit
-    // bytes are read in pieces of about 4 KB, which keeps the run short.
-    constexpr size_t kSmallPieceLimit = 80000;
+    // terminator and one character at least. Every value, the megabyte one
+    // too, in these pieces: each piece costs its own bytes only.
     struct Case {
         const char* what;
         SQLUSMALLINT column;
         SQLSMALLINT cType;
         size_t piece;
-        size_t bigPiece;
     } cases[] = {
-        {"narrow text", 2, SQL_C_CHAR, 7, 4093},
-        {"wide text", 2, SQL_C_WCHAR, 11, 4095},
-        {"bytes", 3, SQL_C_BINARY, 13, 4097},
+        {"narrow text", 2, SQL_C_CHAR, 7},
+        {"wide text", 2, SQL_C_WCHAR, 11},
+        {"bytes", 3, SQL_C_BINARY, 13},
     };
-    // The row-wise form carries every value as text, so binary values with
-    // bytes above 0x7F do not travel in it: bytes are compared column-wise.
-    const bool rowWise = std::string(GetParam()).find("CSP=4") != std::string::npos;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (rowWise && c.cType == SQL_C_BINARY)
+        // The row-wise form carries every value as text, so binary values
+        // with bytes above 0x7F do not travel in it: bytes are compared
+        // column-wise.
+        if (rowWise(GetParam()) && c.cType == SQL_C_BINARY)
             continue;
         ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, kQuery, SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
         size_t row = 0;
@@ -179,13 +202,8 @@ TEST_P(Hs2GetData, LongValuesReadInSmallPiecesEqualTheWholeValueOnEveryRow)
             SCOPED_TRACE(row + 1);
             ASSERT_LT(row, rows.size());
             const Expected& want = rows[row];
-            std::string whole;
-            if (want.text.has_value())
-                whole = c.cType == SQL_C_CHAR    ? utf8(*want.text)
-                        : c.cType == SQL_C_WCHAR ? utf16(*want.text)
-                                                 : *want.bytes;
-            const size_t piece = whole.size() > kSmallPieceLimit ? c.bigPiece : c.piece;
-            const std::optional<std::string> got = readInPieces(stmt, c.column, c.cType, piece);
+            const std::string whole = wholeValue(want, c.cType);
+            const std::optional<std::string> got = readInPieces(stmt, c.column, c.cType, c.piece, whole);
             ASSERT_EQ(want.text.has_value(), got.has_value());
             if (got.has_value()) {
                 ASSERT_EQ(whole.size(), got->size());
@@ -203,9 +221,128 @@ TEST_P(Hs2GetData, LongValuesReadInSmallPiecesEqualTheWholeValueOnEveryRow)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetData, ::testing::Values("", "CSP=4;"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param[0] == 0 ? "columns" : "rows");
-                         });
+TEST_P(Hs2GetData, ABufferWithoutRoomTellsTheWholeLengthAndTheValueFollowsWhole)
+{
+    // An application asks for the length first, then reads the value into a
+    // buffer of that size: the first call takes nothing of the value.
+    const std::vector<Expected> rows = expectedRows();
+    for (SQLSMALLINT cType : {SQL_C_CHAR, SQL_C_WCHAR}) {
+        SCOPED_TRACE(cType);
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, kQuery, SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+        for (const Expected& want : rows) {
+            ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diagText(SQL_HANDLE_STMT, stmt);
+            const std::string whole = wholeValue(want, cType);
+            char probe[4] = {kGuard, kGuard, kGuard, kGuard};
+            SQLLEN ind = 0;
+            const SQLRETURN first = SQLGetData(stmt, 2, cType, probe, 0, &ind);
+            EXPECT_EQ(kGuard, probe[0]) << "a buffer of no bytes was written";
+            if (!want.text.has_value()) {
+                EXPECT_EQ(SQL_SUCCESS, first);
+                EXPECT_EQ(SQL_NULL_DATA, ind);
+                continue;
+            }
+            EXPECT_EQ(static_cast<SQLLEN>(whole.size()), ind);
+            EXPECT_EQ(whole.empty() ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO, first) << diagText(SQL_HANDLE_STMT, stmt);
+            if (whole.empty())
+                continue;
+            std::vector<char> buf(whole.size() + 2 + 4, kGuard);
+            ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, cType, buf.data(), static_cast<SQLLEN>(whole.size() + 2), &ind))
+                << diagText(SQL_HANDLE_STMT, stmt);
+            ASSERT_EQ(static_cast<SQLLEN>(whole.size()), ind);
+            EXPECT_TRUE(whole == std::string(buf.data(), whole.size()));
+            EXPECT_EQ(kGuard, buf[whole.size() + 2]);
+        }
+        ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+    }
+}
+
+// The same without the long-data cache.
+class Hs2GetDataUncached : public Hs2GetData {};
+
+TEST_P(Hs2GetDataUncached, AColumnReadAlreadyIsRefusedRowWise)
+{
+    // Without the cache row-wise values are read from the reply as they
+    // come: a bound column, read at the fetch, cannot be read again, and
+    // says why.
+    char bound[16];
+    SQLLEN boundInd = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLBindCol(stmt, 2, SQL_C_CHAR, bound, sizeof bound, &boundInd));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, kQuery, SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    for (int row = 0; row < 3; ++row)
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt))) << diagText(SQL_HANDLE_STMT, stmt);
+    // The third row's text: 127 characters, 142 bytes in UTF-8.
+    EXPECT_EQ(142, boundInd);
+    EXPECT_EQ(std::string("0123456789abcde"), std::string(bound));
+    char buf[256];
+    SQLLEN ind = 0;
+    std::string state;
+    if (rowWise(GetParam())) {
+        EXPECT_EQ(SQL_ERROR, SQLGetData(stmt, 2, SQL_C_CHAR, buf, sizeof buf, &ind));
+        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
+        EXPECT_EQ("07009", state);
+        EXPECT_NE(std::string::npos, text.find("LongDataCacheSize")) << text;
+    } else {
+        // A column-wise block is held whole: its values read again.
+        EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, SQL_C_CHAR, buf, sizeof buf, &ind))
+            << diagText(SQL_HANDLE_STMT, stmt);
+        EXPECT_EQ(142, ind);
+    }
+    // The columns after it are still there.
+    EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 3, SQL_C_BINARY, buf, sizeof buf, &ind)) << diagText(SQL_HANDLE_STMT, stmt);
+    EXPECT_EQ(127, ind);
+    EXPECT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_UNBIND));
+    EXPECT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
+}
+
+TEST_P(Hs2GetDataUncached, AnotherStatementBetweenTwoPiecesLeavesTheValueWhole)
+{
+    // Without the cache a row-wise value in pieces is read from the reply;
+    // another statement on the connection takes the wire between two
+    // pieces, and the rest of the value still follows in order (a
+    // column-wise block is held whole either way).
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, kQuery, SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    for (int row = 0; row < 12; ++row)
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt))) << diagText(SQL_HANDLE_STMT, stmt);
+    char buf[8];
+    SQLLEN ind = 0;
+    ASSERT_EQ(SQL_SUCCESS_WITH_INFO, SQLGetData(stmt, 2, SQL_C_CHAR, buf, sizeof buf, &ind));
+    EXPECT_EQ(std::string("0123456"), std::string(buf));
+    SQLHSTMT other = nullptr;
+    ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &other));
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(other, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT id FROM people")),
+                                         SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, other);
+    EXPECT_EQ(SQL_SUCCESS, SQLFetch(other)) << diagText(SQL_HANDLE_STMT, other);
+    SQLFreeHandle(SQL_HANDLE_STMT, other);
+    // The rest in pieces bigger than what the driver had read ahead.
+    const std::string whole = wholeValue(expectedRows()[11], SQL_C_CHAR);
+    std::string rest;
+    std::vector<char> piece(4097);
+    SQLRETURN rc = SQL_SUCCESS_WITH_INFO;
+    for (int n = 0; n < 1000 && rc == SQL_SUCCESS_WITH_INFO; ++n) {
+        rc = SQLGetData(stmt, 2, SQL_C_CHAR, piece.data(), static_cast<SQLLEN>(piece.size()), &ind);
+        if (SQL_SUCCEEDED(rc))
+            rest += std::string(piece.data());
+    }
+    EXPECT_EQ(SQL_SUCCESS, rc) << diagText(SQL_HANDLE_STMT, stmt);
+    EXPECT_TRUE(whole.substr(7) == rest) << "the value differs after the other statement";
+    // The rows after it are read as they were.
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt))) << diagText(SQL_HANDLE_STMT, stmt);
+    SQLINTEGER id = 0;
+    EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_SLONG, &id, 0, &ind)) << diagText(SQL_HANDLE_STMT, stmt);
+    EXPECT_EQ(13, id);
+}
+
+// The result layouts, with the long-data cache and without it.
+std::string layoutName(const ::testing::TestParamInfo<const char*>& info)
+{
+    const std::string p = info.param;
+    return std::string(rowWise(info.param) ? "rows" : "columns") +
+           (p.find("LDCS=-1") != std::string::npos ? "_uncached" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetData, ::testing::Values("", "CSP=4;", "LDCS=-1;", "CSP=4;LDCS=-1;"),
+                         layoutName);
+INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetDataUncached, ::testing::Values("LDCS=-1;", "CSP=4;LDCS=-1;"), layoutName);
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "convert/datacvt.h"
 #include "foundation/codepage.h"
 #include "odbc/baseconn.h"
+#include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
 #include "platform/kastream.h"
@@ -404,4 +405,39 @@ TEST_F(StatementPools, AKindNobodyMakesIsAGeneralError)
     EXPECT_EQ(stmt->acquireSink(KA_STREAM_MEMORY), nullptr);
     EXPECT_EQ(stmt->acquireConverter(KA_CVT_BINARY), nullptr);
     EXPECT_EQ(diags.size(), 2u);
+}
+
+TEST_F(StatementPools, ASharedColumnDescriptorGoesWithoutTheRecordsItBorrows)
+{
+    // Record 0 and the records marked borrowed belong to another descriptor:
+    // dropping the shared one deletes only its own records (ASan tells a
+    // record deleted twice or never).
+    auto* owner = new BaseIRD(stmt);
+    auto* shared = new BaseIRD(stmt);
+    ASSERT_EQ(0, owner->setRecordCount(2));
+    ASSERT_EQ(0, shared->setRecordCount(3));
+    BaseRecord* lentZero = owner->record(0);
+    BaseRecord* lentTwo = owner->record(2);
+    delete shared->record(0);
+    delete shared->record(2);
+    shared->records.items[0] = lentZero;
+    shared->records.items[2] = lentTwo;
+    lentTwo->recordBorrowed = 1;
+    stmt->sharedColumns = shared;
+    stmt->releaseSharedColumns();
+    EXPECT_EQ(nullptr, stmt->sharedColumns);
+    stmt->releaseSharedColumns();  // nothing left to drop
+    EXPECT_EQ(lentZero, owner->record(0));
+    EXPECT_EQ(1, lentTwo->recordBorrowed);  // still readable: not deleted
+    lentTwo->recordBorrowed = 0;
+    delete owner;
+
+    // Unbinding the columns drops it too.
+    shared = new BaseIRD(stmt);
+    ASSERT_EQ(0, shared->setRecordCount(1));
+    BaseRecord* zero = shared->record(0);
+    stmt->sharedColumns = shared;
+    EXPECT_EQ(0, stmt->unbindAll());
+    EXPECT_EQ(nullptr, stmt->sharedColumns);
+    delete zero;
 }
