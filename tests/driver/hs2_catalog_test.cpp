@@ -246,8 +246,9 @@ TEST_F(Hs2NativeColumns, ColumnsComeFromOneGetColumnsCallAsTheShowListingGivesTh
             columns(std::string(c.extra) + "CliServiceProtocol=4;", c.schema, c.table, c.column, &rc, &diagnostics);
         EXPECT_EQ(rc, SQL_SUCCESS) << diagnostics;
         EXPECT_EQ(getColumnsCalls(), nativeBefore + 1);
-        if (c.rows != 0)
+        if (c.rows != 0) {
             EXPECT_GT(describeCalls(), describeBefore);
+        }
         EXPECT_EQ(native, shown);
     }
 }
