@@ -11,17 +11,16 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
+#include "support/textfile.h"
 
 namespace {
 
 using katest::diagText;
+using katest::fileText;
 
 using ExportFn = SQLRETURN (*)(SQLHDBC, const SQLCHAR*, const SQLCHAR*, SQLINTEGER, SQLBIGINT, SQLBIGINT,
                                const SQLCHAR*);
@@ -50,14 +49,6 @@ const SQLWCHAR* wtext(const std::u16string& s)
     return reinterpret_cast<const SQLWCHAR*>(s.c_str());
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 bool exists(const std::string& path)
 {
     struct stat st {};
@@ -78,25 +69,16 @@ int run(const std::string& command, std::string* out)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class Hs2Bulk : public katest::DriverManagerSuite {
+class Hs2Bulk : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", "hive-3.1"});
-        ASSERT_NE(0, server->port());
-        writeIni("hs2-bulk", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-bulk", {"--server", "hive-3.1"});
     }
     void SetUp() override
     {
         DriverManagerSuite::SetUp();
-        std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20";
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(hs2String("LT=20")))) << diagText(SQL_HANDLE_DBC, dbc);
         ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(dbc, SQL_DRIVER_HDBC, &driverDbc, sizeof driverDbc, nullptr));
         // The driver manager has loaded the driver: its bulk exports are
         // reached the way an application reaches them.
@@ -206,7 +188,6 @@ protected:
         EXPECT_EQ(0, status) << out;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
     inline static int counter = 0;
     SQLHDBC driverDbc = nullptr;
     void* library = nullptr;
@@ -228,7 +209,7 @@ TEST_F(Hs2Bulk, ExportWritesEveryTypeOfATableInTheDocumentedFormat)
     // The data file against the rows the server holds, read back field by
     // field; the description against the result's columns.
     check("all_types", data);
-    std::string logText = readFile(log);
+    std::string logText = fileText(log);
     EXPECT_NE(std::string::npos, logText.find("Number of rows read:\t\t40\n")) << logText;
     EXPECT_NE(std::string::npos, logText.find("Number of rows exported:\t40\n")) << logText;
     EXPECT_NE(std::string::npos, logText.find("Number of failed rows:\t\t0\n")) << logText;
@@ -251,7 +232,7 @@ TEST_F(Hs2Bulk, AStatementExportsItsOpenResultWithAttribute1055)
     std::string out;
     ASSERT_EQ(0, run("xmllint --noout '" + dir + "/out.xml' 2>&1", &out)) << out;
     check("all_types", dir + "/out.CSV");
-    std::string logText = readFile(dir + "/out.log");
+    std::string logText = fileText(dir + "/out.log");
     EXPECT_NE(std::string::npos, logText.find("Number of rows exported:\t40\n")) << logText;
 
     // The result is read to its end: a second export finds no open result
@@ -259,9 +240,9 @@ TEST_F(Hs2Bulk, AStatementExportsItsOpenResultWithAttribute1055)
     ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, const_cast<SQLCHAR*>(text("SELECT * FROM all_types")), SQL_NTS));
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, 1056, description, -140));
-    std::string before = readFile(dir + "/out.CSV");
+    std::string before = fileText(dir + "/out.CSV");
     EXPECT_EQ(SQL_ERROR, SQLSetStmtAttrW(stmt, 1055, const_cast<SQLWCHAR*>(wtext(data)), SQL_NTS));
-    EXPECT_EQ(before, readFile(dir + "/out.CSV"));
+    EXPECT_EQ(before, fileText(dir + "/out.CSV"));
     ASSERT_EQ(SQL_SUCCESS, SQLCloseCursor(stmt));
     std::u16string other = wide(dir + "/other.csv");
     EXPECT_EQ(SQL_ERROR, SQLSetStmtAttrW(stmt, 1055, const_cast<SQLWCHAR*>(wtext(other)), SQL_NTS));
@@ -290,8 +271,8 @@ TEST_F(Hs2Bulk, AnExistingDataFileStopsTheExportBeforeAnythingIsWritten)
     SQLRETURN rc = exportTable(driverDbc, text("people"), text(data), 106, -1, -1, nullptr);
     EXPECT_EQ(SQL_ERROR, rc);
     EXPECT_NE(std::string::npos, diags().find("already exists")) << diags();
-    EXPECT_EQ("precious", readFile(data));
-    EXPECT_EQ("<old/>", readFile(dir + "/kept.xml"));
+    EXPECT_EQ("precious", fileText(data));
+    EXPECT_EQ("<old/>", fileText(dir + "/kept.xml"));
     // A data file named like its description is refused.
     rc = exportTable(driverDbc, text("people"), text(dir + "/self.xml"), 106, -1, -1, nullptr);
     EXPECT_EQ(SQL_ERROR, rc);
@@ -334,7 +315,7 @@ TEST_F(Hs2Bulk, TableNamesAreQuotedPartByPart)
         SQLRETURN rc = exportTable(driverDbc, text(c.table), text(data), 106, -1, -1, text(log));
         if (c.exports) {
             EXPECT_TRUE(SQL_SUCCEEDED(rc)) << c.table << "\n" << diags();
-            EXPECT_NE(std::string::npos, readFile(log).find("Number of rows exported:\t8\n")) << c.table;
+            EXPECT_NE(std::string::npos, fileText(log).find("Number of rows exported:\t8\n")) << c.table;
         } else {
             EXPECT_EQ(SQL_ERROR, rc) << c.table;
             EXPECT_FALSE(exists(data)) << c.table;
@@ -387,8 +368,8 @@ TEST_F(Hs2Bulk, EveryTypeExportedValidatesAgainstItsTableInEachCodePage)
             << diags();
         std::string out;
         EXPECT_EQ(0, run("xmllint --noout '" + description + "' 2>&1", &out)) << out;
-        EXPECT_NE(std::string::npos, readFile(description).find(std::string("codepage=\"") + c.codepageAttribute))
-            << readFile(description);
+        EXPECT_NE(std::string::npos, fileText(description).find(std::string("codepage=\"") + c.codepageAttribute))
+            << fileText(description);
         SQLCHAR messages[4096] = {};
         SQLINTEGER count = -1;
         SQLRETURN rc =
@@ -432,7 +413,7 @@ TEST_F(Hs2Bulk, ColumnNamesWithMarkupCharactersAreEscapedAndReadBack)
     std::string data = dir + "/markup.csv";
     ASSERT_TRUE(SQL_SUCCEEDED(exportTable(driverDbc, text("markup_names"), text(data), 106, -1, -1, nullptr)))
         << diags();
-    std::string description = readFile(dir + "/markup.xml");
+    std::string description = fileText(dir + "/markup.xml");
     EXPECT_NE(std::string::npos, description.find("a&lt;b&amp;c")) << description;
     EXPECT_NE(std::string::npos, description.find("it&apos;s&gt;")) << description;
     std::string out;
@@ -452,12 +433,12 @@ TEST_F(Hs2Bulk, AUtf16ExportWritesSixteenBitUnits)
 {
     std::string data = dir + "/wide.csv";
     ASSERT_TRUE(SQL_SUCCEEDED(exportTable(driverDbc, text("people"), text(data), 1014, -1, -1, nullptr))) << diags();
-    std::string bytes = readFile(data);
+    std::string bytes = fileText(data);
     ASSERT_GT(bytes.size(), 8u);
     EXPECT_EQ(std::string("\xFF\xFE/\0/\0 \0", 8), bytes.substr(0, 8));
     // Quotes, delimiters and values alike are units in little-endian order.
     EXPECT_NE(std::string::npos, bytes.find(std::string("\"\0A\0d\0a\0\"\0,\0", 12)));
-    EXPECT_NE(std::string::npos, readFile(dir + "/wide.xml").find("codepage=\"UTF-16LE\""));
+    EXPECT_NE(std::string::npos, fileText(dir + "/wide.xml").find("codepage=\"UTF-16LE\""));
 }
 
 TEST_F(Hs2Bulk, ValidationRefusesBadArgumentsAndHostileDescriptions)
@@ -480,8 +461,7 @@ TEST_F(Hs2Bulk, TolerancesStopTheExportAfterTheLastCompleteRowAndFailIt)
 {
     // Characters ISO-8859-1 lacks are substituted with a warning each.
     SQLDisconnect(dbc);
-    std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;RCCE=2";
-    ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+    ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(hs2String("LT=20;RCCE=2")))) << diagText(SQL_HANDLE_DBC, dbc);
     ASSERT_EQ(SQL_SUCCESS, SQLGetInfo(dbc, SQL_DRIVER_HDBC, &driverDbc, sizeof driverDbc, nullptr));
     std::string data = dir + "/latin.csv";
     std::string log = dir + "/latin.log";
@@ -490,11 +470,11 @@ TEST_F(Hs2Bulk, TolerancesStopTheExportAfterTheLastCompleteRowAndFailIt)
     EXPECT_NE(std::string::npos, all.find("warning tolerance was exceeded")) << all;
     // The first row with such a character is the fourth: it is complete,
     // and nothing after it was written.
-    std::string logText = readFile(log);
+    std::string logText = fileText(log);
     EXPECT_NE(std::string::npos, logText.find("Row: 4; column: 11; warning: ")) << logText;
     EXPECT_NE(std::string::npos, logText.find("Row: 4; column: 19; warning: ")) << logText;
     EXPECT_NE(std::string::npos, logText.find("Number of rows exported:\t4\n")) << logText;
-    std::string bytes = readFile(data);
+    std::string bytes = fileText(data);
     EXPECT_EQ(4 + 2, std::count(bytes.begin(), bytes.end(), '\n') - std::count(bytes.begin(), bytes.end(), '\r'))
         << bytes.substr(0, 400);
     // Without a tolerance the export runs through, with its warnings.

@@ -3,45 +3,33 @@
 // execute fails with HY008, the server is sent CancelOperation for the
 // operation, and the connection serves the next query.
 #include <chrono>
-#include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
 #include "support/textfile.h"
 
 namespace {
+
+using katest::diagText;
+using katest::occurrences;
 
 SQLCHAR* sql(const char* text)
 {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
 
-class Hs2Cancel : public katest::DriverManagerSuite {
+class Hs2Cancel : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-cancel", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        log = iniDir + "/calls.log";
         // Every operation stays RUNNING for three seconds; a poll is
         // answered after at most 100 ms, so the execute polls many times.
-        server = std::make_unique<katest::Hs2Process>(
-            std::vector<std::string>{"--fault", "running=3000", "--long-polling-timeout", "100", "--verbose"}, log);
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-cancel", {"--fault", "running=3000", "--long-polling-timeout", "100", "--verbose"}, true);
     }
     void SetUp() override
     {
-        DriverManagerSuite::SetUp();
+        DriverManagerStmtSuite::SetUp();
         connectWith(";UseAsyncExecute=1");
     }
     void connectWith(const std::string& options)
@@ -51,34 +39,7 @@ protected:
             stmt = SQL_NULL_HSTMT;
             SQLDisconnect(dbc);
         }
-        std::string in =
-            "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20" + options;
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-    }
-    void TearDown() override
-    {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
-    }
-
-    static std::string diagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr)
-    {
-        std::string all;
-        for (SQLSMALLINT i = 1;; ++i) {
-            SQLCHAR s[6] = {};
-            SQLCHAR message[1024] = {};
-            SQLINTEGER native = 0;
-            SQLSMALLINT length = 0;
-            if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
-                break;
-            if (state != nullptr && state->empty())
-                *state = reinterpret_cast<char*>(s);
-            all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
-        }
-        return all;
+        connectWithStatement(hs2String("LT=20" + options));
     }
 
     // Waits for the server to have logged text count times; false when it
@@ -86,24 +47,14 @@ protected:
     static bool awaitLogged(const std::string& text, size_t count)
     {
         for (int i = 0; i < 600; ++i) {
-            if (occurrences(katest::fileText(log), text) >= count)
+            if (katest::occurrences(katest::fileText(log), text) >= count)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
     }
-    static size_t occurrences(const std::string& in, const std::string& text)
-    {
-        size_t n = 0;
-        for (size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + 1))
-            ++n;
-        return n;
-    }
 
     void expectCancelStopsTheExecute();
-    inline static std::unique_ptr<katest::Hs2Process> server;
-    inline static std::string log;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 void Hs2Cancel::expectCancelStopsTheExecute()

@@ -7,14 +7,10 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
 #include "support/textfile.h"
 
 namespace {
@@ -26,16 +22,18 @@ SQLWCHAR* w(const std::u16string& s)
     return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(s.c_str()));
 }
 
-class Hs2Catalog : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<const char*> {
+class Hs2Catalog : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
+                   public ::testing::WithParamInterface<const char*> {
 protected:
+    static void SetUpTestSuite()
+    {
+        writeHs2Ini("hs2-catalog");
+    }
     void SetUp() override
     {
-        server = std::make_unique<katest::Hs2Process>(std::vector<std::string>{"--server", GetParam()});
-        ASSERT_NE(0, server->port());
-        writeIni("hs2-catalog", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
+        startServer({"--server", GetParam()});
         DriverManagerStmtSuite::SetUp();
-        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;");
+        connectWithStatement(hs2String("LT=20;"));
     }
     void TearDown() override
     {
@@ -54,8 +52,6 @@ protected:
             return u"<null>";
         return std::u16string(reinterpret_cast<const char16_t*>(buffer));
     }
-
-    std::unique_ptr<katest::Hs2Process> server;
 };
 
 TEST_P(Hs2Catalog, TablesAreDescribedAsWideTextAndReadRowByRow)
@@ -155,37 +151,24 @@ INSTANTIATE_TEST_SUITE_P(Identities, Hs2Catalog, ::testing::Values("hive-1.2", "
 // protocol's GetColumns call: the rows must be those of the SHOW and DESCRIBE
 // listing, which CliServiceProtocol 4 keeps. The server's call log tells
 // which way each call went.
-class Hs2NativeColumns : public katest::DriverManagerSuite {
+class Hs2NativeColumns : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
-    void SetUp() override
+    static void SetUpTestSuite()
     {
-        writeIni("hs2-native-columns",
-                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        DriverManagerSuite::SetUp();
-        log = iniDir + "/calls.log";
+        writeHs2Ini("hs2-native-columns");
     }
     void TearDown() override
     {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        stmt = SQL_NULL_HSTMT;
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
+        DriverManagerStmtSuite::TearDown();
         server.reset();
     }
-    void startServer(std::vector<std::string> options)
+    // Each test starts the server it needs, with its call log.
+    static void startLogged(std::vector<std::string> options)
     {
-        server.reset();
         options.push_back("--verbose");
-        server = std::make_unique<katest::Hs2Process>(options, log);
-        ASSERT_NE(0, server->port());
+        startServer(options, true);
     }
-    std::string calls() const
-    {
-        std::ifstream in(log);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string calls() const { return katest::fileText(log); }
     size_t getColumnsCalls() const { return katest::occurrences(calls(), " GetColumns "); }
     size_t describeCalls() const { return katest::occurrences(calls(), " ExecuteStatement DESCRIBE "); }
 
@@ -196,9 +179,7 @@ protected:
                                         std::string* diagnostics = nullptr)
     {
         std::vector<std::u16string> rows;
-        const std::string in =
-            "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" + extra;
-        EXPECT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
+        EXPECT_TRUE(SQL_SUCCEEDED(driverConnect(hs2String("LT=20;" + extra)))) << diagText(SQL_HANDLE_DBC, dbc);
         EXPECT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
         auto arg = [](const char16_t* a) { return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(a)); };
         const SQLRETURN got = SQLColumnsW(stmt, nullptr, 0, arg(schema), schema != nullptr ? SQL_NTS : 0, arg(table),
@@ -223,15 +204,11 @@ protected:
         SQLDisconnect(dbc);
         return rows;
     }
-
-    std::unique_ptr<katest::Hs2Process> server;
-    std::string log;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 TEST_F(Hs2NativeColumns, ColumnsComeFromOneGetColumnsCallAsTheShowListingGivesThem)
 {
-    startServer({"--server", "hive-1.2"});
+    startLogged({"--server", "hive-1.2"});
     struct Case {
         const char* extra;
         const char16_t* schema;
@@ -269,18 +246,19 @@ TEST_F(Hs2NativeColumns, ColumnsComeFromOneGetColumnsCallAsTheShowListingGivesTh
             columns(std::string(c.extra) + "CliServiceProtocol=4;", c.schema, c.table, c.column, &rc, &diagnostics);
         EXPECT_EQ(rc, SQL_SUCCESS) << diagnostics;
         EXPECT_EQ(getColumnsCalls(), nativeBefore + 1);
-        if (c.rows != 0)
+        if (c.rows != 0) {
             EXPECT_GT(describeCalls(), describeBefore);
+        }
         EXPECT_EQ(native, shown);
     }
 }
 
 TEST_F(Hs2NativeColumns, TheRowsAreThoseOfTheOtherIdentities)
 {
-    startServer({"--server", "hive-1.2"});
+    startLogged({"--server", "hive-1.2"});
     const std::vector<std::u16string> native = columns("", u"sales", nullptr, nullptr);
     EXPECT_EQ(getColumnsCalls(), 1u);
-    startServer({"--server", "hive-2.3"});
+    startLogged({"--server", "hive-2.3"});
     EXPECT_EQ(native, columns("", u"sales", nullptr, nullptr));
     EXPECT_EQ(getColumnsCalls(), 0u);
     EXPECT_GT(describeCalls(), 0u);
@@ -289,7 +267,7 @@ TEST_F(Hs2NativeColumns, TheRowsAreThoseOfTheOtherIdentities)
 TEST_F(Hs2NativeColumns, ARefusedGetColumnsFallsBackToTheShowListingQuietly)
 {
     // Only the first GetColumns of each session is refused.
-    startServer({"--server", "hive-1.2", "--fault", "refuse=GetColumns:1"});
+    startLogged({"--server", "hive-1.2", "--fault", "refuse=GetColumns:1"});
     SQLRETURN rc = 0;
     std::string diagnostics;
     const std::vector<std::u16string> fallen = columns("", u"sales", nullptr, nullptr, &rc, &diagnostics);
@@ -302,7 +280,7 @@ TEST_F(Hs2NativeColumns, ARefusedGetColumnsFallsBackToTheShowListingQuietly)
 
 TEST_F(Hs2NativeColumns, ALinkLostInGetColumnsFailsTheCall)
 {
-    startServer({"--server", "hive-1.2", "--fault", "drop=GetColumns"});
+    startLogged({"--server", "hive-1.2", "--fault", "drop=GetColumns"});
     SQLRETURN rc = 0;
     std::string diagnostics;
     EXPECT_TRUE(columns("", u"sales", nullptr, nullptr, &rc, &diagnostics).empty());

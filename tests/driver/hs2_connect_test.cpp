@@ -8,17 +8,18 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
+#include "support/textfile.h"
 #include "support/tlspeers.h"
 
 namespace {
+
+using katest::fileText;
+using katest::occurrences;
 
 struct Diag {
     std::string state;
@@ -56,14 +57,6 @@ bool hasState(const std::vector<Diag>& diags, const std::string& state, const st
     return false;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The ASCII column of a packet log's dump lines, joined: what was sent and
 // read, whatever the line breaks cut.
 std::string asciiOf(const std::string& log)
@@ -79,36 +72,16 @@ std::string asciiOf(const std::string& log)
     return out;
 }
 
-size_t count(const std::string& text, const std::string& word)
-{
-    size_t n = 0;
-    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-        ++n;
-    return n;
-}
-
-class Hs2Connect : public katest::DriverManagerSuite {
+class Hs2Connect : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        server = std::make_unique<katest::Hs2Process>(
-            std::vector<std::string>{"--server", "hive-3.1", "--user", "ann", "--password", "se;cr}et"});
-        ASSERT_NE(0, server->port());
-        std::string port = server->portText();
-        writeIni("hs2-connect", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[hs2]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=" + port +
-                     "\nLoginTimeout=20\n"
-                     "[hs2log]\nDriver=VYspark28\nHostName=127.0.0.1\nPortNumber=" +
-                     port + "\nLoginTimeout=20\nENABLEPACKETLOGGING=1\nPacketLoggingFilePrefix=PREFIX\n");
-        // The prefix names the suite's own folder, known only now.
-        std::string ini = readFile(iniDir + "/odbc.ini");
-        ini.replace(ini.find("PREFIX"), 6, iniDir + "/pkt-");
-        std::ofstream(iniDir + "/odbc.ini") << ini;
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        // odbc.ini holds the two data sources alone: the application's code
+        // page is the driver's default.
+        writeHs2Ini("hs2-connect", "");
+        startServer({"--server", "hive-3.1", "--user", "ann", "--password", "se;cr}et"});
+        addDataSource("hs2");
+        addDataSource("hs2log", "ENABLEPACKETLOGGING=1\nPacketLoggingFilePrefix=" + iniDir + "/pkt-\n");
     }
 
     // SQLDriverConnect without a prompt; the diagnostics of the handle.
@@ -123,7 +96,6 @@ protected:
         return "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + std::to_string(port) + ";LT=20;" + more;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
     std::vector<Diag> diags;
 };
 
@@ -131,8 +103,8 @@ TEST_F(Hs2Connect, DriverConnectOpensAndClosesTheSessionUnderEveryServerIdentity
 {
     for (const char* identity : {"hive-1.2", "hive-2.3", "hive-3.1", "spark-3"}) {
         SCOPED_TRACE(identity);
-        std::string log = iniDir + "/calls-" + identity + ".log";
-        katest::Hs2Process peer({"--server", identity, "--verbose"}, log);
+        std::string peerLog = iniDir + "/calls-" + identity + ".log";
+        katest::Hs2Process peer({"--server", identity, "--verbose"}, peerLog);
         ASSERT_NE(0, peer.port());
         std::string completed;
         ASSERT_EQ(SQL_SUCCESS, connectBy(driverString(peer.port(), "UID=ann;PWD=any"), &completed)) << allText(diags);
@@ -140,14 +112,14 @@ TEST_F(Hs2Connect, DriverConnectOpensAndClosesTheSessionUnderEveryServerIdentity
         EXPECT_NE(std::string::npos, completed.find(peer.portText())) << completed;
         EXPECT_NE(std::string::npos, completed.find("=default")) << completed;
         ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
-        std::string calls = readFile(log);
+        std::string calls = fileText(peerLog);
         // The probe session learns the server's name and version; the
         // working session is opened again with its protocol; both switch to
         // the database and both are closed.
-        EXPECT_EQ(2u, count(calls, "OpenSession")) << calls;
-        EXPECT_EQ(2u, count(calls, "ExecuteStatement use default")) << calls;
-        EXPECT_EQ(2u, count(calls, "GetInfo")) << calls;
-        EXPECT_EQ(2u, count(calls, "CloseSession")) << calls;
+        EXPECT_EQ(2u, occurrences(calls, "OpenSession")) << calls;
+        EXPECT_EQ(2u, occurrences(calls, "ExecuteStatement use default")) << calls;
+        EXPECT_EQ(2u, occurrences(calls, "GetInfo")) << calls;
+        EXPECT_EQ(2u, occurrences(calls, "CloseSession")) << calls;
         EXPECT_LT(calls.rfind("OpenSession"), calls.rfind("CloseSession")) << calls;
     }
 }
@@ -249,30 +221,30 @@ TEST_F(Hs2Connect, TheDatabaseNameIsOneNameWhateverItHolds)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.db);
-        std::string log = iniDir + "/calls-use.log";
-        katest::Hs2Process peer({"--verbose"}, log);
+        std::string peerLog = iniDir + "/calls-use.log";
+        katest::Hs2Process peer({"--verbose"}, peerLog);
         EXPECT_EQ(c.rc, connectBy(driverString(peer.port(), std::string("UID=ann;PWD=x;DB=") + c.db)))
             << allText(diags);
         if (c.rc == SQL_SUCCESS)
             EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
         else
             EXPECT_TRUE(hasState(diags, "08001", "could not be made the session's current database")) << allText(diags);
-        std::string calls = readFile(log);
+        std::string calls = fileText(peerLog);
         EXPECT_NE(std::string::npos, calls.find(c.sent)) << calls;
     }
 }
 
 TEST_F(Hs2Connect, AServerThatCannotSayItsVersionIsConnectedWithoutTheProbe)
 {
-    std::string log = iniDir + "/calls-noversion.log";
-    katest::Hs2Process peer({"--fault", "drop=GetInfo", "--verbose"}, log);
+    std::string peerLog = iniDir + "/calls-noversion.log";
+    katest::Hs2Process peer({"--fault", "drop=GetInfo", "--verbose"}, peerLog);
     ASSERT_EQ(SQL_SUCCESS, connectBy(driverString(peer.port(), "UID=ann;PWD=x"))) << allText(diags);
     EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
     // The server hangs up on the version probe; the connection is made
     // again and opens its sessions without asking.
-    std::string calls = readFile(log);
-    EXPECT_EQ(3u, count(calls, "OpenSession")) << calls;
-    EXPECT_EQ(0u, count(calls, "GetInfo")) << calls;
+    std::string calls = fileText(peerLog);
+    EXPECT_EQ(3u, occurrences(calls, "OpenSession")) << calls;
+    EXPECT_EQ(0u, occurrences(calls, "GetInfo")) << calls;
 }
 
 TEST_F(Hs2Connect, AProtocolTheServerRefusesFallsBackWithAWarning)
@@ -367,15 +339,15 @@ TEST_F(Hs2Connect, PacketLoggingFromOdbcIniWritesTheTrafficWithoutTheCredentials
         std::string name = entry->d_name;
         if (name.rfind("pkt-", 0) == 0) {
             ++files;
-            logText += readFile(iniDir + "/" + name);
+            logText += fileText(iniDir + "/" + name);
         }
     }
     closedir(dir);
     EXPECT_EQ(1, files);
     // Each call is there, sent and read, with its dump, to the last.
     std::string traffic = asciiOf(logText);
-    EXPECT_EQ(4u, count(traffic, "OpenSession")) << traffic;
-    EXPECT_EQ(4u, count(traffic, "CloseSession")) << traffic;
+    EXPECT_EQ(4u, occurrences(traffic, "OpenSession")) << traffic;
+    EXPECT_EQ(4u, occurrences(traffic, "CloseSession")) << traffic;
     EXPECT_NE(std::string::npos, traffic.find("use default")) << traffic;
     // The login was sent, but its credentials are not in the log.
     EXPECT_NE(std::string::npos, logText.find("Sending 28 bytes")) << logText;

@@ -7,15 +7,13 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
 #include "support/platformtest.h"
+#include "support/textfile.h"
 
 namespace {
 
@@ -23,14 +21,6 @@ const std::string kStandins = KA_STANDIN_DIR;
 constexpr char kPassword[] = "se;cr}et";
 // The password as a connection-string value.
 constexpr char kPasswordValue[] = "{se;cr}}et}";
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> linesOf(const std::string& text)
 {
@@ -41,23 +31,15 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 
-class Hs2Dialog : public katest::DriverManagerSuite {
+class Hs2Dialog : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-dialog",
-                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n", "");
-        server = std::make_unique<katest::Hs2Process>(
-            std::vector<std::string>{"--user", "ann", "--password", kPassword, "--verbose"}, serverLog());
-        ASSERT_NE(0, server->port());
+        // An empty odbc.ini: the application's code page is the driver's
+        // default.
+        writeHs2Ini("hs2-dialog", "");
+        startServer({"--user", "ann", "--password", kPassword, "--verbose"}, true);
     }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
-    }
-    // The server's call log.
-    static std::string serverLog() { return iniDir + "/server.log"; }
 
     void SetUp() override
     {
@@ -101,12 +83,11 @@ protected:
     // The lines the dialog logged since the last call.
     std::vector<std::string> dialogCalls()
     {
-        std::vector<std::string> calls = linesOf(readFile(dialogLog));
+        std::vector<std::string> calls = linesOf(katest::fileText(dialogLog));
         std::remove(dialogLog.c_str());
         return calls;
     }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
     katest::EnvScope env;
     int window = 0;
     std::string dialogLog;
@@ -249,8 +230,8 @@ TEST_F(Hs2Dialog, FieldsTooLongForTheDialogStayWholeAndWhatItReturnsIsChecked)
     env.set("KA_DIALOG_FILL", "1");
     EXPECT_EQ(SQL_ERROR, connectWith(base(std::string("UID=ann;PWD=") + kPasswordValue), SQL_DRIVER_PROMPT));
     EXPECT_NE(std::string::npos, diags.find("could not be made the session's current database")) << diags;
-    EXPECT_NE(std::string::npos, readFile(serverLog()).find("use " + std::string(127, 'd') + "\n"));
-    EXPECT_EQ(std::string::npos, readFile(serverLog()).find(std::string(128, 'd')));
+    EXPECT_NE(std::string::npos, katest::fileText(log).find("use " + std::string(127, 'd') + "\n"));
+    EXPECT_EQ(std::string::npos, katest::fileText(log).find(std::string(128, 'd')));
     env.unset("KA_DIALOG_FILL");
 
     // Text that is not UTF-8 is refused with the field's name.

@@ -10,13 +10,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "bulk/recordsetcheck.h"
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -91,25 +89,16 @@ size_t utf8Characters(const std::string& text)
     return n;
 }
 
-class Hs2Persist : public katest::DriverManagerStmtSuite {
+class Hs2Persist : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-persist", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        server = std::make_unique<katest::Hs2Process>(
-            std::vector<std::string>{"--synthetic-rows", std::to_string(kSyntheticRows)});
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
+        startHs2("hs2-persist", {"--synthetic-rows", std::to_string(kSyntheticRows)});
     }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
-        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20");
+        connectWithStatement(hs2String("LT=20"));
     }
 
     // The schema type a column must get, in the form the reader prints it.
@@ -347,8 +336,6 @@ protected:
         EXPECT_EQ("OK",
                   katest::checkRecordSet(base + "-two.xml", specs, rows, base + "-two.json", base + "-two.xsd"));
     }
-
-    inline static std::unique_ptr<katest::Hs2Process> server;
 };
 
 TEST(Hs2PersistNumbers, TheExpectedNumberTextFollowsTheDocumentedForms)

@@ -8,16 +8,15 @@
 
 #include <cstdio>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
 #include "support/textfile.h"
 
 namespace {
+
+using katest::diagText;
 
 constexpr SQLINTEGER kPersistXml = 1053;
 constexpr SQLINTEGER kPersistMode = 1054;
@@ -64,55 +63,19 @@ for r in records:
     print(';'.join('%s=%s' % (v.tag[len(ns):], v.text or '') for v in r))
 )";
 
-class Hs2StmtAttr : public katest::DriverManagerSuite {
+class Hs2StmtAttr : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-stmtattr", "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
-        log = iniDir + "/calls.log";
+        // A poll is answered after at most 100 ms.
+        startHs2("hs2-stmtattr", {"--long-polling-timeout", "100", "--verbose"}, true);
         script = iniDir + "/readrecords.py";
         std::ofstream(script) << kReadRecords;
-        // A poll is answered after at most 100 ms.
-        server = std::make_unique<katest::Hs2Process>(
-            std::vector<std::string>{"--long-polling-timeout", "100", "--verbose"}, log);
-        ASSERT_NE(0, server->port());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        DriverManagerSuite::TearDownTestSuite();
     }
     void SetUp() override
     {
-        DriverManagerSuite::SetUp();
-        std::string in = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20";
-        ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(in))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-    }
-    void TearDown() override
-    {
-        if (stmt != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        DriverManagerSuite::TearDown();
-    }
-
-    static std::string diagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr)
-    {
-        std::string all;
-        for (SQLSMALLINT i = 1;; ++i) {
-            SQLCHAR s[6] = {};
-            SQLCHAR message[1024] = {};
-            SQLINTEGER native = 0;
-            SQLSMALLINT length = 0;
-            if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, s, &native, message, sizeof message, &length)))
-                break;
-            if (state != nullptr && state->empty())
-                *state = reinterpret_cast<char*>(s);
-            all += std::string("[") + reinterpret_cast<char*>(s) + "] " + reinterpret_cast<char*>(message) + "\n";
-        }
-        return all;
+        DriverManagerStmtSuite::SetUp();
+        connectWithStatement(hs2String("LT=20"));
     }
 
     // The rows of the open result as the reader script prints them.
@@ -147,10 +110,7 @@ protected:
 
     std::string path(const std::string& name) const { return iniDir + "/" + name; }
 
-    inline static std::unique_ptr<katest::Hs2Process> server;
-    inline static std::string log;
     inline static std::string script;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
 TEST_F(Hs2StmtAttr, QueryOutlivingItsTimeoutEndsWithHYT00AndIsCancelledAtTheServer)

@@ -2,13 +2,11 @@
 // layouts: the column's description, the type information and the values
 // delivered agree, nanoseconds included. A process of its own, since
 // unixODBC reads its ini folder once per process.
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "support/drivermanager.h"
-#include "support/hs2process.h"
+#include "support/hs2suite.h"
 
 namespace {
 
@@ -24,22 +22,18 @@ using IdentityLayout = std::tuple<const char*, const char*>;
 
 // Timestamps under every server identity: the description, the type
 // information and the values delivered agree.
-class Hs2Timestamps : public katest::DriverManagerStmtSuite, public ::testing::WithParamInterface<IdentityLayout> {
+class Hs2Timestamps : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
+                      public ::testing::WithParamInterface<IdentityLayout> {
 protected:
     static void SetUpTestSuite()
     {
-        writeIni("hs2-timestamps",
-                 "[VYspark28]\nDescription=Driver under test\nDriver=" + katest::driverLibrary() + "\n",
-                 "[ODBC]\nIANAAppCodePage=106\n");
+        writeHs2Ini("hs2-timestamps");
     }
     void SetUp() override
     {
-        server = std::make_unique<katest::Hs2Process>(
-            std::vector<std::string>{"--server", std::get<0>(GetParam()), "--synthetic-rows", "10"});
-        ASSERT_NE(0, server->port());
+        startServer({"--server", std::get<0>(GetParam()), "--synthetic-rows", "10"});
         DriverManagerStmtSuite::SetUp();
-        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" +
-                             std::get<1>(GetParam()));
+        connectWithStatement(hs2String("LT=20;" + std::string(std::get<1>(GetParam()))));
     }
     void TearDown() override
     {
@@ -47,8 +41,6 @@ protected:
         server.reset();
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
-
-    std::unique_ptr<katest::Hs2Process> server;
 };
 
 TEST_P(Hs2Timestamps, AreDescribedWithTheNanosecondsTheyArriveWith)
