@@ -13,6 +13,13 @@ class HiveConnection;
 
 // Block size of the sink a message is composed in.
 constexpr uint64_t kHiveWriteBlockSize = 65536;
+// The longest string and the longest frame the Thrift binary protocol
+// carries: both lengths travel as signed 32-bit numbers.
+constexpr uint64_t kHiveMaxStringBytes = 0x7FFFFFFF;
+constexpr uint64_t kHiveMaxFrameBytes = 0x7FFFFFFF;
+// Posts that a text of `bytes` is longer than a string may be (22001);
+// returns 1.
+int hiveTextTooLong(uint64_t bytes) noexcept;
 
 // Thrift type codes.
 enum : uint8_t {

@@ -30,6 +30,7 @@ struct LongCase {
     SQLSMALLINT cType;
     SQLSMALLINT sqlType;
     Send send;
+    SQLULEN columnSize = 0;  // 0: the value's own length in characters
 };
 
 // Cases print as their names, in test names and failures alike.
@@ -109,8 +110,7 @@ constexpr SQLLEN kReadBytes = 30001;
 constexpr unsigned char kGuard = 0xA5;
 constexpr size_t kGuardBytes = 16;
 
-class Hs2LongParam : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
-                     public ::testing::WithParamInterface<LongCase> {
+class Hs2LongParamSuite : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
     static void SetUpTestSuite()
     {
@@ -122,6 +122,10 @@ protected:
         connectWithStatement(hs2String());
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
+};
+
+class Hs2LongParam : public Hs2LongParamSuite, public ::testing::WithParamInterface<LongCase> {
+protected:
 
     // A fresh table of its own for the case.
     std::string table() const { return std::string("long_") + GetParam().name; }
@@ -138,7 +142,7 @@ protected:
         ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql(("INSERT INTO " + table() + " VALUES (1, ?)").c_str()), SQL_NTS))
             << diags();
         // The column size in characters, as an application states it.
-        const SQLULEN columnSize = c.units;
+        const SQLULEN columnSize = c.columnSize != 0 ? c.columnSize : c.units;
         SQLLEN length = static_cast<SQLLEN>(bytes.size());
         if (c.send == Send::Bound) {
             ASSERT_EQ(SQL_SUCCESS,
@@ -239,6 +243,11 @@ const LongCase kLongCases[] = {
     {"n65536_varchar", 65536, SQL_C_CHAR, SQL_VARCHAR, Send::Bound},
     {"n70001_varchar", 70001, SQL_C_CHAR, SQL_VARCHAR, Send::Bound},
     {"n70001_longvarchar", 70001, SQL_C_CHAR, SQL_LONGVARCHAR, Send::Bound},
+    // The size SQLDescribeParam reports: a column size counts characters
+    // and does not cut what is bound whole.
+    {"n70001_described_size", 70001, SQL_C_CHAR, SQL_VARCHAR, Send::Bound, 999},
+    {"w70001_described_size", 70001, SQL_C_WCHAR, SQL_WVARCHAR, Send::Bound, 999},
+    {"n70001_size_65535", 70001, SQL_C_CHAR, SQL_VARCHAR, Send::Bound, 65535},
     {"n1m_longvarchar", kMegabyte + 1, SQL_C_CHAR, SQL_LONGVARCHAR, Send::Bound},
     {"w65535_wvarchar", 65535, SQL_C_WCHAR, SQL_WVARCHAR, Send::Bound},
     {"w65536_wvarchar", 65536, SQL_C_WCHAR, SQL_WVARCHAR, Send::Bound},
@@ -258,5 +267,115 @@ const LongCase kLongCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Hs2LongParam, ::testing::ValuesIn(kLongCases),
                          [](const ::testing::TestParamInfo<LongCase>& info) { return std::string(info.param.name); });
+
+// A value whose literal cannot fit in the text of one statement, as its
+// length says: refused with the limit named before a byte of it is read
+// (the buffer is far shorter than the length, so a read would be caught),
+// and the statement runs with a value that fits afterwards.
+TEST_F(Hs2LongParamSuite, AValueLongerThanAStatementCanHoldIsRefusedNamingTheLimit)
+{
+    struct Case {
+        const char* what;
+        SQLSMALLINT cType;
+        SQLSMALLINT sqlType;
+        SQLULEN columnSize;
+        SQLLEN length;
+    };
+    const Case cases[] = {
+        {"UTF-8 text", SQL_C_CHAR, SQL_LONGVARCHAR, 0, SQLLEN{3} << 30},
+        {"UTF-8 text, column size given", SQL_C_CHAR, SQL_VARCHAR, SQLULEN{3} << 30, SQLLEN{3} << 30},
+        {"UTF-16 text", SQL_C_WCHAR, SQL_WLONGVARCHAR, 0, SQLLEN{5} << 30},
+        {"bytes sent as hexadecimal digits", SQL_C_BINARY, SQL_LONGVARBINARY, 0, (SQLLEN{1} << 30) + 1},
+    };
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("DROP TABLE IF EXISTS long_refused"), SQL_NTS)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("CREATE TABLE long_refused (id int, s string, b binary)"),
+                                         SQL_NTS))
+        << diags();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool binary = c.cType == SQL_C_BINARY;
+        ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt,
+                                          sql(binary ? "INSERT INTO long_refused (id, b) VALUES (7, ?)"
+                                                     : "INSERT INTO long_refused (id, s) VALUES (7, ?)"),
+                                          SQL_NTS))
+            << diags();
+        // Four bytes, whole UTF-16 units and valid UTF-8 alike.
+        std::vector<unsigned char> value(4, 'a');
+        SQLLEN length = c.length;
+        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, c.cType, c.sqlType, c.columnSize, 0,
+                                                value.data(), static_cast<SQLLEN>(value.size()), &length))
+            << diags();
+        ASSERT_EQ(SQL_ERROR, SQLExecute(stmt));
+        std::string state;
+        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
+        EXPECT_EQ("22001", state) << text;
+        EXPECT_NE(std::string::npos, text.find("2147483647")) << text;
+        EXPECT_NE(std::string::npos, text.find(std::to_string(c.length))) << text;
+        length = static_cast<SQLLEN>(value.size());
+        ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
+        ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
+    }
+    SQLLEN rows = 0;
+    SQLINTEGER count = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT count(*) FROM long_refused WHERE id = 7"), SQL_NTS))
+        << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_SLONG, &count, 0, &rows)) << diags();
+    EXPECT_EQ(static_cast<SQLINTEGER>(sizeof cases / sizeof cases[0]), count);
+}
+
+// Data put in pieces beyond what the binding allows: the column size of a
+// VARCHAR in characters (at most four bytes each), or the length announced
+// with SQL_LEN_DATA_AT_EXEC. The piece that crosses it fails with the limit
+// named; the pieces before it were taken.
+TEST_F(Hs2LongParamSuite, PiecesBeyondTheBindingsLimitAreRefusedNamingTheLimit)
+{
+    struct Case {
+        const char* what;
+        SQLSMALLINT sqlType;
+        SQLULEN columnSize;
+        SQLLEN indicator;
+        size_t limit;
+    };
+    const Case cases[] = {
+        {"the described column size", SQL_VARCHAR, 999, SQL_DATA_AT_EXEC, 4 * 999},
+        {"the announced length", SQL_LONGVARCHAR, 0, SQL_LEN_DATA_AT_EXEC(70001), 70001},
+    };
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("DROP TABLE IF EXISTS long_pieces"), SQL_NTS)) << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("CREATE TABLE long_pieces (id int, s string)"), SQL_NTS))
+        << diags();
+    const std::string value = narrowValue(70002);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql("INSERT INTO long_pieces VALUES (1, ?)"), SQL_NTS)) << diags();
+        SQLLEN indicator = c.indicator;
+        auto* token = reinterpret_cast<SQLPOINTER>(intptr_t{1});
+        ASSERT_EQ(SQL_SUCCESS,
+                  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, c.sqlType, c.columnSize, 0, token, 0,
+                                   &indicator))
+            << diags();
+        ASSERT_EQ(SQL_NEED_DATA, SQLExecute(stmt)) << diags();
+        SQLPOINTER asked = nullptr;
+        ASSERT_EQ(SQL_NEED_DATA, SQLParamData(stmt, &asked)) << diags();
+        size_t at = 0;
+        SQLRETURN rc = SQL_SUCCESS;
+        while (at < value.size() && rc == SQL_SUCCESS) {
+            const size_t n = std::min(kPieceBytes, value.size() - at);
+            rc = SQLPutData(stmt, const_cast<char*>(value.data() + at), static_cast<SQLLEN>(n));
+            if (rc == SQL_SUCCESS)
+                at += n;
+        }
+        ASSERT_EQ(SQL_ERROR, rc);
+        // The failing piece is the one that would have gone past the limit.
+        EXPECT_LE(at, c.limit);
+        EXPECT_GT(at + kPieceBytes, c.limit);
+        std::string state;
+        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
+        EXPECT_EQ("22001", state) << text;
+        EXPECT_NE(std::string::npos, text.find(std::to_string(c.limit))) << text;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLCancel(stmt))) << diags();
+        ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
+    }
+}
 
 }  // namespace
