@@ -4,6 +4,7 @@
 // back with SQLGetData byte for byte.
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -122,11 +123,19 @@ protected:
         connectWithStatement(hs2String());
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
+    // The statement's diagnostics are 22001 with a text naming each number.
+    void expectRightTruncationNaming(std::initializer_list<long long> numbers)
+    {
+        std::string state;
+        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
+        EXPECT_EQ("22001", state) << text;
+        for (long long n : numbers)
+            EXPECT_NE(std::string::npos, text.find(std::to_string(n))) << n << " in " << text;
+    }
 };
 
 class Hs2LongParam : public Hs2LongParamSuite, public ::testing::WithParamInterface<LongCase> {
 protected:
-
     // A fresh table of its own for the case.
     std::string table() const { return std::string("long_") + GetParam().name; }
 
@@ -306,11 +315,7 @@ TEST_F(Hs2LongParamSuite, AValueLongerThanAStatementCanHoldIsRefusedNamingTheLim
                                                 value.data(), static_cast<SQLLEN>(value.size()), &length))
             << diags();
         ASSERT_EQ(SQL_ERROR, SQLExecute(stmt));
-        std::string state;
-        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
-        EXPECT_EQ("22001", state) << text;
-        EXPECT_NE(std::string::npos, text.find("2147483647")) << text;
-        EXPECT_NE(std::string::npos, text.find(std::to_string(c.length))) << text;
+        expectRightTruncationNaming({2147483647, c.length});
         length = static_cast<SQLLEN>(value.size());
         ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
         ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
@@ -369,10 +374,7 @@ TEST_F(Hs2LongParamSuite, PiecesBeyondTheBindingsLimitAreRefusedNamingTheLimit)
         // The failing piece is the one that would have gone past the limit.
         EXPECT_LE(at, c.limit);
         EXPECT_GT(at + kPieceBytes, c.limit);
-        std::string state;
-        const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
-        EXPECT_EQ("22001", state) << text;
-        EXPECT_NE(std::string::npos, text.find(std::to_string(c.limit))) << text;
+        expectRightTruncationNaming({static_cast<long long>(c.limit)});
         ASSERT_TRUE(SQL_SUCCEEDED(SQLCancel(stmt))) << diags();
         ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
     }
