@@ -132,6 +132,44 @@ protected:
         for (long long n : numbers)
             EXPECT_NE(std::string::npos, text.find(std::to_string(n))) << n << " in " << text;
     }
+
+    // Column s of row id read back with SQLGetData in pieces of cType, each
+    // piece's buffer fenced with guard bytes.
+    std::vector<unsigned char> readBack(const std::string& table, int id, SQLSMALLINT cType)
+    {
+        const size_t unit = cType == SQL_C_WCHAR ? 2 : 1;
+        std::vector<unsigned char> whole;
+        const std::string query = "SELECT s FROM " + table + " WHERE id = " + std::to_string(id);
+        EXPECT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(query.c_str()), SQL_NTS)) << diags();
+        EXPECT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+        std::vector<unsigned char> buffer(kReadBytes + 2 * kGuardBytes);
+        for (int calls = 0; calls < 1000; ++calls) {
+            std::fill(buffer.begin(), buffer.end(), kGuard);
+            unsigned char* target = buffer.data() + kGuardBytes;
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(stmt, 1, cType, target, kReadBytes, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            EXPECT_TRUE(SQL_SUCCEEDED(rc)) << diags();
+            if (!SQL_SUCCEEDED(rc))
+                break;
+            EXPECT_NE(SQL_NULL_DATA, indicator);
+            // A full buffer holds its terminator; the last piece fits whole.
+            const size_t room = static_cast<size_t>(kReadBytes) - unit;
+            size_t got = rc == SQL_SUCCESS_WITH_INFO ? room - room % unit : static_cast<size_t>(indicator);
+            EXPECT_LE(got, room);
+            got = std::min(got, room);
+            whole.insert(whole.end(), target, target + got);
+            for (size_t k = 0; k < kGuardBytes; ++k) {
+                EXPECT_EQ(kGuard, buffer[k]) << "guard before the buffer";
+                EXPECT_EQ(kGuard, buffer[kGuardBytes + kReadBytes + k]) << "guard after the buffer";
+            }
+            if (rc == SQL_SUCCESS)
+                break;
+        }
+        SQLCloseCursor(stmt);
+        return whole;
+    }
 };
 
 class Hs2LongParam : public Hs2LongParamSuite, public ::testing::WithParamInterface<LongCase> {
@@ -183,68 +221,86 @@ protected:
         }
         ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
     }
-
-    // Row 1's value read back with SQLGetData in pieces of the case's C type,
-    // each piece's buffer fenced with guard bytes.
-    std::vector<unsigned char> readBack()
-    {
-        const LongCase& c = GetParam();
-        const size_t unit = c.cType == SQL_C_WCHAR ? 2 : 1;
-        std::vector<unsigned char> whole;
-        EXPECT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(("SELECT s FROM " + table() + " WHERE id = 1").c_str()),
-                                             SQL_NTS))
-            << diags();
-        EXPECT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
-        std::vector<unsigned char> buffer(kReadBytes + 2 * kGuardBytes);
-        for (int calls = 0; calls < 1000; ++calls) {
-            std::fill(buffer.begin(), buffer.end(), kGuard);
-            unsigned char* target = buffer.data() + kGuardBytes;
-            SQLLEN indicator = 0;
-            const SQLRETURN rc = SQLGetData(stmt, 1, c.cType, target, kReadBytes, &indicator);
-            if (rc == SQL_NO_DATA)
-                break;
-            EXPECT_TRUE(SQL_SUCCEEDED(rc)) << diags();
-            if (!SQL_SUCCEEDED(rc))
-                break;
-            EXPECT_NE(SQL_NULL_DATA, indicator);
-            // A full buffer holds its terminator; the last piece fits whole.
-            const size_t room = static_cast<size_t>(kReadBytes) - unit;
-            size_t got = rc == SQL_SUCCESS_WITH_INFO ? room - room % unit : static_cast<size_t>(indicator);
-            EXPECT_LE(got, room);
-            got = std::min(got, room);
-            whole.insert(whole.end(), target, target + got);
-            for (size_t k = 0; k < kGuardBytes; ++k) {
-                EXPECT_EQ(kGuard, buffer[k]) << "guard before the buffer";
-                EXPECT_EQ(kGuard, buffer[kGuardBytes + kReadBytes + k]) << "guard after the buffer";
-            }
-            if (rc == SQL_SUCCESS)
-                break;
-        }
-        SQLCloseCursor(stmt);
-        return whole;
-    }
 };
 
-std::vector<unsigned char> bytesOf(const LongCase& c)
+// The C value of a case's text: UTF-8 bytes, or UTF-16 in the machine's order.
+std::vector<unsigned char> valueBytes(SQLSMALLINT cType, size_t units)
 {
-    if (c.cType == SQL_C_WCHAR) {
-        const std::u16string w = wideValue(c.units);
+    if (cType == SQL_C_WCHAR) {
+        const std::u16string w = wideValue(units);
         std::vector<unsigned char> out(w.size() * 2);
         std::memcpy(out.data(), w.data(), out.size());
         return out;
     }
-    const std::string n = narrowValue(c.units);
+    const std::string n = narrowValue(units);
     return {n.begin(), n.end()};
+}
+
+void expectSameBytes(const std::vector<unsigned char>& sent, const std::vector<unsigned char>& back)
+{
+    ASSERT_EQ(sent.size(), back.size());
+    const auto mismatch = std::mismatch(sent.begin(), sent.end(), back.begin());
+    EXPECT_TRUE(mismatch.first == sent.end()) << "first difference at byte " << (mismatch.first - sent.begin());
 }
 
 TEST_P(Hs2LongParam, AValueInsertedReadsBackByteForByte)
 {
-    const std::vector<unsigned char> bytes = bytesOf(GetParam());
+    const std::vector<unsigned char> bytes = valueBytes(GetParam().cType, GetParam().units);
     ASSERT_NO_FATAL_FAILURE(insert(bytes));
-    const std::vector<unsigned char> back = readBack();
-    ASSERT_EQ(bytes.size(), back.size());
-    const auto mismatch = std::mismatch(bytes.begin(), bytes.end(), back.begin());
-    EXPECT_TRUE(mismatch.first == bytes.end()) << "first difference at byte " << (mismatch.first - bytes.begin());
+    expectSameBytes(bytes, readBack(table(), 1, GetParam().cType));
+}
+
+// The same sizes as one parameter array, which the driver may gather into
+// multi-row INSERT statements: every row reads back whole.
+TEST_F(Hs2LongParamSuite, ARowArrayOfLongValuesReadsBackByteForByte)
+{
+    const size_t sizes[] = {65535, 65536, 70001};
+    constexpr size_t kRows = sizeof sizes / sizeof sizes[0];
+    const struct {
+        SQLSMALLINT cType;
+        SQLSMALLINT sqlType;
+    } forms[] = {{SQL_C_CHAR, SQL_VARCHAR}, {SQL_C_WCHAR, SQL_WVARCHAR}};
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.cType);
+        const std::string table = form.cType == SQL_C_WCHAR ? "long_array_wide" : "long_array_narrow";
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(("DROP TABLE IF EXISTS " + table).c_str()), SQL_NTS))
+            << diags();
+        ASSERT_EQ(SQL_SUCCESS,
+                  SQLExecDirect(stmt, sql(("CREATE TABLE " + table + " (id int, s string)").c_str()), SQL_NTS))
+            << diags();
+        std::vector<std::vector<unsigned char>> values;
+        size_t width = 0;
+        for (size_t units : sizes) {
+            values.push_back(valueBytes(form.cType, units));
+            width = std::max(width, values.back().size());
+        }
+        std::vector<unsigned char> cells(width * kRows);
+        std::vector<SQLLEN> lengths(kRows);
+        std::vector<SQLINTEGER> ids(kRows);
+        for (size_t i = 0; i < kRows; ++i) {
+            std::copy(values[i].begin(), values[i].end(), cells.begin() + static_cast<std::ptrdiff_t>(i * width));
+            lengths[i] = static_cast<SQLLEN>(values[i].size());
+            ids[i] = static_cast<SQLINTEGER>(i + 1);
+        }
+        std::vector<SQLUSMALLINT> statuses(kRows, 99);
+        ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kRows), 0));
+        ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, statuses.data(), 0));
+        ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql(("INSERT INTO " + table + " VALUES (?, ?)").c_str()), SQL_NTS))
+            << diags();
+        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, ids.data(),
+                                                0, nullptr));
+        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, form.cType, form.sqlType, sizes[kRows - 1],
+                                                0, cells.data(), static_cast<SQLLEN>(width), lengths.data()));
+        ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
+        EXPECT_EQ(std::vector<SQLUSMALLINT>(kRows, SQL_PARAM_SUCCESS), statuses);
+        ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
+        ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0));
+        ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0));
+        for (size_t i = 0; i < kRows; ++i) {
+            SCOPED_TRACE(sizes[i]);
+            expectSameBytes(values[i], readBack(table, static_cast<int>(i + 1), form.cType));
+        }
+    }
 }
 
 const LongCase kLongCases[] = {
