@@ -141,7 +141,7 @@ int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) 
 {
     size_t n = utf8Length(text, units);
     if (n > kHiveMaxStringBytes)
-        return hiveTextTooLong(n);
+        return out.refuseLongString(n);
     if (out.writeI32(int32_t(n)))
         return 1;
     for (size_t i = 0; i < units; ++i) {

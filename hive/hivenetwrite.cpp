@@ -67,12 +67,16 @@ int HiveNetWriteBuffer::writeBytes(const void* data, size_t n) noexcept
     return 0;
 }
 
-int hiveTextTooLong(uint64_t bytes) noexcept
+int HiveNetWriteBuffer::refuseLongString(uint64_t bytes) noexcept
 {
     errPost(MSG_HIVE_TEXT_TOO_LONG)
         ->setSqlstateMsg(MSG_SQLSTATE_STRING_TRUNCATION)
         ->addParamUnsigned(bytes)
         ->addParamUnsigned(kHiveMaxStringBytes);
+    source.release();
+    length = 0;
+    // Refused either way; a sink that does not let go fails the next write.
+    static_cast<void>(sink.discard() || sink.reset() || takeWindow());
     return 1;
 }
 
@@ -88,7 +92,7 @@ int HiveNetWriteBuffer::writeBigEndian(uint64_t value, uint32_t n) noexcept
 int HiveNetWriteBuffer::writeString(const void* data, size_t n) noexcept
 {
     if (n > kHiveMaxStringBytes)
-        return hiveTextTooLong(n);
+        return refuseLongString(n);
     if (writeBigEndian(uint32_t(n), 4))
         return 1;
     if (n == 0)
