@@ -140,7 +140,9 @@ int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequ
 int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept
 {
     size_t n = utf8Length(text, units);
-    if (n > 0x7FFFFFFF || out.writeI32(int32_t(n)))
+    if (n > kHiveMaxStringBytes)
+        return out.refuseLongString(n);
+    if (out.writeI32(int32_t(n)))
         return 1;
     for (size_t i = 0; i < units; ++i) {
         uint32_t c = text[i];

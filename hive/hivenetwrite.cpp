@@ -3,7 +3,9 @@
 
 #include <cstring>
 
+#include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "transport/basehttpsocket.h"
 #include "transport/basesocket.h"
@@ -65,6 +67,19 @@ int HiveNetWriteBuffer::writeBytes(const void* data, size_t n) noexcept
     return 0;
 }
 
+int HiveNetWriteBuffer::refuseLongString(uint64_t bytes) noexcept
+{
+    errPost(MSG_HIVE_TEXT_TOO_LONG)
+        ->setSqlstateMsg(MSG_SQLSTATE_STRING_TRUNCATION)
+        ->addParamUnsigned(bytes)
+        ->addParamUnsigned(kHiveMaxStringBytes);
+    source.release();
+    length = 0;
+    // Refused either way; a sink that does not let go fails the next write.
+    static_cast<void>(sink.discard() || sink.reset() || takeWindow());
+    return 1;
+}
+
 int HiveNetWriteBuffer::writeBigEndian(uint64_t value, uint32_t n) noexcept
 {
     for (uint32_t i = n; i > 0; --i) {
@@ -76,8 +91,8 @@ int HiveNetWriteBuffer::writeBigEndian(uint64_t value, uint32_t n) noexcept
 
 int HiveNetWriteBuffer::writeString(const void* data, size_t n) noexcept
 {
-    if (n > 0x7FFFFFFF)
-        return 1;
+    if (n > kHiveMaxStringBytes)
+        return refuseLongString(n);
     if (writeBigEndian(uint32_t(n), 4))
         return 1;
     if (n == 0)
@@ -173,8 +188,14 @@ int HiveNetWriteBuffer::sendSource() noexcept
     }
     if (framing != 0 && httpTransport == 0) {
         uint64_t total = source.total;
-        if (total > 0x7FFFFFFF)
+        if (total > kHiveMaxFrameBytes) {
+            // Refused before a byte is written: the connection stays usable.
+            errPost(MSG_HIVE_REQUEST_TOO_LONG)
+                ->setSqlstateMsg(MSG_SQLSTATE_STRING_TRUNCATION)
+                ->addParamUnsigned(total)
+                ->addParamUnsigned(kHiveMaxFrameBytes);
             return 1;
+        }
         uint8_t head[4] = {uint8_t(total >> 24), uint8_t(total >> 16), uint8_t(total >> 8), uint8_t(total)};
         if (socket->write(head, 4, 0))
             return 1;

@@ -13,6 +13,10 @@ class HiveConnection;
 
 // Block size of the sink a message is composed in.
 constexpr uint64_t kHiveWriteBlockSize = 65536;
+// The longest string and the longest frame the Thrift binary protocol
+// carries: both lengths travel as signed 32-bit numbers.
+constexpr uint64_t kHiveMaxStringBytes = 0x7FFFFFFF;
+constexpr uint64_t kHiveMaxFrameBytes = 0x7FFFFFFF;
 
 // Thrift type codes.
 enum : uint8_t {
@@ -53,6 +57,10 @@ struct HiveNetWriteBuffer {
     [[nodiscard]] int writeBytes(const void* data, size_t n) noexcept;
     [[nodiscard]] int writeBigEndian(uint64_t value, uint32_t n) noexcept;
     [[nodiscard]] int writeString(const void* data, size_t n) noexcept;
+    // Posts that a string of `bytes` is longer than the protocol counts
+    // (22001) and drops the message under way, so that no part of it leads
+    // the next request; returns 1.
+    [[nodiscard]] int refuseLongString(uint64_t bytes) noexcept;
     [[nodiscard]] int writeMessageBegin(int32_t type, const char* name, size_t nameLength, int32_t sequenceId) noexcept;
     [[nodiscard]] int writeFieldBegin(uint8_t type, int16_t id) noexcept;
     [[nodiscard]] int writeStructFieldBegin(int16_t id) noexcept;

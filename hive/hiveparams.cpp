@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "convert/basecvt.h"
 #include "convert/number.h"
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
@@ -15,6 +16,7 @@
 #include "foundation/ram.h"
 #include "hive/hivestatement.h"
 #include "kamessages.h"
+#include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
 #include "odbc/basemultirow.h"
@@ -123,6 +125,24 @@ bool isCharSqlType(int16_t t) noexcept
     }
 }
 
+// The fewest bytes the UTF-8 literal of a text or binary value of `length`
+// bytes can take: binary data for a binary column becomes two hexadecimal
+// digits a byte; text in UTF-8 keeps its bytes, in UTF-16 or UTF-32 at
+// least one byte a unit, and in any other code page at least one byte for
+// the at most four bytes of a character. Escapes only add to it.
+uint64_t leastLiteralBytes(int16_t cType, int16_t sqlType, int64_t length, int64_t codePage) noexcept
+{
+    const auto bytes = static_cast<uint64_t>(length);
+    if (cType == SQL_C_BINARY)
+        return isBinarySqlType(sqlType) ? 2 * bytes : bytes;
+    const int64_t cp = codePage < 0 ? -codePage : codePage;
+    if (cp == kCodePageUtf8)
+        return bytes;
+    if (baseIsUtf16CodePage(cp) || baseIsUtf32CodePage(cp))
+        return bytes / static_cast<uint64_t>(baseCodePageUnitWidth(cp));
+    return bytes / 4;
+}
+
 }  // namespace
 
 int16_t HiveStatement::recordMarkers(BaseSqlStringW* text) noexcept
@@ -192,6 +212,19 @@ int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int
     }
     int64_t size = kLiteralWorkBytes;
     if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY) {
+        // A value whose literal cannot fit in the statement string is
+        // refused before it is read or any room is taken for it.
+        const int64_t wide =
+            connection != nullptr && connection->wideCharCodePage != 0 ? connection->wideCharCodePage : kCodePageUtf16LE;
+        const int64_t codePage = cType == SQL_C_WCHAR ? wide : charCodePage;
+        if (length > 0 && leastLiteralBytes(cType, sqlType, length, codePage) > kHiveMaxStringBytes) {
+            errPost(MSG_HIVE_PARAMETER_TOO_LONG)
+                ->setSqlstateMsg(MSG_SQLSTATE_STRING_TRUNCATION)
+                ->addParamUnsigned(marker)
+                ->addParamSigned(length)
+                ->addParamUnsigned(kHiveMaxStringBytes);
+            return 1;
+        }
         // UTF-16 of text needs at most two bytes per byte given; binary as
         // hexadecimal digits four.
         if (length > (INT64_MAX - 16) / 4)

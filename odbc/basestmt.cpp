@@ -339,6 +339,10 @@ void baseConvertSettingsOf(const BaseStatement* stmt, BaseConvertSettings* out) 
     out->roundingMode = conn->roundingMode;
     out->allowHH24 = conn->allowHH24 != 0;
     out->allowTime24 = conn->allowTime24 != 0;
+    // A column size in characters cannot bound text measured in bytes of
+    // the target's code page (two per character in UTF-16): with the switch
+    // on, a parameter's column size no longer cuts its text.
+    out->columnSizeAsCharacter = out->columnSizeAsCharacter || conn->columnSizeAsCharacter != 0;
     if (conn->doubleToStringPrecision != 0)
         out->floatTextWidth = conn->doubleToStringPrecision + kBaseFloatTextExtra;
     if (conn->env != nullptr)

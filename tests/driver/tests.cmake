@@ -202,6 +202,10 @@ ka_add_driver_gtest(hs2_timestamp_test 120)
 # cannot be converted reported by its status.
 ka_add_driver_gtest(hs2_arrayinsert_test 300)
 
+# Text parameters around 64 KB and of a megabyte, narrow and wide, bound
+# whole and sent in pieces, read back byte for byte.
+ka_add_driver_gtest(hs2_longparam_test 300)
+
 # The emulated static cursor scrolled over results beyond its page memory,
 # row for row against a forward-only read.
 ka_add_driver_gtest(hs2_static_test 300)

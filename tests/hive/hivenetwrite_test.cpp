@@ -96,6 +96,27 @@ TEST_F(WriteBufferTest, AStringLongerThanABlockIsOneFrameCountingEveryByte)
     EXPECT_EQ(TB().i32(4).i32(7).s, wire.written);
 }
 
+// The binary protocol counts a string's bytes in a signed 32-bit number: a
+// longer one is refused with the limit named before any of it is read (the
+// data given is far shorter than the length). The message it was part of
+// is dropped, across sink blocks too, and the next one starts clean.
+TEST_F(WriteBufferTest, AStringLongerThanTheProtocolCountsIsRefusedNamingTheLimit)
+{
+    w.framing = 1;
+    const char few[4] = {'a', 'b', 'c', 'd'};
+    const std::string composed(kHiveWriteBlockSize + 10, 'c');
+    ASSERT_EQ(0, w.writeBytes(composed.data(), composed.size()));
+    EXPECT_EQ(1, w.writeString(few, size_t{1} << 31));
+    ASSERT_EQ(1u, diags.size());
+    EXPECT_EQ("22001", katest::sqlstate(diags.at(0)));
+    EXPECT_NE(std::string::npos, diags.text(0).find("2147483648")) << diags.text(0);
+    EXPECT_NE(std::string::npos, diags.text(0).find("2147483647")) << diags.text(0);
+    EXPECT_EQ("", wire.written);
+    ASSERT_EQ(0, w.writeString(few, sizeof few));
+    ASSERT_EQ(0, w.flush());
+    EXPECT_EQ(TB().i32(8).i32(4).s + "abcd", wire.written);
+}
+
 TEST_F(WriteBufferTest, AnIntegerSpansTwoWindows)
 {
     w.framing = 0;

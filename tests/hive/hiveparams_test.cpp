@@ -122,6 +122,44 @@ TEST_F(HiveLiterals, BinaryValuesReachHiveAsBytes)
     EXPECT_EQ(literal(SQL_C_BINARY, SQL_VARCHAR, utf8, 6), "'caf?\\''");
 }
 
+// A value whose literal is longer than a statement string can be, by its
+// length alone, is refused with the limit named before a byte of it is read
+// (four bytes stand for every value here) or room is taken for it. What
+// counts is the fewest bytes of its UTF-8 literal: UTF-8 text keeps its
+// bytes, UTF-16 takes at least one a unit, other code pages one for at most
+// four, bytes for a binary column two hexadecimal digits each.
+TEST_F(HiveLiterals, AValueLongerThanAStatementCanHoldIsRefusedByItsLength)
+{
+    struct Case {
+        const char* what;
+        int16_t cType;
+        int16_t sqlType;
+        int64_t charCodePage;
+        int64_t length;
+    } cases[] = {
+        {"UTF-8", SQL_C_CHAR, SQL_LONGVARCHAR, kCodePageUtf8, int64_t{1} << 31},
+        {"Latin-1", SQL_C_CHAR, SQL_VARCHAR, kCodePageLatin1, (int64_t{1} << 33) + 4},
+        {"UTF-16", SQL_C_WCHAR, SQL_WLONGVARCHAR, kCodePageUtf8, int64_t{1} << 32},
+        {"hexadecimal digits", SQL_C_BINARY, SQL_VARBINARY, kCodePageUtf8, int64_t{1} << 30},
+        {"bytes of UTF-8 text", SQL_C_BINARY, SQL_VARCHAR, kCodePageUtf8, int64_t{1} << 31},
+    };
+    const char four[4] = {'a', 'b', 'c', 'd'};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        stmt->charCodePage = c.charCodePage;
+        const size_t before = diags.size();
+        EXPECT_EQ("<failed>", literal(c.cType, c.sqlType, four, c.length));
+        ASSERT_EQ(before + 1, diags.size());
+        EXPECT_EQ("22001", katest::sqlstate(diags.at(before)));
+        const std::string text = diags.text(before);
+        EXPECT_NE(std::string::npos, text.find(std::to_string(c.length))) << text;
+        EXPECT_NE(std::string::npos, text.find("2147483647")) << text;
+    }
+    // The same statement takes a value that fits.
+    stmt->charCodePage = kCodePageUtf8;
+    EXPECT_EQ("'abcd'", literal(SQL_C_CHAR, SQL_LONGVARCHAR, four, 4));
+}
+
 TEST_F(HiveLiterals, NumbersAreCheckedAndGuidsAndIntervalsNeverVanish)
 {
     double half = 0.5;

@@ -330,6 +330,62 @@ TEST_F(Statement, ParametersAreDescribedByTheirRecords)
     EXPECT_TRUE(buf.guardsIntact());
 }
 
+// Text of as many characters as the column size allows, sent as UTF-16 as
+// the Hive driver writes its literals: the column size counts characters,
+// so under COLUMNSIZEASCHARACTER the twice as many bytes go through whole;
+// without it the size bounds the bytes and the text is cut.
+TEST_F(Statement, ColumnSizeAsCharacterFromTheConnectionLetsParameterTextThrough)
+{
+    struct Case {
+        int32_t sizeAsCharacter;
+        int16_t cType;
+        int16_t sqlType;
+        size_t characters;
+        bool passes;
+    };
+    const Case cases[] = {
+        {1, SQL_C_CHAR, SQL_VARCHAR, 70001, true},
+        {1, SQL_C_CHAR, SQL_LONGVARCHAR, 65536, true},
+        {1, SQL_C_WCHAR, SQL_WVARCHAR, 70001, true},
+        {1, SQL_C_WCHAR, SQL_WLONGVARCHAR, 65535, true},
+        {0, SQL_C_CHAR, SQL_VARCHAR, 70001, false},
+        {0, SQL_C_WCHAR, SQL_WVARCHAR, 70001, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sizeAsCharacter) + " " + std::to_string(c.cType) + " " +
+                     std::to_string(c.sqlType) + " " + std::to_string(c.characters));
+        Stmt s;
+        s.conn.columnSizeAsCharacter = c.sizeAsCharacter;
+        BaseIPDRecord* ipd = nullptr;
+        BaseAXDRecord* apd = nullptr;
+        s.param(1, &ipd, &apd);
+        ipd->conciseType = c.sqlType;
+        ipd->length = c.characters;
+        ipd->setCodePage(kCodePageUtf16LE);
+        apd->conciseType = c.cType;
+        std::string narrow(c.characters, 'q');
+        narrow[c.characters / 2] = '\'';
+        const std::string wide = u16le(std::u16string(narrow.begin(), narrow.end()));
+        const std::string& value = c.cType == SQL_C_WCHAR ? wide : narrow;
+        const size_t room = 2 * c.characters;
+        Guarded buf(room);
+        int64_t produced = -1;
+        DiagScope d;
+        const int16_t rc = s.stmt.convertParamValue(1, value.data(), static_cast<int64_t>(value.size()),
+                                                    kBaseKindText, buf.data(), static_cast<int64_t>(room), &produced);
+        EXPECT_TRUE(buf.guardsIntact());
+        if (c.passes) {
+            ASSERT_EQ(rc, 0) << (d.size() > 0 ? d.text(0) : std::string());
+            ASSERT_EQ(produced, static_cast<int64_t>(room));
+            EXPECT_TRUE(buf.str(room) == wide);
+        } else {
+            EXPECT_EQ(rc, 1);
+            ASSERT_GE(d.size(), 1u);
+            EXPECT_EQ(katest::sqlstate(d.at(0)), "22001");
+        }
+    }
+}
+
 TEST_F(Statement, ValuesForResultColumnsTakeTheColumnsKind)
 {
     Stmt s;
