@@ -24,6 +24,9 @@ DataReader* readerOf(HiveStatement* stmt, uint16_t column) noexcept
     return rec->currentReader;
 }
 
+// The longest value SQLGetData converts whole rather than streams.
+constexpr int64_t kHiveWholeValueLimit = 8192;
+
 // Without the long-data cache the value of the column the statement stands
 // on may still be partly in the reply: it is passed before the reply moves
 // on to another column.
@@ -253,7 +256,17 @@ int16_t HiveStatement::getColumnData(uint16_t column, int16_t cType, BaseOutStri
 int16_t HiveStatement::columnDataAvailable(uint16_t column, bool, int16_t, bool, int32_t) noexcept
 {
     HiveIRDRecord* rec = columnRecord(column);
-    return rec != nullptr && rec->currentReader != nullptr && rec->currentReader->readsInPieces() ? 1 : 0;
+    DataReader* reader = rec != nullptr ? rec->currentReader : nullptr;
+    if (reader == nullptr || !reader->readsInPieces())
+        return 0;
+    // Without the cache a value streams from the reply, whatever its size.
+    if (settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE)
+        return 1;
+    // Short values are converted whole, which costs less than setting up a
+    // stream; read in pieces, each piece converts them again, which stays
+    // cheap below this size.
+    const int64_t bytes = reader->currentValueBytes();
+    return bytes < 0 || bytes > kHiveWholeValueLimit ? 1 : 0;
 }
 
 int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull,

@@ -146,6 +146,9 @@ public:
                                               KaDataConverter** converter) noexcept;
     // getDataInPieces serves this column's values.
     virtual bool readsInPieces() const noexcept { return false; }
+    // Bytes of the current row's value as it came (0 for NULL), or -1 when
+    // that is not known without reading the value.
+    virtual int64_t currentValueBytes() noexcept { return -1; }
     // Without the long-data cache: passes what is left in the reply of the
     // current value, so that the reply stands on the next column. Nothing to
     // do for values read whole.

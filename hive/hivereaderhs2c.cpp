@@ -401,22 +401,22 @@ int SpoolDataReaderHS2C::readValue() noexcept
     return readNullsAndEnd();
 }
 
-int SpoolDataReaderHS2C::seekRow(int32_t form) noexcept
+int SpoolDataReaderHS2C::positionRow() noexcept
 {
     const uint32_t row = currentRow();
     if (row == 0)
         return 1;
     if (columnFile == nullptr)
         return hiveColumnDataError("the column holds fewer values than the block has rows");
-    if (uint32_t(rowPosition) == row) {
-        if (columnFile->seek(savedPosition))
-            return hiveColumnDataError("the column's spooled values end early");
-        return takeValue(form);
-    }
+    if (uint32_t(rowPosition) == row)
+        return 0;
     if (uint32_t(rowPosition) > row) {
         if (columnFile->seek(0))
             return 1;
         rowPosition = 0;
+    } else if (rowPosition > 0 && columnFile->seek(savedPosition + uint64_t(length))) {
+        // The next length follows the current value, taken or not.
+        return hiveColumnDataError("the column's spooled values end early");
     }
     while (uint32_t(rowPosition) < row) {
         int32_t n = 0;
@@ -433,7 +433,23 @@ int SpoolDataReaderHS2C::seekRow(int32_t form) noexcept
             return hiveColumnDataError("the column's spooled values end early");
     }
     nullFlag = length == 0 && isMarked(row) ? 1 : 0;
+    return 0;
+}
+
+int SpoolDataReaderHS2C::seekRow(int32_t form) noexcept
+{
+    if (positionRow())
+        return 1;
+    if (columnFile->seek(savedPosition))
+        return hiveColumnDataError("the column's spooled values end early");
     return takeValue(form);
+}
+
+int64_t SpoolDataReaderHS2C::currentValueBytes() noexcept
+{
+    if (streaming < 0 || positionRow() != 0)
+        return -1;
+    return nullFlag != 0 ? 0 : length;
 }
 
 int SpoolDataReaderHS2C::takeValue(int32_t form) noexcept

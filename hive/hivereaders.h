@@ -103,6 +103,8 @@ public:
     [[nodiscard]] int getDataInPieces(KaDataSink* sink, int16_t cType, int32_t* isNull,
                                       KaDataConverter** converter) noexcept override;
     bool readsInPieces() const noexcept override { return true; }
+    // Known once readValue has taken the row's value (or its header).
+    int64_t currentValueBytes() noexcept override { return rowNull != 0 ? 0 : length; }
     [[nodiscard]] int copyToCache(KaDataSink* sink, uint16_t columnNumber) noexcept override;
     [[nodiscard]] int readCacheRecord() noexcept;
     // Without the long-data cache: passes what is still in the reply of the
@@ -235,6 +237,10 @@ public:
     [[nodiscard]] int getDataInPieces(KaDataSink* sink, int16_t cType, int32_t* isNull,
                                       KaDataConverter** converter) noexcept override;
     bool readsInPieces() const noexcept override { return streaming >= 0; }
+    int64_t currentValueBytes() noexcept override;
+    // Finds the current row's value and its length; the file then stands at
+    // the value's start, or where the value was taken to.
+    [[nodiscard]] int positionRow() noexcept;
     [[nodiscard]] int seekRow(int32_t form) noexcept override;
 
     // 0: plain string; 1: binary; -1: no piecewise reading.

@@ -53,8 +53,9 @@ void decode(const HexCase& c)
     EXPECT_EQ(c.bad ? 1 : 0, status);
     // A bad digit is reported once, by its message.
     ASSERT_EQ(c.bad ? 1u : 0u, diags.size());
-    if (c.bad)
+    if (c.bad) {
         EXPECT_EQ(MSG_INVALID_HEX_DIGIT, diags.at(0)->nativeCode);
+    }
     if (!c.bad) {
         EXPECT_EQ(c.bytes, std::string(reinterpret_cast<const char*>(at), total));
         EXPECT_EQ(c.leftOver, state.pending >= 0);

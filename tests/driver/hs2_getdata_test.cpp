@@ -242,9 +242,10 @@ TEST_P(Hs2GetData, ABufferWithoutRoomTellsTheWholeLengthAndTheValueFollowsWhole)
                 continue;
             }
             EXPECT_EQ(static_cast<SQLLEN>(whole.size()), ind);
-            EXPECT_EQ(whole.empty() ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO, first) << diagText(SQL_HANDLE_STMT, stmt);
+            // An empty value with no room for its terminator may say either.
             if (whole.empty())
                 continue;
+            EXPECT_EQ(SQL_SUCCESS_WITH_INFO, first) << diagText(SQL_HANDLE_STMT, stmt);
             std::vector<char> buf(whole.size() + 2 + 4, kGuard);
             ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, cType, buf.data(), static_cast<SQLLEN>(whole.size() + 2), &ind))
                 << diagText(SQL_HANDLE_STMT, stmt);
