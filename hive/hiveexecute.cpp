@@ -361,9 +361,19 @@ int16_t HiveStatement::freeResultsHook(bool drop) noexcept
 {
     pollFlag = 0;
     closeAfterExecute = 0;
+    int16_t rc = 0;
     if (drop && resultState == HIVE_RESULT_NONE && communicator != nullptr && communicator->hasOperation())
-        return closeOperationWhenFree();
-    return 0;
+        rc = closeOperationWhenFree();
+    if (drop) {
+        // The statement is deleted after its call has left the connection's
+        // lock: what it holds of the shared wire goes now, under the lock.
+        if (ownsWire != 0)
+            static_cast<void>(dropPendingReply());
+        dropParkedReply();
+        delete parkSpill;
+        parkSpill = nullptr;
+    }
+    return rc;
 }
 
 // ---- Cancel and attributes ------------------------------------------------------------

@@ -193,8 +193,9 @@ BaseConnection::~BaseConnection()
 {
     delete memoryTracing;
     memoryTracing = nullptr;
-    emptyObjectPools();
-    // Statements and descriptors cannot outlive their connection.
+    // Statements and descriptors cannot outlive their connection. They go
+    // first: what they hold goes back to the connection's pools, emptied
+    // after them.
     while (statements.count != 0) {
         KaNode* node = statements.removeFirst();
         delete node;
@@ -203,6 +204,7 @@ BaseConnection::~BaseConnection()
         KaNode* node = descriptors.removeFirst();
         delete node;
     }
+    emptyObjectPools();
     ramFree(dsnNameW);
     ramFree(dsnNameA);
     ramFree(dbmsName);

@@ -179,6 +179,9 @@ int16_t BaseStatement::freeStmt(uint16_t option) noexcept
         // it out of its connection's list and out of the replay records, so
         // nothing keeps pointing at it.
         (void)resetStatement(true, 0);
+        // What goes back to the connection's pools goes while the call
+        // still holds the connection's lock.
+        releaseLongDataSinks();
         (void)exitFunction(SQL_SUCCESS);
         delete this;
         return SQL_SUCCESS;

@@ -865,6 +865,8 @@ public:
     [[nodiscard]] int16_t spoolGetData() noexcept;
     // Gives getDataConverter and its spool back to their pools.
     void releaseGetDataConverter() noexcept;
+    // The same, and the memory sinks the result columns keep.
+    void releaseLongDataSinks() noexcept;
     // Deletes sharedColumns without the records it borrows (record 0 and
     // those marked borrowed), and clears it.
     void releaseSharedColumns() noexcept;

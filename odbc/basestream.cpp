@@ -114,13 +114,17 @@ int16_t BaseStatement::spoolGetData() noexcept
     getDataSpoolSink = tmpSink;
     getDataSpoolSource = tmpSource;
     KaDataSource* previous = nullptr;
+    const bool lent = getDataConverter->borrowed != 0;
     if (getDataConverter->convertToSource(tmpSink, tmpSource, &previous) != 0) {
         // The converter kept its own source; the spool is not its.
         if (getDataConverter->secondSink == tmpSink)
             getDataConverter->secondSink = nullptr;
         return 1;
     }
-    // The source the value was read from stays with the driver that lent it.
+    // The source the value was read from is read to its end: one the
+    // converter owned goes back to its pool, one a driver lent stays there.
+    if (previous != nullptr && !lent)
+        returnSource(previous, previous->kind);
     return 0;
 }
 
@@ -252,4 +256,18 @@ void BaseStatement::releaseSharedColumns() noexcept
             shared->records.items[i] = nullptr;
     }
     delete shared;
+}
+
+void BaseStatement::releaseLongDataSinks() noexcept
+{
+    releaseGetDataConverter();
+    if (ird == nullptr)
+        return;
+    for (size_t i = 0; i < ird->records.count; ++i) {
+        BaseIRDRecord* rec = ird->irdRecord(static_cast<int64_t>(i));
+        if (rec != nullptr && rec->longDataSink != nullptr) {
+            releaseLongDataSink(rec->longDataSink);
+            rec->longDataSink = nullptr;
+        }
+    }
 }

@@ -17,9 +17,12 @@
 
 #include "convert/basecvt.h"
 #include "convert/basestring.h"
+#include "convert/datacvt.h"
+#include "foundation/codepage.h"
 #include "foundation/ram.h"
 #include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
+#include "platform/kastream.h"
 #include "sql/basesql.h"
 #include "support/testconnection.h"
 
@@ -232,6 +235,52 @@ public:
             return out->setNull(1);
         return convertColumnValue(column, cType, out, v.bytes.data(), static_cast<int64_t>(v.bytes.size()), v.kind);
     }
+
+    // With streamValues, character and binary values go out in pieces: a
+    // converter from the statement's pools reads a memory source from its
+    // pools over the value, as a driver's would.
+    int16_t checkLongDataCache(uint16_t column, int16_t cType, KaDataSink* sink, int16_t* isNull, BaseIRDRecord*,
+                               KaDataConverter** converter) noexcept override
+    {
+        *converter = nullptr;
+        *isNull = 0;
+        ++streamedValues;
+        if (!streamValues || cursor < 1 || cursor > static_cast<int64_t>(result.rows.size()) || column < 1 ||
+            column > result.rows[cursor - 1].size())
+            return BaseStatement::checkLongDataCache(column, cType, sink, isNull, nullptr, converter);
+        const TestValue& v = result.rows[cursor - 1][column - 1];
+        if (v.isNull) {
+            *isNull = 1;
+            return 0;
+        }
+        // The pools the threading model names, which the framework gives
+        // them back to.
+        const bool shared = connection->threadModel != 0;
+        KaMemorySource* source = shared ? connection->acquireMemorySource(v.bytes.data(), v.bytes.size())
+                                        : acquireMemorySource(v.bytes.data(), v.bytes.size());
+        if (source == nullptr)
+            return 1;
+        KaDataConverter* conv = nullptr;
+        if (v.kind == kBaseKindBinary) {
+            const bool hex = cType != SQL_C_BINARY;
+            const int32_t form = hex ? KA_CVT_FORM_HEX : KA_CVT_FORM_BYTES;
+            conv = shared ? connection->acquireBinaryConverter(source, sink, form, hex ? 1 : 0)
+                          : makeBinaryConverter(source, sink, form, hex ? 1 : 0);
+        } else {
+            const int64_t to = cType == SQL_C_WCHAR ? kCodePageUtf16LE : charCodePage;
+            conv = shared ? static_cast<KaDataConverter*>(connection->acquireCharConverter(source, sink, kCodePageUtf8, to, 1))
+                          : makeCharConverter(source, sink, kCodePageUtf8, to, 1);
+        }
+        if (conv == nullptr) {
+            returnSource(source, source->kind);
+            return 1;
+        }
+        conv->setLength(static_cast<int64_t>(v.bytes.size()), -1);
+        *converter = conv;
+        return 0;
+    }
+    bool streamValues = false;
+    int streamedValues = 0;
 
     int16_t getRowCount(int64_t* count) noexcept override
     {
