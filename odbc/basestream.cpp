@@ -25,22 +25,6 @@
 
 namespace {
 
-bool isCharacterType(int16_t sqlType) noexcept
-{
-    switch (sqlType) {
-    case SQL_CHAR:
-    case SQL_VARCHAR:
-    case SQL_LONGVARCHAR:
-    case SQL_WCHAR:
-    case SQL_WVARCHAR:
-    case SQL_WLONGVARCHAR:
-    case SQL_BINARY:
-    case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return true;
-    default: return baseIsGraphicType(sqlType);
-    }
-}
-
 bool isLongType(int16_t sqlType) noexcept
 {
     return sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY;
@@ -64,7 +48,7 @@ bool BaseStatement::streamsColumnType(int16_t sqlType) const noexcept
 {
     if (connection == nullptr)
         return false;
-    return (connection->streamCharColumns && isCharacterType(sqlType)) ||
+    return (connection->streamCharColumns && baseIsVarLengthType(sqlType)) ||
            (connection->streamLongColumns && isLongType(sqlType));
 }
 

@@ -19,6 +19,7 @@
 #include "support/connfixture.h"
 #include "support/diagscope.h"
 #include "support/guarded.h"
+#include "support/stmtfixture.h"
 #include "support/teststatement.h"
 #include "support/u16.h"
 
@@ -29,25 +30,7 @@ using katest::TestResult;
 using katest::TestValue;
 using katest::W;
 
-class StatementWork : public katest::ConnectedFixture<katest::TestStmtEnv> {
-protected:
-    void SetUp() override
-    {
-        ConnectedFixture::SetUp();
-        if (HasFatalFailure())
-            return;
-        BaseStatement* s = nullptr;
-        ASSERT_EQ(conn->createStatement(&s), 0);
-        stmt = static_cast<katest::TestStatement*>(s);
-    }
-
-    int16_t run(const char16_t* sql) { return stmt->execDirect(W(sql), SQL_NTS); }
-    // The SQLSTATE index of diagnostic i.
-    uint16_t state(size_t i = 0) { return stmt->diagnostics.recordAt(i)->sqlstateMsg; }
-    size_t diags() { return stmt->diagnostics.recordCount(); }
-
-    katest::TestStatement* stmt = nullptr;
-};
+class StatementWork : public katest::StmtFixture {};
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 #include "support/connfixture.h"
+#include "support/stmtfixture.h"
 #include "support/teststatement.h"
 #include "support/u16.h"
 
@@ -25,25 +26,14 @@ namespace {
 
 using katest::W;
 
-class Params : public katest::ConnectedFixture<katest::TestStmtEnv> {
+class Params : public katest::StmtFixture {
 protected:
-    void SetUp() override
-    {
-        ConnectedFixture::SetUp();
-        if (HasFatalFailure())
-            return;
-        BaseStatement* s = nullptr;
-        ASSERT_EQ(conn->createStatement(&s), 0);
-        stmt = static_cast<katest::TestStatement*>(s);
-    }
-    uint16_t state(size_t i = 0) { return stmt->diagnostics.recordAt(i)->sqlstateMsg; }
     std::string diagText(size_t i = 0) { return stmt->diagnostics.recordAt(i)->messageA(); }
     int16_t prepare(const char16_t* sql) { return stmt->prepare(W(sql), SQL_NTS); }
     int16_t bindText(uint16_t n, int16_t sqlType, uint64_t size, char* value, SQLLEN* indicator)
     {
         return stmt->bindParameter(n, SQL_PARAM_INPUT, SQL_C_CHAR, sqlType, size, 0, value, 64, indicator);
     }
-    katest::TestStatement* stmt = nullptr;
 };
 
 TEST_F(Params, BindingChecksTheIoTypeAndTheOutputRulesOfTheConnection)

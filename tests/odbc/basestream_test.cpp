@@ -18,26 +18,15 @@
 #include "odbc/baseconn.h"
 #include "odbc/basestmt.h"
 #include "platform/kastream.h"
-#include "support/connfixture.h"
-#include "support/teststatement.h"
+#include "support/stmtfixture.h"
 #include "support/u16.h"
 
 namespace {
 
 using katest::W;
 
-class StreamedValues : public katest::ConnectedFixture<katest::TestStmtEnv> {
+class StreamedValues : public katest::StmtFixture {
 protected:
-    void SetUp() override
-    {
-        ConnectedFixture::SetUp();
-        if (HasFatalFailure())
-            return;
-        BaseStatement* s = nullptr;
-        ASSERT_EQ(conn->createStatement(&s), 0);
-        stmt = static_cast<katest::TestStatement*>(s);
-    }
-
     // Column c of the only row of "select long N", read whole (not
     // streamed) into one buffer large enough.
     std::string whole(const char16_t* sql, uint16_t c, int16_t cType)
@@ -92,8 +81,6 @@ protected:
         stmt->streamedValues = 0;
         return got;
     }
-
-    katest::TestStatement* stmt = nullptr;
 };
 
 }  // namespace
