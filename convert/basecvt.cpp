@@ -691,8 +691,13 @@ void baseAnnotateDiagnostics(size_t first, uint16_t msg, uint64_t number) noexce
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)
         return;
-    for (size_t i = first; i < list->recordCount(); ++i)
+    for (size_t i = first; i < list->recordCount(); ++i) {
+        // Set off from the message by a blank, which the catalogue's text
+        // cannot begin with.
+        if (KaError* rec = list->recordAt(i); rec != nullptr && !rec->isStatic())
+            rec->appendText(" ");
         errAppendMessageAt(msg, i)->addParamUnsigned(number);
+    }
 }
 
 // ---- Conversions --------------------------------------------------------------------------

@@ -631,7 +631,7 @@ TEST_F(SqlToC, ColumnEntryMarksDiagnosticsWithTheColumn)
     EXPECT_EQ(baseConvertColumnValue(s.ctx, &value, 4, kBaseKindInteger), 1);
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(katest::sqlstate(d.at(0)), "22003");
-    EXPECT_NE(d.text(0).find("(column 1)"), std::string::npos) << d.text(0);
+    EXPECT_NE(d.text(0).find(" (column 1)"), std::string::npos) << d.text(0);
 
     // A column number beyond 16 bits is refused, not truncated.
     DiagScope d2;

@@ -136,8 +136,9 @@ std::optional<std::string> readInPieces(SQLHSTMT s, SQLUSMALLINT c, SQLSMALLINT 
             return value;
         }
         std::string state;
-        diagText(SQL_HANDLE_STMT, s, &state);
+        const std::string text = diagText(SQL_HANDLE_STMT, s, &state);
         EXPECT_EQ("01004", state);
+        EXPECT_NE(std::string::npos, text.find("truncated (column " + std::to_string(c) + ")")) << text;
     }
     ADD_FAILURE() << "the value did not end";
     return value;
