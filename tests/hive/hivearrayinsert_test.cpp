@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fakewire.h"
+#include "wiredconn.h"
 #include "hive/dummyenv.h"
 #include "hive/hiveconnection.h"
 #include "sql/basesql.h"
@@ -70,16 +71,12 @@ TEST(HiveInsertValuesText, OtherTextsAreCopiedAsTheyAre)
     }
 }
 
-class BatchMessage : public ::testing::Test {
+class BatchMessage : public katest::WiredConnection {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(0, katest::openCatalogue()); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
     void SetUp() override
     {
-        ASSERT_EQ(0, conn.writeBuffer.attach(&conn, &wire));
-        ASSERT_EQ(0, conn.readBuffer.attach(&conn, &wire));
-        conn.writeBuffer.framing = 1;
-        conn.readBuffer.framed = 1;
+        WiredConnection::SetUp();
+        useFrames();
         const std::string reply = katest::runPeer("/usr/bin/python3 " + katest::sourceRoot() +
                                                   "/tests/hive/thriftpeer.py reply opensession");
         ASSERT_GT(reply.size(), 8u);
@@ -87,12 +84,6 @@ protected:
         int32_t server = 0;
         ASSERT_EQ(0, conn.readOpenSessionReply(&server));
     }
-
-    katest::ThreadScope thread;
-    katest::DiagScope diags;
-    katest::FakeWire wire;
-    DummyEnv env;
-    HiveConnection conn{&env};
 };
 
 TEST_F(BatchMessage, ABatchIsTheSingleRowExecuteStatementWithItsRunAsyncInTheRequest)

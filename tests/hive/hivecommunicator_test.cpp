@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fakewire.h"
+#include "wiredconn.h"
 #include "hive/dummyenv.h"
 #include "hive/hiveconnection.h"
 #include "hive/hiveservererror.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-using katest::FakeWire;
 using katest::frame;
 using katest::TB;
 
@@ -64,16 +64,12 @@ struct Columns : HiveColumnSink {
     }
 };
 
-class CallsTest : public ::testing::Test {
+class CallsTest : public katest::WiredConnection {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(0, katest::openCatalogue()); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
     void SetUp() override
     {
-        ASSERT_EQ(0, conn.writeBuffer.attach(&conn, &wire));
-        ASSERT_EQ(0, conn.readBuffer.attach(&conn, &wire));
-        conn.writeBuffer.framing = 1;
-        conn.readBuffer.framed = 1;
+        WiredConnection::SetUp();
+        useFrames();
     }
     void serve(const std::string& name)
     {
@@ -96,11 +92,6 @@ protected:
         ASSERT_EQ(0, comm.readExecuteStatementReply(&status, &hasResultSet, &rows));
     }
 
-    katest::ThreadScope thread;
-    katest::DiagScope diags;
-    FakeWire wire;
-    DummyEnv env;
-    HiveConnection conn{&env};
     HiveCommunicatorHS2 comm{nullptr, &conn};
 };
 

@@ -6,31 +6,16 @@
 #include <string>
 
 #include "fakewire.h"
+#include "wiredconn.h"
 #include "hive/dummyenv.h"
 #include "hive/hiveconnection.h"
 #include "support/diagscope.h"
 
 namespace {
 
-using katest::FakeWire;
 using katest::TB;
 
-class SaslTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ASSERT_EQ(0, katest::openCatalogue()); }
-    static void TearDownTestSuite() { katest::closeCatalogue(); }
-    void SetUp() override
-    {
-        ASSERT_EQ(0, conn.writeBuffer.attach(&conn, &wire));
-        ASSERT_EQ(0, conn.readBuffer.attach(&conn, &wire));
-    }
-
-    katest::ThreadScope thread;
-    katest::DiagScope diags;
-    FakeWire wire;
-    DummyEnv env;
-    HiveConnection conn{&env};
-};
+using SaslTest = katest::WiredConnection;
 
 std::string startFrame()
 {
