@@ -30,6 +30,32 @@ enum class Peer {
     SlowReader,  // small receive buffer, small reads with pauses; keeps the bytes
 };
 
+// The loopback address of the family with the port (0: any), and its
+// length.
+inline socklen_t loopbackAddress(int family, uint16_t port, sockaddr_storage* a)
+{
+    *a = {};
+    if (family == AF_INET6) {
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(a);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_addr = in6addr_loopback;
+        a6->sin6_port = htons(port);
+        return sizeof *a6;
+    }
+    auto* a4 = reinterpret_cast<sockaddr_in*>(a);
+    a4->sin_family = AF_INET;
+    a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a4->sin_port = htons(port);
+    return sizeof *a4;
+}
+
+// The port of a socket's address.
+inline uint16_t portOf(const sockaddr_storage& a)
+{
+    return ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&a)->sin6_port
+                                         : reinterpret_cast<const sockaddr_in*>(&a)->sin_port);
+}
+
 class LoopbackServer {
 public:
     static constexpr std::chrono::seconds kLifetime{60};
@@ -103,29 +129,15 @@ private:
             int small = 4096;  // inherited by the accepted socket
             setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         }
-        sockaddr_storage a = {};
-        socklen_t len;
-        if (family == AF_INET6) {
-            auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
-            a6->sin6_family = AF_INET6;
-            a6->sin6_addr = in6addr_loopback;
-            a6->sin6_port = htons(port);
-            len = sizeof *a6;
-        } else {
-            auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
-            a4->sin_family = AF_INET;
-            a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a4->sin_port = htons(port);
-            len = sizeof *a4;
-        }
+        sockaddr_storage a;
+        socklen_t len = loopbackAddress(family, port, &a);
         if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0)
             return false;
         if (!listening)
             return true;
         if (listen(fd, 8) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             return false;
-        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+        port_ = portOf(a);
         return true;
     }
 
@@ -211,23 +223,11 @@ private:
 inline uint16_t unusedPort(int family = AF_INET)
 {
     int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage a = {};
-    socklen_t len;
-    if (family == AF_INET6) {
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_addr = in6addr_loopback;
-        len = sizeof *a6;
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
-        a4->sin_family = AF_INET;
-        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        len = sizeof *a4;
-    }
+    sockaddr_storage a;
+    socklen_t len = loopbackAddress(family, 0, &a);
     bind(fd, reinterpret_cast<sockaddr*>(&a), len);
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    uint16_t port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
-                                             : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+    uint16_t port = portOf(a);
     close(fd);
     return port;
 }
@@ -238,14 +238,12 @@ class StalledListener {
 public:
     StalledListener()
     {
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
+        sockaddr_storage a;
+        socklen_t len = loopbackAddress(AF_INET, 0, &a);
         bind(listener, reinterpret_cast<sockaddr*>(&a), len);
         listen(listener, 0);
         getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
+        port = portOf(a);
         for (int i = 0; i < 3; ++i) {
             int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             ::connect(c, reinterpret_cast<sockaddr*>(&a), len);
