@@ -24,6 +24,13 @@ DataReader* readerOf(HiveStatement* stmt, uint16_t column) noexcept
     return rec->currentReader;
 }
 
+// Without the long-data cache row-wise values are read from the reply as the
+// application asks for them, in column order.
+bool readsForward(const HiveStatement* stmt) noexcept
+{
+    return stmt->settings.longDataCache == 0 && stmt->settings.resultStyle == HIVE_RESULT_ROW_WISE;
+}
+
 // The longest value SQLGetData converts whole rather than streams.
 constexpr int64_t kHiveWholeValueLimit = 8192;
 
@@ -217,7 +224,7 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
 
 int16_t HiveStatement::readColumnsUpTo(uint16_t column, int16_t cType, BaseOutString* out) noexcept
 {
-    const bool forward = settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE;
+    const bool forward = readsForward(this);
     if (forward && resumeParkedReply() != 0)
         return 1;
     if (forward && column > columnPosition && advanceToColumn(column) != 0)
@@ -260,7 +267,7 @@ int16_t HiveStatement::columnDataAvailable(uint16_t column, bool, int16_t, bool,
     if (reader == nullptr || !reader->readsInPieces())
         return 0;
     // Without the cache a value streams from the reply, whatever its size.
-    if (settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE)
+    if (readsForward(this))
         return 1;
     // Short values are converted whole, which costs less than setting up a
     // stream; read in pieces, each piece converts them again, which stays
@@ -273,7 +280,7 @@ int16_t HiveStatement::checkLongDataCache(uint16_t column, int16_t cType, KaData
                                           BaseIRDRecord*, KaDataConverter** converter) noexcept
 {
     *isNull = 0;
-    const bool forward = settings.longDataCache == 0 && settings.resultStyle == HIVE_RESULT_ROW_WISE;
+    const bool forward = readsForward(this);
     if (forward && resumeParkedReply() != 0)
         return 1;
     if (forward) {
