@@ -502,6 +502,20 @@ class StatementTest(unittest.TestCase):
         self.assertEqual(bad.status.statusCode, T.TStatusCode.ERROR_STATUS)
         self.assertIn("Invalid fault", bad.status.errorMessage)
 
+    def test_decimals_compare_as_numbers(self):
+        # The stored text keeps the column's scale ("1.50"); Hive compares the
+        # value, so a literal of another scale, or an integer, still matches.
+        for key in ("hive-1.2", "hive-3.1"):
+            c = self.client(key)
+            for cond, ids in (("c_decimal = 1.5", [["1"]]), ("c_decimal = 1.50", [["1"]]),
+                              ("c_decimal IN (1.5, 2)", [["1"]]), ("c_decimal > 1.499 AND c_decimal < 1.51", [["1"]])):
+                self.assertEqual(c.query("SELECT CAST(id AS STRING) FROM all_types WHERE %s" % cond)[2], ids,
+                                 (key, cond))
+        rows = self.client().query("SELECT c_decimal FROM all_types WHERE c_decimal IS NOT NULL ORDER BY c_decimal")[2]
+        values = [r[0] for r in rows]
+        import decimal
+        self.assertEqual(values, sorted(values, key=decimal.Decimal))
+
     def test_version(self):
         self.assertEqual(self.client().query("SELECT version()")[2],
                          [["3.1.3 r4df4d75bf1e16fe0af75aad0b4179c34c07fc975"]])

@@ -103,6 +103,7 @@ class Catalog:
     def __init__(self):
         self.lock = threading.RLock()
         self.db = sqlite3.connect(":memory:", check_same_thread=False)
+        self.db.create_collation(ht.DECIMAL_COLLATION, ht.compare_decimal_text)
         self.databases = {}
         self.tables = {}
         self.create_database("default", "Default Hive database")

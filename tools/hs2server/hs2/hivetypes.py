@@ -7,6 +7,7 @@ text for everything else, already written as Hive writes it except where the
 server identity changes the text (TIMESTAMP, DECIMAL, CHAR).
 """
 
+import decimal
 import math
 import struct
 
@@ -207,7 +208,31 @@ def sqlite_decl(htype):
         return "REAL"
     if t == BINARY:
         return "BLOB"
+    if t == DECIMAL:
+        # Stored as its text ("1.50") to keep every digit; compared as a
+        # number, as Hive compares decimals, so that c_decimal = 1.5 holds.
+        return "TEXT COLLATE %s" % DECIMAL_COLLATION
     return "TEXT"
+
+
+DECIMAL_COLLATION = "HIVEDECIMAL"
+
+
+def _decimal_key(text):
+    try:
+        v = decimal.Decimal(text)
+        if v.is_finite():
+            return (0, v, "")
+    except decimal.InvalidOperation:
+        pass
+    return (1, 0, text)
+
+
+def compare_decimal_text(a, b):
+    """SQLite collation over decimal texts: by value, and texts that are not
+    numbers after all numbers, by their characters."""
+    x, y = _decimal_key(a), _decimal_key(b)
+    return (x > y) - (x < y)
 
 
 # ---- wire values ---------------------------------------------------------

@@ -250,6 +250,9 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
     """POST /cliservice with one unframed Thrift message per body."""
 
     protocol_version = "HTTP/1.1"
+    # The reply goes out in two writes (head, body): without this each small
+    # query waits for the peer's delayed acknowledgement.
+    disable_nagle_algorithm = True
     server_version = "Jetty"
     sys_version = ""
 
