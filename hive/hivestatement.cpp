@@ -622,6 +622,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     storage.codePage = codePage != 0 ? codePage : storage.codePage;
     storage.precision = rec->precision;
     storage.scale = rec->scale;
+    storage.displaySize = rec->displaySize();
     // Intervals come as strings; the server's type id says which fields
     // their text holds.
     const int32_t typeId = communicator->columnTypeId;
