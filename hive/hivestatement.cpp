@@ -619,6 +619,11 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         codePage = 106;
         break;
     }
+    if (const BaseTypeInfoBlock* text = hiveTextTypeRow(communicator->columnTypeId);
+        text != nullptr && typeCode == HIVE_TYPE_STRING) {
+        rec->typeInfo = const_cast<BaseTypeInfoBlock*>(text);
+        sized(text->columnSize, true);
+    }
     rec->setCodePage(codePage);
 
     // Storage for the values, and the reader.
