@@ -430,3 +430,15 @@ const BaseTypeInfoBlock* hiveTextTypeRow(int32_t typeId) noexcept
 {
     return typeId == kHiveTypeIdTimestampLocalTz ? &kRowTimestampLocalTz : nullptr;
 }
+
+const BaseTypeInfoBlock* hiveTextTypeRowNamed(const char* name, size_t length) noexcept
+{
+    const BaseTypeInfoBlock* row = &kRowTimestampLocalTz;
+    size_t i = 0;
+    for (; i < length && row->typeName[i] != 0; ++i) {
+        const char c = name[i] >= 'A' && name[i] <= 'Z' ? char(name[i] + ('a' - 'A')) : name[i];
+        if (uint16_t(static_cast<uint8_t>(c)) != row->typeName[i])
+            return nullptr;
+    }
+    return i == length && row->typeName[i] == 0 ? row : nullptr;
+}

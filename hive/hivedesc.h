@@ -104,3 +104,5 @@ const BaseTypeInfoBlock* hiveFindTypeRow(uint16_t code) noexcept;
 // itself (the timestamp with local time zone), by the server's type id;
 // null for the other ids.
 const BaseTypeInfoBlock* hiveTextTypeRow(int32_t typeId) noexcept;
+// The same row by the type's name, in any case; null for other names.
+const BaseTypeInfoBlock* hiveTextTypeRowNamed(const char* name, size_t length) noexcept;

@@ -143,6 +143,9 @@ TEST_P(Hs2ColumnData, ATimestampWithLocalTimeZoneIsReadAsItsText)
     EXPECT_EQ(SQL_WVARCHAR, dataType);
     ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 6, SQL_C_CHAR, typeName, sizeof typeName, &ind)) << diags();
     EXPECT_STREQ("timestamp with local time zone", typeName);
+    SQLINTEGER columnSize = 0;
+    ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 7, SQL_C_SLONG, &columnSize, 0, &ind)) << diags();
+    EXPECT_EQ(62, columnSize);
     EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
 }
 
