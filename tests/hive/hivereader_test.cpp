@@ -391,6 +391,29 @@ std::string columnReply(const std::string& columns, int32_t count)
     return frame(b.s);
 }
 
+TEST_F(ReaderEdges, AWholeSecondKeepsItsZeroFractionRowWiseAndLosesItColumnWise)
+{
+    // Servers that write java.sql.Timestamp text send "...56.0": row-wise the
+    // text goes out as it came, column-wise its trailing zeros are dropped.
+    // As a timestamp structure both are the same value.
+    for (int32_t style : {HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE}) {
+        SCOPED_TRACE(styleName(style));
+        ReaderRig rig(style);
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_TIMESTAMP));
+        auto cells = fetchAll(rig, katest::rowsReply(spec(styleName(style), "{\"type\":\"timestamp\",\"values\":["
+                                                                            "\"2024-02-29 12:34:56.0\"]}")));
+        ASSERT_EQ(1u, cells.size());
+        EXPECT_EQ(style == HIVE_RESULT_ROW_WISE ? "2024-02-29 12:34:56.0" : "2024-02-29 12:34:56", cells[0][0]);
+        rig.state.currentRow = 1;
+        SQL_TIMESTAMP_STRUCT ts{};
+        int64_t len = 0;
+        BaseOutString out(&ts, int64_t(sizeof ts), &len, nullptr);
+        ASSERT_EQ(0, rig.readers[0]->getData(&out, SQL_C_TYPE_TIMESTAMP));
+        EXPECT_EQ(56, ts.second);
+        EXPECT_EQ(0u, ts.fraction);
+    }
+}
+
 TEST_F(ReaderEdges, AMarkedSpooledStringIsNullOnlyWhenItIsEmpty)
 {
     // Rows 1 and 2 marked in the bitmap; row 1 has bytes all the same.
