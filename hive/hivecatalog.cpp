@@ -709,6 +709,8 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
     default:
         // Strings and the types Hive reads as their text.
         size = conn->maxStringSize > 0 ? conn->maxStringSize : kHiveDefaultMaxVarcharSize;
+        if (const BaseTypeInfoBlock* text = hiveTextTypeRowNamed(type.name, type.nameLength))
+            size = text->columnSize;
         buffer = octets = size;
         break;
     }

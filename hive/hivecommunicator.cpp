@@ -314,14 +314,10 @@ uint8_t HiveCommunicatorHS2::typeCodeOfTypeId(int32_t typeId) noexcept
         HIVE_TYPE_ARRAY,   HIVE_TYPE_MAP,     HIVE_TYPE_STRUCT,   HIVE_TYPE_UNION,     HIVE_TYPE_USER_DEFINED,
         HIVE_TYPE_DECIMAL, HIVE_TYPE_NULL,    HIVE_TYPE_DATE,     HIVE_TYPE_VARCHAR,   HIVE_TYPE_CHAR,
     };
-    // Newer servers: 22 is a timestamp with local time zone, which reads
-    // as a timestamp; the interval types (20, 21) and anything later come
-    // as text.
-    constexpr int32_t kTimestampLocalTz = 22;
+    // Newer servers: the interval types (20, 21), the timestamp with local
+    // time zone (22) and anything later come as text.
     if (typeId >= 0 && typeId < 20)
         return kCodes[typeId];
-    if (typeId == kTimestampLocalTz)
-        return HIVE_TYPE_TIMESTAMP;
     return HIVE_TYPE_STRING;
 }
 

@@ -70,6 +70,9 @@ enum : uint8_t {
 // text (HIVE_TYPE_STRING) and converts as intervals.
 constexpr int32_t kHiveTypeIdIntervalYearMonth = 20;
 constexpr int32_t kHiveTypeIdIntervalDayTime = 21;
+// A timestamp with local time zone, whose text carries its zone
+// ("2024-02-29 12:34:56.5 UTC"): read and described as text.
+constexpr int32_t kHiveTypeIdTimestampLocalTz = 22;
 
 // Where the columns of a metadata reply go: the statement binds them to its
 // result descriptor. count comes first; then each column, numbered from 1,

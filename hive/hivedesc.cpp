@@ -355,6 +355,21 @@ const BaseTypeInfoBlock kRowUserDefined = {KA_U16("user defined type"),
                                            0,
                                            0,
                                            0};
+// Text: a timestamp of nine fraction digits, a blank and the longest zone
+// name of the time zone database.
+const BaseTypeInfoBlock kRowTimestampLocalTz = {KA_U16("timestamp with local time zone"),
+                                                0,
+                                                SQL_WVARCHAR,
+                                                kHiveTimestampLocalTzText,
+                                                KA_U16("'"),
+                                                KA_U16("'"),
+                                                0,
+                                                SQL_NULLABLE,
+                                                SQL_SEARCHABLE,
+                                                0,
+                                                0,
+                                                0,
+                                                0};
 
 #undef KA_U16
 
@@ -409,4 +424,21 @@ const BaseTypeInfoBlock* hiveFindTypeRow(uint16_t code) noexcept
     case HIVE_TYPE_CHAR: return &kRowChar;
     default: return nullptr;
     }
+}
+
+const BaseTypeInfoBlock* hiveTextTypeRow(int32_t typeId) noexcept
+{
+    return typeId == kHiveTypeIdTimestampLocalTz ? &kRowTimestampLocalTz : nullptr;
+}
+
+const BaseTypeInfoBlock* hiveTextTypeRowNamed(const char* name, size_t length) noexcept
+{
+    const BaseTypeInfoBlock* row = &kRowTimestampLocalTz;
+    size_t i = 0;
+    for (; i < length && row->typeName[i] != 0; ++i) {
+        const char c = name[i] >= 'A' && name[i] <= 'Z' ? char(name[i] + ('a' - 'A')) : name[i];
+        if (uint16_t(static_cast<uint8_t>(c)) != row->typeName[i])
+            return nullptr;
+    }
+    return i == length && row->typeName[i] == 0 ? row : nullptr;
 }

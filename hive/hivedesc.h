@@ -13,6 +13,10 @@
 class DataReader;
 class HiveConnection;
 
+// Characters of the longest timestamp with local time zone: 29 of the
+// timestamp, a blank, 32 of the zone ("America/Argentina/ComodRivadavia").
+constexpr int32_t kHiveTimestampLocalTzText = 62;
+
 // Bytes of a parameter record's driver part.
 constexpr size_t kHiveIpdDriverPartBytes = 24;
 
@@ -96,3 +100,9 @@ int16_t hiveSqlTypeOf(uint16_t code, int16_t stringDescribeType) noexcept;
 // The type row of a driver type code, or null when the code has none. The
 // rows are the driver's fixed rows; maxStringSize sizes the string row.
 const BaseTypeInfoBlock* hiveFindTypeRow(uint16_t code) noexcept;
+// The type row of a server type that is read as text but described as
+// itself (the timestamp with local time zone), by the server's type id;
+// null for the other ids.
+const BaseTypeInfoBlock* hiveTextTypeRow(int32_t typeId) noexcept;
+// The same row by the type's name, in any case; null for other names.
+const BaseTypeInfoBlock* hiveTextTypeRowNamed(const char* name, size_t length) noexcept;

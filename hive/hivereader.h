@@ -76,7 +76,7 @@ struct HiveColumnStorage {
     int64_t codePage = kCodePageUtf8;
     int64_t precision = 0;    // decimals
     int64_t scale = 0;        // decimals
-    int64_t displaySize = 0;  // column-wise text slots: 29, 10, precision + 2
+    int64_t displaySize = 0;  // the column's display size; the widest text slot it needs
     // SQL_INTERVAL_YEAR_TO_MONTH or SQL_INTERVAL_DAY_TO_SECOND for the
     // server's interval types, which come as their bare text ("1-2",
     // "1 02:03:04.5"); 0 for every other column.

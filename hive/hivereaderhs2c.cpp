@@ -14,6 +14,7 @@
 #include "hive/hivenetread.h"
 #include "hive/hivereaders.h"
 #include "kamessages.h"
+#include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
 #include "platform/katmpsink.h"
 
@@ -245,7 +246,7 @@ uint32_t hiveSlotWidth(const HiveColumnStorage* column) noexcept
     const HiveReaderKind kind = hiveReaderKindOf(column->typeCode);
     const int64_t natural = kind == HIVE_READER_TIMESTAMP ? kHiveTimestampText
                             : kind == HIVE_READER_DATE    ? kHiveDateText
-                                                          : column->precision + 2;
+                                                          : baseDecimalDisplaySize(column->precision, column->scale, true);
     const int64_t width = column->displaySize > natural ? column->displaySize : natural;
     return uint32_t(width > 0 && width < 65536 ? width : 1);
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "foundation/errpost.h"
+#include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
@@ -443,8 +444,9 @@ int HiveStatement::ColumnBinder::column(uint32_t number, const char* name, size_
 
 namespace {
 
-// Each byte of the name becomes one UTF-16 unit; without a name, the
-// column number. Null after the out-of-memory diagnostic.
+// The server's UTF-8 name as UTF-16 (bytes that are not UTF-8 are taken
+// one unit each); without a name, the column number. Null after the
+// out-of-memory diagnostic.
 uint16_t* columnNameText(const char* name, size_t nameLength, uint16_t number) noexcept
 {
     char digits[8];
@@ -464,6 +466,10 @@ uint16_t* columnNameText(const char* name, size_t nameLength, uint16_t number) n
     auto* text = static_cast<uint16_t*>(ramAlloc((nameLength + 1) * sizeof(uint16_t)));
     if (text == nullptr)
         return nullptr;
+    // UTF-8 never takes more UTF-16 units than bytes.
+    size_t units = 0;
+    if (utf8ToUtf16(text, nameLength + 1, name, static_cast<int64_t>(nameLength), &units, 0) == kConvDone)
+        return text;
     for (size_t i = 0; i < nameLength; ++i)
         text[i] = static_cast<uint8_t>(name[i]);
     text[nameLength] = 0;
@@ -613,6 +619,11 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         codePage = 106;
         break;
     }
+    if (const BaseTypeInfoBlock* text = hiveTextTypeRow(communicator->columnTypeId);
+        text != nullptr && typeCode == HIVE_TYPE_STRING) {
+        rec->typeInfo = const_cast<BaseTypeInfoBlock*>(text);
+        sized(text->columnSize, true);
+    }
     rec->setCodePage(codePage);
 
     // Storage for the values, and the reader.
@@ -622,6 +633,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     storage.codePage = codePage != 0 ? codePage : storage.codePage;
     storage.precision = rec->precision;
     storage.scale = rec->scale;
+    storage.displaySize = rec->displaySize();
     // Intervals come as strings; the server's type id says which fields
     // their text holds.
     const int32_t typeId = communicator->columnTypeId;

@@ -182,6 +182,22 @@ int16_t BaseRecord::copyFrom(const BaseRecord& other) noexcept
     return failed ? 1 : 0;
 }
 
+int64_t baseDecimalDisplaySize(int64_t precision, int64_t scale, bool signPosition) noexcept
+{
+    int64_t size = precision;
+    if (signPosition)
+        ++size;
+    if (scale > 0)
+        ++size;
+    // Without integer digits the value is written with a zero before the
+    // point ("-0.12" for a DECIMAL(2,2)).
+    if (scale > 0 && scale >= precision)
+        size += 1 + scale - precision;
+    if (scale < 0)
+        size -= scale;
+    return size;
+}
+
 int64_t BaseRecord::displaySize() const noexcept
 {
     // Types of other servers that some applications describe, by number.
@@ -211,16 +227,7 @@ int64_t BaseRecord::displaySize() const noexcept
     case SQL_VARBINARY:
     case SQL_BINARY: return length > kLargestHexLength ? INT64_MAX : static_cast<int64_t>(2 * length);
     case SQL_NUMERIC:
-    case SQL_DECIMAL: {
-        int64_t size = precision;
-        if (!uns && (flags & kBaseRecNoSignPosition) == 0)
-            ++size;
-        if (scale > 0)
-            ++size;
-        if (scale < 0)
-            size -= scale;
-        return size;
-    }
+    case SQL_DECIMAL: return baseDecimalDisplaySize(precision, scale, !uns && (flags & kBaseRecNoSignPosition) == 0);
     case SQL_INTEGER: return uns ? 10 : 11;
     case SQL_SMALLINT: return uns ? 5 : 6;
     case SQL_FLOAT:

@@ -60,6 +60,11 @@ BaseTypeInfoBlock* baseCopyTypeInfoBlock(const BaseTypeInfoBlock* block, BaseCon
                                          BaseConnection* source) noexcept;
 void baseFreeTypeInfoBlock(BaseTypeInfoBlock* block) noexcept;
 
+// Characters of the longest text of a DECIMAL(precision, scale): the
+// digits, the sign when signPosition, the point, and a zero before the
+// point when no integer digit is left.
+int64_t baseDecimalDisplaySize(int64_t precision, int64_t scale, bool signPosition) noexcept;
+
 class BaseRecord : public KaObject {
 public:
     BaseRecord() noexcept = default;

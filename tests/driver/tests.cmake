@@ -411,3 +411,8 @@ set_tests_properties(driver.pyodbc_hs2_stmt PROPERTIES TIMEOUT 300)
 # SQLSetPos and SQLBulkOperations refused on Hive's forward-only, read-only
 # cursors with their SQLSTATEs, through unixODBC against the test server.
 ka_add_driver_gtest(hs2_setpos_test 120)
+
+# Column values and descriptions in both layouts: DECIMALs of every shape in
+# a buffer of their display size, a timestamp with local time zone as its
+# text, names outside ASCII narrow and wide, the cursor simulation refused.
+ka_add_driver_gtest(hs2_columndata_test 180)

@@ -360,7 +360,7 @@ TEST_F(CallsTest, TypeIdsMapToTypeCodesAndNewerOnesAreKnown)
     } cases[] = {
         {0, HIVE_TYPE_BOOLEAN},  {3, HIVE_TYPE_INT},     {7, HIVE_TYPE_STRING},     {8, HIVE_TYPE_TIMESTAMP},
         {15, HIVE_TYPE_DECIMAL}, {16, HIVE_TYPE_NULL},   {17, HIVE_TYPE_DATE},      {19, HIVE_TYPE_CHAR},
-        {20, HIVE_TYPE_STRING},  {21, HIVE_TYPE_STRING}, {22, HIVE_TYPE_TIMESTAMP}, {99, HIVE_TYPE_STRING},
+        {20, HIVE_TYPE_STRING},  {21, HIVE_TYPE_STRING}, {22, HIVE_TYPE_STRING}, {99, HIVE_TYPE_STRING},
         {-1, HIVE_TYPE_STRING},
     };
     for (const Case& c : cases)

@@ -391,6 +391,83 @@ std::string columnReply(const std::string& columns, int32_t count)
     return frame(b.s);
 }
 
+TEST_F(ReaderEdges, AWholeSecondKeepsItsZeroFractionRowWiseAndLosesItColumnWise)
+{
+    // Servers that write java.sql.Timestamp text send "...56.0": row-wise the
+    // text goes out as it came, column-wise its trailing zeros are dropped.
+    // As a timestamp structure both are the same value.
+    for (int32_t style : {HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE}) {
+        SCOPED_TRACE(styleName(style));
+        ReaderRig rig(style);
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_TIMESTAMP));
+        auto cells = fetchAll(rig, katest::rowsReply(spec(styleName(style), "{\"type\":\"timestamp\",\"values\":["
+                                                                            "\"2024-02-29 12:34:56.0\"]}")));
+        ASSERT_EQ(1u, cells.size());
+        EXPECT_EQ(style == HIVE_RESULT_ROW_WISE ? "2024-02-29 12:34:56.0" : "2024-02-29 12:34:56", cells[0][0]);
+        rig.state.currentRow = 1;
+        SQL_TIMESTAMP_STRUCT ts{};
+        int64_t len = 0;
+        BaseOutString out(&ts, int64_t(sizeof ts), &len, nullptr);
+        ASSERT_EQ(0, rig.readers[0]->getData(&out, SQL_C_TYPE_TIMESTAMP));
+        EXPECT_EQ(56, ts.second);
+        EXPECT_EQ(0u, ts.fraction);
+    }
+}
+
+TEST_F(ReaderEdges, AMarkedSpooledStringIsNullOnlyWhenItIsEmpty)
+{
+    // Rows 1 and 2 marked in the bitmap; row 1 has bytes all the same.
+    const std::string column = TB().field(HIVE_T_STRUCT, 7)
+                                   .field(HIVE_T_LIST, 1)
+                                   .i8(HIVE_T_STRING)
+                                   .i32(3)
+                                   .str("abc")
+                                   .str("")
+                                   .str("")
+                                   .field(HIVE_T_STRING, 2)
+                                   .i32(1)
+                                   .raw("\x03")
+                                   .stop()
+                                   .stop()
+                                   .s;
+    ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
+    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+    auto cells = fetchAll(rig, columnReply(column, 1));
+    ASSERT_EQ(3u, cells.size()) << (rig.diags.size() ? rig.diags.text(0) : "");
+    EXPECT_EQ("abc", cells[0][0]);
+    EXPECT_EQ(kNullCell, cells[1][0]);
+    EXPECT_EQ("", cells[2][0]);
+    // In pieces too.
+    rig.state.currentRow = 1;
+    EXPECT_EQ("abc", rig.pieces(0, SQL_C_CHAR, 64));
+}
+
+TEST_F(ReaderEdges, AFloatIsNarrowedForEveryCType)
+{
+    // The wire carries a double; the column is a REAL, so SQL_C_DOUBLE gets
+    // the float widened again, not the double that was sent.
+    for (int32_t style : {HIVE_RESULT_ROW_WISE, HIVE_RESULT_COLUMN_WISE}) {
+        SCOPED_TRACE(styleName(style));
+        ReaderRig rig(style);
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_FLOAT));
+        auto cells = fetchAll(rig, katest::rowsReply(spec(styleName(style), "{\"type\":\"float\",\"values\":[0.1]}")));
+        ASSERT_EQ(1u, cells.size());
+        rig.state.currentRow = 1;
+        double d = 0;
+        int64_t len = 0;
+        BaseOutString asDouble(&d, int64_t(sizeof d), &len, nullptr);
+        ASSERT_EQ(0, rig.readers[0]->getData(&asDouble, SQL_C_DOUBLE));
+        EXPECT_EQ(double(0.1f), d);
+        EXPECT_NE(0.1, d);
+        EXPECT_EQ(8, len);
+        float f = 0;
+        BaseOutString asFloat(&f, int64_t(sizeof f), &len, nullptr);
+        ASSERT_EQ(0, rig.readers[0]->getData(&asFloat, SQL_C_FLOAT));
+        EXPECT_EQ(0.1f, f);
+        EXPECT_EQ(4, len);
+    }
+}
+
 TEST_F(ReaderEdges, RepliesThatLieAboutLengthsGiveADiagnosticAndNoOverrun)
 {
     struct Case {

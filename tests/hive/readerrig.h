@@ -83,7 +83,7 @@ struct ReaderRig {
         c->typeCode = typeCode;
         c->precision = precision;
         c->scale = scale;
-        c->displaySize = typeCode == HIVE_TYPE_DECIMAL ? precision + 2 : 0;
+        c->displaySize = typeCode == HIVE_TYPE_DECIMAL ? baseDecimalDisplaySize(precision, scale, true) : 0;
         if (c->prepare(style, state.longDataCache, state.rowsPerFetch, sinkSize))
             return 1;
         // The result description the conversions of strings read.

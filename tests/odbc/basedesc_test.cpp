@@ -202,6 +202,10 @@ TEST_F(Descriptors, DisplaySizesByType)
         {SQL_VARBINARY, 0, 0, 0, 4611686018427387904ULL, 0, INT64_MAX},
         {SQL_DECIMAL, 0, 10, 2, 0, 0, 12},
         {SQL_DECIMAL, kBaseRecUnsigned, 10, 0, 0, 0, 10},
+        // "-0.12", "0.123": the zero before the point counts.
+        {SQL_DECIMAL, 0, 2, 2, 0, 0, 5},
+        {SQL_NUMERIC, kBaseRecUnsigned, 3, 3, 0, 0, 5},
+        {SQL_DECIMAL, 0, 38, 38, 0, 0, 41},
         {SQL_NUMERIC, kBaseRecNoSignPosition, 10, -2, 0, 0, 12},
         {SQL_INTEGER, 0, 0, 0, 0, 0, 11},
         {SQL_SMALLINT, kBaseRecUnsigned, 0, 0, 0, 0, 5},
