@@ -602,6 +602,36 @@ int KaCurlConnection::post(const void* data, size_t length) noexcept
     return rc;
 }
 
+int KaCurlConnection::refill() noexcept
+{
+    if (responseRead < responseFill)
+        return 0;
+    responseRead = responseFill = 0;
+    if (paused) {
+        auto pause = mapper->entry<FnEasyPause>(KA_CURL_easy_pause);
+        paused = 0;
+        if (CURLcode code = pause != nullptr ? pause(easy, CURLPAUSE_CONT) : CURLE_FAILED_INIT; code != CURLE_OK) {
+            postEasyError(MSG_HTTP_TRANSFER_FAILED, code);
+            return -1;
+        }
+    }
+    if (responseFill == 0 && !transferDone) {
+        int rc = drive();
+        if (rc != 0)
+            return rc == -2 ? -2 : -1;
+    }
+    return 0;
+}
+
+int KaCurlConnection::responseEnded() noexcept
+{
+    if (mapper == nullptr || easy == nullptr)
+        return -1;
+    if (int rc = refill(); rc != 0)
+        return rc;
+    return responseRead >= responseFill ? 1 : 0;
+}
+
 int KaCurlConnection::read(void* buffer, size_t size, size_t* received) noexcept
 {
     *received = 0;
@@ -654,20 +684,8 @@ int KaCurlConnection::read(void* buffer, size_t size, size_t* received) noexcept
         return -1;
     }
     if (responseRead >= responseFill) {
-        responseRead = responseFill = 0;
-        if (paused) {
-            auto pause = mapper->entry<FnEasyPause>(KA_CURL_easy_pause);
-            paused = 0;
-            if (CURLcode code = pause != nullptr ? pause(easy, CURLPAUSE_CONT) : CURLE_FAILED_INIT; code != CURLE_OK) {
-                postEasyError(MSG_HTTP_TRANSFER_FAILED, code);
-                return -1;
-            }
-        }
-        if (responseFill == 0 && !transferDone) {
-            int rc = drive();
-            if (rc != 0)
-                return rc == -2 ? -2 : -1;
-        }
+        if (int rc = refill(); rc != 0)
+            return rc;
         if (responseFill == 0) {
             errPost(MSG_HTTP_RESPONSE_ENDED)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
             return -1;
