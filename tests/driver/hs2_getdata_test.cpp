@@ -151,12 +151,26 @@ protected:
     {
         startHs2("hs2-getdata", {"--server", "hive-3.1"});
     }
+    static void TearDownTestSuite()
+    {
+        httpServer.reset();
+        Hs2Suite::TearDownTestSuite();
+    }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
-        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" +
-                             GetParam());
+        // The layouts over HTTP go to a second server, started on first need.
+        const bool http = std::string(GetParam()).find("TransportMode=1") != std::string::npos;
+        if (http && httpServer == nullptr) {
+            httpServer = std::make_unique<katest::Hs2Process>(
+                std::vector<std::string>{"--server", "hive-3.1", "--transport", "http"});
+            ASSERT_NE(0, httpServer->port());
+        }
+        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" +
+                             (http ? httpServer : server)->portText() + ";UID=u;PWD=p;LT=20;" + GetParam());
     }
+
+    static inline std::unique_ptr<katest::Hs2Process> httpServer;
 };
 
 // The value of column c of a row as cType would deliver it whole.
@@ -346,5 +360,10 @@ std::string layoutName(const ::testing::TestParamInfo<const char*>& info)
 INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetData, ::testing::Values("", "CSP=4;", "LDCS=-1;", "CSP=4;LDCS=-1;"),
                          layoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetDataUncached, ::testing::Values("LDCS=-1;", "CSP=4;LDCS=-1;"), layoutName);
+// Over HTTP another statement's request parks the rest of an HTTP response.
+INSTANTIATE_TEST_SUITE_P(Http, Hs2GetDataUncached,
+                         ::testing::Values("TransportMode=1;HTTPPath=cliservice;LDCS=-1;",
+                                           "TransportMode=1;HTTPPath=cliservice;CSP=4;LDCS=-1;"),
+                         layoutName);
 
 }  // namespace
