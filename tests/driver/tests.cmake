@@ -415,10 +415,10 @@ ka_add_driver_gtest(hs2_setpos_test 120)
 # Cursors of one connection sharing the wire over the HTTP transport, where
 # a parked reply is the rest of an HTTP response: alternating cursors, a
 # cursor closed while another holds the wire, column-wise and row-wise.
-add_test(NAME driver.pyodbc_hs2_http_wire
-  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_http_wire_test.py ${KA_DRIVER_SO})
+add_test(NAME driver.pyodbc_hs2_wire
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_wire_test.py ${KA_DRIVER_SO})
 if(KA_ASAN_RUNTIME)
-  set_tests_properties(driver.pyodbc_hs2_http_wire PROPERTIES
+  set_tests_properties(driver.pyodbc_hs2_wire PROPERTIES
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
-set_tests_properties(driver.pyodbc_hs2_http_wire PROPERTIES TIMEOUT 600)
+set_tests_properties(driver.pyodbc_hs2_wire PROPERTIES TIMEOUT 600)
