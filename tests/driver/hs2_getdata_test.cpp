@@ -349,6 +349,37 @@ TEST_P(Hs2GetDataUncached, AnotherStatementBetweenTwoPiecesLeavesTheValueWhole)
     EXPECT_EQ(13, id);
 }
 
+TEST_P(Hs2GetDataUncached, ALongColumnPassedOverLeavesTheColumnsAfterItInStep)
+{
+    // Reading forward, the binary column between the two asked for is
+    // passed over without being read; the text after it is whole on every
+    // row, whether the row's first column was asked for or not.
+    SQLCHAR query[] = "SELECT id, b, s FROM long_values ORDER BY id";
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, query, SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    const std::vector<Expected> rows = expectedRows();
+    for (size_t row = 0; row < rows.size(); ++row) {
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt))) << "row " << row << ": " << diagText(SQL_HANDLE_STMT, stmt);
+        SQLLEN ind = 0;
+        if (row % 2 == 0) {
+            SQLINTEGER id = 0;
+            ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_SLONG, &id, 0, &ind)) << diagText(SQL_HANDLE_STMT, stmt);
+            EXPECT_EQ(static_cast<SQLINTEGER>(row + 1), id);
+        }
+        const std::string whole = wholeValue(rows[row], SQL_C_CHAR);
+        std::vector<char> buf(whole.size() + 1, kGuard);
+        const SQLRETURN rc =
+            SQLGetData(stmt, 3, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+        ASSERT_EQ(SQL_SUCCESS, rc) << "row " << row << ": " << diagText(SQL_HANDLE_STMT, stmt);
+        if (!rows[row].text.has_value()) {
+            EXPECT_EQ(SQL_NULL_DATA, ind);
+            continue;
+        }
+        ASSERT_EQ(static_cast<SQLLEN>(whole.size()), ind) << "row " << row;
+        EXPECT_TRUE(whole == std::string(buf.data(), whole.size())) << "row " << row << " differs";
+    }
+    EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+}
+
 // The result layouts, with the long-data cache and without it.
 std::string layoutName(const ::testing::TestParamInfo<const char*>& info)
 {
