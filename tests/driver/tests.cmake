@@ -422,3 +422,7 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.pyodbc_hs2_wire PROPERTIES TIMEOUT 600)
+
+# A block that never arrives (refused, or the link cut in it): every fetch
+# after the failed one fails with the same SQLSTATE, in both layouts.
+ka_add_driver_gtest(hs2_fetchfault_test 120)
