@@ -194,6 +194,11 @@ private:
     // Runs the transfer until it pauses, ends or fails; 0, 1 with 7517
     // posted, or -2 when the transfer time-out ran out.
     [[nodiscard]] int drive() noexcept;
+    // Before a new request: bytes already wait on the connection that the
+    // last transfer ended on (a reply nobody asked for, or the rest of one
+    // longer than its Content-Length) would be taken for the new request's
+    // response. 1 with the 08S01 diagnostic posted, else 0.
+    [[nodiscard]] int strayBytesWaiting() noexcept;
     // With the response buffer read through: lets libcurl go on until it
     // buffers more of the body or the transfer ends; 0, -1 or -2 as read.
     [[nodiscard]] int refill() noexcept;
