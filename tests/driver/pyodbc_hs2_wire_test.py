@@ -9,13 +9,14 @@ are all sent although the server refuses the first. Column-wise and
 row-wise. Run with /usr/bin/python3; argument: the driver
 library."""
 import os
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pyodbc_hs2_params_test as wire  # noqa: E402
+from odbctestenv import ini_folder, start_server, stop_server  # noqa: E402
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 HTTP = ("--transport", "http")
@@ -27,10 +28,7 @@ def each_server(test, body, server_options=(), identities=("hive-2.3", "spark-3"
     they ask for it."""
     http = "http" in server_options
     for identity in identities:
-        proc = subprocess.Popen(["/usr/bin/python3", wire.SERVER, "--port", "0", "--server", identity,
-                                 "--synthetic-rows", "30000"] + list(server_options),
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        port = int(proc.stdout.readline())
+        proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "30000", *server_options)
         try:
             for protocol in wire.PROTOCOLS:
                 with test.subTest(identity=identity, protocol=protocol, http=http):
@@ -45,9 +43,7 @@ def each_server(test, body, server_options=(), identities=("hive-2.3", "spark-3"
                     finally:
                         connection.close()
         finally:
-            proc.terminate()
-            proc.wait(timeout=30)
-            proc.stdout.close()
+            stop_server(proc)
 
 
 class SharingTheWireOverHttp(wire.SharingTheWire):
@@ -88,18 +84,7 @@ class QueuedCloses(unittest.TestCase):
 
 if __name__ == "__main__":
     LIBRARY = sys.argv.pop(1)
-    work = tempfile.TemporaryDirectory(prefix="pyodbc_hs2_wire_test.")
-    inst = os.path.join(work.name, "odbcinst.ini")
-    with open(inst, "w") as f:
-        f.write("[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY)
-    with open(os.path.join(work.name, "odbc.ini"), "w") as f:
-        f.write("")
-    os.environ["ODBCSYSINI"] = work.name
-    os.environ["ODBCINSTINI"] = "odbcinst.ini"
-    os.environ["ODBCINST"] = inst
-    os.environ["ODBCINI"] = os.path.join(work.name, "odbc.ini")
+    ini_folder("pyodbc_hs2_wire_test.", "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY, "",
+               name_odbcinst=True)
     import pyodbc  # noqa: E402  (after the ini files are in place)
-    try:
-        unittest.main()
-    finally:
-        work.cleanup()
+    unittest.main()
