@@ -14,41 +14,15 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pyodbc_hs2_params_test as wire  # noqa: E402
-from odbctestenv import ini_folder, start_server, stop_server  # noqa: E402
-
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from odbctestenv import ini_folder  # noqa: E402
 
 
 HTTP = ("--transport", "http")
 
 
-def each_server(test, body, server_options=(), identities=("hive-2.3", "spark-3")):
-    """body(connection) on a fresh connection for every identity and
-    layout, against a server started with server_options; over HTTP when
-    they ask for it."""
-    http = "http" in server_options
-    for identity in identities:
-        proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "30000", *server_options)
-        try:
-            for protocol in wire.PROTOCOLS:
-                with test.subTest(identity=identity, protocol=protocol, http=http):
-                    text = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=tester;PWD=secret" % port
-                    if http:
-                        text += ";TransportMode=1;HTTPPath=cliservice"
-                    if protocol is not None:
-                        text += ";CSP=%d" % protocol
-                    connection = pyodbc.connect(text, timeout=20, autocommit=True)
-                    try:
-                        body(connection)
-                    finally:
-                        connection.close()
-        finally:
-            stop_server(proc)
-
-
 class SharingTheWireOverHttp(wire.SharingTheWire):
     def each_setting(self, body):
-        each_server(self, body, HTTP)
+        wire.each_server(self, body, HTTP)
 
 
 class QueuedCloses(unittest.TestCase):
@@ -79,7 +53,7 @@ class QueuedCloses(unittest.TestCase):
         # The login closes two operations of its own: the third close of
         # the session is the first queued one.
         for transport in ((), HTTP):
-            each_server(self, body, ("--fault", "refuse=CloseOperation:3") + transport, identities=("spark-3",))
+            wire.each_server(self, body, ("--fault", "refuse=CloseOperation:3") + transport, identities=("spark-3",))
 
 
 if __name__ == "__main__":
@@ -87,4 +61,5 @@ if __name__ == "__main__":
     ini_folder("pyodbc_hs2_wire_test.", "[VYspark28]\nDescription=Driver under test\nDriver=%s\n" % LIBRARY, "",
                name_odbcinst=True)
     import pyodbc  # noqa: E402  (after the ini files are in place)
+    wire.pyodbc = pyodbc  # the shared helpers connect through it
     unittest.main()
