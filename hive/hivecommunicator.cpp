@@ -879,13 +879,13 @@ void HiveCommunicatorHS2::sendQueuedCloses() noexcept
     const int32_t ownType = operationType;
     KaErrorList* list = KaErrorCurrentList();
     const size_t d0 = list != nullptr ? list->recordCount() : 0;
-    size_t sent = 0;
-    while (sent < q.count) {
-        memcpy(operationHandle, q.entries[sent].handle, sizeof operationHandle);
-        operationType = q.entries[sent].type;
-        ++sent;
-        if (closeOperation() != 0)
-            break;
+    // Each close is tried whatever became of the one before: a refused
+    // close leaves its operation alone, not the others behind it. Their
+    // failures are no concern of the caller's request.
+    for (size_t k = 0; k < q.count; ++k) {
+        memcpy(operationHandle, q.entries[k].handle, sizeof operationHandle);
+        operationType = q.entries[k].type;
+        static_cast<void>(closeOperation());
     }
     while (list != nullptr && list->recordCount() > d0)
         list->discardLast();

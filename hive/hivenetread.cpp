@@ -15,6 +15,7 @@
 #include "hive/hivecommunicator.h"
 #include "platform/kastream.h"
 #include "platform/katmpsink.h"
+#include "transport/basehttpsocket.h"
 #include "transport/basesocket.h"
 #include "transport/kasock.h"
 
@@ -442,18 +443,38 @@ int HiveNetReadBuffer::drainPending(HiveStatement* /*statement*/) noexcept
     // The rest of the frame is counted by its length: waiting for a quiet
     // socket would take a slow remainder for the next reply.
     if (!failed && framed) {
-        while (frameRemaining > frameBytes || readPos < frameEnd) {
+        for (;;) {
             readPos = frameEnd;
-            if (frameRemaining <= frameBytes)
-                break;
-            if (fill()) {
+            int32_t more = 0;
+            if (replyContinues(&more) != 0 || (more != 0 && fill() != 0)) {
                 result = 1;
                 break;
             }
+            if (more == 0)
+                break;
         }
     }
     resetFrame();
     return result;
+}
+
+int HiveNetReadBuffer::replyContinues(int32_t* more) noexcept
+{
+    *more = 0;
+    if (!httpTransport || parkSource != nullptr || frameRemaining > frameBytes) {
+        *more = frameRemaining > frameBytes ? 1 : 0;
+        return 0;
+    }
+    auto* http = dynamic_cast<BaseHTTPSocket*>(socket);
+    if (http == nullptr)
+        return 0;
+    int32_t ended = 0;
+    if (http->responseEnded(&ended) != KA_SOCK_OK) {
+        failed = 1;
+        return 1;
+    }
+    *more = ended == 0 ? 1 : 0;
+    return 0;
 }
 
 HiveNetReadFileBuffer::HiveNetReadFileBuffer() noexcept = default;

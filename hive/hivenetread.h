@@ -79,8 +79,12 @@ public:
     [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength, char* second,
                                           size_t secondSize, size_t* secondLength, int32_t* exceptionType) noexcept;
     // Discards what is left of the current reply on the socket: the rest of
-    // the frame, counted by its length.
+    // the frame, counted by its length, or over HTTP the rest of the response.
     [[nodiscard]] int drainPending(HiveStatement* statement) noexcept;
+    // Sets *more when the current reply goes on past what the buffer holds:
+    // the frame length counts more bytes, or over HTTP the response body
+    // has not ended (waiting for it to tell). 0, or 1 after the diagnostic.
+    [[nodiscard]] int replyContinues(int32_t* more) noexcept;
 
     // Typed readers for the reply readers.
     [[nodiscard]] int readI16(int16_t* v) noexcept { return readBigEndian(v, 2); }

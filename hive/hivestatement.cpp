@@ -198,7 +198,13 @@ int16_t HiveStatement::dropPendingReply() noexcept
         releaseWire();
         return 0;
     }
-    int rc = conn->readBuffer.drainPending(this);
+    // A read-ahead follows a block read through: over HTTP draining would
+    // take the read-ahead's response for the rest of that block's.
+    int rc = 0;
+    if (fetchState == HIVE_FETCH_AHEAD)
+        conn->readBuffer.resetFrame();
+    else
+        rc = conn->readBuffer.drainPending(this);
     // A reply read back from its spill file was passed with it.
     dropParkedReply();
     if (fetchState == HIVE_FETCH_AHEAD) {
@@ -307,7 +313,12 @@ int16_t HiveStatement::parkReply() noexcept
             return 1;
     }
     ParkWriter writer{hiveParkMemoryLimit(), parkSpill};
-    const bool started = in.readPos < in.frameEnd || in.frameRemaining > in.frameBytes;
+    // A read-ahead's reply has not begun while the last block was read
+    // through; over HTTP the socket cannot tell the two replies apart.
+    int32_t onWire = 0;
+    if (in.readPos >= in.frameEnd && fetchState < HIVE_FETCH_AHEAD && in.replyContinues(&onWire) != 0)
+        return 1;
+    const bool started = in.readPos < in.frameEnd || onWire != 0;
     if (in.parkSource == parkSpill) {
         // Parked before and being read back: what the buffer holds goes
         // back to memory, and the file keeps its unread rest where it is.
@@ -329,8 +340,9 @@ int16_t HiveStatement::parkReply() noexcept
     }
     dropParkedReply();
     // One reply is one frame: its unread part is what the buffer holds past
-    // the read position, then the rest of the frame on the socket. A
-    // read-ahead whose reply has not begun to arrive starts a frame here.
+    // the read position, then the rest of the frame on the socket (over
+    // HTTP, the rest of the response). A read-ahead whose reply has not
+    // begun to arrive starts a frame here.
     int rc = started ? 0 : in.fill();
     while (rc == 0) {
         const size_t n = in.frameEnd - in.readPos;
@@ -339,7 +351,9 @@ int16_t HiveStatement::parkReply() noexcept
             break;
         }
         in.readPos = in.frameEnd;
-        if (in.frameRemaining <= in.frameBytes)
+        int32_t more = 0;
+        rc = in.replyContinues(&more);
+        if (rc != 0 || more == 0)
             break;
         rc = in.fill();
     }

@@ -202,3 +202,17 @@ int BaseHTTPSocket::read(void* buffer, size_t size, size_t* received, int32_t /*
         return rc;
     return passResult(client->read(buffer, size, received));
 }
+
+int BaseHTTPSocket::responseEnded(int32_t* ended) noexcept
+{
+    *ended = 0;
+    if (client == nullptr)
+        return KA_SOCK_FAILED;
+    if (int rc = applyDeadline(); rc != 0)
+        return rc;
+    const int rc = client->responseEnded();
+    if (rc < 0)
+        return passResult(rc);
+    *ended = rc;
+    return KA_SOCK_OK;
+}

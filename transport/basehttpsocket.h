@@ -28,6 +28,9 @@ public:
     // The time-out bounds the connect and, unlike libcurl's connect
     // time-out alone, every transfer's reads and writes too.
     void setTransportTimeout(int64_t seconds, int64_t microseconds) noexcept override;
+    // Sets *ended when the current response's body has been read to its
+    // end, else clears it (more is on its way); KA_SOCK_OK or a failure as read.
+    [[nodiscard]] int responseEnded(int32_t* ended) noexcept;
 
     // A new client, its library bound and libcurl initialised; 0 or 1.
     [[nodiscard]] int createClient() noexcept;

@@ -4,6 +4,9 @@
 // context callback.
 #include "transport/kacurl.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -541,6 +544,8 @@ int KaCurlConnection::post(const void* data, size_t length) noexcept
             return 1;
         return drive();
     }
+    if (strayBytesWaiting() != 0)
+        return 1;
     if (renewEasy() != 0)
         return 1;
     responseRead = responseFill = 0;
@@ -602,6 +607,58 @@ int KaCurlConnection::post(const void* data, size_t length) noexcept
     return rc;
 }
 
+int KaCurlConnection::refill() noexcept
+{
+    if (responseRead < responseFill)
+        return 0;
+    responseRead = responseFill = 0;
+    if (paused) {
+        auto pause = mapper->entry<FnEasyPause>(KA_CURL_easy_pause);
+        paused = 0;
+        if (CURLcode code = pause != nullptr ? pause(easy, CURLPAUSE_CONT) : CURLE_FAILED_INIT; code != CURLE_OK) {
+            postEasyError(MSG_HTTP_TRANSFER_FAILED, code);
+            return -1;
+        }
+    }
+    if (responseFill == 0 && !transferDone) {
+        int rc = drive();
+        if (rc != 0)
+            return rc == -2 ? -2 : -1;
+    }
+    return 0;
+}
+
+int KaCurlConnection::strayBytesWaiting() noexcept
+{
+    // Only a transfer that ended leaves its connection idle and open; under
+    // TLS the socket may hold records of the session, not of a reply.
+    if (!easyUsed || !transferDone || url == nullptr || std::strncmp(url, "http://", 7) != 0)
+        return 0;
+    auto getinfo = mapper->entry<FnEasyGetinfo>(KA_CURL_easy_getinfo);
+    curl_socket_t sock = CURL_SOCKET_BAD;
+    if (getinfo == nullptr || getinfo(easy, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD)
+        return 0;
+    pollfd ready{sock, POLLIN, 0};
+    if (poll(&ready, 1, 0) <= 0 || (ready.revents & POLLIN) == 0)
+        return 0;
+    // A peer that closed the idle connection is no reply: libcurl opens
+    // another one.
+    char byte = 0;
+    if (recv(sock, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+        return 0;
+    errPost(MSG_HTTP_UNASKED_REPLY)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
+    return 1;
+}
+
+int KaCurlConnection::responseEnded() noexcept
+{
+    if (mapper == nullptr || easy == nullptr)
+        return -1;
+    if (int rc = refill(); rc != 0)
+        return rc;
+    return responseRead >= responseFill ? 1 : 0;
+}
+
 int KaCurlConnection::read(void* buffer, size_t size, size_t* received) noexcept
 {
     *received = 0;
@@ -654,20 +711,8 @@ int KaCurlConnection::read(void* buffer, size_t size, size_t* received) noexcept
         return -1;
     }
     if (responseRead >= responseFill) {
-        responseRead = responseFill = 0;
-        if (paused) {
-            auto pause = mapper->entry<FnEasyPause>(KA_CURL_easy_pause);
-            paused = 0;
-            if (CURLcode code = pause != nullptr ? pause(easy, CURLPAUSE_CONT) : CURLE_FAILED_INIT; code != CURLE_OK) {
-                postEasyError(MSG_HTTP_TRANSFER_FAILED, code);
-                return -1;
-            }
-        }
-        if (responseFill == 0 && !transferDone) {
-            int rc = drive();
-            if (rc != 0)
-                return rc == -2 ? -2 : -1;
-        }
+        if (int rc = refill(); rc != 0)
+            return rc;
         if (responseFill == 0) {
             errPost(MSG_HTTP_RESPONSE_ENDED)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
             return -1;

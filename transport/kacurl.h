@@ -122,6 +122,10 @@ public:
     [[nodiscard]] int post(const void* data, size_t length) noexcept;
     // Response body bytes; 0, -1, or -2 on a time-out.
     [[nodiscard]] int read(void* buffer, size_t size, size_t* received) noexcept;
+    // Whether the body of the current response has been read to its end,
+    // waiting for more of it when none is buffered: 1 it has, 0 more
+    // follows, -1 on failure, -2 on a time-out.
+    [[nodiscard]] int responseEnded() noexcept;
     [[nodiscard]] int hasSessionCookie() noexcept;
     [[nodiscard]] int setNegotiateHeader(const void* token, size_t length) noexcept;
     [[nodiscard]] int setConnectTimeout(int64_t seconds) noexcept;
@@ -190,6 +194,14 @@ private:
     // Runs the transfer until it pauses, ends or fails; 0, 1 with 7517
     // posted, or -2 when the transfer time-out ran out.
     [[nodiscard]] int drive() noexcept;
+    // Before a new request: bytes already wait on the connection that the
+    // last transfer ended on (a reply nobody asked for, or the rest of one
+    // longer than its Content-Length) would be taken for the new request's
+    // response. 1 with the 08S01 diagnostic posted, else 0.
+    [[nodiscard]] int strayBytesWaiting() noexcept;
+    // With the response buffer read through: lets libcurl go on until it
+    // buffers more of the body or the transfer ends; 0, -1 or -2 as read.
+    [[nodiscard]] int refill() noexcept;
     // Gives a new request an easy handle that has not run a transfer yet,
     // with the share attached; 0, or 1 with a diagnostic posted.
     [[nodiscard]] int renewEasy() noexcept;

@@ -151,12 +151,26 @@ protected:
     {
         startHs2("hs2-getdata", {"--server", "hive-3.1"});
     }
+    static void TearDownTestSuite()
+    {
+        httpServer.reset();
+        Hs2Suite::TearDownTestSuite();
+    }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
-        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20;" +
-                             GetParam());
+        // The layouts over HTTP go to a second server, started on first need.
+        const bool http = std::string(GetParam()).find("TransportMode=1") != std::string::npos;
+        if (http && httpServer == nullptr) {
+            httpServer = std::make_unique<katest::Hs2Process>(
+                std::vector<std::string>{"--server", "hive-3.1", "--transport", "http"});
+            ASSERT_NE(0, httpServer->port());
+        }
+        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" +
+                             (http ? httpServer : server)->portText() + ";UID=u;PWD=p;LT=20;" + GetParam());
     }
+
+    static inline std::unique_ptr<katest::Hs2Process> httpServer;
 };
 
 // The value of column c of a row as cType would deliver it whole.
@@ -335,6 +349,37 @@ TEST_P(Hs2GetDataUncached, AnotherStatementBetweenTwoPiecesLeavesTheValueWhole)
     EXPECT_EQ(13, id);
 }
 
+TEST_P(Hs2GetDataUncached, ALongColumnPassedOverLeavesTheColumnsAfterItInStep)
+{
+    // Reading forward, the binary column between the two asked for is
+    // passed over without being read; the text after it is whole on every
+    // row, whether the row's first column was asked for or not.
+    SQLCHAR query[] = "SELECT id, b, s FROM long_values ORDER BY id";
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, query, SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    const std::vector<Expected> rows = expectedRows();
+    for (size_t row = 0; row < rows.size(); ++row) {
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt))) << "row " << row << ": " << diagText(SQL_HANDLE_STMT, stmt);
+        SQLLEN ind = 0;
+        if (row % 2 == 0) {
+            SQLINTEGER id = 0;
+            ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_SLONG, &id, 0, &ind)) << diagText(SQL_HANDLE_STMT, stmt);
+            EXPECT_EQ(static_cast<SQLINTEGER>(row + 1), id);
+        }
+        const std::string whole = wholeValue(rows[row], SQL_C_CHAR);
+        std::vector<char> buf(whole.size() + 1, kGuard);
+        const SQLRETURN rc =
+            SQLGetData(stmt, 3, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+        ASSERT_EQ(SQL_SUCCESS, rc) << "row " << row << ": " << diagText(SQL_HANDLE_STMT, stmt);
+        if (!rows[row].text.has_value()) {
+            EXPECT_EQ(SQL_NULL_DATA, ind);
+            continue;
+        }
+        ASSERT_EQ(static_cast<SQLLEN>(whole.size()), ind) << "row " << row;
+        EXPECT_TRUE(whole == std::string(buf.data(), whole.size())) << "row " << row << " differs";
+    }
+    EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+}
+
 // The result layouts, with the long-data cache and without it.
 std::string layoutName(const ::testing::TestParamInfo<const char*>& info)
 {
@@ -346,5 +391,10 @@ std::string layoutName(const ::testing::TestParamInfo<const char*>& info)
 INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetData, ::testing::Values("", "CSP=4;", "LDCS=-1;", "CSP=4;LDCS=-1;"),
                          layoutName);
 INSTANTIATE_TEST_SUITE_P(Layouts, Hs2GetDataUncached, ::testing::Values("LDCS=-1;", "CSP=4;LDCS=-1;"), layoutName);
+// Over HTTP another statement's request parks the rest of an HTTP response.
+INSTANTIATE_TEST_SUITE_P(Http, Hs2GetDataUncached,
+                         ::testing::Values("TransportMode=1;HTTPPath=cliservice;LDCS=-1;",
+                                           "TransportMode=1;HTTPPath=cliservice;CSP=4;LDCS=-1;"),
+                         layoutName);
 
 }  // namespace

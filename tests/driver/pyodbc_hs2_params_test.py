@@ -191,32 +191,42 @@ class Parameters(unittest.TestCase):
 
 
 
+def each_server(test, body, server_options=(), identities=("hive-2.3", "spark-3")):
+    """body(connection) on a fresh connection for every identity and
+    layout, against a server of 30000 synthetic rows started with
+    server_options; over HTTP when they ask for it."""
+    http = "http" in server_options
+    for identity in identities:
+        proc = subprocess.Popen(["/usr/bin/python3", SERVER, "--port", "0", "--server", identity,
+                                 "--synthetic-rows", "30000"] + list(server_options),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        port = int(proc.stdout.readline())
+        try:
+            for protocol in PROTOCOLS:
+                with test.subTest(identity=identity, protocol=protocol, http=http):
+                    text = "DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=tester;PWD=secret" % port
+                    if http:
+                        text += ";TransportMode=1;HTTPPath=cliservice"
+                    if protocol is not None:
+                        text += ";CSP=%d" % protocol
+                    connection = pyodbc.connect(text, timeout=20, autocommit=True)
+                    try:
+                        body(connection)
+                    finally:
+                        connection.close()
+        finally:
+            proc.terminate()
+            proc.wait(timeout=30)
+            proc.stdout.close()
+
+
 class SharingTheWire(unittest.TestCase):
     """Several cursors of one connection: the server's count of open
     operations (the test server's hs2_open_operations()) shows that every
     closed cursor's operation is closed."""
 
     def each_setting(self, body):
-        for identity in ("hive-2.3", "spark-3"):
-            proc = subprocess.Popen(["/usr/bin/python3", SERVER, "--port", "0", "--server", identity,
-                                     "--synthetic-rows", "30000"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-            port = int(proc.stdout.readline())
-            try:
-                for protocol in PROTOCOLS:
-                    with self.subTest(identity=identity, protocol=protocol):
-                        text = ("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=tester;PWD=secret" % port)
-                        if protocol is not None:
-                            text += ";CSP=%d" % protocol
-                        connection = pyodbc.connect(text, timeout=20, autocommit=True)
-                        try:
-                            body(connection)
-                        finally:
-                            connection.close()
-            finally:
-                proc.terminate()
-                proc.wait(timeout=30)
-                proc.stdout.close()
+        each_server(self, body)
 
     @staticmethod
     def open_operations(connection):

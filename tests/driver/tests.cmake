@@ -416,3 +416,18 @@ ka_add_driver_gtest(hs2_setpos_test 120)
 # a buffer of their display size, a timestamp with local time zone as its
 # text, names outside ASCII narrow and wide, the cursor simulation refused.
 ka_add_driver_gtest(hs2_columndata_test 180)
+
+# Cursors of one connection sharing the wire over the HTTP transport, where
+# a parked reply is the rest of an HTTP response: alternating cursors, a
+# cursor closed while another holds the wire, column-wise and row-wise.
+add_test(NAME driver.pyodbc_hs2_wire
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_hs2_wire_test.py ${KA_DRIVER_SO})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_hs2_wire PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.pyodbc_hs2_wire PROPERTIES TIMEOUT 600)
+
+# A block that never arrives (refused, or the link cut in it): every fetch
+# after the failed one fails with the same SQLSTATE, in both layouts.
+ka_add_driver_gtest(hs2_fetchfault_test 120)

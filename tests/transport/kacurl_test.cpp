@@ -12,8 +12,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/ram.h"
@@ -21,6 +24,7 @@
 #include "support/errorscope.h"
 #include "security/kaopenssl.h"
 #include "support/scriptpeer.h"
+#include "transport/loopback.h"
 
 namespace {
 
@@ -335,6 +339,174 @@ TEST_F(CurlConnection, AStalledReplyEndsWhenTheTransferTimeOutRunsOut)
     conn.transferTimeoutMs = 300;
     EXPECT_EQ(-2, conn.post("x", 1));
     close(listener);
+}
+
+// What a scripted peer does on the connection after its first reply, once
+// the test has read that reply whole.
+enum class AfterReply { Nothing, Send, Close };
+
+// A one-thread HTTP peer on a free loopback port: answers the first request
+// with the body "one"; told to go on, does its AfterReply and says so; then
+// answers a second request (on a new connection after Close) with "two".
+// Every wait is bounded.
+class ScriptedHttpPeer {
+public:
+    ScriptedHttpPeer(AfterReply after, std::string extra) : after_(after), extra_(std::move(extra))
+    {
+        sockaddr_storage a{};
+        socklen_t length = katest::loopbackAddress(AF_INET, 0, &a);
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), length) != 0 ||
+            listen(listener_, 2) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0 ||
+            pipe(go_) != 0 || pipe(done_) != 0)
+            return;
+        port_ = std::to_string(katest::portOf(a));
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ScriptedHttpPeer()
+    {
+        if (thread_.joinable()) {
+            if (go_[1] >= 0)
+                (void)!write(go_[1], "q", 1);
+            thread_.join();
+        }
+        for (int fd : {listener_, go_[0], go_[1], done_[0], done_[1]})
+            if (fd >= 0)
+                close(fd);
+    }
+    const std::string& port() const { return port_; }
+    // Lets the peer do its AfterReply; true once it has.
+    bool goOn()
+    {
+        if (write(go_[1], "g", 1) != 1)
+            return false;
+        pollfd p{done_[0], POLLIN, 0};
+        char c = 0;
+        return poll(&p, 1, kWaitMs) == 1 && read(done_[0], &c, 1) == 1;
+    }
+
+private:
+    static constexpr int kWaitMs = 10000;
+
+    static bool readable(int fd)
+    {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, kWaitMs) == 1;
+    }
+    int accepted() const { return readable(listener_) ? accept(listener_, nullptr, nullptr) : -1; }
+    // Reads one request's head and its Content-Length body.
+    static bool readRequest(int fd)
+    {
+        std::string in;
+        size_t head = std::string::npos;
+        while (head == std::string::npos || in.size() < head + 4 + bodyLength(in)) {
+            char buffer[4096];
+            if (!readable(fd))
+                return false;
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return false;
+            in.append(buffer, size_t(n));
+            head = in.find("\r\n\r\n");
+        }
+        return true;
+    }
+    static size_t bodyLength(const std::string& in)
+    {
+        const size_t at = in.find("Content-Length: ");
+        return at == std::string::npos ? 0 : std::stoul(in.substr(at + 16));
+    }
+    static bool answer(int fd, const std::string& body)
+    {
+        const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        return send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) == ssize_t(reply.size());
+    }
+    void run()
+    {
+        int fd = accepted();
+        if (fd < 0 || !readRequest(fd) || !answer(fd, "one")) {
+            if (fd >= 0)
+                close(fd);
+            return;
+        }
+        char c = 0;
+        if (!readable(go_[0]) || read(go_[0], &c, 1) != 1 || c != 'g') {
+            close(fd);
+            return;
+        }
+        if (after_ == AfterReply::Send)
+            (void)!send(fd, extra_.data(), extra_.size(), MSG_NOSIGNAL);
+        if (after_ == AfterReply::Close) {
+            close(fd);
+            fd = -1;
+        }
+        (void)!write(done_[1], "d", 1);
+        if (fd < 0)
+            fd = accepted();
+        if (fd >= 0 && readRequest(fd))
+            (void)answer(fd, "two");
+        if (fd >= 0) {
+            // Until the test has read the answer or given up.
+            (void)readable(go_[0]);
+            close(fd);
+        }
+    }
+
+    AfterReply after_;
+    std::string extra_;
+    int listener_ = -1;
+    int go_[2] = {-1, -1};
+    int done_[2] = {-1, -1};
+    std::string port_;
+    std::thread thread_;
+};
+
+TEST_F(CurlConnection, BytesAfterACompleteResponseFailTheNextRequestAsALinkFailure)
+{
+    // With one request at a time, whatever the server sends after a whole
+    // response answers nothing: taken for the next response, it would put
+    // every reply after it one request late.
+    struct Case {
+        const char* name;
+        AfterReply after;
+        std::string extra;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"the same response again", AfterReply::Send, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none", true},
+        {"bytes past the Content-Length", AfterReply::Send, "ne", true},
+        {"the peer closes the idle connection", AfterReply::Close, "", false},
+        {"nothing more", AfterReply::Nothing, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        katest::ErrorScope errs;
+        KaCurlConnection client;
+        ASSERT_EQ(0, client.loadLibraryNamed(curlLibrary().c_str()));
+        ASSERT_EQ(0, client.init());
+        ScriptedHttpPeer peer(c.after, c.extra);
+        ASSERT_FALSE(peer.port().empty());
+        ASSERT_EQ(0, client.setUrl(reinterpret_cast<const uint16_t*>(u"127.0.0.1"), peer.port().c_str(), nullptr, 0));
+        ASSERT_EQ(0, client.post("a", 1));
+        char buffer[16];
+        size_t got = 0;
+        ASSERT_EQ(0, client.read(buffer, sizeof buffer, &got)) << (errs.size() ? errs.text(0) : "");
+        EXPECT_EQ("one", std::string(buffer, got));
+        EXPECT_EQ(1, client.responseEnded());
+        ASSERT_TRUE(peer.goOn());
+        if (c.refused) {
+            EXPECT_EQ(1, client.post("b", 1));
+            ASSERT_EQ(1u, errs.size());
+            EXPECT_EQ(MSG_HTTP_UNASKED_REPLY, errs.native(0));
+            EXPECT_EQ("08S01", katest::sqlstate(errs.at(0)));
+        } else {
+            ASSERT_EQ(0, client.post("b", 1)) << (errs.size() ? errs.text(0) : "");
+            ASSERT_EQ(0, client.read(buffer, sizeof buffer, &got)) << (errs.size() ? errs.text(0) : "");
+            EXPECT_EQ("two", std::string(buffer, got));
+            EXPECT_EQ(0u, errs.size());
+        }
+        client.close();
+    }
 }
 
 }  // namespace
