@@ -50,6 +50,15 @@ int64_t nextBalanceSeed() noexcept
     return next;
 }
 
+}  // namespace
+
+void baseSetBalanceSeed(int64_t seed) noexcept
+{
+    gBalanceSeed.store(seed);
+}
+
+namespace {
+
 bool isBlank(uint16_t u) noexcept
 {
     return u == ' ' || u == '\t' || u == '\r' || u == '\n' || u == 0x0B || u == 0x0C || u == 0x85 || u == 0xA0 ||
