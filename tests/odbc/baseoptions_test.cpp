@@ -425,23 +425,6 @@ TEST_F(Options, SizingOptionsAreHeldToTheirBoundsWithADiagnostic)
     }
 }
 
-// ModifySQL is on unless its value begins with "0".
-TEST_F(Options, AFlagThatIsOnUnlessZeroLooksAtTheFirstCharacterOnly)
-{
-    const struct {
-        const char16_t* value;
-        int32_t on;
-    } cases[] = {{u"0", 0}, {u"00", 0}, {u"01", 0}, {u"1", 1}, {u" 1", 1}, {u"yes", 1}, {u"", 1}};
-    for (const auto& c : cases) {
-        std::u16string text = std::u16string(u"MS=") + c.value;
-        SCOPED_TRACE(katest::narrow(text));
-        katest::DiagScope scope;
-        auto parser = parse(text);
-        ASSERT_EQ(conn->readConnectOptions(W(text.c_str()), SQL_NTS, parser.get(), 0), 0);
-        EXPECT_EQ(conn->modifySql, c.on);
-    }
-}
-
 TEST_F(Options, AutoTuneLimitsLongDataDescriptorsOnlyUnderItsHostProgram)
 {
     // The process takes the name of the program under test, as the system
