@@ -2,6 +2,7 @@
 // connect through the framework's lookup (connection string, profile, data
 // source, driver section, default), each with its parsing rule.
 #include <cstring>
+#include <limits>
 
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
@@ -13,21 +14,15 @@
 #include "kamessages.h"
 #include "odbc/baseattrtable.h"
 #include "odbc/baseerr.h"
+#include "odbc/baseoptreader.h"
 #include "platform/bosenv.h"
 
 namespace {
 
-void discardLast() noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    if (list != nullptr)
-        list->discardLast();
-}
-
-bool isBlank(uint16_t u) noexcept
-{
-    return u == ' ' || u == '\t' || u == '\r' || u == '\n';
-}
+// Largest long-data buffer (in KiB) and fetch array (values per fetch) a
+// connection asks for; larger values are brought down with a warning.
+constexpr uint64_t kLongDataCacheLimitKb = 1048576;
+constexpr int32_t kArrayFetchLimit = 10000000;
 
 bool sameNoCase(const uint16_t* a, const char* b) noexcept
 {
@@ -41,90 +36,10 @@ bool sameNoCase(const uint16_t* a, const char* b) noexcept
     return a[i] == 0 && b[i] == 0;
 }
 
-bool sameText(const uint16_t* a, const char* b) noexcept
-{
-    size_t i = 0;
-    for (; a[i] != 0 && b[i] != 0; ++i)
-        if (a[i] != uint16_t(uint8_t(b[i])))
-            return false;
-    return a[i] == 0 && b[i] == 0;
-}
-
-// One option after the other; each get() frees the previous value.
-class HiveOptionReader {
-public:
-    HiveOptionReader(BaseConnection* conn, KaValueParserW* parser) noexcept : conn_(conn), parser_(parser) {}
-    ~HiveOptionReader() { ramFree(value); }
-    HiveOptionReader(const HiveOptionReader&) = delete;
-    HiveOptionReader& operator=(const HiveOptionReader&) = delete;
-
-    [[nodiscard]] bool get(const char16_t* longKey, const char16_t* shortKey, const char16_t* def) noexcept
-    {
-        ramFree(value);
-        value = nullptr;
-        return conn_->getOptionValue(parser_, strUnits(shortKey), strUnits(longKey),
-                                     def != nullptr ? strUnits(def) : nullptr, &value, nullptr, 0) == 0;
-    }
-    bool exact1() const noexcept { return value != nullptr && value[0] == '1' && value[1] == 0; }
-    bool not0() const noexcept { return !(value != nullptr && value[0] == '0' && value[1] == 0); }
-    bool is(const char* text) const noexcept { return value != nullptr && sameText(value, text); }
-
-    // A number that does not parse gives the fallback; the parser's
-    // diagnostic goes with it.
-    template <typename T, typename Parse>
-    T lenient(Parse parse, T fallback) noexcept
-    {
-        T out{};
-        if (value == nullptr)
-            return fallback;
-        if (parse(value, &out) != 0) {
-            discardLast();
-            return fallback;
-        }
-        return out;
-    }
-    // The value taken over by the caller, trailing white space cut when
-    // asked.
-    uint16_t* take(bool trim) noexcept
-    {
-        uint16_t* out = value;
-        value = nullptr;
-        if (out != nullptr && trim) {
-            size_t n = strLenOrZeroW(out);
-            while (n > 0 && isBlank(out[n - 1]))
-                out[--n] = 0;
-        }
-        return out;
-    }
-
-    uint16_t* value = nullptr;
-
-private:
-    BaseConnection* conn_;
-    KaValueParserW* parser_;
-};
-
 void replace(uint16_t** field, uint16_t* text) noexcept
 {
     ramFree(*field);
     *field = text;
-}
-
-int parseI32(const uint16_t* v, int32_t* out) noexcept
-{
-    return textWToI32(v, out);
-}
-int parseU32(const uint16_t* v, uint32_t* out) noexcept
-{
-    return textWToU32(v, out);
-}
-int parseU64(const uint16_t* v, uint64_t* out) noexcept
-{
-    return textWToU64(v, out);
-}
-int parseU16(const uint16_t* v, uint16_t* out) noexcept
-{
-    return textWToU16(v, out);
 }
 
 }  // namespace
@@ -143,7 +58,7 @@ void HiveConnection::freeOptionTexts() noexcept
 
 int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window*/) noexcept
 {
-    HiveOptionReader r(this, parser);
+    BaseOptionReader r(this, parser);
     // Text to and from the server is UTF-8 and column sizes count characters.
     columnSizeAsCharacter = 1;
 
@@ -252,16 +167,16 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
     stringDescribeType = r.is("-1") ? -1 : r.is("-10") ? -10 : -9;
     if (!r.get(u"TransactionMode", u"TM", u"0"))
         return 1;
-    transactionMode = r.lenient(parseU32, uint32_t{0}) == 1 ? 1 : 0;
+    transactionMode = r.lenient(uint32_t{0}) == 1 ? 1 : 0;
     if (!r.get(u"BatchMechanism", u"BM", nullptr))
         return 1;
     batchMechanism = r.is("1") ? 1 : 2;
     if (!r.get(u"MaxVarcharSize", u"MVS", u"2147483647"))
         return 1;
-    uint32_t maxVarchar = r.lenient(parseU32, uint32_t(kHiveDefaultMaxVarcharSize));
+    uint32_t maxVarchar = r.lenient(uint32_t(kHiveDefaultMaxVarcharSize));
     if (!r.get(u"MaxStringSize", u"MSS", u"0"))
         return 1;
-    maxStringSize = r.lenient(parseI32, int32_t{-1});
+    maxStringSize = r.lenient(int32_t{-1});
     if (maxStringSize < 1)
         maxStringSize = maxVarchar > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(maxVarchar);
 
@@ -271,25 +186,26 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
         sendBufferSize = kHiveDefaultSendBufferSize;
     if (!r.get(u"DriverReadBufferSize", u"DRBS", u"5120"))
         return 1;
-    readBufferSize = r.lenient(parseU64, kHiveDefaultReadBufferSize);
+    readBufferSize = r.lenient(kHiveDefaultReadBufferSize);
     if (!r.get(u"SocketReadSize", u"SRS", u"5120"))
         return 1;
-    socketReadSize = r.lenient(parseU64, kHiveDefaultReadBufferSize);
+    socketReadSize = r.lenient(kHiveDefaultReadBufferSize);
     if (!r.get(u"MaxRowsInFetch", u"MRIF", u"-1"))
         return 1;
-    maxRowsInFetch = r.lenient(parseI32, int32_t{-1});
+    maxRowsInFetch = r.lenient(int32_t{-1});
     if (maxRowsInFetch == 0)
         maxRowsInFetch = 1;
     if (!r.get(u"OperationStatusDelay", u"OSD", u"25"))
         return 1;
-    operationStatusDelay = r.lenient(parseU16, kHiveDefaultStatusDelay);
+    operationStatusDelay = r.lenient(kHiveDefaultStatusDelay);
     if (operationStatusDelay == 0)
         operationStatusDelay = kHiveDefaultStatusDelay;
     if (!r.get(u"LongDataCacheSize", u"LDCS", u"0"))
         return 1;
     longDataCache = r.is("-1") ? 0 : 1;
     {
-        uint64_t kb = r.lenient(parseU64, uint64_t{0});
+        uint64_t kb = r.lenient(uint64_t{0});
+        r.limit(&kb, uint64_t{0}, kLongDataCacheLimitKb, u"LongDataCacheSize");
         // A size whose bytes overflow is taken as the default.
         longDataBufferSize = kb == 0 || kb > UINT64_MAX / 1024 ? kHiveDefaultLongDataBytes : kb * 1024;
     }
@@ -301,13 +217,13 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
     nullBehavior = r.exact1() ? 0 : 1;
     if (!r.get(u"CatalogMode", u"CM", u"-1"))
         return 1;
-    catalogMode = r.lenient(parseI32, int32_t{-1});
+    catalogMode = r.lenient(int32_t{-1});
     if (catalogMode < -1 || catalogMode > 2)
         catalogMode = -1;
     if (catalogMode == -1) {
         if (!r.get(u"UseNativeCatalogFunctions", u"UNCF", u"0"))
             return 1;
-        catalogMode = r.lenient(parseI32, int32_t{0});
+        catalogMode = r.lenient(int32_t{0});
         if (catalogMode < -1 || catalogMode > 2)
             catalogMode = 0;
     }
@@ -321,7 +237,7 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
         return 1;
     if (!r.get(u"TransportMode", u"TRM", u"0"))
         return 1;
-    transportMode = r.lenient(parseI32, int32_t{0});
+    transportMode = r.lenient(int32_t{0});
     if (transportMode != HIVE_TRANSPORT_BINARY && transportMode != HIVE_TRANSPORT_HTTP)
         transportMode = HIVE_TRANSPORT_BINARY;
     if (!r.get(u"HTTPPath", u"HP", u"cliservice"))
@@ -335,12 +251,12 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
             return false;
         int32_t v = -1;
         if (r.value == nullptr || textWToI32(r.value, &v) != 0) {
-            discardLast();
+            baseDiscardLastDiagnostic();
             v = -1;
         } else if (v < 0) {
             if (!r.get(otherLong, otherShort, u"-1"))
                 return false;
-            v = r.lenient(parseI32, int32_t{-1});
+            v = r.lenient(int32_t{-1});
         }
         *out = v;
         return true;
@@ -352,6 +268,8 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
     int32_t fetch = -1;
     if (!sized(u"ArrayFetchSize", u"AFS", u"ArraySize", u"AS", &fetch))
         return 1;
+    // Below 1 means "not given" (the default follows); only the top is held.
+    r.limit(&fetch, std::numeric_limits<int32_t>::min(), kArrayFetchLimit, u"ArrayFetchSize");
     arrayFetchSize = fetch < 1 ? kHiveDefaultArrayFetchSize : fetch;
 
     if (!r.get(u"EnableCookieAuthentication", u"ECA", u"1"))
@@ -362,10 +280,10 @@ int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window
     replace(&cookieName, r.take(false));
     if (!r.get(u"MaxNumericPrecision", u"MNP", u"38"))
         return 1;
-    maxNumericPrecision = r.lenient(parseU32, kHiveDefaultNumericLimit);
+    maxNumericPrecision = r.lenient(kHiveDefaultNumericLimit);
     if (!r.get(u"MaxNumericScale", u"MNS", u"38"))
         return 1;
-    maxNumericScale = r.lenient(parseU32, kHiveDefaultNumericLimit);
+    maxNumericScale = r.lenient(kHiveDefaultNumericLimit);
     return 0;
 }
 

@@ -224,6 +224,10 @@ size_t joinSelectedNames(char* out, size_t size, const uint8_t* flags, const cha
 bool flagsContiguous(const uint8_t* flags, size_t count) noexcept;
 // "0" and the number of each method bit 1-7 set in mask, joined by ", ".
 size_t encryptionMethodList(char* out, size_t size, uint32_t mask) noexcept;
+// Sets the process-wide seed from which load-balanced connects choose the
+// server they start at (negative: drawn anew on the next connect). For
+// tests that need a given start.
+void baseSetBalanceSeed(int64_t seed) noexcept;
 
 // One server of the alternate-servers list: its attributes (long keyword,
 // value, short keyword), the values pointing into the list text or into

@@ -18,6 +18,10 @@
 #include "foundation/kastringw.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/baseoptreader.h"
+#include "odbc/basepool.h"
+#include "odbc/baseresulthash.h"
+#include "odbc/basestmterr.h"
 #include "odbc/kavalueparser.h"
 #include "platform/bosenv.h"
 #include "platform/bosfile.h"
@@ -148,90 +152,12 @@ int16_t decodeIfAsked(uint16_t* value, int32_t decode) noexcept
     return decodeStoredOptionValue(value, nullptr);
 }
 
-void discardLastDiagnostic() noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    if (list != nullptr)
-        list->discardLast();
-}
-
 KaError* postOptionError(uint16_t msg) noexcept
 {
     return basePostErrorMsg(kBaseIdxGeneralError, msg);
 }
 
-int parseNumber(const uint16_t* v, uint16_t* out) noexcept
-{
-    return textWToU16(v, out);
-}
-int parseNumber(const uint16_t* v, uint32_t* out) noexcept
-{
-    return textWToU32(v, out);
-}
-int parseNumber(const uint16_t* v, uint64_t* out) noexcept
-{
-    return textWToU64(v, out);
-}
-int parseNumber(const uint16_t* v, int64_t* out) noexcept
-{
-    return textWToI64(v, out);
-}
-
-// Reads the options of one connect in order; each get() frees the value
-// of the previous one.
-class OptionReader {
-public:
-    OptionReader(BaseConnection* conn, KaValueParserW* parser) noexcept : conn_(conn), parser_(parser) {}
-    ~OptionReader() { wipeFree(value); }
-    OptionReader(const OptionReader&) = delete;
-    OptionReader& operator=(const OptionReader&) = delete;
-
-    [[nodiscard]] bool get(const char16_t* longKey, const char16_t* shortKey, const char16_t* def,
-                           int32_t decode = 0) noexcept
-    {
-        wipeFree(value);
-        value = nullptr;
-        source = kBaseOptNotFound;
-        return conn_->getOptionValue(parser_, shortKey != nullptr ? strUnits(shortKey) : nullptr, strUnits(longKey),
-                                     def != nullptr ? strUnits(def) : nullptr, &value, &source, decode) == 0;
-    }
-    bool present() const noexcept { return value != nullptr; }
-    bool exact1() const noexcept { return value != nullptr && value[0] == '1' && value[1] == 0; }
-    bool first1() const noexcept { return value != nullptr && value[0] == '1'; }
-    bool not0() const noexcept { return value == nullptr || value[0] != '0'; }
-    bool empty() const noexcept { return value == nullptr || value[0] == 0; }
-    bool fromFile() const noexcept
-    {
-        return source == kBaseOptFromProfile || source == kBaseOptFromDataSource || source == kBaseOptFromDriver;
-    }
-
-    // Strict numbers fail the reading; lenient ones drop their diagnostic
-    // and take the fallback.
-    template <typename T>
-    [[nodiscard]] bool number(T* out) noexcept
-    {
-        if (value == nullptr) {
-            *out = 0;
-            return true;
-        }
-        return parseNumber(value, out) == 0;
-    }
-    template <typename T>
-    void lenient(T* out, T fallback) noexcept
-    {
-        if (!number(out)) {
-            discardLastDiagnostic();
-            *out = fallback;
-        }
-    }
-
-    uint16_t* value = nullptr;
-    int32_t source = kBaseOptNotFound;
-
-private:
-    BaseConnection* conn_;
-    KaValueParserW* parser_;
-};
+using OptionReader = BaseOptionReader;
 
 // A value as owned 8-bit (UTF-8) text in *target, the previous one freed;
 // absent (or empty when nonEmpty) leaves *target null. False when memory
@@ -367,6 +293,67 @@ bool listsVersion111(const char* list) noexcept
 }
 
 }  // namespace
+
+// ---- The option reader ------------------------------------------------------
+
+void baseDiscardLastDiagnostic() noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    if (list != nullptr)
+        list->discardLast();
+}
+
+void baseWarnOptionLimited(const char16_t* longKey, const uint16_t* given, int64_t lowest, int64_t highest,
+                           int64_t used) noexcept
+{
+    KaError* record = basePostWarningMsg(kBaseIdxOptionChanged, MSG_OPTION_VALUE_LIMITED);
+    if (record == nullptr)
+        return;
+    record->addParamW(strUnits(longKey))
+        ->addParamW(given != nullptr ? given : strUnits(u""))
+        ->addParamSigned(lowest)
+        ->addParamSigned(highest)
+        ->addParamSigned(used);
+}
+
+BaseOptionReader::~BaseOptionReader()
+{
+    wipeFree(value);
+}
+
+bool BaseOptionReader::get(const char16_t* longKey, const char16_t* shortKey, const char16_t* def,
+                           int32_t decode) noexcept
+{
+    wipeFree(value);
+    value = nullptr;
+    source = kBaseOptNotFound;
+    return conn_->getOptionValue(parser_, shortKey != nullptr ? strUnits(shortKey) : nullptr, strUnits(longKey),
+                                 def != nullptr ? strUnits(def) : nullptr, &value, &source, decode) == 0;
+}
+
+bool BaseOptionReader::is(const char* text) const noexcept
+{
+    if (value == nullptr)
+        return false;
+    size_t i = 0;
+    for (; value[i] != 0 && text[i] != 0; ++i)
+        if (value[i] != static_cast<uint16_t>(static_cast<uint8_t>(text[i])))
+            return false;
+    return value[i] == 0 && text[i] == 0;
+}
+
+uint16_t* BaseOptionReader::take(bool trim) noexcept
+{
+    uint16_t* out = value;
+    value = nullptr;
+    if (out != nullptr && trim) {
+        size_t n = strLenOrZeroW(out);
+        while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t' || out[n - 1] == '\r' || out[n - 1] == '\n'))
+            out[--n] = 0;
+    }
+    return out;
+}
+
 
 // ---- Helpers ----------------------------------------------------------------
 
@@ -1291,17 +1278,24 @@ int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length,
         if (!r.get(u"FailoverCacheSize", u"FCS", u"100"))
             return 1;
         r.lenient(&failoverCacheSize, uint64_t{100});
+        r.limit(&failoverCacheSize, uint64_t{0}, kBaseFailoverCacheLimit, u"FailoverCacheSize");
     }
     if (!r.get(u"Pooling", u"POOL", u"0"))
         return 1;
     pooling = r.first1() ? 1 : 0;
-    if (!r.get(u"MaxPoolSize", u"MXPS", u"100") || !r.number(&maxPoolSize) || !r.get(u"MinPoolSize", u"MNPS", u"0") ||
-        !r.number(&minPoolSize))
+    // Each slot of a pool is memory, and each one of the minimum an open
+    // connection: both are held to what a process can sensibly keep.
+    if (!r.get(u"MaxPoolSize", u"MXPS", u"100") || !r.number(&maxPoolSize))
         return 1;
-    if (maxPoolSize < minPoolSize) {
+    const int64_t maxGiven = maxPoolSize;
+    r.limit(&maxPoolSize, int64_t{1}, kBasePoolSizeLimit, u"MaxPoolSize");
+    if (!r.get(u"MinPoolSize", u"MNPS", u"0") || !r.number(&minPoolSize))
+        return 1;
+    if (maxGiven < minPoolSize) {
         postOptionError(MSG_POOL_SIZE_INVALID);
         return 1;
     }
+    r.limit(&minPoolSize, int64_t{0}, maxPoolSize, u"MinPoolSize");
     if (!r.get(u"LoadBalanceTimeout", u"LBT", u"0") || !r.number(&loadBalanceTimeout))
         return 1;
     if (!r.get(u"ConnectionReset", u"CR", u"0"))

@@ -802,7 +802,11 @@ int16_t BaseConnPoolManager::putConnection(BaseStubConnection* connHandle, int64
         made->idleTimeout = connection->loadBalanceTimeout > 0 ? connection->loadBalanceTimeout : 0;
         made->resetOnReuse = connection->connectionReset;
         made->loginTimeout = connection->loginTimeout;
-        made->slots = static_cast<BasePoolSlot*>(ramAlloc(static_cast<size_t>(made->maxSize) * sizeof(BasePoolSlot)));
+        // The options bound the size; a size whose bytes would not fit
+        // leaves the connection unpooled rather than a short array.
+        if (made->maxSize <= static_cast<int64_t>(SIZE_MAX / sizeof(BasePoolSlot)))
+            made->slots =
+                static_cast<BasePoolSlot*>(ramAlloc(static_cast<size_t>(made->maxSize) * sizeof(BasePoolSlot)));
         bool stored = made->slots != nullptr && baseDrawKeyLetters(made->poolKeyLetters) == 0;
         if (stored) {
             for (int64_t s = 0; s < made->maxSize; ++s)
@@ -1028,12 +1032,17 @@ void BaseConnPoolManager::reap(int64_t now) noexcept
                 clearSlot(slot);
                 --pool->connCount;
             }
-            if (state.load() == kBasePoolShutdownAsked) {
-                // The shutdown closes the rest; this one too.
-                closePooled(connection);
-                return;
-            }
+            // No process-wide lock is held while the link closes: a server
+            // that is slow to end its session must not hold up connects
+            // and disconnects elsewhere. The pool stays: pools go only at a
+            // shutdown, which waits for this thread first.
+            KaCriticalSection& global = basePoolManagerLock();
+            global.leave();
             closePooled(connection);
+            global.enter();
+            // The shutdown closes the rest.
+            if (state.load() == kBasePoolShutdownAsked)
+                return;
         }
     }
 }
@@ -1043,12 +1052,12 @@ void* poolReaperThread(void* argument) noexcept
     auto* manager = static_cast<BaseConnPoolManager*>(argument);
     KaCriticalSection& global = basePoolManagerLock();
     global.enter();
+    // A pass comes a whole interval after the start and after each pass:
+    // a new manager has no pools, so a pass at once would find nothing,
+    // and the first one would fall at a moment that depends on scheduling.
+    int64_t passStart = basePoolNow();
     for (;;) {
-        int64_t passStart = basePoolNow();
-        if (manager->state.load() == kBasePoolShutdownAsked)
-            break;
-        manager->reap(passStart);
-        bool stop = false;
+        bool stop = manager->state.load() == kBasePoolShutdownAsked;
         while (!stop && basePoolNow() - passStart < manager->reaperInterval) {
             global.leave();
             bosSleep(1000);
@@ -1057,6 +1066,8 @@ void* poolReaperThread(void* argument) noexcept
         }
         if (stop)
             break;
+        passStart = basePoolNow();
+        manager->reap(passStart);
     }
     manager->state.store(kBasePoolReaperEnded);
     global.leave();

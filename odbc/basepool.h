@@ -19,6 +19,9 @@
 // takeConnection: no pooled connection was handed out; connect normally and
 // register the connection with putConnection.
 constexpr int16_t kBasePoolNotTaken = -55;
+// Most slots a pool may have (MaxPoolSize) and connections it may keep
+// open (MinPoolSize): larger values are brought down to it with a warning.
+constexpr int64_t kBasePoolSizeLimit = 65536;
 // Seconds between two passes of the maintenance thread.
 constexpr int64_t kBasePoolReaperInterval = 10;
 // Bound of the wait for a free pooled connection when the pool has no login
@@ -153,7 +156,8 @@ public:
                                                int16_t* outLength) noexcept;
     // One pass of the maintenance thread: closes marked connections and
     // those idle longer than their pool allows. Called with the
-    // process-wide pool lock held.
+    // process-wide pool lock held; it lets that lock (and its own) go
+    // while each connection closes.
     void reap(int64_t now) noexcept;
     BaseConnPool* poolAt(int64_t index) noexcept;
     size_t poolCount() noexcept;

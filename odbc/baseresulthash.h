@@ -8,6 +8,10 @@
 
 class BlkTmpFile;
 
+// Most checksums the memory store is asked to hold (FailoverCacheSize):
+// 128 MiB of them; a larger value is brought down to it with a warning.
+constexpr uint64_t kBaseFailoverCacheLimit = 16777216;
+
 class BaseResultHash : public KaObject {
 public:
     // diskMode: the checksums go to a temporary file and any number fit;

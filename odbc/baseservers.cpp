@@ -50,6 +50,15 @@ int64_t nextBalanceSeed() noexcept
     return next;
 }
 
+}  // namespace
+
+void baseSetBalanceSeed(int64_t seed) noexcept
+{
+    gBalanceSeed.store(seed);
+}
+
+namespace {
+
 bool isBlank(uint16_t u) noexcept
 {
     return u == ' ' || u == '\t' || u == '\r' || u == '\n' || u == 0x0B || u == 0x0C || u == 0x85 || u == 0xA0 ||
@@ -331,6 +340,53 @@ void clearThreadDiagnostics() noexcept
     return 0;
 }
 
+// The primary server's entry: each server keyword as the options give it
+// (its default when it has one); keywords without a value are left out.
+// 0, or 1 (primary.owned, when set, is the caller's to free).
+[[nodiscard]] int16_t lookUpPrimary(BaseConnection* conn, KaValueParserW* parser, const ServerKeyword* keys,
+                                    size_t keyCount, ServerEntry& primary) noexcept
+{
+    KaStringW values;
+    size_t offsets[kBaseServerMaxAttrs] = {};
+    size_t lengths[kBaseServerMaxAttrs] = {};
+    const ServerKeyword* kept[kBaseServerMaxAttrs] = {};
+    size_t keptCount = 0;
+    for (size_t i = 0; i < keyCount; ++i) {
+        KaStringW longKey;
+        KaStringW shortKey;
+        uint16_t* value = nullptr;
+        KaStringW def;
+        if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 || longKey.appendChar(0) != 0 ||
+            shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""),
+                            keys[i].shortLength) != 0 ||
+            shortKey.appendChar(0) != 0 ||
+            def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : strUnits(u""),
+                       keys[i].defaultLength) != 0 ||
+            def.appendChar(0) != 0 ||
+            conn->getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr, longKey.data,
+                           keys[i].defaultLength != 0 ? def.data : nullptr, &value, nullptr, 0) != 0) {
+            return 1;
+        }
+        if (value != nullptr && value[0] != 0) {
+            offsets[keptCount] = values.len;
+            lengths[keptCount] = strLenOrZeroW(value);
+            kept[keptCount++] = &keys[i];
+            if (values.append(value, strLenOrZeroW(value)) != 0) {
+                ramFree(value);
+                return 1;
+            }
+        }
+        ramFree(value);
+    }
+    primary.owned = strDupNW(values.data != nullptr ? values.data : strUnits(u""), values.len);
+    if (primary.owned == nullptr) {
+        return 1;
+    }
+    for (size_t i = 0; i < keptCount; ++i)
+        (void)addAttr(primary, *kept[i], primary.owned + offsets[i], lengths[i]);
+    return 0;
+}
+
 }  // namespace
 
 int16_t BaseConnection::getAlternateServers(uint16_t** list, uint64_t* retryCount, uint64_t* retryDelay,
@@ -422,47 +478,10 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
         if (driverServersFlag == 0) {
             // The primary server: the server keywords as the options give them.
             ServerEntry& primary = entries[serverCount++];
-            KaStringW values;
-            size_t offsets[kBaseServerMaxAttrs] = {};
-            size_t lengths[kBaseServerMaxAttrs] = {};
-            const ServerKeyword* kept[kBaseServerMaxAttrs] = {};
-            size_t keptCount = 0;
-            for (size_t i = 0; i < keyCount; ++i) {
-                KaStringW longKey;
-                KaStringW shortKey;
-                uint16_t* value = nullptr;
-                KaStringW def;
-                if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 || longKey.appendChar(0) != 0 ||
-                    shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""),
-                                    keys[i].shortLength) != 0 ||
-                    shortKey.appendChar(0) != 0 ||
-                    def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : strUnits(u""),
-                               keys[i].defaultLength) != 0 ||
-                    def.appendChar(0) != 0 ||
-                    getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr, longKey.data,
-                                   keys[i].defaultLength != 0 ? def.data : nullptr, &value, nullptr, 0) != 0) {
-                    release();
-                    return 1;
-                }
-                if (value != nullptr && value[0] != 0) {
-                    offsets[keptCount] = values.len;
-                    lengths[keptCount] = strLenOrZeroW(value);
-                    kept[keptCount++] = &keys[i];
-                    if (values.append(value, strLenOrZeroW(value)) != 0) {
-                        ramFree(value);
-                        release();
-                        return 1;
-                    }
-                }
-                ramFree(value);
-            }
-            primary.owned = strDupNW(values.data != nullptr ? values.data : strUnits(u""), values.len);
-            if (primary.owned == nullptr) {
+            if (lookUpPrimary(this, parser, keys, keyCount, primary) != 0) {
                 release();
                 return 1;
             }
-            for (size_t i = 0; i < keptCount; ++i)
-                (void)addAttr(primary, *kept[i], primary.owned + offsets[i], lengths[i]);
         }
         if (!parseServers(servers, keys, keyCount, entries, capacity, &serverCount)) {
             release();
@@ -470,13 +489,17 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
         }
     }
 
-    int64_t working = loadBalance != 0 ? nextBalanceSeed() : 0;
+    int64_t start = 0;
     bool reconnectingNow = handle != nullptr && handle->reconnecting != 0;
     bool connected = false;
     bool firstAttempt = true;
     size_t chosen = 0;
     for (uint64_t pass = 0; pass <= retryCount && !connected; ++pass) {
         size_t attempts = serverCount != 0 ? serverCount : 1;
+        // A balanced pass starts at a server of chance and steps through
+        // the list from there, so that it tries every server once.
+        if (loadBalance != 0 && serverCount != 0)
+            start = nextBalanceSeed() % static_cast<int64_t>(serverCount);
         for (size_t i = 0; i < attempts; ++i) {
             bool setUp = serverCount != 0 && !(pass == 0 && i == 0 && loadBalance == 0 && !reconnectingNow);
             firstAttempt = pass == 0 && i == 0;
@@ -485,8 +508,7 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
                 if (reconnectingNow) {
                     index = static_cast<size_t>(handle->nextServerIndex % serverCount);
                 } else if (loadBalance != 0) {
-                    index = static_cast<size_t>(working % static_cast<int64_t>(serverCount));
-                    working += 9973;
+                    index = (static_cast<size_t>(start) + i) % serverCount;
                 }
                 if (handle != nullptr)
                     handle->nextServerIndex = (index + 1) % serverCount;
@@ -547,11 +569,8 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
             bool more = i + 1 < attempts || pass < retryCount;
             if (!more)
                 break;
-            if (i + 1 < attempts) {
-                if (loadBalance != 0)
-                    working = nextBalanceSeed();
+            if (i + 1 < attempts)
                 clearThreadDiagnostics();
-            }
         }
         if (!connected && pass < retryCount) {
             if (retryDelay != 0)
@@ -607,10 +626,19 @@ int16_t BaseConnection::connectToServers(const uint16_t* servers, uint64_t retry
     }
     ramFree(serverTextW);
     serverTextW = nullptr;
-    if (serverNameBehavior == 1 && serverCount != 0) {
+    if (serverNameBehavior == 1 && (serverCount != 0 || parser != nullptr)) {
+        // Without a list the server is the one the options name, written
+        // as a listed one is.
+        ServerEntry named{};
         KaStringW pairs;
-        if (serverText(pairs, entries[chosen], ';', false) == 0)
+        const ServerEntry* reached = &named;
+        if (serverCount != 0)
+            reached = &entries[chosen];
+        else if (lookUpPrimary(this, parser, keys, keyCount, named) != 0)
+            reached = nullptr;
+        if (reached != nullptr && serverText(pairs, *reached, ';', false) == 0)
             serverTextW = strDupNW(pairs.data != nullptr ? pairs.data : strUnits(u""), pairs.len);
+        ramFree(named.owned);
     }
     if (parser != nullptr && haveServers && serverCount != 0 && driverServersFlag == 0) {
         // The completed string names the primary server.

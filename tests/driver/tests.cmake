@@ -247,6 +247,11 @@ add_test(NAME driver.keywords
 # SQLCancel from a second thread while an asynchronous execute polls the
 # test server: the server is sent CancelOperation and the execute ends HY008.
 ka_add_driver_gtest(hs2_cancel_test 120)
+
+# The driver's connection pool against the test server: an unpooled
+# disconnect does not wait while the pool's maintenance pass closes an idle
+# connection whose server stalls the end of its session.
+ka_add_driver_gtest(hs2_pool_test 120)
 # The query path against real peers: results compared value by value with
 # the pinned Node client's, queries over TLS and without authentication,
 # and the test server's faults on demand during a query.

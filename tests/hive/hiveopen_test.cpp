@@ -4,6 +4,8 @@
 // identity, with the server's name, version and type table it learns.
 #include <gtest/gtest.h>
 
+#include <sql.h>
+
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -13,9 +15,11 @@
 #include "hive/dummyenv.h"
 #include "hive/hiveconnection.h"
 #include "kamessages.h"
+#include "odbc/baseoptreader.h"
 #include "odbc/kavalueparser.h"
 #include "support/diagscope.h"
 #include "support/errorscope.h"
+#include "support/freewatch.h"
 #include "support/hs2process.h"
 #include "support/platformtest.h"
 
@@ -147,6 +151,71 @@ TEST_F(HiveOpenTest, EachOptionFollowsItsRule)
     }
     // Fallbacks leave no diagnostic behind.
     EXPECT_EQ(0u, diags.size()) << diags.text(0);
+}
+
+// The framework's flags and the Hive connection's are read by one rule: a
+// flag that is on unless zero looks at the first character only.
+TEST_F(HiveOpenTest, FlagsOfBothLayersReadAValueAlike)
+{
+    const struct {
+        const char16_t* value;
+        int32_t on;
+    } cases[] = {{u"0", 0}, {u"00", 0}, {u"01", 0}, {u"1", 1}, {u" 1", 1}, {u"yes", 1}, {u"", 1}};
+    for (const auto& c : cases) {
+        std::u16string text = std::u16string(u"MS=") + c.value + u";ECA=" + c.value;
+        SCOPED_TRACE(std::string(text.begin(), text.end()));
+        ASSERT_EQ(0, read(text));
+        ASSERT_EQ(0, conn->readConnectOptions(reinterpret_cast<const uint16_t*>(text.c_str()), SQL_NTS, parser, 0));
+        EXPECT_EQ(c.on, conn->modifySql);
+        EXPECT_EQ(c.on, conn->enableCookieAuthentication);
+    }
+}
+
+TEST_F(HiveOpenTest, TheOptionReaderWipesTheValuesItFrees)
+{
+    if (!katest::SecretWatch::available())
+        GTEST_SKIP() << "needs the sanitizer's free hook";
+    ASSERT_EQ(0, read(u"PXU=Zq9-xW!plainProxySecret"));
+    BaseOptionReader r(conn, parser);
+    katest::SecretWatch watch("Zq9-xW!plainProxySecret");
+    // The next lookup frees the value of the previous one.
+    ASSERT_TRUE(r.get(u"ProxyUser", u"PXU", nullptr));
+    ASSERT_TRUE(r.present());
+    ASSERT_TRUE(r.get(u"ProxyUser", u"PXU", nullptr));
+    ASSERT_TRUE(r.get(u"HostName", u"HOST", nullptr));
+    EXPECT_GT(watch.frees(), 0);
+    EXPECT_EQ(watch.leaks(), 0);
+}
+
+// Sizes past their bound are brought to it with a warning; smaller ones
+// keep their meaning.
+TEST_F(HiveOpenTest, SizingOptionsAreHeldToTheirBounds)
+{
+    const struct {
+        const char16_t* text;
+        int64_t (*field)(HiveConnection*);
+        int64_t expected;
+        bool warned;
+    } cases[] = {
+        {u"LDCS=4", [](HiveConnection* c) -> int64_t { return int64_t(c->longDataBufferSize); }, 4096, false},
+        {u"LDCS=18014398509481984", [](HiveConnection* c) -> int64_t { return int64_t(c->longDataBufferSize); },
+         int64_t(1) << 30, true},
+        {u"LDCS=18446744073709551615", [](HiveConnection* c) -> int64_t { return int64_t(c->longDataBufferSize); },
+         int64_t(1) << 30, true},
+        {u"AFS=2147483647", [](HiveConnection* c) -> int64_t { return c->arrayFetchSize; }, 10000000, true},
+        {u"AFS=1000", [](HiveConnection* c) -> int64_t { return c->arrayFetchSize; }, 1000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
+        diags.list.clear();
+        ASSERT_EQ(0, read(c.text));
+        EXPECT_EQ(c.expected, c.field(conn));
+        ASSERT_EQ(c.warned ? 1u : 0u, diags.size());
+        if (c.warned) {
+            EXPECT_TRUE(diags.warning(0));
+            EXPECT_EQ(MSG_OPTION_VALUE_LIMITED, diags.at(0)->nativeCode) << diags.text(0);
+        }
+    }
 }
 
 TEST_F(HiveOpenTest, AProtocolThatDoesNotParseFailsTheRead)

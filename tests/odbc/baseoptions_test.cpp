@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,8 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basepool.h"
+#include "odbc/baseresulthash.h"
 #include "odbc/kavalueparser.h"
 #include "security/bufxform.h"
 #include "support/diagscope.h"
@@ -355,6 +358,71 @@ TEST_F(Options, NumbersAreBoundedAndConvertedAsTheTableSays)
     EXPECT_EQ(conn->maxReadSize, 0);
     EXPECT_EQ(conn->varcharThreshold, UINT32_MAX);
     EXPECT_EQ(conn->trustStorePassword, nullptr);
+}
+
+// Options that size memory or a number of connections: a value past the
+// bound is brought to it with 01S02 naming the keyword and the value used,
+// one that is not a number of the option's width is refused, and none of
+// them reaches an allocation unchecked.
+TEST_F(Options, SizingOptionsAreHeldToTheirBoundsWithADiagnostic)
+{
+    struct Case {
+        const char16_t* string;
+        int16_t rc;
+        uint16_t message;  // the last diagnostic's; 0 none
+        int64_t (*field)(BaseConnection*);
+        int64_t expected;  // checked when the reading succeeded
+    };
+    auto maxPool = [](BaseConnection* c) -> int64_t { return c->maxPoolSize; };
+    auto minPool = [](BaseConnection* c) -> int64_t { return c->minPoolSize; };
+    auto cache = [](BaseConnection* c) -> int64_t { return static_cast<int64_t>(c->failoverCacheSize); };
+    const int64_t poolLimit = kBasePoolSizeLimit;
+    const auto cacheLimit = static_cast<int64_t>(kBaseFailoverCacheLimit);
+    const Case cases[] = {
+        {u"MXPS=100", 0, 0, maxPool, 100},
+        {u"MXPS=0", 0, MSG_OPTION_VALUE_LIMITED, maxPool, 1},
+        {u"MXPS=-1", 1, MSG_POOL_SIZE_INVALID, maxPool, 0},
+        {u"MXPS=2147483647", 0, MSG_OPTION_VALUE_LIMITED, maxPool, poolLimit},
+        {u"MXPS=4294967295", 0, MSG_OPTION_VALUE_LIMITED, maxPool, poolLimit},
+        {u"MXPS=384307168202282326", 0, MSG_OPTION_VALUE_LIMITED, maxPool, poolLimit},
+        {u"MXPS=9223372036854775807", 0, MSG_OPTION_VALUE_LIMITED, maxPool, poolLimit},
+        {u"MXPS=18446744073709551615", 1, MSG_NUMBER_OUT_OF_RANGE, maxPool, 0},
+        {u"MXPS=lots", 1, MSG_NUMBER_INVALID_CHARACTER, maxPool, 0},
+        {u"MNPS=0", 0, 0, minPool, 0},
+        {u"MNPS=-1", 0, MSG_OPTION_VALUE_LIMITED, minPool, 0},
+        {u"MNPS=2147483647", 1, MSG_POOL_SIZE_INVALID, minPool, 0},
+        {u"MXPS=9223372036854775807;MNPS=9223372036854775807", 0, MSG_OPTION_VALUE_LIMITED, minPool, poolLimit},
+        {u"MXPS=4294967295;MNPS=4294967295", 0, MSG_OPTION_VALUE_LIMITED, minPool, poolLimit},
+        {u"MNPS=lots", 1, MSG_NUMBER_INVALID_CHARACTER, minPool, 0},
+        {u"FCS=0", 0, 0, cache, 0},
+        {u"FCS=-1", 0, 0, cache, 100},
+        {u"FCS=4294967295", 0, MSG_OPTION_VALUE_LIMITED, cache, cacheLimit},
+        {u"FCS=18446744073709551615", 0, MSG_OPTION_VALUE_LIMITED, cache, cacheLimit},
+        {u"FCS=lots", 0, 0, cache, 100},
+    };
+    conn->failoverSupported = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)));
+        katest::DiagScope scope;
+        auto parser = parse(c.string);
+        EXPECT_EQ(conn->readConnectOptions(W(c.string), SQL_NTS, parser.get(), 0), c.rc);
+        if (c.message == 0) {
+            EXPECT_EQ(scope.size(), 0u) << scope.text(0);
+        } else {
+            ASSERT_GE(scope.size(), 1u);
+            EXPECT_EQ(scope.list.last()->nativeCode, c.message) << scope.text(scope.size() - 1);
+        }
+        if (c.message == MSG_OPTION_VALUE_LIMITED) {
+            size_t last = scope.size() - 1;
+            EXPECT_TRUE(scope.warning(last));
+            EXPECT_EQ(scope.index(last), MSG_SQLSTATE_OPTION_CHANGED);
+            std::string text = scope.text(last);
+            EXPECT_NE(text.find(std::to_string(c.expected) + " is used"), std::string::npos) << text;
+        }
+        if (c.rc == 0) {
+            EXPECT_EQ(c.field(conn), c.expected);
+        }
+    }
 }
 
 TEST_F(Options, AutoTuneLimitsLongDataDescriptorsOnlyUnderItsHostProgram)

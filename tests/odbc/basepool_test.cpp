@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <future>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -47,6 +49,21 @@ std::atomic<bool> gShutDownInReset{false};
 
 katest::TestConnectionControl gControl;
 
+// A server slow to end its session: the close of the connection named
+// waits until the test lets it go (or 8 s pass), and says that it began.
+std::mutex gStallMutex;
+std::condition_variable gStallChanged;
+bool gStallCloses = false;
+const BaseConnection* gStallConnection = nullptr;
+bool gStallEntered = false;
+
+void releaseStalledCloses()
+{
+    std::lock_guard<std::mutex> guard(gStallMutex);
+    gStallCloses = false;
+    gStallChanged.notify_all();
+}
+
 class ResettingConnection : public katest::TestConnection {
 public:
     ResettingConnection(BaseEnv* env, katest::TestConnectionControl* control) noexcept
@@ -68,6 +85,18 @@ public:
         if (infoType == SQL_DEFAULT_TXN_ISOLATION && gShutDownInReset.exchange(false))
             (void)basePoolControl(kBasePoolControlShutDown);
         return katest::TestConnection::getInfoValue(infoType, value, bufferLength, stringLength);
+    }
+
+    int16_t closePhysical() noexcept override
+    {
+        std::unique_lock<std::mutex> lock(gStallMutex);
+        if (gStallCloses && gStallConnection == this) {
+            gStallEntered = true;
+            gStallChanged.notify_all();
+            gStallChanged.wait_for(lock, std::chrono::seconds(8), [] { return !gStallCloses; });
+        }
+        lock.unlock();
+        return katest::TestConnection::closePhysical();
     }
 
     int16_t resetConnection() noexcept override
@@ -131,6 +160,9 @@ protected:
         gResets = 0;
         gShutDownAtConnect = -1;
         gShutDownInReset = false;
+        gStallCloses = false;
+        gStallEntered = false;
+        gStallConnection = nullptr;
         ExportHandles::SetUp();
     }
 
@@ -319,10 +351,11 @@ TEST_F(Pooling, DifferentKeysUseDifferentPoolsEvenWhenTheirChecksumsAgree)
     EXPECT_EQ(gControl.connects, 2);
     ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
 
-    // A third key whose checksum the first pool is made to carry, as a
-    // collision would: the key text still decides, so no session of the
+    // A third key of the same length whose checksum the first pool is
+    // made to carry, as a collision would: the key text still decides, so no session of the
     // first pool is handed out.
-    std::u16string third = u"DSN=test;UID=u;PWD=three;POOL=1";
+    std::u16string third = u"DSN=test;UID=u;PWD=eno;POOL=1";
+    ASSERT_EQ(third.size(), std::u16string(u"DSN=test;UID=u;PWD=one;POOL=1").size());
     uint32_t crc = crc32Update(0xFFFFFFFFu, third.data(), static_cast<uint32_t>(third.size() * 2)) ^ 0xFFFFFFFFu;
     BaseConnPool* pool = poolOf(firstConn);
     ASSERT_NE(pool, nullptr);
@@ -365,7 +398,13 @@ TEST_F(Pooling, AFullPoolIsWaitedForOnlyUntilTheLoginTimeOut)
     ASSERT_EQ(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0), SQL_SUCCESS);
     ASSERT_EQ(connect(dbc, u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=1"), SQL_SUCCESS);
     SQLHANDLE second = newHandle();
+    auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(connect(second, u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=1"), SQL_ERROR);
+    auto waited = std::chrono::steady_clock::now() - began;
+    // The whole time-out is waited, and not much more: far below the bound
+    // a pool without a time-out has.
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(kBasePoolWaitLimitSeconds / 2));
     katest::Diag diag = diagOf(SQL_HANDLE_DBC, second);
     EXPECT_EQ(diag.state, "HYT00");
     EXPECT_NE(diag.text.find("within 1 seconds"), std::string::npos) << diag.text;
@@ -402,16 +441,119 @@ TEST_F(Pooling, AResetThatLosesTheLinkDropsTheConnectionAndTheTakeGoesOn)
     const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;ConnectionReset=1";
     ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
     BaseConnection* old = currentOf(dbc);
+    // Where it sits is read now: once marked, the connection belongs to
+    // the maintenance pass, which may close and delete it.
+    const int64_t oldIndex = old->poolIndex;
+    const int64_t oldSlot = old->poolSlot;
     ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
     gResetMode = ResetMode::LinkFailure;
     ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
     EXPECT_EQ(gResets, 1);
-    // A new open in another slot; the broken one is marked for closing.
+    // A new open in another slot; the broken one is marked for closing,
+    // and no maintenance pass has come yet: the first one comes a whole
+    // interval after the manager started.
     EXPECT_EQ(gControl.connects, 2);
     BaseConnPool* pool = poolOf(currentOf(dbc));
     ASSERT_NE(pool, nullptr);
-    ASSERT_EQ(old->poolIndex, currentOf(dbc)->poolIndex);
-    EXPECT_EQ(pool->slots[old->poolSlot].closeMarked, 1);
+    ASSERT_EQ(oldIndex, currentOf(dbc)->poolIndex);
+    ASSERT_NE(oldSlot, currentOf(dbc)->poolSlot);
+    KaLockGuard guard(basePoolManager()->lock);
+    EXPECT_EQ(pool->slots[oldSlot].connection, old);
+    EXPECT_EQ(pool->slots[oldSlot].closeMarked, 1);
+}
+
+TEST_F(Pooling, APoolSizeTooLargeForMemoryIsHeldToTheLimitAndStillPools)
+{
+    // Slots of 48 bytes: this many wrap the byte count to 32.
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;MaxPoolSize=384307168202282326";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS_WITH_INFO);
+    katest::Diag diag = diagOf(SQL_HANDLE_DBC, dbc);
+    EXPECT_EQ(diag.state, "01S02");
+    EXPECT_NE(diag.text.find("MaxPoolSize"), std::string::npos) << diag.text;
+    BaseConnPool* pool = poolOf(currentOf(dbc));
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(pool->maxSize, kBasePoolSizeLimit);
+    EXPECT_EQ(pool->slots[kBasePoolSizeLimit - 1].connection, nullptr);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(gControl.connects, 1);
+}
+
+TEST_F(Pooling, AnUnpooledDisconnectDoesNotWaitWhileTheMaintenancePassClosesAConnection)
+{
+    // Each connection serialises on its own lock, the driver's default.
+    gControl.threadModel = kBaseThreadPerConnection;
+    const std::u16string pooled = u"DSN=test;UID=u;PWD=p;POOL=1;LoadBalanceTimeout=1";
+    ASSERT_EQ(connect(dbc, pooled), SQL_SUCCESS);
+    BaseConnPool* pool = poolOf(currentOf(dbc));
+    ASSERT_NE(pool, nullptr);
+    const int64_t lastUsed = pool->slots[0].lastUsed;
+    gStallConnection = currentOf(dbc);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    SQLHANDLE other = newHandle();
+    ASSERT_EQ(connect(other, u"DSN=test;UID=u;PWD=p"), SQL_SUCCESS);
+
+    // The pass closes the idle connection, as the maintenance thread runs
+    // it: under the process-wide lock; the server stalls the close.
+    {
+        std::lock_guard<std::mutex> guard(gStallMutex);
+        gStallCloses = true;
+    }
+    BaseConnPoolManager* manager = basePoolManager();
+    std::thread reaper([&] {
+        KaLockGuard guard(basePoolManagerLock());
+        manager->reap(lastUsed + 5);
+    });
+    bool entered = false;
+    {
+        std::unique_lock<std::mutex> lock(gStallMutex);
+        entered = gStallChanged.wait_for(lock, std::chrono::seconds(8), [] { return gStallEntered; });
+    }
+    EXPECT_TRUE(entered);
+    auto done = std::async(std::launch::async, [&] { return SQLDisconnect(other); });
+    // Far below the stall: the disconnect needs no lock the pass holds.
+    bool prompt = done.wait_for(std::chrono::seconds(4)) == std::future_status::ready;
+    releaseStalledCloses();
+    reaper.join();
+    EXPECT_TRUE(prompt);
+    EXPECT_EQ(done.get(), SQL_SUCCESS);
+    EXPECT_EQ(pool->connCount, 0);
+}
+
+TEST_F(Pooling, WarningsOfTheConnectThatMadeThePoolComeWithEveryTake)
+{
+    // An attribute no one reads gives the first connect a warning.
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1;Colour=red";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS_WITH_INFO);
+    katest::Diag first = diagOf(SQL_HANDLE_DBC, dbc);
+    ASSERT_EQ(first.state, "01S00");
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    SQLHANDLE other = newHandle();
+    ASSERT_EQ(connect(other, in), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(gControl.connects, 1);
+    katest::Diag again = diagOf(SQL_HANDLE_DBC, other);
+    EXPECT_EQ(again.state, first.state);
+    // The same message (the prefix names the driver as the handle knows it).
+    EXPECT_EQ(again.text.substr(again.text.rfind(']')), first.text.substr(first.text.rfind(']')));
+}
+
+TEST_F(Pooling, StatementsAndDescriptorsOfAReturnedConnectionDoNotReachTheNextTaker)
+{
+    const std::u16string in = u"DSN=test;UID=u;PWD=p;POOL=1";
+    ASSERT_EQ(connect(dbc, in), SQL_SUCCESS);
+    BaseConnection* conn = currentOf(dbc);
+    SQLHANDLE stmt = nullptr;
+    SQLHANDLE desc = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &desc), SQL_SUCCESS);
+    ASSERT_EQ(conn->statements.count, 1u);
+    ASSERT_EQ(conn->descriptors.count, 1u);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    SQLHANDLE other = newHandle();
+    ASSERT_EQ(connect(other, in), SQL_SUCCESS);
+    ASSERT_EQ(currentOf(other), conn);
+    EXPECT_EQ(conn->statements.count, 0u);
+    EXPECT_EQ(conn->descriptors.count, 0u);
 }
 
 TEST_F(Pooling, AResetFailingWithAServerErrorNumberedLikeTheLinkFailureFailsTheTake)
