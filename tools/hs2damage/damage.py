@@ -494,25 +494,12 @@ class DamageProxy:
             self._applied(fault)
             client.sendall(msg)
             return True
-        if kind == "garbage-first":
-            junk = garbage(rng)
-            fault.note(detail="%d bytes of garbage before the first reply" % len(junk))
-            self._applied(fault)
-            client.sendall(junk + msg)
-            return True
         if kind == "sasl-status":
             new = rng.choice((0, 1, 3, 4, 6, 0xFF))
             fault.note(detail="SASL status %d -> %d" % (msg[0], new))
             self._applied(fault)
             client.sendall(bytes([new]) + msg[1:])
             return True
-        if kind == "cut":
-            cut = rng.randrange(1, len(msg))
-            fault.note(detail="%s cut after %d of %d bytes, connection closed" % (what, cut, len(msg)))
-            self._applied(fault)
-            client.sendall(msg[:cut])
-            client.shutdown(socket.SHUT_RDWR)
-            return False
         if kind == "frame-length":
             old = struct.unpack_from(">I", msg, len_at)[0]
             new = rng.choice(HUGE + (0, old // 2))
@@ -523,17 +510,36 @@ class DamageProxy:
                 client.shutdown(socket.SHUT_RDWR)
                 return False
             return True
-        if kind == "duplicate":
-            fault.note(detail="%s sent twice" % what)
+        return self._send_spoilt(client, fault, msg, what)
+
+    def _send_spoilt(self, client, fault, whole, what):
+        """Sends a whole reply (frame, or HTTP head and body) as a fault of
+        both transports says; False when the connection is to end."""
+        rng, kind = fault.rng, fault.kind
+        if kind == "garbage-first":
+            junk = garbage(rng)
+            fault.note(detail="%d bytes of garbage before the first reply" % len(junk))
             self._applied(fault)
-            client.sendall(msg + msg)
+            client.sendall(junk + whole)
+            return True
+        if kind == "cut":
+            cut = rng.randrange(1, len(whole))
+            fault.note(detail="%s cut after %d of %d bytes, connection closed" % (what, cut, len(whole)))
+            self._applied(fault)
+            client.sendall(whole[:cut])
+            client.shutdown(socket.SHUT_RDWR)
+            return False
+        if kind == "duplicate":
+            fault.note(detail="%s sent twice" % what, bytes_after=len(whole))
+            self._applied(fault)
+            client.sendall(whole + whole)
             return True
         if kind == "stall":
             fault.note(detail="%s held %d ms" % (what, self.stall_ms))
             self._applied(fault)
             if not stall(client, self.stall_ms):
                 return False
-            client.sendall(msg)
+            client.sendall(whole)
             return True
         raise ValueError(kind)
 
@@ -572,52 +578,25 @@ class DamageProxy:
                 return
 
     def _http_damaged(self, client, fault, rhead, rbody, name):
-        rng, kind = fault.rng, fault.kind
-        what = name or "reply"
-        if kind == "garbage-first":
-            junk = garbage(rng)
-            fault.note(detail="%d bytes of garbage before the first reply" % len(junk))
-            self._applied(fault)
-            client.sendall(junk + rhead + rbody)
-            return True
-        if kind == "cut":
-            whole = rhead + rbody
-            cut = rng.randrange(1, len(whole))
-            fault.note(detail="%s cut after %d of %d bytes, connection closed" % (what, cut, len(whole)))
-            self._applied(fault)
-            client.sendall(whole[:cut])
+        if fault.kind != "frame-length":
+            return self._send_spoilt(client, fault, rhead + rbody, name or "reply")
+        choice = fault.rng.choice(("huge", "negative", "short", "garbage"))
+        if choice == "huge":
+            text = str(0x7FFFFFF0)
+        elif choice == "negative":
+            text = "-%d" % fault.rng.randrange(1, 100)
+        elif choice == "short":
+            text = str(len(rbody) // 2)
+            fault.note(bytes_after=len(rbody) - len(rbody) // 2)
+        else:
+            text = "12ab"
+        fault.note(detail="%s Content-Length %d -> %s" % (name or "reply", len(rbody), text))
+        self._applied(fault)
+        client.sendall(_with_length(rhead, text) + rbody)
+        if choice == "huge":
             client.shutdown(socket.SHUT_RDWR)
             return False
-        if kind == "frame-length":
-            choice = rng.choice(("huge", "negative", "short", "garbage"))
-            if choice == "huge":
-                text = str(0x7FFFFFF0)
-            elif choice == "negative":
-                text = "-%d" % rng.randrange(1, 100)
-            elif choice == "short":
-                text = str(len(rbody) // 2)
-            else:
-                text = "12ab"
-            fault.note(detail="%s Content-Length %d -> %s" % (what, len(rbody), text))
-            self._applied(fault)
-            client.sendall(_with_length(rhead, text) + rbody)
-            if choice == "huge":
-                client.shutdown(socket.SHUT_RDWR)
-                return False
-            return True
-        if kind == "duplicate":
-            fault.note(detail="%s reply sent twice" % what)
-            self._applied(fault)
-            client.sendall(rhead + rbody + rhead + rbody)
-            return True
-        if kind == "stall":
-            fault.note(detail="%s held %d ms" % (what, self.stall_ms))
-            self._applied(fault)
-            if not stall(client, self.stall_ms):
-                return False
-            client.sendall(rhead + rbody)
-            return True
-        raise ValueError(kind)
+        return True
 
 
 def _pump(src, dst):
