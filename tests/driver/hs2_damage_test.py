@@ -44,8 +44,12 @@ import unittest
 from odbctestenv import ini_folder, start_server, stop_server
 
 DEFAULT_SEEDS = "0-99"
-# Seeds that once failed, run on every transport in every run.
-FIXED_SEEDS = ()
+# Seeds that once failed, run on every transport in every run: today each
+# shows a known gap (binary 47, 967, 1424, http 433, 744 required-fields;
+# binary 294 metadata-validation; http 298 timeout-without-diagnostic; http
+# 1661 fetch-without-rowset; seed 0 in the default range shows
+# no-diagnostic-after-failure on both).
+FIXED_SEEDS = (47, 294, 298, 433, 744, 967, 1424, 1661)
 TIMEOUT_S = 3
 # A call waits at most TIMEOUT_S for the server; the rest is room for a
 # loaded machine under the sanitizers. Stalls last STALL_MS, well beyond.
@@ -63,11 +67,6 @@ def _any(_f):
     return True
 
 
-def _http_bytes_after_reply(f):
-    # A reply sent twice, or a Content-Length shorter than the body.
-    return f["transport"] == "http" and f.get("bytes_after", 0) > 0
-
-
 def _missing_field(f):
     # A changed type byte makes a reader skip the field, as if it were dropped.
     return f["kind"] == "early-stop" or (
@@ -76,6 +75,10 @@ def _missing_field(f):
 
 def _metadata(f):
     return f["call"] == "GetResultSetMetadata"
+
+
+def _rowset_gone(f):
+    return f["kind"] in ("drop-field", "field-type") and f.get("path") == "FetchResults.success.results"
 
 
 # KNOWN_GAPS: the damage today's driver lets through, each as (name, the rule
@@ -89,13 +92,12 @@ KNOWN_GAPS = (
     ("no-diagnostic-after-failure", "no-diagnostic-later", _any,
      "after a call fails on a broken or timed-out wire, the next statement on the "
      "connection fails without a diagnostic record"),
-    ("http-bytes-after-reply", "wrong-result", _http_bytes_after_reply,
-     "bytes after an HTTP reply are taken as the next call's reply"),
     ("required-fields", "wrong-result", _missing_field,
      "a reply that lacks a required field is accepted"),
     ("metadata-validation", "wrong-result", _metadata,
-     "result set metadata without its schema, with a column's name missing or with "
-     "a bad type is accepted"),
+     "result set metadata without its schema is taken as a result of no columns"),
+    ("fetch-without-rowset", "wrong-result", _rowset_gone,
+     "a FetchResults reply without its row set is taken as the end of the rows"),
 )
 
 
