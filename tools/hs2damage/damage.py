@@ -292,7 +292,8 @@ class Fault:
             s = rng.choice(by["count"])
             new = rng.choice(HUGE + (s["count"] + 1, max(s["count"] - 1, 0) if s["count"] else 3))
             struct.pack_into(">I", data, s["off"], new & 0xFFFFFFFF)
-            self.note(path=s["path"], detail="list count %d -> %d" % (s["count"], _signed(new)))
+            self.note(path=s["path"], detail="list count %d -> %d" % (s["count"], _signed(new)),
+                      count_from=s["count"], count_to=_signed(new))
             return bytes(data)
         fields = by.get("field", [])
         if not fields:
