@@ -436,3 +436,14 @@ set_tests_properties(driver.pyodbc_hs2_wire PROPERTIES TIMEOUT 600)
 # A block that never arrives (refused, or the link cut in it): every fetch
 # after the failed one fails with the same SQLSTATE, in both layouts.
 ka_add_driver_gtest(hs2_fetchfault_test 120)
+# Damaged replies through pyodbc: tools/hs2damage between the driver and the
+# test server spoils one reply per connection as a seed says, on the binary
+# and the HTTP transport; no crash, no hang, a diagnostic for each failure and
+# never wrong rows for structural damage. KA_DAMAGE_SEEDS=0-5000 runs more.
+add_test(NAME driver.hs2_damage
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/hs2_damage_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.hs2_damage PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.hs2_damage PROPERTIES TIMEOUT 900)
