@@ -405,7 +405,9 @@ HiveMetadataCell::~HiveMetadataCell()
     ramFree(data);
 }
 
-HiveMetadataResult::HiveMetadataResult() noexcept : names(8, KaArray::ownsElements), cells(64, KaArray::ownsElements) {}
+// Every array here holds what the server sent (rows, cells, names): they double
+// as they grow (growStep 0), so that a large warehouse is read in linear time.
+HiveMetadataResult::HiveMetadataResult() noexcept : names(0, KaArray::ownsElements), cells(0, KaArray::ownsElements) {}
 
 HiveMetadataResult::~HiveMetadataResult()
 {
@@ -461,7 +463,7 @@ void HiveCatalogRow::setNumber(uint16_t column, int32_t value) noexcept
     isNumber[column - 1] = true;
 }
 
-HiveCatalogListing::HiveCatalogListing() noexcept : rows(64, KaArray::ownsElements) {}
+HiveCatalogListing::HiveCatalogListing() noexcept : rows(0, KaArray::ownsElements) {}
 
 HiveCatalogListing::~HiveCatalogListing() = default;
 
@@ -574,7 +576,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
     }
     if (h->enumeration == kTablesCatalogs)
         return 0;
-    KaArray databases(16, KaArray::ownsElements);
+    KaArray databases(0, KaArray::ownsElements);
     const bool currentOnly =
         h->schemaName == nullptr && conn->useCurrentSchema != 0 && h->enumeration == kTablesListing;
     if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
@@ -593,7 +595,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
             row->setText(kTableSchem, db);
             continue;
         }
-        KaArray tables(64, KaArray::ownsElements);
+        KaArray tables(0, KaArray::ownsElements);
         if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
             ramFree(db);
             return 1;
@@ -949,7 +951,7 @@ int16_t HiveStatement::columnsHook() noexcept
         // call posted is no news to the application.
         dropSince(before);
     }
-    KaArray databases(16, KaArray::ownsElements);
+    KaArray databases(0, KaArray::ownsElements);
     const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
     if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
         return 1;
@@ -957,7 +959,7 @@ int16_t HiveStatement::columnsHook() noexcept
         uint16_t* db = nullptr;
         if (hiveCatalogCellText(databases, d, &db) == nullptr)
             return 1;
-        KaArray tables(64, KaArray::ownsElements);
+        KaArray tables(0, KaArray::ownsElements);
         if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
             ramFree(db);
             return 1;
@@ -1004,6 +1006,14 @@ int16_t HiveStatement::catalogFetchRow(int16_t* end) noexcept
     if (catalogListing.internalQuery || !catalogListing.active)
         return fetchRow(end);
     if (catalogListing.position < catalogListing.rows.count) {
+        // The framework has copied the row it read last: it goes now, so
+        // that the listing and the framework's copy never both hold the
+        // whole result.
+        if (catalogListing.position > 0) {
+            void*& done = catalogListing.rows.items[catalogListing.position - 1];
+            delete static_cast<HiveCatalogRow*>(done);
+            done = nullptr;
+        }
         ++catalogListing.position;
         *end = 0;
         return 0;
