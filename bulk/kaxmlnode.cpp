@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr size_t kXmlArrayStep = 16;
+// A node holds as many children as the file gives it: the arrays double.
+constexpr size_t kXmlArrayStep = 0;
 
 void freeText(uint16_t*& text) noexcept
 {

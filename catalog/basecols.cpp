@@ -121,6 +121,7 @@ void PerColumnInfo::applyMinLongSizes(int64_t minimum, int64_t wideMinimum, int3
 
 PerTableInfo::PerTableInfo() noexcept
 {
+    columns.growStep = kCatalogRowGrowStep;
     columns.sortFlags = KaSortedArray::noSort1;
 }
 

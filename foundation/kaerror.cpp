@@ -383,6 +383,9 @@ KaErrorList::KaErrorList(void* owner) noexcept : ownerData(owner)
 {
     flags |= ownsElements | ownsBuffer;
     sortFlags |= noSort1 | noSort2;
+    // An array operation can post a record for each of its rows: doubling
+    // keeps the appends linear.
+    growStep = 0;
     // Without them the slots are taken by the first add, which reports.
     (void)allocate(INITIAL_SLOTS);
 }

@@ -217,10 +217,13 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
 
 }  // namespace
 
-// Runs one of the listing's statements on the statement and keeps its whole
-// result. 0, or 1 with the server's diagnostics posted.
-int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
-                         HiveMetadataCall* call) noexcept
+namespace {
+
+// Runs one of the listing's statements on the statement and reads its
+// result into `out`: whole, or row by row into perRow. 0, or 1 with the
+// server's diagnostics posted.
+int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out, HiveMetadataCall* call,
+                        HiveMetadataRowFn perRow, void* context) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     hiveStatementSettingsOf(conn, &s->settings);
@@ -252,6 +255,12 @@ int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataRes
                     rc = addCell(&out->cells, value);
                 ramFree(value);
             }
+            if (rc == 0 && perRow != nullptr) {
+                rc = out->makeViews();
+                if (rc == 0)
+                    rc = perRow(context, *out);
+                out->cells.deleteAll();
+            }
         }
         if (s->closeResult() != 0)
             rc = 1;
@@ -260,6 +269,20 @@ int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataRes
     if (rc == 0)
         rc = out->makeViews();
     return rc;
+}
+
+}  // namespace
+
+int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
+                         HiveMetadataCall* call) noexcept
+{
+    return runCatalogQuery(s, text, out, call, nullptr, nullptr);
+}
+
+int16_t hiveCatalogQueryRows(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
+                             HiveMetadataCall* call, HiveMetadataRowFn perRow, void* context) noexcept
+{
+    return runCatalogQuery(s, text, out, call, perRow, context);
 }
 
 static bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
@@ -405,7 +428,9 @@ HiveMetadataCell::~HiveMetadataCell()
     ramFree(data);
 }
 
-HiveMetadataResult::HiveMetadataResult() noexcept : names(8, KaArray::ownsElements), cells(64, KaArray::ownsElements) {}
+// Every array here holds what the server sent (rows, cells, names): they double
+// as they grow (growStep 0), so that a large warehouse is read in linear time.
+HiveMetadataResult::HiveMetadataResult() noexcept : names(0, KaArray::ownsElements), cells(0, KaArray::ownsElements) {}
 
 HiveMetadataResult::~HiveMetadataResult()
 {
@@ -420,6 +445,9 @@ int32_t HiveMetadataResult::rows() const noexcept
 
 int16_t HiveMetadataResult::makeViews() noexcept
 {
+    // A result read row by row makes them again for each row.
+    ramFree(view);
+    ramFree(nameView);
     view = static_cast<HiveCatalogCell*>(ramAlloc((cells.count + 1) * sizeof(HiveCatalogCell)));
     nameView = static_cast<HiveCatalogCell*>(ramAlloc((names.count + 1) * sizeof(HiveCatalogCell)));
     if (view == nullptr || nameView == nullptr)
@@ -444,13 +472,15 @@ const HiveCatalogCell& HiveMetadataResult::cell(int32_t row, int32_t column) con
 
 HiveCatalogRow::~HiveCatalogRow()
 {
-    for (uint16_t*& t : text)
-        ramFree(t);
+    if (!borrowed)
+        for (uint16_t*& t : text)
+            ramFree(t);
 }
 
 void HiveCatalogRow::setText(uint16_t column, uint16_t* value) noexcept
 {
-    ramFree(text[column - 1]);
+    if (!borrowed)
+        ramFree(text[column - 1]);
     text[column - 1] = value;
     isNumber[column - 1] = false;
 }
@@ -461,22 +491,175 @@ void HiveCatalogRow::setNumber(uint16_t column, int32_t value) noexcept
     isNumber[column - 1] = true;
 }
 
-HiveCatalogListing::HiveCatalogListing() noexcept : rows(64, KaArray::ownsElements) {}
+namespace {
 
-HiveCatalogListing::~HiveCatalogListing() = default;
+// How a cell of a listing row is written: a kind byte, then a 32-bit number,
+// or a 32-bit length in UTF-16 units and the units.
+enum : uint8_t { kListedNull = 0, kListedText = 1, kListedNumber = 2 };
+
+// Bytes of the listing's stream kept in memory before it spills to a file.
+constexpr uint64_t kListingBlockBytes = 65536;
+
+// Reads exactly n bytes of the stream. 0, or 1 when it ends early.
+int16_t readExactly(KaTmpFileSource* from, void* out, uint64_t n) noexcept
+{
+    auto* at = static_cast<uint8_t*>(out);
+    while (n > 0) {
+        uint64_t got = 0;
+        int32_t more = 0;
+        if (from->read(at, n, &got, &more) != 0 || got == 0)
+            return 1;
+        at += got;
+        n -= got;
+    }
+    return 0;
+}
+
+}  // namespace
+
+HiveCatalogListing::HiveCatalogListing() noexcept
+{
+    row.borrowed = true;
+}
+
+HiveCatalogListing::~HiveCatalogListing()
+{
+    clear();
+}
+
+void HiveCatalogListing::dropRows() noexcept
+{
+    if (store != nullptr) {
+        store->close();
+        delete store;
+        store = nullptr;
+    }
+    ramFree(textBuffer);
+    textBuffer = nullptr;
+    textCapacity = 0;
+    for (uint16_t*& t : row.text)
+        t = nullptr;
+    count = 0;
+    position = 0;
+    reading = false;
+}
 
 void HiveCatalogListing::clear() noexcept
 {
-    rows.deleteAll();
-    position = 0;
+    dropRows();
     active = false;
+    onRead = nullptr;
+}
+
+int16_t HiveCatalogListing::add(HiveCatalogRow* added) noexcept
+{
+    if (added == nullptr)
+        return 1;
+    int16_t rc = 0;
+    if (store == nullptr && (store = new KaTmpFileSource(kListingBlockBytes)) == nullptr)
+        rc = 1;
+    for (uint16_t c = 0; c < kHiveCatalogColumns && rc == 0; ++c) {
+        uint8_t cell[1 + sizeof(uint32_t)];
+        if (added->isNumber[c]) {
+            cell[0] = kListedNumber;
+            std::memcpy(cell + 1, &added->number[c], sizeof(int32_t));
+            rc = store->append(cell, sizeof cell) != 0 ? 1 : 0;
+        } else if (added->text[c] == nullptr) {
+            cell[0] = kListedNull;
+            rc = store->append(cell, 1) != 0 ? 1 : 0;
+        } else {
+            cell[0] = kListedText;
+            const auto units = static_cast<uint32_t>(baseCatalogTextLength(added->text[c]));
+            std::memcpy(cell + 1, &units, sizeof units);
+            rc = store->append(cell, sizeof cell) != 0 || store->append(added->text[c], uint64_t{units} * 2) != 0
+                     ? 1
+                     : 0;
+        }
+    }
+    delete added;
+    if (rc == 0)
+        ++count;
+    return rc;
+}
+
+// A stream that ends early or holds an unknown cell kind was damaged on
+// disk: the call fails with a general error.
+int16_t HiveCatalogListing::next(int16_t* end) noexcept
+{
+    const size_t before = diagnosticCount();
+    const int16_t rc = readRow(end);
+    if (rc != 0 && diagnosticCount() == before)
+        basePostError(kBaseIdxGeneralError);
+    return rc;
+}
+
+int16_t HiveCatalogListing::readRow(int16_t* end) noexcept
+{
+    *end = 0;
+    if (position >= count) {
+        *end = 1;
+        return 0;
+    }
+    if (!reading) {
+        if (store->flush() != 0)
+            return 1;
+        reading = true;
+    }
+    // Every text of the row goes into one buffer the listing keeps: the
+    // pointers are set once the row is whole, since the buffer may move.
+    size_t used = 0;
+    uint32_t units[kHiveCatalogColumns] = {};
+    for (uint16_t c = 0; c < kHiveCatalogColumns; ++c) {
+        uint8_t kind = 0;
+        if (readExactly(store, &kind, 1) != 0)
+            return 1;
+        row.isNumber[c] = kind == kListedNumber;
+        row.number[c] = 0;
+        units[c] = 0;
+        if (kind == kListedNumber) {
+            if (readExactly(store, &row.number[c], sizeof(int32_t)) != 0)
+                return 1;
+        } else if (kind == kListedText) {
+            if (readExactly(store, &units[c], sizeof(uint32_t)) != 0)
+                return 1;
+            const size_t need = used + units[c] + 1;
+            if (need > textCapacity) {
+                void* grown = textBuffer;
+                const size_t capacity = need > 2 * textCapacity ? need : 2 * textCapacity;
+                if (ramRealloc(&grown, capacity * sizeof(uint16_t)) != 0)
+                    return 1;
+                textBuffer = static_cast<uint16_t*>(grown);
+                textCapacity = capacity;
+            }
+            if (readExactly(store, textBuffer + used, uint64_t{units[c]} * 2) != 0)
+                return 1;
+            textBuffer[used + units[c]] = 0;
+            used += units[c] + 1;
+        } else if (kind != kListedNull) {
+            return 1;
+        }
+        row.text[c] = nullptr;
+        if (kind == kListedText)
+            units[c] += 1;  // marks a text, with its terminator
+    }
+    size_t at = 0;
+    for (uint16_t c = 0; c < kHiveCatalogColumns; ++c) {
+        if (units[c] == 0)
+            continue;
+        row.text[c] = textBuffer + at;
+        at += units[c];
+    }
+    if (onRead != nullptr)
+        onRead(&row);
+    ++position;
+    return 0;
 }
 
 const HiveCatalogRow* HiveCatalogListing::current() const noexcept
 {
-    if (position == 0 || position > rows.count)
+    if (position == 0 || position > count)
         return nullptr;
-    return static_cast<const HiveCatalogRow*>(rows.at(position - 1));
+    return &row;
 }
 
 // ---- Column types -------------------------------------------------------------------------------
@@ -574,7 +757,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
     }
     if (h->enumeration == kTablesCatalogs)
         return 0;
-    KaArray databases(16, KaArray::ownsElements);
+    KaArray databases(0, KaArray::ownsElements);
     const bool currentOnly =
         h->schemaName == nullptr && conn->useCurrentSchema != 0 && h->enumeration == kTablesListing;
     if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
@@ -585,15 +768,15 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
             return 1;
         if (h->enumeration == kTablesSchemas) {
             auto* row = new HiveCatalogRow();
-            if (row == nullptr || catalogListing.rows.append(row) != 0) {
-                delete row;
+            if (row != nullptr)
+                row->setText(kTableSchem, db);
+            else
                 ramFree(db);
+            if (catalogListing.add(row) != 0)
                 return 1;
-            }
-            row->setText(kTableSchem, db);
             continue;
         }
-        KaArray tables(64, KaArray::ownsElements);
+        KaArray tables(0, KaArray::ownsElements);
         if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
             ramFree(db);
             return 1;
@@ -639,7 +822,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
             auto* row = new HiveCatalogRow();
             uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
             uint16_t* typeText = baseCatalogCopyText(type, SQL_NTS);
-            if (row == nullptr || schem == nullptr || typeText == nullptr || catalogListing.rows.append(row) != 0) {
+            if (row == nullptr || schem == nullptr || typeText == nullptr) {
                 delete row;
                 ramFree(schem);
                 ramFree(typeText);
@@ -652,6 +835,10 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
             row->setText(kTableName, name);
             row->setText(kTableType, typeText);
             row->setText(kTableRemarks, remarks);
+            if (catalogListing.add(row) != 0) {
+                ramFree(db);
+                return 1;
+            }
         }
         ramFree(db);
     }
@@ -768,11 +955,7 @@ int16_t addColumnRow(HiveStatement* s, const uint16_t* columnPattern, const uint
         delete row;
         return 0;
     }
-    if (s->catalogListing.rows.append(row) != 0) {
-        delete row;
-        return 1;
-    }
-    return 0;
+    return s->catalogListing.add(row);
 }
 
 // GetColumns with the listing's schema, table and column names, each a
@@ -864,6 +1047,79 @@ int16_t hiveGetColumnsTypeText(const HiveCatalogCell& name, int32_t size, int32_
     return 0;
 }
 
+namespace {
+
+// What the rows of a GetColumns result are matched against, and where its
+// columns stand (found by name on the first row).
+struct NativeColumnsScan {
+    HiveStatement* statement;
+    BaseColumnsInfoW* info;
+    const GetColumnsCall* call;
+    bool currentOnly;
+    bool located;
+    int32_t at[kNativeCount];
+};
+
+// Finds the result's columns by name; 0, or 1 with a diagnostic when one
+// the listing needs is missing.
+int16_t locateNativeColumns(NativeColumnsScan* scan, const HiveMetadataResult& r) noexcept
+{
+    for (int k = 0; k < kNativeCount; ++k) {
+        scan->at[k] = -1;
+        for (int32_t c = 0; c < r.columns && scan->at[k] < 0; ++c)
+            if (sameName(r.nameView[c], kNativeNames[k]))
+                scan->at[k] = c;
+    }
+    scan->located = true;
+    const int32_t* at = scan->at;
+    if (at[kNativeSchem] < 0 || at[kNativeTable] < 0 || at[kNativeColumn] < 0 || at[kNativeTypeName] < 0) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    return 0;
+}
+
+// One row of the GetColumns result into the listing, when the arguments
+// select it.
+int16_t nativeColumnRow(void* context, const HiveMetadataResult& r) noexcept
+{
+    auto* scan = static_cast<NativeColumnsScan*>(context);
+    if (!scan->located && locateNativeColumns(scan, r) != 0)
+        return 1;
+    HiveStatement* s = scan->statement;
+    BaseColumnsInfoW* h = scan->info;
+    auto cell = [&](NativeColumn k) noexcept { return scan->at[k] < 0 ? HiveCatalogCell{} : r.cell(0, scan->at[k]); };
+    const HiveCatalogCell schemCell = cell(kNativeSchem);
+    const HiveCatalogCell tableCell = cell(kNativeTable);
+    HiveDescribedColumn col;
+    col.name = cell(kNativeColumn);
+    col.comment = cell(kNativeRemarks);
+    if (tableCell.length <= 0 || col.name.length <= 0)
+        return 0;
+    uint16_t* db = fromUtf8(schemCell.data, schemCell.length);
+    uint16_t* table = fromUtf8(tableCell.data, tableCell.length);
+    int16_t rc = db == nullptr || table == nullptr ? 1 : 0;
+    const uint16_t* schema = scan->call->schema;
+    const bool wanted =
+        rc == 0 &&
+        (scan->currentOnly ? baseCatalogTextLength(db) == baseCatalogTextLength(schema) &&
+                                 std::memcmp(db, schema, baseCatalogTextLength(db) * sizeof(uint16_t)) == 0
+                           : s->matchName(db, h->schemaPattern, 0) != 0) &&
+        s->matchName(table, h->tablePattern, 1) != 0;
+    if (wanted) {
+        rc = hiveGetColumnsTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)),
+                                    cellNumber(cell(kNativeDigits)), &col.type);
+        if (rc == 0)
+            rc = addColumnRow(s, h->columnPattern, db, table, col, cellNumber(cell(kNativeOrdinal)));
+        ramFree(const_cast<char*>(col.type.data));
+    }
+    ramFree(db);
+    ramFree(table);
+    return rc;
+}
+
+}  // namespace
+
 int16_t HiveStatement::nativeGetColumns() noexcept
 {
     auto* h = static_cast<BaseColumnsInfoW*>(catalogInfoW);
@@ -874,51 +1130,14 @@ int16_t HiveStatement::nativeGetColumns() noexcept
                         : currentOnly            ? currentDatabase(conn)
                                                  : any,
                         h->tableName != nullptr ? h->tableName : any, h->columnName != nullptr ? h->columnName : any);
+    // The rows go into the listing as they arrive: a warehouse's GetColumns
+    // result is never held whole.
+    NativeColumnsScan scan{this, h, &call, currentOnly, false, {}};
     HiveMetadataResult r;
-    if (hiveCatalogQuery(this, u16(u""), &r, &call) != 0)
+    if (hiveCatalogQueryRows(this, u16(u""), &r, &call, nativeColumnRow, &scan) != 0)
         return 1;
-    int32_t at[kNativeCount];
-    for (int k = 0; k < kNativeCount; ++k) {
-        at[k] = -1;
-        for (int32_t c = 0; c < r.columns && at[k] < 0; ++c)
-            if (sameName(r.nameView[c], kNativeNames[k]))
-                at[k] = c;
-    }
-    if (at[kNativeSchem] < 0 || at[kNativeTable] < 0 || at[kNativeColumn] < 0 || at[kNativeTypeName] < 0) {
-        basePostError(kBaseIdxGeneralError);
-        return 1;
-    }
-    for (int32_t i = 0; i < r.rows(); ++i) {
-        auto cell = [&](NativeColumn k) noexcept { return at[k] < 0 ? HiveCatalogCell{} : r.cell(i, at[k]); };
-        const HiveCatalogCell schemCell = cell(kNativeSchem);
-        const HiveCatalogCell tableCell = cell(kNativeTable);
-        HiveDescribedColumn col;
-        col.name = cell(kNativeColumn);
-        col.comment = cell(kNativeRemarks);
-        if (tableCell.length <= 0 || col.name.length <= 0)
-            continue;
-        uint16_t* db = fromUtf8(schemCell.data, schemCell.length);
-        uint16_t* table = fromUtf8(tableCell.data, tableCell.length);
-        int16_t rc = db == nullptr || table == nullptr ? 1 : 0;
-        const bool wanted =
-            rc == 0 &&
-            (currentOnly ? baseCatalogTextLength(db) == baseCatalogTextLength(call.schema) &&
-                               std::memcmp(db, call.schema, baseCatalogTextLength(db) * sizeof(uint16_t)) == 0
-                         : matchName(db, h->schemaPattern, 0) != 0) &&
-            matchName(table, h->tablePattern, 1) != 0;
-        if (wanted) {
-            rc = hiveGetColumnsTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)),
-                                        cellNumber(cell(kNativeDigits)), &col.type);
-            if (rc == 0)
-                rc = addColumnRow(this, h->columnPattern, db, table, col, cellNumber(cell(kNativeOrdinal)));
-            ramFree(const_cast<char*>(col.type.data));
-        }
-        ramFree(db);
-        ramFree(table);
-        if (rc != 0)
-            return 1;
-    }
-    return 0;
+    // A result without rows must still have the columns a listing reads.
+    return scan.located ? 0 : locateNativeColumns(&scan, r);
 }
 
 int16_t HiveStatement::columnsHook() noexcept
@@ -944,14 +1163,14 @@ int16_t HiveStatement::columnsHook() noexcept
         const size_t before = diagnosticCount();
         if (nativeGetColumns() == 0)
             return 0;
-        catalogListing.rows.deleteAll();
+        catalogListing.dropRows();
         if (linkFailedSince(before))
             return 1;
         // The SHOW and DESCRIBE listing answers instead: what the refused
         // call posted is no news to the application.
         dropSince(before);
     }
-    KaArray databases(16, KaArray::ownsElements);
+    KaArray databases(0, KaArray::ownsElements);
     const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
     if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
         return 1;
@@ -959,7 +1178,7 @@ int16_t HiveStatement::columnsHook() noexcept
         uint16_t* db = nullptr;
         if (hiveCatalogCellText(databases, d, &db) == nullptr)
             return 1;
-        KaArray tables(64, KaArray::ownsElements);
+        KaArray tables(0, KaArray::ownsElements);
         if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
             ramFree(db);
             return 1;
@@ -1005,14 +1224,11 @@ int16_t HiveStatement::catalogFetchRow(int16_t* end) noexcept
 {
     if (catalogListing.internalQuery || !catalogListing.active)
         return fetchRow(end);
-    if (catalogListing.position < catalogListing.rows.count) {
-        ++catalogListing.position;
-        *end = 0;
-        return 0;
-    }
-    // The framework has every row: the listing's memory goes.
-    catalogListing.clear();
-    *end = 1;
+    if (catalogListing.next(end) != 0)
+        return 1;
+    // The framework has every row: the listing's stream goes.
+    if (*end != 0)
+        catalogListing.clear();
     return 0;
 }
 

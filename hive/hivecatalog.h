@@ -10,6 +10,7 @@
 #include "foundation/kaarray.h"
 #include "foundation/kaobject.h"
 #include "hive/hivecatalogparse.h"
+#include "platform/katmpsink.h"
 
 class HiveCommunicatorHS2;
 class HiveStatement;
@@ -30,9 +31,16 @@ public:
     uint16_t* text[kHiveCatalogColumns] = {};
     int32_t number[kHiveCatalogColumns] = {};
     bool isNumber[kHiveCatalogColumns] = {};
+    // The texts belong to someone else (the listing's read buffer): the row
+    // never frees them.
+    bool borrowed = false;
 };
 
 // The rows of the current listing and where the framework's reading stands.
+// A listing of a whole warehouse can hold millions of rows: each row added is
+// written to a temporary stream (memory, spilling to a private file past its
+// buffer) and read back one at a time into `row`, so the listing costs no
+// memory per row while the framework keeps its own copy.
 class HiveCatalogListing {
 public:
     HiveCatalogListing() noexcept;
@@ -40,11 +48,20 @@ public:
     HiveCatalogListing(const HiveCatalogListing&) = delete;
     HiveCatalogListing& operator=(const HiveCatalogListing&) = delete;
 
+    // Drops the rows and ends the listing.
     void clear() noexcept;
+    // Drops the rows added so far; the listing stays as it is.
+    void dropRows() noexcept;
+    // Writes the row to the listing and deletes it, whatever the outcome
+    // (row may be null: memory ran out). 0, or 1.
+    [[nodiscard]] int16_t add(HiveCatalogRow* row) noexcept;
+    // Reads the next row into `row`. 0 with *end 1 past the last row, or 1.
+    [[nodiscard]] int16_t next(int16_t* end) noexcept;
     // The row being read, or null.
     const HiveCatalogRow* current() const noexcept;
 
-    KaArray rows;
+    // Rows added.
+    size_t count = 0;
     // 1-based number of the row the framework reads; 0 before the first.
     size_t position = 0;
     // A hook filled the listing: the catalog reads are answered from it.
@@ -52,6 +69,20 @@ public:
     // One of the listing's own queries runs: the statement's hooks read the
     // server's rows.
     bool internalQuery = false;
+    // Applied to each row as it is read back (SQLStatistics turns listed
+    // tables into table-statistics rows); null for none.
+    void (*onRead)(HiveCatalogRow* row) noexcept = nullptr;
+
+private:
+    [[nodiscard]] int16_t readRow(int16_t* end) noexcept;
+
+    KaTmpFileSource* store = nullptr;
+    // The row read last; its texts point into textBuffer.
+    HiveCatalogRow row;
+    uint16_t* textBuffer = nullptr;
+    size_t textCapacity = 0;
+    // The stream was turned from writing to reading.
+    bool reading = false;
 };
 
 // What a Hive column type text says: the type code (HIVE_TYPE_*), the type
@@ -123,6 +154,14 @@ protected:
 // views made. 0, or 1 with the server's diagnostics.
 [[nodiscard]] int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
                                        HiveMetadataCall* call = nullptr) noexcept;
+// Takes one row of a query's result (`r` holds the names and that row, views
+// made) and returns 0, or 1 to fail the query.
+using HiveMetadataRowFn = int16_t (*)(void* context, const HiveMetadataResult& r) noexcept;
+// The same, handing each row to `perRow` as it arrives and keeping none
+// (`out` ends with the names and no cells), so that a result of any size
+// costs the memory of one row.
+[[nodiscard]] int16_t hiveCatalogQueryRows(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
+                                           HiveMetadataCall* call, HiveMetadataRowFn perRow, void* context) noexcept;
 // The databases a listing covers, as HiveMetadataCell elements of `out`:
 // the connection's current one alone, or those of SHOW DATABASES (Spark's
 // "global_temp" added) that the schema pattern selects. 0, or 1 when SHOW

@@ -67,6 +67,14 @@ int16_t forwardOrDrop(HiveStatement* s, size_t before) noexcept
     return 0;
 }
 
+// A listed table as its table-statistics row.
+void asTableStatistics(HiveCatalogRow* row) noexcept
+{
+    row->setText(kListingType, nullptr);
+    row->setText(kListingRemarks, nullptr);
+    row->setNumber(kStatisticsType, SQL_TABLE_STAT);
+}
+
 // An empty driver result: the framework's row loop ends at once.
 int16_t noRows(HiveStatement* s) noexcept
 {
@@ -242,14 +250,9 @@ int16_t HiveStatement::statisticsHook(int16_t hookFlag) noexcept
     (void)popColumnsInfo();
     if (rc != 0)
         return 1;
-    // Each listed table becomes its table-statistics row: schema and name
-    // stay, TYPE is SQL_TABLE_STAT, every other column NULL.
-    for (size_t i = 0; i < catalogListing.rows.count; ++i) {
-        auto* row = static_cast<HiveCatalogRow*>(catalogListing.rows.at(i));
-        row->setText(kListingType, nullptr);
-        row->setText(kListingRemarks, nullptr);
-        row->setNumber(kStatisticsType, SQL_TABLE_STAT);
-    }
+    // Each listed table becomes its table-statistics row as it is read:
+    // schema and name stay, TYPE is SQL_TABLE_STAT, every other column NULL.
+    catalogListing.onRead = asTableStatistics;
     catalogListing.active = true;
     return 0;
 }

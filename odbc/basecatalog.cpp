@@ -420,11 +420,21 @@ int16_t BaseStatement::readCatalogText(uint16_t column, uint16_t** text, bool ne
 {
     // The text is read whole: a value longer than the first buffer is read
     // again into one of its full length, so no name, type or comment is cut.
+    // The first read goes into a stage on the stack and what is kept is
+    // copied to a block of its own length: catalog results hold these texts
+    // for every row, and a block of the stage's size each made a listing of
+    // a large warehouse cost kilobytes per row.
+    alignas(uint16_t) char stage[kCatalogCellBytes];
     int64_t room = kCatalogCellBytes;
+    uint16_t* large = nullptr;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto* buffer = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(room)));
-        if (buffer == nullptr)
-            return 1;
+        uint16_t* buffer = reinterpret_cast<uint16_t*>(stage);
+        if (attempt > 0) {
+            large = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(room)));
+            if (large == nullptr)
+                return 1;
+            buffer = large;
+        }
         int64_t indicator = 0;
         BaseOutString out(buffer, room, &indicator, &indicator);
         KaErrorList* list = KaErrorCurrentList();
@@ -439,11 +449,11 @@ int16_t BaseStatement::readCatalogText(uint16_t column, uint16_t** text, bool ne
             connection->wideCharCodePage = savedCp;
         resetLongData();
         if (rc != 0) {
-            ramFree(buffer);
+            ramFree(large);
             return 1;
         }
         if (indicator == SQL_NULL_DATA) {
-            ramFree(buffer);
+            ramFree(large);
             return 0;
         }
         const bool cut = indicator == SQL_NO_TOTAL || indicator > room - 2;
@@ -452,14 +462,19 @@ int16_t BaseStatement::readCatalogText(uint16_t column, uint16_t** text, bool ne
             // application: the value is read again whole.
             while (list != nullptr && list->recordCount() > before)
                 list->discardLast();
-            ramFree(buffer);
             room = indicator + 2;
             continue;
         }
         const int64_t units = (cut ? room - 2 : indicator) / 2;
         buffer[units] = 0;
+        if (buffer != large) {
+            large = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(units + 1) * 2));
+            if (large == nullptr)
+                return 1;
+            std::memcpy(large, buffer, static_cast<size_t>(units + 1) * 2);
+        }
         ramFree(*text);
-        *text = buffer;
+        *text = large;
         return 0;
     }
     return 0;

@@ -31,8 +31,9 @@ constexpr int32_t kCatalogKindTables = 10;
 // The statement's exec mode while its result is a catalog result.
 constexpr int32_t kBaseExecCatalog = 3;
 
-// Rows are appended 512 at a time while a result is built.
-constexpr size_t kCatalogRowGrowStep = 512;
+// A catalog result's rows are as many as the server has tables or columns:
+// the array doubles as it grows (growStep 0), so appending stays linear.
+constexpr size_t kCatalogRowGrowStep = 0;
 
 // fetchNext's end flag and setPosition's status.
 constexpr int16_t kCatalogRowAvailable = 0;

@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr size_t kChunkGrowStep = 16;
+// A stream holds as many chunks as its value is long: the list doubles.
+constexpr size_t kChunkGrowStep = 0;
 
 // Appends n bytes to a chunk list whose current chunk is chunks[*index],
 // filled up to *position; a chunk is allocated only when a byte needs it.

@@ -158,7 +158,8 @@ int SqlTextTraitsA::appendAscii(KaString& out, const char* text) noexcept
 template <class T>
 KaSqlTextT<T>::KaSqlTextT() noexcept
 {
-    markerOffsets.growStep = 16;
+    // As many markers as the application's text holds: the array doubles.
+    markerOffsets.growStep = 0;
 }
 
 template <class T>

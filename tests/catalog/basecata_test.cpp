@@ -8,6 +8,12 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's count of the bytes allocated and not yet freed.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+#include <malloc.h>
 
 #include <cstring>
 #include <optional>
@@ -451,6 +457,44 @@ TEST_F(CatalogColumns, ALongCommentIsKeptWhole)
     ASSERT_EQ(stmt->getData(12, SQL_C_WCHAR, buffer.data(), buffer.size() * 2, &ind), SQL_SUCCESS);
     EXPECT_EQ(ind, 10000);
     EXPECT_EQ(katest::u16(buffer.data()), comment);
+}
+
+// The heap the process holds now: the sanitizer's count under
+// AddressSanitizer, else the C library's.
+size_t liveHeapBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+TEST_F(CatalogColumns, AResultKeepsItsTextsAtTheirOwnLength)
+{
+    // A warehouse's SQLColumns holds every column row until it is read:
+    // each name, type and comment must cost its own length, not the size of
+    // the buffer it was first read into.
+    constexpr int kRows = 4000;
+    stmt->rows.clear();
+    std::vector<std::u16string> names(kRows);
+    for (int i = 0; i < kRows; ++i) {
+        names[i] = u"c" + katest::widen(std::to_string(i));
+        stmt->rows.push_back(columnRow(u"t", names[i].c_str(), SQL_INTEGER, u"int", 10, Cell::null(), i + 1));
+        stmt->rows.back()[11] = Cell::t(u"a short comment");
+    }
+    const size_t before = liveHeapBytes();
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    const size_t held = liveHeapBytes() - before;
+    EXPECT_LT(held / kRows, 1024u) << held << " bytes held for " << kRows << " rows";
+    // The texts are whole.
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, kRows), SQL_SUCCESS);
+    uint16_t buffer[32] = {};
+    SQLLEN ind = 0;
+    ASSERT_EQ(stmt->getData(4, SQL_C_WCHAR, buffer, sizeof buffer, &ind), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(buffer), names.back());
+    ASSERT_EQ(stmt->getData(12, SQL_C_WCHAR, buffer, sizeof buffer, &ind), SQL_SUCCESS);
+    EXPECT_EQ(katest::u16(buffer), u"a short comment");
 }
 
 // ---- Argument preparation and matching ------------------------------------------------------
