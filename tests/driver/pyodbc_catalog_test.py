@@ -3,7 +3,8 @@ bundled HiveServer2 test server under each server identity: every table, view
 and temporary view of the server's fixture, every column with its type, size,
 nullability and comment, the table-type filter, the schema and table-type
 enumerations, names with non-ASCII letters, quotes, backquotes and the pattern
-characters, and a failing SHOW statement."""
+characters, column names that begin with "#", a failing SHOW statement, and a
+database whose tables the user may not list."""
 import ctypes
 import os
 import subprocess
@@ -211,6 +212,43 @@ class CatalogFunctions(unittest.TestCase):
             with self.assertRaises(pyodbc.Error) as caught:
                 cur.tables().fetchall()
             self.assertEqual(caught.exception.args[0], "08S01")
+
+    def test_columns_named_with_a_hash_keep_their_place(self):
+        # Only a "#" name without a type is a section header of the description.
+        for identity in ("hive-1.2", "hive-3.1", "spark-3"):
+            proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
+            self.addCleanup(stop_server, proc)
+            with self.subTest(identity=identity):
+                with pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port,
+                                    timeout=20, autocommit=True) as conn:
+                    cur = conn.cursor()
+                    cur.execute("CREATE TABLE h1 (`#a` int, b int, `#c` string, d int)")
+                    got = [(c.column_name, c.type_name, c.ordinal_position)
+                           for c in cur.columns(schema="default", table="h1")]
+                    self.assertEqual(got, [("#a", "int", 1), ("b", "int", 2), ("#c", "string", 3), ("d", "int", 4)])
+
+    def test_a_database_whose_tables_are_refused_gives_no_rows(self):
+        refused = "SET hs2server.fault.refuse-tables=sales"
+        for identity in ("hive-2.3", "spark-3"):
+            with self.subTest(identity=identity):
+                with self.connect(identity) as conn:
+                    everything = sorted((r.table_schem, r.table_name) for r in conn.cursor().tables())
+                    people = [tuple(r) for r in conn.cursor().columns(table="people")]
+                    cur = conn.cursor()
+                    cur.execute(refused)
+                    got = sorted((r.table_schem, r.table_name) for r in cur.tables())
+                    self.assertEqual(got, [t for t in everything if t[0] != "sales"])
+                    self.assertEqual([tuple(r) for r in cur.columns(table="people")], people)
+                    self.assertEqual(cur.tables(schema="sales").fetchall(), [])
+                    self.assertEqual(cur.columns(schema="sales").fetchall(), [])
+                    self.assertNotIn("sales", {r.table_schem for r in cur.columns()})
+                with self.connect(identity, "ReturnNativeErrorsFromCatalogFunctions=1") as conn:
+                    cur = conn.cursor()
+                    cur.execute(refused)
+                    for call in (lambda: cur.tables().fetchall(), lambda: cur.columns(table="people").fetchall()):
+                        with self.assertRaises(pyodbc.Error) as caught:
+                            call()
+                        self.assertIn("may not list the tables of sales", caught.exception.args[1])
 
     def test_use_current_schema_limits_the_listing_to_the_current_database(self):
         with self.connect("hive-3.1", "UseCurrentSchema=1;Database=sales") as conn:
