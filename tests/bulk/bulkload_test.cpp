@@ -161,6 +161,28 @@ TEST_F(BulkLoad, RefusedRecordsGoToTheDiscardFileAndTheLogCountsThem)
     EXPECT_NE(std::string::npos, last.back().text.find("Some records were rejected")) << diagText();
 }
 
+// Binary values are pairs of hexadecimal digits: a digit left without its
+// partner refuses the record, as a bad digit does.
+TEST_F(BulkLoad, AnOddNumberOfHexadecimalDigitsIsRefused)
+{
+    const std::string src = "odd_src" + suffix;
+    const std::string dst = "odd_dst" + suffix;
+    makeTables(src, {dst});
+    const std::string data = dir.path() + "/odd.csv";
+    exportTo(src, data);
+    const std::string odd = "6,\"six\",\"c\",1.00,1,2001-01-01,2001-01-01 00:00:00,1,0x414\n";
+    const std::string oddSplit = "7,\"seven\",\"c\",1.00,1,2001-01-01,2001-01-01 00:00:00,1,0x4\n";
+    const std::string even = "8,\"eight\",\"c\",1.00,1,2001-01-01,2001-01-01 00:00:00,1,0x4142\n";
+    std::ofstream(data, std::ios::binary | std::ios::app) << odd << oddSplit << even;
+    const std::string discard = dir.path() + "/odd.discard";
+    ASSERT_EQ(0, load(dst, data, -1, nullptr, discard.c_str())) << diagText();
+    EXPECT_EQ((std::vector<std::string>{"1", "2", "3", "4", "5", "8"}), rows("SELECT id FROM " + dst + " ORDER BY id"));
+    EXPECT_EQ((std::vector<std::string>{"4142"}), rows("SELECT hex(raw) FROM " + dst + " WHERE id = 8"));
+    const std::string bad = readFile(discard);
+    EXPECT_EQ(odd + oddSplit, bad.substr(bad.size() - odd.size() - oddSplit.size())) << bad;
+    EXPECT_NE(std::string::npos, diagText().find("not a hexadecimal digit")) << diagText();
+}
+
 TEST_F(BulkLoad, TheErrorToleranceStopsTheLoadAfterTheRecordThatExceedsIt)
 {
     const std::string src = "tol_src" + suffix;
