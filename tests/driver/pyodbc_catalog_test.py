@@ -4,7 +4,8 @@ and temporary view of the server's fixture, every column with its type, size,
 nullability and comment, the table-type filter, the schema and table-type
 enumerations, names with non-ASCII letters, quotes, backquotes and the pattern
 characters, column names that begin with "#", a failing SHOW statement, and a
-database whose tables the user may not list."""
+database whose tables the user may not list, and descriptions shaped as
+other servers write them."""
 import ctypes
 import os
 import subprocess
@@ -330,6 +331,58 @@ class RefusedDescriptions(unittest.TestCase):
                 self.assertIn("Permission denied", text)
                 self.assertEqual(odbc.SQLFreeStmt(stmt, 0), 0)
         odbc.SQLFreeHandle(3, stmt)
+
+
+class OtherDescriptionShapes(unittest.TestCase):
+    """Descriptions as other servers write them: the listing lower-cases
+    column names, gives a DECIMAL without precision the connection's limits
+    and a string the connection's MaxStringSize, and leaves out of SQLTables a
+    table whose formatted description has no details section."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = ini_folder("pyodbc_catalog_test.", "[VYspark28]\nDriver=%s\n" % LIBRARY, "")
+        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hs2_raw_describe_peer.py")
+        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--server", "hive-3.1",
+                                     "--synthetic-rows", "10"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        cls.port = int(cls.proc.stdout.readline())
+        with cls.connect("") as conn:
+            cur = conn.cursor()
+            cur.execute("CREATE DATABASE shapes")
+            cur.execute("CREATE TABLE shapes.raw_cols (MiXed int, d decimal, s string)")
+            cur.execute("CREATE TABLE shapes.bare_t (a int)")
+            cur.execute("CREATE TABLE shapes.full_t (a int)")
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.proc)
+        cls.dir.cleanup()
+
+    @classmethod
+    def connect(cls, extra):
+        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (cls.port, extra),
+                              timeout=20, autocommit=True)
+
+    def test_column_values_follow_the_connection(self):
+        cases = [
+            ("", [("mixed", 10, 0), ("d", 38, 6), ("s", STRING_SIZE, None)]),
+            ("MaxNumericPrecision=20;MaxNumericScale=4;MaxStringSize=1000",
+             [("mixed", 10, 0), ("d", 20, 4), ("s", 1000, None)]),
+            ("MaxNumericPrecision=38;MaxNumericScale=10", [("mixed", 10, 0), ("d", 38, 10), ("s", STRING_SIZE, None)]),
+        ]
+        for extra, want in cases:
+            with self.subTest(extra=extra):
+                with self.connect(extra) as conn:
+                    cols = conn.cursor().columns(schema="shapes", table="raw_cols").fetchall()
+                self.assertEqual([(c.column_name, c.column_size, c.decimal_digits) for c in cols], want)
+                self.assertEqual(cols[2].char_octet_length, want[2][1])
+
+    def test_a_table_without_details_is_left_out_of_tables_only(self):
+        with self.connect("") as conn:
+            cur = conn.cursor()
+            self.assertEqual([r.table_name for r in cur.tables(schema="shapes")], ["full_t", "raw_cols"])
+            self.assertEqual([c.column_name for c in cur.columns(schema="shapes", table="bare_t")], ["a"])
 
 
 if __name__ == "__main__":
