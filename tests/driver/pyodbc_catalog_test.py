@@ -80,6 +80,14 @@ class CatalogFunctions(unittest.TestCase):
         return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (port, extra),
                               timeout=20, autocommit=True)
 
+    def own_server(self, identity):
+        # A server of its own: the tables a test creates stay out of the
+        # others' listings.
+        proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
+        self.addCleanup(stop_server, proc)
+        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port, timeout=20,
+                              autocommit=True)
+
     def test_tables_list_every_table_and_view_of_the_fixture_in_odbc_order(self):
         for identity in IDENTITIES:
             with self.subTest(identity=identity):
@@ -167,12 +175,8 @@ class CatalogFunctions(unittest.TestCase):
         decoy = "w\u00ebird`q'uoteaax"
         comment = "long " * 900 + "end"
         for identity in ("hive-2.3", "spark-3"):
-            # A server of its own: the tables it creates stay out of the others' listings.
-            proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
-            self.addCleanup(stop_server, proc)
             with self.subTest(identity=identity):
-                with pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port,
-                                    timeout=20, autocommit=True) as conn:
+                with self.own_server(identity) as conn:
                     cur = conn.cursor()
                     cur.execute("CREATE DATABASE `odd db`")
                     cur.execute("CREATE TABLE `odd db`.`%s` (`\u00e7\u00f6l` string COMMENT '%s', b int)"
@@ -217,11 +221,8 @@ class CatalogFunctions(unittest.TestCase):
     def test_columns_named_with_a_hash_keep_their_place(self):
         # Only a "#" name without a type is a section header of the description.
         for identity in ("hive-1.2", "hive-3.1", "spark-3"):
-            proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
-            self.addCleanup(stop_server, proc)
             with self.subTest(identity=identity):
-                with pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port,
-                                    timeout=20, autocommit=True) as conn:
+                with self.own_server(identity) as conn:
                     cur = conn.cursor()
                     cur.execute("CREATE TABLE h1 (`#a` int, b int, `#c` string, d int)")
                     got = [(c.column_name, c.type_name, c.ordinal_position)
@@ -261,20 +262,23 @@ class CatalogFunctions(unittest.TestCase):
             self.assertIn("default", schemas)
 
 
-class RefusedDescriptions(unittest.TestCase):
-    """A server that refuses to describe one table, as it refuses a table the
-    user may not read: the listing leaves that table out with a warning, or
-    fails with the server's error when the connection asks for native errors."""
+class PeerCatalog(unittest.TestCase):
+    """The suites against a changed test server: PEER, a script beside this
+    one, started with the server's OPTIONS; SETUP statements run once."""
+    PEER = None
+    OPTIONS = ()
+    SETUP = ()
 
     @classmethod
     def setUpClass(cls):
         cls.dir = ini_folder("pyodbc_catalog_test.", "[VYspark28]\nDriver=%s\n" % LIBRARY, "")
-        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hs2_refusing_peer.py")
-        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--synthetic-rows", "10"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), cls.PEER)
+        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--synthetic-rows", "10"]
+                                    + list(cls.OPTIONS), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         cls.port = int(cls.proc.stdout.readline())
         with cls.connect("") as conn:
-            conn.cursor().execute("CREATE TABLE sales.secret_pay (a int)")
+            for statement in cls.SETUP:
+                conn.cursor().execute(statement)
 
     @classmethod
     def tearDownClass(cls):
@@ -285,6 +289,14 @@ class RefusedDescriptions(unittest.TestCase):
     def connect(cls, extra):
         return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (cls.port, extra),
                               timeout=20, autocommit=True)
+
+
+class RefusedDescriptions(PeerCatalog):
+    """A server that refuses to describe one table, as it refuses a table the
+    user may not read: the listing leaves that table out with a warning, or
+    fails with the server's error when the connection asks for native errors."""
+    PEER = "hs2_refusing_peer.py"
+    SETUP = ("CREATE TABLE sales.secret_pay (a int)",)
 
     def test_the_refused_table_is_left_out_and_the_rest_listed(self):
         with self.connect("") as conn:
@@ -333,36 +345,15 @@ class RefusedDescriptions(unittest.TestCase):
         odbc.SQLFreeHandle(3, stmt)
 
 
-class OtherDescriptionShapes(unittest.TestCase):
+class OtherDescriptionShapes(PeerCatalog):
     """Descriptions as other servers write them: the listing lower-cases
     column names, gives a DECIMAL without precision the connection's limits
     and a string the connection's MaxStringSize, and leaves out of SQLTables a
     table whose formatted description has no details section."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = ini_folder("pyodbc_catalog_test.", "[VYspark28]\nDriver=%s\n" % LIBRARY, "")
-        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hs2_raw_describe_peer.py")
-        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--server", "hive-3.1",
-                                     "--synthetic-rows", "10"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        cls.port = int(cls.proc.stdout.readline())
-        with cls.connect("") as conn:
-            cur = conn.cursor()
-            cur.execute("CREATE DATABASE shapes")
-            cur.execute("CREATE TABLE shapes.raw_cols (MiXed int, d decimal, s string)")
-            cur.execute("CREATE TABLE shapes.bare_t (a int)")
-            cur.execute("CREATE TABLE shapes.full_t (a int)")
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_server(cls.proc)
-        cls.dir.cleanup()
-
-    @classmethod
-    def connect(cls, extra):
-        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (cls.port, extra),
-                              timeout=20, autocommit=True)
+    PEER = "hs2_raw_describe_peer.py"
+    OPTIONS = ("--server", "hive-3.1")
+    SETUP = ("CREATE DATABASE shapes", "CREATE TABLE shapes.raw_cols (MiXed int, d decimal, s string)",
+             "CREATE TABLE shapes.bare_t (a int)", "CREATE TABLE shapes.full_t (a int)")
 
     def test_column_values_follow_the_connection(self):
         cases = [
