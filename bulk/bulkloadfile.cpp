@@ -622,6 +622,26 @@ uint64_t BulkLoadFile::currentOffset() const noexcept
     return blockOffset_ + blockPos_;
 }
 
+int32_t BulkLoadFile::endsUnquoted(size_t ahead, int32_t unit, bool* ends) noexcept
+{
+    *ends = unit == kEnd || unit == delimiters_.field;
+    if (*ends)
+        return 0;
+    if (delimiters_.record != 0) {
+        *ends = unit == delimiters_.record;
+        return 0;
+    }
+    if (unit == '\n') {
+        *ends = true;
+    } else if (unit == '\r') {
+        int32_t next = 0;
+        if (peek(ahead + 1, &next) != 0)
+            return 1;
+        *ends = next == '\n';
+    }
+    return 0;
+}
+
 bool BulkLoadFile::isBlank(int32_t unit) const noexcept
 {
     if (unit == ' ')
@@ -760,7 +780,7 @@ int32_t BulkLoadFile::fieldStart() noexcept
             consume(1);
         }
         firstChunk_ = true;
-        pendingBlanks_ = 0;
+        keptBlanks_ = 0;
         state_ = State::InField;
         return 0;
     }
@@ -823,23 +843,13 @@ int32_t BulkLoadFile::readField(const uint8_t** data, uint64_t* length, int32_t*
             continue;
         }
         // Unquoted: the value ends before a delimiter or a line end.
-        if (u == kEnd || u == delimiters_.field)
+        bool ends = false;
+        if (endsUnquoted(0, u, &ends) != 0)
+            return 1;
+        if (ends)
             break;
-        if (delimiters_.record == 0) {
-            if (u == '\n')
-                break;
-            if (u == '\r') {
-                int32_t next = 0;
-                if (peek(1, &next) != 0)
-                    return 1;
-                if (next == '\n')
-                    break;
-            }
-        } else if (u == delimiters_.record) {
-            break;
-        }
         size_t units = valueLength_ / unitBytes_;
-        bool inKeyword = firstChunk_ && units < kLobKeywordLength && pendingBlanks_ == 0 &&
+        bool inKeyword = firstChunk_ && units < kLobKeywordLength &&
                          (u < 0x80 && (u | 0x20) == (kLobKeyword[units] | 0x20));
         if (inKeyword && units + 1 == kLobKeywordLength) {
             // Every unit so far spelled the keyword: a LOB reference.
@@ -853,19 +863,36 @@ int32_t BulkLoadFile::readField(const uint8_t** data, uint64_t* length, int32_t*
                 return lobReference();
             }
         }
-        if (isBlank(u) && !inKeyword) {
-            ++pendingBlanks_;
-            consume(1);
-            continue;
-        }
-        while (pendingBlanks_ != 0 && valueLength_ + unitBytes_ <= blockSize_) {
-            (void)put(' ');
-            --pendingBlanks_;
+        if (isBlank(u) && !inKeyword && keptBlanks_ == 0) {
+            // Blanks before the end of the value are dropped; blanks before
+            // more text are kept as they are. A run longer than a block is
+            // kept whole.
+            size_t run = 1;
+            bool trailing = false;
+            // The look-ahead stays inside one block, a line end's two
+            // units included.
+            for (; run + 1 < blockSize_ / unitBytes_; ++run) {
+                int32_t next = 0;
+                if (peek(run, &next) != 0)
+                    return 1;
+                if (!isBlank(next)) {
+                    if (endsUnquoted(run, next, &trailing) != 0)
+                        return 1;
+                    break;
+                }
+            }
+            if (trailing) {
+                consume(run);
+                continue;
+            }
+            keptBlanks_ = run;
         }
         if (valueLength_ + unitBytes_ > blockSize_) {
             full = true;
             break;
         }
+        if (keptBlanks_ != 0 && isBlank(u))
+            --keptBlanks_;
         consume(1);
         (void)put(u);
     }

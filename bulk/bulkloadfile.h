@@ -139,6 +139,8 @@ private:
     [[nodiscard]] int32_t readOne(const uint8_t** data, uint64_t* length, int32_t* continued, int32_t* isNull,
                                   int64_t* codePage) noexcept;
     [[nodiscard]] int32_t put(int32_t unit) noexcept;
+    // Whether `unit`, `ahead` units on, ends an unquoted value. 0, or 1.
+    [[nodiscard]] int32_t endsUnquoted(size_t ahead, int32_t unit, bool* ends) noexcept;
     [[nodiscard]] int32_t lobReference() noexcept;
     [[nodiscard]] int32_t lobChunk(const uint8_t** data, uint64_t* length, int32_t* continued) noexcept;
     void closeLob() noexcept;
@@ -163,7 +165,7 @@ private:
     State state_ = State::Unread;
     bool quoted_ = false;
     bool firstChunk_ = true;
-    size_t pendingBlanks_ = 0;
+    size_t keptBlanks_ = 0;  // blanks ahead known to lie inside the value
     uint64_t quoteOffset_ = 0;
     uint64_t toSkip_ = 0;
     bool skipping_ = false;

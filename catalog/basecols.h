@@ -3,6 +3,7 @@
 // columnsInternal (catalog/basecols.cpp) fills it from the driver's
 // columnsHook rows; the drivers read the holder's prepared arguments.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "odbc/basecatalog.h"
@@ -26,8 +27,10 @@ public:
     uint16_t* schemaPattern = nullptr;
     uint16_t* tablePattern = nullptr;
     uint16_t* columnPattern = nullptr;
-    uint32_t tableIndex = 0;
-    uint16_t columnIndex = 0;
+    // As wide as the arrays they index: a table may have more than 65535
+    // columns.
+    size_t tableIndex = 0;
+    size_t columnIndex = 0;
 };
 
 // One column row of the SQLColumns result.

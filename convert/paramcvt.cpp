@@ -759,11 +759,14 @@ int16_t guidRule(Ctx& c, const Value& v, Work* w) noexcept
         }
         if (c.dstKind != kBaseKindText)
             return errGeneral();
-        if (v.len > textRoom(c))
+        // The application's text may be in another code page than the target's.
+        bool truncated = false;
+        int64_t length = 0;
+        if (copyTextInto(c, v, textRoom(c), &truncated, &length) != 0)
+            return 1;
+        if (truncated)
             return rightTruncation(c, true);
-        if (v.len > 0)
-            std::memcpy(c.dst, v.ptr, static_cast<size_t>(v.len));
-        return finish(c, v.len);
+        return finish(c, length);
     }
     if (v.kind != kBaseKindGuid)
         return errGeneral();

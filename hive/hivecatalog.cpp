@@ -329,7 +329,9 @@ int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t*
     return 0;
 }
 
-// The tables of one database: pairs of cells (name, "1" when temporary).
+// The tables of one database: pairs of cells (name, "1" when temporary);
+// none when the server refuses to list them, unless the connection asks for
+// the server's errors.
 int16_t hiveCatalogTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern,
                           KaArray* out) noexcept
 {
@@ -339,8 +341,15 @@ int16_t hiveCatalogTables(HiveStatement* s, const uint16_t* database, const uint
         return 1;
     }
     HiveMetadataResult r;
-    if (hiveCatalogQuery(s, text, &r) != 0)
-        return 1;
+    const size_t before = diagnosticCount();
+    if (hiveCatalogQuery(s, text, &r) != 0) {
+        if (linkFailedSince(before) || s->hiveConnection()->returnNativeCatalogErrors != 0)
+            return 1;
+        // One database the user may not read must not fail the whole
+        // listing: it has no tables to give.
+        dropSince(before);
+        return 0;
+    }
     HiveShowTablesLayout layout;
     if (r.columns == 0 || hiveShowTablesLayout(r.nameView, static_cast<int16_t>(r.columns), &layout) != 0)
         return 0;

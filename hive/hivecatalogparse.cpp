@@ -102,7 +102,8 @@ int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t
     *first = 0;
     if (columns <= 0)
         return 0;
-    if (rows > 0 && startsWith(trimmed(cell(cells, columns, 0, 0)), "#")) {
+    // Only the header itself: a column may be named "#a".
+    if (rows > 0 && isWord(trimmed(cell(cells, columns, 0, 0)), "# col_name")) {
         ++row;
         // Hive 1.2 and 2.3 put a blank row under the header.
         if (row < rows && trimmed(cell(cells, columns, row, 0)).length == 0)
@@ -111,8 +112,10 @@ int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t
     *first = row;
     int32_t n = 0;
     for (; row < rows; ++row, ++n) {
+        // A section header is a "#" name without a type; a column named
+        // "#a" has one.
         const HiveCatalogCell name = trimmed(cell(cells, columns, row, 0));
-        if (name.length == 0 || name.data[0] == '#')
+        if (name.length == 0 || (name.data[0] == '#' && trimmed(cell(cells, columns, row, 1)).length == 0))
             break;
     }
     return n;

@@ -40,8 +40,9 @@ struct HiveDescribedColumn {
 
 // The column rows of a DESCRIBE or DESCRIBE FORMATTED result: a leading
 // "# col_name" header and the blank row after it are skipped; the list ends
-// at an empty or NULL name or at a "#" section header (partition columns are
-// not repeated). Returns the number of columns and points *first at the first
+// at an empty or NULL name or at a section header, a "#" name with an empty
+// type (partition columns are not repeated); a "#" name with a type is a
+// column. Returns the number of columns and points *first at the first
 // column row.
 [[nodiscard]] int32_t hiveDescribedColumns(const HiveCatalogCell* cells, int32_t rows, int32_t columns,
                                            int32_t* first) noexcept;

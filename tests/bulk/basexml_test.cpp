@@ -61,6 +61,7 @@ struct ScriptedResult {
     uint64_t rowTotal = ~uint64_t(0);
     int fetches = 0;
     std::vector<SQLSMALLINT> cTypesRead;
+    std::vector<SQLLEN> capacities;  // of every read of a long value
     std::vector<size_t> offsets;  // of the current row's values, per column
 
     XPstResultSource source(int wide, int64_t longColumnBuffer = 1000)
@@ -105,6 +106,8 @@ struct ScriptedResult {
     {
         auto& r = self(context);
         r.cTypesRead.push_back(cType);
+        if (cType == SQL_C_WCHAR || cType == SQL_C_CHAR || cType == SQL_C_BINARY)
+            r.capacities.push_back(capacity);
         const Cell& cell = r.rows[r.position - 1][column - 1];
         size_t& offset = r.offsets[column - 1];
         if (cell.null) {
@@ -247,6 +250,32 @@ TEST_F(BaseXmlTest, ValuesLongerThanTheReadLengthAreReadWhole)
         std::string target = dir.path() + "/long.xml";
         ASSERT_EQ(persist(r, target, XPST_MODE_ONE_DOCUMENT, wide), 0);
         EXPECT_EQ(check(target, r), "OK");
+    }
+}
+
+// Long values are read in pieces of three times the connection's long
+// column buffer, never below its least length; the value comes whole
+// whatever the piece.
+TEST_F(BaseXmlTest, TheLongColumnBufferSetsThePieceLength)
+{
+    struct Case {
+        int64_t longColumnBuffer;
+        SQLLEN piece;
+    };
+    const Case cases[] = {{1500, 4500}, {8192, 24576}, {999, 3000}, {0, 3 * XPST_DEFAULT_LONG_COLUMN_BUFFER}};
+    const std::string text(30000, 't');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.longColumnBuffer);
+        ScriptedResult r;
+        r.columns = {{u"text", SQL_LONGVARCHAR, 0, 0, 0, 1, 0, "text", "string"}};
+        r.rows = {{textCell(text, text)}};
+        std::string target = dir.path() + "/piece.xml";
+        std::u16string path(target.begin(), target.end());
+        ASSERT_EQ(xmlPersistResult(r.source(0, c.longColumnBuffer), W(path.c_str()), -1, XPST_MODE_ONE_DOCUMENT), 0);
+        EXPECT_EQ(check(target, r), "OK");
+        ASSERT_FALSE(r.capacities.empty());
+        for (SQLLEN capacity : r.capacities)
+            EXPECT_EQ(capacity, c.piece);
     }
 }
 

@@ -161,6 +161,28 @@ TEST_F(BulkLoad, RefusedRecordsGoToTheDiscardFileAndTheLogCountsThem)
     EXPECT_NE(std::string::npos, last.back().text.find("Some records were rejected")) << diagText();
 }
 
+// Binary values are pairs of hexadecimal digits: a digit left without its
+// partner refuses the record, as a bad digit does.
+TEST_F(BulkLoad, AnOddNumberOfHexadecimalDigitsIsRefused)
+{
+    const std::string src = "odd_src" + suffix;
+    const std::string dst = "odd_dst" + suffix;
+    makeTables(src, {dst});
+    const std::string data = dir.path() + "/odd.csv";
+    exportTo(src, data);
+    const std::string odd = "6,\"six\",\"c\",1.00,1,2001-01-01,2001-01-01 00:00:00,1,0x414\n";
+    const std::string oddSplit = "7,\"seven\",\"c\",1.00,1,2001-01-01,2001-01-01 00:00:00,1,0x4\n";
+    const std::string even = "8,\"eight\",\"c\",1.00,1,2001-01-01,2001-01-01 00:00:00,1,0x4142\n";
+    std::ofstream(data, std::ios::binary | std::ios::app) << odd << oddSplit << even;
+    const std::string discard = dir.path() + "/odd.discard";
+    ASSERT_EQ(0, load(dst, data, -1, nullptr, discard.c_str())) << diagText();
+    EXPECT_EQ((std::vector<std::string>{"1", "2", "3", "4", "5", "8"}), rows("SELECT id FROM " + dst + " ORDER BY id"));
+    EXPECT_EQ((std::vector<std::string>{"4142"}), rows("SELECT hex(raw) FROM " + dst + " WHERE id = 8"));
+    const std::string bad = readFile(discard);
+    EXPECT_EQ(odd + oddSplit, bad.substr(bad.size() - odd.size() - oddSplit.size())) << bad;
+    EXPECT_NE(std::string::npos, diagText().find("not a hexadecimal digit")) << diagText();
+}
+
 TEST_F(BulkLoad, TheErrorToleranceStopsTheLoadAfterTheRecordThatExceedsIt)
 {
     const std::string src = "tol_src" + suffix;
@@ -355,6 +377,46 @@ TEST_F(BulkLoadBatches, ThousandsOfRecordsLoadInBatchesAsTheyLoadRowByRow)
     ASSERT_EQ(0, load(single, data, 0, nullptr, nullptr)) << diagText();
     EXPECT_EQ(size_t(count), insertsSince(mark));
     EXPECT_EQ(rows("SELECT * FROM " + single + " ORDER BY id"), rows("SELECT * FROM " + batched + " ORDER BY id"));
+}
+
+// Row by row each record that fails its insert is counted at once: the load
+// stops right after the one that exceeds the tolerance.
+TEST_F(BulkLoadBatches, RowByRowTheErrorToleranceStopsAtTheRecordThatExceedsIt)
+{
+    const std::string src = "rtol_src" + suffix;
+    const std::string data = dir.path() + "/rtol.csv";
+    struct Case {
+        int64_t tolerance;
+        std::vector<std::string> ids;
+        const char* read;
+    };
+    const Case cases[] = {
+        {0, {"1", "2", "3", "4", "5", "6"}, "Number of rows read:\t7\n"},
+        {1, {"1", "2", "3", "4", "5", "6", "8"}, "Number of rows read:\t9\n"},
+        {2, {"1", "2", "3", "4", "5", "6", "8", "10"}, "Number of rows read:\t10\n"},
+    };
+    std::vector<std::string> targets;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        targets.push_back("rtol_dst" + suffix + "_" + std::to_string(i));
+    makeTables(src, targets);
+    exportTo(src, data);
+    auto record = [](int id, const char* date) {
+        return std::to_string(id) + ",\"r\",\"c\",1.00,1," + date + ",2001-01-01 00:00:00,1,0x41\n";
+    };
+    std::ofstream(data, std::ios::binary | std::ios::app)
+        << record(6, "2006-06-06") << record(7, "not-a-date") << record(8, "2008-08-08") << record(9, "not-a-date")
+        << record(10, "2010-10-10");
+    settings(1, 0);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.tolerance);
+        const std::string log = dir.path() + "/rtol" + std::to_string(i) + ".log";
+        EXPECT_EQ(c.tolerance < 2 ? 1 : 0, load(targets[i], data, c.tolerance, log.c_str(), nullptr)) << diagText();
+        EXPECT_EQ(c.ids, rows("SELECT id FROM " + targets[i] + " ORDER BY id"));
+        const std::string logText = readFile(log);
+        EXPECT_NE(std::string::npos, logText.find(c.read)) << logText;
+        EXPECT_EQ(c.tolerance < 2, logText.find("The error tolerance was exceeded") != std::string::npos) << logText;
+    }
 }
 
 TEST_F(BulkLoadBatches, TheSettingsChooseBetweenBatchesAndRowByRow)

@@ -252,6 +252,32 @@ TEST_F(BulkLoadFileTest, FieldsOfRecords)
     }
 }
 
+// Tabs and spaces inside an unquoted value stay as they were; those before
+// its end go, also when the run crosses a block.
+TEST_F(BulkLoadFileTest, BlanksInsideAValueKeepTheirKind)
+{
+    const std::string v(1020, 'v');
+    struct Case {
+        std::string data;
+        std::vector<std::string> fields;
+    };
+    const std::vector<Case> cases = {
+        {"a\tb,c \t d\t \n", {"1:a\tb", "2:c \t d"}},
+        {"x\t \t\r\ny \t\n", {"1:x", "1:y"}},
+        {"last\t\tone \t", {"1:last\t\tone"}},
+        {v + "\t \t \t\t w,z\n", {"1:" + v + "\t \t \t\t w", "2:z"}},
+        {v + "\t \t \t\t ,z\n", {"1:" + v, "2:z"}},
+    };
+    for (const Case& c : cases) {
+        scope.list.clear();
+        ASSERT_EQ(0, open(c.data, kTwoVarchar)) << c.data;
+        EXPECT_EQ(c.fields, fields()) << c.data;
+    }
+    scope.list.clear();
+    ASSERT_EQ(0, open("\xFF\xFE" + utf16("a\t b\t,c\n", false), kTwoVarchar, 1, "UTF-16LE"));
+    EXPECT_EQ((std::vector<std::string>{"1:" + utf16("a\t b", false), "2:" + utf16("c", false)}), fields());
+}
+
 TEST_F(BulkLoadFileTest, TheOffsetOfMalformedDataIsReported)
 {
     ASSERT_EQ(0, open("\"a\"b,c\n", kTwoVarchar));

@@ -17,6 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -495,6 +496,114 @@ TEST_F(CatalogColumns, AResultKeepsItsTextsAtTheirOwnLength)
     EXPECT_EQ(katest::u16(buffer), names.back());
     ASSERT_EQ(stmt->getData(12, SQL_C_WCHAR, buffer, sizeof buffer, &ind), SQL_SUCCESS);
     EXPECT_EQ(katest::u16(buffer), u"a short comment");
+}
+
+// DATA_TYPE, COLUMN_SIZE, CHAR_OCTET_LENGTH and ORDINAL_POSITION of the
+// current row.
+struct Reported {
+    int16_t type = 0;
+    int32_t size = 0;
+    int32_t octets = 0;
+    int32_t position = 0;
+    bool operator==(const Reported&) const = default;
+};
+
+void PrintTo(const Reported& r, std::ostream* os)
+{
+    *os << "{type " << r.type << ", size " << r.size << ", octets " << r.octets << ", position " << r.position
+        << "}";
+}
+
+TEST_F(CatalogColumns, ThresholdsAndMinimumSizesAtTheirBoundariesForNarrowAndWideTypes)
+{
+    // The narrow and the wide settings differ, so that one used for the
+    // other shows.
+    conn->varcharThreshold = 100;
+    conn->wvarcharThreshold = 255;
+    conn->minLongVarcharSize = 1000;
+    conn->minWLongVarcharSize = 600;
+    struct Case {
+        const char16_t* column;
+        int16_t type;
+        int32_t size;
+        Reported want;
+    };
+    const Case cases[] = {
+        {u"c01", SQL_VARCHAR, 100, {SQL_VARCHAR, 100, 100, 1}},
+        {u"c02", SQL_VARCHAR, 101, {SQL_LONGVARCHAR, 1000, 1000, 2}},
+        {u"c03", SQL_VARCHAR, 2000, {SQL_LONGVARCHAR, 2000, 2000, 3}},
+        {u"c04", SQL_LONGVARCHAR, 50, {SQL_LONGVARCHAR, 1000, 1000, 4}},
+        {u"c05", SQL_LONGVARCHAR, 1000, {SQL_LONGVARCHAR, 1000, 1000, 5}},
+        {u"c06", SQL_WVARCHAR, 101, {SQL_WVARCHAR, 101, 101, 6}},
+        {u"c07", SQL_WVARCHAR, 255, {SQL_WVARCHAR, 255, 255, 7}},
+        {u"c08", SQL_WVARCHAR, 256, {SQL_WLONGVARCHAR, 600, 1200, 8}},
+        {u"c09", SQL_WLONGVARCHAR, 700, {SQL_WLONGVARCHAR, 700, 700, 9}},
+        {u"c10", SQL_CHAR, 5000, {SQL_CHAR, 5000, 5000, 10}},
+    };
+    stmt->rows.clear();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        stmt->rows.push_back(columnRow(u"t", cases[i].column, cases[i].type, u"varchar", cases[i].size, Cell::null(),
+                                       static_cast<int32_t>(i + 1)));
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(c.column));
+        ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+        Reported got;
+        SQLLEN ind = 0;
+        ASSERT_EQ(stmt->getData(5, SQL_C_SSHORT, &got.type, sizeof got.type, &ind), SQL_SUCCESS);
+        ASSERT_EQ(stmt->getData(7, SQL_C_SLONG, &got.size, sizeof got.size, &ind), SQL_SUCCESS);
+        ASSERT_EQ(stmt->getData(16, SQL_C_SLONG, &got.octets, sizeof got.octets, &ind), SQL_SUCCESS);
+        ASSERT_EQ(stmt->getData(17, SQL_C_SLONG, &got.position, sizeof got.position, &ind), SQL_SUCCESS);
+        EXPECT_EQ(got, c.want);
+    }
+    EXPECT_EQ(stmt->fetch(), SQL_NO_DATA);
+}
+
+TEST_F(CatalogColumns, AMissingOrdinalPositionIsThePlaceInTheTable)
+{
+    stmt->rows = {
+        columnRow(u"z", u"z1", SQL_INTEGER, u"int", 10, Cell::null(), 0),
+        columnRow(u"z", u"z2", SQL_INTEGER, u"int", 10, Cell::null(), 0),
+        columnRow(u"z", u"z3", SQL_INTEGER, u"int", 10, Cell::null(), 0),
+    };
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    std::vector<std::u16string> got;
+    for (const auto& r : readAll(17))
+        got.push_back(r[3] + u"@" + r[16]);
+    EXPECT_EQ(got, (std::vector<std::u16string>{u"z1@1", u"z2@2", u"z3@3"}));
+}
+
+// More columns than a 16-bit index counts: the holder walks every one once,
+// then ends.
+TEST_F(CatalogColumns, ATableWiderThan65535ColumnsEnds)
+{
+    constexpr int32_t kColumns = 70000;
+    BaseColumnsInfoW holder(stmt);
+    auto* table = new PerTableInfo();
+    ASSERT_NE(table, nullptr);
+    ASSERT_EQ(holder.rows.append(table), 0);
+    ASSERT_EQ(table->columns.reserve(kColumns, 1), 0);
+    for (int32_t i = 1; i <= kColumns; ++i) {
+        auto* column = new PerColumnInfo();
+        ASSERT_NE(column, nullptr);
+        column->ordinalPosition = i;
+        ASSERT_EQ(table->columns.append(column), 0);
+    }
+    int32_t fetched = 0;
+    int16_t end = 0;
+    // Bounded: a wrapping index would start over without end.
+    while (fetched <= kColumns) {
+        ASSERT_EQ(holder.fetchNext(&end), 0);
+        if (end != 0)
+            break;
+        ++fetched;
+        // The row the holder stands on is the next column of the table.
+        ASSERT_EQ(holder.tableIndex, 0u);
+        ASSERT_LT(holder.columnIndex, table->columns.count);
+        ASSERT_EQ(static_cast<const PerColumnInfo*>(table->columns.at(holder.columnIndex))->ordinalPosition, fetched);
+    }
+    EXPECT_EQ(fetched, kColumns);
+    EXPECT_NE(end, 0);
 }
 
 // ---- Argument preparation and matching ------------------------------------------------------

@@ -251,6 +251,24 @@ TEST_F(CatalogTypeInfo, AllTypesByDataTypeWithTheirColumns)
     EXPECT_EQ(stmt->started.size(), 0u) << "a type table needs no hook";
 }
 
+// A type without a size (COLUMN_SIZE 0 in the table) reports NULL there,
+// as text and as a number alike.
+TEST_F(CatalogTypeInfo, AZeroColumnSizeIsNull)
+{
+    table = {typeRow(u"unsized", SQL_LONGVARBINARY, 0), typeRow(u"sized", SQL_LONGVARBINARY, 1)};
+    conn->typeTable = table.data();
+    conn->typeTableCount = table.size();
+    ASSERT_EQ(stmt->getTypeInfo(SQL_LONGVARBINARY), SQL_SUCCESS);
+    std::vector<std::vector<std::u16string>> expected = {{u"unsized", u"-4", u"<null>"}, {u"sized", u"-4", u"1"}};
+    EXPECT_EQ(readAll(3), expected);
+    ASSERT_EQ(stmt->getTypeInfo(SQL_LONGVARBINARY), SQL_SUCCESS);
+    ASSERT_EQ(stmt->fetch(), SQL_SUCCESS);
+    int32_t size = -7;
+    SQLLEN indicator = 0;
+    ASSERT_EQ(stmt->getData(3, SQL_C_SLONG, &size, sizeof size, &indicator), SQL_SUCCESS);
+    EXPECT_EQ(indicator, SQL_NULL_DATA);
+}
+
 TEST_F(CatalogTypeInfo, OneTypeAnEmptyAnswerAndRefusedTypes)
 {
     ASSERT_EQ(stmt->getTypeInfo(SQL_VARCHAR), SQL_SUCCESS);

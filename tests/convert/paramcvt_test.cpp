@@ -279,6 +279,14 @@ std::vector<Case> cases()
          bytesOf(guidValue()), 16, ""},
         {"guid into guid text", SQL_C_GUID, bytesOf(guidValue()), SQL_GUID, 36, 0, kBaseKindText, utf8, 40, 0,
          kGuidText, 36, ""},
+        {"narrow guid text into wide text", SQL_C_CHAR, kGuidText, SQL_GUID, 36, 0, kBaseKindText, kCodePageUtf16LE,
+         80, 0, u16le(u"12345678-9ABC-DEF0-0123-456789ABCDEF"), 72, ""},
+        {"wide guid text into wide text", SQL_C_WCHAR, u16le(u"12345678-9ABC-DEF0-0123-456789ABCDEF"), SQL_GUID, 36, 0,
+         kBaseKindText, kCodePageUtf16LE, 80, 0, u16le(u"12345678-9ABC-DEF0-0123-456789ABCDEF"), 72, ""},
+        {"wide guid text into narrow text", SQL_C_WCHAR, u16le(u"12345678-9ABC-DEF0-0123-456789ABCDEF"), SQL_GUID, 36,
+         0, kBaseKindText, utf8, 40, 0, kGuidText, 36, ""},
+        {"guid text longer than the target", SQL_C_CHAR, kGuidText, SQL_GUID, 36, 0, kBaseKindText, kCodePageUtf16LE,
+         40, 1, none, -1, "22001"},
     };
 }
 

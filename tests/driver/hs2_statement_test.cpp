@@ -2,7 +2,8 @@
 // in both result layouts: a query prepared, described before it runs and
 // executed once, bound columns over a row array across blocks, SQLGetData
 // of a long value in pieces, the row count of DML, a server error with the
-// server's SQLSTATE and text, and an operation that ends in error.
+// server's SQLSTATE and text, an operation that ends in error, and a GUID
+// parameter given as narrow or wide text.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -255,6 +256,42 @@ TEST_P(Hs2Statement, AnOperationThatEndsInErrorGivesTheServersStateAndAMaskedTex
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SET hs2server.fault.error-state=off"), SQL_NTS)) << diags();
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT id FROM people WHERE id = 3"), SQL_NTS)) << diags();
     ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+}
+
+// A GUID parameter given as text, narrow or wide, is written into the
+// statement as that same text.
+TEST_P(Hs2Statement, AGuidParameterGivenAsTextArrivesAsThatText)
+{
+    const char kGuid[] = "12345678-9abc-def0-0123-456789abcdef";
+    const size_t n = sizeof kGuid - 1;
+    std::vector<SQLWCHAR> wide(kGuid, kGuid + n);
+    struct Case {
+        const char* what;
+        SQLSMALLINT cType;
+        const void* value;
+        SQLLEN bytes;
+    };
+    const Case cases[] = {
+        {"narrow", SQL_C_CHAR, kGuid, static_cast<SQLLEN>(n)},
+        {"wide", SQL_C_WCHAR, wide.data(), static_cast<SQLLEN>(n * sizeof(SQLWCHAR))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SQLLEN length = c.bytes;
+        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, c.cType, SQL_GUID, n, 0,
+                                                const_cast<void*>(c.value), c.bytes, &length))
+            << diags();
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT ? FROM people WHERE id = 3"), SQL_NTS)) << diags();
+        ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt)) << diags();
+        char got[64];
+        std::memset(got, '#', sizeof got);
+        SQLLEN gotLength = 0;
+        ASSERT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_CHAR, got, 48, &gotLength)) << diags();
+        EXPECT_EQ(std::string(kGuid), std::string(got, gotLength > 0 ? static_cast<size_t>(gotLength) : 0));
+        EXPECT_EQ('#', got[48]);
+        ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_CLOSE));
+        ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
+    }
 }
 
 // The default protocol (column-wise results) and V5 (row-wise).

@@ -3,7 +3,9 @@ bundled HiveServer2 test server under each server identity: every table, view
 and temporary view of the server's fixture, every column with its type, size,
 nullability and comment, the table-type filter, the schema and table-type
 enumerations, names with non-ASCII letters, quotes, backquotes and the pattern
-characters, and a failing SHOW statement."""
+characters, column names that begin with "#", a failing SHOW statement, and a
+database whose tables the user may not list, and descriptions shaped as
+other servers write them."""
 import ctypes
 import os
 import subprocess
@@ -77,6 +79,14 @@ class CatalogFunctions(unittest.TestCase):
         port = self.servers[identity][1]
         return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (port, extra),
                               timeout=20, autocommit=True)
+
+    def own_server(self, identity):
+        # A server of its own: the tables a test creates stay out of the
+        # others' listings.
+        proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
+        self.addCleanup(stop_server, proc)
+        return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port, timeout=20,
+                              autocommit=True)
 
     def test_tables_list_every_table_and_view_of_the_fixture_in_odbc_order(self):
         for identity in IDENTITIES:
@@ -165,12 +175,8 @@ class CatalogFunctions(unittest.TestCase):
         decoy = "w\u00ebird`q'uoteaax"
         comment = "long " * 900 + "end"
         for identity in ("hive-2.3", "spark-3"):
-            # A server of its own: the tables it creates stay out of the others' listings.
-            proc, port = start_server(SOURCE, "--server", identity, "--synthetic-rows", "10")
-            self.addCleanup(stop_server, proc)
             with self.subTest(identity=identity):
-                with pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p" % port,
-                                    timeout=20, autocommit=True) as conn:
+                with self.own_server(identity) as conn:
                     cur = conn.cursor()
                     cur.execute("CREATE DATABASE `odd db`")
                     cur.execute("CREATE TABLE `odd db`.`%s` (`\u00e7\u00f6l` string COMMENT '%s', b int)"
@@ -212,6 +218,40 @@ class CatalogFunctions(unittest.TestCase):
                 cur.tables().fetchall()
             self.assertEqual(caught.exception.args[0], "08S01")
 
+    def test_columns_named_with_a_hash_keep_their_place(self):
+        # Only a "#" name without a type is a section header of the description.
+        for identity in ("hive-1.2", "hive-3.1", "spark-3"):
+            with self.subTest(identity=identity):
+                with self.own_server(identity) as conn:
+                    cur = conn.cursor()
+                    cur.execute("CREATE TABLE h1 (`#a` int, b int, `#c` string, d int)")
+                    got = [(c.column_name, c.type_name, c.ordinal_position)
+                           for c in cur.columns(schema="default", table="h1")]
+                    self.assertEqual(got, [("#a", "int", 1), ("b", "int", 2), ("#c", "string", 3), ("d", "int", 4)])
+
+    def test_a_database_whose_tables_are_refused_gives_no_rows(self):
+        refused = "SET hs2server.fault.refuse-tables=sales"
+        for identity in ("hive-2.3", "spark-3"):
+            with self.subTest(identity=identity):
+                with self.connect(identity) as conn:
+                    everything = sorted((r.table_schem, r.table_name) for r in conn.cursor().tables())
+                    people = [tuple(r) for r in conn.cursor().columns(table="people")]
+                    cur = conn.cursor()
+                    cur.execute(refused)
+                    got = sorted((r.table_schem, r.table_name) for r in cur.tables())
+                    self.assertEqual(got, [t for t in everything if t[0] != "sales"])
+                    self.assertEqual([tuple(r) for r in cur.columns(table="people")], people)
+                    self.assertEqual(cur.tables(schema="sales").fetchall(), [])
+                    self.assertEqual(cur.columns(schema="sales").fetchall(), [])
+                    self.assertNotIn("sales", {r.table_schem for r in cur.columns()})
+                with self.connect(identity, "ReturnNativeErrorsFromCatalogFunctions=1") as conn:
+                    cur = conn.cursor()
+                    cur.execute(refused)
+                    for call in (lambda: cur.tables().fetchall(), lambda: cur.columns(table="people").fetchall()):
+                        with self.assertRaises(pyodbc.Error) as caught:
+                            call()
+                        self.assertIn("may not list the tables of sales", caught.exception.args[1])
+
     def test_use_current_schema_limits_the_listing_to_the_current_database(self):
         with self.connect("hive-3.1", "UseCurrentSchema=1;Database=sales") as conn:
             got = {r.table_schem for r in conn.cursor().tables()}
@@ -222,20 +262,23 @@ class CatalogFunctions(unittest.TestCase):
             self.assertIn("default", schemas)
 
 
-class RefusedDescriptions(unittest.TestCase):
-    """A server that refuses to describe one table, as it refuses a table the
-    user may not read: the listing leaves that table out with a warning, or
-    fails with the server's error when the connection asks for native errors."""
+class PeerCatalog(unittest.TestCase):
+    """The suites against a changed test server: PEER, a script beside this
+    one, started with the server's OPTIONS; SETUP statements run once."""
+    PEER = None
+    OPTIONS = ()
+    SETUP = ()
 
     @classmethod
     def setUpClass(cls):
         cls.dir = ini_folder("pyodbc_catalog_test.", "[VYspark28]\nDriver=%s\n" % LIBRARY, "")
-        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hs2_refusing_peer.py")
-        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--synthetic-rows", "10"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        peer = os.path.join(os.path.dirname(os.path.abspath(__file__)), cls.PEER)
+        cls.proc = subprocess.Popen(["/usr/bin/python3", peer, SOURCE, "--port", "0", "--synthetic-rows", "10"]
+                                    + list(cls.OPTIONS), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         cls.port = int(cls.proc.stdout.readline())
         with cls.connect("") as conn:
-            conn.cursor().execute("CREATE TABLE sales.secret_pay (a int)")
+            for statement in cls.SETUP:
+                conn.cursor().execute(statement)
 
     @classmethod
     def tearDownClass(cls):
@@ -246,6 +289,14 @@ class RefusedDescriptions(unittest.TestCase):
     def connect(cls, extra):
         return pyodbc.connect("DRIVER={VYspark28};HOST=127.0.0.1;PORT=%d;UID=u;PWD=p;%s" % (cls.port, extra),
                               timeout=20, autocommit=True)
+
+
+class RefusedDescriptions(PeerCatalog):
+    """A server that refuses to describe one table, as it refuses a table the
+    user may not read: the listing leaves that table out with a warning, or
+    fails with the server's error when the connection asks for native errors."""
+    PEER = "hs2_refusing_peer.py"
+    SETUP = ("CREATE TABLE sales.secret_pay (a int)",)
 
     def test_the_refused_table_is_left_out_and_the_rest_listed(self):
         with self.connect("") as conn:
@@ -292,6 +343,37 @@ class RefusedDescriptions(unittest.TestCase):
                 self.assertIn("Permission denied", text)
                 self.assertEqual(odbc.SQLFreeStmt(stmt, 0), 0)
         odbc.SQLFreeHandle(3, stmt)
+
+
+class OtherDescriptionShapes(PeerCatalog):
+    """Descriptions as other servers write them: the listing lower-cases
+    column names, gives a DECIMAL without precision the connection's limits
+    and a string the connection's MaxStringSize, and leaves out of SQLTables a
+    table whose formatted description has no details section."""
+    PEER = "hs2_raw_describe_peer.py"
+    OPTIONS = ("--server", "hive-3.1")
+    SETUP = ("CREATE DATABASE shapes", "CREATE TABLE shapes.raw_cols (MiXed int, d decimal, s string)",
+             "CREATE TABLE shapes.bare_t (a int)", "CREATE TABLE shapes.full_t (a int)")
+
+    def test_column_values_follow_the_connection(self):
+        cases = [
+            ("", [("mixed", 10, 0), ("d", 38, 6), ("s", STRING_SIZE, None)]),
+            ("MaxNumericPrecision=20;MaxNumericScale=4;MaxStringSize=1000",
+             [("mixed", 10, 0), ("d", 20, 4), ("s", 1000, None)]),
+            ("MaxNumericPrecision=38;MaxNumericScale=10", [("mixed", 10, 0), ("d", 38, 10), ("s", STRING_SIZE, None)]),
+        ]
+        for extra, want in cases:
+            with self.subTest(extra=extra):
+                with self.connect(extra) as conn:
+                    cols = conn.cursor().columns(schema="shapes", table="raw_cols").fetchall()
+                self.assertEqual([(c.column_name, c.column_size, c.decimal_digits) for c in cols], want)
+                self.assertEqual(cols[2].char_octet_length, want[2][1])
+
+    def test_a_table_without_details_is_left_out_of_tables_only(self):
+        with self.connect("") as conn:
+            cur = conn.cursor()
+            self.assertEqual([r.table_name for r in cur.tables(schema="shapes")], ["full_t", "raw_cols"])
+            self.assertEqual([c.column_name for c in cur.columns(schema="shapes", table="bare_t")], ["a"])
 
 
 if __name__ == "__main__":

@@ -189,6 +189,27 @@ class Parameters(unittest.TestCase):
 
         self.each_setting(body, identities=("hive-3.1",), protocols=(None,))
 
+    def test_nan_and_infinity_are_refused_as_numbers(self):
+        # Their text is no number Hive reads: refused before the statement
+        # goes out, while a text column takes it as text.
+        def body(connection, columnar):
+            cursor = connection.cursor()
+            for value in (float("nan"), float("inf"), float("-inf")):
+                for sql_type in (pyodbc.SQL_DOUBLE, pyodbc.SQL_FLOAT, pyodbc.SQL_REAL):
+                    with self.subTest(value=value, sql_type=sql_type):
+                        cursor.setinputsizes([(sql_type, 15, 0)])
+                        with self.assertRaises(pyodbc.Error) as caught:
+                            cursor.execute("SELECT ? FROM people WHERE id = 3", value)
+                        self.assertEqual(caught.exception.args[0], "22018", caught.exception.args)
+                cursor.setinputsizes([(pyodbc.SQL_VARCHAR, 20, 0)])
+                cursor.execute("SELECT ? FROM people WHERE id = 3", value)
+                self.assertIn("#", cursor.fetchone()[0])
+            cursor.setinputsizes(None)
+            cursor.execute("SELECT ? FROM people WHERE id = 3", 2.5)
+            self.assertEqual(cursor.fetchone()[0], 2.5)
+
+        self.each_setting(body, identities=("hive-3.1",), protocols=(None,))
+
 
 
 def each_server(test, body, server_options=(), identities=("hive-2.3", "spark-3")):

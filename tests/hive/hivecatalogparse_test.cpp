@@ -121,6 +121,43 @@ TEST(HiveDescribedColumns, EveryShapeGivesTheSameColumns)
     EXPECT_TRUE(columnsOf(Result({{"# col_name", "data_type", "comment"}})).empty());
 }
 
+// A "#" name with a type is a column; with an empty or NULL type it is a
+// section header that ends the list.
+TEST(HiveDescribedColumns, HashNamesWithATypeAreColumns)
+{
+    const Row blank = {"", kNull, kNull};
+    const std::vector<std::string> want = {"#a|int|", "b|int|", "#c|string|", "d|int|"};
+    const Result plain({{"#a", "int", ""},
+                        {"b", "int", ""},
+                        {"#c", "string", ""},
+                        {"d", "int", ""},
+                        blank,
+                        {"# Partition Information", kNull, kNull},
+                        {"# col_name", "data_type", "comment"},
+                        {"d", "int", ""}});
+    const Result spark({{"#a", "int", kNull},
+                        {"b", "int", ""},
+                        {"#c", "string", ""},
+                        {"d", "int", ""},
+                        {"# Partition Information", "", ""},
+                        {"# col_name", "data_type", "comment"},
+                        {"d", "int", ""}});
+    const Result formatted({{pad("# col_name"), pad("data_type"), pad("comment")},
+                            blank,
+                            {"#a", "int", ""},
+                            {"b", "int", ""},
+                            {"#c", "string", ""},
+                            {"d", "int", ""},
+                            blank,
+                            {"# Detailed Table Information", kNull, kNull}});
+    EXPECT_EQ(columnsOf(plain), want);
+    EXPECT_EQ(columnsOf(spark), want);
+    EXPECT_EQ(columnsOf(formatted), want);
+    // A section header without any blank row before it.
+    EXPECT_EQ(columnsOf(Result({{"#a", "int", ""}, {"# Section", "  ", ""}, {"b", "int", ""}})),
+              (std::vector<std::string>{"#a|int|"}));
+}
+
 // The remarks point into `r`, which the caller keeps.
 HiveTableDetails detailsOf(const Result& r)
 {

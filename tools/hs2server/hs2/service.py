@@ -51,13 +51,14 @@ class SafeBinaryProtocol(TBinaryProtocol):
 # ---- faults ----------------------------------------------------------------
 
 FAULT_NAMES = ("running", "pending", "error-state", "stall", "drop", "truncate", "oversize",
-               "refuse")
+               "refuse", "refuse-tables")
 MAX_FAULT_MS = 7 * 86400 * 1000     # a week: longer waits are read as a week
 
 
 def parse_fault(spec):
     """NAME[=VALUE]: running=MS, pending=MS, error-state[=TEXT], stall=METHOD:MS,
-    drop=METHOD[:N], truncate=METHOD[:N], oversize=METHOD[:N], refuse=METHOD[:N]. METHOD is a
+    drop=METHOD[:N], truncate=METHOD[:N], oversize=METHOD[:N], refuse=METHOD[:N],
+    refuse-tables=DB[,DB...]. METHOD is a
     TCLIService call name, "*" for any, or "sasl" for the SASL answer."""
     name, _, value = spec.partition("=")
     name = name.strip().lower().replace("_", "-")
@@ -66,6 +67,12 @@ def parse_fault(spec):
     value = value.strip()
     if name in ("running", "pending"):
         return (name, None, min(max(int(value or "0"), 0), MAX_FAULT_MS))
+    if name == "refuse-tables":
+        # The databases whose SHOW TABLES the user may not run.
+        names = tuple(n.strip() for n in value.split(",") if n.strip())
+        if not names:
+            raise ValueError("fault refuse-tables needs a database")
+        return (name, None, names)
     if name == "error-state":
         # "on" (or no text) fails as Hive fails a job, with its SQLSTATE.
         return (name, None, None if value.lower() in ("", "on", "true") else value)

@@ -380,6 +380,8 @@ class Frontend:
                 db, i = self._name(toks, 3), 4
             if db not in self.catalog.databases:
                 raise self.errors.database_not_found(db)
+            if db in (session.faults.value("refuse-tables") or ()):
+                raise self.errors.other("Permission denied: user may not list the tables of %s" % db)
             pattern = self._like(toks, i)
             tables = [t for t in self.catalog.tables_in(db)
                       if (pattern is None or pattern.match(t.name))
