@@ -182,6 +182,15 @@ protected:
         return Row{n, reinterpret_cast<char*>(text)};
     }
 
+    // The cross query on a static cursor of s, its result in the driver's
+    // cache once the execute returns.
+    static void openStaticCursor(SQLHSTMT s)
+    {
+        ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_CURSOR_TYPE,
+                                              reinterpret_cast<SQLPOINTER>(intptr_t{SQL_CURSOR_STATIC}), 0));
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(s, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, s);
+    }
+
     // The FetchResults calls of the session opened last: the server counts
     // a session's calls for its faults.
     static size_t fetchesOfLastSession()
@@ -440,9 +449,7 @@ TEST_F(Hs2SelectFailover, AStaticCursorMovedByAnotherStatementsReconnectScrollsO
     ASSERT_EQ(kCrossRows, expected.size());
     connect("FailoverMode=2;ArrayFetchSize=50");
     const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
-    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(other, SQL_ATTR_CURSOR_TYPE,
-                                          reinterpret_cast<SQLPOINTER>(intptr_t{SQL_CURSOR_STATIC}), 0));
-    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(other, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, other);
+    ASSERT_NO_FATAL_FAILURE(openStaticCursor(other));
     // The cache took the whole result at the execute.
     const size_t fill = fetchesOfLastSession();
     ASSERT_GT(fill, kCrossRows / 50);
@@ -479,9 +486,7 @@ TEST_F(Hs2SelectFailover, AStaticCursorIsRestoredAgainAfterASecondReconnect)
     ASSERT_EQ(kCrossRows, expected.size());
     connect("FailoverMode=2;ArrayFetchSize=50");
     const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
-    ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(other, SQL_ATTR_CURSOR_TYPE,
-                                          reinterpret_cast<SQLPOINTER>(intptr_t{SQL_CURSOR_STATIC}), 0));
-    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(other, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, other);
+    ASSERT_NO_FATAL_FAILURE(openStaticCursor(other));
     EXPECT_TRUE(scrollTo(other, SQL_FETCH_ABSOLUTE, 100) == expected[99]);
     EXPECT_TRUE(scrollTo(other, SQL_FETCH_LAST) == expected[kCrossRows - 1]);
     EXPECT_TRUE(scrollTo(other, SQL_FETCH_RELATIVE, -10) == expected[kCrossRows - 11]);

@@ -10,6 +10,7 @@
 #include <sqlext.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,19 @@ std::vector<std::pair<int64_t, int32_t>> positionEvents(BaseConnection* conn, Ba
             out.emplace_back(static_cast<int64_t>(e->value), e->length);
     }
     return out;
+}
+
+// The built-in results, with the name of row `changed` (from 1; 0: none)
+// other than it was: the rows as they stand when a query runs again.
+std::function<bool(const std::u16string&, TestResult*)> withChangedRow(int changed)
+{
+    return [changed](const std::u16string& sql, TestResult* out) {
+        if (!builtinTestResult(sql, out))
+            return false;
+        if (changed > 0)
+            out->rows[changed - 1][1] = TestValue::text("changed");
+        return true;
+    };
 }
 
 constexpr int32_t kAllocated = kBaseReplayAllocatedLevel + 1;
@@ -234,14 +248,7 @@ TEST_F(Failover, TheRowsReadAgainAreComparedWithTheirChecksums)
         s->failoverState = 1;
         s->rowsHashed = 0;
         ASSERT_EQ(s->unprepare(), 0);
-        const int changed = c.changedRow;
-        s->resolve = [changed](const std::u16string& sql, TestResult* out) {
-            if (!builtinTestResult(sql, out))
-                return false;
-            if (changed > 0)
-                out->rows[changed - 1][1] = TestValue::text("changed");
-            return true;
-        };
+        s->resolve = withChangedRow(c.changedRow);
         KaErrorPushList(&s->diagnostics);
         ASSERT_EQ(s->reexecuteForFailover(), 0);
         s->diagnostics.clear();
@@ -330,14 +337,7 @@ TEST_F(Failover, AScrollableCursorIsReadAgainWhereItWasFetched)
         while (KaDNode* gone = replaced.removeFirst())
             delete gone;
         EXPECT_EQ(s->replayPositionCount, 4);
-        const int changed = c.changedRow;
-        s->resolve = [changed](const std::u16string& sql, TestResult* out) {
-            if (!builtinTestResult(sql, out))
-                return false;
-            if (changed > 0)
-                out->rows[changed - 1][1] = TestValue::text("changed");
-            return true;
-        };
+        s->resolve = withChangedRow(c.changedRow);
         KaErrorPushList(&s->diagnostics);
         ASSERT_EQ(s->reexecuteForFailover(), 0);
         s->diagnostics.clear();
