@@ -17,6 +17,7 @@
 #include "hive/hiveconnection.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/baseerr.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/bulkapi.h"
@@ -426,7 +427,10 @@ TEST_F(Exports, FreedAndForeignHandlesAreInvalidHandles)
         EXPECT_EQ(SQLGetEnvAttr(p, SQL_ATTR_ODBC_VERSION, &count, 0, nullptr), SQL_INVALID_HANDLE) << p;
         EXPECT_EQ(SQLGetFunctions(p, SQL_API_SQLFETCH, nullptr), SQL_INVALID_HANDLE) << p;
         EXPECT_EQ(ExportTableToFile(p, nullptr, nullptr, 0, 0, 0, nullptr), SQL_INVALID_HANDLE) << p;
+        EXPECT_EQ(getConnectionErrors(p), nullptr) << p;
     }
+    for (const auto& f : freed)
+        EXPECT_EQ(getConnectionErrors(f.handle), nullptr) << f.type;
     // The handles in use are untouched by all this.
     SQLUSMALLINT flag = 0;
     EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_SUCCESS);
