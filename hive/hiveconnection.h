@@ -175,6 +175,10 @@ public:
     // the data source's database, whatever the last taker chose; 0, or 1.
     [[nodiscard]] int16_t resetConnection() noexcept override;
 
+    // Select failover given up for results whose values are read forward
+    // (a warning says so); called once the result style is known.
+    void settleFailoverMode() noexcept;
+
     // Steps of the open, each 0 or 1 with the diagnostic posted.
     [[nodiscard]] int openSessionAndUseDb() noexcept;
     [[nodiscard]] int openSession() noexcept;

@@ -2,6 +2,8 @@
 // connection, the statement's calls and readers move to the new one.
 #include "hive/hiveconnection.h"
 #include "hive/hivestatement.h"
+#include "kamessages.h"
+#include "odbc/baseerr.h"
 
 int16_t HiveStatement::rebindConverterCache(BaseConnection* newConnection) noexcept
 {
@@ -31,4 +33,21 @@ int16_t HiveStatement::rebindConverterCache(BaseConnection* newConnection) noexc
     readerState.longDataCache = settings.longDataCache;
     communicator->fetchState = &readerState;
     return BaseStatement::rebindConverterCache(newConnection);
+}
+
+void HiveConnection::settleFailoverMode() noexcept
+{
+    // Select failover checksums every row as it is delivered by reading all
+    // of its columns. Values read forward from a row-wise reply (no
+    // long-data cache) would then be gone before the application asks for
+    // them, so queries keep their results and failover stops at the
+    // reconnect.
+    if (failoverMode != 2 || longDataCache != 0 || resultStyle != HIVE_RESULT_ROW_WISE)
+        return;
+    failoverMode = 1;
+    configuredFailoverMode = 1;
+    // A reconnect opens with the options the application was told about.
+    if (handle != nullptr && handle->reconnecting != 0)
+        return;
+    basePostWarningMsg(kBaseIdxGeneralWarning, MSG_HIVE_SELECT_FAILOVER_FORWARD_READ)->addParamSigned(effectiveProtocol);
 }

@@ -956,6 +956,7 @@ int16_t HiveConnection::openPhysical() noexcept
     // Between calls the socket waits under the connection time-out.
     socket->setLoginDeadline(0);
     socket->useConnectionTimeout();
+    settleFailoverMode();
     return 0;
 }
 

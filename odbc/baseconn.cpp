@@ -3,6 +3,7 @@
 // connection exports, transactions, buffered attributes, resource strings
 // and the data-source name.
 #include "odbc/baseconn.h"
+#include "odbc/basehandles.h"
 #include "odbc/basepool.h"
 #include "odbc/kavalueparser.h"
 
@@ -681,12 +682,14 @@ BaseStubConnection::BaseStubConnection(BaseEnv* owner) noexcept
       reconnecting(0), apiLock(0, kKaLockPlain), ownerThreadSet(0), ownerThread(kBaseNoOwnerThread),
       reconnectLock(0, kKaLockPlain), failoverStatement(nullptr), failoverDisabled(0), lockingSwitchedOff(0)
 {
+    (void)baseHandleAdd(static_cast<KaObject*>(this), BaseHandleKind::connection);
     if (env != nullptr)
         env->addConnection(this);
 }
 
 BaseStubConnection::~BaseStubConnection()
 {
+    baseHandleRemove(static_cast<KaObject*>(this));
     while (connections.count != 0) {
         auto* conn = static_cast<BaseConnection*>(connections.first());
         removeConnection(conn);

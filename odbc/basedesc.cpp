@@ -15,6 +15,7 @@
 #include "foundation/ram.h"
 #include "odbc/baseconn.h"
 #include "odbc/basecalllock.h"
+#include "odbc/basehandles.h"
 #include "odbc/basestmt.h"
 
 namespace {
@@ -673,12 +674,15 @@ int64_t BaseCofCRecord::octetLengthValue() const noexcept
 
 BaseDescriptor::BaseDescriptor(BaseConnection* conn) noexcept
     : connection(conn), records(kRecordGrowStep, 0), statement(nullptr)
-{}
+{
+    (void)baseHandleAdd(static_cast<KaObject*>(this), BaseHandleKind::descriptor);
+}
 
 BaseDescriptor* BaseDescriptor::automaticChain = nullptr;
 
 BaseDescriptor::~BaseDescriptor()
 {
+    baseHandleRemove(static_cast<KaObject*>(this));
     if (inAutomaticChain) {
         KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
         (automaticPrev != nullptr ? automaticPrev->automaticNext : automaticChain) = automaticNext;

@@ -12,6 +12,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basehandles.h"
 #include "platform/boslib.h"
 
 namespace {
@@ -110,6 +111,7 @@ bool baseDriverBaseName(char* out, size_t size) noexcept
 BaseEnv::BaseEnv(int32_t lockIndex) noexcept
     : diagnostics(nullptr), connectionCount(0), lockTableIndex(lockIndex), odbc2Mode(0)
 {
+    (void)baseHandleAdd(static_cast<KaObject*>(this), BaseHandleKind::env);
     KaLockGuard guard(gEnvLock);
     auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));
     if (live == 0) {
@@ -121,6 +123,7 @@ BaseEnv::BaseEnv(int32_t lockIndex) noexcept
 
 BaseEnv::~BaseEnv()
 {
+    baseHandleRemove(static_cast<KaObject*>(this));
     {
         KaLockGuard guard(gEnvLock);
         auto live = reinterpret_cast<intptr_t>(taskGetSlot(KA_TASK_SLOT_ENV_COUNT));

@@ -15,6 +15,7 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
+#include "odbc/basehandles.h"
 #include "convert/basestring.h"
 
 namespace {
@@ -823,9 +824,9 @@ void baseSetLastSqlstate(uint16_t msg) noexcept
 
 extern "C" __attribute__((visibility("default"))) char* getConnectionErrors(void* connectionHandle)
 {
-    // Any handle may arrive here; only a live connection handle is read.
-    auto* connHandle = connectionHandle != nullptr
-                           ? dynamic_cast<BaseStubConnection*>(static_cast<KaObject*>(connectionHandle))
+    // Any pointer may arrive here; only a live connection handle is read.
+    auto* connHandle = baseHandleKindOf(connectionHandle) == BaseHandleKind::connection
+                           ? static_cast<BaseStubConnection*>(static_cast<KaObject*>(connectionHandle))
                            : nullptr;
     if (connHandle == nullptr || connHandle->magic != kBaseStubMagic || connHandle->current == nullptr)
         return nullptr;

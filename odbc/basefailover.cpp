@@ -169,8 +169,61 @@ T* duplicate(const T* from, size_t count) noexcept
     return to;
 }
 
-// The cursor type's capability bit: static cursors kept by the framework.
-constexpr uint64_t kCapStaticEmulated = 0x800000;
+bool isPositionEvent(const KaDNode* node, const BaseStatement* stmt) noexcept
+{
+    const auto* e = static_cast<const BaseBufferedEvent*>(node);
+    return e->kind == kBaseEventStmtState && e->code == kBaseReplayPositionLevel + 1 && e->owner == stmt;
+}
+
+// Every fetch position of the statement on the list goes: its cursor is
+// gone. Under the handle list lock.
+void dropPositionEvents(KaDList* events, const BaseStatement* stmt) noexcept
+{
+    KaDNode* node = events->first();
+    const size_t count = events->count;
+    for (size_t i = 0; i < count && node != nullptr; ++i) {
+        KaDNode* next = i + 1 < count ? node->next : nullptr;
+        if (isPositionEvent(node, stmt)) {
+            events->remove(node);
+            delete node;
+        }
+        node = next;
+    }
+}
+
+// The statement's fetch positions of the replaced connection's list, kept
+// for the restore: the list goes with the replay. Under the handle list
+// lock.
+void takePositions(KaDList* events, BaseStatement* stmt) noexcept
+{
+    ramFree(stmt->replayPositions);
+    stmt->replayPositions = nullptr;
+    stmt->replayPositionCount = 0;
+    if (events == nullptr)
+        return;
+    int64_t count = 0;
+    KaDNode* node = events->first();
+    for (size_t i = 0; i < events->count && node != nullptr; ++i, node = node->next)
+        if (isPositionEvent(node, stmt))
+            ++count;
+    if (count == 0)
+        return;
+    auto* pairs = static_cast<int64_t*>(ramAlloc(static_cast<size_t>(count) * 2 * sizeof(int64_t)));
+    if (pairs == nullptr)
+        return;
+    int64_t k = 0;
+    node = events->first();
+    for (size_t i = 0; i < events->count && node != nullptr && k < count; ++i, node = node->next) {
+        if (!isPositionEvent(node, stmt))
+            continue;
+        const auto* e = static_cast<const BaseBufferedEvent*>(node);
+        pairs[2 * k] = static_cast<int64_t>(e->value);
+        pairs[2 * k + 1] = e->length;
+        ++k;
+    }
+    stmt->replayPositions = pairs;
+    stmt->replayPositionCount = k;
+}
 
 }  // namespace
 
@@ -195,7 +248,12 @@ void BaseStatement::setExecState(int32_t state) noexcept
     for (int l = level + 1; l < kBaseReplayLevels; ++l) {
         auto* e = static_cast<BaseBufferedEvent*>(eventSlots[l]);
         eventSlots[l] = nullptr;
-        if (e != nullptr && failoverState == kBaseFailoverNone) {
+        if (e == nullptr || failoverState != kBaseFailoverNone)
+            continue;
+        // A cursor has many fetch positions; the slot holds the last.
+        if (l == kBaseReplayPositionLevel) {
+            dropPositionEvents(&conn->events, this);
+        } else {
             conn->events.remove(e);
             delete e;
         }
@@ -217,7 +275,10 @@ void BaseStatement::setExecState(int32_t state) noexcept
 
 int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* events, int32_t level) noexcept
 {
-    (void)events;
+    // The fetch positions were taken along at the statement's first move;
+    // the restore of its cursor reads them.
+    if (level == kBaseReplayPositionLevel)
+        return 0;
     KaErrorPushList(&diagnostics);
     int16_t rc = 0;
     if (failoverState == kBaseFailoverNone) {
@@ -231,6 +292,7 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
             if (old != nullptr)
                 baseUnlinkNode(&old->statements, this);
             newConnection->statements.addLast(this);
+            takePositions(events, this);
         }
         diagnostics.ownerData = newConnection;
         diagnostics.clear();
@@ -460,8 +522,7 @@ int16_t BaseStatement::readRowColumns(int64_t* checksum) noexcept
             return 1;
         rowReaderSize = want;
     }
-    const bool cached = attributeValues[kBaseAttrCursorType] == SQL_CURSOR_STATIC &&
-                        (baseCursorCapabilities(this) & kCapStaticEmulated) != 0;
+    const bool cached = baseStaticCursorEmulated(this);
     KaErrorList* list = KaErrorCurrentList();
     uint32_t crc = 0;
     for (uint16_t c = 1; c <= resultColumnCount; ++c) {
@@ -537,6 +598,27 @@ void BaseStatement::releaseResultHash() noexcept
     delete resultHash;
     resultHash = nullptr;
     hashSkip = 0;
+    ramFree(replayPositions);
+    replayPositions = nullptr;
+    replayPositionCount = 0;
+}
+
+void BaseStatement::recordFetchPosition(int64_t row, int64_t rows) noexcept
+{
+    BaseConnection* c = connection;
+    if (c == nullptr || c->failoverMode != 2 || replayable != 1 || rows <= 0)
+        return;
+    // While a failover is under way the events go to the connection the
+    // statement is being moved to, as its states' do.
+    BaseConnection* target = c;
+    if (failoverState != kBaseFailoverNone && c->handle != nullptr && c->handle->current != nullptr)
+        target = c->handle->current;
+    const auto count = static_cast<int32_t>(rows < INT32_MAX ? rows : INT32_MAX);
+    KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+    BaseBufferedEvent* e = target->addBufferedEvent(kBaseEventStmtState, kBaseReplayPositionLevel + 1,
+                                                    static_cast<intptr_t>(row), count, 0, this);
+    if (e != nullptr)
+        eventSlots[kBaseReplayPositionLevel] = e;
 }
 
 int16_t BaseStatement::reexecuteForFailover() noexcept
@@ -594,6 +676,11 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
         h->markOwner();
     bool rowsDiffer = false;
     bool unreadable = false;
+    // A scrollable cursor's rows are read again where it was fetched, in
+    // the order they were delivered, each made the current row so that the
+    // driver and the row cache alike answer for it.
+    int64_t position = 0;
+    int64_t withinPosition = 0;
     while (rowsFetched < n) {
         if (forward) {
             int16_t noMore = 0;
@@ -602,10 +689,14 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
                 break;
             }
         } else {
-            // The rows come back in their order: a cursor that scrolled
-            // back and forth compares the rows it saw with the first ones.
+            if (position >= replayPositionCount) {
+                rowsDiffer = true;
+                break;
+            }
+            currentRow = replayPositions[2 * position] + withinPosition;
+            rowsetPosition = 0;
             uint16_t status = SQL_ROW_NOROW;
-            if (positionRow(rowsFetched + 1, &status, lock) != 0 || status == SQL_ROW_NOROW) {
+            if (baseProbeRow(this, currentRow, &status, lock) != 0 || status == SQL_ROW_NOROW) {
                 rowsDiffer = true;
                 break;
             }
@@ -624,8 +715,19 @@ int16_t BaseStatement::repositionAfterFailover() noexcept
                 break;
             }
         }
-        ++currentRow;
+        if (forward) {
+            ++currentRow;
+        } else if (++withinPosition >= replayPositions[2 * position + 1]) {
+            // The fetch is read again whole: the new connection keeps its
+            // position for a later failover.
+            recordFetchPosition(replayPositions[2 * position], withinPosition);
+            ++position;
+            withinPosition = 0;
+        }
     }
+    ramFree(replayPositions);
+    replayPositions = nullptr;
+    replayPositionCount = 0;
     if (h != nullptr && !owned)
         h->clearOwner();
     if (!rowsDiffer && !unreadable)

@@ -504,6 +504,10 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
             return 1;
         ++rows;
     }
+    // Select failover reads a scrollable cursor's rows again where they
+    // were fetched.
+    if (!forward)
+        recordFetchPosition(currentRow, rows);
     // A failing row never stops the rowset: when some row came through,
     // the errors of the others are reported as warnings.
     if (firstError >= 0 && !allFailed && list != nullptr)

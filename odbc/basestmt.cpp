@@ -17,6 +17,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basecalllock.h"
+#include "odbc/basehandles.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
@@ -85,6 +86,7 @@ BaseStatement::BaseStatement(BaseConnection* conn) noexcept
       returnValueParam(false), currentApd(nullptr), currentArd(nullptr), ipd(nullptr), ird(nullptr),
       implicitApd(nullptr), implicitArd(nullptr), keyDescriptor(nullptr)
 {
+    (void)baseHandleAdd(static_cast<KaObject*>(this), BaseHandleKind::statement);
     asyncArgumentStack.growStep = kAsyncStackGrowStep;
     baseDefaultStmtAttrs(attributeValues);
     if (conn == nullptr)
@@ -108,6 +110,7 @@ BaseStatement::BaseStatement(BaseConnection* conn) noexcept
 
 BaseStatement::~BaseStatement()
 {
+    baseHandleRemove(static_cast<KaObject*>(this));
     if (connection != nullptr) {
         KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
         baseUnlinkNode(&connection->statements, this);

@@ -74,6 +74,9 @@ constexpr int kBaseReplayAllocatedLevel = 0;
 constexpr int kBaseReplayPreparedLevel = 1;
 constexpr int kBaseReplayExecutedLevel = 2;
 constexpr int kBaseReplayCursorLevel = 3;
+// One event per fetch of a scrollable cursor: the row its rowset began at
+// (value) and the rows it delivered (length).
+constexpr int kBaseReplayPositionLevel = 4;
 
 // Statement states (StatementState).
 constexpr int32_t kBaseStmtAllocated = 0;
@@ -973,6 +976,15 @@ public:
     void freeSavedApd() noexcept;
     // The stored checksums are dropped (a new result, or a closed one).
     void releaseResultHash() noexcept;
+    // A fetch of a scrollable cursor under select failover: where its
+    // rowset began and how many rows it delivered, as an event of the
+    // statement's connection.
+    void recordFetchPosition(int64_t row, int64_t rows) noexcept;
+    // The positions this statement's cursor was fetched at, taken from the
+    // replaced connection's events at its move: (row, rows) pairs in fetch
+    // order, read again by repositionAfterFailover.
+    int64_t* replayPositions = nullptr;
+    int64_t replayPositionCount = 0;
     BaseResultHash* resultHash = nullptr;
     // The row reader's buffer for readRowColumns.
     uint8_t* rowReaderBuffer = nullptr;

@@ -15,6 +15,7 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
+#include "odbc/basehandles.h"
 #include "odbc/basestmt.h"
 #include "sql/basesql.h"
 
@@ -24,34 +25,36 @@ constexpr SQLRETURN kBaseRcAgain = -5;
 
 namespace baseexport {
 
-inline KaObject* objectOf(SQLHANDLE handle) noexcept
+// A handle is used only when the set of live handles holds it with the
+// kind asked for: a freed handle, one of another kind or a pointer that was
+// never a handle is refused without its memory being read.
+template <class T>
+T* liveHandle(SQLHANDLE handle, BaseHandleKind kind) noexcept
 {
-    return static_cast<KaObject*>(handle);
+    if (baseHandleKindOf(handle) != kind)
+        return nullptr;
+    return static_cast<T*>(static_cast<KaObject*>(handle));
 }
 
-// Handles are the driver's own objects; RTTI tells their kind, so that a
-// handle of another kind is refused instead of being misread.
 inline BaseEnv* envOf(SQLHANDLE handle) noexcept
 {
-    return handle != nullptr ? dynamic_cast<BaseEnv*>(objectOf(handle)) : nullptr;
+    return liveHandle<BaseEnv>(handle, BaseHandleKind::env);
 }
 
 inline BaseStubConnection* connOf(SQLHANDLE handle) noexcept
 {
-    if (handle == nullptr)
-        return nullptr;
-    auto* connHandle = dynamic_cast<BaseStubConnection*>(objectOf(handle));
+    auto* connHandle = liveHandle<BaseStubConnection>(handle, BaseHandleKind::connection);
     return connHandle != nullptr && connHandle->magic == kBaseStubMagic ? connHandle : nullptr;
 }
 
 inline BaseStatement* stmtOf(SQLHANDLE handle) noexcept
 {
-    return handle != nullptr ? dynamic_cast<BaseStatement*>(objectOf(handle)) : nullptr;
+    return liveHandle<BaseStatement>(handle, BaseHandleKind::statement);
 }
 
 inline BaseDescriptor* descOf(SQLHANDLE handle) noexcept
 {
-    return handle != nullptr ? dynamic_cast<BaseDescriptor*>(objectOf(handle)) : nullptr;
+    return liveHandle<BaseDescriptor>(handle, BaseHandleKind::descriptor);
 }
 
 // A second request to be called again is an operation that cannot finish:

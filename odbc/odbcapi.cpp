@@ -19,6 +19,7 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
+#include "odbc/basehandles.h"
 #include "odbc/baseinfo.h"
 #include "odbc/basepool.h"
 #include "odbc/basestmt.h"
@@ -250,6 +251,12 @@ void installDirFromLibrary() noexcept
     // Without a registered environment class there is nothing to make.
     BaseEnvFactory factory = baseEnvFactory();
     BaseEnv* env = factory != nullptr ? factory() : nullptr;
+    // An object the set of live handles could not take would be refused
+    // at its first call.
+    if (env != nullptr && baseHandleKindOf(env) != BaseHandleKind::env) {
+        delete env;
+        env = nullptr;
+    }
     if (env != nullptr) {
         installDirFromLibrary();
         char base[BOS_PATH_SIZE];
@@ -278,6 +285,10 @@ void installDirFromLibrary() noexcept
     KaErrorPushList(&env->diagnostics);
     auto* connHandle = new BaseStubConnection(env);
     KaErrorPopList();
+    if (connHandle != nullptr && baseHandleKindOf(connHandle) != BaseHandleKind::connection) {
+        delete connHandle;
+        connHandle = nullptr;
+    }
     if (connHandle == nullptr)
         return SQL_ERROR;
     *output = connHandle;
@@ -287,7 +298,7 @@ void installDirFromLibrary() noexcept
 // A statement or descriptor under a connected connection, made inside the
 // connection's API entry. make(conn, &child) says whether it succeeded; a
 // child made for a call that fails after all is given back to discard.
-template <typename Child, typename Make, typename Discard>
+template <typename Child, BaseHandleKind kind, typename Make, typename Discard>
 [[nodiscard]] SQLRETURN allocUnderConnection(SQLHANDLE input, SQLHANDLE* output, Make make, Discard discard) noexcept
 {
     BaseStubConnection* connHandle = connOf(input);
@@ -299,7 +310,8 @@ template <typename Child, typename Make, typename Discard>
     if (conn->enterApi(SQL_API_SQLALLOCHANDLE) != 0)
         return conn->leaveApi(SQL_ERROR);
     Child* child = nullptr;
-    SQLRETURN rc = conn->leaveApi(make(conn, &child) ? SQL_SUCCESS : SQL_ERROR);
+    const bool made = make(conn, &child) && baseHandleKindOf(static_cast<KaObject*>(child)) == kind;
+    SQLRETURN rc = conn->leaveApi(made ? SQL_SUCCESS : SQL_ERROR);
     if (rc == kBaseRcAgain)
         rc = SQL_ERROR;
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
@@ -313,7 +325,7 @@ template <typename Child, typename Make, typename Discard>
 
 [[nodiscard]] SQLRETURN allocStatement(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
-    return allocUnderConnection<BaseStatement>(
+    return allocUnderConnection<BaseStatement, BaseHandleKind::statement>(
         input, output, [](BaseConnection* conn, BaseStatement** stmt) { return conn->createStatement(stmt) == 0; },
         // The allocation has failed already: dropping the half-made statement
         // can add nothing the application needs to see.
@@ -322,7 +334,7 @@ template <typename Child, typename Make, typename Discard>
 
 [[nodiscard]] SQLRETURN allocDescriptor(SQLHANDLE input, SQLHANDLE* output) noexcept
 {
-    return allocUnderConnection<BaseAXDWR>(
+    return allocUnderConnection<BaseAXDWR, BaseHandleKind::descriptor>(
         input, output,
         [](BaseConnection* conn, BaseAXDWR** desc) {
             *desc = new BaseAXDWR(conn, 0);

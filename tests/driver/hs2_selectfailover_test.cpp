@@ -165,6 +165,69 @@ protected:
         return out;
     }
 
+    // The row a scroll of the cursor lands on, read with SQLGetData; the
+    // fetch must succeed without a word of the failover.
+    static Row scrollTo(SQLHSTMT s, SQLSMALLINT orientation, SQLLEN offset = 0)
+    {
+        Row row{-1, ""};
+        const SQLRETURN rc = SQLFetchScroll(s, orientation, offset);
+        EXPECT_EQ(SQL_SUCCESS, rc) << "orientation " << orientation << "\n" << diagText(SQL_HANDLE_STMT, s);
+        if (rc != SQL_SUCCESS)
+            return row;
+        SQLINTEGER n = 0;
+        SQLCHAR text[128] = {};
+        EXPECT_EQ(SQL_SUCCESS, SQLGetData(s, 1, SQL_C_SLONG, &n, 0, nullptr)) << diagText(SQL_HANDLE_STMT, s);
+        EXPECT_EQ(SQL_SUCCESS, SQLGetData(s, 2, SQL_C_CHAR, text, sizeof text, nullptr))
+            << diagText(SQL_HANDLE_STMT, s);
+        return Row{n, reinterpret_cast<char*>(text)};
+    }
+
+    // The cross query on a static cursor of s, its result in the driver's
+    // cache once the execute returns.
+    static void openStaticCursor(SQLHSTMT s)
+    {
+        ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(s, SQL_ATTR_CURSOR_TYPE,
+                                              reinterpret_cast<SQLPOINTER>(intptr_t{SQL_CURSOR_STATIC}), 0));
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(s, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, s);
+    }
+
+    // The FetchResults calls of the session opened last: the server counts
+    // a session's calls for its faults.
+    static size_t fetchesOfLastSession()
+    {
+        std::istringstream in(katest::fileText(log));
+        std::string line;
+        std::string peer;
+        size_t n = 0;
+        while (std::getline(in, line)) {
+            std::istringstream words(line);
+            std::string who;
+            std::string call;
+            words >> who >> call;
+            if (call == "OpenSession") {
+                peer = who;
+                n = 0;
+            } else if (call == "FetchResults" && who == peer) {
+                ++n;
+            }
+        }
+        return n;
+    }
+
+    // The rows of the cross query as an undisturbed session reads them.
+    std::vector<Row> referenceRows()
+    {
+        connect("ArrayFetchSize=50");
+        SQLHSTMT reference = secondConnection();
+        EXPECT_EQ(SQL_SUCCESS, SQLExecDirect(reference, sql(kCrossQuery), SQL_NTS))
+            << diagText(SQL_HANDLE_STMT, reference);
+        std::vector<Row> rows = readAll(reference, 1);
+        EXPECT_EQ(kCrossRows, rows.size());
+        SQLFreeHandle(SQL_HANDLE_STMT, reference);
+        restart();
+        return rows;
+    }
+
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLHSTMT other = SQL_NULL_HSTMT;
     SQLHDBC dbc2 = SQL_NULL_HDBC;
@@ -373,6 +436,165 @@ TEST_F(Hs2SelectFailover, AnInsertWhoseLinkDroppedIsReportedAndNeverRunTwice)
     EXPECT_EQ(0, count);
     SQLFreeStmt(stmt, SQL_CLOSE);
     run(stmt, "DROP TABLE sfo_once");
+}
+
+// A static cursor keeps its rows in the driver's cache and its position in
+// the application's scrolling. When another statement's link drops, its
+// query runs again in the new session, the rows it had delivered are read
+// again where they were fetched (not in result order) and compared, and it
+// goes on from where it stood.
+TEST_F(Hs2SelectFailover, AStaticCursorMovedByAnotherStatementsReconnectScrollsOnWhereItStood)
+{
+    const std::vector<Row> expected = referenceRows();
+    ASSERT_EQ(kCrossRows, expected.size());
+    connect("FailoverMode=2;ArrayFetchSize=50");
+    const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
+    ASSERT_NO_FATAL_FAILURE(openStaticCursor(other));
+    // The cache took the whole result at the execute.
+    const size_t fill = fetchesOfLastSession();
+    ASSERT_GT(fill, kCrossRows / 50);
+    for (size_t r = 1; r <= 30; ++r)
+        EXPECT_TRUE(scrollTo(other, SQL_FETCH_NEXT) == expected[r - 1]) << r;
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_LAST) == expected[kCrossRows - 1]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_FIRST) == expected[0]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_NEXT) == expected[1]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_NEXT) == expected[2]);
+
+    // The first statement's link drops with the third block of its query.
+    run(stmt, "SET hs2server.fault.drop=FetchResults:" + std::to_string(fill + 3));
+    const size_t executionsBefore = katest::occurrences(katest::fileText(log), executed);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    EXPECT_TRUE(readAll(stmt, 1) == expected);
+
+    // The static cursor stood on row 3.
+    for (size_t r = 4; r <= 60; ++r)
+        EXPECT_TRUE(scrollTo(other, SQL_FETCH_NEXT) == expected[r - 1]) << r;
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_LAST) == expected[kCrossRows - 1]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_PRIOR) == expected[kCrossRows - 2]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_FIRST) == expected[0]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_ABSOLUTE, 200) == expected[199]);
+    // Both queries ran again: the interrupted one and the static cursor's.
+    EXPECT_EQ(executionsBefore + 3, katest::occurrences(katest::fileText(log), executed)) << katest::fileText(log);
+}
+
+// The static cursor's own link drops twice: after the first restore the
+// positions it was read again at stand for it, so the second restore finds
+// the same rows.
+TEST_F(Hs2SelectFailover, AStaticCursorIsRestoredAgainAfterASecondReconnect)
+{
+    const std::vector<Row> expected = referenceRows();
+    ASSERT_EQ(kCrossRows, expected.size());
+    connect("FailoverMode=2;ArrayFetchSize=50");
+    const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
+    ASSERT_NO_FATAL_FAILURE(openStaticCursor(other));
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_ABSOLUTE, 100) == expected[99]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_LAST) == expected[kCrossRows - 1]);
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_RELATIVE, -10) == expected[kCrossRows - 11]);
+    for (size_t round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const size_t executionsBefore = katest::occurrences(katest::fileText(log), executed);
+        run(stmt, "SET hs2server.fault.drop=FetchResults:" + std::to_string(fetchesOfLastSession() + 3));
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+        EXPECT_TRUE(readAll(stmt, 1) == expected);
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        EXPECT_TRUE(scrollTo(other, SQL_FETCH_NEXT) == expected[kCrossRows - 10 + round]);
+        // The link did drop: both queries ran again.
+        EXPECT_EQ(executionsBefore + 3, katest::occurrences(katest::fileText(log), executed));
+    }
+    EXPECT_TRUE(scrollTo(other, SQL_FETCH_ABSOLUTE, 100) == expected[99]);
+}
+
+// Without the long-data cache row-wise values are read from the reply once,
+// in column order: the row checksums of select failover would use them up.
+// The connection says so and keeps failover to the reconnect, and queries
+// read their values as usual.
+TEST_F(Hs2SelectFailover, ValuesReadForwardTurnSelectFailoverIntoReconnectOnly)
+{
+    struct Case {
+        const char* options;
+        bool fallsBack;
+    };
+    const Case cases[] = {
+        {"CSP=4;LongDataCacheSize=-1;", true},
+        {"CSP=4;", false},
+        {"LongDataCacheSize=-1;", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string in = connectionString(std::string("FailoverMode=2;ArrayFetchSize=50;") + c.options);
+        SQLCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        const SQLRETURN rc =
+            SQLDriverConnect(dbc, nullptr, sql(in), SQL_NTS, out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+        std::string state;
+        const std::string text = diagText(SQL_HANDLE_DBC, dbc, &state);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << text;
+        if (c.fallsBack) {
+            EXPECT_EQ(SQL_SUCCESS_WITH_INFO, rc) << text;
+            EXPECT_EQ("01000", state) << text;
+            EXPECT_NE(std::string::npos, text.find("FailoverMode=1 instead")) << text;
+        } else {
+            EXPECT_EQ(SQL_SUCCESS, rc) << text;
+        }
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
+        ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &other));
+        run(other, "SET hs2server.fault.drop=FetchResults:3");
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+        if (!c.fallsBack) {
+            EXPECT_EQ(kCrossRows, readAll(stmt, 1).size());
+        } else {
+            // Every value reads; the dropped link is repaired but the result
+            // is not restored.
+            int rows = 0;
+            SQLRETURN fetched = SQL_SUCCESS;
+            while ((fetched = SQLFetch(stmt)) == SQL_SUCCESS && rows < 1000) {
+                ++rows;
+                SQLINTEGER n = 0;
+                SQLCHAR text[128] = {};
+                EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 1, SQL_C_SLONG, &n, 0, nullptr))
+                    << diagText(SQL_HANDLE_STMT, stmt);
+                EXPECT_EQ(SQL_SUCCESS, SQLGetData(stmt, 2, SQL_C_CHAR, text, sizeof text, nullptr))
+                    << diagText(SQL_HANDLE_STMT, stmt);
+            }
+            std::string failureState;
+            const std::string failure = diagText(SQL_HANDLE_STMT, stmt, &failureState);
+            EXPECT_EQ(SQL_ERROR, fetched) << failure;
+            EXPECT_EQ("08S01", failureState) << failure;
+            EXPECT_NE(std::string::npos, failure.find("re-established")) << failure;
+            EXPECT_GT(rows, 0);
+            EXPECT_LT(static_cast<size_t>(rows), kCrossRows);
+        }
+        restart();
+    }
+}
+
+// Inside a transaction (autocommit off) the work before the dropped link
+// is gone with it: the link is repaired, but the call is not run again.
+TEST_F(Hs2SelectFailover, ACallInsideATransactionIsNotRepeatedAfterTheReconnect)
+{
+    connect("FailoverMode=2;ArrayFetchSize=50;TransactionMode=1");
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))
+        << diagText(SQL_HANDLE_DBC, dbc);
+    const std::string executed = "concat(a.name, '-', b.name, '-', c.name)";
+    run(other, "SET hs2server.fault.drop=FetchResults:4");
+    const size_t executionsBefore = katest::occurrences(katest::fileText(log), executed);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(kCrossQuery), SQL_NTS)) << diagText(SQL_HANDLE_STMT, stmt);
+    const BrokenRead r = fetchUntilFailure(stmt);
+    EXPECT_EQ(SQL_ERROR, r.rc) << r.text;
+    EXPECT_GT(r.fetched, 0);
+    EXPECT_LT(static_cast<size_t>(r.fetched), kCrossRows);
+    EXPECT_EQ("08S01", r.state) << r.text;
+    EXPECT_NE(std::string::npos, r.text.find("re-established")) << r.text;
+    // The query ran once: the fetch was not repeated on the new session.
+    EXPECT_EQ(executionsBefore + 1, katest::occurrences(katest::fileText(log), executed)) << katest::fileText(log);
+    // The new session serves the next query.
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("SELECT count(*) FROM people"), SQL_NTS))
+        << diagText(SQL_HANDLE_STMT, stmt);
+    ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    EXPECT_EQ(SQL_SUCCESS, SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT)) << diagText(SQL_HANDLE_DBC, dbc);
 }
 
 }  // namespace

@@ -447,3 +447,13 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.hs2_damage PROPERTIES TIMEOUT 900)
+# The driver library loaded with dlopen and called with no driver manager in
+# between: freed and foreign handles are refused. It must not link libodbc,
+# whose exports would stand in for the driver's.
+add_executable(driver_directlink_test ${KA_DRIVER_TESTS}/directlink_test.cpp)
+target_compile_options(driver_directlink_test PRIVATE ${KA_WARNINGS})
+target_include_directories(driver_directlink_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(driver_directlink_test PRIVATE GTest::gtest_main ${CMAKE_DL_LIBS})
+add_dependencies(driver_directlink_test VYspark28)
+gtest_discover_tests(driver_directlink_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_DRIVER_SO}")

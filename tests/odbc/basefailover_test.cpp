@@ -1,13 +1,16 @@
 // Statement failover on the test statement: the replay events a statement
-// keeps for its states (one per level, never growing with the executions),
-// and the private copy of a parameter value that a re-execution after a
-// reconnect uses, bounded by what the value holds and by its buffer.
+// keeps for its states (one per level, never growing with the executions)
+// and for the fetches of a scrollable cursor, whose rows are read again
+// where they were fetched after a reconnect; and the private copy of a
+// parameter value that a re-execution after a reconnect uses, bounded by
+// what the value holds and by its buffer.
 #include <gtest/gtest.h>
 
 #include <sql.h>
 #include <sqlext.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,32 @@ std::vector<int32_t> stateEvents(BaseConnection* conn, BaseStatement* owner)
             out.push_back(e->code);
     }
     return out;
+}
+
+// The fetch positions of owner's cursor, in list order: (row, rows).
+std::vector<std::pair<int64_t, int32_t>> positionEvents(BaseConnection* conn, BaseStatement* owner)
+{
+    std::vector<std::pair<int64_t, int32_t>> out;
+    KaDNode* node = conn->events.first();
+    for (size_t i = 0; i < conn->events.count && node != nullptr; ++i, node = node->next) {
+        auto* e = static_cast<BaseBufferedEvent*>(node);
+        if (e->kind == kBaseEventStmtState && e->owner == owner && e->code == kBaseReplayPositionLevel + 1)
+            out.emplace_back(static_cast<int64_t>(e->value), e->length);
+    }
+    return out;
+}
+
+// The built-in results, with the name of row `changed` (from 1; 0: none)
+// other than it was: the rows as they stand when a query runs again.
+std::function<bool(const std::u16string&, TestResult*)> withChangedRow(int changed)
+{
+    return [changed](const std::u16string& sql, TestResult* out) {
+        if (!builtinTestResult(sql, out))
+            return false;
+        if (changed > 0)
+            out->rows[changed - 1][1] = TestValue::text("changed");
+        return true;
+    };
 }
 
 constexpr int32_t kAllocated = kBaseReplayAllocatedLevel + 1;
@@ -219,14 +248,7 @@ TEST_F(Failover, TheRowsReadAgainAreComparedWithTheirChecksums)
         s->failoverState = 1;
         s->rowsHashed = 0;
         ASSERT_EQ(s->unprepare(), 0);
-        const int changed = c.changedRow;
-        s->resolve = [changed](const std::u16string& sql, TestResult* out) {
-            if (!builtinTestResult(sql, out))
-                return false;
-            if (changed > 0)
-                out->rows[changed - 1][1] = TestValue::text("changed");
-            return true;
-        };
+        s->resolve = withChangedRow(c.changedRow);
         KaErrorPushList(&s->diagnostics);
         ASSERT_EQ(s->reexecuteForFailover(), 0);
         s->diagnostics.clear();
@@ -253,6 +275,90 @@ TEST_F(Failover, TheRowsReadAgainAreComparedWithTheirChecksums)
             EXPECT_EQ(s->resultHash, nullptr);
         }
         s->failoverState = 0;
+        delete s;
+    }
+}
+
+// A scrollable cursor records where each fetch began and how many rows it
+// delivered; after a reconnect its rows are read again at those positions,
+// in the order they were delivered, so that a row seen only by scrolling
+// is compared and one never delivered is not.
+TEST_F(Failover, AScrollableCursorIsReadAgainWhereItWasFetched)
+{
+    struct Case {
+        const char* name;
+        int changedRow;
+        int16_t rc;
+    };
+    const Case cases[] = {
+        {"same rows", 0, 0},
+        {"the last row, reached by FETCH_LAST, changed", 12, 1},
+        {"the second row, delivered twice, changed", 2, 1},
+        {"a row never delivered changed", 3, 0},
+    };
+    conn->failoverMode = 2;
+    conn->autocommit = 1;
+    conn->allowDiskCaching = 1;
+    conn->failoverCacheSize = 100;
+    conn->staticCursorLongColBuffLen = 4096;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestStatement* s = make<TestStatement>();
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(s->setStmtAttr(SQL_ATTR_CURSOR_TYPE, reinterpret_cast<void*>(SQL_CURSOR_STATIC), 0), SQL_SUCCESS);
+        ASSERT_EQ(s->execDirect(W(u"select rows 12"), SQL_NTS), SQL_SUCCESS);
+        const struct {
+            int16_t orientation;
+            int64_t offset;
+        } moves[] = {{SQL_FETCH_NEXT, 0}, {SQL_FETCH_NEXT, 0}, {SQL_FETCH_LAST, 0}, {SQL_FETCH_ABSOLUTE, 2}};
+        for (const auto& m : moves)
+            ASSERT_EQ(s->fetchScroll(m.orientation, m.offset), SQL_SUCCESS);
+        // Rows 1, 2, 12 and 2 again, each fetch one event after the open
+        // cursor's, with its row and its one row.
+        const std::vector<std::pair<int64_t, int32_t>> fetched{{1, 1}, {2, 1}, {12, 1}, {2, 1}};
+        EXPECT_EQ(positionEvents(conn, s), fetched);
+        EXPECT_EQ(stateEvents(conn, s).back(), kBaseReplayPositionLevel + 1);
+        EXPECT_EQ(s->rowsFetched, 4);
+
+        // The statement's events go with the connection it leaves (the
+        // same object here, which is all the move needs), and its query
+        // runs again.
+        KaDList replaced;
+        KaDNode* node = conn->events.first();
+        for (size_t i = 0, count = conn->events.count; i < count && node != nullptr; ++i) {
+            KaDNode* next = i + 1 < count ? node->next : nullptr;
+            if (static_cast<BaseBufferedEvent*>(node)->owner == s) {
+                conn->events.remove(node);
+                replaced.addLast(node);
+            }
+            node = next;
+        }
+        ASSERT_EQ(s->moveToConnection(conn, &replaced, kBaseReplayAllocatedLevel), 0);
+        while (KaDNode* gone = replaced.removeFirst())
+            delete gone;
+        EXPECT_EQ(s->replayPositionCount, 4);
+        s->resolve = withChangedRow(c.changedRow);
+        KaErrorPushList(&s->diagnostics);
+        ASSERT_EQ(s->reexecuteForFailover(), 0);
+        s->diagnostics.clear();
+        EXPECT_EQ(s->repositionAfterFailover(), c.rc);
+        KaErrorPopList();
+        EXPECT_EQ(s->replayPositions, nullptr);
+        if (c.rc == 0) {
+            EXPECT_EQ(s->rowsFetched, 4);
+            EXPECT_EQ(s->diagnostics.recordCount(), 0u);
+        } else {
+            ASSERT_GE(s->diagnostics.recordCount(), 1u);
+            EXPECT_EQ(katest::sqlstate(s->diagnostics.recordAt(s->diagnostics.recordCount() - 1)), "40003");
+        }
+        s->failoverState = 0;
+        if (c.rc == 0) {
+            // The restored cursor's positions stand for it on the connection
+            // it now uses; closing the cursor drops them.
+            EXPECT_EQ(positionEvents(conn, s), fetched);
+            ASSERT_EQ(s->closeCursorApi(), SQL_SUCCESS);
+            EXPECT_TRUE(positionEvents(conn, s).empty());
+        }
         delete s;
     }
 }

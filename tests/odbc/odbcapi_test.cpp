@@ -17,6 +17,7 @@
 #include "hive/hiveconnection.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/baseerr.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/bulkapi.h"
@@ -370,6 +371,69 @@ TEST_F(Exports, StatementAndDescriptorHandlesLiveOnAnOpenConnection)
     EXPECT_EQ(conn->statements.count, 0u);
     // A statement left allocated goes with its connection.
     ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+}
+
+// Applications that link the driver directly have no driver manager to
+// catch a handle freed twice or a pointer that never was a handle: each is
+// refused as an invalid handle, and nothing of its memory is read.
+TEST_F(Exports, FreedAndForeignHandlesAreInvalidHandles)
+{
+    attachOpen();
+    SQLHANDLE stmt = nullptr;
+    SQLHANDLE desc = nullptr;
+    SQLHANDLE secondEnv = nullptr;
+    SQLHANDLE secondDbc = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc, &desc), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &secondEnv), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &secondDbc), SQL_SUCCESS);
+    // A statement's own descriptor is a handle while the statement lives.
+    SQLHANDLE ownArd = nullptr;
+    ASSERT_EQ(SQLGetStmtAttrW(stmt, SQL_ATTR_APP_ROW_DESC, &ownArd, 0, nullptr), SQL_SUCCESS);
+    SQLSMALLINT count = -1;
+    EXPECT_EQ(SQLGetDescFieldW(ownArd, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
+
+    const struct {
+        SQLSMALLINT type;
+        SQLHANDLE handle;
+    } freed[] = {{SQL_HANDLE_STMT, stmt}, {SQL_HANDLE_DESC, desc}, {SQL_HANDLE_DBC, secondDbc},
+                 {SQL_HANDLE_ENV, secondEnv}};
+    for (const auto& f : freed)
+        ASSERT_EQ(SQLFreeHandle(f.type, f.handle), SQL_SUCCESS) << f.type;
+
+    // Memory that never held a handle: a heap block of noise, a stack word,
+    // a pointer into a live handle and an odd address.
+    std::vector<unsigned char> noise(4096);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<unsigned char>(i * 131 + 17);
+    uint64_t word = 0x5a5a5a5a5a5a5a5aULL;
+    SQLHANDLE foreign[] = {noise.data(), &word, static_cast<char*>(dbc) + 16,
+                           reinterpret_cast<SQLHANDLE>(uintptr_t{0xdeadbeef})};
+
+    for (const auto& f : freed) {
+        EXPECT_EQ(SQLFreeHandle(f.type, f.handle), SQL_INVALID_HANDLE) << "freed twice, type " << f.type;
+        EXPECT_EQ(SQLGetDiagRecW(f.type, f.handle, 1, nullptr, nullptr, nullptr, 0, nullptr), SQL_INVALID_HANDLE)
+            << f.type;
+    }
+    // The freed statement took its own descriptor along.
+    EXPECT_EQ(SQLGetDescFieldW(ownArd, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_INVALID_HANDLE);
+    for (SQLHANDLE p : foreign) {
+        for (SQLSMALLINT type : {SQL_HANDLE_ENV, SQL_HANDLE_DBC, SQL_HANDLE_STMT, SQL_HANDLE_DESC}) {
+            EXPECT_EQ(SQLFreeHandle(type, p), SQL_INVALID_HANDLE) << p << " type " << type;
+            EXPECT_EQ(SQLGetDiagRecW(type, p, 1, nullptr, nullptr, nullptr, 0, nullptr), SQL_INVALID_HANDLE) << p;
+        }
+        EXPECT_EQ(SQLFetch(p), SQL_INVALID_HANDLE) << p;
+        EXPECT_EQ(SQLGetDescFieldW(p, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_INVALID_HANDLE) << p;
+        EXPECT_EQ(SQLGetEnvAttr(p, SQL_ATTR_ODBC_VERSION, &count, 0, nullptr), SQL_INVALID_HANDLE) << p;
+        EXPECT_EQ(SQLGetFunctions(p, SQL_API_SQLFETCH, nullptr), SQL_INVALID_HANDLE) << p;
+        EXPECT_EQ(ExportTableToFile(p, nullptr, nullptr, 0, 0, 0, nullptr), SQL_INVALID_HANDLE) << p;
+        EXPECT_EQ(getConnectionErrors(p), nullptr) << p;
+    }
+    for (const auto& f : freed)
+        EXPECT_EQ(getConnectionErrors(f.handle), nullptr) << f.type;
+    // The handles in use are untouched by all this.
+    SQLUSMALLINT flag = 0;
+    EXPECT_EQ(SQLGetFunctions(dbc, SQL_API_SQLFETCH, &flag), SQL_SUCCESS);
 }
 
 TEST_F(Exports, AStatementsOwnDescriptorsCannotBeFreed)
