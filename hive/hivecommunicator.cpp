@@ -637,15 +637,16 @@ int HiveCommunicatorHS2::sendFetchMessage(int32_t httpTransport) noexcept
         fetchMessageState = 0;
         handleChanged = 0;
     }
-    BaseSocket* socket = connection->writeBuffer.socket;
-    if (socket == nullptr)
+    if (connection->writeBuffer.socket == nullptr)
         return 1;
     size_t skip = httpTransport ? 4 : 0;
-    return socket->write(fetchMessage + skip, sizeof fetchMessage - skip, 0) ? 1 : 0;
+    return connection->writeBuffer.writeSocket(fetchMessage + skip, sizeof fetchMessage - skip);
 }
 
 int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
 {
+    if (connection->refuseIfUnusable())
+        return 1;
     if (resultStyle == HIVE_RESULT_COLUMN_WISE)
         return sendFetchMessage(connection->writeBuffer.httpTransport);
     HiveNetWriteBuffer& w = connection->writeBuffer;
@@ -820,6 +821,14 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
 {
     if (!hasOperation())
         return 0;
+    // Nothing can reach the server over a broken wire: a close has nothing
+    // left to do (the session went with the wire), a cancel says why not.
+    if (connection->unusable()) {
+        if (!spendsHandle)
+            return connection->refuseIfUnusable();
+        memset(operationHandle, 0, sizeof operationHandle);
+        return 0;
+    }
     HiveNetWriteBuffer& w = connection->writeBuffer;
     if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(1, 1) || w.writeFieldStop() || w.writeFieldStop() ||
         sendAndReadNothing())

@@ -133,6 +133,14 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
         basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN);
         return 1;
     }
+    // Refused before anything is sent, so that failover may run the
+    // request again on a new connection.
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t before = list != nullptr ? list->recordCount() : 0;
+    if (conn->refuseIfUnusable() != 0) {
+        baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+        return 1;
+    }
     if (acquireWire() != 0)
         return 1;
     // The deadline bounds each transfer until the execute ends, and a step

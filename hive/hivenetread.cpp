@@ -43,6 +43,7 @@ int HiveNetReadBuffer::attach(HiveConnection* conn, BaseSocket* sock) noexcept
     socket = sock;
     resultStyle = 0;
     failed = 0;
+    failedReason = 0;
     negotiated = 1;
     framed = 0;
     if (capacity == 0 || data == nullptr) {
@@ -80,10 +81,25 @@ void HiveNetReadBuffer::resetFrame() noexcept
     parkSource = nullptr;
 }
 
-int HiveNetReadBuffer::frameError() noexcept
+void HiveNetReadBuffer::latchFailure(uint16_t reason) noexcept
 {
+    // The first cause is the one the connection is refused for.
+    if (failed == 0)
+        failedReason = reason;
     failed = 1;
+}
+
+int HiveNetReadBuffer::frameError(uint16_t reason) noexcept
+{
+    latchFailure(reason);
     readPos = frameEnd;
+    return 1;
+}
+
+int HiveNetReadBuffer::refuseAfterFailure() noexcept
+{
+    errPost(failedReason != 0 ? failedReason : uint16_t(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME))
+        ->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
     return 1;
 }
 
@@ -93,11 +109,11 @@ int HiveNetReadBuffer::readParked(uint32_t start) noexcept
     uint64_t got = 0;
     int32_t more = 0;
     if (parkSource->read(data + start, room < chunkSize ? room : chunkSize, &got, &more) != 0)
-        return frameError();
+        return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
     if (got == 0) {
         // The file holds fewer bytes than the frame still counts.
         errPost(MSG_SYSTEM_ERROR)->addParamUnsigned(EIO);
-        return frameError();
+        return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
     }
     if (more == 0) {
         parkSource->close();
@@ -114,21 +130,22 @@ int HiveNetReadBuffer::readChunk(uint32_t start, uint32_t minimum) noexcept
     if (parkSource != nullptr && capacity > start && minimum <= 1)
         return readParked(start);
     if (socket == nullptr || capacity <= start)
-        return frameError();
+        return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
     do {
         uint32_t room = capacity - start;
         size_t received = 0;
         int rc = socket->read(data + start, room < chunkSize ? room : chunkSize, &received, 0);
         if (rc != KA_SOCK_OK) {
-            failed = 1;
-            if (rc != KA_SOCK_TIMED_OUT)
-                readPos = frameEnd;
-            return 1;
+            if (rc == KA_SOCK_TIMED_OUT) {
+                latchFailure(MSG_HIVE_UNUSABLE_AFTER_TIMEOUT);
+                return 1;
+            }
+            return frameError(MSG_HIVE_UNUSABLE_AFTER_LINK_LOSS);
         }
         if (received == 0) {
             // Success without bytes would loop for ever: the peer is gone.
             errPost(MSG_SERVER_CLOSED_CONNECTION)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
-            return frameError();
+            return frameError(MSG_HIVE_UNUSABLE_AFTER_LINK_LOSS);
         }
         start += uint32_t(received);
     } while (start < minimum);
@@ -158,7 +175,7 @@ void HiveNetReadBuffer::updateFrame() noexcept
                 frameRemaining = 0;
                 frameBytes = 0;
                 frameEnd = readPos = size;
-                failed = 1;
+                latchFailure(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
                 return;
             }
             frameRemaining = n + 4;
@@ -177,7 +194,7 @@ void HiveNetReadBuffer::updateFrame() noexcept
 int HiveNetReadBuffer::fill() noexcept
 {
     if (failed)
-        return 1;
+        return refuseAfterFailure();
     for (;;) {
         uint32_t minimum = 1;
         bool fresh = true;

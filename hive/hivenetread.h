@@ -95,7 +95,13 @@ public:
         return 0;
     }
 
+    // Once a read failed part-way through a reply the wire is out of step
+    // for good: every later read is refused with failedReason, the message
+    // saying why the connection must be reconnected.
     int32_t failed = 0;
+    uint16_t failedReason = 0;
+    // Posts failedReason as a link failure; always 1.
+    [[nodiscard]] int refuseAfterFailure() noexcept;
     uint8_t* data = nullptr;
     BaseSocket* socket = nullptr;
     uint32_t readPos = 0;
@@ -129,7 +135,8 @@ protected:
     // Nesting of skipped structs and containers the reader follows; deeper
     // ones are refused, so a hostile reply cannot exhaust the stack.
     [[nodiscard]] int skipAt(uint8_t type, int32_t depth) noexcept;
-    [[nodiscard]] int frameError() noexcept;
+    [[nodiscard]] int frameError(uint16_t reason) noexcept;
+    void latchFailure(uint16_t reason) noexcept;
 };
 
 // Longest nesting of containers and structs the reader skips.
