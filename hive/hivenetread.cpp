@@ -3,6 +3,7 @@
 #include "hive/hivenetread.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/errpost.h"
@@ -29,6 +30,37 @@ int protocolError(const char* detail, uint16_t sqlstate = MSG_SQLSTATE_GENERAL_E
 }
 
 }  // namespace
+
+int hiveReplyFault(const char* detail) noexcept
+{
+    return protocolError(detail, MSG_SQLSTATE_LINK_FAILURE);
+}
+
+int hiveMissingField(const HiveStructShape& shape, const HiveRequiredField& field) noexcept
+{
+    char detail[160];
+    snprintf(detail, sizeof detail, "%s.%s missing", shape.name, field.name);
+    return hiveReplyFault(detail);
+}
+
+int hiveCheckRequired(const HiveStructShape& shape, uint32_t seen, int16_t beforeId) noexcept
+{
+    for (uint8_t i = 0; i < shape.count; ++i) {
+        const HiveRequiredField& f = shape.fields[i];
+        if ((beforeId == 0 || f.id < beforeId) && (seen & hiveFieldBit(f.id)) == 0)
+            return hiveMissingField(shape, f);
+    }
+    return 0;
+}
+
+uint32_t hiveMarkRequired(const HiveStructShape& shape, uint32_t seen, uint8_t type, int16_t id) noexcept
+{
+    for (uint8_t i = 0; i < shape.count; ++i) {
+        if (shape.fields[i].id == id && shape.fields[i].type == type)
+            return seen | hiveFieldBit(id);
+    }
+    return seen;
+}
 
 HiveNetReadBuffer::HiveNetReadBuffer() noexcept = default;
 

@@ -34,6 +34,39 @@ enum : int32_t {
 // What a field walker's callback returns to have a field skipped.
 constexpr int kHiveFieldSkip = -1;
 
+// A field the protocol requires of a struct: a reply whose struct lacks it,
+// or holds it with another type (which a reader skips as unknown), cannot
+// be read as the server meant it.
+struct HiveRequiredField {
+    int16_t id;
+    uint8_t type;
+    const char* name;
+};
+// The name of a struct and its required fields (ids below 32).
+struct HiveStructShape {
+    const char* name;
+    const HiveRequiredField* fields;
+    uint8_t count;
+};
+// Bit of a field id in the set of fields seen.
+constexpr uint32_t hiveFieldBit(int16_t id) noexcept
+{
+    return id >= 0 && id < 32 ? 1u << id : 0;
+}
+// Posts that a reply breaks the protocol in a way that leaves its meaning
+// unknown (detail says how), as a link failure. Always 1.
+int hiveReplyFault(const char* detail) noexcept;
+// Posts that the reply's struct lacks the field: a protocol fault, which
+// leaves the reply unreadable. Always 1.
+int hiveMissingField(const HiveStructShape& shape, const HiveRequiredField& field) noexcept;
+// The required fields of shape with ids below beforeId missing from seen
+// (every one when beforeId is 0): 0 when none is, else 1 after posting the
+// first one missing.
+int hiveCheckRequired(const HiveStructShape& shape, uint32_t seen, int16_t beforeId = 0) noexcept;
+// seen with the field's bit added when it is one of shape's required fields
+// with the type the protocol gives it.
+uint32_t hiveMarkRequired(const HiveStructShape& shape, uint32_t seen, uint8_t type, int16_t id) noexcept;
+
 class HiveNetReadBuffer : public KaObject {
 public:
     HiveNetReadBuffer() noexcept;
@@ -75,6 +108,19 @@ public:
             if (rc != 0)
                 return 1;
         }
+    }
+    // The same, then every required field of shape must have come with its
+    // type; a missing one is posted by its struct and field name.
+    template <class OnField>
+    [[nodiscard]] int readFields(const HiveStructShape& shape, OnField onField) noexcept
+    {
+        uint32_t seen = 0;
+        if (readFields([&](uint8_t type, int16_t id) noexcept {
+                seen = hiveMarkRequired(shape, seen, type, id);
+                return onField(type, id);
+            }))
+            return 1;
+        return hiveCheckRequired(shape, seen);
     }
     [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength, char* second,
                                           size_t secondSize, size_t* secondLength, int32_t* exceptionType) noexcept;

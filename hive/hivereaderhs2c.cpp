@@ -71,6 +71,10 @@ int DataReaderHS2C::readColumnHeader(uint8_t* elementType, int32_t* count) noexc
             return hiveColumnDataError(kBadColumnHeader);
         if (in->readByte(elementType) || in->readI32(count))
             return 1;
+        // The rows come from the first column: a column of another length
+        // would pair its values with the wrong rows.
+        if (*count != state->firstCount)
+            return hiveReplyFault("the columns of a block hold different numbers of values");
     }
     if (*count < 0)
         return hiveColumnDataError(kBadColumnHeader);
