@@ -833,8 +833,11 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
             int16_t vid = 0;
             uint8_t ve = 0;
             int32_t values = 0;
-            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid) ||
-                vt != HIVE_T_LIST || vid != 1 || in.readByte(&ve) || in.readI32(&values) || values < 0)
+            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid))
+                return protocolError("Unexpected column wise data format");
+            if (vt != HIVE_T_LIST || vid != 1)
+                return hiveMissingColumnField(hiveColumnStructOfField(uid), "values");
+            if (in.readByte(&ve) || in.readI32(&values) || values < 0)
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;

@@ -38,8 +38,34 @@ int hiveReplyFault(const char* detail) noexcept
 
 int hiveMissingField(const HiveStructShape& shape, const HiveRequiredField& field) noexcept
 {
+    return hiveMissingColumnField(shape.name, field.name);
+}
+
+const char* hiveColumnStructOfField(int16_t unionId) noexcept
+{
+    static const char* const kNames[] = {"TBoolColumn",   "TByteColumn",   "TI16Column",    "TI32Column",
+                                         "TI64Column",    "TDoubleColumn", "TStringColumn", "TBinaryColumn"};
+    return unionId >= 1 && unionId <= 8 ? kNames[unionId - 1] : "TColumn";
+}
+
+const char* hiveColumnStructOfElement(uint8_t elementType) noexcept
+{
+    switch (elementType) {
+    case HIVE_T_BOOL: return "TBoolColumn";
+    case HIVE_T_BYTE: return "TByteColumn";
+    case HIVE_T_I16: return "TI16Column";
+    case HIVE_T_I32: return "TI32Column";
+    case HIVE_T_I64: return "TI64Column";
+    case HIVE_T_DOUBLE: return "TDoubleColumn";
+    case HIVE_T_STRING: return "TStringColumn";
+    default: return "TColumn";
+    }
+}
+
+int hiveMissingColumnField(const char* structName, const char* field) noexcept
+{
     char detail[160];
-    snprintf(detail, sizeof detail, "%s.%s missing", shape.name, field.name);
+    snprintf(detail, sizeof detail, "%s.%s missing", structName, field);
     return hiveReplyFault(detail);
 }
 

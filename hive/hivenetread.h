@@ -48,6 +48,14 @@ struct HiveStructShape {
     const HiveRequiredField* fields;
     uint8_t count;
 };
+// The struct a TColumn union field holds (TI32Column and the like) by the
+// union's field id, or by the element type of its values; "TColumn" when
+// neither tells.
+const char* hiveColumnStructOfField(int16_t unionId) noexcept;
+const char* hiveColumnStructOfElement(uint8_t elementType) noexcept;
+// Posts that a column of a column-wise block lacks its field ("values" or
+// "nulls") in the struct named. Always 1.
+int hiveMissingColumnField(const char* structName, const char* field) noexcept;
 // Bit of a field id in the set of fields seen.
 constexpr uint32_t hiveFieldBit(int16_t id) noexcept
 {
