@@ -637,7 +637,9 @@ TEST_F(DamagedRepliesTest, EachRequiredFieldLeftOutOrRetypedIsNamedAsMissing)
         ASSERT_GT(n, 0);
         for (int i = 0; i < n; ++i) {
             for (Damage d : {Damage::Drop, Damage::Retype}) {
-                Encoder damaged{i, d};
+                Encoder damaged;
+                damaged.damaged = i;
+                damaged.damage = d;
                 const std::string reply = damaged.reply(r.method, r.response);
                 SCOPED_TRACE(damaged.damagedName + (d == Damage::Drop ? " dropped" : " retyped"));
                 if (d == Damage::Retype && damaged.damagedName.rfind("TStatus.", 0) == 0) {
