@@ -46,9 +46,16 @@ constexpr HiveStructShape kQualifiers{"TTypeQualifiers", kQualifiersFields, 1};
 constexpr HiveStructShape kFetchResultsResp{"TFetchResultsResp", kStatusOnly, 1};
 constexpr HiveRequiredField kRowSetFields[] = {{1, HIVE_T_I64, "startRowOffset"}, {2, HIVE_T_LIST, "rows"}};
 constexpr HiveStructShape kRowSet{"TRowSet", kRowSetFields, 2};
-constexpr HiveStructShape kOperationStatusResp{"TGetOperationStatusResp", kStatusOnly, 1};
 constexpr HiveRequiredField kGetInfoFields[] = {{1, HIVE_T_STRUCT, "status"}, {2, HIVE_T_STRUCT, "infoValue"}};
 constexpr HiveStructShape kGetInfoResp{"TGetInfoResp", kGetInfoFields, 2};
+
+// The response of a call that requires only its status, under the call's
+// own name (TCloseOperationResp and the like).
+struct StatusResponse {
+    explicit StatusResponse(const char* method) noexcept { snprintf(name, sizeof name, "T%sResp", method); }
+    HiveStructShape shape() const noexcept { return {name, kStatusOnly, 1}; }
+    char name[kHiveMethodNameSize + 8];
+};
 
 // The last type id of the protocol's enumeration (a timestamp with local
 // time zone); anything outside 0 to it is no type the server can mean.
@@ -169,6 +176,8 @@ void putBigEndian(uint8_t* out, uint64_t value, int n) noexcept
 }
 
 }  // namespace
+
+const HiveStructShape kHiveOperationStatusResp{"TGetOperationStatusResp", kStatusOnly, 1};
 
 int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
 {
@@ -456,10 +465,8 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
     };
     // The response of ExecuteStatement and of the catalog calls read here
     // has the same shape under the call's own name.
-    char responseName[kHiveMethodNameSize + 8];
-    snprintf(responseName, sizeof responseName, "T%sResp", pendingMethod);
-    const HiveStructShape response{responseName, kStatusOnly, 1};
-    if (in.readFields(response, [&](uint8_t type, int16_t id) noexcept {
+    const StatusResponse response(pendingMethod);
+    if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return connection->readStatus(status);
             if (id == 2 && type == HIVE_T_STRUCT)
@@ -945,7 +952,8 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
     if (hiveReadReplyBegin(connection, method))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    const StatusResponse response(method);
+    if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
             return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
         }))
         return 1;
@@ -1025,7 +1033,7 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
     int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) || w.writeFieldStop() ||
              w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus");
     if (rc == 0)
-        rc = in.readFields([&](uint8_t type, int16_t id) noexcept {
+        rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
             int32_t status = 0;
             if (id == 1 && type == HIVE_T_STRUCT)
                 return connection->readStatus(&status);
@@ -1051,7 +1059,7 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     int haveValue = 0;
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    if (in.readFields(kGetInfoResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return connection->readStatus(&status);
             if (id != 2 || type != HIVE_T_STRUCT)

@@ -14,6 +14,10 @@ class DataReader;
 struct HiveColumnStorage;
 struct HiveFetchState;
 struct HiveNetWriteBuffer;
+struct HiveStructShape;
+
+// The required fields of a GetOperationStatus response.
+extern const HiveStructShape kHiveOperationStatusResp;
 
 // Bytes of a stored operation identifier (guid and secret fields).
 constexpr size_t kHiveOperationHandleBytes = 46;

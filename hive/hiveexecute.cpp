@@ -234,7 +234,7 @@ int16_t HiveStatement::pollOperation() noexcept
             return 1;
         if (hiveReadReplyBegin(conn, "GetOperationStatus"))
             return 1;
-        int rc = in.readFields([&](uint8_t type, int16_t id) noexcept {
+        int rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return conn->readStatus(&status);
             if (id == 2 && type == HIVE_T_I32)
