@@ -767,3 +767,61 @@ TEST_F(DamagedRepliesTest, BlocksWhoseColumnCountsDisagreeAreRefused)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CallsTest, AfterAWireFailureNothingMoreIsSentAndEveryCallSaysWhy)
+{
+    struct Case {
+        const char* name;
+        std::function<void(katest::FakeWire&)> breakWire;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"a request cut short", [](katest::FakeWire& w) { w.failWrites = 1; }, "could not be sent whole"},
+        {"a reply cut short",
+         [](katest::FakeWire& w) {
+             // The header arrives, then the link goes.
+             const std::string header = TB().msg(2, "ExecuteStatement").s;
+             w.serve(katest::frame(header + std::string(30, '\0')).substr(0, 4 + header.size()));
+         },
+         "failed in the middle of a reply"},
+        {"a frame length refused", [](katest::FakeWire& w) { w.serve(TB().i32(-16).s); }, "could not follow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(0, conn.writeBuffer.attach(&conn, &wire));
+        ASSERT_EQ(0, conn.readBuffer.attach(&conn, &wire));
+        useFrames();
+        wire.failWrites = 0;
+        wire.chunks.clear();
+        memset(comm.operationHandle, 0, sizeof comm.operationHandle);
+        c.breakWire(wire);
+        const uint16_t text[] = {'S', 'E', 'L', 'E', 'C', 'T', ' ', '1'};
+        int32_t status = 0;
+        int32_t hasResultSet = 0;
+        double rows = 0;
+        EXPECT_NE(0, comm.executeStatement(text, 8, 0) || comm.readExecuteStatementReply(&status, &hasResultSet, &rows));
+        EXPECT_TRUE(conn.unusable());
+        comm.operationHandle[0] = HIVE_T_STRING;
+        // Later calls: refused before a byte goes out, each with its record.
+        wire.failWrites = 0;
+        const int writes = wire.writes;
+        for (int call = 0; call < 2; ++call) {
+            const size_t before = diags.size();
+            EXPECT_EQ(1, comm.requestNextBatch(HIVE_RESULT_ROW_WISE));
+            ASSERT_EQ(before + 1, diags.size());
+            EXPECT_EQ(MSG_SQLSTATE_LINK_FAILURE, diags.index(before));
+            EXPECT_NE(std::string::npos, diags.text(before).find(c.words)) << diags.text(before);
+            EXPECT_NE(std::string::npos, diags.text(before).find("must be reconnected")) << diags.text(before);
+        }
+        // A close has nothing left to do; the handle goes.
+        const size_t before = diags.size();
+        EXPECT_EQ(0, comm.closeOperation());
+        EXPECT_FALSE(comm.hasOperation());
+        EXPECT_EQ(before, diags.size());
+        EXPECT_EQ(writes, wire.writes);
+    }
+}
+
+}  // namespace
