@@ -3,6 +3,7 @@
 // session and operation handles kept in their canonical bytes.
 #include "hive/hivecommunicator.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/errpost.h"
@@ -18,6 +19,50 @@ namespace {
 constexpr size_t kGuidBytes = 16;
 // Longest qualifier key kept while reading a type description.
 constexpr size_t kQualifierKeySize = 100;
+
+// The required fields of the replies' structs, as TCLIService gives them.
+constexpr HiveRequiredField kStatusOnly[] = {{1, HIVE_T_STRUCT, "status"}};
+constexpr HiveRequiredField kOpenSessionFields[] = {{1, HIVE_T_STRUCT, "status"},
+                                                    {2, HIVE_T_I32, "serverProtocolVersion"}};
+constexpr HiveStructShape kOpenSessionResp{"TOpenSessionResp", kOpenSessionFields, 2};
+constexpr HiveRequiredField kSessionHandleFields[] = {{1, HIVE_T_STRUCT, "sessionId"}};
+constexpr HiveStructShape kSessionHandle{"TSessionHandle", kSessionHandleFields, 1};
+constexpr HiveStructShape kCloseSessionResp{"TCloseSessionResp", kStatusOnly, 1};
+constexpr HiveRequiredField kOperationHandleFields[] = {
+    {1, HIVE_T_STRUCT, "operationId"}, {2, HIVE_T_I32, "operationType"}, {3, HIVE_T_BOOL, "hasResultSet"}};
+constexpr HiveStructShape kOperationHandle{"TOperationHandle", kOperationHandleFields, 3};
+constexpr HiveStructShape kMetadataResp{"TGetResultSetMetadataResp", kStatusOnly, 1};
+constexpr HiveRequiredField kTableSchemaFields[] = {{1, HIVE_T_LIST, "columns"}};
+constexpr HiveStructShape kTableSchema{"TTableSchema", kTableSchemaFields, 1};
+constexpr HiveRequiredField kColumnDescFields[] = {
+    {1, HIVE_T_STRING, "columnName"}, {2, HIVE_T_STRUCT, "typeDesc"}, {3, HIVE_T_I32, "position"}};
+constexpr HiveStructShape kColumnDesc{"TColumnDesc", kColumnDescFields, 3};
+constexpr HiveRequiredField kTypeDescFields[] = {{1, HIVE_T_LIST, "types"}};
+constexpr HiveStructShape kTypeDesc{"TTypeDesc", kTypeDescFields, 1};
+constexpr HiveRequiredField kPrimitiveEntryFields[] = {{1, HIVE_T_I32, "type"}};
+constexpr HiveStructShape kPrimitiveEntry{"TPrimitiveTypeEntry", kPrimitiveEntryFields, 1};
+constexpr HiveRequiredField kQualifiersFields[] = {{1, HIVE_T_MAP, "qualifiers"}};
+constexpr HiveStructShape kQualifiers{"TTypeQualifiers", kQualifiersFields, 1};
+constexpr HiveStructShape kFetchResultsResp{"TFetchResultsResp", kStatusOnly, 1};
+constexpr HiveRequiredField kRowSetFields[] = {{1, HIVE_T_I64, "startRowOffset"}, {2, HIVE_T_LIST, "rows"}};
+constexpr HiveStructShape kRowSet{"TRowSet", kRowSetFields, 2};
+constexpr HiveRequiredField kGetInfoFields[] = {{1, HIVE_T_STRUCT, "status"}, {2, HIVE_T_STRUCT, "infoValue"}};
+constexpr HiveStructShape kGetInfoResp{"TGetInfoResp", kGetInfoFields, 2};
+
+// The response of a call that requires only its status, under the call's
+// own name (TCloseOperationResp and the like).
+struct StatusResponse {
+    explicit StatusResponse(const char* method) noexcept { snprintf(name, sizeof name, "T%sResp", method); }
+    HiveStructShape shape() const noexcept { return {name, kStatusOnly, 1}; }
+    char name[kHiveMethodNameSize + 8];
+};
+
+// The last type id of the protocol's enumeration (a timestamp with local
+// time zone); anything outside 0 to it is no type the server can mean.
+constexpr int32_t kLastTypeId = 22;
+// Bounds of the qualifiers a column type may carry.
+constexpr int32_t kMaxDecimalPrecision = 38;
+constexpr int32_t kMaxCharacterLength = 65535;
 
 int protocolError(const char* detail) noexcept
 {
@@ -132,6 +177,8 @@ void putBigEndian(uint8_t* out, uint64_t value, int n) noexcept
 
 }  // namespace
 
+const HiveStructShape kHiveOperationStatusResp{"TGetOperationStatusResp", kStatusOnly, 1};
+
 int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
 {
     return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) || out.writeStructFieldBegin(1);
@@ -236,13 +283,13 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
     uint8_t guid[kGuidBytes];
     uint8_t secret[kGuidBytes];
     // Fields are taken by their ids, in whatever order they come.
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    if (in.readFields(kOpenSessionResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return readStatus(&status);
             if (id == 2 && type == HIVE_T_I32)
                 return in.readI32(serverProtocol);
             if (id == 3 && type == HIVE_T_STRUCT)
-                return in.readFields([&](uint8_t t, int16_t fid) noexcept {
+                return in.readFields(kSessionHandle, [&](uint8_t t, int16_t fid) noexcept {
                     if (fid != 1 || t != HIVE_T_STRUCT)
                         return kHiveFieldSkip;
                     if (readHandleIdentifier(in, guid, secret) != 0)
@@ -285,7 +332,7 @@ int HiveConnection::readCloseSessionReply() noexcept
     if (hiveReadReplyBegin(this, "CloseSession"))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    if (in.readFields(kCloseSessionResp, [&](uint8_t type, int16_t id) noexcept {
             if (id != 1 || type != HIVE_T_STRUCT)
                 return protocolError("Protocol error.");
             return readStatus(&status);
@@ -412,11 +459,14 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
         }
         return kHiveFieldSkip;
     };
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    // The response of ExecuteStatement and of the catalog calls read here
+    // has the same shape under the call's own name.
+    const StatusResponse response(pendingMethod);
+    if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return connection->readStatus(status);
             if (id == 2 && type == HIVE_T_STRUCT)
-                return in.readFields(handleField);
+                return in.readFields(kOperationHandle, handleField);
             return kHiveFieldSkip;
         }))
         return 1;
@@ -432,6 +482,14 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     HiveNetReadBuffer& in = connection->readBuffer;
     int haveType = 0;
     int qualifiers = 0;
+    int32_t typeId = -1;
+    // The values under the names servers give them, to check them against
+    // each other; -1 when absent.
+    int32_t precision = -1;
+    int32_t scale = -1;
+    int32_t length = -1;
+    char key[kQualifierKeySize];
+    size_t keyLength = 0;
     *first = -1;
     *second = -1;
     // TTypeQualifierValue: its i32 field is a precision or a scale, in
@@ -442,6 +500,17 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
         int32_t v = 0;
         if (in.readI32(&v))
             return 1;
+        if (v < 0)
+            return hiveReplyFault("negative type qualifier in TTypeQualifiers");
+        auto named = [&](const char* word) noexcept {
+            return keyLength == strlen(word) && memcmp(key, word, keyLength) == 0;
+        };
+        if (named("precision"))
+            precision = v;
+        else if (named("scale"))
+            scale = v;
+        else if (named("characterMaximumLength"))
+            length = v;
         if (qualifiers == 0) {
             *first = v;
         } else if (qualifiers == 1) {
@@ -463,8 +532,6 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
         if (kt != HIVE_T_STRING || vt != HIVE_T_STRUCT || n < 0)
             return protocolError("Unexpected format for column type metadata.");
         for (int32_t q = 0; q < n; ++q) {
-            char key[kQualifierKeySize];
-            size_t keyLength = 0;
             if (in.readString(key, sizeof key, &keyLength, 0) || in.readFields(qualifierValue))
                 return 1;
         }
@@ -473,19 +540,22 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     // TPrimitiveTypeEntry: the type id and its qualifiers.
     auto primitiveEntry = [&](uint8_t t, int16_t id) noexcept {
         if (id == 1 && t == HIVE_T_I32) {
-            int32_t typeId = 0;
             if (in.readI32(&typeId))
                 return 1;
+            // Any other id could only be a damaged one: the column would be
+            // described as something the server never said.
+            if (typeId < 0 || typeId > kLastTypeId)
+                return hiveReplyFault("column type id outside TTypeId");
             *typeCode = typeCodeOfTypeId(typeId);
             columnTypeId = typeId;
             haveType = 1;
             return 0;
         }
         if (id == 2 && t == HIVE_T_STRUCT)
-            return in.readFields(qualifierMap);
+            return in.readFields(kQualifiers, qualifierMap);
         return kHiveFieldSkip;
     };
-    if (in.readFields([&](uint8_t t, int16_t id) noexcept {
+    if (in.readFields(kTypeDesc, [&](uint8_t t, int16_t id) noexcept {
             if (id != 1 || t != HIVE_T_LIST)
                 return kHiveFieldSkip;
             uint8_t elem = 0;
@@ -500,7 +570,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
                 if (in.readFields([&](uint8_t ut, int16_t uid) noexcept {
                         if (e != 0 || uid != 1 || ut != HIVE_T_STRUCT)
                             return kHiveFieldSkip;
-                        return in.readFields(primitiveEntry);
+                        return in.readFields(kPrimitiveEntry, primitiveEntry);
                     }))
                     return 1;
             }
@@ -509,6 +579,22 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
         return 1;
     if (!haveType)
         return protocolError("Unexpected format for column type metadata.");
+    return checkQualifiers(typeId, precision, scale, length);
+}
+
+int HiveCommunicatorHS2::checkQualifiers(int32_t typeId, int32_t precision, int32_t scale, int32_t length) noexcept
+{
+    constexpr int32_t kDecimalTypeId = 15;
+    constexpr int32_t kVarcharTypeId = 18;
+    constexpr int32_t kCharTypeId = 19;
+    if (typeId == kDecimalTypeId) {
+        if (precision == 0 || precision > kMaxDecimalPrecision)
+            return hiveReplyFault("decimal precision out of range in TTypeQualifiers");
+        if (scale > kMaxDecimalPrecision || (precision > 0 && scale > precision))
+            return hiveReplyFault("decimal scale out of range in TTypeQualifiers");
+    }
+    if ((typeId == kVarcharTypeId || typeId == kCharTypeId) && (length == 0 || length > kMaxCharacterLength))
+        return hiveReplyFault("character length out of range in TTypeQualifiers");
     return 0;
 }
 
@@ -521,33 +607,21 @@ int HiveCommunicatorHS2::readColumnDesc(uint32_t number, HiveColumnSink* sink) n
     uint8_t typeCode = HIVE_TYPE_UNKNOWN;
     int32_t first = -1;
     int32_t second = -1;
-    int haveType = 0;
     columnTypeId = -1;
-    for (;;) {
-        uint8_t t = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&t, &id))
-            return 1;
-        if (t == HIVE_T_STOP)
-            break;
-        int rc;
-        if (id == 1 && t == HIVE_T_STRING) {
-            rc = in.readStringZ(name, sizeof name, &nameLength, 0);
-            if (rc == 0)
+    // A field of another type than its id has is passed as unknown and so
+    // found missing.
+    if (in.readFields(kColumnDesc, [&](uint8_t t, int16_t id) noexcept {
+            if (id == 1 && t == HIVE_T_STRING) {
+                if (in.readStringZ(name, sizeof name, &nameLength, 0))
+                    return 1;
                 nameLength = normaliseColumnName(name, nameLength);
-        } else if (id == 2 && t == HIVE_T_STRUCT) {
-            rc = readTypeDesc(&typeCode, &first, &second);
-            haveType = 1;
-        } else if (id == 2) {
-            rc = protocolError("Unexpected TType for column type metadata.");
-        } else {
-            rc = in.skip(t);
-        }
-        if (rc)
-            return 1;
-    }
-    if (!haveType)
-        return protocolError("Unexpected format for column type metadata.");
+                return 0;
+            }
+            if (id == 2 && t == HIVE_T_STRUCT)
+                return readTypeDesc(&typeCode, &first, &second);
+            return kHiveFieldSkip;
+        }))
+        return 1;
     return sink != nullptr ? sink->column(number, name, nameLength, typeCode, first, second) : 0;
 }
 
@@ -584,6 +658,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
         }
         if (sink != nullptr && sink->columnCount(uint32_t(count)))
             return 1;
+        describedColumns = count;
         // A result without columns has no rows to fetch; the division
         // below needs a column.
         if (maxRowsInFetch != -1)
@@ -598,7 +673,8 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
         }
         return 0;
     };
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    describedColumns = -1;
+    if (in.readFields(kMetadataResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT) {
                 int32_t status = 0;
                 if (connection->readStatus(&status))
@@ -608,7 +684,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
                 return 0;
             }
             if (id == 2 && type == HIVE_T_STRUCT)
-                return in.readFields(schemaField);
+                return in.readFields(kTableSchema, schemaField);
             return kHiveFieldSkip;
         }))
         return 1;
@@ -633,15 +709,16 @@ int HiveCommunicatorHS2::sendFetchMessage(int32_t httpTransport) noexcept
         fetchMessageState = 0;
         handleChanged = 0;
     }
-    BaseSocket* socket = connection->writeBuffer.socket;
-    if (socket == nullptr)
+    if (connection->writeBuffer.socket == nullptr)
         return 1;
     size_t skip = httpTransport ? 4 : 0;
-    return socket->write(fetchMessage + skip, sizeof fetchMessage - skip, 0) ? 1 : 0;
+    return connection->writeBuffer.writeSocket(fetchMessage + skip, sizeof fetchMessage - skip);
 }
 
 int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
 {
+    if (connection->refuseIfUnusable())
+        return 1;
     if (resultStyle == HIVE_RESULT_COLUMN_WISE)
         return sendFetchMessage(connection->writeBuffer.httpTransport);
     HiveNetWriteBuffer& w = connection->writeBuffer;
@@ -660,6 +737,11 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
         return 1;
     int failed = 0;
     int sawRows = 0;
+    // The required fields seen so far of the response and of its row set:
+    // the readers take the values from the middle of the row set, so those
+    // that come before the values are checked on the way in, the rest at
+    // the row set's end.
+    uint32_t responseSeen = 0;
     for (;;) {
         uint8_t type = 0;
         int16_t id = 0;
@@ -667,6 +749,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
             return 1;
         if (type == HIVE_T_STOP)
             break;
+        responseSeen = hiveMarkRequired(kFetchResultsResp, responseSeen, type, id);
         if (id == 1 && type == HIVE_T_STRUCT) {
             int32_t status = 0;
             if (connection->readStatus(&status))
@@ -680,6 +763,9 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return 1;
             continue;
         }
+        if (hiveCheckRequired(kFetchResultsResp, responseSeen))
+            return 1;
+        uint32_t rowSetSeen = 0;
         for (;;) {
             uint8_t t = 0;
             int16_t fid = 0;
@@ -687,6 +773,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return 1;
             if (t == HIVE_T_STOP)
                 break;
+            rowSetSeen = hiveMarkRequired(kRowSet, rowSetSeen, t, fid);
             if ((fid != 2 && fid != 3) || t != HIVE_T_LIST) {
                 if (in.skip(t))
                     return 1;
@@ -713,6 +800,8 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 *moreRows = count != 0;
                 if (count == 0)
                     continue;
+                if (hiveCheckRequired(kRowSet, rowSetSeen, fid))
+                    return 1;
                 // Into the first row: the readers take the values from here.
                 uint8_t rt = 0;
                 int16_t rid = 0;
@@ -726,23 +815,32 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                     return 1;
                 if (ce != HIVE_T_STRUCT || columns < 0)
                     return protocolError("Unexpected column data format");
+                if (checkBlockColumns(columns))
+                    return 1;
                 blockColumnCount = columns;
                 return failed;
             }
             // Column-wise: into the first column's value list; the readers
             // take every column whole from here.
+            if (hiveCheckRequired(kRowSet, rowSetSeen, fid))
+                return 1;
             blockColumnCount = count;
             sawRows = 1;
             if (count == 0)
                 continue;
+            if (checkBlockColumns(count))
+                return 1;
             uint8_t ut = 0;
             int16_t uid = 0;
             uint8_t vt = 0;
             int16_t vid = 0;
             uint8_t ve = 0;
             int32_t values = 0;
-            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid) ||
-                vt != HIVE_T_LIST || vid != 1 || in.readByte(&ve) || in.readI32(&values) || values < 0)
+            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid))
+                return protocolError("Unexpected column wise data format");
+            if (vt != HIVE_T_LIST || vid != 1)
+                return hiveMissingColumnField(hiveColumnStructOfField(uid), "values");
+            if (in.readByte(&ve) || in.readI32(&values) || values < 0)
                 return protocolError("Unexpected column wise data format");
             *rows = uint32_t(values);
             *moreRows = values != 0;
@@ -768,12 +866,26 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
             }
             return failed;
         }
+        if (hiveCheckRequired(kRowSet, rowSetSeen))
+            return 1;
     }
     if (skipRest(in))
+        return 1;
+    if (hiveCheckRequired(kFetchResultsResp, responseSeen))
         return 1;
     if (!sawRows && !failed)
         *moreRows = 1;
     return failed;
+}
+
+int HiveCommunicatorHS2::checkBlockColumns(int32_t columns) noexcept
+{
+    if (describedColumns < 0 || columns == describedColumns)
+        return 0;
+    char detail[128];
+    snprintf(detail, sizeof detail, "a block of %d columns for a result described with %d", int(columns),
+             int(describedColumns));
+    return hiveReplyFault(detail);
 }
 
 int HiveCommunicatorHS2::nextRow() noexcept
@@ -782,9 +894,13 @@ int HiveCommunicatorHS2::nextRow() noexcept
     uint8_t t = 0;
     int16_t id = 0;
     uint8_t elem = 0;
+    int32_t columns = 0;
     if (in.readFieldBegin(&t, &id) || t != HIVE_T_LIST || in.readByte(&elem) || elem != HIVE_T_STRUCT ||
-        in.skipBytes(4))
+        in.readI32(&columns))
         return protocolError("Unexpected field type in row data");
+    // Every row holds the block's columns: the readers take them by place.
+    if (columns != blockColumnCount)
+        return hiveReplyFault("a row holds another number of columns than the block's first");
     return 0;
 }
 
@@ -816,6 +932,14 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
 {
     if (!hasOperation())
         return 0;
+    // Nothing can reach the server over a broken wire: a close has nothing
+    // left to do (the session went with the wire), a cancel says why not.
+    if (connection->unusable()) {
+        if (!spendsHandle)
+            return connection->refuseIfUnusable();
+        memset(operationHandle, 0, sizeof operationHandle);
+        return 0;
+    }
     HiveNetWriteBuffer& w = connection->writeBuffer;
     if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(1, 1) || w.writeFieldStop() || w.writeFieldStop() ||
         sendAndReadNothing())
@@ -824,7 +948,8 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
     if (hiveReadReplyBegin(connection, method))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    const StatusResponse response(method);
+    if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
             return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
         }))
         return 1;
@@ -904,7 +1029,7 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
     int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) || w.writeFieldStop() ||
              w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus");
     if (rc == 0)
-        rc = in.readFields([&](uint8_t type, int16_t id) noexcept {
+        rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
             int32_t status = 0;
             if (id == 1 && type == HIVE_T_STRUCT)
                 return connection->readStatus(&status);
@@ -930,7 +1055,7 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     int haveValue = 0;
-    if (in.readFields([&](uint8_t type, int16_t id) noexcept {
+    if (in.readFields(kGetInfoResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return connection->readStatus(&status);
             if (id != 2 || type != HIVE_T_STRUCT)

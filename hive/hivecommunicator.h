@@ -14,6 +14,10 @@ class DataReader;
 struct HiveColumnStorage;
 struct HiveFetchState;
 struct HiveNetWriteBuffer;
+struct HiveStructShape;
+
+// The required fields of a GetOperationStatus response.
+extern const HiveStructShape kHiveOperationStatusResp;
 
 // Bytes of a stored operation identifier (guid and secret fields).
 constexpr size_t kHiveOperationHandleBytes = 46;
@@ -195,6 +199,9 @@ public:
     // sink that binds it (the type code alone does not tell an interval
     // from a string).
     int32_t columnTypeId = -1;
+    // Columns the last metadata reply described, which every block of the
+    // result must hold; -1 before one was read.
+    int32_t describedColumns = -1;
     // The data reader of a result column for the connection's result style
     // (the statement binds it): 0, or 1 after the diagnostic.
     [[nodiscard]] int makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept;
@@ -208,4 +215,11 @@ private:
     [[nodiscard]] int operationHandleCall(const char* method, bool spendsHandle) noexcept;
     [[nodiscard]] int readColumnDesc(uint32_t number, HiveColumnSink* sink) noexcept;
     [[nodiscard]] int readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t* second) noexcept;
+    // Qualifiers named precision, scale and characterMaximumLength (-1
+    // when absent) within what the column's type allows; 0, or 1 after
+    // the diagnostic.
+    // A block's column count against the described one; 0, or 1 after the
+    // diagnostic.
+    [[nodiscard]] int checkBlockColumns(int32_t columns) noexcept;
+    [[nodiscard]] int checkQualifiers(int32_t typeId, int32_t precision, int32_t scale, int32_t length) noexcept;
 };

@@ -4,9 +4,11 @@
 
 #include <cstring>
 
+#include "foundation/errpost.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "hive/hivestatement.h"
+#include "kamessages.h"
 #include "odbc/baseenv.h"
 #include "platform/bos.h"
 #include "platform/bosname.h"
@@ -116,4 +118,14 @@ int32_t HiveConnection::driverResourceStr(uint32_t id, uint16_t* out, int32_t ca
         return 0;
     size_t units = static_cast<size_t>(capacity < kHiveResourceTextUnits ? capacity : kHiveResourceTextUnits);
     return static_cast<int32_t>(errLoadMessageW(out, units, static_cast<uint16_t>(id)));
+}
+
+int HiveConnection::refuseIfUnusable() noexcept
+{
+    if (readBuffer.failed != 0)
+        return readBuffer.refuseAfterFailure();
+    if (writeBuffer.writeFailed == 0)
+        return 0;
+    errPost(MSG_HIVE_UNUSABLE_AFTER_WRITE)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
+    return 1;
 }

@@ -225,6 +225,12 @@ public:
     // Negotiate header, on the binary transport the SASL GSSAPI exchange.
     [[nodiscard]] int kerberosLogin() noexcept;
     [[nodiscard]] int kerberosExchange() noexcept;
+    // A read or write failed part-way through a message: the server and the
+    // driver no longer agree where one message ends, so nothing more may be
+    // sent. 1 after posting why (a link failure, which failover repairs);
+    // 0 while the wire is sound.
+    [[nodiscard]] int refuseIfUnusable() noexcept;
+    [[nodiscard]] bool unusable() const noexcept { return readBuffer.failed != 0 || writeBuffer.writeFailed != 0; }
     // A struct field holding the session handle.
     [[nodiscard]] int writeSessionHandle(int16_t fieldId) noexcept;
 

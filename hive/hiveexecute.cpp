@@ -133,6 +133,14 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
         basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECTION_NOT_OPEN);
         return 1;
     }
+    // Refused before anything is sent, so that failover may run the
+    // request again on a new connection.
+    KaErrorList* list = KaErrorCurrentList();
+    const size_t before = list != nullptr ? list->recordCount() : 0;
+    if (conn->refuseIfUnusable() != 0) {
+        baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+        return 1;
+    }
     if (acquireWire() != 0)
         return 1;
     // The deadline bounds each transfer until the execute ends, and a step
@@ -226,7 +234,7 @@ int16_t HiveStatement::pollOperation() noexcept
             return 1;
         if (hiveReadReplyBegin(conn, "GetOperationStatus"))
             return 1;
-        int rc = in.readFields([&](uint8_t type, int16_t id) noexcept {
+        int rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT)
                 return conn->readStatus(&status);
             if (id == 2 && type == HIVE_T_I32)

@@ -3,6 +3,7 @@
 #include "hive/hivenetread.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/errpost.h"
@@ -31,6 +32,63 @@ int protocolError(const char* detail, uint16_t sqlstate = MSG_SQLSTATE_GENERAL_E
 
 }  // namespace
 
+int hiveReplyFault(const char* detail) noexcept
+{
+    return protocolError(detail, MSG_SQLSTATE_LINK_FAILURE);
+}
+
+int hiveMissingField(const HiveStructShape& shape, const HiveRequiredField& field) noexcept
+{
+    return hiveMissingColumnField(shape.name, field.name);
+}
+
+const char* hiveColumnStructOfField(int16_t unionId) noexcept
+{
+    static const char* const kNames[] = {"TBoolColumn",   "TByteColumn",   "TI16Column",    "TI32Column",
+                                         "TI64Column",    "TDoubleColumn", "TStringColumn", "TBinaryColumn"};
+    return unionId >= 1 && unionId <= 8 ? kNames[unionId - 1] : "TColumn";
+}
+
+const char* hiveColumnStructOfElement(uint8_t elementType) noexcept
+{
+    switch (elementType) {
+    case HIVE_T_BOOL: return "TBoolColumn";
+    case HIVE_T_BYTE: return "TByteColumn";
+    case HIVE_T_I16: return "TI16Column";
+    case HIVE_T_I32: return "TI32Column";
+    case HIVE_T_I64: return "TI64Column";
+    case HIVE_T_DOUBLE: return "TDoubleColumn";
+    case HIVE_T_STRING: return "TStringColumn";
+    default: return "TColumn";
+    }
+}
+
+int hiveMissingColumnField(const char* structName, const char* field) noexcept
+{
+    char detail[160];
+    snprintf(detail, sizeof detail, "%s.%s missing", structName, field);
+    return hiveReplyFault(detail);
+}
+
+int hiveCheckRequired(const HiveStructShape& shape, uint32_t seen, int16_t beforeId) noexcept
+{
+    for (uint8_t i = 0; i < shape.count; ++i) {
+        const HiveRequiredField& f = shape.fields[i];
+        if ((beforeId == 0 || f.id < beforeId) && (seen & hiveFieldBit(f.id)) == 0)
+            return hiveMissingField(shape, f);
+    }
+    return 0;
+}
+
+uint32_t hiveMarkRequired(const HiveStructShape& shape, uint32_t seen, uint8_t type, int16_t id) noexcept
+{
+    for (uint8_t i = 0; i < shape.count; ++i) {
+        if (shape.fields[i].id == id && shape.fields[i].type == type)
+            return seen | hiveFieldBit(id);
+    }
+    return seen;
+}
+
 HiveNetReadBuffer::HiveNetReadBuffer() noexcept = default;
 
 HiveNetReadBuffer::~HiveNetReadBuffer()
@@ -44,6 +102,7 @@ int HiveNetReadBuffer::attach(HiveConnection* conn, BaseSocket* sock) noexcept
     socket = sock;
     resultStyle = 0;
     failed = 0;
+    failedReason = 0;
     negotiated = 1;
     framed = 0;
     if (capacity == 0 || data == nullptr) {
@@ -81,10 +140,25 @@ void HiveNetReadBuffer::resetFrame() noexcept
     parkSource = nullptr;
 }
 
-int HiveNetReadBuffer::frameError() noexcept
+void HiveNetReadBuffer::latchFailure(uint16_t reason) noexcept
 {
+    // The first cause is the one the connection is refused for.
+    if (failed == 0)
+        failedReason = reason;
     failed = 1;
+}
+
+int HiveNetReadBuffer::frameError(uint16_t reason) noexcept
+{
+    latchFailure(reason);
     readPos = frameEnd;
+    return 1;
+}
+
+int HiveNetReadBuffer::refuseAfterFailure() noexcept
+{
+    errPost(failedReason != 0 ? failedReason : uint16_t(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME))
+        ->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
     return 1;
 }
 
@@ -94,11 +168,11 @@ int HiveNetReadBuffer::readParked(uint32_t start) noexcept
     uint64_t got = 0;
     int32_t more = 0;
     if (parkSource->read(data + start, room < chunkSize ? room : chunkSize, &got, &more) != 0)
-        return frameError();
+        return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
     if (got == 0) {
         // The file holds fewer bytes than the frame still counts.
         errPost(MSG_SYSTEM_ERROR)->addParamUnsigned(EIO);
-        return frameError();
+        return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
     }
     if (more == 0) {
         parkSource->close();
@@ -115,21 +189,22 @@ int HiveNetReadBuffer::readChunk(uint32_t start, uint32_t minimum) noexcept
     if (parkSource != nullptr && capacity > start && minimum <= 1)
         return readParked(start);
     if (socket == nullptr || capacity <= start)
-        return frameError();
+        return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
     do {
         uint32_t room = capacity - start;
         size_t received = 0;
         int rc = socket->read(data + start, room < chunkSize ? room : chunkSize, &received, 0);
         if (rc != KA_SOCK_OK) {
-            failed = 1;
-            if (rc != KA_SOCK_TIMED_OUT)
-                readPos = frameEnd;
-            return 1;
+            if (rc == KA_SOCK_TIMED_OUT) {
+                latchFailure(MSG_HIVE_UNUSABLE_AFTER_TIMEOUT);
+                return 1;
+            }
+            return frameError(MSG_HIVE_UNUSABLE_AFTER_LINK_LOSS);
         }
         if (received == 0) {
             // Success without bytes would loop for ever: the peer is gone.
             errPost(MSG_SERVER_CLOSED_CONNECTION)->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
-            return frameError();
+            return frameError(MSG_HIVE_UNUSABLE_AFTER_LINK_LOSS);
         }
         start += uint32_t(received);
     } while (start < minimum);
@@ -159,7 +234,7 @@ void HiveNetReadBuffer::updateFrame() noexcept
                 frameRemaining = 0;
                 frameBytes = 0;
                 frameEnd = readPos = size;
-                failed = 1;
+                latchFailure(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
                 return;
             }
             frameRemaining = n + 4;
@@ -178,7 +253,7 @@ void HiveNetReadBuffer::updateFrame() noexcept
 int HiveNetReadBuffer::fill() noexcept
 {
     if (failed)
-        return 1;
+        return refuseAfterFailure();
     for (;;) {
         uint32_t minimum = 1;
         bool fresh = true;

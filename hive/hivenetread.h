@@ -34,6 +34,47 @@ enum : int32_t {
 // What a field walker's callback returns to have a field skipped.
 constexpr int kHiveFieldSkip = -1;
 
+// A field the protocol requires of a struct: a reply whose struct lacks it,
+// or holds it with another type (which a reader skips as unknown), cannot
+// be read as the server meant it.
+struct HiveRequiredField {
+    int16_t id;
+    uint8_t type;
+    const char* name;
+};
+// The name of a struct and its required fields (ids below 32).
+struct HiveStructShape {
+    const char* name;
+    const HiveRequiredField* fields;
+    uint8_t count;
+};
+// The struct a TColumn union field holds (TI32Column and the like) by the
+// union's field id, or by the element type of its values; "TColumn" when
+// neither tells.
+const char* hiveColumnStructOfField(int16_t unionId) noexcept;
+const char* hiveColumnStructOfElement(uint8_t elementType) noexcept;
+// Posts that a column of a column-wise block lacks its field ("values" or
+// "nulls") in the struct named. Always 1.
+int hiveMissingColumnField(const char* structName, const char* field) noexcept;
+// Bit of a field id in the set of fields seen.
+constexpr uint32_t hiveFieldBit(int16_t id) noexcept
+{
+    return id >= 0 && id < 32 ? 1u << id : 0;
+}
+// Posts that a reply breaks the protocol in a way that leaves its meaning
+// unknown (detail says how), as a link failure. Always 1.
+int hiveReplyFault(const char* detail) noexcept;
+// Posts that the reply's struct lacks the field: a protocol fault, which
+// leaves the reply unreadable. Always 1.
+int hiveMissingField(const HiveStructShape& shape, const HiveRequiredField& field) noexcept;
+// The required fields of shape with ids below beforeId missing from seen
+// (every one when beforeId is 0): 0 when none is, else 1 after posting the
+// first one missing.
+int hiveCheckRequired(const HiveStructShape& shape, uint32_t seen, int16_t beforeId = 0) noexcept;
+// seen with the field's bit added when it is one of shape's required fields
+// with the type the protocol gives it.
+uint32_t hiveMarkRequired(const HiveStructShape& shape, uint32_t seen, uint8_t type, int16_t id) noexcept;
+
 class HiveNetReadBuffer : public KaObject {
 public:
     HiveNetReadBuffer() noexcept;
@@ -76,6 +117,19 @@ public:
                 return 1;
         }
     }
+    // The same, then every required field of shape must have come with its
+    // type; a missing one is posted by its struct and field name.
+    template <class OnField>
+    [[nodiscard]] int readFields(const HiveStructShape& shape, OnField onField) noexcept
+    {
+        uint32_t seen = 0;
+        if (readFields([&](uint8_t type, int16_t id) noexcept {
+                seen = hiveMarkRequired(shape, seen, type, id);
+                return onField(type, id);
+            }))
+            return 1;
+        return hiveCheckRequired(shape, seen);
+    }
     [[nodiscard]] int readExceptionFields(char* message, size_t messageSize, size_t* messageLength, char* second,
                                           size_t secondSize, size_t* secondLength, int32_t* exceptionType) noexcept;
     // Discards what is left of the current reply on the socket: the rest of
@@ -99,7 +153,13 @@ public:
         return 0;
     }
 
+    // Once a read failed part-way through a reply the wire is out of step
+    // for good: every later read is refused with failedReason, the message
+    // saying why the connection must be reconnected.
     int32_t failed = 0;
+    uint16_t failedReason = 0;
+    // Posts failedReason as a link failure; always 1.
+    [[nodiscard]] int refuseAfterFailure() noexcept;
     uint8_t* data = nullptr;
     BaseSocket* socket = nullptr;
     uint32_t readPos = 0;
@@ -133,7 +193,8 @@ protected:
     // Nesting of skipped structs and containers the reader follows; deeper
     // ones are refused, so a hostile reply cannot exhaust the stack.
     [[nodiscard]] int skipAt(uint8_t type, int32_t depth) noexcept;
-    [[nodiscard]] int frameError() noexcept;
+    [[nodiscard]] int frameError(uint16_t reason) noexcept;
+    void latchFailure(uint16_t reason) noexcept;
 };
 
 // Longest nesting of containers and structs the reader skips.

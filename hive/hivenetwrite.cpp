@@ -36,6 +36,7 @@ int HiveNetWriteBuffer::attach(HiveConnection* conn, BaseSocket* sock) noexcept
 {
     connection = conn;
     socket = sock;
+    writeFailed = 0;
     source.release();
     if (sink.open() || sink.discard())
         return 1;
@@ -197,7 +198,7 @@ int HiveNetWriteBuffer::sendSource() noexcept
             return 1;
         }
         uint8_t head[4] = {uint8_t(total >> 24), uint8_t(total >> 16), uint8_t(total >> 8), uint8_t(total)};
-        if (socket->write(head, 4, 0))
+        if (writeSocket(head, 4))
             return 1;
     }
     for (;;) {
@@ -208,7 +209,7 @@ int HiveNetWriteBuffer::sendSource() noexcept
             return 1;
         if (n == 0)
             return 0;
-        if (socket->write(block, size_t(n), 0))
+        if (writeSocket(block, size_t(n)))
             return 1;
         if (more == 0)
             return 0;
@@ -221,8 +222,19 @@ int HiveNetWriteBuffer::sendFramed(const void* block, size_t n) noexcept
         return 1;
     if (httpTransport == 0) {
         uint8_t head[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-        if (socket->write(head, 4, 0))
+        if (writeSocket(head, 4))
             return 1;
     }
-    return socket->write(block, n, 0);
+    return writeSocket(block, n);
+}
+
+int HiveNetWriteBuffer::writeSocket(const void* bytes, size_t n) noexcept
+{
+    if (socket->write(bytes, n, 0) == 0)
+        return 0;
+    // Over HTTP every request is a POST of its own: a failed one leaves
+    // nothing behind for the next.
+    if (httpTransport == 0)
+        writeFailed = 1;
+    return 1;
 }

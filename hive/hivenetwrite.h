@@ -96,6 +96,12 @@ struct HiveNetWriteBuffer {
     // The connection's TransportMode is HTTP: the body goes without a frame
     // length (kept here so that the buffer needs nothing of the options).
     int32_t httpTransport;
+    // A socket write failed part-way through a request on the binary
+    // transport: the server holds a broken frame and the wire is out of
+    // step until the connection is made again.
+    int32_t writeFailed = 0;
+    // A socket write of the request; a failure latches writeFailed.
+    [[nodiscard]] int writeSocket(const void* bytes, size_t n) noexcept;
 
 private:
     [[nodiscard]] int takeWindow() noexcept;

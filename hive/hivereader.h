@@ -218,6 +218,9 @@ public:
     // Rows of the current block, and the bitmap buffer's size.
     uint32_t blockRows;
     uint32_t bitmapCapacity;
+    // The element type of the block's values, which names the column's
+    // struct when a later field of it is missing.
+    uint8_t blockElementType = 0;
 
 protected:
     // Resets the held value and reads the TColumn's headers up to its values.

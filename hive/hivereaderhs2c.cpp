@@ -66,15 +66,21 @@ int DataReaderHS2C::readColumnHeader(uint8_t* elementType, int32_t* count) noexc
             return 1;
         if (type != HIVE_T_STRUCT)
             return hiveColumnDataError(kBadColumnHeader);
+        const int16_t unionId = id;
         if (in->readFieldBegin(&type, &id))
             return 1;
         if (type != HIVE_T_LIST || id != 1)
-            return hiveColumnDataError(kBadColumnHeader);
+            return hiveMissingColumnField(hiveColumnStructOfField(unionId), "values");
         if (in->readByte(elementType) || in->readI32(count))
             return 1;
+        // The rows come from the first column: a column of another length
+        // would pair its values with the wrong rows.
+        if (*count != state->firstCount)
+            return hiveReplyFault("the columns of a block hold different numbers of values");
     }
     if (*count < 0)
         return hiveColumnDataError(kBadColumnHeader);
+    blockElementType = *elementType;
     blockRows = uint32_t(*count);
     if (valueSink != nullptr) {
         // The column source still lends the sink's last block.
@@ -95,7 +101,7 @@ int DataReaderHS2C::readNullsAndEnd() noexcept
     if (in->readFieldBegin(&type, &id))
         return 1;
     if (type != HIVE_T_STRING || id != 2)
-        return hiveColumnDataError(kBadColumnHeader);
+        return hiveMissingColumnField(hiveColumnStructOfElement(blockElementType), "nulls");
     int32_t n = 0;
     if (in->readI32(&n))
         return 1;

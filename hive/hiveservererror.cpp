@@ -203,6 +203,7 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
     char* message = nullptr;
     size_t messageLength = 0;
     int rc = 0;
+    int haveCode = 0;
     for (;;) {
         uint8_t type = 0;
         int16_t id = 0;
@@ -214,6 +215,7 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
             break;
         if (id == 1 && type == HIVE_T_I32) {
             rc = readBuffer.readI32(&code);
+            haveCode = 1;
         } else if (id == 2 && type == HIVE_T_LIST) {
             rc = readBuffer.skip(type);
         } else if (id == 3 && type == HIVE_T_STRING) {
@@ -258,6 +260,10 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
         if (rc)
             break;
     }
+    // Without its code a status says nothing: taking it for success would
+    // pass a failed call.
+    if (rc == 0 && haveCode == 0)
+        rc = hiveReplyFault("TStatus.statusCode missing");
     if (rc == 0 && (code == HIVE_STATUS_SUCCESS_WITH_INFO || code == HIVE_STATUS_ERROR)) {
         if (message != nullptr) {
             hiveMaskCredentials(message);

@@ -308,6 +308,9 @@ ka_add_driver_gtest(hs2_persist_test 300)
 # Statement failover: the server drops the connection during an execute and
 # the statements carry on in the session the driver opens in its place.
 ka_add_driver_gtest(hs2_failover_test 120)
+# A connection left unusable by a fault mid-reply: every later call says so
+# with its own diagnostic, or reconnects when failover is on.
+ka_add_driver_gtest(hs2_unusable_test 180)
 # Select failover: a query whose link drops mid-result runs again, its rows
 # already read checked by checksum; changed rows are reported; an INSERT is
 # never sent twice.

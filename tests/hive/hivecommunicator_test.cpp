@@ -404,3 +404,424 @@ TEST(ServerErrorText, KeywordsChooseTheSqlstate)
 }
 
 }  // namespace
+
+namespace {
+
+// A reply as a tree of fields, so that any field the protocol requires can
+// be left out or given another type.
+struct Field {
+    uint8_t type;
+    int16_t id;
+    // "TStruct.field" when TCLIService requires the field; empty otherwise.
+    std::string required;
+    // A plain value's bytes; a struct's fields; a list's struct elements.
+    std::string value;
+    std::vector<Field> fields;
+    std::vector<std::vector<Field>> elements;
+};
+
+Field plain(uint8_t type, int16_t id, const std::string& required, const std::string& value)
+{
+    return {type, id, required, value, {}, {}};
+}
+Field branch(int16_t id, const std::string& required, std::vector<Field> fields)
+{
+    return {HIVE_T_STRUCT, id, required, "", std::move(fields), {}};
+}
+Field structList(int16_t id, const std::string& required, std::vector<std::vector<Field>> elements)
+{
+    return {HIVE_T_LIST, id, required, "", {}, std::move(elements)};
+}
+
+// What becomes of the field numbered damaged among the required ones.
+enum class Damage { None, Drop, Retype };
+
+struct Encoder {
+    int damaged = -1;
+    Damage damage = Damage::None;
+    int seen = 0;
+    std::string damagedName;
+
+    void fields(TB& out, const std::vector<Field>& list)
+    {
+        for (const Field& f : list)
+            field(out, f);
+        out.stop();
+    }
+    void field(TB& out, const Field& f)
+    {
+        if (!f.required.empty() && seen++ == damaged) {
+            damagedName = f.required;
+            if (damage == Damage::Drop)
+                return;
+            // Another type under the same id, with a value of that type:
+            // a reader passes it as a field it does not know.
+            if (f.type == HIVE_T_STRING)
+                out.field(HIVE_T_I32, f.id).i32(7);
+            else
+                out.field(HIVE_T_STRING, f.id).str("x");
+            return;
+        }
+        out.field(f.type, f.id);
+        if (f.type == HIVE_T_STRUCT) {
+            fields(out, f.fields);
+        } else if (f.type == HIVE_T_LIST && f.value.empty()) {
+            out.i8(HIVE_T_STRUCT).i32(int32_t(f.elements.size()));
+            for (const std::vector<Field>& e : f.elements)
+                fields(out, e);
+        } else {
+            out.raw(f.value);
+        }
+    }
+    std::string reply(const std::string& method, const std::vector<Field>& response)
+    {
+        TB out;
+        out.msg(2, method).field(HIVE_T_STRUCT, 0);
+        fields(out, response);
+        out.stop();
+        return katest::frame(out.s);
+    }
+};
+
+int requiredCount(const std::vector<Field>& list)
+{
+    int n = 0;
+    for (const Field& f : list) {
+        n += f.required.empty() ? 0 : 1;
+        n += requiredCount(f.fields);
+        for (const std::vector<Field>& e : f.elements)
+            n += requiredCount(e);
+    }
+    return n;
+}
+
+const std::string kGuid(16, '\x11');
+
+Field status()
+{
+    return branch(1, "status", {plain(HIVE_T_I32, 1, "TStatus.statusCode", TB().i32(0).s)});
+}
+
+std::vector<Field> executeResponse()
+{
+    std::vector<Field> r = {
+        status(),
+        branch(2, "",
+               {branch(1, "TOperationHandle.operationId",
+                       {plain(HIVE_T_STRING, 1, "", TB().str(kGuid).s), plain(HIVE_T_STRING, 2, "", TB().str(kGuid).s)}),
+                plain(HIVE_T_I32, 2, "TOperationHandle.operationType", TB().i32(0).s),
+                plain(HIVE_T_BOOL, 3, "TOperationHandle.hasResultSet", TB().i8(1).s)}),
+    };
+    r[0].required = "TExecuteStatementResp.status";
+    return r;
+}
+
+// A column described as a decimal with its qualifiers, typeId and
+// qualifiers as given.
+std::vector<Field> columnDesc(const std::string& name, int32_t typeId, const std::string& qualifiers)
+{
+    std::vector<Field> entry = {plain(HIVE_T_I32, 1, "TPrimitiveTypeEntry.type", TB().i32(typeId).s)};
+    if (!qualifiers.empty())
+        entry.push_back(branch(2, "", {plain(HIVE_T_MAP, 1, "TTypeQualifiers.qualifiers", qualifiers)}));
+    return {
+        plain(HIVE_T_STRING, 1, "TColumnDesc.columnName", TB().str(name).s),
+        branch(2, "TColumnDesc.typeDesc", {structList(1, "TTypeDesc.types", {{branch(1, "", entry)}})}),
+        plain(HIVE_T_I32, 3, "TColumnDesc.position", TB().i32(1).s),
+    };
+}
+
+std::string qualifierMap(const std::vector<std::pair<std::string, int32_t>>& entries)
+{
+    TB out;
+    out.i8(HIVE_T_STRING).i8(HIVE_T_STRUCT).i32(int32_t(entries.size()));
+    for (const auto& [key, v] : entries)
+        out.str(key).field(HIVE_T_I32, 1).i32(v).stop();
+    return out.s;
+}
+
+std::vector<Field> metadataResponse(std::vector<std::vector<Field>> columns)
+{
+    std::vector<Field> r = {status(), branch(2, "", {structList(1, "TTableSchema.columns", std::move(columns))})};
+    r[0].required = "TGetResultSetMetadataResp.status";
+    return r;
+}
+
+// One TI32Value in a TColumnValue union.
+std::vector<Field> i32Value(int32_t v)
+{
+    return {branch(4, "", {plain(HIVE_T_I32, 1, "", TB().i32(v).s)})};
+}
+
+std::vector<Field> fetchRowsResponse(std::vector<std::vector<Field>> rows)
+{
+    std::vector<Field> r = {
+        status(),
+        plain(HIVE_T_BOOL, 2, "", TB().i8(0).s),
+        branch(3, "",
+               {plain(HIVE_T_I64, 1, "TRowSet.startRowOffset", TB().i64(0).s),
+                structList(2, "TRowSet.rows", std::move(rows))}),
+    };
+    r[0].required = "TFetchResultsResp.status";
+    return r;
+}
+
+std::vector<Field> fetchColumnsResponse()
+{
+    std::vector<Field> r = {
+        status(),
+        branch(3, "",
+               {plain(HIVE_T_I64, 1, "TRowSet.startRowOffset", TB().i64(0).s),
+                structList(2, "TRowSet.rows", {}),
+                structList(3, "",
+                           {{branch(4, "",
+                                    {plain(HIVE_T_LIST, 1, "TI32Column.values", TB().i8(HIVE_T_I32).i32(2).i32(1).i32(2).s),
+                                     plain(HIVE_T_STRING, 2, "", TB().i32(0).s)})}})}),
+    };
+    r[0].required = "TFetchResultsResp.status";
+    return r;
+}
+
+// A response of its status and the fields given.
+std::vector<Field> statusResponse(const std::string& name, std::vector<Field> more)
+{
+    std::vector<Field> r = {status()};
+    r[0].required = name + ".status";
+    r.insert(r.end(), more.begin(), more.end());
+    return r;
+}
+
+class DamagedRepliesTest : public CallsTest {
+protected:
+    // Serves the reply and runs the call that reads it; 0 or 1.
+    int run(const std::string& method, const std::string& reply)
+    {
+        wire.chunks.clear();
+        conn.readBuffer.resetFrame();
+        wire.serveIn(reply, 7);
+        int32_t status = 0;
+        int32_t hasResultSet = 0;
+        double rowCount = 0;
+        uint32_t rows = 0;
+        int32_t more = 0;
+        if (method == "ExecuteStatement")
+            return comm.readExecuteStatementReply(&status, &hasResultSet, &rowCount);
+        if (method == "GetResultSetMetadata")
+            return comm.getResultSetMetadata(150000, -1, &columns);
+        // Both calls need an operation to ask about.
+        comm.operationHandle[0] = HIVE_T_STRING;
+        if (method == "GetOperationStatus")
+            return comm.getOperationStatus(&status);
+        if (method == "CloseOperation")
+            return comm.closeOperation();
+        return comm.readFetchResultsReply(&rows, &more);
+    }
+    // The call refuses the reply with a link failure whose text holds words
+    // (a call may add its own record after it).
+    void expectRefused(const std::string& method, const std::string& reply, const std::string& words)
+    {
+        const size_t before = diags.size();
+        EXPECT_EQ(1, run(method, reply));
+        std::string all;
+        bool found = false;
+        for (size_t i = before; i < diags.size(); ++i) {
+            all += diags.text(i) + "\n";
+            found = found || (diags.index(i) == MSG_SQLSTATE_LINK_FAILURE &&
+                              diags.text(i).find(words) != std::string::npos &&
+                              diags.text(i).find("does not follow the Thrift protocol") != std::string::npos);
+        }
+        EXPECT_TRUE(found) << all;
+    }
+
+    Columns columns;
+};
+
+TEST_F(DamagedRepliesTest, EachRequiredFieldLeftOutOrRetypedIsNamedAsMissing)
+{
+    const std::string decimal = qualifierMap({{"precision", 10}, {"scale", 2}});
+    struct Reply {
+        const char* method;
+        std::vector<Field> response;
+    };
+    const Reply replies[] = {
+        {"ExecuteStatement", executeResponse()},
+        {"GetResultSetMetadata", metadataResponse({columnDesc("price", 15, decimal)})},
+        {"FetchResults", fetchRowsResponse({{structList(1, "", {i32Value(1)})}})},
+        {"FetchResults", fetchColumnsResponse()},
+        {"GetOperationStatus", statusResponse("TGetOperationStatusResp", {plain(HIVE_T_I32, 2, "", TB().i32(2).s)})},
+        {"CloseOperation", statusResponse("TCloseOperationResp", {})},
+    };
+    for (const Reply& r : replies) {
+        SCOPED_TRACE(r.method);
+        // Whole, the reply is read.
+        Encoder whole;
+        EXPECT_EQ(0, run(r.method, whole.reply(r.method, r.response))) << diags.text(diags.size() - 1);
+        const int n = requiredCount(r.response);
+        ASSERT_GT(n, 0);
+        for (int i = 0; i < n; ++i) {
+            for (Damage d : {Damage::Drop, Damage::Retype}) {
+                Encoder damaged;
+                damaged.damaged = i;
+                damaged.damage = d;
+                const std::string reply = damaged.reply(r.method, r.response);
+                SCOPED_TRACE(damaged.damagedName + (d == Damage::Drop ? " dropped" : " retyped"));
+                if (d == Damage::Retype && damaged.damagedName.rfind("TStatus.", 0) == 0) {
+                    // A status field of another type is refused as such.
+                    const size_t before = diags.size();
+                    EXPECT_EQ(1, run(r.method, reply));
+                    ASSERT_LT(before, diags.size());
+                    EXPECT_EQ("Protocol error.", diags.text(before));
+                    continue;
+                }
+                expectRefused(r.method, reply, damaged.damagedName + " missing");
+            }
+        }
+    }
+}
+
+TEST_F(DamagedRepliesTest, OptionalFieldsMayBeLeftOut)
+{
+    // A failed execute has no operation handle; a type needs no qualifiers;
+    // a metadata reply without a schema and a fetch without results are
+    // answers some servers give.
+    std::vector<Field> failed = {branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(0).s)})};
+    Encoder e;
+    EXPECT_EQ(0, run("ExecuteStatement", e.reply("ExecuteStatement", failed)));
+    EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
+    EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", failed)));
+    EXPECT_EQ(0, run("FetchResults", e.reply("FetchResults", failed)));
+    // A column comment, an optional field of TColumnDesc, is passed.
+    std::vector<Field> commented = columnDesc("n", 3, "");
+    commented.push_back(plain(HIVE_T_STRING, 4, "", TB().str("a comment").s));
+    EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({commented}))));
+    EXPECT_EQ(0u, diags.size()) << diags.text(0);
+}
+
+TEST_F(DamagedRepliesTest, TypesAndQualifiersOutOfRangeAreRefused)
+{
+    struct Case {
+        int32_t typeId;
+        std::vector<std::pair<std::string, int32_t>> qualifiers;
+        const char* words;
+    };
+    const Case cases[] = {
+        {-1, {}, "type id outside TTypeId"},
+        {23, {}, "type id outside TTypeId"},
+        {0x10000003, {}, "type id outside TTypeId"},
+        {15, {{"precision", 0}, {"scale", 0}}, "decimal precision out of range"},
+        {15, {{"precision", 39}, {"scale", 2}}, "decimal precision out of range"},
+        {15, {{"precision", 10}, {"scale", 11}}, "decimal scale out of range"},
+        {15, {{"scale", 11}, {"precision", 10}}, "decimal scale out of range"},
+        {15, {{"precision", 10}, {"scale", -1}}, "negative type qualifier"},
+        {18, {{"characterMaximumLength", 0}}, "character length out of range"},
+        {19, {{"characterMaximumLength", 70000}}, "character length out of range"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.typeId) + " " + c.words);
+        Encoder e;
+        const std::string q = c.qualifiers.empty() ? "" : qualifierMap(c.qualifiers);
+        expectRefused("GetResultSetMetadata",
+                      e.reply("GetResultSetMetadata", metadataResponse({columnDesc("c", c.typeId, q)})), c.words);
+    }
+    // The edges of the ranges are answers a server gives.
+    const Case edges[] = {
+        {22, {}, ""},
+        {15, {{"precision", 38}, {"scale", 38}}, ""},
+        {15, {{"precision", 1}, {"scale", 0}}, ""},
+        {18, {{"characterMaximumLength", 65535}}, ""},
+        {19, {{"characterMaximumLength", 1}}, ""},
+    };
+    for (const Case& c : edges) {
+        SCOPED_TRACE(c.typeId);
+        Encoder e;
+        const std::string q = c.qualifiers.empty() ? "" : qualifierMap(c.qualifiers);
+        EXPECT_EQ(0, run("GetResultSetMetadata",
+                         e.reply("GetResultSetMetadata", metadataResponse({columnDesc("c", c.typeId, q)}))));
+    }
+}
+
+TEST_F(DamagedRepliesTest, BlocksWhoseColumnCountsDisagreeAreRefused)
+{
+    Encoder e;
+    // Described with one column.
+    ASSERT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
+    // A first row of two columns.
+    expectRefused("FetchResults",
+                  e.reply("FetchResults", fetchRowsResponse({{structList(1, "", {i32Value(1), i32Value(2)})}})),
+                  "a block of 2 columns for a result described with 1");
+    // A column-wise block of two columns.
+    std::vector<Field> columnWise = fetchColumnsResponse();
+    columnWise[1].fields[2].elements.push_back(columnWise[1].fields[2].elements[0]);
+    expectRefused("FetchResults", e.reply("FetchResults", columnWise), "a block of 2 columns for a result described with 1");
+    // A later row of another length than the first.
+    ASSERT_EQ(0, run("FetchResults", e.reply("FetchResults",
+                                             fetchRowsResponse({{structList(1, "", {i32Value(1)})},
+                                                                {structList(1, "", {i32Value(1), i32Value(2)})}}))));
+    HiveNetReadBuffer& in = conn.readBuffer;
+    ASSERT_EQ(0, in.skip(HIVE_T_STRUCT));
+    ASSERT_EQ(0, comm.skipByte());
+    const size_t before = diags.size();
+    EXPECT_EQ(1, comm.nextRow());
+    ASSERT_LT(before, diags.size());
+    EXPECT_EQ(MSG_SQLSTATE_LINK_FAILURE, diags.index(before));
+    EXPECT_NE(std::string::npos, diags.text(before).find("another number of columns"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CallsTest, AfterAWireFailureNothingMoreIsSentAndEveryCallSaysWhy)
+{
+    struct Case {
+        const char* name;
+        std::function<void(katest::FakeWire&)> breakWire;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"a request cut short", [](katest::FakeWire& w) { w.failWrites = 1; }, "could not be sent whole"},
+        {"a reply cut short",
+         [](katest::FakeWire& w) {
+             // The header arrives, then the link goes.
+             const std::string header = TB().msg(2, "ExecuteStatement").s;
+             w.serve(katest::frame(header + std::string(30, '\0')).substr(0, 4 + header.size()));
+         },
+         "failed in the middle of a reply"},
+        {"a frame length refused", [](katest::FakeWire& w) { w.serve(TB().i32(-16).s); }, "could not follow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(0, conn.writeBuffer.attach(&conn, &wire));
+        ASSERT_EQ(0, conn.readBuffer.attach(&conn, &wire));
+        useFrames();
+        wire.failWrites = 0;
+        wire.chunks.clear();
+        memset(comm.operationHandle, 0, sizeof comm.operationHandle);
+        c.breakWire(wire);
+        const uint16_t text[] = {'S', 'E', 'L', 'E', 'C', 'T', ' ', '1'};
+        int32_t status = 0;
+        int32_t hasResultSet = 0;
+        double rows = 0;
+        EXPECT_NE(0, comm.executeStatement(text, 8, 0) || comm.readExecuteStatementReply(&status, &hasResultSet, &rows));
+        EXPECT_TRUE(conn.unusable());
+        comm.operationHandle[0] = HIVE_T_STRING;
+        // Later calls: refused before a byte goes out, each with its record.
+        wire.failWrites = 0;
+        const int writes = wire.writes;
+        for (int call = 0; call < 2; ++call) {
+            const size_t before = diags.size();
+            EXPECT_EQ(1, comm.requestNextBatch(HIVE_RESULT_ROW_WISE));
+            ASSERT_EQ(before + 1, diags.size());
+            EXPECT_EQ(MSG_SQLSTATE_LINK_FAILURE, diags.index(before));
+            EXPECT_NE(std::string::npos, diags.text(before).find(c.words)) << diags.text(before);
+            EXPECT_NE(std::string::npos, diags.text(before).find("must be reconnected")) << diags.text(before);
+        }
+        // A close has nothing left to do; the handle goes.
+        const size_t before = diags.size();
+        EXPECT_EQ(0, comm.closeOperation());
+        EXPECT_FALSE(comm.hasOperation());
+        EXPECT_EQ(before, diags.size());
+        EXPECT_EQ(writes, wire.writes);
+    }
+}
+
+}  // namespace

@@ -529,30 +529,33 @@ TEST_F(ReaderEdges, RepliesThatLieAboutLengthsGiveADiagnosticAndNoOverrun)
     }
 }
 
-TEST_F(ReaderEdges, AColumnShorterThanTheBlockRefusesTheMissingRows)
+TEST_F(ReaderEdges, AColumnOfAnotherLengthThanTheFirstRefusesTheBlock)
 {
-    ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
-    ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
-    ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
-    ASSERT_EQ(0, rig.add(HIVE_TYPE_DATE));
-    const std::string nulls = TB().field(HIVE_T_STRING, 2).i32(0).stop().stop().s;
-    const std::string reply =
-        columnReply(TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_I32).i32(2).i32(1).i32(2).s + nulls +
-                        TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(1).str("a").s + nulls +
-                        TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(0).s + nulls,
-                    3);
-    rig.serve(reply);
-    uint32_t rows = 0;
-    ASSERT_EQ(0, rig.begin(&rows));
-    ASSERT_EQ(2u, rows);
-    for (DataReader* r : rig.readers)
-        ASSERT_EQ(0, r->readValue());
-    ASSERT_EQ(0, rig.comm.endReply());
-    rig.state.currentRow = 2;
-    EXPECT_EQ("2", rig.cell(0));
-    EXPECT_EQ("<getDataInPieces failed>", rig.cell(1));
-    EXPECT_EQ("<getData failed>", rig.cell(2));
-    EXPECT_EQ(2u, rig.diags.size());
+    // The first column gives the block two rows; a later column holding
+    // fewer or more values cannot be paired with the rows.
+    for (int32_t later : {1, 0, 3}) {
+        SCOPED_TRACE(later);
+        ReaderRig rig(HIVE_RESULT_COLUMN_WISE);
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_INT));
+        ASSERT_EQ(0, rig.add(HIVE_TYPE_STRING));
+        const std::string nulls = TB().field(HIVE_T_STRING, 2).i32(0).stop().stop().s;
+        TB strings = TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(later);
+        for (int32_t i = 0; i < later; ++i)
+            strings.str("a");
+        const std::string reply = columnReply(
+            TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_I32).i32(2).i32(1).i32(2).s + nulls +
+                strings.s + nulls,
+            2);
+        rig.serve(reply);
+        uint32_t rows = 0;
+        ASSERT_EQ(0, rig.begin(&rows));
+        ASSERT_EQ(2u, rows);
+        ASSERT_EQ(0, rig.readers[0]->readValue());
+        EXPECT_EQ(1, rig.readers[1]->readValue());
+        ASSERT_EQ(1u, rig.diags.size());
+        EXPECT_EQ(MSG_SQLSTATE_LINK_FAILURE, rig.diags.index(0));
+        EXPECT_NE(std::string::npos, rig.diags.text(0).find("different numbers of values")) << rig.diags.text(0);
+    }
 }
 
 // The bytes a sink took.
