@@ -54,6 +54,22 @@ class SystemDataSources(unittest.TestCase):
         finally:
             conn.close()
 
+    def test_narrow_text_is_in_the_locales_code_page(self):
+        # Parameters sent as SQL_C_CHAR and results fetched as SQL_C_CHAR, in
+        # UTF-8 as the locale (C.UTF-8, or C coerced to it) has it; no
+        # IANAAppCodePage anywhere. The server counts the characters it got.
+        conn = pyodbc.connect("DSN=hs2sys;UID=ann;PWD=pw", timeout=20, autocommit=True)
+        try:
+            conn.setencoding(encoding="utf-8", ctype=pyodbc.SQL_CHAR)
+            conn.setdecoding(pyodbc.SQL_WCHAR, encoding="utf-8", ctype=pyodbc.SQL_CHAR)
+            conn.setdecoding(pyodbc.SQL_CHAR, encoding="utf-8", ctype=pyodbc.SQL_CHAR)
+            for text in ("Chloé", "Ω", "😀"):
+                with self.subTest(text=text):
+                    row = conn.cursor().execute("SELECT ?, length(?)", text, text).fetchone()
+                    self.assertEqual(tuple(row), (text, len(text)))
+        finally:
+            conn.close()
+
     def test_what_is_missing_is_named(self):
         cases = [
             ("DSN=noport;UID=ann;PWD=pw", "08001", "port number (PORT)"),
