@@ -1509,7 +1509,7 @@ struct SectionForms {
 };
 
 KaIniFileCache* systemWhenMissing(KaIniFileCacheList* list, KaIniFileCache* entry, const char* fileName,
-                                  const SectionForms& section, int32_t mode)
+                                  const SectionForms& section, int32_t mode, size_t userBefore)
 {
     const int kind = fileName ? userConfigName(fileName) : 0;
     if (kind == 0 || !section.any() || (entry && section.in(entry)))
@@ -1530,6 +1530,8 @@ KaIniFileCache* systemWhenMissing(KaIniFileCacheList* list, KaIniFileCache* entr
     }
     if (entry)
         list->release(entry);
+    else
+        discardSince(userBefore);  // why the user's file could not be read
     return other;
 }
 
@@ -1539,8 +1541,9 @@ KaIniFileCache* openByName(const char* fileName, int32_t mode, KaIniFileCacheLis
     *list = KaIniFileCacheListGet(1);
     if (!*list)
         return nullptr;
+    size_t before = errorCount();
     KaIniFileCache* entry = (*list)->findOrOpen(fileName, mode);
-    return systemWhenMissing(*list, entry, fileName, section, mode);
+    return systemWhenMissing(*list, entry, fileName, section, mode, before);
 }
 
 int32_t readString(const char* section, const char* key, const char* defaultValue, char* output, int32_t size,
