@@ -1480,9 +1480,6 @@ bool entryPathIs(KaIniFileCache* entry, const char* path)
     return entry->path && strcmp(entry->path, path) == 0;
 }
 
-// The entry a section of a user's configuration file is read from: the
-// user's file (entry, may be null) when it holds the section, else the
-// system's file when that one does. The reference not used goes back.
 // A section name in the forms a file may hold it: the 8-bit name, or a
 // UTF-16 one in UTF-8 and in ISO-8859-1 (as the UTF-16 reader looks it up).
 struct SectionForms {
@@ -1508,6 +1505,10 @@ struct SectionForms {
     }
 };
 
+// The entry a section of a user's configuration file is read from: the
+// user's file (entry, may be null) when it holds the section, else the
+// system's file when that one does. The reference not used goes back.
+// userBefore: the diagnostics count before the user's file was opened.
 KaIniFileCache* systemWhenMissing(KaIniFileCacheList* list, KaIniFileCache* entry, const char* fileName,
                                   const SectionForms& section, int32_t mode, size_t userBefore)
 {
