@@ -415,13 +415,21 @@ void hiveFormatDbmsVersion(char* text, size_t size, uint32_t* major, uint32_t* m
 
 int16_t HiveConnection::connectWithAttrs(void* window, uint16_t completion, KaValueParserW* parser) noexcept
 {
-    bool missing = unitsEmpty(hostName) || unitsEmpty(portNumber);
-    if (!missing && authenticationMethod == HIVE_AUTH_USER_PASSWORD && parser != nullptr) {
+    // What is missing, in the order the message names it.
+    uint16_t absent[4];
+    size_t absentCount = 0;
+    if (unitsEmpty(hostName))
+        absent[absentCount++] = MSG_MISSING_HOST_NAME;
+    if (unitsEmpty(portNumber))
+        absent[absentCount++] = MSG_MISSING_PORT_NUMBER;
+    const bool serverKnown = absentCount == 0;
+    if (serverKnown && authenticationMethod == HIVE_AUTH_USER_PASSWORD && parser != nullptr) {
         if (userId.length == 0 && !parser->hasKey(strUnits(u"UID")) && !parser->hasKey(strUnits(u"LogonID")))
-            missing = true;
+            absent[absentCount++] = MSG_MISSING_USER_ID;
         if (password.length == 0 && !parser->hasKey(strUnits(u"PWD")) && !parser->hasKey(strUnits(u"PASSWORD")))
-            missing = true;
+            absent[absentCount++] = MSG_MISSING_PASSWORD;
     }
+    const bool missing = absentCount != 0;
     // The dialog is shown when the application asks for it, or asks for
     // what is missing to be completed; without a dialog library every mode
     // works as no-prompt.
@@ -431,7 +439,28 @@ int16_t HiveConnection::connectWithAttrs(void* window, uint16_t completion, KaVa
         if (runHiveConnectDialog(*this, window) != 0)
             return 1;
     } else if (missing) {
-        basePostErrorMsg(kBaseIdxGeneralError, MSG_CONNECT_ATTRIBUTES_MISSING);
+        // A data source that no odbc.ini defines explains a missing server.
+        KaStringW* dsn = serverKnown || parser == nullptr || parser->hasKey(strUnits(u"DRIVER"))
+                             ? nullptr
+                             : parser->getValueCStr(strUnits(u"DSN"));
+        KaStringW dsnName;
+        if (dsn != nullptr && dsn->data != nullptr && dsnName.assign(dsn->data, dsn->len) == 0 &&
+            basePostDataSourceMissing(dsnName.data))
+            return 1;
+        // No server is an unreachable server (08001); a server without the
+        // login is a refused authorization (28000).
+        char list[4 * KA_MESSAGE_TEXT_SIZE] = {0};
+        size_t used = 0;
+        for (size_t i = 0; i < absentCount; ++i) {
+            char item[KA_MESSAGE_TEXT_SIZE];
+            errLoadMessage(item, sizeof item, absent[i]);
+            int n = std::snprintf(list + used, sizeof list - used, "%s%s", i == 0 ? "" : ", ", item);
+            if (n > 0 && used + static_cast<size_t>(n) < sizeof list)
+                used += static_cast<size_t>(n);
+        }
+        basePostErrorMsg(serverKnown ? MSG_SQLSTATE_INVALID_AUTHORIZATION : kBaseIdxUnableToConnect,
+                         MSG_CONNECT_INFORMATION_MISSING)
+            ->addParamText(list);
         return 1;
     }
     int16_t rc = completeConnect();

@@ -28,6 +28,7 @@
 #include "platform/bos.h"
 #include "platform/bosname.h"
 #include "platform/kaini.h"
+#include "platform/kainiimage.h"
 #include "platform/katracing.h"
 #include "sql/basesql.h"
 #include "sql/escape.h"
@@ -130,18 +131,18 @@ int64_t baseReadAppCodePage() noexcept
         KaGetPrivateProfileStringRelease("ODBC", "IANAAPPCODEPAGE", kAppCodePageUnset, text, sizeof text,
                                          ".odbcinst.ini");
     if (std::strcmp(text, kAppCodePageUnset) == 0)
-        return kCodePageLatin1;
+        return localeAppCodePage();
     // A value that is not a decimal number gives the default, silently.
     const char* p = text;
     bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
     if (*p == 0)
-        return kCodePageLatin1;
+        return localeAppCodePage();
     int64_t value = 0;
     for (; *p != 0; ++p) {
         if (*p < '0' || *p > '9' || value > (INT32_MAX - 9) / 10)
-            return kCodePageLatin1;
+            return localeAppCodePage();
         value = value * 10 + (*p - '0');
     }
     return negative ? -value : value;

@@ -157,9 +157,14 @@ void baseMarkRequestUnsent(KaErrorList* list, size_t from, uint16_t sqlstateInde
 bool baseLinkFailureUnsent(KaErrorList* list) noexcept;
 
 // The application code page (IANA number) from IANAAPPCODEPAGE in the ODBC
-// section of the user's odbc.ini, else odbcinst.ini; ISO-8859-1 when it is
+// section of odbc.ini, else odbcinst.ini; the locale's code page when it is
 // unset or no number.
 int64_t baseReadAppCodePage() noexcept;
+
+// When name (UTF-16) names a data source that neither the user's nor the
+// system's odbc.ini defines, and no [Default] one stands in: posts 08001
+// naming both files and returns true.
+bool basePostDataSourceMissing(const uint16_t* name) noexcept;
 
 // The catalogue texts a connection posts when it is asked for work it cannot
 // do in its state; each keeps the SQLSTATE ODBC gives for the case.

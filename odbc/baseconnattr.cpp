@@ -467,7 +467,7 @@ int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t
         if (!askNumber(SQL_TXN_CAPABLE, &capable))
             return 1;
         if (static_cast<uint16_t>(capable) == SQL_TC_NONE) {
-            basePostError(kBaseIdxNotSupported);
+            basePostErrorMsg(kBaseIdxNotSupported, MSG_AUTOCOMMIT_REFUSED);
             return 1;
         }
         if ((connectionFlags & kBaseConnTransactionActive) != 0) {
@@ -612,8 +612,10 @@ int16_t BaseConnection::setConnectAttrDefault(int32_t attribute, void* value, in
         return 0;
     case SQL_ATTR_PACKET_SIZE: packetSize = number; return 0;
     case SQL_ATTR_CONNECTION_TIMEOUT:
-        if ((connectionFlags & kBaseConnConnectionTimeoutSettable) == 0)
-            break;
+        if ((connectionFlags & kBaseConnConnectionTimeoutSettable) == 0) {
+            basePostErrorMsg(kBaseIdxNotSupported, MSG_CONNECTION_TIMEOUT_REFUSED);
+            return 1;
+        }
         connectionTimeout = static_cast<uint32_t>(number);
         return 0;
     case kAttrModifySql: modifySql = number != 0 ? 1 : 0; return 0;

@@ -11,12 +11,14 @@
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
 #include "foundation/kastr.h"
+#include "foundation/kastringw.h"
 #include "kamessages.h"
 #include "odbc/baseattrtable.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmt.h"
 #include "odbc/kavalueparser.h"
+#include "platform/kaini.h"
 
 namespace {
 
@@ -586,7 +588,23 @@ int16_t BrowseCall::run(const uint16_t* in, size_t n) noexcept
     return SQL_SUCCESS;
 }
 
+
 }  // namespace
+
+bool basePostDataSourceMissing(const uint16_t* name) noexcept
+{
+    char userFile[BOS_PATH_SIZE];
+    char systemFile[BOS_PATH_SIZE];
+    if (KaDataSourceMissing(name, userFile, systemFile, sizeof userFile) == 0)
+        return false;
+    KaStringW text;
+    const char* shown = text.assign(name, strLenOrZeroW(name)) == 0 ? text.toNarrow(KA_TEXT_UTF8) : nullptr;
+    basePostErrorMsg(kBaseIdxUnableToConnect, MSG_DATA_SOURCE_NOT_FOUND)
+        ->addParamText(shown != nullptr ? shown : "")
+        ->addParamText(userFile)
+        ->addParamText(systemFile);
+    return true;
+}
 
 int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user, int16_t userLength,
                                 const uint16_t* authentication, int16_t authenticationLength) noexcept
@@ -598,8 +616,10 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
     KaStringW name;
     KaStringW text;
     size_t n = unitsOf(dsn, dsnLength);
+    // A data source in neither odbc.ini leaves SQLConnect nothing to connect
+    // with: it ends here, naming the files searched.
     bool ok = name.assign(dsn != nullptr ? dsn : strUnits(u""), n) == 0 && checkDataSource(name.data) == 0 &&
-              drawConnectionKey() == 0 &&
+              !basePostDataSourceMissing(name.data) && drawConnectionKey() == 0 &&
               setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
               setPassword(authentication != nullptr ? authentication : strUnits(u""),
                           static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&

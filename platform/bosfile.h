@@ -71,9 +71,14 @@ int bosfdeleteW(const uint16_t* path);
 // 1 when path is a regular file, else 0.
 [[nodiscard]] int bosexist(const char* path);
 // The system's odbc.ini (odbcIni) or odbcinst.ini, as unixODBC places them:
-// in ODBCSYSINI's folder, else /etc. True when that file exists, its path
-// in out.
+// in ODBCSYSINI's folder, else /etc. True when that file exists; its path
+// is in out either way when it fits.
 [[nodiscard]] bool bosSystemConfigPath(char* out, size_t size, bool odbcIni) noexcept;
+// The user's odbc.ini (odbcIni: ODBCINI, else ODBC_INI, else
+// $HOME/.odbc.ini) or odbcinst.ini (ODBCINST, else ODBCINSTINI, else
+// $HOME/.odbcinst.ini), whether it exists or not. False when none of the
+// variables is set or the path does not fit.
+[[nodiscard]] bool bosUserConfigPath(char* out, size_t size, bool odbcIni) noexcept;
 [[nodiscard]] int bosexistW(const uint16_t* path);
 [[nodiscard]] int bosFileAccess(const char* path);
 [[nodiscard]] int bosRename(const char* oldName, const char* newName);

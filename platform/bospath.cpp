@@ -64,6 +64,24 @@ bool bosSystemConfigPath(char* out, size_t size, bool odbcIni) noexcept
     return n > 0 && static_cast<size_t>(n) < size && stat(out, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool bosUserConfigPath(char* out, size_t size, bool odbcIni) noexcept
+{
+    // Plain getenv, for the same reason as above.
+    const char* v = getenv(odbcIni ? "ODBCINI" : "ODBCINST");
+    if (!v)
+        v = getenv(odbcIni ? "ODBC_INI" : "ODBCINSTINI");
+    int n;
+    if (v) {
+        n = snprintf(out, size, "%s", v);
+    } else {
+        const char* home = getenv("HOME");
+        if (!home)
+            return false;
+        n = snprintf(out, size, "%s/%s", home, odbcIni ? ".odbc.ini" : ".odbcinst.ini");
+    }
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
 namespace {
 
 // The file a configuration name stands for when the environment names one:

@@ -973,6 +973,17 @@ int32_t KaIniFileCache::getProfileString(const char* section, const char* key, c
     return result;
 }
 
+int32_t KaIniFileCache::hasSection(const char* section) noexcept
+{
+    char header[kIniHeaderBuffer];
+    if (!section || !iniSectionHeader(header, section) || refresh() != 0)
+        return 0;
+    KaLockGuard<KaSemaphore> guard(semaphore);
+    char* start = nullptr;
+    char* next = nullptr;
+    return loaded && findSection(header, &start, &next) ? 1 : 0;
+}
+
 int32_t KaIniFileCache::readSection(const char* header, const char* section, const char* key, char* output,
                                     int32_t size, int32_t keyMode) noexcept
 {
@@ -1455,10 +1466,85 @@ void handBack(KaIniFileCacheList* list, KaIniFileCache* entry, bool keeping)
         list->release(entry);
 }
 
-KaIniFileCache* openByName(const char* fileName, int32_t mode, KaIniFileCacheList** list)
+// 1 for the names of the user's odbc.ini, 2 for those of odbcinst.ini, else 0.
+int userConfigName(const char* name)
+{
+    if (strcasecmp(name, "ODBC.INI") == 0 || strcasecmp(name, ".odbc.ini") == 0)
+        return 1;
+    return strcasecmp(name, "ODBCINST.INI") == 0 || strcasecmp(name, ".odbcinst.ini") == 0 ? 2 : 0;
+}
+
+bool entryPathIs(KaIniFileCache* entry, const char* path)
+{
+    KaLockGuard<KaSemaphore> guard(entry->semaphore);
+    return entry->path && strcmp(entry->path, path) == 0;
+}
+
+// A section name in the forms a file may hold it: the 8-bit name, or a
+// UTF-16 one in UTF-8 and in ISO-8859-1 (as the UTF-16 reader looks it up).
+struct SectionForms {
+    const char* forms[2] = {nullptr, nullptr};
+    char utf8[kIniWideSectionUtf8];
+    char latin1[kIniWideSectionUtf8];
+
+    explicit SectionForms(const char* section) { forms[0] = section; }
+    explicit SectionForms(const uint16_t* section)
+    {
+        if (section && KaUtf16ToUtf8(utf8, sizeof utf8, section) > 0)
+            forms[0] = utf8;
+        if (section && KaUtf16ToLocal(latin1, sizeof latin1, section) > 0)
+            forms[1] = latin1;
+    }
+    bool any() const { return forms[0] || forms[1]; }
+    bool in(KaIniFileCache* entry) const
+    {
+        for (const char* f : forms)
+            if (f && entry->hasSection(f))
+                return true;
+        return false;
+    }
+};
+
+// The entry a section of a user's configuration file is read from: the
+// user's file (entry, may be null) when it holds the section, else the
+// system's file when that one does. The reference not used goes back.
+// userBefore: the diagnostics count before the user's file was opened.
+KaIniFileCache* systemWhenMissing(KaIniFileCacheList* list, KaIniFileCache* entry, const char* fileName,
+                                  const SectionForms& section, int32_t mode, size_t userBefore)
+{
+    const int kind = fileName ? userConfigName(fileName) : 0;
+    if (kind == 0 || !section.any() || (entry && section.in(entry)))
+        return entry;
+    char system[kIniPathMax];
+    if (!bosSystemConfigPath(system, sizeof system, kind == 1) || (entry && entryPathIs(entry, system)))
+        return entry;
+    size_t before = errorCount();
+    KaIniFileCache* other = list->findOrOpen(system, mode);
+    if (!other) {
+        // An unreadable system file leaves the user's answer standing.
+        discardSince(before);
+        return entry;
+    }
+    if (!section.in(other)) {
+        list->release(other);
+        return entry;
+    }
+    if (entry)
+        list->release(entry);
+    else
+        discardSince(userBefore);  // why the user's file could not be read
+    return other;
+}
+
+KaIniFileCache* openByName(const char* fileName, int32_t mode, KaIniFileCacheList** list,
+                           const SectionForms& section = SectionForms(static_cast<const char*>(nullptr)))
 {
     *list = KaIniFileCacheListGet(1);
-    return *list ? (*list)->findOrOpen(fileName, mode) : nullptr;
+    if (!*list)
+        return nullptr;
+    size_t before = errorCount();
+    KaIniFileCache* entry = (*list)->findOrOpen(fileName, mode);
+    return systemWhenMissing(*list, entry, fileName, section, mode, before);
 }
 
 int32_t readString(const char* section, const char* key, const char* defaultValue, char* output, int32_t size,
@@ -1466,7 +1552,7 @@ int32_t readString(const char* section, const char* key, const char* defaultValu
 {
     size_t before = errorCount();
     KaIniFileCacheList* list = nullptr;
-    KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list);
+    KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list, SectionForms(section));
     if (!entry) {
         // A missing file is an ordinary case for the releasing reader.
         if (!keeping)
@@ -1481,7 +1567,7 @@ int32_t readString(const char* section, const char* key, const char* defaultValu
 int64_t readInt(const char* section, const char* key, int64_t defaultValue, const char* fileName, bool keeping)
 {
     KaIniFileCacheList* list = nullptr;
-    KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list);
+    KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list, SectionForms(section));
     if (!entry)
         return defaultValue;
     int64_t n = entry->getProfileInt(section, key, defaultValue);
@@ -1492,7 +1578,7 @@ int64_t readInt(const char* section, const char* key, int64_t defaultValue, cons
 int32_t writeString(const char* section, const char* key, const char* value, const char* fileName, bool keeping)
 {
     KaIniFileCacheList* list = nullptr;
-    KaIniFileCache* entry = openByName(fileName, kIniOpenCreate, &list);
+    KaIniFileCache* entry = openByName(fileName, kIniOpenCreate, &list, SectionForms(section));
     if (!entry)
         return 0;
     int32_t rc = entry->writeProfileString(section, key, value);
@@ -1523,7 +1609,7 @@ int32_t KaGetPrivateProfileStringW(const uint16_t* section, const uint16_t* key,
     KaIniFileCacheList* list = nullptr;
     KaIniFileCache* entry = nullptr;
     if (fileName && utf16ToUtf8Name(name, sizeof name, fileName) >= 0)
-        entry = openByName(name, kIniOpenRead, &list);
+        entry = openByName(name, kIniOpenRead, &list, SectionForms(section));
     else if (!fileName)
         entry = openByName(nullptr, kIniOpenRead, &list);
     if (!entry) {
@@ -1563,7 +1649,7 @@ int64_t KaGetPrivateProfileIntW(const uint16_t* section, const uint16_t* key, in
 int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t size, const char* fileName) noexcept
 {
     KaIniFileCacheList* list = nullptr;
-    KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list);
+    KaIniFileCache* entry = openByName(fileName, kIniOpenRead, &list, SectionForms(section));
     if (!entry) {
         if (output && size > 0)
             output[0] = 0;
@@ -1597,6 +1683,29 @@ int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* ke
     if (wideArgsToUtf8(section, key, value, s, k, v, &sp, &kp, &vp) != 0)
         return 0;
     return writeString(sp, kp, vp, name, false);
+}
+
+int32_t KaDataSourceMissing(const uint16_t* name, char* userFile, char* systemFile, size_t size) noexcept
+{
+    char text[kIniWideSectionUtf8];
+    if (!name || !name[0] || !userFile || !systemFile || size == 0 || KaUtf16ToUtf8(text, sizeof text, name) <= 0 ||
+        strcasecmp(text, "Default") == 0)
+        return 0;
+    static const uint16_t kDriver[] = {'D', 'r', 'i', 'v', 'e', 'r', 0};
+    static const uint16_t kOdbcIni[] = {'.', 'o', 'd', 'b', 'c', '.', 'i', 'n', 'i', 0};
+    static const uint16_t kEmpty[] = {0};
+    uint16_t driver[kIniPathMax];
+    if (KaGetPrivateProfileStringW(name, kDriver, kEmpty, driver, kIniPathMax, kOdbcIni) > 0)
+        return 0;
+    char defaultDriver[kIniPathMax];
+    if (KaGetPrivateProfileStringRelease("Default", "Driver", "", defaultDriver, sizeof defaultDriver, ".odbc.ini") >
+        0)
+        return 0;
+    if (!bosUserConfigPath(userFile, size, true))
+        strCopyTrunc(userFile, "~/.odbc.ini", static_cast<int32_t>(size));
+    // The path is there whether the file exists or not.
+    (void)bosSystemConfigPath(systemFile, size, true);
+    return 1;
 }
 
 // ---- One-shot operations ------------------------------------------------

@@ -42,6 +42,9 @@ public:
     [[nodiscard]] int32_t findKey(const char* key, char** lineStart, const char* sectionEnd, char** valueStart,
                                   char** valueEnd, int32_t keyMode) noexcept;
 
+    // 1 when the file (reloaded when it changed) holds the section.
+    [[nodiscard]] int32_t hasSection(const char* section) noexcept;
+
     int32_t getProfileString(const char* section, const char* key, const char* defaultValue, char* output, int32_t size,
                              int32_t keyMode) noexcept;
     int32_t getProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* defaultValue,
@@ -149,7 +152,11 @@ int64_t KaIniFileGetIntW(KaIniFileCache* entry, const uint16_t* section, const u
                                             const uint16_t* value) noexcept;
 
 // The profile operations by file name. The plain forms keep the file in the
-// cache; the Release and W forms give their reference back.
+// cache; the Release and W forms give their reference back. As unixODBC
+// looks data sources and drivers up, a section that the user's odbc.ini or
+// odbcinst.ini (named "ODBC.INI", ".odbc.ini", "ODBCINST.INI" or
+// ".odbcinst.ini") lacks is read from the system's file ($ODBCSYSINI, else
+// /etc) when that one holds it, and written there too.
 int32_t KaGetPrivateProfileString(const char* section, const char* key, const char* defaultValue, char* output,
                                   int32_t size, const char* fileName) noexcept;
 int32_t KaGetPrivateProfileStringRelease(const char* section, const char* key, const char* defaultValue, char* output,
@@ -170,6 +177,13 @@ int32_t KaGetPrivateProfileSection(const char* section, char* output, int32_t si
                                                          const char* fileName) noexcept;
 [[nodiscard]] int32_t KaWritePrivateProfileStringW(const uint16_t* section, const uint16_t* key, const uint16_t* value,
                                                    const uint16_t* fileName) noexcept;
+
+// 1 when name (UTF-16) names a data source that neither the user's nor the
+// system's odbc.ini defines (no Driver key), and no [Default] data source
+// stands in for unknown names as unixODBC's DEFAULT does; userFile and
+// systemFile (size bytes each) then hold the paths of the two files. 0
+// for an empty name, "Default" itself, or a defined data source.
+int32_t KaDataSourceMissing(const uint16_t* name, char* userFile, char* systemFile, size_t size) noexcept;
 
 // One-shot forms on a private entry, outside the cache: 1 when the file
 // cannot be loaded, else the entry operation's result.

@@ -3,12 +3,15 @@
 #include "platform/kainiimage.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
 #include "foundation/codepage.h"
@@ -20,46 +23,13 @@
 
 KaIniImage odbcIniImage = {nullptr, 0};
 KaIniImage odbcInstImage = {nullptr, 0};
+KaIniImage odbcIniSystemImage = {nullptr, 0};
+KaIniImage odbcInstSystemImage = {nullptr, 0};
 
 namespace {
 
 // Digits the integer readers accumulate; more would overflow 64 bits.
 constexpr int kImageIntDigits = 18;
-
-// The path named by the first set variable, else $HOME/homeName; false when
-// none is set or the path does not fit.
-bool imagePath(char* out, const char* var1, const char* var2, const char* homeName)
-{
-    const char* v = getenv(var1);
-    if (!v)
-        v = getenv(var2);
-    size_t n;
-    if (v) {
-        n = strlen(v);
-        if (n >= kIniPathMax)
-            return false;
-        memcpy(out, v, n + 1);
-        return true;
-    }
-    const char* home = getenv("HOME");
-    if (!home)
-        return false;
-    n = strlen(home);
-    size_t m = strlen(homeName);
-    if (n + 1 + m >= kIniPathMax)
-        return false;
-    memcpy(out, home, n);
-    out[n] = '/';
-    memcpy(out + n + 1, homeName, m + 1);
-    // No file of the user's: the system's, as unixODBC keeps them.
-    struct stat st;
-    if (stat(out, &st) != 0) {
-        char system[kIniPathMax];
-        if (bosSystemConfigPath(system, sizeof system, strcmp(var1, "ODBCINI") == 0))
-            memcpy(out, system, strlen(system) + 1);
-    }
-    return true;
-}
 
 // Reads a whole file. This runs from a static initialiser, before the rest
 // of the platform layer is set up, so it calls the system directly. Returns
@@ -169,10 +139,18 @@ int64_t loadIniImagesChecked() noexcept
     int64_t rc = 0;
     // A missing odbc.ini does not keep odbcinst.ini from being read: the
     // code page may be set in either.
-    if (imagePath(path, "ODBCINI", "ODBC_INI", ".odbc.ini"))
+    if (bosUserConfigPath(path, sizeof path, true))
         rc = readImage(path, &odbcIniImage);
-    if (imagePath(path, "ODBCINST", "ODBCINSTINI", ".odbcinst.ini"))
+    if (bosUserConfigPath(path, sizeof path, false))
         rc = readImage(path, &odbcInstImage);
+    // The system files, where unixODBC keeps system data sources and the
+    // registered drivers; a section the user's file lacks is read there.
+    // Only existing ones are read, so they do not change the result.
+    char system[kIniPathMax];
+    if (bosSystemConfigPath(system, sizeof system, true))
+        (void)readImage(system, &odbcIniSystemImage);
+    if (bosSystemConfigPath(system, sizeof system, false))
+        (void)readImage(system, &odbcInstSystemImage);
     return rc;
 }
 
@@ -190,6 +168,8 @@ void freeIniImagesNow() noexcept
 {
     freeImage(&odbcIniImage);
     freeImage(&odbcInstImage);
+    freeImage(&odbcIniSystemImage);
+    freeImage(&odbcInstSystemImage);
 }
 
 int32_t findSectionInImage(const char* image, int64_t length, const char* header, const char** sectionStart,
@@ -263,32 +243,119 @@ int32_t getProfileStringFromImage(const char* image, int64_t length, const char*
     return size - 1;
 }
 
+namespace {
+// True when an image holds the section.
+bool imageHasSection(const KaIniImage& image, const char* section)
+{
+    char header[kIniImageHeaderMax + 1];
+    int n = section ? snprintf(header, sizeof header, "[%s]", section) : -1;
+    const char* start = nullptr;
+    const char* next = nullptr;
+    return n > 0 && static_cast<size_t>(n) < sizeof header && image.data &&
+           findSectionInImage(image.data, image.length, header, &start, &next) != 0;
+}
+
+// The image a section is read from, as unixODBC looks data sources up: the
+// user's file, and the system's when only that one has the section.
+const KaIniImage& imageFor(const KaIniImage& user, const KaIniImage& system, const char* section)
+{
+    return !imageHasSection(user, section) && imageHasSection(system, section) ? system : user;
+}
+
+int32_t imageString(const KaIniImage& image, const char* section, const char* key, const char* defaultValue,
+                    char* output, int32_t size)
+{
+    if (!image.data)
+        return copyDefault(defaultValue, output, size);
+    return getProfileStringFromImage(image.data, image.length, section, key, defaultValue, output, size);
+}
+}  // namespace
+
 int32_t getOdbcIniImageString(const char* section, const char* key, const char* defaultValue, char* output,
                               int32_t size) noexcept
 {
-    if (!odbcIniImage.data)
-        return copyDefault(defaultValue, output, size);
-    return getProfileStringFromImage(odbcIniImage.data, odbcIniImage.length, section, key, defaultValue, output, size);
+    return imageString(imageFor(odbcIniImage, odbcIniSystemImage, section), section, key, defaultValue, output, size);
 }
 
 int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue, char* output,
                                int32_t size) noexcept
 {
-    if (!odbcInstImage.data)
-        return copyDefault(defaultValue, output, size);
-    return getProfileStringFromImage(odbcInstImage.data, odbcInstImage.length, section, key, defaultValue, output,
-                                     size);
+    return imageString(imageFor(odbcInstImage, odbcInstSystemImage, section), section, key, defaultValue, output,
+                       size);
 }
 
 int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
 {
     // odbc.ini values may stand in braces; odbcinst.ini's are read as they are.
-    return imageInt(odbcIniImage, section, key, defaultValue, true);
+    return imageInt(imageFor(odbcIniImage, odbcIniSystemImage, section), section, key, defaultValue, true);
 }
 
 int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaultValue) noexcept
 {
-    return imageInt(odbcInstImage, section, key, defaultValue, false);
+    return imageInt(imageFor(odbcInstImage, odbcInstSystemImage, section), section, key, defaultValue, false);
+}
+
+int64_t codePageFromCodeset(const char* codeset) noexcept
+{
+    if (!codeset || !*codeset)
+        return kCodePageUtf8;
+    // glibc spells UTF-8 in several ways ("UTF-8", "utf8").
+    if (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0)
+        return kCodePageUtf8;
+    int64_t cp = ianaNumberFromName(codeset);
+    if (cp == kCodePageNone) {
+        // Names as locale names carry them ("iso88591", "eucjp"): ICU's alias
+        // matching ignores case and punctuation.
+        UErrorCode status = U_ZERO_ERROR;
+        const char* standard = ucnv_getStandardName(codeset, "IANA", &status);
+        if (U_SUCCESS(status) && standard)
+            cp = ianaNumberFromName(standard);
+        if (cp == kCodePageNone) {
+            status = U_ZERO_ERROR;
+            const char* canonical = ucnv_getCanonicalName(codeset, "", &status);
+            if (U_SUCCESS(status) && canonical)
+                cp = ianaNumberFromName(canonical);
+        }
+    }
+    // ASCII (the C locale) is a subset of UTF-8, which then keeps every
+    // character; a codeset without a number of its own gets UTF-8 too.
+    return cp == kCodePageNone || cp == kCodePageAscii ? kCodePageUtf8 : cp;
+}
+
+int64_t localeAppCodePage() noexcept
+{
+    const char* current = setlocale(LC_CTYPE, nullptr);
+    if (current && strcmp(current, "C") != 0 && strcmp(current, "POSIX") != 0)
+        return codePageFromCodeset(nl_langinfo(CODESET));
+    // An application that never chose a locale: the environment's.
+    const char* name = nullptr;
+    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* v = getenv(var);
+        if (v && *v) {
+            name = v;
+            break;
+        }
+    }
+    if (!name)
+        return kCodePageUtf8;
+    locale_t loc = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
+    if (loc) {
+        int64_t cp = codePageFromCodeset(nl_langinfo_l(CODESET, loc));
+        freelocale(loc);
+        return cp;
+    }
+    // A locale that is not installed: the codeset its name carries
+    // (language_TERRITORY.codeset@modifier).
+    const char* dot = strchr(name, '.');
+    if (!dot)
+        return kCodePageUtf8;
+    char codeset[64];
+    size_t n = strcspn(dot + 1, "@");
+    if (n == 0 || n >= sizeof codeset)
+        return kCodePageUtf8;
+    memcpy(codeset, dot + 1, n);
+    codeset[n] = 0;
+    return codePageFromCodeset(codeset);
 }
 
 namespace {
@@ -327,7 +394,7 @@ int64_t getAppCodePage(const char* dataSourceName) noexcept
         return cp;
     if (codePageIn(getOdbcInstImageInt, "ODBC", &cp))
         return cp;
-    return kCodePageLatin1;
+    return localeAppCodePage();
 }
 
 namespace {

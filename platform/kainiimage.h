@@ -14,6 +14,10 @@ struct KaIniImage {
 
 extern KaIniImage odbcIniImage;
 extern KaIniImage odbcInstImage;
+// The system's files ($ODBCSYSINI, else /etc); a section the user's file
+// lacks is read from these.
+extern KaIniImage odbcIniSystemImage;
+extern KaIniImage odbcInstSystemImage;
 
 // Limits of the image parser.
 constexpr size_t kIniImageHeaderMax = 143;  // "[" name "]" searched for
@@ -40,7 +44,17 @@ int32_t getOdbcInstImageString(const char* section, const char* key, const char*
 int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept;
 int64_t getOdbcInstImageInt(const char* section, const char* key, int64_t defaultValue) noexcept;
 
-// IANA number of the application code page for a data source (or null).
+// IANA number of a locale's codeset name (nl_langinfo(CODESET), or the part
+// of a locale name after its "."); UTF-8 for ASCII and for a codeset without
+// an IANA number.
+int64_t codePageFromCodeset(const char* codeset) noexcept;
+// IANA number of the code page of the application's locale: the LC_CTYPE
+// the application set, else (still the C locale) the one LC_ALL, LC_CTYPE
+// or LANG names.
+int64_t localeAppCodePage() noexcept;
+
+// IANA number of the application code page for a data source (or null):
+// the files' IANAAppCodePage or AppCodePage, else the locale's.
 int64_t getAppCodePage(const char* dataSourceName) noexcept;
 // The same for a UTF-16 connection string of length units; *dsnOut (set to
 // null by the caller) may receive the DSN value, which the caller frees with

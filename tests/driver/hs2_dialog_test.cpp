@@ -103,7 +103,7 @@ TEST_F(Hs2Dialog, WithoutADialogLibraryEveryModeWorksAsNoPrompt)
     for (SQLUSMALLINT mode : kModes) {
         SCOPED_TRACE(mode);
         EXPECT_EQ(SQL_ERROR, connectWith(base("UID=ann"), mode));
-        EXPECT_NE(std::string::npos, diags.find("[HY000] ")) << diags;
+        EXPECT_NE(std::string::npos, diags.find("[28000] ")) << diags;
         EXPECT_NE(std::string::npos, diags.find("Not enough information to connect")) << diags;
         ASSERT_EQ(SQL_SUCCESS, connectWith(base(std::string("UID=ann;PWD=") + kPasswordValue), mode)) << diags;
         EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));

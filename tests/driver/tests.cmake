@@ -460,3 +460,15 @@ target_link_libraries(driver_directlink_test PRIVATE GTest::gtest_main ${CMAKE_D
 add_dependencies(driver_directlink_test VYspark28)
 gtest_discover_tests(driver_directlink_test TEST_PREFIX "driver." DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "KA_DRIVER_LIB=${KA_DRIVER_SO}")
+# Data sources only the system's odbc.ini holds (ODBCSYSINI), and the
+# application code page taken from the locale: isql in UTF-8, C and Latin-1
+# locales, pyodbc with the connect's and the attributes' diagnostics.
+add_test(NAME driver.isql_locale
+  COMMAND sh ${KA_DRIVER_TESTS}/isql_locale_test.sh ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR} "${KA_ASAN_RUNTIME}")
+add_test(NAME driver.pyodbc_config
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/pyodbc_config_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.pyodbc_config PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.isql_locale driver.pyodbc_config PROPERTIES TIMEOUT 180)

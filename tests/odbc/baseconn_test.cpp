@@ -355,28 +355,31 @@ TEST_F(ConnTest, ReconnectUsesAReadyStandbyWithoutANewConnection)
     EXPECT_EQ(handle->standbyReady, 0);
 }
 
-TEST(AppCodePageTest, ReadFromTheUserIniThenTheInstIniAndDefaultsToLatin1Silently)
+TEST(AppCodePageTest, ReadFromTheUserIniThenTheInstIniAndDefaultsToTheLocalesSilently)
 {
     struct Case {
         const char* odbcIni;      // IANAAPPCODEPAGE line of odbc.ini, or null
         const char* odbcInstIni;  // of odbcinst.ini
         int64_t expected;
+        const char* locale;  // LC_ALL while read
     };
     const Case cases[] = {
-        {"106", "2026", 106},
-        {nullptr, "2026", 2026},
-        {"-999", "2026", 2026},
-        {nullptr, nullptr, kCodePageLatin1},
-        {"utf8", nullptr, kCodePageLatin1},
-        {"12x", nullptr, kCodePageLatin1},
-        {"99999999999999", nullptr, kCodePageLatin1},
+        {"106", "2026", 106, "xx_YY.ISO-8859-1"},
+        {nullptr, "2026", 2026, "C"},
+        {"-999", "2026", 2026, "C"},
+        {nullptr, nullptr, kCodePageUtf8, "C"},
+        {nullptr, nullptr, kCodePageUtf8, "C.UTF-8"},
+        {nullptr, nullptr, kCodePageLatin1, "xx_YY.ISO-8859-1"},
+        {"utf8", nullptr, kCodePageUtf8, "C"},
+        {"12x", nullptr, kCodePageLatin1, "xx_YY.ISO-8859-1"},
+        {"99999999999999", nullptr, kCodePageUtf8, "C"},
     };
     std::string dir = katest::buildDir() + "/tests/appcodepage-" + std::to_string(getpid());
     ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
-    const char* saved[] = {"ODBCINI", "ODBCINST", "ODBC_INI", "ODBCINSTINI"};
-    std::string before[4];
-    bool had[4];
-    for (int i = 0; i < 4; ++i) {
+    const char* saved[] = {"ODBCINI", "ODBCINST", "ODBC_INI", "ODBCINSTINI", "LC_ALL", "LC_CTYPE", "LANG"};
+    std::string before[7];
+    bool had[7];
+    for (int i = 0; i < 7; ++i) {
         const char* v = std::getenv(saved[i]);
         had[i] = v != nullptr;
         before[i] = v != nullptr ? v : "";
@@ -397,11 +400,14 @@ TEST(AppCodePageTest, ReadFromTheUserIniThenTheInstIniAndDefaultsToLatin1Silentl
                             << "\n";
         setenv("ODBCINI", odbc.c_str(), 1);
         setenv("ODBCINST", inst.c_str(), 1);
+        setenv("LC_ALL", c.locale, 1);
+        unsetenv("LC_CTYPE");
+        unsetenv("LANG");
         katest::DiagScope scope;
         EXPECT_EQ(baseReadAppCodePage(), c.expected) << odbc;
         EXPECT_EQ(scope.size(), 0u);
     }
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 7; ++i) {
         if (had[i])
             setenv(saved[i], before[i].c_str(), 1);
         else

@@ -6,6 +6,7 @@
 
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,10 +117,44 @@ TEST_F(Connect, ConnectAndDriverConnectByDataSourceReadTheIniFiles)
     EXPECT_EQ(outString, u"DSN=sales;PORT=9;UID=fromini");
     EXPECT_EQ(conn->userIdFromFile, 1);
 
-    // A data source that odbc.ini does not define becomes "Default".
     ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+}
+
+TEST_F(Connect, SQLConnectToADataSourceInNeitherFileFailsNamingBothUnlessADefaultStandsIn)
+{
+    std::string user = dir + "/odbc.ini";
+    std::string system = dir + "/sys/odbc.ini";
+    EXPECT_EQ(conn->connect(W(u"nowhere"), SQL_NTS, W(u"me"), SQL_NTS, W(u"pw"), SQL_NTS), SQL_ERROR);
+    EXPECT_TRUE(control.opens.empty());
+    ASSERT_EQ(messages(), std::vector<uint32_t>{MSG_DATA_SOURCE_NOT_FOUND});
+    EXPECT_EQ(handle->diagnostics.getRecord(1)->sqlstateMsg, kBaseIdxUnableToConnect);
+    EXPECT_NE(text(1).find("Data source \"nowhere\" was not found in " + user + " or " + system), std::string::npos)
+        << text(1);
+
+    // A driver connect may carry everything itself: an unknown data source
+    // becomes "Default" there, as before.
     EXPECT_EQ(driverConnect(u"DSN=nowhere;HOST=x"), SQL_SUCCESS);
     EXPECT_EQ(outString, u"DSN=Default;HOST=x");
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+
+    // A [Default] data source serves unknown names, as unixODBC's DEFAULT.
+    writeIni("odbc.ini", "[Default]\nDriver=TestDriver\nHostName=defaulthost\n");
+    EXPECT_EQ(conn->connect(W(u"nowhere"), SQL_NTS, W(u"me"), SQL_NTS, W(u"pw"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(control.opens.size(), 2u);
+    EXPECT_EQ(control.opens[1].host, u"defaulthost");
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
+}
+
+TEST_F(Connect, ADataSourceOnlyTheSystemFileHoldsIsFound)
+{
+    mkdir((dir + "/sys").c_str(), 0700);
+    std::ofstream(dir + "/sys/odbc.ini") << "[shared]\nDriver=TestDriver\nHostName=syshost\nPortNumber=7\n";
+    taskReleaseIniCache();
+    ASSERT_EQ(conn->connect(W(u"shared"), SQL_NTS, W(u"me"), SQL_NTS, W(u"pw"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(control.opens.size(), 1u);
+    EXPECT_EQ(control.opens[0].host, u"syshost");
+    EXPECT_EQ(control.opens[0].port, u"7");
+    ASSERT_EQ(conn->disconnect(), SQL_SUCCESS);
 }
 
 TEST_F(Connect, AConnectWithFailoverKeepsACompleteReconnectString)

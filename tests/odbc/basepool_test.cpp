@@ -371,7 +371,7 @@ TEST_F(Pooling, SqlConnectPoolsByDataSourceUserAndPassword)
     katest::TempDir dir{"ka-pool"};
     std::string ini = dir.path() + "/odbc.ini";
     {
-        std::ofstream(ini) << "[pooled]\nPooling=1\nHostName=h\nPortNumber=1\n";
+        std::ofstream(ini) << "[pooled]\nDriver=TestDriver\nPooling=1\nHostName=h\nPortNumber=1\n";
     }
     vars.set("ODBCINI", ini);
     taskReleaseIniCache();

@@ -325,6 +325,65 @@ TEST_F(IniTest, FilesAreFoundWhereTheDriverLooksForThem)
     EXPECT_EQ(get("Drv", "where", "ODBCINST.INI"), "odbcinst");
 }
 
+TEST_F(IniTest, SectionsTheUsersFileLacksComeFromTheSystemsFileAsUnixOdbcFindsThem)
+{
+    std::string user = put("user.ini", "[Mine]\nwhere=user\n\n[Both]\nwhere=user\n");
+    std::string system = put("sys/odbc.ini", "[Shared]\nDriver=Drv\nwhere=system\nPort=10000\n\n"
+                                             "[Both]\nwhere=system\n");
+    put("home/.odbcinst.ini", "[Other]\nwhere=user\n");
+    put("sys/odbcinst.ini", "[Drv]\nwhere=system\n");
+    env.set("ODBCINI", user);
+    struct Case {
+        const char* section;
+        const char* file;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Mine", ".odbc.ini", "user"},      {"Shared", ".odbc.ini", "system"},      {"Shared", "ODBC.INI", "system"},
+        {"Both", ".odbc.ini", "user"},      {"Nowhere", ".odbc.ini", "<def>"},      {"Drv", ".odbcinst.ini", "system"},
+        {"Other", ".odbcinst.ini", "user"}, {"Drv", "ODBCINST.INI", "system"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.section) + " in " + c.file);
+        EXPECT_EQ(get(c.section, "where", c.file), c.expected);
+    }
+    // unixODBC finds the system data source the same way.
+    EXPECT_EQ(odbcinstQuery("-s", "Shared")["where"], "system");
+    // The integer, UTF-16 and section readers look there too.
+    EXPECT_EQ(KaGetPrivateProfileIntRelease("Shared", "Port", 0, ".odbc.ini"), 10000);
+    uint16_t wide[32] = {};
+    int32_t n = KaGetPrivateProfileStringW(reinterpret_cast<const uint16_t*>(u"Shared"),
+                                           reinterpret_cast<const uint16_t*>(u"where"),
+                                           reinterpret_cast<const uint16_t*>(u""), wide, 32,
+                                           reinterpret_cast<const uint16_t*>(u".odbc.ini"));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(wide), static_cast<size_t>(n > 0 ? n : 0)),
+              u"system");
+    char keys[256] = {};
+    n = KaGetPrivateProfileSection("Shared", keys, sizeof keys, ".odbc.ini");
+    EXPECT_EQ(splitList(keys, n), (std::vector<std::string>{"Driver", "where", "Port"}));
+
+    // A value written to a data source goes to the file it came from; a new
+    // section to the user's file.
+    EXPECT_EQ(KaWritePrivateProfileStringRelease("Shared", "Saved", "yes", ".odbc.ini"), 1);
+    EXPECT_EQ(KaWritePrivateProfileStringRelease("Fresh", "Saved", "yes", ".odbc.ini"), 1);
+    EXPECT_NE(readFile(system).find("Saved=yes"), std::string::npos) << readFile(system);
+    EXPECT_EQ(readFile(user).find("[Shared]"), std::string::npos) << readFile(user);
+    EXPECT_NE(readFile(user).find("[Fresh]"), std::string::npos) << readFile(user);
+    EXPECT_EQ(odbcinstQuery("-s", "Shared")["Saved"], "yes");
+
+    // A user's file that cannot be read leaves the system's in place, and
+    // why it could not be read is no diagnostic of the read.
+    taskReleaseIniCache();
+    env.set("ODBCINI", dir + "/absent.ini");
+    env.set("ODBCINST", dir + "/absent-inst.ini");
+    katest::ErrorScope errors;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(get("Shared", "where", ".odbc.ini"), "system");
+        EXPECT_EQ(get("Drv", "where", ".odbcinst.ini"), "system");
+    }
+    EXPECT_EQ(errors.size(), 0u);
+}
+
 TEST_F(IniTest, FileGrowingWhileReadIsReadWithinItsBuffer)
 {
     std::string path = put("grow.ini", "[S]\nk=v\n");

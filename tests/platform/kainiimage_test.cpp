@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,13 @@ protected:
         dir = tempDir.path();
         for (const char* v : kVars)
             env.unset(v);
+        // The machine's own /etc files stay out of it.
+        env.set("ODBCSYSINI", dir + "/nosys");
+        // Without a code page in the files, the locale's is taken: the C
+        // locale's, whose ASCII UTF-8 contains.
+        env.set("LC_ALL", "C");
+        env.unset("LC_CTYPE");
+        env.unset("LANG");
         taskReleaseIniCache();
     }
 
@@ -74,13 +82,15 @@ protected:
     }
 };
 
-TEST_F(ImageTest, NoVariablesMeanNoImagesAndLatin1)
+TEST_F(ImageTest, NoVariablesMeanNoImagesAndTheLocalesCodePage)
 {
     loadIniImages();
     EXPECT_EQ(odbcIniImage.data, nullptr);
     EXPECT_EQ(odbcInstImage.data, nullptr);
+    EXPECT_EQ(getAppCodePage("Any"), kCodePageUtf8);
+    EXPECT_EQ(getAppCodePage(nullptr), kCodePageUtf8);
+    env.set("LC_ALL", "xx_YY.ISO-8859-1");
     EXPECT_EQ(getAppCodePage("Any"), kCodePageLatin1);
-    EXPECT_EQ(getAppCodePage(nullptr), kCodePageLatin1);
 }
 
 struct CodePageCase {
@@ -111,8 +121,8 @@ const CodePageCase kCodePageCases[] = {
      "", "SALES", 106},
     {"a bracket in an earlier value keeps the key", "[Sales]\nBanner=[hi]\nIANAAppCodePage=106\n", "", "Sales", 106},
     {"a line without = hides nothing", "[Sales]\njunk\nIANAAppCodePage=106\n", "", "Sales", 106},
-    {"a key in the next section is not taken", "[Sales]\nx=1\n[Other]\nIANAAppCodePage=106\n", "", "Sales",
-     kCodePageLatin1},
+    {"a key in the next section is not taken", "[Sales]\nx=1\n[Other]\nIANAAppCodePage=2252\n", "", "Sales",
+     kCodePageUtf8},
     {"a negative number names an EBCDIC page", "[Sales]\nIANAAppCodePage=-2028\n", "", "Sales", -2028},
 };
 
@@ -133,6 +143,97 @@ TEST_F(ImageTest, OdbcinstIsReadWhenOdbcIniIsMissing)
     EXPECT_EQ(odbcIniImage.data, nullptr);
     ASSERT_NE(odbcInstImage.data, nullptr);
     EXPECT_EQ(getAppCodePage("Sales"), 106);
+}
+
+TEST_F(ImageTest, SectionsTheUsersFileLacksAreReadFromTheSystemsFile)
+{
+    fs::create_directory(dir + "/sys");
+    put("sys/odbc.ini", "[Shared]\nIANAAppCodePage=2252\n[Both]\nIANAAppCodePage=2250\n");
+    put("sys/odbcinst.ini", "[ODBC]\nIANAAppCodePage=2026\n");
+    put(".odbc.ini", "[Mine]\nIANAAppCodePage=106\n[Both]\nIANAAppCodePage=111\n");
+    put(".odbcinst.ini", "[Drv]\nx=1\n");
+    env.set("HOME", dir);
+    env.set("ODBCSYSINI", dir + "/sys");
+    loadIniImages();
+    EXPECT_EQ(getAppCodePage("Mine"), 106);
+    EXPECT_EQ(getAppCodePage("Shared"), 2252);
+    EXPECT_EQ(getAppCodePage("Both"), 111);
+    // No data source names one: section ODBC of the system's odbcinst.ini.
+    EXPECT_EQ(getAppCodePage("Nowhere"), 2026);
+    char out[16];
+    EXPECT_EQ(getOdbcIniImageString("Shared", "IANAAppCodePage", "", out, sizeof out), 4);
+    EXPECT_STREQ(out, "2252");
+}
+
+struct CodesetCase {
+    const char* codeset;
+    int64_t want;
+};
+
+TEST(LocaleCodePage, CodesetNamesMapToTheirIanaNumbers)
+{
+    const CodesetCase cases[] = {
+        {"UTF-8", kCodePageUtf8},
+        {"utf8", kCodePageUtf8},
+        {"ANSI_X3.4-1968", kCodePageUtf8},  // the C locale's ASCII
+        {"ISO-8859-1", kCodePageLatin1},
+        {"iso88591", kCodePageLatin1},
+        {"ISO-8859-15", 111},
+        {"iso885915", 111},
+        {"EUC-JP", 18},
+        {"KOI8-R", 2084},
+        {"CP1252", 2252},
+        {"", kCodePageUtf8},
+        {nullptr, kCodePageUtf8},
+        {"no-such-codeset", kCodePageUtf8},
+    };
+    for (const CodesetCase& c : cases) {
+        SCOPED_TRACE(c.codeset ? c.codeset : "(null)");
+        EXPECT_EQ(codePageFromCodeset(c.codeset), c.want);
+    }
+}
+
+TEST(LocaleCodePage, TheApplicationsLocaleElseTheEnvironmentsDecides)
+{
+    struct Case {
+        const char* lcAll;  // null: unset
+        const char* lcCtype;
+        const char* lang;
+        int64_t want;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, kCodePageUtf8},
+        {nullptr, nullptr, "C.UTF-8", kCodePageUtf8},
+        {nullptr, nullptr, "C", kCodePageUtf8},
+        {nullptr, nullptr, "POSIX", kCodePageUtf8},
+        // Not installed here: the codeset in the name counts.
+        {nullptr, nullptr, "xx_YY.ISO-8859-1", kCodePageLatin1},
+        {nullptr, nullptr, "xx_YY.ISO-8859-15@euro", 111},
+        {nullptr, nullptr, "xx_YY", kCodePageUtf8},
+        {nullptr, "xx_YY.ISO-8859-1", "C.UTF-8", kCodePageLatin1},
+        {"C.UTF-8", "xx_YY.ISO-8859-1", "xx_YY.ISO-8859-1", kCodePageUtf8},
+        {"", "", "xx_YY.KOI8-R", 2084},
+    };
+    katest::EnvScope env;
+    ASSERT_STREQ(setlocale(LC_CTYPE, nullptr), "C");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcCtype ? c.lcCtype : "-") + " " +
+                     (c.lang ? c.lang : "-"));
+        const char* values[] = {c.lcAll, c.lcCtype, c.lang};
+        const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+        for (int i = 0; i < 3; ++i) {
+            if (values[i])
+                env.set(names[i], values[i]);
+            else
+                env.unset(names[i]);
+        }
+        EXPECT_EQ(localeAppCodePage(), c.want);
+    }
+    // A locale the application chose wins over the environment.
+    env.set("LC_ALL", "xx_YY.ISO-8859-1");
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    EXPECT_EQ(localeAppCodePage(), kCodePageUtf8);
+    setlocale(LC_CTYPE, "C");
 }
 
 TEST_F(ImageTest, VariablesNameTheFiles)
@@ -284,7 +385,7 @@ TEST_F(ImageTest, CheckedLoadReportsTheLastSystemCallAndFreeingEmptiesBothImages
         EXPECT_EQ(odbcIniImage.length, 0) << c.name;
         EXPECT_EQ(odbcInstImage.data, nullptr) << c.name;
         EXPECT_EQ(odbcInstImage.length, 0) << c.name;
-        EXPECT_EQ(getAppCodePage(nullptr), kCodePageLatin1) << c.name;
+        EXPECT_EQ(getAppCodePage(nullptr), kCodePageUtf8) << c.name;
         std::remove((dir + "/o.ini").c_str());
         std::remove((dir + "/i.ini").c_str());
     }

@@ -9,6 +9,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "hive/hiveconnection.h"
@@ -40,9 +41,19 @@ inline Diag diagOf(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT rec = 1)
     return {rc, narrow(u16(state)), narrow(u16(text))};
 }
 
-// What a connect to a data source that names no server answers.
-inline const std::string kConnectRefused =
-    "[Mirrowen][ODBC HiveServer2 driver]A host name and a port are needed to connect (host \"\", port 0).";
+// What SQLConnect to the data source "spark", which no odbc.ini defines,
+// answers: the two files searched, as the environment names them.
+inline const std::string kConnectRefused = [] {
+    const char* ini = std::getenv("ODBCINI");
+    if (ini == nullptr)
+        ini = std::getenv("ODBC_INI");
+    const char* home = std::getenv("HOME");
+    std::string user = ini != nullptr ? ini : std::string(home != nullptr ? home : "") + "/.odbc.ini";
+    const char* sys = std::getenv("ODBCSYSINI");
+    std::string system = std::string(sys != nullptr && sys[0] != 0 ? sys : "/etc") + "/odbc.ini";
+    return "[Mirrowen][ODBC HiveServer2 driver]Data source \"spark\" was not found in " + user + " or " + system +
+           ".";
+}();
 
 // The handles alone: an ODBC 3 environment and a connection handle on it,
 // made through the exports by whichever environment class the deriving

@@ -34,6 +34,8 @@ protected:
         writeIni("odbcinst.ini", odbcinstIni);
         vars.set("ODBCINI", dir + "/odbc.ini");
         vars.set("ODBCINST", dir + "/odbcinst.ini");
+        // The machine's own system files (/etc) stay out of the tests.
+        vars.set("ODBCSYSINI", dir + "/sys");
         taskReleaseIniCache();
         env = new TestEnvOf<Conn>(&control);
         handle = new BaseStubConnection(env);
