@@ -689,7 +689,7 @@ int KaSSLSock::handshake() noexcept
         // The server took the connection and never answered: most likely
         // one that waits for a request in the clear. Out of the caller's
         // time-out it is a time-out, as a connect that takes too long is.
-        handshakeTimedOut = readWait.lastWait == KA_SOCK_NOTHING_YET ? 1 : 0;
+        handshakeTimedOut = budgetSpent && readWait.lastWait == KA_SOCK_NOTHING_YET ? 1 : 0;
         if (postErrors)
             errPost(MSG_TLS_HANDSHAKE_TIMED_OUT)
                 ->setSqlstateMsg(budgetSpent ? MSG_SQLSTATE_TIMEOUT_EXPIRED : MSG_SQLSTATE_UNABLE_TO_CONNECT);
