@@ -694,7 +694,9 @@ int KaCurlConnection::read(void* buffer, size_t size, size_t* received) noexcept
                                            std::strcmp(hostNameInCertificate, KA_CURL_SERVERNAME_MARK) != 0
                                        ? hostNameInCertificate
                                        : host;
-            errPost(MSG_TLS_HOST_NAME_MISMATCH)->addParamText(expected)->setSqlstateMsg(MSG_SQLSTATE_INVALID_AUTHORIZATION);
+            errPost(MSG_TLS_HOST_NAME_MISMATCH)
+                ->addParamText(expected)
+                ->setSqlstateMsg(MSG_SQLSTATE_INVALID_AUTHORIZATION);
         } else if (verify != 0) {
             errPost(MSG_TLS_CERTIFICATE_REFUSED)
                 ->addParamSigned(verify)
@@ -920,10 +922,10 @@ CURLcode KaCurlConnection::sslContext(void* context) noexcept
         else if (n < sizeof address)
             std::memcpy(address, expected, n);
     }
-    int hostSet =
-        kaIsIpAddress(address)
-            ? mapper->entry<FnSet1IpAsc>(KA_CURL_X509_VERIFY_PARAM_set1_ip_asc)(param, address)
-            : mapper->entry<FnSet1Host>(KA_CURL_X509_VERIFY_PARAM_set1_host)(param, expected != nullptr ? expected : "", 0);
+    int hostSet = kaIsIpAddress(address)
+                      ? mapper->entry<FnSet1IpAsc>(KA_CURL_X509_VERIFY_PARAM_set1_ip_asc)(param, address)
+                      : mapper->entry<FnSet1Host>(KA_CURL_X509_VERIFY_PARAM_set1_host)(
+                            param, expected != nullptr ? expected : "", 0);
     int paramSet = hostSet == 1 ? set1Param(context, param) : 0;
     paramFree(param);
     if (paramSet != 1)
