@@ -83,6 +83,12 @@ int KA_X509_VERIFY_PARAM_set1_host(X509_VERIFY_PARAM* param, const char* name, s
     return X509_VERIFY_PARAM_set1_host(param, name, length);
 }
 
+VY_EXPORT int KA_X509_VERIFY_PARAM_set1_ip_asc(X509_VERIFY_PARAM* param, const char* address);
+int KA_X509_VERIFY_PARAM_set1_ip_asc(X509_VERIFY_PARAM* param, const char* address)
+{
+    return X509_VERIFY_PARAM_set1_ip_asc(param, address);
+}
+
 VY_EXPORT void KA_SSL_CTX_set_verify(SSL_CTX* ctx, int mode, SSL_verify_cb callback);
 void KA_SSL_CTX_set_verify(SSL_CTX* ctx, int mode, SSL_verify_cb callback)
 {

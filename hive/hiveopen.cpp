@@ -77,11 +77,24 @@ void warnFrom(size_t before, const char* text) noexcept
     }
 }
 
+bool postedSince(size_t before, uint16_t message) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record != nullptr && record->nativeCode == message)
+            return true;
+    }
+    return false;
+}
+
 // What a failed open posted since `before` reads as a failure to connect:
 // a lost link or a server's refusal during the open is 08001, so that the
 // server passes may try the next server and no reconnect is started; a
-// time-out stays HYT00.
-void reportAsConnectFailure(size_t before, int64_t loginTimeout) noexcept
+// time-out stays HYT00. timeoutMessage says which step ran out of the
+// login time-out; it becomes the first record, the one applications that
+// show a single record show.
+void reportAsConnectFailure(size_t before, int64_t loginTimeout, uint16_t timeoutMessage) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     if (list == nullptr)
@@ -102,8 +115,12 @@ void reportAsConnectFailure(size_t before, int64_t loginTimeout) noexcept
         }
     }
     // The time-out says which budget ran out.
-    if (timedOut)
-        basePostErrorMsg(kBaseIdxTimeout, MSG_HIVE_LOGIN_TIMED_OUT)->addParamSigned(loginTimeout);
+    if (timedOut) {
+        if (postedSince(before, MSG_TLS_HANDSHAKE_TIMED_OUT))
+            timeoutMessage = MSG_TLS_HANDSHAKE_LOGIN_TIMED_OUT;
+        basePostErrorMsg(kBaseIdxTimeout, timeoutMessage)->addParamSigned(loginTimeout);
+        list->moveLastTo(before);
+    }
     if (!settled) {
         for (size_t i = n; i > before; --i) {
             KaError* record = list->recordAt(i - 1);
@@ -850,6 +867,7 @@ int16_t HiveConnection::openPhysical() noexcept
         deadline = baseSocketNowMs() + socketSettings.loginTimeout * 1000;
     bool probe = true;
     int rc = 1;
+    uint16_t timeoutMessage = MSG_HIVE_LOGIN_TIMED_OUT;
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Every open starts its probe session with the oldest protocol.
         effectiveProtocol = 0;
@@ -887,6 +905,10 @@ int16_t HiveConnection::openPhysical() noexcept
             break;
         }
         socket->useLoginTimeout();
+        // A binary server that never answers the login most likely speaks
+        // another protocol than the one configured.
+        if (!http)
+            timeoutMessage = MSG_SASL_LOGIN_TIMED_OUT;
         readBuffer.negotiated = 0;
         writeBuffer.framing = 0;
         // On HTTP the requests themselves carry the credentials (basic, or a
@@ -894,6 +916,7 @@ int16_t HiveConnection::openPhysical() noexcept
         if (http ? authenticationMethod == HIVE_AUTH_KERBEROS && kerberosLogin() != 0
                  : loginWithStoredCredentials() != 0)
             break;
+        timeoutMessage = MSG_HIVE_LOGIN_TIMED_OUT;
         readBuffer.negotiated = 1;
         writeBuffer.framing = 1;
         readBuffer.resultStyle =
@@ -978,7 +1001,7 @@ int16_t HiveConnection::openPhysical() noexcept
         break;
     }
     if (rc != 0) {
-        reportAsConnectFailure(before, socketSettings.loginTimeout);
+        reportAsConnectFailure(before, socketSettings.loginTimeout, timeoutMessage);
         dropSocket();
         return 1;
     }

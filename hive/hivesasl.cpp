@@ -23,6 +23,52 @@ int loginFailed() noexcept
     return 1;
 }
 
+// First bytes of answers that are no SASL frame: a TLS record (alert or
+// handshake), an HTTP status line, a Thrift binary-protocol message.
+constexpr uint8_t kTlsAlertRecord = 0x15;
+constexpr uint8_t kTlsHandshakeRecord = 0x16;
+constexpr uint8_t kHttpFirstByte = 'H';
+constexpr uint8_t kThriftVersionByte = 0x80;
+
+// An answer to the login that starts with status: when it is no SASL
+// status, what the server speaks instead and the keyword to change.
+int answeredWithout(uint8_t status) noexcept
+{
+    uint16_t message = 0;
+    if (status == kHttpFirstByte)
+        message = MSG_SASL_SERVER_SPEAKS_HTTP;
+    else if (status == kThriftVersionByte)
+        message = MSG_SASL_SERVER_WITHOUT_SASL;
+    else if (status == kTlsAlertRecord || status == kTlsHandshakeRecord)
+        message = MSG_SASL_SERVER_SPEAKS_TLS;
+    else
+        return loginFailed();
+    basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, message);
+    return 1;
+}
+
+// The login's answer could not be read. A server that closed the
+// connection at once most likely speaks another protocol: that goes
+// first, before the lost link; a time-out is told by the open.
+int answerMissing(size_t before) noexcept
+{
+    KaErrorList* list = KaErrorCurrentList();
+    bool lost = false;
+    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i) {
+        KaError* record = list->recordAt(i);
+        if (record == nullptr || record->isWarning())
+            continue;
+        if (record->sqlstateMsg == kBaseIdxTimeout)
+            return loginFailed();
+        lost = lost || record->sqlstateMsg == kBaseIdxLinkFailure;
+    }
+    if (!lost || list == nullptr)
+        return loginFailed();
+    basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_SASL_SERVER_CLOSED);
+    list->moveLastTo(before);
+    return 1;
+}
+
 }  // namespace
 
 int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t userLength, const char* password,
@@ -78,8 +124,10 @@ int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t user
     in.resetFrame();
     uint8_t status = 0;
     int32_t n = 0;
+    KaErrorList* list = KaErrorCurrentList();
+    size_t before = list != nullptr ? list->recordCount() : 0;
     if (in.readByte(&status))
-        return loginFailed();
+        return answerMissing(before);
     if (status == HIVE_SASL_COMPLETE) {
         if (in.readI32(&n) || n < 0 || in.skipBytes(uint64_t(n)))
             return loginFailed();
@@ -87,7 +135,7 @@ int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t user
         return 0;
     }
     if (status != HIVE_SASL_BAD && status != HIVE_SASL_ERROR)
-        return loginFailed();
+        return answeredWithout(status);
     if (in.readI32(&n) || n < 0)
         return loginFailed();
     // The length comes from the wire: a longer answer than the buffer is

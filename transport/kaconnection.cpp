@@ -246,6 +246,7 @@ void openSucceeded(ConnectionRecord* record, int fd, const addrinfo* ai) noexcep
 struct OpenFailure {
     const char* call = "";
     int code = 0;
+    const char* reason = nullptr;  // the resolver's text, when it gave one
 };
 
 // Resolves name (a copy of host that this cuts at a scope "%"); 0 with
@@ -283,8 +284,8 @@ int resolveHost(ResolverTable* resolver, const char* host, char* name, uint32_t*
             resolver->scopeAttached = 0;
             resolver->scopeSettled = 1;
         }
-    } else if (resolver->getaddrinfo(name, nullptr, &hints, list) != 0) {
-        why = {"getaddrinfo", kConnectionErrorGeneric};
+    } else if (int rc = resolver->getaddrinfo(name, nullptr, &hints, list); rc != 0) {
+        why = {"getaddrinfo", kConnectionErrorGeneric, resolver->gai_strerror(rc)};
         return 1;
     }
     if (scope != nullptr && resolver->scopeAttached.load() == 0 && resolver->if_nametoindex != nullptr)
@@ -591,6 +592,10 @@ int ConnectionOpenEx(ConnectionRecord* record, const char* host, uint16_t port, 
         why.code = kConnectionErrorGeneric;
     *errorCode = why.code;
     ConnectionSetError(record, "ConnectionOpen", why.call, why.code, -1);
+    if (why.reason != nullptr) {
+        ConnectionError& e = record->lastError;
+        snprintf(e.text, sizeof e.text, "%s (%s()): %s.", e.function, e.call, why.reason);
+    }
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // context callback.
 #include "transport/kacurl.h"
 
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -21,6 +22,7 @@
 #include "platform/bos.h"
 #include "platform/boslib.h"
 #include "security/kaopenssl.h"
+#include "transport/katlssock.h"
 
 namespace {
 
@@ -83,6 +85,7 @@ const CallMapperSymbol curlRows[] = {
     KA_CURL_SSL(SSL_CTX_set1_param, O),
     KA_CURL_SSL(X509_VERIFY_PARAM_set_hostflags, R),
     KA_CURL_SSL(X509_VERIFY_PARAM_set1_host, R),
+    KA_CURL_SSL(X509_VERIFY_PARAM_set1_ip_asc, R),
     KA_CURL_SSL(SSL_CTX_set_verify, O),
     KA_CURL_SSL(BIO_new, R),
     KA_CURL_SSL(BIO_s_file, R),
@@ -104,6 +107,15 @@ constexpr int kBioSetFileName = 108;         // BIO_C_SET_FILENAME
 constexpr long kBioCloseForReading = 3;      // BIO_CLOSE | BIO_FP_READ
 constexpr unsigned kNoPartialWildcards = 4;  // X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS
 constexpr int kVerifyPeer = 1;               // SSL_VERIFY_PEER
+// X509_V_ERR_HOSTNAME_MISMATCH and X509_V_ERR_IP_ADDRESS_MISMATCH.
+constexpr long kHostMismatch = 62;
+constexpr long kAddressMismatch = 64;
+// Room of an address literal (INET6_ADDRSTRLEN).
+constexpr size_t kIpTextSize = 46;
+// How libcurl's error text begins for a name the resolver did not know.
+constexpr char kCurlUnresolved[] = "Could not resolve host";
+// libcurl's complaint about an answer without an HTTP status line.
+constexpr char kCurlNotHttp[] = "HTTP/0.9";
 
 // Longest wait of one multi-interface wait, so that the time-out is looked
 // at again even when libcurl asks for none.
@@ -144,6 +156,7 @@ using FnParamNew = void* (*)();
 using FnSet1Param = int (*)(void*, void*);
 using FnSetHostflags = void (*)(void*, unsigned);
 using FnSet1Host = int (*)(void*, const char*, size_t);
+using FnSet1IpAsc = int (*)(void*, const char*);
 using FnSetVerify = void (*)(void*, int, void*);
 using FnBioNew = void* (*)(const void*);
 using FnBioMethod = const void* (*)();
@@ -670,16 +683,52 @@ int KaCurlConnection::read(void* buffer, size_t size, size_t* received) noexcept
         status = 0;
     if (status == 0) {
         long verify = 0;
-        if (getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify) == CURLE_OK && verify != 0) {
+        const char* host = encodedHost != nullptr ? encodedHost : "";
+        if (kaTlsAnswerNotTls(errorBuffer)) {
+            // The verification result stays at its initial value when the
+            // handshake never got to a certificate.
+            errPost(MSG_TLS_NOT_ANSWERED)->addParamText(errorBuffer)->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+        } else if (getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify) == CURLE_OK &&
+                   (verify == kHostMismatch || verify == kAddressMismatch)) {
+            const char* expected = hostNameInCertificate != nullptr && hostNameInCertificate[0] != 0 &&
+                                           std::strcmp(hostNameInCertificate, KA_CURL_SERVERNAME_MARK) != 0
+                                       ? hostNameInCertificate
+                                       : host;
+            errPost(MSG_TLS_HOST_NAME_MISMATCH)
+                ->addParamText(expected)
+                ->setSqlstateMsg(MSG_SQLSTATE_INVALID_AUTHORIZATION);
+        } else if (verify != 0) {
             errPost(MSG_TLS_CERTIFICATE_REFUSED)
                 ->addParamSigned(verify)
                 ->addParamText(errorBuffer)
                 ->setSqlstateMsg(MSG_SQLSTATE_INVALID_AUTHORIZATION);
-        } else {
-            errPost(MSG_SOCKET_CONNECT_FAILED)
-                ->addParamText(encodedHost != nullptr ? encodedHost : "")
+        } else if (std::strstr(errorBuffer, kCurlNotHttp) != nullptr) {
+            errPost(MSG_HTTP_SERVER_NOT_HTTP)
+                ->addParamText(host)
                 ->addParamSigned(std::strtol(portText, nullptr, 10))
-                ->addParamText(errorBuffer[0] != 0 ? errorBuffer : "no HTTP response")
+                ->addParamText(errorBuffer)
+                ->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+        } else {
+            char detail[sizeof errorBuffer + 128];
+            std::snprintf(detail, sizeof detail, "%s", errorBuffer[0] != 0 ? errorBuffer : "no HTTP response");
+            if (std::strncmp(errorBuffer, kCurlUnresolved, sizeof kCurlUnresolved - 1) == 0) {
+                // libcurl does not say why: the resolver is asked again for
+                // its reason.
+                addrinfo hints = {};
+                hints.ai_socktype = SOCK_STREAM;
+                addrinfo* found = nullptr;
+                int code = getaddrinfo(host, nullptr, &hints, &found);
+                if (found != nullptr)
+                    freeaddrinfo(found);
+                if (code != 0) {
+                    size_t used = std::strlen(detail);
+                    std::snprintf(detail + used, sizeof detail - used, " (%s)", gai_strerror(code));
+                }
+            }
+            errPost(MSG_SOCKET_CONNECT_FAILED)
+                ->addParamText(host)
+                ->addParamSigned(std::strtol(portText, nullptr, 10))
+                ->addParamText(detail)
                 ->setSqlstateMsg(MSG_SQLSTATE_LINK_FAILURE);
         }
         return -1;
@@ -863,8 +912,20 @@ CURLcode KaCurlConnection::sslContext(void* context) noexcept
                                ? hostNameInCertificate
                                : encodedHost;
     mapper->entry<FnSetHostflags>(KA_CURL_X509_VERIFY_PARAM_set_hostflags)(param, kNoPartialWildcards);
-    int hostSet =
-        mapper->entry<FnSet1Host>(KA_CURL_X509_VERIFY_PARAM_set1_host)(param, expected != nullptr ? expected : "", 0);
+    // An address is checked against the certificate's IP entries, as the
+    // binary transport checks it; an IPv6 one comes bracketed from the URL.
+    char address[kIpTextSize] = {};
+    if (expected != nullptr) {
+        size_t n = std::strlen(expected);
+        if (n >= 2 && n - 2 < sizeof address && expected[0] == '[' && expected[n - 1] == ']')
+            std::memcpy(address, expected + 1, n - 2);
+        else if (n < sizeof address)
+            std::memcpy(address, expected, n);
+    }
+    int hostSet = kaIsIpAddress(address)
+                      ? mapper->entry<FnSet1IpAsc>(KA_CURL_X509_VERIFY_PARAM_set1_ip_asc)(param, address)
+                      : mapper->entry<FnSet1Host>(KA_CURL_X509_VERIFY_PARAM_set1_host)(
+                            param, expected != nullptr ? expected : "", 0);
     int paramSet = hostSet == 1 ? set1Param(context, param) : 0;
     paramFree(param);
     if (paramSet != 1)

@@ -57,6 +57,7 @@ enum : uint32_t {
     KA_CURL_SSL_CTX_set1_param,
     KA_CURL_X509_VERIFY_PARAM_set_hostflags,
     KA_CURL_X509_VERIFY_PARAM_set1_host,
+    KA_CURL_X509_VERIFY_PARAM_set1_ip_asc,
     KA_CURL_SSL_CTX_set_verify,
     KA_CURL_BIO_new,
     KA_CURL_BIO_s_file,

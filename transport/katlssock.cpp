@@ -57,7 +57,15 @@ thread_local KaSSLSock* handshakeSocket = nullptr;
 
 int waitOn(void* transport) noexcept
 {
-    return static_cast<KaSSLSock*>(transport)->waitReadable();
+    auto* socket = static_cast<KaSSLSock*>(transport);
+    if (socket->handshakeDeadline != 0) {
+        // Each wait of the handshake gets what is left of its budget.
+        int64_t left = socket->handshakeDeadline - baseSocketNowMs();
+        if (left <= 0)
+            return KA_SOCK_NOTHING_YET;
+        socket->waitTimeout = int32_t(left < socket->handshakeTimeout ? left : socket->handshakeTimeout);
+    }
+    return socket->waitReadable();
 }
 
 char* dupText(const char* text) noexcept
@@ -117,13 +125,26 @@ void appendText(char* out, size_t size, const char* text) noexcept
     snprintf(out + used, size - used, "%s", text);
 }
 
-bool isIpAddress(const char* name) noexcept
+}  // namespace
+
+bool kaIsIpAddress(const char* name) noexcept
 {
     unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, name, buffer) == 1 || inet_pton(AF_INET6, name, buffer) == 1;
+    return name != nullptr && (inet_pton(AF_INET, name, buffer) == 1 || inet_pton(AF_INET6, name, buffer) == 1);
 }
 
-}  // namespace
+bool kaTlsAnswerNotTls(const char* errorText) noexcept
+{
+    // What the library says when the first bytes back are no TLS record.
+    static const char* const kNotTls[] = {"wrong version number", "packet length too long", "unknown protocol",
+                                          "http request", "record layer failure"};
+    if (errorText == nullptr)
+        return false;
+    for (const char* mark : kNotTls)
+        if (strcasestr(errorText, mark) != nullptr)
+            return true;
+    return false;
+}
 
 static_assert(MSG_TLS_CERT_ERROR_28 - MSG_TLS_CERT_ERROR_2 == kLastCatalogued - kFirstCatalogued,
               "one message per catalogued verification code, in code order");
@@ -653,17 +674,25 @@ int KaSSLSock::handshake() noexcept
         waitTimeout = handshakeTimeout;
     }
     readWait.lastWait = 0;
+    handshakeTimedOut = 0;
     KaSSLSock* outer = handshakeSocket;
     handshakeSocket = this;
     int result = call(sslMapper->slot(KA_SSL_SSL_connect), -1, ssl);
     handshakeSocket = outer;
     waitTimeout = savedWait;
+    bool budgetSpent = handshakeDeadline != 0 && baseSocketNowMs() >= handshakeDeadline;
+    handshakeDeadline = 0;
 
     if (result != 1 && (readWait.lastWait == KA_SOCK_NOTHING_YET || readWait.lastWait == KA_SSL_READ_NO_TRANSPORT)) {
         char drained[kQueueTextSize] = {};
         appendErrorQueue(drained, sizeof drained);
+        // The server took the connection and never answered: most likely
+        // one that waits for a request in the clear. Out of the caller's
+        // time-out it is a time-out, as a connect that takes too long is.
+        handshakeTimedOut = budgetSpent && readWait.lastWait == KA_SOCK_NOTHING_YET ? 1 : 0;
         if (postErrors)
-            errPost(MSG_TLS_HANDSHAKE_TIMED_OUT)->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+            errPost(MSG_TLS_HANDSHAKE_TIMED_OUT)
+                ->setSqlstateMsg(budgetSpent ? MSG_SQLSTATE_TIMEOUT_EXPIRED : MSG_SQLSTATE_UNABLE_TO_CONNECT);
         return -1;
     }
     if (result == 1) {
@@ -707,8 +736,12 @@ int KaSSLSock::handshake() noexcept
         else
             appendText(text, sizeof text, "[Unknown SSL Error]");
     }
-    if (postErrors)
-        errPost(MSG_TLS_HANDSHAKE_FAILED)->addParamText(text)->setSqlstate("08001");
+    if (postErrors) {
+        if (kaTlsAnswerNotTls(text))
+            errPost(MSG_TLS_NOT_ANSWERED)->addParamText(text)->setSqlstateMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT);
+        else
+            errPost(MSG_TLS_HANDSHAKE_FAILED)->addParamText(text)->setSqlstate("08001");
+    }
     for (const char* refusal : kProtocolRefusals) {
         if (strstr(text, refusal) != nullptr) {
             optionBits = 0;
@@ -755,11 +788,11 @@ long KaSSLSock::checkHostName() noexcept
     if (certificate == nullptr)
         return KA_SSL_HOST_MISMATCH;
     bool match;
-    if (isIpAddress(expected))
+    if (kaIsIpAddress(expected))
         match = checkIpAddress != nullptr && checkIpAddress(certificate, expected, 0) > 0;
     else
         match = cryptoMapper->checkHost(certificate, expected, length, 0, nullptr) > 0;
-    if (!match && !isIpAddress(expected))
+    if (!match && !kaIsIpAddress(expected))
         match = hostMatchesSubject(certificate, expected, length);
     callVoid(cryptoMapper->slot(KA_CRYPTO_X509_free), certificate);
     if (!match)
@@ -803,12 +836,17 @@ int KaSSLSock::connect(uint16_t port, const uint16_t* hostW, const char* host, c
     }
     if (initSSL(0) != 0)
         return KA_SOCK_FAILED;
-    if (KaTCPIP::connect(port, hostW, host, service, flags) != KA_SOCK_OK)
-        return KA_SOCK_FAILED;
-    if (handshake() == 0)
+    // The time-out covers the TCP connect and the handshake together.
+    int64_t deadline = timeout != 0 ? baseSocketNowMs() + int64_t(timeout) : 0;
+    if (int rc = KaTCPIP::connect(port, hostW, host, service, flags); rc != KA_SOCK_OK)
+        return rc == KA_SOCK_TIMED_OUT ? rc : KA_SOCK_FAILED;
+    handshakeDeadline = deadline;
+    int shaken = handshake();
+    handshakeDeadline = 0;
+    if (shaken == 0)
         return KA_SOCK_OK;
     (void)disconnect();
-    return KA_SOCK_FAILED;
+    return handshakeTimedOut ? KA_SOCK_TIMED_OUT : KA_SOCK_FAILED;
 }
 
 void KaSSLSock::shutdownSSL() noexcept

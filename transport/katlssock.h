@@ -54,6 +54,13 @@ struct KaX509Verdict {
     uint16_t message;  // 0 when accepted
 };
 KaX509Verdict x509ErrorMessage(long code, bool final) noexcept;
+// True for an IPv4 or IPv6 address literal: a certificate is checked
+// against its IP entries for one, against its DNS names otherwise.
+bool kaIsIpAddress(const char* name) noexcept;
+// True when the TLS library's error text says the server answered the
+// handshake with something other than TLS (plain text, HTTP, another
+// protocol): a server that expects no encryption.
+bool kaTlsAnswerNotTls(const char* errorText) noexcept;
 
 class KaSSLSock : public KaTCPIP, public KaCryptoAPI {
 public:
@@ -135,6 +142,13 @@ public:
     int32_t sslLibraryPathGiven = 0;
     char sslLibraryPath[KA_OPENSSL_PATH_MAX + 1] = {};
     int32_t handshakeTimeout = KA_SSL_HANDSHAKE_TIMEOUT_MS;
+    // The monotonic time (baseSocketNowMs) by which the handshake must be
+    // done: connect sets it from the transport's time-out, which covers the
+    // TCP connect and the handshake together; 0 leaves each wait its
+    // handshakeTimeout.
+    int64_t handshakeDeadline = 0;
+    // The last handshake ran out of its time-out.
+    int32_t handshakeTimedOut = 0;
     // Entry points outside the mappers' tables, looked up by name in the
     // loaded library at initSSL; the verify callback and the host check use them.
     int (*storeContextError)(const void* storeContext) = nullptr;

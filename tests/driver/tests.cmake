@@ -472,3 +472,15 @@ if(KA_ASAN_RUNTIME)
     ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
 endif()
 set_tests_properties(driver.isql_locale driver.pyodbc_config PROPERTIES TIMEOUT 180)
+
+# isql against servers that are not what the connection string expects: TLS
+# against plain peers within LoginTimeout, mismatches of encryption and
+# transport naming the keyword to change, an unresolvable host with the
+# resolver's reason, and certificates checked by address on both transports.
+add_test(NAME driver.isql_connect_diag
+  COMMAND /usr/bin/python3 ${KA_DRIVER_TESTS}/isql_connect_diag_test.py ${KA_DRIVER_SO} ${CMAKE_SOURCE_DIR})
+if(KA_ASAN_RUNTIME)
+  set_tests_properties(driver.isql_connect_diag PROPERTIES
+    ENVIRONMENT "LD_PRELOAD=${KA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+endif()
+set_tests_properties(driver.isql_connect_diag PROPERTIES TIMEOUT 300)

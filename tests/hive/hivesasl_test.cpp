@@ -59,8 +59,12 @@ TEST_F(SaslTest, TheServersVerdictDecides)
         {TB().i8(HIVE_SASL_BAD).i32(0x7FFFFFFF).s, MSG_SASL_MESSAGE_TOO_LONG, "2147483647"},
         {TB().i8(HIVE_SASL_BAD).i32(-4).s, MSG_SASL_LOGIN_FAILED, "failed"},
         {TB().i8(9).i32(0).s, MSG_SASL_LOGIN_FAILED, "failed"},
-        // The server hangs up.
-        {"", MSG_SASL_LOGIN_FAILED, "failed"},
+        // Servers that speak something else say so, and the keyword to change.
+        {"HTTP/1.0 400 Bad request\r\n\r\n", MSG_SASL_SERVER_SPEAKS_HTTP, "TransportMode=1"},
+        {std::string("\x80\x01\x00\x03\x00\x00\x00\x00", 8), MSG_SASL_SERVER_WITHOUT_SASL, "not supported"},
+        {std::string("\x15\x03\x03\x00\x02\x02\x46", 7), MSG_SASL_SERVER_SPEAKS_TLS, "EncryptionMethod=1"},
+        // The server hangs up: that goes first, before the lost link.
+        {"", MSG_SASL_SERVER_CLOSED, "EncryptionMethod=1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -71,9 +75,9 @@ TEST_F(SaslTest, TheServersVerdictDecides)
         size_t before = diags.size();
         EXPECT_NE(0, conn.saslPlainLogin(0, "ann", 3, "pw", 2, nullptr));
         ASSERT_GT(diags.size(), before);
-        size_t last = diags.size() - 1;
-        EXPECT_EQ(MSG_SQLSTATE_UNABLE_TO_CONNECT, diags.index(last));
-        EXPECT_NE(std::string::npos, diags.text(last).find(c.text)) << diags.text(last);
+        EXPECT_EQ(c.message, diags.at(before)->nativeCode);
+        EXPECT_EQ(MSG_SQLSTATE_UNABLE_TO_CONNECT, diags.index(before));
+        EXPECT_NE(std::string::npos, diags.text(before).find(c.text)) << diags.text(before);
     }
 }
 

@@ -5,6 +5,7 @@
 // one that never answers the handshake.
 #include "transport/katlssock.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -566,6 +567,21 @@ TEST_F(TlsSockTest, SilentServerEndsTheHandshakeAtItsTimeOut)
     EXPECT_EQ(KA_SOCK_FAILED, s->connect(silent.port(), nullptr, "127.0.0.1", nullptr, 0));
     EXPECT_TRUE(posted(MSG_TLS_HANDSHAKE_TIMED_OUT, "08001")) << all();
     EXPECT_EQ(nullptr, s->record);
+}
+
+TEST_F(TlsSockTest, SilentServerEndsTheHandshakeWithinTheTransportTimeOut)
+{
+    // The transport's time-out covers the connect and the handshake: the
+    // handshake's own (longer) wait does not stretch it.
+    katest::LoopbackServer silent(katest::Peer::Silent);
+    auto s = makeSocket();
+    s->timeout = 300;
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(KA_SOCK_TIMED_OUT, s->connect(silent.port(), nullptr, "127.0.0.1", nullptr, 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+    EXPECT_TRUE(posted(MSG_TLS_HANDSHAKE_TIMED_OUT, "HYT00")) << all();
+    EXPECT_EQ(nullptr, s->record);
+    EXPECT_EQ(0, s->handshakeDeadline);
 }
 
 TEST_F(TlsSockTest, WaitModeReadGivesNothingYetAndThenTheData)
