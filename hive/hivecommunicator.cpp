@@ -674,6 +674,8 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
         return 0;
     };
     describedColumns = -1;
+    // The status says the call was carried out, so the schema is due.
+    int answered = 0;
     if (in.readFields(kMetadataResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT) {
                 int32_t status = 0;
@@ -681,6 +683,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
                     return 1;
                 if (status == HIVE_STATUS_ERROR)
                     failed = 1;
+                answered = status != HIVE_STATUS_INVALID_HANDLE;
                 return 0;
             }
             if (id == 2 && type == HIVE_T_STRUCT)
@@ -690,6 +693,10 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
         return 1;
     if (skipRest(in))
         return 1;
+    // Metadata is asked only of an operation with a result set: a reply
+    // that succeeds without the schema leaves its columns unknown, not none.
+    if (!failed && answered && describedColumns < 0)
+        return hiveMissingColumnField(kMetadataResp.name, "schema");
     if (fetchMessageState == 0)
         fetchMessageState = 1;
     return failed;
@@ -736,7 +743,11 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
     if (hiveReadReplyBegin(connection, "FetchResults"))
         return 1;
     int failed = 0;
+    // The status says the call was carried out, so the row set is due.
+    int answered = 0;
+    int sawResults = 0;
     int sawRows = 0;
+    int sawColumns = 0;
     // The required fields seen so far of the response and of its row set:
     // the readers take the values from the middle of the row set, so those
     // that come before the values are checked on the way in, the rest at
@@ -756,6 +767,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return 1;
             if (status == HIVE_STATUS_ERROR)
                 failed = 1;
+            answered = status != HIVE_STATUS_INVALID_HANDLE;
             continue;
         }
         if (id != 3 || type != HIVE_T_STRUCT) {
@@ -765,6 +777,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
         }
         if (hiveCheckRequired(kFetchResultsResp, responseSeen))
             return 1;
+        sawResults = 1;
         uint32_t rowSetSeen = 0;
         for (;;) {
             uint8_t t = 0;
@@ -826,6 +839,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return 1;
             blockColumnCount = count;
             sawRows = 1;
+            sawColumns = 1;
             if (count == 0)
                 continue;
             if (checkBlockColumns(count))
@@ -873,6 +887,13 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
         return 1;
     if (hiveCheckRequired(kFetchResultsResp, responseSeen))
         return 1;
+    // Rows are fetched only of a result set: a reply that succeeds without
+    // its row set, or a column-wise one without its columns, leaves the
+    // block unknown rather than empty.
+    if (!failed && answered && !sawResults)
+        return hiveMissingColumnField(kFetchResultsResp.name, "results");
+    if (!failed && answered && !sawColumns && connection->readBuffer.resultStyle == HIVE_RESULT_COLUMN_WISE)
+        return hiveMissingColumnField(kRowSet.name, "columns");
     if (!sawRows && !failed)
         *moreRows = 1;
     return failed;

@@ -680,20 +680,71 @@ TEST_F(DamagedRepliesTest, EachRequiredFieldLeftOutOrRetypedIsNamedAsMissing)
 
 TEST_F(DamagedRepliesTest, OptionalFieldsMayBeLeftOut)
 {
-    // A failed execute has no operation handle; a type needs no qualifiers;
-    // a metadata reply without a schema and a fetch without results are
-    // answers some servers give.
-    std::vector<Field> failed = {branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(0).s)})};
+    // An execute may answer without an operation handle; a type needs no
+    // qualifiers.
+    std::vector<Field> bare = {branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(0).s)})};
     Encoder e;
-    EXPECT_EQ(0, run("ExecuteStatement", e.reply("ExecuteStatement", failed)));
+    EXPECT_EQ(0, run("ExecuteStatement", e.reply("ExecuteStatement", bare)));
     EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
-    EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", failed)));
-    EXPECT_EQ(0, run("FetchResults", e.reply("FetchResults", failed)));
     // A column comment, an optional field of TColumnDesc, is passed.
     std::vector<Field> commented = columnDesc("n", 3, "");
     commented.push_back(plain(HIVE_T_STRING, 4, "", TB().str("a comment").s));
     EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({commented}))));
     EXPECT_EQ(0u, diags.size()) << diags.text(0);
+}
+
+TEST_F(DamagedRepliesTest, ASuccessWithoutItsSchemaOrRowSetIsRefused)
+{
+    // Metadata and rows are asked only of a result set: a reply that
+    // succeeds without them leaves the result unknown, not empty.
+    auto statusOf = [](int32_t code) {
+        return std::vector<Field>{branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(code).s)})};
+    };
+    std::vector<Field> columnsDropped = fetchColumnsResponse();
+    columnsDropped[1].fields.pop_back();
+    struct Case {
+        const char* method;
+        std::vector<Field> response;
+        int32_t style;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"GetResultSetMetadata", statusOf(HIVE_STATUS_SUCCESS), HIVE_RESULT_COLUMN_WISE,
+         "TGetResultSetMetadataResp.schema missing"},
+        {"GetResultSetMetadata", statusOf(HIVE_STATUS_SUCCESS_WITH_INFO), HIVE_RESULT_ROW_WISE,
+         "TGetResultSetMetadataResp.schema missing"},
+        {"FetchResults", statusOf(HIVE_STATUS_SUCCESS), HIVE_RESULT_ROW_WISE, "TFetchResultsResp.results missing"},
+        {"FetchResults", statusOf(HIVE_STATUS_SUCCESS), HIVE_RESULT_COLUMN_WISE, "TFetchResultsResp.results missing"},
+        {"FetchResults", columnsDropped, HIVE_RESULT_COLUMN_WISE, "TRowSet.columns missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words);
+        conn.readBuffer.resultStyle = c.style;
+        Encoder e;
+        expectRefused(c.method, e.reply(c.method, c.response), c.words);
+    }
+    // Without a failed status neither is due; a row-wise block of no rows
+    // has no columns list and ends the rows.
+    for (int32_t code : {HIVE_STATUS_ERROR, HIVE_STATUS_INVALID_HANDLE}) {
+        for (const char* method : {"GetResultSetMetadata", "FetchResults"}) {
+            SCOPED_TRACE(std::string(method) + " " + std::to_string(code));
+            const size_t before = diags.size();
+            Encoder e;
+            static_cast<void>(run(method, e.reply(method, statusOf(code))));
+            for (size_t i = before; i < diags.size(); ++i)
+                EXPECT_EQ(std::string::npos, diags.text(i).find("missing")) << diags.text(i);
+        }
+    }
+    conn.readBuffer.resultStyle = HIVE_RESULT_ROW_WISE;
+    Encoder e;
+    uint32_t rows = 7;
+    int32_t more = 7;
+    wire.chunks.clear();
+    conn.readBuffer.resetFrame();
+    wire.serveIn(e.reply("FetchResults", fetchRowsResponse({})), 7);
+    EXPECT_EQ(0, comm.readFetchResultsReply(&rows, &more));
+    EXPECT_EQ(0u, rows);
+    EXPECT_EQ(0, more);
 }
 
 TEST_F(DamagedRepliesTest, TypesAndQualifiersOutOfRangeAreRefused)
