@@ -47,7 +47,7 @@ DEFAULT_SEEDS = "0-99"
 # Seeds that once failed, run on every transport in every run: binary 47,
 # 967, 1424, http 433, 744 a reply without a required field; binary 294
 # metadata without its schema; http 1661 and 2278 a fetch without its row set
-# or columns; http 298 timeout-without-diagnostic; binary 2965
+# or columns; http 298 a stalled request for the next block; binary 2965
 # bytes-after-message; seed 0 in the default range showed
 # no-diagnostic-after-failure on both.
 FIXED_SEEDS = (47, 294, 298, 433, 744, 967, 1424, 1661, 2278, 2965)
@@ -58,10 +58,6 @@ CALL_LIMIT_S = TIMEOUT_S + 12
 STALL_MS = 30000
 QUERY = "SELECT * FROM default.people"
 NO_DIAGNOSTIC = "The driver did not supply an error"
-
-
-def _stall(f):
-    return f["kind"] == "stall"
 
 
 def _any(_f):
@@ -86,8 +82,6 @@ def _count_lowered(f):
 # failed. KA_DAMAGE_STRICT=1 ignores the list; remove an entry once the driver
 # mends it.
 KNOWN_GAPS = (
-    ("timeout-without-diagnostic", "no-diagnostic", _stall,
-     "the call that times out fails without a diagnostic record"),
     ("no-diagnostic-after-failure", "no-diagnostic-later", _any,
      "after a call fails on a broken or timed-out wire, the next statement on the "
      "connection fails without a diagnostic record"),
