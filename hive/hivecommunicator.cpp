@@ -85,6 +85,13 @@ int skipRest(HiveNetReadBuffer& in) noexcept
     }
 }
 
+// The result struct's rest after its response, where the reply's message
+// ends.
+int replyTail(HiveNetReadBuffer& in) noexcept
+{
+    return skipRest(in) || in.endMessage();
+}
+
 // A THandleIdentifier: its guid and secret, 16 bytes each.
 int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) noexcept
 {
@@ -247,7 +254,7 @@ int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept
 
 int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept
 {
-    return skipRest(in) || skipRest(in);
+    return skipRest(in) || replyTail(in);
 }
 
 // The connection's own calls.
@@ -304,7 +311,7 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
             return kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (status == HIVE_STATUS_ERROR || status == HIVE_STATUS_INVALID_HANDLE)
         return 1;
@@ -338,7 +345,7 @@ int HiveConnection::readCloseSessionReply() noexcept
             return readStatus(&status);
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     sessionOpen = 0;
     return status == HIVE_STATUS_ERROR ? 1 : 0;
@@ -470,7 +477,7 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
             return kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (handleChanged && fetchMessageState == 0)
         fetchMessageState = 1;
@@ -691,7 +698,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
             return kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     // Metadata is asked only of an operation with a result set: a reply
     // that succeeds without the schema leaves its columns unknown, not none.
@@ -883,7 +890,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
         if (hiveCheckRequired(kRowSet, rowSetSeen))
             return 1;
     }
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (hiveCheckRequired(kFetchResultsResp, responseSeen))
         return 1;
@@ -936,6 +943,8 @@ int HiveCommunicatorHS2::endReply() noexcept
     // The row set's rest, the response's rest, the result struct's rest.
     if (skipRest(in) || skipRest(in) || skipRest(in))
         return protocolError("Unexpected field type in FetchResults reply");
+    if (in.endMessage())
+        return 1;
     return 0;
 }
 
@@ -974,7 +983,7 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
             return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     // A closed operation's handle is spent once its reply was read, whatever
     // the status says.
@@ -1058,7 +1067,7 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
                 return in.readI32(state);
             return kHiveFieldSkip;
         });
-    if (rc || skipRest(in))
+    if (rc || replyTail(in))
         return protocolError("getOperationStatus failed.");
     return 0;
 }
@@ -1101,7 +1110,7 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
             return rc != 0 ? rc : skipRest(in);
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (status == HIVE_STATUS_ERROR)
         return 1;

@@ -747,6 +747,56 @@ TEST_F(DamagedRepliesTest, ASuccessWithoutItsSchemaOrRowSetIsRefused)
     EXPECT_EQ(0, more);
 }
 
+TEST_F(DamagedRepliesTest, BytesLeftInTheFrameAfterTheReplyAreRefused)
+{
+    // A list whose count was lowered still parses: what the server meant
+    // is found only in the bytes its frame still holds after the message.
+    auto padded = [](const std::string& framed, size_t extra) {
+        return katest::frame(framed.substr(4) + std::string(extra, '\0'));
+    };
+    struct Reply {
+        const char* method;
+        std::vector<Field> response;
+    };
+    const Reply replies[] = {
+        {"ExecuteStatement", executeResponse()},
+        {"GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")})},
+        {"GetOperationStatus", statusResponse("TGetOperationStatusResp", {plain(HIVE_T_I32, 2, "", TB().i32(2).s)})},
+        {"CloseOperation", statusResponse("TCloseOperationResp", {})},
+        {"FetchResults", fetchRowsResponse({})},
+    };
+    HiveNetReadBuffer& in = conn.readBuffer;
+    for (const Reply& r : replies) {
+        for (size_t extra : {1u, 40u}) {
+            SCOPED_TRACE(std::string(r.method) + " " + std::to_string(extra));
+            in.failed = 0;
+            Encoder e;
+            const std::string whole = e.reply(r.method, r.response);
+            EXPECT_EQ(0, run(r.method, padded(whole, 0))) << diags.text(diags.size() - 1);
+            expectRefused(r.method, padded(whole, extra), std::to_string(extra) + " bytes after the reply's message");
+            // The wire is out of step: the next call is refused.
+            EXPECT_NE(0, in.failed);
+        }
+    }
+    // The end of a block of rows, read as the rows are stepped through.
+    in.failed = 0;
+    Encoder e;
+    const std::string rows = e.reply("FetchResults", fetchRowsResponse({{structList(1, "", {i32Value(1)})}}));
+    for (size_t extra : {0u, 3u}) {
+        SCOPED_TRACE(extra);
+        ASSERT_EQ(0, run("FetchResults", padded(rows, extra)));
+        ASSERT_EQ(0, in.skip(HIVE_T_STRUCT));
+        ASSERT_EQ(0, comm.skipByte());
+        const size_t before = diags.size();
+        EXPECT_EQ(extra == 0 ? 0 : 1, comm.endReply());
+        if (extra != 0) {
+            ASSERT_LT(before, diags.size());
+            EXPECT_EQ(MSG_SQLSTATE_LINK_FAILURE, diags.index(before));
+            EXPECT_NE(std::string::npos, diags.text(before).find("3 bytes after the reply's message"));
+        }
+    }
+}
+
 TEST_F(DamagedRepliesTest, TypesAndQualifiersOutOfRangeAreRefused)
 {
     struct Case {
