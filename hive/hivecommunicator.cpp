@@ -85,6 +85,13 @@ int skipRest(HiveNetReadBuffer& in) noexcept
     }
 }
 
+// The result struct's rest after its response, where the reply's message
+// ends.
+int replyTail(HiveNetReadBuffer& in) noexcept
+{
+    return skipRest(in) || in.endMessage();
+}
+
 // A THandleIdentifier: its guid and secret, 16 bytes each.
 int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) noexcept
 {
@@ -247,7 +254,7 @@ int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept
 
 int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept
 {
-    return skipRest(in) || skipRest(in);
+    return skipRest(in) || replyTail(in);
 }
 
 // The connection's own calls.
@@ -304,7 +311,7 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
             return kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (status == HIVE_STATUS_ERROR || status == HIVE_STATUS_INVALID_HANDLE)
         return 1;
@@ -338,7 +345,7 @@ int HiveConnection::readCloseSessionReply() noexcept
             return readStatus(&status);
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     sessionOpen = 0;
     return status == HIVE_STATUS_ERROR ? 1 : 0;
@@ -470,7 +477,7 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
             return kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (handleChanged && fetchMessageState == 0)
         fetchMessageState = 1;
@@ -674,6 +681,8 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
         return 0;
     };
     describedColumns = -1;
+    // The status says the call was carried out, so the schema is due.
+    int answered = 0;
     if (in.readFields(kMetadataResp, [&](uint8_t type, int16_t id) noexcept {
             if (id == 1 && type == HIVE_T_STRUCT) {
                 int32_t status = 0;
@@ -681,6 +690,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
                     return 1;
                 if (status == HIVE_STATUS_ERROR)
                     failed = 1;
+                answered = status != HIVE_STATUS_INVALID_HANDLE;
                 return 0;
             }
             if (id == 2 && type == HIVE_T_STRUCT)
@@ -688,8 +698,12 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
             return kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
+    // Metadata is asked only of an operation with a result set: a reply
+    // that succeeds without the schema leaves its columns unknown, not none.
+    if (!failed && answered && describedColumns < 0)
+        return hiveMissingColumnField(kMetadataResp.name, "schema");
     if (fetchMessageState == 0)
         fetchMessageState = 1;
     return failed;
@@ -736,7 +750,11 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
     if (hiveReadReplyBegin(connection, "FetchResults"))
         return 1;
     int failed = 0;
+    // The status says the call was carried out, so the row set is due.
+    int answered = 0;
+    int sawResults = 0;
     int sawRows = 0;
+    int sawColumns = 0;
     // The required fields seen so far of the response and of its row set:
     // the readers take the values from the middle of the row set, so those
     // that come before the values are checked on the way in, the rest at
@@ -756,6 +774,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return 1;
             if (status == HIVE_STATUS_ERROR)
                 failed = 1;
+            answered = status != HIVE_STATUS_INVALID_HANDLE;
             continue;
         }
         if (id != 3 || type != HIVE_T_STRUCT) {
@@ -765,6 +784,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
         }
         if (hiveCheckRequired(kFetchResultsResp, responseSeen))
             return 1;
+        sawResults = 1;
         uint32_t rowSetSeen = 0;
         for (;;) {
             uint8_t t = 0;
@@ -826,6 +846,7 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
                 return 1;
             blockColumnCount = count;
             sawRows = 1;
+            sawColumns = 1;
             if (count == 0)
                 continue;
             if (checkBlockColumns(count))
@@ -869,10 +890,17 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
         if (hiveCheckRequired(kRowSet, rowSetSeen))
             return 1;
     }
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (hiveCheckRequired(kFetchResultsResp, responseSeen))
         return 1;
+    // Rows are fetched only of a result set: a reply that succeeds without
+    // its row set, or a column-wise one without its columns, leaves the
+    // block unknown rather than empty.
+    if (!failed && answered && !sawResults)
+        return hiveMissingColumnField(kFetchResultsResp.name, "results");
+    if (!failed && answered && !sawColumns && connection->readBuffer.resultStyle == HIVE_RESULT_COLUMN_WISE)
+        return hiveMissingColumnField(kRowSet.name, "columns");
     if (!sawRows && !failed)
         *moreRows = 1;
     return failed;
@@ -915,6 +943,8 @@ int HiveCommunicatorHS2::endReply() noexcept
     // The row set's rest, the response's rest, the result struct's rest.
     if (skipRest(in) || skipRest(in) || skipRest(in))
         return protocolError("Unexpected field type in FetchResults reply");
+    if (in.endMessage())
+        return 1;
     return 0;
 }
 
@@ -953,7 +983,7 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
             return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     // A closed operation's handle is spent once its reply was read, whatever
     // the status says.
@@ -1037,7 +1067,7 @@ int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
                 return in.readI32(state);
             return kHiveFieldSkip;
         });
-    if (rc || skipRest(in))
+    if (rc || replyTail(in))
         return protocolError("getOperationStatus failed.");
     return 0;
 }
@@ -1080,7 +1110,7 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
             return rc != 0 ? rc : skipRest(in);
         }))
         return 1;
-    if (skipRest(in))
+    if (replyTail(in))
         return 1;
     if (status == HIVE_STATUS_ERROR)
         return 1;

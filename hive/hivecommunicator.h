@@ -94,7 +94,7 @@ public:
 // at the response's first field header, or 1.
 [[nodiscard]] int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept;
 // Reads the fields of the struct being read up to its STOP, and then the
-// result struct's rest: the reply is consumed exactly.
+// result struct's rest: the reply is consumed exactly, and its frame with it.
 [[nodiscard]] int hiveReadReplyEnd(HiveNetReadBuffer& in) noexcept;
 // The message header of a call and the argument struct's field header.
 [[nodiscard]] int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept;

@@ -253,7 +253,7 @@ int16_t HiveStatement::pollOperation() noexcept
         });
         // The rest of the result struct after the response.
         if (rc == 0)
-            rc = in.readFields([](uint8_t, int16_t) noexcept { return kHiveFieldSkip; });
+            rc = in.readFields([](uint8_t, int16_t) noexcept { return kHiveFieldSkip; }) || in.endMessage();
         if (rc != 0 || status == HIVE_STATUS_ERROR) {
             ramFree(message);
             return 1;

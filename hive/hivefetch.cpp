@@ -24,6 +24,18 @@ DataReader* readerOf(HiveStatement* stmt, uint16_t column) noexcept
     return rec->currentReader;
 }
 
+// The SQLSTATE of the last error posted on the thread's list; HY000 when
+// there is none.
+uint16_t postedFailureState() noexcept
+{
+    if (const KaErrorList* list = KaErrorCurrentList(); list != nullptr)
+        for (size_t i = list->recordCount(); i > 0; --i)
+            if (const KaError* e = list->recordAt(i - 1);
+                e != nullptr && !e->isWarning() && e->sqlstateMsg != 0)
+                return e->sqlstateMsg;
+    return MSG_SQLSTATE_GENERAL_ERROR;
+}
+
 // Without the long-data cache row-wise values are read from the reply as the
 // application asks for them, in column order.
 bool readsForward(const HiveStatement* stmt) noexcept
@@ -86,14 +98,7 @@ int16_t HiveStatement::failBlock() noexcept
     if (ownsWire != 0)
         static_cast<void>(dropPendingReply());
     // The failure just posted names the state the later fetches report.
-    resultFailureState = MSG_SQLSTATE_GENERAL_ERROR;
-    if (const KaErrorList* list = KaErrorCurrentList(); list != nullptr)
-        for (size_t i = list->recordCount(); i > 0; --i)
-            if (const KaError* e = list->recordAt(i - 1);
-                e != nullptr && !e->isWarning() && e->sqlstateMsg != 0) {
-                resultFailureState = e->sqlstateMsg;
-                break;
-            }
+    resultFailureState = postedFailureState();
     static_cast<void>(communicator->closeCurrentOperation());
     resultState = HIVE_RESULT_FAILED;
     return 1;
@@ -136,6 +141,9 @@ int16_t HiveStatement::readBlock() noexcept
     if (fetchState == HIVE_FETCH_AHEAD) {
         fetchState = HIVE_FETCH_IDLE;
     } else if (fetchState == HIVE_FETCH_AHEAD_FAILED) {
+        // The request failed during an earlier fetch, whose diagnostics are
+        // gone: this fetch says so, with the state of that failure.
+        errPost(MSG_HIVE_RESULT_BROKEN)->setSqlstateMsg(resultFailureState);
         return failBlock();
     } else if (acquireWire() != 0 || communicator->requestNextBatch(settings.resultStyle) != 0) {
         return failBlock();
@@ -191,6 +199,7 @@ int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
             rowsLeft != 0) {
             // The next block travels while this one is served.
             if (acquireWire() != 0 || communicator->requestNextBatch(settings.resultStyle) != 0) {
+                resultFailureState = postedFailureState();
                 fetchState = HIVE_FETCH_AHEAD_FAILED;
                 releaseWire();
             } else {

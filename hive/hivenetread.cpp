@@ -533,6 +533,22 @@ int HiveNetReadBuffer::drainPending(HiveStatement* /*statement*/) noexcept
     return result;
 }
 
+int HiveNetReadBuffer::endMessage() noexcept
+{
+    // The rest of a parked reply's frame is in its spill file, not counted here.
+    if (!framed || parkSource != nullptr)
+        return 0;
+    uint64_t left = frameEnd > readPos ? frameEnd - readPos : 0;
+    if (!httpTransport && frameRemaining > frameBytes)
+        left += frameRemaining - frameBytes;
+    if (left == 0)
+        return 0;
+    char detail[96];
+    snprintf(detail, sizeof detail, "%llu bytes after the reply's message", static_cast<unsigned long long>(left));
+    hiveReplyFault(detail);
+    return frameError(MSG_HIVE_UNUSABLE_AFTER_BAD_FRAME);
+}
+
 int HiveNetReadBuffer::replyContinues(int32_t* more) noexcept
 {
     *more = 0;

@@ -135,6 +135,11 @@ public:
     // Discards what is left of the current reply on the socket: the rest of
     // the frame, counted by its length, or over HTTP the rest of the response.
     [[nodiscard]] int drainPending(HiveStatement* statement) noexcept;
+    // Called where a reply's message ends: a reply fills its frame (over
+    // HTTP, the body received) exactly, so bytes left after the message
+    // mean it was not read as the server wrote it. 0, or 1 after the
+    // diagnostic, with the connection refused from then on.
+    [[nodiscard]] int endMessage() noexcept;
     // Sets *more when the current reply goes on past what the buffer holds:
     // the frame length counts more bytes, or over HTTP the response body
     // has not ended (waiting for it to tell). 0, or 1 after the diagnostic.

@@ -258,7 +258,8 @@ public:
     int32_t moreRows = 0;
     int32_t resultState = HIVE_RESULT_NONE;
     // SQLSTATE (catalogue number) of the failure that broke the result, so
-    // that the fetches after it report the same state, such as a lost link.
+    // that the fetches after it report the same state, such as a lost link;
+    // also that of a failed request for the next block until a fetch needs it.
     uint16_t resultFailureState = 0;
     // Statement kind of the prepared text (KA_STMT_*).
     int32_t preparedKind = 0;

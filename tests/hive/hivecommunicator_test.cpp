@@ -680,20 +680,121 @@ TEST_F(DamagedRepliesTest, EachRequiredFieldLeftOutOrRetypedIsNamedAsMissing)
 
 TEST_F(DamagedRepliesTest, OptionalFieldsMayBeLeftOut)
 {
-    // A failed execute has no operation handle; a type needs no qualifiers;
-    // a metadata reply without a schema and a fetch without results are
-    // answers some servers give.
-    std::vector<Field> failed = {branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(0).s)})};
+    // An execute may answer without an operation handle; a type needs no
+    // qualifiers.
+    std::vector<Field> bare = {branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(0).s)})};
     Encoder e;
-    EXPECT_EQ(0, run("ExecuteStatement", e.reply("ExecuteStatement", failed)));
+    EXPECT_EQ(0, run("ExecuteStatement", e.reply("ExecuteStatement", bare)));
     EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
-    EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", failed)));
-    EXPECT_EQ(0, run("FetchResults", e.reply("FetchResults", failed)));
     // A column comment, an optional field of TColumnDesc, is passed.
     std::vector<Field> commented = columnDesc("n", 3, "");
     commented.push_back(plain(HIVE_T_STRING, 4, "", TB().str("a comment").s));
     EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({commented}))));
     EXPECT_EQ(0u, diags.size()) << diags.text(0);
+}
+
+TEST_F(DamagedRepliesTest, ASuccessWithoutItsSchemaOrRowSetIsRefused)
+{
+    // Metadata and rows are asked only of a result set: a reply that
+    // succeeds without them leaves the result unknown, not empty.
+    auto statusOf = [](int32_t code) {
+        return std::vector<Field>{branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(code).s)})};
+    };
+    std::vector<Field> columnsDropped = fetchColumnsResponse();
+    columnsDropped[1].fields.pop_back();
+    struct Case {
+        const char* method;
+        std::vector<Field> response;
+        int32_t style;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"GetResultSetMetadata", statusOf(HIVE_STATUS_SUCCESS), HIVE_RESULT_COLUMN_WISE,
+         "TGetResultSetMetadataResp.schema missing"},
+        {"GetResultSetMetadata", statusOf(HIVE_STATUS_SUCCESS_WITH_INFO), HIVE_RESULT_ROW_WISE,
+         "TGetResultSetMetadataResp.schema missing"},
+        {"FetchResults", statusOf(HIVE_STATUS_SUCCESS), HIVE_RESULT_ROW_WISE, "TFetchResultsResp.results missing"},
+        {"FetchResults", statusOf(HIVE_STATUS_SUCCESS), HIVE_RESULT_COLUMN_WISE, "TFetchResultsResp.results missing"},
+        {"FetchResults", columnsDropped, HIVE_RESULT_COLUMN_WISE, "TRowSet.columns missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words);
+        conn.readBuffer.resultStyle = c.style;
+        Encoder e;
+        expectRefused(c.method, e.reply(c.method, c.response), c.words);
+    }
+    // Without a failed status neither is due; a row-wise block of no rows
+    // has no columns list and ends the rows.
+    for (int32_t code : {HIVE_STATUS_ERROR, HIVE_STATUS_INVALID_HANDLE}) {
+        for (const char* method : {"GetResultSetMetadata", "FetchResults"}) {
+            SCOPED_TRACE(std::string(method) + " " + std::to_string(code));
+            const size_t before = diags.size();
+            Encoder e;
+            static_cast<void>(run(method, e.reply(method, statusOf(code))));
+            for (size_t i = before; i < diags.size(); ++i)
+                EXPECT_EQ(std::string::npos, diags.text(i).find("missing")) << diags.text(i);
+        }
+    }
+    conn.readBuffer.resultStyle = HIVE_RESULT_ROW_WISE;
+    Encoder e;
+    uint32_t rows = 7;
+    int32_t more = 7;
+    wire.chunks.clear();
+    conn.readBuffer.resetFrame();
+    wire.serveIn(e.reply("FetchResults", fetchRowsResponse({})), 7);
+    EXPECT_EQ(0, comm.readFetchResultsReply(&rows, &more));
+    EXPECT_EQ(0u, rows);
+    EXPECT_EQ(0, more);
+}
+
+TEST_F(DamagedRepliesTest, BytesLeftInTheFrameAfterTheReplyAreRefused)
+{
+    // A list whose count was lowered still parses: what the server meant
+    // is found only in the bytes its frame still holds after the message.
+    auto padded = [](const std::string& framed, size_t extra) {
+        return katest::frame(framed.substr(4) + std::string(extra, '\0'));
+    };
+    struct Reply {
+        const char* method;
+        std::vector<Field> response;
+    };
+    const Reply replies[] = {
+        {"ExecuteStatement", executeResponse()},
+        {"GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")})},
+        {"GetOperationStatus", statusResponse("TGetOperationStatusResp", {plain(HIVE_T_I32, 2, "", TB().i32(2).s)})},
+        {"CloseOperation", statusResponse("TCloseOperationResp", {})},
+        {"FetchResults", fetchRowsResponse({})},
+    };
+    HiveNetReadBuffer& in = conn.readBuffer;
+    for (const Reply& r : replies) {
+        for (size_t extra : {1u, 40u}) {
+            SCOPED_TRACE(std::string(r.method) + " " + std::to_string(extra));
+            in.failed = 0;
+            Encoder e;
+            const std::string whole = e.reply(r.method, r.response);
+            EXPECT_EQ(0, run(r.method, padded(whole, 0))) << diags.text(diags.size() - 1);
+            expectRefused(r.method, padded(whole, extra), std::to_string(extra) + " bytes after the reply's message");
+            // The wire is out of step: the next call is refused.
+            EXPECT_NE(0, in.failed);
+        }
+    }
+    // The end of a block of rows, read as the rows are stepped through.
+    in.failed = 0;
+    Encoder e;
+    const std::string rows = e.reply("FetchResults", fetchRowsResponse({{structList(1, "", {i32Value(1)})}}));
+    for (size_t extra : {0u, 3u}) {
+        SCOPED_TRACE(extra);
+        ASSERT_EQ(0, run("FetchResults", padded(rows, extra)));
+        ASSERT_EQ(0, in.skip(HIVE_T_STRUCT));
+        ASSERT_EQ(0, comm.skipByte());
+        const size_t before = diags.size();
+        EXPECT_EQ(extra == 0 ? 0 : 1, comm.endReply());
+        if (extra != 0) {
+            ASSERT_LT(before, diags.size());
+            EXPECT_EQ(MSG_SQLSTATE_LINK_FAILURE, diags.index(before));
+            EXPECT_NE(std::string::npos, diags.text(before).find("3 bytes after the reply's message"));
+        }
+    }
 }
 
 TEST_F(DamagedRepliesTest, TypesAndQualifiersOutOfRangeAreRefused)

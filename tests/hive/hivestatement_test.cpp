@@ -245,6 +245,44 @@ TEST_P(HiveStatementTest, RowsComeAcrossManyBlocks)
         ASSERT_FALSE(got[i][0].empty());
 }
 
+// A connection socket whose writes time out, posting as a real one does.
+class TimedOutWrites : public katest::FakeWire {
+public:
+    int write(const void*, size_t, int32_t) noexcept override
+    {
+        errPost(MSG_SOCKET_TIMED_OUT)->setSqlstateMsg(MSG_SQLSTATE_TIMEOUT_EXPIRED)->addParamText("");
+        return KA_SOCK_TIMED_OUT;
+    }
+};
+
+TEST_P(HiveStatementTest, AFetchThatNeedsABlockWhoseRequestFailedSaysWhy)
+{
+    // Column-wise, the next block is asked for while the current one is
+    // served, so the request fails during a fetch that succeeds; the fetch
+    // that needs the block must still say why it fails.
+    ASSERT_EQ(0, prepare(stmt, "SELECT id FROM bench.synthetic"));
+    stmt->settings.maxRowsInFetch = 7;
+    ASSERT_EQ(0, stmt->executeHook()) << messages();
+    int16_t noMore = 1;
+    ASSERT_EQ(0, stmt->fetchRow(&noMore)) << messages();
+    TimedOutWrites failing;
+    session->conn.writeBuffer.socket = &failing;
+    int fetched = 1;
+    int16_t rc = 0;
+    while (fetched <= 7) {
+        diags.list.clear();
+        rc = stmt->fetchRow(&noMore);
+        if (rc != 0 || noMore != 0)
+            break;
+        ++fetched;
+    }
+    session->conn.writeBuffer.socket = session->socket.get();
+    EXPECT_EQ(1, rc);
+    EXPECT_EQ(7, fetched);
+    ASSERT_LT(0u, diags.size());
+    EXPECT_EQ(MSG_SQLSTATE_TIMEOUT_EXPIRED, diags.index(0)) << messages();
+}
+
 TEST_P(HiveStatementTest, AResultOfExactlyOneBlockEndsWithAnEmptyBlock)
 {
     ASSERT_EQ(0, prepare(stmt, "SELECT id FROM people"));
