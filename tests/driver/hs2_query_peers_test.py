@@ -175,12 +175,13 @@ class ServerFaultsDuringAQuery(unittest.TestCase):
         # a dropped reply brings nothing of its block; a truncated one may
         # bring the rows of its first half (row-wise replies are read row by
         # row as they arrive); an oversized length prefix frames a whole
-        # reply that ends long before its frame does, which is refused with
-        # its block.
+        # reply that ends long before its frame does: a column-wise block is
+        # refused whole, a row-wise one has handed out its rows as they came
+        # when the end of the message shows the fault.
         cases = (
             ("drop", 1, 0, 0), ("drop", 2, BLOCK, BLOCK), ("drop", 3, 2 * BLOCK, 2 * BLOCK),
             ("truncate", 1, 0, BLOCK - 1), ("truncate", 2, BLOCK, 2 * BLOCK - 1),
-            ("oversize", 1, 0, 0), ("oversize", 2, BLOCK, BLOCK),
+            ("oversize", 1, 0, BLOCK), ("oversize", 2, BLOCK, 2 * BLOCK),
         )
         for kind, call, fewest, most in cases:
             for protocol in PROTOCOLS:
