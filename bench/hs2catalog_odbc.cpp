@@ -12,6 +12,8 @@
 #include <sqlext.h>
 #include <sys/resource.h>
 
+#include "odbcclient.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,22 +24,9 @@ namespace {
 // Wide enough for every catalog cell of the generated warehouse.
 constexpr SQLLEN kCellBytes = 512;
 
-void printDiag(SQLSMALLINT type, SQLHANDLE handle, const char* what)
-{
-    SQLCHAR state[6];
-    SQLCHAR text[512];
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    for (SQLSMALLINT i = 1; SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i)
-        fprintf(stderr, "hs2catalog_odbc: %s: [%s] %s\n", what, state, text);
-}
-
 bool ok(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
-    if (SQL_SUCCEEDED(rc))
-        return true;
-    printDiag(type, handle, what);
-    return false;
+    return benchodbc::ok("hs2catalog_odbc", rc, type, handle, what);
 }
 
 double cpuSeconds(const rusage& u)

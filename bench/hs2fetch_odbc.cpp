@@ -9,6 +9,8 @@
 #include <sqlext.h>
 #include <sys/resource.h>
 
+#include "odbcclient.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,22 +24,9 @@ constexpr SQLULEN kRowArraySize = 1000;
 // Wide enough for every column of bench.synthetic as text.
 constexpr SQLLEN kCellBytes = 64;
 
-void printDiag(SQLSMALLINT type, SQLHANDLE handle, const char* what)
-{
-    SQLCHAR state[6];
-    SQLCHAR text[512];
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    for (SQLSMALLINT i = 1; SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i)
-        fprintf(stderr, "hs2fetch_odbc: %s: [%s] %s\n", what, state, text);
-}
-
 bool ok(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
-    if (SQL_SUCCEEDED(rc))
-        return true;
-    printDiag(type, handle, what);
-    return false;
+    return benchodbc::ok("hs2fetch_odbc", rc, type, handle, what);
 }
 
 // Bound arrays: every column as text (the STRING column) or as its own C

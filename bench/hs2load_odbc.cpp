@@ -14,6 +14,8 @@
 #include <dirent.h>
 #include <sql.h>
 #include <sqlext.h>
+
+#include "odbcclient.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,13 +41,7 @@ SQLCHAR* text(const std::string& s)
 
 void printDiag(SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
-    SQLCHAR state[6];
-    SQLCHAR message[512];
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    for (SQLSMALLINT i = 1;
-         SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message, &len) == SQL_SUCCESS; ++i)
-        fprintf(stderr, "hs2load_odbc: %s: [%s] %s\n", what, state, message);
+    benchodbc::printDiag("hs2load_odbc", type, handle, what);
 }
 
 double ms(Clock::duration d)
