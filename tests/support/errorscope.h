@@ -9,6 +9,7 @@
 
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "foundation/kaowner.h"
 #include "platform/boscatalog.h"
 #include "platform/boslib.h"
 #include "support/u16.h"
@@ -71,12 +72,13 @@ struct ThreadScope {
     ThreadScope& operator=(const ThreadScope&) = delete;
 };
 
-// Makes a fresh list current for its lifetime.
+// Makes a fresh list current for its lifetime (the product's KaErrorListScope
+// over a list of its own).
 struct ErrorScope {
     KaErrorList list;
+    KaErrorListScope current{&list};
 
-    ErrorScope() { KaErrorPushList(&list); }
-    ~ErrorScope() { KaErrorPopList(); }
+    ErrorScope() = default;
     ErrorScope(const ErrorScope&) = delete;
     ErrorScope& operator=(const ErrorScope&) = delete;
 
