@@ -21,9 +21,6 @@
 
 namespace {
 
-// WORKAROUNDS bit: unquoted name arguments are upper-cased.
-constexpr uint64_t kWaFoldUnquotedCatalogArgs = 0x400000;
-
 constexpr uint16_t kBlank = u' ';
 constexpr uint16_t kPercent = u'%';
 constexpr uint16_t kUnderscore = u'_';
@@ -267,7 +264,7 @@ int16_t BaseCatalogStatement::prepareCatalogArgument(const uint16_t* value, int1
         ramFree(p16);
         return 1;
     }
-    if (connection != nullptr && (connection->workarounds & kWaFoldUnquotedCatalogArgs) != 0 && !quoted) {
+    if (connection != nullptr && (connection->workarounds & kBaseWaFoldUnquotedCatalogArgs) != 0 && !quoted) {
         foldInPlace(n16, false);
         if (p16 != nullptr)
             foldInPlace(p16, false);

@@ -32,8 +32,8 @@ TypeRowSettings settingsOf(BaseConnection* conn) noexcept
         return s;
     s.odbc2 = conn->env != nullptr && conn->env->odbc2Mode != 0;
     s.reportBinaryPrecision = conn->reportBinaryPrecision != 0;
-    s.reverseTableOrder = (conn->workarounds2 & kTypeInfoWa2ReverseOrder) != 0;
-    s.bracesForDateTimeLiterals = (conn->workarounds2 & kTypeInfoWa2BraceLiterals) != 0;
+    s.reverseTableOrder = (conn->workarounds2 & kBaseWa2TypeInfoReverseOrder) != 0;
+    s.bracesForDateTimeLiterals = (conn->workarounds2 & kBaseWa2TypeInfoBraceLiterals) != 0;
     s.resourceText = connectionResource;
     s.resourceContext = conn;
     return s;

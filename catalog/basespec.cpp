@@ -169,7 +169,7 @@ int16_t BaseCatalogStatement::specialColumnsInternal(uint16_t identifierType, co
     holder->scope = scope;
     holder->nullable = nullable;
     int16_t noAnswer = 1;
-    if (connection == nullptr || (connection->workarounds & kSpecialWaDeriveFromIndexes) == 0) {
+    if (connection == nullptr || (connection->workarounds & kBaseWaSpecialFromIndexes) == 0) {
         if (specialColumnsHook(&noAnswer) != 0)
             return 1;
     }

@@ -36,7 +36,7 @@ int16_t BaseStatisticsInfoW::getData(uint16_t column, int16_t cType, BaseOutStri
     // get its one character narrowed, with a one-byte terminator.
     const BaseConnection* conn = statement->connection;
     if (column == kStatisticsAscOrDescColumn && cell.kind == CatalogCellKind::Text && conn != nullptr &&
-        (conn->workarounds2 & kStatisticsWa2NarrowAscDesc) != 0 && out->bufferLength == 2 && strLenW(cell.text) == 1 &&
+        (conn->workarounds2 & kBaseWa2NarrowAscDesc) != 0 && out->bufferLength == 2 && strLenW(cell.text) == 1 &&
         ((cType == SQL_C_WCHAR && conn->wideCharCodePage == kCodePageUtf16LE) ||
          (cType == SQL_C_CHAR && statement->charCodePage == kCodePageUtf16LE))) {
         auto narrow = static_cast<char>(cell.text[0] & 0xFF);

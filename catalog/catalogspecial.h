@@ -17,9 +17,6 @@ extern const BaseCatalogColumn kSpecialColumnsColumns[kSpecialColumnsColumnCount
 // The NULL of the 32-bit and the 16-bit number columns.
 constexpr int32_t kSpecialNullLong = INT32_MIN;
 constexpr int16_t kSpecialNullShort = INT16_MIN;
-// WORKAROUNDS bit: the driver is not asked; the best row identifier is
-// derived from the indexes.
-constexpr uint64_t kSpecialWaDeriveFromIndexes = 512;
 
 class SpecialRowInfo : public KaObject {
 public:

@@ -12,8 +12,6 @@ struct BaseCatalogColumn;
 
 constexpr uint16_t kStatisticsColumnCount = 13;
 extern const BaseCatalogColumn kStatisticsColumns[kStatisticsColumnCount];
-// WORKAROUNDS2 bit: a one-character ASC_OR_DESC fits a 2-byte UTF-16 buffer.
-constexpr uint64_t kStatisticsWa2NarrowAscDesc = 0x2000;
 // Result columns by number.
 constexpr uint16_t kStatisticsIndexNameColumn = 6;
 constexpr uint16_t kStatisticsColumnNameColumn = 9;

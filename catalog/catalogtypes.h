@@ -33,9 +33,6 @@ struct TypeRowSettings {
     int32_t (*resourceText)(void* context, uint32_t id, uint16_t* out, int32_t capacity) = nullptr;
     void* resourceContext = nullptr;
 };
-// WORKAROUNDS2 bits read by SQLGetTypeInfo.
-constexpr uint64_t kTypeInfoWa2ReverseOrder = 4;
-constexpr uint64_t kTypeInfoWa2BraceLiterals = 512;
 
 class GetTypeRowInfo : public KaObject {
 public:

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "convert/number.h"
+#include "convert/workarounds.h"
 #include "foundation/codepage.h"
 #include "foundation/icucache.h"
 
@@ -46,10 +47,6 @@ constexpr int32_t kBaseFloatTextExtra = 7;
 constexpr int32_t kBaseRealTextWidth = 13;
 // Text of numbers and dates written for a caller that gave no buffer.
 constexpr int64_t kBaseTextScratch = 4200;
-
-// WORKAROUNDS bits read by the conversions.
-constexpr uint64_t kBaseWaTrimTrailingZeros = 0x10000;       // 65536
-constexpr uint64_t kBaseWaDescribeWideAsNarrow = 0x1000000;  // 16777216
 
 // The connection settings a conversion reads, gathered once per value.
 struct BaseConvertSettings {

@@ -14,10 +14,6 @@
 
 namespace {
 
-// WORKAROUNDS2 bit: the ODBC 2 date and time C types are taken as the
-// ODBC 3 ones for every application.
-constexpr uint64_t kWa2MapOdbc2DateTypes = 0x800;
-
 }  // namespace
 
 int64_t baseFixedCTypeSize(int16_t cType) noexcept
@@ -89,7 +85,7 @@ int16_t BaseStatement::bindCol(uint16_t column, int16_t cType, void* value, int6
         return exitFunction(SQL_SUCCESS);
     }
     const bool odbc2 = conn != nullptr && conn->env != nullptr && conn->env->odbc2Mode == 1;
-    if ((odbc2 || (conn != nullptr && (conn->workarounds2 & kWa2MapOdbc2DateTypes) != 0)) && cType >= SQL_C_DATE &&
+    if ((odbc2 || (conn != nullptr && (conn->workarounds2 & kBaseWa2MapOdbc2DateTypes) != 0)) && cType >= SQL_C_DATE &&
         cType <= SQL_C_TIMESTAMP)
         cType = static_cast<int16_t>(cType + (SQL_C_TYPE_DATE - SQL_C_DATE));
     // Every fixed-size type strides by its own size, whatever the buffer

@@ -24,9 +24,6 @@
 
 namespace {
 
-// WORKAROUNDS2 bit: a catalog call on an open cursor closes it.
-constexpr uint64_t kWa2CatalogClosesCursor = 0x10000;
-
 // First read of a character cell; a longer value is read again whole.
 constexpr int64_t kCatalogCellBytes = 6004;
 
@@ -220,7 +217,7 @@ int16_t BaseStatement::checkCatalogState() noexcept
     if (reentryPending)
         return 0;
     if (statementState == kBaseStmtCursorOpen) {
-        if (connection == nullptr || (connection->workarounds2 & kWa2CatalogClosesCursor) == 0) {
+        if (connection == nullptr || (connection->workarounds2 & kBaseWa2CloseOpenCursor) == 0) {
             basePostError(kBaseIdxCursorState);
             return 1;
         }

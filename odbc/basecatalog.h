@@ -28,9 +28,6 @@ constexpr int32_t kCatalogKindStatistics = 8;
 constexpr int32_t kCatalogKindTablePrivileges = 9;
 constexpr int32_t kCatalogKindTables = 10;
 
-// The statement's exec mode while its result is a catalog result.
-constexpr int32_t kBaseExecCatalog = 3;
-
 // A catalog result's rows are as many as the server has tables or columns:
 // the array doubles as it grows (growStep 0), so appending stays linear.
 constexpr size_t kCatalogRowGrowStep = 0;

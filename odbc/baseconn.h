@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/workarounds.h"
 #include "foundation/icucache.h"
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
@@ -61,11 +62,6 @@ constexpr uint64_t kBaseConnUnicodeDriver = 0x100;
 constexpr uint64_t kBaseConnConnectionTimeoutSettable = 0x200;
 constexpr uint64_t kBaseConnCharAttrsSettable = 0x400;
 constexpr uint64_t kBaseConnXaLocks = 0x4000;
-
-// Bit of WORKAROUNDS: a cut diagnostic message is not reported as cut.
-constexpr uint64_t kBaseWaNoMessageTruncation = 0x2000000;
-// Bit of WORKAROUNDS: prepared statements survive commit and rollback.
-constexpr uint64_t kBaseWaKeepPrepared = 0x1;
 
 // Thread models (option THREADCAPABILITY).
 constexpr int32_t kBaseThreadSafe = 0;
@@ -121,16 +117,6 @@ constexpr uint32_t kBaseTlsNoTlsV11 = 0x10000000;
 constexpr uint32_t kBaseTlsProtocolMask = 0x3F000000;
 // TLS flag: the connection runs on its fallback protocols.
 constexpr uint32_t kBaseTlsFlagFellBack = 0x80;
-
-// Bits of WORKAROUNDS that report SQLExtendedFetch and SQLSetDescField as
-// unsupported.
-constexpr uint64_t kBaseWaHideExtendedFetch = 0x400;
-constexpr uint64_t kBaseWaHideSetDescField = 0x4000000;
-// Workaround bits that make connect, driver connect and disconnect succeed
-// at once (WORKAROUNDS).
-constexpr uint64_t kBaseWaConnectNoOp = 0xF000;
-// Bit of WORKAROUNDS: the application is an ANSI one.
-constexpr uint64_t kBaseWaAnsiApp = 0x1000000;
 
 // Kinds of recorded settings (BaseBufferedEvent::kind).
 constexpr int32_t kBaseEventConnectAttr = 0;  // code: the attribute

@@ -49,8 +49,6 @@ constexpr int64_t kPoolStatisticsVersion = 1;
 constexpr int64_t kDriverTextModeLast = 5;
 // Units of the scratch target of a read without a value pointer.
 constexpr int32_t kScratchUnits = 512;
-// Bit of WORKAROUNDS: no database name without catalogs.
-constexpr uint64_t kWaNoDatabaseWithoutCatalogs = 0x800000;
 
 // Values of attribute 1061: wide data as UTF-16, as UTF-8.
 constexpr int64_t kWideAsUtf16 = 1;
@@ -238,7 +236,7 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
         bufferLength = units * 2;
     }
     int16_t rc = SQL_SUCCESS;
-    if (attribute == SQL_ATTR_CURRENT_CATALOG && (workarounds & kWaNoDatabaseWithoutCatalogs) != 0) {
+    if (attribute == SQL_ATTR_CURRENT_CATALOG && (workarounds & kBaseWaNoDatabaseWithoutCatalogs) != 0) {
         uint64_t length = 0;
         int32_t kind = 0;
         int32_t allocated = 0;

@@ -82,10 +82,6 @@ KaValueParserW* parseConnectString(BaseConnection* conn, const uint16_t* text, s
     return parser->setSecret(key, holder, nullptr);
 }
 
-// Workaround bit: the completed connection string spells the database
-// keyword out (DATABASE for DB), for applications that look for that name.
-constexpr uint64_t kBaseWaSpellOutDatabase = 0x800;
-
 bool isBlank(uint16_t unit) noexcept
 {
     return unit == ' ' || unit == '\t';
@@ -588,7 +584,6 @@ int16_t BrowseCall::run(const uint16_t* in, size_t n) noexcept
     return SQL_SUCCESS;
 }
 
-
 }  // namespace
 
 bool basePostDataSourceMissing(const uint16_t* name) noexcept
@@ -718,7 +713,7 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
             putCredential(parser, userId, u"UID", u"LOGONID") != 0 ||
             putCredential(parser, password, u"PWD", u"PASSWORD") != 0)
             break;
-        if ((workarounds2 & 0x20) != 0 && !parser->hasKey(strUnits(u"DSN")) && password.length != 0 &&
+        if ((workarounds2 & kBaseWa2DefaultDsnInOutString) != 0 && !parser->hasKey(strUnits(u"DSN")) && password.length != 0 &&
             parser->setValueCStr(strUnits(u"DSN"), strUnits(u"DEFAULT"), nullptr) != 0)
             break;
         KaStringWEx scratch;

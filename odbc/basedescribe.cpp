@@ -20,8 +20,6 @@
 
 namespace {
 
-// WORKAROUNDS bit: unnamed columns are called "C" and their number.
-constexpr uint64_t kWaNameUnnamedColumns = 0x40;
 // Driver-specific SQLColAttribute fields: the record's driver flag and its
 // code page.
 constexpr uint16_t kFieldDriverFlag = 1902;
@@ -332,7 +330,7 @@ int16_t BaseStatement::describeColInCall(uint16_t column, uint16_t* name, int16_
     const uint64_t workarounds = connection != nullptr ? connection->workarounds : 0;
     const uint16_t* text = rec->name;
     uint16_t synthetic[8];
-    if ((workarounds & kWaNameUnnamedColumns) != 0 && emptyText(text)) {
+    if ((workarounds & kBaseWaNameUnnamedColumns) != 0 && emptyText(text)) {
         text = rec->baseColumnName;
         if (emptyText(text)) {
             syntheticName(column, synthetic);
@@ -494,7 +492,7 @@ int16_t BaseStatement::colAttributeInCall(uint16_t column, uint16_t field, void*
     case SQL_DESC_NAME: {
         const uint16_t* t = !emptyText(rec->name) ? rec->name : rec->baseColumnName;
         uint16_t synthetic[8];
-        if (emptyText(t) && connection != nullptr && (connection->workarounds & kWaNameUnnamedColumns) != 0) {
+        if (emptyText(t) && connection != nullptr && (connection->workarounds & kBaseWaNameUnnamedColumns) != 0) {
             syntheticName(column, synthetic);
             t = synthetic;
         }

@@ -24,10 +24,6 @@
 
 namespace {
 
-// WORKAROUNDS bit: an unknown row count of a statement without a result is
-// reported as 1.
-constexpr uint64_t kWaUnknownRowCountIsOne = 0x8;
-
 size_t diagCount() noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
@@ -72,14 +68,14 @@ void BaseStatement::setExecutedState() noexcept
     setExecState(kBaseStmtCursorOpen);
     resetFetchPosition();
     extendedFetchStatusArray = nullptr;
-    fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == 3 || baseStaticCursorEmulated(this);
+    fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == kBaseExecCatalog || baseStaticCursorEmulated(this);
 }
 
 // An emulated static cursor reads its whole result now, while the driver
 // still stands before the first row.
 static int16_t fillStaticCursor(BaseStatement* stmt) noexcept
 {
-    if (stmt->resultColumnCount == 0 || !stmt->resultDescribed || stmt->executionMode == 3 ||
+    if (stmt->resultColumnCount == 0 || !stmt->resultDescribed || stmt->executionMode == kBaseExecCatalog ||
         !baseStaticCursorEmulated(stmt))
         return 0;
     return stmt->fillRowCache();
@@ -403,7 +399,7 @@ int16_t BaseStatement::execDirect(const uint16_t* text, int32_t length) noexcept
     }
     if (statementState != kBaseStmtAllocated && resetStatement() != 0)
         return exitFunction(SQL_ERROR);
-    executionMode = 2;
+    executionMode = kBaseExecDirect;
     rerunAfterExecute = false;
     KaStringW aliased;
     int64_t n = length;
@@ -445,7 +441,7 @@ int16_t BaseStatement::rowCountApi(int64_t* count) noexcept
     if (resultColumnCount != 0) {
         *count = rowCountValid ? rowCount : -1;
     } else {
-        const bool asOne = connection != nullptr && (connection->workarounds & kWaUnknownRowCountIsOne) != 0;
+        const bool asOne = connection != nullptr && (connection->workarounds & kBaseWaUnknownRowCountIsOne) != 0;
         *count = rowCount == -1 && asOne ? 1 : rowCount;
     }
     return exitFunction(SQL_SUCCESS);
@@ -458,7 +454,7 @@ int16_t BaseStatement::moreResults() noexcept
     if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen)
         return exitFunction(SQL_NO_DATA);
     int16_t noMore = 1;
-    if (executionMode != 3) {
+    if (executionMode != kBaseExecCatalog) {
         paramRowsDone = 0;
         currentParamRow = 0;
         if (moreResultsHook(&noMore) != 0)
@@ -468,7 +464,7 @@ int16_t BaseStatement::moreResults() noexcept
     }
     if (noMore != 0) {
         rowCount = 0;
-        if ((executionMode == 1 ? closeCursor() : resetStatement()) != 0)
+        if ((executionMode == kBaseExecPrepared ? closeCursor() : resetStatement()) != 0)
             return exitFunction(SQL_ERROR);
         return exitFunction(SQL_NO_DATA);
     }

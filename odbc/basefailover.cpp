@@ -115,8 +115,8 @@ bool callRepeatable(const BaseStatement* stmt) noexcept
     const int32_t kind = stmt->statementKind != 0 ? stmt->statementKind : stmt->executedKind;
     if (kind != KA_STMT_SELECT && stmt->lastApiId != SQL_API_SQLPREPARE)
         return false;
-    return stmt->executionMode == 1 || stmt->executionMode == 2 ||
-           (stmt->executionMode == 0 &&
+    return stmt->executionMode == kBaseExecPrepared || stmt->executionMode == kBaseExecDirect ||
+           (stmt->executionMode == kBaseExecNone &&
             (stmt->lastApiId == SQL_API_SQLEXECDIRECT || stmt->lastApiId == SQL_API_SQLPREPARE));
 }
 
@@ -267,7 +267,7 @@ void BaseStatement::setExecState(int32_t state) noexcept
             target->events.addLast(mine);
         }
     } else if (!(failoverState != kBaseFailoverNone && state == kBaseStmtAllocated &&
-                 (executionMode == 1 || executionMode == 2))) {
+                 (executionMode == kBaseExecPrepared || executionMode == kBaseExecDirect))) {
         eventSlots[level] = target->addBufferedEvent(kBaseEventStmtState, level + 1, 0, 0, 0, this);
     }
     statementState = state;
@@ -321,7 +321,7 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
         if (connection->handle == nullptr || connection->handle->failoverStatement != this)
             rowsHashed = 0;
     }
-    if (level > 0 && statementState == kBaseStmtAllocated && executionMode != 2 && savedSqlText != nullptr) {
+    if (level > 0 && statementState == kBaseStmtAllocated && executionMode != kBaseExecDirect && savedSqlText != nullptr) {
         // The text is prepared again from the application's own copy; its
         // analysis starts afresh.
         BaseSqlStringW text(savedSqlText, savedSqlLength);
@@ -334,7 +334,7 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
             }
             rc = 1;
         } else {
-            executionMode = 1;
+            executionMode = kBaseExecPrepared;
         }
     }
     const bool trigger = connection->handle != nullptr && connection->handle->failoverStatement == this;
@@ -635,7 +635,7 @@ int16_t BaseStatement::reexecuteForFailover() noexcept
     const uint16_t endedApi = lastApiId;
     const uint16_t listFunction = diagnostics.currentApiFunction;
     int16_t rc = SQL_ERROR;
-    if (executionMode == 1) {
+    if (executionMode == kBaseExecPrepared) {
         rc = execute();
     } else if (savedSqlText != nullptr) {
         // The application's own text: the execution replaces the statement's

@@ -23,8 +23,6 @@
 
 namespace {
 
-// WORKAROUNDS2 bit: bound columns beyond the result are passed over.
-constexpr uint64_t kWa2IgnoreExtraBindings = 0x80000;
 // The cursor type's capability bit: bookmarks are row numbers.
 constexpr uint64_t kCapEmulatedBookmarks = 0x400000;
 // The highest row the last-row search looks at.
@@ -102,23 +100,17 @@ int16_t baseProbeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lo
 
 namespace {
 
-// WORKAROUNDS bits: the catalog column of every catalog result but the type
-// information and the special columns reads as NULL, and so does the second
-// one of the foreign keys and statistics; resp. that of statistics alone.
-constexpr uint64_t kWaCatalogNamesNull = 0x2;
-constexpr uint64_t kWaStatisticsSchemaNull = 0x10;
-
 bool catalogColumnHidden(const BaseStatement* stmt, uint16_t column) noexcept
 {
     const uint64_t wa = stmt->connection != nullptr ? stmt->connection->workarounds : 0;
     const int32_t kind = stmt->catalogInfoW->kind;
-    if ((wa & kWaCatalogNamesNull) != 0) {
+    if ((wa & kBaseWaNoCatalogs) != 0) {
         if (column == 1 && kind != kCatalogKindTypeInfo && kind != kCatalogKindSpecialColumns)
             return true;
         if (column == 5 && (kind == kCatalogKindForeignKeys || kind == kCatalogKindStatistics))
             return true;
     }
-    return (wa & kWaStatisticsSchemaNull) != 0 && column == 5 && kind == kCatalogKindStatistics;
+    return (wa & kBaseWaStatisticsSchemaNull) != 0 && column == 5 && kind == kCatalogKindStatistics;
 }
 
 // The next row of a forward-only cursor; *noMore at the end of the result
@@ -210,7 +202,7 @@ int16_t BaseStatement::extendedFetch(uint16_t fetchType, int64_t row, uint64_t* 
 int16_t baseCheckBindings(BaseStatement* stmt, int64_t rowsetSize) noexcept
 {
     const bool ignoreExtra =
-        stmt->connection != nullptr && (stmt->connection->workarounds2 & kWa2IgnoreExtraBindings) != 0;
+        stmt->connection != nullptr && (stmt->connection->workarounds2 & kBaseWa2IgnoreExtraBindings) != 0;
     stmt->refreshBoundColumns();
     for (uint16_t c = 1; c <= stmt->highestBoundColumn; ++c) {
         const BaseAXDRecord* rec = stmt->ardRecord(c);

@@ -46,7 +46,7 @@ int16_t BaseStatement::closeCursor() noexcept
         return 1;
     if (statementState >= kBaseStmtExecuted || statementState == kBaseStmtNeedData ||
         statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData)
-        setExecState(executionMode == 1 ? kBaseStmtPrepared : kBaseStmtAllocated);
+        setExecState(executionMode == kBaseExecPrepared ? kBaseStmtPrepared : kBaseStmtAllocated);
     releaseGetDataConverter();
     if (connection != nullptr && connection->failoverMode == 2 && failoverState == kBaseFailoverNone) {
         rowsFetched = 0;
@@ -84,7 +84,7 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     if (closed != 0 || freeResultsHook(drop) != 0) {
         // A failing driver still leaves nothing that claims to be open.
         freeCatalogInfo();
-        executionMode = 0;
+        executionMode = kBaseExecNone;
         setExecState(kBaseStmtAllocated);
         return 1;
     }
@@ -95,7 +95,7 @@ int16_t BaseStatement::resetStatement(bool drop, int32_t params) noexcept
     sqlTextCopy = nullptr;
     resetFetchPosition();
     resetLongData();
-    executionMode = 0;
+    executionMode = kBaseExecNone;
     setExecState(kBaseStmtAllocated);
     diagnostics.cursorRowCount = 0;
     rowCount = -1;
@@ -145,7 +145,7 @@ int16_t BaseStatement::cancelExecution() noexcept
                 r->dataAtExecLength = 0;
             }
     resetLongData();
-    if (executionMode == 1)
+    if (executionMode == kBaseExecPrepared)
         return closeCursor() != 0 ? 1 : 0;
     if (statementState != kBaseStmtPrepared)
         return resetStatement() != 0 ? 1 : 0;
@@ -165,7 +165,7 @@ int16_t BaseStatement::closeCursorApi() noexcept
         basePostError(kBaseIdxCursorState);
         return exitFunction(SQL_ERROR);
     }
-    const int16_t rc = executionMode == 1 ? closeCursor() : resetStatement();
+    const int16_t rc = executionMode == kBaseExecPrepared ? closeCursor() : resetStatement();
     return exitFunction(rc != 0 ? SQL_ERROR : SQL_SUCCESS);
 }
 
@@ -187,7 +187,7 @@ int16_t BaseStatement::freeStmt(uint16_t option) noexcept
         return SQL_SUCCESS;
     }
     case SQL_CLOSE: {
-        const int16_t rc = executionMode == 1 ? closeCursor() : resetStatement();
+        const int16_t rc = executionMode == kBaseExecPrepared ? closeCursor() : resetStatement();
         if (rc != 0)
             return exitFunction(SQL_ERROR);
         if (connection != nullptr && (connection->workarounds & kWorkaroundCloseUnbinds) != 0 && unbindAll() != 0)

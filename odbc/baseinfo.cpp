@@ -206,20 +206,6 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_MAX_ASYNC_CONCURRENT_STATEMENTS, 0, nullptr, kBaseInfoLimit},
 };
 
-// Bits of WORKAROUNDS the answers read: prepared statements kept across a
-// transaction's end, no catalogs, no driver-connection limit reported, one
-// connection inside, an empty database name without catalogs.
-constexpr uint64_t kWaKeepPrepared = 0x1;
-constexpr uint64_t kWaNoCatalogs = 0x2;
-constexpr uint64_t kWaNoConnectionLimit = 0x4;
-constexpr uint64_t kWaSingleConnection = 0x100;
-constexpr uint64_t kWaNoDatabaseWithoutCatalogs = 0x800000;
-// Bits of WORKAROUNDS2: identifiers quoted with a back quote, no
-// concurrent-activity limit reported, no multiple result sets reported.
-constexpr uint64_t kWa2BackQuote = 0x1;
-constexpr uint64_t kWa2NoActivityLimit = 0x80;
-constexpr uint64_t kWa2NoMultipleResults = 0x400;
-
 // The private feature mask answered while attribute 1139 is on.
 constexpr uint64_t kPrivateFeatureMask = 7;
 
@@ -455,7 +441,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
         }
         break;
     case SQL_DATABASE_NAME:
-        if ((workarounds & kWaNoDatabaseWithoutCatalogs) != 0 && resolved(SQL_MAX_CATALOG_NAME_LEN) == 0)
+        if ((workarounds & kBaseWaNoDatabaseWithoutCatalogs) != 0 && resolved(SQL_MAX_CATALOG_NAME_LEN) == 0)
             return text(u"");
         break;
     case SQL_ACCESSIBLE_PROCEDURES:
@@ -591,9 +577,9 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
         *kind = kBaseInfoText;
         return 0;
     }
-    if (infoType == SQL_MAX_CATALOG_NAME_LEN && (workarounds & kWaNoCatalogs) != 0)
+    if (infoType == SQL_MAX_CATALOG_NAME_LEN && (workarounds & kBaseWaNoCatalogs) != 0)
         return number(0, kBaseInfoShort);
-    if (infoType == SQL_MAX_DRIVER_CONNECTIONS && (workarounds & kWaSingleConnection) != 0 && *value == 0)
+    if (infoType == SQL_MAX_DRIVER_CONNECTIONS && (workarounds & kBaseWaSingleConnection) != 0 && *value == 0)
         *value = 1;
     if (infoType == SQL_MAX_DRIVER_CONNECTIONS && pooled != 0) {
         // A pooled connection answers for its pool: the connections it
@@ -673,16 +659,16 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
                 answer |= kFetchStatic;
             break;
         case SQL_MAX_CONCURRENT_ACTIVITIES:
-            if ((workarounds2 & kWa2NoActivityLimit) != 0)
+            if ((workarounds2 & kBaseWa2NoActivityLimit) != 0)
                 answer = 0;
             break;
         case SQL_MAX_DRIVER_CONNECTIONS:
-            if (answer == 1 && (workarounds & (kWaNoConnectionLimit | kWaSingleConnection)) != 0)
+            if (answer == 1 && (workarounds & (kBaseWaNoConnectionLimit | kBaseWaSingleConnection)) != 0)
                 answer = 0;
             break;
         case SQL_CURSOR_COMMIT_BEHAVIOR:
         case SQL_CURSOR_ROLLBACK_BEHAVIOR:
-            if ((workarounds & kWaKeepPrepared) != 0 && answer == SQL_CB_DELETE)
+            if ((workarounds & kBaseWaKeepPrepared) != 0 && answer == SQL_CB_DELETE)
                 answer = SQL_CB_CLOSE;
             break;
         case kBaseInfoPrivateSwitch:
@@ -698,7 +684,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
     }
 
     const uint16_t* text = textOf(answer);
-    if (infoType == SQL_MULT_RESULT_SETS && (workarounds2 & kWa2NoMultipleResults) != 0 && text != nullptr &&
+    if (infoType == SQL_MULT_RESULT_SETS && (workarounds2 & kBaseWa2NoMultipleResults) != 0 && text != nullptr &&
         text[0] == u'Y' && text[1] == 0)
         text = reinterpret_cast<const uint16_t*>(u"N");
     bool privateText = infoType > kBaseInfoPrivateTextsAbove && infoType != SQL_XOPEN_CLI_YEAR &&
@@ -746,7 +732,7 @@ int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLe
             return leaveApi(SQL_ERROR);
         return leaveApi(putWide(name, value, bufferLength, stringLength));
     }
-    if (infoType == SQL_IDENTIFIER_QUOTE_CHAR && (workarounds2 & kWa2BackQuote) != 0)
+    if (infoType == SQL_IDENTIFIER_QUOTE_CHAR && (workarounds2 & kBaseWa2BackQuote) != 0)
         return leaveApi(putWide(reinterpret_cast<const uint16_t*>(u"`"), value, bufferLength, stringLength));
     if (infoType == SQL_USER_NAME) {
         uint64_t answer = 0;

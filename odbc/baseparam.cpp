@@ -20,13 +20,6 @@
 
 namespace {
 
-// WORKAROUNDS bits read by the record filling.
-constexpr uint64_t kWaDecimalAsWide = 0x80000;
-constexpr uint64_t kWaZeroSizeDefaults = 0x100000;
-constexpr uint64_t kWaAllOnesSizeDefault = 0x200000;
-constexpr uint64_t kWaResetParamsOnRebind = 0x20000000;
-// WORKAROUNDS2 bit: a timestamp's size and digits come from the type table.
-constexpr uint64_t kWa2TimestampFromTypeTable = 0x2;
 // What the size workarounds put in place of 0 and of all ones.
 constexpr uint64_t kDefaultZeroSize = 256;
 constexpr uint64_t kDefaultAllOnesSize = 2000;
@@ -180,10 +173,10 @@ void BaseStatement::fillParamRecords(bool downgraded, int16_t ioType, int16_t cT
     switch (sqlType) {
     case SQL_NUMERIC:
     case SQL_DECIMAL:
-        if ((wa & kWaDecimalAsWide) != 0) {
+        if ((wa & kBaseWaDecimalAsWide) != 0) {
             ipdRec->precision = kWideDecimalPrecision;
             ipdRec->scale = kWideDecimalScale;
-        } else if (columnSize == 0 && (wa & kWaZeroSizeDefaults) != 0) {
+        } else if (columnSize == 0 && (wa & kBaseWaZeroSizeDefaults) != 0) {
             ipdRec->precision = kZeroSizeDecimalPrecision;
             ipdRec->scale = 0;
         } else {
@@ -196,7 +189,7 @@ void BaseStatement::fillParamRecords(bool downgraded, int16_t ioType, int16_t cT
         ipdRec->scale = digits;
         break;
     case SQL_TYPE_TIMESTAMP:
-        if ((wa2 & kWa2TimestampFromTypeTable) != 0) {
+        if ((wa2 & kBaseWa2TimestampFromTypeTable) != 0) {
             // The framework's type table keeps no sizes: the whole-second
             // timestamp every server takes.
             ipdRec->precision = 19;
@@ -208,10 +201,10 @@ void BaseStatement::fillParamRecords(bool downgraded, int16_t ioType, int16_t cT
         break;
     default: {
         uint64_t size = columnSize;
-        if ((wa & (kWaZeroSizeDefaults | kWaAllOnesSizeDefault)) != 0 && isCharOrBinarySqlType(sqlType)) {
-            if (size == 0 && (wa & kWaZeroSizeDefaults) != 0)
+        if ((wa & (kBaseWaZeroSizeDefaults | kBaseWaAllOnesSizeDefault)) != 0 && isCharOrBinarySqlType(sqlType)) {
+            if (size == 0 && (wa & kBaseWaZeroSizeDefaults) != 0)
                 size = kDefaultZeroSize;
-            else if (size == UINT64_MAX && (wa & kWaAllOnesSizeDefault) != 0)
+            else if (size == UINT64_MAX && (wa & kBaseWaAllOnesSizeDefault) != 0)
                 size = kDefaultAllOnesSize;
         }
         ipdRec->length = size;
@@ -423,7 +416,7 @@ int16_t BaseStatement::bindParameter(uint16_t param, int16_t ioType, int16_t cTy
     if (ipdRec->paramType != SQL_PARAM_INPUT && ipdRec->checked == 0 &&
         validateParamBinding(param, apdRec, ipdRec, false) != 0)
         return exitFunction(SQL_ERROR);
-    if (!preparedSinceExecute && conn != nullptr && (conn->workarounds & kWaResetParamsOnRebind) != 0 &&
+    if (!preparedSinceExecute && conn != nullptr && (conn->workarounds & kBaseWaResetParamsOnRebind) != 0 &&
         resetParamsHook(0) != 0)
         return exitFunction(SQL_ERROR);
     return exitFunction(SQL_SUCCESS);

@@ -262,7 +262,7 @@ int16_t BaseStatement::paramDataCore(void** value) noexcept
             // before SQLExecute.
             needDataParam = 0;
             statementState = kBaseStmtPrepared;
-            if (executionMode != 1)
+            if (executionMode != kBaseExecPrepared)
                 static_cast<void>(resetStatement());
             return SQL_ERROR;
         }

@@ -19,11 +19,6 @@
 
 namespace {
 
-// WORKAROUNDS2 bits read here: SQLPrepare on an open cursor closes it
-// instead of failing, and never takes the same-text shortcut.
-constexpr uint64_t kWa2PrepareClosesCursor = 0x10000;
-constexpr uint64_t kWa2AlwaysPrepare = 0x4000;
-
 int64_t measure(const uint16_t* text, int64_t length) noexcept
 {
     if (length != SQL_NTS)
@@ -139,14 +134,14 @@ int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
     }
     const uint64_t workarounds2 = connection != nullptr ? connection->workarounds2 : 0;
     if (statementState == kBaseStmtCursorOpen) {
-        if ((workarounds2 & kWa2PrepareClosesCursor) == 0) {
+        if ((workarounds2 & kBaseWa2CloseOpenCursor) == 0) {
             basePostError(kBaseIdxCursorState);
             return exitFunction(SQL_ERROR);
         }
-        if ((executionMode == 1 ? closeCursor() : resetStatement()) != 0)
+        if ((executionMode == kBaseExecPrepared ? closeCursor() : resetStatement()) != 0)
             return exitFunction(SQL_ERROR);
     }
-    if ((workarounds2 & kWa2AlwaysPrepare) != 0) {
+    if ((workarounds2 & kBaseWa2AlwaysPrepare) != 0) {
         ramFree(savedSqlText);
         savedSqlText = nullptr;
         savedSqlLength = 0;
@@ -165,7 +160,7 @@ int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
     // The same text prepared again keeps its preparation, unless a commit
     // deletes prepared statements. The whole texts must match: a prefix of
     // the saved text is another statement.
-    if (savedSqlText != nullptr && statementState != kBaseStmtAllocated && n == savedSqlLength && executionMode == 1 &&
+    if (savedSqlText != nullptr && statementState != kBaseStmtAllocated && n == savedSqlLength && executionMode == kBaseExecPrepared &&
         connection != nullptr) {
         // Room for a wider answer than the 16 bits asked for.
         uint64_t answer = SQL_CB_DELETE;
@@ -187,7 +182,7 @@ int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
     }
     if (statementState != kBaseStmtAllocated && resetStatement() != 0)
         return exitFunction(SQL_ERROR);
-    executionMode = 1;
+    executionMode = kBaseExecPrepared;
     BaseSqlStringW sql(text, n);
     if (prepareInternal(&sql) != 0)
         return exitFunction(SQL_ERROR);

@@ -75,7 +75,7 @@ BaseStatement::BaseStatement(BaseConnection* conn) noexcept
     : eventSlots{}, hashSkip(0), rowsFetched(0), rowsHashed(0), lastApiId(0), failoverState(0), replayDone(0),
       savedState(0), replayable(1), sinkPools{}, sourcePools{}, converterPools{}, sinkCounts{}, sourceCounts{},
       converterCounts{}, attributeValues{}, furtherAttributeValues{}, connection(conn), diagnosticsInUse(&diagnostics),
-      cursorName(nullptr), executionMode(0), statementState(kBaseStmtAllocated), resultColumnCount(0), lastRowCache(-1),
+      cursorName(nullptr), executionMode(kBaseExecNone), statementState(kBaseStmtAllocated), resultColumnCount(0), lastRowCache(-1),
       statementKind(0), objectKind(0), refersToCursor(0), escapeResult(0), resultDescribed(false),
       bindingsChanged(false), reentryPending(false), extendedFetchMode(false), apiId(-1), getDataConverter(nullptr),
       statementLock(baseStatementLocksOff(conn), kKaLockPlain), cancelLock(baseStatementLocksOff(conn), kKaLockPlain),

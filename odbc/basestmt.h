@@ -78,6 +78,13 @@ constexpr int kBaseReplayCursorLevel = 3;
 // (value) and the rows it delivered (length).
 constexpr int kBaseReplayPositionLevel = 4;
 
+// How the statement's text came to run (executionMode): not yet, prepared
+// and executed, executed directly, or a catalog function's result.
+constexpr int32_t kBaseExecNone = 0;
+constexpr int32_t kBaseExecPrepared = 1;
+constexpr int32_t kBaseExecDirect = 2;
+constexpr int32_t kBaseExecCatalog = 3;
+
 // Statement states (StatementState).
 constexpr int32_t kBaseStmtAllocated = 0;
 constexpr int32_t kBaseStmtPrepared = 1;
