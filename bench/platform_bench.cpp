@@ -17,8 +17,8 @@
 #include "convert/textcvt.h"
 #include "foundation/kaerror.h"
 #include "platform/sort.h"
+#include "sql/bytescanner.h"
 #include "sql/kascanne.h"
-#include "sql/kascannea.h"
 
 namespace {
 

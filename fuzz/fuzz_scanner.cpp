@@ -9,7 +9,7 @@
 
 #include "foundation/kaarray.h"
 #include "fuzzfixture.h"
-#include "sql/kascannea.h"
+#include "sql/bytescanner.h"
 #include "sql/kascanne.h"
 
 namespace {

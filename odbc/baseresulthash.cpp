@@ -7,7 +7,7 @@
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
-#include "platform/blktmpfil.h"
+#include "platform/spillstore.h"
 
 namespace {
 

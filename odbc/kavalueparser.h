@@ -15,8 +15,8 @@
 #include "foundation/kaobject.h"
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
+#include "sql/bytescanner.h"
 #include "sql/kascanne.h"
-#include "sql/kascannea.h"
 #include "security/kamembuf.h"
 
 class KaError;

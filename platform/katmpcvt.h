@@ -10,9 +10,9 @@
 
 #include "foundation/icucache.h"
 #include "foundation/kaobject.h"
-#include "platform/blktmpfil.h"
 #include "platform/kastream.h"
 #include "platform/katmpfil.h"
+#include "platform/spillstore.h"
 
 // UTF-16 units of the staging buffer between the two converters.
 constexpr uint64_t KA_CVT_STAGE_UNITS = 2050;

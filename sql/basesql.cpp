@@ -12,8 +12,8 @@
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
 #include "kamessages.h"
+#include "sql/bytescanner.h"
 #include "sql/kascanne.h"
-#include "sql/kascannea.h"
 #include "sql/sqlpost.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "foundation/kaarray.h"
 #include "foundation/kastring.h"
 #include "foundation/kastringw.h"
+#include "sql/bytescanner.h"
 #include "sql/kascanne.h"
-#include "sql/kascannea.h"
 
 enum StatementKind : uint32_t {
     KA_STMT_UNKNOWN = 0,

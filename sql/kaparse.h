@@ -11,7 +11,7 @@
 
 #include "foundation/kaobject.h"
 #include "foundation/kastring.h"
-#include "sql/kascannea.h"
+#include "sql/bytescanner.h"
 
 // Lexical codes delivered by KaLexer (a keyword's own code replaces
 // KA_LEX_WORD); codes 1-999 are token codes, 1000 and up production codes.

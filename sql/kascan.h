@@ -1,6 +1,6 @@
 // What the UTF-16 and the 8-bit tokenizer (KaScannerW, KaScanner) have in
 // common towards their callers: the token kinds, the scan modes and the
-// operator table. Callers include kascanne.h or kascannea.h, which bring it.
+// operator table. Callers include kascanne.h or bytescanner.h, which bring it.
 #pragma once
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // The tokenizer written once for both code units. KaScannerW (UTF-16) and
 // KaScanner (8-bit) keep their fields and forward every reading and editing
-// call to KaScanLogic<Traits>; only kascanne.cpp and kascannea.cpp include
+// call to KaScanLogic<Traits>; only kascanne.cpp and bytescanner.cpp include
 // this file, each with its traits.
 //
 // A traits class supplies what really differs between the two:

@@ -3,7 +3,7 @@
 // for writing, truncation, typed values in both byte orders, the fill from
 // and the send to a stream, and a long random run against a plain byte
 // array in which every read must return the latest bytes written.
-#include "platform/blktmpfil.h"
+#include "platform/spillstore.h"
 
 #include <gtest/gtest.h>
 

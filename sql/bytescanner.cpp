@@ -2,7 +2,7 @@
 // fixed characters (quotes, brackets, separators, operators) are compared
 // with its first byte, so the trail bytes of a multibyte character never
 // match them; letters and white space are judged by the process locale.
-#include "sql/kascannea.h"
+#include "sql/bytescanner.h"
 
 #include <cstdlib>
 #include <cstring>

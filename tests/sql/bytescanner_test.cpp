@@ -1,4 +1,4 @@
-#include "sql/kascannea.h"
+#include "sql/bytescanner.h"
 
 #include <gtest/gtest.h>
 

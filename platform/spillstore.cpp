@@ -1,6 +1,6 @@
 // The block temporary file: two blocks in memory, older data in a private
 // file, a read cache and a write window over the file part.
-#include "platform/blktmpfil.h"
+#include "platform/spillstore.h"
 
 #include <cerrno>
 #include <cstring>
