@@ -134,21 +134,7 @@ int KaTmpFile::createCache() noexcept
 
 int KaTmpFile::ensureOpen() noexcept
 {
-    if (path == nullptr) {
-        path = static_cast<KaTmpName*>(ramAlloc(sizeof(KaTmpName)));
-        if (path == nullptr)
-            return 1;
-        bosTmpNameInit(path);
-        if (bosTmpCreate(path, &fd)) {
-            ramFree(path);
-            path = nullptr;
-            return 1;
-        }
-        return 0;
-    }
-    if (fd == 0)
-        return bosTmpReopen(path, &fd);
-    return 0;
+    return bosTmpOpen(&path, &fd);
 }
 
 int KaTmpFile::writeBack(uint32_t page, const uint8_t* buffer) noexcept
@@ -328,12 +314,7 @@ void KaTmpFile::closeLocked(int keepPageMemory) noexcept
         pageMemory = nullptr;
     }
     freeList.deleteAll();
-    if (path != nullptr) {
-        (void)bosfclose(fd);
-        bosTmpDelete(path);
-        ramFree(path);
-        path = nullptr;
-    }
+    bosTmpDiscard(&path, &fd);
     end = 1;
     highestPageWritten = 0;
     fd = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "platform/bosfile.h"
 
 namespace {
@@ -24,7 +25,7 @@ struct TmpRegistry {
     {
         head.path[0] = 0;
         head.prev = head.next = &head;
-        head.listed = 0;
+        head.listed = false;
     }
     ~TmpRegistry()
     {
@@ -32,7 +33,7 @@ struct TmpRegistry {
         for (KaTmpName* n = head.next; n != &head; n = n->next) {
             if (n->path[0] != 0)
                 unlink(n->path);
-            n->listed = 0;
+            n->listed = false;
         }
         head.prev = head.next = &head;
         count = 0;
@@ -50,7 +51,7 @@ void bosTmpNameInit(KaTmpName* name) noexcept
 {
     name->path[0] = 0;
     name->prev = name->next = nullptr;
-    name->listed = 0;
+    name->listed = false;
 }
 
 int bosTmpCreate(KaTmpName* name, int32_t* fd) noexcept
@@ -68,7 +69,7 @@ int bosTmpCreate(KaTmpName* name, int32_t* fd) noexcept
     name->prev = registry.head.prev;
     registry.head.prev->next = name;
     registry.head.prev = name;
-    name->listed = 1;
+    name->listed = true;
     ++registry.count;
     return 0;
 }
@@ -93,8 +94,33 @@ void bosTmpDelete(KaTmpName* name) noexcept
     name->prev->next = name->next;
     name->next->prev = name->prev;
     name->prev = name->next = nullptr;
-    name->listed = 0;
+    name->listed = false;
     --registry.count;
+}
+
+int bosTmpOpen(KaTmpName** name, int32_t* fd) noexcept
+{
+    if (*name != nullptr)
+        return *fd == 0 ? bosTmpReopen(*name, fd) : 0;
+    RamPtr<KaTmpName> fresh = ramMake<KaTmpName>(1);
+    if (!fresh)
+        return 1;
+    bosTmpNameInit(fresh.get());
+    if (bosTmpCreate(fresh.get(), fd))
+        return 1;
+    *name = fresh.release();
+    return 0;
+}
+
+void bosTmpDiscard(KaTmpName** name, int32_t* fd) noexcept
+{
+    if (*name == nullptr)
+        return;
+    (void)bosfclose(*fd);
+    *fd = 0;
+    bosTmpDelete(*name);
+    ramFree(*name);
+    *name = nullptr;
 }
 
 uint64_t bosTmpCount() noexcept

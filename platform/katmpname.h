@@ -14,7 +14,7 @@ struct KaTmpName {
     char path[BOS_PATH_SIZE + 1];
     KaTmpName* prev;
     KaTmpName* next;
-    int32_t listed;
+    bool listed;
 };
 
 void bosTmpNameInit(KaTmpName* name) noexcept;
@@ -26,5 +26,13 @@ void bosTmpNameInit(KaTmpName* name) noexcept;
 // Deletes the file by name (nothing when the name is empty), takes it off
 // the list and empties the name. The descriptor is the caller's to close.
 void bosTmpDelete(KaTmpName* name) noexcept;
+// The scratch file of an owner that keeps its name block at *name (null
+// until the first use): creates the file and the block on first use, reopens
+// the file by name when *fd was closed (0). Posts on failure, leaving *name
+// null when nothing was created.
+[[nodiscard]] int bosTmpOpen(KaTmpName** name, int32_t* fd) noexcept;
+// Closes *fd, deletes the owner's scratch file and frees its name block;
+// nothing when *name is null.
+void bosTmpDiscard(KaTmpName** name, int32_t* fd) noexcept;
 // Number of listed files; for tests.
 uint64_t bosTmpCount() noexcept;

@@ -43,11 +43,7 @@ BlkTmpFile::~BlkTmpFile()
     ramFree(readCache);
     ramFree(block[0].data);
     ramFree(block[1].data);
-    if (path != nullptr) {
-        (void)bosfclose(fd);
-        bosTmpDelete(path);
-        ramFree(path);
-    }
+    bosTmpDiscard(&path, &fd);
 }
 
 int BlkTmpFile::reset(int16_t order) noexcept
@@ -67,19 +63,7 @@ int BlkTmpFile::reset(int16_t order) noexcept
 
 int BlkTmpFile::ensureFile() noexcept
 {
-    if (path == nullptr) {
-        path = static_cast<KaTmpName*>(ramAlloc(sizeof(KaTmpName)));
-        if (path == nullptr)
-            return 1;
-        bosTmpNameInit(path);
-        if (bosTmpCreate(path, &fd)) {
-            ramFree(path);
-            path = nullptr;
-            return 1;
-        }
-        return 0;
-    }
-    return fd == 0 ? bosTmpReopen(path, &fd) : 0;
+    return bosTmpOpen(&path, &fd);
 }
 
 int BlkTmpFile::fileRead(uint64_t offset, void* buffer, uint64_t n) noexcept
@@ -559,11 +543,5 @@ void BlkTmpFile::clear() noexcept
 void BlkTmpFile::closeAndDelete() noexcept
 {
     clear();
-    if (path != nullptr) {
-        (void)bosfclose(fd);
-        fd = 0;
-        bosTmpDelete(path);
-        ramFree(path);
-        path = nullptr;
-    }
+    bosTmpDiscard(&path, &fd);
 }
