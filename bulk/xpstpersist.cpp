@@ -7,6 +7,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include "bulk/basexml.h"
 #include "bulk/xpsttempdata.h"
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
@@ -283,7 +284,7 @@ int XPstPersist::open(const uint16_t* target, int32_t persistMode) noexcept
         reset();
         return XPST_FAILED;
     }
-    if (mode == 2) {
+    if (mode == XPST_MODE_SEPARATE_SCHEMA) {
         // A target that is its own schema file would lose one of the two.
         char schema[BOS_PATH_SIZE];
         if (!schemaTarget(schema) || strcmp(schema, targetName) == 0) {
@@ -324,7 +325,7 @@ int XPstPersist::createTempFiles() noexcept
         reset();
         return 0;
     }
-    if (mode != 2) {
+    if (mode != XPST_MODE_SEPARATE_SCHEMA) {
         schemaFile = dataFile;
         return 1;
     }
@@ -604,15 +605,15 @@ void XPstTrelliwavePersist::freeElementNames() noexcept
 
 int XPstTrelliwavePersist::buildRootHead() noexcept
 {
-    const char* prefix = mode == 2 ? kTwoDocHeadPrefix : kOneDocHeadPrefix;
-    const char* suffix = mode == 2 ? kTwoDocHeadSuffix : kOneDocHeadSuffix;
+    const char* prefix = mode == XPST_MODE_SEPARATE_SCHEMA ? kTwoDocHeadPrefix : kOneDocHeadPrefix;
+    const char* suffix = mode == XPST_MODE_SEPARATE_SCHEMA ? kTwoDocHeadSuffix : kOneDocHeadSuffix;
     size_t capacity = 0;
     ramFree(headText);
     headText = nullptr;
     headLength = 0;
     return appendText(&headText, &headLength, &capacity, prefix, strlen(prefix)) &&
            appendEscaped(&headText, &headLength, &capacity, baseName) &&
-           appendText(&headText, &headLength, &capacity, mode == 2 ? ".xsd" : ".xml", 4) &&
+           appendText(&headText, &headLength, &capacity, mode == XPST_MODE_SEPARATE_SCHEMA ? ".xsd" : ".xml", 4) &&
            appendText(&headText, &headLength, &capacity, suffix, strlen(suffix));
 }
 
@@ -625,7 +626,7 @@ int XPstTrelliwavePersist::open(const uint16_t* target, int32_t persistMode) noe
     int result = XPstPersist::open(target, persistMode);
     if (result != XPST_OK)
         return result;
-    bool two = mode == 2;
+    bool two = mode == XPST_MODE_SEPARATE_SCHEMA;
     schemaHead = two ? kTwoDocSchemaHead : kOneDocSchemaHead;
     schemaEnd = two ? kTwoDocSchemaEnd : kOneDocSchemaEnd;
     dataStart = two ? kTwoDocDataStart : kOneDocDataStart;

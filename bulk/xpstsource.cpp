@@ -10,6 +10,7 @@
 
 #include "bulk/basexml.h"
 #include "convert/basestring.h"
+#include "foundation/codepage.h"
 #include "odbc/baseconn.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
@@ -17,10 +18,6 @@
 #include "odbc/basestmt.h"
 
 namespace {
-
-// SQL_C_WCHAR values are read as UTF-16LE whatever the application's
-// SQLWCHAR encoding, since that is what the writer turns into UTF-8.
-constexpr int64_t kCodePageUtf16Le = 1014;
 
 BaseStatement* statementOf(void* context) noexcept
 {
@@ -164,8 +161,10 @@ int16_t xpstPersistStatement(BaseStatement* stmt, const uint16_t* path, int32_t 
                                   ? static_cast<int64_t>(conn->staticCursorLongColBuffLen)
                                   : XPST_DEFAULT_LONG_COLUMN_BUFFER;
     const int64_t keptEncoding = conn != nullptr ? conn->wideCharCodePage : 0;
+    // SQL_C_WCHAR values are read as UTF-16LE whatever the application's
+    // SQLWCHAR encoding, since that is what the writer turns into UTF-8.
     if (conn != nullptr)
-        conn->wideCharCodePage = kCodePageUtf16Le;
+        conn->wideCharCodePage = kCodePageUtf16LE;
     const int failed = xmlPersistResult(source, path, length, mode);
     if (conn != nullptr)
         conn->wideCharCodePage = keptEncoding;

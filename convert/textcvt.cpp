@@ -780,9 +780,9 @@ int32_t baseConvertText(int64_t srcCp, const void* srcV, int64_t srcLen, int64_t
 
 int64_t baseTextModeCodePage(const BaseTextContext& conn) noexcept
 {
-    if (conn.driverTextMode == 2)
+    if (conn.driverTextMode == kBaseDriverTextUtf16)
         return kCodePageUtf16LE;
-    if (conn.driverTextMode == 3)
+    if (conn.driverTextMode == kBaseDriverTextUtf8)
         return kCodePageUtf8;
     return conn.appCodePage;
 }
@@ -836,9 +836,9 @@ int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int
 int32_t baseAllocAppFromWide(const BaseTextContext& conn, const uint16_t* text, int64_t units, char** out,
                              int64_t* produced) noexcept
 {
-    if (conn.driverTextMode == 2)
+    if (conn.driverTextMode == kBaseDriverTextUtf16)
         return baseAllocFromWide(conn, text, units, kCodePageUtf16LE, out, produced, 2, 2);
-    if (conn.driverTextMode == 3)
+    if (conn.driverTextMode == kBaseDriverTextUtf8)
         return baseAllocFromWide(conn, text, units, kCodePageUtf8, out, produced, 3, 1);
     return baseAllocFromWide(conn, text, units, conn.appCodePage, out, produced,
                              conn.bytesPerChar > 0 ? conn.bytesPerChar : 4,

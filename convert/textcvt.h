@@ -29,11 +29,16 @@ constexpr size_t kTextCvtCountChunk = 256;  // scratch bytes for counting a full
                                       int64_t dstSize, int64_t* produced, int32_t* truncated, KaIcuCache* cache,
                                       int32_t blankTail) noexcept;
 
+// Values of a connection's driver text mode; any other means the
+// application code page.
+constexpr uint32_t kBaseDriverTextUtf16 = 2;
+constexpr uint32_t kBaseDriverTextUtf8 = 3;
+
 // What the allocating wrappers need of a connection: its converter cache and
 // its text settings (connection attribute 1062 and the application code page).
 struct BaseTextContext {
     KaIcuCache* cache;
-    uint32_t driverTextMode;  // 2 UTF-16LE, 3 UTF-8, else the application code page
+    uint32_t driverTextMode;  // kBaseDriverText*, else the application code page
     int64_t appCodePage;
     int64_t bytesPerChar;     // of the application code page (default 4)
     int64_t narrowTermWidth;  // terminator bytes in it (default 1)

@@ -11,12 +11,12 @@
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
 namespace {
 
-constexpr size_t kDecimalSize = 24;
 constexpr uint64_t kFirstGrowth = 16;
 
 // The private-range EBCDIC converters: not ASCII-compatible, so text goes
@@ -45,7 +45,7 @@ KaError* postError(uint16_t number)
 
 void postNoConverter(int64_t codePage, const char* name)
 {
-    char decimal[kDecimalSize];
+    char decimal[kDecimalTextSize];
     if (name == nullptr) {
         snprintf(decimal, sizeof decimal, "%lld", static_cast<long long>(codePage));
         name = decimal;

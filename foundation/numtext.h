@@ -10,6 +10,9 @@
 // Capacity the terminated writers assume; their destination holds this many
 // characters plus a terminator.
 constexpr size_t kNumTextCapacity = 32;
+// A buffer that holds any 64-bit integer as decimal text, with its sign and
+// terminator.
+constexpr size_t kDecimalTextSize = 24;
 
 // UTF-16 text, NUL-terminated or counted (n units).
 [[nodiscard]] int textWToU64(const uint16_t* text, uint64_t* out) noexcept;

@@ -11,6 +11,7 @@
 
 #include "foundation/kaerror.h"
 #include "foundation/kathread.h"
+#include "foundation/numtext.h"
 #include "kamessages.h"
 #include "platform/boscatalog.h"
 #include "platform/bosinternal.h"
@@ -20,7 +21,6 @@ uint64_t bosDebugFlags = 0;
 namespace {
 
 constexpr size_t kAppendTextSize = 512;
-constexpr size_t kDecimalSize = 24;
 
 // The debug word is read before any other static initialiser of the
 // library can trace.
@@ -86,7 +86,7 @@ void appendSystemText(int error, const char* name)
     text[0] = ' ';
     if (name[0]) {
         char format[kAppendTextSize];
-        char decimal[kDecimalSize];
+        char decimal[kDecimalTextSize];
         snprintf(decimal, sizeof decimal, "%u", static_cast<unsigned>(MSG_SYSTEM_ERROR_ON_OBJECT));
         // Without a catalogue the lookup gives the number back.
         if (LoadStringFromOpenFile(nullptr, MSG_SYSTEM_ERROR_ON_OBJECT, format, sizeof format) == 0 ||

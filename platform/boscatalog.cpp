@@ -16,6 +16,7 @@
 #include "foundation/icucache.h"
 #include "foundation/kalock.h"
 #include "foundation/kathread.h"
+#include "foundation/numtext.h"
 #include "kamessagetexts.h"
 #include "platform/bos.h"
 #include "platform/bosinternal.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-constexpr size_t kDecimalSize = 24;
 constexpr size_t kLocaleNameSize = 256;
 constexpr char kFallbackLanguage[] = "en_US";
 
@@ -114,7 +114,7 @@ const char* builtInText(uint32_t number)
 
 int64_t lookup(nl_catd cat, uint32_t number, char* buffer, size_t size)
 {
-    char decimal[kDecimalSize];
+    char decimal[kDecimalTextSize];
     snprintf(decimal, sizeof decimal, "%u", number);
     const char* text = decimal;
     if (cat != noCatalogue())

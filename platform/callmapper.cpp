@@ -85,7 +85,7 @@ int CallMapper::load() noexcept
     for (uint32_t i = 0; i < symbolTable->count; ++i)
         if (resolveSymbol(symbolTable->entries[i], symbolTable->requiredMask) != 0)
             return 1;
-    loaded = 1;
+    loaded = true;
     return 0;
 }
 

@@ -35,7 +35,7 @@ public:
     void** entryPoints = nullptr;
     void* library = nullptr;
     const CallMapperTable* symbolTable = nullptr;
-    int32_t loaded = 0;
+    bool loaded = false;
     // Set once, read without the init lock by initializeOnce's first test.
     std::atomic<int32_t> initialised{0};
     char libraryName[CALLMAPPER_NAME_MAX + 1] = {};

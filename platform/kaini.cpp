@@ -686,7 +686,7 @@ void KaIniFileCache::dropImage() noexcept
     freeText(image, imageBytes(*this));
     image = nullptr;
     imageLength = 0;
-    loaded = 0;
+    loaded = false;
     utf8Marked = 0;
 }
 
@@ -720,7 +720,7 @@ int32_t KaIniFileCache::loadImage(int32_t fd) noexcept
     imageLength = got;
     imageSize = size;
     modTime = static_cast<int32_t>(st.st_mtime);
-    loaded = 1;
+    loaded = true;
     utf8Marked = (got >= 3 && static_cast<uint8_t>(block[0]) == 0xEF && static_cast<uint8_t>(block[1]) == 0xBB &&
                   static_cast<uint8_t>(block[2]) == 0xBF)
                      ? 1
@@ -1146,7 +1146,7 @@ int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_
 
 int32_t KaIniFileCache::writeProfileString(const char* section, const char* key, const char* value) noexcept
 {
-    int32_t isLoaded = 0;
+    bool isLoaded = false;
     {
         KaLockGuard<KaSemaphore> guard(semaphore);
         isLoaded = loaded;
@@ -1232,11 +1232,11 @@ bool detachFromList(KaIniFileCache* entry)
 {
     KaLockGuard<KaSemaphore> guard(entry->semaphore);
     if (entry->keptByList) {
-        entry->keptByList = 0;
+        entry->keptByList = false;
         --entry->refCount;
     }
     bool last = entry->refCount <= 0;
-    entry->detached = last ? 0 : 1;
+    entry->detached = !last;
     return last;
 }
 
@@ -1259,7 +1259,7 @@ bool becomeKept(KaIniFileCacheList& list, KaIniFileCache* entry)
     KaLockGuard<KaSemaphore> entryGuard(entry->semaphore);
     if (!inList || !entry->loaded || entry->keptByList)
         return false;
-    entry->keptByList = 1;
+    entry->keptByList = true;
     return true;
 }
 

@@ -73,7 +73,7 @@ public:
     int32_t modTime = 0;
     int32_t refCount = 1;
     char* image = nullptr;
-    int32_t loaded = 0;
+    bool loaded = false;
     KaSemaphore semaphore;
 
     // Bytes of the file held in image (the terminating 0 not counted); the
@@ -81,9 +81,9 @@ public:
     uint64_t imageLength = 0;
     // 1 while the list holds the one reference of the keeping operations,
     // so that the list can give exactly that reference back when it goes.
-    int32_t keptByList = 0;
+    bool keptByList = false;
     // 1 once the list that held the entry is gone; the last holder deletes it.
-    int32_t detached = 0;
+    bool detached = false;
 
 private:
     // Reads the whole open file into image, with its time and size: 0/1.

@@ -11,6 +11,7 @@
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -21,11 +22,10 @@ namespace {
 constexpr uint64_t kWholePiece = 4096;
 // UTF-16 units per step of a write.
 constexpr uint64_t kWriteUnits = 1024;
-constexpr size_t kDecimalSize = 24;
 
 int postNoConverter(int64_t codePage)
 {
-    char decimal[kDecimalSize];
+    char decimal[kDecimalTextSize];
     snprintf(decimal, sizeof decimal, "%lld", static_cast<long long>(codePage));
     if (KaError* e = errPost(MSG_CONVERTER_NOT_AVAILABLE))
         e->addParamText(decimal);

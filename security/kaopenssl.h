@@ -28,6 +28,10 @@ constexpr size_t KA_OPENSSL_VERSION_TEXT = 16;
 // Longest library file name or path the loader builds.
 constexpr size_t KA_OPENSSL_PATH_MAX = 1024;
 
+// SSL_CTX_set_verify modes (SSL_VERIFY_NONE, SSL_VERIFY_PEER).
+constexpr int KA_SSL_VERIFY_NONE = 0;
+constexpr int KA_SSL_VERIFY_PEER = 1;
+
 // The three descriptors of one table: version undetermined, 1.0.2, 1.1.1.
 struct KaOpenSSLTables {
     CallMapperTable any;

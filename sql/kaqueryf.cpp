@@ -181,7 +181,7 @@ int replaceText(char** field, const char* text, size_t n)
 
 // ---- SectionInfo ---------------------------------------------------------
 
-SectionInfo::SectionInfo() noexcept : contentOffset(0), replaced(0), length(0), kind(KA_QF_OTHER), deleted(0) {}
+SectionInfo::SectionInfo() noexcept : contentOffset(0), replaced(false), length(0), kind(KA_QF_OTHER), deleted(false) {}
 
 SectionInfo::~SectionInfo() = default;
 
@@ -247,8 +247,8 @@ int KafParam::format(KaString* out) const noexcept
 // ---- KaQueryFile ---------------------------------------------------------
 
 KaQueryFile::KaQueryFile() noexcept
-    : isOpen(0), path(nullptr), pendingPath(nullptr), version{1, 0, 0}, name(nullptr), replacementStatement(nullptr),
-      replacementLength(0), database(nullptr), hasStatement(0), statementOffset(0), firstSection(0),
+    : isOpen(false), path(nullptr), pendingPath(nullptr), version{1, 0, 0}, name(nullptr), replacementStatement(nullptr),
+      replacementLength(0), database(nullptr), hasStatement(false), statementOffset(0), firstSection(0),
       sections(8, KaArray::ownsElements | KaArray::ownsBuffer)
 {}
 
@@ -260,7 +260,7 @@ KaQueryFile::~KaQueryFile()
 int KaQueryFile::close() noexcept
 {
     image.freeBuffer();
-    isOpen = 0;
+    isOpen = false;
     ramFree(path);
     ramFree(pendingPath);
     ramFree(name);
@@ -268,7 +268,7 @@ int KaQueryFile::close() noexcept
     ramFree(database);
     path = pendingPath = name = replacementStatement = database = nullptr;
     replacementLength = 0;
-    hasStatement = 0;
+    hasStatement = false;
     statementOffset = 0;
     firstSection = 0;
     sections.deleteAll();
@@ -439,7 +439,7 @@ int KaQueryFile::open(const char* filePath) noexcept
     size_t headerLength;
     uint64_t scanFrom = at;
     if (at < image.len && !isSectionHeader(image.data + at, lineAt(at), &header, &headerLength)) {
-        hasStatement = 1;
+        hasStatement = true;
         statementOffset = at;
         scanFrom = at + lineAt(at);
         if (version[0] == 2) {
@@ -492,7 +492,7 @@ int KaQueryFile::open(const char* filePath) noexcept
     }
     if (current)
         current->length = image.len - current->contentOffset;
-    isOpen = 1;
+    isOpen = true;
     return 0;
 }
 
@@ -599,7 +599,7 @@ int KaQueryFile::hasSection(const char* sectionName, int* flag) noexcept
 int KaQueryFile::deleteSection(const char* sectionName) noexcept
 {
     if (SectionInfo* s = lookupSection(sectionName, strlen(sectionName)))
-        s->deleted = 1;
+        s->deleted = true;
     return 0;
 }
 
@@ -611,8 +611,8 @@ int KaQueryFile::setSection(const char* sectionName, const char* bytes, uint64_t
         return 1;
     if (s->replacement.assign(bytes ? bytes : "", bytes ? size_t(length) : 0) != 0)
         return 1;
-    s->replaced = 1;
-    s->deleted = 0;
+    s->replaced = true;
+    s->deleted = false;
     return 0;
 }
 

@@ -35,11 +35,11 @@ public:
 
     KaString name;
     uint64_t contentOffset;  // first byte after the header line; 0 when only set
-    int32_t replaced;        // replacement holds the set content
+    bool replaced;           // replacement holds the set content
     KaString replacement;
     uint64_t length;  // bytes of content in the file
     int32_t kind;
-    int32_t deleted;
+    bool deleted;
 };
 
 class KafParam : public KaObject {
@@ -98,7 +98,7 @@ public:
     // The file's text as read: the header line as it stands, every later
     // line decoded; all offsets below are into it.
     KaString image;
-    int32_t isOpen;
+    bool isOpen;
     char* path;         // absolute; any length the file layer opens
     char* pendingPath;  // where the next save writes, or null
     uint64_t version[3];
@@ -106,7 +106,7 @@ public:
     char* replacementStatement;
     size_t replacementLength;
     char* database;
-    int32_t hasStatement;
+    bool hasStatement;
     uint64_t statementOffset;
     uint64_t firstSection;  // offset of the first header line; 0 when none
     KaArray sections;       // owns its SectionInfo

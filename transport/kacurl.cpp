@@ -106,7 +106,6 @@ const CallMapperTable curlTable = {curlRows, KA_CURL_ENTRIES, KA_CURL_REQUIRED};
 constexpr int kBioSetFileName = 108;         // BIO_C_SET_FILENAME
 constexpr long kBioCloseForReading = 3;      // BIO_CLOSE | BIO_FP_READ
 constexpr unsigned kNoPartialWildcards = 4;  // X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS
-constexpr int kVerifyPeer = 1;               // SSL_VERIFY_PEER
 // X509_V_ERR_HOSTNAME_MISMATCH and X509_V_ERR_IP_ADDRESS_MISMATCH.
 constexpr long kHostMismatch = 62;
 constexpr long kAddressMismatch = 64;
@@ -930,7 +929,7 @@ CURLcode KaCurlConnection::sslContext(void* context) noexcept
     paramFree(param);
     if (paramSet != 1)
         return CURLE_SSL_CERTPROBLEM;
-    setVerify(context, kVerifyPeer, nullptr);
+    setVerify(context, KA_SSL_VERIFY_PEER, nullptr);
     return CURLE_OK;
 }
 

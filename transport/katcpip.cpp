@@ -135,7 +135,7 @@ int KaTCPIP::failWith(int error, bool waitMode, bool closeOnReset) noexcept
     case ETIME:
     case ETIMEDOUT:
         if (waitMode) {
-            timedOut = 1;
+            timedOut = true;
             return KA_SOCK_NOTHING_YET;
         }
         return KA_SOCK_TIMED_OUT;
@@ -275,7 +275,7 @@ int KaTCPIP::awaitWritable() noexcept
 
 int KaTCPIP::send(const void* data, size_t length, int32_t outOfBand) noexcept
 {
-    timedOut = 0;
+    timedOut = false;
     if (record == nullptr) {
         connected = 0;
         postError(KA_SOCK_LOST, 0);
@@ -311,7 +311,7 @@ int KaTCPIP::send(const void* data, size_t length, int32_t outOfBand) noexcept
 
 int KaTCPIP::recv(void* buffer, size_t size, size_t* received, int32_t wait) noexcept
 {
-    timedOut = 0;
+    timedOut = false;
     if (record == nullptr) {
         connected = 0;
         postError(KA_SOCK_LOST, 0);
@@ -372,7 +372,7 @@ int KaTCPIP::waitReadable() noexcept
 
 int KaTCPIP::disconnect() noexcept
 {
-    timedOut = 0;
+    timedOut = false;
     if (record != nullptr && connected) {
         int code = 0;
         if (!ConnectionClose(record, &code)) {
@@ -392,6 +392,6 @@ int KaTCPIP::disconnect() noexcept
 
 void KaTCPIP::close() noexcept
 {
-    timedOut = 0;
+    timedOut = false;
     dropRecord();
 }

@@ -35,7 +35,7 @@ public:
 
     ConnectionRecord* record = nullptr;  // owned; null while not connected
     int32_t waitTimeout = 1;             // milliseconds
-    int32_t timedOut = 0;
+    bool timedOut = false;
     int32_t keepAlive = 0;
     int32_t blockingConnect = 1;
     int32_t lingerMode = 1;      // close resets the connection

@@ -17,6 +17,7 @@
 #include "platform/bosname.h"
 #include "security/kaentrycall.h"
 #include "security/kamembuf.h"
+#include "security/kaopenssl.h"
 #include "transport/basesocket.h"
 
 namespace {
@@ -25,9 +26,6 @@ namespace {
 // blocking read or write go on after a renegotiation by itself.
 constexpr int kCtrlSetMode = 33;
 constexpr uint64_t kModeAutoRetry = 4;
-// SSL_CTX_set_verify modes.
-constexpr int kVerifyNone = 0;
-constexpr int kVerifyPeer = 1;
 // SSL_get_error's answer for a failed system call.
 constexpr int kSslErrorSyscall = 5;
 // SSL_get_error's answer when a write would block (its time-out ran out).
@@ -641,13 +639,13 @@ int KaSSLSock::handshake() noexcept
         return -1;
     }
     if (validationMode != KA_SSL_VALIDATE_NONE) {
-        callVoid(sslMapper->slot(KA_SSL_SSL_CTX_set_verify), context, kVerifyPeer, &sslVerifyCallback);
+        callVoid(sslMapper->slot(KA_SSL_SSL_CTX_set_verify), context, KA_SSL_VERIFY_PEER, &sslVerifyCallback);
         if (useTrustStore() != 0) {
             postQueued(MSG_TLS_TRUST_STORE_UNUSABLE, MSG_SQLSTATE_INVALID_AUTHORIZATION, " SSL Error Queue: ");
             return -1;
         }
     } else {
-        callVoid(sslMapper->slot(KA_SSL_SSL_CTX_set_verify), context, kVerifyNone, &sslVerifyCallback);
+        callVoid(sslMapper->slot(KA_SSL_SSL_CTX_set_verify), context, KA_SSL_VERIFY_NONE, &sslVerifyCallback);
     }
     void* store = call<void*>(sslMapper->slot(KA_SSL_SSL_CTX_get_cert_store), nullptr, context);
     (void)call(cryptoMapper->slot(KA_CRYPTO_X509_STORE_set_flags), 0, store,
@@ -985,7 +983,7 @@ int KaSSLSock::recv(void* buffer, size_t size, size_t* received, int32_t wait) n
     // The callback stays installed from the handshake on; each read only
     // says whether it waits, so that no read allocates.
     if (wait) {
-        timedOut = 0;
+        timedOut = false;
         readWait.transport = this;
         readWait.active = 1;
     } else if (timeout != 0) {
@@ -1003,7 +1001,7 @@ int KaSSLSock::recv(void* buffer, size_t size, size_t* received, int32_t wait) n
         traceData(buffer, *received, KA_TRACE_READING, int64_t(size));
     if (rc == KA_SOCK_NOTHING_YET) {
         if (wait) {
-            timedOut = 1;
+            timedOut = true;
             return KA_SOCK_NOTHING_YET;
         }
         return KA_SOCK_TIMED_OUT;
