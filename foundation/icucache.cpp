@@ -10,6 +10,7 @@
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
@@ -515,20 +516,19 @@ int KaCharConv::getConverterByName(const char* name, uint64_t length, UConverter
     const char* found = name;
     UConverter* c = byName->find(&found, length);
     if (c == nullptr) {
-        char* copy = static_cast<char*>(ramAlloc(length + 1));
-        if (copy == nullptr)
+        RamPtr<char> copy = ramMake<char>(length + 1);
+        if (!copy)
             return 1;
-        memcpy(copy, name, length);
-        copy[length] = 0;
-        if (openConverter(copy, &c, 0, copy) == 0 && byName->add(copy, length, c)) {
+        memcpy(copy.get(), name, length);
+        copy.get()[length] = 0;
+        if (openConverter(copy.get(), &c, 0, copy.get()) == 0 && byName->add(copy.get(), length, c)) {
             ucnv_close(c);
             c = nullptr;
         }
-        if (c == nullptr) {
-            ramFree(copy);
+        if (c == nullptr)
             return 1;
-        }
-        found = copy;
+        // The cache keeps the name.
+        found = copy.release();
     }
     lastByName = c;
     lastName = found;
@@ -857,8 +857,8 @@ namespace {
 // *status set) when it cannot be had.
 KaConvCallbackContext* installPooledContext(UConverter* c, int32_t mode, UErrorCode* status) noexcept
 {
-    auto* ctx = static_cast<KaConvCallbackContext*>(ramAlloc(sizeof(KaConvCallbackContext)));
-    if (ctx == nullptr) {
+    RamPtr<KaConvCallbackContext> ctx = ramMake<KaConvCallbackContext>(1);
+    if (!ctx) {
         *status = U_MEMORY_ALLOCATION_ERROR;
         return nullptr;
     }
@@ -866,11 +866,9 @@ KaConvCallbackContext* installPooledContext(UConverter* c, int32_t mode, UErrorC
     ctx->substituted = 0;
     ctx->previous = nullptr;
     ctx->previousContext = nullptr;
-    if (KaInstallSubstitutionCallback(c, ctx, status)) {
-        ramFree(ctx);
+    if (KaInstallSubstitutionCallback(c, ctx.get(), status))
         return nullptr;
-    }
-    return ctx;
+    return ctx.release();
 }
 
 }  // namespace

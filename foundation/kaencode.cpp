@@ -5,6 +5,7 @@
 #include <unicode/ustring.h>
 
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -361,14 +362,10 @@ char* urlEncodeAlloc(const char* bytes, size_t length, size_t* outLen) noexcept
     if (length > (SIZE_MAX - 1) / 3)
         return nullptr;
     size_t size = 3 * length + 1;
-    auto* out = static_cast<char*>(ramAlloc(size));
-    if (out == nullptr)
+    RamPtr<char> out = ramMake<char>(size);
+    if (!out || urlEncode(bytes, length, out.get(), size, outLen, 0) == nullptr)
         return nullptr;
-    if (urlEncode(bytes, length, out, size, outLen, 0) == nullptr) {
-        ramFree(out);
-        return nullptr;
-    }
-    return out;
+    return out.release();
 }
 
 char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t* outLen, int keepSlash) noexcept
@@ -378,17 +375,15 @@ char* urlEncodeW(const uint16_t* units, size_t n, char* out, size_t size, size_t
     if (n > INT32_MAX / 4)
         return nullptr;
     size_t tmpSize = 4 * n + 1;
-    auto* tmp = static_cast<char*>(ramAlloc(tmpSize));
-    if (tmp == nullptr)
+    RamPtr<char> tmp = ramMake<char>(tmpSize);
+    if (!tmp)
         return nullptr;
     UErrorCode status = U_ZERO_ERROR;
     int32_t produced = 0;
-    u_strToUTF8(tmp, int32_t(tmpSize), &produced, reinterpret_cast<const UChar*>(units), int32_t(n), &status);
-    char* result = nullptr;
-    if (U_SUCCESS(status) && size_t(produced) < tmpSize)
-        result = urlEncode(tmp, size_t(produced), out, size, outLen, keepSlash);
-    ramFree(tmp);
-    return result;
+    u_strToUTF8(tmp.get(), int32_t(tmpSize), &produced, reinterpret_cast<const UChar*>(units), int32_t(n), &status);
+    if (U_FAILURE(status) || size_t(produced) >= tmpSize)
+        return nullptr;
+    return urlEncode(tmp.get(), size_t(produced), out, size, outLen, keepSlash);
 }
 
 uint32_t crc32Update(uint32_t crc, const void* bytes, uint32_t n) noexcept

@@ -14,6 +14,7 @@
 
 #include "foundation/dbcs.h"
 #include "foundation/fast.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 
 namespace {
@@ -1003,23 +1004,18 @@ const char* strFindNoCaseNN(const char* s, size_t len, const char* pattern, size
 {
     if (plen == 0 || plen > len)
         return nullptr;
-    char* text = static_cast<char*>(ramAlloc(len + 1));
-    if (text == nullptr)
+    RamPtr<char> text = ramMake<char>(len + 1);
+    if (!text)
         return nullptr;
-    char* pat = static_cast<char*>(ramAlloc(plen + 1));
-    if (pat == nullptr) {
-        ramFree(text);
+    RamPtr<char> pat = ramMake<char>(plen + 1);
+    if (!pat)
         return nullptr;
-    }
-    strCopyNTerm(text, s, len);
-    strCopyNTerm(pat, pattern, plen);
-    KaDbcsStrUpperN(text, len);
-    KaDbcsStrUpperN(pat, plen);
-    const char* found = strFindN(text, len, pat, plen, kind);
-    const char* result = found == nullptr ? nullptr : s + (found - text);
-    ramFree(pat);
-    ramFree(text);
-    return result;
+    strCopyNTerm(text.get(), s, len);
+    strCopyNTerm(pat.get(), pattern, plen);
+    KaDbcsStrUpperN(text.get(), len);
+    KaDbcsStrUpperN(pat.get(), plen);
+    const char* found = strFindN(text.get(), len, pat.get(), plen, kind);
+    return found == nullptr ? nullptr : s + (found - text.get());
 }
 
 const char* strFindNoCase(const char* s, const char* pattern, int kind) noexcept

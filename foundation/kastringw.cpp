@@ -14,6 +14,7 @@
 #include "foundation/dbcs.h"
 #include "foundation/icucache.h"
 #include "foundation/icuconv.h"
+#include "foundation/kaowner.h"
 #include "foundation/numtext.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
@@ -443,22 +444,20 @@ const char* KaStringW::toNarrow(int32_t form) noexcept
             return nullptr;
         }
         size_t bytes = 3 * n + 1;
-        auto* block = static_cast<char*>(ramAlloc(bytes));
-        if (block == nullptr)
+        RamWipedPtr<char> block(static_cast<char*>(ramAlloc(bytes)), bytes);
+        if (!block)
             return nullptr;
         int32_t produced = 0;
         UErrorCode status = U_ZERO_ERROR;
-        u_strToUTF8(block, static_cast<int32_t>(3 * n), &produced, reinterpret_cast<const UChar*>(text),
+        u_strToUTF8(block.get(), static_cast<int32_t>(3 * n), &produced, reinterpret_cast<const UChar*>(text),
                     static_cast<int32_t>(n), &status);
         if (U_FAILURE(status)) {
             // Text that is not UTF-16 (a lone surrogate) has no UTF-8 form.
-            fastMemzero(block, bytes);
-            ramFree(block);
             errPost(MSG_CONVERSION_FAILED);
             return nullptr;
         }
-        block[produced] = 0;
-        narrow = block;
+        block.get()[produced] = 0;
+        narrow = block.release();
         narrowBytes = bytes;
         return narrow;
     }
