@@ -10,6 +10,7 @@
 #include "foundation/kaarray.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -152,21 +153,15 @@ int UtlLibCallMapper::attach() noexcept
         }
         sameLibrary = candidate;
     }
-    auto* made = new CallMapper(symbolTable);
-    if (made == nullptr)
+    std::unique_ptr<CallMapper> made(new CallMapper(symbolTable));
+    if (made == nullptr || made->setLibraryName(libraryName) != 0)
         return 1;
-    if (made->setLibraryName(libraryName) != 0) {
-        delete made;
-        return 1;
-    }
     // Borrow the open handle so the library is not opened a second time.
     if (sameLibrary != nullptr)
         made->library = sameLibrary->library;
-    if (made->load() != 0 || callMapperRegistry.append(made) != 0) {
-        delete made;
+    if (made->load() != 0 || callMapperRegistry.append(made.get()) != 0)
         return 1;
-    }
-    mapper = made;
+    mapper = made.release();
     return 0;
 }
 
@@ -220,18 +215,15 @@ KaCallMapperCb::~KaCallMapperCb()
 
 int KaCallMapperCb::registerHandle(const void* handle, void* owner) noexcept
 {
-    auto* global = new KaCallMapperNode;
-    auto* own = new KaCallMapperNode;
-    if (global == nullptr || own == nullptr) {
-        delete global;
-        delete own;
+    std::unique_ptr<KaCallMapperNode> global(new KaCallMapperNode);
+    std::unique_ptr<KaCallMapperNode> own(new KaCallMapperNode);
+    if (global == nullptr || own == nullptr)
         return 1;
-    }
     global->handle = own->handle = handle;
     global->owner = own->owner = owner;
     KaLockGuard guard(callbackRegistryLock);
-    callbackRegistry.nodes.addLast(global);
-    owners.addLast(own);
+    callbackRegistry.nodes.addLast(global.release());
+    owners.addLast(own.release());
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include "foundation/fast.h"
 #include "foundation/icucache.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -1087,10 +1088,11 @@ int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_
         output[0] = 0;
         if (units <= 1)
             return 0;
-        char* list = static_cast<char*>(ramAlloc(static_cast<size_t>(units)));
-        if (!list)
+        RamPtr<char> names = ramMake<char>(static_cast<size_t>(units));
+        if (!names)
             return 0;
-        int32_t n = getProfileString(nullptr, nullptr, "", list, units, 1);
+        const char* list = names.get();
+        int32_t n = getProfileString(nullptr, nullptr, "", names.get(), units, 1);
         // Names keep their 0 separators; each decodes on its own.
         int32_t produced = 0;
         int32_t i = 0;
@@ -1104,7 +1106,6 @@ int32_t KaIniFileCache::getProfileStringW(const uint16_t* section, const uint16_
         if (produced >= units)
             produced = units - 1;
         output[produced] = 0;
-        ramFree(list);
         return produced;
     }
     if (!key)
@@ -1298,16 +1299,10 @@ KaIniFileCache* KaIniFileCacheList::findOrOpen(const char* fileName, int32_t ope
         if (shareIfNamed(entry, name))
             return entry;
     }
-    auto* entry = new KaIniFileCache();
-    if (entry && KaIniOpen(entry, fileName, openMode) != 0) {
-        delete entry;
-        entry = nullptr;
-    }
-    if (entry && entries.append(entry) != 0) {
-        delete entry;
-        entry = nullptr;
-    }
-    return entry;
+    std::unique_ptr<KaIniFileCache> entry(new KaIniFileCache());
+    if (entry == nullptr || KaIniOpen(entry.get(), fileName, openMode) != 0 || entries.append(entry.get()) != 0)
+        return nullptr;
+    return entry.release();
 }
 
 void KaIniFileCacheList::release(KaIniFileCache* entry) noexcept
@@ -1717,14 +1712,10 @@ namespace {
 template <typename Operation>
 int64_t onPrivateEntry(const char* fileName, int32_t openMode, Operation operation)
 {
-    KaIniFileCache* entry = new KaIniFileCache();
-    if (!entry)
+    std::unique_ptr<KaIniFileCache> entry(new KaIniFileCache());
+    if (entry == nullptr || KaIniOpen(entry.get(), fileName, openMode) != 0)
         return 1;
-    int64_t rc = 1;
-    if (KaIniOpen(entry, fileName, openMode) == 0)
-        rc = operation(*entry);
-    delete entry;
-    return rc;
+    return operation(*entry);
 }
 
 }  // namespace

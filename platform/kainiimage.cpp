@@ -16,6 +16,7 @@
 
 #include "foundation/codepage.h"
 #include "foundation/fast.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "platform/bosfile.h"
 #include "platform/initext.h"
@@ -45,19 +46,18 @@ int64_t readImage(const char* path, KaIniImage* image)
         return -1;
     }
     size_t size = static_cast<size_t>(st.st_size);
-    char* block = static_cast<char*>(ramAlloc(size + 1));
-    if (!block) {
+    // What is read of the file may hold passwords: wiped unless handed on.
+    RamWipedPtr<char> owned(static_cast<char*>(ramAlloc(size + 1)), size + 1);
+    if (!owned) {
         close(fd);
         return -1;
     }
+    char* block = owned.get();
     size_t got = 0;
     ssize_t r = 0;
     while (got < size) {
         r = read(fd, block + got, size - got);
         if (r < 0) {
-            // What was read of the file may hold passwords.
-            fastMemzero(block, size + 1);
-            ramFree(block);
             close(fd);
             return -1;
         }
@@ -66,7 +66,7 @@ int64_t readImage(const char* path, KaIniImage* image)
         got += static_cast<size_t>(r);
     }
     block[got] = 0;
-    image->data = block;
+    image->data = owned.release();
     image->length = static_cast<int64_t>(got) + 1;
     return close(fd);
 }

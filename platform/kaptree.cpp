@@ -10,6 +10,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -103,23 +104,19 @@ int KaPTree::ready() noexcept
     if (work)
         return 0;
     uint64_t levels = uint64_t(KA_PTREE_MAX_DEPTH) + 2;
-    work = static_cast<uint8_t*>(ramAlloc(size_t(bufferBytes(recordSize) * levels)));
-    pathNodes = static_cast<uint64_t*>(ramAlloc(size_t(levels * sizeof(uint64_t))));
-    pathBases = static_cast<int64_t*>(ramAlloc(size_t(levels * sizeof(int64_t))));
-    pathIndex = static_cast<uint16_t*>(ramAlloc(size_t(levels * sizeof(uint16_t))));
-    spare = static_cast<uint8_t*>(ramAlloc(size_t(bufferBytes(recordSize))));
-    if (!work || !pathNodes || !pathBases || !pathIndex || !spare) {
-        ramFree(work);
-        ramFree(pathNodes);
-        ramFree(pathBases);
-        ramFree(pathIndex);
-        ramFree(spare);
-        work = spare = nullptr;
-        pathNodes = nullptr;
-        pathBases = nullptr;
-        pathIndex = nullptr;
+    // All five buffers or none.
+    RamPtr<uint8_t> workBuffer = ramMake<uint8_t>(size_t(bufferBytes(recordSize) * levels));
+    RamPtr<uint64_t> nodes = ramMake<uint64_t>(size_t(levels));
+    RamPtr<int64_t> bases = ramMake<int64_t>(size_t(levels));
+    RamPtr<uint16_t> index = ramMake<uint16_t>(size_t(levels));
+    RamPtr<uint8_t> spareBuffer = ramMake<uint8_t>(size_t(bufferBytes(recordSize)));
+    if (!workBuffer || !nodes || !bases || !index || !spareBuffer)
         return 1;
-    }
+    work = workBuffer.release();
+    pathNodes = nodes.release();
+    pathBases = bases.release();
+    pathIndex = index.release();
+    spare = spareBuffer.release();
     return 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 
 namespace {
@@ -24,13 +25,10 @@ int chunkAppend(KaArrayPVoid& chunks, uint64_t chunkSize, uint64_t* index, uint6
     }
     while (n > 0) {
         if (chunks.count == 0 || *position == chunkSize) {
-            void* chunk = ramAlloc(chunkSize);
-            if (chunk == nullptr)
+            RamPtr<uint8_t> chunk = ramMake<uint8_t>(chunkSize);
+            if (!chunk || chunks.append(chunk.get()) != 0)
                 return 1;
-            if (chunks.append(chunk) != 0) {
-                ramFree(chunk);
-                return 1;
-            }
+            (void)chunk.release();
             *index = chunks.count - 1;
             *position = 0;
         }
@@ -327,14 +325,10 @@ int KaMultiMemorySink::write(const void* data, uint64_t n, int32_t) noexcept
 
 int KaMultiMemorySink::getWriteWindow(uint8_t** window, uint64_t* size, int32_t* more) noexcept
 {
-    void* chunk = ramAlloc(chunkSize);
-    if (chunk == nullptr)
+    RamPtr<uint8_t> chunk = ramMake<uint8_t>(chunkSize);
+    if (!chunk || chunks.append(chunk.get()) != 0)
         return 1;
-    if (chunks.append(chunk) != 0) {
-        ramFree(chunk);
-        return 1;
-    }
-    *window = static_cast<uint8_t*>(chunk);
+    *window = chunk.release();
     *size = chunkSize;
     *more = 1;
     return 0;

@@ -12,6 +12,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -383,9 +384,10 @@ int KaMemFileTracing::configure(const char* options)
     if (kaTraceOption(options, kFlushKey, &value, &n) != 0)
         return 1;
     size_t optionsLength = strlen(options);
-    char* fileOptions = static_cast<char*>(ramAlloc(optionsLength + sizeof kFlushKey + 4));
-    if (fileOptions == nullptr)
+    RamPtr<char> owned = ramMake<char>(optionsLength + sizeof kFlushKey + 4);
+    if (!owned)
         return 1;
+    char* fileOptions = owned.get();
     if (value != nullptr) {
         size_t before = size_t(value - options);
         memcpy(fileOptions, options, before);
@@ -413,7 +415,6 @@ int KaMemFileTracing::configure(const char* options)
         fileWriter = nullptr;
         memoryPosition = nullptr;
     }
-    ramFree(fileOptions);
     return result;
 }
 
@@ -500,7 +501,7 @@ KaTracing* kaCreatePacketTracing(const KaPacketLogSettings& settings, int* conne
     *connectFails = 0;
     char modeText[40];
     snprintf(modeText, sizeof modeText, "ODBCTraceMode=%llu", static_cast<unsigned long long>(settings.mode));
-    KaTracing* writer = createTracing(modeText);
+    std::unique_ptr<KaTracing> writer(createTracing(modeText));
     if (writer == nullptr) {
         *connectFails = 1;
         return nullptr;
@@ -520,8 +521,7 @@ KaTracing* kaCreatePacketTracing(const KaPacketLogSettings& settings, int* conne
     if (n < 0 || size_t(n) >= sizeof options || writer->configure(options) != 0) {
         if (n < 0 || size_t(n) >= sizeof options)
             postTraceFileProblem(" Trace file too long: ", prefix);
-        delete writer;
         return nullptr;
     }
-    return writer;
+    return writer.release();
 }

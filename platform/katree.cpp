@@ -7,6 +7,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -111,20 +112,19 @@ int KaTree::ready() noexcept
         return 1;
     if (insertKey)
         return 0;
-    insertKey = static_cast<uint8_t*>(ramAlloc(keyLen));
-    insertData = static_cast<uint8_t*>(ramAlloc(size_t(dataLen) + markerLen + 1));
-    separatorKey = static_cast<uint8_t*>(ramAlloc(keyLen));
-    separatorData = static_cast<uint8_t*>(ramAlloc(size_t(dataLen) + markerLen + 1));
-    splitSpace = static_cast<uint8_t*>(ramAlloc(size_t(KA_TREE_HEADER) + size_t(entrySize) * maxEntries));
-    if (!insertKey || !insertData || !separatorKey || !separatorData || !splitSpace) {
-        ramFree(insertKey);
-        ramFree(insertData);
-        ramFree(separatorKey);
-        ramFree(separatorData);
-        ramFree(splitSpace);
-        insertKey = insertData = separatorKey = separatorData = splitSpace = nullptr;
+    // All five buffers or none.
+    RamPtr<uint8_t> key1 = ramMake<uint8_t>(keyLen);
+    RamPtr<uint8_t> data1 = ramMake<uint8_t>(size_t(dataLen) + markerLen + 1);
+    RamPtr<uint8_t> key2 = ramMake<uint8_t>(keyLen);
+    RamPtr<uint8_t> data2 = ramMake<uint8_t>(size_t(dataLen) + markerLen + 1);
+    RamPtr<uint8_t> split = ramMake<uint8_t>(size_t(KA_TREE_HEADER) + size_t(entrySize) * maxEntries);
+    if (!key1 || !data1 || !key2 || !data2 || !split)
         return 1;
-    }
+    insertKey = key1.release();
+    insertData = data1.release();
+    separatorKey = key2.release();
+    separatorData = data2.release();
+    splitSpace = split.release();
     return 0;
 }
 
@@ -470,29 +470,23 @@ int KaTree::findLive(const void* key, KaTreeIterator* it, int* found) noexcept
     int atEnd = 0;
     if (settle(it, &atEnd))
         return 1;
-    uint8_t* k = static_cast<uint8_t*>(ramAlloc(keyLen));
-    if (k == nullptr)
+    RamPtr<uint8_t> k = ramMake<uint8_t>(keyLen);
+    if (!k)
         return 1;
-    int rc = 0;
     while (!atEnd) {
         int live = 0;
-        if (entryAt(it, k, nullptr, &live)) {
-            rc = 1;
-            break;
-        }
-        if (compareKey(k, key) != 0)
+        if (entryAt(it, k.get(), nullptr, &live))
+            return 1;
+        if (compareKey(k.get(), key) != 0)
             break;
         if (live) {
             *found = 1;
             break;
         }
-        if (step(it, 1, &atEnd)) {
-            rc = 1;
-            break;
-        }
+        if (step(it, 1, &atEnd))
+            return 1;
     }
-    ramFree(k);
-    return rc;
+    return 0;
 }
 
 int KaTree::locate(const void* key, uint64_t* node, uint16_t* position, int* found, KaTreeIterator* iterator,
@@ -793,33 +787,28 @@ int KaTree::remove(const void* key, const void* data, int* found) noexcept
     if (flags & KA_TREE_DUPLICATES) {
         // The entry of this key whose data matches, in order.
         *found = 0;
-        uint8_t* k = static_cast<uint8_t*>(ramAlloc(size_t(keyLen) + dataLen));
-        if (k == nullptr)
+        RamPtr<uint8_t> entry = ramMake<uint8_t>(size_t(keyLen) + dataLen);
+        if (!entry)
             return 1;
+        uint8_t* k = entry.get();
         uint8_t* d = k + keyLen;
-        int rc = 0;
         int live = 0, atEnd = 0;
         for (;;) {
-            if (entryAt(&iterator, k, d, &live)) {
-                rc = 1;
-                break;
-            }
+            if (entryAt(&iterator, k, d, &live))
+                return 1;
             if (compareKey(k, key) != 0)
                 break;
             if (live && memcmp(d, data, dataLen) == 0) {
                 *found = 1;
                 break;
             }
-            if (step(&iterator, 1, &atEnd)) {
-                rc = 1;
-                break;
-            }
+            if (step(&iterator, 1, &atEnd))
+                return 1;
             if (atEnd)
                 break;
         }
-        ramFree(k);
-        if (rc || !*found)
-            return rc;
+        if (!*found)
+            return 0;
     }
     return removeAt(&iterator);
 }
@@ -849,13 +838,11 @@ int KaTree::rekey(const void* oldKey, const void* newKey, int* existed) noexcept
             return 0;
         }
     }
-    uint8_t* d = static_cast<uint8_t*>(ramAlloc(size_t(dataLen) + 1));
-    if (d == nullptr)
+    RamPtr<uint8_t> d = ramMake<uint8_t>(size_t(dataLen) + 1);
+    if (!d)
         return 1;
     int live = 0;
-    int rc = entryAt(&iterator, nullptr, d, &live) || removeAt(&iterator) || insert(newKey, d, existed);
-    ramFree(d);
-    return rc;
+    return entryAt(&iterator, nullptr, d.get(), &live) || removeAt(&iterator) || insert(newKey, d.get(), existed);
 }
 
 int KaTree::clear() noexcept

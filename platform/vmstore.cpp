@@ -5,6 +5,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -125,27 +126,26 @@ VmPageStore* vmStoreOpen(uint16_t blocks) noexcept
     }
     if (size_t(blocks) * VM_PAGES_PER_BLOCK >= VM_NONE)
         blocks = uint16_t((VM_NONE - 1) / VM_PAGES_PER_BLOCK);
-    store = static_cast<VmPageStore*>(ramAlloc(sizeof(VmPageStore)));
-    if (store == nullptr)
+    RamPtr<VmPageStore> made = ramMake<VmPageStore>(1);
+    if (!made)
         return nullptr;
+    store = made.get();
     memset(store, 0, sizeof *store);
     store->references = 1;
     store->pageLimit = uint16_t(blocks * VM_PAGES_PER_BLOCK);
     store->freeHead = VM_NONE;
     for (uint16_t& b : store->buckets)
         b = VM_NONE;
-    store->pages = static_cast<VmPageDescriptor*>(ramAlloc(sizeof(VmPageDescriptor) * (store->pageLimit + 1u)));
-    store->blocks = static_cast<char**>(ramAlloc(sizeof(char*) * (blocks + 1u)));
-    store->lock = new KaCriticalSection(vmStoreLock.noLock, kKaLockPlain);
-    if (store->pages == nullptr || store->blocks == nullptr || store->lock == nullptr) {
-        ramFree(store->pages);
-        ramFree(store->blocks);
-        delete store->lock;
-        ramFree(store);
+    RamPtr<VmPageDescriptor> pages = ramMake<VmPageDescriptor>(store->pageLimit + 1u);
+    RamPtr<char*> blockTable = ramMake<char*>(blocks + 1u);
+    std::unique_ptr<KaCriticalSection> lock(new KaCriticalSection(vmStoreLock.noLock, kKaLockPlain));
+    if (!pages || !blockTable || lock == nullptr)
         return nullptr;
-    }
-    memset(store->blocks, 0, sizeof(char*) * (blocks + 1u));
-    taskSetSlot(KA_TASK_SLOT_SHARED_OBJECT, store);
+    memset(blockTable.get(), 0, sizeof(char*) * (blocks + 1u));
+    store->pages = pages.release();
+    store->blocks = blockTable.release();
+    store->lock = lock.release();
+    taskSetSlot(KA_TASK_SLOT_SHARED_OBJECT, made.release());
     return store;
 }
 
