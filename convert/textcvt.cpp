@@ -12,6 +12,7 @@
 #include "foundation/codepage.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -804,23 +805,22 @@ int32_t baseAllocFromWide(const BaseTextContext& conn, const uint16_t* text, int
     }
     int64_t capacity = units * bytesPerUnit;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        char* buf = static_cast<char*>(ramAlloc(static_cast<size_t>(capacity + termLen)));
+        RamPtr<char> buf = ramMake<char>(static_cast<size_t>(capacity + termLen));
         if (!buf)
             return 1;
         int64_t n = 0;
         int32_t cut = 0;
-        if (baseConvertText(kCodePageUtf16LE, text, units * 2, targetCp, buf, capacity, &n, &cut, conn.cache, 0) != 0) {
-            ramFree(buf);
+        if (baseConvertText(kCodePageUtf16LE, text, units * 2, targetCp, buf.get(), capacity, &n, &cut, conn.cache,
+                            0) != 0)
             return 1;
-        }
         if (!cut) {
-            zeroBytes(buf + n, termLen);
-            *out = buf;
+            zeroBytes(buf.get() + n, termLen);
+            *out = buf.release();
             if (produced)
                 *produced = n;
             return 0;
         }
-        ramFree(buf);
+        buf.reset();
         // The connection's bytes per character undercounted this code page:
         // once more with the converter's own maximum.
         int64_t maxBytes = 4;
@@ -859,20 +859,18 @@ int32_t baseAllocWideFromCp(const BaseTextContext& conn, int64_t srcCp, const ch
         icuErrorToDiag(U_ILLEGAL_ARGUMENT_ERROR);
         return 1;
     }
-    uint16_t* buf = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(2 * length + 2)));
+    RamPtr<uint16_t> buf = ramMake<uint16_t>(static_cast<size_t>(length + 1));
     if (!buf)
         return 1;
     int64_t n = 0;
     int32_t cut = 0;
-    if (baseConvertText(srcCp, text, length, kCodePageUtf16LE, buf, 2 * length, &n, &cut, conn.cache, 0) != 0) {
-        ramFree(buf);
+    if (baseConvertText(srcCp, text, length, kCodePageUtf16LE, buf.get(), 2 * length, &n, &cut, conn.cache, 0) != 0)
         return 1;
-    }
     int64_t units = n / 2;
     if (units > length)
         units = length;
-    buf[units] = 0;
-    *out = buf;
+    buf.get()[units] = 0;
+    *out = buf.release();
     if (produced)
         *produced = units;
     return 0;
