@@ -11,6 +11,7 @@
 #include <unicode/uchar.h>
 
 #include "foundation/kaarray.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "sql/kascanlogic.h"
 
@@ -134,12 +135,10 @@ struct KaScanTraitsA {
     {
         if (!copy)
             return new KaSubString(text, n, int32_t(s.encoding));
-        auto* owned = new KaString(int32_t(s.encoding));
-        if (owned != nullptr && owned->assign(text != nullptr ? text : "", n, int32_t(s.encoding)) != 0) {
-            delete owned;
+        std::unique_ptr<KaString> owned(new KaString(int32_t(s.encoding)));
+        if (owned != nullptr && owned->assign(text != nullptr ? text : "", n, int32_t(s.encoding)) != 0)
             return nullptr;
-        }
-        return owned;
+        return owned.release();
     }
 };
 

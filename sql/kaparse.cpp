@@ -11,6 +11,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -436,16 +437,14 @@ int KaTokenNode::add(int16_t newCode, const char* newText) noexcept
     for (const KaTokenNode* n = this; n != nullptr; n = n->next)
         if (n->code == newCode)
             return 0;
-    auto* node = new KaTokenNode();
+    std::unique_ptr<KaTokenNode> node(new KaTokenNode());
     if (node == nullptr)
         return 1;
     node->code = newCode;
-    if (newText != nullptr && (node->text = copyOf(newText)) == nullptr) {
-        delete node;
+    if (newText != nullptr && (node->text = copyOf(newText)) == nullptr)
         return 1;
-    }
     node->next = next;
-    next = node;
+    next = node.release();
     return 0;
 }
 
@@ -526,17 +525,15 @@ void KaStateTransition::append(KaStateTransition** list, KaStateTransition* tran
 
 static KaStateTransition* newTransition(int16_t code, const char* text, KaParseState* target, TransitionKind kind)
 {
-    auto* t = new KaStateTransition();
+    std::unique_ptr<KaStateTransition> t(new KaStateTransition());
     if (t == nullptr)
         return nullptr;
-    if (text != nullptr && (t->text = copyOf(text)) == nullptr) {
-        delete t;
+    if (text != nullptr && (t->text = copyOf(text)) == nullptr)
         return nullptr;
-    }
     t->code = code;
     t->target = target;
     t->kind = kind;
-    return t;
+    return t.release();
 }
 
 int KaStateTransition::copyList(const KaStateTransition* list, KaStateTransition** copy) noexcept
@@ -1683,12 +1680,10 @@ int KaParser::parse(const char* input, KaReduction** result, uint32_t encodingKi
             if ((w = new KaReduction()) == nullptr)
                 return fail();
         } else if (a.kind == kActShift) {
-            auto* leaf = new KaReduction(a.code, a.text);
-            if (leaf == nullptr || leaf->text == nullptr) {
-                delete leaf;
+            std::unique_ptr<KaReduction> leaf(new KaReduction(a.code, a.text));
+            if (leaf == nullptr || leaf->text == nullptr)
                 return fail();
-            }
-            w->appendChild(leaf);
+            w->appendChild(leaf.release());
         } else {
             KaReduction* children = w->firstChild;
             w->firstChild = nullptr;

@@ -10,6 +10,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/karandom.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
@@ -306,13 +307,10 @@ SectionInfo* KaQueryFile::lookupSection(const char* sectionName, size_t length) 
 
 SectionInfo* KaQueryFile::addSection(const char* sectionName, size_t length) noexcept
 {
-    auto* s = new SectionInfo();
-    if (s == nullptr)
+    std::unique_ptr<SectionInfo> made(new SectionInfo());
+    if (made == nullptr || made->name.assign(sectionName, length) != 0 || sections.append(made.get()) != 0)
         return nullptr;
-    if (s->name.assign(sectionName, length) != 0 || sections.append(s) != 0) {
-        delete s;
-        return nullptr;
-    }
+    SectionInfo* s = made.release();
     KaSubString view(sectionName, length);
     s->kind = view.indexInNoCase(kKnownNames, KA_QF_KNOWN_SECTIONS) < KA_QF_KNOWN_SECTIONS ? KA_QF_KNOWN : KA_QF_OTHER;
     return s;
@@ -708,20 +706,18 @@ int KaQueryFile::getParameters(KaArray* params) noexcept
         return 1;
     for (size_t i = 1; i < lines.count; ++i) {
         auto* line = static_cast<KaString*>(lines.at(i));
-        auto* p = new KafParam();
+        std::unique_ptr<KafParam> p(new KafParam());
         if (p == nullptr)
             return 1;
         if (p->parse(line->data, line->len) != 0) {
-            delete p;
             KaError* e = errPost(MSG_QUERY_PARAMETER_INVALID);
             if (e)
                 e->addParamSubString(*line);
             return 1;
         }
-        if (params->append(p) != 0) {
-            delete p;
+        if (params->append(p.get()) != 0)
             return 1;
-        }
+        (void)p.release();
     }
     return 0;
 }
@@ -820,9 +816,10 @@ int KaQueryFile::writeTo(const char* target) noexcept
     // Sections in writing order; a stable insertion sort over a copy keeps
     // equal ones as found.
     size_t count = sections.count;
-    auto** order = static_cast<SectionInfo**>(ramAlloc((count ? count : 1) * sizeof(SectionInfo*)));
-    if (order == nullptr)
+    RamPtr<SectionInfo*> sorted = ramMake<SectionInfo*>(count ? count : 1);
+    if (!sorted)
         return 1;
+    SectionInfo** order = sorted.get();
     for (size_t i = 0; i < count; ++i) {
         auto* s = static_cast<SectionInfo*>(sections.at(i));
         size_t j = i;
@@ -842,7 +839,7 @@ int KaQueryFile::writeTo(const char* target) noexcept
                  readSectionText(s, &content) != 0 ||
                  (content.len == 0 ? out.appendChar('\n') : out.append(content.data, content.len)) != 0;
     }
-    ramFree(order);
+    sorted.reset();
     if (failed)
         return 1;
 
@@ -887,12 +884,10 @@ int KaQueryFile::saveInPlace() noexcept
 
 int KaQueryFile::saveAs(const char* newPath) noexcept
 {
-    char* copy = copyText(newPath, strlen(newPath));
-    if (copy == nullptr)
+    RamPtr<char> copy(copyText(newPath, strlen(newPath)));
+    if (!copy)
         return 1;
-    int rc = writeTo(copy) != 0 || close() != 0 || open(copy) != 0 ? 1 : 0;
-    ramFree(copy);
-    return rc;
+    return writeTo(copy.get()) != 0 || close() != 0 || open(copy.get()) != 0 ? 1 : 0;
 }
 
 int KaQueryFile::save() noexcept
@@ -914,10 +909,8 @@ int KaQueryFile::save() noexcept
         (void)errPost(MSG_QUERY_FILE_NOT_OPEN);
         return 1;
     }
-    char* again = copyText(path, strlen(path));
-    if (again == nullptr)
+    RamPtr<char> again(copyText(path, strlen(path)));
+    if (!again)
         return 1;
-    int rc = saveInPlace() != 0 || open(again) != 0 ? 1 : 0;
-    ramFree(again);
-    return rc;
+    return saveInPlace() != 0 || open(again.get()) != 0 ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <unicode/utf16.h>
 
 #include "foundation/kaarray.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "sql/kascanlogic.h"
 
@@ -105,12 +106,10 @@ struct KaScanTraitsW {
     {
         if (!copy)
             return new KaSubStringW(text, n);
-        auto* owned = new KaStringW();
-        if (owned != nullptr && owned->assign(text, n) != 0) {
-            delete owned;
+        std::unique_ptr<KaStringW> owned(new KaStringW());
+        if (owned != nullptr && owned->assign(text, n) != 0)
             return nullptr;
-        }
-        return owned;
+        return owned.release();
     }
 };
 
