@@ -6,6 +6,7 @@
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -359,34 +360,31 @@ void KaCipherAPI::setLibraryPath(const char* path) noexcept
 
 int KaCipherAPI::createMapper() noexcept
 {
-    KaOpenSSLCallMapperLoader* loader = nullptr;
-    if (KaOpenSSLCallMapperLoader::create(&loader, allowedVersions, libraryPathGiven ? libraryPath : nullptr,
+    KaOpenSSLCallMapperLoader* created = nullptr;
+    if (KaOpenSSLCallMapperLoader::create(&created, allowedVersions, libraryPathGiven ? libraryPath : nullptr,
                                           &cipherTables) != 0)
         return 1;
-    KaCipherCallMapper* made = nullptr;
+    std::unique_ptr<KaOpenSSLCallMapperLoader> loader(created);
+    std::unique_ptr<KaCipherCallMapper> made;
     if (loader->versionCode == KA_OPENSSL_102) {
-        made = new KaCipherCallMapper10();
+        made.reset(new KaCipherCallMapper10());
     } else if (loader->versionCode == KA_OPENSSL_111) {
-        made = new KaCipherCallMapper11();
+        made.reset(new KaCipherCallMapper11());
     } else {
-        delete loader;
         errPost(MSG_OPENSSL_VERSION_UNKNOWN)->addParamText(allowedVersions != nullptr ? allowedVersions : "");
         return 1;
     }
     if (made == nullptr) {
-        delete loader;
         errPost(MSG_OPENSSL_CIPHER_SETUP_FAILED)->addParamText("Error allocating CipherCallMapper.");
         return 1;
     }
     loader->handOver(*made);
-    delete loader;
-    if (made->initializeOnce() != 0) {
-        delete made;
+    loader.reset();
+    if (made->initializeOnce() != 0)
         return 1;
-    }
     if (keyLength != 0)
         made->keyLength = keyLength;
-    cipherMapper = made;
+    cipherMapper = made.release();
     return 0;
 }
 

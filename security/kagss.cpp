@@ -10,6 +10,7 @@
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 
@@ -61,17 +62,15 @@ char* utf8Text(const uint16_t* text, size_t* length) noexcept
     while (text[n] != 0)
         ++n;
     size_t size = n * 3 + 1;
-    auto* out = static_cast<char*>(ramAlloc(size));
-    if (out == nullptr) {
+    RamPtr<char> out = ramMake<char>(size);
+    if (!out) {
         ramOutOfMemory();
         return nullptr;
     }
-    if (utf16ToUtf8(out, size, text, int64_t(n), length, 0) != kConvDone) {
-        ramFree(out);
+    if (utf16ToUtf8(out.get(), size, text, int64_t(n), length, 0) != kConvDone)
         return nullptr;
-    }
-    out[*length] = 0;
-    return out;
+    out.get()[*length] = 0;
+    return out.release();
 }
 
 }  // namespace
@@ -225,25 +224,21 @@ int KaGSServices::loadLibrary(const char* name) noexcept
         return 1;
     }
     const char* first = name != nullptr ? name : KA_GSS_DEFAULT_LIBRARY;
-    auto* made = new KaGSSCallMapper(first);
+    std::unique_ptr<KaGSSCallMapper> made(new KaGSSCallMapper(first));
     if (made == nullptr)
         return 1;
     if (made->attach() != 0) {
-        delete made;
+        made.reset();
         // The unversioned name comes only with the development package; the
         // runtime package has the versioned one.
         if (name != nullptr)
             return 1;
         KaErrorDiscardLast();
-        made = new KaGSSCallMapper(KA_GSS_VERSIONED_LIBRARY);
-        if (made == nullptr)
+        made.reset(new KaGSSCallMapper(KA_GSS_VERSIONED_LIBRARY));
+        if (made == nullptr || made->attach() != 0)
             return 1;
-        if (made->attach() != 0) {
-            delete made;
-            return 1;
-        }
     }
-    mapper = made;
+    mapper = made.release();
     return 0;
 }
 
@@ -277,19 +272,16 @@ int KaGSServices::importTargetNameA(const char* name) noexcept
         return 1;
     }
     size_t n = std::strlen(name);
-    auto* wide = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
-    if (wide == nullptr) {
+    RamPtr<uint16_t> wide = ramMake<uint16_t>(n + 1);
+    if (!wide) {
         ramOutOfMemory();
         return 1;
     }
     size_t length = 0;
-    int rc = 1;
-    if (utf8ToUtf16(wide, n + 1, name, int64_t(n), &length, 0) == kConvDone) {
-        wide[length] = 0;
-        rc = importTargetName(wide);
-    }
-    ramFree(wide);
-    return rc;
+    if (utf8ToUtf16(wide.get(), n + 1, name, int64_t(n), &length, 0) != kConvDone)
+        return 1;
+    wide.get()[length] = 0;
+    return importTargetName(wide.get());
 }
 
 int KaGSServices::initContextStep(const void* input, size_t inputLength, void* output, size_t outputCapacity,

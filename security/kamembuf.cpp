@@ -7,6 +7,7 @@
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "foundation/karandom.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
@@ -62,9 +63,9 @@ bool libraryDes(int direction, const uint8_t* key, const uint8_t* iv, const void
     // The holder's caller knows nothing of the library: what the load posts
     // is kept from its diagnostics.
     KaErrorList quiet;
-    KaErrorPushList(&quiet);
     bool done = false;
     {
+        KaErrorListScope scope(&quiet);
         KaCipherAPI api(versionsGiven ? versions : nullptr);
         if (pathGiven)
             api.setLibraryPath(path);
@@ -91,7 +92,6 @@ bool libraryDes(int direction, const uint8_t* key, const uint8_t* iv, const void
             fastMemzero(twoKeys, sizeof twoKeys);
         }
     }
-    KaErrorPopList();
     return done;
 }
 

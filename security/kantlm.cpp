@@ -8,6 +8,7 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "foundation/fast.h"
+#include "foundation/kaowner.h"
 #include "foundation/karandom.h"
 #include "foundation/kastringw.h"
 #include "foundation/ram.h"
@@ -511,17 +512,17 @@ int KaNTLMAuthenticate::hmacMd5(const uint8_t* key, const uint8_t* first, size_t
                                 size_t secondLength, uint8_t* out) noexcept
 {
     size_t n = firstLength + secondLength;
-    auto* data = static_cast<uint8_t*>(ramAlloc(n == 0 ? 1 : n));
-    if (data == nullptr)
+    RamWipedPtr<uint8_t> data(static_cast<uint8_t*>(ramAlloc(n == 0 ? 1 : n)), n);
+    if (!data)
         return 1;
     if (firstLength != 0)
-        memcpy(data, first, firstLength);
+        memcpy(data.get(), first, firstLength);
     if (secondLength != 0)
-        memcpy(data + firstLength, second, secondLength);
+        memcpy(data.get() + firstLength, second, secondLength);
     unsigned outLength = 0;
     uint8_t* done =
-        mapper->HMAC(mapper->EVP_md5(), key, int(KA_NTLM_HASH_SIZE), data, n, out, &outLength);
-    freeBytes(data, n);
+        mapper->HMAC(mapper->EVP_md5(), key, int(KA_NTLM_HASH_SIZE), data.get(), n, out, &outLength);
+    data.reset();
     if (done == nullptr || outLength != KA_NTLM_HASH_SIZE) {
         errPost(MSG_NTLM_CRYPTO_FAILED)->addParamText("HMAC-MD5");
         return 1;
@@ -537,12 +538,12 @@ int KaNTLMAuthenticate::ntHash(uint8_t* out) noexcept
     if (plain.decryptFrom(*password, randomKey) != 0)
         return 1;
     size_t n = size_t(plain.length) * 2;
-    auto* bytes = static_cast<uint8_t*>(ramAlloc(n == 0 ? 1 : n));
-    if (bytes == nullptr)
+    RamWipedPtr<uint8_t> bytes(static_cast<uint8_t*>(ramAlloc(n == 0 ? 1 : n)), n);
+    if (!bytes)
         return 1;
-    unitsToBytes(plain.data, size_t(plain.length), bytes);
-    uint8_t* done = mapper->MD4(bytes, n, out);
-    freeBytes(bytes, n);
+    unitsToBytes(plain.data, size_t(plain.length), bytes.get());
+    uint8_t* done = mapper->MD4(bytes.get(), n, out);
+    bytes.reset();
     if (done == nullptr) {
         errPost(MSG_NTLM_CRYPTO_FAILED)->addParamText("MD4");
         return 1;
@@ -605,14 +606,15 @@ int KaNTLMAuthenticate::responsesV2(const uint8_t* hash, const uint8_t* clientCh
     if (upper.setUpper(plainUser.data, size_t(plainUser.length)) != 0)
         return 1;
     size_t identityBytes = upper.bytes() + domain.bytes();
-    auto* identity = static_cast<uint8_t*>(ramAlloc(identityBytes == 0 ? 1 : identityBytes));
-    if (identity == nullptr)
+    RamWipedPtr<uint8_t> identity(static_cast<uint8_t*>(ramAlloc(identityBytes == 0 ? 1 : identityBytes)),
+                                  identityBytes);
+    if (!identity)
         return 1;
-    unitsToBytes(upper.data, size_t(upper.length), identity);
-    unitsToBytes(domain.data, size_t(domain.length), identity + upper.bytes());
+    unitsToBytes(upper.data, size_t(upper.length), identity.get());
+    unitsToBytes(domain.data, size_t(domain.length), identity.get() + upper.bytes());
     uint8_t v2Hash[KA_NTLM_HASH_SIZE];
-    int rc = hmacMd5(hash, identity, identityBytes, nullptr, 0, v2Hash);
-    freeBytes(identity, identityBytes);
+    int rc = hmacMd5(hash, identity.get(), identityBytes, nullptr, 0, v2Hash);
+    identity.reset();
     if (rc != 0)
         return 1;
 

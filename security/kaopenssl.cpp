@@ -6,6 +6,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "kadrivername.h"
@@ -166,7 +167,7 @@ int KaOpenSSLCallMapperLoader::create(KaOpenSSLCallMapperLoader** out, const cha
                                       const KaOpenSSLTables* tables) noexcept
 {
     *out = nullptr;
-    auto* loader = new KaOpenSSLCallMapperLoader();
+    std::unique_ptr<KaOpenSSLCallMapperLoader> loader(new KaOpenSSLCallMapperLoader());
     if (loader == nullptr)
         return -1;
     const char* entry = versions;
@@ -198,7 +199,7 @@ int KaOpenSSLCallMapperLoader::create(KaOpenSSLCallMapperLoader** out, const cha
         if (loader->setLibraryPath(candidate) == 0) {
             if (explicitPath == nullptr) {
                 loader->versionCode = code;
-                *out = loader;
+                *out = loader.release();
                 return 0;
             }
             // An explicit library's version is told by what it resolved.
@@ -214,10 +215,9 @@ int KaOpenSSLCallMapperLoader::create(KaOpenSSLCallMapperLoader** out, const cha
                 loader->versionCode = KA_OPENSSL_102;
             } else {
                 errPost(MSG_OPENSSL_LIBRARY_INCOMPLETE)->addParamText(explicitPath);
-                delete loader;
                 return -1;
             }
-            *out = loader;
+            *out = loader.release();
             return 0;
         }
         if (!withDirectory) {
@@ -235,6 +235,5 @@ int KaOpenSSLCallMapperLoader::create(KaOpenSSLCallMapperLoader** out, const cha
         errPost(MSG_OPENSSL_LOAD_FAILED);
         break;
     }
-    delete loader;
     return -1;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/fast.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 
 namespace {
@@ -251,18 +252,16 @@ int KaScramClient::authSignature(const uint8_t* key, int32_t selector, uint8_t* 
     size_t b = strlen(s->serverFirst);
     size_t c = strlen(s->clientFinalWithoutProof);
     size_t total = a + b + c + 2;
-    auto* message = static_cast<uint8_t*>(ramAlloc(total));
-    if (message == nullptr)
+    RamWipedPtr<uint8_t> message(static_cast<uint8_t*>(ramAlloc(total)), total);
+    if (!message)
         return 1;
-    memcpy(message, s->clientFirstBare, a);
-    message[a] = ',';
-    memcpy(message + a + 1, s->serverFirst, b);
-    message[a + 1 + b] = ',';
-    memcpy(message + a + b + 2, s->clientFinalWithoutProof, c);
-    int failed = hmac(md, key, KA_SCRAM_KEY, message, total, nullptr, 0, out);
-    fastMemzero(message, total);
-    ramFree(message);
-    return failed;
+    uint8_t* m = message.get();
+    memcpy(m, s->clientFirstBare, a);
+    m[a] = ',';
+    memcpy(m + a + 1, s->serverFirst, b);
+    m[a + 1 + b] = ',';
+    memcpy(m + a + b + 2, s->clientFinalWithoutProof, c);
+    return hmac(md, key, KA_SCRAM_KEY, m, total, nullptr, 0, out);
 }
 
 int KaScramClient::clientProof(KaScramState* s, int32_t selector, uint8_t* proof) noexcept

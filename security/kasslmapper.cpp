@@ -8,6 +8,7 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "kamessages.h"
 #include "platform/bosenv.h"
 #include "security/kaentrycall.h"
@@ -254,11 +255,11 @@ int KaSSLCallMapper::initialize()
 
 KaSSLCallMapper* KaSSLCallMapper::selectMapper(KaOpenSSLCallMapperLoader& loader) noexcept
 {
-    KaSSLCallMapper* made = nullptr;
+    std::unique_ptr<KaSSLCallMapper> made;
     if (loader.versionCode == KA_OPENSSL_102) {
-        made = new KaSSLCallMapper10();
+        made.reset(new KaSSLCallMapper10());
     } else if (loader.versionCode == KA_OPENSSL_111) {
-        made = new KaSSLCallMapper11();
+        made.reset(new KaSSLCallMapper11());
     } else {
         postUnknown(loader.versionCode);
         return nullptr;
@@ -266,11 +267,9 @@ KaSSLCallMapper* KaSSLCallMapper::selectMapper(KaOpenSSLCallMapperLoader& loader
     if (made == nullptr)
         return nullptr;
     loader.handOver(*made);
-    if (made->initializeOnce() != 0) {
-        delete made;
+    if (made->initializeOnce() != 0)
         return nullptr;
-    }
-    return made;
+    return made.release();
 }
 
 int KaSSLCallMapper10::initLibrary() noexcept
