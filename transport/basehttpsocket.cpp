@@ -10,6 +10,7 @@
 #include "foundation/fast.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
@@ -28,18 +29,16 @@ int utf8Copy(const uint16_t* text, char** out) noexcept
     while (text[n] != 0)
         ++n;
     size_t size = n * 3 + 1;
-    auto* made = static_cast<char*>(ramAlloc(size));
-    if (made == nullptr) {
+    RamPtr<char> made = ramMake<char>(size);
+    if (!made) {
         ramOutOfMemory();
         return 1;
     }
     size_t length = 0;
-    if (utf16ToUtf8(made, size, text, int64_t(n), &length, 0) != kConvDone) {
-        ramFree(made);
+    if (utf16ToUtf8(made.get(), size, text, int64_t(n), &length, 0) != kConvDone)
         return 1;
-    }
-    made[length < size ? length : size - 1] = 0;
-    *out = made;
+    made.get()[length < size ? length : size - 1] = 0;
+    *out = made.release();
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -281,20 +282,19 @@ int BaseSocket::connectToHost(const uint16_t* host, const uint16_t* portText, co
     size_t units = portUnits + serviceUnits + 2;
     uint16_t local[kServiceTextUnits];
     uint16_t* text = local;
+    RamPtr<uint16_t> heap;
     if (units > kServiceTextUnits) {
-        text = static_cast<uint16_t*>(ramAlloc(units * sizeof(uint16_t)));
-        if (text == nullptr)
+        heap = ramMake<uint16_t>(units);
+        if (!heap)
             return KA_SOCK_FAILED;
+        text = heap.get();
     }
     if (portUnits != 0)
         memcpy(text, portText, portUnits * sizeof(uint16_t));
     text[portUnits] = u'@';
     memcpy(text + portUnits + 1, service, serviceUnits * sizeof(uint16_t));
     text[portUnits + 1 + serviceUnits] = 0;
-    int rc = connectWith(0, host, nullptr, text, flags);
-    if (text != local)
-        ramFree(text);
-    return rc;
+    return connectWith(0, host, nullptr, text, flags);
 }
 
 int BaseSocket::connectToHostPort(const uint16_t* host, uint16_t port, int32_t flags) noexcept

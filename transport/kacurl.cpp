@@ -17,6 +17,7 @@
 #include "foundation/fast.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bos.h"
@@ -235,15 +236,11 @@ KaCurlConnection::~KaCurlConnection()
 
 int KaCurlConnection::loadLibraryNamed(const char* fileName) noexcept
 {
-    auto* made = new KaCURLCallMapper(fileName);
-    if (made == nullptr)
+    std::unique_ptr<KaCURLCallMapper> made(new KaCURLCallMapper(fileName));
+    if (made == nullptr || made->attach() != 0)
         return 1;
-    if (made->attach() != 0) {
-        delete made;
-        return 1;
-    }
     delete mapper;
-    mapper = made;
+    mapper = made.release();
     return 0;
 }
 
@@ -357,39 +354,32 @@ int KaCurlConnection::setUrl(const uint16_t* host, const char* port, const uint1
     if (portLength >= sizeof portText)
         return 1;
     std::memcpy(portText, port, portLength + 1);
-    char* hostText = static_cast<char*>(ramAlloc(hostSize));
-    char* pathText = static_cast<char*>(ramAlloc(pathSize));
+    RamPtr<char> hostText = ramMake<char>(hostSize);
+    RamPtr<char> pathText = ramMake<char>(pathSize);
     size_t hostLength = 0;
     size_t pathLength = 0;
-    int rc = 1;
-    if (hostText == nullptr || pathText == nullptr) {
+    if (!hostText || !pathText) {
         ramOutOfMemory();
-    } else if (urlEncodeW(host, hostUnits, hostText, hostSize, &hostLength, 0) != nullptr &&
-               (path == nullptr || urlEncodeW(path, pathUnits, pathText, pathSize, &pathLength, 1) != nullptr)) {
-        size_t total = 8 + hostLength + 1 + portLength + 1 + pathLength + 1;
-        char* made = static_cast<char*>(ramAlloc(total));
-        if (made == nullptr) {
-            ramOutOfMemory();
-        } else {
-            int n = std::snprintf(made, total, "%s%s:%s%s%.*s", ssl ? "https://" : "http://", hostText, port,
-                                  path != nullptr && (pathLength == 0 || pathText[0] != '/') ? "/" : "",
-                                  int(pathLength), pathText);
-            if (n > 0 && size_t(n) < total) {
-                freeText(url);
-                url = made;
-                made = nullptr;
-                freeText(encodedHost);
-                encodedHost = hostText;
-                hostText = nullptr;
-                rc = 0;
-            }
-            ramFree(made);
-        }
-    }
-    ramFree(hostText);
-    ramFree(pathText);
-    if (rc != 0)
         return 1;
+    }
+    if (urlEncodeW(host, hostUnits, hostText.get(), hostSize, &hostLength, 0) == nullptr ||
+        (path != nullptr && urlEncodeW(path, pathUnits, pathText.get(), pathSize, &pathLength, 1) == nullptr))
+        return 1;
+    size_t total = 8 + hostLength + 1 + portLength + 1 + pathLength + 1;
+    RamPtr<char> made = ramMake<char>(total);
+    if (!made) {
+        ramOutOfMemory();
+        return 1;
+    }
+    int n = std::snprintf(made.get(), total, "%s%s:%s%s%.*s", ssl ? "https://" : "http://", hostText.get(), port,
+                          path != nullptr && (pathLength == 0 || pathText.get()[0] != '/') ? "/" : "",
+                          int(pathLength), pathText.get());
+    if (n <= 0 || size_t(n) >= total)
+        return 1;
+    freeText(url);
+    url = made.release();
+    freeText(encodedHost);
+    encodedHost = hostText.release();
     if (CURLcode code = setText(CURLOPT_URL, url); code != CURLE_OK) {
         postEasyError(MSG_HTTP_URL_REJECTED, code);
         return 1;

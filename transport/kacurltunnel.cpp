@@ -9,6 +9,7 @@
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
@@ -274,12 +275,8 @@ int16_t KaCurlTunnel::receive(void* buffer, size_t size, size_t* done, int32_t t
 
 BaseTunnelClient* kaCurlMakeTunnel() noexcept
 {
-    auto* tunnel = new KaCurlTunnel;
-    if (tunnel == nullptr)
+    std::unique_ptr<KaCurlTunnel> tunnel(new KaCurlTunnel);
+    if (tunnel == nullptr || tunnel->client.loadLibrary() != 0)
         return nullptr;
-    if (tunnel->client.loadLibrary() != 0) {
-        delete tunnel;
-        return nullptr;
-    }
-    return tunnel;
+    return tunnel.release();
 }

@@ -7,6 +7,7 @@
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/callmapper.h"
@@ -148,21 +149,19 @@ int KaSSLSS::rememberServerName(const uint16_t* hostW, const char* host) noexcep
     }
     if (n == 0)
         return 0;
-    auto* name = static_cast<char*>(ramAlloc(n + 1));
-    if (name == nullptr)
+    RamPtr<char> name = ramMake<char>(n + 1);
+    if (!name)
         return 1;
     for (size_t i = 0; i < n; ++i) {
         uint16_t unit = host != nullptr && host[0] != '\0' ? uint8_t(host[i]) : hostW[i];
         // Host names are ASCII; anything else cannot name a host.
-        if (unit == 0 || unit > 0x7F) {
-            ramFree(name);
+        if (unit == 0 || unit > 0x7F)
             return 1;
-        }
-        name[i] = char(unit);
+        name.get()[i] = char(unit);
     }
-    name[n] = '\0';
+    name.get()[n] = '\0';
     ramFree(serverName);
-    serverName = name;
+    serverName = name.release();
     return 0;
 }
 
