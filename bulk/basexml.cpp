@@ -11,6 +11,7 @@
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/boscatalog.h"
@@ -96,26 +97,21 @@ bool isCharacterCType(SQLSMALLINT cType) noexcept
         return 1;
     }
     size_t capacity = units * 3 + 1;
-    char* out = static_cast<char*>(ramAlloc(capacity));
-    if (out == nullptr)
+    RamPtr<char> out = ramMake<char>(capacity);
+    if (!out)
         return 0;
     // The units may lie unaligned in the byte buffer.
-    auto* wide = static_cast<uint16_t*>(ramAlloc(units * sizeof(uint16_t)));
-    if (wide == nullptr) {
-        ramFree(out);
+    RamPtr<uint16_t> wide = ramMake<uint16_t>(units);
+    if (!wide)
         return 0;
-    }
-    memcpy(wide, value->data, units * sizeof(uint16_t));
+    memcpy(wide.get(), value->data, units * sizeof(uint16_t));
     size_t length = 0;
-    int32_t rc = utf16ToUtf8(out, capacity, wide, int64_t(units), &length, 0);
-    ramFree(wide);
-    if (rc != 0) {
-        ramFree(out);
+    if (utf16ToUtf8(out.get(), capacity, wide.get(), int64_t(units), &length, 0) != 0) {
         errPost(MSG_CONVERSION_FAILED);
         return 0;
     }
     ramFree(value->data);
-    value->data = reinterpret_cast<uint8_t*>(out);
+    value->data = reinterpret_cast<uint8_t*>(out.release());
     value->capacity = capacity;
     value->length = length;
     return 1;
@@ -221,17 +217,14 @@ int XPstOpen(const uint16_t* path, uint32_t mode, XPstTrelliwavePersist** writer
         errPost(MSG_XPST_PERSIST_MODE_INVALID)->addParamUnsigned(mode);
         return XPST_FAILED;
     }
-    auto* created = new XPstTrelliwavePersist();
+    std::unique_ptr<XPstTrelliwavePersist> created(new XPstTrelliwavePersist());
     if (created == nullptr) {
         errPost(MSG_XPST_OUT_OF_MEMORY);
         return XPST_FAILED;
     }
-    int rc = created->open(path, int32_t(mode));
-    if (rc != XPST_OK) {
-        delete created;
+    if (int rc = created->open(path, int32_t(mode)); rc != XPST_OK)
         return rc;
-    }
-    *writer = created;
+    *writer = created.release();
     return XPST_OK;
 }
 
@@ -283,16 +276,14 @@ int XPstCreateTempData(XPstTempData** store) noexcept
         return XPST_FAILED;
     }
     *store = nullptr;
-    auto* created = new XPstTempData();
+    std::unique_ptr<XPstTempData> created(new XPstTempData());
     if (created == nullptr) {
         errPost(MSG_XPST_OUT_OF_MEMORY);
         return XPST_FAILED;
     }
-    if (!created->openFiles(nullptr, nullptr, nullptr, 0, 0, 0)) {
-        delete created;
+    if (!created->openFiles(nullptr, nullptr, nullptr, 0, 0, 0))
         return XPST_FAILED;
-    }
-    *store = created;
+    *store = created.release();
     return XPST_OK;
 }
 
@@ -346,11 +337,11 @@ int xmlPersistResult(const XPstResultSource& source, const uint16_t* path, int32
             ++units;
     else
         units = size_t(length);
-    auto* target = static_cast<uint16_t*>(ramAlloc((units + 1) * sizeof(uint16_t)));
-    if (target == nullptr)
+    RamPtr<uint16_t> target = ramMake<uint16_t>(units + 1);
+    if (!target)
         return 1;
-    memcpy(target, path, units * sizeof(uint16_t));
-    target[units] = 0;
+    memcpy(target.get(), path, units * sizeof(uint16_t));
+    target.get()[units] = 0;
 
     int failed = 0;
     XPstTrelliwavePersist* writer = nullptr;
@@ -358,9 +349,9 @@ int xmlPersistResult(const XPstResultSource& source, const uint16_t* path, int32
     XPstColumn* columns = nullptr;
     uint16_t count = source.columnCount(source.context);
     uint64_t startRow = source.rowNumber(source.context);
-    if (XPstOpen(target, uint32_t(mode), &writer) != XPST_OK)
+    if (XPstOpen(target.get(), uint32_t(mode), &writer) != XPST_OK)
         failed = 1;
-    ramFree(target);
+    target.reset();
     if (!failed && count == 0) {
         errPost(MSG_XPST_ARGUMENT_INVALID);
         failed = 1;

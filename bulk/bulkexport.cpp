@@ -20,6 +20,7 @@
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/karandom.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -417,19 +418,17 @@ int Exporter::writeDescription() noexcept
             return 1;
         // Column names are escaped, so that any name makes a readable file.
         size_t room = size_t(c.nameLength) * 3 + 1;
-        auto* name = static_cast<char*>(ramAllocBlock(room));
-        if (name == nullptr)
+        RamPtr<char> name = ramMake<char>(room);
+        if (!name)
             return 1;
-        char* dest = name;
+        char* dest = name.get();
         const uint16_t* src = c.name;
         int32_t produced = 0;
         UErrorCode status = U_ZERO_ERROR;
         ucnvUtf16ToUtf8(&dest, int32_t(room - 1), &produced, &src, c.nameLength, &status);
         if (U_FAILURE(status))
             produced = 0;
-        int failed = bulkAppendXmlEscaped(text, name, size_t(produced)) != 0 || text.append("</column>\n") != 0;
-        ramFreeBlock(name);
-        if (failed)
+        if (bulkAppendXmlEscaped(text, name.get(), size_t(produced)) != 0 || text.append("</column>\n") != 0)
             return 1;
     }
     if (text.append("  </row>\n</table>\n") != 0)

@@ -29,6 +29,7 @@
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -638,9 +639,10 @@ int Loader::flushBatch(BulkTolerances& tolerances, KaErrorList* list, bool* reje
         for (int64_t r = 0; r < n; ++r)
             statuses[r] = kStatusUnset;
         BaseErrorList scratch(conn_);
-        KaErrorPushList(&scratch);
-        rc = s->execute();
-        (void)KaErrorPopList();
+        {
+            KaErrorListScope scope(&scratch);
+            rc = s->execute();
+        }
         takeBatchDiagnostics(scratch, list);
         const bool ran = rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
         int64_t firstFailed = -1;

@@ -16,6 +16,7 @@
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kaparamstring.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -379,24 +380,18 @@ namespace {
     // Wide text in another encoding than UTF-16LE is gathered in UTF-16
     // and handed over at the end.
     bool recode = messagesW != nullptr && conn->wideCharCodePage != 0 && conn->wideCharCodePage != kCodePageUtf16LE;
+    RamPtr<uint16_t> recoded;
     uint16_t* gathered = messagesW;
     if (recode) {
-        gathered = static_cast<uint16_t*>(ramAllocBlock(size_t(bufferLength) * 2));
-        if (gathered == nullptr)
+        recoded = ramMake<uint16_t>(size_t(bufferLength));
+        if (!recoded)
             return SQL_ERROR;
+        gathered = recoded.get();
     }
     if (gathered != nullptr)
         gathered[0] = 0;
     else
         messages[0] = 0;
-    struct Release {
-        uint16_t* block;
-        ~Release()
-        {
-            if (block != nullptr)
-                ramFreeBlock(block);
-        }
-    } release{recode ? gathered : nullptr};
 
     BulkText tableText;
     BulkText descText;

@@ -10,6 +10,7 @@
 #include "foundation/icucache.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "platform/bosfile.h"
@@ -183,9 +184,10 @@ uint32_t charReference(const char* s, uint64_t n) noexcept
 bool XmlParser::copyText(uint16_t** out, uint64_t* outLength, uint64_t start, uint64_t n, bool decode,
                          bool value) noexcept
 {
-    auto* utf8 = static_cast<char*>(ramAllocBlock(n + 1));
-    if (utf8 == nullptr)
+    RamPtr<char> utf8Block = ramMake<char>(n + 1);
+    if (!utf8Block)
         return false;
+    char* utf8 = utf8Block.get();
     uint64_t used = 0;
     for (uint64_t i = 0; i < n; ++i) {
         char c = data[start + i];
@@ -220,7 +222,6 @@ bool XmlParser::copyText(uint16_t** out, uint64_t* outLength, uint64_t start, ui
         } else {
             uint32_t cp = (refLength > 1 && ref[0] == '#') ? charReference(ref + 1, refLength - 1) : 0;
             if (cp == 0) {
-                ramFreeBlock(utf8);
                 syntaxError(start + i);
                 return false;
             }
@@ -228,20 +229,15 @@ bool XmlParser::copyText(uint16_t** out, uint64_t* outLength, uint64_t start, ui
         }
         i += refLength + 1;
     }
-    auto* wide = static_cast<uint16_t*>(ramAllocBlock((used + 1) * sizeof(uint16_t)));
-    if (wide == nullptr) {
-        ramFreeBlock(utf8);
+    RamPtr<uint16_t> wide = ramMake<uint16_t>(used + 1);
+    if (!wide)
         return false;
-    }
     size_t units = 0;
-    int32_t status = utf8ToUtf16(wide, used + 1, utf8, int64_t(used), &units, 0);
-    ramFreeBlock(utf8);
-    if (status != kConvDone) {
-        ramFreeBlock(wide);
+    if (utf8ToUtf16(wide.get(), used + 1, utf8, int64_t(used), &units, 0) != kConvDone) {
         syntaxError(start);
         return false;
     }
-    *out = wide;
+    *out = wide.release();
     *outLength = units;
     return true;
 }
@@ -574,7 +570,7 @@ int32_t xmlParseFile(KaXmlNode** root, const uint16_t* path) noexcept
     if (bosfopenW(path, 0, &fd) != 0)
         return 1;
     // Read to the end rather than trusting the size, within a bound.
-    char* buffer = nullptr;
+    RamPtr<char> buffer;
     uint64_t used = 0, capacity = 0;
     for (;;) {
         if (used == capacity) {
@@ -583,28 +579,24 @@ int32_t xmlParseFile(KaXmlNode** root, const uint16_t* path) noexcept
                     ->addParamW(path)
                     ->addParamUnsigned(KA_XML_MAX_FILE_SIZE)
                     ->setSqlstate("HY000");
-                ramFreeBlock(buffer);
                 bosfclose(fd);
                 return 1;
             }
             uint64_t grown = capacity == 0 ? kXmlReadStep : capacity * 2;
             if (grown > KA_XML_MAX_FILE_SIZE)
                 grown = KA_XML_MAX_FILE_SIZE;
-            auto* bigger = static_cast<char*>(ramAllocBlock(grown));
-            if (bigger == nullptr) {
-                ramFreeBlock(buffer);
+            RamPtr<char> bigger = ramMake<char>(grown);
+            if (!bigger) {
                 bosfclose(fd);
                 return 1;
             }
             if (used > 0)
-                memcpy(bigger, buffer, used);
-            ramFreeBlock(buffer);
-            buffer = bigger;
+                memcpy(bigger.get(), buffer.get(), used);
+            buffer = std::move(bigger);
             capacity = grown;
         }
         uint64_t count = 0;
-        if (bosfread(fd, -1, buffer + used, capacity - used, &count) != 0) {
-            ramFreeBlock(buffer);
+        if (bosfread(fd, -1, buffer.get() + used, capacity - used, &count) != 0) {
             bosfclose(fd);
             return 1;
         }
@@ -613,8 +605,8 @@ int32_t xmlParseFile(KaXmlNode** root, const uint16_t* path) noexcept
         used += count;
     }
     KaXmlNode* node = nullptr;
-    int32_t status = xmlParseBuffer(&node, buffer == nullptr ? "" : buffer, used);
-    ramFreeBlock(buffer);
+    int32_t status = xmlParseBuffer(&node, buffer == nullptr ? "" : buffer.get(), used);
+    buffer.reset();
     int closed = bosfclose(fd);
     if (status != 0)
         return 1;
@@ -625,18 +617,16 @@ int32_t xmlParseFile(KaXmlNode** root, const uint16_t* path) noexcept
 int32_t xmlParseFileA(KaXmlNode** root, const char* path, uint64_t codePage) noexcept
 {
     size_t n = strlen(path);
-    auto* wide = static_cast<uint16_t*>(ramAllocBlock((n + 1) * sizeof(uint16_t)));
-    if (wide == nullptr)
+    RamPtr<uint16_t> wide = ramMake<uint16_t>(n + 1);
+    if (!wide)
         return 1;
     KaCharConv converters;
     int64_t written = 0;
-    int32_t status = 1;
-    if (converters.init(kXmlConverterSlots) == 0 &&
-        converters.convertBytes(wide, int64_t(n + 1), path, int64_t(n), &written, nullptr, int64_t(codePage), 0) == 0 &&
-        written >= 0 && uint64_t(written) <= n) {
-        wide[written] = 0;
-        status = xmlParseFile(root, wide);
-    }
-    ramFreeBlock(wide);
-    return status;
+    if (converters.init(kXmlConverterSlots) != 0 ||
+        converters.convertBytes(wide.get(), int64_t(n + 1), path, int64_t(n), &written, nullptr, int64_t(codePage),
+                                0) != 0 ||
+        written < 0 || uint64_t(written) > n)
+        return 1;
+    wide.get()[written] = 0;
+    return xmlParseFile(root, wide.get());
 }

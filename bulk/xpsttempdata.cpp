@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "platform/bos.h"
 #include "platform/bosfile.h"
@@ -103,19 +104,15 @@ int XPstTempData::readNext(uint8_t** bytes, int64_t* length) noexcept
         return 0;
     if (n < -1 || (n > 0 && (offset < 0 || offset > valuesSize || n > valuesSize - offset)))
         return 0;
-    uint8_t* block = nullptr;
+    RamPtr<uint8_t> block;
     if (n > 0) {
-        block = static_cast<uint8_t*>(ramAllocBlock(size_t(n)));
-        if (block == nullptr)
+        block = ramMake<uint8_t>(size_t(n));
+        if (!block || valuesFile->readChunked(uint64_t(offset), block.get(), uint64_t(n)))
             return 0;
-        if (valuesFile->readChunked(uint64_t(offset), block, uint64_t(n))) {
-            ramFree(block);
-            return 0;
-        }
     }
     offsetsPosition += 8;
     lengthsPosition += 8;
-    *bytes = block;
+    *bytes = block.release();
     *length = n;
     return 1;
 }
