@@ -520,8 +520,7 @@ int KaNTLMAuthenticate::hmacMd5(const uint8_t* key, const uint8_t* first, size_t
     if (secondLength != 0)
         memcpy(data.get() + firstLength, second, secondLength);
     unsigned outLength = 0;
-    uint8_t* done =
-        mapper->HMAC(mapper->EVP_md5(), key, int(KA_NTLM_HASH_SIZE), data.get(), n, out, &outLength);
+    uint8_t* done = mapper->HMAC(mapper->EVP_md5(), key, int(KA_NTLM_HASH_SIZE), data.get(), n, out, &outLength);
     data.reset();
     if (done == nullptr || outLength != KA_NTLM_HASH_SIZE) {
         errPost(MSG_NTLM_CRYPTO_FAILED)->addParamText("HMAC-MD5");

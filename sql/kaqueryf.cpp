@@ -248,9 +248,9 @@ int KafParam::format(KaString* out) const noexcept
 // ---- KaQueryFile ---------------------------------------------------------
 
 KaQueryFile::KaQueryFile() noexcept
-    : isOpen(false), path(nullptr), pendingPath(nullptr), version{1, 0, 0}, name(nullptr), replacementStatement(nullptr),
-      replacementLength(0), database(nullptr), hasStatement(false), statementOffset(0), firstSection(0),
-      sections(8, KaArray::ownsElements | KaArray::ownsBuffer)
+    : isOpen(false), path(nullptr), pendingPath(nullptr), version{1, 0, 0}, name(nullptr),
+      replacementStatement(nullptr), replacementLength(0), database(nullptr), hasStatement(false), statementOffset(0),
+      firstSection(0), sections(8, KaArray::ownsElements | KaArray::ownsBuffer)
 {}
 
 KaQueryFile::~KaQueryFile()

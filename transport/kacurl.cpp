@@ -372,8 +372,8 @@ int KaCurlConnection::setUrl(const uint16_t* host, const char* port, const uint1
         return 1;
     }
     int n = std::snprintf(made.get(), total, "%s%s:%s%s%.*s", ssl ? "https://" : "http://", hostText.get(), port,
-                          path != nullptr && (pathLength == 0 || pathText.get()[0] != '/') ? "/" : "",
-                          int(pathLength), pathText.get());
+                          path != nullptr && (pathLength == 0 || pathText.get()[0] != '/') ? "/" : "", int(pathLength),
+                          pathText.get());
     if (n <= 0 || size_t(n) >= total)
         return 1;
     freeText(url);
