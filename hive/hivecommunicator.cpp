@@ -8,9 +8,11 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivereader.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "transport/basesocket.h"
 
@@ -21,32 +23,32 @@ constexpr size_t kGuidBytes = 16;
 constexpr size_t kQualifierKeySize = 100;
 
 // The required fields of the replies' structs, as TCLIService gives them.
-constexpr HiveRequiredField kStatusOnly[] = {{1, HIVE_T_STRUCT, "status"}};
-constexpr HiveRequiredField kOpenSessionFields[] = {{1, HIVE_T_STRUCT, "status"},
-                                                    {2, HIVE_T_I32, "serverProtocolVersion"}};
+constexpr HiveRequiredField kStatusOnly[] = {{kTRespStatus, HIVE_T_STRUCT, "status"}};
+constexpr HiveRequiredField kOpenSessionFields[] = {{kTRespStatus, HIVE_T_STRUCT, "status"},
+                                                    {kTOpenSessionRespServerProtocolVersion, HIVE_T_I32, "serverProtocolVersion"}};
 constexpr HiveStructShape kOpenSessionResp{"TOpenSessionResp", kOpenSessionFields, 2};
-constexpr HiveRequiredField kSessionHandleFields[] = {{1, HIVE_T_STRUCT, "sessionId"}};
+constexpr HiveRequiredField kSessionHandleFields[] = {{kTSessionHandleSessionId, HIVE_T_STRUCT, "sessionId"}};
 constexpr HiveStructShape kSessionHandle{"TSessionHandle", kSessionHandleFields, 1};
 constexpr HiveStructShape kCloseSessionResp{"TCloseSessionResp", kStatusOnly, 1};
 constexpr HiveRequiredField kOperationHandleFields[] = {
-    {1, HIVE_T_STRUCT, "operationId"}, {2, HIVE_T_I32, "operationType"}, {3, HIVE_T_BOOL, "hasResultSet"}};
+    {kTOperationHandleOperationId, HIVE_T_STRUCT, "operationId"}, {kTOperationHandleOperationType, HIVE_T_I32, "operationType"}, {kTOperationHandleHasResultSet, HIVE_T_BOOL, "hasResultSet"}};
 constexpr HiveStructShape kOperationHandle{"TOperationHandle", kOperationHandleFields, 3};
 constexpr HiveStructShape kMetadataResp{"TGetResultSetMetadataResp", kStatusOnly, 1};
-constexpr HiveRequiredField kTableSchemaFields[] = {{1, HIVE_T_LIST, "columns"}};
+constexpr HiveRequiredField kTableSchemaFields[] = {{kTTableSchemaColumns, HIVE_T_LIST, "columns"}};
 constexpr HiveStructShape kTableSchema{"TTableSchema", kTableSchemaFields, 1};
 constexpr HiveRequiredField kColumnDescFields[] = {
-    {1, HIVE_T_STRING, "columnName"}, {2, HIVE_T_STRUCT, "typeDesc"}, {3, HIVE_T_I32, "position"}};
+    {kTColumnDescColumnName, HIVE_T_STRING, "columnName"}, {kTColumnDescTypeDesc, HIVE_T_STRUCT, "typeDesc"}, {kTColumnDescPosition, HIVE_T_I32, "position"}};
 constexpr HiveStructShape kColumnDesc{"TColumnDesc", kColumnDescFields, 3};
-constexpr HiveRequiredField kTypeDescFields[] = {{1, HIVE_T_LIST, "types"}};
+constexpr HiveRequiredField kTypeDescFields[] = {{kTTypeDescTypes, HIVE_T_LIST, "types"}};
 constexpr HiveStructShape kTypeDesc{"TTypeDesc", kTypeDescFields, 1};
-constexpr HiveRequiredField kPrimitiveEntryFields[] = {{1, HIVE_T_I32, "type"}};
+constexpr HiveRequiredField kPrimitiveEntryFields[] = {{kTPrimitiveTypeEntryType, HIVE_T_I32, "type"}};
 constexpr HiveStructShape kPrimitiveEntry{"TPrimitiveTypeEntry", kPrimitiveEntryFields, 1};
-constexpr HiveRequiredField kQualifiersFields[] = {{1, HIVE_T_MAP, "qualifiers"}};
+constexpr HiveRequiredField kQualifiersFields[] = {{kTTypeQualifiersQualifiers, HIVE_T_MAP, "qualifiers"}};
 constexpr HiveStructShape kQualifiers{"TTypeQualifiers", kQualifiersFields, 1};
 constexpr HiveStructShape kFetchResultsResp{"TFetchResultsResp", kStatusOnly, 1};
-constexpr HiveRequiredField kRowSetFields[] = {{1, HIVE_T_I64, "startRowOffset"}, {2, HIVE_T_LIST, "rows"}};
+constexpr HiveRequiredField kRowSetFields[] = {{kTRowSetStartRowOffset, HIVE_T_I64, "startRowOffset"}, {kTRowSetRows, HIVE_T_LIST, "rows"}};
 constexpr HiveStructShape kRowSet{"TRowSet", kRowSetFields, 2};
-constexpr HiveRequiredField kGetInfoFields[] = {{1, HIVE_T_STRUCT, "status"}, {2, HIVE_T_STRUCT, "infoValue"}};
+constexpr HiveRequiredField kGetInfoFields[] = {{kTRespStatus, HIVE_T_STRUCT, "status"}, {kTGetInfoRespInfoValue, HIVE_T_STRUCT, "infoValue"}};
 constexpr HiveStructShape kGetInfoResp{"TGetInfoResp", kGetInfoFields, 2};
 
 // The response of a call that requires only its status, under the call's
@@ -103,13 +105,13 @@ int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) 
             return 1;
         if (type == HIVE_T_STOP)
             break;
-        if ((id == 1 || id == 2) && type == HIVE_T_STRING) {
+        if ((id == kTHandleIdentifierGuid || id == kTHandleIdentifierSecret) && type == HIVE_T_STRING) {
             int32_t n = 0;
             if (in.readI32(&n))
                 return 1;
             if (n != int32_t(kGuidBytes))
                 return protocolError("handle identifier of another length");
-            if (in.readBytes(id == 1 ? guid : secret, kGuidBytes))
+            if (in.readBytes(id == kTHandleIdentifierGuid ? guid : secret, kGuidBytes))
                 return 1;
             found |= id;
         } else if (in.skip(type)) {
@@ -122,8 +124,8 @@ int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) 
 // The stored form of an identifier: both string fields with their headers.
 void storeIdentifier(uint8_t* out, const uint8_t* guid, const uint8_t* secret) noexcept
 {
-    const uint8_t head1[7] = {HIVE_T_STRING, 0, 1, 0, 0, 0, kGuidBytes};
-    const uint8_t head2[7] = {HIVE_T_STRING, 0, 2, 0, 0, 0, kGuidBytes};
+    const uint8_t head1[7] = {HIVE_T_STRING, 0, kTHandleIdentifierGuid, 0, 0, 0, kGuidBytes};
+    const uint8_t head2[7] = {HIVE_T_STRING, 0, kTHandleIdentifierSecret, 0, 0, 0, kGuidBytes};
     memcpy(out, head1, 7);
     memcpy(out + 7, guid, kGuidBytes);
     memcpy(out + 23, head2, 7);
@@ -188,7 +190,7 @@ const HiveStructShape kHiveOperationStatusResp{"TGetOperationStatusResp", kStatu
 
 int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
 {
-    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) || out.writeStructFieldBegin(1);
+    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) || out.writeStructFieldBegin(kTCallArgsReq);
 }
 
 int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept
@@ -245,7 +247,7 @@ int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept
             return 1;
         if (t == HIVE_T_STOP)
             return protocolError("reply without a response");
-        if (id == 0 && t == HIVE_T_STRUCT)
+        if (id == kTCallResultSuccess && t == HIVE_T_STRUCT)
             return 0;
         if (in.skip(t))
             return 1;
@@ -269,10 +271,10 @@ int HiveConnection::writeOpenSession(int32_t clientProtocol, const char* proxyUs
 {
     static const char kProxyKey[] = "hive.server2.proxy.user";
     HiveNetWriteBuffer& w = writeBuffer;
-    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, 1) || w.writeI32(clientProtocol))
+    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, kTOpenSessionReqClientProtocol) || w.writeI32(clientProtocol))
         return 1;
     if (proxyUser != nullptr && proxyUserLength > 0) {
-        if (w.writeFieldBegin(HIVE_T_MAP, 4) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(1) ||
+        if (w.writeFieldBegin(HIVE_T_MAP, kTOpenSessionReqConfiguration) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(1) ||
             w.writeString(kProxyKey, sizeof kProxyKey - 1) || w.writeString(proxyUser, proxyUserLength))
             return 1;
     }
@@ -291,20 +293,20 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
     uint8_t secret[kGuidBytes];
     // Fields are taken by their ids, in whatever order they come.
     if (in.readFields(kOpenSessionResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
+            if (id == kTRespStatus && type == HIVE_T_STRUCT)
                 return readStatus(&status);
-            if (id == 2 && type == HIVE_T_I32)
+            if (id == kTOpenSessionRespServerProtocolVersion && type == HIVE_T_I32)
                 return in.readI32(serverProtocol);
-            if (id == 3 && type == HIVE_T_STRUCT)
+            if (id == kTOpenSessionRespSessionHandle && type == HIVE_T_STRUCT)
                 return in.readFields(kSessionHandle, [&](uint8_t t, int16_t fid) noexcept {
-                    if (fid != 1 || t != HIVE_T_STRUCT)
+                    if (fid != kTSessionHandleSessionId || t != HIVE_T_STRUCT)
                         return kHiveFieldSkip;
                     if (readHandleIdentifier(in, guid, secret) != 0)
                         return 1;
                     haveHandle = 1;
                     return 0;
                 });
-            if (id == 4 && type == HIVE_T_MAP)
+            if (id == kTOpenSessionRespConfiguration && type == HIVE_T_MAP)
                 return kHiveFieldSkip;
             if (id >= 1 && id <= 4)
                 return protocolError("Protocol error.");
@@ -319,7 +321,7 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
         return protocolError("OpenSession reply without a session handle");
     sessionHandle[0] = HIVE_T_STRUCT;
     sessionHandle[1] = 0;
-    sessionHandle[2] = 1;
+    sessionHandle[2] = kTSessionHandleSessionId;
     storeIdentifier(sessionHandle + 3, guid, secret);
     sessionHandle[kHiveSessionHandleBytes - 1] = HIVE_T_STOP;
     sessionOpen = 1;
@@ -329,7 +331,7 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
 int HiveConnection::writeCloseSession() noexcept
 {
     HiveNetWriteBuffer& w = writeBuffer;
-    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(1) || w.writeFieldStop() ||
+    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(kTCloseSessionReqSessionHandle) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
 }
 
@@ -340,7 +342,7 @@ int HiveConnection::readCloseSessionReply() noexcept
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     if (in.readFields(kCloseSessionResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id != 1 || type != HIVE_T_STRUCT)
+            if (id != kTRespStatus || type != HIVE_T_STRUCT)
                 return protocolError("Protocol error.");
             return readStatus(&status);
         }))
@@ -407,9 +409,9 @@ void HiveCommunicatorHS2::copyOperationHandle(uint8_t* out) const noexcept
 int HiveCommunicatorHS2::writeOperationHandle(int16_t fieldId, int32_t hasResultSet) noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(1) ||
+    return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(kTOperationHandleOperationId) ||
            w.writeBytes(operationHandle, kHiveOperationHandleBytes) || w.writeFieldStop() ||
-           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(operationType) || w.writeFieldBegin(HIVE_T_BOOL, 3) ||
+           w.writeFieldBegin(HIVE_T_I32, kTOperationHandleOperationType) || w.writeI32(operationType) || w.writeFieldBegin(HIVE_T_BOOL, kTOperationHandleHasResultSet) ||
            w.put(hasResultSet ? 1 : 0) || w.writeFieldStop();
 }
 
@@ -419,12 +421,12 @@ int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units, in
         return 1;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "ExecuteStatement";
-    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || hiveWriteUtf16(w, text, units) || w.writeFieldBegin(HIVE_T_MAP, 3) ||
+    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTExecuteStatementReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTExecuteStatementReqStatement) || hiveWriteUtf16(w, text, units) || w.writeFieldBegin(HIVE_T_MAP, kTExecuteStatementReqConfOverlay) ||
         w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0))
         return 1;
     // runAsync is the request's own field, so that the server reads it.
-    if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1)))
+    if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, kTExecuteStatementReqRunAsync) || w.put(1)))
         return 1;
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
@@ -440,7 +442,7 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
         return 1;
     // The operation handle's fields, as the reply's second field holds them.
     auto handleField = [&](uint8_t t, int16_t fid) noexcept {
-        if (fid == 1 && t == HIVE_T_STRUCT) {
+        if (fid == kTOperationHandleOperationId && t == HIVE_T_STRUCT) {
             uint8_t guid[kGuidBytes];
             uint8_t secret[kGuidBytes];
             if (readHandleIdentifier(in, guid, secret) != 0)
@@ -449,15 +451,15 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
             handleChanged = 1;
             return 0;
         }
-        if (fid == 2 && t == HIVE_T_I32) {
+        if (fid == kTOperationHandleOperationType && t == HIVE_T_I32) {
             if (in.readI32(&operationType) != 0)
                 return 1;
             handleChanged = 1;
             return 0;
         }
-        if (fid == 3 && t == HIVE_T_BOOL)
+        if (fid == kTOperationHandleHasResultSet && t == HIVE_T_BOOL)
             return in.readBool(hasResultSet);
-        if (fid == 4 && t == HIVE_T_DOUBLE) {
+        if (fid == kTOperationHandleModifiedRowCount && t == HIVE_T_DOUBLE) {
             int64_t bits = 0;
             if (in.readI64(&bits) != 0)
                 return 1;
@@ -470,9 +472,9 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
     // has the same shape under the call's own name.
     const StatusResponse response(pendingMethod);
     if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
+            if (id == kTRespStatus && type == HIVE_T_STRUCT)
                 return connection->readStatus(status);
-            if (id == 2 && type == HIVE_T_STRUCT)
+            if (id == kTExecuteStatementRespOperationHandle && type == HIVE_T_STRUCT)
                 return in.readFields(kOperationHandle, handleField);
             return kHiveFieldSkip;
         }))
@@ -502,7 +504,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     // TTypeQualifierValue: its i32 field is a precision or a scale, in
     // either order; the larger is the precision.
     auto qualifierValue = [&](uint8_t t, int16_t id) noexcept {
-        if (id != 1 || t != HIVE_T_I32)
+        if (id != kTTypeQualifierValueI32Value || t != HIVE_T_I32)
             return kHiveFieldSkip;
         int32_t v = 0;
         if (in.readI32(&v))
@@ -529,7 +531,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     };
     // TTypeQualifiers: a map from qualifier names to their values.
     auto qualifierMap = [&](uint8_t t, int16_t id) noexcept {
-        if (id != 1 || t != HIVE_T_MAP)
+        if (id != kTTypeQualifiersQualifiers || t != HIVE_T_MAP)
             return kHiveFieldSkip;
         uint8_t kt = 0;
         uint8_t vt = 0;
@@ -546,7 +548,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     };
     // TPrimitiveTypeEntry: the type id and its qualifiers.
     auto primitiveEntry = [&](uint8_t t, int16_t id) noexcept {
-        if (id == 1 && t == HIVE_T_I32) {
+        if (id == kTPrimitiveTypeEntryType && t == HIVE_T_I32) {
             if (in.readI32(&typeId))
                 return 1;
             // Any other id could only be a damaged one: the column would be
@@ -558,12 +560,12 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
             haveType = 1;
             return 0;
         }
-        if (id == 2 && t == HIVE_T_STRUCT)
+        if (id == kTPrimitiveTypeEntryTypeQualifiers && t == HIVE_T_STRUCT)
             return in.readFields(kQualifiers, qualifierMap);
         return kHiveFieldSkip;
     };
     if (in.readFields(kTypeDesc, [&](uint8_t t, int16_t id) noexcept {
-            if (id != 1 || t != HIVE_T_LIST)
+            if (id != kTTypeDescTypes || t != HIVE_T_LIST)
                 return kHiveFieldSkip;
             uint8_t elem = 0;
             int32_t count = 0;
@@ -575,7 +577,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
             // complex types follow and are passed over.
             for (int32_t e = 0; e < count; ++e) {
                 if (in.readFields([&](uint8_t ut, int16_t uid) noexcept {
-                        if (e != 0 || uid != 1 || ut != HIVE_T_STRUCT)
+                        if (e != 0 || uid != kTTypeEntryPrimitiveEntry || ut != HIVE_T_STRUCT)
                             return kHiveFieldSkip;
                         return in.readFields(kPrimitiveEntry, primitiveEntry);
                     }))
@@ -618,13 +620,13 @@ int HiveCommunicatorHS2::readColumnDesc(uint32_t number, HiveColumnSink* sink) n
     // A field of another type than its id has is passed as unknown and so
     // found missing.
     if (in.readFields(kColumnDesc, [&](uint8_t t, int16_t id) noexcept {
-            if (id == 1 && t == HIVE_T_STRING) {
+            if (id == kTColumnDescColumnName && t == HIVE_T_STRING) {
                 if (in.readStringZ(name, sizeof name, &nameLength, 0))
                     return 1;
                 nameLength = normaliseColumnName(name, nameLength);
                 return 0;
             }
-            if (id == 2 && t == HIVE_T_STRUCT)
+            if (id == kTColumnDescTypeDesc && t == HIVE_T_STRUCT)
                 return readTypeDesc(&typeCode, &first, &second);
             return kHiveFieldSkip;
         }))
@@ -637,7 +639,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
 {
     rowsPerFetch = arrayFetchSize;
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
+    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) || w.writeFieldStop() ||
         w.writeFieldStop() || w.flush())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
@@ -646,7 +648,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
     int failed = 0;
     // The schema's column list: each column described to the sink.
     auto schemaField = [&](uint8_t t, int16_t fid) noexcept {
-        if (fid != 1 || t != HIVE_T_LIST)
+        if (fid != kTTableSchemaColumns || t != HIVE_T_LIST)
             return kHiveFieldSkip;
         uint8_t elem = 0;
         int32_t count = 0;
@@ -684,7 +686,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
     // The status says the call was carried out, so the schema is due.
     int answered = 0;
     if (in.readFields(kMetadataResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT) {
+            if (id == kTRespStatus && type == HIVE_T_STRUCT) {
                 int32_t status = 0;
                 if (connection->readStatus(&status))
                     return 1;
@@ -693,7 +695,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
                 answered = status != HIVE_STATUS_INVALID_HANDLE;
                 return 0;
             }
-            if (id == 2 && type == HIVE_T_STRUCT)
+            if (id == kTGetResultSetMetadataRespSchema && type == HIVE_T_STRUCT)
                 return in.readFields(kTableSchema, schemaField);
             return kHiveFieldSkip;
         }))
@@ -736,8 +738,8 @@ int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
     if (resultStyle == HIVE_RESULT_COLUMN_WISE)
         return sendFetchMessage(connection->writeBuffer.httpTransport);
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(1, 1) || w.writeFieldBegin(HIVE_T_I32, 2) ||
-           w.writeI32(0) || w.writeFieldBegin(HIVE_T_I64, 3) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
+    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(kTFetchResultsReqOperationHandle, 1) || w.writeFieldBegin(HIVE_T_I32, kTFetchResultsReqOrientation) ||
+           w.writeI32(0) || w.writeFieldBegin(HIVE_T_I64, kTFetchResultsReqMaxRows) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
 }
 
@@ -971,7 +973,7 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
         return 0;
     }
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(1, 1) || w.writeFieldStop() || w.writeFieldStop() ||
+    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) || w.writeFieldStop() || w.writeFieldStop() ||
         sendAndReadNothing())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
@@ -980,7 +982,7 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
     int32_t status = HIVE_STATUS_SUCCESS;
     const StatusResponse response(method);
     if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
-            return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
+            return id == kTRespStatus && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
         }))
         return 1;
     if (replyTail(in))
@@ -1049,27 +1051,34 @@ void HiveCommunicatorHS2::sendQueuedCloses() noexcept
     operationType = ownType;
 }
 
-int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
+int HiveCommunicatorHS2::getOperationStatus(HiveOperationStatus* out) noexcept
 {
-    *state = HIVE_OP_FINISHED;
+    *out = HiveOperationStatus();
     if (!hasOperation())
         return 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) || w.writeFieldStop() ||
-             w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus");
-    if (rc == 0)
-        rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
-            int32_t status = 0;
-            if (id == 1 && type == HIVE_T_STRUCT)
-                return connection->readStatus(&status);
-            if (id == 2 && type == HIVE_T_I32)
-                return in.readI32(state);
-            return kHiveFieldSkip;
-        });
-    if (rc || replyTail(in))
-        return protocolError("getOperationStatus failed.");
-    return 0;
+    if (hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(kTOperationReqOperationHandle, 0) ||
+        w.writeFieldStop() || w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus"))
+        return 1;
+    const int rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
+        if (id == kTRespStatus && type == HIVE_T_STRUCT)
+            return connection->readStatus(&out->status);
+        if (id == kTGetOperationStatusRespOperationState && type == HIVE_T_I32)
+            return in.readI32(&out->state);
+        if (id == kTGetOperationStatusRespSqlState && type == HIVE_T_STRING)
+            return in.readStringZ(out->sqlstate, sizeof out->sqlstate, &out->sqlstateLength, 0);
+        if (id == kTGetOperationStatusRespErrorCode && type == HIVE_T_I32)
+            return in.readI32(&out->errorCode);
+        if (id == kTGetOperationStatusRespErrorMessage && type == HIVE_T_STRING && !out->message) {
+            out->message = ramMake<char>(kHiveOperationMessageMax + 1);
+            if (!out->message)
+                return 1;
+            return in.readStringZ(out->message.get(), kHiveOperationMessageMax + 1, &out->messageLength, 0);
+        }
+        return kHiveFieldSkip;
+    });
+    return rc != 0 || replyTail(in) ? 1 : 0;
 }
 
 int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind, size_t* length) noexcept
@@ -1078,7 +1087,7 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
     *length = 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(1) || w.writeFieldBegin(HIVE_T_I32, 2) ||
+    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(kTGetInfoReqSessionHandle) || w.writeFieldBegin(HIVE_T_I32, kTGetInfoReqInfoType) ||
         w.writeI32(infoType) || w.writeFieldStop() || w.writeFieldStop() || w.flush())
         return 1;
     if (hiveReadReplyBegin(connection, "GetInfo"))
@@ -1086,9 +1095,9 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
     int32_t status = HIVE_STATUS_SUCCESS;
     int haveValue = 0;
     if (in.readFields(kGetInfoResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
+            if (id == kTRespStatus && type == HIVE_T_STRUCT)
                 return connection->readStatus(&status);
-            if (id != 2 || type != HIVE_T_STRUCT)
+            if (id != kTGetInfoRespInfoValue || type != HIVE_T_STRUCT)
                 return kHiveFieldSkip;
             // The value is a union: its one field tells the kind.
             uint8_t vt = 0;
@@ -1138,10 +1147,10 @@ int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits, c
     }
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTables";
-    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
-        hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, 4) ||
-        hiveWriteUtf16(w, table, tableUnits) || w.writeListFieldBegin(5, HIVE_T_STRING, count))
+    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) ||
+        hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, kTGetTablesReqTableName) ||
+        hiveWriteUtf16(w, table, tableUnits) || w.writeListFieldBegin(kTGetTablesReqTableTypes, HIVE_T_STRING, count))
         return 1;
     for (int i = 0; i < 7; ++i) {
         for (int j = 0; tableTypes[i] && j < 3 && kTypeNames[i][j] != nullptr; ++j) {
@@ -1157,10 +1166,10 @@ int HiveCommunicatorHS2::getColumns(const uint16_t* schema, size_t schemaUnits, 
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetColumns";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
-           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, 4) ||
-           hiveWriteUtf16(w, table, tableUnits) || w.writeFieldBegin(HIVE_T_STRING, 5) ||
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) ||
+           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqTableName) ||
+           hiveWriteUtf16(w, table, tableUnits) || w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqColumnName) ||
            hiveWriteUtf16(w, column, columnUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
@@ -1168,8 +1177,8 @@ int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) 
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetSchemas";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) ||
            hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
@@ -1177,7 +1186,7 @@ int HiveCommunicatorHS2::getTypeInfo() noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTypeInfo";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) || w.writeFieldStop() ||
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
 }
 

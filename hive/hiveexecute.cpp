@@ -20,22 +20,6 @@
 
 namespace {
 
-// States of GetOperationStatus beyond the ones the communicator names.
-enum : int32_t {
-    kOpCanceled = 3,
-    kOpClosed = 4,
-    kOpError = 5,
-    kOpUnknown = 6,
-    kOpPending = 7,
-    kOpTimedOut = 8,
-};
-// Bytes of an SQLSTATE; the buffer holds one more, so that a longer text
-// from the server shows as one.
-constexpr size_t kSqlstateBytes = 5;
-constexpr size_t kSqlstateBuffer = kSqlstateBytes + 2;
-// Longest operation error message kept; the rest is passed over.
-constexpr size_t kOperationMessageMax = 4096;
-
 uint16_t nullMarkerCallback(uint16_t* buffer, uint16_t capacity, uint16_t, void*) noexcept
 {
     return capacity >= 4 ? static_cast<uint16_t>(hiveNullMarkerText(buffer)) : static_cast<uint16_t>(capacity + 1);
@@ -51,7 +35,7 @@ bool firstWordIs(const BaseSqlStringW* text, const char* word) noexcept
 // no-data classes.
 bool errorSqlstate(const char* state, size_t length) noexcept
 {
-    if (length != kSqlstateBytes)
+    if (length != kHiveSqlstateBytes)
         return false;
     for (size_t i = 0; i < length; ++i)
         if (!((state[i] >= '0' && state[i] <= '9') || (state[i] >= 'A' && state[i] <= 'Z')))
@@ -210,8 +194,6 @@ int16_t HiveStatement::pollOperation() noexcept
     HiveConnection* conn = hiveConnection();
     if (!communicator->hasOperation())
         return 0;
-    HiveNetWriteBuffer& w = conn->writeBuffer;
-    HiveNetReadBuffer& in = conn->readBuffer;
     for (int round = 0;; ++round) {
         if (round != 0 && settings.operationStatusDelay != 0)
             bosSleep(settings.operationStatusDelay);
@@ -219,79 +201,37 @@ int16_t HiveStatement::pollOperation() noexcept
             return cancelPolledOperation();
         if (queryTimeExpired() != 0)
             return 1;
-        int32_t state = HIVE_OP_FINISHED;
-        int32_t status = HIVE_STATUS_SUCCESS;
-        int32_t errorCode = 0;
-        char sqlstate[kSqlstateBuffer] = "";
-        size_t sqlstateLength = 0;
-        char* message = nullptr;
-        size_t messageLength = 0;
-        if (hiveWriteCallBegin(w, "GetOperationStatus", 0) || w.writeStructFieldBegin(1) ||
-            w.writeStructFieldBegin(1) || w.writeBytes(communicator->operationHandle, kHiveOperationHandleBytes) ||
-            w.writeFieldStop() || w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(communicator->operationType) ||
-            w.writeFieldBegin(HIVE_T_BOOL, 3) || w.put(0) || w.writeFieldStop() || w.writeFieldStop() ||
-            w.writeFieldStop() || w.flush())
+        HiveOperationStatus op;
+        if (communicator->getOperationStatus(&op) != 0 || op.status == HIVE_STATUS_ERROR)
             return 1;
-        if (hiveReadReplyBegin(conn, "GetOperationStatus"))
-            return 1;
-        int rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
-                return conn->readStatus(&status);
-            if (id == 2 && type == HIVE_T_I32)
-                return in.readI32(&state);
-            if (id == 3 && type == HIVE_T_STRING)
-                return in.readStringZ(sqlstate, sizeof sqlstate, &sqlstateLength, 0);
-            if (id == 4 && type == HIVE_T_I32)
-                return in.readI32(&errorCode);
-            if (id == 5 && type == HIVE_T_STRING && message == nullptr) {
-                message = static_cast<char*>(ramAlloc(kOperationMessageMax + 1));
-                if (message == nullptr)
-                    return 1;
-                return in.readStringZ(message, kOperationMessageMax + 1, &messageLength, 0);
-            }
-            return kHiveFieldSkip;
-        });
-        // The rest of the result struct after the response.
-        if (rc == 0)
-            rc = in.readFields([](uint8_t, int16_t) noexcept { return kHiveFieldSkip; }) || in.endMessage();
-        if (rc != 0 || status == HIVE_STATUS_ERROR) {
-            ramFree(message);
-            return 1;
-        }
-        if (state == HIVE_OP_RUNNING || state == kOpPending || state == HIVE_OP_INITIALIZED) {
-            ramFree(message);
+        if (op.running())
             continue;
-        }
-        if (state == HIVE_OP_FINISHED) {
-            ramFree(message);
+        if (op.state == HIVE_OP_FINISHED)
             return 0;
-        }
         // The operation ended without a result: the server's own error, or
         // what became of it.
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t posted = list != nullptr ? list->recordCount() : 0;
-        if (state == kOpError && message != nullptr && messageLength != 0) {
+        const KaDiagMark mark;
+        if (op.state == HIVE_OP_ERROR && op.message && op.messageLength != 0) {
             // Servers repeat the failed request in their text, credentials
             // included.
-            hiveMaskCredentials(message);
-            conn->postServerError(errorCode, sqlstate, message, strlen(message));
+            hiveMaskCredentials(op.message.get());
+            conn->postServerError(op.errorCode, op.sqlstate, op.message.get(), strlen(op.message.get()));
         } else {
-            const char* what = state == kOpCanceled   ? "cancelled"
-                               : state == kOpClosed   ? "closed"
-                               : state == kOpTimedOut ? "timed out"
-                               : state == kOpError    ? "failed"
-                                                      : "in an unknown state";
-            static_cast<void>(kOpUnknown);
+            const char* what = op.state == HIVE_OP_CANCELED    ? "cancelled"
+                               : op.state == HIVE_OP_CLOSED    ? "closed"
+                               : op.state == HIVE_OP_TIMED_OUT ? "timed out"
+                               : op.state == HIVE_OP_ERROR     ? "failed"
+                                                               : "in an unknown state";
             errPost(MSG_HIVE_OPERATION_ENDED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText(what);
         }
         // The server's own SQLSTATE is what the application sees; the index
         // chosen from the code or the text stays under it, so that a server's
         // 08S01 for a failed job is not taken for a lost connection.
-        if (state == kOpError && list != nullptr && errorSqlstate(sqlstate, sqlstateLength))
-            for (size_t i = posted; i < list->recordCount(); ++i)
+        KaErrorList* list = mark.list();
+        if (op.state == HIVE_OP_ERROR && list != nullptr && errorSqlstate(op.sqlstate, op.sqlstateLength))
+            for (size_t i = mark.start(); i < list->recordCount(); ++i)
                 if (KaError* record = list->recordAt(i); record != nullptr && !record->isWarning())
-                    record->setSqlstate(sqlstate);
-        ramFree(message);
+                    record->setSqlstate(op.sqlstate);
         return 1;
     }
 }

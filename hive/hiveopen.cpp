@@ -34,8 +34,6 @@ namespace {
 constexpr char kHiveNoPasswordPlaceholder[] = "x";
 // Polls of a "use" whose operation is still running, at the status delay.
 constexpr int kHiveUsePolls = 2400;
-// The operation state of an asynchronous operation not yet started.
-constexpr int32_t kHiveOpPending = 7;
 
 // The packet-log writer as the socket's trace sink.
 class HivePacketLogSink : public KaObject, public KaSockTraceSink {
@@ -713,11 +711,11 @@ int HiveConnection::useDatabase(const uint16_t* name) noexcept
         rc = comm.executeStatement(text.data, text.len, 0) ||
              comm.readExecuteStatementReply(&status, &hasResultSet, &modified);
     for (int poll = 0; rc == 0 && poll < kHiveUsePolls; ++poll) {
-        int32_t state = HIVE_OP_FINISHED;
-        rc = comm.getOperationStatus(&state);
-        if (rc != 0 || state == HIVE_OP_FINISHED)
+        HiveOperationStatus op;
+        rc = comm.getOperationStatus(&op);
+        if (rc != 0 || op.state == HIVE_OP_FINISHED)
             break;
-        if (state != HIVE_OP_INITIALIZED && state != HIVE_OP_RUNNING && state != kHiveOpPending) {
+        if (!op.running()) {
             rc = 1;
             break;
         }
