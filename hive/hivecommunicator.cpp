@@ -24,20 +24,23 @@ constexpr size_t kQualifierKeySize = 100;
 
 // The required fields of the replies' structs, as TCLIService gives them.
 constexpr HiveRequiredField kStatusOnly[] = {{kTRespStatus, HIVE_T_STRUCT, "status"}};
-constexpr HiveRequiredField kOpenSessionFields[] = {{kTRespStatus, HIVE_T_STRUCT, "status"},
-                                                    {kTOpenSessionRespServerProtocolVersion, HIVE_T_I32, "serverProtocolVersion"}};
+constexpr HiveRequiredField kOpenSessionFields[] = {
+    {kTRespStatus, HIVE_T_STRUCT, "status"},
+    {kTOpenSessionRespServerProtocolVersion, HIVE_T_I32, "serverProtocolVersion"}};
 constexpr HiveStructShape kOpenSessionResp{"TOpenSessionResp", kOpenSessionFields, 2};
 constexpr HiveRequiredField kSessionHandleFields[] = {{kTSessionHandleSessionId, HIVE_T_STRUCT, "sessionId"}};
 constexpr HiveStructShape kSessionHandle{"TSessionHandle", kSessionHandleFields, 1};
 constexpr HiveStructShape kCloseSessionResp{"TCloseSessionResp", kStatusOnly, 1};
-constexpr HiveRequiredField kOperationHandleFields[] = {
-    {kTOperationHandleOperationId, HIVE_T_STRUCT, "operationId"}, {kTOperationHandleOperationType, HIVE_T_I32, "operationType"}, {kTOperationHandleHasResultSet, HIVE_T_BOOL, "hasResultSet"}};
+constexpr HiveRequiredField kOperationHandleFields[] = {{kTOperationHandleOperationId, HIVE_T_STRUCT, "operationId"},
+                                                        {kTOperationHandleOperationType, HIVE_T_I32, "operationType"},
+                                                        {kTOperationHandleHasResultSet, HIVE_T_BOOL, "hasResultSet"}};
 constexpr HiveStructShape kOperationHandle{"TOperationHandle", kOperationHandleFields, 3};
 constexpr HiveStructShape kMetadataResp{"TGetResultSetMetadataResp", kStatusOnly, 1};
 constexpr HiveRequiredField kTableSchemaFields[] = {{kTTableSchemaColumns, HIVE_T_LIST, "columns"}};
 constexpr HiveStructShape kTableSchema{"TTableSchema", kTableSchemaFields, 1};
-constexpr HiveRequiredField kColumnDescFields[] = {
-    {kTColumnDescColumnName, HIVE_T_STRING, "columnName"}, {kTColumnDescTypeDesc, HIVE_T_STRUCT, "typeDesc"}, {kTColumnDescPosition, HIVE_T_I32, "position"}};
+constexpr HiveRequiredField kColumnDescFields[] = {{kTColumnDescColumnName, HIVE_T_STRING, "columnName"},
+                                                   {kTColumnDescTypeDesc, HIVE_T_STRUCT, "typeDesc"},
+                                                   {kTColumnDescPosition, HIVE_T_I32, "position"}};
 constexpr HiveStructShape kColumnDesc{"TColumnDesc", kColumnDescFields, 3};
 constexpr HiveRequiredField kTypeDescFields[] = {{kTTypeDescTypes, HIVE_T_LIST, "types"}};
 constexpr HiveStructShape kTypeDesc{"TTypeDesc", kTypeDescFields, 1};
@@ -46,9 +49,11 @@ constexpr HiveStructShape kPrimitiveEntry{"TPrimitiveTypeEntry", kPrimitiveEntry
 constexpr HiveRequiredField kQualifiersFields[] = {{kTTypeQualifiersQualifiers, HIVE_T_MAP, "qualifiers"}};
 constexpr HiveStructShape kQualifiers{"TTypeQualifiers", kQualifiersFields, 1};
 constexpr HiveStructShape kFetchResultsResp{"TFetchResultsResp", kStatusOnly, 1};
-constexpr HiveRequiredField kRowSetFields[] = {{kTRowSetStartRowOffset, HIVE_T_I64, "startRowOffset"}, {kTRowSetRows, HIVE_T_LIST, "rows"}};
+constexpr HiveRequiredField kRowSetFields[] = {{kTRowSetStartRowOffset, HIVE_T_I64, "startRowOffset"},
+                                               {kTRowSetRows, HIVE_T_LIST, "rows"}};
 constexpr HiveStructShape kRowSet{"TRowSet", kRowSetFields, 2};
-constexpr HiveRequiredField kGetInfoFields[] = {{kTRespStatus, HIVE_T_STRUCT, "status"}, {kTGetInfoRespInfoValue, HIVE_T_STRUCT, "infoValue"}};
+constexpr HiveRequiredField kGetInfoFields[] = {{kTRespStatus, HIVE_T_STRUCT, "status"},
+                                                {kTGetInfoRespInfoValue, HIVE_T_STRUCT, "infoValue"}};
 constexpr HiveStructShape kGetInfoResp{"TGetInfoResp", kGetInfoFields, 2};
 
 // The response of a call that requires only its status, under the call's
@@ -190,7 +195,8 @@ const HiveStructShape kHiveOperationStatusResp{"TGetOperationStatusResp", kStatu
 
 int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
 {
-    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) || out.writeStructFieldBegin(kTCallArgsReq);
+    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) ||
+           out.writeStructFieldBegin(kTCallArgsReq);
 }
 
 int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept
@@ -271,11 +277,13 @@ int HiveConnection::writeOpenSession(int32_t clientProtocol, const char* proxyUs
 {
     static const char kProxyKey[] = "hive.server2.proxy.user";
     HiveNetWriteBuffer& w = writeBuffer;
-    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, kTOpenSessionReqClientProtocol) || w.writeI32(clientProtocol))
+    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, kTOpenSessionReqClientProtocol) ||
+        w.writeI32(clientProtocol))
         return 1;
     if (proxyUser != nullptr && proxyUserLength > 0) {
-        if (w.writeFieldBegin(HIVE_T_MAP, kTOpenSessionReqConfiguration) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(1) ||
-            w.writeString(kProxyKey, sizeof kProxyKey - 1) || w.writeString(proxyUser, proxyUserLength))
+        if (w.writeFieldBegin(HIVE_T_MAP, kTOpenSessionReqConfiguration) || w.put(HIVE_T_STRING) ||
+            w.put(HIVE_T_STRING) || w.writeI32(1) || w.writeString(kProxyKey, sizeof kProxyKey - 1) ||
+            w.writeString(proxyUser, proxyUserLength))
             return 1;
     }
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
@@ -331,8 +339,8 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
 int HiveConnection::writeCloseSession() noexcept
 {
     HiveNetWriteBuffer& w = writeBuffer;
-    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(kTCloseSessionReqSessionHandle) || w.writeFieldStop() ||
-           w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(kTCloseSessionReqSessionHandle) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveConnection::readCloseSessionReply() noexcept
@@ -411,8 +419,9 @@ int HiveCommunicatorHS2::writeOperationHandle(int16_t fieldId, int32_t hasResult
     HiveNetWriteBuffer& w = connection->writeBuffer;
     return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(kTOperationHandleOperationId) ||
            w.writeBytes(operationHandle, kHiveOperationHandleBytes) || w.writeFieldStop() ||
-           w.writeFieldBegin(HIVE_T_I32, kTOperationHandleOperationType) || w.writeI32(operationType) || w.writeFieldBegin(HIVE_T_BOOL, kTOperationHandleHasResultSet) ||
-           w.put(hasResultSet ? 1 : 0) || w.writeFieldStop();
+           w.writeFieldBegin(HIVE_T_I32, kTOperationHandleOperationType) || w.writeI32(operationType) ||
+           w.writeFieldBegin(HIVE_T_BOOL, kTOperationHandleHasResultSet) || w.put(hasResultSet ? 1 : 0) ||
+           w.writeFieldStop();
 }
 
 int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units, int32_t runAsync) noexcept
@@ -422,8 +431,9 @@ int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units, in
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "ExecuteStatement";
     if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTExecuteStatementReqSessionHandle) ||
-        w.writeFieldBegin(HIVE_T_STRING, kTExecuteStatementReqStatement) || hiveWriteUtf16(w, text, units) || w.writeFieldBegin(HIVE_T_MAP, kTExecuteStatementReqConfOverlay) ||
-        w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0))
+        w.writeFieldBegin(HIVE_T_STRING, kTExecuteStatementReqStatement) || hiveWriteUtf16(w, text, units) ||
+        w.writeFieldBegin(HIVE_T_MAP, kTExecuteStatementReqConfOverlay) || w.put(HIVE_T_STRING) ||
+        w.put(HIVE_T_STRING) || w.writeI32(0))
         return 1;
     // runAsync is the request's own field, so that the server reads it.
     if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, kTExecuteStatementReqRunAsync) || w.put(1)))
@@ -639,8 +649,8 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
 {
     rowsPerFetch = arrayFetchSize;
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) || w.writeFieldStop() ||
-        w.writeFieldStop() || w.flush())
+    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) ||
+        w.writeFieldStop() || w.writeFieldStop() || w.flush())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
     if (hiveReadReplyBegin(connection, "GetResultSetMetadata"))
@@ -738,8 +748,9 @@ int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
     if (resultStyle == HIVE_RESULT_COLUMN_WISE)
         return sendFetchMessage(connection->writeBuffer.httpTransport);
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(kTFetchResultsReqOperationHandle, 1) || w.writeFieldBegin(HIVE_T_I32, kTFetchResultsReqOrientation) ||
-           w.writeI32(0) || w.writeFieldBegin(HIVE_T_I64, kTFetchResultsReqMaxRows) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
+    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(kTFetchResultsReqOperationHandle, 1) ||
+           w.writeFieldBegin(HIVE_T_I32, kTFetchResultsReqOrientation) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_I64, kTFetchResultsReqMaxRows) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
 }
 
@@ -757,144 +768,114 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
     int sawResults = 0;
     int sawRows = 0;
     int sawColumns = 0;
-    // The required fields seen so far of the response and of its row set:
-    // the readers take the values from the middle of the row set, so those
-    // that come before the values are checked on the way in, the rest at
-    // the row set's end.
-    uint32_t responseSeen = 0;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
+    // Into the first row: the readers take the values from here.
+    auto enterRows = [&](int32_t count) noexcept {
+        sawRows = 1;
+        *rows = uint32_t(count);
+        *moreRows = count != 0;
+        if (count == 0)
+            return 0;
+        uint8_t rt = 0;
+        int16_t rid = 0;
+        uint8_t ce = 0;
+        int32_t columns = 0;
+        if (in.readFieldBegin(&rt, &rid))
             return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        responseSeen = hiveMarkRequired(kFetchResultsResp, responseSeen, type, id);
-        if (id == 1 && type == HIVE_T_STRUCT) {
+        if (rt != HIVE_T_LIST || rid != kTRowColVals)
+            return protocolError("Unexpected row data format");
+        if (in.readByte(&ce) || in.readI32(&columns))
+            return 1;
+        if (ce != HIVE_T_STRUCT || columns < 0)
+            return protocolError("Unexpected column data format");
+        if (checkBlockColumns(columns))
+            return 1;
+        blockColumnCount = columns;
+        return kHiveFieldLeave;
+    };
+    // Column-wise: into the first column's value list; the readers take
+    // every column whole from here.
+    auto enterColumns = [&](int32_t count) noexcept {
+        blockColumnCount = count;
+        sawRows = 1;
+        sawColumns = 1;
+        if (count == 0)
+            return 0;
+        if (checkBlockColumns(count))
+            return 1;
+        uint8_t ut = 0;
+        int16_t uid = 0;
+        uint8_t vt = 0;
+        int16_t vid = 0;
+        uint8_t ve = 0;
+        int32_t values = 0;
+        if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid))
+            return protocolError("Unexpected column wise data format");
+        if (vt != HIVE_T_LIST || vid != kTColumnValues)
+            return hiveMissingColumnField(hiveColumnStructOfField(uid), "values");
+        if (in.readByte(&ve) || in.readI32(&values) || values < 0)
+            return protocolError("Unexpected column wise data format");
+        *rows = uint32_t(values);
+        *moreRows = values != 0;
+        if (values == 0) {
+            // An empty block: the reply is consumed here, as for rows, and
+            // there are no columns left for the readers.
+            blockColumnCount = 0;
+            if (skipRest(in) || skipRest(in))
+                return 1;
+            for (int32_t c = 1; c < count; ++c) {
+                if (in.skip(HIVE_T_STRUCT))
+                    return 1;
+            }
+            return endReply() ? 1 : kHiveFieldLeave;
+        }
+        firstElementType = ve;
+        firstCount = values;
+        if (fetchState != nullptr) {
+            fetchState->firstElementType = ve;
+            fetchState->firstCount = values;
+        }
+        return kHiveFieldLeave;
+    };
+    // The row set: the walk ends inside it, where the readers go on, unless
+    // the block is empty.
+    auto rowSetField = [&](uint8_t t, int16_t fid) noexcept {
+        if ((fid != kTRowSetRows && fid != kTRowSetColumns) || t != HIVE_T_LIST)
+            return kHiveFieldSkip;
+        uint8_t elem = 0;
+        int32_t count = 0;
+        if (in.readByte(&elem) || in.readI32(&count))
+            return 1;
+        if (count < 0)
+            return protocolError("Unexpected row data format");
+        if (elem != HIVE_T_STRUCT) {
+            protocolError(fid == kTRowSetRows ? "Unexpected row data format" : "Unexpected column wise data format");
+            for (int32_t i = 0; i < count; ++i) {
+                if (in.skip(elem))
+                    return 1;
+            }
+            failed = 1;
+            return 0;
+        }
+        return fid == kTRowSetRows ? enterRows(count) : enterColumns(count);
+    };
+    const int rc = in.readFields(kFetchResultsResp, [&](uint8_t type, int16_t id) noexcept {
+        if (id == kTRespStatus && type == HIVE_T_STRUCT) {
             int32_t status = 0;
             if (connection->readStatus(&status))
                 return 1;
             if (status == HIVE_STATUS_ERROR)
                 failed = 1;
             answered = status != HIVE_STATUS_INVALID_HANDLE;
-            continue;
+            return 0;
         }
-        if (id != 3 || type != HIVE_T_STRUCT) {
-            if (in.skip(type))
-                return 1;
-            continue;
-        }
-        if (hiveCheckRequired(kFetchResultsResp, responseSeen))
-            return 1;
+        if (id != kTFetchResultsRespResults || type != HIVE_T_STRUCT)
+            return kHiveFieldSkip;
         sawResults = 1;
-        uint32_t rowSetSeen = 0;
-        for (;;) {
-            uint8_t t = 0;
-            int16_t fid = 0;
-            if (in.readFieldBegin(&t, &fid))
-                return 1;
-            if (t == HIVE_T_STOP)
-                break;
-            rowSetSeen = hiveMarkRequired(kRowSet, rowSetSeen, t, fid);
-            if ((fid != 2 && fid != 3) || t != HIVE_T_LIST) {
-                if (in.skip(t))
-                    return 1;
-                continue;
-            }
-            uint8_t elem = 0;
-            int32_t count = 0;
-            if (in.readByte(&elem) || in.readI32(&count))
-                return 1;
-            if (count < 0)
-                return protocolError("Unexpected row data format");
-            if (elem != HIVE_T_STRUCT) {
-                protocolError(fid == 2 ? "Unexpected row data format" : "Unexpected column wise data format");
-                for (int32_t i = 0; i < count; ++i) {
-                    if (in.skip(elem))
-                        return 1;
-                }
-                failed = 1;
-                continue;
-            }
-            if (fid == 2) {
-                sawRows = 1;
-                *rows = uint32_t(count);
-                *moreRows = count != 0;
-                if (count == 0)
-                    continue;
-                if (hiveCheckRequired(kRowSet, rowSetSeen, fid))
-                    return 1;
-                // Into the first row: the readers take the values from here.
-                uint8_t rt = 0;
-                int16_t rid = 0;
-                uint8_t ce = 0;
-                int32_t columns = 0;
-                if (in.readFieldBegin(&rt, &rid))
-                    return 1;
-                if (rt != HIVE_T_LIST || rid != 1)
-                    return protocolError("Unexpected row data format");
-                if (in.readByte(&ce) || in.readI32(&columns))
-                    return 1;
-                if (ce != HIVE_T_STRUCT || columns < 0)
-                    return protocolError("Unexpected column data format");
-                if (checkBlockColumns(columns))
-                    return 1;
-                blockColumnCount = columns;
-                return failed;
-            }
-            // Column-wise: into the first column's value list; the readers
-            // take every column whole from here.
-            if (hiveCheckRequired(kRowSet, rowSetSeen, fid))
-                return 1;
-            blockColumnCount = count;
-            sawRows = 1;
-            sawColumns = 1;
-            if (count == 0)
-                continue;
-            if (checkBlockColumns(count))
-                return 1;
-            uint8_t ut = 0;
-            int16_t uid = 0;
-            uint8_t vt = 0;
-            int16_t vid = 0;
-            uint8_t ve = 0;
-            int32_t values = 0;
-            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid))
-                return protocolError("Unexpected column wise data format");
-            if (vt != HIVE_T_LIST || vid != 1)
-                return hiveMissingColumnField(hiveColumnStructOfField(uid), "values");
-            if (in.readByte(&ve) || in.readI32(&values) || values < 0)
-                return protocolError("Unexpected column wise data format");
-            *rows = uint32_t(values);
-            *moreRows = values != 0;
-            if (values == 0) {
-                // An empty block: the reply is consumed here, as for rows,
-                // and there are no columns left for the readers.
-                blockColumnCount = 0;
-                if (skipRest(in) || skipRest(in))
-                    return 1;
-                for (int32_t c = 1; c < count; ++c) {
-                    if (in.skip(HIVE_T_STRUCT))
-                        return 1;
-                }
-                if (endReply())
-                    return 1;
-                return failed;
-            }
-            firstElementType = ve;
-            firstCount = values;
-            if (fetchState != nullptr) {
-                fetchState->firstElementType = ve;
-                fetchState->firstCount = values;
-            }
-            return failed;
-        }
-        if (hiveCheckRequired(kRowSet, rowSetSeen))
-            return 1;
-    }
-    if (replyTail(in))
-        return 1;
-    if (hiveCheckRequired(kFetchResultsResp, responseSeen))
+        return in.readFields(kRowSet, rowSetField);
+    });
+    if (rc == kHiveFieldLeave)
+        return failed;
+    if (rc != 0 || replyTail(in))
         return 1;
     // Rows are fetched only of a result set: a reply that succeeds without
     // its row set, or a column-wise one without its columns, leaves the
@@ -973,8 +954,8 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
         return 0;
     }
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) || w.writeFieldStop() || w.writeFieldStop() ||
-        sendAndReadNothing())
+    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) ||
+        w.writeFieldStop() || w.writeFieldStop() || sendAndReadNothing())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
     if (hiveReadReplyBegin(connection, method))
@@ -1034,8 +1015,7 @@ void HiveCommunicatorHS2::sendQueuedCloses() noexcept
     uint8_t ownHandle[kHiveOperationHandleBytes];
     memcpy(ownHandle, operationHandle, sizeof ownHandle);
     const int32_t ownType = operationType;
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     // Each close is tried whatever became of the one before: a refused
     // close leaves its operation alone, not the others behind it. Their
     // failures are no concern of the caller's request.
@@ -1044,8 +1024,8 @@ void HiveCommunicatorHS2::sendQueuedCloses() noexcept
         operationType = q.entries[k].type;
         static_cast<void>(closeOperation());
     }
-    while (list != nullptr && list->recordCount() > d0)
-        list->discardLast();
+    while (mark.posted() != 0)
+        mark.list()->discardLast();
     q.count = 0;
     memcpy(operationHandle, ownHandle, sizeof operationHandle);
     operationType = ownType;
@@ -1087,8 +1067,9 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
     *length = 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(kTGetInfoReqSessionHandle) || w.writeFieldBegin(HIVE_T_I32, kTGetInfoReqInfoType) ||
-        w.writeI32(infoType) || w.writeFieldStop() || w.writeFieldStop() || w.flush())
+    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(kTGetInfoReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_I32, kTGetInfoReqInfoType) || w.writeI32(infoType) || w.writeFieldStop() ||
+        w.writeFieldStop() || w.flush())
         return 1;
     if (hiveReadReplyBegin(connection, "GetInfo"))
         return 1;
@@ -1148,9 +1129,10 @@ int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits, c
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTables";
     if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
-        w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) ||
-        hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, kTGetTablesReqTableName) ||
-        hiveWriteUtf16(w, table, tableUnits) || w.writeListFieldBegin(kTGetTablesReqTableTypes, HIVE_T_STRING, count))
+        w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) || hiveWriteUtf16(w, schema, schemaUnits) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTGetTablesReqTableName) || hiveWriteUtf16(w, table, tableUnits) ||
+        w.writeListFieldBegin(kTGetTablesReqTableTypes, HIVE_T_STRING, count))
         return 1;
     for (int i = 0; i < 7; ++i) {
         for (int j = 0; tableTypes[i] && j < 3 && kTypeNames[i][j] != nullptr; ++j) {
@@ -1167,10 +1149,11 @@ int HiveCommunicatorHS2::getColumns(const uint16_t* schema, size_t schemaUnits, 
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetColumns";
     return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
-           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) ||
-           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqTableName) ||
-           hiveWriteUtf16(w, table, tableUnits) || w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqColumnName) ||
-           hiveWriteUtf16(w, column, columnUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) || hiveWriteUtf16(w, schema, schemaUnits) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqTableName) || hiveWriteUtf16(w, table, tableUnits) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqColumnName) || hiveWriteUtf16(w, column, columnUnits) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) noexcept
@@ -1178,16 +1161,17 @@ int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) 
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetSchemas";
     return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
-           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) ||
-           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) || hiveWriteUtf16(w, schema, schemaUnits) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::getTypeInfo() noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTypeInfo";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) || w.writeFieldStop() ||
-           w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept

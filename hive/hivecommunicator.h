@@ -90,7 +90,11 @@ enum : uint8_t {
     HIVE_TYPE_DOUBLE = 7,
     HIVE_TYPE_STRING = 8,
     HIVE_TYPE_DATE = 9,
+    // The type rows answer codes 10, 12 and 20 as well, which no server
+    // type id gives: a datetime, an array (also 16) and an unknown type.
+    HIVE_TYPE_DATETIME = 10,
     HIVE_TYPE_TIMESTAMP = 11,
+    HIVE_TYPE_ARRAY_ALT = 12,
     HIVE_TYPE_MAP = 13,
     HIVE_TYPE_STRUCT = 14,
     HIVE_TYPE_BINARY = 15,
@@ -98,6 +102,7 @@ enum : uint8_t {
     HIVE_TYPE_UNION = 17,
     HIVE_TYPE_USER_DEFINED = 18,
     HIVE_TYPE_DECIMAL = 19,
+    HIVE_TYPE_UNKNOWN_LATE = 20,
     HIVE_TYPE_NULL = 21,
     HIVE_TYPE_VARCHAR = 22,
     HIVE_TYPE_CHAR = 23,
