@@ -9,6 +9,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivedesc.h"
@@ -52,21 +53,19 @@ int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
     hiveStatementSettingsOf(hiveConnection(), &settings);
     readerState.longDataCache = settings.longDataCache;
     preparedKind = static_cast<int32_t>(text->getStatementKind());
-    executedForDescribe = 0;
+    executedForDescribe = false;
     pollFlag = preparedKind == HIVE_KIND_INSERT || preparedKind == HIVE_KIND_CREATE || preparedKind == HIVE_KIND_DROP ||
-                       preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0
-                   ? 1
-                   : 0;
-    closeAfterExecute = 0;
+               preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0;
+    closeAfterExecute = false;
     if (preparedKind == HIVE_KIND_OTHER) {
         if (firstWordIs(text, "USE")) {
-            closeAfterExecute = 1;
+            closeAfterExecute = true;
         } else if (firstWordIs(text, "LOAD") || firstWordIs(text, "INVALIDATE") || firstWordIs(text, "REFRESH")) {
-            closeAfterExecute = 1;
-            pollFlag = 1;
+            closeAfterExecute = true;
+            pollFlag = true;
         }
     } else if (preparedKind != HIVE_KIND_SELECT) {
-        closeAfterExecute = 1;
+        closeAfterExecute = true;
     }
     if (setSqlText(text->data, text->len) != 0)
         return 1;
@@ -77,8 +76,8 @@ int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
 
 int16_t HiveStatement::executeHook() noexcept
 {
-    if (executedForDescribe != 0) {
-        executedForDescribe = 0;
+    if (executedForDescribe) {
+        executedForDescribe = false;
         return 0;
     }
     if (sqlText == nullptr || sqlTextLength == 0) {
@@ -108,7 +107,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     if (resultState != HIVE_RESULT_NONE && closeResult() != 0)
         return 1;
     hiveRowCount = 0;
-    resultAbandoned = 0;
+    resultAbandoned = false;
     // A cancel meant for an earlier call does not stop this one.
     cancelPending.store(0);
     startQueryClock();
@@ -119,10 +118,9 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     }
     // Refused before anything is sent, so that failover may run the
     // request again on a new connection.
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t before = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     if (conn->refuseIfUnusable() != 0) {
-        baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+        baseMarkRequestUnsent(mark.list(), mark.start(), kBaseIdxLinkFailure);
         return 1;
     }
     if (acquireWire() != 0)
@@ -159,8 +157,8 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     // in ERROR reports its own error instead of the next call's complaint.
     if (pollOperation() != 0)
         return fail();
-    const bool resultExpected = closeAfterExecute == 0 && (preparedKind == HIVE_KIND_SELECT ||
-                                                           (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
+    const bool resultExpected = !closeAfterExecute && (preparedKind == HIVE_KIND_SELECT ||
+                                                       (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
     if (resultExpected) {
         if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) != 0)
             return fail();
@@ -178,7 +176,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     resultColumnCount = 0;
     resultDescribed = true;
     hiveRowCount = modified >= 0.0 ? static_cast<int64_t>(static_cast<uint64_t>(modified)) : -1;
-    if (closeAfterExecute != 0) {
+    if (closeAfterExecute) {
         hiveRowCount = hiveRowCount >= 0 ? hiveRowCount : -1;
         resultColumnCount = 0;
         if (communicator->closeCurrentOperation() != 0)
@@ -251,7 +249,7 @@ int16_t HiveStatement::closeResult() noexcept
 {
     int16_t rc = 0;
     // The rest of the current reply, or the read-ahead's, is passed over.
-    if ((ownsWire != 0 || replyParked != 0) && dropPendingReply() != 0)
+    if ((ownsWire || parkedReply.parked()) && dropPendingReply() != 0)
         rc = 1;
     fetchState = HIVE_FETCH_NONE;
     rowsLeft = 0;
@@ -292,34 +290,31 @@ int16_t HiveStatement::getRowCount(int64_t* count) noexcept
 
 int16_t HiveStatement::closeCursorHook() noexcept
 {
-    executedForDescribe = 0;
+    executedForDescribe = false;
     if (resultState == HIVE_RESULT_NONE)
         return 0;
     // The cursor is closed here whatever becomes of the server's operation:
     // a close that did not reach the server (a lost connection) is a
     // warning, so that the application can go on with the statement.
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = list != nullptr ? list->recordCount() : 0;
-    if (closeResult() != 0 && list != nullptr)
-        list->demoteFrom(d0);
+    const KaDiagMark mark;
+    if (closeResult() != 0)
+        mark.demote();
     return 0;
 }
 
 int16_t HiveStatement::freeResultsHook(bool drop) noexcept
 {
-    pollFlag = 0;
-    closeAfterExecute = 0;
+    pollFlag = false;
+    closeAfterExecute = false;
     int16_t rc = 0;
     if (drop && resultState == HIVE_RESULT_NONE && communicator != nullptr && communicator->hasOperation())
         rc = closeOperationWhenFree();
     if (drop) {
         // The statement is deleted after its call has left the connection's
         // lock: what it holds of the shared wire goes now, under the lock.
-        if (ownsWire != 0)
+        if (ownsWire)
             static_cast<void>(dropPendingReply());
-        dropParkedReply();
-        delete parkSpill;
-        parkSpill = nullptr;
+        releaseParkedReply();
     }
     return rc;
 }
@@ -376,7 +371,7 @@ int16_t HiveStatement::describeStatement() noexcept
     if (markerCount == 0) {
         if (executeHook() != 0)
             return 1;
-        executedForDescribe = 1;
+        executedForDescribe = true;
         return 0;
     }
     return describeWithParameters();
@@ -412,7 +407,7 @@ int16_t HiveStatement::describeWithParameters() noexcept
         query.appendNarrow(" where 0=1", 10))
         return 1;
     // The describe query's own result is closed by the next execution.
-    const int32_t savedClose = closeAfterExecute;
+    const bool savedClose = closeAfterExecute;
     const int16_t rc = executeText(query.data, query.len);
     closeAfterExecute = savedClose;
     return rc;
