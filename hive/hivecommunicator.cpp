@@ -19,6 +19,15 @@
 namespace {
 
 constexpr size_t kGuidBytes = 16;
+// Where the prepared FetchResults message holds what changes between
+// operations, and where a stored operation identifier holds its guid and
+// secret (after their field and length headers).
+constexpr size_t kFetchGuidAt = 44;
+constexpr size_t kFetchSecretAt = 67;
+constexpr size_t kFetchOperationTypeAt = 87;
+constexpr size_t kFetchMaxRowsAt = 106;
+constexpr size_t kStoredGuidAt = 7;
+constexpr size_t kStoredSecretAt = 30;
 // Longest qualifier key kept while reading a type description.
 constexpr size_t kQualifierKeySize = 100;
 
@@ -66,7 +75,7 @@ struct StatusResponse {
 
 // The last type id of the protocol's enumeration (a timestamp with local
 // time zone); anything outside 0 to it is no type the server can mean.
-constexpr int32_t kLastTypeId = 22;
+constexpr int32_t kLastTypeId = kHiveTypeIdTimestampLocalTz;
 // Bounds of the qualifiers a column type may carry.
 constexpr int32_t kMaxDecimalPrecision = 38;
 constexpr int32_t kMaxCharacterLength = 65535;
@@ -132,9 +141,9 @@ void storeIdentifier(uint8_t* out, const uint8_t* guid, const uint8_t* secret) n
     const uint8_t head1[7] = {HIVE_T_STRING, 0, kTHandleIdentifierGuid, 0, 0, 0, kGuidBytes};
     const uint8_t head2[7] = {HIVE_T_STRING, 0, kTHandleIdentifierSecret, 0, 0, 0, kGuidBytes};
     memcpy(out, head1, 7);
-    memcpy(out + 7, guid, kGuidBytes);
-    memcpy(out + 23, head2, 7);
-    memcpy(out + 30, secret, kGuidBytes);
+    memcpy(out + kStoredGuidAt, guid, kGuidBytes);
+    memcpy(out + kStoredGuidAt + kGuidBytes, head2, 7);
+    memcpy(out + kStoredSecretAt, secret, kGuidBytes);
 }
 
 size_t utf8Length(const uint16_t* text, size_t units) noexcept
@@ -728,10 +737,10 @@ int HiveCommunicatorHS2::sendFetchMessage(int32_t httpTransport) noexcept
         fetchMessageState = 1;
     }
     if (fetchMessageState == 1 || handleChanged) {
-        memcpy(fetchMessage + 44, operationHandle + 7, kGuidBytes);
-        memcpy(fetchMessage + 67, operationHandle + 30, kGuidBytes);
-        putBigEndian(fetchMessage + 87, uint32_t(operationType), 4);
-        putBigEndian(fetchMessage + 106, uint64_t(rowsPerFetch), 8);
+        memcpy(fetchMessage + kFetchGuidAt, operationHandle + kStoredGuidAt, kGuidBytes);
+        memcpy(fetchMessage + kFetchSecretAt, operationHandle + kStoredSecretAt, kGuidBytes);
+        putBigEndian(fetchMessage + kFetchOperationTypeAt, uint32_t(operationType), 4);
+        putBigEndian(fetchMessage + kFetchMaxRowsAt, uint64_t(rowsPerFetch), 8);
         fetchMessageState = 0;
         handleChanged = 0;
     }

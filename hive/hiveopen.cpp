@@ -244,8 +244,10 @@ struct HiveDialogFields {
 {
     if (value == nullptr || units == 0)
         return 0;
-    size_t size = units * 3 + 1;
-    auto* utf8 = static_cast<char*>(ramAlloc(size));
+    const size_t size = units * 3 + 1;
+    // The field may hold a password: wiped when it goes.
+    const RamWipedPtr<char> owned(static_cast<char*>(ramAlloc(size)), size);
+    char* utf8 = owned.get();
     if (utf8 == nullptr)
         return 1;
     size_t length = 0;
@@ -264,8 +266,6 @@ struct HiveDialogFields {
         std::memcpy(field.text, utf8, length);
         std::memcpy(field.shown, field.text, sizeof field.shown);
     }
-    fastMemzero(utf8, size);
-    ramFree(utf8);
     return rc;
 }
 

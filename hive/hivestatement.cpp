@@ -13,6 +13,7 @@
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivedesc.h"
@@ -375,23 +376,19 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         return 1;
     rec->setConciseType(hiveSqlTypeOf(typeCode, settings.stringDescribeType));
 
-    uint16_t* columnName = columnNameText(name, nameLength, static_cast<uint16_t>(n + 1));
-    uint16_t* baseName = columnNameText(name, nameLength, static_cast<uint16_t>(n + 1));
-    uint16_t* label = columnNameText(name, nameLength, static_cast<uint16_t>(n + 1));
-    uint16_t* table = emptyText();
-    if (columnName == nullptr || baseName == nullptr || label == nullptr || table == nullptr) {
-        ramFree(columnName);
-        ramFree(baseName);
-        ramFree(label);
-        ramFree(table);
+    RamPtr<uint16_t> columnName(columnNameText(name, nameLength, static_cast<uint16_t>(n + 1)));
+    RamPtr<uint16_t> baseName(columnNameText(name, nameLength, static_cast<uint16_t>(n + 1)));
+    RamPtr<uint16_t> label(columnNameText(name, nameLength, static_cast<uint16_t>(n + 1)));
+    RamPtr<uint16_t> table(emptyText());
+    if (!columnName || !baseName || !label || !table)
         return 1;
-    }
+    // The record owns the texts from here.
     rec->dropName();
-    rec->name = columnName;
+    rec->name = columnName.release();
     rec->nameBorrowed = 0;
-    replaceOwnedText(&rec->baseColumnName, &rec->baseColumnBorrowed, baseName);
-    replaceOwnedText(&rec->label, &rec->labelBorrowed, label);
-    replaceOwnedText(&rec->tableName, &rec->tableBorrowed, table);
+    replaceOwnedText(&rec->baseColumnName, &rec->baseColumnBorrowed, baseName.release());
+    replaceOwnedText(&rec->label, &rec->labelBorrowed, label.release());
+    replaceOwnedText(&rec->tableName, &rec->tableBorrowed, table.release());
 
     const BaseTypeInfoBlock* row = hiveFindTypeRow(typeCode);
     if (row == nullptr) {
