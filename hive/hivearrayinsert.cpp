@@ -11,6 +11,7 @@
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivestatement.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
@@ -57,11 +58,12 @@ int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, int32
     // As the single-row execute writes it, runAsync in the request: the
     // text is UTF-8 already.
     HiveNetWriteBuffer& w = conn->writeBuffer;
-    if (hiveWriteCallBegin(w, "ExecuteStatement", 0) || conn->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeString(text, n) || w.writeFieldBegin(HIVE_T_MAP, 3) ||
-        w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0))
+    if (hiveWriteCallBegin(w, "ExecuteStatement", 0) || conn->writeSessionHandle(kTExecuteStatementReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTExecuteStatementReqStatement) || w.writeString(text, n) ||
+        w.writeFieldBegin(HIVE_T_MAP, kTExecuteStatementReqConfOverlay) || w.put(HIVE_T_STRING) ||
+        w.put(HIVE_T_STRING) || w.writeI32(0))
         return 1;
-    if (runAsync != 0 && (w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1)))
+    if (runAsync != 0 && (w.writeFieldBegin(HIVE_T_BOOL, kTExecuteStatementReqRunAsync) || w.put(1)))
         return 1;
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }

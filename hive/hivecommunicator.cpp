@@ -8,45 +8,61 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivereader.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "transport/basesocket.h"
 
 namespace {
 
 constexpr size_t kGuidBytes = 16;
+// Where the prepared FetchResults message holds what changes between
+// operations, and where a stored operation identifier holds its guid and
+// secret (after their field and length headers).
+constexpr size_t kFetchGuidAt = 44;
+constexpr size_t kFetchSecretAt = 67;
+constexpr size_t kFetchOperationTypeAt = 87;
+constexpr size_t kFetchMaxRowsAt = 106;
+constexpr size_t kStoredGuidAt = 7;
+constexpr size_t kStoredSecretAt = 30;
 // Longest qualifier key kept while reading a type description.
 constexpr size_t kQualifierKeySize = 100;
 
 // The required fields of the replies' structs, as TCLIService gives them.
-constexpr HiveRequiredField kStatusOnly[] = {{1, HIVE_T_STRUCT, "status"}};
-constexpr HiveRequiredField kOpenSessionFields[] = {{1, HIVE_T_STRUCT, "status"},
-                                                    {2, HIVE_T_I32, "serverProtocolVersion"}};
+constexpr HiveRequiredField kStatusOnly[] = {{kTRespStatus, HIVE_T_STRUCT, "status"}};
+constexpr HiveRequiredField kOpenSessionFields[] = {
+    {kTRespStatus, HIVE_T_STRUCT, "status"},
+    {kTOpenSessionRespServerProtocolVersion, HIVE_T_I32, "serverProtocolVersion"}};
 constexpr HiveStructShape kOpenSessionResp{"TOpenSessionResp", kOpenSessionFields, 2};
-constexpr HiveRequiredField kSessionHandleFields[] = {{1, HIVE_T_STRUCT, "sessionId"}};
+constexpr HiveRequiredField kSessionHandleFields[] = {{kTSessionHandleSessionId, HIVE_T_STRUCT, "sessionId"}};
 constexpr HiveStructShape kSessionHandle{"TSessionHandle", kSessionHandleFields, 1};
 constexpr HiveStructShape kCloseSessionResp{"TCloseSessionResp", kStatusOnly, 1};
-constexpr HiveRequiredField kOperationHandleFields[] = {
-    {1, HIVE_T_STRUCT, "operationId"}, {2, HIVE_T_I32, "operationType"}, {3, HIVE_T_BOOL, "hasResultSet"}};
+constexpr HiveRequiredField kOperationHandleFields[] = {{kTOperationHandleOperationId, HIVE_T_STRUCT, "operationId"},
+                                                        {kTOperationHandleOperationType, HIVE_T_I32, "operationType"},
+                                                        {kTOperationHandleHasResultSet, HIVE_T_BOOL, "hasResultSet"}};
 constexpr HiveStructShape kOperationHandle{"TOperationHandle", kOperationHandleFields, 3};
 constexpr HiveStructShape kMetadataResp{"TGetResultSetMetadataResp", kStatusOnly, 1};
-constexpr HiveRequiredField kTableSchemaFields[] = {{1, HIVE_T_LIST, "columns"}};
+constexpr HiveRequiredField kTableSchemaFields[] = {{kTTableSchemaColumns, HIVE_T_LIST, "columns"}};
 constexpr HiveStructShape kTableSchema{"TTableSchema", kTableSchemaFields, 1};
-constexpr HiveRequiredField kColumnDescFields[] = {
-    {1, HIVE_T_STRING, "columnName"}, {2, HIVE_T_STRUCT, "typeDesc"}, {3, HIVE_T_I32, "position"}};
+constexpr HiveRequiredField kColumnDescFields[] = {{kTColumnDescColumnName, HIVE_T_STRING, "columnName"},
+                                                   {kTColumnDescTypeDesc, HIVE_T_STRUCT, "typeDesc"},
+                                                   {kTColumnDescPosition, HIVE_T_I32, "position"}};
 constexpr HiveStructShape kColumnDesc{"TColumnDesc", kColumnDescFields, 3};
-constexpr HiveRequiredField kTypeDescFields[] = {{1, HIVE_T_LIST, "types"}};
+constexpr HiveRequiredField kTypeDescFields[] = {{kTTypeDescTypes, HIVE_T_LIST, "types"}};
 constexpr HiveStructShape kTypeDesc{"TTypeDesc", kTypeDescFields, 1};
-constexpr HiveRequiredField kPrimitiveEntryFields[] = {{1, HIVE_T_I32, "type"}};
+constexpr HiveRequiredField kPrimitiveEntryFields[] = {{kTPrimitiveTypeEntryType, HIVE_T_I32, "type"}};
 constexpr HiveStructShape kPrimitiveEntry{"TPrimitiveTypeEntry", kPrimitiveEntryFields, 1};
-constexpr HiveRequiredField kQualifiersFields[] = {{1, HIVE_T_MAP, "qualifiers"}};
+constexpr HiveRequiredField kQualifiersFields[] = {{kTTypeQualifiersQualifiers, HIVE_T_MAP, "qualifiers"}};
 constexpr HiveStructShape kQualifiers{"TTypeQualifiers", kQualifiersFields, 1};
 constexpr HiveStructShape kFetchResultsResp{"TFetchResultsResp", kStatusOnly, 1};
-constexpr HiveRequiredField kRowSetFields[] = {{1, HIVE_T_I64, "startRowOffset"}, {2, HIVE_T_LIST, "rows"}};
+constexpr HiveRequiredField kRowSetFields[] = {{kTRowSetStartRowOffset, HIVE_T_I64, "startRowOffset"},
+                                               {kTRowSetRows, HIVE_T_LIST, "rows"}};
 constexpr HiveStructShape kRowSet{"TRowSet", kRowSetFields, 2};
-constexpr HiveRequiredField kGetInfoFields[] = {{1, HIVE_T_STRUCT, "status"}, {2, HIVE_T_STRUCT, "infoValue"}};
+constexpr HiveRequiredField kGetInfoFields[] = {{kTRespStatus, HIVE_T_STRUCT, "status"},
+                                                {kTGetInfoRespInfoValue, HIVE_T_STRUCT, "infoValue"}};
 constexpr HiveStructShape kGetInfoResp{"TGetInfoResp", kGetInfoFields, 2};
 
 // The response of a call that requires only its status, under the call's
@@ -59,7 +75,7 @@ struct StatusResponse {
 
 // The last type id of the protocol's enumeration (a timestamp with local
 // time zone); anything outside 0 to it is no type the server can mean.
-constexpr int32_t kLastTypeId = 22;
+constexpr int32_t kLastTypeId = kHiveTypeIdTimestampLocalTz;
 // Bounds of the qualifiers a column type may carry.
 constexpr int32_t kMaxDecimalPrecision = 38;
 constexpr int32_t kMaxCharacterLength = 65535;
@@ -103,13 +119,13 @@ int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) 
             return 1;
         if (type == HIVE_T_STOP)
             break;
-        if ((id == 1 || id == 2) && type == HIVE_T_STRING) {
+        if ((id == kTHandleIdentifierGuid || id == kTHandleIdentifierSecret) && type == HIVE_T_STRING) {
             int32_t n = 0;
             if (in.readI32(&n))
                 return 1;
             if (n != int32_t(kGuidBytes))
                 return protocolError("handle identifier of another length");
-            if (in.readBytes(id == 1 ? guid : secret, kGuidBytes))
+            if (in.readBytes(id == kTHandleIdentifierGuid ? guid : secret, kGuidBytes))
                 return 1;
             found |= id;
         } else if (in.skip(type)) {
@@ -122,12 +138,12 @@ int readHandleIdentifier(HiveNetReadBuffer& in, uint8_t* guid, uint8_t* secret) 
 // The stored form of an identifier: both string fields with their headers.
 void storeIdentifier(uint8_t* out, const uint8_t* guid, const uint8_t* secret) noexcept
 {
-    const uint8_t head1[7] = {HIVE_T_STRING, 0, 1, 0, 0, 0, kGuidBytes};
-    const uint8_t head2[7] = {HIVE_T_STRING, 0, 2, 0, 0, 0, kGuidBytes};
+    const uint8_t head1[7] = {HIVE_T_STRING, 0, kTHandleIdentifierGuid, 0, 0, 0, kGuidBytes};
+    const uint8_t head2[7] = {HIVE_T_STRING, 0, kTHandleIdentifierSecret, 0, 0, 0, kGuidBytes};
     memcpy(out, head1, 7);
-    memcpy(out + 7, guid, kGuidBytes);
-    memcpy(out + 23, head2, 7);
-    memcpy(out + 30, secret, kGuidBytes);
+    memcpy(out + kStoredGuidAt, guid, kGuidBytes);
+    memcpy(out + kStoredGuidAt + kGuidBytes, head2, 7);
+    memcpy(out + kStoredSecretAt, secret, kGuidBytes);
 }
 
 size_t utf8Length(const uint16_t* text, size_t units) noexcept
@@ -188,7 +204,8 @@ const HiveStructShape kHiveOperationStatusResp{"TGetOperationStatusResp", kStatu
 
 int hiveWriteCallBegin(HiveNetWriteBuffer& out, const char* method, int32_t sequenceId) noexcept
 {
-    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) || out.writeStructFieldBegin(1);
+    return out.writeMessageBegin(HIVE_MSG_CALL, method, strlen(method), sequenceId) ||
+           out.writeStructFieldBegin(kTCallArgsReq);
 }
 
 int hiveWriteUtf16(HiveNetWriteBuffer& out, const uint16_t* text, size_t units) noexcept
@@ -245,7 +262,7 @@ int hiveReadReplyBegin(HiveConnection* connection, const char* method) noexcept
             return 1;
         if (t == HIVE_T_STOP)
             return protocolError("reply without a response");
-        if (id == 0 && t == HIVE_T_STRUCT)
+        if (id == kTCallResultSuccess && t == HIVE_T_STRUCT)
             return 0;
         if (in.skip(t))
             return 1;
@@ -269,11 +286,13 @@ int HiveConnection::writeOpenSession(int32_t clientProtocol, const char* proxyUs
 {
     static const char kProxyKey[] = "hive.server2.proxy.user";
     HiveNetWriteBuffer& w = writeBuffer;
-    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, 1) || w.writeI32(clientProtocol))
+    if (hiveWriteCallBegin(w, "OpenSession", 0) || w.writeFieldBegin(HIVE_T_I32, kTOpenSessionReqClientProtocol) ||
+        w.writeI32(clientProtocol))
         return 1;
     if (proxyUser != nullptr && proxyUserLength > 0) {
-        if (w.writeFieldBegin(HIVE_T_MAP, 4) || w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(1) ||
-            w.writeString(kProxyKey, sizeof kProxyKey - 1) || w.writeString(proxyUser, proxyUserLength))
+        if (w.writeFieldBegin(HIVE_T_MAP, kTOpenSessionReqConfiguration) || w.put(HIVE_T_STRING) ||
+            w.put(HIVE_T_STRING) || w.writeI32(1) || w.writeString(kProxyKey, sizeof kProxyKey - 1) ||
+            w.writeString(proxyUser, proxyUserLength))
             return 1;
     }
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
@@ -291,20 +310,20 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
     uint8_t secret[kGuidBytes];
     // Fields are taken by their ids, in whatever order they come.
     if (in.readFields(kOpenSessionResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
+            if (id == kTRespStatus && type == HIVE_T_STRUCT)
                 return readStatus(&status);
-            if (id == 2 && type == HIVE_T_I32)
+            if (id == kTOpenSessionRespServerProtocolVersion && type == HIVE_T_I32)
                 return in.readI32(serverProtocol);
-            if (id == 3 && type == HIVE_T_STRUCT)
+            if (id == kTOpenSessionRespSessionHandle && type == HIVE_T_STRUCT)
                 return in.readFields(kSessionHandle, [&](uint8_t t, int16_t fid) noexcept {
-                    if (fid != 1 || t != HIVE_T_STRUCT)
+                    if (fid != kTSessionHandleSessionId || t != HIVE_T_STRUCT)
                         return kHiveFieldSkip;
                     if (readHandleIdentifier(in, guid, secret) != 0)
                         return 1;
                     haveHandle = 1;
                     return 0;
                 });
-            if (id == 4 && type == HIVE_T_MAP)
+            if (id == kTOpenSessionRespConfiguration && type == HIVE_T_MAP)
                 return kHiveFieldSkip;
             if (id >= 1 && id <= 4)
                 return protocolError("Protocol error.");
@@ -319,7 +338,7 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
         return protocolError("OpenSession reply without a session handle");
     sessionHandle[0] = HIVE_T_STRUCT;
     sessionHandle[1] = 0;
-    sessionHandle[2] = 1;
+    sessionHandle[2] = kTSessionHandleSessionId;
     storeIdentifier(sessionHandle + 3, guid, secret);
     sessionHandle[kHiveSessionHandleBytes - 1] = HIVE_T_STOP;
     sessionOpen = 1;
@@ -329,8 +348,8 @@ int HiveConnection::readOpenSessionReply(int32_t* serverProtocol) noexcept
 int HiveConnection::writeCloseSession() noexcept
 {
     HiveNetWriteBuffer& w = writeBuffer;
-    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(1) || w.writeFieldStop() ||
-           w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, "CloseSession", 1) || writeSessionHandle(kTCloseSessionReqSessionHandle) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveConnection::readCloseSessionReply() noexcept
@@ -340,7 +359,7 @@ int HiveConnection::readCloseSessionReply() noexcept
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     if (in.readFields(kCloseSessionResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id != 1 || type != HIVE_T_STRUCT)
+            if (id != kTRespStatus || type != HIVE_T_STRUCT)
                 return protocolError("Protocol error.");
             return readStatus(&status);
         }))
@@ -407,10 +426,11 @@ void HiveCommunicatorHS2::copyOperationHandle(uint8_t* out) const noexcept
 int HiveCommunicatorHS2::writeOperationHandle(int16_t fieldId, int32_t hasResultSet) noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(1) ||
+    return w.writeStructFieldBegin(fieldId) || w.writeStructFieldBegin(kTOperationHandleOperationId) ||
            w.writeBytes(operationHandle, kHiveOperationHandleBytes) || w.writeFieldStop() ||
-           w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(operationType) || w.writeFieldBegin(HIVE_T_BOOL, 3) ||
-           w.put(hasResultSet ? 1 : 0) || w.writeFieldStop();
+           w.writeFieldBegin(HIVE_T_I32, kTOperationHandleOperationType) || w.writeI32(operationType) ||
+           w.writeFieldBegin(HIVE_T_BOOL, kTOperationHandleHasResultSet) || w.put(hasResultSet ? 1 : 0) ||
+           w.writeFieldStop();
 }
 
 int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units, int32_t runAsync) noexcept
@@ -419,12 +439,13 @@ int HiveCommunicatorHS2::executeStatement(const uint16_t* text, size_t units, in
         return 1;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "ExecuteStatement";
-    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || hiveWriteUtf16(w, text, units) || w.writeFieldBegin(HIVE_T_MAP, 3) ||
-        w.put(HIVE_T_STRING) || w.put(HIVE_T_STRING) || w.writeI32(0))
+    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTExecuteStatementReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTExecuteStatementReqStatement) || hiveWriteUtf16(w, text, units) ||
+        w.writeFieldBegin(HIVE_T_MAP, kTExecuteStatementReqConfOverlay) || w.put(HIVE_T_STRING) ||
+        w.put(HIVE_T_STRING) || w.writeI32(0))
         return 1;
     // runAsync is the request's own field, so that the server reads it.
-    if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, 4) || w.put(1)))
+    if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, kTExecuteStatementReqRunAsync) || w.put(1)))
         return 1;
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
@@ -440,7 +461,7 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
         return 1;
     // The operation handle's fields, as the reply's second field holds them.
     auto handleField = [&](uint8_t t, int16_t fid) noexcept {
-        if (fid == 1 && t == HIVE_T_STRUCT) {
+        if (fid == kTOperationHandleOperationId && t == HIVE_T_STRUCT) {
             uint8_t guid[kGuidBytes];
             uint8_t secret[kGuidBytes];
             if (readHandleIdentifier(in, guid, secret) != 0)
@@ -449,15 +470,15 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
             handleChanged = 1;
             return 0;
         }
-        if (fid == 2 && t == HIVE_T_I32) {
+        if (fid == kTOperationHandleOperationType && t == HIVE_T_I32) {
             if (in.readI32(&operationType) != 0)
                 return 1;
             handleChanged = 1;
             return 0;
         }
-        if (fid == 3 && t == HIVE_T_BOOL)
+        if (fid == kTOperationHandleHasResultSet && t == HIVE_T_BOOL)
             return in.readBool(hasResultSet);
-        if (fid == 4 && t == HIVE_T_DOUBLE) {
+        if (fid == kTOperationHandleModifiedRowCount && t == HIVE_T_DOUBLE) {
             int64_t bits = 0;
             if (in.readI64(&bits) != 0)
                 return 1;
@@ -470,9 +491,9 @@ int HiveCommunicatorHS2::readExecuteStatementReply(int32_t* status, int32_t* has
     // has the same shape under the call's own name.
     const StatusResponse response(pendingMethod);
     if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
+            if (id == kTRespStatus && type == HIVE_T_STRUCT)
                 return connection->readStatus(status);
-            if (id == 2 && type == HIVE_T_STRUCT)
+            if (id == kTExecuteStatementRespOperationHandle && type == HIVE_T_STRUCT)
                 return in.readFields(kOperationHandle, handleField);
             return kHiveFieldSkip;
         }))
@@ -502,7 +523,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     // TTypeQualifierValue: its i32 field is a precision or a scale, in
     // either order; the larger is the precision.
     auto qualifierValue = [&](uint8_t t, int16_t id) noexcept {
-        if (id != 1 || t != HIVE_T_I32)
+        if (id != kTTypeQualifierValueI32Value || t != HIVE_T_I32)
             return kHiveFieldSkip;
         int32_t v = 0;
         if (in.readI32(&v))
@@ -529,7 +550,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     };
     // TTypeQualifiers: a map from qualifier names to their values.
     auto qualifierMap = [&](uint8_t t, int16_t id) noexcept {
-        if (id != 1 || t != HIVE_T_MAP)
+        if (id != kTTypeQualifiersQualifiers || t != HIVE_T_MAP)
             return kHiveFieldSkip;
         uint8_t kt = 0;
         uint8_t vt = 0;
@@ -546,7 +567,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
     };
     // TPrimitiveTypeEntry: the type id and its qualifiers.
     auto primitiveEntry = [&](uint8_t t, int16_t id) noexcept {
-        if (id == 1 && t == HIVE_T_I32) {
+        if (id == kTPrimitiveTypeEntryType && t == HIVE_T_I32) {
             if (in.readI32(&typeId))
                 return 1;
             // Any other id could only be a damaged one: the column would be
@@ -558,12 +579,12 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
             haveType = 1;
             return 0;
         }
-        if (id == 2 && t == HIVE_T_STRUCT)
+        if (id == kTPrimitiveTypeEntryTypeQualifiers && t == HIVE_T_STRUCT)
             return in.readFields(kQualifiers, qualifierMap);
         return kHiveFieldSkip;
     };
     if (in.readFields(kTypeDesc, [&](uint8_t t, int16_t id) noexcept {
-            if (id != 1 || t != HIVE_T_LIST)
+            if (id != kTTypeDescTypes || t != HIVE_T_LIST)
                 return kHiveFieldSkip;
             uint8_t elem = 0;
             int32_t count = 0;
@@ -575,7 +596,7 @@ int HiveCommunicatorHS2::readTypeDesc(uint8_t* typeCode, int32_t* first, int32_t
             // complex types follow and are passed over.
             for (int32_t e = 0; e < count; ++e) {
                 if (in.readFields([&](uint8_t ut, int16_t uid) noexcept {
-                        if (e != 0 || uid != 1 || ut != HIVE_T_STRUCT)
+                        if (e != 0 || uid != kTTypeEntryPrimitiveEntry || ut != HIVE_T_STRUCT)
                             return kHiveFieldSkip;
                         return in.readFields(kPrimitiveEntry, primitiveEntry);
                     }))
@@ -618,13 +639,13 @@ int HiveCommunicatorHS2::readColumnDesc(uint32_t number, HiveColumnSink* sink) n
     // A field of another type than its id has is passed as unknown and so
     // found missing.
     if (in.readFields(kColumnDesc, [&](uint8_t t, int16_t id) noexcept {
-            if (id == 1 && t == HIVE_T_STRING) {
+            if (id == kTColumnDescColumnName && t == HIVE_T_STRING) {
                 if (in.readStringZ(name, sizeof name, &nameLength, 0))
                     return 1;
                 nameLength = normaliseColumnName(name, nameLength);
                 return 0;
             }
-            if (id == 2 && t == HIVE_T_STRUCT)
+            if (id == kTColumnDescTypeDesc && t == HIVE_T_STRUCT)
                 return readTypeDesc(&typeCode, &first, &second);
             return kHiveFieldSkip;
         }))
@@ -637,8 +658,8 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
 {
     rowsPerFetch = arrayFetchSize;
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(1, 1) || w.writeFieldStop() ||
-        w.writeFieldStop() || w.flush())
+    if (hiveWriteCallBegin(w, "GetResultSetMetadata", 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) ||
+        w.writeFieldStop() || w.writeFieldStop() || w.flush())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
     if (hiveReadReplyBegin(connection, "GetResultSetMetadata"))
@@ -646,7 +667,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
     int failed = 0;
     // The schema's column list: each column described to the sink.
     auto schemaField = [&](uint8_t t, int16_t fid) noexcept {
-        if (fid != 1 || t != HIVE_T_LIST)
+        if (fid != kTTableSchemaColumns || t != HIVE_T_LIST)
             return kHiveFieldSkip;
         uint8_t elem = 0;
         int32_t count = 0;
@@ -684,7 +705,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
     // The status says the call was carried out, so the schema is due.
     int answered = 0;
     if (in.readFields(kMetadataResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT) {
+            if (id == kTRespStatus && type == HIVE_T_STRUCT) {
                 int32_t status = 0;
                 if (connection->readStatus(&status))
                     return 1;
@@ -693,7 +714,7 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
                 answered = status != HIVE_STATUS_INVALID_HANDLE;
                 return 0;
             }
-            if (id == 2 && type == HIVE_T_STRUCT)
+            if (id == kTGetResultSetMetadataRespSchema && type == HIVE_T_STRUCT)
                 return in.readFields(kTableSchema, schemaField);
             return kHiveFieldSkip;
         }))
@@ -716,10 +737,10 @@ int HiveCommunicatorHS2::sendFetchMessage(int32_t httpTransport) noexcept
         fetchMessageState = 1;
     }
     if (fetchMessageState == 1 || handleChanged) {
-        memcpy(fetchMessage + 44, operationHandle + 7, kGuidBytes);
-        memcpy(fetchMessage + 67, operationHandle + 30, kGuidBytes);
-        putBigEndian(fetchMessage + 87, uint32_t(operationType), 4);
-        putBigEndian(fetchMessage + 106, uint64_t(rowsPerFetch), 8);
+        memcpy(fetchMessage + kFetchGuidAt, operationHandle + kStoredGuidAt, kGuidBytes);
+        memcpy(fetchMessage + kFetchSecretAt, operationHandle + kStoredSecretAt, kGuidBytes);
+        putBigEndian(fetchMessage + kFetchOperationTypeAt, uint32_t(operationType), 4);
+        putBigEndian(fetchMessage + kFetchMaxRowsAt, uint64_t(rowsPerFetch), 8);
         fetchMessageState = 0;
         handleChanged = 0;
     }
@@ -736,8 +757,9 @@ int HiveCommunicatorHS2::requestNextBatch(int32_t resultStyle) noexcept
     if (resultStyle == HIVE_RESULT_COLUMN_WISE)
         return sendFetchMessage(connection->writeBuffer.httpTransport);
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(1, 1) || w.writeFieldBegin(HIVE_T_I32, 2) ||
-           w.writeI32(0) || w.writeFieldBegin(HIVE_T_I64, 3) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
+    return hiveWriteCallBegin(w, "FetchResults", 0) || writeOperationHandle(kTFetchResultsReqOperationHandle, 1) ||
+           w.writeFieldBegin(HIVE_T_I32, kTFetchResultsReqOrientation) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_I64, kTFetchResultsReqMaxRows) || w.writeI64(rowsPerFetch) || w.writeFieldStop() ||
            w.writeFieldStop() || w.flush();
 }
 
@@ -755,144 +777,114 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
     int sawResults = 0;
     int sawRows = 0;
     int sawColumns = 0;
-    // The required fields seen so far of the response and of its row set:
-    // the readers take the values from the middle of the row set, so those
-    // that come before the values are checked on the way in, the rest at
-    // the row set's end.
-    uint32_t responseSeen = 0;
-    for (;;) {
-        uint8_t type = 0;
-        int16_t id = 0;
-        if (in.readFieldBegin(&type, &id))
+    // Into the first row: the readers take the values from here.
+    auto enterRows = [&](int32_t count) noexcept {
+        sawRows = 1;
+        *rows = uint32_t(count);
+        *moreRows = count != 0;
+        if (count == 0)
+            return 0;
+        uint8_t rt = 0;
+        int16_t rid = 0;
+        uint8_t ce = 0;
+        int32_t columns = 0;
+        if (in.readFieldBegin(&rt, &rid))
             return 1;
-        if (type == HIVE_T_STOP)
-            break;
-        responseSeen = hiveMarkRequired(kFetchResultsResp, responseSeen, type, id);
-        if (id == 1 && type == HIVE_T_STRUCT) {
+        if (rt != HIVE_T_LIST || rid != kTRowColVals)
+            return protocolError("Unexpected row data format");
+        if (in.readByte(&ce) || in.readI32(&columns))
+            return 1;
+        if (ce != HIVE_T_STRUCT || columns < 0)
+            return protocolError("Unexpected column data format");
+        if (checkBlockColumns(columns))
+            return 1;
+        blockColumnCount = columns;
+        return kHiveFieldLeave;
+    };
+    // Column-wise: into the first column's value list; the readers take
+    // every column whole from here.
+    auto enterColumns = [&](int32_t count) noexcept {
+        blockColumnCount = count;
+        sawRows = 1;
+        sawColumns = 1;
+        if (count == 0)
+            return 0;
+        if (checkBlockColumns(count))
+            return 1;
+        uint8_t ut = 0;
+        int16_t uid = 0;
+        uint8_t vt = 0;
+        int16_t vid = 0;
+        uint8_t ve = 0;
+        int32_t values = 0;
+        if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid))
+            return protocolError("Unexpected column wise data format");
+        if (vt != HIVE_T_LIST || vid != kTColumnValues)
+            return hiveMissingColumnField(hiveColumnStructOfField(uid), "values");
+        if (in.readByte(&ve) || in.readI32(&values) || values < 0)
+            return protocolError("Unexpected column wise data format");
+        *rows = uint32_t(values);
+        *moreRows = values != 0;
+        if (values == 0) {
+            // An empty block: the reply is consumed here, as for rows, and
+            // there are no columns left for the readers.
+            blockColumnCount = 0;
+            if (skipRest(in) || skipRest(in))
+                return 1;
+            for (int32_t c = 1; c < count; ++c) {
+                if (in.skip(HIVE_T_STRUCT))
+                    return 1;
+            }
+            return endReply() ? 1 : kHiveFieldLeave;
+        }
+        firstElementType = ve;
+        firstCount = values;
+        if (fetchState != nullptr) {
+            fetchState->firstElementType = ve;
+            fetchState->firstCount = values;
+        }
+        return kHiveFieldLeave;
+    };
+    // The row set: the walk ends inside it, where the readers go on, unless
+    // the block is empty.
+    auto rowSetField = [&](uint8_t t, int16_t fid) noexcept {
+        if ((fid != kTRowSetRows && fid != kTRowSetColumns) || t != HIVE_T_LIST)
+            return kHiveFieldSkip;
+        uint8_t elem = 0;
+        int32_t count = 0;
+        if (in.readByte(&elem) || in.readI32(&count))
+            return 1;
+        if (count < 0)
+            return protocolError("Unexpected row data format");
+        if (elem != HIVE_T_STRUCT) {
+            protocolError(fid == kTRowSetRows ? "Unexpected row data format" : "Unexpected column wise data format");
+            for (int32_t i = 0; i < count; ++i) {
+                if (in.skip(elem))
+                    return 1;
+            }
+            failed = 1;
+            return 0;
+        }
+        return fid == kTRowSetRows ? enterRows(count) : enterColumns(count);
+    };
+    const int rc = in.readFields(kFetchResultsResp, [&](uint8_t type, int16_t id) noexcept {
+        if (id == kTRespStatus && type == HIVE_T_STRUCT) {
             int32_t status = 0;
             if (connection->readStatus(&status))
                 return 1;
             if (status == HIVE_STATUS_ERROR)
                 failed = 1;
             answered = status != HIVE_STATUS_INVALID_HANDLE;
-            continue;
+            return 0;
         }
-        if (id != 3 || type != HIVE_T_STRUCT) {
-            if (in.skip(type))
-                return 1;
-            continue;
-        }
-        if (hiveCheckRequired(kFetchResultsResp, responseSeen))
-            return 1;
+        if (id != kTFetchResultsRespResults || type != HIVE_T_STRUCT)
+            return kHiveFieldSkip;
         sawResults = 1;
-        uint32_t rowSetSeen = 0;
-        for (;;) {
-            uint8_t t = 0;
-            int16_t fid = 0;
-            if (in.readFieldBegin(&t, &fid))
-                return 1;
-            if (t == HIVE_T_STOP)
-                break;
-            rowSetSeen = hiveMarkRequired(kRowSet, rowSetSeen, t, fid);
-            if ((fid != 2 && fid != 3) || t != HIVE_T_LIST) {
-                if (in.skip(t))
-                    return 1;
-                continue;
-            }
-            uint8_t elem = 0;
-            int32_t count = 0;
-            if (in.readByte(&elem) || in.readI32(&count))
-                return 1;
-            if (count < 0)
-                return protocolError("Unexpected row data format");
-            if (elem != HIVE_T_STRUCT) {
-                protocolError(fid == 2 ? "Unexpected row data format" : "Unexpected column wise data format");
-                for (int32_t i = 0; i < count; ++i) {
-                    if (in.skip(elem))
-                        return 1;
-                }
-                failed = 1;
-                continue;
-            }
-            if (fid == 2) {
-                sawRows = 1;
-                *rows = uint32_t(count);
-                *moreRows = count != 0;
-                if (count == 0)
-                    continue;
-                if (hiveCheckRequired(kRowSet, rowSetSeen, fid))
-                    return 1;
-                // Into the first row: the readers take the values from here.
-                uint8_t rt = 0;
-                int16_t rid = 0;
-                uint8_t ce = 0;
-                int32_t columns = 0;
-                if (in.readFieldBegin(&rt, &rid))
-                    return 1;
-                if (rt != HIVE_T_LIST || rid != 1)
-                    return protocolError("Unexpected row data format");
-                if (in.readByte(&ce) || in.readI32(&columns))
-                    return 1;
-                if (ce != HIVE_T_STRUCT || columns < 0)
-                    return protocolError("Unexpected column data format");
-                if (checkBlockColumns(columns))
-                    return 1;
-                blockColumnCount = columns;
-                return failed;
-            }
-            // Column-wise: into the first column's value list; the readers
-            // take every column whole from here.
-            if (hiveCheckRequired(kRowSet, rowSetSeen, fid))
-                return 1;
-            blockColumnCount = count;
-            sawRows = 1;
-            sawColumns = 1;
-            if (count == 0)
-                continue;
-            if (checkBlockColumns(count))
-                return 1;
-            uint8_t ut = 0;
-            int16_t uid = 0;
-            uint8_t vt = 0;
-            int16_t vid = 0;
-            uint8_t ve = 0;
-            int32_t values = 0;
-            if (in.readFieldBegin(&ut, &uid) || ut != HIVE_T_STRUCT || in.readFieldBegin(&vt, &vid))
-                return protocolError("Unexpected column wise data format");
-            if (vt != HIVE_T_LIST || vid != 1)
-                return hiveMissingColumnField(hiveColumnStructOfField(uid), "values");
-            if (in.readByte(&ve) || in.readI32(&values) || values < 0)
-                return protocolError("Unexpected column wise data format");
-            *rows = uint32_t(values);
-            *moreRows = values != 0;
-            if (values == 0) {
-                // An empty block: the reply is consumed here, as for rows,
-                // and there are no columns left for the readers.
-                blockColumnCount = 0;
-                if (skipRest(in) || skipRest(in))
-                    return 1;
-                for (int32_t c = 1; c < count; ++c) {
-                    if (in.skip(HIVE_T_STRUCT))
-                        return 1;
-                }
-                if (endReply())
-                    return 1;
-                return failed;
-            }
-            firstElementType = ve;
-            firstCount = values;
-            if (fetchState != nullptr) {
-                fetchState->firstElementType = ve;
-                fetchState->firstCount = values;
-            }
-            return failed;
-        }
-        if (hiveCheckRequired(kRowSet, rowSetSeen))
-            return 1;
-    }
-    if (replyTail(in))
-        return 1;
-    if (hiveCheckRequired(kFetchResultsResp, responseSeen))
+        return in.readFields(kRowSet, rowSetField);
+    });
+    if (rc == kHiveFieldLeave)
+        return failed;
+    if (rc != 0 || replyTail(in))
         return 1;
     // Rows are fetched only of a result set: a reply that succeeds without
     // its row set, or a column-wise one without its columns, leaves the
@@ -971,8 +963,8 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
         return 0;
     }
     HiveNetWriteBuffer& w = connection->writeBuffer;
-    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(1, 1) || w.writeFieldStop() || w.writeFieldStop() ||
-        sendAndReadNothing())
+    if (hiveWriteCallBegin(w, method, 0) || writeOperationHandle(kTOperationReqOperationHandle, 1) ||
+        w.writeFieldStop() || w.writeFieldStop() || sendAndReadNothing())
         return 1;
     HiveNetReadBuffer& in = connection->readBuffer;
     if (hiveReadReplyBegin(connection, method))
@@ -980,7 +972,7 @@ int HiveCommunicatorHS2::operationHandleCall(const char* method, bool spendsHand
     int32_t status = HIVE_STATUS_SUCCESS;
     const StatusResponse response(method);
     if (in.readFields(response.shape(), [&](uint8_t type, int16_t id) noexcept {
-            return id == 1 && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
+            return id == kTRespStatus && type == HIVE_T_STRUCT ? connection->readStatus(&status) : kHiveFieldSkip;
         }))
         return 1;
     if (replyTail(in))
@@ -1032,8 +1024,7 @@ void HiveCommunicatorHS2::sendQueuedCloses() noexcept
     uint8_t ownHandle[kHiveOperationHandleBytes];
     memcpy(ownHandle, operationHandle, sizeof ownHandle);
     const int32_t ownType = operationType;
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     // Each close is tried whatever became of the one before: a refused
     // close leaves its operation alone, not the others behind it. Their
     // failures are no concern of the caller's request.
@@ -1042,34 +1033,41 @@ void HiveCommunicatorHS2::sendQueuedCloses() noexcept
         operationType = q.entries[k].type;
         static_cast<void>(closeOperation());
     }
-    while (list != nullptr && list->recordCount() > d0)
-        list->discardLast();
+    while (mark.posted() != 0)
+        mark.list()->discardLast();
     q.count = 0;
     memcpy(operationHandle, ownHandle, sizeof operationHandle);
     operationType = ownType;
 }
 
-int HiveCommunicatorHS2::getOperationStatus(int32_t* state) noexcept
+int HiveCommunicatorHS2::getOperationStatus(HiveOperationStatus* out) noexcept
 {
-    *state = HIVE_OP_FINISHED;
+    *out = HiveOperationStatus();
     if (!hasOperation())
         return 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    int rc = hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(1, 0) || w.writeFieldStop() ||
-             w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus");
-    if (rc == 0)
-        rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
-            int32_t status = 0;
-            if (id == 1 && type == HIVE_T_STRUCT)
-                return connection->readStatus(&status);
-            if (id == 2 && type == HIVE_T_I32)
-                return in.readI32(state);
-            return kHiveFieldSkip;
-        });
-    if (rc || replyTail(in))
-        return protocolError("getOperationStatus failed.");
-    return 0;
+    if (hiveWriteCallBegin(w, "GetOperationStatus", 0) || writeOperationHandle(kTOperationReqOperationHandle, 0) ||
+        w.writeFieldStop() || w.writeFieldStop() || w.flush() || hiveReadReplyBegin(connection, "GetOperationStatus"))
+        return 1;
+    const int rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
+        if (id == kTRespStatus && type == HIVE_T_STRUCT)
+            return connection->readStatus(&out->status);
+        if (id == kTGetOperationStatusRespOperationState && type == HIVE_T_I32)
+            return in.readI32(&out->state);
+        if (id == kTGetOperationStatusRespSqlState && type == HIVE_T_STRING)
+            return in.readStringZ(out->sqlstate, sizeof out->sqlstate, &out->sqlstateLength, 0);
+        if (id == kTGetOperationStatusRespErrorCode && type == HIVE_T_I32)
+            return in.readI32(&out->errorCode);
+        if (id == kTGetOperationStatusRespErrorMessage && type == HIVE_T_STRING && !out->message) {
+            out->message = ramMake<char>(kHiveOperationMessageMax + 1);
+            if (!out->message)
+                return 1;
+            return in.readStringZ(out->message.get(), kHiveOperationMessageMax + 1, &out->messageLength, 0);
+        }
+        return kHiveFieldSkip;
+    });
+    return rc != 0 || replyTail(in) ? 1 : 0;
 }
 
 int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind, size_t* length) noexcept
@@ -1078,17 +1076,18 @@ int HiveCommunicatorHS2::getInfo(int32_t infoType, void* buffer, size_t size, ui
     *length = 0;
     HiveNetWriteBuffer& w = connection->writeBuffer;
     HiveNetReadBuffer& in = connection->readBuffer;
-    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(1) || w.writeFieldBegin(HIVE_T_I32, 2) ||
-        w.writeI32(infoType) || w.writeFieldStop() || w.writeFieldStop() || w.flush())
+    if (hiveWriteCallBegin(w, "GetInfo", 0) || connection->writeSessionHandle(kTGetInfoReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_I32, kTGetInfoReqInfoType) || w.writeI32(infoType) || w.writeFieldStop() ||
+        w.writeFieldStop() || w.flush())
         return 1;
     if (hiveReadReplyBegin(connection, "GetInfo"))
         return 1;
     int32_t status = HIVE_STATUS_SUCCESS;
     int haveValue = 0;
     if (in.readFields(kGetInfoResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
+            if (id == kTRespStatus && type == HIVE_T_STRUCT)
                 return connection->readStatus(&status);
-            if (id != 2 || type != HIVE_T_STRUCT)
+            if (id != kTGetInfoRespInfoValue || type != HIVE_T_STRUCT)
                 return kHiveFieldSkip;
             // The value is a union: its one field tells the kind.
             uint8_t vt = 0;
@@ -1138,10 +1137,11 @@ int HiveCommunicatorHS2::getTables(const uint16_t* schema, size_t schemaUnits, c
     }
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTables";
-    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-        w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
-        hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, 4) ||
-        hiveWriteUtf16(w, table, tableUnits) || w.writeListFieldBegin(5, HIVE_T_STRING, count))
+    if (hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) || hiveWriteUtf16(w, schema, schemaUnits) ||
+        w.writeFieldBegin(HIVE_T_STRING, kTGetTablesReqTableName) || hiveWriteUtf16(w, table, tableUnits) ||
+        w.writeListFieldBegin(kTGetTablesReqTableTypes, HIVE_T_STRING, count))
         return 1;
     for (int i = 0; i < 7; ++i) {
         for (int j = 0; tableTypes[i] && j < 3 && kTypeNames[i][j] != nullptr; ++j) {
@@ -1157,28 +1157,30 @@ int HiveCommunicatorHS2::getColumns(const uint16_t* schema, size_t schemaUnits, 
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetColumns";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
-           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldBegin(HIVE_T_STRING, 4) ||
-           hiveWriteUtf16(w, table, tableUnits) || w.writeFieldBegin(HIVE_T_STRING, 5) ||
-           hiveWriteUtf16(w, column, columnUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) || hiveWriteUtf16(w, schema, schemaUnits) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqTableName) || hiveWriteUtf16(w, table, tableUnits) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTGetColumnsReqColumnName) || hiveWriteUtf16(w, column, columnUnits) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::getSchemas(const uint16_t* schema, size_t schemaUnits) noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetSchemas";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) ||
-           w.writeFieldBegin(HIVE_T_STRING, 2) || w.writeI32(0) || w.writeFieldBegin(HIVE_T_STRING, 3) ||
-           hiveWriteUtf16(w, schema, schemaUnits) || w.writeFieldStop() || w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqCatalogName) || w.writeI32(0) ||
+           w.writeFieldBegin(HIVE_T_STRING, kTCatalogReqSchemaName) || hiveWriteUtf16(w, schema, schemaUnits) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::getTypeInfo() noexcept
 {
     HiveNetWriteBuffer& w = connection->writeBuffer;
     pendingMethod = "GetTypeInfo";
-    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(1) || w.writeFieldStop() ||
-           w.writeFieldStop() || w.flush();
+    return hiveWriteCallBegin(w, pendingMethod, 0) || connection->writeSessionHandle(kTCatalogReqSessionHandle) ||
+           w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
 
 int HiveCommunicatorHS2::makeReader(HiveColumnStorage* column, int32_t resultStyle, DataReader** out) noexcept

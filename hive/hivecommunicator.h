@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/kaowner.h"
+
 class HiveConnection;
 class HiveStatement;
 class HiveNetReadBuffer;
@@ -38,11 +40,42 @@ constexpr size_t kHiveColumnNameMax = 385;
 // Longest method name read from a reply header.
 constexpr size_t kHiveMethodNameSize = 128;
 
-// Operation states of GetOperationStatus.
+// Operation states of GetOperationStatus (TOperationState).
 enum : int32_t {
     HIVE_OP_INITIALIZED = 0,
     HIVE_OP_RUNNING = 1,
     HIVE_OP_FINISHED = 2,
+    HIVE_OP_CANCELED = 3,
+    HIVE_OP_CLOSED = 4,
+    HIVE_OP_ERROR = 5,
+    HIVE_OP_UNKNOWN = 6,
+    HIVE_OP_PENDING = 7,
+    HIVE_OP_TIMED_OUT = 8,
+};
+// Bytes of an SQLSTATE; the buffer holds one more, so that a longer text
+// from the server shows as one.
+constexpr size_t kHiveSqlstateBytes = 5;
+// Longest operation error message kept; the rest is passed over.
+constexpr size_t kHiveOperationMessageMax = 4096;
+
+// What GetOperationStatus told of an operation. An operation that is not
+// there (no handle) is FINISHED.
+struct HiveOperationStatus {
+    // The reply's TStatus code (HIVE_STATUS_*).
+    int32_t status = 0;
+    int32_t state = HIVE_OP_FINISHED;
+    int32_t errorCode = 0;
+    char sqlstate[kHiveSqlstateBytes + 2] = "";
+    size_t sqlstateLength = 0;
+    // The operation's error message, NUL-terminated; empty when the reply
+    // had none.
+    RamPtr<char> message;
+    size_t messageLength = 0;
+    // The operation has not ended yet.
+    bool running() const noexcept
+    {
+        return state == HIVE_OP_RUNNING || state == HIVE_OP_PENDING || state == HIVE_OP_INITIALIZED;
+    }
 };
 
 // Driver type codes of the server's type ids.
@@ -57,7 +90,11 @@ enum : uint8_t {
     HIVE_TYPE_DOUBLE = 7,
     HIVE_TYPE_STRING = 8,
     HIVE_TYPE_DATE = 9,
+    // The type rows answer codes 10, 12 and 20 as well, which no server
+    // type id gives: a datetime, an array (also 16) and an unknown type.
+    HIVE_TYPE_DATETIME = 10,
     HIVE_TYPE_TIMESTAMP = 11,
+    HIVE_TYPE_ARRAY_ALT = 12,
     HIVE_TYPE_MAP = 13,
     HIVE_TYPE_STRUCT = 14,
     HIVE_TYPE_BINARY = 15,
@@ -65,6 +102,7 @@ enum : uint8_t {
     HIVE_TYPE_UNION = 17,
     HIVE_TYPE_USER_DEFINED = 18,
     HIVE_TYPE_DECIMAL = 19,
+    HIVE_TYPE_UNKNOWN_LATE = 20,
     HIVE_TYPE_NULL = 21,
     HIVE_TYPE_VARCHAR = 22,
     HIVE_TYPE_CHAR = 23,
@@ -155,7 +193,10 @@ public:
     // free. A refusal or a broken wire stops it quietly: the session's end
     // closes what is left, and a broken wire fails the next request anyway.
     void sendQueuedCloses() noexcept;
-    [[nodiscard]] int getOperationStatus(int32_t* state) noexcept;
+    // Asks GetOperationStatus of the current operation and reads the whole
+    // reply into *out. 0, or 1 when the call or its reply failed (after the
+    // diagnostic); a server's error status is out->status, not a failure.
+    [[nodiscard]] int getOperationStatus(HiveOperationStatus* out) noexcept;
     // kind: the Thrift type of the value; a string is NUL-terminated.
     [[nodiscard]] int getInfo(int32_t infoType, void* buffer, size_t size, uint8_t* kind, size_t* length) noexcept;
     // Table types in order: tables, views, system tables, global temporary,

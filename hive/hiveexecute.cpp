@@ -9,6 +9,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivedesc.h"
@@ -19,22 +20,6 @@
 #include "sql/basesql.h"
 
 namespace {
-
-// States of GetOperationStatus beyond the ones the communicator names.
-enum : int32_t {
-    kOpCanceled = 3,
-    kOpClosed = 4,
-    kOpError = 5,
-    kOpUnknown = 6,
-    kOpPending = 7,
-    kOpTimedOut = 8,
-};
-// Bytes of an SQLSTATE; the buffer holds one more, so that a longer text
-// from the server shows as one.
-constexpr size_t kSqlstateBytes = 5;
-constexpr size_t kSqlstateBuffer = kSqlstateBytes + 2;
-// Longest operation error message kept; the rest is passed over.
-constexpr size_t kOperationMessageMax = 4096;
 
 uint16_t nullMarkerCallback(uint16_t* buffer, uint16_t capacity, uint16_t, void*) noexcept
 {
@@ -51,7 +36,7 @@ bool firstWordIs(const BaseSqlStringW* text, const char* word) noexcept
 // no-data classes.
 bool errorSqlstate(const char* state, size_t length) noexcept
 {
-    if (length != kSqlstateBytes)
+    if (length != kHiveSqlstateBytes)
         return false;
     for (size_t i = 0; i < length; ++i)
         if (!((state[i] >= '0' && state[i] <= '9') || (state[i] >= 'A' && state[i] <= 'Z')))
@@ -68,21 +53,19 @@ int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
     hiveStatementSettingsOf(hiveConnection(), &settings);
     readerState.longDataCache = settings.longDataCache;
     preparedKind = static_cast<int32_t>(text->getStatementKind());
-    executedForDescribe = 0;
+    executedForDescribe = false;
     pollFlag = preparedKind == HIVE_KIND_INSERT || preparedKind == HIVE_KIND_CREATE || preparedKind == HIVE_KIND_DROP ||
-                       preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0
-                   ? 1
-                   : 0;
-    closeAfterExecute = 0;
+               preparedKind == HIVE_KIND_ALTER || settings.pollAlways != 0;
+    closeAfterExecute = false;
     if (preparedKind == HIVE_KIND_OTHER) {
         if (firstWordIs(text, "USE")) {
-            closeAfterExecute = 1;
+            closeAfterExecute = true;
         } else if (firstWordIs(text, "LOAD") || firstWordIs(text, "INVALIDATE") || firstWordIs(text, "REFRESH")) {
-            closeAfterExecute = 1;
-            pollFlag = 1;
+            closeAfterExecute = true;
+            pollFlag = true;
         }
     } else if (preparedKind != HIVE_KIND_SELECT) {
-        closeAfterExecute = 1;
+        closeAfterExecute = true;
     }
     if (setSqlText(text->data, text->len) != 0)
         return 1;
@@ -93,8 +76,8 @@ int16_t HiveStatement::prepareHook(BaseSqlStringW* text) noexcept
 
 int16_t HiveStatement::executeHook() noexcept
 {
-    if (executedForDescribe != 0) {
-        executedForDescribe = 0;
+    if (executedForDescribe) {
+        executedForDescribe = false;
         return 0;
     }
     if (sqlText == nullptr || sqlTextLength == 0) {
@@ -124,7 +107,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     if (resultState != HIVE_RESULT_NONE && closeResult() != 0)
         return 1;
     hiveRowCount = 0;
-    resultAbandoned = 0;
+    resultAbandoned = false;
     // A cancel meant for an earlier call does not stop this one.
     cancelPending.store(0);
     startQueryClock();
@@ -135,10 +118,9 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     }
     // Refused before anything is sent, so that failover may run the
     // request again on a new connection.
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t before = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     if (conn->refuseIfUnusable() != 0) {
-        baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+        baseMarkRequestUnsent(mark.list(), mark.start(), kBaseIdxLinkFailure);
         return 1;
     }
     if (acquireWire() != 0)
@@ -175,8 +157,8 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     // in ERROR reports its own error instead of the next call's complaint.
     if (pollOperation() != 0)
         return fail();
-    const bool resultExpected = closeAfterExecute == 0 && (preparedKind == HIVE_KIND_SELECT ||
-                                                           (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
+    const bool resultExpected = !closeAfterExecute && (preparedKind == HIVE_KIND_SELECT ||
+                                                       (preparedKind == HIVE_KIND_OTHER && hasResultSet != 0));
     if (resultExpected) {
         if (communicator->getResultSetMetadata(settings.arrayFetchSize, settings.maxRowsInFetch, &columnBinder) != 0)
             return fail();
@@ -194,7 +176,7 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     resultColumnCount = 0;
     resultDescribed = true;
     hiveRowCount = modified >= 0.0 ? static_cast<int64_t>(static_cast<uint64_t>(modified)) : -1;
-    if (closeAfterExecute != 0) {
+    if (closeAfterExecute) {
         hiveRowCount = hiveRowCount >= 0 ? hiveRowCount : -1;
         resultColumnCount = 0;
         if (communicator->closeCurrentOperation() != 0)
@@ -210,8 +192,6 @@ int16_t HiveStatement::pollOperation() noexcept
     HiveConnection* conn = hiveConnection();
     if (!communicator->hasOperation())
         return 0;
-    HiveNetWriteBuffer& w = conn->writeBuffer;
-    HiveNetReadBuffer& in = conn->readBuffer;
     for (int round = 0;; ++round) {
         if (round != 0 && settings.operationStatusDelay != 0)
             bosSleep(settings.operationStatusDelay);
@@ -219,79 +199,37 @@ int16_t HiveStatement::pollOperation() noexcept
             return cancelPolledOperation();
         if (queryTimeExpired() != 0)
             return 1;
-        int32_t state = HIVE_OP_FINISHED;
-        int32_t status = HIVE_STATUS_SUCCESS;
-        int32_t errorCode = 0;
-        char sqlstate[kSqlstateBuffer] = "";
-        size_t sqlstateLength = 0;
-        char* message = nullptr;
-        size_t messageLength = 0;
-        if (hiveWriteCallBegin(w, "GetOperationStatus", 0) || w.writeStructFieldBegin(1) ||
-            w.writeStructFieldBegin(1) || w.writeBytes(communicator->operationHandle, kHiveOperationHandleBytes) ||
-            w.writeFieldStop() || w.writeFieldBegin(HIVE_T_I32, 2) || w.writeI32(communicator->operationType) ||
-            w.writeFieldBegin(HIVE_T_BOOL, 3) || w.put(0) || w.writeFieldStop() || w.writeFieldStop() ||
-            w.writeFieldStop() || w.flush())
+        HiveOperationStatus op;
+        if (communicator->getOperationStatus(&op) != 0 || op.status == HIVE_STATUS_ERROR)
             return 1;
-        if (hiveReadReplyBegin(conn, "GetOperationStatus"))
-            return 1;
-        int rc = in.readFields(kHiveOperationStatusResp, [&](uint8_t type, int16_t id) noexcept {
-            if (id == 1 && type == HIVE_T_STRUCT)
-                return conn->readStatus(&status);
-            if (id == 2 && type == HIVE_T_I32)
-                return in.readI32(&state);
-            if (id == 3 && type == HIVE_T_STRING)
-                return in.readStringZ(sqlstate, sizeof sqlstate, &sqlstateLength, 0);
-            if (id == 4 && type == HIVE_T_I32)
-                return in.readI32(&errorCode);
-            if (id == 5 && type == HIVE_T_STRING && message == nullptr) {
-                message = static_cast<char*>(ramAlloc(kOperationMessageMax + 1));
-                if (message == nullptr)
-                    return 1;
-                return in.readStringZ(message, kOperationMessageMax + 1, &messageLength, 0);
-            }
-            return kHiveFieldSkip;
-        });
-        // The rest of the result struct after the response.
-        if (rc == 0)
-            rc = in.readFields([](uint8_t, int16_t) noexcept { return kHiveFieldSkip; }) || in.endMessage();
-        if (rc != 0 || status == HIVE_STATUS_ERROR) {
-            ramFree(message);
-            return 1;
-        }
-        if (state == HIVE_OP_RUNNING || state == kOpPending || state == HIVE_OP_INITIALIZED) {
-            ramFree(message);
+        if (op.running())
             continue;
-        }
-        if (state == HIVE_OP_FINISHED) {
-            ramFree(message);
+        if (op.state == HIVE_OP_FINISHED)
             return 0;
-        }
         // The operation ended without a result: the server's own error, or
         // what became of it.
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t posted = list != nullptr ? list->recordCount() : 0;
-        if (state == kOpError && message != nullptr && messageLength != 0) {
+        const KaDiagMark mark;
+        if (op.state == HIVE_OP_ERROR && op.message && op.messageLength != 0) {
             // Servers repeat the failed request in their text, credentials
             // included.
-            hiveMaskCredentials(message);
-            conn->postServerError(errorCode, sqlstate, message, strlen(message));
+            hiveMaskCredentials(op.message.get());
+            conn->postServerError(op.errorCode, op.sqlstate, op.message.get(), strlen(op.message.get()));
         } else {
-            const char* what = state == kOpCanceled   ? "cancelled"
-                               : state == kOpClosed   ? "closed"
-                               : state == kOpTimedOut ? "timed out"
-                               : state == kOpError    ? "failed"
-                                                      : "in an unknown state";
-            static_cast<void>(kOpUnknown);
+            const char* what = op.state == HIVE_OP_CANCELED    ? "cancelled"
+                               : op.state == HIVE_OP_CLOSED    ? "closed"
+                               : op.state == HIVE_OP_TIMED_OUT ? "timed out"
+                               : op.state == HIVE_OP_ERROR     ? "failed"
+                                                               : "in an unknown state";
             errPost(MSG_HIVE_OPERATION_ENDED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR)->addParamText(what);
         }
         // The server's own SQLSTATE is what the application sees; the index
         // chosen from the code or the text stays under it, so that a server's
         // 08S01 for a failed job is not taken for a lost connection.
-        if (state == kOpError && list != nullptr && errorSqlstate(sqlstate, sqlstateLength))
-            for (size_t i = posted; i < list->recordCount(); ++i)
+        KaErrorList* list = mark.list();
+        if (op.state == HIVE_OP_ERROR && list != nullptr && errorSqlstate(op.sqlstate, op.sqlstateLength))
+            for (size_t i = mark.start(); i < list->recordCount(); ++i)
                 if (KaError* record = list->recordAt(i); record != nullptr && !record->isWarning())
-                    record->setSqlstate(sqlstate);
-        ramFree(message);
+                    record->setSqlstate(op.sqlstate);
         return 1;
     }
 }
@@ -311,7 +249,7 @@ int16_t HiveStatement::closeResult() noexcept
 {
     int16_t rc = 0;
     // The rest of the current reply, or the read-ahead's, is passed over.
-    if ((ownsWire != 0 || replyParked != 0) && dropPendingReply() != 0)
+    if ((ownsWire || parkedReply.parked()) && dropPendingReply() != 0)
         rc = 1;
     fetchState = HIVE_FETCH_NONE;
     rowsLeft = 0;
@@ -352,34 +290,31 @@ int16_t HiveStatement::getRowCount(int64_t* count) noexcept
 
 int16_t HiveStatement::closeCursorHook() noexcept
 {
-    executedForDescribe = 0;
+    executedForDescribe = false;
     if (resultState == HIVE_RESULT_NONE)
         return 0;
     // The cursor is closed here whatever becomes of the server's operation:
     // a close that did not reach the server (a lost connection) is a
     // warning, so that the application can go on with the statement.
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = list != nullptr ? list->recordCount() : 0;
-    if (closeResult() != 0 && list != nullptr)
-        list->demoteFrom(d0);
+    const KaDiagMark mark;
+    if (closeResult() != 0)
+        mark.demote();
     return 0;
 }
 
 int16_t HiveStatement::freeResultsHook(bool drop) noexcept
 {
-    pollFlag = 0;
-    closeAfterExecute = 0;
+    pollFlag = false;
+    closeAfterExecute = false;
     int16_t rc = 0;
     if (drop && resultState == HIVE_RESULT_NONE && communicator != nullptr && communicator->hasOperation())
         rc = closeOperationWhenFree();
     if (drop) {
         // The statement is deleted after its call has left the connection's
         // lock: what it holds of the shared wire goes now, under the lock.
-        if (ownsWire != 0)
+        if (ownsWire)
             static_cast<void>(dropPendingReply());
-        dropParkedReply();
-        delete parkSpill;
-        parkSpill = nullptr;
+        releaseParkedReply();
     }
     return rc;
 }
@@ -436,7 +371,7 @@ int16_t HiveStatement::describeStatement() noexcept
     if (markerCount == 0) {
         if (executeHook() != 0)
             return 1;
-        executedForDescribe = 1;
+        executedForDescribe = true;
         return 0;
     }
     return describeWithParameters();
@@ -472,7 +407,7 @@ int16_t HiveStatement::describeWithParameters() noexcept
         query.appendNarrow(" where 0=1", 10))
         return 1;
     // The describe query's own result is closed by the next execution.
-    const int32_t savedClose = closeAfterExecute;
+    const bool savedClose = closeAfterExecute;
     const int16_t rc = executeText(query.data, query.len);
     closeAfterExecute = savedClose;
     return rc;

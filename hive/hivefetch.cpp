@@ -95,7 +95,7 @@ int16_t HiveStatement::failBlock() noexcept
     readerState.rowsLeft = 0;
     // What is left of the reply cannot be trusted; the operation ends here,
     // and its own failure adds nothing to the diagnostic already posted.
-    if (ownsWire != 0)
+    if (ownsWire)
         static_cast<void>(dropPendingReply());
     // The failure just posted names the state the later fetches report.
     resultFailureState = postedFailureState();
@@ -148,7 +148,7 @@ int16_t HiveStatement::readBlock() noexcept
     } else if (acquireWire() != 0 || communicator->requestNextBatch(settings.resultStyle) != 0) {
         return failBlock();
     }
-    ownsWire = 1;
+    ownsWire = true;
     uint32_t rows = 0;
     int32_t more = 0;
     columnPosition = 0;
@@ -178,7 +178,7 @@ int16_t HiveStatement::readBlock() noexcept
 int16_t HiveStatement::fetchRow(int16_t* noMoreRows) noexcept
 {
     *noMoreRows = 1;
-    if (resultAbandoned != 0) {
+    if (resultAbandoned) {
         errPost(MSG_HIVE_RESULT_ABANDONED)->setSqlstateMsg(MSG_SQLSTATE_GENERAL_ERROR);
         return 1;
     }

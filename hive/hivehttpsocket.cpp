@@ -9,6 +9,7 @@
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
 #include "foundation/kastr.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "kamessages.h"
@@ -22,33 +23,23 @@ constexpr char kHiveUserAgent[] = "VYspark28 ODBC driver";
 // Password sent when method 0 has none stored: the server needs one.
 constexpr char kHiveHttpNoPassword[] = "x";
 
-// A credential holder's text as a new UTF-8 text (wiped and freed by the
-// caller with its size); null when it does not convert or memory ran out.
-char* credentialText(const KaMemoryBuffer& holder, size_t* size) noexcept
+// A credential holder's text as a new UTF-8 text, wiped when it goes;
+// empty when it does not convert or memory ran out.
+RamWipedPtr<char> credentialText(const KaMemoryBuffer& holder) noexcept
 {
-    *size = size_t(holder.length) * 3 + 1;
-    auto* text = static_cast<char*>(ramAlloc(*size));
-    if (text == nullptr) {
+    const size_t size = size_t(holder.length) * 3 + 1;
+    RamWipedPtr<char> text(static_cast<char*>(ramAlloc(size)), size);
+    if (!text) {
         ramOutOfMemory();
-        return nullptr;
+        return text;
     }
-    text[0] = 0;
+    text.get()[0] = 0;
     size_t length = 0;
     if (holder.data != nullptr && holder.length != 0 &&
-        utf16ToUtf8(text, *size, holder.data, int64_t(holder.length), &length, 0) != kConvDone) {
-        fastMemzero(text, *size);
-        ramFree(text);
-        return nullptr;
-    }
-    text[length < *size ? length : *size - 1] = 0;
+        utf16ToUtf8(text.get(), size, holder.data, int64_t(holder.length), &length, 0) != kConvDone)
+        return RamWipedPtr<char>();
+    text.get()[length < size ? length : size - 1] = 0;
     return text;
-}
-
-void wipeText(char* text, size_t size) noexcept
-{
-    if (text != nullptr)
-        fastMemzero(text, size);
-    ramFree(text);
 }
 
 }  // namespace
@@ -119,23 +110,19 @@ int HiveHTTPSocket::setupRequest() noexcept
             basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SASL_LOGIN_FAILED);
             return -1;
         }
-        size_t userSize = 0;
-        size_t secretSize = 0;
-        char* userText = credentialText(user, &userSize);
-        char* secretText = credentialText(secret, &secretSize);
+        const RamWipedPtr<char> userText = credentialText(user);
+        const RamWipedPtr<char> secretText = credentialText(secret);
         int rc = -1;
-        if (userText == nullptr || secretText == nullptr) {
+        if (!userText || !secretText) {
             basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SASL_LOGIN_FAILED);
         } else {
             // libcurl keeps copies of its own.
-            const char* sent = secretText[0] != 0 ? secretText : kHiveHttpNoPassword;
+            const char* sent = secretText.get()[0] != 0 ? secretText.get() : kHiveHttpNoPassword;
             if (client->setLong(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC)) == CURLE_OK &&
-                client->setText(CURLOPT_USERNAME, userText) == CURLE_OK &&
+                client->setText(CURLOPT_USERNAME, userText.get()) == CURLE_OK &&
                 client->setText(CURLOPT_PASSWORD, sent) == CURLE_OK)
                 rc = 0;
         }
-        wipeText(userText, userSize);
-        wipeText(secretText, secretSize);
         if (rc != 0)
             return -1;
     }

@@ -10,6 +10,7 @@
 #include "foundation/kaerror.h"
 #include "foundation/ram.h"
 #include "hive/hivenetwrite.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "hive/hivereader.h"
 #include "hive/hivereaders.h"
@@ -499,11 +500,11 @@ int HiveNetReadBuffer::readExceptionFields(char* message, size_t messageSize, si
         if (t == HIVE_T_STOP)
             return 0;
         int rc;
-        if (id == 1 && t == HIVE_T_STRING)
+        if (id == kTApplicationExceptionMessage && t == HIVE_T_STRING)
             rc = readStringZ(message, messageSize, messageLength, 0);
-        else if (id == 2 && t == HIVE_T_I32)
+        else if (id == kTApplicationExceptionType && t == HIVE_T_I32)
             rc = readI32(exceptionType);
-        else if (id == 3 && t == HIVE_T_STRING)
+        else if (id == kTApplicationExceptionDetail && t == HIVE_T_STRING)
             rc = readStringZ(second, secondSize, secondLength, 0);
         else
             rc = skip(t);

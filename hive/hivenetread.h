@@ -33,6 +33,10 @@ enum : int32_t {
 
 // What a field walker's callback returns to have a field skipped.
 constexpr int kHiveFieldSkip = -1;
+// What it returns when it stopped inside the field and leaves the reader
+// there for others to go on (the data readers in a FetchResults reply): the
+// walk ends at once with this value, and the walks around it with it.
+constexpr int kHiveFieldLeave = -2;
 
 // A field the protocol requires of a struct: a reply whose struct lacks it,
 // or holds it with another type (which a reader skips as unknown), cannot
@@ -113,20 +117,30 @@ public:
             int rc = onField(type, id);
             if (rc == kHiveFieldSkip)
                 rc = skip(type);
+            if (rc == kHiveFieldLeave)
+                return kHiveFieldLeave;
             if (rc != 0)
                 return 1;
         }
     }
     // The same, then every required field of shape must have come with its
-    // type; a missing one is posted by its struct and field name.
+    // type; a missing one is posted by its struct and field name. A walk
+    // left inside a field requires those with lower ids only.
     template <class OnField>
     [[nodiscard]] int readFields(const HiveStructShape& shape, OnField onField) noexcept
     {
         uint32_t seen = 0;
-        if (readFields([&](uint8_t type, int16_t id) noexcept {
-                seen = hiveMarkRequired(shape, seen, type, id);
-                return onField(type, id);
-            }))
+        int16_t leftAt = 0;
+        const int rc = readFields([&](uint8_t type, int16_t id) noexcept {
+            seen = hiveMarkRequired(shape, seen, type, id);
+            const int r = onField(type, id);
+            if (r == kHiveFieldLeave)
+                leftAt = id;
+            return r;
+        });
+        if (rc == kHiveFieldLeave)
+            return hiveCheckRequired(shape, seen, leftAt) ? 1 : kHiveFieldLeave;
+        if (rc != 0)
             return 1;
         return hiveCheckRequired(shape, seen);
     }

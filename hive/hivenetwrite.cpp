@@ -5,6 +5,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "transport/basehttpsocket.h"
@@ -158,14 +159,13 @@ int HiveNetWriteBuffer::send() noexcept
         return 1;
     int rc = sink.commit(length, 0) || sink.toSource(&source);
     if (rc == 0) {
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t before = list != nullptr ? list->recordCount() : 0;
+        const KaDiagMark mark;
         rc = sendSource();
         // A socket write that fails leaves the server at most part of the
         // message, which it never runs; over HTTP the failure may come after
         // the whole request went out.
         if (rc != 0 && httpTransport == 0)
-            baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
+            baseMarkRequestUnsent(mark.list(), mark.start(), kBaseIdxLinkFailure);
     }
     // Sent or not, the message is gone: a half-sent one must not lead the
     // next request.

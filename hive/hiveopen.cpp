@@ -14,6 +14,7 @@
 #include "foundation/fast.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/kastringw.h"
 #include "foundation/numtext.h"
@@ -34,8 +35,6 @@ namespace {
 constexpr char kHiveNoPasswordPlaceholder[] = "x";
 // Polls of a "use" whose operation is still running, at the status delay.
 constexpr int kHiveUsePolls = 2400;
-// The operation state of an asynchronous operation not yet started.
-constexpr int32_t kHiveOpPending = 7;
 
 // The packet-log writer as the socket's trace sink.
 class HivePacketLogSink : public KaObject, public KaSockTraceSink {
@@ -47,12 +46,6 @@ public:
 private:
     KaTracing* writer_;
 };
-
-size_t listCount() noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    return list != nullptr ? list->recordCount() : 0;
-}
 
 void discardFrom(size_t before) noexcept
 {
@@ -251,8 +244,10 @@ struct HiveDialogFields {
 {
     if (value == nullptr || units == 0)
         return 0;
-    size_t size = units * 3 + 1;
-    auto* utf8 = static_cast<char*>(ramAlloc(size));
+    const size_t size = units * 3 + 1;
+    // The field may hold a password: wiped when it goes.
+    const RamWipedPtr<char> owned(static_cast<char*>(ramAlloc(size)), size);
+    char* utf8 = owned.get();
     if (utf8 == nullptr)
         return 1;
     size_t length = 0;
@@ -271,8 +266,6 @@ struct HiveDialogFields {
         std::memcpy(field.text, utf8, length);
         std::memcpy(field.shown, field.text, sizeof field.shown);
     }
-    fastMemzero(utf8, size);
-    ramFree(utf8);
     return rc;
 }
 
@@ -581,7 +574,7 @@ int HiveConnection::prepareSocketSettings() noexcept
         KaPacketLogSettings log = {packetLoggingMode,        packetLoggingMemBuffSize, packetLoggingMaxFileSize,
                                    packetLoggingMaxNumFiles, packetLoggingFlush,       packetLoggingFilePrefix};
         int connectFails = 0;
-        size_t before = listCount();
+        const KaDiagMark before;
         packetLog = kaCreatePacketTracing(log, &connectFails);
         if (packetLog == nullptr) {
             if (connectFails) {
@@ -591,7 +584,7 @@ int HiveConnection::prepareSocketSettings() noexcept
             // The writer could not be configured (its file cannot be opened,
             // say): the connection goes on without a log, and the
             // application learns why from a warning.
-            warnFrom(before, " Packet logging is off for this connection.");
+            warnFrom(before.start(), " Packet logging is off for this connection.");
             return 0;
         }
         packetLogSink = new HivePacketLogSink(packetLog);
@@ -638,18 +631,19 @@ int HiveConnection::loginWithStoredCredentials() noexcept
     }
     size_t userSize = size_t(user.length) * 3 + 1;
     size_t secretSize = size_t(secret.length) * 3 + 1;
-    auto* userText = static_cast<char*>(ramAlloc(userSize));
-    auto* secretText = static_cast<char*>(ramAlloc(secretSize));
+    // Both hold credentials: wiped when they go.
+    const RamWipedPtr<char> userText(static_cast<char*>(ramAlloc(userSize)), userSize);
+    const RamWipedPtr<char> secretText(static_cast<char*>(ramAlloc(secretSize)), secretSize);
     int rc = 1;
     size_t userLength = 0;
     size_t secretLength = 0;
-    if (userText == nullptr || secretText == nullptr) {
+    if (!userText || !secretText) {
         ramOutOfMemory();
-    } else if (credentialUtf8(user, userText, userSize, &userLength) != 0 ||
-               credentialUtf8(secret, secretText, secretSize, &secretLength) != 0) {
+    } else if (credentialUtf8(user, userText.get(), userSize, &userLength) != 0 ||
+               credentialUtf8(secret, secretText.get(), secretSize, &secretLength) != 0) {
         basePostErrorMsg(kBaseIdxUnableToConnect, MSG_SASL_LOGIN_FAILED);
     } else {
-        const char* sent = secretLength != 0 ? secretText : kHiveNoPasswordPlaceholder;
+        const char* sent = secretLength != 0 ? secretText.get() : kHiveNoPasswordPlaceholder;
         size_t sentLength = secretLength != 0 ? secretLength : sizeof kHiveNoPasswordPlaceholder - 1;
         char login[kHiveLoginNameSize] = {};
         const char* loginName = nullptr;
@@ -663,15 +657,7 @@ int HiveConnection::loginWithStoredCredentials() noexcept
             }
         }
         if (sent != nullptr)
-            rc = saslPlainLogin(HIVE_AUTH_USER_PASSWORD, userText, userLength, sent, sentLength, loginName);
-    }
-    if (userText != nullptr) {
-        fastMemzero(userText, userSize);
-        ramFree(userText);
-    }
-    if (secretText != nullptr) {
-        fastMemzero(secretText, secretSize);
-        ramFree(secretText);
+            rc = saslPlainLogin(HIVE_AUTH_USER_PASSWORD, userText.get(), userLength, sent, sentLength, loginName);
     }
     return rc;
 }
@@ -713,11 +699,11 @@ int HiveConnection::useDatabase(const uint16_t* name) noexcept
         rc = comm.executeStatement(text.data, text.len, 0) ||
              comm.readExecuteStatementReply(&status, &hasResultSet, &modified);
     for (int poll = 0; rc == 0 && poll < kHiveUsePolls; ++poll) {
-        int32_t state = HIVE_OP_FINISHED;
-        rc = comm.getOperationStatus(&state);
-        if (rc != 0 || state == HIVE_OP_FINISHED)
+        HiveOperationStatus op;
+        rc = comm.getOperationStatus(&op);
+        if (rc != 0 || op.state == HIVE_OP_FINISHED)
             break;
-        if (state != HIVE_OP_INITIALIZED && state != HIVE_OP_RUNNING && state != kHiveOpPending) {
+        if (!op.running()) {
             rc = 1;
             break;
         }
@@ -824,7 +810,7 @@ void HiveConnection::appendServerTypeRows() noexcept
 int16_t HiveConnection::openPhysical() noexcept
 {
     dbmsVersion[0] = 0;
-    size_t before = listCount();
+    const KaDiagMark before;
     if (databaseName != nullptr)
         cutTrailingBlanks(databaseName);
     if (unitsEmpty(databaseName)) {
@@ -836,7 +822,7 @@ int16_t HiveConnection::openPhysical() noexcept
     uint16_t port = 0;
     if (unitsEmpty(hostName) || unitsEmpty(portNumber) || textWToU16(portNumber, &port) != 0 || port == 0) {
         if (!unitsEmpty(portNumber) && port == 0)
-            discardFrom(before);
+            discardFrom(before.start());
         KaStringW host;
         const char* hostText = host.assign(hostName != nullptr ? hostName : strUnits(u""), strLenOrZeroW(hostName)) == 0
                                    ? host.toNarrow(KA_TEXT_UTF8)
@@ -930,11 +916,11 @@ int16_t HiveConnection::openPhysical() noexcept
         uint32_t minor = 0;
         uint32_t patch = 0;
         if (probe) {
-            size_t probeBefore = listCount();
+            const KaDiagMark probeBefore;
             if (getDbmsVersion(dbmsVersion, sizeof dbmsVersion, &major, &minor, &patch) != 0) {
                 // A server that cannot say its version is connected again
                 // without asking.
-                discardFrom(probeBefore);
+                discardFrom(probeBefore.start());
                 dropSocket();
                 probe = false;
                 continue;
@@ -975,19 +961,19 @@ int16_t HiveConnection::openPhysical() noexcept
         resultStyle = effectiveProtocol > kHiveProtocolRowWiseLast ? HIVE_RESULT_COLUMN_WISE : HIVE_RESULT_ROW_WISE;
         readBuffer.resultStyle = resultStyle;
         // The working session is the one opened with the protocol chosen.
-        size_t closeBefore = listCount();
+        const KaDiagMark closeBefore;
         if (closeSession() != 0)
-            discardFrom(closeBefore);
+            discardFrom(closeBefore.start());
         readBuffer.framed = readBuffer.negotiated;
-        size_t sessionBefore = listCount();
+        const KaDiagMark sessionBefore;
         if (openSession() != 0) {
             // A server older than the protocol configured refuses it: the
             // session is opened with the default protocol, which every
             // server of this driver speaks, and a warning says so.
-            if (effectiveProtocol <= kHiveProtocolDefault || !refusedOnly(sessionBefore))
+            if (effectiveProtocol <= kHiveProtocolDefault || !refusedOnly(sessionBefore.start()))
                 break;
             int32_t refused = effectiveProtocol;
-            discardFrom(sessionBefore);
+            discardFrom(sessionBefore.start());
             effectiveProtocol = kHiveProtocolDefault;
             if (openSession() != 0)
                 break;
@@ -1001,7 +987,7 @@ int16_t HiveConnection::openPhysical() noexcept
         break;
     }
     if (rc != 0) {
-        reportAsConnectFailure(before, socketSettings.loginTimeout, timeoutMessage);
+        reportAsConnectFailure(before.start(), socketSettings.loginTimeout, timeoutMessage);
         dropSocket();
         return 1;
     }
@@ -1015,13 +1001,13 @@ int16_t HiveConnection::openPhysical() noexcept
 int16_t HiveConnection::closePhysical() noexcept
 {
     if (socket != nullptr) {
-        size_t before = listCount();
+        const KaDiagMark before;
         // A server that no longer answers cannot hold the disconnect longer
         // than a login could take; disconnect succeeds whatever the server
         // says to the close.
         socket->useLoginTimeout();
         if (closeSession() != 0)
-            discardFrom(before);
+            discardFrom(before.start());
         dropSocket();
     }
     freeOptionTexts();

@@ -16,6 +16,7 @@
 #include "foundation/ram.h"
 #include "hive/hivecommunicator.h"
 #include "hive/hivereaders.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basestmt.h"
@@ -410,13 +411,17 @@ int hiveIntervalToC(const DataReader* reader, BaseOutString* out, int16_t cType,
 namespace {
 
 const HiveNumericShape kShapes[] = {
-    {HIVE_READER_BOOLEAN, 1, 0, HIVE_T_BOOL, HIVE_T_BOOL, 1, SQL_BIT, kBaseKindTinyInt, SQL_C_BIT},
-    {HIVE_READER_TINYINT, 2, 0, HIVE_T_BYTE, HIVE_T_BYTE, 1, SQL_TINYINT, kBaseKindTinyInt, SQL_C_STINYINT},
-    {HIVE_READER_SMALLINT, 3, 4, HIVE_T_I16, HIVE_T_I32, 2, SQL_SMALLINT, kBaseKindSmallInt, SQL_C_SSHORT},
-    {HIVE_READER_INT, 4, 0, HIVE_T_I32, HIVE_T_I32, 4, SQL_INTEGER, kBaseKindInteger, SQL_C_SLONG},
-    {HIVE_READER_BIGINT, 5, 0, HIVE_T_I64, HIVE_T_I64, 8, SQL_BIGINT, kBaseKindBigInt, SQL_C_SBIGINT},
-    {HIVE_READER_FLOAT, 6, 0, HIVE_T_DOUBLE, HIVE_T_DOUBLE, 8, SQL_REAL, kBaseKindReal, SQL_C_FLOAT},
-    {HIVE_READER_DOUBLE, 6, 0, HIVE_T_DOUBLE, HIVE_T_DOUBLE, 8, SQL_DOUBLE, kBaseKindDouble, SQL_C_DOUBLE},
+    {HIVE_READER_BOOLEAN, kTColumnValueBoolVal, 0, HIVE_T_BOOL, HIVE_T_BOOL, 1, SQL_BIT, kBaseKindTinyInt, SQL_C_BIT},
+    {HIVE_READER_TINYINT, kTColumnValueByteVal, 0, HIVE_T_BYTE, HIVE_T_BYTE, 1, SQL_TINYINT, kBaseKindTinyInt,
+     SQL_C_STINYINT},
+    {HIVE_READER_SMALLINT, kTColumnValueI16Val, kTColumnValueI32Val, HIVE_T_I16, HIVE_T_I32, 2, SQL_SMALLINT,
+     kBaseKindSmallInt, SQL_C_SSHORT},
+    {HIVE_READER_INT, kTColumnValueI32Val, 0, HIVE_T_I32, HIVE_T_I32, 4, SQL_INTEGER, kBaseKindInteger, SQL_C_SLONG},
+    {HIVE_READER_BIGINT, kTColumnValueI64Val, 0, HIVE_T_I64, HIVE_T_I64, 8, SQL_BIGINT, kBaseKindBigInt, SQL_C_SBIGINT},
+    {HIVE_READER_FLOAT, kTColumnValueDoubleVal, 0, HIVE_T_DOUBLE, HIVE_T_DOUBLE, 8, SQL_REAL, kBaseKindReal,
+     SQL_C_FLOAT},
+    {HIVE_READER_DOUBLE, kTColumnValueDoubleVal, 0, HIVE_T_DOUBLE, HIVE_T_DOUBLE, 8, SQL_DOUBLE, kBaseKindDouble,
+     SQL_C_DOUBLE},
 };
 
 }  // namespace

@@ -2,10 +2,12 @@
 // start and response frames, the server's verdict, the refusal text bounded
 // before it is read), and Kerberos through GSSAPI on both transports.
 #include <cstring>
+#include <memory>
 
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivehttpsocket.h"
@@ -124,10 +126,9 @@ int HiveConnection::saslPlainLogin(int32_t method, const char* user, size_t user
     in.resetFrame();
     uint8_t status = 0;
     int32_t n = 0;
-    KaErrorList* list = KaErrorCurrentList();
-    size_t before = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     if (in.readByte(&status))
-        return answerMissing(before);
+        return answerMissing(mark.start());
     if (status == HIVE_SASL_COMPLETE) {
         if (in.readI32(&n) || n < 0 || in.skipBytes(uint64_t(n)))
             return loginFailed();
@@ -161,17 +162,10 @@ constexpr size_t kHiveKerberosTokenSize = 65535;
 // States of the SASL GSSAPI exchange.
 enum : int { kKrbStart = 1, kKrbContext = 2, kKrbLayer = 3 };
 
+// The tokens of the exchange, wiped when they go.
 struct HiveKerberosBuffers {
-    uint8_t* received = nullptr;
-    uint8_t* sent = nullptr;
-    ~HiveKerberosBuffers()
-    {
-        for (uint8_t* b : {received, sent}) {
-            if (b != nullptr)
-                fastMemzero(b, kHiveKerberosTokenSize);
-            ramFree(b);
-        }
-    }
+    RamWipedPtr<uint8_t> received;
+    RamWipedPtr<uint8_t> sent;
 };
 
 // A failed Kerberos login is a failure to connect, whatever GSSAPI said.
@@ -190,20 +184,18 @@ int connectFailureSince(size_t before) noexcept
 
 int HiveConnection::kerberosLogin() noexcept
 {
-    KaErrorList* list = KaErrorCurrentList();
-    size_t before = list != nullptr ? list->recordCount() : 0;
-    return kerberosExchange() != 0 ? connectFailureSince(before) : 0;
+    const KaDiagMark mark;
+    return kerberosExchange() != 0 ? connectFailureSince(mark.start()) : 0;
 }
 
 int HiveConnection::kerberosExchange() noexcept
 {
     HiveKerberosBuffers buffers;
-    buffers.received = static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize));
-    buffers.sent = static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize));
-    KaGSServices* gss = new KaGSServices(gssLibraryName);
-    if (buffers.received == nullptr || buffers.sent == nullptr || gss == nullptr) {
+    buffers.received.reset(static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize)), kHiveKerberosTokenSize);
+    buffers.sent.reset(static_cast<uint8_t*>(ramAlloc(kHiveKerberosTokenSize)), kHiveKerberosTokenSize);
+    const std::unique_ptr<KaGSServices> gss(new KaGSServices(gssLibraryName));
+    if (!buffers.received || !buffers.sent || !gss) {
         ramOutOfMemory();
-        delete gss;
         return 1;
     }
     gss->requestFlags = KA_GSS_HIVE_FLAGS;
@@ -212,16 +204,15 @@ int HiveConnection::kerberosExchange() noexcept
     size_t receivedLength = 0;
     int32_t more = 0;
     if (rc == 0 && transportMode == HIVE_TRANSPORT_HTTP) {
-        rc = gss->initContextStep(nullptr, 0, buffers.sent, kHiveKerberosTokenSize, &sentLength, &more);
+        rc = gss->initContextStep(nullptr, 0, buffers.sent.get(), kHiveKerberosTokenSize, &sentLength, &more);
         auto* http = static_cast<HiveHTTPSocket*>(socket);
         if (rc == 0 && sentLength == 0) {
             basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_HIVE_KERBEROS_NO_TICKET);
             rc = 1;
         } else if (rc == 0 && (http == nullptr || http->client == nullptr ||
-                               http->client->setNegotiateHeader(buffers.sent, sentLength) != 0)) {
+                               http->client->setNegotiateHeader(buffers.sent.get(), sentLength) != 0)) {
             rc = 1;
         }
-        delete gss;
         return rc;
     }
     HiveNetWriteBuffer& w = writeBuffer;
@@ -229,8 +220,8 @@ int HiveConnection::kerberosExchange() noexcept
     w.framing = 0;
     for (int state = kKrbStart; rc == 0;) {
         if (state != kKrbLayer) {
-            rc = gss->initContextStep(state == kKrbStart ? nullptr : buffers.received, receivedLength, buffers.sent,
-                                      kHiveKerberosTokenSize, &sentLength, &more);
+            rc = gss->initContextStep(state == kKrbStart ? nullptr : buffers.received.get(), receivedLength,
+                                      buffers.sent.get(), kHiveKerberosTokenSize, &sentLength, &more);
             if (rc != 0)
                 break;
         }
@@ -238,7 +229,7 @@ int HiveConnection::kerberosExchange() noexcept
             rc = w.put(HIVE_SASL_START) || w.writeString("GSSAPI", 6) || w.put(HIVE_SASL_OK);
         else
             rc = w.put(state == kKrbContext ? HIVE_SASL_OK : HIVE_SASL_COMPLETE);
-        rc = rc || w.writeI32(int32_t(sentLength)) || w.writeBytes(buffers.sent, sentLength) || w.flush();
+        rc = rc || w.writeI32(int32_t(sentLength)) || w.writeBytes(buffers.sent.get(), sentLength) || w.flush();
         if (rc != 0)
             break;
         in.resetFrame();
@@ -256,7 +247,7 @@ int HiveConnection::kerberosExchange() noexcept
             rc = 1;
             break;
         }
-        if (in.readBytes(buffers.received, size_t(n))) {
+        if (in.readBytes(buffers.received.get(), size_t(n))) {
             rc = loginFailed();
             break;
         }
@@ -268,7 +259,7 @@ int HiveConnection::kerberosExchange() noexcept
         if (status != HIVE_SASL_OK) {
             char message[kHiveSaslMessageSize];
             size_t k = receivedLength < sizeof message - 1 ? receivedLength : sizeof message - 1;
-            std::memcpy(message, buffers.received, k);
+            std::memcpy(message, buffers.received.get(), k);
             message[k] = 0;
             basePostErrorMsg(MSG_SQLSTATE_UNABLE_TO_CONNECT, MSG_HIVE_KERBEROS_SASL_REFUSED)->addParamText(message);
             rc = 1;
@@ -279,13 +270,12 @@ int HiveConnection::kerberosExchange() noexcept
         } else if (state == kKrbContext && !more) {
             // The context is complete: this token is the server's
             // security-layer offer.
-            rc = gss->negotiateSecurityLayer(buffers.received, receivedLength, buffers.sent, kHiveKerberosTokenSize,
-                                             &sentLength);
+            rc = gss->negotiateSecurityLayer(buffers.received.get(), receivedLength, buffers.sent.get(),
+                                             kHiveKerberosTokenSize, &sentLength);
             state = kKrbLayer;
         } else if (state == kKrbLayer) {
             rc = loginFailed();
         }
     }
-    delete gss;
     return rc;
 }

@@ -6,9 +6,11 @@
 
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "odbc/baseerr.h"
 
@@ -200,7 +202,7 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
     int32_t code = 0;
     int32_t errorCode = 0;
     char sqlstate[6] = "00000";
-    char* message = nullptr;
+    RamPtr<char> message;
     size_t messageLength = 0;
     int rc = 0;
     int haveCode = 0;
@@ -213,21 +215,21 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
         }
         if (type == HIVE_T_STOP)
             break;
-        if (id == 1 && type == HIVE_T_I32) {
+        if (id == kTStatusStatusCode && type == HIVE_T_I32) {
             rc = readBuffer.readI32(&code);
             haveCode = 1;
-        } else if (id == 2 && type == HIVE_T_LIST) {
+        } else if (id == kTStatusInfoMessages && type == HIVE_T_LIST) {
             rc = readBuffer.skip(type);
-        } else if (id == 3 && type == HIVE_T_STRING) {
+        } else if (id == kTStatusSqlState && type == HIVE_T_STRING) {
             int32_t n = 0;
             rc = readBuffer.readI32(&n);
             if (rc == 0 && n != 5)
                 rc = protocolError();
             else if (rc == 0)
                 rc = readBuffer.readBytes(sqlstate, 5);
-        } else if (id == 4 && type == HIVE_T_I32) {
+        } else if (id == kTStatusErrorCode && type == HIVE_T_I32) {
             rc = readBuffer.readI32(&errorCode);
-        } else if (id == 5 && type == HIVE_T_STRING) {
+        } else if (id == kTStatusErrorMessage && type == HIVE_T_STRING) {
             int32_t n = 0;
             rc = readBuffer.readI32(&n);
             // -1 is the null text some servers send; any other negative
@@ -238,20 +240,19 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
                 size_t keep = n < 0 ? 0 : size_t(n);
                 if (keep > kHiveMaxServerMessage)
                     keep = kHiveMaxServerMessage;
-                ramFree(message);
-                message = static_cast<char*>(ramAlloc(keep + 1));
-                if (message == nullptr) {
+                message = ramMake<char>(keep + 1);
+                if (!message) {
                     ramOutOfMemory();
                     rc = 1;
-                } else if (readBuffer.readBytes(message, keep) ||
+                } else if (readBuffer.readBytes(message.get(), keep) ||
                            readBuffer.skipBytes(uint64_t(n < 0 ? 0 : n) - keep)) {
                     rc = 1;
                 } else {
-                    message[keep] = 0;
+                    message.get()[keep] = 0;
                     messageLength = keep;
                 }
             }
-        } else if (id >= 1 && id <= 5) {
+        } else if (id >= kTStatusStatusCode && id <= kTStatusErrorMessage) {
             rc = protocolError();
         } else {
             // A newer server's extra field.
@@ -265,15 +266,14 @@ int HiveConnection::readStatus(int32_t* statusCode) noexcept
     if (rc == 0 && haveCode == 0)
         rc = hiveReplyFault("TStatus.statusCode missing");
     if (rc == 0 && (code == HIVE_STATUS_SUCCESS_WITH_INFO || code == HIVE_STATUS_ERROR)) {
-        if (message != nullptr) {
-            hiveMaskCredentials(message);
-            messageLength = strlen(message);
+        if (message) {
+            hiveMaskCredentials(message.get());
+            messageLength = strlen(message.get());
         }
         postingWarning = code == HIVE_STATUS_SUCCESS_WITH_INFO;
-        postServerError(errorCode, sqlstate, message, messageLength);
+        postServerError(errorCode, sqlstate, message.get(), messageLength);
         postingWarning = 0;
     }
-    ramFree(message);
     if (statusCode != nullptr)
         *statusCode = code;
     return rc;

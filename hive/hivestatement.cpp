@@ -7,12 +7,13 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
-#include <cstdlib>
 #include <cstring>
 
+#include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivedesc.h"
@@ -20,8 +21,6 @@
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseerr.h"
-#include "platform/bosenv.h"
-#include "platform/katmpsink.h"
 
 namespace {
 
@@ -81,7 +80,7 @@ HiveStatement::HiveStatement(BaseConnection* connection) noexcept : BaseCatalogS
 HiveStatement::~HiveStatement()
 {
     // A reply left on the shared wire would be read as the next statement's.
-    if (ownsWire != 0)
+    if (ownsWire)
         static_cast<void>(dropPendingReply());
     // The readers share readerState, which goes before the base class
     // deletes the result descriptor.
@@ -93,8 +92,7 @@ HiveStatement::~HiveStatement()
     }
     ramFree(sqlText);
     ramFree(markerOffsets);
-    dropParkedReply();
-    delete parkSpill;
+    releaseParkedReply();
     delete communicator;
 }
 
@@ -190,7 +188,7 @@ HiveStatement* HiveStatement::wireOwnerOf(HiveConnection* conn) noexcept
 int16_t HiveStatement::dropPendingReply() noexcept
 {
     HiveConnection* conn = hiveConnection();
-    if (replyParked != 0) {
+    if (parkedReply.parked()) {
         // Nothing of this statement is on the socket any more.
         dropParkedReply();
         if (fetchState == HIVE_FETCH_AHEAD)
@@ -227,14 +225,14 @@ int16_t HiveStatement::acquireWire() noexcept
         // broke): it is dropped, and the owner's next fetch says so rather
         // than ending its result early.
         if (owner->resultState == HIVE_RESULT_OPEN) {
-            owner->resultAbandoned = 1;
+            owner->resultAbandoned = true;
             owner->rowsLeft = 0;
             owner->moreRows = 0;
         }
         if (owner->dropPendingReply() != 0)
             return 1;
     }
-    ownsWire = 1;
+    ownsWire = true;
     conn->wireOwner = this;
     // The wire is free until this statement writes: the operations closed
     // while it was busy are closed now.
@@ -242,187 +240,49 @@ int16_t HiveStatement::acquireWire() noexcept
     return 0;
 }
 
-uint64_t hiveParkMemoryLimit() noexcept
-{
-    const char* v = bosGetEnv("KA_HIVE_PARK_MEMORY");
-    if (v == nullptr || *v < '0' || *v > '9')
-        return kHiveParkMemoryLimit;
-    char* end = nullptr;
-    const unsigned long long n = std::strtoull(v, &end, 10);
-    return *end == 0 && n <= kHiveParkMemoryLimit ? n : kHiveParkMemoryLimit;
-}
-
-namespace {
-
-// Keeps bytes of a parked reply: the first ones in a growing memory block up
-// to the limit, the rest in the spill file.
-struct ParkWriter {
-    uint64_t limit;
-    KaTmpFileSource* spill;
-    uint8_t* bytes = nullptr;
-    size_t length = 0;
-    size_t room = 0;
-    uint64_t spilled = 0;
-
-    [[nodiscard]] int add(const uint8_t* p, size_t n) noexcept
-    {
-        if (spilled == 0 && length < limit) {
-            const size_t kept = n < limit - length ? n : size_t(limit - length);
-            if (length + kept > room) {
-                size_t grown = room == 0 ? 4096 : room;
-                while (grown < length + kept)
-                    grown *= 2;
-                if (grown > limit)
-                    grown = size_t(limit);
-                void* block = bytes;
-                if (ramRealloc(&block, grown) != 0)
-                    return 1;
-                bytes = static_cast<uint8_t*>(block);
-                room = grown;
-            }
-            if (kept != 0)
-                std::memcpy(bytes + length, p, kept);
-            length += kept;
-            p += kept;
-            n -= kept;
-        }
-        if (n == 0)
-            return 0;
-        if (spill->append(p, n) != 0)
-            return 1;
-        spilled += n;
-        return 0;
-    }
-};
-
-}  // namespace
-
 int16_t HiveStatement::parkReply() noexcept
 {
     HiveConnection* conn = hiveConnection();
-    if (ownsWire == 0 || conn == nullptr) {
+    if (!ownsWire || conn == nullptr) {
         releaseWire();
         return 0;
     }
-    HiveNetReadBuffer& in = conn->readBuffer;
-    if (in.failed != 0 || in.framed == 0)
-        return 1;
-    if (parkSpill == nullptr) {
-        parkSpill = new KaTmpFileSource(kHiveParkSpillBlock);
-        if (parkSpill == nullptr)
-            return 1;
-    }
-    ParkWriter writer{hiveParkMemoryLimit(), parkSpill};
-    // A read-ahead's reply has not begun while the last block was read
-    // through; over HTTP the socket cannot tell the two replies apart.
-    int32_t onWire = 0;
-    if (in.readPos >= in.frameEnd && fetchState < HIVE_FETCH_AHEAD && in.replyContinues(&onWire) != 0)
-        return 1;
-    const bool started = in.readPos < in.frameEnd || onWire != 0;
-    if (in.parkSource == parkSpill) {
-        // Parked before and being read back: what the buffer holds goes
-        // back to memory, and the file keeps its unread rest where it is.
-        const size_t n = in.frameEnd - in.readPos;
-        void* block = nullptr;
-        if (n != 0 && ramRealloc(&block, n) != 0)
-            return 1;
-        if (n != 0)
-            std::memcpy(block, in.data + in.readPos, n);
-        const int32_t whole = in.preloaded;
-        in.resetFrame();
-        ramFree(parkedReply);
-        parkedReply = static_cast<uint8_t*>(block);
-        parkedLength = n;
-        replyParked = 1;
-        parkedWhole = whole;
-        releaseWire();
-        return 0;
-    }
-    dropParkedReply();
-    // One reply is one frame: its unread part is what the buffer holds past
-    // the read position, then the rest of the frame on the socket (over
-    // HTTP, the rest of the response). A read-ahead whose reply has not
-    // begun to arrive starts a frame here.
-    int rc = started ? 0 : in.fill();
-    while (rc == 0) {
-        const size_t n = in.frameEnd - in.readPos;
-        if (n != 0 && writer.add(in.data + in.readPos, n) != 0) {
-            rc = 1;
-            break;
-        }
-        in.readPos = in.frameEnd;
-        int32_t more = 0;
-        rc = in.replyContinues(&more);
-        if (rc != 0 || more == 0)
-            break;
-        rc = in.fill();
-    }
-    if (rc == 0 && writer.spilled != 0 && parkSpill->flush() != 0)
-        rc = 1;
-    if (rc != 0) {
-        ramFree(writer.bytes);
-        parkSpill->close();
+    bool begun = false;
+    if (parkedReply.park(conn->readBuffer, fetchState >= HIVE_FETCH_AHEAD, &begun) != 0) {
         // A read-ahead's reply has begun now: what is left of it is the
         // rest of the frame, not a reply still to come.
-        if (fetchState == HIVE_FETCH_AHEAD)
+        if (begun && fetchState == HIVE_FETCH_AHEAD)
             fetchState = HIVE_FETCH_IDLE;
         return 1;
     }
-    in.resetFrame();
-    parkedReply = writer.bytes;
-    parkedLength = writer.length;
-    replyParked = 1;
-    parkedWhole = started ? 0 : 1;
     releaseWire();
     return 0;
 }
 
 int16_t HiveStatement::resumeParkedReply() noexcept
 {
-    if (replyParked == 0)
+    if (!parkedReply.parked())
         return 0;
     if (acquireWire() != 0)
         return 1;
-    HiveNetReadBuffer& in = hiveConnection()->readBuffer;
-    const uint64_t fromFile = parkSpill != nullptr ? parkSpill->total - parkSpill->position : 0;
-    const uint64_t whole = parkedLength + fromFile;
-    const auto n = static_cast<uint32_t>(parkedLength);
-    if (whole > kHiveMaxFrameLength || (n > in.capacity && in.setCapacity(n) != 0))
-        return 1;
-    // The buffer is idle: acquiring the wire read every other reply off it.
-    if (n != 0)
-        std::memcpy(in.data, parkedReply, n);
-    in.readPos = 0;
-    in.size = in.frameEnd = n;
-    in.frameBytes = n;
-    // The frame goes on in the spill file, read as if from the socket.
-    in.frameRemaining = static_cast<uint32_t>(whole);
-    in.preloaded = parkedWhole;
-    in.parkSource = fromFile != 0 ? parkSpill : nullptr;
-    ramFree(parkedReply);
-    parkedReply = nullptr;
-    parkedLength = 0;
-    replyParked = 0;
-    return 0;
+    return parkedReply.resume(hiveConnection()->readBuffer) != 0 ? 1 : 0;
 }
 
 void HiveStatement::dropParkedReply() noexcept
 {
-    ramFree(parkedReply);
-    parkedReply = nullptr;
-    parkedLength = 0;
-    replyParked = 0;
-    if (parkSpill != nullptr) {
-        HiveConnection* conn = hiveConnection();
-        if (conn != nullptr && conn->readBuffer.parkSource == parkSpill)
-            conn->readBuffer.parkSource = nullptr;
-        parkSpill->close();
-    }
+    HiveConnection* conn = hiveConnection();
+    parkedReply.drop(conn != nullptr ? &conn->readBuffer : nullptr);
+}
+
+void HiveStatement::releaseParkedReply() noexcept
+{
+    dropParkedReply();
+    parkedReply.release();
 }
 
 void HiveStatement::releaseWire() noexcept
 {
-    ownsWire = 0;
+    ownsWire = false;
     HiveConnection* conn = hiveConnection();
     if (conn != nullptr && conn->wireOwner == this)
         conn->wireOwner = nullptr;
@@ -516,23 +376,19 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         return 1;
     rec->setConciseType(hiveSqlTypeOf(typeCode, settings.stringDescribeType));
 
-    uint16_t* columnName = columnNameText(name, nameLength, static_cast<uint16_t>(n + 1));
-    uint16_t* baseName = columnNameText(name, nameLength, static_cast<uint16_t>(n + 1));
-    uint16_t* label = columnNameText(name, nameLength, static_cast<uint16_t>(n + 1));
-    uint16_t* table = emptyText();
-    if (columnName == nullptr || baseName == nullptr || label == nullptr || table == nullptr) {
-        ramFree(columnName);
-        ramFree(baseName);
-        ramFree(label);
-        ramFree(table);
+    RamPtr<uint16_t> columnName(columnNameText(name, nameLength, static_cast<uint16_t>(n + 1)));
+    RamPtr<uint16_t> baseName(columnNameText(name, nameLength, static_cast<uint16_t>(n + 1)));
+    RamPtr<uint16_t> label(columnNameText(name, nameLength, static_cast<uint16_t>(n + 1)));
+    RamPtr<uint16_t> table(emptyText());
+    if (!columnName || !baseName || !label || !table)
         return 1;
-    }
+    // The record owns the texts from here.
     rec->dropName();
-    rec->name = columnName;
+    rec->name = columnName.release();
     rec->nameBorrowed = 0;
-    replaceOwnedText(&rec->baseColumnName, &rec->baseColumnBorrowed, baseName);
-    replaceOwnedText(&rec->label, &rec->labelBorrowed, label);
-    replaceOwnedText(&rec->tableName, &rec->tableBorrowed, table);
+    replaceOwnedText(&rec->baseColumnName, &rec->baseColumnBorrowed, baseName.release());
+    replaceOwnedText(&rec->label, &rec->labelBorrowed, label.release());
+    replaceOwnedText(&rec->tableName, &rec->tableBorrowed, table.release());
 
     const BaseTypeInfoBlock* row = hiveFindTypeRow(typeCode);
     if (row == nullptr) {
@@ -564,7 +420,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     case HIVE_TYPE_UNKNOWN:
     case HIVE_TYPE_NULL:
         sized(rowSize, true);
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_BOOLEAN: sized(rowSize, false); break;
     case HIVE_TYPE_TINYINT: sized(4, false); break;
@@ -575,7 +431,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     case HIVE_TYPE_DOUBLE: sized(rowSize, false); break;
     case HIVE_TYPE_STRING:
         sized(rowSize < settings.maxStringSize ? rowSize : settings.maxStringSize, true);
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_DATE:
     case HIVE_TYPE_TIMESTAMP:
@@ -584,19 +440,19 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         // A date has no fraction, whatever its type row's largest scale.
         rec->scale = typeCode == HIVE_TYPE_DATE ? 0 : row->maximumScale;
         rec->intervalCode = typeCode == HIVE_TYPE_DATE ? SQL_CODE_DATE : SQL_CODE_TIMESTAMP;
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_BINARY:
         sized(rowSize, true);
         rec->flags = static_cast<uint16_t>(rec->flags & ~kBaseRecCaseSensitive);
         rec->longDataColumn = 1;
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_USER_DEFINED:
         sized(rowSize, true);
         rec->longDataColumn = 1;
         rec->flag1902 = 1;
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_DECIMAL: {
         int32_t precision = first;
@@ -612,25 +468,25 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         rec->columnSize = precision;
         rec->length = static_cast<uint64_t>(precision);
         rec->octetLength = 0;
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     }
     case HIVE_TYPE_VARCHAR:
         sized(first >= 1 ? first : kVarcharDefaultLength, true);
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_CHAR:
         sized(first >= 1 ? first : kCharDefaultLength, true);
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     default:
         // Complex types and the codes without a type of their own read as
         // text.
         if (typeCode != HIVE_TYPE_ARRAY && typeCode != HIVE_TYPE_MAP && typeCode != HIVE_TYPE_STRUCT &&
-            typeCode != HIVE_TYPE_UNION && typeCode != 12)
+            typeCode != HIVE_TYPE_UNION && typeCode != HIVE_TYPE_ARRAY_ALT)
             break;
         sized(rowSize < settings.maxStringSize ? rowSize : settings.maxStringSize, true);
-        codePage = 106;
+        codePage = kCodePageUtf8;
         break;
     }
     if (const BaseTypeInfoBlock* text = hiveTextTypeRow(communicator->columnTypeId);

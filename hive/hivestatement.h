@@ -12,19 +12,10 @@
 #include "hive/hivearrayinsert.h"
 #include "hive/hivecatalog.h"
 #include "hive/hivecommunicator.h"
+#include "hive/hiveparkedreply.h"
 #include "hive/hivereader.h"
 #include "foundation/kastringw.h"
 #include "odbc/basestmt.h"
-
-class KaTmpFileSource;
-
-// Bytes of a parked reply kept in memory; the rest goes to a temporary file.
-constexpr uint64_t kHiveParkMemoryLimit = 4u << 20;
-// Bytes of the spill file's buffer.
-constexpr uint64_t kHiveParkSpillBlock = 65536;
-// The memory limit of parked replies: kHiveParkMemoryLimit, or the smaller
-// byte count in KA_HIVE_PARK_MEMORY (tests lower it to make replies spill).
-uint64_t hiveParkMemoryLimit() noexcept;
 
 class BaseConnection;
 class BaseIRDRecord;
@@ -188,6 +179,8 @@ public:
     [[nodiscard]] int16_t resumeParkedReply() noexcept;
     // Forgets a parked reply and empties its spill file.
     void dropParkedReply() noexcept;
+    // The same, and the spill file goes too: the statement is being freed.
+    void releaseParkedReply() noexcept;
 
     // ---- Execution steps -------------------------------------------------------
     // Sends ExecuteStatement for the text and reads what follows: the
@@ -266,29 +259,22 @@ public:
     // Set for the kinds that always run past their reply (DDL, INSERT, LOAD,
     // the poll options). The execute polls every operation all the same: a
     // query, too, may be answered while it still runs.
-    int32_t pollFlag = 0;
-    int32_t closeAfterExecute = 0;
-    int32_t executedForDescribe = 0;
+    bool pollFlag = false;
+    bool closeAfterExecute = false;
+    bool executedForDescribe = false;
     int32_t fetchState = HIVE_FETCH_NONE;
     // What the column readers share with the statement while it fetches.
     HiveFetchState readerState;
     // The settings read when the statement was last prepared or executed.
     HiveStatementSettings settings{};
     // This statement's reply is (partly) unread on the connection's wire.
-    int32_t ownsWire = 0;
+    bool ownsWire = false;
     // The unread rest of the reply, read off the wire while another
-    // statement used it (replyParked set; its length may be 0): its first
-    // bytes in memory, those past the memory limit in parkSpill (its one
-    // block of buffer, then its file).
-    uint8_t* parkedReply = nullptr;
-    size_t parkedLength = 0;
-    KaTmpFileSource* parkSpill = nullptr;
-    int32_t replyParked = 0;
-    // The parked reply is whole: its message header was not read yet.
-    int32_t parkedWhole = 0;
+    // statement used it.
+    HiveParkedReply parkedReply;
     // Another statement took the wire while this one had rows unread: the
     // next fetch reports it instead of delivering a partial result silently.
-    int32_t resultAbandoned = 0;
+    bool resultAbandoned = false;
     // Set by SQLCancel from another thread while this statement's execute
     // runs; the polling loop, which holds the wire, sends the cancel to the
     // server. Cleared when an execute begins.

@@ -127,8 +127,9 @@ TEST_F(CallsTest, RepliesWithUnknownFieldsOfEveryTypeAreRead)
     EXPECT_EQ(HIVE_T_STRING, kind);
 
     serve("opstatus");
-    int32_t state = -1;
-    ASSERT_EQ(0, comm.getOperationStatus(&state));
+    HiveOperationStatus op;
+    ASSERT_EQ(0, comm.getOperationStatus(&op));
+    const int32_t state = op.state;
     EXPECT_EQ(HIVE_OP_RUNNING, state);
 
     serve("closeop");
@@ -369,8 +370,9 @@ TEST_F(CallsTest, TypeIdsMapToTypeCodesAndNewerOnesAreKnown)
 
 TEST_F(CallsTest, WithoutAnOperationNothingIsSent)
 {
-    int32_t state = -1;
-    ASSERT_EQ(0, comm.getOperationStatus(&state));
+    HiveOperationStatus op;
+    ASSERT_EQ(0, comm.getOperationStatus(&op));
+    const int32_t state = op.state;
     EXPECT_EQ(HIVE_OP_FINISHED, state);
     ASSERT_EQ(0, comm.closeOperation());
     EXPECT_EQ(0, wire.writes);
@@ -603,6 +605,7 @@ protected:
         double rowCount = 0;
         uint32_t rows = 0;
         int32_t more = 0;
+        HiveOperationStatus op;
         if (method == "ExecuteStatement")
             return comm.readExecuteStatementReply(&status, &hasResultSet, &rowCount);
         if (method == "GetResultSetMetadata")
@@ -610,7 +613,7 @@ protected:
         // Both calls need an operation to ask about.
         comm.operationHandle[0] = HIVE_T_STRING;
         if (method == "GetOperationStatus")
-            return comm.getOperationStatus(&status);
+            return comm.getOperationStatus(&op);
         if (method == "CloseOperation")
             return comm.closeOperation();
         return comm.readFetchResultsReply(&rows, &more);

@@ -319,4 +319,52 @@ TEST_F(ReadBufferTest, DrainingPassesTheRestOfTheFrameByItsLengthHoweverSlowItCo
     EXPECT_EQ(0u, diags.size());
 }
 
+// A walk whose callback stops inside a field ends at once, leaving the reader
+// there, and so do the walks around it; of the required fields only those
+// with lower ids must have come.
+TEST_F(ReadBufferTest, AWalkLeftInsideAFieldEndsThereAndRequiresOnlyTheFieldsBefore)
+{
+    static constexpr HiveRequiredField kFields[] = {
+        {1, HIVE_T_I32, "first"}, {2, HIVE_T_I32, "second"}, {3, HIVE_T_I32, "third"}};
+    static constexpr HiveStructShape kShape{"TShape", kFields, 3};
+    struct Case {
+        const char* name;
+        std::string fields;
+        int rc;
+        const char* missing;
+    };
+    const Case cases[] = {
+        {"all there", TB().field(HIVE_T_I32, 1).i32(10).field(HIVE_T_I32, 3).i32(30).field(HIVE_T_I32, 2).i32(20).s,
+         kHiveFieldLeave, nullptr},
+        {"a later one absent", TB().field(HIVE_T_I32, 1).i32(10).field(HIVE_T_I32, 2).i32(20).s, kHiveFieldLeave,
+         nullptr},
+        {"an earlier one absent", TB().field(HIVE_T_I32, 2).i32(20).s, 1, "TShape.first missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        r.resetFrame();
+        // The struct sits in field 7 of an outer one: the outer walk ends too.
+        wire.serve(frame(TB().msg(HIVE_MSG_REPLY, "w").field(HIVE_T_STRUCT, 7).raw(c.fields).i32(99).s));
+        ASSERT_EQ("w", begin());
+        const size_t before = diags.size();
+        const int rc = r.readFields([&](uint8_t type, int16_t id) noexcept {
+            if (id != 7 || type != HIVE_T_STRUCT)
+                return kHiveFieldSkip;
+            return r.readFields(
+                kShape, [&](uint8_t, int16_t fid) noexcept { return fid == 2 ? kHiveFieldLeave : kHiveFieldSkip; });
+        });
+        EXPECT_EQ(c.rc, rc);
+        if (c.missing == nullptr) {
+            EXPECT_EQ(before, diags.size());
+            // The reader stands at the value of the field left in.
+            int32_t value = 0;
+            ASSERT_EQ(0, r.readI32(&value));
+            EXPECT_EQ(20, value);
+        } else {
+            ASSERT_LT(before, diags.size());
+            EXPECT_NE(std::string::npos, diags.text(before).find(c.missing)) << diags.text(before);
+        }
+    }
+}
+
 }  // namespace

@@ -124,8 +124,8 @@ TEST_F(WireTest, ASessionRunsAQueryUnderEveryServerIdentity)
         EXPECT_EQ(1u, rows);
         // The rest of the block is left unread: the drain passes it.
         ASSERT_EQ(0, conn.readBuffer.drainPending(nullptr));
-        int32_t state = -1;
-        ASSERT_EQ(0, comm.getOperationStatus(&state));
+        HiveOperationStatus op;
+        ASSERT_EQ(0, comm.getOperationStatus(&op));
         ASSERT_EQ(0, comm.closeOperation());
         ASSERT_EQ(0, conn.writeCloseSession());
         ASSERT_EQ(0, conn.readCloseSessionReply());
@@ -181,8 +181,9 @@ TEST_F(WireTest, ServerFaultsGiveADiagnosticAndNoHang)
             rc = comm.readExecuteStatementReply(&status, &hasResultSet, &modified);
         if (rc == 0) {
             // error-state fails the operation later, when its state is asked.
-            int32_t state = 0;
-            rc = comm.getOperationStatus(&state);
+            HiveOperationStatus op;
+            rc = comm.getOperationStatus(&op);
+            const int32_t state = op.state;
             EXPECT_TRUE(rc != 0 || state > HIVE_OP_FINISHED) << state;
             rc = 1;
         }

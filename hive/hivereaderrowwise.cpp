@@ -14,6 +14,7 @@
 #include "hive/hivenetread.h"
 #include "hive/hivenetsource.h"
 #include "hive/hivereaders.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "odbc/basestmt.h"
 #include "platform/katmpsink.h"
@@ -66,7 +67,7 @@ int readMemberHeader(HiveNetReadBuffer* in, uint8_t want, uint8_t other, int32_t
         *isNull = 1;
         return 0;
     }
-    if (id != 1 || (type != want && type != other)) {
+    if (id != kTValueValue || (type != want && type != other)) {
         if (protocolFirst)
             (void)hiveColumnDataError("Protocol processing error.");
         return hiveColumnDataError(kUnexpectedField);
@@ -265,7 +266,7 @@ int TextDataReaderHS2::readValue() noexcept
     HiveNetReadBuffer* in = state->readBuffer;
     rowNull = 0;
     length = 0;
-    if (readUnionHeader(in, 7, 0))
+    if (readUnionHeader(in, kTColumnValueStringVal, 0))
         return 1;
     int32_t isNull = 0;
     uint8_t wireType = 0;
@@ -308,7 +309,7 @@ int TextDataReaderHS2::getData(BaseOutString* out, int16_t cType) noexcept
 int TextDataReaderHS2::copyToCache(KaDataSink* sink, uint16_t) noexcept
 {
     HiveNetReadBuffer* in = state->readBuffer;
-    if (readUnionHeader(in, 7, 0))
+    if (readUnionHeader(in, kTColumnValueStringVal, 0))
         return 1;
     int32_t isNull = 0;
     uint8_t wireType = 0;
@@ -376,7 +377,7 @@ int StreamDataReaderHS2::readHeaders(int32_t* n) noexcept
 {
     HiveNetReadBuffer* in = state->readBuffer;
     *n = -1;
-    if (readUnionHeader(in, 7, 0))
+    if (readUnionHeader(in, kTColumnValueStringVal, 0))
         return 1;
     int32_t isNull = 0;
     uint8_t wireType = 0;

@@ -13,6 +13,7 @@
 #include "foundation/ram.h"
 #include "hive/hivenetread.h"
 #include "hive/hivereaders.h"
+#include "hive/hivethrift.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
 #include "odbc/basestmt.h"
@@ -69,7 +70,7 @@ int DataReaderHS2C::readColumnHeader(uint8_t* elementType, int32_t* count) noexc
         const int16_t unionId = id;
         if (in->readFieldBegin(&type, &id))
             return 1;
-        if (type != HIVE_T_LIST || id != 1)
+        if (type != HIVE_T_LIST || id != kTColumnValues)
             return hiveMissingColumnField(hiveColumnStructOfField(unionId), "values");
         if (in->readByte(elementType) || in->readI32(count))
             return 1;
@@ -100,7 +101,7 @@ int DataReaderHS2C::readNullsAndEnd() noexcept
     int16_t id = 0;
     if (in->readFieldBegin(&type, &id))
         return 1;
-    if (type != HIVE_T_STRING || id != 2)
+    if (type != HIVE_T_STRING || id != kTColumnNulls)
         return hiveMissingColumnField(hiveColumnStructOfElement(blockElementType), "nulls");
     int32_t n = 0;
     if (in->readI32(&n))
