@@ -35,12 +35,13 @@ public:
     uint32_t typeSet = 0;
 };
 
-// One row of the SQLTables result; every value an owned UTF-16 string or
-// null. Ordered by TABLE_TYPE, then catalog, schema and name.
+// One row of the SQLTables result; every value a UTF-16 string in the
+// row's one block of texts, or null. Ordered by TABLE_TYPE, then catalog,
+// schema and name.
 class TablesRowInfo : public KaObject {
 public:
     TablesRowInfo() noexcept = default;
-    ~TablesRowInfo() override;
+    ~TablesRowInfo() override = default;
 
     int16_t compare(const KaObject& other) const override;
     // Whether the row passes the holder's schema and table patterns and its
@@ -52,6 +53,7 @@ public:
     uint16_t* tableSchem = nullptr;
     uint16_t* tableName = nullptr;
     uint16_t* remarks = nullptr;
+    RamPtr<uint16_t> texts;
 };
 
 // Code-point order of two NUL-terminated UTF-16 texts; a null key in
