@@ -162,21 +162,10 @@ int16_t PerTableInfo::applyPatterns(BaseCatalogStatement* stmt, const BaseColumn
 // ---- The holder ---------------------------------------------------------------------------------
 
 BaseColumnsInfoW::BaseColumnsInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindColumns,
-                       stmt != nullptr && stmt->connection != nullptr ? stmt->connection->columnsColumns
-                                                                      : kBaseColumnsColumns)
+    : CatalogArgumentsHolder(stmt, kCatalogKindColumns,
+                             stmt != nullptr && stmt->connection != nullptr ? stmt->connection->columnsColumns
+                                                                            : kBaseColumnsColumns)
 {}
-
-BaseColumnsInfoW::~BaseColumnsInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-    ramFree(columnName);
-    ramFree(schemaPattern);
-    ramFree(tablePattern);
-    ramFree(columnPattern);
-}
 
 int16_t BaseColumnsInfoW::fetchNext(int16_t* end) noexcept
 {

@@ -6,27 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "catalog/catalogholder.h"
 #include "odbc/basecatalog.h"
 
 class BaseCatalogStatement;
 
-class BaseColumnsInfoW : public BaseCatalogInfoW {
+class BaseColumnsInfoW : public CatalogArgumentsHolder {
 public:
     explicit BaseColumnsInfoW(BaseStatement* stmt) noexcept;
-    ~BaseColumnsInfoW() override;
 
     // Row numbers run across the columns of all tables.
     [[nodiscard]] int16_t fetchNext(int16_t* end) noexcept override;
     [[nodiscard]] int16_t setPosition(int64_t row, int16_t* status) noexcept override;
     [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
 
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* tableName = nullptr;
-    uint16_t* columnName = nullptr;
-    uint16_t* schemaPattern = nullptr;
-    uint16_t* tablePattern = nullptr;
-    uint16_t* columnPattern = nullptr;
     // As wide as the arrays they index: a table may have more than 65535
     // columns.
     size_t tableIndex = 0;

@@ -16,42 +16,18 @@
 #include "odbc/basestmterr.h"
 
 BasePrimaryKeysInfoW::BasePrimaryKeysInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindPrimaryKeys, kPrimaryKeysColumns)
+    : CatalogHolder(stmt, kCatalogKindPrimaryKeys, kPrimaryKeysColumns)
 {}
-
-BasePrimaryKeysInfoW::~BasePrimaryKeysInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-}
-
-int16_t BasePrimaryKeysInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const PrimaryRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 BaseForeignKeysInfoW::BaseForeignKeysInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindForeignKeys, kForeignKeysColumns)
+    : CatalogHolder(stmt, kCatalogKindForeignKeys, kForeignKeysColumns)
 {}
 
-BaseForeignKeysInfoW::~BaseForeignKeysInfoW()
+CatalogCell BaseForeignKeysInfoW::cellOf(const ForeignRowInfo& row, uint16_t column) const noexcept
 {
-    ramFree(pkCatalogName);
-    ramFree(pkSchemaName);
-    ramFree(pkTableName);
-    ramFree(fkCatalogName);
-    ramFree(fkSchemaName);
-    ramFree(fkTableName);
-}
-
-int16_t BaseForeignKeysInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const ForeignRowInfo*>(currentRowObject());
     const BaseConnection* conn = statement->connection;
     const bool odbc2 = conn != nullptr && conn->env != nullptr && conn->env->odbc2Mode != 0;
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column, odbc2) : CatalogCell::none());
+    return row.cell(column, odbc2);
 }
 
 int16_t BaseCatalogStatement::primaryKeys(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,

@@ -60,42 +60,12 @@ bool makeSelect(uint16_t** privilege) noexcept
 }  // namespace
 
 BaseColumnPrivilegesInfoW::BaseColumnPrivilegesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindColumnPrivileges, kColumnPrivilegesColumns)
+    : CatalogHolder(stmt, kCatalogKindColumnPrivileges, kColumnPrivilegesColumns)
 {}
-
-BaseColumnPrivilegesInfoW::~BaseColumnPrivilegesInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-    ramFree(columnName);
-    ramFree(columnPattern);
-}
-
-int16_t BaseColumnPrivilegesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const ColPrivsRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 BaseTablePrivilegesInfoW::BaseTablePrivilegesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindTablePrivileges, kTablePrivilegesColumns)
+    : CatalogHolder(stmt, kCatalogKindTablePrivileges, kTablePrivilegesColumns)
 {}
-
-BaseTablePrivilegesInfoW::~BaseTablePrivilegesInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(schemaPattern);
-    ramFree(tableName);
-    ramFree(tablePattern);
-}
-
-int16_t BaseTablePrivilegesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const TablePrivsRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 int16_t BaseCatalogStatement::columnPrivileges(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
                                                int16_t schemaLength, const uint16_t* table, int16_t tableLength,

@@ -63,20 +63,10 @@ int16_t catalogCompareKey(const uint16_t* mine, const uint16_t* theirs) noexcept
 // ---- The holder ---------------------------------------------------------------------------------
 
 BaseTablesInfoW::BaseTablesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindTables,
-                       stmt != nullptr && stmt->connection != nullptr ? stmt->connection->tablesColumns
-                                                                      : kBaseTablesColumns)
+    : CatalogArgumentsHolder(stmt, kCatalogKindTables,
+                             stmt != nullptr && stmt->connection != nullptr ? stmt->connection->tablesColumns
+                                                                            : kBaseTablesColumns)
 {}
-
-BaseTablesInfoW::~BaseTablesInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-    ramFree(catalogPattern);
-    ramFree(schemaPattern);
-    ramFree(tablePattern);
-}
 
 int16_t BaseTablesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
 {
