@@ -291,11 +291,9 @@ int16_t BaseCatalogStatement::columnsInternal(const uint16_t* catalog, int16_t c
 {
     // Every catalog row is read as UTF-16: two bytes per character.
     constexpr int32_t kBytesPerChar = 2;
-    std::unique_ptr<BaseColumnsInfoW> owned(new BaseColumnsInfoW(this));
-    if (owned == nullptr || pushColumnsInfo(owned.get()) != 0)
+    auto* holder = catalogPushHolder<BaseColumnsInfoW>(this);
+    if (holder == nullptr)
         return 1;
-    // The statement's holder stack owns it now.
-    BaseColumnsInfoW* holder = owned.release();
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||

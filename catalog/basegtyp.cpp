@@ -42,17 +42,8 @@ TypeRowSettings settingsOf(BaseConnection* conn) noexcept
 }  // namespace
 
 BaseGetTypesInfoW::BaseGetTypesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindTypeInfo, kTypeInfoColumns)
+    : CatalogHolder(stmt, kCatalogKindTypeInfo, kTypeInfoColumns)
 {}
-
-BaseGetTypesInfoW::~BaseGetTypesInfoW() = default;
-
-int16_t BaseGetTypesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const GetTypeRowInfo*>(currentRowObject());
-    CatalogCell cell = row != nullptr ? row->cell(column) : CatalogCell::none();
-    return catalogPutCell(this, column, cType, out, cell);
-}
 
 namespace {
 
@@ -62,13 +53,9 @@ int16_t buildTypeInfo(BaseCatalogStatement* stmt, int16_t dataType) noexcept
 {
     BaseConnection* connection = stmt->connection;
     TypeRowSettings settings = settingsOf(connection);
-    auto* holder = new BaseGetTypesInfoW(stmt);
+    auto* holder = catalogPushHolder<BaseGetTypesInfoW>(stmt);
     if (holder == nullptr)
         return 1;
-    if (stmt->pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     const int16_t requested = typeInfoRequestedType(dataType, settings.odbc2);
     holder->dataType = requested;
     if (connection != nullptr && connection->typeTable != nullptr) {

@@ -46,13 +46,9 @@ int16_t BaseCatalogStatement::primaryKeysInternal(const uint16_t* catalog, int16
         basePostError(kBaseIdxNullPointer);
         return 1;
     }
-    auto* holder = new BasePrimaryKeysInfoW(this);
+    auto* holder = catalogPushHolder<BasePrimaryKeysInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0)
@@ -94,13 +90,9 @@ int16_t BaseCatalogStatement::foreignKeysInternal(const uint16_t* pkCatalog, int
                                                   const uint16_t* fkSchema, int16_t fkSchemaLength,
                                                   const uint16_t* fkTable, int16_t fkTableLength) noexcept
 {
-    auto* holder = new BaseForeignKeysInfoW(this);
+    auto* holder = catalogPushHolder<BaseForeignKeysInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(pkCatalog, pkCatalogLength, kCatalogInfoCatalog, &holder->pkCatalogName, nullptr) != 0 ||
         prepareCatalogArgument(pkSchema, pkSchemaLength, kCatalogInfoSchema, &holder->pkSchemaName, nullptr) != 0 ||
         prepareCatalogArgument(pkTable, pkTableLength, kCatalogInfoTable, &holder->pkTableName, nullptr) != 0 ||

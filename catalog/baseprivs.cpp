@@ -86,13 +86,9 @@ int16_t BaseCatalogStatement::columnPrivilegesInternal(const uint16_t* catalog, 
         basePostError(kBaseIdxNullPointer);
         return 1;
     }
-    auto* holder = new BaseColumnPrivilegesInfoW(this);
+    auto* holder = catalogPushHolder<BaseColumnPrivilegesInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0 ||
@@ -135,13 +131,9 @@ int16_t BaseCatalogStatement::tablePrivilegesInternal(const uint16_t* catalog, i
                                                       const uint16_t* schema, int16_t schemaLength,
                                                       const uint16_t* table, int16_t tableLength) noexcept
 {
-    auto* holder = new BaseTablePrivilegesInfoW(this);
+    auto* holder = catalogPushHolder<BaseTablePrivilegesInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||

@@ -72,13 +72,9 @@ int16_t BaseCatalogStatement::proceduresInternal(const uint16_t* catalog, int16_
 {
     uint16_t count = 0;
     const BaseCatalogColumn* table = proceduresTable(connection, &count);
-    auto* holder = new BaseProceduresInfoW(this, table);
+    auto* holder = catalogPushHolder<BaseProceduresInfoW>(this, table);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||
@@ -121,13 +117,9 @@ int16_t BaseCatalogStatement::procedureColumnsInternal(const uint16_t* catalog, 
 {
     uint16_t count = 0;
     const BaseCatalogColumn* table = procedureColumnsTable(connection, &count);
-    auto* holder = new BaseProcedureColumnsInfoW(this, table);
+    auto* holder = catalogPushHolder<BaseProcedureColumnsInfoW>(this, table);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||

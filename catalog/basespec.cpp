@@ -139,13 +139,9 @@ int16_t BaseCatalogStatement::specialColumnsInternal(uint16_t identifierType, co
         basePostError(kBaseIdxNullPointer);
         return 1;
     }
-    auto* holder = new BaseSpecialColumnsInfoW(this);
+    auto* holder = catalogPushHolder<BaseSpecialColumnsInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0)

@@ -60,13 +60,9 @@ int16_t BaseCatalogStatement::statisticsInternal(const uint16_t* catalog, int16_
     uint64_t collation = 0;
     if (catalogInfoNumber(SQL_NULL_COLLATION, &collation) != 0)
         return 1;
-    auto* holder = new BaseStatisticsInfoW(this);
+    auto* holder = catalogPushHolder<BaseStatisticsInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0)

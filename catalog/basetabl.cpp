@@ -142,11 +142,9 @@ int16_t BaseCatalogStatement::tablesInternal(const uint16_t* catalog, int16_t ca
                                              int16_t schemaLength, const uint16_t* table, int16_t tableLength,
                                              const uint16_t* types, int16_t typesLength, int16_t internal) noexcept
 {
-    std::unique_ptr<BaseTablesInfoW> owned(new BaseTablesInfoW(this));
-    if (owned == nullptr || pushColumnsInfo(owned.get()) != 0)
+    auto* holder = catalogPushHolder<BaseTablesInfoW>(this);
+    if (holder == nullptr)
         return 1;
-    // The statement's holder stack owns it now.
-    BaseTablesInfoW* holder = owned.release();
     bool special = false;
     if (catalog != nullptr) {
         const bool emptySchema = isEmptyArgument(schema, schemaLength);

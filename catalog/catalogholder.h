@@ -5,11 +5,13 @@
 // give alone).
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "catalog/catalogcell.h"
 #include "catalog/catalogput.h"
 #include "foundation/ram.h"
 #include "odbc/basecatalog.h"
+#include "odbc/basestmt.h"
 
 // The plain names and search patterns prepareCatalogArgument made from a
 // call's arguments (null: not given, or matching everything), freed with
@@ -78,3 +80,14 @@ protected:
             return CatalogCell::none();
     }
 };
+
+// A new holder H(stmt, args...) pushed on the statement's holder stack,
+// which owns it from then on; null when it could not be made or pushed.
+template <class H, class... Args>
+H* catalogPushHolder(BaseStatement* stmt, Args... args) noexcept
+{
+    std::unique_ptr<H> holder(new H(stmt, args...));
+    if (holder == nullptr || stmt->pushColumnsInfo(holder.get()) != 0)
+        return nullptr;
+    return holder.release();
+}
