@@ -35,13 +35,9 @@ int16_t expandAll(BaseCatalogStatement* stmt, KaSortedArray& rows, uint16_t coun
                   size_t expansions, Adjust adjust) noexcept
 {
     for (size_t i = 0; i < expansions; ++i) {
-        auto* more = new Row;
+        auto* more = catalogAppendNew(rows, new Row);
         if (more == nullptr)
             return 1;
-        if (rows.append(more) != 0) {
-            delete more;
-            return 1;
-        }
         if (readPrivilegeRow(stmt, more, count, privilegeColumn) != 0 ||
             !catalogCopyText(strUnits(kPrivilegeExpansion[i]), more->field(privilegeColumn)) || !adjust(more))
             return 1;
