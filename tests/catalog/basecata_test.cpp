@@ -23,6 +23,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 #include "catalog/basecols.h"
 #include "catalog/basetabl.h"
+#include "catalog/catalogholder.h"
 #include "catalog/catalognames.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
@@ -549,6 +550,68 @@ TEST_F(CatalogFramework, ATablesRowKeepsItsTextsInOneBlock)
     EXPECT_LE(allocs, 2u * kRows + 100) << allocs << " allocations for " << kRows << " rows";
     ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, kRows), SQL_SUCCESS);
     EXPECT_EQ(readRow(5), (std::vector<std::u16string>{u"<null>", u"db", names.back(), u"TABLE", u"a comment"}));
+}
+
+// A row of two cells for the holder template: a number, and a text that
+// may be NULL.
+class PairRow : public KaObject {
+public:
+    PairRow(int32_t n, const char16_t* t) noexcept : number(n), text(reinterpret_cast<const uint16_t*>(t)) {}
+    CatalogCell cell(uint16_t column) const noexcept
+    {
+        return column == 1 ? CatalogCell::longValue(number)
+               : column == 2 ? CatalogCell::textValue(text)
+                             : CatalogCell::none();
+    }
+    int32_t number;
+    const uint16_t* text;
+};
+
+// A holder whose second column its own rule gives: the text upper-cased.
+class PairHolder : public CatalogHolder<PairRow> {
+public:
+    using CatalogHolder::CatalogHolder;
+
+protected:
+    CatalogCell cellOf(const PairRow& row, uint16_t column) const noexcept override
+    {
+        if (column != 2 || row.text == nullptr || !upper)
+            return CatalogHolder::cellOf(row, column);
+        return CatalogCell::textValue(reinterpret_cast<const uint16_t*>(u"SHOUTED"));
+    }
+
+public:
+    bool upper = false;
+};
+
+const BaseCatalogColumn kPairColumns[] = {
+    {reinterpret_cast<const uint16_t*>(u"NUMBER"), SQL_INTEGER, SQL_NO_NULLS, 10},
+    {reinterpret_cast<const uint16_t*>(u"TEXT"), SQL_VARCHAR, SQL_NULLABLE, 128},
+};
+
+TEST_F(CatalogFramework, TheHolderTemplateReadsItsRowsCellsAndOwnsItsArguments)
+{
+    for (const bool upper : {false, true}) {
+        SCOPED_TRACE(upper ? "cells by the holder's own rule" : "cells by the rows");
+        ASSERT_EQ(stmt->checkCatalogState(), 0);
+        auto* holder = catalogPushHolder<PairHolder>(stmt, kCatalogKindTables, kPairColumns);
+        ASSERT_NE(holder, nullptr);
+        EXPECT_EQ(stmt->catalogInfoW, holder);
+        holder->upper = upper;
+        // The arguments go with the holder (the leak checker sees them).
+        holder->schemaName = baseCatalogCopyText(reinterpret_cast<const uint16_t*>(u"db"), SQL_NTS);
+        holder->tablePattern = baseCatalogCopyText(reinterpret_cast<const uint16_t*>(u"t%"), SQL_NTS);
+        ASSERT_NE(catalogAppendNew(holder->rows, new PairRow(7, u"seven")), nullptr);
+        ASSERT_NE(catalogAppendNew(holder->rows, new PairRow(8, nullptr)), nullptr);
+        ASSERT_EQ(stmt->bindCatalogColumns(2, kPairColumns, -1), 0);
+        ASSERT_EQ(stmt->finishCatalogExecute(), 0);
+        EXPECT_EQ(readAll(2), (std::vector<std::vector<std::u16string>>{
+                                  {u"7", upper ? u"SHOUTED" : u"seven"},
+                                  {u"8", u"<null>"},
+                              }));
+        EXPECT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+        EXPECT_EQ(stmt->catalogInfoW, nullptr);
+    }
 }
 
 // DATA_TYPE, COLUMN_SIZE, CHAR_OCTET_LENGTH and ORDINAL_POSITION of the
