@@ -84,11 +84,10 @@ int16_t PerColumnInfo::readDriverRow(BaseCatalogStatement* stmt, BaseCatalogRowT
     if ((stage.at(kName) == nullptr && stage.add(textOf(u""), 0, &columnName) != 0) ||
         (stage.at(kType) == nullptr && stage.add(textOf(u""), 0, &typeName) != 0))
         return 1;
-    if (stage.at(kIsNullable) == nullptr &&
-        stage.add(textOf(nullable == SQL_NO_NULLS   ? u"NO"
-                         : nullable == SQL_NULLABLE ? u"YES"
-                                                    : u""),
-                  SQL_NTS, &isNullable) != 0)
+    if (stage.at(kIsNullable) == nullptr && stage.add(textOf(nullable == SQL_NO_NULLS   ? u"NO"
+                                                             : nullable == SQL_NULLABLE ? u"YES"
+                                                                                        : u""),
+                                                      SQL_NTS, &isNullable) != 0)
         return 1;
     return stage.keep(&texts);
 }

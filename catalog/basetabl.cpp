@@ -92,8 +92,7 @@ int16_t BaseTablesInfoW::addTypeRows() noexcept
             continue;
         std::unique_ptr<TablesRowInfo> row(new TablesRowInfo());
         BaseCatalogRowTexts stage;
-        if (row == nullptr ||
-            stage.add(reinterpret_cast<const uint16_t*>(t.name), SQL_NTS, &row->tableType) != 0 ||
+        if (row == nullptr || stage.add(reinterpret_cast<const uint16_t*>(t.name), SQL_NTS, &row->tableType) != 0 ||
             stage.keep(&row->texts) != 0 || rows.append(row.get()) != 0)
             return 1;
         (void)row.release();
@@ -202,8 +201,7 @@ int16_t BaseCatalogStatement::tablesInternal(const uint16_t* catalog, int16_t ca
                 ((e == kTablesListing || e == kTablesSchemas) && stage.read(this, 2, false, &row->tableSchem) != 0) ||
                 (e == kTablesListing && stage.read(this, 3, false, &row->tableName) != 0) ||
                 ((e == kTablesListing || e == kTablesTypes) && stage.read(this, 4, false, &row->tableType) != 0) ||
-                (e == kTablesListing && stage.read(this, 5, false, &row->remarks) != 0) ||
-                stage.keep(&row->texts) != 0)
+                (e == kTablesListing && stage.read(this, 5, false, &row->remarks) != 0) || stage.keep(&row->texts) != 0)
                 return 1;
             if (row->passesFilter(this, holder) == 0)
                 continue;

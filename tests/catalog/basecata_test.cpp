@@ -559,7 +559,7 @@ public:
     PairRow(int32_t n, const char16_t* t) noexcept : number(n), text(reinterpret_cast<const uint16_t*>(t)) {}
     CatalogCell cell(uint16_t column) const noexcept
     {
-        return column == 1 ? CatalogCell::longValue(number)
+        return column == 1   ? CatalogCell::longValue(number)
                : column == 2 ? CatalogCell::textValue(text)
                              : CatalogCell::none();
     }
