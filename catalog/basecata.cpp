@@ -13,6 +13,7 @@
 
 #include "catalog/catalognames.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -197,13 +198,13 @@ int16_t BaseCatalogStatement::prepareCatalogArgument(const uint16_t* value, int1
         else if (mid && identifierCase != SQL_IC_SENSITIVE)
             foldInPlace(s, identifierCase == SQL_IC_LOWER);
     };
-    uint16_t* n16 = nullptr;
-    uint16_t* p16 = nullptr;
+    RamPtr<uint16_t> n16;
+    RamPtr<uint16_t> p16;
     if (pattern == nullptr) {
-        n16 = baseCatalogCopyText(text, n);
+        n16.reset(baseCatalogCopyText(text, n));
         if (n16 == nullptr)
             return 1;
-        unquoteAndFold(n16);
+        unquoteAndFold(n16.get());
     } else {
         if (!mid && n == 1 && text[0] == kPercent)
             return 0;
@@ -213,65 +214,54 @@ int16_t BaseCatalogStatement::prepareCatalogArgument(const uint16_t* value, int1
         if (mid && escape != 0)
             for (int64_t i = 0; i < n; ++i)
                 extra += text[i] == kPercent || text[i] == kUnderscore ? 1 : 0;
-        auto* raw = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(n + extra + 1) * sizeof(uint16_t)));
+        RamPtr<uint16_t> raw = ramMake<uint16_t>(static_cast<size_t>(n + extra + 1));
         if (raw == nullptr)
             return 1;
         int64_t w = 0;
         for (int64_t i = 0; i < n; ++i) {
             if (extra != 0 && (text[i] == kPercent || text[i] == kUnderscore))
-                raw[w++] = escape;
-            raw[w++] = text[i];
+                raw.get()[w++] = escape;
+            raw.get()[w++] = text[i];
         }
-        raw[w] = 0;
-        unquoteAndFold(raw);
-        const int32_t rawLength = static_cast<int32_t>(baseCatalogTextLength(raw));
+        raw.get()[w] = 0;
+        unquoteAndFold(raw.get());
+        const int32_t rawLength = static_cast<int32_t>(baseCatalogTextLength(raw.get()));
         const bool tablesCatalog = apiId == SQL_API_SQLTABLES && infoType == kCatalogInfoCatalog;
         if (tablesCatalog) {
-            n16 = baseCatalogCopyText(raw, rawLength);
+            n16.reset(baseCatalogCopyText(raw.get(), rawLength));
         } else {
-            const int32_t need = catalogPlainName(raw, rawLength, escape, nullptr, 0);
-            n16 = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(need + 1) * sizeof(uint16_t)));
+            const int32_t need = catalogPlainName(raw.get(), rawLength, escape, nullptr, 0);
+            n16 = ramMake<uint16_t>(static_cast<size_t>(need + 1));
             if (n16 != nullptr)
-                (void)catalogPlainName(raw, rawLength, escape, n16, need + 1);
+                (void)catalogPlainName(raw.get(), rawLength, escape, n16.get(), need + 1);
         }
-        const int32_t needP = catalogMatchPattern(raw, rawLength, escape, nullptr, 0);
-        p16 = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(needP + 1) * sizeof(uint16_t)));
+        const int32_t needP = catalogMatchPattern(raw.get(), rawLength, escape, nullptr, 0);
+        p16 = ramMake<uint16_t>(static_cast<size_t>(needP + 1));
         if (p16 != nullptr)
-            (void)catalogMatchPattern(raw, rawLength, escape, p16, needP + 1);
-        ramFree(raw);
-        if (n16 == nullptr || p16 == nullptr) {
-            ramFree(n16);
-            ramFree(p16);
+            (void)catalogMatchPattern(raw.get(), rawLength, escape, p16.get(), needP + 1);
+        if (n16 == nullptr || p16 == nullptr)
             return 1;
-        }
     }
     uint64_t limit = 0;
-    if (catalogInfoNumber(infoType, &limit) != 0) {
-        ramFree(n16);
-        ramFree(p16);
+    if (catalogInfoNumber(infoType, &limit) != 0)
         return 1;
-    }
-    const int64_t k = codePoints(n16);
+    const int64_t k = codePoints(n16.get());
     if (static_cast<uint64_t>(k) > limit) {
-        basePostErrorMsg(kBaseIdxBadLength, tooLongMessage(infoType))->addParamW(n16)->addParamUnsigned(limit);
-        ramFree(n16);
-        ramFree(p16);
+        basePostErrorMsg(kBaseIdxBadLength, tooLongMessage(infoType))->addParamW(n16.get())->addParamUnsigned(limit);
         return 1;
     }
     if (limit == 0 && length != 0 && length != SQL_NTS) {
         basePostError(kBaseIdxNotSupported);
-        ramFree(n16);
-        ramFree(p16);
         return 1;
     }
     if (connection != nullptr && (connection->workarounds & kBaseWaFoldUnquotedCatalogArgs) != 0 && !quoted) {
-        foldInPlace(n16, false);
+        foldInPlace(n16.get(), false);
         if (p16 != nullptr)
-            foldInPlace(p16, false);
+            foldInPlace(p16.get(), false);
     }
-    *name = n16;
+    *name = n16.release();
     if (pattern != nullptr)
-        *pattern = p16;
+        *pattern = p16.release();
     return 0;
 }
 
@@ -325,9 +315,11 @@ int16_t BaseCatalogStatement::matchName(const uint16_t* name, const uint16_t* ar
 int16_t BaseCatalogStatement::getColumnString(uint16_t column, uint16_t* buffer, int64_t bytes, int16_t* length,
                                               bool nested) noexcept
 {
-    uint16_t* text = nullptr;
-    if (readCatalogText(column, &text, nested) != 0)
+    uint16_t* read = nullptr;
+    if (readCatalogText(column, &read, nested) != 0)
         return 1;
+    const RamPtr<uint16_t> owned(read);
+    const uint16_t* text = read;
     if (text == nullptr) {
         *length = -1;
         if (bytes >= 2)
@@ -343,7 +335,6 @@ int16_t BaseCatalogStatement::getColumnString(uint16_t column, uint16_t* buffer,
         buffer[n] = 0;
     }
     *length = static_cast<int16_t>(n);
-    ramFree(text);
     return 0;
 }
 

@@ -7,6 +7,8 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <memory>
+
 #include "catalog/basecata.h"
 #include "catalog/basetabl.h"
 #include "foundation/ram.h"
@@ -55,15 +57,6 @@ int16_t sameCatalogName(const uint16_t* stored, const uint16_t* counted, int32_t
 
 // ---- The rows -----------------------------------------------------------------------------------
 
-PerColumnInfo::~PerColumnInfo()
-{
-    ramFree(columnName);
-    ramFree(typeName);
-    ramFree(remarks);
-    ramFree(columnDef);
-    ramFree(isNullable);
-}
-
 int16_t PerColumnInfo::compare(const KaObject& other) const
 {
     const auto a = static_cast<uint32_t>(ordinalPosition);
@@ -71,33 +64,32 @@ int16_t PerColumnInfo::compare(const KaObject& other) const
     return a < b ? -1 : a > b ? 1 : 0;
 }
 
-int16_t PerColumnInfo::readDriverRow(BaseCatalogStatement* stmt) noexcept
+int16_t PerColumnInfo::readDriverRow(BaseCatalogStatement* stmt, BaseCatalogRowTexts& stage) noexcept
 {
-    if (stmt->readCatalogText(4, &columnName, false) != 0 || stmt->readCatalogText(6, &typeName, false) != 0)
-        return 1;
-    if (columnName == nullptr && (columnName = baseCatalogCopyText(textOf(u""), 0)) == nullptr)
-        return 1;
-    if (typeName == nullptr && (typeName = baseCatalogCopyText(textOf(u""), 0)) == nullptr)
-        return 1;
     int32_t octets = kCatalogNullLong;
-    if (stmt->getCatalogColumnValue(5, &dataType) != 0 || stmt->getCatalogColumnValue(9, &decimalDigits) != 0 ||
+    if (stage.read(stmt, 4, false, &columnName) != 0 || stage.read(stmt, 6, false, &typeName) != 0 ||
+        stmt->getCatalogColumnValue(5, &dataType) != 0 || stmt->getCatalogColumnValue(9, &decimalDigits) != 0 ||
         stmt->getCatalogColumnValue(10, &numPrecRadix) != 0 || stmt->getCatalogColumnValue(11, &nullable) != 0 ||
         stmt->getCatalogColumnValue(7, &columnSize) != 0 || stmt->getCatalogColumnValue(8, &bufferLength) != 0 ||
         stmt->getCatalogColumnValue(16, &octets) != 0 || stmt->getCatalogColumnValue(17, &ordinalPosition) != 0)
         return 1;
     charOctetLength = octets != kCatalogNullLong ? octets : isCharOrBinary(dataType) ? columnSize : kCatalogNullLong;
-    if (stmt->readCatalogText(12, &remarks, false) != 0 || stmt->readCatalogText(13, &columnDef, false) != 0 ||
-        stmt->readCatalogText(18, &isNullable, false) != 0)
+    if (stage.read(stmt, 12, false, &remarks) != 0 || stage.read(stmt, 13, false, &columnDef) != 0 ||
+        stage.read(stmt, 18, false, &isNullable) != 0)
         return 1;
-    if (isNullable == nullptr) {
-        isNullable = baseCatalogCopyText(textOf(nullable == SQL_NO_NULLS   ? u"NO"
-                                                : nullable == SQL_NULLABLE ? u"YES"
-                                                                           : u""),
-                                         SQL_NTS);
-        if (isNullable == nullptr)
-            return 1;
-    }
-    return 0;
+    // A NULL name or type is kept empty; a NULL IS_NULLABLE follows NULLABLE.
+    constexpr size_t kName = 0;
+    constexpr size_t kType = 1;
+    constexpr size_t kIsNullable = 4;
+    if ((stage.at(kName) == nullptr && stage.add(textOf(u""), 0, &columnName) != 0) ||
+        (stage.at(kType) == nullptr && stage.add(textOf(u""), 0, &typeName) != 0))
+        return 1;
+    if (stage.at(kIsNullable) == nullptr && stage.add(textOf(nullable == SQL_NO_NULLS   ? u"NO"
+                                                             : nullable == SQL_NULLABLE ? u"YES"
+                                                                                        : u""),
+                                                      SQL_NTS, &isNullable) != 0)
+        return 1;
+    return stage.keep(&texts);
 }
 
 void PerColumnInfo::applyVarcharThresholds(uint32_t threshold, uint32_t wideThreshold) noexcept
@@ -128,9 +120,6 @@ PerTableInfo::PerTableInfo() noexcept
 PerTableInfo::~PerTableInfo()
 {
     baseCatalogDeleteRows(columns);
-    ramFree(catalog);
-    ramFree(schema);
-    ramFree(name);
 }
 
 int16_t PerTableInfo::compare(const KaObject& other) const
@@ -143,15 +132,15 @@ int16_t PerTableInfo::compare(const KaObject& other) const
     return catalogCompareKey(name, o.name);
 }
 
-int16_t PerTableInfo::setNames(const uint16_t* cat, int32_t catLength, const uint16_t* sch, int32_t schLength,
-                               const uint16_t* table, int32_t tableLength) noexcept
+int16_t PerTableInfo::keepNames(BaseCatalogRowTexts& stage) noexcept
 {
-    if (cat != nullptr && catLength >= 0 && (catalog = baseCatalogCopyText(cat, catLength)) == nullptr)
+    constexpr size_t kName = 2;
+    stage.setField(0, &catalog);
+    stage.setField(1, &schema);
+    stage.setField(kName, &name);
+    if (stage.at(kName) == nullptr && stage.add(textOf(u""), 0, &name) != 0)
         return 1;
-    if (sch != nullptr && schLength >= 0 && (schema = baseCatalogCopyText(sch, schLength)) == nullptr)
-        return 1;
-    name = baseCatalogCopyText(table, tableLength < 0 || table == nullptr ? 0 : tableLength);
-    return name == nullptr ? 1 : 0;
+    return stage.keep(&names);
 }
 
 int16_t PerTableInfo::applyPatterns(BaseCatalogStatement* stmt, const BaseColumnsInfoW* holder) noexcept
@@ -172,21 +161,10 @@ int16_t PerTableInfo::applyPatterns(BaseCatalogStatement* stmt, const BaseColumn
 // ---- The holder ---------------------------------------------------------------------------------
 
 BaseColumnsInfoW::BaseColumnsInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindColumns,
-                       stmt != nullptr && stmt->connection != nullptr ? stmt->connection->columnsColumns
-                                                                      : kBaseColumnsColumns)
+    : CatalogArgumentsHolder(stmt, kCatalogKindColumns,
+                             stmt != nullptr && stmt->connection != nullptr ? stmt->connection->columnsColumns
+                                                                            : kBaseColumnsColumns)
 {}
-
-BaseColumnsInfoW::~BaseColumnsInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-    ramFree(columnName);
-    ramFree(schemaPattern);
-    ramFree(tablePattern);
-    ramFree(columnPattern);
-}
 
 int16_t BaseColumnsInfoW::fetchNext(int16_t* end) noexcept
 {
@@ -312,13 +290,9 @@ int16_t BaseCatalogStatement::columnsInternal(const uint16_t* catalog, int16_t c
 {
     // Every catalog row is read as UTF-16: two bytes per character.
     constexpr int32_t kBytesPerChar = 2;
-    auto* holder = new BaseColumnsInfoW(this);
+    auto* holder = catalogPushHolder<BaseColumnsInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||
@@ -330,6 +304,7 @@ int16_t BaseCatalogStatement::columnsInternal(const uint16_t* catalog, int16_t c
         return 1;
     const BaseConnection* conn = connection;
     PerTableInfo* current = nullptr;
+    BaseCatalogRowTexts stage;
     auto closeTable = [](PerTableInfo* t) noexcept {
         if (t == nullptr)
             return 0;
@@ -342,48 +317,30 @@ int16_t BaseCatalogStatement::columnsInternal(const uint16_t* catalog, int16_t c
             return 1;
         if (end != 0)
             break;
-        uint16_t* names[3] = {nullptr, nullptr, nullptr};
-        auto freeNames = [&]() noexcept {
-            for (uint16_t*& n : names) {
-                ramFree(n);
-                n = nullptr;
-            }
-        };
-        for (uint16_t c = 0; c < 3; ++c)
-            if (readCatalogText(static_cast<uint16_t>(c + 1), &names[c], false) != 0) {
-                freeNames();
+        // The three names go through the stage: a new table keeps them, a
+        // row of the same table drops them again.
+        for (uint16_t c = 1; c <= 3; ++c)
+            if (stage.read(this, c, false, nullptr) != 0)
                 return 1;
-            }
-        auto lengthOf = [](const uint16_t* s) noexcept {
-            return s == nullptr ? static_cast<int32_t>(kNullLength) : static_cast<int32_t>(baseCatalogTextLength(s));
-        };
-        if (current == nullptr || sameCatalogName(current->catalog, names[0], lengthOf(names[0])) != 0 ||
-            sameCatalogName(current->schema, names[1], lengthOf(names[1])) != 0 ||
-            sameCatalogName(current->name, names[2], names[2] == nullptr ? 0 : lengthOf(names[2])) != 0) {
-            if (closeTable(current) != 0) {
-                freeNames();
+        auto lengthOf = [&](size_t i) noexcept { return static_cast<int32_t>(stage.lengthAt(i)); };
+        if (current == nullptr || sameCatalogName(current->catalog, stage.at(0), lengthOf(0)) != 0 ||
+            sameCatalogName(current->schema, stage.at(1), lengthOf(1)) != 0 ||
+            sameCatalogName(current->name, stage.at(2), stage.at(2) == nullptr ? 0 : lengthOf(2)) != 0) {
+            if (closeTable(current) != 0)
                 return 1;
-            }
-            auto* t = new PerTableInfo();
-            if (t == nullptr || holder->rows.append(t) != 0) {
-                delete t;
-                freeNames();
+            std::unique_ptr<PerTableInfo> t(new PerTableInfo());
+            if (t == nullptr || holder->rows.append(t.get()) != 0)
                 return 1;
-            }
-            current = t;
-            if (t->setNames(names[0], lengthOf(names[0]), names[1], lengthOf(names[1]), names[2], lengthOf(names[2])) !=
-                0) {
-                freeNames();
+            current = t.release();
+            if (current->keepNames(stage) != 0)
                 return 1;
-            }
         }
-        freeNames();
-        auto* row = new PerColumnInfo();
-        if (row == nullptr || current->columns.append(row) != 0) {
-            delete row;
+        stage.clear();
+        std::unique_ptr<PerColumnInfo> owned(new PerColumnInfo());
+        if (owned == nullptr || current->columns.append(owned.get()) != 0)
             return 1;
-        }
-        if (row->readDriverRow(this) != 0)
+        PerColumnInfo* row = owned.release();
+        if (row->readDriverRow(this, stage) != 0)
             return 1;
         if (conn != nullptr) {
             row->applyVarcharThresholds(conn->varcharThreshold, conn->wvarcharThreshold);

@@ -6,43 +6,37 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "catalog/catalogholder.h"
 #include "odbc/basecatalog.h"
 
 class BaseCatalogStatement;
 
-class BaseColumnsInfoW : public BaseCatalogInfoW {
+class BaseColumnsInfoW : public CatalogArgumentsHolder {
 public:
     explicit BaseColumnsInfoW(BaseStatement* stmt) noexcept;
-    ~BaseColumnsInfoW() override;
 
     // Row numbers run across the columns of all tables.
     [[nodiscard]] int16_t fetchNext(int16_t* end) noexcept override;
     [[nodiscard]] int16_t setPosition(int64_t row, int16_t* status) noexcept override;
     [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
 
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* tableName = nullptr;
-    uint16_t* columnName = nullptr;
-    uint16_t* schemaPattern = nullptr;
-    uint16_t* tablePattern = nullptr;
-    uint16_t* columnPattern = nullptr;
     // As wide as the arrays they index: a table may have more than 65535
     // columns.
     size_t tableIndex = 0;
     size_t columnIndex = 0;
 };
 
-// One column row of the SQLColumns result.
+// One column row of the SQLColumns result; its texts point into one block.
 class PerColumnInfo : public KaObject {
 public:
     PerColumnInfo() noexcept = default;
-    ~PerColumnInfo() override;
+    ~PerColumnInfo() override = default;
 
     // By ORDINAL_POSITION.
     int16_t compare(const KaObject& other) const override;
-    // The driver's current row through the statement. 0, or 1.
-    [[nodiscard]] int16_t readDriverRow(BaseCatalogStatement* stmt) noexcept;
+    // The driver's current row through the statement, its texts gathered in
+    // `stage` and kept in one block. 0, or 1.
+    [[nodiscard]] int16_t readDriverRow(BaseCatalogStatement* stmt, BaseCatalogRowTexts& stage) noexcept;
     // VARCHAR above threshold becomes LONGVARCHAR, WVARCHAR above
     // wideThreshold WLONGVARCHAR.
     void applyVarcharThresholds(uint32_t threshold, uint32_t wideThreshold) noexcept;
@@ -63,9 +57,12 @@ public:
     int32_t charOctetLength = kCatalogNullLong;
     int32_t ordinalPosition = 0;
     uint16_t* isNullable = nullptr;
+    // The block the texts above point into.
+    RamPtr<uint16_t> texts;
 };
 
-// One table of the SQLColumns result with its columns.
+// One table of the SQLColumns result with its columns; its names point
+// into one block.
 class PerTableInfo : public KaObject {
 public:
     PerTableInfo() noexcept;
@@ -73,10 +70,10 @@ public:
 
     // By catalog, schema and name in code-point order.
     int16_t compare(const KaObject& other) const override;
-    // Lengths in units; -1 leaves catalog or schema null, a negative name
-    // length gives an empty name. 0, or 1.
-    [[nodiscard]] int16_t setNames(const uint16_t* catalog, int32_t catalogLength, const uint16_t* schema,
-                                   int32_t schemaLength, const uint16_t* name, int32_t nameLength) noexcept;
+    // The catalog, schema and table names gathered first in `stage` (a NULL
+    // catalog or schema stays null, a NULL name becomes empty), kept in one
+    // block. 0, or 1.
+    [[nodiscard]] int16_t keepNames(BaseCatalogRowTexts& stage) noexcept;
     // Drops the columns that fail the holder's column pattern; nonzero when
     // the table passes the schema and table patterns and has columns left.
     int16_t applyPatterns(BaseCatalogStatement* stmt, const BaseColumnsInfoW* holder) noexcept;
@@ -84,6 +81,7 @@ public:
     uint16_t* catalog = nullptr;
     uint16_t* schema = nullptr;
     uint16_t* name = nullptr;
+    RamPtr<uint16_t> names;
     KaSortedArray columns;
 };
 

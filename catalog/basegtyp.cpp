@@ -42,17 +42,8 @@ TypeRowSettings settingsOf(BaseConnection* conn) noexcept
 }  // namespace
 
 BaseGetTypesInfoW::BaseGetTypesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindTypeInfo, kTypeInfoColumns)
+    : CatalogHolder(stmt, kCatalogKindTypeInfo, kTypeInfoColumns)
 {}
-
-BaseGetTypesInfoW::~BaseGetTypesInfoW() = default;
-
-int16_t BaseGetTypesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const GetTypeRowInfo*>(currentRowObject());
-    CatalogCell cell = row != nullptr ? row->cell(column) : CatalogCell::none();
-    return catalogPutCell(this, column, cType, out, cell);
-}
 
 namespace {
 
@@ -62,13 +53,9 @@ int16_t buildTypeInfo(BaseCatalogStatement* stmt, int16_t dataType) noexcept
 {
     BaseConnection* connection = stmt->connection;
     TypeRowSettings settings = settingsOf(connection);
-    auto* holder = new BaseGetTypesInfoW(stmt);
+    auto* holder = catalogPushHolder<BaseGetTypesInfoW>(stmt);
     if (holder == nullptr)
         return 1;
-    if (stmt->pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     const int16_t requested = typeInfoRequestedType(dataType, settings.odbc2);
     holder->dataType = requested;
     if (connection != nullptr && connection->typeTable != nullptr) {
@@ -80,48 +67,35 @@ int16_t buildTypeInfo(BaseCatalogStatement* stmt, int16_t dataType) noexcept
         if (stmt->getTypeInfoHook(requested) != 0)
             return 1;
         uint16_t position = 0;
-        for (;;) {
-            int16_t end = 0;
-            if (stmt->catalogFetchRow(&end) != 0)
-                return 1;
-            if (end != 0)
-                break;
-            auto* row = new GetTypeRowInfo;
-            if (row == nullptr)
-                return 1;
-            if (holder->rows.append(row) != 0) {
-                delete row;
-                return 1;
-            }
-            row->orderKey = static_cast<uint16_t>(position * 10);
-            row->numPrecRadix = kBaseNoDigits;
-            int32_t columnSize = 0;
-            if (stmt->getCatalogColumnValue(1, &row->typeName) != 0 ||
-                stmt->getCatalogColumnValue(2, &row->dataType) != 0 ||
-                stmt->getCatalogColumnValue(3, &columnSize) != 0 ||
-                stmt->getCatalogColumnValue(4, &row->literalPrefix) != 0 ||
-                stmt->getCatalogColumnValue(5, &row->literalSuffix) != 0 ||
-                stmt->getCatalogColumnValue(6, &row->createParams) != 0 ||
-                stmt->getCatalogColumnValue(7, &row->nullable) != 0 ||
-                stmt->getCatalogColumnValue(8, &row->caseSensitive) != 0 ||
-                stmt->getCatalogColumnValue(9, &row->searchable) != 0 ||
-                stmt->getCatalogColumnValue(10, &row->unsignedAttribute) != 0 ||
-                stmt->getCatalogColumnValue(11, &row->fixedPrecScale) != 0 ||
-                stmt->getCatalogColumnValue(12, &row->autoUnique) != 0 ||
-                stmt->getCatalogColumnValue(13, &row->localTypeName) != 0 ||
-                stmt->getCatalogColumnValue(14, &row->minimumScale) != 0 ||
-                stmt->getCatalogColumnValue(15, &row->maximumScale) != 0 ||
-                stmt->getCatalogColumnValue(18, &row->numPrecRadix) != 0 ||
-                stmt->getCatalogColumnValue(19, &row->intervalPrecision) != 0)
-                return 1;
-            row->columnSize = static_cast<uint32_t>(columnSize);
-            typeInfoFinishDriverRow(row, settings);
-            if (row->matchesDataType(requested) == 0) {
-                --holder->rows.count;
-                delete row;
-            }
-            ++position;
-        }
+        if (catalogReadDriverRows(
+                stmt, holder->rows, []() noexcept { return new GetTypeRowInfo; },
+                [&](GetTypeRowInfo* row) noexcept -> int16_t {
+                    row->orderKey = static_cast<uint16_t>(position++ * 10);
+                    row->numPrecRadix = kBaseNoDigits;
+                    int32_t columnSize = 0;
+                    if (stmt->getCatalogColumnValue(1, &row->typeName) != 0 ||
+                        stmt->getCatalogColumnValue(2, &row->dataType) != 0 ||
+                        stmt->getCatalogColumnValue(3, &columnSize) != 0 ||
+                        stmt->getCatalogColumnValue(4, &row->literalPrefix) != 0 ||
+                        stmt->getCatalogColumnValue(5, &row->literalSuffix) != 0 ||
+                        stmt->getCatalogColumnValue(6, &row->createParams) != 0 ||
+                        stmt->getCatalogColumnValue(7, &row->nullable) != 0 ||
+                        stmt->getCatalogColumnValue(8, &row->caseSensitive) != 0 ||
+                        stmt->getCatalogColumnValue(9, &row->searchable) != 0 ||
+                        stmt->getCatalogColumnValue(10, &row->unsignedAttribute) != 0 ||
+                        stmt->getCatalogColumnValue(11, &row->fixedPrecScale) != 0 ||
+                        stmt->getCatalogColumnValue(12, &row->autoUnique) != 0 ||
+                        stmt->getCatalogColumnValue(13, &row->localTypeName) != 0 ||
+                        stmt->getCatalogColumnValue(14, &row->minimumScale) != 0 ||
+                        stmt->getCatalogColumnValue(15, &row->maximumScale) != 0 ||
+                        stmt->getCatalogColumnValue(18, &row->numPrecRadix) != 0 ||
+                        stmt->getCatalogColumnValue(19, &row->intervalPrecision) != 0)
+                        return 1;
+                    row->columnSize = static_cast<uint32_t>(columnSize);
+                    typeInfoFinishDriverRow(row, settings);
+                    return row->matchesDataType(requested) == 0 ? 2 : 0;
+                }) != 0)
+            return 1;
         if (stmt->closeDriverResult() != 0)
             return 1;
     }

@@ -4,13 +4,12 @@
 #pragma once
 #include <cstdint>
 
-#include "odbc/basecatalog.h"
+#include "catalog/catalogholder.h"
+#include "catalog/catalogtypes.h"
 
-class BaseGetTypesInfoW : public BaseCatalogInfoW {
+class BaseGetTypesInfoW : public CatalogHolder<GetTypeRowInfo> {
 public:
     explicit BaseGetTypesInfoW(BaseStatement* stmt) noexcept;
-    ~BaseGetTypesInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
 
     int16_t dataType = 0;  // the requested type, an ODBC 2 request mapped
 };

@@ -16,42 +16,18 @@
 #include "odbc/basestmterr.h"
 
 BasePrimaryKeysInfoW::BasePrimaryKeysInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindPrimaryKeys, kPrimaryKeysColumns)
+    : CatalogHolder(stmt, kCatalogKindPrimaryKeys, kPrimaryKeysColumns)
 {}
-
-BasePrimaryKeysInfoW::~BasePrimaryKeysInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-}
-
-int16_t BasePrimaryKeysInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const PrimaryRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 BaseForeignKeysInfoW::BaseForeignKeysInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindForeignKeys, kForeignKeysColumns)
+    : CatalogHolder(stmt, kCatalogKindForeignKeys, kForeignKeysColumns)
 {}
 
-BaseForeignKeysInfoW::~BaseForeignKeysInfoW()
+CatalogCell BaseForeignKeysInfoW::cellOf(const ForeignRowInfo& row, uint16_t column) const noexcept
 {
-    ramFree(pkCatalogName);
-    ramFree(pkSchemaName);
-    ramFree(pkTableName);
-    ramFree(fkCatalogName);
-    ramFree(fkSchemaName);
-    ramFree(fkTableName);
-}
-
-int16_t BaseForeignKeysInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const ForeignRowInfo*>(currentRowObject());
     const BaseConnection* conn = statement->connection;
     const bool odbc2 = conn != nullptr && conn->env != nullptr && conn->env->odbc2Mode != 0;
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column, odbc2) : CatalogCell::none());
+    return row.cell(column, odbc2);
 }
 
 int16_t BaseCatalogStatement::primaryKeys(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
@@ -70,13 +46,9 @@ int16_t BaseCatalogStatement::primaryKeysInternal(const uint16_t* catalog, int16
         basePostError(kBaseIdxNullPointer);
         return 1;
     }
-    auto* holder = new BasePrimaryKeysInfoW(this);
+    auto* holder = catalogPushHolder<BasePrimaryKeysInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0)
@@ -118,13 +90,9 @@ int16_t BaseCatalogStatement::foreignKeysInternal(const uint16_t* pkCatalog, int
                                                   const uint16_t* fkSchema, int16_t fkSchemaLength,
                                                   const uint16_t* fkTable, int16_t fkTableLength) noexcept
 {
-    auto* holder = new BaseForeignKeysInfoW(this);
+    auto* holder = catalogPushHolder<BaseForeignKeysInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(pkCatalog, pkCatalogLength, kCatalogInfoCatalog, &holder->pkCatalogName, nullptr) != 0 ||
         prepareCatalogArgument(pkSchema, pkSchemaLength, kCatalogInfoSchema, &holder->pkSchemaName, nullptr) != 0 ||
         prepareCatalogArgument(pkTable, pkTableLength, kCatalogInfoTable, &holder->pkTableName, nullptr) != 0 ||

@@ -4,29 +4,19 @@
 #pragma once
 #include <cstdint>
 
-#include "odbc/basecatalog.h"
+#include "catalog/catalogholder.h"
+#include "catalog/catalogkeys.h"
 
-class BasePrimaryKeysInfoW : public BaseCatalogInfoW {
+class BasePrimaryKeysInfoW : public CatalogHolder<PrimaryRowInfo> {
 public:
     explicit BasePrimaryKeysInfoW(BaseStatement* stmt) noexcept;
-    ~BasePrimaryKeysInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
-
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* tableName = nullptr;
 };
 
-class BaseForeignKeysInfoW : public BaseCatalogInfoW {
+class BaseForeignKeysInfoW : public CatalogHolder<ForeignRowInfo> {
 public:
     explicit BaseForeignKeysInfoW(BaseStatement* stmt) noexcept;
-    ~BaseForeignKeysInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
 
-    uint16_t* pkCatalogName = nullptr;
-    uint16_t* pkSchemaName = nullptr;
-    uint16_t* pkTableName = nullptr;
-    uint16_t* fkCatalogName = nullptr;
-    uint16_t* fkSchemaName = nullptr;
-    uint16_t* fkTableName = nullptr;
+protected:
+    // The old date and time type numbers for an ODBC 2 application.
+    CatalogCell cellOf(const ForeignRowInfo& row, uint16_t column) const noexcept override;
 };

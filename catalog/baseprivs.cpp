@@ -35,13 +35,9 @@ int16_t expandAll(BaseCatalogStatement* stmt, KaSortedArray& rows, uint16_t coun
                   size_t expansions, Adjust adjust) noexcept
 {
     for (size_t i = 0; i < expansions; ++i) {
-        auto* more = new Row;
+        auto* more = catalogAppendNew(rows, new Row);
         if (more == nullptr)
             return 1;
-        if (rows.append(more) != 0) {
-            delete more;
-            return 1;
-        }
         if (readPrivilegeRow(stmt, more, count, privilegeColumn) != 0 ||
             !catalogCopyText(strUnits(kPrivilegeExpansion[i]), more->field(privilegeColumn)) || !adjust(more))
             return 1;
@@ -60,42 +56,12 @@ bool makeSelect(uint16_t** privilege) noexcept
 }  // namespace
 
 BaseColumnPrivilegesInfoW::BaseColumnPrivilegesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindColumnPrivileges, kColumnPrivilegesColumns)
+    : CatalogHolder(stmt, kCatalogKindColumnPrivileges, kColumnPrivilegesColumns)
 {}
-
-BaseColumnPrivilegesInfoW::~BaseColumnPrivilegesInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-    ramFree(columnName);
-    ramFree(columnPattern);
-}
-
-int16_t BaseColumnPrivilegesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const ColPrivsRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 BaseTablePrivilegesInfoW::BaseTablePrivilegesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindTablePrivileges, kTablePrivilegesColumns)
+    : CatalogHolder(stmt, kCatalogKindTablePrivileges, kTablePrivilegesColumns)
 {}
-
-BaseTablePrivilegesInfoW::~BaseTablePrivilegesInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(schemaPattern);
-    ramFree(tableName);
-    ramFree(tablePattern);
-}
-
-int16_t BaseTablePrivilegesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const TablePrivsRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 int16_t BaseCatalogStatement::columnPrivileges(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
                                                int16_t schemaLength, const uint16_t* table, int16_t tableLength,
@@ -116,13 +82,9 @@ int16_t BaseCatalogStatement::columnPrivilegesInternal(const uint16_t* catalog, 
         basePostError(kBaseIdxNullPointer);
         return 1;
     }
-    auto* holder = new BaseColumnPrivilegesInfoW(this);
+    auto* holder = catalogPushHolder<BaseColumnPrivilegesInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0 ||
@@ -165,13 +127,9 @@ int16_t BaseCatalogStatement::tablePrivilegesInternal(const uint16_t* catalog, i
                                                       const uint16_t* schema, int16_t schemaLength,
                                                       const uint16_t* table, int16_t tableLength) noexcept
 {
-    auto* holder = new BaseTablePrivilegesInfoW(this);
+    auto* holder = catalogPushHolder<BaseTablePrivilegesInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||

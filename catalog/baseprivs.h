@@ -5,30 +5,15 @@
 #pragma once
 #include <cstdint>
 
-#include "odbc/basecatalog.h"
+#include "catalog/catalogholder.h"
+#include "catalog/catalogprivs.h"
 
-class BaseColumnPrivilegesInfoW : public BaseCatalogInfoW {
+class BaseColumnPrivilegesInfoW : public CatalogHolder<ColPrivsRowInfo> {
 public:
     explicit BaseColumnPrivilegesInfoW(BaseStatement* stmt) noexcept;
-    ~BaseColumnPrivilegesInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
-
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* tableName = nullptr;
-    uint16_t* columnName = nullptr;
-    uint16_t* columnPattern = nullptr;
 };
 
-class BaseTablePrivilegesInfoW : public BaseCatalogInfoW {
+class BaseTablePrivilegesInfoW : public CatalogHolder<TablePrivsRowInfo> {
 public:
     explicit BaseTablePrivilegesInfoW(BaseStatement* stmt) noexcept;
-    ~BaseTablePrivilegesInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
-
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* schemaPattern = nullptr;
-    uint16_t* tableName = nullptr;
-    uint16_t* tablePattern = nullptr;
 };

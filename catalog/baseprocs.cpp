@@ -45,44 +45,16 @@ const BaseCatalogColumn* procedureColumnsTable(const BaseConnection* conn, uint1
 }  // namespace
 
 BaseProceduresInfoW::BaseProceduresInfoW(BaseStatement* stmt, const BaseCatalogColumn* table) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindProcedures, table)
+    : CatalogHolder(stmt, kCatalogKindProcedures, table)
 {}
-
-BaseProceduresInfoW::~BaseProceduresInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(schemaPattern);
-    ramFree(procedureName);
-    ramFree(procedurePattern);
-}
-
-int16_t BaseProceduresInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const ProcsRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 BaseProcedureColumnsInfoW::BaseProcedureColumnsInfoW(BaseStatement* stmt, const BaseCatalogColumn* table) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindProcedureColumns, table)
+    : CatalogHolder(stmt, kCatalogKindProcedureColumns, table)
 {}
 
-BaseProcedureColumnsInfoW::~BaseProcedureColumnsInfoW()
+CatalogCell BaseProcedureColumnsInfoW::cellOf(const ProcColsRowInfo& row, uint16_t column) const noexcept
 {
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(schemaPattern);
-    ramFree(procedureName);
-    ramFree(procedurePattern);
-    ramFree(columnName);
-    ramFree(columnPattern);
-}
-
-int16_t BaseProcedureColumnsInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const ProcColsRowInfo*>(currentRowObject());
-    CatalogCell cell = row != nullptr ? row->cell(column, settingsOf(statement->connection)) : CatalogCell::none();
-    return catalogPutCell(this, column, cType, out, cell);
+    return row.cell(column, settingsOf(statement->connection));
 }
 
 int16_t BaseCatalogStatement::procedures(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
@@ -100,13 +72,9 @@ int16_t BaseCatalogStatement::proceduresInternal(const uint16_t* catalog, int16_
 {
     uint16_t count = 0;
     const BaseCatalogColumn* table = proceduresTable(connection, &count);
-    auto* holder = new BaseProceduresInfoW(this, table);
+    auto* holder = catalogPushHolder<BaseProceduresInfoW>(this, table);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||
@@ -149,13 +117,9 @@ int16_t BaseCatalogStatement::procedureColumnsInternal(const uint16_t* catalog, 
 {
     uint16_t count = 0;
     const BaseCatalogColumn* table = procedureColumnsTable(connection, &count);
-    auto* holder = new BaseProcedureColumnsInfoW(this, table);
+    auto* holder = catalogPushHolder<BaseProcedureColumnsInfoW>(this, table);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, &holder->schemaPattern) !=
             0 ||

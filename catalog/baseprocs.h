@@ -5,32 +5,19 @@
 #pragma once
 #include <cstdint>
 
-#include "odbc/basecatalog.h"
+#include "catalog/catalogholder.h"
+#include "catalog/catalogprocs.h"
 
-class BaseProceduresInfoW : public BaseCatalogInfoW {
+class BaseProceduresInfoW : public CatalogHolder<ProcsRowInfo> {
 public:
-    explicit BaseProceduresInfoW(BaseStatement* stmt, const BaseCatalogColumn* columns) noexcept;
-    ~BaseProceduresInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
-
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* schemaPattern = nullptr;
-    uint16_t* procedureName = nullptr;
-    uint16_t* procedurePattern = nullptr;
+    BaseProceduresInfoW(BaseStatement* stmt, const BaseCatalogColumn* columns) noexcept;
 };
 
-class BaseProcedureColumnsInfoW : public BaseCatalogInfoW {
+class BaseProcedureColumnsInfoW : public CatalogHolder<ProcColsRowInfo> {
 public:
-    explicit BaseProcedureColumnsInfoW(BaseStatement* stmt, const BaseCatalogColumn* columns) noexcept;
-    ~BaseProcedureColumnsInfoW() override;
-    [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
+    BaseProcedureColumnsInfoW(BaseStatement* stmt, const BaseCatalogColumn* columns) noexcept;
 
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* schemaPattern = nullptr;
-    uint16_t* procedureName = nullptr;
-    uint16_t* procedurePattern = nullptr;
-    uint16_t* columnName = nullptr;
-    uint16_t* columnPattern = nullptr;
+protected:
+    // The derived columns follow the connection's settings.
+    CatalogCell cellOf(const ProcColsRowInfo& row, uint16_t column) const noexcept override;
 };

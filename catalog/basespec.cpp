@@ -6,12 +6,15 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <memory>
+
 #include "catalog/basecata.h"
 #include "catalog/catalogloop.h"
 #include "catalog/catalogput.h"
 #include "catalog/catalogspecial.h"
 #include "catalog/catalogstats.h"
 #include "convert/basestring.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
@@ -47,26 +50,22 @@ int16_t collectUniqueIndexes(BaseCatalogStatement* stmt, BaseSpecialColumnsInfoW
         }
         if (end != 0)
             break;
-        uint16_t* index = nullptr;
-        if (stmt->readCatalogText(kStatisticsIndexNameColumn, &index, true) != 0) {
+        uint16_t* read = nullptr;
+        if (stmt->readCatalogText(kStatisticsIndexNameColumn, &read, true) != 0) {
             rc = 1;
             break;
         }
+        RamPtr<uint16_t> index(read);
         if (index == nullptr)
             continue;  // the table-statistics row
-        auto* row = new SpecialRowInfo;
-        if (row == nullptr) {
-            ramFree(index);
+        std::unique_ptr<SpecialRowInfo> owned(new SpecialRowInfo);
+        if (owned == nullptr || holder->rows.append(owned.get()) != 0) {
             rc = 1;
             break;
         }
-        row->indexName = index;
+        SpecialRowInfo* row = owned.release();
+        row->indexName = index.release();
         row->scope = SQL_SCOPE_SESSION;
-        if (holder->rows.append(row) != 0) {
-            delete row;
-            rc = 1;
-            break;
-        }
         if (stmt->readCatalogText(kStatisticsColumnNameColumn, &row->columnName, true) != 0) {
             rc = 1;
             break;
@@ -83,6 +82,7 @@ int16_t describeIndexColumns(BaseCatalogStatement* stmt, BaseSpecialColumnsInfoW
 {
     if (stmt->columnsInternal(catalog, catalogLength, schema, schemaLength, table, tableLength, nullptr, 0) != 0)
         return 1;
+    BaseCatalogRowTexts stage;
     int16_t rc = 0;
     for (;;) {
         int16_t end = 0;
@@ -92,23 +92,21 @@ int16_t describeIndexColumns(BaseCatalogStatement* stmt, BaseSpecialColumnsInfoW
         }
         if (end != 0)
             break;
-        uint16_t* name = nullptr;
-        uint16_t* typeName = nullptr;
+        // The facts' texts are read into a stage that drops them again.
         SpecialColumnFacts facts;
-        if (stmt->readCatalogText(kColumnsColumnName, &name, true) != 0 ||
+        stage.clear();
+        if (stage.read(stmt, kColumnsColumnName, true, nullptr) != 0 ||
             catalogReadNestedShort(stmt, kColumnsDataType, &facts.dataType, 0) != 0 ||
-            stmt->readCatalogText(kColumnsTypeName, &typeName, true) != 0 ||
+            stage.read(stmt, kColumnsTypeName, true, nullptr) != 0 ||
             catalogReadNestedLong(stmt, kColumnsColumnSize, &facts.columnSize, kSpecialNullLong) != 0 ||
             catalogReadNestedLong(stmt, kColumnsBufferLength, &facts.bufferLength, kSpecialNullLong) != 0 ||
             catalogReadNestedShort(stmt, kColumnsDecimalDigits, &facts.decimalDigits, kSpecialNullShort) != 0 ||
             catalogReadNestedShort(stmt, kColumnsNullable, &facts.nullable, SQL_NULLABLE_UNKNOWN) != 0)
             rc = 1;
-        facts.name = name;
-        facts.typeName = typeName;
+        facts.name = stage.at(0);
+        facts.typeName = stage.at(1);
         if (rc == 0)
             rc = specialApplyColumn(&holder->rows, facts, holder->nullable);
-        ramFree(name);
-        ramFree(typeName);
         if (rc != 0)
             break;
     }
@@ -119,21 +117,8 @@ int16_t describeIndexColumns(BaseCatalogStatement* stmt, BaseSpecialColumnsInfoW
 }  // namespace
 
 BaseSpecialColumnsInfoW::BaseSpecialColumnsInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindSpecialColumns, kSpecialColumnsColumns)
+    : CatalogHolder(stmt, kCatalogKindSpecialColumns, kSpecialColumnsColumns)
 {}
-
-BaseSpecialColumnsInfoW::~BaseSpecialColumnsInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-}
-
-int16_t BaseSpecialColumnsInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
-{
-    const auto* row = static_cast<const SpecialRowInfo*>(currentRowObject());
-    return catalogPutCell(this, column, cType, out, row != nullptr ? row->cell(column) : CatalogCell::none());
-}
 
 int16_t BaseCatalogStatement::specialColumns(uint16_t identifierType, const uint16_t* catalog, int16_t catalogLength,
                                              const uint16_t* schema, int16_t schemaLength, const uint16_t* table,
@@ -154,13 +139,9 @@ int16_t BaseCatalogStatement::specialColumnsInternal(uint16_t identifierType, co
         basePostError(kBaseIdxNullPointer);
         return 1;
     }
-    auto* holder = new BaseSpecialColumnsInfoW(this);
+    auto* holder = catalogPushHolder<BaseSpecialColumnsInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0)

@@ -18,15 +18,8 @@
 #include "odbc/basestmterr.h"
 
 BaseStatisticsInfoW::BaseStatisticsInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindStatistics, kStatisticsColumns)
+    : CatalogHolder(stmt, kCatalogKindStatistics, kStatisticsColumns)
 {}
-
-BaseStatisticsInfoW::~BaseStatisticsInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-}
 
 int16_t BaseStatisticsInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
 {
@@ -43,7 +36,7 @@ int16_t BaseStatisticsInfoW::getData(uint16_t column, int16_t cType, BaseOutStri
         (void)out->putText(&narrow, 1, true, 1);
         return 0;
     }
-    return catalogPutCell(this, column, cType, out, cell);
+    return CatalogHolder::getData(column, cType, out);
 }
 
 int16_t BaseCatalogStatement::statistics(const uint16_t* catalog, int16_t catalogLength, const uint16_t* schema,
@@ -67,13 +60,9 @@ int16_t BaseCatalogStatement::statisticsInternal(const uint16_t* catalog, int16_
     uint64_t collation = 0;
     if (catalogInfoNumber(SQL_NULL_COLLATION, &collation) != 0)
         return 1;
-    auto* holder = new BaseStatisticsInfoW(this);
+    auto* holder = catalogPushHolder<BaseStatisticsInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     if (prepareCatalogArgument(catalog, catalogLength, kCatalogInfoCatalog, &holder->catalogName, nullptr) != 0 ||
         prepareCatalogArgument(schema, schemaLength, kCatalogInfoSchema, &holder->schemaName, nullptr) != 0 ||
         prepareCatalogArgument(table, tableLength, kCatalogInfoTable, &holder->tableName, nullptr) != 0)

@@ -4,16 +4,13 @@
 #pragma once
 #include <cstdint>
 
-#include "odbc/basecatalog.h"
+#include "catalog/catalogholder.h"
+#include "catalog/catalogstats.h"
 
-class BaseStatisticsInfoW : public BaseCatalogInfoW {
+class BaseStatisticsInfoW : public CatalogHolder<StatRowInfo> {
 public:
     explicit BaseStatisticsInfoW(BaseStatement* stmt) noexcept;
-    ~BaseStatisticsInfoW() override;
     [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
 
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* tableName = nullptr;
     uint16_t unique = 0;  // SQL_INDEX_UNIQUE or SQL_INDEX_ALL
 };

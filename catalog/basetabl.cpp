@@ -7,6 +7,8 @@
 #include <sqlext.h>
 #include <unicode/ustring.h>
 
+#include <memory>
+
 #include "catalog/basecata.h"
 #include "catalog/catalognames.h"
 #include "foundation/ram.h"
@@ -61,20 +63,10 @@ int16_t catalogCompareKey(const uint16_t* mine, const uint16_t* theirs) noexcept
 // ---- The holder ---------------------------------------------------------------------------------
 
 BaseTablesInfoW::BaseTablesInfoW(BaseStatement* stmt) noexcept
-    : BaseCatalogInfoW(stmt, kCatalogKindTables,
-                       stmt != nullptr && stmt->connection != nullptr ? stmt->connection->tablesColumns
-                                                                      : kBaseTablesColumns)
+    : CatalogArgumentsHolder(stmt, kCatalogKindTables,
+                             stmt != nullptr && stmt->connection != nullptr ? stmt->connection->tablesColumns
+                                                                            : kBaseTablesColumns)
 {}
-
-BaseTablesInfoW::~BaseTablesInfoW()
-{
-    ramFree(catalogName);
-    ramFree(schemaName);
-    ramFree(tableName);
-    ramFree(catalogPattern);
-    ramFree(schemaPattern);
-    ramFree(tablePattern);
-}
 
 int16_t BaseTablesInfoW::getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept
 {
@@ -98,28 +90,17 @@ int16_t BaseTablesInfoW::addTypeRows() noexcept
     for (const TypeRow& t : kTypeRows) {
         if ((typeSet & t.bit) == 0)
             continue;
-        auto* row = new TablesRowInfo();
-        if (row == nullptr)
+        std::unique_ptr<TablesRowInfo> row(new TablesRowInfo());
+        BaseCatalogRowTexts stage;
+        if (row == nullptr || stage.add(reinterpret_cast<const uint16_t*>(t.name), SQL_NTS, &row->tableType) != 0 ||
+            stage.keep(&row->texts) != 0 || rows.append(row.get()) != 0)
             return 1;
-        row->tableType = baseCatalogCopyText(reinterpret_cast<const uint16_t*>(t.name), SQL_NTS);
-        if (row->tableType == nullptr || rows.append(row) != 0) {
-            delete row;
-            return 1;
-        }
+        (void)row.release();
     }
     return 0;
 }
 
 // ---- The row ------------------------------------------------------------------------------------
-
-TablesRowInfo::~TablesRowInfo()
-{
-    ramFree(tableType);
-    ramFree(tableCat);
-    ramFree(tableSchem);
-    ramFree(tableName);
-    ramFree(remarks);
-}
 
 int16_t TablesRowInfo::compare(const KaObject& other) const
 {
@@ -160,13 +141,9 @@ int16_t BaseCatalogStatement::tablesInternal(const uint16_t* catalog, int16_t ca
                                              int16_t schemaLength, const uint16_t* table, int16_t tableLength,
                                              const uint16_t* types, int16_t typesLength, int16_t internal) noexcept
 {
-    auto* holder = new BaseTablesInfoW(this);
+    auto* holder = catalogPushHolder<BaseTablesInfoW>(this);
     if (holder == nullptr)
         return 1;
-    if (pushColumnsInfo(holder) != 0) {
-        delete holder;
-        return 1;
-    }
     bool special = false;
     if (catalog != nullptr) {
         const bool emptySchema = isEmptyArgument(schema, schemaLength);
@@ -209,30 +186,28 @@ int16_t BaseCatalogStatement::tablesInternal(const uint16_t* catalog, int16_t ca
     if (tablesHook(types, typesLength) != 0)
         return 1;
     if (!(holder->enumeration == kTablesTypes && (holder->typeSet & kCatalogTypeKnown) != 0)) {
+        BaseCatalogRowTexts stage;
         for (;;) {
             int16_t end = 0;
             if (catalogFetchRow(&end) != 0)
                 return 1;
             if (end != 0)
                 break;
-            auto* row = new TablesRowInfo();
+            std::unique_ptr<TablesRowInfo> row(new TablesRowInfo());
             if (row == nullptr)
                 return 1;
-            if (holder->rows.append(row) != 0) {
-                delete row;
-                return 1;
-            }
             const int32_t e = holder->enumeration;
-            if (((e == kTablesListing || e == kTablesCatalogs) && getCatalogColumnValue(1, &row->tableCat) != 0) ||
-                ((e == kTablesListing || e == kTablesSchemas) && getCatalogColumnValue(2, &row->tableSchem) != 0) ||
-                (e == kTablesListing && getCatalogColumnValue(3, &row->tableName) != 0) ||
-                ((e == kTablesListing || e == kTablesTypes) && getCatalogColumnValue(4, &row->tableType) != 0) ||
-                (e == kTablesListing && getCatalogColumnValue(5, &row->remarks) != 0))
+            if (((e == kTablesListing || e == kTablesCatalogs) && stage.read(this, 1, false, &row->tableCat) != 0) ||
+                ((e == kTablesListing || e == kTablesSchemas) && stage.read(this, 2, false, &row->tableSchem) != 0) ||
+                (e == kTablesListing && stage.read(this, 3, false, &row->tableName) != 0) ||
+                ((e == kTablesListing || e == kTablesTypes) && stage.read(this, 4, false, &row->tableType) != 0) ||
+                (e == kTablesListing && stage.read(this, 5, false, &row->remarks) != 0) || stage.keep(&row->texts) != 0)
                 return 1;
-            if (row->passesFilter(this, holder) == 0) {
-                --holder->rows.count;
-                delete row;
-            }
+            if (row->passesFilter(this, holder) == 0)
+                continue;
+            if (holder->rows.append(row.get()) != 0)
+                return 1;
+            (void)row.release();
         }
     } else if (holder->addTypeRows() != 0) {
         return 1;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "catalog/catalogholder.h"
 #include "odbc/basecatalog.h"
 
 class BaseCatalogStatement;
@@ -14,33 +15,26 @@ constexpr int32_t kTablesSchemas = 1;
 constexpr int32_t kTablesCatalogs = 2;
 constexpr int32_t kTablesTypes = 3;
 
-class BaseTablesInfoW : public BaseCatalogInfoW {
+class BaseTablesInfoW : public CatalogArgumentsHolder {
 public:
     explicit BaseTablesInfoW(BaseStatement* stmt) noexcept;
-    ~BaseTablesInfoW() override;
 
     [[nodiscard]] int16_t getData(uint16_t column, int16_t cType, BaseOutString* out) noexcept override;
     // One row per type of the type set, TABLE_TYPE only. 0, or 1.
     [[nodiscard]] int16_t addTypeRows() noexcept;
 
-    // Plain names and patterns of the arguments (null: match all).
-    uint16_t* catalogName = nullptr;
-    uint16_t* schemaName = nullptr;
-    uint16_t* tableName = nullptr;
-    uint16_t* catalogPattern = nullptr;
-    uint16_t* schemaPattern = nullptr;
-    uint16_t* tablePattern = nullptr;
     int32_t enumeration = kTablesListing;
     // kCatalogType* bits (catalog/catalognames.h).
     uint32_t typeSet = 0;
 };
 
-// One row of the SQLTables result; every value an owned UTF-16 string or
-// null. Ordered by TABLE_TYPE, then catalog, schema and name.
+// One row of the SQLTables result; every value a UTF-16 string in the
+// row's one block of texts, or null. Ordered by TABLE_TYPE, then catalog,
+// schema and name.
 class TablesRowInfo : public KaObject {
 public:
     TablesRowInfo() noexcept = default;
-    ~TablesRowInfo() override;
+    ~TablesRowInfo() override = default;
 
     int16_t compare(const KaObject& other) const override;
     // Whether the row passes the holder's schema and table patterns and its
@@ -52,6 +46,7 @@ public:
     uint16_t* tableSchem = nullptr;
     uint16_t* tableName = nullptr;
     uint16_t* remarks = nullptr;
+    RamPtr<uint16_t> texts;
 };
 
 // Code-point order of two NUL-terminated UTF-16 texts; a null key in

@@ -5,6 +5,9 @@
 // rows' shared text helpers.
 #pragma once
 #include <cstdint>
+#include <memory>
+
+#include "foundation/kaarray.h"
 
 enum class CatalogCellKind : uint8_t {
     Null,
@@ -36,3 +39,14 @@ bool catalogSameOptionalName(const uint16_t* a, const uint16_t* b) noexcept;
 // A new copy of a text (null stays null); false after the out-of-memory
 // diagnostic.
 [[nodiscard]] bool catalogCopyText(const uint16_t* text, uint16_t** out) noexcept;
+
+// `row` (from new) appended to `rows`, which owns it from then on; null
+// when it was not made or could not be appended (it is deleted then).
+template <class Row>
+Row* catalogAppendNew(KaArray& rows, Row* row) noexcept
+{
+    std::unique_ptr<Row> owned(row);
+    if (owned == nullptr || rows.append(owned.get()) != 0)
+        return nullptr;
+    return owned.release();
+}

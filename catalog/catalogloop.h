@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "catalog/basecata.h"
+#include "catalog/catalogcell.h"
 #include "convert/basestring.h"
 #include "odbc/basecatalog.h"
 
@@ -41,13 +42,9 @@ int16_t catalogReadDriverRows(BaseCatalogStatement* stmt, KaSortedArray& rows, M
             return 1;
         if (end != 0)
             return 0;
-        auto* row = make();
+        auto* row = catalogAppendNew(rows, make());
         if (row == nullptr)
             return 1;
-        if (rows.append(row) != 0) {
-            delete row;
-            return 1;
-        }
         int16_t verdict = fill(row);
         if (verdict == 1)
             return 1;

@@ -226,13 +226,9 @@ int16_t typeInfoCollectRows(KaSortedArray* rows, const BaseTypeRow* table, size_
     for (size_t i = 0; table != nullptr && i < count; ++i) {
         if (requested != SQL_ALL_TYPES && requested != table[i].sqlType)
             continue;
-        auto* row = new GetTypeRowInfo;
+        auto* row = catalogAppendNew(*rows, new GetTypeRowInfo);
         if (row == nullptr)
             return 1;
-        if (rows->append(row) != 0) {
-            delete row;
-            return 1;
-        }
         if (fillRow(row, table[i], static_cast<uint16_t>(i), settings) != 0)
             return 1;
     }

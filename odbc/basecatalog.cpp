@@ -9,11 +9,13 @@
 #include <sqlucode.h>
 
 #include <cstring>
+#include <utility>
 
 #include "convert/basestring.h"
 #include "convert/number.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
@@ -413,68 +415,192 @@ int16_t BaseStatement::getCatalogColumnValue(uint16_t column, void* cell) noexce
     return readCatalogText(column, static_cast<uint16_t**>(cell), false);
 }
 
-int16_t BaseStatement::readCatalogText(uint16_t column, uint16_t** text, bool nested) noexcept
+namespace {
+
+// Reads text column `column` of the current row whole, as UTF-16, so no
+// name, type or comment is cut: the first read into kCatalogCellBytes from
+// place(0, bytes), a longer value read again into place(1, its bytes).
+// *text: where it was read, NUL-terminated; *units its length, -1 for NULL.
+// place gives null after the out-of-memory diagnostic. 0, or 1.
+template <class Place>
+int16_t readWholeText(BaseStatement* s, uint16_t column, bool nested, Place place, uint16_t** text,
+                      int64_t* units) noexcept
 {
-    // The text is read whole: a value longer than the first buffer is read
-    // again into one of its full length, so no name, type or comment is cut.
-    // The first read goes into a stage on the stack and what is kept is
-    // copied to a block of its own length: catalog results hold these texts
-    // for every row, and a block of the stage's size each made a listing of
-    // a large warehouse cost kilobytes per row.
-    alignas(uint16_t) char stage[kCatalogCellBytes];
+    BaseConnection* conn = s->connection;
     int64_t room = kCatalogCellBytes;
-    uint16_t* large = nullptr;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        uint16_t* buffer = reinterpret_cast<uint16_t*>(stage);
-        if (attempt > 0) {
-            large = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(room)));
-            if (large == nullptr)
-                return 1;
-            buffer = large;
-        }
+        uint16_t* buffer = place(attempt, room);
+        if (buffer == nullptr)
+            return 1;
         int64_t indicator = 0;
         BaseOutString out(buffer, room, &indicator, &indicator);
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t before = list != nullptr ? list->recordCount() : 0;
-        resetLongData();
-        const int64_t savedCp = connection != nullptr ? connection->wideCharCodePage : 0;
-        if (connection != nullptr)
-            connection->wideCharCodePage = kCodePageUtf16LE;
-        const int16_t rc =
-            nested ? getDataQuick(column, SQL_C_WCHAR, &out, false, 0) : catalogColumnData(column, SQL_C_WCHAR, &out);
-        if (connection != nullptr)
-            connection->wideCharCodePage = savedCp;
-        resetLongData();
-        if (rc != 0) {
-            ramFree(large);
+        KaDiagMark mark;
+        s->resetLongData();
+        const int64_t savedCp = conn != nullptr ? conn->wideCharCodePage : 0;
+        if (conn != nullptr)
+            conn->wideCharCodePage = kCodePageUtf16LE;
+        const int16_t rc = nested ? s->getDataQuick(column, SQL_C_WCHAR, &out, false, 0)
+                                  : s->catalogColumnData(column, SQL_C_WCHAR, &out);
+        if (conn != nullptr)
+            conn->wideCharCodePage = savedCp;
+        s->resetLongData();
+        if (rc != 0)
             return 1;
-        }
         if (indicator == SQL_NULL_DATA) {
-            ramFree(large);
+            *units = -1;
             return 0;
         }
         const bool cut = indicator == SQL_NO_TOTAL || indicator > room - 2;
         if (cut && attempt == 0 && indicator != SQL_NO_TOTAL) {
             // The truncation warning of the first read says nothing to the
             // application: the value is read again whole.
-            while (list != nullptr && list->recordCount() > before)
-                list->discardLast();
+            while (mark.posted() > 0)
+                mark.list()->discardLast();
             room = indicator + 2;
             continue;
         }
-        const int64_t units = (cut ? room - 2 : indicator) / 2;
-        buffer[units] = 0;
-        if (buffer != large) {
-            large = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(units + 1) * 2));
-            if (large == nullptr)
-                return 1;
-            std::memcpy(large, buffer, static_cast<size_t>(units + 1) * 2);
-        }
-        ramFree(*text);
-        *text = large;
+        *units = (cut ? room - 2 : indicator) / 2;
+        buffer[*units] = 0;
+        *text = buffer;
         return 0;
     }
     return 0;
+}
+
+}  // namespace
+
+int16_t BaseStatement::readCatalogText(uint16_t column, uint16_t** text, bool nested) noexcept
+{
+    // The first read goes into a stage on the stack and what is kept is
+    // copied to a block of its own length: catalog results hold these texts
+    // for every row, and a block of the stage's size each made a listing of
+    // a large warehouse cost kilobytes per row.
+    alignas(uint16_t) char stage[kCatalogCellBytes];
+    RamPtr<uint16_t> large;
+    auto place = [&](int attempt, int64_t bytes) noexcept -> uint16_t* {
+        if (attempt == 0)
+            return reinterpret_cast<uint16_t*>(stage);
+        large = ramMake<uint16_t>(static_cast<size_t>(bytes) / sizeof(uint16_t) + 1);
+        return large.get();
+    };
+    uint16_t* read = nullptr;
+    int64_t units = -1;
+    if (readWholeText(this, column, nested, place, &read, &units) != 0)
+        return 1;
+    if (units < 0)
+        return 0;
+    uint16_t* kept = read == large.get() ? large.release() : baseCatalogCopyText(read, units);
+    if (kept == nullptr)
+        return 1;
+    ramFree(*text);
+    *text = kept;
+    return 0;
+}
+
+// ---- The texts of one row -----------------------------------------------------------------------
+
+BaseCatalogRowTexts::~BaseCatalogRowTexts()
+{
+    ramFree(spill_);
+}
+
+uint16_t* BaseCatalogRowTexts::reserve(int64_t units) noexcept
+{
+    const size_t need = used_ + static_cast<size_t>(units);
+    if (need <= capacity_)
+        return (spill_ != nullptr ? spill_ : inline_) + used_;
+    size_t grown = capacity_ * 2;
+    while (grown < need)
+        grown *= 2;
+    auto* bigger = static_cast<uint16_t*>(ramAlloc(grown * sizeof(uint16_t)));
+    if (bigger == nullptr)
+        return nullptr;
+    std::memcpy(bigger, spill_ != nullptr ? spill_ : inline_, used_ * sizeof(uint16_t));
+    ramFree(spill_);
+    spill_ = bigger;
+    capacity_ = grown;
+    return spill_ + used_;
+}
+
+int16_t BaseCatalogRowTexts::read(BaseStatement* stmt, uint16_t column, bool nested, uint16_t** field) noexcept
+{
+    if (count_ == kMaxTexts) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    // Each read goes straight to the end of the stage, which grows to hold
+    // the text whole.
+    auto place = [&](int, int64_t bytes) noexcept { return reserve(bytes / 2 + 1); };
+    uint16_t* read = nullptr;
+    int64_t units = -1;
+    if (readWholeText(stmt, column, nested, place, &read, &units) != 0)
+        return 1;
+    slots_[count_++] = Slot{field, used_, units};
+    if (units >= 0)
+        used_ += static_cast<size_t>(units) + 1;
+    return 0;
+}
+
+int16_t BaseCatalogRowTexts::add(const uint16_t* text, int64_t length, uint16_t** field) noexcept
+{
+    if (count_ == kMaxTexts) {
+        basePostError(kBaseIdxGeneralError);
+        return 1;
+    }
+    if (text == nullptr) {
+        slots_[count_++] = Slot{field, used_, -1};
+        return 0;
+    }
+    if (length == SQL_NTS)
+        length = baseCatalogTextLength(text);
+    if (length < 0)
+        length = 0;
+    uint16_t* at = reserve(length + 1);
+    if (at == nullptr)
+        return 1;
+    if (length > 0)
+        std::memmove(at, text, static_cast<size_t>(length) * sizeof(uint16_t));
+    at[length] = 0;
+    slots_[count_++] = Slot{field, used_, length};
+    used_ += static_cast<size_t>(length) + 1;
+    return 0;
+}
+
+const uint16_t* BaseCatalogRowTexts::at(size_t i) const noexcept
+{
+    if (i >= count_ || slots_[i].length < 0)
+        return nullptr;
+    return (spill_ != nullptr ? spill_ : inline_) + slots_[i].offset;
+}
+
+int64_t BaseCatalogRowTexts::lengthAt(size_t i) const noexcept
+{
+    return i < count_ ? slots_[i].length : -1;
+}
+
+int16_t BaseCatalogRowTexts::keep(RamPtr<uint16_t>* block) noexcept
+{
+    RamPtr<uint16_t> kept;
+    if (used_ > 0) {
+        kept = ramMake<uint16_t>(used_);
+        if (kept == nullptr) {
+            clear();
+            return 1;
+        }
+        std::memcpy(kept.get(), spill_ != nullptr ? spill_ : inline_, used_ * sizeof(uint16_t));
+    }
+    for (size_t i = 0; i < count_; ++i)
+        if (slots_[i].field != nullptr)
+            *slots_[i].field = slots_[i].length < 0 ? nullptr : kept.get() + slots_[i].offset;
+    *block = std::move(kept);
+    clear();
+    return 0;
+}
+
+void BaseCatalogRowTexts::clear() noexcept
+{
+    count_ = 0;
+    used_ = 0;
 }
 
 int16_t BaseStatement::closeDriverResult() noexcept

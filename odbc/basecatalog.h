@@ -8,6 +8,7 @@
 
 #include "foundation/kaarray.h"
 #include "foundation/kaobject.h"
+#include "foundation/kaowner.h"
 
 class BaseIRD;
 class BaseOutString;
@@ -98,6 +99,65 @@ public:
     BaseIRD* savedIrd = nullptr;
     uint32_t currentRow = 0;
     uint16_t savedColumnCount = 0;
+};
+
+// The texts of one catalog row, gathered while the row is read and kept
+// together in one block of their total length: a result holds the texts of
+// every row until it is read, and a block per text made the listing of a
+// large warehouse spend its time in the allocator. Each text is gathered
+// with the row field that is to point at it; keep() points the fields into
+// the block. Texts that fit the inline stage cost no allocation until then.
+class BaseCatalogRowTexts {
+public:
+    BaseCatalogRowTexts() noexcept = default;
+    ~BaseCatalogRowTexts();
+    BaseCatalogRowTexts(const BaseCatalogRowTexts&) = delete;
+    BaseCatalogRowTexts& operator=(const BaseCatalogRowTexts&) = delete;
+
+    // Text column `column` of the current row, read whole as
+    // BaseStatement::readCatalogText reads it; NULL leaves *field null. 0, or 1.
+    [[nodiscard]] int16_t read(BaseStatement* stmt, uint16_t column, bool nested, uint16_t** field) noexcept;
+    // A text of `length` units (-3: up to the NUL) the row gives itself;
+    // null text: NULL. 0, or 1.
+    [[nodiscard]] int16_t add(const uint16_t* text, int64_t length, uint16_t** field) noexcept;
+    // The i-th text gathered (null for NULL), valid until the next read or
+    // add, and its units.
+    const uint16_t* at(size_t i) const noexcept;
+    int64_t lengthAt(size_t i) const noexcept;
+    size_t count() const noexcept { return count_; }
+    // The field the i-th text is to be kept for.
+    void setField(size_t i, uint16_t** field) noexcept
+    {
+        if (i < count_)
+            slots_[i].field = field;
+    }
+    // One exact-size block with every text gathered, each field pointed at
+    // its own (NULL fields null), into *block (empty when every text was
+    // NULL). The stage is empty again. 0, or 1 (the fields are left alone).
+    [[nodiscard]] int16_t keep(RamPtr<uint16_t>* block) noexcept;
+    // Empties the stage; the fields are left alone.
+    void clear() noexcept;
+
+    // The most texts one row gathers (SQLForeignKeys' has nine).
+    static constexpr size_t kMaxTexts = 16;
+
+private:
+    // Room for `units` more units at the end of the stage, or null after
+    // the out-of-memory diagnostic.
+    uint16_t* reserve(int64_t units) noexcept;
+
+    static constexpr size_t kInlineUnits = 8192;
+    struct Slot {
+        uint16_t** field;
+        size_t offset;
+        int64_t length;  // -1: NULL
+    };
+    Slot slots_[kMaxTexts];
+    size_t count_ = 0;
+    size_t used_ = 0;
+    size_t capacity_ = kInlineUnits;
+    uint16_t* spill_ = nullptr;
+    uint16_t inline_[kInlineUnits];
 };
 
 // Deletes every element of a row array and empties it.

@@ -23,11 +23,13 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 #include "catalog/basecols.h"
 #include "catalog/basetabl.h"
+#include "catalog/catalogholder.h"
 #include "catalog/catalognames.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseenv.h"
 #include "odbc/basestmterr.h"
+#include "support/alloccount.h"
 #include "support/catalogrows.h"
 #include "support/connfixture.h"
 #include "support/teststatement.h"
@@ -496,6 +498,120 @@ TEST_F(CatalogColumns, AResultKeepsItsTextsAtTheirOwnLength)
     EXPECT_EQ(katest::u16(buffer), names.back());
     ASSERT_EQ(stmt->getData(12, SQL_C_WCHAR, buffer, sizeof buffer, &ind), SQL_SUCCESS);
     EXPECT_EQ(katest::u16(buffer), u"a short comment");
+}
+
+TEST_F(CatalogColumns, ARowKeepsItsTextsInOneBlock)
+{
+    // A warehouse's listing reads millions of rows: each costs its row
+    // object and one block for all of its texts, not a block per cell.
+    constexpr int kTables = 10;
+    constexpr int kColumns = 100;
+    stmt->rows.clear();
+    std::vector<std::u16string> tables(kTables);
+    std::vector<std::u16string> names(kColumns);
+    for (int c = 0; c < kColumns; ++c)
+        names[c] = u"column_" + katest::widen(std::to_string(c));
+    for (int t = 0; t < kTables; ++t) {
+        tables[t] = u"table_" + katest::widen(std::to_string(t));
+        for (int c = 0; c < kColumns; ++c) {
+            Row row = columnRow(tables[t].c_str(), names[c].c_str(), SQL_WVARCHAR, u"string", 100, Cell::null(), c + 1);
+            row[11] = Cell::t(u"a comment");
+            row[12] = Cell::t(u"'default'");
+            row[17] = Cell::t(u"YES");
+            stmt->rows.push_back(row);
+        }
+    }
+    const uint64_t before = kacount::totals().allocs;
+    ASSERT_EQ(stmt->columns(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    const uint64_t allocs = kacount::totals().allocs - before;
+    // Two blocks a row and two a table; each table's array of columns
+    // doubles as it grows, and the result description takes a few more.
+    constexpr uint64_t kRows = kTables * kColumns;
+    EXPECT_LE(allocs, 2 * kRows + 12 * kTables + 100) << allocs << " allocations for " << kRows << " rows";
+    // Every text is its own.
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(kRows)), SQL_SUCCESS);
+    EXPECT_EQ(readRow(18), (std::vector<std::u16string>{u"<null>", u"db", tables.back(), names.back(), u"-9", u"string",
+                                                        u"100", u"100", u"<null>", u"<null>", u"1", u"a comment",
+                                                        u"'default'", u"-9", u"<null>", u"100", u"100", u"YES"}));
+}
+
+TEST_F(CatalogFramework, ATablesRowKeepsItsTextsInOneBlock)
+{
+    constexpr int kRows = 1000;
+    stmt->attributeValues[kBaseAttrCursorType] = SQL_CURSOR_STATIC;
+    std::vector<std::u16string> names(kRows);
+    for (int i = 0; i < kRows; ++i) {
+        names[i] = u"t" + katest::widen(std::to_string(100000 + i));
+        stmt->rows.push_back(tableRow(u"db", names[i].c_str(), u"TABLE", u"a comment"));
+    }
+    const uint64_t before = kacount::totals().allocs;
+    ASSERT_EQ(stmt->tables(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    const uint64_t allocs = kacount::totals().allocs - before;
+    EXPECT_LE(allocs, 2u * kRows + 100) << allocs << " allocations for " << kRows << " rows";
+    ASSERT_EQ(stmt->fetchScroll(SQL_FETCH_ABSOLUTE, kRows), SQL_SUCCESS);
+    EXPECT_EQ(readRow(5), (std::vector<std::u16string>{u"<null>", u"db", names.back(), u"TABLE", u"a comment"}));
+}
+
+// A row of two cells for the holder template: a number, and a text that
+// may be NULL.
+class PairRow : public KaObject {
+public:
+    PairRow(int32_t n, const char16_t* t) noexcept : number(n), text(reinterpret_cast<const uint16_t*>(t)) {}
+    CatalogCell cell(uint16_t column) const noexcept
+    {
+        return column == 1   ? CatalogCell::longValue(number)
+               : column == 2 ? CatalogCell::textValue(text)
+                             : CatalogCell::none();
+    }
+    int32_t number;
+    const uint16_t* text;
+};
+
+// A holder whose second column its own rule gives: the text upper-cased.
+class PairHolder : public CatalogHolder<PairRow> {
+public:
+    using CatalogHolder::CatalogHolder;
+
+protected:
+    CatalogCell cellOf(const PairRow& row, uint16_t column) const noexcept override
+    {
+        if (column != 2 || row.text == nullptr || !upper)
+            return CatalogHolder::cellOf(row, column);
+        return CatalogCell::textValue(reinterpret_cast<const uint16_t*>(u"SHOUTED"));
+    }
+
+public:
+    bool upper = false;
+};
+
+const BaseCatalogColumn kPairColumns[] = {
+    {reinterpret_cast<const uint16_t*>(u"NUMBER"), SQL_INTEGER, SQL_NO_NULLS, 10},
+    {reinterpret_cast<const uint16_t*>(u"TEXT"), SQL_VARCHAR, SQL_NULLABLE, 128},
+};
+
+TEST_F(CatalogFramework, TheHolderTemplateReadsItsRowsCellsAndOwnsItsArguments)
+{
+    for (const bool upper : {false, true}) {
+        SCOPED_TRACE(upper ? "cells by the holder's own rule" : "cells by the rows");
+        ASSERT_EQ(stmt->checkCatalogState(), 0);
+        auto* holder = catalogPushHolder<PairHolder>(stmt, kCatalogKindTables, kPairColumns);
+        ASSERT_NE(holder, nullptr);
+        EXPECT_EQ(stmt->catalogInfoW, holder);
+        holder->upper = upper;
+        // The arguments go with the holder (the leak checker sees them).
+        holder->schemaName = baseCatalogCopyText(reinterpret_cast<const uint16_t*>(u"db"), SQL_NTS);
+        holder->tablePattern = baseCatalogCopyText(reinterpret_cast<const uint16_t*>(u"t%"), SQL_NTS);
+        ASSERT_NE(catalogAppendNew(holder->rows, new PairRow(7, u"seven")), nullptr);
+        ASSERT_NE(catalogAppendNew(holder->rows, new PairRow(8, nullptr)), nullptr);
+        ASSERT_EQ(stmt->bindCatalogColumns(2, kPairColumns, -1), 0);
+        ASSERT_EQ(stmt->finishCatalogExecute(), 0);
+        EXPECT_EQ(readAll(2), (std::vector<std::vector<std::u16string>>{
+                                  {u"7", upper ? u"SHOUTED" : u"seven"},
+                                  {u"8", u"<null>"},
+                              }));
+        EXPECT_EQ(stmt->freeStmt(SQL_CLOSE), SQL_SUCCESS);
+        EXPECT_EQ(stmt->catalogInfoW, nullptr);
+    }
 }
 
 // DATA_TYPE, COLUMN_SIZE, CHAR_OCTET_LENGTH and ORDINAL_POSITION of the
