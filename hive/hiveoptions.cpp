@@ -1,6 +1,10 @@
 // The Hive connection's own options, read after the framework's at each
 // connect through the framework's lookup (connection string, profile, data
 // source, driver section, default), each with its parsing rule.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <cstring>
 #include <limits>
 
@@ -223,7 +227,7 @@ const Kw kHiveKeywords[] = {
     {u"EnableSqlParser", u"ESP", u"1", K::Not0, &Conn::enableSqlParser},
     {u"StringDescribeType", u"SDT", u"-9 - SQL_WVARCHAR", K::Custom, {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
-         c.stringDescribeType = r.is("-1") ? -1 : r.is("-10") ? -10 : -9;
+         c.stringDescribeType = r.is("-1") ? SQL_LONGVARCHAR : r.is("-10") ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
          return true;
      }},
     {u"TransactionMode", u"TM", u"0", K::Custom, {},
@@ -233,7 +237,7 @@ const Kw kHiveKeywords[] = {
      }},
     {u"BatchMechanism", u"BM", nullptr, K::Custom, {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
-         c.batchMechanism = r.is("1") ? 1 : 2;
+         c.batchMechanism = r.is("1") ? kHiveBatchEachRow : kHiveBatchMultiRowInsert;
          return true;
      }},
     {u"MaxVarcharSize", u"MVS", u"2147483647", K::Own, {}, readStringSizes},

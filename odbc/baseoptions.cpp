@@ -46,11 +46,10 @@ constexpr size_t kProcessNameSize = 1024;
 bool runsAutoTuneHost() noexcept
 {
     char name[kProcessNameSize];
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t before = list != nullptr ? list->recordCount() : 0;
+    KaDiagMark mark;
     if (bosGetProcessName(name, sizeof name) != 0) {
-        while (list != nullptr && list->recordCount() > before)
-            list->discardLast();
+        for (size_t n = mark.posted(); n > 0; --n)
+            mark.list()->discardLast();
         return false;
     }
     const char* slash = std::strrchr(name, '/');
@@ -100,27 +99,25 @@ uint16_t* readIniValue(const uint16_t* section, const uint16_t* key, const uint1
                        bool* failed) noexcept
 {
     *taken = false;
-    auto* buffer = static_cast<uint16_t*>(ramAlloc(kBaseOptionUnits * 2));
+    RamPtr<uint16_t> buffer = ramMake<uint16_t>(kBaseOptionUnits);
     if (buffer == nullptr) {
         *failed = true;
         return nullptr;
     }
-    int32_t n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer, kBaseOptionUnits, file);
+    int32_t n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer.get(), kBaseOptionUnits, file);
     if (n >= kBaseOptionUnits - 1) {
-        ramFree(buffer);
-        buffer = static_cast<uint16_t*>(ramAlloc(kBaseOptionLongUnits * 2));
+        buffer = ramMake<uint16_t>(kBaseOptionLongUnits);
         if (buffer == nullptr) {
             *failed = true;
             return nullptr;
         }
-        n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer, kBaseOptionLongUnits, file);
+        n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer.get(), kBaseOptionLongUnits, file);
         *taken = true;
     }
-    uint16_t* copy = n > 0 ? strDupNW(buffer, static_cast<size_t>(n)) : nullptr;
+    uint16_t* copy = n > 0 ? strDupNW(buffer.get(), static_cast<size_t>(n)) : nullptr;
     if (n > 0 && copy == nullptr)
         *failed = true;
-    fastMemzero(buffer, static_cast<size_t>(n > 0 ? n : 0) * 2);
-    ramFree(buffer);
+    fastMemzero(buffer.get(), static_cast<size_t>(n > 0 ? n : 0) * 2);
     return copy;
 }
 
@@ -247,24 +244,22 @@ bool listsVersion111(const char* list) noexcept
     uint8_t flags[kProtocolCount] = {};
     conn->cryptoProtocolExplicit = r.present() ? 1 : 0;
     if (r.present()) {
-        char* text = r.empty() ? nullptr : strDupUtf8W(r.value);
+        RamPtr<char> text(r.empty() ? nullptr : strDupUtf8W(r.value));
         if (text == nullptr) {
             postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamW(r.value)->addParamText(defaults);
             return false;
         }
-        for (char* c = text; *c != 0; ++c)
+        for (char* c = text.get(); *c != 0; ++c)
             if (*c >= 'a' && *c <= 'z')
                 *c = static_cast<char>(*c - 32);
         const char* unknownStart = nullptr;
         const char* unknownEnd = nullptr;
-        parseKeywordList(flags, text, kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart, &unknownEnd);
+        parseKeywordList(flags, text.get(), kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart, &unknownEnd);
         if (unknownStart != nullptr) {
             KaSubString item(unknownStart, static_cast<size_t>(unknownEnd - unknownStart));
             postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamSubString(item)->addParamText(defaults);
-            ramFree(text);
             return false;
         }
-        ramFree(text);
     } else {
         std::memcpy(flags, kProtocolDefaults, sizeof flags);
     }
@@ -370,19 +365,18 @@ int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept
     // Two hexadecimal digits a byte, two bytes a UTF-16 unit.
     if (digits % 4 != 0)
         return 1;
-    auto* hex = static_cast<char*>(ramAlloc(digits + 1));
-    if (hex == nullptr)
+    RamWipedPtr<char> hex(static_cast<char*>(ramAlloc(digits + 1)), digits);
+    if (!hex)
         return 1;
     for (size_t i = 0; i < digits; ++i) {
         uint16_t u = text[skip + i];
-        hex[i] = u < 128 ? static_cast<char>(u) : '?';
+        hex.get()[i] = u < 128 ? static_cast<char>(u) : '?';
     }
-    hex[digits] = 0;
+    hex.get()[digits] = 0;
     size_t bytes = digits / 2;
     auto* raw = reinterpret_cast<uint8_t*>(text);
-    int bad = unhexify(raw, hex, digits);
-    fastMemzero(hex, digits);
-    ramFree(hex);
+    int bad = unhexify(raw, hex.get(), digits);
+    hex.reset();
     if (bad != 0)
         return 1;
     size_t units = bytes / 2;
@@ -1041,6 +1035,14 @@ bool readRecordDelimiter(Conn& c, OptionReader& r, const Kw*) noexcept
 }
 
 constexpr int64_t kSocketBufferLimit = 0x800000;
+// A socket read asks for at least this much, unless it is left unbounded (0).
+constexpr int64_t kSocketMinReadSize = 8192;
+// MAXROWSETSIZE 0 stands for this many rows.
+constexpr uint64_t kDefaultMaxRowsetSize = 10000;
+// A static cursor keeps at least this much of a long column.
+constexpr uint64_t kStaticCursorLongColMin = 1000;
+// ProxyMode: no proxy, or an HTTP proxy.
+constexpr uint32_t kProxyModeHttp = 1;
 
 // Kilobytes; what would not fit once multiplied means no limit.
 int64_t kilobytes(int64_t v) noexcept
@@ -1158,7 +1160,7 @@ const Kw kBaseKeywords[] = {
     {u"MAXROWSETSIZE", u"MRS", u"0", K::Number, &Conn::maxRowsetSize,
      [](Conn& c, OptionReader&, const Kw*) noexcept {
          if (c.maxRowsetSize == 0)
-             c.maxRowsetSize = 10000;
+             c.maxRowsetSize = kDefaultMaxRowsetSize;
          return true;
      }},
     {u"FILEHANDLES", u"FH", u"0", K::U16Flag},
@@ -1183,8 +1185,8 @@ const Kw kBaseKeywords[] = {
     {u"THREADCAPABILITY", u"TCA", nullptr, K::Custom, {}, readThreadModel},
     {u"STATICCURSORLONGCOLBUFFLEN", u"SCLCBL", u"4096", K::Number, &Conn::staticCursorLongColBuffLen,
      [](Conn& c, OptionReader&, const Kw*) noexcept {
-         if (c.staticCursorLongColBuffLen < 1000)
-             c.staticCursorLongColBuffLen = 1000;
+         if (c.staticCursorLongColBuffLen < kStaticCursorLongColMin)
+             c.staticCursorLongColBuffLen = kStaticCursorLongColMin;
          return true;
      }},
     {u"REPORTCODEPAGECONVERSIONERRORS", u"RCCE", u"0", K::Number, &Conn::reportCodepageConversionErrors,
@@ -1197,7 +1199,7 @@ const Kw kBaseKeywords[] = {
     // Proxy.
     {u"ProxyMode", u"PXM", u"0", K::Number, &Conn::proxyMode,
      [](Conn& c, OptionReader&, const Kw*) noexcept {
-         if (c.proxyMode > 1) {
+         if (c.proxyMode > kProxyModeHttp) {
              postOptionError(MSG_PROXY_MODE_INVALID)->addParamText("0,1");
              return false;
          }
@@ -1205,12 +1207,12 @@ const Kw kBaseKeywords[] = {
      }},
     {u"ProxyHost", u"PXHN", nullptr, K::Narrow, &Conn::proxyHost,
      [](Conn& c, OptionReader&, const Kw*) noexcept {
-         return c.proxyMode != 1 || (c.proxyHost != nullptr && c.proxyHost[0] != 0) ||
+         return c.proxyMode != kProxyModeHttp || (c.proxyHost != nullptr && c.proxyHost[0] != 0) ||
                 failWith(MSG_PROXY_HOST_MISSING);
      }},
     {u"ProxyPort", u"PXPT", nullptr, K::Number, &Conn::proxyPort,
      [](Conn& c, OptionReader& r, const Kw*) noexcept {
-         return c.proxyMode != 1 || !r.empty() || failWith(MSG_PROXY_PORT_MISSING);
+         return c.proxyMode != kProxyModeHttp || !r.empty() || failWith(MSG_PROXY_PORT_MISSING);
      }},
     {u"ProxyUser", u"PXU", nullptr, K::Narrow, &Conn::proxyUser},
     {u"ProxyPassword", u"PXPW", nullptr, K::Narrow, &Conn::proxyPassword, nullptr, nullptr, 0, kBaseKwDecode},
@@ -1306,8 +1308,8 @@ const Kw kBaseKeywords[] = {
      }},
     {u"SocketMaxReadSize", u"SMRS", u"0", K::Lenient, &Conn::maxReadSize,
      [](Conn& c, OptionReader&, const Kw*) noexcept {
-         if (c.maxReadSize >= 1 && c.maxReadSize < 8192)
-             c.maxReadSize = 8192;
+         if (c.maxReadSize >= 1 && c.maxReadSize < kSocketMinReadSize)
+             c.maxReadSize = kSocketMinReadSize;
          return true;
      }},
     {u"BulkLoadBatchSize", u"BLBS", u"1024", K::Lenient, &Conn::bulkLoadBatchSize, nullptr, nullptr, 1024},
@@ -1374,7 +1376,9 @@ const Kw kBaseKeywords[] = {
     {u"FailoverPreconnect", u"FP", u"0", K::Not0, &Conn::failoverPreconnect, nullptr, failoverRead},
     {u"FailoverMode", u"FM", u"0", K::Custom, {},
      [](Conn& c, OptionReader& r, const Kw*) noexcept {
-         c.failoverMode = r.value[0] == '2' ? 2 : r.value[0] == '1' ? 1 : 0;
+         c.failoverMode = r.value[0] == '2' ? kBaseFailoverModeQueries
+                          : r.value[0] == '1' ? kBaseFailoverModeConnect
+                                              : 0;
          c.configuredFailoverMode = c.failoverMode;
          return true;
      },
