@@ -12,9 +12,11 @@ import unittest
 # The keyword tables: the framework's and the Hive layer's, each in the
 # order its keywords are read.
 TABLES = (('odbc/baseoptions.cpp', 'kBaseKeywords'), ('hive/hiveoptions.cpp', 'kHiveKeywords'))
-# A row: {u"Long", u"SHORT" or nullptr, u"default" or nullptr or kBaseKwComputed, K::Kind, ...
-ROW = re.compile(r'^ {4}\{u"([A-Za-z][A-Za-z0-9]*)", (?:u"([A-Za-z0-9]*)"|nullptr), '
-                 r'(?:u"([^"]*)"|(nullptr)|(kBaseKwComputed)), K::[A-Za-z0-9]+[,}]')
+# A row: {u"Long", u"SHORT" or nullptr, u"default" or nullptr or
+# kBaseKwComputed, K::Kind, ...}, however it is broken over lines.
+ROW = re.compile(r'\{\s*u"([A-Za-z][A-Za-z0-9]*)"\s*,\s*(?:u"([A-Za-z0-9]*)"|nullptr)\s*,'
+                 r'\s*(?:u"([^"]*)"|(nullptr)|(kBaseKwComputed))\s*,\s*K::[A-Za-z0-9]+\s*[,}]')
+ROW_START = re.compile(r'\{\s*u"')
 # Option lookups outside the tables, by a keyword written out.
 LOOKUP = re.compile(r'\b(?:getOptionValue|readCredentialOption|getOptionValueBest)\(([^;]*)')
 # The server keywords: NUL-separated lists, "*" marking an optional one.
@@ -22,19 +24,14 @@ HOST_LIST = re.compile(r'constexpr char16_t kHostKeywords(?:Short)?\[\] = u"([^"
 
 
 def table_rows(src, table):
-    """The rows of one keyword table, and the lines in it that begin a row
-    of a shape this test does not know."""
-    start = src.index(f' {table}[] = {{\n')
-    body = src[start:src.index('\n};\n', start)]
-    rows, odd = [], []
-    for line in body.splitlines()[1:]:
-        if not line.startswith('    {'):
-            continue
-        m = ROW.match(line)
-        if m:
-            rows.append(m.groups())
-        else:
-            odd.append(line.strip())
+    """The rows of one keyword table, and the starts of rows of a shape this
+    test does not know."""
+    start = src.index(f' {table}[] = {{')
+    body = src[src.index('{', start) + 1:src.index('\n};\n', start)]
+    rows = ROW.findall(body)
+    starts = [m.start() for m in ROW_START.finditer(body)]
+    known = {m.start() for m in ROW.finditer(body)}
+    odd = [' '.join(body[i:i + 60].split()) for i in starts if i not in known]
     return rows, odd
 
 
