@@ -212,7 +212,11 @@ const Kw kHiveKeywords[] = {
     {u"AuthenticationMethod", u"AM", u"0", K::Custom, {}, readAuthentication},
     {u"ServicePrincipalName", u"SPN", nullptr, K::Wide, &Conn::servicePrincipalName},
     // "native" uses the system's GSS library.
-    {u"GSSClient", u"GSSC", u"native", K::Custom, {},
+    {u"GSSClient",
+     u"GSSC",
+     u"native",
+     K::Custom,
+     {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
          replace(&c.gssLibraryName, r.value != nullptr && sameNoCase(r.value, "native") ? nullptr : r.take(false));
          return true;
@@ -225,17 +229,29 @@ const Kw kHiveKeywords[] = {
     {u"EnableUserImpersonation", u"EUI", u"0", K::Not0, &Conn::enableUserImpersonation},
     {u"ProxyUser", u"PXU", nullptr, K::Custom, {}, readProxyUser},
     {u"EnableSqlParser", u"ESP", u"1", K::Not0, &Conn::enableSqlParser},
-    {u"StringDescribeType", u"SDT", u"-9 - SQL_WVARCHAR", K::Custom, {},
+    {u"StringDescribeType",
+     u"SDT",
+     u"-9 - SQL_WVARCHAR",
+     K::Custom,
+     {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
          c.stringDescribeType = r.is("-1") ? SQL_LONGVARCHAR : r.is("-10") ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
          return true;
      }},
-    {u"TransactionMode", u"TM", u"0", K::Custom, {},
+    {u"TransactionMode",
+     u"TM",
+     u"0",
+     K::Custom,
+     {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
          c.transactionMode = r.lenient(uint32_t{0}) == 1 ? 1 : 0;
          return true;
      }},
-    {u"BatchMechanism", u"BM", nullptr, K::Custom, {},
+    {u"BatchMechanism",
+     u"BM",
+     nullptr,
+     K::Custom,
+     {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
          c.batchMechanism = r.is("1") ? kHiveBatchEachRow : kHiveBatchMultiRowInsert;
          return true;
@@ -263,7 +279,11 @@ const Kw kHiveKeywords[] = {
     {u"LongDataCacheSize", u"LDCS", u"0", K::Custom, {}, readLongDataCache},
     {u"EnableDescribeParam", u"EDP", u"0", K::Exact1, &Conn::enableDescribeParam},
     // 1 keeps nulls as they are; the field says whether they are mapped.
-    {u"NullBehavior", u"NB", u"0", K::Custom, {},
+    {u"NullBehavior",
+     u"NB",
+     u"0",
+     K::Custom,
+     {},
      [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
          c.nullBehavior = r.exact1() ? 0 : 1;
          return true;
@@ -302,8 +322,7 @@ const Kw kHiveKeywords[] = {
     {u"CookieName", u"CN", u"Olvenrey_Default_Hive_Cookie", K::Wide, &Conn::cookieName},
     {u"MaxNumericPrecision", u"MNP", u"38", K::Lenient, &Conn::maxNumericPrecision, nullptr, nullptr,
      kHiveDefaultNumericLimit},
-    {u"MaxNumericScale", u"MNS", u"38", K::Lenient, &Conn::maxNumericScale, nullptr, nullptr,
-     kHiveDefaultNumericLimit},
+    {u"MaxNumericScale", u"MNS", u"38", K::Lenient, &Conn::maxNumericScale, nullptr, nullptr, kHiveDefaultNumericLimit},
 };
 
 }  // namespace

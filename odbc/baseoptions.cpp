@@ -254,7 +254,8 @@ bool listsVersion111(const char* list) noexcept
                 *c = static_cast<char>(*c - 32);
         const char* unknownStart = nullptr;
         const char* unknownEnd = nullptr;
-        parseKeywordList(flags, text.get(), kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart, &unknownEnd);
+        parseKeywordList(flags, text.get(), kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart,
+                         &unknownEnd);
         if (unknownStart != nullptr) {
             KaSubString item(unknownStart, static_cast<size_t>(unknownEnd - unknownStart));
             postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamSubString(item)->addParamText(defaults);
@@ -933,8 +934,8 @@ bool readCredential(Conn& c, OptionReader& r, const Kw* row, KaMemoryBuffer& hol
     if (!r.credentials)
         return true;
     int32_t source = kBaseOptNotFound;
-    if (c.readCredentialOption(r.parser(), strUnits(row->shortKey), strUnits(row->longKey), nullptr, holder,
-                               &source) != 0)
+    const uint16_t* shortKey = strUnits(row->shortKey);
+    if (c.readCredentialOption(r.parser(), shortKey, strUnits(row->longKey), nullptr, holder, &source) != 0)
         return false;
     fromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
     return true;

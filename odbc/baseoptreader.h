@@ -135,28 +135,28 @@ private:
 
 // How a row's value is read into its field.
 enum class BaseKwKind : uint8_t {
-    Exact1,  // flag (int32_t): on for exactly "1"
-    First1,  // flag: on when the first character is "1"
-    Not0,    // flag: on unless the first character is "0" (absent counts as on)
-    Number,  // number in the field's width; bad text fails the connect
-    Lenient, // number in the field's width; bad text takes the row's fallback;
-             // an absent value leaves the field as it is
-    U16Flag, // strict 16-bit number, the field a flag set when it is not 0
-    Wide,    // the text itself (uint16_t*), the previous one freed
-    Narrow,  // the text as UTF-8 (char*), absent leaves null
-    Secret,  // a password as UTF-8: one leading blank skipped, the old one wiped
-    Ignored, // read (so that it counts as used) and dropped
-    Custom,  // read, then handed to the row's hook
-    Own,     // the row's hook reads it itself (a computed default, or a
-             // value read together with the rows after it)
-    Listed,  // read by an earlier row's hook or by another part of the driver
+    Exact1,   // flag (int32_t): on for exactly "1"
+    First1,   // flag: on when the first character is "1"
+    Not0,     // flag: on unless the first character is "0" (absent counts as on)
+    Number,   // number in the field's width; bad text fails the connect
+    Lenient,  // number in the field's width; bad text takes the row's fallback;
+              // an absent value leaves the field as it is
+    U16Flag,  // strict 16-bit number, the field a flag set when it is not 0
+    Wide,     // the text itself (uint16_t*), the previous one freed
+    Narrow,   // the text as UTF-8 (char*), absent leaves null
+    Secret,   // a password as UTF-8: one leading blank skipped, the old one wiped
+    Ignored,  // read (so that it counts as used) and dropped
+    Custom,   // read, then handed to the row's hook
+    Own,      // the row's hook reads it itself (a computed default, or a
+              // value read together with the rows after it)
+    Listed,   // read by an earlier row's hook or by another part of the driver
 };
 
 // Row flags.
-constexpr uint8_t kBaseKwTrim = 1;        // Wide: trailing blanks are cut
-constexpr uint8_t kBaseKwNonEmpty = 8;    // Narrow: an empty value leaves null
-constexpr uint8_t kBaseKwDecode = 2;      // a stored (enciphered) value is decoded
-constexpr uint8_t kBaseKwOdbcSection = 4; // a default gives way to odbc.ini's [ODBC]
+constexpr uint8_t kBaseKwTrim = 1;         // Wide: trailing blanks are cut
+constexpr uint8_t kBaseKwDecode = 2;       // a stored (enciphered) value is decoded
+constexpr uint8_t kBaseKwOdbcSection = 4;  // a default gives way to odbc.ini's [ODBC]
+constexpr uint8_t kBaseKwNonEmpty = 8;     // Narrow: an empty value leaves null
 
 // The default of a row whose hook computes it.
 inline constexpr const char16_t* kBaseKwComputed = nullptr;
@@ -248,8 +248,7 @@ template <class C, size_t N>
         if (row.kind == BaseKwKind::Listed || (row.when != nullptr && !row.when(conn)))
             continue;
         if (row.kind != BaseKwKind::Own) {
-            if (!row.get(r) ||
-                !baseStoreKeyword(r, row.kind, row.flags, row.field.in(conn), row.fallback, row.longKey))
+            if (!row.get(r) || !baseStoreKeyword(r, row.kind, row.flags, row.field.in(conn), row.fallback, row.longKey))
                 return false;
         }
         if (row.hook != nullptr && !row.hook(conn, r, &row))

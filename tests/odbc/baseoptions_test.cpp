@@ -602,11 +602,11 @@ TEST_F(Options, AKeywordTableIsReadRowByRowByKind)
     const Case cases[] = {
         // Every default.
         {u"X=1", true, 0, 0, 1, 1, 0, 5, 0, nullptr, nullptr, nullptr, 1, 7, 1},
-        {u"TEX=1;TFI=2;TNZ=0;TNU=12;TLE=9;TFL=2;TWI=a b  ;TNA=n;TSE= pw;TOW=1;TLI=1;TLA=0", true, 0, 1, 0, 0, 12,
-         9, 1, "a b", "n", "pw", kUnread, 2, 0},
+        {u"TEX=1;TFI=2;TNZ=0;TNU=12;TLE=9;TFL=2;TWI=a b  ;TNA=n;TSE= pw;TOW=1;TLI=1;TLA=0", true, 0, 1, 0, 0, 12, 9, 1,
+         "a b", "n", "pw", kUnread, 2, 0},
         // Long keywords, and values that count by their first character.
-        {u"TestExact=10;TestFirst=12;TestNotZero=;TestWhen=0", true, 0, 0, 1, 1, 0, 5, 0, nullptr, nullptr, nullptr,
-         0, 7, 1},
+        {u"TestExact=10;TestFirst=12;TestNotZero=;TestWhen=0", true, 0, 0, 1, 1, 0, 5, 0, nullptr, nullptr, nullptr, 0,
+         7, 1},
         // Empty narrow text stays null, empty wide text does not; bad
         // lenient text takes the row's fallback and says nothing.
         {u"TNA=;TLE=x;TWI=", true, 0, 0, 1, 1, 0, 7, 0, "", nullptr, nullptr, 1, 7, 1},
@@ -647,8 +647,12 @@ TEST_F(Options, AKeywordTableIsReadRowByRowByKind)
         }
         EXPECT_EQ(conn->sendBufferSize, c.lenient);
         EXPECT_EQ(conn->keepAlive, c.flag16);
-        auto text = [](const auto* value) { return value != nullptr ? std::optional(katest::narrow(u16(value))) : std::nullopt; };
-        auto expected = [](const char* value) { return value != nullptr ? std::optional(std::string(value)) : std::nullopt; };
+        auto text = [](const auto* value) {
+            return value != nullptr ? std::optional(katest::narrow(u16(value))) : std::nullopt;
+        };
+        auto expected = [](const char* value) {
+            return value != nullptr ? std::optional(std::string(value)) : std::nullopt;
+        };
         EXPECT_EQ(text(conn->initializationString), expected(c.wide));
         EXPECT_EQ(conn->proxyHost != nullptr ? std::optional(std::string(conn->proxyHost)) : std::nullopt,
                   expected(c.narrow));
