@@ -174,7 +174,7 @@ int16_t HiveStatement::beginMultiRowInsert() noexcept
     arrayInsert.init(this);
     HiveConnection* conn = hiveConnection();
     const BaseAXD* apd = currentApd;
-    if (preparedKind != HIVE_KIND_INSERT || conn == nullptr || conn->batchMechanism != 2 || apd == nullptr ||
+    if (preparedKind != HIVE_KIND_INSERT || conn == nullptr || conn->batchMechanism != kHiveBatchMultiRowInsert || apd == nullptr ||
         apd->arraySize <= 1 || markerCount == 0 || conn->nativeArrayInsert == 0 || sqlText == nullptr)
         return 0;
     // The template gets the quote rewriting the single-row text gets; the

@@ -74,6 +74,10 @@ constexpr int64_t kHiveDefaultArrayInsertKb = 16384;
 constexpr int64_t kHiveDefaultArrayFetchSize = 150000;
 constexpr uint64_t kHiveDefaultLongDataBytes = 2097152;
 constexpr uint32_t kHiveDefaultNumericLimit = 38;
+// BatchMechanism: every row of a parameter array run on its own, or an
+// INSERT ... VALUES sent as multi-row INSERT batches.
+constexpr uint8_t kHiveBatchEachRow = 1;
+constexpr uint8_t kHiveBatchMultiRowInsert = 2;
 // The read buffer is kept between these sizes whatever the options say.
 constexpr uint64_t kHiveMinReadBufferSize = 1024;
 constexpr uint64_t kHiveMaxReadBufferSize = 64u * 1024 * 1024;
@@ -259,7 +263,7 @@ public:
     int32_t maxRowsInFetch = -1;
     int16_t stringDescribeType = -9;
     int32_t resultStyle = 0;
-    uint8_t batchMechanism = 2;
+    uint8_t batchMechanism = kHiveBatchMultiRowInsert;
     int32_t catalogMode = -1;
     // The catalog strategy switches, by HIVE_CATALOG_USE_*; zeroed at every
     // connect.

@@ -1,6 +1,10 @@
 // The Hive connection's own options, read after the framework's at each
 // connect through the framework's lookup (connection string, profile, data
 // source, driver section, default), each with its parsing rule.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
 #include <cstring>
 #include <limits>
 
@@ -56,235 +60,279 @@ void HiveConnection::freeOptionTexts() noexcept
     hiveProxyUser = nullptr;
 }
 
+namespace {
+
+using Conn = HiveConnection;
+using Kw = BaseKeyword<Conn>;
+using K = BaseKwKind;
+
+bool readProtocol(Conn& c, BaseOptionReader& r, const Kw* row) noexcept
+{
+    c.resultStyle = 0;
+    c.effectiveProtocol = 0;
+    if (!row->get(r))
+        return false;
+    if (r.value == nullptr || textWToI32(r.value, &c.clientProtocol) != 0)
+        return false;
+    c.resultStyle = HIVE_RESULT_ROW_WISE;
+    return true;
+}
+
+bool readAuthentication(Conn& c, BaseOptionReader& r, const Kw*) noexcept
+{
+    size_t n = strLenOrZeroW(r.value);
+    if (n == 1)
+        c.authenticationMethod = (r.value[0] == '1' || r.value[0] == '4') ? HIVE_AUTH_KERBEROS : 0;
+    else if (n >= 2)
+        c.authenticationMethod = (r.value[0] == '-' && r.value[1] == '1') ? HIVE_AUTH_NONE : 0;
+    else
+        c.authenticationMethod = 0;
+    return true;
+}
+
+// OSUSER stands for the login name of the process.
+bool readProxyUser(Conn& c, BaseOptionReader& r, const Kw*) noexcept
+{
+    ramFree(c.hiveProxyUser);
+    c.hiveProxyUser = nullptr;
+    if (r.value == nullptr)
+        return true;
+    if (!sameNoCase(r.value, "OSUSER"))
+        return (c.hiveProxyUser = strDupUtf8W(r.value)) != nullptr;
+    char login[kHiveLoginNameSize] = {};
+    if (bosGetUserName(login, sizeof login) != 0 || login[0] == 0) {
+        basePostErrorMsg(kBaseIdxGeneralError, MSG_HIVE_PROXY_USER_UNKNOWN);
+        return false;
+    }
+    size_t n = strnlen(login, sizeof login - 1);
+    c.hiveProxyUser = static_cast<char*>(ramAlloc(n + 1));
+    if (c.hiveProxyUser == nullptr)
+        return false;
+    std::memcpy(c.hiveProxyUser, login, n);
+    c.hiveProxyUser[n] = 0;
+    return true;
+}
+
+// MaxVarcharSize, and MaxStringSize (the next row), which it bounds when
+// that is not given.
+bool readStringSizes(Conn& c, BaseOptionReader& r, const Kw* row) noexcept
+{
+    if (!row->get(r))
+        return false;
+    uint32_t maxVarchar = r.lenient(uint32_t(kHiveDefaultMaxVarcharSize));
+    if (!row[1].get(r))
+        return false;
+    c.maxStringSize = r.lenient(int32_t{-1});
+    if (c.maxStringSize < 1)
+        c.maxStringSize = maxVarchar > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(maxVarchar);
+    if (c.receiveBufferSize == 0)
+        c.receiveBufferSize = int64_t(kHiveDefaultReadBufferSize);
+    if (c.sendBufferSize == 0)
+        c.sendBufferSize = kHiveDefaultSendBufferSize;
+    return true;
+}
+
+bool readLongDataCache(Conn& c, BaseOptionReader& r, const Kw* row) noexcept
+{
+    c.longDataCache = r.is("-1") ? 0 : 1;
+    uint64_t kb = r.lenient(uint64_t{0});
+    r.limit(&kb, uint64_t{0}, kLongDataCacheLimitKb, row->longKey);
+    // A size whose bytes overflow is taken as the default.
+    c.longDataBufferSize = kb == 0 || kb > UINT64_MAX / 1024 ? kHiveDefaultLongDataBytes : kb * 1024;
+    return true;
+}
+
+// A size in kilobytes (or values) read from the row, with the next row's
+// keyword as its fallback when it is negative; -1 when neither is given.
+bool readSized(BaseOptionReader& r, const Kw* row, int32_t* out) noexcept
+{
+    if (!row->get(r))
+        return false;
+    int32_t v = -1;
+    if (r.value == nullptr || textWToI32(r.value, &v) != 0) {
+        baseDiscardLastDiagnostic();
+        v = -1;
+    } else if (v < 0) {
+        if (!row[1].get(r))
+            return false;
+        v = r.lenient(int32_t{-1});
+    }
+    *out = v;
+    return true;
+}
+
+bool readArrayInsertSize(Conn& c, BaseOptionReader& r, const Kw* row) noexcept
+{
+    int32_t insertKb = -1;
+    if (!readSized(r, row, &insertKb))
+        return false;
+    c.arrayInsertLimit = (int64_t(insertKb < 1 ? kHiveDefaultArrayInsertKb : insertKb) + 1) * 1024;
+    return true;
+}
+
+bool readArrayFetchSize(Conn& c, BaseOptionReader& r, const Kw* row) noexcept
+{
+    int32_t fetch = -1;
+    if (!readSized(r, row, &fetch))
+        return false;
+    // Below 1 means "not given" (the default follows); only the top is held.
+    r.limit(&fetch, std::numeric_limits<int32_t>::min(), kArrayFetchLimit, row->longKey);
+    c.arrayFetchSize = fetch < 1 ? kHiveDefaultArrayFetchSize : fetch;
+    return true;
+}
+
+// CatalogMode and UseNativeCatalogFunctions take -1..2; anything else is
+// their fallback.
+void holdCatalogMode(Conn& c, int32_t fallback) noexcept
+{
+    if (c.catalogMode < -1 || c.catalogMode > 2)
+        c.catalogMode = fallback;
+}
+
+// The Hive connection's keywords, in the order they are read (after the
+// framework's).
+const Kw kHiveKeywords[] = {
+    {u"HostName", u"HOST", nullptr, K::Wide, &Conn::hostName, nullptr, nullptr, 0, kBaseKwTrim},
+    {u"PortNumber", u"PORT", nullptr, K::Wide, &Conn::portNumber, nullptr, nullptr, 0, kBaseKwTrim},
+    // The catalog functions start from their own copy of the database.
+    {u"Database", u"DB", u"default", K::Wide, &Conn::databaseName,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         replace(&c.catalogDatabase,
+                 c.databaseName != nullptr ? strDupNW(c.databaseName, strLenOrZeroW(c.databaseName)) : nullptr);
+         return c.databaseName == nullptr || c.catalogDatabase != nullptr;
+     }},
+    {u"CliServiceProtocol", u"CSP", u"-999", K::Own, {}, readProtocol},
+    {u"UseAsyncExecute", u"UAE", u"0", K::Exact1, &Conn::useAsyncExecute,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         c.pollCompletionStatus = c.useAsyncExecute;
+         return true;
+     }},
+    {u"AlwaysPollCompletionStatus", u"APCS", u"0", K::Exact1, &Conn::pollCompletionStatus, nullptr,
+     [](const Conn& c) noexcept { return c.useAsyncExecute == 0; }},
+    {u"AuthenticationMethod", u"AM", u"0", K::Custom, {}, readAuthentication},
+    {u"ServicePrincipalName", u"SPN", nullptr, K::Wide, &Conn::servicePrincipalName},
+    // "native" uses the system's GSS library.
+    {u"GSSClient",
+     u"GSSC",
+     u"native",
+     K::Custom,
+     {},
+     [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
+         replace(&c.gssLibraryName, r.value != nullptr && sameNoCase(r.value, "native") ? nullptr : r.take(false));
+         return true;
+     }},
+    {u"UseCurrentSchema", u"UCS", u"0", K::Exact1, &Conn::useCurrentSchema},
+    {u"RemoveColumnQualifiers", u"RCQ", u"0", K::Exact1, &Conn::removeColumnQualifiers},
+    {u"QuoteAliases", u"QA", u"1", K::Not0, &Conn::quoteAliases},
+    {u"ParseDelimitedIDs", u"PDID", u"1", K::Not0, &Conn::parseDelimitedIds},
+    {u"DataSourceReadOnlyMode", u"DSROM", u"0", K::Exact1, &Conn::dataSourceReadOnly},
+    {u"EnableUserImpersonation", u"EUI", u"0", K::Not0, &Conn::enableUserImpersonation},
+    {u"ProxyUser", u"PXU", nullptr, K::Custom, {}, readProxyUser},
+    {u"EnableSqlParser", u"ESP", u"1", K::Not0, &Conn::enableSqlParser},
+    {u"StringDescribeType",
+     u"SDT",
+     u"-9 - SQL_WVARCHAR",
+     K::Custom,
+     {},
+     [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
+         c.stringDescribeType = r.is("-1") ? SQL_LONGVARCHAR : r.is("-10") ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+         return true;
+     }},
+    {u"TransactionMode",
+     u"TM",
+     u"0",
+     K::Custom,
+     {},
+     [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
+         c.transactionMode = r.lenient(uint32_t{0}) == 1 ? 1 : 0;
+         return true;
+     }},
+    {u"BatchMechanism",
+     u"BM",
+     nullptr,
+     K::Custom,
+     {},
+     [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
+         c.batchMechanism = r.is("1") ? kHiveBatchEachRow : kHiveBatchMultiRowInsert;
+         return true;
+     }},
+    {u"MaxVarcharSize", u"MVS", u"2147483647", K::Own, {}, readStringSizes},
+    {u"MaxStringSize", u"MSS", u"0", K::Listed},
+    {u"DriverReadBufferSize", u"DRBS", u"5120", K::Lenient, &Conn::readBufferSize, nullptr, nullptr,
+     kHiveDefaultReadBufferSize},
+    {u"SocketReadSize", u"SRS", u"5120", K::Lenient, &Conn::socketReadSize, nullptr, nullptr,
+     kHiveDefaultReadBufferSize},
+    {u"MaxRowsInFetch", u"MRIF", u"-1", K::Lenient, &Conn::maxRowsInFetch,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         if (c.maxRowsInFetch == 0)
+             c.maxRowsInFetch = 1;
+         return true;
+     },
+     nullptr, -1},
+    {u"OperationStatusDelay", u"OSD", u"25", K::Lenient, &Conn::operationStatusDelay,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         if (c.operationStatusDelay == 0)
+             c.operationStatusDelay = kHiveDefaultStatusDelay;
+         return true;
+     },
+     nullptr, kHiveDefaultStatusDelay},
+    {u"LongDataCacheSize", u"LDCS", u"0", K::Custom, {}, readLongDataCache},
+    {u"EnableDescribeParam", u"EDP", u"0", K::Exact1, &Conn::enableDescribeParam},
+    // 1 keeps nulls as they are; the field says whether they are mapped.
+    {u"NullBehavior",
+     u"NB",
+     u"0",
+     K::Custom,
+     {},
+     [](Conn& c, BaseOptionReader& r, const Kw*) noexcept {
+         c.nullBehavior = r.exact1() ? 0 : 1;
+         return true;
+     }},
+    {u"CatalogMode", u"CM", u"-1", K::Lenient, &Conn::catalogMode,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         holdCatalogMode(c, -1);
+         return true;
+     },
+     nullptr, -1},
+    // The older keyword, read when CatalogMode leaves the choice open.
+    {u"UseNativeCatalogFunctions", u"UNCF", u"0", K::Lenient, &Conn::catalogMode,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         holdCatalogMode(c, 0);
+         return true;
+     },
+     [](const Conn& c) noexcept { return c.catalogMode == -1; }},
+    {u"ReturnNativeErrorsFromCatalogFunctions", u"RNEFCF", u"0", K::Exact1, &Conn::returnNativeCatalogErrors},
+    {u"ReturnSearchableSpecialColumns", u"RSSC", u"0", K::Exact1, &Conn::returnSearchableSpecialColumns},
+    {u"DecimalIsSearchable", u"DIS", u"1", K::Exact1, &Conn::decimalIsSearchable},
+    {u"TimestampIsSearchable", u"TIS", u"1", K::Exact1, &Conn::timestampIsSearchable},
+    {u"TransportMode", u"TRM", u"0", K::Lenient, &Conn::transportMode,
+     [](Conn& c, BaseOptionReader&, const Kw*) noexcept {
+         if (c.transportMode != HIVE_TRANSPORT_BINARY && c.transportMode != HIVE_TRANSPORT_HTTP)
+             c.transportMode = HIVE_TRANSPORT_BINARY;
+         return true;
+     }},
+    {u"HTTPPath", u"HP", u"cliservice", K::Wide, &Conn::httpPath},
+    // Sizes in kilobytes (inserts) and values (fetches), each with an older
+    // keyword as its fallback.
+    {u"ArrayInsertSize", u"AIS", u"-1", K::Own, {}, readArrayInsertSize},
+    {u"BatchMechanismSize", u"BMS", u"-1", K::Listed},
+    {u"ArrayFetchSize", u"AFS", u"-1", K::Own, {}, readArrayFetchSize},
+    {u"ArraySize", u"AS", u"-1", K::Listed},
+    {u"EnableCookieAuthentication", u"ECA", u"1", K::Not0, &Conn::enableCookieAuthentication},
+    {u"CookieName", u"CN", u"Olvenrey_Default_Hive_Cookie", K::Wide, &Conn::cookieName},
+    {u"MaxNumericPrecision", u"MNP", u"38", K::Lenient, &Conn::maxNumericPrecision, nullptr, nullptr,
+     kHiveDefaultNumericLimit},
+    {u"MaxNumericScale", u"MNS", u"38", K::Lenient, &Conn::maxNumericScale, nullptr, nullptr, kHiveDefaultNumericLimit},
+};
+
+}  // namespace
+
 int16_t HiveConnection::readDriverOptions(KaValueParserW* parser, void* /*window*/) noexcept
 {
     BaseOptionReader r(this, parser);
     // Text to and from the server is UTF-8 and column sizes count characters.
     columnSizeAsCharacter = 1;
-
-    if (!r.get(u"HostName", u"HOST", nullptr))
-        return 1;
-    replace(&hostName, r.take(true));
-    if (!r.get(u"PortNumber", u"PORT", nullptr))
-        return 1;
-    replace(&portNumber, r.take(true));
-    if (!r.get(u"Database", u"DB", u"default"))
-        return 1;
-    replace(&databaseName, r.take(false));
-    replace(&catalogDatabase, databaseName != nullptr ? strDupNW(databaseName, strLenOrZeroW(databaseName)) : nullptr);
-    if (databaseName != nullptr && catalogDatabase == nullptr)
-        return 1;
-
-    resultStyle = 0;
-    effectiveProtocol = 0;
-    if (!r.get(u"CliServiceProtocol", u"CSP", u"-999"))
-        return 1;
-    if (r.value == nullptr || textWToI32(r.value, &clientProtocol) != 0)
-        return 1;
-    resultStyle = HIVE_RESULT_ROW_WISE;
-
-    if (!r.get(u"UseAsyncExecute", u"UAE", u"0"))
-        return 1;
-    useAsyncExecute = pollCompletionStatus = r.exact1() ? 1 : 0;
-    if (useAsyncExecute == 0) {
-        if (!r.get(u"AlwaysPollCompletionStatus", u"APCS", u"0"))
-            return 1;
-        pollCompletionStatus = r.exact1() ? 1 : 0;
-    }
-
-    if (!r.get(u"AuthenticationMethod", u"AM", u"0"))
-        return 1;
-    {
-        size_t n = strLenOrZeroW(r.value);
-        if (n == 1)
-            authenticationMethod = (r.value[0] == '1' || r.value[0] == '4') ? HIVE_AUTH_KERBEROS : 0;
-        else if (n >= 2)
-            authenticationMethod = (r.value[0] == '-' && r.value[1] == '1') ? HIVE_AUTH_NONE : 0;
-        else
-            authenticationMethod = 0;
-    }
-    if (!r.get(u"ServicePrincipalName", u"SPN", nullptr))
-        return 1;
-    replace(&servicePrincipalName, r.take(false));
-    if (!r.get(u"GSSClient", u"GSSC", u"native"))
-        return 1;
-    replace(&gssLibraryName, r.value != nullptr && sameNoCase(r.value, "native") ? nullptr : r.take(false));
-
-    struct Flag {
-        const char16_t* longKey;
-        const char16_t* shortKey;
-        const char16_t* def;
-        bool notZero;
-        int32_t* field;
-    };
-    const Flag flags[] = {
-        {u"UseCurrentSchema", u"UCS", u"0", false, &useCurrentSchema},
-        {u"RemoveColumnQualifiers", u"RCQ", u"0", false, &removeColumnQualifiers},
-        {u"QuoteAliases", u"QA", u"1", true, &quoteAliases},
-        {u"ParseDelimitedIDs", u"PDID", u"1", true, &parseDelimitedIds},
-        {u"DataSourceReadOnlyMode", u"DSROM", u"0", false, &dataSourceReadOnly},
-        {u"EnableUserImpersonation", u"EUI", u"0", true, &enableUserImpersonation},
-    };
-    // A notZero flag is on for any value but "0", the others only for "1".
-    auto readFlags = [&r](const auto& list) {
-        for (const Flag& f : list) {
-            if (!r.get(f.longKey, f.shortKey, f.def))
-                return false;
-            *f.field = (f.notZero ? r.not0() : r.exact1()) ? 1 : 0;
-        }
-        return true;
-    };
-    if (!readFlags(flags))
-        return 1;
-
-    if (!r.get(u"ProxyUser", u"PXU", nullptr))
-        return 1;
-    ramFree(hiveProxyUser);
-    hiveProxyUser = nullptr;
-    if (r.value != nullptr) {
-        if (sameNoCase(r.value, "OSUSER")) {
-            char login[kHiveLoginNameSize] = {};
-            if (bosGetUserName(login, sizeof login) != 0 || login[0] == 0) {
-                basePostErrorMsg(kBaseIdxGeneralError, MSG_HIVE_PROXY_USER_UNKNOWN);
-                return 1;
-            }
-            size_t n = strnlen(login, sizeof login - 1);
-            hiveProxyUser = static_cast<char*>(ramAlloc(n + 1));
-            if (hiveProxyUser == nullptr)
-                return 1;
-            std::memcpy(hiveProxyUser, login, n);
-            hiveProxyUser[n] = 0;
-        } else if ((hiveProxyUser = strDupUtf8W(r.value)) == nullptr) {
-            return 1;
-        }
-    }
-
-    if (!r.get(u"EnableSqlParser", u"ESP", u"1"))
-        return 1;
-    enableSqlParser = r.not0() ? 1 : 0;
-    if (!r.get(u"StringDescribeType", u"SDT", u"-9 - SQL_WVARCHAR"))
-        return 1;
-    stringDescribeType = r.is("-1") ? -1 : r.is("-10") ? -10 : -9;
-    if (!r.get(u"TransactionMode", u"TM", u"0"))
-        return 1;
-    transactionMode = r.lenient(uint32_t{0}) == 1 ? 1 : 0;
-    if (!r.get(u"BatchMechanism", u"BM", nullptr))
-        return 1;
-    batchMechanism = r.is("1") ? 1 : 2;
-    if (!r.get(u"MaxVarcharSize", u"MVS", u"2147483647"))
-        return 1;
-    uint32_t maxVarchar = r.lenient(uint32_t(kHiveDefaultMaxVarcharSize));
-    if (!r.get(u"MaxStringSize", u"MSS", u"0"))
-        return 1;
-    maxStringSize = r.lenient(int32_t{-1});
-    if (maxStringSize < 1)
-        maxStringSize = maxVarchar > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(maxVarchar);
-
-    if (receiveBufferSize == 0)
-        receiveBufferSize = int64_t(kHiveDefaultReadBufferSize);
-    if (sendBufferSize == 0)
-        sendBufferSize = kHiveDefaultSendBufferSize;
-    if (!r.get(u"DriverReadBufferSize", u"DRBS", u"5120"))
-        return 1;
-    readBufferSize = r.lenient(kHiveDefaultReadBufferSize);
-    if (!r.get(u"SocketReadSize", u"SRS", u"5120"))
-        return 1;
-    socketReadSize = r.lenient(kHiveDefaultReadBufferSize);
-    if (!r.get(u"MaxRowsInFetch", u"MRIF", u"-1"))
-        return 1;
-    maxRowsInFetch = r.lenient(int32_t{-1});
-    if (maxRowsInFetch == 0)
-        maxRowsInFetch = 1;
-    if (!r.get(u"OperationStatusDelay", u"OSD", u"25"))
-        return 1;
-    operationStatusDelay = r.lenient(kHiveDefaultStatusDelay);
-    if (operationStatusDelay == 0)
-        operationStatusDelay = kHiveDefaultStatusDelay;
-    if (!r.get(u"LongDataCacheSize", u"LDCS", u"0"))
-        return 1;
-    longDataCache = r.is("-1") ? 0 : 1;
-    {
-        uint64_t kb = r.lenient(uint64_t{0});
-        r.limit(&kb, uint64_t{0}, kLongDataCacheLimitKb, u"LongDataCacheSize");
-        // A size whose bytes overflow is taken as the default.
-        longDataBufferSize = kb == 0 || kb > UINT64_MAX / 1024 ? kHiveDefaultLongDataBytes : kb * 1024;
-    }
-    if (!r.get(u"EnableDescribeParam", u"EDP", u"0"))
-        return 1;
-    enableDescribeParam = r.exact1() ? 1 : 0;
-    if (!r.get(u"NullBehavior", u"NB", u"0"))
-        return 1;
-    nullBehavior = r.exact1() ? 0 : 1;
-    if (!r.get(u"CatalogMode", u"CM", u"-1"))
-        return 1;
-    catalogMode = r.lenient(int32_t{-1});
-    if (catalogMode < -1 || catalogMode > 2)
-        catalogMode = -1;
-    if (catalogMode == -1) {
-        if (!r.get(u"UseNativeCatalogFunctions", u"UNCF", u"0"))
-            return 1;
-        catalogMode = r.lenient(int32_t{0});
-        if (catalogMode < -1 || catalogMode > 2)
-            catalogMode = 0;
-    }
-    const Flag more[] = {
-        {u"ReturnNativeErrorsFromCatalogFunctions", u"RNEFCF", u"0", false, &returnNativeCatalogErrors},
-        {u"ReturnSearchableSpecialColumns", u"RSSC", u"0", false, &returnSearchableSpecialColumns},
-        {u"DecimalIsSearchable", u"DIS", u"1", false, &decimalIsSearchable},
-        {u"TimestampIsSearchable", u"TIS", u"1", false, &timestampIsSearchable},
-    };
-    if (!readFlags(more))
-        return 1;
-    if (!r.get(u"TransportMode", u"TRM", u"0"))
-        return 1;
-    transportMode = r.lenient(int32_t{0});
-    if (transportMode != HIVE_TRANSPORT_BINARY && transportMode != HIVE_TRANSPORT_HTTP)
-        transportMode = HIVE_TRANSPORT_BINARY;
-    if (!r.get(u"HTTPPath", u"HP", u"cliservice"))
-        return 1;
-    replace(&httpPath, r.take(false));
-
-    // Sizes in kilobytes with a second option as their fallback.
-    auto sized = [&](const char16_t* longKey, const char16_t* shortKey, const char16_t* otherLong,
-                     const char16_t* otherShort, int32_t* out) noexcept {
-        if (!r.get(longKey, shortKey, u"-1"))
-            return false;
-        int32_t v = -1;
-        if (r.value == nullptr || textWToI32(r.value, &v) != 0) {
-            baseDiscardLastDiagnostic();
-            v = -1;
-        } else if (v < 0) {
-            if (!r.get(otherLong, otherShort, u"-1"))
-                return false;
-            v = r.lenient(int32_t{-1});
-        }
-        *out = v;
-        return true;
-    };
-    int32_t insertKb = -1;
-    if (!sized(u"ArrayInsertSize", u"AIS", u"BatchMechanismSize", u"BMS", &insertKb))
-        return 1;
-    arrayInsertLimit = (int64_t(insertKb < 1 ? kHiveDefaultArrayInsertKb : insertKb) + 1) * 1024;
-    int32_t fetch = -1;
-    if (!sized(u"ArrayFetchSize", u"AFS", u"ArraySize", u"AS", &fetch))
-        return 1;
-    // Below 1 means "not given" (the default follows); only the top is held.
-    r.limit(&fetch, std::numeric_limits<int32_t>::min(), kArrayFetchLimit, u"ArrayFetchSize");
-    arrayFetchSize = fetch < 1 ? kHiveDefaultArrayFetchSize : fetch;
-
-    if (!r.get(u"EnableCookieAuthentication", u"ECA", u"1"))
-        return 1;
-    enableCookieAuthentication = r.not0() ? 1 : 0;
-    if (!r.get(u"CookieName", u"CN", u"Olvenrey_Default_Hive_Cookie"))
-        return 1;
-    replace(&cookieName, r.take(false));
-    if (!r.get(u"MaxNumericPrecision", u"MNP", u"38"))
-        return 1;
-    maxNumericPrecision = r.lenient(kHiveDefaultNumericLimit);
-    if (!r.get(u"MaxNumericScale", u"MNS", u"38"))
-        return 1;
-    maxNumericScale = r.lenient(kHiveDefaultNumericLimit);
-    return 0;
+    return baseReadKeywords(*this, r, kHiveKeywords) ? 0 : 1;
 }
 
 namespace {

@@ -97,6 +97,11 @@ constexpr int32_t kBaseOptFromDefault = 4;
 constexpr int32_t kBaseOptNotFound = 5;
 constexpr int32_t kBaseOptFromHook = 6;
 
+// FailoverMode: after a lost connection, connect again and carry the
+// statements over; with queries also repeated.
+constexpr int32_t kBaseFailoverModeConnect = 1;
+constexpr int32_t kBaseFailoverModeQueries = 2;
+
 // Units of the ini buffers of the option lookup: the first read, and the
 // second one for a value that filled the first.
 constexpr int32_t kBaseOptionUnits = 4096;

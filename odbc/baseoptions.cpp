@@ -12,6 +12,7 @@
 #include "foundation/fast.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
 #include "foundation/kastr.h"
@@ -45,11 +46,10 @@ constexpr size_t kProcessNameSize = 1024;
 bool runsAutoTuneHost() noexcept
 {
     char name[kProcessNameSize];
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t before = list != nullptr ? list->recordCount() : 0;
+    KaDiagMark mark;
     if (bosGetProcessName(name, sizeof name) != 0) {
-        while (list != nullptr && list->recordCount() > before)
-            list->discardLast();
+        for (size_t n = mark.posted(); n > 0; --n)
+            mark.list()->discardLast();
         return false;
     }
     const char* slash = std::strrchr(name, '/');
@@ -99,27 +99,25 @@ uint16_t* readIniValue(const uint16_t* section, const uint16_t* key, const uint1
                        bool* failed) noexcept
 {
     *taken = false;
-    auto* buffer = static_cast<uint16_t*>(ramAlloc(kBaseOptionUnits * 2));
+    RamPtr<uint16_t> buffer = ramMake<uint16_t>(kBaseOptionUnits);
     if (buffer == nullptr) {
         *failed = true;
         return nullptr;
     }
-    int32_t n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer, kBaseOptionUnits, file);
+    int32_t n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer.get(), kBaseOptionUnits, file);
     if (n >= kBaseOptionUnits - 1) {
-        ramFree(buffer);
-        buffer = static_cast<uint16_t*>(ramAlloc(kBaseOptionLongUnits * 2));
+        buffer = ramMake<uint16_t>(kBaseOptionLongUnits);
         if (buffer == nullptr) {
             *failed = true;
             return nullptr;
         }
-        n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer, kBaseOptionLongUnits, file);
+        n = KaGetPrivateProfileStringW(section, key, strUnits(u""), buffer.get(), kBaseOptionLongUnits, file);
         *taken = true;
     }
-    uint16_t* copy = n > 0 ? strDupNW(buffer, static_cast<size_t>(n)) : nullptr;
+    uint16_t* copy = n > 0 ? strDupNW(buffer.get(), static_cast<size_t>(n)) : nullptr;
     if (n > 0 && copy == nullptr)
         *failed = true;
-    fastMemzero(buffer, static_cast<size_t>(n > 0 ? n : 0) * 2);
-    ramFree(buffer);
+    fastMemzero(buffer.get(), static_cast<size_t>(n > 0 ? n : 0) * 2);
     return copy;
 }
 
@@ -246,24 +244,23 @@ bool listsVersion111(const char* list) noexcept
     uint8_t flags[kProtocolCount] = {};
     conn->cryptoProtocolExplicit = r.present() ? 1 : 0;
     if (r.present()) {
-        char* text = r.empty() ? nullptr : strDupUtf8W(r.value);
+        RamPtr<char> text(r.empty() ? nullptr : strDupUtf8W(r.value));
         if (text == nullptr) {
             postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamW(r.value)->addParamText(defaults);
             return false;
         }
-        for (char* c = text; *c != 0; ++c)
+        for (char* c = text.get(); *c != 0; ++c)
             if (*c >= 'a' && *c <= 'z')
                 *c = static_cast<char>(*c - 32);
         const char* unknownStart = nullptr;
         const char* unknownEnd = nullptr;
-        parseKeywordList(flags, text, kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart, &unknownEnd);
+        parseKeywordList(flags, text.get(), kProtocolNames, kProtocolCount, kProtocolDefaults, &unknownStart,
+                         &unknownEnd);
         if (unknownStart != nullptr) {
             KaSubString item(unknownStart, static_cast<size_t>(unknownEnd - unknownStart));
             postOptionError(MSG_CRYPTO_PROTOCOL_INVALID)->addParamSubString(item)->addParamText(defaults);
-            ramFree(text);
             return false;
         }
-        ramFree(text);
     } else {
         std::memcpy(flags, kProtocolDefaults, sizeof flags);
     }
@@ -369,19 +366,18 @@ int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept
     // Two hexadecimal digits a byte, two bytes a UTF-16 unit.
     if (digits % 4 != 0)
         return 1;
-    auto* hex = static_cast<char*>(ramAlloc(digits + 1));
-    if (hex == nullptr)
+    RamWipedPtr<char> hex(static_cast<char*>(ramAlloc(digits + 1)), digits);
+    if (!hex)
         return 1;
     for (size_t i = 0; i < digits; ++i) {
         uint16_t u = text[skip + i];
-        hex[i] = u < 128 ? static_cast<char>(u) : '?';
+        hex.get()[i] = u < 128 ? static_cast<char>(u) : '?';
     }
-    hex[digits] = 0;
+    hex.get()[digits] = 0;
     size_t bytes = digits / 2;
     auto* raw = reinterpret_cast<uint8_t*>(text);
-    int bad = unhexify(raw, hex, digits);
-    fastMemzero(hex, digits);
-    ramFree(hex);
+    int bad = unhexify(raw, hex.get(), digits);
+    hex.reset();
     if (bad != 0)
         return 1;
     size_t units = bytes / 2;
@@ -882,490 +878,678 @@ void BaseConnection::warnUnusedAttributes(KaValueParserW* parser) noexcept
 
 // ---- Reading every option -------------------------------------------------------
 
-int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length, KaValueParserW* parser,
-                                           int32_t credentials) noexcept
-{
-    OptionReader r(this, parser);
-    ramFree(driverNameW);
-    driverNameW = nullptr;
+namespace {
 
-    // General options.
-    if (!r.get(u"AutoTune", u"AT", nullptr))
-        return 1;
-    autoTune = r.exact1() ? 1 : 0;
-    ramFree(profilePathW);
-    profilePathW = nullptr;
-    if (!r.get(u"ProfileName", u"PN", u"_NOT_USED"))
-        return 1;
-    if (!r.empty() && !sameNoCase(r.value, strUnits(u"_NOT_USED"))) {
-        uint16_t* name = r.value;
-        r.value = nullptr;
-        KaStringW path;
-        bool pathFailed = false;
-        if (!r.get(u"ProfileDirectory", u"PD", nullptr)) {
-            ramFree(name);
-            return 1;
-        }
-        if (!r.empty()) {
-            pathFailed = path.append(r.value, strLenOrZeroW(r.value)) != 0 ||
-                         (r.value[strLenOrZeroW(r.value) - 1] != '/' && path.appendChar('/') != 0);
-        } else {
-            char dir[BOS_PATH_SIZE];
-            dir[0] = 0;
-            bosGetInstallDir(dir, sizeof dir);
-            if (dir[0] == 0) {
-                ramFree(name);
-                basePostError(kBaseIdxGeneralError)->appendText(" Unable to get install directory");
-                return 1;
-            }
-            pathFailed = path.appendNarrow(dir, std::strlen(dir)) != 0 || path.append(strUnits(u"/profiles/"), 10) != 0;
-        }
-        pathFailed = pathFailed || path.append(name, strLenOrZeroW(name)) != 0;
-        ramFree(name);
-        if (pathFailed)
-            return 1;
-        if (bosexistW(path.data) == 0) {
-            postOptionError(MSG_PROFILE_NOT_FOUND)->addParamW(path.data);
-            return 1;
-        }
-        profilePathW = strDupNW(path.data, path.len);
-        if (profilePathW == nullptr)
-            return 1;
-    }
-    if (!r.get(u"ExtendedOptions", u"XO", nullptr))
-        return 1;
-    if (r.present() && r.source == kBaseOptFromString) {
-        postOptionError(MSG_UNUSED_CONNECTION_ATTRIBUTE)->addParamText("XO");
-        return 1;
-    }
-    if (!r.get(u"DESCRIPTION", u"DESC", nullptr) || !r.get(u"FILEDSN", nullptr, nullptr))
-        return 1;
-    if (credentials != 0) {
-        int32_t source = kBaseOptNotFound;
-        if (readCredentialOption(parser, strUnits(u"UID"), strUnits(u"LOGONID"), nullptr, userId, &source) != 0)
-            return 1;
-        userIdFromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
-        if (readCredentialOption(parser, strUnits(u"PWD"), strUnits(u"PASSWORD"), nullptr, password, &source) != 0)
-            return 1;
-        passwordFromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
-    }
-    if (!r.get(u"MODIFYSQL", u"MS", u"1"))
-        return 1;
-    modifySql = r.not0() ? 1 : 0;
-    if (!r.get(u"WORKAROUNDS", u"WA", u"0") || !r.number(&workarounds))
-        return 1;
-    if ((workarounds & kBaseWaAnsiApp) != 0)
-        connectionFlags |= kBaseConnAnsiApp;
-    if (!r.get(u"WORKAROUNDS2", u"WA2", u"0") || !r.number(&workarounds2) || !r.get(u"WORKAROUNDS3", u"WA3", u"0") ||
-        !r.number(&workarounds3))
-        return 1;
-    if (!r.get(u"USEVENDORSQLSTATES", u"UVSS", u"0"))
-        return 1;
-    if (!r.empty())
-        vendorSqlStates = r.first1() ? 1 : 0;
-    if (!r.get(u"DEFAULTLONGDATABUFFLEN", u"DLDBL", u"1024") || !r.number(&defaultLongDataBuffLen))
-        return 1;
-    defaultLongDataBuffLen *= 1024;
-    if (!r.get(u"CATALOGOPTIONS", u"CO", u"0") || !r.number(&catalogOptions) ||
-        !r.get(u"MAXROWSETSIZE", u"MRS", u"0") || !r.number(&maxRowsetSize))
-        return 1;
-    if (maxRowsetSize == 0)
-        maxRowsetSize = 10000;
-    uint16_t u16 = 0;
-    if (!r.get(u"FILEHANDLES", u"FH", u"0") || !r.number(&u16))
-        return 1;
-    if (!r.get(u"TRANSLATIONSHAREDLIBRARY", nullptr, nullptr))
-        return 1;
+using Conn = BaseConnection;
+using Kw = BaseKeyword<Conn>;
+using K = BaseKwKind;
+
+bool failWith(uint16_t msg) noexcept
+{
+    postOptionError(msg);
+    return false;
+}
+
+// ProfileName, and ProfileDirectory (the next row) when a profile is named.
+bool readProfile(Conn& c, OptionReader& r, const Kw* row) noexcept
+{
+    ramFree(c.profilePathW);
+    c.profilePathW = nullptr;
+    if (!row->get(r))
+        return false;
+    if (r.empty() || sameNoCase(r.value, strUnits(u"_NOT_USED")))
+        return true;
+    RamPtr<uint16_t> name(r.take(false));
+    KaStringW path;
+    bool pathFailed = false;
+    if (!row[1].get(r))
+        return false;
     if (!r.empty()) {
-        uint16_t* library = r.value;
-        r.value = nullptr;
-        bool ok =
-            r.get(u"TRANSLATIONOPTION", nullptr, u"0") && r.number(&translationOption) && loadTranslator(library) == 0;
-        ramFree(library);
-        if (!ok)
-            return 1;
+        pathFailed = path.append(r.value, strLenOrZeroW(r.value)) != 0 ||
+                     (r.value[strLenOrZeroW(r.value) - 1] != '/' && path.appendChar('/') != 0);
+    } else {
+        char dir[BOS_PATH_SIZE];
+        dir[0] = 0;
+        bosGetInstallDir(dir, sizeof dir);
+        if (dir[0] == 0) {
+            basePostError(kBaseIdxGeneralError)->appendText(" Unable to get install directory");
+            return false;
+        }
+        pathFailed = path.appendNarrow(dir, std::strlen(dir)) != 0 || path.append(strUnits(u"/profiles/"), 10) != 0;
     }
-    if (!r.get(u"STATICTOKEYSET", u"STK", u"0") || !r.number(&u16))
-        return 1;
-    staticToKeyset = u16 != 0 ? 1 : 0;
-    if (!r.get(u"DRIVERCOMPATIBILITY", u"DCOMP", u"0") || !r.number(&driverCompatibility))
-        return 1;
-    if (!r.get(u"USELONGQUALIFIERS", u"ULQ", u"0") || !r.number(&u16))
-        return 1;
-    useLongQualifiers = u16 != 0 ? 1 : 0;
-    if (!r.get(u"USEPOSITIVESCALE", u"UPS", u"1") || !r.number(&u16))
-        return 1;
-    usePositiveScale = u16 != 0 ? 1 : 0;
-    if (!r.get(u"APPLICATIONUSINGTHREADS", u"AUT", u"1") || !r.number(&u16))
-        return 1;
-    applicationUsingThreads = u16 != 0 ? 1 : 0;
-    bool charAttrs = (connectionFlags & kBaseConnCharAttrsSettable) != 0;
-    if (!r.get(u"SETUNICODEWORKAROUNDS", u"SUW", charAttrs ? u"1" : u"0"))
-        return 1;
-    unicodeWorkarounds = r.exact1() ? 1 : 0;
+    pathFailed = pathFailed || path.append(name.get(), strLenOrZeroW(name.get())) != 0;
+    if (pathFailed)
+        return false;
+    if (bosexistW(path.data) == 0) {
+        postOptionError(MSG_PROFILE_NOT_FOUND)->addParamW(path.data);
+        return false;
+    }
+    c.profilePathW = strDupNW(path.data, path.len);
+    return c.profilePathW != nullptr;
+}
+
+// The user and the password, kept enciphered, when the connect reads them.
+bool readCredential(Conn& c, OptionReader& r, const Kw* row, KaMemoryBuffer& holder, int32_t& fromFile) noexcept
+{
+    if (!r.credentials)
+        return true;
+    int32_t source = kBaseOptNotFound;
+    const uint16_t* shortKey = strUnits(row->shortKey);
+    if (c.readCredentialOption(r.parser(), shortKey, strUnits(row->longKey), nullptr, holder, &source) != 0)
+        return false;
+    fromFile = source >= kBaseOptFromProfile && source <= kBaseOptFromDriver ? 1 : 0;
+    return true;
+}
+
+// TRANSLATIONSHAREDLIBRARY, and TRANSLATIONOPTION (the next row) with it.
+bool readTranslator(Conn& c, OptionReader& r, const Kw* row) noexcept
+{
+    if (r.empty())
+        return true;
+    RamPtr<uint16_t> library(r.take(false));
+    return row[1].get(r) && r.number(&c.translationOption) && c.loadTranslator(library.get()) == 0;
+}
+
+// The identifier case options are read twice: the second reading of
+// IdentifierNameCaseSensitive defaults to what the first one gave.
+bool readIdentifierCase(Conn& c, OptionReader& r, const Kw* row) noexcept
+{
     for (int pass = 0; pass < 2; ++pass) {
-        if (!r.get(u"IdentifierNameCaseSensitive", u"INCS", identifierCaseSensitive != 0 ? u"1" : u"0"))
-            return 1;
-        identifierCaseSensitive = r.exact1() ? 1 : 0;
-        if (!r.get(u"MetadataIdOffCaseInsensitive", u"MIOCI", u"0"))
-            return 1;
-        metadataIdOffCaseInsensitive = r.exact1() ? 1 : 0;
+        if (!r.get(row->longKey, row->shortKey, c.identifierCaseSensitive != 0 ? u"1" : u"0"))
+            return false;
+        c.identifierCaseSensitive = r.exact1() ? 1 : 0;
+        if (!row[1].get(r))
+            return false;
+        c.metadataIdOffCaseInsensitive = r.exact1() ? 1 : 0;
     }
-    if (!r.get(u"THREADCAPABILITY", u"TCA", nullptr))
-        return 1;
+    return true;
+}
+
+bool readThreadModel(Conn& c, OptionReader& r, const Kw*) noexcept
+{
     if (r.present()) {
         if (sameNoCase(r.value, strUnits(u"THREADSAFE")))
-            threadModel = kBaseThreadSafe;
+            c.threadModel = kBaseThreadSafe;
         else if (sameNoCase(r.value, strUnits(u"THREADPERDRIVER")))
-            threadModel = kBaseThreadPerDriver;
+            c.threadModel = kBaseThreadPerDriver;
         else if (sameNoCase(r.value, strUnits(u"THREADPERCONNECTION")))
-            threadModel = kBaseThreadPerConnection;
+            c.threadModel = kBaseThreadPerConnection;
     }
     // An application without threads wants no locking. The locks stay
     // alive: the running call and any waiting thread release what they
     // took (a destroyed mutex here would be unlocked by this call's exit).
-    if (applicationUsingThreads == 0 && threadModel != kBaseThreadSafe && handle != nullptr)
-        handle->switchLockingOff();
-    if (!r.get(u"STATICCURSORLONGCOLBUFFLEN", u"SCLCBL", u"4096") || !r.number(&staticCursorLongColBuffLen))
-        return 1;
-    if (staticCursorLongColBuffLen < 1000)
-        staticCursorLongColBuffLen = 1000;
-    if (!r.get(u"REPORTCODEPAGECONVERSIONERRORS", u"RCCE", u"0") || !r.number(&reportCodepageConversionErrors))
-        return 1;
-    if (reportCodepageConversionErrors != 0)
-        icuCache.setMode(static_cast<int32_t>(reportCodepageConversionErrors));
+    if (c.applicationUsingThreads == 0 && c.threadModel != kBaseThreadSafe && c.handle != nullptr)
+        c.handle->switchLockingOff();
+    return true;
+}
 
-    // Proxy.
-    if (!r.get(u"ProxyMode", u"PXM", u"0") || !r.number(&proxyMode))
-        return 1;
-    if (proxyMode > 1) {
-        postOptionError(MSG_PROXY_MODE_INVALID)->addParamText("0,1");
-        return 1;
-    }
-    if (!r.get(u"ProxyHost", u"PXHN", nullptr) || !takeNarrow(r, &proxyHost, false))
-        return 1;
-    if (proxyMode == 1 && (proxyHost == nullptr || proxyHost[0] == 0)) {
-        postOptionError(MSG_PROXY_HOST_MISSING);
-        return 1;
-    }
-    if (!r.get(u"ProxyPort", u"PXPT", nullptr) || !r.number(&proxyPort))
-        return 1;
-    if (proxyMode == 1 && r.empty()) {
-        postOptionError(MSG_PROXY_PORT_MISSING);
-        return 1;
-    }
-    if (!r.get(u"ProxyUser", u"PXU", nullptr) || !takeNarrow(r, &proxyUser, false) ||
-        !r.get(u"ProxyPassword", u"PXPW", nullptr, 1) || !takeNarrow(r, &proxyPassword, false))
-        return 1;
-
-    // Encryption.
-    if (!r.get(u"EncryptionMethod", u"EM", u"0") || !r.number(&encryptionMethod))
-        return 1;
-    if (encryptionMethod != 0 &&
-        (encryptionMethod > 31 || (allowedEncryptionMethods & (1u << encryptionMethod)) == 0)) {
+bool checkEncryptionMethod(Conn& c, OptionReader&, const Kw*) noexcept
+{
+    if (c.encryptionMethod != 0 &&
+        (c.encryptionMethod > 31 || (c.allowedEncryptionMethods & (1u << c.encryptionMethod)) == 0)) {
         char list[32];
-        encryptionMethodList(list, sizeof list, allowedEncryptionMethods);
+        encryptionMethodList(list, sizeof list, c.allowedEncryptionMethods);
         postOptionError(MSG_ENCRYPTION_METHOD_INVALID)->addParamText(list);
-        return 1;
+        return false;
     }
-    if (!r.get(u"OpenSSLOptions", u"OSO", u"0") || !r.number(&tlsProtocols))
-        return 1;
-    tlsFallbackProtocols = tlsProtocols;
-    uint32_t mode = 0;
-    if (!r.get(u"OpenSSLMode", u"OSM", u"0") || !r.number(&mode))
-        return 1;
-    if (mode != 0)
-        tlsFlags = mode;
-    if (!r.get(u"DisableStaticCursorEmulation", u"DSCE", u"0"))
-        return 1;
-    disableStaticCursorEmulation = r.first1() ? 1 : 0;
-    if (!r.get(u"AllowedOpenSSLVersions", u"AOV", u"1.1.1,1.0.2"))
-        return 1;
+    return true;
+}
+
+bool readAllowedVersions(Conn& c, OptionReader& r, const Kw*) noexcept
+{
     char* versions = strDupUtf8W(r.value);
     if (versions == nullptr)
-        return 1;
-    ramFree(allowedOpenSSLVersions);
-    allowedOpenSSLVersions = versions;
-    cryptoProtocolExplicit = 0;
-    if (encryptionMethod == 1 || encryptionMethod == 6 || encryptionMethod == 7) {
-        if (!r.get(u"CryptoProtocolVersion", u"CPV", nullptr) || !readCryptoProtocols(this, r))
-            return 1;
-    }
-    if (!r.get(u"CipherList", u"CL", nullptr))
-        return 1;
-    if (!r.empty() && !takeNarrow(r, &cipherList, false)) {
-        postOptionError(MSG_CIPHER_LIST_INVALID);
-        return 1;
-    }
-    if (!r.get(u"TLSTunnel", u"TT", u"0"))
-        return 1;
-    if (!r.empty())
-        tlsTunnel = r.first1() ? 1 : 0;
-    if (!r.get(u"PRNGSeedFile", u"PSF", nullptr) || !takeNarrow(r, &prngSeedFile, true) ||
-        !r.get(u"PRNGMaxBytes", u"PMB", nullptr) || !r.number(&prngMaxBytes) || !r.get(u"PRNGSeedSource", u"PSS", u"0"))
-        return 1;
-    prngSeedSource = r.value[0] < '0' ? 0 : r.value[0] > '2' ? 2 : static_cast<uint16_t>(r.value[0] - '0');
-    // The application code page comes from the string (or its data source).
+        return false;
+    ramFree(c.allowedOpenSSLVersions);
+    c.allowedOpenSSLVersions = versions;
+    c.cryptoProtocolExplicit = 0;
+    return true;
+}
+
+// The application code page comes from the string (or its data source).
+bool readAppCodePage(Conn& c, OptionReader& r, const Kw* row) noexcept
+{
     uint16_t* dsnOut = nullptr;
-    appCodePage = getAppCodePageW(text, length == SQL_NTS ? -3 : length, &dsnOut);
+    c.appCodePage = getAppCodePageW(r.connectText, r.connectLength == SQL_NTS ? -3 : r.connectLength, &dsnOut);
     ramFree(dsnOut);
-    if (!r.get(u"APPCODEPAGE", u"ACP", nullptr) || !r.get(u"IANAAPPCODEPAGE", u"IACP", nullptr))
-        return 1;
-    if (!r.get(u"TrustStore", u"TS", nullptr) || !takeNarrow(r, &trustStore, false) ||
-        !r.get(u"TrustStorePassword", u"TSP", nullptr, 1) || !takeSecretNarrow(r, &trustStorePassword) ||
-        !r.get(u"KeyStore", u"KS", nullptr) || !takeNarrow(r, &keyStore, false) ||
-        !r.get(u"KeyStorePassword", u"KSP", nullptr, 1) || !takeSecretNarrow(r, &keyStorePassword) ||
-        !r.get(u"KeyPassword", u"KP", nullptr, 1) || !takeSecretNarrow(r, &keyPassword) ||
-        !r.get(u"HostNameInCertificate", u"HNIC", nullptr) || !takeNarrow(r, &hostNameInCertificate, true) ||
-        !r.get(u"ValidateServerCertificate", u"VSC", u"1") || !r.number(&validateServerCertificate) ||
-        !r.get(u"SSLLibName", u"SLN", nullptr) || !takeNarrow(r, &sslLibName, true) ||
-        !r.get(u"SeedBeforeConnect", u"SBC", u"0") || !r.number(&seedBeforeConnect) ||
-        !r.get(u"CryptoLibName", u"CLN", nullptr) || !takeNarrow(r, &cryptoLibName, true))
-        return 1;
+    return row->get(r);
+}
+
+bool readFieldDelimiter(Conn& c, OptionReader& r, const Kw*) noexcept
+{
+    c.bulkFieldDelimiter = r.empty() ? ',' : delimiterFromOption(r.value);
+    if (c.bulkFieldDelimiter == 0) {
+        postOptionError(MSG_BULK_FIELD_DELIMITER_INVALID)->addParamW(r.value);
+        return false;
+    }
+    return true;
+}
+
+bool readRecordDelimiter(Conn& c, OptionReader& r, const Kw*) noexcept
+{
+    c.bulkRecordDelimiter = r.present() ? delimiterFromOption(r.value) : 0;
+    if (r.present() && c.bulkRecordDelimiter == 0) {
+        postOptionError(MSG_BULK_RECORD_DELIMITER_INVALID)->addParamW(r.value);
+        return false;
+    }
+    return true;
+}
+
+constexpr int64_t kSocketBufferLimit = 0x800000;
+// A socket read asks for at least this much, unless it is left unbounded (0).
+constexpr int64_t kSocketMinReadSize = 8192;
+// MAXROWSETSIZE 0 stands for this many rows.
+constexpr uint64_t kDefaultMaxRowsetSize = 10000;
+// A static cursor keeps at least this much of a long column.
+constexpr uint64_t kStaticCursorLongColMin = 1000;
+// ProxyMode: no proxy, or an HTTP proxy.
+constexpr uint32_t kProxyModeHttp = 1;
+
+// Kilobytes; what would not fit once multiplied means no limit.
+int64_t kilobytes(int64_t v) noexcept
+{
+    return v > 0 && v < (int64_t{1} << 53) ? v * 1024 : v > 0 ? -1 : v;
+}
+
+bool readLoginTimeout(Conn& c, OptionReader& r, const Kw*) noexcept
+{
+    int64_t timeout = c.loginTimeout;
+    if (r.present())
+        r.lenient(&timeout, c.loginTimeout);
+    c.loginTimeoutLocked = timeout == -1 ? 1 : 0;
+    c.loginTimeout = timeout == -1 ? 0 : timeout;
+    return true;
+}
+
+bool loginTimeoutSettable(const Conn& c) noexcept
+{
+    return (c.connectionFlags & kBaseConnLoginTimeoutSettable) != 0;
+}
+bool queryTimeoutRead(const Conn& c) noexcept
+{
+    return c.queryTimeoutSupported != 0;
+}
+bool failoverRead(const Conn& c) noexcept
+{
+    return c.failoverSupported != 0;
+}
+bool packetLoggingOn(const Conn& c) noexcept
+{
+    return c.packetLogging != 0;
+}
+
+// Each slot of a pool is memory, and each one of the minimum an open
+// connection: both are held to what a process can sensibly keep. Reads
+// MaxPoolSize and MinPoolSize (the next row).
+bool readPoolSizes(Conn& c, OptionReader& r, const Kw* row) noexcept
+{
+    if (!row->get(r) || !r.number(&c.maxPoolSize))
+        return false;
+    const int64_t maxGiven = c.maxPoolSize;
+    r.limit(&c.maxPoolSize, int64_t{1}, kBasePoolSizeLimit, row->longKey);
+    if (!row[1].get(r) || !r.number(&c.minPoolSize))
+        return false;
+    if (maxGiven < c.minPoolSize)
+        return failWith(MSG_POOL_SIZE_INVALID);
+    r.limit(&c.minPoolSize, int64_t{0}, c.maxPoolSize, row[1].longKey);
+    return true;
+}
+
+// A column size given as text: absent or out of range is -1.
+int64_t longSize(int64_t v) noexcept
+{
+    return v >= 1 && v <= INT32_MAX ? v : -1;
+}
+
+bool readLongDataLimit(Conn& c, OptionReader& r, const Kw* row) noexcept
+{
+    c.longDataDescriptorLimit = 0;
+    if (!row->get(r))
+        return false;
+    if (!r.empty() && !r.number(&c.longDataDescriptorLimit))
+        return false;
+    if (!r.present() && c.autoTune != 0 && runsAutoTuneHost())
+        c.longDataDescriptorLimit = kAutoTuneLongDataLimit;
+    return true;
+}
+
+// The framework's keywords, in the order they are read.
+const Kw kBaseKeywords[] = {
+    // General options.
+    {u"AutoTune", u"AT", nullptr, K::Exact1, &Conn::autoTune},
+    {u"ProfileName", u"PN", u"_NOT_USED", K::Own, {}, readProfile},
+    {u"ProfileDirectory", u"PD", nullptr, K::Listed},
+    {u"ExtendedOptions", u"XO", nullptr, K::Custom, {},
+     [](Conn&, OptionReader& r, const Kw*) noexcept {
+         if (r.present() && r.source == kBaseOptFromString) {
+             postOptionError(MSG_UNUSED_CONNECTION_ATTRIBUTE)->addParamText("XO");
+             return false;
+         }
+         return true;
+     }},
+    {u"DESCRIPTION", u"DESC", nullptr, K::Ignored},
+    {u"FILEDSN", nullptr, nullptr, K::Ignored},
+    {u"LOGONID", u"UID", nullptr, K::Own, {},
+     [](Conn& c, OptionReader& r, const Kw* row) noexcept {
+         return readCredential(c, r, row, c.userId, c.userIdFromFile);
+     }},
+    {u"PASSWORD", u"PWD", nullptr, K::Own, {},
+     [](Conn& c, OptionReader& r, const Kw* row) noexcept {
+         return readCredential(c, r, row, c.password, c.passwordFromFile);
+     }},
+    {u"MODIFYSQL", u"MS", u"1", K::Not0, &Conn::modifySql},
+    {u"WORKAROUNDS", u"WA", u"0", K::Number, &Conn::workarounds,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if ((c.workarounds & kBaseWaAnsiApp) != 0)
+             c.connectionFlags |= kBaseConnAnsiApp;
+         return true;
+     }},
+    {u"WORKAROUNDS2", u"WA2", u"0", K::Number, &Conn::workarounds2},
+    {u"WORKAROUNDS3", u"WA3", u"0", K::Number, &Conn::workarounds3},
+    {u"USEVENDORSQLSTATES", u"UVSS", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         if (!r.empty())
+             c.vendorSqlStates = r.first1() ? 1 : 0;
+         return true;
+     }},
+    {u"DEFAULTLONGDATABUFFLEN", u"DLDBL", u"1024", K::Number, &Conn::defaultLongDataBuffLen,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         c.defaultLongDataBuffLen *= 1024;
+         return true;
+     }},
+    {u"CATALOGOPTIONS", u"CO", u"0", K::Number, &Conn::catalogOptions},
+    {u"MAXROWSETSIZE", u"MRS", u"0", K::Number, &Conn::maxRowsetSize,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.maxRowsetSize == 0)
+             c.maxRowsetSize = kDefaultMaxRowsetSize;
+         return true;
+     }},
+    {u"FILEHANDLES", u"FH", u"0", K::U16Flag},
+    {u"TRANSLATIONSHAREDLIBRARY", nullptr, nullptr, K::Custom, {}, readTranslator},
+    {u"TRANSLATIONOPTION", nullptr, u"0", K::Listed},
+    {u"STATICTOKEYSET", u"STK", u"0", K::U16Flag, &Conn::staticToKeyset},
+    {u"DRIVERCOMPATIBILITY", u"DCOMP", u"0", K::Number, &Conn::driverCompatibility},
+    {u"USELONGQUALIFIERS", u"ULQ", u"0", K::U16Flag, &Conn::useLongQualifiers},
+    {u"USEPOSITIVESCALE", u"UPS", u"1", K::U16Flag, &Conn::usePositiveScale},
+    {u"APPLICATIONUSINGTHREADS", u"AUT", u"1", K::U16Flag, &Conn::applicationUsingThreads},
+    // On by default where the driver lets character attributes be set.
+    {u"SETUNICODEWORKAROUNDS", u"SUW", kBaseKwComputed, K::Own, {},
+     [](Conn& c, OptionReader& r, const Kw* row) noexcept {
+         bool charAttrs = (c.connectionFlags & kBaseConnCharAttrsSettable) != 0;
+         if (!r.get(row->longKey, row->shortKey, charAttrs ? u"1" : u"0"))
+             return false;
+         c.unicodeWorkarounds = r.exact1() ? 1 : 0;
+         return true;
+     }},
+    {u"IdentifierNameCaseSensitive", u"INCS", kBaseKwComputed, K::Own, {}, readIdentifierCase},
+    {u"MetadataIdOffCaseInsensitive", u"MIOCI", u"0", K::Listed},
+    {u"THREADCAPABILITY", u"TCA", nullptr, K::Custom, {}, readThreadModel},
+    {u"STATICCURSORLONGCOLBUFFLEN", u"SCLCBL", u"4096", K::Number, &Conn::staticCursorLongColBuffLen,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.staticCursorLongColBuffLen < kStaticCursorLongColMin)
+             c.staticCursorLongColBuffLen = kStaticCursorLongColMin;
+         return true;
+     }},
+    {u"REPORTCODEPAGECONVERSIONERRORS", u"RCCE", u"0", K::Number, &Conn::reportCodepageConversionErrors,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.reportCodepageConversionErrors != 0)
+             c.icuCache.setMode(static_cast<int32_t>(c.reportCodepageConversionErrors));
+         return true;
+     }},
+
+    // Proxy.
+    {u"ProxyMode", u"PXM", u"0", K::Number, &Conn::proxyMode,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.proxyMode > kProxyModeHttp) {
+             postOptionError(MSG_PROXY_MODE_INVALID)->addParamText("0,1");
+             return false;
+         }
+         return true;
+     }},
+    {u"ProxyHost", u"PXHN", nullptr, K::Narrow, &Conn::proxyHost,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         return c.proxyMode != kProxyModeHttp || (c.proxyHost != nullptr && c.proxyHost[0] != 0) ||
+                failWith(MSG_PROXY_HOST_MISSING);
+     }},
+    {u"ProxyPort", u"PXPT", nullptr, K::Number, &Conn::proxyPort,
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         return c.proxyMode != kProxyModeHttp || !r.empty() || failWith(MSG_PROXY_PORT_MISSING);
+     }},
+    {u"ProxyUser", u"PXU", nullptr, K::Narrow, &Conn::proxyUser},
+    {u"ProxyPassword", u"PXPW", nullptr, K::Narrow, &Conn::proxyPassword, nullptr, nullptr, 0, kBaseKwDecode},
+
+    // Encryption.
+    {u"EncryptionMethod", u"EM", u"0", K::Number, &Conn::encryptionMethod, checkEncryptionMethod},
+    {u"OpenSSLOptions", u"OSO", u"0", K::Number, &Conn::tlsProtocols,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         c.tlsFallbackProtocols = c.tlsProtocols;
+         return true;
+     }},
+    {u"OpenSSLMode", u"OSM", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         uint32_t mode = 0;
+         if (!r.number(&mode))
+             return false;
+         if (mode != 0)
+             c.tlsFlags = mode;
+         return true;
+     }},
+    {u"DisableStaticCursorEmulation", u"DSCE", u"0", K::First1, &Conn::disableStaticCursorEmulation},
+    {u"AllowedOpenSSLVersions", u"AOV", u"1.1.1,1.0.2", K::Custom, {}, readAllowedVersions},
+    // Read only for the methods that use TLS protocols.
+    {u"CryptoProtocolVersion", u"CPV", nullptr, K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept { return readCryptoProtocols(&c, r); },
+     [](const Conn& c) noexcept {
+         return c.encryptionMethod == 1 || c.encryptionMethod == 6 || c.encryptionMethod == 7;
+     }},
+    {u"CipherList", u"CL", nullptr, K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         return r.empty() || takeNarrow(r, &c.cipherList, false) || failWith(MSG_CIPHER_LIST_INVALID);
+     }},
+    {u"TLSTunnel", u"TT", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         if (!r.empty())
+             c.tlsTunnel = r.first1() ? 1 : 0;
+         return true;
+     }},
+    {u"PRNGSeedFile", u"PSF", nullptr, K::Narrow, &Conn::prngSeedFile, nullptr, nullptr, 0, kBaseKwNonEmpty},
+    {u"PRNGMaxBytes", u"PMB", nullptr, K::Number, &Conn::prngMaxBytes},
+    {u"PRNGSeedSource", u"PSS", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         c.prngSeedSource = r.value[0] < '0' ? 0 : r.value[0] > '2' ? 2 : static_cast<uint16_t>(r.value[0] - '0');
+         return true;
+     }},
+    {u"APPCODEPAGE", u"ACP", nullptr, K::Own, {}, readAppCodePage},
+    {u"IANAAPPCODEPAGE", u"IACP", nullptr, K::Ignored},
+    {u"TrustStore", u"TS", nullptr, K::Narrow, &Conn::trustStore},
+    {u"TrustStorePassword", u"TSP", nullptr, K::Secret, &Conn::trustStorePassword, nullptr, nullptr, 0, kBaseKwDecode},
+    {u"KeyStore", u"KS", nullptr, K::Narrow, &Conn::keyStore},
+    {u"KeyStorePassword", u"KSP", nullptr, K::Secret, &Conn::keyStorePassword, nullptr, nullptr, 0, kBaseKwDecode},
+    {u"KeyPassword", u"KP", nullptr, K::Secret, &Conn::keyPassword, nullptr, nullptr, 0, kBaseKwDecode},
+    {u"HostNameInCertificate", u"HNIC", nullptr, K::Narrow, &Conn::hostNameInCertificate, nullptr, nullptr, 0,
+     kBaseKwNonEmpty},
+    {u"ValidateServerCertificate", u"VSC", u"1", K::Number, &Conn::validateServerCertificate},
+    {u"SSLLibName", u"SLN", nullptr, K::Narrow, &Conn::sslLibName, nullptr, nullptr, 0, kBaseKwNonEmpty},
+    {u"SeedBeforeConnect", u"SBC", u"0", K::Number, &Conn::seedBeforeConnect},
+    {u"CryptoLibName", u"CLN", nullptr, K::Narrow, &Conn::cryptoLibName, nullptr, nullptr, 0, kBaseKwNonEmpty},
 
     // Bulk, packet logging, sockets and catalog results.
-    if (!r.get(u"BulkLoadFieldDelimiter", u"BLFD", u","))
-        return 1;
-    bulkFieldDelimiter = r.empty() ? ',' : delimiterFromOption(r.value);
-    if (bulkFieldDelimiter == 0) {
-        postOptionError(MSG_BULK_FIELD_DELIMITER_INVALID)->addParamW(r.value);
-        return 1;
-    }
-    if (!r.get(u"BulkLoadRecordDelimiter", u"BLRD", nullptr))
-        return 1;
-    bulkRecordDelimiter = r.present() ? delimiterFromOption(r.value) : 0;
-    if (r.present() && bulkRecordDelimiter == 0) {
-        postOptionError(MSG_BULK_RECORD_DELIMITER_INVALID)->addParamW(r.value);
-        return 1;
-    }
-    if (!r.get(u"COLUMNSIZEASCHARACTER", u"CSAC", u"0"))
-        return 1;
-    columnSizeAsCharacter = r.not0() ? 1 : 0;
-    if (!r.get(u"ENABLEPACKETLOGGING", u"EPL", u"0") || !odbcSection(r, u"ENABLEPACKETLOGGING") ||
-        !r.number(&packetLogging))
-        return 1;
-    if (packetLogging != 0) {
-        // The driver's packet-log writer is made from these when the
-        // connection opens its socket.
-        struct Size {
-            const char16_t* longKey;
-            const char16_t* shortKey;
-            const char16_t* def;
-            uint64_t* field;
-        };
-        const Size sizes[] = {{u"PacketLoggingMemBuffSize", u"PLMBS", u"1024", &packetLoggingMemBuffSize},
-                              {u"PacketLoggingMaxFileSize", u"PLMFS", u"102400", &packetLoggingMaxFileSize},
-                              {u"PacketLoggingMaxNumFiles", u"PLMNF", u"10", &packetLoggingMaxNumFiles},
-                              {u"PacketLoggingFlush", u"PLF", u"0", &packetLoggingFlush}};
-        if (!r.get(u"PacketLoggingOptions", u"PLO", u"0") || !odbcSection(r, u"PacketLoggingOptions") ||
-            !r.number(&packetLoggingOptions) || !r.get(u"PacketLoggingMode", u"PLM", u"0") ||
-            !odbcSection(r, u"PacketLoggingMode") || !r.number(&packetLoggingMode))
-            return 1;
-        for (const Size& size : sizes)
-            if (!r.get(size.longKey, size.shortKey, size.def) || !odbcSection(r, size.longKey) || !r.number(size.field))
-                return 1;
-        if (!r.get(u"PacketLoggingFilePrefix", u"PLFP", u"pkt") || !odbcSection(r, u"PacketLoggingFilePrefix") ||
-            !takeNarrow(r, &packetLoggingFilePrefix, true))
-            return 1;
-    }
-    if (!r.get(u"REPORTBINARYPRECISION", u"RBP", u"1"))
-        return 1;
-    reportBinaryPrecision = r.first1() ? 1 : 0;
-    constexpr int64_t kSocketBufferLimit = 0x800000;
-    if (!r.get(u"SocketSendBufferSize", u"SSBS", u"0"))
-        return 1;
-    r.lenient(&sendBufferSize, int64_t{0});
-    if (sendBufferSize > kSocketBufferLimit)
-        sendBufferSize = kSocketBufferLimit;
-    if (!r.get(u"SocketReceiveBufferSize", u"SRBS", u"0"))
-        return 1;
-    r.lenient(&receiveBufferSize, int64_t{0});
-    if (receiveBufferSize > kSocketBufferLimit)
-        receiveBufferSize = kSocketBufferLimit;
-    if (!r.get(u"SocketMaxReadSize", u"SMRS", u"0"))
-        return 1;
-    r.lenient(&maxReadSize, int64_t{0});
-    if (maxReadSize >= 1 && maxReadSize < 8192)
-        maxReadSize = 8192;
-    if (!r.get(u"BulkLoadBatchSize", u"BLBS", u"1024"))
-        return 1;
-    r.lenient(&bulkLoadBatchSize, uint64_t{1024});
-    if (!r.get(u"CatalogRemarksDataType", u"CRDT", u"0"))
-        return 1;
-    r.lenient(&catalogRemarksDataType, int64_t{0});
-    if (!r.get(u"CatalogRemarksColumnSize", u"CRCS", u"0"))
-        return 1;
-    r.lenient(&catalogRemarksColumnSize, int64_t{0});
-    if (!r.get(u"EnableBulkLoad", u"EBL", u"0"))
-        return 1;
-    r.lenient(&enableBulkLoad, uint32_t{0});
-    if (!r.get(u"BulkLoadThreshold", u"BLTH", nullptr))
-        return 1;
-    if (r.present())
-        r.lenient(&bulkLoadThreshold, bulkLoadThreshold);
-    if (!r.get(u"BulkLoadReadBufferSize", u"BLRBS", u"2048"))
-        return 1;
-    r.lenient(&bulkLoadReadBufferSize, uint64_t{2048});
-    if (!r.get(u"BulkLoadWriteBufferSize", u"BLWBS", u"256"))
-        return 1;
-    r.lenient(&bulkLoadWriteBufferSize, uint64_t{256});
-    if (!r.get(u"BulkLoadProtocol", u"BLP", u"0"))
-        return 1;
-    r.lenient(&bulkLoadProtocol, uint32_t{0});
-    // Kilobytes; what would not fit once multiplied means no limit.
-    auto kilobytes = [](int64_t v) noexcept { return v > 0 && v < (int64_t{1} << 53) ? v * 1024 : v > 0 ? -1 : v; };
-    if (!r.get(u"BulkBinaryThreshold", u"BBT", u"32"))
-        return 1;
-    r.lenient(&bulkBinaryThreshold, int64_t{32});
-    bulkBinaryThreshold = kilobytes(bulkBinaryThreshold);
-    if (!r.get(u"BulkCharacterThreshold", u"BCT", u"-1"))
-        return 1;
-    r.lenient(&bulkCharacterThreshold, int64_t{-1});
-    bulkCharacterThreshold = kilobytes(bulkCharacterThreshold);
-    if (!r.get(u"BulkLoadErrorTolerance", u"BLET", u"0"))
-        return 1;
-    r.lenient(&bulkLoadErrorTolerance, int64_t{0});
-    if (!r.get(u"BulkLoadWarningTolerance", u"BLWT", u"-1"))
-        return 1;
-    r.lenient(&bulkLoadWarningTolerance, int64_t{-1});
-    if (!r.get(u"GETDATALENGTH", u"GDL", u"0"))
-        return 1;
-    uint64_t dataLength = 0;
-    r.lenient(&dataLength, uint64_t{0});
-    getDataLength = dataLength == 1 || dataLength == 2 ? static_cast<uint16_t>(dataLength) : 0;
-    if (!r.get(u"EnableFallbackMapping", u"EFM", u"0"))
-        return 1;
-    enableFallbackMapping = r.not0() ? 1 : 0;
-    if (!r.get(u"ReauthenticationEnabled", u"RAE", u"0"))
-        return 1;
-    reauthenticationEnabled = r.not0() ? 1 : 0;
+    {u"BulkLoadFieldDelimiter", u"BLFD", u",", K::Custom, {}, readFieldDelimiter},
+    {u"BulkLoadRecordDelimiter", u"BLRD", nullptr, K::Custom, {}, readRecordDelimiter},
+    {u"COLUMNSIZEASCHARACTER", u"CSAC", u"0", K::Not0, &Conn::columnSizeAsCharacter},
+    {u"ENABLEPACKETLOGGING", u"EPL", u"0", K::Number, &Conn::packetLogging, nullptr, nullptr, 0, kBaseKwOdbcSection},
+    // The driver's packet-log writer is made from these when the connection
+    // opens its socket.
+    {u"PacketLoggingOptions", u"PLO", u"0", K::Number, &Conn::packetLoggingOptions, nullptr, packetLoggingOn, 0,
+     kBaseKwOdbcSection},
+    {u"PacketLoggingMode", u"PLM", u"0", K::Number, &Conn::packetLoggingMode, nullptr, packetLoggingOn, 0,
+     kBaseKwOdbcSection},
+    {u"PacketLoggingMemBuffSize", u"PLMBS", u"1024", K::Number, &Conn::packetLoggingMemBuffSize, nullptr,
+     packetLoggingOn, 0, kBaseKwOdbcSection},
+    {u"PacketLoggingMaxFileSize", u"PLMFS", u"102400", K::Number, &Conn::packetLoggingMaxFileSize, nullptr,
+     packetLoggingOn, 0, kBaseKwOdbcSection},
+    {u"PacketLoggingMaxNumFiles", u"PLMNF", u"10", K::Number, &Conn::packetLoggingMaxNumFiles, nullptr,
+     packetLoggingOn, 0, kBaseKwOdbcSection},
+    {u"PacketLoggingFlush", u"PLF", u"0", K::Number, &Conn::packetLoggingFlush, nullptr, packetLoggingOn, 0,
+     kBaseKwOdbcSection},
+    {u"PacketLoggingFilePrefix", u"PLFP", u"pkt", K::Narrow, &Conn::packetLoggingFilePrefix, nullptr, packetLoggingOn,
+     0, kBaseKwOdbcSection | kBaseKwNonEmpty},
+    {u"REPORTBINARYPRECISION", u"RBP", u"1", K::First1, &Conn::reportBinaryPrecision},
+    {u"SocketSendBufferSize", u"SSBS", u"0", K::Lenient, &Conn::sendBufferSize,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.sendBufferSize > kSocketBufferLimit)
+             c.sendBufferSize = kSocketBufferLimit;
+         return true;
+     }},
+    {u"SocketReceiveBufferSize", u"SRBS", u"0", K::Lenient, &Conn::receiveBufferSize,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.receiveBufferSize > kSocketBufferLimit)
+             c.receiveBufferSize = kSocketBufferLimit;
+         return true;
+     }},
+    {u"SocketMaxReadSize", u"SMRS", u"0", K::Lenient, &Conn::maxReadSize,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         if (c.maxReadSize >= 1 && c.maxReadSize < kSocketMinReadSize)
+             c.maxReadSize = kSocketMinReadSize;
+         return true;
+     }},
+    {u"BulkLoadBatchSize", u"BLBS", u"1024", K::Lenient, &Conn::bulkLoadBatchSize, nullptr, nullptr, 1024},
+    {u"CatalogRemarksDataType", u"CRDT", u"0", K::Lenient, &Conn::catalogRemarksDataType},
+    {u"CatalogRemarksColumnSize", u"CRCS", u"0", K::Lenient, &Conn::catalogRemarksColumnSize},
+    {u"EnableBulkLoad", u"EBL", u"0", K::Lenient, &Conn::enableBulkLoad},
+    // Bad text keeps the value the connection has.
+    {u"BulkLoadThreshold", u"BLTH", nullptr, K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         if (r.present())
+             r.lenient(&c.bulkLoadThreshold, c.bulkLoadThreshold);
+         return true;
+     }},
+    {u"BulkLoadReadBufferSize", u"BLRBS", u"2048", K::Lenient, &Conn::bulkLoadReadBufferSize, nullptr, nullptr, 2048},
+    {u"BulkLoadWriteBufferSize", u"BLWBS", u"256", K::Lenient, &Conn::bulkLoadWriteBufferSize, nullptr, nullptr, 256},
+    {u"BulkLoadProtocol", u"BLP", u"0", K::Lenient, &Conn::bulkLoadProtocol},
+    {u"BulkBinaryThreshold", u"BBT", u"32", K::Lenient, &Conn::bulkBinaryThreshold,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         c.bulkBinaryThreshold = kilobytes(c.bulkBinaryThreshold);
+         return true;
+     },
+     nullptr, 32},
+    {u"BulkCharacterThreshold", u"BCT", u"-1", K::Lenient, &Conn::bulkCharacterThreshold,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         c.bulkCharacterThreshold = kilobytes(c.bulkCharacterThreshold);
+         return true;
+     },
+     nullptr, -1},
+    {u"BulkLoadErrorTolerance", u"BLET", u"0", K::Lenient, &Conn::bulkLoadErrorTolerance},
+    {u"BulkLoadWarningTolerance", u"BLWT", u"-1", K::Lenient, &Conn::bulkLoadWarningTolerance, nullptr, nullptr, -1},
+    {u"GETDATALENGTH", u"GDL", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         uint64_t dataLength = 0;
+         r.lenient(&dataLength, uint64_t{0});
+         c.getDataLength = dataLength == 1 || dataLength == 2 ? static_cast<uint16_t>(dataLength) : 0;
+         return true;
+     }},
+    {u"EnableFallbackMapping", u"EFM", u"0", K::Not0, &Conn::enableFallbackMapping},
+    {u"ReauthenticationEnabled", u"RAE", u"0", K::Not0, &Conn::reauthenticationEnabled},
 
     // Time-outs, failover, pooling and the rest.
-    if ((connectionFlags & kBaseConnLoginTimeoutSettable) != 0) {
-        if (!r.get(u"LoginTimeout", u"LT", nullptr))
-            return 1;
-        int64_t timeout = loginTimeout;
-        if (r.present())
-            r.lenient(&timeout, loginTimeout);
-        loginTimeoutLocked = timeout == -1 ? 1 : 0;
-        loginTimeout = timeout == -1 ? 0 : timeout;
-        if (!r.get(u"UseBlockingConnect", u"UBC", u"1"))
-            return 1;
-        useBlockingConnect = r.value[0] == '0' && r.value[1] == 0 ? 0 : 1;
+    {u"LoginTimeout", u"LT", nullptr, K::Custom, {}, readLoginTimeout, loginTimeoutSettable},
+    {u"UseBlockingConnect", u"UBC", u"1", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         c.useBlockingConnect = r.value[0] == '0' && r.value[1] == 0 ? 0 : 1;
+         return true;
+     },
+     loginTimeoutSettable},
+    {u"QueryTimeout", u"QT", u"0", K::Lenient, &Conn::queryTimeout,
+     [](Conn& c, OptionReader&, const Kw*) noexcept {
+         c.queryTimeoutIgnored = c.queryTimeout == -1 ? 1 : 0;
+         if (c.queryTimeout == -1)
+             c.queryTimeout = 0;
+         return true;
+     },
+     queryTimeoutRead},
+    // Bad text takes the query time-out.
+    {u"InterruptTimeout", u"IT", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         r.lenient(&c.interruptTimeout, c.queryTimeout);
+         return true;
+     },
+     queryTimeoutRead},
+    {u"FailoverPreconnect", u"FP", u"0", K::Not0, &Conn::failoverPreconnect, nullptr, failoverRead},
+    {u"FailoverMode", u"FM", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         c.failoverMode = r.value[0] == '2' ? kBaseFailoverModeQueries
+                          : r.value[0] == '1' ? kBaseFailoverModeConnect
+                                              : 0;
+         c.configuredFailoverMode = c.failoverMode;
+         return true;
+     },
+     failoverRead},
+    {u"FailoverGranularity", u"FG", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         c.failoverGranularity =
+             r.value[0] >= '1' && r.value[0] <= '3' ? static_cast<uint16_t>(r.value[0] - '0') : 0;
+         return true;
+     },
+     failoverRead},
+    {u"FailoverCacheSize", u"FCS", u"100", K::Lenient, &Conn::failoverCacheSize,
+     [](Conn& c, OptionReader& r, const Kw* row) noexcept {
+         r.limit(&c.failoverCacheSize, uint64_t{0}, kBaseFailoverCacheLimit, row->longKey);
+         return true;
+     },
+     failoverRead, 100},
+    {u"Pooling", u"POOL", u"0", K::First1, &Conn::pooling},
+    {u"MaxPoolSize", u"MXPS", u"100", K::Own, {}, readPoolSizes},
+    {u"MinPoolSize", u"MNPS", u"0", K::Listed},
+    {u"LoadBalanceTimeout", u"LBT", u"0", K::Number, &Conn::loadBalanceTimeout},
+    {u"ConnectionReset", u"CR", u"0", K::First1, &Conn::connectionReset},
+    {u"KeepAlive", u"KA", u"0", K::First1, &Conn::keepAlive},
+    // Read unsigned: a negative time-out is bad text, taken as none.
+    {u"ConnectionTimeout", u"CT", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         uint64_t timeout = 0;
+         r.lenient(&timeout, uint64_t{0});
+         c.connectionTimeout = static_cast<int64_t>(timeout);
+         return true;
+     }},
+    {u"OctetSizeCalculation", u"OSC", u"0", K::Lenient, &Conn::octetSizeCalculation},
+    {u"TimestampTruncationBehavior", u"TTB", u"0", K::Exact1, &Conn::timestampTruncationBehavior},
+    {u"AllowDiskCaching", u"ADC", u"1", K::First1, &Conn::allowDiskCaching},
+    {u"DRIVER", u"DRVR", nullptr, K::Ignored},
+    {u"InitializationString", u"IS", nullptr, K::Wide, &Conn::initializationString},
+    {u"EnableAsyncSupport", u"EAS", u"1", K::Exact1, &Conn::enableAsyncSupport},
+    {u"DoubleToStringPrecision", u"DTSP", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         uint16_t digits = 0;
+         if (!r.number(&digits))
+             return false;
+         c.doubleToStringPrecision = static_cast<uint16_t>(digits & 0xFF);
+         return true;
+     }},
+    {u"RoundingMode", u"RM", u"0", K::Custom, {},
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         uint16_t mode = 0;
+         if (!r.number(&mode))
+             return false;
+         c.roundingMode = mode == 1 ? 1 : 0;
+         return true;
+     }},
+    {u"ServerNameBehavior", u"SNB", u"0", K::Exact1, &Conn::serverNameBehavior},
+    {u"AllowHH24", u"HH24", u"0", K::Exact1, &Conn::allowHH24},
+    // Absent: no threshold, and the wide one follows the narrow one.
+    {u"VarcharThreshold", u"VT", nullptr, K::Number, &Conn::varcharThreshold,
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         if (!r.present())
+             c.varcharThreshold = UINT32_MAX;
+         return true;
+     }},
+    {u"WVarcharThreshold", u"WVT", nullptr, K::Number, &Conn::wvarcharThreshold,
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         if (!r.present())
+             c.wvarcharThreshold = c.varcharThreshold;
+         return true;
+     }},
+    {u"MinLongVarcharSize", u"MINLVS", nullptr, K::Number, &Conn::minLongVarcharSize,
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         c.minLongVarcharSize = r.present() ? longSize(c.minLongVarcharSize) : -1;
+         return true;
+     }},
+    {u"MinWLongVarcharSize", u"MINWLVS", nullptr, K::Number, &Conn::minWLongVarcharSize,
+     [](Conn& c, OptionReader& r, const Kw*) noexcept {
+         c.minWLongVarcharSize = r.present() ? longSize(c.minWLongVarcharSize) : c.minLongVarcharSize;
+         return true;
+     }},
+    {u"LongDataDescriptorLimit", u"LDDL", nullptr, K::Own, {}, readLongDataLimit},
+    {u"DLOpenMode", nullptr, nullptr, K::Ignored},
+
+    // Read when the connection opens (the list of servers to try).
+    {u"ALTERNATESERVERS", u"ASRV", kBaseKwComputed, K::Listed},
+    {u"CONNECTIONRETRYCOUNT", u"CRC", u"0", K::Listed},
+    {u"CONNECTIONRETRYDELAY", u"CRD", u"3", K::Listed},
+    {u"LOADBALANCING", u"LB", u"0", K::Listed},
+};
+
+// Stores a whole number in an integer field of any width.
+void storeWhole(BaseKwTarget target, int64_t v) noexcept
+{
+    switch (target.type) {
+    case BaseKwType::I32: *static_cast<int32_t*>(target.field) = static_cast<int32_t>(v); break;
+    case BaseKwType::U16: *static_cast<uint16_t*>(target.field) = static_cast<uint16_t>(v); break;
+    case BaseKwType::U32: *static_cast<uint32_t*>(target.field) = static_cast<uint32_t>(v); break;
+    case BaseKwType::I64: *static_cast<int64_t*>(target.field) = v; break;
+    case BaseKwType::U64: *static_cast<uint64_t*>(target.field) = static_cast<uint64_t>(v); break;
+    default: break;
     }
-    if (queryTimeoutSupported != 0) {
-        if (!r.get(u"QueryTimeout", u"QT", u"0"))
-            return 1;
-        r.lenient(&queryTimeout, int64_t{0});
-        queryTimeoutIgnored = queryTimeout == -1 ? 1 : 0;
-        if (queryTimeout == -1)
-            queryTimeout = 0;
-        if (!r.get(u"InterruptTimeout", u"IT", u"0"))
-            return 1;
-        r.lenient(&interruptTimeout, queryTimeout);
+}
+
+template <typename T>
+bool readNumber(OptionReader& r, BaseKwKind kind, void* field, int64_t fallback) noexcept
+{
+    auto* out = static_cast<T*>(field);
+    if (kind == BaseKwKind::Number)
+        return r.number(out);
+    if (r.present())
+        r.lenient(out, static_cast<T>(fallback));
+    return true;
+}
+
+}  // namespace
+
+bool baseStoreKeyword(OptionReader& r, BaseKwKind kind, uint8_t flags, BaseKwTarget target, int64_t fallback,
+                      const char16_t* longKey) noexcept
+{
+    if ((flags & kBaseKwOdbcSection) != 0 && !odbcSection(r, longKey))
+        return false;
+    switch (kind) {
+    case BaseKwKind::Exact1: storeWhole(target, r.exact1() ? 1 : 0); return true;
+    case BaseKwKind::First1: storeWhole(target, r.first1() ? 1 : 0); return true;
+    case BaseKwKind::Not0: storeWhole(target, r.not0() ? 1 : 0); return true;
+    case BaseKwKind::U16Flag: {
+        uint16_t n = 0;
+        if (!r.number(&n))
+            return false;
+        storeWhole(target, n != 0 ? 1 : 0);
+        return true;
     }
-    if (failoverSupported != 0) {
-        if (!r.get(u"FailoverPreconnect", u"FP", u"0"))
-            return 1;
-        failoverPreconnect = r.not0() ? 1 : 0;
-        if (!r.get(u"FailoverMode", u"FM", u"0"))
-            return 1;
-        failoverMode = r.value[0] == '2' ? 2 : r.value[0] == '1' ? 1 : 0;
-        configuredFailoverMode = failoverMode;
-        if (!r.get(u"FailoverGranularity", u"FG", u"0"))
-            return 1;
-        failoverGranularity = r.value[0] >= '1' && r.value[0] <= '3' ? static_cast<uint16_t>(r.value[0] - '0') : 0;
-        if (!r.get(u"FailoverCacheSize", u"FCS", u"100"))
-            return 1;
-        r.lenient(&failoverCacheSize, uint64_t{100});
-        r.limit(&failoverCacheSize, uint64_t{0}, kBaseFailoverCacheLimit, u"FailoverCacheSize");
+    case BaseKwKind::Number:
+    case BaseKwKind::Lenient:
+        switch (target.type) {
+        case BaseKwType::I32: return readNumber<int32_t>(r, kind, target.field, fallback);
+        case BaseKwType::U16: return readNumber<uint16_t>(r, kind, target.field, fallback);
+        case BaseKwType::U32: return readNumber<uint32_t>(r, kind, target.field, fallback);
+        case BaseKwType::I64: return readNumber<int64_t>(r, kind, target.field, fallback);
+        case BaseKwType::U64: return readNumber<uint64_t>(r, kind, target.field, fallback);
+        default: return true;
+        }
+    case BaseKwKind::Wide:
+        if (target.type == BaseKwType::Wide) {
+            auto* field = static_cast<uint16_t**>(target.field);
+            ramFree(*field);
+            *field = r.take((flags & kBaseKwTrim) != 0);
+        }
+        return true;
+    case BaseKwKind::Narrow:
+        return target.type != BaseKwType::Narrow ||
+               takeNarrow(r, static_cast<char**>(target.field), (flags & kBaseKwNonEmpty) != 0);
+    case BaseKwKind::Secret:
+        return target.type != BaseKwType::Narrow || takeSecretNarrow(r, static_cast<char**>(target.field));
+    case BaseKwKind::Ignored:
+    case BaseKwKind::Custom:
+    case BaseKwKind::Own:
+    case BaseKwKind::Listed: return true;
     }
-    if (!r.get(u"Pooling", u"POOL", u"0"))
-        return 1;
-    pooling = r.first1() ? 1 : 0;
-    // Each slot of a pool is memory, and each one of the minimum an open
-    // connection: both are held to what a process can sensibly keep.
-    if (!r.get(u"MaxPoolSize", u"MXPS", u"100") || !r.number(&maxPoolSize))
-        return 1;
-    const int64_t maxGiven = maxPoolSize;
-    r.limit(&maxPoolSize, int64_t{1}, kBasePoolSizeLimit, u"MaxPoolSize");
-    if (!r.get(u"MinPoolSize", u"MNPS", u"0") || !r.number(&minPoolSize))
-        return 1;
-    if (maxGiven < minPoolSize) {
-        postOptionError(MSG_POOL_SIZE_INVALID);
-        return 1;
-    }
-    r.limit(&minPoolSize, int64_t{0}, maxPoolSize, u"MinPoolSize");
-    if (!r.get(u"LoadBalanceTimeout", u"LBT", u"0") || !r.number(&loadBalanceTimeout))
-        return 1;
-    if (!r.get(u"ConnectionReset", u"CR", u"0"))
-        return 1;
-    connectionReset = r.first1() ? 1 : 0;
-    if (!r.get(u"KeepAlive", u"KA", u"0"))
-        return 1;
-    keepAlive = r.first1() ? 1 : 0;
-    if (!r.get(u"ConnectionTimeout", u"CT", u"0"))
-        return 1;
-    uint64_t connTimeout = 0;
-    r.lenient(&connTimeout, uint64_t{0});
-    connectionTimeout = static_cast<int64_t>(connTimeout);
-    if (!r.get(u"OctetSizeCalculation", u"OSC", u"0"))
-        return 1;
-    r.lenient(&octetSizeCalculation, uint16_t{0});
-    if (!r.get(u"TimestampTruncationBehavior", u"TTB", u"0"))
-        return 1;
-    timestampTruncationBehavior = r.exact1() ? 1 : 0;
-    if (!r.get(u"AllowDiskCaching", u"ADC", u"1"))
-        return 1;
-    allowDiskCaching = r.first1() ? 1 : 0;
-    if (!r.get(u"DRIVER", u"DRVR", nullptr))
-        return 1;
-    if (!r.get(u"InitializationString", u"IS", nullptr))
-        return 1;
-    ramFree(initializationString);
-    initializationString = nullptr;
-    if (r.present()) {
-        initializationString = r.value;
-        r.value = nullptr;
-    }
-    if (!r.get(u"EnableAsyncSupport", u"EAS", u"1"))
-        return 1;
-    enableAsyncSupport = r.exact1() ? 1 : 0;
-    if (!r.get(u"DoubleToStringPrecision", u"DTSP", u"0") || !r.number(&u16))
-        return 1;
-    doubleToStringPrecision = static_cast<uint16_t>(u16 & 0xFF);
-    if (!r.get(u"RoundingMode", u"RM", u"0") || !r.number(&u16))
-        return 1;
-    roundingMode = u16 == 1 ? 1 : 0;
-    if (!r.get(u"ServerNameBehavior", u"SNB", u"0"))
-        return 1;
-    serverNameBehavior = r.exact1() ? 1 : 0;
-    if (!r.get(u"AllowHH24", u"HH24", u"0"))
-        return 1;
-    allowHH24 = r.exact1() ? 1 : 0;
-    if (!r.get(u"VarcharThreshold", u"VT", nullptr) || !r.number(&varcharThreshold))
-        return 1;
-    if (!r.present())
-        varcharThreshold = UINT32_MAX;
-    if (!r.get(u"WVarcharThreshold", u"WVT", nullptr) || !r.number(&wvarcharThreshold))
-        return 1;
-    if (!r.present())
-        wvarcharThreshold = varcharThreshold;
-    auto longSize = [](int64_t v) noexcept { return v >= 1 && v <= INT32_MAX ? v : -1; };
-    if (!r.get(u"MinLongVarcharSize", u"MINLVS", nullptr) || !r.number(&minLongVarcharSize))
-        return 1;
-    minLongVarcharSize = r.present() ? longSize(minLongVarcharSize) : -1;
-    if (!r.get(u"MinWLongVarcharSize", u"MINWLVS", nullptr) || !r.number(&minWLongVarcharSize))
-        return 1;
-    minWLongVarcharSize = r.present() ? longSize(minWLongVarcharSize) : minLongVarcharSize;
-    longDataDescriptorLimit = 0;
-    if (!r.get(u"LongDataDescriptorLimit", u"LDDL", nullptr))
-        return 1;
-    if (!r.empty() && !r.number(&longDataDescriptorLimit))
-        return 1;
-    if (!r.present() && autoTune != 0 && runsAutoTuneHost())
-        longDataDescriptorLimit = kAutoTuneLongDataLimit;
-    if (!r.get(u"DLOpenMode", nullptr, nullptr))
+    return true;
+}
+
+int16_t BaseConnection::readConnectOptions(const uint16_t* text, int64_t length, KaValueParserW* parser,
+                                           int32_t credentials) noexcept
+{
+    OptionReader r(this, parser);
+    r.connectText = text;
+    r.connectLength = length;
+    r.credentials = credentials != 0;
+    ramFree(driverNameW);
+    driverNameW = nullptr;
+    if (!baseReadKeywords(*this, r, kBaseKeywords))
         return 1;
     // Static cursors are emulated only where caching on disk is allowed.
     if (allowDiskCaching == 0)

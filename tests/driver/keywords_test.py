@@ -1,7 +1,7 @@
-"""docs/keywords.md against the driver's own option tables: every keyword
-the driver reads (from the option readers in odbc/ and hive/) has a row
-with its short name and default, and the reference names no keyword the
-driver does not read. The installed odbc.ini template uses only keywords of
+"""docs/keywords.md against the driver's keyword tables: every keyword the
+driver reads (a row of the framework's table in odbc/baseoptions.cpp or of
+the Hive layer's in hive/hiveoptions.cpp) has a row here with its short name
+and default, and the reference names no keyword the tables do not list. The installed odbc.ini template uses only keywords of
 the reference. Run with /usr/bin/python3; argument: the source tree."""
 import glob
 import os
@@ -9,99 +9,70 @@ import re
 import sys
 import unittest
 
-LITERAL = re.compile(r'^u"([^"]*)"$')
-# reader.get(u"Long", u"Short" or nullptr, default[, decode])
-READER_GET = re.compile(r'\.get\(\s*u"([^"]+)"\s*,\s*(nullptr|u"[^"]*")\s*,\s*(.+?)\s*(?:,\s*\d+\s*)?\)', re.S)
-# getOptionValue / readCredentialOption (parser, short, long, default, ...)
-DIRECT = re.compile(r'\b(?:getOptionValue|readCredentialOption)\(\s*\w+\s*,\s*(nullptr|strUnits\(u"[^"]*"\))\s*,'
-                    r'\s*strUnits\(u"([^"]+)"\)\s*,\s*(nullptr|strUnits\([^()]*\))', re.S)
-ANY_DIRECT = re.compile(r'\b(?:getOptionValue|readCredentialOption)\(\s*\w+\s*,\s*(?!(?:nullptr|strUnits\(u"))')
-# Rows of keyword tables: {u"Keyword", u"Keyword", u"default", ...}; the
-# shorter of the two names is the short one.
-TABLE_ROW = re.compile(r'\{\s*u"([A-Za-z][A-Za-z0-9]*)"\s*,\s*u"([A-Za-z][A-Za-z0-9]*)"\s*,\s*u"([^"]*)"\s*[,}]')
-# A helper that reads options whose keywords it is given:
-#   auto name = [&](const char16_t* a, const char16_t* b, ...) { ... r.get(a, b, u"default") ... };
-HELPER = re.compile(r'auto (\w+) = \[&\]\(((?:\s*const char16_t\* \w+\s*,)+)(.*?)\n    \};', re.S)
-HELPER_GET = re.compile(r'\.get\((\w+), (\w+), u"([^"]*)"\)')
+# The keyword tables: the framework's and the Hive layer's, each in the
+# order its keywords are read.
+TABLES = (('odbc/baseoptions.cpp', 'kBaseKeywords'), ('hive/hiveoptions.cpp', 'kHiveKeywords'))
+# A row: {u"Long", u"SHORT" or nullptr, u"default" or nullptr or
+# kBaseKwComputed, K::Kind, ...}, however it is broken over lines.
+ROW = re.compile(r'\{\s*u"([A-Za-z][A-Za-z0-9]*)"\s*,\s*(?:u"([A-Za-z0-9]*)"|nullptr)\s*,'
+                 r'\s*(?:u"([^"]*)"|(nullptr)|(kBaseKwComputed))\s*,\s*K::[A-Za-z0-9]+\s*[,}]')
+ROW_START = re.compile(r'\{\s*u"')
+# Option lookups outside the tables, by a keyword written out.
+LOOKUP = re.compile(r'\b(?:getOptionValue|readCredentialOption|getOptionValueBest)\(([^;]*)')
 # The server keywords: NUL-separated lists, "*" marking an optional one.
-HOST_LIST = re.compile(r'constexpr char16_t (kHostKeywords(?:Short)?)\[\] = u"([^"]*)";')
+HOST_LIST = re.compile(r'constexpr char16_t kHostKeywords(?:Short)?\[\] = u"([^"]*)";')
 
 
-def literal(text):
-    """The default a source expression gives: None for nullptr, the text of
-    a literal, or ... for anything computed."""
-    text = text.strip()
-    if text == 'nullptr':
-        return None
-    m = LITERAL.match(text)
-    if m:
-        return m.group(1)
-    m = re.match(r'^strUnits\(u"([^"]*)"\)$', text)
-    if m:
-        return m.group(1)
-    return ...
+def table_rows(src, table):
+    """The rows of one keyword table, and the starts of rows of a shape this
+    test does not know."""
+    start = src.index(f' {table}[] = {{')
+    body = src[src.index('{', start) + 1:src.index('\n};\n', start)]
+    rows = ROW.findall(body)
+    starts = [m.start() for m in ROW_START.finditer(body)]
+    known = {m.start() for m in ROW.finditer(body)}
+    odd = [' '.join(body[i:i + 60].split()) for i in starts if i not in known]
+    return rows, odd
 
 
 def source_keywords(root):
-    """{long keyword: (short or None, default)} of every option read."""
+    """{long keyword: (short or None, default)} of every row of the keyword
+    tables; the default is None when there is none and ... when computed."""
     found = {}
     problems = []
-    server_keywords = []
-
-    def add(long, short, default, where):
-        # Keywords are matched without case; a reader may spell one its own way.
-        for known in found:
-            if known.lower() == long.lower():
-                long = known
-        if short is not None:
-            short = short.upper()
-        if long in found and found[long] != (short, default):
-            problems.append(f'{where}: {long} read as {(short, default)} and as {found[long]}')
-        found.setdefault(long, (short, default))
-
+    for path, table in TABLES:
+        with open(os.path.join(root, path), encoding='utf-8') as f:
+            rows, odd = table_rows(f.read(), table)
+        problems.extend(f'{path}: a row of a shape this test does not know: {line}' for line in odd)
+        seen = set()
+        for long, short, text, nullptr, computed in rows:
+            default = ... if computed else None if nullptr else text
+            short = short.upper() if short else None
+            if long.lower() in seen:
+                problems.append(f'{path}: {long} is listed twice')
+            seen.add(long.lower())
+            # Both layers may read a keyword (each for its own use), alike.
+            for known in found:
+                if known.lower() == long.lower() and found[known] != (short, default):
+                    problems.append(f'{path}: {long} listed as {(short, default)} and as {found[known]}')
+            found.setdefault(long, (short, default))
+    # Lookups outside the tables may only name keywords the tables list.
+    known = {k.lower() for k in found} | {s.lower() for s, _ in found.values() if s}
     files = sorted(glob.glob(os.path.join(root, 'odbc', '*.cpp')) + glob.glob(os.path.join(root, 'hive', '*.cpp')))
     for path in files:
         name = os.path.relpath(path, root)
         with open(path, encoding='utf-8') as f:
             src = f.read()
-        gets = READER_GET.findall(src)
-        if len(gets) != src.count('.get(u"'):
-            problems.append(f'{name}: an option read of a shape this test does not know')
-        # Reads through a table loop (f.longKey) are covered by TABLE_ROW;
-        # reads through a helper by its calls; nothing else may read by a
-        # keyword held in a variable.
-        helper_gets = 0
-        for helper, params, body in HELPER.findall(src):
-            params = [p.split()[-1].rstrip(',') for p in params.split(',') if p.strip()]
-            for long_param, short_param, default in HELPER_GET.findall(body):
-                helper_gets += 1
-                li, si = params.index(long_param), params.index(short_param)
-                for call in re.finditer(r'\b' + helper + r'\(((?:\s*u"[^"]*"\s*,)+)', src):
-                    args = re.findall(r'u"([^"]*)"', call.group(1))
-                    add(args[li], args[si], default, name)
-        loops = len(re.findall(r'\.get\(\w+\.longKey, \w+\.shortKey, \w+\.def\)', src))
-        others = len(re.findall(r'\.get\(\w+,', src)) + len(re.findall(r'\.get\(\w+\.\w+,', src))
-        if others != helper_gets + loops:
-            problems.append(f'{name}: an option read through a variable this test does not follow')
-        for long, short, default in gets:
-            add(long, literal(short), literal(default), name)
-        for short, long, default in DIRECT.findall(src):
-            short = None if short == 'nullptr' else re.search(r'u"([^"]*)"', short).group(1)
-            add(long, short, literal(default), name)
-        for first, second, default in TABLE_ROW.findall(src):
-            long, short = (first, second) if len(first) >= len(second) else (second, first)
-            add(long, short, default, name)
-        if name.startswith('hive'):
-            lists = dict(HOST_LIST.findall(src))
-            if lists:
-                longs = [k.lstrip('*') for k in lists['kHostKeywords'].split('\\0') if k]
-                shorts = [k for k in lists['kHostKeywordsShort'].split('\\0') if k]
-                server_keywords.extend(zip(longs, shorts))
-    # The server keywords name options the readers may also read with a
-    # default; they add only what no reader has.
-    for long, short in server_keywords:
-        if not any(k.lower() == long.lower() for k in found):
-            add(long, short, None, 'server keywords')
+        if '.get(u"' in src:
+            problems.append(f'{name}: an option read by a keyword outside the keyword tables')
+        for call in LOOKUP.findall(src):
+            for key in re.findall(r'strUnits\(u"([A-Za-z][A-Za-z0-9]*)"\)', call):
+                if key.lower() not in known:
+                    problems.append(f'{name}: {key} is read but not listed in a keyword table')
+        for keys in HOST_LIST.findall(src):
+            for key in keys.split('\\0'):
+                if key and key.lstrip('*').lower() not in known:
+                    problems.append(f'{name}: server keyword {key} is not listed in a keyword table')
     return found, problems
 
 

@@ -13,12 +13,14 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/baseoptreader.h"
 #include "odbc/basepool.h"
 #include "odbc/baseresulthash.h"
 #include "odbc/kavalueparser.h"
@@ -536,6 +538,131 @@ TEST(OptionHelpers, DelimitersKeywordListsAndRuns)
     EXPECT_EQ(decodeStoredOptionValue(plain, &length), 0);
     EXPECT_EQ(length, 2);
     EXPECT_EQ(plain[0], 'a');
+}
+
+}  // namespace
+
+namespace {
+
+using Kw = BaseKeyword<BaseConnection>;
+using K = BaseKwKind;
+
+// Reads the row after it and stores both numbers' sum; fails on a sum of 0.
+bool sumWithNext(BaseConnection& c, BaseOptionReader& r, const Kw* row) noexcept
+{
+    uint32_t a = 0;
+    uint32_t b = 0;
+    if (!row->get(r) || !r.number(&a) || !row[1].get(r) || !r.number(&b))
+        return false;
+    c.proxyPort = a + b;
+    return c.proxyPort != 0;
+}
+
+// One row of each kind, over fields of several widths.
+const Kw kTestKeywords[] = {
+    {u"TestExact", u"TEX", u"0", K::Exact1, &BaseConnection::modifySql},
+    {u"TestFirst", u"TFI", u"1", K::First1, &BaseConnection::failoverPreconnect},
+    {u"TestNotZero", u"TNZ", nullptr, K::Not0, &BaseConnection::timestampTruncationBehavior},
+    {u"TestNumber", u"TNU", u"0", K::Number, &BaseConnection::workarounds2},
+    {u"TestLenient", u"TLE", u"5", K::Lenient, &BaseConnection::sendBufferSize, nullptr, nullptr, 7},
+    {u"TestFlag16", u"TFL", u"0", K::U16Flag, &BaseConnection::keepAlive},
+    {u"TestWide", u"TWI", nullptr, K::Wide, &BaseConnection::initializationString, nullptr, nullptr, 0, kBaseKwTrim},
+    {u"TestNarrow", u"TNA", nullptr, K::Narrow, &BaseConnection::proxyHost, nullptr, nullptr, 0, kBaseKwNonEmpty},
+    {u"TestSecret", u"TSE", nullptr, K::Secret, &BaseConnection::trustStorePassword},
+    // Read only while TestExact is off.
+    {u"TestWhen", u"TWH", u"1", K::Exact1, &BaseConnection::pooling, nullptr,
+     [](const BaseConnection& c) noexcept { return c.modifySql == 0; }},
+    {u"TestOwn", u"TOW", u"3", K::Own, {}, sumWithNext},
+    {u"TestListed", u"TLI", u"4", K::Listed},
+    {u"TestLast", u"TLA", u"1", K::Exact1, &BaseConnection::connectionReset},
+};
+
+TEST_F(Options, AKeywordTableIsReadRowByRowByKind)
+{
+    // Fields a row does not reach keep these.
+    constexpr int32_t kUnread = -7;
+    constexpr uint64_t kAny = UINT64_MAX;  // not checked
+    struct Case {
+        const char16_t* string;
+        bool ok;
+        size_t diagnostics;
+        int32_t exact;
+        int32_t first;
+        int32_t notZero;
+        uint64_t number;
+        int64_t lenient;
+        int32_t flag16;
+        const char* wide;  // null: none
+        const char* narrow;
+        const char* secret;
+        int32_t when;
+        int32_t sum;
+        int32_t last;
+    };
+    const Case cases[] = {
+        // Every default.
+        {u"X=1", true, 0, 0, 1, 1, 0, 5, 0, nullptr, nullptr, nullptr, 1, 7, 1},
+        {u"TEX=1;TFI=2;TNZ=0;TNU=12;TLE=9;TFL=2;TWI=a b  ;TNA=n;TSE= pw;TOW=1;TLI=1;TLA=0", true, 0, 1, 0, 0, 12, 9, 1,
+         "a b", "n", "pw", kUnread, 2, 0},
+        // Long keywords, and values that count by their first character.
+        {u"TestExact=10;TestFirst=12;TestNotZero=;TestWhen=0", true, 0, 0, 1, 1, 0, 5, 0, nullptr, nullptr, nullptr, 0,
+         7, 1},
+        // Empty narrow text stays null, empty wide text does not; bad
+        // lenient text takes the row's fallback and says nothing.
+        {u"TNA=;TLE=x;TWI=", true, 0, 0, 1, 1, 0, 7, 0, "", nullptr, nullptr, 1, 7, 1},
+        // A strict number that does not read stops the walk there, its
+        // diagnostic kept.
+        {u"TNU=x;TLA=0", false, 1, 0, 1, 1, kAny, kUnread, kUnread, nullptr, nullptr, nullptr, kUnread, kUnread,
+         kUnread},
+        {u"TFL=70000", false, 1, 0, 1, 1, 0, 5, kUnread, nullptr, nullptr, nullptr, kUnread, kUnread, kUnread},
+        // So does a hook that fails.
+        {u"TOW=0;TLI=0;TLA=0", false, 0, 0, 1, 1, 0, 5, 0, nullptr, nullptr, nullptr, 1, 0, kUnread},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(katest::narrow(std::u16string(c.string)));
+        conn->modifySql = kUnread;
+        conn->failoverPreconnect = 99;
+        conn->timestampTruncationBehavior = 99;
+        conn->sendBufferSize = kUnread;
+        conn->keepAlive = kUnread;
+        conn->pooling = kUnread;
+        conn->proxyPort = uint32_t(kUnread);
+        conn->connectionReset = kUnread;
+        for (char** text : {&conn->proxyHost, &conn->trustStorePassword}) {
+            ramFree(*text);
+            *text = nullptr;
+        }
+        ramFree(conn->initializationString);
+        conn->initializationString = nullptr;
+        katest::DiagScope scope;
+        auto parser = parse(c.string);
+        BaseOptionReader r(conn, parser.get());
+        EXPECT_EQ(baseReadKeywords(*conn, r, kTestKeywords), c.ok);
+        EXPECT_EQ(scope.size(), c.diagnostics);
+        EXPECT_EQ(conn->modifySql, c.exact);
+        EXPECT_EQ(conn->failoverPreconnect, c.first);
+        EXPECT_EQ(int32_t(conn->timestampTruncationBehavior), c.notZero);
+        if (c.number != kAny) {
+            EXPECT_EQ(conn->workarounds2, c.number);
+        }
+        EXPECT_EQ(conn->sendBufferSize, c.lenient);
+        EXPECT_EQ(conn->keepAlive, c.flag16);
+        auto text = [](const auto* value) {
+            return value != nullptr ? std::optional(katest::narrow(u16(value))) : std::nullopt;
+        };
+        auto expected = [](const char* value) {
+            return value != nullptr ? std::optional(std::string(value)) : std::nullopt;
+        };
+        EXPECT_EQ(text(conn->initializationString), expected(c.wide));
+        EXPECT_EQ(conn->proxyHost != nullptr ? std::optional(std::string(conn->proxyHost)) : std::nullopt,
+                  expected(c.narrow));
+        EXPECT_EQ(conn->trustStorePassword != nullptr ? std::optional(std::string(conn->trustStorePassword))
+                                                      : std::nullopt,
+                  expected(c.secret));
+        EXPECT_EQ(conn->pooling, c.when);
+        EXPECT_EQ(int32_t(conn->proxyPort), c.sum);
+        EXPECT_EQ(conn->connectionReset, c.last);
+    }
 }
 
 }  // namespace
