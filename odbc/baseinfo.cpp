@@ -242,6 +242,16 @@ constexpr uint32_t kFetchStatic =
     SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST | SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
 constexpr uint32_t kBookmarkPersistence = SQL_BP_DELETE | SQL_BP_UPDATE;
 
+// The info type of today for the two that an older numbering gave.
+uint16_t currentInfoType(uint16_t infoType) noexcept
+{
+    if (infoType == kBaseInfoFileUsageOld)
+        return SQL_FILE_USAGE;
+    if (infoType == kBaseInfoKeywordsOld)
+        return SQL_KEYWORDS;
+    return infoType;
+}
+
 uint64_t lowByte(uint64_t word) noexcept
 {
     return word & 0xFF;
@@ -606,10 +616,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
 int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
                                      int16_t* stringLength) noexcept
 {
-    if (infoType == kBaseInfoFileUsageOld)
-        infoType = SQL_FILE_USAGE;
-    else if (infoType == kBaseInfoKeywordsOld)
-        infoType = SQL_KEYWORDS;
+    infoType = currentInfoType(infoType);
     uint64_t answer = 0;
     int32_t kind = kBaseInfoNotFound;
     int32_t allocated = 0;
@@ -781,10 +788,7 @@ int16_t baseGetInfoW(BaseStubConnection* handle, uint16_t infoType, void* value,
                      int16_t* stringLength) noexcept
 {
     return handle->runApi(SQL_API_SQLGETINFO, [&]() noexcept -> int16_t {
-        if (infoType == kBaseInfoFileUsageOld)
-            infoType = SQL_FILE_USAGE;
-        else if (infoType == kBaseInfoKeywordsOld)
-            infoType = SQL_KEYWORDS;
+        infoType = currentInfoType(infoType);
         uint64_t answer = 0;
         int32_t kind = kBaseInfoNotFound;
         lookupInfo(&kBaseInfoTable, infoType, &answer, &kind);
