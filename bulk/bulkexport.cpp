@@ -893,21 +893,17 @@ int16_t bulkExportTable(BaseConnection* conn, const char* table, const uint16_t*
 {
     if (!conn->isConnected()) {
         basePostNotConnected();
-        return conn->leaveApi(SQL_ERROR);
+        return SQL_ERROR;
     }
     BulkText tableText;
     BulkText fileText;
     BulkText logText;
     if (tableText.take(conn, table, tableW) != 0 || fileText.take(conn, file, fileW) != 0 ||
         logText.take(conn, log, logW) != 0)
-        return conn->leaveApi(SQL_ERROR);
-    int16_t rc = SQL_ERROR;
-    {
-        BulkOwnerScope owner(conn);
-        Exporter exporter(conn, codePage);
-        rc = exporter.run(&tableText, nullptr, fileText, logText, errorTolerance, warningTolerance);
-    }
-    return conn->leaveApi(rc);
+        return SQL_ERROR;
+    BulkOwnerScope owner(conn);
+    Exporter exporter(conn, codePage);
+    return exporter.run(&tableText, nullptr, fileText, logText, errorTolerance, warningTolerance);
 }
 
 int16_t bulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage, int64_t errorTolerance,

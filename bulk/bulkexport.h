@@ -9,8 +9,8 @@
 class BaseConnection;
 class BaseStatement;
 
-// The export after the connection's entry step; makes the exit step and
-// returns the ODBC return code.
+// The export inside the connection's frame of the call; the ODBC return
+// code.
 [[nodiscard]] int16_t bulkExportTable(BaseConnection* conn, const char* table, const uint16_t* tableW, const char* file,
                                       const uint16_t* fileW, int64_t codePage, int64_t errorTolerance,
                                       int64_t warningTolerance, const char* log, const uint16_t* logW) noexcept;
@@ -21,7 +21,8 @@ class BaseStatement;
 [[nodiscard]] int16_t bulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage,
                                           int64_t errorTolerance, int64_t warningTolerance,
                                           const uint16_t* logName) noexcept;
-// The validation with its own entry and exit steps; the ODBC return code.
+// The validation inside the connection's frame of the call; the ODBC return
+// code.
 [[nodiscard]] int16_t bulkValidateTable(BaseConnection* conn, const char* table, const uint16_t* tableW,
                                         const char* description, const uint16_t* descriptionW, char* messages,
                                         uint16_t* messagesW, int32_t bufferLength, int32_t* messageCount) noexcept;

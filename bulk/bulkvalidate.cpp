@@ -494,16 +494,11 @@ int16_t bulkValidateTable(BaseConnection* conn, const char* table, const uint16_
                           const uint16_t* descriptionW, char* messages, uint16_t* messagesW, int32_t bufferLength,
                           int32_t* messageCount) noexcept
 {
-    if (messageCount != nullptr)
-        *messageCount = 0;
-    if (conn->enterApi(kBaseApiValidateTable) != 0)
-        return conn->leaveApi(SQL_ERROR);
     if (!conn->isConnected()) {
         basePostNotConnected();
-        return conn->leaveApi(SQL_ERROR);
+        return SQL_ERROR;
     }
-    return conn->leaveApi(
-        validate(conn, table, tableW, description, descriptionW, messages, messagesW, bufferLength, messageCount));
+    return validate(conn, table, tableW, description, descriptionW, messages, messagesW, bufferLength, messageCount);
 }
 
 void bulkRegisterOperations() noexcept

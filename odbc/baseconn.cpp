@@ -15,6 +15,7 @@
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
 #include "foundation/fast.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
@@ -156,12 +157,11 @@ KaError* basePostNotConnected() noexcept
 int16_t baseRefuseCall(BaseErrorList* list, BaseConnection* conn) noexcept
 {
     list->clear();
-    KaErrorPushList(list);
+    KaErrorListScope scope(list);
     if (conn == nullptr || !conn->isConnected())
         basePostNotConnected();
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    KaErrorPopList();
     return SQL_ERROR;
 }
 
@@ -325,34 +325,34 @@ void BaseConnection::reconnectAfterLinkFailure(BaseErrorList* list) noexcept
 
 int16_t BaseConnection::getFunctions(uint16_t functionId, uint16_t* supported) noexcept
 {
-    if (enterApi(SQL_API_SQLGETFUNCTIONS) != 0)
-        return leaveApi(SQL_ERROR);
-    // Workaround bits hide two functions from applications that misuse them;
-    // the driver says which of the exported ones it offers.
-    auto hidden = [this](uint16_t f) noexcept {
-        uint16_t offered = SQL_TRUE;
-        if (functionSupported(f, &offered) != 0)
-            offered = SQL_FALSE;
-        return offered != SQL_TRUE ||
-               (f == SQL_API_SQLEXTENDEDFETCH && (workarounds & kBaseWaHideExtendedFetch) != 0) ||
-               (f == SQL_API_SQLSETDESCFIELD && (workarounds & kBaseWaHideSetDescField) != 0);
-    };
-    if (supported != nullptr) {
-        if (functionId == SQL_API_ODBC3_ALL_FUNCTIONS) {
-            std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof *supported);
-            for (uint16_t f : kExportedFunctions)
-                if (!hidden(f))
-                    supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
-        } else if (functionId == SQL_API_ALL_FUNCTIONS) {
-            std::memset(supported, 0, kApiAllFunctionsSize * sizeof *supported);
-            for (uint16_t f : kExportedFunctions)
-                if (f < kApiAllFunctionsSize && !hidden(f))
-                    supported[f] = SQL_TRUE;
-        } else {
-            *supported = exported(functionId) && !hidden(functionId) ? SQL_TRUE : SQL_FALSE;
+    return runApi(SQL_API_SQLGETFUNCTIONS, [&]() noexcept {
+        // Workaround bits hide two functions from applications that misuse
+        // them; the driver says which of the exported ones it offers.
+        auto hidden = [this](uint16_t f) noexcept {
+            uint16_t offered = SQL_TRUE;
+            if (functionSupported(f, &offered) != 0)
+                offered = SQL_FALSE;
+            return offered != SQL_TRUE ||
+                   (f == SQL_API_SQLEXTENDEDFETCH && (workarounds & kBaseWaHideExtendedFetch) != 0) ||
+                   (f == SQL_API_SQLSETDESCFIELD && (workarounds & kBaseWaHideSetDescField) != 0);
+        };
+        if (supported != nullptr) {
+            if (functionId == SQL_API_ODBC3_ALL_FUNCTIONS) {
+                std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof *supported);
+                for (uint16_t f : kExportedFunctions)
+                    if (!hidden(f))
+                        supported[f >> 4] |= static_cast<uint16_t>(1u << (f & 0xF));
+            } else if (functionId == SQL_API_ALL_FUNCTIONS) {
+                std::memset(supported, 0, kApiAllFunctionsSize * sizeof *supported);
+                for (uint16_t f : kExportedFunctions)
+                    if (f < kApiAllFunctionsSize && !hidden(f))
+                        supported[f] = SQL_TRUE;
+            } else {
+                *supported = exported(functionId) && !hidden(functionId) ? SQL_TRUE : SQL_FALSE;
+            }
         }
-    }
-    return leaveApi(SQL_SUCCESS);
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseConnection::nativeSql(const uint16_t* in, int32_t inLength, uint16_t* out, int32_t outCapacity,
@@ -368,16 +368,15 @@ int16_t BaseConnection::preprocessSql(BaseSqlStringW*) noexcept
 
 int16_t BaseConnection::endTran(int16_t completionType) noexcept
 {
-    if (enterApi(SQL_API_SQLTRANSACT) != 0)
-        return leaveApi(SQL_ERROR);
-    if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
-        basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
-            ->setSqlstate("HY012")
-            ->addParamSigned(completionType);
-        return leaveApi(SQL_ERROR);
-    }
-    int16_t rc = endTransaction(completionType) == 1 ? SQL_ERROR : SQL_SUCCESS;
-    return leaveApi(rc);
+    return runApi(SQL_API_SQLTRANSACT, [&]() noexcept {
+        if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
+            basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
+                ->setSqlstate("HY012")
+                ->addParamSigned(completionType);
+            return SQL_ERROR;
+        }
+        return endTransaction(completionType) == 1 ? SQL_ERROR : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseConnection::endTransaction(int16_t completionType) noexcept
@@ -408,22 +407,18 @@ int16_t BaseConnection::exportTableToFile(const char* table, const uint16_t* tab
         basePostNotConnected();
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    return leaveApi(SQL_ERROR);
+    return SQL_ERROR;
 }
 
 int16_t BaseConnection::validateTableFromFile(const char* table, const uint16_t* tableW, const char* description,
                                               const uint16_t* descriptionW, char* messages, uint16_t* messagesW,
                                               int32_t bufferLength, int32_t* messageCount) noexcept
 {
-    if (messageCount != nullptr)
-        *messageCount = 0;
-    if (enterApi(kBaseApiValidateTable) != 0)
-        return leaveApi(SQL_ERROR);
     if (!isConnected())
         basePostNotConnected();
     else
         basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    return leaveApi(SQL_ERROR);
+    return SQL_ERROR;
 }
 
 int16_t BaseConnection::createStatement(BaseStatement** out) noexcept
@@ -774,56 +769,54 @@ BaseBufferedAttr* BaseStubConnection::findBufferedAttr(int32_t attribute) const 
 
 int16_t BaseStubConnection::setBufferedAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    enterApi(SQL_API_SQLSETCONNECTOPTION);
-    int16_t rc = SQL_SUCCESS;
-    intptr_t kept = reinterpret_cast<intptr_t>(value);
-    int32_t keptLength = length;
-    int32_t owned = 0;
-    switch (attribute) {
-    case SQL_ATTR_ANSI_APP:
-        ansiApp = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
-        basePostError(kBaseIdxNotSupported);
-        return leaveApi(SQL_ERROR);
-    case kBaseAttrEncrypted: {
-        // Its length is taken as for the translation library: bytes, or
-        // SQL_NTS measured.
-        int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
-        if (units < 0 && units != SQL_NTS) {
-            basePostError(kBaseIdxBadLength);
-            return leaveApi(SQL_ERROR);
+    return runApi(SQL_API_SQLSETCONNECTOPTION, [&]() noexcept -> int16_t {
+        intptr_t kept = reinterpret_cast<intptr_t>(value);
+        int32_t keptLength = length;
+        int32_t owned = 0;
+        switch (attribute) {
+        case SQL_ATTR_ANSI_APP:
+            ansiApp = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
+            basePostError(kBaseIdxNotSupported);
+            return SQL_ERROR;
+        case kBaseAttrEncrypted: {
+            // Its length is taken as for the translation library: bytes, or
+            // SQL_NTS measured.
+            int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
+            if (units < 0 && units != SQL_NTS) {
+                basePostError(kBaseIdxBadLength);
+                return SQL_ERROR;
+            }
+            return setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS : SQL_ERROR;
         }
-        return leaveApi(setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS : SQL_ERROR);
-    }
-    case kBaseAttrPoolControl:
-        return leaveApi(basePoolControl(reinterpret_cast<intptr_t>(value)) == 0 ? SQL_SUCCESS : SQL_ERROR);
-    case SQL_ATTR_TRANSLATE_LIB:
-    case SQL_ATTR_CURRENT_CATALOG: {
-        uint16_t* copy = nullptr;
-        if (baseCopyWideAttr(value, length, &copy, &keptLength) != 0)
-            return leaveApi(SQL_ERROR);
-        kept = reinterpret_cast<intptr_t>(copy);
-        owned = 1;
-        break;
-    }
-    case kBaseAttrText: {
-        uint16_t* copy = nullptr;
-        int16_t failed = length == 0 ? baseWidenAttr(value, &copy, &keptLength)
-                                     : baseCopyWideAttr(value, length, &copy, &keptLength);
-        if (failed != 0)
-            return leaveApi(SQL_ERROR);
-        kept = reinterpret_cast<intptr_t>(copy);
-        owned = 1;
-        break;
-    }
-    default: break;
-    }
-    auto* attr = new BaseBufferedAttr(attribute, kept, keptLength, owned);
-    if (attr == nullptr) {
-        if (owned != 0)
-            ramFree(reinterpret_cast<void*>(kept));
-        return leaveApi(SQL_ERROR);
-    }
-    if (putBufferedAttr(attr) != 0)
-        rc = SQL_ERROR;
-    return leaveApi(rc);
+        case kBaseAttrPoolControl:
+            return basePoolControl(reinterpret_cast<intptr_t>(value)) == 0 ? SQL_SUCCESS : SQL_ERROR;
+        case SQL_ATTR_TRANSLATE_LIB:
+        case SQL_ATTR_CURRENT_CATALOG: {
+            uint16_t* copy = nullptr;
+            if (baseCopyWideAttr(value, length, &copy, &keptLength) != 0)
+                return SQL_ERROR;
+            kept = reinterpret_cast<intptr_t>(copy);
+            owned = 1;
+            break;
+        }
+        case kBaseAttrText: {
+            uint16_t* copy = nullptr;
+            int16_t failed = length == 0 ? baseWidenAttr(value, &copy, &keptLength)
+                                         : baseCopyWideAttr(value, length, &copy, &keptLength);
+            if (failed != 0)
+                return SQL_ERROR;
+            kept = reinterpret_cast<intptr_t>(copy);
+            owned = 1;
+            break;
+        }
+        default: break;
+        }
+        auto* attr = new BaseBufferedAttr(attribute, kept, keptLength, owned);
+        if (attr == nullptr) {
+            if (owned != 0)
+                ramFree(reinterpret_cast<void*>(kept));
+            return SQL_ERROR;
+        }
+        return putBufferedAttr(attr) != 0 ? SQL_ERROR : SQL_SUCCESS;
+    });
 }

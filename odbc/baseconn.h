@@ -147,6 +147,12 @@ void baseMarkRequestUnsent(KaErrorList* list, size_t from, uint16_t sqlstateInde
 // as a request that never wholly left the driver.
 bool baseLinkFailureUnsent(KaErrorList* list) noexcept;
 
+// The failover's diagnostic by its stage, on the current list: `lost`, the
+// link failure when no usable connection came back; else the re-established
+// connection (a warning when `warning`). The current server is named when
+// the connection has one.
+void basePostFailoverStage(BaseConnection* conn, uint16_t index, bool lost, bool warning) noexcept;
+
 // The application code page (IANA number) from IANAAPPCODEPAGE in the ODBC
 // section of odbc.ini, else odbcinst.ini; the locale's code page when it is
 // unset or no number.
@@ -332,9 +338,8 @@ public:
     [[nodiscard]] virtual int16_t setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept;
     // SQLEndTran on this connection.
     [[nodiscard]] virtual int16_t endTran(int16_t completionType) noexcept;
-    // The bulk export and validation. The export runs after the
-    // caller's entry step and makes the exit step itself; the validation
-    // makes both.
+    // The bulk export and validation, run inside the caller's frame of the
+    // call (runApi): the SQLRETURN.
     [[nodiscard]] virtual int16_t exportTableToFile(const char* table, const uint16_t* tableW, const char* file,
                                                     const uint16_t* fileW, int64_t codePage, int64_t errorTolerance,
                                                     int64_t warningTolerance, const char* log,
@@ -552,6 +557,12 @@ public:
     // 0, or 1 when the call must fail; leaveApi runs on every path.
     [[nodiscard]] int16_t enterApi(uint16_t apiId) noexcept;
     [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
+    // The call's frame around body(), which returns the call's SQLRETURN.
+    template <class Body>
+    [[nodiscard]] int16_t runApi(uint16_t apiId, Body body) noexcept
+    {
+        return baseRunApi(*this, apiId, body);
+    }
     // rc is SQL_ERROR and the call's diagnostics hold a link failure.
     bool hasLinkFailure(int16_t rc) noexcept;
     // The exit step's reconnect: the handle reconnects once, and the call's
@@ -1082,6 +1093,12 @@ public:
     // cannot fail (0).
     int16_t enterApi(uint16_t apiId) noexcept;
     [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
+    // The call's frame around body(), which returns the call's SQLRETURN.
+    template <class Body>
+    [[nodiscard]] int16_t runApi(uint16_t apiId, Body body) noexcept
+    {
+        return baseRunApi(*this, apiId, body);
+    }
 
     // Attach a new physical connection and make it current; 0.
     int16_t setCurrentConnection(BaseConnection* connection) noexcept;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "foundation/codepage.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -215,45 +216,41 @@ bool BaseConnection::defaultStmtAttr(int32_t attribute, int64_t* value) const no
 int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t bufferLength,
                                        int32_t* stringLength) noexcept
 {
-    if (enterApi(SQL_API_SQLGETCONNECTATTR) != 0)
-        return leaveApi(SQL_ERROR);
-    // Whether the link still stands is worth asking of a connection that is
-    // not (or no longer) open; nothing else is.
-    if (!isConnected() && attribute != SQL_ATTR_CONNECTION_DEAD)
-        return leaveApi(SQL_NO_DATA);
-    void* target = value;
-    void* scratch = nullptr;
-    if (target == nullptr) {
-        // Room for the text asked for, and for the widest number or record
-        // whatever length came with the null pointer.
-        int32_t units = bufferLength < 1 ? kScratchUnits : bufferLength;
-        scratch = ramAlloc(static_cast<size_t>(units) * 2 + sizeof(int64_t) * kPoolStatisticsValues);
-        if (scratch == nullptr) {
-            basePostError(kBaseIdxOutOfMemory);
-            return leaveApi(SQL_ERROR);
+    return runApi(SQL_API_SQLGETCONNECTATTR, [&]() noexcept -> int16_t {
+        // Whether the link still stands is worth asking of a connection that
+        // is not (or no longer) open; nothing else is.
+        if (!isConnected() && attribute != SQL_ATTR_CONNECTION_DEAD)
+            return SQL_NO_DATA;
+        void* target = value;
+        RamPtr<unsigned char> scratch;
+        if (target == nullptr) {
+            // Room for the text asked for, and for the widest number or
+            // record whatever length came with the null pointer.
+            int32_t units = bufferLength < 1 ? kScratchUnits : bufferLength;
+            scratch = ramMake<unsigned char>(static_cast<size_t>(units) * 2 + sizeof(int64_t) * kPoolStatisticsValues);
+            if (scratch == nullptr) {
+                basePostError(kBaseIdxOutOfMemory);
+                return SQL_ERROR;
+            }
+            target = scratch.get();
+            bufferLength = units * 2;
         }
-        target = scratch;
-        bufferLength = units * 2;
-    }
-    int16_t rc = SQL_SUCCESS;
-    if (attribute == SQL_ATTR_CURRENT_CATALOG && (workarounds & kBaseWaNoDatabaseWithoutCatalogs) != 0) {
-        uint64_t length = 0;
-        int32_t kind = 0;
-        int32_t allocated = 0;
-        if (getInfoValue(SQL_MAX_CATALOG_NAME_LEN, &length, &kind, &allocated) != 0) {
-            ramFree(scratch);
-            return leaveApi(SQL_ERROR);
+        if (attribute == SQL_ATTR_CURRENT_CATALOG && (workarounds & kBaseWaNoDatabaseWithoutCatalogs) != 0) {
+            uint64_t length = 0;
+            int32_t kind = 0;
+            int32_t allocated = 0;
+            if (getInfoValue(SQL_MAX_CATALOG_NAME_LEN, &length, &kind, &allocated) != 0)
+                return SQL_ERROR;
+            if (length == 0) {
+                if (bufferLength >= 2)
+                    static_cast<uint16_t*>(target)[0] = 0;
+                if (stringLength != nullptr)
+                    *stringLength = 0;
+                return SQL_SUCCESS;
+            }
         }
-        if (length == 0) {
-            if (bufferLength >= 2)
-                static_cast<uint16_t*>(target)[0] = 0;
-            if (stringLength != nullptr)
-                *stringLength = 0;
-            ramFree(scratch);
-            return leaveApi(SQL_SUCCESS);
-        }
-    }
-    if (attribute == kAttrPoolStatistics) {
+        if (attribute != kAttrPoolStatistics)
+            return getConnectAttrDefault(attribute, target, bufferLength, stringLength) != 0 ? SQL_ERROR : SQL_SUCCESS;
         // Six 64-bit values: an application that states a smaller buffer
         // gets no write past it. Driver-defined binary attributes state
         // their size as SQL_LEN_BINARY_ATTR, a length of 0 says nothing.
@@ -262,8 +259,7 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
                              : bufferLength;
         if (scratch == nullptr && stated != 0 && stated < kPoolStatisticsBytes) {
             basePostError(kBaseIdxBadLength);
-            ramFree(scratch);
-            return leaveApi(SQL_ERROR);
+            return SQL_ERROR;
         }
         // The version, then the counts of the pool that holds the
         // connection; zeros outside any pool.
@@ -280,11 +276,8 @@ int16_t BaseConnection::getConnectAttr(int32_t attribute, void* value, int32_t b
         std::memcpy(target, statistics, sizeof statistics);
         if (stringLength != nullptr)
             *stringLength = kPoolStatisticsBytes;
-    } else if (getConnectAttrDefault(attribute, target, bufferLength, stringLength) != 0) {
-        rc = SQL_ERROR;
-    }
-    ramFree(scratch);
-    return leaveApi(rc);
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseConnection::getConnectAttrDefault(int32_t attribute, void* value, int32_t bufferLength,
@@ -375,72 +368,72 @@ int16_t BaseConnection::getConnectAttrDefault(int32_t attribute, void* value, in
 
 int16_t BaseConnection::setConnectAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    if (enterApi(SQL_API_SQLSETCONNECTATTR) != 0)
-        return leaveApi(SQL_ERROR);
-    bool connected = isConnected();
-    if (connected && attrAllowedNow(1, attribute) == 0) {
-        basePostError(kIdxCannotSetNow);
-        return leaveApi(SQL_ERROR);
-    }
-    if (!connected && (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_TRANSLATE_OPTION)) {
-        basePostError(kIdxCannotSetNow);
-        return leaveApi(SQL_ERROR);
-    }
-    if (attribute == kBaseAttrEncrypted && handle != nullptr) {
-        // Kept by the handle, encrypted; stored directly rather than through
-        // the handle's own entry step, whose lock this call may hold already.
-        int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
-        if (units < 0 && units != SQL_NTS) {
-            basePostError(kBaseIdxBadLength);
-            return leaveApi(SQL_ERROR);
+    return runApi(SQL_API_SQLSETCONNECTATTR, [&]() noexcept -> int16_t {
+        bool connected = isConnected();
+        if (connected && attrAllowedNow(1, attribute) == 0) {
+            basePostError(kIdxCannotSetNow);
+            return SQL_ERROR;
         }
-        return leaveApi(handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS
-                                                                                                  : SQL_ERROR);
-    }
-    if (attribute == SQL_ATTR_ANSI_APP) {
-        uint64_t ansi = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
-        if (handle != nullptr)
-            handle->ansiApp = ansi;
-        if ((workarounds & kBaseWaAnsiApp) == 0) {
-            if (ansi != 0)
-                connectionFlags |= kBaseConnAnsiApp;
-            else
-                connectionFlags &= ~kBaseConnAnsiApp;
+        if (!connected && (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_TRANSLATE_OPTION)) {
+            basePostError(kIdxCannotSetNow);
+            return SQL_ERROR;
         }
-        basePostError(kBaseIdxNotSupported);
-        return leaveApi(SQL_ERROR);
-    }
-    // Texts are copied: the recorded setting owns its copy.
-    intptr_t kept = reinterpret_cast<intptr_t>(value);
-    int32_t keptLength = length;
-    int32_t owned = 0;
-    if (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_CURRENT_CATALOG || attribute == kBaseAttrText) {
-        uint16_t* copy = nullptr;
-        int16_t failed = attribute == kBaseAttrText && length == 0
-                             ? baseWidenAttr(value, &copy, &keptLength)
-                             : baseCopyWideAttr(value, length, &copy, &keptLength);
-        if (failed != 0)
-            return leaveApi(SQL_ERROR);
-        kept = reinterpret_cast<intptr_t>(copy);
-        owned = 1;
-    }
-    if (connected && applyConnectAttr(attribute, reinterpret_cast<void*>(kept), keptLength) != 0) {
-        if (owned != 0)
-            ramFree(reinterpret_cast<void*>(kept));
-        return leaveApi(SQL_ERROR);
-    }
-    // The pool control is an action on the pools, not a setting: replayed at
-    // the handle's next connect it would shut the pools down again.
-    if (attribute == kBaseAttrPoolControl)
-        return leaveApi(SQL_SUCCESS);
-    forgetConnectAttr(attribute);
-    if (addBufferedEvent(kBaseEventConnectAttr, attribute, kept, keptLength, owned, this) == nullptr) {
-        if (owned != 0)
-            ramFree(reinterpret_cast<void*>(kept));
-        basePostError(kBaseIdxOutOfMemory);
-        return leaveApi(SQL_ERROR);
-    }
-    return leaveApi(SQL_SUCCESS);
+        if (attribute == kBaseAttrEncrypted && handle != nullptr) {
+            // Kept by the handle, encrypted; stored directly rather than
+            // through the handle's own entry step, whose lock this call may
+            // hold already.
+            int64_t units = length == SQL_NTS ? SQL_NTS : length / 2;
+            if (units < 0 && units != SQL_NTS) {
+                basePostError(kBaseIdxBadLength);
+                return SQL_ERROR;
+            }
+            return handle->setEncryptedAttr(static_cast<const uint16_t*>(value), units) == 0 ? SQL_SUCCESS : SQL_ERROR;
+        }
+        if (attribute == SQL_ATTR_ANSI_APP) {
+            uint64_t ansi = reinterpret_cast<intptr_t>(value) == SQL_AA_TRUE ? 1 : 0;
+            if (handle != nullptr)
+                handle->ansiApp = ansi;
+            if ((workarounds & kBaseWaAnsiApp) == 0) {
+                if (ansi != 0)
+                    connectionFlags |= kBaseConnAnsiApp;
+                else
+                    connectionFlags &= ~kBaseConnAnsiApp;
+            }
+            basePostError(kBaseIdxNotSupported);
+            return SQL_ERROR;
+        }
+        // Texts are copied: the recorded setting owns its copy.
+        intptr_t kept = reinterpret_cast<intptr_t>(value);
+        int32_t keptLength = length;
+        RamPtr<uint16_t> copy;
+        if (attribute == SQL_ATTR_TRANSLATE_LIB || attribute == SQL_ATTR_CURRENT_CATALOG ||
+            attribute == kBaseAttrText) {
+            uint16_t* made = nullptr;
+            int16_t failed = attribute == kBaseAttrText && length == 0
+                                 ? baseWidenAttr(value, &made, &keptLength)
+                                 : baseCopyWideAttr(value, length, &made, &keptLength);
+            if (failed != 0)
+                return SQL_ERROR;
+            copy.reset(made);
+            kept = reinterpret_cast<intptr_t>(made);
+        }
+        if (connected && applyConnectAttr(attribute, reinterpret_cast<void*>(kept), keptLength) != 0)
+            return SQL_ERROR;
+        // The pool control is an action on the pools, not a setting:
+        // replayed at the handle's next connect it would shut the pools down
+        // again.
+        if (attribute == kBaseAttrPoolControl)
+            return SQL_SUCCESS;
+        forgetConnectAttr(attribute);
+        int32_t owned = copy != nullptr ? 1 : 0;
+        if (addBufferedEvent(kBaseEventConnectAttr, attribute, kept, keptLength, owned, this) == nullptr) {
+            basePostError(kBaseIdxOutOfMemory);
+            return SQL_ERROR;
+        }
+        // The recorded setting owns the copy now.
+        (void)copy.release();
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseConnection::applyConnectAttr(int32_t attribute, void* value, int32_t length) noexcept

@@ -9,6 +9,7 @@
 #include "foundation/codepage.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "foundation/kastr.h"
 #include "foundation/kastringw.h"
@@ -353,14 +354,12 @@ int BrowseCall::levelComplete(bool* complete) noexcept
             *complete = holder.length != 0;
             continue;
         }
-        uint16_t* value = nullptr;
-        if (conn->getOptionValue(lookup, shortKey, strUnits(row.longKeyword), nullptr, &value, nullptr, 0) != 0)
+        uint16_t* found = nullptr;
+        if (conn->getOptionValue(lookup, shortKey, strUnits(row.longKeyword), nullptr, &found, nullptr, 0) != 0)
             return 1;
-        int set = value != nullptr ? conn->browseParser->setValueCStr(keptKey(row), value, nullptr) : 0;
-        *complete = value != nullptr;
-        fastMemzero(value, value != nullptr ? unitsOf(value, SQL_NTS) * 2 : 0);
-        ramFree(value);
-        if (set != 0)
+        RamWipedPtr<uint16_t> value(found, found != nullptr ? unitsOf(found, SQL_NTS) * 2 : 0);
+        *complete = value.get() != nullptr;
+        if (value && conn->browseParser->setValueCStr(keptKey(row), value.get(), nullptr) != 0)
             return 1;
     }
     // A password the driver requires at this level counts like a required
@@ -434,12 +433,11 @@ int BrowseCall::open(bool* failed) noexcept
     ++conn->browseLevel;
     int16_t rc;
     if (conn->narrowHooks()) {
-        KaValueParser* narrow = conn->makeNarrowParser(conn->browseParser);
+        std::unique_ptr<KaValueParser> narrow(conn->makeNarrowParser(conn->browseParser));
         if (narrow == nullptr)
             return 1;
-        rc = conn->openBrowsedA(narrow);
-        conn->copyUsedMarks(narrow, conn->browseParser);
-        delete narrow;
+        rc = conn->openBrowsedA(narrow.get());
+        conn->copyUsedMarks(narrow.get(), conn->browseParser);
     } else {
         rc = conn->openBrowsed(conn->browseParser);
     }
@@ -474,15 +472,13 @@ int BrowseCall::buildReply(bool takeGiven, bool* missing) noexcept
             if ((isShort(row, u"UID") ? conn->userId : conn->password).length != 0)
                 continue;
         } else if (takeGiven) {
-            uint16_t* value = nullptr;
-            if (conn->getOptionValue(given, shortKey, strUnits(row.longKeyword), nullptr, &value, nullptr, 0) != 0)
+            uint16_t* found = nullptr;
+            if (conn->getOptionValue(given, shortKey, strUnits(row.longKeyword), nullptr, &found, nullptr, 0) != 0)
                 return 1;
-            int set = value != nullptr ? to->setValueCStr(keptKey(row), value, nullptr) : 0;
-            bool found = value != nullptr;
-            ramFree(value);
-            if (set != 0)
+            RamPtr<uint16_t> value(found);
+            if (value != nullptr && to->setValueCStr(keptKey(row), value.get(), nullptr) != 0)
                 return 1;
-            if (found)
+            if (value != nullptr)
                 continue;
         }
         if (row.optional != 0) {
@@ -584,6 +580,80 @@ int16_t BrowseCall::run(const uint16_t* in, size_t n) noexcept
     return SQL_SUCCESS;
 }
 
+// One SQLDriverConnect after its entry step: SQL_SUCCESS (the completed
+// string copied out), SQL_NO_DATA when the prompt was cancelled or nothing
+// connected, SQL_ERROR with the diagnostics posted.
+[[nodiscard]] int16_t driverConnectOnce(BaseConnection* conn, void* window, const uint16_t* in, size_t n,
+                                        uint16_t* out, int16_t outCapacity, int16_t* outLength,
+                                        uint16_t completion) noexcept
+{
+    if (conn->drawConnectionKey() != 0)
+        return SQL_ERROR;
+    std::unique_ptr<KaValueParserW> parser(parseConnectString(conn, in, n));
+    if (parser == nullptr)
+        return SQL_ERROR;
+    if (parser->hasKey(strUnits(u"DSN"))) {
+        KaStringW* dsn = parser->getValueCStr(strUnits(u"DSN"));
+        KaStringW name;
+        if (name.assign(dsn != nullptr && dsn->data != nullptr ? dsn->data : strUnits(u""),
+                        dsn != nullptr ? dsn->len : 0) != 0 ||
+            conn->checkDataSource(name.data) != 0)
+            return SQL_ERROR;
+    } else if (!parser->hasKey(strUnits(u"DRIVER"))) {
+        if (conn->checkDataSource(nullptr) != 0)
+            return SQL_ERROR;
+    }
+    int32_t cancelled = 0;
+    uint16_t asked = conn->driverCompatibility == 1 ? SQL_DRIVER_NOPROMPT : completion;
+    if (conn->promptHookAny(window, asked, &cancelled, parser.get()) != 0)
+        return SQL_ERROR;
+    if (cancelled != 0)
+        return SQL_NO_DATA;
+    uint16_t* serverList = nullptr;
+    uint64_t retryCount = 0;
+    uint64_t retryDelay = 0;
+    int32_t loadBalance = 0;
+    bool read = conn->readConnectOptions(in, static_cast<int64_t>(n), parser.get(), 1) == 0 &&
+                conn->readDriverOptionsAny(parser.get(), window) == 0 &&
+                conn->getAlternateServers(&serverList, &retryCount, &retryDelay, &loadBalance, parser.get()) == 0;
+    RamPtr<uint16_t> servers(serverList);
+    if (!read)
+        return SQL_ERROR;
+    conn->warnUnusedAttributes(parser.get());
+    asked = conn->driverCompatibility == 1 ? SQL_DRIVER_NOPROMPT : completion;
+    if (conn->connectToServers(servers.get(), retryCount, retryDelay, loadBalance, in, static_cast<int64_t>(n), window,
+                               asked, parser.get()) != 0)
+        return SQL_ERROR;
+    if (!conn->isConnected())
+        return SQL_NO_DATA;
+    // The completed string: what the application gave, with the data
+    // source and the credentials the connect used.
+    if ((conn->dsnNameW != nullptr && parser->setValueCStr(strUnits(u"DSN"), conn->dsnNameW, nullptr) != 0) ||
+        putCredential(parser.get(), conn->userId, u"UID", u"LOGONID") != 0 ||
+        putCredential(parser.get(), conn->password, u"PWD", u"PASSWORD") != 0)
+        return SQL_ERROR;
+    if ((conn->workarounds2 & kBaseWa2DefaultDsnInOutString) != 0 && !parser->hasKey(strUnits(u"DSN")) &&
+        conn->password.length != 0 && parser->setValueCStr(strUnits(u"DSN"), strUnits(u"DEFAULT"), nullptr) != 0)
+        return SQL_ERROR;
+    KaStringWEx scratch;
+    if (conn->buildOutConnectString(scratch, parser.get()) != 0)
+        return SQL_ERROR;
+    KaStringWEx completed;
+    {
+        BaseScopedKey key(conn->connectionKey);
+        if (parser->buildDecrypted(completed, key.get(), ';') != 0)
+            return SQL_ERROR;
+    }
+    if ((conn->workarounds & kBaseWaSpellOutDatabase) != 0 && spellOutDatabaseKeyword(completed) != 0)
+        return SQL_ERROR;
+    BaseStubConnection* handle = conn->handle;
+    if (conn->failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
+        handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
+        return SQL_ERROR;
+    return copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out, outCapacity,
+                   outLength);
+}
+
 }  // namespace
 
 bool basePostDataSourceMissing(const uint16_t* name) noexcept
@@ -604,51 +674,51 @@ bool basePostDataSourceMissing(const uint16_t* name) noexcept
 int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const uint16_t* user, int16_t userLength,
                                 const uint16_t* authentication, int16_t authenticationLength) noexcept
 {
-    if (enterApi(SQL_API_SQLCONNECT) != 0)
-        return leaveApi(SQL_ERROR);
-    if ((workarounds & kBaseWaConnectNoOp) != 0)
-        return leaveApi(SQL_SUCCESS);
-    KaStringW name;
-    KaStringW text;
-    size_t n = unitsOf(dsn, dsnLength);
-    // A data source in neither odbc.ini leaves SQLConnect nothing to connect
-    // with: it ends here, naming the files searched.
-    bool ok = name.assign(dsn != nullptr ? dsn : strUnits(u""), n) == 0 && checkDataSource(name.data) == 0 &&
-              !basePostDataSourceMissing(name.data) && drawConnectionKey() == 0 &&
-              setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
-              setPassword(authentication != nullptr ? authentication : strUnits(u""),
-                          static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
-              promptHookAny(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
-              text.append(name.data, name.len) == 0;
-    uint16_t* servers = nullptr;
-    uint64_t retryCount = 0;
-    uint64_t retryDelay = 0;
-    int32_t loadBalance = 0;
-    ok = ok && readConnectOptions(text.data, static_cast<int64_t>(text.len), nullptr, 0) == 0 &&
-         readDriverOptionsAny(nullptr, nullptr) == 0 &&
-         getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, nullptr) == 0 &&
-         connectToServers(servers, retryCount, retryDelay, loadBalance, text.data, static_cast<int64_t>(text.len),
-                          nullptr, SQL_DRIVER_NOPROMPT, nullptr) == 0;
-    ramFree(servers);
-    if (ok && failoverMode != 0 && handle != nullptr && handle->reconnecting == 0) {
-        // The reconnect string carries the credentials: they stay encrypted
-        // until the wiping string is built, which goes encrypted to the
-        // handle.
-        KaStringWEx reconnect;
-        auto* parser = new KaValueParserW(strUnits(u""), 0, ';', nullptr, 0);
-        BaseScopedKey key(connectionKey);
-        ok = parser != nullptr && parser->setValueCStr(strUnits(u"DSN"), name.data, nullptr) == 0 &&
-             parser->setSecret(strUnits(u"UID"), userId, nullptr) == 0 &&
-             parser->setSecret(strUnits(u"PWD"), password, nullptr) == 0 &&
-             parser->buildDecrypted(reconnect, key.get(), ';') == 0 &&
-             handle->storeConnectString(reconnect.data, static_cast<int64_t>(reconnect.len)) == 0;
-        delete parser;
-    }
-    if (!ok) {
-        (void)closeConnection();
-        return leaveApi(SQL_ERROR);
-    }
-    return leaveApi(SQL_SUCCESS);
+    return runApi(SQL_API_SQLCONNECT, [&]() noexcept -> int16_t {
+        if ((workarounds & kBaseWaConnectNoOp) != 0)
+            return SQL_SUCCESS;
+        KaStringW name;
+        KaStringW text;
+        size_t n = unitsOf(dsn, dsnLength);
+        // A data source in neither odbc.ini leaves SQLConnect nothing to
+        // connect with: it ends here, naming the files searched.
+        bool ok = name.assign(dsn != nullptr ? dsn : strUnits(u""), n) == 0 && checkDataSource(name.data) == 0 &&
+                  !basePostDataSourceMissing(name.data) && drawConnectionKey() == 0 &&
+                  setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) ==
+                      0 &&
+                  setPassword(authentication != nullptr ? authentication : strUnits(u""),
+                              static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
+                  promptHookAny(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
+                  text.append(name.data, name.len) == 0;
+        uint16_t* servers = nullptr;
+        uint64_t retryCount = 0;
+        uint64_t retryDelay = 0;
+        int32_t loadBalance = 0;
+        ok = ok && readConnectOptions(text.data, static_cast<int64_t>(text.len), nullptr, 0) == 0 &&
+             readDriverOptionsAny(nullptr, nullptr) == 0 &&
+             getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, nullptr) == 0 &&
+             connectToServers(servers, retryCount, retryDelay, loadBalance, text.data, static_cast<int64_t>(text.len),
+                              nullptr, SQL_DRIVER_NOPROMPT, nullptr) == 0;
+        ramFree(servers);
+        if (ok && failoverMode != 0 && handle != nullptr && handle->reconnecting == 0) {
+            // The reconnect string carries the credentials: they stay
+            // encrypted until the wiping string is built, which goes
+            // encrypted to the handle.
+            KaStringWEx reconnect;
+            std::unique_ptr<KaValueParserW> parser(new KaValueParserW(strUnits(u""), 0, ';', nullptr, 0));
+            BaseScopedKey key(connectionKey);
+            ok = parser != nullptr && parser->setValueCStr(strUnits(u"DSN"), name.data, nullptr) == 0 &&
+                 parser->setSecret(strUnits(u"UID"), userId, nullptr) == 0 &&
+                 parser->setSecret(strUnits(u"PWD"), password, nullptr) == 0 &&
+                 parser->buildDecrypted(reconnect, key.get(), ';') == 0 &&
+                 handle->storeConnectString(reconnect.data, static_cast<int64_t>(reconnect.len)) == 0;
+        }
+        if (!ok) {
+            (void)closeConnection();
+            return SQL_ERROR;
+        }
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t inLength, uint16_t* out,
@@ -658,86 +728,15 @@ int16_t BaseConnection::driverConnect(void* window, const uint16_t* in, int16_t 
         *outLength = 0;
     if (out != nullptr && outCapacity > 0)
         out[0] = 0;
-    if (enterApi(SQL_API_SQLDRIVERCONNECT) != 0)
-        return leaveApi(SQL_ERROR);
-    size_t n = unitsOf(in, inLength);
-    if ((workarounds & kBaseWaConnectNoOp) != 0)
-        return leaveApi(copyOut(in != nullptr ? in : strUnits(u""), n, out, outCapacity, outLength));
-    KaValueParserW* parser = nullptr;
-    uint16_t* servers = nullptr;
-    int16_t rc = SQL_ERROR;
-    int32_t cancelled = 0;
-    do {
-        if (drawConnectionKey() != 0)
-            break;
-        parser = parseConnectString(this, in, n);
-        if (parser == nullptr)
-            break;
-        if (parser->hasKey(strUnits(u"DSN"))) {
-            KaStringW* dsn = parser->getValueCStr(strUnits(u"DSN"));
-            KaStringW name;
-            if (name.assign(dsn != nullptr && dsn->data != nullptr ? dsn->data : strUnits(u""),
-                            dsn != nullptr ? dsn->len : 0) != 0 ||
-                checkDataSource(name.data) != 0)
-                break;
-        } else if (!parser->hasKey(strUnits(u"DRIVER"))) {
-            if (checkDataSource(nullptr) != 0)
-                break;
-        }
-        uint16_t asked = driverCompatibility == 1 ? SQL_DRIVER_NOPROMPT : completion;
-        if (promptHookAny(window, asked, &cancelled, parser) != 0)
-            break;
-        if (cancelled != 0) {
-            rc = SQL_NO_DATA;
-            break;
-        }
-        uint64_t retryCount = 0;
-        uint64_t retryDelay = 0;
-        int32_t loadBalance = 0;
-        if (readConnectOptions(in, static_cast<int64_t>(n), parser, 1) != 0 ||
-            readDriverOptionsAny(parser, window) != 0 ||
-            getAlternateServers(&servers, &retryCount, &retryDelay, &loadBalance, parser) != 0)
-            break;
-        warnUnusedAttributes(parser);
-        asked = driverCompatibility == 1 ? SQL_DRIVER_NOPROMPT : completion;
-        if (connectToServers(servers, retryCount, retryDelay, loadBalance, in, static_cast<int64_t>(n), window, asked,
-                             parser) != 0)
-            break;
-        if (!isConnected()) {
-            rc = SQL_NO_DATA;
-            break;
-        }
-        // The completed string: what the application gave, with the data
-        // source and the credentials the connect used.
-        if ((dsnNameW != nullptr && parser->setValueCStr(strUnits(u"DSN"), dsnNameW, nullptr) != 0) ||
-            putCredential(parser, userId, u"UID", u"LOGONID") != 0 ||
-            putCredential(parser, password, u"PWD", u"PASSWORD") != 0)
-            break;
-        if ((workarounds2 & kBaseWa2DefaultDsnInOutString) != 0 && !parser->hasKey(strUnits(u"DSN")) && password.length != 0 &&
-            parser->setValueCStr(strUnits(u"DSN"), strUnits(u"DEFAULT"), nullptr) != 0)
-            break;
-        KaStringWEx scratch;
-        if (buildOutConnectString(scratch, parser) != 0)
-            break;
-        KaStringWEx completed;
-        {
-            BaseScopedKey key(connectionKey);
-            if (parser->buildDecrypted(completed, key.get(), ';') != 0)
-                break;
-        }
-        if ((workarounds & kBaseWaSpellOutDatabase) != 0 && spellOutDatabaseKeyword(completed) != 0)
-            break;
-        if (failoverMode != 0 && handle != nullptr && handle->reconnecting == 0 &&
-            handle->storeConnectString(completed.data, static_cast<int64_t>(completed.len)) != 0)
-            break;
-        rc = copyOut(completed.data != nullptr ? completed.data : strUnits(u""), completed.len, out, outCapacity,
-                     outLength);
-    } while (false);
-    ramFree(servers);
-    delete parser;
-    if (rc == SQL_ERROR || rc == SQL_NO_DATA)
-        (void)closeConnection();
-    return leaveApi(rc);
+    return runApi(SQL_API_SQLDRIVERCONNECT, [&]() noexcept -> int16_t {
+        size_t n = unitsOf(in, inLength);
+        if ((workarounds & kBaseWaConnectNoOp) != 0)
+            return copyOut(in != nullptr ? in : strUnits(u""), n, out, outCapacity, outLength);
+        int16_t rc = driverConnectOnce(this, window, in, n, out, outCapacity, outLength, completion);
+        if (rc == SQL_ERROR || rc == SQL_NO_DATA)
+            (void)closeConnection();
+        return rc;
+    });
 }
 
 int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint16_t* out, int16_t outCapacity,
@@ -747,48 +746,48 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
         *outLength = 0;
     if (out != nullptr && outCapacity > 0)
         out[0] = 0;
-    if (enterApi(SQL_API_SQLBROWSECONNECT) != 0)
-        return leaveApi(SQL_ERROR);
-    size_t n = unitsOf(in, inLength);
-    BrowseCall call{this};
-    int16_t rc = call.run(in, n);
-    if (rc == SQL_NEED_DATA) {
-        // A cut reply still asks for more: the application must not take
-        // it for a connection.
-        (void)copyOut(call.reply.data != nullptr ? call.reply.data : strUnits(u""), call.reply.len, out, outCapacity,
-                      outLength);
-    } else if (rc != SQL_ERROR) {
-        rc = copyOut(call.completed.data != nullptr ? call.completed.data : strUnits(u""), call.completed.len, out,
-                     outCapacity, outLength);
-    }
-    if (rc == SQL_ERROR)
-        (void)closeConnection();
-    return leaveApi(rc);
+    return runApi(SQL_API_SQLBROWSECONNECT, [&]() noexcept {
+        size_t n = unitsOf(in, inLength);
+        BrowseCall call{this};
+        int16_t rc = call.run(in, n);
+        if (rc == SQL_NEED_DATA) {
+            // A cut reply still asks for more: the application must not take
+            // it for a connection.
+            (void)copyOut(call.reply.data != nullptr ? call.reply.data : strUnits(u""), call.reply.len, out,
+                          outCapacity, outLength);
+        } else if (rc != SQL_ERROR) {
+            rc = copyOut(call.completed.data != nullptr ? call.completed.data : strUnits(u""), call.completed.len,
+                         out, outCapacity, outLength);
+        }
+        if (rc == SQL_ERROR)
+            (void)closeConnection();
+        return rc;
+    });
 }
 
 int16_t BaseConnection::disconnect() noexcept
 {
     if ((workarounds & kBaseWaConnectNoOp) != 0)
         return SQL_SUCCESS;
-    if (enterApi(SQL_API_SQLDISCONNECT) != 0)
-        return leaveApi(SQL_ERROR);
-    if ((connectionFlags & kBaseConnTransactionActive) != 0 || xaState == 2) {
-        uint32_t dead = SQL_CD_FALSE;
-        if (getConnectAttrDefault(SQL_ATTR_CONNECTION_DEAD, &dead) != 0)
-            return leaveApi(SQL_ERROR);
-        if (dead != SQL_CD_TRUE) {
-            basePostError(kBaseIdxInvalidTransactionState);
-            return leaveApi(SQL_ERROR);
+    return runApi(SQL_API_SQLDISCONNECT, [&]() noexcept -> int16_t {
+        if ((connectionFlags & kBaseConnTransactionActive) != 0 || xaState == 2) {
+            uint32_t dead = SQL_CD_FALSE;
+            if (getConnectAttrDefault(SQL_ATTR_CONNECTION_DEAD, &dead) != 0)
+                return SQL_ERROR;
+            if (dead != SQL_CD_TRUE) {
+                basePostError(kBaseIdxInvalidTransactionState);
+                return SQL_ERROR;
+            }
         }
-    }
-    // What the application set on this connection carries over to the
-    // handle's next connect; the recorded settings end with the link.
-    int16_t rc = SQL_SUCCESS;
-    if (isConnected() && handle != nullptr && saveBufferedAttrs() != 0)
-        rc = SQL_ERROR;
-    if (closeConnection() != 0)
-        rc = SQL_ERROR;
-    return leaveApi(rc);
+        // What the application set on this connection carries over to the
+        // handle's next connect; the recorded settings end with the link.
+        int16_t rc = SQL_SUCCESS;
+        if (isConnected() && handle != nullptr && saveBufferedAttrs() != 0)
+            rc = SQL_ERROR;
+        if (closeConnection() != 0)
+            rc = SQL_ERROR;
+        return rc;
+    });
 }
 
 int16_t BaseConnection::closeConnection() noexcept
@@ -800,8 +799,7 @@ int16_t BaseConnection::closeConnection() noexcept
     // failures are warnings then, and the disconnect goes on, or the
     // application could never end the connection.
     bool resetFailed = false;
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t firstDiag = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     KaNode* node = statements.first();
     for (size_t i = 0; i < statements.count && node != nullptr; ++i, node = node->next)
         if (static_cast<BaseStatement*>(node)->resetStatement() != 0)
@@ -810,8 +808,7 @@ int16_t BaseConnection::closeConnection() noexcept
         uint32_t dead = SQL_CD_FALSE;
         if (getConnectAttrDefault(SQL_ATTR_CONNECTION_DEAD, &dead) != 0 || dead != SQL_CD_TRUE)
             return 1;
-        if (list != nullptr)
-            list->demoteFrom(firstDiag);
+        mark.demote();
     }
     if (xaState == 2 && xaDelist(nullptr) != 0)
         return 1;

@@ -10,7 +10,9 @@
 
 #include "convert/datetime.h"
 #include "convert/number.h"
+#include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basecalllock.h"
@@ -24,10 +26,6 @@ namespace {
 // Characters of a timestamp text the parser is given; longer texts cannot
 // be timestamps.
 constexpr int64_t kTimestampTextMax = 64;
-// The IANA code pages an export may ask its data in.
-constexpr int64_t kCodePageUtf8 = 106;
-constexpr int64_t kCodePageUtf16Be = 1013;
-constexpr int64_t kCodePageUtf16Le = 1014;
 
 BaseXmlPersister gXmlPersister = nullptr;
 
@@ -137,30 +135,29 @@ int16_t exportResult(BaseStatement* stmt, void* value, int32_t length) noexcept
     // name never read past what the application handed over.
     const auto* given = static_cast<const uint16_t*>(value);
     const int64_t units = length == SQL_NTS ? unitsOf(given) : length;
-    auto* fileName = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(units + 1) * sizeof(uint16_t)));
+    RamPtr<uint16_t> fileName = ramMake<uint16_t>(static_cast<size_t>(units + 1));
     if (fileName == nullptr)
         return 1;
-    std::memcpy(fileName, given, static_cast<size_t>(units) * sizeof(uint16_t));
-    fileName[units] = 0;
-    uint16_t* logName = nullptr;
-    if (description->writeLog != 0 && (logName = baseExportLogName(fileName)) == nullptr) {
-        ramFree(fileName);
-        return 1;
+    std::memcpy(fileName.get(), given, static_cast<size_t>(units) * sizeof(uint16_t));
+    fileName.get()[units] = 0;
+    RamPtr<uint16_t> logName;
+    if (description->writeLog != 0) {
+        logName.reset(baseExportLogName(fileName.get()));
+        if (logName == nullptr)
+            return 1;
     }
     BaseConnection* conn = stmt->connection;
     const int64_t keptEncoding = conn != nullptr ? conn->wideCharCodePage : 0;
     if (conn != nullptr && description->codePage == kCodePageUtf8)
         conn->wideCharCodePage = kCodePageUtf8;
     else if (conn != nullptr &&
-             (description->codePage == kCodePageUtf16Be || description->codePage == kCodePageUtf16Le))
-        conn->wideCharCodePage = kCodePageUtf16Le;
-    const int16_t rc = stmt->exportResultSet(0, fileName, description->codePage,
+             (description->codePage == kCodePageUtf16BE || description->codePage == kCodePageUtf16LE))
+        conn->wideCharCodePage = kCodePageUtf16LE;
+    const int16_t rc = stmt->exportResultSet(0, fileName.get(), description->codePage,
                                              exportTolerance(description->errorTolerance),
-                                             exportTolerance(description->warningTolerance), 0, logName);
+                                             exportTolerance(description->warningTolerance), 0, logName.get());
     if (conn != nullptr)
         conn->wideCharCodePage = keptEncoding;
-    ramFree(logName);
-    ramFree(fileName);
     return rc != 0 ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -193,58 +194,56 @@ KaCriticalSection* BaseEnv::driverLock() const noexcept
 
 int16_t BaseEnv::getEnvAttr(int32_t attribute, void* value, int32_t bufferLength, int32_t* stringLength) noexcept
 {
-    enterApi(SQL_API_SQLGETENVATTR);
-    int16_t rc = SQL_SUCCESS;
-    switch (attribute) {
-    case SQL_ATTR_ODBC_VERSION: putInt32(value, stringLength, odbc2Mode != 0 ? SQL_OV_ODBC2 : SQL_OV_ODBC3); break;
-    case kBaseEnvAttrOutputNtsOld:
-    case SQL_ATTR_OUTPUT_NTS: putInt32(value, stringLength, SQL_TRUE); break;
-    default:
-        basePostError(kBaseIdxNotSupported);
-        rc = SQL_ERROR;
-        break;
-    }
-    return leaveApi(rc);
+    return runApi(SQL_API_SQLGETENVATTR, [&]() noexcept -> int16_t {
+        switch (attribute) {
+        case SQL_ATTR_ODBC_VERSION:
+            putInt32(value, stringLength, odbc2Mode != 0 ? SQL_OV_ODBC2 : SQL_OV_ODBC3);
+            return SQL_SUCCESS;
+        case kBaseEnvAttrOutputNtsOld:
+        case SQL_ATTR_OUTPUT_NTS: putInt32(value, stringLength, SQL_TRUE); return SQL_SUCCESS;
+        default: basePostError(kBaseIdxNotSupported); return SQL_ERROR;
+        }
+    });
 }
 
 int16_t BaseEnv::setEnvAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    enterApi(SQL_API_SQLSETENVATTR);
-    // Integer attributes arrive in the pointer argument itself.
-    if (attribute == SQL_ATTR_ODBC_VERSION)
-        odbc2Mode = reinterpret_cast<intptr_t>(value) == SQL_OV_ODBC2 ? 1 : 0;
-    return leaveApi(SQL_SUCCESS);
+    return runApi(SQL_API_SQLSETENVATTR, [&]() noexcept {
+        // Integer attributes arrive in the pointer argument itself.
+        if (attribute == SQL_ATTR_ODBC_VERSION)
+            odbc2Mode = reinterpret_cast<intptr_t>(value) == SQL_OV_ODBC2 ? 1 : 0;
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseEnv::endTransaction(int16_t completionType) noexcept
 {
-    if (enterApi(SQL_API_SQLTRANSACT) != 0)
-        return leaveApi(SQL_ERROR);
-    if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
-        basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
-            ->setSqlstate("HY012")
-            ->addParamSigned(completionType);
-        return leaveApi(SQL_ERROR);
-    }
-    bool failed = false;
-    // No connection handle comes or goes while the list is walked.
-    KaLockGuard guard(listLock);
-    size_t handles = connections.count;
-    KaNode* node = connections.first();
-    for (size_t i = 0; i < handles && node != nullptr; ++i, node = node->next) {
-        auto* handle = static_cast<BaseStubConnection*>(node);
-        size_t physical = handle->connections.count;
-        KaNode* c = handle->connections.first();
-        for (size_t j = 0; j < physical && c != nullptr; ++j, c = c->next) {
-            // Each connection's own diagnostics stay on its handle.
-            auto* conn = static_cast<BaseConnection*>(c);
-            KaErrorPushList(conn->callDiagnostics());
-            if (conn->endTransaction(completionType) != 0)
-                failed = true;
-            KaErrorPopList();
+    return runApi(SQL_API_SQLTRANSACT, [&]() noexcept -> int16_t {
+        if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
+            basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_TRANSACTION_CODE)
+                ->setSqlstate("HY012")
+                ->addParamSigned(completionType);
+            return SQL_ERROR;
         }
-    }
-    return leaveApi(failed ? SQL_ERROR : SQL_SUCCESS);
+        bool failed = false;
+        // No connection handle comes or goes while the list is walked.
+        KaLockGuard guard(listLock);
+        size_t handles = connections.count;
+        KaNode* node = connections.first();
+        for (size_t i = 0; i < handles && node != nullptr; ++i, node = node->next) {
+            auto* handle = static_cast<BaseStubConnection*>(node);
+            size_t physical = handle->connections.count;
+            KaNode* c = handle->connections.first();
+            for (size_t j = 0; j < physical && c != nullptr; ++j, c = c->next) {
+                // Each connection's own diagnostics stay on its handle.
+                auto* conn = static_cast<BaseConnection*>(c);
+                KaErrorListScope scope(conn->callDiagnostics());
+                if (conn->endTransaction(completionType) != 0)
+                    failed = true;
+            }
+        }
+        return failed ? SQL_ERROR : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseEnv::initCheck() noexcept

@@ -50,6 +50,12 @@ public:
     // (0).
     int16_t enterApi(uint16_t apiId) noexcept;
     [[nodiscard]] int16_t leaveApi(int16_t rc) noexcept;
+    // The call's frame around body(), which returns the call's SQLRETURN.
+    template <class Body>
+    [[nodiscard]] int16_t runApi(uint16_t apiId, Body body) noexcept
+    {
+        return baseRunApi(*this, apiId, body);
+    }
 
     // Called by the connection handle's constructor and destructor.
     void addConnection(BaseStubConnection* connection) noexcept;

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include <sql.h>
+
 #include "foundation/kaerror.h"
 #include "kamessages.h"
 
@@ -143,6 +145,18 @@ KaError* basePostResourceWarning(uint16_t index, uint16_t msg) noexcept;
 KaError* basePostResourceErrorGeneral(uint16_t msg) noexcept;
 KaError* basePostResourceWarningGeneral(uint16_t msg) noexcept;
 void baseSetLastSqlstate(uint16_t msg) noexcept;
+
+// One API call's frame on a handle with enterApi/leaveApi: the entry, the
+// body, and the exit with the body's return code on every path out of it. A
+// failed entry runs no body and leaves with SQL_ERROR, which releases what
+// the entry took.
+template <class Handle, class Body>
+[[nodiscard]] int16_t baseRunApi(Handle& handle, uint16_t apiId, Body&& body) noexcept
+{
+    if (handle.enterApi(apiId) != 0)
+        return handle.leaveApi(SQL_ERROR);
+    return handle.leaveApi(static_cast<int16_t>(body()));
+}
 
 // Exported: all diagnostics of a connection as one malloc'ed narrow text.
 extern "C" char* getConnectionErrors(void* connectionHandle);

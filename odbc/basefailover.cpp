@@ -11,6 +11,7 @@
 #include "convert/basestring.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basecalllock.h"
@@ -39,22 +40,6 @@ int replayLevelOf(int32_t state) noexcept
     }
 }
 
-void postReconnected(BaseConnection* conn, uint16_t index, bool lost, bool warning) noexcept
-{
-    const bool named = conn != nullptr && conn->serverNameW != nullptr && conn->serverNameW[0] != 0;
-    uint16_t msg = 0;
-    if (lost)
-        msg = named ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED;
-    else
-        msg = named ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED;
-    KaError* record = warning ? basePostWarningMsg(index, msg) : basePostErrorMsg(index, msg);
-    if (record == nullptr || !named)
-        return;
-    if (lost)
-        record->addParamW(conn->serverNameW);
-    else
-        record->addParamText(conn->serverNameA != nullptr ? conn->serverNameA : "");
-}
 
 // Bytes of a parameter value the replay copy keeps: what the value holds,
 // never more than its buffer.
@@ -227,6 +212,23 @@ void takePositions(KaDList* events, BaseStatement* stmt) noexcept
 
 }  // namespace
 
+void basePostFailoverStage(BaseConnection* conn, uint16_t index, bool lost, bool warning) noexcept
+{
+    const bool named = conn != nullptr && conn->serverNameW != nullptr && conn->serverNameW[0] != 0;
+    uint16_t msg = 0;
+    if (lost)
+        msg = named ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED;
+    else
+        msg = named ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED;
+    KaError* record = warning ? basePostWarningMsg(index, msg) : basePostErrorMsg(index, msg);
+    if (record == nullptr || !named)
+        return;
+    if (lost)
+        record->addParamW(conn->serverNameW);
+    else
+        record->addParamText(conn->serverNameA != nullptr ? conn->serverNameA : "");
+}
+
 void BaseStatement::setExecState(int32_t state) noexcept
 {
     // A new result replaces the one the failover lost.
@@ -279,7 +281,7 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
     // the restore of its cursor reads them.
     if (level == kBaseReplayPositionLevel)
         return 0;
-    KaErrorPushList(&diagnostics);
+    KaErrorListScope scope(&diagnostics);
     int16_t rc = 0;
     if (failoverState == kBaseFailoverNone) {
         savedState = statementState;
@@ -327,7 +329,7 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
         BaseSqlStringW text(savedSqlText, savedSqlLength);
         if (prepareInternal(&text) != 0) {
             if (connection->failoverGranularity == 1 || connection->failoverGranularity == 2) {
-                postReconnected(connection, kBaseIdxLinkFailure, true, false);
+                basePostFailoverStage(connection, kBaseIdxLinkFailure, true, false);
                 failoverState = kBaseFailoverFailed;
                 if (connection->handle != nullptr)
                     connection->handle->reconnecting = 1;
@@ -353,20 +355,18 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
             if (rc == 0)
                 failoverState = kBaseFailoverReported;
         }
-        KaErrorPopList();
         return rc;
     }
     if (rc == 0 && level >= kBaseReplayExecutedLevel) {
         // The result of an execution is not restored: the application is
         // told at its next call and executes again.
         if (trigger) {
-            postReconnected(connection, kBaseIdxReconnected, false, false);
+            basePostFailoverStage(connection, kBaseIdxReconnected, false, false);
             failoverState = kBaseFailoverDone;
         } else {
             failoverState = kBaseFailoverNotRestored;
         }
     }
-    KaErrorPopList();
     return rc;
 }
 
@@ -384,15 +384,15 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
     KaLockGuard<KaCriticalSection> guard(owner->reconnectLock);
     switch (failoverState) {
     case kBaseFailoverLost:
-        postReconnected(conn, kBaseIdxLinkFailure, true, false);
+        basePostFailoverStage(conn, kBaseIdxLinkFailure, true, false);
         failoverState = kBaseFailoverFailed;
         return 0;
     case kBaseFailoverNotRestored:
-        postReconnected(conn, kBaseIdxReconnected, false, false);
+        basePostFailoverStage(conn, kBaseIdxReconnected, false, false);
         failoverState = kBaseFailoverDone;
         return 0;
     case kBaseFailoverRestored:
-        postReconnected(conn, kBaseIdxGeneralWarning, false, true);
+        basePostFailoverStage(conn, kBaseIdxGeneralWarning, false, true);
         failoverState = kBaseFailoverReported;
         return 0;
     case kBaseFailoverDone: return 0;
@@ -429,7 +429,7 @@ int16_t BaseStatement::checkFailover(int16_t* rc) noexcept
         return 0;
     }
     diagnostics.clear();
-    postReconnected(connection, kBaseIdxReconnected, false, false);
+    basePostFailoverStage(connection, kBaseIdxReconnected, false, false);
     // The call that found a pooled link dead is still the first on it, and
     // whether its request may be sent again goes with the record.
     if (connection != nullptr)
@@ -523,10 +523,9 @@ int16_t BaseStatement::readRowColumns(int64_t* checksum) noexcept
         rowReaderSize = want;
     }
     const bool cached = baseStaticCursorEmulated(this);
-    KaErrorList* list = KaErrorCurrentList();
     uint32_t crc = 0;
     for (uint16_t c = 1; c <= resultColumnCount; ++c) {
-        const size_t d0 = list != nullptr ? list->recordCount() : 0;
+        const KaDiagMark mark;
         getDataColumn = 0;
         getDataColumnDone = false;
         getDataConsumed = 0;
@@ -540,8 +539,8 @@ int16_t BaseStatement::readRowColumns(int64_t* checksum) noexcept
             return 1;
         // A value cut to the reader is no fault here: its first bytes and
         // its length stand for it.
-        while (list != nullptr && list->recordCount() > d0)
-            list->discardLast();
+        while (mark.posted() != 0)
+            mark.list()->discardLast();
         crc = crc32Wrap(0, crc, &length, sizeof length);
         if (length != SQL_NULL_DATA) {
             const int64_t n = length == SQL_NO_TOTAL || length > rowReaderSize || length < 0 ? rowReaderSize : length;

@@ -15,6 +15,7 @@
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "kadrivername.h"
@@ -34,10 +35,10 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_MAX_DRIVER_CONNECTIONS, 0, nullptr, kBaseInfoShort},
     {SQL_MAX_CONCURRENT_ACTIVITIES, 0, nullptr, kBaseInfoShort},
     {SQL_DRIVER_VER, 0, KA_DRIVER_VERSION_W, kBaseInfoText},
-    {SQL_FETCH_DIRECTION, 1, nullptr, kBaseInfoInt},
-    {SQL_ODBC_API_CONFORMANCE, 1, nullptr, kBaseInfoShort},
+    {SQL_FETCH_DIRECTION, SQL_FD_FETCH_NEXT, nullptr, kBaseInfoInt},
+    {SQL_ODBC_API_CONFORMANCE, SQL_OAC_LEVEL1, nullptr, kBaseInfoShort},
     {SQL_ROW_UPDATES, 0, u"N", kBaseInfoText},
-    {SQL_ODBC_SAG_CLI_CONFORMANCE, 1, nullptr, kBaseInfoShort},
+    {SQL_ODBC_SAG_CLI_CONFORMANCE, SQL_OSCC_COMPLIANT, nullptr, kBaseInfoShort},
     {SQL_SERVER_NAME, 0, u"", kBaseInfoText},
     {SQL_SEARCH_PATTERN_ESCAPE, 0, u"\\", kBaseInfoText},
     {SQL_ODBC_SQL_CONFORMANCE, 0, nullptr, kBaseInfoShort},
@@ -45,12 +46,12 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_ACCESSIBLE_TABLES, 0, u"N", kBaseInfoText},
     {SQL_ACCESSIBLE_PROCEDURES, 0, u"N", kBaseInfoText},
     {SQL_PROCEDURES, 0, u"Y", kBaseInfoText},
-    {SQL_CONCAT_NULL_BEHAVIOR, 1, nullptr, kBaseInfoShort},
-    {SQL_CURSOR_COMMIT_BEHAVIOR, 2, nullptr, kBaseInfoShort},
-    {SQL_CURSOR_ROLLBACK_BEHAVIOR, 2, nullptr, kBaseInfoShort},
+    {SQL_CONCAT_NULL_BEHAVIOR, SQL_CB_NON_NULL, nullptr, kBaseInfoShort},
+    {SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CB_PRESERVE, nullptr, kBaseInfoShort},
+    {SQL_CURSOR_ROLLBACK_BEHAVIOR, SQL_CB_PRESERVE, nullptr, kBaseInfoShort},
     {SQL_DATA_SOURCE_READ_ONLY, 0, u"N", kBaseInfoText},
     {SQL_EXPRESSIONS_IN_ORDERBY, 0, u"N", kBaseInfoText},
-    {SQL_IDENTIFIER_CASE, 1, nullptr, kBaseInfoShort},
+    {SQL_IDENTIFIER_CASE, SQL_IC_UPPER, nullptr, kBaseInfoShort},
     {SQL_IDENTIFIER_QUOTE_CHAR, 0, u" ", kBaseInfoText},
     {SQL_MAX_CURSOR_NAME_LEN, 26, nullptr, kBaseInfoShort},
     {SQL_MAX_SCHEMA_NAME_LEN, 0, nullptr, kBaseInfoShort},
@@ -63,10 +64,10 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_PROCEDURE_TERM, 20105, nullptr, kBaseInfoResource},
     {SQL_CATALOG_NAME_SEPARATOR, 0, u".", kBaseInfoText},
     {SQL_CATALOG_TERM, 20104, nullptr, kBaseInfoResource},
-    {SQL_SCROLL_CONCURRENCY, 9, nullptr, kBaseInfoInt},
-    {SQL_SCROLL_OPTIONS, 1, nullptr, kBaseInfoInt},
+    {SQL_SCROLL_CONCURRENCY, SQL_SCCO_READ_ONLY | SQL_SCCO_OPT_VALUES, nullptr, kBaseInfoInt},
+    {SQL_SCROLL_OPTIONS, SQL_SO_FORWARD_ONLY, nullptr, kBaseInfoInt},
     {SQL_TABLE_TERM, 20106, nullptr, kBaseInfoResource},
-    {SQL_TXN_CAPABLE, 1, nullptr, kBaseInfoShort},
+    {SQL_TXN_CAPABLE, SQL_TC_DML, nullptr, kBaseInfoShort},
     {SQL_CONVERT_FUNCTIONS, 0, nullptr, kBaseInfoInt},
     {SQL_CONVERT_BIGINT, 0, nullptr, kBaseInfoInt},
     {SQL_CONVERT_BINARY, 0, nullptr, kBaseInfoInt},
@@ -88,27 +89,32 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_CONVERT_VARCHAR, 0, nullptr, kBaseInfoInt},
     {SQL_CONVERT_LONGVARBINARY, 0, nullptr, kBaseInfoInt},
     {SQL_INTEGRITY, 0, u"N", kBaseInfoText},
-    {SQL_CORRELATION_NAME, 2, nullptr, kBaseInfoShort},
-    {SQL_NON_NULLABLE_COLUMNS, 1, nullptr, kBaseInfoShort},
+    {SQL_CORRELATION_NAME, SQL_CN_ANY, nullptr, kBaseInfoShort},
+    {SQL_NON_NULLABLE_COLUMNS, SQL_NNC_NON_NULL, nullptr, kBaseInfoShort},
     {SQL_DRIVER_ODBC_VER, 0, u"03.52", kBaseInfoText},
     {SQL_LOCK_TYPES, 0, nullptr, kBaseInfoInt},
-    {SQL_POSITIONED_STATEMENTS, 7, nullptr, kBaseInfoInt},
-    {SQL_GETDATA_EXTENSIONS, 11, nullptr, kBaseInfoInt},
+    {SQL_POSITIONED_STATEMENTS, SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE | SQL_PS_SELECT_FOR_UPDATE, nullptr,
+     kBaseInfoInt},
+    {SQL_GETDATA_EXTENSIONS, SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND, nullptr, kBaseInfoInt},
     {SQL_BOOKMARK_PERSISTENCE, 0, nullptr, kBaseInfoInt},
     {SQL_STATIC_SENSITIVITY, 0, nullptr, kBaseInfoInt},
     {SQL_FILE_USAGE, 0, nullptr, kBaseInfoShort},
-    {SQL_NULL_COLLATION, 1, nullptr, kBaseInfoShort},
-    {SQL_ALTER_TABLE, 1, nullptr, kBaseInfoInt},
+    {SQL_NULL_COLLATION, SQL_NC_LOW, nullptr, kBaseInfoShort},
+    {SQL_ALTER_TABLE, SQL_AT_ADD_COLUMN, nullptr, kBaseInfoInt},
     {SQL_COLUMN_ALIAS, 0, u"N", kBaseInfoText},
-    {SQL_GROUP_BY, 2, nullptr, kBaseInfoShort},
+    {SQL_GROUP_BY, SQL_GB_GROUP_BY_CONTAINS_SELECT, nullptr, kBaseInfoShort},
     {SQL_KEYWORDS, 0, u"", kBaseInfoText},
     {SQL_ORDER_BY_COLUMNS_IN_SELECT, 0, u"Y", kBaseInfoText},
-    {SQL_SCHEMA_USAGE, 31, nullptr, kBaseInfoInt},
-    {SQL_CATALOG_USAGE, 1, nullptr, kBaseInfoInt},
-    {SQL_QUOTED_IDENTIFIER_CASE, 3, nullptr, kBaseInfoShort},
+    {SQL_SCHEMA_USAGE,
+     SQL_SU_DML_STATEMENTS | SQL_SU_PROCEDURE_INVOCATION | SQL_SU_TABLE_DEFINITION | SQL_SU_INDEX_DEFINITION |
+         SQL_SU_PRIVILEGE_DEFINITION,
+     nullptr, kBaseInfoInt},
+    {SQL_CATALOG_USAGE, SQL_CU_DML_STATEMENTS, nullptr, kBaseInfoInt},
+    {SQL_QUOTED_IDENTIFIER_CASE, SQL_IC_SENSITIVE, nullptr, kBaseInfoShort},
     {SQL_SPECIAL_CHARACTERS, 0, u"", kBaseInfoText},
-    {SQL_SUBQUERIES, 31, nullptr, kBaseInfoInt},
-    {SQL_UNION, 3, nullptr, kBaseInfoInt},
+    {SQL_SUBQUERIES, SQL_SQ_COMPARISON | SQL_SQ_EXISTS | SQL_SQ_IN | SQL_SQ_QUANTIFIED | SQL_SQ_CORRELATED_SUBQUERIES,
+     nullptr, kBaseInfoInt},
+    {SQL_UNION, SQL_U_UNION | SQL_U_UNION_ALL, nullptr, kBaseInfoInt},
     {SQL_MAX_COLUMNS_IN_GROUP_BY, 0, nullptr, kBaseInfoShort},
     {SQL_MAX_COLUMNS_IN_INDEX, 0, nullptr, kBaseInfoShort},
     {SQL_MAX_COLUMNS_IN_ORDER_BY, 0, nullptr, kBaseInfoShort},
@@ -125,11 +131,11 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_NEED_LONG_DATA_LEN, 0, u"Y", kBaseInfoText},
     {SQL_MAX_BINARY_LITERAL_LEN, 0, nullptr, kBaseInfoLimit},
     {SQL_LIKE_ESCAPE_CLAUSE, 0, u"N", kBaseInfoText},
-    {SQL_CATALOG_LOCATION, 1, nullptr, kBaseInfoShort},
-    {SQL_OJ_CAPABILITIES, 41, nullptr, kBaseInfoInt},
+    {SQL_CATALOG_LOCATION, SQL_CL_START, nullptr, kBaseInfoShort},
+    {SQL_OJ_CAPABILITIES, SQL_OJ_LEFT | SQL_OJ_NESTED | SQL_OJ_INNER, nullptr, kBaseInfoInt},
     {SQL_ACTIVE_ENVIRONMENTS, 0, nullptr, kBaseInfoShort},
     {SQL_ALTER_DOMAIN, 0, nullptr, kBaseInfoInt},
-    {SQL_SQL_CONFORMANCE, 1, nullptr, kBaseInfoInt},
+    {SQL_SQL_CONFORMANCE, SQL_SC_SQL92_ENTRY, nullptr, kBaseInfoInt},
     {SQL_DATETIME_LITERALS, 0, nullptr, kBaseInfoInt},
     {SQL_BATCH_ROW_COUNT, 0, nullptr, kBaseInfoInt},
     {SQL_BATCH_SUPPORT, 0, nullptr, kBaseInfoInt},
@@ -145,26 +151,26 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_CREATE_SCHEMA, 0, nullptr, kBaseInfoInt},
     {SQL_CREATE_TABLE, 0, nullptr, kBaseInfoInt},
     {SQL_CREATE_TRANSLATION, 0, nullptr, kBaseInfoInt},
-    {SQL_CREATE_VIEW, 1, nullptr, kBaseInfoInt},
+    {SQL_CREATE_VIEW, SQL_CV_CREATE_VIEW, nullptr, kBaseInfoInt},
     {SQL_DROP_ASSERTION, 0, nullptr, kBaseInfoInt},
     {SQL_DROP_CHARACTER_SET, 0, nullptr, kBaseInfoInt},
     {SQL_DROP_COLLATION, 0, nullptr, kBaseInfoInt},
     {SQL_DROP_DOMAIN, 0, nullptr, kBaseInfoInt},
     {SQL_DROP_SCHEMA, 0, nullptr, kBaseInfoInt},
-    {SQL_DROP_TABLE, 1, nullptr, kBaseInfoInt},
+    {SQL_DROP_TABLE, SQL_DT_DROP_TABLE, nullptr, kBaseInfoInt},
     {SQL_DROP_TRANSLATION, 0, nullptr, kBaseInfoInt},
-    {SQL_DROP_VIEW, 1, nullptr, kBaseInfoInt},
+    {SQL_DROP_VIEW, SQL_DV_DROP_VIEW, nullptr, kBaseInfoInt},
     {SQL_DYNAMIC_CURSOR_ATTRIBUTES1, 0, nullptr, kBaseInfoInt},
     {SQL_DYNAMIC_CURSOR_ATTRIBUTES2, 0, nullptr, kBaseInfoInt},
-    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, 1, nullptr, kBaseInfoInt},
-    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, 2176, nullptr, kBaseInfoInt},
-    {SQL_INDEX_KEYWORDS, 3, nullptr, kBaseInfoInt},
+    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, SQL_CA1_NEXT, nullptr, kBaseInfoInt},
+    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, SQL_CA2_MAX_ROWS_SELECT | SQL_CA2_MAX_ROWS_CATALOG, nullptr, kBaseInfoInt},
+    {SQL_INDEX_KEYWORDS, SQL_IK_ASC | SQL_IK_DESC, nullptr, kBaseInfoInt},
     {SQL_INFO_SCHEMA_VIEWS, 0, nullptr, kBaseInfoInt},
     {SQL_KEYSET_CURSOR_ATTRIBUTES1, 0, nullptr, kBaseInfoInt},
     {SQL_KEYSET_CURSOR_ATTRIBUTES2, 0, nullptr, kBaseInfoInt},
-    {SQL_ODBC_INTERFACE_CONFORMANCE, 1, nullptr, kBaseInfoInt},
-    {SQL_PARAM_ARRAY_ROW_COUNTS, 2, nullptr, kBaseInfoInt},
-    {SQL_PARAM_ARRAY_SELECTS, 3, nullptr, kBaseInfoInt},
+    {SQL_ODBC_INTERFACE_CONFORMANCE, SQL_OIC_CORE, nullptr, kBaseInfoInt},
+    {SQL_PARAM_ARRAY_ROW_COUNTS, SQL_PARC_NO_BATCH, nullptr, kBaseInfoInt},
+    {SQL_PARAM_ARRAY_SELECTS, SQL_PAS_NO_SELECT, nullptr, kBaseInfoInt},
     {SQL_SQL92_DATETIME_FUNCTIONS, 0, nullptr, kBaseInfoInt},
     {SQL_SQL92_FOREIGN_KEY_DELETE_RULE, 0, nullptr, kBaseInfoInt},
     {SQL_SQL92_FOREIGN_KEY_UPDATE_RULE, 0, nullptr, kBaseInfoInt},
@@ -176,12 +182,12 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {SQL_SQL92_ROW_VALUE_CONSTRUCTOR, 0, nullptr, kBaseInfoInt},
     {SQL_SQL92_STRING_FUNCTIONS, 0, nullptr, kBaseInfoInt},
     {SQL_SQL92_VALUE_EXPRESSIONS, 0, nullptr, kBaseInfoInt},
-    {SQL_STANDARD_CLI_CONFORMANCE, 3, nullptr, kBaseInfoInt},
+    {SQL_STANDARD_CLI_CONFORMANCE, SQL_SCC_XOPEN_CLI_VERSION1 | SQL_SCC_ISO92_CLI, nullptr, kBaseInfoInt},
     {SQL_STATIC_CURSOR_ATTRIBUTES1, 0, nullptr, kBaseInfoInt},
     {SQL_STATIC_CURSOR_ATTRIBUTES2, 0, nullptr, kBaseInfoInt},
-    {SQL_AGGREGATE_FUNCTIONS, 64, nullptr, kBaseInfoInt},
-    {SQL_DDL_INDEX, 3, nullptr, kBaseInfoInt},
-    {SQL_INSERT_STATEMENT, 7, nullptr, kBaseInfoInt},
+    {SQL_AGGREGATE_FUNCTIONS, SQL_AF_ALL, nullptr, kBaseInfoInt},
+    {SQL_DDL_INDEX, SQL_DI_CREATE_INDEX | SQL_DI_DROP_INDEX, nullptr, kBaseInfoInt},
+    {SQL_INSERT_STATEMENT, SQL_IS_INSERT_LITERALS | SQL_IS_INSERT_SEARCHED | SQL_IS_SELECT_INTO, nullptr, kBaseInfoInt},
     {1012, 0, u"", kBaseInfoText},
     {1013, 0, u"", kBaseInfoText},
     {1014, 0, u"", kBaseInfoText},
@@ -198,7 +204,7 @@ constexpr BaseInfoEntry kBaseEntries[] = {
     {1026, 0, nullptr, kBaseInfoShort},
     {1027, 0, u"", kBaseInfoText},
     {SQL_XOPEN_CLI_YEAR, 0, u"1995", kBaseInfoText},
-    {SQL_CURSOR_SENSITIVITY, 1, nullptr, kBaseInfoInt},
+    {SQL_CURSOR_SENSITIVITY, SQL_INSENSITIVE, nullptr, kBaseInfoInt},
     {SQL_DESCRIBE_PARAMETER, 0, u"N", kBaseInfoText},
     {SQL_COLLATION_SEQ, 0, u"", kBaseInfoText},
     {SQL_MAX_IDENTIFIER_LEN, 0, nullptr, kBaseInfoShort},
@@ -226,13 +232,25 @@ constexpr uint64_t kCapStaticWide = 0x80;
 // What a widened static cursor adds to its attributes, and the bits of the
 // connection's own emulated attributes it takes over.
 constexpr uint32_t kStaticWideAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE;
-constexpr uint32_t kStaticEmulatedAttrs1 = 0xe000;
+constexpr uint32_t kStaticEmulatedAttrs1 =
+    SQL_CA1_POSITIONED_UPDATE | SQL_CA1_POSITIONED_DELETE | SQL_CA1_SELECT_FOR_UPDATE;
 constexpr uint32_t kStaticWideAttrs2 = SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT;
-constexpr uint32_t kStaticEmulatedAttrs2 = 0x8008;
+constexpr uint32_t kStaticEmulatedAttrs2 = SQL_CA2_OPT_VALUES_CONCURRENCY | SQL_CA2_SIMULATE_TRY_UNIQUE;
 // SQLGetInfo bits the emulation adds.
 constexpr uint32_t kFetchBookmark = SQL_FD_FETCH_BOOKMARK;
-constexpr uint32_t kFetchStatic = 0x3e;
+constexpr uint32_t kFetchStatic =
+    SQL_FD_FETCH_FIRST | SQL_FD_FETCH_LAST | SQL_FD_FETCH_PRIOR | SQL_FD_FETCH_ABSOLUTE | SQL_FD_FETCH_RELATIVE;
 constexpr uint32_t kBookmarkPersistence = SQL_BP_DELETE | SQL_BP_UPDATE;
+
+// The info type of today for the two that an older numbering gave.
+uint16_t currentInfoType(uint16_t infoType) noexcept
+{
+    if (infoType == kBaseInfoFileUsageOld)
+        return SQL_FILE_USAGE;
+    if (infoType == kBaseInfoKeywordsOld)
+        return SQL_KEYWORDS;
+    return infoType;
+}
 
 uint64_t lowByte(uint64_t word) noexcept
 {
@@ -411,15 +429,14 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
         uint64_t v = 0;
         int32_t k = 0;
         int32_t owned = 0;
-        KaErrorList* list = KaErrorCurrentList();
-        size_t before = list != nullptr ? list->recordCount() : 0;
+        KaDiagMark mark;
         int16_t failed = getInfoValue(other, &v, &k, &owned);
         if (owned != 0)
             ramFree(const_cast<uint16_t*>(textOf(v)));
         // A failed look-up only decides which answer applies: its
         // diagnostics are not the caller's.
-        while (failed != 0 && list != nullptr && list->recordCount() > before)
-            list->discardLast();
+        while (failed != 0 && mark.posted() != 0)
+            mark.list()->discardLast();
         if (failed != 0 || !baseInfoIsNumber(k))
             return -1;
         return static_cast<int64_t>(v);
@@ -599,15 +616,18 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
 int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t bufferLength,
                                      int16_t* stringLength) noexcept
 {
-    if (infoType == kBaseInfoFileUsageOld)
-        infoType = SQL_FILE_USAGE;
-    else if (infoType == kBaseInfoKeywordsOld)
-        infoType = SQL_KEYWORDS;
+    infoType = currentInfoType(infoType);
     uint64_t answer = 0;
     int32_t kind = kBaseInfoNotFound;
     int32_t allocated = 0;
     if (getInfoValue(infoType, &answer, &kind, &allocated) != 0)
         return SQL_ERROR;
+    // A text made for this answer may hold a secret: wiped when it goes.
+    RamWipedPtr<uint16_t> made;
+    if (allocated != 0) {
+        auto* owned = const_cast<uint16_t*>(textOf(answer));
+        made.reset(owned, strLenOrZeroW(owned) * 2);
+    }
     int16_t rc = SQL_SUCCESS;
     if (baseInfoIsNumber(kind)) {
         uint64_t keyset = thirdByte(keysetCursorOps);
@@ -713,28 +733,23 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
     } else {
         rc = putWide(text, value, bufferLength, stringLength);
     }
-    if (allocated != 0) {
-        auto* owned = const_cast<uint16_t*>(textOf(answer));
-        fastMemzero(owned, strLenOrZeroW(owned) * 2);
-        ramFree(owned);
-    }
     return rc;
 }
 
 int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLength, int16_t* stringLength) noexcept
 {
-    if (enterApi(SQL_API_SQLGETINFO) != 0)
-        return leaveApi(SQL_ERROR);
-    if (infoType == SQL_DRIVER_NAME) {
-        uint16_t name[kNameUnits];
-        name[0] = 0;
-        if (driverLibraryName(name, kNameUnits) != 0)
-            return leaveApi(SQL_ERROR);
-        return leaveApi(putWide(name, value, bufferLength, stringLength));
-    }
-    if (infoType == SQL_IDENTIFIER_QUOTE_CHAR && (workarounds2 & kBaseWa2BackQuote) != 0)
-        return leaveApi(putWide(reinterpret_cast<const uint16_t*>(u"`"), value, bufferLength, stringLength));
-    if (infoType == SQL_USER_NAME) {
+    return runApi(SQL_API_SQLGETINFO, [&]() noexcept -> int16_t {
+        if (infoType == SQL_DRIVER_NAME) {
+            uint16_t name[kNameUnits];
+            name[0] = 0;
+            if (driverLibraryName(name, kNameUnits) != 0)
+                return SQL_ERROR;
+            return putWide(name, value, bufferLength, stringLength);
+        }
+        if (infoType == SQL_IDENTIFIER_QUOTE_CHAR && (workarounds2 & kBaseWa2BackQuote) != 0)
+            return putWide(reinterpret_cast<const uint16_t*>(u"`"), value, bufferLength, stringLength);
+        if (infoType != SQL_USER_NAME)
+            return getInfoValue(infoType, value, bufferLength, stringLength);
         uint64_t answer = 0;
         int32_t kind = kBaseInfoNotFound;
         lookupInfo(driverInfoTable, infoType, &answer, &kind);
@@ -742,27 +757,24 @@ int16_t BaseConnection::getInfo(uint16_t infoType, void* value, int16_t bufferLe
             answer = 0;
             kind = kBaseInfoNotFound;
             if (driverInfoValue(infoType, &answer, &kind) != 0)
-                return leaveApi(SQL_ERROR);
-            auto* name = const_cast<uint16_t*>(textOf(answer));
-            if (kind != kBaseInfoText || name == nullptr) {
+                return SQL_ERROR;
+            auto* text = const_cast<uint16_t*>(textOf(answer));
+            if (kind != kBaseInfoText || text == nullptr) {
                 basePostError(kBaseIdxGeneralError);
-                return leaveApi(SQL_ERROR);
+                return SQL_ERROR;
             }
-            int16_t rc = putWide(name, value, bufferLength, stringLength);
-            fastMemzero(name, strLenOrZeroW(name) * 2);
-            ramFree(name);
-            return leaveApi(rc);
+            RamWipedPtr<uint16_t> name(text, strLenOrZeroW(text) * 2);
+            return putWide(name.get(), value, bufferLength, stringLength);
         }
         // Decrypted only for the copy into the application's buffer; the
         // holder wipes it when it goes.
         KaMemoryBuffer plain;
         plain.state = KA_MEMBUF_PLAIN;
         if (userId.length != 0 && getUserId(plain) != 0)
-            return leaveApi(SQL_ERROR);
+            return SQL_ERROR;
         const uint16_t* name = userId.length != 0 ? plain.data : reinterpret_cast<const uint16_t*>(u"");
-        return leaveApi(putWide(name, value, bufferLength, stringLength));
-    }
-    return leaveApi(getInfoValue(infoType, value, bufferLength, stringLength));
+        return putWide(name, value, bufferLength, stringLength);
+    });
 }
 
 int16_t BaseConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int32_t* kind) noexcept
@@ -775,31 +787,29 @@ int16_t BaseConnection::driverInfoValue(uint16_t infoType, uint64_t* value, int3
 int16_t baseGetInfoW(BaseStubConnection* handle, uint16_t infoType, void* value, int16_t bufferLength,
                      int16_t* stringLength) noexcept
 {
-    handle->enterApi(SQL_API_SQLGETINFO);
-    if (infoType == kBaseInfoFileUsageOld)
-        infoType = SQL_FILE_USAGE;
-    else if (infoType == kBaseInfoKeywordsOld)
-        infoType = SQL_KEYWORDS;
-    uint64_t answer = 0;
-    int32_t kind = kBaseInfoNotFound;
-    lookupInfo(&kBaseInfoTable, infoType, &answer, &kind);
-    if (baseInfoIsNumber(kind)) {
-        putNumber(answer, kind, value, stringLength);
-        return handle->leaveApi(SQL_SUCCESS);
-    }
-    uint16_t text[kNameUnits];
-    text[0] = 0;
-    if (kind == kBaseInfoText) {
-        return handle->leaveApi(putWide(textOf(answer), value, bufferLength, stringLength));
-    } else if (kind == kBaseInfoResource) {
-        errLoadMessageW(text, kNameUnits, static_cast<uint16_t>(answer));
-    } else if (infoType == SQL_DRIVER_NAME) {
-        driverFileName(text, kNameUnits);
-    } else if (infoType != SQL_DATA_SOURCE_NAME && infoType != SQL_DATABASE_NAME && infoType != SQL_USER_NAME) {
-        // Nothing is known of this info type: refused as after a connect,
-        // rather than answered with an empty text.
-        basePostError(kBaseIdxNotSupported);
-        return handle->leaveApi(SQL_ERROR);
-    }
-    return handle->leaveApi(putWide(text, value, bufferLength, stringLength));
+    return handle->runApi(SQL_API_SQLGETINFO, [&]() noexcept -> int16_t {
+        infoType = currentInfoType(infoType);
+        uint64_t answer = 0;
+        int32_t kind = kBaseInfoNotFound;
+        lookupInfo(&kBaseInfoTable, infoType, &answer, &kind);
+        if (baseInfoIsNumber(kind)) {
+            putNumber(answer, kind, value, stringLength);
+            return SQL_SUCCESS;
+        }
+        uint16_t text[kNameUnits];
+        text[0] = 0;
+        if (kind == kBaseInfoText) {
+            return putWide(textOf(answer), value, bufferLength, stringLength);
+        } else if (kind == kBaseInfoResource) {
+            errLoadMessageW(text, kNameUnits, static_cast<uint16_t>(answer));
+        } else if (infoType == SQL_DRIVER_NAME) {
+            driverFileName(text, kNameUnits);
+        } else if (infoType != SQL_DATA_SOURCE_NAME && infoType != SQL_DATABASE_NAME && infoType != SQL_USER_NAME) {
+            // Nothing is known of this info type: refused as after a
+            // connect, rather than answered with an empty text.
+            basePostError(kBaseIdxNotSupported);
+            return SQL_ERROR;
+        }
+        return putWide(text, value, bufferLength, stringLength);
+    });
 }

@@ -12,6 +12,7 @@
 #include "foundation/fast.h"
 #include "foundation/kaencode.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastringw.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
@@ -448,15 +449,16 @@ void BaseConnPoolManager::closePooled(BaseConnection* connection) noexcept
     // Errors of the close go to the private handle and are dropped with it.
     unpool(connection);
     handle->diagnostics.clear();
-    KaErrorPushList(&handle->diagnostics);
-    handle->addConnection(connection);
-    handle->current = connection;
-    connection->env = nullptr;
-    (void)connection->disconnect();
-    handle->removeConnection(connection);
-    delete connection;
-    handle->bufferedAttrs.deleteAll();
-    KaErrorPopList();
+    {
+        KaErrorListScope scope(&handle->diagnostics);
+        handle->addConnection(connection);
+        handle->current = connection;
+        connection->env = nullptr;
+        (void)connection->disconnect();
+        handle->removeConnection(connection);
+        delete connection;
+        handle->bufferedAttrs.deleteAll();
+    }
     handle->diagnostics.clear();
 }
 

@@ -8,6 +8,7 @@
 
 #include "foundation/fast.h"
 #include "foundation/karandom.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
@@ -163,22 +164,22 @@ int16_t BaseConnection::getPassword(KaMemoryBuffer& outHolder) noexcept
     if (outHolder.length <= prefixUnits || std::memcmp(outHolder.data, kEncodedPrefix, sizeof kEncodedPrefix) != 0)
         return 0;
     const size_t bytes = (outHolder.length + 1) * sizeof(uint16_t);
-    auto* copy = static_cast<uint16_t*>(ramAlloc(bytes));
-    if (copy == nullptr) {
+    RamWipedPtr<uint16_t> copy(static_cast<uint16_t*>(ramAlloc(bytes)), bytes);
+    if (!copy) {
         outHolder.clear();
         return 1;
     }
-    std::memcpy(copy, outHolder.data, bytes - sizeof(uint16_t));
-    copy[outHolder.length] = 0;
+    std::memcpy(copy.get(), outHolder.data, bytes - sizeof(uint16_t));
+    copy.get()[outHolder.length] = 0;
     int64_t decodedLength = 0;
-    int16_t failed = decodeStoredOptionValue(copy, &decodedLength);
+    int16_t failed = decodeStoredOptionValue(copy.get(), &decodedLength);
     if (failed == 0) {
         KaMemoryBuffer decoded;
-        if (decoded.setEncrypted(copy, decodedLength, key.get()) != 0 || outHolder.decryptFrom(decoded, key.get()) != 0)
+        if (decoded.setEncrypted(copy.get(), decodedLength, key.get()) != 0 ||
+            outHolder.decryptFrom(decoded, key.get()) != 0)
             failed = 1;
     }
-    fastMemzero(copy, bytes);
-    ramFree(copy);
+    copy.reset();
     // Neither the encoded text nor a part of it is handed out.
     if (failed != 0)
         outHolder.clear();
@@ -580,18 +581,17 @@ int16_t BaseStubConnection::reconnectNew(BaseConnection** out) noexcept
     KaMemoryBuffer plain;
     if (decryptHandleValue(connectString, plain) != 0 || plain.length > INT16_MAX)
         return 1;
-    auto* output = static_cast<uint16_t*>(ramAlloc(kBaseReconnectOutUnits * 2));
-    if (output == nullptr)
+    // The completed string holds the credentials.
+    RamWipedPtr<uint16_t> output(static_cast<uint16_t*>(ramAlloc(kBaseReconnectOutUnits * 2)),
+                                 kBaseReconnectOutUnits * 2);
+    if (!output)
         return 1;
     int16_t outLength = 0;
     // The replayed connect's own calls come back into this handle.
     markOwner();
-    int16_t rc = conn->driverConnect(nullptr, plain.data, static_cast<int16_t>(plain.length), output,
+    int16_t rc = conn->driverConnect(nullptr, plain.data, static_cast<int16_t>(plain.length), output.get(),
                                      kBaseReconnectOutUnits, &outLength, SQL_DRIVER_NOPROMPT);
     clearOwner();
-    // The completed string holds the credentials.
-    fastMemzero(output, kBaseReconnectOutUnits * 2);
-    ramFree(output);
     return rc == SQL_ERROR ? 1 : 0;
 }
 

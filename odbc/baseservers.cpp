@@ -11,6 +11,7 @@
 #include "foundation/errpost.h"
 #include "foundation/fast.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/karandom.h"
 #include "foundation/numtext.h"
 #include "foundation/ram.h"
@@ -354,7 +355,7 @@ void clearThreadDiagnostics() noexcept
     for (size_t i = 0; i < keyCount; ++i) {
         KaStringW longKey;
         KaStringW shortKey;
-        uint16_t* value = nullptr;
+        uint16_t* found = nullptr;
         KaStringW def;
         if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 || longKey.appendChar(0) != 0 ||
             shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""),
@@ -364,19 +365,17 @@ void clearThreadDiagnostics() noexcept
                        keys[i].defaultLength) != 0 ||
             def.appendChar(0) != 0 ||
             conn->getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr, longKey.data,
-                           keys[i].defaultLength != 0 ? def.data : nullptr, &value, nullptr, 0) != 0) {
+                           keys[i].defaultLength != 0 ? def.data : nullptr, &found, nullptr, 0) != 0) {
             return 1;
         }
-        if (value != nullptr && value[0] != 0) {
+        RamPtr<uint16_t> value(found);
+        if (value != nullptr && value.get()[0] != 0) {
             offsets[keptCount] = values.len;
-            lengths[keptCount] = strLenOrZeroW(value);
+            lengths[keptCount] = strLenOrZeroW(value.get());
             kept[keptCount++] = &keys[i];
-            if (values.append(value, strLenOrZeroW(value)) != 0) {
-                ramFree(value);
+            if (values.append(value.get(), strLenOrZeroW(value.get())) != 0)
                 return 1;
-            }
         }
-        ramFree(value);
     }
     primary.owned = strDupNW(values.data != nullptr ? values.data : strUnits(u""), values.len);
     if (primary.owned == nullptr) {

@@ -36,27 +36,6 @@ void postCancelled() noexcept
         record->setSqlstate("HY008");
 }
 
-// The failover's diagnostic by its stage: the link failure when the
-// statement has no usable connection, else the re-established connection
-// (an error when the statement's state could not be restored, a warning
-// when it was). The current server is named when the connection has one.
-void postFailoverStage(BaseConnection* conn, uint16_t index, bool lost, bool warning) noexcept
-{
-    const bool named = conn->serverNameW != nullptr && conn->serverNameW[0] != 0;
-    uint16_t msg = 0;
-    if (lost)
-        msg = named ? MSG_RECONNECT_FAILED_SERVERS : MSG_RECONNECT_FAILED;
-    else
-        msg = named ? MSG_CONNECTION_REESTABLISHED_TO : MSG_CONNECTION_REESTABLISHED;
-    KaError* record = warning ? basePostWarningMsg(index, msg) : basePostErrorMsg(index, msg);
-    if (record == nullptr || !named)
-        return;
-    if (lost)
-        record->addParamW(conn->serverNameW);
-    else
-        record->addParamText(conn->serverNameA != nullptr ? conn->serverNameA : "");
-}
-
 }  // namespace
 
 // ---- Entry and exit -------------------------------------------------------------------
@@ -139,19 +118,19 @@ int16_t BaseStatement::enterFailoverStage(uint16_t function, bool ownerThread) n
     case kBaseFailoverDone: resetFailoverState(); break;
     case kBaseFailoverNotRestored:
         if (reconnecting)
-            postFailoverStage(connection, kBaseIdxLinkFailure, true, false);
+            basePostFailoverStage(connection, kBaseIdxLinkFailure, true, false);
         else
-            postFailoverStage(connection, kBaseIdxReconnected, false, false);
+            basePostFailoverStage(connection, kBaseIdxReconnected, false, false);
         failoverState = kBaseFailoverDone;
         rc = 1;
         break;
     case kBaseFailoverLost:
-        postFailoverStage(connection, kBaseIdxLinkFailure, true, false);
+        basePostFailoverStage(connection, kBaseIdxLinkFailure, true, false);
         failoverState = kBaseFailoverFailed;
         rc = 1;
         break;
     case kBaseFailoverRestored:
-        postFailoverStage(connection, kBaseIdxGeneralWarning, false, true);
+        basePostFailoverStage(connection, kBaseIdxGeneralWarning, false, true);
         failoverState = kBaseFailoverReported;
         break;
     case kBaseFailoverReplay:

@@ -14,6 +14,7 @@
 #include "convert/textcvt.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "odbc/baseconn.h"
 #include "odbc/baseenv.h"
@@ -40,7 +41,7 @@ constexpr int64_t kMeasureScratch = 64;
                                           SQLSMALLINT* textLength, int64_t targetCp) noexcept
 {
     KaErrorList scratch;
-    KaErrorPushList(&scratch);
+    KaErrorListScope scope(&scratch);
     uint16_t stateW[kBaseSqlstateUnits] = {};
     uint16_t text[kBulkDiagUnits];
     SQLSMALLINT textUnits = 0;
@@ -74,7 +75,6 @@ constexpr int64_t kMeasureScratch = 64;
                 connHandle->diagnostics.mapSqlStateToOdbc2(state);
         }
     }
-    KaErrorPopList();
     return rc;
 }
 
@@ -131,21 +131,22 @@ struct LoadTexts {
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
         return notConnected(connHandle, kBaseApiLoadTable);
-    if (conn->enterApi(kBaseApiLoadTable) != 0)
-        return conn->leaveApi(SQL_ERROR);
     LoadTexts args;
-    bool passThrough = wideForm && conn->wideCharCodePage == kCodePageUtf16LE;
-    int64_t cp = wideForm ? conn->wideCharCodePage : conn->appCodePage;
-    for (int i = 0; i < LoadTexts::kCount; ++i) {
-        if (passThrough) {
-            args.wide[i] = static_cast<uint16_t*>(const_cast<void*>(texts[i]));
-        } else if (args.convert(i, conn, cp, static_cast<const char*>(texts[i])) != 0) {
-            return settle(conn->leaveApi(SQL_ERROR), &connHandle->diagnostics);
+    SQLRETURN rc = conn->runApi(kBaseApiLoadTable, [&]() noexcept {
+        bool passThrough = wideForm && conn->wideCharCodePage == kCodePageUtf16LE;
+        int64_t cp = wideForm ? conn->wideCharCodePage : conn->appCodePage;
+        for (int i = 0; i < LoadTexts::kCount; ++i) {
+            if (passThrough)
+                args.wide[i] = static_cast<uint16_t*>(const_cast<void*>(texts[i]));
+            else if (args.convert(i, conn, cp, static_cast<const char*>(texts[i])) != 0)
+                return SQL_ERROR;
         }
-    }
-    int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance, warningTolerance, args.wide[2],
-                                             args.wide[3], args.wide[4], firstRecord, recordCount, readBufferKb);
-    return settle(conn->leaveApi(loaded == 0 ? SQL_SUCCESS : SQL_ERROR), &connHandle->diagnostics);
+        int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance, warningTolerance,
+                                                 args.wide[2], args.wide[3], args.wide[4], firstRecord, recordCount,
+                                                 readBufferKb);
+        return loaded == 0 ? SQL_SUCCESS : SQL_ERROR;
+    });
+    return settle(rc, &connHandle->diagnostics);
 }
 
 [[nodiscard]] SQLRETURN exportTable(SQLHDBC handle, const char* table, const uint16_t* tableW, const char* file,
@@ -158,13 +159,13 @@ struct LoadTexts {
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
         return notConnected(connHandle, kBaseApiExportTable);
-    if (conn->enterApi(kBaseApiExportTable) != 0)
-        return conn->leaveApi(SQL_ERROR);
-    SQLRETURN rc = gBulkOperations != nullptr
-                       ? gBulkOperations->exportTable(conn, table, tableW, file, fileW, codePage, errorTolerance,
-                                                      warningTolerance, log, logW)
-                       : conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance, warningTolerance,
-                                                 log, logW);
+    SQLRETURN rc = conn->runApi(kBaseApiExportTable, [&]() noexcept {
+        return gBulkOperations != nullptr
+                   ? gBulkOperations->exportTable(conn, table, tableW, file, fileW, codePage, errorTolerance,
+                                                  warningTolerance, log, logW)
+                   : conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance, warningTolerance,
+                                             log, logW);
+    });
     return settle(rc, &connHandle->diagnostics);
 }
 
@@ -178,11 +179,15 @@ struct LoadTexts {
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr)
         return notConnected(connHandle, kBaseApiValidateTable);
-    SQLRETURN rc = gBulkOperations != nullptr
-                       ? gBulkOperations->validateTable(conn, table, tableW, description, descriptionW, messages,
-                                                        messagesW, bufferLength, messageCount)
-                       : conn->validateTableFromFile(table, tableW, description, descriptionW, messages, messagesW,
-                                                     bufferLength, messageCount);
+    if (messageCount != nullptr)
+        *messageCount = 0;
+    SQLRETURN rc = conn->runApi(kBaseApiValidateTable, [&]() noexcept {
+        return gBulkOperations != nullptr
+                   ? gBulkOperations->validateTable(conn, table, tableW, description, descriptionW, messages,
+                                                    messagesW, bufferLength, messageCount)
+                   : conn->validateTableFromFile(table, tableW, description, descriptionW, messages, messagesW,
+                                                 bufferLength, messageCount);
+    });
     return settle(rc, &connHandle->diagnostics);
 }
 

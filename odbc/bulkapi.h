@@ -12,11 +12,10 @@ class BaseConnection;
 class BaseStatement;
 
 // The export and validation bodies live in the bulk layer above this one;
-// the driver library registers them at load time. Each runs between the
-// connection's entry and exit steps as the exported entry point leaves it:
-// the export after the entry step, making the exit step itself; the
-// validation making both. Without a registration the connection's own
-// operations answer.
+// the driver library registers them at load time. Each runs inside the
+// connection's frame of the call that the exported entry point makes
+// (runApi) and returns the call's SQLRETURN. Without a registration the
+// connection's own operations answer.
 struct BaseBulkOperations {
     int16_t (*exportTable)(BaseConnection* conn, const char* table, const uint16_t* tableW, const char* file,
                            const uint16_t* fileW, int64_t codePage, int64_t errorTolerance, int64_t warningTolerance,

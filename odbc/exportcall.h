@@ -10,6 +10,7 @@
 
 #include "foundation/kaerror.h"
 #include "foundation/kaobject.h"
+#include "foundation/kaowner.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
@@ -64,9 +65,8 @@ inline BaseDescriptor* descOf(SQLHANDLE handle) noexcept
     if (rc != kBaseRcAgain)
         return rc;
     if (list != nullptr) {
-        KaErrorPushList(list);
+        KaErrorListScope scope(list);
         basePostErrorMsg(kBaseIdxGeneralError, MSG_OPERATION_NOT_FINISHED);
-        KaErrorPopList();
     }
     return SQL_ERROR;
 }
@@ -165,9 +165,10 @@ template <class Call>
 // handle.
 [[nodiscard]] inline SQLRETURN notConnected(BaseStubConnection* connHandle, uint16_t apiId) noexcept
 {
-    connHandle->enterApi(apiId);
-    basePostNotConnected();
-    return connHandle->leaveApi(SQL_ERROR);
+    return connHandle->runApi(apiId, []() noexcept {
+        basePostNotConnected();
+        return SQL_ERROR;
+    });
 }
 
 // Connection export on the current physical connection.

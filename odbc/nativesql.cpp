@@ -38,23 +38,23 @@ int16_t answer(BaseConnection& connection, BaseSqlStringW& text, uint16_t* out, 
 int16_t baseNativeSqlW(BaseConnection& connection, const uint16_t* in, int32_t inLength, uint16_t* out,
                        int32_t outCapacity, int32_t* outLength) noexcept
 {
-    if (connection.enterApi(SQL_API_SQLNATIVESQL) != 0)
-        return connection.leaveApi(SQL_ERROR);
-    if (!connection.isConnected()) {
-        basePostNotConnected();
-        return connection.leaveApi(SQL_ERROR);
-    }
-    if (in == nullptr || (inLength < 0 && inLength != SQL_NTS) || (out != nullptr && outCapacity < 0)) {
-        basePostError(kBaseIdxBadLength);
-        return connection.leaveApi(SQL_ERROR);
-    }
-    // SQL text processing files its refusals by framework error index.
-    sqlSetErrorPoster(basePostErrorMsg);
-    BaseSqlStringW text(in, inLength);
-    // The text goes the way a prepared statement's goes.
-    uint32_t markers = 0;
-    int32_t flags = 0;
-    if (connection.preprocessSql(&text) != 0 || connection.translateEscapes(&text, 1, &markers, &flags) != 0)
-        return connection.leaveApi(SQL_ERROR);
-    return connection.leaveApi(answer(connection, text, out, outCapacity, outLength));
+    return connection.runApi(SQL_API_SQLNATIVESQL, [&]() noexcept -> int16_t {
+        if (!connection.isConnected()) {
+            basePostNotConnected();
+            return SQL_ERROR;
+        }
+        if (in == nullptr || (inLength < 0 && inLength != SQL_NTS) || (out != nullptr && outCapacity < 0)) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
+        }
+        // SQL text processing files its refusals by framework error index.
+        sqlSetErrorPoster(basePostErrorMsg);
+        BaseSqlStringW text(in, inLength);
+        // The text goes the way a prepared statement's goes.
+        uint32_t markers = 0;
+        int32_t flags = 0;
+        if (connection.preprocessSql(&text) != 0 || connection.translateEscapes(&text, 1, &markers, &flags) != 0)
+            return SQL_ERROR;
+        return answer(connection, text, out, outCapacity, outLength);
+    });
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kathread.h"
 #include "foundation/ram.h"
 #include "kadrivername.h"
@@ -55,15 +56,13 @@ int32_t gCatalogueUsers = 0;
     if (connHandle->current != nullptr)
         return SQL_SUCCESS;
     connHandle->diagnostics.clear();
-    KaErrorPushList(&connHandle->diagnostics);
-    SQLRETURN rc = SQL_ERROR;
+    KaErrorListScope scope(&connHandle->diagnostics);
     BaseConnection* conn = nullptr;
     if (connHandle->env == nullptr)
         basePostNotConnected();
     else if (connHandle->env->newConnection(0, &conn) == 0 && conn != nullptr)
-        rc = connHandle->setCurrentConnection(conn) == 1 ? SQL_ERROR : SQL_SUCCESS;
-    KaErrorPopList();
-    return rc;
+        return connHandle->setCurrentConnection(conn) == 1 ? SQL_ERROR : SQL_SUCCESS;
+    return SQL_ERROR;
 }
 
 // The pooling steps of one connect: the key, the manager, the pool and slot
@@ -99,9 +98,11 @@ public:
     [[nodiscard]] SQLRETURN begin() noexcept
     {
         handle_->diagnostics.clear();
-        KaErrorPushList(&handle_->diagnostics);
-        int16_t rc = baseEnsurePoolManager(&manager_);
-        KaErrorPopList();
+        int16_t rc = 0;
+        {
+            KaErrorListScope scope(&handle_->diagnostics);
+            rc = baseEnsurePoolManager(&manager_);
+        }
         if (rc == 0)
             generation_ = manager_->generation.load();
         return rc == 0 ? SQL_SUCCESS : SQL_ERROR;
@@ -112,9 +113,11 @@ public:
     [[nodiscard]] SQLRETURN take() noexcept
     {
         handle_->diagnostics.clear();
-        KaErrorPushList(&handle_->diagnostics);
-        int16_t rc = manager_->takeConnection(handle_, &poolIndex_, &slotIndex_, key, keyLength);
-        KaErrorPopList();
+        int16_t rc = 0;
+        {
+            KaErrorListScope scope(&handle_->diagnostics);
+            rc = manager_->takeConnection(handle_, &poolIndex_, &slotIndex_, key, keyLength);
+        }
         pooling_ = rc == kBasePoolNotTaken;
         switch (rc) {
         case 0: return SQL_SUCCESS;
@@ -134,14 +137,11 @@ public:
             manager_->freeReservation(handle_, poolIndex_, slotIndex_);
             return false;
         }
-        KaErrorPushList(&handle_->diagnostics);
+        KaErrorListScope scope(&handle_->diagnostics);
         ConnectPoolKey* given = record;
         record = nullptr;
-        bool joined =
-            manager_->putConnection(handle_, &poolIndex_, slotIndex_, key, keyLength, given, generation_) == 0 &&
-            poolIndex_ >= 0;
-        KaErrorPopList();
-        return joined;
+        return manager_->putConnection(handle_, &poolIndex_, slotIndex_, key, keyLength, given, generation_) == 0 &&
+               poolIndex_ >= 0;
     }
 
     [[nodiscard]] int16_t copyOut(uint16_t* out, int16_t capacity, int16_t* outLength) noexcept
@@ -246,33 +246,26 @@ void installDirFromLibrary() noexcept
     taskInit();
     // Diagnostics of this step have no handle to go to.
     BaseErrorList scratch(nullptr);
-    KaErrorPushList(&scratch);
-    SQLRETURN rc = SQL_ERROR;
+    KaErrorListScope scope(&scratch);
     // Without a registered environment class there is nothing to make.
     BaseEnvFactory factory = baseEnvFactory();
-    BaseEnv* env = factory != nullptr ? factory() : nullptr;
+    std::unique_ptr<BaseEnv> env(factory != nullptr ? factory() : nullptr);
     // An object the set of live handles could not take would be refused
     // at its first call.
-    if (env != nullptr && baseHandleKindOf(env) != BaseHandleKind::env) {
-        delete env;
-        env = nullptr;
+    if (env == nullptr || baseHandleKindOf(env.get()) != BaseHandleKind::env)
+        return SQL_ERROR;
+    installDirFromLibrary();
+    char base[BOS_PATH_SIZE];
+    if (!baseDriverBaseName(base, sizeof base))
+        std::strcpy(base, KA_DRIVER_BASE_NAME);
+    OpenStrings(base, nullptr, nullptr, &gCatalogueUsers);
+    if (env->initCheck() != 0) {
+        env.reset();
+        CloseStrings(nullptr, &gCatalogueUsers);
+        return SQL_ERROR;
     }
-    if (env != nullptr) {
-        installDirFromLibrary();
-        char base[BOS_PATH_SIZE];
-        if (!baseDriverBaseName(base, sizeof base))
-            std::strcpy(base, KA_DRIVER_BASE_NAME);
-        OpenStrings(base, nullptr, nullptr, &gCatalogueUsers);
-        if (env->initCheck() == 0) {
-            *output = env;
-            rc = SQL_SUCCESS;
-        } else {
-            delete env;
-            CloseStrings(nullptr, &gCatalogueUsers);
-        }
-    }
-    KaErrorPopList();
-    return rc;
+    *output = env.release();
+    return SQL_SUCCESS;
 }
 
 [[nodiscard]] SQLRETURN allocConnection(SQLHANDLE input, SQLHANDLE* output) noexcept
@@ -282,16 +275,14 @@ void installDirFromLibrary() noexcept
         return SQL_INVALID_HANDLE;
     KaLockGuard guard(env->apiLock);
     env->diagnostics.clear();
-    KaErrorPushList(&env->diagnostics);
-    auto* connHandle = new BaseStubConnection(env);
-    KaErrorPopList();
-    if (connHandle != nullptr && baseHandleKindOf(connHandle) != BaseHandleKind::connection) {
-        delete connHandle;
-        connHandle = nullptr;
+    std::unique_ptr<BaseStubConnection> connHandle;
+    {
+        KaErrorListScope scope(&env->diagnostics);
+        connHandle.reset(new BaseStubConnection(env));
     }
-    if (connHandle == nullptr)
+    if (connHandle == nullptr || baseHandleKindOf(connHandle.get()) != BaseHandleKind::connection)
         return SQL_ERROR;
-    *output = connHandle;
+    *output = connHandle.release();
     return SQL_SUCCESS;
 }
 
@@ -307,11 +298,11 @@ template <typename Child, BaseHandleKind kind, typename Make, typename Discard>
     BaseConnection* conn = connHandle->current;
     if (conn == nullptr || !conn->isConnected())
         return notConnected(connHandle, SQL_API_SQLALLOCHANDLE);
-    if (conn->enterApi(SQL_API_SQLALLOCHANDLE) != 0)
-        return conn->leaveApi(SQL_ERROR);
     Child* child = nullptr;
-    const bool made = make(conn, &child) && baseHandleKindOf(static_cast<KaObject*>(child)) == kind;
-    SQLRETURN rc = conn->leaveApi(made ? SQL_SUCCESS : SQL_ERROR);
+    SQLRETURN rc = conn->runApi(SQL_API_SQLALLOCHANDLE, [&]() noexcept {
+        const bool made = make(conn, &child) && baseHandleKindOf(static_cast<KaObject*>(child)) == kind;
+        return made ? SQL_SUCCESS : SQL_ERROR;
+    });
     if (rc == kBaseRcAgain)
         rc = SQL_ERROR;
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
@@ -347,11 +338,10 @@ template <typename Child, BaseHandleKind kind, typename Make, typename Discard>
 [[nodiscard]] SQLRETURN stillInUse(BaseErrorList* list, uint16_t msg, const char* what) noexcept
 {
     list->clear();
-    KaErrorPushList(list);
+    KaErrorListScope scope(list);
     KaError* record = basePostErrorMsg(kBaseIdxGeneralError, msg)->setSqlstate("HY010");
     if (what != nullptr)
         record->addParamText(what);
-    KaErrorPopList();
     return SQL_ERROR;
 }
 
@@ -456,9 +446,8 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
         if (list == nullptr)
             return SQL_INVALID_HANDLE;
         list->clear();
-        KaErrorPushList(list);
+        KaErrorListScope scope(list);
         basePostErrorMsg(kBaseIdxGeneralError, MSG_INVALID_HANDLE_TYPE)->setSqlstate("HY092")->addParamSigned(type);
-        KaErrorPopList();
         return SQL_ERROR;
     }
     }
@@ -518,10 +507,12 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLeng
     if (isDsnPoolingEnabled(dsn, dsnLength)) {
         SQLRETURN rc = pool.begin();
         if (rc == SQL_SUCCESS) {
-            KaErrorPushList(&connHandle->diagnostics);
-            bool made = makeConnectPoolKey(dsn, dsnLength, user, userLength, password, passwordLength, &pool.record,
-                                           &pool.key, &pool.keyLength) == 0;
-            KaErrorPopList();
+            bool made = false;
+            {
+                KaErrorListScope scope(&connHandle->diagnostics);
+                made = makeConnectPoolKey(dsn, dsnLength, user, userLength, password, passwordLength, &pool.record,
+                                          &pool.key, &pool.keyLength) == 0;
+            }
             rc = made ? pool.take() : SQL_ERROR;
         }
         if (rc != kBasePoolNotTaken)

@@ -11,6 +11,7 @@
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
 #include "foundation/kalock.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kadrivername.h"
 #include "kamessages.h"
@@ -284,12 +285,11 @@ int setupInvokeBackend(HWND window, SetupRequest* request, SetupAttribute** attr
             memcpy(name, driverBaseName, n);
             name[n] = 'r';
             name[n + 1] = 0;
-            size_t before = KaErrorCurrentList() != nullptr ? KaErrorCurrentList()->recordCount() : 0;
+            const KaDiagMark mark;
             setupLibrary = LoadLibrary(name, 0, 0);
             if (setupLibrary == nullptr) {
                 // A library not found at all leaves no trace of its own.
-                KaErrorList* list = KaErrorCurrentList();
-                if (list == nullptr || list->recordCount() == before)
+                if (mark.posted() == 0)
                     errPost(MSG_SETUP_LIBRARY_LOAD_FAILED)->addParamText(name)->addParamText("not found");
                 return 1;
             }
@@ -323,7 +323,7 @@ int loadSetupLibrary(HWND window, WORD request, const char* driver, const char* 
                      const char* fileDsn) noexcept
 {
     KaErrorList collected;
-    KaErrorPushList(&collected);
+    KaErrorListScope scope(&collected);
     bosInitInstallDir(nullptr);
     char base[BOS_PATH_SIZE];
     if (!baseDriverBaseName(base, sizeof base))
@@ -347,7 +347,6 @@ int loadSetupLibrary(HWND window, WORD request, const char* driver, const char* 
         KaError* rec = collected.recordAt(i);
         postInstallerError(DWORD(rec->userData), rec->messageA());
     }
-    KaErrorPopList();
     return result;
 }
 

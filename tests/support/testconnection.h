@@ -21,6 +21,7 @@
 #include "odbc/baseenv.h"
 #include "odbc/kavalueparser.h"
 #include "foundation/errpost.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "support/errorscope.h"
 
@@ -213,11 +214,11 @@ public:
     // failure under its own message number.
     int16_t callLosingLink() noexcept
     {
-        if (enterApi(SQL_API_SQLNATIVESQL) != 0)
-            return leaveApi(SQL_ERROR);
-        basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
-        connectionFlags &= ~kBaseConnConnected;
-        return leaveApi(SQL_ERROR);
+        return runApi(SQL_API_SQLNATIVESQL, [this]() noexcept {
+            basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
+            connectionFlags &= ~kBaseConnConnected;
+            return SQL_ERROR;
+        });
     }
 
     // Counted, and losing its link while the control asks it to.
@@ -228,36 +229,35 @@ public:
         if (control_->nativeSqlLosses <= 0)
             return BaseConnection::nativeSql(in, inLength, out, outCapacity, outLength);
         --control_->nativeSqlLosses;
-        if (enterApi(SQL_API_SQLNATIVESQL) != 0)
-            return leaveApi(SQL_ERROR);
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t before = list != nullptr ? list->recordCount() : 0;
-        basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
-        if (control_->lossBeforeSending)
-            baseMarkRequestUnsent(list, before, kBaseIdxLinkFailure);
-        connectionFlags &= ~kBaseConnConnected;
-        return leaveApi(SQL_ERROR);
+        return runApi(SQL_API_SQLNATIVESQL, [this]() noexcept {
+            KaDiagMark mark;
+            basePostErrorMsg(kBaseIdxLinkFailure, MSG_CONNECTION_NOT_OPEN);
+            if (control_->lossBeforeSending)
+                baseMarkRequestUnsent(mark.list(), mark.start(), kBaseIdxLinkFailure);
+            connectionFlags &= ~kBaseConnConnected;
+            return SQL_ERROR;
+        });
     }
 
     // A call that fails with a record whose native code is the link
     // failure's index but whose SQLSTATE is another.
     int16_t callFailingWithNative27() noexcept
     {
-        if (enterApi(SQL_API_SQLNATIVESQL) != 0)
-            return leaveApi(SQL_ERROR);
-        basePostErrorTextW(kBaseIdxGeneralError, kBaseIdxLinkFailure,
-                           reinterpret_cast<const uint16_t*>(u"server said 27"));
-        return leaveApi(SQL_ERROR);
+        return runApi(SQL_API_SQLNATIVESQL, []() noexcept {
+            basePostErrorTextW(kBaseIdxGeneralError, kBaseIdxLinkFailure,
+                               reinterpret_cast<const uint16_t*>(u"server said 27"));
+            return SQL_ERROR;
+        });
     }
 
     // A call that touches shared state while it runs.
     int16_t work() noexcept
     {
-        if (enterApi(SQL_API_SQLGETINFO) != 0)
-            return leaveApi(SQL_ERROR);
-        long seen = control_->sharedCounter;
-        control_->sharedCounter = seen + 1;
-        return leaveApi(SQL_SUCCESS);
+        return runApi(SQL_API_SQLGETINFO, [this]() noexcept {
+            long seen = control_->sharedCounter;
+            control_->sharedCounter = seen + 1;
+            return SQL_SUCCESS;
+        });
     }
 
 private:
