@@ -14,9 +14,11 @@
 #include "convert/basestring.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
@@ -24,8 +26,6 @@
 
 namespace {
 
-// The static capability bit: the framework's row cache is the cursor.
-constexpr uint64_t kCapStaticEmulated = 0x800000;
 // The cache limit when the connection gives none.
 constexpr int64_t kDefaultCacheLimit = 4096;
 
@@ -108,19 +108,6 @@ int64_t wholeCharacters(const uint8_t* text, int64_t n, int64_t codePage) noexce
     return n - (lead - 1) >= need ? n : lead - 1;
 }
 
-void dropDiagnosticsSince(size_t mark) noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    while (list != nullptr && list->recordCount() > mark)
-        list->discardLast();
-}
-
-size_t diagnosticsNow() noexcept
-{
-    const KaErrorList* list = KaErrorCurrentList();
-    return list != nullptr ? list->recordCount() : 0;
-}
-
 }  // namespace
 
 BaseRowCache::BaseRowCache() noexcept
@@ -147,7 +134,7 @@ void BaseRowCache::empty() noexcept
 bool baseStaticCursorEmulated(const BaseStatement* stmt) noexcept
 {
     return stmt->connection != nullptr && stmt->attributeValues[kBaseAttrCursorType] == SQL_CURSOR_STATIC &&
-           (stmt->connection->staticCursorOps & kCapStaticEmulated) != 0;
+           (stmt->connection->staticCursorOps & kBaseCapStaticEmulated) != 0;
 }
 
 void BaseStatement::releaseRowCache() noexcept
@@ -260,12 +247,12 @@ int16_t BaseStatement::cacheColumnValue(uint16_t column, BaseOutString* out, uin
     const int16_t cType = checkColumnCType(rec->conciseType, column, rec);
     const int64_t terminator = terminatorOf(connection, cType);
     out->terminatorWidth = terminator > 0 ? static_cast<int32_t>(terminator) : 1;
-    const size_t mark = diagnosticsNow();
+    const KaDiagMark mark;
     if (getColumnData(column, cType, out) != 0)
         return 1;
     // A cut or a conversion note of the read is the cache's business, not
     // the application's: the cut is recorded per value.
-    dropDiagnosticsSince(mark);
+    baseDropPostedSince(mark);
     const int64_t got = out->length64 != nullptr ? *out->length64 : SQL_NULL_DATA;
     if (got == SQL_NULL_DATA)
         return 0;
@@ -286,10 +273,10 @@ int16_t BaseStatement::cacheColumnValue(uint16_t column, BaseOutString* out, uin
         *truncated = 1;
     }
     int64_t produced = 0;
-    const size_t before = diagnosticsNow();
+    const KaDiagMark before;
     if (convertToColumnType(column, cType, out->buffer, n, cache, kind, &produced, cacheSize) != 0)
         return 1;
-    dropDiagnosticsSince(before);
+    baseDropPostedSince(before);
     if (produced < 0 || produced > cacheSize) {
         basePostError(kBaseIdxGeneralError);
         return 1;
@@ -334,13 +321,13 @@ int16_t BaseStatement::getCachedData(uint16_t column, int16_t cType, BaseOutStri
         basePostError(kBaseIdxGeneralError);
         return 1;
     }
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t mark = diagnosticsNow();
+    const KaDiagMark mark;
     if (convertColumnValue(column, cType, out, cache->readBuffer, length, kind) != 0)
         return 1;
     // A piece cut by the application's buffer says so itself; a value the
     // cache had cut says it once nothing else was posted about it.
-    for (size_t i = mark; list != nullptr && i < list->recordCount(); ++i) {
+    KaErrorList* list = mark.list();
+    for (size_t i = mark.start(); list != nullptr && i < list->recordCount(); ++i) {
         const KaError* e = list->recordAt(i);
         if (e != nullptr && (!e->isWarning() || e->sqlstateMsg == kBaseIdxTruncated))
             return 0;
