@@ -12,6 +12,7 @@
 
 #include "convert/basestring.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/kastringw.h"
 #include "foundation/ram.h"
@@ -176,28 +177,27 @@ int16_t BaseStatement::setCursorName(const uint16_t* name, int16_t length) noexc
             basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_RESERVED);
             return SQL_ERROR;
         }
-        auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
-        if (copy == nullptr) {
+        RamPtr<uint16_t> copy = ramMake<uint16_t>(n + 1);
+        if (!copy) {
             // The old name goes too, as a failed set leaves the statement unnamed.
             KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
             ramFree(cursorName);
             cursorName = nullptr;
             return SQL_ERROR;
         }
-        std::memcpy(copy, name, n * sizeof(uint16_t));
-        copy[n] = 0;
+        std::memcpy(copy.get(), name, n * sizeof(uint16_t));
+        copy.get()[n] = 0;
         {
             // Checked and stored under one lock, so that two threads cannot give
             // two statements the same name.
             KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
             if (connection != nullptr && namedStatement(connection, this, name, n) != nullptr) {
-                ramFree(copy);
                 basePostErrorMsg(kBaseIdxDuplicateCursorName, MSG_CURSOR_NAME_IN_USE)
                     ->addParamSubStringW(KaSubStringW(name, n));
                 return SQL_ERROR;
             }
             ramFree(cursorName);
-            cursorName = copy;
+            cursorName = copy.release();
         }
         return SQL_SUCCESS;
     });

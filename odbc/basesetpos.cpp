@@ -146,18 +146,16 @@ int16_t sendConverted(BaseStatement* stmt, uint16_t column, int16_t cType, const
     int64_t room = kColumnValueRoom;
     if (isTextOrBinaryCType(cType) && length > (kColumnValueRoom - 16) / kMaxConversionGrowth)
         room = length > (INT64_MAX - 16) / kMaxConversionGrowth ? INT64_MAX : length * kMaxConversionGrowth + 16;
-    auto* buffer = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(room)));
-    if (buffer == nullptr)
+    RamPtr<uint8_t> buffer = ramMake<uint8_t>(static_cast<size_t>(room));
+    if (!buffer)
         return 1;
     int32_t kind = 0;
     int64_t produced = 0;
-    int16_t rc = stmt->convertToColumnType(column, cType, data, length, buffer, &kind, &produced, room);
-    if (rc == 0) {
-        value = {buffer, produced, kind, 0};
-        rc = stmt->setPosColumnData(column, &value);
-    }
-    ramFree(buffer);
-    return rc;
+    const int16_t rc = stmt->convertToColumnType(column, cType, data, length, buffer.get(), &kind, &produced, room);
+    if (rc != 0)
+        return rc;
+    value = {buffer.get(), produced, kind, 0};
+    return stmt->setPosColumnData(column, &value);
 }
 
 // The table a cursor's text reads: the tokens after the first FROM up to a

@@ -169,13 +169,10 @@ int16_t BaseStatement::fillRowCache() noexcept
             return 1;
         cache.readBufferSize = cacheSize + 1;
     }
-    auto* work = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(workSize)));
-    auto* value = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(cacheSize)));
-    if (work == nullptr || value == nullptr) {
-        ramFree(work);
-        ramFree(value);
+    RamPtr<uint8_t> work = ramMake<uint8_t>(static_cast<size_t>(workSize));
+    RamPtr<uint8_t> value = ramMake<uint8_t>(static_cast<size_t>(cacheSize));
+    if (!work || !value)
         return 1;
-    }
     const uint16_t columns = resultColumnCount;
     cache.columnCount = columns;
     int64_t rows = 0;
@@ -196,16 +193,16 @@ int16_t BaseStatement::fillRowCache() noexcept
             getDataColumnDone = false;
             resetLongData();
             int64_t indicator = 0;
-            BaseOutString out(work, workSize, &indicator, &indicator);
+            BaseOutString out(work.get(), workSize, &indicator, &indicator);
             int64_t length = 0;
             int32_t kind = 0;
             uint8_t truncated = 0;
-            if (cacheColumnValue(j, &out, value, cacheSize, &length, &kind, &truncated) != 0) {
+            if (cacheColumnValue(j, &out, value.get(), cacheSize, &length, &kind, &truncated) != 0) {
                 rc = 1;
                 break;
             }
             const uint64_t offset = dataEnd;
-            if ((length > 0 && cache.data.write(offset, value, static_cast<uint64_t>(length)) != 0) ||
+            if ((length > 0 && cache.data.write(offset, value.get(), static_cast<uint64_t>(length)) != 0) ||
                 cache.lengths.write(x * kBaseCacheLengthBytes, &length, sizeof length) != 0 ||
                 cache.offsets.write(x * kBaseCacheOffsetBytes, &offset, sizeof offset) != 0 ||
                 cache.kinds.write(x * kBaseCacheKindBytes, &kind, sizeof kind) != 0 ||
@@ -221,8 +218,8 @@ int16_t BaseStatement::fillRowCache() noexcept
             break;
         ++rows;
     }
-    ramFree(work);
-    ramFree(value);
+    work.reset();
+    value.reset();
     resetLongData();
     if (rc != 0) {
         cache.empty();
