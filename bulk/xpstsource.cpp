@@ -95,7 +95,7 @@ SQLRETURN xpstStatementFetch(BaseStatement* stmt, SQLSMALLINT orientation, SQLLE
     stmt->extendedFetchStatusArray = nullptr;
     uint64_t rows = 0;
     int16_t noData = 0;
-    const int16_t failed = stmt->fetchCore(orientation, row, 1, 2, &rows, &noData);
+    const int16_t failed = stmt->fetchCore(orientation, row, 1, kBaseFetchScroll, &rows, &noData);
     stmt->attributeValues[kBaseAttrFlags] = flags;
     if (stmt->ird != nullptr)
         stmt->ird->arrayStatusPtr = status;

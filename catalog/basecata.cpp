@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "catalog/catalogloop.h"
 #include "catalog/catalognames.h"
 #include "foundation/kaerror.h"
 #include "foundation/kaowner.h"
@@ -342,20 +343,12 @@ int16_t BaseCatalogStatement::getColumnString(uint16_t column, uint16_t* buffer,
 
 namespace {
 
-// The entry step, the state check, the generic operation and the exit step
-// of a catalog function: a failed generic operation leaves no result.
+// The call frame of a catalog function: a failed generic operation leaves
+// no result.
 template <class Body>
 int16_t runCatalogCall(BaseCatalogStatement* stmt, uint16_t api, Body body) noexcept
 {
-    if (stmt->enterFunction(api) != 0)
-        return stmt->exitFunction(SQL_ERROR);
-    if (stmt->checkCatalogState() != 0)
-        return stmt->exitFunction(SQL_ERROR);
-    if (body() != 0) {
-        (void)stmt->resetStatement();
-        return stmt->exitFunction(SQL_ERROR);
-    }
-    return stmt->exitFunction(SQL_SUCCESS);
+    return catalogRunCall(stmt, api, body);
 }
 
 }  // namespace

@@ -18,15 +18,15 @@
 template <class Body>
 int16_t catalogRunCall(BaseCatalogStatement* stmt, uint16_t api, Body body) noexcept
 {
-    if (stmt->enterFunction(api) != 0)
-        return stmt->exitFunction(SQL_ERROR);
-    if (stmt->checkCatalogState() != 0)
-        return stmt->exitFunction(SQL_ERROR);
-    if (body() != 0) {
-        (void)stmt->resetStatement();
-        return stmt->exitFunction(SQL_ERROR);
-    }
-    return stmt->exitFunction(SQL_SUCCESS);
+    return stmt->runFunction(api, [&]() -> int16_t {
+        if (stmt->checkCatalogState() != 0)
+            return SQL_ERROR;
+        if (body() != 0) {
+            (void)stmt->resetStatement();
+            return SQL_ERROR;
+        }
+        return SQL_SUCCESS;
+    });
 }
 
 // Rows of the driver's result into `rows`: each a new object from make(),

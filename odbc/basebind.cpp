@@ -52,60 +52,60 @@ int64_t baseFixedCTypeSize(int16_t cType) noexcept
 int16_t BaseStatement::bindCol(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
                                int64_t* indicator) noexcept
 {
-    if (enterFunction(SQL_API_SQLBINDCOL) != 0)
-        return exitFunction(SQL_ERROR);
-    BaseConnection* conn = connection;
-    // Column 0 binds the bookmark, which every cursor has (forward-only
-    // ones the row number); it is delivered while bookmarks are on.
-    if (value != nullptr && bufferLength < 0) {
-        basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
-    }
-    if (currentArd == nullptr || ensureDescriptorRecords(column, 2) != 0)
-        return exitFunction(SQL_ERROR);
-    BaseAXDRecord* rec = currentArd->axdRecord(column);
-    if (rec == nullptr) {
-        basePostError(kBaseIdxGeneralError);
-        return exitFunction(SQL_ERROR);
-    }
-    bindingsChanged = true;
-    currentArd->freeValidated();
-    if (value == nullptr) {
-        if (bindColHook() != 0)
-            return exitFunction(SQL_ERROR);
-        rec->dataPtr = nullptr;
-        highestBoundColumn = 0;
-        for (int64_t i = currentArd->count(); i >= 1; --i) {
-            const BaseAXDRecord* r = currentArd->axdRecord(i);
-            if (r != nullptr && r->dataPtr != nullptr) {
-                highestBoundColumn = static_cast<uint16_t>(i);
-                break;
-            }
+    return runFunction(SQL_API_SQLBINDCOL, [&]() -> int16_t {
+        BaseConnection* conn = connection;
+        // Column 0 binds the bookmark, which every cursor has (forward-only
+        // ones the row number); it is delivered while bookmarks are on.
+        if (value != nullptr && bufferLength < 0) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
         }
-        return exitFunction(SQL_SUCCESS);
-    }
-    const bool odbc2 = conn != nullptr && conn->env != nullptr && conn->env->odbc2Mode == 1;
-    if ((odbc2 || (conn != nullptr && (conn->workarounds2 & kBaseWa2MapOdbc2DateTypes) != 0)) && cType >= SQL_C_DATE &&
-        cType <= SQL_C_TIMESTAMP)
-        cType = static_cast<int16_t>(cType + (SQL_C_TYPE_DATE - SQL_C_DATE));
-    // Every fixed-size type strides by its own size, whatever the buffer
-    // length said; the others by the buffer length.
-    const int64_t fixed = baseFixedCTypeSize(cType);
-    const int64_t octets = fixed != 0 ? fixed : bufferLength;
-    rec->setConciseType(cType);
-    if (cType >= SQL_C_TYPE_DATE && cType <= SQL_C_TYPE_TIMESTAMP)
-        rec->intervalCode = static_cast<int16_t>(cType - SQL_C_TYPE_DATE + 1);
-    else if (baseIntervalCodeOfCType(cType) != 0)
-        rec->intervalCode = static_cast<int16_t>(baseIntervalCodeOfCType(cType));
-    rec->appConciseType = cType;
-    rec->dataPtr = value;
-    rec->octetLengthPtr = indicator;
-    rec->indicatorPtr = indicator;
-    rec->octetLength = octets;
-    rec->precision = static_cast<int16_t>(octets & 0xffff);
-    if (column > highestBoundColumn)
-        highestBoundColumn = column;
-    return exitFunction(SQL_SUCCESS);
+        if (currentArd == nullptr || ensureDescriptorRecords(column, 2) != 0)
+            return SQL_ERROR;
+        BaseAXDRecord* rec = currentArd->axdRecord(column);
+        if (rec == nullptr) {
+            basePostError(kBaseIdxGeneralError);
+            return SQL_ERROR;
+        }
+        bindingsChanged = true;
+        currentArd->freeValidated();
+        if (value == nullptr) {
+            if (bindColHook() != 0)
+                return SQL_ERROR;
+            rec->dataPtr = nullptr;
+            highestBoundColumn = 0;
+            for (int64_t i = currentArd->count(); i >= 1; --i) {
+                const BaseAXDRecord* r = currentArd->axdRecord(i);
+                if (r != nullptr && r->dataPtr != nullptr) {
+                    highestBoundColumn = static_cast<uint16_t>(i);
+                    break;
+                }
+            }
+            return SQL_SUCCESS;
+        }
+        const bool odbc2 = conn != nullptr && conn->env != nullptr && conn->env->odbc2Mode == 1;
+        if ((odbc2 || (conn != nullptr && (conn->workarounds2 & kBaseWa2MapOdbc2DateTypes) != 0)) &&
+            cType >= SQL_C_DATE && cType <= SQL_C_TIMESTAMP)
+            cType = static_cast<int16_t>(cType + (SQL_C_TYPE_DATE - SQL_C_DATE));
+        // Every fixed-size type strides by its own size, whatever the buffer
+        // length said; the others by the buffer length.
+        const int64_t fixed = baseFixedCTypeSize(cType);
+        const int64_t octets = fixed != 0 ? fixed : bufferLength;
+        rec->setConciseType(cType);
+        if (cType >= SQL_C_TYPE_DATE && cType <= SQL_C_TYPE_TIMESTAMP)
+            rec->intervalCode = static_cast<int16_t>(cType - SQL_C_TYPE_DATE + 1);
+        else if (baseIntervalCodeOfCType(cType) != 0)
+            rec->intervalCode = static_cast<int16_t>(baseIntervalCodeOfCType(cType));
+        rec->appConciseType = cType;
+        rec->dataPtr = value;
+        rec->octetLengthPtr = indicator;
+        rec->indicatorPtr = indicator;
+        rec->octetLength = octets;
+        rec->precision = static_cast<int16_t>(octets & 0xffff);
+        if (column > highestBoundColumn)
+            highestBoundColumn = column;
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::unbindAll() noexcept

@@ -10,16 +10,13 @@
 #include "convert/basestring.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
 
 namespace {
 
-// Capability bits of a cursor type: driver bookmarks, and bookmarks that are
-// row numbers.
-constexpr uint64_t kCapDriverBookmarks = 0x40;
-constexpr uint64_t kCapEmulatedBookmarks = 0x400000;
 constexpr int64_t kBookmarkBytes = 8;
 // The precision of a BIGINT.
 constexpr int64_t kBookmarkDigits = 19;
@@ -38,7 +35,7 @@ bool BaseStatement::bookmarksServed() const noexcept
                           : type == SQL_CURSOR_KEYSET_DRIVEN ? c->keysetCursorOps
                           : type == SQL_CURSOR_DYNAMIC       ? c->dynamicCursorOps
                                                              : 0;
-    return (caps & (kCapDriverBookmarks | kCapEmulatedBookmarks)) != 0;
+    return (caps & (kBaseCapBookmarks | kBaseCapEmulatedBookmarks)) != 0;
 }
 
 void BaseStatement::describeBookmarkColumn() noexcept

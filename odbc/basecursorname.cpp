@@ -12,6 +12,7 @@
 
 #include "convert/basestring.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/kastringw.h"
 #include "foundation/ram.h"
@@ -137,94 +138,93 @@ int16_t BaseStatement::generateCursorName() noexcept
 
 int16_t BaseStatement::setCursorName(const uint16_t* name, int16_t length) noexcept
 {
-    if (enterFunction(SQL_API_SQLSETCURSORNAME) != 0)
-        return exitFunction(SQL_ERROR);
-    if (name == nullptr) {
-        basePostError(kBaseIdxNullPointer);
-        return exitFunction(SQL_ERROR);
-    }
-    if (statementState == kBaseStmtNeedData || statementState == kBaseStmtMustPutData ||
-        statementState == kBaseStmtPuttingData) {
-        basePostError(kBaseIdxSequence);
-        return exitFunction(SQL_ERROR);
-    }
-    if (statementState == kBaseStmtExecuted || statementState == kBaseStmtCursorOpen) {
-        basePostErrorMsg(kBaseIdxCursorState, MSG_CURSOR_NAME_AFTER_EXECUTE);
-        return exitFunction(SQL_ERROR);
-    }
-    size_t n = 0;
-    if (length == SQL_NTS) {
-        n = strLenW(name);
-    } else if (length > 0) {
-        n = static_cast<size_t>(length);
-        // The name is kept NUL-terminated: a NUL inside would cut it short.
-        for (size_t i = 0; i < n; ++i)
-            if (name[i] == 0) {
-                basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_HAS_NUL);
-                return exitFunction(SQL_ERROR);
-            }
-    }
-    if (n == 0) {
-        basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
-    }
-    const uint64_t limit = maxCursorNameLength(connection);
-    if (limit != 0 && n > limit) {
-        basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_TOO_LONG)->addParamUnsigned(limit);
-        return exitFunction(SQL_ERROR);
-    }
-    if (reservedName(name, n)) {
-        basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_RESERVED);
-        return exitFunction(SQL_ERROR);
-    }
-    auto* copy = static_cast<uint16_t*>(ramAlloc((n + 1) * sizeof(uint16_t)));
-    if (copy == nullptr) {
-        // The old name goes too, as a failed set leaves the statement unnamed.
-        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
-        ramFree(cursorName);
-        cursorName = nullptr;
-        return exitFunction(SQL_ERROR);
-    }
-    std::memcpy(copy, name, n * sizeof(uint16_t));
-    copy[n] = 0;
-    {
-        // Checked and stored under one lock, so that two threads cannot give
-        // two statements the same name.
-        KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
-        if (connection != nullptr && namedStatement(connection, this, name, n) != nullptr) {
-            ramFree(copy);
-            basePostErrorMsg(kBaseIdxDuplicateCursorName, MSG_CURSOR_NAME_IN_USE)
-                ->addParamSubStringW(KaSubStringW(name, n));
-            return exitFunction(SQL_ERROR);
+    return runFunction(SQL_API_SQLSETCURSORNAME, [&]() -> int16_t {
+        if (name == nullptr) {
+            basePostError(kBaseIdxNullPointer);
+            return SQL_ERROR;
         }
-        ramFree(cursorName);
-        cursorName = copy;
-    }
-    return exitFunction(SQL_SUCCESS);
+        if (statementState == kBaseStmtNeedData || statementState == kBaseStmtMustPutData ||
+            statementState == kBaseStmtPuttingData) {
+            basePostError(kBaseIdxSequence);
+            return SQL_ERROR;
+        }
+        if (statementState == kBaseStmtExecuted || statementState == kBaseStmtCursorOpen) {
+            basePostErrorMsg(kBaseIdxCursorState, MSG_CURSOR_NAME_AFTER_EXECUTE);
+            return SQL_ERROR;
+        }
+        size_t n = 0;
+        if (length == SQL_NTS) {
+            n = strLenW(name);
+        } else if (length > 0) {
+            n = static_cast<size_t>(length);
+            // The name is kept NUL-terminated: a NUL inside would cut it short.
+            for (size_t i = 0; i < n; ++i)
+                if (name[i] == 0) {
+                    basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_HAS_NUL);
+                    return SQL_ERROR;
+                }
+        }
+        if (n == 0) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
+        }
+        const uint64_t limit = maxCursorNameLength(connection);
+        if (limit != 0 && n > limit) {
+            basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_TOO_LONG)->addParamUnsigned(limit);
+            return SQL_ERROR;
+        }
+        if (reservedName(name, n)) {
+            basePostErrorMsg(kBaseIdxCursorName, MSG_CURSOR_NAME_RESERVED);
+            return SQL_ERROR;
+        }
+        RamPtr<uint16_t> copy = ramMake<uint16_t>(n + 1);
+        if (!copy) {
+            // The old name goes too, as a failed set leaves the statement unnamed.
+            KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+            ramFree(cursorName);
+            cursorName = nullptr;
+            return SQL_ERROR;
+        }
+        std::memcpy(copy.get(), name, n * sizeof(uint16_t));
+        copy.get()[n] = 0;
+        {
+            // Checked and stored under one lock, so that two threads cannot give
+            // two statements the same name.
+            KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
+            if (connection != nullptr && namedStatement(connection, this, name, n) != nullptr) {
+                basePostErrorMsg(kBaseIdxDuplicateCursorName, MSG_CURSOR_NAME_IN_USE)
+                    ->addParamSubStringW(KaSubStringW(name, n));
+                return SQL_ERROR;
+            }
+            ramFree(cursorName);
+            cursorName = copy.release();
+        }
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::getCursorName(uint16_t* name, int16_t bufferLength, int16_t* nameLength) noexcept
 {
-    if (enterFunction(SQL_API_SQLGETCURSORNAME) != 0)
-        return exitFunction(SQL_ERROR);
-    if (bufferLength < 0) {
-        basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
-    }
-    if (cursorName == nullptr) {
-        // An ODBC 3 application is given the name the statement's cursor
-        // will carry; ODBC 2 had no name before the first result.
-        const bool odbc2 = connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1;
-        if (odbc2) {
-            basePostError(kBaseIdxNoCursorName);
-            return exitFunction(SQL_ERROR);
+    return runFunction(SQL_API_SQLGETCURSORNAME, [&]() -> int16_t {
+        if (bufferLength < 0) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
         }
-        if (generateCursorName() != 0)
-            return exitFunction(SQL_ERROR);
-    }
-    // The buffer length counts characters; a cut name keeps a terminator.
-    BaseOutString out(name, static_cast<int16_t>(bufferLength > INT16_MAX / 2 ? INT16_MAX : bufferLength * 2),
-                      nameLength);
-    (void)out.putWideTextChars(cursorName, static_cast<int64_t>(strLenW(cursorName)));
-    return exitFunction(SQL_SUCCESS);
+        if (cursorName == nullptr) {
+            // An ODBC 3 application is given the name the statement's cursor
+            // will carry; ODBC 2 had no name before the first result.
+            const bool odbc2 = connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1;
+            if (odbc2) {
+                basePostError(kBaseIdxNoCursorName);
+                return SQL_ERROR;
+            }
+            if (generateCursorName() != 0)
+                return SQL_ERROR;
+        }
+        // The buffer length counts characters; a cut name keeps a terminator.
+        BaseOutString out(name, static_cast<int16_t>(bufferLength > INT16_MAX / 2 ? INT16_MAX : bufferLength * 2),
+                          nameLength);
+        (void)out.putWideTextChars(cursorName, static_cast<int64_t>(strLenW(cursorName)));
+        return SQL_SUCCESS;
+    });
 }

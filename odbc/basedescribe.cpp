@@ -261,20 +261,20 @@ void BaseStatement::fixColumnSizes() noexcept
 
 int16_t BaseStatement::numResultCols(int16_t* count) noexcept
 {
-    if (enterFunction(SQL_API_SQLNUMRESULTCOLS) != 0)
-        return exitFunction(SQL_ERROR);
-    if (!describable(this))
-        return exitFunction(SQL_ERROR);
-    // A null pointer asks nothing, so nothing is described.
-    if (count == nullptr)
-        return exitFunction(SQL_SUCCESS);
-    uint16_t n = 0;
-    if (getResultColumnCount(&n) != 0)
-        return exitFunction(SQL_ERROR);
-    if (reentryPending)
-        return exitFunction(SQL_STILL_EXECUTING);
-    *count = static_cast<int16_t>(n);
-    return exitFunction(SQL_SUCCESS);
+    return runFunction(SQL_API_SQLNUMRESULTCOLS, [&]() -> int16_t {
+        if (!describable(this))
+            return SQL_ERROR;
+        // A null pointer asks nothing, so nothing is described.
+        if (count == nullptr)
+            return SQL_SUCCESS;
+        uint16_t n = 0;
+        if (getResultColumnCount(&n) != 0)
+            return SQL_ERROR;
+        if (reentryPending)
+            return SQL_STILL_EXECUTING;
+        *count = static_cast<int16_t>(n);
+        return SQL_SUCCESS;
+    });
 }
 
 // The described column `column` of a statement with a result; null after
@@ -296,10 +296,9 @@ int16_t BaseStatement::describeCol(uint16_t column, uint16_t* name, int16_t buff
                                    int16_t* dataType, uint64_t* columnSize, int16_t* digits,
                                    int16_t* nullableOut) noexcept
 {
-    if (enterFunction(SQL_API_SQLDESCRIBECOL) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(
-        describeColInCall(column, name, bufferLength, nameLength, dataType, columnSize, digits, nullableOut));
+    return runFunction(SQL_API_SQLDESCRIBECOL, [&]() -> int16_t {
+        return describeColInCall(column, name, bufferLength, nameLength, dataType, columnSize, digits, nullableOut);
+    });
 }
 
 int16_t BaseStatement::describeColInCall(uint16_t column, uint16_t* name, int16_t bufferLength,
@@ -373,9 +372,9 @@ int16_t BaseStatement::describeColInCall(uint16_t column, uint16_t* name, int16_
 int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charValue, int16_t bufferLength,
                                     int16_t* stringLength, int64_t* numericValue) noexcept
 {
-    if (enterFunction(SQL_API_SQLCOLATTRIBUTE) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(colAttributeInCall(column, field, charValue, bufferLength, stringLength, numericValue));
+    return runFunction(SQL_API_SQLCOLATTRIBUTE, [&]() -> int16_t {
+        return colAttributeInCall(column, field, charValue, bufferLength, stringLength, numericValue);
+    });
 }
 
 int16_t BaseStatement::colAttributeInCall(uint16_t column, uint16_t field, void* charValue,

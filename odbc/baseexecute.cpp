@@ -10,6 +10,7 @@
 
 #include "convert/basecvt.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "kamessages.h"
 #include "foundation/kastringw.h"
 #include "odbc/basealias.h"
@@ -23,12 +24,6 @@
 #include "sql/basesql.h"
 
 namespace {
-
-size_t diagCount() noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    return list != nullptr ? list->recordCount() : 0;
-}
 
 // Address of row `row` of a bound parameter array element: row-wise by the
 // row size, column-wise by the element size.
@@ -175,11 +170,10 @@ static int16_t handOverParam(BaseStatement* stmt, uint16_t p, int64_t row) noexc
     ipdRec->savedPrecision = ipdRec->precision;
     ipdRec->savedScale = ipdRec->scale;
     const uint16_t marker = stmt->returnValueParam ? static_cast<uint16_t>(p - 1) : p;
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = diagCount();
+    const KaDiagMark mark;
     const int16_t rc = stmt->setParamValue(marker, data, v, 0);
-    if (list != nullptr && list->recordCount() > d0)
-        baseAnnotateDiagnostics(d0, MSG_PARAMETER_ROW, static_cast<uint64_t>(row + 1));
+    if (mark.posted() != 0)
+        baseAnnotateDiagnostics(mark.start(), MSG_PARAMETER_ROW, static_cast<uint64_t>(row + 1));
     if (rc != 0)
         return rc;
     // Select failover runs the query again with the values of this
@@ -247,7 +241,7 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
                 statuses[r] = SQL_PARAM_UNUSED;
             continue;
         }
-        const size_t d0 = diagCount();
+        const KaDiagMark mark;
         bool failed = false;
         for (uint16_t p = static_cast<uint16_t>(firstParamDone + 1); p <= markerCount && !failed; ++p) {
             const int16_t rc = handOverParam(this, p, r);
@@ -287,7 +281,9 @@ int16_t BaseStatement::executeCore(uint16_t firstParamDone, int16_t* needData, i
         if (!failed && reentryPending)
             return 0;
         if (statuses != nullptr)
-            statuses[r] = failed ? SQL_PARAM_ERROR : diagCount() > d0 ? SQL_PARAM_SUCCESS_WITH_INFO : SQL_PARAM_SUCCESS;
+            statuses[r] = failed               ? SQL_PARAM_ERROR
+                          : mark.posted() != 0 ? SQL_PARAM_SUCCESS_WITH_INFO
+                                               : SQL_PARAM_SUCCESS;
         ++paramRowsDone;
         if (processed != nullptr)
             *processed = static_cast<uint64_t>(paramRowsDone);
@@ -361,125 +357,125 @@ int16_t BaseStatement::finishMultiRowInsert(int64_t failedRow, int64_t n, int16_
 
 int16_t BaseStatement::execute() noexcept
 {
-    if (enterFunction(SQL_API_SQLEXECUTE) != 0)
-        return exitFunction(SQL_ERROR);
-    if (statementState == kBaseStmtCursorOpen) {
-        basePostError(kBaseIdxCursorState);
-        return exitFunction(SQL_ERROR);
-    }
-    if (statementState == kBaseStmtAllocated || statementState == kBaseStmtNeedData ||
-        statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData) {
-        basePostError(kBaseIdxSequence);
-        return exitFunction(SQL_ERROR);
-    }
-    rerunAfterExecute = false;
-    int16_t needData = 0;
-    if (executeCore(0, &needData, nullptr) != 0)
-        return exitFunction(SQL_ERROR);
-    if (reentryPending)
-        return exitFunction(SQL_STILL_EXECUTING);
-    return exitFunction(needData != 0 ? SQL_NEED_DATA : SQL_SUCCESS);
+    return runFunction(SQL_API_SQLEXECUTE, [&]() -> int16_t {
+        if (statementState == kBaseStmtCursorOpen) {
+            basePostError(kBaseIdxCursorState);
+            return SQL_ERROR;
+        }
+        if (statementState == kBaseStmtAllocated || statementState == kBaseStmtNeedData ||
+            statementState == kBaseStmtMustPutData || statementState == kBaseStmtPuttingData) {
+            basePostError(kBaseIdxSequence);
+            return SQL_ERROR;
+        }
+        rerunAfterExecute = false;
+        int16_t needData = 0;
+        if (executeCore(0, &needData, nullptr) != 0)
+            return SQL_ERROR;
+        if (reentryPending)
+            return SQL_STILL_EXECUTING;
+        return needData != 0 ? SQL_NEED_DATA : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::execDirect(const uint16_t* text, int32_t length) noexcept
 {
-    if (enterFunction(SQL_API_SQLEXECDIRECT) != 0)
-        return exitFunction(SQL_ERROR);
-    if (text == nullptr) {
-        basePostError(kBaseIdxNullPointer);
-        return exitFunction(SQL_ERROR);
-    }
-    if (length < 0 && length != SQL_NTS) {
-        basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
-    }
-    if (statementState == kBaseStmtCursorOpen) {
-        basePostError(kBaseIdxCursorState);
-        return exitFunction(SQL_ERROR);
-    }
-    if (statementState != kBaseStmtAllocated && resetStatement() != 0)
-        return exitFunction(SQL_ERROR);
-    executionMode = kBaseExecDirect;
-    rerunAfterExecute = false;
-    KaStringW aliased;
-    int64_t n = length;
-    if (connection != nullptr && connection->numericLiteralAliasing != 0) {
-        if (n == SQL_NTS)
-            for (n = 0; text[n] != 0; ++n) {
-            }
-        bool unchanged = true;
-        if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
-            return exitFunction(SQL_ERROR);
-        if (!unchanged) {
-            text = aliased.data;
-            n = static_cast<int64_t>(aliased.len);
+    return runFunction(SQL_API_SQLEXECDIRECT, [&]() -> int16_t {
+        if (text == nullptr) {
+            basePostError(kBaseIdxNullPointer);
+            return SQL_ERROR;
         }
-    }
-    BaseSqlStringW sql(text, n);
-    if (prepareInternal(&sql) != 0)
-        return exitFunction(SQL_ERROR);
-    int16_t needData = 0;
-    if (executeCore(0, &needData, nullptr) != 0) {
-        (void)resetStatement();
-        return exitFunction(SQL_ERROR);
-    }
-    if (reentryPending)
-        return exitFunction(SQL_STILL_EXECUTING);
-    return exitFunction(needData != 0 ? SQL_NEED_DATA : SQL_SUCCESS);
+        if (length < 0 && length != SQL_NTS) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
+        }
+        if (statementState == kBaseStmtCursorOpen) {
+            basePostError(kBaseIdxCursorState);
+            return SQL_ERROR;
+        }
+        if (statementState != kBaseStmtAllocated && resetStatement() != 0)
+            return SQL_ERROR;
+        executionMode = kBaseExecDirect;
+        rerunAfterExecute = false;
+        KaStringW aliased;
+        int64_t n = length;
+        if (connection != nullptr && connection->numericLiteralAliasing != 0) {
+            if (n == SQL_NTS)
+                for (n = 0; text[n] != 0; ++n) {
+                }
+            bool unchanged = true;
+            if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
+                return SQL_ERROR;
+            if (!unchanged) {
+                text = aliased.data;
+                n = static_cast<int64_t>(aliased.len);
+            }
+        }
+        BaseSqlStringW sql(text, n);
+        if (prepareInternal(&sql) != 0)
+            return SQL_ERROR;
+        int16_t needData = 0;
+        if (executeCore(0, &needData, nullptr) != 0) {
+            (void)resetStatement();
+            return SQL_ERROR;
+        }
+        if (reentryPending)
+            return SQL_STILL_EXECUTING;
+        return needData != 0 ? SQL_NEED_DATA : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::rowCountApi(int64_t* count) noexcept
 {
-    if (enterFunction(SQL_API_SQLROWCOUNT) != 0)
-        return exitFunction(SQL_ERROR);
-    if (count == nullptr)
-        return exitFunction(SQL_SUCCESS);
-    if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) {
-        basePostError(kBaseIdxSequence);
-        return exitFunction(SQL_ERROR);
-    }
-    if (resultColumnCount != 0) {
-        *count = rowCountValid ? rowCount : -1;
-    } else {
-        const bool asOne = connection != nullptr && (connection->workarounds & kBaseWaUnknownRowCountIsOne) != 0;
-        *count = rowCount == -1 && asOne ? 1 : rowCount;
-    }
-    return exitFunction(SQL_SUCCESS);
+    return runFunction(SQL_API_SQLROWCOUNT, [&]() -> int16_t {
+        if (count == nullptr)
+            return SQL_SUCCESS;
+        if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) {
+            basePostError(kBaseIdxSequence);
+            return SQL_ERROR;
+        }
+        if (resultColumnCount != 0) {
+            *count = rowCountValid ? rowCount : -1;
+        } else {
+            const bool asOne = connection != nullptr && (connection->workarounds & kBaseWaUnknownRowCountIsOne) != 0;
+            *count = rowCount == -1 && asOne ? 1 : rowCount;
+        }
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::moreResults() noexcept
 {
-    if (enterFunction(SQL_API_SQLMORERESULTS) != 0)
-        return exitFunction(SQL_ERROR);
-    if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen)
-        return exitFunction(SQL_NO_DATA);
-    int16_t noMore = 1;
-    if (executionMode != kBaseExecCatalog) {
-        paramRowsDone = 0;
-        currentParamRow = 0;
-        if (moreResultsHook(&noMore) != 0)
-            return exitFunction(SQL_ERROR);
-        if (reentryPending)
-            return exitFunction(SQL_STILL_EXECUTING);
-    }
-    if (noMore != 0) {
-        rowCount = 0;
-        if ((executionMode == kBaseExecPrepared ? closeCursor() : resetStatement()) != 0)
-            return exitFunction(SQL_ERROR);
-        return exitFunction(SQL_NO_DATA);
-    }
-    uint16_t columns = 0;
-    if (getResultColumnCount(&columns) != 0)
-        return exitFunction(SQL_ERROR);
-    int64_t count = 0;
-    if (getRowCount(&count) != 0)
-        return exitFunction(SQL_ERROR);
-    rowCount = count;
-    rowCountValid = true;
-    setExecutedState();
-    if (columns != 0 && cursorName == nullptr && generateCursorName() != 0)
-        return exitFunction(SQL_ERROR);
-    if (fillStaticCursor(this) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(SQL_SUCCESS);
+    return runFunction(SQL_API_SQLMORERESULTS, [&]() -> int16_t {
+        if (statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen)
+            return SQL_NO_DATA;
+        int16_t noMore = 1;
+        if (executionMode != kBaseExecCatalog) {
+            paramRowsDone = 0;
+            currentParamRow = 0;
+            if (moreResultsHook(&noMore) != 0)
+                return SQL_ERROR;
+            if (reentryPending)
+                return SQL_STILL_EXECUTING;
+        }
+        if (noMore != 0) {
+            rowCount = 0;
+            if ((executionMode == kBaseExecPrepared ? closeCursor() : resetStatement()) != 0)
+                return SQL_ERROR;
+            return SQL_NO_DATA;
+        }
+        uint16_t columns = 0;
+        if (getResultColumnCount(&columns) != 0)
+            return SQL_ERROR;
+        int64_t count = 0;
+        if (getRowCount(&count) != 0)
+            return SQL_ERROR;
+        rowCount = count;
+        rowCountValid = true;
+        setExecutedState();
+        if (columns != 0 && cursorName == nullptr && generateCursorName() != 0)
+            return SQL_ERROR;
+        if (fillStaticCursor(this) != 0)
+            return SQL_ERROR;
+        return SQL_SUCCESS;
+    });
 }

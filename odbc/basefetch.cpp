@@ -12,9 +12,11 @@
 #include "convert/basecvt.h"
 #include "convert/basestring.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "kamessages.h"
 #include "odbc/basecatalog.h"
 #include "odbc/baseconn.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/basedesc.h"
 #include "odbc/basedescribe.h"
 #include "odbc/baseenv.h"
@@ -23,8 +25,6 @@
 
 namespace {
 
-// The cursor type's capability bit: bookmarks are row numbers.
-constexpr uint64_t kCapEmulatedBookmarks = 0x400000;
 // The highest row the last-row search looks at.
 constexpr int64_t kLastRowSearchLimit = INT32_MAX;
 
@@ -36,11 +36,6 @@ KaErrorList* currentList() noexcept
 size_t diagCount(const KaErrorList* list) noexcept
 {
     return list != nullptr ? list->recordCount() : 0;
-}
-
-size_t diagCount() noexcept
-{
-    return diagCount(currentList());
 }
 
 }  // namespace
@@ -60,6 +55,12 @@ void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t c
         if (column >= 0 && e->column < 0)
             e->column = column;
     }
+}
+
+void baseDropPostedSince(const KaDiagMark& mark) noexcept
+{
+    while (mark.posted() != 0)
+        mark.list()->discardLast();
 }
 
 namespace {
@@ -142,57 +143,58 @@ int16_t fetchNextRow(BaseStatement* stmt, int64_t index, int16_t* noMore) noexce
 
 // ---- The three fetch calls -------------------------------------------------------------------
 
-// The common frame of the fetch calls: state checks, the core, the answer.
+// The common work of the fetch calls: state checks, the core, the answer.
 static int16_t runFetch(BaseStatement* stmt, int16_t orientation, int64_t offset, int64_t rowsetSize, int mode,
                         uint64_t* rowsFetched) noexcept
 {
     if (stmt->statementState != kBaseStmtCursorOpen) {
         basePostError(stmt->statementState == kBaseStmtExecuted ? kBaseIdxCursorState : kBaseIdxSequence);
-        return stmt->exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     }
     int16_t noData = 0;
     if (stmt->fetchCore(orientation, offset, rowsetSize, mode, rowsFetched, &noData) != 0)
-        return stmt->exitFunction(SQL_ERROR);
+        return SQL_ERROR;
     if (noData != 0)
-        return stmt->exitFunction(SQL_NO_DATA);
+        return SQL_NO_DATA;
     if (stmt->reentryPending)
-        return stmt->exitFunction(SQL_STILL_EXECUTING);
-    return stmt->exitFunction(SQL_SUCCESS);
+        return SQL_STILL_EXECUTING;
+    return SQL_SUCCESS;
 }
 
 int16_t BaseStatement::fetch() noexcept
 {
-    if (enterFunction(SQL_API_SQLFETCH) != 0)
-        return exitFunction(SQL_ERROR);
-    int64_t n = currentArd != nullptr ? currentArd->arraySize : 1;
-    if (n <= 0)
-        n = 1;
-    return runFetch(this, SQL_FETCH_NEXT, 0, n, 1, ird != nullptr ? ird->rowsProcessedPtr : nullptr);
+    return runFunction(SQL_API_SQLFETCH, [&]() -> int16_t {
+        int64_t n = currentArd != nullptr ? currentArd->arraySize : 1;
+        if (n <= 0)
+            n = 1;
+        return runFetch(this, SQL_FETCH_NEXT, 0, n, kBaseFetchNext, ird != nullptr ? ird->rowsProcessedPtr : nullptr);
+    });
 }
 
 int16_t BaseStatement::fetchScroll(int16_t orientation, int64_t offset) noexcept
 {
-    if (enterFunction(SQL_API_SQLFETCHSCROLL) != 0)
-        return exitFunction(SQL_ERROR);
-    // A rowset size of 0 reads one row, as SQLFetch does, rather than
-    // writing a status into an array of none.
-    int64_t n = currentArd != nullptr ? currentArd->arraySize : 1;
-    if (n <= 0)
-        n = 1;
-    return runFetch(this, orientation, offset, n, 2, ird != nullptr ? ird->rowsProcessedPtr : nullptr);
+    return runFunction(SQL_API_SQLFETCHSCROLL, [&]() -> int16_t {
+        // A rowset size of 0 reads one row, as SQLFetch does, rather than
+        // writing a status into an array of none.
+        int64_t n = currentArd != nullptr ? currentArd->arraySize : 1;
+        if (n <= 0)
+            n = 1;
+        return runFetch(this, orientation, offset, n, kBaseFetchScroll,
+                        ird != nullptr ? ird->rowsProcessedPtr : nullptr);
+    });
 }
 
 int16_t BaseStatement::extendedFetch(uint16_t fetchType, int64_t row, uint64_t* rowCountOut,
                                      uint16_t* rowStatusArray) noexcept
 {
-    if (enterFunction(SQL_API_SQLEXTENDEDFETCH) != 0)
-        return exitFunction(SQL_ERROR);
-    extendedFetchStatusArray = rowStatusArray;
-    extendedFetchMode = true;
-    int64_t n = attributeValues[kBaseAttrRowsetSize];
-    if (n <= 0)
-        n = 1;
-    return runFetch(this, static_cast<int16_t>(fetchType), row, n, 3, rowCountOut);
+    return runFunction(SQL_API_SQLEXTENDEDFETCH, [&]() -> int16_t {
+        extendedFetchStatusArray = rowStatusArray;
+        extendedFetchMode = true;
+        int64_t n = attributeValues[kBaseAttrRowsetSize];
+        if (n <= 0)
+            n = 1;
+        return runFetch(this, static_cast<int16_t>(fetchType), row, n, kBaseFetchExtended, rowCountOut);
+    });
 }
 
 // ---- The core --------------------------------------------------------------------------------
@@ -297,7 +299,7 @@ static int16_t computeStart(BaseStatement* stmt, int16_t orientation, int64_t of
             return 1;
         }
         int64_t bookmark = 0;
-        if ((baseCursorCapabilities(stmt) & kCapEmulatedBookmarks) != 0 && mode == 2) {
+        if ((baseCursorCapabilities(stmt) & kBaseCapEmulatedBookmarks) != 0 && mode == kBaseFetchScroll) {
             const auto* ptr = reinterpret_cast<const int64_t*>(stmt->attributeValues[kBaseAttrFetchBookmarkPtr]);
             if (ptr == nullptr) {
                 basePostError(kBaseIdxBadBookmark);
@@ -366,7 +368,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
         rowsetSize = 1;
     if (baseCheckBindings(this, rowsetSize) != 0)
         return 1;
-    if (mode == 1 && currentRow == -1) {
+    if (mode == kBaseFetchNext && currentRow == -1) {
         *noData = 1;
         return 0;
     }
@@ -468,7 +470,7 @@ int16_t BaseStatement::fetchCore(int16_t orientation, int64_t offset, int64_t ro
                 status = SQL_ROW_SUCCESS_WITH_INFO;
         } else {
             status = SQL_ROW_ERROR;
-            if (mode == 3) {
+            if (mode == kBaseFetchExtended) {
                 bool allDemoted = true;
                 for (size_t k = d0; list != nullptr && k < list->recordCount(); ++k) {
                     KaError* e = list->recordAt(k);
@@ -639,127 +641,129 @@ int16_t BaseStatement::findLastRow(int64_t* lastRow) noexcept
 int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int64_t bufferLength,
                                int64_t* indicator) noexcept
 {
-    if (enterFunction(SQL_API_SQLGETDATA) != 0)
-        return exitFunction(SQL_ERROR);
-    if (statementState != kBaseStmtCursorOpen || currentRow <= 0) {
-        basePostError(statementState < kBaseStmtExecuted ? kBaseIdxSequence : kBaseIdxCursorState);
-        return exitFunction(SQL_ERROR);
-    }
-    if (bufferLength < 0) {
-        basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
-    }
-    if (value == nullptr) {
-        basePostError(kBaseIdxNullPointer);
-        return exitFunction(SQL_ERROR);
-    }
-    if ((column == 0 && attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) || column > resultColumnCount) {
-        basePostError(kBaseIdxBadDescIndex);
-        return exitFunction(SQL_ERROR);
-    }
-    if (forwardOnly(this) && rowsetRowCount > 1) {
-        basePostError(kBaseIdxCursorPosition);
-        return exitFunction(SQL_ERROR);
-    }
-    const uint16_t status = getRowStatus(static_cast<int64_t>(rowsetPosition));
-    if (status == SQL_ROW_NOROW) {
-        basePostError(kBaseIdxCursorState);
-        return exitFunction(SQL_ERROR);
-    }
-    if (status == SQL_ROW_DELETED || status == SQL_ROW_ERROR) {
-        basePostError(kBaseIdxCursorPosition);
-        return exitFunction(SQL_ERROR);
-    }
-    BaseIRDRecord* col = ird->irdRecord(column);
-    if (col == nullptr) {
-        basePostError(kBaseIdxBadDescIndex);
-        return exitFunction(SQL_ERROR);
-    }
-    // The C type asked for: the ARD's for SQL_ARD_TYPE, the column's
-    // default for SQL_C_DEFAULT.
-    int16_t asked = cType;
-    if (asked == SQL_ARD_TYPE) {
-        const BaseAXDRecord* rec = ardRecord(column);
-        asked = rec != nullptr ? rec->conciseType : SQL_C_DEFAULT;
-    }
-    if (connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1 && asked >= SQL_C_DATE &&
-        asked <= SQL_C_TIMESTAMP)
-        asked = static_cast<int16_t>(asked + (SQL_C_TYPE_DATE - SQL_C_DATE));
-    if (asked == SQL_C_DEFAULT)
-        asked = checkColumnCType(col->conciseType, column, col);
-    bool continuing = false;
-    if (column != getDataColumn) {
-        const bool boundRange = column <= highestBoundColumn;
-        if ((boundRange || column < getDataColumn) && connection != nullptr) {
-            // What SQLGetData may do beyond the unbound columns in order.
-            uint64_t answer = 0;
-            uint32_t extensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
-            if (connection->getInfoValue(SQL_GETDATA_EXTENSIONS, &answer, sizeof extensions, nullptr) == SQL_SUCCESS)
-                std::memcpy(&extensions, &answer, sizeof extensions);
-            const BaseAXDRecord* bound = boundRange ? ardRecord(column) : nullptr;
-            const bool allowed = (column >= getDataColumn || (extensions & SQL_GD_ANY_ORDER) != 0) &&
-                                 (!boundRange || (extensions & SQL_GD_ANY_COLUMN) != 0) &&
-                                 (bound == nullptr || bound->dataPtr == nullptr || (extensions & SQL_GD_BOUND) != 0);
-            if (!allowed) {
-                basePostError(kBaseIdxBadDescIndex);
-                return exitFunction(SQL_ERROR);
-            }
+    return runFunction(SQL_API_SQLGETDATA, [&]() -> int16_t {
+        if (statementState != kBaseStmtCursorOpen || currentRow <= 0) {
+            basePostError(statementState < kBaseStmtExecuted ? kBaseIdxSequence : kBaseIdxCursorState);
+            return SQL_ERROR;
         }
-        getDataColumn = column;
-        getDataColumnDone = false;
-        getDataConsumed = 0;
-        getDataCType = asked;
-        resetLongData();
-    } else {
-        if (getDataColumnDone) {
-            if (indicator != nullptr)
-                *indicator = 0;
-            return exitFunction(SQL_NO_DATA);
+        if (bufferLength < 0) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
         }
-        if (asked != getDataCType) {
-            if (getDataReturned != 0) {
-                basePostError(kBaseIdxBufferType);
-                return exitFunction(SQL_ERROR);
+        if (value == nullptr) {
+            basePostError(kBaseIdxNullPointer);
+            return SQL_ERROR;
+        }
+        if ((column == 0 && attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) || column > resultColumnCount) {
+            basePostError(kBaseIdxBadDescIndex);
+            return SQL_ERROR;
+        }
+        if (forwardOnly(this) && rowsetRowCount > 1) {
+            basePostError(kBaseIdxCursorPosition);
+            return SQL_ERROR;
+        }
+        const uint16_t status = getRowStatus(static_cast<int64_t>(rowsetPosition));
+        if (status == SQL_ROW_NOROW) {
+            basePostError(kBaseIdxCursorState);
+            return SQL_ERROR;
+        }
+        if (status == SQL_ROW_DELETED || status == SQL_ROW_ERROR) {
+            basePostError(kBaseIdxCursorPosition);
+            return SQL_ERROR;
+        }
+        BaseIRDRecord* col = ird->irdRecord(column);
+        if (col == nullptr) {
+            basePostError(kBaseIdxBadDescIndex);
+            return SQL_ERROR;
+        }
+        // The C type asked for: the ARD's for SQL_ARD_TYPE, the column's
+        // default for SQL_C_DEFAULT.
+        int16_t asked = cType;
+        if (asked == SQL_ARD_TYPE) {
+            const BaseAXDRecord* rec = ardRecord(column);
+            asked = rec != nullptr ? rec->conciseType : SQL_C_DEFAULT;
+        }
+        if (connection != nullptr && connection->env != nullptr && connection->env->odbc2Mode == 1 &&
+            asked >= SQL_C_DATE && asked <= SQL_C_TIMESTAMP)
+            asked = static_cast<int16_t>(asked + (SQL_C_TYPE_DATE - SQL_C_DATE));
+        if (asked == SQL_C_DEFAULT)
+            asked = checkColumnCType(col->conciseType, column, col);
+        bool continuing = false;
+        if (column != getDataColumn) {
+            const bool boundRange = column <= highestBoundColumn;
+            if ((boundRange || column < getDataColumn) && connection != nullptr) {
+                // What SQLGetData may do beyond the unbound columns in order.
+                uint64_t answer = 0;
+                uint32_t extensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+                if (connection->getInfoValue(SQL_GETDATA_EXTENSIONS, &answer, sizeof extensions, nullptr) ==
+                    SQL_SUCCESS)
+                    std::memcpy(&extensions, &answer, sizeof extensions);
+                const BaseAXDRecord* bound = boundRange ? ardRecord(column) : nullptr;
+                const bool allowed =
+                    (column >= getDataColumn || (extensions & SQL_GD_ANY_ORDER) != 0) &&
+                    (!boundRange || (extensions & SQL_GD_ANY_COLUMN) != 0) &&
+                    (bound == nullptr || bound->dataPtr == nullptr || (extensions & SQL_GD_BOUND) != 0);
+                if (!allowed) {
+                    basePostError(kBaseIdxBadDescIndex);
+                    return SQL_ERROR;
+                }
             }
+            getDataColumn = column;
+            getDataColumnDone = false;
+            getDataConsumed = 0;
             getDataCType = asked;
             resetLongData();
         } else {
-            continuing = getDataReturned != 0;
+            if (getDataColumnDone) {
+                if (indicator != nullptr)
+                    *indicator = 0;
+                return SQL_NO_DATA;
+            }
+            if (asked != getDataCType) {
+                if (getDataReturned != 0) {
+                    basePostError(kBaseIdxBufferType);
+                    return SQL_ERROR;
+                }
+                getDataCType = asked;
+                resetLongData();
+            } else {
+                continuing = getDataReturned != 0;
+            }
         }
-    }
-    if (baseCheckSqlToC(column, col->conciseType, asked) != 0)
-        return exitFunction(SQL_ERROR);
-    BaseOutString out(value, bufferLength, indicator, indicator);
-    const int16_t rc = cType == SQL_ARD_TYPE || fullGetDataPath ? getDataCore(column, asked, &out, continuing, 0)
-                                                                : getDataQuick(column, asked, &out, continuing, 0);
-    if (rc != 0) {
-        getDataColumnDone = true;
-        return exitFunction(SQL_ERROR);
-    }
-    // A piece cut short by the buffer leaves the rest for the next call;
-    // the offset moves by the bytes the piece really delivered.
-    int64_t usable = bufferLength - cTypeTerminatorBytes(asked);
-    if (usable < 0)
-        usable = 0;
-    if (asked != SQL_C_BINARY && asked != SQL_C_CHAR && asked != SQL_C_WCHAR)
-        usable = 0;
-    const int64_t before = getDataReturned;
-    // Only the values of variable-length types come in pieces: a number, a
-    // date or a GUID cut to the buffer is over after its first piece.
-    if (!baseIsVarLengthType(col->conciseType)) {
-        getDataColumnDone = true;
-        resetLongData();
-    } else if (getDataConverter != nullptr) {
-        // A streamed value keeps its own place; the column goes on while
-        // its last piece was cut.
-        if (!pieceFollows())
+        if (baseCheckSqlToC(column, col->conciseType, asked) != 0)
+            return SQL_ERROR;
+        BaseOutString out(value, bufferLength, indicator, indicator);
+        const int16_t rc = cType == SQL_ARD_TYPE || fullGetDataPath ? getDataCore(column, asked, &out, continuing, 0)
+                                                                    : getDataQuick(column, asked, &out, continuing, 0);
+        if (rc != 0) {
             getDataColumnDone = true;
-    } else if (advanceLongData(usable) != 0) {
-        getDataConsumed += getDataReturned - before;
-    } else {
-        getDataColumnDone = true;
-    }
-    return exitFunction(SQL_SUCCESS);
+            return SQL_ERROR;
+        }
+        // A piece cut short by the buffer leaves the rest for the next call;
+        // the offset moves by the bytes the piece really delivered.
+        int64_t usable = bufferLength - cTypeTerminatorBytes(asked);
+        if (usable < 0)
+            usable = 0;
+        if (asked != SQL_C_BINARY && asked != SQL_C_CHAR && asked != SQL_C_WCHAR)
+            usable = 0;
+        const int64_t before = getDataReturned;
+        // Only the values of variable-length types come in pieces: a number, a
+        // date or a GUID cut to the buffer is over after its first piece.
+        if (!baseIsVarLengthType(col->conciseType)) {
+            getDataColumnDone = true;
+            resetLongData();
+        } else if (getDataConverter != nullptr) {
+            // A streamed value keeps its own place; the column goes on while
+            // its last piece was cut.
+            if (!pieceFollows())
+                getDataColumnDone = true;
+        } else if (advanceLongData(usable) != 0) {
+            getDataConsumed += getDataReturned - before;
+        } else {
+            getDataColumnDone = true;
+        }
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
@@ -807,11 +811,11 @@ int16_t BaseStatement::getDataCore(uint16_t column, int16_t cType, BaseOutString
     const bool limited = out->bufferLength >= limit;
     if (limited)
         out->bufferLength = limit;
-    KaErrorList* list = currentList();
-    const size_t d0 = diagCount();
+    const KaDiagMark mark;
     if (columnValue(column, cType, out, continuing, passThrough, false) != 0)
         return 1;
-    if (!limited || list == nullptr || !list->hasOnlyWarnings() || list->recordCount() <= d0)
+    KaErrorList* list = mark.list();
+    if (!limited || list == nullptr || !list->hasOnlyWarnings() || mark.posted() == 0)
         return 0;
     KaError* last = list->last();
     if (last == nullptr || last->sqlstateMsg != kBaseIdxTruncated)

@@ -4,7 +4,10 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <optional>
+
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basecalllock.h"
@@ -154,76 +157,82 @@ int16_t BaseStatement::cancelExecution() noexcept
 
 int16_t BaseStatement::closeCursorApi() noexcept
 {
-    if (enterFunction(SQL_API_SQLCLOSECURSOR) != 0)
-        return exitFunction(SQL_ERROR);
-    if (failoverCloseFlag) {
-        failoverCloseFlag = false;
-        return exitFunction(SQL_SUCCESS);
-    }
-    if ((statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) || !resultDescribed ||
-        resultColumnCount == 0) {
-        basePostError(kBaseIdxCursorState);
-        return exitFunction(SQL_ERROR);
-    }
-    const int16_t rc = executionMode == kBaseExecPrepared ? closeCursor() : resetStatement();
-    return exitFunction(rc != 0 ? SQL_ERROR : SQL_SUCCESS);
+    return runFunction(SQL_API_SQLCLOSECURSOR, [&]() -> int16_t {
+        if (failoverCloseFlag) {
+            failoverCloseFlag = false;
+            return SQL_SUCCESS;
+        }
+        if ((statementState != kBaseStmtExecuted && statementState != kBaseStmtCursorOpen) || !resultDescribed ||
+            resultColumnCount == 0) {
+            basePostError(kBaseIdxCursorState);
+            return SQL_ERROR;
+        }
+        const int16_t rc = executionMode == kBaseExecPrepared ? closeCursor() : resetStatement();
+        return rc != 0 ? SQL_ERROR : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::freeStmt(uint16_t option) noexcept
 {
-    if (enterFunction(SQL_API_SQLFREESTMT) != 0)
-        return exitFunction(SQL_ERROR);
-    switch (option) {
-    case SQL_DROP: {
-        // The statement goes whatever the reset said: its destructor takes
-        // it out of its connection's list and out of the replay records, so
-        // nothing keeps pointing at it.
-        (void)resetStatement(true, 0);
-        // What goes back to the connection's pools goes while the call
-        // still holds the connection's lock.
-        releaseLongDataSinks();
-        (void)exitFunction(SQL_SUCCESS);
-        delete this;
-        return SQL_SUCCESS;
-    }
-    case SQL_CLOSE: {
-        const int16_t rc = executionMode == kBaseExecPrepared ? closeCursor() : resetStatement();
-        if (rc != 0)
-            return exitFunction(SQL_ERROR);
-        if (connection != nullptr && (connection->workarounds & kWorkaroundCloseUnbinds) != 0 && unbindAll() != 0)
-            return exitFunction(SQL_ERROR);
-        return exitFunction(SQL_SUCCESS);
-    }
-    case SQL_UNBIND: return exitFunction(unbindAll() != 0 ? SQL_ERROR : SQL_SUCCESS);
-    case SQL_RESET_PARAMS: {
-        if (connection != nullptr && (connection->workarounds2 & kWorkaroundKeepParamsOnReset) != 0)
-            return exitFunction(SQL_SUCCESS);
-        if (resetParamsHook(1) != 0)
-            return exitFunction(SQL_ERROR);
-        if (currentApd != nullptr) {
-            for (int64_t i = 1; i <= currentApd->count(); ++i)
-                if (BaseAXDRecord* r = currentApd->axdRecord(i); r != nullptr)
-                    r->dataPtr = nullptr, r->indicatorPtr = nullptr, r->octetLengthPtr = nullptr;
-            // Only the bookmark record stays; the application's buffers
-            // are only forgotten, never freed.
-            if (currentApd->setRecordCount(0) != 0)
-                return exitFunction(SQL_ERROR);
+    // A dropped statement goes after the exit step, which still works on it;
+    // its call answers success whatever that step said.
+    bool dropped = false;
+    const int16_t answer = runFunction(SQL_API_SQLFREESTMT, [&]() -> int16_t {
+        switch (option) {
+        case SQL_DROP: {
+            // The statement goes whatever the reset said: its destructor takes
+            // it out of its connection's list and out of the replay records, so
+            // nothing keeps pointing at it.
+            (void)resetStatement(true, 0);
+            // What goes back to the connection's pools goes while the call
+            // still holds the connection's lock.
+            releaseLongDataSinks();
+            dropped = true;
+            return SQL_SUCCESS;
         }
-        if (ipd != nullptr)
-            for (int64_t i = 1; i <= ipd->count(); ++i)
-                if (auto* r = dynamic_cast<BaseIPDRecord*>(ipd->record(i)); r != nullptr) {
-                    r->paramType = 0;
-                    r->savedParamType = 0;
-                    r->dropName();
-                }
-        return exitFunction(SQL_SUCCESS);
-    }
-    default:
-        // The driver manager normally catches this; a direct caller gets the
-        // same answer it would.
-        basePostErrorTextA(kBaseIdxGeneralError, 0, "Option type out of range", 3)->setSqlstate("HY092");
-        return exitFunction(SQL_ERROR);
-    }
+        case SQL_CLOSE: {
+            const int16_t rc = executionMode == kBaseExecPrepared ? closeCursor() : resetStatement();
+            if (rc != 0)
+                return SQL_ERROR;
+            if (connection != nullptr && (connection->workarounds & kWorkaroundCloseUnbinds) != 0 && unbindAll() != 0)
+                return SQL_ERROR;
+            return SQL_SUCCESS;
+        }
+        case SQL_UNBIND: return unbindAll() != 0 ? SQL_ERROR : SQL_SUCCESS;
+        case SQL_RESET_PARAMS: {
+            if (connection != nullptr && (connection->workarounds2 & kWorkaroundKeepParamsOnReset) != 0)
+                return SQL_SUCCESS;
+            if (resetParamsHook(1) != 0)
+                return SQL_ERROR;
+            if (currentApd != nullptr) {
+                for (int64_t i = 1; i <= currentApd->count(); ++i)
+                    if (BaseAXDRecord* r = currentApd->axdRecord(i); r != nullptr)
+                        r->dataPtr = nullptr, r->indicatorPtr = nullptr, r->octetLengthPtr = nullptr;
+                // Only the bookmark record stays; the application's buffers
+                // are only forgotten, never freed.
+                if (currentApd->setRecordCount(0) != 0)
+                    return SQL_ERROR;
+            }
+            if (ipd != nullptr)
+                for (int64_t i = 1; i <= ipd->count(); ++i)
+                    if (auto* r = dynamic_cast<BaseIPDRecord*>(ipd->record(i)); r != nullptr) {
+                        r->paramType = 0;
+                        r->savedParamType = 0;
+                        r->dropName();
+                    }
+            return SQL_SUCCESS;
+        }
+        default:
+            // The driver manager normally catches this; a direct caller gets the
+            // same answer it would.
+            basePostErrorTextA(kBaseIdxGeneralError, 0, "Option type out of range", 3)->setSqlstate("HY092");
+            return SQL_ERROR;
+        }
+    });
+    if (!dropped)
+        return answer;
+    delete this;
+    return SQL_SUCCESS;
 }
 
 int16_t BaseStatement::cancel() noexcept
@@ -245,29 +254,30 @@ int16_t BaseStatement::cancel() noexcept
         previous = apiId;
         apiId = SQL_API_SQLCANCEL;
     }
-    const bool pushed = previous == -1;
-    if (pushed) {
-        diagnostics.clear();
-        KaErrorPushList(&diagnostics);
-    }
     int16_t rc = SQL_SUCCESS;
-    if (reentryPending) {
-        rc = cancelAsync() != 0 ? SQL_ERROR : SQL_SUCCESS;
-    } else if (odbc2Application(connection) || statementState == kBaseStmtMustPutData ||
-               statementState == kBaseStmtPuttingData || statementState == kBaseStmtNeedData ||
-               (connection != nullptr && (connection->workarounds2 & kWorkaroundCancelClosesCursor) != 0)) {
-        // A SetPos call waiting for data is cancelled without closing the
-        // cursor.
-        const bool setPosWaiting = setPosDataAtExec;
-        if (cancelExecution() != 0) {
-            rc = SQL_ERROR;
-        } else if (!setPosWaiting) {
-            basePostWarning(MSG_SQLSTATE_CANCEL_TREATED_AS_CLOSE);
-            rc = SQL_SUCCESS_WITH_INFO;
+    {
+        // The statement's list is the current one unless a call runs.
+        std::optional<KaErrorListScope> scope;
+        if (previous == -1) {
+            diagnostics.clear();
+            scope.emplace(&diagnostics);
+        }
+        if (reentryPending) {
+            rc = cancelAsync() != 0 ? SQL_ERROR : SQL_SUCCESS;
+        } else if (odbc2Application(connection) || statementState == kBaseStmtMustPutData ||
+                   statementState == kBaseStmtPuttingData || statementState == kBaseStmtNeedData ||
+                   (connection != nullptr && (connection->workarounds2 & kWorkaroundCancelClosesCursor) != 0)) {
+            // A SetPos call waiting for data is cancelled without closing the
+            // cursor.
+            const bool setPosWaiting = setPosDataAtExec;
+            if (cancelExecution() != 0) {
+                rc = SQL_ERROR;
+            } else if (!setPosWaiting) {
+                basePostWarning(MSG_SQLSTATE_CANCEL_TREATED_AS_CLOSE);
+                rc = SQL_SUCCESS_WITH_INFO;
+            }
         }
     }
-    if (pushed)
-        KaErrorPopList();
     {
         KaLockGuard<KaCriticalSection> guard(cancelLock);
         cancelRequested = 0;

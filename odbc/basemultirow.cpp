@@ -11,6 +11,7 @@
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basedesc.h"
@@ -552,8 +553,7 @@ void BaseStatement::setParamStatusRange(bool fill, uint16_t value, int64_t endRo
 
 int16_t BaseStatement::runInsertBatch(int64_t endRow) noexcept
 {
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     const int16_t rc = executeHook();
     if (rc != 0) {
         setParamStatusRange(true, SQL_PARAM_ERROR, endRow);
@@ -561,7 +561,7 @@ int16_t BaseStatement::runInsertBatch(int64_t endRow) noexcept
         insertBatchStart = endRow;
         return 1;
     }
-    const bool info = list != nullptr && list->recordCount() > d0;
+    const bool info = mark.posted() != 0;
     setParamStatusRange(true, info ? SQL_PARAM_SUCCESS_WITH_INFO : SQL_PARAM_SUCCESS, endRow);
     insertBatchStart = endRow;
     insertAnySucceeded = true;

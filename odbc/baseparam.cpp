@@ -11,6 +11,7 @@
 #include "convert/basecvt.h"
 #include "convert/paramcvt.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
@@ -290,12 +291,10 @@ int16_t BaseStatement::validateParamBinding(uint16_t n, BaseAXDRecord* apdRec, B
         int32_t kind = 0;
         int32_t allocated = 0;
         const uint16_t info = sqlType == SQL_LONGVARBINARY ? SQL_MAX_BINARY_LITERAL_LEN : SQL_MAX_CHAR_LITERAL_LEN;
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t d0 = list != nullptr ? list->recordCount() : 0;
+        const KaDiagMark mark;
         if (connection->getInfoValue(info, &limit, &kind, &allocated) != 0) {
             // Without the limit nothing is cut.
-            while (list != nullptr && list->recordCount() > d0)
-                list->discardLast();
+            baseDropPostedSince(mark);
             break;
         }
         if (limit != 0 && limit < ipdRec->length) {
@@ -355,99 +354,99 @@ int16_t BaseStatement::bindParameter(uint16_t param, int16_t ioType, int16_t cTy
                                      uint64_t columnSize, int16_t digits, void* value, int64_t bufferLength,
                                      int64_t* indicator) noexcept
 {
-    if (enterFunction(SQL_API_SQLBINDPARAMETER) != 0)
-        return exitFunction(SQL_ERROR);
-    if (param == 0) {
-        basePostError(kBaseIdxBadDescIndex);
-        return exitFunction(SQL_ERROR);
-    }
-    if (ioType != SQL_PARAM_INPUT && ioType != SQL_PARAM_INPUT_OUTPUT && ioType != SQL_PARAM_OUTPUT) {
-        basePostError(MSG_SQLSTATE_INVALID_PARAMETER_TYPE);
-        return exitFunction(SQL_ERROR);
-    }
-    bool output = ioType != SQL_PARAM_INPUT;
-    if (output && bufferLength > 0 && value == nullptr) {
-        const int16_t resolved = cType == SQL_C_DEFAULT ? baseDefaultCType(sqlType, 0) : cType;
-        if (isTextOrBinaryCType(resolved)) {
-            basePostError(kBaseIdxNullPointer);
-            return exitFunction(SQL_ERROR);
+    return runFunction(SQL_API_SQLBINDPARAMETER, [&]() -> int16_t {
+        if (param == 0) {
+            basePostError(kBaseIdxBadDescIndex);
+            return SQL_ERROR;
         }
-    }
-    if (bufferLength == -1) {
-        ioType = SQL_PARAM_INPUT;
-        output = false;
-    }
-    bool downgraded = false;
-    BaseConnection* conn = connection;
-    if (output && conn != nullptr && !conn->outputParamsSupported) {
-        if (ioType == SQL_PARAM_OUTPUT && !(param == 1 && conn->returnValueSupported)) {
-            basePostErrorMsg(MSG_SQLSTATE_INVALID_PARAMETER_TYPE, MSG_PARAMETER_OUTPUT_UNSUPPORTED)
-                ->addParamUnsigned(param);
-            return exitFunction(SQL_ERROR);
+        if (ioType != SQL_PARAM_INPUT && ioType != SQL_PARAM_INPUT_OUTPUT && ioType != SQL_PARAM_OUTPUT) {
+            basePostError(MSG_SQLSTATE_INVALID_PARAMETER_TYPE);
+            return SQL_ERROR;
         }
-        if (ioType == SQL_PARAM_INPUT_OUTPUT)
-            downgraded = true;
-    }
-    BaseAXD* apd = currentApd;
-    if (apd == nullptr || ipd == nullptr) {
-        basePostError(kBaseIdxGeneralError);
-        return exitFunction(SQL_ERROR);
-    }
-    apd->hiddenRecords = 0;
-    if ((apd->count() < param && apd->setRecordCount(param) != 0) ||
-        (ipd->count() < param && ipd->setRecordCount(param) != 0))
-        return exitFunction(SQL_ERROR);
-    if (odbcVersionOf(this) == 2) {
-        cType = odbc3DateType(cType);
-        sqlType = odbc3DateType(sqlType);
-    }
-    if (bindParameterHook(param) != 0)
-        return exitFunction(SQL_ERROR);
-    BaseAXDRecord* apdRec = apd->axdRecord(param);
-    BaseIPDRecord* ipdRec = ipd->ipdRecord(param);
-    if (apdRec == nullptr || ipdRec == nullptr) {
-        basePostError(kBaseIdxGeneralError);
-        return exitFunction(SQL_ERROR);
-    }
-    fillParamRecords(downgraded, ioType, cType, sqlType, columnSize, digits, value, bufferLength, indicator, apdRec,
-                     ipdRec);
-    // The application changed a binding: the statement checks it again.
-    apd->freeValidated();
-    if (ipdRec->paramType != SQL_PARAM_INPUT && ipdRec->checked == 0 &&
-        validateParamBinding(param, apdRec, ipdRec, false) != 0)
-        return exitFunction(SQL_ERROR);
-    if (!preparedSinceExecute && conn != nullptr && (conn->workarounds & kBaseWaResetParamsOnRebind) != 0 &&
-        resetParamsHook(0) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(SQL_SUCCESS);
+        bool output = ioType != SQL_PARAM_INPUT;
+        if (output && bufferLength > 0 && value == nullptr) {
+            const int16_t resolved = cType == SQL_C_DEFAULT ? baseDefaultCType(sqlType, 0) : cType;
+            if (isTextOrBinaryCType(resolved)) {
+                basePostError(kBaseIdxNullPointer);
+                return SQL_ERROR;
+            }
+        }
+        if (bufferLength == -1) {
+            ioType = SQL_PARAM_INPUT;
+            output = false;
+        }
+        bool downgraded = false;
+        BaseConnection* conn = connection;
+        if (output && conn != nullptr && !conn->outputParamsSupported) {
+            if (ioType == SQL_PARAM_OUTPUT && !(param == 1 && conn->returnValueSupported)) {
+                basePostErrorMsg(MSG_SQLSTATE_INVALID_PARAMETER_TYPE, MSG_PARAMETER_OUTPUT_UNSUPPORTED)
+                    ->addParamUnsigned(param);
+                return SQL_ERROR;
+            }
+            if (ioType == SQL_PARAM_INPUT_OUTPUT)
+                downgraded = true;
+        }
+        BaseAXD* apd = currentApd;
+        if (apd == nullptr || ipd == nullptr) {
+            basePostError(kBaseIdxGeneralError);
+            return SQL_ERROR;
+        }
+        apd->hiddenRecords = 0;
+        if ((apd->count() < param && apd->setRecordCount(param) != 0) ||
+            (ipd->count() < param && ipd->setRecordCount(param) != 0))
+            return SQL_ERROR;
+        if (odbcVersionOf(this) == 2) {
+            cType = odbc3DateType(cType);
+            sqlType = odbc3DateType(sqlType);
+        }
+        if (bindParameterHook(param) != 0)
+            return SQL_ERROR;
+        BaseAXDRecord* apdRec = apd->axdRecord(param);
+        BaseIPDRecord* ipdRec = ipd->ipdRecord(param);
+        if (apdRec == nullptr || ipdRec == nullptr) {
+            basePostError(kBaseIdxGeneralError);
+            return SQL_ERROR;
+        }
+        fillParamRecords(downgraded, ioType, cType, sqlType, columnSize, digits, value, bufferLength, indicator, apdRec,
+                         ipdRec);
+        // The application changed a binding: the statement checks it again.
+        apd->freeValidated();
+        if (ipdRec->paramType != SQL_PARAM_INPUT && ipdRec->checked == 0 &&
+            validateParamBinding(param, apdRec, ipdRec, false) != 0)
+            return SQL_ERROR;
+        if (!preparedSinceExecute && conn != nullptr && (conn->workarounds & kBaseWaResetParamsOnRebind) != 0 &&
+            resetParamsHook(0) != 0)
+            return SQL_ERROR;
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::numParams(int16_t* count) noexcept
 {
-    if (enterFunction(SQL_API_SQLNUMPARAMS) != 0)
-        return exitFunction(SQL_ERROR);
-    if (count != nullptr)
-        *count = static_cast<int16_t>(markerCount);
-    return exitFunction(SQL_SUCCESS);
+    return runFunction(SQL_API_SQLNUMPARAMS, [&]() -> int16_t {
+        if (count != nullptr)
+            *count = static_cast<int16_t>(markerCount);
+        return SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::describeParam(uint16_t param, int16_t* dataType, uint64_t* size, int16_t* digits,
                                      int16_t* nullable) noexcept
 {
-    if (enterFunction(SQL_API_SQLDESCRIBEPARAM) != 0)
-        return exitFunction(SQL_ERROR);
-    if (statementState == kBaseStmtAllocated) {
-        basePostError(kBaseIdxSequence);
-        return exitFunction(SQL_ERROR);
-    }
-    const int64_t known = static_cast<int64_t>(paramCount()) + (returnValueParam ? 1 : 0);
-    if (param == 0 || param > known) {
-        basePostError(kBaseIdxBadDescIndex);
-        return exitFunction(SQL_ERROR);
-    }
-    // Procedure-call parameters are described only by drivers that can;
-    // none here asks for it.
-    if (describeParamHook(param, dataType, size, digits, nullable) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(SQL_SUCCESS);
+    return runFunction(SQL_API_SQLDESCRIBEPARAM, [&]() -> int16_t {
+        if (statementState == kBaseStmtAllocated) {
+            basePostError(kBaseIdxSequence);
+            return SQL_ERROR;
+        }
+        const int64_t known = static_cast<int64_t>(paramCount()) + (returnValueParam ? 1 : 0);
+        if (param == 0 || param > known) {
+            basePostError(kBaseIdxBadDescIndex);
+            return SQL_ERROR;
+        }
+        // Procedure-call parameters are described only by drivers that can;
+        // none here asks for it.
+        if (describeParamHook(param, dataType, size, digits, nullable) != 0)
+            return SQL_ERROR;
+        return SQL_SUCCESS;
+    });
 }

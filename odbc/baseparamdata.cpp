@@ -99,9 +99,9 @@ void BaseStatement::dropPutData() noexcept
 
 int16_t BaseStatement::putData(void* data, int64_t length) noexcept
 {
-    if (enterFunction(SQL_API_SQLPUTDATA) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(setPosDataAtExec ? setPosPutData(data, length) : putDataCore(data, length));
+    return runFunction(SQL_API_SQLPUTDATA, [&]() -> int16_t {
+        return setPosDataAtExec ? setPosPutData(data, length) : putDataCore(data, length);
+    });
 }
 
 int16_t BaseStatement::putDataCore(void* data, int64_t length) noexcept
@@ -215,9 +215,8 @@ int16_t BaseStatement::putDataCore(void* data, int64_t length) noexcept
 
 int16_t BaseStatement::paramData(void** value) noexcept
 {
-    if (enterFunction(SQL_API_SQLPARAMDATA) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(setPosDataAtExec ? setPosParamData(value) : paramDataCore(value));
+    return runFunction(SQL_API_SQLPARAMDATA,
+                       [&]() -> int16_t { return setPosDataAtExec ? setPosParamData(value) : paramDataCore(value); });
 }
 
 int16_t BaseStatement::paramDataCore(void** value) noexcept

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "foundation/kastringw.h"
@@ -122,72 +123,71 @@ int16_t BaseStatement::prepareInternal(BaseSqlStringW* text) noexcept
 
 int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
 {
-    if (enterFunction(SQL_API_SQLPREPARE) != 0)
-        return exitFunction(SQL_ERROR);
-    if (text == nullptr) {
-        basePostError(kBaseIdxNullPointer);
-        return exitFunction(SQL_ERROR);
-    }
-    if (length < 0 && length != SQL_NTS) {
-        basePostError(kBaseIdxBadLength);
-        return exitFunction(SQL_ERROR);
-    }
-    const uint64_t workarounds2 = connection != nullptr ? connection->workarounds2 : 0;
-    if (statementState == kBaseStmtCursorOpen) {
-        if ((workarounds2 & kBaseWa2CloseOpenCursor) == 0) {
-            basePostError(kBaseIdxCursorState);
-            return exitFunction(SQL_ERROR);
+    return runFunction(SQL_API_SQLPREPARE, [&]() -> int16_t {
+        if (text == nullptr) {
+            basePostError(kBaseIdxNullPointer);
+            return SQL_ERROR;
         }
-        if ((executionMode == kBaseExecPrepared ? closeCursor() : resetStatement()) != 0)
-            return exitFunction(SQL_ERROR);
-    }
-    if ((workarounds2 & kBaseWa2AlwaysPrepare) != 0) {
-        ramFree(savedSqlText);
-        savedSqlText = nullptr;
-        savedSqlLength = 0;
-    }
-    int64_t n = measure(text, length);
-    KaStringW aliased;
-    if (connection != nullptr && connection->numericLiteralAliasing != 0) {
-        bool unchanged = true;
-        if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
-            return exitFunction(SQL_ERROR);
-        if (!unchanged) {
-            text = aliased.data;
-            n = static_cast<int64_t>(aliased.len);
+        if (length < 0 && length != SQL_NTS) {
+            basePostError(kBaseIdxBadLength);
+            return SQL_ERROR;
         }
-    }
-    // The same text prepared again keeps its preparation, unless a commit
-    // deletes prepared statements. The whole texts must match: a prefix of
-    // the saved text is another statement.
-    if (savedSqlText != nullptr && statementState != kBaseStmtAllocated && n == savedSqlLength && executionMode == kBaseExecPrepared &&
-        connection != nullptr) {
-        // Room for a wider answer than the 16 bits asked for.
-        uint64_t answer = SQL_CB_DELETE;
-        KaErrorList* list = KaErrorCurrentList();
-        const size_t d0 = list != nullptr ? list->recordCount() : 0;
-        uint16_t behavior = SQL_CB_DELETE;
-        if (connection->getInfoValue(SQL_CURSOR_COMMIT_BEHAVIOR, &answer, sizeof behavior, nullptr) == SQL_SUCCESS) {
-            std::memcpy(&behavior, &answer, sizeof behavior);
-        } else {
-            // Not knowing the answer only costs the shortcut.
-            while (list != nullptr && list->recordCount() > d0)
-                list->discardLast();
+        const uint64_t workarounds2 = connection != nullptr ? connection->workarounds2 : 0;
+        if (statementState == kBaseStmtCursorOpen) {
+            if ((workarounds2 & kBaseWa2CloseOpenCursor) == 0) {
+                basePostError(kBaseIdxCursorState);
+                return SQL_ERROR;
+            }
+            if ((executionMode == kBaseExecPrepared ? closeCursor() : resetStatement()) != 0)
+                return SQL_ERROR;
         }
-        bool same = behavior != SQL_CB_DELETE;
-        for (int64_t i = 0; same && i < n; ++i)
-            same = text[i] == savedSqlText[i];
-        if (same)
-            return exitFunction(SQL_SUCCESS);
-    }
-    if (statementState != kBaseStmtAllocated && resetStatement() != 0)
-        return exitFunction(SQL_ERROR);
-    executionMode = kBaseExecPrepared;
-    BaseSqlStringW sql(text, n);
-    if (prepareInternal(&sql) != 0)
-        return exitFunction(SQL_ERROR);
-    if (reentryPending)
-        return exitFunction(SQL_STILL_EXECUTING);
-    attributeValues[kBaseAttrFlags] &= ~kBaseStmtFlagScrollChanged;
-    return exitFunction(SQL_SUCCESS);
+        if ((workarounds2 & kBaseWa2AlwaysPrepare) != 0) {
+            ramFree(savedSqlText);
+            savedSqlText = nullptr;
+            savedSqlLength = 0;
+        }
+        int64_t n = measure(text, length);
+        KaStringW aliased;
+        if (connection != nullptr && connection->numericLiteralAliasing != 0) {
+            bool unchanged = true;
+            if (baseAliasNumericLiterals(text, n, &aliased, &unchanged) != 0)
+                return SQL_ERROR;
+            if (!unchanged) {
+                text = aliased.data;
+                n = static_cast<int64_t>(aliased.len);
+            }
+        }
+        // The same text prepared again keeps its preparation, unless a commit
+        // deletes prepared statements. The whole texts must match: a prefix of
+        // the saved text is another statement.
+        if (savedSqlText != nullptr && statementState != kBaseStmtAllocated && n == savedSqlLength &&
+            executionMode == kBaseExecPrepared && connection != nullptr) {
+            // Room for a wider answer than the 16 bits asked for.
+            uint64_t answer = SQL_CB_DELETE;
+            const KaDiagMark mark;
+            uint16_t behavior = SQL_CB_DELETE;
+            if (connection->getInfoValue(SQL_CURSOR_COMMIT_BEHAVIOR, &answer, sizeof behavior, nullptr) ==
+                SQL_SUCCESS) {
+                std::memcpy(&behavior, &answer, sizeof behavior);
+            } else {
+                // Not knowing the answer only costs the shortcut.
+                baseDropPostedSince(mark);
+            }
+            bool same = behavior != SQL_CB_DELETE;
+            for (int64_t i = 0; same && i < n; ++i)
+                same = text[i] == savedSqlText[i];
+            if (same)
+                return SQL_SUCCESS;
+        }
+        if (statementState != kBaseStmtAllocated && resetStatement() != 0)
+            return SQL_ERROR;
+        executionMode = kBaseExecPrepared;
+        BaseSqlStringW sql(text, n);
+        if (prepareInternal(&sql) != 0)
+            return SQL_ERROR;
+        if (reentryPending)
+            return SQL_STILL_EXECUTING;
+        attributeValues[kBaseAttrFlags] &= ~kBaseStmtFlagScrollChanged;
+        return SQL_SUCCESS;
+    });
 }

@@ -11,12 +11,14 @@
 
 #include "convert/basecvt.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastringw.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/basecatalog.h"
 #include "odbc/baseconn.h"
 #include "odbc/basedesc.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/basedescribe.h"
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
@@ -25,20 +27,19 @@
 
 namespace {
 
-// The capability word of a cursor type: the low bit of a pair says the
-// driver does the operation, the bit 16 places higher that the framework
-// emulates it. By operation, SQL_POSITION to SQL_ADD.
-constexpr uint64_t kNativeBits[] = {0x8, 0x4, 0x1, 0x2, 0x10};
-constexpr int kEmulatedShift = 16;
-constexpr uint64_t kCapEmulatedUpdate = 0x1 << kEmulatedShift;
-constexpr uint64_t kCapEmulatedDelete = 0x2 << kEmulatedShift;
-constexpr uint64_t kCapEmulatedAdd = 0x10 << kEmulatedShift;
+// The driver's capability bit of each operation, SQL_POSITION to SQL_ADD;
+// the framework's is the same bit shifted.
+constexpr uint64_t kNativeBits[] = {kBaseCapPosition, kBaseCapRefresh, kBaseCapUpdate, kBaseCapDelete, kBaseCapAdd};
 // Lock types SQL_LOCK_NO_CHANGE, SQL_LOCK_EXCLUSIVE, SQL_LOCK_UNLOCK.
-constexpr uint64_t kLockBits[] = {0x20 | 0x200000, 0x80, 0x100};
+constexpr uint64_t kLockBits[] = {kBaseCapLockNoChange | kBaseCapEmulatedLockNoChange, kBaseCapLockExclusive,
+                                  kBaseCapLockUnlock};
 // Every operation bit, native or emulated.
-constexpr uint64_t kAnyOperation = 0x1F | (0x1F << kEmulatedShift);
-constexpr uint64_t kPositionOrRefresh = (0x8 | 0x4) | ((0x8 | 0x4) << kEmulatedShift);
-constexpr uint64_t kAnyAdd = 0x10 | kCapEmulatedAdd;
+constexpr uint64_t kNativeOperations =
+    kBaseCapUpdate | kBaseCapDelete | kBaseCapRefresh | kBaseCapPosition | kBaseCapAdd;
+constexpr uint64_t kAnyOperation = kNativeOperations | (kNativeOperations << kBaseCapEmulatedShift);
+constexpr uint64_t kPositionOrRefresh =
+    kBaseCapPosition | kBaseCapRefresh | kBaseCapEmulatedPosition | kBaseCapEmulatedRefresh;
+constexpr uint64_t kAnyAdd = kBaseCapAdd | kBaseCapEmulatedAdd;
 
 // The longest table name the emulation writes into its text, in UTF-16 units.
 constexpr size_t kMaxEmulatedTableName = 256;
@@ -58,16 +59,6 @@ constexpr int32_t kPendingProbe = 3;   // the driver is still positioning the ro
 
 // How the work on one row ended.
 enum class RowOutcome { done, failed, refused, skipped, stop, waits };
-
-KaErrorList* currentList() noexcept
-{
-    return KaErrorCurrentList();
-}
-
-size_t diagCount(const KaErrorList* list) noexcept
-{
-    return list != nullptr ? list->recordCount() : 0;
-}
 
 bool changesRows(uint16_t operation) noexcept
 {
@@ -155,18 +146,16 @@ int16_t sendConverted(BaseStatement* stmt, uint16_t column, int16_t cType, const
     int64_t room = kColumnValueRoom;
     if (isTextOrBinaryCType(cType) && length > (kColumnValueRoom - 16) / kMaxConversionGrowth)
         room = length > (INT64_MAX - 16) / kMaxConversionGrowth ? INT64_MAX : length * kMaxConversionGrowth + 16;
-    auto* buffer = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(room)));
-    if (buffer == nullptr)
+    RamPtr<uint8_t> buffer = ramMake<uint8_t>(static_cast<size_t>(room));
+    if (!buffer)
         return 1;
     int32_t kind = 0;
     int64_t produced = 0;
-    int16_t rc = stmt->convertToColumnType(column, cType, data, length, buffer, &kind, &produced, room);
-    if (rc == 0) {
-        value = {buffer, produced, kind, 0};
-        rc = stmt->setPosColumnData(column, &value);
-    }
-    ramFree(buffer);
-    return rc;
+    const int16_t rc = stmt->convertToColumnType(column, cType, data, length, buffer.get(), &kind, &produced, room);
+    if (rc != 0)
+        return rc;
+    value = {buffer.get(), produced, kind, 0};
+    return stmt->setPosColumnData(column, &value);
 }
 
 // The table a cursor's text reads: the tokens after the first FROM up to a
@@ -312,7 +301,8 @@ int16_t checkSetPos(BaseStatement* stmt, uint64_t row, uint16_t operation, uint1
         return 1;
     }
     const uint64_t caps = baseCursorCapabilities(stmt);
-    if (operation > SQL_ADD || (caps & (kNativeBits[operation] | kNativeBits[operation] << kEmulatedShift)) == 0 ||
+    if (operation > SQL_ADD ||
+        (caps & (kNativeBits[operation] | kNativeBits[operation] << kBaseCapEmulatedShift)) == 0 ||
         lockType > SQL_LOCK_UNLOCK || (caps & kLockBits[lockType]) == 0) {
         basePostError(kBaseIdxNotSupported);
         return 1;
@@ -376,13 +366,12 @@ int16_t runSetPos(BaseStatement* stmt, uint16_t resumeColumn) noexcept
 int16_t sendColumns(BaseStatement* stmt, int64_t index, uint16_t from, bool* waits) noexcept
 {
     *waits = false;
-    KaErrorList* list = currentList();
     for (uint16_t c = from; c != 0 && c <= stmt->highestBoundColumn; ++c) {
         BaseIRDRecord* col = stmt->ird != nullptr ? stmt->ird->irdRecord(c) : nullptr;
         const BaseAXDRecord* rec = stmt->ardRecord(c);
         if (col == nullptr || rec == nullptr || rec->dataPtr == nullptr || col->updatable == SQL_ATTR_READONLY)
             continue;
-        const size_t d0 = diagCount(list);
+        const KaDiagMark mark;
         const BoundValue v = boundValue(stmt, rec, col->conciseType, index);
         if (v.length == SQL_COLUMN_IGNORE)
             continue;
@@ -431,7 +420,7 @@ int16_t sendColumns(BaseStatement* stmt, int64_t index, uint16_t from, bool* wai
             if (rc == 0)
                 rc = sendConverted(stmt, c, v.cType, v.data, length);
         }
-        baseMarkDiagnostics(list, d0, index + 1, c);
+        baseMarkDiagnostics(mark.list(), mark.start(), index + 1, c);
         if (rc != 0) {
             (void)stmt->setPosAbort();
             return 1;
@@ -512,13 +501,13 @@ RowOutcome operateOnRow(BaseStatement* stmt, int64_t index, uint64_t caps) noexc
         stmt->setRowStatusBoth(index, SQL_ROW_SUCCESS);
         return RowOutcome::done;
     case SQL_UPDATE:
-        if ((caps & kCapEmulatedUpdate) != 0) {
+        if ((caps & kBaseCapEmulatedUpdate) != 0) {
             const int16_t rc = stmt->positionedUpdateDelete(index, &needData, &affected);
             return emulated(stmt, index, operation, rc, needData, affected);
         }
         return nativeChange(stmt, index, operation, 1);
     case SQL_DELETE:
-        if ((caps & kCapEmulatedDelete) != 0) {
+        if ((caps & kBaseCapEmulatedDelete) != 0) {
             const int16_t rc = stmt->positionedUpdateDelete(index, &needData, &affected);
             return emulated(stmt, index, operation, rc, needData, affected);
         }
@@ -527,7 +516,7 @@ RowOutcome operateOnRow(BaseStatement* stmt, int64_t index, uint64_t caps) noexc
         stmt->setRowStatusBoth(index, SQL_ROW_DELETED);
         return RowOutcome::done;
     default:
-        if ((caps & kCapEmulatedAdd) != 0) {
+        if ((caps & kBaseCapEmulatedAdd) != 0) {
             const int16_t rc = stmt->positionedInsert(index, &needData);
             return emulated(stmt, index, operation, rc, needData, 0);
         }
@@ -661,56 +650,56 @@ int16_t BaseStatement::checkPositionedRow() noexcept
 
 int16_t BaseStatement::setPos(uint64_t row, uint16_t operation, uint16_t lockType) noexcept
 {
-    if (enterFunction(SQL_API_SQLSETPOS) != 0)
-        return exitFunction(SQL_ERROR);
-    if (!reentryPending) {
-        if (checkCursor(this) != 0 || checkSetPos(this, row, operation, lockType) != 0)
-            return exitFunction(SQL_ERROR);
-        const int16_t hook = setPosHook(row, operation, lockType);
-        if (hook == 0 || hook == 1)
-            return exitFunction(hook == 0 ? SQL_SUCCESS : SQL_ERROR);
-        if (row == 0 && (operation == SQL_UPDATE || operation == SQL_DELETE) && rowsetSizeOf(this) >= 2) {
-            basePostError(kBaseIdxNotSupported);
-            return exitFunction(SQL_ERROR);
+    return runFunction(SQL_API_SQLSETPOS, [&]() -> int16_t {
+        if (!reentryPending) {
+            if (checkCursor(this) != 0 || checkSetPos(this, row, operation, lockType) != 0)
+                return SQL_ERROR;
+            const int16_t hook = setPosHook(row, operation, lockType);
+            if (hook == 0 || hook == 1)
+                return hook == 0 ? SQL_SUCCESS : SQL_ERROR;
+            if (row == 0 && (operation == SQL_UPDATE || operation == SQL_DELETE) && rowsetSizeOf(this) >= 2) {
+                basePostError(kBaseIdxNotSupported);
+                return SQL_ERROR;
+            }
+            setPosRow = row;
+            setPosOperation = operation;
+            setPosLock = lockType;
+            setPosPending = kPendingNone;
         }
-        setPosRow = row;
-        setPosOperation = operation;
-        setPosLock = lockType;
-        setPosPending = kPendingNone;
-    }
-    return exitFunction(runSetPos(this, 0));
+        return runSetPos(this, 0);
+    });
 }
 
 int16_t BaseStatement::bulkOperations(int16_t operation) noexcept
 {
-    if (enterFunction(SQL_API_SQLBULKOPERATIONS) != 0)
-        return exitFunction(SQL_ERROR);
-    if (!reentryPending) {
-        if (checkCursor(this) != 0)
-            return exitFunction(SQL_ERROR);
-        if (operation != SQL_ADD || (baseCursorCapabilities(this) & kAnyAdd) == 0) {
-            basePostError(kBaseIdxNotSupported);
-            return exitFunction(SQL_ERROR);
+    return runFunction(SQL_API_SQLBULKOPERATIONS, [&]() -> int16_t {
+        if (!reentryPending) {
+            if (checkCursor(this) != 0)
+                return SQL_ERROR;
+            if (operation != SQL_ADD || (baseCursorCapabilities(this) & kAnyAdd) == 0) {
+                basePostError(kBaseIdxNotSupported);
+                return SQL_ERROR;
+            }
+            if (attributeValues[kBaseAttrConcurrency] == SQL_CONCUR_READ_ONLY) {
+                basePostErrorMsg(MSG_SQLSTATE_INVALID_ATTRIBUTE_IDENTIFIER, MSG_SETPOS_READ_ONLY_CURSOR);
+                return SQL_ERROR;
+            }
+            if (executionMode == kBaseExecCatalog) {
+                basePostError(kBaseIdxNotSupported);
+                return SQL_ERROR;
+            }
+            refreshBoundColumns();
+            if (highestBoundColumn == 0) {
+                basePostErrorMsg(MSG_SQLSTATE_DEGREE_MISMATCH, MSG_SETPOS_NO_BOUND_COLUMN);
+                return SQL_ERROR;
+            }
+            setPosRow = 0;
+            setPosOperation = SQL_ADD;
+            setPosLock = SQL_LOCK_NO_CHANGE;
+            setPosPending = kPendingNone;
         }
-        if (attributeValues[kBaseAttrConcurrency] == SQL_CONCUR_READ_ONLY) {
-            basePostErrorMsg(MSG_SQLSTATE_INVALID_ATTRIBUTE_IDENTIFIER, MSG_SETPOS_READ_ONLY_CURSOR);
-            return exitFunction(SQL_ERROR);
-        }
-        if (executionMode == kBaseExecCatalog) {
-            basePostError(kBaseIdxNotSupported);
-            return exitFunction(SQL_ERROR);
-        }
-        refreshBoundColumns();
-        if (highestBoundColumn == 0) {
-            basePostErrorMsg(MSG_SQLSTATE_DEGREE_MISMATCH, MSG_SETPOS_NO_BOUND_COLUMN);
-            return exitFunction(SQL_ERROR);
-        }
-        setPosRow = 0;
-        setPosOperation = SQL_ADD;
-        setPosLock = SQL_LOCK_NO_CHANGE;
-        setPosPending = kPendingNone;
-    }
-    return exitFunction(runSetPos(this, 0));
+        return runSetPos(this, 0);
+    });
 }
 
 // ---- The work loop ------------------------------------------------------------------------------
@@ -727,7 +716,7 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
     const uint16_t operation = setPosOperation;
     const bool whole = setPosRow == 0;
     const uint64_t caps = baseCursorCapabilities(this);
-    KaErrorList* list = currentList();
+    KaErrorList* list = KaErrorCurrentList();
     int64_t i = 0;
     bool resuming = setPosPending != kPendingNone;
     if (!resuming) {
@@ -753,14 +742,14 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
         i = setPosIndex;
     }
     for (; i < setPosEnd; ++i) {
-        const size_t d0 = diagCount(list);
+        const KaDiagMark mark;
         RowOutcome outcome = resuming ? resumeRow(this, resumeColumn, caps) : workOnRow(this, i, caps);
         resuming = false;
         if (outcome == RowOutcome::waits) {
             *needData = reentryPending ? 0 : 1;
             return 0;
         }
-        baseMarkDiagnostics(list, d0, i + 1, -1);
+        baseMarkDiagnostics(mark.list(), mark.start(), i + 1, -1);
         if (outcome == RowOutcome::stop)
             break;
         if (outcome == RowOutcome::skipped)
@@ -776,11 +765,11 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
             ++setPosRowsFailed;
         if (extendedFetchMode) {
             basePostWarning(kBaseIdxErrorInRow);
-            if (list != nullptr)
-                list->moveLastTo(d0);
+            if (mark.list() != nullptr)
+                mark.list()->moveLastTo(mark.start());
         }
         if (setPosFirstError < 0)
-            setPosFirstError = static_cast<int64_t>(d0);
+            setPosFirstError = static_cast<int64_t>(mark.start());
     }
     if (!whole)
         return 0;
@@ -790,12 +779,12 @@ int16_t BaseStatement::setPosCore(uint16_t resumeColumn, int16_t* needData) noex
     if (operation == SQL_ADD) {
         if (lastPositionedRow != 0) {
             uint16_t status = SQL_ROW_NOROW;
-            const size_t d0 = diagCount(list);
+            const KaDiagMark mark;
             if (baseProbeRow(this, currentRow + at, &status, lockRows(this)) != 0) {
                 setRowStatusBoth(at, SQL_ROW_ERROR);
-                baseMarkDiagnostics(list, d0, at + 1, -1);
+                baseMarkDiagnostics(mark.list(), mark.start(), at + 1, -1);
                 if (setPosFirstError < 0)
-                    setPosFirstError = static_cast<int64_t>(d0);
+                    setPosFirstError = static_cast<int64_t>(mark.start());
             }
         }
     } else if (getRowStatus(at) == SQL_ROW_SUCCESS && currentRow > 0) {
@@ -845,7 +834,6 @@ int16_t BaseStatement::buildEmulationText(BaseStatement* work, int64_t index, ui
             work->ipd->setRecordCount(k) != 0)
             return 1;
         const uint16_t quote = quoteCharOf(connection);
-        KaErrorList* list = currentList();
         uint16_t p = 0;
         for (uint16_t c = 1; c <= k; ++c) {
             const BaseAXDRecord* rec = ardRecord(c);
@@ -856,9 +844,9 @@ int16_t BaseStatement::buildEmulationText(BaseStatement* work, int64_t index, ui
             if (v.length == SQL_COLUMN_IGNORE)
                 continue;
             if (badLength(v.length)) {
-                const size_t d0 = diagCount(list);
+                const KaDiagMark mark;
                 basePostError(kBaseIdxBadLength);
-                baseMarkDiagnostics(list, d0, index + 1, c);
+                baseMarkDiagnostics(mark.list(), mark.start(), index + 1, c);
                 return 1;
             }
             const uint16_t* name =
@@ -975,14 +963,13 @@ int16_t BaseStatement::setPosParamData(void** value) noexcept
             rec->conciseType == SQL_C_DEFAULT ? baseDefaultCType(col->conciseType, 0) : rec->conciseType;
         static const uint8_t kNoBytes = 0;
         const void* bytes = col->dataAtExecBuffer != nullptr ? col->dataAtExecBuffer : &kNoBytes;
-        KaErrorList* list = currentList();
-        const size_t d0 = diagCount(list);
+        const KaDiagMark mark;
         const int16_t rc = sendConverted(this, c, cType, bytes, col->dataAtExecLength);
         ramFree(col->dataAtExecBuffer);
         col->dataAtExecBuffer = nullptr;
         col->dataAtExecLength = 0;
         putDataCapacity = 0;
-        baseMarkDiagnostics(list, d0, setPosIndex + 1, c);
+        baseMarkDiagnostics(mark.list(), mark.start(), setPosIndex + 1, c);
         if (rc != 0) {
             (void)setPosAbort();
             setRowStatusBoth(setPosIndex, SQL_ROW_ERROR);

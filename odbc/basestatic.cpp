@@ -14,9 +14,11 @@
 #include "convert/basestring.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
 #include "odbc/basestmt.h"
@@ -24,8 +26,6 @@
 
 namespace {
 
-// The static capability bit: the framework's row cache is the cursor.
-constexpr uint64_t kCapStaticEmulated = 0x800000;
 // The cache limit when the connection gives none.
 constexpr int64_t kDefaultCacheLimit = 4096;
 
@@ -108,19 +108,6 @@ int64_t wholeCharacters(const uint8_t* text, int64_t n, int64_t codePage) noexce
     return n - (lead - 1) >= need ? n : lead - 1;
 }
 
-void dropDiagnosticsSince(size_t mark) noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    while (list != nullptr && list->recordCount() > mark)
-        list->discardLast();
-}
-
-size_t diagnosticsNow() noexcept
-{
-    const KaErrorList* list = KaErrorCurrentList();
-    return list != nullptr ? list->recordCount() : 0;
-}
-
 }  // namespace
 
 BaseRowCache::BaseRowCache() noexcept
@@ -147,7 +134,7 @@ void BaseRowCache::empty() noexcept
 bool baseStaticCursorEmulated(const BaseStatement* stmt) noexcept
 {
     return stmt->connection != nullptr && stmt->attributeValues[kBaseAttrCursorType] == SQL_CURSOR_STATIC &&
-           (stmt->connection->staticCursorOps & kCapStaticEmulated) != 0;
+           (stmt->connection->staticCursorOps & kBaseCapStaticEmulated) != 0;
 }
 
 void BaseStatement::releaseRowCache() noexcept
@@ -182,13 +169,10 @@ int16_t BaseStatement::fillRowCache() noexcept
             return 1;
         cache.readBufferSize = cacheSize + 1;
     }
-    auto* work = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(workSize)));
-    auto* value = static_cast<uint8_t*>(ramAlloc(static_cast<size_t>(cacheSize)));
-    if (work == nullptr || value == nullptr) {
-        ramFree(work);
-        ramFree(value);
+    RamPtr<uint8_t> work = ramMake<uint8_t>(static_cast<size_t>(workSize));
+    RamPtr<uint8_t> value = ramMake<uint8_t>(static_cast<size_t>(cacheSize));
+    if (!work || !value)
         return 1;
-    }
     const uint16_t columns = resultColumnCount;
     cache.columnCount = columns;
     int64_t rows = 0;
@@ -209,16 +193,16 @@ int16_t BaseStatement::fillRowCache() noexcept
             getDataColumnDone = false;
             resetLongData();
             int64_t indicator = 0;
-            BaseOutString out(work, workSize, &indicator, &indicator);
+            BaseOutString out(work.get(), workSize, &indicator, &indicator);
             int64_t length = 0;
             int32_t kind = 0;
             uint8_t truncated = 0;
-            if (cacheColumnValue(j, &out, value, cacheSize, &length, &kind, &truncated) != 0) {
+            if (cacheColumnValue(j, &out, value.get(), cacheSize, &length, &kind, &truncated) != 0) {
                 rc = 1;
                 break;
             }
             const uint64_t offset = dataEnd;
-            if ((length > 0 && cache.data.write(offset, value, static_cast<uint64_t>(length)) != 0) ||
+            if ((length > 0 && cache.data.write(offset, value.get(), static_cast<uint64_t>(length)) != 0) ||
                 cache.lengths.write(x * kBaseCacheLengthBytes, &length, sizeof length) != 0 ||
                 cache.offsets.write(x * kBaseCacheOffsetBytes, &offset, sizeof offset) != 0 ||
                 cache.kinds.write(x * kBaseCacheKindBytes, &kind, sizeof kind) != 0 ||
@@ -234,8 +218,8 @@ int16_t BaseStatement::fillRowCache() noexcept
             break;
         ++rows;
     }
-    ramFree(work);
-    ramFree(value);
+    work.reset();
+    value.reset();
     resetLongData();
     if (rc != 0) {
         cache.empty();
@@ -260,12 +244,12 @@ int16_t BaseStatement::cacheColumnValue(uint16_t column, BaseOutString* out, uin
     const int16_t cType = checkColumnCType(rec->conciseType, column, rec);
     const int64_t terminator = terminatorOf(connection, cType);
     out->terminatorWidth = terminator > 0 ? static_cast<int32_t>(terminator) : 1;
-    const size_t mark = diagnosticsNow();
+    const KaDiagMark mark;
     if (getColumnData(column, cType, out) != 0)
         return 1;
     // A cut or a conversion note of the read is the cache's business, not
     // the application's: the cut is recorded per value.
-    dropDiagnosticsSince(mark);
+    baseDropPostedSince(mark);
     const int64_t got = out->length64 != nullptr ? *out->length64 : SQL_NULL_DATA;
     if (got == SQL_NULL_DATA)
         return 0;
@@ -286,10 +270,10 @@ int16_t BaseStatement::cacheColumnValue(uint16_t column, BaseOutString* out, uin
         *truncated = 1;
     }
     int64_t produced = 0;
-    const size_t before = diagnosticsNow();
+    const KaDiagMark before;
     if (convertToColumnType(column, cType, out->buffer, n, cache, kind, &produced, cacheSize) != 0)
         return 1;
-    dropDiagnosticsSince(before);
+    baseDropPostedSince(before);
     if (produced < 0 || produced > cacheSize) {
         basePostError(kBaseIdxGeneralError);
         return 1;
@@ -334,13 +318,13 @@ int16_t BaseStatement::getCachedData(uint16_t column, int16_t cType, BaseOutStri
         basePostError(kBaseIdxGeneralError);
         return 1;
     }
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t mark = diagnosticsNow();
+    const KaDiagMark mark;
     if (convertColumnValue(column, cType, out, cache->readBuffer, length, kind) != 0)
         return 1;
     // A piece cut by the application's buffer says so itself; a value the
     // cache had cut says it once nothing else was posted about it.
-    for (size_t i = mark; list != nullptr && i < list->recordCount(); ++i) {
+    KaErrorList* list = mark.list();
+    for (size_t i = mark.start(); list != nullptr && i < list->recordCount(); ++i) {
         const KaError* e = list->recordAt(i);
         if (e != nullptr && (!e->isWarning() || e->sqlstateMsg == kBaseIdxTruncated))
             return 0;

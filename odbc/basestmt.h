@@ -11,6 +11,7 @@
 #include "foundation/kaarray.h"
 #include "foundation/kalist.h"
 #include "foundation/kalock.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/baseerr.h"
 
 class BaseCatalogInfo;
@@ -22,6 +23,7 @@ class BaseSqlStringW;
 class CatalogResult;
 class KaCharConverter;
 class KaDataConverter;
+class KaDiagMark;
 class BaseRowCache;
 class KaDataSink;
 class KaDataSource;
@@ -85,6 +87,12 @@ constexpr int32_t kBaseExecPrepared = 1;
 constexpr int32_t kBaseExecDirect = 2;
 constexpr int32_t kBaseExecCatalog = 3;
 
+// The call a fetch serves (fetchCore's mode): SQLFetch, SQLFetchScroll,
+// SQLExtendedFetch.
+constexpr int kBaseFetchNext = 1;
+constexpr int kBaseFetchScroll = 2;
+constexpr int kBaseFetchExtended = 3;
+
 // Statement states (StatementState).
 constexpr int32_t kBaseStmtAllocated = 0;
 constexpr int32_t kBaseStmtPrepared = 1;
@@ -99,8 +107,6 @@ constexpr int32_t kBaseKindDelete = 3;
 constexpr int32_t kBaseKindInsert = 6;
 constexpr int32_t kBaseKindUpdate = 9;
 
-// Capability bit of a cursor type: the work's cursor row count is reported.
-constexpr uint64_t kBaseCapCursorRowCount = 0x200;
 // Cursor types with a capability word each.
 constexpr int kBaseCursorTypes = 4;
 
@@ -170,6 +176,9 @@ bool baseSetPosOffered(BaseConnection* conn, uint16_t functionId) noexcept;
 // 1) and, when not negative, the column, unless they carry a position
 // already (odbc/basefetch.cpp).
 void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept;
+// Drops what was posted since mark: a failure the call can do without
+// (odbc/basefetch.cpp).
+void baseDropPostedSince(const KaDiagMark& mark) noexcept;
 // Row `row` (from 1) of a scrollable cursor made current through the driver
 // or the row cache, within SQL_ATTR_MAX_ROWS (odbc/basefetch.cpp).
 [[nodiscard]] int16_t baseProbeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) noexcept;
@@ -597,6 +606,16 @@ public:
     // The ODBC return code of the call for the work's status, or -5 once per
     // statement to have the call repeated after a failover.
     [[nodiscard]] int16_t exitFunction(int16_t status) noexcept;
+    // A statement call around its work: body() gives the work's status
+    // (an ODBC return code) and runs only when the entry let the call go on;
+    // the exit step runs on every path, and its answer is the call's.
+    template <class Body>
+    int16_t runFunction(uint16_t api, Body&& body) noexcept
+    {
+        if (enterFunction(api) != 0)
+            return exitFunction(SQL_ERROR);
+        return exitFunction(body());
+    }
 
     // ---- Bookmarks (odbc/basebookmark.cpp) --------------------------------
     // The current cursor type has bookmarks: the driver's, or row numbers
@@ -834,8 +853,8 @@ public:
     void fixColumnSizes() noexcept;
     // Clears every column binding; 1 when the driver keeps them.
     [[nodiscard]] int16_t unbindAll() noexcept;
-    // The fetch core: mode 1 SQLFetch, 2 SQLFetchScroll, 3 SQLExtendedFetch.
-    // *noData set when the rowset is empty. 0, or 1.
+    // The fetch core for the call `mode` (kBaseFetch*). *noData set when the
+    // rowset is empty. 0, or 1.
     [[nodiscard]] int16_t fetchCore(int16_t orientation, int64_t offset, int64_t rowsetSize, int mode,
                                     uint64_t* rowsFetched, int16_t* noData) noexcept;
     // Moves the current row into the bound columns of rowset row `index`.

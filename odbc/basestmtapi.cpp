@@ -22,14 +22,14 @@ namespace {
 // reported as every other statement call.
 int16_t refuse(BaseStatement* stmt) noexcept
 {
-    if (stmt->enterFunction(0) == 0) {
+    return stmt->runFunction(0, [&]() -> int16_t {
         BaseConnection* conn = stmt->connection;
         if (conn == nullptr || !conn->isConnected())
             basePostNotConnected();
         else
             basePostErrorMsg(kBaseIdxNotSupported, MSG_FUNCTION_NOT_AVAILABLE);
-    }
-    return stmt->exitFunction(SQL_ERROR);
+        return SQL_ERROR;
+    });
 }
 
 }  // namespace

@@ -284,32 +284,33 @@ void BaseStatement::setDescriptorBackedAttr(int32_t attribute, int64_t value) no
 
 int16_t BaseStatement::getStmtAttr(int32_t attribute, void* value, int32_t bufferLength, int32_t* stringLength) noexcept
 {
-    if (enterFunction(SQL_API_SQLGETSTMTATTR) != 0)
-        return exitFunction(SQL_ERROR);
-    if (attribute == SQL_GET_BOOKMARK || attribute == SQL_ROW_NUMBER) {
-        if (statementState != kBaseStmtCursorOpen || currentRow == 0 || currentRow == -1) {
-            basePostError(kBaseIdxCursorState);
-            return exitFunction(SQL_ERROR);
-        }
-        if (attribute == SQL_ROW_NUMBER) {
+    return runFunction(SQL_API_SQLGETSTMTATTR, [&]() -> int16_t {
+        if (attribute == SQL_GET_BOOKMARK || attribute == SQL_ROW_NUMBER) {
+            if (statementState != kBaseStmtCursorOpen || currentRow == 0 || currentRow == -1) {
+                basePostError(kBaseIdxCursorState);
+                return SQL_ERROR;
+            }
+            if (attribute == SQL_ROW_NUMBER) {
+                if (value != nullptr)
+                    *static_cast<SQLULEN*>(value) =
+                        static_cast<SQLULEN>(currentRow + static_cast<int64_t>(rowsetPosition));
+                return SQL_SUCCESS;
+            }
+            if (attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) {
+                basePostError(MSG_SQLSTATE_ATTRIBUTE_CANNOT_BE_SET_NOW);
+                return SQL_ERROR;
+            }
+            // The bookmark is the row number.
             if (value != nullptr)
                 *static_cast<SQLULEN*>(value) = static_cast<SQLULEN>(currentRow + static_cast<int64_t>(rowsetPosition));
-            return exitFunction(SQL_SUCCESS);
+            if (stringLength != nullptr)
+                *stringLength = static_cast<int32_t>(sizeof(SQLULEN));
+            return SQL_SUCCESS;
         }
-        if (attributeValues[kBaseAttrUseBookmarks] == SQL_UB_OFF) {
-            basePostError(MSG_SQLSTATE_ATTRIBUTE_CANNOT_BE_SET_NOW);
-            return exitFunction(SQL_ERROR);
-        }
-        // The bookmark is the row number.
-        if (value != nullptr)
-            *static_cast<SQLULEN*>(value) = static_cast<SQLULEN>(currentRow + static_cast<int64_t>(rowsetPosition));
-        if (stringLength != nullptr)
-            *stringLength = static_cast<int32_t>(sizeof(SQLULEN));
-        return exitFunction(SQL_SUCCESS);
-    }
-    if (baseGetDriverStmtAttr(this, attribute, value, stringLength) == 0)
-        return exitFunction(SQL_SUCCESS);
-    return exitFunction(getStmtAttrHook(attribute, value, bufferLength, stringLength) != 0 ? SQL_ERROR : SQL_SUCCESS);
+        if (baseGetDriverStmtAttr(this, attribute, value, stringLength) == 0)
+            return SQL_SUCCESS;
+        return getStmtAttrHook(attribute, value, bufferLength, stringLength) != 0 ? SQL_ERROR : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::getStmtAttrHook(int32_t attribute, void* value, int32_t, int32_t* stringLength) noexcept
@@ -335,15 +336,15 @@ int16_t BaseStatement::getStmtAttrHook(int32_t attribute, void* value, int32_t, 
 
 int16_t BaseStatement::setStmtAttr(int32_t attribute, void* value, int32_t length) noexcept
 {
-    if (enterFunction(SQL_API_SQLSETSTMTATTR) != 0)
-        return exitFunction(SQL_ERROR);
-    bool record = true;
-    int16_t failed = baseSetDriverStmtAttr(this, attribute, value, length, &record);
-    if (failed < 0)
-        failed = setStmtAttrHook(attribute, value, length) != 0 ? 1 : 0;
-    if (failed == 0 && record)
-        baseRecordStmtAttr(this, attribute, value, length);
-    return exitFunction(failed != 0 ? SQL_ERROR : SQL_SUCCESS);
+    return runFunction(SQL_API_SQLSETSTMTATTR, [&]() -> int16_t {
+        bool record = true;
+        int16_t failed = baseSetDriverStmtAttr(this, attribute, value, length, &record);
+        if (failed < 0)
+            failed = setStmtAttrHook(attribute, value, length) != 0 ? 1 : 0;
+        if (failed == 0 && record)
+            baseRecordStmtAttr(this, attribute, value, length);
+        return failed != 0 ? SQL_ERROR : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::setStmtAttrHook(int32_t attribute, void* value, int32_t length) noexcept
@@ -519,9 +520,9 @@ void BaseStatement::refreshBoundColumns() noexcept
 
 int16_t BaseStatement::setScrollOptions(uint16_t concurrency, int64_t keyset, uint16_t rowset) noexcept
 {
-    if (enterFunction(SQL_API_SQLSETSCROLLOPTIONS) != 0)
-        return exitFunction(SQL_ERROR);
-    return exitFunction(checkScrollOptions(concurrency, keyset, rowset) != 0 ? SQL_ERROR : SQL_SUCCESS);
+    return runFunction(SQL_API_SQLSETSCROLLOPTIONS, [&]() -> int16_t {
+        return checkScrollOptions(concurrency, keyset, rowset) != 0 ? SQL_ERROR : SQL_SUCCESS;
+    });
 }
 
 int16_t BaseStatement::checkScrollOptions(uint16_t concurrency, int64_t keyset, uint16_t rowset) noexcept

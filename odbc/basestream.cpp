@@ -13,6 +13,7 @@
 #include "convert/basediag.h"
 #include "convert/basestring.h"
 #include "convert/datacvt.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "foundation/kaerror.h"
 #include "kamessages.h"
@@ -164,10 +165,9 @@ int16_t BaseStatement::pumpGetData(uint16_t column, int16_t cType, BaseOutString
     // the length: the converter has read on already.
     getDataReturned = 1;
     out->putLength(converter->remaining < 0 ? SQL_NO_TOTAL : written + left + converter->remaining);
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t before = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     baseCvtPostWarning(MSG_SQLSTATE_STRING_RIGHT_TRUNCATED);
-    baseAnnotateDiagnostics(before, MSG_COLUMN_NUMBER, column);
+    baseAnnotateDiagnostics(mark.start(), MSG_COLUMN_NUMBER, column);
     return 0;
 }
 

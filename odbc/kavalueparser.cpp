@@ -4,6 +4,7 @@
 
 #include <unicode/uchar.h>
 
+#include <memory>
 #include <type_traits>
 
 #include "foundation/fast.h"
@@ -502,13 +503,13 @@ int KaValueParserCore<Unit, Parser>::storeValue(size_t index, const Unit* keyTex
         attributes.entryAt(index)->setValue(value);
         return 0;
     }
-    String* keyCopy = self().newString(false);
-    if (keyCopy == nullptr || self().assignText(*keyCopy, keyText, keyLength) != 0 ||
-        attributes.add(keyCopy, value) != 0) {
-        delete keyCopy;
-        delete value;
+    std::unique_ptr<Value> held(value);
+    std::unique_ptr<String> keyCopy(self().newString(false));
+    if (!keyCopy || self().assignText(*keyCopy, keyText, keyLength) != 0 ||
+        attributes.add(keyCopy.get(), held.get()) != 0)
         return 1;
-    }
+    (void)keyCopy.release();
+    (void)held.release();
     return 0;
 }
 
@@ -522,21 +523,18 @@ int KaValueParserCore<Unit, Parser>::setValue(const Unit* keyText, size_t keyLen
     if (i == attributes.count && altKey != nullptr)
         i = find(altKey, altKeyLength);
     // Any value may be a password: a wiping string leaves no copy behind.
-    String* text = self().newString(true);
-    if (text == nullptr)
+    std::unique_ptr<String> text(self().newString(true));
+    if (!text)
         return 1;
     if (self().assignText(*text, value, value != nullptr ? valueLength : 0) != 0 ||
         ((text->findChar('\'', 0) < text->len || text->findChar('"', 0) < text->len ||
           text->findChar(separator, 0) < text->len) &&
-         text->quote('\'') != 0)) {
-        delete text;
+         text->quote('\'') != 0))
         return 1;
-    }
-    Value* held = Parser::holdText(text);
-    if (held == nullptr) {
-        delete text;
+    Value* held = Parser::holdText(text.get());
+    if (held == nullptr)
         return 1;
-    }
+    (void)text.release();
     return storeValue(i, keyText, keyLength, held);
 }
 
@@ -605,8 +603,8 @@ int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator
     // Built in a wiping string and handed over in one piece, so that the
     // blocks given up while the text grows hold no value (any of which may
     // be a password).
-    String* out = self().newString(true);
-    if (out == nullptr)
+    std::unique_ptr<String> out(self().newString(true));
+    if (!out)
         return 1;
     int failed = 0;
     for (size_t i = 0; i < attributes.count && failed == 0; ++i) {
@@ -631,7 +629,6 @@ int KaValueParserCore<Unit, Parser>::buildInto(String& result, Unit outSeparator
     }
     if (failed == 0 && self().assignText(result, out->data, out->len) != 0)
         failed = 1;
-    delete out;
     return failed != 0 ? 1 : 0;
 }
 
@@ -716,29 +713,25 @@ int KaValueParserW::store(const uint8_t* key, const uint16_t* value, size_t valu
     bool secret = currentKey.indexInNoCase(kSensitiveKeys, sizeof kSensitiveKeys / sizeof *kSensitiveKeys) !=
                       sizeof kSensitiveKeys / sizeof *kSensitiveKeys ||
                   (isSensitive != nullptr && isSensitive(currentKey) != 0);
-    auto* attr = new AttributeObject();
-    if (attr == nullptr)
+    std::unique_ptr<AttributeObject> attr(new AttributeObject());
+    if (!attr)
         return 1;
     if (secret) {
         // The unbraced text lives only in a wiping buffer on its way in.
         KaStringWEx plain;
         attr->secret = new KaMemoryBuffer();
         if (attr->secret == nullptr || unbraceInto(plain, value, valueLen) != 0 ||
-            attr->secret->setEncrypted(plain.data, int64_t(plain.len), key) != 0) {
-            delete attr;
+            attr->secret->setEncrypted(plain.data, int64_t(plain.len), key) != 0)
             return 1;
-        }
     } else {
         // Plain values are wiped too: a caller may keep a password under a
         // key it did not name as sensitive.
         auto* text = new KaStringWEx();
         attr->text = text;
-        if (text == nullptr || unbraceInto(*text, value, valueLen) != 0) {
-            delete attr;
+        if (text == nullptr || unbraceInto(*text, value, valueLen) != 0)
             return 1;
-        }
     }
-    return storeValue(attributes.count, currentKey.data, currentKey.len, attr);
+    return storeValue(attributes.count, currentKey.data, currentKey.len, attr.release());
 }
 
 int KaValueParserW::getSecret(const uint16_t* name, int* found, KaMemoryBuffer& holder) noexcept
@@ -788,15 +781,13 @@ int KaValueParserW::setSecret(const uint16_t* keyText, const KaMemoryBuffer& hol
     size_t i = find(keyText, keyLength);
     if (i == attributes.count && altKey != nullptr)
         i = find(altKey, lengthOf(altKey));
-    auto* attr = new AttributeObject();
-    if (attr == nullptr)
+    std::unique_ptr<AttributeObject> attr(new AttributeObject());
+    if (!attr)
         return 1;
     attr->secret = new KaMemoryBuffer();
-    if (attr->secret == nullptr || attr->secret->copyFrom(holder) != 0) {
-        delete attr;
+    if (attr->secret == nullptr || attr->secret->copyFrom(holder) != 0)
         return 1;
-    }
-    return storeValue(i, keyText, keyLength, attr);
+    return storeValue(i, keyText, keyLength, attr.release());
 }
 
 int KaValueParserW::buildDecrypted(KaStringW& out, const uint8_t* key, uint16_t outSeparator) noexcept
@@ -881,13 +872,11 @@ int KaValueParser::store(const char* value, size_t valueLength) noexcept
 {
     // Any value may be a password: a wiping string leaves no copy behind
     // when it grows or is freed.
-    auto* text = new KaStringEx(codePage);
-    if (text == nullptr || unbraceInto(*text, value != nullptr ? value : "", valueLength) != 0) {
-        delete text;
+    std::unique_ptr<KaStringEx> text(new KaStringEx(codePage));
+    if (!text || unbraceInto(*text, value != nullptr ? value : "", valueLength) != 0)
         return 1;
-    }
     text->codePage = codePage;
-    return storeValue(attributes.count, currentKey.data, currentKey.len, text);
+    return storeValue(attributes.count, currentKey.data, currentKey.len, text.release());
 }
 
 template class KaValueParserCore<uint16_t, KaValueParserW>;
