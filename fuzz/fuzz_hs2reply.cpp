@@ -72,7 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 2: (void)comm.readExecuteStatementReply(&status, &flag, &count); break;
     case 3: (void)comm.getResultSetMetadata(10000, -1, &columns); break;
     case 4: readRows(comm, conn.readBuffer); break;
-    case 5: (void)comm.getOperationStatus(&status); break;
+    case 5: {
+        HiveOperationStatus op;
+        (void)comm.getOperationStatus(&op);
+        break;
+    }
     case 6: (void)comm.closeOperation(); break;
     case 7: (void)comm.getInfo(18, text, sizeof text, &kind, &length); break;
     case 8:
