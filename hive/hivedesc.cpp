@@ -140,10 +140,6 @@ enum : uint16_t {
     kTypeMsgUnion = 20143,
 };
 
-// Codes the communicator never gives but the type rows still answer.
-constexpr uint16_t kTypeDatetime = 10;
-constexpr uint16_t kTypeArrayAlt = 12;
-constexpr uint16_t kTypeUnknownLate = 20;
 
 // Create-parameter texts of the varchar and decimal rows.
 constexpr uint16_t kCreateParamsLength = 20108;
@@ -410,15 +406,15 @@ const BaseTypeInfoBlock* hiveFindTypeRow(uint16_t code) noexcept
     case HIVE_TYPE_DATE: return &kRowDate;
     case HIVE_TYPE_TIMESTAMP: return &kRowTimestamp;
     case HIVE_TYPE_ARRAY:
-    case kTypeArrayAlt: return &kRowArray;
+    case HIVE_TYPE_ARRAY_ALT: return &kRowArray;
     case HIVE_TYPE_MAP: return &kRowMap;
     case HIVE_TYPE_STRUCT: return &kRowStruct;
     case HIVE_TYPE_BINARY: return &kRowBinary;
     case HIVE_TYPE_UNION: return &kRowUnion;
     case HIVE_TYPE_USER_DEFINED: return &kRowUserDefined;
     case HIVE_TYPE_DECIMAL: return &kRowDecimal;
-    case kTypeDatetime:
-    case kTypeUnknownLate:
+    case HIVE_TYPE_DATETIME:
+    case HIVE_TYPE_UNKNOWN_LATE:
     case HIVE_TYPE_NULL: return &kRowNull;
     case HIVE_TYPE_VARCHAR: return &kRowVarchar;
     case HIVE_TYPE_CHAR: return &kRowChar;

@@ -42,10 +42,10 @@ void HiveConnection::settleFailoverMode() noexcept
     // long-data cache) would then be gone before the application asks for
     // them, so queries keep their results and failover stops at the
     // reconnect.
-    if (failoverMode != 2 || longDataCache != 0 || resultStyle != HIVE_RESULT_ROW_WISE)
+    if (failoverMode != kBaseFailoverModeQueries || longDataCache != 0 || resultStyle != HIVE_RESULT_ROW_WISE)
         return;
-    failoverMode = 1;
-    configuredFailoverMode = 1;
+    failoverMode = kBaseFailoverModeConnect;
+    configuredFailoverMode = kBaseFailoverModeConnect;
     // A reconnect opens with the options the application was told about.
     if (handle != nullptr && handle->reconnecting != 0)
         return;

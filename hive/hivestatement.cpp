@@ -395,7 +395,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
         errPost(MSG_HIVE_COLUMN_TYPE_UNKNOWN)->addParamUnsigned(static_cast<uint64_t>(n) + 1);
         return 1;
     }
-    rec->flag1902 = 0;
+    rec->driverFlag = 0;
     rec->freeTypeInfo();
     rec->typeInfo = const_cast<BaseTypeInfoBlock*>(row);
     rec->typeInfoOwned = 0;
@@ -451,7 +451,7 @@ int16_t HiveStatement::bindResultColumn(uint16_t n, const char* name, size_t nam
     case HIVE_TYPE_USER_DEFINED:
         sized(rowSize, true);
         rec->longDataColumn = 1;
-        rec->flag1902 = 1;
+        rec->driverFlag = 1;
         codePage = kCodePageUtf8;
         break;
     case HIVE_TYPE_DECIMAL: {

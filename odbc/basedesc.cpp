@@ -501,7 +501,7 @@ int16_t BaseIRDRecord::copyFrom(const BaseRecord& other) noexcept
     const auto* ird = dynamic_cast<const BaseIRDRecord*>(&other);
     if (ird == nullptr)
         return rc;
-    flag1902 = ird->flag1902;
+    driverFlag = ird->driverFlag;
     flags = ird->flags;
     searchable = ird->searchable;
     updatable = ird->updatable;

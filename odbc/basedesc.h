@@ -211,7 +211,7 @@ public:
     uint8_t tableBorrowed = 0;
     uint8_t baseColumnBorrowed = 0;
     uint8_t labelBorrowed = 0;
-    uint8_t flag1902 = 0;
+    uint8_t driverFlag = 0;
 };
 
 // Parameter record; reads the application value through the APD record

@@ -500,7 +500,7 @@ int16_t BaseStatement::colAttributeInCall(uint16_t column, uint16_t field, void*
     }
     case SQL_DESC_UNNAMED: number(unnamed ? SQL_UNNAMED : SQL_NAMED); break;
     case SQL_DESC_OCTET_LENGTH: number(applyLongDataLimit(this, field, type, rec->octetLength)); break;
-    case kFieldDriverFlag: number(rec->flag1902 != 0 ? 1 : 0); break;
+    case kFieldDriverFlag: number(rec->driverFlag != 0 ? 1 : 0); break;
     case kFieldCodePage: number(rec->codePage); break;
     default: {
         if (colAttributeHook(column, field, &out, numericValue) != 0)

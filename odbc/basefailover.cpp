@@ -82,7 +82,7 @@ int64_t replayValueBytes(const void* data, int64_t bufferLength, int64_t valueLe
 bool selectReplayable(const BaseStatement* stmt) noexcept
 {
     const BaseConnection* c = stmt->connection;
-    return c != nullptr && c->failoverMode == 2 && stmt->replayable == 1 && stmt->executedKind == KA_STMT_SELECT &&
+    return c != nullptr && c->failoverMode == kBaseFailoverModeQueries && stmt->replayable == 1 && stmt->executedKind == KA_STMT_SELECT &&
            c->autocommit != 0;
 }
 
@@ -92,7 +92,7 @@ bool selectReplayable(const BaseStatement* stmt) noexcept
 bool callRepeatable(const BaseStatement* stmt) noexcept
 {
     const BaseConnection* c = stmt->connection;
-    if (c == nullptr || c->failoverMode != 2 || stmt->replayable != 1)
+    if (c == nullptr || c->failoverMode != kBaseFailoverModeQueries || stmt->replayable != 1)
         return false;
     // Only a query runs twice: a statement that changes data may have done
     // so before the link broke. An execute call still knows its kind; a
@@ -110,7 +110,7 @@ bool callRepeatable(const BaseStatement* stmt) noexcept
 // whole rowset; without it the next fetch meets the failure.
 bool afterArrayFetch(const BaseStatement* stmt) noexcept
 {
-    if (stmt->connection == nullptr || stmt->connection->failoverMode != 2)
+    if (stmt->connection == nullptr || stmt->connection->failoverMode != kBaseFailoverModeQueries)
         return false;
     switch (stmt->lastApiId) {
     case SQL_API_SQLFETCH:
@@ -557,7 +557,7 @@ int16_t BaseStatement::readRowColumns(int64_t* checksum) noexcept
 int16_t BaseStatement::hashDeliveredRow(int64_t, bool errorRow) noexcept
 {
     BaseConnection* c = connection;
-    if (c == nullptr || c->failoverMode != 2 || replayable != 1)
+    if (c == nullptr || c->failoverMode != kBaseFailoverModeQueries || replayable != 1)
         return 0;
     if (resultHash == nullptr) {
         resultHash = new BaseResultHash(c->allowDiskCaching == 1 ? 1 : 0, c->failoverCacheSize);
@@ -605,7 +605,7 @@ void BaseStatement::releaseResultHash() noexcept
 void BaseStatement::recordFetchPosition(int64_t row, int64_t rows) noexcept
 {
     BaseConnection* c = connection;
-    if (c == nullptr || c->failoverMode != 2 || replayable != 1 || rows <= 0)
+    if (c == nullptr || c->failoverMode != kBaseFailoverModeQueries || replayable != 1 || rows <= 0)
         return;
     // While a failover is under way the events go to the connection the
     // statement is being moved to, as its states' do.

@@ -21,6 +21,7 @@
 #include "kadrivername.h"
 #include "kamessages.h"
 #include "odbc/baseconn.h"
+#include "odbc/basecursorcaps.h"
 #include "odbc/baseenv.h"
 #include "odbc/baseerr.h"
 #include "odbc/basepool.h"
@@ -215,20 +216,11 @@ constexpr BaseInfoEntry kBaseEntries[] = {
 // The private feature mask answered while attribute 1139 is on.
 constexpr uint64_t kPrivateFeatureMask = 7;
 
-// Bits of a cursor capability word, in its low byte and again in its third
-// byte (what the framework emulates).
-constexpr uint64_t kCapUpdate = 0x1;
-constexpr uint64_t kCapDelete = 0x2;
-constexpr uint64_t kCapRefresh = 0x4;
-constexpr uint64_t kCapPosition = 0x8;
-constexpr uint64_t kCapAdd = 0x10;
-constexpr uint64_t kCapLockNoChange = 0x20;
-constexpr uint64_t kCapBookmarks = 0x40;
-// In the low byte: exclusive locks; in the second byte: unlock; in the
-// static word's third byte: the static cursor attributes widen.
-constexpr uint64_t kCapExclusive = 0x80;
-constexpr uint64_t kCapUnlock = 0x1;
-constexpr uint64_t kCapStaticWide = 0x80;
+// The byte-wise views of a capability word (basecursorcaps.h): the
+// unlock bit in its second byte, the static cursor's widening bit in its
+// third byte.
+constexpr uint64_t kCapUnlock = kBaseCapLockUnlock >> 8;
+constexpr uint64_t kCapStaticWide = kBaseCapStaticEmulated >> kBaseCapEmulatedShift;
 // What a widened static cursor adds to its attributes, and the bits of the
 // connection's own emulated attributes it takes over.
 constexpr uint32_t kStaticWideAttrs1 = SQL_CA1_NEXT | SQL_CA1_ABSOLUTE | SQL_CA1_RELATIVE;
@@ -494,9 +486,9 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
     case SQL_LOCK_TYPES: {
         uint64_t locks = 0;
         for (uint64_t word : {dynamicCursorOps, keysetCursorOps, staticCursorOps}) {
-            if ((lowByte(word) & kCapLockNoChange) != 0 || (thirdByte(word) & kCapLockNoChange) != 0)
+            if ((lowByte(word) & kBaseCapLockNoChange) != 0 || (thirdByte(word) & kBaseCapLockNoChange) != 0)
                 locks |= SQL_LCK_NO_CHANGE;
-            if ((lowByte(word) & kCapExclusive) != 0)
+            if ((lowByte(word) & kBaseCapLockExclusive) != 0)
                 locks |= SQL_LCK_EXCLUSIVE;
             if ((secondByte(word) & kCapUnlock) != 0)
                 locks |= SQL_LCK_UNLOCK;
@@ -507,18 +499,18 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, uint64_t* value, int32_t
         uint64_t ops = 0;
         for (uint64_t word : {staticCursorOps, dynamicCursorOps, keysetCursorOps}) {
             uint64_t bits = lowByte(word) | thirdByte(word);
-            if ((bits & kCapDelete) != 0)
+            if ((bits & kBaseCapDelete) != 0)
                 ops |= SQL_POS_DELETE;
-            if ((bits & kCapPosition) != 0)
+            if ((bits & kBaseCapPosition) != 0)
                 ops |= SQL_POS_POSITION;
-            if ((bits & kCapUpdate) != 0)
+            if ((bits & kBaseCapUpdate) != 0)
                 ops |= SQL_POS_UPDATE;
-            if ((bits & kCapAdd) != 0)
+            if ((bits & kBaseCapAdd) != 0)
                 ops |= SQL_POS_ADD;
-            if ((bits & kCapRefresh) != 0)
+            if ((bits & kBaseCapRefresh) != 0)
                 ops |= SQL_POS_REFRESH;
         }
-        if (((lowByte(forwardCursorOps) | thirdByte(forwardCursorOps)) & kCapAdd) != 0)
+        if (((lowByte(forwardCursorOps) | thirdByte(forwardCursorOps)) & kBaseCapAdd) != 0)
             ops |= SQL_POS_ADD;
         return number(ops, kBaseInfoInt);
     }
@@ -635,23 +627,23 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
         uint64_t stat = thirdByte(staticCursorOps);
         auto emulated = [](uint64_t byte) noexcept {
             uint64_t add = 0;
-            if ((byte & kCapUpdate) != 0)
+            if ((byte & kBaseCapUpdate) != 0)
                 add |= SQL_CA1_POS_UPDATE;
-            if ((byte & kCapDelete) != 0)
+            if ((byte & kBaseCapDelete) != 0)
                 add |= SQL_CA1_POS_DELETE;
-            if ((byte & kCapRefresh) != 0)
+            if ((byte & kBaseCapRefresh) != 0)
                 add |= SQL_CA1_POS_REFRESH;
-            if ((byte & kCapPosition) != 0)
+            if ((byte & kBaseCapPosition) != 0)
                 add |= SQL_CA1_POS_POSITION;
-            if ((byte & kCapAdd) != 0)
+            if ((byte & kBaseCapAdd) != 0)
                 add |= SQL_CA1_BULK_ADD;
-            if ((byte & kCapLockNoChange) != 0)
+            if ((byte & kBaseCapLockNoChange) != 0)
                 add |= SQL_CA1_LOCK_NO_CHANGE;
-            if ((byte & kCapBookmarks) != 0)
+            if ((byte & kBaseCapBookmarks) != 0)
                 add |= SQL_CA1_BOOKMARK;
             return add;
         };
-        bool anyBookmarks = ((keyset | dynamic | stat) & kCapBookmarks) != 0;
+        bool anyBookmarks = ((keyset | dynamic | stat) & kBaseCapBookmarks) != 0;
         switch (infoType) {
         case SQL_KEYSET_CURSOR_ATTRIBUTES1: answer |= emulated(keyset); break;
         case SQL_DYNAMIC_CURSOR_ATTRIBUTES1: answer |= emulated(dynamic); break;
@@ -665,7 +657,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
                 answer |= kStaticWideAttrs2 | (emulatedCursorAttrs & kStaticEmulatedAttrs2);
             break;
         case SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1:
-            if ((thirdByte(forwardCursorOps) & kCapAdd) != 0)
+            if ((thirdByte(forwardCursorOps) & kBaseCapAdd) != 0)
                 answer |= SQL_CA1_BULK_ADD;
             break;
         case SQL_BOOKMARK_PERSISTENCE:
@@ -673,7 +665,7 @@ int16_t BaseConnection::getInfoValue(uint16_t infoType, void* value, int16_t buf
                 answer |= kBookmarkPersistence;
             break;
         case SQL_FETCH_DIRECTION:
-            if (anyBookmarks || (thirdByte(forwardCursorOps) & kCapBookmarks) != 0)
+            if (anyBookmarks || (thirdByte(forwardCursorOps) & kBaseCapBookmarks) != 0)
                 answer |= kFetchBookmark;
             if ((infoFlags & kBaseInfoStaticCursors) != 0)
                 answer |= kFetchStatic;
