@@ -5,7 +5,7 @@
 // table-statistics row per table that matches, from the table listing of
 // SQLTables; SQLSpecialColumns lists, with ReturnSearchableSpecialColumns,
 // the table's searchable columns from an inner SQLColumns.
-#include "hive/hivecatalog2.h"
+#include "hive/hivecatalogderived.h"
 
 #include <sql.h>
 #include <sqlext.h>
