@@ -45,6 +45,10 @@ constexpr int32_t kStatementUnits = 1200;
 constexpr int64_t kPieceBytes = 4096;
 // Columns of a DESCRIBE result: name, type and comment.
 constexpr uint16_t kDescribeColumns = 3;
+// DECIMAL_DIGITS of a DECIMAL without precision and scale when neither
+// limit was set, and of a timestamp: the fraction digits Hive keeps.
+constexpr int32_t kUnlimitedDecimalDigits = 6;
+constexpr int32_t kTimestampFractionDigits = 9;
 
 // Result columns of the two functions.
 enum : uint16_t {
@@ -890,7 +894,7 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
             digits = static_cast<int32_t>(conn->maxNumericScale);
             if (size == static_cast<int32_t>(kHiveDefaultNumericLimit) &&
                 digits == static_cast<int32_t>(kHiveDefaultNumericLimit))
-                digits = 6;
+                digits = kUnlimitedDecimalDigits;
         } else {
             size = type.precision;
             digits = type.scale;
@@ -898,7 +902,7 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
         buffer = size + 2;
         radix = 10;
         break;
-    case HIVE_TYPE_TIMESTAMP: digits = info != nullptr ? info->maximumScale : 9; break;
+    case HIVE_TYPE_TIMESTAMP: digits = info != nullptr ? info->maximumScale : kTimestampFractionDigits; break;
     case HIVE_TYPE_DATE: break;
     case HIVE_TYPE_BOOLEAN:
     case HIVE_TYPE_TINYINT:
