@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "catalog/basecols.h"
 #include "catalog/basetabl.h"
@@ -158,7 +159,7 @@ int16_t addCell(KaArray* to, const uint16_t* text) noexcept
         RamPtr<char> data = toUtf8(text, &c->length);
         if (!data)
             return 1;
-        c->data = data.release();
+        c->data = std::move(data);
     }
     if (to->append(c.get()) != 0)
         return 1;
@@ -399,7 +400,7 @@ int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* t
 RamPtr<uint16_t> cellText(const KaArray& cells, size_t i) noexcept
 {
     const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
-    return fromUtf8(c->data, c->length);
+    return fromUtf8(c->data.get(), c->length);
 }
 
 // Describes one table (formatted: DESCRIBE FORMATTED). A failure that
@@ -499,10 +500,7 @@ int16_t walkTables(HiveStatement* s, bool currentOnly, const uint16_t* schemaPat
 
 // ---- Metadata results -----------------------------------------------------------------------
 
-HiveMetadataCell::~HiveMetadataCell()
-{
-    ramFree(data);
-}
+HiveMetadataCell::~HiveMetadataCell() = default;
 
 // Every array here holds what the server sent (rows, cells, names): they double
 // as they grow (growStep 0), so that a large warehouse is read in linear time.
@@ -526,11 +524,11 @@ int16_t HiveMetadataResult::makeViews() noexcept
         return 1;
     for (size_t i = 0; i < cells.count; ++i) {
         const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
-        view.get()[i] = HiveCatalogCell{c->data, c->length};
+        view.get()[i] = HiveCatalogCell{c->data.get(), c->length};
     }
     for (size_t i = 0; i < names.count; ++i) {
         const auto* c = static_cast<const HiveMetadataCell*>(names.at(i));
-        nameView.get()[i] = HiveCatalogCell{c->data, c->length};
+        nameView.get()[i] = HiveCatalogCell{c->data.get(), c->length};
     }
     return 0;
 }

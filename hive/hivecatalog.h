@@ -114,7 +114,7 @@ class HiveMetadataCell : public KaObject {
 public:
     HiveMetadataCell() noexcept = default;
     ~HiveMetadataCell() override;
-    char* data = nullptr;
+    RamPtr<char> data;
     int32_t length = -1;
 };
 
