@@ -343,7 +343,7 @@ int16_t listDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schema
 
 // How SHOW TABLES listed a table: the second cell of its pair in the list
 // listTables makes.
-constexpr char16_t kListedTable[] = u"0";           // a table or view
+constexpr char16_t kListedTable[] = u"0";             // a table or view
 constexpr char16_t kListedSessionTemporary[] = u"1";  // a session's temporary view
 constexpr char16_t kListedGlobalTemporary[] = u"2";   // a temporary view of the database
 
@@ -387,10 +387,10 @@ int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* t
         // A temporary view that belongs to a database (Spark's global
         // ones) is described in it; a session's own by its bare name.
         const bool inDatabase = layout.database >= 0 && r.cell(row, layout.database).length > 0;
-        if (addCell(out, name.get()) != 0 ||
-            addCell(out, u16(!temporary  ? kListedTable
-                             : inDatabase ? kListedGlobalTemporary
-                                          : kListedSessionTemporary)) != 0)
+        const char16_t* listed = !temporary   ? kListedTable
+                                 : inDatabase ? kListedGlobalTemporary
+                                              : kListedSessionTemporary;
+        if (addCell(out, name.get()) != 0 || addCell(out, u16(listed)) != 0)
             return 1;
     }
     return 0;
@@ -407,8 +407,8 @@ RamPtr<uint16_t> cellText(const KaArray& cells, size_t i) noexcept
 // concerns only this table sets *skip and leaves a 01000 warning naming it
 // (the server's own error instead, and 1, with
 // ReturnNativeErrorsFromCatalogFunctions on); a lost link returns 1.
-int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted,
-                      bool temporary, bool globalTemporary, HiveMetadataResult* out, bool* skip) noexcept
+int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted, bool temporary,
+                      bool globalTemporary, HiveMetadataResult* out, bool* skip) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     *skip = false;
@@ -488,8 +488,7 @@ int16_t walkTables(HiveStatement* s, bool currentOnly, const uint16_t* schemaPat
             if (!name || !listed)
                 return 1;
             const uint16_t how = listed.get()[0];
-            if (visit(ListedTable{db.get(), name.get(), how != kListedTable[0], how == kListedGlobalTemporary[0]}) !=
-                0)
+            if (visit(ListedTable{db.get(), name.get(), how != kListedTable[0], how == kListedGlobalTemporary[0]}) != 0)
                 return 1;
         }
     }
@@ -824,8 +823,7 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
     const bool currentOnly =
         h->schemaName == nullptr && conn->useCurrentSchema != 0 && h->enumeration == kTablesListing;
     const bool schemasOnly = h->enumeration == kTablesSchemas;
-    return walkTables(this, currentOnly, h->schemaPattern, h->tablePattern, schemasOnly,
-                      [&](const ListedTable& t) noexcept -> int16_t {
+    auto listTable = [&](const ListedTable& t) noexcept -> int16_t {
         const uint16_t* type = u16(u"TEMPORARY TABLE");
         RamPtr<uint16_t> remarks;
         if (t.name != nullptr && !t.temporary) {
@@ -859,7 +857,8 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
             row->setText(kTableRemarks, remarks.release());
         }
         return catalogListing.add(std::move(row));
-    });
+    };
+    return walkTables(this, currentOnly, h->schemaPattern, h->tablePattern, schemasOnly, listTable);
 }
 
 namespace {
@@ -1175,8 +1174,7 @@ int16_t HiveStatement::columnsHook() noexcept
         mark.drop();
     }
     const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
-    return walkTables(this, currentOnly, h->schemaPattern, h->tablePattern, false,
-                      [&](const ListedTable& t) noexcept -> int16_t {
+    auto listColumns = [&](const ListedTable& t) noexcept -> int16_t {
         HiveMetadataResult r;
         bool skip = false;
         if (describeTable(this, t.database, t.name, false, t.temporary, t.globalTemporary, &r, &skip) != 0)
@@ -1191,7 +1189,8 @@ int16_t HiveStatement::columnsHook() noexcept
                 return 1;
         }
         return 0;
-    });
+    };
+    return walkTables(this, currentOnly, h->schemaPattern, h->tablePattern, false, listColumns);
 }
 
 int16_t HiveStatement::catalogFetchRow(int16_t* end) noexcept

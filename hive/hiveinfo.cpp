@@ -36,32 +36,31 @@ constexpr uint32_t kNumericFunctions =
     SQL_FN_NUM_COT | SQL_FN_NUM_EXP | SQL_FN_NUM_FLOOR | SQL_FN_NUM_LOG | SQL_FN_NUM_MOD | SQL_FN_NUM_SIGN |
     SQL_FN_NUM_SIN | SQL_FN_NUM_SQRT | SQL_FN_NUM_TAN | SQL_FN_NUM_PI | SQL_FN_NUM_RAND | SQL_FN_NUM_DEGREES |
     SQL_FN_NUM_LOG10 | SQL_FN_NUM_POWER | SQL_FN_NUM_RADIANS | SQL_FN_NUM_ROUND;
-constexpr uint32_t kStringFunctions =
-    SQL_FN_STR_CONCAT | SQL_FN_STR_INSERT | SQL_FN_STR_LEFT | SQL_FN_STR_LTRIM | SQL_FN_STR_LENGTH |
-    SQL_FN_STR_LOCATE | SQL_FN_STR_LCASE | SQL_FN_STR_REPEAT | SQL_FN_STR_REPLACE | SQL_FN_STR_RIGHT |
-    SQL_FN_STR_RTRIM | SQL_FN_STR_SUBSTRING | SQL_FN_STR_UCASE | SQL_FN_STR_ASCII | SQL_FN_STR_LOCATE_2 |
-    SQL_FN_STR_SPACE;
-constexpr uint32_t kTimeDateFunctions =
-    SQL_FN_TD_NOW | SQL_FN_TD_CURDATE | SQL_FN_TD_DAYOFMONTH | SQL_FN_TD_MONTH | SQL_FN_TD_QUARTER |
-    SQL_FN_TD_WEEK | SQL_FN_TD_YEAR | SQL_FN_TD_CURTIME | SQL_FN_TD_HOUR | SQL_FN_TD_MINUTE | SQL_FN_TD_SECOND |
-    SQL_FN_TD_TIMESTAMPADD | SQL_FN_TD_TIMESTAMPDIFF | SQL_FN_TD_CURRENT_DATE | SQL_FN_TD_CURRENT_TIME |
-    SQL_FN_TD_CURRENT_TIMESTAMP | SQL_FN_TD_EXTRACT;
+constexpr uint32_t kStringFunctions = SQL_FN_STR_CONCAT | SQL_FN_STR_INSERT | SQL_FN_STR_LEFT | SQL_FN_STR_LTRIM |
+                                      SQL_FN_STR_LENGTH | SQL_FN_STR_LOCATE | SQL_FN_STR_LCASE | SQL_FN_STR_REPEAT |
+                                      SQL_FN_STR_REPLACE | SQL_FN_STR_RIGHT | SQL_FN_STR_RTRIM | SQL_FN_STR_SUBSTRING |
+                                      SQL_FN_STR_UCASE | SQL_FN_STR_ASCII | SQL_FN_STR_LOCATE_2 | SQL_FN_STR_SPACE;
+constexpr uint32_t kTimeDateFunctions = SQL_FN_TD_NOW | SQL_FN_TD_CURDATE | SQL_FN_TD_DAYOFMONTH | SQL_FN_TD_MONTH |
+                                        SQL_FN_TD_QUARTER | SQL_FN_TD_WEEK | SQL_FN_TD_YEAR | SQL_FN_TD_CURTIME |
+                                        SQL_FN_TD_HOUR | SQL_FN_TD_MINUTE | SQL_FN_TD_SECOND | SQL_FN_TD_TIMESTAMPADD |
+                                        SQL_FN_TD_TIMESTAMPDIFF | SQL_FN_TD_CURRENT_DATE | SQL_FN_TD_CURRENT_TIME |
+                                        SQL_FN_TD_CURRENT_TIMESTAMP | SQL_FN_TD_EXTRACT;
 constexpr uint32_t kDatetimeFunctions = SQL_SDF_CURRENT_DATE | SQL_SDF_CURRENT_TIME | SQL_SDF_CURRENT_TIMESTAMP;
 // What the server's casts turn a number or character value into ...
 constexpr uint32_t kCastConversions = SQL_CVT_INTEGER | SQL_CVT_SMALLINT | SQL_CVT_REAL | SQL_CVT_DOUBLE |
                                       SQL_CVT_VARCHAR | SQL_CVT_LONGVARCHAR | SQL_CVT_BIT | SQL_CVT_TINYINT |
                                       SQL_CVT_BIGINT | SQL_CVT_TIMESTAMP;
 // ... and a timestamp into.
-constexpr uint32_t kTimestampConversions = SQL_CVT_INTEGER | SQL_CVT_SMALLINT | SQL_CVT_VARCHAR |
-                                           SQL_CVT_LONGVARCHAR | SQL_CVT_BIT | SQL_CVT_TINYINT | SQL_CVT_TIMESTAMP;
+constexpr uint32_t kTimestampConversions = SQL_CVT_INTEGER | SQL_CVT_SMALLINT | SQL_CVT_VARCHAR | SQL_CVT_LONGVARCHAR |
+                                           SQL_CVT_BIT | SQL_CVT_TINYINT | SQL_CVT_TIMESTAMP;
 // Statements a schema (database) name may qualify names in.
 constexpr uint32_t kSchemaUsage =
     SQL_SU_DML_STATEMENTS | SQL_SU_TABLE_DEFINITION | SQL_SU_INDEX_DEFINITION | SQL_SU_PRIVILEGE_DEFINITION;
 constexpr uint32_t kOuterJoins = SQL_OJ_LEFT | SQL_OJ_RIGHT | SQL_OJ_FULL | SQL_OJ_NOT_ORDERED;
 constexpr uint32_t kJoinOperators =
     SQL_SRJO_FULL_OUTER_JOIN | SQL_SRJO_INNER_JOIN | SQL_SRJO_LEFT_OUTER_JOIN | SQL_SRJO_RIGHT_OUTER_JOIN;
-constexpr uint32_t kPredicates = SQL_SP_EXISTS | SQL_SP_ISNOTNULL | SQL_SP_ISNULL | SQL_SP_LIKE | SQL_SP_IN |
-                                 SQL_SP_BETWEEN | SQL_SP_COMPARISON;
+constexpr uint32_t kPredicates =
+    SQL_SP_EXISTS | SQL_SP_ISNOTNULL | SQL_SP_ISNULL | SQL_SP_LIKE | SQL_SP_IN | SQL_SP_BETWEEN | SQL_SP_COMPARISON;
 // Read-only results whose length SQL_ATTR_MAX_ROWS bounds, catalog results
 // too; a static cursor also counts its rows exactly.
 constexpr uint32_t kCursorAttributes2 =
