@@ -130,6 +130,20 @@ int16_t growUnits(RamPtr<uint16_t>* block, size_t units) noexcept
     return 0;
 }
 
+// Makes room for at least `units` units in *block of *capacity units,
+// doubling it so that a buffer kept across rows grows a few times at most.
+// 0, or 1 with *block untouched.
+int16_t reserveUnits(RamPtr<uint16_t>* block, size_t* capacity, size_t units) noexcept
+{
+    if (units <= *capacity)
+        return 0;
+    const size_t grown = units > 2 * *capacity ? units : 2 * *capacity;
+    if (growUnits(block, grown) != 0)
+        return 1;
+    *capacity = grown;
+    return 0;
+}
+
 // Lower-cases NUL-terminated UTF-16 text in place where the lower-case form
 // has the same width.
 void lowerInPlace(uint16_t* s) noexcept
@@ -611,14 +625,24 @@ void HiveCatalogListing::dropRows() noexcept
 void HiveCatalogListing::clear() noexcept
 {
     dropRows();
+    stage.reset();
+    stageCapacity = 0;
     active = false;
     onRead = nullptr;
 }
 
 int16_t HiveCatalogListing::add(std::unique_ptr<HiveCatalogRow> added) noexcept
 {
-    if (added == nullptr)
-        return 1;
+    return added == nullptr ? 1 : add(*added);
+}
+
+int16_t HiveCatalogListing::reserveStage(size_t units) noexcept
+{
+    return reserveUnits(&stage, &stageCapacity, units);
+}
+
+int16_t HiveCatalogListing::add(const HiveCatalogRow& added) noexcept
+{
     int16_t rc = 0;
     if (store == nullptr)
         store.reset(new KaTmpFileSource(kListingBlockBytes));
@@ -626,18 +650,18 @@ int16_t HiveCatalogListing::add(std::unique_ptr<HiveCatalogRow> added) noexcept
         rc = 1;
     for (uint16_t c = 0; c < kHiveCatalogColumns && rc == 0; ++c) {
         uint8_t cell[1 + sizeof(uint32_t)];
-        if (added->isNumber[c]) {
+        if (added.isNumber[c]) {
             cell[0] = kListedNumber;
-            std::memcpy(cell + 1, &added->number[c], sizeof(int32_t));
+            std::memcpy(cell + 1, &added.number[c], sizeof(int32_t));
             rc = store->append(cell, sizeof cell) != 0 ? 1 : 0;
-        } else if (added->text[c] == nullptr) {
+        } else if (added.text[c] == nullptr) {
             cell[0] = kListedNull;
             rc = store->append(cell, 1) != 0 ? 1 : 0;
         } else {
             cell[0] = kListedText;
-            const auto units = static_cast<uint32_t>(baseCatalogTextLength(added->text[c]));
+            const auto units = static_cast<uint32_t>(baseCatalogTextLength(added.text[c]));
             std::memcpy(cell + 1, &units, sizeof units);
-            rc = store->append(cell, sizeof cell) != 0 || store->append(added->text[c], uint64_t{units} * 2) != 0
+            rc = store->append(cell, sizeof cell) != 0 || store->append(added.text[c], uint64_t{units} * 2) != 0
                      ? 1
                      : 0;
         }
@@ -687,13 +711,8 @@ int16_t HiveCatalogListing::readRow(int16_t* end) noexcept
         } else if (kind == kListedText) {
             if (readExactly(store.get(), &units[c], sizeof(uint32_t)) != 0)
                 return 1;
-            const size_t need = used + units[c] + 1;
-            if (need > textCapacity) {
-                const size_t capacity = need > 2 * textCapacity ? need : 2 * textCapacity;
-                if (growUnits(&textBuffer, capacity) != 0)
-                    return 1;
-                textCapacity = capacity;
-            }
+            if (reserveUnits(&textBuffer, &textCapacity, used + units[c] + 1) != 0)
+                return 1;
             if (readExactly(store.get(), textBuffer.get() + used, uint64_t{units[c]} * 2) != 0)
                 return 1;
             textBuffer.get()[used + units[c]] = 0;
@@ -863,7 +882,29 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
 
 namespace {
 
-// Fills the SQLColumns row of one described column.
+// UTF-8 bytes converted into the listing's stage at *used (malformed bytes
+// become U+FFFD), NUL-terminated; *at is where the text starts. A byte gives
+// at most one unit, so `length` + 1 units always suffice. 0, or 1.
+int16_t stageUtf8(HiveCatalogListing* listing, const char* data, int32_t length, size_t* used, size_t* at) noexcept
+{
+    if (length < 0)
+        length = 0;
+    const size_t room = static_cast<size_t>(length) + 1;
+    if (listing->reserveStage(*used + room) != 0)
+        return 1;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t units = 0;
+    uint16_t* to = listing->stage.get() + *used;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(to), static_cast<int32_t>(room), &units, data, length, kReplacement,
+                         nullptr, &status);
+    to[units] = 0;
+    *at = *used;
+    *used += static_cast<size_t>(units) + 1;
+    return 0;
+}
+
+// Fills the SQLColumns row of one described column. Its texts are borrowed:
+// converted into the listing's stage, or constants.
 int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescribedColumn& col, int32_t ordinal) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
@@ -917,23 +958,27 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
         buffer = octets = size;
         break;
     }
-    RamPtr<uint16_t> name = fromUtf8(col.name.data, col.name.length);
-    RamPtr<uint16_t> typeName = fromUtf8(type.name, static_cast<int32_t>(type.nameLength));
-    RamPtr<uint16_t> isNullable(baseCatalogCopyText(u16(nullable != SQL_NO_NULLS ? u"YES" : u"NO"), SQL_NTS));
-    RamPtr<uint16_t> remarks;
     const bool noComment =
         col.comment.length <= 0 ||
         (col.comment.length == 4 && (col.comment.data[0] | 0x20) == 'n' && (col.comment.data[1] | 0x20) == 'u' &&
          (col.comment.data[2] | 0x20) == 'l' && (col.comment.data[3] | 0x20) == 'l');
-    if (!noComment)
-        remarks = fromUtf8(col.comment.data, col.comment.length);
-    if (!name || !typeName || !isNullable || (!noComment && !remarks))
+    HiveCatalogListing* listing = &s->catalogListing;
+    size_t used = 0;
+    size_t name = 0;
+    size_t typeName = 0;
+    size_t remarks = 0;
+    if (stageUtf8(listing, col.name.data, col.name.length, &used, &name) != 0 ||
+        stageUtf8(listing, type.name, static_cast<int32_t>(type.nameLength), &used, &typeName) != 0 ||
+        (!noComment && stageUtf8(listing, col.comment.data, col.comment.length, &used, &remarks) != 0))
         return 1;
-    lowerInPlace(name.get());
-    row->setText(kColumnName, name.release());
-    row->setText(kTypeName, typeName.release());
-    row->setText(kIsNullable, isNullable.release());
-    row->setText(kRemarks, remarks.release());
+    // The stage may have moved while it grew: the texts are pointed at once
+    // it holds them all.
+    uint16_t* stage = listing->stage.get();
+    lowerInPlace(stage + name);
+    row->setText(kColumnName, stage + name);
+    row->setText(kTypeName, stage + typeName);
+    row->setText(kIsNullable, const_cast<uint16_t*>(u16(nullable != SQL_NO_NULLS ? u"YES" : u"NO")));
+    row->setText(kRemarks, noComment ? nullptr : stage + remarks);
     row->setNumber(kDataType, sqlType);
     row->setNumber(kColumnSize, size);
     row->setNumber(kBufferLength, buffer);
@@ -951,16 +996,17 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
 int16_t addColumnRow(HiveStatement* s, const uint16_t* columnPattern, const uint16_t* db, const uint16_t* table,
                      const HiveDescribedColumn& col, int32_t ordinal) noexcept
 {
-    std::unique_ptr<HiveCatalogRow> row(new HiveCatalogRow());
-    RamPtr<uint16_t> schem(baseCatalogCopyText(db, SQL_NTS));
-    RamPtr<uint16_t> name(baseCatalogCopyText(table, SQL_NTS));
-    if (row == nullptr || !schem || !name || buildColumnInfo(s, row.get(), col, ordinal) != 0)
+    // Nothing of the row is allocated: it lives here, its texts borrowed
+    // from the caller and the listing's stage, and the listing copies it.
+    HiveCatalogRow row;
+    row.borrowed = true;
+    if (buildColumnInfo(s, &row, col, ordinal) != 0)
         return 1;
-    row->setText(kTableSchem, schem.release());
-    row->setText(kTableName, name.release());
-    if (columnPattern != nullptr && s->matchName(row->text[kColumnName - 1], columnPattern, 0) == 0)
+    row.setText(kTableSchem, const_cast<uint16_t*>(db));
+    row.setText(kTableName, const_cast<uint16_t*>(table));
+    if (columnPattern != nullptr && s->matchName(row.text[kColumnName - 1], columnPattern, 0) == 0)
         return 0;
-    return s->catalogListing.add(std::move(row));
+    return s->catalogListing.add(row);
 }
 
 // GetColumns with the listing's schema, table and column names, each a

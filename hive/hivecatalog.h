@@ -54,9 +54,15 @@ public:
     void clear() noexcept;
     // Drops the rows added so far; the listing stays as it is.
     void dropRows() noexcept;
-    // Writes the row to the listing; the row goes whatever the outcome
-    // (it may be null: memory ran out). 0, or 1.
+    // Writes the row to the listing (its texts are copied). 0, or 1.
+    [[nodiscard]] int16_t add(const HiveCatalogRow& row) noexcept;
+    // The same for a row of its own; the row goes whatever the outcome (it
+    // may be null: memory ran out).
     [[nodiscard]] int16_t add(std::unique_ptr<HiveCatalogRow> row) noexcept;
+    // Room for `units` UTF-16 units in `stage`, kept across rows so that a row
+    // built there costs no allocation once the longest text has been seen:
+    // it doubles as it grows. 0, or 1 with the stage untouched.
+    [[nodiscard]] int16_t reserveStage(size_t units) noexcept;
     // Reads the next row into `row`. 0 with *end 1 past the last row, or 1.
     [[nodiscard]] int16_t next(int16_t* end) noexcept;
     // The row being read, or null.
@@ -74,6 +80,9 @@ public:
     // Applied to each row as it is read back (SQLStatistics turns listed
     // tables into table-statistics rows); null for none.
     void (*onRead)(HiveCatalogRow* row) noexcept = nullptr;
+    // Where a hook converts the texts of the row it is about to add.
+    RamPtr<uint16_t> stage;
+    size_t stageCapacity = 0;
 
 private:
     [[nodiscard]] int16_t readRow(int16_t* end) noexcept;
