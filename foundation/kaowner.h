@@ -106,6 +106,13 @@ public:
         if (list_ != nullptr)
             list_->demoteFrom(start_);
     }
+    // Records posted since the mark are dropped: what they say is no news
+    // to the application.
+    void drop() const noexcept
+    {
+        while (list_ != nullptr && list_->recordCount() > start_)
+            list_->discardLast();
+    }
 
 private:
     KaErrorList* list_;

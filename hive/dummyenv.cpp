@@ -1,6 +1,8 @@
 // The driver's environment class.
 #include "hive/dummyenv.h"
 
+#include <memory>
+
 #include "hive/hiveconnection.h"
 
 BaseEnv* hiveMakeEnv() noexcept
@@ -16,17 +18,13 @@ int16_t DummyEnv::newConnection(int32_t skipAcceptCheck, BaseConnection** out) n
 {
     if (out != nullptr)
         *out = nullptr;
-    auto* conn = new HiveConnection(this);
+    std::unique_ptr<HiveConnection> conn(new HiveConnection(this));
     if (conn == nullptr)
         return -1;
-    if (skipAcceptCheck == 0 && conn->acceptNewConnection() == 1) {
-        delete conn;
+    if (skipAcceptCheck == 0 && conn->acceptNewConnection() == 1)
         return -1;
-    }
-    if (out == nullptr) {
-        delete conn;
+    if (out == nullptr)
         return -1;
-    }
-    *out = conn;
+    *out = conn.release();
     return 0;
 }

@@ -7,7 +7,7 @@
 
 #include "foundation/errpost.h"
 #include "foundation/icuconv.h"
-#include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
 #include "hive/hivestatement.h"
@@ -16,20 +16,16 @@
 #include "odbc/basedesc.h"
 #include "odbc/baseerr.h"
 
-DrvrMultiRowInsert::~DrvrMultiRowInsert()
-{
-    ramFree(area);
-}
+DrvrMultiRowInsert::~DrvrMultiRowInsert() = default;
 
 int16_t DrvrMultiRowInsert::reserve(size_t size) noexcept
 {
     if (areaSize >= size)
         return 0;
-    char* bigger = static_cast<char*>(ramAlloc(size));
-    if (bigger == nullptr)
+    RamPtr<char> bigger = ramMake<char>(size);
+    if (!bigger)
         return 1;
-    ramFree(area);
-    area = bigger;
+    area = std::move(bigger);
     areaSize = size;
     return 0;
 }
@@ -47,13 +43,13 @@ int16_t DrvrMultiRowInsert::begin() noexcept
     const auto capacity = static_cast<size_t>(limit - kHiveArrayInsertOverhead);
     if (reserve(capacity) != 0)
         return 1;
-    outputBuffer = area;
+    outputBuffer = area.get();
     outputCapacity = capacity;
     writeOffset = 0;
     return 0;
 }
 
-int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, int32_t runAsync) noexcept
+int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, bool runAsync) noexcept
 {
     // As the single-row execute writes it, runAsync in the request: the
     // text is UTF-8 already.
@@ -63,7 +59,7 @@ int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, int32
         w.writeFieldBegin(HIVE_T_MAP, kTExecuteStatementReqConfOverlay) || w.put(HIVE_T_STRING) ||
         w.put(HIVE_T_STRING) || w.writeI32(0))
         return 1;
-    if (runAsync != 0 && (w.writeFieldBegin(HIVE_T_BOOL, kTExecuteStatementReqRunAsync) || w.put(1)))
+    if (runAsync && (w.writeFieldBegin(HIVE_T_BOOL, kTExecuteStatementReqRunAsync) || w.put(1)))
         return 1;
     return w.writeFieldStop() || w.writeFieldStop() || w.flush();
 }
@@ -76,7 +72,7 @@ int16_t DrvrMultiRowInsert::send() noexcept
     if (conn == nullptr || comm == nullptr || comm->closeCurrentOperation())
         return 1;
     comm->pendingMethod = "ExecuteStatement";
-    const int rc = hiveWriteExecuteUtf8(conn, outputBuffer, writeOffset, stmt->settings.useAsync);
+    const int rc = hiveWriteExecuteUtf8(conn, outputBuffer, writeOffset, stmt->settings.useAsync != 0);
     writeOffset = 0;
     return rc != 0 ? 1 : 0;
 }
@@ -174,8 +170,8 @@ int16_t HiveStatement::beginMultiRowInsert() noexcept
     arrayInsert.init(this);
     HiveConnection* conn = hiveConnection();
     const BaseAXD* apd = currentApd;
-    if (preparedKind != HIVE_KIND_INSERT || conn == nullptr || conn->batchMechanism != kHiveBatchMultiRowInsert || apd == nullptr ||
-        apd->arraySize <= 1 || markerCount == 0 || conn->nativeArrayInsert == 0 || sqlText == nullptr)
+    if (preparedKind != HIVE_KIND_INSERT || conn == nullptr || conn->batchMechanism != kHiveBatchMultiRowInsert ||
+        apd == nullptr || apd->arraySize <= 1 || markerCount == 0 || conn->nativeArrayInsert == 0 || sqlText == nullptr)
         return 0;
     // The template gets the quote rewriting the single-row text gets; the
     // values' literals need none, their quotes being escaped.
@@ -183,8 +179,7 @@ int16_t HiveStatement::beginMultiRowInsert() noexcept
     if (hiveInsertValuesText(sqlText, sqlTextLength, &insert) != 0)
         return 0;
     HiveConnection::fixQuotedLiterals(insert.data, insert.len);
-    KaErrorList* list = KaErrorCurrentList();
-    const size_t d0 = list != nullptr ? list->recordCount() : 0;
+    const KaDiagMark mark;
     const int16_t rc = arrayInsert.parseInsert(insert.data, insert.len);
     if (rc == 0 && arrayInsert.active() && arrayInsert.templateMarkers() == markerOffsetCount) {
         multiRowInsert = &arrayInsert;
@@ -192,8 +187,7 @@ int16_t HiveStatement::beginMultiRowInsert() noexcept
     }
     // The rows then go one by one; why the text could not be batched is no
     // concern of the application's.
-    while (list != nullptr && list->recordCount() > d0)
-        list->discardLast();
+    mark.drop();
     arrayInsert.reset();
     return 0;
 }

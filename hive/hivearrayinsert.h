@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/kaowner.h"
 #include "foundation/kastringw.h"
 #include "odbc/basemultirow.h"
 
@@ -33,7 +34,7 @@ public:
     // The text area holds at least size bytes. 0, or 1 when memory ran out.
     [[nodiscard]] int16_t reserve(size_t size) noexcept;
 
-    char* area = nullptr;
+    RamPtr<char> area;
     size_t areaSize = 0;
     int64_t storedRows = 0;
 };
@@ -44,4 +45,4 @@ public:
 [[nodiscard]] int16_t hiveInsertValuesText(const uint16_t* text, size_t units, KaStringW* out) noexcept;
 // Writes and sends ExecuteStatement for the UTF-8 text on conn's session,
 // with runAsync as the single-row execute sends it. 0 or 1.
-[[nodiscard]] int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, int32_t runAsync) noexcept;
+[[nodiscard]] int hiveWriteExecuteUtf8(HiveConnection* conn, const char* text, size_t n, bool runAsync) noexcept;

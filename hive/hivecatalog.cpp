@@ -16,6 +16,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "catalog/basecols.h"
 #include "catalog/basetabl.h"
@@ -24,6 +26,7 @@
 #include "convert/basestring.h"
 #include "foundation/codepage.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hivecatalogparse.h"
 #include "hive/hivecatalogtext.h"
@@ -41,6 +44,12 @@ namespace {
 constexpr int32_t kStatementUnits = 1200;
 // Bytes of one piece of a cell read from the server.
 constexpr int64_t kPieceBytes = 4096;
+// Columns of a DESCRIBE result: name, type and comment.
+constexpr uint16_t kDescribeColumns = 3;
+// DECIMAL_DIGITS of a DECIMAL without precision and scale when neither
+// limit was set, and of a timestamp: the fraction digits Hive keeps.
+constexpr int32_t kUnlimitedDecimalDigits = 6;
+constexpr int32_t kTimestampFractionDigits = 9;
 
 // Result columns of the two functions.
 enum : uint16_t {
@@ -70,39 +79,69 @@ const uint16_t* u16(const char16_t* s) noexcept
     return reinterpret_cast<const uint16_t*>(s);
 }
 
-// A new UTF-16 copy of UTF-8 bytes (malformed bytes become U+FFFD); null
+// What a malformed byte or unit becomes in a copy.
+constexpr UChar32 kReplacement = 0xFFFD;
+
+// A new UTF-16 copy of UTF-8 bytes (malformed bytes become U+FFFD); empty
 // after the out-of-memory diagnostic.
-uint16_t* fromUtf8(const char* data, int32_t length) noexcept
+RamPtr<uint16_t> fromUtf8(const char* data, int32_t length) noexcept
 {
     if (length < 0)
         length = 0;
     UErrorCode status = U_ZERO_ERROR;
     int32_t units = 0;
-    u_strFromUTF8WithSub(nullptr, 0, &units, data, length, 0xFFFD, nullptr, &status);
-    auto* out = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(units + 1) * sizeof(uint16_t)));
-    if (out == nullptr)
-        return nullptr;
+    u_strFromUTF8WithSub(nullptr, 0, &units, data, length, kReplacement, nullptr, &status);
+    RamPtr<uint16_t> out = ramMake<uint16_t>(static_cast<size_t>(units) + 1);
+    if (!out)
+        return out;
     status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out), units + 1, &units, data, length, 0xFFFD, nullptr, &status);
-    out[units] = 0;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.get()), units + 1, &units, data, length, kReplacement, nullptr,
+                         &status);
+    out.get()[units] = 0;
     return out;
 }
 
 // A new UTF-8 copy of NUL-terminated UTF-16 text, *length its bytes.
-char* toUtf8(const uint16_t* text, int32_t* length) noexcept
+RamPtr<char> toUtf8(const uint16_t* text, int32_t* length) noexcept
 {
     UErrorCode status = U_ZERO_ERROR;
     int32_t bytes = 0;
     const auto* src = reinterpret_cast<const UChar*>(text);
-    u_strToUTF8WithSub(nullptr, 0, &bytes, src, -1, 0xFFFD, nullptr, &status);
-    auto* out = static_cast<char*>(ramAlloc(static_cast<size_t>(bytes) + 1));
-    if (out == nullptr)
-        return nullptr;
+    u_strToUTF8WithSub(nullptr, 0, &bytes, src, -1, kReplacement, nullptr, &status);
+    RamPtr<char> out = ramMake<char>(static_cast<size_t>(bytes) + 1);
+    if (!out)
+        return out;
     status = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out, bytes + 1, &bytes, src, -1, 0xFFFD, nullptr, &status);
-    out[bytes] = 0;
+    u_strToUTF8WithSub(out.get(), bytes + 1, &bytes, src, -1, kReplacement, nullptr, &status);
+    out.get()[bytes] = 0;
     *length = bytes;
     return out;
+}
+
+// Makes room for `units` units in *block, keeping what it holds. 0, or 1
+// with *block untouched.
+int16_t growUnits(RamPtr<uint16_t>* block, size_t units) noexcept
+{
+    void* grown = block->get();
+    if (ramRealloc(&grown, units * sizeof(uint16_t)) != 0)
+        return 1;
+    (void)block->release();
+    block->reset(static_cast<uint16_t*>(grown));
+    return 0;
+}
+
+// Makes room for at least `units` units in *block of *capacity units,
+// doubling it so that a buffer kept across rows grows a few times at most.
+// 0, or 1 with *block untouched.
+int16_t reserveUnits(RamPtr<uint16_t>* block, size_t* capacity, size_t units) noexcept
+{
+    if (units <= *capacity)
+        return 0;
+    const size_t grown = units > 2 * *capacity ? units : 2 * *capacity;
+    if (growUnits(block, grown) != 0)
+        return 1;
+    *capacity = grown;
+    return 0;
 }
 
 // Lower-cases NUL-terminated UTF-16 text in place where the lower-case form
@@ -127,60 +166,38 @@ void lowerInPlace(uint16_t* s) noexcept
 // Appends a UTF-8 copy of UTF-16 text (null: NULL) as a cell.
 int16_t addCell(KaArray* to, const uint16_t* text) noexcept
 {
-    auto* c = new HiveMetadataCell();
+    std::unique_ptr<HiveMetadataCell> c(new HiveMetadataCell());
     if (c == nullptr)
         return 1;
-    if (text != nullptr && (c->data = toUtf8(text, &c->length)) == nullptr) {
-        delete c;
-        return 1;
+    if (text != nullptr) {
+        RamPtr<char> data = toUtf8(text, &c->length);
+        if (!data)
+            return 1;
+        c->data = std::move(data);
     }
-    if (to->append(c) != 0) {
-        delete c;
+    if (to->append(c.get()) != 0)
         return 1;
-    }
+    (void)c.release();
     return 0;
 }
 
-// Discards the diagnostics posted since `before`.
-void dropSince(size_t before) noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    while (list != nullptr && list->recordCount() > before)
-        list->discardLast();
-}
-
-size_t diagnosticCount() noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    return list != nullptr ? list->recordCount() : 0;
-}
-
-bool linkFailedSince(size_t before) noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    for (size_t i = before; list != nullptr && i < list->recordCount(); ++i)
-        if (KaError* e = list->recordAt(i); e != nullptr && e->sqlstateMsg == kBaseIdxLinkFailure)
-            return true;
-    return false;
-}
-
 // Column `column` of the statement's current server row as new UTF-16
-// text, read piece by piece so that no value is cut; null for NULL.
-int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexcept
+// text, read piece by piece so that no value is cut; empty for NULL.
+int16_t readServerCell(HiveStatement* s, uint16_t column, RamPtr<uint16_t>* text) noexcept
 {
-    *text = nullptr;
+    text->reset();
     BaseConnection* conn = s->connection;
     const int64_t savedCp = conn->wideCharCodePage;
     conn->wideCharCodePage = kCodePageUtf16LE;
     s->resetLongData();
-    uint16_t* whole = nullptr;
+    RamPtr<uint16_t> whole;
     int64_t units = 0;
     int16_t rc = 0;
     uint16_t piece[kPieceBytes / 2];
     for (;;) {
         int64_t indicator = 0;
         BaseOutString out(piece, kPieceBytes, &indicator, &indicator);
-        const size_t before = diagnosticCount();
+        const KaDiagMark mark;
         if (s->getColumnData(column, SQL_C_WCHAR, &out) != 0) {
             rc = 1;
             break;
@@ -189,29 +206,25 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, uint16_t** text) noexc
             break;
         const int64_t usable = kPieceBytes - 2;
         const int64_t got = indicator == SQL_NO_TOTAL || indicator > usable ? usable : indicator;
-        void* grown = whole;
-        if (ramRealloc(&grown, static_cast<size_t>(units + got / 2 + 1) * sizeof(uint16_t)) != 0) {
+        if (growUnits(&whole, static_cast<size_t>(units + got / 2 + 1)) != 0) {
             rc = 1;
             break;
         }
-        whole = static_cast<uint16_t*>(grown);
-        std::memcpy(whole + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
+        std::memcpy(whole.get() + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
         units += got / 2;
-        whole[units] = 0;
+        whole.get()[units] = 0;
         // The truncation warning of a piece tells the statement that more
         // follows; it is no news to the application.
         const bool more = s->advanceLongData(usable) != 0;
-        dropSince(before);
+        mark.drop();
         if (!more)
             break;
     }
     s->resetLongData();
     conn->wideCharCodePage = savedCp;
-    if (rc != 0) {
-        ramFree(whole);
+    if (rc != 0)
         return 1;
-    }
-    *text = whole;
+    *text = std::move(whole);
     return 0;
 }
 
@@ -248,12 +261,11 @@ int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResu
             if (end != 0)
                 break;
             for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
-                uint16_t* value = nullptr;
+                RamPtr<uint16_t> value;
                 rc = readServerCell(s, c, &value);
                 // Every cell keeps its place: a NULL is a cell without text.
                 if (rc == 0)
-                    rc = addCell(&out->cells, value);
-                ramFree(value);
+                    rc = addCell(&out->cells, value.get());
             }
             if (rc == 0 && perRow != nullptr) {
                 rc = out->makeViews();
@@ -285,23 +297,40 @@ int16_t hiveCatalogQueryRows(HiveStatement* s, const uint16_t* text, HiveMetadat
     return runCatalogQuery(s, text, out, call, perRow, context);
 }
 
-static bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
+bool hiveLinkFailedSince(const KaDiagMark& mark) noexcept
+{
+    KaErrorList* list = mark.list();
+    for (size_t i = mark.start(); list != nullptr && i < list->recordCount(); ++i)
+        if (KaError* e = list->recordAt(i); e != nullptr && e->sqlstateMsg == kBaseIdxLinkFailure)
+            return true;
+    return false;
+}
+
+namespace {
+
+bool cellEquals(const HiveCatalogCell& c, const char* text) noexcept
 {
     const size_t n = std::strlen(text);
     return c.length >= 0 && static_cast<size_t>(c.length) == n && std::memcmp(c.data, text, n) == 0;
 }
 
-// The databases a listing covers: the current one alone, or what SHOW
-// DATABASES gives (with Spark's global temporary views' database), those
-// the schema pattern selects. 0, or 1 when SHOW DATABASES failed.
-static const uint16_t* currentDatabase(const HiveConnection* conn) noexcept
+// The database a listing confined to the current one covers.
+const uint16_t* currentDatabase(const HiveConnection* conn) noexcept
 {
     return conn->catalogDatabase != nullptr ? conn->catalogDatabase
            : conn->databaseName != nullptr  ? conn->databaseName
                                             : u16(u"default");
 }
 
-int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, KaArray* out) noexcept
+// Spark's database of global temporary views, which SHOW DATABASES leaves
+// out.
+constexpr char16_t kGlobalTempDatabase[] = u"global_temp";
+
+// The databases a listing covers, as HiveMetadataCell elements of `out`:
+// the current one alone, or those of SHOW DATABASES (with Spark's global
+// temporary views' database) that the schema pattern selects. 0, or 1 when
+// SHOW DATABASES failed.
+int16_t listDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, KaArray* out) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     if (currentOnly)
@@ -315,102 +344,107 @@ int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t*
         if (c.length < 0)
             continue;
         globalTemp |= cellEquals(c, "global_temp");
-        uint16_t* name = fromUtf8(c.data, c.length);
-        if (name == nullptr)
+        RamPtr<uint16_t> name = fromUtf8(c.data, c.length);
+        if (!name)
             return 1;
-        const bool wanted = s->matchName(name, schemaPattern, 0) != 0;
-        const int16_t rc = wanted ? addCell(out, name) : 0;
-        ramFree(name);
-        if (rc != 0)
+        if (s->matchName(name.get(), schemaPattern, 0) != 0 && addCell(out, name.get()) != 0)
             return 1;
     }
-    if (conn->spark21 != 0 && !globalTemp && s->matchName(u16(u"global_temp"), schemaPattern, 0) != 0)
-        return addCell(out, u16(u"global_temp"));
+    if (conn->spark21 != 0 && !globalTemp && s->matchName(u16(kGlobalTempDatabase), schemaPattern, 0) != 0)
+        return addCell(out, u16(kGlobalTempDatabase));
     return 0;
 }
 
-// The tables of one database: pairs of cells (name, "1" when temporary);
-// none when the server refuses to list them, unless the connection asks for
-// the server's errors.
-int16_t hiveCatalogTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern,
-                          KaArray* out) noexcept
+// How SHOW TABLES listed a table: the second cell of its pair in the list
+// listTables makes.
+constexpr char16_t kListedTable[] = u"0";             // a table or view
+constexpr char16_t kListedSessionTemporary[] = u"1";  // a session's temporary view
+constexpr char16_t kListedGlobalTemporary[] = u"2";   // a temporary view of the database
+
+// The tables of one database that the table pattern selects, as pairs of
+// cells: the name, and how it was listed (kListed*). None when the server
+// refuses to list them, unless the connection asks for the server's
+// errors. 0, or 1 when SHOW TABLES failed.
+int16_t listTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern, KaArray* out) noexcept
 {
     uint16_t text[kStatementUnits];
     if (hiveShowTablesText(database, text, kStatementUnits) >= kStatementUnits) {
-        basePostErrorMsg(kBaseIdxBadLength, MSG_SCHEMA_NAME_TOO_LONG)->addParamW(database)->addParamUnsigned(128);
+        basePostErrorMsg(kBaseIdxBadLength, MSG_SCHEMA_NAME_TOO_LONG)
+            ->addParamW(database)
+            ->addParamUnsigned(kHiveMaxNameLength);
         return 1;
     }
     HiveMetadataResult r;
-    const size_t before = diagnosticCount();
+    const KaDiagMark mark;
     if (hiveCatalogQuery(s, text, &r) != 0) {
-        if (linkFailedSince(before) || s->hiveConnection()->returnNativeCatalogErrors != 0)
+        if (hiveLinkFailedSince(mark) || s->hiveConnection()->returnNativeCatalogErrors != 0)
             return 1;
         // One database the user may not read must not fail the whole
         // listing: it has no tables to give.
-        dropSince(before);
+        mark.drop();
         return 0;
     }
     HiveShowTablesLayout layout;
-    if (r.columns == 0 || hiveShowTablesLayout(r.nameView, static_cast<int16_t>(r.columns), &layout) != 0)
+    if (r.columns == 0 || hiveShowTablesLayout(r.nameView.get(), static_cast<int16_t>(r.columns), &layout) != 0)
         return 0;
     for (int32_t row = 0; row < r.rows(); ++row) {
         const HiveCatalogCell& t = r.cell(row, layout.table);
         if (t.length <= 0)
             continue;
-        uint16_t* name = fromUtf8(t.data, t.length);
-        if (name == nullptr)
+        RamPtr<uint16_t> name = fromUtf8(t.data, t.length);
+        if (!name)
             return 1;
-        int16_t rc = 0;
-        if (s->matchName(name, tablePattern, 1) != 0) {
-            const bool temporary = layout.temporary >= 0 && (cellEquals(r.cell(row, layout.temporary), "1") ||
-                                                             cellEquals(r.cell(row, layout.temporary), "true"));
-            // A temporary view that belongs to a database (Spark's global
-            // ones) is described in it; a session's own by its bare name.
-            const bool inDatabase = layout.database >= 0 && r.cell(row, layout.database).length > 0;
-            rc = addCell(out, name);
-            if (rc == 0)
-                rc = addCell(out, !temporary ? u16(u"0") : inDatabase ? u16(u"2") : u16(u"1"));
-        }
-        ramFree(name);
-        if (rc != 0)
+        if (s->matchName(name.get(), tablePattern, 1) == 0)
+            continue;
+        const bool temporary = layout.temporary >= 0 && (cellEquals(r.cell(row, layout.temporary), "1") ||
+                                                         cellEquals(r.cell(row, layout.temporary), "true"));
+        // A temporary view that belongs to a database (Spark's global
+        // ones) is described in it; a session's own by its bare name.
+        const bool inDatabase = layout.database >= 0 && r.cell(row, layout.database).length > 0;
+        const char16_t* listed = !temporary   ? kListedTable
+                                 : inDatabase ? kListedGlobalTemporary
+                                              : kListedSessionTemporary;
+        if (addCell(out, name.get()) != 0 || addCell(out, u16(listed)) != 0)
             return 1;
     }
     return 0;
 }
 
-const uint16_t* hiveCatalogCellText(const KaArray& cells, size_t i, uint16_t** owned) noexcept
+// A new UTF-16 copy of cell i of such a list; empty when memory ran out.
+RamPtr<uint16_t> cellText(const KaArray& cells, size_t i) noexcept
 {
     const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
-    *owned = fromUtf8(c->data, c->length);
-    return *owned;
+    return fromUtf8(c->data.get(), c->length);
 }
 
-// Describes one table; a failure that only concerns this table leaves it
-// out with a warning (the server's own diagnostics when the connection
-// asks for them). *skip set then. 0, or 1 when the call must fail.
-int16_t hiveCatalogDescribe(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted,
-                            bool temporary, bool globalTemporary, HiveMetadataResult* out, bool* skip) noexcept
+// Describes one table (formatted: DESCRIBE FORMATTED). A failure that
+// concerns only this table sets *skip and leaves a 01000 warning naming it
+// (the server's own error instead, and 1, with
+// ReturnNativeErrorsFromCatalogFunctions on); a lost link returns 1.
+int16_t describeTable(HiveStatement* s, const uint16_t* database, const uint16_t* table, bool formatted, bool temporary,
+                      bool globalTemporary, HiveMetadataResult* out, bool* skip) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
     *skip = false;
     uint16_t text[kStatementUnits];
     if (hiveDescribeText(database, table, formatted, temporary, globalTemporary, true, text, kStatementUnits) >=
         kStatementUnits) {
-        basePostErrorMsg(kBaseIdxBadLength, MSG_TABLE_NAME_TOO_LONG)->addParamW(table)->addParamUnsigned(128);
+        basePostErrorMsg(kBaseIdxBadLength, MSG_TABLE_NAME_TOO_LONG)
+            ->addParamW(table)
+            ->addParamUnsigned(kHiveMaxNameLength);
         return 1;
     }
-    const size_t before = diagnosticCount();
+    const KaDiagMark mark;
     if (hiveCatalogQuery(s, text, out) == 0)
         return 0;
-    if (linkFailedSince(before) || conn->returnNativeCatalogErrors != 0)
+    if (hiveLinkFailedSince(mark) || conn->returnNativeCatalogErrors != 0)
         return 1;
     // One table the user may not read must not fail the whole listing.
-    KaErrorList* list = KaErrorCurrentList();
-    uint16_t* reason = nullptr;
-    if (list != nullptr && list->recordCount() > before)
-        if (KaError* e = list->recordAt(before); e != nullptr && e->messageW() != nullptr)
-            reason = baseCatalogCopyText(e->messageW(), SQL_NTS);
-    dropSince(before);
+    RamPtr<uint16_t> reason;
+    if (mark.posted() != 0)
+        if (KaError* e = mark.list()->recordAt(mark.start()); e != nullptr && e->messageW() != nullptr)
+            reason.reset(baseCatalogCopyText(e->messageW(), SQL_NTS));
+    mark.drop();
     uint16_t qualified[kStatementUnits];
     const int32_t n = static_cast<int32_t>(baseCatalogTextLength(database));
     const int32_t m = static_cast<int32_t>(baseCatalogTextLength(table));
@@ -424,28 +458,68 @@ int16_t hiveCatalogDescribe(HiveStatement* s, const uint16_t* database, const ui
     }
     basePostWarningMsg(kBaseIdxGeneralWarning, MSG_HIVE_CATALOG_TABLE_SKIPPED)
         ->addParamW(qualified)
-        ->addParamW(reason != nullptr ? reason : u16(u""));
-    ramFree(reason);
+        ->addParamW(reason ? reason.get() : u16(u""));
     *skip = true;
     return 0;
 }
 
+// One table (or, in a walk of the databases alone, one database) that a
+// listing reaches.
+struct ListedTable {
+    const uint16_t* database;
+    const uint16_t* name;  // null in a walk of the databases alone
+    bool temporary;        // a temporary view ...
+    bool globalTemporary;  // ... of the database (Spark's global ones)
+};
+
+// The walk SQLTables and SQLColumns share: the databases the schema
+// arguments select (the current one alone with currentOnly) and, unless
+// databasesOnly, in each the tables the table pattern selects, each handed
+// to `visit` (0, or 1 to end the walk and fail the call). 0, or 1 when a
+// SHOW failed, memory ran out or a visit failed.
+template <class Visit>
+int16_t walkTables(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern, const uint16_t* tablePattern,
+                   bool databasesOnly, Visit&& visit) noexcept
+{
+    KaArray databases(0, KaArray::ownsElements);
+    if (listDatabases(s, currentOnly, schemaPattern, &databases) != 0)
+        return 1;
+    for (size_t d = 0; d < databases.count; ++d) {
+        const RamPtr<uint16_t> db = cellText(databases, d);
+        if (!db)
+            return 1;
+        if (databasesOnly) {
+            if (visit(ListedTable{db.get(), nullptr, false, false}) != 0)
+                return 1;
+            continue;
+        }
+        KaArray tables(0, KaArray::ownsElements);
+        if (listTables(s, db.get(), tablePattern, &tables) != 0)
+            return 1;
+        for (size_t t = 0; t + 1 < tables.count; t += 2) {
+            const RamPtr<uint16_t> name = cellText(tables, t);
+            const RamPtr<uint16_t> listed = cellText(tables, t + 1);
+            if (!name || !listed)
+                return 1;
+            const uint16_t how = listed.get()[0];
+            if (visit(ListedTable{db.get(), name.get(), how != kListedTable[0], how == kListedGlobalTemporary[0]}) != 0)
+                return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
 // ---- Metadata results -----------------------------------------------------------------------
 
-HiveMetadataCell::~HiveMetadataCell()
-{
-    ramFree(data);
-}
+HiveMetadataCell::~HiveMetadataCell() = default;
 
 // Every array here holds what the server sent (rows, cells, names): they double
 // as they grow (growStep 0), so that a large warehouse is read in linear time.
 HiveMetadataResult::HiveMetadataResult() noexcept : names(0, KaArray::ownsElements), cells(0, KaArray::ownsElements) {}
 
-HiveMetadataResult::~HiveMetadataResult()
-{
-    ramFree(view);
-    ramFree(nameView);
-}
+HiveMetadataResult::~HiveMetadataResult() = default;
 
 int32_t HiveMetadataResult::rows() const noexcept
 {
@@ -455,26 +529,26 @@ int32_t HiveMetadataResult::rows() const noexcept
 int16_t HiveMetadataResult::makeViews() noexcept
 {
     // A result read row by row makes them again for each row.
-    ramFree(view);
-    ramFree(nameView);
-    view = static_cast<HiveCatalogCell*>(ramAlloc((cells.count + 1) * sizeof(HiveCatalogCell)));
-    nameView = static_cast<HiveCatalogCell*>(ramAlloc((names.count + 1) * sizeof(HiveCatalogCell)));
-    if (view == nullptr || nameView == nullptr)
+    view.reset();
+    nameView.reset();
+    view = ramMake<HiveCatalogCell>(cells.count + 1);
+    nameView = ramMake<HiveCatalogCell>(names.count + 1);
+    if (!view || !nameView)
         return 1;
     for (size_t i = 0; i < cells.count; ++i) {
         const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
-        view[i] = HiveCatalogCell{c->data, c->length};
+        view.get()[i] = HiveCatalogCell{c->data.get(), c->length};
     }
     for (size_t i = 0; i < names.count; ++i) {
         const auto* c = static_cast<const HiveMetadataCell*>(names.at(i));
-        nameView[i] = HiveCatalogCell{c->data, c->length};
+        nameView.get()[i] = HiveCatalogCell{c->data.get(), c->length};
     }
     return 0;
 }
 
 const HiveCatalogCell& HiveMetadataResult::cell(int32_t row, int32_t column) const noexcept
 {
-    return view[static_cast<size_t>(row) * columns + static_cast<size_t>(column)];
+    return view.get()[static_cast<size_t>(row) * columns + static_cast<size_t>(column)];
 }
 
 // ---- The listing ------------------------------------------------------------------------------
@@ -538,13 +612,8 @@ HiveCatalogListing::~HiveCatalogListing()
 
 void HiveCatalogListing::dropRows() noexcept
 {
-    if (store != nullptr) {
-        store->close();
-        delete store;
-        store = nullptr;
-    }
-    ramFree(textBuffer);
-    textBuffer = nullptr;
+    store.reset();
+    textBuffer.reset();
     textCapacity = 0;
     for (uint16_t*& t : row.text)
         t = nullptr;
@@ -556,36 +625,47 @@ void HiveCatalogListing::dropRows() noexcept
 void HiveCatalogListing::clear() noexcept
 {
     dropRows();
+    stage.reset();
+    stageCapacity = 0;
     active = false;
     onRead = nullptr;
 }
 
-int16_t HiveCatalogListing::add(HiveCatalogRow* added) noexcept
+int16_t HiveCatalogListing::add(std::unique_ptr<HiveCatalogRow> added) noexcept
 {
-    if (added == nullptr)
-        return 1;
+    return added == nullptr ? 1 : add(*added);
+}
+
+int16_t HiveCatalogListing::reserveStage(size_t units) noexcept
+{
+    return reserveUnits(&stage, &stageCapacity, units);
+}
+
+int16_t HiveCatalogListing::add(const HiveCatalogRow& added) noexcept
+{
     int16_t rc = 0;
-    if (store == nullptr && (store = new KaTmpFileSource(kListingBlockBytes)) == nullptr)
+    if (store == nullptr)
+        store.reset(new KaTmpFileSource(kListingBlockBytes));
+    if (store == nullptr)
         rc = 1;
     for (uint16_t c = 0; c < kHiveCatalogColumns && rc == 0; ++c) {
         uint8_t cell[1 + sizeof(uint32_t)];
-        if (added->isNumber[c]) {
+        if (added.isNumber[c]) {
             cell[0] = kListedNumber;
-            std::memcpy(cell + 1, &added->number[c], sizeof(int32_t));
+            std::memcpy(cell + 1, &added.number[c], sizeof(int32_t));
             rc = store->append(cell, sizeof cell) != 0 ? 1 : 0;
-        } else if (added->text[c] == nullptr) {
+        } else if (added.text[c] == nullptr) {
             cell[0] = kListedNull;
             rc = store->append(cell, 1) != 0 ? 1 : 0;
         } else {
             cell[0] = kListedText;
-            const auto units = static_cast<uint32_t>(baseCatalogTextLength(added->text[c]));
+            const auto units = static_cast<uint32_t>(baseCatalogTextLength(added.text[c]));
             std::memcpy(cell + 1, &units, sizeof units);
-            rc = store->append(cell, sizeof cell) != 0 || store->append(added->text[c], uint64_t{units} * 2) != 0
+            rc = store->append(cell, sizeof cell) != 0 || store->append(added.text[c], uint64_t{units} * 2) != 0
                      ? 1
                      : 0;
         }
     }
-    delete added;
     if (rc == 0)
         ++count;
     return rc;
@@ -595,9 +675,9 @@ int16_t HiveCatalogListing::add(HiveCatalogRow* added) noexcept
 // disk: the call fails with a general error.
 int16_t HiveCatalogListing::next(int16_t* end) noexcept
 {
-    const size_t before = diagnosticCount();
+    const KaDiagMark mark;
     const int16_t rc = readRow(end);
-    if (rc != 0 && diagnosticCount() == before)
+    if (rc != 0 && mark.posted() == 0)
         basePostError(kBaseIdxGeneralError);
     return rc;
 }
@@ -620,29 +700,22 @@ int16_t HiveCatalogListing::readRow(int16_t* end) noexcept
     uint32_t units[kHiveCatalogColumns] = {};
     for (uint16_t c = 0; c < kHiveCatalogColumns; ++c) {
         uint8_t kind = 0;
-        if (readExactly(store, &kind, 1) != 0)
+        if (readExactly(store.get(), &kind, 1) != 0)
             return 1;
         row.isNumber[c] = kind == kListedNumber;
         row.number[c] = 0;
         units[c] = 0;
         if (kind == kListedNumber) {
-            if (readExactly(store, &row.number[c], sizeof(int32_t)) != 0)
+            if (readExactly(store.get(), &row.number[c], sizeof(int32_t)) != 0)
                 return 1;
         } else if (kind == kListedText) {
-            if (readExactly(store, &units[c], sizeof(uint32_t)) != 0)
+            if (readExactly(store.get(), &units[c], sizeof(uint32_t)) != 0)
                 return 1;
-            const size_t need = used + units[c] + 1;
-            if (need > textCapacity) {
-                void* grown = textBuffer;
-                const size_t capacity = need > 2 * textCapacity ? need : 2 * textCapacity;
-                if (ramRealloc(&grown, capacity * sizeof(uint16_t)) != 0)
-                    return 1;
-                textBuffer = static_cast<uint16_t*>(grown);
-                textCapacity = capacity;
-            }
-            if (readExactly(store, textBuffer + used, uint64_t{units[c]} * 2) != 0)
+            if (reserveUnits(&textBuffer, &textCapacity, used + units[c] + 1) != 0)
                 return 1;
-            textBuffer[used + units[c]] = 0;
+            if (readExactly(store.get(), textBuffer.get() + used, uint64_t{units[c]} * 2) != 0)
+                return 1;
+            textBuffer.get()[used + units[c]] = 0;
             used += units[c] + 1;
         } else if (kind != kListedNull) {
             return 1;
@@ -655,7 +728,7 @@ int16_t HiveCatalogListing::readRow(int16_t* end) noexcept
     for (uint16_t c = 0; c < kHiveCatalogColumns; ++c) {
         if (units[c] == 0)
             continue;
-        row.text[c] = textBuffer + at;
+        row.text[c] = textBuffer.get() + at;
         at += units[c];
     }
     if (onRead != nullptr)
@@ -766,97 +839,72 @@ int16_t HiveStatement::tablesHook(const uint16_t*, int16_t) noexcept
     }
     if (h->enumeration == kTablesCatalogs)
         return 0;
-    KaArray databases(0, KaArray::ownsElements);
     const bool currentOnly =
         h->schemaName == nullptr && conn->useCurrentSchema != 0 && h->enumeration == kTablesListing;
-    if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
-        return 1;
-    for (size_t d = 0; d < databases.count; ++d) {
-        uint16_t* db = nullptr;
-        if (hiveCatalogCellText(databases, d, &db) == nullptr)
+    const bool schemasOnly = h->enumeration == kTablesSchemas;
+    auto listTable = [&](const ListedTable& t) noexcept -> int16_t {
+        const uint16_t* type = u16(u"TEMPORARY TABLE");
+        RamPtr<uint16_t> remarks;
+        if (t.name != nullptr && !t.temporary) {
+            HiveMetadataResult r;
+            bool skip = false;
+            if (describeTable(this, t.database, t.name, true, false, false, &r, &skip) != 0)
+                return 1;
+            HiveTableDetails details;
+            if (!skip)
+                hiveTableDetails(r.view.get(), r.rows(), r.columns, &details);
+            if (skip || !details.found)
+                return 0;
+            type = u16(std::strcmp(details.tableType, "VIEW") == 0           ? u"VIEW"
+                       : std::strcmp(details.tableType, "SYSTEM TABLE") == 0 ? u"SYSTEM TABLE"
+                                                                             : u"TABLE");
+            if (details.remarks.length >= 0 && !(remarks = fromUtf8(details.remarks.data, details.remarks.length)))
+                return 1;
+        }
+        std::unique_ptr<HiveCatalogRow> row(new HiveCatalogRow());
+        RamPtr<uint16_t> schem(baseCatalogCopyText(t.database, SQL_NTS));
+        if (row == nullptr || !schem)
             return 1;
-        if (h->enumeration == kTablesSchemas) {
-            auto* row = new HiveCatalogRow();
-            if (row != nullptr)
-                row->setText(kTableSchem, db);
-            else
-                ramFree(db);
-            if (catalogListing.add(row) != 0)
+        row->setText(kTableSchem, schem.release());
+        if (t.name != nullptr) {
+            RamPtr<uint16_t> name(baseCatalogCopyText(t.name, SQL_NTS));
+            RamPtr<uint16_t> typeText(baseCatalogCopyText(type, SQL_NTS));
+            if (!name || !typeText)
                 return 1;
-            continue;
+            row->setText(kTableName, name.release());
+            row->setText(kTableType, typeText.release());
+            row->setText(kTableRemarks, remarks.release());
         }
-        KaArray tables(0, KaArray::ownsElements);
-        if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
-            ramFree(db);
-            return 1;
-        }
-        for (size_t t = 0; t + 1 < tables.count; t += 2) {
-            uint16_t* name = nullptr;
-            uint16_t* flag = nullptr;
-            if (hiveCatalogCellText(tables, t, &name) == nullptr ||
-                hiveCatalogCellText(tables, t + 1, &flag) == nullptr) {
-                ramFree(name);
-                ramFree(db);
-                return 1;
-            }
-            const bool temporary = flag[0] != u'0';
-            ramFree(flag);
-            const uint16_t* type = u16(u"TEMPORARY TABLE");
-            uint16_t* remarks = nullptr;
-            if (!temporary) {
-                HiveMetadataResult r;
-                bool skip = false;
-                if (hiveCatalogDescribe(this, db, name, true, false, false, &r, &skip) != 0) {
-                    ramFree(name);
-                    ramFree(db);
-                    return 1;
-                }
-                HiveTableDetails details;
-                if (!skip)
-                    hiveTableDetails(r.view, r.rows(), r.columns, &details);
-                if (skip || !details.found) {
-                    ramFree(name);
-                    continue;
-                }
-                type = u16(std::strcmp(details.tableType, "VIEW") == 0           ? u"VIEW"
-                           : std::strcmp(details.tableType, "SYSTEM TABLE") == 0 ? u"SYSTEM TABLE"
-                                                                                 : u"TABLE");
-                if (details.remarks.length >= 0 &&
-                    (remarks = fromUtf8(details.remarks.data, details.remarks.length)) == nullptr) {
-                    ramFree(name);
-                    ramFree(db);
-                    return 1;
-                }
-            }
-            auto* row = new HiveCatalogRow();
-            uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
-            uint16_t* typeText = baseCatalogCopyText(type, SQL_NTS);
-            if (row == nullptr || schem == nullptr || typeText == nullptr) {
-                delete row;
-                ramFree(schem);
-                ramFree(typeText);
-                ramFree(remarks);
-                ramFree(name);
-                ramFree(db);
-                return 1;
-            }
-            row->setText(kTableSchem, schem);
-            row->setText(kTableName, name);
-            row->setText(kTableType, typeText);
-            row->setText(kTableRemarks, remarks);
-            if (catalogListing.add(row) != 0) {
-                ramFree(db);
-                return 1;
-            }
-        }
-        ramFree(db);
-    }
-    return 0;
+        return catalogListing.add(std::move(row));
+    };
+    return walkTables(this, currentOnly, h->schemaPattern, h->tablePattern, schemasOnly, listTable);
 }
 
 namespace {
 
-// Fills the SQLColumns row of one described column.
+// UTF-8 bytes converted into the listing's stage at *used (malformed bytes
+// become U+FFFD), NUL-terminated; *at is where the text starts. A byte gives
+// at most one unit, so `length` + 1 units always suffice. 0, or 1.
+int16_t stageUtf8(HiveCatalogListing* listing, const char* data, int32_t length, size_t* used, size_t* at) noexcept
+{
+    if (length < 0)
+        length = 0;
+    const size_t room = static_cast<size_t>(length) + 1;
+    if (listing->reserveStage(*used + room) != 0)
+        return 1;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t units = 0;
+    uint16_t* to = listing->stage.get() + *used;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(to), static_cast<int32_t>(room), &units, data, length, kReplacement,
+                         nullptr, &status);
+    to[units] = 0;
+    *at = *used;
+    *used += static_cast<size_t>(units) + 1;
+    return 0;
+}
+
+// Fills the SQLColumns row of one described column. Its texts are borrowed:
+// converted into the listing's stage, or constants.
 int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescribedColumn& col, int32_t ordinal) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
@@ -884,7 +932,7 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
             digits = static_cast<int32_t>(conn->maxNumericScale);
             if (size == static_cast<int32_t>(kHiveDefaultNumericLimit) &&
                 digits == static_cast<int32_t>(kHiveDefaultNumericLimit))
-                digits = 6;
+                digits = kUnlimitedDecimalDigits;
         } else {
             size = type.precision;
             digits = type.scale;
@@ -892,7 +940,7 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
         buffer = size + 2;
         radix = 10;
         break;
-    case HIVE_TYPE_TIMESTAMP: digits = info != nullptr ? info->maximumScale : 9; break;
+    case HIVE_TYPE_TIMESTAMP: digits = info != nullptr ? info->maximumScale : kTimestampFractionDigits; break;
     case HIVE_TYPE_DATE: break;
     case HIVE_TYPE_BOOLEAN:
     case HIVE_TYPE_TINYINT:
@@ -910,28 +958,27 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
         buffer = octets = size;
         break;
     }
-    uint16_t* name = fromUtf8(col.name.data, col.name.length);
-    uint16_t* typeName = fromUtf8(type.name, static_cast<int32_t>(type.nameLength));
-    uint16_t* isNullable = baseCatalogCopyText(u16(nullable != SQL_NO_NULLS ? u"YES" : u"NO"), SQL_NTS);
-    uint16_t* remarks = nullptr;
     const bool noComment =
         col.comment.length <= 0 ||
         (col.comment.length == 4 && (col.comment.data[0] | 0x20) == 'n' && (col.comment.data[1] | 0x20) == 'u' &&
          (col.comment.data[2] | 0x20) == 'l' && (col.comment.data[3] | 0x20) == 'l');
-    if (!noComment)
-        remarks = fromUtf8(col.comment.data, col.comment.length);
-    if (name == nullptr || typeName == nullptr || isNullable == nullptr || (!noComment && remarks == nullptr)) {
-        ramFree(name);
-        ramFree(typeName);
-        ramFree(isNullable);
-        ramFree(remarks);
+    HiveCatalogListing* listing = &s->catalogListing;
+    size_t used = 0;
+    size_t name = 0;
+    size_t typeName = 0;
+    size_t remarks = 0;
+    if (stageUtf8(listing, col.name.data, col.name.length, &used, &name) != 0 ||
+        stageUtf8(listing, type.name, static_cast<int32_t>(type.nameLength), &used, &typeName) != 0 ||
+        (!noComment && stageUtf8(listing, col.comment.data, col.comment.length, &used, &remarks) != 0))
         return 1;
-    }
-    lowerInPlace(name);
-    row->setText(kColumnName, name);
-    row->setText(kTypeName, typeName);
-    row->setText(kIsNullable, isNullable);
-    row->setText(kRemarks, remarks);
+    // The stage may have moved while it grew: the texts are pointed at once
+    // it holds them all.
+    uint16_t* stage = listing->stage.get();
+    lowerInPlace(stage + name);
+    row->setText(kColumnName, stage + name);
+    row->setText(kTypeName, stage + typeName);
+    row->setText(kIsNullable, const_cast<uint16_t*>(u16(nullable != SQL_NO_NULLS ? u"YES" : u"NO")));
+    row->setText(kRemarks, noComment ? nullptr : stage + remarks);
     row->setNumber(kDataType, sqlType);
     row->setNumber(kColumnSize, size);
     row->setNumber(kBufferLength, buffer);
@@ -949,21 +996,16 @@ int16_t buildColumnInfo(HiveStatement* s, HiveCatalogRow* row, const HiveDescrib
 int16_t addColumnRow(HiveStatement* s, const uint16_t* columnPattern, const uint16_t* db, const uint16_t* table,
                      const HiveDescribedColumn& col, int32_t ordinal) noexcept
 {
-    auto* row = new HiveCatalogRow();
-    uint16_t* schem = baseCatalogCopyText(db, SQL_NTS);
-    uint16_t* name = baseCatalogCopyText(table, SQL_NTS);
-    if (row == nullptr || schem == nullptr || name == nullptr || buildColumnInfo(s, row, col, ordinal) != 0) {
-        delete row;
-        ramFree(schem);
-        ramFree(name);
+    // Nothing of the row is allocated: it lives here, its texts borrowed
+    // from the caller and the listing's stage, and the listing copies it.
+    HiveCatalogRow row;
+    row.borrowed = true;
+    if (buildColumnInfo(s, &row, col, ordinal) != 0)
         return 1;
-    }
-    row->setText(kTableSchem, schem);
-    row->setText(kTableName, name);
-    if (columnPattern != nullptr && s->matchName(row->text[kColumnName - 1], columnPattern, 0) == 0) {
-        delete row;
+    row.setText(kTableSchem, const_cast<uint16_t*>(db));
+    row.setText(kTableName, const_cast<uint16_t*>(table));
+    if (columnPattern != nullptr && s->matchName(row.text[kColumnName - 1], columnPattern, 0) == 0)
         return 0;
-    }
     return s->catalogListing.add(row);
 }
 
@@ -1076,7 +1118,7 @@ int16_t locateNativeColumns(NativeColumnsScan* scan, const HiveMetadataResult& r
     for (int k = 0; k < kNativeCount; ++k) {
         scan->at[k] = -1;
         for (int32_t c = 0; c < r.columns && scan->at[k] < 0; ++c)
-            if (sameName(r.nameView[c], kNativeNames[k]))
+            if (sameName(r.nameView.get()[c], kNativeNames[k]))
                 scan->at[k] = c;
     }
     scan->located = true;
@@ -1105,26 +1147,24 @@ int16_t nativeColumnRow(void* context, const HiveMetadataResult& r) noexcept
     col.comment = cell(kNativeRemarks);
     if (tableCell.length <= 0 || col.name.length <= 0)
         return 0;
-    uint16_t* db = fromUtf8(schemCell.data, schemCell.length);
-    uint16_t* table = fromUtf8(tableCell.data, tableCell.length);
-    int16_t rc = db == nullptr || table == nullptr ? 1 : 0;
+    const RamPtr<uint16_t> db = fromUtf8(schemCell.data, schemCell.length);
+    const RamPtr<uint16_t> table = fromUtf8(tableCell.data, tableCell.length);
+    if (!db || !table)
+        return 1;
     const uint16_t* schema = scan->call->schema;
+    const int64_t dbUnits = baseCatalogTextLength(db.get());
     const bool wanted =
-        rc == 0 &&
-        (scan->currentOnly ? baseCatalogTextLength(db) == baseCatalogTextLength(schema) &&
-                                 std::memcmp(db, schema, baseCatalogTextLength(db) * sizeof(uint16_t)) == 0
-                           : s->matchName(db, h->schemaPattern, 0) != 0) &&
-        s->matchName(table, h->tablePattern, 1) != 0;
-    if (wanted) {
-        rc = hiveGetColumnsTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)),
-                                    cellNumber(cell(kNativeDigits)), &col.type);
-        if (rc == 0)
-            rc = addColumnRow(s, h->columnPattern, db, table, col, cellNumber(cell(kNativeOrdinal)));
-        ramFree(const_cast<char*>(col.type.data));
-    }
-    ramFree(db);
-    ramFree(table);
-    return rc;
+        (scan->currentOnly ? dbUnits == baseCatalogTextLength(schema) &&
+                                 std::memcmp(db.get(), schema, static_cast<size_t>(dbUnits) * sizeof(uint16_t)) == 0
+                           : s->matchName(db.get(), h->schemaPattern, 0) != 0) &&
+        s->matchName(table.get(), h->tablePattern, 1) != 0;
+    if (!wanted)
+        return 0;
+    if (hiveGetColumnsTypeText(cell(kNativeTypeName), cellNumber(cell(kNativeSize)), cellNumber(cell(kNativeDigits)),
+                               &col.type) != 0)
+        return 1;
+    const RamPtr<char> typeText(const_cast<char*>(col.type.data));
+    return addColumnRow(s, h->columnPattern, db.get(), table.get(), col, cellNumber(cell(kNativeOrdinal)));
 }
 
 }  // namespace
@@ -1169,64 +1209,34 @@ int16_t HiveStatement::columnsHook() noexcept
         lowerInPlace(h->columnPattern);
     }
     if (conn->catalogFlags[HIVE_CATALOG_USE_GET_COLUMNS] != 0) {
-        const size_t before = diagnosticCount();
+        const KaDiagMark mark;
         if (nativeGetColumns() == 0)
             return 0;
         catalogListing.dropRows();
-        if (linkFailedSince(before))
+        if (hiveLinkFailedSince(mark))
             return 1;
         // The SHOW and DESCRIBE listing answers instead: what the refused
         // call posted is no news to the application.
-        dropSince(before);
+        mark.drop();
     }
-    KaArray databases(0, KaArray::ownsElements);
     const bool currentOnly = h->schemaName == nullptr && conn->useCurrentSchema != 0;
-    if (hiveCatalogDatabases(this, currentOnly, h->schemaPattern, &databases) != 0)
-        return 1;
-    for (size_t d = 0; d < databases.count; ++d) {
-        uint16_t* db = nullptr;
-        if (hiveCatalogCellText(databases, d, &db) == nullptr)
+    auto listColumns = [&](const ListedTable& t) noexcept -> int16_t {
+        HiveMetadataResult r;
+        bool skip = false;
+        if (describeTable(this, t.database, t.name, false, t.temporary, t.globalTemporary, &r, &skip) != 0)
             return 1;
-        KaArray tables(0, KaArray::ownsElements);
-        if (hiveCatalogTables(this, db, h->tablePattern, &tables) != 0) {
-            ramFree(db);
-            return 1;
-        }
-        for (size_t t = 0; t + 1 < tables.count; t += 2) {
-            uint16_t* name = nullptr;
-            uint16_t* flag = nullptr;
-            if (hiveCatalogCellText(tables, t, &name) == nullptr ||
-                hiveCatalogCellText(tables, t + 1, &flag) == nullptr) {
-                ramFree(name);
-                ramFree(db);
+        int32_t first = 0;
+        const int32_t n =
+            skip || r.columns < kDescribeColumns ? 0 : hiveDescribedColumns(r.view.get(), r.rows(), r.columns, &first);
+        for (int32_t i = 0; i < n; ++i) {
+            HiveDescribedColumn col;
+            hiveDescribedColumn(r.view.get(), r.columns, first, i, &col);
+            if (addColumnRow(this, h->columnPattern, t.database, t.name, col, i + 1) != 0)
                 return 1;
-            }
-            const bool temporary = flag[0] != u'0';
-            const bool globalTemporary = flag[0] == u'2';
-            ramFree(flag);
-            HiveMetadataResult r;
-            bool skip = false;
-            if (hiveCatalogDescribe(this, db, name, false, temporary, globalTemporary, &r, &skip) != 0) {
-                ramFree(name);
-                ramFree(db);
-                return 1;
-            }
-            int32_t first = 0;
-            const int32_t n = skip || r.columns < 3 ? 0 : hiveDescribedColumns(r.view, r.rows(), r.columns, &first);
-            for (int32_t i = 0; i < n; ++i) {
-                HiveDescribedColumn col;
-                hiveDescribedColumn(r.view, r.columns, first, i, &col);
-                if (addColumnRow(this, h->columnPattern, db, name, col, i + 1) != 0) {
-                    ramFree(name);
-                    ramFree(db);
-                    return 1;
-                }
-            }
-            ramFree(name);
         }
-        ramFree(db);
-    }
-    return 0;
+        return 0;
+    };
+    return walkTables(this, currentOnly, h->schemaPattern, h->tablePattern, false, listColumns);
 }
 
 int16_t HiveStatement::catalogFetchRow(int16_t* end) noexcept

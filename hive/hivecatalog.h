@@ -6,9 +6,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "foundation/kaarray.h"
 #include "foundation/kaobject.h"
+#include "foundation/kaowner.h"
 #include "hive/hivecatalogparse.h"
 #include "platform/katmpsink.h"
 
@@ -52,9 +54,15 @@ public:
     void clear() noexcept;
     // Drops the rows added so far; the listing stays as it is.
     void dropRows() noexcept;
-    // Writes the row to the listing and deletes it, whatever the outcome
-    // (row may be null: memory ran out). 0, or 1.
-    [[nodiscard]] int16_t add(HiveCatalogRow* row) noexcept;
+    // Writes the row to the listing (its texts are copied). 0, or 1.
+    [[nodiscard]] int16_t add(const HiveCatalogRow& row) noexcept;
+    // The same for a row of its own; the row goes whatever the outcome (it
+    // may be null: memory ran out).
+    [[nodiscard]] int16_t add(std::unique_ptr<HiveCatalogRow> row) noexcept;
+    // Room for `units` UTF-16 units in `stage`, kept across rows so that a row
+    // built there costs no allocation once the longest text has been seen:
+    // it doubles as it grows. 0, or 1 with the stage untouched.
+    [[nodiscard]] int16_t reserveStage(size_t units) noexcept;
     // Reads the next row into `row`. 0 with *end 1 past the last row, or 1.
     [[nodiscard]] int16_t next(int16_t* end) noexcept;
     // The row being read, or null.
@@ -72,14 +80,17 @@ public:
     // Applied to each row as it is read back (SQLStatistics turns listed
     // tables into table-statistics rows); null for none.
     void (*onRead)(HiveCatalogRow* row) noexcept = nullptr;
+    // Where a hook converts the texts of the row it is about to add.
+    RamPtr<uint16_t> stage;
+    size_t stageCapacity = 0;
 
 private:
     [[nodiscard]] int16_t readRow(int16_t* end) noexcept;
 
-    KaTmpFileSource* store = nullptr;
+    std::unique_ptr<KaTmpFileSource> store;
     // The row read last; its texts point into textBuffer.
     HiveCatalogRow row;
-    uint16_t* textBuffer = nullptr;
+    RamPtr<uint16_t> textBuffer;
     size_t textCapacity = 0;
     // The stream was turned from writing to reading.
     bool reading = false;
@@ -112,7 +123,7 @@ class HiveMetadataCell : public KaObject {
 public:
     HiveMetadataCell() noexcept = default;
     ~HiveMetadataCell() override;
-    char* data = nullptr;
+    RamPtr<char> data;
     int32_t length = -1;
 };
 
@@ -134,8 +145,8 @@ public:
     uint16_t columns = 0;
     KaArray names;  // HiveMetadataCell
     KaArray cells;  // HiveMetadataCell
-    HiveCatalogCell* view = nullptr;
-    HiveCatalogCell* nameView = nullptr;
+    RamPtr<HiveCatalogCell> view;
+    RamPtr<HiveCatalogCell> nameView;
 };
 
 // A protocol metadata call (GetColumns) that the statement's execute step
@@ -162,24 +173,6 @@ using HiveMetadataRowFn = int16_t (*)(void* context, const HiveMetadataResult& r
 // costs the memory of one row.
 [[nodiscard]] int16_t hiveCatalogQueryRows(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
                                            HiveMetadataCall* call, HiveMetadataRowFn perRow, void* context) noexcept;
-// The databases a listing covers, as HiveMetadataCell elements of `out`:
-// the connection's current one alone, or those of SHOW DATABASES (Spark's
-// "global_temp" added) that the schema pattern selects. 0, or 1 when SHOW
-// DATABASES failed.
-[[nodiscard]] int16_t hiveCatalogDatabases(HiveStatement* s, bool currentOnly, const uint16_t* schemaPattern,
-                                           KaArray* out) noexcept;
-// The tables of one database that the table pattern selects, as pairs of
-// cells: the name, and "0" (a table or view), "1" (a session's temporary
-// view) or "2" (a temporary view of the database). 0, or 1 when SHOW TABLES
-// failed.
-[[nodiscard]] int16_t hiveCatalogTables(HiveStatement* s, const uint16_t* database, const uint16_t* tablePattern,
-                                        KaArray* out) noexcept;
-// A new UTF-16 copy of cell i of such a list (*owned, ramFree), or null.
-const uint16_t* hiveCatalogCellText(const KaArray& cells, size_t i, uint16_t** owned) noexcept;
-// Describes one table (formatted: DESCRIBE FORMATTED). A failure that
-// concerns only this table sets *skip and leaves a 01000 warning naming it
-// (the server's own error instead, and 1, with
-// ReturnNativeErrorsFromCatalogFunctions on); a lost link returns 1.
-[[nodiscard]] int16_t hiveCatalogDescribe(HiveStatement* s, const uint16_t* database, const uint16_t* table,
-                                          bool formatted, bool temporary, bool globalTemporary, HiveMetadataResult* out,
-                                          bool* skip) noexcept;
+// Whether a link failure was posted since the mark: a listing's inner query
+// that failed so fails the call, whatever else it would forgive.
+bool hiveLinkFailedSince(const KaDiagMark& mark) noexcept;

@@ -3,6 +3,7 @@
 #include "hive/hiveconnection.h"
 
 #include <cstring>
+#include <memory>
 
 #include "foundation/errpost.h"
 #include "foundation/kathread.h"
@@ -84,14 +85,10 @@ int16_t HiveConnection::createStatement(BaseStatement** out) noexcept
     if (out == nullptr)
         return 1;
     *out = nullptr;
-    auto* stmt = new HiveStatement(this);
-    if (stmt == nullptr)
+    std::unique_ptr<HiveStatement> stmt(new HiveStatement(this));
+    if (stmt == nullptr || stmt->initStatement() != 0)
         return 1;
-    if (stmt->initStatement() != 0) {
-        delete stmt;
-        return 1;
-    }
-    *out = stmt;
+    *out = stmt.release();
     return 0;
 }
 

@@ -242,10 +242,10 @@ public:
     HiveNetWriteBuffer writeBuffer;
     HiveNetReadBuffer readBuffer;
     uint8_t sessionHandle[kHiveSessionHandleBytes] = {};
-    int32_t sessionOpen = 0;
+    bool sessionOpen = false;
     // Severity the next posted status record takes: status SUCCESS_WITH_INFO
     // gives a warning, the call going on.
-    int32_t postingWarning = 0;
+    bool postingWarning = false;
 
     // Option texts (UTF-16, owned; null or NUL-terminated).
     uint16_t* hostName = nullptr;

@@ -9,7 +9,7 @@
 
 int16_t HiveConnection::beginTranCheck() noexcept
 {
-    if (transactionMode == 1)
+    if (transactionMode == HIVE_TRANSACTIONS_IGNORED)
         return 0;
     basePostError(MSG_SQLSTATE_OPTIONAL_FEATURE);
     return 1;
@@ -19,7 +19,7 @@ int16_t HiveConnection::autocommitChange(int16_t completionType) noexcept
 {
     // Hive has nothing to commit or roll back; with TransactionMode 1 a
     // commit is accepted and a rollback, which cannot be honoured, refused.
-    if (transactionMode == 0) {
+    if (transactionMode == HIVE_TRANSACTIONS_REFUSED) {
         basePostError(MSG_SQLSTATE_OPTIONAL_FEATURE);
         return 1;
     }

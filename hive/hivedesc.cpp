@@ -41,7 +41,7 @@ void* HiveIPDRecord::driverExtension() const noexcept
 
 HiveCofCRecord::~HiveCofCRecord()
 {
-    if (driverPart.owned != 0)
+    if (driverPart.owned)
         ramFree(driverPart.buffer);
 }
 

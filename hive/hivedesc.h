@@ -32,8 +32,8 @@ public:
     // The column's value storage (inline area, value buffer, value sink),
     // its index and type code, shared by its readers.
     HiveColumnStorage storage;
-    // Nonzero when the column's values may be long (binary, user-defined).
-    int64_t longDataColumn = 0;
+    // The column's values may be long (binary, user-defined).
+    bool longDataColumn = false;
     DataReader* currentReader = nullptr;
     DataReader* wireReader = nullptr;
     DataReader* cacheReader = nullptr;
@@ -51,7 +51,7 @@ public:
 // The driver part of a copy-of-C-data record.
 struct HiveCofCDriverPart {
     uint8_t* buffer = nullptr;
-    int32_t owned = 0;
+    bool owned = false;
     int16_t value = 0;
 };
 

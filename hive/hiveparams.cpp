@@ -13,6 +13,7 @@
 #include "foundation/codepage.h"
 #include "foundation/errpost.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/ram.h"
 #include "hive/hivestatement.h"
 #include "kamessages.h"
@@ -231,7 +232,8 @@ int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int
             return 1;
         size = length * 4 + 16;
     }
-    auto* work = static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(size)));
+    const RamPtr<uint16_t> owner(static_cast<uint16_t*>(ramAlloc(static_cast<size_t>(size))));
+    uint16_t* work = owner.get();
     if (work == nullptr)
         return 1;
     const int64_t savedCodePage = rec->codePage;
@@ -274,7 +276,6 @@ int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int
             rc = static_cast<int16_t>(appendQuoted(paramText, work, units));
         }
     }
-    ramFree(work);
     return rc != 0 ? 1 : 0;
 }
 

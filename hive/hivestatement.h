@@ -124,7 +124,7 @@ public:
     HiveMetadataCall* metadataCall = nullptr;
 
     // ---- Statistics, special columns, keys, procedures and privileges
-    // (hive/hivecatalog2.cpp) --------------------------------------------------
+    // (hive/hivecatalogderived.cpp) --------------------------------------------
     [[nodiscard]] int16_t specialColumnsHook(int16_t* noAnswer) noexcept override;
     [[nodiscard]] int16_t statisticsHook(int16_t hookFlag) noexcept override;
     [[nodiscard]] int16_t columnPrivilegesHook() noexcept override;

@@ -99,4 +99,19 @@ TEST(KaOwner, DiagMarkCountsAndDemotesOnlyWhatCameAfterIt)
     EXPECT_EQ(errors.list.recordCount(), 2u);
 }
 
+TEST(KaOwner, DiagMarkDropsOnlyWhatCameAfterIt)
+{
+    katest::ThreadScope thread;
+    katest::ErrorScope errors;
+    KaErrorPostNew(1, 0, "before", 0, 0);
+    KaDiagMark mark;
+    KaErrorPostNew(2, 0, "after", 0, 0);
+    KaErrorPostNew(3, 0, "after too", 0, 0);
+    mark.drop();
+    EXPECT_EQ(mark.posted(), 0u);
+    ASSERT_EQ(errors.list.recordCount(), 1u);
+    mark.drop();  // nothing more to drop
+    EXPECT_EQ(errors.list.recordCount(), 1u);
+}
+
 }  // namespace

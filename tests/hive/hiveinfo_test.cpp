@@ -119,6 +119,52 @@ TEST_F(HiveInfo, AnswersThatNeedNoServer)
     EXPECT_EQ(keywords.find(' '), std::string::npos);
 }
 
+TEST_F(HiveInfo, BitmaskAnswersKeepTheirValues)
+{
+    // The masks are written with the names of the bits they hold; the
+    // numbers applications have always been given must not move.
+    struct Mask {
+        SQLUSMALLINT info;
+        uint32_t value;
+    };
+    const Mask masks[] = {
+        {SQL_CONVERT_FUNCTIONS, 3},
+        {SQL_NUMERIC_FUNCTIONS, 8388591},
+        {SQL_STRING_FUNCTIONS, 344063},
+        {SQL_SYSTEM_FUNCTIONS, 6},
+        {SQL_TIMEDATE_FUNCTIONS, 1998823},
+        {SQL_CONVERT_BIGINT, 160728},
+        {SQL_CONVERT_BIT, 160728},
+        {SQL_CONVERT_INTEGER, 160728},
+        {SQL_CONVERT_REAL, 160728},
+        {SQL_CONVERT_SMALLINT, 160728},
+        {SQL_CONVERT_TINYINT, 160728},
+        {SQL_CONVERT_TIMESTAMP, 144152},
+        {SQL_CONVERT_LONGVARCHAR, 160728},
+        {SQL_SCHEMA_USAGE, 29},
+        {SQL_UNION, 2},
+        {SQL_MAX_STATEMENT_LEN, 2147483647},
+        {SQL_TIMEDATE_ADD_INTERVALS, 16},
+        {SQL_TIMEDATE_DIFF_INTERVALS, 16},
+        {SQL_OJ_CAPABILITIES, 23},
+        {SQL_CREATE_SCHEMA, 1},
+        {SQL_CREATE_TABLE, 1},
+        {SQL_DROP_SCHEMA, 7},
+        {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, 1},
+        {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, 2177},
+        {SQL_SQL92_DATETIME_FUNCTIONS, 7},
+        {SQL_SQL92_PREDICATES, 7687},
+        {SQL_SQL92_RELATIONAL_JOIN_OPERATORS, 344},
+        {SQL_SQL92_STRING_FUNCTIONS, 9},
+        {SQL_SQL92_VALUE_EXPRESSIONS, 7},
+        {SQL_STATIC_CURSOR_ATTRIBUTES2, 6273},
+        {SQL_INSERT_STATEMENT, 2},
+        {SQL_MAX_TABLE_NAME_LEN, 128},
+    };
+    for (const Mask& m : masks)
+        EXPECT_EQ(number(m.info, m.info == SQL_MAX_TABLE_NAME_LEN ? 2 : 4), m.value) << m.info;
+}
+
 TEST_F(HiveInfo, TheVersionComesFromTheBuild)
 {
     std::string version = text(SQL_DRIVER_VER);

@@ -1,7 +1,7 @@
 // The helpers of the Hive statistics and special-columns hooks: the pattern
 // that matches one plain name exactly, and the type-table row that says
 // whether a column of a Hive type is searchable.
-#include "hive/hivecatalog2.h"
+#include "hive/hivecatalogderived.h"
 
 #include <sql.h>
 #include <sqlext.h>

@@ -5,11 +5,13 @@
 // table-statistics row per table that matches, from the table listing of
 // SQLTables; SQLSpecialColumns lists, with ReturnSearchableSpecialColumns,
 // the table's searchable columns from an inner SQLColumns.
-#include "hive/hivecatalog2.h"
+#include "hive/hivecatalogderived.h"
 
 #include <sql.h>
 #include <sqlext.h>
 #include <unicode/uchar.h>
+
+#include <memory>
 
 #include "catalog/basespec.h"
 #include "catalog/basestat.h"
@@ -18,6 +20,7 @@
 #include "catalog/catalognames.h"
 #include "catalog/catalogspecial.h"
 #include "foundation/kaerror.h"
+#include "foundation/kaowner.h"
 #include "foundation/kastr.h"
 #include "foundation/ram.h"
 #include "hive/hiveconnection.h"
@@ -44,26 +47,16 @@ constexpr uint16_t kListingRemarks = 5;
 // The parameter message 1201 carries for an unknown column type.
 constexpr int32_t kUnknownTypeParameter = 4;
 
-size_t diagnosticCount() noexcept
-{
-    KaErrorList* list = KaErrorCurrentList();
-    return list != nullptr ? list->recordCount() : 0;
-}
-
 // The inner queries' diagnostics reach the application only when the link
 // failed or the connection asks for them; 1 then (the call fails), else they
 // are dropped and 0 returned.
-int16_t forwardOrDrop(HiveStatement* s, size_t before) noexcept
+int16_t forwardOrDrop(HiveStatement* s, const KaDiagMark& mark) noexcept
 {
-    KaErrorList* list = KaErrorCurrentList();
-    bool keep = s->hiveConnection() != nullptr && s->hiveConnection()->returnNativeCatalogErrors != 0;
-    for (size_t i = before; list != nullptr && i < list->recordCount() && !keep; ++i)
-        if (KaError* e = list->recordAt(i); e != nullptr && e->sqlstateMsg == kBaseIdxLinkFailure)
-            keep = true;
+    const bool keep = (s->hiveConnection() != nullptr && s->hiveConnection()->returnNativeCatalogErrors != 0) ||
+                      hiveLinkFailedSince(mark);
     if (keep)
-        return list != nullptr && list->recordCount() > before ? 1 : 0;
-    while (list != nullptr && list->recordCount() > before)
-        list->discardLast();
+        return mark.posted() != 0 ? 1 : 0;
+    mark.drop();
     return 0;
 }
 
@@ -93,12 +86,12 @@ bool sameNoCase(const uint16_t* a, const uint16_t* b) noexcept
 int16_t appendSearchableColumns(HiveStatement* s, BaseSpecialColumnsInfoW* holder, const uint16_t* schema) noexcept
 {
     HiveConnection* conn = s->hiveConnection();
-    const size_t before = diagnosticCount();
+    const KaDiagMark mark;
     if (s->columnsInternal(holder->catalogName, SQL_NTS, schema, SQL_NTS, holder->tableName, SQL_NTS, nullptr, 0) !=
         0) {
         if (s->catalogInfoW != holder)
             (void)s->popColumnsInfo();
-        return forwardOrDrop(s, before);
+        return forwardOrDrop(s, mark);
     }
     int16_t rc = 0;
     for (;;) {
@@ -109,22 +102,21 @@ int16_t appendSearchableColumns(HiveStatement* s, BaseSpecialColumnsInfoW* holde
         }
         if (end != 0)
             break;
-        uint16_t* rowSchema = nullptr;
-        uint16_t* rowTable = nullptr;
-        if (s->readCatalogText(kColumnsSchem, &rowSchema, true) != 0 ||
-            s->readCatalogText(kColumnsTable, &rowTable, true) != 0) {
-            ramFree(rowSchema);
+        uint16_t* schemaRead = nullptr;
+        uint16_t* tableRead = nullptr;
+        const bool readFailed = s->readCatalogText(kColumnsSchem, &schemaRead, true) != 0 ||
+                                s->readCatalogText(kColumnsTable, &tableRead, true) != 0;
+        const RamPtr<uint16_t> rowSchema(schemaRead);
+        const RamPtr<uint16_t> rowTable(tableRead);
+        if (readFailed) {
             rc = 1;
             break;
         }
         // The inner call took the table name as a pattern; only the table
         // itself counts.
-        const bool same = sameNoCase(rowSchema, schema) && sameNoCase(rowTable, holder->tableName);
-        ramFree(rowSchema);
-        ramFree(rowTable);
-        if (!same)
+        if (!sameNoCase(rowSchema.get(), schema) || !sameNoCase(rowTable.get(), holder->tableName))
             continue;
-        auto* row = new SpecialRowInfo;
+        std::unique_ptr<SpecialRowInfo> row(new SpecialRowInfo);
         if (row == nullptr) {
             rc = 1;
             break;
@@ -136,7 +128,6 @@ int16_t appendSearchableColumns(HiveStatement* s, BaseSpecialColumnsInfoW* holde
             catalogReadNestedLong(s, kColumnsSize, &row->columnSize, kSpecialNullLong) != 0 ||
             catalogReadNestedLong(s, kColumnsBufferLength, &row->bufferLength, kSpecialNullLong) != 0 ||
             catalogReadNestedShort(s, kColumnsDecimalDigits, &row->decimalDigits, kSpecialNullShort) != 0) {
-            delete row;
             rc = 1;
             break;
         }
@@ -146,28 +137,25 @@ int16_t appendSearchableColumns(HiveStatement* s, BaseSpecialColumnsInfoW* holde
             // searchable; the scan goes on with the next column.
             basePostErrorMsg(kBaseIdxGeneralWarning, MSG_HIVE_COLUMN_TYPE_UNKNOWN)
                 ->addParamSigned(kUnknownTypeParameter);
-            delete row;
             continue;
         }
-        if (type->searchable != SQL_PRED_BASIC && type->searchable != SQL_SEARCHABLE) {
-            delete row;
+        if (type->searchable != SQL_PRED_BASIC && type->searchable != SQL_SEARCHABLE)
             continue;
-        }
         row->scope = SQL_SCOPE_CURROW;
         row->position = static_cast<uint32_t>(holder->rows.count);
         row->dataType = dataType;
         row->pseudoColumn = SQL_PC_NOT_PSEUDO;
-        if (holder->rows.append(row) != 0) {
-            delete row;
+        if (holder->rows.append(row.get()) != 0) {
             rc = 1;
             break;
         }
+        (void)row.release();
     }
     (void)s->popColumnsInfo();
     // A failed read ends the scan with the rows found so far; its diagnostics
     // and the scan's warnings stay only where the connection asks for them.
     (void)rc;
-    return forwardOrDrop(s, before);
+    return forwardOrDrop(s, mark);
 }
 
 }  // namespace
@@ -229,13 +217,11 @@ int16_t HiveStatement::statisticsHook(int16_t hookFlag) noexcept
         return 1;
     // The table listing of SQLTables, over patterns that match the plain
     // names exactly.
-    auto* listing = new BaseTablesInfoW(this);
-    if (listing == nullptr)
+    std::unique_ptr<BaseTablesInfoW> owned(new BaseTablesInfoW(this));
+    if (owned == nullptr || pushColumnsInfo(owned.get()) != 0)
         return 1;
-    if (pushColumnsInfo(listing) != 0) {
-        delete listing;
-        return 1;
-    }
+    // The statement holds it now, until it is popped.
+    BaseTablesInfoW* listing = owned.release();
     bool failed = false;
     bool failedToo = false;
     listing->schemaName = holder->schemaName != nullptr ? baseCatalogCopyText(holder->schemaName, SQL_NTS) : nullptr;

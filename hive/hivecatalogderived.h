@@ -1,7 +1,9 @@
-// The Hive statement's answers to SQLStatistics, SQLSpecialColumns and the
-// catalog functions the server has no data for (keys, procedures,
-// privileges): hive/hivecatalog2.cpp. Also the choice of the type-table row
-// that says whether a column of a Hive type is searchable.
+// The Hive statement's catalog answers derived from its other listings:
+// SQLStatistics from the table listing, SQLSpecialColumns from the column
+// listing, and the empty answers of the functions the server has no data
+// for (keys, procedures, privileges): hive/hivecatalogderived.cpp. Also the
+// choice of the type-table row that says whether a column of a Hive type is
+// searchable.
 #pragma once
 #include <cstddef>
 #include <cstdint>
