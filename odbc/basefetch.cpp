@@ -57,12 +57,6 @@ void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t c
     }
 }
 
-void baseDropPostedSince(const KaDiagMark& mark) noexcept
-{
-    while (mark.posted() != 0)
-        mark.list()->discardLast();
-}
-
 namespace {
 
 bool forwardOnly(const BaseStatement* stmt) noexcept

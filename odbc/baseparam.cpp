@@ -294,7 +294,7 @@ int16_t BaseStatement::validateParamBinding(uint16_t n, BaseAXDRecord* apdRec, B
         const KaDiagMark mark;
         if (connection->getInfoValue(info, &limit, &kind, &allocated) != 0) {
             // Without the limit nothing is cut.
-            baseDropPostedSince(mark);
+            mark.drop();
             break;
         }
         if (limit != 0 && limit < ipdRec->length) {

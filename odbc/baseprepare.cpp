@@ -171,7 +171,7 @@ int16_t BaseStatement::prepare(const uint16_t* text, int32_t length) noexcept
                 std::memcpy(&behavior, &answer, sizeof behavior);
             } else {
                 // Not knowing the answer only costs the shortcut.
-                baseDropPostedSince(mark);
+                mark.drop();
             }
             bool same = behavior != SQL_CB_DELETE;
             for (int64_t i = 0; same && i < n; ++i)

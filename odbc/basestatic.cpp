@@ -249,7 +249,7 @@ int16_t BaseStatement::cacheColumnValue(uint16_t column, BaseOutString* out, uin
         return 1;
     // A cut or a conversion note of the read is the cache's business, not
     // the application's: the cut is recorded per value.
-    baseDropPostedSince(mark);
+    mark.drop();
     const int64_t got = out->length64 != nullptr ? *out->length64 : SQL_NULL_DATA;
     if (got == SQL_NULL_DATA)
         return 0;
@@ -273,7 +273,7 @@ int16_t BaseStatement::cacheColumnValue(uint16_t column, BaseOutString* out, uin
     const KaDiagMark before;
     if (convertToColumnType(column, cType, out->buffer, n, cache, kind, &produced, cacheSize) != 0)
         return 1;
-    baseDropPostedSince(before);
+    before.drop();
     if (produced < 0 || produced > cacheSize) {
         basePostError(kBaseIdxGeneralError);
         return 1;

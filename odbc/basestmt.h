@@ -176,9 +176,6 @@ bool baseSetPosOffered(BaseConnection* conn, uint16_t functionId) noexcept;
 // 1) and, when not negative, the column, unless they carry a position
 // already (odbc/basefetch.cpp).
 void baseMarkDiagnostics(KaErrorList* list, size_t first, int64_t row, int64_t column) noexcept;
-// Drops what was posted since mark: a failure the call can do without
-// (odbc/basefetch.cpp).
-void baseDropPostedSince(const KaDiagMark& mark) noexcept;
 // Row `row` (from 1) of a scrollable cursor made current through the driver
 // or the row cache, within SQL_ATTR_MAX_ROWS (odbc/basefetch.cpp).
 [[nodiscard]] int16_t baseProbeRow(BaseStatement* stmt, int64_t row, uint16_t* status, bool lock) noexcept;
