@@ -50,8 +50,7 @@ SQLRETURN runCall(SQLHSTMT stmt, const std::string& call, const char* schema, co
     if (call == "primarykeys")
         return SQLPrimaryKeys(stmt, nullptr, 0, arg(schema), schemaLen, arg(table), tableLen);
     if (call == "statistics")
-        return SQLStatistics(stmt, nullptr, 0, arg(schema), schemaLen, arg(table), tableLen, SQL_INDEX_ALL,
-                             SQL_QUICK);
+        return SQLStatistics(stmt, nullptr, 0, arg(schema), schemaLen, arg(table), tableLen, SQL_INDEX_ALL, SQL_QUICK);
     fprintf(stderr, "hs2catalog_odbc: unknown call %s\n", call.c_str());
     return SQL_ERROR;
 }
@@ -61,7 +60,8 @@ SQLRETURN runCall(SQLHSTMT stmt, const std::string& call, const char* schema, co
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: hs2catalog_odbc tables|columns|primarykeys|statistics CONNECTION-STRING [SCHEMA [TABLE]]\n");
+        fprintf(stderr,
+                "usage: hs2catalog_odbc tables|columns|primarykeys|statistics CONNECTION-STRING [SCHEMA [TABLE]]\n");
         return 2;
     }
     const std::string call = argv[1];

@@ -302,8 +302,7 @@ int Exporter::describe() noexcept
         } else {
             // A long name is read again whole.
             int16_t again = 0;
-            rc = describeColumn(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits,
-                                &c.nullable);
+            rc = describeColumn(j, c.name, int16_t(c.nameLength + 1), &again, &c.sqlType, &size, &digits, &c.nullable);
             (void)stmt_.moveDiagnostics(-1, j, true);
             if (rc == SQL_ERROR)
                 return 1;

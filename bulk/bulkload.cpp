@@ -191,8 +191,7 @@ private:
     // of its failed rows to the discard file. *stopped when the tolerances
     // were exceeded (the rows not yet run then count as not read). 0, or 1
     // when the load cannot go on.
-    [[nodiscard]] int flushBatch(BulkTolerances& tolerances, KaErrorList* list, bool* rejected,
-                                 bool* stopped) noexcept;
+    [[nodiscard]] int flushBatch(BulkTolerances& tolerances, KaErrorList* list, bool* rejected, bool* stopped) noexcept;
     // Copies the refused record (from start) to the discard file.
     [[nodiscard]] int discardRecord(uint64_t start, bool nextBegun) noexcept;
     void logTail(size_t start) noexcept;
@@ -499,9 +498,9 @@ int Loader::chooseMode(int64_t recordCount) noexcept
         return 1;
     for (uint16_t j = 0; j < columnCount_; ++j) {
         LoadColumn& c = columns_[j];
-        if (!c.autoUnique && (c.offsets.reserve(rows * sizeof(size_t)) != 0 ||
-                              c.lengths.reserve(rows * sizeof(int64_t)) != 0 ||
-                              c.indicators.reserve(rows * sizeof(int64_t)) != 0))
+        if (!c.autoUnique &&
+            (c.offsets.reserve(rows * sizeof(size_t)) != 0 || c.lengths.reserve(rows * sizeof(int64_t)) != 0 ||
+             c.indicators.reserve(rows * sizeof(int64_t)) != 0))
             return 1;
     }
     batchSize_ = int64_t(size);
@@ -730,9 +729,9 @@ void Loader::logTail(size_t start) noexcept
     (void)bulkLogTotals(file_.logFile, recordsRead_, rowsLoaded_, 1);
 }
 
-int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t errorTolerance,
-                    int64_t warningTolerance, const uint16_t* description, const uint16_t* log,
-                    const uint16_t* discard, int64_t firstRecord, int64_t recordCount, int64_t readBufferKb) noexcept
+int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t errorTolerance, int64_t warningTolerance,
+                    const uint16_t* description, const uint16_t* log, const uint16_t* discard, int64_t firstRecord,
+                    int64_t recordCount, int64_t readBufferKb) noexcept
 {
     KaErrorList* list = KaErrorCurrentList();
     const size_t startCount = list != nullptr ? list->recordCount() : 0;
@@ -904,9 +903,9 @@ int16_t Loader::run(const BulkText& table, const uint16_t* dataFile, int64_t err
 
 }  // namespace
 
-int16_t bulkLoadTableBody(BaseConnection* conn, const uint16_t* table, const uint16_t* dataFile,
-                          int64_t errorTolerance, int64_t warningTolerance, const uint16_t* description,
-                          const uint16_t* log, const uint16_t* discard, int64_t firstRecord, int64_t recordCount,
+int16_t bulkLoadTableBody(BaseConnection* conn, const uint16_t* table, const uint16_t* dataFile, int64_t errorTolerance,
+                          int64_t warningTolerance, const uint16_t* description, const uint16_t* log,
+                          const uint16_t* discard, int64_t firstRecord, int64_t recordCount,
                           int64_t readBufferKb) noexcept
 {
     BulkText tableText;

@@ -849,8 +849,8 @@ int32_t BulkLoadFile::readField(const uint8_t** data, uint64_t* length, int32_t*
         if (ends)
             break;
         size_t units = valueLength_ / unitBytes_;
-        bool inKeyword = firstChunk_ && units < kLobKeywordLength &&
-                         (u < 0x80 && (u | 0x20) == (kLobKeyword[units] | 0x20));
+        bool inKeyword =
+            firstChunk_ && units < kLobKeywordLength && (u < 0x80 && (u | 0x20) == (kLobKeyword[units] | 0x20));
         if (inKeyword && units + 1 == kLobKeywordLength) {
             // Every unit so far spelled the keyword: a LOB reference.
             bool matched = true;

@@ -485,8 +485,7 @@ namespace {
     return result;
 }
 
-const BaseBulkOperations kBulkOperations = {bulkExportTable, bulkValidateTable, bulkExportResultSet,
-                                             bulkLoadTableBody};
+const BaseBulkOperations kBulkOperations = {bulkExportTable, bulkValidateTable, bulkExportResultSet, bulkLoadTableBody};
 
 }  // namespace
 

@@ -25,8 +25,8 @@ class BaseStatement;
 // piece of a column as SQLGetData gives it. Used by the persistence and by
 // the export of a statement's result set.
 [[nodiscard]] SQLRETURN xpstStatementFetch(BaseStatement* stmt, SQLSMALLINT orientation, SQLLEN row) noexcept;
-[[nodiscard]] SQLRETURN xpstStatementGetData(BaseStatement* stmt, SQLUSMALLINT column, SQLSMALLINT cType,
-                                             void* buffer, SQLLEN capacity, SQLLEN* indicator) noexcept;
+[[nodiscard]] SQLRETURN xpstStatementGetData(BaseStatement* stmt, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer,
+                                             SQLLEN capacity, SQLLEN* indicator) noexcept;
 // After such reading: whatever it left of a column read is no SQLGetData
 // state of the application's.
 void xpstStatementReadDone(BaseStatement* stmt) noexcept;

@@ -65,7 +65,7 @@ public:
     KaDataSink* secondSink;
     int64_t remaining;  // output bytes still expected; -1 when not known
     int32_t lastCall;
-    int32_t borrowed;  // the source is not the converter's to destroy
+    int32_t borrowed;       // the source is not the converter's to destroy
     int32_t notPooled = 0;  // its holder keeps it: a release leaves it alone
     int32_t kind;
     int32_t finished;  // the whole value has reached the sink

@@ -36,8 +36,7 @@ public:
     RamWipedPtr(T* block, size_t bytes) noexcept : block_(block), bytes_(block != nullptr ? bytes : 0) {}
     RamWipedPtr(RamWipedPtr&& other) noexcept
         : block_(std::exchange(other.block_, nullptr)), bytes_(std::exchange(other.bytes_, 0))
-    {
-    }
+    {}
     RamWipedPtr& operator=(RamWipedPtr&& other) noexcept
     {
         if (this != &other) {

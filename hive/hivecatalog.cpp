@@ -291,8 +291,8 @@ int16_t hiveCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataRes
     return runCatalogQuery(s, text, out, call, nullptr, nullptr);
 }
 
-int16_t hiveCatalogQueryRows(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out,
-                             HiveMetadataCall* call, HiveMetadataRowFn perRow, void* context) noexcept
+int16_t hiveCatalogQueryRows(HiveStatement* s, const uint16_t* text, HiveMetadataResult* out, HiveMetadataCall* call,
+                             HiveMetadataRowFn perRow, void* context) noexcept
 {
     return runCatalogQuery(s, text, out, call, perRow, context);
 }
@@ -661,9 +661,8 @@ int16_t HiveCatalogListing::add(const HiveCatalogRow& added) noexcept
             cell[0] = kListedText;
             const auto units = static_cast<uint32_t>(baseCatalogTextLength(added.text[c]));
             std::memcpy(cell + 1, &units, sizeof units);
-            rc = store->append(cell, sizeof cell) != 0 || store->append(added.text[c], uint64_t{units} * 2) != 0
-                     ? 1
-                     : 0;
+            rc =
+                store->append(cell, sizeof cell) != 0 || store->append(added.text[c], uint64_t{units} * 2) != 0 ? 1 : 0;
         }
     }
     if (rc == 0)

@@ -140,7 +140,6 @@ enum : uint16_t {
     kTypeMsgUnion = 20143,
 };
 
-
 // Create-parameter texts of the varchar and decimal rows.
 constexpr uint16_t kCreateParamsLength = 20108;
 constexpr uint16_t kCreateParamsPrecisionScale = 20111;

@@ -140,10 +140,10 @@ int16_t HiveStatement::executeText(const uint16_t* text, size_t units) noexcept
     int32_t status = 0;
     int32_t hasResultSet = 0;
     double modified = -1.0;
-    const int sent = metadataCall != nullptr                                ? metadataCall->send(communicator)
-                     : multiRowInsert != nullptr && arrayInsert.active() ? arrayInsert.send()
-                                                                         : communicator->executeStatement(
-                                                                               text, units, settings.useAsync);
+    const int sent = metadataCall != nullptr ? metadataCall->send(communicator)
+                     : multiRowInsert != nullptr && arrayInsert.active()
+                         ? arrayInsert.send()
+                         : communicator->executeStatement(text, units, settings.useAsync);
     if (sent != 0 || communicator->readExecuteStatementReply(&status, &hasResultSet, &modified) != 0)
         return fail();
     if (status > HIVE_STATUS_SUCCESS_WITH_INFO) {

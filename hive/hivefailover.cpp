@@ -49,5 +49,6 @@ void HiveConnection::settleFailoverMode() noexcept
     // A reconnect opens with the options the application was told about.
     if (handle != nullptr && handle->reconnecting != 0)
         return;
-    basePostWarningMsg(kBaseIdxGeneralWarning, MSG_HIVE_SELECT_FAILOVER_FORWARD_READ)->addParamSigned(effectiveProtocol);
+    basePostWarningMsg(kBaseIdxGeneralWarning, MSG_HIVE_SELECT_FAILOVER_FORWARD_READ)
+        ->addParamSigned(effectiveProtocol);
 }

@@ -30,8 +30,7 @@ uint16_t postedFailureState() noexcept
 {
     if (const KaErrorList* list = KaErrorCurrentList(); list != nullptr)
         for (size_t i = list->recordCount(); i > 0; --i)
-            if (const KaError* e = list->recordAt(i - 1);
-                e != nullptr && !e->isWarning() && e->sqlstateMsg != 0)
+            if (const KaError* e = list->recordAt(i - 1); e != nullptr && !e->isWarning() && e->sqlstateMsg != 0)
                 return e->sqlstateMsg;
     return MSG_SQLSTATE_GENERAL_ERROR;
 }

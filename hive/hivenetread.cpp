@@ -45,8 +45,8 @@ int hiveMissingField(const HiveStructShape& shape, const HiveRequiredField& fiel
 
 const char* hiveColumnStructOfField(int16_t unionId) noexcept
 {
-    static const char* const kNames[] = {"TBoolColumn",   "TByteColumn",   "TI16Column",    "TI32Column",
-                                         "TI64Column",    "TDoubleColumn", "TStringColumn", "TBinaryColumn"};
+    static const char* const kNames[] = {"TBoolColumn", "TByteColumn",   "TI16Column",    "TI32Column",
+                                         "TI64Column",  "TDoubleColumn", "TStringColumn", "TBinaryColumn"};
     return unionId >= 1 && unionId <= 8 ? kNames[unionId - 1] : "TColumn";
 }
 

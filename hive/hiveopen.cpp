@@ -333,8 +333,7 @@ struct HiveDialogFields {
     uint16_t* values[kDialogFieldCount] = {};
     size_t i = 0;
     for (; i < kDialogFieldCount; ++i) {
-        if (takeDialogField(f[i], kDialogFieldNames[i], wide, sizeof wide / sizeof wide[0], &units[i], &keep[i]) !=
-            0)
+        if (takeDialogField(f[i], kDialogFieldNames[i], wide, sizeof wide / sizeof wide[0], &units[i], &keep[i]) != 0)
             break;
         if (!keep[i]) {
             values[i] = strDupNW(wide, units[i]);
@@ -346,7 +345,8 @@ struct HiveDialogFields {
         rc = 0;
         if (!keep[kDialogHost] && replaceText(&conn.hostName, values[kDialogHost], units[kDialogHost]) != 0)
             rc = 1;
-        if (rc == 0 && !keep[kDialogPort] && replaceText(&conn.portNumber, values[kDialogPort], units[kDialogPort]) != 0)
+        if (rc == 0 && !keep[kDialogPort] &&
+            replaceText(&conn.portNumber, values[kDialogPort], units[kDialogPort]) != 0)
             rc = 1;
         if (rc == 0 && !keep[kDialogDatabase] &&
             (replaceText(&conn.databaseName, values[kDialogDatabase], units[kDialogDatabase]) != 0 ||

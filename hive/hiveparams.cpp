@@ -215,8 +215,8 @@ int16_t HiveStatement::appendParamLiteral(uint16_t marker, const void* data, int
     if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY) {
         // A value whose literal cannot fit in the statement string is
         // refused before it is read or any room is taken for it.
-        const int64_t wide =
-            connection != nullptr && connection->wideCharCodePage != 0 ? connection->wideCharCodePage : kCodePageUtf16LE;
+        const int64_t wide = connection != nullptr && connection->wideCharCodePage != 0 ? connection->wideCharCodePage
+                                                                                        : kCodePageUtf16LE;
         const int64_t codePage = cType == SQL_C_WCHAR ? wide : charCodePage;
         if (length > 0 && leastLiteralBytes(cType, sqlType, length, codePage) > kHiveMaxStringBytes) {
             errPost(MSG_HIVE_PARAMETER_TOO_LONG)

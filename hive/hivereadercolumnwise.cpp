@@ -253,7 +253,7 @@ uint32_t hiveSlotWidth(const HiveColumnStorage* column) noexcept
     const HiveReaderKind kind = hiveReaderKindOf(column->typeCode);
     const int64_t natural = kind == HIVE_READER_TIMESTAMP ? kHiveTimestampText
                             : kind == HIVE_READER_DATE    ? kHiveDateText
-                                                          : baseDecimalDisplaySize(column->precision, column->scale, true);
+                                                       : baseDecimalDisplaySize(column->precision, column->scale, true);
     const int64_t width = column->displaySize > natural ? column->displaySize : natural;
     return uint32_t(width > 0 && width < 65536 ? width : 1);
 }

@@ -12,9 +12,7 @@
 #include "odbc/basestmt.h"
 #include "odbc/basestmterr.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 int64_t baseFixedCTypeSize(int16_t cType) noexcept
 {

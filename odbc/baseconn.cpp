@@ -480,7 +480,9 @@ int32_t BaseConnection::getResourceString(uint32_t id, uint16_t* outW) noexcept
     int32_t n = driverResourceStrA(id, narrow, sizeof narrow);
     if (n < 0)
         n = 0;
-    int64_t cp = driverTextMode == kBaseDriverTextUtf16 ? kCodePageUtf16LE : driverTextMode == kBaseDriverTextUtf8 ? kCodePageUtf8 : appCodePage;
+    int64_t cp = driverTextMode == kBaseDriverTextUtf16  ? kCodePageUtf16LE
+                 : driverTextMode == kBaseDriverTextUtf8 ? kCodePageUtf8
+                                                         : appCodePage;
     int64_t produced = 0;
     int32_t truncated = 0;
     if (baseConvertTextToBuffer(cp, narrow, n, kCodePageUtf16LE, outW, kBaseResourceTextUnits * 2, 0, &produced,

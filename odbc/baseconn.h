@@ -392,11 +392,10 @@ public:
     // arguments (UTF-16 names): run by the bulk layer's registered
     // operations (odbc/bulkapi.h), inside the caller's connection call. 0
     // when at least one row was loaded, else 1 after posting.
-    [[nodiscard]] int16_t loadTableFromFileBody(const uint16_t* table, const uint16_t* dataFile,
-                                                int64_t errorTolerance, int64_t warningTolerance,
-                                                const uint16_t* description, const uint16_t* log,
-                                                const uint16_t* discard, int64_t firstRecord, int64_t recordCount,
-                                                int64_t readBufferKb) noexcept;
+    [[nodiscard]] int16_t loadTableFromFileBody(const uint16_t* table, const uint16_t* dataFile, int64_t errorTolerance,
+                                                int64_t warningTolerance, const uint16_t* description,
+                                                const uint16_t* log, const uint16_t* discard, int64_t firstRecord,
+                                                int64_t recordCount, int64_t readBufferKb) noexcept;
     // Reads the driver's own options after the framework's (parser null for
     // SQLConnect); 0, or 1 with the diagnostic.
     [[nodiscard]] virtual int16_t readDriverOptions(KaValueParserW* parser, void* window) noexcept;

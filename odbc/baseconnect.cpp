@@ -583,9 +583,8 @@ int16_t BrowseCall::run(const uint16_t* in, size_t n) noexcept
 // One SQLDriverConnect after its entry step: SQL_SUCCESS (the completed
 // string copied out), SQL_NO_DATA when the prompt was cancelled or nothing
 // connected, SQL_ERROR with the diagnostics posted.
-[[nodiscard]] int16_t driverConnectOnce(BaseConnection* conn, void* window, const uint16_t* in, size_t n,
-                                        uint16_t* out, int16_t outCapacity, int16_t* outLength,
-                                        uint16_t completion) noexcept
+[[nodiscard]] int16_t driverConnectOnce(BaseConnection* conn, void* window, const uint16_t* in, size_t n, uint16_t* out,
+                                        int16_t outCapacity, int16_t* outLength, uint16_t completion) noexcept
 {
     if (conn->drawConnectionKey() != 0)
         return SQL_ERROR;
@@ -682,14 +681,14 @@ int16_t BaseConnection::connect(const uint16_t* dsn, int16_t dsnLength, const ui
         size_t n = unitsOf(dsn, dsnLength);
         // A data source in neither odbc.ini leaves SQLConnect nothing to
         // connect with: it ends here, naming the files searched.
-        bool ok = name.assign(dsn != nullptr ? dsn : strUnits(u""), n) == 0 && checkDataSource(name.data) == 0 &&
-                  !basePostDataSourceMissing(name.data) && drawConnectionKey() == 0 &&
-                  setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) ==
-                      0 &&
-                  setPassword(authentication != nullptr ? authentication : strUnits(u""),
-                              static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
-                  promptHookAny(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
-                  text.append(name.data, name.len) == 0;
+        bool ok =
+            name.assign(dsn != nullptr ? dsn : strUnits(u""), n) == 0 && checkDataSource(name.data) == 0 &&
+            !basePostDataSourceMissing(name.data) && drawConnectionKey() == 0 &&
+            setUserId(user != nullptr ? user : strUnits(u""), static_cast<int64_t>(unitsOf(user, userLength))) == 0 &&
+            setPassword(authentication != nullptr ? authentication : strUnits(u""),
+                        static_cast<int64_t>(unitsOf(authentication, authenticationLength))) == 0 &&
+            promptHookAny(nullptr, 0, nullptr, nullptr) == 0 && text.append(strUnits(u"DSN="), 4) == 0 &&
+            text.append(name.data, name.len) == 0;
         uint16_t* servers = nullptr;
         uint64_t retryCount = 0;
         uint64_t retryDelay = 0;
@@ -756,8 +755,8 @@ int16_t BaseConnection::browseConnect(const uint16_t* in, int16_t inLength, uint
             (void)copyOut(call.reply.data != nullptr ? call.reply.data : strUnits(u""), call.reply.len, out,
                           outCapacity, outLength);
         } else if (rc != SQL_ERROR) {
-            rc = copyOut(call.completed.data != nullptr ? call.completed.data : strUnits(u""), call.completed.len,
-                         out, outCapacity, outLength);
+            rc = copyOut(call.completed.data != nullptr ? call.completed.data : strUnits(u""), call.completed.len, out,
+                         outCapacity, outLength);
         }
         if (rc == SQL_ERROR)
             (void)closeConnection();

@@ -76,8 +76,8 @@ int16_t BaseConnection::translateEscapes(BaseSqlStringW* text, int32_t forNative
 }
 
 int16_t BaseConnection::translateOuterJoin(KaEscapeHost& host, KaScannerW& scanner, KaTokenW& token,
-                                           KaEscapeWriter& writer, uint64_t* bodyLength, int32_t mode,
-                                           int32_t joinKind, const uint16_t* leftText, uint64_t leftLength) noexcept
+                                           KaEscapeWriter& writer, uint64_t* bodyLength, int32_t mode, int32_t joinKind,
+                                           const uint16_t* leftText, uint64_t leftLength) noexcept
 {
     return static_cast<int16_t>(host.KaEscapeHost::translateOuterJoin(scanner, token, writer, bodyLength, mode,
                                                                       joinKind, leftText, leftLength));
@@ -155,8 +155,8 @@ int16_t BaseConnection::typeInfoHook(KaSortedArray*, int16_t) noexcept
     return 0;
 }
 
-int16_t BaseConnection::dispatchEscape(KaEscapeHost& host, const KaEscapeBody& body, KaStringW& out,
-                                       EscapeKind kind, uint32_t code) noexcept
+int16_t BaseConnection::dispatchEscape(KaEscapeHost& host, const KaEscapeBody& body, KaStringW& out, EscapeKind kind,
+                                       uint32_t code) noexcept
 {
     return static_cast<int16_t>(host.KaEscapeHost::dispatchEscape(body, out, kind, code));
 }

@@ -98,7 +98,8 @@ int16_t BaseStatement::preparePositioned(BaseSqlStringW* text) noexcept
     // The cursor's statement may be freed by its own thread: it is read
     // only while the list lock keeps it.
     KaLockGuard<KaCriticalSection> guard(*baseHandleListLock());
-    BaseStatement* cursor = connection != nullptr ? connection->findStatementByCursorName(name.data, name.len) : nullptr;
+    BaseStatement* cursor =
+        connection != nullptr ? connection->findStatementByCursorName(name.data, name.len) : nullptr;
     if (cursor == nullptr) {
         basePostErrorMsg(kBaseIdxCursorName, MSG_POSITIONED_CURSOR_NOT_FOUND)->addParamSubStringW(name);
         return 1;

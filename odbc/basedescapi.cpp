@@ -193,8 +193,8 @@ bool applicationRecordConsistent(const BaseRecord& r) noexcept
     if (c >= SQL_C_TYPE_DATE && c <= SQL_C_TYPE_TIMESTAMP && r.intervalCode != c - SQL_C_TYPE_DATE + 1)
         return false;
     const int32_t interval = baseIntervalCodeOfCType(c);
-    if (interval != 0 && (r.intervalCode != interval || r.intervalPrecision < 1 ||
-                          r.intervalPrecision > kMaxLeadingPrecision))
+    if (interval != 0 &&
+        (r.intervalCode != interval || r.intervalPrecision < 1 || r.intervalPrecision > kMaxLeadingPrecision))
         return false;
     if (hasSeconds(c) && (r.precision < 0 || r.precision > kMaxSecondsPrecision))
         return false;
@@ -218,8 +218,8 @@ bool applicationRecordConsistent(const BaseRecord& r) noexcept
 // record found inconsistent is put back as it was.
 struct AppRecordFields {
     explicit AppRecordFields(const BaseRecord& r) noexcept
-        : conciseType(r.conciseType), appConciseType(r.appConciseType), intervalCode(r.intervalCode),
-          length(r.length), octetLength(r.octetLength), precision(r.precision), scale(r.scale)
+        : conciseType(r.conciseType), appConciseType(r.appConciseType), intervalCode(r.intervalCode), length(r.length),
+          octetLength(r.octetLength), precision(r.precision), scale(r.scale)
     {
         if (const auto* ax = dynamic_cast<const BaseAXDRecord*>(&r); ax != nullptr) {
             precisionSet = ax->precisionSet;

@@ -301,9 +301,9 @@ int16_t BaseStatement::describeCol(uint16_t column, uint16_t* name, int16_t buff
     });
 }
 
-int16_t BaseStatement::describeColInCall(uint16_t column, uint16_t* name, int16_t bufferLength,
-                                         int16_t* nameLength, int16_t* dataType, uint64_t* columnSize,
-                                         int16_t* digits, int16_t* nullableOut) noexcept
+int16_t BaseStatement::describeColInCall(uint16_t column, uint16_t* name, int16_t bufferLength, int16_t* nameLength,
+                                         int16_t* dataType, uint64_t* columnSize, int16_t* digits,
+                                         int16_t* nullableOut) noexcept
 {
     if (!describable(this))
         return SQL_ERROR;
@@ -377,9 +377,8 @@ int16_t BaseStatement::colAttribute(uint16_t column, uint16_t field, void* charV
     });
 }
 
-int16_t BaseStatement::colAttributeInCall(uint16_t column, uint16_t field, void* charValue,
-                                          int16_t bufferLength, int16_t* stringLength,
-                                          int64_t* numericValue) noexcept
+int16_t BaseStatement::colAttributeInCall(uint16_t column, uint16_t field, void* charValue, int16_t bufferLength,
+                                          int16_t* stringLength, int64_t* numericValue) noexcept
 {
     if (!describable(this))
         return SQL_ERROR;

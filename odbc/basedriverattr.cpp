@@ -153,9 +153,9 @@ int16_t exportResult(BaseStatement* stmt, void* value, int32_t length) noexcept
     else if (conn != nullptr &&
              (description->codePage == kCodePageUtf16BE || description->codePage == kCodePageUtf16LE))
         conn->wideCharCodePage = kCodePageUtf16LE;
-    const int16_t rc = stmt->exportResultSet(0, fileName.get(), description->codePage,
-                                             exportTolerance(description->errorTolerance),
-                                             exportTolerance(description->warningTolerance), 0, logName.get());
+    const int16_t rc =
+        stmt->exportResultSet(0, fileName.get(), description->codePage, exportTolerance(description->errorTolerance),
+                              exportTolerance(description->warningTolerance), 0, logName.get());
     if (conn != nullptr)
         conn->wideCharCodePage = keptEncoding;
     return rc != 0 ? 1 : 0;

@@ -63,7 +63,8 @@ void BaseStatement::setExecutedState() noexcept
     setExecState(kBaseStmtCursorOpen);
     resetFetchPosition();
     extendedFetchStatusArray = nullptr;
-    fullGetDataPath = attributeValues[kBaseAttrMaxLength] != 0 || executionMode == kBaseExecCatalog || baseStaticCursorEmulated(this);
+    fullGetDataPath =
+        attributeValues[kBaseAttrMaxLength] != 0 || executionMode == kBaseExecCatalog || baseStaticCursorEmulated(this);
 }
 
 // An emulated static cursor reads its whole result now, while the driver

@@ -40,7 +40,6 @@ int replayLevelOf(int32_t state) noexcept
     }
 }
 
-
 // Bytes of a parameter value the replay copy keeps: what the value holds,
 // never more than its buffer.
 int64_t replayValueBytes(const void* data, int64_t bufferLength, int64_t valueLength, int64_t indicator,
@@ -82,8 +81,8 @@ int64_t replayValueBytes(const void* data, int64_t bufferLength, int64_t valueLe
 bool selectReplayable(const BaseStatement* stmt) noexcept
 {
     const BaseConnection* c = stmt->connection;
-    return c != nullptr && c->failoverMode == kBaseFailoverModeQueries && stmt->replayable == 1 && stmt->executedKind == KA_STMT_SELECT &&
-           c->autocommit != 0;
+    return c != nullptr && c->failoverMode == kBaseFailoverModeQueries && stmt->replayable == 1 &&
+           stmt->executedKind == KA_STMT_SELECT && c->autocommit != 0;
 }
 
 // The call that ended may run once more on the new connection: select
@@ -323,7 +322,8 @@ int16_t BaseStatement::moveToConnection(BaseConnection* newConnection, KaDList* 
         if (connection->handle == nullptr || connection->handle->failoverStatement != this)
             rowsHashed = 0;
     }
-    if (level > 0 && statementState == kBaseStmtAllocated && executionMode != kBaseExecDirect && savedSqlText != nullptr) {
+    if (level > 0 && statementState == kBaseStmtAllocated && executionMode != kBaseExecDirect &&
+        savedSqlText != nullptr) {
         // The text is prepared again from the application's own copy; its
         // analysis starts afresh.
         BaseSqlStringW text(savedSqlText, savedSqlLength);

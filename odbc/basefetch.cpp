@@ -761,7 +761,7 @@ int16_t BaseStatement::getData(uint16_t column, int16_t cType, void* value, int6
 }
 
 int16_t BaseStatement::getDataQuick(uint16_t column, int16_t cType, BaseOutString* out, bool continuing,
-                                   int32_t passThrough) noexcept
+                                    int32_t passThrough) noexcept
 {
     return columnValue(column, cType, out, continuing, passThrough, true);
 }

@@ -351,7 +351,6 @@ uint16_t* BaseOptionReader::take(bool trim) noexcept
     return out;
 }
 
-
 // ---- Helpers ----------------------------------------------------------------
 
 int16_t decodeStoredOptionValue(uint16_t* text, int64_t* length) noexcept

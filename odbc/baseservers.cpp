@@ -358,14 +358,13 @@ void clearThreadDiagnostics() noexcept
         uint16_t* found = nullptr;
         KaStringW def;
         if (longKey.append(keys[i].longKey, keys[i].longLength) != 0 || longKey.appendChar(0) != 0 ||
-            shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""),
-                            keys[i].shortLength) != 0 ||
+            shortKey.append(keys[i].shortKey != nullptr ? keys[i].shortKey : strUnits(u""), keys[i].shortLength) != 0 ||
             shortKey.appendChar(0) != 0 ||
-            def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : strUnits(u""),
-                       keys[i].defaultLength) != 0 ||
+            def.append(keys[i].defaultValue != nullptr ? keys[i].defaultValue : strUnits(u""), keys[i].defaultLength) !=
+                0 ||
             def.appendChar(0) != 0 ||
             conn->getOptionValue(parser, keys[i].shortLength != 0 ? shortKey.data : nullptr, longKey.data,
-                           keys[i].defaultLength != 0 ? def.data : nullptr, &found, nullptr, 0) != 0) {
+                                 keys[i].defaultLength != 0 ? def.data : nullptr, &found, nullptr, 0) != 0) {
             return 1;
         }
         RamPtr<uint16_t> value(found);

@@ -945,9 +945,9 @@ public:
     // for work that runs inside a call the statement is already in (the
     // export of its result set): they post on the current list and return
     // the ODBC return code.
-    [[nodiscard]] int16_t describeColInCall(uint16_t column, uint16_t* name, int16_t bufferLength,
-                                            int16_t* nameLength, int16_t* dataType, uint64_t* columnSize,
-                                            int16_t* digits, int16_t* nullable) noexcept;
+    [[nodiscard]] int16_t describeColInCall(uint16_t column, uint16_t* name, int16_t bufferLength, int16_t* nameLength,
+                                            int16_t* dataType, uint64_t* columnSize, int16_t* digits,
+                                            int16_t* nullable) noexcept;
     [[nodiscard]] int16_t colAttributeInCall(uint16_t column, uint16_t field, void* charValue, int16_t bufferLength,
                                              int16_t* stringLength, int64_t* numericValue) noexcept;
 

@@ -38,8 +38,8 @@ int64_t BaseStatement::cTypeTerminatorBytes(int16_t cType) const noexcept
     if (cType == SQL_C_CHAR)
         return 1;
     if (cType == SQL_C_WCHAR) {
-        const int64_t cp =
-            connection != nullptr && connection->wideCharCodePage != 0 ? connection->wideCharCodePage : kCodePageUtf16LE;
+        const int64_t cp = connection != nullptr && connection->wideCharCodePage != 0 ? connection->wideCharCodePage
+                                                                                      : kCodePageUtf16LE;
         return baseCodePageUnitWidth(cp);
     }
     return 0;
@@ -84,8 +84,7 @@ int16_t BaseStatement::spoolGetData() noexcept
     KaDataSink* sink = shared ? connection->acquireSink(KA_STREAM_TMPFILE) : acquireSink(KA_STREAM_TMPFILE);
     if (sink == nullptr)
         return 1;
-    KaDataSource* source =
-        shared ? connection->acquireSource(KA_STREAM_TMPFILE) : acquireSource(KA_STREAM_TMPFILE);
+    KaDataSource* source = shared ? connection->acquireSource(KA_STREAM_TMPFILE) : acquireSource(KA_STREAM_TMPFILE);
     auto* tmpSink = dynamic_cast<KaTmpFileSink*>(sink);
     auto* tmpSource = dynamic_cast<KaTmpFileSource*>(source);
     if (tmpSink == nullptr || tmpSource == nullptr) {

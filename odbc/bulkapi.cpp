@@ -141,9 +141,9 @@ struct LoadTexts {
             else if (args.convert(i, conn, cp, static_cast<const char*>(texts[i])) != 0)
                 return SQL_ERROR;
         }
-        int16_t loaded = conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance, warningTolerance,
-                                                 args.wide[2], args.wide[3], args.wide[4], firstRecord, recordCount,
-                                                 readBufferKb);
+        int16_t loaded =
+            conn->loadTableFromFile(args.wide[0], args.wide[1], errorTolerance, warningTolerance, args.wide[2],
+                                    args.wide[3], args.wide[4], firstRecord, recordCount, readBufferKb);
         return loaded == 0 ? SQL_SUCCESS : SQL_ERROR;
     });
     return settle(rc, &connHandle->diagnostics);
@@ -160,11 +160,10 @@ struct LoadTexts {
     if (conn == nullptr)
         return notConnected(connHandle, kBaseApiExportTable);
     SQLRETURN rc = conn->runApi(kBaseApiExportTable, [&]() noexcept {
-        return gBulkOperations != nullptr
-                   ? gBulkOperations->exportTable(conn, table, tableW, file, fileW, codePage, errorTolerance,
-                                                  warningTolerance, log, logW)
-                   : conn->exportTableToFile(table, tableW, file, fileW, codePage, errorTolerance, warningTolerance,
-                                             log, logW);
+        return gBulkOperations != nullptr ? gBulkOperations->exportTable(conn, table, tableW, file, fileW, codePage,
+                                                                         errorTolerance, warningTolerance, log, logW)
+                                          : conn->exportTableToFile(table, tableW, file, fileW, codePage,
+                                                                    errorTolerance, warningTolerance, log, logW);
     });
     return settle(rc, &connHandle->diagnostics);
 }
@@ -183,8 +182,8 @@ struct LoadTexts {
         *messageCount = 0;
     SQLRETURN rc = conn->runApi(kBaseApiValidateTable, [&]() noexcept {
         return gBulkOperations != nullptr
-                   ? gBulkOperations->validateTable(conn, table, tableW, description, descriptionW, messages,
-                                                    messagesW, bufferLength, messageCount)
+                   ? gBulkOperations->validateTable(conn, table, tableW, description, descriptionW, messages, messagesW,
+                                                    bufferLength, messageCount)
                    : conn->validateTableFromFile(table, tableW, description, descriptionW, messages, messagesW,
                                                  bufferLength, messageCount);
     });
@@ -213,8 +212,8 @@ int16_t BaseConnection::loadTableFromFileBody(const uint16_t* table, const uint1
                : 0;
 }
 
-int16_t baseBulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage,
-                                int64_t errorTolerance, int64_t warningTolerance, const uint16_t* logName) noexcept
+int16_t baseBulkExportResultSet(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage, int64_t errorTolerance,
+                                int64_t warningTolerance, const uint16_t* logName) noexcept
 {
     if (gBulkOperations == nullptr || gBulkOperations->exportResultSet == nullptr) {
         basePostError(kBaseIdxNotSupported);

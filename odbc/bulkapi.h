@@ -25,8 +25,8 @@ struct BaseBulkOperations {
                              int32_t* messageCount) noexcept;
     // The statement's export of its open result set (statement attribute
     // 1055), inside the statement's own call: 0, or 1 after posting.
-    int16_t (*exportResultSet)(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage,
-                               int64_t errorTolerance, int64_t warningTolerance, const uint16_t* logName) noexcept;
+    int16_t (*exportResultSet)(BaseStatement* stmt, const uint16_t* fileName, int64_t codePage, int64_t errorTolerance,
+                               int64_t warningTolerance, const uint16_t* logName) noexcept;
     // The table load body (BaseConnection::loadTableFromFileBody).
     int16_t (*loadTableBody)(BaseConnection* conn, const uint16_t* table, const uint16_t* dataFile,
                              int64_t errorTolerance, int64_t warningTolerance, const uint16_t* description,

@@ -1693,8 +1693,7 @@ int32_t KaDataSourceMissing(const uint16_t* name, char* userFile, char* systemFi
     if (KaGetPrivateProfileStringW(name, kDriver, kEmpty, driver, kIniPathMax, kOdbcIni) > 0)
         return 0;
     char defaultDriver[kIniPathMax];
-    if (KaGetPrivateProfileStringRelease("Default", "Driver", "", defaultDriver, sizeof defaultDriver, ".odbc.ini") >
-        0)
+    if (KaGetPrivateProfileStringRelease("Default", "Driver", "", defaultDriver, sizeof defaultDriver, ".odbc.ini") > 0)
         return 0;
     if (!bosUserConfigPath(userFile, size, true))
         strCopyTrunc(userFile, "~/.odbc.ini", static_cast<int32_t>(size));

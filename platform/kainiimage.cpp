@@ -280,8 +280,7 @@ int32_t getOdbcIniImageString(const char* section, const char* key, const char* 
 int32_t getOdbcInstImageString(const char* section, const char* key, const char* defaultValue, char* output,
                                int32_t size) noexcept
 {
-    return imageString(imageFor(odbcInstImage, odbcInstSystemImage, section), section, key, defaultValue, output,
-                       size);
+    return imageString(imageFor(odbcInstImage, odbcInstSystemImage, section), section, key, defaultValue, output, size);
 }
 
 int64_t getOdbcIniImageInt(const char* section, const char* key, int64_t defaultValue) noexcept

@@ -359,8 +359,8 @@ int KaNTLMChallenge::parseMessage(const uint8_t* message, size_t length) noexcep
     rc |= buffer.get16(&targetNameLength) || buffer.get16(&ignored16) || buffer.get32(&targetNameOffset) ||
           buffer.get32(&flags) || buffer.get(serverChallenge, sizeof serverChallenge) || buffer.skip(8) ||
           buffer.get16(&targetInfoLength) || buffer.get16(&ignored16) || buffer.get32(&targetInfoOffset) ||
-          buffer.get8(&versionMajor) || buffer.get8(&versionMinor) || buffer.get16(&versionBuild) ||
-          buffer.skip(3) || buffer.get8(&revision);
+          buffer.get8(&versionMajor) || buffer.get8(&versionMinor) || buffer.get16(&versionBuild) || buffer.skip(3) ||
+          buffer.get8(&revision);
     if (rc != 0)
         return 1;
     if (revision != KA_NTLM_REVISION) {
@@ -421,42 +421,42 @@ int KaNTLMChallenge::parseTargetInfo(const uint8_t* items, uint32_t length) noex
         }
         const uint8_t* value = items + in.position;
         switch (id) {
-            case KA_NTLM_AV_NB_COMPUTER:
-            case KA_NTLM_AV_NB_DOMAIN:
-            case KA_NTLM_AV_DNS_COMPUTER:
-            case KA_NTLM_AV_DNS_DOMAIN:
-            case KA_NTLM_AV_DNS_TREE:
-                if (infoTexts[id - KA_NTLM_AV_NB_COMPUTER].setFromBytes(value, size) != 0)
-                    return 1;
-                break;
-            case KA_NTLM_AV_TARGET_NAME:
-                if (infoTargetName.setFromBytes(value, size) != 0)
-                    return 1;
-                break;
-            case KA_NTLM_AV_FLAGS:
-            case KA_NTLM_AV_TIMESTAMP: {
-                uint32_t words = id == KA_NTLM_AV_FLAGS ? 1 : 2;
-                if (size != 4 * words) {
-                    errPost(MSG_NTLM_MESSAGE_ENDS_EARLY);
-                    return 1;
-                }
-                KaNTLMBuffer item;
-                item.startReading(value, size);
-                if (item.get32(id == KA_NTLM_AV_FLAGS ? &infoFlags : &timestamp[0]) != 0 ||
-                    (words == 2 && item.get32(&timestamp[1]) != 0))
-                    return 1;
-                break;
+        case KA_NTLM_AV_NB_COMPUTER:
+        case KA_NTLM_AV_NB_DOMAIN:
+        case KA_NTLM_AV_DNS_COMPUTER:
+        case KA_NTLM_AV_DNS_DOMAIN:
+        case KA_NTLM_AV_DNS_TREE:
+            if (infoTexts[id - KA_NTLM_AV_NB_COMPUTER].setFromBytes(value, size) != 0)
+                return 1;
+            break;
+        case KA_NTLM_AV_TARGET_NAME:
+            if (infoTargetName.setFromBytes(value, size) != 0)
+                return 1;
+            break;
+        case KA_NTLM_AV_FLAGS:
+        case KA_NTLM_AV_TIMESTAMP: {
+            uint32_t words = id == KA_NTLM_AV_FLAGS ? 1 : 2;
+            if (size != 4 * words) {
+                errPost(MSG_NTLM_MESSAGE_ENDS_EARLY);
+                return 1;
             }
-            case KA_NTLM_AV_CHANNEL_BINDINGS:
-                freeBytes(channelBindings, channelBindingsLength);
-                channelBindingsLength = 0;
-                channelBindings = copyBytes(value, size);
-                if (channelBindings == nullptr)
-                    return 1;
-                channelBindingsLength = size;
-                break;
-            case KA_NTLM_AV_SINGLE_HOST: errPost(MSG_NTLM_SINGLE_HOST); return 1;
-            default: errPost(MSG_NTLM_TARGET_INFO_UNKNOWN)->addParamUnsigned(id); return 1;
+            KaNTLMBuffer item;
+            item.startReading(value, size);
+            if (item.get32(id == KA_NTLM_AV_FLAGS ? &infoFlags : &timestamp[0]) != 0 ||
+                (words == 2 && item.get32(&timestamp[1]) != 0))
+                return 1;
+            break;
+        }
+        case KA_NTLM_AV_CHANNEL_BINDINGS:
+            freeBytes(channelBindings, channelBindingsLength);
+            channelBindingsLength = 0;
+            channelBindings = copyBytes(value, size);
+            if (channelBindings == nullptr)
+                return 1;
+            channelBindingsLength = size;
+            break;
+        case KA_NTLM_AV_SINGLE_HOST: errPost(MSG_NTLM_SINGLE_HOST); return 1;
+        default: errPost(MSG_NTLM_TARGET_INFO_UNKNOWN)->addParamUnsigned(id); return 1;
         }
         (void)in.skip(size);
     }
@@ -707,8 +707,7 @@ int KaNTLMAuthenticate::build() noexcept
 KaNTLMDomain::KaNTLMDomain(const char* allowedVersions) noexcept
     : authenticate(allowedVersions != nullptr ? allowedVersions : KA_OPENSSL_DEFAULT_VERSIONS),
       randomSource(&KaRandomBytes)
-{
-}
+{}
 
 KaNTLMDomain::~KaNTLMDomain()
 {
@@ -745,8 +744,8 @@ int KaNTLMDomain::initialize(const uint16_t* user, size_t userLength, const uint
     ready = 0;
     size_t domainUnits = domainLength == KA_NTLM_NTS ? unitLength(domain) : domainLength < 0 ? 0 : size_t(domainLength);
     size_t wsUnits = workstationLength == KA_NTLM_NTS ? unitLength(workstation)
-                     : workstationLength < 0        ? 0
-                                                    : size_t(workstationLength);
+                     : workstationLength < 0          ? 0
+                                                      : size_t(workstationLength);
     // Every text travels with a 16-bit byte length.
     if (domainUnits > KA_NTLM_FIELD_MAX / 2)
         return postTooLong("domain", domainUnits * 2);

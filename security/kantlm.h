@@ -209,7 +209,7 @@ public:
     // Serves only as the crypto library's context: MD4, MD5, HMAC.
     KaCipherAPI library;
     DESwCBCEncryptor des;
-    KaCipherCallMapper* mapper = nullptr;       // borrowed from library
+    KaCipherCallMapper* mapper = nullptr;        // borrowed from library
     const KaNTLMChallenge* challenge = nullptr;  // borrowed
     KaMemoryBuffer* userName = nullptr;          // encrypted under randomKey
     KaMemoryBuffer* password = nullptr;

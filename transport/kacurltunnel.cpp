@@ -171,8 +171,8 @@ int16_t KaCurlTunnel::connectTunnel(int64_t timeoutSeconds) noexcept
         return 1;
     }
     const long seconds = timeoutSeconds < 1 ? 1L : long(timeoutSeconds);
-    if (client.setLong(CURLOPT_CONNECTTIMEOUT, seconds) != CURLE_OK || client.setLong(CURLOPT_TIMEOUT, seconds) !=
-                                                                            CURLE_OK) {
+    if (client.setLong(CURLOPT_CONNECTTIMEOUT, seconds) != CURLE_OK ||
+        client.setLong(CURLOPT_TIMEOUT, seconds) != CURLE_OK) {
         postCurlError(CURLE_FAILED_INIT);
         return 1;
     }

@@ -42,7 +42,7 @@ struct KaPreloginRecord {
     KaSSLSS* transport = nullptr;
     int32_t mode = KA_PRELOGIN_PLAIN;
     int32_t changeCipherSpec = 0;
-    uint32_t remaining = 0;  // payload of the incoming packet not yet delivered
+    uint32_t remaining = 0;      // payload of the incoming packet not yet delivered
     uint32_t pendingLength = 0;  // header included
     uint8_t* pending = nullptr;  // KA_PRELOGIN_PACKET bytes while a packet is assembled
     void* method = nullptr;      // the "sslss" BIO method

@@ -62,7 +62,7 @@ struct ScriptedResult {
     int fetches = 0;
     std::vector<SQLSMALLINT> cTypesRead;
     std::vector<SQLLEN> capacities;  // of every read of a long value
-    std::vector<size_t> offsets;  // of the current row's values, per column
+    std::vector<size_t> offsets;     // of the current row's values, per column
 
     XPstResultSource source(int wide, int64_t longColumnBuffer = 1000)
     {

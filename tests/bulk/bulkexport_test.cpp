@@ -120,8 +120,7 @@ protected:
         while (true) {
             char buffer[8192];
             SQLLEN indicator = 0;
-            SQLRETURN rc =
-                SQLGetData(stmt, j, binary ? SQL_C_BINARY : SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+            SQLRETURN rc = SQLGetData(stmt, j, binary ? SQL_C_BINARY : SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
             if (rc == SQL_NO_DATA)
                 break;
             EXPECT_TRUE(SQL_SUCCEEDED(rc)) << katest::diagOf(SQL_HANDLE_STMT, stmt).text;
@@ -284,14 +283,13 @@ TEST_F(ExportTolerance, ErrorsAboveTheToleranceStopTheExportAfterTheLastComplete
         const std::string tag = std::to_string(++n);
         const std::u16string data = u16of(dir.path() + "/tol" + tag + ".csv");
         const std::u16string log = u16of(dir.path() + "/tol" + tag + ".log");
-        EXPECT_EQ(c.result, bulkExportResultSet(stmt, reinterpret_cast<const uint16_t*>(data.c_str()), 106,
-                                                c.tolerance, -1, reinterpret_cast<const uint16_t*>(log.c_str())));
+        EXPECT_EQ(c.result, bulkExportResultSet(stmt, reinterpret_cast<const uint16_t*>(data.c_str()), 106, c.tolerance,
+                                                -1, reinterpret_cast<const uint16_t*>(log.c_str())));
         // The header's two comment lines, then the rows.
         std::string bytes = readFile(dir.path() + "/tol" + tag + ".csv");
         EXPECT_EQ(c.rowsWritten + 2, std::count(bytes.begin(), bytes.end(), '\n')) << bytes;
         std::string logText = readFile(dir.path() + "/tol" + tag + ".log");
-        EXPECT_NE(std::string::npos,
-                  logText.find("Number of rows exported:\t" + std::to_string(c.rowsWritten) + "\n"))
+        EXPECT_NE(std::string::npos, logText.find("Number of rows exported:\t" + std::to_string(c.rowsWritten) + "\n"))
             << logText;
         bool stopped = c.result != 0;
         EXPECT_EQ(stopped, logText.find("The error tolerance was exceeded") != std::string::npos) << logText;

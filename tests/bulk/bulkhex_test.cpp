@@ -41,11 +41,10 @@ void decode(const HexCase& c)
     for (const std::string& piece : c.pieces) {
         std::vector<Unit> units(piece.begin(), piece.end());
         size_t produced = 99;
-        status = sizeof(Unit) == 1
-                     ? unhexify(reinterpret_cast<const uint8_t*>(units.data()), units.size(), at + total, &produced,
-                                &state)
-                     : unhexifyW(reinterpret_cast<const uint16_t*>(units.data()), units.size(), at + total,
-                                 &produced, &state);
+        status = sizeof(Unit) == 1 ? unhexify(reinterpret_cast<const uint8_t*>(units.data()), units.size(), at + total,
+                                              &produced, &state)
+                                   : unhexifyW(reinterpret_cast<const uint16_t*>(units.data()), units.size(),
+                                               at + total, &produced, &state);
         total += produced;
         if (status != 0)
             break;

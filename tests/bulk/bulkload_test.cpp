@@ -42,9 +42,9 @@ protected:
         std::u16string l = log != nullptr ? u16of(log) : u"";
         std::u16string x = discard != nullptr ? u16of(discard) : u"";
         auto p = [](const std::u16string& s) { return reinterpret_cast<const uint16_t*>(s.c_str()); };
-        int16_t rc = conn->loadTableFromFileBody(p(t), p(d), errorTolerance, -1, nullptr,
-                                                 log != nullptr ? p(l) : nullptr, discard != nullptr ? p(x) : nullptr,
-                                                 first, count, 0);
+        int16_t rc =
+            conn->loadTableFromFileBody(p(t), p(d), errorTolerance, -1, nullptr, log != nullptr ? p(l) : nullptr,
+                                        discard != nullptr ? p(x) : nullptr, first, count, 0);
         (void)conn->leaveApi(rc == 0 ? SQL_SUCCESS : SQL_ERROR);
         // Read now: the next call on the connection clears them.
         last = diags();
@@ -69,15 +69,15 @@ protected:
         ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + src + kShape)));
         for (const std::string& t : targets)
             ASSERT_TRUE(SQL_SUCCEEDED(exec("CREATE TABLE " + t + kShape)));
-        ASSERT_TRUE(SQL_SUCCEEDED(exec(
-            "INSERT INTO " + src +
-            " VALUES (1, 'plain', 'a', 1.25, 0.5, '2020-01-31', '2020-01-31 10:11:12', true, unhex('00FF41')), "
-            "(2, 'quote \"inside\", comma', 'b,c', -3.00, -1.5e10, '1999-12-31', '1999-12-31 23:59:59', false, "
-            "unhex('')), "
-            "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
-            "(4, '', '', 0, 0, '2000-02-29', '2000-02-29 00:00:00', true, unhex('4142')), "
-            "(5, 'line\nbreak and \xC3\xA9\xC3\x9F', 'x', 99999999.99, 1e-5, '1970-01-01', "
-            "'1970-01-01 00:00:01', false, unhex('0A0D2C22'))")));
+        ASSERT_TRUE(SQL_SUCCEEDED(
+            exec("INSERT INTO " + src +
+                 " VALUES (1, 'plain', 'a', 1.25, 0.5, '2020-01-31', '2020-01-31 10:11:12', true, unhex('00FF41')), "
+                 "(2, 'quote \"inside\", comma', 'b,c', -3.00, -1.5e10, '1999-12-31', '1999-12-31 23:59:59', false, "
+                 "unhex('')), "
+                 "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
+                 "(4, '', '', 0, 0, '2000-02-29', '2000-02-29 00:00:00', true, unhex('4142')), "
+                 "(5, 'line\nbreak and \xC3\xA9\xC3\x9F', 'x', 99999999.99, 1e-5, '1970-01-01', "
+                 "'1970-01-01 00:00:01', false, unhex('0A0D2C22'))")));
     }
 
     // Two tables (id INT, name STRING): a source with one row whose export
@@ -216,8 +216,13 @@ TEST_F(BulkLoad, RecordsAreCountedAndShapedByTheLoadsRules)
     const Case cases[] = {
         {"a window of the records", "1,\"a\"\n2,\"b\"\n3,\"c\"\n4,\"d\"\n", 2, 2, 0, {"2|b", "3|c"}, nullptr},
         {"no records asked for", "1,\"a\"\n", 1, 0, 1, {}, nullptr},
-        {"surplus fields are dropped", "1,\"a\",\"extra\",9\n2,\"b\",\"more\"\n3,\"c\"\n", 1, -1, 0,
-         {"1|a", "2|b", "3|c"}, "more fields than the table has columns"},
+        {"surplus fields are dropped",
+         "1,\"a\",\"extra\",9\n2,\"b\",\"more\"\n3,\"c\"\n",
+         1,
+         -1,
+         0,
+         {"1|a", "2|b", "3|c"},
+         "more fields than the table has columns"},
         {"a short record gets nulls", "1\n2,\"b\"\n3", 1, -1, 0, {"1|-", "2|b", "3|-"}, nullptr},
         {"the window runs past the end", "1,\"a\"\n2,\"b\"\n", 2, 10, 0, {"2|b"}, nullptr},
         {"an empty data file", "", 1, -1, 1, {}, nullptr},
@@ -263,8 +268,8 @@ TEST_F(BulkLoad, TheInsertQuotesTheTableNamePartByPart)
     EXPECT_EQ((std::vector<std::string>{"1|a"}), rows("SELECT * FROM q_dst" + suffix));
     // SQL in a name stays part of the name: no table of that name, and the
     // statement it carries is never run.
-    EXPECT_EQ(1, load("q_dst" + suffix + " VALUES (7,'x'); DROP TABLE q_src" + suffix + " --", data, -1, nullptr,
-                      nullptr));
+    EXPECT_EQ(
+        1, load("q_dst" + suffix + " VALUES (7,'x'); DROP TABLE q_src" + suffix + " --", data, -1, nullptr, nullptr));
     EXPECT_EQ((std::vector<std::string>{"1|one"}), rows("SELECT * FROM q_src" + suffix));
     EXPECT_EQ((std::vector<std::string>{"1|a"}), rows("SELECT * FROM q_dst" + suffix));
 }
@@ -341,9 +346,8 @@ protected:
         std::vector<std::string> out;
         for (const std::string& row : rows("SELECT id FROM " + table))
             out.push_back(row);
-        std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
-            return std::stoi(a) < std::stoi(b);
-        });
+        std::sort(out.begin(), out.end(),
+                  [](const std::string& a, const std::string& b) { return std::stoi(a) < std::stoi(b); });
         return out;
     }
 

@@ -262,10 +262,8 @@ TEST_F(BulkLoadFileTest, BlanksInsideAValueKeepTheirKind)
         std::vector<std::string> fields;
     };
     const std::vector<Case> cases = {
-        {"a\tb,c \t d\t \n", {"1:a\tb", "2:c \t d"}},
-        {"x\t \t\r\ny \t\n", {"1:x", "1:y"}},
-        {"last\t\tone \t", {"1:last\t\tone"}},
-        {v + "\t \t \t\t w,z\n", {"1:" + v + "\t \t \t\t w", "2:z"}},
+        {"a\tb,c \t d\t \n", {"1:a\tb", "2:c \t d"}}, {"x\t \t\r\ny \t\n", {"1:x", "1:y"}},
+        {"last\t\tone \t", {"1:last\t\tone"}},        {v + "\t \t \t\t w,z\n", {"1:" + v + "\t \t \t\t w", "2:z"}},
         {v + "\t \t \t\t ,z\n", {"1:" + v, "2:z"}},
     };
     for (const Case& c : cases) {

@@ -626,8 +626,7 @@ struct Reported {
 
 void PrintTo(const Reported& r, std::ostream* os)
 {
-    *os << "{type " << r.type << ", size " << r.size << ", octets " << r.octets << ", position " << r.position
-        << "}";
+    *os << "{type " << r.type << ", size " << r.size << ", octets " << r.octets << ", position " << r.position << "}";
 }
 
 TEST_F(CatalogColumns, ThresholdsAndMinimumSizesAtTheirBoundariesForNarrowAndWideTypes)

@@ -18,8 +18,8 @@ namespace {
 using AllocHandle = SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*);
 using FreeHandle = SQLRETURN (*)(SQLSMALLINT, SQLHANDLE);
 using SetEnvAttr = SQLRETURN (*)(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER);
-using GetDiagRecW = SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLWCHAR*, SQLINTEGER*, SQLWCHAR*,
-                                  SQLSMALLINT, SQLSMALLINT*);
+using GetDiagRecW = SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLWCHAR*, SQLINTEGER*, SQLWCHAR*, SQLSMALLINT,
+                                  SQLSMALLINT*);
 using Disconnect = SQLRETURN (*)(SQLHDBC);
 
 class DirectLink : public ::testing::Test {

@@ -37,7 +37,9 @@ std::vector<std::string> hostileValues()
         "' OR '1'='1",
         "'),('x','y'),('",
         std::string("nul\0in the middle", 18),
-        std::string("nul then digits \0" "12", 19),
+        std::string("nul then digits \0"
+                    "12",
+                    19),
         std::string("\0", 1),
         "\\000 and \\u0041 are text here",
         "line one\nline two\r\n\ttabbed\b\x1a",
@@ -53,10 +55,7 @@ std::vector<std::string> hostileValues()
 class Hs2ArrayInsert : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
                        public ::testing::WithParamInterface<const char*> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-arrayinsert", {"--server", "hive-3.1", "--verbose"}, true);
-    }
+    static void SetUpTestSuite() { startHs2("hs2-arrayinsert", {"--server", "hive-3.1", "--verbose"}, true); }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
@@ -66,7 +65,6 @@ protected:
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
     size_t insertsLogged() { return katest::occurrences(katest::fileText(log), "ExecuteStatement INSERT INTO"); }
     bool setting(const char* word) const { return std::string(GetParam()).find(word) != std::string::npos; }
-
 };
 
 TEST_P(Hs2ArrayInsert, HostileValuesReadBackByteEqual)
@@ -92,16 +90,16 @@ TEST_P(Hs2ArrayInsert, HostileValuesReadBackByteEqual)
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, statuses.data(), 0));
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0));
     ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql("INSERT INTO hostile VALUES (?, ?)"), SQL_NTS)) << diags();
-    ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, ids.data(), 0,
-                                            nullptr));
-    ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 100000, 0,
-                                            texts.data(), static_cast<SQLLEN>(width), lengths.data()));
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, ids.data(), 0, nullptr));
+    ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 100000, 0, texts.data(),
+                                            static_cast<SQLLEN>(width), lengths.data()));
     const size_t before = insertsLogged();
     ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
     const size_t statements = insertsLogged() - before;
     EXPECT_EQ(n, processed);
-    EXPECT_EQ(std::vector<SQLUSMALLINT>(n, SQL_PARAM_SUCCESS), std::vector<SQLUSMALLINT>(statuses.begin(),
-                                                                                          statuses.begin() + n));
+    EXPECT_EQ(std::vector<SQLUSMALLINT>(n, SQL_PARAM_SUCCESS),
+              std::vector<SQLUSMALLINT>(statuses.begin(), statuses.begin() + n));
     EXPECT_EQ(99, statuses[n]);
     if (setting("BatchMechanism=1"))
         EXPECT_EQ(n, statements);
@@ -152,13 +150,13 @@ TEST_P(Hs2ArrayInsert, ARowThatCannotBeConvertedFailsAloneAndEndsTheArray)
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(5), 0));
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, statuses, 0));
     ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0));
-    ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_INTEGER, 0, 0, texts, 8,
-                                            lengths));
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_INTEGER, 0, 0, texts, 8, lengths));
     const size_t before = insertsLogged();
     ASSERT_EQ(SQL_SUCCESS_WITH_INFO, SQLExecDirect(stmt, sql("INSERT INTO badrow VALUES (?)"), SQL_NTS)) << diags();
     EXPECT_NE(std::string::npos, diags().find("22018")) << diags();
-    const std::vector<SQLUSMALLINT> expected = {SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_ERROR,
-                                                SQL_PARAM_UNUSED, SQL_PARAM_UNUSED};
+    const std::vector<SQLUSMALLINT> expected = {SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_ERROR, SQL_PARAM_UNUSED,
+                                                SQL_PARAM_UNUSED};
     EXPECT_EQ(expected, std::vector<SQLUSMALLINT>(statuses, statuses + 5));
     EXPECT_EQ(3u, processed);
     EXPECT_EQ(setting("BatchMechanism=1") ? 2u : 1u, insertsLogged() - before);
@@ -179,8 +177,8 @@ TEST_P(Hs2ArrayInsert, ARowThatCannotBeConvertedFailsAloneAndEndsTheArray)
 // The default, batches of 2 KB, batches run asynchronously at the server,
 // the SQL parser off (the text is not rewritten), row by row, and rows
 // fetched row-wise.
-const char* const kSettings[] = {"", "ArrayInsertSize=1;", "UseAsyncExecute=1;", "EnableSqlParser=0;",
-                                 "BatchMechanism=1;", "CSP=4;"};
+const char* const kSettings[] = {
+    "", "ArrayInsertSize=1;", "UseAsyncExecute=1;", "EnableSqlParser=0;", "BatchMechanism=1;", "CSP=4;"};
 const char* const kSettingNames[] = {"Default", "SmallBatches", "Async", "NoParser", "RowByRow", "RowWise"};
 
 std::string settingName(const ::testing::TestParamInfo<const char*>& info)

@@ -71,10 +71,7 @@ int run(const std::string& command, std::string* out)
 
 class Hs2Bulk : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-bulk", {"--server", "hive-3.1"});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-bulk", {"--server", "hive-3.1"}); }
     void SetUp() override
     {
         DriverManagerSuite::SetUp();
@@ -403,10 +400,11 @@ TEST_F(Hs2Bulk, ColumnNamesWithMarkupCharactersAreEscapedAndReadBack)
 {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-    SQLRETURN rc = SQLExecDirect(
-        stmt, const_cast<SQLCHAR*>(text("CREATE TABLE markup_names AS SELECT id AS `a<b&c`, name AS `it's>` "
-                                        "FROM people")),
-        SQL_NTS);
+    SQLRETURN rc =
+        SQLExecDirect(stmt,
+                      const_cast<SQLCHAR*>(text("CREATE TABLE markup_names AS SELECT id AS `a<b&c`, name AS `it's>` "
+                                                "FROM people")),
+                      SQL_NTS);
     ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diagText(SQL_HANDLE_STMT, stmt);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 

@@ -25,10 +25,7 @@ SQLWCHAR* w(const std::u16string& s)
 class Hs2Catalog : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
                    public ::testing::WithParamInterface<const char*> {
 protected:
-    static void SetUpTestSuite()
-    {
-        writeHs2Ini("hs2-catalog");
-    }
+    static void SetUpTestSuite() { writeHs2Ini("hs2-catalog"); }
     void SetUp() override
     {
         startServer({"--server", GetParam()});
@@ -153,10 +150,7 @@ INSTANTIATE_TEST_SUITE_P(Identities, Hs2Catalog, ::testing::Values("hive-1.2", "
 // which way each call went.
 class Hs2NativeColumns : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        writeHs2Ini("hs2-native-columns");
-    }
+    static void SetUpTestSuite() { writeHs2Ini("hs2-native-columns"); }
     void TearDown() override
     {
         DriverManagerStmtSuite::TearDown();

@@ -97,15 +97,15 @@ TEST_P(Hs2ColumnData, ATimestampWithLocalTimeZoneIsReadAsItsText)
     const char* values[] = {"2024-02-29 12:34:56.5 UTC",
                             "2024-02-29 12:34:56.123456789 America/Argentina/ComodRivadavia"};
     ASSERT_EQ(SQL_SUCCESS,
-              SQLExecDirect(stmt, sql(("CREATE TABLE " + table + " (id int, t timestamp with local time zone)").c_str()),
+              SQLExecDirect(stmt,
+                            sql(("CREATE TABLE " + table + " (id int, t timestamp with local time zone)").c_str()),
                             SQL_NTS))
         << diags();
-    ASSERT_EQ(SQL_SUCCESS,
-              SQLExecDirect(stmt,
-                            sql(("INSERT INTO " + table + " VALUES (1, '" + values[0] + "'), (2, '" + values[1] +
-                                 "'), (3, NULL)")
-                                    .c_str()),
-                            SQL_NTS))
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt,
+                                         sql(("INSERT INTO " + table + " VALUES (1, '" + values[0] + "'), (2, '" +
+                                              values[1] + "'), (3, NULL)")
+                                                 .c_str()),
+                                         SQL_NTS))
         << diags();
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(("SELECT id, t FROM " + table + " ORDER BY id").c_str()), SQL_NTS))
         << diags();
@@ -175,12 +175,12 @@ TEST_P(Hs2ColumnData, NamesOutsideAsciiComeThroughTheNarrowAndTheWideCalls)
         for (SQLUSMALLINT field : {SQL_DESC_NAME, SQL_DESC_LABEL, SQL_DESC_BASE_COLUMN_NAME}) {
             SCOPED_TRACE(field);
             char narrowAttr[64] = {};
-            ASSERT_EQ(SQL_SUCCESS, SQLColAttribute(stmt, n.column, field, narrowAttr, sizeof narrowAttr, &length, nullptr))
+            ASSERT_EQ(SQL_SUCCESS,
+                      SQLColAttribute(stmt, n.column, field, narrowAttr, sizeof narrowAttr, &length, nullptr))
                 << diags();
             EXPECT_EQ(n.utf8, std::string(narrowAttr));
             SQLWCHAR wideAttr[64] = {};
-            ASSERT_EQ(SQL_SUCCESS,
-                      SQLColAttributeW(stmt, n.column, field, wideAttr, sizeof wideAttr, &length, nullptr))
+            ASSERT_EQ(SQL_SUCCESS, SQLColAttributeW(stmt, n.column, field, wideAttr, sizeof wideAttr, &length, nullptr))
                 << diags();
             EXPECT_EQ(n.utf16, std::u16string(reinterpret_cast<const char16_t*>(wideAttr), size_t(length) / 2));
         }

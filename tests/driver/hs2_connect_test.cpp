@@ -373,8 +373,9 @@ TEST_F(Hs2Connect, APacketLogThatCannotOpenItsFileIsAWarningAndTheConnectionGoes
     const std::string missing = iniDir + "/no-such-folder";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
-        std::string in = driverString(server->port(), "UID=ann;PWD={se;cr}}et};EPL=1;PacketLoggingMode=" +
-                                                          std::string(c.mode) + ";PLFP=" + missing + "/pkt-");
+        std::string in =
+            driverString(server->port(), "UID=ann;PWD={se;cr}}et};EPL=1;PacketLoggingMode=" + std::string(c.mode) +
+                                             ";PLFP=" + missing + "/pkt-");
         ASSERT_EQ(c.rc, connectBy(in)) << allText(diags);
         if (c.rc == SQL_SUCCESS_WITH_INFO) {
             ASSERT_EQ(1u, diags.size()) << allText(diags);
@@ -386,8 +387,8 @@ TEST_F(Hs2Connect, APacketLogThatCannotOpenItsFileIsAWarningAndTheConnectionGoes
         // The connection works without its log.
         SQLHSTMT stmt = SQL_NULL_HSTMT;
         ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt));
-        EXPECT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("use default")),
-                                             SQL_NTS))
+        EXPECT_EQ(SQL_SUCCESS,
+                  SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("use default")), SQL_NTS))
             << katest::diagText(SQL_HANDLE_STMT, stmt);
         EXPECT_EQ(SQL_SUCCESS, SQLFreeHandle(SQL_HANDLE_STMT, stmt));
         ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));

@@ -38,10 +38,7 @@ std::u16string fromWide(const SQLWCHAR* text)
 
 class Hs2CursorName : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-cursorname", {});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-cursorname", {}); }
     void SetUp() override
     {
         DriverManagerSuite::SetUp();
@@ -174,14 +171,10 @@ TEST_F(Hs2CursorName, BadNamesAreRefusedWithTheirSqlstates)
         SQLSMALLINT length;
         const char* state;
     } cases[] = {
-        {"C1", SQL_NTS, "3C000"},
-        {"c1", SQL_NTS, "3C000"},
-        {"SQLCURSOR1", SQL_NTS, "34000"},
-        {"SQL_CUR1", SQL_NTS, "34000"},
-        {"sql_cur1", SQL_NTS, "34000"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", SQL_NTS, "34000"},
-        {"", SQL_NTS, "HY090"},
-        {"C2", 0, "HY090"},
+        {"C1", SQL_NTS, "3C000"},         {"c1", SQL_NTS, "3C000"},
+        {"SQLCURSOR1", SQL_NTS, "34000"}, {"SQL_CUR1", SQL_NTS, "34000"},
+        {"sql_cur1", SQL_NTS, "34000"},   {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", SQL_NTS, "34000"},
+        {"", SQL_NTS, "HY090"},           {"C2", 0, "HY090"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -229,10 +222,13 @@ TEST_F(Hs2CursorName, GetFunctionsReportsWhatTheDriverDoes)
         SQLUSMALLINT function;
         bool offered;
     } cases[] = {
-        {SQL_API_SQLSETCURSORNAME, true}, {SQL_API_SQLGETCURSORNAME, true}, {SQL_API_SQLFETCH, true},
+        {SQL_API_SQLSETCURSORNAME, true},
+        {SQL_API_SQLGETCURSORNAME, true},
+        {SQL_API_SQLFETCH, true},
         // Rows of static cursors are positioned and refreshed; no cursor
         // changes rows, as every one is read-only.
-        {SQL_API_SQLBULKOPERATIONS, false}, {SQL_API_SQLSETPOS, true},
+        {SQL_API_SQLBULKOPERATIONS, false},
+        {SQL_API_SQLSETPOS, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.function);

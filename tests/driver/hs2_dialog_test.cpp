@@ -122,8 +122,8 @@ TEST_F(Hs2Dialog, ThePromptShowsTheCurrentValuesAndConnectsWithWhatTheUserConfir
         << diags;
     std::vector<std::string> calls = dialogCalls();
     ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ(std::string("window=set connection=set host=127.0.0.1 database=default user=ann password=") +
-                  kPassword + " port=1",
+    EXPECT_EQ(std::string("window=set connection=set host=127.0.0.1 database=default user=ann password=") + kPassword +
+                  " port=1",
               calls[0]);
     // The completed string carries the server the dialog chose.
     EXPECT_NE(std::string::npos, completed.find("PORT=" + server->portText() + ";")) << completed;
@@ -137,17 +137,16 @@ TEST_F(Hs2Dialog, CompletionAsksOnlyForWhatIsMissing)
     struct Case {
         const char* name;
         SQLUSMALLINT mode;
-        std::string more;          // after host and port
-        const char* typed;         // the password the user types, or null
+        std::string more;   // after host and port
+        const char* typed;  // the password the user types, or null
         SQLRETURN rc;
-        const char* shown;         // the dialog's password field, or null when no dialog
-        const char* words;         // in the diagnostics
+        const char* shown;  // the dialog's password field, or null when no dialog
+        const char* words;  // in the diagnostics
     };
     const std::string given = std::string("UID=ann;PWD=") + kPasswordValue;
     const Case cases[] = {
         {"complete, nothing missing", SQL_DRIVER_COMPLETE, given, "wrong", SQL_SUCCESS, nullptr, ""},
-        {"complete required, nothing missing", SQL_DRIVER_COMPLETE_REQUIRED, given, "wrong", SQL_SUCCESS, nullptr,
-         ""},
+        {"complete required, nothing missing", SQL_DRIVER_COMPLETE_REQUIRED, given, "wrong", SQL_SUCCESS, nullptr, ""},
         {"complete, no password", SQL_DRIVER_COMPLETE, "UID=ann", kPassword, SQL_SUCCESS, "", ""},
         {"complete required, no password", SQL_DRIVER_COMPLETE_REQUIRED, "UID=ann", kPassword, SQL_SUCCESS, "", ""},
         {"no prompt, no password", SQL_DRIVER_NOPROMPT, "UID=ann", kPassword, SQL_ERROR, nullptr,
@@ -219,8 +218,8 @@ TEST_F(Hs2Dialog, FieldsTooLongForTheDialogStayWholeAndWhatItReturnsIsChecked)
     for (char c : base("UID=ann;PWD="))
         wide += char16_t(c);
     wide += std::u16string(60, u'\u20ac');
-    EXPECT_EQ(SQL_ERROR, SQLDriverConnectW(dbc, &window, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS, nullptr,
-                                           0, nullptr, SQL_DRIVER_PROMPT));
+    EXPECT_EQ(SQL_ERROR, SQLDriverConnectW(dbc, &window, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS, nullptr, 0,
+                                           nullptr, SQL_DRIVER_PROMPT));
     calls = dialogCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_NE(std::string::npos, calls[0].find(" password=" + euros.substr(0, 126) + " port=")) << calls[0];

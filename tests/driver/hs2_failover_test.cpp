@@ -23,10 +23,7 @@ SQLCHAR* sql(const char* text)
 
 class Hs2Failover : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-failover", {"--verbose"}, true);
-    }
+    static void SetUpTestSuite() { startHs2("hs2-failover", {"--verbose"}, true); }
     void TearDown() override
     {
         for (SQLHSTMT s : {first, second})
@@ -245,7 +242,8 @@ protected:
         ASSERT_EQ(SQL_SUCCESS, SQLDisconnect(dbc));
         const size_t sessions = katest::occurrences(katest::fileText(log), "OpenSession");
         ASSERT_TRUE(SQL_SUCCEEDED(driverConnect(pooled))) << diagText(SQL_HANDLE_DBC, dbc);
-        ASSERT_EQ(sessions, katest::occurrences(katest::fileText(log), "OpenSession")) << "the second connect opened a session";
+        ASSERT_EQ(sessions, katest::occurrences(katest::fileText(log), "OpenSession"))
+            << "the second connect opened a session";
         ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &first));
         ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &second));
     }

@@ -147,10 +147,7 @@ std::optional<std::string> readInPieces(SQLHSTMT s, SQLUSMALLINT c, SQLSMALLINT 
 class Hs2GetData : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
                    public ::testing::WithParamInterface<const char*> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-getdata", {"--server", "hive-3.1"});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-getdata", {"--server", "hive-3.1"}); }
     static void TearDownTestSuite()
     {
         httpServer.reset();
@@ -166,8 +163,8 @@ protected:
                 std::vector<std::string>{"--server", "hive-3.1", "--transport", "http"});
             ASSERT_NE(0, httpServer->port());
         }
-        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" +
-                             (http ? httpServer : server)->portText() + ";UID=u;PWD=p;LT=20;" + GetParam());
+        connectWithStatement("DRIVER={VYspark28};HOST=127.0.0.1;PORT=" + (http ? httpServer : server)->portText() +
+                             ";UID=u;PWD=p;LT=20;" + GetParam());
     }
 
     static inline std::unique_ptr<katest::Hs2Process> httpServer;
@@ -325,8 +322,8 @@ TEST_P(Hs2GetDataUncached, AnotherStatementBetweenTwoPiecesLeavesTheValueWhole)
     EXPECT_EQ(std::string("0123456"), std::string(buf));
     SQLHSTMT other = nullptr;
     ASSERT_EQ(SQL_SUCCESS, SQLAllocHandle(SQL_HANDLE_STMT, dbc, &other));
-    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(other, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT id FROM people")),
-                                         SQL_NTS))
+    ASSERT_EQ(SQL_SUCCESS,
+              SQLExecDirect(other, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT id FROM people")), SQL_NTS))
         << diagText(SQL_HANDLE_STMT, other);
     EXPECT_EQ(SQL_SUCCESS, SQLFetch(other)) << diagText(SQL_HANDLE_STMT, other);
     SQLFreeHandle(SQL_HANDLE_STMT, other);
@@ -367,8 +364,7 @@ TEST_P(Hs2GetDataUncached, ALongColumnPassedOverLeavesTheColumnsAfterItInStep)
         }
         const std::string whole = wholeValue(rows[row], SQL_C_CHAR);
         std::vector<char> buf(whole.size() + 1, kGuard);
-        const SQLRETURN rc =
-            SQLGetData(stmt, 3, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+        const SQLRETURN rc = SQLGetData(stmt, 3, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
         ASSERT_EQ(SQL_SUCCESS, rc) << "row " << row << ": " << diagText(SQL_HANDLE_STMT, stmt);
         if (!rows[row].text.has_value()) {
             EXPECT_EQ(SQL_NULL_DATA, ind);

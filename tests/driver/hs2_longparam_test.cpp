@@ -43,8 +43,9 @@ void PrintTo(const LongCase& c, std::ostream* os)
 // Text that a careless literal would break: apostrophes, backslashes, line
 // ends, a NUL, and characters of two to four UTF-8 bytes, laid out so that
 // every 64 KB boundary falls somewhere else inside the pattern.
-const char* const kPattern[] = {"Hive ", "'", "\\", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\n",
-                                "O''Brien", "\\'", "0123456789", "?", "\t", "--"};
+const char* const kPattern[] = {
+    "Hive ",      "'", "\\", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\n", "O''Brien", "\\'",
+    "0123456789", "?", "\t", "--"};
 
 // A UTF-8 value of exactly n bytes built from the pattern; the end is filled
 // with ASCII so that no character is cut.
@@ -113,10 +114,7 @@ constexpr size_t kGuardBytes = 16;
 
 class Hs2LongParamSuite : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-longparam", {"--server", "hive-3.1"});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-longparam", {"--server", "hive-3.1"}); }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
@@ -192,9 +190,8 @@ protected:
         const SQLULEN columnSize = c.columnSize != 0 ? c.columnSize : c.units;
         SQLLEN length = static_cast<SQLLEN>(bytes.size());
         if (c.send == Send::Bound) {
-            ASSERT_EQ(SQL_SUCCESS,
-                      SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, c.cType, c.sqlType, columnSize, 0,
-                                       const_cast<unsigned char*>(bytes.data()), length, &length))
+            ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, c.cType, c.sqlType, columnSize, 0,
+                                                    const_cast<unsigned char*>(bytes.data()), length, &length))
                 << diags();
             ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
         } else {
@@ -213,8 +210,8 @@ protected:
             const size_t piece = c.cType == SQL_C_WCHAR ? kPieceBytes + 1 : kPieceBytes;
             for (size_t at = 0; at < bytes.size(); at += piece) {
                 const size_t n = std::min(piece, bytes.size() - at);
-                ASSERT_EQ(SQL_SUCCESS, SQLPutData(stmt, const_cast<unsigned char*>(bytes.data() + at),
-                                                  static_cast<SQLLEN>(n)))
+                ASSERT_EQ(SQL_SUCCESS,
+                          SQLPutData(stmt, const_cast<unsigned char*>(bytes.data() + at), static_cast<SQLLEN>(n)))
                     << diags() << " at byte " << at;
             }
             ASSERT_EQ(SQL_SUCCESS, SQLParamData(stmt, &asked)) << diags();
@@ -263,8 +260,7 @@ TEST_F(Hs2LongParamSuite, ARowArrayOfLongValuesReadsBackByteForByte)
     for (const auto& form : forms) {
         SCOPED_TRACE(form.cType);
         const std::string table = form.cType == SQL_C_WCHAR ? "long_array_wide" : "long_array_narrow";
-        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(("DROP TABLE IF EXISTS " + table).c_str()), SQL_NTS))
-            << diags();
+        ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql(("DROP TABLE IF EXISTS " + table).c_str()), SQL_NTS)) << diags();
         ASSERT_EQ(SQL_SUCCESS,
                   SQLExecDirect(stmt, sql(("CREATE TABLE " + table + " (id int, s string)").c_str()), SQL_NTS))
             << diags();
@@ -287,10 +283,10 @@ TEST_F(Hs2LongParamSuite, ARowArrayOfLongValuesReadsBackByteForByte)
         ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, statuses.data(), 0));
         ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql(("INSERT INTO " + table + " VALUES (?, ?)").c_str()), SQL_NTS))
             << diags();
-        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, ids.data(),
-                                                0, nullptr));
-        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, form.cType, form.sqlType, sizes[kRows - 1],
-                                                0, cells.data(), static_cast<SQLLEN>(width), lengths.data()));
+        ASSERT_EQ(SQL_SUCCESS,
+                  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, ids.data(), 0, nullptr));
+        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, form.cType, form.sqlType, sizes[kRows - 1], 0,
+                                                cells.data(), static_cast<SQLLEN>(width), lengths.data()));
         ASSERT_EQ(SQL_SUCCESS, SQLExecute(stmt)) << diags();
         EXPECT_EQ(std::vector<SQLUSMALLINT>(kRows, SQL_PARAM_SUCCESS), statuses);
         ASSERT_EQ(SQL_SUCCESS, SQLFreeStmt(stmt, SQL_RESET_PARAMS));
@@ -353,8 +349,7 @@ TEST_F(Hs2LongParamSuite, AValueLongerThanAStatementCanHoldIsRefusedNamingTheLim
         {"bytes sent as hexadecimal digits", SQL_C_BINARY, SQL_LONGVARBINARY, 0, (SQLLEN{1} << 30) + 1},
     };
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("DROP TABLE IF EXISTS long_refused"), SQL_NTS)) << diags();
-    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("CREATE TABLE long_refused (id int, s string, b binary)"),
-                                         SQL_NTS))
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("CREATE TABLE long_refused (id int, s string, b binary)"), SQL_NTS))
         << diags();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -403,17 +398,15 @@ TEST_F(Hs2LongParamSuite, PiecesBeyondTheBindingsLimitAreRefusedNamingTheLimit)
         {"the announced length", SQL_LONGVARCHAR, 0, SQL_LEN_DATA_AT_EXEC(70001), 70001},
     };
     ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("DROP TABLE IF EXISTS long_pieces"), SQL_NTS)) << diags();
-    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("CREATE TABLE long_pieces (id int, s string)"), SQL_NTS))
-        << diags();
+    ASSERT_EQ(SQL_SUCCESS, SQLExecDirect(stmt, sql("CREATE TABLE long_pieces (id int, s string)"), SQL_NTS)) << diags();
     const std::string value = narrowValue(70002);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(SQL_SUCCESS, SQLPrepare(stmt, sql("INSERT INTO long_pieces VALUES (1, ?)"), SQL_NTS)) << diags();
         SQLLEN indicator = c.indicator;
         auto* token = reinterpret_cast<SQLPOINTER>(intptr_t{1});
-        ASSERT_EQ(SQL_SUCCESS,
-                  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, c.sqlType, c.columnSize, 0, token, 0,
-                                   &indicator))
+        ASSERT_EQ(SQL_SUCCESS, SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, c.sqlType, c.columnSize, 0, token,
+                                                0, &indicator))
             << diags();
         ASSERT_EQ(SQL_NEED_DATA, SQLExecute(stmt)) << diags();
         SQLPOINTER asked = nullptr;

@@ -91,10 +91,7 @@ size_t utf8Characters(const std::string& text)
 
 class Hs2Persist : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-persist", {"--synthetic-rows", std::to_string(kSyntheticRows)});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-persist", {"--synthetic-rows", std::to_string(kSyntheticRows)}); }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
@@ -113,8 +110,7 @@ protected:
         case SQL_LONGVARCHAR:
         case SQL_WLONGVARCHAR: return "string";
         case SQL_NUMERIC:
-        case SQL_DECIMAL:
-            return "decimal|precision=" + std::to_string(precision) + "|scale=" + std::to_string(scale);
+        case SQL_DECIMAL: return "decimal|precision=" + std::to_string(precision) + "|scale=" + std::to_string(scale);
         case SQL_INTEGER: return isUnsigned ? "unsignedInt" : "int";
         case SQL_SMALLINT: return isUnsigned ? "unsignedShort" : "short";
         case SQL_TINYINT: return isUnsigned ? "unsignedByte" : "byte";
@@ -333,8 +329,7 @@ protected:
         EXPECT_EQ("OK", katest::checkRecordSet(base + "-one.xml", specs, rows, base + "-one.json"));
         EXPECT_NE(0, access((base + "-one.xsd").c_str(), F_OK));
         persist(query, 2, base + "-two.xml");
-        EXPECT_EQ("OK",
-                  katest::checkRecordSet(base + "-two.xml", specs, rows, base + "-two.json", base + "-two.xsd"));
+        EXPECT_EQ("OK", katest::checkRecordSet(base + "-two.xml", specs, rows, base + "-two.json", base + "-two.xsd"));
     }
 };
 
@@ -348,10 +343,11 @@ TEST(Hs2PersistNumbers, TheExpectedNumberTextFollowsTheDocumentedForms)
         const char* text;
     };
     const Case cases[] = {
-        {0.5, 15, ".5"},        {-2.0, 15, "-2"},         {double(0.1f), 7, ".1"},
-        {0.0, 15, "0"},         {-0.05, 15, "-.05"},      {double(1234567.0f), 7, "1234567"},
-        {1.0e20, 15, "1E20"},   {123456789012345678.0, 15, "1.23456789012346E17"},
-        {1.5, 7, "1.5"},        {-1.7976931348623157e308, 15, "-1.79769313486232E308"},
+        {0.5, 15, ".5"},           {-2.0, 15, "-2"},
+        {double(0.1f), 7, ".1"},   {0.0, 15, "0"},
+        {-0.05, 15, "-.05"},       {double(1234567.0f), 7, "1234567"},
+        {1.0e20, 15, "1E20"},      {123456789012345678.0, 15, "1.23456789012346E17"},
+        {1.5, 7, "1.5"},           {-1.7976931348623157e308, 15, "-1.79769313486232E308"},
         {0.000123, 15, ".000123"},
     };
     for (const Case& c : cases)

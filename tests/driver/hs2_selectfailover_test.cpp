@@ -43,10 +43,7 @@ struct Row {
 
 class Hs2SelectFailover : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-selectfailover", {"--verbose"}, true);
-    }
+    static void SetUpTestSuite() { startHs2("hs2-selectfailover", {"--verbose"}, true); }
     void TearDown() override
     {
         for (SQLHSTMT s : {stmt, other})

@@ -20,10 +20,7 @@ SQLCHAR* sql(const char* text)
 
 class Hs2SetPos : public katest::Hs2Suite<katest::DriverManagerStmtSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-setpos", {});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-setpos", {}); }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();

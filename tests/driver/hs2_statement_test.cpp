@@ -26,10 +26,7 @@ SQLCHAR* sql(const char* text)
 class Hs2Statement : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
                      public ::testing::WithParamInterface<const char*> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-statement", {"--server", "hive-3.1"});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-statement", {"--server", "hive-3.1"}); }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();
@@ -38,7 +35,6 @@ protected:
         connectWithStatement(in);
     }
     std::string diags() { return diagText(SQL_HANDLE_STMT, stmt); }
-
 };
 
 TEST_P(Hs2Statement, APreparedQueryIsDescribedBeforeItRunsAndRunsOnce)
@@ -244,8 +240,9 @@ TEST_P(Hs2Statement, AnOperationThatEndsInErrorGivesTheServersStateAndAMaskedTex
     EXPECT_EQ(SQL_CD_FALSE, dead);
     // A server that gives no state of its own: the state comes from its text,
     // and a password it repeats is masked.
-    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SET hs2server.fault.error-state=ParseException in "
-                                                 "TOpenSessionReq(username:ann, password:hunter2)"),
+    EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt,
+                                       sql("SET hs2server.fault.error-state=ParseException in "
+                                           "TOpenSessionReq(username:ann, password:hunter2)"),
                                        SQL_NTS));
     EXPECT_EQ(SQL_ERROR, SQLExecDirect(stmt, sql("SELECT name FROM people"), SQL_NTS));
     state.clear();

@@ -34,10 +34,7 @@ constexpr int64_t kSyntheticRows = 1000;
 class Hs2Static : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
                   public ::testing::WithParamInterface<const char*> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-static", {"--server", "hive-3.1"});
-    }
+    static void SetUpTestSuite() { startHs2("hs2-static", {"--server", "hive-3.1"}); }
     void SetUp() override
     {
         DriverManagerStmtSuite::SetUp();

@@ -130,7 +130,8 @@ TEST_F(Hs2StmtAttr, QueryOutlivingItsTimeoutEndsWithHYT00AndIsCancelledAtTheServ
     const std::string text = diagText(SQL_HANDLE_STMT, stmt, &state);
     EXPECT_EQ("HYT00", state) << text;
     EXPECT_NE(std::string::npos, text.find("time-out of 1 seconds")) << text;
-    EXPECT_EQ(cancelsBefore + 1, katest::occurrences(katest::fileText(log), "CancelOperation")) << katest::fileText(log);
+    EXPECT_EQ(cancelsBefore + 1, katest::occurrences(katest::fileText(log), "CancelOperation"))
+        << katest::fileText(log);
 
     // A time-out the query stays within lets it run to its rows, on the
     // same statement and wire.

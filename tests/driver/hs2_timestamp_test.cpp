@@ -25,10 +25,7 @@ using IdentityLayout = std::tuple<const char*, const char*>;
 class Hs2Timestamps : public katest::Hs2Suite<katest::DriverManagerStmtSuite>,
                       public ::testing::WithParamInterface<IdentityLayout> {
 protected:
-    static void SetUpTestSuite()
-    {
-        writeHs2Ini("hs2-timestamps");
-    }
+    static void SetUpTestSuite() { writeHs2Ini("hs2-timestamps"); }
     void SetUp() override
     {
         startServer({"--server", std::get<0>(GetParam()), "--synthetic-rows", "10"});

@@ -37,10 +37,7 @@ const Fault kFaults[] = {
 
 class Hs2Unusable : public katest::Hs2Suite<katest::DriverManagerSuite> {
 protected:
-    static void SetUpTestSuite()
-    {
-        startHs2("hs2-unusable", {"--verbose"}, true);
-    }
+    static void SetUpTestSuite() { startHs2("hs2-unusable", {"--verbose"}, true); }
     void TearDown() override
     {
         for (SQLHSTMT s : {first, second})
@@ -93,8 +90,7 @@ protected:
         expectRecord(SQLExecDirect(second, sql("SELECT 3"), SQL_NTS), second, "SELECT 3 on the other statement");
         expectRecord(SQLPrepare(second, sql("SELECT 4"), SQL_NTS) == SQL_SUCCESS ? SQLExecute(second) : SQL_ERROR,
                      second, "a prepared SELECT 4");
-        expectRecord(SQLTables(first, nullptr, 0, sql("default"), SQL_NTS, nullptr, 0, nullptr, 0), first,
-                     "SQLTables");
+        expectRecord(SQLTables(first, nullptr, 0, sql("default"), SQL_NTS, nullptr, 0, nullptr, 0), first, "SQLTables");
     }
 
     SQLHSTMT first = SQL_NULL_HSTMT;

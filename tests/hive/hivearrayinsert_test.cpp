@@ -77,8 +77,8 @@ protected:
     {
         WiredConnection::SetUp();
         useFrames();
-        const std::string reply = katest::runPeer("/usr/bin/python3 " + katest::sourceRoot() +
-                                                  "/tests/hive/thriftpeer.py reply opensession");
+        const std::string reply =
+            katest::runPeer("/usr/bin/python3 " + katest::sourceRoot() + "/tests/hive/thriftpeer.py reply opensession");
         ASSERT_GT(reply.size(), 8u);
         wire.serve(reply);
         int32_t server = 0;
@@ -93,9 +93,9 @@ TEST_F(BatchMessage, ABatchIsTheSingleRowExecuteStatementWithItsRunAsyncInTheReq
         SCOPED_TRACE(runAsync);
         wire.written.clear();
         ASSERT_EQ(0, hiveWriteExecuteUtf8(&conn, text.data(), text.size(), runAsync));
-        const std::string decoded = katest::runPeerFed(
-            "/usr/bin/python3 " + katest::sourceRoot() + "/tests/hive/thriftpeer.py decode ExecuteStatement",
-            wire.written, " 2>&1");
+        const std::string decoded = katest::runPeerFed("/usr/bin/python3 " + katest::sourceRoot() +
+                                                           "/tests/hive/thriftpeer.py decode ExecuteStatement",
+                                                       wire.written, " 2>&1");
         EXPECT_NE(std::string::npos, decoded.find("rest=0")) << decoded;
         EXPECT_NE(std::string::npos, decoded.find(runAsync != 0 ? "runAsync=True" : "runAsync=False")) << decoded;
         EXPECT_NE(std::string::npos, decoded.find("confOverlay={}")) << decoded;

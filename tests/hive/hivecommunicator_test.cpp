@@ -359,8 +359,8 @@ TEST_F(CallsTest, TypeIdsMapToTypeCodesAndNewerOnesAreKnown)
         int32_t id;
         uint8_t code;
     } cases[] = {
-        {0, HIVE_TYPE_BOOLEAN},  {3, HIVE_TYPE_INT},     {7, HIVE_TYPE_STRING},     {8, HIVE_TYPE_TIMESTAMP},
-        {15, HIVE_TYPE_DECIMAL}, {16, HIVE_TYPE_NULL},   {17, HIVE_TYPE_DATE},      {19, HIVE_TYPE_CHAR},
+        {0, HIVE_TYPE_BOOLEAN},  {3, HIVE_TYPE_INT},     {7, HIVE_TYPE_STRING},  {8, HIVE_TYPE_TIMESTAMP},
+        {15, HIVE_TYPE_DECIMAL}, {16, HIVE_TYPE_NULL},   {17, HIVE_TYPE_DATE},   {19, HIVE_TYPE_CHAR},
         {20, HIVE_TYPE_STRING},  {21, HIVE_TYPE_STRING}, {22, HIVE_TYPE_STRING}, {99, HIVE_TYPE_STRING},
         {-1, HIVE_TYPE_STRING},
     };
@@ -508,11 +508,12 @@ std::vector<Field> executeResponse()
 {
     std::vector<Field> r = {
         status(),
-        branch(2, "",
-               {branch(1, "TOperationHandle.operationId",
-                       {plain(HIVE_T_STRING, 1, "", TB().str(kGuid).s), plain(HIVE_T_STRING, 2, "", TB().str(kGuid).s)}),
-                plain(HIVE_T_I32, 2, "TOperationHandle.operationType", TB().i32(0).s),
-                plain(HIVE_T_BOOL, 3, "TOperationHandle.hasResultSet", TB().i8(1).s)}),
+        branch(
+            2, "",
+            {branch(1, "TOperationHandle.operationId",
+                    {plain(HIVE_T_STRING, 1, "", TB().str(kGuid).s), plain(HIVE_T_STRING, 2, "", TB().str(kGuid).s)}),
+             plain(HIVE_T_I32, 2, "TOperationHandle.operationType", TB().i32(0).s),
+             plain(HIVE_T_BOOL, 3, "TOperationHandle.hasResultSet", TB().i8(1).s)}),
     };
     r[0].required = "TExecuteStatementResp.status";
     return r;
@@ -572,12 +573,12 @@ std::vector<Field> fetchColumnsResponse()
     std::vector<Field> r = {
         status(),
         branch(3, "",
-               {plain(HIVE_T_I64, 1, "TRowSet.startRowOffset", TB().i64(0).s),
-                structList(2, "TRowSet.rows", {}),
-                structList(3, "",
-                           {{branch(4, "",
-                                    {plain(HIVE_T_LIST, 1, "TI32Column.values", TB().i8(HIVE_T_I32).i32(2).i32(1).i32(2).s),
-                                     plain(HIVE_T_STRING, 2, "", TB().i32(0).s)})}})}),
+               {plain(HIVE_T_I64, 1, "TRowSet.startRowOffset", TB().i64(0).s), structList(2, "TRowSet.rows", {}),
+                structList(
+                    3, "",
+                    {{branch(4, "",
+                             {plain(HIVE_T_LIST, 1, "TI32Column.values", TB().i8(HIVE_T_I32).i32(2).i32(1).i32(2).s),
+                              plain(HIVE_T_STRING, 2, "", TB().i32(0).s)})}})}),
     };
     r[0].required = "TFetchResultsResp.status";
     return r;
@@ -628,9 +629,9 @@ protected:
         bool found = false;
         for (size_t i = before; i < diags.size(); ++i) {
             all += diags.text(i) + "\n";
-            found = found || (diags.index(i) == MSG_SQLSTATE_LINK_FAILURE &&
-                              diags.text(i).find(words) != std::string::npos &&
-                              diags.text(i).find("does not follow the Thrift protocol") != std::string::npos);
+            found = found ||
+                    (diags.index(i) == MSG_SQLSTATE_LINK_FAILURE && diags.text(i).find(words) != std::string::npos &&
+                     diags.text(i).find("does not follow the Thrift protocol") != std::string::npos);
         }
         EXPECT_TRUE(found) << all;
     }
@@ -688,7 +689,8 @@ TEST_F(DamagedRepliesTest, OptionalFieldsMayBeLeftOut)
     std::vector<Field> bare = {branch(1, "", {plain(HIVE_T_I32, 1, "", TB().i32(0).s)})};
     Encoder e;
     EXPECT_EQ(0, run("ExecuteStatement", e.reply("ExecuteStatement", bare)));
-    EXPECT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
+    EXPECT_EQ(0,
+              run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
     // A column comment, an optional field of TColumnDesc, is passed.
     std::vector<Field> commented = columnDesc("n", 3, "");
     commented.push_back(plain(HIVE_T_STRING, 4, "", TB().str("a comment").s));
@@ -847,7 +849,8 @@ TEST_F(DamagedRepliesTest, BlocksWhoseColumnCountsDisagreeAreRefused)
 {
     Encoder e;
     // Described with one column.
-    ASSERT_EQ(0, run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
+    ASSERT_EQ(0,
+              run("GetResultSetMetadata", e.reply("GetResultSetMetadata", metadataResponse({columnDesc("n", 3, "")}))));
     // A first row of two columns.
     expectRefused("FetchResults",
                   e.reply("FetchResults", fetchRowsResponse({{structList(1, "", {i32Value(1), i32Value(2)})}})),
@@ -855,10 +858,11 @@ TEST_F(DamagedRepliesTest, BlocksWhoseColumnCountsDisagreeAreRefused)
     // A column-wise block of two columns.
     std::vector<Field> columnWise = fetchColumnsResponse();
     columnWise[1].fields[2].elements.push_back(columnWise[1].fields[2].elements[0]);
-    expectRefused("FetchResults", e.reply("FetchResults", columnWise), "a block of 2 columns for a result described with 1");
+    expectRefused("FetchResults", e.reply("FetchResults", columnWise),
+                  "a block of 2 columns for a result described with 1");
     // A later row of another length than the first.
-    ASSERT_EQ(0, run("FetchResults", e.reply("FetchResults",
-                                             fetchRowsResponse({{structList(1, "", {i32Value(1)})},
+    ASSERT_EQ(0, run("FetchResults",
+                     e.reply("FetchResults", fetchRowsResponse({{structList(1, "", {i32Value(1)})},
                                                                 {structList(1, "", {i32Value(1), i32Value(2)})}}))));
     HiveNetReadBuffer& in = conn.readBuffer;
     ASSERT_EQ(0, in.skip(HIVE_T_STRUCT));
@@ -905,7 +909,8 @@ TEST_F(CallsTest, AfterAWireFailureNothingMoreIsSentAndEveryCallSaysWhy)
         int32_t status = 0;
         int32_t hasResultSet = 0;
         double rows = 0;
-        EXPECT_NE(0, comm.executeStatement(text, 8, 0) || comm.readExecuteStatementReply(&status, &hasResultSet, &rows));
+        EXPECT_NE(0,
+                  comm.executeStatement(text, 8, 0) || comm.readExecuteStatementReply(&status, &hasResultSet, &rows));
         EXPECT_TRUE(conn.unusable());
         comm.operationHandle[0] = HIVE_T_STRING;
         // Later calls: refused before a byte goes out, each with its record.

@@ -60,12 +60,9 @@ TEST_F(ColumnDescription, TypesWithoutQualifiersTakeTheDefaultSizes)
     } cases[] = {
         // A DECIMAL without precision and scale, with both limits at their
         // defaults: 38 digits, 6 of them after the point.
-        {HIVE_TYPE_DECIMAL, 0, 0, 38, 6, 38},
-        {HIVE_TYPE_DECIMAL, 12, 2, 12, 2, 12},
-        {HIVE_TYPE_VARCHAR, 0, 0, 0, 0, 65355},
-        {HIVE_TYPE_VARCHAR, 40, 0, 0, 0, 40},
-        {HIVE_TYPE_CHAR, 0, 0, 0, 0, 255},
-        {HIVE_TYPE_CHAR, 3, 0, 0, 0, 3},
+        {HIVE_TYPE_DECIMAL, 0, 0, 38, 6, 38},   {HIVE_TYPE_DECIMAL, 12, 2, 12, 2, 12},
+        {HIVE_TYPE_VARCHAR, 0, 0, 0, 0, 65355}, {HIVE_TYPE_VARCHAR, 40, 0, 0, 0, 40},
+        {HIVE_TYPE_CHAR, 0, 0, 0, 0, 255},      {HIVE_TYPE_CHAR, 3, 0, 0, 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.code) << " (" << c.first << "," << c.second << ")");

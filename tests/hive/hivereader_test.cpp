@@ -542,10 +542,10 @@ TEST_F(ReaderEdges, AColumnOfAnotherLengthThanTheFirstRefusesTheBlock)
         TB strings = TB().field(HIVE_T_STRUCT, 7).field(HIVE_T_LIST, 1).i8(HIVE_T_STRING).i32(later);
         for (int32_t i = 0; i < later; ++i)
             strings.str("a");
-        const std::string reply = columnReply(
-            TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_I32).i32(2).i32(1).i32(2).s + nulls +
-                strings.s + nulls,
-            2);
+        const std::string reply =
+            columnReply(TB().field(HIVE_T_STRUCT, 4).field(HIVE_T_LIST, 1).i8(HIVE_T_I32).i32(2).i32(1).i32(2).s +
+                            nulls + strings.s + nulls,
+                        2);
         rig.serve(reply);
         uint32_t rows = 0;
         ASSERT_EQ(0, rig.begin(&rows));

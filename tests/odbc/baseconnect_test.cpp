@@ -557,8 +557,7 @@ class ClosingStatement : public katest::TestStatement {
 public:
     ClosingStatement(BaseConnection* c, std::vector<bool>* closes, const bool* fail) noexcept
         : TestStatement(c), closes_(closes), fail_(fail)
-    {
-    }
+    {}
     int16_t closeCursorHook() noexcept override
     {
         closes_->push_back(connection->isConnected());

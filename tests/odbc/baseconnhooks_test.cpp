@@ -141,8 +141,8 @@ TEST_F(ConnectionHooks, EachBaseFormAnswersAndPostsAsTheFrameworkExpects)
              return c.translateEscapeA("ucase('a')", 10, out, KA_ESC_FUNCTION, 0);
          },
          1, "HY000"},
-        {"openBrowsedA: its narrow option hook refuses",
-         [](BaseConnection& c) { return c.openBrowsedA(nullptr); }, 1, "HY000"},
+        {"openBrowsedA: its narrow option hook refuses", [](BaseConnection& c) { return c.openBrowsedA(nullptr); }, 1,
+         "HY000"},
         {"convertHook", [](BaseConnection& c) { return c.convertHook(SQL_BINARY); }, 0, ""},
         {"browseAttrHook",
          [](BaseConnection& c) {
@@ -159,8 +159,8 @@ TEST_F(ConnectionHooks, EachBaseFormAnswersAndPostsAsTheFrameworkExpects)
          },
          0, ""},
         {"optionSourceHookA", [](BaseConnection& c) { return c.optionSourceHookA() == nullptr ? 0 : -99; }, 0, ""},
-        {"columnsHook is never asked: it complains but answers 0",
-         [](BaseConnection& c) { return c.columnsHook(); }, 0, "HY000"},
+        {"columnsHook is never asked: it complains but answers 0", [](BaseConnection& c) { return c.columnsHook(); }, 0,
+         "HY000"},
         {"defaultSendBufferSize", [](BaseConnection& c) { return c.defaultSendBufferSize(); }, -1, ""},
         {"defaultReceiveBufferSize", [](BaseConnection& c) { return c.defaultReceiveBufferSize(); }, -1, ""},
         {"statementFailoverHook", [](BaseConnection& c) { return c.statementFailoverHook(nullptr); }, 0, ""},
@@ -174,8 +174,8 @@ TEST_F(ConnectionHooks, EachBaseFormAnswersAndPostsAsTheFrameworkExpects)
         {"fixQuotedLiterals leaves the text",
          [](BaseConnection& c) {
              std::u16string text = u"'it''s'";
-             int64_t rc = c.BaseConnection::fixQuotedLiterals(reinterpret_cast<uint16_t*>(text.data()),
-                                                              int64_t(text.size()));
+             int64_t rc =
+                 c.BaseConnection::fixQuotedLiterals(reinterpret_cast<uint16_t*>(text.data()), int64_t(text.size()));
              return text == u"'it''s'" ? rc : -99;
          },
          0, ""},
@@ -235,13 +235,13 @@ TEST_F(ConnectionHooks, TypeColumnSizeGivesTheFixedSizesAndTheStoredOneForTheRes
         int32_t expected;
     };
     const Case cases[] = {
-        {SQL_INTEGER, 99, 2, 1, 10},       {SQL_TYPE_DATE, 99, 2, 1, 10},    {SQL_SMALLINT, 99, 2, 1, 5},
-        {SQL_FLOAT, 99, 2, 1, 53},         {SQL_FLOAT, 99, 2, 0, 15},        {SQL_DOUBLE, 99, 2, 1, 53},
-        {SQL_DOUBLE, 99, 2, 0, 15},        {SQL_REAL, 99, 2, 1, 24},         {SQL_REAL, 99, 2, 0, 7},
-        {-150, 99, 2, 1, 8000},            {SQL_GUID, 99, 2, 1, 36},         {SQL_BIT, 99, 2, 1, 1},
-        {SQL_TINYINT, 99, 2, 1, 3},        {SQL_BIGINT, 99, 2, 1, 99},       {SQL_BIGINT, 99, 0, 1, 19},
-        {SQL_BIGINT, 99, 1, 1, 20},        {SQL_VARCHAR, 255, 0, 1, 255},    {SQL_WVARCHAR, 32767, 2, 0, 32767},
-        {SQL_DECIMAL, 38, 2, 1, 38},       {SQL_TYPE_TIMESTAMP, 29, 2, 1, 29},
+        {SQL_INTEGER, 99, 2, 1, 10}, {SQL_TYPE_DATE, 99, 2, 1, 10},      {SQL_SMALLINT, 99, 2, 1, 5},
+        {SQL_FLOAT, 99, 2, 1, 53},   {SQL_FLOAT, 99, 2, 0, 15},          {SQL_DOUBLE, 99, 2, 1, 53},
+        {SQL_DOUBLE, 99, 2, 0, 15},  {SQL_REAL, 99, 2, 1, 24},           {SQL_REAL, 99, 2, 0, 7},
+        {-150, 99, 2, 1, 8000},      {SQL_GUID, 99, 2, 1, 36},           {SQL_BIT, 99, 2, 1, 1},
+        {SQL_TINYINT, 99, 2, 1, 3},  {SQL_BIGINT, 99, 2, 1, 99},         {SQL_BIGINT, 99, 0, 1, 19},
+        {SQL_BIGINT, 99, 1, 1, 20},  {SQL_VARCHAR, 255, 0, 1, 255},      {SQL_WVARCHAR, 32767, 2, 0, 32767},
+        {SQL_DECIMAL, 38, 2, 1, 38}, {SQL_TYPE_TIMESTAMP, 29, 2, 1, 29},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type << " qualifier " << c.qualifier << " binary " << c.binary);

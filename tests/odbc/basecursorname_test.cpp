@@ -129,7 +129,10 @@ TEST_F(CursorNames, NamesInUseAreRefusedWhateverTheirCase)
         const char16_t* name;
         bool taken;
     } cases[] = {
-        {u"Ärger", true}, {u"äRGER", true}, {u"ÄRGER", true}, {u"Ärger2", false},
+        {u"Ärger", true},
+        {u"äRGER", true},
+        {u"ÄRGER", true},
+        {u"Ärger2", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(katest::narrow(c.name));

@@ -67,8 +67,7 @@ TEST(HandleSet, ThreadsAddAndRemoveTheirOwnWhileOthersLookUp)
     std::thread reader([&] {
         while (!stop.load()) {
             for (size_t t = 0; t < kThreads; ++t) {
-                const BaseHandleKind k =
-                    baseHandleKindOf(fakeAddress(0x7f1000000000 + t * 0x1000000, kPerThread / 2));
+                const BaseHandleKind k = baseHandleKindOf(fakeAddress(0x7f1000000000 + t * 0x1000000, kPerThread / 2));
                 if (k != BaseHandleKind::none && k != BaseHandleKind::statement)
                     wrong.fetch_add(1);
             }

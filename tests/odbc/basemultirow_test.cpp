@@ -76,8 +76,8 @@ public:
         const std::u16string& sql = prepared.back();
         KaErrorList* list = KaErrorCurrentList();
         const size_t d0 = list->recordCount();
-        if (builder.parseInsert(reinterpret_cast<const uint16_t*>(sql.data()), sql.size()) == 0 &&
-            builder.active() && builder.templateMarkers() == markerCount) {
+        if (builder.parseInsert(reinterpret_cast<const uint16_t*>(sql.data()), sql.size()) == 0 && builder.active() &&
+            builder.templateMarkers() == markerCount) {
             multiRowInsert = &builder;
             return 1;
         }
@@ -211,15 +211,30 @@ TEST_F(MultiRowInsert, TemplatesAndValuesBecomeOneBatchText)
         bool escapes;
         std::string expected;
     } cases[] = {
-        {u"INSERT INTO t (a, b) VALUES (?, 5)", {SQL_INTEGER}, {{"1"}, {"2"}}, false,
+        {u"INSERT INTO t (a, b) VALUES (?, 5)",
+         {SQL_INTEGER},
+         {{"1"}, {"2"}},
+         false,
          "INSERT INTO t (a, b) VALUES(1,5),(2,5)"},
-        {u"insert into t values (UPPER(?), ?)", {SQL_VARCHAR, SQL_VARCHAR}, {{"x", std::nullopt}, {"y", "z"}}, false,
+        {u"insert into t values (UPPER(?), ?)",
+         {SQL_VARCHAR, SQL_VARCHAR},
+         {{"x", std::nullopt}, {"y", "z"}},
+         false,
          "insert into t values(UPPER('x'),null),(UPPER('y'),'z')"},
-        {u"INSERT INTO t VALUES (?, 'a,b', -3, ?)", {SQL_VARCHAR, SQL_DOUBLE}, {{"O'Brien", "-1.5e3"}, {"", "0"}},
-         false, "INSERT INTO t VALUES('O''Brien','a,b',-3,-1.5e3),('','a,b',-3,0)"},
-        {u"INSERT INTO t VALUES (/* c */ ?, (1 + 2), f(x, ?))", {SQL_BIGINT, SQL_VARCHAR}, {{"7", "q"}, {"8", "r"}},
-         false, "INSERT INTO t VALUES(7,(1 + 2),f(x, 'q')),(8,(1 + 2),f(x, 'r'))"},
-        {u"INSERT INTO t VALUES (?)", {SQL_VARCHAR}, {{std::string("a\\b\0c", 5)}, {"\\"}}, true,
+        {u"INSERT INTO t VALUES (?, 'a,b', -3, ?)",
+         {SQL_VARCHAR, SQL_DOUBLE},
+         {{"O'Brien", "-1.5e3"}, {"", "0"}},
+         false,
+         "INSERT INTO t VALUES('O''Brien','a,b',-3,-1.5e3),('','a,b',-3,0)"},
+        {u"INSERT INTO t VALUES (/* c */ ?, (1 + 2), f(x, ?))",
+         {SQL_BIGINT, SQL_VARCHAR},
+         {{"7", "q"}, {"8", "r"}},
+         false,
+         "INSERT INTO t VALUES(7,(1 + 2),f(x, 'q')),(8,(1 + 2),f(x, 'r'))"},
+        {u"INSERT INTO t VALUES (?)",
+         {SQL_VARCHAR},
+         {{std::string("a\\b\0c", 5)}, {"\\"}},
+         true,
          "INSERT INTO t VALUES(E'a\\\\b\\000c'),(E'\\\\')"},
     };
     for (const Case& c : cases) {
@@ -271,7 +286,8 @@ TEST_F(MultiRowInsert, TheRoomCheckCountsWhatAValueReallyTakes)
     const std::string nuls(400, '\0');
     ASSERT_EQ(run(u"INSERT INTO t VALUES (?)", {SQL_VARCHAR}, {{"a"}, {nuls}, {"b"}}), SQL_SUCCESS);
     EXPECT_TRUE(batch->builder.guardsHeld);
-    EXPECT_EQ(batch->builder.sent, (std::vector<std::string>{"INSERT INTO t VALUES('a')", "INSERT INTO t VALUES('b')"}));
+    EXPECT_EQ(batch->builder.sent,
+              (std::vector<std::string>{"INSERT INTO t VALUES('a')", "INSERT INTO t VALUES('b')"}));
     EXPECT_EQ(batch->singleRows, std::vector<std::string>{nuls});
     EXPECT_EQ(rowStatuses(3), std::vector<uint16_t>(3, SQL_PARAM_SUCCESS));
     EXPECT_EQ(processed, 3u);
@@ -337,8 +353,13 @@ TEST_F(MultiRowInsert, StatusesShowWhichRowsFailedAndWhichWereNotRun)
         // Too little room is left after a row: the batch goes at once and
         // is refused; the batch before it stands, the rows after it are not
         // run.
-        {"refused early batch", 1050, {{"1"}, {"2"}, {"3"}, {"666"}, {"5"}}, SQL_SUCCESS_WITH_INFO, {S, S, E, E, U},
-         4, 1},
+        {"refused early batch",
+         1050,
+         {{"1"}, {"2"}, {"3"}, {"666"}, {"5"}},
+         SQL_SUCCESS_WITH_INFO,
+         {S, S, E, E, U},
+         4,
+         1},
         // A value does not fit behind the rows gathered, which are sent
         // and refused: the row being handed over was never sent.
         {"refused while handing over", 1050, {{"666"}, {std::string(1040, '9')}, {"3"}}, SQL_ERROR, {E, U, U}, 2, 0},

@@ -855,9 +855,9 @@ TEST_F(Pooling, ShutdownsWhileSixteenThreadsConnectAndDisconnectLoseNoConnection
     }
     for (int i = 0; i < kShutdowns && running.load() != 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2 + 3 * i));
-        EXPECT_EQ(SQLSetConnectAttrW(dbc, kBaseAttrPoolControl,
-                                     reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
-                  SQL_SUCCESS);
+        EXPECT_EQ(
+            SQLSetConnectAttrW(dbc, kBaseAttrPoolControl, reinterpret_cast<SQLPOINTER>(kBasePoolControlShutDown), 0),
+            SQL_SUCCESS);
     }
     for (std::thread& thread : threads)
         thread.join();
@@ -907,7 +907,6 @@ TEST_F(Pooling, AConnectionsMemoryTraceRecordsEachReturnToAndTakeFromThePool)
     EXPECT_EQ(traced(), "\nConnection added to connection pool.\n\nConnection taken from connection pool.\n");
     // Every return writes its line, whichever handle gives it back.
     ASSERT_EQ(SQLDisconnect(other), SQL_SUCCESS);
-    EXPECT_EQ(traced(),
-              "\nConnection added to connection pool.\n\nConnection taken from connection pool.\n"
-              "\nConnection added to connection pool.\n");
+    EXPECT_EQ(traced(), "\nConnection added to connection pool.\n\nConnection taken from connection pool.\n"
+                        "\nConnection added to connection pool.\n");
 }

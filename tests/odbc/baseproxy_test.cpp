@@ -54,7 +54,9 @@ BaseTunnelClient* makeTestTunnel() noexcept
 // to a record file.
 class ConnectProxy {
 public:
-    explicit ConnectProxy(const std::string& mode) : record_(recordFile()), peer_("tests/odbc/connectproxy.py", {mode, record_}) {}
+    explicit ConnectProxy(const std::string& mode)
+        : record_(recordFile()), peer_("tests/odbc/connectproxy.py", {mode, record_})
+    {}
     ~ConnectProxy() { unlink(record_.c_str()); }
     ConnectProxy(const ConnectProxy&) = delete;
     ConnectProxy& operator=(const ConnectProxy&) = delete;
@@ -177,7 +179,10 @@ protected:
         conn->proxyPassword = password != nullptr ? owned(password) : nullptr;
     }
 
-    int16_t open(const Peer& peer) { return conn->openProxyTunnel(katest::W(u"127.0.0.1"), katest::W(peer.port().c_str())); }
+    int16_t open(const Peer& peer)
+    {
+        return conn->openProxyTunnel(katest::W(u"127.0.0.1"), katest::W(peer.port().c_str()));
+    }
 
     KaCurlTunnel* tunnel() { return static_cast<KaCurlTunnel*>(conn->httpClient); }
 
@@ -243,8 +248,8 @@ struct Refusal {
     const char* mode;
     const char* user;
     const char* password;
-    uint16_t lastMessage;     // 0: the libcurl failure is the last record
-    const char* mentions;     // text the diagnostics hold
+    uint16_t lastMessage;  // 0: the libcurl failure is the last record
+    const char* mentions;  // text the diagnostics hold
 };
 
 TEST_F(ProxyTunnel, ARefusingOrClosingProxyFailsTheTunnelWithADiagnosticThatSaysWhy)
@@ -270,7 +275,8 @@ TEST_F(ProxyTunnel, ARefusingOrClosingProxyFailsTheTunnelWithADiagnosticThatSays
                 all += diags.text(i) + "\n";
             const size_t last = diags.size() - 1;
             EXPECT_EQ(katest::sqlstate(diags.at(last)), "08001") << all;
-            EXPECT_EQ(diags.at(last)->nativeCode, c.lastMessage != 0 ? c.lastMessage : uint16_t{MSG_HTTP_PROXY_TUNNEL_FAILED})
+            EXPECT_EQ(diags.at(last)->nativeCode,
+                      c.lastMessage != 0 ? c.lastMessage : uint16_t{MSG_HTTP_PROXY_TUNNEL_FAILED})
                 << all;
             EXPECT_NE(all.find(c.mentions), std::string::npos) << all;
             // A refused password never shows in a diagnostic.

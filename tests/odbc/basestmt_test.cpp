@@ -344,12 +344,9 @@ TEST_F(Statement, ColumnSizeAsCharacterFromTheConnectionLetsParameterTextThrough
         bool passes;
     };
     const Case cases[] = {
-        {1, SQL_C_CHAR, SQL_VARCHAR, 70001, true},
-        {1, SQL_C_CHAR, SQL_LONGVARCHAR, 65536, true},
-        {1, SQL_C_WCHAR, SQL_WVARCHAR, 70001, true},
-        {1, SQL_C_WCHAR, SQL_WLONGVARCHAR, 65535, true},
-        {0, SQL_C_CHAR, SQL_VARCHAR, 70001, false},
-        {0, SQL_C_WCHAR, SQL_WVARCHAR, 70001, false},
+        {1, SQL_C_CHAR, SQL_VARCHAR, 70001, true},   {1, SQL_C_CHAR, SQL_LONGVARCHAR, 65536, true},
+        {1, SQL_C_WCHAR, SQL_WVARCHAR, 70001, true}, {1, SQL_C_WCHAR, SQL_WLONGVARCHAR, 65535, true},
+        {0, SQL_C_CHAR, SQL_VARCHAR, 70001, false},  {0, SQL_C_WCHAR, SQL_WVARCHAR, 70001, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.sizeAsCharacter) + " " + std::to_string(c.cType) + " " +
@@ -371,8 +368,8 @@ TEST_F(Statement, ColumnSizeAsCharacterFromTheConnectionLetsParameterTextThrough
         Guarded buf(room);
         int64_t produced = -1;
         DiagScope d;
-        const int16_t rc = s.stmt.convertParamValue(1, value.data(), static_cast<int64_t>(value.size()),
-                                                    kBaseKindText, buf.data(), static_cast<int64_t>(room), &produced);
+        const int16_t rc = s.stmt.convertParamValue(1, value.data(), static_cast<int64_t>(value.size()), kBaseKindText,
+                                                    buf.data(), static_cast<int64_t>(room), &produced);
         EXPECT_TRUE(buf.guardsIntact());
         if (c.passes) {
             ASSERT_EQ(rc, 0) << (d.size() > 0 ? d.text(0) : std::string());

@@ -115,8 +115,8 @@ TEST_F(StreamedValues, PiecesPutTogetherEqualTheValueReadWhole)
                   {u"select long 150000", "150000 characters"}};
     for (const auto& [sql, name] : values) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(testing::Message() << name << ", column " << c.column << " type " << c.cType
-                                            << " piece " << c.piece << " mode " << c.longDataMode);
+            SCOPED_TRACE(testing::Message() << name << ", column " << c.column << " type " << c.cType << " piece "
+                                            << c.piece << " mode " << c.longDataMode);
             conn->longDataMode = 0;
             const std::string expected = whole(sql, c.column, c.cType);
             conn->longDataMode = c.longDataMode;

@@ -396,8 +396,8 @@ TEST_F(Exports, FreedAndForeignHandlesAreInvalidHandles)
     const struct {
         SQLSMALLINT type;
         SQLHANDLE handle;
-    } freed[] = {{SQL_HANDLE_STMT, stmt}, {SQL_HANDLE_DESC, desc}, {SQL_HANDLE_DBC, secondDbc},
-                 {SQL_HANDLE_ENV, secondEnv}};
+    } freed[] = {
+        {SQL_HANDLE_STMT, stmt}, {SQL_HANDLE_DESC, desc}, {SQL_HANDLE_DBC, secondDbc}, {SQL_HANDLE_ENV, secondEnv}};
     for (const auto& f : freed)
         ASSERT_EQ(SQLFreeHandle(f.type, f.handle), SQL_SUCCESS) << f.type;
 

@@ -339,8 +339,8 @@ TEST_F(IniTest, SectionsTheUsersFileLacksComeFromTheSystemsFileAsUnixOdbcFindsTh
         const char* expected;
     };
     const Case cases[] = {
-        {"Mine", ".odbc.ini", "user"},      {"Shared", ".odbc.ini", "system"},      {"Shared", "ODBC.INI", "system"},
-        {"Both", ".odbc.ini", "user"},      {"Nowhere", ".odbc.ini", "<def>"},      {"Drv", ".odbcinst.ini", "system"},
+        {"Mine", ".odbc.ini", "user"},      {"Shared", ".odbc.ini", "system"}, {"Shared", "ODBC.INI", "system"},
+        {"Both", ".odbc.ini", "user"},      {"Nowhere", ".odbc.ini", "<def>"}, {"Drv", ".odbcinst.ini", "system"},
         {"Other", ".odbcinst.ini", "user"}, {"Drv", "ODBCINST.INI", "system"},
     };
     for (const Case& c : cases) {
@@ -352,12 +352,10 @@ TEST_F(IniTest, SectionsTheUsersFileLacksComeFromTheSystemsFileAsUnixOdbcFindsTh
     // The integer, UTF-16 and section readers look there too.
     EXPECT_EQ(KaGetPrivateProfileIntRelease("Shared", "Port", 0, ".odbc.ini"), 10000);
     uint16_t wide[32] = {};
-    int32_t n = KaGetPrivateProfileStringW(reinterpret_cast<const uint16_t*>(u"Shared"),
-                                           reinterpret_cast<const uint16_t*>(u"where"),
-                                           reinterpret_cast<const uint16_t*>(u""), wide, 32,
-                                           reinterpret_cast<const uint16_t*>(u".odbc.ini"));
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(wide), static_cast<size_t>(n > 0 ? n : 0)),
-              u"system");
+    int32_t n = KaGetPrivateProfileStringW(
+        reinterpret_cast<const uint16_t*>(u"Shared"), reinterpret_cast<const uint16_t*>(u"where"),
+        reinterpret_cast<const uint16_t*>(u""), wide, 32, reinterpret_cast<const uint16_t*>(u".odbc.ini"));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(wide), static_cast<size_t>(n > 0 ? n : 0)), u"system");
     char keys[256] = {};
     n = KaGetPrivateProfileSection("Shared", keys, sizeof keys, ".odbc.ini");
     EXPECT_EQ(splitList(keys, n), (std::vector<std::string>{"Driver", "where", "Port"}));

@@ -61,17 +61,15 @@ const char kV1EssNtResponse[] = "7537f803ae367128ca458204bde7caf81e97ed268326723
 const char kV2LmResponse[] = "86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa";
 const char kV2NtProof[] = "68cd0ab851e51c96aabc927bebef6a1c";
 const char kV2SessionKey[] = "8de40ccadbc14a82f15cb0ad0de95ca3";
-const char kV2Blob[] =
-    "0101000000000000 0000000000000000 aaaaaaaaaaaaaaaa 00000000"
-    "02000c0044006f006d00610069006e00 01000c00530065007200760065007200 00000000"
-    "00000000";
+const char kV2Blob[] = "0101000000000000 0000000000000000 aaaaaaaaaaaaaaaa 00000000"
+                       "02000c0044006f006d00610069006e00 01000c00530065007200760065007200 00000000"
+                       "00000000";
 // The NTLMv2 example's challenge: target name "Server", target
 // information (domain "Domain", computer "Server", end) at 0x44.
-const char kV2Challenge[] =
-    "4e544c4d53535000 02000000 0c000c00 38000000 33828ae2 0123456789abcdef"
-    "0000000000000000 24002400 44000000 060070170000000f"
-    "530065007200760065007200"
-    "02000c0044006f006d00610069006e00 01000c00530065007200760065007200 00000000";
+const char kV2Challenge[] = "4e544c4d53535000 02000000 0c000c00 38000000 33828ae2 0123456789abcdef"
+                            "0000000000000000 24002400 44000000 060070170000000f"
+                            "530065007200760065007200"
+                            "02000c0044006f006d00610069006e00 01000c00530065007200760065007200 00000000";
 
 Bytes v2Challenge()
 {
@@ -178,12 +176,10 @@ TEST_F(NtlmTest, NegotiateMessageCarriesUpperCasedDomainAndWorkstation)
         const char* expected;
     };
     const Case cases[] = {
-        {1,
-         "4e544c4d53535000 01000000 b7b208e2 0c000c00 28000000 10001000 34000000 0501280a0000000f"
-         "44004f004d00410049004e00 43004f004d00500055005400450052 00"},
-        {0,
-         "4e544c4d53535000 01000000 b79208e2 0c000c00 28000000 00000000 28000000 0501280a0000000f"
-         "44004f004d00410049004e00"},
+        {1, "4e544c4d53535000 01000000 b7b208e2 0c000c00 28000000 10001000 34000000 0501280a0000000f"
+            "44004f004d00410049004e00 43004f004d00500055005400450052 00"},
+        {0, "4e544c4d53535000 01000000 b79208e2 0c000c00 28000000 00000000 28000000 0501280a0000000f"
+            "44004f004d00410049004e00"},
     };
     for (const Case& c : cases) {
         KaNTLMDomain m;
@@ -263,12 +259,12 @@ TEST_F(NtlmTest, ResponseKindFollowsPasswordLengthAndTargetInformation)
         size_t lmLength;
     };
     const Case cases[] = {
-        {"Password", 0, 0xE28A8233u, 24, 24},          // v1
-        {"Password", 1, 0xE28A8233u, 48 + 36, 24},     // v2 asked for
-        {"ABCDEFGHIJKLMN", 0, 0xE28A8233u, 24, 24},    // 14 units: v1
-        {"ABCDEFGHIJKLMNO", 0, 0xE28A8233u, 84, 24},   // 15 units force v2
-        {"Password", 1, 0xE20A8233u, 48, 24},          // no target information
-        {"ABCDEFGHIJKLMNO", 0, 0x620A8233u, 48, 24},   // and 128-bit only
+        {"Password", 0, 0xE28A8233u, 24, 24},         // v1
+        {"Password", 1, 0xE28A8233u, 48 + 36, 24},    // v2 asked for
+        {"ABCDEFGHIJKLMN", 0, 0xE28A8233u, 24, 24},   // 14 units: v1
+        {"ABCDEFGHIJKLMNO", 0, 0xE28A8233u, 84, 24},  // 15 units force v2
+        {"Password", 1, 0xE20A8233u, 48, 24},         // no target information
+        {"ABCDEFGHIJKLMNO", 0, 0x620A8233u, 48, 24},  // and 128-bit only
     };
     for (const Case& c : cases) {
         password = u(c.password);
@@ -335,13 +331,11 @@ TEST_F(NtlmTest, MalformedChallengesAreRefusedWithTheirDiagnostic)
         {"target name offset wraps", [](Bytes& b) { put32(b, 16, 0xFFFFFFF8u); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
         {"target information beyond the end", [](Bytes& b) { put32(b, 44, 0x50); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
         {"huge target information", [](Bytes& b) { put16(b, 40, 0xFFFF); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
-        {"target information offset wraps", [](Bytes& b) { put32(b, 44, 0xFFFFFFFFu); },
-         MSG_NTLM_MESSAGE_ENDS_EARLY},
+        {"target information offset wraps", [](Bytes& b) { put32(b, 44, 0xFFFFFFFFu); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
         {"target name inside the header", [](Bytes& b) { put32(b, 16, 8); }, MSG_NTLM_FIELD_MISPLACED},
         {"fields overlap", [](Bytes& b) { put32(b, 44, 0x3C); }, MSG_NTLM_FIELD_MISPLACED},
         {"items without an end", [](Bytes& b) { put16(b, 40, 32); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
-        {"item longer than the information",
-         [](Bytes& b) { put16(b, 0x44 + 2, 0x40); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
+        {"item longer than the information", [](Bytes& b) { put16(b, 0x44 + 2, 0x40); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
         {"item length cut in half", [](Bytes& b) { put16(b, 40, 34); }, MSG_NTLM_MESSAGE_ENDS_EARLY},
         {"single-host item", [](Bytes& b) { put16(b, 0x44, 8); }, MSG_NTLM_SINGLE_HOST},
         {"unknown item", [](Bytes& b) { put16(b, 0x44, 11); }, MSG_NTLM_TARGET_INFO_UNKNOWN},
@@ -355,8 +349,7 @@ TEST_F(NtlmTest, MalformedChallengesAreRefusedWithTheirDiagnostic)
          MSG_NTLM_NO_EXTENDED_SECURITY},
         {"anonymous", [](Bytes& b) { put32(b, 20, get32(b, 20) | 0x00000800u); }, MSG_NTLM_NULL_SESSION},
         {"LM key", [](Bytes& b) { put32(b, 20, get32(b, 20) | 0x00000080u); }, MSG_NTLM_WEAK_SESSION_KEY},
-        {"NTLMv1 without NTLM", [](Bytes& b) { put32(b, 20, get32(b, 20) & ~0x00000200u); },
-         MSG_NTLM_WEAK_SESSION_KEY},
+        {"NTLMv1 without NTLM", [](Bytes& b) { put32(b, 20, get32(b, 20) & ~0x00000200u); }, MSG_NTLM_WEAK_SESSION_KEY},
     };
     for (const Malformed& c : cases) {
         katest::ErrorScope local;
@@ -396,8 +389,7 @@ TEST_F(NtlmTest, MissingInputsAreRefused)
         EXPECT_EQ(1, m.initialize(c.user ? p16(user) : nullptr, c.user ? user.size() : 0,
                                   c.password ? p16(password) : nullptr, c.password ? password.size() : 0,
                                   c.domain ? p16(domain) : nullptr, KA_NTLM_NTS,
-                                  c.workstation ? p16(workstation) : nullptr, KA_NTLM_NTS, 1, tlsLibrary().c_str(),
-                                  0))
+                                  c.workstation ? p16(workstation) : nullptr, KA_NTLM_NTS, 1, tlsLibrary().c_str(), 0))
             << c.name;
         ASSERT_GT(local.size(), 0u) << c.name;
         EXPECT_EQ(c.message, local.native(0)) << c.name;
@@ -436,8 +428,8 @@ TEST_F(NtlmTest, TextsLongerThanAFieldAreRefused)
     std::u16string longUser(40000, u'x');
     KaNTLMDomain m;
     m.randomSource = &fixedRandom;
-    EXPECT_EQ(1, m.initialize(p16(longUser), longUser.size(), p16(password), password.size(), p16(domain),
-                              KA_NTLM_NTS, p16(workstation), KA_NTLM_NTS, 1, tlsLibrary().c_str(), 1));
+    EXPECT_EQ(1, m.initialize(p16(longUser), longUser.size(), p16(password), password.size(), p16(domain), KA_NTLM_NTS,
+                              p16(workstation), KA_NTLM_NTS, 1, tlsLibrary().c_str(), 1));
     EXPECT_EQ(MSG_NTLM_FIELD_TOO_LONG, firstNative());
 }
 

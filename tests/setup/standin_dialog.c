@@ -27,8 +27,8 @@ static void type_into(char* field, const char* variable)
     memcpy(field, value, n);
 }
 
-int hive_connect_dialog_back(void* window, void* connection, char* host, char* database, char* user,
-                             char* password, char* port)
+int hive_connect_dialog_back(void* window, void* connection, char* host, char* database, char* user, char* password,
+                             char* port)
 {
     const char* log = getenv("KA_STANDIN_LOG");
     if (log != NULL) {

@@ -97,8 +97,8 @@ protected:
         ExportFixture::SetUp();
         std::u16string in = u16of("HOST=127.0.0.1;PORT=" + server->portText() + ";UID=u;PWD=p;LT=20");
         SQLSMALLINT outLength = 0;
-        ASSERT_TRUE(SQL_SUCCEEDED(
-            SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT)))
+        ASSERT_TRUE(
+            SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT)))
             << diagOf(SQL_HANDLE_DBC, dbc).text;
         ++counter;
         suffix = std::to_string(counter);

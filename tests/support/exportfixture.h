@@ -51,8 +51,7 @@ inline const std::string kConnectRefused = [] {
     std::string user = ini != nullptr ? ini : std::string(home != nullptr ? home : "") + "/.odbc.ini";
     const char* sys = std::getenv("ODBCSYSINI");
     std::string system = std::string(sys != nullptr && sys[0] != 0 ? sys : "/etc") + "/odbc.ini";
-    return "[Mirrowen][ODBC HiveServer2 driver]Data source \"spark\" was not found in " + user + " or " + system +
-           ".";
+    return "[Mirrowen][ODBC HiveServer2 driver]Data source \"spark\" was not found in " + user + " or " + system + ".";
 }();
 
 // The handles alone: an ODBC 3 environment and a connection handle on it,

@@ -268,7 +268,8 @@ public:
                           : makeBinaryConverter(source, sink, form, hex ? 1 : 0);
         } else {
             const int64_t to = cType == SQL_C_WCHAR ? kCodePageUtf16LE : charCodePage;
-            conv = shared ? static_cast<KaDataConverter*>(connection->acquireCharConverter(source, sink, kCodePageUtf8, to, 1))
+            conv = shared ? static_cast<KaDataConverter*>(
+                                connection->acquireCharConverter(source, sink, kCodePageUtf8, to, 1))
                           : makeCharConverter(source, sink, kCodePageUtf8, to, 1);
         }
         if (conv == nullptr) {

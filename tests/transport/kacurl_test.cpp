@@ -418,7 +418,8 @@ private:
     }
     static bool answer(int fd, const std::string& body)
     {
-        const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        const std::string reply =
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         return send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) == ssize_t(reply.size());
     }
     void run()

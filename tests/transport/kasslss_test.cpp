@@ -455,9 +455,9 @@ TEST_F(PreloginTlsTest, IncomingHeaderLengthsOutsideAPacketAreRefused)
         EXPECT_EQ(-1, s->startPreloginHandshake()) << length;
         bool found = false;
         for (size_t i = 0; i < local.size(); ++i)
-            found = found || (local.native(i) == MSG_PRELOGIN_PACKET_INVALID &&
-                              katest::sqlstate(local.at(i)) == "08S01" &&
-                              local.text(i).find(std::to_string(length)) != std::string::npos);
+            found =
+                found || (local.native(i) == MSG_PRELOGIN_PACKET_INVALID && katest::sqlstate(local.at(i)) == "08S01" &&
+                          local.text(i).find(std::to_string(length)) != std::string::npos);
         EXPECT_TRUE(found) << length;
         (void)s->disconnect();
     }
