@@ -101,23 +101,6 @@ RamPtr<uint16_t> fromUtf8(const char* data, int32_t length) noexcept
     return out;
 }
 
-// A new UTF-8 copy of NUL-terminated UTF-16 text, *length its bytes.
-RamPtr<char> toUtf8(const uint16_t* text, int32_t* length) noexcept
-{
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t bytes = 0;
-    const auto* src = reinterpret_cast<const UChar*>(text);
-    u_strToUTF8WithSub(nullptr, 0, &bytes, src, -1, kReplacement, nullptr, &status);
-    RamPtr<char> out = ramMake<char>(static_cast<size_t>(bytes) + 1);
-    if (!out)
-        return out;
-    status = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out.get(), bytes + 1, &bytes, src, -1, kReplacement, nullptr, &status);
-    out.get()[bytes] = 0;
-    *length = bytes;
-    return out;
-}
-
 // Makes room for `units` units in *block, keeping what it holds. 0, or 1
 // with *block untouched.
 int16_t growUnits(RamPtr<uint16_t>* block, size_t units) noexcept
@@ -163,34 +146,67 @@ void lowerInPlace(uint16_t* s) noexcept
     }
 }
 
+// Sets the cell to a UTF-8 copy of UTF-16 text (null: NULL), in the block
+// it has when that is large enough, else in one that doubles. 0, or 1.
+int16_t setCellText(HiveMetadataCell* c, const uint16_t* text) noexcept
+{
+    if (text == nullptr) {
+        c->length = -1;
+        return 0;
+    }
+    const auto* src = reinterpret_cast<const UChar*>(text);
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t bytes = 0;
+    u_strToUTF8WithSub(c->data.get(), static_cast<int32_t>(c->capacity), &bytes, src, -1, kReplacement, nullptr,
+                       &status);
+    if (static_cast<size_t>(bytes) + 1 > c->capacity) {
+        const size_t need = static_cast<size_t>(bytes) + 1;
+        const size_t grown = c->capacity * 2 > need ? c->capacity * 2 : need;
+        void* block = c->data.get();
+        if (ramRealloc(&block, grown) != 0)
+            return 1;
+        (void)c->data.release();
+        c->data.reset(static_cast<char*>(block));
+        c->capacity = grown;
+        status = U_ZERO_ERROR;
+        u_strToUTF8WithSub(c->data.get(), static_cast<int32_t>(c->capacity), &bytes, src, -1, kReplacement, nullptr,
+                           &status);
+    }
+    c->data.get()[bytes] = 0;
+    c->length = bytes;
+    return 0;
+}
+
 // Appends a UTF-8 copy of UTF-16 text (null: NULL) as a cell.
 int16_t addCell(KaArray* to, const uint16_t* text) noexcept
 {
     std::unique_ptr<HiveMetadataCell> c(new HiveMetadataCell());
-    if (c == nullptr)
-        return 1;
-    if (text != nullptr) {
-        RamPtr<char> data = toUtf8(text, &c->length);
-        if (!data)
-            return 1;
-        c->data = std::move(data);
-    }
-    if (to->append(c.get()) != 0)
+    if (c == nullptr || setCellText(c.get(), text) != 0 || to->append(c.get()) != 0)
         return 1;
     (void)c.release();
     return 0;
 }
 
-// Column `column` of the statement's current server row as new UTF-16
-// text, read piece by piece so that no value is cut; empty for NULL.
-int16_t readServerCell(HiveStatement* s, uint16_t column, RamPtr<uint16_t>* text) noexcept
+// Cell `index` of the array set to text: the cell there already, or a new
+// one appended. 0, or 1.
+int16_t putCell(KaArray* to, size_t index, const uint16_t* text) noexcept
 {
-    text->reset();
+    if (index < to->count)
+        return setCellText(static_cast<HiveMetadataCell*>(to->at(index)), text);
+    return addCell(to, text);
+}
+
+// Column `column` of the statement's current server row as UTF-16 text in
+// *buffer (of *capacity units, kept and grown by doubling across cells),
+// read piece by piece so that no value is cut; *isNull for NULL.
+int16_t readServerCell(HiveStatement* s, uint16_t column, RamPtr<uint16_t>* buffer, size_t* capacity,
+                       bool* isNull) noexcept
+{
+    *isNull = true;
     BaseConnection* conn = s->connection;
     const int64_t savedCp = conn->wideCharCodePage;
     conn->wideCharCodePage = kCodePageUtf16LE;
     s->resetLongData();
-    RamPtr<uint16_t> whole;
     int64_t units = 0;
     int16_t rc = 0;
     uint16_t piece[kPieceBytes / 2];
@@ -206,13 +222,14 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, RamPtr<uint16_t>* text
             break;
         const int64_t usable = kPieceBytes - 2;
         const int64_t got = indicator == SQL_NO_TOTAL || indicator > usable ? usable : indicator;
-        if (growUnits(&whole, static_cast<size_t>(units + got / 2 + 1)) != 0) {
+        if (reserveUnits(buffer, capacity, static_cast<size_t>(units + got / 2 + 1)) != 0) {
             rc = 1;
             break;
         }
-        std::memcpy(whole.get() + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
+        std::memcpy(buffer->get() + units, piece, static_cast<size_t>(got / 2) * sizeof(uint16_t));
         units += got / 2;
-        whole.get()[units] = 0;
+        buffer->get()[units] = 0;
+        *isNull = false;
         // The truncation warning of a piece tells the statement that more
         // follows; it is no news to the application.
         const bool more = s->advanceLongData(usable) != 0;
@@ -222,10 +239,7 @@ int16_t readServerCell(HiveStatement* s, uint16_t column, RamPtr<uint16_t>* text
     }
     s->resetLongData();
     conn->wideCharCodePage = savedCp;
-    if (rc != 0)
-        return 1;
-    *text = std::move(whole);
-    return 0;
+    return rc;
 }
 
 }  // namespace
@@ -248,6 +262,8 @@ int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResu
     s->metadataCall = nullptr;
     if (rc == 0) {
         out->columns = s->resultColumnCount;
+        RamPtr<uint16_t> value;
+        size_t valueCapacity = 0;
         for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
             const BaseIRDRecord* rec = s->ird != nullptr ? s->ird->irdRecord(c) : nullptr;
             rc = addCell(&out->names, rec != nullptr && rec->name != nullptr ? rec->name : u16(u""));
@@ -260,20 +276,24 @@ int16_t runCatalogQuery(HiveStatement* s, const uint16_t* text, HiveMetadataResu
             }
             if (end != 0)
                 break;
+            // A result read row by row keeps one row of cells and reads each
+            // row into them; a whole result appends.
+            const size_t first = perRow != nullptr ? 0 : out->cells.count;
             for (uint16_t c = 1; c <= out->columns && rc == 0; ++c) {
-                RamPtr<uint16_t> value;
-                rc = readServerCell(s, c, &value);
+                bool isNull = true;
+                rc = readServerCell(s, c, &value, &valueCapacity, &isNull);
                 // Every cell keeps its place: a NULL is a cell without text.
                 if (rc == 0)
-                    rc = addCell(&out->cells, value.get());
+                    rc = putCell(&out->cells, first + c - 1, isNull ? nullptr : value.get());
             }
             if (rc == 0 && perRow != nullptr) {
                 rc = out->makeViews();
                 if (rc == 0)
                     rc = perRow(context, *out);
-                out->cells.deleteAll();
             }
         }
+        if (perRow != nullptr)
+            out->cells.deleteAll();
         if (s->closeResult() != 0)
             rc = 1;
     }
@@ -528,22 +548,24 @@ int32_t HiveMetadataResult::rows() const noexcept
 
 int16_t HiveMetadataResult::makeViews() noexcept
 {
-    // A result read row by row makes them again for each row.
-    view.reset();
-    nameView.reset();
-    view = ramMake<HiveCatalogCell>(cells.count + 1);
-    nameView = ramMake<HiveCatalogCell>(names.count + 1);
-    if (!view || !nameView)
-        return 1;
-    for (size_t i = 0; i < cells.count; ++i) {
-        const auto* c = static_cast<const HiveMetadataCell*>(cells.at(i));
-        view.get()[i] = HiveCatalogCell{c->data.get(), c->length};
-    }
-    for (size_t i = 0; i < names.count; ++i) {
-        const auto* c = static_cast<const HiveMetadataCell*>(names.at(i));
-        nameView.get()[i] = HiveCatalogCell{c->data.get(), c->length};
-    }
-    return 0;
+    // A result read row by row makes them again for each row, in the same
+    // blocks.
+    auto fill = [](RamPtr<HiveCatalogCell>* views, size_t* capacity, const KaArray& from) noexcept -> int16_t {
+        if (from.count + 1 > *capacity) {
+            views->reset();
+            *capacity = 0;
+            *views = ramMake<HiveCatalogCell>(from.count + 1);
+            if (!*views)
+                return 1;
+            *capacity = from.count + 1;
+        }
+        for (size_t i = 0; i < from.count; ++i) {
+            const auto* c = static_cast<const HiveMetadataCell*>(from.at(i));
+            views->get()[i] = HiveCatalogCell{c->length >= 0 ? c->data.get() : nullptr, c->length};
+        }
+        return 0;
+    };
+    return fill(&view, &viewCapacity, cells) != 0 || fill(&nameView, &nameViewCapacity, names) != 0 ? 1 : 0;
 }
 
 const HiveCatalogCell& HiveMetadataResult::cell(int32_t row, int32_t column) const noexcept

@@ -125,6 +125,8 @@ public:
     ~HiveMetadataCell() override;
     RamPtr<char> data;
     int32_t length = -1;
+    // Bytes of data: a cell read again for each row keeps its block.
+    size_t capacity = 0;
 };
 
 // A whole metadata result: its column names and its cells, row after row,
@@ -147,6 +149,10 @@ public:
     KaArray cells;  // HiveMetadataCell
     RamPtr<HiveCatalogCell> view;
     RamPtr<HiveCatalogCell> nameView;
+    // Entries the views hold room for: a result read row by row makes them
+    // for every row in the same blocks.
+    size_t viewCapacity = 0;
+    size_t nameViewCapacity = 0;
 };
 
 // A protocol metadata call (GetColumns) that the statement's execute step
