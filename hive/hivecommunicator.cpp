@@ -86,6 +86,29 @@ int protocolError(const char* detail) noexcept
     return 1;
 }
 
+// The header of a list whose elements must be structs: 0 with *count, or
+// with *wrong set after posting wrongType and skipping the elements (the
+// reply stays readable); 1 on a read failure or a negative count.
+int readStructListHeader(HiveNetReadBuffer& in, int32_t* count, const char* negative, const char* wrongType,
+                         bool* wrong) noexcept
+{
+    uint8_t elem = 0;
+    *wrong = false;
+    if (in.readByte(&elem) || in.readI32(count))
+        return 1;
+    if (*count < 0)
+        return protocolError(negative);
+    if (elem == HIVE_T_STRUCT)
+        return 0;
+    protocolError(wrongType);
+    for (int32_t i = 0; i < *count; ++i) {
+        if (in.skip(elem))
+            return 1;
+    }
+    *wrong = true;
+    return 0;
+}
+
 // Passes the rest of the struct being read, up to and with its STOP.
 int skipRest(HiveNetReadBuffer& in) noexcept
 {
@@ -669,18 +692,12 @@ int HiveCommunicatorHS2::getResultSetMetadata(int64_t arrayFetchSize, int64_t ma
     auto schemaField = [&](uint8_t t, int16_t fid) noexcept {
         if (fid != kTTableSchemaColumns || t != HIVE_T_LIST)
             return kHiveFieldSkip;
-        uint8_t elem = 0;
         int32_t count = 0;
-        if (in.readByte(&elem) || in.readI32(&count))
+        bool wrong = false;
+        if (readStructListHeader(in, &count, "negative column count",
+                                 "Unexpected element type when parsing column metadata", &wrong))
             return 1;
-        if (count < 0)
-            return protocolError("negative column count");
-        if (elem != HIVE_T_STRUCT) {
-            protocolError("Unexpected element type when parsing column metadata");
-            for (int32_t i = 0; i < count; ++i) {
-                if (in.skip(elem))
-                    return 1;
-            }
+        if (wrong) {
             failed = 1;
             return 0;
         }
@@ -850,18 +867,13 @@ int HiveCommunicatorHS2::readFetchResultsReply(uint32_t* rows, int32_t* moreRows
     auto rowSetField = [&](uint8_t t, int16_t fid) noexcept {
         if ((fid != kTRowSetRows && fid != kTRowSetColumns) || t != HIVE_T_LIST)
             return kHiveFieldSkip;
-        uint8_t elem = 0;
         int32_t count = 0;
-        if (in.readByte(&elem) || in.readI32(&count))
+        bool wrong = false;
+        if (readStructListHeader(
+                in, &count, "Unexpected row data format",
+                fid == kTRowSetRows ? "Unexpected row data format" : "Unexpected column wise data format", &wrong))
             return 1;
-        if (count < 0)
-            return protocolError("Unexpected row data format");
-        if (elem != HIVE_T_STRUCT) {
-            protocolError(fid == kTRowSetRows ? "Unexpected row data format" : "Unexpected column wise data format");
-            for (int32_t i = 0; i < count; ++i) {
-                if (in.skip(elem))
-                    return 1;
-            }
+        if (wrong) {
             failed = 1;
             return 0;
         }
